@@ -1,0 +1,100 @@
+# Sourced by the system tests. Gives each test a display, a private KADRIX_HOME,
+# the real programs, synthetic input and a look at the screen and clipboard.
+#   sys_begin                      display + private home; everything is undone on exit
+#   sys_app [args…]                start kadrix in the background (pid in SYS_APP_PID)
+#   sys_stop_app                   ask kadrix to quit, kill it if it lingers
+#   sys_wait_for CMD… [--timeout S]  retry a command until it succeeds
+#   sys_wait_window NAME           wait for a window whose name matches
+#   sys_key KEYS… / sys_type TEXT / sys_click X Y [BUTTON] / sys_drag X1 Y1 X2 Y2
+#   sys_clip_text / sys_clip_png FILE / sys_clip_types
+#   sys_screenshot FILE            the whole root window as PNG
+#   sys_pixel FILE X Y             "R,G,B" of one pixel of a PNG
+#   fail MSG / expect_eq A B MSG
+set -euo pipefail
+SYS_SRC=${KADRIX_SOURCE_DIR:-$(cd "$(dirname "${BASH_SOURCE[0]}")/../.." && pwd)}
+SYS_BIN=${KADRIX_BIN_DIR:-$SYS_SRC/build/dev/bin}
+SYS_APP_PID=""
+SYS_TMP=""
+
+fail() { echo "FAIL: $*" >&2; exit 1; }
+expect_eq() { [ "$1" == "$2" ] || fail "${3:-values differ}: expected '$2', got '$1'"; }
+
+_sys_cleanup() {
+  sys_stop_app || true
+  [ -n "${_sys_tray_pid:-}" ] && kill "$_sys_tray_pid" 2>/dev/null || true
+  [ -n "${_sys_own_display:-}" ] && xvfb_session_stop
+  [ -n "$SYS_TMP" ] && rm -rf "$SYS_TMP"
+}
+
+sys_begin() {
+  SYS_TMP=$(mktemp -d /tmp/kadrix-sys-XXXXXX)
+  export KADRIX_HOME="$SYS_TMP/home"
+  mkdir -p "$KADRIX_HOME"
+  if [ -n "${KADRIX_TEST_DISPLAY:-}" ]; then
+    export DISPLAY="$KADRIX_TEST_DISPLAY"
+  else
+    source "$SYS_SRC/scripts/xvfb-session"
+    xvfb_session_start
+    _sys_own_display=1
+  fi
+  trap _sys_cleanup EXIT
+}
+
+sys_app() {
+  "$SYS_BIN/kadrix" "$@" >"$SYS_TMP/kadrix.log" 2>&1 &
+  SYS_APP_PID=$!
+}
+
+sys_stop_app() {
+  [ -n "$SYS_APP_PID" ] || return 0
+  kill -TERM "$SYS_APP_PID" 2>/dev/null || true
+  local i
+  for i in $(seq 1 50); do
+    kill -0 "$SYS_APP_PID" 2>/dev/null || break
+    sleep 0.1
+  done
+  kill -KILL "$SYS_APP_PID" 2>/dev/null || true
+  wait "$SYS_APP_PID" 2>/dev/null || true
+  SYS_APP_PID=""
+}
+
+sys_wait_for() {
+  local timeout=10 args=()
+  while [ $# -gt 0 ]; do
+    if [ "$1" == --timeout ]; then timeout=$2; shift 2; else args+=("$1"); shift; fi
+  done
+  local end=$((SECONDS + timeout))
+  until "${args[@]}" >/dev/null 2>&1; do
+    [ $SECONDS -lt $end ] || return 1
+    sleep 0.2
+  done
+}
+
+sys_wait_window() { sys_wait_for xdotool search --name "$1" --timeout "${2:-10}"; }
+sys_key() { xdotool key --clearmodifiers "$@"; }
+sys_type() { xdotool type --delay 20 "$1"; }
+sys_click() { xdotool mousemove "$1" "$2" click "${3:-1}"; }
+sys_drag() {
+  xdotool mousemove "$1" "$2" mousedown 1
+  sleep 0.1
+  xdotool mousemove $(( ($1 + $3) / 2 )) $(( ($2 + $4) / 2 ))
+  sleep 0.1
+  xdotool mousemove "$3" "$4"
+  sleep 0.1
+  xdotool mouseup 1
+}
+sys_clip_types() { xclip -selection clipboard -o -t TARGETS 2>/dev/null; }
+sys_clip_text() { xclip -selection clipboard -o 2>/dev/null; }
+sys_clip_png() { xclip -selection clipboard -o -t image/png >"$1" 2>/dev/null; }
+sys_screenshot() { import -window root "$1"; }
+sys_pixel() {
+  convert "$1" -format "%[fx:int(255*p{$2,$3}.r)],%[fx:int(255*p{$2,$3}.g)],%[fx:int(255*p{$2,$3}.b)]" info:
+}
+
+# An XEmbed system tray at the top of the screen, so the tray icon has a host.
+sys_tray() {
+  trayer --edge top --align right --widthtype request --height 24 --transparent false \
+    --tint 0x303030 >/dev/null 2>&1 &
+  _sys_tray_pid=$!
+  sys_wait_window "^panel$" 5 || true
+}
