@@ -1,0 +1,50 @@
+#include "controls/ToolbarOverflow.h"
+
+#include <algorithm>
+#include <cctype>
+#include <cmath>
+#include <regex>
+
+namespace {
+
+const std::string kCommandSign = "\u2318";
+
+std::string lowered(std::string s) {
+    for (char& c : s)
+        if (static_cast<unsigned char>(c) < 0x80)
+            c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
+    return s;
+}
+
+}  // namespace
+
+ToolbarKey toolbarKeyEquivalent(const std::string& title) {
+    static const std::regex keyInParens(R"(\(([^ ]+)\))", std::regex::icase);
+    ToolbarKey result;
+    std::smatch m;
+    if (!std::regex_search(title, m, keyInParens) || !m[1].matched) return result;
+    result.key = lowered(m[1].str());
+    for (size_t at; (at = result.key.find(kCommandSign)) != std::string::npos;) {
+        result.command = true;
+        result.key.erase(at, kCommandSign.size());
+    }
+    return result;
+}
+
+std::string toolbarMenuTitle(const std::string& title) {
+    static const std::regex keyPart(R"( ?\([^ ]+\))", std::regex::icase);
+    return std::regex_replace(title, keyPart, "");
+}
+
+ToolbarOverflow toolbarOverflow(double itemWidth, double padding, int maxCapacity, double barWidth,
+                                double totalWidth) {
+    ToolbarOverflow out;
+    double step = itemWidth + padding;
+    double room = std::min(maxCapacity * step, barWidth);
+    out.moreVisible = !(totalWidth - itemWidth <= room + 1);
+    // The More button takes the last whole slot that fits.
+    if (out.moreVisible) out.moreLeading = (std::floor(room / step) - 1) * step;
+    double reserve = out.moreVisible ? step + 1 : -1;
+    out.limit = room - reserve;
+    return out;
+}

@@ -1,0 +1,25 @@
+#pragma once
+// The text and width arithmetic of the overflowing tool bar, apart from its
+// views: which key an item title gives its menu item, the menu title, and which
+// slots fit a bar of a given width.
+#include <string>
+
+// "Arrow (A)" -> key "a"; "Add Capture (⌘A)" -> key "a" with command; "Ruler (1 or 2)" -> no key.
+struct ToolbarKey {
+    std::string key;
+    bool command = false;
+};
+ToolbarKey toolbarKeyEquivalent(const std::string& title);
+
+// The title without its key in parentheses: "Arrow (A)" -> "Arrow".
+std::string toolbarMenuTitle(const std::string& title);
+
+struct ToolbarOverflow {
+    bool moreVisible = false;
+    double moreLeading = 0;  // leading offset of the More button when it shows
+    double limit = 0;        // an item whose right edge passes this moves to the menu
+};
+
+// totalWidth: every slot including the More button's.
+ToolbarOverflow toolbarOverflow(double itemWidth, double padding, int maxCapacity, double barWidth,
+                                double totalWidth);
