@@ -1,0 +1,41 @@
+#pragma once
+// Decoding and encoding of image files. Every failure is an empty result
+// (null image, empty bytes, false); malformed input never crashes.
+#include <cstdint>
+#include <map>
+#include <string>
+#include <vector>
+
+#include "kit/Image.h"
+
+namespace kit {
+
+namespace ImageIO {
+
+using Bytes = std::vector<uint8_t>;
+// PNG text chunks: keyword → text (Latin-1 keywords, UTF-8 texts).
+using TextChunks = std::map<std::string, std::string>;
+
+// The decoder's allocation limit in megabytes: raised well above the usual
+// default so whole-desktop captures on large multi-monitor setups still load.
+constexpr int kAllocationLimitMB = 2048;
+
+// Any image format the platform reads (PNG, JPEG, GIF first frame, BMP, …).
+// The result carries `scale`.
+Image decode(const Bytes& data, double scale = 1.0);
+Image read(const std::string& path, double scale = 1.0);
+// Pixel size without decoding; (0,0) when unreadable.
+Size pixelSize(const std::string& path);
+
+// PNG with optional text chunks; empty on failure.
+Bytes encodePNG(const Image& image, const TextChunks& text = {});
+// JPEG at quality 0…1 (clamped); transparency is flattened onto white.
+Bytes encodeJPEG(const Image& image, double quality);
+
+// Text chunks of PNG data or a PNG file (tEXt, zTXt, iTXt); empty when none or not a PNG.
+TextChunks pngText(const Bytes& data);
+TextChunks readPNGText(const std::string& path);
+
+}  // namespace ImageIO
+
+}  // namespace kit

@@ -1,0 +1,86 @@
+#include "kit/ShapeLayer.h"
+
+#include <algorithm>
+
+namespace kit {
+
+void ShapeLayer::setPath(Path p) {
+    path_ = std::move(p);
+    changed();
+}
+void ShapeLayer::setFillColor(std::optional<Color> c) {
+    fillColor_ = c;
+    changed();
+}
+void ShapeLayer::setFillRule(FillRule r) {
+    fillRule_ = r;
+    changed();
+}
+void ShapeLayer::setStrokeColor(std::optional<Color> c) {
+    strokeColor_ = c;
+    changed();
+}
+void ShapeLayer::setLineWidth(double w) {
+    lineWidth_ = std::max(w, 0.0);
+    changed();
+}
+void ShapeLayer::setLineCap(LineCap c) {
+    lineCap_ = c;
+    changed();
+}
+void ShapeLayer::setLineJoin(LineJoin j) {
+    lineJoin_ = j;
+    changed();
+}
+void ShapeLayer::setMiterLimit(double m) {
+    miterLimit_ = std::max(m, 1.0);
+    changed();
+}
+void ShapeLayer::setLineDashPattern(std::vector<double> pattern) {
+    lineDashPattern_ = std::move(pattern);
+    changed();
+}
+void ShapeLayer::setLineDashPhase(double p) {
+    lineDashPhase_ = p;
+    changed();
+}
+void ShapeLayer::setStrokeStart(double s) {
+    strokeStart_ = std::clamp(s, 0.0, 1.0);
+    changed();
+}
+void ShapeLayer::setStrokeEnd(double e) {
+    strokeEnd_ = std::clamp(e, 0.0, 1.0);
+    changed();
+}
+
+std::optional<AnimValue> ShapeLayer::valueForKey(const std::string& key) const {
+    if (key == "path") return path_;
+    if (key == "lineWidth") return lineWidth_;
+    if (key == "strokeStart") return strokeStart_;
+    if (key == "strokeEnd") return strokeEnd_;
+    if (key == "fillColor") return fillColor_.value_or(Color::clear());
+    if (key == "strokeColor") return strokeColor_.value_or(Color::clear());
+    return Layer::valueForKey(key);
+}
+
+bool ShapeLayer::setValueForKey(const std::string& key, const AnimValue& v) {
+    auto num = std::get_if<double>(&v);
+    auto col = std::get_if<Color>(&v);
+    if (auto p = std::get_if<Path>(&v); p && key == "path")
+        setPath(*p);
+    else if (num && key == "lineWidth")
+        setLineWidth(*num);
+    else if (num && key == "strokeStart")
+        setStrokeStart(*num);
+    else if (num && key == "strokeEnd")
+        setStrokeEnd(*num);
+    else if (col && key == "fillColor")
+        setFillColor(*col);
+    else if (col && key == "strokeColor")
+        setStrokeColor(*col);
+    else
+        return Layer::setValueForKey(key, v);
+    return true;
+}
+
+}  // namespace kit

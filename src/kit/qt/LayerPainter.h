@@ -1,0 +1,19 @@
+#pragma once
+// Painting a kit layer tree with a QPainter (kit-internal; views and the
+// image renderer share it).
+#include <QPainter>
+
+#include "kit/Layer.h"
+
+namespace kit::qt {
+
+// Paints `layer` placed by its position, anchor point and transform. The
+// painter's current coordinate system must be the superlayer's space, y up.
+void paintLayer(QPainter& painter, const Layer& layer);
+
+// Paints a view's root layer: the painter is in widget coordinates (logical
+// pixels, y down) for a widget `viewHeight` high; the root layer's space is
+// laid out y up from the widget's bottom-left corner.
+void paintLayerTree(QPainter& painter, const Layer& root, double viewHeight);
+
+}  // namespace kit::qt
