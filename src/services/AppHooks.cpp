@@ -1,0 +1,52 @@
+#include "services/AppHooks.h"
+
+#include <mutex>
+
+#include "kit/Dispatch.h"
+#include "kit/Process.h"
+
+namespace {
+std::mutex hooksMutex;
+std::shared_ptr<const AppHooks>& installed() {
+    static std::shared_ptr<const AppHooks> hooks = std::make_shared<AppHooks>();
+    return hooks;
+}
+
+// The desktop's opener, run off the main thread so a slow start never blocks the interface.
+bool runXdgOpen(const std::string& target) {
+    kit::globalQueue().async([target] { kit::Process("/usr/bin/xdg-open", {target}).run(); });
+    return true;
+}
+}  // namespace
+
+std::shared_ptr<const AppHooks> appHooks() {
+    std::lock_guard guard(hooksMutex);
+    return installed();
+}
+
+void updateAppHooks(const std::function<void(AppHooks&)>& edit) {
+    std::lock_guard guard(hooksMutex);
+    auto copy = std::make_shared<AppHooks>(*installed());
+    edit(*copy);
+    installed() = std::move(copy);
+}
+
+void resetAppHooks() {
+    std::lock_guard guard(hooksMutex);
+    installed() = std::make_shared<AppHooks>();
+}
+
+double hookEditorZoom() {
+    auto hooks = appHooks();
+    return hooks->editorZoom ? hooks->editorZoom() : 0.5;
+}
+
+double hookEditorDpr() {
+    auto hooks = appHooks();
+    return hooks->editorDpr ? hooks->editorDpr() : 2.0;
+}
+
+bool hookOpenWithDefaultApp(const std::string& pathOrUrl) {
+    auto hooks = appHooks();
+    return hooks->openWithDefaultApp ? hooks->openWithDefaultApp(pathOrUrl) : runXdgOpen(pathOrUrl);
+}

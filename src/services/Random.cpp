@@ -1,0 +1,31 @@
+#include "services/Random.h"
+
+#include <cmath>
+#include <mutex>
+#include <random>
+
+#include "kit/Timer.h"
+
+int64_t randomInt(int64_t lo, int64_t hi) {
+    static std::mutex mutex;
+    static std::mt19937_64 engine{std::random_device{}()};
+    std::lock_guard guard(mutex);
+    return std::uniform_int_distribution<int64_t>(lo, hi)(engine);
+}
+
+std::string base36(int64_t value) {
+    if (value == 0) return "0";
+    bool negative = value < 0;
+    // Work in unsigned so the most negative number has a magnitude too.
+    uint64_t magnitude = negative ? uint64_t(0) - uint64_t(value) : uint64_t(value);
+    std::string digits;
+    while (magnitude > 0) {
+        digits.insert(digits.begin(), "0123456789abcdefghijklmnopqrstuvwxyz"[magnitude % 36]);
+        magnitude /= 36;
+    }
+    return negative ? "-" + digits : digits;
+}
+
+int64_t nowMillis() {
+    return int64_t(std::round(kit::wallNow() * 1000));
+}
