@@ -85,6 +85,7 @@ public:
 private:
     struct State;
     explicit Timer(std::shared_ptr<State> s) : state_(std::move(s)) {}
+    static Timer make(double seconds, bool repeats, std::function<void()> fn);
     std::shared_ptr<State> state_;
 };
 

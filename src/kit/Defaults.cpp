@@ -1,0 +1,436 @@
+#include "kit/Defaults.h"
+
+#include <sys/stat.h>
+
+#include <algorithm>
+#include <chrono>
+#include <cmath>
+#include <condition_variable>
+#include <cstdio>
+#include <ctime>
+#include <map>
+#include <mutex>
+#include <thread>
+
+#include "kit/Files.h"
+#include "kit/Parse.h"
+
+namespace kit {
+namespace {
+
+using Clock = std::chrono::steady_clock;
+using Values = std::map<std::string, Json, std::less<>>;
+
+// Data values live in memory as Json binary and on disk as {"$data": base64}.
+constexpr const char* kDataTag = "$data";
+constexpr size_t kMaxFileBytes = size_t(64) << 20;
+
+const char* kB64 = "ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz0123456789+/";
+
+std::string base64(const std::vector<uint8_t>& in) {
+    std::string out;
+    out.reserve((in.size() + 2) / 3 * 4);
+    size_t i = 0;
+    for (; i + 2 < in.size(); i += 3) {
+        uint32_t v = uint32_t(in[i]) << 16 | uint32_t(in[i + 1]) << 8 | in[i + 2];
+        for (int s = 18; s >= 0; s -= 6) out += kB64[(v >> s) & 63];
+    }
+    if (size_t rest = in.size() - i) {
+        uint32_t v = uint32_t(in[i]) << 16 | (rest == 2 ? uint32_t(in[i + 1]) << 8 : 0);
+        out += kB64[(v >> 18) & 63];
+        out += kB64[(v >> 12) & 63];
+        out += rest == 2 ? kB64[(v >> 6) & 63] : '=';
+        out += '=';
+    }
+    return out;
+}
+
+std::optional<std::vector<uint8_t>> unbase64(std::string_view in) {
+    if (in.size() % 4) return std::nullopt;
+    std::vector<uint8_t> out;
+    uint32_t acc = 0;
+    int bits = 0;
+    size_t pad = 0;
+    for (size_t i = 0; i < in.size(); ++i) {
+        char c = in[i];
+        if (c == '=') {
+            if (i + 2 < in.size()) return std::nullopt;
+            ++pad;
+            continue;
+        }
+        if (pad) return std::nullopt;
+        const char* p = std::find(kB64, kB64 + 64, c);
+        if (p == kB64 + 64) return std::nullopt;
+        acc = (acc << 6) | uint32_t(p - kB64);
+        bits += 6;
+        if (bits >= 8) {
+            bits -= 8;
+            out.push_back(uint8_t((acc >> bits) & 0xff));
+        }
+    }
+    return out;
+}
+
+Json toDisk(const Json& v) {
+    if (v.is_binary()) return Json{{kDataTag, base64(v.get_binary())}};
+    if (v.is_array()) {
+        Json out = Json::array();
+        for (const auto& e : v) out.push_back(toDisk(e));
+        return out;
+    }
+    if (v.is_object()) {
+        Json out = Json::object();
+        for (auto it = v.begin(); it != v.end(); ++it) out[it.key()] = toDisk(it.value());
+        return out;
+    }
+    return v;
+}
+
+Json fromDisk(const Json& v) {
+    if (v.is_object()) {
+        if (v.size() == 1 && v.contains(kDataTag) && v[kDataTag].is_string())
+            if (auto bytes = unbase64(v[kDataTag].get<std::string>())) return Json::binary(std::move(*bytes));
+        Json out = Json::object();
+        for (auto it = v.begin(); it != v.end(); ++it) out[it.key()] = fromDisk(it.value());
+        return out;
+    }
+    if (v.is_array()) {
+        Json out = Json::array();
+        for (const auto& e : v) out.push_back(fromDisk(e));
+        return out;
+    }
+    return v;
+}
+
+std::string numberText(const Json& v) {
+    if (v.is_number_unsigned()) return std::to_string(v.get<uint64_t>());
+    if (v.is_number_integer()) return std::to_string(v.get<int64_t>());
+    double d = v.get<double>();
+    if (std::isfinite(d) && std::trunc(d) == d && std::fabs(d) < 1e15) return std::to_string(int64_t(d));
+    return json::doubleText(d);
+}
+
+int64_t truncated(double d) {
+    if (!std::isfinite(d)) return 0;
+    if (d >= 0x1p63) return INT64_MAX;
+    if (d < -0x1p63) return INT64_MIN;
+    return int64_t(d);
+}
+
+std::string lowered(std::string s) {
+    for (char& c : s) c = char(std::tolower(static_cast<unsigned char>(c)));
+    return s;
+}
+
+// The file as read: its values, and its text to tell later whether another
+// process rewrote it.
+struct Disk {
+    bool present = false;
+    bool corrupt = false;
+    std::string text;
+    Values values;
+};
+
+Disk readDisk(const std::string& path) {
+    Disk d;
+    auto text = files::readAll(path, kMaxFileBytes);
+    if (!text) {
+        d.corrupt = files::exists(path);  // there but unreadable or oversized
+        return d;
+    }
+    d.present = true;
+    d.text = std::move(*text);
+    auto j = json::parse(d.text);
+    if (!j || !j->is_object()) {
+        d.corrupt = true;
+        return d;
+    }
+    for (auto it = j->begin(); it != j->end(); ++it)
+        if (!it.value().is_null()) d.values.emplace(it.key(), fromDisk(it.value()));
+    return d;
+}
+
+void moveAside(const std::string& path) {
+    std::string aside = path + ".corrupt-" + std::to_string(std::time(nullptr));
+    if (files::move(path, aside))
+        std::fprintf(stderr, "kit: defaults file %s is unreadable; moved aside to %s\n", path.c_str(),
+                     aside.c_str());
+}
+
+}  // namespace
+
+struct Defaults::State {
+    std::string path;
+    Clock::duration debounce;
+
+    // The innermost lock: held only for map work, never while calling out.
+    mutable std::mutex mutex;
+    Values values;
+    std::map<std::string, uint64_t, std::less<>> changed;  // key → generation of its last change
+    uint64_t generation = 0;                               // bumped by every change
+    uint64_t written = 0;                                  // generation on disk
+    uint64_t attempted = 0;                                // last generation a write failed for
+    uint64_t clearedAt = 0;                                // generation of the last removeAll
+    std::string diskText;                                  // file text last read or written
+    Clock::time_point lastChange;
+
+    std::condition_variable cv;
+    bool stopping = false;
+    std::thread writer;
+    std::mutex writeMutex;  // one writer of the file at a time; taken before `mutex`
+
+    void touch(std::string_view key) {  // with mutex held
+        ++generation;
+        changed[std::string(key)] = generation;
+        lastChange = Clock::now();
+    }
+
+    // Takes in what another process wrote, for keys this process has not
+    // changed since its last write (with mutex held).
+    void merge(const Disk& disk) {
+        if (!disk.present || disk.corrupt || disk.text == diskText) return;
+        if (clearedAt > written) return;  // a pending removeAll owns the whole store
+        for (auto it = values.begin(); it != values.end();) {
+            if (!disk.values.count(it->first) && !changed.count(it->first))
+                it = values.erase(it);
+            else
+                ++it;
+        }
+        for (const auto& [k, v] : disk.values)
+            if (!changed.count(k)) values[k] = v;
+        diskText = disk.text;
+    }
+
+    bool flush() {
+        if (path.empty()) return true;
+        std::lock_guard writing(writeMutex);
+        {
+            std::lock_guard lock(mutex);
+            if (generation == written) return true;
+        }
+        Disk disk = readDisk(path);
+        Json out = Json::object();
+        uint64_t gen;
+        {
+            std::lock_guard lock(mutex);
+            merge(disk);
+            gen = generation;
+            for (const auto& [k, v] : values) out[k] = toDisk(v);
+        }
+        std::string text = json::dumpPretty(out) + "\n";
+        bool ok = files::writeAtomic(path, text, 0600);
+        std::lock_guard lock(mutex);
+        if (!ok) {
+            attempted = gen;
+            return false;
+        }
+        written = std::max(written, gen);
+        diskText = text;
+        std::erase_if(changed, [gen](const auto& kv) { return kv.second <= gen; });
+        return true;
+    }
+
+    void writerLoop() {
+        std::unique_lock lock(mutex);
+        while (!stopping) {
+            if (generation == written || generation == attempted) {
+                cv.wait(lock);
+                continue;
+            }
+            auto due = lastChange + debounce;
+            if (Clock::now() < due) {
+                cv.wait_until(lock, due);
+                continue;
+            }
+            lock.unlock();
+            flush();
+            lock.lock();
+        }
+    }
+};
+
+Defaults& Defaults::standard() {
+    static Defaults store(files::configDir() + "/defaults.json");
+    return store;
+}
+
+Defaults::Defaults(std::string path, double debounceSeconds) : state_(std::make_shared<State>()) {
+    auto& s = *state_;
+    s.path = std::move(path);
+    s.debounce = std::chrono::duration_cast<Clock::duration>(
+        std::chrono::duration<double>(std::max(0.0, debounceSeconds)));
+    if (s.path.empty()) return;
+    Disk disk = readDisk(s.path);
+    if (disk.corrupt) {
+        moveAside(s.path);
+    } else {
+        s.values = std::move(disk.values);
+        s.diskText = std::move(disk.text);
+    }
+    s.writer = std::thread([st = state_.get()] { st->writerLoop(); });
+}
+
+Defaults::~Defaults() {
+    auto& s = *state_;
+    if (s.writer.joinable()) {
+        {
+            std::lock_guard lock(s.mutex);
+            s.stopping = true;
+        }
+        s.cv.notify_all();
+        s.writer.join();
+    }
+    s.flush();
+}
+
+const std::string& Defaults::path() const {
+    return state_->path;
+}
+
+std::optional<Json> Defaults::object(std::string_view key) const {
+    std::lock_guard lock(state_->mutex);
+    auto it = state_->values.find(key);
+    if (it == state_->values.end()) return std::nullopt;
+    return it->second;
+}
+
+bool Defaults::contains(std::string_view key) const {
+    std::lock_guard lock(state_->mutex);
+    return state_->values.find(key) != state_->values.end();
+}
+
+std::optional<std::string> Defaults::string(std::string_view key) const {
+    std::lock_guard lock(state_->mutex);
+    auto it = state_->values.find(key);
+    if (it == state_->values.end()) return std::nullopt;
+    const Json& v = it->second;
+    if (v.is_string()) return v.get<std::string>();
+    if (v.is_number()) return numberText(v);
+    if (v.is_boolean()) return std::string(v.get<bool>() ? "1" : "0");
+    return std::nullopt;
+}
+
+int64_t Defaults::integer(std::string_view key) const {
+    std::lock_guard lock(state_->mutex);
+    auto it = state_->values.find(key);
+    if (it == state_->values.end()) return 0;
+    const Json& v = it->second;
+    if (v.is_number_unsigned()) return int64_t(std::min<uint64_t>(v.get<uint64_t>(), INT64_MAX));
+    if (v.is_number_integer()) return v.get<int64_t>();
+    if (v.is_number_float()) return truncated(v.get<double>());
+    if (v.is_boolean()) return v.get<bool>() ? 1 : 0;
+    if (v.is_string()) {
+        const auto& s = v.get_ref<const std::string&>();
+        if (auto i = parseInt64(s)) return *i;
+        if (auto d = parseDouble(s)) return truncated(*d);
+    }
+    return 0;
+}
+
+double Defaults::doubleValue(std::string_view key) const {
+    std::lock_guard lock(state_->mutex);
+    auto it = state_->values.find(key);
+    if (it == state_->values.end()) return 0;
+    const Json& v = it->second;
+    if (v.is_number()) return v.get<double>();
+    if (v.is_boolean()) return v.get<bool>() ? 1 : 0;
+    if (v.is_string()) return parseDouble(v.get_ref<const std::string&>()).value_or(0);
+    return 0;
+}
+
+bool Defaults::boolean(std::string_view key) const {
+    std::lock_guard lock(state_->mutex);
+    auto it = state_->values.find(key);
+    if (it == state_->values.end()) return false;
+    const Json& v = it->second;
+    if (v.is_boolean()) return v.get<bool>();
+    if (v.is_number()) return v.get<double>() != 0;
+    if (v.is_string()) {
+        std::string s = lowered(v.get<std::string>());
+        if (s == "true" || s == "yes") return true;
+        if (auto i = parseInt64(s)) return *i != 0;
+    }
+    return false;
+}
+
+std::optional<std::vector<uint8_t>> Defaults::data(std::string_view key) const {
+    std::lock_guard lock(state_->mutex);
+    auto it = state_->values.find(key);
+    if (it == state_->values.end() || !it->second.is_binary()) return std::nullopt;
+    return std::vector<uint8_t>(it->second.get_binary());
+}
+
+std::optional<Json::array_t> Defaults::array(std::string_view key) const {
+    std::lock_guard lock(state_->mutex);
+    auto it = state_->values.find(key);
+    if (it == state_->values.end() || !it->second.is_array()) return std::nullopt;
+    return it->second.get<Json::array_t>();
+}
+
+std::optional<Json::object_t> Defaults::dictionary(std::string_view key) const {
+    std::lock_guard lock(state_->mutex);
+    auto it = state_->values.find(key);
+    if (it == state_->values.end() || !it->second.is_object()) return std::nullopt;
+    return it->second.get<Json::object_t>();
+}
+
+std::vector<std::string> Defaults::keys() const {
+    std::lock_guard lock(state_->mutex);
+    std::vector<std::string> out;
+    for (const auto& kv : state_->values) out.push_back(kv.first);
+    return out;
+}
+
+void Defaults::set(std::string_view key, Json value) {
+    if (value.is_null()) return remove(key);
+    {
+        std::lock_guard lock(state_->mutex);
+        auto it = state_->values.find(key);
+        if (it == state_->values.end())
+            state_->values.emplace(std::string(key), std::move(value));
+        else
+            it->second = std::move(value);
+        state_->touch(key);
+    }
+    state_->cv.notify_all();
+}
+
+void Defaults::setData(std::string_view key, std::vector<uint8_t> bytes) {
+    set(key, Json::binary(std::move(bytes)));
+}
+
+void Defaults::remove(std::string_view key) {
+    {
+        std::lock_guard lock(state_->mutex);
+        auto it = state_->values.find(key);
+        if (it != state_->values.end()) state_->values.erase(it);
+        state_->touch(key);
+    }
+    state_->cv.notify_all();
+}
+
+void Defaults::removeAll() {
+    {
+        std::lock_guard lock(state_->mutex);
+        for (const auto& kv : state_->values) state_->changed[kv.first] = state_->generation + 1;
+        state_->values.clear();
+        ++state_->generation;
+        state_->clearedAt = state_->generation;
+        state_->lastChange = Clock::now();
+    }
+    state_->cv.notify_all();
+}
+
+bool Defaults::flush() {
+    return state_->flush();
+}
+
+void Defaults::synchronize() {
+    if (state_->path.empty()) return;
+    std::lock_guard writing(state_->writeMutex);
+    Disk disk = readDisk(state_->path);
+    std::lock_guard lock(state_->mutex);
+    state_->merge(disk);
+}
+
+}  // namespace kit
