@@ -1,0 +1,55 @@
+#pragma once
+// How the analysis functions report what they see: error reports, usage
+// events, timing lines and timer assertions. The application core connects
+// these to its telemetry once at start; until then error reports print their
+// block to the standard output and events are dropped.
+#include <chrono>
+#include <functional>
+#include <string>
+#include <utility>
+#include <variant>
+#include <vector>
+
+namespace imaging {
+
+using EventValue = std::variant<std::string, long long>;
+using EventData = std::vector<std::pair<std::string, EventValue>>;
+
+struct Diagnostics {
+    // (function name, message) of a failure worth reporting.
+    std::function<void(const std::string& function, const std::string& message)> errorReport;
+    // A usage event with its data.
+    std::function<void(const std::string& name, const EventData& data)> event;
+    // A named timer ran longer than its limit (milliseconds both).
+    std::function<void(const std::string& name, double elapsedMs, double maxMs)> timerAssert;
+};
+
+// Replaces the hooks; empty members fall back to the defaults. Thread-safe.
+void setDiagnostics(Diagnostics d);
+
+void errorReport(const std::string& function, const std::string& message);
+void sendEvent(const std::string& name, const EventData& data);
+// A plain diagnostic line on the standard output.
+void consoleLine(const std::string& line);
+
+// Milliseconds as the timing lines write them: rounded to two decimals, the
+// shortest text, and ".0" for whole numbers ("5.0", "12.34").
+std::string millisText(double ms);
+
+// A named stopwatch for the timing lines of one operation.
+class Stopwatch {
+public:
+    explicit Stopwatch(std::string name);
+    double elapsedMs() const;
+    std::string elapsedText() const { return millisText(elapsedMs()); }
+    // Writes "name: Xms".
+    void log() const;
+    // Reports a timer assertion when the elapsed time is over maxMs.
+    void assertWithin(double maxMs) const;
+
+private:
+    std::string name_;
+    std::chrono::steady_clock::time_point start_;
+};
+
+}  // namespace imaging

@@ -1,0 +1,59 @@
+#pragma once
+// The one way into the capture's pixel buffer. Analysis functions address
+// pixel (x, y) of the crop with y counted up from the crop's bottom edge; that
+// pixel lives at column crop.x1 + x and row crop.y1 + (crop.height - 1 - y)
+// from the top. Every read is checked against the crop and the buffer, so a
+// crop that reaches past the image, or a point past the crop, reads nothing.
+#include <cstdint>
+
+#include "imaging/Capture.h"
+
+namespace imaging {
+
+struct RGB8 {
+    int r = 0, g = 0, b = 0;
+    friend bool operator==(const RGB8&, const RGB8&) = default;
+};
+
+// |r1 - r2| + |g1 - g2| + |b1 - b2|, 0 to 765.
+inline int colorDistance(RGB8 a, RGB8 b) {
+    int dr = a.r - b.r, dg = a.g - b.g, db = a.b - b.b;
+    return (dr < 0 ? -dr : dr) + (dg < 0 ? -dg : dg) + (db < 0 ? -db : db);
+}
+
+class PixelMap {
+public:
+    explicit PixelMap(const Capture& capture);
+
+    bool hasPixels() const { return bits_ != nullptr; }
+    // Crop size in whole pixels.
+    int width() const { return cropW_; }
+    int height() const { return cropH_; }
+    int cropX() const { return cropX_; }
+    int cropY() const { return cropY_; }
+    // Size of the buffer itself.
+    int bufferWidth() const { return bufW_; }
+    int bufferHeight() const { return bufH_; }
+
+    bool inCrop(long long x, long long y) const { return x >= 0 && y >= 0 && x < cropW_ && y < cropH_; }
+    // Pixel (x, y) of the crop (y up); null outside the crop or the buffer.
+    const uint8_t* at(long long x, long long y) const {
+        if (!inCrop(x, y)) return nullptr;
+        return cell(cropX_ + x, cropY_ + (cropH_ - 1 - y));
+    }
+    // Buffer column and row (from the top); null outside the buffer.
+    const uint8_t* cell(long long column, long long row) const {
+        if (!bits_ || column < 0 || row < 0 || column >= bufW_ || row >= bufH_) return nullptr;
+        return bits_ + size_t(row) * stride_ + size_t(column) * 4;
+    }
+
+    static RGB8 rgb(const uint8_t* p) { return {p[2], p[1], p[0]}; }
+
+private:
+    const uint8_t* bits_ = nullptr;
+    size_t stride_ = 0;
+    int bufW_ = 0, bufH_ = 0;
+    int cropX_ = 0, cropY_ = 0, cropW_ = 0, cropH_ = 0;
+};
+
+}  // namespace imaging
