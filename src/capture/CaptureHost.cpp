@@ -1,0 +1,96 @@
+#include "capture/CaptureHost.h"
+
+#include <unistd.h>
+
+#include <cstdio>
+#include <filesystem>
+#include <iostream>
+
+#include "services/AppHooks.h"
+#include "services/NamedTimers.h"
+#include "services/Settings.h"
+
+namespace capture {
+
+namespace {
+
+std::string besideExecutable(const std::string& name) {
+    std::error_code ec;
+    auto self = std::filesystem::read_symlink("/proc/self/exe", ec);
+    if (ec) return name;
+    return (self.parent_path() / name).string();
+}
+
+void printOops(const std::string& function, const std::string& message) {
+    std::string dashes;
+    for (int i = 0; i < 41; ++i) dashes += "\u2014";
+    std::cout << dashes << "\nOOPS " << message << "\n" << function << "\n" << dashes << std::endl;
+}
+
+CaptureHost defaults() {
+    CaptureHost h;
+    h.getString = [](const std::string& k, const std::string& d) {
+        return Settings::shared().getString(k, d);
+    };
+    h.getInt = [](const std::string& k, int64_t d) { return Settings::shared().getInt(k, d); };
+    h.getBool = [](const std::string& k, bool d) { return Settings::shared().getBool(k, d); };
+    h.oops = printOops;
+    h.preset = [](const std::string&, const kit::Json&) {};
+    h.event = [](const std::string&, const kit::Json&) {};
+    h.notify = [](const std::string& t, const std::string& m) {
+        std::cout << "NOTICE " << t << ": " << m << std::endl;
+    };
+    h.warning = h.notify;
+    h.alertOnMain = h.notify;
+    h.timerStart = [](const std::string& n) { timerStart(n); };
+    h.timerLog = [](const std::string& n) { timerLog(n); };
+    h.timerElapsed = [](const std::string& n) { return timerElapsed(n); };
+    h.bringUpEditor = [] {};
+    h.editorDpr = [] { return hookEditorDpr(); };
+    h.openURL = [](const std::string& url) { return hookOpenWithDefaultApp(url); };
+    h.toolPath = [] { return besideExecutable("kadrix-screencapture"); };
+    return h;
+}
+
+CaptureHost& installed() {
+    static CaptureHost h = defaults();
+    return h;
+}
+
+template <class F>
+void keep(F& dst, F& src) {
+    if (src) dst = std::move(src);
+}
+
+}  // namespace
+
+CaptureHost& host() {
+    return installed();
+}
+
+void setHost(CaptureHost h) {
+    CaptureHost merged = defaults();
+    keep(merged.getString, h.getString);
+    keep(merged.getInt, h.getInt);
+    keep(merged.getBool, h.getBool);
+    keep(merged.oops, h.oops);
+    keep(merged.preset, h.preset);
+    keep(merged.event, h.event);
+    keep(merged.notify, h.notify);
+    keep(merged.warning, h.warning);
+    keep(merged.alertOnMain, h.alertOnMain);
+    keep(merged.timerStart, h.timerStart);
+    keep(merged.timerLog, h.timerLog);
+    keep(merged.timerElapsed, h.timerElapsed);
+    keep(merged.bringUpEditor, h.bringUpEditor);
+    keep(merged.editorDpr, h.editorDpr);
+    keep(merged.openURL, h.openURL);
+    keep(merged.toolPath, h.toolPath);
+    installed() = std::move(merged);
+}
+
+void resetHost() {
+    installed() = defaults();
+}
+
+}  // namespace capture

@@ -1,0 +1,49 @@
+#pragma once
+// What capture code asks of the services and the application core: settings,
+// telemetry, notices and alerts, named timers, the editor's pixel ratio and
+// bringing up the editor. The installed host is bound to the real services;
+// tests install a double that records the calls.
+#include <cstdint>
+#include <functional>
+#include <string>
+
+#include "kit/Json.h"
+
+namespace capture {
+
+struct CaptureHost {
+    std::function<std::string(const std::string& key, const std::string& def)> getString;
+    std::function<int64_t(const std::string& key, int64_t def)> getInt;
+    std::function<bool(const std::string& key, bool def)> getBool;
+
+    std::function<void(const std::string& function, const std::string& message)> oops;
+    std::function<void(const std::string& name, const kit::Json& data)> preset;
+    std::function<void(const std::string& name, const kit::Json& data)> event;
+
+    // Non-blocking notices (toast or system notification) and the modal alert
+    // posted to the main queue.
+    std::function<void(const std::string& title, const std::string& message)> notify;
+    std::function<void(const std::string& title, const std::string& message)> warning;
+    std::function<void(const std::string& title, const std::string& message)> alertOnMain;
+
+    std::function<void(const std::string& name)> timerStart;
+    std::function<void(const std::string& name)> timerLog;
+    std::function<double(const std::string& name)> timerElapsed;
+
+    // Application core and editor.
+    std::function<void()> bringUpEditor;
+    std::function<double()> editorDpr;
+    std::function<bool(const std::string& url)> openURL;
+
+    // Absolute path of the screenshot tool.
+    std::function<std::string()> toolPath;
+};
+
+// The installed host; every member is set.
+CaptureHost& host();
+// Replaces the host; members left empty keep the service-bound defaults.
+void setHost(CaptureHost h);
+// Back to the service-bound defaults.
+void resetHost();
+
+}  // namespace capture

@@ -1,0 +1,38 @@
+#pragma once
+// Reading the screenshot tool's log: the selected area, written as a bracketed
+// list "(x, y, w, h)", and the selected window, "capture window … 0x<hex>".
+// Also the small regular-expression helpers other subsystems share.
+#include <cstdint>
+#include <optional>
+#include <regex>
+#include <string>
+#include <utility>
+#include <vector>
+
+#include "kit/Geometry.h"
+
+namespace capture {
+
+struct ToolArea {
+    enum class Kind { noMatch, wrongCount, notNumbers, area };
+    Kind kind = Kind::noMatch;
+    kit::Rect rect;  // for Kind::area
+};
+
+// The first bracketed list of four values in the text.
+ToolArea toolAreaIn(const std::string& text);
+// The hexadecimal window number of the first "capture window" line.
+std::optional<uint32_t> toolWindowIn(const std::string& text);
+// Whether the bytes are valid UTF-8.
+bool isValidUtf8(const std::string& bytes);
+
+// Texts of the match's groups lo … hi − 1; no value for a group that did not
+// take part in the match.
+std::vector<std::optional<std::string>> regexCaptureGroups(std::pair<size_t, size_t> range,
+                                                           const std::smatch& match, const std::string& text);
+// Texts of whole matches, in order.
+std::vector<std::string> regexMatchTexts(const std::vector<std::smatch>& matches, const std::string& text);
+// Every match of a case-insensitive pattern.
+std::vector<std::smatch> regexMatches(const std::string& pattern, const std::string& text);
+
+}  // namespace capture

@@ -1,0 +1,211 @@
+#include "kit/EventMonitor.h"
+
+#include <xcb/xcb.h>
+#include <xcb/xinput.h>
+
+#include <QApplication>
+#include <QKeyEvent>
+#include <QMouseEvent>
+#include <QSocketNotifier>
+#include <QWidget>
+#include <algorithm>
+#include <cstdlib>
+#include <memory>
+#include <vector>
+
+namespace kit {
+
+namespace {
+
+struct Entry {
+    EventMonitor::Token token;
+    unsigned mask;
+    bool global;
+    EventMonitor::Handler handler;
+};
+
+std::vector<Entry>& entries() {
+    static std::vector<Entry> list;
+    return list;
+}
+
+unsigned maskFor(MonitorEvent::Type t) {
+    switch (t) {
+        case MonitorEvent::Type::LeftMouseDown:
+            return EventMonitor::LeftMouseDown;
+        case MonitorEvent::Type::RightMouseDown:
+            return EventMonitor::RightMouseDown;
+        case MonitorEvent::Type::OtherMouseDown:
+            return EventMonitor::OtherMouseDown;
+        case MonitorEvent::Type::KeyDown:
+            return EventMonitor::KeyDown;
+    }
+    return 0;
+}
+
+// X keycodes are evdev codes + 8; monitors only need to tell Escape apart.
+int virtualKeyCode(int xKeycode) {
+    return xKeycode == 9 ? EventMonitor::kEscapeKeyCode : -1;
+}
+
+std::optional<MonitorEvent> fromButton(int button) {
+    if (button >= 4 && button <= 7) return std::nullopt;  // wheel clicks, our own scrolling among them
+    MonitorEvent e;
+    e.button = button;
+    e.type = button == 1   ? MonitorEvent::Type::LeftMouseDown
+             : button == 3 ? MonitorEvent::Type::RightMouseDown
+                           : MonitorEvent::Type::OtherMouseDown;
+    return e;
+}
+
+// Raw XInput2 events on a connection of its own, read on the main thread.
+class GlobalSource {
+public:
+    static GlobalSource* shared() {
+        static std::unique_ptr<GlobalSource> s = [] {
+            auto g = std::make_unique<GlobalSource>();
+            if (!g->open()) g.reset();
+            return g;
+        }();
+        return s.get();
+    }
+    ~GlobalSource() {
+        notifier_.reset();
+        if (conn_) xcb_disconnect(conn_);
+    }
+
+    bool open() {
+        if (!QCoreApplication::instance()) return false;
+        const char* display = std::getenv("DISPLAY");
+        if (!display || !*display) return false;
+        int screenNum = 0;
+        conn_ = xcb_connect(display, &screenNum);
+        if (!conn_ || xcb_connection_has_error(conn_)) return false;
+        const xcb_query_extension_reply_t* ext = xcb_get_extension_data(conn_, &xcb_input_id);
+        if (!ext || !ext->present) return false;
+        opcode_ = ext->major_opcode;
+        auto* v = xcb_input_xi_query_version_reply(conn_, xcb_input_xi_query_version(conn_, 2, 2), nullptr);
+        if (!v) return false;
+        free(v);
+        xcb_screen_iterator_t it = xcb_setup_roots_iterator(xcb_get_setup(conn_));
+        for (int i = 0; i < screenNum && it.rem; ++i) xcb_screen_next(&it);
+        if (!it.rem) return false;
+        struct {
+            xcb_input_event_mask_t head;
+            uint32_t mask;
+        } sel;
+        sel.head.deviceid = XCB_INPUT_DEVICE_ALL_MASTER;
+        sel.head.mask_len = 1;
+        sel.mask = XCB_INPUT_XI_EVENT_MASK_RAW_KEY_PRESS | XCB_INPUT_XI_EVENT_MASK_RAW_BUTTON_PRESS;
+        xcb_input_xi_select_events(conn_, it.data->root, 1, &sel.head);
+        xcb_flush(conn_);
+        notifier_ = std::make_unique<QSocketNotifier>(xcb_get_file_descriptor(conn_), QSocketNotifier::Read);
+        QObject::connect(notifier_.get(), &QSocketNotifier::activated, [this] { drain(); });
+        return true;
+    }
+
+private:
+    void drain() {
+        while (xcb_generic_event_t* ev = xcb_poll_for_event(conn_)) {
+            if ((ev->response_type & 0x7f) == XCB_GE_GENERIC) {
+                auto* ge = reinterpret_cast<xcb_ge_generic_event_t*>(ev);
+                if (ge->extension == opcode_) {
+                    auto* raw = reinterpret_cast<xcb_input_raw_key_press_event_t*>(ev);
+                    if (ge->event_type == XCB_INPUT_RAW_KEY_PRESS) {
+                        MonitorEvent e;
+                        e.type = MonitorEvent::Type::KeyDown;
+                        e.keyCode = virtualKeyCode(int(raw->detail));
+                        EventMonitor::deliver(e, true);
+                    } else if (ge->event_type == XCB_INPUT_RAW_BUTTON_PRESS) {
+                        if (auto e = fromButton(int(raw->detail))) EventMonitor::deliver(*e, true);
+                    }
+                }
+            }
+            free(ev);
+        }
+    }
+
+    xcb_connection_t* conn_ = nullptr;
+    uint8_t opcode_ = 0;
+    std::unique_ptr<QSocketNotifier> notifier_;
+};
+
+// Our own windows' events, seen before they are delivered and never consumed.
+class LocalFilter : public QObject {
+public:
+    static void ensure() {
+        static LocalFilter* f = nullptr;
+        if (f || !qApp) return;
+        f = new LocalFilter(qApp);
+        qApp->installEventFilter(f);
+    }
+    using QObject::QObject;
+
+protected:
+    bool eventFilter(QObject* obj, QEvent* ev) override {
+        // Each input event passes the filter once per receiver up the parent
+        // chain; count it at the window only.
+        if (!obj->isWidgetType() && !obj->isWindowType()) return false;
+        if (obj->isWidgetType() && !static_cast<QWidget*>(obj)->isWindow()) return false;
+        if (ev->type() == QEvent::KeyPress) {
+            auto* k = static_cast<QKeyEvent*>(ev);
+            if (k->isAutoRepeat()) return false;
+            MonitorEvent e;
+            e.type = MonitorEvent::Type::KeyDown;
+            e.keyCode = virtualKeyCode(int(k->nativeScanCode()));
+            if (k->key() == Qt::Key_Escape) e.keyCode = EventMonitor::kEscapeKeyCode;
+            EventMonitor::deliver(e, false);
+        } else if (ev->type() == QEvent::MouseButtonPress) {
+            auto* m = static_cast<QMouseEvent*>(ev);
+            int button = m->button() == Qt::LeftButton ? 1 : m->button() == Qt::RightButton ? 3 : 2;
+            if (auto e = fromButton(button)) EventMonitor::deliver(*e, false);
+        }
+        return false;
+    }
+};
+
+EventMonitor::Token nextToken() {
+    static EventMonitor::Token n = 0;
+    return ++n;
+}
+
+}  // namespace
+
+EventMonitor::Token EventMonitor::addGlobal(unsigned mask, Handler handler) {
+    GlobalSource::shared();
+    Token t = nextToken();
+    entries().push_back({t, mask, true, std::move(handler)});
+    return t;
+}
+
+EventMonitor::Token EventMonitor::addLocal(unsigned mask, Handler handler) {
+    LocalFilter::ensure();
+    Token t = nextToken();
+    entries().push_back({t, mask, false, std::move(handler)});
+    return t;
+}
+
+void EventMonitor::remove(Token token) {
+    auto& list = entries();
+    list.erase(std::remove_if(list.begin(), list.end(), [&](const Entry& e) { return e.token == token; }),
+               list.end());
+}
+
+size_t EventMonitor::installedCount() {
+    return entries().size();
+}
+
+void EventMonitor::deliver(const MonitorEvent& event, bool global) {
+    unsigned bit = maskFor(event.type);
+    // A handler may remove monitors (its own included) while we walk.
+    std::vector<Entry> snapshot = entries();
+    for (auto& e : snapshot) {
+        if (e.global != global || !(e.mask & bit)) continue;
+        auto& live = entries();
+        bool stillThere =
+            std::any_of(live.begin(), live.end(), [&](const Entry& x) { return x.token == e.token; });
+        if (stillThere) e.handler(event);
+    }
+}
+
+}  // namespace kit

@@ -1,0 +1,234 @@
+#include "kit/Grab.h"
+
+#include <xcb/composite.h>
+#include <xcb/shm.h>
+#include <xcb/xcb.h>
+#include <xcb/xfixes.h>
+
+#include <algorithm>
+#include <cmath>
+#include <cstring>
+
+#include "kit/ScreenSource.h"
+#include "kit/x11/Connection.h"
+#include "kit/x11/Desktop.h"
+
+namespace kit {
+
+namespace {
+
+using x11::Connection;
+
+struct PixelRect {
+    int x = 0, y = 0, w = 0, h = 0;
+};
+
+PixelRect toPixels(const Rect& r, double k) {
+    Rect s = r.standardized();
+    int x1 = int(std::lround(s.minX() * k)), y1 = int(std::lround(s.minY() * k));
+    int x2 = int(std::lround(s.maxX() * k)), y2 = int(std::lround(s.maxY() * k));
+    return {x1, y1, x2 - x1, y2 - y1};
+}
+
+// Copies Z-pixmap rows of a 24- or 32-bit drawable into the image at (dx, dy);
+// a 24-bit drawable has no alpha, so it becomes opaque.
+void blitRows(Image& img, int dx, int dy, const uint8_t* src, int w, int h, size_t srcStride, int depth) {
+    uint8_t* base = img.mutableBits();
+    for (int y = 0; y < h; ++y) {
+        uint8_t* d = base + size_t(dy + y) * img.bytesPerRow() + size_t(dx) * 4;
+        std::memcpy(d, src + size_t(y) * srcStride, size_t(w) * 4);
+        if (depth != 32)
+            for (int x = 0; x < w; ++x) d[x * 4 + 3] = 255;
+    }
+}
+
+bool getImagePlain(Connection& c, xcb_drawable_t d, PixelRect r, Image& img, int dx, int dy) {
+    // Plain GetImage in bands, so no single reply grows beyond what the server allows.
+    int band = std::max(1, (8 << 20) / std::max(1, r.w * 4));
+    for (int y = 0; y < r.h; y += band) {
+        int h = std::min(band, r.h - y);
+        auto* rep = xcb_get_image_reply(c.conn(),
+                                        xcb_get_image(c.conn(), XCB_IMAGE_FORMAT_Z_PIXMAP, d, int16_t(r.x),
+                                                      int16_t(r.y + y), uint16_t(r.w), uint16_t(h), ~0u),
+                                        nullptr);
+        if (!rep) return false;
+        int len = xcb_get_image_data_length(rep);
+        if (len < r.w * h * 4) {  // not a 32-bit-per-pixel visual
+            free(rep);
+            return false;
+        }
+        blitRows(img, dx, dy + y, xcb_get_image_data(rep), r.w, h, size_t(r.w) * 4, rep->depth);
+        free(rep);
+    }
+    return true;
+}
+
+bool getImage(Connection& c, xcb_drawable_t d, PixelRect r, Image& img, int dx, int dy) {
+    size_t bytes = size_t(r.w) * size_t(r.h) * 4;
+    if (const auto* seg = c.segment(bytes)) {
+        auto* rep = xcb_shm_get_image_reply(
+            c.conn(),
+            xcb_shm_get_image(c.conn(), d, int16_t(r.x), int16_t(r.y), uint16_t(r.w), uint16_t(r.h), ~0u,
+                              XCB_IMAGE_FORMAT_Z_PIXMAP, seg->seg, 0),
+            nullptr);
+        if (rep && rep->size >= bytes) {
+            blitRows(img, dx, dy, seg->data, r.w, r.h, size_t(r.w) * 4, rep->depth);
+            free(rep);
+            return true;
+        }
+        free(rep);
+    }
+    return getImagePlain(c, d, r, img, dx, dy);
+}
+
+Image desktopArea(const Rect& rect) {
+    Connection* c = Connection::shared();
+    if (!c) return {};
+    double k = x11::globalScale();
+    PixelRect want = toPixels(rect, k);
+    if (want.w <= 0 || want.h <= 0) return {};
+    Image img(want.w, want.h, k);
+    if (img.isNull()) return {};
+    int x1 = std::max(want.x, 0), y1 = std::max(want.y, 0);
+    int x2 = std::min(want.x + want.w, c->rootWidth()), y2 = std::min(want.y + want.h, c->rootHeight());
+    if (x2 <= x1 || y2 <= y1) return img;  // entirely off screen: transparent, like the window server
+    if (!getImage(*c, c->root(), {x1, y1, x2 - x1, y2 - y1}, img, x1 - want.x, y1 - want.y)) return {};
+    return img;
+}
+
+xcb_window_t topLevelFrame(Connection& c, xcb_window_t w) {
+    for (int guard = 0; guard < 32; ++guard) {
+        auto* t = xcb_query_tree_reply(c.conn(), xcb_query_tree(c.conn(), w), nullptr);
+        if (!t) return 0;
+        xcb_window_t parent = t->parent;
+        free(t);
+        if (parent == c.root() || parent == XCB_WINDOW_NONE) return w;
+        w = parent;
+    }
+    return w;
+}
+
+Image desktopWindow(uint32_t number) {
+    Connection* c = Connection::shared();
+    if (!c || !number) return {};
+    xcb_window_t frame = topLevelFrame(*c, number);
+    if (!frame) return {};
+    auto* geo = xcb_get_geometry_reply(c->conn(), xcb_get_geometry(c->conn(), frame), nullptr);
+    if (!geo) return {};
+    int w = geo->width + 2 * geo->border_width, h = geo->height + 2 * geo->border_width;
+    int x = geo->x, y = geo->y;
+    free(geo);
+    double k = x11::globalScale();
+    if (c->hasComposite()) {
+        // A redirected window keeps its own contents, covered or not; the
+        // server refuses a name for a window no compositor redirected.
+        xcb_pixmap_t pix = xcb_generate_id(c->conn());
+        xcb_generic_error_t* err =
+            xcb_request_check(c->conn(), xcb_composite_name_window_pixmap_checked(c->conn(), frame, pix));
+        if (!err) {
+            Image img(w, h, k);
+            bool ok = !img.isNull() && getImagePlain(*c, pix, {0, 0, w, h}, img, 0, 0);
+            xcb_free_pixmap(c->conn(), pix);
+            if (ok) return img;
+        }
+        free(err);
+    }
+    return desktopArea(Rect(x / k, y / k, w / k, h / k));
+}
+
+std::optional<CursorImage> desktopCursor() {
+    Connection* c = Connection::shared();
+    if (!c || !c->hasXFixes()) return std::nullopt;
+    auto* r = xcb_xfixes_get_cursor_image_reply(c->conn(), xcb_xfixes_get_cursor_image(c->conn()), nullptr);
+    if (!r) return std::nullopt;
+    double k = x11::globalScale();
+    CursorImage out;
+    // The cursor arrives as premultiplied ARGB words, which is our byte order on little-endian hosts.
+    out.image = Image::fromBGRA(reinterpret_cast<const uint8_t*>(xcb_xfixes_get_cursor_image_cursor_image(r)),
+                                r->width, r->height, size_t(r->width) * 4, k);
+    out.hotspot = {double(r->xhot), double(r->yhot)};
+    out.position = {r->x / k, r->y / k};
+    free(r);
+    if (out.image.isNull()) return std::nullopt;
+    return out;
+}
+
+Image desktopWallpaper(int screenIndex) {
+    Connection* c = Connection::shared();
+    if (!c) return {};
+    auto list = x11::desktopScreens();
+    Rect frame = list.empty() ? Rect(0, 0, c->rootWidth(), c->rootHeight())
+                              : list[size_t(std::clamp(screenIndex, 0, int(list.size()) - 1))].frame;
+    double k = x11::globalScale();
+    for (const char* prop : {"_XROOTPMAP_ID", "ESETROOT_PMAP_ID"}) {
+        auto ids = c->cardinals(c->root(), prop, "PIXMAP");
+        if (ids.empty() || !ids[0]) continue;
+        auto* geo = xcb_get_geometry_reply(c->conn(), xcb_get_geometry(c->conn(), ids[0]), nullptr);
+        if (!geo) continue;
+        PixelRect want = toPixels(frame, k);
+        want.w = std::min<int>(want.w, geo->width - want.x);
+        want.h = std::min<int>(want.h, geo->height - want.y);
+        free(geo);
+        if (want.w <= 0 || want.h <= 0) continue;
+        Image img(want.w, want.h, k);
+        if (!img.isNull() && getImagePlain(*c, ids[0], want, img, 0, 0)) return img;
+    }
+    // A desktop drawn by a file manager is a window of the desktop type.
+    for (auto& w : onScreenWindows())
+        if (w.layer && *w.layer == kLayerDesktop) return desktopWindow(w.number);
+    return {};
+}
+
+}  // namespace
+
+Image grabArea(const Rect& rect) {
+    if (auto* s = screenSourceOverride()) return s->grabArea(rect);
+    return desktopArea(rect);
+}
+
+Image grabWindow(uint32_t number) {
+    if (auto* s = screenSourceOverride()) return s->grabWindow(number);
+    return desktopWindow(number);
+}
+
+std::optional<CursorImage> cursorImage() {
+    if (auto* s = screenSourceOverride()) return s->cursorImage();
+    return desktopCursor();
+}
+
+Image grabWallpaper(int screenIndex) {
+    if (auto* s = screenSourceOverride()) return s->wallpaper(screenIndex);
+    return desktopWallpaper(screenIndex);
+}
+
+void drawCursor(Image& area, const Rect& rect, const CursorImage& cursor) {
+    if (area.isNull() || cursor.image.isNull()) return;
+    double k = area.scale();
+    int ox = int(std::lround((cursor.position.x - rect.standardized().minX()) * k - cursor.hotspot.x));
+    int oy = int(std::lround((cursor.position.y - rect.standardized().minY()) * k - cursor.hotspot.y));
+    uint8_t* dst = area.mutableBits();
+    for (int y = 0; y < cursor.image.height(); ++y) {
+        int ty = oy + y;
+        if (ty < 0 || ty >= area.height()) continue;
+        const uint8_t* s = cursor.image.row(y);
+        uint8_t* d = dst + size_t(ty) * area.bytesPerRow();
+        for (int x = 0; x < cursor.image.width(); ++x) {
+            int tx = ox + x;
+            if (tx < 0 || tx >= area.width()) continue;
+            const uint8_t* sp = s + x * 4;
+            uint8_t* dp = d + tx * 4;
+            // Source-over with premultiplied colours.
+            int inv = 255 - sp[3];
+            for (int ch = 0; ch < 4; ++ch) dp[ch] = uint8_t(sp[ch] + (dp[ch] * inv + 127) / 255);
+        }
+    }
+}
+
+Image grabScreen(const Rect& rect, bool withCursor) {
+    Image img = grabArea(rect);
+    if (withCursor && !img.isNull())
+        if (auto cur = cursorImage()) drawCursor(img, rect, *cur);
+    return img;
+}
+
+}  // namespace kit
