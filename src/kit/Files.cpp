@@ -93,11 +93,6 @@ std::string dataDir() {
 }
 
 std::string tempDir() {
-    static std::mutex m;
-    static std::string cached;
-    std::lock_guard lock(m);
-    if (!cached.empty() && isPrivateFolder(cached)) return cached;
-
     std::string home = kadrixHome();
     std::string want;
     if (!home.empty())
@@ -107,13 +102,19 @@ std::string tempDir() {
     else
         want = "/tmp/kadrix-" + std::to_string(geteuid());
     ::mkdir(want.c_str(), 0700);
-    if (!isPrivateFolder(want)) {
-        // Someone else holds the name (or it is a link): take a fresh private folder.
-        std::string tmpl = (fs::temp_directory_path() / "kadrix-XXXXXX").string();
-        if (char* d = mkdtemp(tmpl.data())) want = d;
-    }
-    cached = want;
-    return cached;
+    if (isPrivateFolder(want)) return want;
+
+    // Someone else holds the name (or it is a link): use a fresh private
+    // folder instead, the same one for as long as the name stays taken.
+    static std::mutex m;
+    static std::string takenName, fallback;
+    std::lock_guard lock(m);
+    if (takenName == want && isPrivateFolder(fallback)) return fallback;
+    std::string tmpl = (fs::temp_directory_path() / "kadrix-XXXXXX").string();
+    if (!mkdtemp(tmpl.data())) return want;
+    takenName = want;
+    fallback = tmpl;
+    return fallback;
 }
 
 std::string uniqueTempPath(std::string_view prefix, std::string_view suffix) {
