@@ -1,0 +1,51 @@
+// The kadrix executable. Until the application shell takes over start-up,
+// main puts the tray icon up with a menu that quits.
+#include <cmath>
+#include <memory>
+
+#include "kit/Application.h"
+#include "kit/Image.h"
+#include "kit/Menu.h"
+#include "kit/StatusItem.h"
+
+namespace {
+
+// The tray picture: the four corners of a selection frame around a dot,
+// drawn at 2× so it stays sharp on scaled screens.
+kit::Image trayIcon() {
+    const int n = 44;
+    kit::Image img(n, n, 2.0);
+    const kit::PixelBGRA ink{235, 235, 235, 255};
+    auto fill = [&](int x0, int y0, int w, int h) {
+        for (int y = y0; y < y0 + h; ++y)
+            for (int x = x0; x < x0 + w; ++x) img.setPixel(x, y, ink);
+    };
+    const int m = 4, len = 12, t = 4;
+    fill(m, m, len, t), fill(m, m, t, len);                                      // top-left
+    fill(n - m - len, m, len, t), fill(n - m - t, m, t, len);                    // top-right
+    fill(m, n - m - t, len, t), fill(m, n - m - len, t, len);                    // bottom-left
+    fill(n - m - len, n - m - t, len, t), fill(n - m - t, n - m - len, t, len);  // bottom-right
+    for (int y = 0; y < n; ++y)
+        for (int x = 0; x < n; ++x)
+            if (std::hypot(x - n / 2.0 + 0.5, y - n / 2.0 + 0.5) <= 6) img.setPixel(x, y, ink);
+    return img;
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+    kit::Application app(argc, argv);
+    app.setActivationPolicy(kit::ActivationPolicy::Accessory);
+
+    auto menu = std::make_shared<kit::Menu>();
+    menu->addItem(
+        "Quit Kadrix", [&app](kit::MenuItem&) { app.terminate(); }, "q");
+
+    kit::StatusItem status;
+    status.setImage(trayIcon());
+    status.setToolTip("Kadrix");
+    status.setMenu(menu);
+    status.setVisible(true);
+
+    return app.run();
+}

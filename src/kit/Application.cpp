@@ -1,0 +1,248 @@
+#include "kit/Application.h"
+
+#include <QtGui/qguiapplication_platform.h>
+#include <sys/socket.h>
+#include <unistd.h>
+
+#include <QApplication>
+#include <QGuiApplication>
+#include <QSocketNotifier>
+#include <QTimer>
+#include <QWidget>
+#include <algorithm>
+#include <csignal>
+#include <cstring>
+#include <utility>
+
+#include "kit/qt/ApplicationPrivate.h"
+
+#if __has_include(<xcb/xcb.h>)
+#include <xcb/xcb.h>
+#define KIT_HAVE_XCB 1
+#endif
+
+namespace kit {
+
+namespace {
+Application* g_app = nullptr;
+// Kit windows and their top-level widgets, in creation order.
+std::vector<std::pair<Window*, QWidget*>> g_windows;
+int g_signalPipe[2] = {-1, -1};
+
+void onSignal(int) {
+    char c = 1;
+    // Only async-signal-safe work here; the loop picks the byte up.
+    [[maybe_unused]] auto n = ::write(g_signalPipe[1], &c, 1);
+}
+}  // namespace
+
+struct Application::Private {
+    std::unique_ptr<QApplication> ownedApp;
+    ActivationPolicy policy = ActivationPolicy::Regular;
+    std::vector<std::function<void()>> terminateHooks;
+    bool terminating = false;
+    bool hidden = false;
+    std::unique_ptr<QSocketNotifier> signalNotifier;
+    QMetaObject::Connection stateConnection;
+
+    void runTerminateHooks() {
+        if (terminating) return;
+        terminating = true;
+        auto hooks = std::move(terminateHooks);
+        for (auto& h : hooks)
+            if (h) h();
+    }
+};
+
+Application::Application() : d_(std::make_unique<Private>()) {
+    g_app = this;
+}
+
+Application::Application(int& argc, char** argv) : Application() {
+    if (!QCoreApplication::instance()) d_->ownedApp = std::make_unique<QApplication>(argc, argv);
+    QApplication::setQuitOnLastWindowClosed(false);
+    if (auto* gui = qobject_cast<QGuiApplication*>(QCoreApplication::instance())) {
+        d_->stateConnection =
+            QObject::connect(gui, &QGuiApplication::applicationStateChanged, [this](Qt::ApplicationState s) {
+                if (s == Qt::ApplicationActive) {
+                    d_->hidden = false;
+                    if (onDidBecomeActive) onDidBecomeActive();
+                } else if (onDidResignActive) {
+                    onDidResignActive();
+                }
+            });
+    }
+    // Termination signals go through a socket pair so the hooks run on the
+    // main thread, outside the signal handler.
+    if (g_signalPipe[0] < 0 && ::socketpair(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0, g_signalPipe) == 0) {
+        d_->signalNotifier = std::make_unique<QSocketNotifier>(g_signalPipe[0], QSocketNotifier::Read);
+        QObject::connect(d_->signalNotifier.get(), &QSocketNotifier::activated, [this] {
+            char buf[16];
+            [[maybe_unused]] auto n = ::read(g_signalPipe[0], buf, sizeof buf);
+            terminate();
+        });
+        struct sigaction sa {};
+        sa.sa_handler = onSignal;
+        sigemptyset(&sa.sa_mask);
+        sa.sa_flags = SA_RESTART;
+        sigaction(SIGTERM, &sa, nullptr);
+        sigaction(SIGINT, &sa, nullptr);
+        sigaction(SIGHUP, &sa, nullptr);
+    }
+}
+
+Application::~Application() {
+    QObject::disconnect(d_->stateConnection);
+    if (d_->signalNotifier) {
+        signal(SIGTERM, SIG_DFL);
+        signal(SIGINT, SIG_DFL);
+        signal(SIGHUP, SIG_DFL);
+        d_->signalNotifier.reset();
+        ::close(g_signalPipe[0]);
+        ::close(g_signalPipe[1]);
+        g_signalPipe[0] = g_signalPipe[1] = -1;
+    }
+    if (g_app == this) g_app = nullptr;
+}
+
+Application& Application::shared() {
+    if (!g_app) {
+        static int argc = 0;
+        static char* argv[] = {nullptr};
+        static Application* made = new Application(argc, argv);
+        (void)made;
+    }
+    return *g_app;
+}
+
+int Application::run() {
+    if (onWillFinishLaunching) onWillFinishLaunching();
+    QTimer::singleShot(0, [this] {
+        if (onDidFinishLaunching) onDidFinishLaunching();
+    });
+    int code = QCoreApplication::exec();
+    d_->runTerminateHooks();
+    return code;
+}
+
+void Application::terminate() {
+    d_->runTerminateHooks();
+    QCoreApplication::quit();
+}
+
+bool Application::isTerminating() const {
+    return d_->terminating;
+}
+
+void Application::addWillTerminateHook(std::function<void()> hook) {
+    d_->terminateHooks.push_back(std::move(hook));
+}
+
+ActivationPolicy Application::activationPolicy() const {
+    return d_->policy;
+}
+
+void Application::setActivationPolicy(ActivationPolicy policy) {
+    d_->policy = policy;
+    for (auto& [w, widget] : g_windows) qt::applyTaskbarPresence(widget);
+}
+
+void Application::activate() {
+    d_->hidden = false;
+    QWidget* front = nullptr;
+    for (auto& [w, widget] : g_windows)
+        if (widget->isVisible() && !widget->testAttribute(Qt::WA_ShowWithoutActivating)) front = widget;
+    if (!front) return;
+    front->raise();
+    front->activateWindow();
+}
+
+void Application::hide() {
+    d_->hidden = true;
+    for (auto& [w, widget] : g_windows) widget->hide();
+}
+
+bool Application::isActive() const {
+    return QGuiApplication::applicationState() == Qt::ApplicationActive;
+}
+bool Application::isHidden() const {
+    return d_->hidden;
+}
+bool Application::isModalRunning() const {
+    return QApplication::activeModalWidget() != nullptr;
+}
+void Application::beep() {
+    QApplication::beep();
+}
+
+std::vector<std::string> Application::arguments() const {
+    std::vector<std::string> out;
+    for (const QString& a : QCoreApplication::arguments()) out.push_back(a.toStdString());
+    return out;
+}
+
+std::vector<Window*> Application::windows() const {
+    std::vector<Window*> out;
+    for (auto& [w, widget] : g_windows) out.push_back(w);
+    return out;
+}
+
+Window* Application::keyWindow() const {
+    QWidget* active = QApplication::activeWindow();
+    for (auto& [w, widget] : g_windows)
+        if (widget == active) return w;
+    return nullptr;
+}
+
+namespace qt {
+
+void registerWindow(Window* window, QWidget* widget) {
+    g_windows.emplace_back(window, widget);
+}
+
+void unregisterWindow(Window* window) {
+    std::erase_if(g_windows, [&](auto& p) { return p.first == window; });
+}
+
+void applyTaskbarPresence(QWidget* widget) {
+    bool skip = Application::shared().activationPolicy() != ActivationPolicy::Regular;
+    setNetWmState(widget, "_NET_WM_STATE_SKIP_TASKBAR", skip);
+}
+
+void setNetWmState(QWidget* widget, const char* atomName, bool on) {
+#ifdef KIT_HAVE_XCB
+    auto* x11 = qApp ? qApp->nativeInterface<QNativeInterface::QX11Application>() : nullptr;
+    if (!x11 || !widget || !widget->isWindow() || !widget->windowHandle()) return;
+    xcb_connection_t* c = x11->connection();
+    auto atom = [c](const char* name) {
+        auto cookie = xcb_intern_atom(c, 0, uint16_t(strlen(name)), name);
+        xcb_atom_t a = XCB_ATOM_NONE;
+        if (auto* r = xcb_intern_atom_reply(c, cookie, nullptr)) {
+            a = r->atom;
+            free(r);
+        }
+        return a;
+    };
+    xcb_atom_t netWmState = atom("_NET_WM_STATE"), target = atom(atomName);
+    if (netWmState == XCB_ATOM_NONE || target == XCB_ATOM_NONE) return;
+    auto win = xcb_window_t(widget->winId());
+    xcb_screen_t* screen = xcb_setup_roots_iterator(xcb_get_setup(c)).data;
+    xcb_client_message_event_t ev{};
+    ev.response_type = XCB_CLIENT_MESSAGE;
+    ev.format = 32;
+    ev.window = win;
+    ev.type = netWmState;
+    ev.data.data32[0] = on ? 1 : 0;  // _NET_WM_STATE_ADD / _REMOVE
+    ev.data.data32[1] = target;
+    ev.data.data32[3] = 1;  // source: application
+    xcb_send_event(c, 0, screen->root,
+                   XCB_EVENT_MASK_SUBSTRUCTURE_REDIRECT | XCB_EVENT_MASK_SUBSTRUCTURE_NOTIFY,
+                   reinterpret_cast<const char*>(&ev));
+    xcb_flush(c);
+#else
+    (void)widget, (void)atomName, (void)on;
+#endif
+}
+
+}  // namespace qt
+}  // namespace kit

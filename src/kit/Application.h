@@ -1,0 +1,72 @@
+#pragma once
+// The application object: the event loop, the launch and termination hooks,
+// activation (bringing our windows forward) and the activation policy, which
+// on Linux decides whether our windows show in the taskbar.
+#include <functional>
+#include <memory>
+#include <string>
+#include <vector>
+
+namespace kit {
+
+class Window;
+
+enum class ActivationPolicy {
+    Regular,    // windows appear in the taskbar
+    Accessory,  // tray-only: windows stay out of the taskbar
+    Prohibited,
+};
+
+class Application {
+public:
+    // Creates the platform application unless one exists already (unit tests
+    // make their own); there is one Application per process.
+    Application(int& argc, char** argv);
+    ~Application();
+    Application(const Application&) = delete;
+    Application& operator=(const Application&) = delete;
+
+    // The running application; made on first use when the platform
+    // application was created elsewhere.
+    static Application& shared();
+
+    // Runs willFinishLaunching now, didFinishLaunching on the loop's first
+    // turn, then the event loop until quit; returns the exit code.
+    int run();
+    // Runs the willTerminate hooks once and leaves the event loop. SIGTERM,
+    // SIGINT and SIGHUP end up here too.
+    void terminate();
+    bool isTerminating() const;
+
+    std::function<void()> onWillFinishLaunching;
+    std::function<void()> onDidFinishLaunching;
+    std::function<void()> onDidBecomeActive;
+    std::function<void()> onDidResignActive;
+    // Several parties may need to tidy up on the way out; all of them run.
+    void addWillTerminateHook(std::function<void()> hook);
+
+    ActivationPolicy activationPolicy() const;
+    void setActivationPolicy(ActivationPolicy policy);
+
+    // Brings our frontmost visible window forward and gives it the keyboard.
+    void activate();
+    // Hides every window of ours; activate() or a window's show brings them back.
+    void hide();
+    bool isActive() const;
+    bool isHidden() const;
+    // A modal alert or panel is running.
+    bool isModalRunning() const;
+    static void beep();
+
+    std::vector<std::string> arguments() const;
+    // Our kit windows, in creation order.
+    std::vector<Window*> windows() const;
+    Window* keyWindow() const;
+
+private:
+    struct Private;
+    Application();
+    std::unique_ptr<Private> d_;
+};
+
+}  // namespace kit

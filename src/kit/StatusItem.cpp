@@ -1,0 +1,87 @@
+#include "kit/StatusItem.h"
+
+#include <QCursor>
+#include <QSystemTrayIcon>
+
+#include "kit/Displays.h"
+#include "kit/Menu.h"
+#include "kit/qt/MenuPrivate.h"
+
+namespace kit {
+
+struct StatusItem::Private {
+    QSystemTrayIcon tray;
+};
+
+StatusItem::StatusItem() : d_(std::make_unique<Private>()) {
+    QObject::connect(&d_->tray, &QSystemTrayIcon::activated,
+                     [this](QSystemTrayIcon::ActivationReason reason) {
+                         switch (reason) {
+                             case QSystemTrayIcon::Trigger:
+                             case QSystemTrayIcon::DoubleClick:
+                                 performClick();
+                                 break;
+                             case QSystemTrayIcon::Context:
+                                 // With a menu, the tray opens it itself on the secondary button.
+                                 if (!menu_ && onClick) onClick(true);
+                                 break;
+                             case QSystemTrayIcon::MiddleClick:
+                             case QSystemTrayIcon::Unknown:
+                                 break;
+                         }
+                     });
+}
+
+StatusItem::~StatusItem() {
+    d_->tray.setContextMenu(nullptr);
+    d_->tray.hide();
+}
+
+bool StatusItem::isTrayAvailable() {
+    return QSystemTrayIcon::isSystemTrayAvailable();
+}
+
+void StatusItem::setImage(const Image& image) {
+    image_ = image;
+    d_->tray.setIcon(qt::iconFromImage(image));
+}
+
+void StatusItem::setToolTip(std::string tip) {
+    d_->tray.setToolTip(QString::fromStdString(tip));
+}
+
+void StatusItem::setVisible(bool visible) {
+    d_->tray.setVisible(visible);
+}
+
+bool StatusItem::isVisible() const {
+    return d_->tray.isVisible();
+}
+
+void StatusItem::setMenu(std::shared_ptr<Menu> menu) {
+    menu_ = std::move(menu);
+    d_->tray.setContextMenu(menu_ ? qt::qmenu(*menu_) : nullptr);
+}
+
+void StatusItem::performClick() {
+    if (menu_) {
+        // A left click opens the menu too, below the icon when the tray says
+        // where it is.
+        QRect g = d_->tray.geometry();
+        QPoint at = g.isValid() ? QPoint(g.left(), g.bottom() + 1) : QCursor::pos();
+        qt::qmenu(*menu_)->popup(at);
+        return;
+    }
+    if (onClick) onClick(false);
+}
+
+Rect StatusItem::buttonFrame() const {
+    QRect g = d_->tray.geometry();
+    if (!g.isValid()) {
+        QPoint p = QCursor::pos();
+        g = QRect(p.x() - 11, p.y() - 11, 22, 22);
+    }
+    return Displays::fromWindowServer(Rect(g.x(), g.y(), g.width(), g.height()));
+}
+
+}  // namespace kit

@@ -1,0 +1,17 @@
+#pragma once
+// kit-internal: the window registry the Application keeps so activate/hide,
+// the activation policy and windows() can reach every kit window's widget.
+#include <QWidget>
+
+#include "kit/Application.h"
+
+namespace kit::qt {
+
+void registerWindow(Window* window, QWidget* widget);
+void unregisterWindow(Window* window);
+// Marks a top-level widget for the taskbar or not, as the activation policy says.
+void applyTaskbarPresence(QWidget* widget);
+// Sets or clears one _NET_WM_STATE atom on a mapped top-level (no-op off X11).
+void setNetWmState(QWidget* widget, const char* atomName, bool on);
+
+}  // namespace kit::qt

@@ -1,0 +1,33 @@
+#pragma once
+// kit-internal: turning Qt input events into kit::Events.
+#include <QKeyEvent>
+#include <QMouseEvent>
+#include <QNativeGestureEvent>
+#include <QWheelEvent>
+#include <optional>
+
+#include "kit/Event.h"
+
+namespace kit::qt {
+
+// Ctrl → command, Alt → option, Super (Meta) → control, Shift → shift.
+uint32_t modifierFlagsFromQt(Qt::KeyboardModifiers mods);
+Qt::KeyboardModifiers qtModifiersFromFlags(uint32_t flags);
+// Seconds on the steady clock.
+double eventTime();
+
+// The key event, or nothing for an auto-repeat release (X11 sends a
+// release before every repeated press; only the last release counts).
+// Modifier keys give FlagsChanged with the flags after the change.
+std::optional<Event> keyEvent(const QKeyEvent& e);
+// The key code for a key event: from the X11 keycode, else (platforms
+// without one, synthetic events) from the Qt key on a US layout.
+std::optional<uint16_t> keyCodeOf(const QKeyEvent& e);
+
+// A mouse event at a location already converted to the window space (y up).
+// Presses are counted by the application-wide click counter.
+Event mouseEvent(const QMouseEvent& e, Point locationInWindow);
+Event scrollEvent(const QWheelEvent& e, Point locationInWindow);
+std::optional<Event> gestureEvent(const QNativeGestureEvent& e, Point locationInWindow);
+
+}  // namespace kit::qt
