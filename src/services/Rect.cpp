@@ -19,3 +19,25 @@ void Rect::intersect(const Rect& other) {
     width = std::max(0.0, std::min(ax.high, bx.high) - x1);
     height = std::max(0.0, std::min(ay.high, by.high) - y1);
 }
+
+kit::Json Rect::toJson() const {
+    return {{"x1", x1}, {"y1", y1}, {"width", width}, {"height", height}};
+}
+
+std::optional<Rect> Rect::fromJson(const kit::Json& json) {
+    auto x = kit::json::doubleAt(json, "x1"), y = kit::json::doubleAt(json, "y1");
+    auto w = kit::json::doubleAt(json, "width"), h = kit::json::doubleAt(json, "height");
+    if (!x || !y || !w || !h) return std::nullopt;
+    return Rect{*x, *y, *w, *h};
+}
+
+void to_json(kit::Json& json, const Rect& rect) {
+    json = rect.toJson();
+}
+
+void from_json(const kit::Json& json, Rect& rect) {
+    std::optional<Rect> read = Rect::fromJson(json);
+    if (!read)
+        throw kit::Json::type_error::create(302, "Rect needs the numbers x1, y1, width and height", &json);
+    rect = *read;
+}
