@@ -81,6 +81,7 @@ struct Transfer {
     static size_t onHeader(char* data, size_t size, size_t n, void* self) {
         auto* t = static_cast<Transfer*>(self);
         std::string_view line(data, size * n);
+        t->lastActivity = SteadyClock::now();  // header bytes count as activity too
         if (line.size() >= 5 && line.substr(0, 5) == "HTTP/") {
             t->headers.clear();  // a new reply (after a redirect or 100 Continue)
         } else if (auto colon = line.find(':'); colon != std::string_view::npos) {

@@ -1,0 +1,371 @@
+#include <arpa/inet.h>
+#include <gtest/gtest.h>
+#include <netinet/in.h>
+#include <poll.h>
+#include <sys/socket.h>
+#include <unistd.h>
+
+#include <atomic>
+#include <chrono>
+#include <condition_variable>
+#include <functional>
+#include <map>
+#include <mutex>
+#include <thread>
+
+#include "kit/Files.h"
+#include "kit/Http.h"
+
+using namespace kit;
+
+namespace {
+
+struct Received {
+    std::string method, target, body;
+    std::map<std::string, std::string> headers;  // lower-case names
+};
+
+// What the server does with a request: send `reply` (raw HTTP) in pieces of
+// `chunk` bytes with `pause` between them, then hang for `hangAfter` seconds
+// (until the client leaves or the server stops) before closing.
+struct Script {
+    std::string reply;
+    size_t chunk = 0;
+    std::chrono::milliseconds pause{0};
+    double hangAfter = 0;
+};
+
+std::string httpReply(int status, const std::string& body, const std::string& extraHeaders = "",
+                      bool withLength = true) {
+    std::string r = "HTTP/1.1 " + std::to_string(status) + " X\r\nConnection: close\r\n" + extraHeaders;
+    if (withLength) r += "Content-Length: " + std::to_string(body.size()) + "\r\n";
+    return r + "\r\n" + body;
+}
+
+// A small HTTP/1.1 server on 127.0.0.1, one connection at a time.
+class LoopbackServer {
+public:
+    explicit LoopbackServer(std::function<Script(const Received&)> handler) : handler_(std::move(handler)) {
+        fd_ = socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
+        sockaddr_in addr{};
+        addr.sin_family = AF_INET;
+        addr.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+        bind(fd_, reinterpret_cast<sockaddr*>(&addr), sizeof addr);
+        listen(fd_, 16);
+        socklen_t len = sizeof addr;
+        getsockname(fd_, reinterpret_cast<sockaddr*>(&addr), &len);
+        port_ = ntohs(addr.sin_port);
+        thread_ = std::thread([this] { serve(); });
+    }
+    ~LoopbackServer() {
+        stop_ = true;
+        thread_.join();
+        close(fd_);
+    }
+    std::string url(const std::string& path) const {
+        return "http://127.0.0.1:" + std::to_string(port_) + path;
+    }
+    std::vector<Received> requests() {
+        std::lock_guard lock(mutex_);
+        return requests_;
+    }
+
+private:
+    bool waitReadable(int fd, int ms) {
+        pollfd p{fd, POLLIN, 0};
+        return poll(&p, 1, ms) > 0;
+    }
+    void serve() {
+        while (!stop_) {
+            if (!waitReadable(fd_, 20)) continue;
+            int c = accept4(fd_, nullptr, nullptr, SOCK_CLOEXEC);
+            if (c < 0) continue;
+            handle(c);
+            close(c);
+        }
+    }
+    void handle(int c) {
+        std::string data;
+        char buf[8192];
+        size_t headerEnd;
+        while ((headerEnd = data.find("\r\n\r\n")) == std::string::npos) {
+            if (stop_ || !waitReadable(c, 5000)) return;
+            ssize_t n = recv(c, buf, sizeof buf, 0);
+            if (n <= 0) return;
+            data.append(buf, size_t(n));
+        }
+        Received r;
+        std::string head = data.substr(0, headerEnd);
+        size_t lineEnd = head.find("\r\n");
+        std::string first = head.substr(0, lineEnd);
+        r.method = first.substr(0, first.find(' '));
+        r.target = first.substr(r.method.size() + 1, first.rfind(' ') - r.method.size() - 1);
+        size_t pos = lineEnd + 2;
+        while (pos < head.size()) {
+            size_t e = head.find("\r\n", pos);
+            if (e == std::string::npos) e = head.size();
+            std::string line = head.substr(pos, e - pos);
+            size_t colon = line.find(':');
+            std::string name = line.substr(0, colon);
+            for (char& ch : name) ch = char(std::tolower(ch));
+            std::string value = line.substr(colon + 1);
+            while (!value.empty() && value[0] == ' ') value.erase(0, 1);
+            r.headers[name] = value;
+            pos = e + 2;
+        }
+        size_t want = r.headers.count("content-length") ? std::stoul(r.headers["content-length"]) : 0;
+        r.body = data.substr(headerEnd + 4);
+        while (r.body.size() < want) {
+            if (!waitReadable(c, 5000)) return;
+            ssize_t n = recv(c, buf, sizeof buf, 0);
+            if (n <= 0) return;
+            r.body.append(buf, size_t(n));
+        }
+        {
+            std::lock_guard lock(mutex_);
+            requests_.push_back(r);
+        }
+        Script s = handler_(r);
+        size_t step = s.chunk ? s.chunk : s.reply.size();
+        for (size_t off = 0; off < s.reply.size() && !stop_; off += step) {
+            size_t n = std::min(step, s.reply.size() - off);
+            if (send(c, s.reply.data() + off, n, MSG_NOSIGNAL) < 0) return;
+            if (s.pause.count()) std::this_thread::sleep_for(s.pause);
+        }
+        auto until = std::chrono::steady_clock::now() + std::chrono::duration<double>(s.hangAfter);
+        while (!stop_ && std::chrono::steady_clock::now() < until) {
+            if (waitReadable(c, 20) && recv(c, buf, sizeof buf, 0) <= 0) return;  // the client left
+        }
+    }
+
+    std::function<Script(const Received&)> handler_;
+    int fd_ = -1;
+    int port_ = 0;
+    std::atomic<bool> stop_{false};
+    std::thread thread_;
+    std::mutex mutex_;
+    std::vector<Received> requests_;
+};
+
+}  // namespace
+
+namespace {
+
+http::Request request(std::string url, double timeout = 60, size_t maxBytes = size_t(16) << 20) {
+    http::Request r;
+    r.url = std::move(url);
+    r.timeoutSeconds = timeout;
+    r.maxReplyBytes = maxBytes;
+    return r;
+}
+
+http::DownloadRequest downloadTo(std::string url, std::string dest) {
+    http::DownloadRequest r;
+    r.url = std::move(url);
+    r.destination = std::move(dest);
+    return r;
+}
+
+}  // namespace
+
+TEST(Http, SendsMethodHeadersAndBodyAndReadsTheReply) {
+    LoopbackServer server([](const Received& r) {
+        if (r.target == "/missing") return Script{httpReply(404, "no such page")};
+        return Script{
+            httpReply(201, "{\"ok\":true}", "Content-Type: application/json\r\nX-Echo: " + r.body + "\r\n")};
+    });
+    http::Request req;
+    req.method = "POST";
+    req.url = server.url("/telemetry.php?x=1");
+    req.headers = {{"Content-Type", "application/json"}, {"User-Agent", "KadrixTest/1"}};
+    req.body = "[1,2]";
+    auto resp = http::sendSync(req);
+    ASSERT_FALSE(resp.error) << resp.error->fullDescription;
+    EXPECT_EQ(resp.status, 201);
+    EXPECT_EQ(resp.body, "{\"ok\":true}");
+    EXPECT_EQ(resp.header("content-type"), "application/json");
+    EXPECT_EQ(resp.header("X-ECHO"), "[1,2]");
+    EXPECT_FALSE(resp.header("X-Absent"));
+    auto seen = server.requests();
+    ASSERT_EQ(seen.size(), 1u);
+    EXPECT_EQ(seen[0].method, "POST");
+    EXPECT_EQ(seen[0].target, "/telemetry.php?x=1");
+    EXPECT_EQ(seen[0].body, "[1,2]");
+    EXPECT_EQ(seen[0].headers["content-type"], "application/json");
+    EXPECT_EQ(seen[0].headers["user-agent"], "KadrixTest/1");
+
+    // An HTTP error status is a reply, not a transport error.
+    auto missing = http::sendSync(request(server.url("/missing")));
+    EXPECT_FALSE(missing.error);
+    EXPECT_EQ(missing.status, 404);
+    EXPECT_EQ(missing.body, "no such page");
+    EXPECT_EQ(server.requests().back().method, "GET");
+}
+
+TEST(Http, AsyncSendCompletesOnAWorkerThread) {
+    LoopbackServer server([](const Received&) { return Script{httpReply(200, "hi")}; });
+    std::mutex m;
+    std::condition_variable cv;
+    std::optional<http::Response> got;
+    std::thread::id caller = std::this_thread::get_id(), worker;
+    http::Request put = request(server.url("/x"));
+    put.method = "PUT";
+    put.body = "b";
+    http::send(put, [&](http::Response r) {
+        std::lock_guard lock(m);
+        worker = std::this_thread::get_id();
+        got = std::move(r);
+        cv.notify_one();
+    });
+    std::unique_lock lock(m);
+    ASSERT_TRUE(cv.wait_for(lock, std::chrono::seconds(10), [&] { return got.has_value(); }));
+    EXPECT_EQ(got->body, "hi");
+    EXPECT_NE(worker, caller);
+    EXPECT_EQ(server.requests()[0].method, "PUT");
+}
+
+TEST(Http, IdleTimeOut) {
+    LoopbackServer server([](const Received&) { return Script{"", 0, {}, 10}; });  // never answers
+    auto start = std::chrono::steady_clock::now();
+    auto resp = http::sendSync(request(server.url("/slow"), 0.5));
+    double took = std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
+    ASSERT_TRUE(resp.error);
+    EXPECT_EQ(resp.error->message, "timed out");
+    EXPECT_FALSE(resp.status);
+    EXPECT_LT(took, 5.0);
+
+    // A reply that keeps trickling is not idle, however long it takes.
+    LoopbackServer trickle([](const Received&) {
+        return Script{httpReply(200, std::string(8, 'x')), 8, std::chrono::milliseconds(150)};
+    });
+    auto slow = http::sendSync(request(trickle.url("/"), 1));
+    EXPECT_FALSE(slow.error) << slow.error->fullDescription;
+    EXPECT_EQ(slow.body, "xxxxxxxx");
+}
+
+TEST(Http, OversizedRepliesAreRefused) {
+    const std::string big(300000, 'z');
+    LoopbackServer server(
+        [&](const Received& r) { return Script{httpReply(200, big, "", r.target == "/len")}; });
+    for (const char* path : {"/len", "/nolen"}) {
+        auto resp = http::sendSync(request(server.url(path), 60, 100000));
+        ASSERT_TRUE(resp.error) << path;
+        EXPECT_EQ(resp.error->message, "reply too large") << path;
+        EXPECT_TRUE(resp.body.empty());
+    }
+    auto fits = http::sendSync(request(server.url("/nolen"), 60, big.size()));
+    EXPECT_FALSE(fits.error);
+    EXPECT_EQ(fits.body.size(), big.size());
+}
+
+TEST(Http, OnlyHttpAndHttpsAndNoCookies) {
+    for (const char* url : {"file:///etc/passwd", "ftp://127.0.0.1/x", "gopher://x", "not a url", ""}) {
+        auto resp = http::sendSync(request(url));
+        ASSERT_TRUE(resp.error) << url;
+        EXPECT_EQ(resp.error->message, "unsupported URL") << url;
+    }
+    LoopbackServer server([](const Received& r) {
+        if (r.target == "/first")
+            return Script{httpReply(302, "", "Set-Cookie: sid=1; Path=/\r\nLocation: /second\r\n")};
+        if (r.target == "/ftp") return Script{httpReply(302, "", "Location: ftp://127.0.0.1/x\r\n")};
+        return Script{httpReply(200, "landed")};
+    });
+    auto resp = http::sendSync(request(server.url("/first")));
+    ASSERT_FALSE(resp.error);
+    EXPECT_EQ(resp.body, "landed");
+    EXPECT_EQ(resp.finalUrl, server.url("/second"));
+    auto seen = server.requests();
+    ASSERT_EQ(seen.size(), 2u);
+    EXPECT_EQ(seen[1].headers.count("cookie"), 0u);
+
+    auto ftp = http::sendSync(request(server.url("/ftp")));
+    ASSERT_TRUE(ftp.error);
+
+    auto nohost = http::sendSync(request("http://127.0.0.1:1/", 2));
+    ASSERT_TRUE(nohost.error);
+    EXPECT_EQ(nohost.error->message, "cannot connect to host");
+}
+
+namespace {
+struct DownloadWatch {
+    std::mutex m;
+    std::condition_variable cv;
+    std::vector<std::pair<int64_t, int64_t>> progress;
+    std::optional<http::DownloadResult> result;
+    bool wait() {
+        std::unique_lock lock(m);
+        return cv.wait_for(lock, std::chrono::seconds(15), [&] { return result.has_value(); });
+    }
+};
+}  // namespace
+
+TEST(Http, DownloadWritesTheFileWithProgress) {
+    std::string payload;
+    for (int i = 0; i < 200000; ++i) payload += char('a' + i % 26);
+    LoopbackServer server([&](const Received& r) {
+        return Script{httpReply(200, payload, "", r.target == "/len"), 32768, std::chrono::milliseconds(2)};
+    });
+    for (const char* path : {"/len", "/nolen"}) {
+        DownloadWatch w;
+        std::string dest = files::uniqueTempPath("dl-", ".zip");
+        http::download(
+            downloadTo(server.url(path), dest),
+            [&](int64_t written, int64_t expected) {
+                std::lock_guard lock(w.m);
+                w.progress.push_back({written, expected});
+            },
+            [&](http::DownloadResult r) {
+                std::lock_guard lock(w.m);
+                w.result = std::move(r);
+                w.cv.notify_one();
+            });
+        ASSERT_TRUE(w.wait());
+        ASSERT_FALSE(w.result->error) << w.result->error->fullDescription;
+        EXPECT_EQ(w.result->status, 200);
+        EXPECT_EQ(w.result->path, dest);
+        EXPECT_EQ(files::readAll(dest), payload);
+        EXPECT_FALSE(files::exists(dest + ".part"));
+        ASSERT_GE(w.progress.size(), 2u);
+        for (size_t i = 1; i < w.progress.size(); ++i)
+            EXPECT_GT(w.progress[i].first, w.progress[i - 1].first);
+        EXPECT_EQ(w.progress.back().first, int64_t(payload.size()));
+        EXPECT_EQ(w.progress.back().second, std::string(path) == "/len" ? int64_t(payload.size()) : -1);
+        files::remove(dest);
+    }
+}
+
+TEST(Http, CancelledDownloadLeavesNoFile) {
+    LoopbackServer server([](const Received&) {
+        return Script{
+            "HTTP/1.1 200 OK\r\nContent-Length: 1000000\r\n\r\n" + std::string(1000, 'x'), 0, {}, 10};
+    });
+    DownloadWatch w;
+    std::string dest = files::uniqueTempPath("dl-", ".bin");
+    std::shared_ptr<http::Download> handle;
+    std::mutex hm;
+    {
+        std::lock_guard lock(hm);
+        handle = http::download(
+            downloadTo(server.url("/big"), dest),
+            [&](int64_t, int64_t) {
+                std::lock_guard lock(hm);
+                handle->cancel();
+            },
+            [&](http::DownloadResult r) {
+                std::lock_guard lock(w.m);
+                w.result = std::move(r);
+                w.cv.notify_one();
+            });
+    }
+    ASSERT_TRUE(w.wait());
+    ASSERT_TRUE(w.result->error);
+    EXPECT_EQ(w.result->error->message, "cancelled");
+    EXPECT_FALSE(w.result->path);
+    EXPECT_TRUE(handle->isCancelled());
+    EXPECT_FALSE(files::exists(dest));
+    EXPECT_FALSE(files::exists(dest + ".part"));
+}
+
+TEST(Http, UrlEncodeKeepsOnlyUnreservedCharacters) {
+    EXPECT_EQ(http::urlEncode("a b&c=d/é~_.-"), "a%20b%26c%3Dd%2F%C3%A9~_.-");
+}
