@@ -1,0 +1,237 @@
+#include "kit/UrlEvents.h"
+
+#include <sys/socket.h>
+#include <sys/stat.h>
+#include <sys/un.h>
+#include <unistd.h>
+
+#include <QCoreApplication>
+#include <QDir>
+#include <QElapsedTimer>
+#include <QLockFile>
+#include <QSocketNotifier>
+#include <QThread>
+#include <algorithm>
+#include <cerrno>
+#include <cstdlib>
+#include <cstring>
+#include <deque>
+#include <memory>
+
+namespace kit::UrlEvents {
+
+namespace {
+
+constexpr size_t kMaxLine = 64 * 1024;
+constexpr size_t kMaxPending = 256;
+
+struct Client {
+    int fd = -1;
+    std::unique_ptr<QSocketNotifier> notifier;
+    std::string buffer;
+};
+
+struct State {
+    std::unique_ptr<QLockFile> lock;
+    int listenFd = -1;
+    std::unique_ptr<QSocketNotifier> acceptNotifier;
+    std::vector<std::unique_ptr<Client>> clients;
+    std::function<void(const std::string&)> handler;
+    std::deque<std::string> pending;
+};
+
+State& state() {
+    static State s;
+    return s;
+}
+
+void deliver(const std::string& url) {
+    State& s = state();
+    if (s.handler) {
+        s.handler(url);
+    } else if (s.pending.size() < kMaxPending) {
+        s.pending.push_back(url);
+    }
+}
+
+// One message a line; a line must be printable text of sane length, so a
+// stray client cannot feed us binary junk or unbounded data.
+void deliverLine(std::string line) {
+    while (!line.empty() && (line.back() == '\r' || line.back() == ' ')) line.pop_back();
+    if (line.empty() || line.size() > kMaxLine) return;
+    bool printable = std::all_of(line.begin(), line.end(), [](char c) { return uint8_t(c) >= 0x20; });
+    if (printable) deliver(line);
+}
+
+void closeClient(Client* c) {
+    auto& list = state().clients;
+    c->notifier->setEnabled(false);
+    ::close(c->fd);
+    // Deleting later: this runs inside the client's own notifier.
+    auto it = std::find_if(list.begin(), list.end(), [c](auto& p) { return p.get() == c; });
+    if (it != list.end()) {
+        Client* raw = it->release();
+        list.erase(it);
+        QMetaObject::invokeMethod(
+            qApp, [raw] { delete raw; }, Qt::QueuedConnection);
+    }
+}
+
+void readClient(Client* c) {
+    char buf[4096];
+    ssize_t n = ::read(c->fd, buf, sizeof buf);
+    if (n > 0) {
+        c->buffer.append(buf, size_t(n));
+        size_t nl;
+        while ((nl = c->buffer.find('\n')) != std::string::npos) {
+            deliverLine(c->buffer.substr(0, nl));
+            c->buffer.erase(0, nl + 1);
+        }
+        if (c->buffer.size() > kMaxLine) closeClient(c);
+        return;
+    }
+    if (n < 0 && (errno == EAGAIN || errno == EINTR)) return;
+    // A last line without a newline still counts.
+    deliverLine(c->buffer);
+    closeClient(c);
+}
+
+void acceptClients() {
+    State& s = state();
+    for (;;) {
+        int fd = ::accept4(s.listenFd, nullptr, nullptr, SOCK_NONBLOCK | SOCK_CLOEXEC);
+        if (fd < 0) return;
+        auto c = std::make_unique<Client>();
+        c->fd = fd;
+        c->notifier = std::make_unique<QSocketNotifier>(fd, QSocketNotifier::Read);
+        Client* raw = c.get();
+        QObject::connect(c->notifier.get(), &QSocketNotifier::activated, [raw] { readClient(raw); });
+        s.clients.push_back(std::move(c));
+    }
+}
+
+bool fillAddress(sockaddr_un& addr, const std::string& path) {
+    std::memset(&addr, 0, sizeof addr);
+    addr.sun_family = AF_UNIX;
+    if (path.size() >= sizeof addr.sun_path) return false;
+    std::memcpy(addr.sun_path, path.c_str(), path.size() + 1);
+    return true;
+}
+
+bool forward(const std::vector<std::string>& messages) {
+    sockaddr_un addr;
+    if (!fillAddress(addr, socketPath())) return false;
+    int fd = ::socket(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0);
+    if (fd < 0) return false;
+    if (::connect(fd, reinterpret_cast<sockaddr*>(&addr), sizeof addr) != 0) {
+        ::close(fd);
+        return false;
+    }
+    std::string data;
+    for (auto& m : messages) data += m + "\n";
+    if (messages.empty()) data = "kadrix://show\n";
+    size_t off = 0;
+    while (off < data.size()) {
+        ssize_t n = ::send(fd, data.data() + off, data.size() - off, MSG_NOSIGNAL);
+        if (n < 0 && errno == EINTR) continue;
+        if (n <= 0) break;
+        off += size_t(n);
+    }
+    ::close(fd);
+    return off == data.size();
+}
+
+bool listenAt(const std::string& path) {
+    sockaddr_un addr;
+    if (!fillAddress(addr, path)) return false;
+    int fd = ::socket(AF_UNIX, SOCK_STREAM | SOCK_NONBLOCK | SOCK_CLOEXEC, 0);
+    if (fd < 0) return false;
+    // We hold the lock, so a socket file left behind is stale.
+    ::unlink(path.c_str());
+    mode_t old = ::umask(0077);  // only this user may connect
+    bool ok = ::bind(fd, reinterpret_cast<sockaddr*>(&addr), sizeof addr) == 0 && ::listen(fd, 16) == 0;
+    ::umask(old);
+    if (!ok) {
+        ::close(fd);
+        return false;
+    }
+    State& s = state();
+    s.listenFd = fd;
+    s.acceptNotifier = std::make_unique<QSocketNotifier>(fd, QSocketNotifier::Read);
+    QObject::connect(s.acceptNotifier.get(), &QSocketNotifier::activated, acceptClients);
+    return true;
+}
+
+}  // namespace
+
+std::vector<std::string> urlsInArguments(const std::vector<std::string>& args) {
+    std::vector<std::string> out;
+    for (auto& a : args)
+        if (a.size() > 7 &&
+            QString::fromStdString(a.substr(0, 7)).compare("kadrix:", Qt::CaseInsensitive) == 0)
+            out.push_back(a);
+    return out;
+}
+
+std::string socketPath() {
+    if (const char* home = std::getenv("KADRIX_HOME"); home && *home)
+        return (QDir(home).absoluteFilePath("kadrix.sock")).toStdString();
+    if (const char* run = std::getenv("XDG_RUNTIME_DIR"); run && *run)
+        return (QDir(run).absoluteFilePath("kadrix.sock")).toStdString();
+    return "/tmp/kadrix-" + std::to_string(getuid()) + ".sock";
+}
+
+Role claimSingleInstance(const std::vector<std::string>& messages) {
+    State& s = state();
+    if (s.listenFd >= 0) return Role::Primary;
+    std::string path = socketPath();
+    auto lock = std::make_unique<QLockFile>(QString::fromStdString(path + ".lock"));
+    // The lock decides who is first, so two launches at once cannot both
+    // become the running instance; a lock left by a crash is taken over.
+    lock->setStaleLockTime(0);
+    if (!lock->tryLock(0)) {
+        if (lock->error() == QLockFile::LockFailedError) {
+            // The running instance may still be starting: give it a moment.
+            QElapsedTimer t;
+            t.start();
+            while (t.elapsed() < 3000) {
+                if (forward(messages)) return Role::Forwarded;
+                QThread::msleep(100);
+            }
+        }
+        return Role::Failed;
+    }
+    if (!listenAt(path)) return Role::Failed;
+    s.lock = std::move(lock);
+    return Role::Primary;
+}
+
+void release() {
+    State& s = state();
+    s.acceptNotifier.reset();
+    if (s.listenFd >= 0) {
+        ::close(s.listenFd);
+        ::unlink(socketPath().c_str());
+    }
+    s.listenFd = -1;
+    for (auto& c : s.clients) {
+        c->notifier.reset();
+        ::close(c->fd);
+    }
+    s.clients.clear();
+    if (s.lock) s.lock->unlock();
+    s.lock.reset();
+    s.pending.clear();
+}
+
+void setHandler(std::function<void(const std::string&)> handler) {
+    State& s = state();
+    s.handler = std::move(handler);
+    while (s.handler && !s.pending.empty()) {
+        std::string url = std::move(s.pending.front());
+        s.pending.pop_front();
+        s.handler(url);
+    }
+}
+
+}  // namespace kit::UrlEvents

@@ -1,0 +1,34 @@
+#pragma once
+// `kadrix://` URLs arriving from outside: on the command line of the first
+// launch, or from later launches, which hand their URLs to the running
+// instance over a per-user local socket and exit.
+#include <functional>
+#include <string>
+#include <vector>
+
+namespace kit::UrlEvents {
+
+enum class Role {
+    Primary,    // this process is the running instance and listens
+    Forwarded,  // another instance runs and got the messages
+    Failed,     // another instance seems to run but could not be reached
+};
+
+// The arguments that are kadrix URLs (scheme compared without case).
+std::vector<std::string> urlsInArguments(const std::vector<std::string>& args);
+
+// Becomes the single running instance, or hands `messages` (URLs; empty
+// means "kadrix://show") to the one that runs.
+Role claimSingleInstance(const std::vector<std::string>& messages);
+// Stops listening and gives up the instance lock.
+void release();
+
+// Receives URLs from later launches on the main thread; URLs that came
+// before a handler was set are handed over when it is.
+void setHandler(std::function<void(const std::string& url)> handler);
+
+// Where the socket lives: $KADRIX_HOME, else $XDG_RUNTIME_DIR, else /tmp
+// with the user id in the name.
+std::string socketPath();
+
+}  // namespace kit::UrlEvents

@@ -1,0 +1,96 @@
+// Single instance: a second process hands its URLs to the first over the
+// per-user socket. The second process is this test program run again with
+// one test selected.
+#include <gtest/gtest.h>
+#include <sys/socket.h>
+#include <sys/un.h>
+#include <unistd.h>
+
+#include <QCoreApplication>
+#include <QElapsedTimer>
+#include <QProcess>
+#include <cstdlib>
+#include <cstring>
+#include <functional>
+
+#include "kit/UrlEvents.h"
+
+using namespace kit;
+
+TEST(UrlEvents, FindsKadrixUrlsAmongArguments) {
+    auto urls = UrlEvents::urlsInArguments(
+        {"/usr/bin/kadrix", "KADRIX://grab/area", "kadrix:", "file.png", "kadrix://show?x=1"});
+    EXPECT_EQ(urls, (std::vector<std::string>{"KADRIX://grab/area", "kadrix://show?x=1"}));
+}
+
+// Runs only as the child of the test below.
+TEST(UrlEventsChild, Forward) {
+    const char* url = std::getenv("KADRIX_URL_CHILD");
+    if (!url) GTEST_SKIP() << "runs as a child process only";
+    std::vector<std::string> msgs;
+    if (*url) msgs.push_back(url);
+    auto role = UrlEvents::claimSingleInstance(msgs);
+    EXPECT_EQ(role, UrlEvents::Role::Forwarded);
+}
+
+namespace {
+
+int runChild(const std::string& url) {
+    QProcess child;
+    auto env = QProcessEnvironment::systemEnvironment();
+    env.insert("KADRIX_URL_CHILD", QString::fromStdString(url));
+    child.setProcessEnvironment(env);
+    child.start(QCoreApplication::applicationFilePath(), {"--gtest_filter=UrlEventsChild.Forward"});
+    // The parent must keep its loop turning to accept the connection.
+    QElapsedTimer t;
+    t.start();
+    while (child.state() != QProcess::NotRunning && t.elapsed() < 20000) {
+        QCoreApplication::processEvents(QEventLoop::AllEvents, 50);
+        child.waitForFinished(20);
+    }
+    return child.exitStatus() == QProcess::NormalExit ? child.exitCode() : -1;
+}
+
+void pumpUntil(const std::function<bool()>& done) {
+    QElapsedTimer t;
+    t.start();
+    while (!done() && t.elapsed() < 5000) QCoreApplication::processEvents(QEventLoop::AllEvents, 20);
+}
+
+}  // namespace
+
+TEST(UrlEvents, ASecondLaunchForwardsItsUrlsToTheFirst) {
+    ASSERT_EQ(UrlEvents::claimSingleInstance({}), UrlEvents::Role::Primary);
+    std::vector<std::string> got;
+    EXPECT_EQ(runChild("kadrix://grab/area?then=copy"), 0);
+    EXPECT_EQ(runChild(""), 0);
+    // URLs that came before the handler are kept for it.
+    UrlEvents::setHandler([&](const std::string& u) { got.push_back(u); });
+    pumpUntil([&] { return got.size() >= 2; });
+    EXPECT_EQ(got, (std::vector<std::string>{"kadrix://grab/area?then=copy", "kadrix://show"}));
+    UrlEvents::setHandler({});
+    UrlEvents::release();
+}
+
+TEST(UrlEvents, JunkFromTheSocketIsDropped) {
+    ASSERT_EQ(UrlEvents::claimSingleInstance({}), UrlEvents::Role::Primary);
+    std::vector<std::string> got;
+    UrlEvents::setHandler([&](const std::string& u) { got.push_back(u); });
+    int fd = ::socket(AF_UNIX, SOCK_STREAM, 0);
+    sockaddr_un addr{};
+    addr.sun_family = AF_UNIX;
+    std::string path = UrlEvents::socketPath();
+    std::strncpy(addr.sun_path, path.c_str(), sizeof addr.sun_path - 1);
+    ASSERT_EQ(::connect(fd, reinterpret_cast<sockaddr*>(&addr), sizeof addr), 0);
+    std::string data = std::string(
+                           "bin\x01\x02"
+                           "ary\n\n",
+                           10) +
+                       "kadrix://ocr\nkadrix://last";
+    ASSERT_EQ(::write(fd, data.data(), data.size()), ssize_t(data.size()));
+    ::close(fd);
+    pumpUntil([&] { return got.size() >= 2; });
+    EXPECT_EQ(got, (std::vector<std::string>{"kadrix://ocr", "kadrix://last"}));
+    UrlEvents::setHandler({});
+    UrlEvents::release();
+}
