@@ -9,21 +9,21 @@ namespace {
 
 const std::string kCommandSign = "\u2318";
 
-std::string lowered(std::string s) {
+}  // namespace
+
+std::string asciiLowered(std::string s) {
     for (char& c : s)
         if (static_cast<unsigned char>(c) < 0x80)
             c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
     return s;
 }
 
-}  // namespace
-
 ToolbarKey toolbarKeyEquivalent(const std::string& title) {
     static const std::regex keyInParens(R"(\(([^ ]+)\))", std::regex::icase);
     ToolbarKey result;
     std::smatch m;
     if (!std::regex_search(title, m, keyInParens) || !m[1].matched) return result;
-    result.key = lowered(m[1].str());
+    result.key = asciiLowered(m[1].str());
     for (size_t at; (at = result.key.find(kCommandSign)) != std::string::npos;) {
         result.command = true;
         result.key.erase(at, kCommandSign.size());

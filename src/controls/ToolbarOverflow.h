@@ -11,6 +11,9 @@ struct ToolbarKey {
 };
 ToolbarKey toolbarKeyEquivalent(const std::string& title);
 
+// ASCII letters lowered; other bytes (UTF-8 signs such as ⌘) kept.
+std::string asciiLowered(std::string text);
+
 // The title without its key in parentheses: "Arrow (A)" -> "Arrow".
 std::string toolbarMenuTitle(const std::string& title);
 

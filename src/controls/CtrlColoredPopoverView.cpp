@@ -1,0 +1,19 @@
+#include "controls/CtrlColoredPopoverView.h"
+
+#include "kit/Window.h"
+
+PopoverBackgroundView::PopoverBackgroundView(const kit::Rect& frame) : kit::View(frame) {
+    layer()->setBackgroundColor(kit::Color{0.16, 0.16, 0.17, 1.0});
+    setIgnoresMouse(true);
+}
+
+void CtrlColoredPopoverView::viewDidMoveToWindow() {
+    kit::Window* w = window();
+    if (!w || !w->contentView() || backgroundView) return;
+    // The popover's frame is its window's content view: the background goes
+    // beneath everything in it.
+    kit::View& frameView = *w->contentView();
+    backgroundView = std::make_shared<PopoverBackgroundView>(frameView.bounds());
+    backgroundView->setAutoresizingMask(kit::Autoresizing::WidthSizable | kit::Autoresizing::HeightSizable);
+    frameView.addSubview(backgroundView, false, nullptr);
+}

@@ -1,0 +1,207 @@
+#include "controls/CtrlToolbar.h"
+
+#include <algorithm>
+#include <cctype>
+#include <cmath>
+
+#include "controls/ControlLook.h"
+#include "controls/CtrlButtonHover.h"
+#include "controls/ImageAssets.h"
+#include "controls/ToolbarOverflow.h"
+#include "kit/LayerRenderer.h"
+
+namespace {
+
+// The plain item: a flat square that is filled while on or pressed.
+class ToolbarButton : public ButtonBase {
+public:
+    using ButtonBase::ButtonBase;
+    void redraw() override {
+        {
+            kit::ScopedTransaction tx;
+            bool dark = isDarkAppearance();
+            layer()->setCornerRadius(5);
+            std::optional<kit::Color> fill;
+            if (isHighlighted())
+                fill = ControlLook::textColor(dark).withAlpha(0.2);
+            else if (state() == 1)
+                fill = ControlLook::textColor(dark).withAlpha(0.12);
+            layer()->setBackgroundColor(fill);
+        }
+        // Tool buttons show their icon alone; the title is for menus and tooltips.
+        titleLayer_->setHidden(true);
+        kit::ScopedTransaction tx;
+        imageLayer_->setHidden(image().isNull());
+        if (image().isNull()) return;
+        kit::Size s = image().pointSize();
+        imageLayer_->setContents(image());
+        imageLayer_->setContentsScale(image().scale());
+        imageLayer_->setFrame({std::round(bounds().midX() - s.width / 2),
+                               std::round(bounds().midY() - s.height / 2), s.width, s.height});
+    }
+};
+
+}  // namespace
+
+CtrlToolbar::CtrlToolbar(const kit::Rect& frame) : kit::View(frame) {
+    updateTrackingAreas();
+}
+
+std::shared_ptr<ButtonBase> CtrlToolbar::makeItemButton(const std::string& icon, const std::string& title) {
+    std::shared_ptr<ButtonBase> button;
+    if (isHoverStyle) {
+        auto hover = std::make_shared<CtrlButtonHover>();
+        hover->normalImage = ImageAssets::named(icon);
+        hover->hoverImage = ImageAssets::named(icon + "-hl");
+        button = hover;
+    } else {
+        button = std::make_shared<ToolbarButton>();
+    }
+    button->buttonType = selectable ? ButtonBase::Type::pushOnPushOff : ButtonBase::Type::momentaryPushIn;
+    button->setTitle(title);
+    button->setImage(ImageAssets::named(icon));
+    button->action = [this](ButtonBase& sender) { theClick(sender); };
+    addSubview(button);
+    button->setFrame({totalWidth, std::round((bounds().height() - itemHeight) / 2), itemWidth, itemHeight});
+    totalWidth += itemWidth + padding;
+    return button;
+}
+
+void CtrlToolbar::layoutItems(const std::vector<std::pair<std::string, std::string>>& items) {
+    for (const auto& [title, icon] : items) {
+        auto button = makeItemButton(icon, title);
+        ToolbarKey key = toolbarKeyEquivalent(title);
+        auto item = kit::MenuItem::make(toolbarMenuTitle(button->title()));
+        item->setKeyEquivalent(key.key, key.command ? kit::ModifierFlag::Command : 0);
+        item->setImage(ImageAssets::named(icon));
+        item->setAction([this](kit::MenuItem& sender) { theMenu(sender); });
+        backupMenu->addItem(item);
+    }
+    btnMore = makeItemButton("20-more", "More tools");
+    btnMore->setHidden(true);
+    overflowPass();
+}
+
+std::vector<ButtonBase*> CtrlToolbar::itemButtons() const {
+    std::vector<ButtonBase*> out;
+    for (const auto& v : subviews())
+        if (auto* b = dynamic_cast<ButtonBase*>(v.get()); b && b != btnMore.get()) out.push_back(b);
+    return out;
+}
+
+void CtrlToolbar::showPlainMore() {
+    btnMore->setImage(ImageAssets::named("20-more"));
+    if (selectable) btnMore->setState(0);
+}
+
+void CtrlToolbar::showCompositeIcon(const ButtonBase& selected) {
+    auto root = kit::Layer::make();
+    root->setBounds({0, 0, 24, 20});
+    auto icon = kit::Layer::make();
+    icon->setContents(selected.image());
+    icon->setFrame({-2, 0, 20, 20});
+    auto overlay = kit::Layer::make();
+    overlay->setContents(ImageAssets::named("20-more-overlay"));
+    overlay->setFrame({4, 0, 20, 20});
+    root->addSublayer(icon);
+    root->addSublayer(overlay);
+    btnMore->setImage(kit::renderToImage(*root, 2.0));
+    if (selectable) btnMore->setState(1);
+}
+
+void CtrlToolbar::layout() {
+    // Items stay centred vertically in the bar.
+    for (const auto& v : subviews())
+        v->setFrameOrigin({v->frame().x(), std::round((bounds().height() - itemHeight) / 2)});
+    overflowPass();
+}
+
+void CtrlToolbar::overflowPass() {
+    if (!btnMore) return;
+    auto plan = toolbarOverflow(itemWidth, padding, maxCapacity, bounds().width(), totalWidth);
+    btnMore->setHidden(!plan.moreVisible);
+    if (plan.moreVisible) {
+        btnMore->setFrameOrigin({plan.moreLeading, btnMore->frame().y()});
+    }
+    layer()->setMasksToBounds(true);
+    btnMore->setState(0);
+    for (ButtonBase* b : itemButtons()) {
+        bool hide = b->frame().maxX() > plan.limit;
+        if (b->state() == 1 && hide != b->isHidden()) {
+            if (hide)
+                showCompositeIcon(*b);
+            else
+                showPlainMore();
+        }
+        b->setHidden(hide);
+        if (selectable && b->state() == 1 && hide) btnMore->setState(1);
+        // The menu lists only the items that do not show in the bar.
+        if (auto* item = backupMenu->itemWithTitle(toolbarMenuTitle(b->title()))) item->setHidden(!hide);
+    }
+}
+
+void CtrlToolbar::select(const std::string& id) {
+    if (!selectable) return;
+    std::string word = asciiLowered(id);
+    for (ButtonBase* b : itemButtons()) {
+        bool match = asciiLowered(b->title()).find(word) != std::string::npos;
+        if (match && !b->isHidden()) showPlainMore();
+        if (match && b->isHidden()) showCompositeIcon(*b);
+        b->setState(match ? 1 : 0);
+    }
+}
+
+void CtrlToolbar::flash() {
+    std::vector<std::weak_ptr<kit::View>> lit;
+    for (const auto& v : subviews()) {
+        auto* b = dynamic_cast<ButtonBase*>(v.get());
+        if (!b || b->state() != 1) continue;
+        b->setState(0);
+        b->setState(1);
+        b->setHighlighted(true);
+        lit.push_back(v);
+    }
+    flashTimer_ = kit::Timer::once(0.01, [lit] {
+        for (const auto& w : lit)
+            if (auto v = w.lock()) static_cast<ButtonBase&>(*v).setHighlighted(false);
+    });
+}
+
+void CtrlToolbar::theClick(ButtonBase& sender) {
+    if (&sender == btnMore.get()) {
+        kit::Rect f = btnMore->bounds();
+        backupMenu->popUp(*btnMore, {f.width() - 41, f.height() + 8});
+        return;
+    }
+    if (selectable)
+        for (ButtonBase* b : itemButtons())
+            if (b != &sender) b->setState(0);
+    if (callback) callback(&sender, sender.title());
+}
+
+void CtrlToolbar::theMenu(kit::MenuItem& sender) {
+    if (selectable) select("nothing");
+    if (callback) callback(nullptr, sender.title());
+}
+
+void CtrlToolbar::updateTrackingAreas() {
+    if (trackingArea_) removeTrackingArea(trackingArea_);
+    trackingArea_ = addTrackingArea(bounds(), kit::TrackingOption::MouseEnteredAndExited |
+                                                  kit::TrackingOption::MouseMoved |
+                                                  kit::TrackingOption::ActiveInKeyWindow);
+}
+
+void CtrlToolbar::mouseMoved(const kit::Event& e) {
+    if (!tooltipCallback) return;
+    kit::Point p = convertFrom(e.locationInWindow, nullptr);
+    for (const auto& v : subviews()) {
+        if (v->isHidden() || !v->frame().contains(p)) continue;
+        auto* b = dynamic_cast<ButtonBase*>(v.get());
+        kit::Rect inWindow = convert(v->frame(), nullptr);
+        tooltipCallback(b ? b->title() : std::string(), static_cast<int>(std::round(inWindow.midX())));
+    }
+}
+
+void CtrlToolbar::mouseExited(const kit::Event&) {
+    if (tooltipCallbackHide) tooltipCallbackHide();
+}

@@ -1,0 +1,45 @@
+#include "controls/hoveredToolTip.h"
+
+#include <map>
+
+namespace {
+
+struct Remembered {
+    std::weak_ptr<kit::View> view;
+    std::string text;
+};
+
+std::map<const kit::View*, Remembered>& table() {
+    static std::map<const kit::View*, Remembered> t;
+    return t;
+}
+
+const std::string* remembered(const kit::View& view) {
+    auto it = table().find(&view);
+    if (it == table().end()) return nullptr;
+    if (it->second.view.expired()) {
+        table().erase(it);
+        return nullptr;
+    }
+    return &it->second.text;
+}
+
+}  // namespace
+
+void hoveredToolTip(const std::vector<std::shared_ptr<kit::View>>& views, kit::Point point,
+                    std::optional<std::string>& cache, kit::Point origin) {
+    kit::Point local = point - origin;
+    for (const auto& view : views) {
+        // A hidden view shows nothing of its own nor of its subviews.
+        if (view->isHidden()) continue;
+        if (view->frame().contains(local)) {
+            if (!view->toolTip().empty()) {
+                table()[view.get()] = {view, view->toolTip()};
+                view->setToolTip("");
+            }
+            if (const std::string* text = remembered(*view)) cache = *text;
+        }
+        if (!view->subviews().empty())
+            hoveredToolTip(view->subviews(), point, cache, origin + view->frame().origin);
+    }
+}

@@ -1,0 +1,159 @@
+#include <gtest/gtest.h>
+
+#include "controls/CtrlToolbar.h"
+#include "controls/ImageAssets.h"
+
+namespace {
+
+std::vector<std::pair<std::string, std::string>> fifteenTools() {
+    std::vector<std::pair<std::string, std::string>> items;
+    const char* titles[] = {
+        "Crop/Select (V)", "Arrow (A)",      "Text (T)",        "Rectangle (R)", "Oval (O)",
+        "Line (L)",        "Freehand (P)",   "Highlighter (H)", "Counter (N)",   "Conceal (B)",
+        "Spotlight (S)",   "Ruler (1 or 2)", "Colour (C)",      "Backdrop (K)",  "Add Capture (\u2318A)"};
+    int n = 0;
+    for (const char* t : titles) {
+        std::string icon = "tool-" + std::to_string(n++);
+        kit::Image img(20, 20);
+        img.setPixel(0, 0, {0, 0, static_cast<uint8_t>(n * 10), 255});
+        ImageAssets::set(icon, img);
+        items.push_back({t, icon});
+    }
+    return items;
+}
+
+std::shared_ptr<CtrlToolbar> bar(double width, int capacity = 999) {
+    auto b = std::make_shared<CtrlToolbar>(kit::Rect{0, 0, width, 30});
+    b->maxCapacity = capacity;
+    b->layoutItems(fifteenTools());
+    return b;
+}
+
+int visibleCount(const CtrlToolbar& b) {
+    int n = 0;
+    for (auto* item : b.itemButtons()) n += item->isHidden() ? 0 : 1;
+    return n;
+}
+
+int menuCount(const CtrlToolbar& b) {
+    int n = 0;
+    for (auto& item : b.backupMenu->items()) n += item->isHidden() ? 0 : 1;
+    return n;
+}
+
+}  // namespace
+
+TEST(CtrlToolbar, EmptyBar) {
+    auto b = std::make_shared<CtrlToolbar>(kit::Rect{0, 0, 2, 26});
+    b->layoutItems({});
+    ASSERT_TRUE(b->btnMore);
+    EXPECT_TRUE(b->btnMore->isHidden());
+    EXPECT_EQ(b->intrinsicContentSize().width, 2);
+    EXPECT_EQ(b->intrinsicContentSize().height, 26);
+}
+
+TEST(CtrlToolbar, OverflowAtSeveralWidthsWithTheMenu) {
+    auto b = bar(200);
+    EXPECT_EQ(b->totalWidth, 16 * 32);
+    EXPECT_FALSE(b->btnMore->isHidden());
+    EXPECT_EQ(b->btnMore->frame().x(), 160);
+    EXPECT_EQ(visibleCount(*b), 5);
+    EXPECT_EQ(menuCount(*b), 10);
+    EXPECT_TRUE(b->backupMenu->items()[4]->isHidden());
+    EXPECT_FALSE(b->backupMenu->items()[5]->isHidden());
+
+    b->setFrameSize({600, 30});
+    b->layout();
+    EXPECT_TRUE(b->btnMore->isHidden());
+    EXPECT_EQ(visibleCount(*b), 15);
+    EXPECT_EQ(menuCount(*b), 0);
+
+    auto capped = bar(2000, 11);
+    EXPECT_EQ(visibleCount(*capped), 10);
+    EXPECT_EQ(capped->btnMore->frame().x(), 320);
+}
+
+TEST(CtrlToolbar, MenuItemsCarryKeysAndShortTitles) {
+    auto b = bar(200);
+    auto& items = b->backupMenu->items();
+    ASSERT_EQ(items.size(), 15u);
+    EXPECT_EQ(items[1]->title(), "Arrow");
+    EXPECT_EQ(items[1]->keyEquivalent(), "a");
+    EXPECT_EQ(items[1]->keyEquivalentModifierMask(), 0u);
+    EXPECT_EQ(items[11]->title(), "Ruler (1 or 2)");
+    EXPECT_EQ(items[11]->keyEquivalent(), "");
+    EXPECT_EQ(items[14]->title(), "Add Capture");
+    EXPECT_EQ(items[14]->keyEquivalentModifierMask(), kit::ModifierFlag::Command);
+}
+
+TEST(CtrlToolbar, SelectionAndTheMoreButton) {
+    auto b = bar(200);
+    auto items = b->itemButtons();
+    kit::Image plainMore = b->btnMore->image();
+    b->select("arrow");
+    EXPECT_EQ(items[1]->state(), 1);
+    EXPECT_EQ(b->btnMore->state(), 0);
+
+    // An overflowing selection marks More with the item's icon.
+    b->select("ruler");
+    EXPECT_EQ(items[1]->state(), 0);
+    EXPECT_EQ(items[11]->state(), 1);
+    EXPECT_EQ(b->btnMore->state(), 1);
+    EXPECT_NE(b->btnMore->image(), plainMore);
+    EXPECT_EQ(b->btnMore->image().pointSize(), (kit::Size{24, 20}));
+
+    // Widening until it shows restores the plain More icon.
+    b->setFrameSize({600, 30});
+    b->layout();
+    EXPECT_EQ(b->btnMore->state(), 0);
+    EXPECT_EQ(b->btnMore->image(), plainMore);
+    // And narrowing hides it again, marking More.
+    b->setFrameSize({200, 30});
+    b->layout();
+    EXPECT_EQ(b->btnMore->state(), 1);
+
+    // A word no title holds turns everything off and leaves More as it was.
+    b->select("nothing");
+    EXPECT_EQ(items[11]->state(), 0);
+    EXPECT_EQ(b->btnMore->state(), 1);
+}
+
+TEST(CtrlToolbar, ClicksAndMenuChoicesReachTheCallback) {
+    auto b = bar(200);
+    std::vector<std::string> calls;
+    b->callback = [&](ButtonBase*, const std::string& title) { calls.push_back(title); };
+    auto items = b->itemButtons();
+    b->select("arrow");
+    items[2]->performClick();
+    EXPECT_EQ(items[2]->state(), 1);
+    EXPECT_EQ(items[1]->state(), 0);
+    EXPECT_EQ(calls, (std::vector<std::string>{"Text (T)"}));
+
+    b->theClick(*b->btnMore);  // opens the menu only
+    b->backupMenu->close();
+    EXPECT_EQ(calls.size(), 1u);
+
+    b->backupMenu->items()[9]->performAction();
+    EXPECT_EQ(calls.back(), "Conceal");
+    EXPECT_EQ(items[2]->state(), 0);
+}
+
+TEST(CtrlToolbar, HoverReportsTitleAndCentre) {
+    auto b = bar(200);
+    std::vector<std::pair<std::string, int>> tips;
+    int hides = 0;
+    b->tooltipCallback = [&](const std::string& t, int x) { tips.push_back({t, x}); };
+    b->tooltipCallbackHide = [&] { ++hides; };
+    kit::Event move;
+    move.type = kit::EventType::MouseMoved;
+    move.locationInWindow = {70, 15};
+    b->mouseMoved(move);
+    ASSERT_EQ(tips.size(), 1u);
+    EXPECT_EQ(tips[0].first, "Text (T)");
+    EXPECT_EQ(tips[0].second, 79);      // 64 + 15
+    move.locationInWindow = {190, 15};  // over a hidden item's place, past More
+    b->mouseMoved(move);
+    EXPECT_EQ(tips.size(), 1u);
+    b->mouseExited({});
+    EXPECT_EQ(hides, 1);
+}
