@@ -1,13 +1,11 @@
 #include "kit/Animation.h"
 
-#include <QCoreApplication>
-#include <QTimer>
 #include <algorithm>
-#include <chrono>
 #include <cmath>
 #include <vector>
 
 #include "kit/Layer.h"
+#include "kit/Timer.h"
 
 namespace kit {
 
@@ -117,50 +115,37 @@ AnimValue interpolate(const AnimValue& a, const AnimValue& b, double t) {
 namespace {
 
 struct AnimatorState {
-    std::function<double()> clock;
     std::vector<Layer*> layers;
-    QTimer* timer = nullptr;
+    Timer ticker;
+    const Clock* tickerClock = nullptr;
 };
 
+// Never destroyed: the ticker must not be torn down after the event loop.
 AnimatorState& state() {
-    static AnimatorState s;
-    return s;
+    static auto* s = new AnimatorState;
+    return *s;
 }
 
-double steadySeconds() {
-    using namespace std::chrono;
-    return duration<double>(steady_clock::now().time_since_epoch()).count();
-}
-
-// Runs the ticker at about 60 Hz while any layer animates, only when an
-// event loop can drive it.
+// Runs the ticker while any layer animates, on the clock now in use (a test
+// may have swapped in a manual one since the ticker started).
 void updateTimer() {
     auto& s = state();
-    bool want = !s.layers.empty() && !s.clock && QCoreApplication::instance();
-    if (want && !s.timer) {
-        s.timer = new QTimer(QCoreApplication::instance());
-        s.timer->setTimerType(Qt::PreciseTimer);
-        s.timer->setInterval(16);
-        QObject::connect(s.timer, &QTimer::timeout, [] { Animator::tick(); });
+    const Clock* clock = Clock::current().get();
+    bool want = !s.layers.empty();
+    if (s.ticker.isValid() && (!want || s.tickerClock != clock)) s.ticker.invalidate();
+    if (want && !s.ticker.isValid()) {
+        s.ticker = Timer::repeating(1.0 / 60, [] { Animator::tick(); });
+        s.tickerClock = clock;
     }
-    if (!s.timer) return;
-    if (want && !s.timer->isActive()) s.timer->start();
-    if (!want && s.timer->isActive()) s.timer->stop();
 }
 
 }  // namespace
 
 double mediaTime() {
-    auto& s = state();
-    return s.clock ? s.clock() : steadySeconds();
+    return monotonicNow();
 }
 
 namespace Animator {
-
-void setClock(std::function<double()> clock) {
-    state().clock = std::move(clock);
-    updateTimer();
-}
 
 void tick() {
     auto& s = state();

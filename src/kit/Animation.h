@@ -62,16 +62,14 @@ struct Animation {
     std::function<void(bool finished)> completion;
 };
 
-// The animation clock in seconds (steady, arbitrary origin).
+// The animation clock in seconds: kit's current monotonic clock
+// (kit/Timer.h), so a test's ManualClock drives animations too.
 double mediaTime();
 
-// The ticker that steps every running animation. It runs a ~60 Hz main-thread
-// timer only while animations exist.
+// The ticker that steps every running animation: a ~60 Hz repeating kit
+// timer on the current clock, alive only while animations exist.
 namespace Animator {
-// Replaces the clock (tests); pass nullptr to restore the steady clock.
-void setClock(std::function<double()> clock);
-// Steps every animation to the clock's current time (tests call this after
-// advancing a manual clock; the timer calls it otherwise).
+// Steps every animation to the clock's current time (the ticker calls it).
 void tick();
 // Number of animations attached to live layers.
 int runningCount();

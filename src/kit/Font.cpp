@@ -73,7 +73,8 @@ QSizeF layoutLines(QTextLayout& layout, double maxWidth, Qt::Alignment align) {
     while (true) {
         QTextLine line = layout.createLine();
         if (!line.isValid()) break;
-        if (maxWidth > 0) line.setLineWidth(maxWidth);
+        // Setting the width is what lays the line out; unwrapped lines get room to spare.
+        line.setLineWidth(maxWidth > 0 ? maxWidth : 1e7);
         line.setLeadingIncluded(true);
         line.setPosition(QPointF(0, y));
         y += line.height();

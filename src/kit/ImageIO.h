@@ -27,9 +27,11 @@ Image read(const std::string& path, double scale = 1.0);
 // Pixel size without decoding; (0,0) when unreadable.
 Size pixelSize(const std::string& path);
 
-// PNG with optional text chunks; empty on failure.
+// PNG with optional text chunks and the image's scale as its resolution
+// (72 dpi × scale); empty on failure.
 Bytes encodePNG(const Image& image, const TextChunks& text = {});
-// JPEG at quality 0…1 (clamped); transparency is flattened onto white.
+// JPEG at quality 0…1 (clamped). JPEG has no alpha: translucent pixels
+// keep their premultiplied colour, which reads as lying over black.
 Bytes encodeJPEG(const Image& image, double quality);
 
 // Text chunks of PNG data or a PNG file (tEXt, zTXt, iTXt); empty when none or not a PNG.

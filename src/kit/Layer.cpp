@@ -271,14 +271,13 @@ std::vector<Layer*> Layer::sortedSublayers() const {
 // ---- Redisplay --------------------------------------------------------------------
 
 void Layer::setNeedsDisplay() {
-    const Layer* l = this;
-    while (true) {
-        if (l->superlayer_)
-            l = l->superlayer_;
-        else if (l->maskOwner_)
-            l = l->maskOwner_;
-        else
-            break;
+    // Every layer up to the root (through mask owners) has changed below it.
+    Layer* l = this;
+    ++l->revision_;
+    for (Layer* up = l->superlayer_ ? l->superlayer_ : l->maskOwner_; up;
+         up = l->superlayer_ ? l->superlayer_ : l->maskOwner_) {
+        l = up;
+        ++l->revision_;
     }
     if (l->displayObserver_) l->displayObserver_();
 }

@@ -7,6 +7,7 @@
 //
 // Layers are held by std::shared_ptr: a superlayer owns its sublayers, and
 // callers keep their own references to the layers they configure.
+#include <cstdint>
 #include <functional>
 #include <map>
 #include <memory>
@@ -160,6 +161,11 @@ public:
     // Any change in the tree calls the root's observer (a view repaints).
     void setNeedsDisplay();
     void setDisplayObserver(std::function<void()> observer) { displayObserver_ = std::move(observer); }
+    // Grows with every change of this layer or anything below it (the
+    // renderer keys its rasterization cache on it).
+    uint64_t revision() const { return revision_; }
+    // Opaque slot for the renderer's cached bitmap of this subtree.
+    std::shared_ptr<void>& renderCache() const { return renderCache_; }
 
     // ---- Animations -----------------------------------------------------
     // Replaces an animation under the same key (its completion gets false).
@@ -232,6 +238,8 @@ private:
     Layer* maskOwner_ = nullptr;  // the layer this one masks
     std::vector<LayerPtr> sublayers_;
     std::function<void()> displayObserver_;
+    uint64_t revision_ = 0;
+    mutable std::shared_ptr<void> renderCache_;
 
     std::vector<std::unique_ptr<RunningAnimation>> animations_;
     std::map<std::string, AnimValue> presentation_;

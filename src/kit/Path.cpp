@@ -265,9 +265,50 @@ bool Path::contains(Point p, FillRule rule) const {
     return rule == FillRule::EvenOdd ? (crossings & 1) : winding != 0;
 }
 
+static bool ringContains(const std::vector<Point>& ring, Point p) {
+    bool in = false;
+    for (size_t i = 0, n = ring.size(); i < n; ++i) {
+        Point a = ring[i], b = ring[(i + 1) % n];
+        if ((a.y <= p.y) != (b.y <= p.y) && a.x + (p.y - a.y) * (b.x - a.x) / (b.y - a.y) > p.x) in = !in;
+    }
+    return in;
+}
+
+// Boolean results are rings meant for even-odd filling. Orient them so the
+// non-zero rule fills the same area: rings at an even nesting depth
+// counter-clockwise (y up), holes inside them clockwise.
+static Path orientRings(const Path& p) {
+    auto rings = p.flattened();
+    Path out;
+    for (size_t i = 0; i < rings.size(); ++i) {
+        auto& ring = rings[i];
+        if (ring.size() > 1 && ring.front() == ring.back()) ring.pop_back();
+        if (ring.size() < 3) continue;
+        double area = 0;
+        size_t longest = 0;
+        double best = -1;
+        for (size_t k = 0; k < ring.size(); ++k) {
+            Point a = ring[k], b = ring[(k + 1) % ring.size()];
+            area += a.x * b.y - b.x * a.y;
+            double len = std::hypot(b.x - a.x, b.y - a.y);
+            if (len > best) best = len, longest = k;
+        }
+        // Probe the middle of the longest edge: rings may touch at vertices.
+        Point a = ring[longest], b = ring[(longest + 1) % ring.size()];
+        Point probe = (a + b) * 0.5;
+        int depth = 0;
+        for (size_t j = 0; j < rings.size(); ++j)
+            if (j != i && rings[j].size() >= 3 && ringContains(rings[j], probe)) ++depth;
+        if ((depth % 2 == 0) != (area > 0)) std::reverse(ring.begin(), ring.end());
+        out.addLines(ring);
+        out.closeSubpath();
+    }
+    return out;
+}
+
 static Path booleanOp(const Path& a, const Path& b, FillRule rule, bool unite) {
     QPainterPath qa = qt::toQPainterPath(a, rule), qb = qt::toQPainterPath(b, rule);
-    return qt::fromQPainterPath(unite ? qa.united(qb) : qa.subtracted(qb));
+    return orientRings(qt::fromQPainterPath(unite ? qa.united(qb) : qa.subtracted(qb)));
 }
 
 Path Path::united(const Path& o, FillRule rule) const {
@@ -283,7 +324,7 @@ Path Path::stroked(double width, LineCap cap, LineJoin join, double miterLimit) 
     s.setWidth(width);
     s.setCapStyle(qt::toQt(cap));
     s.setJoinStyle(qt::toQt(join));
-    s.setMiterLimit(miterLimit);
+    s.setMiterLimit(qt::toQtMiterLimit(miterLimit));
     return qt::fromQPainterPath(s.createStroke(qt::toQPainterPath(*this)));
 }
 

@@ -11,6 +11,10 @@ namespace kit::qt {
 // painter's current coordinate system must be the superlayer's space, y up.
 void paintLayer(QPainter& painter, const Layer& layer);
 
+// Paints `layer` in its own space (bounds coordinates, y up), without its
+// position and transform; opacity, mask and shadow still apply.
+void paintLayerContents(QPainter& painter, const Layer& layer);
+
 // Paints a view's root layer: the painter is in widget coordinates (logical
 // pixels, y down) for a widget `viewHeight` high; the root layer's space is
 // laid out y up from the widget's bottom-left corner.

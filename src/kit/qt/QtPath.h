@@ -69,6 +69,12 @@ inline Path fromQPainterPath(const QPainterPath& q) {
     return p;
 }
 
+// Our miter limit is the miter's length over the line width; Qt measures
+// from the join point in line widths, which is half of that.
+inline double toQtMiterLimit(double limit) {
+    return limit / 2;
+}
+
 inline Qt::PenCapStyle toQt(LineCap c) {
     switch (c) {
         case LineCap::Butt:

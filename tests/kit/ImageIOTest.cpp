@@ -1,0 +1,127 @@
+#include <gtest/gtest.h>
+
+#include <QImageReader>
+#include <cstdlib>
+#include <filesystem>
+#include <fstream>
+
+#include "kit/ImageIO.h"
+
+namespace io = kit::ImageIO;
+using kit::Image;
+using kit::PixelBGRA;
+
+namespace {
+
+Image sample() {
+    Image img(17, 9, 2.0);
+    img.fill(kit::Color::rgb(10, 200, 30));
+    img.setPixel(0, 0, {255, 0, 0, 255});
+    img.setPixel(16, 8, {0, 0, 0, 0});
+    img.setPixel(5, 4, {0, 40, 80, 128});  // translucent, premultiplied
+    return img;
+}
+
+std::string tempPath(const char* name) {
+    return (std::filesystem::path(std::getenv("KADRIX_HOME") ? std::getenv("KADRIX_HOME") : "/tmp") / name)
+        .string();
+}
+
+}  // namespace
+
+TEST(ImageIO, PngRoundTripKeepsPixelsAndText) {
+    Image img = sample();
+    io::Bytes png = io::encodePNG(img, {{"Comment", "capture"}, {"kadrix", "x=1 ümlaut ✓"}});
+    ASSERT_GT(png.size(), 8u);
+    EXPECT_EQ(png[1], 'P');
+
+    Image back = io::decode(png, 2.0);
+    ASSERT_EQ(back.width(), 17);
+    ASSERT_EQ(back.height(), 9);
+    EXPECT_EQ(back.scale(), 2.0);
+    EXPECT_EQ(back.pixel(0, 0), (PixelBGRA{255, 0, 0, 255}));
+    EXPECT_EQ(back.pixel(16, 8).a, 0);
+    EXPECT_EQ(back.pixel(3, 3), (PixelBGRA{30, 200, 10, 255}));
+    PixelBGRA t = back.pixel(5, 4);
+    EXPECT_EQ(t.a, 128);
+    EXPECT_NEAR(t.r, 80, 1);
+    EXPECT_NEAR(t.g, 40, 1);
+
+    auto text = io::pngText(png);
+    EXPECT_EQ(text["Comment"], "capture");
+    EXPECT_EQ(text["kadrix"], "x=1 ümlaut ✓");
+}
+
+TEST(ImageIO, FilesAndResolution) {
+    std::string path = tempPath("io-roundtrip.png");
+    io::Bytes png = io::encodePNG(sample(), {{"k", "v"}});
+    std::ofstream(path, std::ios::binary)
+        .write(reinterpret_cast<const char*>(png.data()), std::streamsize(png.size()));
+    EXPECT_EQ(io::read(path).width(), 17);
+    EXPECT_EQ(io::pixelSize(path), (kit::Size{17, 9}));
+    EXPECT_EQ(io::readPNGText(path).at("k"), "v");
+    // The scale travels as the resolution: 144 dpi for a 2× image.
+    QImageReader r(QString::fromStdString(path));
+    QImage q = r.read();
+    EXPECT_NEAR(q.dotsPerMeterX() * 0.0254, 144, 0.1);
+
+    EXPECT_TRUE(io::read(tempPath("missing.png")).isNull());
+    EXPECT_EQ(io::pixelSize(tempPath("missing.png")), kit::Size{});
+    EXPECT_TRUE(io::readPNGText(tempPath("missing.png")).empty());
+}
+
+TEST(ImageIO, JpegQualityAndNoAlpha) {
+    Image img(64, 64);
+    for (int y = 0; y < 64; ++y)
+        for (int x = 0; x < 64; ++x)
+            img.setPixel(x, y, {uint8_t(x * 4), uint8_t(y * 4), uint8_t((x ^ y) * 4), 255});
+    io::Bytes hi = io::encodeJPEG(img, 0.95), lo = io::encodeJPEG(img, 0.2);
+    ASSERT_FALSE(hi.empty());
+    ASSERT_FALSE(lo.empty());
+    EXPECT_EQ(hi[0], 0xFF);
+    EXPECT_EQ(hi[1], 0xD8);
+    EXPECT_LT(lo.size(), hi.size());
+    Image back = io::decode(hi);
+    ASSERT_EQ(back.width(), 64);
+    PixelBGRA p = back.pixel(40, 20), o = img.pixel(40, 20);
+    EXPECT_NEAR(p.b, o.b, 12);
+    EXPECT_NEAR(p.g, o.g, 12);
+    EXPECT_EQ(p.a, 255);
+    EXPECT_FALSE(io::encodeJPEG(img, std::nan("")).empty());  // a bad quality is clamped, not fatal
+    EXPECT_TRUE(io::encodeJPEG(Image(), 0.8).empty());
+    EXPECT_TRUE(io::encodePNG(Image()).empty());
+}
+
+TEST(ImageIO, CorruptInputGivesEmptyResults) {
+    io::Bytes png = io::encodePNG(sample());
+    io::Bytes truncated(png.begin(), png.begin() + std::ptrdiff_t(png.size() / 2));
+    EXPECT_TRUE(io::decode(truncated).isNull());
+    io::Bytes flipped = png;
+    for (size_t i = 40; i < flipped.size() - 12; i += 7) flipped[i] ^= 0x5A;
+    EXPECT_TRUE(io::decode(flipped).isNull());
+    io::Bytes garbage(500);
+    for (size_t i = 0; i < garbage.size(); ++i) garbage[i] = uint8_t(i * 37 + 11);
+    EXPECT_TRUE(io::decode(garbage).isNull());
+    EXPECT_TRUE(io::decode({}).isNull());
+    EXPECT_TRUE(io::pngText(garbage).empty());
+
+    std::string path = tempPath("corrupt.png");
+    std::ofstream(path, std::ios::binary)
+        .write(reinterpret_cast<const char*>(truncated.data()), std::streamsize(truncated.size()));
+    EXPECT_TRUE(io::read(path).isNull());
+}
+
+TEST(ImageIO, DecodesImagesAboveTheUsualAllocationLimit) {
+    // 9000 × 8000 at 4 bytes is about 275 MB: over Qt's default limit, under ours.
+    QImage big(9000, 8000, QImage::Format_RGB32);
+    ASSERT_FALSE(big.isNull());
+    big.fill(Qt::darkCyan);
+    std::string path = tempPath("big.png");
+    ASSERT_TRUE(big.save(QString::fromStdString(path), "png"));
+    big = QImage();
+    Image img = io::read(path);
+    ASSERT_FALSE(img.isNull());
+    EXPECT_EQ(img.width(), 9000);
+    EXPECT_EQ(img.pixel(8999, 7999).a, 255);
+    std::filesystem::remove(path);
+}
