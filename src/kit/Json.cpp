@@ -102,7 +102,7 @@ std::string doubleText(double value) {
     int k = exp10 + 1;
     if (k < -3 || std::fabs(value) > 0x1p54) {
         out += digits[0];
-        if (digits.size() > 1) out += "." + digits.substr(1);
+        if (digits.size() > 1) out.append(".").append(digits, 1);
         out += exp10 < 0 ? "e-" : "e+";
         int a = std::abs(exp10);
         if (a < 10) out += '0';
@@ -110,11 +110,11 @@ std::string doubleText(double value) {
         return out;
     }
     if (k <= 0) {
-        out += "0." + std::string(size_t(-k), '0') + digits;
+        out.append("0.").append(size_t(-k), '0').append(digits);
     } else if (size_t(k) >= digits.size()) {
-        out += digits + std::string(size_t(k) - digits.size(), '0') + ".0";
+        out.append(digits).append(size_t(k) - digits.size(), '0').append(".0");
     } else {
-        out += digits.substr(0, size_t(k)) + "." + digits.substr(size_t(k));
+        out.append(digits, 0, size_t(k)).append(".").append(digits, size_t(k));
     }
     return out;
 }
