@@ -1,0 +1,14 @@
+#include "editor/EditorHooks.h"
+
+EditorHooks& editorHooks() {
+    static EditorHooks hooks;
+    return hooks;
+}
+
+void relayoutCanvas(bool animated) {
+    if (editorHooks().relayoutCanvas) editorHooks().relayoutCanvas(animated);
+}
+
+void refreshToolSettings() {
+    if (editorHooks().refreshToolSettings) editorHooks().refreshToolSettings();
+}

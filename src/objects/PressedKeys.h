@@ -1,0 +1,22 @@
+#pragma once
+// Which keys are held, so that a drag can ask whether Space is down. A key
+// counts as held from its key-down until 0.8 s after its last key-down (auto-
+// repeat renews it) or until the editor's key-up removes it.
+#include <map>
+#include <set>
+#include <string>
+
+#include "kit/Timer.h"
+
+class PressedKeys {
+public:
+    // The one shared instance, made on first use.
+    static PressedKeys& shared();
+
+    std::map<int, kit::Timer> timers;  // pending release timer per key code
+    std::set<int> pressed;             // key codes that count as held
+
+    void press(int key);
+    // The held codes as decimal texts joined with ", ".
+    std::string describe() const;
+};

@@ -1,0 +1,175 @@
+#pragma once
+// The root of every annotation object placed over a screenshot: its drawing
+// and control layers, its geometry in image coordinates (x right, y up,
+// relative to the crop origin), its state word, colour and size index, its
+// selection handles and per-class tool options, and the overridable
+// operations through which the editor's object manager drives any kind of
+// object without knowing its class.
+//
+// State words: "creating", "selected", "unselected", "highlighted", "move",
+// the eight "*-resize" words and the "point-*" words; a state containing
+// "resize" or "point" is a handle drag.
+#include <cstdint>
+#include <memory>
+#include <optional>
+#include <string>
+#include <vector>
+
+#include "editor/KeyEvt.h"
+#include "kit/Color.h"
+#include "kit/Event.h"
+#include "kit/Json.h"
+#include "kit/Layer.h"
+#include "kit/Path.h"
+#include "objects/Knob.h"
+#include "services/Rect.h"
+
+class ObjectHandlers;
+
+// The highlight colour of a hovered object's outline.
+inline const kit::Color kHighlightColor{0, 0.495, 0.85, 1};
+
+// JSON text of a value: compact, keys sorted. A value holding a number that
+// is not finite cannot be read back, so it is refused like any encoding
+// failure: reported, and the empty text returned.
+std::string encode(const kit::Json& value);
+
+// The colour with its red, green and blue and the given alpha.
+kit::Color transparentColor(const kit::Color& clr, double alpha);
+
+// Whole-text integer and decimal parsing with the operation's fallback.
+int parseIntOr(const std::string& text, int fallback);
+double parseDoubleOr(const std::string& text, double fallback);
+
+// An entry of a size or style table; an index past either end takes the
+// nearest entry, so a corrupt option or dump never reads outside the table.
+template <class T, size_t N>
+T tableAt(const T (&table)[N], int64_t index) {
+    if (index < 0) return table[0];
+    if (index >= int64_t(N)) return table[N - 1];
+    return table[index];
+}
+
+class ProtoObject : public std::enable_shared_from_this<ProtoObject> {
+public:
+    ProtoObject(ObjectHandlers* parent, const kit::LayerPtr& layer, const kit::LayerPtr& control);
+    virtual ~ProtoObject();
+    ProtoObject(const ProtoObject&) = delete;
+    ProtoObject& operator=(const ProtoObject&) = delete;
+
+    // The class name options are stored under ("ObjRectangle").
+    virtual std::string className() const { return "ProtoObject"; }
+
+    kit::LayerPtr layer;     // drawing layer
+    kit::LayerPtr lcontrol;  // holds the knobs
+    Rect rect;
+    std::string state = "creating";
+    ObjectHandlers* parent = nullptr;  // the manager outlives its objects
+    double mdsx = 0, mdsy = 0;
+    Rect mouseDownRect{0, 0, 100, 100};
+    kit::Color color;
+    int size = 1;
+    std::vector<std::unique_ptr<Knob>> knobs;
+    std::optional<std::vector<std::string>> preferredPalette;
+    bool wantsSpotlight = false;
+
+    virtual void draw();
+    virtual std::optional<kit::Path> outlinePath();
+    virtual void unselect();
+    virtual void select();
+    virtual void deactivate();
+    virtual std::string cursor(kit::Point p);
+    virtual std::string action(kit::Point p);
+    virtual void mouseDown(const kit::Event* event, kit::Point p, int button = 0);
+    virtual void move(double dx, double dy);
+    virtual void mouseDrag(const kit::Event* event, kit::Point p, int button = 0);
+    virtual void mouseUp(const kit::Event* event, kit::Point p, int button = 0);
+    virtual void dblClick(const kit::Event* event, kit::Point p, int button = 0);
+    virtual void keyDown(const kit::Event* event, const KeyEvt& key);
+    virtual void keyUp(const kit::Event* event, const KeyEvt& key);
+    virtual void remove();
+    virtual bool isEmpty();
+    virtual Rect anchorPoint();
+    virtual void changeSize(int step);
+    virtual std::optional<std::string> getValue(const std::string& key);
+    virtual void setValue(const std::string& key, const std::string& value);
+    virtual void saveOption(const std::string& key, const std::string& value);
+    virtual std::string loadOption(const std::string& key, const std::string& defaultValue);
+    virtual std::string dump();
+    // Applies a dump; false (and the object unchanged) when the text is not a
+    // complete record of this class.
+    virtual bool restore(const std::string& json);
+
+    // Marks the knobs under a canvas point; called by the editor on hover.
+    void highlightKnob(kit::Point p);
+
+    // The settings key of a tool option: "Kadrix.ObjArrow: arrowStyle".
+    std::string optionKey(const std::string& key) const;
+
+protected:
+    // The parts of the base that overrides call directly.
+    void baseMouseDown(kit::Point p);
+    void baseMouseDrag(const kit::Event* event, kit::Point p);
+    void baseKeyDown(const KeyEvt& key);
+    // The creating drag's far corner under the pointer (x rounded up, y down):
+    // with Space held the whole rect moves there, otherwise it stretches.
+    void dragFarCorner(kit::Point q);
+    // The rounded pointer displacement since mouse-down, along the dominant
+    // axis only when `dominantOnly` (a tie keeps y).
+    kit::Point dragDelta(kit::Point q, bool dominantOnly) const;
+    // Makes width and height non-negative, keeping the covered area.
+    void normalizeRect();
+    // Whether a line-like object's state asks for the knobs first.
+    bool knobsFirst() const;
+    // The first knob under the point when the state tries knobs first.
+    std::optional<std::string> knobFirst(kit::Point p) const;
+    // The rect's span on each axis, widened by t on both sides, contains q (strictly).
+    bool withinSpan(kit::Point q, double t) const;
+    // Whether a shown knob lies under a canvas point.
+    bool knobHit(const Knob& knob, kit::Point p) const;
+    // The first shown knob under the point, in creation order.
+    std::optional<std::string> knobAt(kit::Point p) const;
+
+    // The base record {rect, size, color} and its reading.
+    kit::Json baseRecord() const;
+    struct BaseFields {
+        Rect rect;
+        int size = 0;
+        kit::Color color;
+    };
+    static std::optional<BaseFields> readBase(const kit::Json& record);
+    void applyBase(const BaseFields& f);
+    static std::optional<Rect> readRect(const kit::Json* value);
+
+    // Nudge step of the arrow keys: 1 image unit with real pixels, else dpr; ×10 with Shift.
+    static double keyStep(bool shift);
+    // Characters a digit key typed, "0" when there is no event (the editor's
+    // synthetic keys), empty when the key is not a digit key.
+    static bool isDigitKey(int code);
+    static std::string keyCharacters(const kit::Event* event);
+    static bool eventHas(const kit::Event* event, uint32_t flag) { return event && event->has(flag); }
+
+    // Shows the object's own drawing layer (which a subclass may replace).
+    void setLayersVisible(bool drawing, bool control);
+
+    // Reports to the core that the editor's selection mode changed.
+    static void reportSelectionMode(const std::string& mode);
+    // Sends a usage event, or merges a preset into the next one of that name.
+    static void telemetryEvent(const std::string& name, const kit::Json& data);
+    static void telemetryPreset(const std::string& name, const kit::Json& data);
+    static void oops(const std::string& function, const std::string& message);
+    std::string activeTypeOfParent() const;
+
+    // The viewport values, read at each use.
+    static double dpr();
+    static double zoom();
+    static kit::Point viewToImage(kit::Point p);
+    static kit::Point imageToView(kit::Point p);
+
+    // Size index as the tables see it (clamped to 0...7).
+    static int clampSize(int64_t s);
+    // The end of every initialiser: the size from the class's stored option
+    // "size" (1 when none is stored or it is no number). Read by the subclass,
+    // whose class name the option key needs.
+    void loadStoredSize();
+};
