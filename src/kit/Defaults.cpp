@@ -7,6 +7,7 @@
 #include <cmath>
 #include <condition_variable>
 #include <cstdio>
+#include <cstdlib>
 #include <ctime>
 #include <map>
 #include <mutex>
@@ -250,8 +251,14 @@ struct Defaults::State {
 };
 
 Defaults& Defaults::standard() {
-    static Defaults store(files::configDir() + "/defaults.json");
-    return store;
+    // Never destroyed, so code running during exit can still read settings;
+    // pending changes are written at exit all the same.
+    static Defaults* store = [] {
+        auto* d = new Defaults(files::configDir() + "/defaults.json");
+        std::atexit([] { Defaults::standard().flush(); });
+        return d;
+    }();
+    return *store;
 }
 
 Defaults::Defaults(std::string path, double debounceSeconds) : state_(std::make_shared<State>()) {
