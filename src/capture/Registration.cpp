@@ -1,0 +1,102 @@
+#include "capture/Registration.h"
+
+#include <algorithm>
+#include <cmath>
+#include <cstdint>
+#include <cstdlib>
+#include <limits>
+#include <vector>
+
+namespace capture {
+
+namespace {
+
+// A grey copy of the central columns, reduced by fy rows and fx columns per cell.
+struct Grey {
+    int w = 0, h = 0;
+    std::vector<uint8_t> v;
+    const uint8_t* row(int y) const { return v.data() + size_t(y) * size_t(w); }
+};
+
+Grey greyOf(const kit::Image& img, int x0, int cols, int fx, int fy) {
+    Grey g;
+    g.w = cols / fx;
+    g.h = img.height() / fy;
+    g.v.assign(size_t(g.w) * size_t(g.h), 0);
+    std::vector<uint32_t> acc(size_t(g.w));
+    for (int gy = 0; gy < g.h; ++gy) {
+        std::fill(acc.begin(), acc.end(), 0u);
+        for (int k = 0; k < fy; ++k) {
+            const uint8_t* p = img.row(gy * fy + k) + size_t(x0) * 4;
+            for (int gx = 0; gx < g.w; ++gx) {
+                uint32_t s = 0;
+                for (int j = 0; j < fx; ++j, p += 4)
+                    s += uint32_t(p[0]) * 29 + uint32_t(p[1]) * 150 + uint32_t(p[2]) * 77;
+                acc[size_t(gx)] += s;
+            }
+        }
+        uint32_t div = uint32_t(fx * fy) * 256;
+        uint8_t* out = g.v.data() + size_t(gy) * size_t(g.w);
+        for (int gx = 0; gx < g.w; ++gx) out[gx] = uint8_t(acc[size_t(gx)] / div);
+    }
+    return g;
+}
+
+// Mean absolute difference of next row r against prev row r + s over the overlap.
+double costAt(const Grey& prev, const Grey& next, int s) {
+    int r0 = std::max(0, -s), r1 = std::min(next.h, prev.h - s);
+    if (r1 - r0 <= 0) return std::numeric_limits<double>::infinity();
+    uint64_t sum = 0;
+    for (int r = r0; r < r1; ++r) {
+        const uint8_t* a = next.row(r);
+        const uint8_t* b = prev.row(r + s);
+        uint32_t rowSum = 0;
+        for (int c = 0; c < next.w; ++c) rowSum += uint32_t(std::abs(int(a[c]) - int(b[c])));
+        sum += rowSum;
+    }
+    return double(sum) / (double(r1 - r0) * next.w);
+}
+
+// The lowest cost in [lo, hi]; ties go to the smaller movement, so a page
+// without texture counts as standing still.
+Shift bestIn(const Grey& prev, const Grey& next, int lo, int hi) {
+    Shift best{0, std::numeric_limits<double>::infinity()};
+    for (int s = lo; s <= hi; ++s) {
+        double c = costAt(prev, next, s);
+        if (c < best.cost - 1e-9 || (std::fabs(c - best.cost) <= 1e-9 && std::abs(s) < std::abs(best.dy)))
+            best = {s, c};
+    }
+    return best;
+}
+
+}  // namespace
+
+std::optional<Shift> registerFrames(const kit::Image& prev, const kit::Image& next, int maxShift) {
+    if (prev.isNull() || next.isNull()) return std::nullopt;
+    if (prev.width() != next.width() || prev.height() != next.height()) return std::nullopt;
+    int w = next.width(), h = next.height();
+    if (w < 8 || h < 8) return std::nullopt;
+    int limit = maxShift > 0 ? std::min(maxShift, h - 4) : int(h * 0.7);
+
+    // Central five sevenths of the width: scroll bars and fixed side panels stay out.
+    int x0 = w / 7, cols = w - 2 * (w / 7);
+    int fy = std::max(1, h / 256), fx = std::max(1, cols / 192);
+
+    Grey pc = greyOf(prev, x0, cols, fx, fy), nc = greyOf(next, x0, cols, fx, fy);
+    int coarseLimit = limit / fy;
+    Shift coarse = bestIn(pc, nc, -coarseLimit, coarseLimit);
+    if (!std::isfinite(coarse.cost)) return std::nullopt;
+
+    int fineStep = std::max(1, cols / 640);
+    Grey pf = greyOf(prev, x0, cols, fineStep, 1), nf = greyOf(next, x0, cols, fineStep, 1);
+    int centre = coarse.dy * fy, reach = 2 * fy + 1;
+    Shift fine = bestIn(pf, nf, std::max(-limit, centre - reach), std::min(limit, centre + reach));
+    // Still frames beat a shift that is no better.
+    double still = costAt(pf, nf, 0);
+    if (still <= fine.cost + 1e-9) fine = {0, still};
+    // Content that agrees nowhere was not scrolled, it was replaced.
+    if (!std::isfinite(fine.cost) || fine.cost > 24.0) return std::nullopt;
+    return fine;
+}
+
+}  // namespace capture

@@ -1,0 +1,338 @@
+#include "capture/ScrollCapturer.h"
+
+#include <zlib.h>
+
+#include <algorithm>
+#include <cmath>
+#include <iostream>
+
+#include "capture/CaptureHost.h"
+#include "capture/Capturer.h"
+#include "capture/Registration.h"
+#include "capture/ToolOutput.h"
+#include "kit/EventMonitor.h"
+#include "kit/Files.h"
+#include "kit/Grab.h"
+#include "kit/Process.h"
+#include "kit/Screen.h"
+#include "kit/SyntheticInput.h"
+#include "kit/Timer.h"
+
+namespace capture {
+
+struct ScrollCapturer::Capture {
+    kit::Rect region;
+    int direction = -1;
+    int step = 0, margin = 0;
+    double scale = 1, interval = 0.12;
+    kit::Point centre;
+    int64_t scrollingMax = 20000;
+    std::vector<kit::Image> shots;
+    std::vector<int> advances;  // measured movement (pixels) of each strip
+    kit::Image lastCapture;
+    kit::Image previousFrame;  // the whole region one cycle earlier
+    int segments = 0;
+    bool cancelPlease = false;
+    uint32_t currentHash = 0, previousHash = 0;
+    std::vector<kit::EventMonitor::Token> monitors;
+    Completion callback;
+    bool ended = false;
+};
+
+namespace {
+
+const SpeedRow kSpeeds[4] = {{0.8, 100}, {0.2, 100}, {0.12, 100}, {0.1, 300}};
+
+std::shared_ptr<ScrollCapturer::Capture>& slot() {
+    static std::shared_ptr<ScrollCapturer::Capture> c;
+    return c;
+}
+
+void parkPointer() {
+    kit::SyntheticInput::warp({kit::mainDisplayWidth() - 2, 100});
+}
+
+kit::Rect stripRect(const ScrollCapturer::Capture& c) {
+    const kit::Rect& r = c.region;
+    double hs = c.step + c.margin;
+    return c.direction > 0 ? kit::Rect(r.x(), r.y(), r.width(), hs)
+                           : kit::Rect(r.x(), r.y() + r.height() - hs, r.width(), hs);
+}
+
+void removeMonitors(ScrollCapturer::Capture& c) {
+    for (auto t : c.monitors) kit::EventMonitor::remove(t);
+    c.monitors.clear();
+}
+
+void scheduleCycle(const std::shared_ptr<ScrollCapturer::Capture>& c) {
+    std::weak_ptr<ScrollCapturer::Capture> weak = c;
+    kit::dispatchMainAfter(c->interval * 0.25, [weak] {
+        if (auto cap = weak.lock(); cap && !cap->ended)
+            ScrollCapturer::scroll(cap->centre, cap->direction * cap->step);
+    });
+    kit::dispatchMainAfter(c->interval, [weak] {
+        if (auto cap = weak.lock(); cap && !cap->ended && cap == slot()) ScrollCapturer::captureCycle();
+    });
+}
+
+// How far the content moved since the previous cycle, in pixels along the
+// capture's direction; 0 when it stood still or moved the wrong way.
+int measuredAdvance(ScrollCapturer::Capture& c, bool pageMoved) {
+    if (!pageMoved) return 0;
+    int nominal = int(std::lround(c.step * c.scale));
+    auto shift = registerFrames(c.previousFrame, c.lastCapture);
+    if (!shift) return nominal;
+    int adv = c.direction > 0 ? -shift->dy : shift->dy;
+    return std::max(0, adv);
+}
+
+}  // namespace
+
+std::shared_ptr<ScrollCapturer::Capture> ScrollCapturer::current() {
+    return slot();
+}
+
+bool ScrollCapturer::isCapturing() {
+    return slot() && !slot()->ended;
+}
+
+SpeedRow ScrollCapturer::speedRow(int64_t scrollingSpeed) {
+    return kSpeeds[std::clamp<int64_t>(scrollingSpeed, 0, 3)];
+}
+
+int ScrollCapturer::stepFor(double regionHeight, int largestStep) {
+    return std::min(largestStep, int(std::floor(regionHeight / 3)));
+}
+
+int ScrollCapturer::marginFor(double regionHeight, int step) {
+    return (int(std::floor(regionHeight)) - step) / 2;
+}
+
+bool ScrollCapturer::permissionsGranted() {
+    if (kit::SyntheticInput::trusted()) return true;
+    CaptureHost& h = host();
+    ++permissionAttempts;
+    if (permissionAttempts < 2) {
+        kit::SyntheticInput::scroll(1);
+        h.warning("Permissions Not Granted", "Scrolling Capture requires accessibility permissions");
+        return false;
+    }
+    h.oops("permissionsGranted()",
+           "Accessibility Permissions weren't granted, attempt #" + std::to_string(permissionAttempts));
+    h.bringUpEditor();
+    h.openURL("x-apple.systempreferences:com.apple.preference.security?Privacy_Accessibility");
+    h.alertOnMain(
+        "Permissions Not Granted",
+        "Scrolling Capture requires accessibility permissions. Go to System Preferences \u2192 Security & "
+        "Privacy \u2192 Acessibility, and grant permissions to Kadrix.");
+    return false;
+}
+
+std::optional<kit::Rect> ScrollCapturer::captureRect() {
+    CaptureHost& h = host();
+    const char* fn = "captureRect()";
+    std::string path = Capturer::temporaryCapturePath();
+    if (path.empty()) {
+        h.oops(fn, "OOPS: Can't create temp folder");
+        return std::nullopt;
+    }
+    std::string output;
+    kit::Process tool(h.toolPath(), {"-i", "-s", "-x", path});
+    // The output is read while the tool runs, so a long log cannot fill the pipe and stall it.
+    kit::ProcessResult result = tool.runOnMain([&](std::string_view chunk) { output.append(chunk); });
+    if (!result.launched || result.crashed || result.exitCode > 1)
+        h.oops(fn, "the screenshot tool failed: " +
+                       (result.error.empty() ? "exit " + std::to_string(result.exitCode) : result.error));
+    std::optional<kit::Rect> fallback = Capturer::getXattrRect(path);
+    if (kit::files::exists(path) && !kit::files::remove(path))
+        h.oops(fn, "OOPS: Can't delete temp image file");
+    ToolArea area = toolAreaIn(output);
+    switch (area.kind) {
+        case ToolArea::Kind::noMatch:
+            return fallback;
+        case ToolArea::Kind::wrongCount:
+            h.oops(fn, "screencapture returned weird data: " + output);
+            return fallback;
+        case ToolArea::Kind::notNumbers:
+            return fallback;
+        case ToolArea::Kind::area:
+            return area.rect;
+    }
+    return fallback;
+}
+
+double ScrollCapturer::scaleFactor(const kit::Rect& region) {
+    double s = 1.0;
+    for (const auto& screen : kit::screensIntersecting(region)) s = std::max(s, screen.scale);
+    return s;
+}
+
+uint32_t ScrollCapturer::pageHash(const kit::Rect& r) {
+    auto rnd = [](double v) { return std::round(v); };
+    double f = (1 - 0.7) * 0.5;
+    kit::Rect inner(r.x() + rnd(r.width() * f), r.y() + rnd(r.height() * f), rnd(r.width() * 0.7),
+                    rnd(r.height() * 0.7));
+    kit::Image img = kit::grabArea(inner);
+    if (img.isNull()) return 0;
+    uLong crc = crc32(0L, Z_NULL, 0);
+    size_t total = img.bytesPerRow() * size_t(img.height());
+    const Bytef* p = img.bits();
+    while (total) {
+        uInt n = uInt(std::min<size_t>(total, 1u << 30));
+        crc = crc32(crc, p, n);
+        p += n;
+        total -= n;
+    }
+    return uint32_t(crc);
+}
+
+void ScrollCapturer::scroll(kit::Point point, int delta) {
+    kit::SyntheticInput::warp(point);
+    kit::SyntheticInput::setCursorHidden(true);
+    if (host().getBool("scrollingReverseAutoscroll", false)) delta = -delta;
+    kit::dispatchMainAfter(0.01, [delta] {
+        kit::SyntheticInput::scroll(delta);
+        kit::dispatchMainAfter(0.01, [] {
+            if (!isCapturing()) return;
+            parkPointer();
+            kit::SyntheticInput::setCursorHidden(true);
+        });
+    });
+}
+
+void ScrollCapturer::start(int direction, std::optional<kit::Rect> region, Completion then) {
+    if (isCapturing()) {
+        std::cout << "Scrolling capture already running" << std::endl;
+        return;
+    }
+    CaptureHost& h = host();
+    if (!region) {
+        region = captureRect();
+        // No region means the user cancelled the pick (a failing tool was reported already).
+        if (!region) return;
+    }
+    if (*region == kit::Rect()) return;
+    kit::Rect r = region->standardized();
+
+    auto loc = kit::pointerLocation();
+    cursorLocationUnknown = !loc;
+    if (loc) savedCursorLocation = *loc;
+    parkPointer();
+
+    auto c = std::make_shared<Capture>();
+    c->region = r;
+    c->direction = direction;
+    c->scale = scaleFactor(r);
+    SpeedRow row = speedRow(h.getInt("scrollingSpeed", 2));
+    c->interval = row.interval;
+    c->scrollingMax = h.getInt("scrollingMax", 20000);
+    c->callback = std::move(then);
+    c->step = stepFor(r.height(), row.largestStep);
+    c->margin = marginFor(r.height(), c->step);
+    c->centre = {r.x() + r.width() * 0.5, r.y() + r.height() * 0.5};
+    slot() = c;
+    Capturer::noteWindowUnder(c->centre.x, c->centre.y);
+
+    kit::Image first = kit::grabArea(r);
+    if (first.isNull()) {
+        finish({}, false);
+        return;
+    }
+    c->shots.push_back(first);
+    c->previousFrame = first;
+
+    std::weak_ptr<Capture> weak = c;
+    auto cancel = [weak](const kit::MonitorEvent&) {
+        if (auto cap = weak.lock()) cap->cancelPlease = true;
+    };
+    using M = kit::EventMonitor;
+    c->monitors.push_back(M::addGlobal(M::LeftMouseDown | M::RightMouseDown | M::KeyDown, cancel));
+    c->monitors.push_back(M::addLocal(M::KeyDown, cancel));
+
+    c->previousHash = pageHash(r);
+    c->currentHash = pageHash(r);
+    scheduleCycle(c);
+}
+
+void ScrollCapturer::captureCycle() {
+    std::shared_ptr<Capture> c = slot();
+    if (!c || c->ended) return;
+    CaptureHost& h = host();
+
+    kit::Image strip = kit::grabArea(stripRect(*c));
+    uint32_t hash = pageHash(c->region);
+    c->lastCapture = kit::grabArea(c->region);
+    c->segments += 1;
+
+    bool moved = hash != c->currentHash;
+    if (!strip.isNull()) {
+        int adv = measuredAdvance(*c, moved);
+        // A click that scrolled further than a strip shows: take the rows from the whole region instead.
+        if (adv > strip.height() - int(std::lround(c->margin * c->scale)) && !c->lastCapture.isNull()) {
+            int rows = std::min(c->lastCapture.height(), adv + int(std::lround(c->margin * c->scale)));
+            strip = c->direction > 0 ? c->lastCapture.cropped(0, 0, c->lastCapture.width(), rows)
+                                     : c->lastCapture.cropped(0, c->lastCapture.height() - rows,
+                                                              c->lastCapture.width(), rows);
+        }
+        c->shots.push_back(strip);
+        c->advances.push_back(adv);
+    }
+    if (!c->lastCapture.isNull()) c->previousFrame = c->lastCapture;
+
+    int64_t height = c->shots.front().height();
+    for (int a : c->advances) height += a;
+    double estimate = double(height) + c->step * c->scale;
+    bool limit = estimate >= double(c->scrollingMax);
+
+    kit::Json stats{{"segments", c->segments}};
+    if (!moved) {
+        bool endReached = hash != c->previousHash;
+        stats["stopped"] = endReached ? "endReached" : "withoutStarting";
+        if (endReached) {
+            h.preset("grab:scrolling", stats);
+            findShift(c->shots, c->advances, c->lastCapture, c->step, c->margin, c->scale, c->direction);
+        } else {
+            h.alertOnMain(
+                "Kadrix wasn't able to scroll",
+                "Try resetting Kadrix Accessibility Permission, and if you're running a "
+                "scroll-modificator app (MOS, Scroll Reverser, Smooze, etc), try setting Reverse Scrolling "
+                "Capture direction in the app preferences (Advanced tab).");
+            h.preset("grab:scrolling", stats);
+            finish(c->shots.front(), false);
+        }
+        return;
+    }
+    if (limit || c->cancelPlease) {
+        if (limit)
+            h.notify("Max height reached", "You can change scrolling height limit in the app preferences");
+        stats["stopped"] = limit ? "maxHeight" : "interrupted";
+        h.preset("grab:scrolling", stats);
+        kit::Image img = combineMeasured(c->shots, c->advances, c->direction);
+        // Never hand over more than the limit allows.
+        if (!img.isNull() && img.height() > c->scrollingMax && c->scrollingMax > 0)
+            img = c->direction > 0
+                      ? img.cropped(0, img.height() - int(c->scrollingMax), img.width(), int(c->scrollingMax))
+                      : img.cropped(0, 0, img.width(), int(c->scrollingMax));
+        finish(img, false);
+        return;
+    }
+    c->previousHash = c->currentHash;
+    c->currentHash = hash;
+    scheduleCycle(c);
+}
+
+void ScrollCapturer::finish(const kit::Image& image, bool keepCursor) {
+    std::shared_ptr<Capture> c = slot();
+    if (!c || c->ended) return;  // the completion runs once
+    c->ended = true;
+    removeMonitors(*c);
+    if (!keepCursor && !cursorLocationUnknown) kit::SyntheticInput::warp(savedCursorLocation);
+    kit::SyntheticInput::setCursorHidden(false);
+    std::cout << "Scrolling capture: " << c->segments << " cycles, "
+              << (image.isNull() ? std::string("no image") : std::to_string(image.height()) + " px tall")
+              << std::endl;
+    Completion cb = std::move(c->callback);
+    if (cb) cb(image);
+}
+
+}  // namespace capture

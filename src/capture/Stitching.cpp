@@ -1,0 +1,279 @@
+// Frame stitching of the automatic scrolling capture.
+#include <algorithm>
+#include <charconv>
+#include <cmath>
+#include <cstdlib>
+#include <limits>
+
+#include "capture/CaptureHost.h"
+#include "capture/ImageOps.h"
+#include "capture/ScrollCapturer.h"
+
+namespace capture {
+
+namespace {
+
+const char* const kCombineFn = "combine(shots:region:direction:stripeHeight:rectOffset:dpr:)";
+const char* const kStampFn = "overlayShiftStamp(img1:img2:travel:direction:)";
+const char* const kCompareFn = "overlayCompareSegment(img1:img2:overlap:area:direction:threshold:)";
+const char* const kFindShiftFn = "findShift(shots:lastCapture:step:rectOffset:dpr:direction:region:)";
+
+// Points to pixels: real heights, fractional scales included.
+int toPixels(int points, double dpr) {
+    return int(std::lround(points * dpr));
+}
+
+// Lays out the first frame and strips. Going down (direction ≤ 0) each strip's
+// bottom edge lies `advance` rows below the previous shot's bottom edge; going
+// up (direction > 0) each strip's top edge lies `advance` rows above the
+// previous shot's top edge. Later shots cover earlier ones where they meet.
+kit::Image layStrips(const std::vector<kit::Image>& shots, const std::vector<int>& advances, int direction) {
+    const kit::Image& first = shots.front();
+    int64_t height = first.height();
+    for (size_t i = 1; i < shots.size(); ++i) height += std::max(0, advances[i - 1]);
+    if (height > std::numeric_limits<int>::max() / 4) return {};
+    kit::Image out(first.width(), int(height), first.scale());
+    if (out.isNull()) return {};
+    if (direction > 0) {
+        int top = int(height) - first.height();
+        copyInto(out, first, 0, top);
+        for (size_t i = 1; i < shots.size(); ++i) {
+            top -= std::max(0, advances[i - 1]);
+            copyInto(out, shots[i], 0, top);
+        }
+    } else {
+        copyInto(out, first, 0, 0);
+        int bottom = first.height();
+        for (size_t i = 1; i < shots.size(); ++i) {
+            bottom += std::max(0, advances[i - 1]);
+            copyInto(out, shots[i], 0, bottom - shots[i].height());
+        }
+    }
+    return out;
+}
+
+// Horizontal texture of one row over columns x0 … x0 + xw − 1.
+double texture(const kit::Image& img, int y, int x0, int xw) {
+    if (xw <= 0) return 0;
+    const uint8_t* row = img.row(y);
+    uint64_t sum = 0;
+    for (int x = x0; x < x0 + xw; ++x)
+        for (int ch = 0; ch < 3; ++ch) {
+            int cur = row[x * 4 + ch];
+            int left = x == x0 ? 0 : row[(x - 1) * 4 + ch];
+            sum += uint64_t(std::abs(cur - left));
+        }
+    return double(sum) / (double(xw) * 3);
+}
+
+std::string shortest(double v) {
+    char buf[64];
+    auto r = std::to_chars(buf, buf + sizeof buf, v);
+    return std::string(buf, r.ptr);
+}
+
+}  // namespace
+
+kit::Image ScrollCapturer::combine(const std::vector<kit::Image>& shots, const kit::Rect&, int direction,
+                                   int stripeHeight, int, double dpr) {
+    if (shots.empty()) {
+        host().oops(kCombineFn, "OOPS: Trying to combine zero images");
+        return {};
+    }
+    std::vector<int> advances(shots.size() - 1, toPixels(stripeHeight, dpr));
+    kit::Image out = layStrips(shots, advances, direction);
+    if (out.isNull()) host().oops(kCombineFn, "Can't create context");
+    return out;
+}
+
+kit::Image ScrollCapturer::combineMeasured(const std::vector<kit::Image>& shots,
+                                           const std::vector<int>& advances, int direction) {
+    if (shots.empty()) {
+        host().oops(kCombineFn, "OOPS: Trying to combine zero images");
+        return {};
+    }
+    std::vector<int> adv(advances);
+    adv.resize(shots.size() - 1, 0);
+    kit::Image out = layStrips(shots, adv, direction);
+    if (out.isNull()) host().oops(kCombineFn, "Can't create context");
+    return out;
+}
+
+std::optional<int> ScrollCapturer::overlayShiftStamp(const kit::Image& img1, const kit::Image& img2,
+                                                     int travel, int direction) {
+    if (img1.isNull() || img2.isNull()) return std::nullopt;
+    int h1 = img1.height(), h2 = img2.height();
+    int half = int(h2 * 0.5);
+    int stampH = half - travel;
+    if (stampH < 0 || travel < 0) return std::nullopt;  // more travel than the frame can show
+    int q = (h2 - stampH - travel) / 2;
+    int s1 = direction > 0 ? q : h1 - stampH - q;
+    int s2 = direction > 0 ? q : h2 - stampH - travel - q;
+    if (s1 < 0 || s1 + stampH > h1 || s2 < 0 || s2 + half > h2) return std::nullopt;
+    int x0 = int(img1.width() * (1 - 0.7) * 0.5), xw = int(img1.width() * 0.7);
+    xw = std::min(xw, std::min(img1.width(), img2.width()) - x0);
+
+    std::vector<double> a(static_cast<size_t>(stampH)), b(static_cast<size_t>(half));
+    for (int r = 0; r < stampH; ++r) a[size_t(r)] = texture(img1, s1 + r, x0, xw);
+    for (int r = 0; r < half; ++r) b[size_t(r)] = texture(img2, s2 + r, x0, xw);
+
+    struct Candidate {
+        double score;
+        int shift;
+    };
+    std::vector<Candidate> cands;
+    for (int t = 0; t < travel; ++t) {
+        double score = 0;
+        for (int r = 0; r < stampH; ++r) score += std::fabs(a[size_t(r)] - b[size_t(t + r)]);
+        int shift = direction >= 0 ? h2 - t : h2 - travel + t;
+        cands.push_back({score, shift});
+    }
+    std::stable_sort(cands.begin(), cands.end(), [](auto& x, auto& y) { return x.score < y.score; });
+    if (cands.empty()) {
+        host().oops(kStampFn, "Stamp overlay: no candidates");
+        return std::nullopt;
+    }
+    if (cands.size() < 6) return std::nullopt;
+    double best = cands[0].score;
+    if (cands[1].score > 1.2 * best && cands[5].score > 1.4 * best) return cands[0].shift;
+    std::string scores;
+    for (int i = 0; i < 6; ++i) scores += (i ? ", " : "") + shortest(cands[size_t(i)].score);
+    host().oops(kStampFn, "Stamp based overlay failed, " + scores);
+    return std::nullopt;
+}
+
+uint64_t ScrollCapturer::overlayCompareSegment(const kit::Image& img1, const kit::Image& img2, int overlap,
+                                               int area, int direction, uint64_t threshold) {
+    if (img1.isNull() || img2.isNull()) return kUnreadable;
+    if (overlap < area) {
+        host().oops(kCompareFn, "Scrolling capture overlay failed, area > overlap");
+        return kUnreadable;
+    }
+    int d = int(area * 0.2);
+    int h1 = img1.height(), h2 = img2.height();
+    int r0, r1, off1, off2;
+    if (direction > 0) {
+        int g = 2 * (overlap - area) / 3;
+        r0 = g + d;
+        r1 = g + area;  // exclusive
+        off1 = 0;
+        off2 = h2 - overlap;
+        if (g + area - 1 >= h1)
+            host().oops(kCompareFn, "rangey is likely out of bound (1): " + std::to_string(g + area - 1) +
+                                        ", " + std::to_string(h1));
+        if (off2 + g + area - 1 >= h2)
+            host().oops(kCompareFn, "rangey is likely out of bound (2): " + std::to_string(g + area - 1) +
+                                        ", " + std::to_string(h2));
+        if (off2 < 0)
+            host().oops(kCompareFn, "is st2 supposed to be negative? " +
+                                        std::to_string(int64_t(off2) * int64_t(img2.bytesPerRow())));
+    } else {
+        r0 = overlap - area;
+        r1 = overlap - d;
+        off1 = h1 - overlap;
+        off2 = 0;
+    }
+    int x0 = int(img1.width() * (1 - 0.7) * 0.5), xw = int(img1.width() * 0.7);
+    xw = std::min(xw, std::min(img1.width(), img2.width()) - x0);
+    uint64_t score = 0;
+    for (int r = r0; r < r1; ++r) {
+        int y1 = off1 + r, y2 = off2 + r;
+        // Rows outside either image are not compared: never read past a buffer.
+        if (y1 < 0 || y1 >= h1 || y2 < 0 || y2 >= h2) continue;
+        const uint8_t* p1 = img1.row(y1) + size_t(x0) * 4;
+        const uint8_t* p2 = img2.row(y2) + size_t(x0) * 4;
+        for (int i = 0; i < xw * 4; ++i) score += uint64_t(std::abs(int(p1[i]) - int(p2[i])));
+        if (score > threshold) return score;
+    }
+    return score;
+}
+
+int ScrollCapturer::overlayShiftSegment(const kit::Image& img1, const kit::Image& img2, int travel,
+                                        int direction) {
+    uint64_t best = 999999999999ull;
+    int bestOverlap = 0;
+    for (int i = 1; i <= travel && best != 0; ++i) {
+        int overlap = img2.height() - travel + i;
+        uint64_t score = overlayCompareSegment(img1, img2, overlap, travel, direction, best);
+        // A pair that cannot be compared says nothing about the overlap.
+        if (score == kUnreadable) continue;
+        if (score < best) {
+            best = score;
+            bestOverlap = overlap;
+        }
+    }
+    return bestOverlap;
+}
+
+kit::Image ScrollCapturer::findShiftImage(const std::vector<kit::Image>& shots,
+                                          const std::vector<int>& advances, const kit::Image& lastCapture,
+                                          int step, int rectOffset, double dpr, int direction) {
+    CaptureHost& h = host();
+    if (shots.size() < 2) {
+        h.oops(kFindShiftFn, "OOPS: findShift called, not enough shots taken");
+        return {};
+    }
+    std::vector<kit::Image> kept(shots.begin(), shots.end() - 2);
+    kit::Image base;
+    if (advances.empty())
+        base = combine(kept, {}, direction, step, rectOffset, dpr);
+    else
+        base = combineMeasured(kept, advances, direction);
+    if (base.isNull()) base = shots.front();
+    const kit::Image& last = lastCapture.isNull() ? shots.back() : lastCapture;
+
+    h.timerStart("Overlay");
+    // How far the final frame can lie beyond the base: one step each for the
+    // two dropped strips, or what was measured for them, with a little slack.
+    int travel = toPixels(step, dpr);
+    if (!advances.empty()) {
+        int tail = 0;
+        for (size_t i = kept.size() - 1; i < advances.size() && i < shots.size() - 1; ++i)
+            tail += std::max(0, advances[i]);
+        travel = std::max(6, tail + 8);
+    }
+    travel = std::min(travel, last.height() / 2 - 1);
+    std::string method = "fast";
+    std::optional<int> shift = overlayShiftStamp(base, last, travel, direction);
+    if (!shift) {
+        method = "fallback";
+        shift = overlayShiftSegment(base, last, travel, direction);
+    }
+    h.timerLog("Overlay");
+    h.event("timer",
+            kit::Json{{"timername", "overlay"}, {"timer", h.timerElapsed("Overlay")}, {"algo", method}});
+
+    int overlap = std::clamp(*shift, 0, std::min(last.height(), base.height()));
+    int height = base.height() + last.height() - overlap;
+    kit::Image out(base.width(), height, base.scale());
+    if (out.isNull()) {
+        h.oops(kFindShiftFn, "Can't create context");
+        return {};
+    }
+    // The piece of the final frame that is drawn; never shorter than the rows
+    // the base does not cover, so the image has no gap.
+    int cut = std::min((last.height() - step) / 2, last.height());
+    cut = std::clamp(std::max(cut, last.height() - overlap), 0, last.height());
+    kit::Image piece = cut == last.height() ? last
+                       : direction > 0      ? last.cropped(0, 0, last.width(), cut)
+                                            : last.cropped(0, last.height() - cut, last.width(), cut);
+    if (piece.isNull()) piece = last;
+    if (direction > 0) {
+        copyInto(out, base, 0, height - base.height());
+        copyInto(out, piece, 0, 0);
+    } else {
+        copyInto(out, base, 0, 0);
+        copyInto(out, piece, 0, height - piece.height());
+    }
+    return out;
+}
+
+void ScrollCapturer::findShift(const std::vector<kit::Image>& shots, const std::vector<int>& advances,
+                               const kit::Image& lastCapture, int step, int rectOffset, double dpr,
+                               int direction) {
+    kit::Image img = findShiftImage(shots, advances, lastCapture, step, rectOffset, dpr, direction);
+    // Even a failed alignment ends the capture: the pointer comes back and the caller hears of it.
+    finish(img, false);
+}
+
+}  // namespace capture

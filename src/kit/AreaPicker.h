@@ -1,0 +1,30 @@
+#pragma once
+// The screenshot tool's selection overlay: a full-screen window over a frozen
+// image of the screen, dimmed except for the selection. Drag a rectangle;
+// Space switches to window selection, where the window under the pointer is
+// highlighted and a click takes it; Escape cancels.
+#include <cstdint>
+#include <string>
+
+#include "kit/Geometry.h"
+#include "kit/Image.h"
+
+namespace kit {
+
+struct AreaPick {
+    enum class Kind { cancelled, area, window };
+    Kind kind = Kind::cancelled;
+    Rect rect;            // window-server coordinates
+    uint32_t window = 0;  // for Kind::window
+    std::string windowTitle;
+};
+
+class AreaPicker {
+public:
+    enum class Mode { area, windowOnly, selectionOnly };
+    // Blocks (with the event loop turning) until the user picks or cancels.
+    // `frozen` shows `screen` (window-server coordinates) at its own scale.
+    static AreaPick run(const Image& frozen, const Rect& screen, Mode mode);
+};
+
+}  // namespace kit

@@ -1,0 +1,130 @@
+#include <gtest/gtest.h>
+
+#include "capture/ScrollCapturer.h"
+#include "capture/Synthetic.h"
+#include "kit/EventMonitor.h"
+#include "kit/Timer.h"
+
+using capture::ScrollCapturer;
+using namespace testing_capture;
+
+class AutoScroll : public ::testing::Test {
+protected:
+    void SetUp() override {
+        spy.install();
+        desk = std::make_shared<FakeDesktop>();
+        desk->page = makePage(400, 3000);
+        desk->screenW = 400;
+        desk->screenH = 600;
+        kit::setScreenSource(desk);
+    }
+    void TearDown() override {
+        kit::setScreenSource(nullptr);
+        capture::resetHost();
+    }
+    // Runs the capture to its end on the manual clock.
+    std::optional<kit::Image> run(int direction, kit::Rect region, double maxSeconds = 120) {
+        std::optional<kit::Image> result;
+        int calls = 0;
+        ScrollCapturer::start(direction, region, [&](const kit::Image& img) {
+            result = img;
+            ++calls;
+        });
+        for (double t = 0; t < maxSeconds && !result; t += 0.05) clock.advance(0.05);
+        clock.advance(5);
+        EXPECT_LE(calls, 1);
+        EXPECT_FALSE(ScrollCapturer::isCapturing());
+        return result;
+    }
+    kit::ManualClockScope clock;
+    HostSpy spy;
+    std::shared_ptr<FakeDesktop> desk;
+};
+
+TEST_F(AutoScroll, ScrollsToTheEndAndReproducesEveryRow) {
+    kit::Rect region(0, 100, 400, 300);
+    auto img = run(-1, region);
+    ASSERT_TRUE(img && !img->isNull());
+    int maxScroll = 3000 - 600;
+    EXPECT_EQ(*img, rows(desk->page, 100, 300 + maxScroll));
+    EXPECT_EQ(spy.lastPreset["stopped"], "endReached");
+    EXPECT_EQ(kit::EventMonitor::installedCount(), 0u);
+    EXPECT_FALSE(desk->cursorHidden);
+    EXPECT_EQ(desk->pointerAt, (kit::Point{500, 400}));
+}
+
+TEST_F(AutoScroll, ScrollsUpFromTheBottom) {
+    desk->scrollY = 3000 - 600;
+    desk->pixelsPerClick = 53;
+    auto img = run(1, kit::Rect(0, 200, 400, 300));
+    ASSERT_TRUE(img && !img->isNull());
+    EXPECT_EQ(*img, rows(desk->page, 200, 300 + 2400));
+}
+
+TEST_F(AutoScroll, StopsAtTheHeightLimit) {
+    spy.ints["scrollingMax"] = 1000;
+    auto img = run(-1, kit::Rect(0, 100, 400, 300));
+    ASSERT_TRUE(img && !img->isNull());
+    EXPECT_EQ(spy.lastPreset["stopped"], "maxHeight");
+    EXPECT_LE(img->height(), 1000);
+    EXPECT_EQ(*img, rows(desk->page, 100, img->height()));
+    EXPECT_EQ(spy.notices, std::vector<std::string>{"Max height reached"});
+}
+
+TEST_F(AutoScroll, AKeyPressInterruptsAndKeepsWhatWasCaptured) {
+    std::optional<kit::Image> result;
+    ScrollCapturer::start(-1, kit::Rect(0, 100, 400, 300), [&](const kit::Image& img) { result = img; });
+    clock.advance(0.5);
+    kit::EventMonitor::deliver({kit::MonitorEvent::Type::KeyDown, 0, 0}, true);
+    clock.advance(1);
+    ASSERT_TRUE(result && !result->isNull());
+    EXPECT_EQ(spy.lastPreset["stopped"], "interrupted");
+    EXPECT_EQ(*result, rows(desk->page, 100, result->height()));
+    EXPECT_EQ(kit::EventMonitor::installedCount(), 0u);
+}
+
+TEST_F(AutoScroll, APageThatDoesNotMoveEndsWithoutStarting) {
+    desk->pixelsPerClick = 0;
+    auto img = run(-1, kit::Rect(0, 100, 400, 300));
+    ASSERT_TRUE(img);
+    EXPECT_EQ(*img, rows(desk->page, 100, 300));
+    EXPECT_EQ(spy.alerts, std::vector<std::string>{"Kadrix wasn't able to scroll"});
+    EXPECT_EQ(spy.lastPreset["stopped"], "withoutStarting");
+}
+
+TEST_F(AutoScroll, OneCaptureAtATimeAndZeroRegionsDoNothing) {
+    int first = 0, second = 0;
+    ScrollCapturer::start(-1, kit::Rect(0, 100, 400, 300), [&](const kit::Image&) { ++first; });
+    ScrollCapturer::start(-1, kit::Rect(0, 100, 400, 300), [&](const kit::Image&) { ++second; });
+    for (int i = 0; i < 2000 && ScrollCapturer::isCapturing(); ++i) clock.advance(0.05);
+    EXPECT_EQ(first, 1);
+    EXPECT_EQ(second, 0);
+    ScrollCapturer::start(-1, kit::Rect(), [&](const kit::Image&) { ++second; });
+    EXPECT_FALSE(ScrollCapturer::isCapturing());
+    EXPECT_EQ(second, 0);
+}
+
+TEST_F(AutoScroll, SpeedTableIsClampedAndStepsFollowTheRegion) {
+    EXPECT_EQ(ScrollCapturer::speedRow(-4).interval, 0.8);
+    EXPECT_EQ(ScrollCapturer::speedRow(2).interval, 0.12);
+    EXPECT_EQ(ScrollCapturer::speedRow(99).largestStep, 300);
+    EXPECT_EQ(ScrollCapturer::stepFor(600, 100), 100);
+    EXPECT_EQ(ScrollCapturer::marginFor(600, 100), 250);
+    EXPECT_EQ(ScrollCapturer::stepFor(900, 300), 300);
+    EXPECT_EQ(ScrollCapturer::marginFor(900, 300), 300);
+    EXPECT_EQ(ScrollCapturer::stepFor(120, 100), 40);
+    EXPECT_EQ(ScrollCapturer::marginFor(120, 40), 40);
+    EXPECT_EQ(ScrollCapturer::stepFor(2, 100), 0);
+}
+
+TEST_F(AutoScroll, PermissionRefusalsTellTheUser) {
+    desk->trusted = false;
+    ScrollCapturer::permissionAttempts = 0;
+    EXPECT_FALSE(ScrollCapturer::permissionsGranted());
+    EXPECT_EQ(spy.warnings, std::vector<std::string>{"Permissions Not Granted"});
+    EXPECT_FALSE(ScrollCapturer::permissionsGranted());
+    EXPECT_EQ(spy.alerts, std::vector<std::string>{"Permissions Not Granted"});
+    EXPECT_TRUE(spy.oopsed("attempt #2"));
+    desk->trusted = true;
+    EXPECT_TRUE(ScrollCapturer::permissionsGranted());
+}

@@ -1,0 +1,118 @@
+#pragma once
+// Synthetic pages and frames for the capture tests: content that never
+// repeats, so every row of a stitched image can be checked against it.
+#include <algorithm>
+#include <cstdint>
+#include <map>
+#include <memory>
+#include <optional>
+#include <string>
+#include <vector>
+
+#include "capture/CaptureHost.h"
+#include "kit/Image.h"
+#include "kit/ScreenSource.h"
+
+namespace testing_capture {
+
+// Blocks of 4×3 pixels of pseudo-random colour: distinct on every row band.
+inline kit::Image makePage(int w, int h, uint32_t seed = 1) {
+    kit::Image img(w, h);
+    for (int y = 0; y < h; ++y)
+        for (int x = 0; x < w; ++x) {
+            uint32_t v = uint32_t(x / 4) * 2654435761u ^ uint32_t(y / 3) * 40503u ^ seed * 97u;
+            v ^= v >> 13;
+            v *= 0x5bd1e995u;
+            v ^= v >> 15;
+            img.setPixel(x, y, {uint8_t(v), uint8_t(v >> 8), uint8_t(v >> 16), 255});
+        }
+    return img;
+}
+
+inline kit::Image rows(const kit::Image& page, int top, int h) {
+    return page.cropped(0, top, page.width(), h);
+}
+
+// Records what capture code tells the user and the telemetry.
+struct HostSpy {
+    std::vector<std::string> oopses, notices, warnings, alerts, presets, events;
+    std::vector<std::pair<std::string, std::string>> notifyPairs;
+    kit::Json lastPreset;
+    std::string toolPath;
+    std::map<std::string, int64_t> ints;
+    std::map<std::string, std::string> strings;
+    std::map<std::string, bool> bools;
+
+    void install() {
+        capture::CaptureHost h;
+        h.oops = [this](const std::string& f, const std::string& m) { oopses.push_back(f + ": " + m); };
+        h.notify = [this](const std::string& t, const std::string& m) {
+            notices.push_back(t);
+            notifyPairs.emplace_back(t, m);
+        };
+        h.warning = [this](const std::string& t, const std::string&) { warnings.push_back(t); };
+        h.alertOnMain = [this](const std::string& t, const std::string&) { alerts.push_back(t); };
+        h.preset = [this](const std::string& n, const kit::Json& d) {
+            presets.push_back(n);
+            lastPreset = d;
+        };
+        h.event = [this](const std::string& n, const kit::Json&) { events.push_back(n); };
+        h.getInt = [this](const std::string& k, int64_t d) { return ints.count(k) ? ints[k] : d; };
+        h.getString = [this](const std::string& k, const std::string& d) {
+            return strings.count(k) ? strings[k] : d;
+        };
+        h.getBool = [this](const std::string& k, bool d) { return bools.count(k) ? bools[k] : d; };
+        h.timerStart = [](const std::string&) {};
+        h.timerLog = [](const std::string&) {};
+        h.timerElapsed = [](const std::string&) { return 1.0; };
+        h.editorDpr = [] { return 1.0; };
+        h.bringUpEditor = [] {};
+        h.openURL = [](const std::string&) { return false; };
+        h.toolPath = [this] { return toolPath; };
+        capture::setHost(std::move(h));
+    }
+    bool oopsed(const std::string& part) const {
+        for (auto& o : oopses)
+            if (o.find(part) != std::string::npos) return true;
+        return false;
+    }
+};
+
+// A screen showing a tall page that scrolls by whole wheel clicks.
+class FakeDesktop : public kit::ScreenSource {
+public:
+    kit::Image page;
+    int screenW = 0, screenH = 0;
+    int scrollY = 0;
+    int pixelsPerClick = 37;  // what the target application makes of one click
+    bool trusted = true;
+    std::vector<kit::WindowInfo> windowList;
+    kit::Image wallpaperImage;
+    std::optional<kit::Point> pointerAt = kit::Point{500, 400};
+    bool cursorHidden = false;
+    int scrollCalls = 0;
+
+    std::vector<kit::ScreenInfo> screens() override {
+        return {{1, kit::Rect(0, 0, screenW, screenH), 1.0, true}};
+    }
+    std::vector<kit::WindowInfo> windows() override { return windowList; }
+    kit::Image grabArea(const kit::Rect& r) override {
+        kit::Image out(int(r.width()), int(r.height()));
+        for (int y = 0; y < out.height(); ++y)
+            for (int x = 0; x < out.width(); ++x)
+                out.setPixel(x, y, page.pixel(int(r.x()) + x, int(r.y()) + y + scrollY));
+        return out;
+    }
+    kit::Image wallpaper(int) override { return wallpaperImage; }
+    std::optional<kit::Point> pointer() override { return pointerAt; }
+    void warp(kit::Point p) override { pointerAt = p; }
+    bool scrollClicks(int vertical, int) override {
+        ++scrollCalls;
+        scrollY = std::clamp(scrollY - vertical * pixelsPerClick, 0, std::max(0, page.height() - screenH));
+        return true;
+    }
+    void setCursorHidden(bool h) override { cursorHidden = h; }
+    bool inputTrusted() override { return trusted; }
+};
+
+}  // namespace testing_capture
