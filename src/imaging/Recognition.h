@@ -1,0 +1,59 @@
+#pragma once
+// Text and QR-code recognition of an image. Both recognisers run synchronously
+// and call their callback exactly once, on the calling thread, before they
+// return. They take a noticeable time: callers run them on a background queue
+// and hop to the main queue themselves for anything the user sees.
+#include <functional>
+#include <optional>
+#include <string>
+#include <string_view>
+#include <utility>
+#include <vector>
+
+#include "kit/Geometry.h"
+#include "kit/Image.h"
+
+namespace imaging {
+
+// What recognition reads of the settings and the viewport; callers fill it.
+struct RecognitionSettings {
+    std::string primaryOCRLang = "en-US";  // the setting of that name
+    double dpr = 2.0;                      // pixels per point of the capture
+};
+
+// A recognised line: its box in pixels of the image (origin bottom-left, y up)
+// and its text.
+struct TextRect {
+    kit::Rect rect;
+    std::string text;
+};
+
+// Language code -> menu title, in menu order.
+const std::vector<std::pair<std::string, std::string>>& ocrLanguages();
+
+struct LanguageChoice {
+    std::vector<std::string> languages;  // empty: the recogniser's default
+    bool accurateForText = true;         // level of ocr()
+    bool accurateForRects = false;       // level of textRects()
+};
+LanguageChoice ocrLanguageChoice(std::string_view primaryOCRLang);
+
+// Text lower than 6 points on the screen is ignored: dpr x 6 / image height.
+double minimumTextHeight(double dpr, double imageHeight);
+
+// Full-width punctuation of recognised text in its plain forms.
+std::string replaceFullWidthPunctuation(std::string text);
+
+// The messages of every QR code, one per line; nothing when there is none.
+std::optional<std::string> detectQR(const kit::Image& image);
+
+// The text of an image: its QR messages when it holds QR codes, else the
+// recognised lines joined by line feeds ("" when there is nothing to read).
+void ocr(const kit::Image& image, const RecognitionSettings& settings,
+         const std::function<void(const std::string&)>& onReady);
+
+// Every recognised line with its box (an empty list when there is none).
+void textRects(const kit::Image& image, const RecognitionSettings& settings,
+               const std::function<void(const std::vector<TextRect>&)>& onReady);
+
+}  // namespace imaging

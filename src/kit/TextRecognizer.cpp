@@ -1,0 +1,215 @@
+#include "kit/TextRecognizer.h"
+
+#include <dlfcn.h>
+#include <tesseract/baseapi.h>
+#include <tesseract/resultiterator.h>
+
+#include <algorithm>
+#include <cctype>
+#include <cmath>
+#include <cstdlib>
+#include <filesystem>
+#include <map>
+#include <memory>
+
+namespace kit {
+
+namespace {
+
+struct LanguageData {
+    const char* tag;
+    const char* engine;
+};
+
+// Tags in the order the supported list gives them; Cantonese has no data of
+// its own and reads with the Chinese scripts it is written in.
+constexpr LanguageData kLanguages[] = {
+    {"en-US", "eng"},        {"fr-FR", "fra"},        {"zh-Hans", "chi_sim"}, {"zh-Hant", "chi_tra"},
+    {"it-IT", "ita"},        {"es-ES", "spa"},        {"de-DE", "deu"},       {"pt-BR", "por"},
+    {"ko-KR", "kor"},        {"ja-JP", "jpn"},        {"uk-UA", "ukr"},       {"ru-RU", "rus"},
+    {"yue-Hans", "chi_sim"}, {"yue-Hant", "chi_tra"}, {"th-TH", "tha"},       {"vi-VT", "vie"},
+};
+
+std::string lower(std::string s) {
+    for (char& c : s) c = char(std::tolower(static_cast<unsigned char>(c)));
+    return s;
+}
+
+// The engine name for a tag: the whole tag, then language and script, then
+// the language alone ("fr-CA" reads as French, "zh" as simplified Chinese).
+const char* engineFor(const std::string& tag) {
+    std::string t = lower(tag);
+    for (int parts = 3; parts >= 1; --parts) {
+        size_t cut = 0;
+        for (int i = 0; i < parts && cut != std::string::npos; ++i) cut = t.find('-', cut ? cut + 1 : 0);
+        std::string prefix = t.substr(0, cut);
+        for (const auto& l : kLanguages) {
+            std::string known = lower(l.tag);
+            if (known == prefix || known.substr(0, known.find('-')) == prefix) return l.engine;
+        }
+    }
+    return nullptr;
+}
+
+std::filesystem::path dataFolder() {
+    namespace fs = std::filesystem;
+    if (const char* env = std::getenv("TESSDATA_PREFIX"); env && *env) {
+        for (fs::path p : {fs::path(env), fs::path(env) / "tessdata"})
+            if (fs::exists(p / "eng.traineddata") || fs::is_directory(p)) return p;
+    }
+    for (const char* p : {"/usr/share/tesseract-ocr/5/tessdata", "/usr/share/tesseract-ocr/4.00/tessdata",
+                          "/usr/share/tessdata"})
+        if (fs::is_directory(p)) return p;
+    return {};
+}
+
+bool installed(const std::string& engine) {
+    std::error_code ec;
+    return std::filesystem::exists(dataFolder() / (engine + ".traineddata"), ec);
+}
+
+// Each thread's engines by language set; initialising one loads its models,
+// which is worth doing once.
+tesseract::TessBaseAPI* engine(const std::string& languages, std::string& error) {
+    thread_local std::map<std::string, std::unique_ptr<tesseract::TessBaseAPI>> engines;
+    auto& slot = engines[languages];
+    if (slot) return slot.get();
+    if (engines.size() > 4) {  // keep a handful; a language switch is rare
+        engines.clear();
+        return engine(languages, error);
+    }
+    auto api = std::make_unique<tesseract::TessBaseAPI>();
+    api->SetVariable("debug_file", "/dev/null");
+    std::string path = dataFolder().string();
+    if (api->Init(path.empty() ? nullptr : path.c_str(), languages.c_str(), tesseract::OEM_LSTM_ONLY) != 0) {
+        engines.erase(languages);
+        error = "cannot load the recognition data for " + languages;
+        return nullptr;
+    }
+    // Chinese, Japanese and Korean lines come back without blanks between
+    // every character.
+    if (languages.find("chi") != std::string::npos || languages.find("jpn") != std::string::npos ||
+        languages.find("kor") != std::string::npos)
+        api->SetVariable("preserve_interword_spaces", "1");
+    slot = std::move(api);
+    return slot.get();
+}
+
+// The engine's parallel loops spin-wait for their helper threads, which on a
+// busy machine makes a recognition many times slower than doing it alone; one
+// thread per recognition is faster and leaves the other cores to the rest of
+// the program. The thread count is per calling thread, so it is set each time.
+void runSingleThreaded() {
+    using SetThreads = void (*)(int);
+    static const auto setThreads = reinterpret_cast<SetThreads>(dlsym(RTLD_DEFAULT, "omp_set_num_threads"));
+    if (setThreads) setThreads(1);
+}
+
+std::string trimmed(const char* text) {
+    std::string s = text ? text : "";
+    size_t end = s.find_last_not_of(" \t\r\n");
+    size_t begin = s.find_first_not_of(" \t\r\n");
+    return end == std::string::npos ? std::string() : s.substr(begin, end - begin + 1);
+}
+
+}  // namespace
+
+RecognitionImage RecognitionImage::of(const Image& image, double enlarge) {
+    RecognitionImage out;
+    if (image.isNull()) return out;
+    const double w = image.width(), h = image.height();
+    double s = std::max(1.0, enlarge);
+    s = std::min({s, std::sqrt(double(kMaxPixels) / (w * h)), kMaxSide / w, kMaxSide / h});
+    Image src = image;
+    if (s != 1) {
+        int sw = std::max(1, int(std::lround(w * s))), sh = std::max(1, int(std::lround(h * s)));
+        src = image.scaled(sw, sh, ScaleQuality::Medium);
+        if (src.isNull()) return out;
+    }
+    out.width = src.width();
+    out.height = src.height();
+    out.scale = out.width / w;
+    out.grey.resize(size_t(out.width) * size_t(out.height));
+    for (int y = 0; y < out.height; ++y) {
+        const uint8_t* p = src.row(y);
+        uint8_t* g = out.grey.data() + size_t(y) * size_t(out.width);
+        for (int x = 0; x < out.width; ++x, p += 4) {
+            // Premultiplied over white: each channel gains what alpha leaves.
+            int white = 255 - p[3];
+            int b = p[0] + white, gr = p[1] + white, r = p[2] + white;
+            g[x] = uint8_t(std::min(255, (r * 77 + gr * 150 + b * 29) >> 8));
+        }
+    }
+    return out;
+}
+
+std::string TextRecognizer::engineLanguages(const std::vector<std::string>& tags) {
+    std::vector<std::string> names;
+    for (const auto& tag : tags) {
+        const char* e = engineFor(tag);
+        if (e && installed(e) && std::find(names.begin(), names.end(), e) == names.end()) names.push_back(e);
+    }
+    if (names.empty()) {
+        if (!installed("eng")) return {};
+        names.push_back("eng");
+    }
+    std::string joined;
+    for (const auto& n : names) joined += (joined.empty() ? "" : "+") + n;
+    return joined;
+}
+
+std::vector<std::string> TextRecognizer::supportedLanguages() {
+    std::vector<std::string> tags;
+    for (const auto& l : kLanguages)
+        if (installed(l.engine)) tags.push_back(l.tag);
+    return tags;
+}
+
+TextRecognitionResult TextRecognizer::recognize(const Image& image, const TextRecognitionRequest& request) {
+    TextRecognitionResult result;
+    if (image.isNull()) return result;
+    const std::string languages = engineLanguages(request.languages);
+    if (languages.empty()) {
+        result.error = "no recognition data installed";
+        return result;
+    }
+    runSingleThreaded();
+    std::string error;
+    tesseract::TessBaseAPI* api = engine(languages, error);
+    if (!api) {
+        result.error = error;
+        return result;
+    }
+    // Screen text is small for the engine; the careful level reads small
+    // images at twice their size, where it recognises far more reliably.
+    const bool small = double(image.width()) * image.height() <= 1'000'000;
+    RecognitionImage input =
+        RecognitionImage::of(image, request.level == RecognitionLevel::Accurate && small ? 2 : 1);
+    if (input.grey.empty()) {
+        result.error = "cannot prepare the image";
+        return result;
+    }
+    api->SetImage(input.grey.data(), input.width, input.height, 1, input.width);
+    api->SetSourceResolution(96);
+    if (api->Recognize(nullptr) != 0) {
+        api->Clear();
+        result.error = "recognition failed";
+        return result;
+    }
+    std::unique_ptr<tesseract::ResultIterator> it(api->GetIterator());
+    const double H = image.height();
+    if (it) do {
+            std::unique_ptr<char[]> text(it->GetUTF8Text(tesseract::RIL_TEXTLINE));
+            std::string line = trimmed(text.get());
+            int l, t, r, b;
+            if (line.empty() || !it->BoundingBox(tesseract::RIL_TEXTLINE, &l, &t, &r, &b)) continue;
+            const double x = l / input.scale, top = t / input.scale;
+            const double w = (r - l) / input.scale, h = (b - t) / input.scale;
+            if (h < request.minimumTextHeight * H) continue;
+            result.lines.push_back({Rect(x, H - top - h, w, h), line});
+        } while (it->Next(tesseract::RIL_TEXTLINE));
+    api->Clear();
+    return result;
+}
+
+}  // namespace kit

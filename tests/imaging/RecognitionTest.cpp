@@ -1,0 +1,116 @@
+#include <gtest/gtest.h>
+
+#include <cstdlib>
+#include <filesystem>
+
+#include "Fixtures.h"
+#include "TextPicture.h"
+#include "imaging/Recognition.h"
+#include "kit/QRDetector.h"
+
+using namespace imaging;
+
+namespace {
+
+void place(kit::Image& dst, const kit::Image& src, int x, int y) {
+    for (int r = 0; r < src.height(); ++r)
+        for (int c = 0; c < src.width(); ++c) dst.setPixel(x + c, y + r, src.pixel(c, r));
+}
+
+std::string ocrText(const kit::Image& img, const RecognitionSettings& s = {}) {
+    int calls = 0;
+    std::string text;
+    ocr(img, s, [&](const std::string& t) {
+        ++calls;
+        text = t;
+    });
+    EXPECT_EQ(calls, 1);
+    return text;
+}
+
+}  // namespace
+
+TEST(Recognition, TextOfTwoLanguages) {
+    kit::Image en =
+        test::textPicture(800, 140, {{"Invoice number 4711", 20, 20}, {"Total due today", 20, 80}});
+    EXPECT_EQ(ocrText(en), "Invoice number 4711\nTotal due today");
+    kit::Image fr = test::textPicture(800, 80, {{"Le café est très chaud", 20, 20}});
+    EXPECT_EQ(ocrText(fr, {"fr-FR", 1}), "Le café est très chaud");
+}
+
+TEST(Recognition, QRCodesWinOverText) {
+    kit::Image page = test::textPicture(1000, 400, {{"Scan the code to pay", 20, 20}});
+    place(page, kit::QRDetector::encode("https://pay.example/1", 220), 40, 120);
+    EXPECT_EQ(ocrText(page), "https://pay.example/1");
+    place(page, kit::QRDetector::encode("second code", 220), 600, 120);
+    std::string both = ocrText(page);
+    EXPECT_TRUE(both == "https://pay.example/1\nsecond code" || both == "second code\nhttps://pay.example/1")
+        << both;
+    EXPECT_EQ(detectQR(test::solid(50, 50, 255, 255, 255)), std::nullopt);
+}
+
+TEST(Recognition, TinyImagesAnswerEmptyAtOnce) {
+    EXPECT_EQ(ocrText(kit::Image(3, 500)), "");
+    int calls = 0;
+    textRects(kit::Image(500, 3), {}, [&](const std::vector<TextRect>& r) {
+        ++calls;
+        EXPECT_TRUE(r.empty());
+    });
+    EXPECT_EQ(calls, 1);
+}
+
+TEST(Recognition, TextRectsAreBottomLeftPixelBoxes) {
+    kit::Image img = test::textPicture(700, 200, {{"Account 12345", 30, 20}, {"Password hidden", 30, 120}});
+    std::vector<TextRect> rects;
+    textRects(img, {"en-US", 1}, [&](const std::vector<TextRect>& r) { rects = r; });
+    ASSERT_EQ(rects.size(), 2u);
+    EXPECT_EQ(rects[0].text, "Account 12345");
+    EXPECT_GT(rects[0].rect.minY(), rects[1].rect.maxY());  // the first line is higher up
+    EXPECT_NEAR(rects[1].rect.minX(), 30, 6);
+    EXPECT_GT(rects[1].rect.minY(), 200 - 120 - 45);
+}
+
+TEST(Recognition, LanguageChoiceAndMinimumHeight) {
+    auto zh = ocrLanguageChoice("zh-Hant");
+    EXPECT_EQ(zh.languages, (std::vector<std::string>{"zh-Hans", "zh-Hant", "en-US"}));
+    EXPECT_TRUE(zh.accurateForRects);
+    EXPECT_EQ(ocrLanguageChoice("yue-Hans").languages,
+              (std::vector<std::string>{"yue-Hans", "yue-Hant", "en-US"}));
+    auto fr = ocrLanguageChoice("fr-FR");
+    EXPECT_EQ(fr.languages, (std::vector<std::string>{"fr-FR", "en-US"}));
+    EXPECT_FALSE(fr.accurateForRects);
+    EXPECT_TRUE(ocrLanguageChoice("en-US").languages.empty());
+    EXPECT_DOUBLE_EQ(minimumTextHeight(2, 100), 0.12);
+    EXPECT_DOUBLE_EQ(minimumTextHeight(2, 1000), 0.012);
+    ASSERT_EQ(ocrLanguages().size(), 14u);
+    EXPECT_EQ(ocrLanguages()[10], (std::pair<std::string, std::string>{"ru-RU", "Cyrillic"}));
+}
+
+TEST(Recognition, FullWidthPunctuationBecomesPlain) {
+    EXPECT_EQ(replaceFullWidthPunctuation("你好，世界（一）！＄５％＂"), "你好, 世界 (一) ! $５%\"");
+    EXPECT_EQ(replaceFullWidthPunctuation("a－b．c"), "a-b. c");
+}
+
+TEST(Recognition, FailuresAreReportedAndStillAnswered) {
+    // Without any recognition data the recogniser fails; run that in a child
+    // process so the data folder of the other tests stays untouched.
+    kit::Image img = test::textPicture(400, 80, {{"some text", 10, 10}});
+    GTEST_FLAG_SET(death_test_style, "threadsafe");
+    EXPECT_EXIT(
+        {
+            std::string empty = std::string(std::getenv("KADRIX_HOME")) + "/no-tessdata";
+            std::filesystem::create_directories(empty);
+            setenv("TESSDATA_PREFIX", empty.c_str(), 1);
+            test::Recorder rec;
+            std::string text = "unset";
+            int rectCalls = 0;
+            ocr(img, {}, [&](const std::string& t) { text = t; });
+            textRects(img, {}, [&](const std::vector<TextRect>& r) { rectCalls += r.empty() ? 1 : 100; });
+            bool ok = text.empty() && rectCalls == 1 && rec.errors.size() == 2 &&
+                      rec.errors[0] ==
+                          "ocr(cgImage:onReady:): Unable to perform the OCR requests: no recognition data "
+                          "installed.";
+            std::exit(ok ? 0 : 1);
+        },
+        ::testing::ExitedWithCode(0), "");
+}
