@@ -287,7 +287,10 @@ Defaults::~Defaults() {
         s.cv.notify_all();
         s.writer.join();
     }
-    s.flush();
+    try {
+        s.flush();
+    } catch (...) {  // out of memory while serialising: nothing more to do at teardown
+    }
 }
 
 const std::string& Defaults::path() const {

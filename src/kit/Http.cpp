@@ -144,8 +144,18 @@ struct Transfer {
         curl_slist* list = nullptr;
         bool hasAgent = false;
         for (const auto& [k, v] : requestHeaders) {
+            // A line break in a header would smuggle in headers of its own.
+            if (k.empty() || k.find_first_of("\r\n:") != std::string::npos ||
+                v.find_first_of("\r\n") != std::string::npos) {
+                curl_slist_free_all(list);
+                curl_easy_cleanup(curl);
+                curl = nullptr;
+                return Error{"bad header", "bad header name or value: " + k};
+            }
             if (equalsNoCase(k, "User-Agent")) hasAgent = true;
-            list = curl_slist_append(list, (k + ": " + v).c_str());
+            // "Name;" is curl's way to send a header with an empty value.
+            std::string line = v.empty() ? std::string(k).append(";") : std::string(k).append(": ").append(v);
+            list = curl_slist_append(list, line.c_str());
         }
         list = curl_slist_append(list, "Expect:");
 

@@ -42,14 +42,16 @@ ProcessResult Process::run(const OnOutput& onOutput) {
         std::string name(kv.substr(0, kv.find('=')));
         if (!environment_.count(name)) envStrings.emplace_back(kv);
     }
-    for (const auto& [k, v] : environment_) envStrings.push_back(k + "=" + v);
+    for (const auto& [k, v] : environment_) envStrings.push_back(std::string(k).append("=").append(v));
     std::vector<char*> envp;
+    envp.reserve(envStrings.size() + 1);
     for (auto& s : envStrings) envp.push_back(s.data());
     envp.push_back(nullptr);
 
     std::vector<std::string> argStrings{program_};
     argStrings.insert(argStrings.end(), arguments_.begin(), arguments_.end());
     std::vector<char*> argv;
+    argv.reserve(argStrings.size() + 1);
     for (auto& s : argStrings) argv.push_back(s.data());
     argv.push_back(nullptr);
 

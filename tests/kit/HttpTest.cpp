@@ -194,12 +194,25 @@ TEST(Http, SendsMethodHeadersAndBodyAndReadsTheReply) {
     EXPECT_EQ(seen[0].headers["content-type"], "application/json");
     EXPECT_EQ(seen[0].headers["user-agent"], "KadrixTest/1");
 
+    // Header text cannot smuggle in headers of its own.
+    auto smuggled = request(server.url("/x"));
+    smuggled.headers = {{"X-Token", "a\r\nX-Admin: 1"}};
+    auto refused = http::sendSync(smuggled);
+    ASSERT_TRUE(refused.error);
+    EXPECT_EQ(refused.error->message, "bad header");
+    EXPECT_EQ(server.requests().size(), 1u);  // never sent
+    auto empty = request(server.url("/x"));
+    empty.headers = {{"X-Empty", ""}};
+    EXPECT_FALSE(http::sendSync(empty).error);
+    EXPECT_EQ(server.requests().back().headers.count("x-empty"), 1u);
+
     // An HTTP error status is a reply, not a transport error.
     auto missing = http::sendSync(request(server.url("/missing")));
     EXPECT_FALSE(missing.error);
     EXPECT_EQ(missing.status, 404);
     EXPECT_EQ(missing.body, "no such page");
     EXPECT_EQ(server.requests().back().method, "GET");
+    EXPECT_EQ(server.requests().back().target, "/missing");
 }
 
 TEST(Http, AsyncSendCompletesOnAWorkerThread) {
