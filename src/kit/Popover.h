@@ -1,0 +1,55 @@
+#pragma once
+// A popover: a small panel with a coloured, rounded background, shown next to
+// a rectangle of a view on one side, holding a content view. A transient one
+// closes on a click outside it or when the application loses focus.
+#include <functional>
+#include <memory>
+
+#include "kit/Color.h"
+#include "kit/Geometry.h"
+
+namespace kit {
+
+class View;
+
+enum class RectEdge { MinX, MaxX, MinY, MaxY };  // MaxY: above the rect (y up)
+
+class Popover {
+public:
+    enum class Behavior { Transient, ApplicationDefined };
+
+    Popover();
+    ~Popover();
+    Popover(const Popover&) = delete;
+    Popover& operator=(const Popover&) = delete;
+
+    void setContentView(std::shared_ptr<View> view);
+    const std::shared_ptr<View>& contentView() const { return content_; }
+    void setContentSize(Size size);
+    Size contentSize() const { return size_; }
+    void setBackgroundColor(Color color);
+    Color backgroundColor() const { return background_; }
+    void setBehavior(Behavior b);
+    Behavior behavior() const { return behavior_; }
+
+    // Shows the popover beside `rect` (in `view`'s space) on `edge`, kept
+    // on the view's display.
+    void show(const Rect& rect, View& view, RectEdge edge);
+    void close();
+    bool isShown() const;
+    // The popover's frame on screen (AppKit space) while shown.
+    Rect frame() const;
+
+    std::function<void()> onDidClose;
+
+    struct Private;
+
+private:
+    std::unique_ptr<Private> d_;
+    std::shared_ptr<View> content_;
+    Size size_{200, 100};
+    Color background_ = Color::white(0.97);
+    Behavior behavior_ = Behavior::Transient;
+};
+
+}  // namespace kit

@@ -1,0 +1,16 @@
+#pragma once
+// Printing an image fitted to the page, through the print dialog or straight
+// into a PDF file.
+#include <string>
+
+#include "kit/Image.h"
+
+namespace kit::Print {
+
+// Shows the print dialog and prints when the user confirms; false when
+// cancelled or when nothing could be printed.
+bool printImage(const Image& image, const std::string& jobName);
+// Writes one page holding the image, fitted and centred, to a PDF file.
+bool printImageToPdf(const Image& image, const std::string& pdfPath);
+
+}  // namespace kit::Print

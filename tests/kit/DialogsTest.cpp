@@ -1,0 +1,134 @@
+// File panels driven by a timer acting as the user, PDF printing, popovers
+// closing on an outside click, and sounds without a sound system.
+#include <gtest/gtest.h>
+
+#include <QApplication>
+#include <QComboBox>
+#include <QDir>
+#include <QFile>
+#include <QFileDialog>
+#include <QMouseEvent>
+#include <QTimer>
+#include <cstdlib>
+#include <functional>
+
+#include "kit/FilePanels.h"
+#include "kit/Popover.h"
+#include "kit/Print.h"
+#include "kit/Sound.h"
+#include "kit/View.h"
+#include "kit/Window.h"
+
+using namespace kit;
+
+namespace {
+
+QString home() {
+    return QString::fromLocal8Bit(std::getenv("KADRIX_HOME"));
+}
+
+void whenDialog(std::function<void(QFileDialog*)> act) {
+    auto* timer = new QTimer;
+    timer->setInterval(10);
+    QObject::connect(timer, &QTimer::timeout, [timer, act] {
+        if (auto* d = qobject_cast<QFileDialog*>(QApplication::activeModalWidget())) {
+            timer->stop();
+            timer->deleteLater();
+            act(d);
+        }
+    });
+    timer->start();
+}
+
+}  // namespace
+
+TEST(FilePanels, OpenPanelReturnsTheChosenFilesAndNothingWhenCancelled) {
+    QDir(home()).mkpath("pics");
+    QFile(home() + "/pics/a.png").open(QIODevice::WriteOnly);
+    OpenPanel open;
+    open.directory = (home() + "/pics").toStdString();
+    open.allowedTypes = {"png", "jpg"};
+    whenDialog([](QFileDialog* d) {
+        EXPECT_EQ(d->nameFilters().join(";"), "Files (*.png *.jpg)");
+        d->selectFile("a.png");
+        static_cast<QDialog*>(d)->accept();
+    });
+    auto chosen = open.runModal();
+    ASSERT_EQ(chosen.size(), 1u);
+    EXPECT_EQ(chosen[0], (home() + "/pics/a.png").toStdString());
+    whenDialog([](QFileDialog* d) { d->reject(); });
+    EXPECT_TRUE(open.runModal().empty());
+}
+
+TEST(FilePanels, SavePanelProposesANameAndReportsTheAccessoryChoice) {
+    SavePanel save;
+    save.directory = home().toStdString();
+    save.nameFieldValue = "SCR-1.png";
+    save.allowedTypes = {"png", "jpg"};
+    save.accessoryLabel = "Format:";
+    save.accessoryItems = {"PNG", "JPEG"};
+    int changes = 0;
+    save.onAccessoryChange = [&](SavePanel& p, int index) {
+        ++changes;
+        p.setNameFieldValue(index == 1 ? "SCR-1.jpg" : "SCR-1.png");
+    };
+    whenDialog([](QFileDialog* d) {
+        auto* combo = d->findChild<QComboBox*>("accessoryPopUp");
+        ASSERT_NE(combo, nullptr);
+        combo->setCurrentIndex(1);
+        static_cast<QDialog*>(d)->accept();
+    });
+    auto path = save.runModal();
+    ASSERT_TRUE(path.has_value());
+    EXPECT_EQ(*path, (home() + "/SCR-1.jpg").toStdString());
+    EXPECT_EQ(save.accessorySelectedIndex, 1);
+    EXPECT_EQ(changes, 1);
+}
+
+TEST(Print, AnImageBecomesAOnePagePdf) {
+    Image img(300, 200);
+    img.fill(Color::rgb(200, 30, 30));
+    std::string pdf = (home() + "/out.pdf").toStdString();
+    ASSERT_TRUE(Print::printImageToPdf(img, pdf));
+    QFile f(QString::fromStdString(pdf));
+    ASSERT_TRUE(f.open(QIODevice::ReadOnly));
+    QByteArray bytes = f.readAll();
+    EXPECT_TRUE(bytes.startsWith("%PDF"));
+    EXPECT_EQ(bytes.count("/Type /Page\n") + bytes.count("/Type /Page "), 1);
+    EXPECT_TRUE(bytes.contains("/Image")) << "the picture is in the page";
+    EXPECT_FALSE(Print::printImageToPdf(Image(), pdf));
+}
+
+TEST(Popover, ShowsBesideItsAnchorAndClosesOnAnOutsideClick) {
+    Window win({100, 100, 300, 200}, WindowStyle::Borderless);
+    win.orderFront();
+    auto content = View::make();
+    Popover pop;
+    pop.setContentView(content);
+    pop.setContentSize({120, 60});
+    pop.setBackgroundColor(Color::rgb(40, 40, 40));
+    int closed = 0;
+    pop.onDidClose = [&] { ++closed; };
+    pop.show(Rect(10, 150, 30, 20), *win.contentView(), RectEdge::MinY);
+    ASSERT_TRUE(pop.isShown());
+    Rect anchor = win.contentView()->convertToScreen(Rect(10, 150, 30, 20));
+    Rect f = pop.frame();
+    EXPECT_LE(f.maxY(), anchor.minY()) << "below the anchor";
+    EXPECT_NEAR(f.midX(), anchor.midX(), 1);
+    EXPECT_EQ(content->frame().size, (Size{120, 60}));
+    // A click outside the pop-up closes it.
+    QWidget* popup = QApplication::activePopupWidget();
+    ASSERT_NE(popup, nullptr);
+    QPointF outside(-20, -20);
+    QMouseEvent press(QEvent::MouseButtonPress, outside, popup->mapToGlobal(outside), Qt::LeftButton,
+                      Qt::LeftButton, Qt::NoModifier);
+    QApplication::sendEvent(popup, &press);
+    QApplication::processEvents();
+    EXPECT_FALSE(pop.isShown());
+    EXPECT_EQ(closed, 1);
+}
+
+TEST(Sound, UnknownOrEmptySoundsAreRefused) {
+    EXPECT_FALSE(Sound::play(""));
+    EXPECT_FALSE(Sound::play("kadrix-no-such-sound-event"));
+}
