@@ -1,0 +1,241 @@
+#include "capture/VisionStitcher.h"
+
+#include <cmath>
+#include <iostream>
+#include <numeric>
+
+#include "capture/CaptureHost.h"
+#include "capture/ImageOps.h"
+#include "capture/Registration.h"
+#include "capture/ScrollCapturer.h"
+#include "kit/Grab.h"
+#include "kit/Screen.h"
+
+namespace capture {
+
+// ───────────────────────── overlay ─────────────────────────
+
+std::unique_ptr<OverlayWindow> OverlayWindow::create(const kit::Rect& region) {
+    std::optional<kit::ScreenInfo> screen;
+    for (const auto& s : kit::screens())
+        if (s.frame.intersects(region)) {
+            screen = s;
+            break;
+        }
+    if (!screen) return nullptr;
+    auto o = std::unique_ptr<OverlayWindow>(new OverlayWindow);
+    o->region = region;
+    o->screenFrame = screen->frame;
+    double x = region.x() - screen->frame.x(), y = region.y() - screen->frame.y();
+    o->cocoaRegion = kit::Rect(x - 1, y - 1, region.width() + 2, region.height() + 2);
+    o->window_ = std::make_unique<kit::RegionOverlay>(screen->frame, o->cocoaRegion);
+    o->window_->setDim(kit::Color{0, 0, 0, 0.4});
+    o->setText("Start Scrolling (Up or Down)");
+    o->window_->show();
+    return o;
+}
+
+void OverlayWindow::setText(const std::string& text) {
+    text_ = text;
+    const double fontSize = 12;
+    kit::Size size = kit::RegionOverlay::measureText(text, fontSize);
+    // Centred under the region, or above it when the region reaches the bottom of the screen.
+    double top = cocoaRegion.maxY() + 10;
+    if (top + size.height > screenFrame.height() - 6) top = cocoaRegion.minY() - 10 - size.height;
+    double left = cocoaRegion.midX() - size.width / 2;
+    textFrame = kit::Rect(left, top, size.width, size.height);
+    if (!window_) return;
+    const kit::Rect& c = cocoaRegion;
+    std::vector<kit::RegionOverlay::Box> boxes{
+        {c, kit::Color::clear(), kit::Color{0, 0, 0, 0.4}, 1, 0},
+        {kit::Rect(c.x() - 1, c.y() - 1, c.width() + 2, c.height() + 2), kit::Color::clear(),
+         kit::Color{0, 0, 0, 0.6}, 1, 0},
+        {textFrame.insetBy(-8, -6), kit::Color{0, 0, 0, 0.5}, kit::Color::clear(), 0, 8},
+    };
+    window_->setBoxes(std::move(boxes));
+    window_->setText(text, textFrame.origin, kit::Color{0.95, 0.95, 0.95, 1}, fontSize);
+}
+
+void OverlayWindow::close() {
+    if (window_) window_->close();
+}
+
+// ───────────────────────── stitcher ─────────────────────────
+
+VisionStitcher& VisionStitcher::shared() {
+    static VisionStitcher s;
+    return s;
+}
+
+std::unique_ptr<OverlayWindow>& VisionStitcher::overlayWindow() {
+    static std::unique_ptr<OverlayWindow> w;
+    return w;
+}
+
+void VisionStitcher::startLiveCapture(std::optional<kit::Rect> region, Completion then) {
+    VisionStitcher& s = shared();
+    if (s.capturing) return;  // one live capture at a time
+    if (!region) {
+        region = ScrollCapturer::captureRect();
+        if (!region) return;  // the user cancelled the pick
+    }
+    if (*region == kit::Rect()) return;
+    overlayWindow() = OverlayWindow::create(region->standardized());
+    s.captureRegion = region->standardized();
+    s.scrollingMax = host().getInt("scrollingMax", 20000);
+    s.callback = [then = std::move(then)](const kit::Image& img) {
+        if (auto& o = overlayWindow()) {
+            o->close();
+            o.reset();
+        }
+        if (then) then(img);
+        VisionStitcher& st = shared();
+        double mean = st.shifts.empty()
+                          ? 0
+                          : std::accumulate(st.shifts.begin(), st.shifts.end(), 0.0) / st.shifts.size();
+        std::cout << "Avg shifs: " << mean << "\n" << st.nilShifts << " " << st.shifts.size() << std::endl;
+    };
+    s.start();
+}
+
+void VisionStitcher::start() {
+    if (capturing) return;
+    timer.invalidate();
+    lastScreenshot = {};
+    pieces.clear();
+    canvasTop = canvasBottom = 0;
+    lastShiftDetectedTime.reset();
+    shifts.clear();
+    nilShifts = 0;
+    direction = 0;
+    cancelPlease = false;
+    capturing = true;
+    lastShiftDetectedTime = kit::monotonicNow();
+    auto onKey = [](const kit::MonitorEvent& e) {
+        if (e.type == kit::MonitorEvent::Type::KeyDown && e.keyCode != kit::EventMonitor::kEscapeKeyCode)
+            return;
+        shared().cancelPlease = true;
+    };
+    listenerCancelGlobal = kit::EventMonitor::addGlobal(kit::EventMonitor::KeyDown, onKey);
+    listenerCancelLocal = kit::EventMonitor::addLocal(kit::EventMonitor::KeyDown, onKey);
+    timer = kit::Timer::repeating(screenshotInterval, [this] { captureAndProcess(); });
+}
+
+void VisionStitcher::stop() {
+    if (!capturing) return;
+    timer.invalidate();
+    capturing = false;
+    if (listenerCancelGlobal) kit::EventMonitor::remove(*listenerCancelGlobal);
+    if (listenerCancelLocal) kit::EventMonitor::remove(*listenerCancelLocal);
+    listenerCancelGlobal.reset();
+    listenerCancelLocal.reset();
+    kit::Image result = composeStitched();
+    lastScreenshot = {};
+    pieces.clear();
+    lastShiftDetectedTime.reset();
+    std::cout << "STOP CAPTURING" << std::endl;
+    if (callback) callback(result);
+}
+
+std::optional<int> VisionStitcher::shiftBetween(const kit::Image& previous, const kit::Image& frame) {
+    // Searched beyond the strip height, so a jump too far to stitch is seen for what it is.
+    auto s = registerFrames(previous, frame, int(frame.height() * 0.85));
+    if (!s) return std::nullopt;
+    return s->dy;
+}
+
+void VisionStitcher::captureAndProcess() {
+    if (!capturing) return;
+    if (cancelPlease) return stop();
+    kit::Image frame = kit::grabArea(captureRegion);
+    if (frame.isNull()) return;
+    if (lastScreenshot.isNull()) {
+        lastScreenshot = frame;
+        pieces.push_back({frame, 0});
+        canvasTop = 0;
+        canvasBottom = frame.height();
+        return;
+    }
+    double now = kit::monotonicNow();
+    double limit = std::abs(direction) <= 100 ? startTimeout : noShiftTimeout;
+    if (lastShiftDetectedTime && now - *lastShiftDetectedTime > limit) return stop();
+
+    int frameHeight = lastScreenshot.height() > int(captureRegion.height()) ? lastScreenshot.height()
+                                                                            : int(captureRegion.height());
+    std::optional<int> shift = shiftBetween(lastScreenshot, frame);
+    if (!shift) {
+        ++nilShifts;
+        // Once the user scrolls steadily, frames that match nowhere mostly moved too far.
+        if (std::abs(direction) >= 100) {
+            if (auto& o = overlayWindow()) o->setText("You're Going Too Fast!");
+            lastWarning = kit::wallNow();
+        }
+        return;
+    }
+    int s = *shift;
+    if (s != 0) shifts.push_back(s);
+    if (std::abs(direction) < 100 && s != 0) direction += s;
+
+    auto& overlay = overlayWindow();
+    double wall = kit::wallNow();
+    if (overlay && std::abs(direction) >= 100 && wall - lastWarning > 1.2)
+        overlay->setText(std::string("Keep Scrolling ") + (direction > 0 ? "DOWN" : "UP"));
+    if (overlay && std::abs(s) > frameHeight / 3) {
+        overlay->setText("You're Going Too Fast!");
+        lastWarning = wall;
+    }
+
+    if (s == 0) {
+        lastScreenshot = frame;
+        return;
+    }
+    if ((s < 0 && direction > 0) || (s > 0 && direction < 0)) return;
+    int strip = int(frame.height() * 0.7);
+    if (std::abs(s) > strip) {
+        // Rows between the strips would stay empty: drop the frame rather than
+        // hand over an image with a hole, and tell the user to slow down.
+        if (overlay) overlay->setText("You're Going Too Fast!");
+        lastWarning = wall;
+        return;
+    }
+    lastShiftDetectedTime = now;
+    appendStrip(frame, s);
+    lastScreenshot = frame;
+    if (scrollingMax > 0 && stitchedHeight() >= scrollingMax) stop();
+}
+
+void VisionStitcher::appendStrip(const kit::Image& frame, int s) {
+    int k = int(frame.height() * 0.7);
+    if (s > 0) {
+        canvasBottom += s;
+        pieces.push_back({frame.cropped(0, frame.height() - k, frame.width(), k), canvasBottom - k});
+    } else {
+        canvasTop += s;
+        pieces.push_back({frame.cropped(0, 0, frame.width(), k), canvasTop});
+    }
+}
+
+kit::Image VisionStitcher::composeStitched() const {
+    if (pieces.empty()) return {};
+    int height = stitchedHeight();
+    int top = canvasTop, bottom = canvasBottom;
+    // Going down the oldest rows are dropped beyond the limit, going up the newest ones.
+    if (scrollingMax > 0 && height > scrollingMax) {
+        height = int(scrollingMax);
+        if (direction >= 0)
+            bottom = top + height;
+        else
+            top = bottom - height;
+    }
+    const kit::Image& first = pieces.front().image;
+    kit::Image out(first.width(), height, first.scale());
+    if (out.isNull()) {
+        host().oops("stop()", "Can't create context");
+        return {};
+    }
+    for (const auto& p : pieces) copyInto(out, p.image, 0, p.top - top);
+    (void)bottom;
+    return out;
+}
+
+}  // namespace capture

@@ -1,0 +1,86 @@
+#pragma once
+// Live scrolling capture: the user scrolls by hand; every 0.3 s the region is
+// grabbed, registered against the previous frame, and the rows that scrolled
+// into view are kept. The image is composed once, when the capture stops.
+// A click-through overlay dims the rest of the screen and says what to do.
+#include <functional>
+#include <memory>
+#include <optional>
+#include <string>
+#include <vector>
+
+#include "kit/EventMonitor.h"
+#include "kit/Geometry.h"
+#include "kit/Image.h"
+#include "kit/RegionOverlay.h"
+#include "kit/Timer.h"
+
+namespace capture {
+
+class OverlayWindow {
+public:
+    // Absent when no screen's frame intersects the region.
+    static std::unique_ptr<OverlayWindow> create(const kit::Rect& region);
+    void setText(const std::string& text);
+    void close();
+    const std::string& text() const { return text_; }
+
+    kit::Rect region;       // window-server coordinates
+    kit::Rect cocoaRegion;  // window coordinates (y down), grown by 1 on every side
+    kit::Rect screenFrame;
+    kit::Rect textFrame;  // where the text went (window coordinates)
+
+private:
+    std::unique_ptr<kit::RegionOverlay> window_;
+    std::string text_;
+};
+
+class VisionStitcher {
+public:
+    using Completion = std::function<void(const kit::Image&)>;
+
+    static VisionStitcher& shared();
+    static void startLiveCapture(std::optional<kit::Rect> region, Completion then);
+    static std::unique_ptr<OverlayWindow>& overlayWindow();
+
+    void start();
+    void stop();
+    void captureAndProcess();
+    bool isCapturing() const { return capturing; }
+
+    // Shift of `frame` against `previous`: positive when the content moved up.
+    static std::optional<int> shiftBetween(const kit::Image& previous, const kit::Image& frame);
+
+    double screenshotInterval = 0.3;
+    double noShiftTimeout = 3.0;
+    double startTimeout = 10.0;
+    kit::Rect captureRegion;
+    Completion callback;
+    kit::Timer timer;
+    kit::Image lastScreenshot;
+    std::optional<double> lastShiftDetectedTime;
+    bool capturing = false;
+    int direction = 0;
+    std::vector<int> shifts;
+    int nilShifts = 0;
+    std::optional<kit::EventMonitor::Token> listenerCancelGlobal, listenerCancelLocal;
+    bool cancelPlease = false;
+    double lastWarning = 0;
+    int64_t scrollingMax = 20000;
+
+    // The stitched image so far, kept as pieces placed on a tall canvas:
+    // rows are counted from the first frame's top (negative above it).
+    struct Piece {
+        kit::Image image;
+        int top;
+    };
+    std::vector<Piece> pieces;
+    int canvasTop = 0, canvasBottom = 0;
+    int stitchedHeight() const { return canvasBottom - canvasTop; }
+    kit::Image composeStitched() const;
+
+private:
+    void appendStrip(const kit::Image& frame, int shift);
+};
+
+}  // namespace capture

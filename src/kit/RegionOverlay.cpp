@@ -1,0 +1,140 @@
+#include "kit/RegionOverlay.h"
+
+#include <QFont>
+#include <QFontMetricsF>
+#include <QGuiApplication>
+#include <QPainter>
+#include <QPainterPath>
+#include <QRegion>
+#include <QScreen>
+#include <QWidget>
+
+namespace kit {
+
+namespace {
+
+QColor toQ(Color c) {
+    return QColor::fromRgbF(float(c.r), float(c.g), float(c.b), float(c.a));
+}
+QRectF toQ(const Rect& r) {
+    return QRectF(r.x(), r.y(), r.width(), r.height());
+}
+
+QFont overlayFont(double size) {
+    QFont f = QGuiApplication::font();
+    f.setPointSizeF(size);
+    f.setWeight(QFont::Medium);
+    return f;
+}
+
+class OverlayWidget : public QWidget {
+public:
+    OverlayWidget()
+        : QWidget(nullptr, Qt::FramelessWindowHint | Qt::WindowStaysOnTopHint |
+                               Qt::X11BypassWindowManagerHint | Qt::WindowTransparentForInput |
+                               Qt::WindowDoesNotAcceptFocus | Qt::Tool) {
+        setAttribute(Qt::WA_TransparentForMouseEvents);
+        setAttribute(Qt::WA_ShowWithoutActivating);
+        setAttribute(Qt::WA_TranslucentBackground);
+    }
+    QRectF hole;
+    Color dim = Color::clear();
+    std::vector<RegionOverlay::Box> boxes;
+    QString text;
+    QPointF textAt;
+    Color textColor;
+    double fontSize = 12;
+
+protected:
+    void paintEvent(QPaintEvent*) override {
+        QPainter p(this);
+        p.setRenderHint(QPainter::Antialiasing);
+        p.setCompositionMode(QPainter::CompositionMode_Source);
+        QPainterPath dimPath;
+        dimPath.addRect(rect());
+        dimPath.addRect(hole);
+        dimPath.setFillRule(Qt::OddEvenFill);
+        p.fillPath(dimPath, toQ(dim));
+        p.setCompositionMode(QPainter::CompositionMode_SourceOver);
+        for (const auto& b : boxes) {
+            QRectF r = toQ(b.frame);
+            QPainterPath path;
+            path.addRoundedRect(r, b.cornerRadius, b.cornerRadius);
+            if (b.fill.a > 0) p.fillPath(path, toQ(b.fill));
+            if (b.borderWidth > 0 && b.border.a > 0) {
+                double inset = b.borderWidth / 2;
+                QPainterPath edge;
+                edge.addRoundedRect(r.adjusted(inset, inset, -inset, -inset), b.cornerRadius, b.cornerRadius);
+                p.strokePath(edge, QPen(toQ(b.border), b.borderWidth));
+            }
+        }
+        if (!text.isEmpty()) {
+            p.setFont(overlayFont(fontSize));
+            p.setPen(toQ(textColor));
+            QFontMetricsF fm(p.font());
+            p.drawText(QPointF(textAt.x(), textAt.y() + fm.ascent()), text);
+        }
+    }
+};
+
+}  // namespace
+
+struct RegionOverlay::Impl {
+    OverlayWidget w;
+};
+
+RegionOverlay::RegionOverlay(const Rect& screen, const Rect& hole) : d_(std::make_unique<Impl>()) {
+    d_->w.setGeometry(int(screen.x()), int(screen.y()), int(screen.width()), int(screen.height()));
+    d_->w.hole = toQ(hole);
+    // The hole is no part of the window at all: whatever shows there is the screen beneath.
+    QRegion shape(0, 0, int(screen.width()), int(screen.height()));
+    shape -= QRegion(toQ(hole).toAlignedRect());
+    d_->w.setMask(shape);
+}
+
+RegionOverlay::~RegionOverlay() {
+    d_->w.close();
+}
+
+void RegionOverlay::setDim(Color c) {
+    d_->w.dim = c;
+    d_->w.update();
+}
+
+void RegionOverlay::setBoxes(std::vector<Box> boxes) {
+    d_->w.boxes = std::move(boxes);
+    d_->w.update();
+}
+
+void RegionOverlay::setText(const std::string& text, Point topLeft, Color color, double fontSize) {
+    d_->w.text = QString::fromStdString(text);
+    d_->w.textAt = QPointF(topLeft.x, topLeft.y);
+    d_->w.textColor = color;
+    d_->w.fontSize = fontSize;
+    d_->w.update();
+}
+
+Size RegionOverlay::measureText(const std::string& text, double fontSize) {
+    if (!qGuiApp) return {};
+    QFontMetricsF fm(overlayFont(fontSize));
+    return {fm.horizontalAdvance(QString::fromStdString(text)), fm.height()};
+}
+
+void RegionOverlay::show() {
+    d_->w.show();
+    d_->w.raise();
+}
+
+void RegionOverlay::close() {
+    d_->w.close();
+}
+bool RegionOverlay::isVisible() const {
+    return d_->w.isVisible();
+}
+
+double RegionOverlay::backingScale() const {
+    QScreen* s = d_->w.screen();
+    return s ? s->devicePixelRatio() : 2.0;
+}
+
+}  // namespace kit

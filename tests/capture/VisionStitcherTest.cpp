@@ -1,0 +1,136 @@
+#include <gtest/gtest.h>
+
+#include "capture/Synthetic.h"
+#include "capture/VisionStitcher.h"
+#include "kit/EventMonitor.h"
+#include "kit/Timer.h"
+
+using capture::VisionStitcher;
+using namespace testing_capture;
+
+class LiveCapture : public ::testing::Test {
+protected:
+    void SetUp() override {
+        spy.install();
+        desk = std::make_shared<FakeDesktop>();
+        desk->page = makePage(400, 4000);
+        desk->screenW = 400;
+        desk->screenH = 600;
+        desk->scrollY = 1500;
+        kit::setScreenSource(desk);
+    }
+    void TearDown() override {
+        if (VisionStitcher::shared().isCapturing()) VisionStitcher::shared().stop();
+        kit::setScreenSource(nullptr);
+        capture::resetHost();
+    }
+    void startCapture() {
+        VisionStitcher::startLiveCapture(region, [this](const kit::Image& img) {
+            result = img;
+            ++calls;
+        });
+    }
+    // The user scrolls by `dy` pixels, then the next frame is taken.
+    void frameAfter(int dy) {
+        desk->scrollY += dy;
+        clock.advance(0.3);
+    }
+    void escape() { kit::EventMonitor::deliver({kit::MonitorEvent::Type::KeyDown, 53, 0}, true); }
+    std::string overlayText() {
+        auto& o = VisionStitcher::overlayWindow();
+        return o ? o->text() : "";
+    }
+
+    kit::ManualClockScope clock;
+    HostSpy spy;
+    std::shared_ptr<FakeDesktop> desk;
+    kit::Rect region{0, 100, 400, 300};
+    std::optional<kit::Image> result;
+    int calls = 0;
+};
+
+TEST_F(LiveCapture, WheelClicksAtSeveralSpeedsReproduceThePage) {
+    startCapture();
+    EXPECT_EQ(overlayText(), "Start Scrolling (Up or Down)");
+    frameAfter(0);  // first frame at 1500
+    int total = 0;
+    for (int dy : {30, 45, 0, 90, 120, 7, 150, 60, 0, 33}) {
+        frameAfter(dy);
+        total += dy;
+    }
+    EXPECT_EQ(overlayText().rfind("Keep Scrolling DOWN", 0) == 0 || overlayText() == "You're Going Too Fast!",
+              true);
+    escape();
+    clock.advance(0.3);
+    ASSERT_EQ(calls, 1);
+    ASSERT_TRUE(result && !result->isNull());
+    EXPECT_EQ(*result, rows(desk->page, 1600, 300 + total));
+    EXPECT_EQ(kit::EventMonitor::installedCount(), 0u);
+    EXPECT_FALSE(VisionStitcher::overlayWindow());
+}
+
+TEST_F(LiveCapture, TooFastFramesAreDroppedNotLeftAsHoles) {
+    startCapture();
+    frameAfter(0);
+    frameAfter(60);
+    frameAfter(60);
+    frameAfter(250);  // beyond the 210-row strip: dropped
+    EXPECT_EQ(overlayText(), "You're Going Too Fast!");
+    frameAfter(-100);  // back within reach of the last good frame
+    frameAfter(40);
+    escape();
+    clock.advance(0.3);
+    ASSERT_TRUE(result && !result->isNull());
+    EXPECT_EQ(*result, rows(desk->page, 1600, 300 + 60 + 60 + 150 + 40));
+}
+
+TEST_F(LiveCapture, ScrollingUpGrowsTheImageAtTheTop) {
+    startCapture();
+    frameAfter(0);
+    int total = 0;
+    for (int dy : {-40, -60, -110, -25}) {
+        frameAfter(dy);
+        total -= dy;
+    }
+    frameAfter(30);  // against the settled direction: ignored
+    desk->scrollY -= 30;
+    escape();
+    clock.advance(0.3);
+    ASSERT_TRUE(result && !result->isNull());
+    EXPECT_EQ(*result, rows(desk->page, 1600 - total, 300 + total));
+    EXPECT_EQ(overlayText(), "");
+}
+
+TEST_F(LiveCapture, EndingsWithoutScrolling) {
+    startCapture();
+    escape();
+    clock.advance(0.3);
+    ASSERT_EQ(calls, 1);
+    EXPECT_TRUE(result->isNull());
+
+    calls = 0;
+    startCapture();
+    for (int i = 0; i < 40 && !calls; ++i) clock.advance(0.3);
+    ASSERT_EQ(calls, 1);
+    EXPECT_EQ(*result, rows(desk->page, 1600, 300));
+}
+
+TEST_F(LiveCapture, StopsAtTheHeightLimit) {
+    spy.ints["scrollingMax"] = 520;
+    startCapture();
+    frameAfter(0);
+    for (int i = 0; i < 10 && !calls; ++i) frameAfter(100);
+    ASSERT_EQ(calls, 1);
+    EXPECT_EQ(result->height(), 520);
+    EXPECT_EQ(*result, rows(desk->page, 1600, 520));
+}
+
+TEST_F(LiveCapture, OverlayTextSitsBelowOrAboveTheRegion) {
+    auto below = capture::OverlayWindow::create(kit::Rect(100, 100, 200, 100));
+    ASSERT_TRUE(below);
+    EXPECT_EQ(below->cocoaRegion, kit::Rect(99, 99, 202, 102));
+    EXPECT_GT(below->textFrame.minY(), below->cocoaRegion.maxY());
+    auto above = capture::OverlayWindow::create(kit::Rect(100, 500, 200, 100));
+    EXPECT_LT(above->textFrame.maxY(), above->cocoaRegion.minY());
+    EXPECT_FALSE(capture::OverlayWindow::create(kit::Rect(5000, 5000, 10, 10)));
+}
