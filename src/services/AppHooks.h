@@ -9,7 +9,7 @@
 #include <optional>
 #include <string>
 
-#include "kit/Geometry.h"
+#include "kit/Displays.h"
 
 struct AppHooks {
     // Editor viewport: the zoom factor and the device-pixel ratio, read from
@@ -25,10 +25,9 @@ struct AppHooks {
     // Application core.
     // Whether the editor window exists (the toast prefers its panel then).
     std::function<bool()> editorWindowExists;
-    // When (seconds since 1970) and on which screen (frame in window-server
-    // coordinates) the editor window was last hidden.
+    // When (seconds since 1970) and on which display the editor window was last hidden.
     std::function<double()> lastActiveTime;
-    std::function<std::optional<kit::Rect>()> lastActiveScreen;
+    std::function<std::optional<kit::Display>()> lastActiveScreen;
     std::function<void()> hideMainWindow;
     // A newer version was announced by the version file.
     std::function<void(const std::string& latestVersion)> newVersionFound;

@@ -29,3 +29,16 @@ std::string base36(int64_t value) {
 int64_t nowMillis() {
     return int64_t(std::round(kit::wallNow() * 1000));
 }
+
+std::string makeUUID() {
+    static const char digits[] = "0123456789ABCDEF";
+    std::string text;
+    for (int i = 0; i < 32; ++i) {
+        int value = int(randomInt(0, 15));
+        if (i == 12) value = 4;                // version 4
+        if (i == 16) value = 8 | (value & 3);  // variant 10xx
+        if (i == 8 || i == 12 || i == 16 || i == 20) text.push_back('-');
+        text.push_back(digits[value]);
+    }
+    return text;
+}

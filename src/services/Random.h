@@ -13,3 +13,5 @@ int64_t randomInt(int64_t lo, int64_t hi);
 std::string base36(int64_t value);
 // Wall-clock milliseconds since 1970, rounded half away from zero.
 int64_t nowMillis();
+// A fresh random (version 4) UUID in upper-case text.
+std::string makeUUID();

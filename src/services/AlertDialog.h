@@ -1,0 +1,5 @@
+#pragma once
+// The desktop's modal dialog for an alert: runs it and returns the answer.
+#include "services/Alerts.h"
+
+AlertAnswer runAlertDialog(const AlertSpec& spec);

@@ -1,0 +1,71 @@
+#include "services/Alerts.h"
+
+#include <mutex>
+
+#include "kit/Application.h"
+#include "kit/Dispatch.h"
+#include "services/AlertDialog.h"
+
+namespace {
+std::mutex presenterMutex;
+AlertPresenter& installedPresenter() {
+    static AlertPresenter presenter;
+    return presenter;
+}
+
+AlertAnswer present(const AlertSpec& spec) {
+    // A tray-only application has no taskbar presence; the alert must be
+    // frontmost, so the application becomes a regular one and stays so.
+    kit::Application& app = kit::Application::shared();
+    if (app.activationPolicy() != kit::ActivationPolicy::Regular) {
+        app.setActivationPolicy(kit::ActivationPolicy::Regular);
+        app.activate();
+    }
+    AlertPresenter presenter;
+    {
+        std::lock_guard guard(presenterMutex);
+        presenter = installedPresenter();
+    }
+    return presenter ? presenter(spec) : runAlertDialog(spec);
+}
+}  // namespace
+
+void setAlertPresenter(AlertPresenter presenter) {
+    std::lock_guard guard(presenterMutex);
+    installedPresenter() = std::move(presenter);
+}
+
+void alert(const std::string& title, const std::string& message, std::function<void()> then) {
+    present({title, message, {"OK"}, false, std::nullopt});
+    if (then) then();
+}
+
+void confirm(const std::string& title, const std::string& message, const std::string& yes,
+             const std::string& no, std::function<void(int)> then) {
+    AlertAnswer answer = present({title, message, {yes, no}, true, std::nullopt});
+    if (then && (answer.button == 0 || answer.button == 1)) then(answer.button + 1);
+}
+
+void confirmOkCancel(const std::string& title, const std::string& message, std::function<void(bool)> then) {
+    AlertAnswer answer = present({title, message, {"Ok", "Cancel"}, false, std::nullopt});
+    if (then && (answer.button == 0 || answer.button == 1)) then(answer.button == 0);
+}
+
+std::string promptText(const std::string& title, const std::string& message, const std::string& value) {
+    AlertAnswer answer = present({title, message, {"OK", "Cancel"}, false, value});
+    return answer.button == 0 ? answer.text : std::string();
+}
+
+void alertOnMain(const std::string& title, const std::string& message, std::function<void()> then) {
+    kit::dispatchMain([=] { alert(title, message, then); });
+}
+
+void confirmOnMain(const std::string& title, const std::string& message, const std::string& yes,
+                   const std::string& no, std::function<void(int)> then) {
+    kit::dispatchMain([=] { confirm(title, message, yes, no, then); });
+}
+
+void confirmOkCancelOnMain(const std::string& title, const std::string& message,
+                           std::function<void(bool)> then) {
+    kit::dispatchMain([=] { confirmOkCancel(title, message, then); });
+}

@@ -1,0 +1,28 @@
+#pragma once
+// A one-line text label: a view that draws its string with a text layer,
+// vertically centred, cut with "…" when it does not fit.
+#include <memory>
+#include <string>
+
+#include "kit/TextLayer.h"
+#include "kit/View.h"
+
+class LabelView : public kit::View {
+public:
+    explicit LabelView(const kit::Rect& frame = {}, kit::Font font = kit::Font::system(13));
+    static std::shared_ptr<LabelView> make(const kit::Rect& frame = {},
+                                           kit::Font font = kit::Font::system(13)) {
+        return std::make_shared<LabelView>(frame, font);
+    }
+
+    const std::string& text() const { return text_->string(); }
+    void setText(std::string text);
+    void setTextColor(kit::Color color);
+    void setFont(kit::Font font);
+    void setAlignment(kit::TextAlignment alignment);
+    kit::Size fittingSize() const { return text_->preferredFrameSize(); }
+    void layout() override;
+
+private:
+    std::shared_ptr<kit::TextLayer> text_;
+};

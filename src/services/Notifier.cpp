@@ -1,0 +1,376 @@
+#include "services/Notifier.h"
+
+#include <algorithm>
+
+#include "kit/Application.h"
+#include "kit/Dispatch.h"
+#include "kit/Path.h"
+#include "kit/TextLayer.h"
+#include "services/AppHooks.h"
+#include "services/Console.h"
+#include "services/Random.h"
+#include "services/Settings.h"
+#include "services/SystemNotifications.h"
+#include "services/Telemetry.h"
+
+namespace {
+
+const kit::Rect kPanelFrame{Notifier::kInsetLeft, Notifier::kInsetBottom,
+                            Notifier::kWindowWidth - Notifier::kInsetLeft - Notifier::kInsetRight,
+                            Notifier::kWindowHeight - Notifier::kInsetTop - Notifier::kInsetBottom};
+const kit::Color kDarkGrey{0.17, 0.18, 0.19, 1};
+const kit::Color kLogoColor = kit::Color::rgb(244, 71, 35);
+const kit::Color kWarningColor = kit::Color::rgb(245, 166, 35);
+
+kit::Rect grown(const kit::Rect& r, double by) {
+    return {r.x() - by, r.y() - by, r.width() + 2 * by, r.height() + 2 * by};
+}
+
+// Closes the popover when it loses the keyboard, as a transient popover does.
+class TransientCloser : public kit::WindowDelegate {
+public:
+    void windowDidResignKey(kit::Window& window) override { window.orderOut(); }
+};
+
+}  // namespace
+
+Notifier& Notifier::shared() {
+    static Notifier* instance = new Notifier(Settings::shared(), Telemetry::shared(), desktopNotifications());
+    return *instance;
+}
+
+Notifier::Notifier(Settings& settings, Telemetry& telemetry, std::shared_ptr<SystemNotifications> system)
+    : settings_(settings), telemetry_(telemetry), system_(std::move(system)) {}
+
+Notifier::~Notifier() = default;
+
+void Notifier::notify(const std::string& title, const std::string& message, std::optional<kit::Color> color,
+                      std::optional<std::string> button, std::optional<double> duration,
+                      std::function<void()> action) {
+    notificationAction = action;
+    std::string type = settings_.notificationType();
+    if (type == "custom") {
+        showCustom(title, message, color, button, false, duration);
+    } else if (type == "system") {
+        showSystem(title, message, color, button, false, action);
+    }
+}
+
+void Notifier::warning(const std::string& title, const std::string& message) {
+    std::string type = settings_.notificationType();
+    if (type == "custom") {
+        showCustom(title, message, std::nullopt, std::nullopt, true, kWarningDuration);
+        kit::Application::beep();
+    } else if (type == "system") {
+        showSystem(title, message, std::nullopt, std::nullopt, true, {});
+    }
+}
+
+void Notifier::showSystem(const std::string& title, const std::string& message,
+                          std::optional<kit::Color> color, std::optional<std::string> button, bool isWarning,
+                          std::function<void()> action) {
+    std::shared_ptr<SystemNotifications> system = system_;
+    system->requestAuthorization(isWarning, [=, this](bool granted) {
+        if (granted) {
+            // Each notification keeps the action of its own notice, so a click
+            // on an older one never runs a newer notice's action.
+            system->post(makeUUID(), title, message, isWarning, [action] {
+                if (action) action();
+                consoleLine("background notification");
+            });
+            return;
+        }
+        kit::dispatchMain([=, this] {
+            if (isWarning) {
+                showCustom(title, message, std::nullopt, std::nullopt, false, kDefaultDuration);
+            } else {
+                showCustom(title,
+                           message + "\n\nP.S. Kadrix doesn't have permission to show System Notifications",
+                           color, button, false, kDefaultDuration);
+            }
+            telemetry_.event("alert-fallback", {{"title", title}});
+        });
+    });
+}
+
+void Notifier::buildWindow() {
+    winNotifier_ = std::make_unique<kit::Window>(kit::Rect{0, 0, kWindowWidth, kWindowHeight},
+                                                 kit::WindowStyle::Borderless);
+    kit::Window& w = *winNotifier_;
+    w.setSticky(true);
+    w.setLevel(kit::WindowLevel::PopUp);
+    w.setOpaque(false);
+    w.setHasShadow(false);
+    w.setBackgroundColor(kit::Color::clear());
+    auto content = kit::View::make({0, 0, kWindowWidth, kWindowHeight});
+    content->layer()->setCornerRadius(16.5);
+    w.setContentView(content);
+
+    // The drop shadow under the panel.
+    lshape_ = kit::ShapeLayer::make();
+    lshape_->setPath(kit::Path::roundedRect(kPanelFrame, 12, 12));
+    lshape_->setShadowColor(kit::Color::black());
+    lshape_->setShadowOffset({0, -10});
+    lshape_->setShadowRadius(20);
+    lshape_->setShadowOpacity(0.45);
+    content->layer()->addSublayer(lshape_);
+
+    // The panel: a hover area over it, the swatch, the icon, title, message and button.
+    panel_ = kit::View::make(kPanelFrame);
+    panel_->layer()->setCornerRadius(16);
+    panel_->layer()->setMasksToBounds(true);
+    panel_->layer()->setBorderColor(kit::Color::white(1));
+    panel_->layer()->setBorderWidth(0.5);
+    content->addSubview(panel_);
+
+    listener_ = std::make_shared<MouseListenerView>(panel_->bounds());
+    listener_->layer()->setBackgroundColor(kit::Color::white(1, 0.65));
+    listener_->mouseInside = [this](bool inside) {
+        if (inside)
+            timerHide_.invalidate();
+        else
+            scheduleHide(kHideAfterPointerLeaves);
+    };
+    panel_->addSubview(listener_);
+
+    customBox_ = kit::View::make({14, 14, 24, 24});
+    customBox_->layer()->setCornerRadius(6);
+    panel_->addSubview(customBox_);
+    customImage_ = kit::View::make({14, 14, 24, 24});
+    panel_->addSubview(customImage_);
+    customHeader_ = LabelView::make({48, 26, 200, 18}, kit::Font::system(13, kit::FontWeight::Semibold));
+    panel_->addSubview(customHeader_);
+    customMessage_ = LabelView::make({48, 8, 200, 17}, kit::Font::system(12));
+    panel_->addSubview(customMessage_);
+    customButton_ = StateButton::make({280, 13, 68, 26});
+    customButton_->cornerRadius = 8;
+    customButton_->borderColor = kit::Color::clear();
+    customButton_->setFontSize(12);
+    customButton_->action = [this] { customBtnClick(); };
+    panel_->addSubview(customButton_);
+    setIcon(false);
+}
+
+void Notifier::setIcon(bool warning) {
+    kit::LayerPtr root = customImage_->layer();
+    root->removeAllSublayers();
+    auto mark = kit::TextLayer::make();
+    mark->setFont(kit::Font::system(15, kit::FontWeight::Bold));
+    mark->setAlignmentMode(kit::TextAlignment::Center);
+    mark->setForegroundColor(kit::Color::white(1));
+    mark->setFrame({0, 3, 24, 18});
+    if (warning) {
+        auto triangle = kit::ShapeLayer::make();
+        kit::Path path;
+        path.moveTo({12, 22});
+        path.lineTo({23, 2});
+        path.lineTo({1, 2});
+        path.closeSubpath();
+        triangle->setPath(path);
+        triangle->setFillColor(kWarningColor);
+        root->addSublayer(triangle);
+        mark->setString("!");
+        mark->setFrame({0, 1, 24, 18});
+    } else {
+        auto badge = kit::ShapeLayer::make();
+        badge->setPath(kit::Path::roundedRect({0, 0, 24, 24}, 6, 6));
+        badge->setFillColor(kLogoColor);
+        root->addSublayer(badge);
+        mark->setString("K");
+    }
+    root->addSublayer(mark);
+    customImage_->setNeedsDisplay();
+}
+
+void Notifier::layoutPanel() {
+    const double right = kPanelFrame.width() - 12;
+    double textRight = right;
+    if (!customButton_->isHidden()) {
+        kit::Size size = customButton_->intrinsicSize();
+        double width = std::max(size.width + 8, 56.0);
+        customButton_->setFrame({right - width, 13, width, 26});
+        textRight = right - width - 8;
+    }
+    customHeader_->setFrame({48, 26, textRight - 48, 18});
+    customMessage_->setFrame({48, 8, textRight - 48, 17});
+}
+
+kit::Display Notifier::chooseScreen() const {
+    auto hooks = appHooks();
+    if (hooks->lastActiveTime && hooks->lastActiveScreen && kit::wallNow() - hooks->lastActiveTime() < 2.0)
+        if (auto screen = hooks->lastActiveScreen()) return *screen;
+    return winNotifier_->screen();
+}
+
+double Notifier::topInset(const kit::Display& screen) {
+    // No global menu bar here: the panel strut at the top of the screen, when
+    // taller than a menu bar would be.
+    return std::max(kNoMenuBarHeight, screen.frame.maxY() - screen.visibleFrame.maxY());
+}
+
+kit::Rect Notifier::startFrame(const kit::Display& screen) {
+    return {screen.frame.midX() - kWindowWidth / 2, screen.frame.maxY() - 63, kWindowWidth, kWindowHeight};
+}
+
+kit::Rect Notifier::finalFrame(const kit::Display& screen) {
+    return {screen.frame.midX() - kWindowWidth / 2, screen.frame.maxY() - kWindowHeight - topInset(screen),
+            kWindowWidth, kWindowHeight};
+}
+
+void Notifier::showCustom(const std::string& title, const std::string& message,
+                          std::optional<kit::Color> color, std::optional<std::string> button, bool isWarning,
+                          std::optional<double> duration) {
+    timerHide_.invalidate();
+    fadeTimer_.invalidate();
+    if (!winNotifier_) buildWindow();
+
+    customHeader_->setText(title);
+    customMessage_->setText(message);
+    customButton_->setHidden(!button);
+    if (button) {
+        customButton_->setTitle(*button);
+        customButton_->mouseState = "normal";
+        customButton_->updateAppearance();
+    }
+    if (color) {
+        customBox_->layer()->setBackgroundColor(*color);
+        customBox_->setHidden(false);
+        customImage_->setHidden(true);
+    } else {
+        customBox_->setHidden(true);
+        customImage_->setHidden(false);
+    }
+    setIcon(isWarning);
+    layoutPanel();
+
+    winNotifier_->center();
+    kit::Display screen = chooseScreen();
+    winNotifier_->setFrame(startFrame(screen), false);
+
+    lshape_->setPath(kit::Path::roundedRect(grown(kPanelFrame, 0.5), 16.8, 16.8));
+    lshape_->setFillColor(kit::Color::black().withAlpha(0.1));
+    applyAppearance();
+
+    winNotifier_->setAlphaValue(1.0);
+    winNotifier_->orderFront();
+    winNotifier_->setFrame(finalFrame(screen), true);
+
+    state_ = "shown";
+    double shown = duration.value_or(kDefaultDuration);
+    if (shown > 0) scheduleHide(shown);
+}
+
+void Notifier::applyAppearance() {
+    if (!winNotifier_) return;
+    bool dark = winNotifier_->contentView()->isDarkAppearance();
+    panel_->layer()->setBorderColor(kit::Color::white(1, dark ? 0.15 : 1.0));
+    panel_->layer()->setBackgroundColor(dark ? kDarkGrey.withAlpha(0.92) : kit::Color::white(0.97, 0.92));
+    lshape_->setFillColor(kit::Color::black().withAlpha(dark ? 0.9 : 0.1));
+    lshape_->setShadowRadius(dark ? 14 : 20);
+    listener_->layer()->setBackgroundColor(dark ? kDarkGrey.withAlpha(0.5) : kit::Color::white(1, 0.65));
+    kit::Color text = dark ? kit::Color::white(1, 0.9) : kit::Color::black().withAlpha(0.85);
+    customHeader_->setTextColor(text);
+    customMessage_->setTextColor(text);
+    customButton_->textColor = text;
+    customButton_->backgroundColor = dark ? kit::Color::white(1, 0.05) : kit::Color::black().withAlpha(0.06);
+    customButton_->backgroundColorHover = customButton_->backgroundColor;
+    customButton_->backgroundColorPressed =
+        dark ? kit::Color::white(1, 0.1) : kit::Color::black().withAlpha(0.1);
+    customButton_->updateAppearance();
+    winNotifier_->contentView()->setNeedsDisplay();
+}
+
+void Notifier::didShow() {
+    timerHide_.invalidate();
+    fadeTimer_.invalidate();
+    if (!winNotifier_) buildWindow();
+    if (state_ == "hidden") {
+        winNotifier_->setAlphaValue(1.0);
+        winNotifier_->orderFront();
+    }
+    state_ = "shown";
+}
+
+void Notifier::scheduleHide(double after) {
+    if (state_ == "hidden") return;
+    state_ = "closing";
+    timerHide_ = kit::Timer::once(after, [this] {
+        if (state_ == "closing") fadeOut();
+    });
+}
+
+void Notifier::fadeOut() {
+    fadeTimer_ = kit::Timer::repeating(kFadeSeconds / 10, [this] {
+        double alpha = std::max(0.0, winNotifier_->alphaValue() - 0.1);
+        winNotifier_->setAlphaValue(alpha);
+        if (alpha <= 0) fadeTimer_.invalidate();
+    });
+    timerHide_ = kit::Timer::once(kFadeSeconds, [this] {
+        fadeTimer_.invalidate();
+        winNotifier_->close();
+        winNotifier_->setAlphaValue(1.0);
+        state_ = "hidden";
+    });
+}
+
+void Notifier::hideNow() {
+    state_ = "hidden";
+    timerHide_.invalidate();
+    fadeTimer_.invalidate();
+    if (winNotifier_) {
+        winNotifier_->close();
+        winNotifier_->setAlphaValue(1.0);
+    }
+}
+
+void Notifier::close() {
+    hideNow();
+    if (auto action = notificationAction) action();
+}
+
+void Notifier::customBtnClick() {
+    close();
+}
+
+void Notifier::setMessageText(const std::string& text) {
+    if (!winNotifier_) buildWindow();
+    customMessage_->setText(text);
+}
+
+void Notifier::popover(kit::View& sender, const std::string& image, const std::string& text) {
+    kit::Size size{200, 150};
+    auto view = kit::View::make({0, 0, size.width, size.height});
+    if (!image.empty()) {
+        // No picture of that name here: the image area keeps its place, empty.
+        size = {200 + 20, 150 + 20};
+        view->setFrameSize(size);
+        view->addSubview(kit::View::make({10, 10, 200, 150}));
+    }
+    if (!text.empty()) {
+        auto label = kit::TextLayer::make();
+        label->setFont(kit::Font::system(13));
+        label->setWrapped(true);
+        label->setAlignmentMode(kit::TextAlignment::Center);
+        label->setForegroundColor(view->isDarkAppearance() ? kit::Color::white(1) : kit::Color::black());
+        label->setString(text);
+        label->setBounds({0, 0, 280 - 40, 20});
+        double height = label->preferredFrameSize().height;
+        size = {280, height + 40};
+        view->setFrameSize(size);
+        label->setFrame({20, 20, 240, height});
+        view->layer()->addSublayer(label);
+    }
+    view->layer()->setBackgroundColor(view->isDarkAppearance() ? kDarkGrey : kit::Color::white(0.98));
+    view->layer()->setCornerRadius(8);
+
+    kit::Rect anchor = sender.convertToScreen(sender.bounds());
+    kit::Rect frame{anchor.midX() - size.width / 2, anchor.minY() - size.height, size.width, size.height};
+    popoverHelper_ = std::make_unique<kit::Window>(frame, kit::WindowStyle::Borderless);
+    popoverHelper_->setLevel(kit::WindowLevel::PopUp);
+    popoverHelper_->setOpaque(false);
+    popoverHelper_->setBackgroundColor(kit::Color::clear());
+    popoverHelper_->setContentView(view);
+    static auto closer = std::make_shared<TransientCloser>();
+    popoverHelper_->setDelegate(closer);
+    popoverHelper_->makeKeyAndOrderFront();
+}

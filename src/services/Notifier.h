@@ -1,0 +1,109 @@
+#pragma once
+// Non-blocking notices: the application's own toast that slides down below
+// the top of the screen, or a notification of the desktop, chosen by the
+// setting `notificationType` ("custom", "system", anything else: nothing).
+// When the desktop does not permit notifications the toast stands in.
+// Everything here runs on the main thread.
+#include <functional>
+#include <memory>
+#include <optional>
+#include <string>
+
+#include "kit/Color.h"
+#include "kit/ShapeLayer.h"
+#include "kit/Timer.h"
+#include "kit/View.h"
+#include "kit/Window.h"
+#include "services/LabelView.h"
+#include "services/StateButton.h"
+
+class Settings;
+class Telemetry;
+class SystemNotifications;
+
+class Notifier {
+public:
+    static constexpr double kWindowWidth = 422, kWindowHeight = 122;
+    static constexpr double kInsetLeft = 31, kInsetRight = 31, kInsetTop = 24, kInsetBottom = 46;
+    static constexpr double kNoMenuBarHeight = 27.0;
+    static constexpr double kDefaultDuration = 3.0, kWarningDuration = 5.0;
+    static constexpr double kFadeSeconds = 0.2, kHideAfterPointerLeaves = 0.8;
+
+    // The shared notifier over the shared settings and telemetry and the desktop's notifications.
+    static Notifier& shared();
+
+    Notifier(Settings& settings, Telemetry& telemetry, std::shared_ptr<SystemNotifications> system);
+    virtual ~Notifier();
+    Notifier(const Notifier&) = delete;
+    Notifier& operator=(const Notifier&) = delete;
+
+    virtual void notify(const std::string& title, const std::string& message,
+                        std::optional<kit::Color> color = std::nullopt,
+                        std::optional<std::string> button = std::nullopt,
+                        std::optional<double> duration = std::nullopt, std::function<void()> action = {});
+    virtual void warning(const std::string& title, const std::string& message);
+    // A transient popover under `sender` with an image (asset name) and/or a text.
+    virtual void popover(kit::View& sender, const std::string& image, const std::string& text);
+    virtual void buildWindow();
+    virtual void applyAppearance();
+    // Closes the toast at once and runs the stored action (its button's click).
+    virtual void close();
+    virtual void showCustom(const std::string& title, const std::string& message,
+                            std::optional<kit::Color> color, std::optional<std::string> button,
+                            bool isWarning, std::optional<double> duration);
+    // Keeps the toast up: stops a pending hide and brings it back when hidden.
+    virtual void didShow();
+    // Fades the toast out after `after` seconds (nothing while it is hidden).
+    virtual void scheduleHide(double after);
+    // The toast's button.
+    void customBtnClick();
+    // Closes the toast at once without running its action.
+    void hideNow();
+    // The toast's message line (the update download writes its progress here).
+    void setMessageText(const std::string& text);
+
+    // Where the toast starts (peeking in from above the screen's top) and where it slides to.
+    static kit::Rect startFrame(const kit::Display& screen);
+    static kit::Rect finalFrame(const kit::Display& screen);
+
+    const std::string& state() const { return state_; }
+    // What a click on the toast's button runs; replaced by every notice.
+    std::function<void()> notificationAction;
+
+    // The toast's parts, for tests and the appearance step.
+    kit::Window* winNotifier() const { return winNotifier_.get(); }
+    LabelView* customHeader() const { return customHeader_.get(); }
+    LabelView* customMessage() const { return customMessage_.get(); }
+    StateButton* customButton() const { return customButton_.get(); }
+    kit::View* customBox() const { return customBox_.get(); }
+    kit::View* customImage() const { return customImage_.get(); }
+    MouseListenerView* mouseListener() const { return listener_.get(); }
+    kit::Window* popoverWindow() const { return popoverHelper_.get(); }
+
+private:
+    void showSystem(const std::string& title, const std::string& message, std::optional<kit::Color> color,
+                    std::optional<std::string> button, bool isWarning, std::function<void()> action);
+    void layoutPanel();
+    void setIcon(bool warning);
+    void fadeOut();
+    kit::Display chooseScreen() const;
+    static double topInset(const kit::Display& screen);
+
+    Settings& settings_;
+    Telemetry& telemetry_;
+    std::shared_ptr<SystemNotifications> system_;
+
+    std::unique_ptr<kit::Window> popoverHelper_;
+    std::unique_ptr<kit::Window> winNotifier_;
+    kit::Timer timerHide_;
+    kit::Timer fadeTimer_;
+    std::shared_ptr<kit::View> panel_;
+    std::shared_ptr<MouseListenerView> listener_;
+    std::shared_ptr<kit::View> customBox_;
+    std::shared_ptr<kit::View> customImage_;
+    std::shared_ptr<LabelView> customHeader_;
+    std::shared_ptr<LabelView> customMessage_;
+    std::shared_ptr<StateButton> customButton_;
+    std::shared_ptr<kit::ShapeLayer> lshape_;
+    std::string state_ = "hidden";
+};

@@ -1,0 +1,89 @@
+#include <gtest/gtest.h>
+
+#include "kit/Application.h"
+#include "kit/Dispatch.h"
+#include "services/Alerts.h"
+
+namespace {
+// Answers every alert with a chosen button and field text, recording what was shown.
+struct AlertDouble {
+    std::vector<AlertSpec> shown;
+    AlertAnswer answer;
+    AlertDouble() {
+        setAlertPresenter([this](const AlertSpec& spec) {
+            shown.push_back(spec);
+            AlertAnswer a = answer;
+            if (a.text.empty() && spec.textField) a.text = *spec.textField;
+            return a;
+        });
+    }
+    ~AlertDouble() { setAlertPresenter({}); }
+};
+}  // namespace
+
+TEST(AlertsTest, ButtonsAndAnswers) {
+    AlertDouble alerts;
+    int ran = 0;
+    alert("Title", "Text", [&] { ++ran; });
+    alert("No closure", "Nothing runs after OK");
+    EXPECT_EQ(ran, 1);
+    ASSERT_EQ(alerts.shown.size(), 2u);
+    EXPECT_EQ(alerts.shown[0].buttons, std::vector<std::string>{"OK"});
+    EXPECT_EQ(alerts.shown[0].title, "Title");
+    EXPECT_EQ(alerts.shown[0].message, "Text");
+
+    std::vector<int> choices;
+    alerts.answer.button = 1;
+    confirm("Quit?", "Choose", "Quit", "Stay", [&](int c) { choices.push_back(c); });
+    EXPECT_TRUE(alerts.shown.back().noKeyEquivalents) << "Return and Escape do not answer";
+    EXPECT_EQ(alerts.shown.back().buttons, (std::vector<std::string>{"Quit", "Stay"}));
+    alerts.answer.button = 0;
+    confirm("Quit?", "Choose", "Quit", "Stay", [&](int c) { choices.push_back(c); });
+    alerts.answer.button = -1;  // dismissed some other way
+    confirm("Quit?", "Choose", "Quit", "Stay", [&](int c) { choices.push_back(c); });
+    EXPECT_EQ(choices, (std::vector<int>{2, 1}));
+
+    std::vector<bool> oks;
+    alerts.answer.button = 0;
+    confirmOkCancel("Update?", "Sure", [&](bool ok) { oks.push_back(ok); });
+    EXPECT_EQ(alerts.shown.back().buttons, (std::vector<std::string>{"Ok", "Cancel"}));
+    EXPECT_FALSE(alerts.shown.back().noKeyEquivalents);
+    alerts.answer.button = 1;
+    confirmOkCancel("Update?", "Sure", [&](bool ok) { oks.push_back(ok); });
+    EXPECT_EQ(oks, (std::vector<bool>{true, false}));
+}
+
+TEST(AlertsTest, PromptReturnsTheFieldOnlyForOK) {
+    AlertDouble alerts;
+    alerts.answer = {0, "typed"};
+    EXPECT_EQ(promptText("Token", "Paste it", "old"), "typed");
+    EXPECT_EQ(alerts.shown.back().textField, "old");
+    EXPECT_EQ(alerts.shown.back().buttons, (std::vector<std::string>{"OK", "Cancel"}));
+    alerts.answer = {1, "typed"};
+    EXPECT_EQ(promptText("Token", "Paste it", "old"), "");
+}
+
+TEST(AlertsTest, WrappersShowOnALaterTurnOfTheMainLoop) {
+    AlertDouble alerts;
+    alerts.answer.button = 0;
+    bool confirmed = false;
+    alertOnMain("Later", "Not inside the call");
+    confirmOkCancelOnMain("Later", "Too", [&](bool ok) { confirmed = ok; });
+    EXPECT_TRUE(alerts.shown.empty());
+    ASSERT_TRUE(kit::runMainLoopUntil([&] { return alerts.shown.size() == 2; }, 5));
+    EXPECT_EQ(alerts.shown[0].title, "Later");
+    EXPECT_TRUE(confirmed);
+
+    std::thread([&] { confirmOnMain("From a thread", "x", "A", "B", [](int) {}); }).join();
+    ASSERT_TRUE(kit::runMainLoopUntil([&] { return alerts.shown.size() == 3; }, 5));
+}
+
+TEST(AlertsTest, AnAlertMakesTheApplicationRegularForGood) {
+    AlertDouble alerts;
+    auto& app = kit::Application::shared();
+    app.setActivationPolicy(kit::ActivationPolicy::Accessory);
+    alert("Permission", "Needed");
+    EXPECT_EQ(app.activationPolicy(), kit::ActivationPolicy::Regular);
+    alert("Again", "Still regular");
+    EXPECT_EQ(app.activationPolicy(), kit::ActivationPolicy::Regular);
+}

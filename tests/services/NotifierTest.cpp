@@ -1,0 +1,235 @@
+#include <gtest/gtest.h>
+
+#include "ServicesFixture.h"
+#include "kit/Dispatch.h"
+#include "kit/Displays.h"
+#include "kit/Timer.h"
+#include "services/Notifier.h"
+#include "services/SystemNotifications.h"
+
+namespace {
+struct PostedNotice {
+    std::string identifier, title, body;
+    bool critical;
+    std::function<void()> clicked;
+};
+
+class FakeNotifications : public SystemNotifications {
+public:
+    bool granted = true;
+    std::vector<bool> soundRequests;
+    std::vector<PostedNotice> posted;
+    void requestAuthorization(bool withSound, std::function<void(bool)> answer) override {
+        soundRequests.push_back(withSound);
+        bool g = granted;
+        // The answer comes on another thread, as the desktop's does.
+        std::thread([answer, g] { answer(g); }).join();
+    }
+    void post(const std::string& identifier, const std::string& title, const std::string& body, bool critical,
+              std::function<void()> clicked) override {
+        posted.push_back({identifier, title, body, critical, std::move(clicked)});
+    }
+};
+
+class NotifierTest : public ServicesFixture {
+protected:
+    void SetUp() override {
+        ServicesFixture::SetUp();
+        system = std::make_shared<FakeNotifications>();
+        notifier = std::make_unique<Notifier>(*settings, *telemetry, system);
+    }
+    void TearDown() override {
+        notifier.reset();
+        ServicesFixture::TearDown();
+    }
+    bool visible() const { return notifier->winNotifier() && notifier->winNotifier()->isVisible(); }
+
+    kit::ManualClockScope clock{0, 1.7e9};
+    std::shared_ptr<FakeNotifications> system;
+    std::unique_ptr<Notifier> notifier;
+};
+}  // namespace
+
+TEST_F(NotifierTest, ToastShowsItsContentThenFadesAfterThreeSeconds) {
+    notifier->notify("Copied", "The screenshot is on the clipboard");
+    ASSERT_TRUE(visible());
+    EXPECT_EQ(notifier->customHeader()->text(), "Copied");
+    EXPECT_EQ(notifier->customMessage()->text(), "The screenshot is on the clipboard");
+    EXPECT_TRUE(notifier->customButton()->isHidden());
+    EXPECT_TRUE(notifier->customBox()->isHidden());
+    EXPECT_FALSE(notifier->customImage()->isHidden());
+
+    clock.advance(2.9);
+    EXPECT_TRUE(visible());
+    clock.advance(0.1);
+    EXPECT_EQ(notifier->state(), "closing");
+    EXPECT_TRUE(visible()) << "fading";
+    clock.advance(0.2);
+    EXPECT_FALSE(visible());
+    EXPECT_EQ(notifier->state(), "hidden");
+    EXPECT_EQ(notifier->winNotifier()->alphaValue(), 1.0);
+}
+
+TEST_F(NotifierTest, ButtonClosesAtOnceAndRunsTheAction) {
+    int ran = 0;
+    notifier->notify("Saved", "SCR-1.png", std::nullopt, "Show", std::nullopt, [&] { ++ran; });
+    EXPECT_FALSE(notifier->customButton()->isHidden());
+    EXPECT_EQ(notifier->customButton()->title(), "Show");
+    notifier->customButton()->performClick();
+    EXPECT_EQ(ran, 1);
+    EXPECT_FALSE(visible());
+    EXPECT_EQ(notifier->state(), "hidden");
+}
+
+TEST_F(NotifierTest, NoDisplayTimeStaysUntilThePointerLeaves) {
+    notifier->notify("Sticky", "Stays", std::nullopt, std::nullopt, 0.0);
+    clock.advance(60);
+    EXPECT_TRUE(visible());
+    notifier->mouseListener()->mouseInside(true);
+    clock.advance(5);
+    EXPECT_TRUE(visible());
+    notifier->mouseListener()->mouseInside(false);
+    clock.advance(0.79);
+    EXPECT_TRUE(visible());
+    clock.advance(0.22);
+    EXPECT_FALSE(visible());
+}
+
+TEST_F(NotifierTest, PointerInsideKeepsTheToastAndASecondNoticeRestartsIt) {
+    notifier->notify("First", "one");
+    clock.advance(2);
+    notifier->mouseListener()->mouseInside(true);
+    clock.advance(10);
+    EXPECT_TRUE(visible());
+    notifier->mouseListener()->mouseInside(false);
+    clock.advance(0.5);
+    notifier->notify("Second", "two");
+    EXPECT_EQ(notifier->customHeader()->text(), "Second");
+    clock.advance(2.9);
+    EXPECT_TRUE(visible()) << "the new notice has its own three seconds";
+    clock.advance(0.4);
+    EXPECT_FALSE(visible());
+}
+
+TEST_F(NotifierTest, SwatchAndWarning) {
+    notifier->notify("Colour", "#FF0000", kit::Color::rgb(255, 0, 0));
+    EXPECT_FALSE(notifier->customBox()->isHidden());
+    EXPECT_TRUE(notifier->customImage()->isHidden());
+    kit::Image drawn = notifier->winNotifier()->contentView()->snapshot(1);
+    // The swatch sits 14 points into the panel, which is 31 points in and 24 down.
+    kit::Color swatch = drawn.colorAt(31 + 14 + 12, 24 + 52 - 14 - 12);
+    EXPECT_GT(swatch.r, 0.9);
+    EXPECT_LT(swatch.g, 0.1);
+
+    notifier->warning("Problem", "Could not save");
+    EXPECT_TRUE(notifier->customBox()->isHidden());
+    EXPECT_FALSE(notifier->customImage()->isHidden());
+    EXPECT_TRUE(notifier->customButton()->isHidden());
+    clock.advance(4.9);
+    EXPECT_TRUE(visible());
+    clock.advance(0.4);
+    EXPECT_FALSE(visible());
+}
+
+TEST_F(NotifierTest, OtherTypesShowNothing) {
+    settings->setNotificationType("none");
+    int ran = 0;
+    notifier->notify("Hidden", "nothing", std::nullopt, std::nullopt, std::nullopt, [&] { ++ran; });
+    notifier->warning("Hidden", "nothing");
+    EXPECT_FALSE(visible());
+    EXPECT_TRUE(system->posted.empty());
+    EXPECT_TRUE(notifier->notificationAction) << "the action is stored whatever the type";
+    EXPECT_EQ(ran, 0);
+}
+
+TEST_F(NotifierTest, SystemNotificationsKeepTheirOwnActions) {
+    settings->setNotificationType("system");
+    std::vector<std::string> ran;
+    notifier->notify("First", "one", std::nullopt, std::nullopt, std::nullopt,
+                     [&] { ran.push_back("first"); });
+    notifier->notify("Second", "two", std::nullopt, std::nullopt, std::nullopt,
+                     [&] { ran.push_back("second"); });
+    notifier->warning("Warn", "three");
+    ASSERT_EQ(system->posted.size(), 3u);
+    EXPECT_EQ(system->soundRequests, (std::vector<bool>{false, false, true}));
+    EXPECT_EQ(system->posted[0].title, "First");
+    EXPECT_EQ(system->posted[0].body, "one");
+    EXPECT_FALSE(system->posted[0].critical);
+    EXPECT_TRUE(system->posted[2].critical);
+    EXPECT_NE(system->posted[0].identifier, system->posted[1].identifier);
+    EXPECT_EQ(system->posted[0].identifier.size(), 36u);
+    testing::internal::CaptureStdout();
+    system->posted[0].clicked();
+    EXPECT_EQ(testing::internal::GetCapturedStdout(), "background notification\n");
+    EXPECT_EQ(ran, std::vector<std::string>{"first"});
+    EXPECT_FALSE(visible());
+}
+
+TEST_F(NotifierTest, RefusedSystemNotificationsFallBackToTheToast) {
+    settings->setNotificationType("system");
+    system->granted = false;
+    notifier->notify("Copied", "Text", std::nullopt, "Open");
+    EXPECT_FALSE(visible()) << "the fallback waits for the main loop";
+    kit::processMainEvents();
+    ASSERT_TRUE(visible());
+    EXPECT_EQ(notifier->customMessage()->text(),
+              "Text\n\nP.S. Kadrix doesn't have permission to show System Notifications");
+    EXPECT_FALSE(notifier->customButton()->isHidden());
+    EXPECT_EQ(last()["type"], "alert-fallback");
+    EXPECT_EQ(last()["title"], "Copied");
+
+    notifier->warning("Careful", "Disk");
+    kit::processMainEvents();
+    EXPECT_EQ(notifier->customMessage()->text(), "Disk");
+    EXPECT_TRUE(notifier->customButton()->isHidden());
+    clock.advance(3.3);
+    EXPECT_FALSE(visible()) << "a fallback warning shows for 3 seconds";
+}
+
+TEST_F(NotifierTest, ToastSlidesBelowTheTopOfTheScreenTheEditorLeftFrom) {
+    kit::Display screen = kit::Displays::primary();
+    screen.frame = {1000, 0, 1600, 900};
+    screen.visibleFrame = {1000, 0, 1600, 860};
+    EXPECT_EQ(Notifier::startFrame(screen), (kit::Rect{1589, 837, 422, 122}));
+    EXPECT_EQ(Notifier::finalFrame(screen), (kit::Rect{1589, 900 - 122 - 40, 422, 122})) << "below the panel";
+    screen.visibleFrame = screen.frame;
+    EXPECT_EQ(Notifier::finalFrame(screen).y(), 900 - 122 - 27) << "at least a menu bar's height";
+
+    double hiddenAt = kit::wallNow() - 1;
+    updateAppHooks([&](AppHooks& hooks) {
+        hooks.lastActiveTime = [&] { return hiddenAt; };
+        hooks.lastActiveScreen = [&] { return std::optional<kit::Display>(screen); };
+    });
+    notifier->notify("Placed", "on the editor's screen", std::nullopt, std::nullopt, 0.0);
+    EXPECT_EQ(notifier->winNotifier()->frame(), Notifier::startFrame(screen)) << "the slide starts there";
+    hiddenAt = kit::wallNow() - 2;
+    notifier->notify("Placed", "on the toast's own screen", std::nullopt, std::nullopt, 0.0);
+    EXPECT_NE(notifier->winNotifier()->frame(), Notifier::startFrame(screen));
+}
+
+TEST_F(NotifierTest, DidShowKeepsTheToastAndBringsItBack) {
+    notifier->notify("Downloading", "Sit tight", std::nullopt, "Cancel");
+    notifier->setMessageText("Total size: 1.0mb, progress: 50%");
+    clock.advance(2.5);
+    notifier->didShow();
+    clock.advance(10);
+    EXPECT_TRUE(visible());
+    EXPECT_EQ(notifier->customMessage()->text(), "Total size: 1.0mb, progress: 50%");
+    notifier->hideNow();
+    EXPECT_FALSE(visible());
+    notifier->didShow();
+    EXPECT_TRUE(visible());
+    EXPECT_EQ(notifier->state(), "shown");
+}
+
+TEST_F(NotifierTest, PopoverSizesToItsText) {
+    auto window = std::make_unique<kit::Window>(kit::Rect{100, 100, 300, 200}, kit::WindowStyle::Titled);
+    auto sender = kit::View::make({10, 10, 50, 20});
+    window->contentView()->addSubview(sender);
+    notifier->popover(*sender, "", "A short help text");
+    ASSERT_TRUE(notifier->popoverWindow());
+    kit::Size size = notifier->popoverWindow()->frame().size;
+    EXPECT_EQ(size.width, 280);
+    EXPECT_GT(size.height, 40);
+    EXPECT_LT(size.height, 100);
+}
