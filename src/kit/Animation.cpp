@@ -13,7 +13,7 @@ namespace kit {
 
 double TimingFunction::valueAt(double t) const {
     t = std::clamp(t, 0.0, 1.0);
-    if (t == 0 || t == 1) return t;
+    if (t == 0 || t == 1 || (x1 == y1 && x2 == y2)) return t;  // ends and straight lines are exact
     // Bernstein form of one coordinate with end points 0 and 1.
     auto bez = [](double p1, double p2, double s) {
         double u = 1 - s;

@@ -77,12 +77,11 @@ static AffineTransform sublayerSpace(const Layer& l) {
     return {1, 0, 0, -1, 0, b.minY() + b.maxY()};
 }
 
+// From a layer's space to its root layer's space.
 static AffineTransform toRoot(const Layer* l) {
     AffineTransform t;
-    for (; l; l = l->superlayer()) {
-        t = t.concat(l->toSuperlayer());
-        if (l->superlayer()) t = t.concat(sublayerSpace(*l->superlayer()));
-    }
+    for (; l->superlayer(); l = l->superlayer())
+        t = t.concat(l->toSuperlayer()).concat(sublayerSpace(*l->superlayer()));
     return t;
 }
 

@@ -82,7 +82,7 @@ public:
     // Maps a point of this layer's space into its superlayer's space, and back.
     AffineTransform toSuperlayer() const;
     // Converts a point of this layer's space into `other`'s space (both in one
-    // tree; nullptr means the root's superlayer space).
+    // tree; nullptr means the root layer's space).
     Point convertPoint(Point p, const Layer* other) const;
 
     // ---- Appearance -----------------------------------------------------

@@ -1,5 +1,6 @@
 #include <gtest/gtest.h>
 
+#include "kit/Blur.h"
 #include "kit/Image.h"
 
 using kit::Image;
@@ -13,8 +14,8 @@ TEST(Image, CropClipsToImageAndKeepsPixels) {
     ASSERT_EQ(c.height(), 4);
     EXPECT_EQ(c.scale(), 2.0);
     EXPECT_EQ(c.pixel(1, 1), (PixelBGRA{1, 2, 3, 255}));
-    EXPECT_EQ(img.cropped(8, 6, 10, 10).width(), 2);     // clipped
-    EXPECT_TRUE(img.cropped(20, 20, 5, 5).isNull());     // nothing left
+    EXPECT_EQ(img.cropped(8, 6, 10, 10).width(), 2);  // clipped
+    EXPECT_TRUE(img.cropped(20, 20, 5, 5).isNull());  // nothing left
     EXPECT_TRUE(img.cropped(-5, -5, 3, 3).isNull());
 }
 
@@ -67,4 +68,37 @@ TEST(Color, HexRoundTripAndStrictParsing) {
     EXPECT_FALSE(kit::Color::fromHex("#GG0000"));
     EXPECT_FALSE(kit::Color::fromHex("#12345"));
     EXPECT_FALSE(kit::Color::fromHex(""));
+}
+
+TEST(Image, ScaledQualitiesDifferOnDetail) {
+    // A one-pixel checkerboard: nearest keeps hard pixels, smoothing greys them.
+    Image img(64, 64);
+    for (int y = 0; y < 64; ++y)
+        for (int x = 0; x < 64; ++x)
+            img.setPixel(x, y, (x + y) % 2 ? PixelBGRA{255, 255, 255, 255} : PixelBGRA{0, 0, 0, 255});
+    Image none = img.scaled(16, 16, kit::ScaleQuality::None);
+    Image high = img.scaled(16, 16, kit::ScaleQuality::High);
+    EXPECT_TRUE(none.pixel(5, 5).r == 0 || none.pixel(5, 5).r == 255);
+    EXPECT_NEAR(high.pixel(5, 5).r, 128, 20);
+    EXPECT_EQ(img.scaled(64, 64, kit::ScaleQuality::None), img);
+}
+
+TEST(Blur, SpreadsSymmetricallyAndKeepsMass) {
+    Image img(41, 41);
+    img.setPixel(20, 20, {255, 255, 255, 255});
+    for (int y = 18; y <= 22; ++y)
+        for (int x = 18; x <= 22; ++x) img.setPixel(x, y, {255, 255, 255, 255});
+    Image b = kit::gaussianBlur(img, 3);
+    long before = 0, after = 0;
+    for (int y = 0; y < 41; ++y)
+        for (int x = 0; x < 41; ++x) before += img.pixel(x, y).a, after += b.pixel(x, y).a;
+    EXPECT_NEAR(double(after), double(before), before * 0.03);
+    EXPECT_LT(b.pixel(20, 20).a, 255);
+    EXPECT_EQ(b.pixel(20 - 6, 20).a, b.pixel(20 + 6, 20).a);
+    EXPECT_EQ(b.pixel(20, 20 - 6).a, b.pixel(20, 20 + 6).a);
+    EXPECT_GT(b.pixel(20 - 6, 20).a, 0);
+    EXPECT_EQ(b.pixel(0, 0).a, 0);
+    for (int y = 0; y < 41; ++y)  // premultiplied stays valid
+        for (int x = 0; x < 41; ++x) EXPECT_LE(b.pixel(x, y).r, b.pixel(x, y).a);
+    EXPECT_EQ(kit::gaussianBlur(img, 0), img);  // no radius, no change
 }
