@@ -9,11 +9,7 @@ namespace {
 
 class AnimatorTest : public ::testing::Test {
 protected:
-    AnimatorTest() {
-        Animator::lastShowTime = 0;
-        kit::Animator::setClock([this] { return clock.clock().now(); });
-    }
-    ~AnimatorTest() override { kit::Animator::setClock(nullptr); }
+    AnimatorTest() { Animator::lastShowTime = 0; }
 
     std::shared_ptr<kit::View> hiddenView() {
         auto v = kit::View::make({0, 0, 40, 20});

@@ -10,13 +10,9 @@ namespace {
 class CtrlHelperTest : public ::testing::Test {
 protected:
     CtrlHelperTest() {
-        kit::Animator::setClock([this] { return clock.clock().now(); });
         CtrlHelper::setCursorUpdating = [this](bool on) { cursorUpdates.push_back(on); };
     }
-    ~CtrlHelperTest() override {
-        kit::Animator::setClock(nullptr);
-        CtrlHelper::setCursorUpdating = nullptr;
-    }
+    ~CtrlHelperTest() override { CtrlHelper::setCursorUpdating = nullptr; }
 
     std::shared_ptr<CtrlHelper> bubble(double showDelay, double animation, bool transient = true) {
         auto b = std::make_shared<CtrlHelper>(kit::Rect{10, 10, 120, 40});

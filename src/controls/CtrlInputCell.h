@@ -1,0 +1,27 @@
+#pragma once
+// The look of the layouts' input fields: a rounded, lightly tinted box that
+// becomes an accent outline while the field is edited, with the text centred
+// vertically. The cell draws into a field's layer and tells the field where
+// its text (and the editor of that text) goes.
+#include "kit/Color.h"
+#include "kit/ShapeLayer.h"
+
+class CtrlInputCell {
+public:
+    kit::Color borderColor = kit::Color::black();  // kept for layouts; not drawn
+    double cornerRadius = 5.0;
+
+    struct Box {
+        kit::Rect rect;
+        double lineWidth = 0;
+        kit::Color fill, stroke;
+    };
+    // The box for a cell frame, editing or not, in the light or dark look.
+    Box box(const kit::Rect& frame, bool editing, bool dark) const;
+    // Draws the box into a shape layer covering the frame.
+    void drawWithFrame(kit::ShapeLayer& layer, const kit::Rect& frame, bool editing, bool dark) const;
+    // The title rectangle centred vertically in `titleRect` for a text of
+    // natural height `textHeight`, moved down by one point; drawing, editing
+    // and selecting all use it.
+    static kit::Rect centredTitleRect(const kit::Rect& titleRect, double textHeight);
+};

@@ -1,0 +1,23 @@
+#pragma once
+// A plain clickable area with a rounded grey highlight under the pointer and
+// while pressed; it acts when the mouse button is released.
+#include <functional>
+
+#include "kit/View.h"
+
+class NSViewClickable : public kit::View {
+public:
+    explicit NSViewClickable(const kit::Rect& frame = {});
+
+    // Sent on every mouse-up that reaches the view, wherever the pointer is then.
+    std::function<void(NSViewClickable&)> action;
+
+    void mouseEntered(const kit::Event& e) override;
+    void mouseExited(const kit::Event& e) override;
+    void mouseDown(const kit::Event& e) override;
+    void mouseUp(const kit::Event& e) override;
+    void updateTrackingAreas() override;
+
+private:
+    int trackingArea_ = 0;
+};

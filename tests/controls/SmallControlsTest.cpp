@@ -1,0 +1,185 @@
+#include <gtest/gtest.h>
+
+#include "controls/CtrlColoredPopoverView.h"
+#include "controls/CtrlInputCell.h"
+#include "controls/CtrlMouseListener.h"
+#include "controls/CtrlTooltippedSegments.h"
+#include "controls/NSViewClickable.h"
+#include "controls/cellSliderSize.h"
+#include "controls/hoveredToolTip.h"
+#include "kit/Window.h"
+
+namespace {
+
+kit::Event moveTo(kit::Point p) {
+    kit::Event e;
+    e.type = kit::EventType::MouseMoved;
+    e.locationInWindow = p;
+    return e;
+}
+
+std::shared_ptr<CtrlTooltippedSegments> threeSegments() {
+    auto s = std::make_shared<CtrlTooltippedSegments>(kit::Rect{0, 0, 90, 24});
+    s->setSegmentCount(3);
+    s->setToolTip("Copy", 0);
+    s->setToolTip("Save", 1);
+    return s;
+}
+
+}  // namespace
+
+TEST(CtrlTooltippedSegments, TakesTooltipsOnceAndReportsHoveredSegment) {
+    auto s = threeSegments();
+    s->mouseMoved(moveTo({10, 10}));  // no callback yet: the tooltips are taken anyway
+    EXPECT_EQ(s->tooltipsCache, (std::vector<std::string>{"Copy", "Save", ""}));
+    EXPECT_EQ(s->toolTip(0), "");
+    s->setToolTip("Later", 2);  // set after the first move: never reported
+
+    std::vector<std::pair<std::string, int>> tips;
+    s->tooltipCallback = [&](const std::string& t, int x) { tips.push_back({t, x}); };
+    s->mouseMoved(moveTo({40, 10}));
+    s->mouseMoved(moveTo({80, 10}));
+    ASSERT_EQ(tips.size(), 2u);
+    EXPECT_EQ(tips[0], (std::pair<std::string, int>{"Save", 45}));
+    EXPECT_EQ(tips[1], (std::pair<std::string, int>{"", 75}));
+
+    int hides = 0;
+    s->mouseExited({});
+    s->tooltipCallbackHide = [&] { ++hides; };
+    s->mouseExited({});
+    EXPECT_EQ(hides, 1);
+}
+
+TEST(CtrlTooltippedSegments, ClickSelectsASegment) {
+    auto s = threeSegments();
+    int acted = -1;
+    s->action = [&](CtrlTooltippedSegments& c) { acted = c.selectedSegment(); };
+    kit::Event down = moveTo({70, 5});
+    s->mouseDown(down);
+    s->mouseUp(down);
+    EXPECT_EQ(acted, 2);
+    // Released over another segment: nothing.
+    acted = -1;
+    s->mouseDown(moveTo({5, 5}));
+    s->mouseUp(moveTo({50, 5}));
+    EXPECT_EQ(acted, -1);
+    EXPECT_EQ(s->selectedSegment(), 2);
+}
+
+TEST(HoveredToolTip, LastViewUnderThePointWins) {
+    auto root = kit::View::make({0, 0, 200, 100});
+    auto parent = kit::View::make({10, 10, 100, 50});
+    auto child = kit::View::make({5, 5, 20, 20});
+    auto sibling = kit::View::make({0, 0, 50, 50});
+    parent->setToolTip("parent");
+    child->setToolTip("child");
+    sibling->setToolTip("sibling");
+    parent->addSubview(child);
+    root->addSubview(parent);
+    root->addSubview(sibling);
+
+    std::optional<std::string> found;
+    hoveredToolTip(root->subviews(), {20, 20}, found);
+    EXPECT_EQ(found, "sibling");  // parent, child, then the later sibling
+    EXPECT_EQ(parent->toolTip(), "");
+    EXPECT_EQ(child->toolTip(), "");
+
+    // Remembered after the platform tooltips were taken away.
+    sibling->setHidden(true);
+    found.reset();
+    hoveredToolTip(root->subviews(), {20, 20}, found);
+    EXPECT_EQ(found, "child");
+
+    // A hidden view shows nothing, nor do the views inside it.
+    parent->setHidden(true);
+    found = "untouched";
+    hoveredToolTip(root->subviews(), {20, 20}, found);
+    EXPECT_EQ(found, "untouched");
+
+    found.reset();
+    parent->setHidden(false);
+    hoveredToolTip(root->subviews(), {150, 90}, found);
+    EXPECT_FALSE(found.has_value());
+}
+
+TEST(CellSliderSize, WedgeAndTracking) {
+    kit::Path wedge = cellSliderSize::barPath({0, 0, 100, 20});
+    EXPECT_EQ(wedge.bounds(), (kit::Rect{4.5, 4.5, 91, 11}));
+    EXPECT_TRUE(wedge.contains({90, 14}));   // tall at the right
+    EXPECT_FALSE(wedge.contains({10, 14}));  // thin at the left
+    EXPECT_TRUE(wedge.contains({10, 10}));
+
+    auto s = std::make_shared<cellSliderSize>(kit::Rect{0, 0, 104, 24});
+    s->minValue = 0;
+    s->maxValue = 7;
+    s->numberOfTickMarks = 8;
+    s->allowsTickMarkValuesOnly = true;
+    int changes = 0;
+    s->action = [&](cellSliderSize&) { ++changes; };
+    kit::Event e = moveTo({60, 12});
+    s->mouseDown(e);
+    EXPECT_EQ(changes, 1);
+    EXPECT_EQ(s->value(), 4);
+    s->mouseDragged(moveTo({500, 12}));
+    EXPECT_EQ(s->value(), 7);
+}
+
+TEST(CtrlColoredPopoverView, PutsOneBackgroundBehindThePopover) {
+    kit::Window window({100, 100, 240, 160}, kit::WindowStyle::Borderless);
+    auto label = kit::View::make({10, 10, 50, 20});
+    window.contentView()->addSubview(label);
+    auto content = std::make_shared<CtrlColoredPopoverView>(kit::Rect{0, 0, 240, 160});
+    window.contentView()->addSubview(content);
+    ASSERT_TRUE(content->backgroundView);
+    EXPECT_EQ(window.contentView()->subviews().front(), content->backgroundView);
+    EXPECT_EQ(content->backgroundView->frame(), window.contentView()->bounds());
+    EXPECT_EQ(content->backgroundView->layer()->backgroundColor(), (kit::Color{0.16, 0.16, 0.17, 1.0}));
+    auto first = content->backgroundView;
+    content->removeFromSuperview();
+    window.contentView()->addSubview(content);
+    EXPECT_EQ(content->backgroundView, first);
+}
+
+TEST(CtrlMouseListener, ReportsEnterAndExit) {
+    auto l = std::make_shared<CtrlMouseListener>(kit::Rect{0, 0, 10, 10});
+    l->mouseEntered({});  // no closure: ignored
+    std::vector<bool> seen;
+    l->mouseInside = [&](bool in) { seen.push_back(in); };
+    l->mouseEntered({});
+    l->mouseExited({});
+    EXPECT_EQ(seen, (std::vector<bool>{true, false}));
+    ASSERT_EQ(l->trackingAreas().size(), 1u);
+    EXPECT_TRUE(l->trackingAreas()[0].options & kit::TrackingOption::ActiveAlways);
+}
+
+TEST(NSViewClickable, HighlightAndActionOnEveryMouseUp) {
+    auto c = std::make_shared<NSViewClickable>(kit::Rect{0, 0, 40, 20});
+    int acted = 0;
+    c->action = [&](NSViewClickable&) { ++acted; };
+    c->mouseEntered({});
+    EXPECT_DOUBLE_EQ(c->layer()->backgroundColor()->a, 0.18);
+    c->mouseDown({});
+    EXPECT_DOUBLE_EQ(c->layer()->backgroundColor()->a, 0.28);
+    c->mouseExited({});
+    c->mouseUp(moveTo({300, 300}));  // released far outside: still acts
+    EXPECT_EQ(acted, 1);
+    EXPECT_EQ(c->layer()->backgroundColor(), kit::Color::clear());
+}
+
+TEST(CtrlInputCell, BoxWhileEditingAndNot) {
+    CtrlInputCell cell;
+    auto idle = cell.box({0, 0, 100, 24}, false, false);
+    EXPECT_EQ(idle.lineWidth, 0.5);
+    EXPECT_EQ(idle.rect, (kit::Rect{1.25, 1.25, 97.5, 21.5}));
+    EXPECT_DOUBLE_EQ(idle.fill.a, 0.07);
+    EXPECT_DOUBLE_EQ(idle.stroke.a, 0.13);
+    auto editing = cell.box({0, 0, 100, 24}, true, false);
+    EXPECT_EQ(editing.lineWidth, 2.0);
+    EXPECT_EQ(editing.rect, (kit::Rect{1, 1, 98, 22}));
+
+    EXPECT_EQ(CtrlInputCell::centredTitleRect({2, 2, 96, 20}, 14), (kit::Rect{2, 4, 96, 14}));
+    auto shape = kit::ShapeLayer::make();
+    cell.drawWithFrame(*shape, {0, 0, 100, 24}, true, false);
+    EXPECT_EQ(shape->lineWidth(), 2.0);
+    EXPECT_EQ(shape->path().bounds(), (kit::Rect{1, 1, 98, 22}));
+}
