@@ -2,8 +2,11 @@
 
 #include <openssl/evp.h>
 #include <openssl/rand.h>
+#include <zlib.h>
 
+#include <algorithm>
 #include <memory>
+#include <string>
 
 namespace kit::crypto {
 namespace {
@@ -94,6 +97,65 @@ std::string toHex(std::span<const uint8_t> data) {
         out += digits[b & 15];
     }
     return out;
+}
+
+namespace {
+const char kB64[] = "ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz0123456789+/";
+}
+
+std::string base64Encode(std::span<const uint8_t> in) {
+    std::string out;
+    out.reserve((in.size() + 2) / 3 * 4);
+    size_t i = 0;
+    for (; i + 2 < in.size(); i += 3) {
+        uint32_t v = uint32_t(in[i]) << 16 | uint32_t(in[i + 1]) << 8 | in[i + 2];
+        for (int shift = 18; shift >= 0; shift -= 6) out += kB64[(v >> shift) & 63];
+    }
+    if (size_t rest = in.size() - i) {
+        uint32_t v = uint32_t(in[i]) << 16 | (rest == 2 ? uint32_t(in[i + 1]) << 8 : 0);
+        out += kB64[(v >> 18) & 63];
+        out += kB64[(v >> 12) & 63];
+        out += rest == 2 ? kB64[(v >> 6) & 63] : '=';
+        out += '=';
+    }
+    return out;
+}
+
+std::optional<Bytes> base64Decode(std::string_view in) {
+    if (in.size() % 4) return std::nullopt;
+    size_t pad = 0;
+    while (pad < 2 && pad < in.size() && in[in.size() - 1 - pad] == '=') ++pad;
+    Bytes out;
+    out.reserve(in.size() / 4 * 3);
+    uint32_t acc = 0;
+    int bits = 0;
+    for (size_t i = 0; i < in.size() - pad; ++i) {
+        const char* p = std::char_traits<char>::find(kB64, 64, in[i]);
+        if (!p) return std::nullopt;  // also a "=" inside the text
+        acc = (acc << 6) | uint32_t(p - kB64);
+        bits += 6;
+        if (bits >= 8) {
+            bits -= 8;
+            out.push_back(uint8_t((acc >> bits) & 0xff));
+        }
+    }
+    // The padding must stand for exactly the bits left over, and those must be zero.
+    if (acc & ((1u << bits) - 1)) return std::nullopt;
+    if ((pad == 1 && bits != 2) || (pad == 2 && bits != 4) || (pad == 0 && bits != 0)) return std::nullopt;
+    return out;
+}
+
+uint32_t crc32(std::span<const uint8_t> data, uint32_t previous) {
+    uLong crc = previous;
+    const uint8_t* p = data.data();
+    size_t left = data.size();
+    while (left > 0) {  // zlib takes a 32-bit length
+        uInt n = uInt(std::min<size_t>(left, 1u << 30));
+        crc = ::crc32(crc, p, n);
+        p += n;
+        left -= n;
+    }
+    return uint32_t(crc);
 }
 
 }  // namespace kit::crypto

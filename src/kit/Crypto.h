@@ -1,5 +1,5 @@
 #pragma once
-// Digests, random bytes and AES-256-GCM sealed boxes. A sealed box in its
+// Digests, checksums, base64, random bytes and AES-256-GCM sealed boxes. A sealed box in its
 // combined form is 12-byte nonce ‖ ciphertext ‖ 16-byte tag, no additional
 // authenticated data.
 #include <array>
@@ -37,5 +37,15 @@ std::optional<Bytes> open(std::span<const uint8_t> key, std::span<const uint8_t>
 
 // Lower-case hexadecimal text of bytes.
 std::string toHex(std::span<const uint8_t> data);
+
+// Standard base64 (RFC 4648 alphabet with "+" and "/", "=" padding, no line
+// breaks). Decoding is strict: any other character, missing padding or bits
+// left over after the last byte fail.
+std::string base64Encode(std::span<const uint8_t> data);
+std::optional<Bytes> base64Decode(std::string_view text);
+
+// The CRC-32 of zlib (the checksum of PNG and gzip), optionally continuing
+// from an earlier value.
+uint32_t crc32(std::span<const uint8_t> data, uint32_t previous = 0);
 
 }  // namespace kit::crypto

@@ -13,6 +13,7 @@
 #include <mutex>
 #include <thread>
 
+#include "kit/Crypto.h"
 #include "kit/Files.h"
 #include "kit/Parse.h"
 
@@ -26,54 +27,8 @@ using Values = std::map<std::string, Json, std::less<>>;
 constexpr const char* kDataTag = "$data";
 constexpr size_t kMaxFileBytes = size_t(64) << 20;
 
-const char* kB64 = "ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz0123456789+/";
-
-std::string base64(const std::vector<uint8_t>& in) {
-    std::string out;
-    out.reserve((in.size() + 2) / 3 * 4);
-    size_t i = 0;
-    for (; i + 2 < in.size(); i += 3) {
-        uint32_t v = uint32_t(in[i]) << 16 | uint32_t(in[i + 1]) << 8 | in[i + 2];
-        for (int s = 18; s >= 0; s -= 6) out += kB64[(v >> s) & 63];
-    }
-    if (size_t rest = in.size() - i) {
-        uint32_t v = uint32_t(in[i]) << 16 | (rest == 2 ? uint32_t(in[i + 1]) << 8 : 0);
-        out += kB64[(v >> 18) & 63];
-        out += kB64[(v >> 12) & 63];
-        out += rest == 2 ? kB64[(v >> 6) & 63] : '=';
-        out += '=';
-    }
-    return out;
-}
-
-std::optional<std::vector<uint8_t>> unbase64(std::string_view in) {
-    if (in.size() % 4) return std::nullopt;
-    std::vector<uint8_t> out;
-    uint32_t acc = 0;
-    int bits = 0;
-    size_t pad = 0;
-    for (size_t i = 0; i < in.size(); ++i) {
-        char c = in[i];
-        if (c == '=') {
-            if (i + 2 < in.size()) return std::nullopt;
-            ++pad;
-            continue;
-        }
-        if (pad) return std::nullopt;
-        const char* p = std::find(kB64, kB64 + 64, c);
-        if (p == kB64 + 64) return std::nullopt;
-        acc = (acc << 6) | uint32_t(p - kB64);
-        bits += 6;
-        if (bits >= 8) {
-            bits -= 8;
-            out.push_back(uint8_t((acc >> bits) & 0xff));
-        }
-    }
-    return out;
-}
-
 Json toDisk(const Json& v) {
-    if (v.is_binary()) return Json{{kDataTag, base64(v.get_binary())}};
+    if (v.is_binary()) return Json{{kDataTag, crypto::base64Encode(v.get_binary())}};
     if (v.is_array()) {
         Json out = Json::array();
         for (const auto& e : v) out.push_back(toDisk(e));
@@ -90,7 +45,8 @@ Json toDisk(const Json& v) {
 Json fromDisk(const Json& v) {
     if (v.is_object()) {
         if (v.size() == 1 && v.contains(kDataTag) && v[kDataTag].is_string())
-            if (auto bytes = unbase64(v[kDataTag].get<std::string>())) return Json::binary(std::move(*bytes));
+            if (auto bytes = crypto::base64Decode(v[kDataTag].get<std::string>()))
+                return Json::binary(std::move(*bytes));
         Json out = Json::object();
         for (auto it = v.begin(); it != v.end(); ++it) out[it.key()] = fromDisk(it.value());
         return out;

@@ -77,3 +77,37 @@ TEST(Crypto, RandomBytesDiffer) {
     EXPECT_TRUE(randomBytes(0).empty());
     EXPECT_EQ(fromHex("00ff10"), (Bytes{0, 255, 16}));
 }
+
+TEST(Crypto, Base64FollowsTheStandardAndDecodesStrictly) {
+    const std::pair<std::string, std::string> vectors[] = {
+        {"", ""},
+        {"f", "Zg=="},
+        {"fo", "Zm8="},
+        {"foo", "Zm9v"},
+        {"foob", "Zm9vYg=="},
+        {"fooba", "Zm9vYmE="},
+        {"foobar", "Zm9vYmFy"},
+    };
+    for (const auto& [plain, encoded] : vectors) {
+        Bytes bytes(plain.begin(), plain.end());
+        EXPECT_EQ(base64Encode(bytes), encoded);
+        EXPECT_EQ(base64Decode(encoded), bytes) << encoded;
+    }
+    Bytes all(256);
+    for (int i = 0; i < 256; ++i) all[size_t(i)] = uint8_t(i);
+    std::string text = base64Encode(all);
+    EXPECT_NE(text.find('+'), std::string::npos);
+    EXPECT_NE(text.find('/'), std::string::npos);
+    EXPECT_EQ(base64Decode(text), all);
+    for (const char* bad : {"Zg", "Zg=", "Zh==", "Zm9v\n", "Zm9v ", "Z===", "Zm=v", "Zm9-", "Zm9_", "===="})
+        EXPECT_FALSE(base64Decode(bad)) << bad;
+}
+
+TEST(Crypto, Crc32MatchesZlibAndContinues) {
+    std::string digits = "123456789";
+    Bytes b(digits.begin(), digits.end());
+    EXPECT_EQ(crc32(b), 0xCBF43926u);
+    uint32_t first = crc32(std::span(b).first(4));
+    EXPECT_EQ(crc32(std::span(b).subspan(4), first), 0xCBF43926u);
+    EXPECT_EQ(crc32(Bytes{}), 0u);
+}
