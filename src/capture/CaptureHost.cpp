@@ -2,13 +2,13 @@
 
 #include <unistd.h>
 
-#include <cstdio>
 #include <filesystem>
 #include <iostream>
 
 #include "services/AppHooks.h"
 #include "services/NamedTimers.h"
 #include "services/Settings.h"
+#include "services/Telemetry.h"
 
 namespace capture {
 
@@ -21,12 +21,6 @@ std::string besideExecutable(const std::string& name) {
     return (self.parent_path() / name).string();
 }
 
-void printOops(const std::string& function, const std::string& message) {
-    std::string dashes;
-    for (int i = 0; i < 41; ++i) dashes += "\u2014";
-    std::cout << dashes << "\nOOPS " << message << "\n" << function << "\n" << dashes << std::endl;
-}
-
 CaptureHost defaults() {
     CaptureHost h;
     h.getString = [](const std::string& k, const std::string& d) {
@@ -34,9 +28,9 @@ CaptureHost defaults() {
     };
     h.getInt = [](const std::string& k, int64_t d) { return Settings::shared().getInt(k, d); };
     h.getBool = [](const std::string& k, bool d) { return Settings::shared().getBool(k, d); };
-    h.oops = printOops;
-    h.preset = [](const std::string&, const kit::Json&) {};
-    h.event = [](const std::string&, const kit::Json&) {};
+    h.oops = [](const std::string& f, const std::string& m) { Telemetry::shared().oops(f, m); };
+    h.preset = [](const std::string& n, const kit::Json& d) { Telemetry::shared().preset(n, d); };
+    h.event = [](const std::string& n, const kit::Json& d) { Telemetry::shared().event(n, d); };
     h.notify = [](const std::string& t, const std::string& m) {
         std::cout << "NOTICE " << t << ": " << m << std::endl;
     };

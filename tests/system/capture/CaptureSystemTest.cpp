@@ -1,0 +1,319 @@
+// Capture routes and scrolling captures against real windows on an X display
+// (Xvfb with openbox), driven with xdotool.
+#include <gtest/gtest.h>
+
+#include <QCoreApplication>
+#include <QEventLoop>
+#include <QFile>
+#include <QProcess>
+#include <QThread>
+#include <QTimer>
+#include <filesystem>
+
+#include "capture/Capturer.h"
+#include "capture/ScrollCapturer.h"
+#include "capture/Synthetic.h"
+#include "capture/VisionStitcher.h"
+#include "kit/Files.h"
+#include "kit/Grab.h"
+#include "kit/Process.h"
+#include "kit/Screen.h"
+#include "kit/WindowList.h"
+
+using capture::Capturer;
+using capture::WindowShadow;
+using namespace testing_capture;
+
+namespace {
+
+std::string binDir() {
+    return QCoreApplication::applicationDirPath().toStdString();
+}
+
+void spin(int ms) {
+    QEventLoop loop;
+    QTimer::singleShot(ms, &loop, &QEventLoop::quit);
+    loop.exec();
+}
+
+template <class Pred>
+bool waitFor(Pred p, int ms = 10000) {
+    for (int t = 0; t < ms; t += 50) {
+        if (p()) return true;
+        spin(50);
+    }
+    return p();
+}
+
+void xdo(const QStringList& args) {
+    QProcess::execute("xdotool", args);
+}
+// Runs a shell line in the background while the test blocks in a capture.
+void later(const QString& script) {
+    QProcess::startDetached("bash", {"-c", script});
+}
+
+std::optional<kit::WindowInfo> windowTitled(const std::string& title) {
+    for (auto& w : kit::onScreenWindows())
+        if (w.title == title) return w;
+    return std::nullopt;
+}
+
+class Client {
+public:
+    explicit Client(const QStringList& args) {
+        proc_.start(QString::fromStdString(binDir() + "/kadrix-testclient"), args);
+        proc_.waitForStarted();
+    }
+    ~Client() {
+        proc_.kill();
+        proc_.waitForFinished();
+    }
+
+private:
+    QProcess proc_;
+};
+
+// Share of rows of `img` equal to the page rows starting at (px, py).
+double matchingRows(const kit::Image& img, const kit::Image& page, int px, int py) {
+    if (img.isNull() || img.height() == 0) return 0;
+    int good = 0;
+    for (int y = 0; y < img.height(); ++y) {
+        bool same = py + y < page.height();
+        for (int x = 0; x < img.width() && same; ++x) same = img.pixel(x, y) == page.pixel(px + x, py + y);
+        good += same;
+    }
+    return double(good) / img.height();
+}
+
+struct ScrollWindow {
+    kit::Rect viewport;
+    int offset = 0;
+};
+
+std::optional<ScrollWindow> readInfo(const QString& path) {
+    QFile f(path);
+    if (!f.open(QIODevice::ReadOnly)) return std::nullopt;
+    auto parts = QString::fromUtf8(f.readAll()).split(' ');
+    if (parts.size() < 5) return std::nullopt;
+    return ScrollWindow{kit::Rect(parts[0].toInt(), parts[1].toInt(), parts[2].toInt(), parts[3].toInt()),
+                        parts[4].trimmed().toInt()};
+}
+
+}  // namespace
+
+class CaptureSystem : public ::testing::Test {
+protected:
+    void SetUp() override {
+        spy.toolPath = binDir() + "/kadrix-screencapture";
+        spy.install();
+        capture::captureContext() = {};
+        xdo({"mousemove", "5", "5"});
+    }
+    void TearDown() override { capture::resetHost(); }
+    HostSpy spy;
+};
+
+TEST_F(CaptureSystem, FullScreenWithAndWithoutPointer) {
+    Client red({"solid", "Red Window", "200", "150", "400", "300", "#d01020"});
+    ASSERT_TRUE(waitFor([] { return windowTitled("Red Window").has_value(); }));
+    spin(300);
+    xdo({"mousemove", "700", "600"});
+    spin(200);
+    spy.strings["captureCursor"] = "exclude";
+    kit::Image without = Capturer::fullscreen();
+    spy.strings["captureCursor"] = "include";
+    kit::Image with = Capturer::fullscreen();
+    spy.strings["captureCursor"] = "auto";
+    kit::Image plain = Capturer::fullscreen();
+    auto main = kit::mainScreen();
+    ASSERT_TRUE(main);
+    ASSERT_EQ(without.width(), int(main->frame.width()));
+    EXPECT_EQ(without, plain);
+    auto w = windowTitled("Red Window");
+    kit::Point c = w->bounds->center();
+    EXPECT_EQ(without.pixel(int(c.x), int(c.y)), (kit::PixelBGRA{0x20, 0x10, 0xd0, 255}));
+    // The pointer is drawn only when asked for, and only around its position.
+    int differing = 0;
+    for (int y = 590; y < 640; ++y)
+        for (int x = 690; x < 740; ++x) differing += !(with.pixel(x, y) == without.pixel(x, y));
+    EXPECT_GT(differing, 20);
+    EXPECT_EQ(with.pixel(100, 100), without.pixel(100, 100));
+    EXPECT_EQ(capture::captureContext().capturedWindowName, "Red Window");
+}
+
+TEST_F(CaptureSystem, ActiveWindowIsTheFrontLayerZeroWindow) {
+    Client blue({"solid", "Blue Window", "300", "200", "360", "240", "#1030c0"});
+    ASSERT_TRUE(waitFor([] { return windowTitled("Blue Window").has_value(); }));
+    Client tiny({"solid", "Tiny Window", "50", "50", "60", "60", "#00ff00"});
+    ASSERT_TRUE(waitFor([] { return windowTitled("Tiny Window").has_value(); }));
+    spin(400);
+    kit::Image img = Capturer::window(WindowShadow::transparent);
+    auto w = windowTitled("Blue Window");
+    ASSERT_FALSE(img.isNull());
+    EXPECT_EQ(img.width(), int(w->bounds->width()));
+    EXPECT_EQ(img.height(), int(w->bounds->height()));
+    EXPECT_EQ(img.pixel(img.width() / 2, img.height() / 2), (kit::PixelBGRA{0xc0, 0x30, 0x10, 255}));
+    EXPECT_EQ(capture::captureContext().capturedWindowName, "Blue Window");
+}
+
+TEST_F(CaptureSystem, AreaDraggedInTheToolAndRepeated) {
+    Client green({"solid", "Green Window", "100", "100", "500", "400", "#20a040"});
+    ASSERT_TRUE(waitFor([] { return windowTitled("Green Window").has_value(); }));
+    spin(400);
+    later("sleep 1.2; xdotool mousemove 150 160 mousedown 1 mousemove 300 260 mousemove 451 361 mouseup 1");
+    kit::Image img = Capturer::interactive(WindowShadow::transparent, false, false, false);
+    ASSERT_FALSE(img.isNull());
+    kit::Rect expected(150, 160, 301, 201);
+    EXPECT_EQ(capture::captureContext().rememberedArea, expected);
+    EXPECT_EQ(img, kit::grabArea(expected));
+    EXPECT_EQ(capture::captureContext().capturedWindowName, "Green Window");
+
+    kit::Image again = Capturer::interactive(WindowShadow::transparent, false, true, false);
+    EXPECT_EQ(again, img);
+    EXPECT_TRUE(spy.notices.empty());
+    EXPECT_TRUE(spy.oopses.empty());
+}
+
+TEST_F(CaptureSystem, EscapeGivesNoImageAndNoError) {
+    later("sleep 1.2; xdotool key Escape");
+    kit::Image img = Capturer::interactive(WindowShadow::transparent, false, false, false);
+    EXPECT_TRUE(img.isNull());
+    EXPECT_TRUE(spy.notices.empty());
+    EXPECT_TRUE(spy.oopses.empty());
+    EXPECT_FALSE(capture::captureContext().rememberedArea);
+    // With nothing to repeat the repeat says so and asks for an area.
+    later("sleep 1.2; xdotool key Escape");
+    Capturer::interactive(WindowShadow::transparent, false, true, false);
+    EXPECT_EQ(spy.notices, std::vector<std::string>{"No area to repeat"});
+}
+
+TEST_F(CaptureSystem, WindowPickedByClickInTheTool) {
+    Client yellow({"solid", "Yellow Window", "500", "300", "300", "200", "#e0c000"});
+    ASSERT_TRUE(waitFor([] { return windowTitled("Yellow Window").has_value(); }));
+    spin(400);
+    auto w = windowTitled("Yellow Window");
+    kit::Point c = w->bounds->center();
+    later(QString("sleep 1.2; xdotool mousemove %1 %2; sleep 0.3; xdotool click 1")
+              .arg(int(c.x))
+              .arg(int(c.y)));
+    kit::Image img = Capturer::interactive(WindowShadow::transparent, true, false, false);
+    ASSERT_FALSE(img.isNull());
+    EXPECT_EQ(img.width(), int(w->bounds->width()));
+    EXPECT_EQ(img.pixel(img.width() / 2, img.height() / 2), (kit::PixelBGRA{0x00, 0xc0, 0xe0, 255}));
+    EXPECT_EQ(capture::captureContext().capturedWindowName, "Yellow Window");
+}
+
+TEST_F(CaptureSystem, CaptureRectangleReadBackFromTheFile) {
+    std::string path = Capturer::temporaryCapturePath();
+    kit::Process tool(spy.toolPath, {"-x", "-R40,50,120,80", path});
+    auto r = tool.run();
+    ASSERT_EQ(r.exitCode, 0) << r.error;
+    EXPECT_EQ(Capturer::getXattrRect(path), kit::Rect(40, 50, 120, 80));
+    EXPECT_TRUE(spy.oopses.empty());
+    kit::files::remove(path);
+}
+
+// ───────────────────────── scrolling ─────────────────────────
+
+class ScrollSystem : public CaptureSystem {
+protected:
+    void openPage(bool fromBottom) {
+        info = QString::fromStdString(kit::files::tempDir() + "/scroll-info");
+        QFile::remove(info);
+        client = std::make_unique<Client>(
+            QStringList{"scroll", "Scroll Page", "200", "100", "640", "520", QString::number(page.width()),
+                        QString::number(page.height()), fromBottom ? "bottom" : "top", info});
+        ASSERT_TRUE(waitFor([&] { return readInfo(info).has_value(); }));
+        spin(300);
+        sw = *readInfo(info);
+        region = kit::Rect(sw.viewport.x() + 20, sw.viewport.y() + 30, sw.viewport.width() - 60,
+                           sw.viewport.height() - 60);
+        xdo({"mousemove", QString::number(int(region.midX())), QString::number(int(region.midY()))});
+    }
+    std::optional<kit::Image> runAuto(int direction) {
+        std::optional<kit::Image> result;
+        capture::ScrollCapturer::start(direction, region, [&](const kit::Image& img) { result = img; });
+        waitFor([&] { return result.has_value(); }, 60000);
+        return result;
+    }
+    int pageX() const { return int(region.x() - sw.viewport.x()); }
+    int pageY() const { return int(region.y() - sw.viewport.y()); }
+
+    kit::Image page = makePage(600, 3000);
+    QString info;
+    std::unique_ptr<Client> client;
+    ScrollWindow sw;
+    kit::Rect region;
+};
+
+TEST_F(ScrollSystem, AutomaticCaptureDownToTheEnd) {
+    openPage(false);
+    auto img = runAuto(-1);
+    ASSERT_TRUE(img && !img->isNull());
+    int maxScroll = page.height() - int(sw.viewport.height());
+    EXPECT_EQ(img->height(), int(region.height()) + maxScroll);
+    double share = matchingRows(*img, page, pageX(), pageY());
+    std::cout << "auto down: " << img->height() << " rows, matching " << share * 100 << " %" << std::endl;
+    EXPECT_EQ(share, 1.0);
+    EXPECT_EQ(spy.lastPreset["stopped"], "endReached");
+}
+
+TEST_F(ScrollSystem, AutomaticCaptureUpToTheStart) {
+    openPage(true);
+    auto img = runAuto(1);
+    ASSERT_TRUE(img && !img->isNull());
+    int maxScroll = page.height() - int(sw.viewport.height());
+    EXPECT_EQ(img->height(), int(region.height()) + maxScroll);
+    double share = matchingRows(*img, page, pageX(), pageY());
+    std::cout << "auto up: " << img->height() << " rows, matching " << share * 100 << " %" << std::endl;
+    EXPECT_EQ(share, 1.0);
+}
+
+TEST_F(ScrollSystem, AutomaticCaptureStopsAtTheHeightLimit) {
+    spy.ints["scrollingMax"] = 1200;
+    openPage(false);
+    auto img = runAuto(-1);
+    ASSERT_TRUE(img && !img->isNull());
+    EXPECT_LE(img->height(), 1200);
+    EXPECT_GT(img->height(), 900);
+    EXPECT_EQ(matchingRows(*img, page, pageX(), pageY()), 1.0);
+    EXPECT_EQ(spy.lastPreset["stopped"], "maxHeight");
+}
+
+TEST_F(ScrollSystem, AutomaticCaptureStopsOnAKeyOrAClick) {
+    openPage(false);
+    later("sleep 1.0; xdotool key a");
+    auto img = runAuto(-1);
+    ASSERT_TRUE(img && !img->isNull());
+    EXPECT_EQ(spy.lastPreset["stopped"], "interrupted");
+    EXPECT_LT(img->height(), 2000);
+    EXPECT_EQ(matchingRows(*img, page, pageX(), pageY()), 1.0);
+
+    openPage(false);
+    later("sleep 1.0; xdotool click 1");
+    img = runAuto(-1);
+    ASSERT_TRUE(img && !img->isNull());
+    EXPECT_EQ(spy.lastPreset["stopped"], "interrupted");
+}
+
+TEST_F(ScrollSystem, LiveCaptureFollowsWheelClicksAtSeveralSpeeds) {
+    openPage(false);
+    std::optional<kit::Image> result;
+    capture::VisionStitcher::startLiveCapture(region, [&](const kit::Image& img) { result = img; });
+    // Slow single clicks, then pairs, then a burst too fast to follow and a step back.
+    later(
+        "sleep 0.8;"
+        "for i in 1 2 3 4; do xdotool click 5; sleep 0.45; done;"
+        "for i in 1 2 3; do xdotool click --repeat 2 --delay 20 5; sleep 0.35; done;"
+        "xdotool click --repeat 7 --delay 10 5; sleep 0.7;"
+        "xdotool click --repeat 4 --delay 20 4; sleep 0.7;"
+        "for i in 1 2; do xdotool click 5; sleep 0.4; done;"
+        "xdotool key Escape");
+    waitFor([&] { return result.has_value(); }, 30000);
+    ASSERT_TRUE(result && !result->isNull());
+    double share = matchingRows(*result, page, pageX(), pageY());
+    std::cout << "live: " << result->height() << " rows, matching " << share * 100 << " %" << std::endl;
+    EXPECT_GT(result->height(), int(region.height()) + 300);
+    EXPECT_EQ(share, 1.0);
+}

@@ -1,0 +1,69 @@
+// kadrix-testclient: windows of known content for the capture system tests.
+//   kadrix-testclient solid TITLE X Y W H #RRGGBB
+//   kadrix-testclient scroll TITLE X Y W H PAGE_W PAGE_H top|bottom INFO_FILE
+// The scroll window shows the synthetic page of the capture tests in a
+// scroll area and writes the viewport's screen rectangle and scroll offset
+// ("x y w h offset") to INFO_FILE whenever they change.
+#include <QApplication>
+#include <QFile>
+#include <QLabel>
+#include <QScrollArea>
+#include <QScrollBar>
+#include <QTimer>
+#include <QWidget>
+
+#include "capture/Synthetic.h"
+#include "kit/qt/QtImage.h"
+
+int main(int argc, char** argv) {
+    QApplication app(argc, argv);
+    QStringList a = app.arguments();
+    if (a.size() < 8) return 2;
+    QString mode = a[1], title = a[2];
+    int x = a[3].toInt(), y = a[4].toInt(), w = a[5].toInt(), h = a[6].toInt();
+    if (mode == "solid") {
+        auto* win = new QWidget;
+        win->setWindowTitle(title);
+        win->setAutoFillBackground(true);
+        QPalette p = win->palette();
+        p.setColor(QPalette::Window, QColor(a[7]));
+        win->setPalette(p);
+        win->setGeometry(x, y, w, h);
+        win->show();
+        return app.exec();
+    }
+    if (mode != "scroll" || a.size() < 11) return 2;
+    int pageW = a[7].toInt(), pageH = a[8].toInt();
+    bool bottom = a[9] == "bottom";
+    QString info = a[10];
+    auto* area = new QScrollArea;
+    area->setWindowTitle(title);
+    area->setFrameShape(QFrame::NoFrame);
+    auto* label = new QLabel;
+    label->setPixmap(QPixmap::fromImage(kit::qt::wrap(testing_capture::makePage(pageW, pageH)).copy()));
+    label->setFixedSize(pageW, pageH);
+    area->setWidget(label);
+    area->setGeometry(x, y, w, h);
+    area->show();
+    auto write = [area, info] {
+        QPoint g = area->viewport()->mapToGlobal(QPoint(0, 0));
+        QFile f(info + ".tmp");
+        if (!f.open(QIODevice::WriteOnly)) return;
+        f.write(QString("%1 %2 %3 %4 %5\n")
+                    .arg(g.x())
+                    .arg(g.y())
+                    .arg(area->viewport()->width())
+                    .arg(area->viewport()->height())
+                    .arg(area->verticalScrollBar()->value())
+                    .toUtf8());
+        f.close();
+        QFile::remove(info);
+        QFile::rename(info + ".tmp", info);
+    };
+    QObject::connect(area->verticalScrollBar(), &QScrollBar::valueChanged, write);
+    QTimer::singleShot(500, [area, bottom, write] {
+        if (bottom) area->verticalScrollBar()->setValue(area->verticalScrollBar()->maximum());
+        write();
+    });
+    return app.exec();
+}
