@@ -7,6 +7,8 @@
 #include "kit/LayerRenderer.h"
 #include "kit/ShapeLayer.h"
 #include "kit/TextLayer.h"
+#include "kit/qt/LayerPainter.h"
+#include "kit/qt/QtImage.h"
 
 using namespace kit;
 
@@ -425,3 +427,71 @@ TEST_P(Render, TextDrawsFromTheTopLeft) {
 }
 
 INSTANTIATE_TEST_SUITE_P(Scales, Render, ::testing::Values(1.0, 2.0));
+
+TEST_P(Render, ShadowPathAndConicGradient) {
+    auto r = root(40, 40);
+    auto l = Layer::make();  // nothing drawn, yet the shadow path casts a shadow
+    l->setFrame({10, 10, 20, 20});
+    l->setShadowPath(Path::rect({0, 0, 20, 20}));
+    l->setShadowOpacity(1);
+    l->setShadowRadius(0);
+    l->setShadowOffset({5, 0});
+    r->addSublayer(l);
+    Image img = renderToImage(*r, s);
+    EXPECT_TRUE(px(img, 32, 20, 0, 0, 0, 255));
+    EXPECT_TRUE(px(img, 16, 20, 0, 0, 0, 255));
+    EXPECT_TRUE(px(img, 12, 20, 0, 0, 0, 0));
+
+    // Conic: angle 0 points at the end point and grows counter-clockwise (y up).
+    auto g = GradientLayer::make();
+    g->setType(GradientType::Conic);
+    g->setBounds({0, 0, 100, 100});
+    g->setColors({red, blue});
+    g->setStartPoint({0.5, 0.5});
+    g->setEndPoint({1, 0.5});
+    img = renderToImage(*g, s);
+    PixelBGRA early = at(img, 90, 55), late = at(img, 90, 45);  // +3° and −3° about +x
+    EXPECT_GT(early.r, 230);
+    EXPECT_GT(late.b, 230);
+    PixelBGRA quarter = at(img, 50, 95);  // 90°: a quarter of the way
+    EXPECT_NEAR(quarter.r, 191, 8);
+}
+
+TEST_P(Render, ScreenPaintingMatchesExport) {
+    // A view paints its root layer with the same code the export uses: a
+    // widget-like target of logical size 60×40 at the device ratio gives the
+    // very pixels of renderToImage at that scale.
+    auto r = root(60, 40);
+    r->setAnchorPoint({0, 0});
+    auto a = box({5, 5, 30, 20}, red);
+    a->setCornerRadius(5);
+    a->setShadowOpacity(0.5);
+    a->setOpacity(0.8);
+    a->addSublayer(box({10, 10, 30, 20}, green));
+    r->addSublayer(a);
+    auto t = TextLayer::make();
+    t->setString("Kadrix");
+    t->setFont(Font::system(11));
+    t->setFrame({20, 20, 40, 16});
+    t->setForegroundColor(blue);
+    r->addSublayer(t);
+    Image exported = renderToImage(*r, s);
+
+    QImage screen(int(60 * s), int(40 * s), QImage::Format_ARGB32_Premultiplied);
+    screen.setDevicePixelRatio(s);
+    screen.fill(Qt::transparent);
+    {
+        QPainter p(&screen);
+        qt::paintLayerTree(p, *r, 40);
+    }
+    Image shown = qt::toImage(screen, s);
+    ASSERT_EQ(shown.width(), exported.width());
+    int differ = 0;
+    for (int y = 0; y < shown.height(); ++y)
+        for (int x = 0; x < shown.width(); ++x) {
+            PixelBGRA u = shown.pixel(x, y), v = exported.pixel(x, y);
+            differ += std::abs(u.r - v.r) > 2 || std::abs(u.g - v.g) > 2 || std::abs(u.b - v.b) > 2 ||
+                      std::abs(u.a - v.a) > 2;
+        }
+    EXPECT_EQ(differ, 0);
+}

@@ -395,6 +395,8 @@ void drawGradient(QPainter& p, const GradientLayer& g, const Rect& b) {
             QConicalGradient cg(s, deg);
             cg.setStops(stops);
             brush = QBrush(cg);
+            // Qt's angles run the other way in a y-up space: mirror about the centre.
+            brush.setTransform(QTransform(1, 0, 0, -1, 0, 2 * s.y()));
             break;
         }
     }
