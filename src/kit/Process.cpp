@@ -104,6 +104,7 @@ ProcessResult Process::run(const OnOutput& onOutput) {
 }
 
 ProcessResult Process::runOnMain(const OnOutput& onOutput) {
+    if (!isMainThread()) return run(onOutput);  // no loop of ours to turn here
     // The child is read on a helper thread; its chunks and the end are posted
     // to the main loop in order, so every chunk is delivered before we return.
     QEventLoop loop;

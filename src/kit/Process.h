@@ -29,7 +29,8 @@ public:
     // merged output in chunks, on the calling thread. For background threads.
     ProcessResult run(const OnOutput& onOutput = {});
     // The same on the main thread with the event loop turning while it waits
-    // (the interface keeps painting; timers keep firing).
+    // (the interface keeps painting; timers keep firing). Off the main thread
+    // it is run().
     ProcessResult runOnMain(const OnOutput& onOutput = {});
 
 private:

@@ -67,4 +67,12 @@ TEST(Process, RunOnMainKeepsTheEventLoopTurning) {
 
     auto failed = Process("/nonexistent/tool", {}).runOnMain();
     EXPECT_FALSE(failed.launched);
+
+    // Off the main thread there is no loop to turn: it simply runs.
+    DispatchQueue q("off-main");
+    std::string offOut;
+    auto off =
+        q.syncResult([&] { return Process("/bin/echo", {"x"}).runOnMain([&](auto c) { offOut += c; }); });
+    EXPECT_EQ(off.exitCode, 0);
+    EXPECT_EQ(offOut, "x\n");
 }
