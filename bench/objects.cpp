@@ -1,0 +1,128 @@
+// Annotation hot paths: the full stroke outline build over 2000 pointer
+// samples (run on every sample while a highlighter is drawn), and one layout
+// pass that draws 200 annotation objects into their layers.
+#include <benchmark/benchmark.h>
+
+#include <cmath>
+#include <cstdlib>
+#include <filesystem>
+#include <memory>
+#include <vector>
+
+#include "editor/Framer.h"
+#include "editor/ObjectHandlers.h"
+#include "kit/Application.h"
+#include "kit/Layer.h"
+#include "objects/FreehandHelper.h"
+#include "objects/ObjArrow.h"
+#include "objects/ObjCounter.h"
+#include "objects/ObjLine.h"
+#include "objects/ObjOval.h"
+#include "objects/ObjRectangle.h"
+
+namespace {
+
+using Points = FreehandHelper::Points;
+
+Points wavyStroke(int n) {
+    Points p;
+    p.reserve(size_t(n));
+    for (int i = 0; i < n; ++i) {
+        double t = i * 0.05;
+        p.push_back(Point::at(i * 0.9 + 3 * std::sin(t * 3), 200 + 80 * std::sin(t) + 2 * std::cos(t * 7)));
+    }
+    return p;
+}
+
+// The reference order of the outline build, as the freehand object runs it.
+Points outlineBuild(const Points& raw, double smoothing, double resolution, double width) {
+    Points p = FreehandHelper::measureLengths(raw);
+    p = FreehandHelper::levelStart(p, resolution);
+    p = FreehandHelper::smoothPositions(p, smoothing, resolution);
+    p = FreehandHelper::smoothPositions(p, smoothing * 0.8, resolution);
+    p = FreehandHelper::smoothPositions(p, smoothing * 0.6, resolution);
+    p = FreehandHelper::thin(p, 10 / resolution);
+    p = FreehandHelper::controlPoints(p);
+    p = FreehandHelper::smoothWeights(FreehandHelper::smoothWeights(p));
+    p = FreehandHelper::segmentize(p);
+    p = FreehandHelper::smoothWeights(FreehandHelper::smoothWeights(p));
+    p = FreehandHelper::weightScale(p, 0, 1, 0.3);
+    p = FreehandHelper::smoothPositions(p, smoothing * 0.6, resolution);
+    p = FreehandHelper::smoothPositions(p, smoothing * 0.2, resolution);
+    return FreehandHelper::outline(p, width, 0.05, 3);
+}
+
+void BM_StrokePipeline2000(benchmark::State& state) {
+    Framer::shared()._dpr.set(2);
+    Points raw = wavyStroke(2000);
+    for (auto _ : state) {
+        Points shape = outlineBuild(raw, 0.9, 0.5, 40);
+        kit::Path path = FreehandHelper::bezierPath(shape);
+        benchmark::DoNotOptimize(path.elements().data());
+    }
+}
+BENCHMARK(BM_StrokePipeline2000)->Unit(benchmark::kMillisecond);
+
+class BenchManager : public ObjectHandlers {
+public:
+    void deactivate() override {}
+    std::string activeType() const override { return ""; }
+    void renumberCounters() override {}
+};
+
+void BM_Draw200Objects(benchmark::State& state) {
+    Framer::shared()._dpr.set(2);
+    Framer::shared()._zoom.set(1);
+    BenchManager manager;
+    auto drawing = kit::Layer::make(), control = kit::Layer::make();
+    for (int i = 0; i < 200; ++i) {
+        double x = (i % 20) * 120, y = (i / 20) * 90;
+        std::shared_ptr<ProtoObject> o;
+        switch (i % 5) {
+            case 0:
+                o = std::make_shared<ObjRectangle>(&manager, drawing, control);
+                break;
+            case 1:
+                o = std::make_shared<ObjLine>(&manager, drawing, control);
+                break;
+            case 2:
+                o = std::make_shared<ObjArrow>(&manager, drawing, control);
+                break;
+            case 3:
+                o = std::make_shared<ObjOval>(&manager, drawing, control);
+                break;
+            default:
+                o = std::make_shared<ObjCounter>(&manager, drawing, control);
+                break;
+        }
+        o->rect = {x + 10, y + 10, 90, 60};
+        o->state = i == 0 ? "selected" : "unselected";
+        manager.objects.push_back(o);
+    }
+    int step = 0;
+    for (auto _ : state) {
+        // Each pass moves every object, so every outline is rebuilt.
+        ++step;
+        for (auto& o : manager.objects) {
+            o->rect.x1 += (step % 2) ? 1 : -1;
+            o->draw();
+        }
+    }
+}
+BENCHMARK(BM_Draw200Objects)->Unit(benchmark::kMillisecond);
+
+}  // namespace
+
+int main(int argc, char** argv) {
+    if (!std::getenv("QT_QPA_PLATFORM")) setenv("QT_QPA_PLATFORM", "offscreen", 1);
+    if (!std::getenv("KADRIX_HOME")) {
+        auto dir = std::filesystem::temp_directory_path() / "kadrix-bench-objects";
+        std::filesystem::create_directories(dir);
+        setenv("KADRIX_HOME", dir.c_str(), 1);
+    }
+    kit::Application app(argc, argv);
+    benchmark::Initialize(&argc, argv);
+    benchmark::RunSpecifiedBenchmarks();
+    benchmark::Shutdown();
+    return 0;
+}
