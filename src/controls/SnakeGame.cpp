@@ -27,7 +27,6 @@ const char* snakeDigitRuns(int digit) {
 
 SnakeGame::SnakeGame(int rows_, int cols_) : rows(rows_), cols(cols_) {
     matrix.assign(static_cast<size_t>(cols), std::vector<int>(static_cast<size_t>(rows), 0));
-    random = [this](int n) { return std::uniform_int_distribution<int>(0, n - 1)(engine); };
     reset();
 }
 
@@ -54,10 +53,14 @@ bool SnakeGame::newBait() {
     if (!anyFree) return false;
     GridCell c;
     do {
-        c = {random(cols), random(rows)};
+        c = {draw(cols), draw(rows)};
     } while (onSnake(c) || isCorner(c));
     bait = c;
     return true;
+}
+
+int SnakeGame::draw(int n) {
+    return random ? random(n) : std::uniform_int_distribution<int>(0, n - 1)(engine);
 }
 
 void SnakeGame::render() {

@@ -46,12 +46,13 @@ public:
     // Fills the matrix with the score in pixel digits (two at most).
     void drawScore(int value);
 
-    // Random source for the food: returns a number in [0, n). Tests replace it.
+    // Random source for the food: a number in [0, n). Unset: a random engine of the game's own.
     std::function<int(int)> random;
 
 private:
     bool onSnake(GridCell c) const;
     bool isCorner(GridCell c) const;
+    int draw(int n);
     void writeGlyph(int digit, int fromColumn);
     std::mt19937 engine{std::random_device{}()};
 };

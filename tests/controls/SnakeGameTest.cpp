@@ -161,3 +161,13 @@ TEST(SnakeGame, ScoreDrawing) {
     ninetyNine.drawScore(99);
     EXPECT_EQ(big.matrix, ninetyNine.matrix);
 }
+
+TEST(SnakeGame, ACopyPlaysOnItsOwn) {
+    SnakeGame copy(8, 18);
+    {
+        SnakeGame original(8, 18);
+        copy = original;
+    }
+    EXPECT_TRUE(copy.newBait());
+    EXPECT_FALSE(copy.bait.x < 0 || copy.bait.x >= 18 || copy.bait.y < 0 || copy.bait.y >= 8);
+}
