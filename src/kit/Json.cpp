@@ -14,7 +14,38 @@ std::string dumpPretty(const Json& value) {
     return value.dump(4, ' ', false, Json::error_handler_t::replace);
 }
 
+namespace {
+
+// Copying, comparing and dumping a value recurse once per level, so a deeply
+// nested reply could exhaust the stack long after parsing; refuse it up front.
+constexpr int kMaxDepth = 512;
+
+bool nestingWithinLimit(std::string_view text) {
+    int depth = 0;
+    bool inString = false, escaped = false;
+    for (char c : text) {
+        if (inString) {
+            if (escaped)
+                escaped = false;
+            else if (c == '\\')
+                escaped = true;
+            else if (c == '"')
+                inString = false;
+        } else if (c == '"') {
+            inString = true;
+        } else if (c == '[' || c == '{') {
+            if (++depth > kMaxDepth) return false;
+        } else if (c == ']' || c == '}') {
+            --depth;
+        }
+    }
+    return true;
+}
+
+}  // namespace
+
 std::optional<Json> parse(std::string_view text) {
+    if (!nestingWithinLimit(text)) return std::nullopt;
     Json out = Json::parse(text.begin(), text.end(), nullptr, /*allow_exceptions=*/false);
     if (out.is_discarded()) return std::nullopt;
     return out;

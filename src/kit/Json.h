@@ -21,7 +21,8 @@ std::string dump(const Json& value);
 // Indented text (4 blanks), sorted keys; for files people read.
 std::string dumpPretty(const Json& value);
 
-// The whole text must be one JSON value (surrounding white space allowed).
+// The whole text must be one JSON value (surrounding white space allowed),
+// nested at most 512 levels deep.
 std::optional<Json> parse(std::string_view text);
 
 // Strict readers of a value.

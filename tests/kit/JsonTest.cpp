@@ -26,6 +26,12 @@ TEST(Json, ParseRefusesMalformedTextWithoutThrowing) {
     EXPECT_FALSE(json::parse("{'a':1}"));
     EXPECT_FALSE(json::parse("[1,]"));
     EXPECT_FALSE(json::parse(std::string(100000, '[')));
+    // Deep nesting is refused even when well formed (it would overflow the
+    // stack when copied or dumped); brackets inside strings do not count.
+    EXPECT_FALSE(json::parse(std::string(100000, '[') + std::string(100000, ']')));
+    EXPECT_TRUE(json::parse(std::string(512, '[') + std::string(512, ']')));
+    EXPECT_FALSE(json::parse(std::string(513, '[') + std::string(513, ']')));
+    EXPECT_TRUE(json::parse("[\"" + std::string(1000, '[') + "\\\"\"]"));
     auto ok = json::parse("  {\"a\": [1, 2.5, \"x\"]}\n");
     ASSERT_TRUE(ok);
     EXPECT_EQ((*ok)["a"][1].get<double>(), 2.5);
