@@ -104,6 +104,10 @@ void Layer::setBackgroundColor(std::optional<Color> c) {
     backgroundColor_ = c;
     changed();
 }
+void Layer::setBackgroundPattern(Image tile) {
+    backgroundPattern_ = std::move(tile);
+    changed();
+}
 void Layer::setBorderWidth(double w) {
     borderWidth_ = std::max(w, 0.0);
     changed();

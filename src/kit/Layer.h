@@ -93,6 +93,10 @@ public:
     void setOpacity(double o);
     std::optional<Color> backgroundColor() const { return backgroundColor_; }
     void setBackgroundColor(std::optional<Color> c);
+    // A tiled image in place of the background colour (a pattern colour):
+    // upright tiles of the image's point size from the bounds' bottom-left.
+    const Image& backgroundPattern() const { return backgroundPattern_; }
+    void setBackgroundPattern(Image tile);
     // The border is drawn inside the bounds, above contents and sublayers.
     double borderWidth() const { return borderWidth_; }
     void setBorderWidth(double w);
@@ -213,6 +217,7 @@ private:
     bool hidden_ = false;
     double opacity_ = 1;
     std::optional<Color> backgroundColor_;
+    Image backgroundPattern_;
     double borderWidth_ = 0;
     Color borderColor_ = Color::black();
     double cornerRadius_ = 0;

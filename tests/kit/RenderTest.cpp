@@ -495,3 +495,21 @@ TEST_P(Render, ScreenPaintingMatchesExport) {
         }
     EXPECT_EQ(differ, 0);
 }
+
+TEST_P(Render, BackgroundPatternTilesUpright) {
+    // A 16×16-point checker tile at 2 pixels a point, its top-left quarter dark.
+    Image tile(32, 32, 2.0);
+    tile.fill(Color::white(1));
+    for (int y = 0; y < 16; ++y)
+        for (int x = 0; x < 16; ++x) tile.setPixel(x, y, {0, 0, 0, 255});
+    auto l = Layer::make();
+    l->setBounds({0, 0, 40, 40});
+    l->setBackgroundColor(red);  // the pattern takes its place
+    l->setBackgroundPattern(tile);
+    Image img = renderToImage(*l, s);
+    EXPECT_TRUE(px(img, 4, 12, 0, 0, 0));  // first tile: dark at its top-left
+    EXPECT_TRUE(px(img, 12, 12, 255, 255, 255));
+    EXPECT_TRUE(px(img, 4, 4, 255, 255, 255));
+    EXPECT_TRUE(px(img, 20, 28, 0, 0, 0));  // repeats every 16 points
+    EXPECT_TRUE(px(img, 36, 36, 255, 255, 255));
+}

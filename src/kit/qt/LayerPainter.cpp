@@ -418,7 +418,8 @@ void drawBorder(QPainter& p, const Layer& l, const Rect& b) {
 }
 
 int paintOps(const Layer& l) {
-    int n = (l.backgroundColor() ? 1 : 0) + (l.contents().isNull() ? 0 : 1) + (l.borderWidth() > 0 ? 1 : 0);
+    int n = (l.backgroundColor() || !l.backgroundPattern().isNull() ? 1 : 0) +
+            (l.contents().isNull() ? 0 : 1) + (l.borderWidth() > 0 ? 1 : 0);
     switch (l.kind()) {
         case Layer::Kind::Shape: {
             auto& s = static_cast<const ShapeLayer&>(l);
@@ -435,11 +436,22 @@ int paintOps(const Layer& l) {
     return n;
 }
 
+// Upright tiles of the pattern's point size, the first one at the bottom-left.
+QBrush patternBrush(const Image& tile, const Rect& b) {
+    QBrush brush(wrap(tile));
+    double sc = tile.scale();
+    Rect r = b.standardized();
+    brush.setTransform(QTransform(1 / sc, 0, 0, -1 / sc, r.minX(), r.minY() + tile.height() / sc));
+    return brush;
+}
+
 // Background, contents, own drawing, sublayers and border, in layer space.
 void drawBody(QPainter& p, const Layer& l, const Rect& b) {
     double radius = l.presented("cornerRadius", l.cornerRadius());
-    if (auto bg = l.presented("backgroundColor", l.backgroundColor().value_or(Color::clear()));
-        bg.a > 0 && l.backgroundColor())
+    if (!l.backgroundPattern().isNull())
+        p.fillPath(roundedRectPath(b, radius), patternBrush(l.backgroundPattern(), b));
+    else if (auto bg = l.presented("backgroundColor", l.backgroundColor().value_or(Color::clear()));
+             bg.a > 0 && l.backgroundColor())
         p.fillPath(roundedRectPath(b, radius), toQColor(bg));
     p.save();
     if (l.masksToBounds()) p.setClipRect(toQRect(b.standardized()), Qt::IntersectClip);
