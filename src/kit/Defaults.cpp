@@ -107,6 +107,21 @@ Disk readDisk(const std::string& path) {
     return d;
 }
 
+// Identifies one version of the file cheaply: a rename-replace gives a new
+// inode, an in-place edit a new size or time.
+struct Stamp {
+    ino_t inode = 0;
+    off_t size = 0;
+    int64_t mtimeNs = 0;
+    bool operator==(const Stamp&) const = default;
+};
+
+std::optional<Stamp> stampOf(const std::string& path) {
+    struct stat st {};
+    if (::stat(path.c_str(), &st) != 0) return std::nullopt;
+    return Stamp{st.st_ino, st.st_size, int64_t(st.st_mtim.tv_sec) * 1000000000 + st.st_mtim.tv_nsec};
+}
+
 void moveAside(const std::string& path) {
     std::string aside = path + ".corrupt-" + std::to_string(std::time(nullptr));
     if (files::move(path, aside))
@@ -134,7 +149,16 @@ struct Defaults::State {
     std::condition_variable cv;
     bool stopping = false;
     std::thread writer;
-    std::mutex writeMutex;  // one writer of the file at a time; taken before `mutex`
+    std::mutex writeMutex;           // one writer of the file at a time; taken before `mutex`
+    std::optional<Stamp> diskStamp;  // of the file last read or written (under writeMutex)
+
+    // The file, when it changed since we last read or wrote it; else nothing.
+    Disk readIfChanged() {
+        auto stamp = stampOf(path);
+        if (stamp && diskStamp && *stamp == *diskStamp) return {};
+        diskStamp = stamp;
+        return readDisk(path);
+    }
 
     void touch(std::string_view key) {  // with mutex held
         ++generation;
@@ -165,7 +189,7 @@ struct Defaults::State {
             std::lock_guard lock(mutex);
             if (generation == written) return true;
         }
-        Disk disk = readDisk(path);
+        Disk disk = readIfChanged();
         Json out = Json::object();
         uint64_t gen;
         {
@@ -176,6 +200,7 @@ struct Defaults::State {
         }
         std::string text = json::dumpPretty(out) + "\n";
         bool ok = files::writeAtomic(path, text, 0600);
+        if (ok) diskStamp = stampOf(path);
         std::lock_guard lock(mutex);
         if (!ok) {
             attempted = gen;
@@ -223,6 +248,7 @@ Defaults::Defaults(std::string path, double debounceSeconds) : state_(std::make_
     s.debounce = std::chrono::duration_cast<Clock::duration>(
         std::chrono::duration<double>(std::max(0.0, debounceSeconds)));
     if (s.path.empty()) return;
+    s.diskStamp = stampOf(s.path);
     Disk disk = readDisk(s.path);
     if (disk.corrupt) {
         moveAside(s.path);
@@ -394,7 +420,7 @@ bool Defaults::flush() {
 void Defaults::synchronize() {
     if (state_->path.empty()) return;
     std::lock_guard writing(state_->writeMutex);
-    Disk disk = readDisk(state_->path);
+    Disk disk = state_->readIfChanged();
     std::lock_guard lock(state_->mutex);
     state_->merge(disk);
 }
