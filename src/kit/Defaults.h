@@ -30,7 +30,8 @@ public:
     Defaults(const Defaults&) = delete;
     Defaults& operator=(const Defaults&) = delete;
 
-    // Reads. Data values (set with setData) read back as Json binary.
+    // Reads. Data values (set with setData) read back as Json binary; in the
+    // file they are objects {"$data": "<base64>"}.
     std::optional<Json> object(std::string_view key) const;
     bool contains(std::string_view key) const;
     // Text, or a number or Boolean written as text ("42", "2.5", "1").

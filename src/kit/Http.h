@@ -58,7 +58,9 @@ struct DownloadRequest {
 };
 
 struct DownloadResult {
-    std::optional<std::string> path;  // the file written, when the transfer completed
+    // The file written, when the transfer completed, whatever the HTTP status
+    // (check `status` before trusting the content).
+    std::optional<std::string> path;
     std::optional<int> status;
     std::string finalUrl;
     std::optional<Error> error;  // a cancel gives the message "cancelled"
