@@ -153,10 +153,10 @@ Window::Window(const Rect& contentRect, unsigned styleMask)
     : d_(std::make_unique<Private>()), style_(styleMask) {
     d_->widget = new qt::WindowWidget(this);
     d_->widget->setAttribute(Qt::WA_DeleteOnClose, false);
-    applyFlags();
     Rect server = Displays::toWindowServer(contentRect);
     d_->widget->setGeometry(roundi(server.x()), roundi(server.y()), roundi(server.width()),
                             roundi(server.height()));
+    applyFlags();  // keeps the geometry; a fixed-size window keeps this size
     setContentView(View::make({0, 0, contentRect.width(), contentRect.height()}));
     qt::registerWindow(this, d_->widget);
 }
@@ -185,6 +185,7 @@ void Window::setStyleMask(unsigned mask) {
 void Window::applyFlags() {
     QWidget* w = d_->widget;
     bool visible = w->isVisible();
+    QRect geometry = w->geometry();  // new flags make a new native window of default size
     Qt::WindowFlags f = Qt::Window;
     if (style_ & WindowStyle::Utility) f = Qt::Tool;
     if (!(style_ & WindowStyle::Titled)) {
@@ -203,8 +204,9 @@ void Window::applyFlags() {
     if (style_ & WindowStyle::NonactivatingPanel) f |= Qt::WindowDoesNotAcceptFocus;
     w->setWindowFlags(f);
     w->setAttribute(Qt::WA_ShowWithoutActivating, (style_ & WindowStyle::NonactivatingPanel) != 0);
+    w->setGeometry(geometry);
     if (!(style_ & WindowStyle::Resizable) && (style_ & WindowStyle::Titled))
-        w->setFixedSize(w->size());
+        w->setFixedSize(geometry.size());
     else {
         w->setMinimumSize(int(minSize_.width), int(minSize_.height));
         w->setMaximumSize(QWIDGETSIZE_MAX, QWIDGETSIZE_MAX);

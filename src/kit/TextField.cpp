@@ -1,0 +1,111 @@
+#include "kit/TextField.h"
+
+#include <QIntValidator>
+#include <QLineEdit>
+#include <QStyle>
+#include <QValidator>
+
+#include "kit/qt/ControlPrivate.h"
+
+namespace kit {
+
+namespace {
+
+QLineEdit* edit(const TextField& f) {
+    return qt::hosted<QLineEdit>(f);
+}
+
+// Whole numbers within 64-bit bounds (QIntValidator stops at 32 bits).
+class IntegerValidator : public QValidator {
+public:
+    IntegerValidator(int64_t lo, int64_t hi, QObject* parent) : QValidator(parent), lo_(lo), hi_(hi) {}
+    State validate(QString& input, int&) const override {
+        if (input.isEmpty() || (input == "-" && lo_ < 0)) return Intermediate;
+        bool ok = false;
+        qlonglong v = input.toLongLong(&ok);
+        if (!ok) return Invalid;
+        for (QChar c : input)
+            if (!c.isDigit() && c != '-') return Invalid;
+        if (v > hi_ || (v < lo_ && v < 0)) return Invalid;
+        return v < lo_ ? Intermediate : Acceptable;
+    }
+
+private:
+    int64_t lo_, hi_;
+};
+
+}  // namespace
+
+TextField::TextField(const Rect& frame) : Control(frame) {
+    auto* e = new QLineEdit;
+    qt::hostWidget(*this, e);
+    QObject::connect(e, &QLineEdit::textEdited, [this](const QString&) {
+        if (onTextChange) onTextChange(*this);
+    });
+    QObject::connect(e, &QLineEdit::editingFinished, [this] { sendAction(); });
+}
+
+std::string TextField::stringValue() const {
+    return edit(*this)->text().toStdString();
+}
+void TextField::setStringValue(const std::string& text) {
+    edit(*this)->setText(QString::fromStdString(text));
+}
+void TextField::setPlaceholder(const std::string& text) {
+    edit(*this)->setPlaceholderText(QString::fromStdString(text));
+}
+bool TextField::isEditable() const {
+    return !edit(*this)->isReadOnly();
+}
+
+void TextField::setEditable(bool editable) {
+    edit(*this)->setReadOnly(!editable);
+    edit(*this)->setFocusPolicy(editable ? Qt::StrongFocus : Qt::NoFocus);
+}
+
+void TextField::setBezeled(bool bezeled) {
+    edit(*this)->setFrame(bezeled);
+}
+
+void TextField::setAlignment(TextAlignment a) {
+    edit(*this)->setAlignment(qt::toQtAlignment(a));
+}
+
+void TextField::setTextColor(Color color) {
+    QPalette p = edit(*this)->palette();
+    p.setColor(QPalette::Text, qt::toQColor(color));
+    edit(*this)->setPalette(p);
+}
+
+void TextField::setMaxLength(int characters) {
+    edit(*this)->setMaxLength(characters);
+}
+
+void TextField::setIntegerEntry(int64_t min, int64_t max) {
+    QLineEdit* e = edit(*this);
+    e->setValidator(new IntegerValidator(min, max, e));
+}
+
+std::optional<int64_t> TextField::integerValue() const {
+    bool ok = false;
+    qlonglong v = edit(*this)->text().trimmed().toLongLong(&ok);
+    if (!ok) return std::nullopt;
+    return int64_t(v);
+}
+
+void TextField::selectAll() {
+    edit(*this)->selectAll();
+}
+
+SearchField::SearchField(const Rect& frame) : TextField(frame) {
+    QLineEdit* e = edit(*this);
+    e->setClearButtonEnabled(true);
+    e->addAction(e->style()->standardIcon(QStyle::SP_FileDialogContentsView), QLineEdit::LeadingPosition);
+    setPlaceholder("Search");
+    // Clearing with the button is a change like any other.
+    QObject::connect(e, &QLineEdit::textChanged, [this](const QString& t) {
+        if (t.isEmpty() && onTextChange) onTextChange(*this);
+    });
+}
+
+}  // namespace kit

@@ -1,0 +1,39 @@
+#pragma once
+// kit-internal: standard controls are kit views hosting one Qt widget that
+// fills them.
+#include <QColor>
+#include <QWidget>
+
+#include "kit/Color.h"
+#include "kit/Control.h"
+#include "kit/TextField.h"
+
+namespace kit::qt {
+
+// Puts `widget` inside the view, filling it; the view owns it from now on.
+void hostWidget(View& view, QWidget* widget);
+QWidget* hostedWidget(const View& view);
+template <class W>
+W* hosted(const View& view) {
+    return static_cast<W*>(hostedWidget(view));
+}
+
+inline QColor toQColor(Color c) {
+    return QColor::fromRgbF(float(c.r), float(c.g), float(c.b), float(c.a));
+}
+inline Qt::Alignment toQtAlignment(TextAlignment a) {
+    switch (a) {
+        case TextAlignment::Center:
+            return Qt::AlignHCenter | Qt::AlignVCenter;
+        case TextAlignment::Right:
+            return Qt::AlignRight | Qt::AlignVCenter;
+        case TextAlignment::Left:
+            break;
+    }
+    return Qt::AlignLeft | Qt::AlignVCenter;
+}
+inline Color fromQColor(const QColor& q) {
+    return {q.redF(), q.greenF(), q.blueF(), q.alphaF()};
+}
+
+}  // namespace kit::qt
