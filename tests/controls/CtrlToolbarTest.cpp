@@ -1,7 +1,9 @@
 #include <gtest/gtest.h>
 
+#include "controls/CtrlButtonHover.h"
 #include "controls/CtrlToolbar.h"
 #include "controls/ImageAssets.h"
+#include "kit/Timer.h"
 
 namespace {
 
@@ -156,4 +158,34 @@ TEST(CtrlToolbar, HoverReportsTitleAndCentre) {
     EXPECT_EQ(tips.size(), 1u);
     b->mouseExited({});
     EXPECT_EQ(hides, 1);
+}
+
+TEST(CtrlToolbar, FlashAndHoverStyle) {
+    kit::ManualClockScope clock;
+    auto b = bar(600);
+    b->select("oval");
+    b->flash();
+    auto items = b->itemButtons();
+    EXPECT_TRUE(items[4]->isHighlighted());
+    EXPECT_EQ(items[4]->state(), 1);
+    clock.advance(0.01);
+    EXPECT_FALSE(items[4]->isHighlighted());
+
+    kit::Image lit(20, 20);
+    lit.setPixel(1, 1, {255, 255, 255, 255});
+    ImageAssets::set("tool-0-hl", lit);
+    auto hover = std::make_shared<CtrlToolbar>(kit::Rect{0, 0, 300, 32});
+    hover->isHoverStyle = true;
+    hover->selectable = false;
+    hover->itemWidth = hover->itemHeight = 32;
+    hover->layoutItems(fifteenTools());
+    auto* first = dynamic_cast<CtrlButtonHover*>(hover->itemButtons()[0]);
+    ASSERT_NE(first, nullptr);
+    EXPECT_EQ(first->hoverImage, lit);
+    int calls = 0;
+    hover->callback = [&](ButtonBase*, const std::string&) { ++calls; };
+    first->mouseDown({});  // hover-style items act on press
+    EXPECT_EQ(calls, 1);
+    hover->select("text");  // not selectable: nothing is marked
+    EXPECT_EQ(hover->itemButtons()[2]->state(), 0);
 }

@@ -10,6 +10,7 @@
 #include "controls/CtrlButtonHover.h"
 #include "controls/CtrlColorButton.h"
 #include "controls/CtrlHelper.h"
+#include "controls/CtrlLogoSnake.h"
 #include "controls/CtrlRadioImage.h"
 #include "controls/CtrlToolbar.h"
 #include "controls/CtrlTooltippedSegments.h"
@@ -136,13 +137,23 @@ TEST(Gallery, EveryControlInItsStates) {
     bubble->awake();
     bubble->show();
 
+    // The logo snake mid-game and showing a score.
+    auto game = std::make_shared<CtrlLogoSnake>(kit::Rect{220, 30, 73, 33});
+    content->addSubview(game);
+    game->start();
+    auto score = std::make_shared<CtrlLogoSnake>(kit::Rect{310, 30, 73, 33});
+    content->addSubview(score);
+    score->game.drawScore(42);
+    score->redraw();
+    score->lfield->setHidden(false);
+
     window.makeKeyAndOrderFront();
     kit::processMainEvents();
     if (const char* hold = std::getenv("KADRIX_GALLERY_SECONDS")) {
         double seconds = std::atof(hold);
         kit::runMainLoopUntil([] { return false; }, seconds);
     }
-    kit::Image shot = content->snapshot(1);
+    kit::Image shot = content->snapshot(2);
     ASSERT_FALSE(shot.isNull());
     const char* dir = std::getenv("KADRIX_SHOTS");
     std::string folder = dir ? dir : ::testing::TempDir();
@@ -168,4 +179,7 @@ TEST(Gallery, EveryControlInItsStates) {
     // The tool bar shows its More button on the last whole slot that fits.
     EXPECT_FALSE(bar->btnMore->isHidden());
     EXPECT_EQ(bar->btnMore->state(), 1);
+    // The snake's head cell (7, 3) is lit in the main colour; the score's "4" stem too.
+    EXPECT_GT(pixelAt(shot, 220 + 7 * 4 + 2.5, 30 + 3 * 4 + 2.5).r, 0.8);
+    EXPECT_GT(pixelAt(shot, 310 + 7 * 4 + 2.5, 30 + 4 * 4 + 2.5).r, 0.8);
 }
