@@ -192,10 +192,14 @@ uint32_t modifierFlagsFromCarbon(uint32_t c) {
     return f;
 }
 
-int ClickCounter::press(int button, Point location, double time) {
+int ClickCounter::peek(int button, Point location, double time) const {
     bool continues = count_ > 0 && button == button_ && time - lastTime_ <= interval_ && time >= lastTime_ &&
                      std::hypot(location.x - last_.x, location.y - last_.y) <= distance_;
-    count_ = continues ? count_ + 1 : 1;
+    return continues ? count_ + 1 : 1;
+}
+
+int ClickCounter::press(int button, Point location, double time) {
+    count_ = peek(button, location, time);
     button_ = button;
     last_ = location;
     lastTime_ = time;

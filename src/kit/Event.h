@@ -128,6 +128,8 @@ public:
     // Returns the click count for a press at `location` (any space, as long
     // as it is the same for every call) at `time` seconds.
     int press(int button, Point location, double time);
+    // What press() would return, without counting the press.
+    int peek(int button, Point location, double time) const;
     void reset() { count_ = 0; }
 
 private:

@@ -258,7 +258,7 @@ std::optional<Event> keyEvent(const QKeyEvent& e) {
     return ev;
 }
 
-Event mouseEvent(const QMouseEvent& e, Point loc) {
+Event mouseEvent(const QMouseEvent& e, Point loc, bool countClick) {
     Event ev;
     ev.timestamp = eventTime();
     ev.locationInWindow = loc;
@@ -289,7 +289,8 @@ Event mouseEvent(const QMouseEvent& e, Point loc) {
         case QEvent::MouseButtonPress:
         case QEvent::MouseButtonDblClick:
             ev.type = downs[family];
-            ev.clickCount = clickCounter().press(ev.buttonNumber, {g.x(), g.y()}, ev.timestamp);
+            ev.clickCount = countClick ? clickCounter().press(ev.buttonNumber, {g.x(), g.y()}, ev.timestamp)
+                                       : clickCounter().peek(ev.buttonNumber, {g.x(), g.y()}, ev.timestamp);
             break;
         case QEvent::MouseButtonRelease:
             ev.type = ups[family];

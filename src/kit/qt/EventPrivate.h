@@ -26,7 +26,9 @@ std::optional<uint16_t> keyCodeOf(const QKeyEvent& e);
 
 // A mouse event at a location already converted to the window space (y up).
 // Presses are counted by the application-wide click counter.
-Event mouseEvent(const QMouseEvent& e, Point locationInWindow);
+// With `countClick` false the press is looked at but not counted (monitors
+// see the event before the view that counts it).
+Event mouseEvent(const QMouseEvent& e, Point locationInWindow, bool countClick = true);
 Event scrollEvent(const QWheelEvent& e, Point locationInWindow);
 std::optional<Event> gestureEvent(const QNativeGestureEvent& e, Point locationInWindow);
 
