@@ -9,6 +9,7 @@
 #include "imaging/PixelSampling.h"
 #include "kit/Parse.h"
 #include "objects/PressedKeys.h"
+#include "services/Random.h"
 #include "services/Settings.h"
 #include "services/Telemetry.h"
 
@@ -36,6 +37,15 @@ std::string encode(const kit::Json& value) {
 
 kit::Color transparentColor(const kit::Color& clr, double alpha) {
     return clr.withAlpha(alpha);
+}
+
+std::string randomBase36(int n, bool upperCase) {
+    const char* digits =
+        upperCase ? "0123456789ABCDEFGHIJKLMNOPQRSTUVWXYZ" : "0123456789abcdefghijklmnopqrstuvwxyz";
+    std::string out;
+    out.reserve(size_t(n));
+    for (int i = 0; i < n; ++i) out += digits[randomInt(0, 35)];
+    return out;
 }
 
 int parseIntOr(const std::string& text, int fallback) {

@@ -37,6 +37,10 @@ std::string encode(const kit::Json& value);
 // The colour with its red, green and blue and the given alpha.
 kit::Color transparentColor(const kit::Color& clr, double alpha);
 
+// n uniformly random base-36 digits, upper or lower case (the keys under
+// which stroke samples and overlay images are kept).
+std::string randomBase36(int n, bool upperCase);
+
 // Whole-text integer and decimal parsing with the operation's fallback.
 int parseIntOr(const std::string& text, int fallback);
 double parseDoubleOr(const std::string& text, double fallback);
