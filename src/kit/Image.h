@@ -60,6 +60,10 @@ public:
 
     friend bool operator==(const Image& a, const Image& b);  // same size and pixels
 
+    // Identity of the pixel storage, for caches of derived images: it expires
+    // with the storage, and a copy that is written to gets storage of its own.
+    std::weak_ptr<const void> storage() const { return buf_; }
+
 private:
     struct Buffer;
     std::shared_ptr<Buffer> buf_;

@@ -513,3 +513,22 @@ TEST_P(Render, BackgroundPatternTilesUpright) {
     EXPECT_TRUE(px(img, 20, 28, 0, 0, 0));  // repeats every 16 points
     EXPECT_TRUE(px(img, 36, 36, 255, 255, 255));
 }
+
+TEST_P(Render, ShrunkContentsAverageEveryPixel) {
+    // Thin white lines every 8 pixels drawn at an eighth of the size: linear
+    // minification averages them in (an eighth of white), where sampling
+    // alone would fall between the lines and show black.
+    Image lines(64, 64);
+    lines.fill(Color::black());
+    for (int y = 0; y < 64; ++y)
+        for (int x = 0; x < 64; x += 8) lines.setPixel(x, y, {255, 255, 255, 255});
+    auto l = Layer::make();
+    l->setBounds({0, 0, 8 / s, 8 / s});
+    l->setContents(lines);
+    Image img = renderToImage(*l, s);
+    for (int y = 0; y < 8; ++y)
+        for (int x = 0; x < 8; ++x) EXPECT_NEAR(img.pixel(x, y).g, 32, 12) << x << "," << y;
+    l->setMinificationFilter(ScalingFilter::Nearest);
+    img = renderToImage(*l, s);
+    EXPECT_TRUE(img.pixel(3, 3).g < 10 || img.pixel(3, 3).g > 245);
+}

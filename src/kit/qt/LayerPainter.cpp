@@ -9,6 +9,7 @@
 #include <QTextLayout>
 #include <algorithm>
 #include <cmath>
+#include <mutex>
 #include <numbers>
 
 #include "kit/Blur.h"
@@ -281,14 +282,69 @@ void beginPainter(QPainter& p, const QPainter& like) {
     p.setRenderHint(QPainter::TextAntialiasing, true);
 }
 
+// Halved copies of recently drawn large images. Drawn at a fraction of
+// their size, bilinear sampling alone skips pixels and shimmers; starting
+// from the nearest halving averages every pixel in.
+class MipCache {
+public:
+    // The smallest halving still at least `width` pixels wide (the image itself
+    // when none is).
+    QImage levelFor(const Image& img, double width) {
+        if (width * 2 > img.width()) return wrap(img);
+        std::lock_guard lock(mutex_);
+        Entry& e = entryFor(img);
+        QImage level;
+        for (int k = 0;; ++k) {
+            if (size_t(k) == e.levels.size()) {
+                const QImage& from = k == 0 ? wrap(img) : e.levels.back();
+                if (from.width() < 2 || from.height() < 2) break;
+                e.levels.push_back(from.scaled(from.width() / 2, from.height() / 2, Qt::IgnoreAspectRatio,
+                                               Qt::SmoothTransformation));
+            }
+            if (e.levels[size_t(k)].width() < width) break;
+            level = e.levels[size_t(k)];
+        }
+        return level.isNull() ? wrap(img) : level;
+    }
+
+private:
+    struct Entry {
+        std::weak_ptr<const void> storage;
+        std::vector<QImage> levels;
+    };
+    static constexpr size_t kEntries = 4;
+
+    Entry& entryFor(const Image& img) {
+        std::erase_if(entries_, [](const Entry& e) { return e.storage.expired(); });
+        auto id = img.storage().lock();
+        for (size_t i = 0; i < entries_.size(); ++i)
+            if (entries_[i].storage.lock() == id) {
+                std::rotate(entries_.begin(), entries_.begin() + std::ptrdiff_t(i),
+                            entries_.begin() + std::ptrdiff_t(i) + 1);
+                return entries_.front();
+            }
+        if (entries_.size() == kEntries) entries_.pop_back();
+        entries_.insert(entries_.begin(), Entry{img.storage(), {}});
+        return entries_.front();
+    }
+
+    std::mutex mutex_;
+    std::vector<Entry> entries_;  // most recently used first
+};
+
+MipCache& mipCache() {
+    static auto* cache = new MipCache;
+    return *cache;
+}
+
 void drawImageIn(QPainter& p, const Image& img, const Rect& where, ScalingFilter mag, ScalingFilter min) {
     if (img.isNull() || where.isEmpty()) return;
-    QImage q = wrap(img);
     p.save();
     p.setWorldTransform(uprightSpace(where), true);
     double devW = where.width() * scaleOf(p.worldTransform()) * p.device()->devicePixelRatioF();
     ScalingFilter f = devW > img.width() ? mag : min;
     p.setRenderHint(QPainter::SmoothPixmapTransform, f == ScalingFilter::Linear);
+    QImage q = f == ScalingFilter::Linear ? mipCache().levelFor(img, devW) : wrap(img);
     p.drawImage(toQRect(where), q);
     p.restore();
 }
