@@ -1,7 +1,7 @@
 #include "controls/CtrlButton.h"
 
 CtrlButton::CtrlButton(const kit::Rect& frame) : ButtonBase(frame) {
-    updateTrackingAreas();
+    CtrlButton::updateTrackingAreas();
 }
 
 void CtrlButton::updateAppearance() {

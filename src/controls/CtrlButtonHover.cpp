@@ -4,7 +4,7 @@
 
 CtrlButtonHover::CtrlButtonHover(const kit::Rect& frame) : ButtonBase(frame) {
     titleLayer_->setHidden(true);
-    updateTrackingAreas();
+    CtrlButtonHover::updateTrackingAreas();
 }
 
 void CtrlButtonHover::redraw() {

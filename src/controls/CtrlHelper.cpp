@@ -21,7 +21,7 @@ CtrlHelper::CtrlHelper(const kit::Rect& frame) : kit::View(frame) {
 }
 
 CtrlHelper::~CtrlHelper() {
-    removeMonitor();
+    CtrlHelper::removeMonitor();
     pointerLeft();
 }
 

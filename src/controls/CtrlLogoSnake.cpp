@@ -51,7 +51,7 @@ void postJSON(
 CtrlLogoSnake::CtrlLogoSnake(const kit::Rect& frame) : kit::View(frame) {
     logo_->setContentsGravity(kit::ContentsGravity::ResizeAspect);
     layer()->addSublayer(logo_);
-    layout();
+    CtrlLogoSnake::layout();
 }
 
 void CtrlLogoSnake::setImage(kit::Image image) {

@@ -1,7 +1,7 @@
 #include "controls/CtrlMouseListener.h"
 
 CtrlMouseListener::CtrlMouseListener(const kit::Rect& frame) : kit::View(frame) {
-    updateTrackingAreas();
+    CtrlMouseListener::updateTrackingAreas();
 }
 
 void CtrlMouseListener::mouseEntered(const kit::Event&) {

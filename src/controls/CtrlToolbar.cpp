@@ -44,7 +44,7 @@ public:
 }  // namespace
 
 CtrlToolbar::CtrlToolbar(const kit::Rect& frame) : kit::View(frame) {
-    updateTrackingAreas();
+    CtrlToolbar::updateTrackingAreas();
 }
 
 std::shared_ptr<ButtonBase> CtrlToolbar::makeItemButton(const std::string& icon, const std::string& title) {

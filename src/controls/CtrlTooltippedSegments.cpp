@@ -10,7 +10,7 @@ const kit::Font kFont = kit::Font::system(12);
 }
 
 CtrlTooltippedSegments::CtrlTooltippedSegments(const kit::Rect& frame) : kit::View(frame) {
-    updateTrackingAreas();
+    CtrlTooltippedSegments::updateTrackingAreas();
 }
 
 void CtrlTooltippedSegments::setSegmentCount(int count) {

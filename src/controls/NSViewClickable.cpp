@@ -6,7 +6,7 @@ const kit::Color kGrey{0.6588, 0.6588, 0.6588, 1.0};
 
 NSViewClickable::NSViewClickable(const kit::Rect& frame) : kit::View(frame) {
     layer()->setCornerRadius(3.0);
-    updateTrackingAreas();
+    NSViewClickable::updateTrackingAreas();
 }
 
 void NSViewClickable::mouseEntered(const kit::Event&) {
