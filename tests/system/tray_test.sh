@@ -1,0 +1,36 @@
+#!/usr/bin/env bash
+# kadrix puts its icon in the system tray; a click opens its menu, and the
+# menu's Quit ends the program cleanly.
+source "$(dirname "$0")/harness.sh"
+sys_begin
+sys_tray
+sys_app
+
+# The icon is embedded in the tray at the top-right corner.
+sys_wait_for --timeout 15 bash -c '[ "$(xdotool search --name "^kadrix$" | wc -l)" -ge 1 ]' \
+  || fail "kadrix never made its tray window"
+sleep 1
+w=$(xdpyinfo | awk '/dimensions:/ {split($2, d, "x"); print d[1]}')
+shot="$SYS_TMP/before.png"
+sys_screenshot "$shot"
+[ "$(sys_pixel "$shot" $((w - 60)) 33)" == "0,0,0" ] || fail "something covers the menu's place before the click"
+
+sys_click $((w - 12)) 12
+sleep 1
+shot="$SYS_TMP/menu.png"
+sys_screenshot "$shot"
+menu=$(sys_pixel "$shot" $((w - 60)) 33)
+[ "$menu" != "0,0,0" ] || fail "the tray click opened no menu"
+
+# The menu's only item quits.
+sys_click $((w - 60)) 33
+for i in $(seq 1 50); do
+  kill -0 "$SYS_APP_PID" 2>/dev/null || break
+  sleep 0.1
+done
+kill -0 "$SYS_APP_PID" 2>/dev/null && fail "Quit did not end kadrix"
+status=0
+wait "$SYS_APP_PID" || status=$?
+SYS_APP_PID=""
+expect_eq "$status" 0 "kadrix exit status"
+echo "tray icon, menu and Quit work"
