@@ -1,5 +1,6 @@
 #include "kit/ColorPanel.h"
 
+#include <QApplication>
 #include <QColorDialog>
 #include <QPushButton>
 #include <memory>
@@ -10,6 +11,8 @@ namespace kit {
 
 namespace {
 
+// Made on first use and never destroyed by a static destructor: the
+// dialog must go before the application object does (see aboutToQuit).
 struct PanelState {
     std::unique_ptr<QColorDialog> dialog;
     std::function<void(Color)> target;
@@ -17,8 +20,9 @@ struct PanelState {
 };
 
 PanelState& panel() {
-    static PanelState s;
+    static PanelState& s = *new PanelState;
     if (!s.dialog) {
+        QObject::connect(qApp, &QCoreApplication::aboutToQuit, [] { panel().dialog.reset(); });
         s.dialog = std::make_unique<QColorDialog>();
         s.dialog->setOption(QColorDialog::DontUseNativeDialog);
         s.dialog->setOption(QColorDialog::NoButtons);

@@ -40,8 +40,10 @@ struct State {
     std::deque<std::string> pending;
 };
 
+// Never destroyed by a static destructor (its notifiers must go while the
+// application lives): release() runs when the application quits.
 State& state() {
-    static State s;
+    static State& s = *new State;
     return s;
 }
 
@@ -203,6 +205,11 @@ Role claimSingleInstance(const std::vector<std::string>& messages) {
     }
     if (!listenAt(path)) return Role::Failed;
     s.lock = std::move(lock);
+    static bool hooked = false;
+    if (!hooked && qApp) {
+        hooked = true;
+        QObject::connect(qApp, &QCoreApplication::aboutToQuit, [] { release(); });
+    }
     return Role::Primary;
 }
 
