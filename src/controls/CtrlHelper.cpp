@@ -1,7 +1,6 @@
 #include "controls/CtrlHelper.h"
 
 #include "kit/Animation.h"
-#include "kit/Displays.h"
 
 std::function<void(bool)> CtrlHelper::setCursorUpdating;
 
@@ -76,24 +75,26 @@ void CtrlHelper::applyAppearance() {
 
 void CtrlHelper::installMonitor() {
     removeMonitor();
-    monitor = kit::EventMonitor::addLocal(
-        kit::EventMonitor::LeftMouseDown, [weak = weak_from_this()](const kit::MonitorEvent&) {
-            if (auto v = weak.lock())
-                static_cast<CtrlHelper&>(*v).handleClick(kit::Displays::pointerLocation());
-        });
+    monitor = kit::LocalEventMonitor::add(kit::LocalEventMonitor::Mask::LeftMouseDown,
+                                          [weak = weak_from_this()](const kit::Event& e) {
+                                              if (auto v = weak.lock())
+                                                  static_cast<CtrlHelper&>(*v).handleClick(e);
+                                              return true;  // the click goes on to its target
+                                          });
 }
 
 void CtrlHelper::removeMonitor() {
     if (!monitor) return;
-    kit::EventMonitor::remove(*monitor);
+    kit::LocalEventMonitor::remove(*monitor);
     monitor.reset();
 }
 
-void CtrlHelper::handleClick(kit::Point screenPoint) {
-    if (isHiddenOrHasHiddenAncestor() || !window()) return;
-    // The bubble's own space, reached from the screen through its window, so
-    // a click anywhere else (another window included) counts as outside.
-    if (bounds().contains(convertFromScreen(screenPoint))) return;
+void CtrlHelper::handleClick(const kit::Event& e) {
+    if (isHiddenOrHasHiddenAncestor()) return;
+    // The click's window location, brought into the bubble's own space; a
+    // click in another window is outside whatever its coordinates.
+    if (e.window && e.window == window() && bounds().contains(convertFrom(e.locationInWindow, nullptr)))
+        return;
     hide();
 }
 

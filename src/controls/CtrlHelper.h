@@ -10,7 +10,7 @@
 #include <optional>
 #include <string>
 
-#include "kit/EventMonitor.h"
+#include "kit/LocalEventMonitor.h"
 #include "kit/Timer.h"
 #include "kit/View.h"
 
@@ -19,7 +19,7 @@ public:
     explicit CtrlHelper(const kit::Rect& frame = {});
     ~CtrlHelper() override;
 
-    std::optional<kit::EventMonitor::Token> monitor;
+    std::optional<kit::LocalEventMonitor::Token> monitor;
     std::shared_ptr<kit::View> vEffect;
     std::shared_ptr<kit::View> vCurtain;
     kit::Timer tmrShow;
@@ -54,9 +54,9 @@ public:
     virtual void hideNow();
     void mute();
 
-    // The transient monitor's test of a left-mouse-down at a point of the
-    // screen space: a click outside the shown bubble hides it.
-    void handleClick(kit::Point screenPoint);
+    // The transient monitor's test of a left-mouse-down in any of our
+    // windows: a click outside the shown bubble (or in another window) hides it.
+    void handleClick(const kit::Event& e);
 
     void mouseDown(const kit::Event&) override {}
     void mouseEntered(const kit::Event& e) override;
