@@ -58,9 +58,9 @@ public:
     // The toast's button.
     void customBtnClick();
     // Closes the toast at once without running its action.
-    void hideNow();
+    virtual void hideNow();
     // The toast's message line (the update download writes its progress here).
-    void setMessageText(const std::string& text);
+    virtual void setMessageText(const std::string& text);
 
     // Where the toast starts (peeking in from above the screen's top) and where it slides to.
     static kit::Rect startFrame(const kit::Display& screen);

@@ -104,6 +104,25 @@ int64_t Str::intFromDigits(std::string_view text) {
     return value;
 }
 
+bool Str::isValidUTF8(std::string_view text) {
+    size_t i = 0;
+    while (i < text.size()) {
+        auto byte = [&](size_t k) { return static_cast<unsigned char>(text[k]); };
+        unsigned char c = byte(i);
+        int extra = c < 0x80 ? 0 : (c >> 5) == 0x6 ? 1 : (c >> 4) == 0xE ? 2 : (c >> 3) == 0x1E ? 3 : -1;
+        if (extra < 0 || (extra > 0 && i + size_t(extra) >= text.size())) return false;
+        char32_t cp = extra == 0 ? c : c & (0x3F >> extra);
+        for (int k = 1; k <= extra; ++k) {
+            if ((byte(i + k) & 0xC0) != 0x80) return false;
+            cp = (cp << 6) | (byte(i + k) & 0x3F);
+        }
+        static const char32_t smallest[] = {0, 0x80, 0x800, 0x10000};
+        if (cp < smallest[extra] || cp > 0x10FFFF || (cp >= 0xD800 && cp <= 0xDFFF)) return false;
+        i += size_t(extra) + 1;
+    }
+    return true;
+}
+
 size_t Str::characterCount(std::string_view text) {
     return clusterStarts(text).size() - 1;
 }

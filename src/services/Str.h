@@ -26,6 +26,8 @@ public:
     // `length` user-perceived characters from `from`; the whole text when the
     // range does not lie inside it.
     static std::string substring(const std::string& text, int64_t from, int64_t length);
+    // Whether the bytes are well-formed UTF-8 (no overlong forms, surrogates or values past U+10FFFF).
+    static bool isValidUTF8(std::string_view text);
     // Number of user-perceived characters (grapheme clusters) of UTF-8 text.
     static size_t characterCount(std::string_view text);
 };

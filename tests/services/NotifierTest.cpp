@@ -177,12 +177,20 @@ TEST_F(NotifierTest, RefusedSystemNotificationsFallBackToTheToast) {
     EXPECT_FALSE(notifier->customButton()->isHidden());
     EXPECT_EQ(last()["type"], "alert-fallback");
     EXPECT_EQ(last()["title"], "Copied");
+}
 
+TEST_F(NotifierTest, RefusedSystemWarningFallsBackUnchangedForThreeSeconds) {
+    settings->setNotificationType("system");
+    system->granted = false;
     notifier->warning("Careful", "Disk");
     kit::processMainEvents();
+    ASSERT_TRUE(visible());
     EXPECT_EQ(notifier->customMessage()->text(), "Disk");
     EXPECT_TRUE(notifier->customButton()->isHidden());
-    clock.advance(3.3);
+    EXPECT_EQ(last()["type"], "alert-fallback");
+    clock.advance(2.9);
+    EXPECT_TRUE(visible());
+    clock.advance(0.4);
     EXPECT_FALSE(visible()) << "a fallback warning shows for 3 seconds";
 }
 
