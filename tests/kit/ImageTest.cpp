@@ -1,7 +1,9 @@
 #include <gtest/gtest.h>
 
 #include "kit/Blur.h"
+#include "kit/Canvas.h"
 #include "kit/Image.h"
+#include "kit/Path.h"
 
 using kit::Image;
 using kit::PixelBGRA;
@@ -101,4 +103,81 @@ TEST(Blur, SpreadsSymmetricallyAndKeepsMass) {
     for (int y = 0; y < 41; ++y)  // premultiplied stays valid
         for (int x = 0; x < 41; ++x) EXPECT_LE(b.pixel(x, y).r, b.pixel(x, y).a);
     EXPECT_EQ(kit::gaussianBlur(img, 0), img);  // no radius, no change
+}
+
+namespace {
+// Canvas pixel (x, y), y up from the bottom row.
+PixelBGRA up(const Image& img, int x, int y) {
+    return img.pixel(x, img.height() - 1 - y);
+}
+}  // namespace
+
+TEST(Canvas, YUpFillsClipsAndUprightImages) {
+    kit::Canvas c(40, 20, 2.0);
+    ASSERT_TRUE(c.isValid());
+    c.fill(kit::Color::white(1));
+    c.fillRect({0, 0, 10, 5}, kit::Color::rgb(255, 0, 0));  // bottom-left corner
+    Image img = c.image();
+    EXPECT_EQ(img.scale(), 2.0);
+    EXPECT_EQ(up(img, 2, 2), (PixelBGRA{0, 0, 255, 255}));
+    EXPECT_EQ(up(img, 2, 10), (PixelBGRA{255, 255, 255, 255}));
+
+    c.clip({20, 0, 10, 20});
+    c.fill(kit::Color::rgb(0, 0, 255));  // only inside the clip
+    c.resetClip();
+    img = c.image();
+    EXPECT_EQ(up(img, 25, 10), (PixelBGRA{255, 0, 0, 255}));
+    EXPECT_EQ(up(img, 35, 10), (PixelBGRA{255, 255, 255, 255}));
+
+    Image pic(2, 2);  // top row green, bottom row black
+    pic.setPixel(0, 0, {0, 255, 0, 255});
+    pic.setPixel(1, 0, {0, 255, 0, 255});
+    pic.setPixel(0, 1, {0, 0, 0, 255});
+    pic.setPixel(1, 1, {0, 0, 0, 255});
+    c.drawImage(pic, {30, 0, 10, 20}, kit::ScaleQuality::None);
+    img = c.image();
+    EXPECT_EQ(up(img, 35, 18), (PixelBGRA{0, 255, 0, 255}));
+    EXPECT_EQ(up(img, 35, 2), (PixelBGRA{0, 0, 0, 255}));
+
+    EXPECT_FALSE(kit::Canvas(0, 5).isValid());
+    EXPECT_TRUE(kit::Canvas(0, 5).image().isNull());
+}
+
+TEST(Canvas, GradientStripsStayBetweenTheirEnds) {
+    kit::Canvas c(30, 3);
+    // A one-pixel strip as the conceal fill draws it: clipped, from its
+    // lower-left to its upper-right, not extended.
+    c.clip({10, 1, 10, 1});
+    c.drawLinearGradient(kit::Color::rgb(255, 0, 0), kit::Color::rgb(0, 0, 255), {10, 1}, {20, 2});
+    c.resetClip();
+    Image img = c.image();
+    EXPECT_EQ(up(img, 5, 1).a, 0);
+    EXPECT_EQ(up(img, 15, 0).a, 0);
+    EXPECT_GT(up(img, 10, 1).r, 200);
+    EXPECT_GT(up(img, 19, 1).b, 200);
+    PixelBGRA mid = up(img, 15, 1);
+    EXPECT_NEAR(mid.r, 128, 20);
+    EXPECT_EQ(mid.a, 255);
+
+    kit::Canvas band(30, 5);
+    band.drawLinearGradient(kit::Color::black(), kit::Color::white(1), {10, 0}, {20, 0});
+    EXPECT_EQ(up(band.image(), 5, 2).a, 0);  // before the start: nothing
+    EXPECT_EQ(up(band.image(), 25, 2).a, 0);
+    band.drawLinearGradient(kit::Color::black(), kit::Color::white(1), {10, 0}, {20, 0}, true);
+    EXPECT_EQ(up(band.image(), 25, 2), (PixelBGRA{255, 255, 255, 255}));
+
+    kit::Canvas shapes(20, 20);
+    shapes.clipRoundedRect({0, 0, 20, 20}, 8);
+    shapes.fillPath(kit::Path::rect({0, 0, 20, 20}), kit::Color::black());
+    EXPECT_EQ(up(shapes.image(), 0, 0).a, 0);
+    EXPECT_EQ(up(shapes.image(), 10, 10).a, 255);
+
+    kit::Canvas line(20, 20);
+    kit::Path p;
+    p.moveTo({0, 10});
+    p.lineTo({20, 10});
+    line.strokePath(p, kit::Color::black(), 4);
+    EXPECT_EQ(up(line.image(), 5, 11).a, 255);
+    EXPECT_EQ(up(line.image(), 5, 13).a, 0);
+    line.strokePath(p, kit::Color::black(), 0);  // zero width draws nothing (no hairline)
 }
