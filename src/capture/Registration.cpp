@@ -11,35 +11,46 @@ namespace capture {
 
 namespace {
 
-// A grey copy of the central columns, reduced by fy rows and fx columns per cell.
+// A grey copy of the central columns, one value per `step` columns.
 struct Grey {
     int w = 0, h = 0;
     std::vector<uint8_t> v;
     const uint8_t* row(int y) const { return v.data() + size_t(y) * size_t(w); }
 };
 
-Grey greyOf(const kit::Image& img, int x0, int cols, int fx, int fy) {
+Grey greyOf(const kit::Image& img, int x0, int cols, int step) {
     Grey g;
-    g.w = cols / fx;
-    g.h = img.height() / fy;
-    g.v.assign(size_t(g.w) * size_t(g.h), 0);
-    std::vector<uint32_t> acc(size_t(g.w));
-    for (int gy = 0; gy < g.h; ++gy) {
-        std::fill(acc.begin(), acc.end(), 0u);
-        for (int k = 0; k < fy; ++k) {
-            const uint8_t* p = img.row(gy * fy + k) + size_t(x0) * 4;
-            for (int gx = 0; gx < g.w; ++gx) {
-                uint32_t s = 0;
-                for (int j = 0; j < fx; ++j, p += 4)
-                    s += uint32_t(p[0]) * 29 + uint32_t(p[1]) * 150 + uint32_t(p[2]) * 77;
-                acc[size_t(gx)] += s;
-            }
-        }
-        uint32_t div = uint32_t(fx * fy) * 256;
-        uint8_t* out = g.v.data() + size_t(gy) * size_t(g.w);
-        for (int gx = 0; gx < g.w; ++gx) out[gx] = uint8_t(acc[size_t(gx)] / div);
+    g.w = cols / step;
+    g.h = img.height();
+    g.v.resize(size_t(g.w) * size_t(g.h));
+    for (int y = 0; y < g.h; ++y) {
+        const uint8_t* p = img.row(y) + size_t(x0) * 4;
+        uint8_t* out = g.v.data() + size_t(y) * size_t(g.w);
+        for (int x = 0; x < g.w; ++x, p += 4 * step)
+            out[x] = uint8_t((uint32_t(p[0]) * 29 + uint32_t(p[1]) * 150 + uint32_t(p[2]) * 77) >> 8);
     }
     return g;
+}
+
+// The grey copy reduced by fy rows and fx columns per cell (box average).
+Grey reduced(const Grey& g, int fx, int fy) {
+    Grey r;
+    r.w = g.w / fx;
+    r.h = g.h / fy;
+    r.v.resize(size_t(r.w) * size_t(r.h));
+    std::vector<uint32_t> acc(size_t(r.w));
+    for (int ry = 0; ry < r.h; ++ry) {
+        std::fill(acc.begin(), acc.end(), 0u);
+        for (int k = 0; k < fy; ++k) {
+            const uint8_t* p = g.row(ry * fy + k);
+            for (int rx = 0; rx < r.w; ++rx)
+                for (int j = 0; j < fx; ++j) acc[size_t(rx)] += p[rx * fx + j];
+        }
+        uint32_t div = uint32_t(fx * fy);
+        uint8_t* out = r.v.data() + size_t(ry) * size_t(r.w);
+        for (int rx = 0; rx < r.w; ++rx) out[rx] = uint8_t(acc[size_t(rx)] / div);
+    }
+    return r;
 }
 
 // Mean absolute difference of next row r against prev row r + s over the overlap.
@@ -80,16 +91,15 @@ std::optional<Shift> registerFrames(const kit::Image& prev, const kit::Image& ne
 
     // Central five sevenths of the width: scroll bars and fixed side panels stay out.
     int x0 = w / 7, cols = w - 2 * (w / 7);
-    int fy = std::max(1, h / 256), fx = std::max(1, cols / 192);
-
-    Grey pc = greyOf(prev, x0, cols, fx, fy), nc = greyOf(next, x0, cols, fx, fy);
+    int fineStep = std::max(1, cols / 480);
+    Grey pf = greyOf(prev, x0, cols, fineStep), nf = greyOf(next, x0, cols, fineStep);
+    int fy = std::max(1, h / 256), fx = std::max(1, pf.w / 160);
+    Grey pc = reduced(pf, fx, fy), nc = reduced(nf, fx, fy);
     int coarseLimit = limit / fy;
     Shift coarse = bestIn(pc, nc, -coarseLimit, coarseLimit);
     if (!std::isfinite(coarse.cost)) return std::nullopt;
 
-    int fineStep = std::max(1, cols / 640);
-    Grey pf = greyOf(prev, x0, cols, fineStep, 1), nf = greyOf(next, x0, cols, fineStep, 1);
-    int centre = coarse.dy * fy, reach = 2 * fy + 1;
+    int centre = coarse.dy * fy, reach = fy + 2;
     Shift fine = bestIn(pf, nf, std::max(-limit, centre - reach), std::min(limit, centre + reach));
     // Still frames beat a shift that is no better.
     double still = costAt(pf, nf, 0);

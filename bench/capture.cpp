@@ -1,0 +1,191 @@
+// Capture benchmarks.
+//  - Full screen to a PNG file: kadrix-screencapture -R against scrot and
+//    ImageMagick's import, each on private Xvfb screens of 1920×1080 and
+//    3840×2160 showing the same windows. Processes are timed end to end.
+//  - The in-process root grab of a 3840×2160 screen (no file).
+//  - Registration of one 1920×1080 frame pair, and stitching 40 such frames.
+#include <benchmark/benchmark.h>
+#include <fcntl.h>
+#include <signal.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <chrono>
+#include <cstdlib>
+#include <filesystem>
+#include <map>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include "capture/Registration.h"
+#include "capture/ScrollCapturer.h"
+#include "kit/Grab.h"
+
+namespace {
+
+std::filesystem::path buildDir() {
+    return std::filesystem::read_symlink("/proc/self/exe").parent_path().parent_path();
+}
+
+bool have(const char* program) {
+    return std::system((std::string("command -v ") + program + " >/dev/null 2>&1").c_str()) == 0;
+}
+
+pid_t spawn(const std::vector<std::string>& args) {
+    pid_t pid = fork();
+    if (pid == 0) {
+        std::vector<char*> argv;
+        for (auto& a : args) argv.push_back(const_cast<char*>(a.c_str()));
+        argv.push_back(nullptr);
+        int devnull = open("/dev/null", O_WRONLY);
+        dup2(devnull, 1);
+        dup2(devnull, 2);
+        execvp(argv[0], argv.data());
+        _exit(127);
+    }
+    return pid;
+}
+
+int runQuiet(const std::vector<std::string>& args) {
+    pid_t pid = spawn(args);
+    int status = 0;
+    waitpid(pid, &status, 0);
+    return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+}
+
+// One private Xvfb per screen size, started on first use with a few windows
+// of known content on it, stopped at exit.
+struct Screens {
+    std::map<int, std::string> displays;
+    std::vector<pid_t> pids;
+    ~Screens() {
+        for (pid_t p : pids) kill(p, SIGTERM);
+        for (pid_t p : pids) waitpid(p, nullptr, 0);
+    }
+    std::string displayFor(int width, int height) {
+        if (auto it = displays.find(width); it != displays.end()) return it->second;
+        int n = 150 + int(displays.size());
+        while (std::filesystem::exists("/tmp/.X11-unix/X" + std::to_string(n))) ++n;
+        std::string name = ":" + std::to_string(n);
+        pids.push_back(
+            spawn({"Xvfb", name, "-screen", "0", std::to_string(width) + "x" + std::to_string(height) + "x24",
+                   "-nolisten", "tcp"}));
+        for (int i = 0; i < 100 && !std::filesystem::exists("/tmp/.X11-unix/X" + std::to_string(n)); ++i)
+            std::this_thread::sleep_for(std::chrono::milliseconds(50));
+        setenv("DISPLAY", name.c_str(), 1);
+        std::string client = (buildDir() / "bin" / "kadrix-testclient").string();
+        if (std::filesystem::exists(client)) {
+            pids.push_back(spawn(
+                {client, "scroll", "Page", "100", "100", "900", "700", "900", "2000", "top", "/dev/null"}));
+            pids.push_back(spawn({client, "solid", "Panel", "1100", "200", "600", "500", "#3060a0"}));
+            std::this_thread::sleep_for(std::chrono::milliseconds(1500));
+        }
+        displays[width] = name;
+        return name;
+    }
+} screens;
+
+void fullScreenToFile(benchmark::State& state, const std::string& tool) {
+    int w = int(state.range(0)), h = int(state.range(1));
+    setenv("DISPLAY", screens.displayFor(w, h).c_str(), 1);
+    std::string out = "/tmp/kadrix-bench-" + tool + ".png";
+    std::vector<std::string> cmd;
+    if (tool == "kadrix") {
+        cmd = {(buildDir() / "bin" / "kadrix-screencapture").string(), "-x",
+               "-R0,0," + std::to_string(w) + "," + std::to_string(h), out};
+    } else if (tool == "scrot") {
+        if (!have("scrot")) return state.SkipWithError("scrot is not installed");
+        cmd = {"scrot", "-o", out};
+    } else {
+        cmd = {"import", "-window", "root", out};
+    }
+    for (auto _ : state)
+        if (runQuiet(cmd) != 0) return state.SkipWithError((tool + " failed").c_str());
+    std::filesystem::remove(out);
+}
+
+void BM_FullScreenPNG_kadrix(benchmark::State& s) {
+    fullScreenToFile(s, "kadrix");
+}
+void BM_FullScreenPNG_scrot(benchmark::State& s) {
+    fullScreenToFile(s, "scrot");
+}
+void BM_FullScreenPNG_import(benchmark::State& s) {
+    fullScreenToFile(s, "import");
+}
+
+void BM_RootGrabInProcess(benchmark::State& state) {
+    setenv("DISPLAY", screens.displayFor(3840, 2160).c_str(), 1);
+    kit::Rect all(0, 0, 3840, 2160);
+    for (auto _ : state) {
+        kit::Image img = kit::grabArea(all);
+        if (img.isNull()) return state.SkipWithError("no grab");
+        benchmark::DoNotOptimize(img.bits());
+    }
+}
+
+kit::Image noisePage(int w, int h) {
+    kit::Image img(w, h);
+    uint8_t* p = img.mutableBits();
+    uint32_t v = 12345;
+    for (int y = 0; y < h; ++y)
+        for (int x = 0; x < w; ++x, p += 4) {
+            // Text-like: mostly white with dark blocks that never repeat.
+            v = v * 1664525u + 1013904223u;
+            uint8_t c = ((x / 6 + (y / 14) * 7) % 5 == 0 && (v >> 28) < 9) ? uint8_t(v >> 8) % 80 : 245;
+            p[0] = p[1] = p[2] = c;
+            p[3] = 255;
+        }
+    return img;
+}
+
+const kit::Image& page() {
+    static kit::Image p = noisePage(1920, 1080 + 40 * 140);
+    return p;
+}
+
+void BM_RegisterPair1080p(benchmark::State& state) {
+    kit::Image a = page().cropped(0, 0, 1920, 1080), b = page().cropped(0, 137, 1920, 1080);
+    for (auto _ : state) {
+        auto s = capture::registerFrames(a, b);
+        if (!s || s->dy != 137) return state.SkipWithError("wrong shift");
+    }
+}
+
+void BM_Stitch40Frames1080p(benchmark::State& state) {
+    std::vector<kit::Image> frames;
+    for (int i = 0; i < 40; ++i) frames.push_back(page().cropped(0, i * 140, 1920, 1080));
+    bool withRegistration = state.range(0) != 0;
+    for (auto _ : state) {
+        std::vector<int> advances;
+        for (size_t i = 1; i < frames.size(); ++i)
+            advances.push_back(withRegistration ? capture::registerFrames(frames[i - 1], frames[i])->dy
+                                                : 140);
+        kit::Image img = capture::ScrollCapturer::combineMeasured(frames, advances, -1);
+        if (img.height() != 1080 + 39 * 140) return state.SkipWithError("wrong height");
+    }
+}
+
+}  // namespace
+
+BENCHMARK(BM_RegisterPair1080p)->Unit(benchmark::kMillisecond);
+BENCHMARK(BM_Stitch40Frames1080p)->Arg(0)->Arg(1)->Unit(benchmark::kMillisecond)->Iterations(3);
+BENCHMARK(BM_FullScreenPNG_kadrix)
+    ->Args({1920, 1080})
+    ->Args({3840, 2160})
+    ->Unit(benchmark::kMillisecond)
+    ->Iterations(8);
+BENCHMARK(BM_FullScreenPNG_scrot)
+    ->Args({1920, 1080})
+    ->Args({3840, 2160})
+    ->Unit(benchmark::kMillisecond)
+    ->Iterations(8);
+BENCHMARK(BM_FullScreenPNG_import)
+    ->Args({1920, 1080})
+    ->Args({3840, 2160})
+    ->Unit(benchmark::kMillisecond)
+    ->Iterations(8);
+BENCHMARK(BM_RootGrabInProcess)->Unit(benchmark::kMillisecond);
+
+BENCHMARK_MAIN();
