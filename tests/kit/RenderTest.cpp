@@ -2,6 +2,7 @@
 
 #include <cmath>
 #include <numbers>
+#include <thread>
 
 #include "kit/GradientLayer.h"
 #include "kit/LayerRenderer.h"
@@ -531,4 +532,23 @@ TEST_P(Render, ShrunkContentsAverageEveryPixel) {
     l->setMinificationFilter(ScalingFilter::Nearest);
     img = renderToImage(*l, s);
     EXPECT_TRUE(img.pixel(3, 3).g < 10 || img.pixel(3, 3).g > 245);
+}
+
+TEST_P(Render, ExportOnAWorkerThreadMatchesTheMainThread) {
+    auto r = root(30, 30);
+    auto sh = ShapeLayer::make();
+    sh->setFrame({0, 0, 30, 30});
+    sh->setPath(Path::ellipse({5, 5, 20, 20}));
+    sh->setFillColor(red);
+    sh->setShouldRasterize(true);
+    sh->setShadowOpacity(0.5);
+    r->addSublayer(sh);
+    auto t = TextLayer::make();
+    t->setString("x");
+    t->setFrame({0, 0, 30, 15});
+    r->addSublayer(t);
+    Image onMain = renderToImage(*r, s);
+    Image onWorker;
+    std::thread([&] { onWorker = renderToImage(*r, s); }).join();
+    EXPECT_TRUE(onMain == onWorker);
 }

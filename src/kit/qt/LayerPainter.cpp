@@ -1,12 +1,14 @@
 #include "kit/qt/LayerPainter.h"
 
 #include <QConicalGradient>
+#include <QCoreApplication>
 #include <QFontMetricsF>
 #include <QLinearGradient>
 #include <QPaintDevice>
 #include <QPainterPath>
 #include <QRadialGradient>
 #include <QTextLayout>
+#include <QThread>
 #include <algorithm>
 #include <cmath>
 #include <mutex>
@@ -594,23 +596,28 @@ struct RasterCache {
 
 // The subtree rendered at rasterizationScale pixels per layer unit; reused
 // until something in the subtree changes.
-const RasterCache* rasterized(const QPainter& like, const Layer& l, const Rect& b) {
-    auto& slot = l.renderCache();
-    auto cache = std::static_pointer_cast<RasterCache>(slot);
+std::shared_ptr<const RasterCache> rasterized(const QPainter& like, const Layer& l, const Rect& b) {
+    // The cache slot belongs to the main thread; an export rendering on a
+    // worker rasterizes afresh and leaves the slot alone.
+    auto* app = QCoreApplication::instance();
+    bool main = app && QThread::currentThread() == app->thread();
     double s = l.rasterizationScale();
-    if (cache && cache->revision == l.revision() && cache->scale == s) return cache.get();
+    if (main) {
+        auto cached = std::static_pointer_cast<const RasterCache>(l.renderCache());
+        if (cached && cached->revision == l.revision() && cached->scale == s) return cached;
+    }
     QRectF ext = extentOf(l, b);
     QRect px(0, 0, int(std::ceil(ext.width() * s)), int(std::ceil(ext.height() * s)));
     if (px.isEmpty() || double(px.width()) * px.height() > 1.5e8) return nullptr;
     // Layer space → bitmap rows from the top.
     QTransform wt(s, 0, 0, -s, -ext.x() * s, ext.bottom() * s);
-    cache = std::make_shared<RasterCache>();
+    auto cache = std::make_shared<RasterCache>();
     cache->revision = l.revision();
     cache->scale = s;
     cache->extent = ext;
     cache->image = renderGroup(like, l, b, wt, px, 1.0);
-    slot = cache;
-    return cache.get();
+    if (main) l.renderCache() = cache;
+    return cache;
 }
 
 void drawRasterized(QPainter& p, const Layer& l, const RasterCache& c) {
@@ -667,7 +674,7 @@ void paintInLayerSpace(QPainter& p, const Layer& l) {
     bool shadow = hasShadow(l);
     CompositingFilter filter = l.compositingFilter();
     bool rounded = l.masksToBounds() && l.presented("cornerRadius", l.cornerRadius()) > 0;
-    const RasterCache* raster = l.shouldRasterize() ? rasterized(p, l, b) : nullptr;
+    auto raster = l.shouldRasterize() ? rasterized(p, l, b) : nullptr;
 
     bool isolate =
         !raster && (l.mask() || rounded || (opacity < 1 && (paintOps(l) > 1 || !l.sublayers().empty())) ||
