@@ -2,6 +2,7 @@
 
 #include <cmath>
 #include <cstdint>
+#include <cstring>
 #include <deque>
 #include <limits>
 #include <vector>
@@ -64,57 +65,68 @@ private:
     bool visited(int x, int y) const { return (visited_[index(x, y) / 64] >> (index(x, y) % 64)) & 1; }
     void visit(int x, int y) { visited_[index(x, y) / 64] |= uint64_t(1) << (index(x, y) % 64); }
 
-    // Distance of the current pixel of a run to the one before it, with the
-    // current pixel's colour.
-    int pixelStepDistance(int prev, int i, int y, RGB8& colour) const {
-        const uint8_t* p = map_.at(i, y);
-        if (!p) return kOutside;
-        colour = PixelMap::rgb(p);
-        const uint8_t* q = map_.at(prev, y);
-        return q ? colorDistance(colour, PixelMap::rgb(q)) : kOutside;
-    }
+    // The rows a span reads: its own and the two it queues seeds in.
+    struct Rows {
+        PixelMap::Row row, below, above;
+    };
 
-    int pixelColorDistance(RGB8 colour, int x, int y) const {
-        const uint8_t* p = map_.at(x, y);
-        return p ? colorDistance(colour, PixelMap::rgb(p)) : kOutside;
-    }
-
-    // One pixel of a run: marks it, joins it when it continues the run, and
-    // queues the first similar pixel of each run above and below. Returns
-    // false when the run ends here.
-    bool takePixel(int prev, int i, int sy, bool& down, bool& up) {
+    // One pixel of a run: marks it and, when it continues the run (its step
+    // from the previous pixel is below the tolerance), joins it and queues the
+    // first similar pixel of each run below and above. Returns false when the
+    // run ends here. A pixel the map cannot read is outside: distance 1000.
+    bool takePixel(const Rows& rows, const uint8_t*& prev, int i, int sy, bool& down, bool& up) {
         if (visited(i, sy)) return false;
         visit(i, sy);
-        RGB8 c;
-        int d = pixelStepDistance(prev, i, sy, c);
-        if (d >= kTolerance) return false;
-        minX_ = std::min(minX_, i), maxX_ = std::max(maxX_, i);
-        minY_ = std::min(minY_, sy), maxY_ = std::max(maxY_, sy);
-        struct {
-            int row;
-            bool& flag;
-        } neighbours[] = {{sy - 1, down}, {sy + 1, up}};
-        for (auto& n : neighbours) {
-            int e = pixelColorDistance(c, i, n.row);
-            if (e < kTolerance && !n.flag) {
-                queue_.push_back({i, n.row});
-                n.flag = true;
-            } else if (e > kTolerance) {
-                n.flag = false;
-            }
-        }
+        const uint8_t* p = rows.row.at(i);
+        if (!p || distance(p, prev) >= kTolerance) return false;
+        prev = p;
+        seed(rows.below.at(i), p, i, sy - 1, down);
+        seed(rows.above.at(i), p, i, sy + 1, up);
         return true;
+    }
+
+    // Large areas are mostly of one colour: equal pixels skip the arithmetic.
+    static int distance(const uint8_t* a, const uint8_t* b) {
+        uint32_t wa, wb;
+        std::memcpy(&wa, a, 4);
+        std::memcpy(&wb, b, 4);
+        return (wa & 0xFFFFFF) == (wb & 0xFFFFFF) ? 0 : colorDistance(PixelMap::rgb(a), PixelMap::rgb(b));
+    }
+
+    void seed(const uint8_t* q, const uint8_t* c, int i, int y, bool& flag) {
+        const int e = q ? distance(c, q) : kOutside;
+        if (e < kTolerance && !flag) {
+            queue_.push_back({i, y});
+            flag = true;
+        } else if (e > kTolerance) {
+            flag = false;
+        }
     }
 
     void fillSpan(int sx, int sy) {
         if (!map_.inCrop(sx, sy) || visited(sx, sy)) return;
+        const Rows rows{map_.row(sy), map_.row(sy - 1), map_.row(sy + 1)};
+        const uint8_t* seedPixel = rows.row.at(sx);
+        if (!seedPixel) return visit(sx, sy);
         bool down = false, up = false;
-        for (int prev = sx, i = sx;; prev = i, ++i)
-            if (!takePixel(prev, i, sy, down, up) || i + 1 >= w_) break;
-        if (sx - 1 < 0) return;
-        down = up = false;
-        for (int prev = sx, i = sx - 1;; prev = i, --i)
-            if (!takePixel(prev, i, sy, down, up) || i - 1 < 0) break;
+        const uint8_t* prev = seedPixel;
+        // The joined pixels of a span are contiguous: the box grows once.
+        int right = sx - 1, left = sx;
+        for (int i = sx; takePixel(rows, prev, i, sy, down, up); ++i) {
+            right = i;
+            if (i + 1 >= w_) break;
+        }
+        if (sx - 1 >= 0) {
+            down = up = false;
+            prev = seedPixel;
+            for (int i = sx - 1; takePixel(rows, prev, i, sy, down, up); --i) {
+                left = i;
+                if (i - 1 < 0) break;
+            }
+        }
+        if (right < left) return;
+        minX_ = std::min(minX_, left), maxX_ = std::max(maxX_, right);
+        minY_ = std::min(minY_, sy), maxY_ = std::max(maxY_, sy);
     }
 };
 

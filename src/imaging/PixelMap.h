@@ -4,6 +4,7 @@
 // pixel lives at column crop.x1 + x and row crop.y1 + (crop.height - 1 - y)
 // from the top. Every read is checked against the crop and the buffer, so a
 // crop that reaches past the image, or a point past the crop, reads nothing.
+#include <algorithm>
 #include <cstdint>
 
 #include "imaging/Capture.h"
@@ -48,6 +49,31 @@ public:
     }
 
     static RGB8 rgb(const uint8_t* p) { return {p[2], p[1], p[0]}; }
+
+    // One row of the crop (y up) for loops that walk along it: the same
+    // checks as at(), with the row's part worked out once.
+    class Row {
+    public:
+        const uint8_t* at(long long x) const {
+            return x >= lo_ && x < hi_ ? start_ + size_t(x - lo_) * 4 : nullptr;
+        }
+
+    private:
+        friend class PixelMap;
+        const uint8_t* start_ = nullptr;  // the pixel at crop column lo_
+        long long lo_ = 0, hi_ = 0;       // crop columns inside both crop and buffer
+    };
+    Row row(long long y) const {
+        Row r;
+        if (!bits_ || y < 0 || y >= cropH_) return r;
+        const long long bufferRow = cropY_ + (cropH_ - 1 - y);
+        if (bufferRow < 0 || bufferRow >= bufH_) return r;
+        r.lo_ = std::max(0LL, -(long long)cropX_);
+        r.hi_ = std::min((long long)cropW_, (long long)bufW_ - cropX_);
+        if (r.hi_ <= r.lo_) return Row();
+        r.start_ = bits_ + size_t(bufferRow) * stride_ + size_t(cropX_ + r.lo_) * 4;
+        return r;
+    }
 
 private:
     const uint8_t* bits_ = nullptr;
