@@ -4,12 +4,11 @@
 
 #include "controls/ControlLook.h"
 #include "controls/SnakeLeaderboard.h"
-#include "kit/Dispatch.h"
 #include "kit/Displays.h"
-#include "kit/Http.h"
 #include "kit/SyntheticInput.h"
 #include "kit/Workspace.h"
 #include "services/Alerts.h"
+#include "services/Networker.h"
 #include "services/Notifier.h"
 #include "services/Site.h"
 #include "services/Telemetry.h"
@@ -19,34 +18,6 @@ std::function<void(const std::string&)> CtrlLogoSnake::openPage = [](const std::
 };
 std::function<void(const std::string&, const std::string&)> CtrlLogoSnake::warn =
     [](const std::string& title, const std::string& message) { Notifier::shared().warning(title, message); };
-
-namespace {
-
-// A JSON POST whose reply (body, or an error text) comes back on the main thread.
-void postJSON(
-    const std::string& url, const kit::Json& payload,
-    std::function<void(std::optional<std::string> body, std::optional<std::string> error)> callback) {
-    if (url.rfind("http://", 0) != 0 && url.rfind("https://", 0) != 0) {
-        kit::dispatchMain([callback] { callback(std::nullopt, "Problem creating url"); });
-        return;
-    }
-    kit::http::Request request;
-    request.method = "POST";
-    request.url = url;
-    request.headers = {{"Content-Type", "application/json"}, {"Accept", "application/json"}};
-    request.body = kit::json::dump(payload);
-    request.timeoutSeconds = 60;
-    kit::http::send(std::move(request), [callback](kit::http::Response response) {
-        kit::dispatchMain([callback, response = std::move(response)] {
-            if (response.error)
-                callback(std::nullopt, response.error->message);
-            else
-                callback(response.body, std::nullopt);
-        });
-    });
-}
-
-}  // namespace
 
 CtrlLogoSnake::CtrlLogoSnake(const kit::Rect& frame) : kit::View(frame) {
     logo_->setContentsGravity(kit::ContentsGravity::ResizeAspect);
@@ -174,10 +145,10 @@ int CtrlLogoSnake::move() {
 }
 
 void CtrlLogoSnake::leaderboard(const std::string& name, int score) {
-    kit::Json payload = SnakeLeaderboard::payload(name, score);
+    auto payload = SnakeLeaderboard::payload(name, score);
     Telemetry::shared().event("snake:leaderboard", {{"score", score}});
     std::string url = productSiteURL(SnakeLeaderboard::kPath);
-    postJSON(url, payload, [url](std::optional<std::string> body, std::optional<std::string> error) {
+    Networker::postJSON(url, payload, [url](std::optional<Bytes> body, std::optional<std::string> error) {
         const char* oopsName = "leaderboard(name:score:)";
         if (!body) {
             Telemetry::shared().oops(oopsName, error.value_or(""));
@@ -188,7 +159,7 @@ void CtrlLogoSnake::leaderboard(const std::string& name, int score) {
             openPage(url);
             return;
         }
-        Telemetry::shared().oops(oopsName, *body);
+        Telemetry::shared().oops(oopsName, std::string(body->begin(), body->end()));
         warn("Oops", "Apparently we failed to add your score");
     });
 }

@@ -2,6 +2,7 @@
 
 #include "kit/Crypto.h"
 #include "kit/Parse.h"
+#include "services/Networker.h"
 
 namespace SnakeLeaderboard {
 
@@ -16,19 +17,13 @@ std::string hash(const std::string& name, int score) {
     return kit::crypto::toHex(digest);
 }
 
-kit::Json payload(const std::string& name, int score) {
-    return kit::Json{{"name", name}, {"score", std::to_string(score)}, {"hash", hash(name, score)}};
+std::map<std::string, std::string> payload(const std::string& name, int score) {
+    return {{"name", name}, {"score", std::to_string(score)}, {"hash", hash(name, score)}};
 }
 
-bool succeeded(const std::string& body) {
-    auto reply = kit::json::parse(body);
-    if (!reply || !reply->is_object()) return false;
-    const kit::Json* value = kit::json::memberAt(*reply, "success");
-    if (!value) return false;
-    // The service has sent the flag both as a number and as text.
-    if (auto n = kit::json::toInt(*value)) return *n == 1;
-    if (auto text = kit::json::toString(*value)) return kit::parseInt64(*text) == 1;
-    return false;
+bool succeeded(const Bytes& body) {
+    auto flag = jsonPath(body, "success");
+    return flag && kit::parseInt64(*flag) == 1;
 }
 
 }  // namespace SnakeLeaderboard
