@@ -7,6 +7,14 @@
 #include <QImageWriter>
 #include <algorithm>
 #include <cmath>
+#include <cstring>
+#include <memory>
+#include <optional>
+
+extern "C" {
+#include <gif_lib.h>
+#include <libimagequant.h>
+}
 
 #include "kit/qt/QtImage.h"
 
@@ -95,6 +103,131 @@ Bytes encodePNG(const Image& image, const TextChunks& text) {
 Bytes encodeJPEG(const Image& image, double quality) {
     double q = std::isfinite(quality) ? std::clamp(quality, 0.0, 1.0) : 1.0;
     return encode(image, "jpeg", int(std::lround(q * 100)), {});
+}
+
+namespace {
+
+// ---- GIF writing ----------------------------------------------------------------
+
+struct LiqDeleter {
+    void operator()(liq_attr* a) const { liq_attr_destroy(a); }
+    void operator()(liq_image* i) const { liq_image_destroy(i); }
+    void operator()(liq_result* r) const { liq_result_destroy(r); }
+};
+
+// One frame reduced to palette indices.
+struct IndexedFrame {
+    std::vector<GifColorType> palette;  // a power of two entries, 2…256
+    std::vector<GifByteType> pixels;
+    int transparent = -1;
+};
+
+std::optional<IndexedFrame> quantize(const Image& img) {
+    int w = img.width(), h = img.height();
+    // libimagequant wants straight (not premultiplied) RGBA.
+    std::vector<uint8_t> rgba(size_t(w) * size_t(h) * 4);
+    for (int y = 0; y < h; ++y) {
+        const uint8_t* s = img.row(y);
+        uint8_t* d = rgba.data() + size_t(y) * size_t(w) * 4;
+        for (int x = 0; x < w; ++x, s += 4, d += 4) {
+            uint8_t a = s[3];
+            auto un = [a](uint8_t c) {
+                return a ? uint8_t(std::min(255, (c * 255 + a / 2) / a)) : uint8_t(0);
+            };
+            d[0] = un(s[2]);
+            d[1] = un(s[1]);
+            d[2] = un(s[0]);
+            d[3] = a;
+        }
+    }
+    std::unique_ptr<liq_attr, LiqDeleter> attr(liq_attr_create());
+    if (!attr) return std::nullopt;
+    liq_set_speed(attr.get(), 4);
+    std::unique_ptr<liq_image, LiqDeleter> li(liq_image_create_rgba(attr.get(), rgba.data(), w, h, 0));
+    if (!li) return std::nullopt;
+    liq_result* raw = nullptr;
+    if (liq_image_quantize(li.get(), attr.get(), &raw) != LIQ_OK || !raw) return std::nullopt;
+    std::unique_ptr<liq_result, LiqDeleter> res(raw);
+    liq_set_dithering_level(res.get(), 1.0f);
+    IndexedFrame f;
+    f.pixels.resize(size_t(w) * size_t(h));
+    if (liq_write_remapped_image(res.get(), li.get(), f.pixels.data(), f.pixels.size()) != LIQ_OK)
+        return std::nullopt;
+    const liq_palette* pal = liq_get_palette(res.get());
+    if (!pal || pal->count == 0) return std::nullopt;
+    int lowest = 256;
+    std::vector<bool> clear(pal->count, false);
+    for (unsigned i = 0; i < pal->count; ++i) {
+        const liq_color& c = pal->entries[i];
+        f.palette.push_back({c.r, c.g, c.b});
+        clear[i] = c.a < 128;
+        if (clear[i] && (f.transparent < 0 || c.a < lowest)) f.transparent = int(i), lowest = c.a;
+    }
+    // GIF transparency is all or nothing: every mostly clear colour becomes the one transparent index.
+    if (f.transparent >= 0)
+        for (auto& p : f.pixels)
+            if (clear[p]) p = GifByteType(f.transparent);
+    size_t n = 2;
+    while (n < f.palette.size()) n *= 2;
+    f.palette.resize(n, GifColorType{0, 0, 0});
+    return f;
+}
+
+int appendBytes(GifFileType* gif, const GifByteType* data, int len) {
+    auto* out = static_cast<Bytes*>(gif->UserData);
+    out->insert(out->end(), data, data + len);
+    return len;
+}
+
+bool writeFrame(GifFileType* gif, const IndexedFrame& f, int w, int h, int delayCs) {
+    GraphicsControlBlock gcb{};
+    // Every frame covers the canvas: clear it after each, so a later frame's
+    // transparent pixels do not show the one before.
+    gcb.DisposalMode = DISPOSE_BACKGROUND;
+    gcb.UserInputFlag = false;
+    gcb.DelayTime = delayCs;
+    gcb.TransparentColor = f.transparent >= 0 ? f.transparent : NO_TRANSPARENT_COLOR;
+    GifByteType ext[4];
+    EGifGCBToExtension(&gcb, ext);
+    if (EGifPutExtension(gif, GRAPHICS_EXT_FUNC_CODE, 4, ext) != GIF_OK) return false;
+    ColorMapObject* map = GifMakeMapObject(int(f.palette.size()), f.palette.data());
+    if (!map) return false;
+    bool ok = EGifPutImageDesc(gif, 0, 0, w, h, false, map) == GIF_OK;
+    GifFreeMapObject(map);
+    for (int y = 0; ok && y < h; ++y)
+        ok = EGifPutLine(gif, const_cast<GifByteType*>(f.pixels.data() + size_t(y) * size_t(w)), w) == GIF_OK;
+    return ok;
+}
+
+}  // namespace
+
+Bytes encodeGIF(const std::vector<Image>& frames, double delaySeconds, int loopCount) {
+    if (frames.empty() || frames[0].isNull()) return {};
+    int w = frames[0].width(), h = frames[0].height();
+    if (w > 65535 || h > 65535) return {};
+    for (const Image& f : frames)
+        if (f.isNull() || f.width() != w || f.height() != h) return {};
+    double d = std::isfinite(delaySeconds) ? std::clamp(delaySeconds, 0.0, 655.35) : 0.0;
+    int delayCs = int(std::lround(d * 100));
+    Bytes out;
+    int err = 0;
+    GifFileType* gif = EGifOpen(&out, appendBytes, &err);
+    if (!gif) return {};
+    EGifSetGifVersion(gif, true);
+    bool ok = EGifPutScreenDesc(gif, w, h, 8, 0, nullptr) == GIF_OK;
+    // The loop count travels in the NETSCAPE2.0 application extension.
+    const GifByteType app[] = {'N', 'E', 'T', 'S', 'C', 'A', 'P', 'E', '2', '.', '0'};
+    int loops = std::clamp(loopCount, 0, 65535);
+    const GifByteType sub[] = {1, GifByteType(loops & 0xFF), GifByteType(loops >> 8)};
+    ok = ok && EGifPutExtensionLeader(gif, APPLICATION_EXT_FUNC_CODE) == GIF_OK &&
+         EGifPutExtensionBlock(gif, sizeof app, app) == GIF_OK &&
+         EGifPutExtensionBlock(gif, sizeof sub, sub) == GIF_OK && EGifPutExtensionTrailer(gif) == GIF_OK;
+    for (size_t i = 0; ok && i < frames.size(); ++i) {
+        auto f = quantize(frames[i]);
+        ok = f && writeFrame(gif, *f, w, h, delayCs);
+    }
+    if (EGifCloseFile(gif, &err) != GIF_OK) ok = false;
+    return ok ? out : Bytes{};
 }
 
 TextChunks pngText(const Bytes& data) {

@@ -34,6 +34,12 @@ Bytes encodePNG(const Image& image, const TextChunks& text = {});
 // keep their premultiplied colour, which reads as lying over black.
 Bytes encodeJPEG(const Image& image, double quality);
 
+// An animated GIF of frames of one size, each shown `delaySeconds`, looping
+// `loopCount` times (0: forever). Each frame gets its own palette of up to
+// 256 colours (dithered); pixels less than half opaque become transparent.
+// Empty when there are no frames, their sizes differ, or encoding fails.
+Bytes encodeGIF(const std::vector<Image>& frames, double delaySeconds, int loopCount = 0);
+
 // Text chunks of PNG data or a PNG file (tEXt, zTXt, iTXt); empty when none or not a PNG.
 TextChunks pngText(const Bytes& data);
 TextChunks readPNGText(const std::string& path);

@@ -1,5 +1,6 @@
 #include <gtest/gtest.h>
 
+#include <QBuffer>
 #include <QImageReader>
 #include <cstdlib>
 #include <filesystem>
@@ -124,4 +125,41 @@ TEST(ImageIO, DecodesImagesAboveTheUsualAllocationLimit) {
     EXPECT_EQ(img.width(), 9000);
     EXPECT_EQ(img.pixel(8999, 7999).a, 255);
     std::filesystem::remove(path);
+}
+
+TEST(ImageIO, TwoFrameGifLoopsWithItsDelay) {
+    Image before(40, 30), after(40, 30);
+    before.fill(kit::Color::rgb(220, 30, 30));
+    after.fill(kit::Color::rgb(30, 60, 220));
+    for (int x = 0; x < 40; ++x) after.setPixel(x, 0, {0, 0, 0, 0});  // a clear top row
+    io::Bytes gif = io::encodeGIF({before, after}, 0.4);
+    ASSERT_GT(gif.size(), 6u);
+    EXPECT_EQ(std::string(gif.begin(), gif.begin() + 6), "GIF89a");
+
+    QByteArray bytes(reinterpret_cast<const char*>(gif.data()), qsizetype(gif.size()));
+    QBuffer buf(&bytes);
+    buf.open(QIODevice::ReadOnly);
+    QImageReader r(&buf, "gif");
+    EXPECT_EQ(r.imageCount(), 2);
+    EXPECT_EQ(r.loopCount(), -1);  // forever
+    QImage f1 = r.read();
+    EXPECT_EQ(r.nextImageDelay(), 400);
+    QImage f2 = r.read();
+    ASSERT_FALSE(f1.isNull());
+    ASSERT_FALSE(f2.isNull());
+    EXPECT_EQ(f1.size(), QSize(40, 30));
+    QColor c1 = f1.pixelColor(20, 15), c2 = f2.pixelColor(20, 15);
+    EXPECT_NEAR(c1.red(), 220, 6);
+    EXPECT_NEAR(c2.blue(), 220, 6);
+
+    // Mostly clear pixels become the transparent colour.
+    io::Bytes single = io::encodeGIF({after}, 0.1);
+    Image decoded = io::decode(single);
+    ASSERT_FALSE(decoded.isNull());
+    EXPECT_EQ(decoded.pixel(5, 0).a, 0);
+    EXPECT_EQ(decoded.pixel(5, 5).a, 255);
+
+    EXPECT_TRUE(io::encodeGIF({}, 0.4).empty());
+    EXPECT_TRUE(io::encodeGIF({before, Image(41, 30)}, 0.4).empty());  // sizes must match
+    EXPECT_TRUE(io::encodeGIF({before, Image()}, 0.4).empty());
 }
