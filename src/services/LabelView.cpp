@@ -1,35 +1,44 @@
 #include "services/LabelView.h"
 
 LabelView::LabelView(const kit::Rect& frame, kit::Font font)
-    : kit::View(frame), text_(kit::TextLayer::make()) {
-    text_->setFont(font);
-    text_->setForegroundColor(kit::Color::black().withAlpha(0.85));
-    text_->setTruncationMode(kit::TextTruncation::End);
-    layer()->addSublayer(text_);
+    : kit::View(frame), layer_(kit::TextLayer::make()) {
+    layer_->setFont(font);
+    layer_->setForegroundColor(kit::Color::black().withAlpha(0.85));
+    layer_->setTruncationMode(kit::TextTruncation::End);
+    layer()->addSublayer(layer_);
     layout();
 }
 
 void LabelView::setText(std::string text) {
-    text_->setString(std::move(text));
+    text_ = std::move(text);
+    std::string line;
+    for (char c : text_) {
+        bool blank = c == '\n' || c == '\r' || c == ' ';
+        if (!blank)
+            line.push_back(c);
+        else if (!line.empty() && line.back() != ' ')
+            line.push_back(' ');
+    }
+    layer_->setString(line);
     layout();
 }
 
 void LabelView::setTextColor(kit::Color color) {
-    text_->setForegroundColor(color);
+    layer_->setForegroundColor(color);
 }
 
 void LabelView::setFont(kit::Font font) {
-    text_->setFont(font);
+    layer_->setFont(font);
     layout();
 }
 
 void LabelView::setAlignment(kit::TextAlignment alignment) {
-    text_->setAlignmentMode(alignment);
+    layer_->setAlignmentMode(alignment);
 }
 
 void LabelView::layout() {
-    double height = text_->preferredFrameSize().height;
+    double height = layer_->preferredFrameSize().height;
     kit::Rect b = bounds();
-    text_->setFrame({0, b.midY() - height / 2, b.width(), height});
+    layer_->setFrame({0, b.midY() - height / 2, b.width(), height});
     setNeedsDisplay();
 }

@@ -1,6 +1,7 @@
 #pragma once
 // A one-line text label: a view that draws its string with a text layer,
-// vertically centred, cut with "…" when it does not fit.
+// vertically centred, cut with "…" when it does not fit. Line breaks show as
+// blanks, so a text of several lines still reads on its one line.
 #include <memory>
 #include <string>
 
@@ -15,14 +16,15 @@ public:
         return std::make_shared<LabelView>(frame, font);
     }
 
-    const std::string& text() const { return text_->string(); }
+    const std::string& text() const { return text_; }
     void setText(std::string text);
     void setTextColor(kit::Color color);
     void setFont(kit::Font font);
     void setAlignment(kit::TextAlignment alignment);
-    kit::Size fittingSize() const { return text_->preferredFrameSize(); }
+    kit::Size fittingSize() const { return layer_->preferredFrameSize(); }
     void layout() override;
 
 private:
-    std::shared_ptr<kit::TextLayer> text_;
+    std::shared_ptr<kit::TextLayer> layer_;
+    std::string text_;
 };

@@ -253,11 +253,24 @@ void Notifier::showCustom(const std::string& title, const std::string& message,
 
     winNotifier_->setAlphaValue(1.0);
     winNotifier_->orderFront();
-    winNotifier_->setFrame(finalFrame(screen), true);
+    slideTo(finalFrame(screen));
 
     state_ = "shown";
     double shown = duration.value_or(kDefaultDuration);
     if (shown > 0) scheduleHide(shown);
+}
+
+void Notifier::slideTo(const kit::Rect& target) {
+    // Ten steps over 0.2 s, easing in and out, on the main loop's timers.
+    kit::Rect from = winNotifier_->frame();
+    auto step = std::make_shared<int>(0);
+    slideTimer_ = kit::Timer::repeating(kSlideSeconds / 10, [this, from, target, step] {
+        double t = double(++*step) / 10;
+        double eased = t < 0.5 ? 2 * t * t : 1 - 2 * (1 - t) * (1 - t);
+        winNotifier_->setFrameOrigin(
+            {from.x() + (target.x() - from.x()) * eased, from.y() + (target.y() - from.y()) * eased});
+        if (*step >= 10) slideTimer_.invalidate();
+    });
 }
 
 void Notifier::applyAppearance() {
@@ -315,6 +328,7 @@ void Notifier::fadeOut() {
 
 void Notifier::hideNow() {
     state_ = "hidden";
+    slideTimer_.invalidate();
     timerHide_.invalidate();
     fadeTimer_.invalidate();
     if (winNotifier_) {

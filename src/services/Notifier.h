@@ -27,7 +27,7 @@ public:
     static constexpr double kInsetLeft = 31, kInsetRight = 31, kInsetTop = 24, kInsetBottom = 46;
     static constexpr double kNoMenuBarHeight = 27.0;
     static constexpr double kDefaultDuration = 3.0, kWarningDuration = 5.0;
-    static constexpr double kFadeSeconds = 0.2, kHideAfterPointerLeaves = 0.8;
+    static constexpr double kFadeSeconds = 0.2, kHideAfterPointerLeaves = 0.8, kSlideSeconds = 0.2;
 
     // The shared notifier over the shared settings and telemetry and the desktop's notifications.
     static Notifier& shared();
@@ -86,6 +86,7 @@ private:
     void layoutPanel();
     void setIcon(bool warning);
     void fadeOut();
+    void slideTo(const kit::Rect& target);
     kit::Display chooseScreen() const;
     static double topInset(const kit::Display& screen);
 
@@ -97,6 +98,7 @@ private:
     std::unique_ptr<kit::Window> winNotifier_;
     kit::Timer timerHide_;
     kit::Timer fadeTimer_;
+    kit::Timer slideTimer_;
     std::shared_ptr<kit::View> panel_;
     std::shared_ptr<MouseListenerView> listener_;
     std::shared_ptr<kit::View> customBox_;

@@ -1,0 +1,105 @@
+// The toast on a real X display (run by display_test.sh under Xvfb with a
+// window manager): it slides in, draws its panel, and a click on its button
+// runs the notice's action. Skipped on the headless platform.
+#include <gtest/gtest.h>
+
+#include <cstdlib>
+
+#include "kit/Defaults.h"
+#include "kit/Dispatch.h"
+#include "kit/Displays.h"
+#include "kit/Files.h"
+#include "kit/Grab.h"
+#include "kit/ImageIO.h"
+#include "kit/Process.h"
+#include "services/Notifier.h"
+#include "services/Settings.h"
+#include "services/SystemNotifications.h"
+#include "services/Telemetry.h"
+
+namespace {
+class ToastOnDisplay : public ::testing::Test {
+protected:
+    void SetUp() override {
+        if (!std::getenv("KADRIX_DISPLAY_TESTS")) GTEST_SKIP() << "needs an X display (display_test.sh)";
+        storage = std::make_unique<kit::Defaults>("");
+        settings = std::make_unique<Settings>(*storage);
+        telemetry = std::make_unique<Telemetry>(
+            *settings, [](const std::string&, const std::vector<EventRecord>&, PostCompletion) {});
+        settings->setTelemetry(telemetry.get());
+        notifier = std::make_unique<Notifier>(*settings, *telemetry, desktopNotifications());
+    }
+
+    // Waits for the slide to end, then grabs the toast's window from the screen.
+    kit::Image shownToast() {
+        kit::Rect target = Notifier::finalFrame(notifier->winNotifier()->screen());
+        EXPECT_TRUE(kit::runMainLoopUntil([&] { return notifier->winNotifier()->frame() == target; }, 5))
+            << "at " << notifier->winNotifier()->frame().x() << "," << notifier->winNotifier()->frame().y()
+            << " " << notifier->winNotifier()->frame().width() << "x"
+            << notifier->winNotifier()->frame().height() << ", not " << target.x() << "," << target.y()
+            << " visible " << notifier->winNotifier()->isVisible();
+        kit::runMainLoopUntil([] { return false; }, 0.3);  // let it paint
+        kit::Image shot = kit::grabArea(kit::Displays::toWindowServer(target));
+        if (const char* dir = std::getenv("KADRIX_SCREENSHOT_DIR")) {
+            auto png = kit::ImageIO::encodePNG(shot);
+            std::string name = std::string(dir) + "/" +
+                               testing::UnitTest::GetInstance()->current_test_info()->name() + ".png";
+            kit::files::writeAtomic(name, std::string(png.begin(), png.end()));
+        }
+        return shot;
+    }
+
+    // Pixels (window points from the top-left) darker than `level` inside a rectangle.
+    static int darkPixels(const kit::Image& shot, int x, int y, int w, int h, double level = 0.5) {
+        int count = 0;
+        for (int j = y; j < y + h; ++j)
+            for (int i = x; i < x + w; ++i) {
+                kit::Color c = shot.colorAt(i, j);
+                count += (c.r + c.g + c.b) / 3 < level;
+            }
+        return count;
+    }
+
+    std::unique_ptr<kit::Defaults> storage;
+    std::unique_ptr<Settings> settings;
+    std::unique_ptr<Telemetry> telemetry;
+    std::unique_ptr<Notifier> notifier;
+};
+}  // namespace
+
+TEST_F(ToastOnDisplay, AppearsAndItsButtonRunsTheAction) {
+    bool ran = false;
+    notifier->notify("Screenshot saved", "SCR-20261207-a.png", std::nullopt, "Open", 0.0,
+                     [&] { ran = true; });
+    kit::Image shot = shownToast();
+    ASSERT_FALSE(shot.isNull());
+    // The panel (31 in, 24 down, 360 × 52) is light; its title and message draw dark text.
+    kit::Color panel = shot.colorAt(31 + 200, 24 + 4);
+    EXPECT_GT(panel.r, 0.75);
+    EXPECT_GT(panel.g, 0.75);
+    EXPECT_GT(darkPixels(shot, 31 + 48, 24 + 6, 150, 18), 20) << "the title is drawn";
+    EXPECT_GT(darkPixels(shot, 31 + 48, 24 + 27, 150, 17), 20) << "the message is drawn";
+
+    // Click the button where it is on the screen.
+    kit::Rect button = notifier->customButton()->convertToScreen(notifier->customButton()->bounds());
+    kit::Point at = kit::Displays::toWindowServer(kit::Point{button.midX(), button.midY()});
+    auto result = kit::Process("/usr/bin/xdotool", {"mousemove", std::to_string(int(at.x)),
+                                                    std::to_string(int(at.y)), "click", "1"})
+                      .run();
+    ASSERT_TRUE(result.launched) << result.error;
+    ASSERT_TRUE(kit::runMainLoopUntil([&] { return ran; }, 5)) << "the button ran the action";
+    EXPECT_FALSE(notifier->winNotifier()->isVisible());
+    EXPECT_EQ(notifier->state(), "hidden");
+}
+
+TEST_F(ToastOnDisplay, WithoutANotificationServerTheToastStandsIn) {
+    settings->setNotificationType("system");
+    notifier->notify("Copied", "The text is on the clipboard");
+    ASSERT_TRUE(kit::runMainLoopUntil([&] { return notifier->state() != "hidden"; }, 5));
+    EXPECT_EQ(
+        notifier->customMessage()->text(),
+        "The text is on the clipboard\n\nP.S. Kadrix doesn't have permission to show System Notifications");
+    kit::Image shot = shownToast();
+    EXPECT_GT(darkPixels(shot, 31 + 48, 24 + 6, 150, 18), 20);
+    EXPECT_EQ(telemetry->events().back()["type"], "alert-fallback");
+}
