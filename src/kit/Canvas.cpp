@@ -8,6 +8,7 @@
 #include <numbers>
 #include <optional>
 
+#include "kit/qt/LayerPainter.h"
 #include "kit/qt/QtImage.h"
 #include "kit/qt/QtPath.h"
 
@@ -118,6 +119,14 @@ void Canvas::drawImage(const Image& image, const Rect& dest, ScaleQuality qualit
         QImage src =
             shrink ? qt::wrap(image.scaled(std::max(w, 1), std::max(h, 1), quality)).copy() : qt::wrap(image);
         p.drawImage(toQRect(r), src);
+    });
+}
+
+void Canvas::drawLayer(const Layer& layer, Point at) {
+    d_->paint([&](QPainter& p) {
+        Rect b = layer.bounds().standardized();
+        p.translate(at.x - b.minX(), at.y - b.minY());
+        qt::paintLayerContents(p, layer);
     });
 }
 

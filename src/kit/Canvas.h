@@ -7,6 +7,7 @@
 #include "kit/Color.h"
 #include "kit/Geometry.h"
 #include "kit/Image.h"
+#include "kit/Layer.h"
 #include "kit/Path.h"
 
 namespace kit {
@@ -34,6 +35,10 @@ public:
     void drawLinearGradient(Color c0, Color c1, Point p0, Point p1, bool extend = false);
     // The image upright (its top row at the top of dest), stretched to dest.
     void drawImage(const Image& image, const Rect& dest, ScaleQuality quality = ScaleQuality::High);
+
+    // A layer tree drawn in its own space (as renderToImage draws it), with
+    // the layer's bounds origin placed at `at`, one layer unit a pixel.
+    void drawLayer(const Layer& layer, Point at = {});
 
     // Narrows the clip (intersecting with the current one); resetClip opens it again.
     void clip(const Rect& r);

@@ -181,3 +181,22 @@ TEST(Canvas, GradientStripsStayBetweenTheirEnds) {
     EXPECT_EQ(up(line.image(), 5, 13).a, 0);
     line.strokePath(p, kit::Color::black(), 0);  // zero width draws nothing (no hairline)
 }
+
+TEST(Canvas, DrawsLayerTreesLikeTheExport) {
+    // The export's composition: a backdrop layer, then the objects' layer
+    // offset by the paddings, one unit a pixel.
+    auto objects = kit::Layer::make();
+    objects->setBounds({0, 0, 20, 10});
+    auto mark = kit::Layer::make();
+    mark->setFrame({0, 0, 5, 5});
+    mark->setBackgroundColor(kit::Color::rgb(255, 0, 0));
+    objects->addSublayer(mark);
+    kit::Canvas c(30, 20);
+    c.fill(kit::Color::white(1));
+    c.drawLayer(*objects, {6, 4});
+    Image img = c.image();
+    EXPECT_EQ(up(img, 7, 5), (PixelBGRA{0, 0, 255, 255}));
+    EXPECT_EQ(up(img, 5, 5), (PixelBGRA{255, 255, 255, 255}));
+    EXPECT_EQ(up(img, 7, 3), (PixelBGRA{255, 255, 255, 255}));
+    EXPECT_EQ(up(img, 11, 9), (PixelBGRA{255, 255, 255, 255}));
+}

@@ -156,6 +156,14 @@ TEST_P(Render, DashGapsAndZeroWidth) {
     sh->setLineDashPhase(5);
     EXPECT_TRUE(px(renderToImage(*r, s), 2.5, 5, 0, 0, 0, 0));
 
+    // Zero-length entries: [0, 4, 4, 0] is the complement of [4, 4] (the marquee's white half).
+    sh->setLineDashPhase(0);
+    sh->setLineDashPattern({0, 4, 4, 0});
+    img = renderToImage(*r, s);
+    EXPECT_TRUE(px(img, 2, 5, 0, 0, 0, 0));
+    EXPECT_TRUE(px(img, 6, 5, 0, 0, 255));
+    EXPECT_TRUE(px(img, 10, 5, 0, 0, 0, 0));
+
     sh->setLineWidth(0);  // no stroke, not a hairline
     img = renderToImage(*r, s);
     for (double x : {2.5, 12.5, 22.5}) EXPECT_TRUE(px(img, x, 5, 0, 0, 0, 0));
