@@ -1,12 +1,14 @@
 // The kadrix executable. Until the application shell takes over start-up,
 // main puts the tray icon up with a menu that quits.
 #include <cmath>
+#include <cstdio>
 #include <memory>
 
 #include "kit/Application.h"
 #include "kit/Image.h"
 #include "kit/Menu.h"
 #include "kit/StatusItem.h"
+#include "kit/UrlEvents.h"
 
 namespace {
 
@@ -35,6 +37,18 @@ kit::Image trayIcon() {
 
 int main(int argc, char** argv) {
     kit::Application app(argc, argv);
+    // One running instance per user: a later launch hands its URLs over and
+    // leaves.
+    auto urls = kit::UrlEvents::urlsInArguments(app.arguments());
+    switch (kit::UrlEvents::claimSingleInstance(urls)) {
+        case kit::UrlEvents::Role::Primary:
+            break;
+        case kit::UrlEvents::Role::Forwarded:
+            return 0;
+        case kit::UrlEvents::Role::Failed:
+            std::fprintf(stderr, "kadrix: another instance is running but does not answer\n");
+            return 1;
+    }
     app.setActivationPolicy(kit::ActivationPolicy::Accessory);
 
     auto menu = std::make_shared<kit::Menu>();

@@ -211,9 +211,13 @@ void applyTaskbarPresence(QWidget* widget) {
 
 void setNetWmState(QWidget* widget, const char* atomName, bool on) {
 #ifdef KIT_HAVE_XCB
+    // Only the xcb platform has window-manager states (the offscreen one may
+    // answer the X11 interface without a connection).
+    if (QGuiApplication::platformName() != "xcb") return;
     auto* x11 = qApp ? qApp->nativeInterface<QNativeInterface::QX11Application>() : nullptr;
     if (!x11 || !widget || !widget->isWindow() || !widget->windowHandle()) return;
     xcb_connection_t* c = x11->connection();
+    if (!c) return;
     auto atom = [c](const char* name) {
         auto cookie = xcb_intern_atom(c, 0, uint16_t(strlen(name)), name);
         xcb_atom_t a = XCB_ATOM_NONE;

@@ -256,11 +256,15 @@ void Window::setFrame(const Rect& frame, bool animate) {
         anim->setEasingCurve(QEasingCurve::InOutQuad);
         QObject::connect(anim, &QVariantAnimation::valueChanged, [this](const QVariant& v) {
             QRectF r = v.toRectF();
-            setFrame(Rect(r.x(), r.y(), r.width(), r.height()), false);
+            applyFrame(Rect(r.x(), r.y(), r.width(), r.height()));
         });
         anim->start();
         return;
     }
+    applyFrame(frame);
+}
+
+void Window::applyFrame(const Rect& frame) {
     QWidget* w = d_->widget;
     QMargins m = w->isVisible() ? frameMargins(w) : QMargins();
     Rect server = Displays::toWindowServer(frame);

@@ -145,6 +145,7 @@ public:
 
 private:
     void applyFlags();
+    void applyFrame(const Rect& frame);
     void notify(const std::function<void(WindowDelegate&)>& call);
     friend struct Private;
     friend class qt::WindowWidget;

@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 
 #include <QApplication>
+#include <QElapsedTimer>
 #include <QWidget>
 
 #include "kit/Application.h"
@@ -133,4 +134,18 @@ TEST(ApplicationWindows, TheApplicationKnowsItsWindows) {
     app.setActivationPolicy(ActivationPolicy::Accessory);
     EXPECT_EQ(app.activationPolicy(), ActivationPolicy::Accessory);
     app.setActivationPolicy(ActivationPolicy::Regular);
+}
+
+TEST(WindowGeometry, AnimatedFrameChangesEndAtTheTarget) {
+    Window w({10, 10, 100, 100}, WindowStyle::Borderless);
+    w.orderFront();
+    w.setFrame({200, 150, 160, 90}, true);
+    EXPECT_NE(w.frame(), Rect(200, 150, 160, 90)) << "still moving";
+    QElapsedTimer t;
+    t.start();
+    while (t.elapsed() < 1000 && w.frame() != Rect(200, 150, 160, 90))
+        QApplication::processEvents(QEventLoop::AllEvents, 20);
+    EXPECT_EQ(w.frame(), Rect(200, 150, 160, 90));
+    EXPECT_EQ(w.contentView()->frame().size, (Size{160, 90}));
+    w.orderOut();
 }
