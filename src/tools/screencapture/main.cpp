@@ -8,9 +8,9 @@
 
 #include "kit/Application.h"
 #include "kit/AreaPicker.h"
+#include "kit/CapturePNG.h"
 #include "kit/Files.h"
 #include "kit/Grab.h"
-#include "kit/ImageIO.h"
 #include "kit/Screen.h"
 #include "tools/screencapture/ScreenCaptureTool.h"
 
@@ -41,7 +41,7 @@ int write(const kit::Image& img, const kit::Rect& rect, const std::string& path)
         return 3;
     }
     std::string value = rectJson(rect);
-    auto bytes = kit::ImageIO::encodePNG(img, {{"kadrix.capture-rect", value}});
+    auto bytes = kit::encodeCapturePNG(img, {{"kadrix.capture-rect", value}});
     if (bytes.empty() || !kit::files::writeAtomic(path, std::string(bytes.begin(), bytes.end()), 0600)) {
         log("error: can't write " + path);
         return 3;

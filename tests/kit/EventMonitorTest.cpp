@@ -1,0 +1,58 @@
+#include <gtest/gtest.h>
+
+#include <QApplication>
+#include <QKeyEvent>
+#include <QWidget>
+
+#include "kit/EventMonitor.h"
+
+using kit::EventMonitor;
+using kit::MonitorEvent;
+
+TEST(EventMonitor, MasksKindsAndRemoval) {
+    int keys = 0, clicks = 0, local = 0;
+    auto k = EventMonitor::addGlobal(EventMonitor::KeyDown, [&](const MonitorEvent&) { ++keys; });
+    auto c = EventMonitor::addGlobal(EventMonitor::LeftMouseDown | EventMonitor::RightMouseDown,
+                                     [&](const MonitorEvent&) { ++clicks; });
+    auto l = EventMonitor::addLocal(EventMonitor::KeyDown, [&](const MonitorEvent&) { ++local; });
+    EXPECT_NE(k, c);
+    EventMonitor::deliver({MonitorEvent::Type::KeyDown, 53, 0}, true);
+    EventMonitor::deliver({MonitorEvent::Type::RightMouseDown, -1, 3}, true);
+    EventMonitor::deliver({MonitorEvent::Type::OtherMouseDown, -1, 2}, true);
+    EventMonitor::deliver({MonitorEvent::Type::KeyDown, 0, 0}, false);
+    EXPECT_EQ(keys, 1);
+    EXPECT_EQ(clicks, 1);
+    EXPECT_EQ(local, 1);
+    EventMonitor::remove(k);
+    EventMonitor::remove(c);
+    EventMonitor::remove(l);
+    EXPECT_EQ(EventMonitor::installedCount(), 0u);
+    EventMonitor::deliver({MonitorEvent::Type::KeyDown, 53, 0}, true);
+    EXPECT_EQ(keys, 1);
+}
+
+TEST(EventMonitor, AHandlerMayRemoveMonitorsWhileEventsAreDelivered) {
+    int second = 0;
+    EventMonitor::Token b = 0;
+    auto a =
+        EventMonitor::addGlobal(EventMonitor::KeyDown, [&](const MonitorEvent&) { EventMonitor::remove(b); });
+    b = EventMonitor::addGlobal(EventMonitor::KeyDown, [&](const MonitorEvent&) { ++second; });
+    EventMonitor::deliver({MonitorEvent::Type::KeyDown, 1, 0}, true);
+    EXPECT_EQ(second, 0);
+    EventMonitor::remove(a);
+    EXPECT_EQ(EventMonitor::installedCount(), 0u);
+}
+
+TEST(EventMonitor, LocalMonitorsSeeKeysOfOurWindowsAndPassThemOn) {
+    std::vector<int> codes;
+    auto t = EventMonitor::addLocal(EventMonitor::KeyDown,
+                                    [&](const MonitorEvent& e) { codes.push_back(e.keyCode); });
+    QWidget w;
+    w.show();
+    QKeyEvent esc(QEvent::KeyPress, Qt::Key_Escape, Qt::NoModifier);
+    QApplication::sendEvent(&w, &esc);
+    QKeyEvent repeat(QEvent::KeyPress, Qt::Key_A, Qt::NoModifier, "a", true);
+    QApplication::sendEvent(&w, &repeat);  // auto-repeat is not a new key-down
+    EXPECT_EQ(codes, std::vector<int>{53});
+    EventMonitor::remove(t);
+}
