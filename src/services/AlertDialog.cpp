@@ -1,10 +1,16 @@
 #include "services/AlertDialog.h"
 
-#include "services/Console.h"
+#include "kit/Alert.h"
 
 AlertAnswer runAlertDialog(const AlertSpec& spec) {
-    // No modal dialog to show it in: the alert is written out so it is not
-    // lost, and counts as dismissed without an answer.
-    consoleLine("ALERT " + spec.title + ": " + spec.message);
-    return {};
+    kit::Alert dialog;
+    dialog.messageText = spec.title;
+    dialog.informativeText = spec.message;
+    dialog.noKeyEquivalents = spec.noKeyEquivalents;
+    for (const std::string& title : spec.buttons) dialog.addButton(title);
+    if (spec.textField) dialog.setAccessoryTextField(*spec.textField);
+    AlertAnswer answer;
+    answer.button = dialog.runModal();
+    answer.text = dialog.textFieldValue();
+    return answer;
 }

@@ -2,8 +2,7 @@
 
 #include <mutex>
 
-#include "kit/Dispatch.h"
-#include "kit/Process.h"
+#include "kit/Workspace.h"
 
 namespace {
 std::mutex hooksMutex;
@@ -12,10 +11,10 @@ std::shared_ptr<const AppHooks>& installed() {
     return hooks;
 }
 
-// The desktop's opener, run off the main thread so a slow start never blocks the interface.
-bool runXdgOpen(const std::string& target) {
-    kit::globalQueue().async([target] { kit::Process("/usr/bin/xdg-open", {target}).run(); });
-    return true;
+// The desktop's default application for a file or a link.
+bool openWithDesktop(const std::string& target) {
+    return target.find("://") != std::string::npos ? kit::Workspace::openURL(target)
+                                                   : kit::Workspace::openFile(target);
 }
 }  // namespace
 
@@ -48,5 +47,5 @@ double hookEditorDpr() {
 
 bool hookOpenWithDefaultApp(const std::string& pathOrUrl) {
     auto hooks = appHooks();
-    return hooks->openWithDefaultApp ? hooks->openWithDefaultApp(pathOrUrl) : runXdgOpen(pathOrUrl);
+    return hooks->openWithDefaultApp ? hooks->openWithDefaultApp(pathOrUrl) : openWithDesktop(pathOrUrl);
 }

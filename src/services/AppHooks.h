@@ -33,7 +33,7 @@ struct AppHooks {
     std::function<void(const std::string& latestVersion)> newVersionFound;
 
     // Desktop: opens a file or a link with the desktop's default application
-    // (default: xdg-open). Returns whether it could be started.
+    // (default: kit's workspace, xdg-open). Returns whether it could be started.
     std::function<bool(const std::string& pathOrUrl)> openWithDefaultApp;
 };
 

@@ -1,19 +1,28 @@
 #include "services/SystemNotifications.h"
 
+#include "kit/UserNotifications.h"
+
 namespace {
-// Until the desktop's notification service is reachable from here, notices
-// are not authorised and the notifier shows its own toast instead.
-class UnavailableNotifications : public SystemNotifications {
+// The freedesktop notification service on the session bus. Without a server
+// that answers, notices are not authorised and the notifier shows its toast.
+class DesktopNotifications : public SystemNotifications {
 public:
     void requestAuthorization(bool, std::function<void(bool)> answer) override {
-        if (answer) answer(false);
+        kit::UserNotifications::requestAuthorization(std::move(answer));
     }
-    void post(const std::string&, const std::string&, const std::string&, bool,
-              std::function<void()>) override {}
+    void post(const std::string&, const std::string& title, const std::string& body, bool criticalSound,
+              std::function<void()> clicked) override {
+        kit::UserNotifications::Notification notification;
+        notification.title = title;
+        notification.body = body;
+        notification.sound = criticalSound;
+        notification.critical = criticalSound;
+        kit::UserNotifications::post(notification, std::move(clicked));
+    }
 };
 }  // namespace
 
 std::shared_ptr<SystemNotifications> desktopNotifications() {
-    static auto service = std::make_shared<UnavailableNotifications>();
+    static auto service = std::make_shared<DesktopNotifications>();
     return service;
 }

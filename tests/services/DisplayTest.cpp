@@ -103,3 +103,18 @@ TEST_F(ToastOnDisplay, WithoutANotificationServerTheToastStandsIn) {
     EXPECT_GT(darkPixels(shot, 31 + 48, 24 + 6, 150, 18), 20);
     EXPECT_EQ(telemetry->events().back()["type"], "alert-fallback");
 }
+
+TEST_F(ToastOnDisplay, SystemNotificationIsPostedAndItsClickRunsTheAction) {
+    const char* log = std::getenv("KADRIX_FAKE_SERVER_LOG");
+    if (!log) GTEST_SKIP() << "needs the fake notification server (display_test.sh)";
+    settings->setNotificationType("system");
+    bool ran = false;
+    testing::internal::CaptureStdout();
+    notifier->notify("Screenshot saved", "SCR-20261207-b.png", std::nullopt, std::nullopt, std::nullopt,
+                     [&] { ran = true; });
+    ASSERT_TRUE(kit::runMainLoopUntil([&] { return ran; }, 10)) << "the server's click ran the action";
+    EXPECT_EQ(testing::internal::GetCapturedStdout(), "background notification\n");
+    EXPECT_EQ(kit::files::readAll(log), "Screenshot saved\tSCR-20261207-b.png\n");
+    EXPECT_TRUE(!notifier->winNotifier() || !notifier->winNotifier()->isVisible()) << "no toast";
+    for (auto& record : telemetry->events()) EXPECT_NE(record["type"], "alert-fallback");
+}
