@@ -209,3 +209,19 @@ TEST_F(CtrlHelperTest, LookFollowsAppearance) {
     // The background views sit beneath the content.
     EXPECT_EQ(b->subviews().front(), b->vEffect);
 }
+
+TEST_F(CtrlHelperTest, HideWithoutAnimationAndHideOfAHiddenView) {
+    auto b = bubble(0, 0);
+    b->show();
+    b->hide();  // D = 0: at once
+    EXPECT_TRUE(b->isHidden());
+    EXPECT_EQ(b->state, "hidden");
+
+    auto pending = bubble(0.5, 0.15);
+    pending->show();
+    pending->hide();  // the view is still hidden: only the word changes, the timer goes
+    EXPECT_EQ(pending->state, "hidden");
+    advance(1.0);
+    EXPECT_TRUE(pending->isHidden());
+    EXPECT_EQ(pending->state, "hidden");
+}
