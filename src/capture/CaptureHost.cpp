@@ -3,10 +3,11 @@
 #include <unistd.h>
 
 #include <filesystem>
-#include <iostream>
 
+#include "services/Alerts.h"
 #include "services/AppHooks.h"
 #include "services/NamedTimers.h"
+#include "services/Notifier.h"
 #include "services/Settings.h"
 #include "services/Telemetry.h"
 
@@ -31,11 +32,9 @@ CaptureHost defaults() {
     h.oops = [](const std::string& f, const std::string& m) { Telemetry::shared().oops(f, m); };
     h.preset = [](const std::string& n, const kit::Json& d) { Telemetry::shared().preset(n, d); };
     h.event = [](const std::string& n, const kit::Json& d) { Telemetry::shared().event(n, d); };
-    h.notify = [](const std::string& t, const std::string& m) {
-        std::cout << "NOTICE " << t << ": " << m << std::endl;
-    };
-    h.warning = h.notify;
-    h.alertOnMain = h.notify;
+    h.notify = [](const std::string& t, const std::string& m) { Notifier::shared().notify(t, m); };
+    h.warning = [](const std::string& t, const std::string& m) { Notifier::shared().warning(t, m); };
+    h.alertOnMain = [](const std::string& t, const std::string& m) { alertOnMain(t, m); };
     h.timerStart = [](const std::string& n) { timerStart(n); };
     h.timerLog = [](const std::string& n) { timerLog(n); };
     h.timerElapsed = [](const std::string& n) { return timerElapsed(n); };
