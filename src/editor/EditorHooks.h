@@ -6,6 +6,10 @@
 #include <functional>
 #include <string>
 
+namespace kit {
+class View;
+}
+
 struct EditorHooks {
     std::function<void(bool animated)> relayoutCanvas;
     // Shows and loads the tool-settings bar for the active object.
@@ -16,6 +20,8 @@ struct EditorHooks {
     std::function<void(const std::string& label)> undoSave;
     // Recomputes the backdrop and the canvas margins from the objects' bounds.
     std::function<void()> backdropLayout;
+    // The view over which the text editor is placed (canvas points, y up).
+    std::function<kit::View*()> canvasView;
 };
 
 // The installed hooks; a test or the editor assigns the members it provides.

@@ -38,6 +38,9 @@ void ObjectsTest::SetUp() {
     setView(1, 1);
     Framer::shared().source = {0, 0, 800, 600};
     Framer::shared().crop = {0, 0, 800, 600};
+    Framer::shared().area = {0, 0, 600, 400};
+    Framer::shared().paddings = nullptr;
+    Framer::shared().backdropPanelWidth = nullptr;
     layoutRequest = 0;
     layoutAnimationsOff = false;
     PressedKeys::shared().pressed.clear();

@@ -1,0 +1,79 @@
+#include "objects/TextEditorView.h"
+
+#include "editor/EditorHooks.h"
+#include "kit/TextView.h"
+
+TextEditorView& TextEditorView::shared() {
+    static TextEditorView* editor = new TextEditorView();  // lives as long as the process
+    return *editor;
+}
+
+TextEditorView::TextEditorView() : view_(std::make_shared<kit::TextView>(kit::Rect{0, 0, 40, 8})) {
+    view_->setInsertionPointColor(kit::Color::white(1));
+    view_->setAllowsUndo(true);
+    view_->setContainerWidth(300);
+    view_->setHidden(true);
+    if (editorHooks().canvasView)
+        if (kit::View* host = editorHooks().canvasView()) host->addSubview(view_);
+}
+
+std::string TextEditorView::string() const {
+    return view_->string();
+}
+void TextEditorView::setString(const std::string& s) {
+    view_->setString(s);
+}
+void TextEditorView::setFont(const kit::Font& f) {
+    view_->setFont(f);
+}
+void TextEditorView::setTextColor(const kit::Color& c) {
+    view_->setTextColor(c);
+}
+void TextEditorView::setInsertionPointColor(const kit::Color& c) {
+    view_->setInsertionPointColor(c);
+}
+void TextEditorView::setSelectionColor(const kit::Color& c) {
+    view_->setSelectionColor(c);
+}
+void TextEditorView::setBackgroundColor(std::optional<kit::Color> c) {
+    view_->setBackgroundColor(c);
+}
+void TextEditorView::setCornerRadius(double r) {
+    view_->layer()->setCornerRadius(r);
+}
+void TextEditorView::setInset(kit::Size inset) {
+    view_->setTextContainerInset(inset);
+}
+void TextEditorView::setContainerWidth(double w) {
+    view_->setContainerWidth(w);
+}
+void TextEditorView::setFrame(const kit::Rect& frame) {
+    view_->setFrame(frame);
+}
+kit::Rect TextEditorView::frame() const {
+    return view_->frame();
+}
+void TextEditorView::setHidden(bool hidden) {
+    view_->setHidden(hidden);
+}
+bool TextEditorView::isHidden() const {
+    return view_->isHidden();
+}
+void TextEditorView::setEditable(bool editable) {
+    view_->setEditable(editable);
+}
+bool TextEditorView::isEditable() const {
+    return view_->isEditable();
+}
+void TextEditorView::selectNothing() {
+    view_->setSelectedRange(0, 0);
+}
+void TextEditorView::makeFirstResponder() {
+    view_->makeFirstResponder();
+}
+void TextEditorView::setNeedsDisplay() {
+    view_->setNeedsDisplay();
+}
+void TextEditorView::setKeyHandler(std::function<bool(const kit::Event&)> handler) {
+    view_->onKeyDown = std::move(handler);
+}

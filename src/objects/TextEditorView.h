@@ -1,0 +1,53 @@
+#pragma once
+// The one editing view that text objects type into, as they use it: its
+// string, font, colours, insets and wrap width, its frame over the canvas,
+// and the keyboard. (Kept apart from kit's text view header, which cannot be
+// included together with kit's text layer.)
+#include <functional>
+#include <memory>
+#include <optional>
+#include <string>
+
+#include "kit/Color.h"
+#include "kit/Event.h"
+#include "kit/Font.h"
+#include "kit/Geometry.h"
+
+namespace kit {
+class TextView;
+class View;
+}  // namespace kit
+
+class TextEditorView {
+public:
+    // The shared view, made on first use (frame 40 × 8, white caret, undo on,
+    // hidden), on the canvas view when the editor has one.
+    static TextEditorView& shared();
+
+    std::string string() const;
+    void setString(const std::string& s);
+    void setFont(const kit::Font& f);
+    void setTextColor(const kit::Color& c);
+    void setInsertionPointColor(const kit::Color& c);
+    void setSelectionColor(const kit::Color& c);
+    void setBackgroundColor(std::optional<kit::Color> c);
+    void setCornerRadius(double r);
+    void setInset(kit::Size inset);
+    void setContainerWidth(double w);
+    void setFrame(const kit::Rect& frame);
+    kit::Rect frame() const;
+    void setHidden(bool hidden);
+    bool isHidden() const;
+    void setEditable(bool editable);
+    bool isEditable() const;
+    void selectNothing();
+    void makeFirstResponder();
+    void setNeedsDisplay();
+    // Keys the view sees first; true when handled.
+    void setKeyHandler(std::function<bool(const kit::Event&)> handler);
+    kit::TextView& view() const { return *view_; }
+
+private:
+    TextEditorView();
+    std::shared_ptr<kit::TextView> view_;
+};
