@@ -1,0 +1,127 @@
+// The interactive capture and the region picker against a stand-in tool: a
+// script that records its arguments, prints what the real tool prints and
+// writes (or does not write) the file.
+#include <gtest/gtest.h>
+#include <sys/stat.h>
+
+#include <fstream>
+
+#include "capture/Capturer.h"
+#include "capture/ScrollCapturer.h"
+#include "capture/Synthetic.h"
+#include "kit/CapturePNG.h"
+#include "kit/Files.h"
+
+using capture::Capturer;
+using capture::WindowShadow;
+using namespace testing_capture;
+
+class Interactive : public ::testing::Test {
+protected:
+    void SetUp() override {
+        dir = kit::files::tempDir() + "/fake-tool";
+        kit::files::makeDirs(dir);
+        argsFile = dir + "/args";
+        kit::files::remove(argsFile);
+        picture = makePage(30, 20);
+        // Like the real tool, the file records the rectangle it shows.
+        auto png = kit::encodeCapturePNG(picture, {{"kadrix.capture-rect", "[10.7, 20, 300, 200]"}});
+        kit::files::writeAtomic(dir + "/picture.png", std::string(png.begin(), png.end()));
+        spy.toolPath = dir + "/tool";
+        spy.install();
+        desk = std::make_shared<FakeDesktop>();
+        desk->page = makePage(800, 600, 3);
+        desk->screenW = 800;
+        desk->screenH = 600;
+        kit::setScreenSource(desk);
+        capture::captureContext() = {};
+    }
+    void TearDown() override {
+        kit::setScreenSource(nullptr);
+        capture::resetHost();
+    }
+    // `say` goes to the error output; the file is written unless `exitCode` is not 0.
+    void tool(const std::string& say, int exitCode = 0) {
+        std::ofstream f(spy.toolPath);
+        f << "#!/bin/sh\necho \"$@\" >> '" << argsFile << "'\n"
+          << "p=''; for a in \"$@\"; do case \"$a\" in -*) ;; *) p=\"$a\";; esac; done\n"
+          << "printf '%s\\n' '" << say << "' >&2\n";
+        if (exitCode == 0) f << "cp '" << dir << "/picture.png' \"$p\"\n";
+        f << "exit " << exitCode << "\n";
+        f.close();
+        chmod(spy.toolPath.c_str(), 0755);
+    }
+    std::string args() {
+        auto a = kit::files::readAll(argsFile);
+        return a ? *a : "";
+    }
+    std::string dir, argsFile;
+    kit::Image picture;
+    HostSpy spy;
+    std::shared_ptr<FakeDesktop> desk;
+};
+
+TEST_F(Interactive, AreaSelectionAndItsRepeat) {
+    tool("selected area (10.7, 20, 300, 200)");
+    kit::Image img = Capturer::interactive(WindowShadow::trimmed, false, false, false);
+    EXPECT_EQ(img, picture);
+    EXPECT_EQ(capture::captureContext().rememberedArea, kit::Rect(10.7, 20, 300, 200));
+    std::string first = args();
+    EXPECT_EQ(first.rfind("-x -i ", 0), 0u);
+    EXPECT_NE(first.find(".png -o\n"), std::string::npos);  // -o follows the path
+
+    kit::files::remove(argsFile);
+    Capturer::interactive(WindowShadow::trimmed, false, true, false);
+    std::string again = args();
+    EXPECT_EQ(again.rfind("-x -R10,20,300,200 ", 0), 0u);
+    EXPECT_EQ(again.find("-o"), std::string::npos);
+    EXPECT_TRUE(spy.notices.empty());
+}
+
+TEST_F(Interactive, CancelFailureAndRememberedArea) {
+    capture::captureContext().rememberedArea = kit::Rect(1, 2, 3, 4);
+    tool("selection cancelled", 1);
+    EXPECT_TRUE(Capturer::interactive(WindowShadow::transparent, true, false, true).isNull());
+    EXPECT_EQ(capture::captureContext().rememberedArea,
+              kit::Rect(1, 2, 3, 4));  // text recognition leaves it alone
+    EXPECT_NE(args().find("-w"), std::string::npos);
+    EXPECT_TRUE(Capturer::interactive(WindowShadow::transparent, false, false, false).isNull());
+    EXPECT_FALSE(capture::captureContext().rememberedArea);
+    EXPECT_TRUE(spy.notices.empty());
+    EXPECT_TRUE(spy.oopses.empty());
+
+    // A tool that fails is not a cancel.
+    tool("error: the screen could not be grabbed", 3);
+    EXPECT_TRUE(Capturer::interactive(WindowShadow::transparent, false, false, false).isNull());
+    EXPECT_EQ(spy.notices, std::vector<std::string>{"Area capture failed"});
+    EXPECT_EQ(spy.oopses.size(), 1u);
+    spy.toolPath = dir + "/missing-tool";
+    EXPECT_TRUE(Capturer::interactive(WindowShadow::transparent, false, false, false).isNull());
+    EXPECT_EQ(spy.notices.size(), 2u);
+}
+
+TEST_F(Interactive, AsyncModeHandlesTheAreaWhileTheToolRuns) {
+    tool("selected area (100, 50, 40, 30) and (1, 1, 1, 1)");
+    kit::Rect seen;
+    kit::Image got;
+    kit::Image img = Capturer::interactive(WindowShadow::transparent, false, false, false,
+                                           [&](const kit::Image& i, double x, double y, double w, double h) {
+                                               seen = kit::Rect(x, y, w, h);
+                                               got = i;
+                                               return true;
+                                           });
+    EXPECT_TRUE(img.isNull());
+    EXPECT_EQ(seen, kit::Rect(100, 50, 40, 30));
+    EXPECT_EQ(got, rows(desk->page, 50, 30).cropped(100, 0, 40, 30));
+}
+
+TEST_F(Interactive, RegionPickerReadsTheFirstList) {
+    tool("selected area (5, 6, 70, 80)");
+    EXPECT_EQ(capture::ScrollCapturer::captureRect(), kit::Rect(5, 6, 70, 80));
+    EXPECT_EQ(args().rfind("-i -s -x ", 0), 0u);
+    tool("selection cancelled", 1);
+    EXPECT_FALSE(capture::ScrollCapturer::captureRect());
+    tool("selected area (5, x, 70, 80)");
+    // No list of numbers in the log: the rectangle comes from the file.
+    EXPECT_EQ(capture::ScrollCapturer::captureRect(), kit::Rect(10.7, 20, 300, 200));
+}
