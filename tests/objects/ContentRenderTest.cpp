@@ -1,0 +1,221 @@
+// The content objects drawn into pixels over a screenshot: highlighter
+// blends, text boxes, conceal bitmaps, overlays and rulers, and the contact
+// sheet of all of them at pixel ratio 1 and 2.
+#include <cmath>
+#include <functional>
+
+#include "Render.h"
+#include "kit/TextLayer.h"
+#include "objects/ObjConceal.h"
+#include "objects/ObjFreehand.h"
+#include "objects/ObjImage.h"
+#include "objects/ObjRuler.h"
+#include "objects/ObjText.h"
+
+namespace {
+
+// A screenshot of w × h pixels: light paper with dark bars and colour patches.
+kit::Image screenshot(int w, int h) {
+    kit::Image img(w, h, 1);
+    for (int row = 0; row < h; ++row)
+        for (int x = 0; x < w; ++x) {
+            int y = h - 1 - row;  // y up
+            kit::PixelBGRA p{242, 244, 246, 255};
+            if (y % 150 >= 30 && y % 150 < 54) p = {50, 40, 38, 255};
+            if ((x / 40 + y / 40) % 7 == 0)
+                p = {uint8_t(60 + x % 190), uint8_t(120), uint8_t(200 - y % 150), 255};
+            img.setPixel(x, row, p);
+        }
+    return img;
+}
+
+class ContentRenderTest : public ObjectsTest {
+public:
+    void useScreenshot(const kit::Image& img) {
+        app.current = imaging::Capture::of(img, Framer::shared().dpr());
+        app.imgPrecompiled = img;
+        app.imgSource = img;
+        Framer::shared().source = {0, 0, double(img.width()), double(img.height())};
+        Framer::shared().crop = Framer::shared().source;
+    }
+    static kit::LayerPtr imageLayer(const kit::Image& img) {
+        auto l = kit::Layer::make();
+        l->setAnchorPoint({0, 0});
+        l->setBounds({0, 0, double(img.width()), double(img.height())});
+        l->setPosition({0, 0});
+        l->setContents(img);
+        return l;
+    }
+    template <class T>
+    std::shared_ptr<T> stroke(FakeObjectHandlers& h, const std::vector<kit::Point>& pts) {
+        auto f = h.add<T>();
+        auto e = mouse();
+        f->mouseDown(&e, pts.front());
+        for (size_t i = 1; i < pts.size(); ++i) f->mouseDrag(&e, pts[i]);
+        f->mouseUp(&e, pts.back());
+        return f;
+    }
+    std::shared_ptr<ObjText> text(FakeObjectHandlers& h, kit::Point at, const std::string& s) {
+        auto t = h.add<ObjText>();
+        auto e = mouse();
+        t->mouseDown(&e, at);
+        t->editor->setString(s);
+        t->stopEditing();
+        return t;
+    }
+};
+
+TEST_F(ContentRenderTest, HighlighterMultipliesOnPaperAndScreensOnDarkBars) {
+    kit::Image shot = screenshot(300, 200);
+    useScreenshot(shot);
+    auto light = stroke<ObjHighlighter>(handlers, {{20, 110}, {100, 111}, {180, 110}});
+    auto dark = stroke<ObjHighlighter>(handlers, {{20, 42}, {100, 43}, {180, 42}});
+    EXPECT_EQ(light->shapeLayer->compositingFilter(), kit::CompositingFilter::Multiply);
+    EXPECT_EQ(dark->shapeLayer->compositingFilter(), kit::CompositingFilter::Screen);
+    auto img = renderCanvas(handlers, 300, 200, 1, imageLayer(shot));
+    auto onPaper = probe(img, 100, 110);
+    EXPECT_GT(onPaper.r, 0.85);
+    EXPECT_LT(onPaper.b, 0.65);  // yellow over white
+    auto onBar = probe(img, 100, 42);
+    auto bar = probe(img, 230, 42);   // the bar beside the stroke
+    EXPECT_GT(onBar.r, bar.r + 0.1);  // screened lighter
+}
+
+TEST_F(ContentRenderTest, TextBoxShowsItsSnapshotAndPointer) {
+    setView(2, 1);
+    auto t = text(handlers, {60, 120}, "Note");
+    t->state = "unselected";
+    auto img = renderCanvas(handlers, 300, 200, 2);
+    auto inBox = probe(img, t->rect.x1 + 3, t->rect.y1 + t->rect.height / 2);
+    EXPECT_GT(inBox.r, 0.9);
+    EXPECT_LT(inBox.g, 0.4);
+    // The pointer leaves the bottom side 30 image units down.
+    double tipX = t->rect.x1 + t->pPerc * t->rect.width;
+    EXPECT_GT(probe(img, tipX, t->rect.y1 - 10).a, 0.9);
+    EXPECT_LT(probe(img, t->rect.x1 + t->rect.width + 20, t->rect.y1 - 10).a, 0.1);
+}
+
+TEST_F(ContentRenderTest, PixelatedRegionHidesTheDetailUnderIt) {
+    kit::Image shot = screenshot(300, 200);
+    useScreenshot(shot);
+    auto c = handlers.add<ObjConceal>();
+    c->rect = {40, 20, 120, 60};
+    c->reconceal();
+    c->state = "unselected";
+    auto img = renderCanvas(handlers, 300, 200, 1, imageLayer(shot));
+    // Inside, neighbouring pixels mostly repeat (tiles); outside the detail stays.
+    int same = 0, total = 0;
+    for (int y = 25; y < 75; y += 3)
+        for (int x = 45; x < 155; x += 3, ++total)
+            if (probe(img, x, y) == probe(img, x + 1, y)) ++same;
+    EXPECT_GT(same, total * 3 / 4);
+}
+
+struct Cell {
+    std::string label;
+    std::function<void(ContentRenderTest&, FakeObjectHandlers&, double x, double y)> make;
+};
+
+std::vector<Cell> contentCells() {
+    std::vector<Cell> cells;
+    for (const char* st : {"unselected", "selected", "highlighted"}) {
+        std::string state = st;
+        cells.push_back({"text", [state](ContentRenderTest& t, FakeObjectHandlers& h, double x, double y) {
+                             auto o = t.text(h, {x + 20, y + 100}, "Callout text");
+                             o->state = state;
+                         }});
+        cells.push_back(
+            {"text-nobg", [state](ContentRenderTest& t, FakeObjectHandlers& h, double x, double y) {
+                 auto o = t.text(h, {x + 20, y + 80}, "No background, two lines of it");
+                 o->nobg = true;
+                 o->setValue("color", "#1E6FD9");  // renders the snapshot again
+                 o->state = state;
+             }});
+        cells.push_back(
+            {"freehand", [state](ContentRenderTest& t, FakeObjectHandlers& h, double x, double y) {
+                 std::vector<kit::Point> pts;
+                 for (int i = 0; i < 40; ++i)
+                     pts.push_back({x + 15 + i * 3, y + 75 + 35 * std::sin(i / 5.0)});
+                 auto o = t.stroke<ObjFreehand>(h, pts);
+                 o->state = state;
+             }});
+        cells.push_back(
+            {"freehand-circle", [state](ContentRenderTest& t, FakeObjectHandlers& h, double x, double y) {
+                 std::vector<kit::Point> pts;
+                 for (int i = 0; i <= 48; ++i)
+                     pts.push_back({x + 75 + 50 * std::cos(i / 7.64), y + 75 + 40 * std::sin(i / 7.64)});
+                 auto o = t.stroke<ObjFreehand>(h, pts);
+                 o->setValue("correction", "c");
+                 o->state = state;
+             }});
+        cells.push_back(
+            {"highlighter", [state](ContentRenderTest& t, FakeObjectHandlers& h, double x, double y) {
+                 auto o =
+                     t.stroke<ObjHighlighter>(h, {{x + 15, y + 42}, {x + 80, y + 43}, {x + 135, y + 42}});
+                 o->state = state;
+             }});
+        cells.push_back({"conceal", [state](ContentRenderTest&, FakeObjectHandlers& h, double x, double y) {
+                             auto o = h.add<ObjConceal>();
+                             o->rect = {x + 15, y + 20, 120, 90};
+                             o->reconceal();
+                             o->state = state;
+                         }});
+        cells.push_back(
+            {"conceal-erase", [state](ContentRenderTest&, FakeObjectHandlers& h, double x, double y) {
+                 auto o = h.add<ObjConceal>();
+                 o->fillMode = "erase";
+                 o->rect = {x + 15, y + 20, 120, 90};
+                 o->reconceal();
+                 o->state = state;
+             }});
+        cells.push_back({"image", [state](ContentRenderTest&, FakeObjectHandlers& h, double x, double y) {
+                             kit::Image img(90, 60, 1);
+                             img.fill(kit::Color{0.2, 0.6, 0.9, 1});
+                             for (int i = 0; i < 60; ++i) img.setPixel(i, i, {255, 255, 255, 255});
+                             auto o = h.add<ObjImage>();
+                             o->image = img;
+                             o->rect = {x + 30, y + 40, 90, 60};
+                             if (state == "selected") o->setValue("transparency", "true");
+                             o->state = state;
+                         }});
+        cells.push_back({"ruler", [state](ContentRenderTest&, FakeObjectHandlers& h, double x, double y) {
+                             auto o = h.add<ObjRuler>();
+                             o->updateKnobs(false);
+                             o->rect = {x + 20, y + 40, 110, 0};
+                             o->dpr = state == "selected" ? 1.0 : 2.0;
+                             o->state = state;
+                         }});
+        cells.push_back(
+            {"ruler-vertical", [state](ContentRenderTest&, FakeObjectHandlers& h, double x, double y) {
+                 auto o = h.add<ObjRuler>();
+                 o->updateKnobs(true);
+                 o->rect = {x + 40, y + 20, 0, 110};
+                 o->tdist = 8;
+                 o->state = state;
+             }});
+    }
+    return cells;
+}
+
+TEST_F(ContentRenderTest, ContactSheetOfTheContentObjects) {
+    auto cells = contentCells();
+    const int cols = 10, cw = 150, ch = 150;
+    const int rows = int((cells.size() + cols - 1) / cols);
+    for (double dpr : {1.0, 2.0}) {
+        FakeObjectHandlers h;
+        setView(dpr, 1);
+        kit::Image shot = screenshot(cols * cw, rows * ch);
+        useScreenshot(shot);
+        for (size_t i = 0; i < cells.size(); ++i)
+            cells[i].make(*this, h, double(i % cols) * cw, double(rows - 1 - int(i / cols)) * ch);
+        h.active.reset();
+        auto img = renderCanvas(h, cols * cw, rows * ch, dpr, imageLayer(shot));
+        ASSERT_FALSE(img.isNull());
+        EXPECT_TRUE(writePNG(img, contactSheetPath("content-dpr" + std::to_string(int(dpr)) + ".png")));
+        for (size_t i = 0; i < cells.size(); ++i)
+            EXPECT_FALSE(h.objects[i]->layer->isHidden()) << cells[i].label;
+        h.objects.clear();
+    }
+}
+
+}  // namespace
