@@ -339,6 +339,19 @@ TEST_F(HighlighterTest, OptionsColourCapStyleAndPreview) {
     EXPECT_NEAR(preview->path().bounds().height(), 308, 1e-6);
 }
 
+TEST_F(HighlighterTest, DumpRestoreRoundTripKeepsTheChosenColour) {
+    ground(0.0);
+    auto h = stroke<ObjHighlighter>({{20, 50}, {60, 52}, {120, 50}});
+    ASSERT_NE(h->color, h->baseColor);  // drawn in the pure hue over black
+    std::string d = h->dump();
+    auto g = handlers.add<ObjHighlighter>();
+    ASSERT_TRUE(g->restore(d));
+    EXPECT_EQ(g->getValue("color"), "#FFF68D");
+    EXPECT_EQ(g->shapeLayer->compositingFilter(), kit::CompositingFilter::Screen);
+    EXPECT_EQ(g->rawPoints.size(), h->rawPoints.size());
+    EXPECT_EQ(g->dump(), d);
+}
+
 TEST_F(HighlighterTest, SizesPastTheEightWidthsStayInTheTable) {
     store("Kadrix.ObjHighlighter: size", "7");
     auto h = stroke<ObjHighlighter>({{20, 50}, {60, 50}, {80, 50}});

@@ -642,4 +642,37 @@ TEST_F(ShapeObjectsTest, SpotlightSizeZeroHasNoBorderAndRoundCorners) {
     EXPECT_NEAR(s->rectShapePoints()[0].x, 24, 1e-9);  // 12 × dpr
 }
 
+TEST_F(ShapeObjectsTest, DegenerateGeometryStaysFinite) {
+    auto finitePath = [](const kit::Path& p) {
+        for (const auto& e : p.elements())
+            for (auto q : e.pts)
+                if (!std::isfinite(q.x) || !std::isfinite(q.y)) return false;
+        return true;
+    };
+    // A flat oval and a flat rounded rectangle.
+    for (const char* shape : {"oval", "rect"}) {
+        auto o = handlers.add<ObjOval>();
+        o->shape = shape;
+        o->rect = {10, 10, 80, 0};
+        o->draw();
+        EXPECT_TRUE(finitePath(o->shapeLayer->path())) << shape;
+        for (const auto& s : o->segments) EXPECT_TRUE(std::isfinite(s.x) && std::isfinite(s.y)) << shape;
+        EXPECT_FALSE(o->dump().empty());
+    }
+    // A line and an arrow whose ends were dragged together.
+    auto l = handlers.add<ObjLine>();
+    l->rect = {10, 10, 0, 0};
+    l->endCap = "arrow";
+    l->draw();
+    EXPECT_EQ(l->action({10, 10}), "default");
+    EXPECT_FALSE(l->dump().empty());
+    auto a = handlers.add<ObjArrow>();
+    a->type = 1;
+    a->rect = {10, 10, 0, 1e-9};
+    a->midpa = 0.5;
+    a->draw();
+    EXPECT_TRUE(finitePath(a->shape->path()));
+    EXPECT_FALSE(a->dump().empty());
+}
+
 }  // namespace
