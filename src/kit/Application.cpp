@@ -12,6 +12,7 @@
 #include <algorithm>
 #include <csignal>
 #include <cstring>
+#include <initializer_list>
 #include <utility>
 
 #include "kit/qt/ApplicationPrivate.h"
@@ -209,7 +210,24 @@ void applyTaskbarPresence(QWidget* widget) {
     setNetWmState(widget, "_NET_WM_STATE_SKIP_TASKBAR", skip);
 }
 
-void setNetWmState(QWidget* widget, const char* atomName, bool on) {
+namespace {
+
+#ifdef KIT_HAVE_XCB
+xcb_atom_t internAtom(xcb_connection_t* c, const char* name) {
+    auto cookie = xcb_intern_atom(c, 0, uint16_t(strlen(name)), name);
+    xcb_atom_t a = XCB_ATOM_NONE;
+    if (auto* r = xcb_intern_atom_reply(c, cookie, nullptr)) {
+        a = r->atom;
+        free(r);
+    }
+    return a;
+}
+#endif
+
+// Sends an EWMH client message about a mapped top-level to the root window,
+// where the window manager reads it. `data` may name atoms by string.
+void sendWmMessage(QWidget* widget, const char* type, std::initializer_list<uint32_t> data,
+                   const char* atomArgument = nullptr) {
 #ifdef KIT_HAVE_XCB
     // Only the xcb platform has window-manager states (the offscreen one may
     // answer the X11 interface without a connection).
@@ -218,34 +236,43 @@ void setNetWmState(QWidget* widget, const char* atomName, bool on) {
     if (!x11 || !widget || !widget->isWindow() || !widget->windowHandle()) return;
     xcb_connection_t* c = x11->connection();
     if (!c) return;
-    auto atom = [c](const char* name) {
-        auto cookie = xcb_intern_atom(c, 0, uint16_t(strlen(name)), name);
-        xcb_atom_t a = XCB_ATOM_NONE;
-        if (auto* r = xcb_intern_atom_reply(c, cookie, nullptr)) {
-            a = r->atom;
-            free(r);
-        }
-        return a;
-    };
-    xcb_atom_t netWmState = atom("_NET_WM_STATE"), target = atom(atomName);
-    if (netWmState == XCB_ATOM_NONE || target == XCB_ATOM_NONE) return;
-    auto win = xcb_window_t(widget->winId());
-    xcb_screen_t* screen = xcb_setup_roots_iterator(xcb_get_setup(c)).data;
+    xcb_atom_t typeAtom = internAtom(c, type);
+    if (typeAtom == XCB_ATOM_NONE) return;
     xcb_client_message_event_t ev{};
     ev.response_type = XCB_CLIENT_MESSAGE;
     ev.format = 32;
-    ev.window = win;
-    ev.type = netWmState;
-    ev.data.data32[0] = on ? 1 : 0;  // _NET_WM_STATE_ADD / _REMOVE
-    ev.data.data32[1] = target;
-    ev.data.data32[3] = 1;  // source: application
+    ev.window = xcb_window_t(widget->winId());
+    ev.type = typeAtom;
+    size_t i = 0;
+    for (uint32_t d : data) ev.data.data32[i++] = d;
+    if (atomArgument) {
+        xcb_atom_t a = internAtom(c, atomArgument);
+        if (a == XCB_ATOM_NONE) return;
+        ev.data.data32[1] = a;
+    }
+    xcb_screen_t* screen = xcb_setup_roots_iterator(xcb_get_setup(c)).data;
     xcb_send_event(c, 0, screen->root,
                    XCB_EVENT_MASK_SUBSTRUCTURE_REDIRECT | XCB_EVENT_MASK_SUBSTRUCTURE_NOTIFY,
                    reinterpret_cast<const char*>(&ev));
     xcb_flush(c);
 #else
-    (void)widget, (void)atomName, (void)on;
+    (void)widget, (void)type, (void)data, (void)atomArgument;
 #endif
+}
+
+}  // namespace
+
+void setNetWmState(QWidget* widget, const char* atomName, bool on) {
+    // _NET_WM_STATE_ADD / _REMOVE, the state, no second state, source: application.
+    sendWmMessage(widget, "_NET_WM_STATE", {on ? 1u : 0u, 0u, 0u, 1u}, atomName);
+}
+
+void setOnAllDesktops(QWidget* widget, bool on) {
+    if (on) setNetWmState(widget, "_NET_WM_STATE_STICKY", true);
+    // Window managers without the sticky state put a window on every desktop
+    // by desktop number 0xFFFFFFFF.
+    sendWmMessage(widget, "_NET_WM_DESKTOP", {on ? 0xFFFFFFFFu : 0u, 1u});
+    if (!on) setNetWmState(widget, "_NET_WM_STATE_STICKY", false);
 }
 
 }  // namespace qt

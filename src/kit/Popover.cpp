@@ -38,6 +38,13 @@ protected:
         p.setPen(QColor(0, 0, 0, 60));
         p.drawPath(path);
     }
+    void resizeEvent(QResizeEvent*) override {
+        // Without a compositor the transparent corners would show black:
+        // the rounded shape is cut out of the window as well.
+        QPainterPath path;
+        path.addRoundedRect(QRectF(rect()), kRadius, kRadius);
+        setMask(QRegion(path.toFillPolygon().toPolygon()));
+    }
     void hideEvent(QHideEvent* e) override {
         QWidget::hideEvent(e);
         if (owner && owner->onDidClose) owner->onDidClose();

@@ -114,6 +114,7 @@ void WindowWidget::showEvent(QShowEvent* e) {
     QTimer::singleShot(30, this, [self] {
         if (!self || !self->window) return;
         applyTaskbarPresence(self);
+        if (self->window->isSticky()) setOnAllDesktops(self, true);
         if (self->window->styleMask() & WindowStyle::Utility)
             setNetWmState(self, "_NET_WM_STATE_SKIP_TASKBAR", true);
     });
@@ -326,7 +327,7 @@ void Window::setLevel(int level) {
 
 void Window::setSticky(bool sticky) {
     sticky_ = sticky;
-    qt::setNetWmState(d_->widget, "_NET_WM_STATE_STICKY", sticky);
+    qt::setOnAllDesktops(d_->widget, sticky);
 }
 
 void Window::setIgnoresMouseEvents(bool ignores) {

@@ -89,6 +89,7 @@ public:
     void setLevel(int level);
     // On every virtual desktop.
     void setSticky(bool sticky);
+    bool isSticky() const { return sticky_; }
     // Clicks go to whatever is below.
     void setIgnoresMouseEvents(bool ignores);
     bool ignoresMouseEvents() const { return ignoresMouse_; }

@@ -13,5 +13,7 @@ void unregisterWindow(Window* window);
 void applyTaskbarPresence(QWidget* widget);
 // Sets or clears one _NET_WM_STATE atom on a mapped top-level (no-op off X11).
 void setNetWmState(QWidget* widget, const char* atomName, bool on);
+// Puts a mapped top-level on every virtual desktop, or back on the current one.
+void setOnAllDesktops(QWidget* widget, bool on);
 
 }  // namespace kit::qt
