@@ -1,6 +1,8 @@
 #pragma once
 // Drawing a layer tree into an image. Screen views use the same renderer, so
-// an exported picture matches what was shown.
+// an exported picture matches what was shown. Rendering may run on a worker
+// thread as long as nobody changes the tree meanwhile (layers belong to the
+// main thread; only it keeps rasterization caches).
 #include "kit/Image.h"
 #include "kit/Layer.h"
 
