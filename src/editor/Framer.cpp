@@ -3,6 +3,9 @@
 #include <algorithm>
 #include <cmath>
 
+#include "kit/Dispatch.h"
+#include "services/Telemetry.h"
+
 namespace {
 
 double roundAway(double v) {
@@ -23,6 +26,10 @@ Framer& Framer::shared() {
 }
 
 Rect Framer::getEffectiveArea() const {
+    // The panel is a view of the interface: asking from elsewhere is a bug of
+    // the caller, reported and then served all the same.
+    if (!kit::isMainThread())
+        Telemetry::shared().oops("getEffectiveArea()", "Calling .getEffectiveArea() from background thread");
     if (!backdropPanelWidth) return area;
     std::optional<double> panel = backdropPanelWidth();
     if (!panel) return area;

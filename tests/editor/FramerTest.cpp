@@ -1,7 +1,11 @@
 // The viewport: conversions, the zoom ladders, fitting and the pan limits.
 #include <gtest/gtest.h>
 
+#include <thread>
+
 #include "editor/Framer.h"
+#include "services/Settings.h"
+#include "services/Telemetry.h"
 
 namespace {
 
@@ -17,6 +21,7 @@ protected:
         f.backdropPanelWidth = nullptr;
         f.paddings = nullptr;
         f.compositionRect = nullptr;
+        Settings::shared().setAllowTelemetry(false);  // keep reports in the queue
     }
     Framer& f = Framer::shared();
 };
@@ -104,6 +109,16 @@ TEST_F(FramerTest, EffectiveAreaLeavesRoomForTheBackdropPanel) {
     EXPECT_EQ(f.getEffectiveArea().width, 600 - 270 * 2);
     f.backdropPanelWidth = [] { return std::optional<double>(); };
     EXPECT_EQ(f.getEffectiveArea().width, 600);
+}
+
+TEST_F(FramerTest, EffectiveAreaFromAnotherThreadIsReportedAndServed) {
+    auto before = Telemetry::shared().events().size();
+    Rect got;
+    std::thread([&] { got = f.getEffectiveArea(); }).join();
+    EXPECT_EQ(got, f.area);
+    auto all = Telemetry::shared().events();
+    ASSERT_GT(all.size(), before);
+    EXPECT_EQ(all.back()["function"], "getEffectiveArea()");
 }
 
 TEST_F(FramerTest, PanConstraintPushesASmallImageInside) {
