@@ -1,5 +1,7 @@
 #include "kit/RegionOverlay.h"
 
+#include <xcb/xcb.h>
+
 #include <QFont>
 #include <QFontMetricsF>
 #include <QGuiApplication>
@@ -8,6 +10,10 @@
 #include <QRegion>
 #include <QScreen>
 #include <QWidget>
+
+#include "kit/Grab.h"
+#include "kit/qt/QtImage.h"
+#include "kit/x11/Connection.h"
 
 namespace kit {
 
@@ -27,19 +33,33 @@ QFont overlayFont(double size) {
     return f;
 }
 
+// Without a compositing manager translucent windows come out opaque.
+bool compositing() {
+    auto* c = x11::Connection::shared();
+    if (!c) return true;  // not X11 (headless tests): nothing to stand in for
+    xcb_atom_t cm = c->atom("_NET_WM_CM_S0");
+    auto* r = xcb_get_selection_owner_reply(c->conn(), xcb_get_selection_owner(c->conn(), cm), nullptr);
+    bool owned = r && r->owner != XCB_WINDOW_NONE;
+    free(r);
+    return owned;
+}
+
 class OverlayWidget : public QWidget {
 public:
-    OverlayWidget()
+    explicit OverlayWidget(bool translucent)
         : QWidget(nullptr, Qt::FramelessWindowHint | Qt::WindowStaysOnTopHint |
                                Qt::X11BypassWindowManagerHint | Qt::WindowTransparentForInput |
                                Qt::WindowDoesNotAcceptFocus | Qt::Tool) {
         setAttribute(Qt::WA_TransparentForMouseEvents);
         setAttribute(Qt::WA_ShowWithoutActivating);
-        setAttribute(Qt::WA_TranslucentBackground);
+        // An ARGB window without a compositor shows garbage to screen readers
+        // of the root window; then an opaque window over a frozen backdrop.
+        if (translucent) setAttribute(Qt::WA_TranslucentBackground);
     }
     QRectF hole;
     Color dim = Color::clear();
     std::vector<RegionOverlay::Box> boxes;
+    QImage backdrop;  // the screen as it was, shown dimmed where nothing can show through
     QString text;
     QPointF textAt;
     Color textColor;
@@ -50,6 +70,10 @@ protected:
         QPainter p(this);
         p.setRenderHint(QPainter::Antialiasing);
         p.setCompositionMode(QPainter::CompositionMode_Source);
+        if (!backdrop.isNull()) {
+            p.drawImage(QRectF(rect()), backdrop);
+            p.setCompositionMode(QPainter::CompositionMode_SourceOver);
+        }
         QPainterPath dimPath;
         dimPath.addRect(rect());
         dimPath.addRect(hole);
@@ -80,16 +104,26 @@ protected:
 }  // namespace
 
 struct RegionOverlay::Impl {
+    explicit Impl(bool translucent) : w(translucent) {}
     OverlayWidget w;
 };
 
-RegionOverlay::RegionOverlay(const Rect& screen, const Rect& hole) : d_(std::make_unique<Impl>()) {
+RegionOverlay::RegionOverlay(const Rect& screen, const Rect& hole) {
+    bool translucent = compositing();
+    d_ = std::make_unique<Impl>(translucent);
     d_->w.setGeometry(int(screen.x()), int(screen.y()), int(screen.width()), int(screen.height()));
     d_->w.hole = toQ(hole);
     // The hole is no part of the window at all: whatever shows there is the screen beneath.
     QRegion shape(0, 0, int(screen.width()), int(screen.height()));
     shape -= QRegion(toQ(hole).toAlignedRect());
     d_->w.setMask(shape);
+    if (!translucent) {
+        Image frozen = grabArea(screen);
+        if (!frozen.isNull()) {
+            d_->w.backdrop = qt::wrap(frozen).copy();
+            d_->w.backdrop.setDevicePixelRatio(frozen.scale());
+        }
+    }
 }
 
 RegionOverlay::~RegionOverlay() {
