@@ -110,6 +110,8 @@ TEST(ImageIO, CorruptInputGivesEmptyResults) {
     std::ofstream(path, std::ios::binary)
         .write(reinterpret_cast<const char*>(truncated.data()), std::streamsize(truncated.size()));
     EXPECT_TRUE(io::read(path).isNull());
+    EXPECT_TRUE(io::read(std::filesystem::path(path).parent_path().string()).isNull());  // a folder
+    EXPECT_TRUE(io::readPNGText(path).empty());
 }
 
 TEST(ImageIO, DecodesImagesAboveTheUsualAllocationLimit) {

@@ -8,6 +8,7 @@
 #include "kit/LayerRenderer.h"
 #include "kit/ShapeLayer.h"
 #include "kit/TextLayer.h"
+#include "kit/TextMeasure.h"
 #include "kit/qt/LayerPainter.h"
 #include "kit/qt/QtImage.h"
 
@@ -433,6 +434,32 @@ TEST_P(Render, TextDrawsFromTheTopLeft) {
     for (int y = 0; y < img.height(); ++y)
         for (int x = 0; x < int(15 * s); ++x) left += img.pixel(x, y).a > 0;
     EXPECT_EQ(left, 0);
+}
+
+TEST_P(Render, TruncationAndWrapping) {
+    auto t = TextLayer::make();
+    t->setString("Hamburgefonts Hamburgefonts Hamburgefonts");
+    t->setFont(Font::system(12));
+    t->setForegroundColor(Color::black());
+    t->setBounds({0, 0, 80, 60});
+    auto inkRows = [&](const Image& img) {
+        int rows = 0;
+        for (int y = 0; y < img.height(); ++y) {
+            bool ink = false;
+            for (int x = 0; x < img.width() && !ink; ++x) ink = img.pixel(x, y).a > 128;
+            rows += ink;
+        }
+        return rows;
+    };
+    Image clipped = renderToImage(*t, s);
+    t->setTruncationMode(TextTruncation::End);
+    Image truncated = renderToImage(*t, s);
+    EXPECT_FALSE(clipped == truncated);                        // an ellipsis replaces the cut-off tail
+    EXPECT_NEAR(inkRows(truncated), inkRows(clipped), 2 * s);  // still one line
+    t->setWrapped(true);
+    Image wrapped = renderToImage(*t, s);
+    EXPECT_GT(inkRows(wrapped), 2 * inkRows(clipped));  // three lines
+    EXPECT_GT(t->preferredFrameSize().height, 2.5 * measureText("H", t->font()).height);
 }
 
 INSTANTIATE_TEST_SUITE_P(Scales, Render, ::testing::Values(1.0, 2.0));
