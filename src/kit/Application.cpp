@@ -45,6 +45,7 @@ struct Application::Private {
     bool hidden = false;
     std::unique_ptr<QSocketNotifier> signalNotifier;
     QMetaObject::Connection stateConnection;
+    std::shared_ptr<Menu> mainMenu;
 
     void runTerminateHooks() {
         if (terminating) return;
@@ -141,6 +142,15 @@ void Application::addWillTerminateHook(std::function<void()> hook) {
 
 ActivationPolicy Application::activationPolicy() const {
     return d_->policy;
+}
+
+void Application::setMainMenu(std::shared_ptr<Menu> menu) {
+    d_->mainMenu = std::move(menu);
+    if (d_->mainMenu) qt::installInputFilter();
+}
+
+const std::shared_ptr<Menu>& Application::mainMenu() const {
+    return d_->mainMenu;
 }
 
 void Application::setActivationPolicy(ActivationPolicy policy) {

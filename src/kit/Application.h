@@ -9,6 +9,7 @@
 
 namespace kit {
 
+class Menu;
 class Window;
 
 enum class ActivationPolicy {
@@ -57,6 +58,12 @@ public:
     // A modal alert or panel is running.
     bool isModalRunning() const;
     static void beep();
+
+    // The application's menu: its key equivalents work in every window of
+    // ours (after local monitors, before views), except the editing keys of
+    // a focused text field.
+    void setMainMenu(std::shared_ptr<Menu> menu);
+    const std::shared_ptr<Menu>& mainMenu() const;
 
     std::vector<std::string> arguments() const;
     // Our kit windows, in creation order.

@@ -189,6 +189,16 @@ EventPhase phaseOf(Qt::ScrollPhase p) {
 
 }  // namespace
 
+std::optional<uint16_t> usKeyCodeForCharacter(char32_t c) {
+    if (c >= 'a' && c <= 'z') c = c - 'a' + 'A';
+    if (c >= 0x80) return std::nullopt;
+    if (c == ' ') return KeyCode::Space;
+    if (c == '`') return KeyCode::Grave;
+    if (c == 0x5C) return KeyCode::Backslash;
+    if (auto x = x11FromQtKey(int(c))) return keyCodeFromX11(*x);
+    return std::nullopt;
+}
+
 uint32_t modifierFlagsFromQt(Qt::KeyboardModifiers m) {
     uint32_t f = 0;
     if (m & Qt::ControlModifier) f |= ModifierFlag::Command;

@@ -6,6 +6,9 @@
 #include <algorithm>
 #include <vector>
 
+#include "kit/Application.h"
+#include "kit/Menu.h"
+#include "kit/qt/ApplicationPrivate.h"
 #include "kit/qt/EventPrivate.h"
 #include "kit/qt/WindowPrivate.h"
 
@@ -67,6 +70,28 @@ bool offer(const Event& e) {
     return true;
 }
 
+// A focused text widget keeps its own editing keys (select all, copy,
+// cut, paste, undo, redo) over the menu's key equivalents.
+bool isTextEditingKey(const Event& e) {
+    QWidget* focus = QApplication::focusWidget();
+    bool textFocus = focus && (focus->inherits("QLineEdit") || focus->inherits("QTextEdit") ||
+                               focus->inherits("QPlainTextEdit") || focus->inherits("QAbstractSpinBox"));
+    if (!textFocus) return false;
+    uint32_t mods = e.modifierFlags & (ModifierFlag::Command | ModifierFlag::Option | ModifierFlag::Control);
+    if (mods != ModifierFlag::Command) return false;
+    switch (e.keyCode) {
+        case KeyCode::A:
+        case KeyCode::C:
+        case KeyCode::V:
+        case KeyCode::X:
+        case KeyCode::Z:
+        case KeyCode::Y:
+            return true;
+        default:
+            return false;
+    }
+}
+
 // Every input event reaches the top-level QWindow first, then the widgets;
 // the filter acts at the window so each event is offered once.
 class Filter : public QObject {
@@ -75,7 +100,9 @@ public:
 
 protected:
     bool eventFilter(QObject* obj, QEvent* ev) override {
-        if (!obj->isWindowType() || entries().empty()) return false;
+        if (!obj->isWindowType()) return false;
+        bool keyEquivalents = ev->type() == QEvent::KeyPress && Application::shared().mainMenu();
+        if (entries().empty() && !keyEquivalents) return false;
         auto* window = static_cast<QWindow*>(obj);
         QWidget* top = QWidget::find(window->winId());
         std::optional<Event> e;
@@ -103,22 +130,18 @@ protected:
         }
         if (!e) return false;
         e->window = qt::windowOf(top);
-        return !offer(*e);
+        if (!offer(*e)) return true;
+        if (keyEquivalents && e->type == EventType::KeyDown && !isTextEditingKey(*e))
+            return Application::shared().mainMenu()->performKeyEquivalent(*e);
+        return false;
     }
 };
-
-void ensureFilter() {
-    static Filter* filter = nullptr;
-    if (filter || !qApp) return;
-    filter = new Filter(qApp);
-    qApp->installEventFilter(filter);
-}
 
 }  // namespace
 
 Token add(unsigned mask, Handler handler) {
     static Token next = 0;
-    ensureFilter();
+    qt::installInputFilter();
     entries().push_back({++next, mask, std::move(handler)});
     return next;
 }
@@ -128,3 +151,12 @@ void remove(Token token) {
 }
 
 }  // namespace kit::LocalEventMonitor
+
+namespace kit::qt {
+void installInputFilter() {
+    static LocalEventMonitor::Filter* filter = nullptr;
+    if (filter || !qApp) return;
+    filter = new LocalEventMonitor::Filter(qApp);
+    qApp->installEventFilter(filter);
+}
+}  // namespace kit::qt

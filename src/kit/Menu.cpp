@@ -9,6 +9,7 @@
 
 #include "kit/Displays.h"
 #include "kit/View.h"
+#include "kit/qt/EventPrivate.h"
 #include "kit/qt/MenuPrivate.h"
 #include "kit/qt/QtImage.h"
 #include "kit/qt/ViewPrivate.h"
@@ -164,6 +165,34 @@ void MenuItem::performAction() {
     if (a) a(*this);
 }
 
+namespace {
+bool g_performingKeyEquivalent = false;
+}  // namespace
+
+bool MenuItem::isPerformingKeyEquivalent() {
+    return g_performingKeyEquivalent;
+}
+
+bool MenuItem::matchesKeyEquivalent(const Event& e) const {
+    if (e.type != EventType::KeyDown || separator_) return false;
+    char32_t key = firstCodePoint(keyEquivalent_);
+    if (!key) return false;
+    constexpr uint32_t kMods =
+        ModifierFlag::Command | ModifierFlag::Option | ModifierFlag::Control | ModifierFlag::Shift;
+    uint32_t want = keyMask_ & kMods;
+    if (key < 0x80 && std::isupper(int(key))) {
+        want |= ModifierFlag::Shift;
+        key = char32_t(std::tolower(int(key)));
+    }
+    if ((e.modifierFlags & kMods) != want) return false;
+    if (firstCodePoint(QString::fromStdString(e.charactersIgnoringModifiers).toLower().toStdString()) == key)
+        return true;
+    // Shifted digits and symbols type other characters ("!" for 1): the key's
+    // place decides.
+    auto code = qt::usKeyCodeForCharacter(key);
+    return code && *code == e.keyCode;
+}
+
 // ---- Menu ----------------------------------------------------------------
 
 Menu::Menu(std::string title) : d_(std::make_unique<Private>()), title_(std::move(title)) {
@@ -256,6 +285,25 @@ void Menu::close() {
 }
 bool Menu::isOpen() const {
     return d_->menu->isVisible();
+}
+
+bool Menu::performKeyEquivalent(const Event& e) {
+    if (onWillOpen) onWillOpen(*this);
+    // Copy: an action may rebuild the menu.
+    auto items = items_;
+    for (auto& item : items) {
+        if (item->isHidden()) continue;
+        if (auto sub = item->submenu()) {
+            if (sub->performKeyEquivalent(e)) return true;
+            continue;
+        }
+        if (!item->isEnabled() || !item->matchesKeyEquivalent(e)) continue;
+        g_performingKeyEquivalent = true;
+        item->performAction();
+        g_performingKeyEquivalent = false;
+        return true;
+    }
+    return false;
 }
 
 // ---- bridges ---------------------------------------------------------------

@@ -66,6 +66,12 @@ public:
     bool hasAction() const { return bool(action_); }
     // Runs the action as a click would (does nothing when disabled).
     void performAction();
+    // Whether a key-down event is this item's key equivalent: the same
+    // modifiers (Shift included) and the same character, or the key at the
+    // character's place on a US keyboard.
+    bool matchesKeyEquivalent(const Event& e) const;
+    // True while an action runs because its key equivalent was pressed.
+    static bool isPerformingKeyEquivalent();
 
     struct Private;
     Private& impl() const { return *d_; }
@@ -116,6 +122,9 @@ public:
     void popUp(View& view, Point locationInView);
     void close();
     bool isOpen() const;
+    // Validates (onWillOpen), then runs the first enabled, visible item whose
+    // key equivalent the event is, submenus included. True when one ran.
+    bool performKeyEquivalent(const Event& e);
 
     struct Private;
     Private& impl() const { return *d_; }

@@ -2,6 +2,7 @@
 
 #include <QApplication>
 #include <QCloseEvent>
+#include <QMenuBar>
 #include <QPainter>
 #include <QScreen>
 #include <QTimer>
@@ -10,9 +11,11 @@
 #include <cmath>
 
 #include "kit/Application.h"
+#include "kit/Menu.h"
 #include "kit/View.h"
 #include "kit/qt/ApplicationPrivate.h"
 #include "kit/qt/EventPrivate.h"
+#include "kit/qt/MenuPrivate.h"
 #include "kit/qt/ViewPrivate.h"
 #include "kit/qt/WindowPrivate.h"
 
@@ -21,6 +24,7 @@ namespace kit {
 struct Window::Private {
     qt::WindowWidget* widget = nullptr;
     std::unique_ptr<QVariantAnimation> frameAnimation;
+    QMenuBar* menuBar = nullptr;  // a child of the widget
     bool adjustingAspect = false;
 };
 
@@ -72,7 +76,7 @@ void WindowWidget::resizeEvent(QResizeEvent*) {
             return;
         }
     }
-    if (auto& content = window->contentView()) content->setFrame({0, 0, double(width()), double(height())});
+    window->layoutContent();
     window->notify([this](WindowDelegate& d) { d.windowDidResize(*window); });
 }
 
@@ -229,8 +233,7 @@ void Window::setContentView(std::shared_ptr<View> view) {
     content_->window_ = this;
     QWidget* cw = qt::viewWidget(*content_);
     cw->setParent(d_->widget);
-    cw->setGeometry(0, 0, d_->widget->width(), d_->widget->height());
-    content_->setFrame({0, 0, double(d_->widget->width()), double(d_->widget->height())});
+    layoutContent();
     cw->setVisible(!content_->isHidden());
     content_->notifyWindowChanged();
 }
@@ -275,7 +278,7 @@ void Window::applyFrame(const Rect& frame) {
     w->resize(cw, ch);
     // move() places the frame's top-left corner, decorations included.
     w->move(roundi(server.x()), roundi(server.y()));
-    if (content_) content_->setFrame({0, 0, double(cw), double(ch)});
+    layoutContent();
 }
 
 void Window::setFrameOrigin(Point origin) {
@@ -283,16 +286,54 @@ void Window::setFrameOrigin(Point origin) {
     setFrame({origin, f.size});
 }
 
+int Window::menuBarHeight() const {
+    return d_->menuBar ? d_->menuBar->sizeHint().height() : 0;
+}
+
+void Window::layoutContent() {
+    QWidget* w = d_->widget;
+    int bar = menuBarHeight();
+    if (d_->menuBar) d_->menuBar->setGeometry(0, 0, w->width(), bar);
+    if (!content_) return;
+    int h = std::max(0, w->height() - bar);
+    qt::viewWidget(*content_)->setGeometry(0, bar, w->width(), h);
+    content_->setFrame({0, 0, double(w->width()), double(h)});
+}
+
 Size Window::contentSize() const {
-    return {double(d_->widget->width()), double(d_->widget->height())};
+    return {double(d_->widget->width()), double(std::max(0, d_->widget->height() - menuBarHeight()))};
+}
+
+void Window::setMenuBar(std::shared_ptr<Menu> menu) {
+    menuBarMenu_ = std::move(menu);
+    delete d_->menuBar;
+    d_->menuBar = nullptr;
+    if (menuBarMenu_) {
+        auto* bar = new QMenuBar(d_->widget);
+        // Each item with a submenu is a menu of the bar; others are plain entries.
+        for (auto& item : menuBarMenu_->items()) {
+            if (item->isHidden() || item->isSeparator()) continue;
+            if (auto sub = item->submenu()) {
+                QMenu* m = qt::qmenu(*sub);
+                m->setTitle(QString::fromStdString(item->title()));
+                bar->addMenu(m);
+            } else {
+                bar->addAction(qt::qaction(*item));
+            }
+        }
+        bar->show();
+        d_->menuBar = bar;
+    }
+    layoutContent();
 }
 
 void Window::setContentSize(Size size) {
     QWidget* w = d_->widget;
     // Keep the top-left corner where it is, as the y-up frame keeps its top edge.
-    if (w->minimumSize() == w->maximumSize()) w->setFixedSize(roundi(size.width), roundi(size.height));
-    w->resize(roundi(size.width), roundi(size.height));
-    if (content_) content_->setFrame({0, 0, double(w->width()), double(w->height())});
+    int bar = menuBarHeight();
+    if (w->minimumSize() == w->maximumSize()) w->setFixedSize(roundi(size.width), roundi(size.height) + bar);
+    w->resize(roundi(size.width), roundi(size.height) + bar);
+    layoutContent();
 }
 
 void Window::center() {
@@ -430,16 +471,21 @@ bool Window::makeFirstResponder(View* view) {
     return view->makeFirstResponder();
 }
 
+// The content's bottom-left corner on screen: the window's own (a menu bar
+// sits at the top).
+static Point contentOrigin(QWidget* w) {
+    QPoint g = w->mapToGlobal(QPoint(0, w->height()));
+    return Displays::fromWindowServer(Point{double(g.x()), double(g.y())});
+}
+
 Point Window::convertToScreen(Point p) const {
-    QPoint g = d_->widget->mapToGlobal(QPoint(0, 0));
-    Point topLeft = Displays::fromWindowServer(Point{double(g.x()), double(g.y())});
-    return {topLeft.x + p.x, topLeft.y - d_->widget->height() + p.y};
+    Point o = contentOrigin(d_->widget);
+    return {o.x + p.x, o.y + p.y};
 }
 
 Point Window::convertFromScreen(Point p) const {
-    QPoint g = d_->widget->mapToGlobal(QPoint(0, 0));
-    Point topLeft = Displays::fromWindowServer(Point{double(g.x()), double(g.y())});
-    return {p.x - topLeft.x, p.y - (topLeft.y - d_->widget->height())};
+    Point o = contentOrigin(d_->widget);
+    return {p.x - o.x, p.y - o.y};
 }
 
 }  // namespace kit

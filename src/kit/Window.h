@@ -12,6 +12,7 @@
 
 namespace kit {
 
+class Menu;
 class View;
 class Window;
 namespace qt {
@@ -67,6 +68,11 @@ public:
     void setContentView(std::shared_ptr<View> view);
     std::string title() const { return title_; }
     void setTitle(std::string title);
+
+    // A menu bar along the top of the window: each item with a submenu
+    // becomes one of its menus. The content view sits below it.
+    void setMenuBar(std::shared_ptr<Menu> menu);
+    const std::shared_ptr<Menu>& menuBar() const { return menuBarMenu_; }
 
     // ---- Geometry (AppKit screen space) ---------------------------------
     // The whole window, with the title bar the window manager draws.
@@ -147,6 +153,8 @@ public:
 private:
     void applyFlags();
     void applyFrame(const Rect& frame);
+    void layoutContent();
+    int menuBarHeight() const;
     void notify(const std::function<void(WindowDelegate&)>& call);
     friend struct Private;
     friend class qt::WindowWidget;
@@ -154,6 +162,7 @@ private:
     std::unique_ptr<Private> d_;
     unsigned style_;
     std::shared_ptr<View> content_;
+    std::shared_ptr<Menu> menuBarMenu_;
     std::string title_;
     Size minSize_;
     Size aspect_;

@@ -3,13 +3,19 @@
 
 #include <QAction>
 #include <QApplication>
+#include <QKeyEvent>
 #include <QMenu>
+#include <QWindow>
 
+#include "kit/Application.h"
 #include "kit/Cursor.h"
 #include "kit/Menu.h"
 #include "kit/StatusItem.h"
+#include "kit/TextField.h"
 #include "kit/View.h"
+#include "kit/Window.h"
 #include "kit/qt/MenuPrivate.h"
+#include "kit/qt/WindowPrivate.h"
 
 using namespace kit;
 
@@ -145,4 +151,89 @@ TEST(Cursor, NamesAndCustomCursors) {
     EXPECT_FALSE(Cursor::isHidden());
     Cursor::unhide();  // unbalanced: no harm
     EXPECT_FALSE(Cursor::isHidden());
+}
+
+namespace {
+Event keyDown(uint16_t code, const std::string& chars, uint32_t flags) {
+    Event e;
+    e.type = EventType::KeyDown;
+    e.keyCode = code;
+    e.characters = e.charactersIgnoringModifiers = chars;
+    e.modifierFlags = flags;
+    return e;
+}
+}  // namespace
+
+TEST(Menu, KeyEquivalentsMatchExactModifiersAndKeyPlaces) {
+    MenuItem save("Save", {}, "s");
+    EXPECT_TRUE(save.matchesKeyEquivalent(keyDown(KeyCode::S, "s", ModifierFlag::Command)));
+    EXPECT_FALSE(
+        save.matchesKeyEquivalent(keyDown(KeyCode::S, "s", ModifierFlag::Command | ModifierFlag::Shift)))
+        << "an extra modifier means another shortcut";
+    EXPECT_FALSE(save.matchesKeyEquivalent(keyDown(KeyCode::S, "s", 0)));
+    MenuItem saveAs("Save As", {}, "S");
+    EXPECT_TRUE(
+        saveAs.matchesKeyEquivalent(keyDown(KeyCode::S, "S", ModifierFlag::Command | ModifierFlag::Shift)));
+    MenuItem area("Area", {}, "1");
+    area.setKeyEquivalent("1", ModifierFlag::Command | ModifierFlag::Shift);
+    EXPECT_TRUE(
+        area.matchesKeyEquivalent(keyDown(KeyCode::One, "!", ModifierFlag::Command | ModifierFlag::Shift)))
+        << "Shift+1 types '!', the key's place still matches";
+    Event up = keyDown(KeyCode::S, "s", ModifierFlag::Command);
+    up.type = EventType::KeyUp;
+    EXPECT_FALSE(save.matchesKeyEquivalent(up));
+}
+
+TEST(Menu, MainMenuKeyEquivalentsRunBeforeViewsButNotOverTextEditing) {
+    auto main = std::make_shared<Menu>();
+    auto file = std::make_shared<Menu>("File");
+    int saves = 0, copies = 0;
+    bool byKey = false;
+    file->addItem(
+        "Save",
+        [&](MenuItem&) {
+            ++saves;
+            byKey = MenuItem::isPerformingKeyEquivalent();
+        },
+        "s");
+    auto& copy = file->addItem(
+        "Copy", [&](MenuItem&) { ++copies; }, "c");
+    int validations = 0;
+    file->onWillOpen = [&](Menu&) { ++validations; };
+    auto fileItem = MenuItem::make("File");
+    fileItem->setSubmenu(file);
+    main->addItem(fileItem);
+    Application::shared().setMainMenu(main);
+
+    Window win({0, 0, 300, 200}, WindowStyle::Titled);
+    win.setMenuBar(main);
+    EXPECT_LT(win.contentSize().height, 200) << "the bar takes room at the top";
+    EXPECT_EQ(win.contentView()->frame().size, win.contentSize());
+    win.makeKeyAndOrderFront();
+    QApplication::processEvents();
+    QWindow* handle = qt::windowWidget(win)->windowHandle();
+    ASSERT_NE(handle, nullptr);
+    QKeyEvent ctrlS(QEvent::KeyPress, Qt::Key_S, Qt::ControlModifier, 39, 0, 0, QString(QChar(19)));
+    QApplication::sendEvent(handle, &ctrlS);
+    EXPECT_EQ(saves, 1);
+    EXPECT_TRUE(byKey);
+    EXPECT_GE(validations, 1) << "items are validated first";
+    EXPECT_FALSE(MenuItem::isPerformingKeyEquivalent());
+    copy.setEnabled(false);
+    QKeyEvent ctrlC(QEvent::KeyPress, Qt::Key_C, Qt::ControlModifier, 54, 0, 0, QString(QChar(3)));
+    QApplication::sendEvent(handle, &ctrlC);
+    EXPECT_EQ(copies, 0) << "disabled";
+    copy.setEnabled(true);
+
+    // A focused text field keeps Ctrl+C for itself.
+    auto field = std::make_shared<TextField>(Rect{10, 10, 100, 24});
+    win.contentView()->addSubview(field);
+    field->makeFirstResponder();
+    QApplication::processEvents();
+    QApplication::sendEvent(handle, &ctrlC);
+    EXPECT_EQ(copies, 0);
+    QApplication::sendEvent(handle, &ctrlS);
+    EXPECT_EQ(saves, 2) << "other key equivalents still work";
+    Application::shared().setMainMenu(nullptr);
+    win.orderOut();
 }

@@ -8,6 +8,8 @@
 namespace kit::qt {
 
 void registerWindow(Window* window, QWidget* widget);
+// Makes sure the window-level input filter (monitors, key equivalents) runs.
+void installInputFilter();
 void unregisterWindow(Window* window);
 // Marks a top-level widget for the taskbar or not, as the activation policy says.
 void applyTaskbarPresence(QWidget* widget);

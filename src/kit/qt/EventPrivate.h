@@ -10,6 +10,9 @@
 
 namespace kit::qt {
 
+// The key code of the key that types `c` on a US keyboard (letters either case).
+std::optional<uint16_t> usKeyCodeForCharacter(char32_t c);
+
 // Ctrl → command, Alt → option, Super (Meta) → control, Shift → shift.
 uint32_t modifierFlagsFromQt(Qt::KeyboardModifiers mods);
 Qt::KeyboardModifiers qtModifiersFromFlags(uint32_t flags);
