@@ -23,8 +23,6 @@ struct AppHooks {
     std::function<void(int64_t limit)> setThumbnailCacheLimit;
 
     // Application core.
-    // Whether the editor window exists (the toast prefers its panel then).
-    std::function<bool()> editorWindowExists;
     // When (seconds since 1970) and on which display the editor window was last hidden.
     std::function<double()> lastActiveTime;
     std::function<std::optional<kit::Display>()> lastActiveScreen;

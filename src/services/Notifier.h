@@ -15,6 +15,7 @@
 #include "kit/View.h"
 #include "kit/Window.h"
 #include "services/LabelView.h"
+#include "services/MouseListenerView.h"
 #include "services/StateButton.h"
 
 class Settings;

@@ -80,12 +80,3 @@ void StateButton::performClick() {
     auto self = shared_from_this();
     if (auto run = action) run();
 }
-
-MouseListenerView::MouseListenerView(const kit::Rect& frame) : kit::View(frame) {
-    addTrackingArea({},
-                    kit::TrackingOption::MouseEnteredAndExited | kit::TrackingOption::ActiveAlways |
-                        kit::TrackingOption::InVisibleRect,
-                    [this](const kit::Event& e) {
-                        if (mouseInside) mouseInside(e.type == kit::EventType::MouseEntered);
-                    });
-}

@@ -51,11 +51,3 @@ private:
     std::string title_;
     bool tracking_ = false;
 };
-
-// A transparent view that tells its closure when the pointer enters (true)
-// and leaves (false) it, whether or not its window has the keyboard.
-class MouseListenerView : public kit::View {
-public:
-    explicit MouseListenerView(const kit::Rect& frame = {});
-    std::function<void(bool inside)> mouseInside;
-};

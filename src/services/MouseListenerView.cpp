@@ -1,0 +1,12 @@
+#include "services/MouseListenerView.h"
+
+#include "kit/Event.h"
+
+MouseListenerView::MouseListenerView(const kit::Rect& frame) : kit::View(frame) {
+    addTrackingArea({},
+                    kit::TrackingOption::MouseEnteredAndExited | kit::TrackingOption::ActiveAlways |
+                        kit::TrackingOption::InVisibleRect,
+                    [this](const kit::Event& e) {
+                        if (mouseInside) mouseInside(e.type == kit::EventType::MouseEntered);
+                    });
+}

@@ -1,0 +1,13 @@
+#pragma once
+#include <functional>
+#include <memory>
+
+#include "kit/View.h"
+
+// A transparent view that tells its closure when the pointer enters (true)
+// and leaves (false) it, whether or not its window has the keyboard.
+class MouseListenerView : public kit::View {
+public:
+    explicit MouseListenerView(const kit::Rect& frame = {});
+    std::function<void(bool inside)> mouseInside;
+};
