@@ -1,5 +1,6 @@
 #include "services/Alerts.h"
 
+#include <future>
 #include <mutex>
 
 #include "kit/Application.h"
@@ -36,6 +37,8 @@ void setAlertPresenter(AlertPresenter presenter) {
 }
 
 void alert(const std::string& title, const std::string& message, std::function<void()> then) {
+    // A modal loop runs on the main thread only; from elsewhere the alert is posted there.
+    if (!kit::isMainThread()) return alertOnMain(title, message, std::move(then));
     present({title, message, {"OK"}, false, std::nullopt});
     if (then) then();
 }
@@ -47,11 +50,18 @@ void confirm(const std::string& title, const std::string& message, const std::st
 }
 
 void confirmOkCancel(const std::string& title, const std::string& message, std::function<void(bool)> then) {
+    if (!kit::isMainThread()) return confirmOkCancelOnMain(title, message, std::move(then));
     AlertAnswer answer = present({title, message, {"Ok", "Cancel"}, false, std::nullopt});
     if (then && (answer.button == 0 || answer.button == 1)) then(answer.button == 0);
 }
 
 std::string promptText(const std::string& title, const std::string& message, const std::string& value) {
+    if (!kit::isMainThread()) {
+        // The caller waits for the answer while the main thread asks.
+        std::promise<std::string> answer;
+        kit::dispatchMain([&] { answer.set_value(promptText(title, message, value)); });
+        return answer.get_future().get();
+    }
     AlertAnswer answer = present({title, message, {"OK", "Cancel"}, false, value});
     return answer.button == 0 ? answer.text : std::string();
 }

@@ -1,7 +1,9 @@
 #pragma once
 // Modal questions and messages. The four functions block on the main thread
 // (they run a modal loop); the "OnMain" wrappers may be called from any
-// thread and show their alert on a later turn of the main loop.
+// thread and show their alert on a later turn of the main loop. Called on
+// another thread, the first three behave as their wrappers and promptText
+// waits for the main thread's answer.
 //
 // Every alert first makes a tray-only application a regular one (taskbar
 // presence) and activates it; the policy is not switched back.

@@ -47,6 +47,12 @@ Notifier::~Notifier() = default;
 void Notifier::notify(const std::string& title, const std::string& message, std::optional<kit::Color> color,
                       std::optional<std::string> button, std::optional<double> duration,
                       std::function<void()> action) {
+    // Reply handlers of network requests may report from their own thread;
+    // the toast lives on the main thread.
+    if (!kit::isMainThread()) {
+        kit::dispatchMain([=, this] { notify(title, message, color, button, duration, action); });
+        return;
+    }
     notificationAction = action;
     std::string type = settings_.notificationType();
     if (type == "custom") {
@@ -57,6 +63,10 @@ void Notifier::notify(const std::string& title, const std::string& message, std:
 }
 
 void Notifier::warning(const std::string& title, const std::string& message) {
+    if (!kit::isMainThread()) {
+        kit::dispatchMain([=, this] { warning(title, message); });
+        return;
+    }
     std::string type = settings_.notificationType();
     if (type == "custom") {
         showCustom(title, message, std::nullopt, std::nullopt, true, kWarningDuration);

@@ -3,7 +3,8 @@
 // the top of the screen, or a notification of the desktop, chosen by the
 // setting `notificationType` ("custom", "system", anything else: nothing).
 // When the desktop does not permit notifications the toast stands in.
-// Everything here runs on the main thread.
+// Everything here runs on the main thread; a notice or warning sent from
+// another thread is passed to the main thread first.
 #include <functional>
 #include <memory>
 #include <optional>

@@ -87,3 +87,18 @@ TEST(AlertsTest, AnAlertMakesTheApplicationRegularForGood) {
     alert("Again", "Still regular");
     EXPECT_EQ(app.activationPolicy(), kit::ActivationPolicy::Regular);
 }
+
+TEST(AlertsTest, CalledOffTheMainThreadTheyAskOnIt) {
+    AlertDouble alerts;
+    alerts.answer = {0, "from main"};
+    std::atomic<bool> ranOnMain{false};
+    std::string typed;
+    std::thread worker([&] {
+        alert("Background", "work failed", [&] { ranOnMain = kit::isMainThread(); });
+        typed = promptText("Name", "for the leaderboard", "");
+    });
+    ASSERT_TRUE(kit::runMainLoopUntil([&] { return alerts.shown.size() == 2; }, 5));
+    worker.join();
+    EXPECT_TRUE(ranOnMain);
+    EXPECT_EQ(typed, "from main");
+}

@@ -241,3 +241,11 @@ TEST_F(NotifierTest, PopoverSizesToItsText) {
     EXPECT_GT(size.height, 40);
     EXPECT_LT(size.height, 100);
 }
+
+TEST_F(NotifierTest, NoticesFromOtherThreadsShowOnTheMainThread) {
+    std::thread([&] { notifier->notify("Uploaded", "from the reply handler"); }).join();
+    EXPECT_FALSE(visible());
+    kit::processMainEvents();
+    EXPECT_TRUE(visible());
+    EXPECT_EQ(notifier->customHeader()->text(), "Uploaded");
+}
