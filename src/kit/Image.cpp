@@ -1,6 +1,7 @@
 #include "kit/Image.h"
 
 #include <QImage>
+#include <cstdlib>
 #include <cstring>
 #include <new>
 
@@ -8,19 +9,30 @@
 
 namespace kit {
 
+// Zeroed storage from calloc: fresh pages come zeroed from the system, so a
+// large transparent image costs no clearing pass of its own.
 struct Image::Buffer {
-    std::vector<uint8_t> bytes;
+    uint8_t* data = nullptr;
+    size_t size = 0;
+
+    explicit Buffer(size_t n) : data(static_cast<uint8_t*>(std::calloc(n ? n : 1, 1))), size(n) {}
+    Buffer(const Buffer& o) : data(static_cast<uint8_t*>(std::malloc(o.size ? o.size : 1))), size(o.size) {
+        if (data) std::memcpy(data, o.data, size);
+    }
+    Buffer& operator=(const Buffer&) = delete;
+    ~Buffer() { std::free(data); }
 };
 
 Image::Image(int width, int height, double scale) {
     if (width <= 0 || height <= 0) return;
     size_t stride = size_t(width) * 4;
-    auto buf = std::make_shared<Buffer>();
+    std::shared_ptr<Buffer> buf;
     try {
-        buf->bytes.assign(stride * size_t(height), 0);
+        buf = std::make_shared<Buffer>(stride * size_t(height));
     } catch (const std::bad_alloc&) {
         return;
     }
+    if (!buf->data) return;
     buf_ = std::move(buf);
     width_ = width;
     height_ = height;
@@ -28,15 +40,21 @@ Image::Image(int width, int height, double scale) {
     setScale(scale);
 }
 
-const uint8_t* Image::bits() const { return buf_ ? buf_->bytes.data() : nullptr; }
+const uint8_t* Image::bits() const {
+    return buf_ ? buf_->data : nullptr;
+}
 
 uint8_t* Image::mutableBits() {
     detach();
-    return buf_ ? buf_->bytes.data() : nullptr;
+    return buf_ ? buf_->data : nullptr;
 }
 
 void Image::detach() {
-    if (buf_ && buf_.use_count() > 1) buf_ = std::make_shared<Buffer>(*buf_);
+    if (!buf_ || buf_.use_count() == 1) return;
+    auto copy = std::make_shared<Buffer>(*buf_);
+    // Out of memory for the copy: drop to a null image rather than write into shared pixels.
+    if (!copy->data) copy.reset(), width_ = height_ = 0, stride_ = 0;
+    buf_ = std::move(copy);
 }
 
 PixelBGRA Image::pixel(int x, int y) const {
@@ -47,7 +65,9 @@ PixelBGRA Image::pixel(int x, int y) const {
 
 void Image::setPixel(int x, int y, PixelBGRA px) {
     if (!contains(x, y)) return;
-    uint8_t* p = mutableBits() + size_t(y) * stride_ + size_t(x) * 4;
+    uint8_t* base = mutableBits();
+    if (!base) return;
+    uint8_t* p = base + size_t(y) * stride_ + size_t(x) * 4;
     p[0] = px.b;
     p[1] = px.g;
     p[2] = px.r;
@@ -67,6 +87,7 @@ void Image::fill(Color c) {
     auto q = [a](double v) { return uint8_t(std::lround(std::clamp(v, 0.0, 1.0) * a * 255)); };
     PixelBGRA px{q(c.b), q(c.g), q(c.r), uint8_t(std::lround(a * 255))};
     uint8_t* base = mutableBits();
+    if (!base) return;
     for (int y = 0; y < height_; ++y) {
         uint8_t* p = base + size_t(y) * stride_;
         for (int x = 0; x < width_; ++x, p += 4) {
@@ -81,7 +102,8 @@ void Image::fill(Color c) {
 Image Image::cropped(int x, int y, int w, int h) const {
     if (isNull()) return {};
     int x1 = std::max(x, 0), y1 = std::max(y, 0);
-    int x2 = std::min<long long>((long long)x + w, width_), y2 = std::min<long long>((long long)y + h, height_);
+    int x2 = std::min<long long>((long long)x + w, width_),
+        y2 = std::min<long long>((long long)y + h, height_);
     if (x2 <= x1 || y2 <= y1) return {};
     Image out(x2 - x1, y2 - y1, scale_);
     if (out.isNull()) return {};
@@ -97,20 +119,21 @@ Image Image::scaled(int w, int h, ScaleQuality q) const {
     QImage src = qt::wrap(*this);
     QImage dst;
     switch (q) {
-    case ScaleQuality::None:
-        dst = src.scaled(w, h, Qt::IgnoreAspectRatio, Qt::FastTransformation);
-        break;
-    case ScaleQuality::Medium:
-        dst = src.scaled(w, h, Qt::IgnoreAspectRatio, Qt::SmoothTransformation);
-        break;
-    case ScaleQuality::High: {
-        // Halve first when shrinking a lot, so every source pixel counts.
-        QImage cur = src;
-        while (cur.width() / 2 >= w && cur.height() / 2 >= h)
-            cur = cur.scaled(cur.width() / 2, cur.height() / 2, Qt::IgnoreAspectRatio, Qt::SmoothTransformation);
-        dst = cur.scaled(w, h, Qt::IgnoreAspectRatio, Qt::SmoothTransformation);
-        break;
-    }
+        case ScaleQuality::None:
+            dst = src.scaled(w, h, Qt::IgnoreAspectRatio, Qt::FastTransformation);
+            break;
+        case ScaleQuality::Medium:
+            dst = src.scaled(w, h, Qt::IgnoreAspectRatio, Qt::SmoothTransformation);
+            break;
+        case ScaleQuality::High: {
+            // Halve first when shrinking a lot, so every source pixel counts.
+            QImage cur = src;
+            while (cur.width() / 2 >= w && cur.height() / 2 >= h)
+                cur = cur.scaled(cur.width() / 2, cur.height() / 2, Qt::IgnoreAspectRatio,
+                                 Qt::SmoothTransformation);
+            dst = cur.scaled(w, h, Qt::IgnoreAspectRatio, Qt::SmoothTransformation);
+            break;
+        }
     }
     Image out = qt::toImage(dst);
     out.setScale(scale_);
