@@ -95,14 +95,17 @@ tesseract::TessBaseAPI* engine(const std::string& languages, std::string& error)
     return slot.get();
 }
 
-// The engine's parallel loops spin-wait for their helper threads, which on a
-// busy machine makes a recognition many times slower than doing it alone; one
-// thread per recognition is faster and leaves the other cores to the rest of
-// the program. The thread count is per calling thread, so it is set each time.
+// The engine's parallel loops ask for four threads that spin-wait for each
+// other, which on a busy machine makes a recognition many times slower than
+// doing it alone. Dynamic thread counts bounded by a count of one make every
+// such loop run on the calling thread only; both settings belong to the
+// calling thread, so they are made each time and touch nothing else.
 void runSingleThreaded() {
-    using SetThreads = void (*)(int);
-    static const auto setThreads = reinterpret_cast<SetThreads>(dlsym(RTLD_DEFAULT, "omp_set_num_threads"));
+    using SetInt = void (*)(int);
+    static const auto setThreads = reinterpret_cast<SetInt>(dlsym(RTLD_DEFAULT, "omp_set_num_threads"));
+    static const auto setDynamic = reinterpret_cast<SetInt>(dlsym(RTLD_DEFAULT, "omp_set_dynamic"));
     if (setThreads) setThreads(1);
+    if (setDynamic) setDynamic(1);
 }
 
 std::string trimmed(const char* text) {
@@ -128,7 +131,8 @@ RecognitionImage RecognitionImage::of(const Image& image, double enlarge) {
     }
     out.width = src.width();
     out.height = src.height();
-    out.scale = out.width / w;
+    out.scaleX = out.width / w;
+    out.scaleY = out.height / h;
     out.grey.resize(size_t(out.width) * size_t(out.height));
     for (int y = 0; y < out.height; ++y) {
         const uint8_t* p = src.row(y);
@@ -203,8 +207,8 @@ TextRecognitionResult TextRecognizer::recognize(const Image& image, const TextRe
             std::string line = trimmed(text.get());
             int l, t, r, b;
             if (line.empty() || !it->BoundingBox(tesseract::RIL_TEXTLINE, &l, &t, &r, &b)) continue;
-            const double x = l / input.scale, top = t / input.scale;
-            const double w = (r - l) / input.scale, h = (b - t) / input.scale;
+            const double x = l / input.scaleX, top = t / input.scaleY;
+            const double w = (r - l) / input.scaleX, h = (b - t) / input.scaleY;
             if (h < request.minimumTextHeight * H) continue;
             result.lines.push_back({Rect(x, H - top - h, w, h), line});
         } while (it->Next(tesseract::RIL_TEXTLINE));

@@ -14,14 +14,15 @@ namespace kit {
 
 // An image prepared for the recognisers: 8-bit grey composited on white, and
 // shrunk when the image is very large (a long scrolling capture) so memory
-// stays bounded. `scale` is grey pixels per image pixel.
+// stays bounded. The scales are grey pixels per image pixel, across and down
+// (rounding the size makes them differ slightly).
 struct RecognitionImage {
     static constexpr long long kMaxPixels = 24'000'000;
     static constexpr int kMaxSide = 16'384;
 
     std::vector<uint8_t> grey;
     int width = 0, height = 0;
-    double scale = 1;
+    double scaleX = 1, scaleY = 1;
 
     // `enlarge` (1 or more) asks for a bigger copy; the limits still hold.
     static RecognitionImage of(const Image& image, double enlarge = 1);

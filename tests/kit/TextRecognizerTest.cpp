@@ -85,8 +85,27 @@ TEST(TextRecognizer, EmptyAndHugeImages) {
     auto big = kit::RecognitionImage::of(kit::Image(2000, 20000));
     EXPECT_LE((long long)big.width * big.height, kit::RecognitionImage::kMaxPixels);
     EXPECT_LE(big.height, kit::RecognitionImage::kMaxSide);
-    EXPECT_NEAR(big.scale, double(big.height) / 20000, 1e-3);
+    EXPECT_DOUBLE_EQ(big.scaleY, double(big.height) / 20000);
+    EXPECT_DOUBLE_EQ(big.scaleX, double(big.width) / 2000);
     auto enlarged = kit::RecognitionImage::of(kit::Image(100, 50), 2);
     EXPECT_EQ(enlarged.width, 200);
     EXPECT_EQ(enlarged.grey[0], 255);  // transparent reads as white
+}
+
+TEST(TextRecognizer, TallCapturesAreShrunkAndBoxesMappedBack) {
+    // A 20000-pixel-tall scrolling capture: read at about four fifths, boxes in
+    // the capture's own pixels.
+    kit::Image line = imaging::test::textPicture(600, 120, {{"Bottom of a long page", 20, 20, 40}});
+    kit::Image tall(600, 20000);
+    tall.fill(kit::Color::white(1));
+    for (int y = 0; y < line.height(); ++y)
+        for (int x = 0; x < line.width(); ++x) tall.setPixel(x, 19800 + y, line.pixel(x, y));
+    auto result = TextRecognizer::recognize(tall, {{}, kit::RecognitionLevel::Fast, 0});
+    ASSERT_TRUE(result.ok()) << result.error;
+    ASSERT_EQ(result.lines.size(), 1u);
+    EXPECT_EQ(result.lines[0].text, "Bottom of a long page");
+    // Drawn from row 19820 down: y up, that is below 180 and above 100.
+    EXPECT_LT(result.lines[0].rect.maxY(), 185);
+    EXPECT_GT(result.lines[0].rect.minY(), 100);
+    EXPECT_NEAR(result.lines[0].rect.minX(), 20, 8);
 }
