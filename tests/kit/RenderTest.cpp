@@ -2,6 +2,7 @@
 
 #include <cmath>
 #include <numbers>
+#include <optional>
 #include <thread>
 
 #include "kit/GradientLayer.h"
@@ -567,6 +568,42 @@ TEST_P(Render, ShrunkContentsAverageEveryPixel) {
     l->setMinificationFilter(ScalingFilter::Nearest);
     img = renderToImage(*l, s);
     EXPECT_TRUE(img.pixel(3, 3).g < 10 || img.pixel(3, 3).g > 245);
+}
+
+TEST_P(Render, PartialRepaintMatchesTheFullPicture) {
+    // A view repaints only its dirty area; shadows and groups cut at that
+    // area's edge must still come out as in the full picture.
+    auto r = root(60, 40);
+    r->setAnchorPoint({0, 0});
+    auto a = box({10, 10, 20, 20}, blue);
+    a->setShadowOpacity(1);
+    a->setShadowRadius(6);
+    a->setShadowOffset({4, -4});
+    a->setOpacity(0.7);
+    a->addSublayer(box({5, 5, 30, 5}, green));
+    r->addSublayer(a);
+    auto paint = [&](std::optional<QRect> clip) {
+        QImage img(int(60 * s), int(40 * s), QImage::Format_ARGB32_Premultiplied);
+        img.setDevicePixelRatio(s);
+        img.fill(Qt::transparent);
+        QPainter p(&img);
+        if (clip) p.setClipRect(*clip);
+        qt::paintLayerTree(p, *r, 40);
+        p.end();
+        return qt::toImage(img, s);
+    };
+    Image full = paint(std::nullopt);
+    QRect dirty(28, 14, 14, 16);  // widget coordinates: right of the box, over its shadow
+    Image part = paint(dirty);
+    int differ = 0, inked = 0;
+    for (int y = int(dirty.top() * s); y < int((dirty.bottom() + 1) * s); ++y)
+        for (int x = int(dirty.left() * s); x < int((dirty.right() + 1) * s); ++x) {
+            PixelBGRA u = full.pixel(x, y), v = part.pixel(x, y);
+            differ += std::abs(u.a - v.a) > 2 || std::abs(u.b - v.b) > 2 || std::abs(u.g - v.g) > 2;
+            inked += u.a > 0;
+        }
+    EXPECT_GT(inked, 20);
+    EXPECT_EQ(differ, 0);
 }
 
 TEST_P(Render, ExportOnAWorkerThreadMatchesTheMainThread) {
