@@ -63,7 +63,6 @@ TEST_F(Capture, PaddingsAndTrimKeepOneMarginPixel) {
     EXPECT_FALSE(Capturer::isEdgeTransparent(opaque));
     EXPECT_EQ(Capturer::trimEdges(opaque), opaque);
     // A middle column transparent over the whole height gives no vertical paddings.
-    kit::Image split = windowWithShadow(10, 30, 0, 0, 0, 0);
     kit::Image hollow(31, 30);
     for (int y = 0; y < 30; ++y)
         for (int x : {0, 1, 29, 30}) hollow.setPixel(x, y, {1, 1, 1, 255});
@@ -156,8 +155,13 @@ TEST_F(Capture, CaptureRectangleAttribute) {
     ASSERT_TRUE(kit::files::writeAtomic(path, std::string(tagged.begin(), tagged.end())));
     EXPECT_FALSE(Capturer::getXattrRect(path));
     EXPECT_TRUE(spy.oopsed("failed (3)"));
-    if (kit::files::setXattr(path, "kadrix.capture-rect", "[5, 6, 70.5, 80]"))
+    auto garbled = kit::ImageIO::encodePNG(makePage(4, 4), {{"kadrix.capture-rect", "[1, 2"}});
+    ASSERT_TRUE(kit::files::writeAtomic(path, std::string(garbled.begin(), garbled.end())));
+    EXPECT_FALSE(Capturer::getXattrRect(path));
+    EXPECT_TRUE(spy.oopsed("failed (2)"));
+    if (kit::files::setXattr(path, "kadrix.capture-rect", "[5, 6, 70.5, 80]")) {
         EXPECT_EQ(Capturer::getXattrRect(path), kit::Rect(5, 6, 70.5, 80));
+    }
     kit::files::remove(path);
 }
 
