@@ -630,8 +630,8 @@ void drawRasterized(QPainter& p, const Layer& l, const RasterCache& c) {
 }
 
 // Casts the shadow of `group` (its alpha, or the shadow path) onto p.
-void drawShadow(QPainter& p, const Layer& l, const Rect& b, const QImage& group, const QRect& pixels,
-                double dpr, const QTransform& wt) {
+void drawShadow(QPainter& p, const Layer& l, const QImage& group, const QRect& pixels, double dpr,
+                const QTransform& wt) {
     double sigma = l.presented("shadowRadius", l.shadowRadius()) / 2 * scaleOf(wt) * dpr;
     int margin = int(std::ceil(sigma * 3)) + 1;
     QImage alpha(pixels.width() + 2 * margin, pixels.height() + 2 * margin, QImage::Format_Alpha8);
@@ -664,7 +664,6 @@ void drawShadow(QPainter& p, const Layer& l, const Rect& b, const QImage& group,
     Size off = l.presented("shadowOffset", l.shadowOffset());
     QPointF o = QTransform(wt.m11(), wt.m12(), wt.m21(), wt.m22(), 0, 0).map(QPointF(off.width, off.height));
     p.drawImage(QPointF((pixels.x() - margin) / dpr + o.x(), (pixels.y() - margin) / dpr + o.y()), shadow);
-    (void)b;
 }
 
 void paintInLayerSpace(QPainter& p, const Layer& l) {
@@ -714,12 +713,8 @@ void paintInLayerSpace(QPainter& p, const Layer& l) {
     if (group.isNull()) return;
     p.save();
     p.resetTransform();
-    if (shadow) {
-        p.setOpacity(p.opacity() * opacity);
-        drawShadow(p, l, b, group, pixels, dpr, wt);
-        p.setOpacity(p.opacity() / opacity);
-    }
-    p.setOpacity(p.opacity() * opacity);
+    p.setOpacity(p.opacity() * opacity);  // the shadow fades with its layer
+    if (shadow) drawShadow(p, l, group, pixels, dpr, wt);
     if (filter != CompositingFilter::None) p.setCompositionMode(compositionMode(filter));
     p.drawImage(QPointF(pixels.x() / dpr, pixels.y() / dpr), group);
     p.restore();
