@@ -13,7 +13,8 @@
 
 struct AppHooks {
     // Editor viewport: the zoom factor and the device-pixel ratio, read from
-    // any thread by every telemetry event (defaults 0.5 and 2.0).
+    // any thread by every telemetry event (defaults 0.5 and 2.0). They run
+    // under the telemetry lock, so they must not send telemetry themselves.
     std::function<double()> editorZoom;
     std::function<double()> editorDpr;
 

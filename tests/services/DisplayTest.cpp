@@ -3,6 +3,7 @@
 // runs the notice's action. Skipped on the headless platform.
 #include <gtest/gtest.h>
 
+#include <cmath>
 #include <cstdlib>
 
 #include "kit/Defaults.h"
@@ -33,7 +34,11 @@ protected:
     // Waits for the slide to end, then grabs the toast's window from the screen.
     kit::Image shownToast() {
         kit::Rect target = Notifier::finalFrame(notifier->winNotifier()->screen());
-        EXPECT_TRUE(kit::runMainLoopUntil([&] { return notifier->winNotifier()->frame() == target; }, 5))
+        auto arrived = [&] {
+            kit::Rect f = notifier->winNotifier()->frame();
+            return std::abs(f.x() - target.x()) < 1 && std::abs(f.y() - target.y()) < 1;
+        };
+        EXPECT_TRUE(kit::runMainLoopUntil(arrived, 5))
             << "at " << notifier->winNotifier()->frame().x() << "," << notifier->winNotifier()->frame().y()
             << " " << notifier->winNotifier()->frame().width() << "x"
             << notifier->winNotifier()->frame().height() << ", not " << target.x() << "," << target.y()
@@ -49,12 +54,17 @@ protected:
         return shot;
     }
 
-    // Pixels (window points from the top-left) darker than `level` inside a rectangle.
-    static int darkPixels(const kit::Image& shot, int x, int y, int w, int h, double level = 0.5) {
+    // The colour at a point of the toast window (points from its top-left).
+    static kit::Color colorAt(const kit::Image& shot, double x, double y) {
+        return shot.colorAt(int(x * shot.scale()), int(y * shot.scale()));
+    }
+    // Pixels darker than `level` inside a rectangle of the window (points from its top-left).
+    static int darkPixels(const kit::Image& shot, double x, double y, double w, double h,
+                          double level = 0.5) {
         int count = 0;
-        for (int j = y; j < y + h; ++j)
-            for (int i = x; i < x + w; ++i) {
-                kit::Color c = shot.colorAt(i, j);
+        for (double j = y; j < y + h; j += 0.5)
+            for (double i = x; i < x + w; i += 0.5) {
+                kit::Color c = colorAt(shot, i, j);
                 count += (c.r + c.g + c.b) / 3 < level;
             }
         return count;
@@ -74,7 +84,7 @@ TEST_F(ToastOnDisplay, AppearsAndItsButtonRunsTheAction) {
     kit::Image shot = shownToast();
     ASSERT_FALSE(shot.isNull());
     // The panel (31 in, 24 down, 360 × 52) is light; its title and message draw dark text.
-    kit::Color panel = shot.colorAt(31 + 200, 24 + 4);
+    kit::Color panel = colorAt(shot, 31 + 200, 24 + 4);
     EXPECT_GT(panel.r, 0.75);
     EXPECT_GT(panel.g, 0.75);
     EXPECT_GT(darkPixels(shot, 31 + 48, 24 + 6, 150, 18), 20) << "the title is drawn";
@@ -82,9 +92,11 @@ TEST_F(ToastOnDisplay, AppearsAndItsButtonRunsTheAction) {
 
     // Click the button where it is on the screen.
     kit::Rect button = notifier->customButton()->convertToScreen(notifier->customButton()->bounds());
+    // xdotool speaks the X server's own pixels.
     kit::Point at = kit::Displays::toWindowServer(kit::Point{button.midX(), button.midY()});
-    auto result = kit::Process("/usr/bin/xdotool", {"mousemove", std::to_string(int(at.x)),
-                                                    std::to_string(int(at.y)), "click", "1"})
+    double scale = notifier->winNotifier()->backingScaleFactor();
+    auto result = kit::Process("/usr/bin/xdotool", {"mousemove", std::to_string(int(at.x * scale)),
+                                                    std::to_string(int(at.y * scale)), "click", "1"})
                       .run();
     ASSERT_TRUE(result.launched) << result.error;
     ASSERT_TRUE(kit::runMainLoopUntil([&] { return ran; }, 5)) << "the button ran the action";

@@ -17,8 +17,9 @@ trap 'rm -rf "$home"' EXIT
 export KADRIX_HOME=$home KADRIX_DISPLAY_TESTS=1 QT_QPA_PLATFORM=xcb
 export KADRIX_SCREENSHOT_DIR=${KADRIX_SCREENSHOT_DIR:-$home}
 
-# No notification server: the toast stands in.
+# No notification server: the toast stands in. At scale 1 and at scale 2.
 dbus-run-session -- "$binary" --gtest_filter='ToastOnDisplay.*-*SystemNotification*'
+QT_SCALE_FACTOR=2 dbus-run-session -- "$binary" --gtest_filter='ToastOnDisplay.*-*SystemNotification*'
 
 # A fake server on a private bus: the notice goes to it and its click runs the action.
 export KADRIX_FAKE_SERVER_LOG=$home/notices.log
