@@ -30,11 +30,7 @@ class Capture : public ::testing::Test {
 protected:
     void SetUp() override {
         spy.install();
-        desk = std::make_shared<FakeDesktop>();
-        desk->page = makePage(800, 600);
-        desk->screenW = 800;
-        desk->screenH = 600;
-        kit::setScreenSource(desk);
+        desk = installDesktop(800, 600, 600);
         capture::captureContext() = {};
     }
     void TearDown() override {

@@ -29,11 +29,7 @@ protected:
         kit::files::writeAtomic(dir + "/picture.png", std::string(png.begin(), png.end()));
         spy.toolPath = dir + "/tool";
         spy.install();
-        desk = std::make_shared<FakeDesktop>();
-        desk->page = makePage(800, 600, 3);
-        desk->screenW = 800;
-        desk->screenH = 600;
-        kit::setScreenSource(desk);
+        desk = installDesktop(800, 600, 600, 3);
         capture::captureContext() = {};
     }
     void TearDown() override {

@@ -12,11 +12,7 @@ class AutoScroll : public ::testing::Test {
 protected:
     void SetUp() override {
         spy.install();
-        desk = std::make_shared<FakeDesktop>();
-        desk->page = makePage(400, 3000);
-        desk->screenW = 400;
-        desk->screenH = 600;
-        kit::setScreenSource(desk);
+        desk = installDesktop(400, 600, 3000);
     }
     void TearDown() override {
         kit::setScreenSource(nullptr);

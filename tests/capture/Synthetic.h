@@ -115,4 +115,14 @@ public:
     bool inputTrusted() override { return trusted; }
 };
 
+// Installs a fake desktop of w × h showing a page `pageH` rows tall.
+inline std::shared_ptr<FakeDesktop> installDesktop(int w, int h, int pageH, uint32_t seed = 1) {
+    auto d = std::make_shared<FakeDesktop>();
+    d->page = makePage(w, pageH, seed);
+    d->screenW = w;
+    d->screenH = h;
+    kit::setScreenSource(d);
+    return d;
+}
+
 }  // namespace testing_capture

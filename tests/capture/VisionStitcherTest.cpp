@@ -12,12 +12,8 @@ class LiveCapture : public ::testing::Test {
 protected:
     void SetUp() override {
         spy.install();
-        desk = std::make_shared<FakeDesktop>();
-        desk->page = makePage(400, 4000);
-        desk->screenW = 400;
-        desk->screenH = 600;
+        desk = installDesktop(400, 600, 4000);
         desk->scrollY = 1500;
-        kit::setScreenSource(desk);
     }
     void TearDown() override {
         if (VisionStitcher::shared().isCapturing()) VisionStitcher::shared().stop();
