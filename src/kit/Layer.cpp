@@ -9,7 +9,6 @@ struct Layer::RunningAnimation {
     Animation anim;
     AnimValue from, to;
     double begin = 0;
-    bool started = false;
     bool finished = false;  // reached its end, kept because not removed on completion
 };
 
@@ -388,11 +387,13 @@ std::vector<std::string> Layer::animationKeys() const {
 }
 
 bool Layer::stepAnimations(double now) {
-    std::vector<std::unique_ptr<RunningAnimation>> done;
+    std::vector<std::function<void(bool)>> finished;
+    bool running = false;
     presentation_.clear();
     for (size_t i = 0; i < animations_.size();) {
         RunningAnimation& r = *animations_[i];
         if (now < r.begin) {  // not begun yet: the model value shows
+            running = true;
             ++i;
             continue;
         }
@@ -401,24 +402,23 @@ bool Layer::stepAnimations(double now) {
         double p = r.anim.timingFunction.valueAt(std::min(t, 1.0));
         presentation_[r.anim.keyPath] = interpolate(r.from, r.to, ends ? 1.0 : p);
         if (ends && !r.finished) {
+            if (r.anim.completion) finished.push_back(r.anim.completion);
             if (r.anim.removedOnCompletion) {
                 presentation_.erase(r.anim.keyPath);
-                done.push_back(std::move(animations_[i]));
                 animations_.erase(animations_.begin() + std::ptrdiff_t(i));
                 continue;
             }
             r.finished = true;
-            if (r.anim.completion) r.anim.completion(true);
         }
+        running = running || !r.finished;
         ++i;
     }
     changed();
-    bool left = !animations_.empty();
-    if (!left) Animator::detach(this);
+    // Finished animations kept on show hold still: only running ones need the ticker.
+    if (!running) Animator::detach(this);
     // Completions last: they may add animations, or even drop this layer.
-    for (auto& r : done)
-        if (r->anim.completion) r->anim.completion(true);
-    return left;
+    for (auto& fn : finished) fn(true);
+    return running;
 }
 
 }  // namespace kit

@@ -91,7 +91,9 @@ TEST(Animation, KeptEndValueReplacementAndRemoval) {
     l->addAnimation(keep, "k");
     clock.advance(1);
     EXPECT_EQ(done, 1);
-    EXPECT_DOUBLE_EQ(shownOpacity(*l), 0.25);  // stays at the end value
+    EXPECT_DOUBLE_EQ(shownOpacity(*l), 0.25);  // stays at the end value…
+    EXPECT_EQ(Animator::runningCount(), 0);    // …without keeping the ticker busy
+    EXPECT_TRUE(l->hasAnimation("k"));
     l->removeAnimation("k");
     EXPECT_EQ(cut, 0);  // it had finished already
     EXPECT_EQ(shownOpacity(*l), 1);
