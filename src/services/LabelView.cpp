@@ -6,7 +6,7 @@ LabelView::LabelView(const kit::Rect& frame, kit::Font font)
     layer_->setForegroundColor(kit::Color::black().withAlpha(0.85));
     layer_->setTruncationMode(kit::TextTruncation::End);
     layer()->addSublayer(layer_);
-    layout();
+    placeText();
 }
 
 void LabelView::setText(std::string text) {
@@ -37,6 +37,10 @@ void LabelView::setAlignment(kit::TextAlignment alignment) {
 }
 
 void LabelView::layout() {
+    placeText();
+}
+
+void LabelView::placeText() {
     double height = layer_->preferredFrameSize().height;
     kit::Rect b = bounds();
     layer_->setFrame({0, b.midY() - height / 2, b.width(), height});

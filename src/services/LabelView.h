@@ -25,6 +25,7 @@ public:
     void layout() override;
 
 private:
+    void placeText();
     std::shared_ptr<kit::TextLayer> layer_;
     std::string text_;
 };
