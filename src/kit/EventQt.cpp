@@ -1,7 +1,9 @@
 // Translation of Qt input events into kit::Events (the Qt side of Event.h).
 #include <QApplication>
 #include <QStyleHints>
+#include <QTimer>
 #include <chrono>
+#include <map>
 
 #include "kit/qt/EventPrivate.h"
 
@@ -197,6 +199,32 @@ std::optional<uint16_t> usKeyCodeForCharacter(char32_t c) {
     if (c == 0x5C) return KeyCode::Backslash;
     if (auto x = x11FromQtKey(int(c))) return keyCodeFromX11(*x);
     return std::nullopt;
+}
+
+namespace {
+// Held releases by key code, with a serial so a late timer knows it lost.
+std::map<uint16_t, uint64_t>& heldReleases() {
+    static std::map<uint16_t, uint64_t> held;
+    return held;
+}
+constexpr int kRepeatPairMs = 30;
+}  // namespace
+
+void holdKeyRelease(QObject* context, const Event& release, std::function<void(const Event&)> deliver) {
+    static uint64_t serial = 0;
+    uint64_t mine = ++serial;
+    heldReleases()[release.keyCode] = mine;
+    QTimer::singleShot(kRepeatPairMs, context, [release, deliver = std::move(deliver), mine] {
+        auto& held = heldReleases();
+        auto it = held.find(release.keyCode);
+        if (it == held.end() || it->second != mine) return;  // a press took it
+        held.erase(it);
+        deliver(release);
+    });
+}
+
+bool takeHeldRelease(uint16_t keyCode) {
+    return heldReleases().erase(keyCode) > 0;
 }
 
 uint32_t modifierFlagsFromQt(Qt::KeyboardModifiers m) {

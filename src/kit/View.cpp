@@ -7,6 +7,7 @@
 #include <QMimeData>
 #include <QPainter>
 #include <QPalette>
+#include <QPointer>
 #include <QUrl>
 #include <QWindow>
 #include <algorithm>
@@ -150,8 +151,18 @@ void ViewWidget::keyPressEvent(QKeyEvent* e) {
     if (!view) return;
     auto ev = keyEvent(*e);
     if (!ev) return;
-    HandlerScope scope(this);
     ev->window = view->window();
+    if (ev->type == EventType::KeyUp) {
+        QPointer<ViewWidget> self(this);
+        holdKeyRelease(this, *ev, [self](const Event& up) {
+            if (!self || !self->view) return;
+            HandlerScope scope(self);
+            self->view->dispatch(up);
+        });
+        return;
+    }
+    if (ev->type == EventType::KeyDown && takeHeldRelease(ev->keyCode)) ev->isARepeat = true;
+    HandlerScope scope(this);
     view->dispatch(*ev);
 }
 

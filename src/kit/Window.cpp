@@ -4,6 +4,7 @@
 #include <QCloseEvent>
 #include <QMenuBar>
 #include <QPainter>
+#include <QPointer>
 #include <QScreen>
 #include <QTimer>
 #include <QVariantAnimation>
@@ -131,10 +132,21 @@ void WindowWidget::keyPressEvent(QKeyEvent* e) {
     auto ev = keyEvent(*e);
     if (!ev) return;
     ev->window = window;
-    if (View* fr = window->firstResponder())
-        fr->dispatch(*ev);
-    else if (auto& content = window->contentView())
-        content->dispatch(*ev);
+    auto deliver = [](Window* w, const Event& k) {
+        if (View* fr = w->firstResponder())
+            fr->dispatch(k);
+        else if (auto& content = w->contentView())
+            content->dispatch(k);
+    };
+    if (ev->type == EventType::KeyUp) {
+        QPointer<WindowWidget> self(this);
+        holdKeyRelease(this, *ev, [self, deliver](const Event& up) {
+            if (self && self->window) deliver(self->window, up);
+        });
+        return;
+    }
+    if (ev->type == EventType::KeyDown && takeHeldRelease(ev->keyCode)) ev->isARepeat = true;
+    deliver(window, *ev);
 }
 
 void WindowWidget::keyReleaseEvent(QKeyEvent* e) {

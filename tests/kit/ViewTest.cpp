@@ -4,6 +4,7 @@
 #include <gtest/gtest.h>
 
 #include <QApplication>
+#include <QElapsedTimer>
 #include <QEnterEvent>
 #include <QMimeData>
 #include <QMouseEvent>
@@ -238,4 +239,38 @@ TEST(ViewHierarchy, OrderRemovalAndLifetime) {
     EXPECT_EQ(a->superview(), nullptr);
     a->setFrame({1, 2, 3, 4});
     EXPECT_EQ(a->frame(), Rect(1, 2, 3, 4));
+}
+
+TEST(ViewEvents, AReleaseAndPressPairOfOneKeyIsARepeat) {
+    Window win({0, 0, 100, 100}, WindowStyle::Titled);
+    auto v = std::make_shared<Recorder>(Rect{0, 0, 100, 100});
+    v->firstResponder = true;
+    win.contentView()->addSubview(v);
+    struct Ups : Recorder {
+        using Recorder::Recorder;
+        void keyUp(const Event& e) override { record(e); }
+    };
+    auto ups = std::make_shared<Ups>(Rect{0, 0, 100, 100});
+    win.contentView()->addSubview(ups);
+    QWidget* w = widget(*ups);
+    auto send = [w](QEvent::Type t) {
+        QKeyEvent k(t, Qt::Key_A, Qt::NoModifier, 38, 0, 0, "a");
+        QApplication::sendEvent(w, &k);
+    };
+    send(QEvent::KeyPress);
+    send(QEvent::KeyRelease);  // X11's repeat pair, not marked by Qt
+    send(QEvent::KeyPress);
+    QElapsedTimer t;
+    t.start();
+    while (t.elapsed() < 100) QApplication::processEvents(QEventLoop::AllEvents, 10);
+    ASSERT_EQ(ups->events.size(), 2u) << "no release between the presses";
+    EXPECT_FALSE(ups->events[0].isARepeat);
+    EXPECT_TRUE(ups->events[1].isARepeat);
+    send(QEvent::KeyRelease);
+    EXPECT_EQ(ups->events.size(), 2u) << "held back for a moment";
+    t.restart();
+    while (t.elapsed() < 100 && ups->events.size() < 3)
+        QApplication::processEvents(QEventLoop::AllEvents, 10);
+    ASSERT_EQ(ups->events.size(), 3u);
+    EXPECT_EQ(ups->events[2].type, EventType::KeyUp);
 }

@@ -4,11 +4,21 @@
 #include <QMouseEvent>
 #include <QNativeGestureEvent>
 #include <QWheelEvent>
+#include <functional>
 #include <optional>
 
 #include "kit/Event.h"
 
 namespace kit::qt {
+
+// X11 may report an auto-repeat as a release and a press of the same key at
+// once, which Qt does not always recognise. Key releases are held back
+// briefly: a press of the same key in that time turns the pair into a repeat
+// (takeHeldRelease); otherwise `deliver` runs with the release. `context`
+// guards the delivery.
+void holdKeyRelease(QObject* context, const Event& release, std::function<void(const Event&)> deliver);
+// True, dropping the held release, when a release of this key is held.
+bool takeHeldRelease(uint16_t keyCode);
 
 // The key code of the key that types `c` on a US keyboard (letters either case).
 std::optional<uint16_t> usKeyCodeForCharacter(char32_t c);
