@@ -3,6 +3,7 @@
 
 #include <cstdlib>
 #include <filesystem>
+#include <thread>
 
 #include "Fixtures.h"
 #include "TextPicture.h"
@@ -37,6 +38,31 @@ TEST(Recognition, TextOfTwoLanguages) {
     EXPECT_EQ(ocrText(en), "Invoice number 4711\nTotal due today");
     kit::Image fr = test::textPicture(800, 80, {{"Le café est très chaud", 20, 20}});
     EXPECT_EQ(ocrText(fr, {"fr-FR", 1}), "Le café est très chaud");
+}
+
+TEST(Recognition, ThreadsRecogniseSideBySide) {
+    // As the application runs it: off the main thread, callback on that thread.
+    kit::Image en = test::textPicture(700, 80, {{"Queue number seven", 20, 20}});
+    kit::Image fr = test::textPicture(700, 80, {{"Fenêtre du salon", 20, 20}});
+    std::string a, b;
+    std::thread::id calledOnA, calledOnB, threadA, threadB;
+    std::thread ta([&] {
+        threadA = std::this_thread::get_id();
+        for (int i = 0; i < 3; ++i)
+            ocr(en, {}, [&](const std::string& t) { a = t, calledOnA = std::this_thread::get_id(); });
+    });
+    std::thread tb([&] {
+        threadB = std::this_thread::get_id();
+        for (int i = 0; i < 3; ++i)
+            ocr(fr, {"fr-FR", 1},
+                [&](const std::string& t) { b = t, calledOnB = std::this_thread::get_id(); });
+    });
+    ta.join();
+    tb.join();
+    EXPECT_EQ(a, "Queue number seven");
+    EXPECT_EQ(b, "Fenêtre du salon");
+    EXPECT_EQ(calledOnA, threadA);
+    EXPECT_EQ(calledOnB, threadB);
 }
 
 TEST(Recognition, QRCodesWinOverText) {
