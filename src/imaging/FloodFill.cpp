@@ -27,8 +27,8 @@ public:
     ScanlineFill(const PixelMap& map, int x, int y)
         : map_(map),
           w_(map.width()),
-          h_(map.height()),
-          visited_((size_t(w_) * size_t(h_) + 63) / 64, 0),
+          area_(map.readable()),
+          visited_((size_t(area_.x1 - area_.x0) * size_t(area_.y1 - area_.y0) + 63) / 64, 0),
           minX_(x),
           maxX_(x),
           minY_(y),
@@ -55,13 +55,16 @@ public:
 
 private:
     const PixelMap& map_;
-    const int w_, h_;
+    const int w_;
+    const PixelMap::Area area_;  // the visited table covers what can be read
     std::vector<uint64_t> visited_;
     std::deque<Seed> queue_;
     int minX_, maxX_, minY_, maxY_;
 
-    // The table covers the crop; every pixel it is asked about lies inside.
-    size_t index(int x, int y) const { return size_t(y) * size_t(w_) + size_t(x); }
+    // Only readable pixels are ever asked about.
+    size_t index(int x, int y) const {
+        return size_t(y - area_.y0) * size_t(area_.x1 - area_.x0) + size_t(x - area_.x0);
+    }
     bool visited(int x, int y) const { return (visited_[index(x, y) / 64] >> (index(x, y) % 64)) & 1; }
     void visit(int x, int y) { visited_[index(x, y) / 64] |= uint64_t(1) << (index(x, y) % 64); }
 
@@ -75,10 +78,10 @@ private:
     // first similar pixel of each run below and above. Returns false when the
     // run ends here. A pixel the map cannot read is outside: distance 1000.
     bool takePixel(const Rows& rows, const uint8_t*& prev, int i, int sy, bool& down, bool& up) {
-        if (visited(i, sy)) return false;
-        visit(i, sy);
         const uint8_t* p = rows.row.at(i);
-        if (!p || distance(p, prev) >= kTolerance) return false;
+        if (!p || visited(i, sy)) return false;
+        visit(i, sy);
+        if (distance(p, prev) >= kTolerance) return false;
         prev = p;
         seed(rows.below.at(i), p, i, sy - 1, down);
         seed(rows.above.at(i), p, i, sy + 1, up);
@@ -104,10 +107,9 @@ private:
     }
 
     void fillSpan(int sx, int sy) {
-        if (!map_.inCrop(sx, sy) || visited(sx, sy)) return;
         const Rows rows{map_.row(sy), map_.row(sy - 1), map_.row(sy + 1)};
         const uint8_t* seedPixel = rows.row.at(sx);
-        if (!seedPixel) return visit(sx, sy);
+        if (!seedPixel || visited(sx, sy)) return;
         bool down = false, up = false;
         const uint8_t* prev = seedPixel;
         // The joined pixels of a span are contiguous: the box grows once.

@@ -50,6 +50,20 @@ public:
 
     static RGB8 rgb(const uint8_t* p) { return {p[2], p[1], p[0]}; }
 
+    // The part of the crop the buffer holds, in crop pixels (y up):
+    // columns [x0, x1) and rows [y0, y1); empty when nothing is readable.
+    struct Area {
+        long long x0 = 0, y0 = 0, x1 = 0, y1 = 0;
+        bool empty() const { return x1 <= x0 || y1 <= y0; }
+    };
+    Area readable() const {
+        if (!bits_) return {};
+        Area a{std::max(0LL, -(long long)cropX_), std::max(0LL, (long long)cropY_ + cropH_ - bufH_),
+               std::min((long long)cropW_, (long long)bufW_ - cropX_),
+               std::min((long long)cropH_, (long long)cropY_ + cropH_)};
+        return a.empty() ? Area{} : a;
+    }
+
     // One row of the crop (y up) for loops that walk along it: the same
     // checks as at(), with the row's part worked out once.
     class Row {

@@ -64,4 +64,7 @@ TEST(FloodFill, ClicksOutsideTheCropOrBufferSelectNothing) {
     EXPECT_EQ(scanlineFloodFill(wide, 0, 0), kit::Rect(0, 0, 6, 10));
     EXPECT_EQ(scanlineFloodFill(wide, 8, 0), kit::Rect(8, 0, 0, 0));
     EXPECT_EQ(scanlineFloodFill(Capture{}, 1, 2), kit::Rect(1, 2, 0, 0));
+    // A bogus crop of a billion pixels a side costs no more than the buffer.
+    Capture huge = test::cropped(img, {-5e8, -5e8, 1e9, 1e9});
+    EXPECT_EQ(scanlineFloodFill(huge, 5e8 + 2, 5e8 - 3), kit::Rect(5e8, 5e8 - 10, 10, 10));
 }
