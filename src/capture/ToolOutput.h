@@ -32,7 +32,9 @@ std::vector<std::optional<std::string>> regexCaptureGroups(std::pair<size_t, siz
                                                            const std::smatch& match, const std::string& text);
 // Texts of whole matches, in order.
 std::vector<std::string> regexMatchTexts(const std::vector<std::smatch>& matches, const std::string& text);
-// Every match of a case-insensitive pattern.
+// Every match of a case-insensitive pattern. The matches point into `text`,
+// which must outlive them (hence no temporaries).
 std::vector<std::smatch> regexMatches(const std::string& pattern, const std::string& text);
+std::vector<std::smatch> regexMatches(const std::string& pattern, std::string&& text) = delete;
 
 }  // namespace capture

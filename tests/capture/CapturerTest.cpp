@@ -128,8 +128,9 @@ TEST(ToolOutputParser, ReadsRecordedToolOutput) {
     EXPECT_FALSE(capture::toolWindowIn("capture window without number"));
     EXPECT_FALSE(capture::isValidUtf8(std::string("\xff\xfe", 2)));
 
-    auto m = capture::regexMatches("(a)|(b)", "b");
-    auto groups = capture::regexCaptureGroups({0, 3}, m.front(), "b");
+    std::string text = "b";
+    auto m = capture::regexMatches("(a)|(b)", text);
+    auto groups = capture::regexCaptureGroups({0, 3}, m.front(), text);
     EXPECT_EQ(groups[0], "b");
     EXPECT_FALSE(groups[1]);
     EXPECT_EQ(groups[2], "b");
