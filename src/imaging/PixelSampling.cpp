@@ -54,13 +54,16 @@ SampledColor avgColorFast(const Capture& capture, const kit::Rect& selection, st
         errorReport("avgColorFast(selection:mode:)", "Can't get appl.pixels");
         return fallback;
     }
+    // Only what the buffer holds is visited: a crop reaching past the image
+    // adds nothing, however large it claims to be.
+    const PixelMap::Area readable = map.readable();
     long long sumR = 0, sumG = 0, sumB = 0, count = 0;
     int darkestSum = 765;
     RGB8 darkest{255, 255, 255};
-    for (long long x = left; x < right; ++x) {
-        for (long long y = bottom; y < top; ++y) {
+    for (long long x = std::max(left, readable.x0); x < std::min(right, readable.x1); ++x) {
+        for (long long y = std::max(bottom, readable.y0); y < std::min(top, readable.y1); ++y) {
             const uint8_t* p = map.at(x, y);
-            if (!p) continue;  // the crop reaches past the buffer here
+            if (!p) continue;
             RGB8 c = PixelMap::rgb(p);
             sumR += c.r, sumG += c.g, sumB += c.b;
             ++count;

@@ -35,7 +35,9 @@ struct Fuzz {
 
     // Crops inside, across and wholly outside the buffer, some backwards.
     kit::Rect crop(const kit::Image& img) {
-        switch (in(0, 3)) {
+        switch (in(0, 4)) {
+            case 4:
+                return {-5e8, -5e8, 1e9, 1e9};  // claims far more than the buffer holds
             case 0:
                 return {0, 0, double(img.width()), double(img.height())};
             case 1:
@@ -59,16 +61,19 @@ TEST(BoundsFuzz, NoReadLeavesTheBufferAndResultsStayInside) {
         cap.precompiled = {double(f.in(0, 60)), double(f.in(0, 60))};
         const kit::Rect crop = cap.crop.standardized();
         const double cw = crop.width(), ch = crop.height();
+        // Where the buffer lies in crop pixels: far away for a huge crop.
+        const double bx = -crop.x(), by = crop.y() + ch - img.height();
 
         for (int k = 0; k < 8; ++k) {
             colorAt(cap, f.real(-10, 70), f.real(-10, 70));
             kit::Rect sel(f.real(-30, 70), f.real(-30, 70), f.real(-50, 80), f.real(-50, 80));
+            if (f.in(0, 1)) sel = sel.offsetBy(bx, by);
             avgColorFast(cap, sel, f.in(0, 1) ? "darkest" : "average");
 
             // Points on and around the crop's edges, where the arithmetic is tight.
-            const double edgeX[] = {0, cw - 1, cw, f.real(-2, cw + 2)};
-            const double edgeY[] = {0, ch - 1, ch, f.real(-2, ch + 2)};
-            const double px = edgeX[f.in(0, 3)], py = edgeY[f.in(0, 3)];
+            const double edgeX[] = {0, cw - 1, cw, f.real(-2, cw + 2), bx + f.in(-2, img.width() + 2)};
+            const double edgeY[] = {0, ch - 1, ch, f.real(-2, ch + 2), by + f.in(-2, img.height() + 2)};
+            const double px = edgeX[f.in(0, 4)], py = edgeY[f.in(0, 4)];
             kit::Rect fill = scanlineFloodFill(cap, px, py);
             if (fill.width() > 0) {
                 EXPECT_GE(fill.minX(), 0);

@@ -75,6 +75,9 @@ TEST(PixelSampling, SelectionsOutsideTheCropOrBufferSampleOnlyWhatIsInside) {
     EXPECT_EQ(avgColorFast(cap, {10, 10, 5, 5}, "average").packed, 0u);
     EXPECT_EQ(avgColorFast(cap, {1, 1, 0.4, 3}, "average").packed, 0u);
     EXPECT_TRUE(rec.errors.empty());
+    // A bogus crop of a billion pixels a side: only the buffer is visited.
+    Capture huge = test::cropped(img, {-5e8, -5e8, 1e9, 1e9});
+    EXPECT_EQ(avgColorFast(huge, {0, 0, 1e9, 1e9}, "average").color, kit::Color::rgb(100, 100, 100));
     cap.pixels = {};
     EXPECT_EQ(avgColorFast(cap, {0, 0, 2, 2}, "darkest").color, kit::Color::black());
     ASSERT_EQ(rec.errors.size(), 1u);
