@@ -18,11 +18,9 @@ struct Capture {
     kit::Size original;
     // Size of the prepared image the editor shows; empty when there is none.
     kit::Size precompiled;
-    // Pixels per point of the capture.
-    double dpr = 2.0;
 
     // A capture of a whole image: crop and sizes all from the image.
-    static Capture of(const kit::Image& image, double dpr = 2.0);
+    static Capture of(const kit::Image& image);
 };
 
 }  // namespace imaging

@@ -17,16 +17,6 @@ int whole(double v) {
 
 }  // namespace
 
-Capture Capture::of(const kit::Image& image, double dpr) {
-    Capture c;
-    c.pixels = image;
-    c.crop = {0, 0, double(image.width()), double(image.height())};
-    c.original = {double(image.width()), double(image.height())};
-    c.precompiled = c.original;
-    c.dpr = dpr;
-    return c;
-}
-
 PixelMap::PixelMap(const Capture& capture) {
     const kit::Image& img = capture.pixels;
     if (!img.isNull()) {
