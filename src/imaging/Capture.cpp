@@ -6,8 +6,7 @@ Capture Capture::of(const kit::Image& image) {
     Capture c;
     c.pixels = image;
     c.crop = {0, 0, double(image.width()), double(image.height())};
-    c.original = {double(image.width()), double(image.height())};
-    c.precompiled = c.original;
+    c.precompiled = {double(image.width()), double(image.height())};
     return c;
 }
 

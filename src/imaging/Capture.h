@@ -14,8 +14,6 @@ struct Capture {
     kit::Image pixels;
     // The viewport's crop, in pixels of `pixels` (origin and size).
     kit::Rect crop;
-    // Size of the uncropped image (the viewport's `original`).
-    kit::Size original;
     // Size of the prepared image the editor shows; empty when there is none.
     kit::Size precompiled;
 
