@@ -20,7 +20,7 @@ public:
                 kit::Color c = colour(x, y);
                 img.setPixel(x, h - 1 - y, {uint8_t(c.b * 255), uint8_t(c.g * 255), uint8_t(c.r * 255), 255});
             }
-        app.current = imaging::Capture::of(img, 1);
+        app.current = imaging::Capture::of(img);
         app.imgPrecompiled = img;
         app.imgSource = img;
         Framer::shared().source = {0, 0, double(w), double(h)};

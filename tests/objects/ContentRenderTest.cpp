@@ -32,7 +32,7 @@ kit::Image screenshot(int w, int h) {
 class ContentRenderTest : public ObjectsTest {
 public:
     void useScreenshot(const kit::Image& img) {
-        app.current = imaging::Capture::of(img, Framer::shared().dpr());
+        app.current = imaging::Capture::of(img);
         app.imgPrecompiled = img;
         app.imgSource = img;
         Framer::shared().source = {0, 0, double(img.width()), double(img.height())};

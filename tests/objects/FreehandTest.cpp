@@ -254,7 +254,7 @@ public:
     void ground(double grey, int w = 400, int h = 300, kit::Rect crop = {}) {
         kit::Image img(w, h, 1);
         img.fill(kit::Color{grey, grey, grey, 1});
-        app.current = imaging::Capture::of(img, 1);
+        app.current = imaging::Capture::of(img);
         if (!crop.isEmpty()) app.current.crop = crop;
     }
 };
@@ -291,7 +291,7 @@ TEST_F(HighlighterTest, ACroppedCaptureIsSampledUnderTheStroke) {
     img.fill(kit::Color::black());
     for (int row = 0; row < 100; ++row)
         for (int x = 0; x < 400; ++x) img.setPixel(x, row, {255, 255, 255, 255});
-    app.current = imaging::Capture::of(img, 1);
+    app.current = imaging::Capture::of(img);
     app.current.crop = {0, 50, 400, 100};  // rows 50...149 from the top
     auto h = stroke<ObjHighlighter>({{50, 80}, {150, 80}, {250, 80}});
     EXPECT_EQ(h->shapeLayer->compositingFilter(), kit::CompositingFilter::Multiply);
