@@ -137,6 +137,7 @@ void ObjText::font() {
 }
 
 void ObjText::showEditor() {
+    OTHelper::makeEditor();  // on the canvas, should it have come after this text
     const double d = dpr(), z = zoom() / d;
     kit::Point p = imageToView({rect.x1, rect.y1 + rect.height});
     layoutText();

@@ -5,6 +5,10 @@
 
 TextEditorView& TextEditorView::shared() {
     static TextEditorView* editor = new TextEditorView();  // lives as long as the process
+    // The canvas may come after the first text object (or be replaced): the
+    // view joins it whenever it has no place yet.
+    if (!editor->view_->superview() && editorHooks().canvasView)
+        if (kit::View* host = editorHooks().canvasView()) host->addSubview(editor->view_);
     return *editor;
 }
 
@@ -13,8 +17,6 @@ TextEditorView::TextEditorView() : view_(std::make_shared<kit::TextView>(kit::Re
     view_->setAllowsUndo(true);
     view_->setContainerWidth(300);
     view_->setHidden(true);
-    if (editorHooks().canvasView)
-        if (kit::View* host = editorHooks().canvasView()) host->addSubview(view_);
 }
 
 std::string TextEditorView::string() const {
@@ -76,4 +78,11 @@ void TextEditorView::setNeedsDisplay() {
 }
 void TextEditorView::setKeyHandler(std::function<bool(const kit::Event&)> handler) {
     view_->onKeyDown = std::move(handler);
+}
+
+kit::View* TextEditorView::superview() const {
+    return view_->superview();
+}
+void TextEditorView::removeFromSuperview() {
+    view_->removeFromSuperview();
 }

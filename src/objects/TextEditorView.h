@@ -46,6 +46,9 @@ public:
     // Keys the view sees first; true when handled.
     void setKeyHandler(std::function<bool(const kit::Event&)> handler);
     kit::TextView& view() const { return *view_; }
+    // The view it sits on, null when it has none; and taking it off again.
+    kit::View* superview() const;
+    void removeFromSuperview();
 
 private:
     TextEditorView();

@@ -4,6 +4,7 @@
 
 #include "Doubles.h"
 #include "kit/Timer.h"
+#include "kit/View.h"
 #include "objects/OTHelper.h"
 #include "objects/ObjText.h"
 #include "services/Settings.h"
@@ -290,6 +291,20 @@ TEST_F(TextTest, RestoreRoundTripAndItsLateRefresh) {
     v.reset();
     clock.advance(0.1);
     EXPECT_EQ(u->text, "Round trip");
+}
+
+TEST_F(TextTest, TheEditingViewSitsOnTheCanvas) {
+    auto canvas = kit::View::make({0, 0, 600, 400});
+    editorHooks().canvasView = [&] { return canvas.get(); };
+    setView(2, 1, 10, 20);
+    auto t = typed("On the canvas", {100, 100});
+    EXPECT_EQ(t->editor->superview(), canvas.get());
+    // Its top-left corner on the box's, in canvas points.
+    kit::Rect f = t->editor->frame();
+    EXPECT_DOUBLE_EQ(f.x(), 100 / 2.0);  // the clicked canvas point
+    EXPECT_DOUBLE_EQ(f.maxY(), ((t->rect.y1 + t->rect.height) + 20) / 2.0);
+    t->stopEditing();
+    t->editor->removeFromSuperview();
 }
 
 TEST_F(TextTest, QuickClickEditsAgain) {
