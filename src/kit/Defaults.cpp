@@ -236,7 +236,12 @@ Defaults& Defaults::standard() {
     // pending changes are written at exit all the same.
     static Defaults* store = [] {
         auto* d = new Defaults(files::configDir() + "/defaults.json");
-        std::atexit([] { Defaults::standard().flush(); });
+        // The writer thread must be gone before exit tears down what a
+        // write uses; the last changes are written here instead.
+        std::atexit([] {
+            Defaults::standard().stopWriter();
+            Defaults::standard().flush();
+        });
         return d;
     }();
     return *store;
@@ -259,16 +264,20 @@ Defaults::Defaults(std::string path, double debounceSeconds) : state_(std::make_
     s.writer = std::thread([st = state_.get()] { st->writerLoop(); });
 }
 
+void Defaults::stopWriter() {
+    auto& s = *state_;
+    if (!s.writer.joinable()) return;
+    {
+        std::lock_guard lock(s.mutex);
+        s.stopping = true;
+    }
+    s.cv.notify_all();
+    s.writer.join();
+}
+
 Defaults::~Defaults() {
     auto& s = *state_;
-    if (s.writer.joinable()) {
-        {
-            std::lock_guard lock(s.mutex);
-            s.stopping = true;
-        }
-        s.cv.notify_all();
-        s.writer.join();
-    }
+    stopWriter();
     try {
         s.flush();
     } catch (...) {  // out of memory while serialising: nothing more to do at teardown

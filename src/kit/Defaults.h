@@ -64,6 +64,8 @@ public:
 
 private:
     struct State;
+    void stopWriter();
+
     std::shared_ptr<State> state_;
 };
 
