@@ -157,6 +157,22 @@ TEST_F(CaptureSystem, ActiveWindowIsTheFrontLayerZeroWindow) {
     EXPECT_EQ(capture::captureContext().capturedWindowName, "Blue Window");
 }
 
+TEST_F(CaptureSystem, FloatingWindowsAreNotLayerZero) {
+    Client under({"solid", "Under Window", "300", "200", "400", "300", "#808000"});
+    ASSERT_TRUE(waitFor([] { return windowTitled("Under Window").has_value(); }));
+    Client pin({"ontop", "Pin Window", "350", "250", "200", "150", "#ff00ff"});
+    ASSERT_TRUE(waitFor([] { return windowTitled("Pin Window").has_value(); }));
+    spin(400);
+    auto list = kit::onScreenWindows();
+    ASSERT_GE(list.size(), 2u);
+    EXPECT_EQ(list.front().title, "Pin Window");  // front to back
+    EXPECT_EQ(list.front().layer, kit::kLayerFloating);
+    Capturer::window(WindowShadow::transparent);
+    EXPECT_EQ(capture::captureContext().capturedWindowName, "Under Window");
+    Capturer::noteWindowUnder(400, 300);
+    EXPECT_EQ(capture::captureContext().capturedWindowName, "Under Window");
+}
+
 TEST_F(CaptureSystem, AreaDraggedInTheToolAndRepeated) {
     Client green({"solid", "Green Window", "100", "100", "500", "400", "#20a040"});
     ASSERT_TRUE(waitFor([] { return windowTitled("Green Window").has_value(); }));

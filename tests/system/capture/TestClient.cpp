@@ -1,5 +1,6 @@
 // kadrix-testclient: windows of known content for the capture system tests.
 //   kadrix-testclient solid TITLE X Y W H #RRGGBB
+//   kadrix-testclient ontop TITLE X Y W H #RRGGBB   (stays above, like our pins)
 //   kadrix-testclient scroll TITLE X Y W H PAGE_W PAGE_H top|bottom INFO_FILE
 // The scroll window shows the synthetic page of the capture tests in a
 // scroll area and writes the viewport's screen rectangle and scroll offset
@@ -21,8 +22,8 @@ int main(int argc, char** argv) {
     if (a.size() < 8) return 2;
     QString mode = a[1], title = a[2];
     int x = a[3].toInt(), y = a[4].toInt(), w = a[5].toInt(), h = a[6].toInt();
-    if (mode == "solid") {
-        auto* win = new QWidget;
+    if (mode == "solid" || mode == "ontop") {
+        auto* win = new QWidget(nullptr, mode == "ontop" ? Qt::WindowStaysOnTopHint : Qt::WindowFlags());
         win->setWindowTitle(title);
         win->setAutoFillBackground(true);
         QPalette p = win->palette();
