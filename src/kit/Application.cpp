@@ -28,6 +28,8 @@ namespace {
 Application* g_app = nullptr;
 // Kit windows and their top-level widgets, in creation order.
 std::vector<std::pair<Window*, QWidget*>> g_windows;
+// The windows hide() took away, for activate() to bring back.
+std::vector<QWidget*> g_hiddenWindows;
 int g_signalPipe[2] = {-1, -1};
 
 void onSignal(int) {
@@ -159,6 +161,13 @@ void Application::setActivationPolicy(ActivationPolicy policy) {
 }
 
 void Application::activate() {
+    // Coming back from hide() shows what hide() took away.
+    if (d_->hidden) {
+        for (auto& [w, widget] : g_windows)
+            if (std::find(g_hiddenWindows.begin(), g_hiddenWindows.end(), widget) != g_hiddenWindows.end())
+                widget->show();
+        g_hiddenWindows.clear();
+    }
     d_->hidden = false;
     QWidget* front = nullptr;
     for (auto& [w, widget] : g_windows)
@@ -170,7 +179,11 @@ void Application::activate() {
 
 void Application::hide() {
     d_->hidden = true;
-    for (auto& [w, widget] : g_windows) widget->hide();
+    for (auto& [w, widget] : g_windows) {
+        if (!widget->isVisible()) continue;
+        g_hiddenWindows.push_back(widget);
+        widget->hide();
+    }
 }
 
 bool Application::isActive() const {
@@ -212,6 +225,8 @@ void registerWindow(Window* window, QWidget* widget) {
 }
 
 void unregisterWindow(Window* window) {
+    for (auto& [w, widget] : g_windows)
+        if (w == window) std::erase(g_hiddenWindows, widget);
     std::erase_if(g_windows, [&](auto& p) { return p.first == window; });
 }
 

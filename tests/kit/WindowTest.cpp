@@ -126,11 +126,19 @@ TEST(ApplicationWindows, TheApplicationKnowsItsWindows) {
         ASSERT_EQ(list.size(), before + 1);
         EXPECT_EQ(list.back(), &w);
         w.orderFront();
+        Window never({0, 0, 10, 10}, WindowStyle::Borderless);
         app.hide();
         EXPECT_FALSE(w.isVisible());
         EXPECT_TRUE(app.isHidden());
+        app.activate();
+        EXPECT_TRUE(w.isVisible()) << "activating brings back what hiding took away";
+        EXPECT_FALSE(never.isVisible());
+        EXPECT_FALSE(app.isHidden());
+        app.hide();
     }
     EXPECT_EQ(app.windows().size(), before);
+    app.activate();  // nothing left to bring back
+    EXPECT_FALSE(app.isHidden());
     app.setActivationPolicy(ActivationPolicy::Accessory);
     EXPECT_EQ(app.activationPolicy(), ActivationPolicy::Accessory);
     app.setActivationPolicy(ActivationPolicy::Regular);
