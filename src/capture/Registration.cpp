@@ -96,17 +96,52 @@ std::optional<Shift> registerFrames(const kit::Image& prev, const kit::Image& ne
     int fy = std::max(1, h / 256), fx = std::max(1, pf.w / 160);
     Grey pc = reduced(pf, fx, fy), nc = reduced(nf, fx, fy);
     int coarseLimit = limit / fy;
-    Shift coarse = bestIn(pc, nc, -coarseLimit, coarseLimit);
-    if (!std::isfinite(coarse.cost)) return std::nullopt;
 
-    int centre = coarse.dy * fy, reach = fy + 2;
-    Shift fine = bestIn(pf, nf, std::max(-limit, centre - reach), std::min(limit, centre + reach));
+    // Coarse pass: every shift, keeping the few that come close to the best.
+    std::vector<Shift> coarse;
+    for (int c = -coarseLimit; c <= coarseLimit; ++c) coarse.push_back({c, costAt(pc, nc, c)});
+    auto better = [](const Shift& a, const Shift& b) {
+        return a.cost < b.cost - 1e-9 ||
+               (std::fabs(a.cost - b.cost) <= 1e-9 && std::abs(a.dy) < std::abs(b.dy));
+    };
+    std::stable_sort(coarse.begin(), coarse.end(), better);
+    if (coarse.empty() || !std::isfinite(coarse.front().cost)) return std::nullopt;
+    double near = coarse.front().cost + std::max(0.5, coarse.front().cost * 0.1);
+
+    // Fine pass around each close candidate.
+    std::vector<Shift> fine;
+    int reach = fy + 2;
+    for (size_t i = 0; i < coarse.size() && i < 8 && coarse[i].cost <= near; ++i) {
+        int centre = coarse[i].dy * fy;
+        fine.push_back(bestIn(pf, nf, std::max(-limit, centre - reach), std::min(limit, centre + reach)));
+    }
     // Still frames beat a shift that is no better.
-    double still = costAt(pf, nf, 0);
-    if (still <= fine.cost + 1e-9) fine = {0, still};
+    fine.push_back({0, costAt(pf, nf, 0)});
+    std::stable_sort(fine.begin(), fine.end(), better);
+    Shift best = fine.front();
     // Content that agrees nowhere was not scrolled, it was replaced.
-    if (!std::isfinite(fine.cost) || fine.cost > 24.0) return std::nullopt;
-    return fine;
+    if (!std::isfinite(best.cost) || best.cost > 24.0) return std::nullopt;
+
+    // Centres that repeat (a list of look-alike rows) agree at several shifts:
+    // the whole width, line numbers and margins included, decides between them.
+    std::vector<Shift> tied;
+    for (const Shift& f : fine)
+        if (f.cost <= best.cost + std::max(0.05, best.cost * 0.02) &&
+            std::none_of(tied.begin(), tied.end(), [&](const Shift& t) { return t.dy == f.dy; }))
+            tied.push_back(f);
+    if (tied.size() > 1) {
+        int wideStep = std::max(1, w / 480);
+        Grey pw = greyOf(prev, 0, w, wideStep), nw = greyOf(next, 0, w, wideStep);
+        Shift wide{best.dy, std::numeric_limits<double>::infinity()};
+        for (const Shift& t : tied) {
+            double c = costAt(pw, nw, t.dy);
+            if (c < wide.cost - 1e-9 ||
+                (std::fabs(c - wide.cost) <= 1e-9 && std::abs(t.dy) < std::abs(wide.dy)))
+                wide = {t.dy, c};
+        }
+        best = {wide.dy, costAt(pf, nf, wide.dy)};
+    }
+    return best;
 }
 
 }  // namespace capture

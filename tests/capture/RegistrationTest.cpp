@@ -56,3 +56,30 @@ TEST(Registration, ShiftsBeyondTheLimitAreNotFound) {
     auto r = registerFrames(rows(page, 0, 200), rows(page, 150, 200), 100);
     EXPECT_TRUE(!r || r->dy != 150);
 }
+
+#include <QFont>
+#include <QImage>
+#include <QPainter>
+
+#include "kit/qt/QtImage.h"
+
+TEST(Registration, RenderedTextLinesThatLookAlike) {
+    // A page of text lines of the same length and layout: every line looks
+    // like its neighbours except for a few characters.
+    QImage q(700, 3000, QImage::Format_ARGB32_Premultiplied);
+    q.fill(Qt::white);
+    QPainter p(&q);
+    p.setFont(QFont("DejaVu Sans", 11));
+    p.setPen(Qt::black);
+    for (int i = 0; i < 140; ++i)
+        p.drawText(20, 20 + i * 21,
+                   QString("Line %1: the quick brown fox jumps over the lazy dog %2").arg(i).arg(i * 7 % 13));
+    p.end();
+    kit::Image page = kit::qt::toImage(q);
+    kit::Image prev = rows(page, 900, 500);
+    for (int s : {3, 21, 42, 63, 120, 199, 300, -21, -150}) {
+        auto r = registerFrames(prev, rows(page, 900 + s, 500));
+        ASSERT_TRUE(r) << s;
+        EXPECT_EQ(r->dy, s) << "cost " << r->cost;
+    }
+}
