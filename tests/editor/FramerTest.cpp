@@ -21,7 +21,8 @@ protected:
         f.backdropPanelWidth = nullptr;
         f.paddings = nullptr;
         f.compositionRect = nullptr;
-        Settings::shared().setAllowTelemetry(false);  // keep reports in the queue
+        // Keep reports in the queue and off the network (the setter would flush).
+        Settings::shared().storeBool("allowTelemetry", false);
     }
     Framer& f = Framer::shared();
 };

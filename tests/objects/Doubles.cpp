@@ -35,6 +35,10 @@ void FakeObjectHandlers::renumberCounters() {
 }
 
 void ObjectsTest::SetUp() {
+    // Keep the queue in memory: no batch leaves it (and nothing goes out to
+    // the product site) while a test counts events. Stored without the
+    // setter, which would flush the queue on its way.
+    Settings::shared().storeBool("allowTelemetry", false);
     setView(1, 1);
     Framer::shared().source = {0, 0, 800, 600};
     Framer::shared().crop = {0, 0, 800, 600};
@@ -49,8 +53,6 @@ void ObjectsTest::SetUp() {
     Settings::shared().setRealPixels(false);
     Settings::shared().setDefaultColor("#F44723");
     AppLogic::shared = &app;
-    // Keep the queue in memory: no batch leaves it while a test counts events.
-    Settings::shared().setAllowTelemetry(false);
     seen_.clear();
     for (const auto& e : Telemetry::shared().events()) seen_.insert(e.value("evtid", int64_t(0)));
     editorHooks() = EditorHooks{};
