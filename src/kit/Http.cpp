@@ -5,6 +5,7 @@
 #include <atomic>
 #include <chrono>
 #include <cmath>
+#include <condition_variable>
 #include <cstdio>
 #include <mutex>
 
@@ -32,9 +33,38 @@ namespace {
 
 using SteadyClock = std::chrono::steady_clock;
 
+// Transfers run on pool threads that exit does not wait for. Left running,
+// one would use curl and OpenSSL while their exit handlers tear them down, so
+// at exit every transfer is told to stop and is given a moment to finish.
+std::atomic<bool> gExiting{false};
+std::mutex gInFlightMutex;
+std::condition_variable gInFlightDone;
+int gInFlight = 0;
+
+void stopTransfersAtExit() {
+    gExiting = true;
+    std::unique_lock lock(gInFlightMutex);
+    gInFlightDone.wait_for(lock, std::chrono::seconds(2), [] { return gInFlight == 0; });
+}
+
+struct InFlight {
+    InFlight() {
+        std::lock_guard lock(gInFlightMutex);
+        ++gInFlight;
+    }
+    ~InFlight() {
+        std::lock_guard lock(gInFlightMutex);
+        if (--gInFlight == 0) gInFlightDone.notify_all();
+    }
+};
+
 void globalInit() {
     static std::once_flag once;
-    std::call_once(once, [] { curl_global_init(CURL_GLOBAL_DEFAULT); });
+    std::call_once(once, [] {
+        curl_global_init(CURL_GLOBAL_DEFAULT);
+        // Registered after curl's and OpenSSL's own handlers, so it runs before them.
+        std::atexit(stopTransfersAtExit);
+    });
 }
 
 bool equalsNoCase(std::string_view a, std::string_view b) {
@@ -120,7 +150,7 @@ struct Transfer {
     // place to notice a cancel and an idle connection.
     static int onTick(void* self, curl_off_t, curl_off_t dlnow, curl_off_t, curl_off_t ulnow) {
         auto* t = static_cast<Transfer*>(self);
-        if (t->cancelled && *t->cancelled) return 1;
+        if (gExiting || (t->cancelled && *t->cancelled)) return 1;
         auto now = SteadyClock::now();
         if (dlnow != t->lastDown || ulnow != t->lastUp) {
             t->lastDown = dlnow;
@@ -138,6 +168,8 @@ struct Transfer {
                                  std::optional<int>& status, std::string& finalUrl) {
         if (!isHttpUrl(url)) return Error{"unsupported URL", "unsupported URL (only http and https): " + url};
         globalInit();
+        InFlight inFlight;
+        if (gExiting) return Error{"cancelled", "the program is exiting"};
         curl = curl_easy_init();
         if (!curl) return Error{"cannot start request", "curl_easy_init failed for " + url};
         char errbuf[CURL_ERROR_SIZE] = {0};
