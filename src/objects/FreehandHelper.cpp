@@ -58,14 +58,13 @@ Point movedTo(const Point& from, kit::Point at) {
 
 }  // namespace
 
-nlohmann::json pointToJson(const Point& p) {
-    return nlohmann::json{
-        {"x", p.x},         {"y", p.y},          {"weight", p.weight},  {"speed", p.speed},
-        {"width", p.width}, {"keep", p.keep},    {"a", {p.a.x, p.a.y}}, {"b", {p.b.x, p.b.y}},
-        {"len", p.len},     {"cumLen", p.cumLen}};
+kit::Json pointToJson(const Point& p) {
+    return kit::Json{{"x", p.x},         {"y", p.y},          {"weight", p.weight},  {"speed", p.speed},
+                     {"width", p.width}, {"keep", p.keep},    {"a", {p.a.x, p.a.y}}, {"b", {p.b.x, p.b.y}},
+                     {"len", p.len},     {"cumLen", p.cumLen}};
 }
 
-std::optional<Point> pointFromJson(const nlohmann::json& j) {
+std::optional<Point> pointFromJson(const kit::Json& j) {
     if (!j.is_object()) return std::nullopt;
     auto num = [&](const char* key, double& out) {
         auto it = j.find(key);

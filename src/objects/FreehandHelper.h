@@ -39,9 +39,9 @@ struct Point {
 };
 
 // JSON form {"x","y","weight","speed","width","keep","a":[x,y],"b":[x,y],"len","cumLen"}.
-nlohmann::json pointToJson(const Point& p);
+kit::Json pointToJson(const Point& p);
 // Every key required; empty on a missing key or a value of the wrong type.
-std::optional<Point> pointFromJson(const nlohmann::json& j);
+std::optional<Point> pointFromJson(const kit::Json& j);
 
 class FreehandHelper {
 public:
