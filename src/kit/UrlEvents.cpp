@@ -18,6 +18,8 @@
 #include <deque>
 #include <memory>
 
+#include "kit/Files.h"
+
 namespace kit::UrlEvents {
 
 namespace {
@@ -173,6 +175,98 @@ std::vector<std::string> urlsInArguments(const std::vector<std::string>& args) {
             QString::fromStdString(a.substr(0, 7)).compare("kadrix:", Qt::CaseInsensitive) == 0)
             out.push_back(a);
     return out;
+}
+
+namespace {
+
+std::string xdgDir(const char* var, const char* fallbackUnderHome) {
+    if (const char* v = std::getenv(var); v && *v == '/') return v;
+    const char* home = std::getenv("HOME");
+    return std::string(home && *home ? home : "/tmp") + "/" + fallbackUnderHome;
+}
+
+// Sets `key=value` in one section of an INI-style file's lines, keeping
+// everything else as it was.
+std::string withEntry(const std::string& text, const std::string& section, const std::string& key,
+                      const std::string& value) {
+    std::vector<std::string> lines;
+    size_t start = 0;
+    while (start < text.size()) {
+        size_t nl = text.find('\n', start);
+        lines.push_back(text.substr(start, nl == std::string::npos ? std::string::npos : nl - start));
+        if (nl == std::string::npos) break;
+        start = nl + 1;
+    }
+    std::string header = "[" + section + "]", entry = key + "=" + value;
+    bool inSection = false, done = false;
+    size_t sectionEnd = std::string::npos;
+    for (size_t i = 0; i < lines.size(); ++i) {
+        const std::string& l = lines[i];
+        if (!l.empty() && l.front() == '[') {
+            if (inSection) sectionEnd = i;
+            inSection = l == header;
+            continue;
+        }
+        if (inSection && l.rfind(key + "=", 0) == 0) {
+            lines[i] = entry;
+            done = true;
+        }
+    }
+    if (!done) {
+        auto has = std::find(lines.begin(), lines.end(), header);
+        if (has == lines.end()) {
+            if (!lines.empty() && !lines.back().empty()) lines.push_back("");
+            lines.push_back(header);
+            lines.push_back(entry);
+        } else {
+            size_t at = sectionEnd != std::string::npos && sectionEnd > size_t(has - lines.begin())
+                            ? sectionEnd
+                            : lines.size();
+            // Before the blank lines that close the section.
+            while (at > size_t(has - lines.begin()) + 1 && lines[at - 1].empty()) --at;
+            lines.insert(lines.begin() + std::ptrdiff_t(at), entry);
+        }
+    }
+    std::string out;
+    for (auto& l : lines) out += l + "\n";
+    return out;
+}
+
+}  // namespace
+
+bool registerSchemeHandler(const std::string& executablePath) {
+    // Desktop entries give quote, backquote, dollar and backslash meanings of
+    // their own; a program path with them (or a line break) is refused
+    // rather than escaped into something another tool may read otherwise.
+    if (executablePath.empty() || executablePath.front() != '/' ||
+        executablePath.find_first_of("\"`$\\\n\r") != std::string::npos)
+        return false;
+    std::string apps, config;
+    if (const char* home = std::getenv("KADRIX_HOME"); home && *home) {
+        apps = std::string(home) + "/applications";
+        config = home;
+    } else {
+        apps = xdgDir("XDG_DATA_HOME", ".local/share") + "/applications";
+        config = xdgDir("XDG_CONFIG_HOME", ".config");
+    }
+    if (!files::makeDirs(apps, 0755) || !files::makeDirs(config, 0700)) return false;
+    std::string entry =
+        "[Desktop Entry]\n"
+        "Type=Application\n"
+        "Name=Kadrix\n"
+        "Comment=Screenshots of an area, a window or the whole screen\n"
+        "Exec=\"" +
+        executablePath +
+        "\" %u\n"
+        "Icon=kadrix\n"
+        "Terminal=false\n"
+        "NoDisplay=true\n"
+        "MimeType=x-scheme-handler/kadrix;\n";
+    if (!files::writeAtomic(apps + "/kadrix.desktop", entry, 0644)) return false;
+    std::string list = config + "/mimeapps.list";
+    std::string old = files::readAll(list, 1 << 20).value_or(std::string());
+    return files::writeAtomic(
+        list, withEntry(old, "Default Applications", "x-scheme-handler/kadrix", "kadrix.desktop"), 0644);
 }
 
 std::string socketPath() {

@@ -27,6 +27,14 @@ void release();
 // before a handler was set are handed over when it is.
 void setHandler(std::function<void(const std::string& url)> handler);
 
+// Registers a program as the desktop's handler of kadrix URLs: the desktop
+// entry "kadrix.desktop" in the applications folder ($XDG_DATA_HOME/
+// applications), running the program with the URL, and the scheme's default
+// in mimeapps.list ($XDG_CONFIG_HOME), every other line of which is kept.
+// With KADRIX_HOME set both live under it. False when the path cannot be
+// written into a desktop entry safely or a file could not be written.
+bool registerSchemeHandler(const std::string& executablePath);
+
 // Where the socket lives: $KADRIX_HOME, else $XDG_RUNTIME_DIR, else /tmp
 // with the user id in the name.
 std::string socketPath();

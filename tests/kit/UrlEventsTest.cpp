@@ -11,6 +11,7 @@
 #include <QProcess>
 #include <cstdlib>
 #include <cstring>
+#include <fstream>
 #include <functional>
 
 #include "kit/UrlEvents.h"
@@ -93,4 +94,36 @@ TEST(UrlEvents, JunkFromTheSocketIsDropped) {
     EXPECT_EQ(got, (std::vector<std::string>{"kadrix://ocr", "kadrix://last"}));
     UrlEvents::setHandler({});
     UrlEvents::release();
+}
+
+TEST(UrlEvents, RegistersTheSchemeHandlerKeepingOtherDefaults) {
+    std::string home = std::getenv("KADRIX_HOME");
+    {
+        std::ofstream list(home + "/mimeapps.list");
+        list << "[Added Associations]\nimage/png=viewer.desktop;\n\n[Default Applications]\n"
+                "text/html=browser.desktop\nx-scheme-handler/kadrix=old.desktop\n\n[Other]\na=b\n";
+    }
+    ASSERT_TRUE(UrlEvents::registerSchemeHandler("/opt/kadrix app/kadrix"));
+    auto read = [](const std::string& p) {
+        std::ifstream f(p);
+        return std::string(std::istreambuf_iterator<char>(f), {});
+    };
+    std::string entry = read(home + "/applications/kadrix.desktop");
+    EXPECT_NE(entry.find("Exec=\"/opt/kadrix app/kadrix\" %u\n"), std::string::npos);
+    EXPECT_NE(entry.find("MimeType=x-scheme-handler/kadrix;\n"), std::string::npos);
+    EXPECT_EQ(read(home + "/mimeapps.list"),
+              "[Added Associations]\nimage/png=viewer.desktop;\n\n[Default Applications]\n"
+              "text/html=browser.desktop\nx-scheme-handler/kadrix=kadrix.desktop\n\n[Other]\na=b\n");
+
+    // A file without the section gets it; registering twice changes nothing more.
+    { std::ofstream(home + "/mimeapps.list") << "[Added Associations]\nimage/png=viewer.desktop;\n"; }
+    ASSERT_TRUE(UrlEvents::registerSchemeHandler("/usr/bin/kadrix"));
+    ASSERT_TRUE(UrlEvents::registerSchemeHandler("/usr/bin/kadrix"));
+    EXPECT_EQ(read(home + "/mimeapps.list"),
+              "[Added Associations]\nimage/png=viewer.desktop;\n\n"
+              "[Default Applications]\nx-scheme-handler/kadrix=kadrix.desktop\n");
+
+    EXPECT_FALSE(UrlEvents::registerSchemeHandler("relative/kadrix"));
+    EXPECT_FALSE(UrlEvents::registerSchemeHandler("/tmp/$(evil)/kadrix"));
+    EXPECT_FALSE(UrlEvents::registerSchemeHandler("/tmp/a\"b"));
 }
