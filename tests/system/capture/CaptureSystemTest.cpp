@@ -19,6 +19,8 @@
 #include "kit/Process.h"
 #include "kit/Screen.h"
 #include "kit/WindowList.h"
+#include "kit/qt/QtImage.h"
+#include "system/capture/TextPage.h"
 
 using capture::Capturer;
 using capture::WindowShadow;
@@ -234,12 +236,14 @@ TEST_F(CaptureSystem, CaptureRectangleReadBackFromTheFile) {
 
 class ScrollSystem : public CaptureSystem {
 protected:
-    void openPage(bool fromBottom) {
+    void openPage(bool fromBottom, bool text = false) {
+        if (text) page = kit::qt::toImage(textPage(page.width(), page.height()));
         info = QString::fromStdString(kit::files::tempDir() + "/scroll-info");
         QFile::remove(info);
-        client = std::make_unique<Client>(
-            QStringList{"scroll", "Scroll Page", "200", "100", "640", "520", QString::number(page.width()),
-                        QString::number(page.height()), fromBottom ? "bottom" : "top", info});
+        client = std::make_unique<Client>(QStringList{text ? "text" : "scroll", "Scroll Page", "200", "100",
+                                                      "640", "520", QString::number(page.width()),
+                                                      QString::number(page.height()),
+                                                      fromBottom ? "bottom" : "top", info});
         ASSERT_TRUE(waitFor([&] { return readInfo(info).has_value(); }));
         spin(300);
         sw = *readInfo(info);
@@ -283,6 +287,17 @@ TEST_F(ScrollSystem, AutomaticCaptureUpToTheStart) {
     EXPECT_EQ(img->height(), int(region.height()) + maxScroll);
     double share = matchingRows(*img, page, pageX(), pageY());
     std::cout << "auto up: " << img->height() << " rows, matching " << share * 100 << " %" << std::endl;
+    EXPECT_EQ(share, 1.0);
+}
+
+TEST_F(ScrollSystem, AutomaticCaptureOfTextLines) {
+    openPage(false, true);
+    auto img = runAuto(-1);
+    ASSERT_TRUE(img && !img->isNull());
+    int maxScroll = page.height() - int(sw.viewport.height());
+    double share = matchingRows(*img, page, pageX(), pageY());
+    std::cout << "auto text: " << img->height() << " rows, matching " << share * 100 << " %" << std::endl;
+    EXPECT_EQ(img->height(), int(region.height()) + maxScroll);
     EXPECT_EQ(share, 1.0);
 }
 
@@ -330,6 +345,23 @@ TEST_F(ScrollSystem, LiveCaptureFollowsWheelClicksAtSeveralSpeeds) {
     ASSERT_TRUE(result && !result->isNull());
     double share = matchingRows(*result, page, pageX(), pageY());
     std::cout << "live: " << result->height() << " rows, matching " << share * 100 << " %" << std::endl;
+    EXPECT_GT(result->height(), int(region.height()) + 300);
+    EXPECT_EQ(share, 1.0);
+}
+
+TEST_F(ScrollSystem, LiveCaptureOfTextLines) {
+    openPage(false, true);
+    std::optional<kit::Image> result;
+    capture::VisionStitcher::startLiveCapture(region, [&](const kit::Image& img) { result = img; });
+    later(
+        "sleep 0.8;"
+        "for i in 1 2 3 4 5 6; do xdotool click 5; sleep 0.4; done;"
+        "for i in 1 2 3; do xdotool click --repeat 2 --delay 20 5; sleep 0.35; done;"
+        "xdotool key Escape");
+    waitFor([&] { return result.has_value(); }, 30000);
+    ASSERT_TRUE(result && !result->isNull());
+    double share = matchingRows(*result, page, pageX(), pageY());
+    std::cout << "live text: " << result->height() << " rows, matching " << share * 100 << " %" << std::endl;
     EXPECT_GT(result->height(), int(region.height()) + 300);
     EXPECT_EQ(share, 1.0);
 }

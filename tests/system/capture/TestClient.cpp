@@ -2,6 +2,7 @@
 //   kadrix-testclient solid TITLE X Y W H #RRGGBB
 //   kadrix-testclient ontop TITLE X Y W H #RRGGBB   (stays above, like our pins)
 //   kadrix-testclient scroll TITLE X Y W H PAGE_W PAGE_H top|bottom INFO_FILE
+//   kadrix-testclient text …   (the same with a page of text lines)
 // The scroll window shows the synthetic page of the capture tests in a
 // scroll area and writes the viewport's screen rectangle and scroll offset
 // ("x y w h offset") to INFO_FILE whenever they change.
@@ -15,6 +16,7 @@
 
 #include "capture/Synthetic.h"
 #include "kit/qt/QtImage.h"
+#include "system/capture/TextPage.h"
 
 int main(int argc, char** argv) {
     QApplication app(argc, argv);
@@ -33,7 +35,7 @@ int main(int argc, char** argv) {
         win->show();
         return app.exec();
     }
-    if (mode != "scroll" || a.size() < 11) return 2;
+    if ((mode != "scroll" && mode != "text") || a.size() < 11) return 2;
     int pageW = a[7].toInt(), pageH = a[8].toInt();
     bool bottom = a[9] == "bottom";
     QString info = a[10];
@@ -41,7 +43,9 @@ int main(int argc, char** argv) {
     area->setWindowTitle(title);
     area->setFrameShape(QFrame::NoFrame);
     auto* label = new QLabel;
-    label->setPixmap(QPixmap::fromImage(kit::qt::wrap(testing_capture::makePage(pageW, pageH)).copy()));
+    QImage content = mode == "text" ? textPage(pageW, pageH)
+                                    : kit::qt::wrap(testing_capture::makePage(pageW, pageH)).copy();
+    label->setPixmap(QPixmap::fromImage(content));
     label->setFixedSize(pageW, pageH);
     area->setWidget(label);
     area->setGeometry(x, y, w, h);
