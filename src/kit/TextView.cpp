@@ -22,6 +22,7 @@ class TextEdit : public QTextEdit {
 public:
     TextView* owner = nullptr;
     QColor caret = Qt::black;
+    bool caretHidden = false;
 
     TextEdit() {
         setFrameShape(QFrame::NoFrame);
@@ -49,7 +50,7 @@ protected:
     }
     void paintEvent(QPaintEvent* e) override {
         QTextEdit::paintEvent(e);
-        if (!hasFocus() || isReadOnly()) return;
+        if (!hasFocus() || isReadOnly() || caretHidden) return;
         QPainter p(viewport());
         QRect r = cursorRect();
         p.fillRect(QRect(r.left(), r.top(), 2, r.height()), caret);
@@ -208,6 +209,14 @@ void TextView::sizeToFit() {
     double top = superview() && superview()->isFlipped() ? f.y() : f.maxY();
     double y = superview() && superview()->isFlipped() ? top : top - s.height;
     setFrame({f.x(), y, s.width, s.height});
+}
+
+Image TextView::textImage(double scale) const {
+    TextEdit* e = editor(*this);
+    e->caretHidden = true;
+    Image img = snapshot(scale);
+    e->caretHidden = false;
+    return img;
 }
 
 void TextView::selectAll() {

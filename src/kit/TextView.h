@@ -45,6 +45,10 @@ public:
     // Grow and shrink with every edit.
     void setSizesToContent(bool sizes) { sizesToContent_ = sizes; }
 
+    // The text as drawn now, without the insertion point, at `scale`
+    // pixels per point (for putting the edited text into an image).
+    Image textImage(double scale = 1) const;
+
     void selectAll();
     // A range of characters (UTF-16 units, as text systems count them).
     void setSelectedRange(size_t location, size_t length);

@@ -309,3 +309,31 @@ TEST(Controls, AWindowWithEveryControl) {
     EXPECT_TRUE(qt::wrap(shot).save(out));
     win.orderOut();
 }
+
+TEST(Controls, TextImagesLeaveTheInsertionPointOut) {
+    Window win({0, 0, 200, 100}, WindowStyle::Titled);
+    auto tv = std::make_shared<TextView>(Rect{10, 10, 150, 40});
+    tv->setFont(Font::system(24));
+    tv->setTextColor(Color::black());
+    tv->setInsertionPointColor(Color::rgb(255, 0, 0));
+    tv->setString("Hi");
+    win.contentView()->addSubview(tv);
+    win.makeKeyAndOrderFront();
+    ASSERT_TRUE(win.makeFirstResponder(tv.get()));
+    QApplication::processEvents();
+    auto count = [](const Image& img, auto pred) {
+        int n = 0;
+        for (int y = 0; y < img.height(); ++y)
+            for (int x = 0; x < img.width(); ++x) n += pred(img.colorAt(x, y));
+        return n;
+    };
+    auto red = [](Color c) { return c.alpha8() > 200 && c.red8() > 200 && c.green8() < 60; };
+    auto ink = [](Color c) { return c.alpha8() > 200 && c.red8() < 80 && c.green8() < 80; };
+    Image live = tv->snapshot(2);
+    Image text = tv->textImage(2);
+    EXPECT_EQ(text.width(), 300);
+    EXPECT_GT(count(live, red), 0) << "the focused view shows its red insertion point";
+    EXPECT_EQ(count(text, red), 0);
+    EXPECT_GT(count(text, ink), 20) << "the letters are there";
+    win.orderOut();
+}
