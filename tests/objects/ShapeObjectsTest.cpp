@@ -84,6 +84,28 @@ TEST_F(ShapeObjectsTest, RectangleFrameAndCornerRadius) {
     EXPECT_EQ(r->layer->borderColor(), kHighlightColor);
 }
 
+TEST_F(ShapeObjectsTest, ResizeKnobsSitOnWholeDevicePixelsAroundTheFrame) {
+    setView(2, 1);
+    auto r = handlers.add<ObjRectangle>();
+    r->size = 1;  // 2 points: margin 2 + 12 device pixels
+    r->rect = {10, 10, 100, 50};
+    r->select();
+    r->draw();
+    const double want[8][2] = {{-2, -2},   {-2, 37}, {62, -2},   {62, 37},
+                               {-2, 17.5}, {30, 37}, {62, 17.5}, {30, -2}};
+    for (int i = 0; i < 8; ++i) {
+        EXPECT_DOUBLE_EQ(r->knobs[size_t(i)]->dx, want[i][0]) << r->knobs[size_t(i)]->cursor;
+        EXPECT_DOUBLE_EQ(r->knobs[size_t(i)]->dy, want[i][1]) << r->knobs[size_t(i)]->cursor;
+    }
+    auto o = handlers.add<ObjOval>();
+    o->size = 1;
+    o->rect = {10, 10, 100, 50};
+    o->select();
+    o->draw();
+    for (int i = 0; i < 8; ++i)
+        EXPECT_DOUBLE_EQ(o->knobs[size_t(i)]->dx, want[i][0]) << o->knobs[size_t(i)]->cursor;
+}
+
 TEST_F(ShapeObjectsTest, RectangleHitsItsBorderOrItsFill) {
     auto r = handlers.add<ObjRectangle>();
     r->size = 2;
