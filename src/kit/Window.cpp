@@ -402,6 +402,21 @@ void Window::setOpaque(bool opaque) {
     if (visible) w->show();
 }
 
+void Window::setShape(const std::vector<Rect>& parts) {
+    QWidget* w = d_->widget;
+    if (parts.empty()) {
+        w->clearMask();
+        return;
+    }
+    QRegion region;
+    int h = w->height();
+    for (const Rect& r : parts) {
+        Rect s = r.standardized().integral();
+        region += QRect(int(s.x()), h - int(s.y()) - int(s.height()), int(s.width()), int(s.height()));
+    }
+    w->setMask(region);
+}
+
 void Window::setBackgroundColor(Color color) {
     background_ = color;
     d_->widget->update();

@@ -4,6 +4,7 @@
 #include <functional>
 #include <memory>
 #include <string>
+#include <vector>
 
 #include "kit/Color.h"
 #include "kit/Displays.h"
@@ -108,6 +109,10 @@ public:
     void setAlphaValue(double alpha);
     double alphaValue() const { return alpha_; }
     void setHasShadow(bool) {}  // the window manager decides
+    // Only these parts of the content (y up) belong to the window: elsewhere
+    // what lies below shows through and takes the clicks, with or without a
+    // compositor (an X shape). Empty: the whole window.
+    void setShape(const std::vector<Rect>& parts);
     // Dragging the background moves the window.
     void setMovableByWindowBackground(bool movable) { movableByBackground_ = movable; }
     bool isMovableByWindowBackground() const { return movableByBackground_; }

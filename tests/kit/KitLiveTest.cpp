@@ -354,3 +354,20 @@ TEST(KitLive, FilesDragFromOneViewToAnother) {
     pump(300);
     EXPECT_TRUE(src->taken);
 }
+
+TEST(KitLive, ShapedWindowsShowWhatIsBelowInTheirHoles) {
+    REQUIRE_X11();
+    Window under(contentAt(300, 300, 200, 100), WindowStyle::Borderless);
+    under.contentView()->layer()->setBackgroundColor(Color::rgb(0, 255, 255));
+    under.orderFront();
+    Window overlay(contentAt(300, 300, 200, 100), WindowStyle::Borderless);
+    overlay.setLevel(WindowLevel::Floating);
+    overlay.contentView()->layer()->setBackgroundColor(Color::rgb(255, 0, 255));
+    overlay.setShape({Rect(0, 0, 200, 20), Rect(0, 80, 200, 20)});
+    overlay.orderFront();
+    pump(600);
+    QImage shot = screenshot();
+    EXPECT_EQ(shot.pixelColor(400, 305), QColor(255, 0, 255)) << "top band";
+    EXPECT_EQ(shot.pixelColor(400, 395), QColor(255, 0, 255)) << "bottom band";
+    EXPECT_EQ(shot.pixelColor(400, 350), QColor(0, 255, 255)) << "the hole shows the window below";
+}

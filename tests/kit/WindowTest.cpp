@@ -157,3 +157,15 @@ TEST(WindowGeometry, AnimatedFrameChangesEndAtTheTarget) {
     EXPECT_EQ(w.contentView()->frame().size, (Size{160, 90}));
     w.orderOut();
 }
+
+TEST(WindowGeometry, ShapesCutTheWindowToTheGivenParts) {
+    Window w({0, 0, 200, 100}, WindowStyle::Borderless);
+    // A frame around a hole: the bottom and top bands of the content.
+    w.setShape({Rect(0, 0, 200, 20), Rect(0, 80, 200, 20)});
+    QRegion mask = qt::windowWidget(w)->mask();
+    EXPECT_TRUE(mask.contains(QPoint(100, 90))) << "bottom band (y down: rows 80-99)";
+    EXPECT_TRUE(mask.contains(QPoint(100, 5))) << "top band";
+    EXPECT_FALSE(mask.contains(QPoint(100, 50))) << "the hole";
+    w.setShape({});
+    EXPECT_TRUE(qt::windowWidget(w)->mask().isEmpty());
+}
