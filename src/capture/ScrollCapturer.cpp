@@ -167,12 +167,25 @@ double ScrollCapturer::scaleFactor(const kit::Rect& region) {
     return s;
 }
 
-uint32_t ScrollCapturer::pageHash(const kit::Rect& r) {
+namespace {
+
+// The central 70 % of the region, whose content tells whether the page moved.
+kit::Rect innerRect(const kit::Rect& r) {
     auto rnd = [](double v) { return std::round(v); };
     double f = (1 - 0.7) * 0.5;
-    kit::Rect inner(r.x() + rnd(r.width() * f), r.y() + rnd(r.height() * f), rnd(r.width() * 0.7),
-                    rnd(r.height() * 0.7));
-    kit::Image img = kit::grabArea(inner);
+    return {r.x() + rnd(r.width() * f), r.y() + rnd(r.height() * f), rnd(r.width() * 0.7),
+            rnd(r.height() * 0.7)};
+}
+
+// A part of a grab of `region`, given in window-server coordinates.
+kit::Image partOf(const kit::Image& grab, const kit::Rect& region, const kit::Rect& part) {
+    double k = grab.scale();
+    return grab.cropped(int(std::lround((part.x() - region.x()) * k)),
+                        int(std::lround((part.y() - region.y()) * k)), int(std::lround(part.width() * k)),
+                        int(std::lround(part.height() * k)));
+}
+
+uint32_t hashOf(const kit::Image& img) {
     if (img.isNull()) return 0;
     uLong crc = crc32(0L, Z_NULL, 0);
     size_t total = img.bytesPerRow() * size_t(img.height());
@@ -184,6 +197,12 @@ uint32_t ScrollCapturer::pageHash(const kit::Rect& r) {
         total -= n;
     }
     return uint32_t(crc);
+}
+
+}  // namespace
+
+uint32_t ScrollCapturer::pageHash(const kit::Rect& r) {
+    return hashOf(kit::grabArea(innerRect(r)));
 }
 
 void ScrollCapturer::scroll(kit::Point point, int delta) {
@@ -259,9 +278,13 @@ void ScrollCapturer::captureCycle() {
     if (!c || c->ended) return;
     CaptureHost& h = host();
 
-    kit::Image strip = kit::grabArea(stripRect(*c));
-    uint32_t hash = pageHash(c->region);
+    // One grab of the whole region gives the strip and the page hash too, so
+    // all three show the page at the same moment even while it still glides.
     c->lastCapture = kit::grabArea(c->region);
+    kit::Image strip = c->lastCapture.isNull() ? kit::grabArea(stripRect(*c))
+                                               : partOf(c->lastCapture, c->region, stripRect(*c));
+    uint32_t hash = c->lastCapture.isNull() ? pageHash(c->region)
+                                            : hashOf(partOf(c->lastCapture, c->region, innerRect(c->region)));
     c->segments += 1;
 
     bool moved = hash != c->currentHash;
