@@ -1,4 +1,5 @@
 #pragma once
+#include "kit/TextAlignment.h"
 // Single-line text entry, and the search field (a text field with a search
 // look and a clear button).
 #include <cstdint>
@@ -10,8 +11,6 @@
 #include "kit/Control.h"
 
 namespace kit {
-
-enum class TextAlignment { Left, Center, Right };
 
 class TextField : public Control {
 public:

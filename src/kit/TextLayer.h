@@ -1,4 +1,5 @@
 #pragma once
+#include "kit/TextAlignment.h"
 // A layer that draws a string in one font and colour, from the top-left of
 // its bounds, upright.
 #include <string>
@@ -8,7 +9,6 @@
 
 namespace kit {
 
-enum class TextAlignment { Natural, Left, Right, Center, Justified };
 enum class TextTruncation { None, Start, Middle, End };
 
 class TextLayer : public Layer {

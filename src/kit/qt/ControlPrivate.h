@@ -27,6 +27,9 @@ inline Qt::Alignment toQtAlignment(TextAlignment a) {
             return Qt::AlignHCenter | Qt::AlignVCenter;
         case TextAlignment::Right:
             return Qt::AlignRight | Qt::AlignVCenter;
+        case TextAlignment::Justified:
+            return Qt::AlignJustify | Qt::AlignVCenter;
+        case TextAlignment::Natural:
         case TextAlignment::Left:
             break;
     }
