@@ -1,5 +1,4 @@
 #pragma once
-#include "kit/TextAlignment.h"
 // Single-line text entry, and the search field (a text field with a search
 // look and a clear button).
 #include <cstdint>
@@ -9,6 +8,7 @@
 
 #include "kit/Color.h"
 #include "kit/Control.h"
+#include "kit/TextAlignment.h"
 
 namespace kit {
 
