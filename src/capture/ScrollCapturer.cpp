@@ -37,6 +37,10 @@ struct ScrollCapturer::Capture {
     std::vector<kit::EventMonitor::Token> monitors;
     Completion callback;
     bool ended = false;
+    // How far one wheel click moves this page (measured; 0 until known) and
+    // how many clicks the latest scroll sent.
+    double pixelsPerClick = 0;
+    int lastClicks = 0;
 };
 
 namespace {
@@ -82,8 +86,9 @@ int measuredAdvance(ScrollCapturer::Capture& c, bool pageMoved) {
     int nominal = int(std::lround(c.step * c.scale));
     auto shift = registerFrames(c.previousFrame, c.lastCapture);
     if (!shift) return nominal;
-    int adv = c.direction > 0 ? -shift->dy : shift->dy;
-    return std::max(0, adv);
+    int adv = std::max(0, c.direction > 0 ? -shift->dy : shift->dy);
+    if (adv > 0 && c.lastClicks > 0) c.pixelsPerClick = double(adv) / c.lastClicks;
+    return adv;
 }
 
 }  // namespace
@@ -208,9 +213,23 @@ uint32_t ScrollCapturer::pageHash(const kit::Rect& r) {
 void ScrollCapturer::scroll(kit::Point point, int delta) {
     kit::SyntheticInput::warp(point);
     kit::SyntheticInput::setCursorHidden(true);
-    if (host().getBool("scrollingReverseAutoscroll", false)) delta = -delta;
-    kit::dispatchMainAfter(0.01, [delta] {
-        kit::SyntheticInput::scroll(delta);
+    // Each application decides how far a wheel click goes: the first scroll
+    // sends one click to find out, later ones as many as make up about a step.
+    int clicks = kit::SyntheticInput::clicksFor(delta);
+    if (auto c = slot(); c && !c->ended && delta != 0) {
+        int n = 1;
+        if (c->pixelsPerClick > 0) {
+            n = std::max(1, int(std::lround(std::abs(delta) * c->scale / c->pixelsPerClick)));
+            // Never further than a strip shows, with room to spare for the registration.
+            double stripPx = (c->step + c->margin) * c->scale;
+            while (n > 1 && n * c->pixelsPerClick > 0.8 * stripPx) --n;
+        }
+        c->lastClicks = n;
+        clicks = delta > 0 ? n : -n;
+    }
+    if (host().getBool("scrollingReverseAutoscroll", false)) clicks = -clicks;
+    kit::dispatchMainAfter(0.01, [clicks] {
+        kit::SyntheticInput::scrollClicks(clicks);
         kit::dispatchMainAfter(0.01, [] {
             if (!isCapturing()) return;
             parkPointer();

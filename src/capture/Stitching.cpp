@@ -192,9 +192,12 @@ int ScrollCapturer::overlayShiftSegment(const kit::Image& img1, const kit::Image
                                         int direction) {
     uint64_t best = 999999999999ull;
     int bestOverlap = 0;
+    // The compared band is `travel` rows, or less when a long travel leaves
+    // smaller overlaps than that: every candidate must be comparable.
+    int area = std::max(1, std::min(travel, img2.height() - travel + 1));
     for (int i = 1; i <= travel && best != 0; ++i) {
         int overlap = img2.height() - travel + i;
-        uint64_t score = overlayCompareSegment(img1, img2, overlap, travel, direction, best);
+        uint64_t score = overlayCompareSegment(img1, img2, overlap, area, direction, best);
         // A pair that cannot be compared says nothing about the overlap.
         if (score == kUnreadable) continue;
         if (score < best) {
@@ -232,9 +235,11 @@ kit::Image ScrollCapturer::findShiftImage(const std::vector<kit::Image>& shots,
             tail += std::max(0, advances[i]);
         travel = std::max(6, tail + 8);
     }
-    travel = std::min(travel, last.height() / 2 - 1);
+    travel = std::clamp(travel, 1, last.height() - 1);
+    // The stamp needs half the frame to itself; longer travels go straight to the segments.
     std::string method = "fast";
-    std::optional<int> shift = overlayShiftStamp(base, last, travel, direction);
+    std::optional<int> shift;
+    if (travel <= last.height() / 2 - 1) shift = overlayShiftStamp(base, last, travel, direction);
     if (!shift) {
         method = "fallback";
         shift = overlayShiftSegment(base, last, travel, direction);

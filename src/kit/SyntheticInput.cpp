@@ -38,7 +38,10 @@ int SyntheticInput::clicksFor(double delta) {
 }
 
 bool SyntheticInput::scroll(double delta) {
-    int clicks = clicksFor(delta);
+    return scrollClicks(clicksFor(delta));
+}
+
+bool SyntheticInput::scrollClicks(int clicks) {
     if (auto* s = screenSourceOverride()) return s->scrollClicks(clicks, 0);
     Connection* c = Connection::shared();
     if (!c || !c->hasXTest()) return false;

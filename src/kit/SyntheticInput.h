@@ -15,6 +15,8 @@ public:
     // Scrolls by about `delta` logical pixels: positive towards the start of
     // the content (wheel up), negative towards its end. 0 sends nothing.
     static bool scroll(double delta);
+    // Whole wheel clicks: positive towards the start, negative towards the end.
+    static bool scrollClicks(int clicks);
     // Whole wheel clicks `scroll` sends for a distance.
     static int clicksFor(double delta);
     // Hides the pointer (until shown again, or until our process ends).

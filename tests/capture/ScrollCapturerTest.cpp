@@ -57,6 +57,15 @@ TEST_F(AutoScroll, ScrollsUpFromTheBottom) {
     EXPECT_EQ(*img, rows(desk->page, 200, 300 + 2400));
 }
 
+TEST_F(AutoScroll, ApplicationsThatScrollFarPerClickAreStillStitchedExactly) {
+    // Two clicks would move 300 rows, more than a strip shows; one click is measured first.
+    desk->pixelsPerClick = 150;
+    auto img = run(-1, kit::Rect(0, 100, 400, 300));
+    ASSERT_TRUE(img && !img->isNull());
+    EXPECT_EQ(*img, rows(desk->page, 100, 300 + 2400));
+    EXPECT_EQ(desk->scrollCalls, 17);  // one click a cycle: 2400 rows / 150, and the cycle that saw the end
+}
+
 TEST_F(AutoScroll, StopsAtTheHeightLimit) {
     spy.ints["scrollingMax"] = 1000;
     auto img = run(-1, kit::Rect(0, 100, 400, 300));
