@@ -58,7 +58,14 @@ void CtrlButton::mouseExited(const kit::Event&) {
     redraw();
 }
 
+void CtrlButton::trackingEnded() {
+    mouseState = "normal";
+    redraw();
+}
+
 void CtrlButton::mouseDown(const kit::Event& e) {
     mouseState = "pressed";
     ButtonBase::mouseDown(e);
+    // A disabled button tracks nothing, so its press ends here.
+    if (!isEnabled()) trackingEnded();
 }

@@ -35,7 +35,9 @@ public:
     void mouseDown(const kit::Event& e) override;
 
 protected:
-    void trackingEnded() override { mouseState = "normal"; }
+    // The press is over: the look goes back to "normal" at once (the platform
+    // redraws the released button), even with the pointer still over it.
+    void trackingEnded() override;
 
 private:
     void restyle();

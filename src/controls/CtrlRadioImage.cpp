@@ -53,6 +53,8 @@ void CtrlRadioImage::repaint() {
         gradient->setFrame({0, 0, w, h});
     }
     l->setCornerRadius(6.0);
+    // The gradient fills the tile to its rounded edge, not past the border's corners.
+    gradient->setCornerRadius(6.0);
     l->setBackgroundColor(backgroundColor);
     lshading->setBackgroundColor(isHighlighted() ? kit::Color::white(0, 0.2) : kit::Color::clear());
     bool chosen = state() == 1;

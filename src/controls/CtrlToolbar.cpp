@@ -173,9 +173,12 @@ void CtrlToolbar::theClick(ButtonBase& sender) {
         backupMenu->popUp(*btnMore, {f.width() - 41, f.height() + 8});
         return;
     }
-    if (selectable)
+    if (selectable) {
         for (ButtonBase* b : itemButtons())
             if (b != &sender) b->setState(0);
+        // The More button is one of the others: it no longer stands for a selection.
+        btnMore->setState(0);
+    }
     if (callback) callback(&sender, sender.title());
 }
 

@@ -51,6 +51,8 @@ TEST(CtrlButton, ColoursFollowTheMouseState) {
     b->mouseUp(mouseAt(kit::EventType::LeftMouseUp, {12, 10}));
     EXPECT_EQ(clicks, 1);
     EXPECT_EQ(b->mouseState, "normal");
+    // The released button looks normal again, not pressed.
+    EXPECT_EQ(l->backgroundColor(), kit::Color::rgb(10, 20, 30));
 
     b->mouseExited({});
     EXPECT_EQ(l->backgroundColor(), kit::Color::rgb(10, 20, 30));
@@ -59,6 +61,14 @@ TEST(CtrlButton, ColoursFollowTheMouseState) {
     b->mouseDown(mouseAt(kit::EventType::LeftMouseDown, {10, 10}));
     b->mouseUp(mouseAt(kit::EventType::LeftMouseUp, {120, 10}));
     EXPECT_EQ(clicks, 1);
+
+    // A disabled button neither acts nor keeps the pressed look.
+    b->setEnabled(false);
+    b->mouseDown(mouseAt(kit::EventType::LeftMouseDown, {10, 10}));
+    b->mouseUp(mouseAt(kit::EventType::LeftMouseUp, {10, 10}));
+    EXPECT_EQ(clicks, 1);
+    EXPECT_EQ(b->mouseState, "normal");
+    EXPECT_EQ(l->backgroundColor(), kit::Color::rgb(10, 20, 30));
 }
 
 TEST(CtrlButton, ImagesPerState) {

@@ -138,6 +138,13 @@ TEST(CtrlToolbar, ClicksAndMenuChoicesReachTheCallback) {
     b->backupMenu->items()[9]->performAction();
     EXPECT_EQ(calls.back(), "Conceal");
     EXPECT_EQ(items[2]->state(), 0);
+
+    // With the selection in the overflow, a click on a shown item turns More off too.
+    b->select("ruler");
+    ASSERT_EQ(b->btnMore->state(), 1);
+    items[0]->performClick();
+    EXPECT_EQ(b->btnMore->state(), 0);
+    EXPECT_EQ(items[11]->state(), 0);
 }
 
 TEST(CtrlToolbar, HoverReportsTitleAndCentre) {
