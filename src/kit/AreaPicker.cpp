@@ -32,6 +32,7 @@ public:
             if (w.layer && *w.layer == kLayerNormal && w.bounds && w.onScreen.value_or(0) == 1)
                 windows_.push_back(w);
         setGeometry(int(screen.x()), int(screen.y()), int(screen.width()), int(screen.height()));
+        setWindowTitle("kadrix-screencapture");  // lets scripts wait for the overlay
         setCursor(Qt::CrossCursor);
         setMouseTracking(true);
         setAttribute(Qt::WA_DeleteOnClose, false);
