@@ -40,6 +40,9 @@ kit::Path OTHelper::pointerPath(const Rect& box, double perc, double dist, doubl
             bw = 2 * dd;
             bx = tipX;
         } else {
+            // A pointer of no length beside a corner has no slant to size its
+            // base by (the width formula divides by the distance): none is drawn.
+            if (!(dd > 0)) return path;
             const double c = (x + w + x) * 0.5;
             const double u = (pc - lo) / (2 * M / w + 1);
             bx = (0.8 * w - 2 * q) * (u * 0.9 + 0.05) + 0.1 * w + x + q;
@@ -67,6 +70,7 @@ kit::Path OTHelper::pointerPath(const Rect& box, double perc, double dist, doubl
         by = tipY;
         if (h < 40 * d) by = tipY = (y + h + y) * 0.5;  // a low box: base and tip on the middle
     } else {
+        if (!(dd > 0)) return path;
         const double c = (y + h + y) * 0.5;
         const double u = (pc - lo) / (2 * M / h + 1);
         by = (0.8 * h - 2 * q) * u + 0.1 * h + y + q;

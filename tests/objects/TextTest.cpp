@@ -60,6 +60,12 @@ TEST_F(TextTest, PointerPathWorkedExamples) {
     auto far = ends(OTHelper::pointerPath({0, 0, 100, 40}, 9, 30, 14, "b"));
     EXPECT_EQ(far[1].x, 300);
     EXPECT_LE(far[2].x, 100 - 7 + 1e-9);
+    // No length beside a corner (a pointer dragged onto the box's edge): no
+    // pointer rather than a path of undefined points.
+    EXPECT_TRUE(OTHelper::pointerPath({0, 0, 100, 40}, 0.02, 0, 14, "t").isEmpty());
+    EXPECT_TRUE(OTHelper::pointerPath({0, 0, 100, 80}, 0.98, 0, 14, "l").isEmpty());
+    // In the straight part it stays the one-unit stub of a text without pointer.
+    EXPECT_EQ(ends(OTHelper::pointerPath({0, 0, 100, 40}, 0.5, 0, 14, "b")).size(), 3u);
 }
 
 TEST_F(TextTest, PointerSideAndBase) {
