@@ -472,7 +472,8 @@ void ObjHighlighter::keyDown(const kit::Event* event, const KeyEvt& key) {
 }
 
 void ObjHighlighter::dblClick(const kit::Event*, kit::Point, int) {
-    capStyle = (capStyle + 1) % 4;
+    // In 64 bits: a cap style read from a record may be the largest int.
+    capStyle = int((int64_t(capStyle) + 1) % 4);
     saveOption("capStyle", std::to_string(capStyle));
     buildOutline();
 }

@@ -1,8 +1,7 @@
 #pragma once
 // The one editing view that text objects type into, as they use it: its
 // string, font, colours, insets and wrap width, its frame over the canvas,
-// and the keyboard. (Kept apart from kit's text view header, which cannot be
-// included together with kit's text layer.)
+// and the keyboard.
 #include <functional>
 #include <memory>
 #include <optional>
