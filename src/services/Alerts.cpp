@@ -45,6 +45,7 @@ void alert(const std::string& title, const std::string& message, std::function<v
 
 void confirm(const std::string& title, const std::string& message, const std::string& yes,
              const std::string& no, std::function<void(int)> then) {
+    if (!kit::isMainThread()) return confirmOnMain(title, message, yes, no, std::move(then));
     AlertAnswer answer = present({title, message, {yes, no}, true, std::nullopt});
     if (then && (answer.button == 0 || answer.button == 1)) then(answer.button + 1);
 }

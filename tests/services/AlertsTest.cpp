@@ -91,14 +91,16 @@ TEST(AlertsTest, AnAlertMakesTheApplicationRegularForGood) {
 TEST(AlertsTest, CalledOffTheMainThreadTheyAskOnIt) {
     AlertDouble alerts;
     alerts.answer = {0, "from main"};
-    std::atomic<bool> ranOnMain{false};
+    std::atomic<bool> ranOnMain{false}, choiceOnMain{false};
     std::string typed;
     std::thread worker([&] {
         alert("Background", "work failed", [&] { ranOnMain = kit::isMainThread(); });
+        confirm("Background", "choose", "A", "B", [&](int) { choiceOnMain = kit::isMainThread(); });
         typed = promptText("Name", "for the leaderboard", "");
     });
-    ASSERT_TRUE(kit::runMainLoopUntil([&] { return alerts.shown.size() == 2; }, 5));
+    ASSERT_TRUE(kit::runMainLoopUntil([&] { return alerts.shown.size() == 3; }, 5));
     worker.join();
     EXPECT_TRUE(ranOnMain);
+    EXPECT_TRUE(choiceOnMain);
     EXPECT_EQ(typed, "from main");
 }
