@@ -121,17 +121,20 @@ std::shared_ptr<kit::View> Announcer::makeView() {
 }
 
 void Announcer::layoutBanner() {
-    // label: 15 in, at most 365 wide; the button 30 after it, 28 high; the
-    // close button after that, 39 high, 4 from the right edge.
+    // label: 15 in, at most 365 wide, 11 clear above and below; the button
+    // 30 after it, 28 high, 6 clear above and below; the close button after
+    // that, 39 high from the top, 4 from the right edge. The banner is as
+    // tall as the tallest of these needs.
     kit::View* parent = theView_->superview();
-    double labelWidth = std::min(365.0, std::ceil(labelMessage_->fittingSize().width));
+    kit::Size label = labelMessage_->fittingSize();
+    double labelWidth = std::min(365.0, std::ceil(label.width));
     double ctaWidth = std::max(20.0, std::ceil(btnCTA_->intrinsicSize().width));
     double closeWidth = std::max(10.0, std::ceil(btnClose_->intrinsicSize().width));
-    double height = 39;
+    double height = std::max({11 + std::ceil(label.height) + 11, 6 + 28 + 6.0, 39.0});
     double width = 15 + labelWidth + 30 + ctaWidth + closeWidth + 4;
     labelMessage_->setFrame({15, 11, labelWidth, height - 22});
     btnCTA_->setFrame({15 + labelWidth + 30, height - 6 - 28, ctaWidth, 28});
-    btnClose_->setFrame({15 + labelWidth + 30 + ctaWidth, 0, closeWidth, height});
+    btnClose_->setFrame({15 + labelWidth + 30 + ctaWidth, height - 39, closeWidth, 39});
     kit::Rect area = parent ? parent->bounds() : kit::Rect{0, 0, width, height + 20};
     double top = parent && parent->isFlipped() ? 20 : area.height() - 20 - height;
     theView_->setFrame({area.midX() - width / 2, top, width, height});

@@ -119,6 +119,13 @@ TEST_F(AnnouncerTest, BannerShowsAfterADelayWhenDue) {
     kit::Rect frame = announcer->theView()->frame();
     EXPECT_EQ(frame.maxY(), 500 - 20) << "20 points below the top";
     EXPECT_DOUBLE_EQ(frame.midX(), 400);
+    kit::Rect cta = announcer->ctaButton()->frame(), close = announcer->closeButton()->frame();
+    EXPECT_EQ(cta.height(), 28);
+    EXPECT_EQ(frame.height() - cta.maxY(), 6) << "the button sits 6 below the banner's top";
+    EXPECT_GE(cta.minY(), 6) << "and keeps 6 clear of its bottom";
+    EXPECT_EQ(close.height(), 39);
+    EXPECT_EQ(close.maxY(), frame.height()) << "the close button hangs from the top";
+    EXPECT_EQ(frame.maxX() - frame.minX() - close.maxX(), 4);
 
     // Too few events yet, or outside its days: hidden at the next attach.
     settings->setLocalEventCounter(5);
