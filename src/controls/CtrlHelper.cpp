@@ -100,14 +100,21 @@ void CtrlHelper::handleClick(const kit::Event& e) {
 
 void CtrlHelper::mute() {
     targetOpacity = 0.35f;
-    if (state == "visible") layer()->setOpacity(targetOpacity);
+    if (state == "visible") setBubbleOpacity(targetOpacity);
 }
 
 void CtrlHelper::unmute() {
     muteTimer.invalidate();
     muteTimer = kit::Timer();
     targetOpacity = 1.0f;
-    if (state == "visible") layer()->setOpacity(targetOpacity);
+    if (state == "visible") setBubbleOpacity(targetOpacity);
+}
+
+void CtrlHelper::setBubbleOpacity(double value) {
+    layer()->setOpacity(value);
+    // The content and background views draw apart from the bubble's own layer:
+    // they take its opacity, so a muted or fading bubble dims as a whole.
+    for (const auto& v : subviews()) v->setAlphaValue(value);
 }
 
 void CtrlHelper::unhide() {
@@ -130,7 +137,7 @@ void CtrlHelper::show() {
         layer()->removeAllAnimations();
         state = "visible";
         unhide();
-        layer()->setOpacity(targetOpacity);
+        setBubbleOpacity(targetOpacity);
         return;
     }
     state = "showing";
@@ -155,14 +162,14 @@ void CtrlHelper::appear() {
     if (animation <= 0.01) {
         state = "visible";
         l->removeAllAnimations();
-        l->setOpacity(targetOpacity);
+        setBubbleOpacity(targetOpacity);
         unhide();
         return;
     }
     double a = animation;
-    l->setOpacity(0);
+    setBubbleOpacity(0);
     later(*this, 0.5 * a, [](CtrlHelper& b) {
-        if (b.state == "showing") b.layer()->setOpacity(b.targetOpacity);
+        if (b.state == "showing") b.setBubbleOpacity(b.targetOpacity);
     });
     later(*this, a, [](CtrlHelper& b) {
         if (b.state == "showing") b.state = "visible";
@@ -199,19 +206,19 @@ void CtrlHelper::hide() {
     double d = animation * 1.33;
     if (d <= 0.01 || state == "showing") {
         l->removeAllAnimations();
-        l->setOpacity(targetOpacity);
+        setBubbleOpacity(targetOpacity);
         state = "hidden";
         setHiddenNow();
         return;
     }
     state = "hiding";
     later(*this, 0.5 * d, [](CtrlHelper& b) {
-        if (b.state == "hiding") b.layer()->setOpacity(0);
+        if (b.state == "hiding") b.setBubbleOpacity(0);
     });
     later(*this, d + 0.5 * showDelay, [](CtrlHelper& b) {
         if (b.state != "hiding") return;
         b.setHiddenNow();
-        b.layer()->setOpacity(b.targetOpacity);
+        b.setBubbleOpacity(b.targetOpacity);
         b.state = "hidden";
     });
     kit::Animation fade;
@@ -228,7 +235,7 @@ void CtrlHelper::hideNow() {
     tmrShow = kit::Timer();
     setHiddenNow();
     layer()->removeAllAnimations();
-    layer()->setOpacity(targetOpacity);
+    setBubbleOpacity(targetOpacity);
     state = "hidden";
 }
 

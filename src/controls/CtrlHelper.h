@@ -65,6 +65,7 @@ public:
     void layout() override;
 
 private:
+    void setBubbleOpacity(double value);
     void unhide();
     void setHiddenNow();
     void pointerLeft();

@@ -138,6 +138,24 @@ TEST_F(CtrlHelperTest, MuteAndUnmute) {
     EXPECT_FLOAT_EQ(b->layer()->opacity(), 0.35);
 }
 
+TEST_F(CtrlHelperTest, MutedBubbleDimsItsContentToo) {
+    auto b = bubble(0, 0);
+    auto content = kit::View::make({20, 10, 40, 20});
+    content->layer()->setBackgroundColor(kit::Color::rgb(255, 0, 0));
+    b->addSubview(content);
+    b->mute();
+    b->show();
+    kit::Image shot = b->snapshot(1);
+    ASSERT_FALSE(shot.isNull());
+    // The red read-out is dimmed with the background: the light curtain shows through it.
+    EXPECT_GT(shot.pixel(40, 20).g, 40);
+    EXPECT_LT(shot.pixel(40, 20).a, 230);
+    b->unmute();
+    auto px = b->snapshot(1).pixel(40, 20);
+    EXPECT_EQ(px.g, 0);
+    EXPECT_EQ(px.a, 255);
+}
+
 TEST_F(CtrlHelperTest, TransientBubbleHidesOnClicksOutside) {
     kit::Window window({200, 200, 300, 200}, kit::WindowStyle::Titled);
     kit::Window other({600, 200, 300, 200}, kit::WindowStyle::Titled);
