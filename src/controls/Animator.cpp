@@ -5,6 +5,7 @@
 
 #include "controls/CtrlTooltippedSegments.h"
 #include "kit/Animation.h"
+#include "kit/SegmentedControl.h"
 #include "kit/Timer.h"
 #include "services/Console.h"
 
@@ -93,7 +94,7 @@ void Animator::show(kit::View& view, double delay, bool keepClock) {
     }
 
     // Segmented controls draw themselves and take no layer animations.
-    if (dynamic_cast<CtrlTooltippedSegments*>(&view)) return;
+    if (dynamic_cast<CtrlTooltippedSegments*>(&view) || dynamic_cast<kit::SegmentedControl*>(&view)) return;
 
     double begin = delay > 0 ? kit::mediaTime() + delay : 0;
     kit::Animation pop;

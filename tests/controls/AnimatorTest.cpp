@@ -3,6 +3,7 @@
 #include "controls/Animator.h"
 #include "controls/CtrlTooltippedSegments.h"
 #include "kit/Animation.h"
+#include "kit/SegmentedControl.h"
 #include "kit/Timer.h"
 
 namespace {
@@ -146,6 +147,14 @@ TEST_F(AnimatorTest, SegmentsShowWithoutLayerAnimations) {
     EXPECT_TRUE(seg->layer()->animationKeys().empty());
     advance(0.2);
     EXPECT_EQ(seg->layer()->opacity(), 1);
+
+    // The platform's segmented control is one too (shown when a pop would be due).
+    advance(1.0);
+    auto plain = std::make_shared<kit::SegmentedControl>(kit::Rect{0, 0, 60, 20});
+    plain->setHidden(true);
+    Animator::show(*plain, 0, false);
+    EXPECT_FALSE(plain->isHidden());
+    EXPECT_TRUE(plain->layer()->animationKeys().empty());
 }
 
 TEST_F(AnimatorTest, StepsOfAViewThatIsGoneDoNothing) {
