@@ -66,6 +66,22 @@ TEST_F(AutoScroll, ApplicationsThatScrollFarPerClickAreStillStitchedExactly) {
     EXPECT_EQ(desk->scrollCalls, 17);  // one click a cycle: 2400 rows / 150, and the cycle that saw the end
 }
 
+TEST_F(AutoScroll, ScaleTwoAndFractionalScalesUseRealPixels) {
+    for (double scale : {2.0, 1.5}) {
+        desk->scale = scale;
+        desk->scrollY = 0;
+        int screenPx = int(std::lround(600 * scale));
+        // A region of 301 points: at 1.5 its strips are not whole multiples of the scale.
+        auto img = run(-1, kit::Rect(0, 100, 200, 301));
+        ASSERT_TRUE(img && !img->isNull()) << scale;
+        int top = int(std::lround(100 * scale));
+        EXPECT_EQ(img->width(), int(std::lround(200 * scale)));
+        EXPECT_EQ(*img, rows(desk->page, top, img->height()).cropped(0, 0, img->width(), img->height()))
+            << scale;
+        EXPECT_EQ(img->height(), int(std::lround(301 * scale)) + 3000 - screenPx) << scale;
+    }
+}
+
 TEST_F(AutoScroll, StopsAtTheHeightLimit) {
     spy.ints["scrollingMax"] = 1000;
     auto img = run(-1, kit::Rect(0, 100, 400, 300));

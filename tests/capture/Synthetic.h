@@ -2,6 +2,7 @@
 // Synthetic pages and frames for the capture tests: content that never
 // repeats, so every row of a stitched image can be checked against it.
 #include <algorithm>
+#include <cmath>
 #include <cstdint>
 #include <map>
 #include <memory>
@@ -83,8 +84,9 @@ class FakeDesktop : public kit::ScreenSource {
 public:
     kit::Image page;
     int screenW = 0, screenH = 0;
-    int scrollY = 0;
-    int pixelsPerClick = 37;  // what the target application makes of one click
+    int scrollY = 0;          // page pixels
+    int pixelsPerClick = 37;  // page pixels
+    double scale = 1.0;       // page pixels per point  // what the target application makes of one click
     bool trusted = true;
     std::vector<kit::WindowInfo> windowList;
     kit::Image wallpaperImage;
@@ -93,14 +95,14 @@ public:
     int scrollCalls = 0;
 
     std::vector<kit::ScreenInfo> screens() override {
-        return {{1, kit::Rect(0, 0, screenW, screenH), 1.0, true}};
+        return {{1, kit::Rect(0, 0, screenW, screenH), scale, true}};
     }
     std::vector<kit::WindowInfo> windows() override { return windowList; }
     kit::Image grabArea(const kit::Rect& r) override {
-        kit::Image out(int(r.width()), int(r.height()));
+        kit::Image out(int(std::lround(r.width() * scale)), int(std::lround(r.height() * scale)), scale);
+        int x0 = int(std::lround(r.x() * scale)), y0 = int(std::lround(r.y() * scale));
         for (int y = 0; y < out.height(); ++y)
-            for (int x = 0; x < out.width(); ++x)
-                out.setPixel(x, y, page.pixel(int(r.x()) + x, int(r.y()) + y + scrollY));
+            for (int x = 0; x < out.width(); ++x) out.setPixel(x, y, page.pixel(x0 + x, y0 + y + scrollY));
         return out;
     }
     kit::Image wallpaper(int) override { return wallpaperImage; }
@@ -108,7 +110,8 @@ public:
     void warp(kit::Point p) override { pointerAt = p; }
     bool scrollClicks(int vertical, int) override {
         ++scrollCalls;
-        scrollY = std::clamp(scrollY - vertical * pixelsPerClick, 0, std::max(0, page.height() - screenH));
+        int screenPx = int(std::lround(screenH * scale));
+        scrollY = std::clamp(scrollY - vertical * pixelsPerClick, 0, std::max(0, page.height() - screenPx));
         return true;
     }
     void setCursorHidden(bool h) override { cursorHidden = h; }
