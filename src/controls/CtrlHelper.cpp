@@ -17,6 +17,8 @@ void later(CtrlHelper& bubble, double seconds, std::function<void(CtrlHelper&)> 
 
 CtrlHelper::CtrlHelper(const kit::Rect& frame) : kit::View(frame) {
     setHidden(true);
+    // A bubble that keeps its first size still needs its area for the pointer.
+    CtrlHelper::updateTrackingAreas();
 }
 
 CtrlHelper::~CtrlHelper() {

@@ -192,6 +192,10 @@ TEST_F(CtrlHelperTest, TransientBubbleHidesOnClicksOutside) {
 
 TEST_F(CtrlHelperTest, CursorUpdatesComeBackWhenTheBubbleGoesAway) {
     auto b = bubble(0, 0.15);
+    // Enter and exit come from one area over the bubble, there from the start.
+    ASSERT_EQ(b->trackingAreas().size(), 1u);
+    EXPECT_EQ(b->trackingAreas()[0].rect, b->bounds());
+    EXPECT_TRUE(b->trackingAreas()[0].options & kit::TrackingOption::MouseEnteredAndExited);
     b->show();
     b->mouseEntered({});
     EXPECT_EQ(cursorUpdates, (std::vector<bool>{false}));
