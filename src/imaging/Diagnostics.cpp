@@ -6,6 +6,9 @@
 #include <memory>
 #include <mutex>
 
+#include "kit/Json.h"
+#include "services/Telemetry.h"
+
 namespace imaging {
 
 namespace {
@@ -20,15 +23,11 @@ Diagnostics& hooks() {
     return d;
 }
 
-std::string dashLine() {
-    std::string s;
-    for (int i = 0; i < 41; ++i) s += "\u2014";
-    return s;
-}
-
-void printReport(const std::string& function, const std::string& message) {
-    const std::string dashes = dashLine();
-    consoleLine(dashes + "\nOOPS " + message + "\n" + function + "\n" + dashes);
+kit::Json jsonOf(const EventData& data) {
+    kit::Json record = kit::Json::object();
+    for (const auto& [key, value] : data)
+        std::visit([&record, &key](const auto& v) { record[key] = v; }, value);
+    return record;
 }
 
 Diagnostics current() {
@@ -48,12 +47,15 @@ void errorReport(const std::string& function, const std::string& message) {
     if (d.errorReport)
         d.errorReport(function, message);
     else
-        printReport(function, message);
+        Telemetry::shared().oops(function, message);
 }
 
 void sendEvent(const std::string& name, const EventData& data) {
     Diagnostics d = current();
-    if (d.event) d.event(name, data);
+    if (d.event)
+        d.event(name, data);
+    else
+        Telemetry::shared().event(name, jsonOf(data));
 }
 
 void consoleLine(const std::string& line) {
@@ -86,10 +88,13 @@ void Stopwatch::assertWithin(double maxMs) const {
     double ms = elapsedMs();
     if (ms <= maxMs) return;
     Diagnostics d = current();
-    if (d.timerAssert)
+    if (d.timerAssert) {
         d.timerAssert(name_, ms, maxMs);
-    else
-        consoleLine("Time Assert: timer " + name_ + " took " + millisText(ms) + "ms");
+        return;
+    }
+    const double rounded = std::round(ms * 100) / 100;
+    Telemetry::shared().repeatableEvent("timer-assert", {{"timername", name_}, {"timer", rounded}});
+    consoleLine("Time Assert: timer " + name_ + " took " + millisText(ms) + "ms");
 }
 
 }  // namespace imaging

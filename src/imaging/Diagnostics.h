@@ -1,8 +1,9 @@
 #pragma once
 // How the analysis functions report what they see: error reports, usage
-// events, timing lines and timer assertions. The application core connects
-// these to its telemetry once at start; until then error reports print their
-// block to the standard output and events are dropped.
+// events, timing lines and timer assertions. Unless hooks replace them (tests,
+// benchmarks), they go to the application's telemetry: error reports print
+// their block and queue an "oops" event, usage events are queued, and slow
+// timers queue the repeatable "timer-assert" event and print their line.
 #include <chrono>
 #include <functional>
 #include <string>
@@ -24,7 +25,7 @@ struct Diagnostics {
     std::function<void(const std::string& name, double elapsedMs, double maxMs)> timerAssert;
 };
 
-// Replaces the hooks; empty members fall back to the defaults. Thread-safe.
+// Replaces the hooks; empty members fall back to the telemetry. Thread-safe.
 void setDiagnostics(Diagnostics d);
 
 void errorReport(const std::string& function, const std::string& message);

@@ -4,10 +4,23 @@
 
 #include "Fixtures.h"
 #include "imaging/Diagnostics.h"
+#include "services/Telemetry.h"
 
 using namespace imaging;
 
-TEST(Diagnostics, UnhookedErrorReportsPrintTheOopsBlock) {
+namespace {
+
+// The last queued telemetry record of that type.
+kit::Json lastRecord(const std::string& type) {
+    auto events = Telemetry::shared().events();
+    for (auto it = events.rbegin(); it != events.rend(); ++it)
+        if ((*it)["type"] == type) return *it;
+    return kit::Json();
+}
+
+}  // namespace
+
+TEST(Diagnostics, UnhookedReportsGoToTheTelemetry) {
     setDiagnostics({});
     testing::internal::CaptureStdout();
     errorReport("scout(sx:sy:vertical:persistence:)", "No pixel data");
@@ -15,6 +28,23 @@ TEST(Diagnostics, UnhookedErrorReportsPrintTheOopsBlock) {
     std::string dashes;
     for (int i = 0; i < 41; ++i) dashes += "\u2014";
     EXPECT_EQ(out, dashes + "\nOOPS No pixel data\nscout(sx:sy:vertical:persistence:)\n" + dashes + "\n");
+    kit::Json oops = lastRecord("oops");
+    EXPECT_EQ(oops["function"], "scout(sx:sy:vertical:persistence:)");
+    EXPECT_EQ(oops["message"], "No pixel data");
+
+    sendEvent("floodfill-select", {{"aborted", std::string("false")}, {"width", 12LL}});
+    kit::Json fill = lastRecord("floodfill-select");
+    EXPECT_EQ(fill["aborted"], "false");
+    EXPECT_EQ(fill["width"], 12);
+
+    Stopwatch slow("slow scout");
+    std::this_thread::sleep_for(std::chrono::milliseconds(3));
+    testing::internal::CaptureStdout();
+    slow.assertWithin(1);
+    EXPECT_EQ(testing::internal::GetCapturedStdout().rfind("Time Assert: timer slow scout took ", 0), 0u);
+    kit::Json assertion = lastRecord("timer-assert");
+    EXPECT_EQ(assertion["timername"], "slow scout");
+    EXPECT_GT(assertion["timer"].get<double>(), 1.0);
 }
 
 TEST(Diagnostics, MillisecondTexts) {
