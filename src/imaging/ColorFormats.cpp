@@ -4,6 +4,8 @@
 #include <cmath>
 #include <cstdio>
 
+#include "services/Settings.h"
+
 namespace imaging {
 
 namespace {
@@ -68,6 +70,10 @@ std::pair<std::string, std::string> formatColor(int r, int g, int b, std::string
         replaceAll(copy, placeholder, value);
     }
     return {display, copy};
+}
+
+std::pair<std::string, std::string> formatColor(int r, int g, int b) {
+    return formatColor(r, g, b, Settings::shared().colorFormat());
 }
 
 }  // namespace imaging

@@ -37,5 +37,7 @@ SampledColor convertColorSpaces(const Capture& capture, int r, int g, int b);
 // (display text, copy text) of an sRGB colour in the format whose id is
 // `colorFormat` (the setting of that name); an unknown id gives "HEX".
 std::pair<std::string, std::string> formatColor(int r, int g, int b, std::string_view colorFormat);
+// The same in the format the user chose with the setting "colorFormat".
+std::pair<std::string, std::string> formatColor(int r, int g, int b);
 
 }  // namespace imaging

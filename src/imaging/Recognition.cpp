@@ -3,6 +3,7 @@
 #include "imaging/Diagnostics.h"
 #include "kit/QRDetector.h"
 #include "kit/TextRecognizer.h"
+#include "services/Settings.h"
 
 namespace imaging {
 
@@ -28,6 +29,10 @@ std::string failureMessage(const std::string& error) {
 }
 
 }  // namespace
+
+std::string currentPrimaryOCRLang() {
+    return Settings::shared().primaryOCRLang();
+}
 
 const std::vector<std::pair<std::string, std::string>>& ocrLanguages() {
     static const std::vector<std::pair<std::string, std::string>> table = {

@@ -15,10 +15,14 @@
 
 namespace imaging {
 
-// What recognition reads of the settings and the viewport; callers fill it.
+// The setting "primaryOCRLang" as it stands.
+std::string currentPrimaryOCRLang();
+
+// What recognition reads of the settings and the viewport: the language
+// starts as the user's setting, the pixel ratio is the caller's to fill.
 struct RecognitionSettings {
-    std::string primaryOCRLang = "en-US";  // the setting of that name
-    double dpr = 2.0;                      // pixels per point of the capture
+    std::string primaryOCRLang = currentPrimaryOCRLang();
+    double dpr = 2.0;  // pixels per point of the capture
 };
 
 // A recognised line: its box in pixels of the image (origin bottom-left, y up)

@@ -2,6 +2,7 @@
 
 #include "Fixtures.h"
 #include "imaging/ColorFormats.h"
+#include "services/Settings.h"
 
 using namespace imaging;
 
@@ -31,6 +32,15 @@ TEST(ColorFormats, PaddingDecimalsAndFallback) {
     // Ids are compared exactly: anything else is the first row.
     EXPECT_EQ(formatColor(1, 2, 3, "hex").first, "#010203");
     EXPECT_EQ(formatColor(1, 2, 3, "").second, "#010203");
+}
+
+TEST(ColorFormats, TheUsersChosenFormat) {
+    EXPECT_EQ(formatColor(255, 194, 0).first, "#FFC200");  // the default
+    Settings::shared().setColorFormat("CSharp");
+    EXPECT_EQ(formatColor(255, 194, 0).second, "Color.fromArgb(255, 194, 0);");
+    Settings::shared().setColorFormat("rgb1");
+    EXPECT_EQ(formatColor(255, 194, 0).second, "#FFC200");
+    Settings::shared().setColorFormat("HEX");
 }
 
 TEST(ColorFormats, ConversionPacksRedInTheLowByte) {

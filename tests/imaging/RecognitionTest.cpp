@@ -9,6 +9,7 @@
 #include "TextPicture.h"
 #include "imaging/Recognition.h"
 #include "kit/QRDetector.h"
+#include "services/Settings.h"
 
 using namespace imaging;
 
@@ -107,6 +108,11 @@ TEST(Recognition, LanguageChoiceAndMinimumHeight) {
     EXPECT_EQ(fr.languages, (std::vector<std::string>{"fr-FR", "en-US"}));
     EXPECT_FALSE(fr.accurateForRects);
     EXPECT_TRUE(ocrLanguageChoice("en-US").languages.empty());
+    // Recognition starts from the user's language.
+    EXPECT_EQ(RecognitionSettings{}.primaryOCRLang, "en-US");
+    Settings::shared().setPrimaryOCRLang("yue-Hans");
+    EXPECT_EQ(RecognitionSettings{}.primaryOCRLang, "yue-Hans");
+    Settings::shared().setPrimaryOCRLang("en-US");
     EXPECT_DOUBLE_EQ(minimumTextHeight(2, 100), 0.12);
     EXPECT_DOUBLE_EQ(minimumTextHeight(2, 1000), 0.012);
     ASSERT_EQ(ocrLanguages().size(), 14u);
