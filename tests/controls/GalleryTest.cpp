@@ -10,6 +10,7 @@
 #include "controls/CtrlButtonHover.h"
 #include "controls/CtrlColorButton.h"
 #include "controls/CtrlHelper.h"
+#include "controls/CtrlInputCell.h"
 #include "controls/CtrlLogoSnake.h"
 #include "controls/CtrlRadioImage.h"
 #include "controls/CtrlToolbar.h"
@@ -146,6 +147,24 @@ TEST(Gallery, EveryControlInItsStates) {
     score->game.drawScore(42);
     score->redraw();
     score->lfield->setHidden(false);
+
+    // Input cells: idle and being edited, each with its text centred.
+    CtrlInputCell cell;
+    for (int editing = 0; editing < 2; ++editing) {
+        kit::Rect frame{410, 24.0 + (1 - editing) * 32, 170, 24};
+        auto field = kit::View::make(frame);
+        auto box = kit::ShapeLayer::make();
+        box->setFrame(field->bounds());
+        cell.drawWithFrame(*box, field->bounds(), editing == 1, false);
+        field->layer()->addSublayer(box);
+        auto value = kit::TextLayer::make();
+        value->setString(editing ? "Editing" : "1280");
+        value->setFontSize(13);
+        value->setForegroundColor(kit::Color::white(0.1));
+        value->setFrame(CtrlInputCell::centredTitleRect(field->bounds().insetBy(6, 0), 16));
+        field->layer()->addSublayer(value);
+        content->addSubview(field);
+    }
 
     window.makeKeyAndOrderFront();
     kit::processMainEvents();
