@@ -7,7 +7,6 @@
 #include <QKeyEvent>
 #include <QMouseEvent>
 #include <QSocketNotifier>
-#include <QWidget>
 #include <algorithm>
 #include <cstdlib>
 #include <memory>
@@ -143,10 +142,9 @@ public:
 
 protected:
     bool eventFilter(QObject* obj, QEvent* ev) override {
-        // Each input event passes the filter once per receiver up the parent
-        // chain; count it at the window only.
-        if (!obj->isWidgetType() && !obj->isWindowType()) return false;
-        if (obj->isWidgetType() && !static_cast<QWidget*>(obj)->isWindow()) return false;
+        // Every input event reaches the platform window first and then passes
+        // the filter again for each widget it is sent on to: count it once, there.
+        if (!obj->isWindowType()) return false;
         if (ev->type() == QEvent::KeyPress) {
             auto* k = static_cast<QKeyEvent*>(ev);
             if (k->isAutoRepeat()) return false;

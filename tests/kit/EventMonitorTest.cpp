@@ -3,6 +3,7 @@
 #include <QApplication>
 #include <QKeyEvent>
 #include <QWidget>
+#include <QWindow>
 
 #include "kit/EventMonitor.h"
 
@@ -49,10 +50,13 @@ TEST(EventMonitor, LocalMonitorsSeeKeysOfOurWindowsAndPassThemOn) {
                                     [&](const MonitorEvent& e) { codes.push_back(e.keyCode); });
     QWidget w;
     w.show();
+    ASSERT_TRUE(w.windowHandle());
     QKeyEvent esc(QEvent::KeyPress, Qt::Key_Escape, Qt::NoModifier);
-    QApplication::sendEvent(&w, &esc);
+    QApplication::sendEvent(w.windowHandle(), &esc);
     QKeyEvent repeat(QEvent::KeyPress, Qt::Key_A, Qt::NoModifier, "a", true);
-    QApplication::sendEvent(&w, &repeat);  // auto-repeat is not a new key-down
+    QApplication::sendEvent(w.windowHandle(), &repeat);  // auto-repeat is not a new key-down
+    QKeyEvent onWidget(QEvent::KeyPress, Qt::Key_B, Qt::NoModifier, "b");
+    QApplication::sendEvent(&w, &onWidget);  // passed on from the window: already counted there
     EXPECT_EQ(codes, std::vector<int>{53});
     EventMonitor::remove(t);
 }
