@@ -16,6 +16,10 @@ namespace {
 class ToolbarButton : public ButtonBase {
 public:
     using ButtonBase::ButtonBase;
+    // Template images (the More glyphs) take only their shape from the image
+    // and are drawn in the text colour of the look, so they show on dark too.
+    bool templateImage = false;
+
     void redraw() override {
         {
             kit::ScopedTransaction tx;
@@ -34,10 +38,19 @@ public:
         imageLayer_->setHidden(image().isNull());
         if (image().isNull()) return;
         kit::Size s = image().pointSize();
-        imageLayer_->setContents(image());
-        imageLayer_->setContentsScale(image().scale());
         imageLayer_->setFrame({std::round(bounds().midX() - s.width / 2),
                                std::round(bounds().midY() - s.height / 2), s.width, s.height});
+        if (!templateImage) {
+            imageLayer_->setContents(image());
+            imageLayer_->setContentsScale(image().scale());
+            return;
+        }
+        auto shape = kit::Layer::make();
+        shape->setContents(image());
+        shape->setFrame({0, 0, s.width, s.height});
+        imageLayer_->setContents({});
+        imageLayer_->setBackgroundColor(ControlLook::textColor(isDarkAppearance()));
+        imageLayer_->setMask(shape);
     }
 };
 
@@ -51,8 +64,13 @@ std::shared_ptr<ButtonBase> CtrlToolbar::makeItemButton(const std::string& icon,
     std::shared_ptr<ButtonBase> button;
     if (isHoverStyle) {
         auto hover = std::make_shared<CtrlButtonHover>();
-        hover->normalImage = ImageAssets::named(icon);
-        hover->hoverImage = ImageAssets::named(icon + "-hl");
+        // A missing image is no image: the button keeps what it shows.
+        auto named = [](const std::string& name) {
+            kit::Image img = ImageAssets::named(name);
+            return img.isNull() ? std::nullopt : std::optional<kit::Image>(img);
+        };
+        hover->normalImage = named(icon);
+        hover->hoverImage = named(icon + "-hl");
         button = hover;
     } else {
         button = std::make_shared<ToolbarButton>();
@@ -78,6 +96,10 @@ void CtrlToolbar::layoutItems(const std::vector<std::pair<std::string, std::stri
         backupMenu->addItem(item);
     }
     btnMore = makeItemButton("20-more", "More tools");
+    if (auto* plain = dynamic_cast<ToolbarButton*>(btnMore.get())) {
+        plain->templateImage = true;
+        plain->redraw();
+    }
     btnMore->setHidden(true);
     overflowPass();
 }

@@ -1,8 +1,10 @@
 #include <gtest/gtest.h>
 
+#include "controls/ControlLook.h"
 #include "controls/CtrlButtonHover.h"
 #include "controls/CtrlToolbar.h"
 #include "controls/ImageAssets.h"
+#include "kit/LayerRenderer.h"
 #include "kit/Timer.h"
 
 namespace {
@@ -120,6 +122,18 @@ TEST(CtrlToolbar, SelectionAndTheMoreButton) {
     EXPECT_EQ(b->btnMore->state(), 1);
 }
 
+TEST(CtrlToolbar, MoreGlyphIsDrawnInTheTextColour) {
+    auto b = bar(200);
+    // The middle dot of the More glyph, in the button's 30 x 26 box.
+    kit::Image shot = kit::renderToImage(*b->btnMore->layer(), 2.0);
+    auto dot = shot.pixel(30, 26);
+    kit::Color ink = ControlLook::textColor(false);
+    EXPECT_NEAR(dot.a, ink.a * 255, 3);
+    EXPECT_NEAR(dot.r, ink.r * ink.a * 255, 3);
+    // Beside the glyph nothing is drawn.
+    EXPECT_EQ(shot.pixel(4, 4).a, 0);
+}
+
 TEST(CtrlToolbar, ClicksAndMenuChoicesReachTheCallback) {
     auto b = bar(200);
     std::vector<std::string> calls;
@@ -193,6 +207,13 @@ TEST(CtrlToolbar, FlashAndHoverStyle) {
     hover->callback = [&](ButtonBase*, const std::string&) { ++calls; };
     first->mouseDown({});  // hover-style items act on press
     EXPECT_EQ(calls, 1);
+    // Without a highlighted variant the icon stays under the pointer.
+    auto* second = dynamic_cast<CtrlButtonHover*>(hover->itemButtons()[1]);
+    ASSERT_NE(second, nullptr);
+    kit::Image before = second->image();
+    second->mouseEntered({});
+    EXPECT_FALSE(second->image().isNull());
+    EXPECT_EQ(second->image(), before);
     hover->select("text");  // not selectable: nothing is marked
     EXPECT_EQ(hover->itemButtons()[2]->state(), 0);
 }
