@@ -1,6 +1,10 @@
 // kadrix-screencapture: picks an area or a window of the screen (or takes a
 // given rectangle) and writes it as a PNG that records the captured
 // rectangle, telling the caller on its error output what was selected.
+#include <fcntl.h>
+#include <unistd.h>
+
+#include <cerrno>
 #include <cmath>
 #include <cstdio>
 #include <iostream>
@@ -35,6 +39,24 @@ kit::Image cut(const kit::Image& frozen, const kit::Rect& screen, const kit::Rec
     return img;
 }
 
+// The caller reads the file only after we exit, so a plain write will do: no
+// temporary copy and no sync to wait for. Private to the user, like the folder.
+bool writeFile(const std::string& path, const std::vector<uint8_t>& bytes) {
+    int fd = ::open(path.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0600);
+    if (fd < 0) return false;
+    size_t done = 0;
+    while (done < bytes.size()) {
+        ssize_t n = ::write(fd, bytes.data() + done, bytes.size() - done);
+        if (n < 0 && errno == EINTR) continue;
+        if (n <= 0) break;
+        done += size_t(n);
+    }
+    bool ok = done == bytes.size();
+    if (::close(fd) != 0) ok = false;
+    if (!ok) ::unlink(path.c_str());
+    return ok;
+}
+
 int write(const kit::Image& img, const kit::Rect& rect, const std::string& path) {
     if (img.isNull()) {
         log("error: the screen could not be grabbed");
@@ -42,7 +64,7 @@ int write(const kit::Image& img, const kit::Rect& rect, const std::string& path)
     }
     std::string value = rectJson(rect);
     auto bytes = kit::encodeCapturePNG(img, {{"kadrix.capture-rect", value}});
-    if (bytes.empty() || !kit::files::writeAtomic(path, std::string(bytes.begin(), bytes.end()), 0600)) {
+    if (bytes.empty() || !writeFile(path, bytes)) {
         log("error: can't write " + path);
         return 3;
     }
