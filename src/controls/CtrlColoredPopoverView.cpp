@@ -2,8 +2,12 @@
 
 #include "kit/Window.h"
 
+namespace {
+const kit::Color kPopoverColor{0.16, 0.16, 0.17, 1.0};
+}
+
 PopoverBackgroundView::PopoverBackgroundView(const kit::Rect& frame) : kit::View(frame) {
-    layer()->setBackgroundColor(kit::Color{0.16, 0.16, 0.17, 1.0});
+    layer()->setBackgroundColor(kPopoverColor);
     setIgnoresMouse(true);
 }
 
@@ -16,4 +20,9 @@ void CtrlColoredPopoverView::viewDidMoveToWindow() {
     backgroundView = std::make_shared<PopoverBackgroundView>(frameView.bounds());
     backgroundView->setAutoresizingMask(kit::Autoresizing::WidthSizable | kit::Autoresizing::HeightSizable);
     frameView.addSubview(backgroundView, false, nullptr);
+}
+
+void CtrlColoredPopoverView::installIn(kit::Popover& popover, std::shared_ptr<CtrlColoredPopoverView> view) {
+    popover.setBackgroundColor(kPopoverColor);
+    popover.setContentView(std::move(view));
 }

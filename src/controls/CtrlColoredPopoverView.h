@@ -1,6 +1,7 @@
 #pragma once
 // A popover content view that paints the whole popover in one dark colour, by
 // putting a background view behind the popover's content.
+#include "kit/Popover.h"
 #include "kit/View.h"
 
 class PopoverBackgroundView : public kit::View {
@@ -15,4 +16,9 @@ public:
     std::shared_ptr<PopoverBackgroundView> backgroundView;
 
     void viewDidMoveToWindow() override;
+
+    // Makes the view the content of a kit popover. Such a popover has no frame
+    // view to reach (its content never joins a window): it paints its own
+    // background, so it takes the same colour here.
+    static void installIn(kit::Popover& popover, std::shared_ptr<CtrlColoredPopoverView> view);
 };

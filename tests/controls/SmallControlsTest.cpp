@@ -138,6 +138,13 @@ TEST(CtrlColoredPopoverView, PutsOneBackgroundBehindThePopover) {
     content->removeFromSuperview();
     window.contentView()->addSubview(content);
     EXPECT_EQ(content->backgroundView, first);
+
+    // A kit popover paints its own background: it takes the colour.
+    kit::Popover popover;
+    auto inPopover = std::make_shared<CtrlColoredPopoverView>(kit::Rect{0, 0, 200, 120});
+    CtrlColoredPopoverView::installIn(popover, inPopover);
+    EXPECT_EQ(popover.contentView(), inPopover);
+    EXPECT_EQ(popover.backgroundColor(), (kit::Color{0.16, 0.16, 0.17, 1.0}));
 }
 
 TEST(CtrlMouseListener, ReportsEnterAndExit) {
