@@ -191,8 +191,11 @@ void CtrlToolbar::flash() {
 
 void CtrlToolbar::theClick(ButtonBase& sender) {
     if (&sender == btnMore.get()) {
+        // The menu's top-left corner goes 41 points in from the button's right
+        // edge and 8 points below its bottom edge (the platform button's
+        // flipped (w - 41, h + 8)), so the menu opens under the bar.
         kit::Rect f = btnMore->bounds();
-        backupMenu->popUp(*btnMore, {f.width() - 41, f.height() + 8});
+        backupMenu->popUp(*btnMore, {f.width() - 41, f.minY() - 8});
         return;
     }
     if (selectable) {
