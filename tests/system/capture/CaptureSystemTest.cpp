@@ -387,3 +387,56 @@ TEST_F(ScrollSystem, LiveCaptureOfTextLines) {
     EXPECT_GT(result->height(), int(region.height()) + 300);
     EXPECT_EQ(share, 1.0);
 }
+
+// ───────────────────────── at scale 2 (QT_SCALE_FACTOR=2) ─────────────────────────
+
+class ScaleTwo : public CaptureSystem {
+protected:
+    void SetUp() override {
+        auto main = kit::mainScreen();
+        if (!main || main->scale != 2.0) GTEST_SKIP() << "runs with QT_SCALE_FACTOR=2";
+        CaptureSystem::SetUp();
+    }
+};
+
+TEST_F(ScaleTwo, AreaDragGivesPhysicalPixelsOfTheLogicalRectangle) {
+    Client green({"solid", "Green Window", "50", "50", "400", "300", "#20a040"});
+    ASSERT_TRUE(waitFor([] { return windowTitled("Green Window").has_value(); }));
+    spin(400);
+    // xdotool speaks root pixels: twice the logical coordinates.
+    whenPicking("xdotool mousemove 300 320 mousedown 1 mousemove 500 500 mousemove 902 722 mouseup 1");
+    kit::Image img = Capturer::interactive(WindowShadow::transparent, false, false, false);
+    ASSERT_FALSE(img.isNull());
+    kit::Rect expected(150, 160, 301, 201);
+    EXPECT_EQ(capture::captureContext().rememberedArea, expected);
+    EXPECT_EQ(img.width(), 602);
+    EXPECT_EQ(img.height(), 402);
+    EXPECT_EQ(img.scale(), 2.0);
+    EXPECT_EQ(img, kit::grabArea(expected));
+    EXPECT_EQ(Capturer::interactive(WindowShadow::transparent, false, true, false), img);
+}
+
+TEST_F(ScaleTwo, AutomaticScrollingAtScaleTwo) {
+    kit::Image page = makePage(600, 3000);
+    QString info = QString::fromStdString(kit::files::tempDir() + "/scroll-info-2x");
+    QFile::remove(info);
+    Client client({"scroll", "Scroll Page", "40", "40", "320", "240", "600", "3000", "top", info});
+    ASSERT_TRUE(waitFor([&] { return readInfo(info).has_value(); }));
+    spin(300);
+    ScrollWindow sw = *readInfo(info);
+    kit::Rect region(sw.viewport.x() + 10, sw.viewport.y() + 15, sw.viewport.width() - 30,
+                     sw.viewport.height() - 30);
+    kit::Image before = kit::grabArea(region);
+    std::optional<kit::Image> result;
+    capture::ScrollCapturer::start(-1, region, [&](const kit::Image& img) { result = img; });
+    waitFor([&] { return result.has_value(); }, 60000);
+    ASSERT_TRUE(result && !result->isNull());
+    kit::Image after = kit::grabArea(region);
+    std::cout << "auto at 2x: " << result->height() << " rows" << std::endl;
+    // The page is drawn scaled up, so the truth is what the screen showed at
+    // the start and at the end, and the height the scrolling covered.
+    EXPECT_EQ(result->scale(), 2.0);
+    EXPECT_EQ(result->height(), 2 * int(region.height() + 3000 - sw.viewport.height()));
+    EXPECT_EQ(result->cropped(0, 0, before.width(), before.height()), before);
+    EXPECT_EQ(result->cropped(0, result->height() - after.height(), after.width(), after.height()), after);
+}
