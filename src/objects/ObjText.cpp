@@ -86,6 +86,7 @@ ObjText::~ObjText() {
     if (editingObject == this) {
         editingObject = nullptr;
         editor->setKeyHandler(nullptr);
+        editor->setTextChangeHandler(nullptr);
         editor->setHidden(true);
     }
 }
@@ -106,30 +107,36 @@ kit::Color ObjText::textColor() const {
     return light ? kit::Color::black() : kit::Color::white(1);
 }
 
-ObjText::Layout ObjText::unitLayout() const {
+ObjText::Layout ObjText::unitLayout(const std::string& shown) const {
     const size_t n = characterCount(text);
     const double k = n <= 40 ? 1.0 : n <= 80 ? 1.25 : n <= 120 ? 1.5 : n <= 160 ? 1.75 : 2.0;
     Layout l;
     l.hInset = k * fs() / 6;
     l.vInset = k * fs() * 0.25;
     const double container = maxWidth - 2 * l.hInset;
-    kit::Size used = kit::measureText(text, textFont(fs()), std::max(1.0, container - 2 * kLinePadding));
+    kit::Size used = kit::measureText(shown, textFont(fs()), std::max(1.0, container - 2 * kLinePadding));
     // The box grows with its text from 40 × 8 up to the wrap width.
     l.frame.width = std::clamp(used.width + 2 * kLinePadding + 2 * l.hInset, 40.0, std::max(40.0, maxWidth));
     l.frame.height = std::max(8.0, used.height + 2 * l.vInset);
     return l;
 }
 
+bool ObjText::typing() const {
+    return state == "editing" && editingObject == this;
+}
+
 void ObjText::layoutText() {
-    Layout l = unitLayout();
-    const double z = zoom() / dpr();
+    Layout l = unitLayout(typing() ? editor->string() : text);
+    // One text point shows as zoom canvas points: the box holds dpr image
+    // pixels per text point, and an image pixel shows as zoom / dpr points.
+    const double z = zoom();
     editor->setInset({l.hInset * z, l.vInset * z});
     editor->setContainerWidth((maxWidth - 2 * l.hInset) * z);
     editorUnitSize_ = l.frame;
 }
 
 void ObjText::font() {
-    const double z = zoom() / dpr();
+    const double z = zoom();
     editor->setBackgroundColor(nobg ? std::nullopt : std::optional(color));
     editor->setTextColor(textColor());
     editor->setInsertionPointColor(textColor());
@@ -138,22 +145,32 @@ void ObjText::font() {
 
 void ObjText::showEditor() {
     OTHelper::makeEditor();  // on the canvas, should it have come after this text
-    const double d = dpr(), z = zoom() / d;
-    kit::Point p = imageToView({rect.x1, rect.y1 + rect.height});
-    layoutText();
+    // The string first: while typing, the view is measured by what it holds.
     editor->setString(text);
-    editor->setCornerRadius(fs() * 0.25 * z);
+    layoutText();
+    editor->setCornerRadius(fs() * 0.25 * zoom());
     editor->setSelectionColor(kit::Color{0, 0, 0, 0.3});
     font();
-    // Drawn at the canvas zoom: one text point covers zoom / dpr canvas points.
-    kit::Size size{editorUnitSize_.width * z, editorUnitSize_.height * z};
-    editor->setFrame({p.x / d, p.y / d - size.height, size.width, size.height});
+    placeEditorFrame();
     editor->setHidden(false);
     ltshot->setHidden(true);
     lpointer->setHidden(true);
     editor->makeFirstResponder();
     layoutAnimationsOff = true;
     textMode = "editor";
+}
+
+void ObjText::placeEditorFrame() {
+    const double d = dpr(), z = zoom();
+    kit::Point p = imageToView({rect.x1, rect.y1 + rect.height});
+    kit::Size size{editorUnitSize_.width * z, editorUnitSize_.height * z};
+    editor->setFrame({p.x / d, p.y / d - size.height, size.width, size.height});
+}
+
+void ObjText::fitEditorToText() {
+    if (!typing() || textMode != "editor") return;
+    editorUnitSize_ = unitLayout(editor->string()).frame;
+    placeEditorFrame();
 }
 
 void ObjText::placeEditor() {
@@ -178,7 +195,7 @@ void ObjText::preRenderMainThread() {
     // The snapshot: the box's background and the text, laid out at unit
     // scale and rendered at the capture's pixel ratio.
     const double d = dpr();
-    Layout l = unitLayout();
+    Layout l = unitLayout(text);
     auto box = kit::Layer::make();
     box->setBounds({0, 0, l.frame.width, l.frame.height});
     if (!nobg) box->setBackgroundColor(color);
@@ -253,10 +270,7 @@ void ObjText::draw() {
     }
     ltshot->setFrame(rect.toKit());
     if (textMode == "editor") {
-        kit::Point p = imageToView({rect.x1, rect.y1 + rect.height});
-        const double s = z / d;
-        kit::Size size{editorUnitSize_.width * s, editorUnitSize_.height * s};
-        editor->setFrame({p.x / d, p.y / d - size.height, size.width, size.height});
+        placeEditorFrame();
         font();
     }
     if (state == "selected") {
@@ -284,10 +298,11 @@ void ObjText::reportActive() {
 
 void ObjText::startEditing() {
     state = "editing";
+    // The view is this text's from here on, so its changes reach this text.
+    editingObject = this;
     showEditor();
     reportActive();
     editor->setEditable(true);
-    editingObject = this;
     // Escape reaches the text while the view has the keyboard.
     editor->setKeyHandler([](const kit::Event& e) {
         if (e.keyCode != kKeyEscape || !editingObject) return false;
@@ -295,6 +310,9 @@ void ObjText::startEditing() {
         k.code = kKeyEscape;
         editingObject->keyDown(&e, k);
         return true;
+    });
+    editor->setTextChangeHandler([] {
+        if (editingObject) editingObject->fitEditorToText();
     });
 }
 

@@ -64,7 +64,8 @@ public:
         double hInset = 0, vInset = 0;
         kit::Size frame;
     };
-    Layout unitLayout() const;
+    // `shown` is the text the box holds: the committed text, or what is being typed.
+    Layout unitLayout(const std::string& shown) const;
     // The font the text is set in, at a size.
     kit::Font textFont(double size) const;
     // The text's colour over its background.
@@ -78,6 +79,14 @@ private:
     void reportActive();
     // Restyles the live view while typing, else renders the snapshot again.
     void refreshAfterResize();
+    // Whether the shared view holds this text's typing now.
+    bool typing() const;
+    // While typing, the view grows and shrinks with its text, its top-left
+    // corner staying on the box's.
+    void fitEditorToText();
+    // Puts the view over the box: its top-left corner on the box's, its size
+    // the unit size at the canvas zoom.
+    void placeEditorFrame();
     kit::Size editorUnitSize_{40, 8};  // the editing view's size at unit scale
     kit::Timer restoreTimer_;
 };

@@ -80,6 +80,13 @@ void TextEditorView::setKeyHandler(std::function<bool(const kit::Event&)> handle
     view_->onKeyDown = std::move(handler);
 }
 
+void TextEditorView::setTextChangeHandler(std::function<void()> handler) {
+    if (handler)
+        view_->onTextChange = [h = std::move(handler)](kit::TextView&) { h(); };
+    else
+        view_->onTextChange = nullptr;
+}
+
 kit::View* TextEditorView::superview() const {
     return view_->superview();
 }

@@ -44,6 +44,8 @@ public:
     void setNeedsDisplay();
     // Keys the view sees first; true when handled.
     void setKeyHandler(std::function<bool(const kit::Event&)> handler);
+    // Every change of the text, typed or set.
+    void setTextChangeHandler(std::function<void()> handler);
     kit::TextView& view() const { return *view_; }
     // The view it sits on, null when it has none; and taking it off again.
     kit::View* superview() const;

@@ -3,6 +3,7 @@
 #include <cmath>
 
 #include "Doubles.h"
+#include "kit/TextView.h"
 #include "kit/Timer.h"
 #include "kit/View.h"
 #include "objects/OTHelper.h"
@@ -157,7 +158,7 @@ TEST_F(TextTest, SnapshotKeepsTheTopEdgeAndTakesTheTextSize) {
     auto t = typed("Snapshot");
     const double top = t->rect.y1 + t->rect.height;
     t->stopEditing();
-    auto layout = t->unitLayout();
+    auto layout = t->unitLayout(t->text);
     EXPECT_DOUBLE_EQ(t->rect.width, layout.frame.width * 2);
     EXPECT_DOUBLE_EQ(t->rect.height, layout.frame.height * 2);
     EXPECT_DOUBLE_EQ(t->rect.y1 + t->rect.height, top);
@@ -178,19 +179,19 @@ TEST_F(TextTest, InsetsGrowWithTheTextLength) {
     auto t = handlers.add<ObjText>();
     const double fs = 14;
     t->text = std::string(40, 'a');
-    EXPECT_NEAR(t->unitLayout().hInset, fs / 6, 1e-9);
-    EXPECT_NEAR(t->unitLayout().vInset, fs / 4, 1e-9);
+    EXPECT_NEAR(t->unitLayout(t->text).hInset, fs / 6, 1e-9);
+    EXPECT_NEAR(t->unitLayout(t->text).vInset, fs / 4, 1e-9);
     t->text = std::string(41, 'a');
-    EXPECT_NEAR(t->unitLayout().hInset, 1.25 * fs / 6, 1e-9);
+    EXPECT_NEAR(t->unitLayout(t->text).hInset, 1.25 * fs / 6, 1e-9);
     t->text = std::string(161, 'a');
-    EXPECT_NEAR(t->unitLayout().vInset, 2 * fs / 4, 1e-9);
+    EXPECT_NEAR(t->unitLayout(t->text).vInset, 2 * fs / 4, 1e-9);
     // "é" written with a combining accent counts as one character.
     t->text = std::string(39, 'a') + "e\xCC\x81";
-    EXPECT_NEAR(t->unitLayout().hInset, fs / 6, 1e-9);
+    EXPECT_NEAR(t->unitLayout(t->text).hInset, fs / 6, 1e-9);
     t->text = "";
-    EXPECT_EQ(t->unitLayout().frame.width, 40);
+    EXPECT_EQ(t->unitLayout(t->text).frame.width, 40);
     t->text = std::string(400, 'w');
-    EXPECT_LE(t->unitLayout().frame.width, t->maxWidth);
+    EXPECT_LE(t->unitLayout(t->text).frame.width, t->maxWidth);
 }
 
 TEST_F(TextTest, ColoursAndTypeface) {
@@ -311,6 +312,40 @@ TEST_F(TextTest, TheEditingViewSitsOnTheCanvas) {
     EXPECT_DOUBLE_EQ(f.maxY(), ((t->rect.y1 + t->rect.height) + 20) / 2.0);
     t->stopEditing();
     t->editor->removeFromSuperview();
+}
+
+TEST_F(TextTest, TheEditingViewGrowsWithWhatIsTyped) {
+    setView(2, 1, 10, 20);
+    auto t = typed("");
+    const kit::Rect empty = t->editor->frame();
+    // Typing reaches the view itself, not the object.
+    t->editor->view().setString("A longer line of typed text");
+    const kit::Rect line = t->editor->frame();
+    EXPECT_GT(line.width(), empty.width() + 50);
+    EXPECT_DOUBLE_EQ(line.x(), empty.x());  // its top-left corner stays on the box's
+    EXPECT_DOUBLE_EQ(line.maxY(), empty.maxY());
+    t->editor->view().setString(
+        "A longer line of typed text that goes on past the wrap width and so onto more lines");
+    const kit::Rect lines = t->editor->frame();
+    EXPECT_GT(lines.height(), line.height() * 1.5);
+    EXPECT_LE(lines.width(), t->maxWidth + 1e-9);  // wraps at maxWidth (at zoom 1)
+    EXPECT_DOUBLE_EQ(lines.maxY(), empty.maxY());
+    // A layout while typing keeps the grown view.
+    t->draw();
+    EXPECT_EQ(t->editor->frame(), lines);
+    // The box the editor reports while typing covers the typed text.
+    EXPECT_DOUBLE_EQ(t->anchorPoint().width, lines.width() * 2);
+    // The snapshot takes the typed text (with the insets of its length).
+    t->stopEditing();
+    EXPECT_GE(t->rect.height, lines.height() * 2);
+    // Edited again at half zoom, the view lies exactly over the box it showed.
+    setView(2, 0.5, 10, 20);
+    t->startEditing();
+    const kit::Rect again = t->editor->frame();
+    EXPECT_DOUBLE_EQ(again.width(), t->rect.width * 0.5 / 2);
+    EXPECT_DOUBLE_EQ(again.height(), t->rect.height * 0.5 / 2);
+    EXPECT_EQ(t->editor->view().font().size, 14 * 0.5);  // the font at the canvas zoom too
+    t->stopEditing();
 }
 
 TEST_F(TextTest, QuickClickEditsAgain) {
