@@ -52,7 +52,7 @@ double luminance(kit::Color c) {
 }  // namespace
 
 TEST(Gallery, EveryControlInItsStates) {
-    kit::Window window({200, 200, 600, 330}, kit::WindowStyle::Titled);
+    kit::Window window({200, 200, 600, 400}, kit::WindowStyle::Titled);
     window.setTitle("Controls");
     auto content = window.contentView();
     content->layer()->setBackgroundColor(kit::Color::white(0.93));
@@ -138,6 +138,31 @@ TEST(Gallery, EveryControlInItsStates) {
     bubble->awake();
     bubble->show();
 
+    // The same bubble muted, a hovered icon button and a pressed clickable area, in a top row.
+    auto muted = std::make_shared<CtrlHelper>(kit::Rect{20, 330, 160, 56});
+    muted->animation = 0;
+    auto mutedText = kit::View::make({12, 16, 140, 24});
+    auto mutedLabel = kit::TextLayer::make();
+    mutedLabel->setString("Zoom 50%");
+    mutedLabel->setFontSize(15);
+    mutedLabel->setForegroundColor(kit::Color::white(0.1));
+    mutedLabel->setFrame({0, 0, 140, 24});
+    mutedText->layer()->addSublayer(mutedLabel);
+    muted->addSubview(mutedText);
+    content->addSubview(muted);
+    muted->awake();
+    muted->mute();
+    muted->show();
+    auto hoverIcon = std::make_shared<CtrlButtonHover>(kit::Rect{220, 342, 32, 32});
+    hoverIcon->normalImage = icon({0.95, 0.25, 0.12, 1}, false);
+    hoverIcon->hoverImage = icon({0.95, 0.25, 0.12, 1}, true);
+    hoverIcon->setImage(*hoverIcon->normalImage);
+    content->addSubview(hoverIcon);
+    hoverIcon->mouseEntered({});
+    auto pressedArea = std::make_shared<NSViewClickable>(kit::Rect{280, 346, 80, 24});
+    content->addSubview(pressedArea);
+    pressedArea->mouseDown({});
+
     // The logo snake mid-game and showing a score.
     auto game = std::make_shared<CtrlLogoSnake>(kit::Rect{220, 30, 73, 33});
     content->addSubview(game);
@@ -195,6 +220,8 @@ TEST(Gallery, EveryControlInItsStates) {
     EXPECT_LT(luminance(pixelAt(shot, 114, 234)), luminance(pixelAt(shot, 34, 234)));
     // The tile's gradient runs from orange at the bottom to violet at the top.
     EXPECT_GT(pixelAt(shot, 178, 216).r, pixelAt(shot, 178, 248).r);
+    // The muted bubble lets the window show through more than the shown one.
+    EXPECT_LT(luminance(pixelAt(shot, 170, 350)), luminance(pixelAt(shot, 170, 40)) - 0.05);
     // The tool bar shows its More button on the last whole slot that fits.
     EXPECT_FALSE(bar->btnMore->isHidden());
     EXPECT_EQ(bar->btnMore->state(), 1);
