@@ -123,36 +123,28 @@ TEST(Gallery, EveryControlInItsStates) {
     content->addSubview(clickable);
     clickable->mouseEntered({});
 
-    // A hint bubble with a read-out.
-    auto bubble = std::make_shared<CtrlHelper>(kit::Rect{20, 20, 160, 56});
-    bubble->animation = 0;
-    auto text = kit::View::make({12, 16, 140, 24});
-    auto label = kit::TextLayer::make();
-    label->setString("Zoom 200%");
-    label->setFontSize(15);
-    label->setForegroundColor(kit::Color::white(0.1));
-    label->setFrame({0, 0, 140, 24});
-    text->layer()->addSublayer(label);
-    bubble->addSubview(text);
-    content->addSubview(bubble);
-    bubble->awake();
-    bubble->show();
+    // A hint bubble with a read-out, and the same bubble muted in a top row.
+    auto readout = [&](kit::Rect frame, const std::string& words, bool mute) {
+        auto bubble = std::make_shared<CtrlHelper>(frame);
+        bubble->animation = 0;
+        auto text = kit::View::make({12, 16, 140, 24});
+        auto label = kit::TextLayer::make();
+        label->setString(words);
+        label->setFontSize(15);
+        label->setForegroundColor(kit::Color::white(0.1));
+        label->setFrame({0, 0, 140, 24});
+        text->layer()->addSublayer(label);
+        bubble->addSubview(text);
+        content->addSubview(bubble);
+        bubble->awake();
+        if (mute) bubble->mute();
+        bubble->show();
+        return bubble;
+    };
+    auto bubble = readout({20, 20, 160, 56}, "Zoom 200%", false);
+    auto muted = readout({20, 330, 160, 56}, "Zoom 50%", true);
 
-    // The same bubble muted, a hovered icon button and a pressed clickable area, in a top row.
-    auto muted = std::make_shared<CtrlHelper>(kit::Rect{20, 330, 160, 56});
-    muted->animation = 0;
-    auto mutedText = kit::View::make({12, 16, 140, 24});
-    auto mutedLabel = kit::TextLayer::make();
-    mutedLabel->setString("Zoom 50%");
-    mutedLabel->setFontSize(15);
-    mutedLabel->setForegroundColor(kit::Color::white(0.1));
-    mutedLabel->setFrame({0, 0, 140, 24});
-    mutedText->layer()->addSublayer(mutedLabel);
-    muted->addSubview(mutedText);
-    content->addSubview(muted);
-    muted->awake();
-    muted->mute();
-    muted->show();
+    // A hovered icon button and a pressed clickable area.
     auto hoverIcon = std::make_shared<CtrlButtonHover>(kit::Rect{220, 342, 32, 32});
     hoverIcon->normalImage = icon({0.95, 0.25, 0.12, 1}, false);
     hoverIcon->hoverImage = icon({0.95, 0.25, 0.12, 1}, true);
