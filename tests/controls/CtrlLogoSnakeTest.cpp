@@ -2,12 +2,12 @@
 
 #include <cstdlib>
 
-#include "LoopbackServer.h"
 #include "controls/CtrlLogoSnake.h"
 #include "kit/Dispatch.h"
 #include "kit/Timer.h"
 #include "services/Alerts.h"
 #include "services/Telemetry.h"
+#include "support/LoopbackServer.h"
 
 namespace {
 
@@ -103,7 +103,9 @@ TEST(CtrlLogoSnake, ShortGameShowsItsScoreThenTheLogo) {
 }
 
 TEST(CtrlLogoSnake, HighScoreAsksForANameAndPostsIt) {
-    LoopbackServer server(200, R"({"success": "1"})");
+    LoopbackServer server([](const HttpRequestRecord&) {
+        return HttpReply{200, {{"Content-Type", "application/json"}}, R"({"success": "1"})"};
+    });
     setenv("KADRIX_SITE", server.origin().c_str(), 1);
     std::vector<std::string> opened, warnings;
     CtrlLogoSnake::openPage = [&](const std::string& url) { opened.push_back(url); };
@@ -122,12 +124,15 @@ TEST(CtrlLogoSnake, HighScoreAsksForANameAndPostsIt) {
     EXPECT_EQ(v->move(), 1500);
     EXPECT_EQ(prompted.titles, (std::vector<std::string>{"Your Score: 12"}));
     ASSERT_TRUE(kit::runMainLoopUntil([&] { return !opened.empty(); }, 10));
-    std::string request = server.request();
-    EXPECT_NE(request.find("POST /leaderboard.php"), std::string::npos);
-    EXPECT_NE(request.find("Content-Type: application/json"), std::string::npos);
-    EXPECT_NE(request.find(R"("name":"Ann")"), std::string::npos);
-    EXPECT_NE(request.find(R"("score":"12")"), std::string::npos);
-    EXPECT_NE(request.find(R"("hash":"6485acf043357f421279c88bf4f210c2f15036622402a697cea877eb2898460b")"),
+    std::vector<HttpRequestRecord> requests = server.requests();
+    ASSERT_EQ(requests.size(), 1u);
+    EXPECT_EQ(requests[0].method, "POST");
+    EXPECT_EQ(requests[0].target, "/leaderboard.php");
+    EXPECT_EQ(requests[0].headers["content-type"], "application/json");
+    const std::string& body = requests[0].body;
+    EXPECT_NE(body.find(R"("name":"Ann")"), std::string::npos);
+    EXPECT_NE(body.find(R"("score":"12")"), std::string::npos);
+    EXPECT_NE(body.find(R"("hash":"6485acf043357f421279c88bf4f210c2f15036622402a697cea877eb2898460b")"),
               std::string::npos);
     EXPECT_EQ(opened[0], server.origin() + "/leaderboard.php");
     EXPECT_TRUE(warnings.empty());
@@ -152,7 +157,9 @@ TEST(CtrlLogoSnake, FailedSubmissionsWarn) {
         warnings.push_back(t + ": " + m);
     };
     {
-        LoopbackServer server(200, R"({"error": "closed"})");
+        LoopbackServer server([](const HttpRequestRecord&) {
+            return HttpReply{200, {{"Content-Type", "application/json"}}, R"({"error": "closed"})"};
+        });
         setenv("KADRIX_SITE", server.origin().c_str(), 1);
         auto v = logo();
         v->leaderboard("Bo", 11);

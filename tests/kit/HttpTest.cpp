@@ -1,153 +1,15 @@
-#include <arpa/inet.h>
 #include <gtest/gtest.h>
-#include <netinet/in.h>
-#include <poll.h>
-#include <sys/socket.h>
-#include <unistd.h>
 
-#include <atomic>
 #include <chrono>
 #include <condition_variable>
-#include <functional>
-#include <map>
 #include <mutex>
 #include <thread>
 
 #include "kit/Files.h"
 #include "kit/Http.h"
+#include "support/LoopbackServer.h"
 
 using namespace kit;
-
-namespace {
-
-struct Received {
-    std::string method, target, body;
-    std::map<std::string, std::string> headers;  // lower-case names
-};
-
-// What the server does with a request: send `reply` (raw HTTP) in pieces of
-// `chunk` bytes with `pause` between them, then hang for `hangAfter` seconds
-// (until the client leaves or the server stops) before closing.
-struct Script {
-    std::string reply;
-    size_t chunk = 0;
-    std::chrono::milliseconds pause{0};
-    double hangAfter = 0;
-};
-
-std::string httpReply(int status, const std::string& body, const std::string& extraHeaders = "",
-                      bool withLength = true) {
-    std::string r = "HTTP/1.1 " + std::to_string(status) + " X\r\nConnection: close\r\n" + extraHeaders;
-    if (withLength) r += "Content-Length: " + std::to_string(body.size()) + "\r\n";
-    return r + "\r\n" + body;
-}
-
-// A small HTTP/1.1 server on 127.0.0.1, one connection at a time.
-class LoopbackServer {
-public:
-    explicit LoopbackServer(std::function<Script(const Received&)> handler) : handler_(std::move(handler)) {
-        fd_ = socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
-        sockaddr_in addr{};
-        addr.sin_family = AF_INET;
-        addr.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-        bind(fd_, reinterpret_cast<sockaddr*>(&addr), sizeof addr);
-        listen(fd_, 16);
-        socklen_t len = sizeof addr;
-        getsockname(fd_, reinterpret_cast<sockaddr*>(&addr), &len);
-        port_ = ntohs(addr.sin_port);
-        thread_ = std::thread([this] { serve(); });
-    }
-    ~LoopbackServer() {
-        stop_ = true;
-        thread_.join();
-        close(fd_);
-    }
-    std::string url(const std::string& path) const {
-        return "http://127.0.0.1:" + std::to_string(port_) + path;
-    }
-    std::vector<Received> requests() {
-        std::lock_guard lock(mutex_);
-        return requests_;
-    }
-
-private:
-    bool waitReadable(int fd, int ms) {
-        pollfd p{fd, POLLIN, 0};
-        return poll(&p, 1, ms) > 0;
-    }
-    void serve() {
-        while (!stop_) {
-            if (!waitReadable(fd_, 20)) continue;
-            int c = accept4(fd_, nullptr, nullptr, SOCK_CLOEXEC);
-            if (c < 0) continue;
-            handle(c);
-            close(c);
-        }
-    }
-    void handle(int c) {
-        std::string data;
-        char buf[8192];
-        size_t headerEnd;
-        while ((headerEnd = data.find("\r\n\r\n")) == std::string::npos) {
-            if (stop_ || !waitReadable(c, 5000)) return;
-            ssize_t n = recv(c, buf, sizeof buf, 0);
-            if (n <= 0) return;
-            data.append(buf, size_t(n));
-        }
-        Received r;
-        std::string head = data.substr(0, headerEnd);
-        size_t lineEnd = head.find("\r\n");
-        std::string first = head.substr(0, lineEnd);
-        r.method = first.substr(0, first.find(' '));
-        r.target = first.substr(r.method.size() + 1, first.rfind(' ') - r.method.size() - 1);
-        size_t pos = lineEnd + 2;
-        while (pos < head.size()) {
-            size_t e = head.find("\r\n", pos);
-            if (e == std::string::npos) e = head.size();
-            std::string line = head.substr(pos, e - pos);
-            size_t colon = line.find(':');
-            std::string name = line.substr(0, colon);
-            for (char& ch : name) ch = char(std::tolower(ch));
-            std::string value = line.substr(colon + 1);
-            while (!value.empty() && value[0] == ' ') value.erase(0, 1);
-            r.headers[name] = value;
-            pos = e + 2;
-        }
-        size_t want = r.headers.count("content-length") ? std::stoul(r.headers["content-length"]) : 0;
-        r.body = data.substr(headerEnd + 4);
-        while (r.body.size() < want) {
-            if (!waitReadable(c, 5000)) return;
-            ssize_t n = recv(c, buf, sizeof buf, 0);
-            if (n <= 0) return;
-            r.body.append(buf, size_t(n));
-        }
-        {
-            std::lock_guard lock(mutex_);
-            requests_.push_back(r);
-        }
-        Script s = handler_(r);
-        size_t step = s.chunk ? s.chunk : s.reply.size();
-        for (size_t off = 0; off < s.reply.size() && !stop_; off += step) {
-            size_t n = std::min(step, s.reply.size() - off);
-            if (send(c, s.reply.data() + off, n, MSG_NOSIGNAL) < 0) return;
-            if (s.pause.count()) std::this_thread::sleep_for(s.pause);
-        }
-        auto until = std::chrono::steady_clock::now() + std::chrono::duration<double>(s.hangAfter);
-        while (!stop_ && std::chrono::steady_clock::now() < until) {
-            if (waitReadable(c, 20) && recv(c, buf, sizeof buf, 0) <= 0) return;  // the client left
-        }
-    }
-
-    std::function<Script(const Received&)> handler_;
-    int fd_ = -1;
-    int port_ = 0;
-    std::atomic<bool> stop_{false};
-    std::thread thread_;
-    std::mutex mutex_;
-    std::vector<Received> requests_;
-};
-
-}  // namespace
 
 namespace {
 
@@ -169,10 +31,9 @@ http::DownloadRequest downloadTo(std::string url, std::string dest) {
 }  // namespace
 
 TEST(Http, SendsMethodHeadersAndBodyAndReadsTheReply) {
-    LoopbackServer server([](const Received& r) {
-        if (r.target == "/missing") return Script{httpReply(404, "no such page")};
-        return Script{
-            httpReply(201, "{\"ok\":true}", "Content-Type: application/json\r\nX-Echo: " + r.body + "\r\n")};
+    LoopbackServer server([](const HttpRequestRecord& r) {
+        if (r.target == "/missing") return HttpReply{404, {}, "no such page"};
+        return HttpReply{201, {{"Content-Type", "application/json"}, {"X-Echo", r.body}}, "{\"ok\":true}"};
     });
     http::Request req;
     req.method = "POST";
@@ -216,7 +77,7 @@ TEST(Http, SendsMethodHeadersAndBodyAndReadsTheReply) {
 }
 
 TEST(Http, AsyncSendCompletesOnAWorkerThread) {
-    LoopbackServer server([](const Received&) { return Script{httpReply(200, "hi")}; });
+    LoopbackServer server([](const HttpRequestRecord&) { return HttpReply{200, {}, "hi"}; });
     std::mutex m;
     std::condition_variable cv;
     std::optional<http::Response> got;
@@ -238,7 +99,8 @@ TEST(Http, AsyncSendCompletesOnAWorkerThread) {
 }
 
 TEST(Http, IdleTimeOut) {
-    LoopbackServer server([](const Received&) { return Script{"", 0, {}, 10}; });  // never answers
+    LoopbackServer server(
+        [](const HttpRequestRecord&) { return HttpReply{.delayMs = 10000}; });  // never answers
     auto start = std::chrono::steady_clock::now();
     auto resp = http::sendSync(request(server.url("/slow"), 0.5));
     double took = std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
@@ -248,18 +110,18 @@ TEST(Http, IdleTimeOut) {
     EXPECT_LT(took, 5.0);
 
     // A reply that keeps trickling is not idle, however long it takes.
-    LoopbackServer trickle([](const Received&) {
-        return Script{httpReply(200, std::string(8, 'x')), 8, std::chrono::milliseconds(150)};
+    LoopbackServer trickle([](const HttpRequestRecord&) {
+        return HttpReply{.status = 200, .body = std::string(10, 'x'), .chunk = 1, .pauseMs = 150};
     });
     auto slow = http::sendSync(request(trickle.url("/"), 1));
     EXPECT_FALSE(slow.error) << slow.error->fullDescription;
-    EXPECT_EQ(slow.body, "xxxxxxxx");
+    EXPECT_EQ(slow.body, "xxxxxxxxxx");
 }
 
 TEST(Http, OversizedRepliesAreRefused) {
     const std::string big(300000, 'z');
     LoopbackServer server(
-        [&](const Received& r) { return Script{httpReply(200, big, "", r.target == "/len")}; });
+        [&](const HttpRequestRecord& r) { return HttpReply{.body = big, .omitLength = r.target != "/len"}; });
     for (const char* path : {"/len", "/nolen"}) {
         auto resp = http::sendSync(request(server.url(path), 60, 100000));
         ASSERT_TRUE(resp.error) << path;
@@ -277,11 +139,11 @@ TEST(Http, OnlyHttpAndHttpsAndNoCookies) {
         ASSERT_TRUE(resp.error) << url;
         EXPECT_EQ(resp.error->message, "unsupported URL") << url;
     }
-    LoopbackServer server([](const Received& r) {
+    LoopbackServer server([](const HttpRequestRecord& r) {
         if (r.target == "/first")
-            return Script{httpReply(302, "", "Set-Cookie: sid=1; Path=/\r\nLocation: /second\r\n")};
-        if (r.target == "/ftp") return Script{httpReply(302, "", "Location: ftp://127.0.0.1/x\r\n")};
-        return Script{httpReply(200, "landed")};
+            return HttpReply{302, {{"Set-Cookie", "sid=1; Path=/"}, {"Location", "/second"}}};
+        if (r.target == "/ftp") return HttpReply{302, {{"Location", "ftp://127.0.0.1/x"}}};
+        return HttpReply{200, {}, "landed"};
     });
     auto resp = http::sendSync(request(server.url("/first")));
     ASSERT_FALSE(resp.error);
@@ -315,8 +177,8 @@ struct DownloadWatch {
 TEST(Http, DownloadWritesTheFileWithProgress) {
     std::string payload;
     for (int i = 0; i < 200000; ++i) payload += char('a' + i % 26);
-    LoopbackServer server([&](const Received& r) {
-        return Script{httpReply(200, payload, "", r.target == "/len"), 32768, std::chrono::milliseconds(2)};
+    LoopbackServer server([&](const HttpRequestRecord& r) {
+        return HttpReply{.body = payload, .chunk = 32768, .pauseMs = 2, .omitLength = r.target != "/len"};
     });
     for (const char* path : {"/len", "/nolen"}) {
         DownloadWatch w;
@@ -348,9 +210,12 @@ TEST(Http, DownloadWritesTheFileWithProgress) {
 }
 
 TEST(Http, CancelledDownloadLeavesNoFile) {
-    LoopbackServer server([](const Received&) {
-        return Script{
-            "HTTP/1.1 200 OK\r\nContent-Length: 1000000\r\n\r\n" + std::string(1000, 'x'), 0, {}, 10};
+    // A server that announces a megabyte, sends a thousand bytes and stalls.
+    LoopbackServer server([](const HttpRequestRecord&) {
+        return HttpReply{.headers = {{"Content-Length", "1000000"}},
+                         .body = std::string(1000, 'x'),
+                         .omitLength = true,
+                         .hangAfterMs = 10000};
     });
     DownloadWatch w;
     std::string dest = files::uniqueTempPath("dl-", ".bin");

@@ -2,10 +2,10 @@
 
 #include <regex>
 
-#include "LoopbackServer.h"
 #include "ServicesFixture.h"
 #include "kit/Dispatch.h"
 #include "services/Networker.h"
+#include "support/LoopbackServer.h"
 
 namespace {
 std::string text(const Bytes& b) {

@@ -4,12 +4,12 @@
 #include <filesystem>
 #include <regex>
 
-#include "LoopbackServer.h"
 #include "ServicesFixture.h"
 #include "kit/Dispatch.h"
 #include "kit/Files.h"
 #include "kit/Timer.h"
 #include "services/Site.h"
+#include "support/LoopbackServer.h"
 
 using TelemetryTest = ServicesFixture;
 

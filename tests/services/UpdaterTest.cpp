@@ -4,7 +4,6 @@
 #include <fstream>
 #include <regex>
 
-#include "LoopbackServer.h"
 #include "ServicesFixture.h"
 #include "kit/Dispatch.h"
 #include "kit/Files.h"
@@ -14,6 +13,7 @@
 #include "services/Site.h"
 #include "services/SystemNotifications.h"
 #include "services/Updater.h"
+#include "support/LoopbackServer.h"
 
 namespace {
 // Records what the update asks of the toast instead of showing a window.
