@@ -46,13 +46,14 @@ public:
         l->setContents(img);
         return l;
     }
+    // A stroke through the points; without `finish` the button is still down.
     template <class T>
-    std::shared_ptr<T> stroke(FakeObjectHandlers& h, const std::vector<kit::Point>& pts) {
+    std::shared_ptr<T> stroke(FakeObjectHandlers& h, const std::vector<kit::Point>& pts, bool finish = true) {
         auto f = h.add<T>();
         auto e = mouse();
         f->mouseDown(&e, pts.front());
         for (size_t i = 1; i < pts.size(); ++i) f->mouseDrag(&e, pts[i]);
-        f->mouseUp(&e, pts.back());
+        if (finish) f->mouseUp(&e, pts.back());
         return f;
     }
     std::shared_ptr<ObjText> text(FakeObjectHandlers& h, kit::Point at, const std::string& s) {
@@ -118,14 +119,17 @@ struct Cell {
 
 std::vector<Cell> contentCells() {
     std::vector<Cell> cells;
-    for (const char* st : {"unselected", "selected", "highlighted"}) {
+    for (const char* st : {"unselected", "selected", "highlighted", "creating"}) {
         std::string state = st;
+        // While typing the text shows in the editing view, outside the layers.
         cells.push_back({"text", [state](ContentRenderTest& t, FakeObjectHandlers& h, double x, double y) {
+                             if (state == "creating") return;
                              auto o = t.text(h, {x + 20, y + 100}, "Callout text");
                              o->state = state;
                          }});
         cells.push_back(
             {"text-nobg", [state](ContentRenderTest& t, FakeObjectHandlers& h, double x, double y) {
+                 if (state == "creating") return;
                  auto o = t.text(h, {x + 20, y + 80}, "No background, two lines of it");
                  o->nobg = true;
                  o->setValue("color", "#1E6FD9");  // renders the snapshot again
@@ -136,7 +140,7 @@ std::vector<Cell> contentCells() {
                  std::vector<kit::Point> pts;
                  for (int i = 0; i < 40; ++i)
                      pts.push_back({x + 15 + i * 3, y + 75 + 35 * std::sin(i / 5.0)});
-                 auto o = t.stroke<ObjFreehand>(h, pts);
+                 auto o = t.stroke<ObjFreehand>(h, pts, state != "creating");
                  o->state = state;
              }});
         cells.push_back(
@@ -144,20 +148,20 @@ std::vector<Cell> contentCells() {
                  std::vector<kit::Point> pts;
                  for (int i = 0; i <= 48; ++i)
                      pts.push_back({x + 75 + 50 * std::cos(i / 7.64), y + 75 + 40 * std::sin(i / 7.64)});
-                 auto o = t.stroke<ObjFreehand>(h, pts);
-                 o->setValue("correction", "c");
+                 auto o = t.stroke<ObjFreehand>(h, pts, state != "creating");
+                 if (state != "creating") o->setValue("correction", "c");
                  o->state = state;
              }});
         cells.push_back(
             {"highlighter", [state](ContentRenderTest& t, FakeObjectHandlers& h, double x, double y) {
-                 auto o =
-                     t.stroke<ObjHighlighter>(h, {{x + 15, y + 42}, {x + 80, y + 43}, {x + 135, y + 42}});
+                 auto o = t.stroke<ObjHighlighter>(h, {{x + 15, y + 42}, {x + 80, y + 43}, {x + 135, y + 42}},
+                                                   state != "creating");
                  o->state = state;
              }});
         cells.push_back({"conceal", [state](ContentRenderTest&, FakeObjectHandlers& h, double x, double y) {
                              auto o = h.add<ObjConceal>();
                              o->rect = {x + 15, y + 20, 120, 90};
-                             o->reconceal();
+                             if (state != "creating") o->reconceal();
                              o->state = state;
                          }});
         cells.push_back(
@@ -165,7 +169,7 @@ std::vector<Cell> contentCells() {
                  auto o = h.add<ObjConceal>();
                  o->fillMode = "erase";
                  o->rect = {x + 15, y + 20, 120, 90};
-                 o->reconceal();
+                 if (state != "creating") o->reconceal();
                  o->state = state;
              }});
         cells.push_back({"image", [state](ContentRenderTest&, FakeObjectHandlers& h, double x, double y) {
@@ -206,14 +210,17 @@ TEST_F(ContentRenderTest, ContactSheetOfTheContentObjects) {
         setView(dpr, 1);
         kit::Image shot = screenshot(cols * cw, rows * ch);
         useScreenshot(shot);
-        for (size_t i = 0; i < cells.size(); ++i)
+        std::vector<std::string> labels;  // of each object made
+        for (size_t i = 0; i < cells.size(); ++i) {
             cells[i].make(*this, h, double(i % cols) * cw, double(rows - 1 - int(i / cols)) * ch);
+            labels.resize(h.objects.size(), cells[i].label);
+        }
         h.active.reset();
         auto img = renderCanvas(h, cols * cw, rows * ch, dpr, imageLayer(shot));
         ASSERT_FALSE(img.isNull());
         EXPECT_TRUE(writePNG(img, contactSheetPath("content-dpr" + std::to_string(int(dpr)) + ".png")));
-        for (size_t i = 0; i < cells.size(); ++i)
-            EXPECT_FALSE(h.objects[i]->layer->isHidden()) << cells[i].label;
+        for (size_t i = 0; i < h.objects.size(); ++i)
+            EXPECT_FALSE(h.objects[i]->layer->isHidden()) << labels[i] << " " << h.objects[i]->state;
         h.objects.clear();
     }
 }
