@@ -1,5 +1,7 @@
 #include "kit/EventMonitor.h"
 
+#include "kit/Event.h"
+
 #include <xcb/xcb.h>
 #include <xcb/xinput.h>
 
@@ -42,9 +44,12 @@ unsigned maskFor(MonitorEvent::Type t) {
     return 0;
 }
 
-// X keycodes are evdev codes + 8; monitors only need to tell Escape apart.
+// The same positional key codes the rest of the program sees; -1 for keys
+// the table does not know.
 int virtualKeyCode(int xKeycode) {
-    return xKeycode == 9 ? EventMonitor::kEscapeKeyCode : -1;
+    if (xKeycode < 0) return -1;
+    auto code = keyCodeFromX11(uint32_t(xKeycode));
+    return code ? int(*code) : -1;
 }
 
 std::optional<MonitorEvent> fromButton(int button) {

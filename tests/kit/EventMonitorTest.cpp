@@ -58,5 +58,12 @@ TEST(EventMonitor, LocalMonitorsSeeKeysOfOurWindowsAndPassThemOn) {
     QKeyEvent onWidget(QEvent::KeyPress, Qt::Key_B, Qt::NoModifier, "b");
     QApplication::sendEvent(&w, &onWidget);  // passed on from the window: already counted there
     EXPECT_EQ(codes, std::vector<int>{53});
+    // Other keys carry their positional key code: X keycode 38 is the A key (0),
+    // 10 is the 1 key (18).
+    QKeyEvent a(QEvent::KeyPress, Qt::Key_A, Qt::NoModifier, 38, 0, 0, "a");
+    QApplication::sendEvent(w.windowHandle(), &a);
+    QKeyEvent one(QEvent::KeyPress, Qt::Key_1, Qt::NoModifier, 10, 0, 0, "1");
+    QApplication::sendEvent(w.windowHandle(), &one);
+    EXPECT_EQ(codes, (std::vector<int>{53, 0, 18}));
     EventMonitor::remove(t);
 }
