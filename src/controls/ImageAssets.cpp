@@ -32,7 +32,9 @@ kit::Image drawMore(bool overlay) {
     double xs[3] = {overlay ? 12.0 : 4.5, overlay ? 15.0 : 10.0, overlay ? 18.0 : 15.5};
     for (double x : xs) path.addEllipse({x - r, y - r, 2 * r, 2 * r});
     dots->setPath(path);
-    dots->setFillColor(kit::Color::white(0.2));
+    // Plain bars tint the glyph as a template; hover-style bars draw it as it
+    // is, on light and dark backgrounds alike: a middle grey shows on both.
+    dots->setFillColor(kit::Color::white(0.5));
     root->addSublayer(dots);
     return kit::renderToImage(*root, 2.0);
 }
