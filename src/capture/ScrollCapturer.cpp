@@ -207,7 +207,11 @@ uint32_t hashOf(const kit::Image& img) {
 }  // namespace
 
 uint32_t ScrollCapturer::pageHash(const kit::Rect& r) {
-    return hashOf(kit::grabArea(innerRect(r)));
+    // Cut from a grab of the whole region, exactly as the cycles cut theirs:
+    // at fractional scales a grab of the inner rectangle alone can start a
+    // pixel off, and a still page would then seem to have moved.
+    kit::Image whole = kit::grabArea(r);
+    return whole.isNull() ? 0 : hashOf(partOf(whole, r, innerRect(r)));
 }
 
 void ScrollCapturer::scroll(kit::Point point, int delta) {

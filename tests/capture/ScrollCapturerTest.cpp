@@ -111,6 +111,15 @@ TEST_F(AutoScroll, APageThatDoesNotMoveEndsWithoutStarting) {
     EXPECT_EQ(*img, rows(desk->page, 100, 300));
     EXPECT_EQ(spy.alerts, std::vector<std::string>{"Kadrix wasn't able to scroll"});
     EXPECT_EQ(spy.lastPreset["stopped"], "withoutStarting");
+
+    // At a fractional scale the hashes taken at the start and in the cycles
+    // must see the same pixels, or a still page would seem to have moved.
+    desk->scale = 1.5;
+    spy.alerts.clear();
+    img = run(-1, kit::Rect(1, 101, 313, 301));
+    ASSERT_TRUE(img);
+    EXPECT_EQ(spy.alerts, std::vector<std::string>{"Kadrix wasn't able to scroll"});
+    EXPECT_EQ(spy.lastPreset["stopped"], "withoutStarting");
 }
 
 TEST_F(AutoScroll, OneCaptureAtATimeAndZeroRegionsDoNothing) {
