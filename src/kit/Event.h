@@ -130,6 +130,9 @@ public:
     int press(int button, Point location, double time);
     // What press() would return, without counting the press.
     int peek(int button, Point location, double time) const;
+    // The count of the last press of `button`, which its release carries
+    // (a double click's second mouse-up has count 2); 1 for other buttons.
+    int current(int button) const { return count_ > 0 && button == button_ ? count_ : 1; }
     void reset() { count_ = 0; }
 
 private:

@@ -332,7 +332,7 @@ Event mouseEvent(const QMouseEvent& e, Point loc, bool countClick) {
             break;
         case QEvent::MouseButtonRelease:
             ev.type = ups[family];
-            ev.clickCount = 1;
+            ev.clickCount = clickCounter().current(ev.buttonNumber);
             break;
         default:
             ev.type = b == Qt::NoButton ? EventType::MouseMoved : drags[family];

@@ -74,6 +74,8 @@ TEST(ClickCounter, CountsQuickNearbyPressesOfOneButton) {
     EXPECT_EQ(c.press(0, {30, 12}, 2.1), 1) << "too far";
     EXPECT_EQ(c.press(1, {30, 12}, 2.2), 1) << "other button";
     EXPECT_EQ(c.press(1, {30, 12}, 2.3), 2);
+    EXPECT_EQ(c.current(1), 2) << "a release carries the count of its press";
+    EXPECT_EQ(c.current(0), 1);
 }
 
 namespace {

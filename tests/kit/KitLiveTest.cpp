@@ -123,6 +123,10 @@ TEST(KitLive, LayerTreeClicksAndKeysArriveAsTheApplicationExpects) {
     int most = 0;
     for (auto& e : s.view->events) most = std::max(most, e.clickCount);
     EXPECT_EQ(most, 2);
+    auto lastUp = std::find_if(s.view->events.rbegin(), s.view->events.rend(),
+                               [](auto& e) { return e.type == EventType::LeftMouseUp; });
+    ASSERT_NE(lastUp, s.view->events.rend());
+    EXPECT_EQ(lastUp->clickCount, 2) << "the second release of a double click";
 
     s.view->events.clear();
     sh("xdotool key ctrl+c");

@@ -128,8 +128,10 @@ TEST(ViewEvents, ClicksArriveYUpWithCountsAndDragsStayWithTheView) {
     EXPECT_EQ(v->events[0].clickCount, 1);
     EXPECT_EQ(v->events[0].window, &win);
     EXPECT_EQ(v->events[2].clickCount, 2);
+    EXPECT_EQ(v->events[1].clickCount, 1);
     EXPECT_EQ(v->events[3].type, EventType::LeftMouseDragged);
     EXPECT_EQ(v->events[4].type, EventType::LeftMouseUp);
+    EXPECT_EQ(v->events[4].clickCount, 2) << "the release of a double click carries its count";
     EXPECT_EQ(v->convertFrom(v->events[3].locationInWindow, nullptr), (Point{30, 10}));
 }
 
@@ -273,4 +275,38 @@ TEST(ViewEvents, AReleaseAndPressPairOfOneKeyIsARepeat) {
         QApplication::processEvents(QEventLoop::AllEvents, 10);
     ASSERT_EQ(ups->events.size(), 3u);
     EXPECT_EQ(ups->events[2].type, EventType::KeyUp);
+}
+
+TEST(ViewAppearance, ATurnBetweenLightAndDarkIsReportedOnce) {
+    struct Watcher : View {
+        using View::View;
+        int changes = 0;
+        bool darkSeen = false;
+        void viewDidChangeEffectiveAppearance() override {
+            ++changes;
+            darkSeen = isDarkAppearance();
+        }
+    };
+    Window win({0, 0, 100, 100}, WindowStyle::Titled);
+    auto v = std::make_shared<Watcher>(Rect{0, 0, 50, 50});
+    win.contentView()->addSubview(v);
+    // Palettes reach views from above, from the application's theme or a
+    // window's own; the content view stands for both here.
+    QWidget* above = widget(*win.contentView());
+    const QPalette original = above->palette();
+    const bool startDark = v->isDarkAppearance();
+    auto themed = [&](bool dark, QColor text) {
+        QPalette p = original;
+        p.setColor(QPalette::Window, dark ? QColor(30, 30, 30) : QColor(240, 240, 240));
+        p.setColor(QPalette::WindowText, text);
+        return p;
+    };
+    above->setPalette(themed(!startDark, Qt::gray));
+    EXPECT_EQ(v->changes, 1);
+    EXPECT_EQ(v->darkSeen, !startDark);
+    above->setPalette(themed(!startDark, Qt::red));  // same appearance, other colours
+    EXPECT_EQ(v->changes, 1);
+    above->setPalette(themed(startDark, Qt::red));
+    EXPECT_EQ(v->changes, 2);
+    EXPECT_EQ(v->darkSeen, startDark);
 }
