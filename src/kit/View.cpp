@@ -29,6 +29,7 @@ struct View::Private {
     std::vector<std::pair<Rect, Cursor>> cursorRects;
     bool acceptsDrops = false;
     bool dragAccepted = false;
+    bool dark = false;  // the appearance the view last reported
 };
 
 namespace {
@@ -91,6 +92,18 @@ bool ViewWidget::event(QEvent* e) {
     if (!view) return QWidget::event(e);
     if (e->type() == QEvent::Polish)
         setFocusPolicy(view->acceptsFirstResponder() ? Qt::StrongFocus : Qt::NoFocus);
+    if (e->type() == QEvent::PaletteChange) {
+        // Palettes change for many reasons; only a turn between dark and
+        // light is an appearance change.
+        bool result = QWidget::event(e);
+        bool dark = view->isDarkAppearance();
+        if (dark != view->impl().dark) {
+            view->impl().dark = dark;
+            HandlerScope scope(this);
+            view->viewDidChangeEffectiveAppearance();
+        }
+        return result;
+    }
     if (e->type() == QEvent::NativeGesture) {
         auto* g = static_cast<QNativeGestureEvent*>(e);
         if (auto ev = gestureEvent(*g, view->convert(fromQt(*view, g->position()), nullptr))) {
@@ -310,6 +323,7 @@ View::View(const Rect& frame) : d_(std::make_unique<Private>()), frame_(frame) {
     layer_->setBounds(bounds());
     QWidget* w = d_->widget;
     layer_->setDisplayObserver([w] { w->update(); });
+    d_->dark = isDarkAppearance();
     placeWidget();
 }
 

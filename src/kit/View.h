@@ -101,6 +101,10 @@ public:
     void setToolTip(std::string tip);
     // The palette is dark (light text on dark backgrounds).
     bool isDarkAppearance() const;
+    // Called when the view's appearance turned dark or light (the desktop
+    // theme changed, or the view moved under a differently coloured
+    // window); redraw colours that depend on it here.
+    virtual void viewDidChangeEffectiveAppearance() {}
 
     // ---- Coordinates -------------------------------------------------------
     // nullptr means the window's content space (y up).
