@@ -12,6 +12,10 @@ namespace kit::Workspace {
 bool openURL(const std::string& url) {
     QUrl u(QString::fromStdString(url), QUrl::StrictMode);
     if (!u.isValid() || u.scheme().isEmpty()) return false;
+    // The other platform's settings panes ("x-apple.systempreferences:…")
+    // have no handler here; handing them to xdg-open would only show an
+    // error to the user while we reported success.
+    if (u.scheme().startsWith("x-apple.", Qt::CaseInsensitive)) return false;
     return QDesktopServices::openUrl(u);
 }
 
