@@ -230,9 +230,11 @@ kit::Image ScrollCapturer::findShiftImage(const std::vector<kit::Image>& shots,
     // two dropped strips, or what was measured for them, with a little slack.
     int travel = toPixels(step, dpr);
     if (!advances.empty()) {
+        // Shot j moved advances[j - 1]; the dropped shots are the last two
+        // (only one of them moved when the first frame is the other).
         int tail = 0;
-        for (size_t i = kept.size() - 1; i < advances.size() && i < shots.size() - 1; ++i)
-            tail += std::max(0, advances[i]);
+        for (size_t j = std::max<size_t>(1, kept.size()); j < shots.size() && j - 1 < advances.size(); ++j)
+            tail += std::max(0, advances[j - 1]);
         travel = std::max(6, tail + 8);
     }
     travel = std::clamp(travel, 1, last.height() - 1);

@@ -83,6 +83,13 @@ TEST_F(Stitching, FindShiftAlignsAPartialLastScroll) {
 TEST_F(Stitching, FindShiftNeedsTwoShots) {
     EXPECT_TRUE(ScrollCapturer::findShiftImage({rows(page, 0, 300)}, {}, {}, 100, 100, 1.0, -1).isNull());
     EXPECT_TRUE(spy.oopsed("not enough shots taken"));
+
+    // Exactly two: the final frame is aligned against the first frame, as far
+    // as the dropped strip was measured to move.
+    std::vector<kit::Image> two{rows(page, 0, 300), rows(page, 190, 200)};
+    kit::Image last = rows(page, 90, 300);
+    EXPECT_EQ(ScrollCapturer::findShiftImage(two, {90}, last, 100, 100, 1.0, -1), rows(page, 0, 390));
+    EXPECT_EQ(ScrollCapturer::findShiftImage(two, {}, last, 100, 100, 1.0, -1), rows(page, 0, 390));
 }
 
 TEST_F(Stitching, StampSearchNeedsAClearWinner) {
