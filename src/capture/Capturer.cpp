@@ -7,6 +7,7 @@
 #include "capture/CaptureHost.h"
 #include "capture/ImageOps.h"
 #include "capture/ToolOutput.h"
+#include "imaging/PixelSampling.h"
 #include "kit/Files.h"
 #include "kit/Grab.h"
 #include "kit/ImageIO.h"
@@ -303,8 +304,7 @@ kit::Image Capturer::applyWindowBackground(WindowShadow mode, kit::Image img) {
         (mode == WindowShadow::wallpaper || mode == WindowShadow::solid) ? isEdgeTransparent(img) : false;
     if (mode == WindowShadow::wallpaper) img = addWallpaper(img);
     if (mode == WindowShadow::solid) {
-        auto clr = kit::Color::fromHex(host().getString("windowSolidColor", "#404448"));
-        img = addColor(img, clr.value_or(kit::Color::black()).withAlpha(1.0));
+        img = addColor(img, imaging::cgColor(host().getString("windowSolidColor", "#404448"), 1.0));
     }
     if (mode == WindowShadow::trimmed && !img.isNull()) img = trimEdges(img);
     return img;

@@ -77,6 +77,13 @@ TEST_F(Capture, SolidBackgroundCentresTheWindow) {
     // Moved down by (19 − 9) / 2 = 5 rows: the window now starts at row 15.
     EXPECT_EQ(out.pixel(40, 14), (kit::PixelBGRA{0, 0, 255, 255}));
     EXPECT_EQ(out.pixel(40, 15), (kit::PixelBGRA{10, 200, 30, 255}));
+    // The stored colour is read like every colour text: any "#", any case, blanks around.
+    spy.strings["windowSolidColor"] = " ff#c200 ";
+    EXPECT_EQ(Capturer::applyWindowBackground(WindowShadow::solid, img).pixel(0, 0),
+              (kit::PixelBGRA{0x00, 0xc2, 0xff, 255}));
+    spy.strings["windowSolidColor"] = "#abc";
+    EXPECT_EQ(Capturer::applyWindowBackground(WindowShadow::solid, img).pixel(0, 0),
+              (kit::PixelBGRA{0, 0, 0, 255}));
 
     kit::Image opaque = makePage(40, 40);
     EXPECT_EQ(Capturer::applyWindowBackground(WindowShadow::solid, opaque), opaque);
