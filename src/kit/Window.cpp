@@ -181,6 +181,7 @@ Window::Window(const Rect& contentRect, unsigned styleMask)
 Window::~Window() {
     qt::unregisterWindow(this);
     d_->frameAnimation.reset();
+    delete d_->menuBar;  // stops following the menu, which may outlive us
     if (content_) {
         content_->window_ = nullptr;
         qt::viewWidget(*content_)->setParent(nullptr);
@@ -316,23 +317,55 @@ Size Window::contentSize() const {
     return {double(d_->widget->width()), double(std::max(0, d_->widget->height() - menuBarHeight()))};
 }
 
+namespace {
+
+// Mirrors the items of the window's menu into its bar: each item with a
+// submenu opens that menu, the others act at once. Titles, hidden and
+// enabled states follow the items' actions by themselves; adding or
+// removing items refills the bar.
+class MenuBarMirror : public QObject {
+public:
+    MenuBarMirror(QMenuBar* bar, QMenu* source, std::function<void()> relayout)
+        : QObject(bar), bar_(bar), source_(source), relayout_(std::move(relayout)) {
+        source_->installEventFilter(this);
+        fill();
+    }
+    ~MenuBarMirror() override {
+        if (source_) source_->removeEventFilter(this);
+    }
+
+protected:
+    bool eventFilter(QObject*, QEvent* e) override {
+        if (e->type() == QEvent::ActionAdded || e->type() == QEvent::ActionRemoved) {
+            fill();
+            relayout_();
+        }
+        return false;
+    }
+
+private:
+    void fill() {
+        bar_->clear();
+        for (QAction* a : source_->actions())
+            if (!a->isSeparator()) bar_->addAction(a);
+    }
+    QMenuBar* bar_;
+    QPointer<QMenu> source_;
+    std::function<void()> relayout_;
+};
+
+}  // namespace
+
 void Window::setMenuBar(std::shared_ptr<Menu> menu) {
     menuBarMenu_ = std::move(menu);
     delete d_->menuBar;
     d_->menuBar = nullptr;
     if (menuBarMenu_) {
         auto* bar = new QMenuBar(d_->widget);
-        // Each item with a submenu is a menu of the bar; others are plain entries.
-        for (auto& item : menuBarMenu_->items()) {
-            if (item->isHidden() || item->isSeparator()) continue;
-            if (auto sub = item->submenu()) {
-                QMenu* m = qt::qmenu(*sub);
-                m->setTitle(QString::fromStdString(item->title()));
-                bar->addMenu(m);
-            } else {
-                bar->addAction(qt::qaction(*item));
-            }
-        }
+        QPointer<qt::WindowWidget> widget(d_->widget);
+        new MenuBarMirror(bar, qt::qmenu(*menuBarMenu_), [widget] {
+            if (widget && widget->window) widget->window->layoutContent();
+        });
         bar->show();
         d_->menuBar = bar;
     }

@@ -5,6 +5,7 @@
 #include <QApplication>
 #include <QKeyEvent>
 #include <QMenu>
+#include <QMenuBar>
 #include <QWindow>
 
 #include "kit/Application.h"
@@ -236,4 +237,41 @@ TEST(Menu, MainMenuKeyEquivalentsRunBeforeViewsButNotOverTextEditing) {
     EXPECT_EQ(saves, 2) << "other key equivalents still work";
     Application::shared().setMainMenu(nullptr);
     win.orderOut();
+}
+
+TEST(Menu, AWindowsMenuBarFollowsItsMenu) {
+    auto main = std::make_shared<Menu>();
+    auto fileItem = MenuItem::make("File");
+    fileItem->setSubmenu(std::make_shared<Menu>("File"));
+    main->addItem(fileItem);
+    Window win({0, 0, 300, 200}, WindowStyle::Titled);
+    win.setMenuBar(main);
+    auto* bar = qt::windowWidget(win)->findChild<QMenuBar*>();
+    ASSERT_NE(bar, nullptr);
+    auto titles = [bar] {
+        std::vector<std::string> out;
+        for (QAction* a : bar->actions())
+            if (a->isVisible()) out.push_back(a->text().toStdString());
+        return out;
+    };
+    EXPECT_EQ(titles(), std::vector<std::string>{"File"});
+
+    // Menus added after the bar was set still appear, in their order.
+    auto editItem = MenuItem::make("Edit");
+    int pasted = 0;
+    auto edit = std::make_shared<Menu>("Edit");
+    edit->addItem("Paste", [&](MenuItem&) { ++pasted; });
+    editItem->setSubmenu(edit);
+    main->addSeparator();
+    main->addItem(editItem);
+    EXPECT_EQ(titles(), (std::vector<std::string>{"File", "Edit"}));
+    ASSERT_EQ(bar->actions().size(), 2u) << "separators stay out of the bar";
+    bar->actions()[1]->menu()->actions()[0]->trigger();
+    EXPECT_EQ(pasted, 1);
+
+    editItem->setHidden(true);
+    EXPECT_EQ(titles(), std::vector<std::string>{"File"});
+    editItem->setHidden(false);
+    main->removeItem(*fileItem);
+    EXPECT_EQ(titles(), std::vector<std::string>{"Edit"});
 }
