@@ -13,6 +13,7 @@
 
 #include "kit/Grab.h"
 #include "kit/qt/QtImage.h"
+#include "kit/qt/QtText.h"
 #include "kit/x11/Connection.h"
 
 namespace kit {
@@ -26,11 +27,10 @@ QRectF toQ(const Rect& r) {
     return QRectF(r.x(), r.y(), r.width(), r.height());
 }
 
-QFont overlayFont(double size) {
-    QFont f = QGuiApplication::font();
-    f.setPointSizeF(size);
-    f.setWeight(QFont::Medium);
-    return f;
+// The system font at a size in logical pixels, like every kit text, so the
+// overlay's line is as large as the same size anywhere else.
+QFont overlayFont(double size, const QPaintDevice* device = nullptr) {
+    return qt::toQFont(Font::system(size, FontWeight::Medium), device);
 }
 
 // Without a compositing manager translucent windows come out opaque.
@@ -93,9 +93,9 @@ protected:
             }
         }
         if (!text.isEmpty()) {
-            p.setFont(overlayFont(fontSize));
+            p.setFont(overlayFont(fontSize, this));
             p.setPen(toQ(textColor));
-            QFontMetricsF fm(p.font());
+            QFontMetricsF fm(p.font(), this);
             p.drawText(QPointF(textAt.x(), textAt.y() + fm.ascent()), text);
         }
     }
@@ -150,7 +150,7 @@ void RegionOverlay::setText(const std::string& text, Point topLeft, Color color,
 
 Size RegionOverlay::measureText(const std::string& text, double fontSize) {
     if (!qGuiApp) return {};
-    QFontMetricsF fm(overlayFont(fontSize));
+    QFontMetricsF fm(overlayFont(fontSize), qt::measureDevice());
     return {fm.horizontalAdvance(QString::fromStdString(text)), fm.height()};
 }
 
