@@ -133,8 +133,8 @@ void VisionStitcher::stop() {
     lastScreenshot = {};
     pieces.clear();
     lastShiftDetectedTime.reset();
-    std::cout << "STOP CAPTURING" << std::endl;
     if (callback) callback(result);
+    std::cout << "STOP CAPTURING" << std::endl;
 }
 
 std::optional<int> VisionStitcher::shiftBetween(const kit::Image& previous, const kit::Image& frame) {
@@ -219,7 +219,8 @@ kit::Image VisionStitcher::composeStitched() const {
     if (pieces.empty()) return {};
     int height = stitchedHeight();
     int top = canvasTop, bottom = canvasBottom;
-    // Going down the oldest rows are dropped beyond the limit, going up the newest ones.
+    // Beyond the limit the rows farthest from the first frame are dropped:
+    // the last ones going down, the top ones going up.
     if (scrollingMax > 0 && height > scrollingMax) {
         height = int(scrollingMax);
         if (direction >= 0)
