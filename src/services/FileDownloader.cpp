@@ -136,17 +136,19 @@ void FileDownloader::finish(const std::shared_ptr<State>& state, const kit::http
     }
     if (result.status && *result.status != 200) {
         discard();
-        finished(state, std::nullopt);
+        // The report is queued before the failure is handed to the main
+        // thread, so whoever reacts to the failure finds it already there.
         state->reports().oops(kFinishedFunction,
                               "Download File response code " + std::to_string(*result.status));
+        finished(state, std::nullopt);
         return;
     }
     // Redirects may not lead the package away from the product site.
     std::string finalUrl = result.finalUrl.empty() ? url : result.finalUrl;
     if (!isUnderSiteRoot(finalUrl)) {
         discard();
-        finished(state, std::nullopt);
         state->reports().oops(kFinishedFunction, "Download left the product site: " + finalUrl);
+        finished(state, std::nullopt);
         return;
     }
     if (!result.path) {
@@ -165,8 +167,8 @@ void FileDownloader::finish(const std::shared_ptr<State>& state, const kit::http
     bool cleared = !kit::files::exists(destination) || kit::files::remove(destination);
     if (!cleared || !kit::files::move(*result.path, destination)) {
         discard();
-        finished(state, std::nullopt);
         state->reports().oops(kFinishedFunction, "Problem moving file to " + destination);
+        finished(state, std::nullopt);
         return;
     }
     consoleLine("Moved to: " + destination);
