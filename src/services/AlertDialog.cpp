@@ -2,13 +2,13 @@
 
 #include "kit/Alert.h"
 
-AlertAnswer runAlertDialog(const AlertSpec& spec) {
+AlertAnswer runAlertDialog(const AlertSpec& request) {
     kit::Alert dialog;
-    dialog.messageText = spec.title;
-    dialog.informativeText = spec.message;
-    dialog.noKeyEquivalents = spec.noKeyEquivalents;
-    for (const std::string& title : spec.buttons) dialog.addButton(title);
-    if (spec.textField) dialog.setAccessoryTextField(*spec.textField);
+    dialog.messageText = request.title;
+    dialog.informativeText = request.message;
+    dialog.noKeyEquivalents = request.noKeyEquivalents;
+    for (const std::string& title : request.buttons) dialog.addButton(title);
+    if (request.textField) dialog.setAccessoryTextField(*request.textField);
     AlertAnswer answer;
     answer.button = dialog.runModal();
     answer.text = dialog.textFieldValue();

@@ -14,7 +14,7 @@ AlertPresenter& installedPresenter() {
     return presenter;
 }
 
-AlertAnswer present(const AlertSpec& spec) {
+AlertAnswer present(const AlertSpec& request) {
     // A tray-only application has no taskbar presence; the alert must be
     // frontmost, so the application becomes a regular one and stays so.
     kit::Application& app = kit::Application::shared();
@@ -27,7 +27,7 @@ AlertAnswer present(const AlertSpec& spec) {
         std::lock_guard guard(presenterMutex);
         presenter = installedPresenter();
     }
-    return presenter ? presenter(spec) : runAlertDialog(spec);
+    return presenter ? presenter(request) : runAlertDialog(request);
 }
 }  // namespace
 

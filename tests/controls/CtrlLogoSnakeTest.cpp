@@ -77,8 +77,8 @@ TEST(CtrlLogoSnake, OnlyACommandClickOnTheHotSpotStarts) {
 TEST(CtrlLogoSnake, ShortGameShowsItsScoreThenTheLogo) {
     kit::ManualClockScope clock;
     Prompted prompted;
-    setAlertPresenter([&](const AlertSpec& spec) {
-        prompted.titles.push_back(spec.title);
+    setAlertPresenter([&](const AlertSpec& request) {
+        prompted.titles.push_back(request.title);
         return AlertAnswer{0, prompted.answer};
     });
     auto v = logo();
@@ -111,8 +111,8 @@ TEST(CtrlLogoSnake, HighScoreAsksForANameAndPostsIt) {
     CtrlLogoSnake::openPage = [&](const std::string& url) { opened.push_back(url); };
     CtrlLogoSnake::warn = [&](const std::string& t, const std::string&) { warnings.push_back(t); };
     Prompted prompted{{}, "Ann"};
-    setAlertPresenter([&](const AlertSpec& spec) {
-        prompted.titles.push_back(spec.title);
+    setAlertPresenter([&](const AlertSpec& request) {
+        prompted.titles.push_back(request.title);
         return AlertAnswer{0, prompted.answer};
     });
 

@@ -10,10 +10,10 @@ struct AlertDouble {
     std::vector<AlertSpec> shown;
     AlertAnswer answer;
     AlertDouble() {
-        setAlertPresenter([this](const AlertSpec& spec) {
-            shown.push_back(spec);
+        setAlertPresenter([this](const AlertSpec& request) {
+            shown.push_back(request);
             AlertAnswer a = answer;
-            if (a.text.empty() && spec.textField) a.text = *spec.textField;
+            if (a.text.empty() && request.textField) a.text = *request.textField;
             return a;
         });
     }

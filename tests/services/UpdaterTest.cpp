@@ -55,8 +55,8 @@ protected:
         announcer = std::make_unique<Announcer>(*settings, *telemetry);
         updater = std::make_unique<Updater>(*settings, *telemetry, *notifier, *announcer);
         updater->runningVersion = "1.0.0";
-        setAlertPresenter([this](const AlertSpec& spec) {
-            alerts.push_back(spec);
+        setAlertPresenter([this](const AlertSpec& request) {
+            alerts.push_back(request);
             return AlertAnswer{0, ""};
         });
         updateAppHooks([this](AppHooks& hooks) {
