@@ -250,13 +250,16 @@ bool registerSchemeHandler(const std::string& executablePath) {
         config = xdgDir("XDG_CONFIG_HOME", ".config");
     }
     if (!files::makeDirs(apps, 0755) || !files::makeDirs(config, 0700)) return false;
+    // A lone "%" would start a field code ("%f" …) in the Exec line.
+    std::string program;
+    for (char c : executablePath) program += c == '%' ? std::string("%%") : std::string(1, c);
     std::string entry =
         "[Desktop Entry]\n"
         "Type=Application\n"
         "Name=Kadrix\n"
         "Comment=Screenshots of an area, a window or the whole screen\n"
         "Exec=\"" +
-        executablePath +
+        program +
         "\" %u\n"
         "Icon=kadrix\n"
         "Terminal=false\n"

@@ -123,6 +123,10 @@ TEST(UrlEvents, RegistersTheSchemeHandlerKeepingOtherDefaults) {
               "[Added Associations]\nimage/png=viewer.desktop;\n\n"
               "[Default Applications]\nx-scheme-handler/kadrix=kadrix.desktop\n");
 
+    ASSERT_TRUE(UrlEvents::registerSchemeHandler("/opt/100%u/kadrix"));
+    EXPECT_NE(read(home + "/applications/kadrix.desktop").find("Exec=\"/opt/100%%u/kadrix\" %u\n"),
+              std::string::npos)
+        << "a percent sign in the path is no field code";
     EXPECT_FALSE(UrlEvents::registerSchemeHandler("relative/kadrix"));
     EXPECT_FALSE(UrlEvents::registerSchemeHandler("/tmp/$(evil)/kadrix"));
     EXPECT_FALSE(UrlEvents::registerSchemeHandler("/tmp/a\"b"));
