@@ -2,6 +2,7 @@
 // main puts the tray icon up with a menu that quits.
 #include <cmath>
 #include <cstdio>
+#include <filesystem>
 #include <memory>
 
 #include "kit/Application.h"
@@ -49,6 +50,12 @@ int main(int argc, char** argv) {
             std::fprintf(stderr, "kadrix: another instance is running but does not answer\n");
             return 1;
     }
+    // kadrix:// links from browsers and other programs start (or reach) this
+    // program: the desktop learns so from the entry written here.
+    std::error_code error;
+    auto program = std::filesystem::read_symlink("/proc/self/exe", error);
+    if (error || !kit::UrlEvents::registerSchemeHandler(program.string()))
+        std::fprintf(stderr, "kadrix: could not register as the handler of kadrix:// links\n");
     app.setActivationPolicy(kit::ActivationPolicy::Accessory);
 
     auto menu = std::make_shared<kit::Menu>();
