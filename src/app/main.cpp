@@ -38,10 +38,12 @@ kit::Image trayIcon() {
 
 int main(int argc, char** argv) {
     kit::Application app(argc, argv);
-    // One running instance per user: a later launch hands its URLs over and
-    // leaves.
-    auto urls = kit::UrlEvents::urlsInArguments(app.arguments());
-    switch (kit::UrlEvents::claimSingleInstance(urls)) {
+    // One running instance per user: a later launch hands its URLs and files
+    // over and leaves.
+    auto messages = kit::UrlEvents::urlsInArguments(app.arguments());
+    for (auto& file : kit::UrlEvents::filesInArguments(app.arguments()))
+        messages.push_back(kit::UrlEvents::fileMessage(file));
+    switch (kit::UrlEvents::claimSingleInstance(messages)) {
         case kit::UrlEvents::Role::Primary:
             break;
         case kit::UrlEvents::Role::Forwarded:

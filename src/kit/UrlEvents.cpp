@@ -8,9 +8,11 @@
 #include <QCoreApplication>
 #include <QDir>
 #include <QElapsedTimer>
+#include <QFileInfo>
 #include <QLockFile>
 #include <QSocketNotifier>
 #include <QThread>
+#include <QUrl>
 #include <algorithm>
 #include <cerrno>
 #include <cstdlib>
@@ -38,8 +40,8 @@ struct State {
     int listenFd = -1;
     std::unique_ptr<QSocketNotifier> acceptNotifier;
     std::vector<std::unique_ptr<Client>> clients;
-    std::function<void(const std::string&)> handler;
-    std::deque<std::string> pending;
+    std::function<void(const std::string&)> handler, fileHandler;
+    std::deque<std::string> pending, pendingFiles;
 };
 
 // Never destroyed by a static destructor (its notifiers must go while the
@@ -49,12 +51,31 @@ State& state() {
     return s;
 }
 
-void deliver(const std::string& url) {
+void deliverTo(const std::function<void(const std::string&)>& handler, std::deque<std::string>& pending,
+               const std::string& message) {
+    if (handler)
+        handler(message);
+    else if (pending.size() < kMaxPending)
+        pending.push_back(message);
+}
+
+// Local file URLs are files handed over; everything else is a URL.
+void deliver(const std::string& line) {
     State& s = state();
-    if (s.handler) {
-        s.handler(url);
-    } else if (s.pending.size() < kMaxPending) {
-        s.pending.push_back(url);
+    QUrl url(QString::fromStdString(line), QUrl::StrictMode);
+    if (url.isValid() && url.isLocalFile()) {
+        std::string path = url.toLocalFile().toStdString();
+        if (!path.empty() && path.front() == '/') deliverTo(s.fileHandler, s.pendingFiles, path);
+        return;
+    }
+    deliverTo(s.handler, s.pending, line);
+}
+
+void drain(const std::function<void(const std::string&)>& handler, std::deque<std::string>& pending) {
+    while (handler && !pending.empty()) {
+        std::string message = std::move(pending.front());
+        pending.pop_front();
+        handler(message);
     }
 }
 
@@ -264,7 +285,7 @@ bool registerSchemeHandler(const std::string& executablePath) {
         "Icon=kadrix\n"
         "Terminal=false\n"
         "NoDisplay=true\n"
-        "MimeType=x-scheme-handler/kadrix;\n";
+        "MimeType=x-scheme-handler/kadrix;image/png;image/jpeg;\n";
     if (!files::writeAtomic(apps + "/kadrix.desktop", entry, 0644)) return false;
     std::string list = config + "/mimeapps.list";
     std::string old = files::readAll(list, 1 << 20).value_or(std::string());
@@ -326,16 +347,37 @@ void release() {
     if (s.lock) s.lock->unlock();
     s.lock.reset();
     s.pending.clear();
+    s.pendingFiles.clear();
 }
 
 void setHandler(std::function<void(const std::string&)> handler) {
     State& s = state();
     s.handler = std::move(handler);
-    while (s.handler && !s.pending.empty()) {
-        std::string url = std::move(s.pending.front());
-        s.pending.pop_front();
-        s.handler(url);
+    drain(s.handler, s.pending);
+}
+
+void setFileHandler(std::function<void(const std::string&)> handler) {
+    State& s = state();
+    s.fileHandler = std::move(handler);
+    drain(s.fileHandler, s.pendingFiles);
+}
+
+std::vector<std::string> filesInArguments(const std::vector<std::string>& args) {
+    std::vector<std::string> out;
+    for (size_t i = 1; i < args.size(); ++i) {
+        QString a = QString::fromStdString(args[i]);
+        if (a.isEmpty() || a.startsWith('-') || a.startsWith("kadrix:", Qt::CaseInsensitive)) continue;
+        QString path = a.startsWith("file:", Qt::CaseInsensitive) ? QUrl(a).toLocalFile() : a;
+        QFileInfo info(path);
+        if (info.isFile()) out.push_back(info.absoluteFilePath().toStdString());
     }
+    return out;
+}
+
+std::string fileMessage(const std::string& absolutePath) {
+    return QUrl::fromLocalFile(QString::fromStdString(absolutePath))
+        .toString(QUrl::FullyEncoded)
+        .toStdString();
 }
 
 }  // namespace kit::UrlEvents

@@ -27,6 +27,16 @@ void release();
 // before a handler was set are handed over when it is.
 void setHandler(std::function<void(const std::string& url)> handler);
 
+// The files among the arguments after the program's own name ("open with"
+// from a file manager): paths of existing files, made absolute, and local
+// file:// URLs. kadrix URLs and options are not files.
+std::vector<std::string> filesInArguments(const std::vector<std::string>& args);
+// The message that hands a file (absolute path) to the running instance.
+std::string fileMessage(const std::string& absolutePath);
+// Receives the files later launches hand over, as absolute paths, on the
+// main thread; like URLs, files that came early wait for the handler.
+void setFileHandler(std::function<void(const std::string& path)> handler);
+
 // Registers a program as the desktop's handler of kadrix URLs: the desktop
 // entry "kadrix.desktop" in the applications folder ($XDG_DATA_HOME/
 // applications), running the program with the URL, and the scheme's default

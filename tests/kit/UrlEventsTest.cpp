@@ -9,6 +9,7 @@
 #include <QCoreApplication>
 #include <QElapsedTimer>
 #include <QProcess>
+#include <QUrl>
 #include <cstdlib>
 #include <cstring>
 #include <fstream>
@@ -73,6 +74,30 @@ TEST(UrlEvents, ASecondLaunchForwardsItsUrlsToTheFirst) {
     UrlEvents::release();
 }
 
+TEST(UrlEvents, FilesOfALaterLaunchReachTheFileHandler) {
+    std::string home = std::getenv("KADRIX_HOME");
+    std::string file = home + "/shot 1%.png";
+    { std::ofstream(file) << "png"; }
+    auto files = UrlEvents::filesInArguments(
+        {"/opt/kadrix/kadrix", "--verbose", "kadrix://show", file,
+         QUrl::fromLocalFile(QString::fromStdString(file)).toString(QUrl::FullyEncoded).toStdString(),
+         home + "/missing.png", home});
+    EXPECT_EQ(files, (std::vector<std::string>{file, file})) << "existing files only, by path or URL";
+
+    ASSERT_EQ(UrlEvents::claimSingleInstance({}), UrlEvents::Role::Primary);
+    std::vector<std::string> urls, paths;
+    UrlEvents::setHandler([&](const std::string& u) { urls.push_back(u); });
+    EXPECT_EQ(runChild(UrlEvents::fileMessage(file)), 0);
+    EXPECT_EQ(runChild("kadrix://ocr"), 0);
+    pumpUntil([&] { return !urls.empty(); });
+    UrlEvents::setFileHandler([&](const std::string& p) { paths.push_back(p); });
+    EXPECT_EQ(paths, std::vector<std::string>{file}) << "kept until the handler came";
+    EXPECT_EQ(urls, std::vector<std::string>{"kadrix://ocr"}) << "a file is no URL event";
+    UrlEvents::setHandler({});
+    UrlEvents::setFileHandler({});
+    UrlEvents::release();
+}
+
 TEST(UrlEvents, JunkFromTheSocketIsDropped) {
     ASSERT_EQ(UrlEvents::claimSingleInstance({}), UrlEvents::Role::Primary);
     std::vector<std::string> got;
@@ -110,7 +135,7 @@ TEST(UrlEvents, RegistersTheSchemeHandlerKeepingOtherDefaults) {
     };
     std::string entry = read(home + "/applications/kadrix.desktop");
     EXPECT_NE(entry.find("Exec=\"/opt/kadrix app/kadrix\" %u\n"), std::string::npos);
-    EXPECT_NE(entry.find("MimeType=x-scheme-handler/kadrix;\n"), std::string::npos);
+    EXPECT_NE(entry.find("MimeType=x-scheme-handler/kadrix;image/png;image/jpeg;\n"), std::string::npos);
     EXPECT_EQ(read(home + "/mimeapps.list"),
               "[Added Associations]\nimage/png=viewer.desktop;\n\n[Default Applications]\n"
               "text/html=browser.desktop\nx-scheme-handler/kadrix=kadrix.desktop\n\n[Other]\na=b\n");
