@@ -109,6 +109,17 @@ void WindowWidget::changeEvent(QEvent* e) {
                 d.windowDidResignKey(*window);
         });
     }
+    if (window && e->type() == QEvent::WindowStateChange) {
+        bool was = static_cast<QWindowStateChangeEvent*>(e)->oldState() & Qt::WindowFullScreen;
+        bool now = windowState() & Qt::WindowFullScreen;
+        if (was != now)
+            window->notify([this, now](WindowDelegate& d) {
+                if (now)
+                    d.windowDidEnterFullScreen(*window);
+                else
+                    d.windowDidExitFullScreen(*window);
+            });
+    }
     QWidget::changeEvent(e);
 }
 

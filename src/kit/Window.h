@@ -47,6 +47,8 @@ public:
     virtual void windowDidResignKey(Window&) {}
     virtual void windowDidResize(Window&) {}
     virtual void windowDidMove(Window&) {}
+    virtual void windowDidEnterFullScreen(Window&) {}
+    virtual void windowDidExitFullScreen(Window&) {}
     // Asked when the user closes the window (title-bar button, Alt+F4) or
     // performClose() runs; false keeps it open.
     virtual bool windowShouldClose(Window&) { return true; }

@@ -18,13 +18,15 @@ namespace {
 
 struct Delegate : WindowDelegate {
     bool allowClose = true;
-    int shouldClose = 0, willClose = 0, resized = 0;
+    int shouldClose = 0, willClose = 0, resized = 0, enteredFullScreen = 0, exitedFullScreen = 0;
     bool windowShouldClose(Window&) override {
         ++shouldClose;
         return allowClose;
     }
     void windowWillClose(Window&) override { ++willClose; }
     void windowDidResize(Window&) override { ++resized; }
+    void windowDidEnterFullScreen(Window&) override { ++enteredFullScreen; }
+    void windowDidExitFullScreen(Window&) override { ++exitedFullScreen; }
 };
 
 Qt::WindowFlags flags(const Window& w) {
@@ -114,6 +116,24 @@ TEST(WindowDelegate, ResizeIsReportedAndAspectRatioKept) {
     EXPECT_GE(d->resized, 1);
     EXPECT_EQ(w.contentSize(), (Size{300, 150}));
     EXPECT_EQ(w.contentView()->frame().size, (Size{300, 150}));
+    w.orderOut();
+}
+
+TEST(WindowDelegate, FullScreenChangesAreReportedOnceEach) {
+    auto d = std::make_shared<Delegate>();
+    Window w({0, 0, 100, 100}, WindowStyle::Titled | WindowStyle::Resizable);
+    w.setDelegate(d);
+    w.orderFront();
+    w.toggleFullScreen();
+    QApplication::processEvents();
+    EXPECT_TRUE(w.isFullScreen());
+    EXPECT_EQ(d->enteredFullScreen, 1);
+    EXPECT_EQ(d->exitedFullScreen, 0);
+    w.toggleFullScreen();
+    QApplication::processEvents();
+    EXPECT_FALSE(w.isFullScreen());
+    EXPECT_EQ(d->enteredFullScreen, 1);
+    EXPECT_EQ(d->exitedFullScreen, 1);
     w.orderOut();
 }
 
