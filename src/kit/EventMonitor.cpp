@@ -1,7 +1,5 @@
 #include "kit/EventMonitor.h"
 
-#include "kit/Event.h"
-
 #include <xcb/xcb.h>
 #include <xcb/xinput.h>
 
@@ -13,6 +11,9 @@
 #include <cstdlib>
 #include <memory>
 #include <vector>
+
+#include "kit/Event.h"
+#include "kit/x11/PointerWatch.h"
 
 namespace kit {
 
@@ -94,6 +95,23 @@ public:
         xcb_screen_iterator_t it = xcb_setup_roots_iterator(xcb_get_setup(conn_));
         for (int i = 0; i < screenNum && it.rem; ++i) xcb_screen_next(&it);
         if (!it.rem) return false;
+        root_ = it.data->root;
+        select();
+        notifier_ = std::make_unique<QSocketNotifier>(xcb_get_file_descriptor(conn_), QSocketNotifier::Read);
+        QObject::connect(notifier_.get(), &QSocketNotifier::activated, [this] { drain(); });
+        return true;
+    }
+
+    void watchMotion(std::function<void()> fn) {
+        bool was = bool(motionWatch_);
+        motionWatch_ = std::move(fn);
+        if (was != bool(motionWatch_)) select();
+    }
+
+private:
+    // Pointer motion is asked for only while someone watches it: it would
+    // otherwise wake us at every move of the mouse.
+    void select() {
         struct {
             xcb_input_event_mask_t head;
             uint32_t mask;
@@ -101,14 +119,19 @@ public:
         sel.head.deviceid = XCB_INPUT_DEVICE_ALL_MASTER;
         sel.head.mask_len = 1;
         sel.mask = XCB_INPUT_XI_EVENT_MASK_RAW_KEY_PRESS | XCB_INPUT_XI_EVENT_MASK_RAW_BUTTON_PRESS;
-        xcb_input_xi_select_events(conn_, it.data->root, 1, &sel.head);
+        if (motionWatch_) sel.mask |= XCB_INPUT_XI_EVENT_MASK_RAW_MOTION;
+        xcb_input_xi_select_events(conn_, root_, 1, &sel.head);
         xcb_flush(conn_);
-        notifier_ = std::make_unique<QSocketNotifier>(xcb_get_file_descriptor(conn_), QSocketNotifier::Read);
-        QObject::connect(notifier_.get(), &QSocketNotifier::activated, [this] { drain(); });
-        return true;
     }
 
-private:
+    void motion() {
+        if (!motionWatch_) return;
+        auto fn = std::move(motionWatch_);
+        motionWatch_ = nullptr;
+        select();
+        fn();
+    }
+
     void drain() {
         while (xcb_generic_event_t* ev = xcb_poll_for_event(conn_)) {
             if ((ev->response_type & 0x7f) == XCB_GE_GENERIC) {
@@ -122,6 +145,8 @@ private:
                         EventMonitor::deliver(e, true);
                     } else if (ge->event_type == XCB_INPUT_RAW_BUTTON_PRESS) {
                         if (auto e = fromButton(int(raw->detail))) EventMonitor::deliver(*e, true);
+                    } else if (ge->event_type == XCB_INPUT_RAW_MOTION) {
+                        motion();
                     }
                 }
             }
@@ -130,8 +155,10 @@ private:
     }
 
     xcb_connection_t* conn_ = nullptr;
+    xcb_window_t root_ = 0;
     uint8_t opcode_ = 0;
     std::unique_ptr<QSocketNotifier> notifier_;
+    std::function<void()> motionWatch_;
 };
 
 // Our own windows' events, seen before they are delivered and never consumed.
@@ -173,6 +200,13 @@ EventMonitor::Token nextToken() {
 }
 
 }  // namespace
+
+bool x11::onNextPointerMotion(std::function<void()> fn) {
+    GlobalSource* g = GlobalSource::shared();
+    if (!g) return false;
+    g->watchMotion(std::move(fn));
+    return true;
+}
 
 EventMonitor::Token EventMonitor::addGlobal(unsigned mask, Handler handler) {
     GlobalSource::shared();

@@ -10,6 +10,7 @@
 #include "kit/ScreenSource.h"
 #include "kit/x11/Connection.h"
 #include "kit/x11/Desktop.h"
+#include "kit/x11/PointerWatch.h"
 
 namespace kit {
 
@@ -67,6 +68,11 @@ void SyntheticInput::setCursorHidden(bool hidden) {
         xcb_xfixes_show_cursor(c->conn(), c->root());
     xcb_flush(c->conn());
     isHidden = hidden;
+    // Hidden only until the user moves the mouse: then it is theirs again.
+    if (hidden)
+        x11::onNextPointerMotion([] { setCursorHidden(false); });
+    else
+        x11::onNextPointerMotion({});
 }
 
 }  // namespace kit

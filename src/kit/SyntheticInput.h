@@ -19,7 +19,8 @@ public:
     static bool scrollClicks(int clicks);
     // Whole wheel clicks `scroll` sends for a distance.
     static int clicksFor(double delta);
-    // Hides the pointer (until shown again, or until our process ends).
+    // Hides the pointer until the user moves the mouse (our own warps do not
+    // count) or it is shown again.
     static void setCursorHidden(bool hidden);
 
     static constexpr double kPixelsPerClick = 50;
