@@ -170,10 +170,11 @@ int buttonNumber(Qt::MouseButton b) {
         default:
             break;
     }
-    // ExtraButton3 … are single bits above ForwardButton.
+    // ExtraButton3 … are single bits above ForwardButton; ExtraButtonN is
+    // button number N + 2, which is the bit's position.
     int n = 0;
     for (unsigned v = unsigned(b); v > 1; v >>= 1) ++n;
-    return n - 2;
+    return n;
 }
 
 EventPhase phaseOf(Qt::ScrollPhase p) {

@@ -174,6 +174,10 @@ TEST(MouseTranslation, ButtonsMapToTheirFamilies) {
     Event b = qt::mouseEvent(back, {});
     EXPECT_EQ(b.type, EventType::OtherMouseUp);
     EXPECT_EQ(b.buttonNumber, 3);
+    QMouseEvent extra(QEvent::MouseButtonPress, p, p, Qt::ExtraButton3, Qt::ExtraButton3, Qt::NoModifier);
+    EXPECT_EQ(qt::mouseEvent(extra, {}).buttonNumber, 5) << "extra button N is number N + 2";
+    QMouseEvent extra5(QEvent::MouseButtonPress, p, p, Qt::ExtraButton5, Qt::ExtraButton5, Qt::NoModifier);
+    EXPECT_EQ(qt::mouseEvent(extra5, {}).buttonNumber, 7);
     QMouseEvent move(QEvent::MouseMove, p, p, Qt::NoButton, Qt::NoButton, Qt::NoModifier);
     EXPECT_EQ(qt::mouseEvent(move, {}).type, EventType::MouseMoved);
 }
