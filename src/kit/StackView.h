@@ -28,6 +28,9 @@ public:
 
     void layout() override { arrange(); }
 
+protected:
+    void subviewHiddenDidChange(View&) override { arrange(); }
+
 private:
     Orientation orientation_;
     Alignment alignment_ = Alignment::Center;

@@ -475,9 +475,11 @@ Window* View::window() const {
 }
 
 void View::setHidden(bool hidden) {
+    bool changed = hidden_ != hidden;
     hidden_ = hidden;
     // A widget without a parent would show as a window of its own.
     if (d_->widget->parentWidget()) d_->widget->setVisible(!hidden);
+    if (changed && superview_) superview_->subviewHiddenDidChange(*this);
 }
 
 bool View::isHiddenOrHasHiddenAncestor() const {

@@ -189,6 +189,8 @@ public:
 protected:
     // Where the window is when no superview takes an event.
     void passToNextResponder(const Event& e);
+    // A subview was hidden or shown (a stack closes or opens its gap).
+    virtual void subviewHiddenDidChange(View&) {}
 
 private:
     friend class Window;

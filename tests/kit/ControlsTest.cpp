@@ -223,6 +223,11 @@ TEST(Controls, StackAndScrollViewsPlaceTheirContent) {
     EXPECT_EQ(a->frame(), Rect(5, 10, 50, 20));
     EXPECT_EQ(b->frame(), Rect(65, 0, 30, 40));
     EXPECT_EQ(row.fittingSize(), (Size{95, 40}));
+    hidden->setHidden(false);  // the stack opens a gap for it at once
+    EXPECT_EQ(hidden->frame().origin, (Point{65, 15.5}));
+    EXPECT_EQ(b->frame().origin, (Point{174, 0}));
+    hidden->setHidden(true);
+    EXPECT_EQ(b->frame(), Rect(65, 0, 30, 40));
     StackView column({0, 0, 100, 100}, StackView::Orientation::Vertical);
     auto c = View::make({0, 0, 20, 30});
     column.addArrangedSubview(c);
