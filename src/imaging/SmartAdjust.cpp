@@ -105,8 +105,11 @@ std::pair<double, double> scout(const Capture& capture, double sx, double sy, bo
     const double H = capture.pixels.isNull() ? 1 : capture.pixels.height();
     if (!(sx >= 0)) return vertical ? std::pair{sy, sy} : std::pair{0.0, 0.0};
     if (!(sy >= 0)) return vertical ? std::pair{0.0, 0.0} : std::pair{sx, sx};
-    if (sx >= W) return vertical ? std::pair{sy, sy} : std::pair{W - 1, W - 1};
-    if (sy >= H) return vertical ? std::pair{H - 1, H - 1} : std::pair{sx, sx};
+    // The far edge itself (x = W along a row, y = H along a column) is where a
+    // selection's right or top side lies when it takes in the whole image: it
+    // is walked like any side, so such a side is not pulled one pixel inward.
+    if (vertical ? sx >= W : sx > W) return vertical ? std::pair{sy, sy} : std::pair{W - 1, W - 1};
+    if (vertical ? sy > H : sy >= H) return vertical ? std::pair{H - 1, H - 1} : std::pair{sx, sx};
 
     Stopwatch timer("scout");
     PixelMap map(capture);

@@ -77,8 +77,11 @@ TEST(SmartAdjust, OutOfRangePointsAndMissingPixels) {
     EXPECT_EQ(scout(cap, 7, 45, true, 0), Edges(39, 39));
     // Points on the crop's far edges read the edge pixels, never past them.
     EXPECT_EQ(scout(cap, 49.5, 0, false, 0), Edges(0, 50));
-    // A side on the image's far edge is scouted from the last pixel inside.
-    EXPECT_EQ(smartAdjust(cap, {0, 0, 50, 40}), kit::Rect(0, 0, 49, 39));
+    EXPECT_EQ(scout(cap, 50, 3, false, 0), Edges(0, 50));
+    EXPECT_EQ(scout(cap, 7, 40, true, 0), Edges(0, 40));
+    EXPECT_EQ(scout(cap, 50, 3, true, 0), Edges(3, 3));  // no column there
+    // A selection of the whole uniform image keeps every side on the border.
+    EXPECT_EQ(smartAdjust(cap, {0, 0, 50, 40}), kit::Rect(0, 0, 50, 40));
     EXPECT_TRUE(rec.errors.empty());
 
     Capture none = cap;
