@@ -9,6 +9,8 @@
 #include <QDir>
 #include <QKeyEvent>
 #include <QLineEdit>
+#include <QProgressBar>
+#include <QTabBar>
 #include <QTextEdit>
 #include <cstdlib>
 
@@ -18,15 +20,18 @@
 #include "kit/ImageView.h"
 #include "kit/Label.h"
 #include "kit/PopUpButton.h"
+#include "kit/ProgressIndicator.h"
 #include "kit/ScrollView.h"
 #include "kit/SegmentedControl.h"
 #include "kit/Slider.h"
 #include "kit/StackView.h"
+#include "kit/TabView.h"
 #include "kit/TextField.h"
 #include "kit/TextView.h"
 #include "kit/Window.h"
 #include "kit/qt/ControlPrivate.h"
 #include "kit/qt/QtImage.h"
+#include "kit/qt/ViewPrivate.h"
 
 using namespace kit;
 
@@ -248,9 +253,9 @@ TEST(Controls, StackAndScrollViewsPlaceTheirContent) {
 }
 
 TEST(Controls, AWindowWithEveryControl) {
-    Window win({100, 100, 460, 330}, WindowStyle::Titled);
+    Window win({100, 100, 460, 420}, WindowStyle::Titled);
     win.setTitle("Controls");
-    auto column = std::make_shared<StackView>(Rect{0, 0, 460, 330}, StackView::Orientation::Vertical);
+    auto column = std::make_shared<StackView>(Rect{0, 0, 460, 420}, StackView::Orientation::Vertical);
     column->setEdgeInsets(12, 12, 12, 12);
     column->setAlignment(StackView::Alignment::Leading);
     win.contentView()->addSubview(column);
@@ -298,6 +303,21 @@ TEST(Controls, AWindowWithEveryControl) {
     tv->setString("A text view\nwith two lines");
     lower->addArrangedSubview(tv);
     column->addArrangedSubview(lower);
+    auto lowest = std::make_shared<StackView>(Rect{0, 0, 436, 80});
+    auto tabs = std::make_shared<TabView>(Rect{0, 0, 220, 80});
+    auto pane = View::make();
+    pane->layer()->setBackgroundColor(Color::white(0.98));
+    tabs->addTabViewItem("General", pane);
+    tabs->addTabViewItem("Advanced", View::make());
+    lowest->addArrangedSubview(tabs);
+    auto progress = std::make_shared<ProgressIndicator>(Rect{0, 0, 120, 16});
+    progress->setDoubleValue(60);
+    lowest->addArrangedSubview(progress);
+    auto spinner =
+        std::make_shared<ProgressIndicator>(Rect{0, 0, 24, 24}, ProgressIndicator::Style::Spinning);
+    spinner->startAnimation();
+    lowest->addArrangedSubview(spinner);
+    column->addArrangedSubview(lowest);
     win.orderFront();
     QApplication::processEvents();
 
@@ -305,10 +325,10 @@ TEST(Controls, AWindowWithEveryControl) {
     ASSERT_EQ(shot.width(), 460);
     // The box and the image view painted their colours.
     Point boxCentre = box->convert(Point{30, 30}, nullptr);
-    Color c = shot.colorAt(int(boxCentre.x), int(330 - boxCentre.y));
+    Color c = shot.colorAt(int(boxCentre.x), int(420 - boxCentre.y));
     EXPECT_EQ(c.blue8(), 220);
     Point imgCentre = iv->convert(Point{30, 30}, nullptr);
-    EXPECT_EQ(shot.colorAt(int(imgCentre.x), int(330 - imgCentre.y)).green8(), 180);
+    EXPECT_EQ(shot.colorAt(int(imgCentre.x), int(420 - imgCentre.y)).green8(), 180);
     const char* dir = std::getenv("KADRIX_SCREENSHOT_DIR");
     QString out = QDir(dir ? dir : std::getenv("KADRIX_HOME")).filePath("kit-controls.png");
     EXPECT_TRUE(qt::wrap(shot).save(out));
@@ -341,4 +361,75 @@ TEST(Controls, TextImagesLeaveTheInsertionPointOut) {
     EXPECT_EQ(count(text, red), 0);
     EXPECT_GT(count(text, ink), 20) << "the letters are there";
     win.orderOut();
+}
+
+TEST(Controls, TabsShowOnePaneAtATimeAndFindPanesByLabel) {
+    Window win({0, 0, 300, 200}, WindowStyle::Titled);
+    auto tabs = std::make_shared<TabView>(Rect{0, 0, 300, 200});
+    win.contentView()->addSubview(tabs);
+    auto general = View::make(), shortcuts = View::make(), advanced = View::make();
+    tabs->addTabViewItem("General", general);
+    tabs->addTabViewItem("Shortcuts", shortcuts);
+    tabs->addTabViewItem("Advanced", advanced);
+    EXPECT_EQ(tabs->numberOfTabViewItems(), 3);
+    EXPECT_EQ(tabs->indexOfSelectedTabViewItem(), 0) << "the first tab shows at first";
+    EXPECT_FALSE(general->isHidden());
+    EXPECT_TRUE(shortcuts->isHidden());
+    Rect content = tabs->contentRect();
+    EXPECT_GT(content.height(), 100);
+    EXPECT_LT(content.height(), 200) << "the tabs take the top";
+    EXPECT_EQ(advanced->frame(), content);
+    EXPECT_EQ(advanced->window(), &win) << "panes belong to the window";
+
+    // Selecting by a part of the label, as the preferences do.
+    for (int i = 0; i < tabs->numberOfTabViewItems(); ++i)
+        if (QString::fromStdString(tabs->label(i)).toLower().contains("short")) tabs->selectTabViewItem(i);
+    EXPECT_EQ(tabs->indexOfSelectedTabViewItem(), 1);
+    EXPECT_TRUE(general->isHidden());
+    EXPECT_FALSE(shortcuts->isHidden());
+
+    int picked = 0;
+    tabs->onDidSelect = [&](TabView&) { ++picked; };
+    tabs->selectTabViewItem(7);  // no such tab
+    EXPECT_EQ(tabs->indexOfSelectedTabViewItem(), 1);
+    qt::viewWidget(*tabs)->findChild<QTabBar*>()->setCurrentIndex(2);  // the user's click
+    EXPECT_EQ(picked, 1);
+    EXPECT_FALSE(advanced->isHidden());
+    tabs->setFrameSize({400, 260});
+    EXPECT_EQ(advanced->frame(), tabs->contentRect()) << "panes follow the view's size";
+    EXPECT_EQ(advanced->frame().width(), 400);
+}
+
+TEST(Controls, ProgressBarsAndSpinners) {
+    ProgressIndicator bar({0, 0, 200, 20});
+    auto* qbar = qt::viewWidget(bar)->findChild<QProgressBar*>();
+    ASSERT_NE(qbar, nullptr);
+    bar.setMaxValue(50);
+    bar.setDoubleValue(25);
+    EXPECT_EQ(qbar->value(), qbar->maximum() / 2);
+    bar.setDoubleValue(80);
+    EXPECT_EQ(bar.doubleValue(), 50) << "clamped to the range";
+    EXPECT_EQ(qbar->value(), qbar->maximum());
+    bar.setIndeterminate(true);
+    bar.startAnimation();
+    EXPECT_EQ(qbar->maximum(), 0) << "a busy bar";
+    bar.stopAnimation();
+    EXPECT_GT(qbar->maximum(), 0);
+
+    ProgressIndicator spinner({0, 0, 32, 32}, ProgressIndicator::Style::Spinning);
+    auto inked = [&] {
+        Image img = spinner.snapshot(1);
+        int n = 0;
+        for (int y = 0; y < img.height(); ++y)
+            for (int x = 0; x < img.width(); ++x) n += img.colorAt(x, y).alpha8() > 0;
+        return n;
+    };
+    EXPECT_EQ(inked(), 0) << "a stopped spinner is not shown";
+    spinner.startAnimation();
+    EXPECT_TRUE(spinner.isAnimating());
+    EXPECT_GT(inked(), 20);
+    spinner.stopAnimation();
+    EXPECT_EQ(inked(), 0);
+    spinner.setDisplayedWhenStopped(true);
+    EXPECT_GT(inked(), 20);
 }
