@@ -278,6 +278,16 @@ protected:
         waitFor([&] { return result.has_value(); }, 60000);
         return result;
     }
+    // The xdotool line that drags `region` out in the screenshot tool.
+    QString dragOverRegion() const {
+        return QString("xdotool mousemove %1 %2 mousedown 1 mousemove %3 %4 mousemove %5 %6 mouseup 1")
+            .arg(int(region.x()))
+            .arg(int(region.y()))
+            .arg(int(region.midX()))
+            .arg(int(region.midY()))
+            .arg(int(region.maxX()))
+            .arg(int(region.maxY()));
+    }
     int pageX() const { return int(region.x() - sw.viewport.x()); }
     int pageY() const { return int(region.y() - sw.viewport.y()); }
 
@@ -349,6 +359,19 @@ TEST_F(ScrollSystem, AutomaticCaptureStopsOnAKeyOrAClick) {
     EXPECT_EQ(spy.lastPreset["stopped"], "interrupted");
 }
 
+TEST_F(ScrollSystem, AutomaticCaptureOfARegionPickedInTheTool) {
+    openPage(false);
+    whenPicking(dragOverRegion());
+    std::optional<kit::Image> img;
+    capture::ScrollCapturer::start(-1, std::nullopt, [&](const kit::Image& i) { img = i; });
+    waitFor([&] { return img.has_value(); }, 60000);
+    ASSERT_TRUE(img && !img->isNull());
+    EXPECT_EQ(img->width(), int(region.width()));
+    EXPECT_EQ(img->height(), int(region.height()) + page.height() - int(sw.viewport.height()));
+    EXPECT_EQ(matchingRows(*img, page, pageX(), pageY()), 1.0);
+    EXPECT_EQ(spy.lastPreset["stopped"], "endReached");
+}
+
 TEST_F(ScrollSystem, LiveCaptureFollowsWheelClicksAtSeveralSpeeds) {
     openPage(false);
     std::optional<kit::Image> result;
@@ -385,6 +408,24 @@ TEST_F(ScrollSystem, LiveCaptureOfTextLines) {
     double share = matchingRows(*result, page, pageX(), firstRowAt(*result, page, pageX(), pageY()));
     std::cout << "live text: " << result->height() << " rows, matching " << share * 100 << " %" << std::endl;
     EXPECT_GT(result->height(), int(region.height()) + 300);
+    EXPECT_EQ(share, 1.0);
+}
+
+TEST_F(ScrollSystem, LiveCaptureOfARegionPickedInTheTool) {
+    // As the user starts it: the region is dragged in the screenshot tool, whose
+    // overlay is gone before the first frame and the live overlay are made.
+    openPage(false, true);
+    std::optional<kit::Image> result;
+    whenPicking(dragOverRegion() +
+                "; sleep 0.8; for i in 1 2 3 4 5; do xdotool click 5; sleep 0.4; done; xdotool key Escape");
+    capture::VisionStitcher::startLiveCapture(std::nullopt, [&](const kit::Image& img) { result = img; });
+    waitFor([&] { return result.has_value(); }, 30000);
+    ASSERT_TRUE(result && !result->isNull());
+    EXPECT_EQ(result->width(), int(region.width()));
+    double share = matchingRows(*result, page, pageX(), firstRowAt(*result, page, pageX(), pageY()));
+    std::cout << "live picked: " << result->height() << " rows, matching " << share * 100 << " %"
+              << std::endl;
+    EXPECT_GT(result->height(), int(region.height()) + 200);
     EXPECT_EQ(share, 1.0);
 }
 
