@@ -12,6 +12,7 @@
 #include <QProgressBar>
 #include <QTabBar>
 #include <QTextEdit>
+#include <cstdio>
 #include <cstdlib>
 
 #include "kit/Box.h"
@@ -329,9 +330,18 @@ TEST(Controls, AWindowWithEveryControl) {
     EXPECT_EQ(c.blue8(), 220);
     Point imgCentre = iv->convert(Point{30, 30}, nullptr);
     EXPECT_EQ(shot.colorAt(int(imgCentre.x), int(420 - imgCentre.y)).green8(), 180);
+    // Pictures for a person to look at, at 1× and 2×.
     const char* dir = std::getenv("KADRIX_SCREENSHOT_DIR");
-    QString out = QDir(dir ? dir : std::getenv("KADRIX_HOME")).filePath("kit-controls.png");
-    EXPECT_TRUE(qt::wrap(shot).save(out));
+    QDir folder(dir ? dir : std::getenv("KADRIX_HOME"));
+    Image shot2 = win.contentView()->snapshot(2);
+    EXPECT_EQ(shot2.width(), 920);
+    for (auto [image, name] :
+         {std::pair{&shot, "kit-controls.png"}, std::pair{&shot2, "kit-controls@2x.png"}}) {
+        QString out = folder.filePath(name);
+        EXPECT_TRUE(qt::wrap(*image).save(out));
+        RecordProperty(name, out.toStdString());
+        std::printf("controls picture: %s\n", qPrintable(out));
+    }
     win.orderOut();
 }
 
