@@ -3,14 +3,11 @@
 // tooltip walk over a window's view tree, and a hint bubble's show and hide.
 #include <benchmark/benchmark.h>
 
-#include <cstdlib>
-#include <filesystem>
-
+#include "BenchSupport.h"
 #include "controls/CtrlHelper.h"
 #include "controls/CtrlLogoSnake.h"
 #include "controls/CtrlToolbar.h"
 #include "controls/hoveredToolTip.h"
-#include "kit/Application.h"
 #include "kit/Timer.h"
 
 namespace {
@@ -83,15 +80,5 @@ BENCHMARK(BM_HintBubbleShowAndHide);
 }  // namespace
 
 int main(int argc, char** argv) {
-    if (!std::getenv("QT_QPA_PLATFORM")) setenv("QT_QPA_PLATFORM", "offscreen", 1);
-    if (!std::getenv("KADRIX_HOME")) {
-        auto dir = std::filesystem::temp_directory_path() / "kadrix-bench-controls";
-        std::filesystem::create_directories(dir);
-        setenv("KADRIX_HOME", dir.c_str(), 1);
-    }
-    kit::Application app(argc, argv);
-    benchmark::Initialize(&argc, argv);
-    benchmark::RunSpecifiedBenchmarks();
-    benchmark::Shutdown();
-    return 0;
+    return runApplicationBenchmarks(argc, argv, "kadrix-bench-controls");
 }

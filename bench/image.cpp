@@ -5,9 +5,7 @@
 
 #include <benchmark/benchmark.h>
 
-#include <cstdlib>
-
-#include "kit/Application.h"
+#include "BenchSupport.h"
 #include "kit/Blur.h"
 #include "kit/LayerRenderer.h"
 #include "kit/ShapeLayer.h"
@@ -130,11 +128,5 @@ BENCHMARK(BM_RenderAnnotatedCanvas)->Unit(benchmark::kMillisecond);
 }  // namespace
 
 int main(int argc, char** argv) {
-    // Text layout needs a GUI application; no display is used.
-    if (!std::getenv("QT_QPA_PLATFORM")) setenv("QT_QPA_PLATFORM", "offscreen", 1);
-    kit::Application app(argc, argv);
-    benchmark::Initialize(&argc, argv);
-    benchmark::RunSpecifiedBenchmarks();
-    benchmark::Shutdown();
-    return 0;
+    return runApplicationBenchmarks(argc, argv);
 }

@@ -11,12 +11,12 @@
 #include <string>
 
 #include "../tests/imaging/TextPicture.h"
+#include "BenchSupport.h"
 #include "imaging/ColorMagic.h"
 #include "imaging/Diagnostics.h"
 #include "imaging/FloodFill.h"
 #include "imaging/Recognition.h"
 #include "imaging/SmartAdjust.h"
-#include "kit/Application.h"
 #include "kit/ImageIO.h"
 
 namespace {
@@ -159,11 +159,5 @@ BENCHMARK(BM_OcrFullHDVersusTesseractCommand)->UseManualTime()->Iterations(5)->U
 }  // namespace
 
 int main(int argc, char** argv) {
-    // Text is drawn for the recognition benchmark; no display is used.
-    if (!std::getenv("QT_QPA_PLATFORM")) setenv("QT_QPA_PLATFORM", "offscreen", 1);
-    kit::Application app(argc, argv);
-    benchmark::Initialize(&argc, argv);
-    benchmark::RunSpecifiedBenchmarks();
-    benchmark::Shutdown();
-    return 0;
+    return runApplicationBenchmarks(argc, argv);
 }

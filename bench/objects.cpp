@@ -4,14 +4,12 @@
 #include <benchmark/benchmark.h>
 
 #include <cmath>
-#include <cstdlib>
-#include <filesystem>
 #include <memory>
 #include <vector>
 
+#include "BenchSupport.h"
 #include "editor/Framer.h"
 #include "editor/ObjectHandlers.h"
-#include "kit/Application.h"
 #include "kit/Layer.h"
 #include "objects/FreehandHelper.h"
 #include "objects/ObjArrow.h"
@@ -114,15 +112,5 @@ BENCHMARK(BM_Draw200Objects)->Unit(benchmark::kMillisecond);
 }  // namespace
 
 int main(int argc, char** argv) {
-    if (!std::getenv("QT_QPA_PLATFORM")) setenv("QT_QPA_PLATFORM", "offscreen", 1);
-    if (!std::getenv("KADRIX_HOME")) {
-        auto dir = std::filesystem::temp_directory_path() / "kadrix-bench-objects";
-        std::filesystem::create_directories(dir);
-        setenv("KADRIX_HOME", dir.c_str(), 1);
-    }
-    kit::Application app(argc, argv);
-    benchmark::Initialize(&argc, argv);
-    benchmark::RunSpecifiedBenchmarks();
-    benchmark::Shutdown();
-    return 0;
+    return runApplicationBenchmarks(argc, argv, "kadrix-bench-objects");
 }
