@@ -5,6 +5,7 @@
 
 #include <cmath>
 #include <memory>
+#include <utility>
 #include <vector>
 
 #include "BenchSupport.h"
@@ -36,17 +37,7 @@ Points wavyStroke(int n) {
 Points outlineBuild(const Points& raw, double smoothing, double resolution, double width) {
     Points p = FreehandHelper::measureLengths(raw);
     p = FreehandHelper::levelStart(p, resolution);
-    p = FreehandHelper::smoothPositions(p, smoothing, resolution);
-    p = FreehandHelper::smoothPositions(p, smoothing * 0.8, resolution);
-    p = FreehandHelper::smoothPositions(p, smoothing * 0.6, resolution);
-    p = FreehandHelper::thin(p, 10 / resolution);
-    p = FreehandHelper::controlPoints(p);
-    p = FreehandHelper::smoothWeights(FreehandHelper::smoothWeights(p));
-    p = FreehandHelper::segmentize(p);
-    p = FreehandHelper::smoothWeights(FreehandHelper::smoothWeights(p));
-    p = FreehandHelper::weightScale(p, 0, 1, 0.3);
-    p = FreehandHelper::smoothPositions(p, smoothing * 0.6, resolution);
-    p = FreehandHelper::smoothPositions(p, smoothing * 0.2, resolution);
+    p = FreehandHelper::smoothCenterLine(std::move(p), smoothing, resolution);
     return FreehandHelper::outline(p, width, 0.05, 3);
 }
 

@@ -292,6 +292,20 @@ Points FreehandHelper::weightScale(Points p, double low, double high, double amo
     return p;
 }
 
+Points FreehandHelper::smoothCenterLine(Points p, double smoothing, double resolution) {
+    p = smoothPositions(std::move(p), smoothing, resolution);
+    p = smoothPositions(std::move(p), smoothing * 0.8, resolution);
+    p = smoothPositions(std::move(p), smoothing * 0.6, resolution);
+    p = thin(p, 10 / resolution);
+    p = controlPoints(std::move(p));
+    p = smoothWeights(smoothWeights(std::move(p)));
+    p = segmentize(p);
+    p = smoothWeights(smoothWeights(std::move(p)));
+    p = weightScale(std::move(p), 0, 1.0, 0.3);
+    p = smoothPositions(std::move(p), smoothing * 0.6, resolution);
+    return smoothPositions(std::move(p), smoothing * 0.2, resolution);
+}
+
 double FreehandHelper::sidePoints(double baseWidth, const Point& p, const Point& previous, const Point& next,
                                   double variability, Points& left, Points& right) {
     const double W = baseWidth, v = variability;

@@ -60,6 +60,11 @@ public:
     static Points splitSegment(const Point& a, const Point& b);
     static Points segmentize(const Points& p);
     static Points weightScale(Points p, double low, double high, double amount);
+    // The smoothed, weighted centre line the outline is built around, from
+    // samples already corrected and rescaled: three smoothing passes,
+    // thinning, control points, segments with their weights smoothed and
+    // scaled, and two light smoothing passes.
+    static Points smoothCenterLine(Points p, double smoothing, double resolution);
     // Appends one side point to each list and returns the sample's full width.
     static double sidePoints(double baseWidth, const Point& p, const Point& previous, const Point& next,
                              double variability, Points& left, Points& right);

@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <cmath>
 #include <limits>
+#include <utility>
 
 #include "core/AppLogic.h"
 #include "editor/EditorHooks.h"
@@ -108,17 +109,7 @@ void ObjFreehand::buildOutline() {
         p = FreehandHelper::fitRectangle(p, strength).first;
     p = FreehandHelper::rescale(p, rawRect.x1, rawRect.y1, rawRect.width, rawRect.height, rect.width,
                                 rect.height);
-    p = FreehandHelper::smoothPositions(p, smoothing, resolution);
-    p = FreehandHelper::smoothPositions(p, smoothing * 0.8, resolution);
-    p = FreehandHelper::smoothPositions(p, smoothing * 0.6, resolution);
-    p = FreehandHelper::thin(p, 10 / resolution);
-    p = FreehandHelper::controlPoints(p);
-    p = FreehandHelper::smoothWeights(FreehandHelper::smoothWeights(p));
-    p = FreehandHelper::segmentize(p);
-    p = FreehandHelper::smoothWeights(FreehandHelper::smoothWeights(p));
-    p = FreehandHelper::weightScale(p, 0, 1.0, 0.3);
-    p = FreehandHelper::smoothPositions(p, smoothing * 0.6, resolution);
-    segmentizedPoints = FreehandHelper::smoothPositions(p, smoothing * 0.2, resolution);
+    segmentizedPoints = FreehandHelper::smoothCenterLine(std::move(p), smoothing, resolution);
     shape = FreehandHelper::outline(segmentizedPoints, dpr() * widthAt(), variability, capStyle);
     kit::Path path = FreehandHelper::bezierPath(shape, rawRect);
     if (!path.isEmpty()) path.closeSubpath();
