@@ -31,12 +31,9 @@ ObjArrow::ObjArrow(ObjectHandlers* parentManager, const kit::LayerPtr& drawing, 
     style = clampStyle(parseIntOr(loadOption("arrowStyle", "0"), 0));
     shape = kit::ShapeLayer::make();
     layer = shape;
-    shape->setShouldRasterize(false);
-    shape->setMagnificationFilter(kit::ScalingFilter::Nearest);
     for (const char* word : {"point-1", "point-2", "point-curve"})
         knobs.push_back(std::make_unique<Knob>(lcontrol, word));
-    if (drawing) drawing->addSublayer(shape);
-    if (control) control->addSublayer(lcontrol);
+    attachLayers(drawing, control);
 }
 
 void ObjArrow::draw() {

@@ -72,10 +72,7 @@ ObjConceal::ObjConceal(ObjectHandlers* parentManager, const kit::LayerPtr& drawi
     lbitmap->setHidden(true);
     layer->addSublayer(lbitmap);
     addResizeKnobs(*this);
-    layer->setShouldRasterize(false);
-    layer->setMagnificationFilter(kit::ScalingFilter::Nearest);
-    if (drawing) drawing->addSublayer(layer);
-    if (control) control->addSublayer(lcontrol);
+    attachLayers(drawing, control);
 }
 
 // ---- Rendering --------------------------------------------------------------

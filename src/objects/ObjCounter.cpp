@@ -37,10 +37,7 @@ ObjCounter::ObjCounter(ObjectHandlers* parentManager, const kit::LayerPtr& drawi
     ltext->setFont(kit::Font::system(11, kit::FontWeight::Medium));
     shape->addSublayer(ltext);
     knobs.push_back(std::make_unique<Knob>(lcontrol, "point-rotate"));
-    shape->setShouldRasterize(false);
-    shape->setMagnificationFilter(kit::ScalingFilter::Nearest);
-    if (drawing) drawing->addSublayer(shape);
-    if (control) control->addSublayer(lcontrol);
+    attachLayers(drawing, control);
 }
 
 double ObjCounter::radius() const {

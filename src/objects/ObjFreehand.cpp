@@ -55,10 +55,7 @@ ObjFreehand::ObjFreehand(ObjectHandlers* parentManager, const kit::LayerPtr& dra
     lline->setLineCap(kit::LineCap::Round);
     lline->setLineJoin(kit::LineJoin::Round);
     addResizeKnobs(*this);
-    shapeLayer->setShouldRasterize(false);
-    shapeLayer->setMagnificationFilter(kit::ScalingFilter::Nearest);
-    if (drawing) drawing->addSublayer(shapeLayer);
-    if (control) control->addSublayer(lcontrol);
+    attachLayers(drawing, control);
 }
 
 double ObjFreehand::widthAt() const {

@@ -73,10 +73,7 @@ ObjLine::ObjLine(ObjectHandlers* parentManager, const kit::LayerPtr& drawing, co
     shape->setLineJoin(kit::LineJoin::Round);
     knobs.push_back(std::make_unique<Knob>(lcontrol, "point-1"));
     knobs.push_back(std::make_unique<Knob>(lcontrol, "point-2"));
-    shape->setShouldRasterize(false);
-    shape->setMagnificationFilter(kit::ScalingFilter::Nearest);
-    if (drawing) drawing->addSublayer(shape);
-    if (control) control->addSublayer(lcontrol);
+    attachLayers(drawing, control);
 }
 
 void ObjLine::draw() {

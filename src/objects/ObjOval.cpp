@@ -34,10 +34,7 @@ ObjOval::ObjOval(ObjectHandlers* parentManager, const kit::LayerPtr& drawing, co
     shapeLayer->setFillColor(std::nullopt);
     shapeLayer->setLineJoin(kit::LineJoin::Round);
     addResizeKnobs(*this);
-    shapeLayer->setShouldRasterize(false);
-    shapeLayer->setMagnificationFilter(kit::ScalingFilter::Nearest);
-    if (drawing) drawing->addSublayer(shapeLayer);
-    if (control) control->addSublayer(lcontrol);
+    attachLayers(drawing, control);
 }
 
 double ObjOval::lineEntry() const {

@@ -61,10 +61,7 @@ ObjRectangle::ObjRectangle(ObjectHandlers* parentManager, const kit::LayerPtr& d
     layer->setBorderColor(color);
     layer->setCornerRadius(3 * d);
     addResizeKnobs(*this);
-    layer->setShouldRasterize(false);
-    layer->setMagnificationFilter(kit::ScalingFilter::Nearest);
-    if (drawing) drawing->addSublayer(layer);
-    if (control) control->addSublayer(lcontrol);
+    attachLayers(drawing, control);
     wantsSpotlight = false;
 }
 

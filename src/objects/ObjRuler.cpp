@@ -18,10 +18,7 @@ ObjRuler::ObjRuler(ObjectHandlers* parentManager, const kit::LayerPtr& drawing, 
     shape->setFillColor(color);
     knobs.push_back(std::make_unique<Knob>(lcontrol, "b-resize"));
     knobs.push_back(std::make_unique<Knob>(lcontrol, "t-resize"));
-    shape->setShouldRasterize(false);
-    shape->setMagnificationFilter(kit::ScalingFilter::Nearest);
-    if (drawing) drawing->addSublayer(shape);
-    if (control) control->addSublayer(lcontrol);
+    attachLayers(drawing, control);
 }
 
 double ObjRuler::viewDpr() {

@@ -76,10 +76,7 @@ ObjText::ObjText(ObjectHandlers* parentManager, const kit::LayerPtr& drawing, co
     for (const char* word : {"point-pointer", "l-resize", "r-resize"})
         knobs.push_back(std::make_unique<Knob>(lcontrol, word));
     maxWidth = fs() * 8 + 188;
-    layer->setShouldRasterize(false);
-    layer->setMagnificationFilter(kit::ScalingFilter::Nearest);
-    if (drawing) drawing->addSublayer(layer);
-    if (control) control->addSublayer(lcontrol);
+    attachLayers(drawing, control);
 }
 
 ObjText::~ObjText() {

@@ -69,6 +69,13 @@ ProtoObject::ProtoObject(ObjectHandlers* parentManager, const kit::LayerPtr&, co
 
 ProtoObject::~ProtoObject() = default;
 
+void ProtoObject::attachLayers(const kit::LayerPtr& drawing, const kit::LayerPtr& control) {
+    layer->setShouldRasterize(false);
+    layer->setMagnificationFilter(kit::ScalingFilter::Nearest);
+    if (drawing) drawing->addSublayer(layer);
+    if (control) control->addSublayer(lcontrol);
+}
+
 std::string ProtoObject::optionKey(const std::string& key) const {
     return "Kadrix." + className() + ": " + key;
 }

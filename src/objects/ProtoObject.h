@@ -176,4 +176,8 @@ protected:
     // "size" (1 when none is stored or it is no number). Read by the subclass,
     // whose class name the option key needs.
     void loadStoredSize();
+    // The last step of every initialiser: the drawing layer kept sharp while
+    // edited (no cached bitmap, nearest-neighbour scaling) and hung, with the
+    // knobs' layer, into the editor's layers where there are any.
+    void attachLayers(const kit::LayerPtr& drawing, const kit::LayerPtr& control);
 };
