@@ -81,11 +81,7 @@ void ObjArrow::draw() {
         shape->setPath({});
     }
     if (state == "selected") {
-        const double k = 1 / d;
-        kit::Point p0 = imageToView({rect.x1, rect.y1}) * k;
-        kit::Point e = p0 + kit::Point{rect.width, rect.height} * (z * k);
-        double beta = std::atan2(rect.height, rect.width);
-        kit::Point u = z < 2 ? kit::Point{7 * std::cos(beta), 7 * std::sin(beta)} : kit::Point{0, 0};
+        auto [p0, e, u] = vectorEnds();
         double t = 0;
         if (d == 1 && midpa == 0) {
             auto [o1, o2] = ArrHelper::alignment(width);
@@ -126,12 +122,7 @@ void ObjArrow::mouseDrag(const kit::Event* event, kit::Point p, int) {
     const bool shift = eventHas(event, kit::ModifierFlag::Shift);
     if (state == "creating") {
         dragFarCorner(q);
-        if (shift) {
-            if (std::fabs(rect.width) <= std::fabs(rect.height))
-                rect.width = 0;
-            else
-                rect.height = 0;
-        }
+        if (shift) keepLongerAxis(rect);
         reversed = eventHas(event, kit::ModifierFlag::Command);
     } else if (state == "point-curve") {
         rect = mouseDownRect;

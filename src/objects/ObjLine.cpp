@@ -44,6 +44,13 @@ double distanceToLine(const Rect& r, kit::Point q) {
     return std::fabs((r.y1 - q.y) * r.width - (r.x1 - q.x) * r.height) / std::hypot(r.width, r.height);
 }
 
+void keepLongerAxis(Rect& rect) {
+    if (std::fabs(rect.width) > std::fabs(rect.height))
+        rect.height = 0;
+    else
+        rect.width = 0;
+}
+
 void dragVector(Rect& rect, const Rect& mouseDownRect, const std::string& state, double dx, double dy) {
     rect = mouseDownRect;
     if (state == "move") {
@@ -106,11 +113,7 @@ void ObjLine::draw() {
     else
         shape->setLineDashPattern({});
     if (state == "selected") {
-        const double k = 1 / d;
-        kit::Point p0 = imageToView({rect.x1, rect.y1}) * k;
-        kit::Point e = p0 + kit::Point{rect.width, rect.height} * (z * k);
-        double beta = std::atan2(rect.height, rect.width);
-        kit::Point u = z < 2 ? kit::Point{7 * std::cos(beta), 7 * std::sin(beta)} : kit::Point{0, 0};
+        auto [p0, e, u] = vectorEnds();
         knobs[0]->draw(p0.x - u.x, p0.y - u.y);
         knobs[1]->draw(e.x + u.x, e.y + u.y);
     }
@@ -131,12 +134,7 @@ void ObjLine::mouseDrag(const kit::Event* event, kit::Point p, int) {
     const bool shift = eventHas(event, kit::ModifierFlag::Shift);
     if (state == "creating") {
         dragFarCorner(q);
-        if (shift) {
-            if (std::fabs(rect.width) > std::fabs(rect.height))
-                rect.height = 0;
-            else
-                rect.width = 0;
-        }
+        if (shift) keepLongerAxis(rect);
     } else if (state == "move" || state.find("point") != std::string::npos) {
         kit::Point d = dragDelta(q, shift);
         dragVector(rect, mouseDownRect, state, d.x, d.y);

@@ -36,5 +36,7 @@ public:
 void nudgeVector(Rect& rect, const KeyEvt& key, double step);
 // The distance of q from the infinite line through (x1, y1) along (width, height).
 double distanceToLine(const Rect& rect, kit::Point q);
+// Shift while creating: the vector keeps only its longer axis (on a tie, the vertical one).
+void keepLongerAxis(Rect& rect);
 // The drag of a line-like object in "move", "point-1" or "point-2".
 void dragVector(Rect& rect, const Rect& mouseDownRect, const std::string& state, double dx, double dy);

@@ -343,6 +343,15 @@ bool ProtoObject::withinSpan(kit::Point q, double t) const {
     return q.x > x0 - t && q.x < x1 + t && q.y > y0 - t && q.y < y1 + t;
 }
 
+ProtoObject::VectorEnds ProtoObject::vectorEnds() const {
+    const double z = zoom(), k = 1 / dpr();
+    kit::Point p0 = imageToView({rect.x1, rect.y1}) * k;
+    kit::Point e = p0 + kit::Point{rect.width, rect.height} * (z * k);
+    double beta = std::atan2(rect.height, rect.width);
+    kit::Point u = z < 2 ? kit::Point{7 * std::cos(beta), 7 * std::sin(beta)} : kit::Point{0, 0};
+    return {p0, e, u};
+}
+
 void ProtoObject::mouseUp(const kit::Event*, kit::Point, int) {
     select();
     layoutRequest = 1;

@@ -129,6 +129,13 @@ protected:
     std::optional<std::string> knobFirst(kit::Point p) const;
     // The rect's span on each axis, widened by t on both sides, contains q (strictly).
     bool withinSpan(kit::Point q, double t) const;
+    // Where a line-like object's end knobs go, in view points: the start and
+    // end of its vector on the view, and how far each knob sits out beyond
+    // its end along the line (7 points below zoom 2, none from there up).
+    struct VectorEnds {
+        kit::Point start, end, out;
+    };
+    VectorEnds vectorEnds() const;
     // Whether a shown knob lies under a canvas point.
     bool knobHit(const Knob& knob, kit::Point p) const;
     // The first shown knob under the point, in creation order.
