@@ -59,8 +59,7 @@ ObjFreehand::ObjFreehand(ObjectHandlers* parentManager, const kit::LayerPtr& dra
 }
 
 double ObjFreehand::widthAt() const {
-    if (widths.empty()) return 0;
-    return widths[size_t(std::min<int>(clampSize(size), int(widths.size()) - 1))];
+    return tableAt(widths, clampSize(size));
 }
 
 Rect ObjFreehand::strokeBounds(const std::vector<Point>& pts) {

@@ -38,8 +38,7 @@ ObjOval::ObjOval(ObjectHandlers* parentManager, const kit::LayerPtr& drawing, co
 }
 
 double ObjOval::lineEntry() const {
-    if (widths.empty()) return 0;
-    return widths[size_t(std::min<int>(clampSize(size), int(widths.size()) - 1))];
+    return tableAt(widths, clampSize(size));
 }
 
 std::string ObjOval::geometryKey() const {

@@ -66,7 +66,7 @@ ObjRectangle::ObjRectangle(ObjectHandlers* parentManager, const kit::LayerPtr& d
 }
 
 double ObjRectangle::w0() const {
-    return widths[size_t(clampSize(size))];
+    return tableAt(widths, clampSize(size));
 }
 
 double ObjRectangle::cornerRadiusPoints() const {

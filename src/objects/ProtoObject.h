@@ -53,6 +53,15 @@ T tableAt(const T (&table)[N], int64_t index) {
     if (index >= int64_t(N)) return table[N - 1];
     return table[index];
 }
+// The same for a table held in a vector (one a subclass may replace); an
+// empty table gives zero.
+template <class T>
+T tableAt(const std::vector<T>& table, int64_t index) {
+    if (table.empty()) return T{};
+    if (index < 0) return table.front();
+    if (index >= int64_t(table.size())) return table.back();
+    return table[size_t(index)];
+}
 
 class ProtoObject : public std::enable_shared_from_this<ProtoObject> {
 public:
