@@ -325,10 +325,7 @@ void ObjConceal::setValue(const std::string& key, const std::string& value) {
 }
 
 std::string ObjConceal::dump() {
-    return encode(
-        {{"rect", {{"x1", rect.x1}, {"y1", rect.y1}, {"width", rect.width}, {"height", rect.height}}},
-         {"size", size},
-         {"fillMode", fillMode}});
+    return encode({{"rect", rectRecord(rect)}, {"size", size}, {"fillMode", fillMode}});
 }
 
 bool ObjConceal::restore(const std::string& json) {

@@ -391,8 +391,7 @@ std::string ObjFreehand::dump() {
     j["smoothing"] = smoothing;
     j["capStyle"] = capStyle;
     j["shapeCorrection"] = shapeCorrection;
-    j["rawRect"] = {
-        {"x1", rawRect.x1}, {"y1", rawRect.y1}, {"width", rawRect.width}, {"height", rawRect.height}};
+    j["rawRect"] = rectRecord(rawRect);
     j["pointsHash"] = pointsHash;
     return encode(j);
 }

@@ -470,10 +470,11 @@ void ProtoObject::setValue(const std::string& key, const std::string& value) {
 // ---- Dump ---------------------------------------------------------------
 
 kit::Json ProtoObject::baseRecord() const {
-    return kit::Json{
-        {"rect", {{"x1", rect.x1}, {"y1", rect.y1}, {"width", rect.width}, {"height", rect.height}}},
-        {"size", size},
-        {"color", imaging::hexString(color)}};
+    return kit::Json{{"rect", rectRecord(rect)}, {"size", size}, {"color", imaging::hexString(color)}};
+}
+
+kit::Json ProtoObject::rectRecord(const Rect& r) {
+    return kit::Json{{"x1", r.x1}, {"y1", r.y1}, {"width", r.width}, {"height", r.height}};
 }
 
 std::optional<Rect> ProtoObject::readRect(const kit::Json* value) {

@@ -159,6 +159,8 @@ protected:
     };
     static std::optional<BaseFields> readBase(const kit::Json& record);
     void applyBase(const BaseFields& f);
+    // A rect's record {x1, y1, width, height} and its reading.
+    static kit::Json rectRecord(const Rect& r);
     static std::optional<Rect> readRect(const kit::Json* value);
 
     // Nudge step of the arrow keys: 1 image unit with real pixels, else dpr; ×10 with Shift.
