@@ -126,7 +126,7 @@ bool ObjImage::restore(const std::string& json) {
     bool bg = false, border = true;
     double alpha = 1.0;
     auto hash = kit::json::stringAt(*j, "imageHash");
-    if (!base || !hash || !readRectangleKeys(*j, bg, border, alpha)) return false;
+    if (!base || !hash || !readFillKeys(*j, bg, border, alpha)) return false;
     applyBase(*base);
     showBackground = bg;
     showBorder = border;

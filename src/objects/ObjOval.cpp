@@ -185,11 +185,7 @@ void ObjOval::keyDown(const kit::Event* event, const KeyEvt& key) {
 }
 
 std::optional<std::string> ObjOval::getValue(const std::string& key) {
-    if (key == "fill") {
-        if (!showBackground || backgroundAlpha == 0) return "0";
-        if (backgroundAlpha == 1.0) return "100";
-        return "40";
-    }
+    if (key == "fill") return fillLevel(showBackground, backgroundAlpha);
     return ProtoObject::getValue(key);
 }
 
@@ -209,9 +205,7 @@ void ObjOval::setValue(const std::string& key, const std::string& value) {
 
 std::string ObjOval::dump() {
     kit::Json j = baseRecord();
-    j["showBackground"] = showBackground;
-    j["showBorder"] = showBorder;
-    j["backgroundAlpha"] = backgroundAlpha;
+    writeFillKeys(j, showBackground, showBorder, backgroundAlpha);
     j["shape"] = shape;
     return encode(j);
 }
@@ -220,14 +214,14 @@ bool ObjOval::restore(const std::string& json) {
     auto j = kit::json::parse(json);
     if (!j) return false;
     auto base = readBase(*j);
-    auto bg = kit::json::boolAt(*j, "showBackground"), border = kit::json::boolAt(*j, "showBorder");
-    auto alpha = kit::json::doubleAt(*j, "backgroundAlpha");
+    bool bg = false, border = true;
+    double alpha = 0.3;
     auto sh = kit::json::stringAt(*j, "shape");
-    if (!base || !bg || !border || !alpha || !sh) return false;
+    if (!base || !sh || !readFillKeys(*j, bg, border, alpha)) return false;
     applyBase(*base);
-    showBackground = *bg;
-    showBorder = *border;
-    backgroundAlpha = *alpha;
+    showBackground = bg;
+    showBorder = border;
+    backgroundAlpha = alpha;
     shape = *sh;
     pathStamp = "";
     draw();

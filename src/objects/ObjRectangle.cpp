@@ -14,6 +14,29 @@ const char* const kResizeWords[] = {"bl-resize", "tl-resize", "br-resize", "tr-r
 
 }  // namespace
 
+std::string fillLevel(bool fill, double alpha) {
+    if (!fill || alpha == 0) return "0";
+    if (alpha == 1) return "100";
+    return "40";
+}
+
+void writeFillKeys(kit::Json& j, bool fill, bool border, double alpha) {
+    j["showBackground"] = fill;
+    j["showBorder"] = border;
+    j["backgroundAlpha"] = alpha;
+}
+
+bool readFillKeys(const kit::Json& j, bool& fill, bool& border, double& alpha) {
+    auto b = kit::json::boolAt(j, "showBackground");
+    auto s = kit::json::boolAt(j, "showBorder");
+    auto a = kit::json::doubleAt(j, "backgroundAlpha");
+    if (!b || !s || !a) return false;
+    fill = *b;
+    border = *s;
+    alpha = *a;
+    return true;
+}
+
 void toggleBorderAndFill(int code, bool& border, bool& fill) {
     if (code == 11) {
         if (!border)
@@ -156,11 +179,7 @@ void ObjRectangle::keyDown(const kit::Event* event, const KeyEvt& key) {
 }
 
 std::optional<std::string> ObjRectangle::getValue(const std::string& key) {
-    if (key == "fill") {
-        if (!showBackground || backgroundAlpha == 0) return "0";
-        if (backgroundAlpha == 1) return "100";
-        return "40";
-    }
+    if (key == "fill") return fillLevel(showBackground, backgroundAlpha);
     return ProtoObject::getValue(key);
 }
 
@@ -176,21 +195,8 @@ void ObjRectangle::setValue(const std::string& key, const std::string& value) {
 
 kit::Json ObjRectangle::rectangleRecord() const {
     kit::Json j = baseRecord();
-    j["showBackground"] = showBackground;
-    j["showBorder"] = showBorder;
-    j["backgroundAlpha"] = backgroundAlpha;
+    writeFillKeys(j, showBackground, showBorder, backgroundAlpha);
     return j;
-}
-
-bool ObjRectangle::readRectangleKeys(const kit::Json& j, bool& bg, bool& border, double& alpha) const {
-    auto b = kit::json::boolAt(j, "showBackground");
-    auto s = kit::json::boolAt(j, "showBorder");
-    auto a = kit::json::doubleAt(j, "backgroundAlpha");
-    if (!b || !s || !a) return false;
-    bg = *b;
-    border = *s;
-    alpha = *a;
-    return true;
 }
 
 std::string ObjRectangle::dump() {
@@ -203,7 +209,7 @@ bool ObjRectangle::restore(const std::string& json) {
     auto base = readBase(*j);
     bool bg = false, border = true;
     double alpha = 0.3;
-    if (!base || !readRectangleKeys(*j, bg, border, alpha)) return false;
+    if (!base || !readFillKeys(*j, bg, border, alpha)) return false;
     applyBase(*base);
     showBackground = bg;
     showBorder = border;

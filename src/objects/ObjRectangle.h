@@ -30,14 +30,18 @@ protected:
     // Corner radius in points before the fill-only exception.
     double cornerRadiusPoints() const;
     kit::Json rectangleRecord() const;
-    // Reads the rectangle's own keys; false when one is missing.
-    bool readRectangleKeys(const kit::Json& j, bool& bg, bool& border, double& alpha) const;
     // B, F and the digit keys for border, fill and fill opacity.
     void fillKeys(const kit::Event* event, const KeyEvt& key);
 };
 
 // B (key code 11) and F (3) toggle the border and the fill; the two never end up both off.
 void toggleBorderAndFill(int code, bool& border, bool& fill);
+// The fill level the tool bar shows: "0" without a fill, "100" opaque, else "40".
+std::string fillLevel(bool fill, double alpha);
+// The border and fill keys of a record (showBackground, showBorder,
+// backgroundAlpha), and their reading; false when one is missing.
+void writeFillKeys(kit::Json& j, bool fill, bool border, double alpha);
+bool readFillKeys(const kit::Json& j, bool& fill, bool& border, double& alpha);
 // Creates the eight resize knobs in the order bl, tl, br, tr, l, t, r, b.
 void addResizeKnobs(ProtoObject& object);
 // Places them around `rect` with a margin of half the line plus 6 pixels.
