@@ -300,9 +300,7 @@ void ObjConceal::mouseUp(const kit::Event* event, kit::Point p, int button) {
 }
 
 void ObjConceal::keyDown(const kit::Event*, const KeyEvt& key) {
-    Rect before = rect;
-    baseKeyDown(key);
-    if (rect.width <= 0 && rect.height <= 0) rect = before;
+    baseKeyDownKeepingExtent(key);
     if (key.code >= 123 && key.code <= 126) reconceal();
 }
 

@@ -166,9 +166,7 @@ void ObjOval::mouseUp(const kit::Event*, kit::Point, int) {
 }
 
 void ObjOval::keyDown(const kit::Event* event, const KeyEvt& key) {
-    Rect before = rect;
-    baseKeyDown(key);
-    if (rect.width <= 0 && rect.height <= 0) rect = before;
+    baseKeyDownKeepingExtent(key);
     toggleBorderAndFill(key.code, showBorder, showBackground);
     if (eventHas(event, kit::ModifierFlag::Command)) return;
     if (!isDigitKey(key.code)) return;

@@ -172,9 +172,7 @@ void ObjRectangle::fillKeys(const kit::Event* event, const KeyEvt& key) {
 }
 
 void ObjRectangle::keyDown(const kit::Event* event, const KeyEvt& key) {
-    Rect before = rect;
-    baseKeyDown(key);
-    if (rect.width <= 0 && rect.height <= 0) rect = before;
+    baseKeyDownKeepingExtent(key);
     fillKeys(event, key);
 }
 

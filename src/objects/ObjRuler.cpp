@@ -185,9 +185,7 @@ void ObjRuler::mouseUp(const kit::Event* event, kit::Point p, int button) {
 }
 
 void ObjRuler::keyDown(const kit::Event*, const KeyEvt& key) {
-    Rect before = rect;
-    baseKeyDown(key);
-    if (rect.width <= 0 && rect.height <= 0) rect = before;
+    baseKeyDownKeepingExtent(key);
 }
 
 std::optional<std::string> ObjRuler::getValue(const std::string& key) {

@@ -383,6 +383,12 @@ void ProtoObject::keyDown(const kit::Event*, const KeyEvt& key) {
     baseKeyDown(key);
 }
 
+void ProtoObject::baseKeyDownKeepingExtent(const KeyEvt& key) {
+    Rect before = rect;
+    baseKeyDown(key);
+    if (rect.width <= 0 && rect.height <= 0) rect = before;
+}
+
 void ProtoObject::baseKeyDown(const KeyEvt& key) {
     if (key.code == kKeyEscape) {
         if (parent) parent->deactivate();

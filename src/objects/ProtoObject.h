@@ -124,6 +124,8 @@ protected:
     void baseMouseDown(kit::Point p);
     void baseMouseDrag(const kit::Event* event, kit::Point p);
     void baseKeyDown(const KeyEvt& key);
+    // The same, undone when it would leave neither width nor height positive.
+    void baseKeyDownKeepingExtent(const KeyEvt& key);
     // The creating drag's far corner under the pointer (x rounded up, y down):
     // with Space held the whole rect moves there, otherwise it stretches.
     void dragFarCorner(kit::Point q);
