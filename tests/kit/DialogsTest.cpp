@@ -7,8 +7,12 @@
 #include <QDir>
 #include <QFile>
 #include <QFileDialog>
+#include <QImage>
 #include <QMouseEvent>
+#include <QProcess>
+#include <QStandardPaths>
 #include <QTimer>
+#include <cmath>
 #include <cstdlib>
 #include <functional>
 
@@ -85,6 +89,22 @@ TEST(FilePanels, SavePanelProposesANameAndReportsTheAccessoryChoice) {
     EXPECT_EQ(changes, 1);
 }
 
+namespace {
+
+// The first page of a PDF rendered by pdftoppm at a low resolution.
+QImage renderedPage(const std::string& pdf, const QString& base) {
+    QProcess render;
+    render.start("pdftoppm", {"-png", "-r", "20", "-singlefile", QString::fromStdString(pdf), base});
+    if (!render.waitForFinished(30000) || render.exitCode() != 0) return {};
+    return QImage(base + ".png");
+}
+
+bool isRed(QColor c) {
+    return std::abs(c.red() - 200) < 16 && c.green() < 50 && c.blue() < 50;
+}
+
+}  // namespace
+
 TEST(Print, AnImageBecomesAOnePagePdf) {
     Image img(300, 200);
     img.fill(Color::rgb(200, 30, 30));
@@ -97,6 +117,36 @@ TEST(Print, AnImageBecomesAOnePagePdf) {
     EXPECT_EQ(bytes.count("/Type /Page\n") + bytes.count("/Type /Page "), 1);
     EXPECT_TRUE(bytes.contains("/Image")) << "the picture is in the page";
     EXPECT_FALSE(Print::printImageToPdf(Image(), pdf));
+}
+
+TEST(Print, TheImageIsFittedToATurnedPageWithoutMargins) {
+    if (QStandardPaths::findExecutable("pdftoppm").isEmpty()) GTEST_SKIP() << "needs pdftoppm";
+    struct Case {
+        int w, h;
+        bool landscape;
+    };
+    // A small wide image is enlarged to the page's full width; a square one
+    // also goes landscape; a tall strip goes portrait at the page's height.
+    for (Case c : {Case{300, 200, true}, Case{120, 120, true}, Case{100, 900, false}}) {
+        SCOPED_TRACE(std::to_string(c.w) + "x" + std::to_string(c.h));
+        Image img(c.w, c.h, 2.0);  // the screen's ratio does not change the printed size
+        img.fill(Color::rgb(200, 30, 30));
+        std::string pdf = (home() + "/fit.pdf").toStdString();
+        ASSERT_TRUE(Print::printImageToPdf(img, pdf));
+        QImage page = renderedPage(pdf, home() + "/fit");
+        ASSERT_FALSE(page.isNull());
+        EXPECT_EQ(page.width() > page.height(), c.landscape);
+        EXPECT_TRUE(isRed(page.pixelColor(page.width() / 2, page.height() / 2)));
+        // The picture reaches the page's edge along its limiting side.
+        if (double(c.w) / c.h >= double(page.width()) / page.height()) {
+            EXPECT_TRUE(isRed(page.pixelColor(1, page.height() / 2)));
+            EXPECT_TRUE(isRed(page.pixelColor(page.width() - 2, page.height() / 2)));
+        } else {
+            EXPECT_TRUE(isRed(page.pixelColor(page.width() / 2, 1)));
+            EXPECT_TRUE(isRed(page.pixelColor(page.width() / 2, page.height() - 2)));
+            EXPECT_EQ(page.pixelColor(1, 1), QColor(Qt::white));
+        }
+    }
 }
 
 TEST(Popover, ShowsBesideItsAnchorAndClosesOnAnOutsideClick) {
