@@ -113,10 +113,9 @@ void CtrlHelper::unmute() {
 }
 
 void CtrlHelper::setBubbleOpacity(double value) {
+    // The content and background views take the layer's opacity with it, so
+    // a muted or fading bubble dims as a whole.
     layer()->setOpacity(value);
-    // The content and background views draw apart from the bubble's own layer:
-    // they take its opacity, so a muted or fading bubble dims as a whole.
-    for (const auto& v : subviews()) v->setAlphaValue(value);
 }
 
 void CtrlHelper::unhide() {

@@ -322,7 +322,10 @@ View::View(const Rect& frame) : d_(std::make_unique<Private>()), frame_(frame) {
     layer_->setPosition({0, 0});
     layer_->setBounds(bounds());
     QWidget* w = d_->widget;
-    layer_->setDisplayObserver([w] { w->update(); });
+    layer_->setDisplayObserver([this, w] {
+        w->update();
+        propagateLayerOpacity();
+    });
     d_->dark = isDarkAppearance();
     placeWidget();
 }
@@ -442,6 +445,8 @@ void View::addSubview(std::shared_ptr<View> view, bool above, const View* relati
         w->raise();
     view->placeWidget();
     w->setVisible(!view->hidden_);
+    view->inheritedOpacity_ = propagatedOpacity_;
+    view->applyWidgetOpacity();
     if (oldWindow != view->window()) view->notifyWindowChanged();
 }
 
@@ -453,6 +458,8 @@ void View::removeFromSuperview() {
     d_->widget->hide();
     d_->widget->setParent(nullptr);
     superview_ = nullptr;
+    inheritedOpacity_ = 1;
+    applyWidgetOpacity();
     std::erase_if(sup->subviews_, [&](auto& s) { return s.get() == this; });
     if (oldWindow) notifyWindowChanged();
 }
@@ -490,8 +497,13 @@ bool View::isHiddenOrHasHiddenAncestor() const {
 
 void View::setAlphaValue(double alpha) {
     alpha_ = std::clamp(alpha, 0.0, 1.0);
+    applyWidgetOpacity();
+}
+
+void View::applyWidgetOpacity() {
+    double opacity = alpha_ * inheritedOpacity_;
     QWidget* w = d_->widget;
-    if (alpha_ >= 1) {
+    if (opacity >= 1) {
         w->setGraphicsEffect(nullptr);
         return;
     }
@@ -500,7 +512,19 @@ void View::setAlphaValue(double alpha) {
         effect = new QGraphicsOpacityEffect(w);
         w->setGraphicsEffect(effect);
     }
-    effect->setOpacity(alpha_);
+    effect->setOpacity(opacity);
+}
+
+// The root layer's opacity (as drawn now, animations included) applies to the
+// view's own drawing through the renderer and to its subviews through theirs.
+void View::propagateLayerOpacity() {
+    double opacity = std::clamp(layer_->presented("opacity", layer_->opacity()), 0.0, 1.0);
+    if (opacity == propagatedOpacity_) return;
+    propagatedOpacity_ = opacity;
+    for (auto& s : subviews_) {
+        s->inheritedOpacity_ = opacity;
+        s->applyWidgetOpacity();
+    }
 }
 
 void View::setNeedsDisplay() {

@@ -204,6 +204,12 @@ private:
     Rect frame_;
     bool flipped_ = false, hidden_ = false;
     double alpha_ = 1;
+    // The superview's layer opacity: subviews draw in widgets of their own, so
+    // a fading superview dims them through their widgets.
+    double inheritedOpacity_ = 1;
+    double propagatedOpacity_ = 1;
+    void applyWidgetOpacity();
+    void propagateLayerOpacity();
     unsigned autoresizing_ = Autoresizing::None;
     View* superview_ = nullptr;
     Window* window_ = nullptr;  // set on the content view only

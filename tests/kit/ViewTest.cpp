@@ -225,6 +225,30 @@ TEST(ViewPainting, TheLayerTreeIsDrawnYUp) {
     EXPECT_EQ(img.pixel(40, 5), (PixelBGRA{255, 0, 0, 255})) << "top rows are blue";
 }
 
+TEST(ViewPainting, ALayerOpacityDimsTheSubviewsToo) {
+    auto root = View::make({0, 0, 40, 20});
+    auto child = View::make({0, 0, 20, 20});
+    child->layer()->setBackgroundColor(Color::rgb(255, 0, 0));
+    root->addSubview(child);
+    EXPECT_EQ(root->snapshot(1).pixel(10, 10), (PixelBGRA{0, 0, 255, 255}));
+
+    root->layer()->setOpacity(0.5);
+    PixelBGRA dimmed = root->snapshot(1).pixel(10, 10);
+    EXPECT_NEAR(dimmed.a, 128, 3) << "the subview fades with its superview";
+    EXPECT_NEAR(dimmed.r, 128, 3);
+
+    // A subview added to a faded view fades at once; one taken out is whole again.
+    auto late = View::make({20, 0, 20, 20});
+    late->layer()->setBackgroundColor(Color::rgb(0, 255, 0));
+    root->addSubview(late);
+    EXPECT_NEAR(root->snapshot(1).pixel(30, 10).a, 128, 3);
+    late->removeFromSuperview();
+    EXPECT_EQ(late->snapshot(1).pixel(10, 10), (PixelBGRA{0, 255, 0, 255}));
+
+    root->layer()->setOpacity(1);
+    EXPECT_EQ(root->snapshot(1).pixel(10, 10), (PixelBGRA{0, 0, 255, 255}));
+}
+
 TEST(ViewHierarchy, OrderRemovalAndLifetime) {
     auto root = View::make({0, 0, 100, 100});
     auto a = View::make(), b = View::make(), c = View::make();
