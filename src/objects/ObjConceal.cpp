@@ -3,7 +3,7 @@
 #include <cmath>
 #include <random>
 
-#include "core/AppLogic.h"
+#include "objects/ObjectsCore.h"
 #include "editor/EditorHooks.h"
 #include "editor/Framer.h"
 #include "editor/ObjectHandlers.h"
@@ -37,7 +37,7 @@ int colorDiff(const imaging::SampledColor& a, const imaging::SampledColor& b) {
 }
 
 imaging::Capture currentCapture() {
-    return AppLogic::shared ? AppLogic::shared->capture() : imaging::Capture{};
+    return ObjectsCore::shared ? ObjectsCore::shared->capture() : imaging::Capture{};
 }
 
 }  // namespace
@@ -94,7 +94,7 @@ void ObjConceal::reconceal() {
     }
     if (area.width <= 0) area.width = 1;
     if (area.height <= 0) area.height = 1;
-    if (!AppLogic::shared || AppLogic::shared->imgPrecompiled.isNull()) return;
+    if (!ObjectsCore::shared || ObjectsCore::shared->imgPrecompiled.isNull()) return;
     if (!(area.width * area.height <= kMaxPixels)) {
         oops("reconceal()", "Can't create context");
         return;
@@ -152,10 +152,10 @@ void ObjConceal::postReconceal(const kit::Image& ctx, const Rect& area) {
 
 kit::Image ObjConceal::sourceImage() {
     normalizeRect();
-    if (rect.width <= 0 || rect.height <= 0 || !AppLogic::shared || AppLogic::shared->imgSource.isNull())
+    if (rect.width <= 0 || rect.height <= 0 || !ObjectsCore::shared || ObjectsCore::shared->imgSource.isNull())
         return {};
     if (!(rect.width * rect.height <= kMaxPixels)) return {};
-    return capturePixels(AppLogic::shared->capture(), (long long)std::floor(rect.x1),
+    return capturePixels(ObjectsCore::shared->capture(), (long long)std::floor(rect.x1),
                          (long long)std::floor(rect.y1), int(rect.width), int(rect.height));
 }
 

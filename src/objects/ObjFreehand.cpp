@@ -5,7 +5,7 @@
 #include <limits>
 #include <utility>
 
-#include "core/AppLogic.h"
+#include "objects/ObjectsCore.h"
 #include "editor/EditorHooks.h"
 #include "editor/Framer.h"
 #include "editor/ObjectHandlers.h"
@@ -124,7 +124,7 @@ void ObjFreehand::finishStroke() {
     if (shapeCorrection.empty()) return;
     buildOutline();
     if (editorHooks().undoSave) editorHooks().undoSave("");
-    if (AppLogic::shared) AppLogic::shared->refreshToolSettings();
+    if (ObjectsCore::shared) ObjectsCore::shared->refreshToolSettings();
 }
 
 // ---- Drawing ------------------------------------------------------------------
@@ -496,8 +496,8 @@ bool ObjHighlighter::restore(const std::string& json) {
 void ObjHighlighter::recolor() {
     // A stroke drawn along one pixel row (a Shift-locked line) has bounds of
     // no height, yet lies over pixels like any other: one side is enough.
-    if (!(rawRect.width > 0 || rawRect.height > 0) || !AppLogic::shared) return;
-    imaging::Capture capture = AppLogic::shared->capture();
+    if (!(rawRect.width > 0 || rawRect.height > 0) || !ObjectsCore::shared) return;
+    imaging::Capture capture = ObjectsCore::shared->capture();
     if (capture.pixels.isNull()) return;
     // Every read goes through the one bounds-checked mapping of the capture's
     // pixels, so a cropped screenshot samples the pixels under the stroke and

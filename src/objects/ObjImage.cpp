@@ -2,7 +2,7 @@
 
 #include <cmath>
 
-#include "core/AppLogic.h"
+#include "objects/ObjectsCore.h"
 #include "editor/EditorHooks.h"
 #include "editor/Framer.h"
 #include "editor/ObjectHandlers.h"
@@ -147,7 +147,7 @@ void ObjImage::saveGIF() {
             "The images should overlap",
             "To create GIF with two frames, position overlay image on top of the original screenshot.");
     };
-    if (image.isNull() || !AppLogic::shared || AppLogic::shared->imgPrecompiled.isNull()) return noOverlap();
+    if (image.isNull() || !ObjectsCore::shared || ObjectsCore::shared->imgPrecompiled.isNull()) return noOverlap();
     // Both frames cover the part of the overlay that lies on the screenshot,
     // at one size: the screenshot's pixels there (read through the capture's
     // one mapping, so a cropped screenshot gives the pixels under it) and the
@@ -157,7 +157,7 @@ void ObjImage::saveGIF() {
     kit::Rect overlap = own.intersection(src.toKit().standardized()).integral().intersection(own.integral());
     const int ow = int(overlap.width()), oh = int(overlap.height());
     if (ow <= 0 || oh <= 0) return noOverlap();
-    kit::Image under = capturePixels(AppLogic::shared->capture(), (long long)overlap.minX(),
+    kit::Image under = capturePixels(ObjectsCore::shared->capture(), (long long)overlap.minX(),
                                      (long long)overlap.minY(), ow, oh);
     if (under.isNull()) return noOverlap();
     const double iw = image.width(), ih = image.height();
@@ -170,5 +170,5 @@ void ObjImage::saveGIF() {
     if (mine.isNull()) return noOverlap();
     if (mine.width() != ow || mine.height() != oh) mine = mine.scaled(ow, oh);
     if (mine.isNull()) return noOverlap();
-    AppLogic::shared->saveGIF(mine, under, 0.4, Settings::shared().defaultFolderURL().value_or(""));
+    ObjectsCore::shared->saveGIF(mine, under, 0.4, Settings::shared().defaultFolderURL().value_or(""));
 }

@@ -2,7 +2,7 @@
 
 #include <cmath>
 
-#include "core/AppLogic.h"
+#include "objects/ObjectsCore.h"
 #include "editor/EditorHooks.h"
 #include "editor/Framer.h"
 #include "editor/ObjectHandlers.h"
@@ -426,7 +426,7 @@ void ObjText::mouseDown(const kit::Event* event, kit::Point p, int) {
             f._zoom.set(1.0);
             f.setOffset(q, p);
             f.constrainPan(false);
-            if (AppLogic::shared) AppLogic::shared->updateStatus();
+            if (ObjectsCore::shared) ObjectsCore::shared->updateStatus();
             layoutRequest = 1;
         }
         startEditing();

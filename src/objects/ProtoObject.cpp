@@ -2,7 +2,7 @@
 
 #include <cmath>
 
-#include "core/AppLogic.h"
+#include "objects/ObjectsCore.h"
 #include "editor/EditorHooks.h"
 #include "editor/Framer.h"
 #include "editor/ObjectHandlers.h"
@@ -117,7 +117,7 @@ kit::Point ProtoObject::imageToView(kit::Point p) {
 }
 
 void ProtoObject::reportSelectionMode(const std::string& mode) {
-    if (AppLogic::shared) AppLogic::shared->selectionModeChanged(mode);
+    if (ObjectsCore::shared) ObjectsCore::shared->selectionModeChanged(mode);
 }
 
 void ProtoObject::telemetryEvent(const std::string& name, const kit::Json& data) {

@@ -52,7 +52,7 @@ void ObjectsTest::SetUp() {
         if (k.rfind("Kadrix.", 0) == 0) forget(k);
     Settings::shared().setRealPixels(false);
     Settings::shared().setDefaultColor("#F44723");
-    AppLogic::shared = &app;
+    ObjectsCore::shared = &app;
     seen_.clear();
     for (const auto& e : Telemetry::shared().events()) seen_.insert(e.value("evtid", int64_t(0)));
     editorHooks() = EditorHooks{};
@@ -61,7 +61,7 @@ void ObjectsTest::SetUp() {
 }
 
 void ObjectsTest::TearDown() {
-    AppLogic::shared = nullptr;
+    ObjectsCore::shared = nullptr;
     editorHooks() = EditorHooks{};
 }
 

@@ -10,7 +10,7 @@
 #include <string>
 #include <vector>
 
-#include "core/AppLogic.h"
+#include "objects/ObjectsCore.h"
 #include "editor/EditorHooks.h"
 #include "editor/Framer.h"
 #include "editor/ObjectHandlers.h"
@@ -42,7 +42,7 @@ public:
     }
 };
 
-class FakeAppLogic : public AppLogic {
+class FakeAppLogic : public ObjectsCore {
 public:
     std::vector<std::string> modes;
     imaging::Capture current;

@@ -2,19 +2,19 @@
 // The application core as the annotation objects see it: the current
 // screenshot and its pixels, the editor's selection mode and status, and the
 // before/after GIF. The core implements these; the objects reach the one
-// instance through `AppLogic::shared`, which is null until the core exists
+// instance through `ObjectsCore::shared`, which is null until the core exists
 // (then the objects skip these calls).
 #include <string>
 
 #include "imaging/Capture.h"
 #include "kit/Image.h"
 
-class AppLogic {
+class ObjectsCore {
 public:
-    virtual ~AppLogic() = default;
+    virtual ~ObjectsCore() = default;
 
     // The one instance, set by the core when it is created (tests set a double).
-    static inline AppLogic* shared = nullptr;
+    static inline ObjectsCore* shared = nullptr;
 
     kit::Image imgPrecompiled;  // the current screenshot; null when none is loaded
     kit::Image imgSource;       // the capture's source image
