@@ -60,7 +60,7 @@ void ObjArrow::draw() {
     width = w;
     const kit::Color col = state == "highlighted" ? kHighlightColor : color;
     if (type == 0) {
-        ArrHelper::drawHead(*shape, col, s.x, s.y, v.x, v.y, clampSize(size), style);
+        ArrHelper::drawHead(*shape, col, s.x, s.y, v.x, v.y, size, style);
     } else if (type == 1 || type == 2) {
         if (midpa == 0) {
             radius = 0;

@@ -1,6 +1,7 @@
 #include "objects/ObjConceal.h"
 
 #include <cmath>
+#include <optional>
 #include <random>
 
 #include "objects/ObjectsCore.h"
@@ -38,6 +39,27 @@ int colorDiff(const imaging::SampledColor& a, const imaging::SampledColor& b) {
 
 imaging::Capture currentCapture() {
     return ObjectsCore::shared ? ObjectsCore::shared->capture() : imaging::Capture{};
+}
+
+// The part of a standardised region that lies on the image, in object
+// coordinates, clipped on all four sides; nothing when none of it does. A
+// side of no length (a region one click wide) covers one pixel of the image.
+std::optional<Rect> partOnImage(const Rect& region) {
+    const Rect& crop = Framer::shared().crop;
+    const Rect& source = Framer::shared().source;
+    auto clip = [](double lo, double len, double imgLo, double imgHi) -> std::optional<std::pair<double, double>> {
+        if (len <= 0) {
+            if (lo < imgLo || lo >= imgHi) return std::nullopt;
+            return std::pair{lo, 1.0};
+        }
+        const double a = std::max(lo, imgLo), b = std::min(lo + len, imgHi);
+        if (!(b > a)) return std::nullopt;
+        return std::pair{a, b - a};
+    };
+    auto x = clip(region.x1, region.width, source.x1 - crop.x1, source.x1 + source.width - crop.x1);
+    auto y = clip(region.y1, region.height, source.y1 - crop.y1, source.y1 + source.height - crop.y1);
+    if (!x || !y) return std::nullopt;
+    return Rect{x->first, y->first, x->second, y->second};
 }
 
 }  // namespace
@@ -79,22 +101,21 @@ ObjConceal::ObjConceal(ObjectHandlers* parentManager, const kit::LayerPtr& drawi
 
 void ObjConceal::reconceal() {
     if (rect.width == 0 && rect.height == 0) return;
-    // The render covers the part of the region inside the image's left and
-    // bottom edges. The object keeps its own rect, so a region dragged off
-    // the image and back comes back whole.
-    Rect area = Rect::fromKit(rect.toKit().standardized());
-    const Rect& crop = Framer::shared().crop;
-    if (area.x1 + crop.x1 < 0) {
-        area.width = area.x1 + area.width + crop.x1;
-        area.x1 = -crop.x1;
-    }
-    if (area.y1 + crop.y1 < 0) {
-        area.height = area.y1 + area.height + crop.y1;
-        area.y1 = -crop.y1;
-    }
-    if (area.width <= 0) area.width = 1;
-    if (area.height <= 0) area.height = 1;
     if (!ObjectsCore::shared || ObjectsCore::shared->imgPrecompiled.isNull()) return;
+    // The render covers only the part of the region on the image. The object
+    // keeps its own rect, so a region dragged off the image and back comes
+    // back whole.
+    const Rect region = Rect::fromKit(rect.toKit().standardized());
+    const std::optional<Rect> onImage = partOnImage(region);
+    if (!onImage) {
+        // Nothing of it lies on the image: it conceals nothing and draws nothing.
+        lbitmap->setContents(kit::Image{});
+        lbitmap->setFrame({0, 0, 0, 0});
+        lbitmap->setHidden(false);
+        layer->setBorderWidth(0);
+        return;
+    }
+    const Rect area = *onImage;
     if (!(area.width * area.height <= kMaxPixels)) {
         oops("reconceal()", "Can't create context");
         return;
@@ -120,7 +141,10 @@ void ObjConceal::reconceal() {
             double right = std::round(rect.x1 + r.x() + r.width()) + 2;
             double top = std::round(rect.y1 + r.y() + r.height()) + 2;
             Rect lineArea{left, bottom, right - left, top - bottom};
-            double ox = std::round(r.x()) - 2, oy = std::round(r.y()) - 2;
+            // Line rectangles are relative to the region's corner; the
+            // context starts where the region meets the image.
+            double ox = std::round(r.x()) - 2 + (region.x1 - area.x1);
+            double oy = std::round(r.y()) - 2 + (region.y1 - area.y1);
             if (mode.find("pixelate") != std::string::npos)
                 pixelateFill(ctx, lineArea, ox, oy);
             else
@@ -163,7 +187,8 @@ void ObjConceal::pixelateFill(kit::Image& ctx, const Rect& area, double ox, doub
     const imaging::Capture capture = currentCapture();
     const double W = area.width, H = area.height;
     const double base = std::min(std::round(std::min(W, H) / 6), 5 * dpr());
-    const double cell = std::round(std::pow(1.35, size) * base);
+    // A size far outside the tool's range still gives a finite cell.
+    const double cell = std::round(std::pow(1.35, std::clamp(size, -64, 64)) * base);
     std::vector<kit::Rect> tiles = imaging::tileGrid(area.toKit(), cell, random01());
     const double t = std::min(W, H) / 7;
     auto containing = [&](kit::Point p) -> const kit::Rect* {
@@ -334,7 +359,7 @@ bool ObjConceal::restore(const std::string& json) {
     auto m = kit::json::stringAt(*j, "fillMode");
     if (!r || !s || !m) return false;
     rect = *r;
-    size = clampSize(*s);
+    size = storedSize(*s);
     fillMode = *m;
     reconceal();
     return true;

@@ -59,7 +59,7 @@ ObjFreehand::ObjFreehand(ObjectHandlers* parentManager, const kit::LayerPtr& dra
 }
 
 double ObjFreehand::widthAt() const {
-    return tableAt(widths, clampSize(size));
+    return tableAt(widths, size);
 }
 
 Rect ObjFreehand::strokeBounds(const std::vector<Point>& pts) {

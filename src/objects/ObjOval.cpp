@@ -38,7 +38,7 @@ ObjOval::ObjOval(ObjectHandlers* parentManager, const kit::LayerPtr& drawing, co
 }
 
 double ObjOval::lineEntry() const {
-    return tableAt(widths, clampSize(size));
+    return tableAt(widths, size);
 }
 
 std::string ObjOval::geometryKey() const {

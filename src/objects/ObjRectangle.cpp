@@ -89,7 +89,7 @@ ObjRectangle::ObjRectangle(ObjectHandlers* parentManager, const kit::LayerPtr& d
 }
 
 double ObjRectangle::w0() const {
-    return tableAt(widths, clampSize(size));
+    return tableAt(widths, size);
 }
 
 double ObjRectangle::cornerRadiusPoints() const {

@@ -93,14 +93,21 @@ void ObjRuler::draw() {
         if (vertical && (tdist + label.width + 4.0) * d + rect.x1 > src.width) tdist = -12.0 - label.width;
         flipIfNeeded = false;
     }
+    // The label's reach is measured on a line of at least one pixel: a
+    // restored or imprinted ruler can have no length (or -0, or a negative
+    // one), which would put the label at infinity and the ruler out of every
+    // later dump.
+    const double length = std::fabs(vertical ? rect.height : rect.width);
+    const double span = length >= 1 ? length : 1.0;
+    if (!std::isfinite(tperc)) tperc = 0.5;
     double ox, oy;
     if (vertical) {
-        tperc = std::clamp(tperc, -30 * d / rect.height, 30 * d / rect.height + 1);
+        tperc = std::clamp(tperc, -30 * d / span, 30 * d / span + 1);
         double ax = rect.x1 + d * tdist, ay = rect.y1 + rect.height * tperc;
         ox = std::round(ax);
         oy = std::round(ay - 0.5 * label.height);
     } else {
-        tperc = std::clamp(tperc, -50 * d / rect.width, 50 * d / rect.width + 1);
+        tperc = std::clamp(tperc, -50 * d / span, 50 * d / span + 1);
         double ax = rect.x1 + rect.width * tperc, ay = rect.y1 + d * tdist;
         ox = std::round(ax - 0.5 * label.width);
         oy = std::round(ay);

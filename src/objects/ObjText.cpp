@@ -12,6 +12,7 @@
 #include "kit/TextMeasure.h"
 #include "objects/OTHelper.h"
 #include "services/Settings.h"
+#include "services/Str.h"
 
 namespace {
 
@@ -21,26 +22,6 @@ constexpr double kLinePadding = 5;
 
 // The text object whose text the shared view is editing now.
 ObjText* editingObject = nullptr;
-
-// Characters as a reader counts them: every code point but combining marks
-// and joiners, so "é" written with a combining accent counts once.
-size_t characterCount(const std::string& s) {
-    size_t n = 0;
-    for (size_t i = 0; i < s.size();) {
-        unsigned char c = static_cast<unsigned char>(s[i]);
-        size_t len = c < 0x80 ? 1 : (c >> 5) == 6 ? 2 : (c >> 4) == 14 ? 3 : 4;
-        uint32_t cp = c;
-        if (len > 1 && i + len <= s.size()) {
-            cp = c & (0xFF >> (len + 1));
-            for (size_t k = 1; k < len; ++k) cp = (cp << 6) | (static_cast<unsigned char>(s[i + k]) & 0x3F);
-        }
-        bool joins = (cp >= 0x300 && cp <= 0x36F) || cp == 0x200D || (cp >= 0xFE00 && cp <= 0xFE0F) ||
-                     (cp >= 0x1F3FB && cp <= 0x1F3FF);
-        if (!joins) ++n;
-        i += len;
-    }
-    return n;
-}
 
 std::string trimmed(const std::string& s) {
     size_t a = s.find_first_not_of(" \t\r\n"), b = s.find_last_not_of(" \t\r\n");
@@ -105,7 +86,7 @@ kit::Color ObjText::textColor() const {
 }
 
 ObjText::Layout ObjText::unitLayout(const std::string& shown) const {
-    const size_t n = characterCount(text);
+    const size_t n = Str::characterCount(text);
     const double k = n <= 40 ? 1.0 : n <= 80 ? 1.25 : n <= 120 ? 1.5 : n <= 160 ? 1.75 : 2.0;
     Layout l;
     l.hInset = k * fs() / 6;
@@ -336,7 +317,7 @@ void ObjText::commit(bool forDump) {
         kit::Json data{{"width", rect.width},
                        {"height", rect.height},
                        {"object", "ObjText"},
-                       {"length", int64_t(characterCount(text))}};
+                       {"length", int64_t(Str::characterCount(text))}};
         if (!initialized) {
             initialized = true;
             data["color"] = imaging::hexString(color);
@@ -543,8 +524,8 @@ void ObjText::changeSize(int step) {
 void ObjText::setValue(const std::string& key, const std::string& value) {
     if (key == "size") {
         const double f = fs();
-        // Clamped like every other size: the font table has no entry past it.
-        size = clampSize(parseIntOr(value, 1));
+        // Taken as given, unlike the base: the font table clamps its own index.
+        size = parseIntOr(value, 1);
         saveOption("size", std::to_string(size));
         maxWidth = maxWidth * fs() / f;
     } else {

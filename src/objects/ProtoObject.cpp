@@ -1,6 +1,7 @@
 #include "objects/ProtoObject.h"
 
 #include <cmath>
+#include <limits>
 
 #include "objects/ObjectsCore.h"
 #include "editor/EditorHooks.h"
@@ -92,13 +93,17 @@ std::string ProtoObject::loadOption(const std::string& key, const std::string& d
 
 void ProtoObject::loadStoredSize() {
     std::string text = loadOption("size", "1");
-    // A stored size outside the tables (edited by hand, or from another
-    // version) is brought back into 0...7 instead of indexing past them.
-    size = text.empty() ? 1 : clampSize(parseIntOr(text, 1));
+    // Taken as stored (a text size of 8 or 9 is valid); the tables clamp
+    // their own index, so a size past them never reads outside.
+    size = text.empty() ? 1 : parseIntOr(text, 1);
 }
 
 int ProtoObject::clampSize(int64_t s) {
     return int(std::clamp<int64_t>(s, 0, 7));
+}
+
+int ProtoObject::storedSize(int64_t s) {
+    return int(std::clamp<int64_t>(s, std::numeric_limits<int>::min(), std::numeric_limits<int>::max()));
 }
 
 // ---- Viewport and neighbours ---------------------------------------------
@@ -496,7 +501,7 @@ std::optional<ProtoObject::BaseFields> ProtoObject::readBase(const kit::Json& re
     auto s = kit::json::intAt(record, "size");
     auto c = kit::json::stringAt(record, "color");
     if (!r || !s || !c) return std::nullopt;
-    return BaseFields{*r, clampSize(*s), imaging::cgColor(*c, 1.0)};
+    return BaseFields{*r, storedSize(*s), imaging::cgColor(*c, 1.0)};
 }
 
 void ProtoObject::applyBase(const BaseFields& f) {

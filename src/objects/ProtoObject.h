@@ -192,6 +192,8 @@ protected:
 
     // Size index as the tables see it (clamped to 0...7).
     static int clampSize(int64_t s);
+    // A size from a dump, as stored (only kept within the range of an int).
+    static int storedSize(int64_t s);
     // The end of every initialiser: the size from the class's stored option
     // "size" (1 when none is stored or it is no number). Read by the subclass,
     // whose class name the option key needs.

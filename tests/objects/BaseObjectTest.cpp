@@ -1,6 +1,8 @@
 // The base object: stored size, tool values, selection, the base editing
 // behaviour (hit test, creation drag, move and resize drags, keys), knobs,
 // held keys and the base dump.
+#include <limits>
+
 #include "Doubles.h"
 #include "kit/Timer.h"
 #include "objects/ObjRectangle.h"
@@ -32,9 +34,21 @@ TEST_F(BaseObjectTest, StoredSizeIsReadPerClassAndFallsBackToOne) {
     EXPECT_EQ(handlers.add<ObjRectangle>()->size, 1);
     store("Kadrix.ObjRectangle: size", "+3");
     EXPECT_EQ(handlers.add<ObjRectangle>()->size, 3);
-    // A size beyond the tables (edited by hand) is brought back into range.
-    store("Kadrix.ObjRectangle: size", "42");
-    EXPECT_EQ(handlers.add<ObjRectangle>()->size, 7);
+    // Sizes past the base's 0...7 are taken as stored; the width table
+    // clamps only its own index, so 8 and 9 reach their own entries.
+    auto borderOf = [&](const std::string& stored) {
+        store("Kadrix.ObjRectangle: size", stored);
+        auto r = handlers.add<ObjRectangle>();
+        r->rect = {10, 10, 50, 50};
+        r->draw();
+        return std::pair{r->size, r->layer->borderWidth()};
+    };
+    EXPECT_EQ(borderOf("8"), (std::pair{8, 21.0}));
+    EXPECT_EQ(borderOf("42"), (std::pair{42, 30.0}));
+    EXPECT_EQ(borderOf("-5"), (std::pair{-5, 1.0}));
+    // A text that overflows an integer does not parse.
+    store("Kadrix.ObjRectangle: size", "99999999999999999999");
+    EXPECT_EQ(handlers.add<ObjRectangle>()->size, 1);
 }
 
 TEST_F(BaseObjectTest, ChangeSizeClampsAndStoresTheOption) {
@@ -260,8 +274,15 @@ TEST_F(BaseObjectTest, BaseRestoreAcceptsOnlyCompleteRecords) {
     EXPECT_EQ(o->rect, (Rect{7, 8, 6, 5}));
     EXPECT_EQ(o->size, 3);
     EXPECT_EQ(o->color, (kit::Color{0, 1, 0, 1}));
-    // A size outside the tables is brought back into range.
+    // A restored size is not clamped: 9 stays 9 and round-trips.
     EXPECT_TRUE(o->restore(R"({"color":"#00ff00","rect":{"height":5,"width":6,"x1":7,"y1":8},"size":9})"));
+    EXPECT_EQ(o->size, 9);
+    EXPECT_NE(o->dump().find("\"size\":9"), std::string::npos);
+    // One past an int is kept within it rather than wrapping to a negative size.
+    EXPECT_TRUE(o->restore(R"({"color":"#00ff00","rect":{"height":5,"width":6,"x1":7,"y1":8},"size":4294967296})"));
+    EXPECT_EQ(o->size, std::numeric_limits<int>::max());
+    // The tool settings bar's way in clamps.
+    o->setValue("size", "9");
     EXPECT_EQ(o->size, 7);
 }
 

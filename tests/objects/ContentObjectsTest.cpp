@@ -117,6 +117,25 @@ TEST_F(ContentObjectsTest, RulerLabelDragAndDump) {
     EXPECT_EQ(s->valueText(), "10px");
 }
 
+TEST_F(ContentObjectsTest, RulerWithoutLengthKeepsAFiniteLabelAndItsDump) {
+    // -0 height (what a vertical ruler of no length dumps as) and negative
+    // lengths: the label stays finite and the ruler stays in later dumps.
+    for (double h : {-0.0, 0.0, -40.0, 0.25}) {
+        auto r = handlers.add<ObjRuler>();
+        const std::string record = std::string(R"({"color":"#F44723","dpr":2,"rect":{"height":)") +
+                                   (std::signbit(h) && h == 0 ? "-0.0" : std::to_string(h)) +
+                                   R"(,"width":5,"x1":10,"y1":10},"size":1,"tdist":20,"tperc":0.5,"vertical":true})";
+        ASSERT_TRUE(r->restore(record)) << h;
+        r->draw();
+        EXPECT_TRUE(std::isfinite(r->tperc)) << h;
+        EXPECT_TRUE(std::isfinite(r->textRect.x1) && std::isfinite(r->textRect.y1)) << h;
+        const std::string again = r->dump();
+        EXPECT_FALSE(again.empty()) << h;
+        auto s = handlers.add<ObjRuler>();
+        EXPECT_TRUE(s->restore(again)) << h;
+    }
+}
+
 // ---- Conceal ------------------------------------------------------------------
 
 TEST_F(ContentObjectsTest, PixelateCoversTheAreaDeterministicallyWithASeed) {
@@ -211,6 +230,54 @@ TEST_F(ContentObjectsTest, ConcealDraggedOffTheImageKeepsItsSize) {
     c->move(30, 0);
     EXPECT_EQ(c->rect, (Rect{10, 10, 50, 40}));
     EXPECT_EQ(c->lbitmap->contents().width(), 50);
+}
+
+TEST_F(ContentObjectsTest, ConcealDrawsOnlyOnTheImageOnEverySide) {
+    capture(200, 100, [](int, int) { return kit::Color{0, 0.5, 0, 1}; });
+    auto c = handlers.add<ObjConceal>();
+    c->setValue("concealType", "pixelate");
+    // Sticking out past the right and top edges: the bitmap ends at the image.
+    c->rect = {180, 80, 50, 40};
+    c->reconceal();
+    EXPECT_EQ(c->lbitmap->contents().width(), 20);
+    EXPECT_EQ(c->lbitmap->contents().height(), 20);
+    EXPECT_EQ(c->lbitmap->frame(), (kit::Rect{0, 0, 20, 20}));
+    // Past the left and bottom edges: the bitmap starts at the image's corner.
+    c->rect = {-20, -10, 50, 40};
+    c->reconceal();
+    EXPECT_EQ(c->lbitmap->frame(), (kit::Rect{20, 10, 30, 30}));
+    // Wholly off the image: nothing drawn, no strip left at the edge.
+    for (Rect off : {Rect{-80, 10, 50, 40}, Rect{250, 10, 50, 40}, Rect{10, -90, 50, 40}, Rect{10, 150, 50, 40}}) {
+        c->rect = off;
+        c->reconceal();
+        EXPECT_TRUE(c->lbitmap->contents().isNull()) << off.x1 << "," << off.y1;
+        EXPECT_EQ(c->layer->borderWidth(), 0);
+    }
+    // A region one click wide still covers one pixel of the image.
+    c->rect = {50, 20, 0, 30};
+    c->reconceal();
+    EXPECT_EQ(c->lbitmap->contents().width(), 1);
+}
+
+TEST_F(ContentObjectsTest, TextConcealPastTheImageEdgeCoversItsLineInPlace) {
+    // The recognised line sits 30 px into a region that starts 20 px left of
+    // and 10 px below the image: its box lands at image x 8...42, y 18...32.
+    capture(200, 100, [](int, int) { return kit::Color{0, 0.5, 0, 1}; });
+    ObjConceal::recognizer() = [](const kit::Image&) {
+        return std::vector<imaging::TextRect>{{kit::Rect{30, 30, 30, 10}, "hello"}};
+    };
+    auto c = handlers.add<ObjConceal>();
+    c->rect = {-20, -10, 100, 60};
+    c->setValue("concealType", "erase-text");
+    const kit::Rect frame = c->lbitmap->frame();
+    ASSERT_EQ(frame, (kit::Rect{20, 10, 80, 50}));
+    // Bitmap (x, y) is image (x, y) here: the region's part starts at the image corner.
+    EXPECT_GT(bitmapAt(*c, 10, 20).a, 0.99);
+    EXPECT_GT(bitmapAt(*c, 40, 30).a, 0.99);
+    EXPECT_LT(bitmapAt(*c, 5, 20).a, 0.01);   // left of the line's box
+    EXPECT_LT(bitmapAt(*c, 45, 20).a, 0.01);  // right of it
+    EXPECT_LT(bitmapAt(*c, 20, 35).a, 0.01);  // above it
+    ObjConceal::recognizer() = nullptr;
 }
 
 TEST_F(ContentObjectsTest, ConcealDragKeysAndDump) {

@@ -360,7 +360,10 @@ TEST_F(HighlighterTest, SizesPastTheEightWidthsStayInTheTable) {
     EXPECT_TRUE(finite(h->shape));
     EXPECT_TRUE(h->restore(
         R"({"capStyle":3,"color":"#FFF68D","pointsHash":"X","rawRect":{"height":1,"width":1,"x1":0,"y1":0},"rect":{"height":1,"width":1,"x1":0,"y1":0},"resolution":1,"shapeCorrection":"h","size":9,"smoothing":0.9})"));
-    EXPECT_EQ(h->size, 7);
+    // Restored as stored; the eight-entry width table gives its last width.
+    EXPECT_EQ(h->size, 9);
+    h->buildOutline();
+    EXPECT_TRUE(finite(h->shape));
 }
 
 }  // namespace

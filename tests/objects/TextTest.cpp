@@ -141,6 +141,13 @@ TEST_F(TextTest, CommitsReportDrawThenEditAndSaveUndo) {
     ASSERT_EQ(edits.size(), 1u);
     EXPECT_EQ(edits[0]["editType"], "text");
     EXPECT_EQ(edits[0]["length"], 11);
+    // The reported length counts a joined emoji once.
+    t->startEditing();
+    t->editor->setString("Hi \xF0\x9F\x91\xA9\xE2\x80\x8D\xF0\x9F\x92\xBB");
+    t->keyDown(nullptr, esc);
+    edits = events("edit");
+    ASSERT_EQ(edits.size(), 2u);
+    EXPECT_EQ(edits[1]["length"], 4);
     t->keyDown(nullptr, esc);  // selected: hands it back to the manager
     EXPECT_EQ(handlers.deactivations, 1);
     EXPECT_EQ(handlers.objects.size(), 1u);  // not empty: kept
@@ -188,6 +195,13 @@ TEST_F(TextTest, InsetsGrowWithTheTextLength) {
     // "é" written with a combining accent counts as one character.
     t->text = std::string(39, 'a') + "e\xCC\x81";
     EXPECT_NEAR(t->unitLayout(t->text).hInset, fs / 6, 1e-9);
+    // A flag and a joined family are one character each, as a reader counts.
+    const std::string flag = "\xF0\x9F\x87\xA9\xF0\x9F\x87\xAA";
+    const std::string family = "\xF0\x9F\x91\xA8\xE2\x80\x8D\xF0\x9F\x91\xA9\xE2\x80\x8D\xF0\x9F\x91\xA7";
+    t->text = std::string(38, 'a') + flag + family;
+    EXPECT_NEAR(t->unitLayout(t->text).hInset, fs / 6, 1e-9);
+    t->text = std::string(39, 'a') + flag + family;
+    EXPECT_NEAR(t->unitLayout(t->text).hInset, 1.25 * fs / 6, 1e-9);
     t->text = "";
     EXPECT_EQ(t->unitLayout(t->text).frame.width, 40);
     t->text = std::string(400, 'w');
@@ -276,8 +290,14 @@ TEST_F(TextTest, SizeValuesScaleTheWrapWidthAndStayInTheTable) {
     t->maxWidth = 300;
     t->setValue("size", "3");  // 14 → 20 points
     EXPECT_NEAR(t->maxWidth, 300 * 20.0 / 14, 1e-9);
-    t->setValue("size", "42");
-    EXPECT_EQ(t->size, 7);
+    // The text's size value is taken as given ("size 9 sets size 9"); the
+    // font table clamps only its index.
+    t->setValue("size", "9");  // 20 → 150 points
+    EXPECT_EQ(t->size, 9);
+    EXPECT_NEAR(t->maxWidth, 300 * 150.0 / 14, 1e-9);
+    t->setValue("size", "42");  // still the last entry, 150 points
+    EXPECT_EQ(t->size, 42);
+    EXPECT_NEAR(t->maxWidth, 300 * 150.0 / 14, 1e-9);
 }
 
 TEST_F(TextTest, RestoreRoundTripAndItsLateRefresh) {
