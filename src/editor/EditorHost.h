@@ -114,6 +114,8 @@ public:
     virtual double innerRadiusPx() const { return 0; }
     virtual void setup(bool /*light*/) {}
     virtual void toggle(const std::string& /*method*/) {}
+    // No paddings, no radii, backdrop off (a new image starts without one).
+    virtual void turnOff() {}
     virtual void updateTransforms() {}
     // The backdrop panel (BackdropViewController).
     virtual void updateControls() {}

@@ -496,6 +496,14 @@ void Window::orderOut() {
     d_->widget->hide();
 }
 
+void Window::requestActivation() {
+    qt::requestActivation(d_->widget);
+}
+
+void Window::requestUserAttention() {
+    QApplication::alert(d_->widget, 0);
+}
+
 void Window::close() {
     if (!d_->widget->isVisible()) return;
     notify([this](WindowDelegate& d) { d.windowWillClose(*this); });

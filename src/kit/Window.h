@@ -126,6 +126,11 @@ public:
     void makeKeyAndOrderFront();
     void makeKey();
     void orderOut();
+    // Asks the window manager to activate the window the way a task bar does,
+    // which it grants even when it refused the application's own request.
+    void requestActivation();
+    // Marks the window as needing the user's attention (the urgency hint).
+    void requestUserAttention();
     // Closes without asking the delegate (windowWillClose still runs).
     void close();
     // Closes as the title-bar button does: asks windowShouldClose first.

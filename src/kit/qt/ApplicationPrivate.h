@@ -17,5 +17,7 @@ void applyTaskbarPresence(QWidget* widget);
 void setNetWmState(QWidget* widget, const char* atomName, bool on);
 // Puts a mapped top-level on every virtual desktop, or back on the current one.
 void setOnAllDesktops(QWidget* widget, bool on);
+// Asks the window manager to activate a mapped top-level as a pager would.
+void requestActivation(QWidget* widget);
 
 }  // namespace kit::qt

@@ -1,0 +1,46 @@
+#pragma once
+// What the core asks of the floors above it: the application shell (status
+// menu, preferences, application menu) and the screenshot library. The core
+// stands below them, so it declares what it calls and they install their
+// implementation at start-up: core::setShell(&delegate), core::setLibrary(&lib).
+// Until then the do-nothing defaults answer "nothing there". Main thread only.
+#include <string>
+
+namespace core {
+
+class ShellHost {
+public:
+    virtual ~ShellHost() = default;
+    // The tray icon shows the success picture for a moment.
+    virtual void flashSuccessIcon() {}
+    // The application menu's insert item.
+    virtual void setInsertItemEnabled(bool) {}
+    // The status menu's "new version" item.
+    virtual void setNewVersionItemVisible(bool) {}
+    virtual bool preferencesVisible() const { return false; }
+    // The tray icon, where the first-hide hint points; false when there is none.
+    virtual bool showFirstHideHint() { return false; }
+    virtual void closeFirstHideHint() {}
+};
+
+class LibraryHost {
+public:
+    virtual ~LibraryHost() = default;
+    // Whether a library model exists (one exists while a save folder is known).
+    virtual bool exists() const { return false; }
+    // The indexer is indexing or scanning.
+    virtual bool busy() const { return false; }
+    // Makes the library model for a folder, replacing any earlier one.
+    virtual void create(const std::string& /*folder*/) {}
+    virtual void setFolder(const std::string& /*folder*/) {}
+    // Binds the library panel, when there is one, to the current model.
+    virtual void connectLibrary() {}
+};
+
+ShellHost& shell();
+LibraryHost& library();
+// Installs an implementation (nullptr restores the default); the caller keeps ownership.
+void setShell(ShellHost* host);
+void setLibrary(LibraryHost* host);
+
+}  // namespace core

@@ -1,0 +1,139 @@
+#include "core/AppLogic.h"
+
+#include <cassert>
+
+#include "capture/CaptureHost.h"
+#include "core/AppHost.h"
+#include "core/Cursors.h"
+#include "core/ObjectsBridge.h"
+#include "editor/Framer.h"
+#include "kit/Dispatch.h"
+#include "services/AppHooks.h"
+#include "services/Console.h"
+#include "services/Notifier.h"
+#include "services/Settings.h"
+#include "services/Telemetry.h"
+#include "services/Updater.h"
+
+namespace core {
+
+namespace {
+
+AppLogic::Services withDefaults(AppLogic::Services s) {
+    if (!s.settings) s.settings = &Settings::shared();
+    if (!s.telemetry) s.telemetry = &Telemetry::shared();
+    if (!s.notifier) s.notifier = &Notifier::shared();
+    return s;
+}
+
+}  // namespace
+
+AppLogic& AppLogic::shared() {
+    // Made once, on first use, and never released: windows, timers and hooks
+    // keep pointing at it until the process ends.
+    static AppLogic* instance = [] {
+        auto* logic = new AppLogic({}, std::make_unique<CaptureRoutes>(), std::make_unique<EditorLink>());
+        logic->installHooks();
+        return logic;
+    }();
+    return *instance;
+}
+
+AppLogic::AppLogic(Services services, std::unique_ptr<CaptureRoutes> routes, std::unique_ptr<EditorLink> editor)
+    : services_(withDefaults(services)), routes_(std::move(routes)), editor_(std::move(editor)) {
+    notificationAction = [] { consoleLine("smartwater"); };
+    startUp();
+}
+
+AppLogic::~AppLogic() {
+    if (!hooksInstalled_) return;
+    if (&editor::core() == this) editor::setCore(nullptr);
+    uninstallObjectsBridge(*this);
+    capture::CaptureHost restored;
+    restored.bringUpEditor = [] {};
+    capture::setHost(restored);
+    resetAppHooks();
+}
+
+void AppLogic::startUp() {
+    cursors = makeCursors();
+    telemetry().event("launch", {{"screens", int64_t(kit::Displays::all().size())}});
+    // The editor window is found through the editor link whenever it is needed.
+
+    if (auto folder = settings().defaultFolderURL()) library().create(*folder);
+
+    const int64_t stored = settings().activeAppVersion();
+    const int64_t running = telemetry().vc();
+    if (stored != running) {
+        if (running < stored) telemetry().event("version-downgrade", {{"oldVC", stored}});
+        if (stored != 0 && stored < running) telemetry().event("version-upgrade", {{"oldVC", stored}});
+        settings().setActiveAppVersion(running);
+    }
+
+    updateCheck_ = kit::Timer::once(300, [] { Updater::shared().checkNewVersion(); });
+    cleanupTempFolder(std::nullopt);
+    consoleLine("AppLogic initialized");
+}
+
+void AppLogic::installHooks() {
+    hooksInstalled_ = true;
+    editor::setCore(this);
+    installObjectsBridge(*this);
+
+    capture::CaptureHost h;
+    h.bringUpEditor = [this] { yieldFocus(); };
+    h.editorDpr = [] { return Framer::shared().dpr(); };
+    capture::setHost(std::move(h));
+
+    updateAppHooks([this](AppHooks& hooks) {
+        // Read by telemetry from any thread: the viewport's values are atomics.
+        hooks.editorZoom = [] { return Framer::shared().zoom(); };
+        hooks.editorDpr = [] { return Framer::shared().dpr(); };
+        hooks.lastActiveTime = [this] { return lastActiveTime; };
+        hooks.lastActiveScreen = [this] { return lastActiveScreen; };
+        hooks.hideMainWindow = [this] { hideMainWindow(); };
+        hooks.newVersionFound = [this](const std::string& version) { newVersionFound(version); };
+    });
+}
+
+// ───────────────────────── the pixel buffer ─────────────────────────
+
+bool AppLogic::lockOwnedHere() const {
+    return loadingThread_.load() == std::this_thread::get_id();
+}
+
+imaging::Capture AppLogic::capture() const {
+    // A reader inside a load would wait for itself forever: the lock is not
+    // recursive. Debug builds stop here; release builds read what the load
+    // published so far rather than hang.
+    assert(!lockOwnedHere() && "the image lock is taken again inside a load");
+    auto snapshot = [this] {
+        imaging::Capture c = imaging::Capture::of(imgSource_);
+        const Framer& f = Framer::shared();
+        if (!imgSource_.isNull()) c.crop = f.crop.toKit();
+        if (!imgPrecompiled_.isNull())
+            c.precompiled = {double(imgPrecompiled_.width()), double(imgPrecompiled_.height())};
+        return c;
+    };
+    if (lockOwnedHere()) {
+        services_.telemetry->oops("capture()", "Image lock taken again inside loadImage");
+        return snapshot();
+    }
+    std::lock_guard guard(lockImageData);
+    return snapshot();
+}
+
+kit::Image AppLogic::imgSource() const {
+    if (lockOwnedHere()) return imgSource_;
+    std::lock_guard guard(lockImageData);
+    return imgSource_;
+}
+
+// ───────────────────────── the exporter's commands ─────────────────────────
+
+void AppLogic::cleanupTempFolder(const std::optional<std::string>&) {}
+void AppLogic::copyImage(bool, bool) {}
+void AppLogic::saveImage(bool, bool) {}
+void AppLogic::pinImage(const kit::Image& img, kit::Point mid) { routes_->pin(img, mid); }
+
+}  // namespace core

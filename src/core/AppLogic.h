@@ -1,0 +1,218 @@
+#pragma once
+// The one coordinator of the program. Every menu command, global shortcut,
+// editor button and kadrix:// command ends in one of its operations: it takes
+// captures through the capture routes, makes an image the current screenshot,
+// runs the after-capture actions, and presents and hides the editor window.
+//
+// One instance lives for the whole process (`shared()`); tests make their own
+// with doubles for the services, the capture routes and the editor.
+//
+// Threads: everything runs on the main thread, except the readers of the
+// pixel buffer (`capture()`), which may run anywhere. `lockImageData` guards
+// `imgSource`, `pixels` and `bytesPerRow`; a load holds it from start to end
+// and never takes it twice (it is not recursive).
+#include <atomic>
+#include <cstdint>
+#include <functional>
+#include <map>
+#include <memory>
+#include <mutex>
+#include <optional>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include "core/CaptureRoutes.h"
+#include "core/EditorLink.h"
+#include "editor/EditorHost.h"
+#include "imaging/Capture.h"
+#include "kit/Color.h"
+#include "kit/Cursor.h"
+#include "kit/Displays.h"
+#include "kit/FilePanels.h"
+#include "kit/Image.h"
+#include "kit/Json.h"
+#include "kit/Timer.h"
+
+class Announcer;
+class Notifier;
+class Settings;
+class Telemetry;
+
+namespace core {
+
+class AppLogic : public editor::CoreHost {
+public:
+    // What to do with a fresh capture.
+    struct AfterGrab {
+        bool copy = false;
+        bool save = false;
+        bool edit = false;
+        bool thumbnail = false;
+        bool upload = false;  // carried along; the after-capture sequence does not act on it
+        bool pin = false;
+        friend bool operator==(const AfterGrab&, const AfterGrab&) = default;
+    };
+
+    // The services the core talks to; the shared ones unless a test passes its own.
+    struct Services {
+        Settings* settings = nullptr;
+        Telemetry* telemetry = nullptr;
+        Notifier* notifier = nullptr;
+    };
+
+    // The process-wide instance, made (and started) on first use on the main
+    // thread, with the hooks of the lower floors installed.
+    static AppLogic& shared();
+
+    // Runs the start-up steps: launch event, editor window, library, version
+    // change events, the update check timer, temp-folder clean-up.
+    AppLogic(Services services, std::unique_ptr<CaptureRoutes> routes, std::unique_ptr<EditorLink> editor);
+    ~AppLogic() override;
+    AppLogic(const AppLogic&) = delete;
+    AppLogic& operator=(const AppLogic&) = delete;
+
+    // Makes this instance the one the capture routes, the services, the
+    // editor and the objects call back into; the destructor undoes it.
+    void installHooks();
+
+    // ---- Fields (in the order of the data model) ----------------------------
+    kit::Color colorValue_ = kit::Color::white(1.0);
+    std::string tempFolder;
+    std::map<std::string, kit::Cursor> cursors;
+    std::string openedURL;
+    std::string latestVersion;
+    std::string currentCursor = "default";
+    std::optional<double> screenshotDate;  // seconds since 1970
+    std::function<void()> notificationAction;
+    kit::Window* winPreferences = nullptr;
+    std::optional<kit::Display> lastActiveScreen;
+    double lastActiveTime = 0;
+    std::optional<kit::Timer> tmrSelectionStatusChange;
+    std::string currentSelectionMode;
+    int64_t saveAttempts = 0;
+    std::optional<std::string> folderWithAccessURL;
+    std::string lastOCROriginal;
+
+    // The pixel buffer: B, G, R, A, rows from the top, `bytesPerRow` apart.
+    // Shares the storage of `imgSource` (never a copy of its own).
+    const uint8_t* pixels() const { return pixels_; }
+    size_t bytesPerRow() const { return bytesPerRow_; }
+    // The current capture with its crop, taken under the image lock; safe
+    // from any thread. Must not be called from inside a load.
+    imaging::Capture capture() const;
+
+    CaptureRoutes& routes() { return *routes_; }
+    EditorLink& editor() { return *editor_; }
+
+    // ---- Editor window and activation ----------------------------------------
+    void hideMainWindow() override;
+    void yieldFocus();
+    void activate(int attempt);
+    void showPreview(const kit::Rect& rect);
+    void sizeMainWindow();
+    void placeMainWindow();
+    void showFirstHideHelper();
+    void refreshUpdateBadge();
+    void newVersionFound(const std::string& version);
+    // The editor's content size in points for an image on a screen (points).
+    static kit::Size mainWindowSize(kit::Size screen, kit::Size imagePixels, double dpr, bool preferLarge);
+    // The window's origin on a screen's visible frame (screen space, y up).
+    static kit::Point mainWindowOrigin(const kit::Rect& visibleFrame, kit::Size window);
+
+    // ---- Selection mode, status and colour --------------------------------------
+    void selectionModeChanged(const std::string& mode) override;
+    void refreshSelectionMode();
+    void refreshCropButton() override;
+    void refreshToolSettings();
+    void sampleColor(double x, double y, bool darkest) override;
+    void updateColorStrings() override;
+    void selectDefaultFolder(std::function<void()> whenReady = {});
+    // Runs the folder chooser (the desktop's open panel unless a test sets it).
+    std::function<std::vector<std::string>(kit::OpenPanel&)> folderChooser_;
+    void updateStatus() override;
+    // The status size text: "W×H" + hair space + "px" or "pt".
+    static std::string sizeText(double width, double height, double scale, bool realPixels);
+
+    void quitOrHide(const std::string& method) override;
+    void selectTool(const std::string& tool, const std::string& method) override;
+    // The tool bar's item for a tool: "ObjArrow" → "arrow", "ObjConceal" → "blur".
+    static std::string toolbarId(const std::string& tool);
+    void addCaptureToScreenshot(const std::string& method) override;
+
+    // ---- Capture flow -------------------------------------------------------
+    void grabScreenshot(const std::string& mode, const std::optional<std::string>& method = std::nullopt,
+                        const std::optional<AfterGrab>& then = std::nullopt);
+    void afterGrab(const kit::Image& image, const std::string& mode, const std::optional<std::string>& method,
+                   const std::optional<AfterGrab>& then);
+    void performAfterGrab(const AfterGrab& actions, const std::string& method);
+    void grabDelayed(const std::optional<std::string>& method, const std::optional<AfterGrab>& then);
+    // The actions the settings ask for after a capture in this mode.
+    AfterGrab afterGrabFromSettings(const std::string& mode);
+
+    // ---- Image loading ----------------------------------------------------------
+    bool loadImage(const kit::Image& imgSource, bool soft) override;
+
+    // ---- The editor's view of the core -------------------------------------------
+    kit::Image imgSource() const override;
+    kit::Image imgPrecompiled() const override { return imgPrecompiled_; }
+    kit::Window* winMain() const override { return editor_->window(); }
+    kit::Color colorValue() const override { return colorValue_; }
+    std::string colorDisplayString() const override { return colorDisplayString_; }
+    std::string colorCopyString() const override { return colorCopyString_; }
+    kit::Json metadata() const override { return metadata_; }
+    kit::Json& metadataRef() { return metadata_; }
+    bool cursorUpdating() const override { return cursorUpdating_; }
+    void setCursorUpdating(bool on) override { cursorUpdating_ = on; }
+    bool hideWhenExitFS() const override { return hideWhenExitFS_; }
+    void setHideWhenExitFS(bool on) override { hideWhenExitFS_ = on; }
+
+    // Steps of the temp-folder clean-up that the exporter owns; start-up calls it.
+    virtual void cleanupTempFolder(const std::optional<std::string>& folder);
+    // Copy and save, as the exporter provides them.
+    void copyImage(bool selection, bool dontHide) override;
+    virtual void saveImage(bool quiet, bool dontHide);
+    // Pins an image at a point of the window-server space.
+    virtual void pinImage(const kit::Image& img, kit::Point mid);
+
+    Settings& settings() { return *services_.settings; }
+    Telemetry& telemetry() { return *services_.telemetry; }
+    Notifier& notifier() { return *services_.notifier; }
+
+private:
+    void startUp();
+    bool lockOwnedHere() const;
+    double captureScale() const;
+    bool firstCaptureQuestionDue(const std::string& mode);
+    void recordCaptureFacts(const std::string& mode);
+    void bringEditorForward();
+    void fitZoom(bool soft);
+    std::optional<kit::Display> placementScreen();
+    // Runs fn on the main thread after a delay, unless this instance is gone.
+    void later(double seconds, std::function<void()> fn);
+
+    Services services_;
+    std::unique_ptr<CaptureRoutes> routes_;
+    std::unique_ptr<EditorLink> editor_;
+    bool hooksInstalled_ = false;
+
+    std::string colorDisplayString_ = "#FFFFFF";
+    std::string colorCopyString_ = "#FFFFFF";
+    kit::Image imgPrecompiled_;
+    kit::Image imgSource_;
+    const uint8_t* pixels_ = nullptr;
+    size_t bytesPerRow_ = 0;
+    kit::Json metadata_ = kit::Json::object();
+    bool hideWhenExitFS_ = false;
+    bool cursorUpdating_ = true;
+
+    mutable std::mutex lockImageData;
+    // The thread holding lockImageData while a load runs (debug check against re-entry).
+    std::atomic<std::thread::id> loadingThread_{};
+
+    std::shared_ptr<int> life_ = std::make_shared<int>(0);
+    kit::Timer updateCheck_;
+    kit::Timer firstHideClose_;
+};
+
+}  // namespace core

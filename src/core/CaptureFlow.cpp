@@ -1,0 +1,188 @@
+// The road of every screenshot: the capture route for the mode, the first
+// capture's question, loading, the capture facts and the after-capture actions.
+#include <chrono>
+#include <thread>
+
+#include "capture/WindowShadow.h"
+#include "core/AppHost.h"
+#include "core/AppLogic.h"
+#include "editor/Framer.h"
+#include "kit/Application.h"
+#include "kit/Displays.h"
+#include "kit/Screen.h"
+#include "kit/Window.h"
+#include "services/Alerts.h"
+#include "services/Notifier.h"
+#include "services/Settings.h"
+#include "services/Telemetry.h"
+
+namespace core {
+
+namespace {
+
+capture::WindowShadow shadowSetting(Settings& s, capture::WindowShadow fallback) {
+    return capture::windowShadowFromRaw(s.getString("windowShadow", "transparent")).value_or(fallback);
+}
+
+bool isOneOf(const std::string& mode, std::initializer_list<const char*> modes) {
+    for (const char* m : modes)
+        if (mode == m) return true;
+    return false;
+}
+
+}  // namespace
+
+void AppLogic::grabScreenshot(const std::string& mode, const std::optional<std::string>& method,
+                              const std::optional<AfterGrab>& then) {
+    if (!routes_->hasScreenRecordingPermission()) {
+        const std::string title = "Kadrix needs permission to record the screen";
+        yieldFocus();
+        alertOnMain(title, "Allow Kadrix to record the screen in your desktop's privacy settings.");
+        telemetry().event("alert", {{"message", title}});
+        return;
+    }
+    routes_->resetFacts();
+    const capture::WindowShadow shadow = shadowSetting(settings(), capture::WindowShadow::transparent);
+    kit::Image image;
+    if (mode == "window") {
+        image = routes_->window(shadow);
+    } else if (mode == "fullscreen" || mode == "delayed") {
+        image = routes_->fullscreen();
+    } else if (mode == "interactive") {
+        image = routes_->interactive(shadow, false, false, false);
+    } else if (mode == "interactive-repeat") {
+        image = routes_->interactive(shadow, false, true, false);
+    } else if (mode == "interactive-window") {
+        image = routes_->interactive(shadow, true, false, false);
+    } else {
+        telemetry().oops("grabScreenshot(mode:method:then:)", "Unrecognized capture mode: " + mode);
+        return;
+    }
+    if (!image.isNull()) afterGrab(image, mode, method, then);
+}
+
+void AppLogic::grabDelayed(const std::optional<std::string>& method, const std::optional<AfterGrab>& then) {
+    shared().grabScreenshot("delayed", method, then);
+}
+
+bool AppLogic::firstCaptureQuestionDue(const std::string& mode) {
+    return mode == "interactive" && settings().afterGrabShow() && settings().areaCaptureMode() == "none";
+}
+
+void AppLogic::afterGrab(const kit::Image& image, const std::string& mode, const std::optional<std::string>& method,
+                         const std::optional<AfterGrab>& then) {
+    if (!then && firstCaptureQuestionDue(mode)) {
+        std::this_thread::sleep_for(std::chrono::milliseconds(30));
+        confirmOnMain("Show small Preview or open the Editor?",
+                      "We will remember your choice. You can always change it in preferences Later.",
+                      "Open Editor", "Show Preview",
+                      [this, image, mode, method, then, alive = std::weak_ptr<int>(life_)](int button) {
+                          if (!alive.lock() || (button != 1 && button != 2)) return;
+                          settings().setAreaCaptureMode(button == 1 ? "editor" : "preview");
+                          afterGrab(image, mode, method, then);
+                      });
+        return;
+    }
+    if (mode == "interactive" && settings().afterGrabShow() && settings().areaCaptureMode() == "preview") {
+        // The preview stands alone.
+        kit::Window* win = winMain();
+        if (win && !win->isFullScreen()) win->orderOut();
+    }
+    Framer::shared()._dpr.set(captureScale());
+    if (!loadImage(image, false)) return;
+    screenshotDate = kit::wallNow();
+    recordCaptureFacts(mode);
+
+    const std::string event = "grab:" + mode;
+    if (mode == "fullscreen") telemetry().preset(event, {{"cursor", settings().captureCursor()}});
+    kit::Json data{{"width", image.width()}, {"height", image.height()}};
+    if (method) data["method"] = *method;
+    telemetry().event(event, data);
+
+    if (then)
+        performAfterGrab(*then, method.value_or(""));
+    else
+        performAfterGrab(afterGrabFromSettings(mode), "auto");
+}
+
+double AppLogic::captureScale() const {
+    if (auto screen = routes_->facts().screen) return screen->scale;
+    if (!kit::Displays::all().empty()) return kit::Displays::main().scale;
+    auto windows = kit::Application::shared().windows();
+    if (!windows.empty()) return windows.front()->backingScaleFactor();
+    return Framer::shared().dpr();
+}
+
+void AppLogic::recordCaptureFacts(const std::string& mode) {
+    CaptureFacts facts = routes_->facts();
+    metadata_["mode"] = mode;
+    if (isOneOf(mode, {"interactive", "interactive-window", "window"}) && facts.backdropApplied)
+        metadata_["backdropApplied"] = "true";
+    if (isOneOf(mode, {"interactive", "interactive-window", "interactive-repeat", "fullscreen", "delayed", "window",
+                       "scrolling"})) {
+        metadata_["app"] = facts.app;
+        metadata_["window"] = facts.window;
+    }
+}
+
+AppLogic::AfterGrab AppLogic::afterGrabFromSettings(const std::string& mode) {
+    AfterGrab a;
+    a.copy = settings().afterGrabCopy();
+    a.save = settings().afterGrabSave();
+    a.thumbnail =
+        mode == "interactive" && settings().afterGrabShow() && settings().areaCaptureMode() == "preview";
+    a.edit = settings().afterGrabShow() && !a.thumbnail;
+    return a;
+}
+
+void AppLogic::performAfterGrab(const AfterGrab& actions, const std::string& method) {
+    if (imgSource_.isNull()) return;
+    const CaptureFacts facts = routes_->facts();
+    if (actions.copy) {
+        telemetry().preset("copyImage", {{"method", method}});
+        copyImage(false, true);
+    }
+    if (actions.save) {
+        telemetry().preset("saveImage", {{"method", method}});
+        later(0.1, [this] { saveImage(true, true); });
+    }
+    if (actions.pin) {
+        // The pin opens where the capture was taken; without an area, in the
+        // middle of the main screen.
+        kit::Point mid{800, 500};
+        if (facts.rect)
+            mid = facts.rect->center();
+        else if (auto screen = kit::mainScreen())
+            mid = screen->frame.center();
+        pinImage(imgSource_, mid);
+    }
+    if (actions.thumbnail) {
+        kit::Rect rect;
+        if (facts.rect) {
+            rect = *facts.rect;
+        } else {
+            kit::Point mouse = kit::pointerLocation().value_or(kit::Point{});
+            const double w = imgSource_.width(), h = imgSource_.height();
+            rect = {mouse.x - w, mouse.y - h, w, h};
+        }
+        showPreview(rect);
+    } else if (actions.edit) {
+        yieldFocus();
+    } else {
+        shell().flashSuccessIcon();
+    }
+}
+
+void AppLogic::addCaptureToScreenshot(const std::string& /*method*/) {
+    if (imgSource_.isNull()) {
+        notifier().warning("No Screenshot", "Take a screenshot before adding a capture to it");
+        return;
+    }
+    const capture::WindowShadow shadow = shadowSetting(settings(), capture::WindowShadow::wallpaper);
+    hideMainWindow();
+    kit::Image image = routes_->interactive(shadow, false, false, false);
+    if (!image.isNull()) editor_->addImageObject(image);
+    yieldFocus();
+}
+
+}  // namespace core

@@ -1,0 +1,50 @@
+#pragma once
+// What the core takes from the capture routes and the post-capture windows:
+// the captures themselves, the facts the last capture left behind, and the
+// floating preview and pin windows. The default routes call the capture
+// library; tests install a double that hands out prepared images.
+// Main thread only.
+#include <memory>
+#include <optional>
+#include <string>
+
+#include "capture/WindowShadow.h"
+#include "kit/Geometry.h"
+#include "kit/Image.h"
+#include "kit/Screen.h"
+
+namespace core {
+
+// Facts of the last capture, window-server space (y down, logical pixels).
+struct CaptureFacts {
+    std::optional<kit::ScreenInfo> screen;
+    bool backdropApplied = false;
+    std::string app;
+    std::string window;
+    std::optional<kit::Rect> rect;  // the selected area, when there was one
+};
+
+class CaptureRoutes {
+public:
+    virtual ~CaptureRoutes() = default;
+
+    virtual bool hasScreenRecordingPermission();
+    // Null images when the user cancelled or the capture failed (the routes
+    // report their own failures).
+    virtual kit::Image fullscreen();
+    virtual kit::Image window(capture::WindowShadow mode);
+    virtual kit::Image interactive(capture::WindowShadow mode, bool windowOnly, bool repeatArea,
+                                   bool dontRememberArea);
+
+    virtual CaptureFacts facts();
+    // Forgets the screen and the background flag before a new capture.
+    virtual void resetFacts();
+
+    // The floating thumbnail next to the capture rectangle (window-server space).
+    virtual void showPreview(const kit::Image& image, const kit::Rect& captureRect);
+    virtual void closePreview();
+    // A pinned window showing the image, centred on a point (window-server space).
+    virtual void pin(const kit::Image& image, kit::Point center);
+};
+
+}  // namespace core

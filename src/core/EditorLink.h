@@ -1,0 +1,72 @@
+#pragma once
+// What the core does to the editor: its window, the object manager, the crop
+// tool, the canvas, the undo history, the tool bar and the status line. The
+// editor's pieces are reached only through here, so the core's operations
+// read as their steps and tests install a double that records the calls.
+// Main thread only.
+#include <string>
+
+#include "kit/Color.h"
+#include "kit/Image.h"
+#include "services/Rect.h"
+
+namespace kit {
+class View;
+class Window;
+}  // namespace kit
+
+namespace core {
+
+class EditorLink {
+public:
+    virtual ~EditorLink() = default;
+
+    // The editor window; null until the editor exists.
+    virtual kit::Window* window();
+
+    // ---- A new image -----------------------------------------------------
+    // Hides the backdrop panel at once and closes the shared colour panel.
+    virtual void hidePanels();
+    // No objects, counters from zero.
+    virtual void clearObjects();
+    // The window's editing chrome: intro hidden, main tool bar shown,
+    // resizable, pending auto-hide cancelled.
+    virtual void prepareWindow();
+    // Crop tool off and idle, no contrast measured.
+    virtual void resetCropTool();
+    virtual void setCanvasImage(const kit::Image& image);
+    // One undo state: the fresh image.
+    virtual void resetUndo();
+    // The overlay images and the stroke points of the old objects.
+    virtual void clearCaches();
+
+    // ---- Modes, tools and the status line --------------------------------
+    virtual bool hasActiveObject();
+    // The active object's mode ("ObjArrow"), "" when none.
+    virtual std::string activeType();
+    virtual void deactivateObjects();
+    // The tool armed for the next click ("" disarms).
+    virtual void setArmedTool(const std::string& tool);
+    virtual bool cropToolOn();
+    virtual Rect cropSelection();
+    virtual bool primaryButtonHeld();
+    virtual void applySelectionMode(const std::string& mode);
+    virtual void showStatus(int zoomPercent, const std::string& size, const std::string& title,
+                            const std::string& colorText, kit::Color color);
+    virtual void selectToolbarItem(const std::string& id);
+    virtual void updateToolSettings(const std::string& type);
+    virtual void relayoutCanvas();
+    // Adds an image to the open screenshot as an overlay image object.
+    virtual void addImageObject(const kit::Image& image);
+
+    // ---- Showing and hiding ------------------------------------------------
+    // Animated hide of the tooltip bubble.
+    virtual void hideTooltip();
+    // Hides whichever hint bubbles show; true when one was visible.
+    virtual bool hideHelpers();
+    virtual void attachAnnouncement();
+    virtual bool darkMode();
+    virtual void showUpdateButton();
+};
+
+}  // namespace core

@@ -1,0 +1,53 @@
+#include "core/ObjectsBridge.h"
+
+#include <memory>
+
+#include "core/AppLogic.h"
+#include "objects/ObjectsCore.h"
+
+namespace core {
+
+namespace {
+
+class ObjectsBridge : public ObjectsCore {
+public:
+    explicit ObjectsBridge(AppLogic& logic) : logic_(logic) {}
+    AppLogic& logic() const { return logic_; }
+
+    imaging::Capture capture() const override { return logic_.capture(); }
+    void selectionModeChanged(const std::string& mode) override { logic_.selectionModeChanged(mode); }
+    void refreshToolSettings() override { logic_.refreshToolSettings(); }
+    void updateStatus() override { logic_.updateStatus(); }
+    // The before/after GIF belongs to the exporter's commands.
+    void saveGIF(const kit::Image&, const kit::Image&, double, const std::string&) override {}
+
+private:
+    AppLogic& logic_;
+};
+
+std::unique_ptr<ObjectsBridge>& bridge() {
+    static std::unique_ptr<ObjectsBridge> b;
+    return b;
+}
+
+}  // namespace
+
+void installObjectsBridge(AppLogic& logic) {
+    bridge() = std::make_unique<ObjectsBridge>(logic);
+    ObjectsCore::shared = bridge().get();
+    publishToObjects(logic);
+}
+
+void uninstallObjectsBridge(AppLogic& logic) {
+    if (!bridge() || &bridge()->logic() != &logic) return;
+    ObjectsCore::shared = nullptr;
+    bridge().reset();
+}
+
+void publishToObjects(AppLogic& logic) {
+    if (!bridge() || &bridge()->logic() != &logic) return;
+    bridge()->imgSource = logic.imgSource();
+    bridge()->imgPrecompiled = logic.imgPrecompiled();
+}
+
+}  // namespace core

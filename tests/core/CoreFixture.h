@@ -1,0 +1,221 @@
+#pragma once
+// An AppLogic of its own for each test: settings and telemetry over an
+// in-memory database, a notifier, capture routes and an editor that record
+// what the core asks of them, alerts answered by the test, and a manual clock.
+#include <gtest/gtest.h>
+
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "core/AppHost.h"
+#include "core/AppLogic.h"
+#include "editor/Framer.h"
+#include "kit/Defaults.h"
+#include "kit/Dispatch.h"
+#include "kit/Timer.h"
+#include "kit/Window.h"
+#include "services/Alerts.h"
+#include "services/AppHooks.h"
+#include "services/Notifier.h"
+#include "services/Settings.h"
+#include "services/SystemNotifications.h"
+#include "services/Telemetry.h"
+
+namespace coretest {
+
+// Every call lands in one log, so tests can check the order across doubles.
+using Log = std::vector<std::string>;
+
+class SilentSystem : public SystemNotifications {
+public:
+    void requestAuthorization(bool, std::function<void(bool)> answer) override { answer(false); }
+    void post(const std::string&, const std::string&, const std::string&, bool, std::function<void()>) override {}
+};
+
+class RecordingNotifier : public Notifier {
+public:
+    RecordingNotifier(Settings& s, Telemetry& t, Log& log)
+        : Notifier(s, t, std::make_shared<SilentSystem>()), log_(log) {}
+    void notify(const std::string& title, const std::string&, std::optional<kit::Color>, std::optional<std::string>,
+                std::optional<double>, std::function<void()>) override {
+        log_.push_back("notify " + title);
+    }
+    void warning(const std::string& title, const std::string&) override { log_.push_back("warning " + title); }
+    void hideNow() override {}
+
+private:
+    Log& log_;
+};
+
+class RoutesDouble : public core::CaptureRoutes {
+public:
+    explicit RoutesDouble(Log& log) : log_(log) {}
+    kit::Image image;  // what every capture returns
+    core::CaptureFacts next;
+    bool permission = true;
+
+    bool hasScreenRecordingPermission() override { return permission; }
+    kit::Image fullscreen() override { return took("fullscreen"); }
+    kit::Image window(capture::WindowShadow mode) override { return took("window " + capture::rawValue(mode)); }
+    kit::Image interactive(capture::WindowShadow mode, bool windowOnly, bool repeatArea, bool remember) override {
+        return took("interactive " + capture::rawValue(mode) + (windowOnly ? " windowOnly" : "") +
+                    (repeatArea ? " repeat" : "") + (remember ? " dontRemember" : ""));
+    }
+    core::CaptureFacts facts() override { return current; }
+    void resetFacts() override {
+        current.screen.reset();
+        current.backdropApplied = false;
+    }
+    void showPreview(const kit::Image&, const kit::Rect& r) override {
+        log_.push_back("preview " + std::to_string(int(r.x())) + "," + std::to_string(int(r.y())));
+    }
+    void closePreview() override {}
+    void pin(const kit::Image&, kit::Point c) override {
+        log_.push_back("pin " + std::to_string(int(c.x)) + "," + std::to_string(int(c.y)));
+    }
+
+private:
+    kit::Image took(const std::string& what) {
+        log_.push_back(what);
+        current = next;
+        return image;
+    }
+    core::CaptureFacts current;
+    Log& log_;
+};
+
+class EditorDouble : public core::EditorLink {
+public:
+    explicit EditorDouble(Log& log) : log_(log) {}
+    std::unique_ptr<kit::Window> win = std::make_unique<kit::Window>(kit::Rect{100, 100, 900, 600},
+                                                                     kit::WindowStyle::Titled);
+    bool hasWindow = true;
+    bool cropOn = false;
+    Rect selection;
+    std::string active;  // active object's mode, "" for none
+    bool buttonHeld = false;
+    std::string armed;
+    struct Status {
+        int zoom = 0;
+        std::string size, title, color;
+    } status;
+    std::vector<std::string> modesApplied;
+
+    kit::Window* window() override { return hasWindow ? win.get() : nullptr; }
+    void clearObjects() override { log_.push_back("clearObjects"); }
+    void resetCropTool() override { log_.push_back("resetCropTool"); }
+    void setCanvasImage(const kit::Image& img) override {
+        log_.push_back("setCanvasImage " + std::to_string(img.width()) + "x" + std::to_string(img.height()));
+    }
+    void resetUndo() override { log_.push_back("resetUndo"); }
+    bool hasActiveObject() override { return !active.empty(); }
+    std::string activeType() override { return active; }
+    void deactivateObjects() override { log_.push_back("deactivate"); }
+    void setArmedTool(const std::string& t) override { armed = t; }
+    bool cropToolOn() override { return cropOn; }
+    Rect cropSelection() override { return selection; }
+    bool primaryButtonHeld() override { return buttonHeld; }
+    void applySelectionMode(const std::string& m) override { modesApplied.push_back(m); }
+    void showStatus(int zoom, const std::string& size, const std::string& title, const std::string& colorText,
+                    kit::Color) override {
+        status = {zoom, size, title, colorText};
+    }
+    void selectToolbarItem(const std::string& id) override { log_.push_back("toolbar " + id); }
+    void addImageObject(const kit::Image& img) override {
+        log_.push_back("addImageObject " + std::to_string(img.width()));
+    }
+
+private:
+    Log& log_;
+};
+
+class ShellDouble : public core::ShellHost {
+public:
+    explicit ShellDouble(Log& log) : log_(log) {}
+    void flashSuccessIcon() override { log_.push_back("flash"); }
+
+private:
+    Log& log_;
+};
+
+// A solid image of w × h pixels.
+inline kit::Image solidImage(int w, int h, kit::PixelBGRA p) {
+    kit::Image img(w, h);
+    for (int y = 0; y < h; ++y)
+        for (int x = 0; x < w; ++x) img.setPixel(x, y, p);
+    return img;
+}
+
+class CoreFixture : public ::testing::Test {
+protected:
+    void SetUp() override {
+        resetAppHooks();
+        storage = std::make_unique<kit::Defaults>("");
+        settings = std::make_unique<Settings>(*storage);
+        telemetry = std::make_unique<Telemetry>(
+            *settings, [](const std::string&, const std::vector<EventRecord>&, PostCompletion) {});
+        settings->setTelemetry(telemetry.get());
+        notifier = std::make_unique<RecordingNotifier>(*settings, *telemetry, log);
+        setAlertPresenter([this](const AlertSpec& spec) {
+            alerts.push_back(spec);
+            return AlertAnswer{answer, ""};
+        });
+        core::setShell(&shell);
+        Framer::shared()._dpr.set(1.0);
+        Framer::shared().area = {0, 0, 1600, 1000};
+    }
+
+    void TearDown() override {
+        logic.reset();
+        core::setShell(nullptr);
+        setAlertPresenter({});
+        resetAppHooks();
+    }
+
+    core::AppLogic& make() {
+        auto r = std::make_unique<RoutesDouble>(log);
+        auto e = std::make_unique<EditorDouble>(log);
+        routes = r.get();
+        editor = e.get();
+        logic = std::make_unique<core::AppLogic>(
+            core::AppLogic::Services{settings.get(), telemetry.get(), notifier.get()}, std::move(r), std::move(e));
+        return *logic;
+    }
+
+    // Lets posted work and due timers run.
+    void settle(double seconds = 0.5) {
+        kit::processMainEvents();
+        clock.advance(seconds);
+        kit::processMainEvents();
+    }
+
+    std::vector<std::string> types() const {
+        std::vector<std::string> out;
+        for (auto& record : telemetry->events()) out.push_back(record.value("type", ""));
+        return out;
+    }
+    std::optional<kit::Json> lastEvent(const std::string& type) const {
+        auto events = telemetry->events();
+        for (auto it = events.rbegin(); it != events.rend(); ++it)
+            if (it->value("type", "") == type) return *it;
+        return std::nullopt;
+    }
+    // Log entries other than the captures' own.
+    bool logged(const std::string& entry) const { return std::find(log.begin(), log.end(), entry) != log.end(); }
+
+    kit::ManualClockScope clock{0, 1.8e9};
+    std::unique_ptr<kit::Defaults> storage;
+    std::unique_ptr<Settings> settings;
+    std::unique_ptr<Telemetry> telemetry;
+    Log log;
+    std::unique_ptr<RecordingNotifier> notifier;
+    ShellDouble shell{log};
+    std::vector<AlertSpec> alerts;
+    int answer = -1;  // the button the next alert answers with (0 first, 1 second)
+    RoutesDouble* routes = nullptr;
+    EditorDouble* editor = nullptr;
+    std::unique_ptr<core::AppLogic> logic;
+};
+
+}  // namespace coretest

@@ -1,0 +1,128 @@
+// Loading an image as the current screenshot: the pixel buffer, the fresh
+// editor state around it, and failures that leave the previous one whole.
+#include "CoreFixture.h"
+#include "imaging/PixelSampling.h"
+
+namespace coretest {
+namespace {
+
+class LoadImage : public CoreFixture {
+protected:
+    void SetUp() override {
+        CoreFixture::SetUp();
+        make();
+    }
+    size_t count(const std::string& entry) const { return std::count(log.begin(), log.end(), entry); }
+};
+
+TEST_F(LoadImage, PublishesThePixelsOfTheImageWithoutACopy) {
+    kit::Image img = solidImage(40, 30, {10, 20, 30, 255});
+    img.setPixel(0, 0, {200, 100, 50, 255});  // top-left: B 200, G 100, R 50
+    ASSERT_TRUE(logic->loadImage(img, false));
+
+    EXPECT_EQ(logic->pixels(), img.bits());
+    EXPECT_EQ(logic->bytesPerRow(), img.bytesPerRow());
+    EXPECT_EQ(logic->imgSource().bits(), img.bits());
+    EXPECT_EQ(logic->imgPrecompiled().bits(), img.bits());
+    // The readers see red, green and blue where they are: the point (0, 29.5)
+    // is the top row (y counts from the bottom).
+    imaging::SampledColor top = imaging::colorAt(logic->capture(), 0, 29.5);
+    EXPECT_EQ(top.color.red8(), 50);
+    EXPECT_EQ(top.color.green8(), 100);
+    EXPECT_EQ(top.color.blue8(), 200);
+    EXPECT_EQ(logic->capture().crop, (kit::Rect{0, 0, 40, 30}));
+}
+
+TEST_F(LoadImage, StartsAFreshEditWithOneUndoState) {
+    ASSERT_TRUE(logic->loadImage(solidImage(40, 30, {0, 0, 0, 255}), false));
+    EXPECT_EQ(count("clearObjects"), 1u);
+    EXPECT_EQ(count("resetCropTool"), 1u);
+    EXPECT_EQ(count("setCanvasImage 40x30"), 1u);
+    EXPECT_EQ(count("resetUndo"), 1u);
+    // The undo history starts after the canvas holds the image.
+    auto canvas = std::find(log.begin(), log.end(), "setCanvasImage 40x30");
+    auto undo = std::find(log.begin(), log.end(), "resetUndo");
+    EXPECT_LT(canvas, undo);
+    EXPECT_TRUE(logged("toolbar crop"));
+    EXPECT_EQ(editor->status.title, "Image size");
+    EXPECT_EQ(Framer::shared().source, (Rect{0, 0, 40, 30}));
+    EXPECT_EQ(Framer::shared().original, (Rect{0, 0, 40, 30}));
+}
+
+TEST_F(LoadImage, MetadataHoldsOnlyTheTimestampUnlessSoft) {
+    logic->metadataRef()["mode"] = "interactive";
+    logic->openedURL = "/tmp/a.png";
+    ASSERT_TRUE(logic->loadImage(solidImage(20, 20, {1, 2, 3, 255}), false));
+    kit::Json meta = logic->metadata();
+    ASSERT_EQ(meta.size(), 1u);
+    EXPECT_EQ(meta["timestamp"], std::to_string(int64_t(kit::wallNow())));
+    EXPECT_TRUE(logic->openedURL.empty());
+
+    logic->metadataRef()["mode"] = "window";
+    logic->openedURL = "/tmp/b.png";
+    ASSERT_TRUE(logic->loadImage(solidImage(30, 20, {1, 2, 3, 255}), true));
+    EXPECT_EQ(logic->metadata()["mode"], "window");
+    EXPECT_TRUE(logic->metadata().contains("timestamp"));
+    EXPECT_EQ(logic->openedURL, "/tmp/b.png");
+}
+
+TEST_F(LoadImage, FailuresLeaveThePreviousScreenshotAndItsEditAlone) {
+    kit::Image first = solidImage(40, 30, {9, 9, 9, 255});
+    ASSERT_TRUE(logic->loadImage(first, false));
+    logic->metadataRef()["mode"] = "fullscreen";
+    log.clear();
+
+    EXPECT_FALSE(logic->loadImage(kit::Image(0, 10), false));
+    EXPECT_EQ(telemetry->events().back().value("message", ""), "Invalid screenshot was taken");
+    editor->hasWindow = false;
+    EXPECT_FALSE(logic->loadImage(solidImage(5, 5, {}), false));
+    EXPECT_EQ(telemetry->events().back().value("message", ""), ".winMain is nil");
+
+    EXPECT_TRUE(log.empty()) << "no editor step ran: objects and undo history stay";
+    EXPECT_EQ(logic->imgSource().bits(), first.bits());
+    EXPECT_EQ(logic->pixels(), first.bits());
+    EXPECT_EQ(logic->metadata()["mode"], "fullscreen");
+}
+
+TEST_F(LoadImage, ZoomFitsNeverAboveOneAndBecomesTheLowestZoom) {
+    Framer& f = Framer::shared();
+    // A small image fits at 100 %, never above.
+    ASSERT_TRUE(logic->loadImage(solidImage(200, 100, {}), false));
+    EXPECT_EQ(f.zoom(), 1.0);
+    EXPECT_EQ(f.minzoom, 1.0);
+    // The window was sized for it: the area is the window's content in device pixels.
+    EXPECT_GE(f.area.width, 836.0);
+
+    // A soft load keeps the window and the lowest zoom, and fits the area it has.
+    f.area = {0, 0, 1000, 500};
+    ASSERT_TRUE(logic->loadImage(solidImage(4000, 1000, {}), true));
+    EXPECT_NEAR(f.zoom(), (1000.0 - 20) / 4000, 1e-9);
+    EXPECT_EQ(f.minzoom, 1.0);
+}
+
+TEST_F(LoadImage, ReaderInsideALoadIsCaughtInsteadOfHanging) {
+    // A canvas that samples the capture while it gets its image would wait
+    // for the load's own lock; the core reports it and reads on.
+    struct SamplingEditor : EditorDouble {
+        using EditorDouble::EditorDouble;
+        core::AppLogic* logic = nullptr;
+        int seenWidth = -1;
+        void setCanvasImage(const kit::Image&) override { seenWidth = logic->capture().pixels.width(); }
+    };
+#ifdef NDEBUG
+    auto e = std::make_unique<SamplingEditor>(log);
+    SamplingEditor* sampling = e.get();
+    logic = std::make_unique<core::AppLogic>(
+        core::AppLogic::Services{settings.get(), telemetry.get(), notifier.get()}, std::make_unique<RoutesDouble>(log),
+        std::move(e));
+    sampling->logic = logic.get();
+    ASSERT_TRUE(logic->loadImage(solidImage(12, 8, {}), false));
+    EXPECT_EQ(sampling->seenWidth, 12);
+    EXPECT_EQ(lastEvent("oops")->value("message", ""), "Image lock taken again inside loadImage");
+#else
+    GTEST_SKIP() << "debug builds stop at the assertion instead";
+#endif
+}
+
+}  // namespace
+}  // namespace coretest

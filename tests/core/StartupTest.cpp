@@ -1,0 +1,107 @@
+// Start-up of the core: the launch and version events, the library for a
+// stored save folder, the cursor table.
+#include <filesystem>
+
+#include "CoreFixture.h"
+#include "controls/ImageAssets.h"
+#include "core/Cursors.h"
+
+namespace coretest {
+namespace {
+
+class RecordingLibrary : public core::LibraryHost {
+public:
+    std::vector<std::string> created;
+    bool exists() const override { return !created.empty(); }
+    void create(const std::string& folder) override { created.push_back(folder); }
+};
+
+class Startup : public CoreFixture {
+protected:
+    void TearDown() override {
+        core::setLibrary(nullptr);
+        CoreFixture::TearDown();
+    }
+    RecordingLibrary library;
+};
+
+TEST_F(Startup, FirstLaunchSendsLaunchOnlyAndStoresTheVersion) {
+    make();
+    EXPECT_EQ(types(), std::vector<std::string>{"launch"});
+    EXPECT_TRUE(lastEvent("launch")->contains("screens"));
+    EXPECT_EQ(settings->activeAppVersion(), telemetry->vc());
+}
+
+TEST_F(Startup, OlderBuildAfterANewerOneReportsTheDowngrade) {
+    const int64_t newer = telemetry->vc() + 100;
+    settings->setActiveAppVersion(newer);
+    make();
+    EXPECT_EQ(types(), (std::vector<std::string>{"launch", "version-downgrade"}));
+    EXPECT_EQ(lastEvent("version-downgrade")->value("oldVC", int64_t(0)), newer);
+    EXPECT_EQ(settings->activeAppVersion(), telemetry->vc());
+}
+
+TEST_F(Startup, NewerBuildReportsTheUpgradeAndTheSameBuildNothing) {
+    ASSERT_GT(telemetry->vc(), 1);
+    settings->setActiveAppVersion(1);
+    make();
+    EXPECT_EQ(types(), (std::vector<std::string>{"launch", "version-upgrade"}));
+    EXPECT_EQ(lastEvent("version-upgrade")->value("oldVC", int64_t(0)), 1);
+
+    logic.reset();
+    make();  // started again: the stored version is the running one
+    EXPECT_EQ(types(), (std::vector<std::string>{"launch", "version-upgrade", "launch"}));
+}
+
+TEST_F(Startup, LibraryExistsOnlyForAStoredSaveFolder) {
+    core::setLibrary(&library);
+    make();
+    EXPECT_TRUE(library.created.empty());
+
+    logic.reset();
+    auto folder = std::filesystem::temp_directory_path() / ("kadrix-core-lib-" + std::to_string(getpid()));
+    std::filesystem::create_directories(folder);
+    settings->setDefaultFolderURL(folder.string());
+    make();
+    ASSERT_EQ(library.created.size(), 1u);
+    EXPECT_EQ(std::filesystem::path(library.created[0]), folder);
+    std::filesystem::remove_all(folder);
+}
+
+TEST_F(Startup, EveryCursorOfTheTableIsMadeWithItsHotSpot) {
+    auto& table = core::cursorTable();
+    ASSERT_EQ(table.size(), 8u);
+    EXPECT_EQ(table.front().key, "move");
+    EXPECT_EQ(table.back().key, "pen");
+    auto& logic = make();
+    EXPECT_EQ(logic.cursors.size(), 8u);
+    for (auto& entry : table) EXPECT_TRUE(logic.cursors.count(entry.key)) << entry.key;
+
+    // A registered drawing is used with the table's hot spot.
+    kit::Image drawing(32, 32);
+    ImageAssets::set("cursor-point", drawing);
+    auto cursors = core::makeCursors();
+    EXPECT_EQ(cursors.at("point").shape(), kit::Cursor::Shape::Custom);
+    EXPECT_EQ(cursors.at("point").hotSpot(), (kit::Point{2, 2}));
+    ImageAssets::set("cursor-point", {});
+}
+
+TEST_F(Startup, HooksReachTheInstanceAndGoWithIt) {
+    auto& logic = make();
+    logic.installHooks();
+    Framer::shared()._dpr.set(3.0);
+    Framer::shared()._zoom.set(0.75);
+    EXPECT_EQ(hookEditorDpr(), 3.0);
+    EXPECT_EQ(hookEditorZoom(), 0.75);
+    EXPECT_EQ(&editor::core(), &logic);
+    logic.lastActiveTime = 42;
+    EXPECT_EQ(appHooks()->lastActiveTime(), 42);
+
+    this->logic.reset();
+    EXPECT_EQ(dynamic_cast<core::AppLogic*>(&editor::core()), nullptr);
+    EXPECT_FALSE(appHooks()->lastActiveTime);
+    EXPECT_EQ(hookEditorDpr(), 2.0);  // the services' default again
+}
+
+}  // namespace
+}  // namespace coretest
