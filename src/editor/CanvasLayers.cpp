@@ -1,0 +1,225 @@
+#include "editor/CanvasLayers.h"
+
+#include <algorithm>
+#include <cmath>
+
+#include "editor/EditorHooks.h"
+#include "editor/EditorHost.h"
+#include "editor/FrameHandlers.h"
+#include "editor/Framer.h"
+#include "editor/Handlers.h"
+#include "kit/Animation.h"
+#include "services/Console.h"
+
+namespace editor {
+namespace {
+
+constexpr double kAnimationSeconds = 0.15;
+
+CanvasLayers& record() {
+    static CanvasLayers* layers = new CanvasLayers;
+    return *layers;
+}
+
+void addTo(const kit::LayerPtr& parent, const kit::LayerPtr& layer) {
+    if (parent && layer) parent->addSublayer(layer);
+}
+
+// Sets a geometry value; in an animated re-layout the layer tweens to it
+// from where it was.
+template <class T>
+void animateTo(kit::Layer& layer, const char* key, const T& from, const T& to, bool animate) {
+    if (from == to) return;
+    layer.setValueForKey(key, to);
+    if (!animate) return;
+    kit::Animation a;
+    a.keyPath = key;
+    a.fromValue = from;
+    a.toValue = to;
+    a.duration = kit::Transaction::animationDuration();
+    a.timingFunction = kit::TimingFunction::defaultCurve();
+    layer.addAnimation(a, std::string("relayout.") + key);
+}
+
+// The object tree in image units, scaled and panned with the viewport: the
+// image point p lands on the view point p × zoom + b (device pixels), that is
+// (p × zoom + b) / dpr in the root's points. The canvas holder sits at the
+// canvas's bottom-left, below and left of the image by the canvas paddings.
+void placeObjectTree(CanvasLayers& c, const Framer::Paddings& pad, bool animate) {
+    Framer& f = Framer::shared();
+    const double z = f.zoom(), d = f.dpr();
+    if (c.objects) {
+        kit::Layer& l = *c.objects;
+        if (l.anchorPoint() != kit::Point{0, 0}) l.setAnchorPoint({0, 0});
+        animateTo(l, "position", l.position(), kit::Point{f._bx.get() / d, f._by.get() / d}, animate);
+        animateTo(l, "transform", l.transform(), kit::AffineTransform::scale(z / d, z / d), animate);
+    }
+    if (c.imageLayer && c.imageLayer->superlayer()) {
+        kit::Layer& canvas = *c.imageLayer->superlayer();
+        if (&canvas != c.objects.get()) {
+            if (canvas.anchorPoint() != kit::Point{0, 0}) canvas.setAnchorPoint({0, 0});
+            kit::Point at{-pad.padCL, -pad.padCB};
+            if (canvas.position() != at) canvas.setPosition(at);
+        }
+    }
+}
+
+}  // namespace
+
+CanvasLayers& canvasLayers() {
+    return record();
+}
+
+Framer::Paddings canvasPaddings() {
+    Framer& f = Framer::shared();
+    if (f.paddings) return f.paddings();
+    const BackdropHost::Paddings b = backdrop().paddings();
+    return {b.padBT, b.padBB, b.padBL, b.padBR, b.padCT, b.padCB, b.padCL, b.padCR};
+}
+
+Rect compositionRect() {
+    Framer& f = Framer::shared();
+    if (f.compositionRect) return f.compositionRect();
+    return backdrop().outerOrigin().value_or(f.source);
+}
+
+void updateCheckerPattern(bool dark) {
+    CanvasLayers& c = record();
+    // Tiles at the screen's pixel density so the squares stay crisp.
+    const double s = std::max(1.0, std::round(Framer::shared().dpr()));
+    const int n = int(16 * s), h = int(8 * s);
+    kit::Image tile(n, n, s);
+    tile.fill(kit::Color::white(dark ? 0.165 : 1.0));
+    const uint8_t g = uint8_t(std::lround((dark ? 0.2 : 0.95) * 255));
+    const kit::PixelBGRA p{g, g, g, 255};
+    // (0, 0, 8, 8) and (8, 8, 8, 8) in y-up points: rows from the top put
+    // the bottom-left square in the lower half and the top-right one above.
+    for (int y = 0; y < h; ++y)
+        for (int x = 0; x < h; ++x) {
+            tile.setPixel(x, h + y, p);
+            tile.setPixel(h + x, y, p);
+        }
+    if (c.checker) c.checker->setBackgroundPattern(tile);
+}
+
+void layoutChecker() {
+    CanvasLayers& c = record();
+    if (!c.checker) return;
+    Framer& f = Framer::shared();
+    const double k = 2 / f.dpr();
+    const Rect& a = f.area;
+    kit::Rect frame{a.x1 * k, a.y1 * k, a.width * k, a.height * k};
+    if (c.checker->frame() != frame) c.checker->setFrame(frame);
+}
+
+void setUpLayers() {
+    CanvasLayers& c = record();
+    Handlers& h = Handlers::shared();
+    ObjectInput* objects = h.objects;
+
+    c.checker = kit::Layer::make();
+    c.checker->name = "checker";
+    c.checker->setFrame({0, 0, 100, 200});
+    updateCheckerPattern(c.dark);
+    addTo(c.root, c.checker);
+
+    c.imageLayer = kit::Layer::make();
+    c.imageLayer->name = "image";
+    c.imageLayer->setMagnificationFilter(kit::ScalingFilter::Nearest);
+
+    c.backdrop = backdrop().lbackdrop();
+    addTo(c.root, c.backdrop);
+
+    kit::LayerPtr objectsLayer = objects ? objects->layer() : nullptr;
+    kit::LayerPtr canvasLayer = objects ? objects->lcanvas() : nullptr;
+    if (!objectsLayer || !canvasLayer) {
+        // No object manager yet: the screenshot still needs a tree to sit in.
+        c.ownObjects = kit::Layer::make();
+        c.ownObjects->name = "objects";
+        c.ownCanvas = kit::Layer::make();
+        c.ownCanvas->name = "canvas";
+        c.ownObjects->addSublayer(c.ownCanvas);
+        objectsLayer = c.ownObjects;
+        canvasLayer = c.ownCanvas;
+    }
+    c.objects = objectsLayer;
+    addTo(c.root, c.objects);
+    addTo(canvasLayer, c.imageLayer);
+    if (kit::LayerPtr curtain = objects ? objects->lcurtain() : nullptr) {
+        addTo(c.objects, curtain);
+        curtain->setZPosition(-10);
+    }
+
+    c.controls = objects ? objects->lcontrol() : nullptr;
+    addTo(c.root, c.controls);
+    c.crop = h.crop ? h.crop->layer() : nullptr;
+    addTo(c.root, c.crop);
+    c.marquee = FrameHandlers::shared().lmarquee;
+    addTo(c.root, c.marquee);
+    c.ruler = h.ruler ? h.ruler->layer() : nullptr;
+    addTo(c.root, c.ruler);
+    consoleLine("Layers Initialised");
+}
+
+void relayoutCanvas(bool animated) {
+    CanvasLayers& c = record();
+    if (!c.imageLayer) return;
+    const bool animate = animated && !c.suppressAnimation && !layoutAnimationsOff;
+    Framer& f = Framer::shared();
+    const Framer::Paddings pad = canvasPaddings();
+
+    kit::Transaction::begin();
+    if (animate)
+        kit::Transaction::setAnimationDuration(kAnimationSeconds);
+    else
+        kit::Transaction::setDisableActions(true);
+
+    // Enlarged screenshots show sharp pixels; reduced ones are smoothed.
+    const auto filter = f.zoom() < 1.0 ? kit::ScalingFilter::Linear : kit::ScalingFilter::Nearest;
+    if (c.imageLayer->magnificationFilter() != filter) c.imageLayer->setMagnificationFilter(filter);
+    const kit::Rect frame{f.source.x1 + pad.padCL, f.source.y1 + pad.padCB, f.source.width, f.source.height};
+    if (c.imageLayer->frame() != frame) c.imageLayer->setFrame(frame);
+
+    placeObjectTree(c, pad, animate);
+    backdrop().updateTransforms();
+    Handlers& h = Handlers::shared();
+    if (h.objects) h.objects->layoutObjects();
+    if (h.crop) h.crop->render(animate);
+    if (h.ruler) h.ruler->layout();
+    kit::Transaction::commit();
+}
+
+void flushRelayoutRequest() {
+    CanvasLayers& c = record();
+    // The annotation objects still raise their own request word; both count.
+    const int level = std::max(c.relayoutRequest, layoutRequest);
+    c.relayoutRequest = 0;
+    layoutRequest = 0;
+    if (level > 0) relayoutCanvas(level == 2);
+}
+
+void setCanvasImage(const kit::Image& image) {
+    CanvasLayers& c = record();
+    if (!c.imageLayer) setUpLayers();
+    c.image = image;
+    {
+        kit::ScopedTransaction t(true);
+        layoutChecker();
+        c.imageLayer->setContents(image);
+    }
+    relayoutCanvas(false);
+}
+
+void resetCanvasLayers() {
+    CanvasLayers& c = record();
+    for (const kit::LayerPtr& l : {c.checker, c.backdrop, c.objects, c.controls, c.crop, c.marquee, c.ruler})
+        if (l && l->superlayer() == c.root.get()) l->removeFromSuperlayer();
+    if (c.imageLayer) c.imageLayer->removeFromSuperlayer();
+    kit::LayerPtr root = c.root;
+    const bool dark = c.dark;
+    c = CanvasLayers{};
+    c.root = root;
+    c.dark = dark;
+}
+
+}  // namespace editor
