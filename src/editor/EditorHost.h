@@ -13,6 +13,7 @@
 #include <optional>
 #include <string>
 
+#include "imaging/Capture.h"
 #include "kit/Color.h"
 #include "kit/Geometry.h"
 #include "kit/Image.h"
@@ -34,6 +35,11 @@ public:
     // The loaded screenshot and its compiled form; null images when absent.
     virtual kit::Image imgSource() const { return {}; }
     virtual kit::Image imgPrecompiled() const { return {}; }
+    // The current capture's pixels with the viewport's crop, taken under the
+    // image lock; the copy shares the pixel storage, so a reader on another
+    // thread keeps its bytes even when the core replaces the image. A null
+    // image when no screenshot is loaded.
+    virtual imaging::Capture capture() const { return {}; }
     // The editor window, when it exists.
     virtual kit::Window* winMain() const { return nullptr; }
     // The colour last sampled, its shown and copied texts.
