@@ -13,6 +13,7 @@
 #include <vector>
 
 #include "kit/Event.h"
+#include "kit/x11/EventConnection.h"
 #include "kit/x11/PointerWatch.h"
 
 namespace kit {
@@ -74,31 +75,18 @@ public:
         }();
         return s.get();
     }
-    ~GlobalSource() {
-        notifier_.reset();
-        if (conn_) xcb_disconnect(conn_);
-    }
-
     bool open() {
-        if (!QCoreApplication::instance()) return false;
-        const char* display = std::getenv("DISPLAY");
-        if (!display || !*display) return false;
-        int screenNum = 0;
-        conn_ = xcb_connect(display, &screenNum);
-        if (!conn_ || xcb_connection_has_error(conn_)) return false;
+        x_ = x11::EventConnection::open([this](xcb_generic_event_t* ev) { handle(ev); });
+        if (!x_) return false;
+        conn_ = x_->conn();
+        root_ = x_->root();
         const xcb_query_extension_reply_t* ext = xcb_get_extension_data(conn_, &xcb_input_id);
         if (!ext || !ext->present) return false;
         opcode_ = ext->major_opcode;
         auto* v = xcb_input_xi_query_version_reply(conn_, xcb_input_xi_query_version(conn_, 2, 2), nullptr);
         if (!v) return false;
         free(v);
-        xcb_screen_iterator_t it = xcb_setup_roots_iterator(xcb_get_setup(conn_));
-        for (int i = 0; i < screenNum && it.rem; ++i) xcb_screen_next(&it);
-        if (!it.rem) return false;
-        root_ = it.data->root;
         select();
-        notifier_ = std::make_unique<QSocketNotifier>(xcb_get_file_descriptor(conn_), QSocketNotifier::Read);
-        QObject::connect(notifier_.get(), &QSocketNotifier::activated, [this] { drain(); });
         return true;
     }
 
@@ -132,32 +120,27 @@ private:
         fn();
     }
 
-    void drain() {
-        while (xcb_generic_event_t* ev = xcb_poll_for_event(conn_)) {
-            if ((ev->response_type & 0x7f) == XCB_GE_GENERIC) {
-                auto* ge = reinterpret_cast<xcb_ge_generic_event_t*>(ev);
-                if (ge->extension == opcode_) {
-                    auto* raw = reinterpret_cast<xcb_input_raw_key_press_event_t*>(ev);
-                    if (ge->event_type == XCB_INPUT_RAW_KEY_PRESS) {
-                        MonitorEvent e;
-                        e.type = MonitorEvent::Type::KeyDown;
-                        e.keyCode = virtualKeyCode(int(raw->detail));
-                        EventMonitor::deliver(e, true);
-                    } else if (ge->event_type == XCB_INPUT_RAW_BUTTON_PRESS) {
-                        if (auto e = fromButton(int(raw->detail))) EventMonitor::deliver(*e, true);
-                    } else if (ge->event_type == XCB_INPUT_RAW_MOTION) {
-                        motion();
-                    }
-                }
-            }
-            free(ev);
+    void handle(xcb_generic_event_t* ev) {
+        if ((ev->response_type & 0x7f) != XCB_GE_GENERIC) return;
+        auto* ge = reinterpret_cast<xcb_ge_generic_event_t*>(ev);
+        if (ge->extension != opcode_) return;
+        auto* raw = reinterpret_cast<xcb_input_raw_key_press_event_t*>(ev);
+        if (ge->event_type == XCB_INPUT_RAW_KEY_PRESS) {
+            MonitorEvent e;
+            e.type = MonitorEvent::Type::KeyDown;
+            e.keyCode = virtualKeyCode(int(raw->detail));
+            EventMonitor::deliver(e, true);
+        } else if (ge->event_type == XCB_INPUT_RAW_BUTTON_PRESS) {
+            if (auto e = fromButton(int(raw->detail))) EventMonitor::deliver(*e, true);
+        } else if (ge->event_type == XCB_INPUT_RAW_MOTION) {
+            motion();
         }
     }
 
+    std::unique_ptr<x11::EventConnection> x_;
     xcb_connection_t* conn_ = nullptr;
     xcb_window_t root_ = 0;
     uint8_t opcode_ = 0;
-    std::unique_ptr<QSocketNotifier> notifier_;
     std::function<void()> motionWatch_;
 };
 

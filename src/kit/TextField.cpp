@@ -1,6 +1,8 @@
 #include "kit/TextField.h"
 
+#include <QEvent>
 #include <QIntValidator>
+#include <QProxyStyle>
 #include <QLineEdit>
 #include <QStyle>
 #include <QValidator>
@@ -34,11 +36,39 @@ private:
     int64_t lo_, hi_;
 };
 
+// Tells the field when the line edit gains or loses the keyboard focus.
+class FocusWatch : public QObject {
+public:
+    FocusWatch(TextField& field, QObject* parent) : QObject(parent), field_(field) {}
+    bool eventFilter(QObject*, QEvent* ev) override {
+        if (ev->type() == QEvent::FocusIn && field_.onFocusIn) {
+            auto fn = field_.onFocusIn;
+            fn(field_);
+        } else if (ev->type() == QEvent::FocusOut && field_.onFocusOut) {
+            auto fn = field_.onFocusOut;
+            fn(field_);
+        }
+        return false;
+    }
+
+private:
+    TextField& field_;
+};
+
+// The style's caret is a pixel metric: a width of 0 hides it.
+class CaretlessStyle : public QProxyStyle {
+public:
+    int pixelMetric(PixelMetric m, const QStyleOption* o, const QWidget* w) const override {
+        return m == PM_TextCursorWidth ? 0 : QProxyStyle::pixelMetric(m, o, w);
+    }
+};
+
 }  // namespace
 
 TextField::TextField(const Rect& frame) : Control(frame) {
     auto* e = new QLineEdit;
     qt::hostWidget(*this, e);
+    e->installEventFilter(new FocusWatch(*this, e));
     QObject::connect(e, &QLineEdit::textEdited, [this](const QString&) {
         if (onTextChange) onTextChange(*this);
     });
@@ -97,6 +127,25 @@ void TextField::selectAll() {
     edit(*this)->selectAll();
 }
 
+void TextField::setCaretHidden(bool hidden) {
+    QLineEdit* e = edit(*this);
+    if (hidden && !dynamic_cast<CaretlessStyle*>(e->style())) {
+        auto* style = new CaretlessStyle;
+        style->setParent(e);
+        e->setStyle(style);
+    } else if (!hidden && dynamic_cast<CaretlessStyle*>(e->style())) {
+        QStyle* old = e->style();
+        e->setStyle(nullptr);
+        old->deleteLater();
+    }
+    e->update();
+}
+
+void TextField::resignFocus() {
+    QLineEdit* e = edit(*this);
+    if (e->hasFocus()) e->clearFocus();
+}
+
 SearchField::SearchField(const Rect& frame) : TextField(frame) {
     QLineEdit* e = edit(*this);
     e->setClearButtonEnabled(true);
@@ -106,6 +155,25 @@ SearchField::SearchField(const Rect& frame) : TextField(frame) {
     QObject::connect(e, &QLineEdit::textChanged, [this](const QString& t) {
         if (t.isEmpty() && onTextChange) onTextChange(*this);
     });
+}
+
+void SearchField::setSearchButtonShown(bool shown) {
+    QLineEdit* e = edit(*this);
+    for (QAction* a : e->actions()) a->setVisible(shown);
+}
+
+void SearchField::setClearButtonShown(bool shown) {
+    edit(*this)->setClearButtonEnabled(shown);
+}
+
+bool SearchField::isClearButtonShown() const {
+    return edit(*this)->isClearButtonEnabled();
+}
+
+void SearchField::clear() {
+    QLineEdit* e = edit(*this);
+    if (e->text().isEmpty()) return;
+    e->clear();  // textChanged("") reports the change
 }
 
 }  // namespace kit

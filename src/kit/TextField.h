@@ -33,6 +33,13 @@ public:
 
     // Every edit by the user.
     std::function<void(TextField&)> onTextChange;
+    // Keyboard focus arrives at / leaves the field.
+    std::function<void(TextField&)> onFocusIn;
+    std::function<void(TextField&)> onFocusOut;
+    // Hides the text cursor (a field that records keys rather than text).
+    void setCaretHidden(bool hidden);
+    // Gives the focus away (to the window, no other view takes it).
+    void resignFocus();
     // The action runs when editing ends: Return, or the field loses focus
     // after a change.
     void selectAll();
@@ -44,6 +51,13 @@ protected:
 class SearchField : public TextField {
 public:
     explicit SearchField(const Rect& frame = {});
+    // The magnifier at the front.
+    void setSearchButtonShown(bool shown);
+    // The clear button at the end (shown while there is text).
+    void setClearButtonShown(bool shown);
+    bool isClearButtonShown() const;
+    // Empties the field as the clear button does (a change like any other).
+    void clear();
 };
 
 }  // namespace kit

@@ -2,6 +2,8 @@
 // (Xvfb with openbox), driven with xdotool.
 #include <gtest/gtest.h>
 
+#include "support/EventLoopWait.h"
+
 #include <QCoreApplication>
 #include <QEventLoop>
 #include <QFile>
@@ -32,20 +34,8 @@ std::string binDir() {
     return QCoreApplication::applicationDirPath().toStdString();
 }
 
-void spin(int ms) {
-    QEventLoop loop;
-    QTimer::singleShot(ms, &loop, &QEventLoop::quit);
-    loop.exec();
-}
-
-template <class Pred>
-bool waitFor(Pred p, int ms = 10000) {
-    for (int t = 0; t < ms; t += 50) {
-        if (p()) return true;
-        spin(50);
-    }
-    return p();
-}
+using testsupport::spin;
+using testsupport::waitFor;
 
 void xdo(const QStringList& args) {
     QProcess::execute("xdotool", args);
