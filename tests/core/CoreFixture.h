@@ -11,6 +11,7 @@
 #include "core/AppHost.h"
 #include "core/AppLogic.h"
 #include "editor/Framer.h"
+#include "kit/Application.h"
 #include "kit/Defaults.h"
 #include "kit/Dispatch.h"
 #include "kit/Timer.h"

@@ -1,0 +1,197 @@
+// The capture flow: the route for each mode, the first capture's question,
+// the capture facts and the after-capture actions in their order.
+#include "CoreFixture.h"
+
+namespace coretest {
+namespace {
+
+using AfterGrab = core::AppLogic::AfterGrab;
+
+// Records the exporter's commands the after-capture actions call.
+class RecordingLogic : public core::AppLogic {
+public:
+    RecordingLogic(Services s, std::unique_ptr<core::CaptureRoutes> r, std::unique_ptr<core::EditorLink> e,
+                   Log& log)
+        : AppLogic(s, std::move(r), std::move(e)), log_(log) {}
+    void copyImage(bool selection, bool dontHide) override {
+        log_.push_back(std::string("copy") + (selection ? " selection" : "") + (dontHide ? " dontHide" : ""));
+    }
+    void saveImage(bool quiet, bool dontHide) override {
+        log_.push_back(std::string("save") + (quiet ? " quiet" : "") + (dontHide ? " dontHide" : ""));
+    }
+
+private:
+    Log& log_;
+};
+
+class CaptureFlow : public CoreFixture {
+protected:
+    void SetUp() override {
+        CoreFixture::SetUp();
+        auto r = std::make_unique<RoutesDouble>(log);
+        auto e = std::make_unique<EditorDouble>(log);
+        routes = r.get();
+        editor = e.get();
+        logic = std::make_unique<RecordingLogic>(
+            core::AppLogic::Services{settings.get(), telemetry.get(), notifier.get()}, std::move(r), std::move(e),
+            log);
+        routes->image = solidImage(64, 48, {0, 0, 255, 255});
+        settings->setAreaCaptureMode("editor");  // the question was answered
+    }
+    // The log without the loading steps, from the capture on.
+    Log actions() const {
+        Log out;
+        for (auto& e : log)
+            if (e.rfind("interactive", 0) == 0 || e.rfind("fullscreen", 0) == 0 || e.rfind("window", 0) == 0 ||
+                e.rfind("copy", 0) == 0 || e.rfind("save", 0) == 0 || e.rfind("pin", 0) == 0 ||
+                e.rfind("preview", 0) == 0 || e == "flash")
+                out.push_back(e);
+        return out;
+    }
+    bool editorShown() { return editor->win->isVisible(); }
+};
+
+TEST_F(CaptureFlow, EachModeTakesItsRoute) {
+    settings->storeString("windowShadow", "solid");
+    for (const char* mode : {"interactive", "interactive-repeat", "interactive-window", "window", "fullscreen",
+                             "delayed"})
+        logic->grabScreenshot(mode, "menu", AfterGrab{});
+    EXPECT_EQ(actions(), (Log{"interactive solid", "flash", "interactive solid repeat", "flash",
+                              "interactive solid windowOnly", "flash", "window solid", "flash", "fullscreen",
+                              "flash", "fullscreen", "flash"}));
+}
+
+TEST_F(CaptureFlow, UnknownModeAndCancelledCaptureDoNothingFurther) {
+    logic->grabScreenshot("everything", std::nullopt, std::nullopt);
+    EXPECT_EQ(lastEvent("oops")->value("message", ""), "Unrecognized capture mode: everything");
+    routes->image = {};
+    logic->grabScreenshot("interactive", std::nullopt, std::nullopt);
+    EXPECT_EQ(actions(), Log{"interactive transparent"});
+    EXPECT_TRUE(logic->imgSource().isNull());
+    EXPECT_FALSE(lastEvent("grab:interactive"));
+}
+
+TEST_F(CaptureFlow, WithoutPermissionTheUserIsToldAndNothingIsCaptured) {
+    routes->permission = false;
+    logic->grabScreenshot("fullscreen", "menu", std::nullopt);
+    settle();
+    EXPECT_TRUE(actions().empty());
+    ASSERT_EQ(alerts.size(), 1u);
+    EXPECT_EQ(alerts[0].title, "Kadrix needs permission to record the screen");
+    EXPECT_EQ(lastEvent("alert")->value("message", ""), "Kadrix needs permission to record the screen");
+}
+
+TEST_F(CaptureFlow, AfterCaptureActionsRunInTheirOrder) {
+    AfterGrab all{.copy = true, .save = true, .edit = true, .thumbnail = true, .upload = true, .pin = true};
+    routes->next.rect = kit::Rect{100, 200, 64, 48};
+    logic->grabScreenshot("interactive", "url", all);
+    EXPECT_EQ(actions(), (Log{"interactive transparent", "copy dontHide", "pin 132,224", "preview 100,200"}));
+    settle(0.2);  // the save follows 0.1 s later
+    EXPECT_EQ(actions().back(), "save quiet dontHide");
+    EXPECT_EQ(lastEvent("grab:interactive")->value("method", ""), "url");
+}
+
+TEST_F(CaptureFlow, FlagsAllFalseOnlyFlashTheTrayIcon) {
+    settings->setAfterGrabCopy(true);  // the settings are not consulted
+    logic->grabScreenshot("interactive", "url", AfterGrab{});
+    settle();
+    EXPECT_EQ(actions(), (Log{"interactive transparent", "flash"}));
+    EXPECT_FALSE(logic->imgSource().isNull());
+    EXPECT_TRUE(alerts.empty());
+}
+
+TEST_F(CaptureFlow, SettingsDecideTheActionsWhenNoneAreGiven) {
+    settings->setAfterGrabShow(false);
+    settings->setAfterGrabCopy(true);
+    settings->setAfterGrabSave(true);
+    logic->grabScreenshot("fullscreen", std::nullopt, std::nullopt);
+    EXPECT_EQ(actions(), (Log{"fullscreen", "copy dontHide", "flash"}));
+    settle(0.2);
+    EXPECT_EQ(actions().back(), "save quiet dontHide");
+    EXPECT_FALSE(editorShown());
+
+    EXPECT_EQ(logic->afterGrabFromSettings("interactive"), (AfterGrab{.copy = true, .save = true}));
+    settings->setAfterGrabShow(true);
+    settings->setAreaCaptureMode("preview");
+    EXPECT_EQ(logic->afterGrabFromSettings("interactive"),
+              (AfterGrab{.copy = true, .save = true, .thumbnail = true}));
+    EXPECT_EQ(logic->afterGrabFromSettings("window"), (AfterGrab{.copy = true, .save = true, .edit = true}));
+}
+
+TEST_F(CaptureFlow, FirstAreaCaptureAsksAndGoesOnWithTheAnswer) {
+    settings->setAreaCaptureMode("none");
+    answer = 1;  // "Show Preview"
+    logic->grabScreenshot("interactive", std::nullopt, std::nullopt);
+    EXPECT_TRUE(logic->imgSource().isNull()) << "nothing happens before the answer";
+    settle();
+    ASSERT_EQ(alerts.size(), 1u);
+    EXPECT_EQ(alerts[0].title, "Show small Preview or open the Editor?");
+    EXPECT_EQ(alerts[0].buttons, (std::vector<std::string>{"Open Editor", "Show Preview"}));
+    EXPECT_EQ(settings->areaCaptureMode(), "preview");
+    EXPECT_EQ(actions().back().rfind("preview", 0), 0u);
+
+    // With a caller's actions the question is not asked.
+    settings->setAreaCaptureMode("none");
+    logic->grabScreenshot("interactive", "url", AfterGrab{.edit = true});
+    settle();
+    EXPECT_EQ(alerts.size(), 1u);
+}
+
+TEST_F(CaptureFlow, EditAfterCaptureBringsTheEditorForward) {
+    logic->grabScreenshot("interactive", std::nullopt, std::nullopt);
+    settle();
+    EXPECT_TRUE(editorShown());
+    EXPECT_TRUE(lastEvent("show"));
+    EXPECT_EQ(kit::Application::shared().activationPolicy(), kit::ActivationPolicy::Regular);
+}
+
+TEST_F(CaptureFlow, CaptureFactsAndTheEventGoWithTheScreenshot) {
+    routes->next = {kit::ScreenInfo{7, {0, 0, 2880, 1800}, 2.0, true}, true, "Files", "Home", std::nullopt};
+    logic->grabScreenshot("window", std::nullopt, AfterGrab{});
+    kit::Json meta = logic->metadata();
+    EXPECT_EQ(meta["mode"], "window");
+    EXPECT_EQ(meta["backdropApplied"], "true");
+    EXPECT_EQ(meta["app"], "Files");
+    EXPECT_EQ(meta["window"], "Home");
+    EXPECT_TRUE(meta.contains("timestamp"));
+    EXPECT_EQ(Framer::shared().dpr(), 2.0) << "the capture screen's ratio";
+    ASSERT_TRUE(logic->screenshotDate);
+
+    kit::Json event = *lastEvent("grab:window");
+    EXPECT_EQ(event["width"], 64);
+    EXPECT_EQ(event["height"], 48);
+    EXPECT_FALSE(event.contains("method"));
+
+    // No background under an area: no entry.
+    routes->next.backdropApplied = false;
+    logic->grabScreenshot("interactive", std::nullopt, AfterGrab{});
+    EXPECT_FALSE(logic->metadata().contains("backdropApplied"));
+}
+
+TEST_F(CaptureFlow, FullScreenEventCarriesTheCursorSetting) {
+    logic->grabScreenshot("fullscreen", "hotkey:Ctrl+Shift+3", AfterGrab{});
+    kit::Json event = *lastEvent("grab:fullscreen");
+    EXPECT_EQ(event["cursor"], "auto");
+    EXPECT_EQ(event["method"], "hotkey:Ctrl+Shift+3");
+}
+
+TEST_F(CaptureFlow, AddingACaptureNeedsAScreenshotAndComesBackEitherWay) {
+    logic->addCaptureToScreenshot("toolbar");
+    EXPECT_TRUE(logged("warning No Screenshot"));
+    EXPECT_EQ(actions(), Log{});
+
+    logic->grabScreenshot("fullscreen", std::nullopt, AfterGrab{});
+    settings->storeString("windowShadow", "odd");
+    routes->image = solidImage(10, 10, {});
+    logic->addCaptureToScreenshot("toolbar");
+    EXPECT_EQ(actions().back(), "interactive wallpaper");
+    EXPECT_TRUE(logged("addImageObject 10"));
+
+    routes->image = {};
+    logic->addCaptureToScreenshot("toolbar");
+    settle();
+    EXPECT_TRUE(editorShown()) << "a cancelled capture brings the editor back";
+}
+
+}  // namespace
+}  // namespace coretest
