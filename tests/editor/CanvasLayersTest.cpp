@@ -1,0 +1,168 @@
+// The canvas layer tree, its re-layout and what it draws; the canvas view's
+// drops and looks.
+#include "CanvasDoubles.h"
+#include "editor/ShotView.h"
+#include "kit/LayerRenderer.h"
+
+namespace canvastest {
+namespace {
+
+class CanvasLayersTest : public CanvasFixture {};
+
+// A test picture whose pixel (x, y) (rows from the top) has red x and green y.
+kit::Image gradient(int w, int h) {
+    kit::Image img(w, h);
+    for (int y = 0; y < h; ++y)
+        for (int x = 0; x < w; ++x) img.setPixel(x, y, {0, uint8_t(y), uint8_t(x), 255});
+    return img;
+}
+
+TEST_F(CanvasLayersTest, NothingHappensBeforeTheFirstImage) {
+    editor::relayoutCanvas(true);
+    editor::canvasLayers().relayoutRequest = 2;
+    editor::flushRelayoutRequest();
+    EXPECT_TRUE(calls().empty());
+    EXPECT_EQ(editor::canvasLayers().relayoutRequest, 0);
+}
+
+TEST_F(CanvasLayersTest, TheTreeIsBuiltOnceInItsOrder) {
+    showImage();
+    editor::CanvasLayers& c = editor::canvasLayers();
+    const std::vector<kit::LayerPtr> expected = {c.checker, objects.root, objects.control, crop.l, fh.lmarquee,
+                                                 ruler.l};
+    EXPECT_EQ(c.root->sublayers(), expected);  // no backdrop layer from the double
+    EXPECT_EQ(c.imageLayer->superlayer(), objects.canvas.get());
+    EXPECT_EQ(objects.curtain->superlayer(), objects.root.get());
+    EXPECT_DOUBLE_EQ(objects.curtain->zPosition(), -10);
+    kit::LayerPtr image = c.imageLayer;
+    editor::setCanvasImage(kit::Image(10, 10));
+    EXPECT_EQ(c.imageLayer, image);  // later images only replace the contents
+    EXPECT_EQ(c.imageLayer->contents().width(), 10);
+}
+
+TEST_F(CanvasLayersTest, RelayoutRunsEachComponentOnceInOrder) {
+    showImage();
+    editor::relayoutCanvas(false);
+    EXPECT_EQ(calls(), (std::vector<std::string>{"backdrop.updateTransforms", "objects.layout", "crop.render",
+                                                 "ruler.layout"}));
+    calls().clear();
+    editor::relayoutCanvas(true);
+    EXPECT_EQ(count("crop.render animated"), 1);
+    // While a text is edited nothing animates.
+    calls().clear();
+    editor::canvasLayers().suppressAnimation = true;
+    editor::relayoutCanvas(true);
+    EXPECT_EQ(count("crop.render animated"), 0);
+    EXPECT_EQ(count("crop.render"), 1);
+}
+
+TEST_F(CanvasLayersTest, SmallZoomsSmoothAndLargeOnesShowSharpPixels) {
+    showImage();
+    const std::pair<double, kit::ScalingFilter> cases[] = {{0.5, kit::ScalingFilter::Linear},
+                                                          {1.0, kit::ScalingFilter::Nearest},
+                                                          {2.0, kit::ScalingFilter::Nearest}};
+    for (auto [zoom, filter] : cases) {
+        f._zoom.set(zoom);
+        editor::relayoutCanvas(false);
+        EXPECT_EQ(editor::canvasLayers().imageLayer->magnificationFilter(), filter) << zoom;
+    }
+}
+
+TEST_F(CanvasLayersTest, TheScreenshotIsDrawnWhereTheViewportPutsIt) {
+    // No object manager: the canvas keeps its own object tree.
+    h.objects = nullptr;
+    f._dpr.set(2);
+    f._zoom.set(4);
+    f.source = {0, 0, 8, 6};
+    f.setOffset({0, 0}, {10, 6});  // image (0, 0) at view (10, 6) device pixels
+    editor::setCanvasImage(gradient(8, 6));
+    editor::CanvasLayers& c = editor::canvasLayers();
+    c.root->setBounds({0, 0, 40, 20});
+    kit::Image shot = kit::renderToImage(*c.root, 2);
+    ASSERT_EQ(shot.width(), 80);
+    // Image pixel (x, y) (y up) covers view device pixels 10 + 4x … and 6 + 4y …,
+    // sampled nearest: every device pixel of the square has the same colour.
+    for (int ix : {0, 3, 7})
+        for (int iy : {0, 2, 5})
+            for (int dx : {0, 3}) {
+                const int vx = 10 + 4 * ix + dx, vy = 6 + 4 * iy + dx;
+                kit::PixelBGRA p = shot.pixel(vx, shot.height() - 1 - vy);
+                EXPECT_EQ(p.r, ix) << ix << "," << iy;
+                EXPECT_EQ(p.g, 5 - iy) << ix << "," << iy;  // rows from the top
+            }
+    // Left of the image the checker shows through.
+    kit::PixelBGRA outside = shot.pixel(4, shot.height() - 10);
+    EXPECT_GE(outside.r, 240);
+}
+
+TEST_F(CanvasLayersTest, AnimatedRelayoutsTweenTheObjectTree) {
+    showImage();
+    f._zoom.set(2);
+    editor::relayoutCanvas(true);
+    EXPECT_TRUE(objects.root->hasAnimation("relayout.transform"));
+    EXPECT_EQ(objects.root->transform(), kit::AffineTransform::scale(2, 2));
+    f._zoom.set(4);
+    objects.root->removeAllAnimations();
+    editor::relayoutCanvas(false);
+    EXPECT_FALSE(objects.root->hasAnimation("relayout.transform"));
+    EXPECT_EQ(objects.root->transform(), kit::AffineTransform::scale(4, 4));
+}
+
+TEST_F(CanvasLayersTest, CheckerFollowsTheLookAndTheArea) {
+    showImage();
+    editor::CanvasLayers& c = editor::canvasLayers();
+    f._dpr.set(2);
+    f.area = {0, 0, 600, 400};
+    editor::layoutChecker();
+    EXPECT_EQ(c.checker->frame(), (kit::Rect{0, 0, 600, 400}));
+    for (bool dark : {false, true}) {
+        editor::updateCheckerPattern(dark);
+        const kit::Image& tile = c.checker->backgroundPattern();
+        ASSERT_EQ(tile.pointSize(), (kit::Size{16, 16}));
+        const int base = dark ? 42 : 255, square = dark ? 51 : 242;
+        // Bottom-left and top-right squares are the lighter (light) or darker (dark) grey.
+        EXPECT_EQ(tile.pixel(1, tile.height() - 2).r, square);
+        EXPECT_EQ(tile.pixel(tile.width() - 2, 1).r, square);
+        EXPECT_EQ(tile.pixel(1, 1).r, base);
+        EXPECT_EQ(tile.pixel(tile.width() - 2, tile.height() - 2).r, base);
+    }
+}
+
+TEST_F(CanvasLayersTest, DropsTakeTheFirstPngJpegOrGifFile) {
+    auto view = editor::ShotView::make({0, 0, 200, 100});
+    kit::DraggingInfo info;
+    EXPECT_FALSE(view->draggingEntered(info));
+    EXPECT_FALSE(view->performDragOperation(info));
+    info.filePaths = {"/tmp/a/Shot.JPG", "/tmp/b.pdf"};
+    EXPECT_TRUE(view->draggingEntered(info));
+    info.filePaths = {"/tmp/b.pdf", "/tmp/a.png"};
+    EXPECT_FALSE(view->draggingEntered(info));
+    for (const char* ok : {"x.png", "x.jpeg", "x.Gif", "/a.b/c.jpg"}) EXPECT_TRUE(editor::ShotView::isDroppableImage(ok));
+    for (const char* no : {"png", "x.png.txt", "/a.png/c", "x.tiff"}) EXPECT_FALSE(editor::ShotView::isDroppableImage(no));
+
+    info.filePaths = {"/tmp/one.png", "/tmp/two.png"};
+    info.location = {30, 40};
+    EXPECT_TRUE(view->performDragOperation(info));
+    EXPECT_EQ(calls(), std::vector<std::string>{"drop /tmp/one.png 30,40"});
+}
+
+TEST_F(CanvasLayersTest, TheCanvasViewHandsEventsOnInCanvasPoints) {
+    auto view = editor::ShotView::make({0, 0, 200, 100});
+    EXPECT_EQ(editor::canvasLayers().root, view->layer());
+    EXPECT_EQ(h.shotView, view.get());
+    kit::Event e = mouse(kit::EventType::RightMouseDown);
+    e.locationInWindow = {30, 40};
+    view->rightMouseDown(e);
+    EXPECT_EQ(h.mmode, "pan");
+    e.type = kit::EventType::OtherMouseUp;
+    e.buttonNumber = 1;
+    view->rightMouseUp(e);
+    EXPECT_EQ(h.mmode, "default");
+    view->mouseExited(e);
+    EXPECT_EQ(core.cursors.back(), "default");
+    view.reset();
+    EXPECT_EQ(h.shotView, nullptr);
+}
+
+}  // namespace
+}  // namespace canvastest
