@@ -118,6 +118,12 @@ public:
     // The whole composition in image coordinates; nothing when the backdrop is off.
     virtual std::optional<Rect> outerOrigin() const { return std::nullopt; }
     virtual double innerRadiusPx() const { return 0; }
+    virtual double outerRadiusPx() const { return 0; }
+    // Re-renders a mesh background at the layer's own size before an export.
+    virtual void blurMeshForExport() {}
+    // The canvas's pixel count and the backdrop's facts for usage events.
+    virtual double canvasPixelCount() const { return 0; }
+    virtual kit::Json telemetryInfo() const { return kit::Json::object(); }
     virtual void setup(bool /*light*/) {}
     virtual void toggle(const std::string& /*method*/) {}
     // No paddings, no radii, backdrop off (a new image starts without one).

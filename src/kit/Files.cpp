@@ -121,20 +121,26 @@ std::string uniqueTempPath(std::string_view prefix, std::string_view suffix) {
     return tempDir() + "/" + std::string(prefix) + randomToken(12) + std::string(suffix);
 }
 
-bool writeAtomic(const std::string& path, std::string_view content, unsigned mode) {
+bool writeAtomic(const std::string& path, std::string_view content, unsigned mode, std::string* error) {
     fs::path target(path);
     std::string dir = target.parent_path().empty() ? "." : target.parent_path().string();
     std::string tmp = dir + "/." + target.filename().string() + ".tmp-" + randomToken(8);
+    auto fail = [&](bool unlinkTmp) {
+        if (error) *error = std::strerror(errno);
+        if (unlinkTmp) ::unlink(tmp.c_str());
+        return false;
+    };
     int fd = ::open(tmp.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, mode & 07777);
-    if (fd < 0) return false;
+    if (fd < 0) return fail(false);
     // The umask may have narrowed the mode; set it as asked.
     bool ok = ::fchmod(fd, mode & 07777) == 0 && writeAll(fd, content) && ::fsync(fd) == 0;
-    ok = (::close(fd) == 0) && ok;
-    if (ok) ok = ::rename(tmp.c_str(), path.c_str()) == 0;
     if (!ok) {
-        ::unlink(tmp.c_str());
-        return false;
+        int e = errno;
+        ::close(fd);
+        errno = e;
+        return fail(true);
     }
+    if (::close(fd) != 0 || ::rename(tmp.c_str(), path.c_str()) != 0) return fail(true);
     // Make the rename itself durable.
     int dfd = ::open(dir.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
     if (dfd >= 0) {
@@ -177,7 +183,7 @@ bool isDirectory(const std::string& path) {
     return fs::is_directory(path, ec);
 }
 
-bool makeDirs(const std::string& path, unsigned mode) {
+bool makeDirs(const std::string& path, unsigned mode, std::string* error) {
     if (path.empty()) return false;
     std::error_code ec;
     if (fs::is_directory(path, ec)) return true;
@@ -186,9 +192,45 @@ bool makeDirs(const std::string& path, unsigned mode) {
     for (const auto& part : p) {
         partial /= part;
         if (fs::is_directory(partial, ec)) continue;
-        if (::mkdir(partial.c_str(), mode) != 0 && errno != EEXIST) return false;
+        if (::mkdir(partial.c_str(), mode) != 0 && errno != EEXIST) {
+            if (error) *error = std::strerror(errno);
+            return false;
+        }
     }
-    return fs::is_directory(path, ec);
+    if (fs::is_directory(path, ec)) return true;
+    if (error) *error = std::strerror(ENOTDIR);
+    return false;
+}
+
+bool claimPath(const std::string& path) {
+    int fd = ::open(path.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0644);
+    if (fd < 0) return false;
+    ::close(fd);
+    return true;
+}
+
+std::optional<std::vector<std::string>> listFolder(const std::string& path) {
+    std::error_code ec;
+    fs::directory_iterator it(path, ec);
+    if (ec) return std::nullopt;
+    std::vector<std::string> names;
+    for (; it != fs::directory_iterator(); it.increment(ec)) {
+        if (ec) return std::nullopt;
+        names.push_back(it->path().filename().string());
+    }
+    return names;
+}
+
+std::optional<FileStamp> fileStamp(const std::string& path) {
+    struct statx sx {};
+    if (::statx(AT_FDCWD, path.c_str(), AT_SYMLINK_NOFOLLOW, STATX_BASIC_STATS | STATX_BTIME, &sx) != 0)
+        return std::nullopt;
+    FileStamp s;
+    s.regularFile = S_ISREG(sx.stx_mode);
+    s.ownedByUser = sx.stx_uid == geteuid();
+    s.modified = double(sx.stx_mtime.tv_sec) + sx.stx_mtime.tv_nsec / 1e9;
+    if (sx.stx_mask & STATX_BTIME) s.created = double(sx.stx_btime.tv_sec) + sx.stx_btime.tv_nsec / 1e9;
+    return s;
 }
 
 bool remove(const std::string& path) {

@@ -26,13 +26,32 @@ std::string uniqueTempPath(std::string_view prefix, std::string_view suffix);
 
 // Writes through a temporary file in the same folder, fsync, then rename, so
 // readers see either the old or the whole new content. The file gets `mode`.
-bool writeAtomic(const std::string& path, std::string_view content, unsigned mode = 0644);
+// On failure `error`, when given, receives the system's description.
+bool writeAtomic(const std::string& path, std::string_view content, unsigned mode = 0644,
+                 std::string* error = nullptr);
 // The whole file; absent when it cannot be read or is larger than maxBytes.
 std::optional<std::string> readAll(const std::string& path, size_t maxBytes = size_t(1) << 30);
 
 bool exists(const std::string& path);
 bool isDirectory(const std::string& path);
-bool makeDirs(const std::string& path, unsigned mode = 0700);
+bool makeDirs(const std::string& path, unsigned mode = 0700, std::string* error = nullptr);
+// Creates an empty file at `path` only when nothing is there yet, in one
+// step, so two writers never pick the same free name.
+bool claimPath(const std::string& path);
+
+// The entries of a folder (names, without "." and ".."); absent when it
+// cannot be listed.
+std::optional<std::vector<std::string>> listFolder(const std::string& path);
+// What the clean-up of a private folder needs to know of an entry (not
+// following links). Times in seconds since 1970; `created` is absent where
+// the file system keeps no birth time.
+struct FileStamp {
+    bool regularFile = false;
+    bool ownedByUser = false;
+    std::optional<double> created;
+    double modified = 0;
+};
+std::optional<FileStamp> fileStamp(const std::string& path);
 bool remove(const std::string& path);  // a file or a whole folder; true when gone
 // Rename; across file systems (EXDEV) copy then remove the source.
 bool move(const std::string& from, const std::string& to);

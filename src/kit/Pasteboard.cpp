@@ -84,6 +84,14 @@ bool Pasteboard::setImage(const Image& image) {
     if (image.isNull()) return false;
     return write({image, {}, {}, {}});
 }
+bool Pasteboard::setPNGData(const std::vector<uint8_t>& png) {
+    QClipboard* cb = clipboard();
+    if (!cb || png.empty()) return false;
+    auto mime = std::make_unique<QMimeData>();
+    mime->setData("image/png", QByteArray(reinterpret_cast<const char*>(png.data()), qsizetype(png.size())));
+    cb->setMimeData(mime.release());
+    return true;
+}
 bool Pasteboard::setString(const std::string& text) {
     return write({{}, text, {}, {}});
 }

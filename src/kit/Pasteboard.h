@@ -1,6 +1,7 @@
 #pragma once
 // The system clipboard: PNG images, text, file URLs and the private type that
 // carries annotation objects as JSON between windows of the application.
+#include <cstdint>
 #include <optional>
 #include <string>
 #include <vector>
@@ -26,6 +27,9 @@ public:
     void clearContents();
     bool write(const Contents& contents);
     bool setImage(const Image& image);
+    // PNG bytes encoded elsewhere (off the main thread), offered as the one
+    // type image/png; false, leaving the clipboard as it was, when empty.
+    bool setPNGData(const std::vector<uint8_t>& png);
     bool setString(const std::string& text);
     bool setFilePaths(const std::vector<std::string>& paths);
     bool setObjects(const std::string& json);

@@ -1,0 +1,537 @@
+#include "core/Exporter.h"
+
+#include <algorithm>
+#include <cmath>
+#include <cstdio>
+#include <future>
+
+#include "core/FileNameTemplate.h"
+#include "editor/EditorHost.h"
+#include "kit/Canvas.h"
+#include "kit/Dispatch.h"
+#include "kit/Exif.h"
+#include "kit/FilePanels.h"
+#include "kit/Files.h"
+#include "kit/ImageIO.h"
+#include "kit/Pasteboard.h"
+#include "kit/Print.h"
+#include "services/NamedTimers.h"
+#include "services/Settings.h"
+#include "services/Telemetry.h"
+
+namespace core {
+
+const char* const kScreenCaptureAttribute = "com.apple.metadata:kMDItemIsScreenCapture";
+
+std::string screenCaptureMark() {
+    // "bplist00", the object true, a one-entry offset table, the 32-byte trailer.
+    static const unsigned char bytes[42] = {'b', 'p', 'l', 'i', 's', 't', '0', '0', 0x09, 0x08, 0, 0, 0, 0,
+                                            0,   0,   1,   1,   0,   0,   0,   0,   0,    0,    0, 1, 0, 0,
+                                            0,   0,   0,   0,   0,   0,   0,   0,   0,    0,    0, 0, 0, 9};
+    return std::string(reinterpret_cast<const char*>(bytes), sizeof bytes);
+}
+
+namespace {
+
+constexpr double kFolderJpegQuality = 0.92;
+constexpr double kSaveAsJpegQuality = 0.85;
+constexpr int kJpegMaxSide = 65500;
+constexpr int kGifMaxSide = 65535;
+constexpr double kTempMaxAgeSeconds = 86400;
+const char* const kEncodeFailed = "The image could not be encoded";
+
+std::string joinPath(const std::string& folder, const std::string& name) {
+    if (folder.empty() || folder.back() == '/') return folder + name;
+    return folder + "/" + name;
+}
+
+std::string extensionOf(const std::string& path) {
+    size_t slash = path.rfind('/');
+    size_t dot = path.rfind('.');
+    if (dot == std::string::npos || (slash != std::string::npos && dot < slash)) return {};
+    std::string ext = path.substr(dot + 1);
+    std::transform(ext.begin(), ext.end(), ext.begin(), [](unsigned char c) { return char(std::tolower(c)); });
+    return ext;
+}
+
+std::string asText(const std::vector<uint8_t>& bytes) {
+    return std::string(reinterpret_cast<const char*>(bytes.data()), bytes.size());
+}
+
+// Claims the first free name of base, base-2, base-3, … (or takes the first
+// when overwriting) so two saves at once never choose the same file.
+std::optional<std::string> claimName(const std::string& folder, const std::string& base, const std::string& ext,
+                                     bool overwrite) {
+    std::string first = joinPath(folder, base + ext);
+    if (overwrite) return first;
+    if (kit::files::claimPath(first)) return first;
+    for (int n = 2; n < 100000; ++n) {
+        std::string path = joinPath(folder, base + "-" + std::to_string(n) + ext);
+        if (kit::files::claimPath(path)) return path;
+        if (!kit::files::exists(path)) return std::nullopt;  // not a clash: the folder refuses files
+    }
+    return std::nullopt;
+}
+
+// Writes bytes over a claimed (or chosen) path, then marks the file. A claim
+// whose write fails is removed again.
+WriteResult writeClaimed(const std::string& path, const std::vector<uint8_t>& data, bool claimed, bool mark,
+                         const std::string& errorPrefix) {
+    std::string error;
+    if (!kit::files::writeAtomic(path, asText(data), 0644, &error)) {
+        if (claimed) kit::files::remove(path);
+        return {std::nullopt, errorPrefix + error};
+    }
+    if (mark) Exporter::setXattr(path);
+    return {path, {}};
+}
+
+}  // namespace
+
+SaveFormat saveFormatOf(const std::string& setting) {
+    if (setting == "JPEG") return SaveFormat::JPEG;
+    if (setting == "Auto") return SaveFormat::Auto;
+    return SaveFormat::PNG;
+}
+
+bool jpegAllowed(int width, int height, double outerRadius, double innerRadius, double padsProduct) {
+    if (width > kJpegMaxSide || height > kJpegMaxSide) return false;
+    if (outerRadius > 0) return false;
+    return innerRadius <= 0 || padsProduct != 0;
+}
+
+bool jpegWins(size_t pngBytes, size_t jpegBytes) {
+    double png = double(std::max<size_t>(pngBytes, 1)) / 1024 / 1024;
+    double jpeg = double(std::max<size_t>(jpegBytes, 1)) / 1024 / 1024;
+    return (png > 0.5 && png > 4 * jpeg) || (png > 2.0 && png > 2 * jpeg);
+}
+
+Exporter::Exporter(ExportHost& host, Settings& settings, Telemetry& telemetry)
+    : host_(host),
+      settings_(settings),
+      telemetry_(telemetry),
+      copyQueue_(std::make_unique<kit::DispatchQueue>("QueueIdentificationCopy")),
+      copySerial_(std::make_shared<std::atomic<uint64_t>>(0)) {}
+
+Exporter::~Exporter() = default;
+
+void Exporter::oops(const std::string& function, const std::string& message) const {
+    telemetry_.oops(function, message);
+}
+
+// ---- flattening --------------------------------------------------------------------
+
+kit::Image Exporter::compileImage() {
+    timerStart("Precompile Image");
+    timerStart("Precompile Main Layers");
+    kit::Image base = host_.imgPrecompiled();
+    kit::Image result;
+    if (base.isNull())
+        oops("compileImage()", "No image to compile");
+    else
+        result = flatten(base);
+    timerLog("Precompile Image");
+    kit::Json extra = {{"timername", "compileImage"}, {"timer", timerElapsedText("Precompile Image")}};
+    telemetry_.event("timer", editor::core().shotStats(extra));
+    return result;
+}
+
+kit::Image Exporter::flatten(const kit::Image& base) {
+    editor::BackdropHost& backdrop = editor::backdrop();
+    auto p = backdrop.paddings();
+    double left = p.padBL + p.padCL, bottom = p.padBB + p.padCB;
+    int w = base.width() + int(p.padBL + p.padCL + p.padBR + p.padCR);
+    int h = base.height() + int(p.padBT + p.padCT + p.padBB + p.padCB);
+
+    host_.prepareObjectLayers();
+    kit::Canvas objects(w, h);
+    if (!objects.isValid()) {
+        oops("compileImage()", "Can't create context");
+        return {};
+    }
+    if (kit::LayerPtr layer = host_.objectsLayer()) {
+        // The layer draws in its own space, one image pixel a unit; the
+        // editor's zoom transform on it does not apply here.
+        kit::Rect b = layer->bounds();
+        objects.drawLayer(*layer, {left + b.minX(), bottom + b.minY()});
+    } else {
+        objects.drawImage(base, kit::Rect(left, bottom, base.width(), base.height()), kit::ScaleQuality::None);
+    }
+    kit::Image image1 = objects.image();
+    if (image1.isNull()) {
+        oops("compileImage()", "Can't create CGImage out of the context (objects)");
+        return {};
+    }
+    timerLog("Precompile Main Layers");
+    kit::LayerPtr lbackdrop = backdrop.lbackdrop();
+    if (backdrop.isOn() != 1 || !lbackdrop) return image1;
+
+    timerStart("Render Backdrop");
+    kit::Canvas composed(w, h);
+    if (!composed.isValid()) {
+        oops("compileImage()", "Can't create context");
+        return {};
+    }
+    lbackdrop->setTransform(kit::AffineTransform());
+    backdrop.blurMeshForExport();
+    kit::Rect bb = lbackdrop->bounds();
+    composed.drawLayer(*lbackdrop, {bb.minX(), bb.minY()});
+    backdrop.updateTransforms();
+    timerLog("Render Backdrop");
+    composed.drawImage(image1, kit::Rect(0, 0, w, h), kit::ScaleQuality::None);
+    kit::Image image2 = composed.image();
+    if (image2.isNull()) oops("compileImage()", "Can't create CGImage out of the context");
+    return image2;
+}
+
+kit::Image Exporter::resize(const kit::Image& image, int width, int height) {
+    if (image.isNull() || width < 1) return image;
+    if (height < 1) height = std::max(1, int(double(int64_t(image.height()) * width) / image.width()));
+    double s = double(width) / image.width();
+    kit::ScaleQuality q = kit::ScaleQuality::High;
+    if (s == 0.5)
+        q = kit::ScaleQuality::Medium;
+    else if (s >= 1.0 && s == std::round(s))
+        q = kit::ScaleQuality::None;
+    kit::Image out = image.scaled(width, height, q);
+    return out.isNull() ? image : out;
+}
+
+kit::Image Exporter::bitmapRep(const kit::Image& image, double dpr) {
+    kit::Image out = image;
+    if (!(dpr > 0)) return out;
+    double pw = image.width() / dpr, ph = image.height() / dpr;
+    out.setScale(pw == std::round(pw) && ph == std::round(ph) ? dpr : 1.0);
+    return out;
+}
+
+// ---- names ----------------------------------------------------------------------------
+
+std::string Exporter::fileName(const std::optional<std::string>& templ) {
+    std::string t = templ ? *templ : settings_.getString("fileNameTemplate", kDefaultFileNameTemplate);
+    auto date = host_.screenshotDate().value_or(Clock::now());
+    kit::Json meta = host_.metadata();
+    std::string app = meta.is_object() && meta.contains("app") && meta["app"].is_string() ? meta["app"].get<std::string>()
+                                                                                          : std::string();
+    return expandFileName(t, date, app);
+}
+
+std::string Exporter::fileNameMacros() {
+    return core::fileNameMacros(settings_.getString("fileNameTemplate", kDefaultFileNameTemplate));
+}
+
+// ---- encoding -------------------------------------------------------------------------
+
+std::vector<uint8_t> Exporter::encodePNG(const kit::Image& image) {
+    return kit::ImageIO::encodePNG(image);
+}
+
+std::vector<uint8_t> Exporter::encodeJPEG(const kit::Image& image, double quality, bool screenshotComment) {
+    if (image.width() > kJpegMaxSide || image.height() > kJpegMaxSide) return {};
+    std::vector<uint8_t> jpeg = kit::ImageIO::encodeJPEG(image, quality);
+    if (jpeg.empty() || !screenshotComment) return jpeg;
+    return kit::Exif::withUserComment(jpeg, "Screenshot");
+}
+
+// ---- folder writer --------------------------------------------------------------------
+
+kit::Image Exporter::withDownscale(const kit::Image& image, bool allowed) {
+    if (!allowed || !settings_.getBool("downscaleOnSave", false) || host_.dpr() < 2.0) return image;
+    return resize(image, image.width() / 2, 0);
+}
+
+std::optional<FolderWrite> Exporter::prepareFolderWrite(const std::string& folder) {
+    kit::Image image = compileImage();
+    if (image.isNull()) {
+        oops("saveToFolder(url:)", "No image to save");
+        return std::nullopt;
+    }
+    image = withDownscale(image, true);
+    kit::Json meta = host_.metadata();
+    // "autoName" overwrites only in the folder it was saved to: the same name
+    // elsewhere belongs to some other file.
+    bool hasAutoName = meta.is_object() && meta.contains("autoName") && meta["autoName"].is_string();
+    bool sameFolder = hasAutoName && meta.value("autoFolder", std::string()) == folder;
+    bool overwrite = sameFolder && settings_.getBool("autosaveOverwrite", false);
+    return folderJob(image, sameFolder ? meta["autoName"].get<std::string>() : fileName(), folder, overwrite);
+}
+
+FolderWrite Exporter::folderJob(const kit::Image& image, const std::string& name, const std::string& folder,
+                                bool overwrite) {
+    FolderWrite job;
+    job.image = bitmapRep(image, host_.dpr());
+    job.folder = folder;
+    job.baseName = name;
+    job.overwrite = overwrite;
+    job.format = saveFormatOf(settings_.getString("saveFormat", "Auto"));
+    editor::BackdropHost& b = editor::backdrop();
+    auto p = b.paddings();
+    job.jpegAllowed = jpegAllowed(image.width(), image.height(), b.outerRadiusPx(), b.innerRadiusPx(),
+                                  (p.padBL + p.padBR) * (p.padBT + p.padBB));
+    return job;
+}
+
+WriteResult Exporter::writeToFolder(const FolderWrite& job) const {
+    std::string error;
+    if (!kit::files::makeDirs(job.folder, 0755, &error)) {
+        telemetry_.oops("saveImgToFolder(image:name:url:overwrite:)", "Can't create the default directory");
+        return {std::nullopt, error};
+    }
+    bool tryJpeg = job.jpegAllowed && job.format != SaveFormat::PNG;
+    // Under Auto both encodings run at once; JPEG alone when asked for it.
+    std::future<std::vector<uint8_t>> jpegFuture;
+    if (tryJpeg)
+        jpegFuture = std::async(std::launch::async, [&job] {
+            timerStart("Jpeg Data");
+            auto out = encodeJPEG(job.image, kFolderJpegQuality, true);
+            timerLog("Jpeg Data");
+            return out;
+        });
+    std::vector<uint8_t> data, jpeg;
+    std::string ext = ".png";
+    if (job.format != SaveFormat::JPEG || !tryJpeg) {
+        timerStart("PNG Data");
+        data = encodePNG(job.image);
+        timerLog("PNG Data");
+    }
+    if (tryJpeg) jpeg = jpegFuture.get();
+    if (tryJpeg && job.format == SaveFormat::JPEG) {
+        // A JPEG that cannot be made falls back to PNG rather than to nothing.
+        if (!jpeg.empty()) {
+            data = std::move(jpeg);
+            ext = ".jpeg";
+        } else {
+            data = encodePNG(job.image);
+        }
+    } else if (tryJpeg && !jpeg.empty()) {
+        std::printf("PNG: %.2f MB, JPEG: %.2f MB\n", data.size() / 1048576.0, jpeg.size() / 1048576.0);
+        if (jpegWins(data.size(), jpeg.size())) {
+            std::printf("Jpeg won\n");
+            data = std::move(jpeg);
+            ext = ".jpeg";
+        }
+    }
+    if (data.empty()) {
+        telemetry_.oops("saveImgToFolder(image:name:url:overwrite:)", kEncodeFailed);
+        return {std::nullopt, kEncodeFailed};
+    }
+    auto path = claimName(job.folder, job.baseName, ext, job.overwrite);
+    if (!path) {
+        telemetry_.oops("saveImgToFolder(image:name:url:overwrite:)", "No free file name");
+        return {std::nullopt, "No free file name in " + job.folder};
+    }
+    timerStart("Data Write");
+    WriteResult r = writeClaimed(*path, data, !job.overwrite, true, {});
+    timerLog("Data Write");
+    if (!r) telemetry_.oops("saveImgToFolder(image:name:url:overwrite:)", "PNG save error " + r.error);
+    return r;
+}
+
+void Exporter::rememberAutoName(const FolderWrite& job, const WriteResult& result) {
+    kit::Json meta = host_.metadata();
+    if (!meta.is_object()) meta = kit::Json::object();
+    bool had = meta.contains("autoName") && meta.value("autoFolder", std::string()) == job.folder;
+    if (had) return;
+    if (result.path) {
+        std::string file = result.path->substr(result.path->rfind('/') + 1);
+        meta["autoName"] = file.substr(0, file.rfind('.'));
+        meta["autoFolder"] = job.folder;
+    } else {
+        meta.erase("autoName");
+        meta.erase("autoFolder");
+    }
+    host_.setMetadata(meta);
+}
+
+WriteResult Exporter::saveToFolder(const std::string& folder) {
+    auto job = prepareFolderWrite(folder);
+    if (!job) return {std::nullopt, "No image to save"};
+    WriteResult r = writeToFolder(*job);
+    rememberAutoName(*job, r);
+    return r;
+}
+
+WriteResult Exporter::saveImgToFolder(const kit::Image& image, const std::string& name, const std::string& folder,
+                                      bool overwrite) {
+    return writeToFolder(folderJob(image, name, folder, overwrite));
+}
+
+void Exporter::setXattr(const std::string& path) {
+    // A file system without user attributes (tmpfs, vfat) simply has no mark.
+    kit::files::setXattr(path, kScreenCaptureAttribute, screenCaptureMark());
+}
+
+// ---- Save As --------------------------------------------------------------------------
+
+std::optional<std::string> Exporter::showSaveAsPanel(const std::optional<std::string>& folder,
+                                                     const std::string& name) {
+    kit::SavePanel panel;
+    panel.title = "Save As";
+    panel.prompt = "Save";
+    std::string ext = extensionOf(name);
+    bool jpeg = ext == "jpeg" || ext == "jpg";
+    panel.allowedTypes = jpeg ? std::vector<std::string>{"jpeg", "jpg"} : std::vector<std::string>{"png"};
+    panel.accessoryLabel = "Format:";
+    panel.accessoryItems = {"png", "jpeg"};
+    panel.accessorySelectedIndex = jpeg ? 1 : 0;
+    // Switching the format changes the name's extension to match.
+    panel.onAccessoryChange = [](kit::SavePanel& p, int index) {
+        std::string n = p.nameFieldValue;
+        size_t dot = n.rfind('.');
+        if (dot != std::string::npos && dot > 0) n.resize(dot);
+        p.setNameFieldValue(n + (index == 1 ? ".jpeg" : ".png"));
+    };
+    if (folder) panel.directory = *folder;
+    panel.nameFieldValue = name;
+    auto chosen = panel.runModal();
+    if (!chosen) return std::nullopt;
+    // A typed name without extension gets the chosen format's.
+    if (extensionOf(*chosen).empty()) *chosen += panel.accessorySelectedIndex == 1 ? ".jpeg" : ".png";
+    return chosen;
+}
+
+WriteResult Exporter::saveToFileAs(const std::string& path) {
+    kit::Image image = compileImage();
+    if (image.isNull()) {
+        oops("saveToFileAs(url:)", "No image to save");
+        return {std::nullopt, "No image to save"};
+    }
+    image = bitmapRep(withDownscale(image, host_.openedURL().empty()), host_.dpr());
+    std::vector<uint8_t> data =
+        extensionOf(path) == "png" ? encodePNG(image) : encodeJPEG(image, kSaveAsJpegQuality, false);
+    if (data.empty()) {
+        oops("saveToFileAs(url:)", kEncodeFailed);
+        return {std::nullopt, kEncodeFailed};
+    }
+    WriteResult r = writeClaimed(path, data, false, true, {});
+    if (!r) oops("saveToFileAs(url:)", "Save error " + r.error);
+    return r;
+}
+
+// ---- temporary folder and plain JPEG ---------------------------------------------------
+
+std::string Exporter::tempFolder() {
+    return kit::files::tempDir() + "/captures";
+}
+
+std::optional<std::string> Exporter::saveTempImage(const kit::Image& image, const std::string& name,
+                                                   bool maxQuality) {
+    cleanupTempFolder();
+    std::string folder = tempFolder();
+    if (!kit::files::makeDirs(folder, 0700)) {
+        std::printf("OOPS: Can't create temp folder\n");
+        return std::nullopt;
+    }
+    if (!maxQuality) return saveImgToFolder(image, name, folder, false).path;
+    std::vector<uint8_t> png = encodePNG(bitmapRep(image, host_.dpr()));
+    if (png.empty()) {
+        oops("saveTempImage(image:name:maxQuality:)", kEncodeFailed);
+        return std::nullopt;
+    }
+    WriteResult r = writeClaimed(joinPath(folder, name + ".png"), png, false, true, {});
+    if (!r) oops("saveTempImage(image:name:maxQuality:)", "PNG save error " + r.error);
+    return r.path;
+}
+
+void Exporter::cleanupTempFolder(const std::optional<std::string>& folder) {
+    auto since = std::chrono::system_clock::now().time_since_epoch();
+    cleanupTempFolder(folder, double(std::chrono::duration_cast<std::chrono::milliseconds>(since).count()) / 1000.0);
+}
+
+void Exporter::cleanupTempFolder(const std::optional<std::string>& folder, double now) {
+    std::string dir = folder ? *folder : tempFolder();
+    if (!kit::files::isDirectory(dir)) return;
+    auto names = kit::files::listFolder(dir);
+    if (!names) {
+        std::printf("OOPS: Can't cleanup test folder\n");
+        return;
+    }
+    for (const std::string& name : *names) {
+        // Only the image files we write: a shared folder holds other things too.
+        std::string ext = extensionOf(name);
+        if (ext != "png" && ext != "jpeg" && ext != "gif") continue;
+        std::string path = joinPath(dir, name);
+        auto stamp = kit::files::fileStamp(path);
+        if (!stamp || !stamp->regularFile || !stamp->ownedByUser) continue;
+        // Without a birth time (tmpfs and older kernels) the last change counts.
+        double born = stamp->created.value_or(stamp->modified);
+        if (now - born > kTempMaxAgeSeconds && !kit::files::remove(path))
+            std::printf("OOPS: Can't cleanup test folder\n");
+    }
+}
+
+WriteResult Exporter::saveImageAsJPEG(const kit::Image& image, const std::string& name, const std::string& folder,
+                                      double quality) {
+    const char* fn = "saveImageAsJPEG(image:name:folder:quality:)";
+    if (!kit::files::isDirectory(folder)) {
+        oops(fn, "Folder doesn't exist");
+        return {std::nullopt, "Folder doesn't exist"};
+    }
+    if (name.empty() || name == "." || name == ".." || name.find('/') != std::string::npos) {
+        oops(fn, "Bad file name");
+        return {std::nullopt, "Bad file name"};
+    }
+    std::vector<uint8_t> jpeg = encodeJPEG(image, quality, false);
+    if (jpeg.empty()) {
+        oops(fn, kEncodeFailed);
+        return {std::nullopt, kEncodeFailed};
+    }
+    WriteResult r = writeClaimed(joinPath(folder, name), jpeg, false, false, {});
+    if (!r) oops(fn, "Save error " + r.error);
+    return r;
+}
+
+// ---- clipboard ------------------------------------------------------------------------
+
+void Exporter::copyToPasteboard(const kit::Image& image, std::function<void(bool)> done) {
+    uint64_t serial = ++*copySerial_;
+    kit::Image rep = bitmapRep(image, host_.dpr());
+    auto latest = copySerial_;
+    copyQueue_->async([rep, serial, latest, done = std::move(done)] {
+        auto png = std::make_shared<std::vector<uint8_t>>(encodePNG(rep));
+        kit::dispatchMain([png, serial, latest, done] {
+            // A newer copy has started: its picture is the one the user wants.
+            bool written = !png->empty() && serial == latest->load() && kit::Pasteboard::general().setPNGData(*png);
+            if (done) done(written);
+        });
+    });
+}
+
+// ---- GIF ------------------------------------------------------------------------------
+
+WriteResult Exporter::saveGIFToFolder(const kit::Image& img1, const kit::Image& img2, double delay,
+                                      const std::string& folder, const std::string& baseName) {
+    const char* fn = "saveGIFToFolder(img1:img2:delay:url:)";
+    std::string error;
+    if (!kit::files::makeDirs(folder, 0755, &error)) {
+        telemetry_.oops(fn, "Can't create the default directory");
+        return {std::nullopt, error};
+    }
+    int w = std::max(img1.width(), img2.width()), h = std::max(img1.height(), img2.height());
+    if (img1.isNull() || img2.isNull() || w > kGifMaxSide || h > kGifMaxSide) {
+        telemetry_.oops(fn, "Error creating gif file");
+        return {std::nullopt, "The pictures are too large for a GIF file"};
+    }
+    // Each frame stretched to the shared canvas, proportions not kept.
+    auto fit = [&](const kit::Image& img) {
+        if (img.width() >= w && img.height() >= h) return img;
+        kit::Image s = img.scaled(w, h, kit::ScaleQuality::None);
+        return s.isNull() ? img : s;
+    };
+    std::vector<uint8_t> gif = kit::ImageIO::encodeGIF({fit(img1), fit(img2)}, delay, 0);
+    if (gif.empty()) {
+        telemetry_.oops(fn, "Error creating gif file");
+        return {std::nullopt, kEncodeFailed};
+    }
+    auto path = claimName(folder, baseName, ".gif", false);
+    if (!path) return {std::nullopt, "No free file name in " + folder};
+    return writeClaimed(*path, gif, true, false, {});
+}
+
+// ---- printing -------------------------------------------------------------------------
+
+bool Exporter::printImage(const kit::Image& image) {
+    return kit::Print::printImage(image, "Kadrix");
+}
+
+}  // namespace core

@@ -1,0 +1,280 @@
+#include "core/SaveCommands.h"
+
+#include <cmath>
+#include <cstdio>
+
+#include "editor/EditorHost.h"
+#include "kit/Dispatch.h"
+#include "kit/Workspace.h"
+#include "services/Alerts.h"
+#include "services/Notifier.h"
+#include "services/Settings.h"
+#include "services/Telemetry.h"
+
+namespace core {
+
+namespace {
+
+// What the user reads where the file manager stands in for the system's file viewer.
+const char* const kRevealTitle = "Click to open in file manager";
+const char* const kRevealButton = "Show in folder";
+constexpr double kGifDelay = 0.4;
+
+std::string folderOf(const std::string& path) {
+    size_t slash = path.rfind('/');
+    return slash == std::string::npos ? std::string(".") : path.substr(0, slash == 0 ? 1 : slash);
+}
+
+std::string lastComponent(const std::string& path) {
+    size_t slash = path.rfind('/');
+    return slash == std::string::npos ? path : path.substr(slash + 1);
+}
+
+void merge(kit::Json& into, const kit::Json& from) {
+    if (!from.is_object()) return;
+    for (auto it = from.begin(); it != from.end(); ++it) into[it.key()] = it.value();
+}
+
+}  // namespace
+
+SaveCommands::SaveCommands(Exporter& exporter, Settings& settings, Telemetry& telemetry, Notifier& notifier)
+    : exporter_(exporter),
+      host_(exporter.host()),
+      settings_(settings),
+      telemetry_(telemetry),
+      notifier_(notifier),
+      saveQueue_(std::make_unique<kit::DispatchQueue>("QueueIdentificationSave")),
+      alive_(std::make_shared<bool>(true)) {}
+
+SaveCommands::~SaveCommands() {
+    *alive_ = false;
+    saveQueue_.reset();  // finishes the saves already asked for
+}
+
+kit::Json SaveCommands::shotStats(const kit::Json& extra) const {
+    kit::Image img = host_.imgPrecompiled();
+    editor::BackdropHost& backdrop = editor::backdrop();
+    kit::Json stats = {
+        {"objectsCount", host_.objectsCount()},
+        {"objects", host_.typeLetters()},
+        {"width", img.isNull() ? 0 : img.width()},
+        {"height", img.isNull() ? 0 : img.height()},
+        {"canvasmp", std::round(backdrop.canvasPixelCount() / 100000.0) / 10.0},
+        {"backdrop", "off"},
+        {"overwriteAllowed", settings_.getBool("autosaveOverwrite", false)},
+    };
+    merge(stats, backdrop.telemetryInfo());
+    merge(stats, extra);
+    return stats;
+}
+
+// ---- copy -----------------------------------------------------------------------------
+
+void SaveCommands::copyImage(bool selection, bool dontHide) {
+    if (host_.imgPrecompiled().isNull()) {
+        std::printf("NOTE: No image to copy\n");
+        if (!dontHide) host_.hideMainWindow();
+        return;
+    }
+    if (!selection) {
+        if (!dontHide) host_.hideMainWindow();
+        host_.markFirstHide();
+    }
+    host_.refreshCropButton();
+    kit::Image image = exporter_.compileImage();
+    if (image.isNull()) {
+        telemetry_.oops("copyImage(selection:dontHide:)", "No image to copy");
+        notifier_.warning("Can't copy", "The picture could not be made");
+        return;
+    }
+    if (selection)
+        if (auto cut = host_.preCrop(image)) image = *cut;
+    std::weak_ptr<bool> alive = alive_;
+    exporter_.copyToPasteboard(image, [this, alive](bool written) {
+        if (written || alive.expired()) return;
+        telemetry_.oops("copyImage(selection:dontHide:)", "Can't encode the image");
+        notifier_.warning("Can't copy", "The picture could not be put on the clipboard");
+    });
+    if (selection) host_.endSelection();
+    telemetry_.event("copyImage", shotStats());
+}
+
+// ---- quick save -------------------------------------------------------------------------
+
+void SaveCommands::saveImage(bool quiet, bool dontHide) {
+    if (host_.imgPrecompiled().isNull()) {
+        std::printf("NOTE: No image to save\n");
+        return;
+    }
+    std::string opened = host_.openedURL();
+    if (!opened.empty()) {
+        // A file the user opened is never overwritten silently.
+        telemetry_.event("saveImage", shotStats());
+        saveImageAs(folderOf(opened), lastComponent(opened));
+        return;
+    }
+    if (auto folder = settings_.defaultFolderURL()) {
+        saveToDefaultFolder(*folder, quiet, dontHide);
+    } else if (auto granted = host_.folderWithAccessURL()) {
+        saveToDefaultFolder(*granted, quiet, dontHide);
+    } else {
+        std::weak_ptr<bool> alive = alive_;
+        host_.selectDefaultFolder([this, alive, quiet, dontHide](const std::string& folder) {
+            if (!alive.expired()) saveToDefaultFolder(folder, quiet, dontHide);
+        });
+    }
+}
+
+void SaveCommands::saveToDefaultFolder(const std::string& folder, bool quiet, bool dontHide) {
+    kit::Image img = host_.imgPrecompiled();
+    if (img.isNull()) return;
+    telemetry_.event("saveImage", shotStats({{"filenameMacros", exporter_.fileNameMacros()}}));
+    if (!dontHide) host_.hideMainWindow();
+    kit::Json meta = host_.metadata();
+    if (!meta.is_object()) meta = kit::Json::object();
+    char dpr[32];
+    std::snprintf(dpr, sizeof dpr, "%.1f", host_.dpr());
+    meta["width"] = std::to_string(img.width());
+    meta["height"] = std::to_string(img.height());
+    meta["dpr"] = dpr;
+    meta["labels"] = host_.textContent();
+    meta["objects"] = host_.typeLetters();
+    host_.setMetadata(meta);
+    // Flatten now, on the main thread, so the file shows the screenshot as it
+    // is at this moment; the worker only encodes and writes.
+    auto job = exporter_.prepareFolderWrite(folder);
+    if (!job) {
+        // Not the folder's fault: no retry elsewhere, just the reason.
+        host_.yieldFocus();
+        notifier_.warning("Can't save file", "The picture could not be made");
+        return;
+    }
+    backgroundSaveProcess(std::move(*job), quiet);
+}
+
+void SaveCommands::backgroundSaveProcess(FolderWrite job, bool quiet) {
+    std::weak_ptr<bool> alive = alive_;
+    Exporter* exporter = &exporter_;
+    saveQueue_->async([this, alive, exporter, job = std::move(job), quiet] {
+        WriteResult result = exporter->writeToFolder(job);
+        kit::dispatchMain([this, alive, job, result, quiet] {
+            if (!alive.expired()) saveFinished(job, result, quiet);
+        });
+    });
+}
+
+void SaveCommands::saveFinished(const FolderWrite& job, const WriteResult& result, bool quiet) {
+    exporter_.rememberAutoName(job, result);
+    if (!result) {
+        telemetry_.oops("backgroundSaveProcess(url:scopedURL:quiet:)",
+                        "Can't save file, attempt " + std::to_string(saveAttempts));
+        host_.yieldFocus();
+        ++saveAttempts;
+        if (saveAttempts > 1) {
+            notifier_.warning("Can't save file", result.error);
+            saveAttempts = 0;
+        } else {
+            // One more try in a folder the user picks. The stored folder stays
+            // until the user picks another: a full disk or a missing mount is
+            // no reason to forget it.
+            std::weak_ptr<bool> alive = alive_;
+            host_.selectDefaultFolder([this, alive](const std::string& folder) {
+                if (alive.expired()) return;
+                settings_.setDefaultFolderURL(folder);
+                saveToDefaultFolder(folder, false, false);
+            });
+        }
+    } else {
+        if (settings_.getBool("libEnabled", false)) host_.indexSavedFile(*result.path, host_.metadata());
+        if (!quiet) revealNotice(*result.path, kRevealButton);
+    }
+    if (onSaveFinished) onSaveFinished(result);
+}
+
+void SaveCommands::revealNotice(const std::string& path, const std::string& button) {
+    Telemetry* telemetry = &telemetry_;
+    notifier_.notify(kRevealTitle, path, std::nullopt, button, std::nullopt, [telemetry, path] {
+        telemetry->event("notificationClick", {{"action", "openFinder"}});
+        kit::Workspace::revealFile(path);
+    });
+}
+
+// ---- Save As ----------------------------------------------------------------------------
+
+void SaveCommands::saveImageAs(const std::optional<std::string>& folder, const std::string& name) {
+    if (host_.imgPrecompiled().isNull()) {
+        std::printf("NOTE: No image to save\n");
+        return;
+    }
+    std::string proposed = name.empty() ? exporter_.fileName() + ".png" : name;
+    auto chosen = exporter_.showSaveAsPanel(folder, proposed);
+    if (!chosen) return;
+    std::string ext = chosen->substr(chosen->rfind('.') + 1);
+    telemetry_.event("saveImageAs", shotStats({{"format", ext}}));
+    host_.hideMainWindow();
+    WriteResult r = exporter_.saveToFileAs(*chosen);
+    if (!r) {
+        telemetry_.oops("saveImageAs(folder:name:)", "Can't save file");
+        host_.yieldFocus();
+        notifier_.warning("Failed to save file", r.error);
+        return;
+    }
+    revealNotice(*r.path, kRevealButton);
+    auto stored = settings_.defaultFolderURL();
+    if (stored && folderOf(*r.path) == *stored) host_.indexSavedAsFile(*r.path);
+}
+
+// ---- GIF ------------------------------------------------------------------------------
+
+void SaveCommands::saveGIF(const kit::Image& img1, const kit::Image& img2, double delay,
+                           const std::optional<std::string>& folder) {
+    if (!folder) {
+        std::weak_ptr<bool> alive = alive_;
+        host_.selectDefaultFolder([this, alive, img1, img2, delay](const std::string& chosen) {
+            if (alive.expired()) return;
+            settings_.setDefaultFolderURL(chosen);
+            saveGIF(img1, img2, delay, chosen);
+        });
+        return;
+    }
+    WriteResult r = exporter_.saveGIFToFolder(img1, img2, kGifDelay, *folder, exporter_.fileName());
+    if (!r) {
+        telemetry_.oops("saveGIF(img1:img2:delay:urlFolder:)", "Can't save GIF file");
+        notifier_.warning("Can't save file", r.error.empty() ? "Something's wronger" : r.error);
+        host_.yieldFocus();
+        ++saveAttempts;
+        if (saveAttempts < 2) {
+            // The retry asks for a folder; the stored one is kept unless another is picked.
+            saveGIF(img1, img2, delay, std::nullopt);
+        } else {
+            saveAttempts = 0;
+        }
+        return;
+    }
+    telemetry_.event("saveGIF", {{"objectsCount", host_.objectsCount()}, {"objects", host_.typeLetters()}});
+    if (settings_.ever("CreatedGIF")) {
+        host_.hideMainWindow();
+    } else {
+        alertOnMain("\"Before/After\" Gif generation",
+                    "This feature creates an animation of two alternating frames: the image overlay, and the "
+                    "screenshot under the overlay. \n\nFor better result, align overlay and the background "
+                    "using the transparency mode.");
+    }
+    settings_.storeBool("everCreatedGIF", true);
+    revealNotice(*r.path, kRevealButton);
+}
+
+// ---- print ----------------------------------------------------------------------------
+
+void SaveCommands::print() {
+    kit::Image image = exporter_.compileImage();
+    if (image.isNull()) {
+        telemetry_.oops("print", "No image to print");
+        notifier_.warning("Can't print", "The picture could not be made");
+        return;
+    }
+    telemetry_.event("print", shotStats());
+    Exporter::printImage(image);
+}
+
+}  // namespace core
