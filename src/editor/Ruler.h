@@ -80,7 +80,7 @@ public:
 
     // The key table's call for every key-down it passes on; `enabled` is
     // false while a selection exists or an object is active.
-    void keyDown(const kit::Event* event, int code, KeyEvt::Modifiers modifiers, bool enabled);
+    virtual void keyDown(const kit::Event* event, int code, KeyEvt::Modifiers modifiers, bool enabled);
 
     struct Shape {
         kit::Path path;

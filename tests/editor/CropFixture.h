@@ -36,6 +36,21 @@ struct RecordingCore : CoreHost {
     void copyImage(bool selection, bool) override { calls.push_back(selection ? "copyImage:sel" : "copyImage"); }
     void cropToSelection(bool) override { calls.push_back("cropToSelection"); }
     void ocrSelection(const std::string&) override { calls.push_back("ocrSelection"); }
+    void quitOrHide(const std::string&) override { calls.push_back("quitOrHide"); }
+    void uploadImage(const std::string&) override { calls.push_back("uploadImage"); }
+    void hideMainWindow() override { calls.push_back("hideMainWindow"); }
+    void saveImage(const std::string&, bool) override { calls.push_back("saveImage"); }
+    void pinImage(std::optional<double>, std::optional<double>) override { calls.push_back("pinImage"); }
+    void addCaptureToScreenshot(const std::string&) override { calls.push_back("addCapture"); }
+    void selectTool(const std::string& type, const std::string& method) override {
+        calls.push_back("selectTool:" + type + "|" + method);
+    }
+    void refreshCropButton() override { calls.push_back("refreshCropButton"); }
+    void checkBackdropAllowed(const std::string&) override { calls.push_back("checkBackdropAllowed"); }
+    void selectConcealTool() override { calls.push_back("selectConcealTool"); }
+    void selectRectangleTool() override { calls.push_back("selectRectangleTool"); }
+    void updateStatus() override { calls.push_back("updateStatus"); }
+    std::string colorCopyString() const override { return "#ABCDEF"; }
 };
 
 // Image builders in image pixels (y up from the bottom).
