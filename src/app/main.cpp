@@ -56,7 +56,7 @@ int main(int argc, char** argv) {
     // program: the desktop learns so from the entry written here.
     std::error_code error;
     auto program = std::filesystem::read_symlink("/proc/self/exe", error);
-    if (error || !kit::UrlEvents::registerSchemeHandler(program.string()))
+    if (error || kit::UrlEvents::registerSchemeHandler(program.string()) == kit::UrlEvents::Registration::Failed)
         std::fprintf(stderr, "kadrix: could not register as the handler of kadrix:// links\n");
     app.setActivationPolicy(kit::ActivationPolicy::Accessory);
 

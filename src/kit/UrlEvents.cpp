@@ -1,42 +1,48 @@
 #include "kit/UrlEvents.h"
 
+#include <fcntl.h>
+#include <poll.h>
+#include <sys/file.h>
 #include <sys/socket.h>
 #include <sys/stat.h>
 #include <sys/un.h>
 #include <unistd.h>
 
 #include <QCoreApplication>
-#include <QDir>
-#include <QElapsedTimer>
-#include <QFileInfo>
-#include <QLockFile>
 #include <QSocketNotifier>
-#include <QThread>
-#include <QUrl>
+#include <QTimer>
 #include <algorithm>
 #include <cerrno>
+#include <chrono>
 #include <cstdlib>
 #include <cstring>
 #include <deque>
+#include <filesystem>
 #include <memory>
-
-#include "kit/Files.h"
+#include <thread>
 
 namespace kit::UrlEvents {
 
 namespace {
 
 constexpr size_t kMaxLine = 64 * 1024;
+constexpr size_t kMaxConnectionBytes = 256 * 1024;
+constexpr size_t kMaxClients = 16;
 constexpr size_t kMaxPending = 256;
+constexpr int kClientTimeoutMs = 2000;
+constexpr const char* kAck = "ok\n";
 
 struct Client {
     int fd = -1;
     std::unique_ptr<QSocketNotifier> notifier;
+    std::unique_ptr<QTimer> deadline;
     std::string buffer;
+    std::vector<std::string> lines;
+    size_t received = 0;
 };
 
 struct State {
-    std::unique_ptr<QLockFile> lock;
+    int lockFd = -1;
     int listenFd = -1;
     std::unique_ptr<QSocketNotifier> acceptNotifier;
     std::vector<std::unique_ptr<Client>> clients;
@@ -62,10 +68,9 @@ void deliverTo(const std::function<void(const std::string&)>& handler, std::dequ
 // Local file URLs are files handed over; everything else is a URL.
 void deliver(const std::string& line) {
     State& s = state();
-    QUrl url(QString::fromStdString(line), QUrl::StrictMode);
-    if (url.isValid() && url.isLocalFile()) {
-        std::string path = url.toLocalFile().toStdString();
-        if (!path.empty() && path.front() == '/') deliverTo(s.fileHandler, s.pendingFiles, path);
+    if (line.size() >= 5 && strncasecmp(line.c_str(), "file:", 5) == 0) {
+        std::string path = pathFromFileURL(line);
+        if (!path.empty()) deliverTo(s.fileHandler, s.pendingFiles, path);
         return;
     }
     deliverTo(s.handler, s.pending, line);
@@ -79,20 +84,24 @@ void drain(const std::function<void(const std::string&)>& handler, std::deque<st
     }
 }
 
-// One message a line; a line must be printable text of sane length, so a
-// stray client cannot feed us binary junk or unbounded data.
-void deliverLine(std::string line) {
-    while (!line.empty() && (line.back() == '\r' || line.back() == ' ')) line.pop_back();
-    if (line.empty() || line.size() > kMaxLine) return;
-    bool printable = std::all_of(line.begin(), line.end(), [](char c) { return uint8_t(c) >= 0x20; });
-    if (printable) deliver(line);
+// A line must be UTF-8 text without control characters, so a stray client
+// cannot feed us binary junk.
+bool acceptableLine(const std::string& line) {
+    if (line.empty() || line.size() > kMaxLine || !isValidUtf8(line)) return false;
+    return std::none_of(line.begin(), line.end(), [](char c) { return uint8_t(c) < 0x20 || c == 0x7f; });
 }
 
-void closeClient(Client* c) {
+void keepLine(Client* c, std::string line) {
+    while (!line.empty() && (line.back() == '\r' || line.back() == ' ')) line.pop_back();
+    if (acceptableLine(line)) c->lines.push_back(std::move(line));
+}
+
+void dropClient(Client* c) {
     auto& list = state().clients;
     c->notifier->setEnabled(false);
+    c->deadline->stop();
     ::close(c->fd);
-    // Deleting later: this runs inside the client's own notifier.
+    // Deleting later: this runs inside the client's own notifier or timer.
     auto it = std::find_if(list.begin(), list.end(), [c](auto& p) { return p.get() == c; });
     if (it != list.end()) {
         Client* raw = it->release();
@@ -102,23 +111,43 @@ void closeClient(Client* c) {
     }
 }
 
+// The sender closed its side: answer, then hand the lines on. The handlers
+// run after the connection is gone, from the event loop, so a handler that
+// opens a dialog does not hold a socket.
+void finishClient(Client* c) {
+    keepLine(c, c->buffer);
+    [[maybe_unused]] auto n = ::send(c->fd, kAck, std::strlen(kAck), MSG_NOSIGNAL | MSG_DONTWAIT);
+    auto lines = std::move(c->lines);
+    dropClient(c);
+    QMetaObject::invokeMethod(
+        qApp,
+        [lines = std::move(lines)] {
+            for (auto& l : lines) deliver(l);
+        },
+        Qt::QueuedConnection);
+}
+
 void readClient(Client* c) {
     char buf[4096];
     ssize_t n = ::read(c->fd, buf, sizeof buf);
     if (n > 0) {
+        c->received += size_t(n);
         c->buffer.append(buf, size_t(n));
         size_t nl;
         while ((nl = c->buffer.find('\n')) != std::string::npos) {
-            deliverLine(c->buffer.substr(0, nl));
+            keepLine(c, c->buffer.substr(0, nl));
             c->buffer.erase(0, nl + 1);
         }
-        if (c->buffer.size() > kMaxLine) closeClient(c);
+        // Too much from one sender: nothing of it counts.
+        if (c->buffer.size() > kMaxLine || c->received > kMaxConnectionBytes) dropClient(c);
         return;
     }
     if (n < 0 && (errno == EAGAIN || errno == EINTR)) return;
-    // A last line without a newline still counts.
-    deliverLine(c->buffer);
-    closeClient(c);
+    if (n < 0) {
+        dropClient(c);
+        return;
+    }
+    finishClient(c);
 }
 
 void acceptClients() {
@@ -126,11 +155,19 @@ void acceptClients() {
     for (;;) {
         int fd = ::accept4(s.listenFd, nullptr, nullptr, SOCK_NONBLOCK | SOCK_CLOEXEC);
         if (fd < 0) return;
+        if (s.clients.size() >= kMaxClients) {
+            ::close(fd);
+            continue;
+        }
         auto c = std::make_unique<Client>();
         c->fd = fd;
         c->notifier = std::make_unique<QSocketNotifier>(fd, QSocketNotifier::Read);
+        c->deadline = std::make_unique<QTimer>();
+        c->deadline->setSingleShot(true);
         Client* raw = c.get();
         QObject::connect(c->notifier.get(), &QSocketNotifier::activated, [raw] { readClient(raw); });
+        QObject::connect(c->deadline.get(), &QTimer::timeout, [raw] { dropClient(raw); });
+        c->deadline->start(kClientTimeoutMs);
         s.clients.push_back(std::move(c));
     }
 }
@@ -143,27 +180,62 @@ bool fillAddress(sockaddr_un& addr, const std::string& path) {
     return true;
 }
 
+bool sendAll(int fd, const std::string& data) {
+    size_t off = 0;
+    while (off < data.size()) {
+        ssize_t n = ::send(fd, data.data() + off, data.size() - off, MSG_NOSIGNAL);
+        if (n < 0 && errno == EINTR) continue;
+        if (n <= 0) return false;
+        off += size_t(n);
+    }
+    return true;
+}
+
+// Waits up to `ms` for the running instance's answer.
+bool awaitAck(int fd, int ms) {
+    std::string got;
+    auto end = std::chrono::steady_clock::now() + std::chrono::milliseconds(ms);
+    while (got.size() < std::strlen(kAck)) {
+        int left = int(std::chrono::duration_cast<std::chrono::milliseconds>(end - std::chrono::steady_clock::now())
+                           .count());
+        if (left <= 0) return false;
+        pollfd p{fd, POLLIN, 0};
+        int r = ::poll(&p, 1, left);
+        if (r < 0 && errno == EINTR) continue;
+        if (r <= 0) return false;
+        char buf[8];
+        ssize_t n = ::read(fd, buf, sizeof buf);
+        if (n < 0 && errno == EINTR) continue;
+        if (n <= 0) return false;
+        got.append(buf, size_t(n));
+    }
+    return got.compare(0, std::strlen(kAck), kAck) == 0;
+}
+
 bool forward(const std::vector<std::string>& messages) {
     sockaddr_un addr;
     if (!fillAddress(addr, socketPath())) return false;
     int fd = ::socket(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0);
     if (fd < 0) return false;
-    if (::connect(fd, reinterpret_cast<sockaddr*>(&addr), sizeof addr) != 0) {
-        ::close(fd);
-        return false;
-    }
     std::string data;
     for (auto& m : messages) data += m + "\n";
     if (messages.empty()) data = "kadrix://show\n";
-    size_t off = 0;
-    while (off < data.size()) {
-        ssize_t n = ::send(fd, data.data() + off, data.size() - off, MSG_NOSIGNAL);
-        if (n < 0 && errno == EINTR) continue;
-        if (n <= 0) break;
-        off += size_t(n);
-    }
+    bool ok = ::connect(fd, reinterpret_cast<sockaddr*>(&addr), sizeof addr) == 0 && sendAll(fd, data) &&
+              ::shutdown(fd, SHUT_WR) == 0 && awaitAck(fd, kClientTimeoutMs);
     ::close(fd);
-    return off == data.size();
+    return ok;
+}
+
+// The instance lock: an flock the kernel gives up when its holder ends, so
+// a crashed instance leaves nothing stale behind.
+int tryLock(const std::string& path) {
+    int fd = ::open(path.c_str(), O_RDWR | O_CREAT | O_CLOEXEC | O_NOFOLLOW, 0600);
+    if (fd < 0) return -1;
+    if (::flock(fd, LOCK_EX | LOCK_NB) != 0) {
+        ::close(fd);
+        return -1;
+    }
+    return fd;
 }
 
 bool listenAt(const std::string& path) {
@@ -187,148 +259,101 @@ bool listenAt(const std::string& path) {
     return true;
 }
 
-}  // namespace
-
-std::vector<std::string> urlsInArguments(const std::vector<std::string>& args) {
-    std::vector<std::string> out;
-    for (auto& a : args)
-        if (a.size() > 7 &&
-            QString::fromStdString(a.substr(0, 7)).compare("kadrix:", Qt::CaseInsensitive) == 0)
-            out.push_back(a);
-    return out;
-}
-
-namespace {
-
-std::string xdgDir(const char* var, const char* fallbackUnderHome) {
-    if (const char* v = std::getenv(var); v && *v == '/') return v;
-    const char* home = std::getenv("HOME");
-    return std::string(home && *home ? home : "/tmp") + "/" + fallbackUnderHome;
-}
-
-// Sets `key=value` in one section of an INI-style file's lines, keeping
-// everything else as it was.
-std::string withEntry(const std::string& text, const std::string& section, const std::string& key,
-                      const std::string& value) {
-    std::vector<std::string> lines;
-    size_t start = 0;
-    while (start < text.size()) {
-        size_t nl = text.find('\n', start);
-        lines.push_back(text.substr(start, nl == std::string::npos ? std::string::npos : nl - start));
-        if (nl == std::string::npos) break;
-        start = nl + 1;
-    }
-    std::string header = "[" + section + "]", entry = key + "=" + value;
-    bool inSection = false, done = false;
-    size_t sectionEnd = std::string::npos;
-    for (size_t i = 0; i < lines.size(); ++i) {
-        const std::string& l = lines[i];
-        if (!l.empty() && l.front() == '[') {
-            if (inSection) sectionEnd = i;
-            inSection = l == header;
-            continue;
-        }
-        if (inSection && l.rfind(key + "=", 0) == 0) {
-            lines[i] = entry;
-            done = true;
-        }
-    }
-    if (!done) {
-        auto has = std::find(lines.begin(), lines.end(), header);
-        if (has == lines.end()) {
-            if (!lines.empty() && !lines.back().empty()) lines.push_back("");
-            lines.push_back(header);
-            lines.push_back(entry);
-        } else {
-            size_t at = sectionEnd != std::string::npos && sectionEnd > size_t(has - lines.begin())
-                            ? sectionEnd
-                            : lines.size();
-            // Before the blank lines that close the section.
-            while (at > size_t(has - lines.begin()) + 1 && lines[at - 1].empty()) --at;
-            lines.insert(lines.begin() + std::ptrdiff_t(at), entry);
-        }
-    }
-    std::string out;
-    for (auto& l : lines) out += l + "\n";
-    return out;
-}
-
-}  // namespace
-
-bool registerSchemeHandler(const std::string& executablePath) {
-    // Desktop entries give quote, backquote, dollar and backslash meanings of
-    // their own; a program path with them (or a line break) is refused
-    // rather than escaped into something another tool may read otherwise.
-    if (executablePath.empty() || executablePath.front() != '/' ||
-        executablePath.find_first_of("\"`$\\\n\r") != std::string::npos)
+bool becomePrimary(int lockFd, const std::string& path) {
+    if (!listenAt(path)) {
+        ::close(lockFd);
         return false;
-    std::string apps, config;
-    if (const char* home = std::getenv("KADRIX_HOME"); home && *home) {
-        apps = std::string(home) + "/applications";
-        config = home;
-    } else {
-        apps = xdgDir("XDG_DATA_HOME", ".local/share") + "/applications";
-        config = xdgDir("XDG_CONFIG_HOME", ".config");
     }
-    if (!files::makeDirs(apps, 0755) || !files::makeDirs(config, 0700)) return false;
-    // A lone "%" would start a field code ("%f" …) in the Exec line.
-    std::string program;
-    for (char c : executablePath) program += c == '%' ? std::string("%%") : std::string(1, c);
-    std::string entry =
-        "[Desktop Entry]\n"
-        "Type=Application\n"
-        "Name=Kadrix\n"
-        "Comment=Screenshots of an area, a window or the whole screen\n"
-        "Exec=\"" +
-        program +
-        "\" %u\n"
-        "Icon=kadrix\n"
-        "Terminal=false\n"
-        "NoDisplay=true\n"
-        "MimeType=x-scheme-handler/kadrix;image/png;image/jpeg;\n";
-    if (!files::writeAtomic(apps + "/kadrix.desktop", entry, 0644)) return false;
-    std::string list = config + "/mimeapps.list";
-    std::string old = files::readAll(list, 1 << 20).value_or(std::string());
-    return files::writeAtomic(
-        list, withEntry(old, "Default Applications", "x-scheme-handler/kadrix", "kadrix.desktop"), 0644);
-}
-
-std::string socketPath() {
-    if (const char* home = std::getenv("KADRIX_HOME"); home && *home)
-        return (QDir(home).absoluteFilePath("kadrix.sock")).toStdString();
-    if (const char* run = std::getenv("XDG_RUNTIME_DIR"); run && *run)
-        return (QDir(run).absoluteFilePath("kadrix.sock")).toStdString();
-    return "/tmp/kadrix-" + std::to_string(getuid()) + ".sock";
-}
-
-Role claimSingleInstance(const std::vector<std::string>& messages) {
-    State& s = state();
-    if (s.listenFd >= 0) return Role::Primary;
-    std::string path = socketPath();
-    auto lock = std::make_unique<QLockFile>(QString::fromStdString(path + ".lock"));
-    // The lock decides who is first, so two launches at once cannot both
-    // become the running instance; a lock left by a crash is taken over.
-    lock->setStaleLockTime(0);
-    if (!lock->tryLock(0)) {
-        if (lock->error() == QLockFile::LockFailedError) {
-            // The running instance may still be starting: give it a moment.
-            QElapsedTimer t;
-            t.start();
-            while (t.elapsed() < 3000) {
-                if (forward(messages)) return Role::Forwarded;
-                QThread::msleep(100);
-            }
-        }
-        return Role::Failed;
-    }
-    if (!listenAt(path)) return Role::Failed;
-    s.lock = std::move(lock);
+    state().lockFd = lockFd;
     static bool hooked = false;
     if (!hooked && qApp) {
         hooked = true;
         QObject::connect(qApp, &QCoreApplication::aboutToQuit, [] { release(); });
     }
-    return Role::Primary;
+    return true;
+}
+
+// A folder of this user's alone (0700, not a link), made when missing.
+bool privateFolder(const std::string& path) {
+    std::error_code ec;
+    std::filesystem::create_directories(path, ec);
+    struct stat st {};
+    if (::lstat(path.c_str(), &st) != 0 || !S_ISDIR(st.st_mode) || st.st_uid != ::geteuid()) return false;
+    return (st.st_mode & 0077) == 0 || ::chmod(path.c_str(), 0700) == 0;
+}
+
+int hexValue(char c) {
+    if (c >= '0' && c <= '9') return c - '0';
+    if (c >= 'a' && c <= 'f') return c - 'a' + 10;
+    if (c >= 'A' && c <= 'F') return c - 'A' + 10;
+    return -1;
+}
+
+}  // namespace
+
+bool isValidUtf8(const std::string& text) {
+    const auto* p = reinterpret_cast<const unsigned char*>(text.data());
+    size_t n = text.size(), i = 0;
+    while (i < n) {
+        unsigned c = p[i];
+        if (c < 0x80) {
+            ++i;
+            continue;
+        }
+        size_t len;
+        unsigned cp, min;
+        if ((c & 0xE0) == 0xC0)
+            len = 2, cp = c & 0x1F, min = 0x80;
+        else if ((c & 0xF0) == 0xE0)
+            len = 3, cp = c & 0x0F, min = 0x800;
+        else if ((c & 0xF8) == 0xF0)
+            len = 4, cp = c & 0x07, min = 0x10000;
+        else
+            return false;
+        if (i + len > n) return false;
+        for (size_t k = 1; k < len; ++k) {
+            if ((p[i + k] & 0xC0) != 0x80) return false;
+            cp = (cp << 6) | (p[i + k] & 0x3F);
+        }
+        if (cp < min || cp > 0x10FFFF || (cp >= 0xD800 && cp <= 0xDFFF)) return false;
+        i += len;
+    }
+    return true;
+}
+
+std::vector<std::string> urlsInArguments(const std::vector<std::string>& args) {
+    std::vector<std::string> out;
+    for (auto& a : args)
+        if (a.size() > 7 && strncasecmp(a.c_str(), "kadrix:", 7) == 0) out.push_back(a);
+    return out;
+}
+
+std::string socketPath() {
+    if (const char* home = std::getenv("KADRIX_HOME"); home && *home) {
+        std::string dir = std::filesystem::absolute(home).lexically_normal().string();
+        privateFolder(dir);
+        return dir + "/kadrix.sock";
+    }
+    if (const char* run = std::getenv("XDG_RUNTIME_DIR"); run && *run == '/')
+        return std::string(run) + "/kadrix.sock";
+    std::string dir = "/tmp/kadrix-" + std::to_string(::geteuid()) + "-instance";
+    privateFolder(dir);
+    return dir + "/kadrix.sock";
+}
+
+Role claimSingleInstance(const std::vector<std::string>& messages, double patienceSeconds) {
+    State& s = state();
+    if (s.listenFd >= 0) return Role::Primary;
+    std::string path = socketPath();
+    auto end = std::chrono::steady_clock::now() + std::chrono::duration<double>(patienceSeconds);
+    // Either the lock or the running instance's answer settles it; while
+    // neither comes (an instance starting up or quitting) ask both again.
+    for (;;) {
+        if (int fd = tryLock(path + ".lock"); fd >= 0) return becomePrimary(fd, path) ? Role::Primary : Role::Failed;
+        if (forward(messages)) return Role::Forwarded;
+        if (std::chrono::steady_clock::now() >= end) return Role::Failed;
+        std::this_thread::sleep_for(std::chrono::milliseconds(50));
+    }
 }
 
 void release() {
@@ -341,11 +366,12 @@ void release() {
     s.listenFd = -1;
     for (auto& c : s.clients) {
         c->notifier.reset();
+        c->deadline.reset();
         ::close(c->fd);
     }
     s.clients.clear();
-    if (s.lock) s.lock->unlock();
-    s.lock.reset();
+    if (s.lockFd >= 0) ::close(s.lockFd);  // closing drops the flock
+    s.lockFd = -1;
     s.pending.clear();
     s.pendingFiles.clear();
 }
@@ -362,22 +388,64 @@ void setFileHandler(std::function<void(const std::string&)> handler) {
     drain(s.fileHandler, s.pendingFiles);
 }
 
-std::vector<std::string> filesInArguments(const std::vector<std::string>& args) {
-    std::vector<std::string> out;
-    for (size_t i = 1; i < args.size(); ++i) {
-        QString a = QString::fromStdString(args[i]);
-        if (a.isEmpty() || a.startsWith('-') || a.startsWith("kadrix:", Qt::CaseInsensitive)) continue;
-        QString path = a.startsWith("file:", Qt::CaseInsensitive) ? QUrl(a).toLocalFile() : a;
-        QFileInfo info(path);
-        if (info.isFile()) out.push_back(info.absoluteFilePath().toStdString());
+std::string pathFromFileURL(const std::string& url) {
+    if (url.size() < 6 || strncasecmp(url.c_str(), "file:", 5) != 0) return {};
+    std::string rest = url.substr(5);
+    if (rest.rfind("//", 0) == 0) {
+        size_t slash = rest.find('/', 2);
+        if (slash == std::string::npos) return {};
+        std::string host = rest.substr(2, slash - 2);
+        if (!host.empty() && strcasecmp(host.c_str(), "localhost") != 0) return {};
+        rest = rest.substr(slash);
+    }
+    if (rest.empty() || rest.front() != '/') return {};
+    std::string path;
+    for (size_t i = 0; i < rest.size(); ++i) {
+        if (rest[i] == '?' || rest[i] == '#') return {};
+        if (rest[i] != '%') {
+            path += rest[i];
+            continue;
+        }
+        int hi = i + 2 < rest.size() ? hexValue(rest[i + 1]) : -1, lo = hi >= 0 ? hexValue(rest[i + 2]) : -1;
+        if (hi < 0 || lo < 0) return {};
+        path += char(hi * 16 + lo);
+        i += 2;
+    }
+    // A NUL would cut the name short somewhere further on.
+    if (path.find('\0') != std::string::npos) return {};
+    return path;
+}
+
+std::string fileMessage(const std::string& absolutePath) {
+    static const char* hex = "0123456789ABCDEF";
+    std::string out = "file://";
+    for (unsigned char c : absolutePath) {
+        bool plain = (c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z') || (c >= '0' && c <= '9');
+        if (plain || c == '/' || c == '-' || c == '.' || c == '_' || c == '~') {
+            out += char(c);
+        } else {
+            out += '%';
+            out += hex[c >> 4];
+            out += hex[c & 15];
+        }
     }
     return out;
 }
 
-std::string fileMessage(const std::string& absolutePath) {
-    return QUrl::fromLocalFile(QString::fromStdString(absolutePath))
-        .toString(QUrl::FullyEncoded)
-        .toStdString();
+std::vector<std::string> filesInArguments(const std::vector<std::string>& args) {
+    std::vector<std::string> out;
+    for (size_t i = 1; i < args.size(); ++i) {
+        const std::string& a = args[i];
+        if (a.empty() || a.front() == '-' || strncasecmp(a.c_str(), "kadrix:", 7) == 0) continue;
+        std::string path = strncasecmp(a.c_str(), "file:", 5) == 0 ? pathFromFileURL(a) : a;
+        if (path.empty()) continue;
+        struct stat st {};
+        if (::stat(path.c_str(), &st) != 0 || !S_ISREG(st.st_mode)) continue;
+        std::error_code ec;
+        auto absolute = std::filesystem::absolute(path, ec);
+        if (!ec) out.push_back(absolute.lexically_normal().string());
+    }
+    return out;
 }
 
 }  // namespace kit::UrlEvents

@@ -1,7 +1,19 @@
 #pragma once
-// `kadrix://` URLs arriving from outside: on the command line of the first
-// launch, or from later launches, which hand their URLs to the running
+// `kadrix://` URLs and files arriving from outside: on the command line of the
+// first launch, or from later launches, which hand them to the running
 // instance over a per-user local socket and exit.
+//
+// Election: whoever holds the per-user instance lock (an flock, so the kernel
+// drops it with its holder) is the running instance and listens on the socket
+// beside it. A later launch that cannot take the lock sends its messages, one
+// a line, closes its side and waits for the running instance's "ok"; without
+// it (the instance is just quitting or starting) it tries the lock and the
+// socket again, so a message is never lost and two launches at once leave one
+// instance.
+//
+// The running instance reads each connection without blocking, drops
+// connections that stay open longer than two seconds or send too much, and
+// accepts only lines that are UTF-8 text without control characters.
 #include <functional>
 #include <string>
 #include <vector>
@@ -17,9 +29,10 @@ enum class Role {
 // The arguments that are kadrix URLs (scheme compared without case).
 std::vector<std::string> urlsInArguments(const std::vector<std::string>& args);
 
-// Becomes the single running instance, or hands `messages` (URLs; empty
-// means "kadrix://show") to the one that runs.
-Role claimSingleInstance(const std::vector<std::string>& messages);
+// Becomes the single running instance, or hands `messages` (URLs and file
+// messages; empty means "kadrix://show") to the one that runs. Gives up
+// after `patienceSeconds` of neither.
+Role claimSingleInstance(const std::vector<std::string>& messages, double patienceSeconds = 5);
 // Stops listening and gives up the instance lock.
 void release();
 
@@ -29,24 +42,42 @@ void setHandler(std::function<void(const std::string& url)> handler);
 
 // The files among the arguments after the program's own name ("open with"
 // from a file manager): paths of existing files, made absolute, and local
-// file:// URLs. kadrix URLs and options are not files.
+// file:// URLs. kadrix URLs and options are not files. Paths are bytes as the
+// file system has them (not necessarily UTF-8).
 std::vector<std::string> filesInArguments(const std::vector<std::string>& args);
-// The message that hands a file (absolute path) to the running instance.
+// The message that hands a file (absolute path) to the running instance: a
+// file URL with every byte outside the unreserved set percent-encoded, so a
+// name that is not UTF-8 arrives unchanged.
 std::string fileMessage(const std::string& absolutePath);
+// The path a file message or local file URL names ("file:///p", "file:/p",
+// "file://localhost/p"), percent-decoded to bytes; empty when it is none.
+std::string pathFromFileURL(const std::string& url);
 // Receives the files later launches hand over, as absolute paths, on the
 // main thread; like URLs, files that came early wait for the handler.
 void setFileHandler(std::function<void(const std::string& path)> handler);
 
-// Registers a program as the desktop's handler of kadrix URLs: the desktop
-// entry "kadrix.desktop" in the applications folder ($XDG_DATA_HOME/
-// applications), running the program with the URL, and the scheme's default
-// in mimeapps.list ($XDG_CONFIG_HOME), every other line of which is kept.
-// With KADRIX_HOME set both live under it. False when the path cannot be
-// written into a desktop entry safely or a file could not be written.
-bool registerSchemeHandler(const std::string& executablePath);
+// True when `text` is well-formed UTF-8 (no overlong forms, no surrogates).
+bool isValidUtf8(const std::string& text);
 
-// Where the socket lives: $KADRIX_HOME, else $XDG_RUNTIME_DIR, else /tmp
-// with the user id in the name.
+enum class Registration {
+    Written,  // our desktop entry (and the scheme's default) were written
+    Kept,     // a handler is already there: nothing was touched
+    Failed,   // the path cannot go into a desktop entry, or a write failed
+};
+
+// Makes a program the desktop's handler of kadrix URLs when nothing handles
+// them yet: the desktop entry "kadrix.desktop" in the user's applications
+// folder ($XDG_DATA_HOME/applications), running the program with the URL and
+// declaring the scheme and the image types, and the scheme's default in the
+// user's mimeapps.list ($XDG_CONFIG_HOME), whose other lines are kept.
+// Nothing is written while an entry installed for all users exists, while any
+// default or installed entry handles the scheme, or while our own entry runs
+// a program that still exists; our entry is rewritten when its program is
+// gone. With KADRIX_HOME set the user's folders are under it.
+Registration registerSchemeHandler(const std::string& executablePath);
+
+// Where the socket lives: $KADRIX_HOME, else $XDG_RUNTIME_DIR, else a private
+// folder under /tmp named for the user id. The lock is the same path + ".lock".
 std::string socketPath();
 
 }  // namespace kit::UrlEvents

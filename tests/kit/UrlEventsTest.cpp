@@ -10,7 +10,10 @@
 #include <QElapsedTimer>
 #include <QProcess>
 #include <QUrl>
+#include <cerrno>
+#include <cstdio>
 #include <cstdlib>
+#include <filesystem>
 #include <cstring>
 #include <fstream>
 #include <functional>
@@ -121,38 +124,229 @@ TEST(UrlEvents, JunkFromTheSocketIsDropped) {
     UrlEvents::release();
 }
 
-TEST(UrlEvents, RegistersTheSchemeHandlerKeepingOtherDefaults) {
+namespace {
+
+std::string readFile(const std::string& p) {
+    std::ifstream f(p);
+    return std::string(std::istreambuf_iterator<char>(f), {});
+}
+
+// A private desktop: user folders under KADRIX_HOME, system folders under it too.
+struct DesktopDirs {
     std::string home = std::getenv("KADRIX_HOME");
-    {
-        std::ofstream list(home + "/mimeapps.list");
-        list << "[Added Associations]\nimage/png=viewer.desktop;\n\n[Default Applications]\n"
-                "text/html=browser.desktop\nx-scheme-handler/kadrix=old.desktop\n\n[Other]\na=b\n";
+    std::string system = home + "/system";
+    DesktopDirs() {
+        std::filesystem::remove_all(home + "/applications");
+        std::filesystem::remove(home + "/mimeapps.list");
+        std::filesystem::remove_all(system);
+        std::filesystem::create_directories(system + "/share/applications");
+        std::filesystem::create_directories(system + "/etc");
+        setenv("XDG_DATA_DIRS", (system + "/share").c_str(), 1);
+        setenv("XDG_CONFIG_DIRS", (system + "/etc").c_str(), 1);
     }
-    ASSERT_TRUE(UrlEvents::registerSchemeHandler("/opt/kadrix app/kadrix"));
-    auto read = [](const std::string& p) {
-        std::ifstream f(p);
-        return std::string(std::istreambuf_iterator<char>(f), {});
-    };
-    std::string entry = read(home + "/applications/kadrix.desktop");
-    EXPECT_NE(entry.find("Exec=\"/opt/kadrix app/kadrix\" %u\n"), std::string::npos);
-    EXPECT_NE(entry.find("MimeType=x-scheme-handler/kadrix;image/png;image/jpeg;\n"), std::string::npos);
-    EXPECT_EQ(read(home + "/mimeapps.list"),
+    ~DesktopDirs() {
+        unsetenv("XDG_DATA_DIRS");
+        unsetenv("XDG_CONFIG_DIRS");
+    }
+    std::string entry() const { return readFile(home + "/applications/kadrix.desktop"); }
+    std::string list() const { return readFile(home + "/mimeapps.list"); }
+};
+
+}  // namespace
+
+TEST(UrlEvents, RegistersTheSchemeHandlerOnlyWhereNoneIs) {
+    DesktopDirs d;
+    { std::ofstream(d.home + "/mimeapps.list") << "[Added Associations]\nimage/png=viewer.desktop;\n\n"
+                                                  "[Default Applications]\ntext/html=browser.desktop\n\n[Other]\na=b\n"; }
+    EXPECT_EQ(UrlEvents::registerSchemeHandler("/bin/sh"), UrlEvents::Registration::Written);
+    EXPECT_NE(d.entry().find("Exec=\"/bin/sh\" %u\n"), std::string::npos);
+    EXPECT_NE(d.entry().find("MimeType=x-scheme-handler/kadrix;image/png;image/jpeg;\n"), std::string::npos);
+    EXPECT_EQ(d.list(),
               "[Added Associations]\nimage/png=viewer.desktop;\n\n[Default Applications]\n"
-              "text/html=browser.desktop\nx-scheme-handler/kadrix=kadrix.desktop\n\n[Other]\na=b\n");
+              "text/html=browser.desktop\nx-scheme-handler/kadrix=kadrix.desktop\n\n[Other]\na=b\n")
+        << "only the scheme's own default is added";
 
-    // A file without the section gets it; registering twice changes nothing more.
-    { std::ofstream(home + "/mimeapps.list") << "[Added Associations]\nimage/png=viewer.desktop;\n"; }
-    ASSERT_TRUE(UrlEvents::registerSchemeHandler("/usr/bin/kadrix"));
-    ASSERT_TRUE(UrlEvents::registerSchemeHandler("/usr/bin/kadrix"));
-    EXPECT_EQ(read(home + "/mimeapps.list"),
-              "[Added Associations]\nimage/png=viewer.desktop;\n\n"
-              "[Default Applications]\nx-scheme-handler/kadrix=kadrix.desktop\n");
+    // Our entry runs a program that exists: a later launch (another build) leaves it.
+    EXPECT_EQ(UrlEvents::registerSchemeHandler("/opt/other/kadrix"), UrlEvents::Registration::Kept);
+    EXPECT_NE(d.entry().find("Exec=\"/bin/sh\" %u\n"), std::string::npos);
 
-    ASSERT_TRUE(UrlEvents::registerSchemeHandler("/opt/100%u/kadrix"));
-    EXPECT_NE(read(home + "/applications/kadrix.desktop").find("Exec=\"/opt/100%%u/kadrix\" %u\n"),
-              std::string::npos)
+    // Its program is gone: the entry follows the program that runs now.
+    { std::ofstream(d.home + "/applications/kadrix.desktop") << "[Desktop Entry]\nExec=\"/gone/100%%/kadrix\" %u\n"
+                                                                "X-Kadrix-Registered=true\n"; }
+    EXPECT_EQ(UrlEvents::registerSchemeHandler("/opt/100%u/kadrix"), UrlEvents::Registration::Written);
+    EXPECT_NE(d.entry().find("Exec=\"/opt/100%%u/kadrix\" %u\n"), std::string::npos)
         << "a percent sign in the path is no field code";
-    EXPECT_FALSE(UrlEvents::registerSchemeHandler("relative/kadrix"));
-    EXPECT_FALSE(UrlEvents::registerSchemeHandler("/tmp/$(evil)/kadrix"));
-    EXPECT_FALSE(UrlEvents::registerSchemeHandler("/tmp/a\"b"));
+    EXPECT_EQ(d.list().find("x-scheme-handler/kadrix=kadrix.desktop"), d.list().rfind("x-scheme-handler/kadrix="));
+
+    // An entry the user wrote is never replaced, even when its program is gone.
+    { std::ofstream(d.home + "/applications/kadrix.desktop") << "[Desktop Entry]\nExec=\"/gone/kadrix\" %u\n"; }
+    EXPECT_EQ(UrlEvents::registerSchemeHandler("/bin/sh"), UrlEvents::Registration::Kept);
+    EXPECT_EQ(d.entry(), "[Desktop Entry]\nExec=\"/gone/kadrix\" %u\n");
+
+    EXPECT_EQ(UrlEvents::registerSchemeHandler("relative/kadrix"), UrlEvents::Registration::Failed);
+    EXPECT_EQ(UrlEvents::registerSchemeHandler("/tmp/$(evil)/kadrix"), UrlEvents::Registration::Failed);
+    EXPECT_EQ(UrlEvents::registerSchemeHandler("/tmp/a\"b"), UrlEvents::Registration::Failed);
+}
+
+TEST(UrlEvents, NeverOverridesAnotherHandler) {
+    {
+        DesktopDirs d;
+        std::string choice = "[Default Applications]\nx-scheme-handler/kadrix=mine.desktop\n";
+        { std::ofstream(d.home + "/mimeapps.list") << choice; }
+        EXPECT_EQ(UrlEvents::registerSchemeHandler("/bin/sh"), UrlEvents::Registration::Kept) << "the user's choice";
+        EXPECT_EQ(d.list(), choice);
+        EXPECT_FALSE(std::filesystem::exists(d.home + "/applications/kadrix.desktop"));
+    }
+    {
+        DesktopDirs d;
+        { std::ofstream(d.system + "/share/applications/kadrix.desktop") << "[Desktop Entry]\n"; }
+        EXPECT_EQ(UrlEvents::registerSchemeHandler("/bin/sh"), UrlEvents::Registration::Kept) << "an installed entry";
+        EXPECT_FALSE(std::filesystem::exists(d.home + "/applications/kadrix.desktop"));
+    }
+    {
+        DesktopDirs d;
+        { std::ofstream(d.system + "/share/applications/mimeinfo.cache")
+              << "[MIME Cache]\nx-scheme-handler/kadrix=other.desktop;\n"; }
+        EXPECT_EQ(UrlEvents::registerSchemeHandler("/bin/sh"), UrlEvents::Registration::Kept)
+            << "an installed program declaring the scheme";
+    }
+    {
+        DesktopDirs d;
+        // A default left naming our entry after it was removed does not count.
+        { std::ofstream(d.system + "/etc/mimeapps.list") << "[Default Applications]\nx-scheme-handler/kadrix=kadrix.desktop\n"; }
+        EXPECT_EQ(UrlEvents::registerSchemeHandler("/bin/sh"), UrlEvents::Registration::Written);
+        EXPECT_EQ(d.list(), "") << "a default is there already";
+    }
+}
+
+TEST(UrlEvents, FileNamesThatAreNotUtf8SurviveTheTrip) {
+    std::string home = std::getenv("KADRIX_HOME");
+    std::string file = home + "/caf\xe9 100%.png";
+    { std::ofstream(file) << "png"; }
+    std::string message = UrlEvents::fileMessage(file);
+    EXPECT_TRUE(UrlEvents::isValidUtf8(message));
+    EXPECT_NE(message.find("caf%E9%20100%25.png"), std::string::npos);
+    EXPECT_EQ(UrlEvents::pathFromFileURL(message), file);
+    EXPECT_EQ(UrlEvents::filesInArguments({"kadrix", message, file}), (std::vector<std::string>{file, file}));
+    EXPECT_EQ(UrlEvents::pathFromFileURL("file://localhost/a%2Fb"), "/a/b");
+    EXPECT_EQ(UrlEvents::pathFromFileURL("file://evil.example/etc/passwd"), "") << "another host's file";
+    EXPECT_EQ(UrlEvents::pathFromFileURL("file:///a%00b"), "") << "a NUL inside";
+    EXPECT_EQ(UrlEvents::pathFromFileURL("file:///a%4"), "") << "a cut escape";
+
+    ASSERT_EQ(UrlEvents::claimSingleInstance({}), UrlEvents::Role::Primary);
+    std::vector<std::string> paths;
+    UrlEvents::setFileHandler([&](const std::string& p) { paths.push_back(p); });
+    EXPECT_EQ(runChild(message), 0);
+    pumpUntil([&] { return !paths.empty(); });
+    EXPECT_EQ(paths, std::vector<std::string>{file});
+    UrlEvents::setFileHandler({});
+    UrlEvents::release();
+}
+
+TEST(UrlEvents, Utf8Check) {
+    EXPECT_TRUE(UrlEvents::isValidUtf8("kadrix://lib/search=caf\xc3\xa9 \xf0\x9f\x93\xb7"));
+    EXPECT_FALSE(UrlEvents::isValidUtf8("caf\xe9"));
+    EXPECT_FALSE(UrlEvents::isValidUtf8("\xc0\xaf")) << "overlong";
+    EXPECT_FALSE(UrlEvents::isValidUtf8("\xed\xa0\x80")) << "surrogate";
+    EXPECT_FALSE(UrlEvents::isValidUtf8("\xf4\x90\x80\x80")) << "beyond U+10FFFF";
+    EXPECT_FALSE(UrlEvents::isValidUtf8("\xe2\x82")) << "cut short";
+}
+
+namespace {
+
+int connectToInstance() {
+    int fd = ::socket(AF_UNIX, SOCK_STREAM, 0);
+    sockaddr_un addr{};
+    addr.sun_family = AF_UNIX;
+    std::string path = UrlEvents::socketPath();
+    std::strncpy(addr.sun_path, path.c_str(), sizeof addr.sun_path - 1);
+    if (::connect(fd, reinterpret_cast<sockaddr*>(&addr), sizeof addr) != 0) {
+        ::close(fd);
+        return -1;
+    }
+    return fd;
+}
+
+// Whether the instance closed the connection (reads end-of-file) by now.
+bool closedByInstance(int fd) {
+    char c;
+    ssize_t n = ::recv(fd, &c, 1, MSG_DONTWAIT);
+    return n == 0 || (n < 0 && errno != EAGAIN);
+}
+
+}  // namespace
+
+TEST(UrlEvents, SilentOrFloodingSendersAreCutOff) {
+    ASSERT_EQ(UrlEvents::claimSingleInstance({}), UrlEvents::Role::Primary);
+    std::vector<std::string> got;
+    UrlEvents::setHandler([&](const std::string& u) { got.push_back(u); });
+
+    int silent = connectToInstance();
+    ASSERT_GE(silent, 0);
+    int flood = connectToInstance();
+    ASSERT_GE(flood, 0);
+    std::string chunk = "kadrix://show\n" + std::string(100 * 1024, 'a');
+    ::send(flood, chunk.data(), chunk.size(), MSG_NOSIGNAL);
+    pumpUntil([&] { return closedByInstance(flood); });
+    EXPECT_TRUE(closedByInstance(flood)) << "a line past the cap ends the connection";
+    EXPECT_FALSE(closedByInstance(silent)) << "still within its time";
+    QElapsedTimer t;
+    t.start();
+    pumpUntil([&] { return closedByInstance(silent); });
+    EXPECT_TRUE(closedByInstance(silent)) << "a sender that never finishes is dropped";
+    EXPECT_LT(t.elapsed(), 3000);
+    ::close(silent);
+    ::close(flood);
+
+    // Others are still heard, and nothing of the cut-off sender counted.
+    EXPECT_EQ(runChild("kadrix://ocr"), 0);
+    pumpUntil([&] { return !got.empty(); });
+    EXPECT_EQ(got, std::vector<std::string>{"kadrix://ocr"});
+    UrlEvents::setHandler({});
+    UrlEvents::release();
+}
+
+// Runs only as a child of the test below: claims the instance with its URL
+// and, as the instance, listens a while and prints what it hears.
+TEST(UrlEventsChild, Race) {
+    const char* url = std::getenv("KADRIX_RACE_CHILD");
+    if (!url) GTEST_SKIP() << "runs as a child process only";
+    auto role = UrlEvents::claimSingleInstance({url});
+    ASSERT_NE(role, UrlEvents::Role::Failed);
+    if (role == UrlEvents::Role::Forwarded) {
+        std::printf("ROLE forwarded\n");
+        return;
+    }
+    std::printf("ROLE primary\n");
+    UrlEvents::setHandler([](const std::string& u) { std::printf("GOT %s\n", u.c_str()); });
+    QElapsedTimer t;
+    t.start();
+    while (t.elapsed() < 1200) QCoreApplication::processEvents(QEventLoop::AllEvents, 20);
+    UrlEvents::release();
+}
+
+TEST(UrlEvents, TwoLaunchesAtOnceLeaveOneInstanceThatHearsTheOther) {
+    for (int round = 0; round < 2; ++round) {
+        QProcess a, b;
+        for (auto [p, url] : {std::pair{&a, "kadrix://a"}, std::pair{&b, "kadrix://b"}}) {
+            auto env = QProcessEnvironment::systemEnvironment();
+            env.insert("KADRIX_RACE_CHILD", url);
+            p->setProcessEnvironment(env);
+        }
+        a.start(QCoreApplication::applicationFilePath(), {"--gtest_filter=UrlEventsChild.Race"});
+        b.start(QCoreApplication::applicationFilePath(), {"--gtest_filter=UrlEventsChild.Race"});
+        ASSERT_TRUE(a.waitForFinished(15000));
+        ASSERT_TRUE(b.waitForFinished(15000));
+        EXPECT_EQ(a.exitCode(), 0);
+        EXPECT_EQ(b.exitCode(), 0);
+        std::string out = a.readAllStandardOutput().toStdString() + b.readAllStandardOutput().toStdString();
+        auto count = [&](const std::string& s) {
+            size_t n = 0;
+            for (size_t at = out.find(s); at != std::string::npos; at = out.find(s, at + 1)) ++n;
+            return n;
+        };
+        EXPECT_EQ(count("ROLE primary"), 1u) << out;
+        EXPECT_EQ(count("ROLE forwarded"), 1u) << out;
+        EXPECT_EQ(count("GOT kadrix://"), 1u) << "the instance hears the other launch's URL\n" << out;
+    }
 }
