@@ -323,4 +323,12 @@ std::optional<ResolvedBookmark> resolveBookmark(const Bytes& bookmark) {
     return out;
 }
 
+std::optional<std::string> desktopExecProgram(const std::string& path) {
+    if (path.empty() || path.front() != '/' || path.find_first_of("\"`$\\\n\r") != std::string::npos)
+        return std::nullopt;
+    std::string quoted = "\"";
+    for (char c : path) quoted += c == '%' ? std::string("%%") : std::string(1, c);
+    return quoted + "\"";
+}
+
 }  // namespace kit::files

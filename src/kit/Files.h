@@ -33,6 +33,10 @@ bool writeAtomic(const std::string& path, std::string_view content, unsigned mod
 std::optional<std::string> readAll(const std::string& path, size_t maxBytes = size_t(1) << 30);
 
 bool exists(const std::string& path);
+// An absolute program path as the quoted first word of a desktop entry's Exec
+// line ("%" doubled); none for a relative path or one holding a quote,
+// backquote, dollar, backslash or line break, which such lines give meanings.
+std::optional<std::string> desktopExecProgram(const std::string& path);
 bool isDirectory(const std::string& path);
 bool makeDirs(const std::string& path, unsigned mode = 0700, std::string* error = nullptr);
 // Creates an empty file at `path` only when nothing is there yet, in one

@@ -157,6 +157,18 @@ void MenuItem::setSubmenu(std::shared_ptr<Menu> menu) {
     d_->action->setMenu(submenu_ ? qt::qmenu(*submenu_) : static_cast<QMenu*>(nullptr));
 }
 
+void MenuItem::setAssociatedObject(const void* key, std::shared_ptr<void> value) {
+    if (value)
+        associated_[key] = std::move(value);
+    else
+        associated_.erase(key);
+}
+
+std::shared_ptr<void> MenuItem::associatedObject(const void* key) const {
+    auto it = associated_.find(key);
+    return it == associated_.end() ? nullptr : it->second;
+}
+
 void MenuItem::performAction() {
     if (!enabled_ || separator_) return;
     // The action may drop the last reference to this item (menus rebuilt on
@@ -195,8 +207,48 @@ bool MenuItem::matchesKeyEquivalent(const Event& e) const {
 
 // ---- Menu ----------------------------------------------------------------
 
+namespace {
+
+const char* kKitMenuProperty = "kitMenu";
+
+// The menu that opened `m` as a submenu, if any.
+QMenu* parentMenu(QMenu* m) {
+    for (QObject* o : m->menuAction()->associatedObjects())
+        if (auto* p = qobject_cast<QMenu*>(o); p && p != m) return p;
+    return nullptr;
+}
+
+// An open menu grabs the keyboard, so neither windows nor global hot keys
+// see a key pressed while it is up: key equivalents (which always carry a
+// modifier but Shift) are offered to the outermost open menu here.
+class OpenMenuKeys : public QObject {
+public:
+    using QObject::QObject;
+
+protected:
+    bool eventFilter(QObject* obj, QEvent* ev) override {
+        if (ev->type() != QEvent::KeyPress) return false;
+        auto* key = static_cast<QKeyEvent*>(ev);
+        constexpr auto kModifiers = Qt::ControlModifier | Qt::AltModifier | Qt::MetaModifier;
+        if (!(key->modifiers() & kModifiers)) return false;
+        auto e = qt::keyEvent(*key);
+        if (!e || e->type != EventType::KeyDown) return false;
+        std::vector<QMenu*> chain{static_cast<QMenu*>(obj)};
+        while (QMenu* p = parentMenu(chain.back())) chain.push_back(p);
+        auto* root = chain.back()->property(kKitMenuProperty).value<void*>();
+        if (!root) return false;
+        for (QMenu* m : chain) m->hide();
+        static_cast<Menu*>(root)->performKeyEquivalent(*e);
+        return true;
+    }
+};
+
+}  // namespace
+
 Menu::Menu(std::string title) : d_(std::make_unique<Private>()), title_(std::move(title)) {
     d_->menu->setTitle(QString::fromStdString(title_));
+    d_->menu->setProperty(kKitMenuProperty, QVariant::fromValue(static_cast<void*>(this)));
+    d_->menu->installEventFilter(new OpenMenuKeys(d_->menu.get()));
     d_->menu->setToolTipsVisible(true);
     QObject::connect(d_->menu.get(), &QMenu::aboutToShow, [this] {
         if (onWillOpen) onWillOpen(*this);

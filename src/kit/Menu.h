@@ -4,6 +4,7 @@
 // Linux words ("Ctrl+Shift+1"), command being Ctrl.
 #include <any>
 #include <functional>
+#include <map>
 #include <memory>
 #include <string>
 #include <vector>
@@ -58,6 +59,11 @@ public:
     void setSubmenu(std::shared_ptr<Menu> menu);
     Menu* menu() const { return parent_; }
 
+    // Objects attached to the item, one slot per key; they live as long as
+    // the item (or until replaced), so whatever they hold ends with it.
+    void setAssociatedObject(const void* key, std::shared_ptr<void> value);
+    std::shared_ptr<void> associatedObject(const void* key) const;
+
     int tag() const { return tag_; }
     void setTag(int tag) { tag_ = tag; }
     std::any representedObject;
@@ -86,6 +92,7 @@ private:
     int tag_ = 0;
     Image image_;
     Action action_;
+    std::map<const void*, std::shared_ptr<void>> associated_;
     std::shared_ptr<Menu> submenu_;
     Menu* parent_ = nullptr;
 };
@@ -124,6 +131,8 @@ public:
     bool isOpen() const;
     // Validates (onWillOpen), then runs the first enabled, visible item whose
     // key equivalent the event is, submenus included. True when one ran.
+    // While a menu is open on screen its key equivalents work too: the open
+    // menu (the whole chain from its outermost menu) closes and the item runs.
     bool performKeyEquivalent(const Event& e);
 
     struct Private;

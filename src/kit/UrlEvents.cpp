@@ -252,11 +252,24 @@ bool listenAt(const std::string& path) {
         ::close(fd);
         return false;
     }
-    State& s = state();
-    s.listenFd = fd;
-    s.acceptNotifier = std::make_unique<QSocketNotifier>(fd, QSocketNotifier::Read);
-    QObject::connect(s.acceptNotifier.get(), &QSocketNotifier::activated, acceptClients);
+    state().listenFd = fd;
     return true;
+}
+
+// Connections wait in the socket's backlog until the application object
+// exists; from then on the event loop accepts them.
+void watchSocket() {
+    State& s = state();
+    if (s.acceptNotifier || s.listenFd < 0 || !qApp) return;
+    s.acceptNotifier = std::make_unique<QSocketNotifier>(s.listenFd, QSocketNotifier::Read);
+    QObject::connect(s.acceptNotifier.get(), &QSocketNotifier::activated, acceptClients);
+    static bool hooked = false;
+    if (!hooked) {
+        hooked = true;
+        QObject::connect(qApp, &QCoreApplication::aboutToQuit, [] { release(); });
+    }
+    // Whatever came before the loop ran.
+    QMetaObject::invokeMethod(qApp, acceptClients, Qt::QueuedConnection);
 }
 
 bool becomePrimary(int lockFd, const std::string& path) {
@@ -265,11 +278,7 @@ bool becomePrimary(int lockFd, const std::string& path) {
         return false;
     }
     state().lockFd = lockFd;
-    static bool hooked = false;
-    if (!hooked && qApp) {
-        hooked = true;
-        QObject::connect(qApp, &QCoreApplication::aboutToQuit, [] { release(); });
-    }
+    watchSocket();
     return true;
 }
 
@@ -377,12 +386,14 @@ void release() {
 }
 
 void setHandler(std::function<void(const std::string&)> handler) {
+    watchSocket();
     State& s = state();
     s.handler = std::move(handler);
     drain(s.handler, s.pending);
 }
 
 void setFileHandler(std::function<void(const std::string&)> handler) {
+    watchSocket();
     State& s = state();
     s.fileHandler = std::move(handler);
     drain(s.fileHandler, s.pendingFiles);

@@ -31,7 +31,9 @@ std::vector<std::string> urlsInArguments(const std::vector<std::string>& args);
 
 // Becomes the single running instance, or hands `messages` (URLs and file
 // messages; empty means "kadrix://show") to the one that runs. Gives up
-// after `patienceSeconds` of neither.
+// after `patienceSeconds` of neither. Needs no application object: a later
+// launch leaves before making one. Without one the running instance starts
+// answering once a handler is set.
 Role claimSingleInstance(const std::vector<std::string>& messages, double patienceSeconds = 5);
 // Stops listening and gives up the instance lock.
 void release();

@@ -171,17 +171,14 @@ bool hasDeclaredHandler(const Places& p) {
     return false;
 }
 
-std::string desktopEntry(const std::string& executablePath) {
-    // A lone "%" would start a field code ("%f" …) in the Exec line.
-    std::string program;
-    for (char c : executablePath) program += c == '%' ? std::string("%%") : std::string(1, c);
+std::string desktopEntry(const std::string& quotedProgram) {
     return "[Desktop Entry]\n"
            "Type=Application\n"
            "Name=Kadrix\n"
            "Comment=Screenshots of an area, a window or the whole screen\n"
-           "Exec=\"" +
-           program +
-           "\" %u\n"
+           "Exec=" +
+           quotedProgram +
+           " %u\n"
            "Icon=kadrix\n"
            "Terminal=false\n"
            "NoDisplay=true\n"
@@ -192,12 +189,9 @@ std::string desktopEntry(const std::string& executablePath) {
 }  // namespace
 
 Registration registerSchemeHandler(const std::string& executablePath) {
-    // Desktop entries give quote, backquote, dollar and backslash meanings of
-    // their own; a program path with them (or a line break) is refused
-    // rather than escaped into something another tool may read otherwise.
-    if (executablePath.empty() || executablePath.front() != '/' ||
-        executablePath.find_first_of("\"`$\\\n\r") != std::string::npos)
-        return Registration::Failed;
+    // A path such lines would read otherwise is refused rather than escaped.
+    auto program = files::desktopExecProgram(executablePath);
+    if (!program) return Registration::Failed;
     Places p = places();
     // An entry installed for all users is the handler; ours would shadow it.
     for (auto& d : p.systemApps)
@@ -213,7 +207,7 @@ Registration registerSchemeHandler(const std::string& executablePath) {
         return Registration::Kept;
     }
     if (!files::makeDirs(p.userApps, 0755) || !files::makeDirs(p.userConfig, 0700)) return Registration::Failed;
-    if (!files::writeAtomic(ourPath, desktopEntry(executablePath), 0644)) return Registration::Failed;
+    if (!files::writeAtomic(ourPath, desktopEntry(*program), 0644)) return Registration::Failed;
     // The default is set only where none is: a choice of the user's stays.
     if (hasDefaultHandler(p, true)) return Registration::Written;
     std::string list = p.userConfig + "/mimeapps.list";

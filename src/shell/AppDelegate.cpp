@@ -1,0 +1,174 @@
+#include "shell/AppDelegate.h"
+
+#include <cstdio>
+#include <cstdlib>
+
+#include "autostart/LaunchAtLogin.h"
+#include "kit/Application.h"
+#include "kit/Defaults.h"
+#include "kit/Menu.h"
+#include "kit/StatusItem.h"
+#include "kit/UrlEvents.h"
+#include "kit/Window.h"
+#include "services/AppHooks.h"
+#include "services/Console.h"
+#include "services/Settings.h"
+#include "services/Telemetry.h"
+#include "shell/CoreLink.h"
+#include "shell/EditorMenu.h"
+#include "shell/StatusMenu.h"
+#include "shell/UrlCommand.h"
+
+namespace shell {
+
+namespace {
+
+constexpr const char* kUrlFunction = "handleGetURLEvent(_:withReplyEvent:)";
+
+// The display may vanish under us (the session ends without a signal): the
+// platform then ends the process through exit(), and the queue still has to
+// reach the disk.
+void terminateAtExit() {
+    AppDelegate::shared().applicationWillTerminate();
+}
+
+}  // namespace
+
+AppDelegate& AppDelegate::shared() {
+    static AppDelegate& instance = *new AppDelegate;
+    return instance;
+}
+
+AppDelegate::AppDelegate() : editorMenu_(std::make_unique<EditorMenu>()) {}
+
+AppDelegate::~AppDelegate() {
+    if (&editor::shell() == this) editor::setShell(nullptr);
+}
+
+EditorMenu& AppDelegate::editorMenu() {
+    return *editorMenu_;
+}
+
+void AppDelegate::install(kit::Application& app) {
+    app.onWillFinishLaunching = [this] { applicationWillFinishLaunching(); };
+    app.onDidFinishLaunching = [this] { applicationDidFinishLaunching(); };
+    app.onDidBecomeActive = [this] { applicationDidBecomeActive(); };
+    app.onDidResignActive = [this] { applicationDidResignActive(); };
+    app.addWillTerminateHook([this] { applicationWillTerminate(); });
+    editor::setShell(this);
+    StatusMenu::shared().onShowPreferences = [this] { openPreferences(); };
+    // Defaults first, so its own clean-up at exit runs after ours.
+    kit::Defaults::standard();
+    std::atexit(terminateAtExit);
+}
+
+void AppDelegate::applicationWillFinishLaunching() {
+    kit::UrlEvents::setHandler([this](const std::string& url) { handleGetURLEvent(url); });
+    kit::UrlEvents::setFileHandler([this](const std::string& path) { openFile(path); });
+}
+
+void AppDelegate::setLaunchArguments(std::vector<std::string> urls, std::vector<std::string> files) {
+    launchUrls_ = std::move(urls);
+    launchFiles_ = std::move(files);
+}
+
+void AppDelegate::applicationDidFinishLaunching() {
+    autostart::LaunchAtLogin::migrateIfNeeded();
+    auto& status = StatusMenu::shared();
+    if (Settings::shared().libEnabled())
+        status.setupLibraryStatusItem();
+    else
+        status.buildMenu();
+    updateAppHooks([](AppHooks& hooks) {
+        hooks.setStatusItemVisible = [](bool visible) {
+            if (auto& icon = StatusMenu::shared().statusBarIcon) icon->setVisible(visible);
+        };
+    });
+    if (registerGlobalShortcuts) registerGlobalShortcuts();
+    editorMenu_->install();
+    for (auto& url : std::exchange(launchUrls_, {})) handleGetURLEvent(url);
+    for (auto& file : std::exchange(launchFiles_, {})) openFile(file);
+}
+
+void AppDelegate::handleGetURLEvent(const std::string& urlText) {
+    auto result = takeApartUrl(urlText);
+    if (auto* error = std::get_if<UrlError>(&result)) {
+        Telemetry::shared().oops(kUrlFunction, error->message);
+        return;
+    }
+    if (auto* c = std::get_if<UrlCommand>(&result)) coreLink().handleURLCommand(c->host, c->command, c->value, c->query);
+}
+
+bool AppDelegate::openFile(const std::string& path) {
+    Telemetry::shared().preset("openImage", {{"method", "SendTo"}});
+    bool opened = coreLink().openImage(path);
+    if (opened) {
+        coreLink().yieldFocus();
+        forbidAutohideFlag = true;
+    }
+    return opened;
+}
+
+void AppDelegate::openPickedImage(const std::string& path) {
+    Telemetry::shared().preset("openImage", {{"method", "OpenFileDialog"}});
+    coreLink().openImage(path);
+}
+
+bool AppDelegate::applicationShouldHandleReopen(bool hasVisibleWindows) {
+    consoleLine(std::string("applicationShouldHandleReopen ") + (hasVisibleWindows ? "true" : "false"));
+    kit::Window* editorWindow = editor::core().winMain();
+    if (editorWindow && !editorWindow->isVisible() && !coreLink().preferencesVisible()) coreLink().yieldFocus();
+    return true;
+}
+
+void AppDelegate::applicationDidBecomeActive() {
+    Telemetry::shared().eventUnlessLast("show", "active");
+    if (editor::core().winMain()) editorLink().redrawToolbar();
+}
+
+void AppDelegate::applicationDidResignActive() {
+    Telemetry::shared().eventUnlessLast("hide", "inactive");
+    if (editor::core().winMain()) editorLink().redrawToolbar();
+}
+
+void AppDelegate::applicationWillTerminate() {
+    if (terminated_) return;
+    terminated_ = true;
+    coreLink().cleanupTempFolder();
+    auto& telemetry = Telemetry::shared();
+    telemetry.event("quit");
+    telemetry.storeQueue();
+    // Written now, not a moment later: the process may be gone by then.
+    if (!kit::Defaults::standard().flush()) std::fprintf(stderr, "kadrix: could not write the unsent events\n");
+}
+
+void AppDelegate::openPreferences() {
+    showPreferences("");
+}
+
+void AppDelegate::showPreferences(const std::string& tab) {
+    if (presentPreferences)
+        presentPreferences(tab);
+    else
+        consoleLine("The preferences window is not part of this build");
+}
+
+void AppDelegate::syncRealPixelsState() {
+    bool realPixels = Settings::shared().realPixels();
+    if (auto& item = StatusMenu::shared().item4) item->setState(realPixels ? kit::ControlState::On : kit::ControlState::Off);
+    editorMenu_->syncRealPixels(realPixels);
+}
+
+bool AppDelegate::launchAtLoginEnabled() const {
+    return autostart::LaunchAtLogin::isEnabled();
+}
+
+void AppDelegate::setLaunchAtLogin(bool enabled) {
+    autostart::LaunchAtLogin::setEnabled(enabled);
+}
+
+void AppDelegate::setAutostartItemState(bool on) {
+    if (auto& item = StatusMenu::shared().itemAutostart) item->setState(on ? kit::ControlState::On : kit::ControlState::Off);
+}
+
+}  // namespace shell

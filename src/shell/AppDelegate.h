@@ -1,0 +1,87 @@
+#pragma once
+// The application's delegate: the order of start-up, kadrix:// URLs taken
+// apart for the core, files handed over by the desktop, activation, reopen
+// and termination, and what the editor asks of the shell.
+//
+// Start-up (a second launch has already forwarded its URLs and left before
+// any of this, see main): the URL and file handlers, the launch-at-login
+// migration, the tray icon with its menu, the global shortcuts, then the URLs
+// and files of this launch's own command line.
+//
+// Termination, however it comes (Quit, SIGTERM/SIGINT/SIGHUP, the display
+// going away): the temporary captures are cleaned, "quit" is sent and the
+// unsent telemetry queue is written to disk before the process ends.
+//
+// Main thread only.
+#include <functional>
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "editor/EditorHost.h"
+
+namespace kit {
+class Application;
+class MenuItem;
+}  // namespace kit
+
+namespace shell {
+
+class EditorMenu;
+
+class AppDelegate : public editor::ShellHost {
+public:
+    static AppDelegate& shared();
+    AppDelegate();
+    ~AppDelegate() override;
+
+    // Hooks the delegate into the application (launch, activation and
+    // termination callbacks, URL and file handlers) and becomes the editor's shell.
+    void install(kit::Application& app);
+
+    // True once a file handed over by the desktop was opened; never reset.
+    bool forbidAutohideFlag = false;
+    std::weak_ptr<kit::MenuItem> miInsert;
+
+    void applicationWillFinishLaunching();
+    void applicationDidFinishLaunching();
+    // URLs and files given on this launch's command line, handled once
+    // launching has finished.
+    void setLaunchArguments(std::vector<std::string> urls, std::vector<std::string> files);
+
+    void handleGetURLEvent(const std::string& urlText);
+    bool openFile(const std::string& path);
+    bool applicationShouldHandleReopen(bool hasVisibleWindows);
+    void applicationDidBecomeActive();
+    void applicationDidResignActive();
+    void applicationWillTerminate();
+
+    // Registers the handlers of the named global shortcuts; the shortcut
+    // store connects here when it is part of the build.
+    std::function<void()> registerGlobalShortcuts;
+
+    // Shows the preferences window (on a tab whose label contains `tab`);
+    // the preferences window connects here when it is part of the build.
+    std::function<void(const std::string& tab)> presentPreferences;
+    void openPreferences();
+    // Called by the core after the realPixels setting changed.
+    void syncRealPixelsState();
+    // Called with the chosen file of the open panel.
+    void openPickedImage(const std::string& path);
+
+    EditorMenu& editorMenu();
+
+    // editor::ShellHost
+    bool forbidAutohide() const override { return forbidAutohideFlag; }
+    void showPreferences(const std::string& tab) override;
+    bool launchAtLoginEnabled() const override;
+    void setLaunchAtLogin(bool enabled) override;
+    void setAutostartItemState(bool on) override;
+
+private:
+    std::vector<std::string> launchUrls_, launchFiles_;
+    std::unique_ptr<EditorMenu> editorMenu_;
+    bool terminated_ = false;
+};
+
+}  // namespace shell

@@ -1,0 +1,89 @@
+// Start-up, files handed over, reopen and termination of the delegate.
+#include <gtest/gtest.h>
+
+#include "ShellFixture.h"
+#include "kit/Defaults.h"
+#include "kit/Files.h"
+#include "kit/Menu.h"
+#include "kit/Window.h"
+#include "services/AppHooks.h"
+#include "shell/AppDelegate.h"
+#include "shell/StatusMenu.h"
+
+using namespace shell;
+
+class AppDelegateTest : public shelltest::ShellFixture {};
+
+TEST_F(AppDelegateTest, FinishingLaunchBuildsTheTrayMenuThenHandlesTheLaunchsOwnUrlsAndFiles) {
+    AppDelegate delegate;
+    std::vector<std::string> order;
+    delegate.registerGlobalShortcuts = [&] { order.push_back("shortcuts:" + std::to_string(bool(StatusMenu::shared().menu()))); };
+    delegate.setLaunchArguments({"kadrix://grab/area"}, {"/tmp/a.png"});
+    kit::Defaults::standard().remove("LaunchAtLogin__hasMigrated");
+    delegate.applicationDidFinishLaunching();
+    EXPECT_TRUE(kit::Defaults::standard().boolean("LaunchAtLogin__hasMigrated"));
+    EXPECT_EQ(order, std::vector<std::string>{"shortcuts:1"}) << "after the tray menu";
+    EXPECT_EQ(core.calls, (std::vector<std::string>{"url grab grab/area", "openImage /tmp/a.png", "yieldFocus"}));
+    EXPECT_TRUE(delegate.forbidAutohide());
+
+    // The settings' hook reaches the tray icon.
+    ASSERT_TRUE(appHooks()->setStatusItemVisible);
+    core.calls.clear();
+    delegate.applicationDidFinishLaunching();
+    EXPECT_TRUE(core.calls.empty()) << "the launch arguments are handled once";
+}
+
+TEST_F(AppDelegateTest, AFileThatDoesNotOpenLeavesTheEditorAlone) {
+    AppDelegate delegate;
+    core.openResult = false;
+    EXPECT_FALSE(delegate.openFile("/tmp/broken.png"));
+    EXPECT_EQ(core.calls, std::vector<std::string>{"openImage /tmp/broken.png"});
+    EXPECT_FALSE(delegate.forbidAutohide());
+}
+
+TEST_F(AppDelegateTest, ReopenShowsTheHiddenEditorUnlessThePreferencesAreUp) {
+    AppDelegate delegate;
+    kit::Window window(kit::Rect{0, 0, 100, 100}, kit::WindowStyle::Titled);
+    EXPECT_TRUE(delegate.applicationShouldHandleReopen(false));
+    EXPECT_TRUE(core.calls.empty()) << "no editor window yet";
+    editorCore.window = &window;
+    core.prefsVisible = true;
+    EXPECT_TRUE(delegate.applicationShouldHandleReopen(false));
+    EXPECT_TRUE(core.calls.empty());
+    core.prefsVisible = false;
+    EXPECT_TRUE(delegate.applicationShouldHandleReopen(false));
+    EXPECT_EQ(core.calls, std::vector<std::string>{"yieldFocus"});
+    editorCore.window = nullptr;
+}
+
+TEST_F(AppDelegateTest, TerminationCleansUpAndPutsTheUnsentEventsOnDisk) {
+    AppDelegate delegate;
+    delegate.applicationWillTerminate();
+    delegate.applicationWillTerminate();
+    EXPECT_EQ(core.calls, std::vector<std::string>{"cleanupTempFolder"}) << "once";
+    EXPECT_EQ(events("quit").size(), 1u);
+    // On disk now, not after the store's usual delay.
+    auto file = kit::files::readAll(kit::Defaults::standard().path());
+    ASSERT_TRUE(file);
+    auto stored = kit::Json::parse(*file, nullptr, false);
+    ASSERT_TRUE(stored.contains("GATelemetry"));
+    ASSERT_TRUE(stored["GATelemetry"].is_array());
+    EXPECT_EQ(stored["GATelemetry"].back().value("type", ""), "quit");
+}
+
+TEST_F(AppDelegateTest, ActivationEventsFollowOnlyEventsOfAnotherType) {
+    AppDelegate delegate;
+    size_t active = events("active").size(), inactive = events("inactive").size();
+    Telemetry::shared().event("show");
+    delegate.applicationDidBecomeActive();
+    EXPECT_EQ(events("active").size(), active) << "the last event is a show already";
+    Telemetry::shared().event("something");
+    delegate.applicationDidBecomeActive();
+    EXPECT_EQ(events("active").size(), active + 1);
+    Telemetry::shared().event("hide");
+    delegate.applicationDidResignActive();
+    EXPECT_EQ(events("inactive").size(), inactive);
+    Telemetry::shared().event("something");
+    delegate.applicationDidResignActive();
+    EXPECT_EQ(events("inactive").size(), inactive + 1);
+}

@@ -1,0 +1,133 @@
+// The editor's menu bar: which items are enabled, the method texts, and the
+// commands that must not misfire (Copy while a text is edited, Uncrop's keys).
+#include <gtest/gtest.h>
+
+#include "ShellFixture.h"
+#include "editor/Framer.h"
+#include "kit/Event.h"
+#include "kit/Menu.h"
+#include "kit/Window.h"
+#include "objects/PressedKeys.h"
+#include "services/Settings.h"
+#include "shell/EditorMenu.h"
+
+using namespace shell;
+
+namespace {
+
+class EditorMenuTest : public shelltest::ShellFixture {
+protected:
+    void TearDown() override {
+        Framer::shared().crop = Framer::shared().original;
+        PressedKeys::shared().pressed.clear();
+        ShellFixture::TearDown();
+    }
+    kit::MenuItem& item(EditorMenu::Action a) {
+        menu.menu();
+        auto* i = menu.item(a);
+        EXPECT_TRUE(i);
+        return *i;
+    }
+    bool enabled(EditorMenu::Action a) { return menu.validate(item(a)); }
+
+    static kit::Event key(uint16_t code, const std::string& chars, uint32_t flags) {
+        kit::Event e;
+        e.type = kit::EventType::KeyDown;
+        e.keyCode = code;
+        e.characters = e.charactersIgnoringModifiers = chars;
+        e.modifierFlags = flags;
+        return e;
+    }
+
+    EditorMenu menu;
+};
+
+}  // namespace
+
+TEST_F(EditorMenuTest, WithoutAKeyEditorWindowOnlyTheGeneralItemsAreEnabled) {
+    using A = EditorMenu;
+    for (auto a : {A::Save, A::SaveAs, A::Upload, A::Pin, A::Rectangle, A::Blur, A::ZoomIn, A::ZoomToFit,
+                   A::ChangeRealPixels})
+        EXPECT_FALSE(enabled(a)) << item(a).title();
+    for (auto a : {A::OpenFile, A::HelpFAQ, A::HelpReleases, A::Preferences, A::Quit, A::Copy, A::Rasterize})
+        EXPECT_TRUE(enabled(a)) << item(a).title();
+
+    kit::Window window(kit::Rect{0, 0, 200, 100}, kit::WindowStyle::Titled);
+    editorCore.window = &window;
+    window.makeKeyAndOrderFront();
+    if (window.isKeyWindow()) {
+        for (auto a : {A::Save, A::SaveAs, A::Upload, A::Pin, A::Rectangle, A::ZoomIn})
+            EXPECT_TRUE(enabled(a)) << item(a).title();
+    }
+    editorCore.window = nullptr;
+}
+
+TEST_F(EditorMenuTest, UncropIsEnabledOnlyWhenTheCropSizeDiffers) {
+    auto& f = Framer::shared();
+    f.original = {0, 0, 400, 300};
+    f.crop = {20, 10, 400, 300};
+    EXPECT_FALSE(enabled(EditorMenu::Uncrop)) << "a moved origin alone";
+    f.crop = {0, 0, 399, 300};
+    EXPECT_TRUE(enabled(EditorMenu::Uncrop));
+}
+
+TEST_F(EditorMenuTest, UncropLeavesNoKeyHeld) {
+    PressedKeys::shared().pressed = {kit::KeyCode::Y};  // really held
+    editorParts.pending = 2;
+    menu.perform(EditorMenu::Uncrop, item(EditorMenu::Uncrop));
+    EXPECT_EQ(editorCore.calls, std::vector<std::string>{"uncrop"});
+    EXPECT_EQ(editorParts.calls, (std::vector<std::string>{"updateCursor", "relayout 2", "updateCursor"}));
+    EXPECT_EQ(editorParts.pending, 0);
+    EXPECT_EQ(PressedKeys::shared().pressed, std::set<int>{kit::KeyCode::Y}) << "Z let go, the held Y kept";
+}
+
+TEST_F(EditorMenuTest, CopyWhileATextIsEditedDoesNothing) {
+    editorParts.editing = true;
+    menu.perform(EditorMenu::Copy, item(EditorMenu::Copy));
+    EXPECT_TRUE(editorCore.calls.empty());
+    editorParts.editing = false;
+    menu.perform(EditorMenu::Copy, item(EditorMenu::Copy));
+    EXPECT_EQ(editorCore.calls, std::vector<std::string>{"copyImage"});
+}
+
+TEST_F(EditorMenuTest, MethodTextsSayHowTheItemWasChosen) {
+    auto& rect = item(EditorMenu::Rectangle);
+    rect.performAction();
+    EXPECT_EQ(editorCore.calls.back(), "selectTool ObjRectangle menu");
+    menu.perform(EditorMenu::Blur, item(EditorMenu::Blur));
+    EXPECT_EQ(editorCore.calls.back(), "selectTool ObjConceal menu");
+
+    // Chosen by a key equivalent: "hotkey:" for tools, "shortcut:" otherwise.
+    rect.setKeyEquivalent("r", kit::ModifierFlag::Command);
+    auto& quit = item(EditorMenu::Quit);
+    kit::Window window(kit::Rect{0, 0, 200, 100}, kit::WindowStyle::Titled);
+    editorCore.window = &window;
+    window.makeKeyAndOrderFront();
+    if (window.isKeyWindow()) {
+        EXPECT_TRUE(menu.menu()->performKeyEquivalent(key(kit::KeyCode::R, "r", kit::ModifierFlag::Command)));
+        EXPECT_EQ(editorCore.calls.back(), "selectTool ObjRectangle hotkey:r");
+    }
+    EXPECT_TRUE(menu.menu()->performKeyEquivalent(key(kit::KeyCode::Q, "q", kit::ModifierFlag::Command)));
+    EXPECT_EQ(editorCore.calls.back(), "quitOrHide shortcut:q");
+    quit.performAction();
+    EXPECT_EQ(editorCore.calls.back(), "quitOrHide menu");
+    editorCore.window = nullptr;
+}
+
+TEST_F(EditorMenuTest, KeyEquivalentsAreCheckedAgainstTheRulesBeforeTheyRun) {
+    // Ctrl+S with no editor window: Save is disabled, so nothing is saved.
+    EXPECT_FALSE(menu.menu()->performKeyEquivalent(key(kit::KeyCode::S, "s", kit::ModifierFlag::Command)));
+    EXPECT_TRUE(editorCore.calls.empty());
+    // Menu keys need Ctrl: a plain letter stays the editor's.
+    EXPECT_FALSE(menu.menu()->performKeyEquivalent(key(kit::KeyCode::Q, "q", 0)));
+}
+
+TEST_F(EditorMenuTest, ZoomDirectionFromTheMenuSendsOneEventWithTheMenuMethod) {
+    bool before = Settings::shared().altZoomDirection();
+    size_t sent = events("setting-altZoomDirection").size();
+    menu.perform(EditorMenu::ChangeAltZoom, item(EditorMenu::ChangeAltZoom));
+    EXPECT_EQ(Settings::shared().altZoomDirection(), !before);
+    auto after = events("setting-altZoomDirection");
+    ASSERT_EQ(after.size(), sent + 1);
+    EXPECT_EQ(after.back().value("method", ""), "menu");
+}

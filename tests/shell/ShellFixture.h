@@ -1,0 +1,119 @@
+#pragma once
+// Recording doubles of the core and the editor for the shell's tests, and a
+// look at the telemetry queue.
+#include <gtest/gtest.h>
+
+#include <map>
+#include <optional>
+#include <string>
+#include <vector>
+
+#include "editor/EditorHost.h"
+#include "kit/Json.h"
+#include "services/Telemetry.h"
+#include "shell/CoreLink.h"
+
+namespace shelltest {
+
+struct RecordingCore : shell::CoreLink {
+    std::vector<std::string> calls;
+    bool openResult = true;
+    bool prefsVisible = false;
+    std::vector<std::map<std::string, std::string>> queries;
+    std::vector<std::optional<std::string>> values;
+
+    static std::string then(const shell::AfterGrab& t) { return t ? "then" : "-"; }
+    void yieldFocus() override { calls.push_back("yieldFocus"); }
+    bool openImage(const std::string& file) override {
+        calls.push_back("openImage " + file);
+        return openResult;
+    }
+    void handleURLCommand(const std::string& host, const std::string& command,
+                          const std::optional<std::string>& value,
+                          const std::map<std::string, std::string>& query) override {
+        calls.push_back("url " + host + " " + command);
+        values.push_back(value);
+        queries.push_back(query);
+    }
+    void cleanupTempFolder() override { calls.push_back("cleanupTempFolder"); }
+    void grabScreenshot(const std::string& mode, const std::string& method, const shell::AfterGrab& t) override {
+        calls.push_back("grab " + mode + " " + method + " " + then(t));
+    }
+    void startScrollingCapture(int direction, const std::string& method, const shell::AfterGrab& t) override {
+        calls.push_back("scrolling " + std::to_string(direction) + " " + method + " " + then(t));
+    }
+    void startManualScrollingCapture(const std::string& method, const shell::AfterGrab& t) override {
+        calls.push_back("manual " + method + " " + then(t));
+    }
+    void grabDelayed(const std::string& method, const shell::AfterGrab& t) override {
+        calls.push_back("delayed " + method + " " + then(t));
+    }
+    void instantOCR(const std::string& method) override { calls.push_back("ocr " + method); }
+    void loadFromClipboard(const std::string& method) override { calls.push_back("clipboard " + method); }
+    void openImageDialog() override { calls.push_back("openImageDialog"); }
+    void gotoUploads(const std::string& method) override { calls.push_back("uploads " + method); }
+    void selectDefaultFolder() override { calls.push_back("selectDefaultFolder"); }
+    void saveImageAs(const std::optional<std::string>&, const std::string& name) override {
+        calls.push_back("saveImageAs " + name);
+    }
+    void rasterize() override { calls.push_back("rasterize"); }
+    void printImage(const kit::Image&) override { calls.push_back("printImage"); }
+    bool preferencesVisible() const override { return prefsVisible; }
+};
+
+struct RecordingEditor : shell::EditorLink {
+    std::vector<std::string> calls;
+    bool editing = false;
+    int pending = 0;
+    void zoom(Zoom z) override { calls.push_back("zoom " + std::to_string(int(z))); }
+    bool isEditingText() const override { return editing; }
+    void updateCursor() override { calls.push_back("updateCursor"); }
+    int pendingChange() const override { return pending; }
+    void setPendingChange(int v) override { pending = v; }
+    void relayoutCanvas(bool sizeChanged) override { calls.push_back(sizeChanged ? "relayout 2" : "relayout 1"); }
+    void redrawToolbar() override { calls.push_back("redrawToolbar"); }
+};
+
+struct RecordingEditorCore : editor::CoreHost {
+    std::vector<std::string> calls;
+    kit::Window* window = nullptr;
+    kit::Window* winMain() const override { return window; }
+    void copyImage(bool, bool) override { calls.push_back("copyImage"); }
+    void saveImage(const std::string& method, bool) override { calls.push_back("saveImage " + method); }
+    void selectTool(const std::string& type, const std::string& method) override {
+        calls.push_back("selectTool " + type + " " + method);
+    }
+    void uncrop() override { calls.push_back("uncrop"); }
+    void setRealPixels(bool on) override { calls.push_back(on ? "realPixels on" : "realPixels off"); }
+    void quitOrHide(const std::string& method) override { calls.push_back("quitOrHide " + method); }
+    std::string fileName() const override { return "SCR-name"; }
+};
+
+// Installs the doubles for one test and removes them after.
+class ShellFixture : public ::testing::Test {
+protected:
+    void SetUp() override {
+        shell::setCoreLink(&core);
+        shell::setEditorLink(&editorParts);
+        editor::setCore(&editorCore);
+    }
+    void TearDown() override {
+        shell::setCoreLink(nullptr);
+        shell::setEditorLink(nullptr);
+        editor::setCore(nullptr);
+    }
+
+    // The queued events of that type, oldest first.
+    static std::vector<kit::Json> events(const std::string& type) {
+        std::vector<kit::Json> out;
+        for (auto& e : Telemetry::shared().events())
+            if (e.value("type", "") == type) out.push_back(e);
+        return out;
+    }
+
+    RecordingCore core;
+    RecordingEditor editorParts;
+    RecordingEditorCore editorCore;
+};
+
+}  // namespace shelltest
