@@ -1,6 +1,7 @@
 #!/usr/bin/env bash
-# kadrix puts its icon in the system tray; a click opens its menu, and the
-# menu's Quit ends the program cleanly.
+# kadrix puts its icon in the system tray; a left click opens its menu with the
+# capture commands and their keys, and the menu's Quit ends the program
+# cleanly with the unsent events on disk.
 source "$(dirname "$0")/harness.sh"
 sys_begin
 sys_tray
@@ -19,11 +20,14 @@ sys_click $((w - 12)) 12
 sleep 1
 shot="$SYS_TMP/menu.png"
 sys_screenshot "$shot"
-menu=$(sys_pixel "$shot" $((w - 60)) 33)
-[ "$menu" != "0,0,0" ] || fail "the tray click opened no menu"
+[ "$(sys_pixel "$shot" $((w - 60)) 33)" != "0,0,0" ] || fail "the tray click opened no menu"
+# The menu is as tall as its sixteen entries (three of them separators, two hidden).
+height=$(convert "$shot" -crop 1x600+$((w - 60))+0 -fuzz 5% -fill white -opaque white txt:- \
+  | awk -F'[,:]' 'NR > 1 && $0 !~ /#000000/ {n++} END {print n}')
+[ "$height" -gt 200 ] || fail "the menu is only $height pixels tall"
 
-# The menu's only item quits.
-sys_click $((w - 60)) 33
+# Up from nothing selects the last entry, Quit.
+sys_key Up Return
 for i in $(seq 1 50); do
   kill -0 "$SYS_APP_PID" 2>/dev/null || break
   sleep 0.1
@@ -33,4 +37,5 @@ status=0
 wait "$SYS_APP_PID" || status=$?
 SYS_APP_PID=""
 expect_eq "$status" 0 "kadrix exit status"
+grep -q '"type": *"quit"' "$KADRIX_HOME/config/defaults.json" || fail "the quit event is not on disk"
 echo "tray icon, menu and Quit work"

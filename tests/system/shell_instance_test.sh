@@ -1,0 +1,48 @@
+#!/usr/bin/env bash
+# One kadrix per user: launches at the same moment leave one process, a later
+# launch hands its link to the running one and leaves at once, and SIGTERM
+# ends kadrix with its unsent events on disk.
+source "$(dirname "$0")/harness.sh"
+sys_begin
+sys_tray
+
+running() { pgrep -f -x "$SYS_BIN/kadrix" | wc -l; }
+
+# Three launches at once.
+"$SYS_BIN/kadrix" >"$SYS_TMP/a.log" 2>&1 &
+a=$!
+"$SYS_BIN/kadrix" >"$SYS_TMP/b.log" 2>&1 &
+b=$!
+"$SYS_BIN/kadrix" >"$SYS_TMP/c.log" 2>&1 &
+c=$!
+sleep 3
+[ "$(running)" == 1 ] || fail "$(running) kadrix processes run after three launches at once"
+alive=""
+for p in $a $b $c; do
+  if kill -0 "$p" 2>/dev/null; then alive=$p; else wait "$p" || fail "a forwarding launch failed"; fi
+done
+[ -n "$alive" ] || fail "no launch stayed"
+SYS_APP_PID=$alive
+
+# A later launch forwards its link and leaves quickly; the running one takes
+# it apart (a broken one shows up as its error report).
+start=$(date +%s%N)
+timeout 5 "$SYS_BIN/kadrix" 'kadrix://grab:x' || fail "the forwarding launch failed"
+ms=$(( ($(date +%s%N) - start) / 1000000 ))
+[ "$ms" -lt 2000 ] || fail "forwarding took $ms ms"
+timeout 5 "$SYS_BIN/kadrix" 'kadrix://show' || fail "forwarding show failed"
+sys_wait_for --timeout 5 grep -q "Invalid url: kadrix://grab:x" "$SYS_TMP"/[abc].log \
+  || fail "the running instance never got the forwarded link"
+[ "$(running)" == 1 ] || fail "a forwarding launch stayed"
+
+# SIGTERM: a clean end with the queue on disk.
+kill -TERM "$SYS_APP_PID"
+for i in $(seq 1 50); do
+  kill -0 "$SYS_APP_PID" 2>/dev/null || break
+  sleep 0.1
+done
+kill -0 "$SYS_APP_PID" 2>/dev/null && fail "SIGTERM did not end kadrix"
+SYS_APP_PID=""
+grep -q '"type": *"quit"' "$KADRIX_HOME/config/defaults.json" || fail "the quit event is not on disk after SIGTERM"
+[ ! -e "$KADRIX_HOME/kadrix.sock" ] || fail "the socket was left behind"
+echo "single instance, forwarding and SIGTERM work"
