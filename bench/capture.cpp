@@ -18,33 +18,19 @@
 #include <thread>
 #include <vector>
 
+#include "XvfbScreens.h"
 #include "capture/Registration.h"
 #include "capture/ScrollCapturer.h"
 #include "kit/Grab.h"
 
 namespace {
 
-std::filesystem::path buildDir() {
-    return std::filesystem::read_symlink("/proc/self/exe").parent_path().parent_path();
-}
+using benchsupport::buildDir;
+using benchsupport::spawn;
+benchsupport::XvfbScreens screens;
 
 bool have(const char* program) {
     return std::system((std::string("command -v ") + program + " >/dev/null 2>&1").c_str()) == 0;
-}
-
-pid_t spawn(const std::vector<std::string>& args) {
-    pid_t pid = fork();
-    if (pid == 0) {
-        std::vector<char*> argv;
-        for (auto& a : args) argv.push_back(const_cast<char*>(a.c_str()));
-        argv.push_back(nullptr);
-        int devnull = open("/dev/null", O_WRONLY);
-        dup2(devnull, 1);
-        dup2(devnull, 2);
-        execvp(argv[0], argv.data());
-        _exit(127);
-    }
-    return pid;
 }
 
 int runQuiet(const std::vector<std::string>& args) {
@@ -53,38 +39,6 @@ int runQuiet(const std::vector<std::string>& args) {
     waitpid(pid, &status, 0);
     return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
 }
-
-// One private Xvfb per screen size, started on first use with a few windows
-// of known content on it, stopped at exit.
-struct Screens {
-    std::map<int, std::string> displays;
-    std::vector<pid_t> pids;
-    ~Screens() {
-        for (pid_t p : pids) kill(p, SIGTERM);
-        for (pid_t p : pids) waitpid(p, nullptr, 0);
-    }
-    std::string displayFor(int width, int height) {
-        if (auto it = displays.find(width); it != displays.end()) return it->second;
-        int n = 150 + int(displays.size());
-        while (std::filesystem::exists("/tmp/.X11-unix/X" + std::to_string(n))) ++n;
-        std::string name = ":" + std::to_string(n);
-        pids.push_back(
-            spawn({"Xvfb", name, "-screen", "0", std::to_string(width) + "x" + std::to_string(height) + "x24",
-                   "-nolisten", "tcp"}));
-        for (int i = 0; i < 100 && !std::filesystem::exists("/tmp/.X11-unix/X" + std::to_string(n)); ++i)
-            std::this_thread::sleep_for(std::chrono::milliseconds(50));
-        setenv("DISPLAY", name.c_str(), 1);
-        std::string client = (buildDir() / "bin" / "kadrix-testclient").string();
-        if (std::filesystem::exists(client)) {
-            pids.push_back(spawn(
-                {client, "scroll", "Page", "100", "100", "900", "700", "900", "2000", "top", "/dev/null"}));
-            pids.push_back(spawn({client, "solid", "Panel", "1100", "200", "600", "500", "#3060a0"}));
-            std::this_thread::sleep_for(std::chrono::milliseconds(1500));
-        }
-        displays[width] = name;
-        return name;
-    }
-} screens;
 
 void fullScreenToFile(benchmark::State& state, const std::string& tool) {
     int w = int(state.range(0)), h = int(state.range(1));

@@ -100,7 +100,7 @@ public:
     size_t bytesPerRow() const { return bytesPerRow_; }
     // The current capture with its crop, taken under the image lock; safe
     // from any thread. Must not be called from inside a load.
-    imaging::Capture capture() const;
+    imaging::Capture capture() const override;
 
     CaptureRoutes& routes() { return *routes_; }
     EditorLink& editor() { return *editor_; }

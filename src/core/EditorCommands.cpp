@@ -5,6 +5,7 @@
 
 #include "core/AppHost.h"
 #include "core/AppLogic.h"
+#include "editor/CanvasLayers.h"
 #include "editor/Framer.h"
 #include "imaging/PixelSampling.h"
 #include "kit/Application.h"
@@ -99,7 +100,7 @@ void AppLogic::updateStatus() {
         title = "Selection size";
     } else {
         shell().setInsertItemEnabled(true);
-        Rect whole = editor::backdrop().outerOrigin().value_or(f.compositionRect ? f.compositionRect() : f.source);
+        Rect whole = editor::compositionRect();
         size = sizeText(whole.width, whole.height, s, real);
         title = "Image size";
     }

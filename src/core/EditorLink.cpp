@@ -1,5 +1,8 @@
 #include "core/EditorLink.h"
 
+#include "editor/CanvasLayers.h"
+#include "editor/CropTool.h"
+#include "editor/Handlers.h"
 #include "editor/EditorHooks.h"
 #include "kit/ColorPanel.h"
 #include "kit/Window.h"
@@ -23,8 +26,14 @@ void EditorLink::prepareWindow() {
     if (kit::Window* win = window()) win->setStyleMask(win->styleMask() | kit::WindowStyle::Resizable);
 }
 
-void EditorLink::resetCropTool() {}
-void EditorLink::setCanvasImage(const kit::Image&) {}
+void EditorLink::resetCropTool() {
+    editor::CropTool& crop = editor::CropTool::shared();
+    crop.on_ = false;
+    crop.mmode = "default";
+    crop.contrast.reset();
+}
+
+void EditorLink::setCanvasImage(const kit::Image& image) { editor::setCanvasImage(image); }
 void EditorLink::resetUndo() {}
 
 void EditorLink::clearCaches() {
@@ -36,9 +45,9 @@ bool EditorLink::hasActiveObject() { return false; }
 std::string EditorLink::activeType() { return {}; }
 void EditorLink::deactivateObjects() {}
 void EditorLink::setArmedTool(const std::string&) {}
-bool EditorLink::cropToolOn() { return false; }
-Rect EditorLink::cropSelection() { return {}; }
-bool EditorLink::primaryButtonHeld() { return false; }
+bool EditorLink::cropToolOn() { return editor::CropTool::shared().on(); }
+Rect EditorLink::cropSelection() { return editor::CropTool::shared().selection(); }
+bool EditorLink::primaryButtonHeld() { return editor::Handlers::shared().pressedMouseButtons[0]; }
 void EditorLink::applySelectionMode(const std::string&) {}
 void EditorLink::showStatus(int, const std::string&, const std::string&, const std::string&, kit::Color) {}
 void EditorLink::selectToolbarItem(const std::string&) {}
@@ -47,7 +56,7 @@ void EditorLink::updateToolSettings(const std::string& type) {
     if (editorHooks().updateToolSettings) editorHooks().updateToolSettings(type);
 }
 
-void EditorLink::relayoutCanvas() { ::relayoutCanvas(false); }
+void EditorLink::relayoutCanvas() { editor::relayoutCanvas(false); }
 void EditorLink::addImageObject(const kit::Image&) {}
 void EditorLink::hideTooltip() {}
 bool EditorLink::hideHelpers() { return false; }

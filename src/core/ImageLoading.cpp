@@ -6,6 +6,7 @@
 #include "controls/Animator.h"
 #include "core/AppLogic.h"
 #include "core/ObjectsBridge.h"
+#include "editor/CanvasLayers.h"
 #include "editor/EditorHooks.h"
 #include "editor/Framer.h"
 #include "services/Settings.h"
@@ -16,13 +17,6 @@ namespace core {
 namespace {
 
 constexpr const char* kLoadFn = "loadImage(imgSource:soft:)";
-
-// The whole composition (image and backdrop paddings) in image pixels.
-Rect compositionRect() {
-    if (auto r = editor::backdrop().outerOrigin()) return *r;
-    Framer& f = Framer::shared();
-    return f.compositionRect ? f.compositionRect() : f.source;
-}
 
 // Layout requests made while a load runs go out without animation, as the
 // load lays out a new image rather than moving an old one.
@@ -83,7 +77,7 @@ bool AppLogic::loadImage(const kit::Image& image, bool soft) {
     editor_->resetCropTool();
     selectionModeChanged("default");
     Rect area = f.getEffectiveArea();
-    Rect comp = compositionRect();
+    Rect comp = editor::compositionRect();
     f.setOffset({comp.x1 + comp.width / 2, comp.y1 + comp.height / 2}, {area.width / 2, area.height / 2});
     refreshCropButton();
     updateStatus();
@@ -101,7 +95,7 @@ bool AppLogic::loadImage(const kit::Image& image, bool soft) {
 void AppLogic::fitZoom(bool soft) {
     Framer& f = Framer::shared();
     auto fit = [&f] {
-        f.zoomToFit(compositionRect(), true);
+        f.zoomToFit(editor::compositionRect(), true);
         f._zoom.set(std::min(f.zoom(), 1.0));
     };
     if (soft) {

@@ -1,0 +1,74 @@
+#pragma once
+// Private Xvfb screens for benchmarks that need a real display: one per
+// screen size, started on first use with a few windows of known content on
+// it (when the test client is built), stopped at exit. displayFor() also
+// points DISPLAY at the screen.
+#include <fcntl.h>
+#include <signal.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <chrono>
+#include <filesystem>
+#include <map>
+#include <string>
+#include <thread>
+#include <vector>
+
+namespace benchsupport {
+
+inline std::filesystem::path buildDir() {
+    return std::filesystem::read_symlink("/proc/self/exe").parent_path().parent_path();
+}
+
+// Starts a program with its output thrown away.
+inline pid_t spawn(const std::vector<std::string>& args) {
+    pid_t pid = fork();
+    if (pid == 0) {
+        std::vector<char*> argv;
+        for (auto& a : args) argv.push_back(const_cast<char*>(a.c_str()));
+        argv.push_back(nullptr);
+        int devnull = open("/dev/null", O_WRONLY);
+        dup2(devnull, 1);
+        dup2(devnull, 2);
+        execvp(argv[0], argv.data());
+        _exit(127);
+    }
+    return pid;
+}
+
+// One private Xvfb per screen size, started on first use with a few windows
+// of known content on it, stopped at exit.
+struct XvfbScreens {
+    std::map<int, std::string> displays;
+    std::vector<pid_t> pids;
+    ~XvfbScreens() {
+        for (pid_t p : pids) kill(p, SIGTERM);
+        for (pid_t p : pids) waitpid(p, nullptr, 0);
+    }
+    std::string displayFor(int width, int height) {
+        if (auto it = displays.find(width); it != displays.end()) return it->second;
+        int n = 150 + int(displays.size());
+        while (std::filesystem::exists("/tmp/.X11-unix/X" + std::to_string(n))) ++n;
+        std::string name = ":" + std::to_string(n);
+        pids.push_back(
+            spawn({"Xvfb", name, "-screen", "0", std::to_string(width) + "x" + std::to_string(height) + "x24",
+                   "-nolisten", "tcp"}));
+        for (int i = 0; i < 100 && !std::filesystem::exists("/tmp/.X11-unix/X" + std::to_string(n)); ++i)
+            std::this_thread::sleep_for(std::chrono::milliseconds(50));
+        setenv("DISPLAY", name.c_str(), 1);
+        std::string client = (buildDir() / "bin" / "kadrix-testclient").string();
+        if (std::filesystem::exists(client)) {
+            // On the new screen, whatever platform the benchmark itself uses.
+            pids.push_back(spawn({"env", "QT_QPA_PLATFORM=xcb", client, "scroll", "Page", "100", "100", "900", "700",
+                                  "900", "2000", "top", "/dev/null"}));
+            pids.push_back(spawn(
+                {"env", "QT_QPA_PLATFORM=xcb", client, "solid", "Panel", "1100", "200", "600", "500", "#3060a0"}));
+            std::this_thread::sleep_for(std::chrono::milliseconds(1500));
+        }
+        displays[width] = name;
+        return name;
+    }
+};
+
+}  // namespace benchsupport
