@@ -3,6 +3,7 @@
 #include <cassert>
 
 #include "capture/CaptureHost.h"
+#include "core/AppExports.h"
 #include "core/AppHost.h"
 #include "core/Cursors.h"
 #include "core/ObjectsBridge.h"
@@ -131,9 +132,6 @@ kit::Image AppLogic::imgSource() const {
 
 // ───────────────────────── the exporter's commands ─────────────────────────
 
-void AppLogic::cleanupTempFolder(const std::optional<std::string>&) {}
-void AppLogic::copyImage(bool, bool) {}
-void AppLogic::saveImage(bool, bool) {}
 void AppLogic::pinImage(const kit::Image& img, kit::Point mid) { routes_->pin(img, mid); }
 
 }  // namespace core

@@ -41,6 +41,8 @@ class Telemetry;
 
 namespace core {
 
+struct AppExports;
+
 class AppLogic : public editor::CoreHost {
 public:
     // What to do with a fresh capture.
@@ -172,6 +174,18 @@ public:
     // Copy and save, as the exporter provides them.
     void copyImage(bool selection, bool dontHide) override;
     virtual void saveImage(bool quiet, bool dontHide);
+    // The export commands (AppExports.cpp).
+    void saveImage(const std::string& method, bool escape) override;
+    void saveImageAs(const std::optional<std::string>& folder, const std::string& name);
+    void saveGIF(const kit::Image& img1, const kit::Image& img2, double delay,
+                 const std::optional<std::string>& folder);
+    void printImage();
+    kit::Image compileImage() override;
+    std::optional<std::string> saveTempImage(const kit::Image& image, const std::string& name,
+                                             bool maxQuality) override;
+    std::string fileName() const override;
+    kit::Json shotStats(const kit::Json& extra) const override;
+    AppExports& exports() const;
     // Pins an image at a point of the window-server space.
     virtual void pinImage(const kit::Image& img, kit::Point mid);
 
@@ -210,6 +224,7 @@ private:
     // The thread holding lockImageData while a load runs (debug check against re-entry).
     std::atomic<std::thread::id> loadingThread_{};
 
+    mutable std::unique_ptr<AppExports> exports_;
     std::shared_ptr<int> life_ = std::make_shared<int>(0);
     kit::Timer updateCheck_;
     kit::Timer firstHideClose_;

@@ -27,6 +27,8 @@ public:
     // bottom-left at 0,0). Null before the editor has built it: the
     // screenshot is then drawn alone.
     virtual kit::LayerPtr objectsLayer() const { return nullptr; }
+    // Where the screenshot's bottom-left lies in that layer's space.
+    virtual kit::Point imageOrigin() const { return {0, 0}; }
     // Before flattening: finish editing the active object, drop empty ones,
     // turn highlighted objects back to unselected, sort and lay out the
     // layers and take the canvas border off.

@@ -152,8 +152,9 @@ kit::Image Exporter::flatten(const kit::Image& base) {
     if (kit::LayerPtr layer = host_.objectsLayer()) {
         // The layer draws in its own space, one image pixel a unit; the
         // editor's zoom transform on it does not apply here.
-        kit::Rect b = layer->bounds();
-        objects.drawLayer(*layer, {left + b.minX(), bottom + b.minY()});
+        kit::Rect b = layer->bounds().standardized();
+        kit::Point o = host_.imageOrigin();
+        objects.drawLayer(*layer, {left - o.x + b.minX(), bottom - o.y + b.minY()});
     } else {
         objects.drawImage(base, kit::Rect(left, bottom, base.width(), base.height()), kit::ScaleQuality::None);
     }
