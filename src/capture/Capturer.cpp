@@ -14,6 +14,7 @@
 #include "kit/Json.h"
 #include "kit/Process.h"
 #include "kit/Timer.h"
+#include "services/Str.h"
 
 namespace capture {
 
@@ -119,7 +120,7 @@ kit::Image Capturer::interactive(WindowShadow mode, bool windowOnly, bool repeat
     bool handled = false;
     auto onChunk = [&](std::string_view chunk) {
         std::string text(chunk);
-        if (text.empty() || !isValidUtf8(text)) return;
+        if (text.empty() || !Str::isValidUTF8(text)) return;
         ToolArea area = toolAreaIn(text);
         if (area.kind == ToolArea::Kind::noMatch) {
             if (!dontRememberArea) ctx.rememberedArea.reset();

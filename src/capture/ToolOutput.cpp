@@ -20,36 +20,28 @@ std::string trimmed(std::string s) {
 
 }  // namespace
 
-std::vector<std::smatch> regexMatches(const std::string& pattern, const std::string& text) {
-    std::vector<std::smatch> out;
-    std::regex re(pattern, std::regex::ECMAScript | std::regex::icase);
-    for (auto it = std::sregex_iterator(text.begin(), text.end(), re); it != std::sregex_iterator(); ++it)
-        out.push_back(*it);
-    return out;
+std::vector<kit::RegexMatch> regexMatches(const std::string& pattern, const std::string& text) {
+    return kit::Regex(pattern, kit::Regex::caseInsensitive).matches(text);
 }
 
 std::vector<std::optional<std::string>> regexCaptureGroups(std::pair<size_t, size_t> range,
-                                                           const std::smatch& match, const std::string&) {
+                                                           const kit::RegexMatch& match, const std::string&) {
     std::vector<std::optional<std::string>> out;
-    for (size_t i = range.first; i < range.second; ++i) {
-        if (i < match.size() && match[i].matched)
-            out.emplace_back(match[i].str());
-        else
-            out.emplace_back(std::nullopt);
-    }
+    for (size_t i = range.first; i < range.second; ++i)
+        out.push_back(i < match.groups.size() ? match.groups[i] : std::nullopt);
     return out;
 }
 
-std::vector<std::string> regexMatchTexts(const std::vector<std::smatch>& matches, const std::string&) {
+std::vector<std::string> regexMatchTexts(const std::vector<kit::RegexMatch>& matches, const std::string&) {
     std::vector<std::string> out;
-    for (auto& m : matches) out.push_back(m.str(0));
+    for (auto& m : matches) out.push_back(m.text());
     return out;
 }
 
 ToolArea toolAreaIn(const std::string& text) {
     auto matches = regexMatches(R"(\(([0-9\-\. ]+\,){3}[0-9\-\. ]+\))", text);
     if (matches.empty()) return {};
-    std::string list = matches.front().str(0);
+    std::string list = matches.front().text();
     list.erase(std::remove_if(list.begin(), list.end(), [](char c) { return c == '(' || c == ')'; }),
                list.end());
     std::vector<std::string> parts;
@@ -82,19 +74,6 @@ std::optional<uint32_t> toolWindowIn(const std::string& text) {
     } catch (...) {
         return std::nullopt;
     }
-}
-
-bool isValidUtf8(const std::string& s) {
-    size_t i = 0, n = s.size();
-    while (i < n) {
-        unsigned char c = static_cast<unsigned char>(s[i]);
-        int len = c < 0x80 ? 1 : (c >> 5) == 6 ? 2 : (c >> 4) == 14 ? 3 : (c >> 3) == 30 ? 4 : 0;
-        if (!len || i + size_t(len) > n) return false;
-        for (int k = 1; k < len; ++k)
-            if ((static_cast<unsigned char>(s[i + size_t(k)]) >> 6) != 2) return false;
-        i += size_t(len);
-    }
-    return true;
 }
 
 }  // namespace capture

@@ -4,12 +4,12 @@
 // Also the small regular-expression helpers other subsystems share.
 #include <cstdint>
 #include <optional>
-#include <regex>
 #include <string>
 #include <utility>
 #include <vector>
 
 #include "kit/Geometry.h"
+#include "kit/Regex.h"
 
 namespace capture {
 
@@ -23,18 +23,13 @@ struct ToolArea {
 ToolArea toolAreaIn(const std::string& text);
 // The hexadecimal window number of the first "capture window" line.
 std::optional<uint32_t> toolWindowIn(const std::string& text);
-// Whether the bytes are valid UTF-8.
-bool isValidUtf8(const std::string& bytes);
-
 // Texts of the match's groups lo … hi − 1; no value for a group that did not
 // take part in the match.
 std::vector<std::optional<std::string>> regexCaptureGroups(std::pair<size_t, size_t> range,
-                                                           const std::smatch& match, const std::string& text);
+                                                           const kit::RegexMatch& match, const std::string& text);
 // Texts of whole matches, in order.
-std::vector<std::string> regexMatchTexts(const std::vector<std::smatch>& matches, const std::string& text);
-// Every match of a case-insensitive pattern. The matches point into `text`,
-// which must outlive them (hence no temporaries).
-std::vector<std::smatch> regexMatches(const std::string& pattern, const std::string& text);
-std::vector<std::smatch> regexMatches(const std::string& pattern, std::string&& text) = delete;
+std::vector<std::string> regexMatchTexts(const std::vector<kit::RegexMatch>& matches, const std::string& text);
+// Every match of a case-insensitive pattern.
+std::vector<kit::RegexMatch> regexMatches(const std::string& pattern, const std::string& text);
 
 }  // namespace capture

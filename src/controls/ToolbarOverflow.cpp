@@ -3,7 +3,8 @@
 #include <algorithm>
 #include <cctype>
 #include <cmath>
-#include <regex>
+
+#include "kit/Regex.h"
 
 namespace {
 
@@ -19,11 +20,11 @@ std::string asciiLowered(std::string s) {
 }
 
 ToolbarKey toolbarKeyEquivalent(const std::string& title) {
-    static const std::regex keyInParens(R"(\(([^ ]+)\))", std::regex::icase);
+    static const kit::Regex keyInParens(R"(\(([^ ]+)\))", kit::Regex::caseInsensitive);
     ToolbarKey result;
-    std::smatch m;
-    if (!std::regex_search(title, m, keyInParens) || !m[1].matched) return result;
-    result.key = asciiLowered(m[1].str());
+    auto m = keyInParens.firstMatch(title);
+    if (!m || m->groups.size() < 2 || !m->groups[1]) return result;
+    result.key = asciiLowered(*m->groups[1]);
     for (size_t at; (at = result.key.find(kCommandSign)) != std::string::npos;) {
         result.command = true;
         result.key.erase(at, kCommandSign.size());
@@ -32,8 +33,8 @@ ToolbarKey toolbarKeyEquivalent(const std::string& title) {
 }
 
 std::string toolbarMenuTitle(const std::string& title) {
-    static const std::regex keyPart(R"( ?\([^ ]+\))", std::regex::icase);
-    return std::regex_replace(title, keyPart, "");
+    static const kit::Regex keyPart(R"( ?\([^ ]+\))", kit::Regex::caseInsensitive);
+    return keyPart.replaced(title, "");
 }
 
 ToolbarOverflow toolbarOverflow(double itemWidth, double padding, int maxCapacity, double barWidth,

@@ -133,7 +133,15 @@ TEST(ToolOutputParser, ReadsRecordedToolOutput) {
     EXPECT_EQ(capture::toolAreaIn("area ( , 2, 3, 4)").kind, K::notNumbers);
     EXPECT_EQ(capture::toolAreaIn("area (-5, -6, 7, 8)").rect, kit::Rect(-5, -6, 7, 8));
     EXPECT_FALSE(capture::toolWindowIn("capture window without number"));
-    EXPECT_FALSE(capture::isValidUtf8(std::string("\xff\xfe", 2)));
+    // A long log (a tool that printed a lot before its area line) is read
+    // without exhausting the stack.
+    std::string longLog = "(" + std::string(200000, '1') + "\nselected area (1, 2, 3, 4)\n";
+    EXPECT_EQ(capture::toolAreaIn(longLog).rect, kit::Rect(1, 2, 3, 4));
+    std::string repeated;
+    for (int i = 0; i < 3000; ++i) repeated += "(1, 2, 3";
+    EXPECT_EQ(capture::toolAreaIn(repeated).kind, K::noMatch);
+    EXPECT_EQ(capture::toolWindowIn(std::string(100000, 'c') + "capture window " + std::string(50000, 'x') + " 0x1f"),
+              0x1fu);
 
     std::string text = "b";
     auto m = capture::regexMatches("(a)|(b)", text);

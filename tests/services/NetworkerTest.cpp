@@ -1,7 +1,7 @@
 #include <gtest/gtest.h>
 
-#include <regex>
 
+#include "kit/Regex.h"
 #include "ServicesFixture.h"
 #include "kit/Dispatch.h"
 #include "services/Networker.h"
@@ -50,7 +50,7 @@ std::shared_ptr<Reply> replyFromSilentServer(double& timeout, Post post) {
 
 TEST(NetworkerTest, BoundaryIsMadeOnceInItsForm) {
     const std::string& b = Networker::boundary();
-    EXPECT_TRUE(std::regex_match(b, std::regex("----iOSURLSessionBoundary\\.[0-9a-f]{16}"))) << b;
+    EXPECT_TRUE(kit::Regex("----iOSURLSessionBoundary\\.[0-9a-f]{16}").matchesWhole(b)) << b;
     EXPECT_EQ(b.size(), 42u);
     EXPECT_EQ(&Networker::boundary(), &b);
     EXPECT_EQ(Networker::boundaryLine(), "--" + b + "\r\n");

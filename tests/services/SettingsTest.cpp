@@ -2,9 +2,9 @@
 
 #include <filesystem>
 #include <fstream>
-#include <regex>
 #include <thread>
 
+#include "kit/Regex.h"
 #include "ServicesFixture.h"
 #include "kit/Files.h"
 
@@ -93,7 +93,7 @@ TEST_F(SettingsTest, SpecialSettersCallTheirOwnersFirst) {
 
 TEST_F(SettingsTest, UidIsGeneratedOnceInItsForm) {
     std::string first = settings->uid();
-    EXPECT_TRUE(std::regex_match(first, std::regex("[0-9a-z]+-[0-9a-z]+"))) << first;
+    EXPECT_TRUE(kit::Regex("[0-9a-z]+-[0-9a-z]+").matchesWhole(first)) << first;
     EXPECT_EQ(settings->uid(), first);
     EXPECT_EQ(storage->string("uid"), first);
     EXPECT_EQ(telemetry->uid(), first);

@@ -62,6 +62,34 @@ TEST(StrTest, SubstringCountsUserPerceivedCharacters) {
     EXPECT_EQ(Str::characterCount("\xE2\x80"), 2u);
 }
 
+TEST(StrTest, Utf8CheckFollowsTheStandard) {
+    auto ok = [](std::string_view s) { return Str::isValidUTF8(s); };
+    EXPECT_TRUE(ok(""));
+    EXPECT_TRUE(ok("plain"));
+    EXPECT_TRUE(ok("\xC2\x80"));          // U+0080, the smallest two-byte form
+    EXPECT_TRUE(ok("\xED\x9F\xBF"));      // U+D7FF, just below the surrogates
+    EXPECT_TRUE(ok("\xEE\x80\x80"));      // U+E000, just above them
+    EXPECT_TRUE(ok("\xF4\x8F\xBF\xBF"));  // U+10FFFF, the last code point
+    EXPECT_TRUE(ok(std::string("a\0b", 3)));
+    // Overlong forms.
+    EXPECT_FALSE(ok("\xC0\xAF"));
+    EXPECT_FALSE(ok("\xC1\xBF"));
+    EXPECT_FALSE(ok("\xE0\x80\xAF"));
+    EXPECT_FALSE(ok("\xF0\x8F\xBF\xBF"));
+    // Surrogates.
+    EXPECT_FALSE(ok("\xED\xA0\x80"));
+    EXPECT_FALSE(ok("\xED\xBF\xBF"));
+    // Past U+10FFFF and the lead bytes F5...FF.
+    EXPECT_FALSE(ok("\xF4\x90\x80\x80"));
+    for (int lead = 0xF5; lead <= 0xFF; ++lead)
+        EXPECT_FALSE(ok(std::string(1, char(lead)) + "\x80\x80\x80")) << lead;
+    // Lone continuation bytes, truncated sequences, a lead where a continuation belongs.
+    EXPECT_FALSE(ok("\x80"));
+    EXPECT_FALSE(ok("\xE2\x82"));
+    EXPECT_FALSE(ok("\xF0\x9F\x98"));
+    EXPECT_FALSE(ok("\xE2\x28\xA1"));
+}
+
 TEST(StrTest, ResizeImageRedrawsAtTheNewSize) {
     kit::Image source(4, 2);
     source.fill(kit::Color::rgb(255, 0, 0));

@@ -2,8 +2,8 @@
 
 #include <cmath>
 #include <filesystem>
-#include <regex>
 
+#include "kit/Regex.h"
 #include "ServicesFixture.h"
 #include "kit/Dispatch.h"
 #include "kit/Files.h"
@@ -49,7 +49,7 @@ TEST_F(TelemetryTest, RecordsCarryTheirStamps) {
     telemetry->event("launch");
     for (const char* key : {"os", "appv", "build", "ln", "loc", "tz", "cpu"})
         EXPECT_TRUE(last().contains(key)) << key;
-    EXPECT_TRUE(std::regex_match(last()["os"].get<std::string>(), std::regex(R"(\d+\.\d+\.\d+)")));
+    EXPECT_TRUE(kit::Regex(R"(\d+\.\d+\.\d+)").matchesWhole(last()["os"].get<std::string>()));
 }
 
 TEST_F(TelemetryTest, VersionCodeNeedsThreeParts) {

@@ -2,8 +2,8 @@
 
 #include <filesystem>
 #include <fstream>
-#include <regex>
 
+#include "kit/Regex.h"
 #include "ServicesFixture.h"
 #include "kit/Dispatch.h"
 #include "kit/Files.h"
@@ -160,8 +160,7 @@ TEST_F(UpdaterTest, ChecksAtMostEveryThreeDaysAndReadsTheVersionFile) {
     ASSERT_EQ(requests.size(), 1u);
     std::string uid = settings->uid();
     std::replace(uid.begin(), uid.end(), '-', 'B');
-    EXPECT_TRUE(std::regex_match(requests[0].target,
-                                 std::regex("/api/version\\.json\\?anticache=[0-9a-z]+U" + uid + "L[0-9]+")))
+    EXPECT_TRUE(kit::Regex("/api/version\\.json\\?anticache=[0-9a-z]+U" + uid + "L[0-9]+").matchesWhole(requests[0].target))
         << requests[0].target;
     EXPECT_EQ(requests[0].headers["user-agent"], "Kadrix " + std::to_string(telemetry->vc()) + " macOS " +
                                                      telemetry->commonData()["os"].get<std::string>() + " " +
