@@ -101,21 +101,25 @@ void Image::fill(Color c) {
 
 Image Image::cropped(int x, int y, int w, int h) const {
     if (isNull()) return {};
-    int x1 = std::max(x, 0), y1 = std::max(y, 0);
-    int x2 = std::min<long long>((long long)x + w, width_),
-        y2 = std::min<long long>((long long)y + h, height_);
+    // Edges in 64 bits: x + w can leave the range of an int either way.
+    const long long x1 = std::max<long long>(x, 0), y1 = std::max<long long>(y, 0);
+    const long long x2 = std::min<long long>((long long)x + w, width_),
+                    y2 = std::min<long long>((long long)y + h, height_);
     if (x2 <= x1 || y2 <= y1) return {};
-    Image out(x2 - x1, y2 - y1, scale_);
+    Image out(int(x2 - x1), int(y2 - y1), scale_);
     if (out.isNull()) return {};
     uint8_t* dst = out.mutableBits();
-    for (int r = y1; r < y2; ++r)
-        std::memcpy(dst + size_t(r - y1) * out.stride_, row(r) + size_t(x1) * 4, size_t(x2 - x1) * 4);
+    for (long long r = y1; r < y2; ++r)
+        std::memcpy(dst + size_t(r - y1) * out.stride_, row(int(r)) + size_t(x1) * 4, size_t(x2 - x1) * 4);
     return out;
 }
 
 Image Image::scaled(int w, int h, ScaleQuality q) const {
     if (isNull() || w <= 0 || h <= 0) return {};
     if (w == width_ && h == height_) return *this;
+    // A target past what an image may hold is refused here, not left to the
+    // scaler (which aborts or grinds for seconds on it).
+    if ((long long)w * h > kMaxScaledPixels) return {};
     QImage src = qt::wrap(*this);
     QImage dst;
     switch (q) {

@@ -52,7 +52,10 @@ public:
     // Pixel rectangle (rows from the top), clipped to the image; empty when
     // nothing remains.
     Image cropped(int x, int y, int w, int h) const;
+    // Empty for a target of more than kMaxScaledPixels.
     Image scaled(int w, int h, ScaleQuality q = ScaleQuality::High) const;
+    // 2 GiB of pixels at 4 bytes each: beyond any screen or capture.
+    static constexpr long long kMaxScaledPixels = 512LL * 1024 * 1024;
     Image copy() const;
 
     // Wraps existing rows (copied).

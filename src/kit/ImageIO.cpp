@@ -29,18 +29,80 @@ void raiseAllocationLimit() {
         QImageReader::setAllocationLimit(kAllocationLimitMB);
 }
 
-Image decodeFrom(QIODevice* dev, double scale) {
-    raiseAllocationLimit();
-    QImageReader reader(dev);
-    reader.setDecideFormatFromContent(true);
-    QImage img;
-    if (!reader.read(&img) || img.isNull()) return {};
-    return qt::toImage(img, scale);
-}
-
 QByteArray asQBytes(const Bytes& data) {
     // Read-only view; the bytes outlive every reader made from it here.
     return QByteArray::fromRawData(reinterpret_cast<const char*>(data.data()), qsizetype(data.size()));
+}
+
+// Whether JPEG data runs to its end-of-image marker. The decoder fills what
+// a cut-off file lacks with grey and calls it a success. The marker segments
+// before the first scan are skipped by their lengths (an embedded thumbnail
+// has its own end marker); inside the scans a 0xFF byte is followed by 0x00
+// or a restart marker, so 0xFF 0xD9 there can only be the end.
+bool jpegComplete(const QByteArray& d) {
+    const auto at = [&](qsizetype i) { return uint8_t(d[i]); };
+    qsizetype i = 2;
+    while (i + 4 <= d.size()) {
+        if (at(i) != 0xFF) return false;
+        const uint8_t m = at(i + 1);
+        if (m == 0xFF) {  // fill byte
+            ++i;
+            continue;
+        }
+        if (m == 0xD9) return true;
+        if (m == 0x01 || (m >= 0xD0 && m <= 0xD7)) {
+            i += 2;
+            continue;
+        }
+        const qsizetype len = (qsizetype(at(i + 2)) << 8) | at(i + 3);
+        if (m == 0xDA) return d.indexOf(QByteArrayView("\xFF\xD9", 2), i + 2 + len) >= 0;
+        i += 2 + len;
+    }
+    return false;
+}
+
+// Whether GIF data ends with the trailer byte; a file cut off inside its
+// first frame decodes to a partly blank picture otherwise.
+bool gifComplete(const QByteArray& d) {
+    qsizetype end = d.size();
+    while (end > 0 && d[end - 1] == 0) --end;  // padding some writers leave
+    return end > 0 && uint8_t(d[end - 1]) == 0x3B;
+}
+
+Image fail(std::string* error, std::string message) {
+    if (error) *error = std::move(message);
+    return {};
+}
+
+std::string tooLarge(long long w, long long h) {
+    return "The image is too large to open: " + std::to_string(w) + " × " + std::to_string(h) +
+           " pixels (at most 256 megapixels).";
+}
+
+Image decodeBytes(const QByteArray& bytes, double scale, std::string* error) {
+    const std::string notAnImage = "The file is not an image that can be read, or it is damaged.";
+    if (bytes.isEmpty()) return fail(error, notAnImage);
+    raiseAllocationLimit();
+    QByteArray data = bytes;  // shares; the buffer below only reads
+    QBuffer buf(&data);
+    if (!buf.open(QIODevice::ReadOnly)) return fail(error, notAnImage);
+    QImageReader reader(&buf);
+    reader.setDecideFormatFromContent(true);
+    reader.setAutoTransform(true);  // photos upright as their camera meant
+    // The size from the header, before a single pixel is decoded.
+    const QSize s = reader.size();
+    if (s.isValid() && (long long)s.width() * s.height() > kMaxDecodedPixels)
+        return fail(error, tooLarge(s.width(), s.height()));
+    const QByteArray format = reader.format();
+    if ((format == "jpeg" && !jpegComplete(bytes)) || (format == "gif" && !gifComplete(bytes)))
+        return fail(error, "The image file is incomplete: it ends before its last pixels.");
+    QImage img;
+    if (!reader.read(&img) || img.isNull()) return fail(error, notAnImage);
+    if ((long long)img.width() * img.height() > kMaxDecodedPixels)
+        return fail(error, tooLarge(img.width(), img.height()));
+    Image out = qt::toImage(img, scale);
+    if (out.isNull()) return fail(error, tooLarge(img.width(), img.height()));
+    return out;
 }
 
 Bytes encode(const Image& image, const char* format, int quality, const TextChunks& text) {
@@ -73,18 +135,18 @@ TextChunks textOf(QIODevice* dev) {
 
 }  // namespace
 
-Image decode(const Bytes& data, double scale) {
-    if (data.empty()) return {};
-    QByteArray bytes = asQBytes(data);
-    QBuffer buf(&bytes);
-    if (!buf.open(QIODevice::ReadOnly)) return {};
-    return decodeFrom(&buf, scale);
+Image decode(const Bytes& data, double scale, std::string* error) {
+    return decodeBytes(asQBytes(data), scale, error);
 }
 
-Image read(const std::string& path, double scale) {
+Image read(const std::string& path, double scale, std::string* error) {
     QFile f(QString::fromStdString(path));
-    if (!f.open(QIODevice::ReadOnly)) return {};
-    return decodeFrom(&f, scale);
+    if (!f.open(QIODevice::ReadOnly)) return fail(error, "The file could not be opened.");
+    // Whole files: the completeness checks need their ends, and an image
+    // file is small beside the pixels it decodes to.
+    const QByteArray bytes = f.readAll();
+    if (f.error() != QFileDevice::NoError) return fail(error, "The file could not be read.");
+    return decodeBytes(bytes, scale, error);
 }
 
 Size pixelSize(const std::string& path) {

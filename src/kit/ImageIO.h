@@ -20,10 +20,18 @@ using TextChunks = std::map<std::string, std::string>;
 // default so whole-desktop captures on large multi-monitor setups still load.
 constexpr int kAllocationLimitMB = 2048;
 
+// The most pixels a decoded file may have: 256 megapixels, 1 GiB at 4 bytes
+// a pixel. A few kilobytes of GIF or JPEG can claim gigapixels; opening,
+// dropping and pasting files all stop here. Captures made in memory are not
+// files and are not held to it.
+constexpr long long kMaxDecodedPixels = 256LL * 1024 * 1024;
+
 // Any image format the platform reads (PNG, JPEG, GIF first frame, BMP, …).
-// The result carries `scale`.
-Image decode(const Bytes& data, double scale = 1.0);
-Image read(const std::string& path, double scale = 1.0);
+// The result carries `scale`. A file that is too large, incomplete (cut off
+// before its end) or not an image gives a null image, and `error` (when
+// given) says which in a sentence for the user.
+Image decode(const Bytes& data, double scale = 1.0, std::string* error = nullptr);
+Image read(const std::string& path, double scale = 1.0, std::string* error = nullptr);
 // Pixel size without decoding; (0,0) when unreadable.
 Size pixelSize(const std::string& path);
 

@@ -9,6 +9,7 @@
 #include <QUrl>
 #include <cmath>
 
+#include "kit/ImageIO.h"
 #include "kit/qt/QtImage.h"
 
 namespace kit {
@@ -33,10 +34,9 @@ QByteArray encodePNG(const Image& image) {
     return bytes;
 }
 
+// Offered image bytes go through the one decoder, with its size limit.
 Image decode(const QByteArray& bytes) {
-    if (bytes.isEmpty()) return {};
-    QImage q = QImage::fromData(bytes);
-    return qt::toImage(q);
+    return ImageIO::decode(ImageIO::Bytes(bytes.begin(), bytes.end()));
 }
 
 }  // namespace
@@ -141,10 +141,7 @@ Image Pasteboard::image() const {
         if (Image img = qt::toImage(qvariant_cast<QImage>(m->imageData())); !img.isNull()) return img;
     for (const QUrl& u : m->urls()) {
         if (!u.isLocalFile()) continue;
-        QImageReader reader(u.toLocalFile());
-        reader.setAutoTransform(true);
-        QImage q = reader.read();
-        if (!q.isNull()) return qt::toImage(q);
+        if (Image img = ImageIO::read(u.toLocalFile().toStdString()); !img.isNull()) return img;
     }
     return {};
 }

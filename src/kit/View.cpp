@@ -14,6 +14,7 @@
 #include <cmath>
 
 #include "kit/Displays.h"
+#include "kit/ImageIO.h"
 #include "kit/Window.h"
 #include "kit/qt/EventPrivate.h"
 #include "kit/qt/LayerPainter.h"
@@ -69,8 +70,10 @@ DraggingInfo draggingInfo(const QDropEvent& e, const View& view) {
             info.urls.push_back(u.toString().toStdString());
     }
     if (m->hasImage()) info.image = qt::toImage(qvariant_cast<QImage>(m->imageData()));
-    if (info.image.isNull() && m->hasFormat("image/png"))
-        info.image = qt::toImage(QImage::fromData(m->data("image/png"), "PNG"));
+    if (info.image.isNull() && m->hasFormat("image/png")) {
+        const QByteArray png = m->data("image/png");
+        info.image = ImageIO::decode(ImageIO::Bytes(png.begin(), png.end()));
+    }
     info.location = qt::fromQt(view, e.position());
     info.fromThisApplication = e.source() != nullptr;
     return info;

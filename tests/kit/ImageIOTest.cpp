@@ -165,3 +165,82 @@ TEST(ImageIO, TwoFrameGifLoopsWithItsDelay) {
     EXPECT_TRUE(io::encodeGIF({before, Image(41, 30)}, 0.4).empty());  // sizes must match
     EXPECT_TRUE(io::encodeGIF({before, Image()}, 0.4).empty());
 }
+
+namespace {
+
+// A noisy picture, so that its compressed data runs long enough to cut.
+Image noise(int w, int h) {
+    Image img(w, h);
+    for (int y = 0; y < h; ++y)
+        for (int x = 0; x < w; ++x)
+            img.setPixel(x, y, {uint8_t(x * 7 ^ y), uint8_t(y * 13), uint8_t(x + y * 3), 255});
+    return img;
+}
+
+io::Bytes cut(const io::Bytes& b, double fraction) {
+    return io::Bytes(b.begin(), b.begin() + std::ptrdiff_t(double(b.size()) * fraction));
+}
+
+// Replaces every occurrence of the 16-bit big-endian pair (w, h) by (nw, nh).
+void patchSize(io::Bytes& b, int w, int h, int nw, int nh) {
+    for (size_t i = 0; i + 4 <= b.size(); ++i)
+        if (b[i] == (h >> 8) && b[i + 1] == (h & 0xFF) && b[i + 2] == (w >> 8) && b[i + 3] == (w & 0xFF)) {
+            b[i] = uint8_t(nh >> 8), b[i + 1] = uint8_t(nh & 0xFF);
+            b[i + 2] = uint8_t(nw >> 8), b[i + 3] = uint8_t(nw & 0xFF);
+        }
+}
+
+}  // namespace
+
+TEST(ImageIO, CutOffFilesAreFailuresNotPartlyBlankPictures) {
+    const Image img = noise(120, 90);
+    const io::Bytes jpeg = io::encodeJPEG(img, 0.9);
+    const io::Bytes gif = io::encodeGIF({img}, 0.1);
+    const io::Bytes png = io::encodePNG(img);
+    for (const io::Bytes* whole : {&jpeg, &gif, &png}) {
+        std::string error;
+        EXPECT_FALSE(io::decode(*whole, 1.0, &error).isNull()) << error;
+        for (double f : {0.5, 0.9, 0.99}) {
+            error.clear();
+            EXPECT_TRUE(io::decode(cut(*whole, f), 1.0, &error).isNull()) << f << " of " << whole->size();
+            EXPECT_FALSE(error.empty());
+        }
+    }
+    // Bytes after a JPEG's end (a trailer some cameras add) are no harm.
+    io::Bytes trailing = jpeg;
+    trailing.insert(trailing.end(), {'x', 'y', 0xFF, 0x00});
+    EXPECT_FALSE(io::decode(trailing).isNull());
+    // The same through a file.
+    std::string path = tempPath("cut.jpg");
+    const io::Bytes half = cut(jpeg, 0.7);
+    std::ofstream(path, std::ios::binary).write(reinterpret_cast<const char*>(half.data()), std::streamsize(half.size()));
+    std::string error;
+    EXPECT_TRUE(io::read(path, 1.0, &error).isNull());
+    EXPECT_NE(error.find("incomplete"), std::string::npos) << error;
+}
+
+TEST(ImageIO, TinyFilesClaimingGigapixelsAreRefusedAtOnce) {
+    // A small JPEG and GIF whose headers claim 32621 × 16384 and 30000 × 10000.
+    io::Bytes jpeg = io::encodeJPEG(noise(64, 48), 0.8);
+    patchSize(jpeg, 64, 48, 32621, 16384);
+    std::string error;
+    EXPECT_TRUE(io::decode(jpeg, 1.0, &error).isNull());
+    EXPECT_NE(error.find("too large"), std::string::npos) << error;
+
+    io::Bytes gif = io::encodeGIF({noise(64, 48)}, 0.1);
+    // GIF sizes are little-endian: the screen and the frame both say 64 × 48.
+    for (size_t i = 0; i + 4 <= gif.size(); ++i)
+        if (gif[i] == 64 && gif[i + 1] == 0 && gif[i + 2] == 48 && gif[i + 3] == 0) {
+            gif[i] = 30000 & 0xFF, gif[i + 1] = 30000 >> 8, gif[i + 2] = 10000 & 0xFF, gif[i + 3] = 10000 >> 8;
+        }
+    error.clear();
+    EXPECT_TRUE(io::decode(gif, 1.0, &error).isNull());
+    EXPECT_NE(error.find("too large"), std::string::npos) << error;
+
+    // Just under the limit is no error of size (a 16384 × 16384 PNG claim
+    // fails only because its data is missing).
+    EXPECT_EQ(io::kMaxDecodedPixels, 16384LL * 16384);
+    error.clear();
+    EXPECT_TRUE(io::decode({'n', 'o', 'p', 'e'}, 1.0, &error).isNull());
+    EXPECT_NE(error.find("not an image"), std::string::npos) << error;
+}

@@ -1,5 +1,7 @@
 #include <gtest/gtest.h>
 
+#include <climits>
+
 #include "kit/Blur.h"
 #include "kit/Canvas.h"
 #include "kit/Image.h"
@@ -19,6 +21,44 @@ TEST(Image, CropClipsToImageAndKeepsPixels) {
     EXPECT_EQ(img.cropped(8, 6, 10, 10).width(), 2);  // clipped
     EXPECT_TRUE(img.cropped(20, 20, 5, 5).isNull());  // nothing left
     EXPECT_TRUE(img.cropped(-5, -5, 3, 3).isNull());
+}
+
+TEST(Image, CropOfANonSquareRectKeepsRowsAndColumnsApart) {
+    // Every pixel says where it is: blue = column, green = row.
+    Image img(12, 7);
+    for (int y = 0; y < 7; ++y)
+        for (int x = 0; x < 12; ++x) img.setPixel(x, y, {uint8_t(x), uint8_t(y), 0, 255});
+    Image c = img.cropped(3, 1, 8, 4);
+    ASSERT_EQ(c.width(), 8);
+    ASSERT_EQ(c.height(), 4);
+    EXPECT_EQ(c.pixel(0, 0), (PixelBGRA{3, 1, 0, 255}));
+    EXPECT_EQ(c.pixel(7, 0), (PixelBGRA{10, 1, 0, 255}));
+    EXPECT_EQ(c.pixel(0, 3), (PixelBGRA{3, 4, 0, 255}));
+    EXPECT_EQ(c.pixel(7, 3), (PixelBGRA{10, 4, 0, 255}));
+    Image tall = img.cropped(-2, 2, 3, 100);  // clipped on two sides
+    ASSERT_EQ(tall.width(), 1);
+    ASSERT_EQ(tall.height(), 5);
+    EXPECT_EQ(tall.pixel(0, 4), (PixelBGRA{0, 6, 0, 255}));
+}
+
+TEST(Image, CropAndScaleTakeExtremeArgumentsSafely) {
+    Image img(20, 10);
+    img.fill(kit::Color::rgb(1, 2, 3));
+    // Edges that leave the range of an int: nothing, never a read past the buffer.
+    EXPECT_TRUE(img.cropped(0, INT_MIN, 5, INT_MIN + 35).isNull());
+    EXPECT_TRUE(img.cropped(INT_MIN, 0, INT_MIN + 15, 5).isNull());
+    EXPECT_TRUE(img.cropped(INT_MAX, INT_MAX, INT_MAX, INT_MAX).isNull());
+    EXPECT_TRUE(img.cropped(5, 5, -3, 4).isNull());
+    Image all = img.cropped(INT_MIN, INT_MIN, INT_MAX, INT_MAX);  // ends at -1: nothing
+    EXPECT_TRUE(all.isNull());
+    Image most = img.cropped(-1000, -1000, INT_MAX, INT_MAX);
+    EXPECT_EQ(most.width(), 20);
+    EXPECT_EQ(most.height(), 10);
+    // Targets past what an image may hold are refused at once.
+    EXPECT_TRUE(img.scaled(INT_MAX, INT_MAX).isNull());
+    EXPECT_TRUE(img.scaled(1, INT_MAX, kit::ScaleQuality::None).isNull());
+    EXPECT_TRUE(img.scaled(100000, 100000, kit::ScaleQuality::Medium).isNull());
+    EXPECT_EQ(img.scaled(40, 3).width(), 40);
 }
 
 TEST(Image, OutOfBoundsAccessIsHarmless) {
