@@ -8,7 +8,10 @@
 
 #include "kit/Application.h"
 #include "kit/UrlEvents.h"
+#include "core/AppLogic.h"
 #include "shell/AppDelegate.h"
+#include "shell/AppLogicLink.h"
+#include "shell/GlobalShortcuts.h"
 
 namespace {
 
@@ -54,6 +57,13 @@ int main(int argc, char** argv) {
     app.setActivationPolicy(kit::ActivationPolicy::Accessory);
     registerAsLinkHandler();
     auto& delegate = shell::AppDelegate::shared();
+    // The core lives as long as the process, and so does the shell's link to it.
+    static shell::AppLogicLink link;
+    delegate.startCore = [] {
+        core::AppLogic::shared();
+        shell::setCoreLink(&link);
+    };
+    delegate.registerGlobalShortcuts = shell::registerGlobalShortcuts;
     delegate.setLaunchArguments(std::move(urls), std::move(files));
     delegate.install(app);
     return app.run();

@@ -43,6 +43,7 @@ AppDelegate::AppDelegate() : editorMenu_(std::make_unique<EditorMenu>()) {}
 
 AppDelegate::~AppDelegate() {
     if (&editor::shell() == this) editor::setShell(nullptr);
+    if (&core::shell() == this) core::setShell(nullptr);
 }
 
 EditorMenu& AppDelegate::editorMenu() {
@@ -56,6 +57,7 @@ void AppDelegate::install(kit::Application& app) {
     app.onDidResignActive = [this] { applicationDidResignActive(); };
     app.addWillTerminateHook([this] { applicationWillTerminate(); });
     editor::setShell(this);
+    core::setShell(this);
     StatusMenu::shared().onShowPreferences = [this] { openPreferences(); };
     // Defaults first, so its own clean-up at exit runs after ours.
     kit::Defaults::standard();
@@ -63,6 +65,8 @@ void AppDelegate::install(kit::Application& app) {
 }
 
 void AppDelegate::applicationWillFinishLaunching() {
+    // The editor window and the core exist before launching finishes.
+    if (startCore) startCore();
     kit::UrlEvents::setHandler([this](const std::string& url) { handleGetURLEvent(url); });
     kit::UrlEvents::setFileHandler([this](const std::string& path) { openFile(path); });
 }
@@ -157,6 +161,22 @@ void AppDelegate::syncRealPixelsState() {
     bool realPixels = Settings::shared().realPixels();
     if (auto& item = StatusMenu::shared().item4) item->setState(realPixels ? kit::ControlState::On : kit::ControlState::Off);
     editorMenu_->syncRealPixels(realPixels);
+}
+
+void AppDelegate::flashSuccessIcon() {
+    StatusMenu::shared().flashSuccessIcon();
+}
+
+void AppDelegate::setInsertItemEnabled(bool enabled) {
+    if (auto item = miInsert.lock()) item->setEnabled(enabled);
+}
+
+void AppDelegate::setNewVersionItemVisible(bool visible) {
+    if (auto& item = StatusMenu::shared().itemNewVersion) item->setHidden(!visible);
+}
+
+bool AppDelegate::preferencesVisible() const {
+    return coreLink().preferencesVisible();
 }
 
 bool AppDelegate::launchAtLoginEnabled() const {

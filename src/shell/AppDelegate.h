@@ -18,6 +18,7 @@
 #include <string>
 #include <vector>
 
+#include "core/AppHost.h"
 #include "editor/EditorHost.h"
 
 namespace kit {
@@ -29,7 +30,7 @@ namespace shell {
 
 class EditorMenu;
 
-class AppDelegate : public editor::ShellHost {
+class AppDelegate : public editor::ShellHost, public core::ShellHost {
 public:
     static AppDelegate& shared();
     AppDelegate();
@@ -77,6 +78,16 @@ public:
     bool launchAtLoginEnabled() const override;
     void setLaunchAtLogin(bool enabled) override;
     void setAutostartItemState(bool on) override;
+
+    // core::ShellHost
+    void flashSuccessIcon() override;
+    void setInsertItemEnabled(bool enabled) override;
+    void setNewVersionItemVisible(bool visible) override;
+    bool preferencesVisible() const override;
+
+    // Creates the application core and connects the shell to it; done while
+    // launching unless a test connected doubles.
+    std::function<void()> startCore;
 
 private:
     std::vector<std::string> launchUrls_, launchFiles_;

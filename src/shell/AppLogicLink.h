@@ -1,0 +1,22 @@
+#pragma once
+// The shell's calls into the application core (core::AppLogic). Commands the
+// core does not offer yet answer as the do-nothing defaults do; until the
+// core takes kadrix:// commands itself, "show" and the capture commands
+// ("grab/<mode>" with an optional then=…) are routed here.
+#include "shell/CoreLink.h"
+
+namespace shell {
+
+class AppLogicLink : public CoreLink {
+public:
+    void yieldFocus() override;
+    bool openImage(const std::string& file) override;
+    void handleURLCommand(const std::string& host, const std::string& command, const std::optional<std::string>& value,
+                          const std::map<std::string, std::string>& query) override;
+    void cleanupTempFolder() override;
+    void grabScreenshot(const std::string& mode, const std::string& method, const AfterGrab& then) override;
+    void grabDelayed(const std::string& method, const AfterGrab& then) override;
+    void selectDefaultFolder() override;
+};
+
+}  // namespace shell
