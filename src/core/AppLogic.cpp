@@ -7,6 +7,7 @@
 #include "core/AppHost.h"
 #include "core/Cursors.h"
 #include "core/ObjectsBridge.h"
+#include "editor/EditorKeys.h"
 #include "editor/Framer.h"
 #include "kit/Dispatch.h"
 #include "services/AppHooks.h"
@@ -79,6 +80,7 @@ void AppLogic::startUp() {
 void AppLogic::installHooks() {
     hooksInstalled_ = true;
     editor::setCore(this);
+    editor::installCropRulerAndKeys();
     installObjectsBridge(*this);
 
     capture::CaptureHost h;

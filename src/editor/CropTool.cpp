@@ -2,6 +2,7 @@
 
 #include <cmath>
 
+#include "editor/CanvasLayers.h"
 #include "editor/EditorHooks.h"
 #include "editor/EditorHost.h"
 #include "editor/Framer.h"
@@ -213,7 +214,7 @@ void CropTool::setSelection(std::optional<Rect> rect) {
         core().selectionModeChanged("default");
         forgetContrast();
     }
-    layoutRequest = 1;
+    canvasLayers().relayoutRequest = 1;
     updateContrast();
 }
 
@@ -229,7 +230,7 @@ void CropTool::removeSelection() {
     mmode = "default";
     core().selectionModeChanged("default");
     forgetContrast();
-    layoutRequest = 1;
+    canvasLayers().relayoutRequest = 1;
 }
 
 void CropTool::forgetContrast() {
@@ -238,9 +239,9 @@ void CropTool::forgetContrast() {
 }
 
 void CropTool::layoutNow(int level) {
-    layoutRequest = level;
+    canvasLayers().relayoutRequest = level;
     relayoutCanvas(level == 2);
-    layoutRequest = 0;
+    canvasLayers().relayoutRequest = 0;
 }
 
 // ---- Mouse -----------------------------------------------------------------
@@ -321,7 +322,7 @@ void CropTool::mouseDragged(double x, double y, const kit::Event& event) {
         suggestion = Rect::fromKit(imaging::smartAdjust(core().capture(), s.toKit()));
     else
         suggestion.reset();
-    layoutRequest = 1;
+    canvasLayers().relayoutRequest = 1;
 }
 
 void CropTool::mouseUp(double x, double y, const kit::Event& event) {
@@ -362,7 +363,7 @@ void CropTool::mouseUp(double x, double y, const kit::Event& event) {
     }
     mmode = "default";
     saveUndo();
-    layoutRequest = 1;
+    canvasLayers().relayoutRequest = 1;
     updateContrast();
 }
 
@@ -429,7 +430,7 @@ void CropTool::keyDown(int code, KeyEvt::Modifiers m, const std::string& /*chara
         t.event("resetCutter", {{"method", method}});
         saveUndo();
     }
-    layoutRequest = 1;
+    canvasLayers().relayoutRequest = 1;
 }
 
 }  // namespace editor

@@ -5,6 +5,7 @@
 #include <cstdio>
 
 #include "editor/CropTool.h"
+#include "editor/CanvasLayers.h"
 #include "editor/EditorHooks.h"
 #include "editor/EditorHost.h"
 #include "editor/Framer.h"
@@ -133,7 +134,8 @@ void CropTool::mouseMoved(double x, double y) {
                                       : "Hit Enter to crop";
     if (ltcrop->string() != hint) {
         ltcrop->setString(hint);
-        layoutRequest = std::max(layoutRequest, 1);  // the hint is centred on its new width
+        int& request = canvasLayers().relayoutRequest;
+        request = std::max(request, 1);  // the hint is centred on its new width
     }
 }
 

@@ -4,6 +4,7 @@
 #include <iostream>
 
 #include "editor/CropTool.h"
+#include "editor/CanvasLayers.h"
 #include "editor/EditorHooks.h"
 #include "editor/EditorHost.h"
 #include "editor/FrameHandlers.h"
@@ -210,7 +211,7 @@ bool EditorKeys::toolRows(const KeyEvt& key, const std::string& method) {
     if (code == K::Delete || code == K::ForwardDelete) {
         core().selectConcealTool();
         telemetry().event("erase", {{"object", "ObjConceal"}, {"method", imprint}});
-        layoutRequest = 1;
+        canvasLayers().relayoutRequest = 1;
         h.updateCursor();
         core().updateStatus();
         h.flush();
@@ -218,7 +219,7 @@ bool EditorKeys::toolRows(const KeyEvt& key, const std::string& method) {
     }
     if (code == K::R) {
         core().selectRectangleTool();
-        layoutRequest = 1;
+        canvasLayers().relayoutRequest = 1;
         telemetry().event("draw", {{"object", "ObjRectangle"},
                                    {"color", Settings::shared().getString("defaultColor", "#F44723")},
                                    {"method", imprint}});
@@ -226,7 +227,7 @@ bool EditorKeys::toolRows(const KeyEvt& key, const std::string& method) {
     if (code == K::B) {
         call(links.addConceal, crop_.selection());
         crop_.setSelection(std::nullopt);  // the selection became the conceal object
-        layoutRequest = 1;
+        canvasLayers().relayoutRequest = 1;
         h.updateCursor();
         core().updateStatus();
         h.flush();
@@ -282,6 +283,13 @@ void EditorKeys::recognizeText(const std::string& method) {
     telemetry().preset("ocr", {{"method", method}});
     telemetry().preset("hide", {{"method", method}});
     core().ocrSelection(method);
+}
+
+void installCropRulerAndKeys() {
+    Handlers& h = Handlers::shared();
+    h.crop = &CropTool::shared();
+    h.ruler = &Ruler::shared();
+    h.keys = &EditorKeys::shared();
 }
 
 void EditorKeys::finish() {

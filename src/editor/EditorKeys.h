@@ -69,4 +69,8 @@ private:
     void finish();
 };
 
+// Installs the shared crop tool, ruler and key table into the dispatcher; the
+// editor's start-up calls it once, before the canvas builds its layers.
+void installCropRulerAndKeys();
+
 }  // namespace editor

@@ -2,6 +2,7 @@
 
 #include <cmath>
 
+#include "editor/CanvasLayers.h"
 #include "editor/EditorHooks.h"
 #include "editor/EditorHost.h"
 #include "editor/Framer.h"
@@ -108,7 +109,7 @@ Ruler::Ruler() : layer_(kit::Layer::make()), lshape(kit::ShapeLayer::make()), lt
 void Ruler::hide() {
     // Requesting a layout only when something disappears keeps plain pointer
     // moves from re-laying out the canvas.
-    if (on_) layoutRequest = std::max(layoutRequest, 1);
+    if (int& request = canvasLayers().relayoutRequest; on_) request = std::max(request, 1);
     on_ = false;
     sensitivity = 3.54;
 }
@@ -129,9 +130,9 @@ void Ruler::armHideTimer() {
             return;
         }
         on_ = false;
-        layoutRequest = 1;
+        canvasLayers().relayoutRequest = 1;
         relayoutCanvas(false);
-        layoutRequest = 0;
+        canvasLayers().relayoutRequest = 0;
     });
 }
 
@@ -213,7 +214,8 @@ void Ruler::measure(bool isVertical, int persist, bool isGuide, const std::strin
                                                                      {"vertical", vertical},
                                                                      {"persistence", persistence},
                                                                      {"method", method}});
-    layoutRequest = std::max(layoutRequest, 1);
+    int& request = canvasLayers().relayoutRequest;
+    request = std::max(request, 1);
 }
 
 std::pair<double, double> Ruler::scout(double x, double y, bool isVertical, int persist) {
@@ -336,9 +338,9 @@ void Ruler::imprint() {
     }
     if (made && editorHooks().undoSave) editorHooks().undoSave("");
     if (deactivateObjects) deactivateObjects();
-    layoutRequest = 1;
+    canvasLayers().relayoutRequest = 1;
     relayoutCanvas(false);
-    layoutRequest = 0;
+    canvasLayers().relayoutRequest = 0;
 }
 
 }  // namespace editor

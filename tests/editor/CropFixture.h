@@ -6,6 +6,7 @@
 #include <string>
 #include <vector>
 
+#include "editor/CanvasLayers.h"
 #include "editor/EditorHooks.h"
 #include "editor/EditorHost.h"
 #include "editor/Framer.h"
@@ -76,7 +77,7 @@ protected:
         setCore(&core);
         editorHooks().undoSave = [this](const std::string& label) { undoLabels.push_back(label); };
         PressedKeys::shared().pressed.clear();
-        layoutRequest = 0;
+        canvasLayers().relayoutRequest = 0;
         useImage(solidImage(400, 300, 255, 255, 255));
         viewport(1, 1);
     }
