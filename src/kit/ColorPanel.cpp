@@ -3,7 +3,10 @@
 #include <QApplication>
 #include <QColorDialog>
 #include <QPushButton>
+#include <cmath>
 #include <memory>
+
+#include "kit/Displays.h"
 
 #include "kit/qt/ControlPrivate.h"
 
@@ -75,6 +78,18 @@ void ColorPanel::orderFront() {
 void ColorPanel::close() {
     panel().dialog->hide();
 }
+Rect ColorPanel::frame() const {
+    QColorDialog* d = panel().dialog.get();
+    if (!d->isVisible()) d->adjustSize();
+    QRect g = d->frameGeometry();
+    return Displays::fromWindowServer(Rect{double(g.x()), double(g.y()), double(g.width()), double(g.height())});
+}
+
+void ColorPanel::setFrameOrigin(Point origin) {
+    Rect server = Displays::toWindowServer(Rect{origin, frame().size});
+    panel().dialog->move(int(std::lround(server.x())), int(std::lround(server.y())));
+}
+
 bool ColorPanel::isVisible() const {
     return panel().dialog->isVisible();
 }

@@ -22,6 +22,10 @@ public:
     void setTarget(std::function<void(Color)> onChange);
     void orderFront();
     void close();
+    // The panel's frame in the screen space (y up); its size is known once it
+    // has been laid out, which frame() does on first use.
+    Rect frame() const;
+    void setFrameOrigin(Point origin);
     bool isVisible() const;
 
 private:

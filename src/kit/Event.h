@@ -64,6 +64,8 @@ std::optional<uint16_t> keyCodeFromX11(uint32_t x11Keycode);
 std::optional<uint32_t> x11KeycodeFromKeyCode(uint16_t keyCode);
 // The modifier flag a modifier key code stands for (0 for other keys).
 uint32_t modifierFlagForKeyCode(uint16_t keyCode);
+// The modifier flags held on the keyboard now (outside any event).
+uint32_t currentModifierFlags();
 
 enum class EventType {
     LeftMouseDown,

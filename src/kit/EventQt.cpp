@@ -391,3 +391,12 @@ std::optional<Event> gestureEvent(const QNativeGestureEvent& e, Point loc) {
 }
 
 }  // namespace kit::qt
+
+namespace kit {
+
+uint32_t currentModifierFlags() {
+    if (!QGuiApplication::instance()) return 0;
+    return qt::modifierFlagsFromQt(QGuiApplication::queryKeyboardModifiers());
+}
+
+}  // namespace kit

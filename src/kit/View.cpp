@@ -806,7 +806,7 @@ void View::registerForDraggedFilesAndImages(bool on) {
     d_->widget->setAcceptDrops(on);
 }
 
-bool View::beginDraggingFile(const std::string& path, const Image& dragImage) {
+bool View::beginDraggingFile(const std::string& path, const Image& dragImage, std::optional<Point> hotSpot) {
     auto* drag = new QDrag(d_->widget);
     auto* mime = new QMimeData;
     mime->setUrls({QUrl::fromLocalFile(QString::fromStdString(path))});
@@ -815,8 +815,8 @@ bool View::beginDraggingFile(const std::string& path, const Image& dragImage) {
         QPixmap pm = QPixmap::fromImage(qt::wrap(dragImage).copy());
         pm.setDevicePixelRatio(dragImage.scale());
         drag->setPixmap(pm);
-        drag->setHotSpot(QPoint(int(pm.width() / pm.devicePixelRatio() / 2),
-                                int(pm.height() / pm.devicePixelRatio() / 2)));
+        Point at = hotSpot.value_or(Point{pm.width() / pm.devicePixelRatio() / 2, pm.height() / pm.devicePixelRatio() / 2});
+        drag->setHotSpot(QPoint(int(std::lround(at.x)), int(std::lround(at.y))));
     }
     Qt::DropAction result = drag->exec(Qt::CopyAction);
     return result != Qt::IgnoreAction;

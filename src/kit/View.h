@@ -176,8 +176,10 @@ public:
     virtual void draggingExited() {}
     virtual bool performDragOperation(const DraggingInfo&) { return false; }
     // Starts dragging a file out of the view (returns when the drag ends);
-    // true when a target took it. `dragImage` is shown under the pointer.
-    bool beginDraggingFile(const std::string& path, const Image& dragImage);
+    // true when a target took it. `dragImage` is shown under the pointer, at
+    // `hotSpot` of the image (points from its top-left; none: its centre).
+    bool beginDraggingFile(const std::string& path, const Image& dragImage,
+                           std::optional<Point> hotSpot = std::nullopt);
 
     // ---- Snapshots ---------------------------------------------------------
     // The view and its subviews as drawn now, at `scale` pixels per point.

@@ -1,0 +1,74 @@
+#pragma once
+// The tool-settings bar: the small floating bubble at the top right of the
+// canvas with the options of the current tool or of the active object (line
+// style, arrow head, conceal mode, ruler units, size, colour, transparency
+// and GIF export, fill, spotlight shape, freehand correction). It shows only
+// the controls a tool type has, loads them from the active object (or, with
+// none active, from the armed tool's remembered options) and writes every
+// change back through the object manager.
+//
+// Owned by the editor view controller; main thread only.
+#include <functional>
+#include <memory>
+#include <optional>
+#include <string>
+#include <vector>
+
+#include "controls/CtrlColorButton.h"
+#include "controls/CtrlHelper.h"
+#include "controls/CtrlTooltippedSegments.h"
+#include "controls/cellSliderSize.h"
+#include "editor/ColorPicker.h"
+#include "kit/Button.h"
+
+namespace editor {
+
+class ToolSettingsBar {
+public:
+    ToolSettingsBar();
+
+    std::shared_ptr<CtrlHelper> svEditor;
+    std::shared_ptr<CtrlTooltippedSegments> scLineType, scArrowType, scConcealType, scRulerPixels, scFill, scShape,
+        scShapeCorrection;
+    std::shared_ptr<kit::Button> btnArrowStyle, btnTransparency, btnGIF, btnUnselect;
+    std::shared_ptr<cellSliderSize> sliderSize;
+    std::shared_ptr<CtrlColorButton> btnColor;
+    std::unique_ptr<ColorPicker> colorPicker;
+
+    // The codes of each control, in segment order.
+    static const std::vector<std::string> kLineTypes, kArrowTypes, kConcealTypes, kRulerUnits, kFills, kShapes,
+        kCorrections;
+    // Colours offered when the active object brings none.
+    static const std::vector<std::string> kDefaultPalette;
+
+    // Shows and loads the controls for a tool type ("ObjArrow", or a mode word).
+    void updateToolSettings(const std::string& type);
+    void loadSegValue(CtrlTooltippedSegments& view, const std::string& key, const std::vector<std::string>& codes);
+    void setSegValue(CtrlTooltippedSegments& view, const std::string& key, const std::vector<std::string>& codes);
+    // Dims the bar 0.3 s into an object drag (once per drag).
+    void muteToolSettingsSoon();
+
+    // Interface actions.
+    void editorSetArrowType();
+    void editorChangeArrowStyle();
+    void editorSetSize();
+    void editorPickColor();
+    void editorSetTransparency();
+    void editorGIF();
+    void editorUnselect();
+
+    // The modifier test of the colour button: Option or Command held opens
+    // the colour panel directly. Tests replace it.
+    std::function<bool()> customColorHeld;
+
+private:
+    std::shared_ptr<CtrlTooltippedSegments> segments(const std::vector<std::string>& labels,
+                                                     const std::vector<std::string>& tips, const std::string& key,
+                                                     const std::vector<std::string>* codes);
+    std::optional<std::string> value(const std::string& key) const;
+    // Places the shown controls in a row and sizes the bar to them.
+    void arrange();
+    std::shared_ptr<bool> alive_ = std::make_shared<bool>(true);
+};
+
+}  // namespace editor
