@@ -22,6 +22,7 @@
 
 namespace kit {
 class Layer;
+class View;
 class Window;
 }  // namespace kit
 
@@ -129,7 +130,9 @@ public:
     // No paddings, no radii, backdrop off (a new image starts without one).
     virtual void turnOff() {}
     virtual void updateTransforms() {}
-    // The backdrop panel (BackdropViewController).
+    // The backdrop panel (BackdropViewController): its view, a hint bubble
+    // the editor embeds over the canvas; null while there is no panel.
+    virtual std::shared_ptr<kit::View> panelView() { return nullptr; }
     virtual void updateControls() {}
     virtual void rememberCustomColors() {}
 };
@@ -139,6 +142,8 @@ class ShellHost {
 public:
     virtual ~ShellHost() = default;
     virtual bool forbidAutohide() const { return false; }
+    // The preferences window exists and shows.
+    virtual bool preferencesVisible() const { return false; }
     virtual void showPreferences(const std::string& /*tab*/) {}
     virtual bool launchAtLoginEnabled() const { return false; }
     virtual void setLaunchAtLogin(bool) {}

@@ -75,3 +75,8 @@ void timerAssert(const std::string& name, double maxMs) {
     Telemetry::shared().repeatableEvent("timer-assert", {{"timername", name}, {"timer", *ms}});
     consoleLine("Time Assert: timer " + name + " took " + kit::json::doubleText(*ms) + "ms");
 }
+
+void timerRemove(const std::string& name) {
+    std::lock_guard guard(table().lock);
+    table().starts.erase(name);
+}

@@ -11,5 +11,7 @@ void timerLog(const std::string& name);
 // Elapsed milliseconds, rounded to two decimals; "0.0" / 0.0 when never started.
 std::string timerElapsedText(const std::string& name);
 double timerElapsed(const std::string& name);
+// Forgets a timer, so it reads as never started until the next start.
+void timerRemove(const std::string& name);
 // Strictly over `maxMs`: the repeatable event "timer-assert" and a console line.
 void timerAssert(const std::string& name, double maxMs);
