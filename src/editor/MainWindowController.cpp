@@ -89,6 +89,11 @@ public:
 
 }  // namespace
 
+DragOut* dragOutToFile() {
+    static DragOutToFile dragOut;
+    return &dragOut;
+}
+
 // ---- Pure parts -------------------------------------------------------------------
 
 const std::vector<std::pair<std::string, std::string>>& toolbarItems() {
@@ -193,9 +198,13 @@ void MainWindowController::buildWindow() {
             kit::WindowStyle::Resizable);
     window->setTitle("Kadrix");
     window->setMinSize({480, 300});
+    // The dark look's own background, before the canvas joins the window and
+    // keeps it for that look; the light look turns white at set-up.
+    window->setBackgroundColor(kit::Color{0.15, 0.15, 0.16, 1});
     auto root = std::make_shared<LayoutView>(kit::Rect{{0, 0}, size});
     root->onLayout = [this] { layoutContent(); };
     window->setContentView(root);
+    if (!partsInstalled()) installEditorParts(*this);
     viewController = std::make_unique<ViewController>();
     root->addSubview(viewController->view);
     buildTopBar();
@@ -373,8 +382,6 @@ void MainWindowController::windowDidLoad() {
         c->handleKeyDown(e);
         return false;
     });
-    static DragOutToFile dragOut;
-    (void)dragOut;
     CtrlDragOut::initiate = initiateDragOut;
     startupVisibility();
     toolbarInstruments->callback = [this, alive = std::weak_ptr<bool>(alive_)](ButtonBase*, const std::string& t) {

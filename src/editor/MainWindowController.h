@@ -49,6 +49,14 @@ double colorLabelWidth(const std::string& colorFormat);
 std::string statusSizeText(double width, double height, double dpr, bool realPixels);
 std::string statusZoomText(int zoomPercent);
 
+class DragOut;
+class MainWindowController;
+// The drag-out the canvas's Control-drag and the drag buttons share.
+DragOut* dragOutToFile();
+// Installs the live editor pieces and the editor hooks (once; pieces a test
+// installed stay).
+void installEditorParts(MainWindowController& controller);
+
 class MainWindowController : public kit::WindowDelegate,
                              public std::enable_shared_from_this<MainWindowController> {
 public:

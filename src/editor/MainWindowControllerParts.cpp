@@ -23,4 +23,6 @@ WindowParts& parts() {
 
 void setParts(WindowParts* p) { installed() = p; }
 
+bool partsInstalled() { return installed() != nullptr; }
+
 }  // namespace editor

@@ -83,5 +83,7 @@ public:
 WindowParts& parts();
 // Installs an implementation (nullptr restores the default); the caller keeps ownership.
 void setParts(WindowParts* parts);
+// Whether an implementation is installed.
+bool partsInstalled();
 
 }  // namespace editor
