@@ -14,6 +14,7 @@
 #include "kit/Files.h"
 #include "kit/ImageIO.h"
 #include "kit/Pasteboard.h"
+#include "kit/PngEncoder.h"
 #include "kit/Print.h"
 #include "services/NamedTimers.h"
 #include "services/Settings.h"
@@ -224,7 +225,9 @@ std::string Exporter::fileNameMacros() {
 // ---- encoding -------------------------------------------------------------------------
 
 std::vector<uint8_t> Exporter::encodePNG(const kit::Image& image) {
-    return kit::ImageIO::encodePNG(image);
+    // zlib's level 3 on every core: a screenshot comes out within a few
+    // percent of level 6's size in well under half the time.
+    return kit::Png::encode(image, 0, 3);
 }
 
 std::vector<uint8_t> Exporter::encodeJPEG(const kit::Image& image, double quality, bool screenshotComment) {

@@ -102,7 +102,7 @@ TEST_F(ExportFixture, AutoKeepsPngForFlatPicturesAndTakesJpegForPhotos) {
     auto flat = exporter->saveImgToFolder(solid(800, 600, blue), "flat", folder, false);
     ASSERT_TRUE(flat);
     EXPECT_EQ(fs::path(*flat.path).extension(), ".png");
-    auto photo = exporter->saveImgToFolder(noise(900, 700), "photo", folder, false);
+    auto photo = exporter->saveImgToFolder(noise(1400, 1000), "photo", folder, false);
     ASSERT_TRUE(photo);
     EXPECT_EQ(fs::path(*photo.path).extension(), ".jpeg");
 }

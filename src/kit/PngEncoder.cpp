@@ -1,0 +1,182 @@
+#include "kit/PngEncoder.h"
+
+#include <zlib.h>
+
+#include <algorithm>
+#include <cmath>
+#include <cstdlib>
+#include <cstring>
+#include <future>
+#include <thread>
+
+namespace kit::Png {
+
+namespace {
+
+constexpr size_t kWindow = 32768;
+constexpr size_t kMaxChunk = size_t(1) << 23;
+
+void put32(std::vector<uint8_t>& out, uint32_t v) {
+    out.push_back(uint8_t(v >> 24));
+    out.push_back(uint8_t(v >> 16));
+    out.push_back(uint8_t(v >> 8));
+    out.push_back(uint8_t(v));
+}
+
+void chunk(std::vector<uint8_t>& out, const char* type, const uint8_t* data, size_t size) {
+    put32(out, uint32_t(size));
+    size_t start = out.size();
+    out.insert(out.end(), type, type + 4);
+    if (size) out.insert(out.end(), data, data + size);
+    put32(out, uint32_t(crc32(0, out.data() + start, uInt(size + 4))));
+}
+
+bool isOpaque(const Image& img) {
+    for (int y = 0; y < img.height(); ++y) {
+        const uint8_t* p = img.row(y);
+        for (int x = 0; x < img.width(); ++x)
+            if (p[4 * x + 3] != 255) return false;
+    }
+    return true;
+}
+
+// One row as PNG samples: R, G, B (and A, straight rather than premultiplied).
+void unpackRow(const uint8_t* src, int width, int channels, uint8_t* dst) {
+    for (int x = 0; x < width; ++x, src += 4, dst += channels) {
+        uint8_t a = src[3];
+        if (channels == 3 || a == 255) {
+            dst[0] = src[2], dst[1] = src[1], dst[2] = src[0];
+        } else if (a == 0) {
+            dst[0] = dst[1] = dst[2] = 0;
+        } else {
+            dst[0] = uint8_t(std::min(255, (src[2] * 255 + a / 2) / a));
+            dst[1] = uint8_t(std::min(255, (src[1] * 255 + a / 2) / a));
+            dst[2] = uint8_t(std::min(255, (src[0] * 255 + a / 2) / a));
+        }
+        if (channels == 4) dst[3] = a;
+    }
+}
+
+inline uint32_t cost(uint8_t v) {
+    return v < 128 ? v : 256u - v;
+}
+
+// Filters one row with each of the five filters and keeps the one whose
+// bytes, read as signed, sum smallest (the usual adaptive heuristic).
+// `up` is the row above (zeros for the first); `scratch` holds five rows.
+// The loops carry no branches so the compiler can vectorise them.
+__attribute__((optimize("O3"))) void filterRow(const uint8_t* cur, const uint8_t* up, size_t n, int bpp,
+                                                uint8_t* out, uint8_t* scratch) {
+    uint8_t* f[5] = {scratch, scratch + n, scratch + 2 * n, scratch + 3 * n, scratch + 4 * n};
+    uint32_t sum[5] = {0, 0, 0, 0, 0};
+    const size_t b = std::min(size_t(bpp), n);
+    auto one = [&](size_t i, int a, int c) {
+        int v = cur[i], u = up[i];
+        int p = a + u - c, pa = std::abs(p - a), pb = std::abs(p - u), pc = std::abs(p - c);
+        int pred = pa <= pb && pa <= pc ? a : pb <= pc ? u : c;
+        uint8_t v1 = uint8_t(v - a), v2 = uint8_t(v - u), v3 = uint8_t(v - ((a + u) >> 1)), v4 = uint8_t(v - pred);
+        f[0][i] = uint8_t(v), f[1][i] = v1, f[2][i] = v2, f[3][i] = v3, f[4][i] = v4;
+        sum[0] += cost(uint8_t(v)), sum[1] += cost(v1), sum[2] += cost(v2), sum[3] += cost(v3), sum[4] += cost(v4);
+    };
+    for (size_t i = 0; i < b; ++i) one(i, 0, 0);
+    for (size_t i = b; i < n; ++i) one(i, cur[i - b], up[i - b]);
+    int best = 0;
+    for (int k = 1; k < 5; ++k)
+        if (sum[k] < sum[best]) best = k;
+    out[0] = uint8_t(best);
+    std::memcpy(out + 1, f[best], n);
+}
+
+// Filters rows [y0, y1) into `dst` (one filter byte plus the samples a row).
+void filterBand(const Image& img, int channels, int y0, int y1, uint8_t* dst) {
+    size_t n = size_t(img.width()) * channels;
+    std::vector<uint8_t> prev(n), cur(n), scratch(5 * n);  // prev: zeros above the first row
+    if (y0 > 0) unpackRow(img.row(y0 - 1), img.width(), channels, prev.data());
+    for (int y = y0; y < y1; ++y, dst += n + 1) {
+        unpackRow(img.row(y), img.width(), channels, cur.data());
+        filterRow(cur.data(), prev.data(), n, channels, dst, scratch.data());
+        std::swap(prev, cur);
+    }
+}
+
+// Raw deflate of one band; all but the last end on a byte boundary without
+// closing the stream, so the bands join into one.
+bool deflateBand(const uint8_t* data, size_t size, const uint8_t* dict, size_t dictSize, bool last, int level,
+                 std::vector<uint8_t>& out) {
+    z_stream z{};
+    if (deflateInit2(&z, level, Z_DEFLATED, -15, 8, Z_DEFAULT_STRATEGY) != Z_OK) return false;
+    if (dictSize) deflateSetDictionary(&z, dict, uInt(dictSize));
+    out.resize(deflateBound(&z, uLong(size)) + 16);
+    z.next_in = const_cast<uint8_t*>(data);
+    z.avail_in = uInt(size);
+    z.next_out = out.data();
+    z.avail_out = uInt(out.size());
+    int rc = deflate(&z, last ? Z_FINISH : Z_SYNC_FLUSH);
+    bool ok = last ? rc == Z_STREAM_END : rc == Z_OK && z.avail_in == 0;
+    out.resize(z.total_out);
+    deflateEnd(&z);
+    return ok;
+}
+
+}  // namespace
+
+std::vector<uint8_t> encode(const Image& image, int threads, int level) {
+    if (image.isNull()) return {};
+    const int w = image.width(), h = image.height();
+    const int channels = isOpaque(image) ? 3 : 4;
+    const size_t rowBytes = size_t(w) * channels + 1;
+    if (threads <= 0) threads = int(std::max(1u, std::thread::hardware_concurrency()));
+    // Bands of at least 64 rows; a small image is one band.
+    int bands = std::clamp(h / 64, 1, threads);
+    std::vector<uint8_t> filtered(rowBytes * size_t(h));
+    std::vector<int> first(bands + 1);
+    for (int b = 0; b <= bands; ++b) first[b] = int(int64_t(h) * b / bands);
+
+    auto runBands = [&](auto&& fn) {
+        std::vector<std::future<bool>> jobs;
+        for (int b = 1; b < bands; ++b) jobs.push_back(std::async(std::launch::async, fn, b));
+        bool ok = fn(0);
+        for (auto& j : jobs) ok = j.get() && ok;
+        return ok;
+    };
+    runBands([&](int b) {
+        filterBand(image, channels, first[b], first[b + 1], filtered.data() + rowBytes * first[b]);
+        return true;
+    });
+    std::vector<std::vector<uint8_t>> packed(bands);
+    bool ok = runBands([&](int b) {
+        size_t start = rowBytes * first[b], end = rowBytes * first[b + 1];
+        size_t dict = std::min(start, kWindow);
+        return deflateBand(filtered.data() + start, end - start, filtered.data() + start - dict, dict,
+                           b == bands - 1, std::clamp(level, 1, 9), packed[b]);
+    });
+    if (!ok) return {};
+
+    std::vector<uint8_t> stream = {0x78, 0x9C};
+    for (auto& p : packed) stream.insert(stream.end(), p.begin(), p.end());
+    uLong adler = adler32(0, nullptr, 0);
+    for (int b = 0; b < bands; ++b) {
+        size_t start = rowBytes * first[b], len = rowBytes * (first[b + 1] - first[b]);
+        adler = adler32_combine(adler, adler32(1, filtered.data() + start, uInt(len)), z_off_t(len));
+    }
+    put32(stream, uint32_t(adler));
+
+    std::vector<uint8_t> out = {0x89, 'P', 'N', 'G', '\r', '\n', 0x1A, '\n'};
+    std::vector<uint8_t> ihdr;
+    put32(ihdr, uint32_t(w));
+    put32(ihdr, uint32_t(h));
+    ihdr.insert(ihdr.end(), {8, uint8_t(channels == 3 ? 2 : 6), 0, 0, 0});
+    chunk(out, "IHDR", ihdr.data(), ihdr.size());
+    std::vector<uint8_t> phys;
+    uint32_t dpm = uint32_t(std::lround(72.0 * image.scale() / 0.0254));
+    put32(phys, dpm);
+    put32(phys, dpm);
+    phys.push_back(1);  // per metre
+    chunk(out, "pHYs", phys.data(), phys.size());
+    for (size_t at = 0; at < stream.size(); at += kMaxChunk)
+        chunk(out, "IDAT", stream.data() + at, std::min(kMaxChunk, stream.size() - at));
+    chunk(out, "IEND", nullptr, 0);
+    return out;
+}
+
+}  // namespace kit::Png

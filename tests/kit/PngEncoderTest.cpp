@@ -1,0 +1,75 @@
+#include "kit/PngEncoder.h"
+
+#include <gtest/gtest.h>
+
+#include "kit/Exif.h"
+#include "kit/ImageIO.h"
+
+namespace {
+
+// A picture with detail in every row, so each band has its own content.
+kit::Image pattern(int w, int h, bool translucent) {
+    kit::Image img(w, h, 2.0);
+    for (int y = 0; y < h; ++y)
+        for (int x = 0; x < w; ++x) {
+            uint8_t a = translucent ? uint8_t((x * 7 + y) % 256) : 255;
+            // Premultiplied: no channel above alpha.
+            auto c = [a](int v) { return uint8_t(v % 256 * a / 255); };
+            img.setPixel(x, y, {c(x * 3), c(y * 5), c(x ^ y), a});
+        }
+    return img;
+}
+
+TEST(PngEncoder, BandsJoinIntoOneStreamThatDecodesToTheSamePixels) {
+    for (bool translucent : {false, true}) {
+        kit::Image img = pattern(301, 1000, translucent);
+        auto one = kit::Png::encode(img, 1);
+        auto many = kit::Png::encode(img, 8);
+        ASSERT_FALSE(many.empty());
+        kit::Image back = kit::ImageIO::decode(many);
+        ASSERT_EQ(back.width(), 301);
+        ASSERT_EQ(back.height(), 1000);
+        int off = 0;
+        for (int y = 0; y < 1000; y += 7)
+            for (int x = 0; x < 301; x += 3) {
+                auto a = img.pixel(x, y), b = back.pixel(x, y);
+                // Un-premultiplying and premultiplying again may move a channel by one.
+                off += std::abs(a.r - b.r) > 1 || std::abs(a.g - b.g) > 1 || std::abs(a.b - b.b) > 1 || a.a != b.a;
+            }
+        EXPECT_EQ(off, 0) << "translucent " << translucent;
+        // The shared dictionary keeps the bands' output close to one core's.
+        EXPECT_LT(double(many.size()), one.size() * 1.02 + 8 * 32);
+    }
+}
+
+TEST(PngEncoder, OpaqueImagesAreRgbAndTheScaleIsTheDensity) {
+    auto png = kit::Png::encode(pattern(10, 10, false));
+    ASSERT_GT(png.size(), 33u);
+    EXPECT_EQ(png[25], 2);  // colour type in IHDR: RGB
+    EXPECT_EQ(kit::Png::encode(pattern(10, 10, true))[25], 6);
+    // 144 dpi at scale 2: 5669 dots a metre.
+    auto at = std::search(png.begin(), png.end(), std::begin("pHYs"), std::end("pHYs") - 1);
+    ASSERT_NE(at, png.end());
+    uint32_t dpm = uint32_t(at[4]) << 24 | uint32_t(at[5]) << 16 | uint32_t(at[6]) << 8 | at[7];
+    EXPECT_EQ(dpm, 5669u);
+    EXPECT_TRUE(kit::Png::encode(kit::Image()).empty());
+}
+
+TEST(Exif, UserCommentRoundTripsAndReplacesAnOldSegment) {
+    auto jpeg = kit::ImageIO::encodeJPEG(pattern(16, 16, false), 0.9);
+    ASSERT_FALSE(jpeg.empty());
+    EXPECT_FALSE(kit::Exif::userComment(jpeg));
+    auto once = kit::Exif::withUserComment(jpeg, "Screenshot");
+    EXPECT_EQ(kit::Exif::userComment(once), "Screenshot");
+    auto twice = kit::Exif::withUserComment(once, "Other");
+    EXPECT_EQ(kit::Exif::userComment(twice), "Other");
+    EXPECT_EQ(twice.size(), once.size() - 5);
+    // Still a picture.
+    EXPECT_EQ(kit::ImageIO::decode(twice).width(), 16);
+    // Not a JPEG, or a broken one: nothing.
+    EXPECT_TRUE(kit::Exif::withUserComment({1, 2, 3, 4}, "x").empty());
+    std::vector<uint8_t> cut(once.begin(), once.begin() + 30);
+    EXPECT_FALSE(kit::Exif::userComment(cut));
+}
+
+}  // namespace
