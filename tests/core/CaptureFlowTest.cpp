@@ -1,6 +1,10 @@
 // The capture flow: the route for each mode, the first capture's question,
 // the capture facts and the after-capture actions in their order.
+#include <chrono>
+#include <thread>
+
 #include "CoreFixture.h"
+#include "kit/Pasteboard.h"
 
 namespace coretest {
 namespace {
@@ -191,6 +195,35 @@ TEST_F(CaptureFlow, AddingACaptureNeedsAScreenshotAndComesBackEitherWay) {
     logic->addCaptureToScreenshot("toolbar");
     settle();
     EXPECT_TRUE(editorShown()) << "a cancelled capture brings the editor back";
+}
+
+}  // namespace
+}  // namespace coretest
+
+namespace coretest {
+namespace {
+
+// With the real export commands: "copy" after a capture puts exactly the
+// captured pixels on the clipboard, and the editor stays hidden.
+TEST_F(CoreFixture, CopyAfterCaptureLeavesThePictureOnTheClipboard) {
+    make();
+    kit::Image shot = solidImage(30, 20, {40, 80, 160, 255});
+    shot.setPixel(0, 0, {255, 255, 255, 255});
+    routes->image = shot;
+    const int before = kit::Pasteboard::general().changeCount();
+    logic->grabScreenshot("interactive", "url", core::AppLogic::AfterGrab{.copy = true});
+    for (int i = 0; i < 200 && kit::Pasteboard::general().changeCount() == before; ++i) {
+        kit::processMainEvents();
+        std::this_thread::sleep_for(std::chrono::milliseconds(10));
+    }
+    kit::Image copied = kit::Pasteboard::general().image();
+    ASSERT_EQ(copied.width(), 30);
+    ASSERT_EQ(copied.height(), 20);
+    EXPECT_EQ(copied.pixel(0, 0), (kit::PixelBGRA{255, 255, 255, 255}));
+    EXPECT_EQ(copied.pixel(29, 19), (kit::PixelBGRA{40, 80, 160, 255}));
+    EXPECT_TRUE(lastEvent("copyImage"));
+    EXPECT_FALSE(editor->win->isVisible());
+    EXPECT_TRUE(logged("flash"));
 }
 
 }  // namespace
