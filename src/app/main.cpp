@@ -7,6 +7,7 @@
 #include <vector>
 
 #include "kit/Application.h"
+#include "kit/Session.h"
 #include "kit/UrlEvents.h"
 #include "core/AppLogic.h"
 #include "shell/AppDelegate.h"
@@ -38,6 +39,7 @@ void registerAsLinkHandler() {
 }  // namespace
 
 int main(int argc, char** argv) {
+    kit::exitUnlessSessionUsable("kadrix");
     std::vector<std::string> args(argv, argv + argc);
     auto urls = usableUrls(args);
     auto files = kit::UrlEvents::filesInArguments(args);

@@ -16,6 +16,7 @@
 #include "kit/Files.h"
 #include "kit/Grab.h"
 #include "kit/Screen.h"
+#include "kit/Session.h"
 #include "tools/screencapture/ScreenCaptureTool.h"
 
 namespace {
@@ -88,6 +89,7 @@ int main(int argc, char** argv) {
         std::cerr << "usage: kadrix-screencapture [-x] [-i|-w|-s] [-o] [-R<x,y,w,h>] file.png" << std::endl;
         return 2;
     }
+    kit::exitUnlessSessionUsable("kadrix-screencapture");
     kit::Application app(argc, argv);
 
     if (opt.mode == tool::Options::Mode::rect) {
