@@ -13,6 +13,7 @@
 #include "shell/AppDelegate.h"
 #include "shell/AppLogicLink.h"
 #include "shell/GlobalShortcuts.h"
+#include "shell/ShortcutStore.h"
 
 namespace {
 
@@ -65,6 +66,8 @@ int main(int argc, char** argv) {
         core::AppLogic::shared();
         shell::setCoreLink(&link);
     };
+    static shell::ShortcutStore shortcutStore;
+    shell::setShortcutSource(&shortcutStore);
     delegate.registerGlobalShortcuts = shell::registerGlobalShortcuts;
     delegate.setLaunchArguments(std::move(urls), std::move(files));
     delegate.install(app);

@@ -126,6 +126,7 @@ bool AppDelegate::applicationShouldHandleReopen(bool hasVisibleWindows) {
 }
 
 void AppDelegate::applicationDidBecomeActive() {
+    editorMenu_->attachToEditor();
     Telemetry::shared().eventUnlessLast("show", "active");
     if (editor::core().winMain()) editorLink().redrawToolbar();
 }

@@ -179,7 +179,12 @@ void EditorMenu::build() {
 
 void EditorMenu::install() {
     kit::Application::shared().setMainMenu(menu());
-    if (kit::Window* w = editor::core().winMain()) w->setMenuBar(menu());
+    attachToEditor();
+}
+
+void EditorMenu::attachToEditor() {
+    kit::Window* w = editor::core().winMain();
+    if (w && w->menuBar() != menu()) w->setMenuBar(menu());
 }
 
 kit::MenuItem* EditorMenu::item(Action action) const {

@@ -70,6 +70,8 @@ public:
     const std::shared_ptr<kit::Menu>& menu();
     // Makes it the application's menu and puts it into the editor window.
     void install();
+    // Puts the menu bar into the editor window once that exists.
+    void attachToEditor();
 
     // Whether an item is enabled now (first matching rule wins).
     bool validate(const kit::MenuItem& item) const;

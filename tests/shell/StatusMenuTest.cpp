@@ -7,11 +7,15 @@
 
 #include "ShellFixture.h"
 #include "autostart/LaunchAtLogin.h"
+#include "kit/KeyLayout.h"
 #include "kit/Menu.h"
 #include "kit/StatusItem.h"
 #include "kit/Timer.h"
 #include "services/Settings.h"
 #include "shell/MenuShortcuts.h"
+#include "shell/ShortcutStore.h"
+#include "shortcuts/Name.h"
+#include "shortcuts/Names.h"
 #include "shell/StatusMenu.h"
 
 using namespace shell;
@@ -226,4 +230,20 @@ TEST_F(StatusMenuTest, LaunchAtStartupTogglesTheEntryAndTheCheckMark) {
     item.performAction();
     EXPECT_FALSE(autostart::LaunchAtLogin::isEnabled());
     EXPECT_EQ(item.state(), kit::ControlState::Off);
+}
+
+TEST_F(StatusMenuTest, TheShortcutStoreReachesTheMenu) {
+    ASSERT_TRUE(kit::KeyLayout::useLayoutsForTesting("us"));
+    ShortcutStore shortcutStore;
+    setShortcutSource(&shortcutStore);
+    status.buildMenu();
+    EXPECT_EQ(itemTitled(*status.menu(), "Capture Screen").keyEquivalentText(), "Ctrl+Shift+1") << "the default";
+    shortcuts::setShortcut(shortcuts::Shortcut(shortcuts::Key{kit::KeyCode::Four}, kit::ModifierFlag::Command | kit::ModifierFlag::Option),
+                           shortcuts::names::area());
+    EXPECT_EQ(itemTitled(*status.menu(), "Capture Area").keyEquivalentText(), "Ctrl+Alt+4")
+        << "a re-recorded shortcut shows at once";
+    shortcuts::setShortcut(std::nullopt, shortcuts::names::area());
+    EXPECT_EQ(itemTitled(*status.menu(), "Capture Area").keyEquivalentText(), "");
+    shortcuts::reset({shortcuts::names::area()});
+    kit::KeyLayout::useLayoutsForTesting("");
 }
