@@ -149,6 +149,8 @@ public:
                    const std::optional<AfterGrab>& then);
     void performAfterGrab(const AfterGrab& actions, const std::string& method);
     void grabDelayed(const std::optional<std::string>& method, const std::optional<AfterGrab>& then);
+    // A capture is being taken (the screenshot tool may still be open).
+    bool capturing() const { return capturing_; }
     // The actions the settings ask for after a capture in this mode.
     AfterGrab afterGrabFromSettings(const std::string& mode);
 
@@ -219,6 +221,7 @@ private:
     kit::Json metadata_ = kit::Json::object();
     bool hideWhenExitFS_ = false;
     bool cursorUpdating_ = true;
+    bool capturing_ = false;
 
     mutable std::mutex lockImageData;
     // The thread holding lockImageData while a load runs (debug check against re-entry).

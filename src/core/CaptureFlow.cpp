@@ -42,6 +42,11 @@ void AppLogic::grabScreenshot(const std::string& mode, const std::optional<std::
         return;
     }
     routes_->resetFacts();
+    capturing_ = true;
+    struct Done {
+        bool& flag;
+        ~Done() { flag = false; }
+    } done{capturing_};
     const capture::WindowShadow shadow = shadowSetting(settings(), capture::WindowShadow::transparent);
     kit::Image image;
     if (mode == "window") {

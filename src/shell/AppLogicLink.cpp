@@ -1,10 +1,10 @@
 #include "shell/AppLogicLink.h"
 
-#include <sstream>
 
 #include "core/AppLogic.h"
 #include "kit/ImageIO.h"
 #include "services/Telemetry.h"
+#include "shell/UrlActionsLink.h"
 
 namespace shell {
 
@@ -29,16 +29,6 @@ std::optional<core::AppLogic::AfterGrab> actions(const AfterGrab& then) {
     return a;
 }
 
-// "copy,save" (or "copy save") as words.
-std::vector<std::string> words(const std::string& list) {
-    std::vector<std::string> out;
-    std::string word;
-    std::istringstream in(list);
-    while (std::getline(in, word, ','))
-        for (std::istringstream parts(word); parts >> word;) out.push_back(word);
-    return out;
-}
-
 }  // namespace
 
 void AppLogicLink::yieldFocus() {
@@ -54,17 +44,10 @@ bool AppLogicLink::openImage(const std::string& file) {
     return true;
 }
 
-void AppLogicLink::handleURLCommand(const std::string& /*host*/, const std::string& command,
-                                    const std::optional<std::string>& /*value*/,
+void AppLogicLink::handleURLCommand(const std::string& host, const std::string& command,
+                                    const std::optional<std::string>& value,
                                     const std::map<std::string, std::string>& query) {
-    if (command == "show") return logic().yieldFocus();
-    const std::string grab = "grab/";
-    if (command.rfind(grab, 0) == 0) {
-        AfterGrab then;
-        if (auto it = query.find("then"); it != query.end()) then = words(it->second);
-        return grabScreenshot(command.substr(grab.size()), "deeplink", then);
-    }
-    Telemetry::shared().oops("handleURLCommand(_:)", "Unknown command: " + command);
+    core::handleURLCommand(host, command, value, query, UrlActionsLink::shared());
 }
 
 void AppLogicLink::cleanupTempFolder() {

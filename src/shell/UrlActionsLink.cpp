@@ -1,0 +1,90 @@
+#include "shell/UrlActionsLink.h"
+
+#include "kit/Timer.h"
+#include "services/Alerts.h"
+#include "services/Notifier.h"
+#include "services/Settings.h"
+#include "shell/AppDelegate.h"
+#include "shell/CoreLink.h"
+#include "shell/StatusMenu.h"
+
+namespace shell {
+
+namespace {
+
+core::AppLogic& logic() { return core::AppLogic::shared(); }
+
+// The core's after-capture actions as the words the shell's commands take.
+AfterGrab words(const std::optional<core::AppLogic::AfterGrab>& then) {
+    if (!then) return std::nullopt;
+    std::vector<std::string> w;
+    if (then->copy) w.push_back("copy");
+    if (then->save) w.push_back("save");
+    if (then->edit) w.push_back("edit");
+    if (then->thumbnail) w.push_back("thumbnail");
+    if (then->pin) w.push_back("pin");
+    return w;
+}
+
+}  // namespace
+
+UrlActionsLink& UrlActionsLink::shared() {
+    static UrlActionsLink link;
+    return link;
+}
+
+bool UrlActionsLink::captureRunning() const { return logic().capturing(); }
+void UrlActionsLink::yieldFocus() { logic().yieldFocus(); }
+
+void UrlActionsLink::grab(const std::string& mode, const std::optional<AfterGrab>& then) {
+    logic().grabScreenshot(mode, "url", then);
+}
+
+void UrlActionsLink::startScrollingCapture(int direction, const std::optional<AfterGrab>& then) {
+    coreLink().startScrollingCapture(direction, "url", words(then));
+}
+
+void UrlActionsLink::grabDelayed(double seconds, const std::optional<AfterGrab>& then) {
+    kit::dispatchMainAfter(seconds, [then] { logic().grabDelayed("url", then); });
+}
+
+void UrlActionsLink::addCaptureToScreenshot() { logic().addCaptureToScreenshot("url"); }
+void UrlActionsLink::instantOCR() { coreLink().instantOCR("url"); }
+void UrlActionsLink::loadFromClipboard() { coreLink().loadFromClipboard("url"); }
+
+void UrlActionsLink::openImageDialogSoon() {
+    logic().yieldFocus();
+    kit::dispatchMainAfter(0.1, [] { coreLink().openImageDialog(); });
+}
+
+bool UrlActionsLink::gotoUploads() {
+    // The gallery page needs a token: without one there is nothing to open.
+    if (Settings::shared().token().empty()) return false;
+    coreLink().gotoUploads("url");
+    return true;
+}
+
+void UrlActionsLink::openPreferences() { AppDelegate::shared().openPreferences(); }
+void UrlActionsLink::showLibraryPopover() {}
+bool UrlActionsLink::searchLibrary(const std::string&) { return false; }
+void UrlActionsLink::setupLibraryStatusItem() { StatusMenu::shared().setupLibraryStatusItem(); }
+void UrlActionsLink::buildMenu() { StatusMenu::shared().buildMenu(); }
+void UrlActionsLink::rescanLibraryView() {}
+void UrlActionsLink::handlePlimCommand(const std::string&, const std::optional<std::string>&) {}
+
+bool UrlActionsLink::consent(const std::string& title, const std::string& message) {
+    // The alert is modal: its answer is in by the time confirm returns.
+    bool yes = false;
+    confirm(title, message, "Allow", "Cancel", [&yes](int answer) { yes = answer == 1; });
+    return yes;
+}
+
+void UrlActionsLink::notify(const std::string& title, const std::string& message) {
+    Notifier::shared().notify(title, message);
+}
+
+void UrlActionsLink::warning(const std::string& title, const std::string& message) {
+    Notifier::shared().warning(title, message);
+}
+
+}  // namespace shell
