@@ -9,6 +9,7 @@
 #   sys_clip_text / sys_clip_png FILE / sys_clip_types
 #   sys_screenshot FILE            the whole root window as PNG
 #   sys_pixel FILE X Y             "R,G,B" of one pixel of a PNG
+#   sys_each_scale PROGRAM [args…]  run a test program of ours at QT_SCALE_FACTOR 1 and 2
 #   fail MSG / expect_eq A B MSG
 set -euo pipefail
 SYS_SRC=${KADRIX_SOURCE_DIR:-$(cd "$(dirname "${BASH_SOURCE[0]}")/../.." && pwd)}
@@ -97,4 +98,16 @@ sys_tray() {
     --tint 0x303030 >/dev/null 2>&1 &
   _sys_tray_pid=$!
   sys_wait_window "^panel$" 5 || true
+}
+
+# A GoogleTest program from the build on this display, once at each scale.
+sys_each_scale() {
+  local program=$1
+  shift
+  [ -x "$SYS_BIN/$program" ] || fail "$program is not built"
+  local scale
+  for scale in 1 2; do
+    echo "== scale $scale"
+    QT_QPA_PLATFORM=xcb QT_SCALE_FACTOR=$scale timeout 60 "$SYS_BIN/$program" "$@"
+  done
 }
