@@ -23,14 +23,17 @@ Layer::~Layer() {
 // ---- Geometry ---------------------------------------------------------------
 
 void Layer::setBounds(const Rect& r) {
+    if (bounds_ == r) return;
     bounds_ = r;
     changed();
 }
 void Layer::setPosition(Point p) {
+    if (position_ == p) return;
     position_ = p;
     changed();
 }
 void Layer::setAnchorPoint(Point p) {
+    if (anchorPoint_ == p) return;
     anchorPoint_ = p;
     changed();
 }
@@ -50,20 +53,25 @@ Rect Layer::frame() const {
 
 void Layer::setFrame(const Rect& r) {
     Rect f = r.standardized();
+    Point position{f.origin.x + anchorPoint_.x * f.size.width, f.origin.y + anchorPoint_.y * f.size.height};
+    if (bounds_.size == f.size && position_ == position) return;
     bounds_.size = f.size;
-    position_ = {f.origin.x + anchorPoint_.x * f.size.width, f.origin.y + anchorPoint_.y * f.size.height};
+    position_ = position;
     changed();
 }
 
 void Layer::setTransform(const AffineTransform& t) {
+    if (transform_ == t) return;
     transform_ = t;
     changed();
 }
 void Layer::setZPosition(double z) {
+    if (zPosition_ == z) return;
     zPosition_ = z;
     changed();
 }
 void Layer::setGeometryFlipped(bool f) {
+    if (geometryFlipped_ == f) return;
     geometryFlipped_ = f;
     changed();
 }
@@ -92,34 +100,52 @@ Point Layer::convertPoint(Point p, const Layer* other) const {
 // ---- Appearance ---------------------------------------------------------------
 
 void Layer::setHidden(bool h) {
+    if (hidden_ == h) return;
     hidden_ = h;
     changed();
 }
 void Layer::setOpacity(double o) {
-    opacity_ = std::clamp(o, 0.0, 1.0);
+    auto value = std::clamp(o, 0.0, 1.0);
+    if (opacity_ == value) return;
+    opacity_ = value;
     changed();
 }
 void Layer::setBackgroundColor(std::optional<Color> c) {
+    if (backgroundColor_ == c) return;
     backgroundColor_ = c;
     changed();
 }
+// The same pixel storage at the same scale is the same picture: images copy
+// on write, so a picture changed since gets storage of its own.
+static bool sameImage(const Image& a, const Image& b) {
+    return a.isNull() == b.isNull() && a.storage().lock() == b.storage().lock() && a.width() == b.width() &&
+           a.height() == b.height() && a.scale() == b.scale();
+}
+
 void Layer::setBackgroundPattern(Image tile) {
+    if (sameImage(backgroundPattern_, tile)) return;
     backgroundPattern_ = std::move(tile);
     changed();
 }
 void Layer::setBorderWidth(double w) {
-    borderWidth_ = std::max(w, 0.0);
+    auto value = std::max(w, 0.0);
+    if (borderWidth_ == value) return;
+    borderWidth_ = value;
     changed();
 }
 void Layer::setBorderColor(Color c) {
+    if (borderColor_ == c) return;
     borderColor_ = c;
     changed();
 }
 void Layer::setCornerRadius(double r) {
-    cornerRadius_ = std::max(r, 0.0);
+    auto value = std::max(r, 0.0);
+    if (cornerRadius_ == value) return;
+    cornerRadius_ = value;
     changed();
 }
 void Layer::setMasksToBounds(bool m) {
+    if (masksToBounds_ == m) return;
     masksToBounds_ = m;
     changed();
 }
@@ -134,54 +160,71 @@ void Layer::setMask(LayerPtr m) {
     changed();
 }
 void Layer::setShadowColor(Color c) {
+    if (shadowColor_ == c) return;
     shadowColor_ = c;
     changed();
 }
 void Layer::setShadowOpacity(double o) {
-    shadowOpacity_ = std::clamp(o, 0.0, 1.0);
+    auto value = std::clamp(o, 0.0, 1.0);
+    if (shadowOpacity_ == value) return;
+    shadowOpacity_ = value;
     changed();
 }
 void Layer::setShadowOffset(Size s) {
+    if (shadowOffset_ == s) return;
     shadowOffset_ = s;
     changed();
 }
 void Layer::setShadowRadius(double r) {
-    shadowRadius_ = std::max(r, 0.0);
+    auto value = std::max(r, 0.0);
+    if (shadowRadius_ == value) return;
+    shadowRadius_ = value;
     changed();
 }
 void Layer::setShadowPath(std::optional<Path> p) {
+    if (shadowPath_ == p) return;
     shadowPath_ = std::move(p);
     changed();
 }
 void Layer::setContents(Image img) {
+    if (sameImage(contents_, img)) return;
     contents_ = std::move(img);
     changed();
 }
 void Layer::setContentsGravity(ContentsGravity g) {
+    if (contentsGravity_ == g) return;
     contentsGravity_ = g;
     changed();
 }
 void Layer::setContentsScale(double s) {
-    contentsScale_ = s > 0 ? s : 1;
+    auto value = s > 0 ? s : 1;
+    if (contentsScale_ == value) return;
+    contentsScale_ = value;
     changed();
 }
 void Layer::setMagnificationFilter(ScalingFilter f) {
+    if (magnificationFilter_ == f) return;
     magnificationFilter_ = f;
     changed();
 }
 void Layer::setMinificationFilter(ScalingFilter f) {
+    if (minificationFilter_ == f) return;
     minificationFilter_ = f;
     changed();
 }
 void Layer::setShouldRasterize(bool r) {
+    if (shouldRasterize_ == r) return;
     shouldRasterize_ = r;
     changed();
 }
 void Layer::setRasterizationScale(double s) {
-    rasterizationScale_ = s > 0 ? s : 1;
+    auto value = s > 0 ? s : 1;
+    if (rasterizationScale_ == value) return;
+    rasterizationScale_ = value;
     changed();
 }
 void Layer::setCompositingFilter(CompositingFilter f) {
+    if (compositingFilter_ == f) return;
     compositingFilter_ = f;
     changed();
 }

@@ -170,6 +170,9 @@ public:
     uint64_t revision() const { return revision_; }
     // Opaque slot for the renderer's cached bitmap of this subtree.
     std::shared_ptr<void>& renderCache() const { return renderCache_; }
+    // Opaque slot for the renderer's cached composited group (and shadow) of
+    // this subtree, reused while neither the subtree nor its scale changes.
+    std::shared_ptr<void>& groupCache() const { return groupCache_; }
 
     // ---- Animations -----------------------------------------------------
     // Replaces an animation under the same key (its completion gets false).
@@ -245,6 +248,7 @@ private:
     std::function<void()> displayObserver_;
     uint64_t revision_ = 0;
     mutable std::shared_ptr<void> renderCache_;
+    mutable std::shared_ptr<void> groupCache_;
 
     std::vector<std::unique_ptr<RunningAnimation>> animations_;
     std::map<std::string, AnimValue> presentation_;

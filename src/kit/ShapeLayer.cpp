@@ -5,51 +5,67 @@
 namespace kit {
 
 void ShapeLayer::setPath(Path p) {
+    if (path_ == p) return;
     path_ = std::move(p);
     changed();
 }
 void ShapeLayer::setFillColor(std::optional<Color> c) {
+    if (fillColor_ == c) return;
     fillColor_ = c;
     changed();
 }
 void ShapeLayer::setFillRule(FillRule r) {
+    if (fillRule_ == r) return;
     fillRule_ = r;
     changed();
 }
 void ShapeLayer::setStrokeColor(std::optional<Color> c) {
+    if (strokeColor_ == c) return;
     strokeColor_ = c;
     changed();
 }
 void ShapeLayer::setLineWidth(double w) {
-    lineWidth_ = std::max(w, 0.0);
+    auto value = std::max(w, 0.0);
+    if (lineWidth_ == value) return;
+    lineWidth_ = value;
     changed();
 }
 void ShapeLayer::setLineCap(LineCap c) {
+    if (lineCap_ == c) return;
     lineCap_ = c;
     changed();
 }
 void ShapeLayer::setLineJoin(LineJoin j) {
+    if (lineJoin_ == j) return;
     lineJoin_ = j;
     changed();
 }
 void ShapeLayer::setMiterLimit(double m) {
-    miterLimit_ = std::max(m, 1.0);
+    auto value = std::max(m, 1.0);
+    if (miterLimit_ == value) return;
+    miterLimit_ = value;
     changed();
 }
 void ShapeLayer::setLineDashPattern(std::vector<double> pattern) {
+    if (lineDashPattern_ == pattern) return;
     lineDashPattern_ = std::move(pattern);
     changed();
 }
 void ShapeLayer::setLineDashPhase(double p) {
+    if (lineDashPhase_ == p) return;
     lineDashPhase_ = p;
     changed();
 }
 void ShapeLayer::setStrokeStart(double s) {
-    strokeStart_ = std::clamp(s, 0.0, 1.0);
+    auto value = std::clamp(s, 0.0, 1.0);
+    if (strokeStart_ == value) return;
+    strokeStart_ = value;
     changed();
 }
 void ShapeLayer::setStrokeEnd(double e) {
-    strokeEnd_ = std::clamp(e, 0.0, 1.0);
+    auto value = std::clamp(e, 0.0, 1.0);
+    if (strokeEnd_ == value) return;
+    strokeEnd_ = value;
     changed();
 }
 

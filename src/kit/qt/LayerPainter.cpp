@@ -309,11 +309,31 @@ public:
         return level.isNull() ? wrap(img) : level;
     }
 
+    // The image reduced to exactly `size` pixels, made once from the nearest
+    // halving and kept for the last few sizes asked (a zoom level each), so a
+    // reduced picture is drawn pixel for pixel instead of resampled per frame.
+    QImage exactFor(const Image& img, QSize size) {
+        QImage from = levelFor(img, size.width());
+        std::lock_guard lock(mutex_);
+        Entry& e = entryFor(img);
+        for (size_t i = 0; i < e.exact.size(); ++i)
+            if (e.exact[i].size() == size) {
+                std::rotate(e.exact.begin(), e.exact.begin() + std::ptrdiff_t(i),
+                            e.exact.begin() + std::ptrdiff_t(i) + 1);
+                return e.exact.front();
+            }
+        if (e.exact.size() == kExactSizes) e.exact.pop_back();
+        e.exact.insert(e.exact.begin(), from.scaled(size, Qt::IgnoreAspectRatio, Qt::SmoothTransformation));
+        return e.exact.front();
+    }
+
 private:
     struct Entry {
         std::weak_ptr<const void> storage;
         std::vector<QImage> levels;
+        std::vector<QImage> exact;  // most recently used first
     };
+    static constexpr size_t kExactSizes = 3;
     static constexpr size_t kEntries = 4;
 
     Entry& entryFor(const Image& img) {
@@ -326,7 +346,7 @@ private:
                 return entries_.front();
             }
         if (entries_.size() == kEntries) entries_.pop_back();
-        entries_.insert(entries_.begin(), Entry{img.storage(), {}});
+        entries_.insert(entries_.begin(), Entry{img.storage(), {}, {}});
         return entries_.front();
     }
 
@@ -339,12 +359,39 @@ MipCache& mipCache() {
     return *cache;
 }
 
+// Large pictures drawn smaller than they are, upright and unrotated: a copy
+// reduced to the drawn size in device pixels, blitted at the nearest pixel.
+bool drawReduced(QPainter& p, const Image& img, const Rect& where) {
+    constexpr int kLarge = 1024;
+    const QTransform& t = p.worldTransform();
+    if (img.width() < kLarge && img.height() < kLarge) return false;
+    if (t.type() > QTransform::TxScale || t.m11() <= 0 || t.m22() <= 0) return false;
+    const double dpr = p.device()->devicePixelRatioF();
+    const QRectF dev = t.mapRect(toQRect(where));
+    const QRectF px(dev.x() * dpr, dev.y() * dpr, dev.width() * dpr, dev.height() * dpr);
+    // Edges on the nearest device pixels, as the canvas places its layers.
+    const QPoint topLeft(int(std::lround(px.left())), int(std::lround(px.top())));
+    const QSize size(int(std::lround(px.right())) - topLeft.x(), int(std::lround(px.bottom())) - topLeft.y());
+    if (size.width() < 1 || size.height() < 1 || size.width() >= img.width()) return false;
+    QImage reduced = mipCache().exactFor(img, size);
+    reduced.setDevicePixelRatio(dpr);
+    p.save();
+    p.resetTransform();
+    p.drawImage(QPointF(topLeft.x() / dpr, topLeft.y() / dpr), reduced);
+    p.restore();
+    return true;
+}
+
 void drawImageIn(QPainter& p, const Image& img, const Rect& where, ScalingFilter mag, ScalingFilter min) {
     if (img.isNull() || where.isEmpty()) return;
     p.save();
     p.setWorldTransform(uprightSpace(where), true);
     double devW = where.width() * scaleOf(p.worldTransform()) * p.device()->devicePixelRatioF();
     ScalingFilter f = devW > img.width() ? mag : min;
+    if (f == ScalingFilter::Linear && devW < img.width() && drawReduced(p, img, where)) {
+        p.restore();
+        return;
+    }
     p.setRenderHint(QPainter::SmoothPixmapTransform, f == ScalingFilter::Linear);
     QImage q = f == ScalingFilter::Linear ? mipCache().levelFor(img, devW) : wrap(img);
     p.drawImage(toQRect(where), q);
@@ -630,12 +677,18 @@ void drawRasterized(QPainter& p, const Layer& l, const RasterCache& c) {
 }
 
 // Casts the shadow of `group` (its alpha, or the shadow path) onto p.
-void drawShadow(QPainter& p, const Layer& l, const QImage& group, const QRect& pixels, double dpr,
-                const QTransform& wt) {
+// A layer's shadow: the image and where its top-left lies relative to the
+// group's top-left (logical units of the device).
+struct Shadow {
+    QImage image;
+    QPointF offset;
+};
+
+Shadow makeShadow(const Layer& l, const QImage& group, const QRect& pixels, double dpr, const QTransform& wt) {
     double sigma = l.presented("shadowRadius", l.shadowRadius()) / 2 * scaleOf(wt) * dpr;
     int margin = int(std::ceil(sigma * 3)) + 1;
     QImage alpha(pixels.width() + 2 * margin, pixels.height() + 2 * margin, QImage::Format_Alpha8);
-    if (alpha.isNull()) return;
+    if (alpha.isNull()) return {};
     alpha.fill(0);
     {
         QPainter ap(&alpha);
@@ -653,7 +706,7 @@ void drawShadow(QPainter& p, const Layer& l, const QImage& group, const QRect& p
     gaussianBlurAlpha(alpha.bits(), alpha.width(), alpha.height(), size_t(alpha.bytesPerLine()), sigma);
     Color c = l.presented("shadowColor", l.shadowColor());
     QImage shadow(alpha.size(), QImage::Format_ARGB32_Premultiplied);
-    if (shadow.isNull()) return;
+    if (shadow.isNull()) return {};
     shadow.fill(toQColor(c.withAlpha(c.a * l.presented("shadowOpacity", l.shadowOpacity()))));
     {
         QPainter sp(&shadow);
@@ -663,7 +716,24 @@ void drawShadow(QPainter& p, const Layer& l, const QImage& group, const QRect& p
     shadow.setDevicePixelRatio(dpr);
     Size off = l.presented("shadowOffset", l.shadowOffset());
     QPointF o = QTransform(wt.m11(), wt.m12(), wt.m21(), wt.m22(), 0, 0).map(QPointF(off.width, off.height));
-    p.drawImage(QPointF((pixels.x() - margin) / dpr + o.x(), (pixels.y() - margin) / dpr + o.y()), shadow);
+    return {shadow, QPointF(-margin / dpr + o.x(), -margin / dpr + o.y())};
+}
+
+// An isolated group as composited last time: reused while the subtree is
+// unchanged and drawn at the same scale and sub-pixel phase, wherever the
+// pan puts it. Groups larger than the budget are drawn clipped, uncached.
+struct GroupCache {
+    uint64_t revision = 0;
+    double m11 = 0, m12 = 0, m21 = 0, m22 = 0, dpr = 0, phaseX = 0, phaseY = 0;
+    QRect pixels;  // device pixels, relative to the whole-pixel part of the translation
+    QImage group;
+    Shadow shadow;
+};
+constexpr double kGroupCacheBudget = 4e6;  // device pixels
+
+bool onMainThread() {
+    auto* app = QCoreApplication::instance();
+    return app && QThread::currentThread() == app->thread();
 }
 
 void paintInLayerSpace(QPainter& p, const Layer& l) {
@@ -695,10 +765,48 @@ void paintInLayerSpace(QPainter& p, const Layer& l) {
     QTransform wt = p.worldTransform();
     double dpr = p.device()->devicePixelRatioF();
     double reach = shadow ? shadowReach(l) * scaleOf(wt) : 0;
-    QRectF area = wt.mapRect(extentOf(l, b)) & deviceRect(p).adjusted(-reach, -reach, reach, reach);
+    QRectF whole = wt.mapRect(extentOf(l, b));
+    QRectF area = whole & deviceRect(p).adjusted(-reach, -reach, reach, reach);
     if (area.isEmpty()) return;
-    QRect pixels(QPoint(int(std::floor(area.left() * dpr)), int(std::floor(area.top() * dpr))),
-                 QPoint(int(std::ceil(area.right() * dpr)) - 1, int(std::ceil(area.bottom() * dpr)) - 1));
+    auto toPixels = [dpr](const QRectF& r) {
+        return QRect(QPoint(int(std::floor(r.left() * dpr)), int(std::floor(r.top() * dpr))),
+                     QPoint(int(std::ceil(r.right() * dpr)) - 1, int(std::ceil(r.bottom() * dpr)) - 1));
+    };
+    QRect pixels = toPixels(area);
+
+    const double tx = wt.dx() * dpr, ty = wt.dy() * dpr;
+    const double itx = std::floor(tx), ity = std::floor(ty);
+    const bool cacheable = !raster && onMainThread() && l.animationKeys().empty() &&
+                           double(whole.width()) * whole.height() * dpr * dpr <= kGroupCacheBudget;
+    if (cacheable) {
+        auto c = std::static_pointer_cast<GroupCache>(l.groupCache());
+        const bool hit = c && c->revision == l.revision() && c->m11 == wt.m11() && c->m12 == wt.m12() &&
+                         c->m21 == wt.m21() && c->m22 == wt.m22() && c->dpr == dpr && c->phaseX == tx - itx &&
+                         c->phaseY == ty - ity;
+        if (!hit) {
+            c = std::make_shared<GroupCache>();
+            c->revision = l.revision();
+            c->m11 = wt.m11(), c->m12 = wt.m12(), c->m21 = wt.m21(), c->m22 = wt.m22();
+            c->dpr = dpr, c->phaseX = tx - itx, c->phaseY = ty - ity;
+            const QRect full = toPixels(whole);
+            c->group = renderGroup(p, l, b, wt, full, dpr);
+            if (c->group.isNull()) return;
+            if (shadow) c->shadow = makeShadow(l, c->group, full, dpr, wt);
+            c->pixels = full.translated(-int(itx), -int(ity));
+            l.groupCache() = c;
+        }
+        const QRect at = c->pixels.translated(int(itx), int(ity));
+        const QPointF origin(at.x() / dpr, at.y() / dpr);
+        p.save();
+        p.resetTransform();
+        p.setOpacity(p.opacity() * opacity);
+        if (shadow && !c->shadow.image.isNull()) p.drawImage(origin + c->shadow.offset, c->shadow.image);
+        if (filter != CompositingFilter::None) p.setCompositionMode(compositionMode(filter));
+        p.drawImage(origin, c->group);
+        p.restore();
+        return;
+    }
+
     QImage group;
     if (raster) {
         group = newLayerImage(pixels.size(), dpr);
@@ -714,7 +822,10 @@ void paintInLayerSpace(QPainter& p, const Layer& l) {
     p.save();
     p.resetTransform();
     p.setOpacity(p.opacity() * opacity);  // the shadow fades with its layer
-    if (shadow) drawShadow(p, l, group, pixels, dpr, wt);
+    if (shadow) {
+        Shadow sh = makeShadow(l, group, pixels, dpr, wt);
+        if (!sh.image.isNull()) p.drawImage(QPointF(pixels.x() / dpr, pixels.y() / dpr) + sh.offset, sh.image);
+    }
     if (filter != CompositingFilter::None) p.setCompositionMode(compositionMode(filter));
     p.drawImage(QPointF(pixels.x() / dpr, pixels.y() / dpr), group);
     p.restore();
