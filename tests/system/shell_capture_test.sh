@@ -9,8 +9,8 @@ client=$!
 trap 'kill $client 2>/dev/null || true; _sys_cleanup' EXIT
 sys_wait_window '^Target$' 5 || fail "the test window did not show"
 sys_app
-sys_wait_for --timeout 15 bash -c '[ "$(xdotool search --name "^kadrix$" | wc -l)" -ge 1 ]' \
-  || fail "kadrix never made its tray window"
+sys_wait_for --timeout 15 xdotool search --onlyvisible --classname '^kadrix$' \
+  || fail "kadrix's icon never showed in the tray"
 sleep 1
 w=$(xdpyinfo | awk '/dimensions:/ {split($2, d, "x"); print d[1]}')
 sys_click $((w - 12)) 12

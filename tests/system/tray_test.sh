@@ -7,9 +7,9 @@ sys_begin
 sys_tray
 sys_app
 
-# The icon is embedded in the tray at the top-right corner.
-sys_wait_for --timeout 15 bash -c '[ "$(xdotool search --name "^kadrix$" | wc -l)" -ge 1 ]' \
-  || fail "kadrix never made its tray window"
+# The icon is embedded (and so shown) in the tray at the top-right corner.
+sys_wait_for --timeout 15 xdotool search --onlyvisible --classname '^kadrix$' \
+  || fail "kadrix's icon never showed in the tray"
 sleep 1
 w=$(xdpyinfo | awk '/dimensions:/ {split($2, d, "x"); print d[1]}')
 shot="$SYS_TMP/before.png"
