@@ -171,4 +171,28 @@ TEST_F(CropSystem, AHeldArrowKeyMeasuresTheBarUnderThePointer) {
     EXPECT_TRUE(waitFor([] { return !Ruler::shared().on(); }, 3000));
 }
 
+// Window managers take Alt+drag for moving windows (openbox does, from the
+// press on): Alt pressed once the drag runs reaches the canvas, shows the
+// smart-adjust suggestion and, held at the release, snaps the selection to it.
+TEST_F(CropSystem, AltDuringADragSuggestsAndSnapsToTheContent) {
+    pointerToImage(kBarX - 21, kBarY - 20);
+    spin(100);
+    xdo({"mousedown", "1"});
+    spin(60);
+    pointerToImage(kBarX + kBarW + 19, kBarY + kBarH + 20);
+    spin(60);
+    xdo({"keydown", "alt"});
+    spin(60);
+    pointerToImage(kBarX + kBarW + 21, kBarY + kBarH + 22);
+    ASSERT_TRUE(waitFor([] { return CropTool::shared().suggestion.has_value(); }, 3000));
+    EXPECT_EQ(*CropTool::shared().suggestion, (Rect{kBarX, kBarY, kBarW, kBarH}));
+    spin(100);
+    saveShot("suggestion");
+    xdo({"mouseup", "1"});
+    xdo({"keyup", "alt"});
+    ASSERT_TRUE(waitFor([] { return CropTool::shared().mmode == "default"; }, 3000));
+    EXPECT_EQ(CropTool::shared().selection(), (Rect{kBarX, kBarY, kBarW, kBarH}));
+    EXPECT_FALSE(CropTool::shared().suggestion);
+}
+
 }  // namespace
