@@ -8,6 +8,8 @@
 #include <QPainterPath>
 #include <QScreen>
 #include <QWidget>
+#include <algorithm>
+#include <cmath>
 #include <optional>
 
 #include "kit/WindowList.h"
@@ -98,8 +100,8 @@ protected:
         if (!dragging_ || e->button() != Qt::LeftButton) return;
         dragging_ = false;
         current_ = e->position();
-        QRectF sel = QRectF(start_, current_).normalized().toAlignedRect();
-        if (sel.width() < 1 || sel.height() < 1) return update();  // a click selects nothing
+        QRectF sel = dragRect(start_, current_);
+        if (sel.isEmpty()) return update();  // a click selects nothing
         AreaPick pick;
         pick.kind = AreaPick::Kind::area;
         pick.rect = Rect(sel.x() + screen_.x(), sel.y() + screen_.y(), sel.width(), sel.height());
@@ -114,7 +116,18 @@ private:
             return QRectF(b.x() - screen_.x(), b.y() - screen_.y(), b.width(), b.height());
         }
         if (!dragging_) return {};
-        return QRectF(start_, current_).normalized().toAlignedRect();
+        return dragRect(start_, current_);
+    }
+
+    // The pixels from the one where the drag began to the one where it is
+    // now, both included: a drag from a region's top-left pixel to its
+    // bottom-right pixel takes all of it. Empty while the pointer has not
+    // left the first pixel's row or column.
+    static QRectF dragRect(QPointF a, QPointF b) {
+        const double x1 = std::floor(std::min(a.x(), b.x())), y1 = std::floor(std::min(a.y(), b.y()));
+        const double x2 = std::floor(std::max(a.x(), b.x())), y2 = std::floor(std::max(a.y(), b.y()));
+        if (x2 == x1 || y2 == y1) return {};
+        return QRectF(QPointF(x1, y1), QPointF(x2 + 1, y2 + 1));
     }
 
     void updateHover(QPoint local) {

@@ -6,8 +6,10 @@
 #include <xcb/xfixes.h>
 
 #include <algorithm>
+#include <chrono>
 #include <cmath>
 #include <cstring>
+#include <thread>
 
 #include "kit/ScreenSource.h"
 #include "kit/x11/Connection.h"
@@ -108,6 +110,60 @@ xcb_window_t topLevelFrame(Connection& c, xcb_window_t w) {
     return w;
 }
 
+// Grabs a window's own pixmap until two grabs a little apart agree: the
+// window is repainting what it had never drawn before we redirected it.
+// Gives up waiting after a second and a half and keeps the last grab.
+Image settledGrab(Connection& c, xcb_pixmap_t pix, int w, int h, double k) {
+    using Clock = std::chrono::steady_clock;
+    const auto start = Clock::now();
+    Image last;
+    for (;;) {
+        Image img(w, h, k);
+        if (img.isNull() || !getImagePlain(c, pix, {0, 0, w, h}, img, 0, 0)) return last;
+        const auto waited = Clock::now() - start;
+        const bool same = !last.isNull() && std::memcmp(img.bits(), last.bits(), img.bytesPerRow() * size_t(h)) == 0;
+        if ((same && waited >= std::chrono::milliseconds(150)) || waited >= std::chrono::milliseconds(1500))
+            return img;
+        last = img;
+        std::this_thread::sleep_for(std::chrono::milliseconds(40));
+    }
+}
+
+// A window's frame as the window drew it, covered by others or not; null
+// when the server cannot give it. A window that no compositor redirected
+// has no pixmap of its own: it is redirected for the moment of the grab
+// (the server keeps showing it as before), and the server asks it to
+// repaint the parts that were covered, which we wait for.
+Image compositeWindow(Connection& c, xcb_window_t frame, int w, int h, double k) {
+    xcb_pixmap_t pix = xcb_generate_id(c.conn());
+    if (xcb_generic_error_t* err =
+            xcb_request_check(c.conn(), xcb_composite_name_window_pixmap_checked(c.conn(), frame, pix))) {
+        free(err);  // not redirected: do it ourselves
+    } else {
+        Image img(w, h, k);
+        const bool ok = !img.isNull() && getImagePlain(c, pix, {0, 0, w, h}, img, 0, 0);
+        xcb_free_pixmap(c.conn(), pix);
+        return ok ? img : Image();
+    }
+    if (xcb_generic_error_t* err = xcb_request_check(
+            c.conn(), xcb_composite_redirect_window_checked(c.conn(), frame, XCB_COMPOSITE_REDIRECT_AUTOMATIC))) {
+        free(err);
+        return {};
+    }
+    Image img;
+    pix = xcb_generate_id(c.conn());
+    if (xcb_generic_error_t* err =
+            xcb_request_check(c.conn(), xcb_composite_name_window_pixmap_checked(c.conn(), frame, pix))) {
+        free(err);
+    } else {
+        img = settledGrab(c, pix, w, h, k);
+        xcb_free_pixmap(c.conn(), pix);
+    }
+    xcb_composite_unredirect_window(c.conn(), frame, XCB_COMPOSITE_REDIRECT_AUTOMATIC);
+    xcb_flush(c.conn());
+    return img;
+}
+
 Image desktopWindow(uint32_t number) {
     Connection* c = Connection::shared();
     if (!c || !number) return {};
@@ -119,20 +175,9 @@ Image desktopWindow(uint32_t number) {
     int x = geo->x, y = geo->y;
     free(geo);
     double k = x11::globalScale();
-    if (c->hasComposite()) {
-        // A redirected window keeps its own contents, covered or not; the
-        // server refuses a name for a window no compositor redirected.
-        xcb_pixmap_t pix = xcb_generate_id(c->conn());
-        xcb_generic_error_t* err =
-            xcb_request_check(c->conn(), xcb_composite_name_window_pixmap_checked(c->conn(), frame, pix));
-        if (!err) {
-            Image img(w, h, k);
-            bool ok = !img.isNull() && getImagePlain(*c, pix, {0, 0, w, h}, img, 0, 0);
-            xcb_free_pixmap(c->conn(), pix);
-            if (ok) return img;
-        }
-        free(err);
-    }
+    if (c->hasComposite())
+        if (Image img = compositeWindow(*c, frame, w, h, k); !img.isNull()) return img;
+    // Without Composite only the screen shows the window, covered parts and all.
     return desktopArea(Rect(x / k, y / k, w / k, h / k));
 }
 

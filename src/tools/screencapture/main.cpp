@@ -79,6 +79,17 @@ kit::Rect desktopRect() {
     return all;
 }
 
+// The part of a rectangle on the screens: the bounding box of its parts on
+// each screen (empty when it touches none).
+kit::Rect onScreens(const kit::Rect& r) {
+    kit::Rect out;
+    for (const auto& s : kit::screens()) {
+        kit::Rect part = r.standardized().intersection(s.frame);
+        if (!part.isEmpty()) out = out.united(part);
+    }
+    return out;
+}
+
 }  // namespace
 
 int main(int argc, char** argv) {
@@ -93,7 +104,13 @@ int main(int argc, char** argv) {
     kit::Application app(argc, argv);
 
     if (opt.mode == tool::Options::Mode::rect) {
-        kit::Rect r = *opt.rect;
+        // Only what lies on a screen is captured: the rest has no pixels to
+        // give, and a rectangle with nothing on screen gives no file at all.
+        const kit::Rect r = onScreens(*opt.rect);
+        if (r.isEmpty()) {
+            log("error: the rectangle " + tool::rectText(*opt.rect) + " lies outside every screen");
+            return 3;
+        }
         log("capturing area " + tool::rectText(r));
         return write(kit::grabArea(r), r, opt.path);
     }
@@ -118,5 +135,14 @@ int main(int argc, char** argv) {
         log("capture window '" + pick.windowTitle + "' 0x" + hex.str());
     }
     log("selected area " + tool::rectText(pick.rect));
+    if (pick.kind == kit::AreaPick::Kind::window) {
+        // The window's own pixels, also where another window covers it; the
+        // frozen screen only when the window reaches past the screens.
+        kit::Image own = kit::grabWindow(pick.window);
+        const double k = frozen.scale();
+        if (own.width() == int(std::lround(pick.rect.width() * k)) &&
+            own.height() == int(std::lround(pick.rect.height() * k)))
+            return write(own, pick.rect, opt.path);
+    }
     return write(cut(frozen, screen, pick.rect), pick.rect, opt.path);
 }

@@ -18,6 +18,7 @@
 #include "capture/VisionStitcher.h"
 #include "kit/Files.h"
 #include "kit/Grab.h"
+#include "kit/ImageIO.h"
 #include "kit/Process.h"
 #include "kit/Screen.h"
 #include "kit/WindowList.h"
@@ -192,10 +193,11 @@ TEST_F(CaptureSystem, AreaDraggedInTheToolAndRepeated) {
     Client green({"solid", "Green Window", "100", "100", "500", "400", "#20a040"});
     ASSERT_TRUE(waitFor([] { return windowTitled("Green Window").has_value(); }));
     spin(400);
+    // From the area's top-left pixel to its bottom-right pixel, both taken.
     whenPicking("xdotool mousemove 150 160 mousedown 1 mousemove 300 260 mousemove 451 361 mouseup 1");
     kit::Image img = Capturer::interactive(WindowShadow::transparent, false, false, false);
     ASSERT_FALSE(img.isNull());
-    kit::Rect expected(150, 160, 301, 201);
+    kit::Rect expected(150, 160, 302, 202);
     EXPECT_EQ(capture::captureContext().rememberedArea, expected);
     EXPECT_EQ(img, kit::grabArea(expected));
     EXPECT_EQ(capture::captureContext().capturedWindowName, "Green Window");
@@ -231,6 +233,72 @@ TEST_F(CaptureSystem, WindowPickedByClickInTheTool) {
     EXPECT_EQ(img.width(), int(w->bounds->width()));
     EXPECT_EQ(img.pixel(img.width() / 2, img.height() / 2), (kit::PixelBGRA{0x00, 0xc0, 0xe0, 255}));
     EXPECT_EQ(capture::captureContext().capturedWindowName, "Yellow Window");
+}
+
+TEST_F(CaptureSystem, CoveredWindowGivesItsOwnPixels) {
+    Client blue({"solid", "Covered Window", "300", "200", "360", "240", "#1030c0"});
+    ASSERT_TRUE(waitFor([] { return windowTitled("Covered Window").has_value(); }));
+    Client red({"solid", "Covering Window", "380", "260", "200", "120", "#c02010"});
+    ASSERT_TRUE(waitFor([] { return windowTitled("Covering Window").has_value(); }));
+    spin(400);
+    auto w = windowTitled("Covered Window");
+    auto cover = windowTitled("Covering Window");
+    ASSERT_TRUE(w && cover);
+    ASSERT_FALSE(w->bounds->intersection(*cover->bounds).isEmpty());
+    const kit::PixelBGRA blueOwn{0xc0, 0x30, 0x10, 255};
+    // Where the red window lies over it, in window pixels.
+    kit::Rect over = w->bounds->intersection(*cover->bounds);
+    auto inWindow = [&](const kit::Image& img) {
+        return img.pixel(int(over.midX() - w->bounds->x()), int(over.midY() - w->bounds->y()));
+    };
+    ASSERT_EQ(kit::grabArea(*w->bounds).pixel(int(over.midX() - w->bounds->x()), int(over.midY() - w->bounds->y())),
+              (kit::PixelBGRA{0x10, 0x20, 0xc0, 255}))
+        << "the covering window is not on top";
+
+    kit::Image img = kit::grabWindow(w->number);
+    ASSERT_FALSE(img.isNull());
+    EXPECT_EQ(img.width(), int(w->bounds->width()));
+    EXPECT_EQ(inWindow(img), blueOwn);
+
+    // Picked in the tool by a click on its uncovered part.
+    whenPicking(QString("xdotool mousemove %1 %2; sleep 0.3; xdotool click 1")
+                    .arg(int(w->bounds->x()) + 30)
+                    .arg(int(w->bounds->maxY()) - 30));
+    kit::Image picked = Capturer::interactive(WindowShadow::transparent, true, false, false);
+    ASSERT_FALSE(picked.isNull());
+    EXPECT_EQ(picked.width(), int(w->bounds->width()));
+    EXPECT_EQ(inWindow(picked), blueOwn);
+    // And the screen shows the red window on top again.
+    EXPECT_EQ(kit::grabArea(over).pixel(int(over.width() / 2), int(over.height() / 2)),
+              (kit::PixelBGRA{0x10, 0x20, 0xc0, 255}));
+}
+
+TEST_F(CaptureSystem, RectangleOptionKeepsToTheScreens) {
+    std::string path = Capturer::temporaryCapturePath();
+    auto screen = kit::mainScreen();
+    ASSERT_TRUE(screen);
+    const kit::Rect s = screen->frame;
+    // Wholly off every screen: an error and no file.
+    kit::Process off(spy.toolPath, {"-x", "-R" + std::to_string(int(s.maxX()) + 10) + ",10,100,100", path});
+    std::string said;
+    auto r = off.run([&](std::string_view chunk) { said += chunk; });
+    EXPECT_NE(r.exitCode, 0);
+    EXPECT_NE(said.find("outside every screen"), std::string::npos) << said;
+    EXPECT_FALSE(QFile::exists(QString::fromStdString(path)));
+    // Partly off, and far too large: only the part on the screen, no clear pixels.
+    for (std::string rect : {"-50,-40,150,100", "-100000,-100000,300000,300000"}) {
+        kit::Process part(spy.toolPath, {"-x", "-R" + rect, path});
+        r = part.run();
+        ASSERT_EQ(r.exitCode, 0) << rect << ": " << r.error;
+        kit::Image img = kit::ImageIO::read(path);
+        ASSERT_FALSE(img.isNull()) << rect;
+        kit::Rect expected = rect == "-50,-40,150,100" ? kit::Rect(0, 0, 100, 60) : s;
+        EXPECT_EQ(img.width(), int(expected.width()));
+        EXPECT_EQ(img.height(), int(expected.height()));
+        EXPECT_EQ(img.pixel(0, 0).a, 255) << rect;
+        EXPECT_EQ(Capturer::getXattrRect(path), expected) << rect;
+        QFile::remove(QString::fromStdString(path));
+    }
 }
 
 TEST_F(CaptureSystem, CaptureRectangleReadBackFromTheFile) {
@@ -275,8 +343,8 @@ protected:
             .arg(int(region.y()))
             .arg(int(region.midX()))
             .arg(int(region.midY()))
-            .arg(int(region.maxX()))
-            .arg(int(region.maxY()));
+            .arg(int(region.maxX()) - 1)
+            .arg(int(region.maxY()) - 1);
     }
     int pageX() const { return int(region.x() - sw.viewport.x()); }
     int pageY() const { return int(region.y() - sw.viewport.y()); }
@@ -438,10 +506,10 @@ TEST_F(ScaleTwo, AreaDragGivesPhysicalPixelsOfTheLogicalRectangle) {
     whenPicking("xdotool mousemove 300 320 mousedown 1 mousemove 500 500 mousemove 902 722 mouseup 1");
     kit::Image img = Capturer::interactive(WindowShadow::transparent, false, false, false);
     ASSERT_FALSE(img.isNull());
-    kit::Rect expected(150, 160, 301, 201);
+    kit::Rect expected(150, 160, 302, 202);
     EXPECT_EQ(capture::captureContext().rememberedArea, expected);
-    EXPECT_EQ(img.width(), 602);
-    EXPECT_EQ(img.height(), 402);
+    EXPECT_EQ(img.width(), 604);
+    EXPECT_EQ(img.height(), 404);
     EXPECT_EQ(img.scale(), 2.0);
     EXPECT_EQ(img, kit::grabArea(expected));
     EXPECT_EQ(Capturer::interactive(WindowShadow::transparent, false, true, false), img);
