@@ -446,7 +446,7 @@ void MainWindowController::windowDidExitFullScreen(kit::Window&) {
     core().hideMainWindow();
 }
 
-void MainWindowController::windowDidResignKey(kit::Window&) {}
+void MainWindowController::windowDidResignKey(kit::Window&) { parts().windowResignedKey(); }
 
 void MainWindowController::windowResized() {
     if (!window) return;

@@ -21,6 +21,7 @@ class LiveParts : public WindowParts {
 public:
     void keyDown(const KeyEvt& key, const kit::Event* event) override { Handlers::shared().keyDown(key, event); }
     void keyUp(const KeyEvt& key, const kit::Event* event) override { Handlers::shared().keyUp(key, event); }
+    void windowResignedKey() override { Handlers::shared().resignKey(); }
 
     std::shared_ptr<kit::View> makeCanvasView() override { return ShotView::make(); }
     void relayoutCanvas(bool animated) override { editor::relayoutCanvas(animated); }

@@ -30,6 +30,8 @@ public:
     // ---- Input dispatcher -------------------------------------------------
     virtual void keyDown(const KeyEvt& /*key*/, const kit::Event* /*event*/) {}
     virtual void keyUp(const KeyEvt& /*key*/, const kit::Event* /*event*/) {}
+    // The window lost the keyboard: held buttons and keys no longer reach it.
+    virtual void windowResignedKey() {}
 
     // ---- Canvas -----------------------------------------------------------
     // The canvas view the view controller hosts (made once).
