@@ -3,27 +3,55 @@
 #include "editor/CanvasLayers.h"
 #include "editor/CropTool.h"
 #include "editor/Handlers.h"
-#include "editor/EditorHooks.h"
+#include "editor/MainWindowController.h"
+#include "editor/ViewController.h"
 #include "kit/ColorPanel.h"
+#include "kit/SvgImage.h"
 #include "kit/Window.h"
 #include "objects/ObjFreehand.h"
 #include "objects/ObjImage.h"
+#include "services/Announcer.h"
 
 namespace core {
 
 // The editor's pieces join here as they are built; a piece that is not there
 // yet answers "nothing there" and its steps do nothing.
 
-kit::Window* EditorLink::window() { return nullptr; }
+namespace {
+
+// The editor window's controller once its window and views are built: while
+// they are being made, their own set-up already calls into the core.
+editor::MainWindowController* controller() {
+    auto* c = editor::MainWindowController::existing();
+    return c && c->window && c->viewController && c->toolbarMain && c->labelZoom ? c : nullptr;
+}
+
+editor::ViewController* viewController() {
+    auto* c = controller();
+    return c ? c->viewController.get() : nullptr;
+}
+
+}  // namespace
+
+kit::Window* EditorLink::window() {
+    auto* c = controller();
+    return c ? c->window.get() : nullptr;
+}
 
 void EditorLink::hidePanels() {
+    if (auto* vc = viewController(); vc && vc->backdropView) vc->backdropView->hideNow();
     if (kit::ColorPanel::shared().isVisible()) kit::ColorPanel::shared().close();
 }
 
 void EditorLink::clearObjects() {}
 
 void EditorLink::prepareWindow() {
-    if (kit::Window* win = window()) win->setStyleMask(win->styleMask() | kit::WindowStyle::Resizable);
+    auto* c = controller();
+    if (!c || !c->window) return;
+    if (auto* vc = viewController(); vc && vc->introView) vc->introView->setHidden(true);
+    c->setMainToolbarVisible(true);
+    c->window->setStyleMask(c->window->styleMask() | kit::WindowStyle::Resizable);
+    c->tmrHide.invalidate();
 }
 
 void EditorLink::resetCropTool() {
@@ -48,20 +76,42 @@ void EditorLink::setArmedTool(const std::string&) {}
 bool EditorLink::cropToolOn() { return editor::CropTool::shared().on(); }
 Rect EditorLink::cropSelection() { return editor::CropTool::shared().selection(); }
 bool EditorLink::primaryButtonHeld() { return editor::Handlers::shared().pressedMouseButtons[0]; }
-void EditorLink::applySelectionMode(const std::string&) {}
-void EditorLink::showStatus(int, const std::string&, const std::string&, const std::string&, kit::Color) {}
-void EditorLink::selectToolbarItem(const std::string&) {}
+void EditorLink::applySelectionMode(const std::string& mode) {
+    if (auto* c = controller()) c->applySelectionMode(mode);
+}
+
+void EditorLink::showStatus(int zoomPercent, const std::string& size, const std::string& title,
+                            const std::string& colorText, kit::Color color) {
+    if (auto* c = controller()) c->showStatus(zoomPercent, size, title, colorText, color);
+}
+
+void EditorLink::selectToolbarItem(const std::string& id) {
+    if (auto* c = controller(); c && c->toolbarInstruments) c->toolbarInstruments->select(id);
+}
 
 void EditorLink::updateToolSettings(const std::string& type) {
-    if (editorHooks().updateToolSettings) editorHooks().updateToolSettings(type);
+    if (auto* vc = viewController()) vc->updateToolSettings(type);
 }
 
 void EditorLink::relayoutCanvas() { editor::relayoutCanvas(false); }
 void EditorLink::addImageObject(const kit::Image&) {}
-void EditorLink::hideTooltip() {}
-bool EditorLink::hideHelpers() { return false; }
-void EditorLink::attachAnnouncement() {}
-bool EditorLink::darkMode() { return false; }
-void EditorLink::showUpdateButton() {}
+void EditorLink::hideTooltip() {
+    if (auto* vc = viewController(); vc && vc->ctrlHelperTooltip) vc->ctrlHelperTooltip->hide();
+}
+
+bool EditorLink::hideHelpers() {
+    auto* vc = viewController();
+    return vc && vc->hideHelpers();
+}
+
+void EditorLink::attachAnnouncement() {
+    if (auto* vc = viewController(); vc && vc->view) Announcer::shared().attach(*vc->view);
+}
+
+bool EditorLink::darkMode() { return kit::applicationIsDark(); }
+
+void EditorLink::showUpdateButton() {
+    if (auto* c = controller(); c && c->btnUpdate) c->btnUpdate->setHidden(false);
+}
 
 }  // namespace core
