@@ -56,8 +56,10 @@ public:
 };
 
 std::shared_ptr<MainWindowController>& sharedSlot() {
-    static std::shared_ptr<MainWindowController> c;
-    return c;
+    // Kept to the very end: its window must not be torn down after the
+    // platform application is gone.
+    static auto* c = new std::shared_ptr<MainWindowController>;
+    return *c;
 }
 
 bool contains(const std::string& text, const char* word) { return text.find(word) != std::string::npos; }
@@ -376,8 +378,9 @@ void MainWindowController::windowDidLoad() {
         auto* c = existing();
         if (!c || !c->window) return true;
         auto& app = kit::Application::shared();
-        if (!monitorTakesKey(e.keyCode, app.isActive(), app.isHidden(), c->window->isKeyWindow(),
-                             app.isModalRunning()))
+        // Keys of a popover or panel of ours stay theirs (Escape closes them).
+        bool editorKey = c->window->isKeyWindow() && e.window == c->window.get();
+        if (!monitorTakesKey(e.keyCode, app.isActive(), app.isHidden(), editorKey, app.isModalRunning()))
             return true;
         c->handleKeyDown(e);
         return false;

@@ -17,6 +17,7 @@
 #include "editor/MainWindowController.h"
 #include "editor/MainWindowControllerParts.h"
 #include "kit/Application.h"
+#include "kit/Displays.h"
 #include "kit/Files.h"
 #include "kit/ImageIO.h"
 #include "kit/Timer.h"
@@ -143,6 +144,36 @@ int main(int argc, char** argv) {
         }
         kit::dispatchMainAfter(0.2, [img] { host.loadImage(img, false); });
     }
+    // Where the tool bar's controls are, in window pixels from the top left,
+    // each time they move: tests click them there.
+    static std::string lastGeometry;
+    static kit::Timer geometry = kit::Timer::repeating(0.2, [] {
+        auto* c = editor::MainWindowController::existing();
+        if (!c || !c->window->isVisible()) return;
+        double scale = c->window->backingScaleFactor(), h = c->window->contentSize().height;
+        auto at = [&](kit::View& v) {
+            kit::Rect r = v.convert(v.bounds(), nullptr);
+            return std::to_string(int(r.midX() * scale)) + "," + std::to_string(int((h - r.midY()) * scale));
+        };
+        int shown = 0;
+        for (auto* b : c->toolbarInstruments->itemButtons()) shown += b->isHidden() ? 0 : 1;
+        std::string line = "tools=" + std::to_string(shown) + " first=" +
+                           at(*c->toolbarInstruments->itemButtons()[0]) + " more=" +
+                           (c->toolbarInstruments->btnMore->isHidden() ? std::string("none")
+                                                                      : at(*c->toolbarInstruments->btnMore)) +
+                           " drag=" + at(*c->btnDragOut) + " color=" +
+                           at(*c->viewController->toolSettings.btnColor) + " slider=" +
+                           at(*c->viewController->toolSettings.sliderSize);
+        auto& picker = c->viewController->toolSettings.colorPicker;
+        if (picker && picker->popover.isShown()) {
+            // The first swatch, in root-window pixels.
+            kit::Rect sw = picker->swatches[0]->convertToScreen(picker->swatches[0]->bounds());
+            kit::Rect root = kit::Displays::toWindowServer(kit::Rect{sw.midX(), sw.midY(), 0, 0});
+            line += " swatch=" + std::to_string(int(root.x() * scale)) + "," + std::to_string(int(root.y() * scale));
+        }
+        if (line != lastGeometry) say("geometry " + line);
+        lastGeometry = line;
+    });
     say("ready");
     return app.run();
 }
