@@ -10,6 +10,7 @@
 #include "editor/FrameHandlers.h"
 #include "editor/Framer.h"
 #include "editor/Handlers.h"
+#include "editor/MainWindowController.h"
 #include "editor/Ruler.h"
 #include "imaging/ColorFormats.h"
 #include "imaging/PixelSampling.h"
@@ -290,6 +291,17 @@ void installCropRulerAndKeys() {
     h.crop = &CropTool::shared();
     h.ruler = &Ruler::shared();
     h.keys = &EditorKeys::shared();
+    // The hint bubbles belong to the editor window's view controller, which
+    // exists once the window does.
+    EditorKeys::Links& links = EditorKeys::shared().links;
+    links.anyHelperVisible = [] {
+        MainWindowController* w = MainWindowController::existing();
+        return w && w->viewController && w->viewController->anyHelperVisible();
+    };
+    links.hideHelpers = [] {
+        MainWindowController* w = MainWindowController::existing();
+        return w && w->viewController && w->viewController->hideHelpers();
+    };
 }
 
 void EditorKeys::finish() {
