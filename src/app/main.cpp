@@ -12,6 +12,7 @@
 #include "core/AppLogic.h"
 #include "shell/AppDelegate.h"
 #include "shell/AppLogicLink.h"
+#include "shell/EditorPartsLink.h"
 #include "shell/GlobalShortcuts.h"
 #include "shell/ShortcutStore.h"
 
@@ -62,9 +63,11 @@ int main(int argc, char** argv) {
     auto& delegate = shell::AppDelegate::shared();
     // The core lives as long as the process, and so does the shell's link to it.
     static shell::AppLogicLink link;
+    static shell::EditorPartsLink editorParts;
     delegate.startCore = [] {
         core::AppLogic::shared();
         shell::setCoreLink(&link);
+        shell::setEditorLink(&editorParts);
     };
     static shell::ShortcutStore shortcutStore;
     shell::setShortcutSource(&shortcutStore);

@@ -205,6 +205,8 @@ bool EditorMenu::validate(const kit::MenuItem& item) const {
         return f.crop.width != f.original.width || f.crop.height != f.original.height;
     }
     if (item.tag() == OpenFromClipboard) return kit::Pasteboard::general().hasImage();
+    // Copy does nothing while a text is edited; disabled, its Ctrl+C stays with the text.
+    if (item.tag() == Copy && editorLink().isEditingText()) return false;
     bool key = editorIsKey();
     switch (item.tag()) {
         case Save:

@@ -85,6 +85,9 @@ TEST_F(EditorMenuTest, CopyWhileATextIsEditedDoesNothing) {
     editorParts.editing = true;
     menu.perform(EditorMenu::Copy, item(EditorMenu::Copy));
     EXPECT_TRUE(editorCore.calls.empty());
+    EXPECT_FALSE(menu.menu()->performKeyEquivalent(key(kit::KeyCode::C, "c", kit::ModifierFlag::Command)))
+        << "Ctrl+C is left to the text";
+    EXPECT_TRUE(editorCore.calls.empty());
     editorParts.editing = false;
     menu.perform(EditorMenu::Copy, item(EditorMenu::Copy));
     EXPECT_EQ(editorCore.calls, std::vector<std::string>{"copyImage"});
