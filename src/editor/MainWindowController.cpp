@@ -325,6 +325,8 @@ void MainWindowController::buildTopBar() {
 
 void MainWindowController::setMainToolbarVisible(bool visible) {
     toolbarMain->setHidden(!visible);
+    // The bar shows with the first screenshot, which also ends the welcome.
+    if (visible) viewController->imgLoaded();
     layoutContent();
 }
 

@@ -105,7 +105,8 @@ public:
     // A tool bar click or a "More tools" choice, by the item's title.
     void toolbarClick(const std::string& title);
 
-    // The bar across the top shows (the core shows it with the first image).
+    // The bar across the top shows (the core shows it when an image is
+    // loaded, which also puts the welcome panel away for good).
     void setMainToolbarVisible(bool visible);
     // Shows the window and gives it the keyboard.
     void present();
