@@ -4,6 +4,7 @@
 
 #include "core/AppLogic.h"
 #include "editor/CanvasLayers.h"
+#include "editor/EditorHost.h"
 #include "editor/Framer.h"
 #include "editor/Handlers.h"
 #include "kit/Dispatch.h"
@@ -88,6 +89,25 @@ void AppExportHost::selectDefaultFolder(std::function<void(const std::string&)> 
 
 void AppExportHost::refreshCropButton() {
     logic_.refreshCropButton();
+}
+
+std::optional<kit::Image> AppExportHost::preCrop(const kit::Image& image) {
+    Rect sel = logic_.editor().cropSelection();
+    if (!(sel.width >= 1 && sel.height >= 1)) return std::nullopt;
+    // The selection is in image pixels (y up); the compiled picture starts
+    // at the left and bottom paddings.
+    auto p = editor::backdrop().paddings();
+    int x = int(std::lround(sel.x1 + p.padBL + p.padCL)), y = int(std::lround(sel.y1 + p.padBB + p.padCB));
+    int w = int(std::lround(sel.width)), h = int(std::lround(sel.height));
+    kit::Image cut = image.cropped(x, image.height() - y - h, w, h);
+    if (cut.isNull()) return std::nullopt;
+    return cut;
+}
+
+void AppExportHost::endSelection() {
+    logic_.editor().resetCropTool();
+    logic_.selectionModeChanged("default");
+    logic_.editor().relayoutCanvas();
 }
 
 AppExports::AppExports(AppLogic& logic)

@@ -30,6 +30,8 @@ public:
     void markFirstHide() override;
     void selectDefaultFolder(std::function<void(const std::string&)> whenReady) override;
     void refreshCropButton() override;
+    std::optional<kit::Image> preCrop(const kit::Image& image) override;
+    void endSelection() override;
 
 private:
     AppLogic& logic_;

@@ -7,6 +7,7 @@
 #include "kit/Dispatch.h"
 #include "kit/Workspace.h"
 #include "services/Alerts.h"
+#include "services/NamedTimers.h"
 #include "services/Notifier.h"
 #include "services/Settings.h"
 #include "services/Telemetry.h"
@@ -185,7 +186,11 @@ void SaveCommands::saveFinished(const FolderWrite& job, const WriteResult& resul
             });
         }
     } else {
-        if (settings_.getBool("libEnabled", false)) host_.indexSavedFile(*result.path, host_.metadata());
+        if (settings_.getBool("libEnabled", false)) {
+            timerStart("lib:indexShot");
+            host_.indexSavedFile(*result.path, host_.metadata());
+            telemetry_.event("lib:indexShot", {{"timer", timerElapsedText("lib:indexShot")}});
+        }
         if (!quiet) revealNotice(*result.path, kRevealButton);
     }
     if (onSaveFinished) onSaveFinished(result);
@@ -237,10 +242,23 @@ void SaveCommands::saveGIF(const kit::Image& img1, const kit::Image& img2, doubl
         });
         return;
     }
-    WriteResult r = exporter_.saveGIFToFolder(img1, img2, kGifDelay, *folder, exporter_.fileName());
+    // Quantising and writing two large frames takes a while: on the worker.
+    std::weak_ptr<bool> alive = alive_;
+    Exporter* exporter = &exporter_;
+    std::string base = exporter_.fileName();
+    std::string where = *folder;
+    saveQueue_->async([this, alive, exporter, img1, img2, delay, base, where] {
+        WriteResult r = exporter->saveGIFToFolder(img1, img2, kGifDelay, where, base);
+        kit::dispatchMain([this, alive, img1, img2, delay, r] {
+            if (!alive.expired()) gifFinished(img1, img2, delay, r);
+        });
+    });
+}
+
+void SaveCommands::gifFinished(const kit::Image& img1, const kit::Image& img2, double delay, const WriteResult& r) {
     if (!r) {
         telemetry_.oops("saveGIF(img1:img2:delay:urlFolder:)", "Can't save GIF file");
-        notifier_.warning("Can't save file", r.error.empty() ? "Something's wronger" : r.error);
+        notifier_.warning("Can't save file", "Something's wronger");
         host_.yieldFocus();
         ++saveAttempts;
         if (saveAttempts < 2) {
@@ -262,6 +280,7 @@ void SaveCommands::saveGIF(const kit::Image& img1, const kit::Image& img2, doubl
     }
     settings_.storeBool("everCreatedGIF", true);
     revealNotice(*r.path, kRevealButton);
+    if (onGIFFinished) onGIFFinished(r);
 }
 
 // ---- print ----------------------------------------------------------------------------

@@ -44,10 +44,12 @@ public:
     int saveAttempts = 0;
     // Runs when a quick save has finished, after the user was told (tests).
     std::function<void(const WriteResult&)> onSaveFinished;
+    std::function<void(const WriteResult&)> onGIFFinished;
 
 private:
     void backgroundSaveProcess(FolderWrite job, bool quiet);
     void saveFinished(const FolderWrite& job, const WriteResult& result, bool quiet);
+    void gifFinished(const kit::Image& img1, const kit::Image& img2, double delay, const WriteResult& result);
     void revealNotice(const std::string& path, const std::string& button);
 
     Exporter& exporter_;

@@ -4,6 +4,7 @@
 #include "kit/Files.h"
 #include "kit/ImageIO.h"
 #include "kit/Pasteboard.h"
+#include "services/Alerts.h"
 
 namespace {
 
@@ -134,6 +135,33 @@ TEST_F(ExportFixture, CopyPutsTheCompiledPictureOnTheClipboard) {
     host.image = {};
     cmds().copyImage(false, false);
     EXPECT_EQ(host.hides, 2);
+}
+
+}  // namespace
+
+namespace {
+
+TEST_F(ExportFixture, GifCommandExplainsItselfOnceThenHidesTheEditor) {
+    std::vector<std::string> alerts;
+    setAlertPresenter([&](const AlertSpec& spec) {
+        alerts.push_back(spec.title);
+        return AlertAnswer{0, {}};
+    });
+    kit::files::makeDirs(folder);
+    int done = 0;
+    cmds().onGIFFinished = [&](const core::WriteResult& r) { done += bool(r); };
+    cmds().saveGIF(solid(40, 30, red), solid(40, 30, blue), 0.4, folder);
+    ASSERT_TRUE(kit::runMainLoopUntil([&] { return done == 1 && !alerts.empty(); }, 10));
+    EXPECT_EQ(alerts[0], "\"Before/After\" Gif generation");
+    EXPECT_EQ(host.hides, 0);
+    EXPECT_TRUE(settings->ever("CreatedGIF"));
+    cmds().saveGIF(solid(40, 30, red), solid(40, 30, blue), 0.4, folder);
+    ASSERT_TRUE(kit::runMainLoopUntil([&] { return done == 2; }, 10));
+    EXPECT_EQ(alerts.size(), 1u);
+    EXPECT_EQ(host.hides, 1);
+    EXPECT_EQ(files().size(), 2u);
+    EXPECT_EQ(notifier->notices.back().message.substr(0, folder.size()), folder);
+    setAlertPresenter({});
 }
 
 }  // namespace
