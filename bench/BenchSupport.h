@@ -9,6 +9,7 @@
 #include <string>
 
 #include "kit/Application.h"
+#include "kit/Image.h"
 
 // With a `home` name, stored options go to a private KADRIX_HOME under the
 // temporary folder (unless one is set) and never touch the user's.
@@ -24,4 +25,21 @@ inline int runApplicationBenchmarks(int argc, char** argv, const char* home = nu
     benchmark::RunSpecifiedBenchmarks();
     benchmark::Shutdown();
     return 0;
+}
+
+// A capture-sized picture with detail everywhere (no flat areas for a
+// renderer or encoder to skip).
+inline kit::Image patternedCapture(int width, int height) {
+    kit::Image img(width, height);
+    uint8_t* bits = img.mutableBits();
+    for (int y = 0; y < height; ++y) {
+        uint8_t* row = bits + size_t(y) * img.bytesPerRow();
+        for (int x = 0; x < width; ++x) {
+            row[4 * x] = uint8_t(x * 7 + y);
+            row[4 * x + 1] = uint8_t(y * 3);
+            row[4 * x + 2] = uint8_t(x ^ y);
+            row[4 * x + 3] = 255;
+        }
+    }
+    return img;
 }

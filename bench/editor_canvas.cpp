@@ -28,20 +28,7 @@ namespace {
 
 constexpr int kW = 5120, kH = 2880;
 
-kit::Image capture() {
-    kit::Image img(kW, kH);
-    uint8_t* bits = img.mutableBits();
-    for (int y = 0; y < kH; ++y) {
-        uint8_t* row = bits + size_t(y) * img.bytesPerRow();
-        for (int x = 0; x < kW; ++x) {
-            row[4 * x] = uint8_t(x * 7 + y);
-            row[4 * x + 1] = uint8_t(y * 3);
-            row[4 * x + 2] = uint8_t(x ^ y);
-            row[4 * x + 3] = 255;
-        }
-    }
-    return img;
-}
+kit::Image capture() { return patternedCapture(kW, kH); }
 
 // The object manager as far as the canvas needs it: the objects' layers and
 // their layout.
