@@ -1,6 +1,6 @@
 #!/usr/bin/env bash
 # An area capture in the real kadrix, as a user makes it: two windows of known
-# colours on screen, kadrix://grab/interactive with "then=edit,copy", the
+# colours on screen, kadrix://grab/area with "then=edit,copy", the
 # area dragged out in the screenshot tool. The editor window opens on top
 # with the keyboard and shows exactly the captured pixels, one to one, and
 # the clipboard holds the same picture. Run at scale 1 and at scale 2.
@@ -36,8 +36,8 @@ run_at_scale() {
   sys_wait_for --timeout 15 bash -c "grep -q 'AppLogic initialized' '$SYS_TMP/kadrix.log'" || fail "kadrix did not start"
   sleep 1
   sys_screenshot "$SYS_TMP/before.png"
-  QT_SCALE_FACTOR=$scale "$SYS_BIN/kadrix" "kadrix://grab/interactive?then=edit,copy"
-  sys_wait_for --timeout 10 xdotool search --name '^kadrix-screencapture$' || fail "the screenshot tool did not start"
+  QT_SCALE_FACTOR=$scale "$SYS_BIN/kadrix" "kadrix://grab/area?then=edit,copy"
+  sys_wait_for --timeout 10 xdotool search --name "^kadrix-screencapture$" || { tail -20 "$SYS_TMP/kadrix.log"; fail "the screenshot tool did not start"; }
   sleep 0.5
   # The drag runs over both windows and the gap between them.
   local x1=120 y1=130 x2=380 y2=200
@@ -54,10 +54,12 @@ run_at_scale() {
 
   # The clipboard holds the dragged area exactly as it was on screen.
   sys_clip_png "$SYS_TMP/clip.png"
-  convert "$SYS_TMP/before.png" -crop "$((x2 - x1))x$((y2 - y1))+$x1+$y1" +repage "$SYS_TMP/area.png"
+  # The drag takes both its first and its last point.
+  local w=$((x2 - x1 + scale)) h=$((y2 - y1 + scale))
+  convert "$SYS_TMP/before.png" -crop "${w}x${h}+$x1+$y1" +repage "$SYS_TMP/area.png"
   local size
   size=$(identify -format '%wx%h' "$SYS_TMP/clip.png" 2>/dev/null) || fail "scale $scale: no picture on the clipboard"
-  expect_eq "$size" "$((x2 - x1))x$((y2 - y1))" "scale $scale: captured size"
+  expect_eq "$size" "${w}x${h}" "scale $scale: captured size"
   expect_eq "$(compare -metric AE "$SYS_TMP/clip.png" "$SYS_TMP/area.png" null: 2>&1)" 0 \
     "scale $scale: clipboard pixels differ from the screen"
 
