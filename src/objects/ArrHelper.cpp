@@ -2,15 +2,13 @@
 
 #include <charconv>
 #include <cmath>
+#include <numbers>
 
 #include "editor/Framer.h"
 #include "objects/ArrShapes.h"
 
 namespace {
 
-// The shapes were tuned with these truncated constants.
-constexpr double kPi = 3.1415926;
-constexpr double kTwoPi = 6.2831852;
 
 double dpr() {
     return Framer::shared().dpr();
@@ -46,8 +44,8 @@ kit::Path buildPath(const ArrHelper::Commands& commands, Place place) {
 
 // An angle brought into -π...π by one turn at most.
 double wrapAngle(double a) {
-    if (a < -kPi) a += kTwoPi;
-    if (a > kPi) a -= kTwoPi;
+    if (a < -std::numbers::pi) a += 2 * std::numbers::pi;
+    if (a > std::numbers::pi) a -= 2 * std::numbers::pi;
     return a;
 }
 
@@ -165,9 +163,9 @@ void ArrHelper::addCap(kit::Path& path, double x, double y, double dx, double dy
     kit::Point anchor = atStart ? kit::Point{x, y} : kit::Point{x + dx, y + dy};
     if (cap == "arrow") {
         double th = atStart ? std::atan2(-dy, -dx) + angle : std::atan2(dy, dx) - angle;
-        double h = L < 20 ? 0.78539815 : 0.8726646111111112;
+        double h = L < 20 ? std::numbers::pi / 4 : 50 * std::numbers::pi / 180;
         double len = std::min(0.7 * width + 7 * std::sqrt(width) + 0.2 * dpr(), L * 0.25);
-        double phi = (kPi - h) + th;
+        double phi = (std::numbers::pi - h) + th;
         path.moveTo({anchor.x + len * std::cos(phi), anchor.y + len * std::sin(phi)});
         path.lineTo(anchor);
         path.lineTo({anchor.x + len * std::cos(phi + 2 * h), anchor.y + len * std::sin(phi + 2 * h)});
@@ -189,8 +187,8 @@ kit::Path ArrHelper::arcPath(double x, double y, double dx, double dy, double mx
     kit::Point start{x, y}, end{x + dx, y + dy};
     kit::Point c = circleCenter(start, {mx, my}, end);
     double r = std::hypot(x - c.x, y - c.y);
-    double s = direction > 0 ? kTwoPi : -kTwoPi;
-    double delta = (width * s * 0.5) / (kTwoPi * r);
+    double s = direction > 0 ? 2 * std::numbers::pi : -2 * std::numbers::pi;
+    double delta = (width * s * 0.5) / (2 * std::numbers::pi * r);
     kit::Path path;
     path.addArc(c, r, std::atan2(y - c.y, x - c.x) - delta, std::atan2(end.y - c.y, end.x - c.x) + delta,
                 direction > 0);
@@ -225,9 +223,9 @@ void ArrHelper::drawLineArrow(kit::ShapeLayer& layer, const kit::Color& color, d
         path = arcPath(x, y, dx, dy, mx, my, cc, width);
         double phi = std::atan2(end.y - c.y, end.x - c.x);
         double t = th - phi - 1.57079645;
-        if (cc > 0) t += kPi;
+        if (cc > 0) t += std::numbers::pi;
         t = wrapAngle(t);
-        capAngle = t * (1 + (-0.15 * (kPi - std::fabs(t))) / kPi);
+        capAngle = t * (1 + (-0.15 * (std::numbers::pi - std::fabs(t))) / std::numbers::pi);
     }
     addCap(path, x + o, y + o, dx, dy, width, capAngle, "start", type == 2 ? "arrow" : "none", "arrow");
     addCap(path, x + o, y + o, dx, dy, width, capAngle, "end", type == 2 ? "arrow" : "none", "arrow");

@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <cmath>
+#include <numbers>
 #include <limits>
 #include <tuple>
 
@@ -13,7 +14,6 @@ using Points = FreehandHelper::Points;
 
 // The stroke code was tuned with these truncated constants; keeping them keeps
 // the drawn strokes as they were tuned.
-constexpr double kPi = 3.1415926;
 
 double dist(kit::Point a, kit::Point b) {
     return std::hypot(a.x - b.x, a.y - b.y);
@@ -258,7 +258,7 @@ Points FreehandHelper::splitSegment(const Point& a, const Point& b) {
         kit::Point pos = a.pos() * (mt * mt * mt) + a.b * (3 * mt * mt * t) + b.a * (3 * mt * t * t) +
                          b.pos() * (t * t * t);
         Point q = freshAt(pos);
-        double f = t * 0.25 + (0.5 - 0.5 * std::cos(t * kPi)) * 0.75;
+        double f = t * 0.25 + (0.5 - 0.5 * std::cos(t * std::numbers::pi)) * 0.75;
         q.weight = f * b.weight + (1 - f) * a.weight;
         out.push_back(q);
     }
@@ -339,11 +339,11 @@ Points FreehandHelper::capPoints(const Point& p, bool start, int style) {
     const auto& rows = style == 1 ? s1 : style == 2 ? s2 : style == 3 ? s3 : round;
     kit::Point c = start ? p.b : p.a;
     double r = p.width * 0.5;
-    double h = std::atan2(p.y - c.y, p.x - c.x) * 180 / kPi;
+    double h = std::atan2(p.y - c.y, p.x - c.x) * 180 / std::numbers::pi;
     Points out;
     out.reserve(rows.size());
     for (const auto& row : rows) {
-        double ang = (row.o + h) * kPi / 180;
+        double ang = (row.o + h) * std::numbers::pi / 180;
         out.push_back(freshAt(p.pos() + kit::Point{std::cos(ang), std::sin(ang)} * (r * row.k)));
     }
     return out;
@@ -377,7 +377,7 @@ Points FreehandHelper::outline(const Points& in, double baseWidth, double variab
         if (l1 * l2 != 0 && dot(Q - P, N - P) / l1 / l2 > 0) {
             double theta = std::atan2(P.y - Q.y, P.x - Q.x);
             for (int k = 1; k <= 3; ++k) {
-                double al = (0.5 - k * 0.25) * kPi + theta, ar = (k * 0.25 - 0.5) * kPi + theta;
+                double al = (0.5 - k * 0.25) * std::numbers::pi + theta, ar = (k * 0.25 - 0.5) * std::numbers::pi + theta;
                 Point jl = movedTo(p[i], P + kit::Point{std::cos(al), std::sin(al)} * (w * 0.5));
                 Point jr = movedTo(p[i], P + kit::Point{std::cos(ar), std::sin(ar)} * (w * 0.5));
                 jl.width = jr.width = w;

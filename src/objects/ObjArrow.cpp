@@ -1,6 +1,7 @@
 #include "objects/ObjArrow.h"
 
 #include <cmath>
+#include <numbers>
 
 #include "editor/EditorHooks.h"
 #include "editor/ObjectHandlers.h"
@@ -8,12 +9,10 @@
 #include "objects/ObjLine.h"
 
 namespace {
-constexpr double kPi = 3.1415926, kTwoPi = 6.2831852;
-constexpr int kKeyEscape = 53;
 
 double wrapAngle(double a) {
-    if (a < -kPi) a += kTwoPi;
-    if (a > kPi) a -= kTwoPi;
+    if (a < -std::numbers::pi) a += 2 * std::numbers::pi;
+    if (a > std::numbers::pi) a -= 2 * std::numbers::pi;
     return a;
 }
 
@@ -178,7 +177,7 @@ void ObjArrow::cycleStyle() {
 }
 
 void ObjArrow::keyDown(const kit::Event*, const KeyEvt& key) {
-    if (key.code == kKeyEscape) {
+    if (key.code == kit::KeyCode::Escape) {
         if (parent) parent->deactivate();
         return;
     }
@@ -190,7 +189,7 @@ void ObjArrow::keyDown(const kit::Event*, const KeyEvt& key) {
 void ObjArrow::keyUp(const kit::Event*, const KeyEvt& key) {
     // Either Command key (right 54, left 55) ends the reversal; on Linux the
     // left Ctrl is the one people hold.
-    if (state == "creating" && (key.code == 54 || key.code == 55)) reversed = false;
+    if (state == "creating" && (key.code == kit::KeyCode::RightCommand || key.code == kit::KeyCode::Command)) reversed = false;
 }
 
 std::optional<std::string> ObjArrow::getValue(const std::string& key) {

@@ -326,7 +326,7 @@ void ObjConceal::mouseUp(const kit::Event* event, kit::Point p, int button) {
 
 void ObjConceal::keyDown(const kit::Event*, const KeyEvt& key) {
     baseKeyDownKeepingExtent(key);
-    if (key.code >= 123 && key.code <= 126) reconceal();
+    if (key.code >= kit::KeyCode::LeftArrow && key.code <= kit::KeyCode::UpArrow) reconceal();
 }
 
 void ObjConceal::changeSize(int step) {

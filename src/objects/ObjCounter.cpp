@@ -1,6 +1,7 @@
 #include "objects/ObjCounter.h"
 
 #include <cmath>
+#include <numbers>
 
 #include "editor/EditorHooks.h"
 #include "editor/Framer.h"
@@ -10,8 +11,6 @@
 #include "objects/ArrHelper.h"
 
 namespace {
-constexpr double kPi = 3.141592653589793;
-constexpr int kKeyLeft = 123, kKeyRight = 124;
 const char* const kDefaultAngle = "-2.356194490192345";  // −135 degrees: down and to the left
 
 int clampStyle(int64_t s) {
@@ -46,7 +45,7 @@ double ObjCounter::radius() const {
 
 void ObjCounter::snapAngle(bool snap) {
     double a = std::atan2(rect.height, rect.width);
-    if (snap) a = std::round(a * 180 / 45 / kPi) * kPi * 45 / 180;
+    if (snap) a = std::round(a * 180 / 45 / std::numbers::pi) * std::numbers::pi * 45 / 180;
     double l = 1.5 * radius();
     rect.width = l * std::cos(a);
     rect.height = l * std::sin(a);
@@ -134,8 +133,8 @@ void ObjCounter::keyDown(const kit::Event* event, const KeyEvt& key) {
     }
     double a = std::atan2(rect.height, rect.width), l = std::hypot(rect.width, rect.height);
     double step = key.modifiers.shift ? 0.2617993877991494 : 0.05235987755982988;
-    if (key.code == kKeyRight) a += step;
-    if (key.code == kKeyLeft) a -= step;
+    if (key.code == kit::KeyCode::RightArrow) a += step;
+    if (key.code == kit::KeyCode::LeftArrow) a -= step;
     rect.width = l * std::cos(a);
     rect.height = l * std::sin(a);
     saveOption("counterAngle", kit::json::doubleText(a));

@@ -15,7 +15,6 @@
 #include "services/Settings.h"
 
 namespace {
-constexpr int kKeyLeft = 123, kKeyRight = 124, kKeyDown = 125, kKeyUp = 126, kKeyEscape = 53, kKeyReturn = 36;
 
 kit::Json statsJson(const std::map<std::string, FreehandHelper::StatValue>& stats) {
     kit::Json j = kit::Json::object();
@@ -321,37 +320,37 @@ void ObjFreehand::remove() {
 // ---- Keys -------------------------------------------------------------------
 
 void ObjFreehand::keyDown(const kit::Event*, const KeyEvt& key) {
-    if (key.code == kKeyEscape) {
+    if (key.code == kit::KeyCode::Escape) {
         if (parent) parent->deactivate();
         return;
     }
     if (state != "selected") return;
     Rect before = rect;
     const double s = keyStep(key.modifiers.shift);
-    const bool arrow = key.code >= kKeyLeft && key.code <= kKeyUp;
+    const bool arrow = key.code >= kit::KeyCode::LeftArrow && key.code <= kit::KeyCode::UpArrow;
     if (key.modifiers.command) {
-        if (key.code == kKeyLeft) rect.width -= s;
-        if (key.code == kKeyRight) rect.width += s;
-        if (key.code == kKeyDown) {
+        if (key.code == kit::KeyCode::LeftArrow) rect.width -= s;
+        if (key.code == kit::KeyCode::RightArrow) rect.width += s;
+        if (key.code == kit::KeyCode::DownArrow) {
             rect.y1 -= s;
             rect.height += s;
         }
-        if (key.code == kKeyUp) {
+        if (key.code == kit::KeyCode::UpArrow) {
             rect.y1 += s;
             rect.height -= s;
         }
         if (arrow) buildOutline();
-        if (key.code == kKeyReturn) dblClick(nullptr, {0, 0});
+        if (key.code == kit::KeyCode::Return) dblClick(nullptr, {0, 0});
     } else if (key.modifiers.option) {
-        if (key.code == kKeyUp || key.code == kKeyDown) {
-            smoothing = std::clamp(smoothing + (key.code == kKeyUp ? 0.225 : -0.225), 0.0, 0.9);
+        if (key.code == kit::KeyCode::UpArrow || key.code == kit::KeyCode::DownArrow) {
+            smoothing = std::clamp(smoothing + (key.code == kit::KeyCode::UpArrow ? 0.225 : -0.225), 0.0, 0.9);
             buildOutline();
         }
     } else {
-        if (key.code == kKeyLeft) rect.x1 -= s;
-        if (key.code == kKeyRight) rect.x1 += s;
-        if (key.code == kKeyDown) rect.y1 -= s;
-        if (key.code == kKeyUp) rect.y1 += s;
+        if (key.code == kit::KeyCode::LeftArrow) rect.x1 -= s;
+        if (key.code == kit::KeyCode::RightArrow) rect.x1 += s;
+        if (key.code == kit::KeyCode::DownArrow) rect.y1 -= s;
+        if (key.code == kit::KeyCode::UpArrow) rect.y1 += s;
     }
     if (rect.width == 0 && rect.height == 0) rect = before;
 }

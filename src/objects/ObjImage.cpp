@@ -87,7 +87,7 @@ void ObjImage::mouseDrag(const kit::Event* event, kit::Point p, int) {
 
 void ObjImage::keyDown(const kit::Event* event, const KeyEvt& key) {
     ObjRectangle::keyDown(event, key);
-    if (key.code == 5) saveGIF();
+    if (key.code == kit::KeyCode::G) saveGIF();
     if (parent) refreshToolSettings();
 }
 

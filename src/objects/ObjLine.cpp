@@ -8,7 +8,6 @@
 #include "objects/ArrHelper.h"
 
 namespace {
-constexpr int kKeyLeft = 123, kKeyRight = 124, kKeyDown = 125, kKeyUp = 126, kKeyEscape = 53;
 
 std::string nextCap(const std::string& cap) {
     if (cap == "none") return "arrow";
@@ -22,16 +21,16 @@ void nudgeVector(Rect& rect, const KeyEvt& key, double step) {
     Rect before = rect;
     const bool cmd = key.modifiers.command;
     switch (key.code) {
-        case kKeyLeft:
+        case kit::KeyCode::LeftArrow:
             (cmd ? rect.width : rect.x1) -= step;
             break;
-        case kKeyRight:
+        case kit::KeyCode::RightArrow:
             (cmd ? rect.width : rect.x1) += step;
             break;
-        case kKeyDown:
+        case kit::KeyCode::DownArrow:
             (cmd ? rect.height : rect.y1) -= step;
             break;
-        case kKeyUp:
+        case kit::KeyCode::UpArrow:
             (cmd ? rect.height : rect.y1) += step;
             break;
         default:
@@ -168,7 +167,7 @@ void ObjLine::toggleCap(kit::Point p) {
 }
 
 void ObjLine::keyDown(const kit::Event*, const KeyEvt& key) {
-    if (key.code == kKeyEscape) {
+    if (key.code == kit::KeyCode::Escape) {
         if (parent) parent->deactivate();
         return;
     }

@@ -38,12 +38,12 @@ bool readFillKeys(const kit::Json& j, bool& fill, bool& border, double& alpha) {
 }
 
 void toggleBorderAndFill(int code, bool& border, bool& fill) {
-    if (code == 11) {
+    if (code == kit::KeyCode::B) {
         if (!border)
             border = true;
         else if (fill)
             border = false;
-    } else if (code == 3) {
+    } else if (code == kit::KeyCode::F) {
         if (!fill)
             fill = true;
         else if (border)

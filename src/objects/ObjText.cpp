@@ -16,7 +16,6 @@
 
 namespace {
 
-constexpr int kKeyLeft = 123, kKeyRight = 124, kKeyDown = 125, kKeyUp = 126, kKeyEscape = 53;
 // The text container's padding on each side of a line, as text views keep it.
 constexpr double kLinePadding = 5;
 
@@ -283,9 +282,9 @@ void ObjText::startEditing() {
     editor->setEditable(true);
     // Escape reaches the text while the view has the keyboard.
     editor->setKeyHandler([](const kit::Event& e) {
-        if (e.keyCode != kKeyEscape || !editingObject) return false;
+        if (e.keyCode != kit::KeyCode::Escape || !editingObject) return false;
         KeyEvt k;
-        k.code = kKeyEscape;
+        k.code = kit::KeyCode::Escape;
         editingObject->keyDown(&e, k);
         return true;
     });
@@ -474,7 +473,7 @@ void ObjText::mouseUp(const kit::Event*, kit::Point, int) {
 }
 
 void ObjText::keyDown(const kit::Event*, const KeyEvt& key) {
-    if (key.code == kKeyEscape) {
+    if (key.code == kit::KeyCode::Escape) {
         if (state == "editing")
             stopEditing();
         else if (parent)
@@ -483,14 +482,14 @@ void ObjText::keyDown(const kit::Event*, const KeyEvt& key) {
     if (state != "selected") return;
     const double step = keyStep(key.modifiers.shift);
     if (!key.modifiers.command) {
-        if (key.code == kKeyLeft) rect.x1 -= step;
-        if (key.code == kKeyRight) rect.x1 += step;
-        if (key.code == kKeyDown) rect.y1 -= step;
-        if (key.code == kKeyUp) rect.y1 += step;
+        if (key.code == kit::KeyCode::LeftArrow) rect.x1 -= step;
+        if (key.code == kit::KeyCode::RightArrow) rect.x1 += step;
+        if (key.code == kit::KeyCode::DownArrow) rect.y1 -= step;
+        if (key.code == kit::KeyCode::UpArrow) rect.y1 += step;
         return;
     }
-    if (key.code != kKeyLeft && key.code != kKeyRight) return;
-    maxWidth = key.code == kKeyLeft ? rect.width / dpr() - step : maxWidth + step;
+    if (key.code != kit::KeyCode::LeftArrow && key.code != kit::KeyCode::RightArrow) return;
+    maxWidth = key.code == kit::KeyCode::LeftArrow ? rect.width / dpr() - step : maxWidth + step;
     maxWidth = std::max(maxWidth, 40.0);
     showEditor();
     placeEditor();
@@ -498,7 +497,7 @@ void ObjText::keyDown(const kit::Event*, const KeyEvt& key) {
 }
 
 void ObjText::keyUp(const kit::Event*, const KeyEvt& key) {
-    if (state == "selected" && (key.code == 36 || key.code == 76)) startEditing();
+    if (state == "selected" && (key.code == kit::KeyCode::Return || key.code == kit::KeyCode::KeypadEnter)) startEditing();
 }
 
 // ---- Size and values --------------------------------------------------------------

@@ -24,7 +24,6 @@ bool allFinite(const kit::Json& v) {
     return true;
 }
 
-constexpr int kKeyLeft = 123, kKeyRight = 124, kKeyDown = 125, kKeyUp = 126, kKeyEscape = 53;
 
 }  // namespace
 
@@ -377,7 +376,9 @@ double ProtoObject::keyStep(bool shift) {
 }
 
 bool ProtoObject::isDigitKey(int code) {
-    return (code >= 18 && code <= 29 && code != 24 && code != 27) || (code >= 82 && code <= 92 && code != 90);
+    using namespace kit::KeyCode;
+    return (code >= One && code <= Zero && code != Equal && code != Minus) ||
+           (code >= Keypad0 && code <= Keypad9 && code != 90);  // 90 is no key
 }
 
 std::string ProtoObject::keyCharacters(const kit::Event* event) {
@@ -395,7 +396,7 @@ void ProtoObject::baseKeyDownKeepingExtent(const KeyEvt& key) {
 }
 
 void ProtoObject::baseKeyDown(const KeyEvt& key) {
-    if (key.code == kKeyEscape) {
+    if (key.code == kit::KeyCode::Escape) {
         if (parent) parent->deactivate();
         return;
     }
@@ -403,19 +404,19 @@ void ProtoObject::baseKeyDown(const KeyEvt& key) {
     double step = keyStep(key.modifiers.shift);
     const bool cmd = key.modifiers.command;
     switch (key.code) {
-        case kKeyLeft:
+        case kit::KeyCode::LeftArrow:
             if (cmd)
                 rect.width -= step;
             else
                 rect.x1 -= step;
             break;
-        case kKeyRight:
+        case kit::KeyCode::RightArrow:
             if (cmd)
                 rect.width += step;
             else
                 rect.x1 += step;
             break;
-        case kKeyDown:
+        case kit::KeyCode::DownArrow:
             if (cmd) {
                 rect.y1 -= step;
                 rect.height += step;
@@ -423,7 +424,7 @@ void ProtoObject::baseKeyDown(const KeyEvt& key) {
                 rect.y1 -= step;
             }
             break;
-        case kKeyUp:
+        case kit::KeyCode::UpArrow:
             if (cmd) {
                 rect.y1 += step;
                 rect.height -= step;

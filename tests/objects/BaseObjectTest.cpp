@@ -190,21 +190,21 @@ TEST_F(BaseObjectTest, ArrowKeysNudgeByPixelRatioSteps) {
     setView(2, 1);
     auto r = handlers.add<ObjRectangle>();
     r->rect = {100, 100, 50, 50};
-    r->keyDown(nullptr, key(124));  // unselected: nothing
+    r->keyDown(nullptr, key(kit::KeyCode::RightArrow));  // unselected: nothing
     EXPECT_EQ(r->rect, (Rect{100, 100, 50, 50}));
     r->state = "selected";
-    r->keyDown(nullptr, key(124, true));
+    r->keyDown(nullptr, key(kit::KeyCode::RightArrow, true));
     EXPECT_EQ(r->rect, (Rect{120, 100, 50, 50}));
-    r->keyDown(nullptr, key(125, false, true));
+    r->keyDown(nullptr, key(kit::KeyCode::DownArrow, false, true));
     EXPECT_EQ(r->rect, (Rect{120, 98, 50, 52}));
     Settings::shared().setRealPixels(true);
-    r->keyDown(nullptr, key(123));
+    r->keyDown(nullptr, key(kit::KeyCode::LeftArrow));
     EXPECT_EQ(r->rect, (Rect{119, 98, 50, 52}));
 }
 
 TEST_F(BaseObjectTest, EscapeDeactivatesInEveryState) {
     auto r = handlers.add<ObjRectangle>();
-    r->keyDown(nullptr, key(53));
+    r->keyDown(nullptr, key(kit::KeyCode::Escape));
     EXPECT_EQ(handlers.deactivations, 1);
     EXPECT_TRUE(handlers.objects.empty());  // the empty object was dropped
 }

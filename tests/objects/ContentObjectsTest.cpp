@@ -295,7 +295,7 @@ TEST_F(ContentObjectsTest, ConcealDragKeysAndDump) {
     c->mouseUp(&e, {25, 20});
     EXPECT_FALSE(c->lbitmap->isHidden());
     c->rect = {0, 0, 1, 0};
-    c->keyDown(nullptr, key(123, false, true));
+    c->keyDown(nullptr, key(kit::KeyCode::LeftArrow, false, true));
     EXPECT_EQ(c->rect, (Rect{0, 0, 1, 0}));
     c->rect = {10, 10, 30, 20};
     c->setValue("concealType", "erase");
@@ -393,7 +393,7 @@ TEST_F(ContentObjectsTest, GifFramesHaveOneSize) {
     EXPECT_GT(app.gif2.colorAt(5, 5).r, 0.9);
     // Scaled overlays still give frames of one size.
     o->rect = {10, 10, 40, 20};
-    o->keyDown(nullptr, key(5));
+    o->keyDown(nullptr, key(kit::KeyCode::G));
     ASSERT_EQ(app.gifs, 2);
     EXPECT_EQ(app.gif1.width(), 40);
     EXPECT_EQ(app.gif2.width(), 40);

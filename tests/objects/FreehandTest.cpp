@@ -184,23 +184,23 @@ TEST_F(FreehandTest, KeysSmoothingResizeAndMove) {
     setView(2, 1);
     auto f = stroke<ObjFreehand>({{0, 0}, {40, 40}, {80, 10}});
     f->smoothing = 0.8;
-    KeyEvt up = key(126);
+    KeyEvt up = key(kit::KeyCode::UpArrow);
     up.modifiers.option = true;
     f->keyDown(nullptr, up);
     EXPECT_EQ(f->smoothing, 0.9);
     f->smoothing = 0.1;
-    KeyEvt down = key(125);
+    KeyEvt down = key(kit::KeyCode::DownArrow);
     down.modifiers.option = true;
     f->keyDown(nullptr, down);
     EXPECT_EQ(f->smoothing, 0);
     Rect r = f->rect;
-    f->keyDown(nullptr, key(124));
+    f->keyDown(nullptr, key(kit::KeyCode::RightArrow));
     EXPECT_EQ(f->rect.x1, r.x1 + 2);
-    f->keyDown(nullptr, key(124, true));
+    f->keyDown(nullptr, key(kit::KeyCode::RightArrow, true));
     EXPECT_EQ(f->rect.x1, r.x1 + 22);
-    f->keyDown(nullptr, key(124, false, true));
+    f->keyDown(nullptr, key(kit::KeyCode::RightArrow, false, true));
     EXPECT_EQ(f->rect.width, r.width + 2);
-    f->keyDown(nullptr, key(53));
+    f->keyDown(nullptr, key(kit::KeyCode::Escape));
     EXPECT_EQ(handlers.deactivations, 1);
 }
 

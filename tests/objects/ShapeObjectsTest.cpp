@@ -43,22 +43,22 @@ TEST_F(ShapeObjectsTest, RectangleBorderFillAndDigitKeys) {
     auto r = handlers.add<ObjRectangle>();
     r->rect = {10, 10, 50, 50};
     r->state = "selected";
-    r->keyDown(nullptr, key(11));  // B on a border-only rectangle: nothing
+    r->keyDown(nullptr, key(kit::KeyCode::B));  // B on a border-only rectangle: nothing
     EXPECT_TRUE(r->showBorder);
-    r->keyDown(nullptr, key(3));
-    r->keyDown(nullptr, key(11));
+    r->keyDown(nullptr, key(kit::KeyCode::F));
+    r->keyDown(nullptr, key(kit::KeyCode::B));
     EXPECT_FALSE(r->showBorder);
     EXPECT_TRUE(r->showBackground);
     r->draw();
     EXPECT_EQ(r->layer->cornerRadius(), 0);  // fill only: square corners
     auto seven = keyEvent("7");
-    r->keyDown(&seven, key(26));
+    r->keyDown(&seven, key(kit::KeyCode::Seven));
     EXPECT_DOUBLE_EQ(r->backgroundAlpha, 0.7);
     auto zero = keyEvent("0");
-    r->keyDown(&zero, key(29));
+    r->keyDown(&zero, key(kit::KeyCode::Zero));
     EXPECT_EQ(r->backgroundAlpha, 1.0);
     auto cmd7 = keyEvent("7", kCmd);
-    r->keyDown(&cmd7, key(26, false, true));
+    r->keyDown(&cmd7, key(kit::KeyCode::Seven, false, true));
     EXPECT_EQ(r->backgroundAlpha, 1.0);
 }
 
@@ -140,10 +140,10 @@ TEST_F(ShapeObjectsTest, RectangleKeysNeverLeaveItEmpty) {
     r->rect = {0, 0, 1, 1};
     r->state = "selected";
     Settings::shared().setRealPixels(true);
-    r->keyDown(nullptr, key(123, false, true));  // width 0, height 1: kept
+    r->keyDown(nullptr, key(kit::KeyCode::LeftArrow, false, true));  // width 0, height 1: kept
     EXPECT_EQ(r->rect.width, 0);
     r->rect = {0, 0, 1, 0};
-    r->keyDown(nullptr, key(123, false, true));
+    r->keyDown(nullptr, key(kit::KeyCode::LeftArrow, false, true));
     EXPECT_EQ(r->rect, (Rect{0, 0, 1, 0}));
 }
 
@@ -267,13 +267,13 @@ TEST_F(ShapeObjectsTest, LineKeysNeverCollapseIt) {
     auto l = handlers.add<ObjLine>();
     l->rect = {10, 10, 1, 0};
     l->state = "selected";
-    l->keyDown(nullptr, key(123, false, true));
+    l->keyDown(nullptr, key(kit::KeyCode::LeftArrow, false, true));
     EXPECT_EQ(l->rect, (Rect{10, 10, 1, 0}));
-    l->keyDown(nullptr, key(123));
+    l->keyDown(nullptr, key(kit::KeyCode::LeftArrow));
     EXPECT_EQ(l->rect, (Rect{9, 10, 1, 0}));
     Settings::shared().setRealPixels(false);
     setView(2, 1);
-    l->keyDown(nullptr, key(126, true));
+    l->keyDown(nullptr, key(kit::KeyCode::UpArrow, true));
     EXPECT_EQ(l->rect, (Rect{9, 30, 1, 0}));
 }
 
@@ -361,9 +361,9 @@ TEST_F(ShapeObjectsTest, ArrowValuesOptionsAndKeys) {
     setView(2, 1);
     a->rect = {0, 0, 1, 0};
     a->state = "selected";
-    a->keyDown(nullptr, key(124));
+    a->keyDown(nullptr, key(kit::KeyCode::RightArrow));
     EXPECT_EQ(a->rect, (Rect{2, 0, 1, 0}));
-    a->keyDown(nullptr, key(124, true, true));
+    a->keyDown(nullptr, key(kit::KeyCode::RightArrow, true, true));
     EXPECT_EQ(a->rect, (Rect{2, 0, 21, 0}));
 }
 
@@ -460,25 +460,25 @@ TEST_F(ShapeObjectsTest, CounterDigitsAppendWithinHalfASecond) {
     c->rect = {100, 100, 10, 0};
     c->state = "selected";
     auto one = keyEvent("1"), two = keyEvent("2"), three = keyEvent("3"), seven = keyEvent("7");
-    c->keyDown(&one, key(18));
+    c->keyDown(&one, key(kit::KeyCode::One));
     clock.advance(0.3);
-    c->keyDown(&two, key(19));
+    c->keyDown(&two, key(kit::KeyCode::Two));
     EXPECT_EQ(c->count, 12);
     clock.advance(0.1);
-    c->keyDown(&three, key(20));
+    c->keyDown(&three, key(kit::KeyCode::Three));
     EXPECT_EQ(c->count, 3);  // 12 is above 9
     clock.advance(1);
-    c->keyDown(&seven, key(26));
+    c->keyDown(&seven, key(kit::KeyCode::Seven));
     EXPECT_EQ(c->count, 7);
     auto bang = keyEvent("!");
-    c->keyDown(&bang, key(18, true));
+    c->keyDown(&bang, key(kit::KeyCode::One, true));
     EXPECT_EQ(c->count, 7);
     EXPECT_EQ(events("edit").size(), 4u);
     handlers.counterCount = 5;
     clock.advance(1);
     auto d2 = keyEvent("2"), d5 = keyEvent("5");
-    c->keyDown(&d2, key(19));
-    c->keyDown(&d5, key(23));
+    c->keyDown(&d2, key(kit::KeyCode::Two));
+    c->keyDown(&d5, key(kit::KeyCode::Five));
     EXPECT_EQ(handlers.counterCount, 25);
 }
 
@@ -486,10 +486,10 @@ TEST_F(ShapeObjectsTest, CounterRotationKeysAndKnobSnap) {
     auto c = handlers.add<ObjCounter>();
     c->rect = {100, 100, 21, 0};
     c->state = "selected";
-    c->keyDown(nullptr, key(124, false, true));
+    c->keyDown(nullptr, key(kit::KeyCode::RightArrow, false, true));
     EXPECT_NEAR(std::atan2(c->rect.height, c->rect.width), 0.05235987755982988, 1e-12);
     EXPECT_EQ(stored("Kadrix.ObjCounter: counterAngle"), kit::json::doubleText(0.05235987755982988));
-    c->keyDown(nullptr, key(123, true, true));
+    c->keyDown(nullptr, key(kit::KeyCode::LeftArrow, true, true));
     EXPECT_NEAR(std::atan2(c->rect.height, c->rect.width), 0.05235987755982988 - 0.2617993877991494, 1e-12);
     c->state = "point-rotate";
     auto s = mouse(kShift);
@@ -596,13 +596,13 @@ TEST_F(ShapeObjectsTest, OvalKeysValuesAndRestore) {
     auto o = handlers.add<ObjOval>();
     o->rect = {0, 0, 50, 50};
     o->state = "selected";
-    o->keyDown(nullptr, key(11));
+    o->keyDown(nullptr, key(kit::KeyCode::B));
     EXPECT_TRUE(o->showBorder);
-    o->keyDown(nullptr, key(3));
-    o->keyDown(nullptr, key(11));
+    o->keyDown(nullptr, key(kit::KeyCode::F));
+    o->keyDown(nullptr, key(kit::KeyCode::B));
     EXPECT_FALSE(o->showBorder);
     auto five = keyEvent("5");
-    o->keyDown(&five, key(23));
+    o->keyDown(&five, key(kit::KeyCode::Five));
     EXPECT_DOUBLE_EQ(o->backgroundAlpha, 0.5);
     o->backgroundAlpha = 0.3;
     EXPECT_EQ(o->getValue("fill"), "40");
@@ -626,16 +626,16 @@ TEST_F(ShapeObjectsTest, SpotlightOptionsCurtainAndKeys) {
     s->rect = {10, 10, 100, 100};
     s->state = "selected";
     auto seven = keyEvent("7");
-    s->keyDown(&seven, key(26));
+    s->keyDown(&seven, key(kit::KeyCode::Seven));
     EXPECT_EQ(handlers.lcurtain->fillColor(), (kit::Color{0, 0, 0, 0.5}));
     EXPECT_EQ(stored("Kadrix.ObjSpotlight: transparency"), "0.5");
     EXPECT_FALSE(s->showBackground);
     auto zero = keyEvent("0");
-    s->keyDown(&zero, key(29));
+    s->keyDown(&zero, key(kit::KeyCode::Zero));
     EXPECT_EQ(handlers.lcurtain->fillColor(), (kit::Color{0, 0, 0, 0.5}));
     EXPECT_FALSE(s->showBackground);
-    s->keyDown(nullptr, key(3));
-    s->keyDown(nullptr, key(11));
+    s->keyDown(nullptr, key(kit::KeyCode::F));
+    s->keyDown(nullptr, key(kit::KeyCode::B));
     EXPECT_TRUE(s->showBorder);
     EXPECT_FALSE(s->showBackground);
     s->dblClick(nullptr, {0, 0});

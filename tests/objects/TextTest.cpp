@@ -125,7 +125,7 @@ TEST_F(TextTest, CreatingBelowFullZoomZoomsInUnderTheMouse) {
 
 TEST_F(TextTest, CommitsReportDrawThenEditAndSaveUndo) {
     auto t = typed("Hello");
-    KeyEvt esc = key(53);
+    KeyEvt esc = key(kit::KeyCode::Escape);
     t->keyDown(nullptr, esc);
     EXPECT_EQ(t->state, "selected");
     EXPECT_EQ(t->text, "Hello");
@@ -241,13 +241,13 @@ TEST_F(TextTest, WidthKeysAndKnobDrags) {
     // Command+Left narrows from the shown width, Command+Right widens the stored one.
     t->maxWidth = 500;
     double shown = t->rect.width;
-    t->keyDown(nullptr, key(123, false, true));
+    t->keyDown(nullptr, key(kit::KeyCode::LeftArrow, false, true));
     EXPECT_DOUBLE_EQ(t->maxWidth, std::max(shown - 1, 40.0));
     double before = t->maxWidth;
-    t->keyDown(nullptr, key(124, true, true));
+    t->keyDown(nullptr, key(kit::KeyCode::RightArrow, true, true));
     EXPECT_DOUBLE_EQ(t->maxWidth, before + 10);
     t->rect.width = 20;
-    t->keyDown(nullptr, key(123, false, true));
+    t->keyDown(nullptr, key(kit::KeyCode::LeftArrow, false, true));
     EXPECT_EQ(t->maxWidth, 40);
     // The pointer knob of a text without pointer gives it one.
     t->pDist = 0;
