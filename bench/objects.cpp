@@ -9,8 +9,6 @@
 #include <vector>
 
 #include "BenchSupport.h"
-#include "editor/Framer.h"
-#include "editor/ObjectHandlers.h"
 #include "kit/Layer.h"
 #include "objects/FreehandHelper.h"
 #include "objects/ObjArrow.h"
@@ -18,10 +16,18 @@
 #include "objects/ObjLine.h"
 #include "objects/ObjOval.h"
 #include "objects/ObjRectangle.h"
+#include "objects/ObjectHost.h"
 
 namespace {
 
+using namespace objects;
 using Points = FreehandHelper::Points;
+
+// A manager over a viewport at pixel ratio 2 and zoom 1.
+class BenchHost : public ObjectHost {
+public:
+    double dpr() const override { return 2; }
+};
 
 Points wavyStroke(int n) {
     Points p;
@@ -35,14 +41,14 @@ Points wavyStroke(int n) {
 
 // The reference order of the outline build, as the freehand object runs it.
 Points outlineBuild(const Points& raw, double smoothing, double resolution, double width) {
+    static const BenchHost view;
     Points p = FreehandHelper::measureLengths(raw);
     p = FreehandHelper::levelStart(p, resolution);
-    p = FreehandHelper::smoothCenterLine(std::move(p), smoothing, resolution);
+    p = FreehandHelper::smoothCenterLine(std::move(p), smoothing, resolution, view);
     return FreehandHelper::outline(p, width, 0.05, 3);
 }
 
 void BM_StrokePipeline2000(benchmark::State& state) {
-    Framer::shared()._dpr.set(2);
     Points raw = wavyStroke(2000);
     for (auto _ : state) {
         Points shape = outlineBuild(raw, 0.9, 0.5, 40);
@@ -52,17 +58,8 @@ void BM_StrokePipeline2000(benchmark::State& state) {
 }
 BENCHMARK(BM_StrokePipeline2000)->Unit(benchmark::kMillisecond);
 
-class BenchManager : public ObjectHandlers {
-public:
-    void deactivate() override {}
-    std::string activeType() const override { return ""; }
-    void renumberCounters() override {}
-};
-
 void BM_Draw200Objects(benchmark::State& state) {
-    Framer::shared()._dpr.set(2);
-    Framer::shared()._zoom.set(1);
-    BenchManager manager;
+    BenchHost manager;
     auto drawing = kit::Layer::make(), control = kit::Layer::make();
     for (int i = 0; i < 200; ++i) {
         double x = (i % 20) * 120, y = (i / 20) * 90;

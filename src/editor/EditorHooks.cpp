@@ -1,5 +1,7 @@
 #include "editor/EditorHooks.h"
 
+namespace editor {
+
 EditorHooks& editorHooks() {
     static EditorHooks hooks;
     return hooks;
@@ -12,3 +14,5 @@ void relayoutCanvas(bool animated) {
 void refreshToolSettings() {
     if (editorHooks().refreshToolSettings) editorHooks().refreshToolSettings();
 }
+
+}  // namespace editor

@@ -10,6 +10,8 @@ namespace kit {
 class View;
 }
 
+namespace editor {
+
 struct EditorHooks {
     std::function<void(bool animated)> relayoutCanvas;
     // Shows and loads the tool-settings bar for the active object.
@@ -36,3 +38,5 @@ inline bool layoutAnimationsOff = false;
 // The calls, doing nothing where no hook is installed.
 void relayoutCanvas(bool animated);
 void refreshToolSettings();
+
+}  // namespace editor

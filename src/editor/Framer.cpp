@@ -6,6 +6,8 @@
 #include "kit/Dispatch.h"
 #include "services/Telemetry.h"
 
+namespace editor {
+
 namespace {
 
 double roundAway(double v) {
@@ -189,3 +191,5 @@ void refitCanvas(bool exact) {
     Rect e = f.getEffectiveArea();
     f.setOffset({r.x1 + r.width / 2, r.y1 + r.height / 2}, {e.width / 2, e.height / 2});
 }
+
+}  // namespace editor

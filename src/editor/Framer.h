@@ -12,6 +12,8 @@
 #include "services/Atomic.h"
 #include "services/Rect.h"
 
+namespace editor {
+
 class Framer {
 public:
     // Canvas and backdrop paddings around the image, in image pixels.
@@ -65,3 +67,5 @@ public:
 // Fits the whole composition into the window, never beyond 100 %, and makes
 // that zoom the lowest the user can reach.
 void refitCanvas(bool exact);
+
+}  // namespace editor

@@ -1,16 +1,7 @@
 #pragma once
-// The editor's key record, handed by the key handlers to the active object.
-#include <optional>
-#include <string>
+// The key record the editor hands to the active object, under the editor's name.
+#include "objects/KeyEvt.h"
 
-struct KeyEvt {
-    struct Modifiers {
-        bool shift = false;
-        bool command = false;
-        bool option = false;
-        bool control = false;
-    };
-    int code = 0;  // virtual key code
-    Modifiers modifiers;
-    std::optional<std::string> chars;  // the typed characters
-};
+namespace editor {
+using objects::KeyEvt;
+}  // namespace editor

@@ -4,18 +4,12 @@
 #include <cmath>
 #include <numbers>
 
-#include "editor/Framer.h"
 #include "objects/ArrShapes.h"
+#include "objects/ObjectHost.h"
+
+namespace objects {
 
 namespace {
-
-
-double dpr() {
-    return Framer::shared().dpr();
-}
-double zoom() {
-    return Framer::shared().zoom();
-}
 
 // C-locale reading of a whole token; anything else reads as 0.
 double readNumber(std::string_view token) {
@@ -108,8 +102,9 @@ ArrHelper::Commands ArrHelper::parse(const std::string& path) {
     return out;
 }
 
-kit::Path ArrHelper::headPath(double x, double y, double dx, double dy, int size, const Commands& commands) {
-    const double a = std::atan2(dy, dx), L = std::hypot(dx, dy), d = dpr();
+kit::Path ArrHelper::headPath(double x, double y, double dx, double dy, int size, const Commands& commands,
+                              const ObjectHost& host) {
+    const double a = std::atan2(dy, dx), L = std::hypot(dx, dy), d = host.dpr();
     const double k = headScales[std::clamp(size, 0, 9)];
     double kTip = k, kTail = k;
     if (L > 200 * d) {
@@ -131,11 +126,12 @@ kit::Path ArrHelper::headPath(double x, double y, double dx, double dy, int size
 }
 
 void ArrHelper::drawHead(kit::ShapeLayer& layer, const kit::Color& color, double x, double y, double dx,
-                         double dy, int size, int style) {
+                         double dy, int size, int style, const ObjectHost& host) {
     const auto& table = parsedHeads();
     layer.setStrokeColor(std::nullopt);
     layer.setFillColor(color);
-    layer.setPath(headPath(x, y, dx, dy, size, table[size_t(std::clamp(style, 0, int(table.size()) - 1))]));
+    layer.setPath(
+        headPath(x, y, dx, dy, size, table[size_t(std::clamp(style, 0, int(table.size()) - 1))], host));
 }
 
 kit::Path ArrHelper::pinPath(double x, double y, double dx, double dy, double radius,
@@ -154,8 +150,9 @@ kit::Path ArrHelper::pin(double x, double y, double dx, double dy, double radius
 }
 
 void ArrHelper::addCap(kit::Path& path, double x, double y, double dx, double dy, double width, double angle,
-                       const std::string& end, const std::string& startCap, const std::string& endCap) {
-    if (zoom() < 1) dx = 2 * std::round(dx / 2);
+                       const std::string& end, const std::string& startCap, const std::string& endCap,
+                       const ObjectHost& host) {
+    if (host.zoom() < 1) dx = 2 * std::round(dx / 2);
     const double L = std::hypot(dx, dy);
     const bool atStart = end == "start";
     const std::string& cap = atStart ? startCap : endCap;
@@ -164,7 +161,7 @@ void ArrHelper::addCap(kit::Path& path, double x, double y, double dx, double dy
     if (cap == "arrow") {
         double th = atStart ? std::atan2(-dy, -dx) + angle : std::atan2(dy, dx) - angle;
         double h = L < 20 ? std::numbers::pi / 4 : 50 * std::numbers::pi / 180;
-        double len = std::min(0.7 * width + 7 * std::sqrt(width) + 0.2 * dpr(), L * 0.25);
+        double len = std::min(0.7 * width + 7 * std::sqrt(width) + 0.2 * host.dpr(), L * 0.25);
         double phi = (std::numbers::pi - h) + th;
         path.moveTo({anchor.x + len * std::cos(phi), anchor.y + len * std::sin(phi)});
         path.lineTo(anchor);
@@ -195,16 +192,17 @@ kit::Path ArrHelper::arcPath(double x, double y, double dx, double dy, double mx
     return path;
 }
 
-std::pair<double, double> ArrHelper::alignment(double width) {
-    if (dpr() != 1) return {0, 0};
+std::pair<double, double> ArrHelper::alignment(double width, const ObjectHost& host) {
+    if (host.dpr() != 1) return {0, 0};
     double o1 = std::llround(width) % 2 != 0 ? 0.5 : 0;
     double o2 = double(std::llround(width * 100) % 100) / 100 * 0.5;
     return {o1, o2};
 }
 
 void ArrHelper::drawLineArrow(kit::ShapeLayer& layer, const kit::Color& color, double x, double y, double dx,
-                              double dy, double width, double mx, double my, double curve, int type) {
-    auto [o1, o2] = alignment(width);
+                              double dy, double width, double mx, double my, double curve, int type,
+                              const ObjectHost& host) {
+    auto [o1, o2] = alignment(width, host);
     const double th = std::atan2(dy, dx);
     const kit::Point start{x, y}, end{x + dx, y + dy};
     kit::Point c = circleCenter(start, {mx, my}, end);
@@ -227,8 +225,8 @@ void ArrHelper::drawLineArrow(kit::ShapeLayer& layer, const kit::Color& color, d
         t = wrapAngle(t);
         capAngle = t * (1 + (-0.15 * (std::numbers::pi - std::fabs(t))) / std::numbers::pi);
     }
-    addCap(path, x + o, y + o, dx, dy, width, capAngle, "start", type == 2 ? "arrow" : "none", "arrow");
-    addCap(path, x + o, y + o, dx, dy, width, capAngle, "end", type == 2 ? "arrow" : "none", "arrow");
+    addCap(path, x + o, y + o, dx, dy, width, capAngle, "start", type == 2 ? "arrow" : "none", "arrow", host);
+    addCap(path, x + o, y + o, dx, dy, width, capAngle, "end", type == 2 ? "arrow" : "none", "arrow", host);
     layer.setLineCap(kit::LineCap::Square);
     layer.setLineJoin(kit::LineJoin::Miter);
     layer.setStrokeColor(color);
@@ -236,3 +234,5 @@ void ArrHelper::drawLineArrow(kit::ShapeLayer& layer, const kit::Color& color, d
     layer.setLineWidth(width);
     layer.setPath(std::move(path));
 }
+
+}  // namespace objects

@@ -14,6 +14,10 @@
 #include "kit/Path.h"
 #include "kit/ShapeLayer.h"
 
+namespace objects {
+
+class ObjectHost;
+
 class ArrHelper {
 public:
     // One parsed command: its letter and its numbers, in order (x, y pairs).
@@ -33,22 +37,27 @@ public:
     static const std::vector<Commands>& parsedPins();
 
     static Commands parse(const std::string& path);
-    static kit::Path headPath(double x, double y, double dx, double dy, int size, const Commands& commands);
+    static kit::Path headPath(double x, double y, double dx, double dy, int size, const Commands& commands,
+                              const ObjectHost& host);
     static void drawHead(kit::ShapeLayer& layer, const kit::Color& color, double x, double y, double dx,
-                         double dy, int size, int style);
+                         double dy, int size, int style, const ObjectHost& host);
     static kit::Path pinPath(double x, double y, double dx, double dy, double radius,
                              const Commands& commands);
     static kit::Path pin(double x, double y, double dx, double dy, double radius, int index);
     static void addCap(kit::Path& path, double x, double y, double dx, double dy, double width, double angle,
-                       const std::string& end, const std::string& startCap, const std::string& endCap);
+                       const std::string& end, const std::string& startCap, const std::string& endCap,
+                       const ObjectHost& host);
     // Centre of the circle through three points; not finite for collinear points.
     static kit::Point circleCenter(kit::Point p0, kit::Point p1, kit::Point p2);
     static kit::Path arcPath(double x, double y, double dx, double dy, double mx, double my, double direction,
                              double width);
     static void drawLineArrow(kit::ShapeLayer& layer, const kit::Color& color, double x, double y, double dx,
-                              double dy, double width, double mx, double my, double curve, int type);
+                              double dy, double width, double mx, double my, double curve, int type,
+                              const ObjectHost& host);
 
     // Pixel alignment of a stroke of this width at dpr 1: (o1, o2), both 0 at
     // any other pixel ratio.
-    static std::pair<double, double> alignment(double width);
+    static std::pair<double, double> alignment(double width, const ObjectHost& host);
 };
+
+}  // namespace objects

@@ -2,6 +2,8 @@
 
 #include "imaging/PixelMap.h"
 
+namespace objects {
+
 kit::Image capturePixels(const imaging::Capture& capture, long long x0, long long y0, int width, int height) {
     imaging::PixelMap map(capture);
     if (!map.hasPixels() || width <= 0 || height <= 0) return {};
@@ -13,3 +15,5 @@ kit::Image capturePixels(const imaging::Capture& capture, long long x0, long lon
                 out.setPixel(x, height - 1 - y, {p[0], p[1], p[2], p[3]});
     return out;
 }
+
+}  // namespace objects

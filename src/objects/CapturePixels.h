@@ -6,4 +6,8 @@
 #include "imaging/Capture.h"
 #include "kit/Image.h"
 
+namespace objects {
+
 kit::Image capturePixels(const imaging::Capture& capture, long long x0, long long y0, int width, int height);
+
+}  // namespace objects

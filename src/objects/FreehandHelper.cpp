@@ -2,11 +2,13 @@
 
 #include <algorithm>
 #include <cmath>
-#include <numbers>
 #include <limits>
+#include <numbers>
 #include <tuple>
 
-#include "editor/Framer.h"
+#include "objects/ObjectHost.h"
+
+namespace objects {
 
 namespace {
 
@@ -243,9 +245,9 @@ Points FreehandHelper::smoothWeights(Points p) {
     return p;
 }
 
-Points FreehandHelper::splitSegment(const Point& a, const Point& b) {
+Points FreehandHelper::splitSegment(const Point& a, const Point& b, const ObjectHost& host) {
     double d = 1.2 * dist(b.pos(), a.pos());
-    double g = 2 * Framer::shared().dpr();
+    double g = 2 * host.dpr();
     if (!std::isfinite(d) || !(g > 0) || g > d) return {a};
     // Pointer input never makes segments this long; the cap keeps a corrupt
     // stroke from asking for an unbounded number of samples.
@@ -265,12 +267,12 @@ Points FreehandHelper::splitSegment(const Point& a, const Point& b) {
     return out;
 }
 
-Points FreehandHelper::segmentize(const Points& p) {
+Points FreehandHelper::segmentize(const Points& p, const ObjectHost& host) {
     if (p.size() <= 1) return p;
     Points out;
     out.reserve(p.size() * 4);
     for (size_t i = 0; i + 1 < p.size(); ++i) {
-        Points part = splitSegment(p[i], p[i + 1]);
+        Points part = splitSegment(p[i], p[i + 1], host);
         out.insert(out.end(), part.begin(), part.end());
     }
     out.push_back(p.back());
@@ -292,14 +294,15 @@ Points FreehandHelper::weightScale(Points p, double low, double high, double amo
     return p;
 }
 
-Points FreehandHelper::smoothCenterLine(Points p, double smoothing, double resolution) {
+Points FreehandHelper::smoothCenterLine(Points p, double smoothing, double resolution,
+                                        const ObjectHost& host) {
     p = smoothPositions(std::move(p), smoothing, resolution);
     p = smoothPositions(std::move(p), smoothing * 0.8, resolution);
     p = smoothPositions(std::move(p), smoothing * 0.6, resolution);
     p = thin(p, 10 / resolution);
     p = controlPoints(std::move(p));
     p = smoothWeights(smoothWeights(std::move(p)));
-    p = segmentize(p);
+    p = segmentize(p, host);
     p = smoothWeights(smoothWeights(std::move(p)));
     p = weightScale(std::move(p), 0, 1.0, 0.3);
     p = smoothPositions(std::move(p), smoothing * 0.6, resolution);
@@ -377,7 +380,8 @@ Points FreehandHelper::outline(const Points& in, double baseWidth, double variab
         if (l1 * l2 != 0 && dot(Q - P, N - P) / l1 / l2 > 0) {
             double theta = std::atan2(P.y - Q.y, P.x - Q.x);
             for (int k = 1; k <= 3; ++k) {
-                double al = (0.5 - k * 0.25) * std::numbers::pi + theta, ar = (k * 0.25 - 0.5) * std::numbers::pi + theta;
+                double al = (0.5 - k * 0.25) * std::numbers::pi + theta,
+                       ar = (k * 0.25 - 0.5) * std::numbers::pi + theta;
                 Point jl = movedTo(p[i], P + kit::Point{std::cos(al), std::sin(al)} * (w * 0.5));
                 Point jr = movedTo(p[i], P + kit::Point{std::cos(ar), std::sin(ar)} * (w * 0.5));
                 jl.width = jr.width = w;
@@ -567,3 +571,5 @@ std::pair<Points, double> FreehandHelper::fitRectangle(const Points& P, double s
     if ((D * 0.5) * (D * 0.5) < dist2(P.back(), P.front())) score = 0.01;
     return {out, score};
 }
+
+}  // namespace objects

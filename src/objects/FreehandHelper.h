@@ -16,6 +16,10 @@
 #include "kit/Path.h"
 #include "services/Rect.h"
 
+namespace objects {
+
+class ObjectHost;
+
 // One stroke sample. A control point with a coordinate of -999 means "none".
 struct Point {
     double x = 0, y = 0;
@@ -57,14 +61,14 @@ public:
     static Points smoothPositions(Points p, double amount, double resolution);
     static Points controlPoints(Points p);
     static Points smoothWeights(Points p);
-    static Points splitSegment(const Point& a, const Point& b);
-    static Points segmentize(const Points& p);
+    static Points splitSegment(const Point& a, const Point& b, const ObjectHost& host);
+    static Points segmentize(const Points& p, const ObjectHost& host);
     static Points weightScale(Points p, double low, double high, double amount);
     // The smoothed, weighted centre line the outline is built around, from
     // samples already corrected and rescaled: three smoothing passes,
     // thinning, control points, segments with their weights smoothed and
     // scaled, and two light smoothing passes.
-    static Points smoothCenterLine(Points p, double smoothing, double resolution);
+    static Points smoothCenterLine(Points p, double smoothing, double resolution, const ObjectHost& host);
     // Appends one side point to each list and returns the sample's full width.
     static double sidePoints(double baseWidth, const Point& p, const Point& previous, const Point& next,
                              double variability, Points& left, Points& right);
@@ -76,3 +80,5 @@ public:
     // Strength of a shape-correction word: 1 - 2^-n for a word of n characters.
     static double correctionStrength(const std::string& word);
 };
+
+}  // namespace objects

@@ -1,5 +1,7 @@
 #include "objects/Knob.h"
 
+namespace objects {
+
 Knob::Knob(const kit::LayerPtr& controlLayer, std::string cursorWord)
     : layer(kit::Layer::make()), sublayer(kit::GradientLayer::make()), cursor(std::move(cursorWord)) {
     layer->setCornerRadius(3);
@@ -40,3 +42,5 @@ void Knob::draw(double x, double y) {
     dx = x;
     dy = y;
 }
+
+}  // namespace objects

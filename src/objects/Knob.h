@@ -8,6 +8,8 @@
 #include "kit/GradientLayer.h"
 #include "kit/Layer.h"
 
+namespace objects {
+
 class Knob {
 public:
     Knob(const kit::LayerPtr& controlLayer, std::string cursor);
@@ -23,3 +25,5 @@ public:
     virtual void draw(double x, double y);
     virtual ~Knob() = default;
 };
+
+}  // namespace objects

@@ -3,17 +3,13 @@
 #include <algorithm>
 #include <cmath>
 
-#include "editor/Framer.h"
+#include "objects/ObjectHost.h"
 
-namespace {
-double dpr() {
-    return Framer::shared().dpr();
-}
-}  // namespace
+namespace objects {
 
-kit::Path OTHelper::pointerPath(const Rect& box, double perc, double dist, double F,
-                                const std::string& side) {
-    const double x = box.x1, y = box.y1, w = box.width, h = box.height, d = dpr();
+kit::Path OTHelper::pointerPath(const Rect& box, double perc, double dist, double F, const std::string& side,
+                                const ObjectHost& host) {
+    const double x = box.x1, y = box.y1, w = box.width, h = box.height, d = host.dpr();
     kit::Path path;
     if (w < 15) return path;
     const double q = d * F * 0.25;
@@ -85,7 +81,8 @@ kit::Path OTHelper::pointerPath(const Rect& box, double perc, double dist, doubl
     return path;
 }
 
-kit::Point OTHelper::pointerBase(const Rect& box, double perc, double dist, const std::string& side) {
+kit::Point OTHelper::pointerBase(const Rect& box, double perc, double dist, const std::string& side,
+                                 const ObjectHost& host) {
     const double x = box.x1, y = box.y1, w = box.width, h = box.height;
     kit::Point p;
     if (side == "t")
@@ -96,8 +93,8 @@ kit::Point OTHelper::pointerBase(const Rect& box, double perc, double dist, cons
         p = {x + w + dist, perc * h + y};
     else
         p = {x - dist, perc * h + y};
-    kit::Point v = Framer::shared().imageToView(p);
-    return {v.x / dpr(), v.y / dpr()};
+    kit::Point v = host.imageToView(p);
+    return {v.x / host.dpr(), v.y / host.dpr()};
 }
 
 OTHelper::Side OTHelper::pointerSide(const Rect& box, kit::Point p) {
@@ -125,6 +122,8 @@ OTHelper::Side OTHelper::pointerSide(const Rect& box, kit::Point p) {
     return s;
 }
 
-TextEditorView& OTHelper::makeEditor() {
-    return TextEditorView::shared();
+TextEditorView& OTHelper::makeEditor(kit::View* canvas) {
+    return TextEditorView::shared(canvas);
 }
+
+}  // namespace objects

@@ -10,6 +10,10 @@
 #include "objects/TextEditorView.h"
 #include "services/Rect.h"
 
+namespace objects {
+
+class ObjectHost;
+
 class OTHelper {
 public:
     struct Side {
@@ -18,10 +22,13 @@ public:
     };
     // Open polyline base start, tip, base end; empty for a box narrower than 15.
     static kit::Path pointerPath(const Rect& box, double perc, double dist, double fontSize,
-                                 const std::string& side);
+                                 const std::string& side, const ObjectHost& host);
     // The tip at `dist` outside the side at `perc`, in view points (canvas / dpr).
-    static kit::Point pointerBase(const Rect& box, double perc, double dist, const std::string& side);
+    static kit::Point pointerBase(const Rect& box, double perc, double dist, const std::string& side,
+                                  const ObjectHost& host);
     static Side pointerSide(const Rect& box, kit::Point p);
     // The shared editing view, made on first use.
-    static TextEditorView& makeEditor();
+    static TextEditorView& makeEditor(kit::View* canvas);
 };
+
+}  // namespace objects

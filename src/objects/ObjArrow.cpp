@@ -3,10 +3,11 @@
 #include <cmath>
 #include <numbers>
 
-#include "editor/EditorHooks.h"
-#include "editor/ObjectHandlers.h"
 #include "objects/ArrHelper.h"
 #include "objects/ObjLine.h"
+#include "objects/ObjectHost.h"
+
+namespace objects {
 
 namespace {
 
@@ -21,7 +22,7 @@ int clampStyle(int64_t s) {
 }
 }  // namespace
 
-ObjArrow::ObjArrow(ObjectHandlers* parentManager, const kit::LayerPtr& drawing, const kit::LayerPtr& control)
+ObjArrow::ObjArrow(ObjectHost* parentManager, const kit::LayerPtr& drawing, const kit::LayerPtr& control)
     : ProtoObject(parentManager, drawing, control) {
     loadStoredSize();
     type = parseIntOr(loadOption("arrowType", "0"), 0);
@@ -59,11 +60,11 @@ void ObjArrow::draw() {
     width = w;
     const kit::Color col = state == "highlighted" ? kHighlightColor : color;
     if (type == 0) {
-        ArrHelper::drawHead(*shape, col, s.x, s.y, v.x, v.y, size, style);
+        ArrHelper::drawHead(*shape, col, s.x, s.y, v.x, v.y, size, style, host());
     } else if (type == 1 || type == 2) {
         if (midpa == 0) {
             radius = 0;
-            ArrHelper::drawLineArrow(*shape, col, s.x, s.y, v.x, v.y, w, 0, 0, 0, type);
+            ArrHelper::drawLineArrow(*shape, col, s.x, s.y, v.x, v.y, w, 0, 0, 0, type, host());
         } else {
             double th = std::atan2(v.y, v.x);
             kit::Point m = s + kit::Point{std::cos(th + midpa), std::sin(th + midpa)} * (L * midpd);
@@ -74,7 +75,7 @@ void ObjArrow::draw() {
                 radius = 0;
                 center = {0, 0};
             }
-            ArrHelper::drawLineArrow(*shape, col, s.x, s.y, v.x, v.y, w, m.x, m.y, midpa, type);
+            ArrHelper::drawLineArrow(*shape, col, s.x, s.y, v.x, v.y, w, m.x, m.y, midpa, type, host());
         }
     } else {
         shape->setPath({});
@@ -83,7 +84,7 @@ void ObjArrow::draw() {
         auto [p0, e, u] = vectorEnds();
         double t = 0;
         if (d == 1 && midpa == 0) {
-            auto [o1, o2] = ArrHelper::alignment(width);
+            auto [o1, o2] = ArrHelper::alignment(width, host());
             t = (o1 + o2) * z;
         }
         knobs[0]->draw(p0.x - u.x + t, p0.y - u.y + t);
@@ -141,7 +142,7 @@ void ObjArrow::mouseDrag(const kit::Event* event, kit::Point p, int) {
         kit::Point d = dragDelta(q, shift);
         dragVector(rect, mouseDownRect, state, d.x, d.y);
     }
-    layoutRequest = 1;
+    host().setLayoutRequest(1);
 }
 
 void ObjArrow::mouseUp(const kit::Event* event, kit::Point, int) {
@@ -157,7 +158,7 @@ void ObjArrow::mouseUp(const kit::Event* event, kit::Point, int) {
     telemetryPreset("edit", {{"midpa", midpa}, {"midpd", midpd}, {"l2r", l2r}});
     telemetryPreset("draw", {{"arrowStyle", style}, {"arrowType", type}});
     select();
-    layoutRequest = 1;
+    host().setLayoutRequest(1);
     if (!wasCreating && eventHas(event, kit::ModifierFlag::Command)) cycleStyle();
 }
 
@@ -168,12 +169,12 @@ void ObjArrow::dblClick(const kit::Event*, kit::Point, int) {
 void ObjArrow::cycleStyle() {
     style = (style + 1) % 4;
     saveOption("arrowStyle", std::to_string(style));
-    if (parent) refreshToolSettings();
+    if (parent) parent->refreshToolSettings();
     telemetryEvent("edit", {{"editType", "arrowStyle"},
                             {"value", style},
                             {"object", activeTypeOfParent()},
                             {"method", "Cmd+Click"}});
-    layoutRequest = 1;
+    host().setLayoutRequest(1);
 }
 
 void ObjArrow::keyDown(const kit::Event*, const KeyEvt& key) {
@@ -189,7 +190,8 @@ void ObjArrow::keyDown(const kit::Event*, const KeyEvt& key) {
 void ObjArrow::keyUp(const kit::Event*, const KeyEvt& key) {
     // Either Command key (right 54, left 55) ends the reversal; on Linux the
     // left Ctrl is the one people hold.
-    if (state == "creating" && (key.code == kit::KeyCode::RightCommand || key.code == kit::KeyCode::Command)) reversed = false;
+    if (state == "creating" && (key.code == kit::KeyCode::RightCommand || key.code == kit::KeyCode::Command))
+        reversed = false;
 }
 
 std::optional<std::string> ObjArrow::getValue(const std::string& key) {
@@ -200,9 +202,7 @@ std::optional<std::string> ObjArrow::getValue(const std::string& key) {
 void ObjArrow::setValue(const std::string& key, const std::string& value) {
     if (key == "arrowType") {
         type = parseIntOr(value, 0);
-        layoutRequest = 1;
-        relayoutCanvas(false);
-        layoutRequest = 0;
+        host().layoutNow(false);
         saveOption("arrowType", std::to_string(type));
     } else if (key == "changeStyle") {
         style = (style + 1) % 4;
@@ -235,3 +235,5 @@ bool ObjArrow::restore(const std::string& json) {
     midpd = *m;
     return true;
 }
+
+}  // namespace objects

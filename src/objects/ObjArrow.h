@@ -6,9 +6,11 @@
 #include "kit/ShapeLayer.h"
 #include "objects/ProtoObject.h"
 
+namespace objects {
+
 class ObjArrow : public ProtoObject {
 public:
-    ObjArrow(ObjectHandlers* parent, const kit::LayerPtr& layer, const kit::LayerPtr& control);
+    ObjArrow(ObjectHost* parent, const kit::LayerPtr& layer, const kit::LayerPtr& control);
     std::string className() const override { return "ObjArrow"; }
 
     int style = 0;          // filled outline 0...3
@@ -35,3 +37,5 @@ public:
 
     void cycleStyle();
 };
+
+}  // namespace objects

@@ -4,15 +4,15 @@
 #include <optional>
 #include <random>
 
-#include "objects/ObjectsCore.h"
-#include "editor/EditorHooks.h"
-#include "editor/Framer.h"
-#include "editor/ObjectHandlers.h"
 #include "imaging/PixelSampling.h"
 #include "imaging/TileGrid.h"
 #include "objects/CapturePixels.h"
 #include "objects/ObjRectangle.h"
+#include "objects/ObjectHost.h"
+#include "objects/ObjectsCore.h"
 #include "services/NamedTimers.h"
+
+namespace objects {
 
 namespace {
 
@@ -37,16 +37,17 @@ int colorDiff(const imaging::SampledColor& a, const imaging::SampledColor& b) {
            std::abs(c8(a.color.b) - c8(b.color.b));
 }
 
-imaging::Capture currentCapture() {
-    return ObjectsCore::shared ? ObjectsCore::shared->capture() : imaging::Capture{};
+imaging::Capture currentCapture(const ObjectHost& host) {
+    ObjectsCore* core = host.core();
+    return core ? core->capture() : imaging::Capture{};
 }
 
 // The part of a standardised region that lies on the image, in object
 // coordinates, clipped on all four sides; nothing when none of it does. A
 // side of no length (a region one click wide) covers one pixel of the image.
-std::optional<Rect> partOnImage(const Rect& region) {
-    const Rect& crop = Framer::shared().crop;
-    const Rect& source = Framer::shared().source;
+std::optional<Rect> partOnImage(const Rect& region, const ObjectHost& host) {
+    const Rect crop = host.crop();
+    const Rect source = host.source();
     auto clip = [](double lo, double len, double imgLo, double imgHi) -> std::optional<std::pair<double, double>> {
         if (len <= 0) {
             if (lo < imgLo || lo >= imgHi) return std::nullopt;
@@ -72,20 +73,20 @@ std::function<double()>& ObjConceal::random01() {
     return fn;
 }
 
-std::function<std::vector<imaging::TextRect>(const kit::Image&)>& ObjConceal::recognizer() {
-    static std::function<std::vector<imaging::TextRect>(const kit::Image&)> fn = [](const kit::Image& img) {
-        std::vector<imaging::TextRect> lines;
-        imaging::RecognitionSettings settings;
-        settings.dpr = Framer::shared().dpr();
-        imaging::textRects(img, settings,
-                           [&](const std::vector<imaging::TextRect>& found) { lines = found; });
-        return lines;
-    };
+std::function<std::vector<imaging::TextRect>(const kit::Image&, double dpr)>& ObjConceal::recognizer() {
+    static std::function<std::vector<imaging::TextRect>(const kit::Image&, double dpr)> fn =
+        [](const kit::Image& img, double dpr) {
+            std::vector<imaging::TextRect> lines;
+            imaging::RecognitionSettings settings;
+            settings.dpr = dpr;
+            imaging::textRects(img, settings,
+                               [&](const std::vector<imaging::TextRect>& found) { lines = found; });
+            return lines;
+        };
     return fn;
 }
 
-ObjConceal::ObjConceal(ObjectHandlers* parentManager, const kit::LayerPtr& drawing,
-                       const kit::LayerPtr& control)
+ObjConceal::ObjConceal(ObjectHost* parentManager, const kit::LayerPtr& drawing, const kit::LayerPtr& control)
     : ProtoObject(parentManager, drawing, control), lbitmap(kit::Layer::make()) {
     loadStoredSize();
     layer->setBorderWidth(dpr());
@@ -101,12 +102,13 @@ ObjConceal::ObjConceal(ObjectHandlers* parentManager, const kit::LayerPtr& drawi
 
 void ObjConceal::reconceal() {
     if (rect.width == 0 && rect.height == 0) return;
-    if (!ObjectsCore::shared || ObjectsCore::shared->imgPrecompiled.isNull()) return;
+    ObjectsCore* core = host().core();
+    if (!core || core->imgPrecompiled.isNull()) return;
     // The render covers only the part of the region on the image. The object
     // keeps its own rect, so a region dragged off the image and back comes
     // back whole.
     const Rect region = Rect::fromKit(rect.toKit().standardized());
-    const std::optional<Rect> onImage = partOnImage(region);
+    const std::optional<Rect> onImage = partOnImage(region, host());
     if (!onImage) {
         // Nothing of it lies on the image: it conceals nothing and draws nothing.
         lbitmap->setContents(kit::Image{});
@@ -135,7 +137,7 @@ void ObjConceal::reconceal() {
         for (size_t at; (at = mode.find("-text")) != std::string::npos;) mode.erase(at, 5);
         kit::Image image = sourceImage();
         if (image.isNull()) return;
-        for (const auto& line : recognizer()(image)) {
+        for (const auto& line : recognizer()(image, dpr())) {
             const kit::Rect& r = line.rect;
             double left = std::round(rect.x1 + r.x()) - 2, bottom = std::round(rect.y1 + r.y()) - 2;
             double right = std::round(rect.x1 + r.x() + r.width()) + 2;
@@ -169,22 +171,20 @@ void ObjConceal::postReconceal(const kit::Image& ctx, const Rect& area) {
     lbitmap->setFrame({area.x1 - minX, area.y1 - minY, std::fabs(area.width), std::fabs(area.height)});
     lbitmap->setHidden(false);
     layer->setBorderWidth(0);
-    layoutRequest = 1;
-    relayoutCanvas(false);
-    layoutRequest = 0;
+    host().layoutNow(false);
 }
 
 kit::Image ObjConceal::sourceImage() {
     normalizeRect();
-    if (rect.width <= 0 || rect.height <= 0 || !ObjectsCore::shared || ObjectsCore::shared->imgSource.isNull())
-        return {};
+    ObjectsCore* core = host().core();
+    if (rect.width <= 0 || rect.height <= 0 || !core || core->imgSource.isNull()) return {};
     if (!(rect.width * rect.height <= kMaxPixels)) return {};
-    return capturePixels(ObjectsCore::shared->capture(), (long long)std::floor(rect.x1),
-                         (long long)std::floor(rect.y1), int(rect.width), int(rect.height));
+    return capturePixels(core->capture(), (long long)std::floor(rect.x1), (long long)std::floor(rect.y1),
+                         int(rect.width), int(rect.height));
 }
 
 void ObjConceal::pixelateFill(kit::Image& ctx, const Rect& area, double ox, double oy) {
-    const imaging::Capture capture = currentCapture();
+    const imaging::Capture capture = currentCapture(host());
     const double W = area.width, H = area.height;
     const double base = std::min(std::round(std::min(W, H) / 6), 5 * dpr());
     // A size far outside the tool's range still gives a finite cell.
@@ -219,7 +219,7 @@ void ObjConceal::pixelateFill(kit::Image& ctx, const Rect& area, double ox, doub
 }
 
 void ObjConceal::eraseFill(kit::Image& ctx, const Rect& area, double ox, double oy) {
-    const imaging::Capture capture = currentCapture();
+    const imaging::Capture capture = currentCapture(host());
     const double W = area.width, H = area.height;
     const double minX = std::min(area.x1, area.x1 + W), maxX = std::max(area.x1, area.x1 + W);
     const double minY = std::min(area.y1, area.y1 + H), maxY = std::max(area.y1, area.y1 + H);
@@ -297,7 +297,7 @@ void ObjConceal::deactivate() {
     if (state == "unselected") return;
     normalizeRect();
     reconceal();
-    layoutRequest = 1;
+    host().setLayoutRequest(1);
     ProtoObject::deactivate();
 }
 
@@ -320,7 +320,7 @@ void ObjConceal::mouseDrag(const kit::Event* event, kit::Point p, int) {
 void ObjConceal::mouseUp(const kit::Event* event, kit::Point p, int button) {
     normalizeRect();
     ProtoObject::mouseUp(event, p, button);
-    layoutRequest = 1;
+    host().setLayoutRequest(1);
     if (!(rect == mouseDownRect && !lbitmap->isHidden())) reconceal();
 }
 
@@ -364,3 +364,5 @@ bool ObjConceal::restore(const std::string& json) {
     reconceal();
     return true;
 }
+
+}  // namespace objects

@@ -10,9 +10,11 @@
 #include "kit/Image.h"
 #include "objects/ProtoObject.h"
 
+namespace objects {
+
 class ObjConceal : public ProtoObject {
 public:
-    ObjConceal(ObjectHandlers* parent, const kit::LayerPtr& layer, const kit::LayerPtr& control);
+    ObjConceal(ObjectHost* parent, const kit::LayerPtr& layer, const kit::LayerPtr& control);
     std::string className() const override { return "ObjConceal"; }
 
     kit::LayerPtr lbitmap;
@@ -21,7 +23,7 @@ public:
     // Where the randomness of the mosaic and the text lines come from; tests
     // install a seeded generator and a recogniser double.
     static std::function<double()>& random01();
-    static std::function<std::vector<imaging::TextRect>(const kit::Image&)>& recognizer();
+    static std::function<std::vector<imaging::TextRect>(const kit::Image&, double dpr)>& recognizer();
 
     virtual void reconceal();
     virtual void postReconceal(const kit::Image& ctx, const Rect& area);
@@ -44,3 +46,5 @@ public:
     std::string dump() override;
     bool restore(const std::string& json) override;
 };
+
+}  // namespace objects

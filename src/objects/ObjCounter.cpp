@@ -3,12 +3,12 @@
 #include <cmath>
 #include <numbers>
 
-#include "editor/EditorHooks.h"
-#include "editor/Framer.h"
-#include "editor/ObjectHandlers.h"
 #include "kit/Parse.h"
 #include "kit/Timer.h"
 #include "objects/ArrHelper.h"
+#include "objects/ObjectHost.h"
+
+namespace objects {
 
 namespace {
 const char* const kDefaultAngle = "-2.356194490192345";  // −135 degrees: down and to the left
@@ -18,8 +18,7 @@ int clampStyle(int64_t s) {
 }
 }  // namespace
 
-ObjCounter::ObjCounter(ObjectHandlers* parentManager, const kit::LayerPtr& drawing,
-                       const kit::LayerPtr& control)
+ObjCounter::ObjCounter(ObjectHost* parentManager, const kit::LayerPtr& drawing, const kit::LayerPtr& control)
     : ProtoObject(parentManager, drawing, control), ltext(kit::TextLayer::make()) {
     loadStoredSize();
     std::string stored = loadOption("counterStyle", "1");
@@ -104,14 +103,14 @@ void ObjCounter::mouseDrag(const kit::Event* event, kit::Point p, int) {
         rect.height = q.y - rect.y1;
         snapAngle(eventHas(event, kit::ModifierFlag::Shift));
     }
-    layoutRequest = 1;
+    host().setLayoutRequest(1);
 }
 
 void ObjCounter::mouseUp(const kit::Event*, kit::Point, int) {
     if (state == "point-rotate")
         saveOption("counterAngle", kit::json::doubleText(std::atan2(rect.height, rect.width)));
     select();
-    layoutRequest = 1;
+    host().setLayoutRequest(1);
 }
 
 void ObjCounter::keyDown(const kit::Event* event, const KeyEvt& key) {
@@ -147,7 +146,7 @@ void ObjCounter::remove() {
 }
 
 Rect ObjCounter::anchorPoint() {
-    if (rect.width == 0 && rect.height == 0) return Framer::shared().source;
+    if (rect.width == 0 && rect.height == 0) return host().source();
     double r = radius();
     return {rect.x1 - r, rect.y1 - r, 2 * r, 2 * r};
 }
@@ -155,9 +154,7 @@ Rect ObjCounter::anchorPoint() {
 void ObjCounter::changeSize(int step) {
     ProtoObject::changeSize(step);
     snapAngle(false);
-    layoutRequest = 2;
-    relayoutCanvas(true);
-    layoutRequest = 0;
+    host().layoutNow(true);
 }
 
 void ObjCounter::setValue(const std::string& key, const std::string& value) {
@@ -220,3 +217,5 @@ bool ObjCounter::restore(const std::string& json) {
     count = int(std::clamp<int64_t>(*c, INT32_MIN, INT32_MAX));
     return true;
 }
+
+}  // namespace objects

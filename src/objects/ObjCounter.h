@@ -7,9 +7,11 @@
 #include "kit/TextLayer.h"
 #include "objects/ProtoObject.h"
 
+namespace objects {
+
 class ObjCounter : public ProtoObject {
 public:
-    ObjCounter(ObjectHandlers* parent, const kit::LayerPtr& layer, const kit::LayerPtr& control);
+    ObjCounter(ObjectHost* parent, const kit::LayerPtr& layer, const kit::LayerPtr& control);
     std::string className() const override { return "ObjCounter"; }
 
     std::shared_ptr<kit::TextLayer> ltext;  // the number
@@ -39,3 +41,5 @@ public:
     std::string dump() override;
     bool restore(const std::string& json) override;
 };
+
+}  // namespace objects

@@ -5,14 +5,14 @@
 #include <limits>
 #include <utility>
 
-#include "objects/ObjectsCore.h"
-#include "editor/EditorHooks.h"
-#include "editor/Framer.h"
-#include "editor/ObjectHandlers.h"
 #include "imaging/PixelMap.h"
 #include "imaging/PixelSampling.h"
 #include "objects/ObjRectangle.h"
+#include "objects/ObjectHost.h"
+#include "objects/ObjectsCore.h"
 #include "services/Settings.h"
+
+namespace objects {
 
 namespace {
 
@@ -33,7 +33,7 @@ std::map<std::string, std::vector<Point>>& strokePointsStore() {
     return store;
 }
 
-ObjFreehand::ObjFreehand(ObjectHandlers* parentManager, const kit::LayerPtr& drawing,
+ObjFreehand::ObjFreehand(ObjectHost* parentManager, const kit::LayerPtr& drawing,
                          const kit::LayerPtr& control)
     : ProtoObject(parentManager, drawing, control), lline(kit::ShapeLayer::make()) {
     loadStoredSize();
@@ -104,7 +104,7 @@ void ObjFreehand::buildOutline() {
         p = FreehandHelper::fitRectangle(p, strength).first;
     p = FreehandHelper::rescale(p, rawRect.x1, rawRect.y1, rawRect.width, rawRect.height, rect.width,
                                 rect.height);
-    segmentizedPoints = FreehandHelper::smoothCenterLine(std::move(p), smoothing, resolution);
+    segmentizedPoints = FreehandHelper::smoothCenterLine(std::move(p), smoothing, resolution, host());
     shape = FreehandHelper::outline(segmentizedPoints, dpr() * widthAt(), variability, capStyle);
     kit::Path path = FreehandHelper::bezierPath(shape, rawRect);
     if (!path.isEmpty()) path.closeSubpath();
@@ -122,8 +122,8 @@ void ObjFreehand::finishStroke() {
         shapeCorrection = "s";
     if (shapeCorrection.empty()) return;
     buildOutline();
-    if (editorHooks().undoSave) editorHooks().undoSave("");
-    if (ObjectsCore::shared) ObjectsCore::shared->refreshToolSettings();
+    host().undoSave("");
+    if (ObjectsCore* core = host().core()) core->refreshToolSettings();
 }
 
 // ---- Drawing ------------------------------------------------------------------
@@ -273,7 +273,7 @@ void ObjFreehand::mouseDrag(const kit::Event* event, kit::Point p, int) {
         }
         if (state.find("resize") != std::string::npos) buildOutline();
     }
-    layoutRequest = 1;
+    host().setLayoutRequest(1);
 }
 
 void ObjFreehand::mouseUp(const kit::Event* event, kit::Point p, int) {
@@ -300,7 +300,7 @@ void ObjFreehand::mouseUp(const kit::Event* event, kit::Point p, int) {
         telemetryPreset("draw", statsJson(FreehandHelper::strokeStats(rawPoints, resolution)));
     }
     select();
-    layoutRequest = 1;
+    host().setLayoutRequest(1);
     if (eventHas(event, kit::ModifierFlag::Command)) dblClick(event, p);
 }
 
@@ -308,8 +308,7 @@ void ObjFreehand::dblClick(const kit::Event*, kit::Point, int) {
     variability += 0.25;
     if (variability >= 1.0) variability = 0.05;
     buildOutline();
-    if (parent && parent->active && editorHooks().updateToolSettings)
-        editorHooks().updateToolSettings(parent->activeType());
+    if (parent && parent->active) parent->updateToolSettings(parent->activeType());
 }
 
 void ObjFreehand::remove() {
@@ -343,7 +342,8 @@ void ObjFreehand::keyDown(const kit::Event*, const KeyEvt& key) {
         if (key.code == kit::KeyCode::Return) dblClick(nullptr, {0, 0});
     } else if (key.modifiers.option) {
         if (key.code == kit::KeyCode::UpArrow || key.code == kit::KeyCode::DownArrow) {
-            smoothing = std::clamp(smoothing + (key.code == kit::KeyCode::UpArrow ? 0.225 : -0.225), 0.0, 0.9);
+            smoothing =
+                std::clamp(smoothing + (key.code == kit::KeyCode::UpArrow ? 0.225 : -0.225), 0.0, 0.9);
             buildOutline();
         }
     } else {
@@ -419,7 +419,7 @@ bool ObjFreehand::restore(const std::string& json) {
 
 // ---- Highlighter ------------------------------------------------------------
 
-ObjHighlighter::ObjHighlighter(ObjectHandlers* parentManager, const kit::LayerPtr& drawing,
+ObjHighlighter::ObjHighlighter(ObjectHost* parentManager, const kit::LayerPtr& drawing,
                                const kit::LayerPtr& control)
     : ObjFreehand(parentManager, drawing, control) {
     loadStoredSize();  // under the highlighter's own class name
@@ -495,8 +495,9 @@ bool ObjHighlighter::restore(const std::string& json) {
 void ObjHighlighter::recolor() {
     // A stroke drawn along one pixel row (a Shift-locked line) has bounds of
     // no height, yet lies over pixels like any other: one side is enough.
-    if (!(rawRect.width > 0 || rawRect.height > 0) || !ObjectsCore::shared) return;
-    imaging::Capture capture = ObjectsCore::shared->capture();
+    ObjectsCore* core = host().core();
+    if (!(rawRect.width > 0 || rawRect.height > 0) || !core) return;
+    imaging::Capture capture = core->capture();
     if (capture.pixels.isNull()) return;
     // Every read goes through the one bounds-checked mapping of the capture's
     // pixels, so a cropped screenshot samples the pixels under the stroke and
@@ -534,13 +535,16 @@ void ObjHighlighter::recolor() {
     }
 }
 
-void ObjHighlighter::brushPreview(kit::ShapeLayer& preview, kit::ShapeLayer* rim, double x, double y) {
+void ObjHighlighter::brushPreview(kit::ShapeLayer& preview, kit::ShapeLayer* rim, double x, double y,
+                                  double zoom) {
     auto stored = Settings::shared().storage().object("Kadrix.ObjHighlighter: size");
     int index = stored && stored->is_string() ? parseIntOr(stored->get<std::string>(), 1) : 1;
     // The stored text is read directly: one outside the table takes its nearest entry.
-    const double w = tableAt(kWidths, index) * Framer::shared().zoom();
+    const double w = tableAt(kWidths, index) * zoom;
     preview.setPath(kit::Path::roundedRect({x - w / 4, y - w / 2, w / 2, w}, w / 4, w / 4));
     if (rim)
         rim->setPath(
             kit::Path::roundedRect({x - w / 4 - 1, y - w / 2 - 1, w / 2 + 2, w + 2}, w / 4 + 1, w / 4 + 1));
 }
+
+}  // namespace objects

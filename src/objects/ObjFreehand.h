@@ -13,13 +13,15 @@
 #include "objects/FreehandHelper.h"
 #include "objects/ProtoObject.h"
 
+namespace objects {
+
 // The stroke samples of every freehand and highlighter dump, by points hash.
 // Emptied by the application core when it loads a new screenshot.
 std::map<std::string, std::vector<Point>>& strokePointsStore();
 
 class ObjFreehand : public ProtoObject {
 public:
-    ObjFreehand(ObjectHandlers* parent, const kit::LayerPtr& layer, const kit::LayerPtr& control);
+    ObjFreehand(ObjectHost* parent, const kit::LayerPtr& layer, const kit::LayerPtr& control);
     std::string className() const override { return "ObjFreehand"; }
 
     std::vector<double> widths{1.5, 2.5, 3.8, 5.6, 8.4, 12.7, 19, 28.5, 42.7, 64};
@@ -72,7 +74,7 @@ protected:
 // a quarter opacity in between).
 class ObjHighlighter : public ObjFreehand {
 public:
-    ObjHighlighter(ObjectHandlers* parent, const kit::LayerPtr& layer, const kit::LayerPtr& control);
+    ObjHighlighter(ObjectHost* parent, const kit::LayerPtr& layer, const kit::LayerPtr& control);
     std::string className() const override { return "ObjHighlighter"; }
 
     static constexpr double kWidths[8] = {14, 20, 28, 38, 54, 76, 108, 154};
@@ -92,5 +94,7 @@ public:
     virtual void recolor();
 
     // The tool's size preview: an upright rounded bar at (x, y), view coordinates.
-    static void brushPreview(kit::ShapeLayer& preview, kit::ShapeLayer* rim, double x, double y);
+    static void brushPreview(kit::ShapeLayer& preview, kit::ShapeLayer* rim, double x, double y, double zoom);
 };
+
+}  // namespace objects

@@ -2,14 +2,14 @@
 
 #include <cmath>
 
-#include "objects/ObjectsCore.h"
-#include "editor/EditorHooks.h"
-#include "editor/Framer.h"
-#include "editor/ObjectHandlers.h"
 #include "kit/Parse.h"
 #include "objects/CapturePixels.h"
+#include "objects/ObjectHost.h"
+#include "objects/ObjectsCore.h"
 #include "services/Alerts.h"
 #include "services/Settings.h"
+
+namespace objects {
 
 std::map<std::string, kit::Image>& imageCache() {
     static std::map<std::string, kit::Image> cache;
@@ -22,7 +22,7 @@ std::string rectDescription(const Rect& r) {
            ", height: " + doubleText(r.height) + ")";
 }
 
-ObjImage::ObjImage(ObjectHandlers* parentManager, const kit::LayerPtr& drawing, const kit::LayerPtr& control)
+ObjImage::ObjImage(ObjectHost* parentManager, const kit::LayerPtr& drawing, const kit::LayerPtr& control)
     : ObjRectangle(parentManager, drawing, control) {
     loadStoredSize();  // under the overlay's own class name
     widths = {0, 1, 2, 3, 4, 6, 8, 11, 15, 21};
@@ -32,12 +32,13 @@ ObjImage::ObjImage(ObjectHandlers* parentManager, const kit::LayerPtr& drawing, 
 void ObjImage::setImage(const kit::Image& img) {
     image = img;
     imageHash += randomBase36(24, false);
-    const Framer& f = Framer::shared();
-    kit::Point c = f.viewToImage({f.area.x1 + f.area.width / 2, f.area.y1 + f.area.height / 2});
+    const ObjectHost& f = host();
+    const Rect area = f.area(), crop = f.crop();
+    kit::Point c = f.viewToImage({area.x1 + area.width / 2, area.y1 + area.height / 2});
     const double iw = img.width(), ih = img.height();
     double x = std::round(c.x - iw / 2), y = std::round(c.y - ih / 2);
-    if (f.crop.width <= iw) x = std::min(f.crop.width / 2, 100.0);
-    if (f.crop.height <= ih) y = std::min(f.crop.height / 2, 100.0);
+    if (crop.width <= iw) x = std::min(crop.width / 2, 100.0);
+    if (crop.height <= ih) y = std::min(crop.height / 2, 100.0);
     rect = {x, y, iw, ih};
     ProtoObject::select();
 }
@@ -88,7 +89,7 @@ void ObjImage::mouseDrag(const kit::Event* event, kit::Point p, int) {
 void ObjImage::keyDown(const kit::Event* event, const KeyEvt& key) {
     ObjRectangle::keyDown(event, key);
     if (key.code == kit::KeyCode::G) saveGIF();
-    if (parent) refreshToolSettings();
+    if (parent) parent->refreshToolSettings();
 }
 
 std::optional<std::string> ObjImage::getValue(const std::string& key) {
@@ -147,18 +148,19 @@ void ObjImage::saveGIF() {
             "The images should overlap",
             "To create GIF with two frames, position overlay image on top of the original screenshot.");
     };
-    if (image.isNull() || !ObjectsCore::shared || ObjectsCore::shared->imgPrecompiled.isNull()) return noOverlap();
+    ObjectsCore* core = host().core();
+    if (image.isNull() || !core || core->imgPrecompiled.isNull()) return noOverlap();
     // Both frames cover the part of the overlay that lies on the screenshot,
     // at one size: the screenshot's pixels there (read through the capture's
     // one mapping, so a cropped screenshot gives the pixels under it) and the
     // overlay's own pixels for the same area.
-    const Rect& src = Framer::shared().source;
+    const Rect src = host().source();
     kit::Rect own = rect.toKit().standardized();
     kit::Rect overlap = own.intersection(src.toKit().standardized()).integral().intersection(own.integral());
     const int ow = int(overlap.width()), oh = int(overlap.height());
     if (ow <= 0 || oh <= 0) return noOverlap();
-    kit::Image under = capturePixels(ObjectsCore::shared->capture(), (long long)overlap.minX(),
-                                     (long long)overlap.minY(), ow, oh);
+    kit::Image under =
+        capturePixels(core->capture(), (long long)overlap.minX(), (long long)overlap.minY(), ow, oh);
     if (under.isNull()) return noOverlap();
     const double iw = image.width(), ih = image.height();
     const double sx = iw / own.width(), sy = ih / own.height();
@@ -170,5 +172,7 @@ void ObjImage::saveGIF() {
     if (mine.isNull()) return noOverlap();
     if (mine.width() != ow || mine.height() != oh) mine = mine.scaled(ow, oh);
     if (mine.isNull()) return noOverlap();
-    ObjectsCore::shared->saveGIF(mine, under, 0.4, Settings::shared().defaultFolderURL().value_or(""));
+    core->saveGIF(mine, under, 0.4, Settings::shared().defaultFolderURL().value_or(""));
 }
+
+}  // namespace objects

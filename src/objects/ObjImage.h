@@ -8,13 +8,15 @@
 #include "kit/Image.h"
 #include "objects/ObjRectangle.h"
 
+namespace objects {
+
 // Overlay images by their key; emptied by the application core when it
 // loads a new screenshot.
 std::map<std::string, kit::Image>& imageCache();
 
 class ObjImage : public ObjRectangle {
 public:
-    ObjImage(ObjectHandlers* parent, const kit::LayerPtr& layer, const kit::LayerPtr& control);
+    ObjImage(ObjectHost* parent, const kit::LayerPtr& layer, const kit::LayerPtr& control);
     std::string className() const override { return "ObjImage"; }
 
     kit::Image image;  // null when absent
@@ -36,3 +38,5 @@ public:
 
 // The default text form of a rect: "Rect(x1: 10.0, y1: 20.0, width: 0.0, height: 5.0)".
 std::string rectDescription(const Rect& r);
+
+}  // namespace objects

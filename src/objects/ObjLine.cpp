@@ -2,10 +2,11 @@
 
 #include <cmath>
 
-#include "editor/EditorHooks.h"
-#include "editor/ObjectHandlers.h"
 #include "imaging/PixelSampling.h"
 #include "objects/ArrHelper.h"
+#include "objects/ObjectHost.h"
+
+namespace objects {
 
 namespace {
 
@@ -67,7 +68,7 @@ void dragVector(Rect& rect, const Rect& mouseDownRect, const std::string& state,
     }
 }
 
-ObjLine::ObjLine(ObjectHandlers* parentManager, const kit::LayerPtr& drawing, const kit::LayerPtr& control)
+ObjLine::ObjLine(ObjectHost* parentManager, const kit::LayerPtr& drawing, const kit::LayerPtr& control)
     : ProtoObject(parentManager, drawing, control) {
     loadStoredSize();
     shape = kit::ShapeLayer::make();
@@ -93,7 +94,7 @@ void ObjLine::draw() {
     shape->setLineJoin(L < 20 ? kit::LineJoin::Miter : kit::LineJoin::Round);
     // A line shorter than ten times its width is drawn thinner.
     const double w = std::min(L / 10, nominal) * d;
-    auto [o1, o2] = ArrHelper::alignment(w);
+    auto [o1, o2] = ArrHelper::alignment(w, host());
     const double o = o1 + o2;
     const double dx = z < 1 ? 2 * std::round(rect.width / 2) : rect.width;
     kit::Path path;
@@ -101,9 +102,9 @@ void ObjLine::draw() {
     path.lineTo({rect.x1 + dx + o, rect.y1 + rect.height + o});
     if (!dotted) {
         ArrHelper::addCap(path, rect.x1 + o, rect.y1 + o, rect.width, rect.height, w, 0, "start", startCap,
-                          endCap);
+                          endCap, host());
         ArrHelper::addCap(path, rect.x1 + o, rect.y1 + o, rect.width, rect.height, w, 0, "end", startCap,
-                          endCap);
+                          endCap, host());
     }
     shape->setPath(std::move(path));
     shape->setLineWidth(w);
@@ -138,12 +139,12 @@ void ObjLine::mouseDrag(const kit::Event* event, kit::Point p, int) {
         kit::Point d = dragDelta(q, shift);
         dragVector(rect, mouseDownRect, state, d.x, d.y);
     }
-    layoutRequest = 1;
+    host().setLayoutRequest(1);
 }
 
 void ObjLine::mouseUp(const kit::Event* event, kit::Point p, int) {
     select();
-    layoutRequest = 1;
+    host().setLayoutRequest(1);
     if (eventHas(event, kit::ModifierFlag::Command)) toggleCap(p);
 }
 
@@ -163,7 +164,7 @@ void ObjLine::toggleCap(kit::Point p) {
         telemetryEvent(
             "edit", {{"editType", "lineStyle"}, {"object", activeTypeOfParent()}, {"method", "Cmd+Click"}});
     }
-    if (parent) refreshToolSettings();
+    if (parent) parent->refreshToolSettings();
 }
 
 void ObjLine::keyDown(const kit::Event*, const KeyEvt& key) {
@@ -212,3 +213,5 @@ bool ObjLine::restore(const std::string& json) {
     dotted = *dt;
     return true;
 }
+
+}  // namespace objects

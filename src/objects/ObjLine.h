@@ -5,9 +5,11 @@
 #include "kit/ShapeLayer.h"
 #include "objects/ProtoObject.h"
 
+namespace objects {
+
 class ObjLine : public ProtoObject {
 public:
-    ObjLine(ObjectHandlers* parent, const kit::LayerPtr& layer, const kit::LayerPtr& control);
+    ObjLine(ObjectHost* parent, const kit::LayerPtr& layer, const kit::LayerPtr& control);
     std::string className() const override { return "ObjLine"; }
 
     static constexpr double widths[10] = {1, 2, 3, 4, 6, 8, 11, 15, 21, 30};
@@ -40,3 +42,5 @@ double distanceToLine(const Rect& rect, kit::Point q);
 void keepLongerAxis(Rect& rect);
 // The drag of a line-like object in "move", "point-1" or "point-2".
 void dragVector(Rect& rect, const Rect& mouseDownRect, const std::string& state, double dx, double dy);
+
+}  // namespace objects

@@ -2,11 +2,12 @@
 
 #include <cmath>
 
-#include "editor/EditorHooks.h"
-#include "editor/ObjectHandlers.h"
 #include "imaging/PixelSampling.h"
 #include "kit/Parse.h"
 #include "objects/ObjRectangle.h"
+#include "objects/ObjectHost.h"
+
+namespace objects {
 
 namespace {
 
@@ -24,7 +25,7 @@ const Row kOvalRows[9] = {
 
 }  // namespace
 
-ObjOval::ObjOval(ObjectHandlers* parentManager, const kit::LayerPtr& drawing, const kit::LayerPtr& control)
+ObjOval::ObjOval(ObjectHost* parentManager, const kit::LayerPtr& drawing, const kit::LayerPtr& control)
     : ProtoObject(parentManager, drawing, control) {
     loadStoredSize();
     shapeLayer = kit::ShapeLayer::make();
@@ -128,7 +129,7 @@ void ObjOval::draw() {
     std::string key = geometryKey();
     if (key != pathStamp) {
         std::vector<Point> pts = shape == "rect" ? rectShapePoints() : ovalShapePoints();
-        segments = FreehandHelper::segmentize(pts);
+        segments = FreehandHelper::segmentize(pts, host());
         shapeLayer->setPath(FreehandHelper::bezierPath(pts));
         pathBuilt_ = true;
         pathStamp = key;
@@ -162,7 +163,7 @@ std::string ObjOval::action(kit::Point p) {
 void ObjOval::mouseUp(const kit::Event*, kit::Point, int) {
     normalizeRect();
     select();
-    layoutRequest = 1;
+    host().setLayoutRequest(1);
 }
 
 void ObjOval::keyDown(const kit::Event* event, const KeyEvt& key) {
@@ -228,7 +229,7 @@ bool ObjOval::restore(const std::string& json) {
 
 // ---- Spotlight ------------------------------------------------------------
 
-ObjSpotlight::ObjSpotlight(ObjectHandlers* parentManager, const kit::LayerPtr& drawing,
+ObjSpotlight::ObjSpotlight(ObjectHost* parentManager, const kit::LayerPtr& drawing,
                            const kit::LayerPtr& control)
     : ObjOval(parentManager, drawing, control) {
     loadStoredSize();  // under the spotlight's own class name
@@ -279,3 +280,5 @@ void ObjSpotlight::setValue(const std::string& key, const std::string& value) {
         ProtoObject::setValue(key, value);
     }
 }
+
+}  // namespace objects

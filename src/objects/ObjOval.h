@@ -9,9 +9,11 @@
 #include "objects/FreehandHelper.h"
 #include "objects/ProtoObject.h"
 
+namespace objects {
+
 class ObjOval : public ProtoObject {
 public:
-    ObjOval(ObjectHandlers* parent, const kit::LayerPtr& layer, const kit::LayerPtr& control);
+    ObjOval(ObjectHost* parent, const kit::LayerPtr& layer, const kit::LayerPtr& control);
     std::string className() const override { return "ObjOval"; }
 
     std::vector<double> widths{1, 2, 3, 4, 6, 8, 11, 15, 21, 30};
@@ -49,7 +51,7 @@ protected:
 // editor's curtain darkens the rest of the canvas.
 class ObjSpotlight : public ObjOval {
 public:
-    ObjSpotlight(ObjectHandlers* parent, const kit::LayerPtr& layer, const kit::LayerPtr& control);
+    ObjSpotlight(ObjectHost* parent, const kit::LayerPtr& layer, const kit::LayerPtr& control);
     std::string className() const override { return "ObjSpotlight"; }
 
     void dblClick(const kit::Event* event, kit::Point p, int button = 0) override;
@@ -57,3 +59,5 @@ public:
     std::optional<std::string> getValue(const std::string& key) override;
     void setValue(const std::string& key, const std::string& value) override;
 };
+
+}  // namespace objects

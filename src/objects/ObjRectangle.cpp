@@ -2,10 +2,11 @@
 
 #include <cmath>
 
-#include "editor/EditorHooks.h"
-#include "editor/Framer.h"
 #include "imaging/PixelSampling.h"
 #include "kit/Parse.h"
+#include "objects/ObjectHost.h"
+
+namespace objects {
 
 namespace {
 
@@ -57,7 +58,7 @@ void addResizeKnobs(ProtoObject& object) {
 }
 
 void placeResizeKnobsAround(ProtoObject& object, const Rect& r, double w0points, KnobSnap snap) {
-    const Framer& f = Framer::shared();
+    const ObjectHost& f = object.host();
     const double d = f.dpr(), z = f.zoom();
     kit::Point v = f.imageToView({r.x1, r.y1});
     double W = r.width * z, H = r.height * z;
@@ -75,7 +76,7 @@ void placeResizeKnobsAround(ProtoObject& object, const Rect& r, double w0points,
     for (size_t i = 0; i < object.knobs.size() && i < 8; ++i) object.knobs[i]->draw(pos[i][0], pos[i][1]);
 }
 
-ObjRectangle::ObjRectangle(ObjectHandlers* parentManager, const kit::LayerPtr& drawing,
+ObjRectangle::ObjRectangle(ObjectHost* parentManager, const kit::LayerPtr& drawing,
                            const kit::LayerPtr& control)
     : ProtoObject(parentManager, drawing, control) {
     loadStoredSize();
@@ -151,7 +152,7 @@ std::string ObjRectangle::action(kit::Point p) {
 void ObjRectangle::mouseUp(const kit::Event*, kit::Point, int) {
     normalizeRect();
     select();
-    layoutRequest = 1;
+    host().setLayoutRequest(1);
 }
 
 void ObjRectangle::fillKeys(const kit::Event* event, const KeyEvt& key) {
@@ -214,3 +215,5 @@ bool ObjRectangle::restore(const std::string& json) {
     backgroundAlpha = alpha;
     return true;
 }
+
+}  // namespace objects

@@ -4,9 +4,11 @@
 // the editor's spotlight mask when asked. The overlay image derives from it.
 #include "objects/ProtoObject.h"
 
+namespace objects {
+
 class ObjRectangle : public ProtoObject {
 public:
-    ObjRectangle(ObjectHandlers* parent, const kit::LayerPtr& layer, const kit::LayerPtr& control);
+    ObjRectangle(ObjectHost* parent, const kit::LayerPtr& layer, const kit::LayerPtr& control);
     std::string className() const override { return "ObjRectangle"; }
 
     // Border width in points per size index.
@@ -49,3 +51,5 @@ void addResizeKnobs(ProtoObject& object);
 // canvas coordinate and divides once.
 enum class KnobSnap { Scaled, Whole };
 void placeResizeKnobsAround(ProtoObject& object, const Rect& rect, double lineWidthPoints, KnobSnap snap);
+
+}  // namespace objects

@@ -2,11 +2,11 @@
 
 #include <cmath>
 
-#include "editor/EditorHooks.h"
-#include "editor/Framer.h"
-#include "editor/ObjectHandlers.h"
+#include "objects/ObjectHost.h"
 
-ObjRuler::ObjRuler(ObjectHandlers* parentManager, const kit::LayerPtr& drawing, const kit::LayerPtr& control)
+namespace objects {
+
+ObjRuler::ObjRuler(ObjectHost* parentManager, const kit::LayerPtr& drawing, const kit::LayerPtr& control)
     : ProtoObject(parentManager, drawing, control), ltext(kit::TextLayer::make()) {
     loadStoredSize();
     shape = kit::ShapeLayer::make();
@@ -21,8 +21,8 @@ ObjRuler::ObjRuler(ObjectHandlers* parentManager, const kit::LayerPtr& drawing, 
     attachLayers(drawing, control);
 }
 
-double ObjRuler::viewDpr() {
-    return Framer::shared().dpr();
+double ObjRuler::viewDpr() const {
+    return host().dpr();
 }
 
 void ObjRuler::updateKnobs(bool isVertical) {
@@ -87,7 +87,7 @@ void ObjRuler::draw() {
     ltext->setMagnificationFilter(kit::ScalingFilter::Nearest);
     kit::Size label = ltext->preferredFrameSize();
     if (flipIfNeeded) {
-        const Rect& src = Framer::shared().source;
+        const Rect src = host().source();
         if (!vertical && (tdist + label.height + 4.0) * d + rect.y1 > src.height)
             tdist = -12.0 - label.height;
         if (vertical && (tdist + label.width + 4.0) * d + rect.x1 > src.width) tdist = -12.0 - label.width;
@@ -161,10 +161,8 @@ void ObjRuler::dblClick(const kit::Event*, kit::Point p, int) {
 void ObjRuler::toggleUnits(kit::Point p) {
     if (action(p) != "move-text") return;
     dpr = dpr == 1.0 ? viewDpr() : 1.0;
-    if (parent) refreshToolSettings();
-    layoutRequest = 1;
-    relayoutCanvas(false);
-    layoutRequest = 0;
+    if (parent) parent->refreshToolSettings();
+    host().layoutNow(false);
 }
 
 void ObjRuler::mouseDrag(const kit::Event* event, kit::Point p, int) {
@@ -182,13 +180,13 @@ void ObjRuler::mouseDrag(const kit::Event* event, kit::Point p, int) {
             tdist = mdDist + dy / viewDpr();
         }
     }
-    layoutRequest = 1;
+    host().setLayoutRequest(1);
 }
 
 void ObjRuler::mouseUp(const kit::Event* event, kit::Point p, int button) {
     normalizeRect();
     ProtoObject::mouseUp(event, p, button);
-    layoutRequest = 1;
+    host().setLayoutRequest(1);
 }
 
 void ObjRuler::keyDown(const kit::Event*, const KeyEvt& key) {
@@ -234,3 +232,5 @@ bool ObjRuler::restore(const std::string& json) {
     draw();
     return true;
 }
+
+}  // namespace objects

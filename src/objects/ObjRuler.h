@@ -6,9 +6,11 @@
 #include "kit/TextLayer.h"
 #include "objects/ProtoObject.h"
 
+namespace objects {
+
 class ObjRuler : public ProtoObject {
 public:
-    ObjRuler(ObjectHandlers* parent, const kit::LayerPtr& layer, const kit::LayerPtr& control);
+    ObjRuler(ObjectHost* parent, const kit::LayerPtr& layer, const kit::LayerPtr& control);
     std::string className() const override { return "ObjRuler"; }
 
     bool vertical = true;
@@ -41,5 +43,7 @@ public:
     void toggleUnits(kit::Point p);
 
 private:
-    static double viewDpr();
+    double viewDpr() const;
 };
+
+}  // namespace objects

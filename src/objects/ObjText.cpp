@@ -2,17 +2,17 @@
 
 #include <cmath>
 
-#include "objects/ObjectsCore.h"
-#include "editor/EditorHooks.h"
-#include "editor/Framer.h"
-#include "editor/ObjectHandlers.h"
 #include "imaging/PixelSampling.h"
 #include "kit/Dispatch.h"
 #include "kit/LayerRenderer.h"
 #include "kit/TextMeasure.h"
 #include "objects/OTHelper.h"
+#include "objects/ObjectHost.h"
+#include "objects/ObjectsCore.h"
 #include "services/Settings.h"
 #include "services/Str.h"
+
+namespace objects {
 
 namespace {
 
@@ -29,9 +29,9 @@ std::string trimmed(const std::string& s) {
 
 }  // namespace
 
-ObjText::ObjText(ObjectHandlers* parentManager, const kit::LayerPtr& drawing, const kit::LayerPtr& control)
+ObjText::ObjText(ObjectHost* parentManager, const kit::LayerPtr& drawing, const kit::LayerPtr& control)
     : ProtoObject(parentManager, drawing, control),
-      editor(&OTHelper::makeEditor()),
+      editor(&OTHelper::makeEditor(parent ? parent->canvasView() : nullptr)),
       lbox(kit::Layer::make()),
       lpointer(kit::ShapeLayer::make()),
       ltext(kit::TextLayer::make()),
@@ -121,7 +121,7 @@ void ObjText::font() {
 }
 
 void ObjText::showEditor() {
-    OTHelper::makeEditor();  // on the canvas, should it have come after this text
+    OTHelper::makeEditor(host().canvasView());  // on the canvas, should it have come after this text
     // The string first: while typing, the view is measured by what it holds.
     editor->setString(text);
     layoutText();
@@ -133,7 +133,7 @@ void ObjText::showEditor() {
     ltshot->setHidden(true);
     lpointer->setHidden(true);
     editor->makeFirstResponder();
-    layoutAnimationsOff = true;
+    host().setLayoutAnimationsOff(true);
     textMode = "editor";
 }
 
@@ -205,7 +205,7 @@ void ObjText::preRenderMainThread() {
     if (editingObject == this) editingObject = nullptr;
     editor->setHidden(true);
     textMode = "layer";
-    layoutAnimationsOff = false;
+    host().setLayoutAnimationsOff(false);
     draw();
 }
 
@@ -239,11 +239,11 @@ void ObjText::draw() {
     }
     if (pDist == 0 && state == "selected") {
         lpointer->setFillColor(transparentColor(color, 0.3));
-        lpointer->setPath(OTHelper::pointerPath(rect, pPerc, 12, F, pSide));
+        lpointer->setPath(OTHelper::pointerPath(rect, pPerc, 12, F, pSide, host()));
     } else if (state == "editing") {
         lpointer->setPath({});
     } else {
-        lpointer->setPath(OTHelper::pointerPath(rect, pPerc, pDist, F, pSide));
+        lpointer->setPath(OTHelper::pointerPath(rect, pPerc, pDist, F, pSide, host()));
     }
     ltshot->setFrame(rect.toKit());
     if (textMode == "editor") {
@@ -258,7 +258,7 @@ void ObjText::draw() {
             knobs[2]->draw(std::round(b.x() + b.width() + 6), b.y() + b.height() / 2);
         }
         double len = pDist != 0 ? pDist : 10 / z + 12;
-        kit::Point tip = OTHelper::pointerBase(rect, pPerc, len, pSide);
+        kit::Point tip = OTHelper::pointerBase(rect, pPerc, len, pSide, host());
         knobs[0]->draw(tip.x, tip.y);
     }
     setLayersVisible(true, state == "selected");
@@ -326,13 +326,13 @@ void ObjText::commit(bool forDump) {
             telemetryEvent("edit", data);
         }
     }
-    if (editorHooks().backdropLayout) editorHooks().backdropLayout();
+    host().backdropLayout();
     if (forDump) {
         // The caller is taking a snapshot of every object: no snapshot inside
         // it, and an empty text leaves the editor only after it is done.
         if (!typed && parent) {
             std::weak_ptr<ProtoObject> self = weak_from_this();
-            ObjectHandlers* manager = parent;
+            ObjectHost* manager = parent;
             kit::dispatchMain([self, manager] {
                 if (auto me = self.lock())
                     for (const auto& o : manager->objects)
@@ -341,7 +341,7 @@ void ObjText::commit(bool forDump) {
         }
         return;
     }
-    if (editorHooks().undoSave) editorHooks().undoSave("Text edit");
+    host().undoSave("Text edit");
     if (!typed && parent) parent->deactivate();
 }
 
@@ -350,7 +350,7 @@ void ObjText::commit(bool forDump) {
 void ObjText::select() {
     state = "selected";
     reportActive();
-    layoutRequest = 1;
+    host().setLayoutRequest(1);
 }
 
 void ObjText::unselect() {
@@ -401,13 +401,10 @@ void ObjText::mouseDown(const kit::Event* event, kit::Point p, int) {
         rect.height = std::round(1.8 * F * d);
         rect.y1 = top - rect.height;
         if (zoom() < 1.0) {
-            if (editorHooks().backdropLayout) editorHooks().backdropLayout();
-            Framer& f = Framer::shared();
-            f._zoom.set(1.0);
-            f.setOffset(q, p);
-            f.constrainPan(false);
-            if (ObjectsCore::shared) ObjectsCore::shared->updateStatus();
-            layoutRequest = 1;
+            host().backdropLayout();
+            host().zoomToActualSizeAt(q, p);
+            if (ObjectsCore* core = host().core()) core->updateStatus();
+            host().setLayoutRequest(1);
         }
         startEditing();
     } else if (state == "selected") {
@@ -449,7 +446,7 @@ void ObjText::mouseDrag(const kit::Event* event, kit::Point p, int) {
             pDist = s.dist;
         }
     }
-    layoutRequest = 1;
+    host().setLayoutRequest(1);
 }
 
 void ObjText::mouseUp(const kit::Event*, kit::Point, int) {
@@ -469,7 +466,7 @@ void ObjText::mouseUp(const kit::Event*, kit::Point, int) {
         saveOption("pointerPresent", pDist > 0 ? "true" : "false");
     }
     if (state != "editing") select();
-    layoutRequest = 1;
+    host().setLayoutRequest(1);
 }
 
 void ObjText::keyDown(const kit::Event*, const KeyEvt& key) {
@@ -497,7 +494,8 @@ void ObjText::keyDown(const kit::Event*, const KeyEvt& key) {
 }
 
 void ObjText::keyUp(const kit::Event*, const KeyEvt& key) {
-    if (state == "selected" && (key.code == kit::KeyCode::Return || key.code == kit::KeyCode::KeypadEnter)) startEditing();
+    if (state == "selected" && (key.code == kit::KeyCode::Return || key.code == kit::KeyCode::KeypadEnter))
+        startEditing();
 }
 
 // ---- Size and values --------------------------------------------------------------
@@ -576,3 +574,5 @@ bool ObjText::restore(const std::string& json) {
     restoreTimer_ = kit::Timer::once(0.05, refresh);
     return true;
 }
+
+}  // namespace objects

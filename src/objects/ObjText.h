@@ -9,9 +9,11 @@
 #include "objects/ProtoObject.h"
 #include "objects/TextEditorView.h"
 
+namespace objects {
+
 class ObjText : public ProtoObject {
 public:
-    ObjText(ObjectHandlers* parent, const kit::LayerPtr& layer, const kit::LayerPtr& control);
+    ObjText(ObjectHost* parent, const kit::LayerPtr& layer, const kit::LayerPtr& control);
     ~ObjText() override;
     std::string className() const override { return "ObjText"; }
 
@@ -90,3 +92,5 @@ private:
     kit::Size editorUnitSize_{40, 8};  // the editing view's size at unit scale
     kit::Timer restoreTimer_;
 };
+
+}  // namespace objects

@@ -1,20 +1,19 @@
 #pragma once
 // The application core as the annotation objects see it: the current
 // screenshot and its pixels, the editor's selection mode and status, and the
-// before/after GIF. The core implements these; the objects reach the one
-// instance through `ObjectsCore::shared`, which is null until the core exists
-// (then the objects skip these calls).
+// before/after GIF. The core implements these; the objects reach it through
+// their host, which gives none until the core exists (then the objects skip
+// these calls).
 #include <string>
 
 #include "imaging/Capture.h"
 #include "kit/Image.h"
 
+namespace objects {
+
 class ObjectsCore {
 public:
     virtual ~ObjectsCore() = default;
-
-    // The one instance, set by the core when it is created (tests set a double).
-    static inline ObjectsCore* shared = nullptr;
 
     kit::Image imgPrecompiled;  // the current screenshot; null when none is loaded
     kit::Image imgSource;       // the capture's source image
@@ -30,3 +29,5 @@ public:
     virtual void saveGIF(const kit::Image& img1, const kit::Image& img2, double delay,
                          const std::string& urlFolder) = 0;
 };
+
+}  // namespace objects

@@ -1,5 +1,7 @@
 #include "objects/PressedKeys.h"
 
+namespace objects {
+
 PressedKeys& PressedKeys::shared() {
     static PressedKeys* keys = new PressedKeys();  // lives until the process ends
     return *keys;
@@ -20,3 +22,5 @@ std::string PressedKeys::describe() const {
     }
     return out;
 }
+
+}  // namespace objects

@@ -8,6 +8,8 @@
 
 #include "kit/Timer.h"
 
+namespace objects {
+
 class PressedKeys {
 public:
     // The one shared instance, made on first use.
@@ -20,3 +22,5 @@ public:
     // The held codes as decimal texts joined with ", ".
     std::string describe() const;
 };
+
+}  // namespace objects

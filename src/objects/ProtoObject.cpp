@@ -3,16 +3,16 @@
 #include <cmath>
 #include <limits>
 
-#include "objects/ObjectsCore.h"
-#include "editor/EditorHooks.h"
-#include "editor/Framer.h"
-#include "editor/ObjectHandlers.h"
 #include "imaging/PixelSampling.h"
 #include "kit/Parse.h"
+#include "objects/ObjectHost.h"
+#include "objects/ObjectsCore.h"
 #include "objects/PressedKeys.h"
 #include "services/Random.h"
 #include "services/Settings.h"
 #include "services/Telemetry.h"
+
+namespace objects {
 
 namespace {
 
@@ -23,7 +23,6 @@ bool allFinite(const kit::Json& v) {
             if (!allFinite(item)) return false;
     return true;
 }
-
 
 }  // namespace
 
@@ -60,7 +59,7 @@ double parseDoubleOr(const std::string& text, double fallback) {
 
 // ---- Life ---------------------------------------------------------------
 
-ProtoObject::ProtoObject(ObjectHandlers* parentManager, const kit::LayerPtr&, const kit::LayerPtr&)
+ProtoObject::ProtoObject(ObjectHost* parentManager, const kit::LayerPtr&, const kit::LayerPtr&)
     : layer(kit::Layer::make()), lcontrol(kit::Layer::make()), parent(parentManager) {
     color = imaging::cgColor(Settings::shared().getString("defaultColor", "#F44723"), 1.0);
     // Subclasses read the stored size after their own fields are set, through
@@ -107,21 +106,25 @@ int ProtoObject::storedSize(int64_t s) {
 
 // ---- Viewport and neighbours ---------------------------------------------
 
-double ProtoObject::dpr() {
-    return Framer::shared().dpr();
-}
-double ProtoObject::zoom() {
-    return Framer::shared().zoom();
-}
-kit::Point ProtoObject::viewToImage(kit::Point p) {
-    return Framer::shared().viewToImage(p);
-}
-kit::Point ProtoObject::imageToView(kit::Point p) {
-    return Framer::shared().imageToView(p);
+ObjectHost& ProtoObject::host() const {
+    return parent ? *parent : ObjectHost::none();
 }
 
-void ProtoObject::reportSelectionMode(const std::string& mode) {
-    if (ObjectsCore::shared) ObjectsCore::shared->selectionModeChanged(mode);
+double ProtoObject::dpr() const {
+    return host().dpr();
+}
+double ProtoObject::zoom() const {
+    return host().zoom();
+}
+kit::Point ProtoObject::viewToImage(kit::Point p) const {
+    return host().viewToImage(p);
+}
+kit::Point ProtoObject::imageToView(kit::Point p) const {
+    return host().imageToView(p);
+}
+
+void ProtoObject::reportSelectionMode(const std::string& mode) const {
+    if (ObjectsCore* core = host().core()) core->selectionModeChanged(mode);
 }
 
 void ProtoObject::telemetryEvent(const std::string& name, const kit::Json& data) {
@@ -167,7 +170,7 @@ void ProtoObject::unselect() {
         reportSelectionMode("default");
         parent->selectedIndex.reset();
     }
-    layoutRequest = 1;
+    host().setLayoutRequest(1);
 }
 
 void ProtoObject::select() {
@@ -179,7 +182,7 @@ void ProtoObject::select() {
             reportSelectionMode(parent->activeType());
         }
     }
-    layoutRequest = 1;
+    host().setLayoutRequest(1);
 }
 
 void ProtoObject::deactivate() {
@@ -296,7 +299,7 @@ void ProtoObject::baseMouseDrag(const kit::Event* event, kit::Point p) {
             rect.height = farY - rect.y1;
         }
     }
-    layoutRequest = 1;
+    host().setLayoutRequest(1);
 }
 
 void ProtoObject::dragFarCorner(kit::Point q) {
@@ -358,7 +361,7 @@ ProtoObject::VectorEnds ProtoObject::vectorEnds() const {
 
 void ProtoObject::mouseUp(const kit::Event*, kit::Point, int) {
     select();
-    layoutRequest = 1;
+    host().setLayoutRequest(1);
 }
 
 void ProtoObject::dblClick(const kit::Event*, kit::Point, int) {}
@@ -370,7 +373,7 @@ void ProtoObject::move(double dx, double dy) {
 
 // ---- Keys ---------------------------------------------------------------
 
-double ProtoObject::keyStep(bool shift) {
+double ProtoObject::keyStep(bool shift) const {
     double step = Settings::shared().getBool("realPixels", false) ? 1.0 : dpr();
     return shift ? step * 10 : step;
 }
@@ -453,7 +456,7 @@ bool ProtoObject::isEmpty() {
 }
 
 Rect ProtoObject::anchorPoint() {
-    return isEmpty() ? Framer::shared().source : rect;
+    return isEmpty() ? host().source() : rect;
 }
 
 // ---- Size and tool values -----------------------------------------------
@@ -461,7 +464,7 @@ Rect ProtoObject::anchorPoint() {
 void ProtoObject::changeSize(int step) {
     size = clampSize(step >= 1 ? int64_t(size) + 1 : int64_t(size) - 1);
     saveOption("size", std::to_string(size));
-    layoutRequest = 2;
+    host().setLayoutRequest(2);
 }
 
 std::optional<std::string> ProtoObject::getValue(const std::string& key) {
@@ -523,3 +526,5 @@ bool ProtoObject::restore(const std::string& json) {
     applyBase(*base);
     return true;
 }
+
+}  // namespace objects

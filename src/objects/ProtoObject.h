@@ -15,16 +15,18 @@
 #include <string>
 #include <vector>
 
-#include "editor/KeyEvt.h"
 #include "kit/Color.h"
 #include "kit/Event.h"
 #include "kit/Json.h"
 #include "kit/Layer.h"
 #include "kit/Path.h"
+#include "objects/KeyEvt.h"
 #include "objects/Knob.h"
 #include "services/Rect.h"
 
-class ObjectHandlers;
+namespace objects {
+
+class ObjectHost;
 
 // The highlight colour of a hovered object's outline.
 inline const kit::Color kHighlightColor{0, 0.495, 0.85, 1};
@@ -65,7 +67,7 @@ T tableAt(const std::vector<T>& table, int64_t index) {
 
 class ProtoObject : public std::enable_shared_from_this<ProtoObject> {
 public:
-    ProtoObject(ObjectHandlers* parent, const kit::LayerPtr& layer, const kit::LayerPtr& control);
+    ProtoObject(ObjectHost* parent, const kit::LayerPtr& layer, const kit::LayerPtr& control);
     virtual ~ProtoObject();
     ProtoObject(const ProtoObject&) = delete;
     ProtoObject& operator=(const ProtoObject&) = delete;
@@ -77,7 +79,10 @@ public:
     kit::LayerPtr lcontrol;  // holds the knobs
     Rect rect;
     std::string state = "creating";
-    ObjectHandlers* parent = nullptr;  // the manager outlives its objects
+    ObjectHost* parent = nullptr;  // the manager outlives its objects
+
+    // The parent, or the do-nothing host when the object has none.
+    ObjectHost& host() const;
     double mdsx = 0, mdsy = 0;
     Rect mouseDownRect{0, 0, 100, 100};
     kit::Color color;
@@ -166,7 +171,7 @@ protected:
     static std::optional<Rect> readRect(const kit::Json* value);
 
     // Nudge step of the arrow keys: 1 image unit with real pixels, else dpr; ×10 with Shift.
-    static double keyStep(bool shift);
+    double keyStep(bool shift) const;
     // Characters a digit key typed, "0" when there is no event (the editor's
     // synthetic keys), empty when the key is not a digit key.
     static bool isDigitKey(int code);
@@ -177,7 +182,7 @@ protected:
     void setLayersVisible(bool drawing, bool control);
 
     // Reports to the core that the editor's selection mode changed.
-    static void reportSelectionMode(const std::string& mode);
+    void reportSelectionMode(const std::string& mode) const;
     // Sends a usage event, or merges a preset into the next one of that name.
     static void telemetryEvent(const std::string& name, const kit::Json& data);
     static void telemetryPreset(const std::string& name, const kit::Json& data);
@@ -185,10 +190,10 @@ protected:
     std::string activeTypeOfParent() const;
 
     // The viewport values, read at each use.
-    static double dpr();
-    static double zoom();
-    static kit::Point viewToImage(kit::Point p);
-    static kit::Point imageToView(kit::Point p);
+    double dpr() const;
+    double zoom() const;
+    kit::Point viewToImage(kit::Point p) const;
+    kit::Point imageToView(kit::Point p) const;
 
     // Size index as the tables see it (clamped to 0...7).
     static int clampSize(int64_t s);
@@ -203,3 +208,5 @@ protected:
     // knobs' layer, into the editor's layers where there are any.
     void attachLayers(const kit::LayerPtr& drawing, const kit::LayerPtr& control);
 };
+
+}  // namespace objects

@@ -1,14 +1,15 @@
 #include "objects/TextEditorView.h"
 
-#include "editor/EditorHooks.h"
 #include "kit/TextView.h"
+#include "objects/ObjectHost.h"
 
-TextEditorView& TextEditorView::shared() {
+namespace objects {
+
+TextEditorView& TextEditorView::shared(kit::View* canvas) {
     static TextEditorView* editor = new TextEditorView();  // lives as long as the process
     // The canvas may come after the first text object (or be replaced): the
     // view joins it whenever it has no place yet.
-    if (!editor->view_->superview() && editorHooks().canvasView)
-        if (kit::View* host = editorHooks().canvasView()) host->addSubview(editor->view_);
+    if (!editor->view_->superview() && canvas) canvas->addSubview(editor->view_);
     return *editor;
 }
 
@@ -93,3 +94,5 @@ kit::View* TextEditorView::superview() const {
 void TextEditorView::removeFromSuperview() {
     view_->removeFromSuperview();
 }
+
+}  // namespace objects

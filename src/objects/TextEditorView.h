@@ -17,11 +17,13 @@ class TextView;
 class View;
 }  // namespace kit
 
+namespace objects {
+
 class TextEditorView {
 public:
     // The shared view, made on first use (frame 40 × 8, white caret, undo on,
-    // hidden), on the canvas view when the editor has one.
-    static TextEditorView& shared();
+    // hidden), placed on the canvas view when given one and it has no place yet.
+    static TextEditorView& shared(kit::View* canvas);
 
     std::string string() const;
     void setString(const std::string& s);
@@ -55,3 +57,5 @@ private:
     TextEditorView();
     std::shared_ptr<kit::TextView> view_;
 };
+
+}  // namespace objects

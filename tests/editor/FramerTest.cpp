@@ -7,6 +7,8 @@
 #include "services/Settings.h"
 #include "services/Telemetry.h"
 
+namespace editor {
+
 namespace {
 
 class FramerTest : public ::testing::Test {
@@ -146,3 +148,5 @@ TEST_F(FramerTest, PanByAccumulatesExactOffsets) {
 }
 
 }  // namespace
+
+}  // namespace editor

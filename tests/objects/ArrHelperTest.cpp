@@ -4,6 +4,8 @@
 #include "Doubles.h"
 #include "objects/ArrHelper.h"
 
+namespace objects {
+
 namespace {
 
 class ArrHelperTest : public ObjectsTest {};
@@ -51,21 +53,21 @@ TEST_F(ArrHelperTest, ParserGrammarAndJunkTokens) {
     EXPECT_EQ(cmds[3].letter, "Z");
     EXPECT_EQ(cmds[3].numbers, (std::vector<double>{0, 7}));  // junk reads as 0
     // An unknown letter adds nothing to a path.
-    auto p = ArrHelper::headPath(0, 0, 100, 0, 1, cmds);
+    auto p = ArrHelper::headPath(0, 0, 100, 0, 1, cmds, handlers);
     EXPECT_EQ(ends(p).size(), 3u);
 }
 
 TEST_F(ArrHelperTest, BoxEndsLandOnStartAndTip) {
     ArrHelper::Commands cmds{{"M", {0, 0}}, {"L", {100, 0}}, {"L", {50, 10}}, {"L", {75, 10}}};
     for (double len : {30.0, 150.0, 900.0}) {
-        auto pts = ends(ArrHelper::headPath(10, 20, len * 0.6, len * 0.8, 3, cmds));
+        auto pts = ends(ArrHelper::headPath(10, 20, len * 0.6, len * 0.8, 3, cmds, handlers));
         EXPECT_NEAR(pts[0].x, 10, 1e-9);
         EXPECT_NEAR(pts[0].y, 20, 1e-9);
         EXPECT_NEAR(pts[1].x, 10 + len * 0.6, 1e-9);
         EXPECT_NEAR(pts[1].y, 20 + len * 0.8, 1e-9);
     }
     // Up to 100 × dpr of length a point lies at box distance × k × L / 100.
-    auto pts = ends(ArrHelper::headPath(0, 0, 80, 0, 1, cmds));
+    auto pts = ends(ArrHelper::headPath(0, 0, 80, 0, 1, cmds, handlers));
     EXPECT_NEAR(pts[2].y, 10 * 0.5 * 80 / 100, 1e-9);
     EXPECT_NEAR(pts[3].y, 10 * 0.5 * 80 / 100, 1e-9);
 }
@@ -73,19 +75,19 @@ TEST_F(ArrHelperTest, BoxEndsLandOnStartAndTip) {
 TEST_F(ArrHelperTest, LongArrowBarbsStayAtFixedScale) {
     setView(2, 1);
     // size 1 (scale 0.5), length 300 at dpr 2: Lc = 200, one pixel per unit.
-    auto p = ArrHelper::headPath(0, 0, 300, 0, 1, ArrHelper::parsedHeads()[0]);
+    auto p = ArrHelper::headPath(0, 0, 300, 0, 1, ArrHelper::parsedHeads()[0], handlers);
     EXPECT_NEAR(ends(p)[0].y, -22.0862065, 1e-9);  // the first barb point
     EXPECT_NEAR(ends(p)[0].x, 300 - (100 - 53.7652875), 1e-9);
     // From 400 × dpr on, the tip grows by 1/sqrt(0.8) and the tail thins to 0.8.
     ArrHelper::Commands cmds{{"M", {0, 10}}, {"L", {100, 10}}};
-    auto far = ends(ArrHelper::headPath(0, 0, 2000, 0, 1, cmds));
+    auto far = ends(ArrHelper::headPath(0, 0, 2000, 0, 1, cmds, handlers));
     EXPECT_NEAR(far[0].y, 10 * 0.5 * 0.8 * 200 / 100, 1e-9);
     EXPECT_NEAR(far[1].y, 10 * 0.5 / std::sqrt(0.8) * 200 / 100, 1e-9);
 }
 
 TEST_F(ArrHelperTest, CapsArrowAngleAndBullet) {
     kit::Path p;
-    ArrHelper::addCap(p, 0, 0, 30, 0, 3, 0, "end", "none", "arrow");
+    ArrHelper::addCap(p, 0, 0, 30, 0, 3, 0, "end", "none", "arrow", handlers);
     auto pts = ends(p);
     ASSERT_EQ(pts.size(), 3u);
     EXPECT_EQ(pts[1], (kit::Point{30, 0}));
@@ -94,22 +96,22 @@ TEST_F(ArrHelperTest, CapsArrowAngleAndBullet) {
     // 50 degrees each side of the line (45 below a length of 20).
     EXPECT_NEAR(std::atan2(std::fabs(pts[0].y), 30 - pts[0].x), 0.8726646, 1e-6);
     kit::Path s;
-    ArrHelper::addCap(s, 0, 0, 12, 0, 3, 0, "start", "arrow", "none");
+    ArrHelper::addCap(s, 0, 0, 12, 0, 3, 0, "start", "arrow", "none", handlers);
     auto sp = ends(s);
     EXPECT_NEAR(std::atan2(std::fabs(sp[0].y), sp[0].x), 0.78539815, 1e-6);
     EXPECT_LE(std::hypot(sp[0].x, sp[0].y), 12 * 0.25 + 1e-9);
     kit::Path b;
-    ArrHelper::addCap(b, 0, 0, 30, 0, 3, 0, "end", "none", "bullet");
+    ArrHelper::addCap(b, 0, 0, 30, 0, 3, 0, "end", "none", "bullet", handlers);
     EXPECT_NEAR(b.bounds().width(), 5, 1e-6);  // radius min(3, 2.5)
     kit::Path none;
-    ArrHelper::addCap(none, 0, 0, 30, 0, 3, 0, "start", "none", "bullet");
+    ArrHelper::addCap(none, 0, 0, 30, 0, 3, 0, "start", "none", "bullet", handlers);
     EXPECT_TRUE(none.isEmpty());
 }
 
 TEST_F(ArrHelperTest, CapAnchorsOnAnEvenWidthBelowZoomOne) {
     setView(1, 0.5);
     kit::Path p;
-    ArrHelper::addCap(p, 0, 0, 7, 0, 1, 0, "end", "none", "arrow");
+    ArrHelper::addCap(p, 0, 0, 7, 0, 1, 0, "end", "none", "arrow", handlers);
     EXPECT_EQ(ends(p)[1], (kit::Point{8, 0}));
 }
 
@@ -142,20 +144,22 @@ TEST_F(ArrHelperTest, CircleCenterAndArcEnds) {
 }
 
 TEST_F(ArrHelperTest, LineArrowAlignmentAndStraightCurves) {
-    EXPECT_EQ(ArrHelper::alignment(3), (std::pair<double, double>{0.5, 0}));
-    EXPECT_EQ(ArrHelper::alignment(2.5), (std::pair<double, double>{0.5, 0.25}));
+    EXPECT_EQ(ArrHelper::alignment(3, handlers), (std::pair<double, double>{0.5, 0}));
+    EXPECT_EQ(ArrHelper::alignment(2.5, handlers), (std::pair<double, double>{0.5, 0.25}));
     setView(2, 1);
-    EXPECT_EQ(ArrHelper::alignment(3), (std::pair<double, double>{0, 0}));
+    EXPECT_EQ(ArrHelper::alignment(3, handlers), (std::pair<double, double>{0, 0}));
     setView(1, 1);
     auto layer = kit::ShapeLayer::make();
-    ArrHelper::drawLineArrow(*layer, kit::Color::black(), 0, 0, 100, 0, 3, 50, 0.1, 0.005, 1);
+    ArrHelper::drawLineArrow(*layer, kit::Color::black(), 0, 0, 100, 0, 3, 50, 0.1, 0.005, 1, handlers);
     auto first = layer->path().elements().front();
     EXPECT_EQ(first.pts[0], (kit::Point{2, 0.5}));  // straight: offset 0.5, pulled in by 1.5
     EXPECT_EQ(layer->lineCap(), kit::LineCap::Square);
     // A curve point on the chord has no circle: drawn straight, never NaN.
-    ArrHelper::drawLineArrow(*layer, kit::Color::black(), 0, 0, 100, 0, 3, 50, 0, 0.5, 2);
+    ArrHelper::drawLineArrow(*layer, kit::Color::black(), 0, 0, 100, 0, 3, 50, 0, 0.5, 2, handlers);
     for (const auto& e : layer->path().elements())
         for (auto q : e.pts) EXPECT_TRUE(std::isfinite(q.x) && std::isfinite(q.y));
 }
 
 }  // namespace
+
+}  // namespace objects

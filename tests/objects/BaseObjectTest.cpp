@@ -9,6 +9,8 @@
 #include "objects/PressedKeys.h"
 #include "services/Settings.h"
 
+namespace objects {
+
 namespace {
 
 class BaseObjectTest : public ObjectsTest {};
@@ -16,8 +18,7 @@ class BaseObjectTest : public ObjectsTest {};
 constexpr uint32_t kShift = kit::ModifierFlag::Shift;
 
 // A rectangle drawn by a press at `from` and a drag to `to` (image = canvas at zoom 1).
-std::shared_ptr<ObjRectangle> drawn(FakeObjectHandlers& h, kit::Point from, kit::Point to,
-                                    uint32_t flags = 0) {
+std::shared_ptr<ObjRectangle> drawn(SpyHost& h, kit::Point from, kit::Point to, uint32_t flags = 0) {
     auto r = h.add<ObjRectangle>();
     auto e = ObjectsTest::mouse(flags);
     r->mouseDown(&e, from);
@@ -57,7 +58,7 @@ TEST_F(BaseObjectTest, ChangeSizeClampsAndStoresTheOption) {
     r->changeSize(1);
     EXPECT_EQ(r->size, 7);
     EXPECT_EQ(stored("Kadrix.ObjRectangle: size"), "7");
-    EXPECT_EQ(layoutRequest, 2);
+    EXPECT_EQ(handlers.layoutRequest, 2);
     r->changeSize(0);
     EXPECT_EQ(r->size, 6);
     r->size = 0;
@@ -94,10 +95,10 @@ TEST_F(BaseObjectTest, SelectReportsTheModeOnceAndUnselectResets) {
     EXPECT_EQ(handlers.selectedIndex, 0);
     ASSERT_EQ(app.modes.size(), 1u);
     EXPECT_EQ(app.modes[0], "Rectangle");
-    layoutRequest = 0;
+    handlers.layoutRequest = 0;
     r->select();  // already the selected index: no new report
     EXPECT_EQ(app.modes.size(), 1u);
-    EXPECT_EQ(layoutRequest, 1);
+    EXPECT_EQ(handlers.layoutRequest, 1);
     r->unselect();
     EXPECT_EQ(r->state, "unselected");
     EXPECT_TRUE(r->layer->shouldRasterize());
@@ -107,7 +108,7 @@ TEST_F(BaseObjectTest, SelectReportsTheModeOnceAndUnselectResets) {
 
 TEST_F(BaseObjectTest, AnchorPointIsTheRectOrTheSource) {
     auto r = handlers.add<ObjRectangle>();
-    EXPECT_EQ(r->anchorPoint(), Framer::shared().source);
+    EXPECT_EQ(r->anchorPoint(), handlers.sourceRect);
     r->rect = {5, 6, -7, 8};
     EXPECT_EQ(r->anchorPoint(), (Rect{5, 6, -7, 8}));
 }
@@ -293,3 +294,5 @@ TEST_F(BaseObjectTest, NonFiniteGeometryNeverReachesADump) {
 }
 
 }  // namespace
+
+}  // namespace objects

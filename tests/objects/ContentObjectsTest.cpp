@@ -8,6 +8,8 @@
 #include "objects/ObjRuler.h"
 #include "services/Settings.h"
 
+namespace objects {
+
 namespace {
 
 class ContentObjectsTest : public ObjectsTest {
@@ -23,8 +25,8 @@ public:
         app.current = imaging::Capture::of(img);
         app.imgPrecompiled = img;
         app.imgSource = img;
-        Framer::shared().source = {0, 0, double(w), double(h)};
-        Framer::shared().crop = {0, 0, double(w), double(h)};
+        handlers.sourceRect = {0, 0, double(w), double(h)};
+        handlers.cropRect = {0, 0, double(w), double(h)};
     }
     // Colour of the conceal bitmap at (x, y), y up from the bottom of the bitmap.
     static kit::Color bitmapAt(const ObjConceal& c, int x, int y) {
@@ -55,7 +57,7 @@ TEST_F(ContentObjectsTest, RulerTexts) {
 }
 
 TEST_F(ContentObjectsTest, RulerLabelClampFlipAndColours) {
-    Framer::shared().source = {0, 0, 400, 300};
+    handlers.sourceRect = {0, 0, 400, 300};
     auto r = handlers.add<ObjRuler>();
     r->updateKnobs(false);
     r->rect = {50, 295, 200, 0};
@@ -86,7 +88,7 @@ TEST_F(ContentObjectsTest, RulerUnitToggleOnTheLabelOnly) {
     EXPECT_EQ(r->dpr, 2);
     r->dblClick(nullptr, label);
     EXPECT_EQ(r->dpr, 1);
-    EXPECT_EQ(relayouts, 1);
+    EXPECT_EQ(handlers.relayouts, 1);
     EXPECT_EQ(r->action(label), "move-text");
     EXPECT_EQ(r->action({101, 150}), "move");
     EXPECT_EQ(r->action({160, 20}), "default");
@@ -181,7 +183,7 @@ TEST_F(ContentObjectsTest, EraseRunsVerticalBandsThroughTheRegion) {
 TEST_F(ContentObjectsTest, TextModeConcealsOnlyTheRecognisedLines) {
     capture(200, 100, [](int, int) { return kit::Color{0, 0.5, 0, 1}; });
     kit::Image seen;
-    ObjConceal::recognizer() = [&](const kit::Image& img) {
+    ObjConceal::recognizer() = [&](const kit::Image& img, double) {
         seen = img;
         return std::vector<imaging::TextRect>{{kit::Rect{10, 10, 30, 8}, "hello"}};
     };
@@ -202,9 +204,9 @@ TEST_F(ContentObjectsTest, ConcealReadsACroppedCaptureUnderItsRect) {
     // conceal at crop x 10 lies on blue.
     capture(200, 100, [](int x, int) { return x < 100 ? kit::Color{1, 0, 0, 1} : kit::Color{0, 0, 1, 1}; });
     app.current.crop = {100, 0, 100, 100};
-    Framer::shared().crop = {100, 0, 100, 100};
+    handlers.cropRect = {100, 0, 100, 100};
     kit::Image seen;
-    ObjConceal::recognizer() = [&](const kit::Image& img) {
+    ObjConceal::recognizer() = [&](const kit::Image& img, double) {
         seen = img;
         return std::vector<imaging::TextRect>{};
     };
@@ -317,15 +319,14 @@ kit::Image solid(int w, int h, kit::Color c) {
 }
 
 TEST_F(ContentObjectsTest, ImagePlacementCentresInTheVisibleArea) {
-    Framer& f = Framer::shared();
-    f.area = {0, 0, 1000, 800};
-    f.crop = {0, 0, 1200, 900};
+    handlers.areaRect = {0, 0, 1000, 800};
+    handlers.cropRect = {0, 0, 1200, 900};
     auto o = handlers.add<ObjImage>();
     o->setImage(solid(300, 200, kit::Color{0, 1, 0, 1}));
     EXPECT_EQ(o->rect, (Rect{350, 300, 300, 200}));
     EXPECT_EQ(o->state, "selected");
     EXPECT_EQ(o->imageHash.size(), 24u);
-    f.crop = {0, 0, 250, 900};
+    handlers.cropRect = {0, 0, 250, 900};
     auto p = handlers.add<ObjImage>();
     p->setImage(solid(300, 200, kit::Color{0, 1, 0, 1}));
     EXPECT_EQ(p->rect.x1, 100);
@@ -409,3 +410,5 @@ TEST_F(ContentObjectsTest, GifFramesHaveOneSize) {
 }
 
 }  // namespace
+
+}  // namespace objects

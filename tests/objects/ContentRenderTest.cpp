@@ -12,6 +12,8 @@
 #include "objects/ObjRuler.h"
 #include "objects/ObjText.h"
 
+namespace objects {
+
 namespace {
 
 // A screenshot of w × h pixels: light paper with dark bars and colour patches.
@@ -35,8 +37,8 @@ public:
         app.current = imaging::Capture::of(img);
         app.imgPrecompiled = img;
         app.imgSource = img;
-        Framer::shared().source = {0, 0, double(img.width()), double(img.height())};
-        Framer::shared().crop = Framer::shared().source;
+        handlers.sourceRect = {0, 0, double(img.width()), double(img.height())};
+        handlers.cropRect = handlers.sourceRect;
     }
     static kit::LayerPtr imageLayer(const kit::Image& img) {
         auto l = kit::Layer::make();
@@ -48,7 +50,7 @@ public:
     }
     // A stroke through the points; without `finish` the button is still down.
     template <class T>
-    std::shared_ptr<T> stroke(FakeObjectHandlers& h, const std::vector<kit::Point>& pts, bool finish = true) {
+    std::shared_ptr<T> stroke(SpyHost& h, const std::vector<kit::Point>& pts, bool finish = true) {
         auto f = h.add<T>();
         auto e = mouse();
         f->mouseDown(&e, pts.front());
@@ -56,7 +58,7 @@ public:
         if (finish) f->mouseUp(&e, pts.back());
         return f;
     }
-    std::shared_ptr<ObjText> text(FakeObjectHandlers& h, kit::Point at, const std::string& s) {
+    std::shared_ptr<ObjText> text(SpyHost& h, kit::Point at, const std::string& s) {
         auto t = h.add<ObjText>();
         auto e = mouse();
         t->mouseDown(&e, at);
@@ -114,7 +116,7 @@ TEST_F(ContentRenderTest, PixelatedRegionHidesTheDetailUnderIt) {
 
 struct Cell {
     std::string label;
-    std::function<void(ContentRenderTest&, FakeObjectHandlers&, double x, double y)> make;
+    std::function<void(ContentRenderTest&, SpyHost&, double x, double y)> make;
 };
 
 std::vector<Cell> contentCells() {
@@ -122,29 +124,27 @@ std::vector<Cell> contentCells() {
     for (const char* st : {"unselected", "selected", "highlighted", "creating"}) {
         std::string state = st;
         // While typing the text shows in the editing view, outside the layers.
-        cells.push_back({"text", [state](ContentRenderTest& t, FakeObjectHandlers& h, double x, double y) {
+        cells.push_back({"text", [state](ContentRenderTest& t, SpyHost& h, double x, double y) {
                              if (state == "creating") return;
                              auto o = t.text(h, {x + 20, y + 100}, "Callout text");
                              o->state = state;
                          }});
+        cells.push_back({"text-nobg", [state](ContentRenderTest& t, SpyHost& h, double x, double y) {
+                             if (state == "creating") return;
+                             auto o = t.text(h, {x + 20, y + 80}, "No background, two lines of it");
+                             o->nobg = true;
+                             o->setValue("color", "#1E6FD9");  // renders the snapshot again
+                             o->state = state;
+                         }});
+        cells.push_back({"freehand", [state](ContentRenderTest& t, SpyHost& h, double x, double y) {
+                             std::vector<kit::Point> pts;
+                             for (int i = 0; i < 40; ++i)
+                                 pts.push_back({x + 15 + i * 3, y + 75 + 35 * std::sin(i / 5.0)});
+                             auto o = t.stroke<ObjFreehand>(h, pts, state != "creating");
+                             o->state = state;
+                         }});
         cells.push_back(
-            {"text-nobg", [state](ContentRenderTest& t, FakeObjectHandlers& h, double x, double y) {
-                 if (state == "creating") return;
-                 auto o = t.text(h, {x + 20, y + 80}, "No background, two lines of it");
-                 o->nobg = true;
-                 o->setValue("color", "#1E6FD9");  // renders the snapshot again
-                 o->state = state;
-             }});
-        cells.push_back(
-            {"freehand", [state](ContentRenderTest& t, FakeObjectHandlers& h, double x, double y) {
-                 std::vector<kit::Point> pts;
-                 for (int i = 0; i < 40; ++i)
-                     pts.push_back({x + 15 + i * 3, y + 75 + 35 * std::sin(i / 5.0)});
-                 auto o = t.stroke<ObjFreehand>(h, pts, state != "creating");
-                 o->state = state;
-             }});
-        cells.push_back(
-            {"freehand-circle", [state](ContentRenderTest& t, FakeObjectHandlers& h, double x, double y) {
+            {"freehand-circle", [state](ContentRenderTest& t, SpyHost& h, double x, double y) {
                  std::vector<kit::Point> pts;
                  for (int i = 0; i <= 48; ++i)
                      pts.push_back({x + 75 + 50 * std::cos(i / 7.64), y + 75 + 40 * std::sin(i / 7.64)});
@@ -152,27 +152,26 @@ std::vector<Cell> contentCells() {
                  if (state != "creating") o->setValue("correction", "c");
                  o->state = state;
              }});
-        cells.push_back(
-            {"highlighter", [state](ContentRenderTest& t, FakeObjectHandlers& h, double x, double y) {
-                 auto o = t.stroke<ObjHighlighter>(h, {{x + 15, y + 42}, {x + 80, y + 43}, {x + 135, y + 42}},
-                                                   state != "creating");
-                 o->state = state;
-             }});
-        cells.push_back({"conceal", [state](ContentRenderTest&, FakeObjectHandlers& h, double x, double y) {
+        cells.push_back({"highlighter", [state](ContentRenderTest& t, SpyHost& h, double x, double y) {
+                             auto o = t.stroke<ObjHighlighter>(
+                                 h, {{x + 15, y + 42}, {x + 80, y + 43}, {x + 135, y + 42}},
+                                 state != "creating");
+                             o->state = state;
+                         }});
+        cells.push_back({"conceal", [state](ContentRenderTest&, SpyHost& h, double x, double y) {
                              auto o = h.add<ObjConceal>();
                              o->rect = {x + 15, y + 20, 120, 90};
                              if (state != "creating") o->reconceal();
                              o->state = state;
                          }});
-        cells.push_back(
-            {"conceal-erase", [state](ContentRenderTest&, FakeObjectHandlers& h, double x, double y) {
-                 auto o = h.add<ObjConceal>();
-                 o->fillMode = "erase";
-                 o->rect = {x + 15, y + 20, 120, 90};
-                 if (state != "creating") o->reconceal();
-                 o->state = state;
-             }});
-        cells.push_back({"image", [state](ContentRenderTest&, FakeObjectHandlers& h, double x, double y) {
+        cells.push_back({"conceal-erase", [state](ContentRenderTest&, SpyHost& h, double x, double y) {
+                             auto o = h.add<ObjConceal>();
+                             o->fillMode = "erase";
+                             o->rect = {x + 15, y + 20, 120, 90};
+                             if (state != "creating") o->reconceal();
+                             o->state = state;
+                         }});
+        cells.push_back({"image", [state](ContentRenderTest&, SpyHost& h, double x, double y) {
                              kit::Image img(90, 60, 1);
                              img.fill(kit::Color{0.2, 0.6, 0.9, 1});
                              for (int i = 0; i < 60; ++i) img.setPixel(i, i, {255, 255, 255, 255});
@@ -182,21 +181,20 @@ std::vector<Cell> contentCells() {
                              if (state == "selected") o->setValue("transparency", "true");
                              o->state = state;
                          }});
-        cells.push_back({"ruler", [state](ContentRenderTest&, FakeObjectHandlers& h, double x, double y) {
+        cells.push_back({"ruler", [state](ContentRenderTest&, SpyHost& h, double x, double y) {
                              auto o = h.add<ObjRuler>();
                              o->updateKnobs(false);
                              o->rect = {x + 20, y + 40, 110, 0};
                              o->dpr = state == "selected" ? 1.0 : 2.0;
                              o->state = state;
                          }});
-        cells.push_back(
-            {"ruler-vertical", [state](ContentRenderTest&, FakeObjectHandlers& h, double x, double y) {
-                 auto o = h.add<ObjRuler>();
-                 o->updateKnobs(true);
-                 o->rect = {x + 40, y + 20, 0, 110};
-                 o->tdist = 8;
-                 o->state = state;
-             }});
+        cells.push_back({"ruler-vertical", [state](ContentRenderTest&, SpyHost& h, double x, double y) {
+                             auto o = h.add<ObjRuler>();
+                             o->updateKnobs(true);
+                             o->rect = {x + 40, y + 20, 0, 110};
+                             o->tdist = 8;
+                             o->state = state;
+                         }});
     }
     return cells;
 }
@@ -206,7 +204,7 @@ TEST_F(ContentRenderTest, ContactSheetOfTheContentObjects) {
     const int cols = 10, cw = 150, ch = 150;
     const int rows = int((cells.size() + cols - 1) / cols);
     for (double dpr : {1.0, 2.0}) {
-        FakeObjectHandlers h;
+        SpyHost h;
         setView(dpr, 1);
         kit::Image shot = screenshot(cols * cw, rows * ch);
         useScreenshot(shot);
@@ -226,3 +224,5 @@ TEST_F(ContentRenderTest, ContactSheetOfTheContentObjects) {
 }
 
 }  // namespace
+
+}  // namespace objects

@@ -4,7 +4,9 @@
 #include "services/Settings.h"
 #include "services/Telemetry.h"
 
-void FakeObjectHandlers::deactivate() {
+namespace objects {
+
+void SpyHost::deactivate() {
     ++deactivations;
     createOnClick.clear();
     for (int i = int(objects.size()) - 1; i >= 0; --i) {
@@ -16,13 +18,13 @@ void FakeObjectHandlers::deactivate() {
     active.reset();
 }
 
-std::string FakeObjectHandlers::activeType() const {
+std::string SpyHost::activeType() const {
     if (!active || *active < 0 || size_t(*active) >= objects.size()) return "";
     std::string name = objects[size_t(*active)]->className();
     return name.rfind("Obj", 0) == 0 ? name.substr(3) : name;
 }
 
-void FakeObjectHandlers::renumberCounters() {
+void SpyHost::renumberCounters() {
     int best = 0;
     for (const auto& o : objects) {
         if (o->className().find("Counter") == std::string::npos) continue;
@@ -40,39 +42,27 @@ void ObjectsTest::SetUp() {
     // setter, which would flush the queue on its way.
     Settings::shared().storeBool("allowTelemetry", false);
     setView(1, 1);
-    Framer::shared().source = {0, 0, 800, 600};
-    Framer::shared().crop = {0, 0, 800, 600};
-    Framer::shared().area = {0, 0, 600, 400};
-    Framer::shared().paddings = nullptr;
-    Framer::shared().backdropPanelWidth = nullptr;
-    layoutRequest = 0;
-    layoutAnimationsOff = false;
+    handlers.coreDouble = &app;
     PressedKeys::shared().pressed.clear();
     for (const auto& k : Settings::shared().storage().keys())
         if (k.rfind("Kadrix.", 0) == 0) forget(k);
     Settings::shared().setRealPixels(false);
     Settings::shared().setDefaultColor("#F44723");
-    ObjectsCore::shared = &app;
     seen_.clear();
     for (const auto& e : Telemetry::shared().events()) seen_.insert(e.value("evtid", int64_t(0)));
-    editorHooks() = EditorHooks{};
-    editorHooks().relayoutCanvas = [this](bool) { ++relayouts; };
-    editorHooks().refreshToolSettings = [this] { ++toolRefreshes; };
-}
-
-void ObjectsTest::TearDown() {
-    ObjectsCore::shared = nullptr;
-    editorHooks() = EditorHooks{};
 }
 
 void ObjectsTest::setView(double dpr, double zoom, double bx, double by) {
-    Framer& f = Framer::shared();
-    f._dpr.set(dpr);
-    f._zoom.set(zoom);
-    f._bx.set(bx);
-    f._by.set(by);
-    f.bpx = bx;
-    f.bpy = by;
+    handlers.dprValue = dpr;
+    handlers.zoomValue = zoom;
+    handlers.bx = bx;
+    handlers.by = by;
+}
+
+void SpyHost::zoomToActualSizeAt(kit::Point q, kit::Point p) {
+    zoomValue = 1;
+    bx = p.x - q.x;
+    by = p.y - q.y;
 }
 
 void ObjectsTest::forget(const std::string& key) {
@@ -117,3 +107,5 @@ std::vector<kit::Json> ObjectsTest::events(const std::string& name) const {
         if (!seen_.count(e.value("evtid", int64_t(0))) && e.value("type", "") == name) out.push_back(e);
     return out;
 }
+
+}  // namespace objects

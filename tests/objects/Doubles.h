@@ -1,7 +1,8 @@
 #pragma once
-// Doubles of the editor's object manager and the application core, and a
-// fixture that puts the viewport, the settings and the held keys in a known
-// state for every test.
+// The objects' host double (manager, viewport and the editor's neighbours in
+// one, recording the calls), a double of the application core, and a fixture
+// that puts the viewport, the settings and the held keys in a known state for
+// every test.
 #include <gtest/gtest.h>
 
 #include <memory>
@@ -10,24 +11,64 @@
 #include <string>
 #include <vector>
 
-#include "objects/ObjectsCore.h"
-#include "editor/EditorHooks.h"
-#include "editor/Framer.h"
-#include "editor/ObjectHandlers.h"
 #include "kit/Event.h"
 #include "kit/Layer.h"
+#include "kit/View.h"
+#include "objects/ObjectHost.h"
+#include "objects/ObjectsCore.h"
 #include "objects/ProtoObject.h"
 
 inline void PrintTo(const Rect& r, std::ostream* os) {
     *os << "Rect(" << r.x1 << ", " << r.y1 << ", " << r.width << ", " << r.height << ")";
 }
 
-class FakeObjectHandlers : public ObjectHandlers {
+namespace objects {
+
+class SpyHost : public ObjectHost {
 public:
     int deactivations = 0;
     void deactivate() override;
     std::string activeType() const override;
     void renumberCounters() override;
+
+    // Viewport: v = p × zoom + b.
+    double dprValue = 1, zoomValue = 1, bx = 0, by = 0;
+    Rect sourceRect{0, 0, 800, 600}, cropRect{0, 0, 800, 600}, areaRect{0, 0, 600, 400};
+    double dpr() const override { return dprValue; }
+    double zoom() const override { return zoomValue; }
+    kit::Point viewToImage(kit::Point v) const override {
+        return {(v.x - bx) / zoomValue, (v.y - by) / zoomValue};
+    }
+    kit::Point imageToView(kit::Point p) const override {
+        return {p.x * zoomValue + bx, p.y * zoomValue + by};
+    }
+    Rect source() const override { return sourceRect; }
+    Rect crop() const override { return cropRect; }
+    Rect area() const override { return areaRect; }
+    void zoomToActualSizeAt(kit::Point q, kit::Point p) override;
+
+    // What the objects asked of the editor.
+    int layoutRequest = 0;
+    bool layoutAnimationsOff = false;
+    int relayouts = 0;
+    int toolRefreshes = 0;
+    int backdropLayouts = 0;
+    std::vector<std::string> undoLabels;
+    std::vector<std::string> toolSettingsTypes;
+    kit::View* canvas = nullptr;
+    ObjectsCore* coreDouble = nullptr;
+    void setLayoutRequest(int level) override { layoutRequest = level; }
+    void layoutNow(bool) override {
+        ++relayouts;
+        layoutRequest = 0;
+    }
+    void setLayoutAnimationsOff(bool off) override { layoutAnimationsOff = off; }
+    kit::View* canvasView() const override { return canvas; }
+    void refreshToolSettings() override { ++toolRefreshes; }
+    void updateToolSettings(const std::string& type) override { toolSettingsTypes.push_back(type); }
+    void undoSave(const std::string& label) override { undoLabels.push_back(label); }
+    void backdropLayout() override { ++backdropLayouts; }
+    ObjectsCore* core() const override { return coreDouble; }
 
     kit::LayerPtr drawing = kit::Layer::make();
     kit::LayerPtr control = kit::Layer::make();
@@ -62,10 +103,9 @@ public:
 class ObjectsTest : public ::testing::Test {
 public:
     void SetUp() override;
-    void TearDown() override;
 
     // Viewport: pixel ratio, zoom and pan offset.
-    static void setView(double dpr, double zoom, double bx = 0, double by = 0);
+    void setView(double dpr, double zoom, double bx = 0, double by = 0);
     // Removes a stored setting (tool options and plain settings alike).
     static void forget(const std::string& key);
     static void store(const std::string& key, const std::string& value);
@@ -79,9 +119,9 @@ public:
     // Telemetry events of a name queued since the test began.
     std::vector<kit::Json> events(const std::string& name) const;
 
-    FakeObjectHandlers handlers;
+    SpyHost handlers;
     FakeAppLogic app;
     std::set<int64_t> seen_;
-    int relayouts = 0;
-    int toolRefreshes = 0;
 };
+
+}  // namespace objects

@@ -4,6 +4,8 @@
 #include "Doubles.h"
 #include "objects/FreehandHelper.h"
 
+namespace objects {
+
 namespace {
 
 using Points = FreehandHelper::Points;
@@ -53,7 +55,7 @@ TEST_F(FreehandHelperTest, ShortListsPassEveryStageUnchanged) {
         EXPECT_EQ(FreehandHelper::smoothPositions(p, 0.5, 1), p);
         EXPECT_EQ(FreehandHelper::controlPoints(p), p);
         EXPECT_EQ(FreehandHelper::smoothWeights(p), p);
-        EXPECT_EQ(FreehandHelper::segmentize(p), p);
+        EXPECT_EQ(FreehandHelper::segmentize(p, handlers), p);
         EXPECT_EQ(FreehandHelper::outline(p, 5, 0.25, 0), p);
         EXPECT_TRUE(FreehandHelper::bezierPath(p).isEmpty());
     }
@@ -96,19 +98,19 @@ TEST_F(FreehandHelperTest, ThinKeepsBothEnds) {
 TEST_F(FreehandHelperTest, SegmentCountFollowsThePixelRatio) {
     setView(2, 1);
     auto cp = FreehandHelper::controlPoints(line({{0, 0}, {5, 0}}));
-    EXPECT_EQ(FreehandHelper::splitSegment(cp[0], cp[1]).size(), 2u);  // ceil(6 / 4)
+    EXPECT_EQ(FreehandHelper::splitSegment(cp[0], cp[1], handlers).size(), 2u);  // ceil(6 / 4)
     auto tiny = FreehandHelper::controlPoints(line({{0, 0}, {1, 0}}));
-    EXPECT_EQ(FreehandHelper::splitSegment(tiny[0], tiny[1]).size(), 1u);
-    auto seg = FreehandHelper::segmentize(cp);
+    EXPECT_EQ(FreehandHelper::splitSegment(tiny[0], tiny[1], handlers).size(), 1u);
+    auto seg = FreehandHelper::segmentize(cp, handlers);
     EXPECT_EQ(seg.size(), 3u);
     EXPECT_EQ(seg.back().x, 5);
     // A segment of no finite length is never split into unbounded samples.
     Point far = Point::at(1.6e308, 0);
     far.a = {1.6e308, 0};
-    EXPECT_EQ(FreehandHelper::splitSegment(cp[0], far).size(), 1u);
+    EXPECT_EQ(FreehandHelper::splitSegment(cp[0], far, handlers).size(), 1u);
     Point long1 = Point::at(1e300, 0);
     long1.a = {1e300, 0};
-    EXPECT_EQ(FreehandHelper::splitSegment(cp[0], long1).size(), 4096u);
+    EXPECT_EQ(FreehandHelper::splitSegment(cp[0], long1, handlers).size(), 4096u);
 }
 
 TEST_F(FreehandHelperTest, ControlPointsOfTwoPointsMeetInTheMiddle) {
@@ -126,7 +128,7 @@ TEST_F(FreehandHelperTest, OutlineIsClosedAndFinite) {
     p = FreehandHelper::smoothPositions(p, 0.6, 1);
     p = FreehandHelper::thin(p, 10);
     p = FreehandHelper::controlPoints(p);
-    p = FreehandHelper::segmentize(p);
+    p = FreehandHelper::segmentize(p, handlers);
     auto o = FreehandHelper::outline(p, 6, 0.25, 3);
     EXPECT_TRUE(finite(o));
     EXPECT_GT(o.size(), p.size());
@@ -222,3 +224,5 @@ TEST_F(FreehandHelperTest, CorrectionStrength) {
 }
 
 }  // namespace
+
+}  // namespace objects

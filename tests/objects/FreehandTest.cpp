@@ -8,6 +8,8 @@
 #include "services/Settings.h"
 #include "services/Telemetry.h"
 
+namespace objects {
+
 namespace {
 
 class FreehandTest : public ObjectsTest {
@@ -93,15 +95,13 @@ TEST_F(FreehandTest, CornerResizeKeepsTheAspectAndEdgesDoNot) {
 
 TEST_F(FreehandTest, ACircleSnapsAfterAFifthOfASecond) {
     kit::ManualClockScope clock;
-    int saves = 0;
-    editorHooks().undoSave = [&](const std::string&) { ++saves; };
     auto f = stroke<ObjFreehand>(circlePts(200, 200, 80, 60));
     EXPECT_EQ(f->getValue("correction"), "x");
     clock.advance(0.19);
     EXPECT_EQ(f->shapeCorrection, "");
     clock.advance(0.02);
     EXPECT_EQ(f->getValue("correction"), "c");
-    EXPECT_EQ(saves, 1);
+    EXPECT_EQ(handlers.undoLabels.size(), 1u);
     auto open = stroke<ObjFreehand>({{0, 0},
                                      {30, 5},
                                      {60, 0},
@@ -119,14 +119,12 @@ TEST_F(FreehandTest, ACircleSnapsAfterAFifthOfASecond) {
 
 TEST_F(FreehandTest, TheRecognitionTimerNeverFiresIntoARemovedStroke) {
     kit::ManualClockScope clock;
-    int saves = 0;
-    editorHooks().undoSave = [&](const std::string&) { ++saves; };
     auto f = stroke<ObjFreehand>(circlePts(200, 200, 80, 60));
     f->remove();
     handlers.objects.clear();
     clock.advance(1);
     EXPECT_EQ(f->shapeCorrection, "");
-    EXPECT_EQ(saves, 0);
+    EXPECT_TRUE(handlers.undoLabels.empty());
     // Dropped from the editor but still referenced elsewhere: left alone too.
     auto g = stroke<ObjFreehand>(circlePts(200, 200, 80, 60));
     handlers.objects.clear();
@@ -331,11 +329,11 @@ TEST_F(HighlighterTest, OptionsColourCapStyleAndPreview) {
     EXPECT_EQ((*j)["color"], "#D8FF55");
     setView(1, 2);
     auto preview = kit::ShapeLayer::make(), rim = kit::ShapeLayer::make();
-    ObjHighlighter::brushPreview(*preview, rim.get(), 100, 100);
+    ObjHighlighter::brushPreview(*preview, rim.get(), 100, 100, handlers.zoom());
     EXPECT_NEAR(preview->path().bounds().height(), 40, 1e-6);  // 20 × zoom
     EXPECT_NEAR(rim->path().bounds().width(), 22, 1e-6);
     store("Kadrix.ObjHighlighter: size", "9");  // past the eight widths
-    ObjHighlighter::brushPreview(*preview, nullptr, 100, 100);
+    ObjHighlighter::brushPreview(*preview, nullptr, 100, 100, handlers.zoom());
     EXPECT_NEAR(preview->path().bounds().height(), 308, 1e-6);
 }
 
@@ -367,3 +365,5 @@ TEST_F(HighlighterTest, SizesPastTheEightWidthsStayInTheTable) {
 }
 
 }  // namespace
+
+}  // namespace objects

@@ -6,8 +6,9 @@
 #include "kit/ImageIO.h"
 #include "kit/LayerRenderer.h"
 
-kit::Image renderCanvas(FakeObjectHandlers& h, int width, int height, double dpr,
-                        const kit::LayerPtr& background) {
+namespace objects {
+
+kit::Image renderCanvas(SpyHost& h, int width, int height, double dpr, const kit::LayerPtr& background) {
     for (auto& o : h.objects) o->draw();
     auto root = kit::Layer::make();
     root->setBounds({0, 0, width / dpr, height / dpr});
@@ -36,7 +37,7 @@ kit::Color probe(const kit::Image& img, double x, double y) {
     return img.colorAt(int(x), img.height() - 1 - int(y));
 }
 
-void layoutCurtain(FakeObjectHandlers& h, int width, int height) {
+void layoutCurtain(SpyHost& h, int width, int height) {
     kit::Path cut;
     bool any = false;
     for (auto& o : h.objects) {
@@ -66,3 +67,5 @@ bool writePNG(const kit::Image& img, const std::string& path) {
     return kit::files::writeAtomic(
         path, std::string_view(reinterpret_cast<const char*>(bytes.data()), bytes.size()));
 }
+
+}  // namespace objects

@@ -10,6 +10,8 @@
 #include "objects/ObjOval.h"
 #include "objects/ObjRectangle.h"
 
+namespace objects {
+
 namespace {
 
 class RenderTest : public ObjectsTest {};
@@ -125,10 +127,10 @@ TEST_F(RenderTest, CounterBadgeFilledWithItsNumberInWhite) {
 
 struct Cell {
     std::string label;
-    std::function<void(FakeObjectHandlers&, double x, double y)> make;
+    std::function<void(SpyHost&, double x, double y)> make;
 };
 
-void addIn(FakeObjectHandlers& h, const std::shared_ptr<ProtoObject>& o, const std::string& state) {
+void addIn(SpyHost& h, const std::shared_ptr<ProtoObject>& o, const std::string& state) {
     o->state = state;
     if (state == "selected") h.active = int(h.objects.size()) - 1;
 }
@@ -138,19 +140,19 @@ std::vector<Cell> shapeCells() {
     const char* states[] = {"unselected", "selected", "highlighted", "creating"};
     for (const char* st : states) {
         std::string state = st;
-        cells.push_back({"rect", [state](FakeObjectHandlers& h, double x, double y) {
+        cells.push_back({"rect", [state](SpyHost& h, double x, double y) {
                              auto r = h.add<ObjRectangle>();
                              r->size = 3;
                              r->rect = {x + 20, y + 20, 110, 70};
                              addIn(h, r, state);
                          }});
-        cells.push_back({"rect-fill", [state](FakeObjectHandlers& h, double x, double y) {
+        cells.push_back({"rect-fill", [state](SpyHost& h, double x, double y) {
                              auto r = h.add<ObjRectangle>();
                              r->setValue("fill", "40");
                              r->rect = {x + 20, y + 20, 110, 70};
                              addIn(h, r, state);
                          }});
-        cells.push_back({"line", [state](FakeObjectHandlers& h, double x, double y) {
+        cells.push_back({"line", [state](SpyHost& h, double x, double y) {
                              auto l = h.add<ObjLine>();
                              l->size = 4;
                              l->startCap = "bullet";
@@ -158,7 +160,7 @@ std::vector<Cell> shapeCells() {
                              l->rect = {x + 20, y + 20, 110, 70};
                              addIn(h, l, state);
                          }});
-        cells.push_back({"line-dotted", [state](FakeObjectHandlers& h, double x, double y) {
+        cells.push_back({"line-dotted", [state](SpyHost& h, double x, double y) {
                              auto l = h.add<ObjLine>();
                              l->size = 3;
                              l->dotted = true;
@@ -166,7 +168,7 @@ std::vector<Cell> shapeCells() {
                              addIn(h, l, state);
                          }});
         for (int style = 0; style < 4; ++style)
-            cells.push_back({"arrow", [state, style](FakeObjectHandlers& h, double x, double y) {
+            cells.push_back({"arrow", [state, style](SpyHost& h, double x, double y) {
                                  auto a = h.add<ObjArrow>();
                                  a->style = style;
                                  a->size = 2 + style;
@@ -174,7 +176,7 @@ std::vector<Cell> shapeCells() {
                                  addIn(h, a, state);
                              }});
         for (int type = 1; type <= 2; ++type)
-            cells.push_back({"line-arrow", [state, type](FakeObjectHandlers& h, double x, double y) {
+            cells.push_back({"line-arrow", [state, type](SpyHost& h, double x, double y) {
                                  auto a = h.add<ObjArrow>();
                                  a->type = type;
                                  a->size = 3;
@@ -183,7 +185,7 @@ std::vector<Cell> shapeCells() {
                                  addIn(h, a, state);
                              }});
         for (int style = 0; style < 3; ++style)
-            cells.push_back({"counter", [state, style](FakeObjectHandlers& h, double x, double y) {
+            cells.push_back({"counter", [state, style](SpyHost& h, double x, double y) {
                                  auto c = h.add<ObjCounter>();
                                  c->style = style;
                                  c->size = 3;
@@ -193,20 +195,20 @@ std::vector<Cell> shapeCells() {
                                  c->snapAngle(false);
                                  addIn(h, c, state);
                              }});
-        cells.push_back({"oval", [state](FakeObjectHandlers& h, double x, double y) {
+        cells.push_back({"oval", [state](SpyHost& h, double x, double y) {
                              auto o = h.add<ObjOval>();
                              o->size = 3;
                              o->rect = {x + 20, y + 20, 110, 70};
                              addIn(h, o, state);
                          }});
-        cells.push_back({"oval-rect-fill", [state](FakeObjectHandlers& h, double x, double y) {
+        cells.push_back({"oval-rect-fill", [state](SpyHost& h, double x, double y) {
                              auto o = h.add<ObjOval>();
                              o->shape = "rect";
                              o->setValue("fill", "40");
                              o->rect = {x + 20, y + 20, 110, 70};
                              addIn(h, o, state);
                          }});
-        cells.push_back({"spotlight", [state](FakeObjectHandlers& h, double x, double y) {
+        cells.push_back({"spotlight", [state](SpyHost& h, double x, double y) {
                              auto s = h.add<ObjSpotlight>();
                              s->size = 2;
                              s->rect = {x + 20, y + 20, 110, 70};
@@ -237,7 +239,7 @@ TEST_F(RenderTest, ContactSheetOfTheShapeObjects) {
     const int cols = 8, cw = 150, ch = 150;
     const int rows = int((cells.size() + cols - 1) / cols);
     for (double dpr : {1.0, 2.0}) {
-        FakeObjectHandlers h;
+        SpyHost h;
         setView(dpr, 1);
         for (size_t i = 0; i < cells.size(); ++i)
             cells[i].make(h, double(i % cols) * cw, double(rows - 1 - int(i / cols)) * ch);
@@ -255,3 +257,5 @@ TEST_F(RenderTest, ContactSheetOfTheShapeObjects) {
 }
 
 }  // namespace
+
+}  // namespace objects

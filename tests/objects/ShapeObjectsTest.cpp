@@ -13,6 +13,8 @@
 #include "objects/PressedKeys.h"
 #include "services/Settings.h"
 
+namespace objects {
+
 namespace {
 
 class ShapeObjectsTest : public ObjectsTest {};
@@ -236,7 +238,7 @@ TEST_F(ShapeObjectsTest, LineCapsCycleByCommandClickAndReport) {
     l->dblClick(&cmd, {200, 100});
     EXPECT_TRUE(l->dotted);
     EXPECT_EQ(events("edit").back()["editType"], "lineStyle");
-    EXPECT_GE(toolRefreshes, 4);
+    EXPECT_GE(handlers.toolRefreshes, 4);
     l->endCap = "arrow";
     l->draw();
     EXPECT_EQ(l->shape->path().elements().size(), 2u);  // dotted: caps kept but not drawn
@@ -354,7 +356,7 @@ TEST_F(ShapeObjectsTest, ArrowValuesOptionsAndKeys) {
     EXPECT_EQ(a->type, 2);
     a->setValue("arrowType", "abc");
     EXPECT_EQ(a->type, 0);
-    EXPECT_EQ(relayouts, 1);
+    EXPECT_EQ(handlers.relayouts, 1);
     EXPECT_EQ(stored("Kadrix.ObjArrow: arrowType"), "0");
     a->setValue("changeStyle", "");
     EXPECT_EQ(a->style, 0);
@@ -534,8 +536,8 @@ TEST_F(ShapeObjectsTest, CounterSizeChangeKeepsDirection) {
     c->changeSize(1);
     EXPECT_NEAR(c->rect.height, -1.5 * c->radius(), 1e-9);
     EXPECT_NEAR(c->rect.width, 0, 1e-9);
-    EXPECT_EQ(relayouts, 1);
-    EXPECT_EQ(layoutRequest, 0);
+    EXPECT_EQ(handlers.relayouts, 1);
+    EXPECT_EQ(handlers.layoutRequest, 0);
 }
 
 // ---- Oval and spotlight -----------------------------------------------------
@@ -698,3 +700,5 @@ TEST_F(ShapeObjectsTest, DegenerateGeometryStaysFinite) {
 }
 
 }  // namespace
+
+}  // namespace objects

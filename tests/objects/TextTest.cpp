@@ -10,6 +10,8 @@
 #include "objects/ObjText.h"
 #include "services/Settings.h"
 
+namespace objects {
+
 namespace {
 
 std::vector<kit::Point> ends(const kit::Path& p) {
@@ -22,7 +24,6 @@ class TextTest : public ObjectsTest {
 public:
     void SetUp() override {
         ObjectsTest::SetUp();
-        editorHooks().undoSave = [this](const std::string& label) { undoLabels.push_back(label); };
         forget("typeface");
     }
     void TearDown() override {
@@ -38,35 +39,34 @@ public:
         t->editor->setString(s);
         return t;
     }
-    std::vector<std::string> undoLabels;
 };
 
 // ---- Callout geometry ---------------------------------------------------------
 
 TEST_F(TextTest, PointerPathWorkedExamples) {
     setView(2, 1);
-    auto top = ends(OTHelper::pointerPath({0, 0, 100, 40}, 0.5, 30, 14, "t"));
+    auto top = ends(OTHelper::pointerPath({0, 0, 100, 40}, 0.5, 30, 14, "t", handlers));
     ASSERT_EQ(top.size(), 3u);
     EXPECT_NEAR(top[0].x, 40.25, 1e-9);
     EXPECT_EQ(top[0].y, 39);
     EXPECT_EQ(top[1], (kit::Point{50, 70}));
     EXPECT_NEAR(top[2].x, 59.75, 1e-9);
-    auto left = ends(OTHelper::pointerPath({0, 0, 100, 40}, 0.5, 10, 14, "l"));
+    auto left = ends(OTHelper::pointerPath({0, 0, 100, 40}, 0.5, 10, 14, "l", handlers));
     EXPECT_EQ(left[0], (kit::Point{1, 8}));
     EXPECT_EQ(left[1], (kit::Point{-12, 20}));
     EXPECT_EQ(left[2], (kit::Point{1, 32}));
-    EXPECT_TRUE(OTHelper::pointerPath({0, 0, 14, 40}, 0.5, 30, 14, "b").isEmpty());
-    EXPECT_FALSE(OTHelper::pointerPath({0, 0, 20, 10}, 0.5, 30, 14, "r").isEmpty());
+    EXPECT_TRUE(OTHelper::pointerPath({0, 0, 14, 40}, 0.5, 30, 14, "b", handlers).isEmpty());
+    EXPECT_FALSE(OTHelper::pointerPath({0, 0, 20, 10}, 0.5, 30, 14, "r", handlers).isEmpty());
     // Far past the end the tip stops 100 × dpr beyond it; the base keeps off the corners.
-    auto far = ends(OTHelper::pointerPath({0, 0, 100, 40}, 9, 30, 14, "b"));
+    auto far = ends(OTHelper::pointerPath({0, 0, 100, 40}, 9, 30, 14, "b", handlers));
     EXPECT_EQ(far[1].x, 300);
     EXPECT_LE(far[2].x, 100 - 7 + 1e-9);
     // No length beside a corner (a pointer dragged onto the box's edge): no
     // pointer rather than a path of undefined points.
-    EXPECT_TRUE(OTHelper::pointerPath({0, 0, 100, 40}, 0.02, 0, 14, "t").isEmpty());
-    EXPECT_TRUE(OTHelper::pointerPath({0, 0, 100, 80}, 0.98, 0, 14, "l").isEmpty());
+    EXPECT_TRUE(OTHelper::pointerPath({0, 0, 100, 40}, 0.02, 0, 14, "t", handlers).isEmpty());
+    EXPECT_TRUE(OTHelper::pointerPath({0, 0, 100, 80}, 0.98, 0, 14, "l", handlers).isEmpty());
     // In the straight part it stays the one-unit stub of a text without pointer.
-    EXPECT_EQ(ends(OTHelper::pointerPath({0, 0, 100, 40}, 0.5, 0, 14, "b")).size(), 3u);
+    EXPECT_EQ(ends(OTHelper::pointerPath({0, 0, 100, 40}, 0.5, 0, 14, "b", handlers)).size(), 3u);
 }
 
 TEST_F(TextTest, PointerSideAndBase) {
@@ -92,7 +92,8 @@ TEST_F(TextTest, PointerSideAndBase) {
     // On the top edge itself: no inward pointer.
     EXPECT_GE(OTHelper::pointerSide(box, {50, 40}).dist, 0);
     setView(2, 1, 10, 20);
-    EXPECT_EQ(OTHelper::pointerBase(box, 3, 500, "t"), (kit::Point{(300 + 10) / 2.0, (540 + 20) / 2.0}));
+    EXPECT_EQ(OTHelper::pointerBase(box, 3, 500, "t", handlers),
+              (kit::Point{(300 + 10) / 2.0, (540 + 20) / 2.0}));
 }
 
 // ---- Creating and editing ---------------------------------------------------------
@@ -105,22 +106,20 @@ TEST_F(TextTest, ACreatingClickSizesTheBoxAndOpensIt) {
     EXPECT_FALSE(t->editor->isHidden());
     EXPECT_TRUE(t->editor->isEditable());
     EXPECT_EQ(t->cursor({0, 0}), "ibeam");
-    EXPECT_TRUE(layoutAnimationsOff);
+    EXPECT_TRUE(handlers.layoutAnimationsOff);
 }
 
 TEST_F(TextTest, CreatingBelowFullZoomZoomsInUnderTheMouse) {
     setView(1, 0.5, 40, 30);
-    Framer::shared().source = {0, 0, 2000, 2000};  // larger than the view: the pan stays
-    int backdrops = 0;
-    editorHooks().backdropLayout = [&] { ++backdrops; };
+    handlers.sourceRect = {0, 0, 2000, 2000};  // larger than the view: the pan stays
     auto t = handlers.add<ObjText>();
     auto e = mouse();
     kit::Point click{240, 130};
-    kit::Point before = Framer::shared().viewToImage(click);
+    kit::Point before = handlers.viewToImage(click);
     t->mouseDown(&e, click);
-    EXPECT_EQ(Framer::shared().zoom(), 1.0);
-    EXPECT_EQ(Framer::shared().viewToImage(click), before);
-    EXPECT_EQ(backdrops, 1);
+    EXPECT_EQ(handlers.zoom(), 1.0);
+    EXPECT_EQ(handlers.viewToImage(click), before);
+    EXPECT_EQ(handlers.backdropLayouts, 1);
 }
 
 TEST_F(TextTest, CommitsReportDrawThenEditAndSaveUndo) {
@@ -133,7 +132,7 @@ TEST_F(TextTest, CommitsReportDrawThenEditAndSaveUndo) {
     EXPECT_TRUE(t->editor->isHidden());
     ASSERT_EQ(events("draw").size(), 1u);
     EXPECT_EQ(events("draw")[0]["length"], 5);
-    EXPECT_EQ(undoLabels, (std::vector<std::string>{"Text edit"}));
+    EXPECT_EQ(handlers.undoLabels, (std::vector<std::string>{"Text edit"}));
     t->startEditing();
     t->editor->setString("Hello again");
     t->keyDown(nullptr, esc);
@@ -226,7 +225,7 @@ TEST_F(TextTest, DumpWhileTypingTakesNoNestedSnapshot) {
     auto t = typed("Typed but not committed");
     std::string d = t->dump();
     EXPECT_NE(d.find("Typed but not committed"), std::string::npos);
-    EXPECT_TRUE(undoLabels.empty());
+    EXPECT_TRUE(handlers.undoLabels.empty());
     EXPECT_EQ(t->state, "selected");
     // An empty text asked for its dump leaves only after the caller is done.
     auto empty = typed("");
@@ -322,7 +321,7 @@ TEST_F(TextTest, RestoreRoundTripAndItsLateRefresh) {
 
 TEST_F(TextTest, TheEditingViewSitsOnTheCanvas) {
     auto canvas = kit::View::make({0, 0, 600, 400});
-    editorHooks().canvasView = [&] { return canvas.get(); };
+    handlers.canvas = canvas.get();
     setView(2, 1, 10, 20);
     auto t = typed("On the canvas", {100, 100});
     EXPECT_EQ(t->editor->superview(), canvas.get());
@@ -384,3 +383,5 @@ TEST_F(TextTest, QuickClickEditsAgain) {
 }
 
 }  // namespace
+
+}  // namespace objects

@@ -1,0 +1,10 @@
+#include "objects/ObjectHost.h"
+
+namespace objects {
+
+ObjectHost& ObjectHost::none() {
+    static ObjectHost host;
+    return host;
+}
+
+}  // namespace objects
