@@ -115,7 +115,7 @@ void AppLogic::sizeMainWindow() {
     if (imgSource_.isNull() || !win) return;
     auto displays = kit::Displays::all();
     kit::Size screen = displays.empty() ? kit::Size{} : kit::Displays::main().frame.size;
-    Framer& f = Framer::shared();
+    editor::Framer& f = editor::Framer::shared();
     const double d = f.dpr();
     kit::Size size = mainWindowSize(screen, {double(imgSource_.width()), double(imgSource_.height())}, d,
                                     settings().preferLargeWindow());

@@ -89,13 +89,13 @@ void AppLogic::installHooks() {
 
     capture::CaptureHost h;
     h.bringUpEditor = [this] { yieldFocus(); };
-    h.editorDpr = [] { return Framer::shared().dpr(); };
+    h.editorDpr = [] { return editor::Framer::shared().dpr(); };
     capture::setHost(std::move(h));
 
     updateAppHooks([this](AppHooks& hooks) {
         // Read by telemetry from any thread: the viewport's values are atomics.
-        hooks.editorZoom = [] { return Framer::shared().zoom(); };
-        hooks.editorDpr = [] { return Framer::shared().dpr(); };
+        hooks.editorZoom = [] { return editor::Framer::shared().zoom(); };
+        hooks.editorDpr = [] { return editor::Framer::shared().dpr(); };
         hooks.lastActiveTime = [this] { return lastActiveTime; };
         hooks.lastActiveScreen = [this] { return lastActiveScreen; };
         hooks.hideMainWindow = [this] { hideMainWindow(); };
@@ -116,7 +116,7 @@ imaging::Capture AppLogic::capture() const {
     assert(!lockOwnedHere() && "the image lock is taken again inside a load");
     auto snapshot = [this] {
         imaging::Capture c = imaging::Capture::of(imgSource_);
-        const Framer& f = Framer::shared();
+        const editor::Framer& f = editor::Framer::shared();
         if (!imgSource_.isNull()) c.crop = f.crop.toKit();
         if (!imgPrecompiled_.isNull())
             c.precompiled = {double(imgPrecompiled_.width()), double(imgPrecompiled_.height())};

@@ -93,7 +93,7 @@ void AppLogic::afterGrab(const kit::Image& image, const std::string& mode, const
         kit::Window* win = winMain();
         if (win && !win->isFullScreen()) win->orderOut();
     }
-    Framer::shared()._dpr.set(captureScale());
+    editor::Framer::shared()._dpr.set(captureScale());
     if (!loadImage(image, false)) return;
     screenshotDate = kit::wallNow();
     recordCaptureFacts(mode);
@@ -115,7 +115,7 @@ double AppLogic::captureScale() const {
     if (!kit::Displays::all().empty()) return kit::Displays::main().scale;
     auto windows = kit::Application::shared().windows();
     if (!windows.empty()) return windows.front()->backingScaleFactor();
-    return Framer::shared().dpr();
+    return editor::Framer::shared().dpr();
 }
 
 void AppLogic::recordCaptureFacts(const std::string& mode) {

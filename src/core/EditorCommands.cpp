@@ -90,7 +90,7 @@ std::string AppLogic::sizeText(double width, double height, double scale, bool r
 
 void AppLogic::updateStatus() {
     const bool real = settings().realPixels();
-    Framer& f = Framer::shared();
+    editor::Framer& f = editor::Framer::shared();
     const double s = real ? 1.0 : f.dpr();
     std::string size, title;
     if (editor_->cropToolOn()) {

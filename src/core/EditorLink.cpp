@@ -65,8 +65,8 @@ void EditorLink::setCanvasImage(const kit::Image& image) { editor::setCanvasImag
 void EditorLink::resetUndo() {}
 
 void EditorLink::clearCaches() {
-    imageCache().clear();
-    strokePointsStore().clear();
+    objects::imageCache().clear();
+    objects::strokePointsStore().clear();
 }
 
 bool EditorLink::hasActiveObject() { return false; }

@@ -21,9 +21,9 @@ constexpr const char* kLoadFn = "loadImage(imgSource:soft:)";
 // Layout requests made while a load runs go out without animation, as the
 // load lays out a new image rather than moving an old one.
 struct NoAnimations {
-    bool before = layoutAnimationsOff;
-    NoAnimations() { layoutAnimationsOff = true; }
-    ~NoAnimations() { layoutAnimationsOff = before; }
+    bool before = editor::layoutAnimationsOff;
+    NoAnimations() { editor::layoutAnimationsOff = true; }
+    ~NoAnimations() { editor::layoutAnimationsOff = before; }
 };
 
 }  // namespace
@@ -61,7 +61,7 @@ bool AppLogic::loadImage(const kit::Image& image, bool soft) {
     publishToObjects(*this);
 
     editor_->clearObjects();
-    Framer& f = Framer::shared();
+    editor::Framer& f = editor::Framer::shared();
     f._zoom.set(0.5);
     editor::backdrop().turnOff();
 
@@ -93,7 +93,7 @@ bool AppLogic::loadImage(const kit::Image& image, bool soft) {
 }
 
 void AppLogic::fitZoom(bool soft) {
-    Framer& f = Framer::shared();
+    editor::Framer& f = editor::Framer::shared();
     auto fit = [&f] {
         f.zoomToFit(editor::compositionRect(), true);
         f._zoom.set(std::min(f.zoom(), 1.0));

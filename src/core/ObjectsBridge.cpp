@@ -3,13 +3,14 @@
 #include <memory>
 
 #include "core/AppLogic.h"
+#include "editor/EditorHost.h"
 #include "objects/ObjectsCore.h"
 
 namespace core {
 
 namespace {
 
-class ObjectsBridge : public ObjectsCore {
+class ObjectsBridge : public objects::ObjectsCore {
 public:
     explicit ObjectsBridge(AppLogic& logic) : logic_(logic) {}
     AppLogic& logic() const { return logic_; }
@@ -36,13 +37,13 @@ std::unique_ptr<ObjectsBridge>& bridge() {
 
 void installObjectsBridge(AppLogic& logic) {
     bridge() = std::make_unique<ObjectsBridge>(logic);
-    ObjectsCore::shared = bridge().get();
+    editor::setObjectsCore(bridge().get());
     publishToObjects(logic);
 }
 
 void uninstallObjectsBridge(AppLogic& logic) {
     if (!bridge() || &bridge()->logic() != &logic) return;
-    ObjectsCore::shared = nullptr;
+    editor::setObjectsCore(nullptr);
     bridge().reset();
 }
 

@@ -7,12 +7,4 @@ EditorHooks& editorHooks() {
     return hooks;
 }
 
-void relayoutCanvas(bool animated) {
-    if (editorHooks().relayoutCanvas) editorHooks().relayoutCanvas(animated);
-}
-
-void refreshToolSettings() {
-    if (editorHooks().refreshToolSettings) editorHooks().refreshToolSettings();
-}
-
 }  // namespace editor

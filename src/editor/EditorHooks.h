@@ -35,8 +35,4 @@ inline int layoutRequest = 0;
 // While true every requested layout runs without animation.
 inline bool layoutAnimationsOff = false;
 
-// The calls, doing nothing where no hook is installed.
-void relayoutCanvas(bool animated);
-void refreshToolSettings();
-
 }  // namespace editor

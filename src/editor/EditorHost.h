@@ -26,6 +26,10 @@ class View;
 class Window;
 }  // namespace kit
 
+namespace objects {
+class ObjectsCore;
+}  // namespace objects
+
 namespace editor {
 
 // The application core (AppLogic) as the editor sees it.
@@ -157,6 +161,10 @@ BackdropHost& backdrop();
 ShellHost& shell();
 // Installs an implementation (nullptr restores the default); the caller keeps ownership.
 void setCore(CoreHost* host);
+// The core as the annotation objects see it, handed to them by the object
+// manager; null until the core installs one.
+objects::ObjectsCore* objectsCore();
+void setObjectsCore(objects::ObjectsCore* core);
 void setBackdrop(BackdropHost* host);
 void setShell(ShellHost* host);
 

@@ -18,7 +18,7 @@ namespace {
 constexpr int kSpace = 49, kZ = 6, kY = 16;
 
 bool held(int code) {
-    return PressedKeys::shared().pressed.count(code) > 0;
+    return objects::PressedKeys::shared().pressed.count(code) > 0;
 }
 bool zoomKeyHeld() {
     return held(kZ) || held(kY);

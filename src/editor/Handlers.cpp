@@ -14,7 +14,7 @@ constexpr int kSpace = 49, kZ = 6, kY = 16;
 constexpr int kShift = 56, kRightShift = 60, kCommand = 54, kLeftCommand = 55;
 
 bool held(int code) {
-    return PressedKeys::shared().pressed.count(code) > 0;
+    return objects::PressedKeys::shared().pressed.count(code) > 0;
 }
 
 // Control alone (Super on this desktop): the drag-out gesture, not a click.
@@ -31,7 +31,7 @@ kit::Point toView(double x, double y, bool pointerShift) {
 }
 
 void forgetKey(int code) {
-    PressedKeys& keys = PressedKeys::shared();
+    objects::PressedKeys& keys = objects::PressedKeys::shared();
     keys.pressed.erase(code);
     auto it = keys.timers.find(code);
     if (it != keys.timers.end()) {
@@ -272,7 +272,7 @@ void Handlers::updateCursor() {
 void Handlers::resignKey() {
     pressedMouseButtons.fill(false);
     owners_.clear();
-    PressedKeys& keys = PressedKeys::shared();
+    objects::PressedKeys& keys = objects::PressedKeys::shared();
     for (auto& [code, timer] : keys.timers) timer.invalidate();
     keys.timers.clear();
     keys.pressed.clear();

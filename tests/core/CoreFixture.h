@@ -163,8 +163,8 @@ protected:
             return AlertAnswer{answer, ""};
         });
         core::setShell(&shell);
-        Framer::shared()._dpr.set(1.0);
-        Framer::shared().area = {0, 0, 1600, 1000};
+        editor::Framer::shared()._dpr.set(1.0);
+        editor::Framer::shared().area = {0, 0, 1600, 1000};
     }
 
     void TearDown() override {

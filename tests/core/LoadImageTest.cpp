@@ -45,8 +45,8 @@ TEST_F(LoadImage, StartsAFreshEditWithOneUndoState) {
     EXPECT_LT(canvas, undo);
     EXPECT_TRUE(logged("toolbar crop"));
     EXPECT_EQ(editor->status.title, "Image size");
-    EXPECT_EQ(Framer::shared().source, (Rect{0, 0, 40, 30}));
-    EXPECT_EQ(Framer::shared().original, (Rect{0, 0, 40, 30}));
+    EXPECT_EQ(editor::Framer::shared().source, (Rect{0, 0, 40, 30}));
+    EXPECT_EQ(editor::Framer::shared().original, (Rect{0, 0, 40, 30}));
 }
 
 TEST_F(LoadImage, MetadataHoldsOnlyTheTimestampUnlessSoft) {
@@ -85,7 +85,7 @@ TEST_F(LoadImage, FailuresLeaveThePreviousScreenshotAndItsEditAlone) {
 }
 
 TEST_F(LoadImage, ZoomFitsNeverAboveOneAndBecomesTheLowestZoom) {
-    Framer& f = Framer::shared();
+    editor::Framer& f = editor::Framer::shared();
     // A small image fits at 100 %, never above.
     ASSERT_TRUE(logic->loadImage(solidImage(200, 100, {}), false));
     EXPECT_EQ(f.zoom(), 1.0);

@@ -89,8 +89,8 @@ TEST_F(Startup, EveryCursorOfTheTableIsMadeWithItsHotSpot) {
 TEST_F(Startup, HooksReachTheInstanceAndGoWithIt) {
     auto& logic = make();
     logic.installHooks();
-    Framer::shared()._dpr.set(3.0);
-    Framer::shared()._zoom.set(0.75);
+    editor::Framer::shared()._dpr.set(3.0);
+    editor::Framer::shared()._zoom.set(0.75);
     EXPECT_EQ(hookEditorDpr(), 3.0);
     EXPECT_EQ(hookEditorZoom(), 0.75);
     EXPECT_EQ(&editor::core(), &logic);

@@ -77,7 +77,7 @@ struct Objects : editor::ObjectInput {
     void escEvent() override { calls().push_back("objects.esc"); }
     std::optional<int> getResponder(kit::Point) override { return responder; }
     std::string getCursor(double, double) override { return "object-cursor"; }
-    void keyUp(const kit::Event*, const KeyEvt& k) override { calls().push_back("objects.keyUp " + std::to_string(k.code)); }
+    void keyUp(const kit::Event*, const editor::KeyEvt& k) override { calls().push_back("objects.keyUp " + std::to_string(k.code)); }
     Rect getRect() override { return {50, 60, -20, -10}; }
     kit::LayerPtr layer() const override { return root; }
     kit::LayerPtr lcontrol() const override { return control; }
@@ -154,7 +154,7 @@ protected:
         editor::canvasLayers().root = kit::Layer::make();
         editor::canvasLayers().relayoutRequest = 0;
         editor::canvasLayers().suppressAnimation = false;
-        layoutRequest = 0;
+        editor::layoutRequest = 0;
         calls().clear();
     }
     void TearDown() override {
@@ -179,7 +179,7 @@ protected:
         e.clickCount = clicks;
         return e;
     }
-    static void hold(int key) { PressedKeys::shared().press(key); }
+    static void hold(int key) { objects::PressedKeys::shared().press(key); }
 
     kit::ManualClockScope clock;
     Core core;
@@ -190,7 +190,7 @@ protected:
     DragOut dragOut;
     editor::Handlers& h = editor::Handlers::shared();
     editor::FrameHandlers& fh = editor::FrameHandlers::shared();
-    Framer& f = Framer::shared();
+    editor::Framer& f = editor::Framer::shared();
 };
 
 }  // namespace canvastest

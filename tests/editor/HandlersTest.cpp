@@ -156,11 +156,11 @@ TEST_F(HandlersTest, KeyUpRemovesTheNormalisedModifierAndIgnoresRepeats) {
     kit::Event release;
     release.type = EventType::FlagsChanged;
     release.keyCode = 60;
-    KeyEvt k = editor::keyEvtFromEvent(release);
+    editor::KeyEvt k = editor::keyEvtFromEvent(release);
     EXPECT_EQ(k.code, 56);
     EXPECT_EQ(k.chars, std::string());
     h.keyUp(k, &release);
-    EXPECT_EQ(PressedKeys::shared().pressed.count(56), 0u);
+    EXPECT_EQ(objects::PressedKeys::shared().pressed.count(56), 0u);
 
     // An auto-repeat release of a held Space leaves it held.
     hold(49);
@@ -169,21 +169,21 @@ TEST_F(HandlersTest, KeyUpRemovesTheNormalisedModifierAndIgnoresRepeats) {
     repeat.keyCode = 49;
     repeat.isARepeat = true;
     h.keyUp(editor::keyEvtFromEvent(repeat), &repeat);
-    EXPECT_EQ(PressedKeys::shared().pressed.count(49), 1u);
+    EXPECT_EQ(objects::PressedKeys::shared().pressed.count(49), 1u);
 
     // The active object hears key-ups; the ruler always does.
     objects.activeIndex = 0;
     repeat.isARepeat = false;
     calls().clear();
     h.keyUp(editor::keyEvtFromEvent(repeat), &repeat);
-    EXPECT_EQ(PressedKeys::shared().pressed.count(49), 0u);
+    EXPECT_EQ(objects::PressedKeys::shared().pressed.count(49), 0u);
     EXPECT_EQ(calls(), (std::vector<std::string>{"ruler.keyUp", "objects.keyUp 49"}));
 }
 
 TEST_F(HandlersTest, CommandReleaseSettlesTheViewOnceAfterTheLastRelease) {
     showImage();
     fh.enforceConstraints = false;
-    KeyEvt cmd;
+    editor::KeyEvt cmd;
     cmd.code = 54;
     h.keyUp(cmd, nullptr);
     EXPECT_TRUE(fh.enforceConstraints);
@@ -201,13 +201,13 @@ TEST_F(HandlersTest, LosingTheKeyboardForgetsButtonsAndKeys) {
     EXPECT_TRUE(h.pressedMouseButtons[0]);
     h.resignKey();
     EXPECT_FALSE(h.pressedMouseButtons[0]);
-    EXPECT_TRUE(PressedKeys::shared().pressed.empty());
+    EXPECT_TRUE(objects::PressedKeys::shared().pressed.empty());
     EXPECT_EQ(h.mmode, "default");
     EXPECT_TRUE(h.buttonOwners().empty());
     EXPECT_FALSE(fh.isDragging);
     // The expiry timer of the forgotten key does nothing later.
     clock.advance(1);
-    EXPECT_TRUE(PressedKeys::shared().pressed.empty());
+    EXPECT_TRUE(objects::PressedKeys::shared().pressed.empty());
 }
 
 TEST_F(HandlersTest, CursorRulesApplyInOrder) {
@@ -300,12 +300,12 @@ TEST_F(HandlersTest, EveryEventEndsInAtMostOneRelayout) {
     // Several requests during one event make one re-layout; animated wins.
     objects.claims = true;
     editor::canvasLayers().relayoutRequest = 1;
-    layoutRequest = 2;
+    editor::layoutRequest = 2;
     down(0);
     EXPECT_EQ(count("objects.layout"), 1);
     EXPECT_EQ(count("crop.render animated"), 1);
     EXPECT_EQ(editor::canvasLayers().relayoutRequest, 0);
-    EXPECT_EQ(layoutRequest, 0);
+    EXPECT_EQ(editor::layoutRequest, 0);
     calls().clear();
     up(0);
     EXPECT_EQ(count("objects.layout"), 0);
@@ -313,9 +313,9 @@ TEST_F(HandlersTest, EveryEventEndsInAtMostOneRelayout) {
 
 TEST_F(HandlersTest, KeysAndScrollsReachTheirComponents) {
     struct Keys : editor::KeyCommands {
-        void keyDown(const KeyEvt& k, const kit::Event*) override { calls().push_back("keys " + std::to_string(k.code)); }
+        void keyDown(const editor::KeyEvt& k, const kit::Event*) override { calls().push_back("keys " + std::to_string(k.code)); }
     } keys;
-    KeyEvt k;
+    editor::KeyEvt k;
     k.code = 12;
     h.keyDown(k, nullptr);  // nothing installed: nothing happens
     EXPECT_TRUE(calls().empty());

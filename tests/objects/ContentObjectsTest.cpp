@@ -124,9 +124,10 @@ TEST_F(ContentObjectsTest, RulerWithoutLengthKeepsAFiniteLabelAndItsDump) {
     // lengths: the label stays finite and the ruler stays in later dumps.
     for (double h : {-0.0, 0.0, -40.0, 0.25}) {
         auto r = handlers.add<ObjRuler>();
-        const std::string record = std::string(R"({"color":"#F44723","dpr":2,"rect":{"height":)") +
-                                   (std::signbit(h) && h == 0 ? "-0.0" : std::to_string(h)) +
-                                   R"(,"width":5,"x1":10,"y1":10},"size":1,"tdist":20,"tperc":0.5,"vertical":true})";
+        const std::string record =
+            std::string(R"({"color":"#F44723","dpr":2,"rect":{"height":)") +
+            (std::signbit(h) && h == 0 ? "-0.0" : std::to_string(h)) +
+            R"(,"width":5,"x1":10,"y1":10},"size":1,"tdist":20,"tperc":0.5,"vertical":true})";
         ASSERT_TRUE(r->restore(record)) << h;
         r->draw();
         EXPECT_TRUE(std::isfinite(r->tperc)) << h;
@@ -249,7 +250,8 @@ TEST_F(ContentObjectsTest, ConcealDrawsOnlyOnTheImageOnEverySide) {
     c->reconceal();
     EXPECT_EQ(c->lbitmap->frame(), (kit::Rect{20, 10, 30, 30}));
     // Wholly off the image: nothing drawn, no strip left at the edge.
-    for (Rect off : {Rect{-80, 10, 50, 40}, Rect{250, 10, 50, 40}, Rect{10, -90, 50, 40}, Rect{10, 150, 50, 40}}) {
+    for (Rect off :
+         {Rect{-80, 10, 50, 40}, Rect{250, 10, 50, 40}, Rect{10, -90, 50, 40}, Rect{10, 150, 50, 40}}) {
         c->rect = off;
         c->reconceal();
         EXPECT_TRUE(c->lbitmap->contents().isNull()) << off.x1 << "," << off.y1;
@@ -265,7 +267,7 @@ TEST_F(ContentObjectsTest, TextConcealPastTheImageEdgeCoversItsLineInPlace) {
     // The recognised line sits 30 px into a region that starts 20 px left of
     // and 10 px below the image: its box lands at image x 8...42, y 18...32.
     capture(200, 100, [](int, int) { return kit::Color{0, 0.5, 0, 1}; });
-    ObjConceal::recognizer() = [](const kit::Image&) {
+    ObjConceal::recognizer() = [](const kit::Image&, double) {
         return std::vector<imaging::TextRect>{{kit::Rect{30, 30, 30, 10}, "hello"}};
     };
     auto c = handlers.add<ObjConceal>();
