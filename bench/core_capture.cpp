@@ -36,7 +36,7 @@ void BM_CaptureToFirstFrame(benchmark::State& state) {
     win.setContentView(canvas);
     win.orderFront();
     core::AppLogic logic({}, std::make_unique<core::CaptureRoutes>(), std::make_unique<BenchEditor>(&win));
-    Framer::shared()._dpr.set(1.0);
+    editor::Framer::shared()._dpr.set(1.0);
     for (auto _ : state) {
         kit::Image shot = kit::grabArea({0, 0, double(w), double(h)});
         if (shot.isNull()) return state.SkipWithError("no grab");

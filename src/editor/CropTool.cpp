@@ -282,7 +282,7 @@ void CropTool::mouseDragged(double x, double y, const kit::Event& event) {
     const double dx = p.x - mdsx, dy = p.y - mdsy;
     Rect& s = selection_;
     if (mmode == "select") {
-        if (PressedKeys::shared().pressed.count(kit::KeyCode::Space)) {
+        if (objects::PressedKeys::shared().pressed.count(kit::KeyCode::Space)) {
             s.x1 = p.x - s.width;
             s.y1 = p.y - s.height;
             keepInside();

@@ -35,4 +35,7 @@ inline int layoutRequest = 0;
 // While true every requested layout runs without animation.
 inline bool layoutAnimationsOff = false;
 
+// Lays the canvas out now (defined with the canvas layers).
+void relayoutCanvas(bool animated);
+
 }  // namespace editor

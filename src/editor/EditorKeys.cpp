@@ -97,7 +97,7 @@ bool EditorKeys::imagePresent() const {
 }
 
 void EditorKeys::keyDown(const KeyEvt& key, const kit::Event* event) {
-    PressedKeys::shared().press(key.code);
+    objects::PressedKeys::shared().press(key.code);
     if (objectActive() && call(links.isEditing)) {
         call(links.objectKeyDown, event, key);  // a text being typed takes every key
         return;
@@ -162,8 +162,8 @@ void EditorKeys::appRows(const KeyEvt& key, const kit::Event* event, const std::
     if (m.command && (typedZ || code == K::Z) && !call(links.isEditing)) {
         // Undo itself comes through the window's undo command; here the
         // zoom keys it shares let go, and Shift makes it a redo.
-        PressedKeys::shared().pressed.erase(K::Z);
-        PressedKeys::shared().pressed.erase(K::Y);
+        objects::PressedKeys::shared().pressed.erase(K::Z);
+        objects::PressedKeys::shared().pressed.erase(K::Y);
         Handlers::shared().updateCursor();
         Handlers::shared().flush();
         if (m.shift) {

@@ -119,7 +119,7 @@ bool Ruler::heldByKeyboard() const {
 }
 
 bool Ruler::rulerKeyHeld() const {
-    return anyIn(PressedKeys::shared().pressed, kRulerKeys) || heldByKeyboard();
+    return anyIn(objects::PressedKeys::shared().pressed, kRulerKeys) || heldByKeyboard();
 }
 
 void Ruler::armHideTimer() {
@@ -150,11 +150,11 @@ void Ruler::setPoint(double x, double y) {
     sx = p.x;
     sy = p.y;
     validZoom = f.zoom();
-    if (on_) measure(vertical, persistence, guide, PressedKeys::shared().describe());
+    if (on_) measure(vertical, persistence, guide, objects::PressedKeys::shared().describe());
 }
 
 void Ruler::keyDown(const kit::Event* event, int code, KeyEvt::Modifiers modifiers, bool enabled) {
-    std::set<int>& pressed = PressedKeys::shared().pressed;
+    std::set<int>& pressed = objects::PressedKeys::shared().pressed;
     if (!anyIn(pressed, kRulerKeys)) return;
     // One orientation at a time: the latest key wins.
     auto drop = [&](const int(&keys)[3]) {
@@ -171,11 +171,11 @@ void Ruler::keyDown(const kit::Event* event, int code, KeyEvt::Modifiers modifie
         lastKeyDown_ = kit::monotonicNow();
     }
     const bool wantsGuide = event && event->has(kit::ModifierFlag::Option);
-    measure(anyIn(pressed, kVerticalKeys), modifiers.shift ? 1 : 0, wantsGuide, PressedKeys::shared().describe());
+    measure(anyIn(pressed, kVerticalKeys), modifiers.shift ? 1 : 0, wantsGuide, objects::PressedKeys::shared().describe());
 }
 
 void Ruler::keyUp() {
-    const std::set<int>& pressed = PressedKeys::shared().pressed;
+    const std::set<int>& pressed = objects::PressedKeys::shared().pressed;
     std::erase_if(held_, [&](int k) { return !pressed.count(k); });
     if (!anyIn(pressed, kReleaseKeys) && !heldByKeyboard()) hide();
 }
@@ -304,7 +304,7 @@ void Ruler::layout() {
 
 void Ruler::imprint() {
     const std::string color = Settings::shared().getString("defaultColor", "#F44723");
-    std::shared_ptr<ProtoObject> made;
+    std::shared_ptr<objects::ProtoObject> made;
     if (addObject && guide) {
         const double o = Framer::shared().dpr() == 1.0 ? 0 : 1.0;
         made = addObject("ObjLine", vertical ? Rect{rect.x1 + o, rect.y1, rect.width, rect.height}
@@ -318,7 +318,7 @@ void Ruler::imprint() {
         }
     } else if (addObject) {
         made = addObject("ObjRuler", rect);
-        if (auto* r = dynamic_cast<ObjRuler*>(made.get())) {
+        if (auto* r = dynamic_cast<objects::ObjRuler*>(made.get())) {
             r->updateKnobs(vertical);
             // Where along the line the pointer was; the middle for a zero-length run.
             const double length = vertical ? rect.height : rect.width;

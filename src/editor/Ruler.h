@@ -27,7 +27,9 @@
 #include "kit/Timer.h"
 #include "services/Rect.h"
 
+namespace objects {
 class ProtoObject;
+}  // namespace objects
 
 namespace editor {
 
@@ -66,7 +68,7 @@ public:
     // What imprint() asks of the object manager: a new object of a class over
     // an image rectangle (null when none was made), and ending the object
     // interaction. Installed when the editor starts.
-    std::function<std::shared_ptr<ProtoObject>(const std::string& type, const Rect& rect)> addObject;
+    std::function<std::shared_ptr<objects::ProtoObject>(const std::string& type, const Rect& rect)> addObject;
     std::function<void()> deactivateObjects;
 
     // The canvas's calls.

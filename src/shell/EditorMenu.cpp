@@ -83,7 +83,7 @@ bool editorIsKey() {
 // Uncrop marks Z and Y as held while the crop opens up (the cursor and the
 // canvas read them), and lets go of them afterwards unless they really are held.
 void uncrop(const std::string& method) {
-    auto& held = PressedKeys::shared().pressed;
+    auto& held = objects::PressedKeys::shared().pressed;
     std::vector<int> added;
     for (int code : {int(kit::KeyCode::Z), int(kit::KeyCode::Y)})
         if (held.insert(code).second) added.push_back(code);
@@ -201,7 +201,7 @@ void EditorMenu::syncRealPixels(bool realPixels) {
 
 bool EditorMenu::validate(const kit::MenuItem& item) const {
     if (item.tag() == Uncrop) {
-        auto& f = Framer::shared();
+        auto& f = editor::Framer::shared();
         return f.crop.width != f.original.width || f.crop.height != f.original.height;
     }
     if (item.tag() == OpenFromClipboard) return kit::Pasteboard::general().hasImage();

@@ -158,7 +158,7 @@ TEST_F(CaptureFlow, CaptureFactsAndTheEventGoWithTheScreenshot) {
     EXPECT_EQ(meta["app"], "Files");
     EXPECT_EQ(meta["window"], "Home");
     EXPECT_TRUE(meta.contains("timestamp"));
-    EXPECT_EQ(Framer::shared().dpr(), 2.0) << "the capture screen's ratio";
+    EXPECT_EQ(editor::Framer::shared().dpr(), 2.0) << "the capture screen's ratio";
     ASSERT_TRUE(logic->screenshotDate);
 
     kit::Json event = *lastEvent("grab:window");

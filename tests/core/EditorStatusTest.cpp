@@ -21,7 +21,7 @@ TEST_F(EditorStatus, SizeTextsInPointsAndPixels) {
 }
 
 TEST_F(EditorStatus, StatusShowsTheSelectionWhileCroppingElseTheImage) {
-    Framer::shared()._dpr.set(2.0);
+    editor::Framer::shared()._dpr.set(2.0);
     ASSERT_TRUE(logic->loadImage(solidImage(300, 200, {}), false));
     editor->cropOn = true;
     editor->selection = {10, 10, -101.5, 40.2};
@@ -34,7 +34,7 @@ TEST_F(EditorStatus, StatusShowsTheSelectionWhileCroppingElseTheImage) {
     EXPECT_EQ(editor->status.size, "102\u00D741\u200Apx");
 
     editor->cropOn = false;
-    Framer::shared()._zoom.set(0.666);
+    editor::Framer::shared()._zoom.set(0.666);
     logic->updateStatus();
     EXPECT_EQ(editor->status.size, "300\u00D7200\u200Apx");
     EXPECT_EQ(editor->status.title, "Image size");

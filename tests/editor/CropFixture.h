@@ -75,26 +75,26 @@ protected:
         Settings::shared().storeBool("allowTelemetry", false);
         Settings::shared().storeBool("realPixels", false);
         setCore(&core);
-        editorHooks().undoSave = [this](const std::string& label) { undoLabels.push_back(label); };
-        PressedKeys::shared().pressed.clear();
+        editor::editorHooks().undoSave = [this](const std::string& label) { undoLabels.push_back(label); };
+        objects::PressedKeys::shared().pressed.clear();
         canvasLayers().relayoutRequest = 0;
         useImage(solidImage(400, 300, 255, 255, 255));
         viewport(1, 1);
     }
     void TearDown() override {
         setCore(nullptr);
-        editorHooks().undoSave = nullptr;
-        PressedKeys::shared().pressed.clear();
+        editor::editorHooks().undoSave = nullptr;
+        objects::PressedKeys::shared().pressed.clear();
     }
 
     void useImage(const kit::Image& img) {
         core.shot = imaging::Capture::of(img);
-        Framer& f = Framer::shared();
+        editor::Framer& f = editor::Framer::shared();
         f.crop = f.source = f.original = {0, 0, double(img.width()), double(img.height())};
     }
     // Zoom and device-pixel ratio, no pan, a 600 × 400 point canvas.
     void viewport(double zoom, double dpr) {
-        Framer& f = Framer::shared();
+        editor::Framer& f = editor::Framer::shared();
         f._zoom.set(zoom);
         f._dpr.set(dpr);
         f.area = {0, 0, 600 * dpr, 400 * dpr};

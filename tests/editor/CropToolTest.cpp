@@ -120,7 +120,7 @@ TEST_F(CropToolTest, DraggedSelectionIsNormalisedAndSquaredWithShift) {
 TEST_F(CropToolTest, SpaceMovesTheNewSelection) {
     tool.mouseDown(event(0), 0, 10, 10);
     tool.mouseDragged(40, 30, event(0.1));
-    PressedKeys::shared().pressed.insert(K::Space);
+    objects::PressedKeys::shared().pressed.insert(K::Space);
     tool.mouseDragged(100, 100, event(0.2));
     EXPECT_EQ(tool.selection_, (Rect{70, 80, 30, 20}));
 }

@@ -23,12 +23,12 @@ struct RecordingObjects : ObjectInput {
 
 struct RecordingCrop : CropTool {
     std::vector<int>* log = nullptr;
-    void keyDown(int code, KeyEvt::Modifiers, const std::string&) override { log->push_back(code); }
+    void keyDown(int code, editor::KeyEvt::Modifiers, const std::string&) override { log->push_back(code); }
 };
 
 struct RecordingRuler : Ruler {
     std::vector<bool>* enabled = nullptr;
-    void keyDown(const kit::Event*, int, KeyEvt::Modifiers, bool on) override { enabled->push_back(on); }
+    void keyDown(const kit::Event*, int, editor::KeyEvt::Modifiers, bool on) override { enabled->push_back(on); }
 };
 
 class EditorKeysTest : public CropFixture {
@@ -53,7 +53,7 @@ protected:
         Settings::shared().storeBool("saveOnEsc", false);
         EditorKeys::Links& l = keys.links;
         l.isEditing = [this] { return editing; };
-        l.objectKeyDown = [this](const kit::Event*, const KeyEvt& k) {
+        l.objectKeyDown = [this](const kit::Event*, const editor::KeyEvt& k) {
             links.push_back("objectKeyDown:" + std::to_string(k.code));
         };
         l.deactivate = [this] { links.push_back("deactivate"); };
@@ -70,8 +70,8 @@ protected:
         Handlers::shared().objects = nullptr;
         CropFixture::TearDown();
     }
-    void press(int code, KeyEvt::Modifiers m = {}, std::string chars = "") {
-        KeyEvt k;
+    void press(int code, editor::KeyEvt::Modifiers m = {}, std::string chars = "") {
+        editor::KeyEvt k;
         k.code = code;
         k.modifiers = m;
         k.chars = chars;

@@ -183,7 +183,7 @@ TEST_F(FrameHandlersTest, ZDragShowsTheMarqueeAndFitsTheDraggedRectangle) {
 
 TEST_F(FrameHandlersTest, ShiftDigitKeysRunTheZoomCommands) {
     showImage();
-    KeyEvt::Modifiers plain, shift;
+    editor::KeyEvt::Modifiers plain, shift;
     shift.shift = true;
     editor::FrameHandlers::keyDown(24, plain);
     EXPECT_DOUBLE_EQ(f.zoom(), 1.0);

@@ -57,18 +57,18 @@ protected:
 
     void SetUp() override {
         CropFixture::SetUp();
-        ruler.addObject = [this](const std::string& type, const Rect& r) -> std::shared_ptr<ProtoObject> {
+        ruler.addObject = [this](const std::string& type, const Rect& r) -> std::shared_ptr<objects::ProtoObject> {
             added.emplace_back(type, r);
             return nullptr;
         };
     }
-    void press(int code, KeyEvt::Modifiers m = {}, uint32_t flags = 0) {
-        PressedKeys::shared().press(code);
+    void press(int code, editor::KeyEvt::Modifiers m = {}, uint32_t flags = 0) {
+        objects::PressedKeys::shared().press(code);
         kit::Event e = event(0, flags);
         ruler.keyDown(&e, code, m, true);
     }
     void release(int code) {
-        PressedKeys::shared().pressed.erase(code);
+        objects::PressedKeys::shared().pressed.erase(code);
         ruler.keyUp();
     }
 };
@@ -109,7 +109,7 @@ TEST_F(RulerTest, HeldArrowMeasuresTheBarUnderThePointer) {
     EXPECT_EQ(ruler.text, "120pt");
     press(K::UpArrow);  // the other orientation takes over
     EXPECT_TRUE(ruler.vertical);
-    EXPECT_FALSE(PressedKeys::shared().pressed.count(K::RightArrow));
+    EXPECT_FALSE(objects::PressedKeys::shared().pressed.count(K::RightArrow));
     EXPECT_EQ(ruler.rect, (Rect{80, 100, 0, 8}));
     press(K::UpArrow, {}, kit::ModifierFlag::Option);
     EXPECT_TRUE(ruler.guide);

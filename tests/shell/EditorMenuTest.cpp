@@ -18,8 +18,8 @@ namespace {
 class EditorMenuTest : public shelltest::ShellFixture {
 protected:
     void TearDown() override {
-        Framer::shared().crop = Framer::shared().original;
-        PressedKeys::shared().pressed.clear();
+        editor::Framer::shared().crop = editor::Framer::shared().original;
+        objects::PressedKeys::shared().pressed.clear();
         ShellFixture::TearDown();
     }
     kit::MenuItem& item(EditorMenu::Action a) {
@@ -63,7 +63,7 @@ TEST_F(EditorMenuTest, WithoutAKeyEditorWindowOnlyTheGeneralItemsAreEnabled) {
 }
 
 TEST_F(EditorMenuTest, UncropIsEnabledOnlyWhenTheCropSizeDiffers) {
-    auto& f = Framer::shared();
+    auto& f = editor::Framer::shared();
     f.original = {0, 0, 400, 300};
     f.crop = {20, 10, 400, 300};
     EXPECT_FALSE(enabled(EditorMenu::Uncrop)) << "a moved origin alone";
@@ -72,13 +72,13 @@ TEST_F(EditorMenuTest, UncropIsEnabledOnlyWhenTheCropSizeDiffers) {
 }
 
 TEST_F(EditorMenuTest, UncropLeavesNoKeyHeld) {
-    PressedKeys::shared().pressed = {kit::KeyCode::Y};  // really held
+    objects::PressedKeys::shared().pressed = {kit::KeyCode::Y};  // really held
     editorParts.pending = 2;
     menu.perform(EditorMenu::Uncrop, item(EditorMenu::Uncrop));
     EXPECT_EQ(editorCore.calls, std::vector<std::string>{"uncrop"});
     EXPECT_EQ(editorParts.calls, (std::vector<std::string>{"updateCursor", "relayout 2", "updateCursor"}));
     EXPECT_EQ(editorParts.pending, 0);
-    EXPECT_EQ(PressedKeys::shared().pressed, std::set<int>{kit::KeyCode::Y}) << "Z let go, the held Y kept";
+    EXPECT_EQ(objects::PressedKeys::shared().pressed, std::set<int>{kit::KeyCode::Y}) << "Z let go, the held Y kept";
 }
 
 TEST_F(EditorMenuTest, CopyWhileATextIsEditedDoesNothing) {

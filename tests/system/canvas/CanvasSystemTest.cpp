@@ -54,8 +54,8 @@ struct Core : editor::CoreHost {
 // What the editor's key table does with the keys this test presses: hold
 // them, and pass the zoom keys on.
 struct Keys : editor::KeyCommands {
-    void keyDown(const KeyEvt& k, const kit::Event*) override {
-        PressedKeys::shared().press(k.code);
+    void keyDown(const objects::KeyEvt& k, const kit::Event*) override {
+        objects::PressedKeys::shared().press(k.code);
         editor::FrameHandlers::keyDown(k.code, k.modifiers);
         editor::Handlers::shared().updateCursor();
         editor::Handlers::shared().flush();
@@ -104,7 +104,7 @@ protected:
         waitFor([] { return window->isVisible() && window->isKeyWindow(); }, 5000);
         spin(300);
 
-        Framer& f = Framer::shared();
+        editor::Framer& f = editor::Framer::shared();
         f._dpr.set(window->backingScaleFactor());
         f.original = f.crop = f.source = {0, 0, kW, kH};
         editor::setCanvasImage(core->image);
@@ -116,13 +116,13 @@ protected:
     }
 
     void SetUp() override {
-        Framer& f = Framer::shared();
+        editor::Framer& f = editor::Framer::shared();
         const kit::Rect b = view->bounds();
         f.area = {0, 0, b.width() * dpr(), b.height() * dpr()};
         editor::layoutChecker();
     }
 
-    static double dpr() { return Framer::shared().dpr(); }
+    static double dpr() { return editor::Framer::shared().dpr(); }
     // The canvas in the window-server space (logical pixels, y down).
     static kit::Rect canvasOnServer() { return kit::Displays::toWindowServer(view->convertToScreen(view->bounds())); }
     // Where a canvas point (points, y up) is on the server, and back.
@@ -133,7 +133,7 @@ protected:
 
     // Sets zoom and offset so the image point lies under the view point, and waits for the screen.
     static void show(double zoom, kit::Point imagePoint, kit::Point viewPoint) {
-        Framer& f = Framer::shared();
+        editor::Framer& f = editor::Framer::shared();
         f._zoom.set(zoom);
         f.setOffset(imagePoint, viewPoint);
         editor::relayoutCanvas(false);
@@ -165,7 +165,7 @@ protected:
             std::ofstream(std::string(dir) + "/" + name + "-x" + std::to_string(int(dpr())) + ".png", std::ios::binary)
                 .write(reinterpret_cast<const char*>(png.data()), std::streamsize(png.size()));
         }
-        Framer& f = Framer::shared();
+        editor::Framer& f = editor::Framer::shared();
         int bad = 0, checked = 0;
         for (int sy = 3; sy < shot.height() - 3; sy += 7)
             for (int sx = 3; sx < shot.width() - 3; sx += 7) {
@@ -210,7 +210,7 @@ TEST_F(CanvasSystem, TheScreenShowsThePictureResampledForTheZoom) {
 }
 
 TEST_F(CanvasSystem, WheelZoomKeepsThePictureUnderThePointer) {
-    Framer& f = Framer::shared();
+    editor::Framer& f = editor::Framer::shared();
     const kit::Rect b = view->bounds();
     show(1, {900, 500}, {b.width() * dpr() / 2, b.height() * dpr() / 2});
     const kit::Point canvas{b.width() * 0.3, b.height() * 0.6};
@@ -234,7 +234,7 @@ TEST_F(CanvasSystem, WheelZoomKeepsThePictureUnderThePointer) {
 }
 
 TEST_F(CanvasSystem, SpaceDragPansByTheDraggedDistance) {
-    Framer& f = Framer::shared();
+    editor::Framer& f = editor::Framer::shared();
     const kit::Rect b = view->bounds();
     show(1, {960, 540}, {b.width() * dpr() / 2, b.height() * dpr() / 2});
     const kit::Point a = serverPoint({b.width() * 0.6, b.height() * 0.5});
@@ -243,7 +243,7 @@ TEST_F(CanvasSystem, SpaceDragPansByTheDraggedDistance) {
     spin(100);
     xdo({"keydown", "space"});
     spin(100);
-    EXPECT_TRUE(PressedKeys::shared().pressed.count(49));
+    EXPECT_TRUE(objects::PressedKeys::shared().pressed.count(49));
     xdo({"mousedown", "1"});
     spin(50);
     pointerTo(a, -40, -30);
@@ -258,7 +258,7 @@ TEST_F(CanvasSystem, SpaceDragPansByTheDraggedDistance) {
     EXPECT_DOUBLE_EQ(f._bx.get() - bx, -80 * dpr());
     EXPECT_DOUBLE_EQ(f._by.get() - by, 60 * dpr());
     EXPECT_EQ(editor::Handlers::shared().mmode, "default");
-    EXPECT_FALSE(PressedKeys::shared().pressed.count(49));
+    EXPECT_FALSE(objects::PressedKeys::shared().pressed.count(49));
     EXPECT_EQ(compareScreen(1, 0, "after-pan"), 0);
 }
 
