@@ -68,7 +68,7 @@ void BM_MagicSelectOfA5KBackground(benchmark::State& state) {
     core.shot = imaging::Capture::of(desktop(kLong, kShort));
     editor::setCore(&core);
     using namespace editor;  // (the viewport moves into the namespace)
-    Framer& f = Framer::shared();
+    editor::Framer& f = editor::Framer::shared();
     f.crop = f.source = f.original = {0, 0, kLong, kShort};
     f._zoom.set(1);
     f._dpr.set(1);

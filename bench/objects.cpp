@@ -21,7 +21,7 @@
 namespace {
 
 using namespace objects;
-using Points = FreehandHelper::Points;
+using Points = objects::FreehandHelper::Points;
 
 // A manager over a viewport at pixel ratio 2 and zoom 1.
 class BenchHost : public ObjectHost {
@@ -42,17 +42,17 @@ Points wavyStroke(int n) {
 // The reference order of the outline build, as the freehand object runs it.
 Points outlineBuild(const Points& raw, double smoothing, double resolution, double width) {
     static const BenchHost view;
-    Points p = FreehandHelper::measureLengths(raw);
-    p = FreehandHelper::levelStart(p, resolution);
-    p = FreehandHelper::smoothCenterLine(std::move(p), smoothing, resolution, view);
-    return FreehandHelper::outline(p, width, 0.05, 3);
+    Points p = objects::FreehandHelper::measureLengths(raw);
+    p = objects::FreehandHelper::levelStart(p, resolution);
+    p = objects::FreehandHelper::smoothCenterLine(std::move(p), smoothing, resolution, view);
+    return objects::FreehandHelper::outline(p, width, 0.05, 3);
 }
 
 void BM_StrokePipeline2000(benchmark::State& state) {
     Points raw = wavyStroke(2000);
     for (auto _ : state) {
         Points shape = outlineBuild(raw, 0.9, 0.5, 40);
-        kit::Path path = FreehandHelper::bezierPath(shape);
+        kit::Path path = objects::FreehandHelper::bezierPath(shape);
         benchmark::DoNotOptimize(path.elements().data());
     }
 }
@@ -63,22 +63,22 @@ void BM_Draw200Objects(benchmark::State& state) {
     auto drawing = kit::Layer::make(), control = kit::Layer::make();
     for (int i = 0; i < 200; ++i) {
         double x = (i % 20) * 120, y = (i / 20) * 90;
-        std::shared_ptr<ProtoObject> o;
+        std::shared_ptr<objects::ProtoObject> o;
         switch (i % 5) {
             case 0:
-                o = std::make_shared<ObjRectangle>(&manager, drawing, control);
+                o = std::make_shared<objects::ObjRectangle>(&manager, drawing, control);
                 break;
             case 1:
-                o = std::make_shared<ObjLine>(&manager, drawing, control);
+                o = std::make_shared<objects::ObjLine>(&manager, drawing, control);
                 break;
             case 2:
-                o = std::make_shared<ObjArrow>(&manager, drawing, control);
+                o = std::make_shared<objects::ObjArrow>(&manager, drawing, control);
                 break;
             case 3:
-                o = std::make_shared<ObjOval>(&manager, drawing, control);
+                o = std::make_shared<objects::ObjOval>(&manager, drawing, control);
                 break;
             default:
-                o = std::make_shared<ObjCounter>(&manager, drawing, control);
+                o = std::make_shared<objects::ObjCounter>(&manager, drawing, control);
                 break;
         }
         o->rect = {x + 10, y + 10, 90, 60};

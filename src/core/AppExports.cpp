@@ -24,7 +24,7 @@ kit::LayerPtr AppExportHost::objectsLayer() const {
 }
 
 kit::Point AppExportHost::imageOrigin() const {
-    const Rect& s = Framer::shared().source;
+    const Rect& s = editor::Framer::shared().source;
     return {s.x1, s.y1};
 }
 
@@ -39,7 +39,7 @@ void AppExportHost::prepareObjectLayers() {
 }
 
 double AppExportHost::dpr() const {
-    return Framer::shared().dpr();
+    return editor::Framer::shared().dpr();
 }
 
 std::optional<std::chrono::system_clock::time_point> AppExportHost::screenshotDate() const {

@@ -44,7 +44,7 @@ public:
         if (img.isNull()) return false;
         image = img;
         auto& c = editor::MainWindowController::shared();
-        Framer& f = Framer::shared();
+        editor::Framer& f = editor::Framer::shared();
         f._dpr.set(c.window->backingScaleFactor());
         c.setMainToolbarVisible(true);
         c.windowResized();
@@ -79,7 +79,7 @@ public:
     void updateStatus() override {
         auto* c = editor::MainWindowController::existing();
         if (!c || image.isNull()) return;
-        Framer& f = Framer::shared();
+        editor::Framer& f = editor::Framer::shared();
         c->showStatus(int(f.zoom() * 100),
                       editor::statusSizeText(image.width(), image.height(), f.dpr(), false), "Image size",
                       "#3A7BD5", kit::Color::rgb(0x3A, 0x7B, 0xD5));
