@@ -15,7 +15,6 @@
 #include "editor/EditorHost.h"
 #include "editor/Framer.h"
 #include "editor/Handlers.h"
-#include "editor/ObjectHandlers.h"
 #include "editor/ShotView.h"
 #include "kit/LayerRenderer.h"
 #include "kit/Window.h"
@@ -23,6 +22,7 @@
 #include "objects/ObjFreehand.h"
 #include "objects/ObjRectangle.h"
 #include "objects/ObjText.h"
+#include "objects/ObjectHost.h"
 
 namespace {
 
@@ -32,14 +32,10 @@ kit::Image capture() { return patternedCapture(kW, kH); }
 
 // The object manager as far as the canvas needs it: the objects' layers and
 // their layout.
-class BenchObjects : public ObjectHandlers, public editor::ObjectInput {
+class BenchObjects : public objects::ObjectHost, public editor::ObjectInput {
 public:
     kit::LayerPtr root = kit::Layer::make(), canvas = kit::Layer::make(), control = kit::Layer::make();
     BenchObjects() { root->addSublayer(canvas); }
-
-    void deactivate() override {}
-    std::string activeType() const override { return ""; }
-    void renumberCounters() override {}
 
     kit::LayerPtr layer() const override { return root; }
     kit::LayerPtr lcontrol() const override { return control; }
@@ -55,7 +51,7 @@ struct BenchCore : editor::CoreHost {
 };
 
 // A user's drag in view space (zoom 1, no pan: view = image points).
-void drawByDrag(ProtoObject& o, kit::Point from, kit::Point to, int steps) {
+void drawByDrag(objects::ProtoObject& o, kit::Point from, kit::Point to, int steps) {
     o.mouseDown(nullptr, from);
     for (int i = 1; i <= steps; ++i) {
         const double t = double(i) / steps;
@@ -78,7 +74,7 @@ struct Scene {
         window = std::make_unique<kit::Window>(kit::Rect{0, 0, 1920, 1080}, kit::WindowStyle::Titled);
         view = editor::ShotView::make({0, 0, 1920, 1080});
         window->setContentView(view);
-        Framer& f = Framer::shared();
+        editor::Framer& f = editor::Framer::shared();
         f._dpr.set(1);
         f._zoom.set(1);
         f.setOffset({0, 0}, {0, 0});
@@ -88,16 +84,16 @@ struct Scene {
         auto drawing = objects.root, control = objects.control;
         for (int i = 0; i < 200; ++i) {
             const double x = 100 + (i % 20) * 240, y = 100 + (i / 20) * 260;
-            std::shared_ptr<ProtoObject> o;
+            std::shared_ptr<objects::ProtoObject> o;
             switch (i % 4) {
                 case 0:
-                    o = std::make_shared<ObjRectangle>(&objects, drawing, control);
+                    o = std::make_shared<objects::ObjRectangle>(&objects, drawing, control);
                     break;
                 case 1:
-                    o = std::make_shared<ObjArrow>(&objects, drawing, control);
+                    o = std::make_shared<objects::ObjArrow>(&objects, drawing, control);
                     break;
                 case 2: {
-                    auto t = std::make_shared<ObjText>(&objects, drawing, control);
+                    auto t = std::make_shared<objects::ObjText>(&objects, drawing, control);
                     t->text = "Label " + std::to_string(i);
                     t->rect = {x, y, 160, 40};
                     t->state = "unselected";
@@ -105,7 +101,7 @@ struct Scene {
                     break;
                 }
                 default:
-                    o = std::make_shared<ObjFreehand>(&objects, drawing, control);
+                    o = std::make_shared<objects::ObjFreehand>(&objects, drawing, control);
                     break;
             }
             objects.objects.push_back(o);
@@ -132,7 +128,7 @@ Scene& scene() {
 }
 
 void zoomTo(int which) {
-    Framer& f = Framer::shared();
+    editor::Framer& f = editor::Framer::shared();
     if (which == 0) {
         f.zoomToFit({0, 0, kW, kH}, false);
     } else {

@@ -96,9 +96,9 @@ TEST_F(EditorMenuTest, CopyWhileATextIsEditedDoesNothing) {
 TEST_F(EditorMenuTest, MethodTextsSayHowTheItemWasChosen) {
     auto& rect = item(EditorMenu::Rectangle);
     rect.performAction();
-    EXPECT_EQ(editorCore.calls.back(), "selectTool objects::ObjRectangle menu");
+    EXPECT_EQ(editorCore.calls.back(), "selectTool ObjRectangle menu");
     menu.perform(EditorMenu::Blur, item(EditorMenu::Blur));
-    EXPECT_EQ(editorCore.calls.back(), "selectTool objects::ObjConceal menu");
+    EXPECT_EQ(editorCore.calls.back(), "selectTool ObjConceal menu");
 
     // Chosen by a key equivalent: "hotkey:" for tools, "shortcut:" otherwise.
     rect.setKeyEquivalent("r", kit::ModifierFlag::Command);
@@ -108,7 +108,7 @@ TEST_F(EditorMenuTest, MethodTextsSayHowTheItemWasChosen) {
     window.makeKeyAndOrderFront();
     if (window.isKeyWindow()) {
         EXPECT_TRUE(menu.menu()->performKeyEquivalent(key(kit::KeyCode::R, "r", kit::ModifierFlag::Command)));
-        EXPECT_EQ(editorCore.calls.back(), "selectTool objects::ObjRectangle hotkey:r");
+        EXPECT_EQ(editorCore.calls.back(), "selectTool ObjRectangle hotkey:r");
     }
     EXPECT_TRUE(menu.menu()->performKeyEquivalent(key(kit::KeyCode::Q, "q", kit::ModifierFlag::Command)));
     EXPECT_EQ(editorCore.calls.back(), "quitOrHide shortcut:q");
