@@ -35,7 +35,7 @@ public:
         testsupport::waitFor([w] { return w->isVisible() && w->isKeyWindow(); }, 5000);
         testsupport::spin(300);
         using namespace editor;  // (the viewport moves into the namespace)
-        auto& f = Framer::shared();
+        auto& f = editor::Framer::shared();
         f._dpr.set(w->backingScaleFactor());
         f.original = f.crop = f.source = {0, 0, double(image.width()), double(image.height())};
         editor::setCanvasImage(image);

@@ -83,7 +83,7 @@ protected:
     }
 
     void SetUp() override {
-        Framer& f = Framer::shared();
+        editor::Framer& f = editor::Framer::shared();
         const kit::Rect b = view->bounds();
         f.area = {0, 0, b.width() * dpr(), b.height() * dpr()};
         // Zoom 1, the image's bottom-left 20 device pixels in from the canvas's.
@@ -94,12 +94,12 @@ protected:
         spin(200);
     }
 
-    static double dpr() { return Framer::shared().dpr(); }
+    static double dpr() { return editor::Framer::shared().dpr(); }
     static double scale() { return kit::Displays::primary().scale; }
     // The root pixel whose press the dispatcher turns into image point (ix, iy):
     // view x = canvas x × dpr − 1, so one device pixel to the right.
     static kit::Point rootPixelOf(double ix, double iy) {
-        const kit::Point v = Framer::shared().imageToView({ix, iy});
+        const kit::Point v = editor::Framer::shared().imageToView({ix, iy});
         const kit::Rect c = kit::Displays::toWindowServer(view->convertToScreen(view->bounds()));
         const double cx = (v.x + 1) / dpr(), cy = v.y / dpr();
         return {(c.x() + cx) * scale(), (c.y() + c.height() - cy) * scale()};
