@@ -38,15 +38,15 @@ void EditorPartsLink::updateCursor() {
 }
 
 int EditorPartsLink::pendingChange() const {
-    return layoutRequest;
+    return editor::layoutRequest;
 }
 
 void EditorPartsLink::setPendingChange(int value) {
-    layoutRequest = value;
+    editor::layoutRequest = value;
 }
 
 void EditorPartsLink::relayoutCanvas(bool sizeChanged) {
-    ::relayoutCanvas(sizeChanged);
+    editor::relayoutCanvas(sizeChanged);
 }
 
 void EditorPartsLink::redrawToolbar() {
