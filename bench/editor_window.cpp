@@ -29,7 +29,7 @@ struct BenchCore : editor::CoreHost {
     void show(const kit::Image& img) {
         image = img;
         auto& c = editor::MainWindowController::shared();
-        Framer& f = Framer::shared();
+        editor::Framer& f = editor::Framer::shared();
         f._dpr.set(1);
         c.setMainToolbarVisible(true);
         c.windowResized();
