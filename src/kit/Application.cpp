@@ -199,6 +199,26 @@ void Application::beep() {
     QApplication::beep();
 }
 
+bool Application::hasCompositor() {
+#ifdef KIT_HAVE_XCB
+    if (QGuiApplication::platformName() != "xcb") return false;
+    auto* x11 = qApp ? qApp->nativeInterface<QNativeInterface::QX11Application>() : nullptr;
+    xcb_connection_t* c = x11 ? x11->connection() : nullptr;
+    if (!c) return false;
+    // The compositing manager owns the selection _NET_WM_CM_S<screen>.
+    const char* name = "_NET_WM_CM_S0";
+    auto* atom = xcb_intern_atom_reply(c, xcb_intern_atom(c, 0, uint16_t(strlen(name)), name), nullptr);
+    if (!atom) return false;
+    auto* owner = xcb_get_selection_owner_reply(c, xcb_get_selection_owner(c, atom->atom), nullptr);
+    bool running = owner && owner->owner != XCB_NONE;
+    free(atom);
+    free(owner);
+    return running;
+#else
+    return false;
+#endif
+}
+
 std::vector<std::string> Application::arguments() const {
     std::vector<std::string> out;
     for (const QString& a : QCoreApplication::arguments()) out.push_back(a.toStdString());

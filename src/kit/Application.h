@@ -58,6 +58,8 @@ public:
     // A modal alert or panel is running.
     bool isModalRunning() const;
     static void beep();
+    // A compositing manager runs, so see-through windows show what lies below.
+    static bool hasCompositor();
 
     // The application's menu: its key equivalents work in every window of
     // ours (after local monitors, before views), except the editing keys of

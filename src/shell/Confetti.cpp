@@ -1,5 +1,8 @@
 #include "shell/Confetti.h"
 
+#include "kit/ImageView.h"
+#include "kit/Window.h"
+
 #include <algorithm>
 #include <cmath>
 #include <numbers>
@@ -35,12 +38,15 @@ bool lightInk(const kit::Image& img) {
 
 }  // namespace
 
-std::vector<Confetti::Dot> Confetti::dotsAt(double t, uint32_t seed) {
+Confetti::Confetti() = default;
+Confetti::~Confetti() = default;
+
+std::vector<Confetti::Dot> Confetti::dotsAt(double t, uint32_t seed, double speedPerSecond) {
     std::vector<Dot> dots;
     std::mt19937 rng(seed);
     std::uniform_real_distribution<double> angle(0, 2 * std::numbers::pi), speed(0.9, 1.1);
     for (int i = 0; i < kParticles; ++i) {
-        double a = angle(rng), v = kSpeed * speed(rng);
+        double a = angle(rng), v = speedPerSecond * speed(rng);
         double alpha = 1 - kFade * t;
         if (t < 0 || alpha <= 0) continue;
         double r = kInnerRadius + v * t;
@@ -49,13 +55,14 @@ std::vector<Confetti::Dot> Confetti::dotsAt(double t, uint32_t seed) {
     return dots;
 }
 
-kit::Image Confetti::frame(const kit::Image& base, double t, uint32_t seed) {
+kit::Image Confetti::frame(const kit::Image& base, double t, uint32_t seed, double speed, const kit::Image& iconInk) {
     kit::Image img = base.copy();
     if (img.isNull()) return img;
-    kit::PixelBGRA ink = lightInk(base) ? kit::PixelBGRA{255, 255, 255, 255} : kit::PixelBGRA{0, 0, 0, 255};
+    bool light = lightInk(iconInk.isNull() ? base : iconInk);
+    kit::PixelBGRA ink = light ? kit::PixelBGRA{255, 255, 255, 255} : kit::PixelBGRA{0, 0, 0, 255};
     double s = img.scale(), cx = img.width() / 2.0, cy = img.height() / 2.0;
     double radius = 0.9 * s;  // a dot of about 1.8 pt
-    for (auto& d : dotsAt(t, seed)) {
+    for (auto& d : dotsAt(t, seed, speed)) {
         double px = cx + d.x * s, py = cy + d.y * s;
         for (int y = int(py - radius - 1); y <= int(py + radius + 1); ++y)
             for (int x = int(px - radius - 1); x <= int(px + radius + 1); ++x) {
@@ -69,20 +76,47 @@ kit::Image Confetti::frame(const kit::Image& base, double t, uint32_t seed) {
     return img;
 }
 
-void Confetti::start(const kit::Image& base, std::function<void(const kit::Image&)> show) {
+void Confetti::run(std::function<void(double t)> draw) {
     started_ = kit::monotonicNow();
     ++seed_;
-    auto tick = [this, base, show = std::move(show)] {
+    auto tick = [this, draw = std::move(draw)] {
         double t = kit::monotonicNow() - started_;
-        show(frame(base, t, seed_));
-        if (t >= kDuration) frames_.invalidate();
+        draw(t);
+        if (t >= kDuration) stop();
     };
     tick();
     frames_ = kit::Timer::repeating(1.0 / 30, tick);
 }
 
+void Confetti::start(const kit::Image& base, std::function<void(const kit::Image&)> show) {
+    run([this, base, show = std::move(show)](double t) { show(frame(base, t, seed_)); });
+}
+
+kit::Rect Confetti::overlayFrame(const kit::Rect& iconFrame) {
+    return {iconFrame.x() - kOverlayMargin, iconFrame.y() - kOverlayMargin, iconFrame.width() + 2 * kOverlayMargin,
+            iconFrame.height() + 2 * kOverlayMargin};
+}
+
+void Confetti::startOverlay(const kit::Rect& iconFrame, const kit::Image& icon) {
+    kit::Rect area = overlayFrame(iconFrame);
+    overlay_ = std::make_unique<kit::Window>(area, kit::WindowStyle::Borderless);
+    overlay_->setOpaque(false);
+    overlay_->setBackgroundColor(kit::Color::clear());
+    overlay_->setIgnoresMouseEvents(true);
+    overlay_->setLevel(kit::WindowLevel::PopUp);
+    auto view = std::make_shared<kit::ImageView>(kit::Rect{0, 0, area.width(), area.height()});
+    view->setScaling(kit::ImageView::Scaling::AxesIndependently);
+    overlay_->setContentView(view);
+    overlay_->orderFront();
+    double scale = std::max(1.0, overlay_->backingScaleFactor());
+    kit::Image clear(int(std::lround(area.width() * scale)), int(std::lround(area.height() * scale)), scale);
+    clear.fill(kit::Color::clear());
+    run([this, view, clear, icon](double t) { view->setImage(frame(clear, t, seed_, kOverlaySpeed, icon)); });
+}
+
 void Confetti::stop() {
     frames_.invalidate();
+    overlay_.reset();
 }
 
 kit::Image Confetti::drawnTrayIcon(bool success) {

@@ -151,7 +151,10 @@ void StatusMenu::flashSuccessIcon() {
 void StatusMenu::showConfetti() {
     if (!statusBarIcon) return;
     kit::StatusItem* item = statusBarIcon.get();
-    confetti_->start(statusImage("kadrix-22-ok"), [item](const kit::Image& frame) { item->setImage(frame); });
+    if (kit::Application::hasCompositor())
+        confetti_->startOverlay(item->buttonFrame(), statusImage("kadrix-22-ok"));
+    else
+        confetti_->start(statusImage("kadrix-22-ok"), [item](const kit::Image& frame) { item->setImage(frame); });
     // The burst is over well before the icon turns back.
     killConfetti = kit::Timer::once(Confetti::kDuration, [this] {
         confetti_->stop();

@@ -6,7 +6,8 @@
 #include "kit/Files.h"
 #include "kit/Menu.h"
 #include "kit/Window.h"
-#include "services/AppHooks.h"
+#include "kit/StatusItem.h"
+#include "services/Settings.h"
 #include "shell/AppDelegate.h"
 #include "shell/StatusMenu.h"
 
@@ -26,8 +27,12 @@ TEST_F(AppDelegateTest, FinishingLaunchBuildsTheTrayMenuThenHandlesTheLaunchsOwn
     EXPECT_EQ(core.calls, (std::vector<std::string>{"url grab grab/area", "openImage /tmp/a.png", "yieldFocus"}));
     EXPECT_TRUE(delegate.forbidAutohide());
 
-    // The settings' hook reaches the tray icon.
-    ASSERT_TRUE(appHooks()->setStatusItemVisible);
+    // The setting's hook reaches the tray icon.
+    ASSERT_TRUE(StatusMenu::shared().statusBarIcon);
+    Settings::shared().setShowMenubarIcon(false);
+    EXPECT_FALSE(StatusMenu::shared().statusBarIcon->isVisible());
+    Settings::shared().setShowMenubarIcon(true);
+    EXPECT_TRUE(StatusMenu::shared().statusBarIcon->isVisible());
     core.calls.clear();
     delegate.applicationDidFinishLaunching();
     EXPECT_TRUE(core.calls.empty()) << "the launch arguments are handled once";
