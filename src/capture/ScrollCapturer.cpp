@@ -134,36 +134,50 @@ bool ScrollCapturer::permissionsGranted() {
 }
 
 std::optional<kit::Rect> ScrollCapturer::captureRect() {
+    RegionPick pick = pickRegion();
+    if (pick.kind != RegionPick::Kind::picked) return std::nullopt;
+    return pick.rect;
+}
+
+RegionPick ScrollCapturer::pickRegion() {
     CaptureHost& h = host();
     const char* fn = "captureRect()";
     std::string path = Capturer::temporaryCapturePath();
     if (path.empty()) {
+        // The tool still prints the region it shows; only its file is lost.
         h.oops(fn, "OOPS: Can't create temp folder");
-        return std::nullopt;
+        path = kit::files::tempDir() + "/SCR-region.png";
     }
     std::string output;
     kit::Process tool(h.toolPath(), {"-i", "-s", "-x", path});
     // The output is read while the tool runs, so a long log cannot fill the pipe and stall it.
     kit::ProcessResult result = tool.runOnMain([&](std::string_view chunk) { output.append(chunk); });
-    if (!result.launched || result.crashed || result.exitCode > 1)
+    const bool toolFailed = !result.launched || result.crashed || result.exitCode > 1;
+    if (toolFailed)
         h.oops(fn, "the screenshot tool failed: " +
                        (result.error.empty() ? "exit " + std::to_string(result.exitCode) : result.error));
     std::optional<kit::Rect> fallback = Capturer::getXattrRect(path);
     if (kit::files::exists(path) && !kit::files::remove(path))
         h.oops(fn, "OOPS: Can't delete temp image file");
+    std::optional<kit::Rect> rect = fallback;
     ToolArea area = toolAreaIn(output);
-    switch (area.kind) {
-        case ToolArea::Kind::noMatch:
-            return fallback;
-        case ToolArea::Kind::wrongCount:
-            h.oops(fn, "screencapture returned weird data: " + output);
-            return fallback;
-        case ToolArea::Kind::notNumbers:
-            return fallback;
-        case ToolArea::Kind::area:
-            return area.rect;
-    }
-    return fallback;
+    if (area.kind == ToolArea::Kind::wrongCount) h.oops(fn, "screencapture returned weird data: " + output);
+    if (area.kind == ToolArea::Kind::area) rect = area.rect;
+    if (rect) return {RegionPick::Kind::picked, *rect};
+    // The tool ends with status 1 when the user cancels: that is no error.
+    if (!toolFailed && result.exitCode == 1) return {RegionPick::Kind::cancelled, {}};
+    return {RegionPick::Kind::failed, {}};
+}
+
+std::optional<kit::Rect> ScrollCapturer::regionOrPick(std::optional<kit::Rect> region) {
+    if (region) return region;
+    RegionPick pick = pickRegion();
+    if (pick.kind == RegionPick::Kind::failed)
+        host().warning("Can't take a scrolling screenshot",
+                       "The screenshot tool could not start or stopped with an error, so no region could be "
+                       "picked to scroll through.");
+    if (pick.kind != RegionPick::Kind::picked) return std::nullopt;
+    return pick.rect;
 }
 
 double ScrollCapturer::scaleFactor(const kit::Rect& region) {
@@ -248,12 +262,8 @@ void ScrollCapturer::start(int direction, std::optional<kit::Rect> region, Compl
         return;
     }
     CaptureHost& h = host();
-    if (!region) {
-        region = captureRect();
-        // No region means the user cancelled the pick (a failing tool was reported already).
-        if (!region) return;
-    }
-    if (*region == kit::Rect()) return;
+    region = regionOrPick(region);
+    if (!region || *region == kit::Rect()) return;
     kit::Rect r = region->standardized();
 
     auto loc = kit::pointerLocation();
@@ -353,13 +363,8 @@ void ScrollCapturer::captureCycle() {
             h.notify("Max height reached", "You can change scrolling height limit in the app preferences");
         stats["stopped"] = limit ? "maxHeight" : "interrupted";
         h.preset("grab:scrolling", stats);
-        kit::Image img = combineMeasured(c->shots, c->advances, c->direction);
-        // Never hand over more than the limit allows.
-        if (!img.isNull() && img.height() > c->scrollingMax && c->scrollingMax > 0)
-            img = c->direction > 0
-                      ? img.cropped(0, img.height() - int(c->scrollingMax), img.width(), int(c->scrollingMax))
-                      : img.cropped(0, 0, img.width(), int(c->scrollingMax));
-        finish(img, false);
+        // Every strip taken goes into the image, the last one too.
+        finish(combineMeasured(c->shots, c->advances, c->direction), false);
         return;
     }
     c->previousHash = c->currentHash;

@@ -17,6 +17,14 @@
 
 namespace capture {
 
+// What the region pick came to: a region, the user's cancel (no message),
+// or a tool that could not start or ended with an error.
+struct RegionPick {
+    enum class Kind { picked, cancelled, failed };
+    Kind kind = Kind::failed;
+    kit::Rect rect;  // for Kind::picked
+};
+
 struct SpeedRow {
     double interval;  // seconds between cycles
     int largestStep;  // points
@@ -31,6 +39,10 @@ public:
     // stitched image (null when stitching failed).
     static void start(int direction, std::optional<kit::Rect> region, Completion then);
     static std::optional<kit::Rect> captureRect();
+    static RegionPick pickRegion();
+    // The region to capture: the given one, else one the user picks. On a
+    // failed pick the user is warned; nothing is said on a cancel.
+    static std::optional<kit::Rect> regionOrPick(std::optional<kit::Rect> region);
     static bool isCapturing();
 
     // The speed row for a stored `scrollingSpeed`, clamped to the table.

@@ -75,11 +75,8 @@ std::unique_ptr<OverlayWindow>& VisionStitcher::overlayWindow() {
 void VisionStitcher::startLiveCapture(std::optional<kit::Rect> region, Completion then) {
     VisionStitcher& s = shared();
     if (s.capturing) return;  // one live capture at a time
-    if (!region) {
-        region = ScrollCapturer::captureRect();
-        if (!region) return;  // the user cancelled the pick
-    }
-    if (*region == kit::Rect()) return;
+    region = ScrollCapturer::regionOrPick(region);
+    if (!region || *region == kit::Rect()) return;
     overlayWindow() = OverlayWindow::create(region->standardized());
     s.captureRegion = region->standardized();
     s.scrollingMax = host().getInt("scrollingMax", 20000);

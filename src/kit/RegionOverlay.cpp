@@ -113,9 +113,10 @@ RegionOverlay::RegionOverlay(const Rect& screen, const Rect& hole) {
     d_ = std::make_unique<Impl>(translucent);
     d_->w.setGeometry(int(screen.x()), int(screen.y()), int(screen.width()), int(screen.height()));
     d_->w.hole = toQ(hole);
-    // The hole is no part of the window at all: whatever shows there is the screen beneath.
+    // Within its rim the hole is no part of the window at all: whatever shows
+    // there is the screen beneath. The rim carries the inner border.
     QRegion shape(0, 0, int(screen.width()), int(screen.height()));
-    shape -= QRegion(toQ(hole).toAlignedRect());
+    shape -= QRegion(toQ(hole).adjusted(1, 1, -1, -1).toAlignedRect());
     d_->w.setMask(shape);
     if (!translucent) {
         Image frozen = grabArea(screen);

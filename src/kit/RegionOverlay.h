@@ -23,7 +23,10 @@ public:
     };
 
     // `screen` is the screen's frame in window-server coordinates; `hole` is in
-    // window coordinates (y down from the window's top-left).
+    // window coordinates (y down from the window's top-left). The hole is not
+    // dimmed; its outermost pixel ring stays part of the window, so a border
+    // drawn along the hole's inside edge shows, and only what lies within
+    // that ring is cut out of the window's shape.
     RegionOverlay(const Rect& screen, const Rect& hole);
     ~RegionOverlay();
     RegionOverlay(const RegionOverlay&) = delete;

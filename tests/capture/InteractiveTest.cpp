@@ -8,6 +8,7 @@
 
 #include "capture/Capturer.h"
 #include "capture/ScrollCapturer.h"
+#include "capture/VisionStitcher.h"
 #include "capture/Synthetic.h"
 #include "kit/CapturePNG.h"
 #include "kit/Files.h"
@@ -120,4 +121,32 @@ TEST_F(Interactive, RegionPickerReadsTheFirstList) {
     tool("selected area (5, x, 70, 80)");
     // No list of numbers in the log: the rectangle comes from the file.
     EXPECT_EQ(capture::ScrollCapturer::captureRect(), kit::Rect(10.7, 20, 300, 200));
+}
+
+TEST_F(Interactive, ScrollingCaptureWarnsWhenTheToolFailsButNotOnACancel) {
+    using capture::ScrollCapturer;
+    using capture::VisionStitcher;
+    bool called = false;
+    auto then = [&](const kit::Image&) { called = true; };
+    tool("selection cancelled", 1);
+    ScrollCapturer::start(-1, std::nullopt, then);
+    VisionStitcher::startLiveCapture(std::nullopt, then);
+    EXPECT_TRUE(spy.warnings.empty());
+
+    tool("error: the screen could not be grabbed", 3);
+    ScrollCapturer::start(-1, std::nullopt, then);
+    VisionStitcher::startLiveCapture(std::nullopt, then);
+    spy.toolPath = dir + "/missing-tool";
+    ScrollCapturer::start(-1, std::nullopt, then);
+    EXPECT_EQ(spy.warnings, std::vector<std::string>(3, "Can't take a scrolling screenshot"));
+    EXPECT_FALSE(called);
+    EXPECT_FALSE(ScrollCapturer::isCapturing());
+
+    // A tool that showed the region but could not write its file (no temp
+    // folder) still gives the region: the capture goes on.
+    spy.toolPath = dir + "/tool";
+    tool("selected area (5, 6, 70, 80)\nerror: cannot write the file", 3);
+    EXPECT_EQ(ScrollCapturer::pickRegion().kind, capture::RegionPick::Kind::picked);
+    EXPECT_EQ(ScrollCapturer::captureRect(), kit::Rect(5, 6, 70, 80));
+    EXPECT_EQ(spy.warnings.size(), 3u);
 }

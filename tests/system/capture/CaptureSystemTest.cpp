@@ -273,6 +273,29 @@ TEST_F(CaptureSystem, CoveredWindowGivesItsOwnPixels) {
               (kit::PixelBGRA{0x10, 0x20, 0xc0, 255}));
 }
 
+TEST_F(CaptureSystem, LiveOverlayFramesTheRegionAndLeavesItClear) {
+    Client white({"solid", "White Window", "100", "100", "500", "400", "#ffffff"});
+    ASSERT_TRUE(waitFor([] { return windowTitled("White Window").has_value(); }));
+    spin(400);
+    const kit::Rect region(200, 200, 200, 150);
+    auto overlay = capture::OverlayWindow::create(region);
+    ASSERT_TRUE(overlay);
+    spin(600);
+    kit::Image around = kit::grabArea(kit::Rect(region.x() - 4, region.y() - 4, region.width() + 8, region.height() + 8));
+    overlay->close();
+    overlay.reset();
+    ASSERT_FALSE(around.isNull());
+    // Inside: the window's white, untouched.
+    EXPECT_EQ(around.pixel(4, 4), (kit::PixelBGRA{255, 255, 255, 255}));
+    EXPECT_EQ(around.pixel(4 + 199, 4 + 149), (kit::PixelBGRA{255, 255, 255, 255}));
+    // The first ring outside: the inner border (40 % black), not plain white.
+    const kit::PixelBGRA inner = around.pixel(3, 50);
+    EXPECT_LT(inner.r, 200) << int(inner.r);
+    EXPECT_GT(inner.r, 100) << int(inner.r);
+    // The second ring: the outer border over the dim, darker again.
+    EXPECT_LT(around.pixel(2, 50).r, inner.r);
+}
+
 TEST_F(CaptureSystem, RectangleOptionKeepsToTheScreens) {
     std::string path = Capturer::temporaryCapturePath();
     auto screen = kit::mainScreen();
