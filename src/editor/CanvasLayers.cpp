@@ -26,19 +26,25 @@ void addTo(const kit::LayerPtr& parent, const kit::LayerPtr& layer) {
 }
 
 // Sets a geometry value; in an animated re-layout the layer tweens to it
-// from where it was.
+// from what it shows (mid-tween that is not the model value), and a plain
+// re-layout ends any tween at once.
 template <class T>
-void animateTo(kit::Layer& layer, const char* key, const T& from, const T& to, bool animate) {
-    if (from == to) return;
+void placeLayer(kit::Layer& layer, const char* key, const T& model, const T& shown, const T& to, bool animate) {
+    const std::string name = std::string("relayout.") + key;
+    if (!animate) {
+        if (layer.hasAnimation(name)) layer.removeAnimation(name);
+        if (model != to) layer.setValueForKey(key, to);
+        return;
+    }
+    if (model == to && shown == to) return;
     layer.setValueForKey(key, to);
-    if (!animate) return;
     kit::Animation a;
     a.keyPath = key;
-    a.fromValue = from;
+    a.fromValue = shown;
     a.toValue = to;
     a.duration = kit::Transaction::animationDuration();
     a.timingFunction = kit::TimingFunction::defaultCurve();
-    layer.addAnimation(a, std::string("relayout.") + key);
+    layer.addAnimation(a, name);
 }
 
 // The object tree in image units, scaled and panned with the viewport: the
@@ -51,8 +57,10 @@ void placeObjectTree(CanvasLayers& c, const Framer::Paddings& pad, bool animate)
     if (c.objects) {
         kit::Layer& l = *c.objects;
         if (l.anchorPoint() != kit::Point{0, 0}) l.setAnchorPoint({0, 0});
-        animateTo(l, "position", l.position(), kit::Point{f._bx.get() / d, f._by.get() / d}, animate);
-        animateTo(l, "transform", l.transform(), kit::AffineTransform::scale(z / d, z / d), animate);
+        placeLayer(l, "position", l.position(), l.presented("position", l.position()),
+                   kit::Point{f._bx.get() / d, f._by.get() / d}, animate);
+        placeLayer(l, "transform", l.transform(), l.presented("transform", l.transform()),
+                   kit::AffineTransform::scale(z / d, z / d), animate);
     }
     if (c.imageLayer && c.imageLayer->superlayer()) {
         kit::Layer& canvas = *c.imageLayer->superlayer();

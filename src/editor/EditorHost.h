@@ -133,6 +133,8 @@ public:
     virtual void toggle(const std::string& /*method*/) {}
     // No paddings, no radii, backdrop off (a new image starts without one).
     virtual void turnOff() {}
+    // Places and scales the backdrop's own layers for the zoom and pan; the
+    // canvas re-layout places the object tree (with the screenshot) itself.
     virtual void updateTransforms() {}
     // The backdrop panel (BackdropViewController): its view, a hint bubble
     // the editor embeds over the canvas; null while there is no panel.

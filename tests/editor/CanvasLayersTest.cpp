@@ -101,11 +101,20 @@ TEST_F(CanvasLayersTest, AnimatedRelayoutsTweenTheObjectTree) {
     editor::relayoutCanvas(true);
     EXPECT_TRUE(objects.root->hasAnimation("relayout.transform"));
     EXPECT_EQ(objects.root->transform(), kit::AffineTransform::scale(2, 2));
+    // Halfway, a new animated re-layout starts from what is shown.
+    clock.advance(0.075);
+    const kit::AffineTransform shown = objects.root->presented("transform", objects.root->transform());
+    EXPECT_GT(shown.a, 1.0);
+    EXPECT_LT(shown.a, 2.0);
+    f._zoom.set(8);
+    editor::relayoutCanvas(true);
+    EXPECT_NEAR(objects.root->presented("transform", objects.root->transform()).a, shown.a, 1e-9);
+    // A plain re-layout ends the tween where the viewport is.
     f._zoom.set(4);
-    objects.root->removeAllAnimations();
     editor::relayoutCanvas(false);
     EXPECT_FALSE(objects.root->hasAnimation("relayout.transform"));
     EXPECT_EQ(objects.root->transform(), kit::AffineTransform::scale(4, 4));
+    EXPECT_EQ(objects.root->presented("transform", objects.root->transform()), kit::AffineTransform::scale(4, 4));
 }
 
 TEST_F(CanvasLayersTest, CheckerFollowsTheLookAndTheArea) {

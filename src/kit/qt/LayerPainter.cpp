@@ -312,6 +312,12 @@ public:
     // The image reduced to exactly `size` pixels, made once from the nearest
     // halving and kept for the last few sizes asked (a zoom level each), so a
     // reduced picture is drawn pixel for pixel instead of resampled per frame.
+    bool hasExact(const Image& img, QSize size) {
+        std::lock_guard lock(mutex_);
+        Entry& e = entryFor(img);
+        return std::any_of(e.exact.begin(), e.exact.end(), [&](const QImage& q) { return q.size() == size; });
+    }
+
     QImage exactFor(const Image& img, QSize size) {
         QImage from = levelFor(img, size.width());
         std::lock_guard lock(mutex_);
@@ -373,6 +379,9 @@ bool drawReduced(QPainter& p, const Image& img, const Rect& where) {
     const QPoint topLeft(int(std::lround(px.left())), int(std::lround(px.top())));
     const QSize size(int(std::lround(px.right())) - topLeft.x(), int(std::lround(px.bottom())) - topLeft.y());
     if (size.width() < 1 || size.height() < 1 || size.width() >= img.width()) return false;
+    // While something animates the drawn size changes every frame: a copy per
+    // frame would cost more than it saves, so those frames resample.
+    if (Animator::runningCount() > 0 && !mipCache().hasExact(img, size)) return false;
     QImage reduced = mipCache().exactFor(img, size);
     reduced.setDevicePixelRatio(dpr);
     p.save();
