@@ -9,6 +9,7 @@
 #include "editor/EditorHooks.h"
 #include "editor/EditorHost.h"
 #include "editor/Framer.h"
+#include "editor/Ruler.h"
 #include "imaging/ColorFormats.h"
 #include "imaging/FloodFill.h"
 #include "imaging/PixelSampling.h"
@@ -103,6 +104,7 @@ void CropTool::renderLabels(const kit::Rect& s) {
 
     ltext->setContentsScale(dpr);
     ltext->setString(sizeText());
+    reportReadout("crop label", ltext->string());
     const kit::Size t = ltext->preferredFrameSize();
     ltext->setFrame({cx - t.width / 2 - 2, bottom - t.height - 8, t.width + 4, t.height});
     ltextbg->setFrame({cx - t.width / 2 - 5, bottom - t.height - 11, t.width + 10, t.height + 6});

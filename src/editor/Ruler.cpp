@@ -1,6 +1,8 @@
 #include "editor/Ruler.h"
 
 #include <cmath>
+#include <cstdlib>
+#include <map>
 
 #include "editor/CanvasLayers.h"
 #include "editor/EditorHooks.h"
@@ -9,6 +11,7 @@
 #include "kit/Json.h"
 #include "objects/ObjRuler.h"
 #include "objects/PressedKeys.h"
+#include "services/Console.h"
 #include "services/NamedTimers.h"
 #include "services/Settings.h"
 #include "services/Telemetry.h"
@@ -72,6 +75,14 @@ int walk(const Pixel& px, int t0, int limit, int dir, int persistence, int thres
 }
 
 }  // namespace
+
+void reportReadout(const std::string& what, const std::string& text) {
+    static const bool testing = std::getenv("KADRIX_TEST") != nullptr;
+    static std::map<std::string, std::string> shown;
+    if (!testing || shown[what] == text) return;
+    shown[what] = text;
+    consoleLine(what + ": " + text);
+}
 
 std::pair<double, double> rulerScout(const imaging::PixelMap& map, int x, int y, bool vertical, int persistence,
                                      int threshold) {
@@ -276,6 +287,7 @@ Ruler::Shape Ruler::makeShape() {
     const auto [lx, ly] = labelOrigin(X, Y);
     ltext->setContentsScale(dpr);
     ltext->setString(text);
+    reportReadout("ruler", text);
     const kit::Size t = ltext->preferredFrameSize();
     shape.path.addRoundedRect({lx, ly, t.width + 8, t.height + 4}, 2, 2);
     shape.labelFrame = {lx + 4, ly + 2, t.width, t.height};

@@ -41,6 +41,11 @@ namespace editor {
 std::pair<double, double> rulerScout(const imaging::PixelMap& map, int x, int y, bool vertical, int persistence,
                                      int threshold);
 
+// With KADRIX_TEST set, the read-outs of the crop tool and the ruler go to
+// the console whenever their text changes ("crop label: 200×150 pt"), so a
+// test of the running program can read what the user sees.
+void reportReadout(const std::string& what, const std::string& text);
+
 class Ruler : public RulerInput {
 public:
     static Ruler& shared();
