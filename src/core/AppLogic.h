@@ -149,6 +149,13 @@ public:
                    const std::optional<AfterGrab>& then);
     void performAfterGrab(const AfterGrab& actions, const std::string& method);
     void grabDelayed(const std::optional<std::string>& method, const std::optional<AfterGrab>& then);
+    // The scrolling capture, explained the first time; its image goes
+    // through afterGrab as "scrolling".
+    void startScrollingCapture(int direction, const std::string& method, const std::optional<AfterGrab>& then);
+    void grabScrolling(const kit::Image& image, const std::optional<AfterGrab>& then);
+    // The live scrolling capture's image.
+    void grabScrollingManual(const kit::Image& image, const std::optional<std::string>& method,
+                             const std::optional<AfterGrab>& then);
     // A capture is being taken (the screenshot tool may still be open).
     bool capturing() const { return capturing_; }
     // The actions the settings ask for after a capture in this mode.

@@ -70,6 +70,46 @@ void AppLogic::grabDelayed(const std::optional<std::string>& method, const std::
     shared().grabScreenshot("delayed", method, then);
 }
 
+void AppLogic::startScrollingCapture(int direction, const std::string& method,
+                                     const std::optional<AfterGrab>& then) {
+    if (!routes_->scrollPermissionsGranted()) return;
+    routes_->resetFacts();
+    telemetry().preset("grab:scrolling", {{"method", method}});
+    if (settings().getBool("everScrollingCapture", false)) {
+        routes_->startScrolling(direction, [this, then, alive = std::weak_ptr<int>(life_)](const kit::Image& image) {
+            if (alive.lock()) grabScrolling(image, then);
+        });
+        return;
+    }
+    // The first time the user learns how it goes; the capture then starts
+    // with the actions the settings ask for.
+    alertOnMain("Scrolling Capture",
+                "Select the area and let Kadrix scroll automatically for you. Don't touch your mouse or press any "
+                "keys until it stops. If you want to interrupt scrolling, press Escape.",
+                [this, direction, method, alive = std::weak_ptr<int>(life_)] {
+                    if (!alive.lock()) return;
+                    settings().storeBool("everScrollingCapture", true);
+                    later(0.5, [this, direction, method] { startScrollingCapture(direction, method, std::nullopt); });
+                });
+}
+
+void AppLogic::grabScrolling(const kit::Image& image, const std::optional<AfterGrab>& then) {
+    if (image.isNull()) {
+        telemetry().oops("grabScrolling(direction:method:then:)", "Failed to get screenshot image");
+        return;
+    }
+    afterGrab(image, "scrolling", std::nullopt, then);
+}
+
+void AppLogic::grabScrollingManual(const kit::Image& image, const std::optional<std::string>& method,
+                                   const std::optional<AfterGrab>& then) {
+    if (image.isNull()) {
+        telemetry().oops("grabScrollingManual(method:then:)", "Failed to get screenshot image");
+        return;
+    }
+    afterGrab(image, "scrolling", method, then);
+}
+
 bool AppLogic::firstCaptureQuestionDue(const std::string& mode) {
     return mode == "interactive" && settings().afterGrabShow() && settings().areaCaptureMode() == "none";
 }

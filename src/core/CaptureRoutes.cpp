@@ -1,6 +1,7 @@
 #include "core/CaptureRoutes.h"
 
 #include "capture/Capturer.h"
+#include "capture/ScrollCapturer.h"
 
 namespace core {
 
@@ -19,6 +20,14 @@ kit::Image CaptureRoutes::window(capture::WindowShadow mode) {
 kit::Image CaptureRoutes::interactive(capture::WindowShadow mode, bool windowOnly, bool repeatArea,
                                       bool dontRememberArea) {
     return capture::Capturer::interactive(mode, windowOnly, repeatArea, dontRememberArea);
+}
+
+bool CaptureRoutes::scrollPermissionsGranted() {
+    return capture::ScrollCapturer::permissionsGranted();
+}
+
+void CaptureRoutes::startScrolling(int direction, std::function<void(const kit::Image&)> then) {
+    capture::ScrollCapturer::start(direction, std::nullopt, std::move(then));
 }
 
 CaptureFacts CaptureRoutes::facts() {

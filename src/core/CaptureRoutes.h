@@ -4,6 +4,7 @@
 // floating preview and pin windows. The default routes call the capture
 // library; tests install a double that hands out prepared images.
 // Main thread only.
+#include <functional>
 #include <memory>
 #include <optional>
 #include <string>
@@ -35,6 +36,12 @@ public:
     virtual kit::Image window(capture::WindowShadow mode);
     virtual kit::Image interactive(capture::WindowShadow mode, bool windowOnly, bool repeatArea,
                                    bool dontRememberArea);
+
+    // The automatic scrolling capture: the permission check (which tells the
+    // user itself when it fails) and the capture of a region the user picks,
+    // going up (1) or down (-1); `then` gets the stitched image or a null one.
+    virtual bool scrollPermissionsGranted();
+    virtual void startScrolling(int direction, std::function<void(const kit::Image&)> then);
 
     virtual CaptureFacts facts();
     // Forgets the screen and the background flag before a new capture.

@@ -62,6 +62,10 @@ void AppLogicLink::grabDelayed(const std::string& method, const AfterGrab& then)
     logic().grabDelayed(method, actions(then));
 }
 
+void AppLogicLink::startScrollingCapture(int direction, const std::string& method, const AfterGrab& then) {
+    logic().startScrollingCapture(direction, method, actions(then));
+}
+
 void AppLogicLink::selectDefaultFolder() {
     logic().selectDefaultFolder();
 }

@@ -16,6 +16,7 @@ public:
     void cleanupTempFolder() override;
     void grabScreenshot(const std::string& mode, const std::string& method, const AfterGrab& then) override;
     void grabDelayed(const std::string& method, const AfterGrab& then) override;
+    void startScrollingCapture(int direction, const std::string& method, const AfterGrab& then) override;
     void selectDefaultFolder() override;
 };
 

@@ -228,3 +228,54 @@ TEST_F(CoreFixture, CopyAfterCaptureLeavesThePictureOnTheClipboard) {
 
 }  // namespace
 }  // namespace coretest
+
+namespace coretest {
+namespace {
+
+class ScrollingCapture : public CoreFixture {
+protected:
+    void SetUp() override {
+        CoreFixture::SetUp();
+        make();
+        routes->scrolled = solidImage(40, 300, {1, 2, 3, 255});
+        settings->setAreaCaptureMode("editor");
+    }
+};
+
+TEST_F(ScrollingCapture, FirstOneIsExplainedThenStartsWithTheSettingsActions) {
+    settings->setAfterGrabShow(false);
+    logic->startScrollingCapture(-1, "hotkey:Ctrl+Shift+6", core::AppLogic::AfterGrab{.pin = true});
+    EXPECT_FALSE(logged("scrolling -1")) << "nothing starts before the explanation is read";
+    settle(0.1);
+    ASSERT_EQ(alerts.size(), 1u);
+    EXPECT_EQ(alerts[0].title, "Scrolling Capture");
+    EXPECT_TRUE(settings->getBool("everScrollingCapture", false));
+    settle(0.5);
+    EXPECT_TRUE(logged("scrolling -1"));
+    EXPECT_EQ(std::count_if(log.begin(), log.end(), [](auto& e) { return e.rfind("pin", 0) == 0; }), 0)
+        << "the request's actions were dropped";
+    EXPECT_TRUE(logged("flash"));
+    EXPECT_EQ(logic->imgSource().height(), 300);
+}
+
+TEST_F(ScrollingCapture, EventCarriesTheRequestsMethodAndAFailureKeepsTheScreenshot) {
+    settings->storeBool("everScrollingCapture", true);
+    logic->startScrollingCapture(1, "menu", core::AppLogic::AfterGrab{});
+    EXPECT_TRUE(logged("scrolling 1"));
+    kit::Json event = *lastEvent("grab:scrolling");
+    EXPECT_EQ(event["method"], "menu");
+    EXPECT_EQ(logic->metadata()["mode"], "scrolling");
+
+    routes->scrolled = {};
+    logic->startScrollingCapture(-1, "menu", std::nullopt);
+    EXPECT_EQ(lastEvent("oops")->value("message", ""), "Failed to get screenshot image");
+    EXPECT_EQ(logic->imgSource().height(), 300);
+
+    routes->scrollPermission = false;
+    log.clear();
+    logic->startScrollingCapture(-1, "menu", std::nullopt);
+    EXPECT_TRUE(log.empty());
+}
+
+}  // namespace
+}  // namespace coretest

@@ -63,6 +63,13 @@ public:
         return took("interactive " + capture::rawValue(mode) + (windowOnly ? " windowOnly" : "") +
                     (repeatArea ? " repeat" : "") + (remember ? " dontRemember" : ""));
     }
+    bool scrollPermission = true;
+    kit::Image scrolled;  // what the scrolling capture stitches
+    bool scrollPermissionsGranted() override { return scrollPermission; }
+    void startScrolling(int direction, std::function<void(const kit::Image&)> then) override {
+        log_.push_back("scrolling " + std::to_string(direction));
+        then(scrolled);
+    }
     core::CaptureFacts facts() override { return current; }
     void resetFacts() override {
         current.screen.reset();
