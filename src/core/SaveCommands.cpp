@@ -211,7 +211,8 @@ void SaveCommands::saveImageAs(const std::optional<std::string>& folder, const s
         std::printf("NOTE: No image to save\n");
         return;
     }
-    std::string proposed = name.empty() ? exporter_.fileName() + ".png" : name;
+    std::string proposed = name.empty() ? exporter_.fileName() : name;
+    if (lastComponent(proposed).find('.') == std::string::npos) proposed += ".png";
     auto chosen = exporter_.showSaveAsPanel(folder, proposed);
     if (!chosen) return;
     std::string ext = chosen->substr(chosen->rfind('.') + 1);

@@ -2,6 +2,7 @@
 
 
 #include "core/AppLogic.h"
+#include "core/Exporter.h"
 #include "kit/ImageIO.h"
 #include "services/Telemetry.h"
 #include "shell/UrlActionsLink.h"
@@ -68,6 +69,14 @@ void AppLogicLink::startScrollingCapture(int direction, const std::string& metho
 
 void AppLogicLink::selectDefaultFolder() {
     logic().selectDefaultFolder();
+}
+
+void AppLogicLink::saveImageAs(const std::optional<std::string>& folder, const std::string& name) {
+    logic().saveImageAs(folder, name);
+}
+
+void AppLogicLink::printImage(const kit::Image& image) {
+    core::Exporter::printImage(image);
 }
 
 }  // namespace shell

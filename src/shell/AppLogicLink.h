@@ -18,6 +18,8 @@ public:
     void grabDelayed(const std::string& method, const AfterGrab& then) override;
     void startScrollingCapture(int direction, const std::string& method, const AfterGrab& then) override;
     void selectDefaultFolder() override;
+    void saveImageAs(const std::optional<std::string>& folder, const std::string& name) override;
+    void printImage(const kit::Image& image) override;
 };
 
 }  // namespace shell

@@ -2,9 +2,13 @@
 # The running kadrix copies and saves a capture: kadrix:// links start a
 # full-screen capture whose after-capture action is "copy" (the clipboard then
 # offers one PNG of the screen) or "save" (the folder chooser is answered and
-# the file lands there under the template's name).
+# the file lands there under the template's name); then Save As and Print
+# from the editor's menu keys.
 source "$(dirname "${BASH_SOURCE[0]}")/harness.sh"
 sys_begin
+# Printing to a PDF file writes into the home folder: a private one.
+export HOME="$SYS_TMP/user"
+mkdir -p "$HOME"
 xsetroot -solid '#3366cc'
 sys_app
 sys_wait_for pgrep -f "$SYS_BIN/kadrix" --timeout 10 || fail "kadrix did not start"
@@ -35,3 +39,30 @@ saved=$(ls "$folder"/SCR-*.*)
 [[ "$(basename "$saved")" =~ ^SCR-$(date +%Y%m%d)-[b-u][a-z]{3}\.(png|jpeg)$ ]] || fail "unexpected name $(basename "$saved")"
 expect_eq "$(sys_pixel "$saved" 5 5)" "51,102,204" "saved pixel"
 echo "export app test: copied and saved $(basename "$saved")"
+
+# The editor's Save As and Print on the same capture.
+"$SYS_BIN/kadrix" 'kadrix://grab/fullscreen?then=edit'
+sys_wait_window '^Kadrix$' 15 || fail "no editor window"
+sleep 1
+sys_key ctrl+shift+s
+sys_wait_window '^Save As$' 15 || fail "no Save As dialog"
+sleep 0.5
+sys_key ctrl+a
+sys_type "$folder/chosen.jpeg"
+sleep 0.2
+sys_key Return
+sys_wait_for test -s "$folder/chosen.jpeg" --timeout 15 || fail "Save As wrote nothing"
+expect_eq "$(identify -format '%m' "$folder/chosen.jpeg")" "JPEG" "Save As format"
+
+"$SYS_BIN/kadrix" 'kadrix://grab/fullscreen?then=edit'
+sleep 2
+sys_key ctrl+p
+sys_wait_window '^Print' 15 || fail "no print dialog"
+sleep 0.8
+sys_key Return
+sys_wait_for bash -c "ls '$HOME'/*.pdf >/dev/null 2>&1" --timeout 15 || fail "printing gave no PDF"
+pdf=$(ls "$HOME"/*.pdf | head -1)
+pdftoppm -png -r 20 -singlefile "$pdf" "$SYS_TMP/page"
+[ "$(identify -format '%w' "$SYS_TMP/page.png")" -gt "$(identify -format '%h' "$SYS_TMP/page.png")" ] ||
+  fail "a wide capture should print in landscape"
+echo "export app test: Save As and print done"
