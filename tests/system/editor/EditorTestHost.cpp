@@ -1,7 +1,8 @@
 // Opens the editor window on an image file with a small stand-in for the
 // application core, for the editor's system tests. Every command the window
 // sends the core is printed as "core: <command> …" so a test can read what a
-// click did. Options: --dark (a dark desktop palette).
+// click did. Options: --dark (a dark desktop palette), --open=zoom|pixels|color|help|arrow
+// (a bubble or the arrow's settings shown after the load).
 #include <QApplication>
 #include <QPalette>
 #include <QStyleFactory>
@@ -124,11 +125,13 @@ void darkPalette() {
 
 int main(int argc, char** argv) {
     kit::Application app(argc, argv);
-    std::string file;
+    std::string file, open;
     for (int i = 1; i < argc; ++i) {
         std::string a = argv[i];
         if (a == "--dark")
             darkPalette();
+        else if (a.rfind("--open=", 0) == 0)
+            open = a.substr(7);
         else
             file = a;
     }
@@ -142,7 +145,16 @@ int main(int argc, char** argv) {
             std::fprintf(stderr, "editor host: cannot read %s\n", file.c_str());
             return 2;
         }
-        kit::dispatchMainAfter(0.2, [img] { host.loadImage(img, false); });
+        kit::dispatchMainAfter(0.2, [img, open] {
+            host.loadImage(img, false);
+            // A bubble to look at: zoom, pixels, color or help.
+            auto& c = editor::MainWindowController::shared();
+            if (open == "zoom") c.zoomBoxClicked();
+            if (open == "pixels") c.sizeBoxClicked();
+            if (open == "color") c.colorBoxClicked();
+            if (open == "help") c.toolbarClick("Ruler (1 or 2)");
+            if (open == "arrow") c.toolbarClick("Arrow (A)");
+        });
     }
     // Where the tool bar's controls are, in window pixels from the top left,
     // each time they move: tests click them there.
