@@ -53,6 +53,12 @@ public:
     void layout() override {
         if (onLayout) onLayout();
     }
+
+protected:
+    // A control shown later (the update button) takes its place at once.
+    void subviewHiddenDidChange(kit::View&) override {
+        if (onLayout) onLayout();
+    }
 };
 
 std::shared_ptr<MainWindowController>& sharedSlot() {
@@ -452,6 +458,8 @@ void MainWindowController::windowDidExitFullScreen(kit::Window&) {
 }
 
 void MainWindowController::windowDidResignKey(kit::Window&) { parts().windowResignedKey(); }
+
+void MainWindowController::windowDidBecomeKey(kit::Window&) { viewController->viewDidAppear(); }
 
 void MainWindowController::windowResized() {
     if (!window) return;

@@ -116,6 +116,8 @@ public:
     void windowDidResize(kit::Window&) override;
     void windowDidExitFullScreen(kit::Window&) override;
     void windowDidResignKey(kit::Window&) override;
+    // The editor shows: the view controller's appearance step.
+    void windowDidBecomeKey(kit::Window&) override;
 
 private:
     void buildWindow();
