@@ -131,7 +131,9 @@ int Application::run() {
 
 void Application::terminate() {
     d_->runTerminateHooks();
-    QCoreApplication::quit();
+    // Not quit(): that asks every window to close first, and a window that
+    // only hides (the editor) would call the whole termination off.
+    QCoreApplication::exit(0);
 }
 
 bool Application::isTerminating() const {
