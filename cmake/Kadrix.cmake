@@ -34,5 +34,5 @@ function(kadrix_tests folder)
   include(GoogleTest)
   gtest_discover_tests(test_${name}
     DISCOVERY_TIMEOUT 60
-    PROPERTIES LABELS unit ENVIRONMENT "QT_QPA_PLATFORM=offscreen;KADRIX_TEST=1")
+    PROPERTIES LABELS unit TIMEOUT 120 ENVIRONMENT "QT_QPA_PLATFORM=offscreen;KADRIX_TEST=1")
 endfunction()

@@ -9,6 +9,7 @@
 #include <QFileDialog>
 #include <QImage>
 #include <QMouseEvent>
+#include <QPointer>
 #include <QProcess>
 #include <QStandardPaths>
 #include <QTimer>
@@ -31,14 +32,23 @@ QString home() {
     return QString::fromLocal8Bit(std::getenv("KADRIX_HOME"));
 }
 
+// Acts as the user on the next file dialog that shows: the dialog itself is
+// looked for among the windows, not whichever widget happens to be the
+// active modal one (a window of an earlier test can be), and a dialog acted
+// on once is never taken again.
 void whenDialog(std::function<void(QFileDialog*)> act) {
+    static QList<QPointer<QFileDialog>> handled;
     auto* timer = new QTimer;
     timer->setInterval(10);
     QObject::connect(timer, &QTimer::timeout, [timer, act] {
-        if (auto* d = qobject_cast<QFileDialog*>(QApplication::activeModalWidget())) {
+        for (QWidget* w : QApplication::topLevelWidgets()) {
+            auto* d = qobject_cast<QFileDialog*>(w);
+            if (!d || !d->isVisible() || handled.contains(QPointer<QFileDialog>(d))) continue;
+            handled.append(d);
             timer->stop();
             timer->deleteLater();
             act(d);
+            return;
         }
     });
     timer->start();

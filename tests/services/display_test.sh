@@ -6,14 +6,16 @@
 set -euo pipefail
 binary=$1
 here=$(cd "$(dirname "$0")" && pwd)
+# One exit hook for the display and the home (a trap of our own would drop
+# the session's and leave its Xvfb and openbox running).
+source "$here/../../scripts/xvfb-session"
 if [ -n "${KADRIX_TEST_DISPLAY:-}" ]; then
   export DISPLAY=$KADRIX_TEST_DISPLAY
 else
-  source "$here/../../scripts/xvfb-session"
   xvfb_session_start 1280x800x24
 fi
 home=$(mktemp -d)
-trap 'rm -rf "$home"' EXIT
+on_exit 'rm -rf "$home"'
 export KADRIX_HOME=$home KADRIX_DISPLAY_TESTS=1 QT_QPA_PLATFORM=xcb
 export KADRIX_SCREENSHOT_DIR=${KADRIX_SCREENSHOT_DIR:-$home}
 
@@ -27,7 +29,7 @@ dbus-run-session -- bash -c '
   binary=$1
   QT_QPA_PLATFORM=offscreen "$binary" --gtest_filter=FakeNotificationServer.Serve >"$KADRIX_HOME/server.out" 2>&1 &
   server=$!
-  trap "kill $server 2>/dev/null || true" EXIT
+  trap "kill $server 2>/dev/null || true; wait $server 2>/dev/null || true" EXIT INT TERM
   for i in $(seq 1 100); do
     gdbus call --session --dest org.freedesktop.DBus --object-path /org/freedesktop/DBus \
       --method org.freedesktop.DBus.NameHasOwner org.freedesktop.Notifications 2>/dev/null | grep -q true && break

@@ -1,25 +1,107 @@
 // Shared main for every unit-test executable: a headless Qt application (the
 // offscreen platform) so kit's windows, timers and painting work without a
-// display, a private KADRIX_HOME so no test touches the user's files, and the
-// product site on loopback.
+// display, a private KADRIX_HOME so no test touches the user's files (HOME
+// and the XDG folders point into it too, so Qt's own settings stay there),
+// the product site on loopback, and a watchdog that ends a test which hangs.
 #include <gtest/gtest.h>
 
 #include <QApplication>
+#include <atomic>
+#include <chrono>
+#include <cstdio>
 #include <cstdlib>
 #include <filesystem>
+#include <mutex>
 #include <string>
+#include <thread>
 #include <unistd.h>
+
+namespace {
+
+// Every test gets this long (KADRIX_TEST_TIMEOUT seconds overrides it); a
+// test still running then fails the whole run at once instead of stalling it.
+class Watchdog : public ::testing::EmptyTestEventListener {
+public:
+    explicit Watchdog(double seconds) : limit_(seconds) {
+        std::thread([this] { watch(); }).detach();
+    }
+    void OnTestStart(const ::testing::TestInfo& info) override {
+        std::lock_guard lock(m_);
+        name_ = std::string(info.test_suite_name()) + "." + info.name();
+        started_ = std::chrono::steady_clock::now();
+        running_ = true;
+    }
+    void OnTestEnd(const ::testing::TestInfo&) override {
+        std::lock_guard lock(m_);
+        running_ = false;
+    }
+
+private:
+    void watch() {
+        for (;;) {
+            std::this_thread::sleep_for(std::chrono::milliseconds(250));
+            std::lock_guard lock(m_);
+            if (!running_) continue;
+            std::chrono::duration<double> ran = std::chrono::steady_clock::now() - started_;
+            if (ran.count() < limit_) continue;
+            std::fprintf(stderr, "\nTIMEOUT: %s still running after %.0f s; stopping the run\n", name_.c_str(),
+                         limit_);
+            std::fflush(stderr);
+            std::_Exit(124);
+        }
+    }
+    double limit_;
+    std::mutex m_;
+    std::string name_;
+    std::chrono::steady_clock::time_point started_;
+    bool running_ = false;
+};
+
+// Points HOME and the XDG folders into the private home, so nothing a
+// library writes on its own (Qt's file-dialog state in QtProject.conf, font
+// caches) lands in the user's folders.
+void keepToPrivateHome(const std::string& home) {
+    namespace fs = std::filesystem;
+    const std::pair<const char*, const char*> folders[] = {
+        {"HOME", "user"},          {"XDG_CONFIG_HOME", "user/.config"}, {"XDG_DATA_HOME", "user/.local/share"},
+        {"XDG_CACHE_HOME", "user/.cache"}, {"XDG_STATE_HOME", "user/.local/state"}};
+    for (auto [var, sub] : folders) {
+        fs::path p = fs::path(home) / sub;
+        std::error_code ec;
+        fs::create_directories(p, ec);
+        setenv(var, p.c_str(), 1);
+    }
+}
+
+}  // namespace
 
 int main(int argc, char** argv) {
     if (!std::getenv("QT_QPA_PLATFORM")) setenv("QT_QPA_PLATFORM", "offscreen", 1);
+    std::string ownHome;
     if (!std::getenv("KADRIX_HOME")) {
         std::string tmpl = (std::filesystem::temp_directory_path() / "kadrix-test-XXXXXX").string();
-        if (char* dir = mkdtemp(tmpl.data())) setenv("KADRIX_HOME", dir, 1);
+        if (char* dir = mkdtemp(tmpl.data())) {
+            setenv("KADRIX_HOME", dir, 1);
+            ownHome = dir;
+        }
     }
+    if (const char* home = std::getenv("KADRIX_HOME"); home && *home) keepToPrivateHome(home);
     // Unit tests never reach the real product site: what they send goes to a
     // closed loopback port unless a test starts a server of its own.
     if (!std::getenv("KADRIX_SITE")) setenv("KADRIX_SITE", "http://127.0.0.1:9", 1);
     ::testing::InitGoogleTest(&argc, argv);
-    QApplication app(argc, argv);
-    return RUN_ALL_TESTS();
+    double limit = 90;
+    if (const char* t = std::getenv("KADRIX_TEST_TIMEOUT")) limit = std::max(1.0, std::atof(t));
+    ::testing::UnitTest::GetInstance()->listeners().Append(new Watchdog(limit));
+    int result = 0;
+    {
+        QApplication app(argc, argv);
+        result = RUN_ALL_TESTS();
+    }
+    // A home made for this run goes with it.
+    if (!ownHome.empty()) {
+        std::error_code ec;
+        std::filesystem::remove_all(ownHome, ec);
+    }
+    return result;
 }

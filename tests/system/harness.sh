@@ -31,14 +31,16 @@ sys_begin() {
   SYS_TMP=$(mktemp -d /tmp/kadrix-sys-XXXXXX)
   export KADRIX_HOME="$SYS_TMP/home"
   mkdir -p "$KADRIX_HOME"
+  source "$SYS_SRC/scripts/xvfb-session"
+  on_exit _sys_cleanup
   if [ -n "${KADRIX_TEST_DISPLAY:-}" ]; then
     export DISPLAY="$KADRIX_TEST_DISPLAY"
+    unset WAYLAND_DISPLAY
+    export XDG_SESSION_TYPE=x11
   else
-    source "$SYS_SRC/scripts/xvfb-session"
     xvfb_session_start
     _sys_own_display=1
   fi
-  trap _sys_cleanup EXIT
 }
 
 sys_app() {
