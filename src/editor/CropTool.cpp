@@ -308,11 +308,10 @@ void CropTool::mouseDragged(double x, double y, const kit::Event& event) {
             const char* mode;
             double dx1, dy1, dx2, dy2;
         };
-        const Deltas table[] = {{"move", dx, dy, dx, dy},       {"l-resize", dx, 0, 0, 0},
-                                {"r-resize", 0, 0, dx, 0},      {"b-resize", 0, dy, 0, 0},
-                                {"t-resize", 0, 0, 0, dy},      {"bl-resize", dx, dy, 0, 0},
-                                {"br-resize", 0, dy, dx, 0},    {"tl-resize", dx, 0, 0, dy},
-                                {"tr-resize", 0, 0, dx, dy}};
+        const Deltas table[] = {
+            {"move", dx, dy, dx, dy},    {"l-resize", dx, 0, 0, 0},   {"r-resize", 0, 0, dx, 0},
+            {"b-resize", 0, dy, 0, 0},   {"t-resize", 0, 0, 0, dy},   {"bl-resize", dx, dy, 0, 0},
+            {"br-resize", 0, dy, dx, 0}, {"tl-resize", dx, 0, 0, dy}, {"tr-resize", 0, 0, dx, dy}};
         s = mouseDownSelection;
         for (const Deltas& d : table)
             if (mmode == d.mode) updateSelection(d.dx1, d.dy1, d.dx2, d.dy2, true);

@@ -43,12 +43,12 @@ public:
     Rect selection_{0, 0, 100, 100};
     bool on() const override { return on_; }
     Rect selection() const override { return selection_; }
-    std::optional<Rect> suggestion;     // smart-adjust preview while Alt is held in a drag
-    std::string mmode = "default";      // "default", "select", "move", "*-resize", "units"
-    double mdsx = 0, mdsy = 0;          // image point of the last mouse-down
+    std::optional<Rect> suggestion;  // smart-adjust preview while Alt is held in a drag
+    std::string mmode = "default";   // "default", "select", "move", "*-resize", "units"
+    double mdsx = 0, mdsy = 0;       // image point of the last mouse-down
     Rect mouseDownSelection{0, 0, 100, 100};
-    std::optional<double> contrast;     // none while unknown (the label hides)
-    double tmMouseDown = 0;             // event time of the last mouse-down, seconds
+    std::optional<double> contrast;  // none while unknown (the label hides)
+    double tmMouseDown = 0;          // event time of the last mouse-down, seconds
     bool mousePressed = false;
 
     // Layers, back to front inside `layer`.

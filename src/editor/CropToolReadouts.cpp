@@ -4,8 +4,8 @@
 #include <cmath>
 #include <cstdio>
 
-#include "editor/CropTool.h"
 #include "editor/CanvasLayers.h"
+#include "editor/CropTool.h"
 #include "editor/EditorHooks.h"
 #include "editor/EditorHost.h"
 #include "editor/Framer.h"
@@ -91,7 +91,8 @@ void CropTool::render(bool animated) {
     ltcrop->setContentsScale(dpr);
     const kit::Size hint = ltcrop->preferredFrameSize();
     const double lh = ltext->preferredFrameSize().height;
-    ltcrop->setFrame({s.midX() - hint.width / 2 - 2, s.minY() - lh - hint.height - 14, hint.width + 4, hint.height});
+    ltcrop->setFrame(
+        {s.midX() - hint.width / 2 - 2, s.minY() - lh - hint.height - 14, hint.width + 4, hint.height});
     ltcrop->setOpacity(mousePressed ? 0 : 1);
 
     lsuggestion->setHidden(!suggestion);
@@ -196,8 +197,8 @@ void CropTool::actionAdjust() {
 void CropTool::adjustSide(const std::string& side) {
     if (!on_) return;
     using Adjust = kit::Rect (*)(const imaging::Capture&, const kit::Rect&);
-    const Adjust fn = side == "left"    ? imaging::smartAdjustMinX
-                      : side == "right" ? imaging::smartAdjustMaxX
+    const Adjust fn = side == "left"     ? imaging::smartAdjustMinX
+                      : side == "right"  ? imaging::smartAdjustMaxX
                       : side == "bottom" ? imaging::smartAdjustMinY
                                          : imaging::smartAdjustMaxY;
     selection_ = Rect::fromKit(fn(core().capture(), selection_.toKit()));

@@ -3,8 +3,8 @@
 #include <cctype>
 #include <iostream>
 
-#include "editor/CropTool.h"
 #include "editor/CanvasLayers.h"
+#include "editor/CropTool.h"
 #include "editor/EditorHooks.h"
 #include "editor/EditorHost.h"
 #include "editor/FrameHandlers.h"
@@ -73,17 +73,28 @@ EditorKeys::EditorKeys(CropTool* crop, Ruler* ruler)
 
 std::string EditorKeys::toolForKey(int code) {
     switch (code) {
-        case K::A: return "ObjArrow";
-        case K::S: return "ObjSpotlight";
-        case K::D: return "ObjFreehand";
-        case K::H: return "ObjHighlighter";
-        case K::C: return "ObjCounter";
-        case K::B: return "ObjConceal";
-        case K::R: return "ObjRectangle";
-        case K::T: return "ObjText";
-        case K::O: return "ObjOval";
-        case K::L: return "ObjLine";
-        default: return "";
+        case K::A:
+            return "ObjArrow";
+        case K::S:
+            return "ObjSpotlight";
+        case K::D:
+            return "ObjFreehand";
+        case K::H:
+            return "ObjHighlighter";
+        case K::C:
+            return "ObjCounter";
+        case K::B:
+            return "ObjConceal";
+        case K::R:
+            return "ObjRectangle";
+        case K::T:
+            return "ObjText";
+        case K::O:
+            return "ObjOval";
+        case K::L:
+            return "ObjLine";
+        default:
+            return "";
     }
 }
 
@@ -118,7 +129,8 @@ void EditorKeys::keyDown(const KeyEvt& key, const kit::Event* event) {
     finish();
 }
 
-bool EditorKeys::leadingRows(const KeyEvt& key, const kit::Event* event, const std::string& method, bool& tab) {
+bool EditorKeys::leadingRows(const KeyEvt& key, const kit::Event* event, const std::string& method,
+                             bool& tab) {
     if (key.code == K::Escape) {
         if (toolArmed()) {
             call(links.objectKeyDown, event, key);  // cancels the armed tool
@@ -157,8 +169,9 @@ void EditorKeys::appRows(const KeyEvt& key, const kit::Event* event, const std::
     const KeyEvt::Modifiers& m = key.modifiers;
     if (code == K::Q && m.command) core().quitOrHide(method);
     if (code == K::F2) core().uploadImage(method);
-    const bool typedZ = event && event->type == kit::EventType::KeyDown &&
-                        (event->charactersIgnoringModifiers == "z" || event->charactersIgnoringModifiers == "Z");
+    const bool typedZ =
+        event && event->type == kit::EventType::KeyDown &&
+        (event->charactersIgnoringModifiers == "z" || event->charactersIgnoringModifiers == "Z");
     if (m.command && (typedZ || code == K::Z) && !call(links.isEditing)) {
         // Undo itself comes through the window's undo command; here the
         // zoom keys it shares let go, and Shift makes it a redo.
@@ -246,7 +259,8 @@ void EditorKeys::debugRows(const KeyEvt& key) {
     } else if (key.code == K::X && m.control && m.option && m.command) {
         const kit::Json& common = telemetry().commonData();
         auto text = [&](const char* k) { return kit::json::stringAt(common, k).value_or(""); };
-        alertOnMain("Kadrix", telemetry().uid() + "\n" + text("os") + "\n" + text("appv") + " (" + text("build") + ")");
+        alertOnMain("Kadrix",
+                    telemetry().uid() + "\n" + text("os") + "\n" + text("appv") + " (" + text("build") + ")");
     } else if (key.code == K::K && m.shift && m.command) {
         telemetry().dump();
         std::cout << core().metadata().dump() << std::endl;
@@ -257,7 +271,8 @@ void EditorKeys::copyColor(bool darkest, const std::string& method) {
     Telemetry& t = telemetry();
     const std::string format = Settings::shared().colorFormat();
     if (!darkest) {
-        t.event("copyColor", {{"method", method}, {"color", core().colorDisplayString()}, {"format", format}});
+        t.event("copyColor",
+                {{"method", method}, {"color", core().colorDisplayString()}, {"format", format}});
         t.preset("hide", {{"method", method}});
         const std::string copied = core().colorCopyString();
         core().copyText(copied, copied, "Copied to the clipboard", core().colorValue());

@@ -66,7 +66,8 @@ int walk(const Pixel& px, int t0, int limit, int dir, int persistence, int thres
         if (d <= threshold) continue;
         int e = 0;
         if (t > 0 && t < limit - 1) {
-            if (const uint8_t* next = px(t + dir)) e = imaging::colorDistance(imaging::PixelMap::rgb(next), cur);
+            if (const uint8_t* next = px(t + dir))
+                e = imaging::colorDistance(imaging::PixelMap::rgb(next), cur);
         }
         if (e >= 2 * d) continue;  // the start of a steeper step, not the edge yet
         if (persistence == 0) return dir < 0 ? t + 1 : t;
@@ -84,8 +85,8 @@ void reportReadout(const std::string& what, const std::string& text) {
     consoleLine(what + ": " + text);
 }
 
-std::pair<double, double> rulerScout(const imaging::PixelMap& map, int x, int y, bool vertical, int persistence,
-                                     int threshold) {
+std::pair<double, double> rulerScout(const imaging::PixelMap& map, int x, int y, bool vertical,
+                                     int persistence, int threshold) {
     if (!map.hasPixels()) return {0, 0};
     if (!vertical) {
         auto px = [&](int t) { return map.at(t, y); };
@@ -182,7 +183,8 @@ void Ruler::keyDown(const kit::Event* event, int code, KeyEvt::Modifiers modifie
         lastKeyDown_ = kit::monotonicNow();
     }
     const bool wantsGuide = event && event->has(kit::ModifierFlag::Option);
-    measure(anyIn(pressed, kVerticalKeys), modifiers.shift ? 1 : 0, wantsGuide, objects::PressedKeys::shared().describe());
+    measure(anyIn(pressed, kVerticalKeys), modifiers.shift ? 1 : 0, wantsGuide,
+            objects::PressedKeys::shared().describe());
 }
 
 void Ruler::keyUp() {
@@ -221,10 +223,9 @@ void Ruler::measure(bool isVertical, int persist, bool isGuide, const std::strin
         rect = {fx, start, 0, end - start};
     }
     readout(vertical ? rect.height : rect.width);
-    Telemetry::shared().repeatableEvent(guide ? "guide" : "ruler", {{"distance", value},
-                                                                     {"vertical", vertical},
-                                                                     {"persistence", persistence},
-                                                                     {"method", method}});
+    Telemetry::shared().repeatableEvent(
+        guide ? "guide" : "ruler",
+        {{"distance", value}, {"vertical", vertical}, {"persistence", persistence}, {"method", method}});
     int& request = canvasLayers().relayoutRequest;
     request = std::max(request, 1);
 }
@@ -323,10 +324,9 @@ void Ruler::imprint() {
                                              : Rect{rect.x1, rect.y1 + o, rect.width, rect.height});
         if (made) {
             made->size = 0;
-            Telemetry::shared().event("draw", {{"object", "ObjLine"},
-                                               {"color", color},
-                                               {"method", "imprint"},
-                                               {"vertical", vertical}});
+            Telemetry::shared().event(
+                "draw",
+                {{"object", "ObjLine"}, {"color", color}, {"method", "imprint"}, {"vertical", vertical}});
         }
     } else if (addObject) {
         made = addObject("ObjRuler", rect);

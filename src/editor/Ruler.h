@@ -38,8 +38,8 @@ namespace editor {
 // between neighbours whose channel differences sum to more than `threshold`
 // is an edge, unless the next step is at least twice as steep; `persistence`
 // edges are stepped over in each direction first. (0, 0) without pixels.
-std::pair<double, double> rulerScout(const imaging::PixelMap& map, int x, int y, bool vertical, int persistence,
-                                     int threshold);
+std::pair<double, double> rulerScout(const imaging::PixelMap& map, int x, int y, bool vertical,
+                                     int persistence, int threshold);
 
 // With KADRIX_TEST set, the read-outs of the crop tool and the ruler go to
 // the console whenever their text changes ("crop label: 200×150 pt"), so a
@@ -54,21 +54,21 @@ public:
     Ruler(const Ruler&) = delete;
     Ruler& operator=(const Ruler&) = delete;
 
-    kit::LayerPtr layer_;                  // holds lshape and ltext
+    kit::LayerPtr layer_;                     // holds lshape and ltext
     std::shared_ptr<kit::ShapeLayer> lshape;  // line, end ticks and label box as one path
     std::shared_ptr<kit::TextLayer> ltext;
-    double dx = 0, dy = 0;                 // point: pointer in view space
-    double sx = 0, sy = 0;                 // pointSource: the same in image pixels
-    Rect rect{10, 10, 1000, 1};            // (start, row, length, 0) or (column, start, 0, length)
+    double dx = 0, dy = 0;       // point: pointer in view space
+    double sx = 0, sy = 0;       // pointSource: the same in image pixels
+    Rect rect{10, 10, 1000, 1};  // (start, row, length, 0) or (column, start, 0, length)
     std::string text;
-    double value = 0;                      // measured length in image pixels
+    double value = 0;  // measured length in image pixels
     bool vertical = true;
     bool guide = false;
     int persistence = 0;
     double validZoom = 0;
     bool on_ = false;
     kit::Timer timerHide;
-    double sensitivity = 3.54;             // 0…20; threshold = int(2 × sensitivity²)
+    double sensitivity = 3.54;  // 0…20; threshold = int(2 × sensitivity²)
 
     // What imprint() asks of the object manager: a new object of a class over
     // an image rectangle (null when none was made), and ending the object

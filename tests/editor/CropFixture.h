@@ -34,7 +34,9 @@ struct RecordingCore : CoreHost {
                   std::optional<kit::Color>) override {
         calls.push_back("copyText:" + text + "|" + title);
     }
-    void copyImage(bool selection, bool) override { calls.push_back(selection ? "copyImage:sel" : "copyImage"); }
+    void copyImage(bool selection, bool) override {
+        calls.push_back(selection ? "copyImage:sel" : "copyImage");
+    }
     void cropToSelection(bool) override { calls.push_back("cropToSelection"); }
     void ocrSelection(const std::string&) override { calls.push_back("ocrSelection"); }
     void quitOrHide(const std::string&) override { calls.push_back("quitOrHide"); }
@@ -62,7 +64,8 @@ inline kit::Image solidImage(int w, int h, int r, int g, int b) {
 }
 inline void paintUp(kit::Image& img, int x, int y, int w, int h, int r, int g, int b) {
     for (int row = img.height() - y - h; row < img.height() - y; ++row)
-        for (int col = x; col < x + w; ++col) img.setPixel(col, row, {uint8_t(b), uint8_t(g), uint8_t(r), 255});
+        for (int col = x; col < x + w; ++col)
+            img.setPixel(col, row, {uint8_t(b), uint8_t(g), uint8_t(r), 255});
 }
 
 class CropFixture : public ::testing::Test {

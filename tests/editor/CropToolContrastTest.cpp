@@ -1,9 +1,8 @@
 // The contrast read-out: the ratio on synthetic captures, the sampled
 // columns of a large selection, and the order in which results arrive.
-#include "editor/CropToolContrast.h"
-
 #include "CropFixture.h"
 #include "editor/CropTool.h"
+#include "editor/CropToolContrast.h"
 #include "kit/Dispatch.h"
 
 namespace editor::test {

@@ -1,8 +1,7 @@
 // The crop selection: rounding, edge updates, clamping, hit bands, mouse and
 // key editing, and the read-out texts.
-#include "editor/CropTool.h"
-
 #include "CropFixture.h"
+#include "editor/CropTool.h"
 
 namespace editor::test {
 namespace {

@@ -1,9 +1,8 @@
 // The editor key table against recording doubles: which rows act, in which
 // order, and where a key stops.
-#include "editor/EditorKeys.h"
-
 #include "CropFixture.h"
 #include "editor/CropTool.h"
+#include "editor/EditorKeys.h"
 #include "editor/Handlers.h"
 #include "editor/Ruler.h"
 #include "kit/Dispatch.h"
@@ -28,7 +27,9 @@ struct RecordingCrop : CropTool {
 
 struct RecordingRuler : Ruler {
     std::vector<bool>* enabled = nullptr;
-    void keyDown(const kit::Event*, int, editor::KeyEvt::Modifiers, bool on) override { enabled->push_back(on); }
+    void keyDown(const kit::Event*, int, editor::KeyEvt::Modifiers, bool on) override {
+        enabled->push_back(on);
+    }
 };
 
 class EditorKeysTest : public CropFixture {
@@ -57,7 +58,9 @@ protected:
             links.push_back("objectKeyDown:" + std::to_string(k.code));
         };
         l.deactivate = [this] { links.push_back("deactivate"); };
-        l.addConceal = [this](const Rect& r) { links.push_back("addConceal:" + std::to_string(int(r.width))); };
+        l.addConceal = [this](const Rect& r) {
+            links.push_back("addConceal:" + std::to_string(int(r.width)));
+        };
         l.anyHelperVisible = [this] { return helperVisible; };
         l.hideHelpers = [this] {
             bool was = helperVisible;

@@ -1,8 +1,7 @@
 // The ruler: edge scouting on synthetic rows and columns, read-outs, label
 // placement, its keys and hiding, and imprinting.
-#include "editor/Ruler.h"
-
 #include "CropFixture.h"
+#include "editor/Ruler.h"
 #include "objects/ObjLine.h"
 #include "objects/ObjRuler.h"
 
@@ -23,13 +22,14 @@ TEST(RulerScout, ThresholdTwentyFiveContinuesTwentySixStops) {
     EXPECT_EQ(rulerScout(imaging::PixelMap(stepRow(10, 25)), 5, 0, false, 0, 25), (Span{0, 40}));
     EXPECT_EQ(rulerScout(imaging::PixelMap(stepRow(10, 26)), 5, 0, false, 0, 25), (Span{0, 10}));
     EXPECT_EQ(rulerScout(imaging::PixelMap(stepRow(10, 26)), 20, 0, false, 0, 25), (Span{10, 40}));
-    EXPECT_EQ(rulerScout(imaging::PixelMap(stepRow(10, 1)), 5, 0, false, 0, 0), (Span{0, 10})) << "sensitivity 0";
+    EXPECT_EQ(rulerScout(imaging::PixelMap(stepRow(10, 1)), 5, 0, false, 0, 0), (Span{0, 10}))
+        << "sensitivity 0";
     EXPECT_EQ(rulerScout(imaging::PixelMap(stepRow(10, 155)), 5, 0, false, 0, 800), (Span{0, 40}));
 }
 
 TEST(RulerScout, SteeperNextStepIsPassedOverAndEdgesAtTheEndsAlwaysCount) {
     kit::Image img = solidImage(40, 1, 0, 0, 0);
-    paintUp(img, 10, 0, 1, 1, 30, 0, 0);   // 30 up at 10, then 60 more at 11
+    paintUp(img, 10, 0, 1, 1, 30, 0, 0);  // 30 up at 10, then 60 more at 11
     paintUp(img, 11, 0, 29, 1, 90, 0, 0);
     EXPECT_EQ(rulerScout(imaging::PixelMap(imaging::Capture::of(img)), 2, 0, false, 0, 25), (Span{0, 11}));
     kit::Image ends = solidImage(10, 1, 0, 0, 0);
@@ -57,7 +57,8 @@ protected:
 
     void SetUp() override {
         CropFixture::SetUp();
-        ruler.addObject = [this](const std::string& type, const Rect& r) -> std::shared_ptr<objects::ProtoObject> {
+        ruler.addObject = [this](const std::string& type,
+                                 const Rect& r) -> std::shared_ptr<objects::ProtoObject> {
             added.emplace_back(type, r);
             return nullptr;
         };

@@ -20,7 +20,9 @@ public:
     void keyDown(const kit::Event& e) override {
         editor::Handlers::shared().keyDown(editor::keyEvtFromEvent(e), &e);
     }
-    void keyUp(const kit::Event& e) override { editor::Handlers::shared().keyUp(editor::keyEvtFromEvent(e), &e); }
+    void keyUp(const kit::Event& e) override {
+        editor::Handlers::shared().keyUp(editor::keyEvtFromEvent(e), &e);
+    }
 
     // Opens a titled window of that frame (points) with the canvas as its
     // content, waits until it has the keyboard, and shows `image` as the

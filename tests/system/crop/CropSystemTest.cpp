@@ -75,7 +75,8 @@ protected:
         core->image = picture();
         setCore(core);
         installCropRulerAndKeys();
-        window = systest::EditorCanvasWindow::open({100, 100, 900, 600}, "kadrix crop test", core->image, view);
+        window =
+            systest::EditorCanvasWindow::open({100, 100, 900, 600}, "kadrix crop test", core->image, view);
     }
     static void TearDownTestSuite() {
         window->close();
@@ -114,7 +115,8 @@ protected:
         kit::Image shot = kit::grabArea(kit::Displays::toWindowServer(view->convertToScreen(view->bounds())));
         std::filesystem::create_directories(dir);
         const kit::ImageIO::Bytes png = kit::ImageIO::encodePNG(shot);
-        std::ofstream(std::string(dir) + "/" + name + "-x" + std::to_string(int(dpr())) + ".png", std::ios::binary)
+        std::ofstream(std::string(dir) + "/" + name + "-x" + std::to_string(int(dpr())) + ".png",
+                      std::ios::binary)
             .write(reinterpret_cast<const char*>(png.data()), std::streamsize(png.size()));
     }
 
@@ -136,7 +138,8 @@ TEST_F(CropSystem, ADraggedSelectionShowsItsSizeAndReturnHandsOverItsPixels) {
     }
     spin(100);
     xdo({"mouseup", "1"});
-    ASSERT_TRUE(waitFor([] { return CropTool::shared().on() && CropTool::shared().mmode == "default"; }, 3000));
+    ASSERT_TRUE(
+        waitFor([] { return CropTool::shared().on() && CropTool::shared().mmode == "default"; }, 3000));
     spin(200);
     saveShot("crop-selection");
     EXPECT_EQ(CropTool::shared().selection(), (Rect{61, 80, 200, 150}));
@@ -148,12 +151,14 @@ TEST_F(CropSystem, ADraggedSelectionShowsItsSizeAndReturnHandsOverItsPixels) {
     ASSERT_TRUE(waitFor([] { return core->cropped.has_value(); }, 3000));
     const Rect r = *core->cropped;
     // The pixels under the selection, rows from the top of the picture.
-    const kit::Image got = core->image.cropped(int(r.x1), kH - int(r.y1 + r.height), int(r.width), int(r.height));
+    const kit::Image got =
+        core->image.cropped(int(r.x1), kH - int(r.y1 + r.height), int(r.width), int(r.height));
     ASSERT_EQ(got.width(), 200);
     ASSERT_EQ(got.height(), 150);
     int wrong = 0;
     for (int y = 0; y < got.height(); ++y)
-        for (int x = 0; x < got.width(); ++x) wrong += !(got.pixel(x, y) == pictureAt(61 + x, kH - 80 - 150 + y));
+        for (int x = 0; x < got.width(); ++x)
+            wrong += !(got.pixel(x, y) == pictureAt(61 + x, kH - 80 - 150 + y));
     EXPECT_EQ(wrong, 0);
 }
 
