@@ -175,3 +175,61 @@ TEST_F(EditorStatus, WindowSizeFollowsScreenAndImage) {
 
 }  // namespace
 }  // namespace coretest
+
+namespace coretest {
+namespace {
+
+class EditorWindow : public CoreFixture {
+protected:
+    void SetUp() override {
+        CoreFixture::SetUp();
+        make();
+    }
+};
+
+TEST_F(EditorWindow, HidingGoesToTheTrayUnlessThePreferencesShow) {
+    kit::Application& app = kit::Application::shared();
+    app.setActivationPolicy(kit::ActivationPolicy::Regular);
+    editor->win->orderFront();
+    logic->hideMainWindow();
+    EXPECT_FALSE(editor->win->isVisible());
+    EXPECT_TRUE(lastEvent("hide"));
+    EXPECT_EQ(app.activationPolicy(), kit::ActivationPolicy::Accessory);
+    EXPECT_GT(logic->lastActiveTime, 0);
+
+    kit::Window prefs({0, 0, 300, 200}, kit::WindowStyle::Titled);
+    prefs.orderFront();
+    logic->winPreferences = &prefs;
+    app.setActivationPolicy(kit::ActivationPolicy::Regular);
+    editor->win->orderFront();
+    logic->hideMainWindow();
+    EXPECT_FALSE(editor->win->isVisible());
+    EXPECT_EQ(app.activationPolicy(), kit::ActivationPolicy::Regular);
+    logic->winPreferences = nullptr;
+}
+
+TEST_F(EditorWindow, HidingFromFullScreenOnlyLeavesFullScreenFirst) {
+    editor->win->orderFront();
+    editor->win->toggleFullScreen();
+    if (!editor->win->isFullScreen()) GTEST_SKIP() << "this platform has no full screen";
+    const size_t events = telemetry->events().size();
+    logic->hideMainWindow();
+    EXPECT_TRUE(logic->hideWhenExitFS());
+    EXPECT_EQ(telemetry->events().size(), events) << "no hide yet";
+}
+
+TEST_F(EditorWindow, NewVersionIsReportedOncePerVersionText) {
+    logic->newVersionFound("3.1.0");
+    logic->newVersionFound("3.1.0");
+    settle();
+    logic->newVersionFound("3.2.0");
+    settle();
+    EXPECT_EQ(logic->latestVersion, "3.2.0");
+    std::vector<std::string> found;
+    for (auto& e : telemetry->events())
+        if (e.value("type", "") == "newVersionFound") found.push_back(e.value("latestVersion", ""));
+    EXPECT_EQ(found, (std::vector<std::string>{"3.1.0", "3.2.0"}));
+}
+
+}  // namespace
+}  // namespace coretest
