@@ -54,6 +54,13 @@ sys_key Return
 sys_wait_for test -s "$folder/chosen.jpeg" --timeout 15 || fail "Save As wrote nothing"
 expect_eq "$(identify -format '%m' "$folder/chosen.jpeg")" "JPEG" "Save As format"
 
+# Ctrl+S saves into the stored folder without asking again.
+"$SYS_BIN/kadrix" 'kadrix://grab/fullscreen?then=edit'
+sleep 2
+before=$(ls "$folder"/SCR-* | wc -l)
+sys_key ctrl+s
+sys_wait_for bash -c "[ \$(ls '$folder'/SCR-* | wc -l) -gt $before ]" --timeout 15 || fail "Ctrl+S saved nothing"
+
 "$SYS_BIN/kadrix" 'kadrix://grab/fullscreen?then=edit'
 sleep 2
 sys_key ctrl+p
