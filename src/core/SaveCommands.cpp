@@ -17,7 +17,7 @@ namespace core {
 namespace {
 
 // What the user reads where the file manager stands in for the system's file viewer.
-const char* const kRevealTitle = "Click to open in file manager";
+const char* const kRevealTitle = "Click to show in folder";
 const char* const kRevealButton = "Show in folder";
 constexpr double kGifDelay = 0.4;
 
