@@ -444,6 +444,8 @@ void MainWindowController::connectTooltips() {
 // ---- Window delegate ----------------------------------------------------------------------
 
 bool MainWindowController::windowShouldClose(kit::Window&) {
+    // On the way out every window closes; that is no user hiding the editor.
+    if (kit::Application::shared().isTerminating()) return true;
     Telemetry::shared().preset("hide", {{"method", "close"}});
     core().hideMainWindow();
     return false;
