@@ -48,7 +48,8 @@ xdotool key ctrl+c
 sys_wait_for --timeout 5 bash -c 'xclip -selection clipboard -o -t TARGETS 2>/dev/null | grep -q image/png' \
   || fail "Ctrl+C from the editor's menu bar put no image on the clipboard"
 sys_clip_png "$SYS_TMP/copied.png"
-read -r cw ch < <(identify -format '%w %h' "$SYS_TMP/copied.png")
+cw=$(identify -format '%w' "$SYS_TMP/copied.png")
+ch=$(identify -format '%h' "$SYS_TMP/copied.png")
 [ "$cw" -ge 300 ] && [ "$cw" -le 301 ] && [ "$ch" -ge 200 ] && [ "$ch" -le 201 ] \
   || fail "the copied screenshot is ${cw}x${ch}, not the 300x200 dragged out"
 [ "$(sys_pixel "$SYS_TMP/copied.png" 150 100)" == "51,102,204" ] || fail "the copied screenshot is not the window's colour"
