@@ -180,6 +180,23 @@ void BM_CanvasFrameCold(benchmark::State& state) {
 }
 BENCHMARK(BM_CanvasFrameCold)->ArgName("fit_100_800")->Arg(0)->Arg(1)->Arg(2)->Unit(benchmark::kMillisecond);
 
+// The first frame after each zoom step: every step lands on a zoom whose
+// reduced picture and composited groups are not cached (more levels than the
+// caches keep), as when the user zooms through a range.
+void BM_CanvasFrameAfterZoomChange(benchmark::State& state) {
+    Scene& s = scene();
+    const std::vector<double> below = {0.25, 0.3, 0.35, 0.4, 0.45}, above = {1, 2, 4, 8, 16};
+    const std::vector<double>& zooms = state.range(0) == 0 ? below : above;
+    editor::Framer& f = editor::Framer::shared();
+    size_t i = 0;
+    for (auto _ : state) {
+        f._zoom.set(zooms[i++ % zooms.size()]);
+        f.setOffset({kW / 2.0, kH / 2.0}, {960, 540});
+        s.frame();
+    }
+}
+BENCHMARK(BM_CanvasFrameAfterZoomChange)->ArgName("below_above_100")->Arg(0)->Arg(1)->Unit(benchmark::kMillisecond);
+
 }  // namespace
 
 int main(int argc, char** argv) {

@@ -785,8 +785,12 @@ void paintInLayerSpace(QPainter& p, const Layer& l) {
 
     const double tx = wt.dx() * dpr, ty = wt.dy() * dpr;
     const double itx = std::floor(tx), ity = std::floor(ty);
-    const bool cacheable = !raster && onMainThread() && l.animationKeys().empty() &&
-                           double(whole.width()) * whole.height() * dpr * dpr <= kGroupCacheBudget;
+    // Worth keeping when it is mostly on screen (drawing the rest would cost
+    // more than it saves) and not too large.
+    const double wholePx = double(whole.width()) * whole.height() * dpr * dpr;
+    const double shownPx = double(pixels.width()) * pixels.height();
+    const bool cacheable = !raster && onMainThread() && l.animationKeys().empty() && wholePx <= kGroupCacheBudget &&
+                           wholePx <= std::max(2 * shownPx, 65536.0);
     if (cacheable) {
         auto c = std::static_pointer_cast<GroupCache>(l.groupCache());
         const bool hit = c && c->revision == l.revision() && c->m11 == wt.m11() && c->m12 == wt.m12() &&
