@@ -165,3 +165,18 @@ TEST_F(ExportFixture, GifCommandExplainsItselfOnceThenHidesTheEditor) {
 }
 
 }  // namespace
+
+namespace {
+
+// Scrolling captures run far past 32767 rows, the painter's coordinate range.
+TEST_F(ExportFixture, CompileKeepsVeryTallCapturesWhole) {
+    host.image = solid(60, 40000, red);
+    host.layer = objectsLayer(host.image, {10, 39000, 20, 20});
+    kit::Image out = exporter->compileImage();
+    ASSERT_EQ(out.height(), 40000);
+    EXPECT_EQ(at(out, 30, 10), kRed);
+    EXPECT_EQ(at(out, 30, 35000), kRed);
+    EXPECT_EQ(at(out, 15, 39010), kBlue);
+}
+
+}  // namespace
