@@ -31,8 +31,8 @@ void chunk(std::vector<uint8_t>& out, const char* type, const uint8_t* data, siz
     put32(out, uint32_t(crc32(0, out.data() + start, uInt(size + 4))));
 }
 
-bool isOpaque(const Image& img) {
-    for (int y = 0; y < img.height(); ++y) {
+bool rowsOpaque(const Image& img, int y0, int y1) {
+    for (int y = y0; y < y1; ++y) {
         const uint8_t* p = img.row(y);
         for (int x = 0; x < img.width(); ++x)
             if (p[4 * x + 3] != 255) return false;
@@ -61,40 +61,56 @@ inline uint32_t cost(uint8_t v) {
     return v < 128 ? v : 256u - v;
 }
 
-// Filters one row with each of the five filters and keeps the one whose
-// bytes, read as signed, sum smallest (the usual adaptive heuristic).
-// `up` is the row above (zeros for the first); `scratch` holds five rows.
-// The loops carry no branches so the compiler can vectorise them.
+inline int paethPredict(int a, int u, int c) {
+    int p = a + u - c, pa = std::abs(p - a), pb = std::abs(p - u), pc = std::abs(p - c);
+    return pa <= pb && pa <= pc ? a : pb <= pc ? u : c;
+}
+
+// Filters one row with the filter whose bytes, read as signed, sum smallest
+// (the usual adaptive heuristic): first the five sums, then only the chosen
+// filter is written. `up` is the row above (zeros for the first).
 __attribute__((optimize("O3"))) void filterRow(const uint8_t* cur, const uint8_t* up, size_t n, int bpp,
-                                                uint8_t* out, uint8_t* scratch) {
-    uint8_t* f[5] = {scratch, scratch + n, scratch + 2 * n, scratch + 3 * n, scratch + 4 * n};
-    uint32_t sum[5] = {0, 0, 0, 0, 0};
+                                                uint8_t* out) {
+    uint32_t s0 = 0, s1 = 0, s2 = 0, s3 = 0, s4 = 0;
     const size_t b = std::min(size_t(bpp), n);
-    auto one = [&](size_t i, int a, int c) {
+    auto sums = [&](size_t i, int a, int c) {
         int v = cur[i], u = up[i];
-        int p = a + u - c, pa = std::abs(p - a), pb = std::abs(p - u), pc = std::abs(p - c);
-        int pred = pa <= pb && pa <= pc ? a : pb <= pc ? u : c;
-        uint8_t v1 = uint8_t(v - a), v2 = uint8_t(v - u), v3 = uint8_t(v - ((a + u) >> 1)), v4 = uint8_t(v - pred);
-        f[0][i] = uint8_t(v), f[1][i] = v1, f[2][i] = v2, f[3][i] = v3, f[4][i] = v4;
-        sum[0] += cost(uint8_t(v)), sum[1] += cost(v1), sum[2] += cost(v2), sum[3] += cost(v3), sum[4] += cost(v4);
+        s0 += cost(uint8_t(v));
+        s1 += cost(uint8_t(v - a));
+        s2 += cost(uint8_t(v - u));
+        s3 += cost(uint8_t(v - ((a + u) >> 1)));
+        s4 += cost(uint8_t(v - paethPredict(a, u, c)));
     };
-    for (size_t i = 0; i < b; ++i) one(i, 0, 0);
-    for (size_t i = b; i < n; ++i) one(i, cur[i - b], up[i - b]);
+    for (size_t i = 0; i < b; ++i) sums(i, 0, 0);
+    for (size_t i = b; i < n; ++i) sums(i, cur[i - b], up[i - b]);
+    const uint32_t sum[5] = {s0, s1, s2, s3, s4};
     int best = 0;
     for (int k = 1; k < 5; ++k)
         if (sum[k] < sum[best]) best = k;
     out[0] = uint8_t(best);
-    std::memcpy(out + 1, f[best], n);
+    uint8_t* o = out + 1;
+    auto write = [&](size_t i, int a, int c) {
+        int v = cur[i], u = up[i];
+        switch (best) {
+            case 0: o[i] = uint8_t(v); break;
+            case 1: o[i] = uint8_t(v - a); break;
+            case 2: o[i] = uint8_t(v - u); break;
+            case 3: o[i] = uint8_t(v - ((a + u) >> 1)); break;
+            default: o[i] = uint8_t(v - paethPredict(a, u, c)); break;
+        }
+    };
+    for (size_t i = 0; i < b; ++i) write(i, 0, 0);
+    for (size_t i = b; i < n; ++i) write(i, cur[i - b], up[i - b]);
 }
 
 // Filters rows [y0, y1) into `dst` (one filter byte plus the samples a row).
 void filterBand(const Image& img, int channels, int y0, int y1, uint8_t* dst) {
     size_t n = size_t(img.width()) * channels;
-    std::vector<uint8_t> prev(n), cur(n), scratch(5 * n);  // prev: zeros above the first row
+    std::vector<uint8_t> prev(n), cur(n);  // prev: zeros above the first row
     if (y0 > 0) unpackRow(img.row(y0 - 1), img.width(), channels, prev.data());
     for (int y = y0; y < y1; ++y, dst += n + 1) {
         unpackRow(img.row(y), img.width(), channels, cur.data());
-        filterRow(cur.data(), prev.data(), n, channels, dst, scratch.data());
+        filterRow(cur.data(), prev.data(), n, channels, dst);
         std::swap(prev, cur);
     }
 }
@@ -123,15 +139,11 @@ bool deflateBand(const uint8_t* data, size_t size, const uint8_t* dict, size_t d
 std::vector<uint8_t> encode(const Image& image, int threads, int level) {
     if (image.isNull()) return {};
     const int w = image.width(), h = image.height();
-    const int channels = isOpaque(image) ? 3 : 4;
-    const size_t rowBytes = size_t(w) * channels + 1;
     if (threads <= 0) threads = int(std::max(1u, std::thread::hardware_concurrency()));
     // Bands of at least 64 rows; a small image is one band.
-    int bands = std::clamp(h / 64, 1, threads);
-    std::vector<uint8_t> filtered(rowBytes * size_t(h));
+    const int bands = std::clamp(h / 64, 1, threads);
     std::vector<int> first(bands + 1);
     for (int b = 0; b <= bands; ++b) first[b] = int(int64_t(h) * b / bands);
-
     auto runBands = [&](auto&& fn) {
         std::vector<std::future<bool>> jobs;
         for (int b = 1; b < bands; ++b) jobs.push_back(std::async(std::launch::async, fn, b));
@@ -139,6 +151,9 @@ std::vector<uint8_t> encode(const Image& image, int threads, int level) {
         for (auto& j : jobs) ok = j.get() && ok;
         return ok;
     };
+    const int channels = runBands([&](int b) { return rowsOpaque(image, first[b], first[b + 1]); }) ? 3 : 4;
+    const size_t rowBytes = size_t(w) * channels + 1;
+    std::vector<uint8_t> filtered(rowBytes * size_t(h));
     runBands([&](int b) {
         filterBand(image, channels, first[b], first[b + 1], filtered.data() + rowBytes * first[b]);
         return true;
