@@ -103,27 +103,43 @@ bool isAuthorized(int timeoutMs) {
     return reply.type() == QDBusMessage::ReplyMessage;
 }
 
-uint32_t post(const Notification& n, std::function<void()> onClick) {
+void post(const Notification& n, std::function<void()> onClick, std::function<void(uint32_t)> posted) {
     QDBusConnection bus = QDBusConnection::sessionBus();
-    if (!bus.isConnected()) return 0;
+    if (!bus.isConnected()) {
+        QTimer::singleShot(0, [posted] {
+            if (posted) posted(0);
+        });
+        return;
+    }
     SignalReceiver* rec = receiver();
     QDBusMessage call = QDBusMessage::createMethodCall(kService, kPath, kInterface, "Notify");
     QStringList actions;
     // "default" is what a click on the notification itself invokes.
     if (onClick) actions << "default" << QString::fromStdString(n.actionTitle);
     QVariantMap hints;
-    hints["urgency"] = QVariant::fromValue(uchar(n.critical ? 2 : 1));
-    if (n.sound)
+    hints["urgency"] = QVariant::fromValue(uchar(1));
+    if (n.warning)
+        hints["sound-name"] = QString("dialog-warning");
+    else if (n.sound)
         hints["sound-name"] = QString("message-new-instant");
     else
         hints["suppress-sound"] = true;
+    // The server's default display time (-1): a warning goes away like any notice.
     call << QString("Kadrix") << uint(0) << QString("kadrix") << QString::fromStdString(n.title)
-         << QString::fromStdString(n.body) << actions << hints << int(n.critical ? 0 : -1);
-    QDBusMessage reply = bus.call(call, QDBus::Block, 3000);
-    if (reply.type() != QDBusMessage::ReplyMessage || reply.arguments().isEmpty()) return 0;
-    uint32_t id = reply.arguments().first().toUInt();
-    if (id != 0 && onClick) rec->actions[id] = std::move(onClick);
-    return id;
+         << QString::fromStdString(n.body) << actions << hints << int(-1);
+    // Never waits on the main thread: a server that is slow (or hangs) does
+    // not stall the application; the id arrives with the reply.
+    auto* watcher = new QDBusPendingCallWatcher(bus.asyncCall(call, 3000));
+    QObject::connect(watcher, &QDBusPendingCallWatcher::finished,
+                     [rec, onClick = std::move(onClick), posted](QDBusPendingCallWatcher* w) {
+                         QDBusMessage reply = w->reply();
+                         w->deleteLater();
+                         uint32_t id = 0;
+                         if (reply.type() == QDBusMessage::ReplyMessage && !reply.arguments().isEmpty())
+                             id = reply.arguments().first().toUInt();
+                         if (id != 0 && onClick) rec->actions[id] = onClick;
+                         if (posted) posted(id);
+                     });
 }
 
 void close(uint32_t id) {

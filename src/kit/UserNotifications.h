@@ -17,15 +17,17 @@ bool isAuthorized(int timeoutMs = 2000);
 struct Notification {
     std::string title;
     std::string body;
-    bool sound = false;     // the desktop's message sound
-    bool critical = false;  // urgent: stays until dismissed
+    bool sound = false;    // the desktop's message sound
+    bool warning = false;  // the desktop's warning sound instead; it expires like any other
     std::string actionTitle = "Open";
 };
 
-// Posts a notification; returns the server's id, 0 when it could not be
-// posted. `onClick` runs on the main thread when the user clicks the
-// notification or its action.
-uint32_t post(const Notification& notification, std::function<void()> onClick = {});
+// Posts a notification without waiting for the server: `posted` runs later
+// on the main thread with the server's id, 0 when it could not be posted.
+// `onClick` runs on the main thread when the user clicks the notification
+// or its action.
+void post(const Notification& notification, std::function<void()> onClick = {},
+          std::function<void(uint32_t id)> posted = {});
 // Withdraws a posted notification.
 void close(uint32_t id);
 

@@ -16,7 +16,7 @@ public:
         notification.title = title;
         notification.body = body;
         notification.sound = criticalSound;
-        notification.critical = criticalSound;
+        notification.warning = criticalSound;
         kit::UserNotifications::post(notification, std::move(clicked));
     }
 };

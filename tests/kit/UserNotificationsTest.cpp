@@ -12,6 +12,7 @@
 #include <QtDBus/QDBusConnection>
 #include <QtDBus/QDBusConnectionInterface>
 #include <QtDBus/QDBusMessage>
+#include <QtDBus/QDBusMetaType>
 #include <QtDBus/QDBusVirtualObject>
 #include <cstdlib>
 
@@ -45,12 +46,16 @@ public:
         }
         if (m.member() == "Notify") {
             auto a = m.arguments();
+            const QVariantMap hints = qdbus_cast<QVariantMap>(a[6]);
             QFile f(log);
-            if (f.open(QIODevice::WriteOnly))
-                f.write(
-                    (a[3].toString() + "|" + a[4].toString() + "|" + a[5].toStringList().join(",")).toUtf8());
-            bus.send(m.createReply(QVariantList{uint(42)}));
-            QTimer::singleShot(100, [bus] {
+            if (f.open(QIODevice::Append))
+                f.write((a[3].toString() + "|" + a[4].toString() + "|" + a[5].toStringList().join(",") + "|" +
+                         hints.value("sound-name").toString() + "|" + QString::number(a[7].toInt()) + "\n")
+                            .toUtf8());
+            // A slow server: the reply comes a second later.
+            QDBusMessage reply = m.createReply(QVariantList{uint(42)});
+            QTimer::singleShot(1000, [bus, reply] { QDBusConnection(bus).send(reply); });
+            QTimer::singleShot(1100, [bus] {
                 // Someone else's notification first: it must not trigger ours.
                 auto other = QDBusMessage::createSignal("/org/freedesktop/Notifications",
                                                         "org.freedesktop.Notifications", "ActionInvoked");
@@ -125,11 +130,22 @@ TEST(UserNotificationsChild, Client) {
     pump(5000, [&] { return answered; });
     ASSERT_TRUE(granted);
     bool clicked = false;
-    uint32_t id =
-        UserNotifications::post({"Saved", "SCR-1.png", true, false, "Show"}, [&] { clicked = true; });
-    EXPECT_EQ(id, 42u);
+    uint32_t id = 0;
+    QElapsedTimer posting;
+    posting.start();
+    UserNotifications::post({"Saved", "SCR-1.png", true, false, "Show"}, [&] { clicked = true; },
+                            [&](uint32_t given) { id = given; });
+    // The server takes a second to answer; posting does not wait for it.
+    EXPECT_LT(posting.elapsed(), 500);
+    EXPECT_EQ(id, 0u);
     pump(5000, [&] { return clicked; });
+    EXPECT_EQ(id, 42u);
     EXPECT_TRUE(clicked) << "invoking the action runs the callback";
+    // A warning: the desktop's warning sound, and the usual display time.
+    bool warned = false;
+    UserNotifications::post({"Can't save", "disk full", true, true}, {}, [&](uint32_t) { warned = true; });
+    pump(5000, [&] { return warned; });
+    EXPECT_TRUE(warned);
 }
 
 TEST(UserNotificationsChild, NoServer) {
@@ -140,7 +156,11 @@ TEST(UserNotificationsChild, NoServer) {
     EXPECT_TRUE(answered);
     EXPECT_FALSE(granted);
     EXPECT_FALSE(UserNotifications::isAuthorized(1000));
-    EXPECT_EQ(UserNotifications::post({"t", "b"}, [] {}), 0u);
+    bool posted = false;
+    uint32_t id = 99;
+    UserNotifications::post({"t", "b"}, [] {}, [&](uint32_t given) { id = given, posted = true; });
+    pump(8000, [&] { return posted; });
+    EXPECT_EQ(id, 0u);
 }
 
 TEST(UserNotifications, ReachAFakeServerAndRunTheActionOnClick) {
@@ -157,7 +177,9 @@ TEST(UserNotifications, ReachAFakeServerAndRunTheActionOnClick) {
     EXPECT_EQ(waitChild(startChild("Client", bus.address, log), 20000), 0);
     QFile f(log);
     ASSERT_TRUE(f.open(QIODevice::ReadOnly));
-    EXPECT_EQ(QString::fromUtf8(f.readAll()), "Saved|SCR-1.png|default,Show");
+    EXPECT_EQ(QString::fromUtf8(f.readAll()),
+              "Saved|SCR-1.png|default,Show|message-new-instant|-1\n"
+              "Can't save|disk full||dialog-warning|-1\n");
     QDBusConnection::disconnectFromBus("kadrix-probe");
     server->kill();
     waitChild(server, 2000);
