@@ -1,9 +1,13 @@
 #include "kit/Defaults.h"
 
+#include <fcntl.h>
+#include <stdio.h>
 #include <sys/stat.h>
+#include <unistd.h>
 
 #include <algorithm>
 #include <chrono>
+#include <cerrno>
 #include <cmath>
 #include <condition_variable>
 #include <cstdio>
@@ -122,11 +126,31 @@ std::optional<Stamp> stampOf(const std::string& path) {
     return Stamp{st.st_ino, st.st_size, int64_t(st.st_mtim.tv_sec) * 1000000000 + st.st_mtim.tv_nsec};
 }
 
+// Moves an unreadable file to a name of its own beside it: the second's
+// stamp, then a count when that name is taken. The rename never replaces an
+// earlier copy, so two corrupt files in one second are both kept.
 void moveAside(const std::string& path) {
-    std::string aside = path + ".corrupt-" + std::to_string(std::time(nullptr));
-    if (files::move(path, aside))
-        std::fprintf(stderr, "kit: defaults file %s is unreadable; moved aside to %s\n", path.c_str(),
-                     aside.c_str());
+    const std::string base = path + ".corrupt-" + std::to_string(std::time(nullptr));
+    for (int n = 0; n < 1000; ++n) {
+        const std::string aside = n == 0 ? base : base + "-" + std::to_string(n);
+        if (::renameat2(AT_FDCWD, path.c_str(), AT_FDCWD, aside.c_str(), RENAME_NOREPLACE) == 0) {
+            std::fprintf(stderr, "kit: defaults file %s is unreadable; moved aside to %s\n", path.c_str(),
+                         aside.c_str());
+            return;
+        }
+        if (errno == EEXIST) continue;
+        // A file system without that rename: a new hard link fails rather
+        // than replace, then the old name goes.
+        if (errno == EINVAL && ::link(path.c_str(), aside.c_str()) == 0) {
+            ::unlink(path.c_str());
+            std::fprintf(stderr, "kit: defaults file %s is unreadable; moved aside to %s\n", path.c_str(),
+                         aside.c_str());
+            return;
+        }
+        if (errno == EEXIST) continue;
+        break;
+    }
+    std::fprintf(stderr, "kit: defaults file %s is unreadable and could not be moved aside\n", path.c_str());
 }
 
 }  // namespace
@@ -153,11 +177,18 @@ struct Defaults::State {
     std::optional<Stamp> diskStamp;  // of the file last read or written (under writeMutex)
 
     // The file, when it changed since we last read or wrote it; else nothing.
+    // A file another process left unreadable is moved aside, so the next
+    // write cannot replace it unseen.
     Disk readIfChanged() {
         auto stamp = stampOf(path);
         if (stamp && diskStamp && *stamp == *diskStamp) return {};
         diskStamp = stamp;
-        return readDisk(path);
+        Disk disk = readDisk(path);
+        if (disk.corrupt) {
+            moveAside(path);
+            diskStamp = stampOf(path);
+        }
+        return disk;
     }
 
     void touch(std::string_view key) {  // with mutex held

@@ -119,8 +119,10 @@ void postJSON(const std::string& url, const std::vector<EventRecord>& payload, P
     request.headers = {{"Content-Type", "application/json"}, {"Accept", "application/json"}};
     request.body = kit::json::dump(kit::Json(payload));
     kit::http::send(std::move(request), [whenReady](kit::http::Response response) {
+        // Any HTTP answer means the batch arrived, whatever its status or
+        // size (a body past the bound we read is cut off, not a failure).
         std::optional<std::string> failure;
-        if (response.error) failure = "Network Error: " + response.error->message;
+        if (response.error && !response.status) failure = "Network Error: " + response.error->message;
         kit::dispatchMain([whenReady, failure] {
             if (whenReady) whenReady(failure);
         });

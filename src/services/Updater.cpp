@@ -31,15 +31,16 @@ std::vector<std::string> splitAtDots(const std::string& text) {
     }
 }
 
-// A version file is a JSON object whose values are all texts; anything else is refused as a whole.
+// A version file is a JSON object of texts. Bytes that are not JSON give
+// nothing; JSON of another shape gives no entries (ignored, not an error);
+// a value that is not a text is skipped and the others still count.
 std::optional<std::map<std::string, std::string>> readVersionFile(const Bytes& data) {
     auto json = kit::json::parse(std::string(data.begin(), data.end()));
-    if (!json || !json->is_object()) return std::nullopt;
+    if (!json) return std::nullopt;
     std::map<std::string, std::string> file;
-    for (auto& [key, value] : json->items()) {
-        if (!value.is_string()) return std::nullopt;
-        file[key] = value.get<std::string>();
-    }
+    if (!json->is_object()) return file;
+    for (auto& [key, value] : json->items())
+        if (value.is_string()) file[key] = value.get<std::string>();
     return file;
 }
 }  // namespace
@@ -108,6 +109,7 @@ void Updater::checkVersion(const std::optional<Bytes>& data) {
         telemetry_.oops("checkVersion()", "Can't read version data");
         return;
     }
+    if (file->empty()) return;  // JSON, but not a version file
     auto latest = file->find("latestVersion");
     auto link = file->find("link");
     if (latest != file->end() && link != file->end()) {

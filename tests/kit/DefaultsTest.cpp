@@ -7,6 +7,7 @@
 #include <atomic>
 #include <chrono>
 #include <filesystem>
+#include <set>
 #include <thread>
 
 #include "kit/Defaults.h"
@@ -151,6 +152,42 @@ TEST_F(DefaultsFile, ACorruptFileIsMovedAsideAndTheStoreStartsEmpty) {
     Defaults e(path);
     EXPECT_TRUE(e.keys().empty());
     EXPECT_EQ(asideFiles().size(), 1u);
+}
+
+TEST_F(DefaultsFile, CorruptFilesInOneSecondAreAllKept) {
+    for (int i = 0; i < 3; ++i) {
+        ASSERT_TRUE(files::writeAtomic(path, "{broken " + std::to_string(i)));
+        Defaults d(path);
+        EXPECT_TRUE(d.keys().empty());
+    }
+    auto aside = asideFiles();
+    ASSERT_EQ(aside.size(), 3u);
+    std::set<std::string> texts;
+    for (auto& f : aside) texts.insert(files::readAll(f).value_or(""));
+    EXPECT_EQ(texts, (std::set<std::string>{"{broken 0", "{broken 1", "{broken 2"}));
+}
+
+TEST_F(DefaultsFile, ACorruptFileFromAnotherProcessIsKeptNotOverwritten) {
+    Defaults ours(path);
+    ours.set("mine", 1);
+    ASSERT_TRUE(ours.flush());
+    // Another process leaves the file unreadable.
+    ASSERT_TRUE(files::writeAtomic(path, "{\"theirs\": 2, cut off"));
+    ours.synchronize();
+    EXPECT_EQ(ours.integer("mine"), 1);
+    auto aside = asideFiles();
+    ASSERT_EQ(aside.size(), 1u);
+    EXPECT_EQ(files::readAll(aside[0]), "{\"theirs\": 2, cut off");
+    // The next write makes a whole file again, beside the kept copy.
+    ours.set("mine", 2);
+    ASSERT_TRUE(ours.flush());
+    EXPECT_EQ(Defaults(path).integer("mine"), 2);
+    EXPECT_EQ(files::readAll(aside[0]), "{\"theirs\": 2, cut off");
+    // The same when the write comes first, without a synchronize.
+    ASSERT_TRUE(files::writeAtomic(path, "not json"));
+    ours.set("mine", 3);
+    ASSERT_TRUE(ours.flush());
+    EXPECT_EQ(asideFiles().size(), 2u);
 }
 
 TEST_F(DefaultsFile, AKillBetweenWritesLeavesTheLastWholeFile) {

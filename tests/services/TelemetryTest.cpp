@@ -264,6 +264,18 @@ TEST(TelemetryPostTest, PostsTheSortedJsonToTheSiteOnTheMainThread) {
     EXPECT_TRUE(telemetry.events().empty()) << "a 500 reply still counts as delivered";
 }
 
+TEST(TelemetryPostTest, AnAnswerOfAnySizeIsADeliveredBatch) {
+    LoopbackServer server;
+    SiteScope site(server.origin());
+    // Far more than the bound read of an answer that is ignored anyway.
+    server.setHandler([](const HttpRequestRecord&) { return HttpReply{200, {}, std::string(1 << 20, 'x')}; });
+    std::optional<std::optional<std::string>> result;
+    postJSON(productSiteURL("/telemetry.php"), {kit::Json{{"type", "x"}}},
+             [&](std::optional<std::string> failure) { result = failure; });
+    ASSERT_TRUE(kit::runMainLoopUntil([&] { return result.has_value(); }, 10));
+    EXPECT_FALSE(result->has_value()) << result->value_or("");
+}
+
 TEST(TelemetryPostTest, TransportErrorIsReportedOnTheMainThread) {
     LoopbackServer server;
     SiteScope site("http://127.0.0.1:1");  // nothing listens there

@@ -185,18 +185,25 @@ TEST_F(UpdaterTest, ChecksAtMostEveryThreeDaysAndReadsTheVersionFile) {
     EXPECT_EQ(updater->pendingChecks(), 1u);
 }
 
-TEST_F(UpdaterTest, VersionFilesThatAreNotObjectsOfTextsAreRefusedWhole) {
+TEST_F(UpdaterTest, OnlyBytesThatAreNotJsonAreAnErrorAndOtherValuesAreSkipped) {
     auto read = [&](const std::string& text) { updater->checkVersion(Bytes(text.begin(), text.end())); };
     read("not json");
     EXPECT_EQ(last()["function"], "checkVersion()");
     EXPECT_EQ(last()["message"], "Can't read version data");
-    read(R"({"latestVersion":"2.0.0","link":"https://x/","psa_code":12345})");
-    EXPECT_EQ(settings->latestVersionCode(), 0);
-    read(R"(["2.0.0"])");
-    EXPECT_EQ(settings->latestVersionCode(), 0);
     size_t before = telemetry->events().size();
+    // JSON of another shape: ignored, and no error report.
+    read(R"(["2.0.0"])");
+    read("42");
+    EXPECT_EQ(settings->latestVersionCode(), 0);
+    EXPECT_EQ(telemetry->events().size(), before);
     updater->checkVersion(std::nullopt);
     EXPECT_EQ(telemetry->events().size(), before);
+    // A value of another type is skipped; the texts beside it still count.
+    read(R"({"latestVersion":"2.0.0","link":"https://x/","psa_code":12345,"psa_days":[1]})");
+    EXPECT_EQ(settings->latestVersionCode(), 20000);
+    EXPECT_EQ(settings->latestVersionURL(), "https://x/");
+    EXPECT_EQ(telemetry->events().size(), before) << "no error report for a skipped value";
+    settings->setLatestVersionCode(0);
     read(R"({"latestVersion":"2.0.0","psa_code":"abc"})");
     EXPECT_EQ(settings->latestVersionCode(), 0) << "without a link nothing is stored";
     EXPECT_EQ(announcer->code, "abc") << "the banner is configured all the same";
