@@ -3,6 +3,7 @@
 
 #include "core/AppLogic.h"
 #include "core/Exporter.h"
+#include "kit/Files.h"
 #include "kit/ImageIO.h"
 #include "services/Telemetry.h"
 #include "shell/UrlActionsLink.h"
@@ -37,7 +38,10 @@ void AppLogicLink::yieldFocus() {
 }
 
 bool AppLogicLink::openImage(const std::string& file) {
-    kit::Image image = kit::ImageIO::read(file);
+    // Read as bytes by the name's own bytes: a name that is not UTF-8 (as a
+    // file manager may hand over) must not turn into another name on the way.
+    auto bytes = kit::files::readAll(file);
+    kit::Image image = bytes ? kit::ImageIO::decode(kit::ImageIO::Bytes(bytes->begin(), bytes->end())) : kit::Image();
     if (image.isNull() || !logic().loadImage(image, false)) {
         Telemetry::shared().oops("openImage(file:)", "Failed to open image file");
         return false;

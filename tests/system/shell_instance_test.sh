@@ -1,7 +1,7 @@
 #!/usr/bin/env bash
 # One kadrix per user: launches at the same moment leave one process, a later
-# launch hands its link to the running one and leaves at once, and SIGTERM
-# ends kadrix with its unsent events on disk.
+# launch hands its link or file to the running one and leaves at once, and
+# SIGTERM ends kadrix with its unsent events on disk.
 source "$(dirname "$0")/harness.sh"
 sys_begin
 sys_tray
@@ -34,6 +34,14 @@ timeout 5 "$SYS_BIN/kadrix" 'kadrix://show' || fail "forwarding show failed"
 sys_wait_for --timeout 5 grep -q "Invalid url: kadrix://grab:x" "$SYS_TMP"/[abc].log \
   || fail "the running instance never got the forwarded link"
 [ "$(running)" == 1 ] || fail "a forwarding launch stayed"
+
+# A file whose name is not UTF-8, handed over by a later launch, opens in the
+# running editor under its own name.
+file=$(printf '%s/caf\xe9 shot.png' "$SYS_TMP")
+convert -size 120x80 xc:'#cc3366' "$file"
+timeout 5 "$SYS_BIN/kadrix" "$file" || fail "forwarding a file failed"
+shown() { sys_screenshot "$SYS_TMP/file.png"; [ "$(convert "$SYS_TMP/file.png" -fill black +opaque '#cc3366' -fill white -opaque '#cc3366' -format '%[fx:int(mean*w*h)]' info:)" -gt 1000 ]; }
+sys_wait_for --timeout 10 shown || fail "the handed-over file did not open in the editor"
 
 # SIGTERM: a clean end with the queue on disk.
 kill -TERM "$SYS_APP_PID"
