@@ -206,8 +206,32 @@ void flushRelayoutRequest() {
     if (level > 0) relayoutCanvas(level == 2);
 }
 
+namespace {
+
+// A component installed after the tree was built (or replaced since) has its
+// layers outside it: the tree is built again around the same root.
+bool treeOutdated(const CanvasLayers& c) {
+    if (!c.imageLayer) return false;
+    const Handlers& h = Handlers::shared();
+    const kit::LayerPtr objects = h.objects ? h.objects->layer() : nullptr;
+    if (objects && h.objects->lcanvas() && objects != c.objects) return true;
+    if (h.objects && h.objects->lcontrol() != c.controls) return true;
+    if ((h.crop ? h.crop->layer() : nullptr) != c.crop) return true;
+    if ((h.ruler ? h.ruler->layer() : nullptr) != c.ruler) return true;
+    return backdrop().lbackdrop() != c.backdrop;
+}
+
+}  // namespace
+
 void setCanvasImage(const kit::Image& image) {
     CanvasLayers& c = record();
+    if (treeOutdated(c)) {
+        const int request = c.relayoutRequest;
+        const bool suppress = c.suppressAnimation;
+        resetCanvasLayers();
+        c.relayoutRequest = request;
+        c.suppressAnimation = suppress;
+    }
     if (!c.imageLayer) setUpLayers();
     c.image = image;
     {

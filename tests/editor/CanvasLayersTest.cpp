@@ -40,6 +40,23 @@ TEST_F(CanvasLayersTest, TheTreeIsBuiltOnceInItsOrder) {
     EXPECT_EQ(c.imageLayer->contents().width(), 10);
 }
 
+TEST_F(CanvasLayersTest, ComponentsInstalledAfterTheFirstImageJoinTheTreeWithTheNextOne) {
+    h.objects = nullptr;
+    h.crop = nullptr;
+    showImage();
+    editor::CanvasLayers& c = editor::canvasLayers();
+    EXPECT_EQ(c.objects, c.ownObjects);
+    EXPECT_EQ(c.crop, nullptr);
+    h.objects = &objects;
+    h.crop = &crop;
+    editor::setCanvasImage(kit::Image(300, 200));
+    const std::vector<kit::LayerPtr> expected = {c.checker, objects.root, objects.control, crop.l, fh.lmarquee,
+                                                 ruler.l};
+    EXPECT_EQ(c.root->sublayers(), expected);
+    EXPECT_EQ(c.imageLayer->superlayer(), objects.canvas.get());
+    EXPECT_EQ(c.imageLayer->contents().width(), 300);
+}
+
 TEST_F(CanvasLayersTest, RelayoutRunsEachComponentOnceInOrder) {
     showImage();
     editor::relayoutCanvas(false);
