@@ -101,6 +101,10 @@ std::string upperCase(const std::string& text) {
     return QString::fromUtf8(text.data(), qsizetype(text.size())).toUpper().toStdString();
 }
 
+std::string lowerCase(const std::string& text) {
+    return QString::fromUtf8(text.data(), qsizetype(text.size())).toLower().toStdString();
+}
+
 bool useLayoutsForTesting(const std::string& layouts) {
     testKeymap().reset();
     if (layouts.empty()) return true;

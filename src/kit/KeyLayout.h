@@ -13,8 +13,10 @@ namespace kit::KeyLayout {
 // when the layout has none for it or there is no keyboard to ask.
 std::optional<std::string> character(uint16_t keyCode);
 
-// The text in upper case, by Unicode rules ("ö" → "Ö"), as key caps read.
+// The text in upper or lower case by Unicode rules ("ö" → "Ö"), the same in
+// every locale.
 std::string upperCase(const std::string& text);
+std::string lowerCase(const std::string& text);
 
 // Tests: answer from layouts built from their names ("de", "ru,us", the
 // active group being the first) instead of the X server's keyboard; an empty

@@ -1,0 +1,49 @@
+#pragma once
+// The library database: one record of texts per screenshot, one line per
+// record in "imagelib.kxdb" in the library folder. A line is the record's
+// JSON sealed with AES-256-GCM under the library key, in base64; a plain JSON
+// line is read as well (and written only when sealing is impossible).
+//
+// No line is ever lost: appends first end a torn last line, and lines that
+// cannot be read here (another key, damage, bad JSON) are kept and written
+// back verbatim by every rewrite. Every read and write holds the store lock.
+#include <map>
+#include <mutex>
+#include <string>
+#include <vector>
+
+namespace library {
+
+using Record = std::map<std::string, std::string>;
+
+class DataLayer {
+public:
+    static constexpr const char* kFileName = "imagelib.kxdb";
+
+    // The store for a library folder; `keyText` defaults to the program's own.
+    explicit DataLayer(const std::string& folder, std::string keyText = {});
+
+    std::string url() const;
+    void setFolder(const std::string& folder);
+
+    // The record as its stored line, "\n" included; "" when it cannot be written.
+    std::string encodeRec(const Record& record) const;
+    // Appends `str`, or replaces the whole file with `str` followed by the
+    // lines this store could not read. False (and reported) on failure.
+    bool write(const std::string& str, bool append);
+    // Replaces `records` with the file's records; a missing file changes nothing.
+    void read();
+
+    // The records last read or handed over; the library model guards them.
+    std::vector<Record> records;
+    // Lines of the last read that no record came from, in file order.
+    std::vector<std::string> unreadableLines() const;
+
+private:
+    mutable std::mutex lock_;
+    std::string folder_;
+    std::string keyText_;
+    std::vector<std::string> unreadable_;
+};
+
+}  // namespace library

@@ -1,0 +1,65 @@
+#pragma once
+// One entry of the screenshot library: a saved image in the library folder
+// and its record of texts (keys as the record store lists them). A typed view
+// over the record with caches of what it derives; entries are shared between
+// the library model and its workers, which change them under the model's
+// record lock.
+#include <cstdint>
+#include <map>
+#include <optional>
+#include <string>
+#include <vector>
+
+#include "kit/Color.h"
+
+namespace library {
+
+// What the gallery shows of an entry: file, pixel size and base colour.
+struct LibObject {
+    std::string path;
+    int64_t width = 0, height = 0;
+    kit::Color baseColor;
+};
+
+// The folder the library model opened; entries place their files in it.
+void setLibFolderText(const std::string& folder);
+std::string libFolderText();
+
+// Whether a record's "filename" names a file inside the folder: not empty,
+// not "." or "..", no "/" and no NUL. Records can come from plain lines that
+// anyone could have written.
+bool isSafeFileName(const std::string& name);
+
+class GrabData {
+public:
+    explicit GrabData(std::map<std::string, std::string> record) : content(std::move(record)) {}
+    virtual ~GrabData() = default;
+
+    std::map<std::string, std::string> content;
+    bool deleteMePlease = false;
+
+    // The value under the key as a base-10 integer: an optional sign and
+    // digits only, within 64 bits; anything else (an absent key too) is 0.
+    virtual int64_t intValue(const std::string& key) const;
+    virtual std::optional<std::string> fileURL();
+    virtual std::vector<std::string> colors() const;
+    virtual std::optional<LibObject> libObject();
+    virtual void refreshLibObject();
+
+    int64_t ts();
+    void setTs(int64_t value);
+    int64_t gone();
+    void setGone(int64_t value);
+    void setColors(const std::vector<std::string>& colors);
+    // Forgets every derived value (after the record was merged with another).
+    void invalidateCaches();
+
+private:
+    std::optional<LibObject> buildLibObject();
+
+    std::optional<std::string> fileURL_;
+    std::optional<int64_t> ts_, gone_;
+    std::optional<LibObject> libObject_;
+};
+
+}  // namespace library

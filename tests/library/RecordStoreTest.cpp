@@ -1,0 +1,192 @@
+// The sealed record store, the library entry and the sealing itself.
+#include <gtest/gtest.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <filesystem>
+
+#include "kit/Crypto.h"
+#include "kit/Files.h"
+#include "library/DataLayer.h"
+#include "library/GrabData.h"
+#include "services/Crypti.h"
+
+using library::DataLayer;
+using library::GrabData;
+using library::Record;
+
+namespace {
+
+class RecordStore : public ::testing::Test {
+protected:
+    void SetUp() override {
+        folder = kit::files::uniqueTempPath("kadrix-lib-", "");
+        std::filesystem::create_directories(folder);
+    }
+    void TearDown() override { std::filesystem::remove_all(folder); }
+    std::string file() const { return folder + "/imagelib.kxdb"; }
+    std::string contents() const { return kit::files::readAll(file()).value_or(""); }
+    std::string folder;
+};
+
+}  // namespace
+
+TEST(Crypti, KnownAnswerAndRoundTrip) {
+    // AES-256-GCM with a zero key and nonce over an empty text: the standard tag.
+    std::vector<uint8_t> key(32, 0), nonce(12, 0);
+    auto box = kit::crypto::seal(key, std::span<const uint8_t>(), nonce);
+    ASSERT_TRUE(box);
+    EXPECT_EQ(kit::crypto::toHex(std::span(*box).subspan(12)), "530f8afbc74536b9a963b4f1c4cb738b");
+
+    auto sealed = Crypti::sealForCompanion("upload=me", "token-1");
+    ASSERT_TRUE(sealed);
+    EXPECT_EQ(Crypti::openFromCompanion(*sealed, "token-1"), "upload=me");
+    EXPECT_FALSE(Crypti::openFromCompanion(*sealed, "token-2"));
+    EXPECT_FALSE(Crypti::openFromCompanion(*sealed + "=", "token-1"));  // not strict base64
+    EXPECT_FALSE(Crypti::makeKey("\xC0\xAF"));                           // not UTF-8
+    EXPECT_NE(*Crypti::makeKey("a"), kit::crypto::sha256("a"));         // the suffix counts
+}
+
+TEST_F(RecordStore, LinesAreSealedFreshEachTimeAndReadBack) {
+    DataLayer store(folder);
+    Record r{{"filename", "SCR-1.png"}, {"ocr", "two\nlines"}};
+    std::string a = store.encodeRec(r), b = store.encodeRec(r);
+    EXPECT_NE(a, b);
+    EXPECT_EQ(a.back(), '\n');
+    EXPECT_EQ(a.find('{'), std::string::npos);  // nothing in clear
+    store.write(a, true);  // no file yet: created
+    store.write(b, true);
+    DataLayer reader(folder);
+    reader.read();
+    ASSERT_EQ(reader.records.size(), 2u);
+    EXPECT_EQ(reader.records[1], r);
+    EXPECT_EQ(std::filesystem::status(file()).permissions() & std::filesystem::perms::all,
+              std::filesystem::perms::owner_read | std::filesystem::perms::owner_write);
+}
+
+TEST_F(RecordStore, WhatCannotBeReadIsSkippedButNeverLostByARewrite) {
+    DataLayer other(folder, "another key text");
+    std::string foreign = other.encodeRec({{"filename", "theirs.png"}});
+    std::string plain = R"({"filename":"plain.png","ts":"5"})";
+    std::string numeric = R"({"filename":"n.png","width":3})";
+    std::string badJson = "{not json}";
+    std::string shortBox = kit::crypto::base64Encode(std::vector<uint8_t>(20, 1));
+    DataLayer store(folder);
+    std::string mine = store.encodeRec({{"filename", "mine.png"}});
+    kit::files::writeAtomic(file(), foreign + plain + "\n" + numeric + "\n" + badJson + "\n" + shortBox + "\n" + mine);
+    store.read();
+    ASSERT_EQ(store.records.size(), 2u);  // bad lines skip themselves, not the rest
+    EXPECT_EQ(store.records[0].at("filename"), "plain.png");
+    EXPECT_EQ(store.records[1].at("filename"), "mine.png");
+    EXPECT_EQ(store.unreadableLines().size(), 4u);
+
+    store.write(store.encodeRec(store.records[1]), false);  // a rewrite of what we know
+    std::string after = contents();
+    for (auto& kept : {foreign.substr(0, foreign.size() - 1), numeric, badJson, shortBox})
+        EXPECT_NE(after.find(kept), std::string::npos) << kept;
+}
+
+TEST_F(RecordStore, AnAppendAfterATornLineStartsOnANewLine) {
+    DataLayer store(folder);
+    std::string first = store.encodeRec({{"filename", "a.png"}});
+    kit::files::writeAtomic(file(), first + "tornpartofali");  // a crash mid-append
+    store.write(store.encodeRec({{"filename", "b.png"}}), true);
+    store.read();
+    ASSERT_EQ(store.records.size(), 2u);
+    EXPECT_EQ(store.records[1].at("filename"), "b.png");
+    EXPECT_EQ(store.unreadableLines(), std::vector<std::string>{"tornpartofali"});
+}
+
+TEST_F(RecordStore, AMissingOrEmptyFile) {
+    DataLayer store(folder);
+    store.records = {{{"filename", "x"}}};
+    store.read();
+    EXPECT_EQ(store.records.size(), 1u);  // missing: unchanged
+    kit::files::writeAtomic(file(), "\n");
+    store.read();
+    EXPECT_TRUE(store.records.empty());
+}
+
+TEST_F(RecordStore, AKilledWriterLeavesEveryFinishedLine) {
+    DataLayer store(folder);
+    store.write(store.encodeRec({{"filename", "0.png"}}), false);
+    pid_t child = fork();
+    if (child == 0) {
+        DataLayer w(folder);
+        for (int i = 1;; ++i) {
+            Record r{{"filename", std::to_string(i) + ".png"}, {"ocr", std::string(4000, 'x')}};
+            if (i % 5 != 0) {
+                w.write(w.encodeRec(r), true);
+                continue;
+            }
+            // Now and then the whole file is rewritten, as an update does.
+            w.read();
+            std::string all;
+            for (auto& rec : w.records) all += w.encodeRec(rec);
+            w.write(all + w.encodeRec(r), false);
+        }
+    }
+    usleep(800000);
+    kill(child, SIGKILL);
+    waitpid(child, nullptr, 0);
+    DataLayer reader(folder);
+    reader.read();
+    ASSERT_GT(reader.records.size(), 3u);
+    // Names run without a gap: nothing written before the kill went missing.
+    for (size_t i = 0; i < reader.records.size(); ++i)
+        EXPECT_EQ(reader.records[i].at("filename"), std::to_string(i) + ".png");
+    EXPECT_LE(reader.unreadableLines().size(), 1u);  // at most the line cut by the kill
+}
+
+TEST(GrabDataTest, StrictIntegers) {
+    GrabData g({{"a", "42"}, {"b", "+7"}, {"c", "-3"}, {"d", ""}, {"e", "-"}, {"f", " 1"}, {"g", "1 "},
+                {"h", "1.5"}, {"i", "0x10"}, {"j", "9223372036854775807"}, {"k", "9223372036854775808"},
+                {"l", "-9223372036854775808"}, {"m", "+-3"}});
+    EXPECT_EQ(g.intValue("a"), 42);
+    EXPECT_EQ(g.intValue("b"), 7);
+    EXPECT_EQ(g.intValue("c"), -3);
+    for (const char* zero : {"d", "e", "f", "g", "h", "i", "k", "m", "absent"}) EXPECT_EQ(g.intValue(zero), 0) << zero;
+    EXPECT_EQ(g.intValue("j"), INT64_MAX);
+    EXPECT_EQ(g.intValue("l"), INT64_MIN);
+}
+
+TEST(GrabDataTest, CachesColoursAndTheGalleryTuple) {
+    library::setLibFolderText("");
+    GrabData g({{"filename", "a.png"}, {"width", "10"}, {"basecolor", " ff8000 "}, {"gone", "-5"}});
+    EXPECT_FALSE(g.fileURL());  // no folder opened yet, nothing cached
+    library::setLibFolderText("/lib");
+    auto obj = g.libObject();
+    ASSERT_TRUE(obj);
+    EXPECT_EQ(obj->path, "/lib/a.png");
+    EXPECT_EQ(obj->width, 10);
+    EXPECT_EQ(obj->height, 0);
+    EXPECT_EQ(obj->baseColor, kit::Color::rgb(255, 128, 0));
+
+    g.setTs(99);
+    EXPECT_EQ(g.content.at("ts"), "99");
+    g.content["ts"] = "5";
+    EXPECT_EQ(g.ts(), 99);  // the cache, until told otherwise
+    g.invalidateCaches();
+    EXPECT_EQ(g.ts(), 5);
+
+    g.setGone(1);
+    EXPECT_FALSE(g.libObject());
+    GrabData bad({{"filename", "x.png"}, {"basecolor", "#12345"}});
+    EXPECT_EQ(bad.libObject()->baseColor, kit::Color::black());
+
+    for (const char* c : {"", ",", "#AAAAAA", "#AAAAAA,,#BBBBBB"}) {
+        GrabData e(Record{{"colors", c}});
+        EXPECT_EQ(e.colors().size(), std::string(c).empty() ? 0u : std::count(c, c + strlen(c), ',') + 1u) << c;
+    }
+}
+
+TEST(GrabDataTest, FileNamesThatLeaveTheFolderAreRefused) {
+    library::setLibFolderText("/lib");
+    for (const char* name : {"", ".", "..", "../../.ssh/id_rsa", "a/b.png"}) {
+        GrabData g(Record{{"filename", name}});
+        EXPECT_FALSE(g.fileURL()) << name;
+        EXPECT_FALSE(g.libObject()) << name;
+    }
+    EXPECT_FALSE(GrabData(Record{{"filename", std::string("a\0b", 3)}}).fileURL());
+    EXPECT_TRUE(GrabData(Record{{"filename", "..a.png"}}).fileURL());
+}
