@@ -13,6 +13,7 @@
 #include "kit/FilePanels.h"
 #include "kit/Files.h"
 #include "kit/ImageIO.h"
+#include "kit/LayerRenderer.h"
 #include "kit/Pasteboard.h"
 #include "kit/PngEncoder.h"
 #include "kit/Print.h"
@@ -38,6 +39,7 @@ constexpr double kFolderJpegQuality = 0.92;
 constexpr double kSaveAsJpegQuality = 0.85;
 constexpr int kJpegMaxSide = 65500;
 constexpr int kGifMaxSide = 65535;
+constexpr int kRenderMaxSide = 1 << 15;  // the direct renderer's limit; taller goes through a canvas
 constexpr double kTempMaxAgeSeconds = 86400;
 const char* const kEncodeFailed = "The image could not be encoded";
 
@@ -145,21 +147,7 @@ kit::Image Exporter::flatten(const kit::Image& base) {
     int h = base.height() + int(p.padBT + p.padCT + p.padBB + p.padCB);
 
     host_.prepareObjectLayers();
-    kit::Canvas objects(w, h);
-    if (!objects.isValid()) {
-        oops("compileImage()", "Can't create context");
-        return {};
-    }
-    if (kit::LayerPtr layer = host_.objectsLayer()) {
-        // The layer draws in its own space, one image pixel a unit; the
-        // editor's zoom transform on it does not apply here.
-        kit::Rect b = layer->bounds().standardized();
-        kit::Point o = host_.imageOrigin();
-        objects.drawLayer(*layer, {left - o.x + b.minX(), bottom - o.y + b.minY()});
-    } else {
-        objects.drawImage(base, kit::Rect(left, bottom, base.width(), base.height()), kit::ScaleQuality::None);
-    }
-    kit::Image image1 = objects.image();
+    kit::Image image1 = drawObjects(base, w, h, left, bottom);
     if (image1.isNull()) {
         oops("compileImage()", "Can't create CGImage out of the context (objects)");
         return {};
@@ -184,6 +172,24 @@ kit::Image Exporter::flatten(const kit::Image& base) {
     kit::Image image2 = composed.image();
     if (image2.isNull()) oops("compileImage()", "Can't create CGImage out of the context");
     return image2;
+}
+
+kit::Image Exporter::drawObjects(const kit::Image& base, int w, int h, double left, double bottom) {
+    kit::LayerPtr layer = host_.objectsLayer();
+    // The layers draw in their own space, one image pixel a unit; the
+    // editor's zoom transform on the root does not apply here.
+    kit::Point o = host_.imageOrigin();
+    if (layer && w <= kRenderMaxSide && h <= kRenderMaxSide)  // straight into the result, no copy
+        return kit::renderToImage(*layer, kit::Rect(o.x - left, o.y - bottom, w, h), 1.0);
+    kit::Canvas objects(w, h);
+    if (!objects.isValid()) return {};
+    if (layer) {
+        kit::Rect b = layer->bounds().standardized();
+        objects.drawLayer(*layer, {left - o.x + b.minX(), bottom - o.y + b.minY()});
+    } else {
+        objects.drawImage(base, kit::Rect(left, bottom, base.width(), base.height()), kit::ScaleQuality::None);
+    }
+    return objects.image();
 }
 
 kit::Image Exporter::resize(const kit::Image& image, int width, int height) {

@@ -140,6 +140,7 @@ public:
 private:
     void oops(const std::string& function, const std::string& message) const;
     kit::Image flatten(const kit::Image& base);
+    kit::Image drawObjects(const kit::Image& base, int w, int h, double left, double bottom);
     kit::Image withDownscale(const kit::Image& image, bool allowed);
     FolderWrite folderJob(const kit::Image& image, const std::string& name, const std::string& folder,
                           bool overwrite);
