@@ -119,8 +119,10 @@ void AppLogic::sizeMainWindow() {
     const double d = f.dpr();
     kit::Size size = mainWindowSize(screen, {double(imgSource_.width()), double(imgSource_.height())}, d,
                                     settings().preferLargeWindow());
+    // The canvas gets the size; the window's own bar sits above it (where
+    // the title bar would hold it on other desktops).
     placeMainWindow();
-    win->setContentSize({std::floor(size.width), std::floor(size.height)});
+    win->setContentSize({std::floor(size.width), std::floor(size.height) + editor_->chromeHeight()});
     placeMainWindow();
     f.area = {0, 0, size.width * d, size.height * d};
 }

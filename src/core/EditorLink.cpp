@@ -54,6 +54,11 @@ void EditorLink::prepareWindow() {
     c->tmrHide.invalidate();
 }
 
+double EditorLink::chromeHeight() {
+    auto* c = controller();
+    return c && c->toolbarMain && !c->toolbarMain->isHidden() ? c->toolbarMain->frame().height() : 0;
+}
+
 void EditorLink::resetCropTool() {
     editor::CropTool& crop = editor::CropTool::shared();
     crop.on_ = false;

@@ -32,6 +32,8 @@ public:
     // The window's editing chrome: intro hidden, main tool bar shown,
     // resizable, pending auto-hide cancelled.
     virtual void prepareWindow();
+    // Height in points of the window's own bars above the canvas.
+    virtual double chromeHeight();
     // Crop tool off and idle, no contrast measured.
     virtual void resetCropTool();
     virtual void setCanvasImage(const kit::Image& image);
