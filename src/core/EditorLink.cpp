@@ -3,6 +3,8 @@
 #include "editor/CanvasLayers.h"
 #include "editor/CropTool.h"
 #include "editor/Handlers.h"
+#include "editor/ObjectHandlers.h"
+#include "editor/Undo.h"
 #include "editor/MainWindowController.h"
 #include "editor/ViewController.h"
 #include "kit/ColorPanel.h"
@@ -43,7 +45,9 @@ void EditorLink::hidePanels() {
     if (kit::ColorPanel::shared().isVisible()) kit::ColorPanel::shared().close();
 }
 
-void EditorLink::clearObjects() {}
+void EditorLink::clearObjects() {
+    editor::ObjectHandlers::shared().clear();
+}
 
 void EditorLink::prepareWindow() {
     auto* c = controller();
@@ -67,17 +71,27 @@ void EditorLink::resetCropTool() {
 }
 
 void EditorLink::setCanvasImage(const kit::Image& image) { editor::setCanvasImage(image); }
-void EditorLink::resetUndo() {}
+void EditorLink::resetUndo() {
+    editor::Undo::shared().reset();
+}
 
 void EditorLink::clearCaches() {
     objects::imageCache().clear();
     objects::strokePointsStore().clear();
 }
 
-bool EditorLink::hasActiveObject() { return false; }
-std::string EditorLink::activeType() { return {}; }
-void EditorLink::deactivateObjects() {}
-void EditorLink::setArmedTool(const std::string&) {}
+bool EditorLink::hasActiveObject() {
+    return editor::ObjectHandlers::shared().active.has_value();
+}
+std::string EditorLink::activeType() {
+    return editor::ObjectHandlers::shared().activeType();
+}
+void EditorLink::deactivateObjects() {
+    editor::ObjectHandlers::shared().deactivate();
+}
+void EditorLink::setArmedTool(const std::string& type) {
+    editor::ObjectHandlers::shared().createOnClick = type;
+}
 bool EditorLink::cropToolOn() { return editor::CropTool::shared().on(); }
 Rect EditorLink::cropSelection() { return editor::CropTool::shared().selection(); }
 bool EditorLink::primaryButtonHeld() { return editor::Handlers::shared().pressedMouseButtons[0]; }
@@ -99,7 +113,14 @@ void EditorLink::updateToolSettings(const std::string& type) {
 }
 
 void EditorLink::relayoutCanvas() { editor::relayoutCanvas(false); }
-void EditorLink::addImageObject(const kit::Image&) {}
+void EditorLink::addImageObject(const kit::Image& image) {
+    editor::ObjectHandlers& m = editor::ObjectHandlers::shared();
+    m.deactivate();
+    if (auto o = std::dynamic_pointer_cast<objects::ObjImage>(m.make("ObjImage"))) {
+        m.active = int(m.objects.size()) - 1;
+        o->setImage(image);
+    }
+}
 void EditorLink::hideTooltip() {
     if (auto* vc = viewController(); vc && vc->ctrlHelperTooltip) vc->ctrlHelperTooltip->hide();
 }

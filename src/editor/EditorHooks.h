@@ -24,6 +24,9 @@ struct EditorHooks {
     std::function<void()> backdropLayout;
     // The view over which the text editor is placed (canvas points, y up).
     std::function<kit::View*()> canvasView;
+    // Dims the tool-settings bar after a moment (a drag nears it) and brings it back.
+    std::function<void()> muteToolSettings;
+    std::function<void()> unmuteToolSettings;
 };
 
 // The installed hooks; a test or the editor assigns the members it provides.

@@ -65,6 +65,8 @@ public:
                           const std::string& /*message*/, std::optional<kit::Color> /*swatch*/) {}
     virtual bool cropAbsolute(const Rect& /*absolute*/) { return false; }
     virtual void cropToSelection(bool /*dontRepaint*/) {}
+    // Puts an image on the clipboard as the copy command does.
+    virtual void copyImageToPasteboard(const kit::Image& /*image*/) {}
     virtual bool droppedImageAt(const std::string& /*file*/, double /*x*/, double /*y*/) { return false; }
     virtual void hideMainWindow() {}
     virtual bool loadImage(const kit::Image& /*imgSource*/, bool /*soft*/) { return false; }
@@ -123,6 +125,9 @@ public:
     // The whole composition in image coordinates; nothing when the backdrop is off.
     virtual std::optional<Rect> outerOrigin() const { return std::nullopt; }
     virtual double innerRadiusPx() const { return 0; }
+    // The colour for the canvas behind the screenshot; may run off the main
+    // thread (the backdrop guards its own cache). None keeps the colour shown.
+    virtual std::optional<kit::Color> bestCanvasColor() const { return std::nullopt; }
     virtual double outerRadiusPx() const { return 0; }
     // Re-renders a mesh background at the layer's own size before an export.
     virtual void blurMeshForExport() {}

@@ -10,8 +10,10 @@
 #include "editor/Handlers.h"
 #include "editor/MainWindowController.h"
 #include "editor/MainWindowControllerParts.h"
+#include "editor/ObjectHandlers.h"
 #include "editor/Ruler.h"
 #include "editor/ShotView.h"
+#include "editor/Undo.h"
 
 namespace editor {
 
@@ -43,6 +45,23 @@ public:
     void zoomIn() override { FrameHandlers::zoomIn(); }
     void zoomOut() override { FrameHandlers::zoomOut(); }
     void zoomTo100() override { FrameHandlers::zoomToActualSize(); }
+
+    std::string createOnClick() const override { return ObjectHandlers::shared().createOnClick; }
+    void setCreateOnClick(const std::string& type) override { ObjectHandlers::shared().createOnClick = type; }
+    void deactivate() override { ObjectHandlers::shared().deactivate(); }
+    std::string activeType() const override { return ObjectHandlers::shared().activeType(); }
+    std::optional<std::string> toolValue(const std::string& key) const override {
+        ObjectHandlers& m = ObjectHandlers::shared();
+        auto o = m.active ? m.activeObj() : nullptr;
+        return o ? o->getValue(key) : std::nullopt;
+    }
+    void setToolValue(const std::string& key, const std::string& value) override {
+        ObjectHandlers::shared().setToolValue(key, value);
+    }
+    std::vector<std::string> activePalette() const override { return ObjectHandlers::shared().palette(); }
+    bool addImageFromClipboard() override { return ObjectHandlers::shared().addImageFromPasteboard(); }
+    bool isEditing() const override { return ObjectHandlers::shared().isEditing(); }
+    void undo() override { Undo::shared().undo(); }
 };
 
 bool installed = false;
@@ -55,6 +74,7 @@ void installEditorParts(MainWindowController& controller) {
     static LiveParts live;
     if (&parts() != &live && !partsInstalled()) setParts(&live);
 
+    installObjectHandlers();
     Handlers& h = Handlers::shared();
     if (!h.crop) h.crop = &CropTool::shared();
     if (!h.ruler) h.ruler = &Ruler::shared();
@@ -75,6 +95,15 @@ void installEditorParts(MainWindowController& controller) {
         };
     if (!hooks.canvasView)
         hooks.canvasView = [c]() -> kit::View* { return c->viewController ? c->viewController->shotView.get() : nullptr; };
+    if (!hooks.muteToolSettings)
+        hooks.muteToolSettings = [c] {
+            if (c->viewController) c->viewController->muteToolSettingsSoon();
+        };
+    if (!hooks.unmuteToolSettings)
+        hooks.unmuteToolSettings = [c] {
+            if (c->viewController && c->viewController->toolSettings.svEditor)
+                c->viewController->toolSettings.svEditor->unmute();
+        };
 }
 
 }  // namespace editor

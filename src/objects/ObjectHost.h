@@ -41,7 +41,7 @@ public:
 
     // Ends editing of the active object and drops the empty ones.
     virtual void deactivate() {}
-    // Class name of the active object without "Obj" ("Arrow"), "" when none.
+    // Type name of the active object ("ObjArrow"), "" when none.
     virtual std::string activeType() const { return ""; }
     // counterCount = the largest number any counter still shows.
     virtual void renumberCounters() {}

@@ -94,7 +94,7 @@ TEST_F(BaseObjectTest, SelectReportsTheModeOnceAndUnselectResets) {
     EXPECT_EQ(r->state, "selected");
     EXPECT_EQ(handlers.selectedIndex, 0);
     ASSERT_EQ(app.modes.size(), 1u);
-    EXPECT_EQ(app.modes[0], "Rectangle");
+    EXPECT_EQ(app.modes[0], "ObjRectangle");
     handlers.layoutRequest = 0;
     r->select();  // already the selected index: no new report
     EXPECT_EQ(app.modes.size(), 1u);

@@ -20,8 +20,7 @@ void SpyHost::deactivate() {
 
 std::string SpyHost::activeType() const {
     if (!active || *active < 0 || size_t(*active) >= objects.size()) return "";
-    std::string name = objects[size_t(*active)]->className();
-    return name.rfind("Obj", 0) == 0 ? name.substr(3) : name;
+    return objects[size_t(*active)]->className();
 }
 
 void SpyHost::renumberCounters() {

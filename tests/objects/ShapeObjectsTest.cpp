@@ -233,7 +233,7 @@ TEST_F(ShapeObjectsTest, LineCapsCycleByCommandClickAndReport) {
     auto caps = events("edit");
     ASSERT_EQ(caps.size(), 3u);
     EXPECT_EQ(caps[0]["editType"], "lineCap");
-    EXPECT_EQ(caps[0]["object"], "Line");
+    EXPECT_EQ(caps[0]["object"], "ObjLine");
     EXPECT_EQ(caps[0]["method"], "Cmd+Click");
     l->dblClick(&cmd, {200, 100});
     EXPECT_TRUE(l->dotted);
