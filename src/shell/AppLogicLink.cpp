@@ -4,7 +4,11 @@
 #include "core/AppLogic.h"
 #include "core/Exporter.h"
 #include "kit/Files.h"
+#include "kit/FilePanels.h"
 #include "kit/ImageIO.h"
+#include "kit/Pasteboard.h"
+#include "services/Alerts.h"
+#include "shell/AppDelegate.h"
 #include "services/Telemetry.h"
 #include "shell/UrlActionsLink.h"
 
@@ -81,6 +85,23 @@ void AppLogicLink::saveImageAs(const std::optional<std::string>& folder, const s
 
 void AppLogicLink::printImage(const kit::Image& image) {
     core::Exporter::printImage(image);
+}
+
+void AppLogicLink::openImageDialog() {
+    kit::OpenPanel panel;
+    panel.title = "Open Image";
+    panel.allowedTypes = {"png", "jpg", "jpeg"};
+    auto chosen = panel.runModal();
+    if (!chosen.empty()) AppDelegate::shared().openPickedImage(chosen.front());
+}
+
+void AppLogicLink::loadFromClipboard(const std::string& /*method*/) {
+    kit::Image image = kit::Pasteboard::general().image();
+    if (image.isNull() || !logic().loadImage(image, false)) {
+        alert("Can't load image from the clipboard", "Make sure your clipboard contains an image and try again");
+        return;
+    }
+    logic().yieldFocus();
 }
 
 }  // namespace shell

@@ -1,8 +1,8 @@
 #pragma once
-// The shell's calls into the application core (core::AppLogic). Commands the
-// core does not offer yet answer as the do-nothing defaults do; until the
-// core takes kadrix:// commands itself, "show" and the capture commands
-// ("grab/<mode>" with an optional then=…) are routed here.
+// The shell's calls into the application core (core::AppLogic). Opening a
+// file (by the desktop, the open panel or the clipboard) loads the image here
+// into the core's editor; commands the core does not offer yet answer as the
+// do-nothing defaults do.
 #include "shell/CoreLink.h"
 
 namespace shell {
@@ -18,6 +18,8 @@ public:
     void grabDelayed(const std::string& method, const AfterGrab& then) override;
     void startScrollingCapture(int direction, const std::string& method, const AfterGrab& then) override;
     void selectDefaultFolder() override;
+    void openImageDialog() override;
+    void loadFromClipboard(const std::string& method) override;
     void saveImageAs(const std::optional<std::string>& folder, const std::string& name) override;
     void printImage(const kit::Image& image) override;
 };
