@@ -3,6 +3,7 @@
 #include <zlib.h>
 
 #include <algorithm>
+#include <climits>
 #include <cmath>
 #include <iostream>
 
@@ -105,12 +106,22 @@ SpeedRow ScrollCapturer::speedRow(int64_t scrollingSpeed) {
     return kSpeeds[std::clamp<int64_t>(scrollingSpeed, 0, 3)];
 }
 
+namespace {
+// A region height as a whole number of points that fits the arithmetic
+// below: nothing for a height that is not a number or negative, and no
+// more than any screen could show.
+int64_t wholeHeight(double h) {
+    if (!(h > 0)) return 0;
+    return int64_t(std::floor(std::min(h, 1e7)));
+}
+}  // namespace
+
 int ScrollCapturer::stepFor(double regionHeight, int largestStep) {
-    return std::min(largestStep, int(std::floor(regionHeight / 3)));
+    return int(std::min<int64_t>(largestStep, wholeHeight(regionHeight) / 3));
 }
 
 int ScrollCapturer::marginFor(double regionHeight, int step) {
-    return (int(std::floor(regionHeight)) - step) / 2;
+    return int(std::clamp<int64_t>((wholeHeight(regionHeight) - int64_t(step)) / 2, INT_MIN, INT_MAX));
 }
 
 bool ScrollCapturer::permissionsGranted() {

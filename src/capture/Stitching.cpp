@@ -17,10 +17,16 @@ const char* const kCombineFn = "combine(shots:region:direction:stripeHeight:rect
 const char* const kStampFn = "overlayShiftStamp(img1:img2:travel:direction:)";
 const char* const kCompareFn = "overlayCompareSegment(img1:img2:overlap:area:direction:threshold:)";
 const char* const kFindShiftFn = "findShift(shots:lastCapture:step:rectOffset:dpr:direction:region:)";
+// Far taller than any stitched image can be (layStrips refuses those first).
+constexpr int kMaxRows = 1 << 28;
 
-// Points to pixels: real heights, fractional scales included.
+// Points to pixels: real heights, fractional scales included. A pixel ratio
+// that is not a plain positive number counts as 1, and the result stays far
+// inside an int, so extreme arguments cannot overflow the layout below.
 int toPixels(int points, double dpr) {
-    return int(std::lround(points * dpr));
+    if (!(dpr > 0) || !std::isfinite(dpr)) dpr = 1;
+    const double px = std::clamp(double(points) * dpr, -double(kMaxRows), double(kMaxRows));
+    return int(std::lround(px));
 }
 
 // Lays out the first frame and strips. Going down (direction ≤ 0) each strip's
@@ -30,7 +36,10 @@ int toPixels(int points, double dpr) {
 kit::Image layStrips(const std::vector<kit::Image>& shots, const std::vector<int>& advances, int direction) {
     const kit::Image& first = shots.front();
     int64_t height = first.height();
-    for (size_t i = 1; i < shots.size(); ++i) height += std::max(0, advances[i - 1]);
+    for (size_t i = 1; i < shots.size(); ++i) {
+        height += std::max(0, advances[i - 1]);
+        if (height > kMaxRows) return {};
+    }
     if (height > std::numeric_limits<int>::max() / 4) return {};
     kit::Image out(first.width(), int(height), first.scale());
     if (out.isNull()) return {};
@@ -103,6 +112,7 @@ std::optional<int> ScrollCapturer::overlayShiftStamp(const kit::Image& img1, con
                                                      int travel, int direction) {
     if (img1.isNull() || img2.isNull()) return std::nullopt;
     int h1 = img1.height(), h2 = img2.height();
+    if (travel < 0 || travel > h2) return std::nullopt;
     int half = int(h2 * 0.5);
     int stampH = half - travel;
     if (stampH < 0 || travel < 0) return std::nullopt;  // more travel than the frame can show
@@ -149,6 +159,10 @@ uint64_t ScrollCapturer::overlayCompareSegment(const kit::Image& img1, const kit
         host().oops(kCompareFn, "Scrolling capture overlay failed, area > overlap");
         return kUnreadable;
     }
+    // Bands larger than both images compare nothing more than the images
+    // hold; bounding them keeps every row number below inside an int.
+    const int tallest = std::max(img1.height(), img2.height());
+    if (area < 0 || overlap > 2 * tallest) return kUnreadable;
     int d = int(area * 0.2);
     int h1 = img1.height(), h2 = img2.height();
     int r0, r1, off1, off2;
@@ -192,6 +206,8 @@ int ScrollCapturer::overlayShiftSegment(const kit::Image& img1, const kit::Image
                                         int direction) {
     uint64_t best = 999999999999ull;
     int bestOverlap = 0;
+    // A travel past the frame's height has no more overlaps to try.
+    travel = std::clamp(travel, 0, img2.isNull() ? 0 : img2.height());
     // The compared band is `travel` rows, or less when a long travel leaves
     // smaller overlaps than that: every candidate must be comparable.
     int area = std::max(1, std::min(travel, img2.height() - travel + 1));

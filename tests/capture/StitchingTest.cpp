@@ -1,5 +1,8 @@
 #include <gtest/gtest.h>
 
+#include <climits>
+#include <cmath>
+
 #include "capture/ScrollCapturer.h"
 #include "capture/Synthetic.h"
 
@@ -117,4 +120,52 @@ TEST_F(Stitching, SegmentSearchNeverPicksAnUnreadablePair) {
     // An overlap taller than the first image stays inside both buffers.
     kit::Image shortBase = rows(page, 0, 40);
     EXPECT_LT(ScrollCapturer::overlayCompareSegment(shortBase, last, 290, 50, 1, ~0ull), ~0ull);
+}
+
+TEST_F(Stitching, SegmentSearchTriesAFrameWhollyInsideTheBase) {
+    // The final frame shows rows 200...499, all inside the base: the last
+    // candidate of the search, with the frame's whole height as overlap.
+    kit::Image base = rows(page, 0, 500);
+    EXPECT_EQ(ScrollCapturer::overlayShiftSegment(base, rows(page, 200, 300), 50, -1), 300);
+    // One row short of it is the candidate before.
+    EXPECT_EQ(ScrollCapturer::overlayShiftSegment(base, rows(page, 201, 300), 50, -1), 299);
+}
+
+TEST_F(Stitching, ANegativeAdvanceCountsAsNoMove) {
+    // The page jumped back 30 rows between two cycles (a bounce): that strip
+    // adds no height, and the strips after it still land where they belong.
+    std::vector<kit::Image> shots{rows(page, 0, 300), rows(page, 200, 200), rows(page, 170, 200),
+                                  rows(page, 270, 200)};
+    kit::Image img = ScrollCapturer::combineMeasured(shots, {100, -30, 100}, -1);
+    ASSERT_EQ(img.height(), 300 + 100 + 0 + 100);
+    EXPECT_EQ(img.cropped(0, 0, img.width(), 200), rows(page, 0, 200));
+    EXPECT_EQ(img.cropped(0, 300, img.width(), 200), rows(page, 270, 200)) << "the last strip lies at the bottom";
+}
+
+TEST_F(Stitching, ExtremeArgumentsEndQuicklyWithoutOverflow) {
+    kit::Image base = rows(page, 0, 500), last = rows(page, 230, 300);
+    std::vector<kit::Image> shots{rows(page, 0, 300), rows(page, 200, 200)};
+    for (double dpr : {1e9, -1.0, 0.0, std::nan(""), double(INFINITY)}) {
+        kit::Image img = ScrollCapturer::combine(shots, {}, -1, 100, 100, dpr);
+        // Far too tall to make, or laid at one pixel per point: never a wrapped height.
+        EXPECT_TRUE(img.isNull() || img.height() == 400) << dpr;
+        ScrollCapturer::findShiftImage({shots[0], shots[1], shots[1]}, {}, last, 100, 100, dpr, -1);
+    }
+    for (int travel : {INT_MAX, INT_MIN, -1, 0, 100000}) {
+        int overlap = ScrollCapturer::overlayShiftSegment(base, last, travel, -1);
+        EXPECT_GE(overlap, 0) << travel;
+        EXPECT_LE(overlap, last.height()) << travel;
+    }
+    EXPECT_FALSE(ScrollCapturer::overlayShiftStamp(base, last, INT_MAX, 1));
+    EXPECT_FALSE(ScrollCapturer::overlayShiftStamp(base, last, INT_MIN, -1));
+    for (auto [overlap, area] : {std::pair{INT_MAX, INT_MAX - 1}, {INT_MAX, 0}, {INT_MAX, INT_MIN}, {5, INT_MIN}}) {
+        uint64_t score = ScrollCapturer::overlayCompareSegment(base, last, overlap, area, 1, ~0ull);
+        (void)ScrollCapturer::overlayCompareSegment(base, last, overlap, area, -1, ~0ull);
+        EXPECT_EQ(score, ScrollCapturer::kUnreadable) << overlap << "," << area;
+    }
+    EXPECT_EQ(ScrollCapturer::stepFor(1e300, 100), 100);
+    EXPECT_EQ(ScrollCapturer::stepFor(std::nan(""), 100), 0);
+    EXPECT_EQ(ScrollCapturer::stepFor(-50, 100), 0);
+    EXPECT_GE(ScrollCapturer::marginFor(1e300, INT_MIN), 0);
+    EXPECT_EQ(ScrollCapturer::marginFor(300, 100), 100);
 }
