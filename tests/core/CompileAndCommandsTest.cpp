@@ -180,3 +180,23 @@ TEST_F(ExportFixture, CompileKeepsVeryTallCapturesWhole) {
 }
 
 }  // namespace
+
+namespace {
+
+TEST_F(ExportFixture, CopyOfTheSelectionKeepsTheEditorAndEndsTheSelection) {
+    host.image = solid(80, 60, red);
+    host.layer = objectsLayer(host.image, {0, 0, 10, 10});  // bottom-left corner
+    host.selection = kit::Rect(0, 50, 20, 10);              // the bottom rows
+    int before = kit::Pasteboard::general().changeCount();
+    cmds().copyImage(true, false);
+    ASSERT_TRUE(kit::runMainLoopUntil([&] { return kit::Pasteboard::general().changeCount() != before; }, 5));
+    kit::Image got = kit::Pasteboard::general().image();
+    ASSERT_EQ(got.width(), 20);
+    ASSERT_EQ(got.height(), 10);
+    EXPECT_EQ(at(got, 5, 5), kBlue);
+    EXPECT_EQ(at(got, 15, 5), kRed);
+    EXPECT_EQ(host.hides, 0);
+    EXPECT_EQ(host.selectionEnds, 1);
+}
+
+}  // namespace

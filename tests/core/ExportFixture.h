@@ -33,7 +33,9 @@ public:
     std::optional<std::chrono::system_clock::time_point> date;
     // What the folder chooser answers; none: the user cancels.
     std::optional<std::string> chooserAnswer;
-    int chooserRuns = 0, hides = 0, prepares = 0, yields = 0;
+    int chooserRuns = 0, hides = 0, prepares = 0, yields = 0, selectionEnds = 0;
+    // The crop tool's selection in pixel rows from the top; none: no selection.
+    std::optional<kit::Rect> selection;
 
     kit::Image imgPrecompiled() const override { return image; }
     kit::LayerPtr objectsLayer() const override { return layer; }
@@ -44,6 +46,12 @@ public:
     void setMetadata(const kit::Json& m) override { meta = m; }
     void hideMainWindow() override { ++hides; }
     void yieldFocus() override { ++yields; }
+    std::optional<kit::Image> preCrop(const kit::Image& img) override {
+        if (!selection) return std::nullopt;
+        return img.cropped(int(selection->minX()), int(selection->minY()), int(selection->width()),
+                           int(selection->height()));
+    }
+    void endSelection() override { ++selectionEnds; }
     void selectDefaultFolder(std::function<void(const std::string&)> whenReady) override {
         ++chooserRuns;
         if (chooserAnswer) whenReady(*chooserAnswer);
