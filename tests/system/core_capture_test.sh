@@ -43,7 +43,7 @@ run_at_scale() {
   local x1=120 y1=130 x2=380 y2=200
   sys_drag $x1 $y1 $x2 $y2
   sys_wait_for --timeout 10 bash -c '[ "$(xdotool getactivewindow getwindowname 2>/dev/null)" == Kadrix ]' \
-    || { sys_screenshot "$SYS_TMP/fail.png"; cp "$SYS_TMP/fail.png" /tmp/core_capture_fail.png; tail -20 "$SYS_TMP/kadrix.log"; fail "scale $scale: the editor did not come forward with the keyboard"; }
+    || { tail -20 "$SYS_TMP/kadrix.log"; fail "scale $scale: the editor did not come forward with the keyboard"; }
   sleep 1
 
   # On top: the editor is the last of the window manager's stacking list.
@@ -68,7 +68,6 @@ run_at_scale() {
   sys_screenshot "$SYS_TMP/after.png"
   eval "$(xdotool getwindowgeometry --shell "$editor")"
   convert "$SYS_TMP/after.png" -crop "${WIDTH}x${HEIGHT}+${X}+${Y}" +repage "$SYS_TMP/editor.png"
-  cp "$SYS_TMP/after.png" "/tmp/core_capture_scale$scale.png"
   local colour want got
   for colour in '#3366CC' '#CC2211'; do
     want=$(count_colour "$SYS_TMP/area.png" "$colour")
