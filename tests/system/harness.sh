@@ -113,3 +113,18 @@ sys_each_scale() {
     QT_QPA_PLATFORM=xcb QT_SCALE_FACTOR=$scale timeout 60 "$SYS_BIN/$program" "$@"
   done
 }
+
+# kadrix started with its icon shown in the tray (after sys_tray), and a left
+# click on that icon, which opens its menu.
+sys_app_in_tray() {
+  sys_app "$@"
+  sys_wait_for --timeout 15 xdotool search --onlyvisible --classname '^kadrix$' \
+    || fail "kadrix's icon never showed in the tray"
+  sleep 1
+}
+sys_click_tray_icon() {
+  local w
+  w=$(xdpyinfo | awk '/dimensions:/ {split($2, d, "x"); print d[1]}')
+  sys_click $((w - 12)) 12
+  sleep 1
+}

@@ -10,13 +10,9 @@ sys_tray
 client=$!
 trap 'kill $client 2>/dev/null || true; _sys_cleanup' EXIT
 sys_wait_window '^Target$' 5 || fail "the test window did not show"
-sys_app
-sys_wait_for --timeout 15 xdotool search --onlyvisible --classname '^kadrix$' \
-  || fail "kadrix's icon never showed in the tray"
+sys_app_in_tray
 sleep 1
-w=$(xdpyinfo | awk '/dimensions:/ {split($2, d, "x"); print d[1]}')
-sys_click $((w - 12)) 12
-sleep 1
+sys_click_tray_icon
 # Capture Area by its keys while the menu is open (the open menu holds the keyboard).
 xdotool key ctrl+shift+2
 sys_wait_for --timeout 10 xdotool search --name '^kadrix-screencapture$' || fail "the screenshot tool did not start"

@@ -4,17 +4,13 @@
 source "$(dirname "$0")/harness.sh"
 sys_begin
 sys_tray
-sys_app
-sys_wait_for --timeout 15 xdotool search --onlyvisible --classname '^kadrix$' \
-  || fail "kadrix's icon never showed in the tray"
+sys_app_in_tray
 convert -size 90x60 xc:'#33cc66' "$SYS_TMP/green.png"
 xclip -selection clipboard -t image/png -i "$SYS_TMP/green.png" &
 clip=$!
 trap 'kill $clip 2>/dev/null || true; _sys_cleanup' EXIT
 sleep 1
-w=$(xdpyinfo | awk '/dimensions:/ {split($2, d, "x"); print d[1]}')
-sys_click $((w - 12)) 12
-sleep 1
+sys_click_tray_icon
 # Reopen, Capture Screen, Capture Area, Scrolling, Recognize, more; into it; its last item.
 sys_key Down Down Down Down Down Down Right Up Return
 green() { sys_screenshot "$SYS_TMP/shot.png"; [ "$(convert "$SYS_TMP/shot.png" -fill black +opaque '#33cc66' -fill white -opaque '#33cc66' -format '%[fx:int(mean*w*h)]' info:)" -gt 1000 ]; }

@@ -5,19 +5,14 @@
 source "$(dirname "$0")/harness.sh"
 sys_begin
 sys_tray
-sys_app
-
 # The icon is embedded (and so shown) in the tray at the top-right corner.
-sys_wait_for --timeout 15 xdotool search --onlyvisible --classname '^kadrix$' \
-  || fail "kadrix's icon never showed in the tray"
-sleep 1
+sys_app_in_tray
 w=$(xdpyinfo | awk '/dimensions:/ {split($2, d, "x"); print d[1]}')
 shot="$SYS_TMP/before.png"
 sys_screenshot "$shot"
 [ "$(sys_pixel "$shot" $((w - 60)) 33)" == "0,0,0" ] || fail "something covers the menu's place before the click"
 
-sys_click $((w - 12)) 12
-sleep 1
+sys_click_tray_icon
 shot="$SYS_TMP/menu.png"
 sys_screenshot "$shot"
 [ "$(sys_pixel "$shot" $((w - 60)) 33)" != "0,0,0" ] || fail "the tray click opened no menu"
