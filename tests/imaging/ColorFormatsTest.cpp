@@ -1,5 +1,7 @@
 #include <gtest/gtest.h>
 
+#include <climits>
+
 #include "Fixtures.h"
 #include "imaging/ColorFormats.h"
 #include "services/Settings.h"
@@ -31,6 +33,11 @@ TEST(ColorFormats, PaddingDecimalsAndFallback) {
     EXPECT_EQ(formatColor(5, 10, 255, "CSharp").first, "5, 10, 255");
     // Ids are compared exactly: anything else is the first row.
     EXPECT_EQ(formatColor(1, 2, 3, "hex").first, "#010203");
+    // Components past 0...255 are clamped, every format alike.
+    EXPECT_EQ(formatColor(300, -5, 128, "HEX").first, "#FF0080");
+    EXPECT_EQ(formatColor(300, -5, 128, "RGBA").first, "255, 0, 128");
+    EXPECT_EQ(formatColor(256, 1000, -1, "HEXno").first, "FFFF00");
+    EXPECT_EQ(formatColor(INT_MIN, INT_MAX, 0, "HEX").first, "#00FF00");
     EXPECT_EQ(formatColor(1, 2, 3, "").second, "#010203");
 }
 

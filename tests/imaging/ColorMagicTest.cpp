@@ -46,6 +46,16 @@ TEST(ColorMagic, ClusteringMergesNearColoursAddingOneEach) {
     auto top = ColorMagic::dominantColorFrequencies(set, 8, 100, 45);
     ASSERT_EQ(top.size(), 1u);
     EXPECT_EQ(ColorMagic::cg2hex(top[0]), "#C80000");
+    // Exactly one is added for the merged colour, not its 30: red's cluster
+    // counts 51, so it passes a threshold of 50 and fails one of 51.
+    EXPECT_EQ(ColorMagic::dominantColorFrequencies(set, 8, 100, 50).size(), 1u);
+    EXPECT_TRUE(ColorMagic::dominantColorFrequencies(set, 8, 100, 51).empty());
+    // Two more near colours: one each again (53).
+    ColorMagic::CountedSet more = set;
+    for (int i = 0; i < 20; ++i) more.add({205, 5, 0});
+    for (int i = 0; i < 10; ++i) more.add({195, 0, 5});
+    EXPECT_EQ(ColorMagic::dominantColorFrequencies(more, 8, 100, 52).size(), 1u);
+    EXPECT_TRUE(ColorMagic::dominantColorFrequencies(more, 8, 100, 53).empty());
     EXPECT_EQ(ColorMagic::dominantColorFrequencies(set, 8, 100, 0).size(), 2u);
     // Only the first cluster made is kept when one is asked for.
     EXPECT_EQ(ColorMagic::cg2hex(ColorMagic::dominantColorFrequencies(set, 1, 100, 0).at(0)), "#C80000");

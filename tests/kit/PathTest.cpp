@@ -71,6 +71,23 @@ TEST(Path, ShapesBoundsAndContainment) {
     EXPECT_FALSE(empty.contains({0, 0}));
 }
 
+TEST(Path, RoundedRectRadiiClampToTheirOwnSide) {
+    // A wide rect: rx clamps to half the width (20), ry to half the height
+    // (5), so each corner is a flat quarter ellipse 20 wide and 5 high.
+    Path wide = Path::roundedRect({0, 0, 40, 10}, 50, 50);
+    EXPECT_FALSE(wide.contains({2, 2}));    // outside the flat corner
+    EXPECT_TRUE(wide.contains({15, 1}));    // under it
+    EXPECT_FALSE(wide.contains({38, 8}));   // the opposite corner
+    // The same standing up.
+    Path tall = Path::roundedRect({0, 0, 10, 40}, 50, 50);
+    EXPECT_FALSE(tall.contains({2, 2}));
+    EXPECT_TRUE(tall.contains({1, 15}));
+    // Radii that fit are kept as given, each on its own axis.
+    Path fits = Path::roundedRect({0, 0, 40, 10}, 3, 50);
+    EXPECT_TRUE(fits.contains({0.5, 4}));
+    EXPECT_FALSE(fits.contains({0.3, 0.3}));
+}
+
 TEST(Path, FillRulesDecideHoles) {
     Path p;
     p.addRect({0, 0, 30, 30});
