@@ -117,13 +117,10 @@ void Animator::show(kit::View& view, double delay, bool keepClock) {
 }
 
 void Animator::hide(kit::View& view, double delay) {
-    // A view that is hidden already has reached what was asked: its word says
-    // so, and a delayed show still pending sees that it was overruled.
-    if (view.isHidden()) {
-        setState(view, "hidden");
-        return;
-    }
+    // A delayed show still pending sees the word and is overruled; a view
+    // that is hidden already keeps "hiding" and nothing else changes.
     setState(view, "hiding");
+    if (view.isHidden()) return;
 
     later(view, delay + 0.045, [](kit::View& v) {
         if (stateIs(v, "hiding")) v.layer()->setOpacity(0);

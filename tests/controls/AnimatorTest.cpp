@@ -110,16 +110,23 @@ TEST_F(AnimatorTest, HideDuringDelayedShowWins) {
     Animator::hide(*v, 0);
     advance(1.0);
     EXPECT_TRUE(v->isHidden());
-    EXPECT_EQ(Animator::state(*v), "hidden");
+    // The view was still hidden when the hide came: the word is "hiding",
+    // and the show's late completion was refused.
+    EXPECT_EQ(Animator::state(*v), "hiding");
 
-    // Hiding what is already hidden changes nothing but the word.
+    // Hiding what is already hidden changes nothing but the word: "hiding".
     auto still = hiddenView();
     still->layer()->setOpacity(0.4);
     Animator::hide(*still, 0);
+    EXPECT_EQ(Animator::state(*still), "hiding");
     advance(1.0);
     EXPECT_TRUE(still->isHidden());
     EXPECT_EQ(still->layer()->opacity(), 0.4);
-    EXPECT_EQ(Animator::state(*still), "hidden");
+    EXPECT_EQ(Animator::state(*still), "hiding");
+    // A show afterwards still shows it.
+    Animator::show(*still, 0, false);
+    advance(1.0);
+    EXPECT_FALSE(still->isHidden());
 }
 
 TEST_F(AnimatorTest, DelayedShowCompletes) {
