@@ -3,7 +3,6 @@
 #include <xkbcommon/xkbcommon-x11.h>
 #include <xkbcommon/xkbcommon.h>
 
-#include <QString>
 #include <memory>
 
 #include "kit/Event.h"
@@ -95,14 +94,6 @@ std::optional<std::string> character(uint16_t keyCode) {
             if (xkb_state_layout_index_is_active(state.get(), g, XKB_STATE_LAYOUT_EFFECTIVE) > 0) active = g;
     }
     return characterIn(keymap.get(), active, keyCode);
-}
-
-std::string upperCase(const std::string& text) {
-    return QString::fromUtf8(text.data(), qsizetype(text.size())).toUpper().toStdString();
-}
-
-std::string lowerCase(const std::string& text) {
-    return QString::fromUtf8(text.data(), qsizetype(text.size())).toLower().toStdString();
 }
 
 bool useLayoutsForTesting(const std::string& layouts) {

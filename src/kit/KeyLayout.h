@@ -13,11 +13,6 @@ namespace kit::KeyLayout {
 // when the layout has none for it or there is no keyboard to ask.
 std::optional<std::string> character(uint16_t keyCode);
 
-// The text in upper or lower case by Unicode rules ("ö" → "Ö"), the same in
-// every locale.
-std::string upperCase(const std::string& text);
-std::string lowerCase(const std::string& text);
-
 // Tests: answer from layouts built from their names ("de", "ru,us", the
 // active group being the first) instead of the X server's keyboard; an empty
 // text goes back to the server's. False when the names make no keymap.

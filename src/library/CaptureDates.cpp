@@ -5,7 +5,7 @@
 #include <ctime>
 
 #include "kit/Files.h"
-#include "kit/KeyLayout.h"
+#include "kit/TextCase.h"
 #include "kit/Regex.h"
 
 namespace library {
@@ -105,7 +105,7 @@ int64_t fileDate(const std::string& path, std::optional<std::optional<double>> b
 
 bool isScreenshotName(const std::string& name) {
     // Full Unicode lower-casing, the same in every locale.
-    std::string lower = kit::KeyLayout::lowerCase(name);
+    std::string lower = kit::lowerCase(name);
     static const char* const prefixes[] = {"scr-",     "screenshot", "captur", "bildschirmfoto",
                                            "schermata", "скріншот",   "снимок", "لقطة "};
     for (const char* p : prefixes)

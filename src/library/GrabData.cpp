@@ -4,6 +4,7 @@
 #include <mutex>
 
 #include "imaging/ColorMagic.h"
+#include "kit/TextCase.h"
 
 namespace library {
 
@@ -120,7 +121,16 @@ void GrabData::refreshLibObject() {
     if (auto fresh = buildLibObject()) libObject_ = fresh;
 }
 
+const std::string& GrabData::foldedOcr() {
+    if (!foldedOcr_) {
+        auto it = content.find("ocr");
+        foldedOcr_ = it == content.end() ? std::string() : kit::caseFolded(it->second);
+    }
+    return *foldedOcr_;
+}
+
 void GrabData::invalidateCaches() {
+    foldedOcr_.reset();
     fileURL_.reset();
     ts_.reset();
     gone_.reset();

@@ -51,6 +51,8 @@ public:
     int64_t gone();
     void setGone(int64_t value);
     void setColors(const std::vector<std::string>& colors);
+    // The recognised text case-folded, kept for searching.
+    const std::string& foldedOcr();
     // Forgets every derived value (after the record was merged with another).
     void invalidateCaches();
 
@@ -60,6 +62,7 @@ private:
     std::optional<std::string> fileURL_;
     std::optional<int64_t> ts_, gone_;
     std::optional<LibObject> libObject_;
+    std::optional<std::string> foldedOcr_;
 };
 
 }  // namespace library

@@ -4,6 +4,7 @@
 
 #include "kit/Json.h"
 #include "kit/KeyLayout.h"
+#include "kit/TextCase.h"
 #include "kit/Menu.h"
 
 namespace shortcuts {
@@ -113,7 +114,7 @@ std::string modifierSymbols(uint32_t flags) {
 
 std::string Shortcut::description() const {
     auto key = keyToCharacter();
-    return modifierSymbols(modifiers()) + (key ? KeyLayout::upperCase(*key) : std::string("\uFFFD"));
+    return modifierSymbols(modifiers()) + (key ? kit::upperCase(*key) : std::string("\uFFFD"));
 }
 
 std::string Shortcut::displayText() const {
@@ -125,7 +126,7 @@ std::string Shortcut::displayText() const {
     if (m & ModifierFlag::Control) s += "Super+";
     if (auto it = linuxKeyNames().find(carbonKeyCode); it != linuxKeyNames().end()) return s + it->second;
     auto key = keyToCharacter();
-    return s + (key ? KeyLayout::upperCase(*key) : std::string("\uFFFD"));
+    return s + (key ? kit::upperCase(*key) : std::string("\uFFFD"));
 }
 
 std::string Shortcut::keyEquivalent() const {

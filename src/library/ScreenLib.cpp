@@ -1,0 +1,387 @@
+#include "library/ScreenLib.h"
+
+#include <algorithm>
+#include <chrono>
+#include <cmath>
+#include <cstdio>
+#include <ctime>
+
+#include "imaging/ColorMagic.h"
+#include "kit/Dispatch.h"
+#include "kit/TextCase.h"
+#include "kit/Timer.h"
+#include "kit/Trash.h"
+#include "services/NamedTimers.h"
+#include "services/Notifier.h"
+#include "services/Settings.h"
+#include "services/Telemetry.h"
+
+namespace library {
+
+namespace {
+
+constexpr int64_t kGoneForGood = 2592000;  // 30 days
+constexpr double kSaveSpacing = 3.0;       // seconds between rewrites while indexing
+
+std::string nameOf(const GrabData& g) {
+    auto it = g.content.find("filename");
+    return it == g.content.end() ? std::string() : it->second;
+}
+
+std::string valueOf(const GrabData& g, const char* key) {
+    auto it = g.content.find(key);
+    return it == g.content.end() ? std::string() : it->second;
+}
+
+bool libEnabled() { return Settings::shared().libEnabled(); }
+
+std::string baseName(const std::string& path) { return path.substr(path.find_last_of('/') + 1); }
+
+void stableSortByTs(std::vector<ScreenLib::Entry>& list, bool newestFirst) {
+    std::stable_sort(list.begin(), list.end(), [newestFirst](const ScreenLib::Entry& a, const ScreenLib::Entry& b) {
+        return newestFirst ? a->ts() > b->ts() : a->ts() < b->ts();
+    });
+}
+
+// A counting set that remembers the order values first came in.
+struct Counter {
+    std::map<std::string, size_t> index;
+    std::vector<LibFacet> facets;
+    void add(const std::string& v) {
+        auto [it, fresh] = index.emplace(v, facets.size());
+        if (fresh) facets.push_back({0, v});
+        ++facets[it->second].count;
+    }
+    std::vector<LibFacet> byCount() {
+        std::stable_sort(facets.begin(), facets.end(), [](auto& a, auto& b) { return a.count > b.count; });
+        return facets;
+    }
+};
+
+std::string monthKey(int64_t ts) {
+    std::time_t t = std::time_t(ts);
+    std::tm tm{};
+    localtime_r(&t, &tm);
+    char buf[32];
+    std::snprintf(buf, sizeof buf, "%04d-%02d", tm.tm_year + 1900, tm.tm_mon + 1);
+    return buf;
+}
+
+std::string monthTitle(const std::string& key) {
+    static const char* names[] = {"January", "February", "March",     "April",   "May",      "June",
+                                  "July",    "August",   "September", "October", "November", "December"};
+    int y = 0, m = 0;
+    if (std::sscanf(key.c_str(), "%4d-%2d", &y, &m) != 2 || m < 1 || m > 12) return key;
+    return std::string(names[m - 1]) + " " + std::to_string(y);
+}
+
+}  // namespace
+
+ScreenLib::ScreenLib(const std::string& folder, std::string keyText) : data_(folder, std::move(keyText)), folder_(folder) {
+    setLibFolderText(folder);
+    now = [] {
+        return std::chrono::duration<double>(std::chrono::system_clock::now().time_since_epoch()).count();
+    };
+}
+
+ScreenLib::~ScreenLib() { *alive_ = false; }
+
+std::string ScreenLib::folder() const {
+    std::lock_guard<std::mutex> g(recLock_);
+    return folder_;
+}
+
+void ScreenLib::load() {
+    if (!libEnabled()) return;
+    loaded_ = false;
+    if (onLoadStart) onLoadStart();
+    std::weak_ptr<bool> alive = alive_;
+    kit::globalQueue().async([this, alive] {
+        if (!alive.lock()) return;
+        loadNow();
+        kit::dispatchMain([this, alive] {
+            if (alive.lock() && onLoadEnd) onLoadEnd();
+        });
+    });
+}
+
+void ScreenLib::loadNow() {
+    std::lock_guard<std::mutex> op(opLock_);
+    uint64_t generation = generation_;
+    timerStart("Load Data");
+    data_.read();
+    std::vector<Entry> fresh;
+    for (auto& r : data_.records) fresh.push_back(std::make_shared<GrabData>(r));
+    {
+        std::lock_guard<std::mutex> g(recLock_);
+        if (generation != generation_) return;  // the folder changed meanwhile
+        records_ = std::move(fresh);
+    }
+    dedup();
+    {
+        std::lock_guard<std::mutex> g(recLock_);
+        stableSortByTs(records_, false);
+        rebuildFilenamesLocked();
+    }
+    recalcTopColors();
+    loaded_ = true;
+    timerLog("Load Data");
+}
+
+void ScreenLib::setFolder(const std::string& folder) {
+    {
+        std::lock_guard<std::mutex> g(recLock_);
+        ++generation_;
+        folder_ = folder;
+        records_.clear();
+        filenames_.clear();
+    }
+    setLibFolderText(folder);
+    data_.setFolder(folder);
+    data_.records.clear();
+    load();
+}
+
+void ScreenLib::rebuildFilenamesLocked() {
+    filenames_.clear();
+    for (size_t i = 0; i < records_.size(); ++i) filenames_[nameOf(*records_[i])] = i;
+}
+
+void ScreenLib::rebuildFilenames() {
+    std::lock_guard<std::mutex> g(recLock_);
+    rebuildFilenamesLocked();
+}
+
+ScreenLib::Entry ScreenLib::record(const std::string& filename) const {
+    std::lock_guard<std::mutex> g(recLock_);
+    auto it = filenames_.find(filename);
+    return it != filenames_.end() && it->second < records_.size() ? records_[it->second] : nullptr;
+}
+
+std::vector<Record> ScreenLib::contentsLocked() const {
+    std::vector<Record> out;
+    out.reserve(records_.size());
+    for (auto& e : records_) out.push_back(e->content);
+    return out;
+}
+
+void ScreenLib::addOrUpdate(const Entry& entry) {
+    if (!libEnabled() || !entry) return;
+    std::lock_guard<std::mutex> op(opLock_);
+    std::unique_lock<std::mutex> g(recLock_);
+    const std::string name = nameOf(*entry);
+    auto it = filenames_.find(name);
+    if (it != filenames_.end() && it->second < records_.size()) {
+        Entry& old = records_[it->second];
+        for (auto& [k, v] : entry->content) old->content[k] = v;
+        old->invalidateCaches();
+        g.unlock();
+        requestSave();
+        return;
+    }
+    records_.push_back(entry);
+    filenames_[name] = records_.size() - 1;
+    data_.records.push_back(entry->content);
+    std::string line = data_.encodeRec(entry->content);
+    if (!line.empty()) data_.write(line, true);
+}
+
+void ScreenLib::dedup() {
+    timerStart("Dedup");
+    size_t before, after;
+    {
+        std::lock_guard<std::mutex> g(recLock_);
+        before = records_.size();
+        // File names are compared exactly: "A.png" and "a.png" are two files here.
+        std::set<std::string> seen;
+        for (auto& e : records_)
+            if (!seen.insert(nameOf(*e)).second) e->deleteMePlease = true;
+        std::erase_if(records_, [](const Entry& e) { return e->deleteMePlease; });
+        after = records_.size();
+    }
+    timerLog("Dedup");
+    if (after < before) save();
+}
+
+bool ScreenLib::checkPresence(const std::set<std::string>& present) {
+    bool changed = false, flipped = false;
+    {
+        std::lock_guard<std::mutex> g(recLock_);
+        const int64_t t = int64_t(std::llround(now()));
+        for (auto& e : records_) {
+            const std::string name = nameOf(*e);
+            const bool here = present.count(name) > 0;
+            if (!here && e->gone() == 0) {
+                e->setGone(t);
+                changed = flipped = true;
+                std::printf("MARKED FOR DELETION  |   %s\n", name.c_str());
+            } else if (here && e->gone() > 0) {
+                e->setGone(0);
+                changed = flipped = true;
+                std::printf("RESURRECTED          |   %s\n", name.c_str());
+            }
+            if (e->gone() > 0 && t - e->gone() > kGoneForGood) {
+                e->deleteMePlease = true;
+                changed = true;
+                std::printf("REMOVED FROM THE LIB |      %s\n", name.c_str());
+            }
+        }
+        std::erase_if(records_, [](const Entry& e) { return e->deleteMePlease; });
+        rebuildFilenamesLocked();
+    }
+    if (changed) save();
+    return flipped;
+}
+
+void ScreenLib::deleteFiles(const std::vector<std::string>& paths) {
+    size_t before, after;
+    std::vector<std::string> failed;
+    {
+        std::lock_guard<std::mutex> g(recLock_);
+        before = records_.size();
+        for (auto& path : paths) {
+            auto it = filenames_.find(baseName(path));
+            if (it == filenames_.end() || it->second >= records_.size()) continue;
+            std::string error;
+            if (kit::moveToTrash(path, &error))
+                records_[it->second]->deleteMePlease = true;
+            else
+                failed.push_back(baseName(path)), Telemetry::shared().oops("delete(urls:)", "Deletion error: " + error);
+        }
+        std::erase_if(records_, [](const Entry& e) { return e->deleteMePlease; });
+        rebuildFilenamesLocked();
+        after = records_.size();
+    }
+    for (auto& name : failed) Notifier::shared().warning("Failed to delete " + name, "Is file being used elsewhere?");
+    if (after < before) {
+        std::weak_ptr<bool> alive = alive_;
+        kit::dispatchMainAfter(0.1, [this, alive] {
+            if (alive.lock()) kit::globalQueue().async([this, alive] {
+                if (alive.lock()) save();
+            });
+        });
+    }
+}
+
+void ScreenLib::save() {
+    if (!libEnabled()) return;
+    timerStart("lib:save");
+    std::string text;
+    size_t count;
+    {
+        std::lock_guard<std::mutex> g(recLock_);
+        data_.records = contentsLocked();
+        count = records_.size();
+        for (auto& r : data_.records) text += data_.encodeRec(r);
+    }
+    savePending_ = false;
+    data_.write(text, false);
+    Telemetry::shared().repeatableEvent("lib:save", {{"timer", timerElapsedText("lib:save")}, {"count", count}});
+    timerLog("lib:save");
+}
+
+void ScreenLib::requestSave() {
+    if (savePending_.exchange(true)) return;
+    std::weak_ptr<bool> alive = alive_;
+    kit::dispatchMainAfter(kSaveSpacing, [this, alive] {
+        if (alive.lock() && savePending_) kit::globalQueue().async([this, alive] {
+            if (alive.lock()) flushPendingSave();
+        });
+    });
+}
+
+void ScreenLib::flushPendingSave() {
+    if (savePending_) save();
+}
+
+std::vector<LibObject> ScreenLib::convertToLibObjects(const std::vector<Entry>& entries) const {
+    std::lock_guard<std::mutex> g(recLock_);
+    timerStart("convertToLibObjects");
+    std::vector<Entry> sorted = entries;
+    stableSortByTs(sorted, true);
+    std::vector<LibObject> out;
+    for (auto& e : sorted)
+        if (auto o = e->libObject()) out.push_back(*o);
+    timerLog("convertToLibObjects");
+    return out;
+}
+
+std::vector<LibObject> ScreenLib::search(const std::string& query) const {
+    std::vector<Entry> kept;
+    {
+        std::lock_guard<std::mutex> g(recLock_);
+        const std::string folded = kit::caseFolded(query);
+        const int64_t limit = std::max<int64_t>(0, Settings::shared().libLimit());
+        size_t first = records_.size() > size_t(limit) ? records_.size() - size_t(limit) : 0;
+        if (!folded.empty())
+            for (size_t i = first; i < records_.size(); ++i)
+                if (records_[i]->foldedOcr().find(folded) != std::string::npos) kept.push_back(records_[i]);
+        std::reverse(kept.begin(), kept.end());
+    }
+    return convertToLibObjects(kept);
+}
+
+void ScreenLib::recalcTopColors() {
+    timerStart("Recalculate Global Top Colors");
+    std::vector<std::string> hexes;
+    {
+        std::lock_guard<std::mutex> g(recLock_);
+        for (auto& e : records_)
+            for (auto& c : e->colors()) hexes.push_back(c);
+    }
+    auto top = imaging::ColorMagic::topColors(hexes, 8);
+    std::string line;
+    for (auto& c : top) line += imaging::ColorMagic::cg2hex(c) + " ";
+    std::printf("%s\n", line.c_str());
+    {
+        std::lock_guard<std::mutex> g(recLock_);
+        topColors_ = std::move(top);
+    }
+    timerLog("Recalculate Global Top Colors");
+}
+
+std::vector<kit::Color> ScreenLib::topColors() const {
+    std::lock_guard<std::mutex> g(recLock_);
+    return topColors_;
+}
+
+std::vector<ScreenLib::Entry> ScreenLib::snapshot() const {
+    std::lock_guard<std::mutex> g(recLock_);
+    return records_;
+}
+
+Facets ScreenLib::calcFilters() const {
+    std::lock_guard<std::mutex> g(recLock_);
+    timerStart("calcFilters");
+    Counter domains, objects, months, mode, app;
+    for (auto& e : records_) {
+        std::string d = valueOf(*e, "domains");
+        std::set<std::string> pieces;
+        size_t start = 0;
+        while (true) {
+            size_t nl = d.find('\n', start);
+            pieces.insert(d.substr(start, nl == std::string::npos ? std::string::npos : nl - start));
+            if (nl == std::string::npos) break;
+            start = nl + 1;
+        }
+        for (auto& p : pieces) domains.add(p);
+        std::set<char> letters;
+        for (char c : valueOf(*e, "objects")) letters.insert(c);
+        for (char c : letters) objects.add(std::string(1, c));
+        months.add(monthKey(e->ts()));
+        mode.add(valueOf(*e, "mode"));
+        app.add(valueOf(*e, "app"));
+    }
+    Facets f;
+    f.months = months.facets;
+    std::stable_sort(f.months.begin(), f.months.end(), [](auto& a, auto& b) { return a.name > b.name; });
+    for (auto& m : f.months) m.name = monthTitle(m.name);
+    f.objects = objects.byCount();
+    f.domains = domains.byCount();
+    f.mode = mode.byCount();
+    f.app = app.byCount();
+    timerLog("calcFilters");
+    return f;
+}
+
+}  // namespace library

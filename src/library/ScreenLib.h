@@ -1,0 +1,99 @@
+#pragma once
+// The screenshot library in memory: the entries read from the record store,
+// an index by file name, and the operations that load, add, merge, age out,
+// delete, save, search and count them. Works only while the setting
+// "libEnabled" is on (loading, adding and saving do nothing otherwise).
+//
+// Threads: `recLock` guards `records` and the name index and is never held
+// while calling out; loads run on a background queue, one at a time and
+// never at the same time as an add, and a load started for an earlier folder
+// never lands in a later one. Lock order: recLock, then the store's lock.
+#include <atomic>
+#include <functional>
+#include <map>
+#include <memory>
+#include <mutex>
+#include <set>
+#include <string>
+#include <vector>
+
+#include "kit/Color.h"
+#include "library/DataLayer.h"
+#include "library/GrabData.h"
+
+namespace library {
+
+struct LibFacet {
+    int64_t count = 0;
+    std::string name;
+    bool operator==(const LibFacet&) const = default;
+};
+
+struct Facets {
+    std::vector<LibFacet> months, objects, domains, mode, app;
+};
+
+class ScreenLib {
+public:
+    using Entry = std::shared_ptr<GrabData>;
+
+    explicit ScreenLib(const std::string& folder, std::string keyText = {});
+    virtual ~ScreenLib();
+
+    // Starts a load in the background; `onLoadEnd` then runs on the main thread.
+    virtual void load();
+    // Loads on the calling thread (tests, and the background body of load()).
+    void loadNow();
+    virtual void setFolder(const std::string& folder);
+    virtual void rebuildFilenames();
+    // Moves the files to the trash and forgets their entries; files without
+    // an entry are left alone. The database is rewritten shortly after.
+    virtual void deleteFiles(const std::vector<std::string>& paths);
+    virtual Entry record(const std::string& filename) const;
+    // A new file name appends one line; a known one merges (new values win).
+    virtual void addOrUpdate(const Entry& entry);
+    virtual void dedup();
+    // Marks entries whose files are missing, brings back those found again,
+    // forgets those missing for more than 30 days. True when a gone state flipped.
+    virtual bool checkPresence(const std::set<std::string>& present);
+    virtual void save();
+    // Rewrites at most every few seconds (merges while indexing); flushPendingSave
+    // writes a pending rewrite now (the end of an index run).
+    void requestSave();
+    void flushPendingSave();
+
+    // Gallery tuples, newest first.
+    virtual std::vector<LibObject> convertToLibObjects(const std::vector<Entry>& entries) const;
+    // The newest "libLimit" entries whose recognised text holds the query, any case.
+    virtual std::vector<LibObject> search(const std::string& query) const;
+    virtual void recalcTopColors();
+    virtual Facets calcFilters() const;
+
+    std::vector<Entry> snapshot() const;
+    std::vector<kit::Color> topColors() const;
+    bool loaded() const { return loaded_; }
+    std::string folder() const;
+
+    std::function<void()> onLoadStart;
+    std::function<void()> onLoadEnd;
+    // The clock in seconds since 1970 (tests replace it).
+    std::function<double()> now;
+
+private:
+    void rebuildFilenamesLocked();
+    std::vector<Record> contentsLocked() const;
+
+    mutable std::mutex recLock_;
+    std::mutex opLock_;  // one load or add at a time
+    DataLayer data_;
+    std::map<std::string, size_t> filenames_;
+    std::vector<Entry> records_;
+    std::vector<kit::Color> topColors_;
+    std::atomic<bool> loaded_{false};
+    std::atomic<uint64_t> generation_{0};
+    std::atomic<bool> savePending_{false};
+    std::string folder_;
+    std::shared_ptr<bool> alive_ = std::make_shared<bool>(true);
+};
+
+}  // namespace library
