@@ -17,6 +17,7 @@
 #include "editor/FrameHandlers.h"
 #include "editor/Framer.h"
 #include "editor/Handlers.h"
+#include "editor/ObjectHandlers.h"
 #include "editor/ShotView.h"
 #include "kit/Displays.h"
 #include "kit/Grab.h"
@@ -107,6 +108,8 @@ protected:
         editor::Framer& f = editor::Framer::shared();
         f._dpr.set(window->backingScaleFactor());
         f.original = f.crop = f.source = {0, 0, kW, kH};
+        // The object manager takes claimed presses, as in the editor.
+        editor::installObjectHandlers();
         editor::setCanvasImage(core->image);
     }
     static void TearDownTestSuite() {
@@ -154,17 +157,24 @@ protected:
         return {uint8_t((b + 2) / 4), uint8_t((g + 2) / 4), uint8_t((r + 2) / 4), 255};
     }
 
-    // Compares a grid of device pixels of the grabbed canvas with the picture
-    // resampled at `zoom`; returns the number of samples off by more than `tolerance`.
-    static int compareScreen(double zoom, int tolerance, const std::string& name) {
+    // The canvas as the screen shows it, kept as a PNG under KADRIX_SHOTS_DIR when set.
+    static kit::Image grabCanvas(const std::string& name) {
         kit::Image shot = kit::grabArea(canvasOnServer());
-        if (shot.isNull()) return -1;
+        if (shot.isNull()) return shot;
         if (const char* dir = std::getenv("KADRIX_SHOTS_DIR")) {
             std::filesystem::create_directories(dir);
             const kit::ImageIO::Bytes png = kit::ImageIO::encodePNG(shot);
             std::ofstream(std::string(dir) + "/" + name + "-x" + std::to_string(int(dpr())) + ".png", std::ios::binary)
                 .write(reinterpret_cast<const char*>(png.data()), std::streamsize(png.size()));
         }
+        return shot;
+    }
+
+    // Compares a grid of device pixels of the grabbed canvas with the picture
+    // resampled at `zoom`; returns the number of samples off by more than `tolerance`.
+    static int compareScreen(double zoom, int tolerance, const std::string& name) {
+        kit::Image shot = grabCanvas(name);
+        if (shot.isNull()) return -1;
         editor::Framer& f = editor::Framer::shared();
         int bad = 0, checked = 0;
         for (int sy = 3; sy < shot.height() - 3; sy += 7)
@@ -260,6 +270,50 @@ TEST_F(CanvasSystem, SpaceDragPansByTheDraggedDistance) {
     EXPECT_EQ(editor::Handlers::shared().mmode, "default");
     EXPECT_FALSE(objects::PressedKeys::shared().pressed.count(49));
     EXPECT_EQ(compareScreen(1, 0, "after-pan"), 0);
+}
+
+TEST_F(CanvasSystem, ARectangleIsDrawnWithTheMouse) {
+    editor::Framer& f = editor::Framer::shared();
+    editor::ObjectHandlers& objects = editor::ObjectHandlers::shared();
+    const kit::Rect b = view->bounds();
+    show(1, {960, 540}, {b.width() * dpr() / 2, b.height() * dpr() / 2});
+    objects.createOnClick = "ObjRectangle";
+    const kit::Point from{b.width() * 0.3, b.height() * 0.7}, to{b.width() * 0.6, b.height() * 0.3};
+    const kit::Point a = serverPoint(from);
+    pointerTo(a);
+    spin(100);
+    xdo({"mousedown", "1"});
+    spin(50);
+    pointerTo(serverPoint({(from.x + to.x) / 2, (from.y + to.y) / 2}));
+    spin(50);
+    pointerTo(serverPoint(to));
+    spin(100);
+    xdo({"mouseup", "1"});
+    spin(500);
+    ASSERT_EQ(objects.objects.size(), 1u);
+    EXPECT_EQ(objects.objects[0]->className(), "ObjRectangle");
+    EXPECT_EQ(editor::Handlers::shared().mmode, "default");
+    // The rectangle spans the dragged image area (within a pixel per side).
+    const Rect r = objects.objects[0]->rect;
+    const kit::Point p1 = f.viewToImage({from.x * dpr() - 1, from.y * dpr()}),
+                     p2 = f.viewToImage({to.x * dpr() - 1, to.y * dpr()});
+    EXPECT_NEAR(std::min(r.x1, r.x1 + r.width), std::min(p1.x, p2.x), 1.5);
+    EXPECT_NEAR(std::fabs(r.width), std::fabs(p2.x - p1.x), 3);
+    EXPECT_NEAR(std::fabs(r.height), std::fabs(p2.y - p1.y), 3);
+
+    // On screen: the outline differs from the picture, inside it the picture shows.
+    kit::Image shot = grabCanvas("rectangle");
+    ASSERT_FALSE(shot.isNull());
+    const int leftX = int(std::lround(from.x * dpr())), midY = int(std::lround((b.height() - (from.y + to.y) / 2) * dpr()));
+    const kit::Point onEdge = f.viewToImage({double(leftX) + 0.5, shot.height() - midY - 0.5});
+    const kit::PixelBGRA edge = shot.pixel(leftX, midY), picture = expected(onEdge.x, onEdge.y, 1);
+    EXPECT_GT(std::abs(edge.r - picture.r) + std::abs(edge.g - picture.g) + std::abs(edge.b - picture.b), 60);
+    const int insideX = int(std::lround((from.x + to.x) / 2 * dpr()));
+    const kit::Point inside = f.viewToImage({double(insideX) + 0.5, shot.height() - midY - 0.5});
+    const kit::PixelBGRA in = shot.pixel(insideX, midY), want = expected(inside.x, inside.y, 1);
+    EXPECT_LE(std::abs(in.r - want.r) + std::abs(in.g - want.g) + std::abs(in.b - want.b), 3);
+    objects.deactivate();
+    objects.objects.clear();
 }
 
 }  // namespace
