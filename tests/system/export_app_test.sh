@@ -73,3 +73,27 @@ pdftoppm -png -r 20 -singlefile "$pdf" "$SYS_TMP/page"
 [ "$(identify -format '%w' "$SYS_TMP/page.png")" -gt "$(identify -format '%h' "$SYS_TMP/page.png")" ] ||
   fail "a wide capture should print in landscape"
 echo "export app test: Save As and print done"
+
+# An arrow drawn in the editor is in the copy: the same capture copied before
+# and after drawing differs by the arrow's red pixels.
+red_pixels() {
+  convert "$1" -fx '(r>0.8 && g<0.45 && b<0.35) ? 1 : 0' -format '%[fx:int(mean*w*h+0.5)]' info:
+}
+"$SYS_BIN/kadrix" 'kadrix://grab/fullscreen?then=edit'
+sleep 2
+sys_key ctrl+c
+sleep 1
+sys_clip_png "$SYS_TMP/plain.png"
+"$SYS_BIN/kadrix" 'kadrix://show'
+sleep 1.5
+sys_key a
+sleep 0.3
+sys_drag 760 420 1000 600
+sleep 0.5
+sys_key ctrl+c
+sleep 1
+sys_clip_png "$SYS_TMP/arrow.png"
+plain=$(red_pixels "$SYS_TMP/plain.png")
+arrow=$(red_pixels "$SYS_TMP/arrow.png")
+[ "$arrow" -gt $((plain + 1500)) ] || fail "the copy shows no arrow ($plain red pixels before, $arrow after)"
+echo "export app test: the copied arrow adds $((arrow - plain)) red pixels"
