@@ -7,6 +7,7 @@
 #include "editor/EditorHost.h"
 #include "editor/Framer.h"
 #include "editor/Handlers.h"
+#include "editor/ObjectHandlers.h"
 #include "kit/Dispatch.h"
 #include "services/Settings.h"
 #include "services/Telemetry.h"
@@ -36,6 +37,9 @@ void AppExportHost::prepareObjectLayers() {
         for (int i = 0; i < objects->objectCount(); ++i)
             if (objects->objectState(i) == "highlighted") objects->setObjectState(i, "unselected");
     editor::relayoutCanvas(false);
+    // The thin line around the canvas is the editor's, not the picture's; the
+    // next layout puts it back.
+    editor::ObjectHandlers::shared().lcanvas->setBorderWidth(0);
 }
 
 double AppExportHost::dpr() const {

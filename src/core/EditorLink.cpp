@@ -46,7 +46,9 @@ void EditorLink::hidePanels() {
 }
 
 void EditorLink::clearObjects() {
-    editor::ObjectHandlers::shared().clear();
+    editor::ObjectHandlers& objects = editor::ObjectHandlers::shared();
+    objects.clear();
+    objects.counterCount = 0;
 }
 
 void EditorLink::prepareWindow() {

@@ -203,10 +203,15 @@ TEST_F(CaptureFlow, AddingACaptureNeedsAScreenshotAndComesBackEitherWay) {
 namespace coretest {
 namespace {
 
-// With the real export commands: "copy" after a capture puts exactly the
-// captured pixels on the clipboard, and the editor stays hidden.
+// With the real editor and export commands: "copy" after a capture puts
+// exactly the captured pixels on the clipboard, and the editor stays hidden.
 TEST_F(CoreFixture, CopyAfterCaptureLeavesThePictureOnTheClipboard) {
-    make();
+    auto r = std::make_unique<RoutesDouble>(log);
+    auto e = std::make_unique<RealEditor>();
+    routes = r.get();
+    kit::Window& win = e->win;
+    logic = std::make_unique<core::AppLogic>(
+        core::AppLogic::Services{settings.get(), telemetry.get(), notifier.get()}, std::move(r), std::move(e));
     kit::Image shot = solidImage(30, 20, {40, 80, 160, 255});
     shot.setPixel(0, 0, {255, 255, 255, 255});
     routes->image = shot;
@@ -222,7 +227,7 @@ TEST_F(CoreFixture, CopyAfterCaptureLeavesThePictureOnTheClipboard) {
     EXPECT_EQ(copied.pixel(0, 0), (kit::PixelBGRA{255, 255, 255, 255}));
     EXPECT_EQ(copied.pixel(29, 19), (kit::PixelBGRA{40, 80, 160, 255}));
     EXPECT_TRUE(lastEvent("copyImage"));
-    EXPECT_FALSE(editor->win->isVisible());
+    EXPECT_FALSE(win.isVisible());
     EXPECT_TRUE(logged("flash"));
 }
 

@@ -10,6 +10,7 @@
 
 #include "core/AppHost.h"
 #include "core/AppLogic.h"
+#include "editor/CanvasLayers.h"
 #include "editor/Framer.h"
 #include "kit/Application.h"
 #include "kit/Defaults.h"
@@ -136,6 +137,14 @@ public:
 
 private:
     Log& log_;
+};
+
+// The real editor pieces (canvas, objects, undo, crop tool) behind a window
+// of the test's own.
+class RealEditor : public core::EditorLink {
+public:
+    kit::Window win{kit::Rect{0, 0, 900, 600}, kit::WindowStyle::Titled};
+    kit::Window* window() override { return &win; }
 };
 
 class ShellDouble : public core::ShellHost {

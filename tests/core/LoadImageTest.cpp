@@ -1,6 +1,8 @@
 // Loading an image as the current screenshot: the pixel buffer, the fresh
 // editor state around it, and failures that leave the previous one whole.
 #include "CoreFixture.h"
+#include "editor/ObjectHandlers.h"
+#include "editor/Undo.h"
 #include "imaging/PixelSampling.h"
 
 namespace coretest {
@@ -122,6 +124,40 @@ TEST_F(LoadImage, ReaderInsideALoadIsCaughtInsteadOfHanging) {
 #else
     GTEST_SKIP() << "debug builds stop at the assertion instead";
 #endif
+}
+
+}  // namespace
+}  // namespace coretest
+
+namespace coretest {
+namespace {
+
+TEST_F(CoreFixture, NewScreenshotDropsTheObjectsCountersAndHistoryOfTheLastOne) {
+    logic = std::make_unique<core::AppLogic>(
+        core::AppLogic::Services{settings.get(), telemetry.get(), notifier.get()}, std::make_unique<RoutesDouble>(log),
+        std::make_unique<RealEditor>());
+    ASSERT_TRUE(logic->loadImage(solidImage(400, 300, {50, 50, 50, 255}), false));
+    editor::ObjectHandlers& objects = editor::ObjectHandlers::shared();
+    editor::Undo& undo = editor::Undo::shared();
+    ASSERT_TRUE(objects.addObject("ObjArrow", Rect{10, 10, 100, 50}));
+    objects.counterCount = 3;
+    undo.save("");
+    ASSERT_EQ(objects.objects.size(), 1u);
+    ASSERT_EQ(undo.states.size(), 2u);
+
+    ASSERT_TRUE(logic->loadImage(solidImage(200, 100, {90, 90, 90, 255}), false));
+    EXPECT_TRUE(objects.objects.empty());
+    EXPECT_EQ(objects.counterCount, 0);
+    EXPECT_EQ(undo.states.size(), 1u);
+    EXPECT_EQ(undo.position, 0);
+
+    // A failed load leaves the objects and the history as they are.
+    ASSERT_TRUE(objects.addObject("ObjArrow", Rect{10, 10, 100, 50}));
+    undo.save("");
+    EXPECT_FALSE(logic->loadImage(kit::Image(), false));
+    EXPECT_EQ(objects.objects.size(), 1u);
+    EXPECT_EQ(undo.states.size(), 2u);
+    objects.clear();
 }
 
 }  // namespace

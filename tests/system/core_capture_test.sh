@@ -64,13 +64,14 @@ run_at_scale() {
     "scale $scale: clipboard pixels differ from the screen"
 
   # The editor shows those pixels one to one: within its window, as many
-  # pixels of each colour as the area holds.
+  # pixels of each colour as the area holds inside the canvas's thin outline.
   sys_screenshot "$SYS_TMP/after.png"
   eval "$(xdotool getwindowgeometry --shell "$editor")"
   convert "$SYS_TMP/after.png" -crop "${WIDTH}x${HEIGHT}+${X}+${Y}" +repage "$SYS_TMP/editor.png"
+  convert "$SYS_TMP/area.png" -shave 1x1 "$SYS_TMP/inner.png"
   local colour want got
   for colour in '#3366CC' '#CC2211'; do
-    want=$(count_colour "$SYS_TMP/area.png" "$colour")
+    want=$(count_colour "$SYS_TMP/inner.png" "$colour")
     got=$(count_colour "$SYS_TMP/editor.png" "$colour")
     [ "$want" -gt 1000 ] || fail "scale $scale: the area holds too little of $colour ($want)"
     expect_eq "$got" "$want" "scale $scale: pixels of $colour in the editor"
