@@ -5,6 +5,7 @@
 #include <QMenu>
 #include <QPixmap>
 #include <QPoint>
+#include <QPointer>
 #include <QWidget>
 
 #include "kit/Displays.h"
@@ -233,12 +234,13 @@ protected:
         if (!(key->modifiers() & kModifiers)) return false;
         auto e = qt::keyEvent(*key);
         if (!e || e->type != EventType::KeyDown) return false;
-        std::vector<QMenu*> chain{static_cast<QMenu*>(obj)};
+        std::vector<QPointer<QMenu>> chain{static_cast<QMenu*>(obj)};
         while (QMenu* p = parentMenu(chain.back())) chain.push_back(p);
         auto* root = chain.back()->property(kKitMenuProperty).value<void*>();
-        if (!root) return false;
-        for (QMenu* m : chain) m->hide();
-        static_cast<Menu*>(root)->performKeyEquivalent(*e);
+        if (!root || !static_cast<Menu*>(root)->performKeyEquivalent(*e)) return false;
+        // The item ran (it may have rebuilt the menus): close what is still open.
+        for (auto& m : chain)
+            if (m) m->hide();
         return true;
     }
 };

@@ -275,3 +275,30 @@ TEST(Menu, AWindowsMenuBarFollowsItsMenu) {
     main->removeItem(*fileItem);
     EXPECT_EQ(titles(), std::vector<std::string>{"Edit"});
 }
+
+TEST(Menu, AnOpenMenuTakesItsKeyEquivalentsEvenFromASubmenu) {
+    auto menu = std::make_shared<Menu>();
+    int captures = 0;
+    menu->addItem("Capture", [&](MenuItem&) { ++captures; }, "q");
+    auto more = std::make_shared<Menu>("more");
+    more->addItem("Other", {});
+    auto holder = MenuItem::make("more");
+    holder->setSubmenu(more);
+    menu->addItem(holder);
+    auto view = View::make({0, 0, 100, 100});
+
+    menu->popUp(*view, {10, 10});
+    ASSERT_TRUE(menu->isOpen());
+    QKeyEvent ctrlX(QEvent::KeyPress, Qt::Key_X, Qt::ControlModifier, 53, 0, 0, QString(QChar(24)));
+    QApplication::sendEvent(qt::qmenu(*menu), &ctrlX);
+    EXPECT_TRUE(menu->isOpen()) << "a key no item has leaves the menu open";
+    EXPECT_EQ(captures, 0);
+
+    // From the submenu: the outermost menu's item runs and both close.
+    more->popUp(*view, {20, 20});
+    QKeyEvent ctrlQ(QEvent::KeyPress, Qt::Key_Q, Qt::ControlModifier, 24, 0, 0, QString(QChar(17)));
+    QApplication::sendEvent(qt::qmenu(*more), &ctrlQ);
+    EXPECT_EQ(captures, 1);
+    EXPECT_FALSE(menu->isOpen());
+    EXPECT_FALSE(more->isOpen());
+}
