@@ -1,7 +1,9 @@
 // The content objects drawn into pixels over a screenshot: highlighter
 // blends, text boxes, conceal bitmaps, overlays and rulers, and the contact
 // sheet of all of them at pixel ratio 1 and 2.
+#include <algorithm>
 #include <cmath>
+#include <map>
 #include <functional>
 
 #include "Render.h"
@@ -209,16 +211,44 @@ TEST_F(ContentRenderTest, ContactSheetOfTheContentObjects) {
         kit::Image shot = screenshot(cols * cw, rows * ch);
         useScreenshot(shot);
         std::vector<std::string> labels;  // of each object made
+        std::vector<kit::Point> origins;  // of its cell
         for (size_t i = 0; i < cells.size(); ++i) {
-            cells[i].make(*this, h, double(i % cols) * cw, double(rows - 1 - int(i / cols)) * ch);
+            const kit::Point origin{double(i % cols) * cw, double(rows - 1 - int(i / cols)) * ch};
+            cells[i].make(*this, h, origin.x, origin.y);
             labels.resize(h.objects.size(), cells[i].label);
+            origins.resize(h.objects.size(), origin);
         }
         h.active.reset();
         auto img = renderCanvas(h, cols * cw, rows * ch, dpr, imageLayer(shot));
         ASSERT_FALSE(img.isNull());
         EXPECT_TRUE(writePNG(img, contactSheetPath("content-dpr" + std::to_string(int(dpr)) + ".png")));
-        for (size_t i = 0; i < h.objects.size(); ++i)
-            EXPECT_FALSE(h.objects[i]->layer->isHidden()) << labels[i] << " " << h.objects[i]->state;
+        // Each object changed the picture where its shape lies: a point on
+        // its stroke, label, box or region differs from the screenshot there.
+        const std::map<std::string, kit::Point> onShape{
+            {"text", {23, 92}},         {"freehand", {75, 48.5}},  {"freehand-circle", {125, 75}},
+            {"highlighter", {80, 43}},  {"conceal", {75, 65}},     {"conceal-erase", {75, 65}},
+            {"image", {50, 85}},        {"ruler", {75, 40}},       {"ruler-vertical", {40, 75}}};
+        for (size_t i = 0; i < h.objects.size(); ++i) {
+            const std::string where = labels[i] + " " + h.objects[i]->state + " at dpr " + std::to_string(dpr);
+            EXPECT_FALSE(h.objects[i]->layer->isHidden()) << where;
+            auto at = onShape.find(labels[i]);
+            if (at == onShape.end()) continue;
+            kit::Point on = at->second;
+            // A region not rendered yet shows its placeholder instead.
+            const bool placeholder = labels[i].starts_with("conceal") && h.objects[i]->state == "creating";
+            if (placeholder) on = {25, 90};
+            const double px = origins[i].x + on.x, py = origins[i].y + on.y;
+            const kit::Color drawn = probe(img, px, py), under = probe(shot, px, py);
+            const double change =
+                std::max({std::fabs(drawn.r - under.r), std::fabs(drawn.g - under.g), std::fabs(drawn.b - under.b)});
+            if (placeholder) {
+                // The placeholder's 10 % black over the picture.
+                EXPECT_NEAR(drawn.g, under.g * 0.9, 0.02) << where;
+                EXPECT_NEAR(drawn.r, under.r * 0.9, 0.02) << where;
+                continue;
+            }
+            EXPECT_GT(change, 0.08) << where;
+        }
         h.objects.clear();
     }
 }

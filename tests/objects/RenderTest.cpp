@@ -1,5 +1,6 @@
 // The shape objects drawn into pixels: borders, fills, dashes, arrow tips,
 // the spotlight cut-out, and the contact sheet of every shape.
+#include <algorithm>
 #include <cmath>
 #include <functional>
 
@@ -248,10 +249,41 @@ TEST_F(RenderTest, ContactSheetOfTheShapeObjects) {
         ASSERT_FALSE(img.isNull());
         std::string path = contactSheetPath("shapes-dpr" + std::to_string(int(dpr)) + ".png");
         EXPECT_TRUE(writePNG(img, path)) << path;
-        // Every cell drew something of its own over the paper.
+        // Every cell drew its shape where it must be: a coloured pixel (the
+        // paper and its stripes are grey) on the stroke, in the fill or on
+        // the badge; a spotlight leaves its inside lighter than beside it.
+        auto colourful = [](const kit::Color& c) {
+            return std::max({c.r, c.g, c.b}) - std::min({c.r, c.g, c.b}) > 0.25;
+        };
         for (size_t i = 0; i < cells.size(); ++i) {
             auto o = h.objects[i];
             EXPECT_FALSE(o->layer->isHidden()) << cells[i].label;
+            const double x = double(i % cols) * cw, y = double(rows - 1 - int(i / cols)) * ch;
+            const std::string& label = cells[i].label;
+            const std::string where = label + " " + o->state + " at dpr " + std::to_string(dpr);
+            if (label == "spotlight") {
+                EXPECT_GT(probe(img, x + 75, y + 60).r, probe(img, x + 5, y + 60).r + 0.1) << where;
+            } else if (label == "counter") {
+                // Beside the number, on the badge.
+                EXPECT_TRUE(colourful(probe(img, x + 63, y + 60))) << where;
+            } else if (label == "rect-fill" || label == "oval-rect-fill") {
+                // The fill, or (highlighted, which shows no fill) the border.
+                EXPECT_TRUE(colourful(probe(img, x + 75, y + 55)) ||
+                            (o->state == "highlighted" && colourful(probe(img, x + 20.5, y + 55))))
+                    << where;
+            } else if (label == "rect" || label == "oval") {
+                EXPECT_TRUE(colourful(probe(img, x + 21, y + 55))) << where;
+            } else if (label == "line-dotted") {
+                // A dotted line may have a gap anywhere: one of three points along it.
+                const bool any = colourful(probe(img, x + 75, y + 55)) || colourful(probe(img, x + 69, y + 58.5)) ||
+                                 colourful(probe(img, x + 81, y + 51.2));
+                EXPECT_TRUE(any) << where;
+            } else if (label == "line") {
+                EXPECT_TRUE(colourful(probe(img, x + 75, y + 55))) << where;
+            } else if (label == "line-arrow" || label == "arrow") {
+                EXPECT_TRUE(colourful(probe(img, x + 120, y + 81.25)) || colourful(probe(img, x + 75, y + 55)))
+                    << where;
+            }
         }
     }
 }
