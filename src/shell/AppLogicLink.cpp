@@ -1,6 +1,7 @@
 #include "shell/AppLogicLink.h"
 
 
+#include "capture/VisionStitcher.h"
 #include "core/AppLogic.h"
 #include "core/Exporter.h"
 #include "kit/Files.h"
@@ -85,6 +86,13 @@ void AppLogicLink::saveImageAs(const std::optional<std::string>& folder, const s
 
 void AppLogicLink::printImage(const kit::Image& image) {
     core::Exporter::printImage(image);
+}
+
+void AppLogicLink::startManualScrollingCapture(const std::string& method, const AfterGrab& then) {
+    // No region: the user picks it; the stitched image (or none) goes to the core.
+    capture::VisionStitcher::startLiveCapture(std::nullopt, [method, then = actions(then)](const kit::Image& image) {
+        logic().grabScrollingManual(image, method, then);
+    });
 }
 
 void AppLogicLink::openImageDialog() {

@@ -17,6 +17,7 @@ public:
     void grabScreenshot(const std::string& mode, const std::string& method, const AfterGrab& then) override;
     void grabDelayed(const std::string& method, const AfterGrab& then) override;
     void startScrollingCapture(int direction, const std::string& method, const AfterGrab& then) override;
+    void startManualScrollingCapture(const std::string& method, const AfterGrab& then) override;
     void selectDefaultFolder() override;
     void openImageDialog() override;
     void loadFromClipboard(const std::string& method) override;
