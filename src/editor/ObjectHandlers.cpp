@@ -213,7 +213,8 @@ void ObjectHandlers::deactivate() {
     }
     for (int i = int(objects.size()) - 1; i >= 0; --i)
         if (i < int(objects.size()) && objects[size_t(i)]->isEmpty()) removeObject(i);
-    if (validActive()) objects[size_t(*active)]->unselect();
+    // Held while it runs: a text left empty ends by asking for this very deactivation.
+    if (validActive()) ObjectPtr(objects[size_t(*active)])->unselect();
     active.reset();
 }
 
@@ -221,7 +222,7 @@ void ObjectHandlers::escEvent() {
     createOnClick.clear();
     if (!active) return;
     if (!validActive()) return oops("escEvent()", kOutFoRange);
-    objects[size_t(*active)]->deactivate();
+    ObjectPtr(objects[size_t(*active)])->deactivate();
 }
 
 ObjectHandlers::ObjectPtr ObjectHandlers::make(const std::string& type) {
@@ -424,14 +425,16 @@ void ObjectHandlers::mouseDown(const kit::Event* event, kit::Point p, int button
             o.layer->setZPosition(topZ() + 1);
     }
     if (*target < 0 || *target >= int(objects.size())) return;
-    objects[size_t(*target)]->mouseDown(event, p, button);
+    ObjectPtr(objects[size_t(*target)])->mouseDown(event, p, button);
     for (const auto& o : objects)
         if (o->state == "highlighted") o->state = "unselected";
     setLayoutRequest(1);
+    // Option is Alt here. Window managers that move windows by Alt+drag
+    // (openbox does by default) keep such a press from ever reaching us.
     if (event && event->has(kit::ModifierFlag::Option) && objects[size_t(*target)]->state == "move") {
         Telemetry::shared().preset("duplicate", {{"method", "Opt+Drag"}});
         duplicate(0);
-        if (ProtoObject* copy = activeObj().get()) copy->mouseDown(event, p, button);
+        if (ObjectPtr copy = activeObj()) copy->mouseDown(event, p, button);
     }
     backdropLayout();
 }
@@ -472,7 +475,7 @@ void ObjectHandlers::muteSettingsNear(kit::Point p) {
 
 void ObjectHandlers::mouseDrag(const kit::Event* event, kit::Point p, int button) {
     if (!guard("mouseDrag(event:point:button:)", kOutOfRange)) return;
-    objects[size_t(*active)]->mouseDrag(event, p, button);
+    ObjectPtr(objects[size_t(*active)])->mouseDrag(event, p, button);
     if (validActive()) muteSettingsNear(p);
     backdropLayout();
 }
@@ -481,7 +484,7 @@ void ObjectHandlers::mouseUp(const kit::Event* event, kit::Point p, int button) 
     if (!guard("mouseUp(event:point:button:)", kOutFoRange)) return;
     const std::string s0 = objects[size_t(*active)]->state;
     const bool wasCreating = !createOnClick.empty() || anyCreating();
-    objects[size_t(*active)]->mouseUp(event, p, button);
+    ObjectPtr(objects[size_t(*active)])->mouseUp(event, p, button);
     for (int i = int(objects.size()) - 1; i >= 0; --i)
         if (i < int(objects.size()) && objects[size_t(i)]->isEmpty()) removeObject(i);
     if (editorHooks().unmuteToolSettings) editorHooks().unmuteToolSettings();
@@ -514,7 +517,7 @@ void ObjectHandlers::mouseUp(const kit::Event* event, kit::Point p, int button) 
 
 void ObjectHandlers::dblClick(const kit::Event* event, kit::Point p, int button) {
     if (!guard("dblClick(event:point:button:)", kOutFoRange)) return;
-    objects[size_t(*active)]->dblClick(event, p, button);
+    ObjectPtr(objects[size_t(*active)])->dblClick(event, p, button);
 }
 
 // ---- Keys and the object clipboard ----------------------------------------
@@ -522,7 +525,7 @@ void ObjectHandlers::dblClick(const kit::Event* event, kit::Point p, int button)
 void ObjectHandlers::keyDown(const kit::Event* event, const KeyEvt& key) {
     const bool command = key.modifiers.command;
     if (key.code == K::Escape && (!createOnClick.empty() || anyCreating())) {
-        if (validActive()) objects[size_t(*active)]->deactivate();
+        if (validActive()) ObjectPtr(objects[size_t(*active)])->deactivate();
         Handlers::shared().mmode = "default";
         core_().refreshCropButton();
         return;
@@ -534,7 +537,7 @@ void ObjectHandlers::keyDown(const kit::Event* event, const KeyEvt& key) {
         return;
     }
     if (!guard("keyDown(event:key:)", kOutFoRange)) return;
-    objects[size_t(*active)]->keyDown(event, key);
+    ObjectPtr(objects[size_t(*active)])->keyDown(event, key);
     if (createOnClick.empty() && !anyCreating()) core_().refreshCropButton();
     if (!validActive()) return;
     const bool editing = isEditing();
@@ -590,7 +593,7 @@ void ObjectHandlers::keyDown(const kit::Event* event, const KeyEvt& key) {
 
 void ObjectHandlers::keyUp(const kit::Event* event, const KeyEvt& key) {
     if (!guard("keyUp(event:key:)", kOutFoRange)) return;
-    objects[size_t(*active)]->keyUp(event, key);
+    ObjectPtr(objects[size_t(*active)])->keyUp(event, key);
     if (!isEditing()) undoSave("");
 }
 
@@ -611,7 +614,7 @@ void ObjectHandlers::select(int index) {
     deactivate();
     if (index < int(objects.size())) {
         active = index;
-        objects[size_t(index)]->select();
+        ObjectPtr(objects[size_t(index)])->select();
     } else {
         oops("select(index:)", "NOTE: Object was empty, removed during deactivation");
     }

@@ -236,6 +236,17 @@ TEST_F(ObjectHandlersTest, CreationReportsDrawRearmsAndAClickAloneLeavesNothing)
     EXPECT_TRUE(m.createOnClick.empty());  // a text never re-arms
 }
 
+TEST_F(ObjectHandlersTest, AnEmptyTextStillBeingTypedGoesCleanlyWhenEditingEnds) {
+    // Ending its editing makes the text ask for this same deactivation, which
+    // removes it while it is still being unselected.
+    draw(m, "ObjText", {300, 300}, {300, 300});
+    ASSERT_EQ(m.objects.size(), 1u);
+    EXPECT_EQ(m.objects[0]->state, "editing");
+    m.deactivate();
+    EXPECT_TRUE(m.objects.empty());
+    EXPECT_FALSE(m.active);
+}
+
 TEST_F(ObjectHandlersTest, RemovalShiftsTheActiveIndexAndTheSweepDropsEmptyObjects) {
     m.addObject("ObjRectangle", {0, 0, 10, 10});
     m.addObject("ObjArrow", {20, 20, 10, 10});
