@@ -11,6 +11,18 @@ screen_shows() {
   sys_screenshot "$SYS_TMP/probe.png" && [ "$(sys_pixel "$SYS_TMP/probe.png" "$1" "$2")" == "$3" ]
 }
 log_has() { grep -qF "$1" "$SYS_TMP/kadrix.log"; }
+# Pixels in the ruler's red on the screen.
+red_pixels() {
+  sys_screenshot "$SYS_TMP/now.png"
+  convert "$SYS_TMP/now.png" -alpha off -fuzz 12% -fill black +opaque '#F44723' -fill white -opaque '#F44723' \
+    -format '%[fx:int(mean*w*h+0.5)]' info:
+}
+# Pixels of the bar's blue on the screen (only the editor shows it by then).
+bar_pixels() {
+  sys_screenshot "$SYS_TMP/now.png"
+  convert "$SYS_TMP/now.png" -alpha off -fill black +opaque '#2050D0' -fill white -opaque '#2050D0' \
+    -format '%[fx:int(mean*w*h+0.5)]' info:
+}
 
 run_at_scale() {
   local scale=$1
@@ -61,8 +73,14 @@ run_at_scale() {
   xdotool keydown Right
   sleep 1.2
   sys_screenshot "/tmp/crop_app_ruler_scale$scale.png"
+  # A click while the ruler shows imprints it as a ruler object.
+  xdotool click 1
+  sleep 0.3
   xdotool keyup Right
-  sleep 0.5  # the ruler hides at the release; a click while it shows would imprint it
+  sleep 0.5  # the ruler hides at the release
+  local reds
+  reds=$(red_pixels)
+  [ "$reds" -gt 100 ] || fail "scale $scale: no ruler object after the click ($reds red pixels)"
   sys_wait_for --timeout 5 log_has "ruler: $((bw / scale))pt" \
     || { grep -a 'ruler:' "$SYS_TMP/kadrix.log" | tail -3 || true; fail "scale $scale: the ruler did not read the bar's length"; }
 
@@ -75,8 +93,18 @@ run_at_scale() {
   sys_wait_for --timeout 5 log_has "$label" \
     || { grep -a 'crop label:' "$SYS_TMP/kadrix.log" | tail -3 || true; fail "scale $scale: the size label does not read '$label'"; }
 
+  # B turns the selection into a conceal object (pixelated by default): much
+  # of the bar's blue is mixed away.
+  local before_b after_b
+  before_b=$(bar_pixels)
+  xdotool key b
+  sleep 0.7
+  after_b=$(bar_pixels)
+  sys_screenshot "/tmp/crop_app_conceal_scale$scale.png"
+  [ "$after_b" -lt $((before_b * 9 / 10)) ] || fail "scale $scale: B did not conceal the selection ($before_b -> $after_b bar pixels)"
+
   sys_stop_app
-  echo "scale $scale: the ruler measured the bar and the selection's label gave its size"
+  echo "scale $scale: the ruler measured the bar, the label gave the selection's size, B concealed it"
 }
 
 run_at_scale 1
