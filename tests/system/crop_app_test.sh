@@ -1,9 +1,9 @@
 #!/usr/bin/env bash
 # The crop selection and the ruler in the real kadrix editor: an area capture
-# of a blue bar opens in the editor; an arrow key held over the
-# bar measures its length, and a selection dragged around it shows its size
-# in the label under it (read through the KADRIX_TEST console lines). Run at
-# scale 1 and at scale 2.
+# of a blue bar opens in the editor; an arrow key held over the bar measures
+# its length and a click imprints it, a selection dragged around it shows its
+# size in the label under it (both read through the KADRIX_TEST console
+# lines), and B turns the selection into a conceal object. Scale 1 and 2.
 source "$(dirname "${BASH_SOURCE[0]}")/harness.sh"
 sys_begin
 
