@@ -48,6 +48,8 @@ public:
     void mouseDragged(const kit::Event& e) override;
     void mouseUp(const kit::Event& e) override;
     void layout() override { redraw(); }
+    // A switch between the light and the dark look redraws the button.
+    void viewDidChangeEffectiveAppearance() override { redraw(); }
 
 protected:
     // Runs when the mouse goes up after a press (the tracking loop's end).

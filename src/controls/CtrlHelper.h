@@ -44,6 +44,8 @@ public:
     void awake();
 
     virtual void applyAppearance();
+    // The bubble takes the new look's colours when the desktop switches.
+    void viewDidChangeEffectiveAppearance() override { applyAppearance(); }
     virtual void buildViews();
     virtual void installMonitor();
     virtual void removeMonitor();

@@ -43,6 +43,7 @@ public:
     void mouseUp(const kit::Event& e) override;
     void updateTrackingAreas() override;
     void layout() override { redraw(); }
+    void viewDidChangeEffectiveAppearance() override { redraw(); }
     void redraw();
 
 private:

@@ -33,6 +33,7 @@ public:
     void mouseDown(const kit::Event& e) override;
     void mouseDragged(const kit::Event& e) override;
     void layout() override { redraw(); }
+    void viewDidChangeEffectiveAppearance() override { redraw(); }
     void redraw();
 
 private:
