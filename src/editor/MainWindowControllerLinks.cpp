@@ -13,6 +13,7 @@
 #include "editor/ObjectHandlers.h"
 #include "editor/Ruler.h"
 #include "editor/ShotView.h"
+#include "editor/ToolSettingsBar.h"
 #include "editor/Undo.h"
 
 namespace editor {
@@ -53,10 +54,16 @@ public:
     std::optional<std::string> toolValue(const std::string& key) const override {
         ObjectHandlers& m = ObjectHandlers::shared();
         auto o = m.active ? m.activeObj() : nullptr;
-        return o ? o->getValue(key) : std::nullopt;
+        return o ? o->getValue(key) : armedToolValue(m.createOnClick, key);
     }
     void setToolValue(const std::string& key, const std::string& value) override {
-        ObjectHandlers::shared().setToolValue(key, value);
+        ObjectHandlers& m = ObjectHandlers::shared();
+        // With only a tool armed, the change is for the next object it makes.
+        if (!(m.active ? m.activeObj() : nullptr)) {
+            setArmedToolValue(m.createOnClick, key, value);
+            return;
+        }
+        m.setToolValue(key, value);
     }
     std::vector<std::string> activePalette() const override { return ObjectHandlers::shared().palette(); }
     bool addImageFromClipboard() override { return ObjectHandlers::shared().addImageFromPasteboard(); }

@@ -7,6 +7,7 @@
 #include "imaging/PixelSampling.h"
 #include "services/Settings.h"
 #include "kit/Parse.h"
+#include "objects/ProtoObject.h"
 #include "services/Telemetry.h"
 
 namespace editor {
@@ -21,6 +22,36 @@ const kit::Color kMainColor{0.95, 0.25, 0.12, 1};
 bool contains(const std::string& text, const char* word) { return text.find(word) != std::string::npos; }
 
 }  // namespace
+
+namespace {
+
+// The options a tool keeps under its own class, by the key the bar uses.
+bool keptByTool(const std::string& tool, const std::string& key) {
+    if (key == "size") return tool != "ObjRuler" && tool != "ObjImage";
+    if (key == "arrowType") return tool == "ObjArrow";
+    if (key == "shape") return tool == "ObjSpotlight";
+    if (key == "color") return tool == "ObjHighlighter";
+    return false;
+}
+
+}  // namespace
+
+std::optional<std::string> armedToolValue(const std::string& tool, const std::string& key) {
+    if (tool.empty()) return std::nullopt;
+    if (key == "color" && !keptByTool(tool, key)) return Settings::shared().defaultColor();
+    if (!keptByTool(tool, key)) return std::nullopt;
+    auto stored = Settings::shared().storage().object(objects::ProtoObject::optionKeyFor(tool, key));
+    if (stored && stored->is_string()) return stored->get<std::string>();
+    // What a new object starts with when nothing is kept.
+    if (key == "size") return "1";
+    return std::nullopt;
+}
+
+bool setArmedToolValue(const std::string& tool, const std::string& key, const std::string& value) {
+    if (tool.empty() || !keptByTool(tool, key)) return false;
+    Settings::shared().storeString(objects::ProtoObject::optionKeyFor(tool, key), value);
+    return true;
+}
 
 const std::vector<std::string> ToolSettingsBar::kLineTypes = {"line", "dash"};
 const std::vector<std::string> ToolSettingsBar::kArrowTypes = {"0", "1", "2"};

@@ -23,6 +23,14 @@
 
 namespace editor {
 
+// A tool armed with no object active: the bar shows, and changes, what the
+// next object of that tool starts with, the options the tool keeps for
+// itself (its size, the arrow's head, the spotlight's shape, the
+// highlighter's colour; the other tools take the shared default colour).
+std::optional<std::string> armedToolValue(const std::string& tool, const std::string& key);
+// False for an option the tool does not keep (it is then dropped).
+bool setArmedToolValue(const std::string& tool, const std::string& key, const std::string& value);
+
 class ToolSettingsBar {
 public:
     ToolSettingsBar();

@@ -75,8 +75,10 @@ void ProtoObject::attachLayers(const kit::LayerPtr& drawing, const kit::LayerPtr
     if (control) control->addSublayer(lcontrol);
 }
 
-std::string ProtoObject::optionKey(const std::string& key) const {
-    return "Kadrix." + className() + ": " + key;
+std::string ProtoObject::optionKey(const std::string& key) const { return optionKeyFor(className(), key); }
+
+std::string ProtoObject::optionKeyFor(const std::string& className, const std::string& key) {
+    return "Kadrix." + className + ": " + key;
 }
 
 void ProtoObject::saveOption(const std::string& key, const std::string& value) {

@@ -123,6 +123,8 @@ public:
 
     // The settings key of a tool option: "Kadrix.ObjArrow: arrowStyle".
     std::string optionKey(const std::string& key) const;
+    // The settings key under which objects of a class keep an option.
+    static std::string optionKeyFor(const std::string& className, const std::string& key);
 
 protected:
     // The parts of the base that overrides call directly.

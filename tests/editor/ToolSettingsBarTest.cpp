@@ -181,3 +181,34 @@ TEST(ColorPickerTest, TheSwatchOfTheLauncherColourShowsSelected) {
 
 }  // namespace
 }  // namespace editor
+
+#include "editor/ObjectHandlers.h"
+#include "objects/ProtoObject.h"
+
+namespace editor {
+namespace {
+
+TEST(ArmedTool, ChangesWithOnlyAToolArmedReachItsNextObject) {
+    EXPECT_TRUE(setArmedToolValue("ObjArrow", "size", "5"));
+    EXPECT_TRUE(setArmedToolValue("ObjArrow", "arrowType", "2"));
+    EXPECT_TRUE(setArmedToolValue("ObjHighlighter", "color", "#C2EAFE"));
+    // Options a tool does not keep for itself are not written anywhere.
+    EXPECT_FALSE(setArmedToolValue("ObjRectangle", "fill", "40"));
+    EXPECT_FALSE(setArmedToolValue("", "size", "3"));
+    EXPECT_EQ(armedToolValue("ObjArrow", "size"), std::optional<std::string>("5"));
+    Settings::shared().setDefaultColor("#7758EF");
+    EXPECT_EQ(armedToolValue("ObjRectangle", "color"), std::optional<std::string>("#7758EF"));
+    EXPECT_EQ(armedToolValue("ObjRectangle", "fill"), std::nullopt);
+
+    ObjectHandlers& m = ObjectHandlers::shared();
+    auto arrow = m.make("ObjArrow");
+    auto marker = m.make("ObjHighlighter");
+    ASSERT_TRUE(arrow && marker);
+    EXPECT_EQ(arrow->getValue("size"), std::optional<std::string>("5"));
+    EXPECT_EQ(arrow->getValue("arrowType"), std::optional<std::string>("2"));
+    EXPECT_EQ(marker->getValue("color"), std::optional<std::string>("#C2EAFE"));
+    m.clear();
+}
+
+}  // namespace
+}  // namespace editor
