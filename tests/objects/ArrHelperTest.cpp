@@ -1,5 +1,6 @@
 // The stored outlines, their placement on an arrow, caps, pins and arcs.
 #include <cmath>
+#include <numbers>
 
 #include "Doubles.h"
 #include "objects/ArrHelper.h"
@@ -139,6 +140,18 @@ TEST_F(ArrHelperTest, CircleCenterAndArcEnds) {
     auto b = arc.bounds();
     EXPECT_NEAR(b.maxY(), 10, 1e-3);  // clockwise from the start runs over the top
     EXPECT_GT(b.minX(), 0);           // ends pulled in by half the width
+    // Away from the origin, on a circle of radius 13 around (120, -35).
+    const kit::Point centre{120, -35};
+    auto on = [&](double deg) {
+        const double a = deg * std::numbers::pi / 180;
+        return kit::Point{centre.x + 13 * std::cos(a), centre.y + 13 * std::sin(a)};
+    };
+    auto c3 = ArrHelper::circleCenter(on(10), on(95), on(230));
+    EXPECT_NEAR(c3.x, 120, 1e-9);
+    EXPECT_NEAR(c3.y, -35, 1e-9);
+    auto arc2 = ArrHelper::arcPath(on(180).x, on(180).y, 26, 0, on(90).x, on(90).y, 1, 0);
+    EXPECT_NEAR(arc2.bounds().maxY(), -22, 1e-3);
+    EXPECT_NEAR(arc2.bounds().midX(), 120, 1e-3);
     auto c2 = ArrHelper::circleCenter({0, 0}, {5, 0}, {10, 0});
     EXPECT_FALSE(std::isfinite(c2.x) && std::isfinite(c2.y));
 }

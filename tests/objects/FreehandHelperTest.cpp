@@ -151,6 +151,14 @@ TEST_F(FreehandHelperTest, CapTablesAndBezierOrigin) {
     EXPECT_EQ(path.elements().front().pts[0], (kit::Point{0, 0}));
 }
 
+TEST_F(FreehandHelperTest, RescaleStretchesEachAxisByItsOwnFactor) {
+    // From 10 × 20 at (10, 5) to 30 × 10: x triples, y halves, the corner stays.
+    auto p = FreehandHelper::rescale(line({{10, 5}, {20, 25}, {15, 15}}), 10, 5, 10, 20, 30, 10);
+    EXPECT_EQ(p[0].pos(), (kit::Point{10, 5}));
+    EXPECT_EQ(p[1].pos(), (kit::Point{40, 15}));
+    EXPECT_EQ(p[2].pos(), (kit::Point{25, 10}));
+}
+
 TEST_F(FreehandHelperTest, RescaleKeepsAnAxisWithoutExtent) {
     auto p = FreehandHelper::rescale(line({{10, 5}, {20, 5}}), 10, 5, 10, 0, 20, 8);
     EXPECT_EQ(p[1].x, 30);

@@ -233,6 +233,30 @@ TEST_F(TextTest, DumpWhileTypingTakesNoNestedSnapshot) {
     EXPECT_EQ(handlers.objects.size(), 2u);
 }
 
+TEST_F(TextTest, PlainArrowKeysMoveASelectedTextEachTheirWay) {
+    auto t = typed("Moved by keys");
+    t->stopEditing();
+    t->state = "selected";
+    Settings::shared().setRealPixels(true);
+    const Rect start = t->rect;
+    t->keyDown(nullptr, key(kit::KeyCode::LeftArrow));
+    EXPECT_EQ(t->rect.x1, start.x1 - 1);
+    t->keyDown(nullptr, key(kit::KeyCode::UpArrow));
+    EXPECT_EQ(t->rect.y1, start.y1 + 1);  // y up
+    t->keyDown(nullptr, key(kit::KeyCode::RightArrow, true));
+    EXPECT_EQ(t->rect.x1, start.x1 - 1 + 10);
+    t->keyDown(nullptr, key(kit::KeyCode::DownArrow, true));
+    EXPECT_EQ(t->rect.y1, start.y1 + 1 - 10);
+    // Only the position moves; the size and the wrap width stay.
+    EXPECT_EQ(t->rect.width, start.width);
+    EXPECT_EQ(t->rect.height, start.height);
+    // Not while typing: the keys belong to the text then.
+    t->startEditing();
+    const Rect typing = t->rect;
+    t->keyDown(nullptr, key(kit::KeyCode::LeftArrow));
+    EXPECT_EQ(t->rect.x1, typing.x1);
+}
+
 TEST_F(TextTest, WidthKeysAndKnobDrags) {
     auto t = typed("Some words to wrap");
     t->stopEditing();
