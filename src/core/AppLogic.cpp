@@ -58,7 +58,15 @@ AppLogic::~AppLogic() {
     capture::CaptureHost restored;
     restored.bringUpEditor = [] {};
     capture::setHost(restored);
-    resetAppHooks();
+    // Only the hooks this instance put in; others' stay.
+    updateAppHooks([](AppHooks& hooks) {
+        hooks.editorZoom = nullptr;
+        hooks.editorDpr = nullptr;
+        hooks.lastActiveTime = nullptr;
+        hooks.lastActiveScreen = nullptr;
+        hooks.hideMainWindow = nullptr;
+        hooks.newVersionFound = nullptr;
+    });
 }
 
 void AppLogic::startUp() {
