@@ -3,6 +3,7 @@
 // object clipboard, restore and the summaries; and the undo history over it.
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <atomic>
 #include <set>
 #include <thread>
@@ -32,6 +33,9 @@ using objects::KeyEvt;
 
 struct RecordingCore : CoreHost {
     std::vector<std::string>* log = nullptr;
+    void copyImageToPasteboard(const kit::Image& image) override {
+        log->push_back("copy image " + std::to_string(image.width()));
+    }
     bool cropAbsolute(const Rect& r) override {
         log->push_back("crop " + std::to_string(int(r.width)));
         Framer::shared().crop = r;
@@ -309,6 +313,19 @@ TEST_F(ObjectHandlersTest, CopyThenPasteGivesTheSameObjectForEveryClass) {
             << copy->dump() << "\n"
             << before;
     }
+}
+
+TEST_F(ObjectHandlersTest, CopyingAnImageObjectCopiesItsImageAndKeepsTheObjectClipboard) {
+    m.addObject("ObjArrow", {10, 10, 50, 20});
+    m.keyDown(nullptr, key(K::C, true));
+    auto img = std::dynamic_pointer_cast<objects::ObjImage>(m.make("ObjImage"));
+    m.active = int(m.objects.size()) - 1;
+    img->setImage(kit::Image(30, 20));
+    m.keyDown(nullptr, key(K::C, true));
+    EXPECT_EQ(std::count(log.begin(), log.end(), "copy image 30"), 1);
+    EXPECT_EQ(m.copiedType, "ObjArrow");
+    m.keyDown(nullptr, key(K::V, true));
+    EXPECT_EQ(m.activeType(), "ObjArrow");
 }
 
 TEST_F(ObjectHandlersTest, RestoreReadsTheWholeListBeforeTouchingTheObjects) {
