@@ -2,7 +2,7 @@
 # The editor window as a user meets it, at scale 1 and 2: it opens on an
 # image with the tool bar, read-out and canvas; a tool-bar click arms its
 # tool and shows the tool settings; a swatch from the colour button becomes
-# the default colour; a narrow window moves tools into "More tools", from
+# the default colour and the next arrow is drawn in it; a narrow window moves tools into "More tools", from
 # where one can be armed; the drag button drags the image out as a file that
 # a drop target receives.
 source "$(dirname "$0")/harness.sh"
@@ -66,6 +66,16 @@ run_scale() {
   sys_click "${swatch%,*}" "${swatch#*,}"
   sys_wait_for --timeout 5 grep -rq '"defaultColor": *"#00A490"' "$KADRIX_HOME" \
     || { grep geometry "$host_log" | tail -2 >&2; grep -r defaultColor "$KADRIX_HOME" >&2; fail "scale $scale: the picked swatch did not become the default colour"; }
+  # The armed arrow draws in the picked colour.
+  read -r ox oy < <(client_origin)
+  sys_drag $((ox + gw / 2 - 120 * scale)) $((oy + gh / 2 + 60 * scale)) $((ox + gw / 2 + 40 * scale)) $((oy + gh / 2 - 20 * scale))
+  sleep 0.8
+  sys_screenshot "$SYS_TMP/arrow-$scale.png"
+  local teal
+  teal=$(convert "$SYS_TMP/arrow-$scale.png" -crop "${gw}x${gh}+${ox}+${oy}" +repage -fuzz 6% -fill black \
+    +opaque '#00A490' -fill white -opaque '#00A490' -colorspace gray -format '%[fx:mean] %w %h' info: \
+    | awk '{printf "%d", $1 * $2 * $3}')
+  [ "$teal" -gt $((150 * scale)) ] || fail "scale $scale: the arrow drawn after the pick shows $teal pixels of its colour"
 
   # The drag button drags the image out onto a drop target.
   # The target goes where the editor is not.
