@@ -14,6 +14,7 @@
 #include "shell/AppLogicLink.h"
 #include "shell/EditorPartsLink.h"
 #include "shell/GlobalShortcuts.h"
+#include "shell/PreferencesWindowController.h"
 #include "shell/ShortcutStore.h"
 
 namespace {
@@ -72,6 +73,7 @@ int main(int argc, char** argv) {
     static shell::ShortcutStore shortcutStore;
     shell::setShortcutSource(&shortcutStore);
     delegate.registerGlobalShortcuts = shell::registerGlobalShortcuts;
+    shell::installPreferences();
     delegate.setLaunchArguments(std::move(urls), std::move(files));
     delegate.install(app);
     return app.run();

@@ -16,6 +16,7 @@
 #include "services/Telemetry.h"
 #include "shell/CoreLink.h"
 #include "shell/EditorMenu.h"
+#include "shell/PreferencesWindowController.h"
 #include "shell/StatusMenu.h"
 #include "shell/UrlCommand.h"
 
@@ -177,6 +178,7 @@ void AppDelegate::setNewVersionItemVisible(bool visible) {
 }
 
 bool AppDelegate::preferencesVisible() const {
+    if (PreferencesWindowController::exists() && PreferencesWindowController::shared().window().isVisible()) return true;
     return coreLink().preferencesVisible();
 }
 

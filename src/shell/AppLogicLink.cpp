@@ -76,8 +76,12 @@ void AppLogicLink::startScrollingCapture(int direction, const std::string& metho
     logic().startScrollingCapture(direction, method, actions(then));
 }
 
-void AppLogicLink::selectDefaultFolder() {
-    logic().selectDefaultFolder();
+void AppLogicLink::setPreferencesWindow(kit::Window* window) {
+    logic().winPreferences = window;
+}
+
+void AppLogicLink::selectDefaultFolder(std::function<void()> whenReady) {
+    logic().selectDefaultFolder(std::move(whenReady));
 }
 
 void AppLogicLink::saveImageAs(const std::optional<std::string>& folder, const std::string& name) {

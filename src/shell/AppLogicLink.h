@@ -18,7 +18,8 @@ public:
     void grabDelayed(const std::string& method, const AfterGrab& then) override;
     void startScrollingCapture(int direction, const std::string& method, const AfterGrab& then) override;
     void startManualScrollingCapture(const std::string& method, const AfterGrab& then) override;
-    void selectDefaultFolder() override;
+    void selectDefaultFolder(std::function<void()> whenReady) override;
+    void setPreferencesWindow(kit::Window* window) override;
     void openImageDialog() override;
     void loadFromClipboard(const std::string& method) override;
     void saveImageAs(const std::optional<std::string>& folder, const std::string& name) override;

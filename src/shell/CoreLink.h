@@ -7,12 +7,17 @@
 // do-nothing defaults. Tests install a recording double.
 //
 // Main thread only.
+#include <functional>
 #include <map>
 #include <optional>
 #include <string>
 #include <vector>
 
 #include "kit/Image.h"
+
+namespace kit {
+class Window;
+}
 
 namespace shell {
 
@@ -44,13 +49,16 @@ public:
     virtual void gotoUploads(const std::string& /*method*/) {}
 
     // Editor commands of the main menu the editor's host interface lacks.
-    virtual void selectDefaultFolder() {}
+    // Lets the user choose the save folder; `whenReady` runs once one was chosen.
+    virtual void selectDefaultFolder(std::function<void()> /*whenReady*/ = {}) {}
     virtual void saveImageAs(const std::optional<std::string>& /*folder*/, const std::string& /*name*/) {}
     virtual void rasterize() {}
     virtual void printImage(const kit::Image&) {}
 
     // The preferences window is on screen.
     virtual bool preferencesVisible() const { return false; }
+    // The preferences window, once made (the core's winPreferences).
+    virtual void setPreferencesWindow(kit::Window*) {}
 };
 
 // The editor's parts the main menu drives (zoom, cursor, text editing).

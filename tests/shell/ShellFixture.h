@@ -52,7 +52,11 @@ struct RecordingCore : shell::CoreLink {
     void loadFromClipboard(const std::string& method) override { calls.push_back("clipboard " + method); }
     void openImageDialog() override { calls.push_back("openImageDialog"); }
     void gotoUploads(const std::string& method) override { calls.push_back("uploads " + method); }
-    void selectDefaultFolder() override { calls.push_back("selectDefaultFolder"); }
+    void selectDefaultFolder(std::function<void()> whenReady) override {
+        calls.push_back("selectDefaultFolder");
+        folderReady = std::move(whenReady);
+    }
+    std::function<void()> folderReady;
     void saveImageAs(const std::optional<std::string>&, const std::string& name) override {
         calls.push_back("saveImageAs " + name);
     }
