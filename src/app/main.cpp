@@ -10,6 +10,7 @@
 #include "kit/Session.h"
 #include "kit/UrlEvents.h"
 #include "core/AppLogic.h"
+#include "library/LibraryLink.h"
 #include "shell/AppDelegate.h"
 #include "shell/AppLogicLink.h"
 #include "shell/EditorPartsLink.h"
@@ -66,6 +67,8 @@ int main(int argc, char** argv) {
     static shell::AppLogicLink link;
     static shell::EditorPartsLink editorParts;
     delegate.startCore = [] {
+        // The library first: the core makes it for the save folder as it starts.
+        core::setLibrary(&library::LibraryLink::shared());
         core::AppLogic::shared();
         shell::setCoreLink(&link);
         shell::setEditorLink(&editorParts);

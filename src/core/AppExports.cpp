@@ -1,5 +1,7 @@
 #include "core/AppExports.h"
 
+#include "core/AppHost.h"
+
 #include <cmath>
 
 #include "core/AppLogic.h"
@@ -173,5 +175,22 @@ std::string AppLogic::fileName() const {
 kit::Json AppLogic::shotStats(const kit::Json& extra) const {
     return exports().commands.shotStats(extra);
 }
+
+void AppExportHost::indexSavedFile(const std::string& path, const kit::Json& metadata) {
+    // The library keeps texts: numbers as their decimal text.
+    std::map<std::string, std::string> facts;
+    if (metadata.is_object())
+        for (auto& [key, value] : metadata.items()) {
+            if (value.is_string())
+                facts[key] = value.get<std::string>();
+            else if (value.is_number_integer())
+                facts[key] = std::to_string(value.get<int64_t>());
+            else if (value.is_number())
+                facts[key] = kit::json::doubleText(value.get<double>());
+        }
+    library().indexSavedFile(path, facts);
+}
+
+void AppExportHost::indexSavedAsFile(const std::string& path) { library().indexSavedAsFile(path); }
 
 }  // namespace core

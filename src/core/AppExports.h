@@ -28,6 +28,8 @@ public:
     void hideMainWindow() override;
     void yieldFocus() override;
     void markFirstHide() override;
+    void indexSavedFile(const std::string& path, const kit::Json& metadata) override;
+    void indexSavedAsFile(const std::string& path) override;
     void selectDefaultFolder(std::function<void(const std::string&)> whenReady) override;
     void refreshCropButton() override;
     std::optional<kit::Image> preCrop(const kit::Image& image) override;

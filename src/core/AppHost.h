@@ -4,6 +4,7 @@
 // stands below them, so it declares what it calls and they install their
 // implementation at start-up: core::setShell(&delegate), core::setLibrary(&lib).
 // Until then the do-nothing defaults answer "nothing there". Main thread only.
+#include <map>
 #include <string>
 
 namespace core {
@@ -35,6 +36,11 @@ public:
     virtual void setFolder(const std::string& /*folder*/) {}
     // Binds the library panel, when there is one, to the current model.
     virtual void connectLibrary() {}
+    // A screenshot just saved into the library folder, with the facts of its
+    // capture ("mode", "app", "timestamp", …); runs on the save worker.
+    virtual void indexSavedFile(const std::string& /*path*/, const std::map<std::string, std::string>& /*facts*/) {}
+    // A file the Save As panel wrote into the library folder.
+    virtual void indexSavedAsFile(const std::string& /*path*/) {}
 };
 
 ShellHost& shell();

@@ -1,5 +1,7 @@
 #include "library/ScreenLib.h"
 
+#include "library/IndexMachine.h"
+
 #include <algorithm>
 #include <chrono>
 #include <cmath>
@@ -79,6 +81,7 @@ std::string monthTitle(const std::string& key) {
 
 ScreenLib::ScreenLib(const std::string& folder, std::string keyText) : data_(folder, std::move(keyText)), folder_(folder) {
     setLibFolderText(folder);
+    indexMachine = std::make_unique<IndexMachine>(*this);
     now = [] {
         return std::chrono::duration<double>(std::chrono::system_clock::now().time_since_epoch()).count();
     };
@@ -109,6 +112,7 @@ void ScreenLib::loadNow() {
     std::lock_guard<std::mutex> op(opLock_);
     uint64_t generation = generation_;
     timerStart("Load Data");
+    if (indexMachine) indexMachine->clearQueue();
     data_.read();
     std::vector<Entry> fresh;
     for (auto& r : data_.records) fresh.push_back(std::make_shared<GrabData>(r));
@@ -343,6 +347,12 @@ void ScreenLib::recalcTopColors() {
 std::vector<kit::Color> ScreenLib::topColors() const {
     std::lock_guard<std::mutex> g(recLock_);
     return topColors_;
+}
+
+void ScreenLib::sortAndReindex() {
+    std::lock_guard<std::mutex> g(recLock_);
+    stableSortByTs(records_, false);
+    rebuildFilenamesLocked();
 }
 
 std::vector<ScreenLib::Entry> ScreenLib::snapshot() const {

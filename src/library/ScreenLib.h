@@ -69,10 +69,15 @@ public:
     virtual void recalcTopColors();
     virtual Facets calcFilters() const;
 
+    // Ascending by time again and the name index rebuilt (the end of an index run).
+    void sortAndReindex();
     std::vector<Entry> snapshot() const;
     std::vector<kit::Color> topColors() const;
     bool loaded() const { return loaded_; }
     std::string folder() const;
+
+    // The indexer bound to this library.
+    std::unique_ptr<class IndexMachine> indexMachine;
 
     std::function<void()> onLoadStart;
     std::function<void()> onLoadEnd;

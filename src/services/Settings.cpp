@@ -355,6 +355,9 @@ std::string Settings::libAction() {
 bool Settings::libAllowOCR() {
     return getBool("libAllowOCR", true);
 }
+void Settings::setLibAllowOCR(bool value) {
+    setBool("libAllowOCR", value, Notify::Event);
+}
 bool Settings::libAllowPreexisting() {
     return getBool("libAllowPreexisting", true);
 }
@@ -366,6 +369,9 @@ void Settings::setLibEnabled(bool value) {
 }
 bool Settings::libIndexNonshots() {
     return getBool("libIndexNonshots", false);
+}
+void Settings::setLibIndexNonshots(bool value) {
+    setBool("libIndexNonshots", value, Notify::Event);
 }
 std::string Settings::libLayout() {
     return getString("libLayout", "medium");

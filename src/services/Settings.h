@@ -122,10 +122,12 @@ public:
     void setLatestVersionURL(const std::string& value);
     std::string libAction();
     bool libAllowOCR();
+    void setLibAllowOCR(bool value);
     bool libAllowPreexisting();
     bool libEnabled();
     void setLibEnabled(bool value);
     bool libIndexNonshots();
+    void setLibIndexNonshots(bool value);
     std::string libLayout();
     void setLibLayout(const std::string& value);
     int64_t libLimit();

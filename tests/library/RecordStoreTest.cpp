@@ -5,6 +5,7 @@
 
 #include <filesystem>
 
+#include "LibraryFixture.h"
 #include "kit/Crypto.h"
 #include "kit/Files.h"
 #include "library/DataLayer.h"
@@ -17,16 +18,10 @@ using library::Record;
 
 namespace {
 
-class RecordStore : public ::testing::Test {
+class RecordStore : public LibraryFolderFixture {
 protected:
-    void SetUp() override {
-        folder = kit::files::uniqueTempPath("kadrix-lib-", "");
-        std::filesystem::create_directories(folder);
-    }
-    void TearDown() override { std::filesystem::remove_all(folder); }
     std::string file() const { return folder + "/imagelib.kxdb"; }
     std::string contents() const { return kit::files::readAll(file()).value_or(""); }
-    std::string folder;
 };
 
 }  // namespace

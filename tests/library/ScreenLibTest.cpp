@@ -7,6 +7,7 @@
 #include <thread>
 #include <unistd.h>
 
+#include "LibraryFixture.h"
 #include "kit/Files.h"
 #include "library/ScreenLib.h"
 #include "services/Settings.h"
@@ -16,25 +17,17 @@ using library::ScreenLib;
 
 namespace {
 
-class Library : public ::testing::Test {
+class Library : public LibraryFolderFixture {
 protected:
     void SetUp() override {
-        folder = kit::files::uniqueTempPath("kadrix-screenlib-", "");
-        std::filesystem::create_directories(folder);
+        LibraryFolderFixture::SetUp();
         setenv("XDG_DATA_HOME", (folder + "/.data").c_str(), 1);  // the trash lives here
-        Settings::shared().setLibEnabled(true);
-        Settings::shared().setLibLimit(10000);
-    }
-    void TearDown() override {
-        Settings::shared().setLibEnabled(false);
-        std::filesystem::remove_all(folder);
     }
     std::shared_ptr<library::GrabData> entry(Record r) { return std::make_shared<library::GrabData>(std::move(r)); }
     size_t lines() const {
         std::ifstream in(folder + "/imagelib.kxdb");
         return size_t(std::count(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>(), '\n'));
     }
-    std::string folder;
 };
 
 }  // namespace

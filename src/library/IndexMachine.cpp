@@ -1,0 +1,402 @@
+#include "library/IndexMachine.h"
+
+#include <algorithm>
+#include <chrono>
+#include <cmath>
+#include <condition_variable>
+#include <filesystem>
+#include <random>
+#include <set>
+#include <thread>
+
+#include "core/Exporter.h"
+#include "imaging/ColorMagic.h"
+#include "kit/Dispatch.h"
+#include "kit/Files.h"
+#include "kit/ImageIO.h"
+#include "kit/Regex.h"
+#include "kit/TextCase.h"
+#include "kit/TextRecognizer.h"
+#include "kit/Timer.h"
+#include "library/CaptureDates.h"
+#include "library/ScreenLib.h"
+#include "services/NamedTimers.h"
+#include "services/Settings.h"
+#include "services/Telemetry.h"
+
+namespace library {
+
+namespace {
+
+int64_t nowSeconds() {
+    return int64_t(std::chrono::duration<double>(std::chrono::system_clock::now().time_since_epoch()).count());
+}
+
+std::string baseName(const std::string& path) { return path.substr(path.find_last_of('/') + 1); }
+
+bool endsWith(const std::string& s, const std::string& e) {
+    return s.size() >= e.size() && s.compare(s.size() - e.size(), e.size(), e) == 0;
+}
+
+// "+7", "-3", "42"; anything else is 0.
+int64_t strictInt(const std::string& text) { return GrabData({{"v", text}}).intValue("v"); }
+
+// The shortest text that reads back as the number, always with a fraction: 2 → "2.0".
+std::string dprText(const std::string& value) {
+    char* end = nullptr;
+    double v = std::strtod(value.c_str(), &end);
+    if (value.empty() || end != value.c_str() + value.size() || !std::isfinite(v)) v = 0;
+    for (int precision = 1; precision <= 17; ++precision) {
+        char buf[64];
+        std::snprintf(buf, sizeof buf, "%.*g", precision, v);
+        if (std::strtod(buf, nullptr) == v) {
+            std::string s = buf;
+            if (s.find_first_of(".eEn") == std::string::npos) s += ".0";
+            return s;
+        }
+    }
+    return "0.0";
+}
+
+std::vector<std::string> ocrLanguages() {
+    std::string lang = Settings::shared().primaryOCRLang();
+    if (lang == "en-US") return {};
+    if (lang.find("zh") != std::string::npos) return {"zh-Hans", "zh-Hant", "en-US"};
+    if (lang.find("yue") != std::string::npos) return {"yue-Hans", "yue-Hant", "en-US"};
+    return {lang, "en-US"};
+}
+
+}  // namespace
+
+IndexMachine::IndexMachine(ScreenLib& lib) : lib_(lib) {}
+
+IndexMachine::~IndexMachine() { *alive_ = false; }
+
+std::vector<std::string> IndexMachine::queue() const {
+    std::lock_guard<std::mutex> g(queueLock_);
+    return filesQueue_;
+}
+
+void IndexMachine::clearQueue() {
+    std::lock_guard<std::mutex> g(queueLock_);
+    filesQueue_.clear();
+    queuedFiles = 0;
+}
+
+void IndexMachine::scan(bool indexToo, std::function<void(int, bool)> onReady) {
+    auto answer = [onReady] {
+        if (onReady) kit::dispatchMain([onReady] { onReady(0, false); });
+    };
+    if (indexInProgress || scanInProgress) {
+        Telemetry::shared().oops("scan(indexToo:onReady:)", "scan() attempt when scanning or indexing is underway!");
+        return answer();
+    }
+    if (!Settings::shared().libEnabled()) return answer();
+    if (!lib_.loaded()) {
+        Telemetry::shared().oops("scan(indexToo:onReady:)", "Scaning before load complete, not cool");
+        return;
+    }
+    if (lib_.folder().empty()) {
+        Telemetry::shared().oops("scan(indexToo:onReady:)", "No Valid Folder URL");
+        return;
+    }
+    if (indexToo) indexInitiated = true;
+    scanInProgress = true;  // before the walk starts, so a second scan is refused meanwhile
+    std::weak_ptr<bool> alive = alive_;
+    kit::globalQueue().async([this, alive, indexToo, onReady] {
+        if (alive.lock()) walk(indexToo, onReady);
+    });
+}
+
+void IndexMachine::walk(bool indexToo, std::function<void(int, bool)> onReady) {
+    std::lock_guard<std::mutex> scanning(scanLock_);
+    scanInProgress = true;
+    const std::string folder = lib_.folder();
+    clearQueue();
+    timerStart("contentsOfDirectory");
+    auto names = kit::files::listFolder(folder);
+    timerLog("contentsOfDirectory");
+    if (!names) {
+        Telemetry::shared().oops("scan(indexToo:onReady:)", "Error reading directory " + folder);
+        scanInProgress = false;
+        return;
+    }
+    const bool nonShots = Settings::shared().libIndexNonshots();
+    const bool allowOCR = Settings::shared().libAllowOCR();
+    std::vector<std::string> found;
+    timerStart("search through records");
+    for (auto& name : *names) {
+        std::string lower = kit::lowerCase(name);
+        if (!endsWith(lower, ".jpg") && !endsWith(lower, ".jpeg") && !endsWith(lower, ".png")) continue;
+        if (auto rec = lib_.record(name)) {
+            auto ocr = rec->content.find("ocr");
+            bool hasText = ocr != rec->content.end() && !ocr->second.empty();
+            if (!rec->colors().empty() && (hasText || !allowOCR)) continue;
+        }
+        const std::string path = folder + "/" + name;
+        if (std::error_code ec; !std::filesystem::is_regular_file(path, ec)) continue;
+        if (isScreenshotName(lower) || nonShots || kit::files::getXattr(path, core::kScreenCaptureAttribute))
+            found.push_back(path);
+    }
+    timerLog("search through records");
+    bool changed = lib_.checkPresence(std::set<std::string>(names->begin(), names->end()));
+    std::stable_sort(found.begin(), found.end(),
+                     [](const std::string& a, const std::string& b) { return baseName(a) > baseName(b); });
+    int64_t present = 0;
+    for (auto& e : lib_.snapshot()) present += e->gone() == 0;
+    int64_t limit = std::max<int64_t>(0, Settings::shared().libLimit());
+    int64_t room = limit - std::min(present, limit);
+    if (int64_t(found.size()) > room) found.resize(size_t(std::max<int64_t>(0, room)));
+    {
+        std::lock_guard<std::mutex> g(queueLock_);
+        filesQueue_ = found;
+    }
+    queuedFiles = int(found.size());
+    availableFiles = int(names->size());
+    scanInProgress = false;
+    if (queuedFiles > 0 || changed)
+        Telemetry::shared().repeatableEvent("lib:scan", {{"availableFiles", availableFiles.load()},
+                                                         {"queuedFiles", queuedFiles.load()},
+                                                         {"nonShots", nonShots},
+                                                         {"displayChange", changed}});
+    if (indexToo) {
+        indexQueue();
+    } else if (onReady) {
+        int queued = queuedFiles;
+        kit::dispatchMain([onReady, queued, changed] { onReady(queued, changed); });
+    }
+}
+
+void IndexMachine::indexQueue() {
+    auto refuse = [this] {
+        indexInitiated = false;
+        indexInProgress = false;
+        if (statusUpdate) statusUpdate(0, 0, "", false);
+    };
+    if (indexInProgress || scanInProgress) {
+        refuse();
+        Telemetry::shared().oops("indexQueue()", "indexQueue() attempt when scanning or indexing is underway!");
+        return;
+    }
+    if (!Settings::shared().libEnabled()) {
+        refuse();
+        std::weak_ptr<bool> alive = alive_;
+        kit::dispatchMain([this, alive] {
+            if (alive.lock() && statusUpdate) statusUpdate(0, 0, "", false);
+        });
+        return;
+    }
+    pleaseStop = false;
+    indexInitiated = true;
+    indexInProgress = true;
+    std::weak_ptr<bool> alive = alive_;
+    kit::globalQueue().async([this, alive] {
+        if (alive.lock()) runLoop();
+    });
+}
+
+void IndexMachine::runLoop() {
+    indexStarted_ = nowSeconds();
+    timerStart("rescan");
+    std::weak_ptr<bool> alive = alive_;
+    while (!pleaseStop) {
+        std::string path;
+        {
+            std::lock_guard<std::mutex> g(queueLock_);
+            if (filesQueue_.empty()) break;
+            path = filesQueue_.front();
+            filesQueue_.erase(filesQueue_.begin());
+        }
+        indexFile(path, {{"mode", "file"}});
+        // A file counts once it is stored, so the count is raised here, in order.
+        ++processedFiles;
+        kit::dispatchMain([this, alive] {
+            if (alive.lock()) report();
+        });
+    }
+    timerLog("rescan");
+    clearQueue();
+    kit::dispatchMain([this, alive] {
+        if (alive.lock()) finish();
+    });
+    lib_.flushPendingSave();
+    lib_.save();
+}
+
+std::string IndexMachine::etaText(int processed, int queued, double elapsed) {
+    if (processed <= 50 || queued <= 0 || double(processed) / queued <= 0.01) return {};
+    double eta = elapsed * double(queued - processed) / processed;
+    if (eta > 600) eta = std::round(eta / 120) * 120;
+    if (eta > 1800) eta = std::round(eta / 300) * 300;
+    std::string text = std::to_string(std::max<int64_t>(1, std::llround(eta / 60))) + "m";
+    if (eta < 40 && double(processed) / queued > 0.7) text = std::to_string(std::llround(eta) % 60) + "s";
+    if (eta > 3600) text = std::to_string(std::llround(eta / 3600)) + "h";
+    if (eta <= 0) text.clear();
+    return text;
+}
+
+void IndexMachine::report() {
+    int done = processedFiles, total = queuedFiles;
+    std::string text = etaText(done, total, double(nowSeconds() - indexStarted_));
+    if (statusUpdate) statusUpdate(done, std::max(total, done), text, pleaseStop);
+}
+
+void IndexMachine::finish() {
+    lib_.sortAndReindex();
+    int done = processedFiles;
+    bool stopped = pleaseStop;
+    queuedFiles = 0;
+    processedFiles = 0;
+    pleaseStop = false;
+    indexInitiated = false;
+    indexInProgress = false;
+    if (statusUpdate) statusUpdate(done, 0, "", stopped);
+}
+
+void IndexMachine::indexFile(const std::string& path, const std::map<std::string, std::string>& dict) {
+    if (!Settings::shared().libEnabled()) return;
+    if (!lib_.loaded()) {
+        Telemetry::shared().oops("indexFile(_:dict:)", "!!! scaning before load complete, not cool");
+        return;
+    }
+    auto rec = std::make_shared<GrabData>(std::map<std::string, std::string>{});
+    for (const char* key : {"app", "window", "dpr", "mode", "labels", "objects"}) {
+        auto it = dict.find(key);
+        if (it == dict.end()) continue;
+        rec->content[key] = std::string(key) == "dpr" ? dprText(it->second) : it->second;
+    }
+    auto ts = dict.find("timestamp");
+    rec->setTs(ts != dict.end() ? strictInt(ts->second) : fileDate(path));
+    analyzeFile(path, rec, false);
+}
+
+void IndexMachine::reindexFile(const std::string& path) {
+    if (!Settings::shared().libEnabled()) return;
+    if (!lib_.loaded()) {
+        Telemetry::shared().oops("reindexFile(_:)", "!!! reindexing before load complete, not cool");
+        return;
+    }
+    auto rec = lib_.record(baseName(path));
+    if (!rec) {
+        Telemetry::shared().oops("reindexFile(_:)", "Reindexing file without a record");
+        return;
+    }
+    if (rec->fileURL() != std::optional<std::string>(path)) {
+        Telemetry::shared().oops("reindexFile(_:)", "Reindexing file, url doesn't match (different folder?)");
+        return;
+    }
+    analyzeFile(path, rec, true);
+}
+
+void IndexMachine::analyzeFile(const std::string& path, const std::shared_ptr<GrabData>& rec, bool forced) {
+    kit::Image image = kit::ImageIO::read(path);
+    if (image.isNull()) {
+        Telemetry::shared().oops("analyzeFile(_:rec:forced:)", "Image Reading Error");
+        return;
+    }
+    // The entry may be the model's own (a forced pass): fill a copy and hand
+    // that over, so the shared one changes only under the model's lock.
+    auto entry = std::make_shared<GrabData>(rec->content);
+    std::error_code sizeError;
+    auto bytes = std::filesystem::file_size(path, sizeError);
+    if (!sizeError)
+        entry->content["bytes"] = std::to_string(bytes);
+    else
+        Telemetry::shared().oops("analyzeFile(_:rec:forced:)", "Can't get filesie");
+    entry->content["filename"] = baseName(path);
+    entry->content["width"] = std::to_string(image.width());
+    entry->content["height"] = std::to_string(image.height());
+    static thread_local std::mt19937 rng{std::random_device{}()};
+    const std::string tag = std::to_string(std::uniform_int_distribution<int>(1000000, 9999999)(rng));
+    auto ocr = entry->content.find("ocr");
+    if ((ocr == entry->content.end() || ocr->second.empty() || forced) && Settings::shared().libAllowOCR()) {
+        timerStart("OCR " + tag);
+        entry->content["ocr"] = ocrWithTimeout(image);
+        entry->content["domains"] = findDomains(entry->content["ocr"]);
+        timerLog("OCR " + tag);
+    }
+    if (entry->colors().empty() || forced) {
+        timerStart("Colors " + tag);
+        entry->setColors(colorHexes(image));
+        timerLog("Colors " + tag);
+    }
+    timerStart("Avg Color " + tag);
+    entry->content["basecolor"] = imaging::ColorMagic::cg2hex(getAvgColor(image));
+    timerLog("Avg Color " + tag);
+    entry->refreshLibObject();
+    lib_.addOrUpdate(entry);
+}
+
+std::string IndexMachine::ocrWithTimeout(const kit::Image& image, double timeout) {
+    if (image.width() < 4 || image.height() < 4) return "~";
+    struct Box {
+        std::mutex m;
+        std::condition_variable cv;
+        std::optional<std::string> text;
+    };
+    auto box = std::make_shared<Box>();
+    kit::TextRecognitionRequest request;
+    request.languages = ocrLanguages();
+    request.level = kit::RecognitionLevel::Accurate;
+    request.minimumTextHeight = 11.0 / image.height();
+    // The recogniser runs on a thread of its own; a completion after the wait
+    // gave up lands in the box nobody reads any more.
+    std::thread([box, image, request] {
+        auto result = kit::TextRecognizer::recognize(image, request);
+        std::string joined;
+        if (result.ok())
+            for (auto& line : result.lines) joined += (joined.empty() ? "" : "\n") + line.text;
+        else
+            Telemetry::shared().oops("ocr(cgImage:onReady:)", "Unable to perform the OCR requests: " + result.error + ".");
+        std::lock_guard<std::mutex> g(box->m);
+        box->text = joined;
+        box->cv.notify_all();
+    }).detach();
+    std::unique_lock<std::mutex> g(box->m);
+    box->cv.wait_for(g, std::chrono::duration<double>(timeout), [&] { return box->text.has_value(); });
+    return box->text && !box->text->empty() ? *box->text : "~";
+}
+
+std::string IndexMachine::findDomains(const std::string& text) {
+    static const kit::Regex address(
+        "\\b(https?://)?[-a-zA-Z0-9\\._]{2,256}\\.(com|net|ru|org|info|in|ir|uk|au|de|ua|ca|tr|co|jp|vn|cn|gr|fr|tk|"
+        "tw|id|br|io|xyz|it|nl|pl|za|us|eu|mx|ch|biz|me|il|es|by|nz|kr|cz|ro|cf|ar|my|tv|kz|cl|pk|th|se|sg|cc|be|rs|"
+        "ga|ma|hu|ae|su|dk|hk|at|ml|ng|np|no|app|pe|ph|ie|lk|gq|edu|fi|ai|sa|pw|bd|sk|ke|pt|az|mk|ge|tn|lt|dev|to|gov|"
+        "md|lv|uz|hr|mn|am|ws|mobi|ee|bg|la|ec|blog|cloud|si|uy|nu|ba|icu|im|do|bz|kg|is|al|ug|cm|mu|one|so|sh|tj|gg|"
+        "ac|eg|fm|ms|cx|sc|ve|dz|sx|vc|qa|nf|py|ki|ps|gt|ly|bo|art|tz|zw|jo|cr|ltd|nyc|lu|cy|ci|af|li|kh|pa|om|re|kw)"
+        "(/([-a-zA-Z0-9()@:%_\\+.~#?&//=]*))?\\b",
+        kit::Regex::caseInsensitive);
+    static const kit::Regex host("\\b[-a-zA-Z0-9\\._]{2,256}\\.[a-zA-Z]{2,6}\\b", kit::Regex::caseInsensitive);
+    std::string out;
+    for (auto& m : address.matches(text)) {
+        auto h = host.firstMatch(m.text());
+        if (!h) continue;
+        std::string name = kit::lowerCase(h->text());
+        // Only a leading "www." goes: "awww.example.com" keeps its letters.
+        if (name.rfind("www.", 0) == 0) name.erase(0, 4);
+        out += "\n" + name;
+    }
+    size_t b = out.find_first_not_of(" \t\r\n");
+    size_t e = out.find_last_not_of(" \t\r\n");
+    return b == std::string::npos ? std::string() : out.substr(b, e - b + 1);
+}
+
+std::vector<std::string> IndexMachine::colorHexes(const kit::Image& image) {
+    std::vector<std::string> out;
+    for (auto& c : imaging::ColorMagic::dominantColors(image, 8, 400)) out.push_back(imaging::ColorMagic::cg2hex(c));
+    if (out.empty()) out.push_back("#000000");
+    return out;
+}
+
+kit::Color IndexMachine::getAvgColor(const kit::Image& image) {
+    kit::Image one = imaging::ColorMagic::resize(image, 1, 1);
+    if (one.isNull()) {
+        Telemetry::shared().oops("getAvgColor(_:)", "Error Resizing Image");
+        return kit::Color::black();
+    }
+    kit::Color c = one.colorAt(0, 0);
+    c.a = 1;
+    return c;
+}
+
+}  // namespace library

@@ -1,0 +1,71 @@
+#pragma once
+// Keeps the library database in step with the library folder: a scan walks
+// the folder, lets the model mark missing files and queues the images without
+// a complete record, newest names first; an indexing run then analyses them
+// one after the other on a background worker (size, recognised text, web
+// domains, dominant and average colours) and reports its progress. Single
+// files are indexed on request: a screenshot just saved, with the facts of its
+// capture, or a library file saved again under its name.
+#include <atomic>
+#include <functional>
+#include <map>
+#include <mutex>
+#include <optional>
+#include <string>
+#include <vector>
+
+#include "kit/Image.h"
+#include "library/GrabData.h"
+
+namespace library {
+
+class ScreenLib;
+
+class IndexMachine {
+public:
+    explicit IndexMachine(ScreenLib& lib);
+    virtual ~IndexMachine();
+
+    // Walks the folder in the background; with `indexToo` an indexing run
+    // follows, otherwise `onReady(queued, changed)` runs on the main thread.
+    virtual void scan(bool indexToo, std::function<void(int, bool)> onReady = {});
+    // The walk itself, on the calling thread (the background body of scan).
+    void walk(bool indexToo, std::function<void(int, bool)> onReady);
+    virtual void indexQueue();
+    virtual void indexFile(const std::string& path, const std::map<std::string, std::string>& dict);
+    virtual void reindexFile(const std::string& path);
+    virtual void analyzeFile(const std::string& path, const std::shared_ptr<GrabData>& rec, bool forced);
+    // Empties the queue (a new load).
+    void clearQueue();
+
+    // (done, total, remaining-time text, stop requested); total 0 when a run ends.
+    std::function<void(int, int, std::string, bool)> statusUpdate;
+    std::atomic<bool> pleaseStop{false};
+    std::atomic<bool> indexInitiated{false}, indexInProgress{false}, scanInProgress{false};
+    std::atomic<int> queuedFiles{0}, availableFiles{0}, processedFiles{0};
+    std::vector<std::string> queue() const;
+
+    // The recognised text of an image or "~"; waits at most `timeout` seconds.
+    static std::string ocrWithTimeout(const kit::Image& image, double timeout = 100);
+    // The hosts of the web addresses in a text, one per line, lower case,
+    // without a leading "www.".
+    static std::string findDomains(const std::string& text);
+    static std::vector<std::string> colorHexes(const kit::Image& image);
+    static kit::Color getAvgColor(const kit::Image& image);
+    // The run's remaining-time text ("9m", "25s", "2h", or empty).
+    static std::string etaText(int processed, int queued, double elapsedSeconds);
+
+private:
+    void runLoop();
+    void report();
+    void finish();
+
+    ScreenLib& lib_;
+    mutable std::mutex queueLock_;
+    std::mutex scanLock_;
+    std::vector<std::string> filesQueue_;
+    int64_t indexStarted_ = 0;
+    std::shared_ptr<bool> alive_ = std::make_shared<bool>(true);
+};
+
+}  // namespace library

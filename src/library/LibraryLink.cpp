@@ -1,0 +1,76 @@
+#include "library/LibraryLink.h"
+
+#include "library/IndexMachine.h"
+
+namespace library {
+
+namespace {
+
+std::string baseName(const std::string& path) { return path.substr(path.find_last_of('/') + 1); }
+std::string folderOf(const std::string& path) { return path.substr(0, path.find_last_of('/')); }
+
+}  // namespace
+
+LibraryLink& LibraryLink::shared() {
+    static LibraryLink link;
+    return link;
+}
+
+std::shared_ptr<ScreenLib> LibraryLink::library() const {
+    std::lock_guard<std::mutex> g(lock_);
+    return lib_;
+}
+
+bool LibraryLink::exists() const { return library() != nullptr; }
+
+bool LibraryLink::busy() const {
+    auto lib = library();
+    return lib && (lib->indexMachine->indexInProgress || lib->indexMachine->scanInProgress);
+}
+
+void LibraryLink::create(const std::string& folder) {
+    auto lib = std::make_shared<ScreenLib>(folder);
+    {
+        std::lock_guard<std::mutex> g(lock_);
+        lib_ = lib;
+    }
+    connectLibrary();
+}
+
+void LibraryLink::setFolder(const std::string& folder) {
+    if (auto lib = library())
+        lib->setFolder(folder);
+    else
+        create(folder);
+}
+
+void LibraryLink::connectLibrary() {
+    auto lib = library();
+    if (!lib) return;
+    // Once loaded, the folder is walked and what is new gets indexed.
+    std::weak_ptr<ScreenLib> weak = lib;
+    lib->onLoadEnd = [weak] {
+        if (auto l = weak.lock()) l->indexMachine->scan(true);
+    };
+    lib->load();
+}
+
+void LibraryLink::indexSavedFile(const std::string& path, const std::map<std::string, std::string>& facts) {
+    auto lib = library();
+    if (!lib || folderOf(path) != lib->folder()) return;
+    if (lib->record(baseName(path)))
+        lib->indexMachine->reindexFile(path);
+    else
+        lib->indexMachine->indexFile(path, facts);
+}
+
+void LibraryLink::indexSavedAsFile(const std::string& path) {
+    auto lib = library();
+    if (!lib || folderOf(path) != lib->folder()) return;
+    if (lib->record(baseName(path)))
+        lib->indexMachine->reindexFile(path);
+    else
+        lib->indexMachine->indexFile(path, {{"mode", "file"}});
+}
+
+}  // namespace library

@@ -1,0 +1,33 @@
+#pragma once
+// The screenshot library as the application core sees it: made for the save
+// folder at start-up, loaded and scanned when the library is on, and told of
+// every screenshot saved into the folder so it is indexed at once.
+#include <memory>
+#include <mutex>
+
+#include "core/AppHost.h"
+#include "library/ScreenLib.h"
+
+namespace library {
+
+class LibraryLink : public core::LibraryHost {
+public:
+    static LibraryLink& shared();
+
+    bool exists() const override;
+    bool busy() const override;
+    void create(const std::string& folder) override;
+    void setFolder(const std::string& folder) override;
+    void connectLibrary() override;
+    void indexSavedFile(const std::string& path, const std::map<std::string, std::string>& facts) override;
+    void indexSavedAsFile(const std::string& path) override;
+
+    // The current library model; null before a folder is known.
+    std::shared_ptr<ScreenLib> library() const;
+
+private:
+    mutable std::mutex lock_;
+    std::shared_ptr<ScreenLib> lib_;
+};
+
+}  // namespace library

@@ -1,0 +1,170 @@
+// The indexer: the folder walk and its queue, single files with their capture
+// facts, the progress texts, domains, and recognition of rendered text.
+#include <gtest/gtest.h>
+
+#include <QFont>
+#include <QImage>
+#include <QPainter>
+#include <filesystem>
+#include <fstream>
+
+#include "LibraryFixture.h"
+#include "core/Exporter.h"
+#include "kit/Files.h"
+#include "library/IndexMachine.h"
+#include "library/ScreenLib.h"
+#include "services/Settings.h"
+
+using library::IndexMachine;
+using library::ScreenLib;
+
+namespace {
+
+class Indexer : public LibraryFolderFixture {
+protected:
+    void SetUp() override {
+        LibraryFolderFixture::SetUp();
+        lib = std::make_unique<ScreenLib>(folder);
+        lib->loadNow();
+    }
+    void TearDown() override {
+        lib.reset();
+        LibraryFolderFixture::TearDown();
+    }
+    // A small picture file: text drawn in black on white when given.
+    std::string picture(const std::string& name, const QString& text = {}, int w = 64, int h = 48) {
+        QImage img(w, h, QImage::Format_RGB32);
+        img.fill(Qt::white);
+        if (!text.isEmpty()) {
+            QPainter p(&img);
+            QFont f("DejaVu Sans Mono");
+            f.setPixelSize(28);
+            p.setFont(f);
+            p.setPen(Qt::black);
+            p.drawText(QRect(20, 0, w - 20, h), Qt::AlignVCenter | Qt::AlignLeft, text);
+        }
+        std::string path = folder + "/" + name;
+        img.save(QString::fromStdString(path), name.ends_with(".png") ? "PNG" : "JPG");
+        return path;
+    }
+    std::vector<std::string> queuedNames() {
+        std::vector<std::string> out;
+        for (auto& p : lib->indexMachine->queue()) out.push_back(p.substr(p.find_last_of('/') + 1));
+        return out;
+    }
+    std::unique_ptr<ScreenLib> lib;
+};
+
+}  // namespace
+
+TEST_F(Indexer, TheWalkQueuesScreenshotImagesNewestNameFirst) {
+    picture("SCR-20240101-baaa.png");
+    picture("SCR-20240301-baaa.png");
+    picture("Photo.PNG");
+    picture("holiday.jpg");
+    std::string marked = picture("marked.jpeg");
+    kit::files::setXattr(marked, core::kScreenCaptureAttribute, "");
+    std::ofstream(folder + "/a.gif") << "x";
+    std::ofstream(folder + "/SCR-a.png.txt") << "x";
+    std::filesystem::create_directories(folder + "/SCR-folder.png");
+    Settings::shared().setLibIndexNonshots(false);
+    lib->indexMachine->walk(false, {});
+    auto names = queuedNames();
+    bool xattrs = kit::files::getXattr(marked, core::kScreenCaptureAttribute).has_value();
+    std::vector<std::string> expected{"SCR-20240301-baaa.png", "SCR-20240101-baaa.png"};
+    if (xattrs) expected.insert(expected.begin(), "marked.jpeg");  // by name, descending; tmpfs keeps no user attributes
+    EXPECT_EQ(names, expected);
+
+    Settings::shared().setLibIndexNonshots(true);
+    lib->indexMachine->walk(false, {});
+    EXPECT_EQ(queuedNames().size(), 5u);  // Photo.PNG and holiday.jpg too, never the gif, txt or folder
+    Settings::shared().setLibIndexNonshots(false);
+}
+
+TEST_F(Indexer, CompleteRecordsStayOutAndTheLimitLeavesRoomForTheRest) {
+    Settings::shared().setLibAllowOCR(true);
+    picture("SCR-1.png");
+    picture("SCR-2.png");
+    picture("SCR-3.png");
+    auto add = [&](const char* name, const char* colors, const char* ocr) {
+        lib->addOrUpdate(std::make_shared<library::GrabData>(
+            library::Record{{"filename", name}, {"colors", colors}, {"ocr", ocr}}));
+    };
+    add("SCR-1.png", "#FFFFFF", "~");  // done
+    add("SCR-2.png", "#FFFFFF", "");   // text still missing
+    lib->indexMachine->walk(false, {});
+    EXPECT_EQ(queuedNames(), (std::vector<std::string>{"SCR-3.png", "SCR-2.png"}));
+    Settings::shared().setLibAllowOCR(false);
+    lib->indexMachine->walk(false, {});
+    EXPECT_EQ(queuedNames(), std::vector<std::string>{"SCR-3.png"});
+    Settings::shared().setLibAllowOCR(true);
+
+    Settings::shared().setLibLimit(3);  // 2 present records leave room for one
+    lib->indexMachine->walk(false, {});
+    EXPECT_EQ(queuedNames(), std::vector<std::string>{"SCR-3.png"});
+    Settings::shared().setLibLimit(2);
+    lib->indexMachine->walk(false, {});
+    EXPECT_TRUE(queuedNames().empty());
+}
+
+TEST_F(Indexer, ASavedCaptureKeepsItsFactsAndTime) {
+    Settings::shared().setLibAllowOCR(false);
+    std::string path = picture("SCR-20240105-kvqe.png", {}, 40, 30);
+    lib->indexMachine->indexFile(path, {{"timestamp", "123"}, {"dpr", "2"}, {"mode", "interactive"},
+                                        {"app", "Firefox"}, {"ignored", "x"}});
+    auto rec = lib->record("SCR-20240105-kvqe.png");
+    ASSERT_TRUE(rec);
+    EXPECT_EQ(rec->content.at("ts"), "123");
+    EXPECT_EQ(rec->content.at("dpr"), "2.0");
+    EXPECT_EQ(rec->content.at("mode"), "interactive");
+    EXPECT_EQ(rec->content.at("width"), "40");
+    EXPECT_EQ(rec->content.at("height"), "30");
+    EXPECT_EQ(rec->content.at("basecolor"), "#FFFFFF");
+    EXPECT_EQ(rec->content.at("colors"), "#000000");  // white is no dominant colour: the black stand-in
+    EXPECT_FALSE(rec->content.count("ocr"));
+    EXPECT_FALSE(rec->content.count("ignored"));
+    EXPECT_GT(std::stoll(rec->content.at("bytes")), 0);
+
+    lib->indexMachine->indexFile(path, {{"timestamp", "17e8"}, {"dpr", "x"}});
+    EXPECT_EQ(rec->content.at("ts"), "0");
+    EXPECT_EQ(rec->content.at("dpr"), "0.0");
+    Settings::shared().setLibAllowOCR(true);
+}
+
+TEST_F(Indexer, ReindexingAsksForAKnownFileInThisFolder) {
+    Settings::shared().setLibAllowOCR(false);
+    std::string path = picture("SCR-9.png");
+    lib->indexMachine->reindexFile(path);  // no record: nothing happens
+    EXPECT_FALSE(lib->record("SCR-9.png"));
+    lib->indexMachine->indexFile(path, {{"mode", "file"}});
+    picture("SCR-9.png", {}, 80, 20);
+    lib->indexMachine->reindexFile("/elsewhere/SCR-9.png");
+    EXPECT_EQ(lib->record("SCR-9.png")->content.at("width"), "64");
+    lib->indexMachine->reindexFile(path);
+    EXPECT_EQ(lib->record("SCR-9.png")->content.at("width"), "80");
+    Settings::shared().setLibAllowOCR(true);
+}
+
+TEST(IndexerTexts, RemainingTimeAndDomains) {
+    EXPECT_EQ(IndexMachine::etaText(50, 1000, 30), "");
+    EXPECT_EQ(IndexMachine::etaText(100, 1000, 60), "9m");
+    EXPECT_EQ(IndexMachine::etaText(800, 1000, 100), "25s");
+    EXPECT_EQ(IndexMachine::etaText(200, 10000, 7300.0 * 200 / 9800), "2h");  // 7300 s → 7320 → 7200
+
+    EXPECT_EQ(IndexMachine::findDomains("See HTTPS://WWW.Example.COM/path?x=1 now\nand docs.rs"),
+              "example.com\ndocs.rs");
+    EXPECT_EQ(IndexMachine::findDomains("github.com and github.com"), "github.com\ngithub.com");
+    EXPECT_EQ(IndexMachine::findDomains("no address here. really"), "");
+    EXPECT_EQ(IndexMachine::findDomains("awww.example.org"), "awww.example.org");
+}
+
+TEST_F(Indexer, RecognisedTextAndItsDomainsReachTheRecord) {
+    std::string path = picture("SCR-20240105-kvqe.png", "visit kadrix.app today", 640, 64);
+    EXPECT_EQ(IndexMachine::ocrWithTimeout(kit::Image(3, 500)), "~");
+    lib->indexMachine->indexFile(path, {});
+    auto rec = lib->record("SCR-20240105-kvqe.png");
+    ASSERT_TRUE(rec);
+    EXPECT_NE(rec->content.at("ocr").find("kadrix.app"), std::string::npos) << rec->content.at("ocr");
+    EXPECT_EQ(rec->content.at("domains"), "kadrix.app");
+    EXPECT_EQ(lib->search("KADRIX").size(), 1u);
+}

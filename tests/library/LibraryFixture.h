@@ -1,0 +1,24 @@
+#pragma once
+// A private library folder per test, and the library switched on meanwhile.
+#include <gtest/gtest.h>
+
+#include <filesystem>
+
+#include "kit/Files.h"
+#include "services/Settings.h"
+
+class LibraryFolderFixture : public ::testing::Test {
+protected:
+    void SetUp() override {
+        folder = kit::files::uniqueTempPath("kadrix-library-", "");
+        std::filesystem::create_directories(folder);
+        Settings::shared().setLibEnabled(true);
+        Settings::shared().setLibLimit(10000);
+    }
+    void TearDown() override {
+        Settings::shared().setLibEnabled(false);
+        Settings::shared().setLibLimit(10000);
+        std::filesystem::remove_all(folder);
+    }
+    std::string folder;
+};
