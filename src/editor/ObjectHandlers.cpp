@@ -374,14 +374,17 @@ bool ObjectHandlers::wantsMouseDown(kit::Point p, int button) {
 
 std::optional<int> ObjectHandlers::getResponder(kit::Point p) {
     if (createOnClick == "ObjFreehand" || createOnClick == "ObjHighlighter") return std::nullopt;
-    std::vector<int> order(objects.size());
-    for (size_t i = 0; i < order.size(); ++i) order[i] = int(i);
-    auto score = [&](int i) { return i + objects[size_t(i)]->layer->zPosition() * 1000; };
-    std::stable_sort(order.begin(), order.end(), [&](int a, int b) { return score(a) < score(b); });
+    // The front-most hit: the highest score, and of equal scores the last in the list.
     std::optional<int> candidate;
-    for (int i : order) {
+    double best = 0;
+    for (int i = 0; i < int(objects.size()); ++i) {
         const auto& o = objects[size_t(i)];
-        if (o->state == "creating" || o->action(p) != "default") candidate = i;
+        const double score = i + o->layer->zPosition() * 1000;
+        if (candidate && score < best) continue;
+        if (o->state == "creating" || o->action(p) != "default") {
+            candidate = i;
+            best = score;
+        }
     }
     const bool toolFree = createOnClick.empty() || createOnClick == "ObjCounter";
     if (!active) return toolFree ? candidate : std::nullopt;
