@@ -18,6 +18,8 @@ public:
     virtual void setInsertItemEnabled(bool) {}
     // The status menu's "new version" item.
     virtual void setNewVersionItemVisible(bool) {}
+    // The status menu's uploads gallery item (shown while there is a token).
+    virtual void setUploadsItemVisible(bool) {}
     virtual bool preferencesVisible() const { return false; }
     // The tray icon, where the first-hide hint points; false when there is none.
     virtual bool showFirstHideHint() { return false; }

@@ -198,6 +198,20 @@ public:
     // Pins an image at a point of the window-server space.
     virtual void pinImage(const kit::Image& img, kit::Point mid);
 
+    // ---- Upload, uploads gallery, companion uploader (UploadCommands.cpp) ----
+    void uploadImage(const std::string& method) override;
+    void uploadFinished(const std::string& url, const std::string& error);
+    // False when there is no token or no page could be opened.
+    bool gotoUploads(const std::string& method);
+    // Hands the screenshot to the companion uploader; false (after a warning) when it could not.
+    bool plimImage();
+    void handlePlimCommand(const std::string& command, const std::optional<std::string>& payload);
+    // Opens an http or https address; anything else is left alone.
+    static void openURLString(const std::string& text);
+    // The token prompt and the opener of links; tests replace them.
+    std::function<std::string(const std::string& title, const std::string& message)> askToken_;
+    std::function<bool(const std::string& url)> openURL_;
+
     Settings& settings() { return *services_.settings; }
     Telemetry& telemetry() { return *services_.telemetry; }
     Notifier& notifier() { return *services_.notifier; }

@@ -177,6 +177,10 @@ void AppDelegate::setNewVersionItemVisible(bool visible) {
     if (auto& item = StatusMenu::shared().itemNewVersion) item->setHidden(!visible);
 }
 
+void AppDelegate::setUploadsItemVisible(bool visible) {
+    if (auto& item = StatusMenu::shared().itemGoToUploads) item->setHidden(!visible);
+}
+
 bool AppDelegate::preferencesVisible() const {
     if (PreferencesWindowController::exists() && PreferencesWindowController::shared().window().isVisible()) return true;
     return coreLink().preferencesVisible();

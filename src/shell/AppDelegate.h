@@ -83,6 +83,7 @@ public:
     void flashSuccessIcon() override;
     void setInsertItemEnabled(bool enabled) override;
     void setNewVersionItemVisible(bool visible) override;
+    void setUploadsItemVisible(bool visible) override;
     bool preferencesVisible() const override;
 
     // Creates the application core and connects the shell to it; done while

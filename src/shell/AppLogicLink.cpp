@@ -60,6 +60,10 @@ void AppLogicLink::handleURLCommand(const std::string& host, const std::string& 
     core::handleURLCommand(host, command, value, query, UrlActionsLink::shared());
 }
 
+void AppLogicLink::gotoUploads(const std::string& method) {
+    logic().gotoUploads(method);
+}
+
 void AppLogicLink::cleanupTempFolder() {
     logic().cleanupTempFolder(std::nullopt);
 }

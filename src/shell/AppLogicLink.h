@@ -22,6 +22,7 @@ public:
     void setPreferencesWindow(kit::Window* window) override;
     void openImageDialog() override;
     void loadFromClipboard(const std::string& method) override;
+    void gotoUploads(const std::string& method) override;
     void saveImageAs(const std::optional<std::string>& folder, const std::string& name) override;
     void printImage(const kit::Image& image) override;
 };

@@ -57,12 +57,7 @@ void UrlActionsLink::openImageDialogSoon() {
     kit::dispatchMainAfter(0.1, [] { coreLink().openImageDialog(); });
 }
 
-bool UrlActionsLink::gotoUploads() {
-    // The gallery page needs a token: without one there is nothing to open.
-    if (Settings::shared().token().empty()) return false;
-    coreLink().gotoUploads("url");
-    return true;
-}
+bool UrlActionsLink::gotoUploads() { return logic().gotoUploads("url"); }
 
 void UrlActionsLink::openPreferences() { AppDelegate::shared().openPreferences(); }
 void UrlActionsLink::showLibraryPopover() {}
@@ -70,7 +65,18 @@ bool UrlActionsLink::searchLibrary(const std::string&) { return false; }
 void UrlActionsLink::setupLibraryStatusItem() { StatusMenu::shared().setupLibraryStatusItem(); }
 void UrlActionsLink::buildMenu() { StatusMenu::shared().buildMenu(); }
 void UrlActionsLink::rescanLibraryView() {}
-void UrlActionsLink::handlePlimCommand(const std::string&, const std::optional<std::string>&) {}
+void UrlActionsLink::handlePlimCommand(const std::string& command, const std::optional<std::string>& payload) {
+    // Any page can open these links: switching where uploads go needs the user's word.
+    if (command == "plim/connect" &&
+        !consent("Connect the companion uploader?",
+                 "A link asks to send your next uploads to the companion uploader instead of the web service."))
+        return;
+    if (command == "plim/disconnect" &&
+        !consent("Disconnect the companion uploader?",
+                 "A link asks to send your next uploads to the web service instead of the companion uploader."))
+        return;
+    logic().handlePlimCommand(command, payload);
+}
 
 bool UrlActionsLink::consent(const std::string& title, const std::string& message) {
     // The alert is modal: its answer is in by the time confirm returns.
