@@ -2,8 +2,9 @@
 # The editor window as a user meets it, at scale 1 and 2: it opens on an
 # image with the tool bar, read-out and canvas; a tool-bar click arms its
 # tool and shows the tool settings; a swatch from the colour button becomes
-# the default colour and the next arrow is drawn in it; a narrow window moves tools into "More tools", from
-# where one can be armed; the drag button drags the image out as a file that
+# the default colour and the next arrow is drawn in it, and the size slider
+# makes it heavier; a narrow window moves tools into "More tools", from where
+# one can be armed; the drag button drags the image out as a file that
 # a drop target receives.
 source "$(dirname "$0")/harness.sh"
 sys_begin
@@ -29,6 +30,8 @@ click_at() {
 run_scale() {
   local scale=$1
   : >"$host_log"
+  # Each run starts as a new user: tools remember their sizes.
+  rm -rf "${KADRIX_HOME:?}"/*
   QT_QPA_PLATFORM=xcb QT_SCALE_FACTOR=$scale timeout 50 "$SYS_BIN/kadrix-editorhost" "$picture" >"$host_log" 2>&1 &
   local pid=$!
   sys_wait_for --timeout 15 grep -q '^core: loadImage 640x360' "$host_log" || fail "the editor never loaded the image"
@@ -76,6 +79,17 @@ run_scale() {
     +opaque '#00A490' -fill white -opaque '#00A490' -colorspace gray -format '%[fx:mean] %w %h' info: \
     | awk '{printf "%d", $1 * $2 * $3}')
   [ "$teal" -gt $((150 * scale)) ] || fail "scale $scale: the arrow drawn after the pick shows $teal pixels of its colour"
+  # The size slider pulled to its end makes the arrow heavier.
+  local slider=$(field slider)
+  read -r ox oy < <(client_origin)
+  sys_drag $((ox + ${slider%,*} - 40 * scale)) $((oy + ${slider#*,})) $((ox + ${slider%,*} + 50 * scale)) $((oy + ${slider#*,}))
+  sleep 0.8
+  sys_screenshot "$SYS_TMP/heavy-$scale.png"
+  local heavy
+  heavy=$(convert "$SYS_TMP/heavy-$scale.png" -crop "${gw}x${gh}+${ox}+${oy}" +repage -fuzz 6% -fill black \
+    +opaque '#00A490' -fill white -opaque '#00A490' -colorspace gray -format '%[fx:mean] %w %h' info: \
+    | awk '{printf "%d", $1 * $2 * $3}')
+  [ "$heavy" -gt $((teal * 3 / 2)) ] || { [ "${KADRIX_KEEP_SHOTS:-}" ] && cp "$SYS_TMP"/*.png "$KADRIX_KEEP_SHOTS"/; fail "scale $scale: the slider left the arrow at $heavy pixels (was $teal)"; }
 
   # The drag button drags the image out onto a drop target.
   # The target goes where the editor is not.
