@@ -32,6 +32,7 @@ CaptureHost defaults() {
     h.oops = [](const std::string& f, const std::string& m) { Telemetry::shared().oops(f, m); };
     h.preset = [](const std::string& n, const kit::Json& d) { Telemetry::shared().preset(n, d); };
     h.event = [](const std::string& n, const kit::Json& d) { Telemetry::shared().event(n, d); };
+    h.repeatableEvent = [](const std::string& n, const kit::Json& d) { Telemetry::shared().repeatableEvent(n, d); };
     h.notify = [](const std::string& t, const std::string& m) { Notifier::shared().notify(t, m); };
     h.warning = [](const std::string& t, const std::string& m) { Notifier::shared().warning(t, m); };
     h.alertOnMain = [](const std::string& t, const std::string& m) { alertOnMain(t, m); };
@@ -41,6 +42,12 @@ CaptureHost defaults() {
     h.bringUpEditor = [] {};
     h.editorDpr = [] { return hookEditorDpr(); };
     h.openURL = [](const std::string& url) { return hookOpenWithDefaultApp(url); };
+    h.copyImage = [](const kit::Image&) {};
+    h.loadImage = [](const kit::Image&) { return false; };
+    h.setMetadata = [](const std::string&, const kit::Json&) {};
+    h.setEditorDpr = [](double) {};
+    h.fileName = [] { return std::string("Kadrix"); };
+    h.removePin = [](int64_t) {};
     h.toolPath = [] { return besideExecutable("kadrix-screencapture"); };
     return h;
 }
@@ -78,6 +85,13 @@ void setHost(CaptureHost h) {
     keep(merged.bringUpEditor, h.bringUpEditor);
     keep(merged.editorDpr, h.editorDpr);
     keep(merged.openURL, h.openURL);
+    keep(merged.repeatableEvent, h.repeatableEvent);
+    keep(merged.copyImage, h.copyImage);
+    keep(merged.loadImage, h.loadImage);
+    keep(merged.setMetadata, h.setMetadata);
+    keep(merged.setEditorDpr, h.setEditorDpr);
+    keep(merged.fileName, h.fileName);
+    keep(merged.removePin, h.removePin);
     keep(merged.toolPath, h.toolPath);
     installed() = std::move(merged);
 }

@@ -7,6 +7,7 @@
 #include <functional>
 #include <string>
 
+#include "kit/Image.h"
 #include "kit/Json.h"
 
 namespace capture {
@@ -19,6 +20,7 @@ struct CaptureHost {
     std::function<void(const std::string& function, const std::string& message)> oops;
     std::function<void(const std::string& name, const kit::Json& data)> preset;
     std::function<void(const std::string& name, const kit::Json& data)> event;
+    std::function<void(const std::string& name, const kit::Json& data)> repeatableEvent;
 
     // Non-blocking notices (toast or system notification) and the modal alert
     // posted to the main queue.
@@ -34,6 +36,18 @@ struct CaptureHost {
     std::function<void()> bringUpEditor;
     std::function<double()> editorDpr;
     std::function<bool(const std::string& url)> openURL;
+
+    // Pinned screenshots: copy an image to the clipboard (with its event),
+    // load one into the editor (false when the editor refused it), a
+    // metadata entry of the current capture, the editor's pixel ratio, the
+    // default file name, and forgetting a closed pin by the id the core
+    // gave it.
+    std::function<void(const kit::Image& image)> copyImage;
+    std::function<bool(const kit::Image& image)> loadImage;
+    std::function<void(const std::string& key, const kit::Json& value)> setMetadata;
+    std::function<void(double dpr)> setEditorDpr;
+    std::function<std::string()> fileName;
+    std::function<void(int64_t id)> removePin;
 
     // Absolute path of the screenshot tool.
     std::function<std::string()> toolPath;

@@ -98,6 +98,16 @@ void AppLogic::installHooks() {
     capture::CaptureHost h;
     h.bringUpEditor = [this] { yieldFocus(); };
     h.editorDpr = [] { return editor::Framer::shared().dpr(); };
+    // What pinned screenshots ask of the core.
+    h.copyImage = [this](const kit::Image& img) {
+        exports().exporter.copyToPasteboard(img);
+        telemetry().event("copyImage", shotStats(kit::Json::object()));
+    };
+    h.loadImage = [this](const kit::Image& img) { return loadImage(img, false); };
+    h.setMetadata = [this](const std::string& key, const kit::Json& value) { metadata_[key] = value; };
+    h.setEditorDpr = [](double dpr) { editor::Framer::shared()._dpr.set(dpr); };
+    h.fileName = [this] { return fileName(); };
+    h.removePin = [this](int64_t id) { routes_->removePin(id); };
     capture::setHost(std::move(h));
 
     updateAppHooks([this](AppHooks& hooks) {

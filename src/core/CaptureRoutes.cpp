@@ -1,7 +1,9 @@
 #include "core/CaptureRoutes.h"
 
 #include "capture/Capturer.h"
+#include "capture/PinWindowController.h"
 #include "capture/ScrollCapturer.h"
+#include "kit/Dispatch.h"
 
 namespace core {
 
@@ -42,10 +44,26 @@ void CaptureRoutes::resetFacts() {
     ctx.backdropApplied = false;
 }
 
-// The preview and pin windows come with their own windows later; until then
-// a capture that asks for them still loads and reaches the editor's state.
+// The preview window comes later; until then a capture that asks for it
+// still loads and reaches the editor's state.
 void CaptureRoutes::showPreview(const kit::Image&, const kit::Rect&) {}
 void CaptureRoutes::closePreview() {}
-void CaptureRoutes::pin(const kit::Image&, kit::Point) {}
+
+void CaptureRoutes::pin(const kit::Image& image, kit::Point center) {
+    if (image.isNull()) return;
+    const int64_t id = nextPinId_++;
+    auto pin = std::make_shared<capture::PinWindowController>(id);
+    pins_[id] = pin;
+    pin->pin(image, center);
+}
+
+void CaptureRoutes::removePin(int64_t id) {
+    auto it = pins_.find(id);
+    if (it == pins_.end()) return;
+    // The pin asks from inside its own close: release it once that returns.
+    std::shared_ptr<capture::PinWindowController> gone = std::move(it->second);
+    pins_.erase(it);
+    kit::dispatchMain([gone] {});
+}
 
 }  // namespace core

@@ -4,7 +4,9 @@
 // floating preview and pin windows. The default routes call the capture
 // library; tests install a double that hands out prepared images.
 // Main thread only.
+#include <cstdint>
 #include <functional>
+#include <map>
 #include <memory>
 #include <optional>
 #include <string>
@@ -13,6 +15,10 @@
 #include "kit/Geometry.h"
 #include "kit/Image.h"
 #include "kit/Screen.h"
+
+namespace capture {
+class PinWindowController;
+}
 
 namespace core {
 
@@ -52,6 +58,14 @@ public:
     virtual void closePreview();
     // A pinned window showing the image, centred on a point (window-server space).
     virtual void pin(const kit::Image& image, kit::Point center);
+    // Forgets a closed pin by the id it was opened with.
+    virtual void removePin(int64_t id);
+    size_t pinCount() const { return pins_.size(); }
+
+private:
+    // The open pins under the ids they were given.
+    std::map<int64_t, std::shared_ptr<capture::PinWindowController>> pins_;
+    int64_t nextPinId_ = 1;
 };
 
 }  // namespace core

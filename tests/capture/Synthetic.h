@@ -36,7 +36,14 @@ inline kit::Image rows(const kit::Image& page, int top, int h) {
 
 // Records what capture code tells the user and the telemetry.
 struct HostSpy {
-    std::vector<std::string> oopses, notices, warnings, alerts, presets, events;
+    std::vector<std::string> oopses, notices, warnings, alerts, presets, events, repeatables;
+    // What the post-capture windows asked of the core.
+    std::vector<int64_t> removedPins;
+    std::vector<std::string> editorCalls;
+    bool loadSucceeds = true;
+    int copies = 0;
+    kit::Json metadata = kit::Json::object();
+    kit::Json lastEvent, lastRepeatable;
     std::vector<std::pair<std::string, std::string>> notifyPairs;
     kit::Json lastPreset;
     std::string toolPath;
@@ -57,7 +64,22 @@ struct HostSpy {
             presets.push_back(n);
             lastPreset = d;
         };
-        h.event = [this](const std::string& n, const kit::Json&) { events.push_back(n); };
+        h.event = [this](const std::string& n, const kit::Json& d) {
+            events.push_back(n);
+            lastEvent = d;
+        };
+        h.repeatableEvent = [this](const std::string& n, const kit::Json& d) {
+            repeatables.push_back(n);
+            lastRepeatable = d;
+        };
+        h.removePin = [this](int64_t id) { removedPins.push_back(id); };
+        h.loadImage = [this](const kit::Image&) {
+            editorCalls.push_back("loadImage");
+            return loadSucceeds;
+        };
+        h.copyImage = [this](const kit::Image&) { ++copies; };
+        h.setMetadata = [this](const std::string& k, const kit::Json& v) { metadata[k] = v; };
+        h.fileName = [] { return std::string("SCR-test"); };
         h.getInt = [this](const std::string& k, int64_t d) { return ints.count(k) ? ints[k] : d; };
         h.getString = [this](const std::string& k, const std::string& d) {
             return strings.count(k) ? strings[k] : d;
@@ -67,7 +89,7 @@ struct HostSpy {
         h.timerLog = [](const std::string&) {};
         h.timerElapsed = [](const std::string&) { return 1.0; };
         h.editorDpr = [] { return 1.0; };
-        h.bringUpEditor = [] {};
+        h.bringUpEditor = [this] { editorCalls.push_back("bringUpEditor"); };
         h.openURL = [](const std::string&) { return false; };
         h.toolPath = [this] { return toolPath; };
         capture::setHost(std::move(h));

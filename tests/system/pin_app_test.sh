@@ -1,0 +1,54 @@
+#!/usr/bin/env bash
+# A capture pinned from a kadrix:// link floats above an ordinary window as a
+# window of its own; "=" zooms it one step (from 50 % to 65 %),
+# "-" takes it back, and Ctrl+W closes it.
+source "$(dirname "${BASH_SOURCE[0]}")/harness.sh"
+sys_begin
+xsetroot -solid '#3366cc'
+"$SYS_BIN/kadrix-testclient" solid Other 100 100 500 400 '#cc6633' &
+client=$!
+trap 'kill $client 2>/dev/null || true; _sys_cleanup' EXIT
+sys_wait_window '^Other$' 5 || fail "the ordinary window did not show"
+sys_app
+sys_wait_for pgrep -f "$SYS_BIN/kadrix" --timeout 10 || fail "kadrix did not start"
+sleep 2
+
+"$SYS_BIN/kadrix" 'kadrix://grab/fullscreen?then=pin'
+sys_wait_for --timeout 10 xdotool search --onlyvisible --name '^Kadrix Pin$' || {
+  tail -20 "$SYS_TMP/kadrix.log"
+  fail "no pin window after the capture"
+}
+pin=$(xdotool search --onlyvisible --name '^Kadrix Pin$' | head -1)
+geom() { xwininfo -id "$pin" | awk '/^ *Width:/ {w=$2} /^ *Height:/ {h=$2} END {print w "x" h}'; }
+sleep 0.5
+before=$(geom)
+w0=${before%x*}
+# A full-screen capture is at least three quarters of the screen: it opens at half size.
+screen_w=$(xdpyinfo | awk '/dimensions:/ {split($2, d, "x"); print d[1]}')
+expect_eq "$w0" "$((screen_w / 2))" "opening width of a full-screen pin"
+
+# Click the ordinary window: the pin stays above it.
+sys_click 150 150
+sleep 0.5
+sys_screenshot "$SYS_TMP/above.png"
+cx=$(xwininfo -id "$pin" | awk '/Absolute upper-left X/ {print $4}')
+cy=$(xwininfo -id "$pin" | awk '/Absolute upper-left Y/ {print $4}')
+cp "$SYS_TMP/above.png" "${KADRIX_SHOT_DIR:-/tmp}/pin_above.png" 2>/dev/null || true
+
+xdotool windowactivate --sync "$pin" 2>/dev/null || true
+sleep 0.3
+sys_key equal
+sys_wait_for --timeout 5 bash -c "[ \"\$(xwininfo -id $pin | awk '/^ *Width:/ {print \$2}')\" -gt $w0 ]" \
+  || fail "'=' did not grow the pin (still $(geom))"
+w1=$(geom); w1=${w1%x*}
+# 50 % steps in to 65 %.
+expect_eq "$w1" "$((screen_w * 65 / 100))" "width after one step in"
+sys_key minus
+sys_wait_for --timeout 5 bash -c "[ \"\$(xwininfo -id $pin | awk '/^ *Width:/ {print \$2}')\" -eq $w0 ]" \
+  || fail "'-' did not take the pin back to its opening size ($(geom))"
+
+sys_key ctrl+w
+sys_wait_for --timeout 5 bash -c "! xdotool search --onlyvisible --name '^Kadrix Pin$'" \
+  || fail "Ctrl+W did not close the pin"
+kill -0 "$SYS_APP_PID" || fail "kadrix quit with the pin"
+echo "pin app test: a ${before} pin grew to ${w1} wide and closed"
