@@ -6,6 +6,7 @@
 #include "services/Telemetry.h"
 #include "shell/AppDelegate.h"
 #include "shell/CoreLink.h"
+#include "shell/PrefGeneralViewController.h"
 #include "shell/PrefShortcutsViewController.h"
 
 namespace shell {
@@ -45,8 +46,10 @@ PreferencesWindowController::PreferencesWindowController()
     window_->setTitle("Kadrix Settings");
     tabs_ = std::make_shared<kit::TabView>(kit::Rect{0, 0, PrefPane::kWidth, PrefPane::kHeight + 40});
     tabs_->setAutoresizingMask(kit::Autoresizing::WidthSizable | kit::Autoresizing::HeightSizable);
+    panes_.push_back(std::make_unique<PrefGeneralViewController>());
     panes_.push_back(std::make_unique<PrefShortcutsViewController>());
-    tabs_->addTabViewItem("Hotkeys", panes_[0]->view());
+    tabs_->addTabViewItem("General", panes_[0]->view());
+    tabs_->addTabViewItem("Hotkeys", panes_[1]->view());
     tabs_->onDidSelect = [this](kit::TabView& tabs) { paneChanged(tabs.indexOfSelectedTabViewItem()); };
     auto content = kit::View::make({0, 0, PrefPane::kWidth, PrefPane::kHeight + 40});
     content->addSubview(tabs_);

@@ -5,12 +5,17 @@
 #include <fstream>
 
 #include "ShellFixture.h"
+#include "autostart/LaunchAtLogin.h"
+#include "kit/Button.h"
+#include "kit/PopUpButton.h"
+#include "kit/TextField.h"
 #include "kit/Application.h"
 #include "kit/Defaults.h"
 #include "kit/TabView.h"
 #include "kit/Window.h"
 #include "services/Settings.h"
 #include "shell/AppDelegate.h"
+#include "shell/PrefGeneralViewController.h"
 #include "shell/PrefShortcutsViewController.h"
 #include "shell/PreferencesWindowController.h"
 
@@ -101,4 +106,125 @@ TEST_F(PreferencesTest, KeyboardSettingsAreFoundOnThePathOrNotAtAll) {
     ASSERT_TRUE(gnome);
     EXPECT_EQ(gnome->back(), "keyboard") << "GNOME's settings come first";
     std::filesystem::remove_all(dir);
+}
+
+// ---- General pane ---------------------------------------------------------
+
+namespace {
+void click(kit::Button& b) {
+    b.performClick();
+}
+}  // namespace
+
+TEST_F(PreferencesTest, TheSolidColourTakesSixHexDigitsOnly) {
+    EXPECT_EQ(PrefGeneralViewController::hexDigits("#f44723 "), "F44723");
+    EXPECT_EQ(PrefGeneralViewController::hexDigits("ff8800 "), "FF8800");
+    EXPECT_FALSE(PrefGeneralViewController::hexDigits("F4472"));
+    EXPECT_FALSE(PrefGeneralViewController::hexDigits("12345"));
+    EXPECT_FALSE(PrefGeneralViewController::hexDigits("GG0000"));
+
+    Settings::shared().setWindowSolidColor("#404448");
+    PrefGeneralViewController pane;
+    pane.tfSolidColor->setStringValue("#f44723 ");
+    pane.updateSolidColor();
+    EXPECT_EQ(Settings::shared().windowSolidColor(), "#F44723");
+    EXPECT_EQ(pane.tfSolidColor->stringValue(), "#F44723");
+    pane.tfSolidColor->setStringValue("F4472");
+    pane.updateSolidColor();
+    EXPECT_EQ(Settings::shared().windowSolidColor(), "#F44723") << "a bad colour keeps the setting";
+    EXPECT_EQ(pane.tfSolidColor->stringValue(), "F4472") << "and the typed text";
+}
+
+TEST_F(PreferencesTest, TheScrollingLimitIsClampedAndAnUnchangedOneSendsNothing) {
+    EXPECT_EQ(PrefGeneralViewController::clampedScrollingMax("1,000,000"), 400000);
+    EXPECT_EQ(PrefGeneralViewController::clampedScrollingMax("5"), 10);
+    EXPECT_EQ(PrefGeneralViewController::clampedScrollingMax("no digits"), 10);
+    EXPECT_EQ(PrefGeneralViewController::clampedScrollingMax("30 000"), 30000);
+
+    Settings::shared().setScrollingMax(20000);
+    PrefGeneralViewController pane;
+    size_t before = events("setting-scrollingMax").size();
+    pane.updateScrollingMax();
+    EXPECT_EQ(events("setting-scrollingMax").size(), before) << "nothing changed";
+    pane.tfScrollingMax->setStringValue("1,000,000");
+    pane.viewWillDisappear();
+    EXPECT_EQ(Settings::shared().scrollingMax(), 400000);
+    EXPECT_EQ(pane.tfScrollingMax->stringValue(), "400000");
+    pane.tfScrollingMax->setStringValue("5");
+    pane.updateScrollingMax();
+    EXPECT_EQ(Settings::shared().scrollingMax(), 10);
+    EXPECT_EQ(events("setting-scrollingMax").size(), before + 2);
+}
+
+TEST_F(PreferencesTest, AtLeastOneAfterCaptureActionStaysOn) {
+    auto& s = Settings::shared();
+    s.setAfterGrabShow(true);
+    s.setAfterGrabCopy(false);
+    s.setAfterGrabSave(false);
+    PrefGeneralViewController pane;
+    click(*pane.cbAfterGrabShow);  // show off with copy and save off
+    EXPECT_FALSE(s.afterGrabShow());
+    EXPECT_TRUE(s.afterGrabCopy()) << "copy takes over";
+    EXPECT_EQ(pane.cbAfterGrabCopy->state(), kit::ControlState::On);
+    EXPECT_FALSE(pane.rbAreaEditor->isEnabled()) << "without show the area choice is off";
+
+    click(*pane.cbAfterGrabCopy);  // copy off with save off
+    EXPECT_TRUE(s.afterGrabShow()) << "show comes back";
+    EXPECT_EQ(pane.cbAfterGrabShow->state(), kit::ControlState::On);
+    EXPECT_TRUE(pane.rbAreaEditor->isEnabled());
+
+    // Save without a folder asks for one; cancelling leaves save on (saving asks again).
+    s.setDefaultFolderURL(std::nullopt);
+    core.calls.clear();
+    click(*pane.cbAfterGrabSave);
+    EXPECT_TRUE(s.afterGrabSave());
+    EXPECT_EQ(core.calls, std::vector<std::string>{"selectDefaultFolder"});
+    click(*pane.cbAfterGrabSave);
+    EXPECT_FALSE(s.afterGrabSave());
+    EXPECT_TRUE(s.afterGrabShow());
+}
+
+TEST_F(PreferencesTest, AreaCaptureModeAndThumbnailClosing) {
+    Settings::shared().storage().remove("areaCaptureMode");
+    Settings::shared().setAfterGrabShow(true);
+    PrefGeneralViewController pane;
+    pane.refresh();
+    EXPECT_EQ(pane.rbAreaEditor->state(), kit::ControlState::On) << "an absent mode opens the editor";
+    EXPECT_FALSE(pane.ddlThumbnailClosing->isEnabled());
+    click(*pane.rbAreaPreview);
+    EXPECT_EQ(Settings::shared().areaCaptureMode(), "preview");
+    EXPECT_TRUE(pane.ddlThumbnailClosing->isEnabled());
+    pane.ddlThumbnailClosing->selectItem(0);
+    pane.selectThumbnailClosing();
+    EXPECT_EQ(Settings::shared().thumbnailClosing(), "auto");
+    click(*pane.rbAreaEditor);
+    EXPECT_EQ(Settings::shared().areaCaptureMode(), "editor");
+}
+
+TEST_F(PreferencesTest, TheSaveFolderButtonShowsTheChosenFolder) {
+    PrefGeneralViewController pane;
+    click(*pane.btnSaveFolder);
+    ASSERT_TRUE(core.folderReady);
+    Settings::shared().setDefaultFolder("/home/me/Shots");
+    core.folderReady();
+    EXPECT_EQ(pane.btnSaveFolder->title(), "/home/me/Shots");
+}
+
+TEST_F(PreferencesTest, LaunchAtLoginIsReadBackAfterTheToggle) {
+    autostart::LaunchAtLogin::setEnabled(false);
+    PrefGeneralViewController pane;
+    EXPECT_EQ(pane.cbLunchAtStartup->state(), kit::ControlState::Off);
+    click(*pane.cbLunchAtStartup);
+    EXPECT_TRUE(autostart::LaunchAtLogin::isEnabled());
+    EXPECT_EQ(pane.cbLunchAtStartup->state(), kit::ControlState::On);
+
+    // An entry that cannot be written (its folder is a file) must not show as checked.
+    click(*pane.cbLunchAtStartup);
+    auto dir = std::filesystem::path(autostart::LaunchAtLogin::entryPath()).parent_path();
+    std::filesystem::remove_all(dir);
+    std::ofstream(dir.string()) << "in the way";
+    click(*pane.cbLunchAtStartup);
+    EXPECT_FALSE(autostart::LaunchAtLogin::isEnabled());
+    EXPECT_EQ(pane.cbLunchAtStartup->state(), kit::ControlState::Off);
+    std::filesystem::remove(dir);
 }

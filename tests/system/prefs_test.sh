@@ -1,0 +1,37 @@
+#!/usr/bin/env bash
+# The settings open from a kadrix:// link given to the running kadrix and from
+# the tray menu; "Launch at login" on the general tab writes the autostart
+# entry into the private XDG home and takes it away again.
+# KADRIX_SHOTS=dir keeps the screenshots.
+source "$(dirname "$0")/harness.sh"
+sys_begin
+sys_tray
+sys_app_in_tray
+keep() { [ -n "${KADRIX_SHOTS:-}" ] && cp "$1" "$KADRIX_SHOTS/" || true; }
+
+sys_click_tray_icon
+sys_key Up Up Return
+sys_wait_window "Kadrix Settings" || fail "the tray's Settings item opened no settings window"
+sleep 1
+win=$(xdotool search --onlyvisible --name "Kadrix Settings" | head -1)
+eval "$(xdotool getwindowgeometry --shell "$win")"
+echo "window at $X,$Y" >&2
+shot="$SYS_TMP/prefs-general.png"
+sys_screenshot "$shot"
+keep "$shot"
+
+# The check box sits at the pane's last line; its place comes from the window's.
+entry="$KADRIX_HOME/autostart/kadrix.desktop"
+[ -e "$entry" ] && fail "an autostart entry exists before the check box was touched"
+sys_click $((X + ${PREFS_CHECK_X:-196})) $((Y + ${PREFS_CHECK_Y:-431}))
+sys_wait_for --timeout 5 test -e "$entry" || fail "checking Launch at login wrote no autostart entry"
+grep -q '^Exec=' "$entry" || fail "the autostart entry runs nothing"
+sys_click $((X + ${PREFS_CHECK_X:-196})) $((Y + ${PREFS_CHECK_Y:-431}))
+sys_wait_for --timeout 5 test ! -e "$entry" || fail "unchecking Launch at login left the autostart entry"
+
+# Closed, and opened again by a link given to the running kadrix.
+xdotool key --window "$win" --clearmodifiers alt+F4 || true
+sys_wait_for --timeout 5 sh -c "! xdotool search --onlyvisible --name 'Kadrix Settings'" || fail "the settings window did not close"
+"$SYS_BIN/kadrix" 'kadrix://settings' >/dev/null 2>&1 || fail "the link was not handed over"
+sys_wait_window "Kadrix Settings" || fail "kadrix://settings opened no settings window"
+echo "settings open from the link and the tray; launch at login writes and removes the entry"
