@@ -27,6 +27,12 @@ click_at() {
   sys_click $((ox + x)) $((oy + y))
 }
 
+# The pixels of the picked swatch's colour inside a region (WxH+X+Y) of a screenshot.
+teal_pixels() {
+  convert "$1" -crop "$2" +repage -fuzz 6% -fill black +opaque '#00A490' -fill white -opaque '#00A490' \
+    -colorspace gray -format '%[fx:mean] %w %h' info: | awk '{printf "%d", $1 * $2 * $3}'
+}
+
 run_scale() {
   local scale=$1
   : >"$host_log"
@@ -75,9 +81,7 @@ run_scale() {
   sleep 0.8
   sys_screenshot "$SYS_TMP/arrow-$scale.png"
   local teal
-  teal=$(convert "$SYS_TMP/arrow-$scale.png" -crop "${gw}x${gh}+${ox}+${oy}" +repage -fuzz 6% -fill black \
-    +opaque '#00A490' -fill white -opaque '#00A490' -colorspace gray -format '%[fx:mean] %w %h' info: \
-    | awk '{printf "%d", $1 * $2 * $3}')
+  teal=$(teal_pixels "$SYS_TMP/arrow-$scale.png" "${gw}x${gh}+${ox}+${oy}")
   [ "$teal" -gt $((150 * scale)) ] || fail "scale $scale: the arrow drawn after the pick shows $teal pixels of its colour"
   # The size slider pulled to its end makes the arrow heavier.
   local slider=$(field slider)
@@ -86,9 +90,7 @@ run_scale() {
   sleep 0.8
   sys_screenshot "$SYS_TMP/heavy-$scale.png"
   local heavy
-  heavy=$(convert "$SYS_TMP/heavy-$scale.png" -crop "${gw}x${gh}+${ox}+${oy}" +repage -fuzz 6% -fill black \
-    +opaque '#00A490' -fill white -opaque '#00A490' -colorspace gray -format '%[fx:mean] %w %h' info: \
-    | awk '{printf "%d", $1 * $2 * $3}')
+  heavy=$(teal_pixels "$SYS_TMP/heavy-$scale.png" "${gw}x${gh}+${ox}+${oy}")
   [ "$heavy" -gt $((teal * 3 / 2)) ] || { [ "${KADRIX_KEEP_SHOTS:-}" ] && cp "$SYS_TMP"/*.png "$KADRIX_KEEP_SHOTS"/; fail "scale $scale: the slider left the arrow at $heavy pixels (was $teal)"; }
 
   # The drag button drags the image out onto a drop target.
