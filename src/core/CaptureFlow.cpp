@@ -216,6 +216,7 @@ void AppLogic::performAfterGrab(const AfterGrab& actions, const std::string& met
     } else {
         shell().flashSuccessIcon();
     }
+    if (actions.upload) later(0.1, [this, method] { uploadImage(method); });
 }
 
 void AppLogic::addCaptureToScreenshot(const std::string& /*method*/) {

@@ -39,10 +39,17 @@ class RecordingNotifier : public Notifier {
 public:
     RecordingNotifier(Settings& s, Telemetry& t, Log& log)
         : Notifier(s, t, std::make_shared<SilentSystem>()), log_(log) {}
-    void notify(const std::string& title, const std::string&, std::optional<kit::Color>, std::optional<std::string>,
-                std::optional<double>, std::function<void()>) override {
+    void notify(const std::string& title, const std::string& message, std::optional<kit::Color>,
+                std::optional<std::string> button, std::optional<double>, std::function<void()> action) override {
         log_.push_back("notify " + title);
+        lastMessage = message;
+        lastButton = button;
+        lastAction = action;
     }
+    // The last notice's message, button and button action.
+    std::string lastMessage;
+    std::optional<std::string> lastButton;
+    std::function<void()> lastAction;
     void warning(const std::string& title, const std::string&) override { log_.push_back("warning " + title); }
     void hideNow() override {}
 

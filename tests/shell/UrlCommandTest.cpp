@@ -3,6 +3,9 @@
 
 #include "ShellFixture.h"
 #include "shell/AppDelegate.h"
+#include "services/Alerts.h"
+#include "services/Settings.h"
+#include "shell/UrlActionsLink.h"
 #include "shell/UrlCommand.h"
 
 using namespace shell;
@@ -89,4 +92,20 @@ TEST_F(UrlEventHandling, TheDelegateHandsCommandsToTheCoreAndReportsBadOnes) {
     ASSERT_EQ(oops.size(), oopsBefore + 1);
     EXPECT_EQ(oops.back().value("function", ""), "handleGetURLEvent(_:withReplyEvent:)");
     EXPECT_EQ(oops.back().value("message", ""), "Invalid url: kadrix://grab:x");
+}
+
+TEST(UrlCommand, CompanionSwitchWaitsForTheUsersWord) {
+    // The user says Cancel: the upload route stays as it was and nothing reaches the core.
+    std::vector<std::string> asked;
+    setAlertPresenter([&asked](const AlertSpec& spec) {
+        asked.push_back(spec.title);
+        return AlertAnswer{1, ""};
+    });
+    const std::string before = Settings::shared().uploadMode();
+    UrlActionsLink::shared().handlePlimCommand("plim/connect", std::nullopt);
+    UrlActionsLink::shared().handlePlimCommand("plim/disconnect", std::nullopt);
+    setAlertPresenter({});
+    EXPECT_EQ(Settings::shared().uploadMode(), before);
+    EXPECT_EQ((asked), (std::vector<std::string>{"Connect the companion uploader?",
+                                                 "Disconnect the companion uploader?"}));
 }
