@@ -11,6 +11,7 @@
 #include <cstdio>
 #include <cstdlib>
 #include <filesystem>
+#include <memory>
 #include <mutex>
 #include <string>
 #include <thread>
@@ -22,39 +23,45 @@ namespace {
 // test still running then fails the whole run at once instead of stalling it.
 class Watchdog : public ::testing::EmptyTestEventListener {
 public:
-    explicit Watchdog(double seconds) : limit_(seconds) {
-        std::thread([this] { watch(); }).detach();
+    // The watching thread keeps the state alive on its own: gtest deletes
+    // its listeners at exit while the detached thread may still be looking.
+    explicit Watchdog(double seconds) : state_(std::make_shared<State>()) {
+        state_->limit = seconds;
+        std::thread([state = state_] { watch(*state); }).detach();
     }
     void OnTestStart(const ::testing::TestInfo& info) override {
-        std::lock_guard lock(m_);
-        name_ = std::string(info.test_suite_name()) + "." + info.name();
-        started_ = std::chrono::steady_clock::now();
-        running_ = true;
+        std::lock_guard lock(state_->m);
+        state_->name = std::string(info.test_suite_name()) + "." + info.name();
+        state_->started = std::chrono::steady_clock::now();
+        state_->running = true;
     }
     void OnTestEnd(const ::testing::TestInfo&) override {
-        std::lock_guard lock(m_);
-        running_ = false;
+        std::lock_guard lock(state_->m);
+        state_->running = false;
     }
 
 private:
-    void watch() {
+    struct State {
+        double limit = 90;
+        std::mutex m;
+        std::string name;
+        std::chrono::steady_clock::time_point started;
+        bool running = false;
+    };
+    static void watch(State& s) {
         for (;;) {
             std::this_thread::sleep_for(std::chrono::milliseconds(250));
-            std::lock_guard lock(m_);
-            if (!running_) continue;
-            std::chrono::duration<double> ran = std::chrono::steady_clock::now() - started_;
-            if (ran.count() < limit_) continue;
-            std::fprintf(stderr, "\nTIMEOUT: %s still running after %.0f s; stopping the run\n", name_.c_str(),
-                         limit_);
+            std::lock_guard lock(s.m);
+            if (!s.running) continue;
+            std::chrono::duration<double> ran = std::chrono::steady_clock::now() - s.started;
+            if (ran.count() < s.limit) continue;
+            std::fprintf(stderr, "\nTIMEOUT: %s still running after %.0f s; stopping the run\n", s.name.c_str(),
+                         s.limit);
             std::fflush(stderr);
             std::_Exit(124);
         }
     }
-    double limit_;
-    std::mutex m_;
-    std::string name_;
-    std::chrono::steady_clock::time_point started_;
-    bool running_ = false;
+    std::shared_ptr<State> state_;
 };
 
 // Points HOME and the XDG folders into the private home, so nothing a

@@ -6,7 +6,14 @@ source "$(dirname "$0")/harness.sh"
 sys_begin
 sys_tray
 
-running() { pgrep -f -x "$SYS_BIN/kadrix" | wc -l; }
+# This test's own instances: other tests may run kadrix beside it.
+running() {
+  local pid n=0
+  for pid in $(pgrep -f -x "$SYS_BIN/kadrix"); do
+    tr '\0' '\n' <"/proc/$pid/environ" 2>/dev/null | grep -qx "KADRIX_HOME=$KADRIX_HOME" && n=$((n + 1))
+  done
+  echo "$n"
+}
 
 # Three launches at once.
 "$SYS_BIN/kadrix" >"$SYS_TMP/a.log" 2>&1 &
