@@ -10,7 +10,10 @@
 #include "editor/EditorKeys.h"
 #include "editor/Framer.h"
 #include "editor/MainWindowController.h"
+#include "kit/Application.h"
 #include "kit/Dispatch.h"
+#include "kit/Displays.h"
+#include "kit/Window.h"
 #include "services/AppHooks.h"
 #include "services/Console.h"
 #include "services/Notifier.h"
@@ -156,6 +159,33 @@ kit::Image AppLogic::imgSource() const {
 
 // ───────────────────────── the exporter's commands ─────────────────────────
 
-void AppLogic::pinImage(const kit::Image& img, kit::Point mid) { routes_->pin(img, mid); }
+void AppLogic::pinImage(const kit::Image& img, kit::Point mid) {
+    if (img.isNull()) return;
+    routes_->pin(img, mid);
+    telemetry().event("pin", {{"width", int64_t(img.width())},
+                              {"height", int64_t(img.height())},
+                              {"count", int64_t(routes_->pinCount())}});
+    hideMainWindow();
+    kit::Application::shared().activate();
+}
+
+void AppLogic::pinImage(std::optional<double> midX, std::optional<double> midY) {
+    kit::Point mid;
+    kit::Window* win = winMain();
+    if (win && win->isVisible())
+        mid = kit::Displays::toWindowServer(win->frame()).center();
+    else if (auto preview = routes_->previewFrame())
+        mid = kit::Displays::toWindowServer(*preview).center();
+    else if (!kit::Displays::all().empty())
+        mid = kit::Displays::toWindowServer(kit::Displays::main().frame).center();
+    if (midX) mid.x = *midX;
+    if (midY) mid.y = *midY;
+    kit::Image img = compileImage();
+    if (img.isNull()) {
+        telemetry().oops("pinImage(midX:midY:)", "Can't precompile image to pin");
+        return;
+    }
+    pinImage(img, mid);
+}
 
 }  // namespace core

@@ -197,6 +197,9 @@ public:
     AppExports& exports() const;
     // Pins an image at a point of the window-server space.
     virtual void pinImage(const kit::Image& img, kit::Point mid);
+    // Pins the compiled screenshot where it shows now: on the editor window,
+    // else on the preview thumbnail, else mid-screen.
+    void pinImage(std::optional<double> midX, std::optional<double> midY) override;
 
     // ---- Upload, uploads gallery, companion uploader (UploadCommands.cpp) ----
     void uploadImage(const std::string& method) override;

@@ -48,6 +48,9 @@ void CaptureRoutes::resetFacts() {
 // still loads and reaches the editor's state.
 void CaptureRoutes::showPreview(const kit::Image&, const kit::Rect&) {}
 void CaptureRoutes::closePreview() {}
+std::optional<kit::Rect> CaptureRoutes::previewFrame() {
+    return std::nullopt;
+}
 
 void CaptureRoutes::pin(const kit::Image& image, kit::Point center) {
     if (image.isNull()) return;

@@ -56,6 +56,8 @@ public:
     // The floating thumbnail next to the capture rectangle (window-server space).
     virtual void showPreview(const kit::Image& image, const kit::Rect& captureRect);
     virtual void closePreview();
+    // The thumbnail window's frame (AppKit space) while it shows.
+    virtual std::optional<kit::Rect> previewFrame();
     // A pinned window showing the image, centred on a point (window-server space).
     virtual void pin(const kit::Image& image, kit::Point center);
     // Forgets a closed pin by the id it was opened with.

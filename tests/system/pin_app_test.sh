@@ -1,7 +1,7 @@
 #!/usr/bin/env bash
 # A capture pinned from a kadrix:// link floats above an ordinary window as a
 # window of its own; "=" zooms it one step (from 50 % to 65 %),
-# "-" takes it back, and Ctrl+W closes it.
+# "-" takes it back, and Ctrl+W closes it. The editor's Pin button pins too.
 source "$(dirname "${BASH_SOURCE[0]}")/harness.sh"
 sys_begin
 xsetroot -solid '#3366cc'
@@ -51,4 +51,16 @@ sys_key ctrl+w
 sys_wait_for --timeout 5 bash -c "! xdotool search --onlyvisible --name '^Kadrix Pin$'" \
   || fail "Ctrl+W did not close the pin"
 kill -0 "$SYS_APP_PID" || fail "kadrix quit with the pin"
+
+# The editor's Pin button pins the screenshot it shows and hides the editor.
+"$SYS_BIN/kadrix" 'kadrix://grab/fullscreen?then=edit'
+sys_wait_for --timeout 10 xdotool search --onlyvisible --name '^Kadrix$' || fail "no editor window"
+editor=$(xdotool search --onlyvisible --name '^Kadrix$' | head -1)
+sleep 1
+ex=$(xwininfo -id "$editor" | awk '/Absolute upper-left X/ {print $4}')
+ey=$(xwininfo -id "$editor" | awk '/Absolute upper-left Y/ {print $4}')
+ew=$(xwininfo -id "$editor" | awk '/^ *Width:/ {print $2}')
+sys_click $((ex + ew - 152)) $((ey + 43))   # Pin, at the right of the tool bar
+sys_wait_for --timeout 5 xdotool search --onlyvisible --name '^Kadrix Pin$' || fail "the editor's Pin button made no pin"
+sys_wait_for --timeout 5 bash -c "! xdotool search --onlyvisible --name '^Kadrix$'" || fail "the editor stayed after pinning"
 echo "pin app test: a ${before} pin grew to ${w1} wide and closed"
