@@ -9,7 +9,9 @@
 #include "kit/Application.h"
 #include "kit/Session.h"
 #include "kit/UrlEvents.h"
+#include "backdrop/Backdrop.h"
 #include "core/AppLogic.h"
+#include "editor/EditorHost.h"
 #include "library/LibraryLink.h"
 #include "shell/AppDelegate.h"
 #include "shell/AppLogicLink.h"
@@ -69,6 +71,7 @@ int main(int argc, char** argv) {
     delegate.startCore = [] {
         // The library first: the core makes it for the save folder as it starts.
         core::setLibrary(&library::LibraryLink::shared());
+        editor::setBackdrop(&backdrop::Backdrop::shared());
         core::AppLogic::shared();
         shell::setCoreLink(&link);
         shell::setEditorLink(&editorParts);

@@ -126,6 +126,8 @@ public:
     void selectionModeChanged(const std::string& mode) override;
     void refreshSelectionMode();
     void refreshCropButton() override;
+    // Switches the backdrop, unless the window capture already carries one.
+    void checkBackdropAllowed(const std::string& method) override;
     void refreshToolSettings();
     void sampleColor(double x, double y, bool darkest) override;
     void updateColorStrings() override;

@@ -52,6 +52,20 @@ void AppLogic::refreshCropButton() {
     editor_->selectToolbarItem("crop");
 }
 
+void AppLogic::checkBackdropAllowed(const std::string& method) {
+    if (metadata_.value("backdropApplied", "") == "true") {
+        telemetry().event("backdrop:denied", {{"cause", "Window with embedded background"}});
+        confirm("Window already has backdrop",
+                "Change window capture setting to \"Transparent\", and take another screenshot.", "Settings",
+                "Cancel", [](int button) {
+                    if (button == 1) editor::shell().showPreferences("capture");
+                });
+    } else {
+        editor::backdrop().toggle(method);
+    }
+    refreshCropButton();
+}
+
 void AppLogic::refreshToolSettings() {
     if (editor_->hasActiveObject()) editor_->updateToolSettings(editor_->activeType());
 }

@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <cmath>
 
+#include "editor/EditorHost.h"
 #include "kit/Dispatch.h"
 #include "services/Telemetry.h"
 
@@ -184,7 +185,7 @@ void Framer::constrainPan(bool margin) {
 void refitCanvas(bool exact) {
     Framer& f = Framer::shared();
     f.minzoom = 0.03125;
-    Rect r = f.compositionRect ? f.compositionRect() : f.source;
+    Rect r = f.compositionRect ? f.compositionRect() : backdrop().outerOrigin().value_or(f.source);
     f.zoomToFit(r, exact);
     f._zoom.set(std::min(f.zoom(), 1.0));
     f.minzoom = f.zoom();
