@@ -1,6 +1,7 @@
 #include "services/Settings.h"
 
 #include <algorithm>
+#include <type_traits>
 
 #include "kit/Files.h"
 #include "kit/Timer.h"
@@ -34,8 +35,15 @@ template <class T, class Read>
 T Settings::cachedGet(const std::string& key, const T& defaultValue, Read read) {
     std::lock_guard guard(getterLock_);
     if (auto it = cache_.find(key); it != cache_.end()) {
-        const T* cached = std::get_if<T>(&it->second);
-        return cached ? *cached : defaultValue;
+        if (const T* cached = std::get_if<T>(&it->second)) return *cached;
+        // A key some read as a number and others as a flag ("showMenubarIcon")
+        // reads alike either way: 0 is false, anything else true.
+        if constexpr (std::is_same_v<T, bool>) {
+            if (auto* number = std::get_if<int64_t>(&it->second)) return *number != 0;
+        } else if constexpr (std::is_same_v<T, int64_t>) {
+            if (auto* flag = std::get_if<bool>(&it->second)) return int64_t(*flag ? 1 : 0);
+        }
+        return defaultValue;
     }
     if (!storage_.contains(key)) storage_.set(key, defaultValue);
     T value = read(key);

@@ -28,17 +28,6 @@ constexpr const char* kWindowBackgroundHelp =
     "Setting applies to the shadow of the window captured via Active Window Capture or Any Window Capture. It does not "
     "affect Area Capture or Fullscreen screenshots.";
 
-kit::ControlState on(bool value) {
-    return value ? kit::ControlState::On : kit::ControlState::Off;
-}
-bool isOn(const kit::Button& b) {
-    return b.state() == kit::ControlState::On;
-}
-
-Settings& settings() {
-    return Settings::shared();
-}
-
 // The background tiles: a picture of what each choice gives, with its name below.
 std::shared_ptr<CtrlRadioImage> tile(int tag, std::function<void(int)> pick) {
     auto ri = std::make_shared<CtrlRadioImage>(kit::Rect{0, 0, 56, 40});
@@ -144,11 +133,11 @@ void PrefGeneralViewController::refresh() {
     if (format == "PNG") rbSaveFormatPNG->setState(kit::ControlState::On);
     if (format == "Auto") rbSaveFormatAuto->setState(kit::ControlState::On);
 
-    cbDownscale->setState(on(settings().downscaleOnSave()));
+    cbDownscale->setState(stateOf(settings().downscaleOnSave()));
     tfScrollingMax->setStringValue(std::to_string(settings().scrollingMax()));
     slScrollingSpeed->setDoubleValue(double(settings().scrollingSpeed()));
 
-    cbLunchAtStartup->setState(on(autostart::LaunchAtLogin::isEnabled()));
+    cbLunchAtStartup->setState(stateOf(autostart::LaunchAtLogin::isEnabled()));
 
     bool preview = settings().areaCaptureMode() == "preview";
     (preview ? rbAreaPreview : rbAreaEditor)->setState(kit::ControlState::On);
@@ -156,11 +145,11 @@ void PrefGeneralViewController::refresh() {
     ddlThumbnailClosing->selectItem(settings().thumbnailClosing() == "auto" ? 0 : 1);
 
     bool show = settings().afterGrabShow();
-    cbAfterGrabShow->setState(on(show));
+    cbAfterGrabShow->setState(stateOf(show));
     rbAreaEditor->setEnabled(show);
     rbAreaPreview->setEnabled(show);
-    cbAfterGrabCopy->setState(on(settings().afterGrabCopy()));
-    cbAfterGrabSave->setState(on(settings().afterGrabSave()));
+    cbAfterGrabCopy->setState(stateOf(settings().afterGrabCopy()));
+    cbAfterGrabSave->setState(stateOf(settings().afterGrabSave()));
 }
 
 void PrefGeneralViewController::riWinBackground(int tag) {
@@ -221,7 +210,7 @@ void PrefGeneralViewController::updateScrollingSpeed() {
 void PrefGeneralViewController::updateLunchAtStartup() {
     StatusMenu::shared().launchAtStartup();
     // Read back at once: an enable that failed must not stay checked.
-    cbLunchAtStartup->setState(on(autostart::LaunchAtLogin::isEnabled()));
+    cbLunchAtStartup->setState(stateOf(autostart::LaunchAtLogin::isEnabled()));
 }
 
 void PrefGeneralViewController::updateAfterGrabShow() {

@@ -101,6 +101,12 @@ void PrefPane::text(const std::string& text) {
     line("", {kit::Label::make(text)}, 24);
 }
 
+std::string lowered(std::string text) {
+    for (auto& c : text)
+        if (c >= 'A' && c <= 'Z') c = char(c - 'A' + 'a');
+    return text;
+}
+
 void showInlineHelp(kit::View& sender, const std::string& topic, const std::string& text) {
     Notifier::shared().popover(sender, "", text);
     Telemetry::shared().event("inlinehelp", {{"method", topic}});

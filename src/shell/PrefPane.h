@@ -10,12 +10,13 @@
 #include "kit/Button.h"
 #include "kit/Label.h"
 #include "kit/View.h"
+#include "services/Settings.h"
 
 namespace shell {
 
 class PrefPane {
 public:
-    static constexpr double kWidth = 600, kHeight = 520;
+    static constexpr double kWidth = 600, kHeight = 490;
     static constexpr double kTitleColumn = 190;
 
     PrefPane();
@@ -49,6 +50,21 @@ protected:
     std::shared_ptr<kit::View> view_;
     double y_ = 18;  // from the top of the pane
 };
+
+// The store every pane reads and writes.
+inline Settings& settings() {
+    return Settings::shared();
+}
+
+// ASCII lower case, as the tab and pop-up titles are compared.
+std::string lowered(std::string text);
+// A check box's state from a setting, and back.
+inline kit::ControlState stateOf(bool on) {
+    return on ? kit::ControlState::On : kit::ControlState::Off;
+}
+inline bool isOn(const kit::Button& b) {
+    return b.state() == kit::ControlState::On;
+}
 
 // Shows the inline help popover under `sender` and sends its event.
 void showInlineHelp(kit::View& sender, const std::string& topic, const std::string& text);

@@ -57,7 +57,7 @@ PrefShortcutsViewController::PrefShortcutsViewController() {
         line(l.title, {recorder});
         recorders.push_back(recorder);
     }
-    space(14);
+    space(4);
     btnReassignDefault = kit::Button::make("Use the Print Screen keys…", [this](kit::Control&) { clickReassignDefault(); });
     btnReassignDefault->setKeyEquivalentReturn(true);
     line("", {btnReassignDefault}, 24);

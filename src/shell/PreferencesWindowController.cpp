@@ -6,6 +6,7 @@
 #include "services/Telemetry.h"
 #include "shell/AppDelegate.h"
 #include "shell/CoreLink.h"
+#include "shell/PrefAdvancedViewController.h"
 #include "shell/PrefGeneralViewController.h"
 #include "shell/PrefShortcutsViewController.h"
 
@@ -18,12 +19,6 @@ std::shared_ptr<PreferencesWindowController>& instance() {
     return controller;
 }
 
-std::string lowered(const std::string& text) {
-    std::string out = text;
-    for (auto& c : out)
-        if (c >= 'A' && c <= 'Z') c = char(c - 'A' + 'a');
-    return out;
-}
 
 }  // namespace
 
@@ -49,7 +44,9 @@ PreferencesWindowController::PreferencesWindowController()
     panes_.push_back(std::make_unique<PrefGeneralViewController>());
     panes_.push_back(std::make_unique<PrefShortcutsViewController>());
     tabs_->addTabViewItem("General", panes_[0]->view());
+    panes_.push_back(std::make_unique<PrefAdvancedViewController>());
     tabs_->addTabViewItem("Hotkeys", panes_[1]->view());
+    tabs_->addTabViewItem("Advanced", panes_[2]->view());
     tabs_->onDidSelect = [this](kit::TabView& tabs) { paneChanged(tabs.indexOfSelectedTabViewItem()); };
     auto content = kit::View::make({0, 0, PrefPane::kWidth, PrefPane::kHeight + 40});
     content->addSubview(tabs_);

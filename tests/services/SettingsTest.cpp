@@ -38,6 +38,18 @@ TEST_F(SettingsTest, StoredValuesWinOverDefaultsAndWrongTypesReadAsDefaults) {
     EXPECT_EQ(settings->getInt("colorFormat", 5), 5);
 }
 
+TEST_F(SettingsTest, ANumberAndAFlagReadAlikeOnceCached) {
+    settings->setShowMenubarIcon(false);  // stores the number 0
+    EXPECT_EQ(settings->showMenubarIcon(), 0);
+    EXPECT_FALSE(settings->getBool("showMenubarIcon", true)) << "0 reads as false, not as the flag's default";
+    settings->setShowMenubarIcon(true);
+    EXPECT_TRUE(settings->getBool("showMenubarIcon", false));
+    settings->storeBool("showIntro", false);
+    EXPECT_EQ(settings->getInt("showIntro", 1), 0);
+    settings->storeBool("showIntro", true);
+    EXPECT_EQ(settings->showIntro(), 1);
+}
+
 TEST_F(SettingsTest, SettersStoreAndReportByTheirKind) {
     settings->setAfterGrabCopy(true);
     EXPECT_TRUE(settings->afterGrabCopy());

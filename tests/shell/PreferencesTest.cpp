@@ -15,6 +15,7 @@
 #include "kit/Window.h"
 #include "services/Settings.h"
 #include "shell/AppDelegate.h"
+#include "shell/PrefAdvancedViewController.h"
 #include "shell/PrefGeneralViewController.h"
 #include "shell/PrefShortcutsViewController.h"
 #include "shell/PreferencesWindowController.h"
@@ -227,4 +228,86 @@ TEST_F(PreferencesTest, LaunchAtLoginIsReadBackAfterTheToggle) {
     EXPECT_FALSE(autostart::LaunchAtLogin::isEnabled());
     EXPECT_EQ(pane.cbLunchAtStartup->state(), kit::ControlState::Off);
     std::filesystem::remove(dir);
+}
+
+// ---- Advanced pane --------------------------------------------------------
+
+TEST_F(PreferencesTest, RecognitionLanguagesAreListedByNameAndStoredByCode) {
+    EXPECT_EQ(PrefAdvancedViewController::languageTitle("fr-FR"), "French");
+    EXPECT_EQ(PrefAdvancedViewController::languageTitle("xx-YY"), "xx-YY") << "an unnamed code shows as itself";
+    EXPECT_EQ(PrefAdvancedViewController::languageCode("French"), "fr-FR");
+    EXPECT_EQ(PrefAdvancedViewController::languageCode("xx-YY"), "xx-YY");
+
+    Settings::shared().setPrimaryOCRLang("fr-FR");
+    PrefAdvancedViewController pane({"en-US", "fr-FR", "zh-Hans", "zh-Hant", "xx-YY"});
+    ASSERT_EQ(pane.ddlPrimaryOCR->numberOfItems(), 4) << "zh-Hant is left out";
+    EXPECT_EQ(pane.ddlPrimaryOCR->itemTitle(3), "xx-YY");
+    EXPECT_EQ(pane.ddlPrimaryOCR->titleOfSelectedItem(), "French");
+    pane.ddlPrimaryOCR->selectItem(2);
+    pane.updatePrimaryOCR();
+    EXPECT_EQ(Settings::shared().primaryOCRLang(), "zh-Hans");
+    pane.ddlPrimaryOCR->selectItem(3);
+    pane.updatePrimaryOCR();
+    EXPECT_EQ(Settings::shared().primaryOCRLang(), "xx-YY");
+
+    size_t oops = events("oops").size() + events("error").size();
+    PrefAdvancedViewController none(std::vector<std::string>{});
+    EXPECT_EQ(none.ddlPrimaryOCR->numberOfItems(), 0);
+    EXPECT_GT(events("oops").size() + events("error").size(), oops) << "no languages is reported";
+    none.updatePrimaryOCR();
+    EXPECT_EQ(Settings::shared().primaryOCRLang(), "en-US") << "nothing selected stores English";
+}
+
+TEST_F(PreferencesTest, NotificationTypesMapToItemsAndTitlesToValues) {
+    EXPECT_EQ(PrefAdvancedViewController::notificationIndex("custom"), 0);
+    EXPECT_EQ(PrefAdvancedViewController::notificationIndex("system"), 1);
+    EXPECT_EQ(PrefAdvancedViewController::notificationIndex("none"), 2);
+    EXPECT_EQ(PrefAdvancedViewController::notificationIndex("whatever"), 2);
+    EXPECT_EQ(PrefAdvancedViewController::notificationValue("Use SYSTEM ones"), "system");
+    EXPECT_EQ(PrefAdvancedViewController::notificationValue("Custom"), "custom");
+    EXPECT_EQ(PrefAdvancedViewController::notificationValue("Quiet"), "none");
+
+    PrefAdvancedViewController pane(std::vector<std::string>{"en-US"});
+    for (int i = 0; i < 3; ++i) {
+        pane.ddlNotificationType->selectItem(i);
+        pane.updateNotificationType();
+        EXPECT_EQ(PrefAdvancedViewController::notificationIndex(Settings::shared().notificationType()), i)
+            << "item " << i << " stores the value that selects it again";
+    }
+}
+
+TEST_F(PreferencesTest, HiddenIconAndIntroAreInvertedIntegers) {
+    Settings::shared().storeInt("showMenubarIcon", 2);
+    Settings::shared().storeInt("showIntro", 1);
+    PrefAdvancedViewController pane(std::vector<std::string>{"en-US"});
+    EXPECT_EQ(pane.cbHideMenubar->state(), kit::ControlState::On) << "a value other than 1 shows as hidden";
+    EXPECT_EQ(pane.cbHideSplash->state(), kit::ControlState::Off);
+    click(*pane.cbHideSplash);
+    EXPECT_EQ(kit::Defaults::standard().integer("showIntro"), 0);
+    click(*pane.cbHideMenubar);
+    EXPECT_EQ(kit::Defaults::standard().integer("showMenubarIcon"), 1);
+    EXPECT_EQ(pane.cbHideMenubar->state(), kit::ControlState::Off);
+}
+
+TEST_F(PreferencesTest, AlwaysOnTopRaisesTheEditorAtOnceAndEscSaveAsksForAFolder) {
+    kit::Window editorWindow(kit::Rect{0, 0, 100, 100}, kit::WindowStyle::Titled);
+    editorCore.window = &editorWindow;
+    Settings::shared().setAlwaysOnTop(false);
+    PrefAdvancedViewController pane(std::vector<std::string>{"en-US"});
+    click(*pane.cbAlwaysOnTop);
+    EXPECT_TRUE(Settings::shared().alwaysOnTop());
+    EXPECT_EQ(editorWindow.level(), kit::WindowLevel::Floating);
+    click(*pane.cbAlwaysOnTop);
+    EXPECT_EQ(editorWindow.level(), kit::WindowLevel::Normal);
+    editorCore.window = nullptr;
+
+    Settings::shared().setSaveOnEsc(false);
+    Settings::shared().setDefaultFolderURL(std::nullopt);
+    pane.refresh();
+    core.calls.clear();
+    click(*pane.cbEscSave);
+    EXPECT_TRUE(Settings::shared().saveOnEsc());
+    EXPECT_EQ(core.calls, std::vector<std::string>{"selectDefaultFolder"});
+    click(*pane.cbEscSave);
+    EXPECT_EQ(core.calls.size(), 1u) << "switching it off asks nothing";
 }
