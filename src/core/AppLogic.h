@@ -217,6 +217,22 @@ public:
     std::function<std::string(const std::string& title, const std::string& message)> askToken_;
     std::function<bool(const std::string& url)> openURL_;
 
+    // ---- Crop, uncrop and flattening (CropCommands.cpp) -------------------------
+    // The part of an image (else the loaded one, within the crop) under the
+    // crop selection; with the crop tool off, the current picture.
+    std::optional<kit::Image> preCrop(const std::optional<kit::Image>& image);
+    void cropToSelection(bool dontRepaint) override;
+    // Crops to a rectangle of the whole image (top-left origin); false, with
+    // the previous crop kept, when the rectangle gives no pixels.
+    bool cropAbsolute(const Rect& absolute) override;
+    void uncrop() override;
+    void rasterize();
+    // The pixels of an image under a rectangle made whole outward and kept to
+    // the image; null when nothing of it lies inside.
+    static kit::Image cutImage(const kit::Image& image, const Rect& r);
+    // The backdrop goes off when the whole canvas after an uncrop exceeds 15 MP.
+    static bool backdropTooLargeAfterUncrop(double canvasPixels);
+
     Settings& settings() { return *services_.settings; }
     Telemetry& telemetry() { return *services_.telemetry; }
     Notifier& notifier() { return *services_.notifier; }
@@ -232,6 +248,7 @@ private:
     std::optional<kit::Display> placementScreen();
     // Runs fn on the main thread after a delay, unless this instance is gone.
     void later(double seconds, std::function<void()> fn);
+    Rect storeNormalizedSelection();
 
     Services services_;
     std::unique_ptr<CaptureRoutes> routes_;

@@ -123,6 +123,16 @@ void EditorLink::addImageObject(const kit::Image& image) {
         o->setImage(image);
     }
 }
+void EditorLink::shiftObjects(double dx, double dy) {
+    for (auto& o : editor::ObjectHandlers::shared().objects) {
+        if (!o) continue;
+        o->rect.x1 += dx;
+        o->rect.y1 += dy;
+    }
+}
+void EditorLink::storeCropSelection(const Rect& selection) { editor::CropTool::shared().selection_ = selection; }
+void EditorLink::setCropSelection(std::optional<Rect> selection) { editor::CropTool::shared().setSelection(selection); }
+void EditorLink::saveUndo() { editor::Undo::shared().save(""); }
 void EditorLink::hideTooltip() {
     if (auto* vc = viewController(); vc && vc->ctrlHelperTooltip) vc->ctrlHelperTooltip->hide();
 }

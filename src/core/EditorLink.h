@@ -4,6 +4,7 @@
 // editor's pieces are reached only through here, so the core's operations
 // read as their steps and tests install a double that records the calls.
 // Main thread only.
+#include <optional>
 #include <string>
 
 #include "kit/Color.h"
@@ -60,6 +61,16 @@ public:
     virtual void relayoutCanvas();
     // Adds an image to the open screenshot as an overlay image object.
     virtual void addImageObject(const kit::Image& image);
+
+    // ---- Cropping ------------------------------------------------------------
+    // Moves every object's rect origin by (dx, dy) image pixels.
+    virtual void shiftObjects(double dx, double dy);
+    // Writes the crop selection back as is (no rounding, no mode change).
+    virtual void storeCropSelection(const Rect& selection);
+    // Shows a selection (crop tool on) or none.
+    virtual void setCropSelection(std::optional<Rect> selection);
+    // An undo state with an empty label.
+    virtual void saveUndo();
 
     // ---- Showing and hiding ------------------------------------------------
     // Animated hide of the tooltip bubble.

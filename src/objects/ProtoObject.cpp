@@ -326,16 +326,7 @@ kit::Point ProtoObject::dragDelta(kit::Point q, bool dominantOnly) const {
     return {dx, dy};
 }
 
-void ProtoObject::normalizeRect() {
-    if (rect.width < 0) {
-        rect.x1 += rect.width;
-        rect.width = -rect.width;
-    }
-    if (rect.height < 0) {
-        rect.y1 += rect.height;
-        rect.height = -rect.height;
-    }
-}
+void ProtoObject::normalizeRect() { rect.normalize(); }
 
 bool ProtoObject::knobsFirst() const {
     return state == "selected" || state == "move" || state.find("resize") != std::string::npos ||

@@ -41,3 +41,14 @@ void from_json(const kit::Json& json, Rect& rect) {
         throw kit::Json::type_error::create(302, "Rect needs the numbers x1, y1, width and height", &json);
     rect = *read;
 }
+
+void Rect::normalize() {
+    if (width < 0) {
+        x1 += width;
+        width = -width;
+    }
+    if (height < 0) {
+        y1 += height;
+        height = -height;
+    }
+}

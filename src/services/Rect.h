@@ -18,6 +18,8 @@ struct Rect {
     // rectangle placed at the larger low edges (not at the origin), so callers
     // that clamp a selection keep its position.
     void intersect(const Rect& other);
+    // Negative extents turned round: the same area with width and height >= 0.
+    void normalize();
 
     kit::Rect toKit() const { return {x1, y1, width, height}; }
     static Rect fromKit(const kit::Rect& r) { return {r.x(), r.y(), r.width(), r.height()}; }

@@ -103,6 +103,10 @@ void AppLogicLink::startManualScrollingCapture(const std::string& method, const 
     });
 }
 
+void AppLogicLink::rasterize() {
+    logic().rasterize();
+}
+
 void AppLogicLink::openImageDialog() {
     kit::OpenPanel panel;
     panel.title = "Open Image";

@@ -25,6 +25,7 @@ public:
     void gotoUploads(const std::string& method) override;
     void saveImageAs(const std::optional<std::string>& folder, const std::string& name) override;
     void printImage(const kit::Image& image) override;
+    void rasterize() override;
 };
 
 }  // namespace shell

@@ -138,6 +138,17 @@ public:
         status = {zoom, size, title, colorText};
     }
     void selectToolbarItem(const std::string& id) override { log_.push_back("toolbar " + id); }
+    double shiftX = 0, shiftY = 0;  // the objects' total movement
+    void shiftObjects(double dx, double dy) override {
+        shiftX += dx;
+        shiftY += dy;
+    }
+    void storeCropSelection(const Rect& r) override { selection = r; }
+    void setCropSelection(std::optional<Rect> r) override {
+        cropOn = r.has_value();
+        if (r) selection = *r;
+    }
+    void saveUndo() override { log_.push_back("saveUndo"); }
     void addImageObject(const kit::Image& img) override {
         log_.push_back("addImageObject " + std::to_string(img.width()));
     }
