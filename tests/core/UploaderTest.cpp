@@ -177,7 +177,7 @@ TEST_F(UploaderTest, WholeUploadDeliversTheLinkOnTheMainThread) {
     EXPECT_EQ(result->link, "http://127.0.0.1/i/abc.png");
     EXPECT_EQ(result->error, "");
     ASSERT_EQ(server.requests().size(), 1u);
-    const std::string& body = server.requests()[0].body;
+    const std::string body = server.requests()[0].body;
     EXPECT_NE(body.find("filename=\"SCR-1p.png\""), std::string::npos);
     EXPECT_EQ(body.find("name=\"uid\""), std::string::npos);
 
