@@ -14,8 +14,10 @@ namespace shell {
 
 namespace {
 
+// Kept past the end of main: its window must not be taken apart after the
+// application that shows it.
 std::shared_ptr<PreferencesWindowController>& instance() {
-    static std::shared_ptr<PreferencesWindowController> controller;
+    static auto& controller = *new std::shared_ptr<PreferencesWindowController>;
     return controller;
 }
 

@@ -1,7 +1,8 @@
 #!/usr/bin/env bash
-# The settings open from a kadrix:// link given to the running kadrix and from
-# the tray menu; "Launch at login" on the general tab writes the autostart
-# entry into the private XDG home and takes it away again.
+# The settings open from the tray menu and from a kadrix:// link given to the
+# running kadrix; "Launch at login" on the general tab writes the autostart
+# entry into the private XDG home and takes it away again; a shortcut recorded
+# on the Hotkeys tab is stored.
 # KADRIX_SHOTS=dir keeps the screenshots.
 source "$(dirname "$0")/harness.sh"
 sys_begin
@@ -29,9 +30,25 @@ grep -q '^Exec=' "$entry" || fail "the autostart entry runs nothing"
 sys_click $((X + ${PREFS_CHECK_X:-196})) $((Y + ${PREFS_CHECK_Y:-431}))
 sys_wait_for --timeout 5 test ! -e "$entry" || fail "unchecking Launch at login left the autostart entry"
 
+# A shortcut recorded on the Hotkeys tab is stored.
+sys_click $((X + 107)) $((Y - 8))
+sleep 0.5
+sys_click $((X + 289)) $((Y + 118))
+sleep 0.5
+sys_key ctrl+shift+3
+sleep 0.5
+
 # Closed, and opened again by a link given to the running kadrix.
 xdotool key --window "$win" --clearmodifiers alt+F4 || true
 sys_wait_for --timeout 5 sh -c "! xdotool search --onlyvisible --name 'Kadrix Settings'" || fail "the settings window did not close"
 "$SYS_BIN/kadrix" 'kadrix://settings' >/dev/null 2>&1 || fail "the link was not handed over"
 sys_wait_window "Kadrix Settings" || fail "kadrix://settings opened no settings window"
-echo "settings open from the link and the tray; launch at login writes and removes the entry"
+# Quitting with the window made ends cleanly, and the recorded shortcut is on disk.
+kill -TERM "$SYS_APP_PID"
+status=0
+wait "$SYS_APP_PID" || status=$?
+SYS_APP_PID=""
+expect_eq "$status" 0 "kadrix exit status"
+grep '"KeyboardShortcuts_repeatArea"' "$KADRIX_HOME/config/defaults.json" | grep -q 'carbonKeyCode' \
+  || fail "the shortcut recorded for Repeat last area was not stored"
+echo "settings open from the tray and the link; launch at login writes and removes the entry; a recorded shortcut is stored"
