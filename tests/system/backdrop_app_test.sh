@@ -1,0 +1,53 @@
+#!/usr/bin/env bash
+# The backdrop in the running kadrix: a full-screen capture opened in the
+# editor, the K key puts it on the default gradient backdrop; the editor
+# shows the gradient around the picture and the file saved with Save As is
+# the capture with the padding around it, its own pixels unchanged inside.
+source "$(dirname "${BASH_SOURCE[0]}")/harness.sh"
+sys_begin
+export HOME="$SYS_TMP/user"
+mkdir -p "$HOME"
+xsetroot -solid '#3366cc'
+keep=${KADRIX_KEEP_SHOTS:-}
+sys_app
+sys_wait_for pgrep -f "$SYS_BIN/kadrix" --timeout 10 || fail "kadrix did not start"
+sleep 2
+
+read -r sw sh < <(xdpyinfo | awk '/dimensions:/ {split($2, d, "x"); print d[1], d[2]}')
+"$SYS_BIN/kadrix" 'kadrix://grab/fullscreen?then=edit'
+sys_wait_window '^Kadrix$' 15 || fail "no editor window"
+sleep 1.5
+win=$(xdotool search --name '^Kadrix$' | head -1)
+xdotool windowactivate --sync "$win" 2>/dev/null || true
+sys_screenshot "$SYS_TMP/before.png"
+sys_key k
+sleep 1.5
+sys_screenshot "$SYS_TMP/editor.png"
+[ -z "$keep" ] || cp "$SYS_TMP/before.png" "$SYS_TMP/editor.png" "$keep/"
+# The gradient's colours appear in the editor only once the backdrop is on.
+gradient_pixels() {
+  convert "$1" -fx '(r>0.6 && b>0.7 && g<0.55) ? 1 : 0' -format '%[fx:int(mean*w*h+0.5)]' info:
+}
+[ "$(gradient_pixels "$SYS_TMP/before.png")" -lt 50 ] || fail "gradient colours before the backdrop was on"
+[ "$(gradient_pixels "$SYS_TMP/editor.png")" -gt 500 ] || fail "the editor shows no backdrop after K"
+
+folder="$SYS_TMP/shots"
+mkdir -p "$folder"
+sys_key ctrl+shift+s
+sys_wait_window '^Save As$' 15 || fail "no Save As dialog"
+sleep 0.5
+sys_key ctrl+a
+sys_type "$folder/framed.png"
+sleep 0.2
+sys_key Return
+sys_wait_for test -s "$folder/framed.png" --timeout 15 || fail "Save As wrote nothing"
+[ -z "$keep" ] || cp "$folder/framed.png" "$keep/"
+# The default padding is 48 pixels on each side at scale 1.
+expect_eq "$(identify -format '%wx%h' "$folder/framed.png")" "$((sw + 96))x$((sh + 96))" "saved size"
+expect_eq "$(sys_pixel "$folder/framed.png" 58 58)" "51,102,204" "the capture near its corner"
+# The capture's own corner is rounded off (the default inner radius).
+[ "$(sys_pixel "$folder/framed.png" 48 48)" != "51,102,204" ] || fail "the capture's corner is not rounded"
+expect_eq "$(sys_pixel "$folder/framed.png" $((sw + 37)) $((sh + 37)))" "51,102,204" "the capture's far corner"
+[ "$(sys_pixel "$folder/framed.png" 10 $((sh / 2)))" != "51,102,204" ] || fail "no backdrop left of the capture"
+[ "$(gradient_pixels "$folder/framed.png")" -gt 500 ] || fail "the saved file has no gradient"
+echo "backdrop app test: editor and saved file show the backdrop"
