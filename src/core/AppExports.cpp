@@ -128,6 +128,10 @@ AppExports& AppLogic::exports() const {
     return *exports_;
 }
 
+void AppLogic::copyImageToPasteboard(const kit::Image& image) {
+    exports().exporter.copyToPasteboard(image);
+}
+
 void AppLogic::cleanupTempFolder(const std::optional<std::string>& folder) {
     Exporter::cleanupTempFolder(folder);
 }

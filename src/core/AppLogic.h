@@ -197,6 +197,8 @@ public:
     std::string fileName() const override;
     kit::Json shotStats(const kit::Json& extra) const override;
     AppExports& exports() const;
+    // An image object copied in the editor goes to the clipboard as a picture.
+    void copyImageToPasteboard(const kit::Image& image) override;
     // Pins an image at a point of the window-server space.
     virtual void pinImage(const kit::Image& img, kit::Point mid);
     // Pins the compiled screenshot where it shows now: on the editor window,
