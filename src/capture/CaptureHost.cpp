@@ -48,6 +48,15 @@ CaptureHost defaults() {
     h.setEditorDpr = [](double) {};
     h.fileName = [] { return std::string("Kadrix"); };
     h.removePin = [](int64_t) {};
+    h.copyCurrent = [] {};
+    h.saveCurrent = [](bool) {};
+    h.saveCurrentAs = [] {};
+    h.uploadCurrent = [] {};
+    h.recognizeCurrent = [] {};
+    h.pinCurrent = [] {};
+    h.hideMainWindow = [] {};
+    h.hideEditorForPreview = [] { return false; };
+    h.activateApp = [] {};
     h.toolPath = [] { return besideExecutable("kadrix-screencapture"); };
     return h;
 }
@@ -92,6 +101,15 @@ void setHost(CaptureHost h) {
     keep(merged.setEditorDpr, h.setEditorDpr);
     keep(merged.fileName, h.fileName);
     keep(merged.removePin, h.removePin);
+    keep(merged.copyCurrent, h.copyCurrent);
+    keep(merged.saveCurrent, h.saveCurrent);
+    keep(merged.saveCurrentAs, h.saveCurrentAs);
+    keep(merged.uploadCurrent, h.uploadCurrent);
+    keep(merged.recognizeCurrent, h.recognizeCurrent);
+    keep(merged.pinCurrent, h.pinCurrent);
+    keep(merged.hideMainWindow, h.hideMainWindow);
+    keep(merged.hideEditorForPreview, h.hideEditorForPreview);
+    keep(merged.activateApp, h.activateApp);
     keep(merged.toolPath, h.toolPath);
     installed() = std::move(merged);
 }

@@ -49,6 +49,20 @@ struct CaptureHost {
     std::function<std::string()> fileName;
     std::function<void(int64_t id)> removePin;
 
+    // The preview thumbnail's commands on the current capture. The save's
+    // flag is quiet; hideEditorForPreview closes the preferences and hides
+    // the editor when they show, answering whether it did; recognizeCurrent
+    // reads the capture's text off the main thread and copies it.
+    std::function<void()> copyCurrent;
+    std::function<void(bool quiet)> saveCurrent;
+    std::function<void()> saveCurrentAs;
+    std::function<void()> uploadCurrent;
+    std::function<void()> recognizeCurrent;
+    std::function<void()> pinCurrent;
+    std::function<void()> hideMainWindow;
+    std::function<bool()> hideEditorForPreview;
+    std::function<void()> activateApp;
+
     // Absolute path of the screenshot tool.
     std::function<std::string()> toolPath;
 };

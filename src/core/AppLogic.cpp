@@ -111,6 +111,20 @@ void AppLogic::installHooks() {
     h.setEditorDpr = [](double dpr) { editor::Framer::shared()._dpr.set(dpr); };
     h.fileName = [this] { return fileName(); };
     h.removePin = [this](int64_t id) { routes_->removePin(id); };
+    // What the preview thumbnail asks of the core.
+    h.copyCurrent = [this] { copyImage(false, false); };
+    h.saveCurrent = [this](bool quiet) { saveImage(quiet, false); };
+    h.saveCurrentAs = [this] { saveImageAs(std::nullopt, fileName()); };
+    h.uploadCurrent = [this] { uploadImage("preview"); };
+    h.pinCurrent = [this] { pinImage(std::nullopt, std::nullopt); };
+    h.hideMainWindow = [this] { hideMainWindow(); };
+    h.hideEditorForPreview = [this] {
+        if (kit::Application::shared().activationPolicy() != kit::ActivationPolicy::Regular) return false;
+        if (winPreferences) winPreferences->close();
+        hideMainWindow();
+        return true;
+    };
+    h.activateApp = [this] { activate(0); };
     capture::setHost(std::move(h));
 
     updateAppHooks([this](AppHooks& hooks) {

@@ -2,6 +2,7 @@
 
 #include "capture/Capturer.h"
 #include "capture/PinWindowController.h"
+#include "capture/PreviewWindowController.h"
 #include "capture/ScrollCapturer.h"
 #include "kit/Dispatch.h"
 
@@ -44,12 +45,19 @@ void CaptureRoutes::resetFacts() {
     ctx.backdropApplied = false;
 }
 
-// The preview window comes later; until then a capture that asks for it
-// still loads and reaches the editor's state.
-void CaptureRoutes::showPreview(const kit::Image&, const kit::Rect&) {}
-void CaptureRoutes::closePreview() {}
+void CaptureRoutes::showPreview(const kit::Image& image, const kit::Rect& captureRect) {
+    if (image.isNull()) return;
+    if (!wcPreview_) wcPreview_ = std::make_shared<capture::PreviewWindowController>();
+    wcPreview_->showPreview(image, captureRect);
+}
+
+void CaptureRoutes::closePreview() {
+    if (wcPreview_) wcPreview_->closeWindow();
+}
+
 std::optional<kit::Rect> CaptureRoutes::previewFrame() {
-    return std::nullopt;
+    if (!wcPreview_ || !wcPreview_->isShowing()) return std::nullopt;
+    return wcPreview_->window()->frame();
 }
 
 void CaptureRoutes::pin(const kit::Image& image, kit::Point center) {

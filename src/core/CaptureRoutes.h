@@ -18,6 +18,7 @@
 
 namespace capture {
 class PinWindowController;
+class PreviewWindowController;
 }
 
 namespace core {
@@ -67,6 +68,8 @@ public:
 private:
     // The open pins under the ids they were given.
     std::map<int64_t, std::shared_ptr<capture::PinWindowController>> pins_;
+    // The thumbnail window, made on first use and kept.
+    std::shared_ptr<capture::PreviewWindowController> wcPreview_;
     int64_t nextPinId_ = 1;
 };
 

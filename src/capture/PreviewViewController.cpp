@@ -1,0 +1,293 @@
+#include "capture/PreviewViewController.h"
+
+#include <algorithm>
+
+#include "capture/CaptureHost.h"
+#include "capture/ImageViewNoHit.h"
+#include "capture/PreviewWindowController.h"
+#include "controls/CtrlButton.h"
+#include "controls/CtrlDragOutView.h"
+#include "controls/ImageAssets.h"
+#include "controls/hoveredToolTip.h"
+#include "kit/Layer.h"
+#include "kit/TextLayer.h"
+
+namespace capture {
+
+namespace {
+constexpr double kSide = 9, kButtonsY = 9, kButtonH = 26;
+
+std::string trim(const std::string& s) {
+    const char* ws = " \t\r\n";
+    const size_t a = s.find_first_not_of(ws);
+    if (a == std::string::npos) return {};
+    return s.substr(a, s.find_last_not_of(ws) - a + 1);
+}
+}  // namespace
+
+TooltipParts splitTooltip(const std::string& text) {
+    std::vector<std::string> pieces;
+    if (text.find('(') == std::string::npos) {
+        pieces.push_back(text);
+    } else {
+        size_t start = 0;
+        while (start <= text.size()) {
+            const size_t open = text.find('(', start);
+            const std::string piece = text.substr(start, open == std::string::npos ? std::string::npos : open - start);
+            if (!piece.empty()) pieces.push_back(piece);
+            if (open == std::string::npos) break;
+            start = open + 1;
+        }
+    }
+    TooltipParts parts;
+    if (!pieces.empty()) parts.label = trim(pieces[0]);
+    if (pieces.size() >= 2) parts.key = "(" + pieces[1];
+    return parts;
+}
+
+PreviewViewController::PreviewViewController(const kit::Rect& frame, PreviewWindowController& owner)
+    : kit::View(frame), owner_(owner) {
+    // The panel: a translucent fill, a light inner edge and a thin dark rim.
+    vEffect_ = kit::View::make();
+    vEffect_->layer()->setCornerRadius(12);
+    vCurtain_ = kit::View::make();
+    vCurtain_->layer()->setCornerRadius(12);
+    vCurtain_->layer()->setBorderWidth(0.5);
+    vBorder_ = kit::View::make();
+    vBorder_->layer()->setCornerRadius(12.5);
+    vBorder_->layer()->setBorderWidth(1);
+    for (const auto& v : {vEffect_, vCurtain_, vBorder_}) {
+        v->setIgnoresMouse(true);
+        addSubview(v);
+    }
+
+    viewImgContainer_ = kit::View::make();
+    viewImgContainer_->layer()->setCornerRadius(6);
+    viewImgContainer_->layer()->setMasksToBounds(true);
+    addSubview(viewImgContainer_);
+    imgPreview_ = std::make_shared<CtrlDragOutView>();
+    imgPreview_->setScaling(kit::ImageView::Scaling::ProportionallyUpOrDown);
+    imgPreview_->layer()->setCornerRadius(6);
+    imgPreview_->layer()->setMasksToBounds(true);
+    viewImgContainer_->addSubview(imgPreview_);
+
+    auto button = [this](const std::string& icon, const std::string& title, const std::string& tip) {
+        auto b = std::make_shared<CtrlButton>();
+        if (!icon.empty()) {
+            kit::Image img = ImageAssets::named(icon);
+            if (!img.isNull()) b->setImage(img);
+        }
+        if (b->image().isNull()) b->setTitle(title);
+        b->setToolTip(tip);
+        addSubview(b);
+        return b;
+    };
+    btnCopy_ = button("16-menu-clipboard", "Copy", "Copy (Ctrl+C)");
+    btnSave_ = button("16-menu-file", "Save", "Save (Ctrl+S)");
+    btnEdit_ = button("20-pen", "Edit", "Open in the editor (Return)");
+    btnUpload_ = button("", "Up", "Upload (Ctrl+E)");
+    btnOCR_ = button("16-menu-ocr", "Text", "Copy the text (Ctrl+O)");
+    btnPin_ = button("", "Pin", "Pin to the screen (Ctrl+P)");
+    btnCopy_->action = [this](ButtonBase&) { clickCopy(); };
+    btnSave_->action = [this](ButtonBase&) { clickSave(); };
+    btnEdit_->action = [this](ButtonBase&) { clickEdit(); };
+    btnUpload_->action = [this](ButtonBase&) { clickUpload(); };
+    btnOCR_->action = [this](ButtonBase&) { clickOCR(); };
+    btnPin_->action = [this](ButtonBase&) { clickPin(); };
+    btnUpload_->setHidden(true);
+
+    btnClose_ = std::make_shared<CtrlButton>();
+    btnClose_->setTitle("×");
+    btnClose_->cornerRadius = 7;
+    btnClose_->setToolTip("Close");
+    btnClose_->action = [this](ButtonBase&) { clickClose(); };
+    addSubview(btnClose_);
+
+    viewGrip_ = std::make_shared<ImageViewNoHit>();
+    viewGrip_->layer()->setCornerRadius(2);
+    viewGrip_->layer()->setBackgroundColor(kit::Color::white(0.5, 0.5));
+    viewGrip_->setToolTip("Drag to move");
+    addSubview(viewGrip_);
+
+    // The tooltip bubble over the buttons.
+    tooltip_ = kit::View::make();
+    tooltip_->setIgnoresMouse(true);
+    tooltip_->layer()->setCornerRadius(5);
+    tooltip_->layer()->setBackgroundColor(kit::Color::white(0.1, 0.85));
+    labelTooltip_ = kit::TextLayer::make();
+    labelTooltipKey_ = kit::TextLayer::make();
+    for (const auto& l : {labelTooltip_, labelTooltipKey_}) {
+        l->setFontSize(11);
+        l->setForegroundColor(kit::Color::white(1));
+        tooltip_->layer()->addSublayer(l);
+    }
+    labelTooltipKey_->setForegroundColor(kit::Color::white(1, 0.6));
+    labelTooltipKey_->setAlignmentMode(kit::TextAlignment::Right);
+    tooltip_->setHidden(true);
+    addSubview(tooltip_);
+
+    addTrackingArea(bounds(),
+                    kit::TrackingOption::MouseMoved | kit::TrackingOption::MouseEnteredAndExited |
+                        kit::TrackingOption::ActiveInKeyWindow | kit::TrackingOption::InVisibleRect,
+                    [this](const kit::Event& e) {
+                        if (e.type == kit::EventType::MouseExited) {
+                            hideTooltip();
+                            return;
+                        }
+                        std::optional<std::string> tip;
+                        hoveredToolTip(subviews(), convertFrom(e.locationInWindow, nullptr), tip);
+                        if (tip)
+                            showTooltip(*tip);
+                        else
+                            hideTooltip();
+                    });
+    applySettings();
+    layout();
+}
+
+PreviewViewController::~PreviewViewController() = default;
+
+void PreviewViewController::layout() {
+    const double W = bounds().width(), H = bounds().height();
+    vEffect_->setFrame({1, 1, W - 2, H - 2});
+    vCurtain_->setFrame({1, 1, W - 2, H - 2});
+    vBorder_->setFrame(bounds());
+
+    // The image hangs from the top padding, centred, at most 186 wide.
+    const double c = std::min<double>(containerWidth_, W - 2 * kSide);
+    const double imageBottom = kButtonsY + kButtonH + 10;
+    const double i = std::max(H - paddingTop_ - imageBottom, 1.0);
+    viewImgContainer_->setFrame({(W - c) / 2, imageBottom, c, i});
+    imgPreview_->setFrame(viewImgContainer_->bounds());
+
+    std::vector<std::shared_ptr<CtrlButton>> row;
+    for (const auto& b : {btnCopy_, btnSave_, btnEdit_, btnUpload_, btnOCR_, btnPin_})
+        if (!b->isHidden()) row.push_back(b);
+    const double bw = (W - 2 * kSide - 4 * (row.size() - 1)) / row.size();
+    double x = kSide;
+    for (const auto& b : row) {
+        b->setFrame({x, kButtonsY, bw, kButtonH});
+        x += bw + 4;
+    }
+    btnClose_->setFrame({kSide, H - 20, 14, 14});
+    viewGrip_->setFrame({W / 2 - 14, H - 14, 28, 4});
+    tooltip_->setFrame({kSide, kButtonsY + kButtonH + 2, W - 2 * kSide, 18});
+    labelTooltip_->setFrame({6, 2, W - 2 * kSide - 12, 14});
+    labelTooltipKey_->setFrame({6, 2, W - 2 * kSide - 12, 14});
+}
+
+void PreviewViewController::applySettings() {
+    const bool isAuto = host().getString("thumbnailClosing", "manual") == "auto";
+    btnClose_->setHidden(isAuto);
+    viewGrip_->setHidden(isAuto);
+    paddingTop_ = isAuto ? 9 : 25;
+
+    const bool dark = isDarkAppearance();
+    for (const auto& b : {btnEdit_, btnSave_, btnCopy_, btnOCR_, btnUpload_, btnPin_}) {
+        b->backgroundColor = kit::Color::clear();
+        b->backgroundColorHover = kit::Color::white(0, dark ? 0.3 : 0.1);
+        b->backgroundColorPressed = b->backgroundColorHover;
+        b->textColor = dark ? kit::Color::white(1) : kit::Color::white(0.1);
+        b->updateAppearance();
+    }
+    vBorder_->layer()->setBorderColor(kit::Color::white(0, dark ? 1.0 : 0.1));
+    vEffect_->layer()->setBackgroundColor(dark ? kit::Color::white(0.15, 0.9) : kit::Color::white(0.93, 0.9));
+    vCurtain_->layer()->setBorderColor(kit::Color::white(1, dark ? 0.25 : 1.0));
+    vCurtain_->layer()->setBackgroundColor(dark ? kit::Color{0.17, 0.18, 0.19, 0.5} : kit::Color::white(1, 0.35));
+
+    btnUpload_->setHidden(host().getString("token", "").size() < 3);
+    layout();
+    setNeedsDisplay();
+}
+
+void PreviewViewController::setImage(const kit::Image& image, int containerWidth) {
+    containerWidth_ = containerWidth;
+    imgPreview_->setImage(image);
+    layout();
+}
+
+void PreviewViewController::clearImage() {
+    imgPreview_->setImage({});
+}
+
+const kit::Image& PreviewViewController::image() const {
+    return imgPreview_->image();
+}
+
+void PreviewViewController::showTooltip(const std::string& text) {
+    const TooltipParts parts = splitTooltip(text);
+    labelTooltip_->setString(parts.label);
+    labelTooltipKey_->setString(parts.key);
+    labelTooltipKey_->setHidden(parts.key.empty());
+    tooltip_->setHidden(false);
+    setNeedsDisplay();
+}
+
+void PreviewViewController::hideTooltip() {
+    tooltip_->setHidden(true);
+}
+
+void PreviewViewController::resetButtons() {
+    for (const auto& b : {btnEdit_, btnCopy_, btnSave_, btnUpload_, btnOCR_}) {
+        b->mouseState = "normal";
+        b->updateAppearance();
+    }
+}
+
+bool PreviewViewController::uploadShown() const {
+    return !btnUpload_->isHidden();
+}
+
+bool PreviewViewController::closeShown() const {
+    return !btnClose_->isHidden();
+}
+
+namespace {
+void buttonPreset(const std::string& name) {
+    host().preset(name, {{"method", "preview:Button"}});
+}
+}  // namespace
+
+void PreviewViewController::closePreview() {
+    clearImage();
+    owner_.closeWindow();
+}
+
+void PreviewViewController::clickCopy() {
+    buttonPreset("copyImage");
+    host().copyCurrent();
+}
+
+void PreviewViewController::clickSave() {
+    buttonPreset("saveImage");
+    host().saveCurrent(false);
+}
+
+void PreviewViewController::clickUpload() {
+    buttonPreset("uploadImage");
+    host().uploadCurrent();
+}
+
+void PreviewViewController::clickEdit() {
+    buttonPreset("show");
+    host().bringUpEditor();
+    closePreview();
+}
+
+void PreviewViewController::clickOCR() {
+    buttonPreset("ocr");
+    host().recognizeCurrent();
+    closePreview();
+}
+
+void PreviewViewController::clickPin() {
+    buttonPreset("pin");
+    host().pinCurrent();
+    closePreview();
+}
+
+void PreviewViewController::clickClose() {
+    closePreview();
+}
+
+}  // namespace capture
