@@ -8,6 +8,7 @@
 #include "core/AppLogic.h"
 #include "core/FileNameTemplate.h"
 #include "core/Uploader.h"
+#include "kit/Dispatch.h"
 #include "kit/Files.h"
 #include "kit/Pasteboard.h"
 #include "kit/Process.h"
@@ -57,6 +58,28 @@ bool companionHandlerKnown() {
 }
 
 constexpr const char* kHandOffFunction = "plimImage(callback:)";
+
+// The desktop's opener for a link the URL parser of the toolkit refuses: the
+// plim links carry their payload where a host name would be.
+std::optional<std::string> desktopOpener() {
+    for (const char* tool : {"/usr/bin/xdg-open", "/usr/local/bin/xdg-open"})
+        if (kit::files::exists(tool)) return std::string(tool);
+    return std::nullopt;
+}
+
+// Opens a plim:// link; a failure that shows only later is reported then.
+bool openCompanionLink(const std::string& url, Notifier& notifier) {
+    auto opener = desktopOpener();
+    if (!opener) return kit::Workspace::openURL(url);
+    kit::globalQueue().async([opener = *opener, url, &notifier] {
+        kit::ProcessResult result = kit::Process(opener, {url}).run();
+        if (!result.launched || result.exitCode != 0)
+            kit::dispatchMain([&notifier] {
+                notifier.warning("Can't hand the image over", "The companion uploader could not be reached.");
+            });
+    });
+    return true;
+}
 
 }  // namespace
 
@@ -200,7 +223,7 @@ bool AppLogic::plimImage() {
         kit::files::remove(path);
         return warn("No companion uploader is installed to take plim:// links.");
     }
-    const bool opened = openURL_ ? openURL_(url) : kit::Workspace::openURL(url);
+    const bool opened = openURL_ ? openURL_(url) : openCompanionLink(url, notifier());
     if (!opened) {
         kit::files::remove(path);
         telemetry().oops(kHandOffFunction, "Failed to construct URL");
@@ -210,7 +233,7 @@ bool AppLogic::plimImage() {
 }
 
 void AppLogic::handlePlimCommand(const std::string& command, const std::optional<std::string>& payload) {
-    auto open = [this](const std::string& url) { openURL_ ? openURL_(url) : kit::Workspace::openURL(url); };
+    auto open = [this](const std::string& url) { openURL_ ? openURL_(url) : openCompanionLink(url, notifier()); };
     if (command == "plim/connect") {
         settings().setUploadMode("plim");
         open("plim://kadrix/connected");
