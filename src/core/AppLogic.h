@@ -235,6 +235,19 @@ public:
     // The backdrop goes off when the whole canvas after an uncrop exceeds 15 MP.
     static bool backdropTooLargeAfterUncrop(double canvasPixels);
 
+    // ---- Opening, dropping and pasting images (OpenCommands.cpp) ----------------
+    void loadFromClipboard(const std::string& method);
+    // True when the file became the current screenshot; the caller presents the editor.
+    bool openImage(const std::string& file);
+    bool droppedImageAt(const std::string& file, double x, double y) override;
+    // Where a drop lands, by an image point: on the screenshot with its canvas,
+    // on the backdrop's margin, or outside both (edges count as outside).
+    enum class DropZone { Canvas, Backdrop, Outside };
+    static DropZone dropZone(kit::Point p, const Rect& canvas, const Rect& composition);
+    void addImageObject(const kit::Image& image);
+    // The clipboard's image; tests replace it.
+    std::function<kit::Image()> clipboardImage_;
+
     Settings& settings() { return *services_.settings; }
     Telemetry& telemetry() { return *services_.telemetry; }
     Notifier& notifier() { return *services_.notifier; }
@@ -251,6 +264,7 @@ private:
     // Runs fn on the main thread after a delay, unless this instance is gone.
     void later(double seconds, std::function<void()> fn);
     Rect storeNormalizedSelection();
+    void setLoadScale();
 
     Services services_;
     std::unique_ptr<CaptureRoutes> routes_;

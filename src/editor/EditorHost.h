@@ -138,6 +138,8 @@ public:
     virtual void toggle(const std::string& /*method*/) {}
     // No paddings, no radii, backdrop off (a new image starts without one).
     virtual void turnOff() {}
+    // Takes a dropped file as the backdrop's picture; false when it did not.
+    virtual bool loadNewFile(const std::string& /*file*/, const std::string& /*method*/) { return false; }
     // Places and scales the backdrop's own layers for the zoom and pan; the
     // canvas re-layout places the object tree (with the screenshot) itself.
     virtual void updateTransforms() {}

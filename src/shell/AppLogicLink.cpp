@@ -43,15 +43,7 @@ void AppLogicLink::yieldFocus() {
 }
 
 bool AppLogicLink::openImage(const std::string& file) {
-    // Read as bytes by the name's own bytes: a name that is not UTF-8 (as a
-    // file manager may hand over) must not turn into another name on the way.
-    auto bytes = kit::files::readAll(file);
-    kit::Image image = bytes ? kit::ImageIO::decode(kit::ImageIO::Bytes(bytes->begin(), bytes->end())) : kit::Image();
-    if (image.isNull() || !logic().loadImage(image, false)) {
-        Telemetry::shared().oops("openImage(file:)", "Failed to open image file");
-        return false;
-    }
-    return true;
+    return logic().openImage(file);
 }
 
 void AppLogicLink::handleURLCommand(const std::string& host, const std::string& command,
@@ -115,13 +107,8 @@ void AppLogicLink::openImageDialog() {
     if (!chosen.empty()) AppDelegate::shared().openPickedImage(chosen.front());
 }
 
-void AppLogicLink::loadFromClipboard(const std::string& /*method*/) {
-    kit::Image image = kit::Pasteboard::general().image();
-    if (image.isNull() || !logic().loadImage(image, false)) {
-        alert("Can't load image from the clipboard", "Make sure your clipboard contains an image and try again");
-        return;
-    }
-    logic().yieldFocus();
+void AppLogicLink::loadFromClipboard(const std::string& method) {
+    logic().loadFromClipboard(method);
 }
 
 }  // namespace shell

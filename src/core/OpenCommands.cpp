@@ -1,0 +1,105 @@
+// Bringing a picture in without capturing: from the clipboard, from a file,
+// or by dropping a file on the editor.
+#include "core/AppLogic.h"
+#include "editor/Framer.h"
+#include "kit/Application.h"
+#include "kit/Files.h"
+#include "kit/ImageIO.h"
+#include "kit/Pasteboard.h"
+#include "kit/Window.h"
+#include "services/Notifier.h"
+#include "services/Telemetry.h"
+
+namespace core {
+
+namespace {
+
+// Reads the file by its own bytes (a name that is not UTF-8 stays the same
+// name); a null image when it is missing or no decoder takes it.
+kit::Image readImageFile(const std::string& file) {
+    auto bytes = kit::files::readAll(file);
+    if (!bytes) return {};
+    return kit::ImageIO::decode(kit::ImageIO::Bytes(bytes->begin(), bytes->end()));
+}
+
+bool strictlyInside(kit::Point p, const Rect& r) {
+    const double lx = std::min(r.x1, r.x1 + r.width), hx = std::max(r.x1, r.x1 + r.width);
+    const double ly = std::min(r.y1, r.y1 + r.height), hy = std::max(r.y1, r.y1 + r.height);
+    return p.x > lx && p.x < hx && p.y > ly && p.y < hy;
+}
+
+}  // namespace
+
+void AppLogic::setLoadScale() {
+    double scale = 1.0;
+    if (!kit::Displays::all().empty()) {
+        scale = kit::Displays::main().scale;
+    } else if (auto windows = kit::Application::shared().windows(); !windows.empty()) {
+        scale = windows.front()->backingScaleFactor();
+    }
+    editor::Framer::shared()._dpr.set(scale);
+}
+
+void AppLogic::loadFromClipboard(const std::string& method) {
+    kit::Image image = clipboardImage_ ? clipboardImage_() : kit::Pasteboard::general().image();
+    if (image.isNull()) {
+        notifier().notify("Can't load image from the clipboard",
+                          "Make sure your clipboard contains an image and try again");
+        telemetry().oops("loadFromClipboard(method:)", "Failed to load image from the clipboard");
+        return;
+    }
+    setLoadScale();
+    if (loadImage(image, false)) metadata_["mode"] = "clipboard";
+    telemetry().event("loadClipboard", {{"method", method}});
+    yieldFocus();
+}
+
+bool AppLogic::openImage(const std::string& file) {
+    kit::Image image = readImageFile(file);
+    if (image.isNull()) {
+        telemetry().oops("openImage(file:)", "Failed to open image file");
+        return false;
+    }
+    setLoadScale();
+    if (!loadImage(image, false)) return false;
+    telemetry().event("openImage", {{"width", image.width()}, {"height", image.height()}});
+    metadata_["mode"] = "file";
+    openedURL = file;
+    return true;
+}
+
+AppLogic::DropZone AppLogic::dropZone(kit::Point p, const Rect& canvas, const Rect& composition) {
+    if (strictlyInside(p, canvas)) return DropZone::Canvas;
+    if (strictlyInside(p, composition)) return DropZone::Backdrop;
+    return DropZone::Outside;
+}
+
+bool AppLogic::droppedImageAt(const std::string& file, double x, double y) {
+    const editor::Framer& f = editor::Framer::shared();
+    const double d = f.dpr();
+    const kit::Point p = f.viewToImage({x * d - 1, y * d});
+    const auto pads = editor::backdrop().paddings();
+    const Rect canvas{-pads.padCL, -pads.padCB, f.source.width + pads.padCL + pads.padCR,
+                      f.source.height + pads.padCB + pads.padCT};
+    const Rect composition = editor::backdrop().outerOrigin().value_or(canvas);
+    switch (dropZone(p, canvas, composition)) {
+        case DropZone::Canvas: {
+            kit::Image image = readImageFile(file);
+            if (image.isNull()) {
+                telemetry().oops("droppedImageAt(file:x:y:)", "Failed to open image file");
+                return false;
+            }
+            addImageObject(image);
+            return true;
+        }
+        case DropZone::Backdrop:
+            return editor::backdrop().loadNewFile(file, "drop");
+        case DropZone::Outside:
+            break;
+    }
+    return openImage(file);
+}
+
+void AppLogic::addImageObject(const kit::Image& image) { editor_->addImageObject(image); }
+
+}  // namespace core

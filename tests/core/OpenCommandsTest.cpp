@@ -1,0 +1,69 @@
+// Pictures brought in from the clipboard, a file or a drop.
+#include <fstream>
+
+#include "CoreFixture.h"
+#include "kit/ImageIO.h"
+
+namespace coretest {
+namespace {
+
+class OpenCommands : public CoreFixture {
+protected:
+    void SetUp() override {
+        CoreFixture::SetUp();
+        make();
+    }
+};
+
+TEST_F(OpenCommands, DropZonesAreStrictlyInsideTheirRectangles) {
+    using Z = core::AppLogic::DropZone;
+    const Rect canvas{0, 0, 100, 50}, comp{-20, -20, 140, 90};
+    EXPECT_EQ(core::AppLogic::dropZone({50, 25}, canvas, comp), Z::Canvas);
+    EXPECT_EQ(core::AppLogic::dropZone({0, 25}, canvas, comp), Z::Backdrop);  // on the edge: outside the canvas
+    EXPECT_EQ(core::AppLogic::dropZone({-10, 60}, canvas, comp), Z::Backdrop);
+    EXPECT_EQ(core::AppLogic::dropZone({120, 25}, canvas, comp), Z::Outside);
+    // Without a backdrop both rectangles are one: on it or outside.
+    EXPECT_EQ(core::AppLogic::dropZone({100, 25}, canvas, canvas), Z::Outside);
+}
+
+TEST_F(OpenCommands, ADropOnTheScreenshotAddsAnObjectAndOutsideOpensTheFile) {
+    ASSERT_TRUE(logic->loadImage(solidImage(200, 100, {0, 0, 0, 255}), false));
+    const std::string file = ::testing::TempDir() + "drop.png";
+    {
+        auto bytes = kit::ImageIO::encodePNG(solidImage(30, 20, {9, 9, 9, 255}));
+        std::ofstream(file, std::ios::binary).write(reinterpret_cast<const char*>(bytes.data()), bytes.size());
+    }
+    editor::Framer& f = editor::Framer::shared();
+    f._zoom.set(1.0);
+    f.setOffset({0, 0}, {0, 0});
+    f._dpr.set(2.0);
+    // View point (x·2 − 1, y·2): (50, 30) lands at image (99, 60).
+    EXPECT_TRUE(logic->droppedImageAt(file, 50, 30));
+    EXPECT_TRUE(logged("addImageObject 30"));
+    EXPECT_FALSE(logic->droppedImageAt(::testing::TempDir() + "missing.png", 50, 30));
+    // Far outside: the file becomes the screenshot.
+    EXPECT_TRUE(logic->droppedImageAt(file, 500, 30));
+    EXPECT_EQ(logic->imgSource().width(), 30);
+    EXPECT_EQ(logic->metadata()["mode"], "file");
+    EXPECT_EQ(logic->openedURL, file);
+}
+
+TEST_F(OpenCommands, ClipboardWithoutAnImageKeepsTheScreenshot) {
+    ASSERT_TRUE(logic->loadImage(solidImage(40, 30, {0, 0, 0, 255}), false));
+    logic->clipboardImage_ = [] { return kit::Image(); };
+    logic->loadFromClipboard("menu");
+    EXPECT_TRUE(logged("notify Can't load image from the clipboard"));
+    EXPECT_FALSE(lastEvent("loadClipboard"));
+    EXPECT_EQ(logic->imgSource().width(), 40);
+
+    logic->openedURL = "/some/file.png";
+    logic->clipboardImage_ = [] { return solidImage(70, 20, {1, 2, 3, 255}); };
+    logic->loadFromClipboard("menu");
+    EXPECT_EQ(logic->imgSource().width(), 70);
+    EXPECT_EQ(logic->metadata()["mode"], "clipboard");
+    EXPECT_TRUE(logic->openedURL.empty());
+    ASSERT_TRUE(lastEvent("loadClipboard"));
+}
+
+}  // namespace
+}  // namespace coretest
