@@ -7,6 +7,7 @@
 #include "editor/CanvasLayers.h"
 #include "editor/Framer.h"
 #include "editor/ObjectHandlers.h"
+#include "editor/Undo.h"
 #include "kit/Event.h"
 #include "kit/Path.h"
 #include "services/Alerts.h"
@@ -355,6 +356,7 @@ void Backdrop::toggle(const std::string& method) {
     layout();
     editor::refitCanvas(false);
     editor::relayoutCanvas(false);
+    editor::Undo::shared().save("backdrop");
 }
 
 void Backdrop::turnOff() {
@@ -406,6 +408,7 @@ bool Backdrop::handleHotkey(int keyCode, bool shift, bool command, bool option, 
     computeLayout();
     updateTransforms();
     editor::canvasLayers().relayoutRequest = std::max(editor::canvasLayers().relayoutRequest, 1);
+    editor::Undo::shared().save("backdrop");
     return true;
 }
 
