@@ -44,6 +44,11 @@ void registerGlobalShortcuts() {
     onKeyDown(names::area(), [] { grab(names::area(), "interactive"); });
     onKeyDown(names::repeatArea(), [] { grab(names::repeatArea(), "interactive-repeat"); });
     onKeyDown(names::reopen(), hotkeyReopen);
+    onKeyDown(names::scrolling(), [] {
+        AppLogic::shared().startScrollingCapture(-1, hotkeyMethod(names::scrolling()), std::nullopt);
+    });
+    onKeyDown(names::loadClipboard(),
+              [] { AppLogic::shared().loadFromClipboard(hotkeyMethod(names::loadClipboard())); });
 }
 
 }  // namespace shell
