@@ -1,6 +1,7 @@
 #pragma once
 // Doubles for the editor window's tests: the editor pieces behind the
 // window's one interface, and the core, each recording what it was asked.
+#include "kit/Dispatch.h"
 #include <map>
 #include <memory>
 #include <optional>
@@ -88,6 +89,12 @@ protected:
         setParts(&parts_);
         setCore(&core_);
         c = &MainWindowController::shared();
+        // The first test of a process makes the window: what that does is
+        // no test's business.
+        kit::processMainEvents();
+        parts_.calls.clear();
+        parts_.flushes = 0;
+        core_.calls.clear();
     }
     void TearDown() override {
         setCore(nullptr);
