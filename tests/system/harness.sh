@@ -23,6 +23,7 @@ expect_eq() { [ "$1" == "$2" ] || fail "${3:-values differ}: expected '$2', got 
 _sys_cleanup() {
   sys_stop_app || true
   [ -n "${_sys_tray_pid:-}" ] && kill "$_sys_tray_pid" 2>/dev/null || true
+  [ -n "${_sys_bus_pid:-}" ] && kill "$_sys_bus_pid" 2>/dev/null || true
   [ -n "${_sys_own_display:-}" ] && xvfb_session_stop
   [ -n "$SYS_TMP" ] && rm -rf "$SYS_TMP"
 }
@@ -41,6 +42,22 @@ sys_begin() {
     xvfb_session_start
     _sys_own_display=1
   fi
+  sys_session_bus
+}
+
+# A session bus of the test's own, stopped with it. Without one, the first
+# D-Bus client (kadrix's notifications) autolaunches a bus tied to the display
+# that outlives the test.
+sys_session_bus() {
+  [ -n "${KADRIX_KEEP_BUS:-}" ] && return 0
+  command -v dbus-daemon >/dev/null || return 0
+  local info addr pid
+  info=$(dbus-daemon --session --fork --print-address=1 --print-pid=1) || return 0
+  addr=$(echo "$info" | sed -n 1p)
+  pid=$(echo "$info" | sed -n 2p)
+  [ -n "$addr" ] && [ -n "$pid" ] || return 0
+  export DBUS_SESSION_BUS_ADDRESS="$addr"
+  _sys_bus_pid=$pid
 }
 
 sys_app() {

@@ -7,7 +7,7 @@ sys_begin
 xsetroot -solid '#3366cc'
 "$SYS_BIN/kadrix-testclient" solid Other 100 100 500 400 '#cc6633' &
 client=$!
-trap 'kill $client 2>/dev/null || true; _sys_cleanup' EXIT
+on_exit 'kill $client 2>/dev/null || true'
 sys_wait_window '^Other$' 5 || fail "the ordinary window did not show"
 sys_app
 sys_wait_for pgrep -f "$SYS_BIN/kadrix" --timeout 10 || fail "kadrix did not start"

@@ -8,7 +8,7 @@ sys_begin
 sys_tray
 "$SYS_BIN/kadrix-testclient" solid Target 0 650 400 300 '#3366cc' &
 client=$!
-trap 'kill $client 2>/dev/null || true; _sys_cleanup' EXIT
+on_exit 'kill $client 2>/dev/null || true'
 sys_wait_window '^Target$' 5 || fail "the test window did not show"
 sys_app_in_tray
 sleep 1

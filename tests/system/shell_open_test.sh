@@ -8,7 +8,7 @@ sys_app_in_tray
 convert -size 90x60 xc:'#33cc66' "$SYS_TMP/green.png"
 xclip -selection clipboard -t image/png -i "$SYS_TMP/green.png" &
 clip=$!
-trap 'kill $clip 2>/dev/null || true; _sys_cleanup' EXIT
+on_exit 'kill $clip 2>/dev/null || true'
 sleep 1
 sys_click_tray_icon
 # Reopen, Capture Screen, Capture Area, Scrolling, Recognize, more; into it; its last item.

@@ -27,7 +27,7 @@ s.handle_request()
 EOF
 timeout 50 python3 "$SYS_TMP/server.py" "$SYS_TMP/body" "$SYS_TMP/port" &
 server=$!
-trap 'kill $server 2>/dev/null || true; _sys_cleanup' EXIT
+on_exit 'kill $server 2>/dev/null || true'
 sys_wait_for --timeout 5 test -s "$SYS_TMP/port" || fail "the upload server did not start"
 port=$(cat "$SYS_TMP/port")
 
