@@ -17,7 +17,13 @@ SYS_BIN=${KADRIX_BIN_DIR:-$SYS_SRC/build/dev/bin}
 SYS_APP_PID=""
 SYS_TMP=""
 
-fail() { echo "FAIL: $*" >&2; exit 1; }
+# With KADRIX_SHOT_DIR set, a failing test leaves the screen it failed on there.
+fail() {
+  echo "FAIL: $*" >&2
+  [ -n "${KADRIX_SHOT_DIR:-}" ] && [ -n "${DISPLAY:-}" ] &&
+    import -window root "$KADRIX_SHOT_DIR/fail-$(basename "$0" .sh).png" 2>/dev/null || true
+  exit 1
+}
 expect_eq() { [ "$1" == "$2" ] || fail "${3:-values differ}: expected '$2', got '$1'"; }
 
 _sys_cleanup() {
@@ -144,4 +150,68 @@ sys_click_tray_icon() {
   w=$(xdpyinfo | awk '/dimensions:/ {split($2, d, "x"); print d[1]}')
   sys_click $((w - 12)) 12
   sleep 1
+}
+
+# ---- The roads: kadrix as a user meets it ----
+#   sys_start [JSON members]        kadrix for a returning user (first-run questions
+#                                   answered), with extra settings; waits until it is ready
+#   sys_link URL                    a kadrix:// link given to a second launch
+#   sys_geom WINDOW                 X, Y, WIDTH, HEIGHT of a window into the shell
+#   sys_count_colour FILE COLOUR    how many pixels of FILE have exactly COLOUR
+#   sys_notify_server               a notification server on the test's bus; its
+#                                   notices go to $SYS_NOTICES as "title<TAB>body"
+#   sys_road NAME FUNCTION          FUNCTION once at QT_SCALE_FACTOR 1 and once at 2,
+#                                   each with a fresh home, timed
+sys_log_has() { grep -qF "$1" "$SYS_TMP/kadrix.log"; }
+sys_start() {
+  mkdir -p "$KADRIX_HOME/config"
+  echo "{\"everVisitedHotkeys\": true, \"showIntro\": 0${1:+, $1}}" >"$KADRIX_HOME/config/defaults.json"
+  sys_app
+  sys_wait_for --timeout 15 sys_log_has 'AppLogic initialized' \
+    || { tail -20 "$SYS_TMP/kadrix.log"; fail "kadrix did not start"; }
+  sleep 0.5
+}
+sys_link() { timeout 10 "$SYS_BIN/kadrix" "$1" >/dev/null 2>&1 || fail "the link $1 was not handed over"; }
+sys_geom() {
+  local info
+  info=$(xwininfo -id "$1") || return 1
+  X=$(echo "$info" | awk '/Absolute upper-left X/ {print $4}')
+  Y=$(echo "$info" | awk '/Absolute upper-left Y/ {print $4}')
+  WIDTH=$(echo "$info" | awk '/^ *Width:/ {print $2}')
+  HEIGHT=$(echo "$info" | awk '/^ *Height:/ {print $2}')
+}
+sys_count_colour() {
+  convert "$1" -alpha off -fill black +opaque "$2" -fill white -opaque "$2" -format '%[fx:int(mean*w*h+0.5)]' info:
+}
+sys_active_is() { [ "$(xdotool getactivewindow getwindowname 2>/dev/null)" == "$1" ]; }
+sys_wait_editor() {
+  sys_wait_for --timeout "${1:-10}" sys_active_is Kadrix \
+    || { tail -20 "$SYS_TMP/kadrix.log"; sys_screenshot "${KADRIX_SHOT_DIR:-$SYS_TMP}/editor-missing.png"
+         echo "active: $(xdotool getactivewindow getwindowname 2>&1)" >&2; fail "the editor did not come forward"; }
+  sleep 0.5
+}
+
+sys_notify_server() {
+  SYS_NOTICES="$SYS_TMP/notices.log"
+  : >"$SYS_NOTICES"
+  KADRIX_FAKE_SERVER_LOG="$SYS_NOTICES" QT_QPA_PLATFORM=offscreen \
+    "$SYS_BIN/test_services" --gtest_filter=FakeNotificationServer.Serve >"$SYS_TMP/notify.out" 2>&1 &
+  _sys_notify_pid=$!
+  on_exit 'kill $_sys_notify_pid 2>/dev/null || true'
+  sys_wait_for --timeout 10 bash -c "gdbus call --session --dest org.freedesktop.DBus --object-path /org/freedesktop/DBus \
+    --method org.freedesktop.DBus.NameHasOwner org.freedesktop.Notifications | grep -q true" \
+    || fail "the notification server did not start"
+}
+
+sys_road() {
+  local name=$1 fn=$2 scale start
+  for scale in ${SYS_ROAD_SCALES:-1 2}; do
+    start=$SECONDS
+    export QT_SCALE_FACTOR=$scale
+    rm -rf "$KADRIX_HOME" && mkdir -p "$KADRIX_HOME"
+    "$fn" "$scale"
+    sys_stop_app
+    echo "road $name at scale $scale: passed in $((SECONDS - start)) s"
+  done
+  unset QT_SCALE_FACTOR
 }
