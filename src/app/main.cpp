@@ -2,11 +2,11 @@
 // the running instance and leaves before anything else is built, so it is
 // quick and leaves no trace; the first launch becomes the application.
 #include <cstdio>
-#include <filesystem>
 #include <string>
 #include <vector>
 
 #include "kit/Application.h"
+#include "kit/DesktopEntry.h"
 #include "kit/Session.h"
 #include "kit/UrlEvents.h"
 #include "backdrop/Backdrop.h"
@@ -36,9 +36,8 @@ std::vector<std::string> usableUrls(const std::vector<std::string>& args) {
 }
 
 void registerAsLinkHandler() {
-    std::error_code error;
-    auto program = std::filesystem::read_symlink("/proc/self/exe", error);
-    if (error || kit::UrlEvents::registerSchemeHandler(program.string()) == kit::UrlEvents::Registration::Failed)
+    std::string program = kit::DesktopEntry::thisProgram();
+    if (program.empty() || kit::UrlEvents::registerSchemeHandler(program) == kit::UrlEvents::Registration::Failed)
         std::fprintf(stderr, "kadrix: could not register as the handler of kadrix:// links\n");
 }
 

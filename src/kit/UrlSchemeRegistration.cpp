@@ -3,12 +3,10 @@
 // the defaults of every other type stay as they are.
 #include <sys/stat.h>
 
-#include <algorithm>
-#include <cstdlib>
-#include <sstream>
 #include <string>
 #include <vector>
 
+#include "kit/DesktopEntry.h"
 #include "kit/Files.h"
 #include "kit/UrlEvents.h"
 
@@ -17,24 +15,7 @@ namespace kit::UrlEvents {
 namespace {
 
 constexpr const char* kScheme = "x-scheme-handler/kadrix";
-constexpr const char* kEntryName = "kadrix.desktop";
 constexpr const char* kOurMark = "X-Kadrix-Registered=true";
-
-std::string xdgDir(const char* var, const char* fallbackUnderHome) {
-    if (const char* v = std::getenv(var); v && *v == '/') return v;
-    const char* home = std::getenv("HOME");
-    return std::string(home && *home ? home : "/tmp") + "/" + fallbackUnderHome;
-}
-
-std::vector<std::string> xdgDirs(const char* var, const char* fallback) {
-    const char* v = std::getenv(var);
-    std::string list = v && *v ? v : fallback;
-    std::vector<std::string> out;
-    std::stringstream in(list);
-    for (std::string d; std::getline(in, d, ':');)
-        if (!d.empty() && d.front() == '/') out.push_back(d);
-    return out;
-}
 
 struct Places {
     std::string userApps, userConfig;
@@ -43,100 +24,20 @@ struct Places {
 
 Places places() {
     Places p;
-    if (const char* home = std::getenv("KADRIX_HOME"); home && *home) {
-        p.userApps = std::string(home) + "/applications";
-        p.userConfig = home;
-    } else {
-        p.userApps = xdgDir("XDG_DATA_HOME", ".local/share") + "/applications";
-        p.userConfig = xdgDir("XDG_CONFIG_HOME", ".config");
-    }
-    for (auto& d : xdgDirs("XDG_DATA_DIRS", "/usr/local/share:/usr/share")) p.systemApps.push_back(d + "/applications");
-    p.systemConfig = xdgDirs("XDG_CONFIG_DIRS", "/etc/xdg");
+    p.userApps = DesktopEntry::userDataHome() + "/applications";
+    p.userConfig = DesktopEntry::userConfigHome();
+    for (auto& d : DesktopEntry::systemDirs("XDG_DATA_DIRS", "/usr/local/share:/usr/share"))
+        p.systemApps.push_back(d + "/applications");
+    p.systemConfig = DesktopEntry::systemDirs("XDG_CONFIG_DIRS", "/etc/xdg");
     return p;
-}
-
-std::vector<std::string> splitLines(const std::string& text) {
-    std::vector<std::string> lines;
-    size_t start = 0;
-    while (start < text.size()) {
-        size_t nl = text.find('\n', start);
-        lines.push_back(text.substr(start, nl == std::string::npos ? std::string::npos : nl - start));
-        if (nl == std::string::npos) break;
-        start = nl + 1;
-    }
-    return lines;
-}
-
-// The value of `key` in one section of an INI-style file; empty when absent.
-std::string entryValue(const std::string& text, const std::string& section, const std::string& key) {
-    bool inSection = false;
-    for (auto& l : splitLines(text)) {
-        if (!l.empty() && l.front() == '[') {
-            inSection = l == "[" + section + "]";
-            continue;
-        }
-        if (inSection && l.rfind(key + "=", 0) == 0) return l.substr(key.size() + 1);
-    }
-    return {};
-}
-
-// Sets `key=value` in one section of an INI-style file's lines, keeping
-// everything else as it was.
-std::string withEntry(const std::string& text, const std::string& section, const std::string& key,
-                      const std::string& value) {
-    std::vector<std::string> lines = splitLines(text);
-    std::string header = "[" + section + "]", entry = key + "=" + value;
-    bool inSection = false, done = false;
-    size_t sectionEnd = std::string::npos;
-    for (size_t i = 0; i < lines.size(); ++i) {
-        const std::string& l = lines[i];
-        if (!l.empty() && l.front() == '[') {
-            if (inSection) sectionEnd = i;
-            inSection = l == header;
-            continue;
-        }
-        if (inSection && l.rfind(key + "=", 0) == 0) {
-            lines[i] = entry;
-            done = true;
-        }
-    }
-    if (!done) {
-        auto has = std::find(lines.begin(), lines.end(), header);
-        if (has == lines.end()) {
-            if (!lines.empty() && !lines.back().empty()) lines.push_back("");
-            lines.push_back(header);
-            lines.push_back(entry);
-        } else {
-            size_t at = sectionEnd != std::string::npos && sectionEnd > size_t(has - lines.begin())
-                            ? sectionEnd
-                            : lines.size();
-            // Before the blank lines that close the section.
-            while (at > size_t(has - lines.begin()) + 1 && lines[at - 1].empty()) --at;
-            lines.insert(lines.begin() + std::ptrdiff_t(at), entry);
-        }
-    }
-    std::string out;
-    for (auto& l : lines) out += l + "\n";
-    return out;
 }
 
 std::string readSmall(const std::string& path) {
     return files::readAll(path, 1 << 20).value_or(std::string());
 }
 
-// The program our own entry runs: the quoted first word of its Exec line.
-std::string programOfOurEntry(const std::string& entry) {
-    std::string exec = entryValue(entry, "Desktop Entry", "Exec");
-    if (exec.size() < 2 || exec.front() != '"') return {};
-    size_t close = exec.find('"', 1);
-    if (close == std::string::npos) return {};
-    std::string program;
-    std::string quoted = exec.substr(1, close - 1);
-    for (size_t i = 0; i < quoted.size(); ++i) {
-        program += quoted[i];
-        if (quoted[i] == '%' && i + 1 < quoted.size() && quoted[i + 1] == '%') ++i;
-    }
-    return program;
+bool isOurs(const std::string& entry) {
+    return entry.find(std::string(kOurMark) + "\n") != std::string::npos;
 }
 
 bool isExecutableFile(const std::string& path) {
@@ -152,10 +53,10 @@ bool hasDefaultHandler(const Places& p, bool ourEntryExists) {
     for (auto& d : p.systemConfig) lists.push_back(d + "/mimeapps.list");
     for (auto& d : p.systemApps) lists.push_back(d + "/mimeapps.list");
     for (auto& list : lists) {
-        std::string value = entryValue(readSmall(list), "Default Applications", kScheme);
+        std::string value = DesktopEntry::value(readSmall(list), "Default Applications", kScheme);
         while (!value.empty() && (value.back() == ';' || value.back() == ' ')) value.pop_back();
         if (value.empty()) continue;
-        if (value == kEntryName && !ourEntryExists) continue;
+        if (value == DesktopEntry::kFileName && !ourEntryExists) continue;
         return true;
     }
     return false;
@@ -167,52 +68,50 @@ bool hasDeclaredHandler(const Places& p) {
     std::vector<std::string> dirs = p.systemApps;
     dirs.push_back(p.userApps);
     for (auto& d : dirs)
-        if (!entryValue(readSmall(d + "/mimeinfo.cache"), "MIME Cache", kScheme).empty()) return true;
+        if (!DesktopEntry::value(readSmall(d + "/mimeinfo.cache"), "MIME Cache", kScheme).empty()) return true;
     return false;
 }
 
-std::string desktopEntry(const std::string& quotedProgram) {
-    return "[Desktop Entry]\n"
-           "Type=Application\n"
-           "Name=Kadrix\n"
-           "Comment=Screenshots of an area, a window or the whole screen\n"
-           "Exec=" +
-           quotedProgram +
-           " %u\n"
-           "Icon=kadrix\n"
-           "Terminal=false\n"
-           "NoDisplay=true\n"
-           "MimeType=x-scheme-handler/kadrix;image/png;image/jpeg;\n" +
-           kOurMark + "\n";
+bool installedEntryExists(const Places& p) {
+    for (auto& d : p.systemApps)
+        if (files::exists(d + "/" + DesktopEntry::kFileName)) return true;
+    return false;
 }
 
 }  // namespace
 
 Registration registerSchemeHandler(const std::string& executablePath) {
     // A path such lines would read otherwise is refused rather than escaped.
-    auto program = files::desktopExecProgram(executablePath);
-    if (!program) return Registration::Failed;
+    auto entry = DesktopEntry::kadrixEntry(executablePath, "%u",
+                                           {"NoDisplay=true", "MimeType=x-scheme-handler/kadrix;image/png;image/jpeg;",
+                                            kOurMark});
+    if (!entry) return Registration::Failed;
     Places p = places();
-    // An entry installed for all users is the handler; ours would shadow it.
-    for (auto& d : p.systemApps)
-        if (files::exists(d + "/" + kEntryName)) return Registration::Kept;
-    std::string ourPath = p.userApps + "/" + kEntryName;
+    std::string ourPath = p.userApps + "/" + DesktopEntry::kFileName;
     std::string ours = readSmall(ourPath);
-    bool oursExists = files::exists(ourPath);
-    if (oursExists) {
+    // An entry installed for all users is the handler, and the one the menus
+    // show. Ours under the same name in the user's folder would hide it (and
+    // its NoDisplay key would hide Kadrix from the menus), so a copy we wrote
+    // earlier, say while running from a build folder, goes; the scheme's
+    // default names the same file and so reaches the installed entry.
+    if (installedEntryExists(p)) {
+        if (isOurs(ours)) files::remove(ourPath);
+        return Registration::Kept;
+    }
+    if (files::exists(ourPath)) {
         // The user's own entry, or ours still running a program that exists, stays.
-        bool mine = ours.find(std::string(kOurMark) + "\n") != std::string::npos;
-        if (!mine || isExecutableFile(programOfOurEntry(ours))) return Registration::Kept;
+        if (!isOurs(ours) || isExecutableFile(DesktopEntry::quotedProgram(ours))) return Registration::Kept;
     } else if (hasDefaultHandler(p, false) || hasDeclaredHandler(p)) {
         return Registration::Kept;
     }
     if (!files::makeDirs(p.userApps, 0755) || !files::makeDirs(p.userConfig, 0700)) return Registration::Failed;
-    if (!files::writeAtomic(ourPath, desktopEntry(*program), 0644)) return Registration::Failed;
+    if (!files::writeAtomic(ourPath, *entry, 0644)) return Registration::Failed;
     // The default is set only where none is: a choice of the user's stays.
     if (hasDefaultHandler(p, true)) return Registration::Written;
     std::string list = p.userConfig + "/mimeapps.list";
     std::string old = readSmall(list);
-    bool ok = files::writeAtomic(list, withEntry(old, "Default Applications", kScheme, kEntryName), 0644);
+    bool ok = files::writeAtomic(list, DesktopEntry::withValue(old, "Default Applications", kScheme,
+                                                               DesktopEntry::kFileName), 0644);
     return ok ? Registration::Written : Registration::Failed;
 }
 

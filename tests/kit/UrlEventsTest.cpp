@@ -219,6 +219,26 @@ TEST(UrlEvents, NeverOverridesAnotherHandler) {
     }
 }
 
+TEST(UrlEvents, AnInstalledEntryIsNeverShadowed) {
+    DesktopDirs d;
+    // Written while running from a build folder, before the package was installed.
+    ASSERT_EQ(UrlEvents::registerSchemeHandler("/bin/sh"), UrlEvents::Registration::Written);
+    std::string list = d.list();
+    { std::ofstream(d.system + "/share/applications/kadrix.desktop") << "[Desktop Entry]\nExec=kadrix %U\n"; }
+    EXPECT_EQ(UrlEvents::registerSchemeHandler("/usr/bin/kadrix"), UrlEvents::Registration::Kept);
+    EXPECT_FALSE(std::filesystem::exists(d.home + "/applications/kadrix.desktop"))
+        << "our copy under the same name would hide the installed one";
+    EXPECT_EQ(d.list(), list) << "the default names the file, which is now the installed entry";
+    EXPECT_EQ(UrlEvents::registerSchemeHandler("/bin/sh"), UrlEvents::Registration::Kept)
+        << "a build run beside the installed program writes nothing";
+    EXPECT_FALSE(std::filesystem::exists(d.home + "/applications/kadrix.desktop"));
+
+    // An entry the user wrote under that name is the user's to keep.
+    { std::ofstream(d.home + "/applications/kadrix.desktop") << "[Desktop Entry]\nExec=\"/bin/sh\" %u\n"; }
+    EXPECT_EQ(UrlEvents::registerSchemeHandler("/usr/bin/kadrix"), UrlEvents::Registration::Kept);
+    EXPECT_TRUE(std::filesystem::exists(d.home + "/applications/kadrix.desktop"));
+}
+
 TEST(UrlEvents, FileNamesThatAreNotUtf8SurviveTheTrip) {
     std::string home = std::getenv("KADRIX_HOME");
     std::string file = home + "/caf\xe9 100%.png";

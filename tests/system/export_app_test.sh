@@ -25,16 +25,7 @@ expect_eq "$(sys_pixel "$SYS_TMP/clip.png" 5 5)" "51,102,204" "copied pixel"
 folder="$SYS_TMP/shots"
 mkdir -p "$folder"
 "$SYS_BIN/kadrix" 'kadrix://grab/fullscreen?then=save'
-sys_wait_window 'Choose default folder' 15 || fail "no folder chooser for the first save"
-sleep 0.5
-sys_key ctrl+a
-sys_type "$folder"
-sleep 0.2
-sys_key Return
-sys_wait_for bash -c "ls '$folder'/SCR-*.* >/dev/null 2>&1" --timeout 15 || {
-  tail -20 "$SYS_TMP/kadrix.log"
-  fail "nothing saved into the chosen folder"
-}
+sys_first_save_into "$folder"
 saved=$(ls "$folder"/SCR-*.*)
 [[ "$(basename "$saved")" =~ ^SCR-$(date +%Y%m%d)-[b-u][a-z]{3}\.(png|jpeg)$ ]] || fail "unexpected name $(basename "$saved")"
 expect_eq "$(sys_pixel "$saved" 5 5)" "51,102,204" "saved pixel"

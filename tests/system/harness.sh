@@ -10,6 +10,7 @@
 #   sys_screenshot FILE            the whole root window as PNG
 #   sys_pixel FILE X Y             "R,G,B" of one pixel of a PNG
 #   sys_each_scale PROGRAM [args…]  run a test program of ours at QT_SCALE_FACTOR 1 and 2
+#   sys_first_save_into FOLDER     answer the first save's folder chooser, wait for the file
 #   fail MSG / expect_eq A B MSG
 set -euo pipefail
 SYS_SRC=${KADRIX_SOURCE_DIR:-$(cd "$(dirname "${BASH_SOURCE[0]}")/../.." && pwd)}
@@ -135,6 +136,25 @@ sys_each_scale() {
     echo "== scale $scale"
     QT_QPA_PLATFORM=xcb QT_SCALE_FACTOR=$scale timeout 60 "$SYS_BIN/$program" "$@"
   done
+}
+
+# The first save asks for the default folder: FOLDER is typed into the
+# chooser, and a screenshot named by the template must land there.
+sys_first_save_into() {
+  local folder=$1
+  sys_wait_window 'Choose default folder' 15 || {
+    tail -20 "$SYS_TMP/kadrix.log"
+    fail "no folder chooser for the first save"
+  }
+  sleep 0.5
+  sys_key ctrl+a
+  sys_type "$folder"
+  sleep 0.2
+  sys_key Return
+  sys_wait_for bash -c "ls '$folder'/SCR-*.* >/dev/null 2>&1" --timeout 15 || {
+    tail -20 "$SYS_TMP/kadrix.log"
+    fail "nothing saved into the chosen folder"
+  }
 }
 
 # kadrix started with its icon shown in the tray (after sys_tray), and a left

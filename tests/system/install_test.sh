@@ -1,0 +1,87 @@
+#!/usr/bin/env bash
+# Kadrix installed like a desktop application: `cmake --install` into a
+# private prefix puts the programs, a valid desktop entry handling kadrix://
+# links, the AppStream description and the icon where a desktop looks; the
+# installed kadrix, started with that prefix on the desktop's data path,
+# saves a full-screen capture from a link, and its desktop entry is the
+# handler (a copy of ours in the user's folder that would hide it goes, and
+# none is written). A kadrix run from the build folder still registers
+# itself. The Debian package holds the same files and declares what its
+# programs need.
+source "$(dirname "${BASH_SOURCE[0]}")/harness.sh"
+build=$(cd "$SYS_BIN/.." && pwd)
+[ -f "$build/cmake_install.cmake" ] || fail "$build is no build folder to install from"
+sys_begin
+prefix="$SYS_TMP/prefix/usr"
+timeout 30 cmake --install "$build" --prefix "$prefix" >"$SYS_TMP/install.log" || {
+  cat "$SYS_TMP/install.log"
+  fail "cmake --install failed"
+}
+
+for program in kadrix kadrix-screencapture; do
+  [ -x "$prefix/bin/$program" ] || fail "$program is not installed in bin"
+done
+entry="$prefix/share/applications/kadrix.desktop"
+[ -f "$entry" ] || fail "no desktop entry in share/applications"
+desktop-file-validate "$entry" || fail "the desktop entry does not validate"
+mime=$(sed -n 's/^MimeType=//p' "$entry")
+for type in x-scheme-handler/kadrix image/png image/jpeg; do
+  [[ ";$mime" == *";$type;"* ]] || fail "the desktop entry does not declare $type"
+done
+icon=$(sed -n 's/^Icon=//p' "$entry")
+svg="$prefix/share/icons/hicolor/scalable/apps/$icon.svg"
+grep -q '<svg' "$svg" 2>/dev/null || fail "no scalable icon $icon in the hicolor theme"
+metainfo=$(ls "$prefix"/share/metainfo/*.metainfo.xml 2>/dev/null | head -1)
+[ -n "$metainfo" ] || fail "no AppStream metainfo in share/metainfo"
+timeout 30 appstreamcli validate --no-net "$metainfo" >"$SYS_TMP/appstream.log" 2>&1 || {
+  cat "$SYS_TMP/appstream.log"
+  fail "the metainfo does not validate"
+}
+grep -q '<launchable type="desktop-id">kadrix.desktop</launchable>' "$metainfo" \
+  || fail "the metainfo does not launch the installed desktop entry"
+[ "$(basename "$metainfo")" == "$(sed -n 's:.*<id>\(.*\)</id>.*:\1:p' "$metainfo").metainfo.xml" ] \
+  || fail "the metainfo file is not named for its component id"
+
+# A per-user entry of ours, left by an earlier run from the build folder.
+mkdir -p "$KADRIX_HOME/applications"
+printf '[Desktop Entry]\nType=Application\nName=Kadrix\nExec="%s" %%u\nNoDisplay=true\nX-Kadrix-Registered=true\n' \
+  "$SYS_BIN/kadrix" >"$KADRIX_HOME/applications/kadrix.desktop"
+
+export XDG_DATA_DIRS="$prefix/share:/usr/share"
+build_bin=$SYS_BIN
+SYS_BIN="$prefix/bin"
+sys_tray
+sys_app_in_tray
+expect_eq "$(readlink "/proc/$SYS_APP_PID/exe")" "$prefix/bin/kadrix" "the running program"
+folder="$SYS_TMP/shots"
+mkdir -p "$folder"
+xsetroot -solid '#3366cc'
+timeout 10 "$prefix/bin/kadrix" 'kadrix://grab/fullscreen?then=save' || fail "the link was not handed over"
+sys_first_save_into "$folder"
+saved=$(ls "$folder"/SCR-*.*)
+expect_eq "$(sys_pixel "$saved" 5 5)" "51,102,204" "the saved screen's pixel"
+[ ! -e "$KADRIX_HOME/applications/kadrix.desktop" ] || fail "a per-user entry shadows the installed one"
+sys_stop_app
+
+# From the build folder, with nothing installed on the data path, kadrix
+# registers itself as before.
+export XDG_DATA_DIRS=/usr/share
+SYS_BIN=$build_bin
+sys_app
+sys_wait_for --timeout 15 grep -q "^Exec=\"$SYS_BIN/kadrix\" %u$" "$KADRIX_HOME/applications/kadrix.desktop" \
+  || fail "kadrix run from the build folder did not register itself"
+sys_stop_app
+
+# The Debian package: the same files, and Depends that match its programs.
+timeout 60 cpack -G DEB --config "$build/CPackConfig.cmake" -B "$SYS_TMP/deb" >"$SYS_TMP/cpack.log" 2>&1 || {
+  tail -20 "$SYS_TMP/cpack.log"
+  fail "cpack could not build the package"
+}
+deb=$(ls "$SYS_TMP"/deb/kadrix_*.deb)
+listed=$(dpkg-deb -c "$deb" | awk '{print $6}')
+for f in ./usr/bin/kadrix ./usr/bin/kadrix-screencapture ./usr/share/applications/kadrix.desktop \
+  "./usr/share/metainfo/$(basename "$metainfo")" ./usr/share/icons/hicolor/scalable/apps/kadrix.svg; do
+  echo "$listed" | grep -qxF "$f" || fail "the package lacks $f"
+done
+timeout 60 "$SYS_SRC/packaging/check-deb-depends" "$deb" || fail "the package's Depends do not match its programs"
+echo "install test: installed, ran the installed kadrix through a save, packaged $(basename "$deb")"
