@@ -3,35 +3,29 @@
 #include <algorithm>
 #include <cmath>
 #include <iostream>
+#include <numbers>
 
+#include "backdrop/BackdropViewController.h"
+#include "backdrop/CustomImages.h"
+#include "backdrop/EdgeAnalysis.h"
+#include "backdrop/MeshGradient.h"
+#include "backdrop/Perlin.h"
 #include "editor/CanvasLayers.h"
 #include "editor/Framer.h"
 #include "editor/ObjectHandlers.h"
+#include "editor/MainWindowController.h"
 #include "editor/Undo.h"
+#include "editor/ViewController.h"
 #include "kit/Event.h"
 #include "kit/Path.h"
 #include "services/Alerts.h"
 #include "services/Settings.h"
 #include "services/Telemetry.h"
+#include "services/NamedTimers.h"
 
 namespace backdrop {
 
 namespace {
-
-kit::Json colorJson(const RGBColor& c) { return {{"b", c.b}, {"g", c.g}, {"r", c.r}}; }
-
-bool readColor(const kit::Json& j, RGBColor& out) {
-    if (!j.is_object()) return false;
-    RGBColor c = out;
-    for (auto [key, field] : {std::pair{"r", &c.r}, std::pair{"g", &c.g}, std::pair{"b", &c.b}}) {
-        auto it = j.find(key);
-        if (it == j.end()) continue;
-        if (!it->is_number()) return false;
-        *field = it->get<double>();
-    }
-    out = c;
-    return true;
-}
 
 double round2(double v) { return std::round(v * 100) / 100; }
 
@@ -51,105 +45,6 @@ double nonNegative(double v) { return std::isfinite(v) ? std::max(0.0, v) : 0.0;
 
 }  // namespace
 
-// ---- configuration -----------------------------------------------------------------
-
-kit::Json Config::toJson() const {
-    kit::Json mesh = kit::Json::array();
-    for (const RGBColor& m : meshColors) mesh.push_back(colorJson(m));
-    return {{"isOn", isOn},
-            {"mode", mode},
-            {"gradientStart", colorJson(gradientStart)},
-            {"gradientEnd", colorJson(gradientEnd)},
-            {"flatColor", colorJson(flatColor)},
-            {"meshColors", mesh},
-            {"meshSeed", meshSeed},
-            {"angle", angle},
-            {"noise", noise},
-            {"padding", padding},
-            {"inset", inset},
-            {"autoCrop", autoCrop},
-            {"innerRadius", innerRadius},
-            {"outerRadius", outerRadius},
-            {"shadow", shadow},
-            {"shadowRadius", shadowRadius},
-            {"ratio", ratio},
-            {"imageName", imageName},
-            {"templateName", templateName},
-            {"version", version}};
-}
-
-bool Config::apply(const kit::Json& j, std::string* error) {
-    auto fail = [&](const std::string& key) {
-        if (error) *error = "Backdrop setting \"" + key + "\" has the wrong type";
-        return false;
-    };
-    if (!j.is_object()) {
-        if (error) *error = "Backdrop configuration is not a JSON object";
-        return false;
-    }
-    Config n = *this;
-    for (auto [key, field] : {std::pair{"isOn", &n.isOn}, std::pair{"meshSeed", &n.meshSeed},
-                              std::pair{"autoCrop", &n.autoCrop}, std::pair{"version", &n.version}}) {
-        auto it = j.find(key);
-        if (it == j.end()) continue;
-        if (!it->is_number()) return fail(key);
-        *field = int(std::lround(it->get<double>()));
-    }
-    for (auto [key, field] :
-         {std::pair{"angle", &n.angle}, std::pair{"noise", &n.noise}, std::pair{"padding", &n.padding},
-          std::pair{"inset", &n.inset}, std::pair{"innerRadius", &n.innerRadius},
-          std::pair{"outerRadius", &n.outerRadius}, std::pair{"shadow", &n.shadow},
-          std::pair{"shadowRadius", &n.shadowRadius}}) {
-        auto it = j.find(key);
-        if (it == j.end()) continue;
-        if (!it->is_number()) return fail(key);
-        *field = it->get<double>();
-    }
-    for (auto [key, field] : {std::pair{"mode", &n.mode}, std::pair{"ratio", &n.ratio},
-                              std::pair{"imageName", &n.imageName}, std::pair{"templateName", &n.templateName}}) {
-        auto it = j.find(key);
-        if (it == j.end()) continue;
-        if (!it->is_string()) return fail(key);
-        *field = it->get<std::string>();
-    }
-    for (auto [key, field] : {std::pair{"gradientStart", &n.gradientStart}, std::pair{"gradientEnd", &n.gradientEnd},
-                              std::pair{"flatColor", &n.flatColor}}) {
-        auto it = j.find(key);
-        if (it != j.end() && !readColor(*it, *field)) return fail(key);
-    }
-    if (auto it = j.find("meshColors"); it != j.end()) {
-        if (!it->is_array()) return fail("meshColors");
-        std::vector<RGBColor> mesh;
-        for (const kit::Json& m : *it) {
-            RGBColor c;
-            if (!readColor(m, c)) return fail("meshColors");
-            mesh.push_back(c);
-        }
-        n.meshColors = std::move(mesh);
-    }
-    *this = std::move(n);
-    return true;
-}
-
-RGBColor randomColor(uint32_t& state) {
-    auto next = [&] {
-        state = state * 1664525u + 1013904223u;
-        return double(state >> 8) / double(1u << 24);
-    };
-    // Saturated, not too dark: a hue around the wheel at a pleasant lightness.
-    const double h = next() * 6, s = 0.45 + 0.4 * next(), v = 0.75 + 0.2 * next();
-    const int i = int(h) % 6;
-    const double f = h - std::floor(h), p = v * (1 - s), q = v * (1 - s * f), t = v * (1 - s * (1 - f));
-    switch (i) {
-        case 0: return {v, t, p};
-        case 1: return {q, v, p};
-        case 2: return {p, v, t};
-        case 3: return {p, q, v};
-        case 4: return {t, p, v};
-        default: return {v, p, q};
-    }
-}
-
 // ---- the renderer ------------------------------------------------------------------
 
 Backdrop& Backdrop::shared() {
@@ -165,6 +60,9 @@ Backdrop::Backdrop() {
         return editor::ObjectHandlers::shared().contentBounds();
     };
     notify = [](const std::string& title, const std::string& text) { alert(title, text); };
+    capture = [] { return editor::core().capture(); };
+    cropAbsolute = [](const Rect& r) { return editor::core().cropAbsolute(r); };
+    currentCrop = [] { return editor::Framer::shared().crop; };
     root_ = kit::Layer::make();
     root_->name = "backdrop";
     root_->setAnchorPoint({0, 0});
@@ -172,15 +70,27 @@ Backdrop::Backdrop() {
     gradient_ = kit::GradientLayer::make();
     gradient_->name = "backdrop.fill";
     gradient_->setAnchorPoint({0, 0});
-    shadow_ = kit::Layer::make();
-    shadow_->name = "backdrop.shadow";
-    shadow_->setAnchorPoint({0, 0});
+    auto plain = [](const char* name) {
+        kit::LayerPtr l = kit::Layer::make();
+        l->name = name;
+        l->setAnchorPoint({0, 0});
+        l->setHidden(true);
+        return l;
+    };
+    mesh_ = plain("backdrop.mesh");
+    image_ = plain("backdrop.image");
+    image_->setContentsGravity(kit::ContentsGravity::ResizeAspectFill);
+    image_->setMasksToBounds(true);
+    noise_ = plain("backdrop.noise");
+    shadow_ = plain("backdrop.shadow");
+    shadow_->setHidden(false);
     shadow_->setShadowColor(kit::Color::black());
-    root_->addSublayer(gradient_);
-    root_->addSublayer(shadow_);
+    for (const kit::LayerPtr& l : {kit::LayerPtr(gradient_), mesh_, image_, noise_, shadow_}) root_->addSublayer(l);
     root_->setHidden(true);
     load();
 }
+
+Backdrop::~Backdrop() = default;
 
 void Backdrop::load() {
     const std::string stored = Settings::shared().bdrConfig();
@@ -206,11 +116,21 @@ editor::BackdropHost::Paddings Backdrop::paddings() const {
 
 void Backdrop::applyConfig(const kit::Json& config) {
     std::string error;
+    const Rect before = imageSizeWithBackdrop();
     if (!c.apply(config, &error)) {
         std::cerr << "Backdrop: " << error << std::endl;
         return;
     }
     computeLayout();
+    // Undo and redo come here: when the composition changed size (the
+    // backdrop went off or on, the padding changed) the view is fitted to the
+    // new one and the size read-out follows.
+    const Rect after = imageSizeWithBackdrop();
+    if (after.width != before.width || after.height != before.height) {
+        editor::refitCanvas(false);
+        editor::canvasLayers().relayoutRequest = std::max(editor::canvasLayers().relayoutRequest, 1);
+        editor::core().updateStatus();
+    }
 }
 
 std::string Backdrop::configJSON(bool comparable) const {
@@ -278,19 +198,8 @@ void Backdrop::buildLayers() {
     root_->setBounds({0, 0, o.width, o.height});
     root_->setCornerRadius(outerPx_);
 
-    gradient_->setFrame({0, 0, o.width, o.height});
-    if (c.mode == "flat") {
-        gradient_->setColors({c.flatColor.color(), c.flatColor.color()});
-    } else {
-        gradient_->setColors({c.gradientStart.color(), c.gradientEnd.color()});
-    }
-    // The gradient line through the centre at the configured angle, long
-    // enough that its ends touch the corners the direction points at.
-    const double a = c.angle * M_PI / 180, dx = std::cos(a), dy = std::sin(a);
-    const double half = (std::abs(dx) * o.width + std::abs(dy) * o.height) / 2;
-    const double ux = half * dx / std::max(o.width, 1.0), uy = half * dy / std::max(o.height, 1.0);
-    gradient_->setStartPoint({0.5 - ux, 0.5 - uy});
-    gradient_->setEndPoint({0.5 + ux, 0.5 + uy});
+    buildFill(o);
+    buildNoise(o);
 
     // The shadow falls from the screenshot's outline, a little downwards.
     const kit::Rect canvas{k.x1 - o.x1, k.y1 - o.y1, k.width, k.height};
@@ -301,6 +210,111 @@ void Backdrop::buildLayers() {
     const double radius = nonNegative(c.shadowRadius) * dpr;
     shadow_->setShadowRadius(radius);
     shadow_->setShadowOffset({0, -radius / 3});
+}
+
+void Backdrop::buildFill(const Rect& o) {
+    gradient_->setFrame({0, 0, o.width, o.height});
+    gradient_->setHidden(false);
+    mesh_->setHidden(true);
+    image_->setHidden(true);
+    if (c.mode == "mesh") return buildMesh(o);
+    if (c.mode == "image" && buildImage(o)) return;
+    if (c.mode == "flat") {
+        gradient_->setColors({c.flatColor.color(), c.flatColor.color()});
+    } else {
+        gradient_->setColors({c.gradientStart.color(), c.gradientEnd.color()});
+    }
+    // The gradient line through the centre at the configured angle, long
+    // enough that its ends touch the corners the direction points at.
+    const double a = c.angle * std::numbers::pi / 180, dx = std::cos(a), dy = std::sin(a);
+    const double half = (std::abs(dx) * o.width + std::abs(dy) * o.height) / 2;
+    const double ux = half * dx / std::max(o.width, 1.0), uy = half * dy / std::max(o.height, 1.0);
+    gradient_->setStartPoint({0.5 - ux, 0.5 - uy});
+    gradient_->setEndPoint({0.5 + ux, 0.5 + uy});
+}
+
+namespace {
+
+std::vector<kit::Color> meshColorsOf(const Config& c) {
+    std::vector<kit::Color> colors;
+    for (const RGBColor& m : c.meshColors) colors.push_back(m.color());
+    // A mesh needs colour; without any it shows the gradient's two.
+    if (colors.empty()) colors = {c.gradientStart.color(), c.gradientEnd.color()};
+    return colors;
+}
+
+}  // namespace
+
+void Backdrop::buildMesh(const Rect& o) {
+    // Drawn small and scaled up by the layer: the blend is smooth, so the
+    // scaling loses nothing one can see, and a 4K composition costs a few
+    // thousand pixels.
+    const kit::Size small = meshPreviewSize(o.width, o.height);
+    const kit::Json key = {configJSON(true), small.width, small.height};
+    if (key.dump() != meshKey_ || mesh_->contents().isNull()) {
+        mesh_->setContents(renderMesh(meshPoints(meshColorsOf(c), uint32_t(c.meshSeed)), int(small.width),
+                                      int(small.height)));
+        meshKey_ = key.dump();
+    }
+    mesh_->setFrame({0, 0, o.width, o.height});
+    mesh_->setHidden(false);
+    gradient_->setHidden(true);
+}
+
+void Backdrop::blurMeshForExport() {
+    if (c.isOn != 1 || c.mode != "mesh") return;
+    std::lock_guard lock(fileLock_);
+    timerStart("blurMesh");
+    const kit::Rect f = mesh_->frame();
+    const int w = int(std::lround(f.width())), h = int(std::lround(f.height()));
+    kit::Image full = renderMesh(meshPoints(meshColorsOf(c), uint32_t(c.meshSeed)), w, h);
+    if (!full.isNull()) {
+        mesh_->setContents(std::move(full));
+        meshKey_.clear();  // the editor goes back to the small rendering on its next layout
+    }
+    timerLog("blurMesh");
+}
+
+kit::Image Backdrop::customImage(const std::string& name, std::string* error) {
+    std::lock_guard lock(fileLock_);
+    if (auto it = pictures_.find(name); it != pictures_.end()) return it->second;
+    kit::Image img = CustomImages::load(name, error);
+    if (!img.isNull()) pictures_[name] = img;
+    return img;
+}
+
+bool Backdrop::buildImage(const Rect& o) {
+    std::string error;
+    kit::Image picture = c.imageName.empty() ? kit::Image() : customImage(c.imageName, &error);
+    if (picture.isNull()) {
+        // The picture went missing (removed, or its folder lost): the
+        // gradient stands in, and the user hears why once.
+        if (failedPicture_ != c.imageName) {
+            failedPicture_ = c.imageName;
+            notify("Backdrop picture unavailable", "The gradient is shown instead. " +
+                                                        (error.empty() ? std::string("No picture is chosen.") : error));
+        }
+        return false;
+    }
+    // Cover: the picture fills the whole backdrop, cut at the long sides.
+    image_->setContents(std::move(picture));
+    image_->setFrame({0, 0, o.width, o.height});
+    image_->setHidden(false);
+    gradient_->setHidden(true);
+    return true;
+}
+
+void Backdrop::buildNoise(const Rect& o) {
+    const double strength = std::isfinite(c.noise) ? std::clamp(c.noise, 0.0, 1.0) : 0.0;
+    noise_->setHidden(strength <= 0);
+    if (strength <= 0) return;
+    // One tile of grain, repeated; rebuilt only when the strength changes.
+    const std::string key = std::to_string(std::lround(strength * 1000));
+    if (key != noiseKey_) {
+        noise_->setBackgroundPattern(noiseTile(128, 0x6b617278u, strength * 0.5));
+        noiseKey_ = key;
+    }
+    noise_->setFrame({0, 0, o.width, o.height});
 }
 
 std::optional<Rect> Backdrop::outerOrigin() const {
@@ -353,10 +367,113 @@ void Backdrop::toggle(const std::string& method) {
     }
     Telemetry::shared().event("backdrop", {{"on", c.isOn}, {"method", method}});
     store();
+    applyAutoCrop();
+    editor::ViewController* vc = nullptr;
+    if (auto* mw = editor::MainWindowController::existing()) vc = mw->viewController.get();
+    if (vc && c.isOn == 1) {
+        // The window grows to its least size and the panel shows before
+        // the fit, so the composition is fitted beside the panel.
+        updateControls();
+        vc->fitWindow();
+    } else if (vc) {
+        vc->syncBackdropPanel();
+    }
     layout();
     editor::refitCanvas(false);
     editor::relayoutCanvas(false);
+    editor::core().updateStatus();
     editor::Undo::shared().save("backdrop");
+}
+
+bool Backdrop::applyAutoCrop() {
+    if (c.isOn == 1 && c.autoCrop == 1) {
+        const imaging::Capture cap = capture();
+        if (cap.pixels.isNull()) return false;
+        const Rect trimmed = Rect::fromKit(trimmedCrop(cap.pixels, cap.crop));
+        if (trimmed == Rect::fromKit(cap.crop)) return false;
+        const Rect from = currentCrop();
+        if (!cropAbsolute(trimmed)) return false;
+        autoCropFrom_ = from;
+        autoCropTo_ = trimmed;
+        return true;
+    }
+    // Off: the trimmed borders come back, unless the user cropped since.
+    const bool restore = autoCropFrom_ && currentCrop() == *autoCropTo_;
+    const bool undone = restore && cropAbsolute(*autoCropFrom_);
+    autoCropFrom_.reset();
+    autoCropTo_.reset();
+    return undone;
+}
+
+void Backdrop::configChanged(bool refit) {
+    store();
+    layout();
+    if (refit) editor::refitCanvas(false);
+    editor::relayoutCanvas(false);
+    if (refit) editor::core().updateStatus();
+}
+
+Rect Backdrop::imageSizeWithBackdrop() const { return outerOrigin().value_or(sourceRect()); }
+
+Rect imageSizeWithBackdrop() { return Backdrop::shared().imageSizeWithBackdrop(); }
+
+std::optional<kit::Color> Backdrop::bestCanvasColor() const {
+    // The pixels come under the core's image lock (inside capture()); our
+    // own lock is taken only after it is released, for the cache.
+    const imaging::Capture cap = capture ? capture() : imaging::Capture{};
+    if (cap.pixels.isNull()) return std::nullopt;
+    const std::weak_ptr<const void> storage = cap.pixels.storage();
+    std::lock_guard lock(canvasLock_);
+    const bool same = !colorStorage_.expired() && !colorStorage_.owner_before(storage) &&
+                      !storage.owner_before(colorStorage_) && colorCrop_ == cap.crop;
+    if (same && colorCached_) return colorCached_;
+    colorCached_ = edgeColor(cap.pixels, cap.crop);
+    colorStorage_ = storage;
+    colorCrop_ = cap.crop;
+    return colorCached_;
+}
+
+bool Backdrop::loadNewFile(const std::string& file, const std::string& method) {
+    const StoreResult stored = CustomImages::store(file);
+    if (!stored.name) {
+        notify("Can't use this picture", stored.error);
+        return false;
+    }
+    Telemetry::shared().event("backdrop:image", {{"method", method}});
+    c.mode = "image";
+    c.imageName = *stored.name;
+    c.templateName.clear();
+    failedPicture_.clear();
+    configChanged(false);
+    if (panel_) panel_->updateControls();
+    editor::Undo::shared().save("backdrop");
+    return true;
+}
+
+std::shared_ptr<kit::View> Backdrop::panelView() {
+    if (!panel_) {
+        panel_ = std::make_unique<BackdropViewController>(*this);
+        // While the panel shows, the view fits the composition beside it.
+        editor::Framer::shared().backdropPanelWidth = [this]() -> std::optional<double> {
+            if (!panel_ || panel_->view->isHidden()) return std::nullopt;
+            return panel_->view->frame().width();
+        };
+    }
+    return panel_->view;
+}
+
+void Backdrop::updateControls() {
+    if (!panel_) return;
+    if (c.isOn != 1) {
+        // Undo took the backdrop away: its panel goes with it.
+        if (!panel_->view->isHidden()) panel_->view->hide();
+        return;
+    }
+    panel_->updateControls();
+}
+
+void Backdrop::rememberCustomColors() {
+    if (panel_) panel_->rememberCustomColors();
 }
 
 void Backdrop::turnOff() {

@@ -1,17 +1,25 @@
 #pragma once
-// The backdrop a screenshot can be placed on: a gradient or a flat colour
-// around the screenshot, with padding, rounded corners and a soft shadow.
-// One shared instance implements the editor's BackdropHost; its layer tree
-// sits under the editor's object layers and is drawn into exports by the
-// core's compile step. Main thread only.
+// The backdrop a screenshot can be placed on: a gradient, a mesh of soft
+// colour points, a flat colour or the user's own picture around the
+// screenshot, with grain, padding, an aspect ratio, rounded corners and a
+// soft shadow. One shared instance implements the editor's BackdropHost; its
+// layer tree sits under the editor's object layers and is drawn into exports
+// by the core's compile step.
+//
+// Main thread only, except bestCanvasColor(), which guards its cache with
+// its own lock (canvasLock_), and the picture cache, under fileLock_. The
+// two locks are never held together.
 #include <functional>
+#include <map>
 #include <memory>
+#include <mutex>
 #include <optional>
 #include <string>
 #include <vector>
 
+#include "backdrop/Config.h"
 #include "editor/EditorHost.h"
-#include "kit/Color.h"
+#include "imaging/Capture.h"
 #include "kit/GradientLayer.h"
 #include "kit/Json.h"
 #include "kit/Layer.h"
@@ -19,47 +27,13 @@
 
 namespace backdrop {
 
-struct RGBColor {
-    double r = 0, g = 0, b = 0;
-    friend bool operator==(const RGBColor&, const RGBColor&) = default;
-    kit::Color color(double alpha = 1) const { return {r, g, b, alpha}; }
-};
-
-// The stored configuration. Lengths are in points (multiplied by the
-// screen's pixel ratio when laid out); the stored values are kept as given,
-// only the effective paddings and radii derived from them are clamped.
-struct Config {
-    int isOn = 0;
-    std::string mode = "gradient";  // "gradient", "mesh", "flat" or "image"
-    RGBColor gradientStart{0.35, 0.47, 0.98};
-    RGBColor gradientEnd{0.82, 0.36, 0.84};
-    RGBColor flatColor{0.91, 0.92, 0.94};
-    std::vector<RGBColor> meshColors{{0.98, 0.56, 0.42}, {0.42, 0.52, 0.98}, {0.55, 0.86, 0.78}, {0.96, 0.82, 0.45}};
-    int meshSeed = 1;
-    double angle = 135;       // gradient direction in degrees, 0 = left to right, counter-clockwise
-    double noise = 0;         // grain strength 0…1
-    double padding = 48;      // around the screenshot
-    double inset = -1;        // space around the screenshot in its own edge colour; -1 none
-    int autoCrop = 0;         // 1: trim uniform borders of the screenshot before framing
-    double innerRadius = 10;  // corners of the screenshot
-    double outerRadius = 0;   // corners of the whole picture
-    double shadow = 0.5;      // shadow opacity 0…1
-    double shadowRadius = 24;
-    std::string ratio = "auto";  // "auto" or "w:h"
-    std::string imageName;       // the custom picture in image mode
-    std::string templateName;    // the template last chosen; empty when edited by hand
-    int version = 1;
-
-    kit::Json toJson() const;
-    // Sets the keys present in `j`, keeping the others; a key of the wrong
-    // type is an error and leaves the configuration untouched.
-    bool apply(const kit::Json& j, std::string* error = nullptr);
-};
+class BackdropViewController;
 
 class Backdrop : public editor::BackdropHost {
 public:
     static Backdrop& shared();
     Backdrop();
+    ~Backdrop() override;
 
     Config c;
     // Laid-out paddings in image pixels (whole numbers, never negative).
@@ -72,6 +46,11 @@ public:
     std::function<double()> pixelRatio;
     std::function<std::optional<Rect>()> objectBounds;  // content bounds, image coordinates
     std::function<void(const std::string& title, const std::string& text)> notify;
+    // The screenshot's pixels and crop (taken under the core's image lock).
+    std::function<imaging::Capture()> capture;
+    // Crops the screenshot to an absolute rectangle (pixels, rows from the top).
+    std::function<bool(const Rect&)> cropAbsolute;
+    std::function<Rect()> currentCrop;
 
     std::shared_ptr<kit::Layer> lbackdrop() const override { return root_; }
     int isOn() const override { return c.isOn; }
@@ -91,6 +70,25 @@ public:
     void toggle(const std::string& method) override;
     void turnOff() override;
     void updateTransforms() override;
+    std::optional<kit::Color> bestCanvasColor() const override;
+    void blurMeshForExport() override;
+    bool loadNewFile(const std::string& file, const std::string& method) override;
+    std::shared_ptr<kit::View> panelView() override;
+    void updateControls() override;
+    void rememberCustomColors() override;
+
+    // The composition: the screenshot with every padding around it (the
+    // editor's "Image size" and the exported picture's size).
+    Rect imageSizeWithBackdrop() const;
+
+    // Trims the screenshot's uniform borders (autoCrop on) or gives back the
+    // crop it had before (off); true when the crop changed.
+    bool applyAutoCrop();
+    // After a change of the look: lays out, redraws and refits the view when
+    // the composition's size changed.
+    void configChanged(bool refit);
+    // The panel, created on first use.
+    BackdropViewController* controller() { return panel_.get(); }
 
     // Reads the stored configuration (keeps the defaults when it is bad).
     void load();
@@ -101,17 +99,41 @@ public:
 
     static constexpr double kMaxMegapixels = 15;
 
+    // The custom picture of image mode, or a null image with the reason.
+    kit::Image customImage(const std::string& name, std::string* error);
+
 private:
     void computePaddings();
     void buildLayers();
+    void buildFill(const Rect& o);
+    void buildMesh(const Rect& o);
+    bool buildImage(const Rect& o);
+    void buildNoise(const Rect& o);
 
     std::shared_ptr<kit::Layer> root_;
     std::shared_ptr<kit::GradientLayer> gradient_;
+    std::shared_ptr<kit::Layer> mesh_, image_, noise_;
     std::shared_ptr<kit::Layer> shadow_;
     double innerPx_ = 0, outerPx_ = 0;
+    std::string meshKey_, noiseKey_;
+
+    mutable std::mutex fileLock_;  // the picture cache
+    std::map<std::string, kit::Image> pictures_;
+    std::string failedPicture_;  // told once, not on every layout
+
+    mutable std::mutex canvasLock_;  // the canvas colour cache
+    mutable std::weak_ptr<const void> colorStorage_;
+    mutable kit::Rect colorCrop_;
+    mutable std::optional<kit::Color> colorCached_;
+
+    // The crop before the automatic crop trimmed it, and what it trimmed to.
+    std::optional<Rect> autoCropFrom_, autoCropTo_;
+
+    std::unique_ptr<BackdropViewController> panel_;
 };
 
-// A colour randomly chosen for the randomise key (exposed for tests).
-RGBColor randomColor(uint32_t& state);
+// The shared backdrop's composition (see Backdrop::imageSizeWithBackdrop).
+Rect imageSizeWithBackdrop();
+
 
 }  // namespace backdrop
