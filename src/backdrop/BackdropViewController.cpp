@@ -45,6 +45,18 @@ std::shared_ptr<kit::Label> smallLabel(const std::string& text, kit::Rect frame)
     return l;
 }
 
+// A picture cut to the tile's shape (its middle) at two pixels a point.
+kit::Image tileImage(const kit::Image& picture) {
+    if (picture.isNull()) return {};
+    const double want = kTileW / kTileH, have = double(picture.width()) / picture.height();
+    const int w = have > want ? int(std::lround(picture.height() * want)) : picture.width();
+    const int h = have > want ? picture.height() : int(std::lround(picture.width() / want));
+    kit::Image tile = picture.cropped((picture.width() - w) / 2, (picture.height() - h) / 2, w, h)
+                          .scaled(int(kTileW * 2) - 8, int(kTileH * 2) - 8);
+    tile.setScale(2);
+    return tile;
+}
+
 // The custom tile's colours as last remembered.
 std::vector<kit::Color> customGradient() {
     return {colorFromHex(Settings::shared().customGradFrom(), kit::Color::black()),
@@ -94,7 +106,9 @@ BackdropViewController::BackdropViewController(Backdrop& backdrop) : backdrop_(b
     btnAddPicture->setFrame({kMargin, 0, 130, 24});
     btnRemovePicture = kit::Button::make("Remove", weak([](BackdropViewController* c) { c->removePicture(); }));
     btnRemovePicture->setFrame({kMargin + 138, 0, 90, 24});
-    for (auto v : std::initializer_list<std::shared_ptr<kit::View>>{wellFrom, wellTo, btnAddPicture, btnRemovePicture})
+    labelColors = smallLabel("Colours", {kMargin, 0, 66, 18});
+    for (auto v : std::initializer_list<std::shared_ptr<kit::View>>{labelColors, wellFrom, wellTo, btnAddPicture,
+                                                                    btnRemovePicture})
         view->addSubview(v);
 
     slPadding = slider("Padding", 0, 200);
@@ -186,12 +200,11 @@ void BackdropViewController::rebuildTiles() {
         }
         if (c.mode == "flat" || c.mode == "gradient") {
             customTile = make([](BackdropViewController* p) { p->chooseCustom(); });
-            customTile->setTitle("+");
+            customTile->setToolTip("Your own colours");
         }
         for (const std::string& name : pictures_) {
             auto t = make([name](BackdropViewController* p) { p->choosePicture(name); });
-            kit::Image thumb = CustomImages::thumbnail(name);
-            if (!thumb.isNull()) t->setImage(thumb.scaled(int(kTileW * 2), int(kTileH * 2)));
+            t->setImage(tileImage(CustomImages::thumbnail(name)));
         }
     }
     // The custom swatch shows the remembered colours.
@@ -239,6 +252,7 @@ void BackdropViewController::layoutPanel() {
     stack->arrange();
     y -= 8;
     wellFrom->setHidden(!colours);
+    labelColors->setHidden(!colours);
     wellTo->setHidden(mode != "gradient");
     btnAddPicture->setHidden(!pictures);
     btnRemovePicture->setHidden(!pictures);
@@ -247,6 +261,7 @@ void BackdropViewController::layoutPanel() {
         y -= kRow;
         for (auto v : std::initializer_list<std::shared_ptr<kit::View>>{wellFrom, wellTo})
             v->setFrameOrigin({v->frame().x(), y + 2});
+        labelColors->setFrameOrigin({kMargin, y + 4});
         btnAddPicture->setFrameOrigin({kMargin, y});
         btnRemovePicture->setFrameOrigin({kMargin + 138, y});
         y -= 6;

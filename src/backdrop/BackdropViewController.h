@@ -51,6 +51,7 @@ public:
     std::shared_ptr<controls::CtrlWrappedStack> stack;
     std::vector<std::shared_ptr<CtrlRadioImage>> tiles;  // in the stack's order
     std::shared_ptr<CtrlRadioImage> customTile;          // flat and gradient modes
+    std::shared_ptr<kit::Label> labelColors;
     std::shared_ptr<kit::ColorWell> wellFrom, wellTo;
     std::shared_ptr<kit::Button> btnAddPicture, btnRemovePicture;
     std::shared_ptr<kit::Slider> slPadding, slInset, slRadius, slCorners, slShadow, slNoise;

@@ -24,10 +24,14 @@ struct RGBColor {
 struct Config {
     int isOn = 0;
     std::string mode = "gradient";  // "gradient", "mesh", "flat" or "image"
-    RGBColor gradientStart{0.35, 0.47, 0.98};
-    RGBColor gradientEnd{0.82, 0.36, 0.84};
-    RGBColor flatColor{0.91, 0.92, 0.94};
-    std::vector<RGBColor> meshColors{{0.98, 0.56, 0.42}, {0.42, 0.52, 0.98}, {0.55, 0.86, 0.78}, {0.96, 0.82, 0.45}};
+    // The first template of each mode.
+    RGBColor gradientStart{90 / 255.0, 120 / 255.0, 250 / 255.0};
+    RGBColor gradientEnd{209 / 255.0, 92 / 255.0, 214 / 255.0};
+    RGBColor flatColor{232 / 255.0, 235 / 255.0, 240 / 255.0};
+    std::vector<RGBColor> meshColors{{250 / 255.0, 143 / 255.0, 107 / 255.0},
+                                     {107 / 255.0, 133 / 255.0, 250 / 255.0},
+                                     {140 / 255.0, 219 / 255.0, 199 / 255.0},
+                                     {245 / 255.0, 209 / 255.0, 115 / 255.0}};
     int meshSeed = 1;
     double angle = 135;       // gradient direction in degrees, 0 = left to right, counter-clockwise
     double noise = 0;         // grain strength 0…1
