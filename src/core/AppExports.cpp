@@ -79,11 +79,7 @@ void AppExportHost::yieldFocus() {
 }
 
 void AppExportHost::markFirstHide() {
-    Settings& s = logic_.settings();
-    if (s.getBool("everHidMainWindow", false)) return;
-    s.storeBool("everHidMainWindow", true);
-    AppLogic* logic = &logic_;
-    kit::dispatchMain([logic] { logic->showFirstHideHelper(); });
+    logic_.markFirstHide();
 }
 
 void AppExportHost::selectDefaultFolder(std::function<void(const std::string&)> whenReady) {

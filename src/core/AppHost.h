@@ -24,6 +24,10 @@ public:
     // The tray icon, where the first-hide hint points; false when there is none.
     virtual bool showFirstHideHint() { return false; }
     virtual void closeFirstHideHint() {}
+    // The menu item and the editor's switch follow the "realPixels" setting.
+    virtual void syncRealPixelsState() {}
+    // A file chosen in the "Open Image" panel: opened in the editor.
+    virtual void openPickedImage(const std::string& /*path*/) {}
 };
 
 class LibraryHost {

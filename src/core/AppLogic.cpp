@@ -11,13 +11,12 @@
 #include "editor/Framer.h"
 #include "editor/MainWindowController.h"
 #include "kit/Application.h"
-#include "imaging/Recognition.h"
 #include "kit/Dispatch.h"
-#include "kit/Pasteboard.h"
 #include "kit/Displays.h"
 #include "kit/Window.h"
 #include "services/AppHooks.h"
 #include "services/Console.h"
+#include "services/NamedTimers.h"
 #include "services/Notifier.h"
 #include "services/Settings.h"
 #include "services/Telemetry.h"
@@ -127,29 +126,12 @@ void AppLogic::installHooks() {
         return true;
     };
     h.activateApp = [this] { activate(0); };
-    // Text recognition can take seconds: it runs on the recognition queue,
-    // and only its result comes back to the main thread.
+    // The thumbnail's text button reads the whole capture.
     h.recognizeCurrent = [this] {
         const kit::Image img = imgSource();
         if (img.isNull()) return;
-        static kit::DispatchQueue queue("QueueIdentification");
-        imaging::RecognitionSettings rs;
-        rs.dpr = editor::Framer::shared().dpr();
-        queue.async([this, img, rs, alive = std::weak_ptr<int>(life_)] {
-            imaging::ocr(img, rs, [this, alive](const std::string& text) {
-                kit::dispatchMain([this, alive, text] {
-                    if (!alive.lock()) return;
-                    telemetry().event("ocr", {{"length", int64_t(text.size())}});
-                    if (text.find_first_not_of(" \t\r\n") == std::string::npos) {
-                        notifier().warning("No text detected", "Selected area seems to be empty");
-                        return;
-                    }
-                    kit::Pasteboard::general().clearContents();
-                    kit::Pasteboard::general().setString(text);
-                    notifier().notify("Text copied", text.substr(0, 120));
-                });
-            });
-        });
+        timerStart("OCR");
+        recognize(img);
     };
     capture::setHost(std::move(h));
 

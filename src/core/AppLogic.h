@@ -204,6 +204,12 @@ public:
     // Pins the compiled screenshot where it shows now: on the editor window,
     // else on the preview thumbnail, else mid-screen.
     void pinImage(std::optional<double> midX, std::optional<double> midY) override;
+    // Pins an image file mid-screen; a warning when it is not a readable image.
+    void pinImage(const std::string& file);
+    // Forgets a closed pin.
+    void removePin(int64_t id);
+    // Sizes in pixels (true) or points, everywhere at once.
+    void setRealPixels(bool value) override;
 
     // ---- Upload, uploads gallery, companion uploader (UploadCommands.cpp) ----
     void uploadImage(const std::string& method) override;
@@ -244,9 +250,71 @@ public:
     // on the backdrop's margin, or outside both (edges count as outside).
     enum class DropZone { Canvas, Backdrop, Outside };
     static DropZone dropZone(kit::Point p, const Rect& canvas, const Rect& composition);
+    // Places an image as an object right of the screenshot and the images
+    // already added, its top level with theirs.
     void addImageObject(const kit::Image& image);
+    // Where that object goes (image pixels, y up): `source` the screenshot,
+    // `bounds` it with the images, w × h the new image.
+    static kit::Point imageObjectOrigin(const Rect& source, const Rect& bounds, double w, double h, double dpr);
+    // A picture file as an image (any format the desktop reads, upright as
+    // its EXIF orientation says); null when missing or unreadable.
+    static kit::Image readImageFile(const std::string& file);
     // The clipboard's image; tests replace it.
     std::function<kit::Image()> clipboardImage_;
+
+    // ---- Text recognition (TextCommands.cpp) ---------------------------------
+    // Recognises text in an area the user selects on the screen.
+    void instantOCR(const std::string& method);
+    // Recognises the text under the editor's selection (the caller presets the event's method).
+    void ocrSelection(const std::string& method) override;
+    // Recognises an image on the recognition queue; the result reaches
+    // ocrFinished on the main thread.
+    void recognize(const kit::Image& image);
+    void ocrFinished(const std::string& text);
+    // Puts recognised text on the clipboard; the notice's button swaps
+    // between the text with and without line breaks.
+    void copyOCRText(const std::string& text, bool keptBreaks);
+    void copyText(const std::string& text, const std::string& title, const std::string& message,
+                  std::optional<kit::Color> swatch) override;
+    static constexpr int kOcrMaxHeight = 3000;
+    static constexpr int kOcrMaxWidth = 6000;
+    static bool ocrAreaTooLarge(int width, int height);
+    // Every run of line feeds as one blank.
+    static std::string removeLineBreaks(const std::string& text);
+    // The notice's text: line feeds as blanks, and past 120 characters the
+    // first 107 and "..." (characters as the reader sees them).
+    static std::string ocrPreview(const std::string& text);
+    // The recogniser, called on the recognition queue; tests replace it.
+    std::function<std::string(const kit::Image&)> recognizer_;
+
+    // ---- The editor's pointer, selection objects, files (EditorUtilities.cpp) --
+    // The pointer for a name of the editor's; unknown names give the arrow
+    // and an error report.
+    void setCursor(const std::string& cursor) override;
+    // What a cursor name shows: a system shape, an entry of `cursors`, or
+    // nothing for an unknown name.
+    struct PointerChoice {
+        std::optional<kit::Cursor> system;
+        std::string entry;
+    };
+    static std::optional<PointerChoice> pointerFor(const std::string& name);
+    // The crop selection as a rectangle, an erased area, or two rulers with
+    // its size; each ends the selection. Without a selection, nothing.
+    void selectRectangleTool() override;
+    void selectConcealTool() override;
+    void imprintSelectionSize();
+    void selectRulerTool() override { imprintSelectionSize(); }
+    // The rulers' rectangles for a selection: the vertical one, then the horizontal one.
+    static std::pair<Rect, Rect> imprintRulers(const Rect& selection, double dpr);
+    // A library file to the clipboard as a picture.
+    void copyImageFile(const std::string& file);
+    // The "Open Image" panel: the chosen file opens in the editor, or goes to
+    // `whenReady` (the backdrop panel's picture) when one is given.
+    void openImageDialog(std::function<void(const std::string&)> whenReady = {});
+    // Runs the image chooser (the desktop's open panel unless a test sets it).
+    std::function<std::vector<std::string>(kit::OpenPanel&)> imageChooser_;
+    // The first time the editor hides after a copy, the tray shows a hint.
+    void markFirstHide();
 
     Settings& settings() { return *services_.settings; }
     Telemetry& telemetry() { return *services_.telemetry; }
@@ -265,6 +333,8 @@ private:
     void later(double seconds, std::function<void()> fn);
     Rect storeNormalizedSelection();
     void setLoadScale();
+    // A panel needs the application active, even when it keeps out of the task bar.
+    void activateForPanel();
 
     Services services_;
     std::unique_ptr<CaptureRoutes> routes_;
@@ -290,6 +360,7 @@ private:
     std::shared_ptr<int> life_ = std::make_shared<int>(0);
     kit::Timer updateCheck_;
     kit::Timer firstHideClose_;
+    kit::Timer firstHideOpen_;
 };
 
 }  // namespace core

@@ -227,7 +227,7 @@ void AppLogic::addCaptureToScreenshot(const std::string& /*method*/) {
     const capture::WindowShadow shadow = shadowSetting(settings(), capture::WindowShadow::wallpaper);
     hideMainWindow();
     kit::Image image = routes_->interactive(shadow, false, false, false);
-    if (!image.isNull()) editor_->addImageObject(image);
+    if (!image.isNull()) addImageObject(image);
     yieldFocus();
 }
 

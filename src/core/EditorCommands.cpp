@@ -124,17 +124,21 @@ void AppLogic::updateStatus() {
 
 // ───────────────────────── save folder ─────────────────────────
 
+void AppLogic::activateForPanel() {
+    kit::Application& app = kit::Application::shared();
+    if (app.activationPolicy() == kit::ActivationPolicy::Prohibited) {
+        app.setActivationPolicy(kit::ActivationPolicy::Regular);
+        app.activate();
+    }
+}
+
 void AppLogic::selectDefaultFolder(std::function<void()> whenReady) {
     if (library().exists() && library().busy()) {
         notifier().warning("Can't change folder while indexing",
                            "Open Kadrix library and stop indexing process before changing the default folder.");
         return;
     }
-    kit::Application& app = kit::Application::shared();
-    if (app.activationPolicy() == kit::ActivationPolicy::Prohibited) {
-        app.setActivationPolicy(kit::ActivationPolicy::Regular);
-        app.activate();
-    }
+    activateForPanel();
     kit::OpenPanel panel;
     panel.title = "Choose default folder";
     panel.canChooseFiles = false;

@@ -2,6 +2,7 @@
 
 #include "editor/CanvasLayers.h"
 #include "editor/CropTool.h"
+#include "editor/Framer.h"
 #include "editor/Handlers.h"
 #include "editor/ObjectHandlers.h"
 #include "editor/Undo.h"
@@ -10,8 +11,10 @@
 #include "kit/ColorPanel.h"
 #include "kit/SvgImage.h"
 #include "kit/Window.h"
+#include "objects/ObjConceal.h"
 #include "objects/ObjFreehand.h"
 #include "objects/ObjImage.h"
+#include "objects/ObjRuler.h"
 #include "services/Announcer.h"
 
 namespace core {
@@ -115,14 +118,66 @@ void EditorLink::updateToolSettings(const std::string& type) {
 }
 
 void EditorLink::relayoutCanvas() { editor::relayoutCanvas(false); }
-void EditorLink::addImageObject(const kit::Image& image) {
+std::optional<kit::Size> EditorLink::addImageObject(const kit::Image& image) {
     editor::ObjectHandlers& m = editor::ObjectHandlers::shared();
     m.deactivate();
-    if (auto o = std::dynamic_pointer_cast<objects::ObjImage>(m.make("ObjImage"))) {
-        m.active = int(m.objects.size()) - 1;
-        o->setImage(image);
-    }
+    auto o = std::dynamic_pointer_cast<objects::ObjImage>(m.make("ObjImage"));
+    if (!o) return std::nullopt;
+    m.active = int(m.objects.size()) - 1;
+    o->setImage(image);
+    o->size = 0;
+    return kit::Size{o->rect.width, o->rect.height};
 }
+
+Rect EditorLink::imageOverlayValue() { return editor::ObjectHandlers::shared().imageOverlayValue(); }
+
+void EditorLink::moveActiveObject(kit::Point origin) {
+    editor::ObjectHandlers& m = editor::ObjectHandlers::shared();
+    if (!m.active || *m.active < 0 || *m.active >= int(m.objects.size()) || !m.objects[*m.active]) return;
+    Rect& r = m.objects[*m.active]->rect;
+    r.x1 = origin.x;
+    r.y1 = origin.y;
+}
+
+void EditorLink::refitCanvas() { editor::refitCanvas(false); }
+
+void EditorLink::setPointer(const kit::Cursor& cursor) {
+    if (auto* vc = viewController(); vc && vc->shotView) vc->shotView->setCursor(cursor);
+}
+
+bool EditorLink::addRectangle(const Rect& rect) {
+    return editor::ObjectHandlers::shared().addObject("ObjRectangle", rect) != nullptr;
+}
+
+bool EditorLink::addEraser(const Rect& rect) {
+    auto o = std::dynamic_pointer_cast<objects::ObjConceal>(editor::ObjectHandlers::shared().addObject("ObjConceal", rect));
+    if (!o) return false;
+    o->fillMode = "erase";
+    o->reconceal();
+    return true;
+}
+
+bool EditorLink::addRuler(const Rect& rect, bool vertical, double dpr, double tdist) {
+    auto o = std::dynamic_pointer_cast<objects::ObjRuler>(editor::ObjectHandlers::shared().addObject("ObjRuler", rect));
+    if (!o) return false;
+    o->dpr = dpr;
+    o->updateKnobs(vertical);
+    o->tperc = 0.5;
+    o->tdist = tdist;
+    o->flipIfNeeded = true;
+    o->draw();
+    return true;
+}
+
+void EditorLink::endCropSelection() {
+    editor::CropTool& crop = editor::CropTool::shared();
+    crop.on_ = false;
+    crop.mmode = "default";
+    crop.contrast.reset();
+}
+
+void EditorLink::refreshCropLabels() { editor::CropTool::shared().render(false); }
+
 void EditorLink::shiftObjects(double dx, double dy) {
     for (auto& o : editor::ObjectHandlers::shared().objects) {
         if (!o) continue;

@@ -8,6 +8,7 @@
 #include <string>
 
 #include "kit/Color.h"
+#include "kit/Cursor.h"
 #include "kit/Image.h"
 #include "services/Rect.h"
 
@@ -59,8 +60,31 @@ public:
     virtual void selectToolbarItem(const std::string& id);
     virtual void updateToolSettings(const std::string& type);
     virtual void relayoutCanvas();
-    // Adds an image to the open screenshot as an overlay image object.
-    virtual void addImageObject(const kit::Image& image);
+    // Adds an image to the open screenshot as the active overlay image
+    // object, without a border; its size in image pixels, none when no
+    // object was made.
+    virtual std::optional<kit::Size> addImageObject(const kit::Image& image);
+    // The screenshot's rectangle united with every image object's.
+    virtual Rect imageOverlayValue();
+    // Moves the active object's rectangle to an origin (image pixels, y up).
+    virtual void moveActiveObject(kit::Point origin);
+    // Fits the zoom to the whole composition again.
+    virtual void refitCanvas();
+    // The pointer over the canvas.
+    virtual void setPointer(const kit::Cursor& cursor);
+
+    // ---- Objects from the crop selection ---------------------------------------
+    // A rectangle object; false when none was made.
+    virtual bool addRectangle(const Rect& rect);
+    // A conceal object that erases what it covers; false when none was made.
+    virtual bool addEraser(const Rect& rect);
+    // A measuring ruler along a rectangle, its label halfway and `tdist`
+    // from the line, lengths shown divided by `dpr`; false when none was made.
+    virtual bool addRuler(const Rect& rect, bool vertical, double dpr, double tdist);
+    // Crop selection off: tool idle and the contrast read-out gone.
+    virtual void endCropSelection();
+    // Redraws the crop tool's labels (after the units changed).
+    virtual void refreshCropLabels();
 
     // ---- Cropping ------------------------------------------------------------
     // Moves every object's rect origin by (dx, dy) image pixels.

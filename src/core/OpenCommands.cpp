@@ -14,14 +14,6 @@ namespace core {
 
 namespace {
 
-// Reads the file by its own bytes (a name that is not UTF-8 stays the same
-// name); a null image when it is missing or no decoder takes it.
-kit::Image readImageFile(const std::string& file) {
-    auto bytes = kit::files::readAll(file);
-    if (!bytes) return {};
-    return kit::ImageIO::decode(kit::ImageIO::Bytes(bytes->begin(), bytes->end()));
-}
-
 bool strictlyInside(kit::Point p, const Rect& r) {
     const double lx = std::min(r.x1, r.x1 + r.width), hx = std::max(r.x1, r.x1 + r.width);
     const double ly = std::min(r.y1, r.y1 + r.height), hy = std::max(r.y1, r.y1 + r.height);
@@ -29,6 +21,13 @@ bool strictlyInside(kit::Point p, const Rect& r) {
 }
 
 }  // namespace
+
+kit::Image AppLogic::readImageFile(const std::string& file) {
+    // By its own bytes: a name that is not UTF-8 stays the same name.
+    auto bytes = kit::files::readAll(file);
+    if (!bytes) return {};
+    return kit::ImageIO::decode(kit::ImageIO::Bytes(bytes->begin(), bytes->end()));
+}
 
 void AppLogic::setLoadScale() {
     double scale = 1.0;
@@ -100,6 +99,27 @@ bool AppLogic::droppedImageAt(const std::string& file, double x, double y) {
     return openImage(file);
 }
 
-void AppLogic::addImageObject(const kit::Image& image) { editor_->addImageObject(image); }
+kit::Point AppLogic::imageObjectOrigin(const Rect& source, const Rect& bounds, double w, double h, double dpr) {
+    auto right = [](const Rect& r) { return std::max(r.x1, r.x1 + r.width); };
+    const double x1 = std::min(right(source) + 1920 * dpr - 20 * dpr - w, right(bounds) + 20 * dpr);
+    const double y1 = std::max(bounds.y1, bounds.y1 + bounds.height) - h;
+    return {x1, y1};
+}
+
+void AppLogic::addImageObject(const kit::Image& image) {
+    const Rect bounds = editor_->imageOverlayValue();
+    std::optional<kit::Size> size = editor_->addImageObject(image);
+    if (!size) return;
+    const double dpr = editor::Framer::shared().dpr();
+    editor_->moveActiveObject(
+        imageObjectOrigin(editor::Framer::shared().source, bounds, size->width, size->height, dpr));
+    telemetry().event("draw", {{"object", editor_->activeType()},
+                               {"width", size->width},
+                               {"height", size->height},
+                               {"method", "capture"}});
+    editor::backdrop().layout();
+    editor_->refitCanvas();
+    editor_->relayoutCanvas();
+}
 
 }  // namespace core

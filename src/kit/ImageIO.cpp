@@ -149,6 +149,14 @@ Image read(const std::string& path, double scale, std::string* error) {
     return decodeBytes(bytes, scale, error);
 }
 
+std::vector<std::string> readableExtensions() {
+    std::vector<std::string> out;
+    for (const QByteArray& format : QImageReader::supportedImageFormats()) out.push_back(format.toLower().toStdString());
+    std::sort(out.begin(), out.end());
+    out.erase(std::unique(out.begin(), out.end()), out.end());
+    return out;
+}
+
 Size pixelSize(const std::string& path) {
     raiseAllocationLimit();
     QImageReader reader(QString::fromStdString(path));

@@ -34,6 +34,9 @@ Image decode(const Bytes& data, double scale = 1.0, std::string* error = nullptr
 Image read(const std::string& path, double scale = 1.0, std::string* error = nullptr);
 // Pixel size without decoding; (0,0) when unreadable.
 Size pixelSize(const std::string& path);
+// The file name extensions of every format `decode` reads, lower case,
+// without the dot ("png", "jpg", "jpeg", …).
+std::vector<std::string> readableExtensions();
 
 // PNG with optional text chunks and the image's scale as its resolution
 // (72 dpi × scale); empty on failure.

@@ -116,7 +116,7 @@ bool AppDelegate::openFile(const std::string& path) {
 
 void AppDelegate::openPickedImage(const std::string& path) {
     Telemetry::shared().preset("openImage", {{"method", "OpenFileDialog"}});
-    coreLink().openImage(path);
+    if (coreLink().openImage(path)) coreLink().yieldFocus();
 }
 
 bool AppDelegate::applicationShouldHandleReopen(bool hasVisibleWindows) {

@@ -66,9 +66,9 @@ public:
     std::function<void(const std::string& tab)> presentPreferences;
     void openPreferences();
     // Called by the core after the realPixels setting changed.
-    void syncRealPixelsState();
+    void syncRealPixelsState() override;
     // Called with the chosen file of the open panel.
-    void openPickedImage(const std::string& path);
+    void openPickedImage(const std::string& path) override;
 
     EditorMenu& editorMenu();
 

@@ -100,11 +100,11 @@ void AppLogicLink::rasterize() {
 }
 
 void AppLogicLink::openImageDialog() {
-    kit::OpenPanel panel;
-    panel.title = "Open Image";
-    panel.allowedTypes = {"png", "jpg", "jpeg"};
-    auto chosen = panel.runModal();
-    if (!chosen.empty()) AppDelegate::shared().openPickedImage(chosen.front());
+    logic().openImageDialog();
+}
+
+void AppLogicLink::instantOCR(const std::string& method) {
+    logic().instantOCR(method);
 }
 
 void AppLogicLink::loadFromClipboard(const std::string& method) {

@@ -21,6 +21,7 @@ public:
     void selectDefaultFolder(std::function<void()> whenReady) override;
     void setPreferencesWindow(kit::Window* window) override;
     void openImageDialog() override;
+    void instantOCR(const std::string& method) override;
     void loadFromClipboard(const std::string& method) override;
     void gotoUploads(const std::string& method) override;
     void saveImageAs(const std::optional<std::string>& folder, const std::string& name) override;

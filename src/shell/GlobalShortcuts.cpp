@@ -47,6 +47,7 @@ void registerGlobalShortcuts() {
     onKeyDown(names::scrolling(), [] {
         AppLogic::shared().startScrollingCapture(-1, hotkeyMethod(names::scrolling()), std::nullopt);
     });
+    onKeyDown(names::ocr(), [] { AppLogic::shared().instantOCR(hotkeyMethod(names::ocr())); });
     onKeyDown(names::loadClipboard(),
               [] { AppLogic::shared().loadFromClipboard(hotkeyMethod(names::loadClipboard())); });
 }

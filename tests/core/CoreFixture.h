@@ -149,9 +149,44 @@ public:
         if (r) selection = *r;
     }
     void saveUndo() override { log_.push_back("saveUndo"); }
-    void addImageObject(const kit::Image& img) override {
+    std::optional<kit::Size> addImageObject(const kit::Image& img) override {
         log_.push_back("addImageObject " + std::to_string(img.width()));
+        return kit::Size{double(img.width()), double(img.height())};
     }
+    Rect overlay;  // the screenshot with its image objects
+    Rect imageOverlayValue() override { return overlay; }
+    void moveActiveObject(kit::Point o) override {
+        log_.push_back("moveActiveObject " + std::to_string(int(o.x)) + "," + std::to_string(int(o.y)));
+    }
+    std::vector<kit::Cursor> pointers;
+    void setPointer(const kit::Cursor& c) override { pointers.push_back(c); }
+    // The objects made from the selection: type, rectangle, ruler settings.
+    struct Made {
+        std::string type;
+        Rect rect;
+        bool vertical = false;
+        double dpr = 0, tdist = 0;
+    };
+    std::vector<Made> made;
+    bool addRectangle(const Rect& r) override {
+        made.push_back({"ObjRectangle", r});
+        return true;
+    }
+    bool addEraser(const Rect& r) override {
+        made.push_back({"ObjConceal", r});
+        return true;
+    }
+    bool addRuler(const Rect& r, bool vertical, double dpr, double tdist) override {
+        made.push_back({"ObjRuler", r, vertical, dpr, tdist});
+        return true;
+    }
+    void endCropSelection() override {
+        cropOn = false;
+        log_.push_back("endCropSelection");
+    }
+    void refreshCropLabels() override { log_.push_back("refreshCropLabels"); }
+    int relayouts = 0;
+    void relayoutCanvas() override { ++relayouts; }
 
 private:
     Log& log_;
@@ -169,6 +204,8 @@ class ShellDouble : public core::ShellHost {
 public:
     explicit ShellDouble(Log& log) : log_(log) {}
     void flashSuccessIcon() override { log_.push_back("flash"); }
+    void syncRealPixelsState() override { log_.push_back("syncRealPixelsState"); }
+    void openPickedImage(const std::string& path) override { log_.push_back("openPickedImage " + path); }
 
 private:
     Log& log_;
