@@ -24,8 +24,7 @@ expect_eq "$(sys_pixel "$SYS_TMP/clip.png" 5 5)" "51,102,204" "copied pixel"
 
 folder="$SYS_TMP/shots"
 mkdir -p "$folder"
-"$SYS_BIN/kadrix" 'kadrix://grab/fullscreen?then=save'
-sys_first_save_into "$folder"
+sys_first_save "$folder"
 saved=$(ls "$folder"/SCR-*.*)
 [[ "$(basename "$saved")" =~ ^SCR-$(date +%Y%m%d)-[b-u][a-z]{3}\.(png|jpeg)$ ]] || fail "unexpected name $(basename "$saved")"
 expect_eq "$(sys_pixel "$saved" 5 5)" "51,102,204" "saved pixel"

@@ -178,6 +178,8 @@ sys_click_tray_icon() {
 #   sys_link URL                    a kadrix:// link given to a second launch
 #   sys_geom WINDOW                 X, Y, WIDTH, HEIGHT of a window into the shell
 #   sys_count_colour FILE COLOUR    how many pixels of FILE have exactly COLOUR
+#   sys_first_save DIR [KEYS]       a full-screen capture saved, from a link or by the
+#                                   shortcut KEYS; the first save's folder chooser gets DIR
 #   sys_notify_server               a notification server on the test's bus; its
 #                                   notices go to $SYS_NOTICES as "title<TAB>body"
 #   sys_road NAME FUNCTION          FUNCTION once at QT_SCALE_FACTOR 1 and once at 2,
@@ -209,6 +211,20 @@ sys_wait_editor() {
     || { tail -20 "$SYS_TMP/kadrix.log"; sys_screenshot "${KADRIX_SHOT_DIR:-$SYS_TMP}/editor-missing.png"
          echo "active: $(xdotool getactivewindow getwindowname 2>&1)" >&2; fail "the editor did not come forward"; }
   sleep 0.5
+}
+
+sys_first_save() {
+  if [ -n "${2:-}" ]; then sys_key "$2"; else sys_link 'kadrix://grab/fullscreen?then=save'; fi
+  sys_wait_window 'Choose default folder' 15 || fail "no folder chooser for the first save"
+  sleep 0.5
+  sys_key ctrl+a
+  sys_type "$1"
+  sleep 0.2
+  sys_key Return
+  sys_wait_for --timeout 15 bash -c "ls '$1'/SCR-*.* >/dev/null 2>&1" || {
+    tail -20 "$SYS_TMP/kadrix.log"
+    fail "nothing saved into the chosen folder"
+  }
 }
 
 sys_notify_server() {

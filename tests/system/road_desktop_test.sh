@@ -43,14 +43,7 @@ road() {
     || fail "the copied area is $(identify -format '%wx%h' "$SYS_TMP/area.png"), not the 200x150 dragged out"
 
   # A save from a link: the first one asks for the folder, the next ones do not wait.
-  sys_link 'kadrix://grab/fullscreen?then=save'
-  sys_wait_window 'Choose default folder' 15 || fail "no folder chooser for the first save"
-  sleep 0.5
-  sys_key ctrl+a
-  sys_type "$folder"
-  sleep 0.2
-  sys_key Return
-  sys_wait_for --timeout 15 bash -c "ls '$folder'/SCR-* >/dev/null 2>&1" || fail "the first save wrote nothing"
+  sys_first_save "$folder"
   sleep 1.5
   start=$(date +%s%N)
   sys_link 'kadrix://grab/fullscreen?then=save'

@@ -1,0 +1,97 @@
+#!/usr/bin/env bash
+# The saving road. A window of text on screen; the full-screen shortcut with
+# "save" after capture asks once for the folder (on a real file system, with
+# user attributes) and writes the screen there under the template's name,
+# marked as a screen capture; the library takes it in.
+# Then kadrix quits and starts again: the settings, the library and the
+# unsent events survive. Killed outright in the middle of a
+# save and of indexing, it loses nothing saved before. At scale 1 and 2.
+source "$(dirname "${BASH_SOURCE[0]}")/harness.sh"
+sys_begin
+# /tmp may be memory-backed, without user attributes: the folder goes under the build tree.
+base=$(mktemp -d "$SYS_BIN/../road-save-XXXXXX")
+on_exit "rm -rf '$base'"
+python3 -c "import os,sys; os.setxattr(sys.argv[1], 'user.probe', b'1')" "$base" \
+  || fail "$base has no user attributes: the road needs a file system that has them"
+
+"$SYS_BIN/kadrix-testclient" text Page 100 100 900 500 900 500 top "$SYS_TMP/page.info" &
+client=$!
+on_exit 'kill $client 2>/dev/null || true'
+sys_wait_window '^Page$' 5 || fail "the text window did not show"
+
+db() { echo "$folder/imagelib.kxdb"; }
+saved() { ls "$folder" | grep -cE '^SCR-[0-9]{8}-[b-u][a-z]{3}\.(png|jpeg)$' || true; }
+# The library's records are sealed, one a line: how many whole lines it holds,
+# and that none is torn.
+records() { [ -f "$(db)" ] && grep -c . "$(db)" || echo 0; }
+db_whole() {
+  python3 -c "
+import base64, sys
+for line in open(sys.argv[1], 'rb').read().split(b'\\n'):
+    if line: base64.b64decode(line, validate=True)
+" "$(db)"
+}
+quit_event_on_disk() { grep -q '"type": *"quit"' "$KADRIX_HOME/config/defaults.json"; }
+# The screen-capture mark, whatever its name's prefix.
+marked() { python3 -c "import os,sys; sys.exit(0 if any('ScreenCapture' in a for a in os.listxattr(sys.argv[1])) else 1)" "$1"; }
+all_readable() {
+  local f
+  for f in "$folder"/SCR-*; do identify "$f" >/dev/null 2>&1 || { echo "$f is not readable" >&2; return 1; }; done
+}
+
+road() {
+  local s=$1 first
+  folder="$base/scale$s"
+  mkdir -p "$folder"
+  sys_start '"afterGrabSave": true, "afterGrabShow": false, "libEnabled": true'
+  sys_first_save "$folder" ctrl+shift+1
+  first=$(ls "$folder" | grep '^SCR-' | head -1)
+  expect_eq "$(saved)" 1 "files named by the template"
+  marked "$folder/$first" || fail "$first is not marked as a screen capture"
+  expect_eq "$(identify -format '%wx%h' "$folder/$first")" "$(xdpyinfo | awk '/dimensions:/ {print $2}')" "saved size"
+  # In the library.
+  sys_wait_for --timeout 30 bash -c "[ \$(grep -c . '$(db)' 2>/dev/null || echo 0) -ge 1 ]" || fail "$first never reached the library"
+  local kept
+  sleep 2
+  kept=$(records)
+
+  # Quit and start again: the folder, "save" after capture and the library hold.
+  sys_stop_app
+  quit_event_on_disk || fail "the quit event was not kept"
+  sys_app
+  sys_wait_for --timeout 15 sys_log_has 'AppLogic initialized' || fail "kadrix did not start again"
+  sleep 1
+  sys_key ctrl+shift+1
+  sys_wait_for --timeout 15 bash -c "[ \$(ls '$folder' | grep -c '^SCR-') -ge 2 ]" || fail "after a restart Ctrl+Shift+1 saved nothing"
+  xdotool search --onlyvisible --name 'Choose default folder' >/dev/null && fail "the folder was asked again after a restart"
+  [ "$(records)" -ge "$kept" ] || fail "the library lost records over a restart"
+  sleep 1
+
+  # Killed in the middle of a save, and again while indexing: nothing saved before is lost.
+  local before
+  before=$(ls "$folder" | grep '^SCR-' | sort)
+  sys_key ctrl+shift+1
+  sleep 0.15
+  kill -KILL "$SYS_APP_PID"
+  wait "$SYS_APP_PID" 2>/dev/null || true
+  SYS_APP_PID=""
+  sys_app
+  sys_wait_for --timeout 15 sys_log_has 'AppLogic initialized' || fail "kadrix did not start after kill -9"
+  sleep 1
+  sys_key ctrl+shift+1
+  sys_wait_for --timeout 15 bash -c "[ \$(ls '$folder' | grep -c '^SCR-') -gt $(echo "$before" | wc -l) ]" \
+    || fail "no save after kill -9"
+  sleep 0.3
+  kill -KILL "$SYS_APP_PID"
+  wait "$SYS_APP_PID" 2>/dev/null || true
+  SYS_APP_PID=""
+  local f
+  for f in $before; do [ -f "$folder/$f" ] || fail "$f was lost to kill -9"; done
+  all_readable || fail "a saved file is broken after kill -9"
+  ls "$folder" | grep -v '^SCR-\|^imagelib' && fail "kill -9 left a stray file in the folder"
+  sys_app
+  sys_wait_for --timeout 15 sys_log_has 'AppLogic initialized' || fail "kadrix did not start after the second kill -9"
+  db_whole || fail "kill -9 left a torn record in the library"
+  [ "$(records)" -ge "$kept" ] || fail "the library lost records to kill -9"
+}
+sys_road save road
