@@ -13,6 +13,7 @@
 #include "core/AppLogic.h"
 #include "editor/EditorHost.h"
 #include "library/LibraryLink.h"
+#include "library/ThumbnailCache.h"
 #include "shell/AppDelegate.h"
 #include "shell/AppLogicLink.h"
 #include "shell/EditorPartsLink.h"
@@ -70,6 +71,7 @@ int main(int argc, char** argv) {
     delegate.startCore = [] {
         // The library first: the core makes it for the save folder as it starts.
         core::setLibrary(&library::LibraryLink::shared());
+        library::installThumbnailCacheHook();
         editor::setBackdrop(&backdrop::Backdrop::shared());
         core::AppLogic::shared();
         shell::setCoreLink(&link);

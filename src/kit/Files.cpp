@@ -121,7 +121,8 @@ std::string uniqueTempPath(std::string_view prefix, std::string_view suffix) {
     return tempDir() + "/" + std::string(prefix) + randomToken(12) + std::string(suffix);
 }
 
-bool writeAtomic(const std::string& path, std::string_view content, unsigned mode, std::string* error) {
+bool writeAtomic(const std::string& path, std::string_view content, unsigned mode, std::string* error,
+                 bool durable) {
     fs::path target(path);
     std::string dir = target.parent_path().empty() ? "." : target.parent_path().string();
     std::string tmp = dir + "/." + target.filename().string() + ".tmp-" + randomToken(8);
@@ -133,7 +134,7 @@ bool writeAtomic(const std::string& path, std::string_view content, unsigned mod
     int fd = ::open(tmp.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, mode & 07777);
     if (fd < 0) return fail(false);
     // The umask may have narrowed the mode; set it as asked.
-    bool ok = ::fchmod(fd, mode & 07777) == 0 && writeAll(fd, content) && ::fsync(fd) == 0;
+    bool ok = ::fchmod(fd, mode & 07777) == 0 && writeAll(fd, content) && (!durable || ::fsync(fd) == 0);
     if (!ok) {
         int e = errno;
         ::close(fd);
@@ -141,6 +142,7 @@ bool writeAtomic(const std::string& path, std::string_view content, unsigned mod
         return fail(true);
     }
     if (::close(fd) != 0 || ::rename(tmp.c_str(), path.c_str()) != 0) return fail(true);
+    if (!durable) return true;
     // Make the rename itself durable.
     int dfd = ::open(dir.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
     if (dfd >= 0) {

@@ -26,9 +26,10 @@ std::string uniqueTempPath(std::string_view prefix, std::string_view suffix);
 
 // Writes through a temporary file in the same folder, fsync, then rename, so
 // readers see either the old or the whole new content. The file gets `mode`.
-// On failure `error`, when given, receives the system's description.
+// On failure `error`, when given, receives the system's description. Caches
+// that can be rebuilt pass durable = false and skip the flushes to disk.
 bool writeAtomic(const std::string& path, std::string_view content, unsigned mode = 0644,
-                 std::string* error = nullptr);
+                 std::string* error = nullptr, bool durable = true);
 // The whole file; absent when it cannot be read or is larger than maxBytes.
 std::optional<std::string> readAll(const std::string& path, size_t maxBytes = size_t(1) << 30);
 

@@ -330,12 +330,12 @@ std::shared_ptr<Download> download(DownloadRequest request, std::function<void(i
     return handle;
 }
 
-std::string urlEncode(std::string_view text) {
+std::string urlEncode(std::string_view text, std::string_view alsoKept) {
     static const char* hex = "0123456789ABCDEF";
     std::string out;
     for (unsigned char c : text) {
         if ((c >= '0' && c <= '9') || (c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z') || c == '-' ||
-            c == '.' || c == '_' || c == '~') {
+            c == '.' || c == '_' || c == '~' || alsoKept.find(char(c)) != std::string_view::npos) {
             out += char(c);
         } else {
             out += '%';

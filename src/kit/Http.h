@@ -83,7 +83,8 @@ std::shared_ptr<Download> download(DownloadRequest request,
                                    std::function<void(int64_t written, int64_t expected)> progress,
                                    std::function<void(DownloadResult)> done);
 
-// Percent-encodes text for a query value (RFC 3986 unreserved kept).
-std::string urlEncode(std::string_view text);
+// Percent-encodes text for a query value (RFC 3986 unreserved kept, and
+// the characters of `alsoKept`), upper-case hex.
+std::string urlEncode(std::string_view text, std::string_view alsoKept = {});
 
 }  // namespace kit::http

@@ -118,9 +118,12 @@ Bytes encode(const Image& image, const char* format, int quality, const TextChun
     if (!buf.open(QIODevice::WriteOnly)) return {};
     QImageWriter writer(&buf, format);
     if (quality >= 0) writer.setQuality(quality);
+    // On the image, not the writer: the writer joins its texts as "key: value"
+    // and splits them again at the first colon (which breaks keys such as
+    // "Thumb::URI") and folds the white space of every value.
     for (const auto& [key, value] : text)
-        writer.setText(QString::fromLatin1(key.data(), qsizetype(key.size())),
-                       QString::fromUtf8(value.data(), qsizetype(value.size())));
+        q.setText(QString::fromLatin1(key.data(), qsizetype(key.size())),
+                  QString::fromUtf8(value.data(), qsizetype(value.size())));
     if (!writer.write(q)) return {};
     return Bytes(out.begin(), out.end());
 }

@@ -20,6 +20,7 @@
 #include "kit/Timer.h"
 #include "library/CaptureDates.h"
 #include "library/ScreenLib.h"
+#include "library/ThumbnailCache.h"
 #include "services/NamedTimers.h"
 #include "services/Settings.h"
 #include "services/Telemetry.h"
@@ -271,6 +272,8 @@ void IndexMachine::indexFile(const std::string& path, const std::map<std::string
 }
 
 void IndexMachine::reindexFile(const std::string& path) {
+    // The file was replaced: its old thumbnails must not be shown for it.
+    ThumbnailCache::shared().remove(path);
     if (!Settings::shared().libEnabled()) return;
     if (!lib_.loaded()) {
         Telemetry::shared().oops("reindexFile(_:)", "!!! reindexing before load complete, not cool");

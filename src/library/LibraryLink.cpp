@@ -1,6 +1,7 @@
 #include "library/LibraryLink.h"
 
 #include "library/IndexMachine.h"
+#include "library/ThumbnailCache.h"
 
 namespace library {
 
@@ -65,6 +66,8 @@ void LibraryLink::indexSavedFile(const std::string& path, const std::map<std::st
 }
 
 void LibraryLink::indexSavedAsFile(const std::string& path) {
+    // Saved over: whatever thumbnails the old file had are now wrong.
+    ThumbnailCache::shared().remove(path);
     auto lib = library();
     if (!lib || folderOf(path) != lib->folder()) return;
     if (lib->record(baseName(path)))
