@@ -37,7 +37,9 @@ std::optional<int64_t> wholeNumber(const std::string& text) {
     return v;
 }
 
-std::string folderPath(const std::string& root, Flavor f) { return root + "/" + folderOf(f); }
+std::string folderPath(const std::string& root, Flavor f) {
+    return root + "/" + folderOf(f);
+}
 
 bool writePng(const std::string& folder, const std::string& file, const Image& image,
               const ImageIO::TextChunks& text) {
@@ -52,7 +54,8 @@ bool writePng(const std::string& folder, const std::string& file, const Image& i
 }
 
 ImageIO::TextChunks stamp(const std::string& path, int64_t mtime) {
-    return {{kUriKey, fileUri(path)}, {kMTimeKey, std::to_string(mtime)}, {"Software", "Kadrix " KADRIX_VERSION}};
+    return {
+        {kUriKey, fileUri(path)}, {kMTimeKey, std::to_string(mtime)}, {"Software", "Kadrix " KADRIX_VERSION}};
 }
 
 // Whether a thumbnail's chunks name this file at this time. Read from the
@@ -66,14 +69,20 @@ bool matches(const QImage& thumb, const std::string& path, int64_t mtime) {
 
 }  // namespace
 
-int pixelsOf(Flavor f) { return 128 << int(f); }
+int pixelsOf(Flavor f) {
+    return 128 << int(f);
+}
 
 const char* folderOf(Flavor f) {
     switch (f) {
-        case Flavor::Normal: return "normal";
-        case Flavor::Large: return "large";
-        case Flavor::XLarge: return "x-large";
-        case Flavor::XXLarge: return "xx-large";
+        case Flavor::Normal:
+            return "normal";
+        case Flavor::Large:
+            return "large";
+        case Flavor::XLarge:
+            return "x-large";
+        case Flavor::XXLarge:
+            return "xx-large";
     }
     return "normal";
 }
@@ -85,14 +94,17 @@ Flavor flavorFor(int pixelSize) {
 }
 
 std::string defaultRoot() {
-    if (const char* home = std::getenv("KADRIX_HOME"); home && *home) return std::string(home) + "/cache/thumbnails";
+    if (const char* home = std::getenv("KADRIX_HOME"); home && *home)
+        return std::string(home) + "/cache/thumbnails";
     if (const char* cache = std::getenv("XDG_CACHE_HOME"); cache && *cache == '/')
         return std::string(cache) + "/thumbnails";
     const char* home = std::getenv("HOME");
     return std::string(home && *home ? home : "/tmp") + "/.cache/thumbnails";
 }
 
-std::string failFolderName() { return "kadrix-" KADRIX_VERSION; }
+std::string failFolderName() {
+    return "kadrix-" KADRIX_VERSION;
+}
 
 std::string fileUri(const std::string& path) {
     std::error_code ec;
@@ -153,7 +165,8 @@ bool write(const std::string& root, Flavor f, const std::string& path, int64_t m
 
 bool writeFailure(const std::string& root, const std::string& path, int64_t mtime) {
     Image marker(1, 1);
-    return writePng(root + "/fail/" + failFolderName(), fileNameFor(fileUri(path)), marker, stamp(path, mtime));
+    return writePng(root + "/fail/" + failFolderName(), fileNameFor(fileUri(path)), marker,
+                    stamp(path, mtime));
 }
 
 bool hasFailure(const std::string& root, const std::string& path, int64_t mtime) {

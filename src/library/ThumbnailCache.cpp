@@ -24,7 +24,9 @@ namespace {
 // The largest size the shared disk cache keeps; bigger requests get it.
 const int kLargestPixels = th::pixelsOf(th::Flavor::XXLarge);
 
-std::string keyOf(const std::string& path, int pixelSize) { return path + '\n' + std::to_string(pixelSize); }
+std::string keyOf(const std::string& path, int pixelSize) {
+    return path + '\n' + std::to_string(pixelSize);
+}
 
 ThumbnailCache::Result failed(std::string why) {
     return {ThumbnailCache::Result::State::Failed, {}, std::move(why)};
@@ -161,7 +163,8 @@ struct ThumbnailCache::State {
             {
                 std::lock_guard g(self->lock);
                 if (self->stopping) return;
-                if (!hit && result.state == Result::State::Ready && self->removalCount(job.path) == removedBefore)
+                if (!hit && result.state == Result::State::Ready &&
+                    self->removalCount(job.path) == removedBefore)
                     self->insert(key, job.path, result.image);
             }
             post(self, job.token, std::move(job.done), std::move(result));
@@ -195,7 +198,8 @@ ThumbnailCache::~ThumbnailCache() {
     for (auto& t : state_->workers) t.join();
 }
 
-ThumbnailCache::Token ThumbnailCache::request(const std::string& path, int pixelSize, int priority, Callback done) {
+ThumbnailCache::Token ThumbnailCache::request(const std::string& path, int pixelSize, int priority,
+                                              Callback done) {
     pixelSize = std::clamp(pixelSize, 1, kLargestPixels);
     Token token = 0;
     kit::Image hit;
@@ -276,7 +280,9 @@ size_t ThumbnailCache::pending() const {
     return state_->queue.size();
 }
 
-const std::string& ThumbnailCache::diskRoot() const { return state_->root; }
+const std::string& ThumbnailCache::diskRoot() const {
+    return state_->root;
+}
 
 void installThumbnailCacheHook() {
     updateAppHooks([](AppHooks& hooks) {

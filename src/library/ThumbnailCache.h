@@ -21,9 +21,9 @@ namespace library {
 class ThumbnailCache {
 public:
     struct Options {
-        std::string diskRoot;     // empty: the desktop's thumbnail folder
-        int threads = 0;          // 0: up to 4, never more than the cores
-        bool startPaused = false; // queue requests until resume() (tests, benchmarks)
+        std::string diskRoot;      // empty: the desktop's thumbnail folder
+        int threads = 0;           // 0: up to 4, never more than the cores
+        bool startPaused = false;  // queue requests until resume() (tests, benchmarks)
     };
 
     // The process-wide cache, made on first use.

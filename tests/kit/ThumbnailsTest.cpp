@@ -1,5 +1,3 @@
-#include "kit/Thumbnails.h"
-
 #include <gtest/gtest.h>
 #include <sys/stat.h>
 
@@ -7,6 +5,7 @@
 #include <filesystem>
 
 #include "kit/Files.h"
+#include "kit/Thumbnails.h"
 #include "support/PictureFiles.h"
 
 namespace th = kit::thumbnails;
@@ -82,7 +81,8 @@ TEST_F(ThumbnailsFixture, WrittenThumbnailCarriesUriTimeAndPrivateModes) {
     EXPECT_EQ(kit::files::listFolder(root + "/large")->size(), 1u);
 
     // Too big for the folder it names: refused.
-    EXPECT_FALSE(th::write(root, th::Flavor::Normal, file, 1700000000, th::decodeScaled(file, 256), 400, 200));
+    EXPECT_FALSE(
+        th::write(root, th::Flavor::Normal, file, 1700000000, th::decodeScaled(file, 256), 400, 200));
 }
 
 TEST_F(ThumbnailsFixture, LookupIsFreshOnlyForTheSameFileAndTime) {
@@ -119,7 +119,8 @@ TEST_F(ThumbnailsFixture, FailureMarkerHoldsUntilTheFileChanges) {
     EXPECT_FALSE(error.empty());
 
     ASSERT_TRUE(th::writeFailure(root, bad, 42));
-    EXPECT_TRUE(kit::files::exists(root + "/fail/" + th::failFolderName() + "/" + th::fileNameFor(th::fileUri(bad))));
+    EXPECT_TRUE(
+        kit::files::exists(root + "/fail/" + th::failFolderName() + "/" + th::fileNameFor(th::fileUri(bad))));
     EXPECT_EQ(th::failFolderName().rfind("kadrix-", 0), 0u);
     EXPECT_TRUE(th::hasFailure(root, bad, 42));
     EXPECT_FALSE(th::hasFailure(root, bad, 43));

@@ -1,5 +1,3 @@
-#include "library/ThumbnailCache.h"
-
 #include <gtest/gtest.h>
 
 #include <filesystem>
@@ -7,6 +5,7 @@
 
 #include "kit/Files.h"
 #include "kit/Thumbnails.h"
+#include "library/ThumbnailCache.h"
 #include "services/Settings.h"
 #include "support/EventLoopWait.h"
 #include "support/PictureFiles.h"
@@ -26,7 +25,9 @@ protected:
     }
     void TearDown() override { fs::remove_all(base); }
 
-    ThumbnailCache::Options options(int threads = 2, bool paused = false) const { return {root, threads, paused}; }
+    ThumbnailCache::Options options(int threads = 2, bool paused = false) const {
+        return {root, threads, paused};
+    }
 
     std::string shot(const std::string& name, kit::PixelBGRA colour, int w = 640, int h = 400) {
         const std::string path = base + "/shots/" + name;
@@ -136,7 +137,8 @@ TEST_F(ThumbnailCacheFixture, HigherPriorityFirstAndNewestFirstAmongEquals) {
     std::vector<std::string> order;
     auto ask = [&](const std::string& name, int priority) {
         const std::string path = shot(name, red, 50, 50);
-        return cache.request(path, 32, priority, [&order, name](const ThumbnailCache::Result&) { order.push_back(name); });
+        return cache.request(path, 32, priority,
+                             [&order, name](const ThumbnailCache::Result&) { order.push_back(name); });
     };
     ask("old-hidden", 0);
     ask("old-visible", 1);
