@@ -2,12 +2,12 @@
 # Kadrix installed like a desktop application: `cmake --install` into a
 # private prefix puts the programs, a valid desktop entry handling kadrix://
 # links, the AppStream description and the icon where a desktop looks; the
-# installed kadrix, started with that prefix on the desktop's data path,
-# saves a full-screen capture from a link, and its desktop entry is the
-# handler (a copy of ours in the user's folder that would hide it goes, and
-# none is written). A kadrix run from the build folder still registers
-# itself. The Debian package holds the same files and declares what its
-# programs need.
+# installed kadrix, started with that prefix on the desktop's paths, saves a
+# full-screen capture from a link the desktop opens through the installed
+# entry, which stays the handler (a copy of ours in the user's folder that
+# would hide it goes, and none is written). A kadrix run from the build
+# folder still registers itself. The Debian package holds the same files and
+# declares what its programs need.
 source "$(dirname "${BASH_SOURCE[0]}")/harness.sh"
 build=$(cd "$SYS_BIN/.." && pwd)
 [ -f "$build/cmake_install.cmake" ] || fail "$build is no build folder to install from"
@@ -47,7 +47,14 @@ mkdir -p "$KADRIX_HOME/applications"
 printf '[Desktop Entry]\nType=Application\nName=Kadrix\nExec="%s" %%u\nNoDisplay=true\nX-Kadrix-Registered=true\n' \
   "$SYS_BIN/kadrix" >"$KADRIX_HOME/applications/kadrix.desktop"
 
-export XDG_DATA_DIRS="$prefix/share:/usr/share"
+# The prefix on the desktop's paths, as a package puts it, with the cache of
+# declared types its installation brings up to date; a private home for the
+# desktop's own settings.
+export XDG_DATA_DIRS="$prefix/share:/usr/share" PATH="$prefix/bin:$PATH" HOME="$SYS_TMP/user"
+export XDG_CONFIG_HOME="$HOME/.config" XDG_DATA_HOME="$HOME/.local/share"
+mkdir -p "$XDG_CONFIG_HOME" "$XDG_DATA_HOME"
+update-desktop-database "$prefix/share/applications"
+expect_eq "$(xdg-mime query default x-scheme-handler/kadrix)" "kadrix.desktop" "the desktop's handler of kadrix links"
 build_bin=$SYS_BIN
 SYS_BIN="$prefix/bin"
 sys_tray
@@ -56,7 +63,8 @@ expect_eq "$(readlink "/proc/$SYS_APP_PID/exe")" "$prefix/bin/kadrix" "the runni
 folder="$SYS_TMP/shots"
 mkdir -p "$folder"
 xsetroot -solid '#3366cc'
-timeout 10 "$prefix/bin/kadrix" 'kadrix://grab/fullscreen?then=save' || fail "the link was not handed over"
+# The link opened the way a browser opens it: the desktop runs the entry's program.
+timeout 10 xdg-open 'kadrix://grab/fullscreen?then=save' || fail "the desktop did not hand the link over"
 sys_first_save_into "$folder"
 saved=$(ls "$folder"/SCR-*.*)
 expect_eq "$(sys_pixel "$saved" 5 5)" "51,102,204" "the saved screen's pixel"
