@@ -16,34 +16,7 @@ namespace capture {
 
 namespace {
 constexpr double kSide = 9, kButtonsY = 9, kButtonH = 26;
-
-std::string trim(const std::string& s) {
-    const char* ws = " \t\r\n";
-    const size_t a = s.find_first_not_of(ws);
-    if (a == std::string::npos) return {};
-    return s.substr(a, s.find_last_not_of(ws) - a + 1);
-}
 }  // namespace
-
-TooltipParts splitTooltip(const std::string& text) {
-    std::vector<std::string> pieces;
-    if (text.find('(') == std::string::npos) {
-        pieces.push_back(text);
-    } else {
-        size_t start = 0;
-        while (start <= text.size()) {
-            const size_t open = text.find('(', start);
-            const std::string piece = text.substr(start, open == std::string::npos ? std::string::npos : open - start);
-            if (!piece.empty()) pieces.push_back(piece);
-            if (open == std::string::npos) break;
-            start = open + 1;
-        }
-    }
-    TooltipParts parts;
-    if (!pieces.empty()) parts.label = trim(pieces[0]);
-    if (pieces.size() >= 2) parts.key = "(" + pieces[1];
-    return parts;
-}
 
 PreviewViewController::PreviewViewController(const kit::Rect& frame, PreviewWindowController& owner)
     : kit::View(frame), owner_(owner) {

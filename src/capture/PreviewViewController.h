@@ -20,14 +20,6 @@ namespace capture {
 class ImageViewNoHit;
 class PreviewWindowController;
 
-// The label and the shortcut part of a tooltip text: "Copy (Ctrl+C)" shows
-// "Copy" and "(Ctrl+C)"; without "(" there is no shortcut part.
-struct TooltipParts {
-    std::string label;
-    std::string key;
-};
-TooltipParts splitTooltip(const std::string& text);
-
 class PreviewViewController : public kit::View {
 public:
     PreviewViewController(const kit::Rect& frame, PreviewWindowController& owner);

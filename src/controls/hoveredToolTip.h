@@ -15,3 +15,11 @@
 // untouched when there is none. `origin` is zero on the outer call.
 void hoveredToolTip(const std::vector<std::shared_ptr<kit::View>>& views, kit::Point point,
                     std::optional<std::string>& cache, kit::Point origin = {});
+
+// The label and the shortcut part of a tooltip text: "Copy (Ctrl+C)" shows
+// "Copy" and "(Ctrl+C)"; without "(" there is no shortcut part.
+struct TooltipParts {
+    std::string label;
+    std::string key;
+};
+TooltipParts splitTooltip(const std::string& text);

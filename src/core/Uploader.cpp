@@ -5,11 +5,11 @@
 #include <cmath>
 #include <cstdio>
 #include <cstdlib>
-#include <regex>
 
 #include "core/Exporter.h"
 #include "kit/Dispatch.h"
 #include "kit/Files.h"
+#include "kit/Regex.h"
 #include "services/Console.h"
 #include "services/Crypti.h"
 #include "services/Networker.h"
@@ -154,9 +154,12 @@ UploadResult readUploadReply(const std::optional<Bytes>& data, const std::option
     if (!isValidUtf8(text)) text.clear();
 
     if (text.find("SUCCESS") != std::string::npos) {
-        // The match runs from the start of the text within its first line.
-        static const std::regex pattern("^[^\\n\\r]*SUCCESS: ([^\\n\\r]+(png|jpeg|jpg))", std::regex::icase);
-        std::string link = std::regex_replace(text, pattern, "$1", std::regex_constants::format_first_only);
+        // The match runs from the start of the text within its first line,
+        // and the link stands in its place, the rest of the text kept after it.
+        static const kit::Regex pattern("^[^\\n\\r]*SUCCESS: ([^\\n\\r]+(png|jpeg|jpg))", kit::Regex::caseInsensitive);
+        std::string link = text;
+        if (auto m = pattern.firstMatch(text); m && m->groups.size() > 1 && m->groups[1])
+            link = *m->groups[1] + text.substr(m->text().size());
         if (isWebLink(trimmed(link))) return {link, ""};
         // A page that merely mentions the word is no link to hand out.
         telemetry.oops(kUploadFunction, "Problem uploading file: " + shownText(text));
@@ -254,9 +257,9 @@ std::optional<std::string> companionFolder() {
 void cleanupCompanionFolder(const std::string& folder, double now) {
     auto names = kit::files::listFolder(folder);
     if (!names) return;
-    static const std::regex ours("^SCR-.*\\.(png|jpeg)$");
+    static const kit::Regex ours("^SCR-.*\\.(png|jpeg)$");
     for (const auto& name : *names) {
-        if (!std::regex_match(name, ours)) continue;  // the companion's own entries stay
+        if (!ours.matchesWhole(name)) continue;  // the companion's own entries stay
         const std::string path = folder + "/" + name;
         auto stamp = kit::files::fileStamp(path);
         if (!stamp || !stamp->regularFile || !stamp->ownedByUser) continue;

@@ -4,6 +4,7 @@
 #include <cmath>
 
 #include "controls/ImageAssets.h"
+#include "controls/hoveredToolTip.h"
 #include "editor/EditorHost.h"
 #include "editor/MainWindowController.h"
 #include "editor/MainWindowControllerParts.h"
@@ -63,28 +64,11 @@ Check check(int64_t width, int64_t height) {
 }  // namespace resize
 
 TooltipText splitTooltip(const std::string& text) {
-    std::vector<std::string> pieces;
-    if (text.find('(') == std::string::npos) {
-        pieces.push_back(text);
-    } else {
-        size_t start = 0;
-        while (start <= text.size()) {
-            size_t at = text.find('(', start);
-            std::string piece = text.substr(start, at == std::string::npos ? std::string::npos : at - start);
-            if (!piece.empty()) pieces.push_back(piece);
-            if (at == std::string::npos) break;
-            start = at + 1;
-        }
-    }
+    const TooltipParts parts = ::splitTooltip(text);
     TooltipText out;
-    if (!pieces.empty()) {
-        const char* blank = " \t\r\n";
-        std::string t = pieces[0];
-        size_t a = t.find_first_not_of(blank), b = t.find_last_not_of(blank);
-        out.title = a == std::string::npos ? "" : t.substr(a, b - a + 1);
-    }
-    if (pieces.size() >= 2) {
-        out.key = "(" + pieces[1];
+    out.title = parts.label;
+    if (!parts.key.empty()) {
+        out.key = parts.key;
         out.padding = 40;
     }
     return out;

@@ -2,7 +2,7 @@
 
 #include "kit/Alert.h"
 
-AlertAnswer runAlertDialog(const AlertSpec& request) {
+AlertAnswer runAlertDialog(const AlertRequest& request) {
     kit::Alert dialog;
     dialog.messageText = request.title;
     dialog.informativeText = request.message;

@@ -2,4 +2,4 @@
 // The desktop's modal dialog for an alert: runs it and returns the answer.
 #include "services/Alerts.h"
 
-AlertAnswer runAlertDialog(const AlertSpec& request);
+AlertAnswer runAlertDialog(const AlertRequest& request);

@@ -14,7 +14,7 @@ AlertPresenter& installedPresenter() {
     return presenter;
 }
 
-AlertAnswer present(const AlertSpec& request) {
+AlertAnswer present(const AlertRequest& request) {
     // A tray-only application has no taskbar presence; the alert must be
     // frontmost, so the application becomes a regular one and stays so.
     kit::Application& app = kit::Application::shared();

@@ -14,7 +14,7 @@
 #include <vector>
 
 // What one alert shows and what the user answered; the presenter shows it.
-struct AlertSpec {
+struct AlertRequest {
     std::string title;
     std::string message;
     std::vector<std::string> buttons;  // the first is the default button
@@ -25,11 +25,11 @@ struct AlertSpec {
 };
 
 struct AlertAnswer {
-    int button = -1;   // index into AlertSpec::buttons; -1 for any other response
+    int button = -1;   // index into AlertRequest::buttons; -1 for any other response
     std::string text;  // the text field's content
 };
 
-using AlertPresenter = std::function<AlertAnswer(const AlertSpec&)>;
+using AlertPresenter = std::function<AlertAnswer(const AlertRequest&)>;
 
 // The presenter that runs alerts (the desktop's modal dialog by default);
 // tests install a double. An empty function restores the default.

@@ -1,11 +1,11 @@
 #include "shell/PrefGeneralViewController.h"
 
 #include <algorithm>
-#include <regex>
 
 #include "autostart/LaunchAtLogin.h"
 #include "controls/CtrlRadioImage.h"
 #include "imaging/HexText.h"
+#include "kit/Regex.h"
 #include "kit/Button.h"
 #include "kit/Label.h"
 #include "kit/PopUpButton.h"
@@ -160,8 +160,8 @@ void PrefGeneralViewController::riWinBackground(int tag) {
 
 std::optional<std::string> PrefGeneralViewController::hexDigits(const std::string& typed) {
     auto cleaned = imaging::cleanHexText(typed);
-    static const std::regex sixDigits("^[A-F0-9]{6}$");
-    if (!std::regex_match(cleaned, sixDigits)) return std::nullopt;
+    static const kit::Regex sixDigits("^[A-F0-9]{6}$");
+    if (!sixDigits.matchesWhole(cleaned)) return std::nullopt;
     return cleaned;
 }
 

@@ -45,19 +45,6 @@ TEST(PreviewSize, OpensTowardsTheAreaAndStaysOnTheScreen) {
     EXPECT_EQ(place({2000, 50}, {2000, 750}, area, 163, screens), (kit::Point{1796, 50}));
 }
 
-TEST(PreviewTooltip, SplitsTheLabelFromTheShortcut) {
-    auto p = splitTooltip("  Copy  (Ctrl+C)");
-    EXPECT_EQ(p.label, "Copy");
-    EXPECT_EQ(p.key, "(Ctrl+C)");
-    p = splitTooltip("Close");
-    EXPECT_EQ(p.label, "Close");
-    EXPECT_EQ(p.key, "");
-    // A leading parenthesis: the first piece is what follows it.
-    p = splitTooltip("(Ctrl+C) (more");
-    EXPECT_EQ(p.label, "Ctrl+C)");
-    EXPECT_EQ(p.key, "(more");
-}
-
 class Preview : public ::testing::Test {
 protected:
     void SetUp() override {

@@ -77,7 +77,7 @@ TEST(CtrlLogoSnake, OnlyACommandClickOnTheHotSpotStarts) {
 TEST(CtrlLogoSnake, ShortGameShowsItsScoreThenTheLogo) {
     kit::ManualClockScope clock;
     Prompted prompted;
-    setAlertPresenter([&](const AlertSpec& request) {
+    setAlertPresenter([&](const AlertRequest& request) {
         prompted.titles.push_back(request.title);
         return AlertAnswer{0, prompted.answer};
     });
@@ -111,7 +111,7 @@ TEST(CtrlLogoSnake, HighScoreAsksForANameAndPostsIt) {
     CtrlLogoSnake::openPage = [&](const std::string& url) { opened.push_back(url); };
     CtrlLogoSnake::warn = [&](const std::string& t, const std::string&) { warnings.push_back(t); };
     Prompted prompted{{}, "Ann"};
-    setAlertPresenter([&](const AlertSpec& request) {
+    setAlertPresenter([&](const AlertRequest& request) {
         prompted.titles.push_back(request.title);
         return AlertAnswer{0, prompted.answer};
     });

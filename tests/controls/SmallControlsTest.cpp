@@ -102,6 +102,19 @@ TEST(HoveredToolTip, LastViewUnderThePointWins) {
     EXPECT_FALSE(found.has_value());
 }
 
+TEST(TooltipText, SplitsTheLabelFromTheShortcut) {
+    auto p = splitTooltip("  Copy  (Ctrl+C)");
+    EXPECT_EQ(p.label, "Copy");
+    EXPECT_EQ(p.key, "(Ctrl+C)");
+    p = splitTooltip("Close");
+    EXPECT_EQ(p.label, "Close");
+    EXPECT_EQ(p.key, "");
+    // A leading parenthesis: the first piece is what follows it.
+    p = splitTooltip("(Ctrl+C) (more");
+    EXPECT_EQ(p.label, "Ctrl+C)");
+    EXPECT_EQ(p.key, "(more");
+}
+
 TEST(CellSliderSize, WedgeAndTracking) {
     kit::Path wedge = cellSliderSize::barPath({0, 0, 100, 20});
     EXPECT_EQ(wedge.bounds(), (kit::Rect{4.5, 4.5, 91, 11}));

@@ -143,8 +143,8 @@ namespace {
 
 TEST_F(ExportFixture, GifCommandExplainsItselfOnceThenHidesTheEditor) {
     std::vector<std::string> alerts;
-    setAlertPresenter([&](const AlertSpec& spec) {
-        alerts.push_back(spec.title);
+    setAlertPresenter([&](const AlertRequest& request) {
+        alerts.push_back(request.title);
         return AlertAnswer{0, {}};
     });
     kit::files::makeDirs(folder);

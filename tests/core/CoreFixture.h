@@ -229,8 +229,8 @@ protected:
             *settings, [](const std::string&, const std::vector<EventRecord>&, PostCompletion) {});
         settings->setTelemetry(telemetry.get());
         notifier = std::make_unique<RecordingNotifier>(*settings, *telemetry, log);
-        setAlertPresenter([this](const AlertSpec& spec) {
-            alerts.push_back(spec);
+        setAlertPresenter([this](const AlertRequest& request) {
+            alerts.push_back(request);
             return AlertAnswer{answer, ""};
         });
         core::setShell(&shell);
@@ -283,7 +283,7 @@ protected:
     Log log;
     std::unique_ptr<RecordingNotifier> notifier;
     ShellDouble shell{log};
-    std::vector<AlertSpec> alerts;
+    std::vector<AlertRequest> alerts;
     int answer = -1;  // the button the next alert answers with (0 first, 1 second)
     RoutesDouble* routes = nullptr;
     EditorDouble* editor = nullptr;

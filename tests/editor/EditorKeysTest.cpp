@@ -194,8 +194,8 @@ TEST_F(EditorKeysTest, SelectionKeysReachTheCropToolAndTheRulerIsOffMeanwhile) {
 
 TEST_F(EditorKeysTest, TextRecognitionOfAWideImageAsksForASelection) {
     std::vector<std::string> alerts;
-    setAlertPresenter([&](const AlertSpec& spec) {
-        alerts.push_back(spec.title);
+    setAlertPresenter([&](const AlertRequest& request) {
+        alerts.push_back(request.title);
         return AlertAnswer{0, ""};
     });
     viewport(1, 2);

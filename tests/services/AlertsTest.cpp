@@ -7,10 +7,10 @@
 namespace {
 // Answers every alert with a chosen button and field text, recording what was shown.
 struct AlertDouble {
-    std::vector<AlertSpec> shown;
+    std::vector<AlertRequest> shown;
     AlertAnswer answer;
     AlertDouble() {
-        setAlertPresenter([this](const AlertSpec& request) {
+        setAlertPresenter([this](const AlertRequest& request) {
             shown.push_back(request);
             AlertAnswer a = answer;
             if (a.text.empty() && request.textField) a.text = *request.textField;

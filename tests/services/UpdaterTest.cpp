@@ -55,7 +55,7 @@ protected:
         announcer = std::make_unique<Announcer>(*settings, *telemetry);
         updater = std::make_unique<Updater>(*settings, *telemetry, *notifier, *announcer);
         updater->runningVersion = "1.0.0";
-        setAlertPresenter([this](const AlertSpec& request) {
+        setAlertPresenter([this](const AlertRequest& request) {
             alerts.push_back(request);
             return AlertAnswer{0, ""};
         });
@@ -94,7 +94,7 @@ protected:
     std::unique_ptr<RecordingNotifier> notifier;
     std::unique_ptr<Announcer> announcer;
     std::unique_ptr<Updater> updater;
-    std::vector<AlertSpec> alerts;
+    std::vector<AlertRequest> alerts;
     std::vector<std::string> opened, found;
     int editorHides = 0;
 };

@@ -97,8 +97,8 @@ TEST_F(UrlEventHandling, TheDelegateHandsCommandsToTheCoreAndReportsBadOnes) {
 TEST(UrlCommand, CompanionSwitchWaitsForTheUsersWord) {
     // The user says Cancel: the upload route stays as it was and nothing reaches the core.
     std::vector<std::string> asked;
-    setAlertPresenter([&asked](const AlertSpec& spec) {
-        asked.push_back(spec.title);
+    setAlertPresenter([&asked](const AlertRequest& request) {
+        asked.push_back(request.title);
         return AlertAnswer{1, ""};
     });
     const std::string before = Settings::shared().uploadMode();
