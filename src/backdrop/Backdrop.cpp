@@ -122,6 +122,8 @@ void Backdrop::applyConfig(const kit::Json& config) {
         return;
     }
     computeLayout();
+    // Switched off: the panel goes at once, so the fit below has its room.
+    if (c.isOn != 1 && panel_ && !panel_->view->isHidden()) panel_->view->hideNow();
     // Undo and redo come here: when the composition changed size (the
     // backdrop went off or on, the padding changed) the view is fitted to the
     // new one and the size read-out follows.

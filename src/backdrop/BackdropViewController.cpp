@@ -154,8 +154,7 @@ void BackdropViewController::updateControls() {
     const auto it = std::find(m.begin(), m.end(), c.mode);
     segMode->setSelectedSegment(it == m.end() ? 0 : int(it - m.begin()));
     rebuildTiles();
-    wellFrom->setColor(c.mode == "flat" ? c.flatColor.color() : c.gradientStart.color());
-    wellTo->setColor(c.gradientEnd.color());
+    syncWells();
     slPadding->setDoubleValue(c.padding);
     slInset->setDoubleValue(std::max(0.0, c.inset));
     slRadius->setDoubleValue(c.innerRadius);
@@ -290,9 +289,16 @@ void BackdropViewController::rememberCustomColors() {
 
 // ---- the user's changes --------------------------------------------------------------
 
+void BackdropViewController::syncWells() {
+    const Config& c = backdrop_.c;
+    wellFrom->setColor(c.mode == "flat" ? c.flatColor.color() : c.gradientStart.color());
+    wellTo->setColor(c.gradientEnd.color());
+}
+
 void BackdropViewController::changed(bool refit) {
     backdrop_.configChanged(refit);
     updating_ = true;
+    syncWells();
     rebuildTiles();
     layoutPanel();
     updating_ = false;

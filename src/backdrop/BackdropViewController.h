@@ -78,6 +78,7 @@ private:
     void changed(bool refit);
     void debounceUndo();
     void rebuildTiles();
+    void syncWells();
     void layoutPanel();
     std::shared_ptr<kit::Slider> slider(const std::string& title, double min, double max);
 
