@@ -125,22 +125,22 @@ int ScrollCapturer::marginFor(double regionHeight, int step) {
 }
 
 bool ScrollCapturer::permissionsGranted() {
+    // Scrolling other programs' windows takes the X server's XTEST extension;
+    // there is no permission to grant, only a server started without it.
     if (kit::SyntheticInput::trusted()) return true;
     CaptureHost& h = host();
     ++permissionAttempts;
     if (permissionAttempts < 2) {
         kit::SyntheticInput::scroll(1);
-        h.warning("Permissions Not Granted", "Scrolling Capture requires accessibility permissions");
+        h.warning("Scrolling Not Available", "Scrolling Capture needs the XTEST extension of the X server");
         return false;
     }
     h.oops("permissionsGranted()",
            "Accessibility Permissions weren't granted, attempt #" + std::to_string(permissionAttempts));
     h.bringUpEditor();
-    h.openURL("x-apple.systempreferences:com.apple.preference.security?Privacy_Accessibility");
-    h.alertOnMain(
-        "Permissions Not Granted",
-        "Scrolling Capture requires accessibility permissions. Go to System Preferences \u2192 Security & "
-        "Privacy \u2192 Acessibility, and grant permissions to Kadrix.");
+    h.alertOnMain("Scrolling Not Available",
+                  "Scrolling Capture needs the XTEST extension of the X server to scroll other windows. Start "
+                  "the X server with XTEST enabled (it is on by default) and try again.");
     return false;
 }
 
@@ -361,9 +361,9 @@ void ScrollCapturer::captureCycle() {
         } else {
             h.alertOnMain(
                 "Kadrix wasn't able to scroll",
-                "Try resetting Kadrix Accessibility Permission, and if you're running a "
-                "scroll-modificator app (MOS, Scroll Reverser, Smooze, etc), try setting Reverse Scrolling "
-                "Capture direction in the app preferences (Advanced tab).");
+                "Check that the page under the region scrolls with the mouse wheel, and if a program of yours "
+                "reverses the desktop's scroll direction, try Reverse the direction of Scrolling Capture in "
+                "the app preferences (Advanced tab).");
             h.preset("grab:scrolling", stats);
             finish(c->shots.front(), false);
         }

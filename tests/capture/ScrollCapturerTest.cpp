@@ -154,9 +154,9 @@ TEST_F(AutoScroll, PermissionRefusalsTellTheUser) {
     desk->trusted = false;
     ScrollCapturer::permissionAttempts = 0;
     EXPECT_FALSE(ScrollCapturer::permissionsGranted());
-    EXPECT_EQ(spy.warnings, std::vector<std::string>{"Permissions Not Granted"});
+    EXPECT_EQ(spy.warnings, std::vector<std::string>{"Scrolling Not Available"});
     EXPECT_FALSE(ScrollCapturer::permissionsGranted());
-    EXPECT_EQ(spy.alerts, std::vector<std::string>{"Permissions Not Granted"});
+    EXPECT_EQ(spy.alerts, std::vector<std::string>{"Scrolling Not Available"});
     EXPECT_TRUE(spy.oopsed("attempt #2"));
     desk->trusted = true;
     EXPECT_TRUE(ScrollCapturer::permissionsGranted());

@@ -86,6 +86,38 @@ TEST_F(ContentRenderTest, HighlighterMultipliesOnPaperAndScreensOnDarkBars) {
     EXPECT_GT(onBar.r, bar.r + 0.1);  // screened lighter
 }
 
+// At pixel ratio 2 the same stroke in points is twice as wide in image
+// pixels, and over a dark bar it still screens lighter in its colour.
+TEST_F(ContentRenderTest, HighlighterOverADarkBarShowsAtPixelRatioTwo) {
+    kit::Image shot(400, 200, 1);
+    shot.fill({242, 244, 246, 255});
+    for (int row = 20; row < 180; ++row)  // y 20 to 179, y up
+        for (int x = 0; x < 400; ++x) shot.setPixel(x, row, {50, 40, 38, 255});
+    useScreenshot(shot);
+    auto rowsCovered = [&](const kit::Image& img) {
+        kit::Color bar = probe(img, 330, 100);
+        int rows = 0;
+        for (int y = 20; y < 180; ++y) rows += probe(img, 100, y).r > bar.r + 0.1 ? 1 : 0;
+        return rows;
+    };
+    auto thin = stroke<ObjHighlighter>(handlers, {{20, 100}, {100, 100}, {180, 100}});
+    const int at1 = rowsCovered(renderCanvas(handlers, 400, 200, 1, imageLayer(shot)));
+    thin->shapeLayer->removeFromSuperlayer();
+    handlers.objects.clear();
+
+    setView(2, 1);
+    auto wide = stroke<ObjHighlighter>(handlers, {{20, 100}, {100, 100}, {180, 100}});
+    EXPECT_EQ(wide->shapeLayer->compositingFilter(), kit::CompositingFilter::Screen);
+    auto img = renderCanvas(handlers, 400, 200, 2, imageLayer(shot));
+    const int at2 = rowsCovered(img);
+    EXPECT_GE(at1, 6);
+    EXPECT_NEAR(at2, 2 * at1, 2) << "rows over the bar at ratio 1: " << at1;
+    kit::Color onBar = probe(img, 100, 100), beside = probe(img, 330, 100);
+    EXPECT_GT(onBar.r, beside.r + 0.1);
+    EXPECT_GT(onBar.g, beside.g + 0.1);
+    EXPECT_LT(onBar.b, onBar.r);  // yellow, not grey
+}
+
 TEST_F(ContentRenderTest, TextBoxShowsItsSnapshotAndPointer) {
     setView(2, 1);
     auto t = text(handlers, {60, 120}, "Note");
