@@ -49,3 +49,8 @@ bool hookOpenWithDefaultApp(const std::string& pathOrUrl) {
     auto hooks = appHooks();
     return hooks->openWithDefaultApp ? hooks->openWithDefaultApp(pathOrUrl) : openWithDesktop(pathOrUrl);
 }
+
+kit::Image hookNamedImage(const std::string& name) {
+    auto hooks = appHooks();
+    return hooks->namedImage ? hooks->namedImage(name) : kit::Image();
+}

@@ -10,6 +10,7 @@
 #include <string>
 
 #include "kit/Displays.h"
+#include "kit/Image.h"
 
 struct AppHooks {
     // Editor viewport: the zoom factor and the device-pixel ratio, read from
@@ -34,6 +35,10 @@ struct AppHooks {
     // Desktop: opens a file or a link with the desktop's default application
     // (default: kit's workspace, xdg-open). Returns whether it could be started.
     std::function<bool(const std::string& pathOrUrl)> openWithDefaultApp;
+
+    // Pictures: the program's picture of a name in the current look (the
+    // icon set above the services); a null image when there is none.
+    std::function<kit::Image(const std::string& name)> namedImage;
 };
 
 // The installed hooks (never null). Cheap: a shared snapshot.
@@ -48,3 +53,4 @@ void resetAppHooks();
 double hookEditorZoom();
 double hookEditorDpr();
 bool hookOpenWithDefaultApp(const std::string& pathOrUrl);
+kit::Image hookNamedImage(const std::string& name);

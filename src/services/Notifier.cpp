@@ -4,6 +4,7 @@
 
 #include "kit/Application.h"
 #include "kit/Dispatch.h"
+#include "kit/ImageView.h"
 #include "kit/Path.h"
 #include "kit/TextLayer.h"
 #include "services/AppHooks.h"
@@ -365,10 +366,14 @@ void Notifier::popover(kit::View& sender, const std::string& image, const std::s
     kit::Size size{200, 150};
     auto view = kit::View::make({0, 0, size.width, size.height});
     if (!image.empty()) {
-        // No picture of that name here: the image area keeps its place, empty.
-        size = {200 + 20, 150 + 20};
+        // A missing picture keeps its place, empty.
+        kit::Image picture = hookNamedImage(image);
+        kit::Size pictureSize = picture.isNull() ? kit::Size{200, 150} : picture.pointSize();
+        size = {pictureSize.width + 20, pictureSize.height + 20};
         view->setFrameSize(size);
-        view->addSubview(kit::View::make({10, 10, 200, 150}));
+        auto imageView = std::make_shared<kit::ImageView>(kit::Rect{{10, 10}, pictureSize});
+        imageView->setImage(picture);
+        view->addSubview(imageView);
     }
     if (!text.empty()) {
         auto label = kit::TextLayer::make();

@@ -4,6 +4,7 @@
 #include <cstdlib>
 
 #include "autostart/LaunchAtLogin.h"
+#include "controls/ImageAssets.h"
 #include "kit/Application.h"
 #include "kit/Defaults.h"
 #include "kit/Menu.h"
@@ -88,6 +89,7 @@ void AppDelegate::applicationDidFinishLaunching() {
         hooks.setStatusItemVisible = [](bool visible) {
             if (auto& icon = StatusMenu::shared().statusBarIcon) icon->setVisible(visible);
         };
+        hooks.namedImage = [](const std::string& name) { return ImageAssets::named(name); };
     });
     if (registerGlobalShortcuts) registerGlobalShortcuts();
     editorMenu_->install();

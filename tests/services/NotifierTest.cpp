@@ -4,6 +4,8 @@
 #include "kit/Dispatch.h"
 #include "kit/Displays.h"
 #include "kit/Timer.h"
+#include "kit/Window.h"
+#include "services/AppHooks.h"
 #include "services/Notifier.h"
 #include "services/SystemNotifications.h"
 
@@ -240,6 +242,29 @@ TEST_F(NotifierTest, PopoverSizesToItsText) {
     EXPECT_EQ(size.width, 280);
     EXPECT_GT(size.height, 40);
     EXPECT_LT(size.height, 100);
+}
+
+TEST_F(NotifierTest, PopoverShowsItsNamedPictureAtThePicturesSize) {
+    auto window = std::make_unique<kit::Window>(kit::Rect{100, 100, 300, 200}, kit::WindowStyle::Titled);
+    auto sender = kit::View::make({10, 10, 50, 20});
+    window->contentView()->addSubview(sender);
+    kit::Image hint(120, 80, 2);  // 60 × 40 points
+    hint.fill(kit::Color{0.2, 0.6, 0.3, 1});
+    updateAppHooks([&](AppHooks& hooks) {
+        hooks.namedImage = [hint](const std::string& name) { return name == "helper-firsthide" ? hint : kit::Image(); };
+    });
+    notifier->popover(*sender, "helper-firsthide", "");
+    ASSERT_TRUE(notifier->popoverWindow());
+    EXPECT_EQ(notifier->popoverWindow()->frame().size, (kit::Size{80, 60}));
+    kit::Image shown = notifier->popoverWindow()->contentView()->snapshot(1);
+    kit::Color middle = shown.colorAt(40, 30);
+    EXPECT_NEAR(middle.g, 0.6, 0.02);
+    EXPECT_NEAR(middle.r, 0.2, 0.02);
+
+    // A name the set does not have keeps the picture's place, empty.
+    notifier->popover(*sender, "no-such-picture", "");
+    EXPECT_EQ(notifier->popoverWindow()->frame().size, (kit::Size{220, 170}));
+    updateAppHooks([](AppHooks& hooks) { hooks.namedImage = nullptr; });
 }
 
 TEST_F(NotifierTest, NoticesFromOtherThreadsShowOnTheMainThread) {
