@@ -1,12 +1,14 @@
 #pragma once
 // The look of the layouts' input fields: a rounded, lightly tinted box that
 // becomes an accent outline while the field is edited, with the text centred
-// vertically. The cell draws into a field's layer and tells the field where
-// its text (and the editor of that text) goes.
+// vertically. Set on a text field (kit::TextField::setCell), it draws into the
+// field's layer whenever the field's size, editing state or look changes, and
+// tells the field where its text (and the editor of that text) goes.
 #include "kit/Color.h"
 #include "kit/ShapeLayer.h"
+#include "kit/TextField.h"
 
-class CtrlInputCell {
+class CtrlInputCell : public kit::TextFieldCell {
 public:
     kit::Color borderColor = kit::Color::black();  // kept for layouts; not drawn
     double cornerRadius = 5.0;
@@ -19,9 +21,12 @@ public:
     // The box for a cell frame, editing or not, in the light or dark look.
     Box box(const kit::Rect& frame, bool editing, bool dark) const;
     // Draws the box into a shape layer covering the frame.
-    void drawWithFrame(kit::ShapeLayer& layer, const kit::Rect& frame, bool editing, bool dark) const;
+    void drawWithFrame(kit::ShapeLayer& layer, const kit::Rect& frame, bool editing, bool dark) const override;
+    kit::Rect titleRect(const kit::Rect& base, double textHeight) const override {
+        return centredTitleRect(base, textHeight);
+    }
     // The title rectangle centred vertically in `titleRect` for a text of
-    // natural height `textHeight`, moved down by one point; drawing, editing
-    // and selecting all use it.
+    // natural height `textHeight`, moved up by one point (the field's space
+    // runs down from its top); drawing, editing and selecting all use it.
     static kit::Rect centredTitleRect(const kit::Rect& titleRect, double textHeight);
 };

@@ -55,6 +55,11 @@ public:
     void viewDidMoveToWindow() override;
     void mouseDown(const kit::Event& e) override;
     void layout() override;
+    // The off cells are tinted for the look; a still field is not redrawn by
+    // the game.
+    void viewDidChangeEffectiveAppearance() override {
+        if (!lcells.empty()) redraw();
+    }
 
 private:
     void tick();

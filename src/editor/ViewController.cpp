@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <cmath>
 
+#include "controls/CtrlInputCell.h"
 #include "controls/ImageAssets.h"
 #include "controls/hoveredToolTip.h"
 #include "editor/EditorHost.h"
@@ -229,6 +230,8 @@ void ViewController::buildBubbles() {
     ctrlHelperPixels->awake();
     txtWidth = std::make_shared<kit::TextField>(kit::Rect{12, 84, 80, 24});
     txtHeight = std::make_shared<kit::TextField>(kit::Rect{118, 84, 80, 24});
+    txtWidth->setCell(std::make_shared<CtrlInputCell>());
+    txtHeight->setCell(std::make_shared<CtrlInputCell>());
     txtWidth->onTextChange = [this, alive = std::weak_ptr<bool>(alive_)](kit::TextField&) {
         if (alive.lock()) controlTextDidChange(true);
     };

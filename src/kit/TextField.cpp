@@ -1,17 +1,28 @@
 #include "kit/TextField.h"
 
+#include <algorithm>
+#include <cmath>
+
 #include <QEvent>
+#include <QFontMetrics>
 #include <QIntValidator>
 #include <QProxyStyle>
 #include <QLineEdit>
 #include <QStyle>
 #include <QValidator>
 
+#include "kit/ShapeLayer.h"
 #include "kit/qt/ControlPrivate.h"
 
 namespace kit {
 
 namespace {
+
+// The line edit keeps one pixel free above and below its line of text.
+constexpr int kLineVerticalMargin = 1;
+// The field's own text rectangle keeps this much free at either end, so the
+// text stays clear of a cell's outline.
+constexpr double kTitleInset = 2;
 
 QLineEdit* edit(const TextField& f) {
     return qt::hosted<QLineEdit>(f);
@@ -36,25 +47,6 @@ private:
     int64_t lo_, hi_;
 };
 
-// Tells the field when the line edit gains or loses the keyboard focus.
-class FocusWatch : public QObject {
-public:
-    FocusWatch(TextField& field, QObject* parent) : QObject(parent), field_(field) {}
-    bool eventFilter(QObject*, QEvent* ev) override {
-        if (ev->type() == QEvent::FocusIn && field_.onFocusIn) {
-            auto fn = field_.onFocusIn;
-            fn(field_);
-        } else if (ev->type() == QEvent::FocusOut && field_.onFocusOut) {
-            auto fn = field_.onFocusOut;
-            fn(field_);
-        }
-        return false;
-    }
-
-private:
-    TextField& field_;
-};
-
 // The style's caret is a pixel metric: a width of 0 hides it.
 class CaretlessStyle : public QProxyStyle {
 public:
@@ -65,10 +57,27 @@ public:
 
 }  // namespace
 
+// Tells the field when the line edit gains or loses the keyboard focus: its
+// owner hears of it, and a cell redraws for the new editing state.
+class TextFieldEditingWatch : public QObject {
+public:
+    TextFieldEditingWatch(TextField& field, QObject* parent) : QObject(parent), field_(field) {}
+    bool eventFilter(QObject*, QEvent* ev) override {
+        if (ev->type() != QEvent::FocusIn && ev->type() != QEvent::FocusOut) return false;
+        field_.applyCell();
+        auto fn = ev->type() == QEvent::FocusIn ? field_.onFocusIn : field_.onFocusOut;
+        if (fn) fn(field_);
+        return false;
+    }
+
+private:
+    TextField& field_;
+};
+
 TextField::TextField(const Rect& frame) : Control(frame) {
     auto* e = new QLineEdit;
     qt::hostWidget(*this, e);
-    e->installEventFilter(new FocusWatch(*this, e));
+    e->installEventFilter(new TextFieldEditingWatch(*this, e));
     QObject::connect(e, &QLineEdit::textEdited, [this](const QString&) {
         if (onTextChange) onTextChange(*this);
     });
@@ -139,6 +148,71 @@ void TextField::setCaretHidden(bool hidden) {
         old->deleteLater();
     }
     e->update();
+}
+
+bool TextField::isEditing() const {
+    return edit(*this)->hasFocus();
+}
+
+void TextField::setCell(std::shared_ptr<TextFieldCell> cell) {
+    QLineEdit* e = edit(*this);
+    cell_ = std::move(cell);
+    if (!cell_) {
+        if (cellLayer_) cellLayer_->removeFromSuperlayer();
+        cellLayer_.reset();
+        e->setTextMargins(0, 0, 0, 0);
+        e->setFrame(true);
+        e->setPalette(QPalette());
+        return;
+    }
+    // The cell draws the background in the view's layer, under the line edit,
+    // so the line edit itself shows only its text.
+    e->setFrame(false);
+    QPalette p = e->palette();
+    p.setColor(QPalette::Base, Qt::transparent);
+    e->setPalette(p);
+    if (!cellLayer_) {
+        cellLayer_ = ShapeLayer::make();
+        layer()->addSublayer(cellLayer_);
+    }
+    applyCell();
+}
+
+Rect TextField::textRect() const {
+    QLineEdit* e = edit(*this);
+    QMargins m = e->textMargins();
+    double lineHeight = e->fontMetrics().height();
+    double top = m.top() + kLineVerticalMargin;
+    double room = frame().height() - m.top() - m.bottom() - 2 * kLineVerticalMargin;
+    return {double(m.left()), top + std::floor((room - lineHeight + 1) / 2), frame().width() - m.left() - m.right(),
+            lineHeight};
+}
+
+void TextField::applyCell() {
+    if (!cell_ || !cellLayer_) return;
+    QLineEdit* e = edit(*this);
+    const Rect box = bounds();
+    {
+        ScopedTransaction tx;
+        cellLayer_->setFrame(box);
+        cell_->drawWithFrame(*cellLayer_, box, isEditing(), isDarkAppearance());
+    }
+    // The line edit centres one line in what its margins leave (less a pixel
+    // above and below): margins around the cell's rectangle put it there.
+    const double lineHeight = e->fontMetrics().height();
+    Rect t = cell_->titleRect(box.insetBy(kTitleInset, 0), lineHeight);
+    int top = std::max(0, int(std::lround(t.y())) - kLineVerticalMargin);
+    int bottom = std::max(0, int(std::lround(box.height() - t.maxY())) - kLineVerticalMargin);
+    e->setTextMargins(int(std::lround(t.x())), top, int(std::lround(box.width() - t.maxX())), bottom);
+    e->update();
+}
+
+void TextField::layout() {
+    applyCell();
+}
+
+void TextField::viewDidChangeEffectiveAppearance() {
+    applyCell();
 }
 
 void TextField::resignFocus() {

@@ -3,6 +3,7 @@
 // look and a clear button).
 #include <cstdint>
 #include <functional>
+#include <memory>
 #include <optional>
 #include <string>
 
@@ -11,6 +12,24 @@
 #include "kit/TextAlignment.h"
 
 namespace kit {
+
+class ShapeLayer;
+class TextField;
+
+// How a field draws its background and where its text goes, as a cell of the
+// field: the field asks it again whenever its size, its editing state or its
+// look (light or dark) changes.
+class TextFieldCell {
+public:
+    virtual ~TextFieldCell() = default;
+    // Draws the background into a shape layer that covers the field, behind
+    // its text.
+    virtual void drawWithFrame(ShapeLayer& layer, const Rect& frame, bool editing, bool dark) const = 0;
+    // Where the text, and its editor while editing, sit: given the field's
+    // own text rectangle and the height of a line of its text, in the field's
+    // space measured down from its top.
+    virtual Rect titleRect(const Rect& base, double textHeight) const = 0;
+};
 
 class TextField : public Control {
 public:
@@ -44,8 +63,26 @@ public:
     // after a change.
     void selectAll();
 
+    // The field is being edited: it has the keyboard focus.
+    bool isEditing() const;
+    // A cell takes over the field's background and text placement (the
+    // toolkit's own frame is turned off); none gives the toolkit's look back.
+    void setCell(std::shared_ptr<TextFieldCell> cell);
+    const std::shared_ptr<TextFieldCell>& cell() const { return cell_; }
+    // Where the text is drawn now, in the field's space down from its top.
+    Rect textRect() const;
+
+    void layout() override;
+    void viewDidChangeEffectiveAppearance() override;
+
 protected:
     struct Hooks;
+
+private:
+    friend class TextFieldEditingWatch;
+    std::shared_ptr<TextFieldCell> cell_;
+    std::shared_ptr<ShapeLayer> cellLayer_;
+    void applyCell();
 };
 
 class SearchField : public TextField {

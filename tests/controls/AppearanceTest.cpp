@@ -11,9 +11,13 @@
 #include "controls/CtrlButton.h"
 #include "controls/CtrlColorButton.h"
 #include "controls/CtrlHelper.h"
+#include "controls/CtrlInputCell.h"
+#include "controls/CtrlLogoSnake.h"
+#include "controls/CtrlRadioImage.h"
 #include "controls/CtrlTooltippedSegments.h"
 #include "controls/cellSliderSize.h"
 #include "kit/ShapeLayer.h"
+#include "kit/TextField.h"
 #include "kit/TextLayer.h"
 #include "kit/Window.h"
 #include "kit/qt/ViewPrivate.h"
@@ -77,6 +81,20 @@ TEST(Appearance, ControlsRedrawWhenTheLookSwitches) {
          }},
         {"slider", [] { return std::make_shared<cellSliderSize>(kit::Rect{10, 10, 120, 20}); }},
         {"bubble", [] { return std::make_shared<CtrlHelper>(kit::Rect{10, 10, 120, 40}); }},
+        {"input field",
+         [] {
+             auto f = std::make_shared<kit::TextField>(kit::Rect{10, 10, 120, 24});
+             f->setCell(std::make_shared<CtrlInputCell>());
+             return f;
+         }},
+        {"image tile",
+         [] {
+             auto t = std::make_shared<CtrlRadioImage>(kit::Rect{10, 10, 40, 30});
+             t->repaint();
+             return t;
+         }},
+        // The field's grid is built when it joins the window.
+        {"logo field", [] { return std::make_shared<CtrlLogoSnake>(kit::Rect{10, 10, 80, 40}); }},
     };
     for (const auto& sample : samples) {
         for (bool toDark : {true, false}) {

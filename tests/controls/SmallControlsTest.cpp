@@ -1,5 +1,7 @@
 #include <gtest/gtest.h>
 
+#include <stdexcept>
+
 #include "controls/CtrlColoredPopoverView.h"
 #include "controls/CtrlInputCell.h"
 #include "controls/CtrlMouseListener.h"
@@ -7,6 +9,8 @@
 #include "controls/NSViewClickable.h"
 #include "controls/cellSliderSize.h"
 #include "controls/hoveredToolTip.h"
+#include "kit/Dispatch.h"
+#include "kit/TextField.h"
 #include "kit/Window.h"
 
 namespace {
@@ -202,4 +206,67 @@ TEST(CtrlInputCell, BoxWhileEditingAndNot) {
     cell.drawWithFrame(*shape, {0, 0, 100, 24}, true, false);
     EXPECT_EQ(shape->lineWidth(), 2.0);
     EXPECT_EQ(shape->path().bounds(), (kit::Rect{1, 1, 98, 22}));
+}
+
+// In a real field the cell sees the field start and stop being edited by
+// itself, and the text sits in the cell's centred rectangle, one point up.
+TEST(CtrlInputCell, InARealFieldFollowsEditingAndCentresTheText) {
+    kit::Window window({100, 100, 240, 120}, kit::WindowStyle::Titled);
+    auto other = std::make_shared<kit::TextField>(kit::Rect{10, 10, 100, 24});
+    auto field = std::make_shared<kit::TextField>(kit::Rect{10, 50, 100, 30});
+    window.contentView()->addSubview(other);
+    window.contentView()->addSubview(field);
+    field->setStringValue("1280");
+    auto cell = std::make_shared<CtrlInputCell>();
+    field->setCell(cell);
+    window.makeKeyAndOrderFront();
+    kit::processMainEvents();
+
+    auto box = [&]() -> const kit::ShapeLayer& {
+        for (const auto& l : field->layer()->sublayers())
+            if (auto* s = dynamic_cast<const kit::ShapeLayer*>(l.get())) return *s;
+        throw std::runtime_error("the field has no box");
+    };
+    EXPECT_EQ(box().lineWidth(), 0.5);
+    EXPECT_EQ(box().path().bounds(), (kit::Rect{1.25, 1.25, 97.5, 27.5}));
+
+    field->makeFirstResponder();
+    kit::processMainEvents();
+    ASSERT_TRUE(field->isEditing());
+    EXPECT_EQ(box().lineWidth(), 2.0);
+    EXPECT_EQ(box().path().bounds(), (kit::Rect{1, 1, 98, 28}));
+    other->makeFirstResponder();
+    kit::processMainEvents();
+    EXPECT_FALSE(field->isEditing());
+    EXPECT_EQ(box().lineWidth(), 0.5);
+
+    kit::Rect text = field->textRect();
+    double line = text.height();
+    EXPECT_GT(line, 8);
+    EXPECT_NEAR(text.y(), (30 - line) / 2 - 1, 1.0);
+
+    // A taller field keeps the text centred: its ink moves down by half the
+    // growth. The box follows the new size.
+    auto inkTop = [&](kit::View& v) {
+        kit::Image shot = v.snapshot(1);
+        for (int row = 3; row < shot.height() - 3; ++row)
+            for (int x = 4; x < 60; ++x)
+                if (shot.colorAt(x, row).r < 0.5 && shot.colorAt(x, row).a > 0.5) return row;
+        return -1;
+    };
+    const int before = inkTop(*field);
+    ASSERT_GE(before, 0) << "no text drawn";
+    // One point above where a plain field of that size puts it.
+    auto plain = std::make_shared<kit::TextField>(kit::Rect{120, 50, 100, 30});
+    plain->setBezeled(false);
+    plain->setStringValue("1280");
+    window.contentView()->addSubview(plain);
+    kit::processMainEvents();
+    EXPECT_EQ(inkTop(*plain) - before, 1);
+    field->setFrameSize({100, 44});
+    kit::processMainEvents();
+    EXPECT_NEAR(inkTop(*field) - before, 7, 1);
+    EXPECT_NEAR(field->textRect().y(), (44 - line) / 2 - 1, 1.0);
+    EXPECT_EQ(box().path().bounds(), (kit::Rect{1.25, 1.25, 97.5, 41.5}));
+    window.orderOut();
 }
