@@ -91,5 +91,7 @@ for f in ./usr/bin/kadrix ./usr/bin/kadrix-screencapture ./usr/share/application
   "./usr/share/metainfo/$(basename "$metainfo")" ./usr/share/icons/hicolor/scalable/apps/kadrix.svg; do
   echo "$listed" | grep -qxF "$f" || fail "the package lacks $f"
 done
+release=$(sed -n 's:.*<release version="\([^"]*\)".*:\1:p' "$metainfo" | head -1)
+expect_eq "$release" "$(dpkg-deb -f "$deb" Version)" "the metainfo's newest release"
 timeout 60 "$SYS_SRC/packaging/check-deb-depends" "$deb" || fail "the package's Depends do not match its programs"
 echo "install test: installed, ran the installed kadrix through a save, packaged $(basename "$deb")"
