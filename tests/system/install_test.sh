@@ -53,6 +53,8 @@ printf '[Desktop Entry]\nType=Application\nName=Kadrix\nExec="%s" %%u\nNoDisplay
 export XDG_DATA_DIRS="$prefix/share:/usr/share" PATH="$prefix/bin:$PATH" HOME="$SYS_TMP/user"
 export XDG_CONFIG_HOME="$HOME/.config" XDG_DATA_HOME="$HOME/.local/share"
 mkdir -p "$XDG_CONFIG_HOME" "$XDG_DATA_HOME"
+# The desktop-neutral opener, whatever session the test was started from.
+unset XDG_CURRENT_DESKTOP DESKTOP_SESSION KDE_FULL_SESSION GNOME_DESKTOP_SESSION_ID BROWSER
 update-desktop-database "$prefix/share/applications"
 expect_eq "$(xdg-mime query default x-scheme-handler/kadrix)" "kadrix.desktop" "the desktop's handler of kadrix links"
 build_bin=$SYS_BIN
