@@ -4,6 +4,7 @@
 #include <chrono>
 #include <cmath>
 #include <condition_variable>
+#include <deque>
 #include <filesystem>
 #include <random>
 #include <set>
@@ -67,9 +68,79 @@ std::vector<std::string> ocrLanguages() {
     return {lang, "en-US"};
 }
 
+// What a recognition hands back: the waiter reads it, a recognition that
+// ends after the waiter gave up writes into a box nobody reads any more.
+struct TextBox {
+    std::mutex m;
+    std::condition_variable cv;
+    std::optional<std::string> text;
+};
+
+// Threads that recognise text and live on after each recognition, so each
+// keeps its loaded engine from one file to the next (an engine is loaded
+// again only for another language). A thread is added whenever every thread
+// is busy, one held by a recognition that overran its wait included.
+class Recognisers {
+public:
+    static Recognisers& shared() {
+        static auto* pool = new Recognisers;  // its threads run to the end of the process
+        return *pool;
+    }
+
+    void submit(kit::Image image, kit::TextRecognitionRequest request, std::shared_ptr<TextBox> box) {
+        std::lock_guard<std::mutex> g(m_);
+        jobs_.push_back({std::move(image), std::move(request), std::move(box)});
+        if (int(jobs_.size()) > idle_) std::thread([this] { serve(); }).detach();
+        cv_.notify_one();
+    }
+
+private:
+    struct Job {
+        kit::Image image;
+        kit::TextRecognitionRequest request;
+        std::shared_ptr<TextBox> box;
+    };
+
+    void serve() {
+        std::unique_lock<std::mutex> g(m_);
+        ++idle_;
+        for (;;) {
+            cv_.wait(g, [this] { return !jobs_.empty(); });
+            --idle_;
+            Job job = std::move(jobs_.front());
+            jobs_.pop_front();
+            g.unlock();
+            auto result = kit::TextRecognizer::recognize(job.image, job.request);
+            std::string joined;
+            if (result.ok())
+                for (auto& line : result.lines) joined += (joined.empty() ? "" : "\n") + line.text;
+            else
+                Telemetry::shared().oops("ocr(cgImage:onReady:)",
+                                         "Unable to perform the OCR requests: " + result.error + ".");
+            g.lock();
+            ++idle_;  // free again before the waiter hears, so its next file finds this thread
+            g.unlock();
+            {
+                std::lock_guard<std::mutex> b(job.box->m);
+                job.box->text = std::move(joined);
+                job.box->cv.notify_all();
+            }
+            g.lock();
+        }
+    }
+
+    std::mutex m_;
+    std::condition_variable cv_;
+    std::deque<Job> jobs_;
+    int idle_ = 0;
+};
+
 }  // namespace
 
 IndexMachine::IndexMachine(ScreenLib& lib) : lib_(lib) {}
+
+// Recognition keeps a core busy per file; a few at once keep the desktop responsive.
+int IndexMachine::defaultWorkers() { return int(std::clamp(std::thread::hardware_concurrency(), 1u, 4u)); }
 
 IndexMachine::~IndexMachine() { *alive_ = false; }
 
@@ -196,31 +267,49 @@ void IndexMachine::indexQueue() {
     });
 }
 
+// Files are analysed on several workers at once but stored one after the
+// other in queue order, so the database and `processedFiles` grow exactly as
+// with a single worker. A stop lets the files already in hand finish.
 void IndexMachine::runLoop() {
     indexStarted_ = nowSeconds();
     timerStart("rescan");
     std::weak_ptr<bool> alive = alive_;
-    while (!pleaseStop) {
-        std::string path;
-        {
-            std::lock_guard<std::mutex> g(queueLock_);
-            if (filesQueue_.empty()) break;
-            path = filesQueue_.front();
-            filesQueue_.erase(filesQueue_.begin());
+    std::mutex turnLock;
+    std::condition_variable turnTaken;
+    uint64_t nextToStore = 0, nextTicket = 0;
+    auto work = [&] {
+        for (;;) {
+            std::string path;
+            uint64_t ticket;
+            {
+                std::lock_guard<std::mutex> g(queueLock_);
+                if (pleaseStop || filesQueue_.empty()) return;
+                path = filesQueue_.front();
+                filesQueue_.erase(filesQueue_.begin());
+                ticket = nextTicket++;
+            }
+            auto entry = prepareEntry(path, {{"mode", "file"}});
+            if (entry) entry = analyze(path, entry, false);
+            std::unique_lock<std::mutex> g(turnLock);
+            turnTaken.wait(g, [&] { return nextToStore == ticket; });
+            if (entry) lib_.addOrUpdate(entry);
+            ++processedFiles;
+            kit::dispatchMain([this, alive] {
+                if (alive.lock()) report();
+            });
+            ++nextToStore;
+            turnTaken.notify_all();
         }
-        indexFile(path, {{"mode", "file"}});
-        // A file counts once it is stored, so the count is raised here, in order.
-        ++processedFiles;
-        kit::dispatchMain([this, alive] {
-            if (alive.lock()) report();
-        });
-    }
+    };
+    std::vector<std::thread> helpers;
+    for (int i = 1; i < workers; ++i) helpers.emplace_back(work);
+    work();
+    for (auto& t : helpers) t.join();
     timerLog("rescan");
     clearQueue();
     kit::dispatchMain([this, alive] {
         if (alive.lock()) finish();
     });
-    lib_.flushPendingSave();
     lib_.save();
 }
 
@@ -254,11 +343,12 @@ void IndexMachine::finish() {
     if (statusUpdate) statusUpdate(done, 0, "", stopped);
 }
 
-void IndexMachine::indexFile(const std::string& path, const std::map<std::string, std::string>& dict) {
-    if (!Settings::shared().libEnabled()) return;
+std::shared_ptr<GrabData> IndexMachine::prepareEntry(const std::string& path,
+                                                     const std::map<std::string, std::string>& dict) {
+    if (!Settings::shared().libEnabled()) return nullptr;
     if (!lib_.loaded()) {
         Telemetry::shared().oops("indexFile(_:dict:)", "!!! scaning before load complete, not cool");
-        return;
+        return nullptr;
     }
     auto rec = std::make_shared<GrabData>(std::map<std::string, std::string>{});
     for (const char* key : {"app", "window", "dpr", "mode", "labels", "objects"}) {
@@ -268,7 +358,11 @@ void IndexMachine::indexFile(const std::string& path, const std::map<std::string
     }
     auto ts = dict.find("timestamp");
     rec->setTs(ts != dict.end() ? strictInt(ts->second) : fileDate(path));
-    analyzeFile(path, rec, false);
+    return rec;
+}
+
+void IndexMachine::indexFile(const std::string& path, const std::map<std::string, std::string>& dict) {
+    if (auto rec = prepareEntry(path, dict)) analyzeFile(path, rec, false);
 }
 
 void IndexMachine::reindexFile(const std::string& path) {
@@ -292,10 +386,15 @@ void IndexMachine::reindexFile(const std::string& path) {
 }
 
 void IndexMachine::analyzeFile(const std::string& path, const std::shared_ptr<GrabData>& rec, bool forced) {
+    if (auto entry = analyze(path, rec, forced)) lib_.addOrUpdate(entry);
+}
+
+std::shared_ptr<GrabData> IndexMachine::analyze(const std::string& path, const std::shared_ptr<GrabData>& rec,
+                                                bool forced) {
     kit::Image image = kit::ImageIO::read(path);
     if (image.isNull()) {
         Telemetry::shared().oops("analyzeFile(_:rec:forced:)", "Image Reading Error");
-        return;
+        return nullptr;
     }
     // The entry may be the model's own (a forced pass): fill a copy and hand
     // that over, so the shared one changes only under the model's lock.
@@ -327,34 +426,17 @@ void IndexMachine::analyzeFile(const std::string& path, const std::shared_ptr<Gr
     entry->content["basecolor"] = imaging::ColorMagic::cg2hex(getAvgColor(image));
     timerLog("Avg Color " + tag);
     entry->refreshLibObject();
-    lib_.addOrUpdate(entry);
+    return entry;
 }
 
 std::string IndexMachine::ocrWithTimeout(const kit::Image& image, double timeout) {
     if (image.width() < 4 || image.height() < 4) return "~";
-    struct Box {
-        std::mutex m;
-        std::condition_variable cv;
-        std::optional<std::string> text;
-    };
-    auto box = std::make_shared<Box>();
+    auto box = std::make_shared<TextBox>();
     kit::TextRecognitionRequest request;
     request.languages = ocrLanguages();
     request.level = kit::RecognitionLevel::Accurate;
     request.minimumTextHeight = 11.0 / image.height();
-    // The recogniser runs on a thread of its own; a completion after the wait
-    // gave up lands in the box nobody reads any more.
-    std::thread([box, image, request] {
-        auto result = kit::TextRecognizer::recognize(image, request);
-        std::string joined;
-        if (result.ok())
-            for (auto& line : result.lines) joined += (joined.empty() ? "" : "\n") + line.text;
-        else
-            Telemetry::shared().oops("ocr(cgImage:onReady:)", "Unable to perform the OCR requests: " + result.error + ".");
-        std::lock_guard<std::mutex> g(box->m);
-        box->text = joined;
-        box->cv.notify_all();
-    }).detach();
+    Recognisers::shared().submit(image, request, box);
     std::unique_lock<std::mutex> g(box->m);
     box->cv.wait_for(g, std::chrono::duration<double>(timeout), [&] { return box->text.has_value(); });
     return box->text && !box->text->empty() ? *box->text : "~";

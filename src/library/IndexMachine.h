@@ -35,6 +35,9 @@ public:
     virtual void indexFile(const std::string& path, const std::map<std::string, std::string>& dict);
     virtual void reindexFile(const std::string& path);
     virtual void analyzeFile(const std::string& path, const std::shared_ptr<GrabData>& rec, bool forced);
+    // The analysis alone: the filled copy of `rec`, or null when the image
+    // cannot be read. Stores nothing.
+    std::shared_ptr<GrabData> analyze(const std::string& path, const std::shared_ptr<GrabData>& rec, bool forced);
     // Empties the queue (a new load).
     void clearQueue();
 
@@ -43,6 +46,9 @@ public:
     std::atomic<bool> pleaseStop{false};
     std::atomic<bool> indexInitiated{false}, indexInProgress{false}, scanInProgress{false};
     std::atomic<int> queuedFiles{0}, availableFiles{0}, processedFiles{0};
+    // How many files an indexing run analyses at once.
+    int workers = defaultWorkers();
+    static int defaultWorkers();
     std::vector<std::string> queue() const;
 
     // The recognised text of an image or "~"; waits at most `timeout` seconds.
@@ -56,6 +62,9 @@ public:
     static std::string etaText(int processed, int queued, double elapsedSeconds);
 
 private:
+    // A new entry with the capture facts and time, before the analysis; null
+    // while the library is off or not loaded.
+    std::shared_ptr<GrabData> prepareEntry(const std::string& path, const std::map<std::string, std::string>& dict);
     void runLoop();
     void report();
     void finish();
