@@ -122,26 +122,34 @@ std::string base64Encode(std::span<const uint8_t> in) {
 }
 
 std::optional<Bytes> base64Decode(std::string_view in) {
+    // Each character's six bits, or 64 for a character outside the alphabet.
+    static const std::array<uint8_t, 256> value = [] {
+        std::array<uint8_t, 256> v;
+        v.fill(64);
+        for (uint8_t i = 0; i < 64; ++i) v[uint8_t(kB64[i])] = i;
+        return v;
+    }();
     if (in.size() % 4) return std::nullopt;
     size_t pad = 0;
     while (pad < 2 && pad < in.size() && in[in.size() - 1 - pad] == '=') ++pad;
-    Bytes out;
-    out.reserve(in.size() / 4 * 3);
+    Bytes out(in.size() / 4 * 3);
+    size_t n = 0;
     uint32_t acc = 0;
     int bits = 0;
     for (size_t i = 0; i < in.size() - pad; ++i) {
-        const char* p = std::char_traits<char>::find(kB64, 64, in[i]);
-        if (!p) return std::nullopt;  // also a "=" inside the text
-        acc = (acc << 6) | uint32_t(p - kB64);
+        const uint8_t v = value[uint8_t(in[i])];
+        if (v == 64) return std::nullopt;  // also a "=" inside the text
+        acc = (acc << 6) | v;
         bits += 6;
         if (bits >= 8) {
             bits -= 8;
-            out.push_back(uint8_t((acc >> bits) & 0xff));
+            out[n++] = uint8_t((acc >> bits) & 0xff);
         }
     }
     // The padding must stand for exactly the bits left over, and those must be zero.
     if (acc & ((1u << bits) - 1)) return std::nullopt;
     if ((pad == 1 && bits != 2) || (pad == 2 && bits != 4) || (pad == 0 && bits != 0)) return std::nullopt;
+    out.resize(n);
     return out;
 }
 

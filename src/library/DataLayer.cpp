@@ -4,8 +4,10 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cerrno>
 #include <cstring>
+#include <thread>
 
 #include "kit/Crypto.h"
 #include "kit/Files.h"
@@ -32,7 +34,11 @@ std::optional<Record> recordFromJson(std::string_view text) {
     return r;
 }
 
-std::optional<Record> decodeLine(const std::string& line, const std::optional<Crypti::Key>& key) {
+// No record comes near this; a longer line is kept as it stands, unread.
+constexpr size_t kLongestLine = 16 << 20;
+
+std::optional<Record> decodeLine(std::string_view line, const std::optional<Crypti::Key>& key) {
+    if (line.size() > kLongestLine) return std::nullopt;
     if (key) {
         if (auto box = kit::crypto::base64Decode(line); box && box->size() >= kit::crypto::kNonceSize + kit::crypto::kTagSize)
             if (auto plain = kit::crypto::open(*key, *box))
@@ -73,6 +79,16 @@ bool appendToFile(const std::string& path, const std::string& text, std::string&
 }
 
 }  // namespace
+
+void inParallel(size_t count, size_t grain, const std::function<void(size_t, size_t)>& work) {
+    const size_t cores = std::max(1u, std::thread::hardware_concurrency());
+    const size_t slices = std::clamp<size_t>(count / std::max<size_t>(grain, 1), 1, cores);
+    if (slices == 1) return work(0, count);
+    std::vector<std::thread> threads;
+    for (size_t i = 1; i < slices; ++i) threads.emplace_back(work, count * i / slices, count * (i + 1) / slices);
+    work(0, count / slices);
+    for (auto& t : threads) t.join();
+}
 
 DataLayer::DataLayer(const std::string& folder, std::string keyText)
     : folder_(folder), keyText_(keyText.empty() ? kLibraryKey : std::move(keyText)) {}
@@ -144,19 +160,26 @@ void DataLayer::read() {
     }
     timerStart("Decode JSON");
     auto key = Crypti::makeKey(keyText_);
+    timerStart("Split File");
+    std::vector<std::string_view> lines;
+    for (size_t start = 0; start < text->size();) {
+        size_t end = std::min(text->find('\n', start), text->size());
+        if (end > start) lines.emplace_back(text->data() + start, end - start);
+        start = end + 1;
+    }
+    timerLog("Split File");
+    // Lines open independently: a large file is decoded on every core.
+    std::vector<std::optional<Record>> decoded(lines.size());
+    inParallel(lines.size(), 512, [&](size_t begin, size_t end) {
+        for (size_t i = begin; i < end; ++i) decoded[i] = decodeLine(lines[i], key);
+    });
     records.clear();
     unreadable_.clear();
-    size_t start = 0;
-    while (start < text->size()) {
-        size_t end = text->find('\n', start);
-        if (end == std::string::npos) end = text->size();
-        std::string line = text->substr(start, end - start);
-        start = end + 1;
-        if (line.empty()) continue;
-        if (auto r = decodeLine(line, key))
-            records.push_back(std::move(*r));
+    for (size_t i = 0; i < lines.size(); ++i) {
+        if (decoded[i])
+            records.push_back(std::move(*decoded[i]));
         else
-            unreadable_.push_back(std::move(line));
+            unreadable_.emplace_back(lines[i]);
     }
     timerLog("Decode JSON");
 }

@@ -7,6 +7,7 @@
 // No line is ever lost: appends first end a torn last line, and lines that
 // cannot be read here (another key, damage, bad JSON) are kept and written
 // back verbatim by every rewrite. Every read and write holds the store lock.
+#include <functional>
 #include <map>
 #include <mutex>
 #include <string>
@@ -15,6 +16,10 @@
 namespace library {
 
 using Record = std::map<std::string, std::string>;
+
+// Runs `work(begin, end)` over slices of [0, count) on up to one thread per
+// core, slices of at least `grain` items; returns when every slice is done.
+void inParallel(size_t count, size_t grain, const std::function<void(size_t, size_t)>& work);
 
 class DataLayer {
 public:

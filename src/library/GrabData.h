@@ -53,6 +53,14 @@ public:
     void setColors(const std::vector<std::string>& colors);
     // The recognised text case-folded, kept for searching.
     const std::string& foldedOcr();
+    // What the filter facets count of the entry, kept so that counting reads no record.
+    struct FacetKeys {
+        std::string month;                 // the local month of `ts`: "2024-01"
+        std::string objects;               // each letter once
+        std::string mode, app;             // "" when absent
+        std::vector<std::string> domains;  // each once; one "" when there are none
+    };
+    const FacetKeys& facetKeys();
     // Forgets every derived value (after the record was merged with another).
     void invalidateCaches();
 
@@ -63,6 +71,7 @@ private:
     std::optional<int64_t> ts_, gone_;
     std::optional<LibObject> libObject_;
     std::optional<std::string> foldedOcr_;
+    std::optional<FacetKeys> facetKeys_;
 };
 
 }  // namespace library

@@ -7,6 +7,8 @@
 #include <cmath>
 #include <cstdio>
 #include <ctime>
+#include <string_view>
+#include <unordered_map>
 
 #include "imaging/ColorMagic.h"
 #include "kit/Dispatch.h"
@@ -30,10 +32,6 @@ std::string nameOf(const GrabData& g) {
     return it == g.content.end() ? std::string() : it->second;
 }
 
-std::string valueOf(const GrabData& g, const char* key) {
-    auto it = g.content.find(key);
-    return it == g.content.end() ? std::string() : it->second;
-}
 
 bool libEnabled() { return Settings::shared().libEnabled(); }
 
@@ -46,28 +44,21 @@ void stableSortByTs(std::vector<ScreenLib::Entry>& list, bool newestFirst) {
 }
 
 // A counting set that remembers the order values first came in.
+// Its keys view the entries' facet keys, which stay put while the record lock is held.
 struct Counter {
-    std::map<std::string, size_t> index;
+    std::unordered_map<std::string_view, size_t> index;
     std::vector<LibFacet> facets;
-    void add(const std::string& v) {
-        auto [it, fresh] = index.emplace(v, facets.size());
-        if (fresh) facets.push_back({0, v});
+    void add(std::string_view v) {
+        auto [it, fresh] = index.try_emplace(v, facets.size());
+        if (fresh) facets.push_back({0, std::string(v)});
         ++facets[it->second].count;
     }
+
     std::vector<LibFacet> byCount() {
         std::stable_sort(facets.begin(), facets.end(), [](auto& a, auto& b) { return a.count > b.count; });
         return facets;
     }
 };
-
-std::string monthKey(int64_t ts) {
-    std::time_t t = std::time_t(ts);
-    std::tm tm{};
-    localtime_r(&t, &tm);
-    char buf[32];
-    std::snprintf(buf, sizeof buf, "%04d-%02d", tm.tm_year + 1900, tm.tm_mon + 1);
-    return buf;
-}
 
 std::string monthTitle(const std::string& key) {
     static const char* names[] = {"January", "February", "March",     "April",   "May",      "June",
@@ -114,8 +105,17 @@ void ScreenLib::loadNow() {
     timerStart("Load Data");
     if (indexMachine) indexMachine->clearQueue();
     data_.read();
-    std::vector<Entry> fresh;
-    for (auto& r : data_.records) fresh.push_back(std::make_shared<GrabData>(r));
+    // What searches and facets read is worked out now, on every core, rather
+    // than by the first search under the record lock.
+    std::vector<Entry> fresh(data_.records.size());
+    inParallel(fresh.size(), 256, [&](size_t begin, size_t end) {
+        for (size_t i = begin; i < end; ++i) {
+            fresh[i] = std::make_shared<GrabData>(std::move(data_.records[i]));
+            fresh[i]->foldedOcr();
+            fresh[i]->facetKeys();
+        }
+    });
+    data_.records.clear();  // moved into the entries; a save hands the store their contents again
     {
         std::lock_guard<std::mutex> g(recLock_);
         if (generation != generation_) return;  // the folder changed meanwhile
@@ -179,10 +179,12 @@ void ScreenLib::addOrUpdate(const Entry& entry) {
         Entry& old = records_[it->second];
         for (auto& [k, v] : entry->content) old->content[k] = v;
         old->invalidateCaches();
+        old->foldedOcr();
         g.unlock();
         requestSave();
         return;
     }
+    entry->foldedOcr();
     records_.push_back(entry);
     filenames_[name] = records_.size() - 1;
     data_.records.push_back(entry->content);
@@ -365,22 +367,12 @@ Facets ScreenLib::calcFilters() const {
     timerStart("calcFilters");
     Counter domains, objects, months, mode, app;
     for (auto& e : records_) {
-        std::string d = valueOf(*e, "domains");
-        std::set<std::string> pieces;
-        size_t start = 0;
-        while (true) {
-            size_t nl = d.find('\n', start);
-            pieces.insert(d.substr(start, nl == std::string::npos ? std::string::npos : nl - start));
-            if (nl == std::string::npos) break;
-            start = nl + 1;
-        }
-        for (auto& p : pieces) domains.add(p);
-        std::set<char> letters;
-        for (char c : valueOf(*e, "objects")) letters.insert(c);
-        for (char c : letters) objects.add(std::string(1, c));
-        months.add(monthKey(e->ts()));
-        mode.add(valueOf(*e, "mode"));
-        app.add(valueOf(*e, "app"));
+        auto& k = e->facetKeys();
+        for (auto& d : k.domains) domains.add(d);
+        for (size_t i = 0; i < k.objects.size(); ++i) objects.add(std::string_view(k.objects).substr(i, 1));
+        months.add(k.month);
+        mode.add(k.mode);
+        app.add(k.app);
     }
     Facets f;
     f.months = months.facets;

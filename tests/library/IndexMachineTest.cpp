@@ -7,8 +7,11 @@
 #include <QPainter>
 #include <filesystem>
 #include <fstream>
+#include <thread>
 
+#include "support/EventLoopWait.h"
 #include "LibraryFixture.h"
+#include "library/DataLayer.h"
 #include "core/Exporter.h"
 #include "kit/Files.h"
 #include "library/IndexMachine.h"
@@ -167,4 +170,74 @@ TEST_F(Indexer, RecognisedTextAndItsDomainsReachTheRecord) {
     EXPECT_NE(rec->content.at("ocr").find("kadrix.app"), std::string::npos) << rec->content.at("ocr");
     EXPECT_EQ(rec->content.at("domains"), "kadrix.app");
     EXPECT_EQ(lib->search("KADRIX").size(), 1u);
+}
+
+TEST_F(Indexer, TheQueueFillsOnlyTheRoomLeftUnderTheLimit) {
+    // 9990 records of present files, 50 new screenshots: room for 10, the newest names.
+    {
+        library::DataLayer store(folder);
+        std::string all;
+        for (int i = 0; i < 9990; ++i) {
+            std::string name = "old-" + std::to_string(i) + ".png";
+            std::ofstream(folder + "/" + name) << "x";
+            all += store.encodeRec({{"filename", name}, {"colors", "#FFFFFF"}, {"ocr", "~"}});
+        }
+        store.write(all, false);
+    }
+    for (int i = 0; i < 50; ++i) std::ofstream(folder + "/SCR-" + std::to_string(1000 + i) + ".png") << "x";
+    lib->loadNow();
+    ASSERT_EQ(lib->snapshot().size(), 9990u);
+    lib->indexMachine->walk(false, {});
+    auto names = queuedNames();
+    ASSERT_EQ(names.size(), 10u);
+    EXPECT_EQ(names.front(), "SCR-1049.png");
+    EXPECT_EQ(names.back(), "SCR-1040.png");
+    EXPECT_EQ(lib->indexMachine->queuedFiles, 10);
+    EXPECT_EQ(lib->indexMachine->availableFiles, 10041);  // every entry of the folder, the database too
+}
+
+TEST_F(Indexer, ARunStoresInQueueOrderWhileEverythingElseGoesOn) {
+    Settings::shared().setLibAllowOCR(false);
+    for (int i = 0; i < 24; ++i) picture("SCR-" + std::to_string(100 + i) + ".png", {}, 16 + i, 16);
+    lib->indexMachine->workers = 4;
+    std::vector<std::pair<int, int>> progress;
+    lib->indexMachine->statusUpdate = [&](int done, int total, std::string, bool) { progress.push_back({done, total}); };
+    std::atomic<bool> stop{false};
+    std::thread reader([&] {
+        while (!stop) {
+            lib->search("x");
+            lib->calcFilters();
+            lib->convertToLibObjects(lib->snapshot());
+            lib->record("SCR-110.png");
+        }
+    });
+    std::thread adder([&] {
+        for (int i = 0; i < 30; ++i)
+            lib->addOrUpdate(std::make_shared<library::GrabData>(
+                library::Record{{"filename", "x-" + std::to_string(i) + ".png"}, {"ocr", "x"}, {"ts", "5"}}));
+    });
+    lib->indexMachine->scan(true);
+    EXPECT_TRUE(testsupport::waitFor([&] { return !progress.empty() && progress.back().second == 0; }, 30000));
+    adder.join();
+    std::thread loader([&] { lib->loadNow(); });
+    lib->indexMachine->walk(false, {});
+    loader.join();
+    stop = true;
+    reader.join();
+
+    // Every file done once, the count rising one by one, the run's end last.
+    ASSERT_FALSE(progress.empty());
+    EXPECT_EQ(progress.back(), (std::pair<int, int>{24, 0}));
+    for (size_t i = 0; i + 1 < progress.size(); ++i) EXPECT_EQ(progress[i].first, int(i) + 1);
+    // Stored in queue order: newest name first.
+    std::vector<std::string> stored;
+    library::DataLayer store(folder);
+    store.read();
+    for (auto& r : store.records)
+        if (r.at("filename").starts_with("SCR-")) stored.push_back(r.at("filename"));
+    ASSERT_EQ(stored.size(), 24u);
+    EXPECT_TRUE(std::is_sorted(stored.rbegin(), stored.rend()));
+    EXPECT_EQ(lib->snapshot().size(), 54u);
+    EXPECT_EQ(lib->record("SCR-123.png")->content.at("width"), "39");
+    Settings::shared().setLibAllowOCR(true);
 }

@@ -32,6 +32,15 @@ TEST(Crypti, KnownAnswerAndRoundTrip) {
     auto box = kit::crypto::seal(key, std::span<const uint8_t>(), nonce);
     ASSERT_TRUE(box);
     EXPECT_EQ(kit::crypto::toHex(std::span(*box).subspan(12)), "530f8afbc74536b9a963b4f1c4cb738b");
+    // The same over sixteen zero bytes: ciphertext, then tag.
+    std::vector<uint8_t> zeros(16, 0);
+    box = kit::crypto::seal(key, zeros, nonce);
+    ASSERT_TRUE(box);
+    EXPECT_EQ(kit::crypto::toHex(*box), "000000000000000000000000"
+                                        "cea7403d4d606b6e074ec5d3baf39d18d0d1c8a799996bf0265b98b5d48ab919");
+    EXPECT_EQ(kit::crypto::open(key, *box), zeros);
+    (*box)[20] ^= 1;
+    EXPECT_FALSE(kit::crypto::open(key, *box));
 
     auto sealed = Crypti::sealForCompanion("upload=me", "token-1");
     ASSERT_TRUE(sealed);
