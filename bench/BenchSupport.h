@@ -4,6 +4,7 @@
 // platform stands in unless the caller chose one.
 #include <benchmark/benchmark.h>
 
+#include <chrono>
 #include <cstdlib>
 #include <filesystem>
 #include <string>
@@ -42,4 +43,11 @@ inline kit::Image patternedCapture(int width, int height) {
         }
     }
     return img;
+}
+
+// Wall-clock seconds a call takes.
+inline double secondsOf(auto&& fn) {
+    auto t0 = std::chrono::steady_clock::now();
+    fn();
+    return std::chrono::duration<double>(std::chrono::steady_clock::now() - t0).count();
 }

@@ -113,12 +113,6 @@ std::string fullHDTextFile() {
     return path;
 }
 
-double secondsOf(auto&& fn) {
-    auto t0 = std::chrono::steady_clock::now();
-    fn();
-    return std::chrono::duration<double>(std::chrono::steady_clock::now() - t0).count();
-}
-
 // Each iteration reads the file with ours (the timed part) and with the
 // command; the counters give the times and the ratios (ours / command).
 void BM_OcrFullHDVersusTesseractCommand(benchmark::State& state) {

@@ -39,7 +39,7 @@ public:
     // Replaces `records` with the file's records; a missing file changes nothing.
     void read();
 
-    // The records last read or handed over; the library model guards them.
+    // The records of the last read, for the library model to take over.
     std::vector<Record> records;
     // Lines of the last read that no record came from, in file order.
     std::vector<std::string> unreadableLines() const;

@@ -293,9 +293,9 @@ void IndexMachine::runLoop() {
             std::unique_lock<std::mutex> g(turnLock);
             turnTaken.wait(g, [&] { return nextToStore == ticket; });
             if (entry) lib_.addOrUpdate(entry);
-            ++processedFiles;
-            kit::dispatchMain([this, alive] {
-                if (alive.lock()) report();
+            const int done = ++processedFiles;
+            kit::dispatchMain([this, alive, done] {
+                if (alive.lock()) report(done);
             });
             ++nextToStore;
             turnTaken.notify_all();
@@ -325,8 +325,8 @@ std::string IndexMachine::etaText(int processed, int queued, double elapsed) {
     return text;
 }
 
-void IndexMachine::report() {
-    int done = processedFiles, total = queuedFiles;
+void IndexMachine::report(int done) {
+    int total = queuedFiles;
     std::string text = etaText(done, total, double(nowSeconds() - indexStarted_));
     if (statusUpdate) statusUpdate(done, std::max(total, done), text, pleaseStop);
 }

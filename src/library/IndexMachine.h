@@ -66,7 +66,7 @@ private:
     // while the library is off or not loaded.
     std::shared_ptr<GrabData> prepareEntry(const std::string& path, const std::map<std::string, std::string>& dict);
     void runLoop();
-    void report();
+    void report(int done);
     void finish();
 
     ScreenLib& lib_;

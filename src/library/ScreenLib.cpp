@@ -115,7 +115,7 @@ void ScreenLib::loadNow() {
             fresh[i]->facetKeys();
         }
     });
-    data_.records.clear();  // moved into the entries; a save hands the store their contents again
+    data_.records.clear();  // moved into the entries
     {
         std::lock_guard<std::mutex> g(recLock_);
         if (generation != generation_) return;  // the folder changed meanwhile
@@ -142,7 +142,6 @@ void ScreenLib::setFolder(const std::string& folder) {
     }
     setLibFolderText(folder);
     data_.setFolder(folder);
-    data_.records.clear();
     load();
 }
 
@@ -187,7 +186,6 @@ void ScreenLib::addOrUpdate(const Entry& entry) {
     entry->foldedOcr();
     records_.push_back(entry);
     filenames_[name] = records_.size() - 1;
-    data_.records.push_back(entry->content);
     std::string line = data_.encodeRec(entry->content);
     if (!line.empty()) data_.write(line, true);
 }
@@ -272,15 +270,20 @@ void ScreenLib::deleteFiles(const std::vector<std::string>& paths) {
 void ScreenLib::save() {
     if (!libEnabled()) return;
     timerStart("lib:save");
-    std::string text;
-    size_t count;
+    std::vector<Record> contents;
     {
         std::lock_guard<std::mutex> g(recLock_);
-        data_.records = contentsLocked();
-        count = records_.size();
-        for (auto& r : data_.records) text += data_.encodeRec(r);
+        contents = contentsLocked();
     }
     savePending_ = false;
+    // Sealed outside the record lock, on every core: searches need not wait.
+    std::vector<std::string> lines(contents.size());
+    inParallel(contents.size(), 512, [&](size_t begin, size_t end) {
+        for (size_t i = begin; i < end; ++i) lines[i] = data_.encodeRec(contents[i]);
+    });
+    std::string text;
+    for (auto& l : lines) text += l;
+    const size_t count = contents.size();
     data_.write(text, false);
     Telemetry::shared().repeatableEvent("lib:save", {{"timer", timerElapsedText("lib:save")}, {"count", count}});
     timerLog("lib:save");
