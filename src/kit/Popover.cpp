@@ -1,6 +1,7 @@
 #include "kit/Popover.h"
 
 #include <QApplication>
+#include <QGuiApplication>
 #include <QPainter>
 #include <QPainterPath>
 #include <QScreen>
@@ -104,8 +105,11 @@ void Popover::setBehavior(Behavior b) {
 }
 
 void Popover::show(const Rect& rect, View& view, RectEdge edge) {
+    show(view.convertToScreen(rect), edge);
+}
+
+void Popover::show(const Rect& anchor, RectEdge edge) {
     setContentSize(size_);
-    Rect anchor = view.convertToScreen(rect);   // AppKit space
     Rect a = Displays::toWindowServer(anchor);  // y down
     QSize s = d_->widget->size();
     double x = a.midX() - s.width() / 2.0, y = a.maxY() + kGap;
@@ -125,10 +129,14 @@ void Popover::show(const Rect& rect, View& view, RectEdge edge) {
             y = a.midY() - s.height() / 2.0;
             break;
     }
-    // Stay on the display of the anchor.
-    QScreen* scr = qt::viewWidget(view)->screen();
+    // Stay on the display of the anchor; a panel at the bottom of the screen
+    // (no room below) opens above the anchor instead.
+    QScreen* scr = QGuiApplication::screenAt(QPoint(int(a.midX()), int(a.midY())));
+    if (!scr) scr = QGuiApplication::primaryScreen();
     if (scr) {
         QRect g = scr->availableGeometry();
+        if (edge == RectEdge::MinY && y + s.height() > g.bottom() + 1 && a.minY() - kGap - s.height() >= g.top())
+            y = a.minY() - kGap - s.height();
         x = std::clamp(x, double(g.left()), double(std::max(g.left(), g.right() + 1 - s.width())));
         y = std::clamp(y, double(g.top()), double(std::max(g.top(), g.bottom() + 1 - s.height())));
     }
@@ -141,6 +149,10 @@ void Popover::show(const Rect& rect, View& view, RectEdge edge) {
 void Popover::close() {
     d_->widget->hide();
 }
+void Popover::makeKey() {
+    if (d_->widget->isVisible()) d_->widget->activateWindow();
+}
+
 bool Popover::isShown() const {
     return d_->widget->isVisible();
 }

@@ -35,8 +35,12 @@ public:
     // Shows the popover beside `rect` (in `view`'s space) on `edge`, kept
     // on the view's display.
     void show(const Rect& rect, View& view, RectEdge edge);
+    // Beside a rectangle on screen (y up), e.g. the tray icon.
+    void show(const Rect& screenRect, RectEdge edge);
     void close();
     bool isShown() const;
+    // Gives the keyboard to the popover's window again.
+    void makeKey();
     // The popover's frame on screen (AppKit space) while shown.
     Rect frame() const;
 

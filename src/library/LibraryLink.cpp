@@ -1,6 +1,8 @@
 #include "library/LibraryLink.h"
 
+#include "kit/Dispatch.h"
 #include "library/IndexMachine.h"
+#include "library/LibViewController.h"
 #include "library/ThumbnailCache.h"
 
 namespace library {
@@ -48,11 +50,14 @@ void LibraryLink::setFolder(const std::string& folder) {
 void LibraryLink::connectLibrary() {
     auto lib = library();
     if (!lib) return;
-    // Once loaded, the folder is walked and what is new gets indexed.
-    std::weak_ptr<ScreenLib> weak = lib;
-    lib->onLoadEnd = [weak] {
-        if (auto l = weak.lock()) l->indexMachine->scan(true);
-    };
+    // The library view, once made, runs loads and scans itself (and offers
+    // what it finds instead of indexing it unasked).
+    if (LibViewController* view = libController()) {
+        view->connectLibrary();
+        return;
+    }
+    // Without a view the records are read for the saves to merge into; the
+    // view, once made, scans the folder and offers what it finds.
     lib->load();
 }
 
@@ -63,6 +68,13 @@ void LibraryLink::indexSavedFile(const std::string& path, const std::map<std::st
         lib->indexMachine->reindexFile(path);
     else
         lib->indexMachine->indexFile(path, facts);
+    refreshView();
+}
+
+void LibraryLink::refreshView() {
+    kit::dispatchMain([] {
+        if (LibViewController* view = libController()) view->refreshGallery();
+    });
 }
 
 void LibraryLink::indexSavedAsFile(const std::string& path) {
@@ -74,6 +86,7 @@ void LibraryLink::indexSavedAsFile(const std::string& path) {
         lib->indexMachine->reindexFile(path);
     else
         lib->indexMachine->indexFile(path, {{"mode", "file"}});
+    refreshView();
 }
 
 }  // namespace library

@@ -26,6 +26,9 @@ public:
     std::shared_ptr<ScreenLib> library() const;
 
 private:
+    // The library view shows what was just indexed.
+    static void refreshView();
+
     mutable std::mutex lock_;
     std::shared_ptr<ScreenLib> lib_;
 };

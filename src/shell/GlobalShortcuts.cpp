@@ -1,11 +1,15 @@
 #include "shell/GlobalShortcuts.h"
 
 #include "core/AppLogic.h"
+#include "kit/Popover.h"
 #include "kit/Window.h"
 #include "services/NamedTimers.h"
+#include "services/Notifier.h"
+#include "services/Settings.h"
 #include "services/Telemetry.h"
 #include "shortcuts/HotKeyCenter.h"
 #include "shortcuts/Names.h"
+#include "shell/StatusMenu.h"
 
 namespace shell {
 
@@ -29,6 +33,25 @@ void hotkeyReopen() {
     AppLogic::shared().yieldFocus();
 }
 
+// Shows the library popover, or closes it when it is shown.
+void hotkeyLibrary() {
+    if (!Settings::shared().libEnabled()) {
+        Notifier::shared().warning("Screenshot Library is disabled", "Enable it in the app settings");
+        return;
+    }
+    std::string method = hotkeyMethod(names::library());
+    StatusMenu& menu = StatusMenu::shared();
+    if (!menu.statusBarIcon) {
+        Telemetry::shared().oops("applicationDidFinishLaunching(_:)", "No statusbar item");
+        return;
+    }
+    Telemetry::shared().preset("lib:show", {{"method", method}});
+    if (menu.libPopover && menu.libPopover->isShown())
+        menu.libPopover->close();
+    else
+        menu.presentLibrary();
+}
+
 }  // namespace
 
 std::string hotkeyMethod(const shortcuts::Name& name) {
@@ -50,6 +73,7 @@ void registerGlobalShortcuts() {
     onKeyDown(names::ocr(), [] { AppLogic::shared().instantOCR(hotkeyMethod(names::ocr())); });
     onKeyDown(names::loadClipboard(),
               [] { AppLogic::shared().loadFromClipboard(hotkeyMethod(names::loadClipboard())); });
+    onKeyDown(names::library(), hotkeyLibrary);
 }
 
 }  // namespace shell

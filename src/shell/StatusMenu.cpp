@@ -1,9 +1,11 @@
 #include "shell/StatusMenu.h"
 
 #include "autostart/LaunchAtLogin.h"
+#include "library/LibViewController.h"
 #include "controls/ImageAssets.h"
 #include "kit/Application.h"
 #include "kit/Menu.h"
+#include "kit/Popover.h"
 #include "kit/StatusItem.h"
 #include "kit/Workspace.h"
 #include "services/Console.h"
@@ -136,10 +138,6 @@ std::shared_ptr<kit::Menu> StatusMenu::buildCompactMenu() {
     return menu;
 }
 
-void StatusMenu::setupLibraryStatusItem() {
-    buildMenu();
-}
-
 // ---- success feedback -------------------------------------------------------
 
 void StatusMenu::flashSuccessIcon() {
@@ -198,6 +196,8 @@ void StatusMenu::grabScrollingManual() {
 }
 
 void StatusMenu::grabDelayed() {
+    // The library popover would be in the picture.
+    if (libPopover) libPopover->close();
     tmrDelayed_ = kit::Timer::once(3.0, [] { coreLink().grabDelayed(kMenuMethod, std::nullopt); });
 }
 

@@ -15,9 +15,14 @@
 
 namespace kit {
 class Menu;
+class Popover;
 class MenuItem;
 class StatusItem;
 }  // namespace kit
+
+namespace library {
+class LibViewController;
+}
 
 namespace shell {
 
@@ -43,9 +48,18 @@ public:
     virtual void flashSuccessIcon();
     virtual void buildMenu();
     virtual std::shared_ptr<kit::Menu> buildCompactMenu();
-    // The library popover comes with the library view; until then library
-    // mode falls back to the classic menu.
+    // Library mode: no menu, a click (left or right) toggles the library
+    // popover, which is made once and kept.
     virtual void setupLibraryStatusItem();
+    // Shows the popover at the tray icon (at the pointer when the tray does
+    // not say where the icon is); with the library off, the classic menu
+    // comes back instead.
+    virtual void presentLibrary();
+    virtual void togglePopover();
+    // For commands: shows the popover with their method text for telemetry.
+    virtual void showPopover(const std::string& method);
+    std::unique_ptr<kit::Popover> libPopover;
+    std::unique_ptr<library::LibViewController> libController;
     virtual void showConfetti();
 
     // Menu actions (the capture commands pass the method "menu").

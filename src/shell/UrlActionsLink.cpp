@@ -1,6 +1,8 @@
 #include "shell/UrlActionsLink.h"
 
 #include "kit/Timer.h"
+#include "library/LibViewController.h"
+#include "library/LibraryLink.h"
 #include "services/Alerts.h"
 #include "services/Notifier.h"
 #include "services/Settings.h"
@@ -60,11 +62,24 @@ void UrlActionsLink::openImageDialogSoon() {
 bool UrlActionsLink::gotoUploads() { return logic().gotoUploads("url"); }
 
 void UrlActionsLink::openPreferences() { AppDelegate::shared().openPreferences(); }
-void UrlActionsLink::showLibraryPopover() {}
-bool UrlActionsLink::searchLibrary(const std::string&) { return false; }
+void UrlActionsLink::showLibraryPopover() { StatusMenu::shared().showPopover("url"); }
+
+bool UrlActionsLink::searchLibrary(const std::string& text) {
+    auto& controller = StatusMenu::shared().libController;
+    if (!controller) return false;
+    controller->search(text);
+    return true;
+}
+
 void UrlActionsLink::setupLibraryStatusItem() { StatusMenu::shared().setupLibraryStatusItem(); }
 void UrlActionsLink::buildMenu() { StatusMenu::shared().buildMenu(); }
-void UrlActionsLink::rescanLibraryView() {}
+void UrlActionsLink::rescanLibraryView() {
+    if (!Settings::shared().libEnabled()) return;
+    library::LibViewController* controller = library::libController();
+    if (!controller || !library::LibraryLink::shared().library()) return;
+    controller->rescan();
+    controller->refreshGallery();
+}
 void UrlActionsLink::handlePlimCommand(const std::string& command, const std::optional<std::string>& payload) {
     // Any page can open these links: switching where uploads go needs the user's word.
     if (command == "plim/connect" &&

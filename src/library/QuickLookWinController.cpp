@@ -1,0 +1,72 @@
+#include "library/QuickLookWinController.h"
+
+#include "kit/Displays.h"
+#include "kit/ImageIO.h"
+#include "library/LibViewHost.h"
+#include "library/LibViewText.h"
+#include "services/Settings.h"
+#include "services/Telemetry.h"
+
+namespace library {
+
+void ClickableImageView::mouseDown(const kit::Event& e) {
+    kit::ImageView::mouseDown(e);
+    if (onClick) onClick();
+}
+
+QuickLookWinController::QuickLookWinController() {
+    window_ = std::make_unique<kit::Window>(kit::Rect{0, 0, 600, 400}, kit::WindowStyle::Borderless |
+                                                                           kit::WindowStyle::Utility |
+                                                                           kit::WindowStyle::NonactivatingPanel);
+    window_->setTitle("Kadrix Quick Look");
+    window_->setOpaque(false);
+    window_->setBackgroundColor(kit::Color::clear());
+    window_->setLevel(kit::WindowLevel::Floating);
+    auto content = window_->contentView();
+    content->layer()->setCornerRadius(10);
+    content->layer()->setMasksToBounds(true);
+    imageView = std::make_shared<ClickableImageView>(content->bounds());
+    imageView->setAutoresizingMask(kit::Autoresizing::WidthSizable | kit::Autoresizing::HeightSizable);
+    imageView->onClick = [this] { hide(); };
+    content->addSubview(imageView);
+}
+
+QuickLookWinController::~QuickLookWinController() = default;
+
+bool QuickLookWinController::loadImage(const std::string& path, const std::optional<kit::Rect>& sender) {
+    std::string error;
+    kit::Image image = kit::ImageIO::read(path, 1.0, &error);
+    if (image.isNull()) {
+        Telemetry::shared().oops("loadImage(from:sender:)", "Can't load image from file");
+        return false;
+    }
+    kit::Display screen = kit::Displays::main();
+    if (sender) {
+        if (auto d = kit::Displays::at({sender->midX(), sender->midY()})) screen = *d;
+    }
+    double scale = std::max(1.0, screen.scale);
+    kit::Size points{image.width() / scale, image.height() / scale};
+    auto frame = quickLookFrame(points, screen.visibleFrame, sender);
+    if (!frame) return false;
+    imageView->setImage(image);
+    imageView->setScaling(kit::ImageView::Scaling::ProportionallyUpOrDown);
+    window_->setFrame(*frame);
+    imageView->setFrame(window_->contentView()->bounds());
+    return true;
+}
+
+void QuickLookWinController::showWindow() {
+    window_->orderFront();
+    isOn = true;
+}
+
+void QuickLookWinController::hide() {
+    LibViewHost& host = viewHost();
+    host.setPopoverTransient(true);
+    if (host.popoverShown()) host.focusPopover();
+    imageView->setImage(kit::Image());
+    window_->orderOut();
+    isOn = false;
+}
+
+}  // namespace library

@@ -1,0 +1,46 @@
+#pragma once
+// Quick look: one library image shown large in a floating borderless panel
+// beside the library popover (or in the middle of the screen), never taking
+// the keyboard from the popover. A click on the image hides it. Made once by
+// the library view and reused for every image. Main thread only.
+#include <memory>
+#include <optional>
+#include <string>
+
+#include "kit/Geometry.h"
+#include "kit/ImageView.h"
+#include "kit/Window.h"
+
+namespace library {
+
+// The panel's only content: the image; a click runs onClick.
+class ClickableImageView : public kit::ImageView {
+public:
+    using kit::ImageView::ImageView;
+    std::function<void()> onClick;
+    void mouseDown(const kit::Event& e) override;
+};
+
+class QuickLookWinController {
+public:
+    QuickLookWinController();
+    ~QuickLookWinController();
+    QuickLookWinController(const QuickLookWinController&) = delete;
+    QuickLookWinController& operator=(const QuickLookWinController&) = delete;
+
+    // Loads the image, sizes and places the panel beside `sender` (a frame on
+    // screen, y up) without showing it. False when the file cannot be read
+    // (the panel keeps its former image and place).
+    bool loadImage(const std::string& path, const std::optional<kit::Rect>& sender);
+    void showWindow();
+    void hide();
+
+    bool isOn = false;
+    std::shared_ptr<ClickableImageView> imageView;
+    kit::Window& window() { return *window_; }
+
+private:
+    std::unique_ptr<kit::Window> window_;
+};
+
+}  // namespace library
