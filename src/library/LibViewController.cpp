@@ -85,6 +85,15 @@ LibViewController::~LibViewController() {
     *alive_ = false;
     if (keyMonitor) kit::LocalEventMonitor::remove(keyMonitor);
     if (installedController == this) installedController = nullptr;
+    // The views may outlive the controller (in a window being torn down).
+    if (tbSearch) {
+        tbSearch->setAction(nullptr);
+        tbSearch->onTextChange = nullptr;
+    }
+    if (cvGallery) {
+        cvGallery->onDoubleClick = nullptr;
+        cvGallery->onContextMenu = nullptr;
+    }
 }
 
 const std::shared_ptr<kit::View>& LibViewController::view() {

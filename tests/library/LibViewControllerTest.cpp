@@ -1,0 +1,248 @@
+// The library view against a real library in a private folder and a recording
+// host: the gallery and status line, search ordering, the keys that act on
+// the selection (and those that belong to the search field), delete with
+// reselection, the tool bar's commands and actions on missing files.
+#include <gtest/gtest.h>
+
+#include <filesystem>
+#include <thread>
+
+#include "LibraryFixture.h"
+#include "kit/CollectionView.h"
+#include "kit/Dispatch.h"
+#include "kit/ImageIO.h"
+#include "kit/Label.h"
+#include "kit/TextField.h"
+#include "kit/Window.h"
+#include "controls/CtrlToolbar.h"
+#include "kit/Timer.h"
+#include "library/GalleryDelegate.h"
+#include "library/LibViewController.h"
+#include "library/LibViewHost.h"
+#include "library/QuickLookWinController.h"
+#include "services/Telemetry.h"
+
+using namespace library;
+
+namespace {
+
+struct RecordingHost : LibViewHost {
+    std::vector<std::string> calls;
+    bool shown = true;
+    bool popoverShown() const override { return shown; }
+    void closePopover() override { calls.push_back("close"); }
+    void setPopoverTransient(bool t) override { calls.push_back(t ? "transient" : "stays"); }
+    void grabScreenshot(const std::string& mode, const std::string& method) override {
+        calls.push_back("grab " + mode + " " + method);
+    }
+    void startScrollingCapture(int direction, const std::string& method) override {
+        calls.push_back("scrolling " + std::to_string(direction) + " " + method);
+    }
+    void loadFromClipboard(const std::string& method) override { calls.push_back("clipboard " + method); }
+    bool copyImageFile(const std::string& path) override {
+        calls.push_back("copy " + path.substr(path.find_last_of('/') + 1));
+        return true;
+    }
+    bool openImage(const std::string& path) override {
+        calls.push_back("open " + path.substr(path.find_last_of('/') + 1));
+        return true;
+    }
+    void yieldFocus() override { calls.push_back("yieldFocus"); }
+};
+
+// A library whose search for "slow" takes a while, so a later search can overtake it.
+struct SlowSearchLib : ScreenLib {
+    using ScreenLib::ScreenLib;
+    std::vector<LibObject> search(const std::string& query) const override {
+        if (query == "slow") std::this_thread::sleep_for(std::chrono::milliseconds(300));
+        return ScreenLib::search(query);
+    }
+};
+
+kit::Event key(uint16_t code, uint32_t flags = 0, std::string chars = {}) {
+    kit::Event e;
+    e.type = kit::EventType::KeyDown;
+    e.keyCode = code;
+    e.modifierFlags = flags;
+    e.characters = std::move(chars);
+    return e;
+}
+
+class LibView : public LibraryFolderFixture {
+protected:
+    void SetUp() override {
+        LibraryFolderFixture::SetUp();
+        setenv("XDG_DATA_HOME", (folder + "/.data").c_str(), 1);  // the trash lives here
+        setViewHost(&host);
+        lib = std::make_shared<SlowSearchLib>(folder);
+        // Five screenshots, newest last in the model (the gallery shows it first).
+        for (int i = 0; i < 5; ++i) add("shot" + std::to_string(i) + ".png", 100 + i, i == 2 ? "slow fast" : "fast");
+        controller = std::make_unique<LibViewController>();
+        controller->model = [this] { return lib; };
+        window = std::make_unique<kit::Window>(kit::Rect{100, 100, 380, 580}, kit::WindowStyle::Titled);
+        window->setContentView(controller->view());
+        window->makeKeyAndOrderFront();
+        setLibController(controller.get());
+        waitForGallery();
+    }
+    void TearDown() override {
+        setLibController(nullptr);
+        controller.reset();
+        window.reset();
+        setViewHost(nullptr);
+        LibraryFolderFixture::TearDown();
+    }
+
+    void add(const std::string& name, int64_t ts, const std::string& ocr, int64_t bytes = 2048) {
+        kit::Image img(8, 6);
+        auto png = kit::ImageIO::encodePNG(img);
+        FILE* f = fopen((folder + "/" + name).c_str(), "wb");
+        fwrite(png.data(), 1, png.size(), f);
+        fclose(f);
+        lib->addOrUpdate(std::make_shared<GrabData>(std::map<std::string, std::string>{
+            {"filename", name}, {"ts", std::to_string(ts)}, {"ocr", ocr}, {"bytes", std::to_string(bytes)},
+            {"width", "8"}, {"height", "6"}}));
+    }
+    void waitForGallery() {
+        uint64_t before = controller->galleryGeneration();
+        controller->refreshGallery();
+        ASSERT_TRUE(kit::runMainLoopUntil([&] { return controller->galleryGeneration() > before; }, 5));
+    }
+    std::vector<std::string> galleryNames() const {
+        std::vector<std::string> out;
+        for (auto& r : controller->gallery->records) out.push_back(r.path.substr(r.path.find_last_of('/') + 1));
+        return out;
+    }
+    void select(int item) {
+        controller->cvGallery->clickItem(item);
+    }
+
+    RecordingHost host;
+    std::shared_ptr<SlowSearchLib> lib;
+    std::unique_ptr<LibViewController> controller;
+    std::unique_ptr<kit::Window> window;
+};
+
+}  // namespace
+
+TEST_F(LibView, GalleryShowsNewestFirstAndTheStatusLineDescribesTheSelection) {
+    EXPECT_EQ(galleryNames(), (std::vector<std::string>{"shot4.png", "shot3.png", "shot2.png", "shot1.png", "shot0.png"}));
+    EXPECT_EQ(controller->txStatus->stringValue(), "5 images");
+    select(1);
+    EXPECT_NE(controller->txStatus->stringValue().find("1 image ("), std::string::npos);
+    EXPECT_NE(controller->txStatus->stringValue().find(", 2kb)"), std::string::npos);
+    controller->cvGallery->clickItem(3, kit::ModifierFlag::Command);
+    EXPECT_EQ(controller->txStatus->stringValue(), "2 images selected");
+    // The user's last pick is the current item; without it, the highest selected.
+    EXPECT_EQ(controller->currentSelection(), 3);
+    controller->gallery->lastSelectedItem = -1;
+    EXPECT_EQ(controller->currentSelection(), 3);
+    controller->gallery->lastSelectedItem = 1;
+    EXPECT_EQ(controller->currentSelection(), 1);
+}
+
+TEST_F(LibView, AnEarlierSlowSearchNeverReplacesALaterOnesResults) {
+    controller->search("slow");
+    controller->search("fast");
+    // Wait until the slow one has finished as well.
+    std::this_thread::sleep_for(std::chrono::milliseconds(400));
+    kit::runMainLoopUntil([&] { return !controller->isSearching; }, 5);
+    for (int i = 0; i < 20; ++i) kit::processMainEvents();
+    EXPECT_EQ(controller->gallery->records.size(), 5u);
+    EXPECT_EQ(controller->txStatus->stringValue(), "5 images found");
+
+    controller->search("nothing like it");
+    kit::runMainLoopUntil([&] { return !controller->isSearching; }, 5);
+    EXPECT_TRUE(controller->isBigMsgOn);
+    EXPECT_TRUE(controller->txStatus->isHidden());
+    // A field of blanks brings the whole gallery back.
+    uint64_t before = controller->galleryGeneration();
+    controller->search("   ");
+    ASSERT_TRUE(kit::runMainLoopUntil([&] { return controller->galleryGeneration() > before; }, 5));
+    EXPECT_EQ(controller->gallery->records.size(), 5u);
+    EXPECT_FALSE(controller->isBigMsgOn);
+}
+
+TEST_F(LibView, CtrlBackspaceInTheSearchFieldNeverDeletesScreenshots) {
+    select(0);
+    controller->tbSearch->makeFirstResponder();
+    kit::processMainEvents();
+    ASSERT_TRUE(controller->tbSearch->isFirstResponder());
+    EXPECT_FALSE(controller->handleKeyDown(key(kit::KeyCode::Delete, kit::ModifierFlag::Command)));
+    EXPECT_TRUE(std::filesystem::exists(folder + "/shot4.png"));
+    // With text in the field, Space and Ctrl+C belong to it too.
+    controller->tbSearch->setStringValue("abc");
+    EXPECT_FALSE(controller->handleKeyDown(key(kit::KeyCode::Space, 0, " ")));
+    EXPECT_FALSE(controller->handleKeyDown(key(kit::KeyCode::C, kit::ModifierFlag::Command)));
+    EXPECT_TRUE(host.calls.empty());
+    // An empty field leaves Ctrl+C to the selected screenshot.
+    controller->tbSearch->setStringValue("");
+    EXPECT_TRUE(controller->handleKeyDown(key(kit::KeyCode::C, kit::ModifierFlag::Command | kit::ModifierFlag::Shift)));
+    EXPECT_EQ(host.calls, (std::vector<std::string>{"close", "copy shot4.png"}));
+}
+
+TEST_F(LibView, CtrlBackspaceInTheGalleryTrashesTheSelectionAndSelectsTheNext) {
+    select(4);  // the oldest, at the end
+    controller->cvGallery->makeFirstResponder();
+    kit::processMainEvents();
+    EXPECT_TRUE(controller->handleKeyDown(key(kit::KeyCode::Delete, kit::ModifierFlag::Command)));
+    EXPECT_FALSE(std::filesystem::exists(folder + "/shot0.png"));
+    EXPECT_FALSE(lib->record("shot0.png"));
+    EXPECT_EQ(controller->cvGallery->itemCount(), 4);
+    EXPECT_EQ(controller->cvGallery->selectionIndexes(), (std::set<int>{3}));  // the new last
+    waitForGallery();
+    EXPECT_EQ(controller->gallery->records.size(), 4u);
+
+    // Two in the middle: the item after them moves up into the anchor's place.
+    select(1);
+    controller->cvGallery->clickItem(2, kit::ModifierFlag::Command);
+    controller->deleteSelected("test");
+    EXPECT_EQ(galleryNames(), (std::vector<std::string>{"shot4.png", "shot1.png"}));
+    EXPECT_EQ(controller->cvGallery->selectionIndexes(), (std::set<int>{1}));
+
+    controller->cvGallery->setSelectionIndexes({0, 1});
+    controller->deleteSelected("test");
+    EXPECT_TRUE(controller->cvGallery->selectionIndexes().empty());
+    EXPECT_EQ(controller->cvGallery->itemCount(), 0);
+}
+
+TEST_F(LibView, KeysWithoutASelectionAndTheDownArrow) {
+    EXPECT_FALSE(controller->handleKeyDown(key(kit::KeyCode::Return)));  // nothing selected
+    EXPECT_FALSE(controller->handleKeyDown(key(kit::KeyCode::Escape)));  // quick look closed
+    EXPECT_TRUE(controller->handleKeyDown(key(kit::KeyCode::DownArrow)));
+    EXPECT_EQ(controller->cvGallery->selectionIndexes(), (std::set<int>{0}));
+    EXPECT_TRUE(controller->handleKeyDown(key(kit::KeyCode::Return)));
+    EXPECT_EQ(host.calls, (std::vector<std::string>{"close", "open shot4.png", "yieldFocus"}));
+}
+
+TEST_F(LibView, SpaceOpensQuickLookBesideThePopoverAndSpaceClosesIt) {
+    select(0);
+    EXPECT_TRUE(controller->handleKeyDown(key(kit::KeyCode::Space, 0, " ")));
+    EXPECT_TRUE(controller->panelPreview->isOn);
+    EXPECT_EQ(host.calls.front(), "stays");  // the popover stays open beside the panel
+    EXPECT_TRUE(controller->handleKeyDown(key(kit::KeyCode::Space, 0, " ")));
+    EXPECT_FALSE(controller->panelPreview->isOn);
+    EXPECT_EQ(host.calls.back(), "transient");
+}
+
+TEST_F(LibView, ActionsOnAFileThatIsGoneWarnAndKeepThePopover) {
+    std::filesystem::remove(folder + "/shot3.png");
+    controller->performAction("copy", folder + "/shot3.png", "test");
+    EXPECT_TRUE(host.calls.empty());
+}
+
+TEST_F(LibView, ToolBarTitlesReachTheirCommands) {
+    kit::ManualClockScope clock;
+    auto click = [&](const std::string& title) {
+        for (auto* b : controller->toolbarActions->itemButtons())
+            if (b->title() == title) b->performClick();
+    };
+    click("Load From Clipboard ");
+    click("Scrolling Capture (Up)");
+    EXPECT_EQ(host.calls, (std::vector<std::string>{"close", "clipboard menu", "close", "scrolling 1 menu"}));
+    host.calls.clear();
+    click("Fullscreen Screenshot");
+    EXPECT_EQ(host.calls, (std::vector<std::string>{"close"}));  // the capture waits for the popover to go
+    clock.advance(0.03);
+    EXPECT_EQ(host.calls.back(), "grab fullscreen menu");
+}
