@@ -23,6 +23,7 @@ class PopoverWidget : public QWidget {
 public:
     Popover* owner;
     Color background;
+    bool restyling = false;  // hidden only to change its window kind
     explicit PopoverWidget(Popover* o) : owner(o) {
         setAttribute(Qt::WA_TranslucentBackground);
         setAttribute(Qt::WA_DeleteOnClose, false);
@@ -48,7 +49,7 @@ protected:
     }
     void hideEvent(QHideEvent* e) override {
         QWidget::hideEvent(e);
-        if (owner && owner->onDidClose) owner->onDidClose();
+        if (owner && owner->onDidClose && !restyling) owner->onDidClose();
     }
 };
 
@@ -99,9 +100,16 @@ void Popover::setBehavior(Behavior b) {
     // which is the transient behaviour; the other kind is a plain tool window.
     Qt::WindowFlags f = Qt::FramelessWindowHint | Qt::NoDropShadowWindowHint;
     f |= b == Behavior::Transient ? Qt::Popup : (Qt::Tool | Qt::WindowStaysOnTopHint);
+    if (d_->widget->windowFlags() == f) return;
+    // Changing the kind hides the window for a moment: that is no closing.
+    d_->widget->restyling = true;
     d_->widget->setWindowFlags(f);
     d_->widget->background = background_;
-    if (shown) d_->widget->show();
+    if (shown) {
+        d_->widget->show();
+        d_->widget->activateWindow();
+    }
+    d_->widget->restyling = false;
 }
 
 void Popover::show(const Rect& rect, View& view, RectEdge edge) {

@@ -480,6 +480,11 @@ void LibViewController::statusHandler(int done, int total, const std::string& ti
 void LibViewController::refreshGallery() {
     auto lib = model();
     if (!lib) return;
+    // While the field holds a query, the fresh list is that query's results.
+    if (tbSearch && tbSearch->stringValue().find_first_not_of(" \t") != std::string::npos) {
+        runSearch();
+        return;
+    }
     // The list is built on the pool and handed to the main thread later, so
     // no caller (a save worker among them) ever waits for the main thread.
     // A newer refresh or search overtakes this one.

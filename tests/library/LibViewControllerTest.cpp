@@ -83,6 +83,7 @@ protected:
         window->setContentView(controller->view());
         window->makeKeyAndOrderFront();
         setLibController(controller.get());
+        ASSERT_TRUE(kit::runMainLoopUntil([&] { return lib->loaded(); }, 5));
         waitForGallery();
     }
     void TearDown() override {
@@ -150,6 +151,12 @@ TEST_F(LibView, AnEarlierSlowSearchNeverReplacesALaterOnesResults) {
     for (int i = 0; i < 20; ++i) kit::processMainEvents();
     EXPECT_EQ(controller->gallery->records.size(), 5u);
     EXPECT_EQ(controller->txStatus->stringValue(), "5 images found");
+    // A refresh (new screenshots indexed) keeps showing the query's results.
+    controller->search("slow");
+    kit::runMainLoopUntil([&] { return !controller->isSearching; }, 5);
+    controller->refreshGallery();
+    kit::runMainLoopUntil([&] { return !controller->isSearching; }, 5);
+    EXPECT_EQ(galleryNames(), (std::vector<std::string>{"shot2.png"}));
 
     controller->search("nothing like it");
     kit::runMainLoopUntil([&] { return !controller->isSearching; }, 5);

@@ -1,0 +1,92 @@
+// The tray icon in library mode: the popover made once, the toggle, the
+// fall-back to the classic menu with the library off, one "lib:show" event
+// per showing, and the library links reaching the view.
+#include <gtest/gtest.h>
+
+#include "ShellFixture.h"
+#include "kit/Menu.h"
+#include "kit/Popover.h"
+#include "kit/StatusItem.h"
+#include "kit/TextField.h"
+#include "library/LibViewController.h"
+#include "services/Settings.h"
+#include "shell/StatusMenu.h"
+#include "shell/UrlActionsLink.h"
+
+using namespace shell;
+
+namespace {
+
+class LibraryStatusItemTest : public shelltest::ShellFixture {
+protected:
+    void SetUp() override {
+        ShellFixture::SetUp();
+        Settings::shared().setLibEnabled(true);
+    }
+    void TearDown() override {
+        if (status.libPopover) status.libPopover->close();
+        Settings::shared().setLibEnabled(false);
+        library::setLibController(nullptr);
+        ShellFixture::TearDown();
+    }
+    StatusMenu status;
+};
+
+}  // namespace
+
+TEST_F(LibraryStatusItemTest, ClicksTogglePopoverMadeOnce) {
+    status.buildMenu();
+    status.setupLibraryStatusItem();
+    ASSERT_TRUE(status.statusBarIcon);
+    EXPECT_FALSE(status.statusBarIcon->menu());
+    kit::Popover* popover = status.libPopover.get();
+    ASSERT_TRUE(popover);
+    ASSERT_TRUE(status.libController);
+
+    status.statusBarIcon->onClick(true);  // a right click opens it as a left one does
+    EXPECT_TRUE(popover->isShown());
+    EXPECT_EQ(popover->contentSize().width, 380);
+    status.statusBarIcon->onClick(false);
+    EXPECT_FALSE(popover->isShown());
+    status.statusBarIcon->onClick(false);
+    EXPECT_TRUE(popover->isShown());
+    // Presenting again while shown keeps it shown.
+    status.presentLibrary();
+    EXPECT_TRUE(popover->isShown());
+
+    status.setupLibraryStatusItem();
+    EXPECT_EQ(status.libPopover.get(), popover);
+}
+
+TEST_F(LibraryStatusItemTest, WithTheLibraryOffTheFirstClickBringsBackTheMenu) {
+    status.setupLibraryStatusItem();
+    Settings::shared().setLibEnabled(false);
+    status.statusBarIcon->onClick(false);
+    EXPECT_FALSE(status.libPopover->isShown());
+    EXPECT_TRUE(status.statusBarIcon->menu());  // the next click opens it
+}
+
+TEST_F(LibraryStatusItemTest, ShowPopoverSendsOneEventWithMethodAndCount) {
+    status.setupLibraryStatusItem();
+    size_t before = events("lib:show").size();
+    status.showPopover("url");
+    auto shown = events("lib:show");
+    ASSERT_EQ(shown.size(), before + 1);
+    EXPECT_EQ(shown.back().value("method", ""), "url");
+    EXPECT_TRUE(shown.back().contains("count"));
+}
+
+TEST_F(LibraryStatusItemTest, ShowPopoverWithoutAnIconShowsNothing) {
+    size_t before = events("oops").size();
+    status.showPopover("url");
+    EXPECT_FALSE(status.libPopover);
+    EXPECT_EQ(events("oops").size(), before + 1);
+}
+
+TEST_F(LibraryStatusItemTest, LibrarySearchLinkFillsTheSearchField) {
+    auto& shared = StatusMenu::shared();
+    shared.setupLibraryStatusItem();
+    EXPECT_TRUE(UrlActionsLink::shared().searchLibrary("invoice"));
+    EXPECT_EQ(shared.libController->tbSearch->stringValue(), "invoice");
+    shared.libPopover->close();
+}

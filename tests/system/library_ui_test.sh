@@ -1,0 +1,95 @@
+#!/usr/bin/env bash
+# The screenshot library as a user meets it: a save folder of sixty
+# screenshots with text in them, the tray click that opens the library, the
+# offer to add them and the indexing, a search for a word in one of them,
+# quick look with Space, Ctrl+C copying the picture, Ctrl+Backspace in the
+# search field deleting nothing and in the gallery moving the file to the trash.
+source "$(dirname "$0")/harness.sh"
+sys_begin
+sys_tray
+
+lib="$SYS_TMP/shots"
+mkdir -p "$lib" "$KADRIX_HOME/config"
+export XDG_DATA_HOME="$SYS_TMP/data"
+for i in $(seq 1 60); do
+  word="note $i"
+  [ "$i" -eq 17 ] && word="invoice"
+  convert -size 360x120 xc:"hsl($((i * 6)),80%,75%)" -fill black -font DejaVu-Sans -pointsize 40 -annotate +20+75 "$word" \
+    "$lib/Screenshot 2024-03-05 at 15.$(printf %02d $((i / 60))).$(printf %02d $((i % 60))).png"
+done
+# The save folder is known (its bookmark: path, inode and device) and the library is on.
+read -r ino dev < <(stat -c '%i %d' "$lib")
+bookmark=$(printf '{"device":%s,"inode":%s,"path":"%s"}' "$dev" "$ino" "$lib" | base64 -w0)
+cat >"$KADRIX_HOME/config/defaults.json" <<EOF
+{"everVisitedHotkeys": true, "showIntro": 0, "libEnabled": true, "defaultFolderBookmark": {"\$data": "$bookmark"}}
+EOF
+
+sys_app_in_tray
+sys_click_tray_icon
+# The popover: a window of ours 392 pixels wide (380 and its margins).
+popover=""
+for id in $(xdotool search --onlyvisible --classname '^kadrix$' 2>/dev/null); do
+  eval "$(xdotool getwindowgeometry --shell "$id")"
+  [ "$WIDTH" -eq 392 ] && { popover=$id; px=$X; py=$Y; }
+done
+[ -n "$popover" ] || fail "the tray click opened no library popover"
+cx=$((px + 6)); cy=$((py + 6))  # the library view's top-left
+
+# Sixty screenshots are offered; "Add Screenshots" indexes them.
+sys_click $((cx + 190)) $((cy + 397))
+sys_wait_for --timeout 40 bash -c "[ -f '$lib/imagelib.kxdb' ] && [ \$(wc -l <'$lib/imagelib.kxdb') -ge 60 ]" \
+  || fail "the sixty screenshots were not indexed"
+sleep 2
+shot="$SYS_TMP/gallery.png"
+sys_screenshot "$shot"
+# Thumbnails (or their colours) fill the first row, the status line is written.
+# (the status row shows the background)
+background=$(sys_pixel "$shot" $((cx + 150)) $((cy + 566)))
+[ "$(sys_pixel "$shot" $((cx + 60)) $((cy + 130)))" != "$background" ] || fail "the gallery shows no items"
+[ "$(sys_pixel "$shot" $((cx + 280)) $((cy + 130)))" != "$background" ] || fail "the gallery shows one item only"
+
+# A word drawn in one screenshot finds that one.
+sys_click $((cx + 190)) $((cy + 60))
+sys_type "invoice"
+sleep 1.5
+shot="$SYS_TMP/found.png"
+sys_screenshot "$shot"
+[ "$(sys_pixel "$shot" $((cx + 60)) $((cy + 130)))" != "$background" ] || fail "nothing was found"
+[ "$(sys_pixel "$shot" $((cx + 280)) $((cy + 130)))" == "$background" ] || fail "more than one screenshot was found"
+
+# Down selects it and gives the gallery the keys; Space opens quick look, Space closes it.
+sys_key Down
+sys_key space
+sys_wait_for --timeout 5 xdotool search --onlyvisible --name '^Kadrix Quick Look$' || fail "Space opened no quick look"
+sys_key space
+sleep 0.5
+xdotool search --onlyvisible --name '^Kadrix Quick Look$' >/dev/null && fail "the second Space left quick look open"
+
+# Ctrl+C copies the screenshot as a picture.
+sys_key ctrl+c
+sleep 1
+sys_clip_png "$SYS_TMP/copied.png"
+expect_eq "$(identify -format '%wx%h' "$SYS_TMP/copied.png" 2>/dev/null)" "360x120" "copied picture"
+# The copy closed the popover; the tray opens it again.
+sys_click_tray_icon
+
+# Ctrl+Backspace in the search field edits the text and deletes no file.
+sys_click $((cx + 190)) $((cy + 60))
+sys_key End ctrl+BackSpace
+sleep 1
+expect_eq "$(ls "$lib"/*.png | wc -l)" 60 "screenshots after Ctrl+Backspace in the search field"
+
+# In the gallery, Ctrl+Backspace moves the selected screenshot to the trash.
+sleep 1
+sys_click $((cx + 60)) $((cy + 130))
+sys_key ctrl+BackSpace
+sys_wait_for --timeout 5 bash -c "[ \$(ls '$lib'/*.png | wc -l) -eq 59 ]" || fail "Ctrl+Backspace in the gallery deleted nothing"
+expect_eq "$(ls "$XDG_DATA_HOME/Trash/files" | wc -l)" 1 "files in the trash"
+
+sys_stop_app
+python3 - "$KADRIX_HOME/config/defaults.json" <<'PY' || fail "the search did not find exactly one screenshot"
+import json, sys
+events = json.load(open(sys.argv[1])).get("GATelemetry", [])
+assert any(e.get("type") == "lib:search" and e.get("count") == 1 for e in events), "no lib:search with count 1"
+PY
+echo "library popover, indexing, search, quick look, copy and delete work"
