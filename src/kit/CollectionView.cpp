@@ -115,10 +115,11 @@ protected:
         }
     }
 
-    // The picture scaled to fill the cell, cropped to it, centred.
+    // The whole picture, as large as the cell allows, centred on the placeholder.
     static void drawFitted(QPainter& p, const Image& img, const QRectF& cell) {
         QImage q = qt::wrap(img);
-        double s = std::max(cell.width() / q.width(), cell.height() / q.height());
+        if (q.width() <= 0 || q.height() <= 0) return;
+        double s = std::min(cell.width() / q.width(), cell.height() / q.height());
         QSizeF size(q.width() * s, q.height() * s);
         QRectF target(cell.center().x() - size.width() / 2, cell.center().y() - size.height() / 2, size.width(),
                       size.height());

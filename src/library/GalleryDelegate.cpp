@@ -4,6 +4,7 @@
 #include <cmath>
 
 #include "kit/Window.h"
+#include "library/ThumbnailCache.h"
 #include "services/Settings.h"
 
 namespace library {
@@ -23,9 +24,16 @@ std::string baseName(const std::string& path) {
 
 }  // namespace
 
-// Until thumbnails are made, every item shows its entry's base colour.
 ThumbnailSource defaultThumbnails() {
-    return {};
+    ThumbnailSource source;
+    source.cached = [](const std::string& path, int px) { return ThumbnailCache::shared().cached(path, px); };
+    source.request = [](const std::string& path, int px, int priority, std::function<void(const kit::Image&)> done) {
+        return ThumbnailCache::shared().request(path, px, priority, [done](const ThumbnailCache::Result& r) {
+            done(r.image);
+        });
+    };
+    source.cancel = [](uint64_t token) { ThumbnailCache::shared().cancel(token); };
+    return source;
 }
 
 kit::CollectionView::Layout galleryLayout(const std::string& layout, const std::string& popoverSize, double width) {

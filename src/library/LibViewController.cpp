@@ -219,11 +219,11 @@ void LibViewController::layoutViews() {
     vProgressBar->setFrame({w - 126, 12, 100, 10});
     btnProgressAction->setFrame({w - 126, 28, 100, 26});
 
-    txStatus->setFrame({10, h - kStatusHeight + 7, w - 190, 18});
-    stackStatusIcons->setFrame({w - 178, h - kStatusHeight + 2, 172, 26});
-    ddlLayout->setFrame({0, 0, 112, 26});
-    btnPopoverSize->setFrame({116, 0, 26, 26});
-    stackStatusIcons->subviews().back()->setFrame({146, 0, 26, 26});
+    txStatus->setFrame({10, h - kStatusHeight + 7, w - 162, 18});
+    stackStatusIcons->setFrame({w - 150, h - kStatusHeight + 2, 144, 26});
+    ddlLayout->setFrame({0, 0, 84, 26});
+    btnPopoverSize->setFrame({88, 0, 26, 26});
+    stackStatusIcons->subviews().back()->setFrame({118, 0, 26, 26});
     if (gallery) gallery->applyLayout();
 }
 
