@@ -79,7 +79,10 @@ std::string tooLarge(long long w, long long h) {
            " pixels (at most 256 megapixels).";
 }
 
-Image decodeBytes(const QByteArray& bytes, double scale, std::string* error) {
+// maxSide > 0 decodes straight to a picture whose longer side is at most
+// that (never enlarged); `original` then receives the file's own size.
+Image decodeBytes(const QByteArray& bytes, double scale, std::string* error, int maxSide = 0,
+                  Size* original = nullptr) {
     const std::string notAnImage = "The file is not an image that can be read, or it is damaged.";
     if (bytes.isEmpty()) return fail(error, notAnImage);
     raiseAllocationLimit();
@@ -96,8 +99,13 @@ Image decodeBytes(const QByteArray& bytes, double scale, std::string* error) {
     const QByteArray format = reader.format();
     if ((format == "jpeg" && !jpegComplete(bytes)) || (format == "gif" && !gifComplete(bytes)))
         return fail(error, "The image file is incomplete: it ends before its last pixels.");
+    const bool scaled = maxSide > 0 && s.isValid() && std::max(s.width(), s.height()) > maxSide;
+    if (scaled) reader.setScaledSize(s.scaled(maxSide, maxSide, Qt::KeepAspectRatio).expandedTo(QSize(1, 1)));
     QImage img;
     if (!reader.read(&img) || img.isNull()) return fail(error, notAnImage);
+    if (original)
+        *original = scaled ? Size{double(s.width()), double(s.height())}
+                           : Size{double(img.width()), double(img.height())};
     if ((long long)img.width() * img.height() > kMaxDecodedPixels)
         return fail(error, tooLarge(img.width(), img.height()));
     Image out = qt::toImage(img, scale);
@@ -142,19 +150,32 @@ Image decode(const Bytes& data, double scale, std::string* error) {
     return decodeBytes(asQBytes(data), scale, error);
 }
 
-Image read(const std::string& path, double scale, std::string* error) {
+namespace {
+
+Image readFile(const std::string& path, double scale, std::string* error, int maxSide, Size* original) {
     QFile f(QString::fromStdString(path));
     if (!f.open(QIODevice::ReadOnly)) return fail(error, "The file could not be opened.");
     // Whole files: the completeness checks need their ends, and an image
     // file is small beside the pixels it decodes to.
     const QByteArray bytes = f.readAll();
     if (f.error() != QFileDevice::NoError) return fail(error, "The file could not be read.");
-    return decodeBytes(bytes, scale, error);
+    return decodeBytes(bytes, scale, error, maxSide, original);
+}
+
+}  // namespace
+
+Image read(const std::string& path, double scale, std::string* error) {
+    return readFile(path, scale, error, 0, nullptr);
+}
+
+Image readScaled(const std::string& path, int maxSide, std::string* error, Size* originalSize) {
+    return readFile(path, 1.0, error, std::max(maxSide, 1), originalSize);
 }
 
 std::vector<std::string> readableExtensions() {
     std::vector<std::string> out;
-    for (const QByteArray& format : QImageReader::supportedImageFormats()) out.push_back(format.toLower().toStdString());
+    for (const QByteArray& format : QImageReader::supportedImageFormats())
+        out.push_back(format.toLower().toStdString());
     std::sort(out.begin(), out.end());
     out.erase(std::unique(out.begin(), out.end()), out.end());
     return out;

@@ -32,6 +32,11 @@ constexpr long long kMaxDecodedPixels = 256LL * 1024 * 1024;
 // given) says which in a sentence for the user.
 Image decode(const Bytes& data, double scale = 1.0, std::string* error = nullptr);
 Image read(const std::string& path, double scale = 1.0, std::string* error = nullptr);
+// The same checks and limit, decoded straight to at most maxSide pixels on
+// the longer side (never enlarged), without the full-size pixels where the
+// format allows; `originalSize` receives the file's own pixel size.
+Image readScaled(const std::string& path, int maxSide, std::string* error = nullptr,
+                 Size* originalSize = nullptr);
 // Pixel size without decoding; (0,0) when unreadable.
 Size pixelSize(const std::string& path);
 // The file name extensions of every format `decode` reads, lower case,

@@ -183,11 +183,12 @@ void removeAll(const std::string& root, const std::string& path) {
 }
 
 Image decodeScaled(const std::string& path, int maxPixels, std::string* error, int* width, int* height) {
-    Image full = ImageIO::read(path, 1.0, error);
-    if (full.isNull()) return {};
-    if (width) *width = full.width();
-    if (height) *height = full.height();
-    return fitWithin(full, maxPixels);
+    Size original;
+    Image thumb = ImageIO::readScaled(path, maxPixels, error, &original);
+    if (thumb.isNull()) return {};
+    if (width) *width = int(original.width);
+    if (height) *height = int(original.height);
+    return thumb;
 }
 
 Image fitWithin(const Image& image, int maxPixels) {
