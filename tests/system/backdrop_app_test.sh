@@ -3,22 +3,8 @@
 # editor, the K key puts it on the default gradient backdrop; the editor
 # shows the gradient around the picture and the file saved with Save As is
 # the capture with the padding around it, its own pixels unchanged inside.
-source "$(dirname "${BASH_SOURCE[0]}")/harness.sh"
-sys_begin
-export HOME="$SYS_TMP/user"
-mkdir -p "$HOME"
-xsetroot -solid '#3366cc'
-keep=${KADRIX_KEEP_SHOTS:-}
-sys_app
-sys_wait_for pgrep -f "$SYS_BIN/kadrix" --timeout 10 || fail "kadrix did not start"
-sleep 2
-
-read -r sw sh < <(xdpyinfo | awk '/dimensions:/ {split($2, d, "x"); print d[1], d[2]}')
-"$SYS_BIN/kadrix" 'kadrix://grab/fullscreen?then=edit'
-sys_wait_window '^Kadrix$' 15 || fail "no editor window"
-sleep 1.5
-win=$(xdotool search --name '^Kadrix$' | head -1)
-xdotool windowactivate --sync "$win" 2>/dev/null || true
+source "$(dirname "${BASH_SOURCE[0]}")/backdrop_editor.sh"
+backdrop_editor_open
 sys_screenshot "$SYS_TMP/before.png"
 sys_key k
 sleep 1.5
@@ -44,15 +30,7 @@ sys_key ctrl+shift+z
 sleep 1.5
 
 folder="$SYS_TMP/shots"
-mkdir -p "$folder"
-sys_key ctrl+shift+s
-sys_wait_window '^Save As$' 15 || fail "no Save As dialog"
-sleep 0.5
-sys_key ctrl+a
-sys_type "$folder/framed.png"
-sleep 0.2
-sys_key Return
-sys_wait_for test -s "$folder/framed.png" --timeout 15 || fail "Save As wrote nothing"
+backdrop_save_as "$folder/framed.png"
 [ -z "$keep" ] || cp "$folder/framed.png" "$keep/"
 # The default padding is 48 pixels on each side at scale 1.
 expect_eq "$(identify -format '%wx%h' "$folder/framed.png")" "$((sw + 96))x$((sh + 96))" "saved size"

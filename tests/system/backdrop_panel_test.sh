@@ -4,22 +4,8 @@
 # their ends. The editor shows the new look, Save As writes the capture with
 # 200 pixels of padding on each side and rounded corners (after undo has
 # stepped back to no backdrop, its panel hidden, and redo forward again).
-source "$(dirname "${BASH_SOURCE[0]}")/harness.sh"
-sys_begin
-export HOME="$SYS_TMP/user"
-mkdir -p "$HOME"
-xsetroot -solid '#3366cc'
-keep=${KADRIX_KEEP_SHOTS:-}
-sys_app
-sys_wait_for pgrep -f "$SYS_BIN/kadrix" --timeout 10 || fail "kadrix did not start"
-sleep 2
-
-read -r sw sh < <(xdpyinfo | awk '/dimensions:/ {split($2, d, "x"); print d[1], d[2]}')
-"$SYS_BIN/kadrix" 'kadrix://grab/fullscreen?then=edit'
-sys_wait_window '^Kadrix$' 15 || fail "no editor window"
-sleep 1.5
-win=$(xdotool search --onlyvisible --name '^Kadrix$' | head -1)
-xdotool windowactivate --sync "$win" 2>/dev/null || true
+source "$(dirname "${BASH_SOURCE[0]}")/backdrop_editor.sh"
+backdrop_editor_open
 sys_key k
 sleep 1.5
 # The panel hangs 20 points inside the top right of the canvas, below the
@@ -77,16 +63,7 @@ for i in $(seq 1 "$steps"); do sys_key ctrl+shift+z; sleep 0.5; done
 sleep 1
 
 folder="$SYS_TMP/shots"
-mkdir -p "$folder"
-xdotool windowactivate --sync "$win" 2>/dev/null || true
-sys_key ctrl+shift+s
-sys_wait_window '^Save As$' 15 || fail "no Save As dialog"
-sleep 0.5
-sys_key ctrl+a
-sys_type "$folder/framed.png"
-sleep 0.2
-sys_key Return
-sys_wait_for test -s "$folder/framed.png" --timeout 15 || fail "Save As wrote nothing"
+backdrop_save_as "$folder/framed.png"
 [ -z "$keep" ] || cp "$folder/framed.png" "$keep/panel-framed.png"
 # The composition: the capture and 200 pixels of padding around it.
 expect_eq "$(identify -format '%wx%h' "$folder/framed.png")" "$((sw + 400))x$((sh + 400))" "saved size"
