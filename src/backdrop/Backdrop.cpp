@@ -10,6 +10,7 @@
 #include "backdrop/EdgeAnalysis.h"
 #include "backdrop/MeshGradient.h"
 #include "backdrop/Perlin.h"
+#include "backdrop/SoftShadow.h"
 #include "editor/CanvasLayers.h"
 #include "editor/Framer.h"
 #include "editor/ObjectHandlers.h"
@@ -83,8 +84,6 @@ Backdrop::Backdrop() {
     image_->setMasksToBounds(true);
     noise_ = plain("backdrop.noise");
     shadow_ = plain("backdrop.shadow");
-    shadow_->setHidden(false);
-    shadow_->setShadowColor(kit::Color::black());
     for (const kit::LayerPtr& l : {kit::LayerPtr(gradient_), mesh_, image_, noise_, shadow_}) root_->addSublayer(l);
     root_->setHidden(true);
     load();
@@ -204,14 +203,19 @@ void Backdrop::buildLayers() {
     buildNoise(o);
 
     // The shadow falls from the screenshot's outline, a little downwards.
-    const kit::Rect canvas{k.x1 - o.x1, k.y1 - o.y1, k.width, k.height};
-    shadow_->setFrame(canvas);
-    shadow_->setShadowPath(kit::Path::roundedRect({0, 0, k.width, k.height}, innerPx_, innerPx_));
-    shadow_->setShadowOpacity(std::clamp(std::isfinite(c.shadow) ? c.shadow : 0.0, 0.0, 1.0));
     const double dpr = pixelRatio() > 0 ? pixelRatio() : 1;
     const double radius = nonNegative(c.shadowRadius) * dpr;
-    shadow_->setShadowRadius(radius);
-    shadow_->setShadowOffset({0, -radius / 3});
+    const double opacity = std::clamp(std::isfinite(c.shadow) ? c.shadow : 0.0, 0.0, 1.0);
+    const std::string key = kit::Json{k.width, k.height, innerPx_, radius, opacity}.dump();
+    if (key != shadowKey_) {
+        SoftShadow s = softShadow(k.width, k.height, innerPx_, radius, opacity);
+        shadow_->setContents(std::move(s.image));
+        shadowMargin_ = s.margin;
+        shadowKey_ = key;
+    }
+    shadow_->setHidden(shadow_->contents().isNull());
+    shadow_->setFrame({k.x1 - o.x1 - shadowMargin_, k.y1 - o.y1 - shadowMargin_ - radius / 3,
+                       k.width + 2 * shadowMargin_, k.height + 2 * shadowMargin_});
 }
 
 void Backdrop::buildFill(const Rect& o) {

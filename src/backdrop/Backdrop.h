@@ -115,7 +115,8 @@ private:
     std::shared_ptr<kit::Layer> mesh_, image_, noise_;
     std::shared_ptr<kit::Layer> shadow_;
     double innerPx_ = 0, outerPx_ = 0;
-    std::string meshKey_, noiseKey_;
+    std::string meshKey_, noiseKey_, shadowKey_;
+    double shadowMargin_ = 0;
 
     mutable std::mutex fileLock_;  // the picture cache
     std::map<std::string, kit::Image> pictures_;

@@ -2,6 +2,8 @@
 
 #include <algorithm>
 #include <cmath>
+#include <future>
+#include <thread>
 #include <numbers>
 
 namespace backdrop {
@@ -30,40 +32,56 @@ kit::Image renderMesh(const std::vector<MeshPoint>& points, int w, int h) {
     if (img.isNull()) return {};
     // Each point's weight falls off as a Gaussian of the distance in units of
     // the picture; the weights are normalised, so the blend is opaque.
-    const double sigma = 0.28, k = -1 / (2 * sigma * sigma);
-    const size_t n = points.size();
-    std::vector<double> wx(size_t(w) * n), wy(size_t(h) * n);
     // exp(k(dx² + dy²)) = exp(k dx²) · exp(k dy²): two small tables, no exp per pixel.
-    for (int x = 0; x < w; ++x)
-        for (size_t i = 0; i < n; ++i) {
-            const double dx = (x + 0.5) / w - points[i].at.x;
+    const float sigma = 0.28f, k = -1 / (2 * sigma * sigma);
+    const size_t n = points.size();
+    std::vector<float> wx(size_t(w) * n), wy(size_t(h) * n), rgb(3 * n);
+    for (size_t i = 0; i < n; ++i) {
+        rgb[3 * i] = float(std::clamp(points[i].color.b, 0.0, 1.0)) * 255;
+        rgb[3 * i + 1] = float(std::clamp(points[i].color.g, 0.0, 1.0)) * 255;
+        rgb[3 * i + 2] = float(std::clamp(points[i].color.r, 0.0, 1.0)) * 255;
+        for (int x = 0; x < w; ++x) {
+            const float dx = (x + 0.5f) / float(w) - float(points[i].at.x);
             wx[size_t(x) * n + i] = std::exp(k * dx * dx);
         }
-    for (int y = 0; y < h; ++y)
-        for (size_t i = 0; i < n; ++i) {
-            const double dy = (y + 0.5) / h - points[i].at.y;
+        for (int y = 0; y < h; ++y) {
+            const float dy = (y + 0.5f) / float(h) - float(points[i].at.y);
             wy[size_t(y) * n + i] = std::exp(k * dy * dy);
         }
-    uint8_t* bits = img.mutableBits();
-    for (int y = 0; y < h; ++y) {
-        uint8_t* row = bits + size_t(y) * img.bytesPerRow();
-        const double* ry = &wy[size_t(y) * n];
-        for (int x = 0; x < w; ++x) {
-            const double* rx = &wx[size_t(x) * n];
-            double r = 0, g = 0, b = 0, total = 0;
-            for (size_t i = 0; i < n; ++i) {
-                const double weight = rx[i] * ry[i] + 1e-12;
-                r += weight * points[i].color.r;
-                g += weight * points[i].color.g;
-                b += weight * points[i].color.b;
-                total += weight;
-            }
-            row[x * 4 + 0] = uint8_t(std::lround(std::clamp(b / total, 0.0, 1.0) * 255));
-            row[x * 4 + 1] = uint8_t(std::lround(std::clamp(g / total, 0.0, 1.0) * 255));
-            row[x * 4 + 2] = uint8_t(std::lround(std::clamp(r / total, 0.0, 1.0) * 255));
-            row[x * 4 + 3] = 255;
-        }
     }
+    uint8_t* bits = img.mutableBits();
+    const size_t stride = img.bytesPerRow();
+    auto rows = [&](int y0, int y1) {
+        for (int y = y0; y < y1; ++y) {
+            uint8_t* row = bits + size_t(y) * stride;
+            const float* ry = &wy[size_t(y) * n];
+            for (int x = 0; x < w; ++x) {
+                const float* rx = &wx[size_t(x) * n];
+                float b = 0, g = 0, r = 0, total = 1e-20f;
+                for (size_t i = 0; i < n; ++i) {
+                    const float weight = rx[i] * ry[i];
+                    b += weight * rgb[3 * i];
+                    g += weight * rgb[3 * i + 1];
+                    r += weight * rgb[3 * i + 2];
+                    total += weight;
+                }
+                const float inv = 1 / total;
+                row[x * 4 + 0] = uint8_t(std::min(255.f, b * inv + 0.5f));
+                row[x * 4 + 1] = uint8_t(std::min(255.f, g * inv + 0.5f));
+                row[x * 4 + 2] = uint8_t(std::min(255.f, r * inv + 0.5f));
+                row[x * 4 + 3] = 255;
+            }
+        }
+    };
+    // An export-sized mesh is shared among the cores in bands of rows.
+    const int bands = std::clamp(int(int64_t(w) * h / (1 << 19)), 1,
+                                 int(std::max(1u, std::thread::hardware_concurrency())));
+    std::vector<std::future<void>> jobs;
+    for (int band = 1; band < bands; ++band)
+        jobs.push_back(std::async(std::launch::async, rows, int(int64_t(h) * band / bands),
+                                  int(int64_t(h) * (band + 1) / bands)));
+    rows(0, int(h / bands));
+    for (auto& j : jobs) j.get();
     return img;
 }
 

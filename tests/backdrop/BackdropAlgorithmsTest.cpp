@@ -5,6 +5,7 @@
 #include "backdrop/EdgeAnalysis.h"
 #include "backdrop/MeshGradient.h"
 #include "backdrop/Perlin.h"
+#include "backdrop/SoftShadow.h"
 
 namespace {
 
@@ -119,6 +120,25 @@ TEST(EdgeAnalysis, EdgeColourIsTheMostCommonColourOfTheRing) {
     // Cropped to the blue square, the ring is blue.
     EXPECT_EQ(edgeColor(img, {20, 10, 20, 20})->blue8(), 200);
     EXPECT_FALSE(edgeColor(img, {100, 100, 5, 5}));
+}
+
+TEST(SoftShadow, BlurredAtReducedSizeFullInsideAndFadedAtTheMargin) {
+    const SoftShadow s = softShadow(4000, 2000, 24, 48, 0.5);
+    ASSERT_FALSE(s.image.isNull());
+    EXPECT_EQ(s.margin, 72);  // three standard deviations of a 48-pixel blur
+    EXPECT_LT(s.image.width(), 4144 / 4);  // blurred small, drawn scaled up
+    const int w = s.image.width(), h = s.image.height();
+    EXPECT_NEAR(s.image.pixel(w / 2, h / 2).a, 128, 2);
+    EXPECT_LE(s.image.pixel(0, h / 2).a, 3);
+    EXPECT_LE(s.image.pixel(w / 2, 0).a, 3);
+    EXPECT_EQ(s.image.pixel(w / 2, h / 2).r, 0);  // black
+    // Half way through the margin the shadow is part way down.
+    const int half = s.image.pixel(int(w * 36.0 / 4144), h / 2).a;
+    EXPECT_GT(half, 3);
+    EXPECT_LT(half, 125);
+    EXPECT_TRUE(softShadow(100, 100, 0, 0, 0.5).image.isNull());
+    EXPECT_TRUE(softShadow(100, 100, 0, 10, 0).image.isNull());
+    EXPECT_TRUE(softShadow(0, 100, 0, 10, 0.5).image.isNull());
 }
 
 }  // namespace
