@@ -1,18 +1,14 @@
-// How fast kadrix is there for the user: from starting the program to its
-// icon showing in the system tray, and a later launch handing its link to
-// the running instance and leaving. Both run the real kadrix program next to
-// this benchmark's folder (build/bin/kadrix), each with a private KADRIX_HOME.
-//
-// The tray measurement needs an X display with a system tray (XEmbed, e.g.
-// trayer); without one it is skipped. The forwarding measurement needs no
-// display: the running instance uses Qt's offscreen platform.
+// How fast a later launch of kadrix hands its link to the running instance
+// and leaves: the real kadrix program next to this benchmark's folder
+// (build/bin/kadrix), with a private KADRIX_HOME and Qt's offscreen platform.
+// (Start-up to the tray icon is timed with the other end-to-end figures, in
+// e2e_user.cpp.)
 #include <benchmark/benchmark.h>
 #include <fcntl.h>
 #include <signal.h>
 #include <spawn.h>
 #include <sys/wait.h>
 #include <unistd.h>
-#include <xcb/xcb.h>
 
 #include <chrono>
 #include <cstdlib>
@@ -74,78 +70,6 @@ void endKadrix(pid_t pid) {
     int status = 0;
     waitpid(pid, &status, 0);
 }
-
-// The X side: is a system tray there, and is a viewable window named "kadrix" in it?
-struct Display {
-    xcb_connection_t* c = xcb_connect(nullptr, nullptr);
-    ~Display() { xcb_disconnect(c); }
-    bool ok() const { return c && !xcb_connection_has_error(c); }
-    xcb_window_t root() const { return xcb_setup_roots_iterator(xcb_get_setup(c)).data->root; }
-
-    bool hasTray() {
-        const char* name = "_NET_SYSTEM_TRAY_S0";
-        auto* atom = xcb_intern_atom_reply(c, xcb_intern_atom(c, 0, uint16_t(strlen(name)), name), nullptr);
-        if (!atom) return false;
-        auto* owner = xcb_get_selection_owner_reply(c, xcb_get_selection_owner(c, atom->atom), nullptr);
-        bool there = owner && owner->owner != XCB_NONE;
-        free(atom);
-        free(owner);
-        return there;
-    }
-
-    // The tray icon: a viewable window of class "kadrix" below another
-    // window (the tray embeds it), as nothing else of ours shows at start.
-    bool iconShown(xcb_window_t w, bool underRoot = false) {
-        auto* tree = xcb_query_tree_reply(c, xcb_query_tree(c, w), nullptr);
-        if (!tree) return false;
-        xcb_window_t* kids = xcb_query_tree_children(tree);
-        int n = xcb_query_tree_children_length(tree);
-        bool found = false;
-        for (int i = 0; i < n && !found; ++i) {
-            if (underRoot) {
-                auto* cls = xcb_get_property_reply(
-                    c, xcb_get_property(c, 0, kids[i], XCB_ATOM_WM_CLASS, XCB_ATOM_STRING, 0, 16), nullptr);
-                bool ours = cls && xcb_get_property_value_length(cls) >= 7 &&
-                            memcmp(xcb_get_property_value(cls), "kadrix", 7) == 0;
-                free(cls);
-                if (ours) {
-                    auto* attr = xcb_get_window_attributes_reply(c, xcb_get_window_attributes(c, kids[i]), nullptr);
-                    found = attr && attr->map_state == XCB_MAP_STATE_VIEWABLE;
-                    free(attr);
-                }
-            }
-            if (!found) found = iconShown(kids[i], true);
-        }
-        free(tree);
-        return found;
-    }
-};
-
-void BM_StartupToTrayIcon(benchmark::State& state) {
-    Display x;
-    if (!std::getenv("DISPLAY") || !x.ok() || !x.hasTray()) {
-        state.SkipWithError("needs an X display with a system tray");
-        return;
-    }
-    for (auto _ : state) {
-        // The icon of the previous round must be gone first.
-        while (x.iconShown(x.root())) std::this_thread::sleep_for(std::chrono::milliseconds(5));
-        fs::path home = freshHome("kadrix-bench-startup");
-        auto start = Clock::now();
-        pid_t pid = spawnKadrix({}, {"KADRIX_HOME=" + home.string(), "KADRIX_SITE=http://127.0.0.1:9"});
-        bool shown = false;
-        while (pid > 0 && !(shown = x.iconShown(x.root())) && Clock::now() - start < std::chrono::seconds(10))
-            std::this_thread::sleep_for(std::chrono::milliseconds(1));
-        state.SetIterationTime(std::chrono::duration<double>(Clock::now() - start).count());
-        endKadrix(pid);
-        if (!shown) {
-            state.SkipWithError("the tray icon did not show within 10 s");
-            return;
-        }
-    }
-    state.counters["cores"] = double(std::thread::hardware_concurrency());
-}
-BENCHMARK(BM_StartupToTrayIcon)->UseManualTime()->Unit(benchmark::kMillisecond)->Iterations(10);
 
 void BM_SecondLaunchForwardAndExit(benchmark::State& state) {
     fs::path home = freshHome("kadrix-bench-forward");
