@@ -1,6 +1,7 @@
 # Sourced by the system tests. Gives each test a display, a private KADRIX_HOME,
 # the real programs, synthetic input and a look at the screen and clipboard.
-#   sys_begin                      display + private home; everything is undone on exit
+#   sys_begin                      display (of size SYS_SCREEN when set) + private home;
+#                                  everything is undone on exit
 #   sys_app [args…]                start kadrix in the background (pid in SYS_APP_PID)
 #   sys_stop_app                   ask kadrix to quit, kill it if it lingers
 #   sys_wait_for CMD… [--timeout S]  retry a command until it succeeds
@@ -46,7 +47,7 @@ sys_begin() {
     unset WAYLAND_DISPLAY
     export XDG_SESSION_TYPE=x11
   else
-    xvfb_session_start
+    xvfb_session_start ${SYS_SCREEN:-}
     _sys_own_display=1
   fi
   sys_session_bus
