@@ -21,12 +21,15 @@ blue_box() {  # "w h x y" of the blue frame on the screen
 }
 
 # Edit ▸ Uncrop from the editor's menu bar (the menu's second item).
+# Clicks a point of the editor window, in points from its top-left corner.
+click_editor() {
+  local X Y WIDTH HEIGHT
+  sys_geom "$(xdotool search --onlyvisible --name '^Kadrix$' | head -1)"
+  sys_click $((X + $1 * scale)) $((Y + $2 * scale))
+}
+
 edit_uncrop() {
-  local editor ex ey
-  editor=$(xdotool search --onlyvisible --name '^Kadrix$' | head -1)
-  ex=$(xwininfo -id "$editor" | awk '/Absolute upper-left X/ {print $4}')
-  ey=$(xwininfo -id "$editor" | awk '/Absolute upper-left Y/ {print $4}')
-  sys_click $((ex + 108 * scale)) $((ey + 9 * scale))
+  click_editor 108 9
   sleep 0.7
   sys_key Down Down Return
   sleep 1
@@ -42,11 +45,8 @@ copied_is() {
 
 run_at_scale() {
   local scale=$1
-  mkdir -p "$KADRIX_HOME/config"
-  echo '{"everVisitedHotkeys": true, "showIntro": 0}' >"$KADRIX_HOME/config/defaults.json"
-  QT_SCALE_FACTOR=$scale sys_app
-  sys_wait_for pgrep -f "$SYS_BIN/kadrix" --timeout 10 || fail "kadrix did not start"
-  sleep 2
+  sys_start
+  sleep 1
   xclip -selection clipboard -t image/png -i "$SYS_TMP/text.png" &
   local clip=$!
   sys_wait_for bash -c "xclip -selection clipboard -o -t TARGETS 2>/dev/null | grep -qx image/png" --timeout 10 ||
@@ -112,11 +112,7 @@ run_at_scale() {
   sleep 0.5
   sys_screenshot "/tmp/text_uncrop_ocr_selection_scale$scale.png"
   # The selection's Text button (Ctrl+O belongs to the menu's Open File).
-  local editor ex ey
-  editor=$(xdotool search --onlyvisible --name '^Kadrix$' | head -1)
-  ex=$(xwininfo -id "$editor" | awk '/Absolute upper-left X/ {print $4}')
-  ey=$(xwininfo -id "$editor" | awk '/Absolute upper-left Y/ {print $4}')
-  sys_click $((ex + 252 * scale)) $((ey + 43 * scale))
+  click_editor 252 43
   sys_wait_for --timeout 20 bash -c "xclip -selection clipboard -o -t UTF8_STRING 2>/dev/null | grep -q ." ||
     { tail -20 "$SYS_TMP/kadrix.log"; fail "scale $scale: no text on the clipboard after Text"; }
   sys_screenshot "/tmp/text_uncrop_ocr_notice_scale$scale.png"
@@ -124,10 +120,7 @@ run_at_scale() {
   text=$(xclip -selection clipboard -o -t UTF8_STRING | tr -s ' \n\t' '   ' | sed 's/^ //; s/ $//')
   expect_eq "$text" "$line1 $line2" "scale $scale: the recognised text"
   echo "scale $scale: cropped, uncropped to the same pixels, read \"$text\""
-  sys_stop_app
   kill $clip 2>/dev/null || true
 }
 
-run_at_scale 1
-rm -rf "$KADRIX_HOME" && mkdir -p "$KADRIX_HOME"
-run_at_scale 2
+sys_road text-uncrop run_at_scale
