@@ -42,9 +42,12 @@ constexpr double kToolbarHeight = 44, kSearchHeight = 36, kStatusHeight = 30, kP
 class LibRootView : public kit::View {
 public:
     using kit::View::View;
-    std::function<void()> onLayout;
+    std::function<void()> onLayout, onAppearance;
     void layout() override {
         if (onLayout) onLayout();
+    }
+    void viewDidChangeEffectiveAppearance() override {
+        if (onAppearance) onAppearance();
     }
 };
 
@@ -101,6 +104,7 @@ const std::shared_ptr<kit::View>& LibViewController::view() {
         auto root = std::make_shared<LibRootView>(kit::Rect{0, 0, contentSize_.width, contentSize_.height});
         root->setFlipped(true);
         root->onLayout = [this] { layoutViews(); };
+        root->onAppearance = [this] { applyAppearance(); };
         view_ = root;
         viewDidLoad();
     }

@@ -4,6 +4,9 @@
 // reselection, the tool bar's commands and actions on missing files.
 #include <gtest/gtest.h>
 
+#include <QApplication>
+#include <QPalette>
+
 #include <filesystem>
 #include <thread>
 
@@ -11,6 +14,7 @@
 #include "kit/CollectionView.h"
 #include "kit/Dispatch.h"
 #include "kit/ImageIO.h"
+#include "kit/Layer.h"
 #include "kit/Label.h"
 #include "kit/TextField.h"
 #include "kit/Window.h"
@@ -252,4 +256,30 @@ TEST_F(LibView, ToolBarTitlesReachTheirCommands) {
     EXPECT_EQ(host.calls, (std::vector<std::string>{"close"}));  // the capture waits for the popover to go
     clock.advance(0.03);
     EXPECT_EQ(host.calls.back(), "grab fullscreen menu");
+}
+
+TEST_F(LibView, TheDarkLookTakesTheDarkColours) {
+    auto background = [&] { return controller->view()->layer()->backgroundColor().value_or(kit::Color()); };
+    controller->viewWillAppear();
+    EXPECT_NEAR(background().r, 0.98, 1e-6);
+    QPalette light = QApplication::palette(), dark = light;
+    dark.setColor(QPalette::Window, QColor(30, 30, 30));
+    dark.setColor(QPalette::WindowText, QColor(230, 230, 230));
+    QApplication::setPalette(dark);
+    kit::processMainEvents();
+    controller->viewWillAppear();
+    kit::Image shot = controller->view()->snapshot();
+    kit::Color darkBackground = background();
+    // A switch back while the view is up takes the light colours again.
+    QApplication::setPalette(light);
+    kit::runMainLoopUntil([&] { return background().r > 0.9; }, 2);
+    EXPECT_NEAR(background().r, 0.98, 1e-6);
+    EXPECT_NEAR(darkBackground.r, 0.19, 1e-6);
+    EXPECT_NEAR(darkBackground.g, 0.2, 1e-6);
+    // What is drawn follows: the status row, between the text and the controls, is dark.
+    ASSERT_FALSE(shot.isNull());
+    int x = int(shot.width() * 0.5), y = shot.height() - int(12 * shot.width() / 380.0);
+    const uint8_t* px = shot.bits() + size_t(y) * shot.bytesPerRow() + size_t(x) * 4;
+    EXPECT_LT(px[2], 80);  // red of B, G, R, A
+    EXPECT_LT(px[1], 80);
 }

@@ -25,14 +25,17 @@ cat >"$KADRIX_HOME/config/defaults.json" <<EOF
 EOF
 
 sys_app_in_tray
+# The popover on screen: a window of ours 392 pixels wide (380 and its margins).
+popover_shown() {
+  local id
+  for id in $(xdotool search --onlyvisible --classname '^kadrix$' 2>/dev/null); do
+    eval "$(xdotool getwindowgeometry --shell "$id")"
+    [ "$WIDTH" -eq 392 ] && { px=$X; py=$Y; return 0; }
+  done
+  return 1
+}
 sys_click_tray_icon
-# The popover: a window of ours 392 pixels wide (380 and its margins).
-popover=""
-for id in $(xdotool search --onlyvisible --classname '^kadrix$' 2>/dev/null); do
-  eval "$(xdotool getwindowgeometry --shell "$id")"
-  [ "$WIDTH" -eq 392 ] && { popover=$id; px=$X; py=$Y; }
-done
-[ -n "$popover" ] || fail "the tray click opened no library popover"
+popover_shown || fail "the tray click opened no library popover"
 cx=$((px + 6)); cy=$((py + 6))  # the library view's top-left
 
 # Sixty screenshots are offered; "Add Screenshots" indexes them.
@@ -70,8 +73,10 @@ sys_key ctrl+c
 sleep 1
 sys_clip_png "$SYS_TMP/copied.png"
 expect_eq "$(identify -format '%wx%h' "$SYS_TMP/copied.png" 2>/dev/null)" "360x120" "copied picture"
-# The copy closed the popover; the tray opens it again.
-sys_click_tray_icon
+# The copy closed the popover; a kadrix://lib link opens it again.
+"$SYS_BIN/kadrix" 'kadrix://lib' >/dev/null 2>&1
+sys_wait_for --timeout 5 popover_shown || fail "kadrix://lib opened no popover"
+sleep 0.5
 
 # Ctrl+Backspace in the search field edits the text and deletes no file.
 sys_click $((cx + 190)) $((cy + 60))
@@ -86,10 +91,20 @@ sys_key ctrl+BackSpace
 sys_wait_for --timeout 5 bash -c "[ \$(ls '$lib'/*.png | wc -l) -eq 59 ]" || fail "Ctrl+Backspace in the gallery deleted nothing"
 expect_eq "$(ls "$XDG_DATA_HOME/Trash/files" | wc -l)" 1 "files in the trash"
 
+# A search link opens the popover with the search done.
+sys_key Escape
+sleep 0.5
+"$SYS_BIN/kadrix" 'kadrix://lib/search?search=invoice' >/dev/null 2>&1
+sleep 1.5
+shot="$SYS_TMP/linked.png"
+sys_screenshot "$shot"
+[ "$(sys_pixel "$shot" $((cx + 60)) $((cy + 130)))" != "$background" ] || fail "the search link found nothing"
+[ "$(sys_pixel "$shot" $((cx + 280)) $((cy + 130)))" == "$background" ] || fail "the search link found more than one"
+
 sys_stop_app
 python3 - "$KADRIX_HOME/config/defaults.json" <<'PY' || fail "the search did not find exactly one screenshot"
 import json, sys
 events = json.load(open(sys.argv[1])).get("GATelemetry", [])
-assert any(e.get("type") == "lib:search" and e.get("count") == 1 for e in events), "no lib:search with count 1"
+assert sum(e.get("type") == "lib:search" and e.get("count") == 1 for e in events) >= 2, "no two searches found one"
 PY
 echo "library popover, indexing, search, quick look, copy and delete work"
