@@ -211,6 +211,7 @@ bool EditorMenu::validate(const kit::MenuItem& item) const {
     switch (item.tag()) {
         case Save:
         case SaveAs:
+        case Print:
         case Upload:
         case Pin:
             return key;

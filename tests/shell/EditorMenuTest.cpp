@@ -46,7 +46,8 @@ protected:
 
 TEST_F(EditorMenuTest, WithoutAKeyEditorWindowOnlyTheGeneralItemsAreEnabled) {
     using A = EditorMenu;
-    for (auto a : {A::Save, A::SaveAs, A::Upload, A::Pin, A::Rectangle, A::Blur, A::ZoomIn, A::ZoomToFit,
+    // Print too: its Ctrl+P belongs to a thumbnail or pin that has the keyboard.
+    for (auto a : {A::Save, A::SaveAs, A::Print, A::Upload, A::Pin, A::Rectangle, A::Blur, A::ZoomIn, A::ZoomToFit,
                    A::ChangeRealPixels})
         EXPECT_FALSE(enabled(a)) << item(a).title();
     for (auto a : {A::OpenFile, A::HelpFAQ, A::HelpReleases, A::Preferences, A::Quit, A::Copy, A::Rasterize})
@@ -56,7 +57,7 @@ TEST_F(EditorMenuTest, WithoutAKeyEditorWindowOnlyTheGeneralItemsAreEnabled) {
     editorCore.window = &window;
     window.makeKeyAndOrderFront();
     if (window.isKeyWindow()) {
-        for (auto a : {A::Save, A::SaveAs, A::Upload, A::Pin, A::Rectangle, A::ZoomIn})
+        for (auto a : {A::Save, A::SaveAs, A::Print, A::Upload, A::Pin, A::Rectangle, A::ZoomIn})
             EXPECT_TRUE(enabled(a)) << item(a).title();
     }
     editorCore.window = nullptr;
