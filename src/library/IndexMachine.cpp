@@ -200,10 +200,10 @@ void IndexMachine::walk(bool indexToo, std::function<void(int, bool)> onReady) {
     for (auto& name : *names) {
         std::string lower = kit::lowerCase(name);
         if (!endsWith(lower, ".jpg") && !endsWith(lower, ".jpeg") && !endsWith(lower, ".png")) continue;
-        if (auto rec = lib_.record(name)) {
-            auto ocr = rec->content.find("ocr");
-            bool hasText = ocr != rec->content.end() && !ocr->second.empty();
-            if (!rec->colors().empty() && (hasText || !allowOCR)) continue;
+        if (auto rec = lib_.contentOf(name)) {
+            auto ocr = rec->find("ocr");
+            bool hasText = ocr != rec->end() && !ocr->second.empty();
+            if (!GrabData(*rec).colors().empty() && (hasText || !allowOCR)) continue;
         }
         const std::string path = folder + "/" + name;
         if (std::error_code ec; !std::filesystem::is_regular_file(path, ec)) continue;
@@ -211,14 +211,14 @@ void IndexMachine::walk(bool indexToo, std::function<void(int, bool)> onReady) {
             found.push_back(path);
     }
     timerLog("search through records");
-    bool changed = lib_.checkPresence(std::set<std::string>(names->begin(), names->end()));
+    bool changed = lib_.checkPresence(std::set<std::string>(names->begin(), names->end()), folder);
     std::stable_sort(found.begin(), found.end(),
                      [](const std::string& a, const std::string& b) { return baseName(a) > baseName(b); });
-    int64_t present = 0;
-    for (auto& e : lib_.snapshot()) present += e->gone() == 0;
+    const int64_t present = lib_.presentCount();
     int64_t limit = std::max<int64_t>(0, Settings::shared().libLimit());
     int64_t room = limit - std::min(present, limit);
     if (int64_t(found.size()) > room) found.resize(size_t(std::max<int64_t>(0, room)));
+    if (lib_.folder() != folder) found.clear();  // switched meanwhile: these files are not the library's
     {
         std::lock_guard<std::mutex> g(queueLock_);
         filesQueue_ = found;
@@ -288,7 +288,8 @@ void IndexMachine::runLoop() {
                 filesQueue_.erase(filesQueue_.begin());
                 ticket = nextTicket++;
             }
-            auto entry = prepareEntry(path, {{"mode", "file"}});
+            std::shared_ptr<GrabData> entry;
+            if (path.substr(0, path.find_last_of('/')) == lib_.folder()) entry = prepareEntry(path, {{"mode", "file"}});
             if (entry) entry = analyze(path, entry, false);
             std::unique_lock<std::mutex> g(turnLock);
             turnTaken.wait(g, [&] { return nextToStore == ticket; });
@@ -373,7 +374,8 @@ void IndexMachine::reindexFile(const std::string& path) {
         Telemetry::shared().oops("reindexFile(_:)", "!!! reindexing before load complete, not cool");
         return;
     }
-    auto rec = lib_.record(baseName(path));
+    auto content = lib_.contentOf(baseName(path));
+    auto rec = content ? std::make_shared<GrabData>(std::move(*content)) : nullptr;
     if (!rec) {
         Telemetry::shared().oops("reindexFile(_:)", "Reindexing file without a record");
         return;

@@ -12,6 +12,26 @@ namespace {
 std::string baseName(const std::string& path) { return path.substr(path.find_last_of('/') + 1); }
 std::string folderOf(const std::string& path) { return path.substr(0, path.find_last_of('/')); }
 
+// Saved screenshots are analysed one after the other, away from the main
+// thread: recognising the text of a full screen takes a second or more.
+kit::DispatchQueue& indexing() {
+    static auto* queue = new kit::DispatchQueue("library.indexSaved");  // may be mid-file at exit
+    return *queue;
+}
+
+// A file the library knows is analysed again; a new one is indexed with its
+// facts. `then` runs once it is stored.
+void indexLater(const std::shared_ptr<ScreenLib>& lib, const std::string& path,
+                const std::map<std::string, std::string>& facts, std::function<void()> then) {
+    indexing().async([lib, path, facts, then = std::move(then)] {
+        if (lib->record(baseName(path)))
+            lib->indexMachine->reindexFile(path);
+        else
+            lib->indexMachine->indexFile(path, facts);
+        then();
+    });
+}
+
 }  // namespace
 
 LibraryLink& LibraryLink::shared() {
@@ -64,11 +84,7 @@ void LibraryLink::connectLibrary() {
 void LibraryLink::indexSavedFile(const std::string& path, const std::map<std::string, std::string>& facts) {
     auto lib = library();
     if (!lib || folderOf(path) != lib->folder()) return;
-    if (lib->record(baseName(path)))
-        lib->indexMachine->reindexFile(path);
-    else
-        lib->indexMachine->indexFile(path, facts);
-    refreshView();
+    indexLater(lib, path, facts, [this] { refreshView(); });
 }
 
 void LibraryLink::refreshView() {
@@ -82,11 +98,7 @@ void LibraryLink::indexSavedAsFile(const std::string& path) {
     ThumbnailCache::shared().remove(path);
     auto lib = library();
     if (!lib || folderOf(path) != lib->folder()) return;
-    if (lib->record(baseName(path)))
-        lib->indexMachine->reindexFile(path);
-    else
-        lib->indexMachine->indexFile(path, {{"mode", "file"}});
-    refreshView();
+    indexLater(lib, path, {{"mode", "file"}}, [this] { refreshView(); });
 }
 
 }  // namespace library

@@ -161,6 +161,18 @@ ScreenLib::Entry ScreenLib::record(const std::string& filename) const {
     return it != filenames_.end() && it->second < records_.size() ? records_[it->second] : nullptr;
 }
 
+std::optional<Record> ScreenLib::contentOf(const std::string& filename) const {
+    std::lock_guard<std::mutex> g(recLock_);
+    auto it = filenames_.find(filename);
+    if (it == filenames_.end() || it->second >= records_.size()) return std::nullopt;
+    return records_[it->second]->content;
+}
+
+int64_t ScreenLib::presentCount() const {
+    std::lock_guard<std::mutex> g(recLock_);
+    return std::count_if(records_.begin(), records_.end(), [](const Entry& e) { return e->gone() == 0; });
+}
+
 std::vector<Record> ScreenLib::contentsLocked() const {
     std::vector<Record> out;
     out.reserve(records_.size());
@@ -207,10 +219,11 @@ void ScreenLib::dedup() {
     if (after < before) save();
 }
 
-bool ScreenLib::checkPresence(const std::set<std::string>& present) {
+bool ScreenLib::checkPresence(const std::set<std::string>& present, const std::string& forFolder) {
     bool changed = false, flipped = false;
     {
         std::lock_guard<std::mutex> g(recLock_);
+        if (!forFolder.empty() && forFolder != folder_) return false;  // the folder changed during the walk
         const int64_t t = int64_t(std::llround(now()));
         for (auto& e : records_) {
             const std::string name = nameOf(*e);

@@ -13,6 +13,7 @@
 #include <map>
 #include <memory>
 #include <mutex>
+#include <optional>
 #include <set>
 #include <string>
 #include <vector>
@@ -50,12 +51,17 @@ public:
     // an entry are left alone. The database is rewritten shortly after.
     virtual void deleteFiles(const std::vector<std::string>& paths);
     virtual Entry record(const std::string& filename) const;
+    // A copy of the record of a file, taken under the record lock.
+    std::optional<Record> contentOf(const std::string& filename) const;
+    // Entries whose files are present (not gone).
+    int64_t presentCount() const;
     // A new file name appends one line; a known one merges (new values win).
     virtual void addOrUpdate(const Entry& entry);
     virtual void dedup();
     // Marks entries whose files are missing, brings back those found again,
     // forgets those missing for more than 30 days. True when a gone state flipped.
-    virtual bool checkPresence(const std::set<std::string>& present);
+    // A walk of `forFolder` checks only while that is still the library's folder.
+    virtual bool checkPresence(const std::set<std::string>& present, const std::string& forFolder = {});
     virtual void save();
     // Rewrites at most every few seconds (merges while indexing); flushPendingSave
     // writes a pending rewrite now (the end of an index run).

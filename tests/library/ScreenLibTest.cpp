@@ -104,6 +104,11 @@ TEST_F(Library, PresenceMarksBringsBackAndForgetsAfterThirtyDays) {
     EXPECT_TRUE(lib.checkPresence({}));
     EXPECT_TRUE(lib.checkPresence({"b.png"}));
     EXPECT_EQ(lib.record("b.png")->gone(), 0);
+
+    // A walk of a folder the library has since left marks nothing here.
+    EXPECT_FALSE(lib.checkPresence({}, folder + "/old"));
+    EXPECT_EQ(lib.record("b.png")->gone(), 0);
+    EXPECT_TRUE(lib.checkPresence({}, folder));
 }
 
 TEST_F(Library, DeleteMovesKnownFilesToTheTrashOnly) {
