@@ -384,6 +384,9 @@ void Backdrop::toggle(const std::string& method) {
     } else if (vc) {
         vc->syncBackdropPanel();
     }
+    // Off: the panel goes at once (not after its fade), so the fit below
+    // has the whole width.
+    if (c.isOn != 1 && panel_ && !panel_->view->isHidden()) panel_->view->hideNow();
     layout();
     editor::refitCanvas(false);
     editor::relayoutCanvas(false);

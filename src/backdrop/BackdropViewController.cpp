@@ -9,7 +9,6 @@
 #include "editor/Undo.h"
 #include "kit/FilePanels.h"
 #include "services/Settings.h"
-#include "services/Telemetry.h"
 
 namespace backdrop {
 
@@ -333,7 +332,6 @@ void BackdropViewController::selectMode(int segment) {
             return;
         }
     }
-    Telemetry::shared().event("backdrop:mode", {{"mode", c.mode}});
     changed(false);
 }
 
@@ -341,7 +339,6 @@ void BackdropViewController::chooseTemplate(size_t index) {
     const auto& list = templatesFor(backdrop_.c.mode);
     if (index >= list.size()) return;
     list[index].applyTo(backdrop_.c);
-    Telemetry::shared().event("backdrop:template", {{"template", list[index].name}});
     changed(false);
 }
 
@@ -445,7 +442,6 @@ void BackdropViewController::removePicture() {
     Config& c = backdrop_.c;
     const std::string name = c.imageName;
     if (name.empty() || !CustomImages::remove(name)) return;
-    Telemetry::shared().event("backdrop:image", {{"method", "remove"}});
     const auto names = CustomImages::list();
     c.imageName = names.empty() ? "" : names.back();
     if (c.imageName.empty()) c.mode = "gradient";
