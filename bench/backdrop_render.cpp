@@ -26,8 +26,13 @@ struct MeshBackdrop {
         b.pixelRatio = [] { return 2.0; };
         b.objectBounds = [] { return std::optional<Rect>(); };
         b.notify = [](const std::string&, const std::string&) {};
-        b.applyConfig({{"isOn", 1}, {"mode", "mesh"}, {"padding", 48}, {"innerRadius", 12}, {"shadow", 0.5},
-                       {"shadowRadius", 24}, {"noise", 0.3}});
+        b.applyConfig({{"isOn", 1},
+                       {"mode", "mesh"},
+                       {"padding", 48},
+                       {"innerRadius", 12},
+                       {"shadow", 0.5},
+                       {"shadowRadius", 24},
+                       {"noise", 0.3}});
     }
 };
 
@@ -83,4 +88,6 @@ BENCHMARK(BM_ExportCompileWithMeshBackdrop5K)->Unit(benchmark::kMillisecond)->Us
 
 }  // namespace
 
-int main(int argc, char** argv) { return runApplicationBenchmarks(argc, argv, "kadrix-bench-backdrop"); }
+int main(int argc, char** argv) {
+    return runApplicationBenchmarks(argc, argv, "kadrix-bench-backdrop");
+}

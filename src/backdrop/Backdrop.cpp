@@ -13,22 +13,24 @@
 #include "backdrop/SoftShadow.h"
 #include "editor/CanvasLayers.h"
 #include "editor/Framer.h"
-#include "editor/ObjectHandlers.h"
 #include "editor/MainWindowController.h"
+#include "editor/ObjectHandlers.h"
 #include "editor/Undo.h"
 #include "editor/ViewController.h"
 #include "kit/Event.h"
 #include "kit/Path.h"
 #include "services/Alerts.h"
+#include "services/NamedTimers.h"
 #include "services/Settings.h"
 #include "services/Telemetry.h"
-#include "services/NamedTimers.h"
 
 namespace backdrop {
 
 namespace {
 
-double round2(double v) { return std::round(v * 100) / 100; }
+double round2(double v) {
+    return std::round(v * 100) / 100;
+}
 
 // "16:9" → 16/9; nothing for "auto" or anything unreadable.
 std::optional<double> parseRatio(const std::string& s) {
@@ -42,7 +44,9 @@ std::optional<double> parseRatio(const std::string& s) {
     return std::nullopt;
 }
 
-double nonNegative(double v) { return std::isfinite(v) ? std::max(0.0, v) : 0.0; }
+double nonNegative(double v) {
+    return std::isfinite(v) ? std::max(0.0, v) : 0.0;
+}
 
 }  // namespace
 
@@ -84,7 +88,8 @@ Backdrop::Backdrop() {
     image_->setMasksToBounds(true);
     noise_ = plain("backdrop.noise");
     shadow_ = plain("backdrop.shadow");
-    for (const kit::LayerPtr& l : {kit::LayerPtr(gradient_), mesh_, image_, noise_, shadow_}) root_->addSublayer(l);
+    for (const kit::LayerPtr& l : {kit::LayerPtr(gradient_), mesh_, image_, noise_, shadow_})
+        root_->addSublayer(l);
     root_->setHidden(true);
     load();
 }
@@ -107,7 +112,9 @@ void Backdrop::load() {
     c = n;
 }
 
-void Backdrop::store() const { Settings::shared().setBdrConfig(configJSON(false)); }
+void Backdrop::store() const {
+    Settings::shared().setBdrConfig(configJSON(false));
+}
 
 editor::BackdropHost::Paddings Backdrop::paddings() const {
     return {padBT, padBB, padBL, padBR, padCT, padCB, padCL, padCR};
@@ -297,8 +304,9 @@ bool Backdrop::buildImage(const Rect& o) {
         // gradient stands in, and the user hears why once.
         if (failedPicture_ != c.imageName) {
             failedPicture_ = c.imageName;
-            notify("Backdrop picture unavailable", "The gradient is shown instead. " +
-                                                        (error.empty() ? std::string("No picture is chosen.") : error));
+            notify("Backdrop picture unavailable",
+                   "The gradient is shown instead. " +
+                       (error.empty() ? std::string("No picture is chosen.") : error));
         }
         return false;
     }
@@ -341,13 +349,13 @@ double Backdrop::canvasPixelCount() const {
 
 kit::Json Backdrop::telemetryInfo() const {
     if (c.isOn != 1) return {{"back", "off"}};
-    return {{"back", c.mode},
-            {"padding", round2(c.padding)},
-            {"ratio", c.ratio},
-            {"shadow", round2(c.shadow)}};
+    return {
+        {"back", c.mode}, {"padding", round2(c.padding)}, {"ratio", c.ratio}, {"shadow", round2(c.shadow)}};
 }
 
-void Backdrop::setup(bool /*light*/) { computeLayout(); }
+void Backdrop::setup(bool /*light*/) {
+    computeLayout();
+}
 
 void Backdrop::layout() {
     computeLayout();
@@ -422,9 +430,13 @@ void Backdrop::configChanged(bool refit) {
     if (refit) editor::core().updateStatus();
 }
 
-Rect Backdrop::imageSizeWithBackdrop() const { return outerOrigin().value_or(sourceRect()); }
+Rect Backdrop::imageSizeWithBackdrop() const {
+    return outerOrigin().value_or(sourceRect());
+}
 
-Rect imageSizeWithBackdrop() { return Backdrop::shared().imageSizeWithBackdrop(); }
+Rect imageSizeWithBackdrop() {
+    return Backdrop::shared().imageSizeWithBackdrop();
+}
 
 std::optional<kit::Color> Backdrop::bestCanvasColor() const {
     // The pixels come under the core's image lock (inside capture()); our

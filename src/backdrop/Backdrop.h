@@ -136,5 +136,4 @@ private:
 // The shared backdrop's composition (see Backdrop::imageSizeWithBackdrop).
 Rect imageSizeWithBackdrop();
 
-
 }  // namespace backdrop

@@ -35,7 +35,9 @@ kit::Color colorFromHex(const std::string& text, kit::Color fallback) {
     return kit::Color::fromHex(text).value_or(fallback);
 }
 
-RGBColor rgb(kit::Color c) { return {c.r, c.g, c.b}; }
+RGBColor rgb(kit::Color c) {
+    return {c.r, c.g, c.b};
+}
 
 std::shared_ptr<kit::Label> smallLabel(const std::string& text, kit::Rect frame) {
     auto l = std::make_shared<kit::Label>(frame);
@@ -101,13 +103,15 @@ BackdropViewController::BackdropViewController(Backdrop& backdrop) : backdrop_(b
     wellTo = std::make_shared<kit::ColorWell>(kit::Rect{kMargin + 122, 0, 44, 22});
     wellFrom->setAction(weak([](BackdropViewController* c) { c->colorChanged(true, c->wellFrom->color()); }));
     wellTo->setAction(weak([](BackdropViewController* c) { c->colorChanged(false, c->wellTo->color()); }));
-    btnAddPicture = kit::Button::make("Add Picture\u2026", weak([](BackdropViewController* c) { c->addPicture(); }));
+    btnAddPicture =
+        kit::Button::make("Add Picture\u2026", weak([](BackdropViewController* c) { c->addPicture(); }));
     btnAddPicture->setFrame({kMargin, 0, 130, 24});
-    btnRemovePicture = kit::Button::make("Remove", weak([](BackdropViewController* c) { c->removePicture(); }));
+    btnRemovePicture =
+        kit::Button::make("Remove", weak([](BackdropViewController* c) { c->removePicture(); }));
     btnRemovePicture->setFrame({kMargin + 138, 0, 90, 24});
     labelColors = smallLabel("Colours", {kMargin, 0, 66, 18});
-    for (auto v : std::initializer_list<std::shared_ptr<kit::View>>{labelColors, wellFrom, wellTo, btnAddPicture,
-                                                                    btnRemovePicture})
+    for (auto v : std::initializer_list<std::shared_ptr<kit::View>>{labelColors, wellFrom, wellTo,
+                                                                    btnAddPicture, btnRemovePicture})
         view->addSubview(v);
 
     slPadding = slider("Padding", 0, 200);
@@ -130,7 +134,8 @@ BackdropViewController::BackdropViewController(Backdrop& backdrop) : backdrop_(b
 
 BackdropViewController::~BackdropViewController() = default;
 
-std::shared_ptr<kit::Slider> BackdropViewController::slider(const std::string& title, double min, double max) {
+std::shared_ptr<kit::Slider> BackdropViewController::slider(const std::string& title, double min,
+                                                            double max) {
     auto row = kit::View::make({kMargin, 0, kWidth - 2 * kMargin, 22});
     row->addSubview(smallLabel(title, {0, 2, 66, 18}));
     auto s = std::make_shared<kit::Slider>(kit::Rect{70, 0, kWidth - 2 * kMargin - 70, 22});
@@ -170,7 +175,8 @@ void BackdropViewController::updateControls() {
 
 void BackdropViewController::rebuildTiles() {
     const Config& c = backdrop_.c;
-    const std::vector<std::string> pictures = c.mode == "image" ? CustomImages::list() : std::vector<std::string>{};
+    const std::vector<std::string> pictures =
+        c.mode == "image" ? CustomImages::list() : std::vector<std::string>{};
     if (tilesFor_ != c.mode || pictures != pictures_) {
         for (auto& t : tiles) t->removeFromSuperview();
         tiles.clear();
@@ -208,7 +214,8 @@ void BackdropViewController::rebuildTiles() {
     // The custom swatch shows the remembered colours.
     if (customTile) {
         if (c.mode == "flat") {
-            customTile->backgroundColor = colorFromHex(Settings::shared().customBackdropColor(), kit::Color::white(0.5));
+            customTile->backgroundColor =
+                colorFromHex(Settings::shared().customBackdropColor(), kit::Color::white(0.5));
             customTile->gradColors.clear();
         } else {
             customTile->gradColors = customGradient();
@@ -239,7 +246,8 @@ void BackdropViewController::layoutPanel() {
     const double stackH = std::max(kTileH, stack->intrinsicContentSize().height);
     const bool colours = mode == "flat" || mode == "gradient", pictures = mode == "image";
     const double extras = (colours || pictures) ? kRow + 6 : 0;
-    const double height = kMargin + 24 + 10 + stackH + 8 + extras + sliderRows_.size() * kRow + kRow + kMargin;
+    const double height =
+        kMargin + 24 + 10 + stackH + 8 + extras + sliderRows_.size() * kRow + kRow + kMargin;
     // Keep the top edge where it is: the bubble hangs from the window's top.
     const kit::Rect f = view->frame();
     view->setFrame({f.x(), f.y() + f.height() - height, kWidth, height});
@@ -317,7 +325,8 @@ void BackdropViewController::selectMode(int segment) {
     // A mode shows its first template until the user picks one, and the
     // picture mode the newest picture.
     const auto& list = templatesFor(c.mode);
-    if (!list.empty() && std::none_of(list.begin(), list.end(), [&](const Template& t) { return t.matches(c); }))
+    if (!list.empty() &&
+        std::none_of(list.begin(), list.end(), [&](const Template& t) { return t.matches(c); }))
         list.front().applyTo(c);
     if (c.mode == "image") {
         const auto names = CustomImages::list();

@@ -7,7 +7,9 @@ namespace backdrop {
 
 namespace {
 
-kit::Json colorJson(const RGBColor& c) { return {{"b", c.b}, {"g", c.g}, {"r", c.r}}; }
+kit::Json colorJson(const RGBColor& c) {
+    return {{"b", c.b}, {"g", c.g}, {"r", c.r}};
+}
 
 bool readColor(const kit::Json& j, RGBColor& out) {
     if (!j.is_object()) return false;
@@ -76,15 +78,17 @@ bool Config::apply(const kit::Json& j, std::string* error) {
         if (!it->is_number()) return fail(key);
         *field = it->get<double>();
     }
-    for (auto [key, field] : {std::pair{"mode", &n.mode}, std::pair{"ratio", &n.ratio},
-                              std::pair{"imageName", &n.imageName}, std::pair{"templateName", &n.templateName}}) {
+    for (auto [key, field] :
+         {std::pair{"mode", &n.mode}, std::pair{"ratio", &n.ratio}, std::pair{"imageName", &n.imageName},
+          std::pair{"templateName", &n.templateName}}) {
         auto it = j.find(key);
         if (it == j.end()) continue;
         if (!it->is_string()) return fail(key);
         *field = it->get<std::string>();
     }
-    for (auto [key, field] : {std::pair{"gradientStart", &n.gradientStart}, std::pair{"gradientEnd", &n.gradientEnd},
-                              std::pair{"flatColor", &n.flatColor}}) {
+    for (auto [key, field] :
+         {std::pair{"gradientStart", &n.gradientStart}, std::pair{"gradientEnd", &n.gradientEnd},
+          std::pair{"flatColor", &n.flatColor}}) {
         auto it = j.find(key);
         if (it != j.end() && !readColor(*it, *field)) return fail(key);
     }
@@ -112,12 +116,18 @@ RGBColor randomColor(uint32_t& state) {
     const int i = int(h) % 6;
     const double f = h - std::floor(h), p = v * (1 - s), q = v * (1 - s * f), t = v * (1 - s * (1 - f));
     switch (i) {
-        case 0: return {v, t, p};
-        case 1: return {q, v, p};
-        case 2: return {p, v, t};
-        case 3: return {p, q, v};
-        case 4: return {t, p, v};
-        default: return {v, p, q};
+        case 0:
+            return {v, t, p};
+        case 1:
+            return {q, v, p};
+        case 2:
+            return {p, v, t};
+        case 3:
+            return {p, q, v};
+        case 4:
+            return {t, p, v};
+        default:
+            return {v, p, q};
     }
 }
 

@@ -19,7 +19,9 @@ bool endsWith(const std::string& s, const std::string& tail) {
     return s.size() >= tail.size() && s.compare(s.size() - tail.size(), tail.size(), tail) == 0;
 }
 
-std::string thumbName(const std::string& name) { return name.substr(0, name.size() - 4) + kThumbSuffix; }
+std::string thumbName(const std::string& name) {
+    return name.substr(0, name.size() - 4) + kThumbSuffix;
+}
 
 // A name no earlier picture has: the time in milliseconds, counted up past
 // any file already there.
@@ -46,7 +48,8 @@ std::optional<std::string> saveImageAsJPEG(const kit::Image& image, const std::s
     const std::string path = folder + "/" + name;
     if (data.empty()) return std::nullopt;
     std::string error;
-    if (!kit::files::writeAtomic(path, {reinterpret_cast<const char*>(data.data()), data.size()}, 0644, &error)) {
+    if (!kit::files::writeAtomic(path, {reinterpret_cast<const char*>(data.data()), data.size()}, 0644,
+                                 &error)) {
         Telemetry::shared().oops(function, "Save error " + error);
         return std::nullopt;
     }
@@ -60,11 +63,15 @@ std::string CustomImages::folder() {
 }
 
 bool CustomImages::validName(const std::string& name) {
-    if (name.size() < 14 || name.rfind(kPrefix, 0) != 0 || !endsWith(name, ".jpg") || endsWith(name, kThumbSuffix))
+    if (name.size() < 14 || name.rfind(kPrefix, 0) != 0 || !endsWith(name, ".jpg") ||
+        endsWith(name, kThumbSuffix))
         return false;
-    return std::all_of(name.begin(), name.end(), [](char ch) {
-        return (ch >= '0' && ch <= '9') || (ch >= 'a' && ch <= 'z') || ch == '-' || ch == '.';
-    }) && name.find("..") == std::string::npos;
+    return std::all_of(name.begin(), name.end(),
+                       [](char ch) {
+                           return (ch >= '0' && ch <= '9') || (ch >= 'a' && ch <= 'z') || ch == '-' ||
+                                  ch == '.';
+                       }) &&
+           name.find("..") == std::string::npos;
 }
 
 StoreResult CustomImages::store(const std::string& file) {
@@ -75,10 +82,9 @@ StoreResult CustomImages::store(const std::string& file) {
     const std::string name = freshName(dir);
     if (!saveImageAsJPEG(image, name, dir, 0.9)) return {std::nullopt, "The picture could not be stored."};
     const double f = double(kThumbnailSide) / std::max(image.width(), image.height());
-    const kit::Image thumb =
-        f < 1 ? image.scaled(std::max(1, int(std::lround(image.width() * f))),
-                             std::max(1, int(std::lround(image.height() * f))))
-              : image;
+    const kit::Image thumb = f < 1 ? image.scaled(std::max(1, int(std::lround(image.width() * f))),
+                                                  std::max(1, int(std::lround(image.height() * f))))
+                                   : image;
     saveImageAsJPEG(thumb, thumbName(name), dir, 0.8);
     return {name, {}};
 }

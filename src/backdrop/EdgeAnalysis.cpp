@@ -19,8 +19,8 @@ Box box(const kit::Image& image, const kit::Rect& crop) {
 }
 
 bool near(const kit::PixelBGRA& a, const kit::PixelBGRA& b, int tolerance) {
-    return std::abs(a.b - b.b) <= tolerance && std::abs(a.g - b.g) <= tolerance && std::abs(a.r - b.r) <= tolerance &&
-           std::abs(a.a - b.a) <= tolerance;
+    return std::abs(a.b - b.b) <= tolerance && std::abs(a.g - b.g) <= tolerance &&
+           std::abs(a.r - b.r) <= tolerance && std::abs(a.a - b.a) <= tolerance;
 }
 
 bool rowUniform(const kit::Image& img, int y, int x0, int x1, kit::PixelBGRA ref, int tolerance) {
@@ -56,7 +56,8 @@ std::optional<kit::Color> edgeColor(const kit::Image& image, const kit::Rect& cr
     std::unordered_map<uint32_t, Sum> groups;
     auto take = [&](int x, int y) {
         const kit::PixelBGRA p = image.pixel(x, y);
-        const uint32_t key = uint32_t(p.r >> 3) << 15 | uint32_t(p.g >> 3) << 10 | uint32_t(p.b >> 3) << 5 | (p.a >> 3);
+        const uint32_t key =
+            uint32_t(p.r >> 3) << 15 | uint32_t(p.g >> 3) << 10 | uint32_t(p.b >> 3) << 5 | (p.a >> 3);
         Sum& s = groups[key];
         s.r += p.r, s.g += p.g, s.b += p.b, s.a += p.a;
         ++s.count;

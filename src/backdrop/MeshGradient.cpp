@@ -3,8 +3,8 @@
 #include <algorithm>
 #include <cmath>
 #include <future>
-#include <thread>
 #include <numbers>
+#include <thread>
 
 namespace backdrop {
 

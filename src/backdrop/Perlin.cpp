@@ -8,20 +8,32 @@ namespace backdrop {
 
 namespace {
 
-double fade(double t) { return t * t * t * (t * (t * 6 - 15) + 10); }
-double lerp(double a, double b, double t) { return a + t * (b - a); }
+double fade(double t) {
+    return t * t * t * (t * (t * 6 - 15) + 10);
+}
+double lerp(double a, double b, double t) {
+    return a + t * (b - a);
+}
 
 // Dot product of one of eight unit-ish directions with (x, y).
 double grad(int hash, double x, double y) {
     switch (hash & 7) {
-        case 0: return x + y;
-        case 1: return -x + y;
-        case 2: return x - y;
-        case 3: return -x - y;
-        case 4: return x;
-        case 5: return -x;
-        case 6: return y;
-        default: return -y;
+        case 0:
+            return x + y;
+        case 1:
+            return -x + y;
+        case 2:
+            return x - y;
+        case 3:
+            return -x - y;
+        case 4:
+            return x;
+        case 5:
+            return -x;
+        case 6:
+            return y;
+        default:
+            return -y;
     }
 }
 
@@ -83,7 +95,7 @@ kit::Image noiseTile(int size, uint32_t seed, double strength) {
         uint8_t* row = bits + size_t(y) * tile.bytesPerRow();
         for (int x = 0; x < size; ++x) {
             const double n = perlin.fractal(double(x) * cells / size, double(y) * cells / size, 3, cells);
-            const double v = std::clamp(0.5 + n, 0.0, 1.0);           // grey level
+            const double v = std::clamp(0.5 + n, 0.0, 1.0);                // grey level
             const double a = strength * std::min(1.0, std::abs(n) * 2.5);  // stronger away from mid-grey
             const uint8_t alpha = uint8_t(std::lround(a * 255));
             const uint8_t grey = uint8_t(std::lround(v * alpha));  // premultiplied

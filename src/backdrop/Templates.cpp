@@ -6,7 +6,9 @@ namespace backdrop {
 
 namespace {
 
-RGBColor hex(unsigned v) { return {((v >> 16) & 255) / 255.0, ((v >> 8) & 255) / 255.0, (v & 255) / 255.0}; }
+RGBColor hex(unsigned v) {
+    return {((v >> 16) & 255) / 255.0, ((v >> 8) & 255) / 255.0, (v & 255) / 255.0};
+}
 
 bool close(const RGBColor& a, const RGBColor& b) {
     return std::abs(a.r - b.r) < 1e-3 && std::abs(a.g - b.g) < 1e-3 && std::abs(a.b - b.b) < 1e-3;
@@ -67,10 +69,10 @@ const std::vector<Template>& meshTemplates() {
 
 const std::vector<Template>& solidTemplates() {
     static const std::vector<Template> list = {
-        {"Cloud", "flat", {hex(0xe8ebf0)}},  {"White", "flat", {hex(0xffffff)}},
+        {"Cloud", "flat", {hex(0xe8ebf0)}},    {"White", "flat", {hex(0xffffff)}},
         {"Graphite", "flat", {hex(0x2b2d31)}}, {"Black", "flat", {hex(0x000000)}},
-        {"Sky", "flat", {hex(0x8ec5fc)}},    {"Sand", "flat", {hex(0xf3e3c3)}},
-        {"Rose", "flat", {hex(0xf7b7c4)}},   {"Sage", "flat", {hex(0xb5cdb0)}},
+        {"Sky", "flat", {hex(0x8ec5fc)}},      {"Sand", "flat", {hex(0xf3e3c3)}},
+        {"Rose", "flat", {hex(0xf7b7c4)}},     {"Sage", "flat", {hex(0xb5cdb0)}},
     };
     return list;
 }

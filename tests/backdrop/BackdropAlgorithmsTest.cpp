@@ -62,10 +62,12 @@ TEST(Perlin, PeriodicNoiseWrapsSoTheTileHasNoSeam) {
 }
 
 TEST(MeshGradient, EachCornerTakesTheColourOfItsNearestPointAndIsOpaque) {
-    const std::vector<MeshPoint> points = {{{0.1, 0.1}, kit::Color{1, 0, 0, 1}}, {{0.9, 0.9}, kit::Color{0, 0, 1, 1}}};
+    const std::vector<MeshPoint> points = {{{0.1, 0.1}, kit::Color{1, 0, 0, 1}},
+                                           {{0.9, 0.9}, kit::Color{0, 0, 1, 1}}};
     const kit::Image img = renderMesh(points, 80, 60);
     ASSERT_EQ(img.width(), 80);
-    const kit::Color topLeft = img.colorAt(0, 0), bottomRight = img.colorAt(79, 59), middle = img.colorAt(40, 30);
+    const kit::Color topLeft = img.colorAt(0, 0), bottomRight = img.colorAt(79, 59),
+                     middle = img.colorAt(40, 30);
     EXPECT_GT(topLeft.red8(), 200);
     EXPECT_LT(topLeft.blue8(), 55);
     EXPECT_GT(bottomRight.blue8(), 200);
@@ -78,7 +80,8 @@ TEST(MeshGradient, EachCornerTakesTheColourOfItsNearestPointAndIsOpaque) {
 }
 
 TEST(MeshGradient, PointsDependOnlyOnSeedAndColoursAndPreviewKeepsTheShape) {
-    const std::vector<kit::Color> colors = {kit::Color{1, 0, 0, 1}, kit::Color{0, 1, 0, 1}, kit::Color{0, 0, 1, 1}};
+    const std::vector<kit::Color> colors = {kit::Color{1, 0, 0, 1}, kit::Color{0, 1, 0, 1},
+                                            kit::Color{0, 0, 1, 1}};
     const auto a = meshPoints(colors, 3), b = meshPoints(colors, 3), c = meshPoints(colors, 4);
     ASSERT_EQ(a.size(), 3u);
     EXPECT_EQ(a[1].at, b[1].at);
@@ -111,7 +114,7 @@ TEST(EdgeAnalysis, TrimRemovesUniformBordersOfEachSideInsideTheCrop) {
 
 TEST(EdgeAnalysis, EdgeColourIsTheMostCommonColourOfTheRing) {
     kit::Image img = filled(60, 40, white);
-    paint(img, 0, 0, 60, 1, red);  // the top row
+    paint(img, 0, 0, 60, 1, red);      // the top row
     paint(img, 20, 10, 20, 20, blue);  // inside: not on the ring
     const std::optional<kit::Color> c = edgeColor(img, {0, 0, 60, 40});
     ASSERT_TRUE(c);
@@ -125,7 +128,7 @@ TEST(EdgeAnalysis, EdgeColourIsTheMostCommonColourOfTheRing) {
 TEST(SoftShadow, BlurredAtReducedSizeFullInsideAndFadedAtTheMargin) {
     const SoftShadow s = softShadow(4000, 2000, 24, 48, 0.5);
     ASSERT_FALSE(s.image.isNull());
-    EXPECT_EQ(s.margin, 72);  // three standard deviations of a 48-pixel blur
+    EXPECT_EQ(s.margin, 72);               // three standard deviations of a 48-pixel blur
     EXPECT_LT(s.image.width(), 4144 / 4);  // blurred small, drawn scaled up
     const int w = s.image.width(), h = s.image.height();
     EXPECT_NEAR(s.image.pixel(w / 2, h / 2).a, 128, 2);

@@ -36,7 +36,9 @@ std::string pictureFile(kit::PixelBGRA colour, int w = 64, int h = 48) {
 
 TEST(BackdropMesh, DrawsSmallForTheEditorAndAtFullSizeForExport) {
     BackdropFixture fx;
-    fx.on({{"mode", "mesh"}, {"padding", 40}, {"meshSeed", 3},
+    fx.on({{"mode", "mesh"},
+           {"padding", 40},
+           {"meshSeed", 3},
            {"meshColors", {{{"r", 1}, {"g", 0}, {"b", 0}}, {{"r", 0}, {"g", 0}, {"b", 1}}}}});
     const kit::LayerPtr mesh = sublayer(fx.b, "backdrop.mesh");
     ASSERT_TRUE(mesh);
@@ -101,15 +103,16 @@ TEST(BackdropPictures, StoredCopiesAreListedLoadedAndRemoved) {
     EXPECT_EQ(CustomImages::list().size(), 1u);
 
     // Names from a stored record never leave the folder.
-    for (const char* name : {"../backdrop-1.jpg", "backdrop-1.jpg/../../x.jpg", "/etc/passwd", "backdrop-1-thumb.jpg",
-                             "backdrop-..jpg", "photo.jpg"}) {
+    for (const char* name : {"../backdrop-1.jpg", "backdrop-1.jpg/../../x.jpg", "/etc/passwd",
+                             "backdrop-1-thumb.jpg", "backdrop-..jpg", "photo.jpg"}) {
         EXPECT_FALSE(CustomImages::validName(name)) << name;
         EXPECT_TRUE(CustomImages::load(name).isNull()) << name;
         EXPECT_FALSE(CustomImages::remove(name)) << name;
     }
     EXPECT_TRUE(CustomImages::remove(*r.name));
     EXPECT_TRUE(CustomImages::list().empty());
-    EXPECT_FALSE(kit::files::exists(CustomImages::folder() + "/" + r.name->substr(0, r.name->size() - 4) + "-thumb.jpg"));
+    EXPECT_FALSE(kit::files::exists(CustomImages::folder() + "/" + r.name->substr(0, r.name->size() - 4) +
+                                    "-thumb.jpg"));
     EXPECT_FALSE(CustomImages::remove(*r.name));
 }
 
@@ -124,7 +127,8 @@ TEST(BackdropPictures, ImageModeCoversTheBackdropAndAMissingPictureFallsBackOnce
         EXPECT_GT(img.colorAt(x, y).red8(), 200) << x << "," << y;
     EXPECT_TRUE(fx.notices.empty());
 
-    fx.on({{"imageName", "backdrop-1.jpg"}, {"gradientStart", {{"r", 0}, {"g", 1}, {"b", 0}}},
+    fx.on({{"imageName", "backdrop-1.jpg"},
+           {"gradientStart", {{"r", 0}, {"g", 1}, {"b", 0}}},
            {"gradientEnd", {{"r", 0}, {"g", 1}, {"b", 0}}}});
     EXPECT_GT(fx.image().colorAt(1, 1).green8(), 250);  // the gradient stands in
     fx.b.layout();

@@ -38,8 +38,8 @@ struct BackdropFixture {
     }
     // Shown, with no shadow or corners unless `config` says otherwise.
     void on(const kit::Json& config) {
-        kit::Json all = {{"isOn", 1}, {"inset", -1}, {"ratio", "auto"}, {"shadow", 0}, {"outerRadius", 0},
-                         {"innerRadius", 0}, {"noise", 0}};
+        kit::Json all = {{"isOn", 1},        {"inset", -1},      {"ratio", "auto"}, {"shadow", 0},
+                         {"outerRadius", 0}, {"innerRadius", 0}, {"noise", 0}};
         all.update(config);
         b.applyConfig(all);
     }

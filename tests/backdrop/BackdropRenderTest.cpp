@@ -17,8 +17,8 @@ struct Rendered {
         b.pixelRatio = [this] { return dpr; };
         b.objectBounds = [] { return std::optional<Rect>(); };
         b.notify = [](const std::string&, const std::string&) {};
-        kit::Json all = {{"isOn", 1}, {"inset", -1}, {"ratio", "auto"}, {"shadow", 0}, {"outerRadius", 0},
-                         {"innerRadius", 0}};
+        kit::Json all = {{"isOn", 1},   {"inset", -1},      {"ratio", "auto"},
+                         {"shadow", 0}, {"outerRadius", 0}, {"innerRadius", 0}};
         all.update(config);
         b.applyConfig(all);
     }
@@ -26,13 +26,17 @@ struct Rendered {
 };
 
 int distance(kit::Color a, kit::Color b) {
-    return std::abs(a.red8() - b.red8()) + std::abs(a.green8() - b.green8()) + std::abs(a.blue8() - b.blue8());
+    return std::abs(a.red8() - b.red8()) + std::abs(a.green8() - b.green8()) +
+           std::abs(a.blue8() - b.blue8());
 }
 
 TEST(BackdropRender, GradientEndsSitInTheCornersTheAnglePointsAt) {
     const kit::Color red{1, 0, 0, 1}, blue{0, 0, 1, 1};
-    Rendered r({{"mode", "gradient"}, {"padding", 30}, {"angle", 45},
-                {"gradientStart", {{"r", 1}, {"g", 0}, {"b", 0}}}, {"gradientEnd", {{"r", 0}, {"g", 0}, {"b", 1}}}});
+    Rendered r({{"mode", "gradient"},
+                {"padding", 30},
+                {"angle", 45},
+                {"gradientStart", {{"r", 1}, {"g", 0}, {"b", 0}}},
+                {"gradientEnd", {{"r", 0}, {"g", 0}, {"b", 1}}}});
     const kit::Image img = r.image();
     ASSERT_EQ(img.width(), 180);
     ASSERT_EQ(img.height(), 140);
@@ -59,7 +63,10 @@ TEST(BackdropRender, FlatModeIsOneColour) {
 }
 
 TEST(BackdropRender, ShadowFallsBelowTheScreenshot) {
-    Rendered r({{"mode", "flat"}, {"padding", 40}, {"flatColor", {{"r", 1}, {"g", 1}, {"b", 1}}}, {"shadow", 0.75},
+    Rendered r({{"mode", "flat"},
+                {"padding", 40},
+                {"flatColor", {{"r", 1}, {"g", 1}, {"b", 1}}},
+                {"shadow", 0.75},
                 {"shadowRadius", 12}});
     const kit::Image img = r.image();
     // The screenshot spans rows 40…119 from the top; look 6 pixels outside it.
@@ -88,7 +95,8 @@ TEST(BackdropRender, ScreenshotPixelsSurviveTheCompositionAtAnyRatio) {
     kit::Image shot(120, 80, 1);
     for (int y = 0; y < 80; ++y)
         for (int x = 0; x < 120; ++x)
-            shot.setPixel(x, y, (x + y) % 2 ? kit::PixelBGRA{10, 200, 30, 255} : kit::PixelBGRA{250, 5, 120, 255});
+            shot.setPixel(x, y,
+                          (x + y) % 2 ? kit::PixelBGRA{10, 200, 30, 255} : kit::PixelBGRA{250, 5, 120, 255});
     for (double dpr : {1.0, 1.5, 2.0}) {
         Rendered r({{"mode", "gradient"}, {"padding", 13.3}, {"ratio", "16:10"}, {"shadow", 0.6}});
         r.dpr = dpr;
