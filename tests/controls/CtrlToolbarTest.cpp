@@ -134,6 +134,38 @@ TEST(CtrlToolbar, MoreGlyphIsDrawnInTheTextColour) {
     EXPECT_EQ(shot.pixel(4, 4).a, 0);
 }
 
+// The More button marked with an overflowing tool shows that tool's outline
+// beside the dots, in the ink of the look: as much ink as the icon and the
+// dots have, not a filled square.
+TEST(CtrlToolbar, MoreButtonShowsTheChosenToolsShape) {
+    for (bool dark : {false, true}) {
+        const kit::Image pen = ImageAssets::named("20-highlighter", {dark, 2.0});
+        const kit::Image dots = ImageAssets::named("20-more-overlay", {dark, 2.0});
+        ASSERT_FALSE(pen.isNull());
+        auto inked = [](const kit::Image& img) {
+            int n = 0;
+            for (int y = 0; y < img.height(); ++y)
+                for (int x = 0; x < img.width(); ++x) n += img.pixel(x, y).a > 128 ? 1 : 0;
+            return n;
+        };
+        auto b = bar(200);
+        ImageAssets::set("tool-11", pen);
+        b->itemButtons()[11]->setImage(pen);
+        b->select("ruler");
+        ASSERT_EQ(b->btnMore->state(), 1);
+        kit::Image shot = kit::renderToImage(*b->btnMore->layer(), 2.0);
+        // Only the glyph: the button's own on-state fill is faint.
+        int drawn = 0;
+        for (int y = 0; y < shot.height(); ++y)
+            for (int x = 0; x < shot.width(); ++x) drawn += shot.pixel(x, y).a > 160 ? 1 : 0;
+        const int expected = inked(pen) + inked(dots);
+        EXPECT_GT(drawn, expected / 2) << (dark ? "dark" : "light");
+        EXPECT_LT(drawn, expected * 3 / 2) << (dark ? "dark" : "light");
+        EXPECT_LT(drawn, 24 * 20 * 4 / 3) << "a third of the icon's box at most";
+        ImageAssets::set("tool-11", {});
+    }
+}
+
 TEST(CtrlToolbar, ClicksAndMenuChoicesReachTheCallback) {
     auto b = bar(200);
     std::vector<std::string> calls;
