@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <cmath>
 
+#include <QApplication>
 #include <QEvent>
 #include <QFontMetrics>
 #include <QIntValidator>
@@ -162,7 +163,10 @@ void TextField::setCell(std::shared_ptr<TextFieldCell> cell) {
         cellLayer_.reset();
         e->setTextMargins(0, 0, 0, 0);
         e->setFrame(true);
-        e->setPalette(QPalette());
+        // Only the background the cell cleared comes back; a text colour stays.
+        QPalette p = e->palette();
+        p.setBrush(QPalette::Base, QApplication::palette(e).base());
+        e->setPalette(p);
         return;
     }
     // The cell draws the background in the view's layer, under the line edit,

@@ -24,6 +24,7 @@
 #include "kit/ProgressIndicator.h"
 #include "kit/ScrollView.h"
 #include "kit/SegmentedControl.h"
+#include "kit/ShapeLayer.h"
 #include "kit/Slider.h"
 #include "kit/StackView.h"
 #include "kit/TabView.h"
@@ -117,6 +118,36 @@ TEST(Controls, TextFieldsReportEditsAndNumberEntryTakesOnlyNumbers) {
     s.setStringValue("term");
     EXPECT_EQ(s.stringValue(), "term");
     EXPECT_TRUE(qt::hosted<QLineEdit>(s)->isClearButtonEnabled());
+}
+
+// A cell that puts the text at the top of the field and records each draw.
+struct TopCell : TextFieldCell {
+    mutable std::vector<bool> draws;
+    void drawWithFrame(ShapeLayer&, const Rect&, bool editing, bool) const override { draws.push_back(editing); }
+    Rect titleRect(const Rect& base, double textHeight) const override {
+        return {base.x(), 2, base.width(), textHeight};
+    }
+};
+
+TEST(Controls, ATextFieldCellDrawsTheBackgroundAndPlacesTheText) {
+    TextField f(Rect{0, 0, 120, 40});
+    f.setTextColor(Color::rgb(200, 30, 30));
+    auto* edit = qt::hosted<QLineEdit>(f);
+    auto cell = std::make_shared<TopCell>();
+    f.setCell(cell);
+    EXPECT_FALSE(edit->hasFrame()) << "the cell draws the background";
+    EXPECT_EQ(cell->draws, std::vector<bool>{false});
+    EXPECT_EQ(f.textRect().y(), 2);
+    f.setFrameSize({120, 60});
+    EXPECT_EQ(cell->draws.size(), 2u) << "a new size is drawn again";
+    EXPECT_EQ(f.textRect().y(), 2);
+
+    // Without the cell the field has its own look back, text colour and all.
+    f.setCell(nullptr);
+    EXPECT_TRUE(edit->hasFrame());
+    EXPECT_GT(f.textRect().y(), 10) << "centred again";
+    EXPECT_EQ(edit->palette().color(QPalette::Text), QColor(200, 30, 30));
+    EXPECT_NE(edit->palette().color(QPalette::Base).alpha(), 0);
 }
 
 TEST(Controls, SliderMapsDoublesClampsAndSnapsToTicks) {
