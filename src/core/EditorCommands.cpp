@@ -54,12 +54,11 @@ void AppLogic::refreshCropButton() {
 
 void AppLogic::checkBackdropAllowed(const std::string& method) {
     if (metadata_.value("backdropApplied", "") == "true") {
-        telemetry().event("backdrop:denied", {{"cause", "Window with embedded background"}});
-        confirm("Window already has backdrop",
-                "Change window capture setting to \"Transparent\", and take another screenshot.", "Settings",
-                "Cancel", [](int button) {
-                    if (button == 1) editor::shell().showPreferences("capture");
-                });
+        // The window background setting is on the General tab.
+        notifier().notify("Window already has backdrop",
+                          "Change window capture setting to \"Transparent\", and take another screenshot.",
+                          std::nullopt, "Settings", std::nullopt, [] { editor::shell().showPreferences("general"); });
+        telemetry().event("backdrop:denied", {{"error", "Window with embedded background"}});
     } else {
         editor::backdrop().toggle(method);
     }

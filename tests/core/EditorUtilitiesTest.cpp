@@ -204,3 +204,49 @@ TEST_F(EditorUtilities, TheOpenImagePanelOffersEveryReadableFormat) {
 
 }  // namespace
 }  // namespace coretest
+
+namespace coretest {
+namespace {
+
+class BackdropCheck : public CoreFixture {
+protected:
+    struct Backdrop : editor::BackdropHost {
+        std::vector<std::string> toggles;
+        void toggle(const std::string& method) override { toggles.push_back(method); }
+    } backdrop;
+    struct Shell : editor::ShellHost {
+        std::vector<std::string> tabs;
+        void showPreferences(const std::string& tab) override { tabs.push_back(tab); }
+    } shellHost;
+
+    void SetUp() override {
+        CoreFixture::SetUp();
+        make();
+        editor::setBackdrop(&backdrop);
+        editor::setShell(&shellHost);
+    }
+    void TearDown() override {
+        editor::setBackdrop(nullptr);
+        editor::setShell(nullptr);
+        CoreFixture::TearDown();
+    }
+};
+
+TEST_F(BackdropCheck, AWindowWithItsOwnBackgroundGetsNoBackdrop) {
+    logic->metadataRef()["backdropApplied"] = "true";
+    logic->checkBackdropAllowed("hotkey:K");
+    EXPECT_TRUE(backdrop.toggles.empty());
+    EXPECT_TRUE(logged("notify Window already has backdrop"));
+    EXPECT_EQ(lastEvent("backdrop:denied").value()["error"], "Window with embedded background");
+    ASSERT_EQ(notifier->lastButton, "Settings");
+    notifier->lastAction();
+    EXPECT_EQ(shellHost.tabs, std::vector<std::string>{"general"});
+    EXPECT_TRUE(logged("toolbar crop"));
+
+    logic->metadataRef()["backdropApplied"] = "false";
+    logic->checkBackdropAllowed("hotkey:K");
+    EXPECT_EQ(backdrop.toggles, std::vector<std::string>{"hotkey:K"});
+}
+
+}  // namespace
+}  // namespace coretest
