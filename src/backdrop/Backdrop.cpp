@@ -292,7 +292,11 @@ kit::Image Backdrop::customImage(const std::string& name, std::string* error) {
     std::lock_guard lock(fileLock_);
     if (auto it = pictures_.find(name); it != pictures_.end()) return it->second;
     kit::Image img = CustomImages::load(name, error);
-    if (!img.isNull()) pictures_[name] = img;
+    // Only the picture in use stays in memory.
+    if (!img.isNull()) {
+        pictures_.clear();
+        pictures_[name] = img;
+    }
     return img;
 }
 
