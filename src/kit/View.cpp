@@ -543,6 +543,10 @@ bool View::isDarkAppearance() const {
     return d_->widget->palette().color(QPalette::Window).lightness() < 128;
 }
 
+double View::backingScaleFactor() const {
+    return std::max(1.0, std::round(d_->widget->devicePixelRatioF()));
+}
+
 // ---- Coordinates ---------------------------------------------------------------
 
 namespace {

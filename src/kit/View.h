@@ -101,6 +101,9 @@ public:
     void setToolTip(std::string tip);
     // The palette is dark (light text on dark backgrounds).
     bool isDarkAppearance() const;
+    // Pixels per point where the view is shown (the screen's, rounded; the
+    // primary screen's before it is shown), also inside windows kit did not make.
+    double backingScaleFactor() const;
     // Called when the view's appearance turned dark or light (the desktop
     // theme changed, or the view moved under a differently coloured
     // window); redraw colours that depend on it here.

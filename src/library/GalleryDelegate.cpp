@@ -99,7 +99,9 @@ std::optional<std::string> GalleryDelegate::fileURL(int index) const {
 
 int GalleryDelegate::thumbnailPixels() const {
     kit::Size s = collection->itemLayout().itemSize;
-    double scale = collection->window() ? std::max(1.0, collection->window()->backingScaleFactor()) : 1.0;
+    // The view's own screen: the popover is no window of kit's, so the
+    // gallery has none to ask, and a thumbnail made for scale 1 shows blurred at 2.
+    double scale = collection->backingScaleFactor();
     return int(std::ceil(std::max(s.width, s.height) * scale));
 }
 

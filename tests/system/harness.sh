@@ -252,3 +252,16 @@ sys_road() {
   done
   unset QT_SCALE_FACTOR
 }
+
+# The screenshot library switched on for FOLDER: the save folder is known (its
+# bookmark: path, inode and device) and the trash is the test's own.
+sys_library_on() {
+  local ino dev bookmark
+  mkdir -p "$KADRIX_HOME/config"
+  export XDG_DATA_HOME="$SYS_TMP/data"
+  read -r ino dev < <(stat -c '%i %d' "$1")
+  bookmark=$(printf '{"device":%s,"inode":%s,"path":"%s"}' "$dev" "$ino" "$1" | base64 -w0)
+  cat >"$KADRIX_HOME/config/defaults.json" <<EOT
+{"everVisitedHotkeys": true, "showIntro": 0, "libEnabled": true, "defaultFolderBookmark": {"\$data": "$bookmark"}}
+EOT
+}
