@@ -24,6 +24,7 @@
 #include <filesystem>
 #include <fstream>
 #include <functional>
+#include <map>
 #include <sstream>
 #include <string>
 #include <thread>
@@ -375,22 +376,27 @@ void BM_StartupToTrayIcon(benchmark::State& state) {
     state.counters["cores"] = double(std::thread::hardware_concurrency());
 }
 
-// Context switches of all of kadrix's threads, and its CPU time in ticks.
-void usage(pid_t pid, long& switches, long& ticks) {
-    switches = 0;
-    for (auto& t : fs::directory_iterator("/proc/" + std::to_string(pid) + "/task")) {
+// Context switches of each of kadrix's threads, and its CPU time in ticks.
+std::map<std::string, long> switchesByThread(pid_t pid) {
+    std::map<std::string, long> out;
+    std::error_code ec;
+    for (auto& t : fs::directory_iterator("/proc/" + std::to_string(pid) + "/task", ec)) {
         std::istringstream in(readFile(t.path() / "status"));
         std::string line;
         while (std::getline(in, line))
             if (line.rfind("voluntary_ctxt_switches:", 0) == 0 || line.rfind("nonvoluntary_ctxt_switches:", 0) == 0)
-                switches += std::stol(line.substr(line.find(':') + 1));
+                out[t.path().filename().string()] += std::stol(line.substr(line.find(':') + 1));
     }
+    return out;
+}
+
+long cpuTicks(pid_t pid) {
     std::string stat = readFile("/proc/" + std::to_string(pid) + "/stat");
     std::istringstream fields(stat.substr(stat.rfind(')') + 2));
     std::string f;
     std::vector<std::string> v;
     while (fields >> f) v.push_back(f);
-    ticks = v.size() > 12 ? std::stol(v[11]) + std::stol(v[12]) : 0;
+    return v.size() > 12 ? std::stol(v[11]) + std::stol(v[12]) : 0;
 }
 
 void BM_IdleWakeups(benchmark::State& state) {
@@ -402,11 +408,13 @@ void BM_IdleWakeups(benchmark::State& state) {
     long switches = 0, ticks = 0;
     for (auto _ : state) {
         std::this_thread::sleep_for(std::chrono::seconds(3));  // start-up settles
-        long s0, t0;
-        usage(k.pid, s0, t0);
+        auto before = switchesByThread(k.pid);
+        long t0 = cpuTicks(k.pid);
         std::this_thread::sleep_for(std::chrono::duration<double>(window));
-        usage(k.pid, switches, ticks);
-        switches -= s0, ticks -= t0;
+        // Threads that ended meanwhile drop out; new ones count in full.
+        switches = 0;
+        for (auto& [tid, n] : switchesByThread(k.pid)) switches += n - (before.count(tid) ? before[tid] : 0);
+        ticks = cpuTicks(k.pid) - t0;
         state.SetIterationTime(window);
     }
     state.counters["switches"] = double(switches);
