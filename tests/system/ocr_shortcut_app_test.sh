@@ -1,0 +1,50 @@
+#!/usr/bin/env bash
+# The global text-recognition shortcut (Ctrl+Alt+Super+O by default) opens
+# the area picker; the area dragged over two lines of a window's text puts
+# those lines on the clipboard, and no editor comes up. Escape in the picker
+# leaves the clipboard alone. Scale 1 and 2.
+source "$(dirname "${BASH_SOURCE[0]}")/harness.sh"
+sys_begin
+xsetroot -solid '#808080'
+
+line() { echo "$1. The quick brown fox jumps over the lazy dog; item $2 of the list."; }
+
+run_at_scale() {
+  local scale=$1
+  QT_SCALE_FACTOR=1 "$SYS_BIN/kadrix-testclient" text Page 100 400 700 300 700 300 top "$SYS_TMP/info" &
+  local page=$!
+  sys_wait_window '^Page$' 5 || fail "the page window did not show"
+  sys_start
+  sleep 1
+  echo -n "before" | xclip -selection clipboard -i
+  sleep 0.3
+
+  # Cancelled: nothing read, the clipboard stays.
+  xdotool key ctrl+alt+super+o
+  sys_wait_for --timeout 10 xdotool search --name '^kadrix-screencapture$' ||
+    { tail -20 "$SYS_TMP/kadrix.log"; fail "scale $scale: the shortcut opened no area picker"; }
+  sleep 0.5
+  sys_key Escape
+  sys_wait_for --timeout 10 bash -c "! xdotool search --name '^kadrix-screencapture$'" || fail "scale $scale: the picker stayed"
+  sleep 1
+  expect_eq "$(sys_clip_text)" "before" "scale $scale: the clipboard after a cancelled pick"
+
+  # The first two lines of the page (their baselines 22 and 44 pixels down;
+  # the page lies below where the notice of the cancel shows).
+  xdotool key ctrl+alt+super+o
+  sys_wait_for --timeout 10 xdotool search --name '^kadrix-screencapture$' || fail "scale $scale: no picker the second time"
+  sleep 1
+  sys_drag 104 404 790 452
+  sys_wait_for --timeout 20 bash -c '[ "$(xclip -selection clipboard -o 2>/dev/null)" != before ]' ||
+    { tail -20 "$SYS_TMP/kadrix.log"; fail "scale $scale: no text on the clipboard"; }
+  sys_screenshot "/tmp/ocr_shortcut_scale$scale.png"
+  local text
+  text=$(sys_clip_text | tr -s ' \n\t' '   ' | sed 's/^ //; s/ $//')
+  expect_eq "$text" "$(line 1 0) $(line 2 7)" "scale $scale: the recognised text"
+  sys_active_is Kadrix && fail "scale $scale: the editor came up"
+  kill "$page" 2>/dev/null || true
+  wait "$page" 2>/dev/null || true
+  echo "scale $scale: read \"$text\""
+}
+
+sys_road ocr-shortcut run_at_scale
