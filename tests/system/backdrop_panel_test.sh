@@ -87,4 +87,10 @@ expect_eq "$(sys_pixel "$folder/framed.png" $((pad + 15 * s)) $((pad + 15 * s)))
 [ "$(sys_pixel "$folder/framed.png" $((pad + 1)) $((pad + 1)))" != "51,102,204" ] || fail "the capture's corner is not rounded"
 [ "$(coral_pixels "$folder/framed.png")" -gt 10000 ] || fail "the saved file has no Dusk backdrop"
 
+# Quitting with the panel made ends cleanly.
+kill -TERM "$SYS_APP_PID"
+status=0
+wait "$SYS_APP_PID" || status=$?
+SYS_APP_PID=""
+expect_eq "$status" 0 "kadrix exit status"
 echo "backdrop panel test: template, padding and radius reach the editor and the file; undo takes them away"
