@@ -85,6 +85,15 @@ TextField::TextField(const Rect& frame) : Control(frame) {
     QObject::connect(e, &QLineEdit::editingFinished, [this] { sendAction(); });
 }
 
+TextField::~TextField() {
+    // The view deletes the line edit after this part of the field is gone,
+    // and a focused line edit loses its focus then: nothing may call back.
+    QLineEdit* e = edit(*this);
+    e->blockSignals(true);
+    for (QObject* child : e->children())
+        if (auto* watch = dynamic_cast<TextFieldEditingWatch*>(child)) e->removeEventFilter(watch);
+}
+
 std::string TextField::stringValue() const {
     return edit(*this)->text().toStdString();
 }

@@ -34,6 +34,7 @@ public:
 class TextField : public Control {
 public:
     explicit TextField(const Rect& frame = {});
+    ~TextField() override;
 
     std::string stringValue() const;
     void setStringValue(const std::string& text);
