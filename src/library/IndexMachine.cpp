@@ -142,7 +142,11 @@ IndexMachine::IndexMachine(ScreenLib& lib) : lib_(lib) {}
 // Recognition keeps a core busy per file; a few at once keep the desktop responsive.
 int IndexMachine::defaultWorkers() { return int(std::clamp(std::thread::hardware_concurrency(), 1u, 4u)); }
 
-IndexMachine::~IndexMachine() { *alive_ = false; }
+IndexMachine::~IndexMachine() {
+    *alive_ = false;
+    pleaseStop = true;  // a run ends after the files in hand
+    work_.close();
+}
 
 std::vector<std::string> IndexMachine::queue() const {
     std::lock_guard<std::mutex> g(queueLock_);
@@ -174,10 +178,7 @@ void IndexMachine::scan(bool indexToo, std::function<void(int, bool)> onReady) {
     }
     if (indexToo) indexInitiated = true;
     scanInProgress = true;  // before the walk starts, so a second scan is refused meanwhile
-    std::weak_ptr<bool> alive = alive_;
-    kit::globalQueue().async([this, alive, indexToo, onReady] {
-        if (alive.lock()) walk(indexToo, onReady);
-    });
+    kit::globalQueue().async(work_.wrap([this, indexToo, onReady] { walk(indexToo, onReady); }));
 }
 
 void IndexMachine::walk(bool indexToo, std::function<void(int, bool)> onReady) {
@@ -261,10 +262,7 @@ void IndexMachine::indexQueue() {
     pleaseStop = false;
     indexInitiated = true;
     indexInProgress = true;
-    std::weak_ptr<bool> alive = alive_;
-    kit::globalQueue().async([this, alive] {
-        if (alive.lock()) runLoop();
-    });
+    kit::globalQueue().async(work_.wrap([this] { runLoop(); }));
 }
 
 // Files are analysed on several workers at once but stored one after the

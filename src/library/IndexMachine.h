@@ -16,6 +16,7 @@
 
 #include "kit/Image.h"
 #include "library/GrabData.h"
+#include "library/WorkGuard.h"
 
 namespace library {
 
@@ -75,6 +76,7 @@ private:
     std::vector<std::string> filesQueue_;
     int64_t indexStarted_ = 0;
     std::shared_ptr<bool> alive_ = std::make_shared<bool>(true);
+    WorkGuard work_;
 };
 
 }  // namespace library

@@ -78,7 +78,11 @@ ScreenLib::ScreenLib(const std::string& folder, std::string keyText) : data_(fol
     };
 }
 
-ScreenLib::~ScreenLib() { *alive_ = false; }
+ScreenLib::~ScreenLib() {
+    *alive_ = false;
+    work_.close();         // a load or save still running ends first
+    indexMachine.reset();  // and so does a walk or run, which use this library
+}
 
 std::string ScreenLib::folder() const {
     std::lock_guard<std::mutex> g(recLock_);
@@ -90,13 +94,12 @@ void ScreenLib::load() {
     loaded_ = false;
     if (onLoadStart) onLoadStart();
     std::weak_ptr<bool> alive = alive_;
-    kit::globalQueue().async([this, alive] {
-        if (!alive.lock()) return;
+    kit::globalQueue().async(work_.wrap([this, alive] {
         loadNow();
         kit::dispatchMain([this, alive] {
             if (alive.lock() && onLoadEnd) onLoadEnd();
         });
-    });
+    }));
 }
 
 void ScreenLib::loadNow() {
@@ -273,9 +276,7 @@ void ScreenLib::deleteFiles(const std::vector<std::string>& paths) {
     if (after < before) {
         std::weak_ptr<bool> alive = alive_;
         kit::dispatchMainAfter(0.1, [this, alive] {
-            if (alive.lock()) kit::globalQueue().async([this, alive] {
-                if (alive.lock()) save();
-            });
+            if (alive.lock()) kit::globalQueue().async(work_.wrap([this] { save(); }));
         });
     }
 }
@@ -306,9 +307,7 @@ void ScreenLib::requestSave() {
     if (savePending_.exchange(true)) return;
     std::weak_ptr<bool> alive = alive_;
     kit::dispatchMainAfter(kSaveSpacing, [this, alive] {
-        if (alive.lock() && savePending_) kit::globalQueue().async([this, alive] {
-            if (alive.lock()) flushPendingSave();
-        });
+        if (alive.lock() && savePending_) kit::globalQueue().async(work_.wrap([this] { flushPendingSave(); }));
     });
 }
 

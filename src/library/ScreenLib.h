@@ -21,6 +21,7 @@
 #include "kit/Color.h"
 #include "library/DataLayer.h"
 #include "library/GrabData.h"
+#include "library/WorkGuard.h"
 
 namespace library {
 
@@ -105,6 +106,7 @@ private:
     std::atomic<bool> savePending_{false};
     std::string folder_;
     std::shared_ptr<bool> alive_ = std::make_shared<bool>(true);
+    WorkGuard work_;
 };
 
 }  // namespace library
