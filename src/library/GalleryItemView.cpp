@@ -11,7 +11,7 @@ namespace library {
 std::shared_ptr<kit::Menu> GalleryItemView::contextMenu() const {
     static const std::pair<const char*, const char*> actions[] = {
         {"Open in Kadrix", "kadrix"}, {"Quick Look", "quicklook"}, {"Copy", "copy"},
-        {"Pin to Screen", "pin"},     {"Open", "open"},            {"Show in Folder", "finder"},
+        {"Pin to Screen", "pin"},     {"Open in Default App", "open"},            {"Show in Folder", "finder"},
     };
     auto menu = std::make_shared<kit::Menu>();
     LibViewController* owner = &owner_;

@@ -12,6 +12,7 @@
 #include "kit/Displays.h"
 #include "kit/ImageView.h"
 #include "kit/Label.h"
+#include "kit/Menu.h"
 #include "kit/PopUpButton.h"
 #include "kit/ProgressIndicator.h"
 #include "kit/TextField.h"
@@ -255,7 +256,10 @@ void LibViewController::viewDidLoad() {
         if (auto path = gallery->fileURL(item)) GalleryItemView(*this, *path).doubleClick();
     };
     cvGallery->onContextMenu = [this](int item, kit::Point screen) {
-        if (auto path = gallery->fileURL(item)) GalleryItemView(*this, *path).contextMenu()->popUp(screen);
+        if (auto path = gallery->fileURL(item)) {
+            shownMenu_ = GalleryItemView(*this, *path).contextMenu();
+            shownMenu_->popUp(screen);
+        }
     };
     tbSearch->onTextChange = [this](kit::TextField&) { searchSoon(); };
     tbSearch->setAction([this](kit::Control&) { runSearch(); });
@@ -267,7 +271,9 @@ void LibViewController::viewDidLoad() {
     btnToolbarMore->hoverImage = ImageAssets::named("lib-tool-28-more-hl", onDark);
     btnToolbarMore->setImage(*btnToolbarMore->normalImage);
     btnToolbarMore->action = [this](ButtonBase& b) {
-        if (auto menu = viewHost().buildCompactMenu()) menu->popUp(b, {0, 0});
+        // Kept while it is open (a menu closes when its last holder lets go).
+        shownMenu_ = viewHost().buildCompactMenu();
+        if (shownMenu_) shownMenu_->popUp(b, {0, 0});
     };
     layoutViews();
     if (model()) {

@@ -24,6 +24,7 @@
 
 namespace kit {
 class Box;
+class Menu;
 class Button;
 class CollectionView;
 class ImageView;
@@ -155,6 +156,7 @@ private:
     bool runKeyTable(const kit::Event& e, int index);
 
     std::shared_ptr<kit::View> view_;
+    std::shared_ptr<kit::Menu> shownMenu_;  // the open context or options menu
     std::shared_ptr<ScreenLib> connected_;  // the model the rescan timer serves
     kit::Timer rescanTimer_;
     kit::Timer searchDebounce_;

@@ -147,18 +147,14 @@ void LibraryViewLink::instantOCR(const std::string& method) { coreLink().instant
 void LibraryViewLink::loadFromClipboard(const std::string& method) { coreLink().loadFromClipboard(method); }
 bool LibraryViewLink::openImage(const std::string& path) { return coreLink().openImage(path); }
 
-void LibraryViewLink::pinImage(const std::string& path) {
-    kit::Image image = kit::ImageIO::read(path);
-    if (image.isNull()) return;
-    kit::Rect screen = kit::Displays::main().visibleFrame;
-    core::AppLogic::shared().pinImage(image, {screen.midX(), screen.midY()});
-}
+void LibraryViewLink::pinImage(const std::string& path) { core::AppLogic::shared().pinImage(path); }
 
 bool LibraryViewLink::copyImageFile(const std::string& path) {
-    kit::Image image = kit::ImageIO::read(path);
-    if (image.isNull()) return false;
-    core::AppLogic::shared().copyImageToPasteboard(image);
-    return true;
+    // The core tells the user when the file gives no picture; the library
+    // view then says nothing of a copy.
+    kit::Size size = kit::ImageIO::pixelSize(path);
+    core::AppLogic::shared().copyImageFile(path);
+    return size.width > 0 && size.height > 0;
 }
 
 void LibraryViewLink::selectDefaultFolder(std::function<void()> whenReady) {
