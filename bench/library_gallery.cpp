@@ -44,12 +44,12 @@ std::shared_ptr<library::ScreenLib> libraryOf(const std::string& folder, int cou
     auto lib = std::make_shared<library::ScreenLib>(folder);
     if (!fs::exists(folder + "/imagelib.kxdb")) {
         for (int i = 0; i < count; ++i)
-            lib->addOrUpdate(std::make_shared<library::GrabData>(std::map<std::string, std::string>{
-                {"filename", "shot-" + std::to_string(i) + ".png"},
-                {"ts", std::to_string(1'600'000'000 + i * 60)},
-                {"width", "1440"},
-                {"height", "900"},
-                {"basecolor", "#8090A0"}}));
+            lib->addOrUpdate(std::make_shared<library::GrabData>(
+                std::map<std::string, std::string>{{"filename", "shot-" + std::to_string(i) + ".png"},
+                                                   {"ts", std::to_string(1'600'000'000 + i * 60)},
+                                                   {"width", "1440"},
+                                                   {"height", "900"},
+                                                   {"basecolor", "#8090A0"}}));
         lib->flushPendingSave();
     }
     lib->loadNow();
@@ -59,8 +59,10 @@ std::shared_ptr<library::ScreenLib> libraryOf(const std::string& folder, int cou
 library::ThumbnailSource sourceOf(library::ThumbnailCache& cache) {
     library::ThumbnailSource s;
     s.cached = [&cache](const std::string& p, int px) { return cache.cached(p, px); };
-    s.request = [&cache](const std::string& p, int px, int priority, std::function<void(const kit::Image&)> done) {
-        return cache.request(p, px, priority, [done](const library::ThumbnailCache::Result& r) { done(r.image); });
+    s.request = [&cache](const std::string& p, int px, int priority,
+                         std::function<void(const kit::Image&)> done) {
+        return cache.request(p, px, priority,
+                             [done](const library::ThumbnailCache::Result& r) { done(r.image); });
     };
     s.cancel = [&cache](uint64_t t) { cache.cancel(t); };
     return s;
@@ -109,7 +111,8 @@ void openToFirstThumbnails(benchmark::State& state, Cache mode) {
         controller.viewWillAppear();
         controller.refreshGallery();
         bool ok = kit::runMainLoopUntil(
-            [&] { return controller.galleryGeneration() > before && screenfulReady(*controller.gallery); }, 30);
+            [&] { return controller.galleryGeneration() > before && screenfulReady(*controller.gallery); },
+            30);
         benchmark::DoNotOptimize(controller.cvGallery->snapshot());
         if (!ok) state.SkipWithError("the thumbnails never came");
         first = false;
@@ -117,9 +120,15 @@ void openToFirstThumbnails(benchmark::State& state, Cache mode) {
     controller.gallery->thumbnails = {};
 }
 
-void BM_PopoverOpenToThumbnailsCold(benchmark::State& s) { openToFirstThumbnails(s, Cache::Cold); }
-void BM_PopoverOpenToThumbnailsDiskCache(benchmark::State& s) { openToFirstThumbnails(s, Cache::Disk); }
-void BM_PopoverOpenToThumbnailsWarm(benchmark::State& s) { openToFirstThumbnails(s, Cache::Warm); }
+void BM_PopoverOpenToThumbnailsCold(benchmark::State& s) {
+    openToFirstThumbnails(s, Cache::Cold);
+}
+void BM_PopoverOpenToThumbnailsDiskCache(benchmark::State& s) {
+    openToFirstThumbnails(s, Cache::Disk);
+}
+void BM_PopoverOpenToThumbnailsWarm(benchmark::State& s) {
+    openToFirstThumbnails(s, Cache::Warm);
+}
 BENCHMARK(BM_PopoverOpenToThumbnailsCold)->Unit(benchmark::kMillisecond)->UseRealTime()->Iterations(5);
 BENCHMARK(BM_PopoverOpenToThumbnailsDiskCache)->Unit(benchmark::kMillisecond)->UseRealTime()->Iterations(5);
 BENCHMARK(BM_PopoverOpenToThumbnailsWarm)->Unit(benchmark::kMillisecond)->UseRealTime()->Iterations(20);
@@ -130,7 +139,8 @@ void BM_GalleryScrollFrame10000(benchmark::State& state) {
     std::string folder = screenshotFolder("kadrix-bench-gallery-10k", 10000);
     std::vector<library::LibObject> records;
     for (int i = 9999; i >= 0; --i)
-        records.push_back({folder + "/shot-" + std::to_string(i) + ".png", 1440, 900, kit::Color(0.5, 0.55, 0.6, 1)});
+        records.push_back(
+            {folder + "/shot-" + std::to_string(i) + ".png", 1440, 900, kit::Color(0.5, 0.55, 0.6, 1)});
     std::string disk = (fs::temp_directory_path() / "kadrix-bench-gallery-thumbs-10k").string();
     library::ThumbnailCache cache(library::ThumbnailCache::Options{disk});
 

@@ -49,7 +49,9 @@ public:
     int top() const { return verticalScrollBar()->value(); }
 
     void updateScroll() {
-        double h = view->itemCount() > 0 ? view->itemRect(view->itemCount() - 1).maxY() + view->itemLayout().spacing : 0;
+        double h = view->itemCount() > 0
+                       ? view->itemRect(view->itemCount() - 1).maxY() + view->itemLayout().spacing
+                       : 0;
         verticalScrollBar()->setRange(0, std::max(0, int(std::ceil(h)) - viewport()->height()));
         verticalScrollBar()->setPageStep(viewport()->height());
     }
@@ -121,8 +123,8 @@ protected:
         if (q.width() <= 0 || q.height() <= 0) return;
         double s = std::min(cell.width() / q.width(), cell.height() / q.height());
         QSizeF size(q.width() * s, q.height() * s);
-        QRectF target(cell.center().x() - size.width() / 2, cell.center().y() - size.height() / 2, size.width(),
-                      size.height());
+        QRectF target(cell.center().x() - size.width() / 2, cell.center().y() - size.height() / 2,
+                      size.width(), size.height());
         p.drawImage(target, q);
     }
 
@@ -136,7 +138,8 @@ protected:
             if (item < 0) return;
             if (!view->selectionIndexes().count(item)) view->clickItem(item, 0);
             QPointF g = e->globalPosition();
-            if (view->onContextMenu) view->onContextMenu(item, Displays::fromWindowServer(Point(g.x(), g.y())));
+            if (view->onContextMenu)
+                view->onContextMenu(item, Displays::fromWindowServer(Point(g.x(), g.y())));
             return;
         }
         if (e->button() != Qt::LeftButton) return;
@@ -156,7 +159,8 @@ protected:
 
     void mouseMoveEvent(QMouseEvent* e) override {
         if (pressItem < 0 || !(e->buttons() & Qt::LeftButton) || !view->dragFile) return;
-        if ((e->position().toPoint() - pressPos).manhattanLength() < QApplication::startDragDistance()) return;
+        if ((e->position().toPoint() - pressPos).manhattanLength() < QApplication::startDragDistance())
+            return;
         int item = pressItem;
         pressItem = -1;
         std::string file = view->dragFile(item);
@@ -213,8 +217,8 @@ void CollectionView::reloadItem(int item) {
     auto [first, last] = visibleRange();
     if (item < first || item > last) return;
     Rect r = itemRect(item);
-    p_->area->viewport()->update(QRect(int(r.minX()), int(r.minY()) - p_->area->top(), int(std::ceil(r.width())) + 1,
-                                       int(std::ceil(r.height())) + 1));
+    p_->area->viewport()->update(QRect(int(r.minX()), int(r.minY()) - p_->area->top(),
+                                       int(std::ceil(r.width())) + 1, int(std::ceil(r.height())) + 1));
 }
 
 void CollectionView::layout() {

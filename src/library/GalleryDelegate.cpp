@@ -27,16 +27,17 @@ std::string baseName(const std::string& path) {
 ThumbnailSource defaultThumbnails() {
     ThumbnailSource source;
     source.cached = [](const std::string& path, int px) { return ThumbnailCache::shared().cached(path, px); };
-    source.request = [](const std::string& path, int px, int priority, std::function<void(const kit::Image&)> done) {
-        return ThumbnailCache::shared().request(path, px, priority, [done](const ThumbnailCache::Result& r) {
-            done(r.image);
-        });
+    source.request = [](const std::string& path, int px, int priority,
+                        std::function<void(const kit::Image&)> done) {
+        return ThumbnailCache::shared().request(path, px, priority,
+                                                [done](const ThumbnailCache::Result& r) { done(r.image); });
     };
     source.cancel = [](uint64_t token) { ThumbnailCache::shared().cancel(token); };
     return source;
 }
 
-kit::CollectionView::Layout galleryLayout(const std::string& layout, const std::string& popoverSize, double width) {
+kit::CollectionView::Layout galleryLayout(const std::string& layout, const std::string& popoverSize,
+                                          double width) {
     kit::CollectionView::Layout l;
     l.spacing = kSpacing;
     if (layout == "list") {
@@ -93,7 +94,8 @@ void GalleryDelegate::setRecords(std::vector<LibObject> list) {
 }
 
 std::optional<std::string> GalleryDelegate::fileURL(int index) const {
-    if (index < 0 || size_t(index) >= records.size() || records[size_t(index)].path.empty()) return std::nullopt;
+    if (index < 0 || size_t(index) >= records.size() || records[size_t(index)].path.empty())
+        return std::nullopt;
     return records[size_t(index)].path;
 }
 
@@ -132,11 +134,12 @@ void GalleryDelegate::visibleChanged(int first, int last) {
         const std::string& path = records[size_t(i)].path;
         if (pending_.count(i) || (thumbnails.cached && !thumbnails.cached(path, px).isNull())) continue;
         uint64_t generation = listGeneration_;
-        pending_[i] = thumbnails.request(path, px, kPriorityVisible, [this, i, generation](const kit::Image&) {
-            if (generation != listGeneration_) return;
-            pending_.erase(i);
-            collection->reloadItem(i);
-        });
+        pending_[i] =
+            thumbnails.request(path, px, kPriorityVisible, [this, i, generation](const kit::Image&) {
+                if (generation != listGeneration_) return;
+                pending_.erase(i);
+                collection->reloadItem(i);
+            });
     }
 }
 
@@ -169,7 +172,7 @@ bool GalleryDelegate::handleKey(const kit::Event& e) {
     }
     const auto& sel = collection->selectionIndexes();
     int from = lastSelectedItem >= 0 && sel.count(lastSelectedItem) ? lastSelectedItem
-                                                                     : (sel.empty() ? -1 : *sel.rbegin());
+                                                                    : (sel.empty() ? -1 : *sel.rbegin());
     int to = from < 0 ? 0 : std::clamp(from + step, 0, count - 1);
     collection->clickItem(to, e.modifierFlags & kit::ModifierFlag::Shift);
     collection->scrollToItem(to);

@@ -21,7 +21,8 @@ namespace library {
 
 // Item size and spacing for a "libLayout" value, a "libPopoveerSize" value
 // and the gallery's width.
-kit::CollectionView::Layout galleryLayout(const std::string& layout, const std::string& popoverSize, double width);
+kit::CollectionView::Layout galleryLayout(const std::string& layout, const std::string& popoverSize,
+                                          double width);
 
 // Where thumbnails come from. A request's `done` runs on the main thread
 // with the picture (null when the file gave none).

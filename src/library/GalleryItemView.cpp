@@ -10,8 +10,8 @@ namespace library {
 
 std::shared_ptr<kit::Menu> GalleryItemView::contextMenu() const {
     static const std::pair<const char*, const char*> actions[] = {
-        {"Open in Kadrix", "kadrix"}, {"Quick Look", "quicklook"}, {"Copy", "copy"},
-        {"Pin to Screen", "pin"},     {"Open in Default App", "open"},            {"Show in Folder", "finder"},
+        {"Open in Kadrix", "kadrix"}, {"Quick Look", "quicklook"},     {"Copy", "copy"},
+        {"Pin to Screen", "pin"},     {"Open in Default App", "open"}, {"Show in Folder", "finder"},
     };
     auto menu = std::make_shared<kit::Menu>();
     LibViewController* owner = &owner_;
@@ -23,7 +23,8 @@ std::shared_ptr<kit::Menu> GalleryItemView::contextMenu() const {
         }));
     }
     menu->addSeparator();
-    menu->addItem(kit::MenuItem::make("Delete", [owner](kit::MenuItem&) { owner->deleteSelected("contextMenu"); }));
+    menu->addItem(
+        kit::MenuItem::make("Delete", [owner](kit::MenuItem&) { owner->deleteSelected("contextMenu"); }));
     return menu;
 }
 

@@ -48,7 +48,8 @@ bool LibViewController::handleKeyDown(const kit::Event& e) {
     // Text editing keys stay with the field.
     bool fieldHasText = searchFocused && !tbSearch->stringValue().empty();
     if (searchFocused && e.keyCode == kit::KeyCode::Delete) return false;
-    if (fieldHasText && (e.keyCode == kit::KeyCode::Space || (e.keyCode == kit::KeyCode::C && command))) return false;
+    if (fieldHasText && (e.keyCode == kit::KeyCode::Space || (e.keyCode == kit::KeyCode::C && command)))
+        return false;
     if (index < 0 || !gallery) return false;
     return runKeyTable(e, index);
 }
@@ -76,7 +77,9 @@ bool LibViewController::runKeyTable(const kit::Event& e, int index) {
         case kit::KeyCode::I:
             if (!command) return false;
             if (target)
-                target->performAction(e.keyCode == kit::KeyCode::C ? "copy" : e.keyCode == kit::KeyCode::P ? "pin" : "info",
+                target->performAction(e.keyCode == kit::KeyCode::C   ? "copy"
+                                      : e.keyCode == kit::KeyCode::P ? "pin"
+                                                                     : "info",
                                       *url, method);
             return true;
         case kit::KeyCode::Delete:

@@ -4,6 +4,7 @@
 #include <algorithm>
 #include <filesystem>
 
+#include "controls/ImageAssets.h"
 #include "kit/Box.h"
 #include "kit/Button.h"
 #include "kit/CollectionView.h"
@@ -13,7 +14,6 @@
 #include "kit/ProgressIndicator.h"
 #include "kit/TextField.h"
 #include "kit/Window.h"
-#include "controls/ImageAssets.h"
 #include "library/GalleryDelegate.h"
 #include "library/IndexMachine.h"
 #include "library/LibViewController.h"
@@ -68,16 +68,18 @@ void LibViewController::updateVisibility() {
     cvGallery->setHidden(!v.gallery);
     vSearchHolder->setHidden(!v.search);
     vSpinnerHolder->setHidden(!v.spinner);
-    if (v.spinner) vSpinner->startAnimation();
-    else vSpinner->stopAnimation();
+    if (v.spinner)
+        vSpinner->startAnimation();
+    else
+        vSpinner->stopAnimation();
     vMessageHolder->setHidden(!v.message);
     vProgressHolder->setHidden(!v.progress);
     if (v.status) txStatus->setHidden(!*v.status);
     layoutViews();
 }
 
-void LibViewController::showBigMessage(const std::string& image, const std::string& text, const std::string& button,
-                                       std::function<void()> action) {
+void LibViewController::showBigMessage(const std::string& image, const std::string& text,
+                                       const std::string& button, std::function<void()> action) {
     imgMessageIcon->setImage(ImageAssets::named(image));
     txMessageLabel->setStringValue(text);
     btnMessageAction->setTitle(button);
@@ -100,15 +102,16 @@ void LibViewController::showLibraryState() {
     }
     if (!Settings::shared().defaultFolderURL()) {
         std::weak_ptr<bool> alive = alive_;
-        showBigMessage("lib-148-folder",
-                       "Pick a folder for your screenshots.\nEvery time you save a screenshot with Kadrix, it will "
-                       "appear here.",
-                       "Select Folder", [] {
-                           viewHost().selectDefaultFolder([] {
-                               Telemetry::shared().preset("lib:show", {{"method", "folderPicker"}});
-                               viewHost().presentLibrary();
-                           });
-                       });
+        showBigMessage(
+            "lib-148-folder",
+            "Pick a folder for your screenshots.\nEvery time you save a screenshot with Kadrix, it will "
+            "appear here.",
+            "Select Folder", [] {
+                viewHost().selectDefaultFolder([] {
+                    Telemetry::shared().preset("lib:show", {{"method", "folderPicker"}});
+                    viewHost().presentLibrary();
+                });
+            });
         return;
     }
     updateStatusLine(std::nullopt);
@@ -137,7 +140,8 @@ void LibViewController::updateStatusLine(const std::optional<std::string>& text)
         std::string line = std::to_string(selected) + " image" + (selected == 1 ? "" : "s") + " selected";
         auto lib = model();
         if (selected == 1 && lib && gallery) {
-            std::string file = baseName(gallery->fileURL(*cvGallery->selectionIndexes().begin()).value_or(""));
+            std::string file =
+                baseName(gallery->fileURL(*cvGallery->selectionIndexes().begin()).value_or(""));
             if (auto rec = file.empty() ? nullptr : lib->record(file))
                 line = selectedStatus(rec->ts(), rec->intValue("bytes"));
         }
@@ -162,13 +166,15 @@ void LibViewController::offerPreexisting(int count) {
         btnProgressAction->setTitle("Add Files");
         btnProgressAction->setHidden(false);
         txProgressLeft->setStringValue("");
-        txProgressLabel->setStringValue(formatCount(count) + " new images found. Do you want\nto add them to the library?");
+        txProgressLabel->setStringValue(formatCount(count) +
+                                        " new images found. Do you want\nto add them to the library?");
         updateVisibility();
         return;
     }
-    showBigMessage("lib-148-images",
-                   formatCount(count) + " pre-existing screenshots found.\nDo you want to add them to the library?",
-                   "Add Screenshots", [this] { initIndex(); });
+    showBigMessage(
+        "lib-148-images",
+        formatCount(count) + " pre-existing screenshots found.\nDo you want to add them to the library?",
+        "Add Screenshots", [this] { initIndex(); });
 }
 
 // ---- indexing ------------------------------------------------------------------------
@@ -192,7 +198,8 @@ void LibViewController::indexingStarted() {
     updateVisibility();
 }
 
-void LibViewController::indexingProgress(int done, int total, const std::string& timeLeft, bool stopRequested) {
+void LibViewController::indexingProgress(int done, int total, const std::string& timeLeft,
+                                         bool stopRequested) {
     if (stopRequested && total > 0) return;
     txProgressLabel->setStringValue("Indexing: " + formatCount(done) + " of " + formatCount(total));
     txProgressLeft->setStringValue(timeLeft);
@@ -269,7 +276,8 @@ void LibViewController::runSearch() {
         kit::dispatchMain([this, alive, ticket, elapsed, results = std::move(results)]() mutable {
             if (alive.expired() || !searches_.isCurrent(ticket)) return;
             isSearching = false;
-            Telemetry::shared().repeatableEvent("lib:search", {{"count", int64_t(results.size())}, {"timer", elapsed}});
+            Telemetry::shared().repeatableEvent("lib:search",
+                                                {{"count", int64_t(results.size())}, {"timer", elapsed}});
             if (results.empty()) {
                 ++galleryGeneration_;
                 showBigMessage("lib-148-notfound", "Nothing found", "", nullptr);
@@ -286,12 +294,13 @@ void LibViewController::runSearch() {
 
 // ---- actions -------------------------------------------------------------------------
 
-void LibViewController::performAction(const std::string& word, const std::string& path, const std::string& method,
-                                      bool besidePopover) {
+void LibViewController::performAction(const std::string& word, const std::string& path,
+                                      const std::string& method, bool besidePopover) {
     LibViewHost& host = viewHost();
     std::error_code ec;
     if (!std::filesystem::exists(path, ec)) {
-        Notifier::shared().warning("File doesn't exist", "File " + baseName(path) + " doesn't seem to exist anymore");
+        Notifier::shared().warning("File doesn't exist",
+                                   "File " + baseName(path) + " doesn't seem to exist anymore");
         return;
     }
     Telemetry::shared().repeatableEvent("lib:action-" + word, {{"method", method}});
@@ -312,7 +321,8 @@ void LibViewController::performAction(const std::string& word, const std::string
     } else if (w == "info") {
         // Counted only.
     } else if (!host.openImage(path)) {
-        Notifier::shared().warning("Can't open file", "Can't open " + baseName(path) + ", not even sure why.");
+        Notifier::shared().warning("Can't open file",
+                                   "Can't open " + baseName(path) + ", not even sure why.");
     } else {
         host.yieldFocus();
     }
@@ -366,7 +376,8 @@ void LibViewController::openSettings() {
 
 void LibViewController::selectLayout(const std::string& title) {
     char first = title.empty() ? 'S' : char(std::toupper(static_cast<unsigned char>(title[0])));
-    static const std::pair<char, const char*> layouts[] = {{'F', "list"}, {'S', "square80"}, {'M', "medium"}, {'L', "large"}};
+    static const std::pair<char, const char*> layouts[] = {
+        {'F', "list"}, {'S', "square80"}, {'M', "medium"}, {'L', "large"}};
     for (auto [letter, value] : layouts)
         if (first == letter) Settings::shared().setLibLayout(value);
     if (gallery) gallery->applyLayout();
@@ -376,8 +387,10 @@ void LibViewController::selectLayout(const std::string& title) {
 
 void LibViewController::changePopoverSize(bool large) {
     Settings::shared().setLibPopoveerSize(large ? "medium" : "small");
-    if (LibViewController* c = libController()) c->applyPopoverSize();
-    else applyPopoverSize();
+    if (LibViewController* c = libController())
+        c->applyPopoverSize();
+    else
+        applyPopoverSize();
 }
 
 }  // namespace library

@@ -55,8 +55,8 @@ public:
 struct ToolItem {
     const char* title;
     const char* image;
-    const char* match;      // the title as normalizeToolTitle gives it
-    const char* shortcut;   // named shortcut shown in the tooltip ("" none)
+    const char* match;     // the title as normalizeToolTitle gives it
+    const char* shortcut;  // named shortcut shown in the tooltip ("" none)
 };
 constexpr ToolItem kTools[] = {
     {"Show Kadrix", "lib-tool-28-kadrix", "show kadrix", "reopen"},
@@ -78,8 +78,12 @@ std::shared_ptr<kit::Label> makeLabel(double size, kit::FontWeight weight = kit:
 
 }  // namespace
 
-LibViewController* libController() { return installedController; }
-void setLibController(LibViewController* controller) { installedController = controller; }
+LibViewController* libController() {
+    return installedController;
+}
+void setLibController(LibViewController* controller) {
+    installedController = controller;
+}
 
 LibViewController::LibViewController() : panelPreview(std::make_unique<QuickLookWinController>()) {
     model = [] { return LibraryLink::shared().library(); };
@@ -169,9 +173,9 @@ void LibViewController::buildViews() {
     ddlLayout = std::make_shared<kit::PopUpButton>();
     ddlLayout->addItems({"File list", "Small squares", "Medium", "Large"});
     ddlLayout->setAction([this](kit::Control&) { selectLayout(ddlLayout->titleOfSelectedItem()); });
-    btnPopoverSize = kit::Button::make("⤢", [this](kit::Control&) {
-        changePopoverSize(btnPopoverSize->state() == kit::ControlState::On);
-    }, kit::Button::Type::PushOnPushOff);
+    btnPopoverSize = kit::Button::make(
+        "⤢", [this](kit::Control&) { changePopoverSize(btnPopoverSize->state() == kit::ControlState::On); },
+        kit::Button::Type::PushOnPushOff);
     btnPopoverSize->setToolTip("Larger library");
     auto settings = kit::Button::make("⚙", [this](kit::Control&) { openSettings(); });
     settings->setToolTip("Settings");
@@ -290,7 +294,7 @@ void LibViewController::viewWillAppear() {
     hideTooltip();
     if (contentSize_.width == 380 && Settings::shared().libPopoveerSize() != "small") applyPopoverSize();
     btnPopoverSize->setState(Settings::shared().libPopoveerSize() != "small" ? kit::ControlState::On
-                                                                                : kit::ControlState::Off);
+                                                                             : kit::ControlState::Off);
     std::string layout = Settings::shared().libLayout();
     ddlLayout->selectItem(layout == "list" ? 0 : layout == "square80" ? 1 : layout == "large" ? 3 : 2);
 }
@@ -298,10 +302,11 @@ void LibViewController::viewWillAppear() {
 void LibViewController::viewDidAppear() {
     if (keyMonitor) return;
     std::weak_ptr<bool> alive = alive_;
-    keyMonitor = kit::LocalEventMonitor::add(kit::LocalEventMonitor::Mask::KeyDown, [this, alive](const kit::Event& e) {
-        if (alive.expired()) return true;
-        return !handleKeyDown(e);
-    });
+    keyMonitor = kit::LocalEventMonitor::add(kit::LocalEventMonitor::Mask::KeyDown,
+                                             [this, alive](const kit::Event& e) {
+                                                 if (alive.expired()) return true;
+                                                 return !handleKeyDown(e);
+                                             });
 }
 
 void LibViewController::viewDidDisappear() {
@@ -356,13 +361,20 @@ void LibViewController::toolbarClick(const std::string& title) {
     // The popover must be gone from the screen before the screen is taken.
     else if (match == "fullscreen screenshot")
         tmFullscreen_ = kit::Timer::once(0.02, [] { viewHost().grabScreenshot("fullscreen", "menu"); });
-    else if (match == "area") host.grabScreenshot("interactive", m);
-    else if (match == "repeat area") host.grabScreenshot("interactive-repeat", m);
-    else if (match == "window") host.grabScreenshot("interactive-window", m);
-    else if (match == "scrolling") host.startScrollingCapture(-1, m);
-    else if (match == "scrolling  (up)") host.startScrollingCapture(1, m);
-    else if (match == "text/qr recognition") host.instantOCR(m);
-    else if (match == "load from clipboard") host.loadFromClipboard(m);
+    else if (match == "area")
+        host.grabScreenshot("interactive", m);
+    else if (match == "repeat area")
+        host.grabScreenshot("interactive-repeat", m);
+    else if (match == "window")
+        host.grabScreenshot("interactive-window", m);
+    else if (match == "scrolling")
+        host.startScrollingCapture(-1, m);
+    else if (match == "scrolling  (up)")
+        host.startScrollingCapture(1, m);
+    else if (match == "text/qr recognition")
+        host.instantOCR(m);
+    else if (match == "load from clipboard")
+        host.loadFromClipboard(m);
 }
 
 void LibViewController::showTooltip(const std::string& title) {

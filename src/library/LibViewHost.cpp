@@ -7,7 +7,11 @@ LibViewHost defaultHost;
 LibViewHost* installedHost = &defaultHost;
 }  // namespace
 
-LibViewHost& viewHost() { return *installedHost; }
-void setViewHost(LibViewHost* host) { installedHost = host ? host : &defaultHost; }
+LibViewHost& viewHost() {
+    return *installedHost;
+}
+void setViewHost(LibViewHost* host) {
+    installedHost = host ? host : &defaultHost;
+}
 
 }  // namespace library

@@ -15,9 +15,9 @@ void ClickableImageView::mouseDown(const kit::Event& e) {
 }
 
 QuickLookWinController::QuickLookWinController() {
-    window_ = std::make_unique<kit::Window>(kit::Rect{0, 0, 600, 400}, kit::WindowStyle::Borderless |
-                                                                           kit::WindowStyle::Utility |
-                                                                           kit::WindowStyle::NonactivatingPanel);
+    window_ = std::make_unique<kit::Window>(
+        kit::Rect{0, 0, 600, 400},
+        kit::WindowStyle::Borderless | kit::WindowStyle::Utility | kit::WindowStyle::NonactivatingPanel);
     window_->setTitle("Kadrix Quick Look");
     window_->setOpaque(false);
     window_->setBackgroundColor(kit::Color::clear());

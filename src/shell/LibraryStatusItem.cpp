@@ -66,8 +66,9 @@ void StatusMenu::presentLibrary() {
     libPopover->setBehavior(kit::Popover::Behavior::Transient);
     libController->viewWillAppear();
     libPopover->setContentSize(libController->contentSize());
-    libPopover->setBackgroundColor(libController->view()->isDarkAppearance() ? kit::Color(0.19, 0.2, 0.2, 1)
-                                                                             : kit::Color(0.98, 0.98, 0.98, 1));
+    libPopover->setBackgroundColor(libController->view()->isDarkAppearance()
+                                       ? kit::Color(0.19, 0.2, 0.2, 1)
+                                       : kit::Color(0.98, 0.98, 0.98, 1));
     libPopover->show(anchorRect(statusBarIcon.get()), kit::RectEdge::MinY);
     libController->viewDidAppear();
     Telemetry::shared().event("lib:show", {{"count", libraryCount()}});
@@ -107,7 +108,8 @@ void LibraryViewLink::closePopover() {
 
 void LibraryViewLink::setPopoverTransient(bool transient) {
     if (auto& popover = StatusMenu::shared().libPopover)
-        popover->setBehavior(transient ? kit::Popover::Behavior::Transient : kit::Popover::Behavior::ApplicationDefined);
+        popover->setBehavior(transient ? kit::Popover::Behavior::Transient
+                                       : kit::Popover::Behavior::ApplicationDefined);
 }
 
 void LibraryViewLink::focusPopover() {
@@ -136,18 +138,28 @@ void LibraryViewLink::openPreferences() {
     if (menu.onShowPreferences) menu.onShowPreferences();
 }
 
-void LibraryViewLink::yieldFocus() { coreLink().yieldFocus(); }
+void LibraryViewLink::yieldFocus() {
+    coreLink().yieldFocus();
+}
 void LibraryViewLink::grabScreenshot(const std::string& mode, const std::string& method) {
     coreLink().grabScreenshot(mode, method, std::nullopt);
 }
 void LibraryViewLink::startScrollingCapture(int direction, const std::string& method) {
     coreLink().startScrollingCapture(direction, method, std::nullopt);
 }
-void LibraryViewLink::instantOCR(const std::string& method) { coreLink().instantOCR(method); }
-void LibraryViewLink::loadFromClipboard(const std::string& method) { coreLink().loadFromClipboard(method); }
-bool LibraryViewLink::openImage(const std::string& path) { return coreLink().openImage(path); }
+void LibraryViewLink::instantOCR(const std::string& method) {
+    coreLink().instantOCR(method);
+}
+void LibraryViewLink::loadFromClipboard(const std::string& method) {
+    coreLink().loadFromClipboard(method);
+}
+bool LibraryViewLink::openImage(const std::string& path) {
+    return coreLink().openImage(path);
+}
 
-void LibraryViewLink::pinImage(const std::string& path) { core::AppLogic::shared().pinImage(path); }
+void LibraryViewLink::pinImage(const std::string& path) {
+    core::AppLogic::shared().pinImage(path);
+}
 
 bool LibraryViewLink::copyImageFile(const std::string& path) {
     // The core tells the user when the file gives no picture; the library
@@ -161,7 +173,11 @@ void LibraryViewLink::selectDefaultFolder(std::function<void()> whenReady) {
     coreLink().selectDefaultFolder(std::move(whenReady));
 }
 
-void LibraryViewLink::revealFile(const std::string& path) { kit::Workspace::revealFile(path); }
-void LibraryViewLink::openFile(const std::string& path) { kit::Workspace::openFile(path); }
+void LibraryViewLink::revealFile(const std::string& path) {
+    kit::Workspace::revealFile(path);
+}
+void LibraryViewLink::openFile(const std::string& path) {
+    kit::Workspace::openFile(path);
+}
 
 }  // namespace shell

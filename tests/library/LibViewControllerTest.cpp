@@ -6,20 +6,19 @@
 
 #include <QApplication>
 #include <QPalette>
-
 #include <filesystem>
 #include <thread>
 
 #include "LibraryFixture.h"
+#include "controls/CtrlToolbar.h"
 #include "kit/CollectionView.h"
 #include "kit/Dispatch.h"
 #include "kit/ImageIO.h"
-#include "kit/Layer.h"
 #include "kit/Label.h"
+#include "kit/Layer.h"
 #include "kit/TextField.h"
-#include "kit/Window.h"
-#include "controls/CtrlToolbar.h"
 #include "kit/Timer.h"
+#include "kit/Window.h"
 #include "library/GalleryDelegate.h"
 #include "library/LibViewController.h"
 #include "library/LibViewHost.h"
@@ -80,7 +79,8 @@ protected:
         setViewHost(&host);
         lib = std::make_shared<SlowSearchLib>(folder);
         // Five screenshots, newest last in the model (the gallery shows it first).
-        for (int i = 0; i < 5; ++i) add("shot" + std::to_string(i) + ".png", 100 + i, i == 2 ? "slow fast" : "fast");
+        for (int i = 0; i < 5; ++i)
+            add("shot" + std::to_string(i) + ".png", 100 + i, i == 2 ? "slow fast" : "fast");
         controller = std::make_unique<LibViewController>();
         controller->model = [this] { return lib; };
         window = std::make_unique<kit::Window>(kit::Rect{100, 100, 380, 580}, kit::WindowStyle::Titled);
@@ -104,9 +104,13 @@ protected:
         FILE* f = fopen((folder + "/" + name).c_str(), "wb");
         fwrite(png.data(), 1, png.size(), f);
         fclose(f);
-        lib->addOrUpdate(std::make_shared<GrabData>(std::map<std::string, std::string>{
-            {"filename", name}, {"ts", std::to_string(ts)}, {"ocr", ocr}, {"bytes", std::to_string(bytes)},
-            {"width", "8"}, {"height", "6"}}));
+        lib->addOrUpdate(
+            std::make_shared<GrabData>(std::map<std::string, std::string>{{"filename", name},
+                                                                          {"ts", std::to_string(ts)},
+                                                                          {"ocr", ocr},
+                                                                          {"bytes", std::to_string(bytes)},
+                                                                          {"width", "8"},
+                                                                          {"height", "6"}}));
     }
     void waitForGallery() {
         uint64_t before = controller->galleryGeneration();
@@ -115,12 +119,11 @@ protected:
     }
     std::vector<std::string> galleryNames() const {
         std::vector<std::string> out;
-        for (auto& r : controller->gallery->records) out.push_back(r.path.substr(r.path.find_last_of('/') + 1));
+        for (auto& r : controller->gallery->records)
+            out.push_back(r.path.substr(r.path.find_last_of('/') + 1));
         return out;
     }
-    void select(int item) {
-        controller->cvGallery->clickItem(item);
-    }
+    void select(int item) { controller->cvGallery->clickItem(item); }
 
     RecordingHost host;
     std::shared_ptr<SlowSearchLib> lib;
@@ -131,7 +134,8 @@ protected:
 }  // namespace
 
 TEST_F(LibView, GalleryShowsNewestFirstAndTheStatusLineDescribesTheSelection) {
-    EXPECT_EQ(galleryNames(), (std::vector<std::string>{"shot4.png", "shot3.png", "shot2.png", "shot1.png", "shot0.png"}));
+    EXPECT_EQ(galleryNames(),
+              (std::vector<std::string>{"shot4.png", "shot3.png", "shot2.png", "shot1.png", "shot0.png"}));
     EXPECT_EQ(controller->txStatus->stringValue(), "5 images");
     select(1);
     EXPECT_NE(controller->txStatus->stringValue().find("1 image ("), std::string::npos);
@@ -188,7 +192,8 @@ TEST_F(LibView, CtrlBackspaceInTheSearchFieldNeverDeletesScreenshots) {
     EXPECT_TRUE(host.calls.empty());
     // An empty field leaves Ctrl+C to the selected screenshot.
     controller->tbSearch->setStringValue("");
-    EXPECT_TRUE(controller->handleKeyDown(key(kit::KeyCode::C, kit::ModifierFlag::Command | kit::ModifierFlag::Shift)));
+    EXPECT_TRUE(controller->handleKeyDown(
+        key(kit::KeyCode::C, kit::ModifierFlag::Command | kit::ModifierFlag::Shift)));
     EXPECT_EQ(host.calls, (std::vector<std::string>{"close", "copy shot4.png"}));
 }
 

@@ -15,7 +15,7 @@ TEST(QuickLookFrame, BesideThePopoverWithinTheRoomOnItsLeft) {
     kit::Rect popover(1000, 400, 380, 600);  // top at 1000
     auto f = quickLookFrame({3000, 2000}, visible, popover);
     ASSERT_TRUE(f);
-    EXPECT_EQ(f->width(), 960);   // min(1000 - 40, 1200, 3000)
+    EXPECT_EQ(f->width(), 960);  // min(1000 - 40, 1200, 3000)
     EXPECT_EQ(f->height(), 640);
     EXPECT_EQ(f->maxX(), 1000 - 16);
     EXPECT_EQ(f->maxY(), 1000 - 30);
@@ -95,8 +95,10 @@ TEST(StatusLine, SizesAndDates) {
     EXPECT_EQ(statusDate(1709596800), "Mar 5, 2024 at 12:00am");
     EXPECT_EQ(selectedStatus(1709651220, 0), "1 image (Mar 5, 2024 at 3:07pm)");
     EXPECT_EQ(selectedStatus(1709651220, 250880), "1 image (Mar 5, 2024 at 3:07pm, 245kb)");
-    if (old) setenv("TZ", saved.c_str(), 1);
-    else unsetenv("TZ");
+    if (old)
+        setenv("TZ", saved.c_str(), 1);
+    else
+        unsetenv("TZ");
     tzset();
 
     EXPECT_EQ(imagesText(1), "1 image");
@@ -122,8 +124,8 @@ TEST(Visibility, FollowsTheStateTable) {
     EXPECT_FALSE(loading.gallery || loading.search || loading.message || loading.progress);
 
     // A message while indexing: message, no search, no offer, no status.
-    Visibility indexing = visibilityFor({.enabled = true, .bigMessage = true, .indexing = true, .queued = 3,
-                                         .visibleCount = 5});
+    Visibility indexing = visibilityFor(
+        {.enabled = true, .bigMessage = true, .indexing = true, .queued = 3, .visibleCount = 5});
     EXPECT_TRUE(indexing.message);
     EXPECT_FALSE(indexing.search || indexing.progress || indexing.gallery);
     EXPECT_EQ(indexing.status, false);
@@ -139,9 +141,9 @@ TEST(Visibility, FollowsTheStateTable) {
 }
 
 TEST(DeleteReselection, SelectsTheNextOrTheNewLastItem) {
-    EXPECT_EQ(reselectAfterDelete(4, 1, 9), 4);   // the item that moved up into the place
-    EXPECT_EQ(reselectAfterDelete(9, 1, 9), 8);   // the last was deleted: the new last
-    EXPECT_EQ(reselectAfterDelete(5, 3, 7), 3);   // three up to the anchor
+    EXPECT_EQ(reselectAfterDelete(4, 1, 9), 4);  // the item that moved up into the place
+    EXPECT_EQ(reselectAfterDelete(9, 1, 9), 8);  // the last was deleted: the new last
+    EXPECT_EQ(reselectAfterDelete(5, 3, 7), 3);  // three up to the anchor
     EXPECT_EQ(reselectAfterDelete(0, 4, 2), 0);
     EXPECT_EQ(reselectAfterDelete(2, 3, 0), std::nullopt);  // nothing left
 }
