@@ -8,14 +8,33 @@
 #include "kit/TextField.h"
 #include "library/GalleryDelegate.h"
 #include "library/LibViewController.h"
+#include "library/LibViewHost.h"
 #include "library/QuickLookWinController.h"
 #include "services/KeyCombo.h"
 #include "services/Settings.h"
+#include "shortcuts/Name.h"
+#include "shortcuts/Names.h"
 
 namespace library {
 
+namespace {
+
+// The popover holds the keyboard while it is open, so the library's global
+// shortcut arrives here rather than as a hot key: it closes the popover.
+bool isLibraryShortcut(const kit::Event& e) {
+    auto s = shortcuts::getShortcut(shortcuts::names::library());
+    return s && s->carbonKeyCode == e.keyCode &&
+           s->carbonModifiers == int64_t(kit::carbonModifiers(e.modifierFlags));
+}
+
+}  // namespace
+
 bool LibViewController::handleKeyDown(const kit::Event& e) {
     if (!cvGallery) return false;
+    if (isLibraryShortcut(e)) {
+        viewHost().closePopover();
+        return true;
+    }
     auto current = currentSelection();
     int index = current.value_or(-1);
     bool searchFocused = tbSearch->isFirstResponder();

@@ -24,6 +24,9 @@
 #include "library/LibViewHost.h"
 #include "library/QuickLookWinController.h"
 #include "services/Telemetry.h"
+#include "shortcuts/Name.h"
+#include "shortcuts/Names.h"
+#include "shortcuts/Shortcut.h"
 
 using namespace library;
 
@@ -229,6 +232,19 @@ TEST_F(LibView, KeysWithoutASelectionAndTheDownArrow) {
     EXPECT_EQ(controller->cvGallery->selectionIndexes(), (std::set<int>{0}));
     EXPECT_TRUE(controller->handleKeyDown(key(kit::KeyCode::Return)));
     EXPECT_EQ(host.calls, (std::vector<std::string>{"close", "open shot4.png", "yieldFocus"}));
+}
+
+TEST_F(LibView, TheLibraryShortcutClosesThePopoverThatHoldsTheKeyboard) {
+    const auto& name = shortcuts::names::library();
+    shortcuts::setShortcut(
+        shortcuts::Shortcut(kit::KeyCode::L, kit::CarbonModifier::Command | kit::CarbonModifier::Shift),
+        name);
+    select(0);
+    EXPECT_FALSE(controller->handleKeyDown(key(kit::KeyCode::L, kit::ModifierFlag::Command)));
+    EXPECT_TRUE(controller->handleKeyDown(
+        key(kit::KeyCode::L, kit::ModifierFlag::Command | kit::ModifierFlag::Shift)));
+    EXPECT_EQ(host.calls, (std::vector<std::string>{"close"}));
+    shortcuts::setShortcut(std::nullopt, name);
 }
 
 TEST_F(LibView, SpaceOpensQuickLookBesideThePopoverAndSpaceClosesIt) {

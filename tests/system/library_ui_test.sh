@@ -21,7 +21,8 @@ done
 read -r ino dev < <(stat -c '%i %d' "$lib")
 bookmark=$(printf '{"device":%s,"inode":%s,"path":"%s"}' "$dev" "$ino" "$lib" | base64 -w0)
 cat >"$KADRIX_HOME/config/defaults.json" <<EOF
-{"everVisitedHotkeys": true, "showIntro": 0, "libEnabled": true, "defaultFolderBookmark": {"\$data": "$bookmark"}}
+{"everVisitedHotkeys": true, "showIntro": 0, "libEnabled": true, "defaultFolderBookmark": {"\$data": "$bookmark"},
+ "KeyboardShortcuts_library": "{\\"carbonKeyCode\\":37,\\"carbonModifiers\\":768}"}
 EOF
 
 sys_app_in_tray
@@ -100,6 +101,13 @@ shot="$SYS_TMP/linked.png"
 sys_screenshot "$shot"
 [ "$(sys_pixel "$shot" $((cx + 60)) $((cy + 130)))" != "$background" ] || fail "the search link found nothing"
 [ "$(sys_pixel "$shot" $((cx + 280)) $((cy + 130)))" == "$background" ] || fail "the search link found more than one"
+
+# The library shortcut (Ctrl+Shift+L here) closes the popover and opens it again.
+sys_key ctrl+shift+l
+sys_wait_for --timeout 5 bash -c '! xdotool search --onlyvisible --classname "^kadrix$" getwindowgeometry %@ | grep -q "392x"' \
+  || fail "the library shortcut left the popover open"
+sys_key ctrl+shift+l
+sys_wait_for --timeout 5 popover_shown || fail "the library shortcut did not open the popover"
 
 sys_stop_app
 python3 - "$KADRIX_HOME/config/defaults.json" <<'PY' || fail "the search did not find exactly one screenshot"
