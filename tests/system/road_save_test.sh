@@ -2,12 +2,13 @@
 # The saving road. A window of text on screen; the full-screen shortcut with
 # "save" after capture asks once for the folder (on a real file system, with
 # user attributes) and writes the screen there under the template's name,
-# marked as a screen capture; the library takes it in.
+# marked as a screen capture; the library finds it by a word on screen.
 # Then kadrix quits and starts again: the settings, the library and the
 # unsent events survive. Killed outright in the middle of a
 # save and of indexing, it loses nothing saved before. At scale 1 and 2.
 source "$(dirname "${BASH_SOURCE[0]}")/harness.sh"
 sys_begin
+sys_tray
 # /tmp may be memory-backed, without user attributes: the folder goes under the build tree.
 base=$(mktemp -d "$SYS_BIN/../road-save-XXXXXX")
 on_exit "rm -rf '$base'"
@@ -34,9 +35,26 @@ for line in open(sys.argv[1], 'rb').read().split(b'\\n'):
 quit_event_on_disk() { grep -q '"type": *"quit"' "$KADRIX_HOME/config/defaults.json"; }
 # The screen-capture mark, whatever its name's prefix.
 marked() { python3 -c "import os,sys; sys.exit(0 if any('ScreenCapture' in a for a in os.listxattr(sys.argv[1])) else 1)" "$1"; }
-all_readable() {
-  local f
-  for f in "$folder"/SCR-*; do identify "$f" >/dev/null 2>&1 || { echo "$f is not readable" >&2; return 1; }; done
+
+# The library popover (a window of ours 392 points wide) after a search link:
+# whether its first gallery cell shows an item.
+popover_at() {
+  local id
+  for id in $(xdotool search --onlyvisible --classname '^kadrix$' 2>/dev/null); do
+    sys_geom "$id"
+    [ "$WIDTH" -eq $((392 * $1)) ] && return 0
+  done
+  return 1
+}
+search_finds() {
+  local word=$1 s=$2 background
+  sys_link "kadrix://lib/search?search=$word"
+  sys_wait_for --timeout 10 popover_at "$s" || fail "the search link opened no library"
+  sleep 1.5
+  popover_at "$s"
+  sys_screenshot "$SYS_TMP/lib.png"
+  background=$(sys_pixel "$SYS_TMP/lib.png" $((X + 156 * s)) $((Y + 572 * s)))
+  [ "$(sys_pixel "$SYS_TMP/lib.png" $((X + 66 * s)) $((Y + 136 * s)))" != "$background" ]
 }
 
 road() {
@@ -51,8 +69,17 @@ road() {
   expect_eq "$(identify -format '%wx%h' "$folder/$first")" "$(xdpyinfo | awk '/dimensions:/ {print $2}')" "saved size"
   # In the library.
   sys_wait_for --timeout 30 bash -c "[ \$(grep -c . '$(db)' 2>/dev/null || echo 0) -ge 1 ]" || fail "$first never reached the library"
+  # The library finds it by a word shown in the test window, and finds
+  # nothing by a word that was not on screen.
+  local found=""
+  for _ in 1 2 3 4 5 6; do
+    search_finds brown "$s" && { found=1; break; }
+    sleep 2
+  done
+  [ -n "$found" ] || fail "the library does not find the capture by a word on screen"
+  search_finds zebra "$s" && fail "the library finds the capture by a word that was not on screen"
+  sys_key Escape
   local kept
-  sleep 2
   kept=$(records)
 
   # Quit and start again: the folder, "save" after capture and the library hold.
@@ -86,8 +113,10 @@ road() {
   wait "$SYS_APP_PID" 2>/dev/null || true
   SYS_APP_PID=""
   local f
-  for f in $before; do [ -f "$folder/$f" ] || fail "$f was lost to kill -9"; done
-  all_readable || fail "a saved file is broken after kill -9"
+  for f in $before; do
+    [ -f "$folder/$f" ] || fail "$f was lost to kill -9"
+    identify "$folder/$f" >/dev/null 2>&1 || fail "$f is broken after kill -9"
+  done
   ls "$folder" | grep -v '^SCR-\|^imagelib' && fail "kill -9 left a stray file in the folder"
   sys_app
   sys_wait_for --timeout 15 sys_log_has 'AppLogic initialized' || fail "kadrix did not start after the second kill -9"
