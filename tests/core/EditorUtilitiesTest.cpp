@@ -250,3 +250,30 @@ TEST_F(BackdropCheck, AWindowWithItsOwnBackgroundGetsNoBackdrop) {
 
 }  // namespace
 }  // namespace coretest
+
+namespace coretest {
+namespace {
+
+// Pins are known by numbers that are never given twice, so a closed pin's
+// number can never reach a later pin.
+TEST(PinIds, AClosedPinsNumberIsNeverReused) {
+    core::CaptureRoutes routes;
+    const kit::Image img = solidImage(40, 30, {1, 2, 3, 255});
+    routes.pin(img, {200, 200});
+    routes.pin(img, {300, 300});
+    EXPECT_EQ(routes.pinCount(), 2u);
+    routes.removePin(1);
+    EXPECT_EQ(routes.pinCount(), 1u);
+    routes.removePin(1);  // already gone
+    EXPECT_EQ(routes.pinCount(), 1u);
+    routes.pin(img, {400, 400});
+    routes.removePin(1);  // the new pin has a number of its own
+    EXPECT_EQ(routes.pinCount(), 2u);
+    routes.removePin(2);
+    routes.removePin(3);
+    EXPECT_EQ(routes.pinCount(), 0u);
+    kit::processMainEvents();
+}
+
+}  // namespace
+}  // namespace coretest
