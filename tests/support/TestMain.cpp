@@ -82,6 +82,22 @@ void keepToPrivateHome(const std::string& home) {
 
 }  // namespace
 
+#if defined(__SANITIZE_THREAD__)
+// Qt is not built for ThreadSanitizer: all it sees of Qt are the memory
+// calls Qt makes (copies, allocations), never the locks around them, so a
+// task posted to the main thread's event queue while the main thread posts
+// one of its own, or Qt's own scaling threads, read as races. Memory calls
+// made from inside Qt and the libraries it runs on (GLib's event loop, the
+// PNG decoder) are left out; every access of our own code is checked.
+extern "C" const char* __tsan_default_suppressions() {
+    return "called_from_lib:libQt6Core.so.6\n"
+           "called_from_lib:libQt6Gui.so.6\n"
+           "called_from_lib:libQt6Widgets.so.6\n"
+           "called_from_lib:libglib-2.0.so.0\n"
+           "called_from_lib:libpng16.so.16\n";
+}
+#endif
+
 int main(int argc, char** argv) {
     if (!std::getenv("QT_QPA_PLATFORM")) setenv("QT_QPA_PLATFORM", "offscreen", 1);
     std::string ownHome;
