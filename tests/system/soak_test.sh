@@ -8,6 +8,8 @@
 # within 10 MB. Prints the figures (idle and peak memory, captures and
 # actions per second).
 #   SOAK_CAPTURES (24), SOAK_ACTIONS (200), SOAK_PINS (10), SOAK_SEED (7);
+#   SOAK_MEMORY_BOUNDS=0 reports memory without judging it (a sanitizer build
+#   keeps freed memory in quarantine);
 #   scripts/soak runs the long soak (200 captures, 2,000 actions, 50 pins).
 source "$(dirname "${BASH_SOURCE[0]}")/harness.sh"
 sys_begin
@@ -104,5 +106,6 @@ rate() { awk -v n="$1" -v ms="$2" 'BEGIN {printf "%d in %.1f s, %.1f per second"
 echo "soak: captures $(rate $((captures - 1)) "$capture_ms") (after the first); editor actions $(rate "$actions" "$action_ms")"
 echo "soak: memory idle $(mb "$idle"), after 20 captures $(mb "$after20"), after the soak $(mb "$after"), peak $(mb "$peak");" \
   "$pins pins: $(mb "$before_pins") before, $(mb "$after_pins") after"
+[ "${SOAK_MEMORY_BOUNDS:-1}" == 0 ] && exit 0
 [ "$((after * 2))" -le "$((after20 * 3))" ] || fail "memory grew from $(mb "$after20") after 20 captures to $(mb "$after")"
 [ "$((after_pins - before_pins))" -le 10240 ] || fail "$pins pins kept $(mb $((after_pins - before_pins)))"
