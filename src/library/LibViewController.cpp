@@ -398,6 +398,11 @@ void LibViewController::hideTooltip() {
 void LibViewController::connectLibrary() {
     auto lib = model();
     if (!lib) return;
+    // Loading the view connects it (its parts must be there to show the load).
+    if (!view_) {
+        view();
+        return;
+    }
     setLibController(this);
     std::weak_ptr<bool> alive = alive_;
     lib->onLoadStart = [this, alive] {

@@ -304,3 +304,16 @@ TEST_F(LibView, TheDarkLookTakesTheDarkColours) {
     EXPECT_LT(px[2], 80);  // red of B, G, R, A
     EXPECT_LT(px[1], 80);
 }
+
+TEST_F(LibView, ConnectingAgainKeepsOnePeriodicRescan) {
+    kit::ManualClockScope clock;
+    LibViewController fresh;
+    fresh.model = [this] { return lib; };
+    fresh.connectLibrary();
+    size_t timers = clock.clock().pendingCount();
+    EXPECT_GE(timers, 1u);
+    fresh.connectLibrary();
+    fresh.connectLibrary();
+    EXPECT_EQ(clock.clock().pendingCount(), timers);
+    setLibController(controller.get());
+}
