@@ -143,6 +143,7 @@ struct ThumbnailCache::State {
         for (;;) {
             Job job;
             uint64_t removedBefore = 0;
+            kit::Image hit;
             {
                 std::unique_lock g(self->lock);
                 self->wake.wait(g, [&] { return self->stopping || (!self->paused && !self->queue.empty()); });
@@ -152,21 +153,22 @@ struct ThumbnailCache::State {
                 self->queued.erase(job.token);
                 self->queue.erase(first);
                 removedBefore = self->removalCount(job.path);
-            }
-            const std::string key = keyOf(job.path, job.pixelSize);
-            kit::Image hit;
-            {
-                std::lock_guard g(self->lock);
-                hit = self->lookup(key);
+                // An earlier request for the same picture may have made it.
+                hit = self->lookup(keyOf(job.path, job.pixelSize));
             }
             Result result = hit ? Result{Result::State::Ready, hit, {}} : self->make(job.path, job.pixelSize);
+            bool removedMeanwhile = false;
             {
                 std::lock_guard g(self->lock);
                 if (self->stopping) return;
-                if (!hit && result.state == Result::State::Ready &&
-                    self->removalCount(job.path) == removedBefore)
-                    self->insert(key, job.path, result.image);
+                removedMeanwhile = self->removalCount(job.path) != removedBefore;
+                if (!hit && result.state == Result::State::Ready && !removedMeanwhile)
+                    self->insert(keyOf(job.path, job.pixelSize), job.path, result.image);
             }
+            // What was written for the file may come from before it was
+            // replaced; remove() counts before it deletes, so this catches
+            // a write that landed after its delete.
+            if (removedMeanwhile && !hit) th::removeAll(self->root, job.path);
             post(self, job.token, std::move(job.done), std::move(result));
         }
     }
