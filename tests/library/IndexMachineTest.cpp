@@ -241,3 +241,31 @@ TEST_F(Indexer, ARunStoresInQueueOrderWhileEverythingElseGoesOn) {
     EXPECT_EQ(lib->record("SCR-123.png")->content.at("width"), "39");
     Settings::shared().setLibAllowOCR(true);
 }
+
+TEST_F(Indexer, AStopEndsARunAfterTheFilesInHand) {
+    Settings::shared().setLibAllowOCR(false);
+    for (int i = 0; i < 40; ++i) picture("SCR-" + std::to_string(100 + i) + ".png", {}, 400, 300);
+    auto& indexer = *lib->indexMachine;
+    indexer.workers = 3;
+    std::vector<std::pair<int, int>> progress;
+    int storedAtStop = -1;
+    indexer.statusUpdate = [&](int done, int total, std::string, bool stop) {
+        progress.push_back({done, total});
+        if (done == 2 && total > 0 && !stop) {
+            storedAtStop = indexer.processedFiles;
+            indexer.pleaseStop = true;
+        }
+    };
+    indexer.scan(true);
+    ASSERT_TRUE(testsupport::waitFor([&] { return !progress.empty() && progress.back().second == 0; }, 30000));
+    const int done = progress.back().first;
+    // What was stored when the stop came, and at most one more file per worker that was under way.
+    ASSERT_GE(storedAtStop, 2);
+    EXPECT_GE(done, storedAtStop);
+    EXPECT_LE(done, storedAtStop + indexer.workers);
+    library::DataLayer store(folder);
+    store.read();
+    EXPECT_EQ(int(store.records.size()), done);  // what was counted was stored
+    EXPECT_FALSE(indexer.pleaseStop);
+    Settings::shared().setLibAllowOCR(true);
+}
