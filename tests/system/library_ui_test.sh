@@ -37,6 +37,14 @@ popover_shown() {
 }
 sys_click_tray_icon
 popover_shown || fail "the tray click opened no library popover"
+
+# The library shortcut (Ctrl+Shift+L here) closes the popover; the tray opens it again.
+sys_key ctrl+shift+l
+sys_wait_for --timeout 5 bash -c '! xdotool search --onlyvisible --classname "^kadrix$" getwindowgeometry %@ | grep -q "392x"' \
+  || fail "the library shortcut left the popover open"
+sys_click_tray_icon
+sys_wait_for --timeout 5 popover_shown || fail "the tray did not open the popover again"
+
 cx=$((px + 6)); cy=$((py + 6))  # the library view's top-left
 
 # Sixty screenshots are offered; "Add Screenshots" indexes them.
@@ -101,13 +109,6 @@ shot="$SYS_TMP/linked.png"
 sys_screenshot "$shot"
 [ "$(sys_pixel "$shot" $((cx + 60)) $((cy + 130)))" != "$background" ] || fail "the search link found nothing"
 [ "$(sys_pixel "$shot" $((cx + 280)) $((cy + 130)))" == "$background" ] || fail "the search link found more than one"
-
-# The library shortcut (Ctrl+Shift+L here) closes the popover and opens it again.
-sys_key ctrl+shift+l
-sys_wait_for --timeout 5 bash -c '! xdotool search --onlyvisible --classname "^kadrix$" getwindowgeometry %@ | grep -q "392x"' \
-  || fail "the library shortcut left the popover open"
-sys_key ctrl+shift+l
-sys_wait_for --timeout 5 popover_shown || fail "the library shortcut did not open the popover"
 
 sys_stop_app
 python3 - "$KADRIX_HOME/config/defaults.json" <<'PY' || fail "the search did not find exactly one screenshot"
