@@ -139,7 +139,8 @@ void EditorMenu::build() {
                        {"Choose Default Folder…", SetDefaultFolder},
                        {"", None},
                        {"Quit Kadrix", Quit, "q"}});
-    submenu("File", {{"Open File…", OpenFile, "o"},
+    // Open File has no key of its own: Ctrl+O in the editor reads the text of the screenshot.
+    submenu("File", {{"Open File…", OpenFile},
                      {"Open from Clipboard", OpenFromClipboard, "V"},
                      {"", None},
                      {"Save", Save, "s"},

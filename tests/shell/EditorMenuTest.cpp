@@ -126,6 +126,12 @@ TEST_F(EditorMenuTest, KeyEquivalentsAreCheckedAgainstTheRulesBeforeTheyRun) {
     EXPECT_FALSE(menu.menu()->performKeyEquivalent(key(kit::KeyCode::Q, "q", 0)));
 }
 
+TEST_F(EditorMenuTest, CtrlOIsLeftToTheEditorsTextRecognition) {
+    // Open File is always enabled, so a Ctrl+O key of its own would swallow the editor's key.
+    EXPECT_FALSE(menu.menu()->performKeyEquivalent(key(kit::KeyCode::O, "o", kit::ModifierFlag::Command)));
+    EXPECT_TRUE(editorCore.calls.empty());
+}
+
 TEST_F(EditorMenuTest, ZoomDirectionFromTheMenuSendsOneEventWithTheMenuMethod) {
     bool before = Settings::shared().altZoomDirection();
     size_t sent = events("setting-altZoomDirection").size();

@@ -111,7 +111,7 @@ run_at_scale() {
   sys_drag $((px + 16)) $((py + 30)) $((px + 550)) $((py + 150))
   sleep 0.5
   sys_screenshot "/tmp/text_uncrop_ocr_selection_scale$scale.png"
-  # The selection's Text button (Ctrl+O belongs to the menu's Open File).
+  # The selection's Text button (Ctrl+O reads the whole screenshot only with no selection).
   click_editor 252 43
   sys_wait_for --timeout 20 bash -c "xclip -selection clipboard -o -t UTF8_STRING 2>/dev/null | grep -q ." ||
     { tail -20 "$SYS_TMP/kadrix.log"; fail "scale $scale: no text on the clipboard after Text"; }
