@@ -1,6 +1,7 @@
 #include "editor/MainWindowController.h"
 
 #include <cmath>
+#include <utility>
 
 #include "controls/Animator.h"
 #include "controls/ImageAssets.h"
@@ -346,6 +347,34 @@ void MainWindowController::layoutContent() {
 
 void MainWindowController::layoutTopBar() {
     double W = toolbarMain->bounds().width();
+    double left = 10;
+    // With a selection the crop and selection buttons stand where the tools were,
+    // and they must not run under the read-out: in a narrow window the logo gives
+    // its room first, then the colour read-out, then the rest of the read-out.
+    double leftEnd = left;
+    if (selectionBarShown_)
+        leftEnd += btnCrop->frame().width() + 8 + scSelectionButtons->frame().width() + 8;
+    kit::View& colorBox = *labelColor->superview();
+    double infoWidth = 164 + 24 + constraintColorWidth + 4, shortInfoWidth = 160;
+    auto room = [](const kit::View& v, double gap) { return v.isHidden() ? 0 : v.frame().width() + gap; };
+    double fixed = 10 + room(*btnDragOut, 6) + room(*scExportButtons, 14) + room(*btnUpdate, 8);
+    bool logo = W >= kLogoFromWidth, color = true, info = true;
+    auto fits = [&] {
+        double used = fixed + (logo ? imgToolbarLogo->frame().width() + 10 : 0) +
+                      (info ? (color ? infoWidth : shortInfoWidth) + 8 : 0);
+        return W - used >= leftEnd;
+    };
+    if (!fits()) logo = false;
+    if (!fits()) color = false;
+    if (!fits()) info = false;
+    // Showing or hiding a view asks the bar to lay out again: change only what differs.
+    if (colorBox.isHidden() == color) colorBox.setHidden(!color);
+    if (viewInfoGroup->isHidden() == info) viewInfoGroup->setHidden(!info);
+    bool logoWasIn = std::exchange(logoRoom_, logo);
+    if (logoWasIn && !logo) imgToolbarLogo->setHidden(true);
+    if (!logoWasIn && logo) Animator::show(*imgToolbarLogo, 0, false);
+    viewInfoGroup->setFrameSize({color ? infoWidth : shortInfoWidth, kBarHeight});
+
     double x = W - 10;
     auto placeRight = [&](kit::View& v, double gap) {
         if (v.isHidden() && &v != imgToolbarLogo.get()) return;
@@ -354,13 +383,11 @@ void MainWindowController::layoutTopBar() {
         x -= gap;
     };
     // The logo shows only in wide windows; narrower ones give its room to the tools.
-    if (W >= kLogoFromWidth) placeRight(*imgToolbarLogo, 10);
+    if (logo) placeRight(*imgToolbarLogo, 10);
     placeRight(*btnDragOut, 6);
     placeRight(*scExportButtons, 14);
-    viewInfoGroup->setFrameSize({164 + 24 + constraintColorWidth + 4, kBarHeight});
     placeRight(*viewInfoGroup, 8);
     placeRight(*btnUpdate, 8);
-    double left = 10;
     toolbarInstruments->setFrame({left, 9, std::max(0.0, x - left), 30});
     btnCrop->setFrameOrigin({left, btnCrop->frame().y()});
     scSelectionButtons->setFrameOrigin({left + btnCrop->frame().width() + 8, scSelectionButtons->frame().y()});
@@ -466,7 +493,6 @@ void MainWindowController::windowDidBecomeKey(kit::Window&) { viewController->vi
 void MainWindowController::windowResized() {
     if (!window) return;
     layoutContent();
-    double W = window->contentSize().width;
     Framer& f = Framer::shared();
     // The canvas is the view controller's canvas view, below our bar: its
     // size, not the window's, is the viewport.
@@ -481,7 +507,8 @@ void MainWindowController::windowResized() {
     parts().setRelayoutRequest(1);
     parts().relayoutCanvas(false);
     parts().setRelayoutRequest(0);
-    if (W >= kLogoFromWidth)
+    layoutTopBar();
+    if (logoRoom_)
         Animator::show(*imgToolbarLogo, 0, false);
     else
         imgToolbarLogo->setHidden(true);
@@ -652,6 +679,8 @@ void MainWindowController::scSelectionClick() {
 
 void MainWindowController::applySelectionMode(const std::string& mode) {
     CtrlHelper& bar = *viewController->toolSettings.svEditor;
+    selectionBarShown_ = mode == "selection";
+    layoutTopBar();
     if (mode == "selection") {
         Animator::hide(*toolbarInstruments, 0);
         bar.hide();

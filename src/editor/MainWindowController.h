@@ -128,6 +128,9 @@ private:
     void hintBubbleOpening();
     std::optional<kit::LocalEventMonitor::Token> keyMonitor_;
     kit::Timer tmrStartHidden_;
+    // Set by the layout: whether the logo has room in the bar.
+    bool logoRoom_ = false;
+    bool selectionBarShown_ = false;
     std::shared_ptr<bool> alive_ = std::make_shared<bool>(true);
 };
 

@@ -271,5 +271,38 @@ TEST_F(Resize, TheImagePointAtTheCentreStaysThereAndTheLogoNeedsRoom) {
     EXPECT_FALSE(c->imgToolbarLogo->isHidden());
 }
 
+TEST_F(Resize, TheSelectionButtonsNeverRunUnderTheReadOutOrTheExportButtons) {
+    kit::ManualClockScope clock;
+    auto visible = [](const kit::View& v) { return !v.isHidden(); };
+    for (double width : {1400.0, 960.0, 836.0, 700.0}) {
+        SCOPED_TRACE(width);
+        c->window->setContentSize({width, 600});
+        c->windowResized();
+        c->applySelectionMode("selection");
+        clock.advance(1);
+        kit::Rect buttons = c->scSelectionButtons->frame();
+        ASSERT_TRUE(visible(*c->scSelectionButtons));
+        if (visible(*c->viewInfoGroup)) {
+            EXPECT_FALSE(buttons.intersects(c->viewInfoGroup->frame()));
+        }
+        EXPECT_FALSE(buttons.intersects(c->scExportButtons->frame()));
+        if (visible(*c->imgToolbarLogo)) {
+            EXPECT_FALSE(buttons.intersects(c->imgToolbarLogo->frame()));
+        }
+        EXPECT_LE(c->scExportButtons->frame().maxX(), width);
+        // The whole read-out, colour included, has room in a wide window.
+        if (width >= 1400) {
+            EXPECT_TRUE(visible(*c->labelColor->superview()) && visible(*c->viewInfoGroup));
+        }
+
+        // Without the selection the read-out and, when wide enough, the logo come back.
+        c->applySelectionMode("default");
+        clock.advance(1);
+        EXPECT_TRUE(visible(*c->viewInfoGroup));
+        EXPECT_TRUE(visible(*c->labelColor->superview()));
+        EXPECT_EQ(visible(*c->imgToolbarLogo), width >= 920);
+    }
+}
+
 }  // namespace
 }  // namespace editor
