@@ -61,32 +61,33 @@ std::string asText(const std::vector<uint8_t>& bytes) {
     return std::string(reinterpret_cast<const char*>(bytes.data()), bytes.size());
 }
 
-// Claims the first free name of base, base-2, base-3, … (or takes the first
-// when overwriting) so two saves at once never choose the same file.
-std::optional<std::string> claimName(const std::string& folder, const std::string& base, const std::string& ext,
-                                     bool overwrite) {
-    std::string first = joinPath(folder, base + ext);
-    if (overwrite) return first;
-    if (kit::files::claimPath(first)) return first;
-    for (int n = 2; n < 100000; ++n) {
-        std::string path = joinPath(folder, base + "-" + std::to_string(n) + ext);
-        if (kit::files::claimPath(path)) return path;
-        if (!kit::files::exists(path)) return std::nullopt;  // not a clash: the folder refuses files
-    }
-    return std::nullopt;
-}
-
-// Writes bytes over a claimed (or chosen) path, then marks the file. A claim
-// whose write fails is removed again.
-WriteResult writeClaimed(const std::string& path, const std::vector<uint8_t>& data, bool claimed, bool mark,
-                         const std::string& errorPrefix) {
+// Writes bytes over a chosen path, whole or not at all, then marks the file.
+WriteResult writeOver(const std::string& path, const std::vector<uint8_t>& data, bool mark) {
     std::string error;
-    if (!kit::files::writeAtomic(path, asText(data), 0644, &error)) {
-        if (claimed) kit::files::remove(path);
-        return {std::nullopt, errorPrefix + error};
-    }
+    if (!kit::files::writeAtomic(path, asText(data), 0644, &error)) return {std::nullopt, error};
     if (mark) Exporter::setXattr(path);
     return {path, {}};
+}
+
+// Writes a new file under the first free name of base, base-2, base-3, …
+// (or over base when overwriting), so two saves at once never choose the same
+// file and a name never shows a partly written picture. Then marks the file.
+WriteResult writeFresh(const std::string& folder, const std::string& base, const std::string& ext,
+                       const std::vector<uint8_t>& data, bool overwrite, bool mark) {
+    std::string first = joinPath(folder, base + ext);
+    if (overwrite) return writeOver(first, data, mark);
+    std::string error;
+    for (int n = 1; n < 100000; ++n) {
+        std::string path = n == 1 ? first : joinPath(folder, base + "-" + std::to_string(n) + ext);
+        switch (kit::files::writeNew(path, asText(data), 0644, &error)) {
+            case kit::files::NewFile::written:
+                if (mark) Exporter::setXattr(path);
+                return {path, {}};
+            case kit::files::NewFile::exists: continue;
+            case kit::files::NewFile::failed: return {std::nullopt, error};
+        }
+    }
+    return {std::nullopt, "No free file name in " + folder};
 }
 
 }  // namespace
@@ -325,13 +326,8 @@ WriteResult Exporter::writeToFolder(const FolderWrite& job) const {
         telemetry_.oops("saveImgToFolder(image:name:url:overwrite:)", kEncodeFailed);
         return {std::nullopt, kEncodeFailed};
     }
-    auto path = claimName(job.folder, job.baseName, ext, job.overwrite);
-    if (!path) {
-        telemetry_.oops("saveImgToFolder(image:name:url:overwrite:)", "No free file name");
-        return {std::nullopt, "No free file name in " + job.folder};
-    }
     timerStart("Data Write");
-    WriteResult r = writeClaimed(*path, data, !job.overwrite, true, {});
+    WriteResult r = writeFresh(job.folder, job.baseName, ext, data, job.overwrite, true);
     timerLog("Data Write");
     if (!r) telemetry_.oops("saveImgToFolder(image:name:url:overwrite:)", "PNG save error " + r.error);
     return r;
@@ -413,7 +409,7 @@ WriteResult Exporter::saveToFileAs(const std::string& path) {
         oops("saveToFileAs(url:)", kEncodeFailed);
         return {std::nullopt, kEncodeFailed};
     }
-    WriteResult r = writeClaimed(path, data, false, true, {});
+    WriteResult r = writeOver(path, data, true);
     if (!r) oops("saveToFileAs(url:)", "Save error " + r.error);
     return r;
 }
@@ -438,7 +434,7 @@ std::optional<std::string> Exporter::saveTempImage(const kit::Image& image, cons
         oops("saveTempImage(image:name:maxQuality:)", kEncodeFailed);
         return std::nullopt;
     }
-    WriteResult r = writeClaimed(joinPath(folder, name + ".png"), png, false, true, {});
+    WriteResult r = writeOver(joinPath(folder, name + ".png"), png, true);
     if (!r) oops("saveTempImage(image:name:maxQuality:)", "PNG save error " + r.error);
     return r.path;
 }
@@ -486,7 +482,7 @@ WriteResult Exporter::saveImageAsJPEG(const kit::Image& image, const std::string
         oops(fn, kEncodeFailed);
         return {std::nullopt, kEncodeFailed};
     }
-    WriteResult r = writeClaimed(joinPath(folder, name), jpeg, false, false, {});
+    WriteResult r = writeOver(joinPath(folder, name), jpeg, false);
     if (!r) oops(fn, "Save error " + r.error);
     return r;
 }
@@ -533,9 +529,7 @@ WriteResult Exporter::saveGIFToFolder(const kit::Image& img1, const kit::Image& 
         telemetry_.oops(fn, "Error creating gif file");
         return {std::nullopt, kEncodeFailed};
     }
-    auto path = claimName(folder, baseName, ".gif", false);
-    if (!path) return {std::nullopt, "No free file name in " + folder};
-    return writeClaimed(*path, gif, true, false, {});
+    return writeFresh(folder, baseName, ".gif", gif, false, false);
 }
 
 // ---- printing -------------------------------------------------------------------------

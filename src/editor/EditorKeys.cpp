@@ -113,7 +113,6 @@ void EditorKeys::keyDown(const KeyEvt& key, const kit::Event* event) {
         call(links.objectKeyDown, event, key);  // a text being typed takes every key
         return;
     }
-    std::cout << key.code << std::endl;
     const std::string method = "hotkey:" + describe(key);
     bool tab = false;
     if (!leadingRows(key, event, method, tab)) return;

@@ -211,6 +211,64 @@ bool claimPath(const std::string& path) {
     return true;
 }
 
+NewFile writeNew(const std::string& path, std::string_view content, unsigned mode, std::string* error) {
+    fs::path target(path);
+    std::string dir = target.parent_path().empty() ? "." : target.parent_path().string();
+    std::string tmp = dir + "/." + target.filename().string() + ".new-" + randomToken(8);
+    auto fail = [&] {
+        if (error) *error = std::strerror(errno);
+        return NewFile::failed;
+    };
+    int fd = ::open(tmp.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, mode & 07777);
+    if (fd < 0) return fail();
+    bool ok = ::fchmod(fd, mode & 07777) == 0 && writeAll(fd, content) && ::fsync(fd) == 0;
+    int e = errno;
+    if (::close(fd) != 0 && ok) {
+        ok = false;
+        e = errno;
+    }
+    if (!ok) {
+        ::unlink(tmp.c_str());
+        errno = e;
+        return fail();
+    }
+    if (::link(tmp.c_str(), path.c_str()) == 0) {
+        ::unlink(tmp.c_str());
+        int dfd = ::open(dir.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+        if (dfd >= 0) {
+            ::fsync(dfd);
+            ::close(dfd);
+        }
+        return NewFile::written;
+    }
+    e = errno;
+    if (e == EEXIST) {
+        ::unlink(tmp.c_str());
+        return NewFile::exists;
+    }
+    if (e != EPERM && e != ENOTSUP && e != EOPNOTSUPP && e != EMLINK) {
+        ::unlink(tmp.c_str());
+        errno = e;
+        return fail();
+    }
+    // No links here (vfat and the like): claim the name, then move the content in.
+    if (!claimPath(path)) {
+        e = errno;
+        ::unlink(tmp.c_str());
+        if (e == EEXIST) return NewFile::exists;
+        errno = e;
+        return fail();
+    }
+    if (::rename(tmp.c_str(), path.c_str()) != 0) {
+        e = errno;
+        ::unlink(tmp.c_str());
+        ::unlink(path.c_str());
+        errno = e;
+        return fail();
+    }
+    return NewFile::written;
+}
+
 std::optional<std::vector<std::string>> listFolder(const std::string& path) {
     std::error_code ec;
     fs::directory_iterator it(path, ec);

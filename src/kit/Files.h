@@ -43,6 +43,14 @@ bool makeDirs(const std::string& path, unsigned mode = 0700, std::string* error 
 // Creates an empty file at `path` only when nothing is there yet, in one
 // step, so two writers never pick the same free name.
 bool claimPath(const std::string& path);
+// Puts a new file at `path` only when nothing is there yet, whole: the content
+// is written and flushed under a temporary name first and then linked to its
+// name, so the name never shows an empty or partial file, even when the
+// process dies while writing. Where the file system has no links the name is
+// claimed empty first and then written over.
+enum class NewFile { written, exists, failed };
+NewFile writeNew(const std::string& path, std::string_view content, unsigned mode = 0644,
+                 std::string* error = nullptr);
 
 // The entries of a folder (names, without "." and ".."); absent when it
 // cannot be listed.

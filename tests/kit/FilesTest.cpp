@@ -111,6 +111,28 @@ TEST(Files, AtomicWriteReplacesWholeAndLeavesNoTemporaries) {
     EXPECT_FALSE(files::exists(dir));
 }
 
+TEST(Files, NewFileTakesOnlyAFreeNameAndAppearsWhole) {
+    std::string dir = files::tempDir() + "/newfile";
+    files::remove(dir);
+    files::makeDirs(dir);
+    std::string p = dir + "/shot.png";
+    const std::string big(3 << 20, 'p');
+    EXPECT_EQ(files::writeNew(p, big, 0640), files::NewFile::written);
+    EXPECT_EQ(files::readAll(p)->size(), big.size());
+    EXPECT_EQ(modeOf(p), 0640u);
+    // A taken name is left exactly as it was.
+    EXPECT_EQ(files::writeNew(p, "other"), files::NewFile::exists);
+    EXPECT_EQ(*files::readAll(p), big);
+    std::string error;
+    EXPECT_EQ(files::writeNew(dir + "/no/such/folder/f", "x", 0644, &error), files::NewFile::failed);
+    EXPECT_FALSE(error.empty());
+    // No temporary name outlives a write, whatever its end.
+    int entries = 0;
+    for (auto& e : fs::directory_iterator(dir)) ++entries, (void)e;
+    EXPECT_EQ(entries, 1);
+    files::remove(dir);
+}
+
 TEST(Files, ExtendedAttributesRoundTripOrFailQuietly) {
     std::string p = files::uniqueTempPath("xattr-", ".png");
     ASSERT_TRUE(files::writeAtomic(p, "png"));
