@@ -2,6 +2,7 @@
 
 #include "core/AppLogic.h"
 #include "kit/Popover.h"
+#include "kit/Timer.h"
 #include "kit/Window.h"
 #include "services/NamedTimers.h"
 #include "services/Notifier.h"
@@ -46,10 +47,14 @@ void hotkeyLibrary() {
         return;
     }
     Telemetry::shared().preset("lib:show", {{"method", method}});
-    if (menu.libPopover && menu.libPopover->isShown())
+    if (menu.libPopover && menu.libPopover->isShown()) {
         menu.libPopover->close();
-    else
-        menu.presentLibrary();
+        return;
+    }
+    // The hot key holds the keyboard until its keys are let go; the popover
+    // shows a moment later so it can take the keyboard for its search field.
+    static kit::Timer later;
+    later = kit::Timer::once(0.2, [] { StatusMenu::shared().presentLibrary(); });
 }
 
 }  // namespace
