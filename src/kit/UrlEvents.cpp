@@ -191,39 +191,51 @@ bool sendAll(int fd, const std::string& data) {
     return true;
 }
 
-// Waits up to `ms` for the running instance's answer.
-bool awaitAck(int fd, int ms) {
+// How a hand-over to the running instance ended.
+enum class Sent {
+    acked,       // the instance has the messages
+    refused,     // nobody listens, or the instance closed without taking them
+    unanswered,  // sent, but no answer in time: the instance may still act on them
+};
+
+// Waits up to `ms` for the running instance's answer. A busy instance reads
+// the connection late but reads it all the same, so running out of time is
+// told apart from a connection closed unanswered.
+Sent awaitAck(int fd, int ms) {
     std::string got;
     auto end = std::chrono::steady_clock::now() + std::chrono::milliseconds(ms);
     while (got.size() < std::strlen(kAck)) {
         int left = int(std::chrono::duration_cast<std::chrono::milliseconds>(end - std::chrono::steady_clock::now())
                            .count());
-        if (left <= 0) return false;
+        if (left <= 0) return Sent::unanswered;
         pollfd p{fd, POLLIN, 0};
         int r = ::poll(&p, 1, left);
         if (r < 0 && errno == EINTR) continue;
-        if (r <= 0) return false;
+        if (r < 0) return Sent::refused;
+        if (r == 0) return Sent::unanswered;
         char buf[8];
         ssize_t n = ::read(fd, buf, sizeof buf);
         if (n < 0 && errno == EINTR) continue;
-        if (n <= 0) return false;
+        if (n <= 0) return Sent::refused;
         got.append(buf, size_t(n));
     }
-    return got.compare(0, std::strlen(kAck), kAck) == 0;
+    return got.compare(0, std::strlen(kAck), kAck) == 0 ? Sent::acked : Sent::refused;
 }
 
-bool forward(const std::vector<std::string>& messages) {
+Sent forward(const std::vector<std::string>& messages, int waitMs) {
     sockaddr_un addr;
-    if (!fillAddress(addr, socketPath())) return false;
+    if (!fillAddress(addr, socketPath())) return Sent::refused;
     int fd = ::socket(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0);
-    if (fd < 0) return false;
+    if (fd < 0) return Sent::refused;
     std::string data;
     for (auto& m : messages) data += m + "\n";
     if (messages.empty()) data = "kadrix://show\n";
-    bool ok = ::connect(fd, reinterpret_cast<sockaddr*>(&addr), sizeof addr) == 0 && sendAll(fd, data) &&
-              ::shutdown(fd, SHUT_WR) == 0 && awaitAck(fd, kClientTimeoutMs);
+    Sent result = Sent::refused;
+    if (::connect(fd, reinterpret_cast<sockaddr*>(&addr), sizeof addr) == 0 && sendAll(fd, data) &&
+        ::shutdown(fd, SHUT_WR) == 0)
+        result = awaitAck(fd, waitMs);
     ::close(fd);
-    return ok;
+    return result;
 }
 
 // The instance lock: an flock the kernel gives up when its holder ends, so
@@ -357,9 +369,16 @@ Role claimSingleInstance(const std::vector<std::string>& messages, double patien
     auto end = std::chrono::steady_clock::now() + std::chrono::duration<double>(patienceSeconds);
     // Either the lock or the running instance's answer settles it; while
     // neither comes (an instance starting up or quitting) ask both again.
+    // Sent messages are never sent again: a busy instance still reads them,
+    // and a second copy would run the command twice.
     for (;;) {
         if (int fd = tryLock(path + ".lock"); fd >= 0) return becomePrimary(fd, path) ? Role::Primary : Role::Failed;
-        if (forward(messages)) return Role::Forwarded;
+        auto left = std::chrono::duration_cast<std::chrono::milliseconds>(end - std::chrono::steady_clock::now());
+        switch (forward(messages, std::max(kClientTimeoutMs, int(left.count())))) {
+            case Sent::acked: return Role::Forwarded;
+            case Sent::unanswered: return Role::Failed;
+            case Sent::refused: break;
+        }
         if (std::chrono::steady_clock::now() >= end) return Role::Failed;
         std::this_thread::sleep_for(std::chrono::milliseconds(50));
     }

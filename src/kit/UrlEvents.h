@@ -6,10 +6,12 @@
 // Election: whoever holds the per-user instance lock (an flock, so the kernel
 // drops it with its holder) is the running instance and listens on the socket
 // beside it. A later launch that cannot take the lock sends its messages, one
-// a line, closes its side and waits for the running instance's "ok"; without
-// it (the instance is just quitting or starting) it tries the lock and the
-// socket again, so a message is never lost and two launches at once leave one
-// instance.
+// a line, closes its side and waits for the running instance's "ok". When
+// nobody listens or the connection closes unanswered (the instance is just
+// quitting or starting) it tries the lock and the socket again, so a message
+// is never lost and two launches at once leave one instance. Messages once
+// sent are never sent again, even when the answer is slow (a busy instance
+// still reads them), so a command never runs twice.
 //
 // The running instance reads each connection without blocking, drops
 // connections that stay open longer than two seconds or send too much, and

@@ -101,6 +101,33 @@ TEST(UrlEvents, FilesOfALaterLaunchReachTheFileHandler) {
     UrlEvents::release();
 }
 
+TEST(UrlEvents, AnInstanceTooBusyToAnswerAtOnceGetsTheUrlOnlyOnce) {
+    ASSERT_EQ(UrlEvents::claimSingleInstance({}), UrlEvents::Role::Primary);
+    std::vector<std::string> got;
+    UrlEvents::setHandler([&](const std::string& u) { got.push_back(u); });
+    QProcess child;
+    auto env = QProcessEnvironment::systemEnvironment();
+    env.insert("KADRIX_URL_CHILD", "kadrix://grab/fullscreen?then=save");
+    child.setProcessEnvironment(env);
+    child.start(QCoreApplication::applicationFilePath(), {"--gtest_filter=UrlEventsChild.Forward"});
+    ASSERT_TRUE(child.waitForStarted(5000));
+    // The main thread is busy (a save, say) for longer than a sender waits
+    // for its first answer; the connection waits in the backlog meanwhile.
+    ::sleep(3);
+    QElapsedTimer t;
+    t.start();
+    while (child.state() != QProcess::NotRunning && t.elapsed() < 20000) {
+        QCoreApplication::processEvents(QEventLoop::AllEvents, 50);
+        child.waitForFinished(20);
+    }
+    pumpUntil([&] { return !got.empty(); });
+    for (int i = 0; i < 10; ++i) QCoreApplication::processEvents(QEventLoop::AllEvents, 20);
+    EXPECT_EQ(child.exitCode(), 0);
+    EXPECT_EQ(got, (std::vector<std::string>{"kadrix://grab/fullscreen?then=save"}));
+    UrlEvents::setHandler({});
+    UrlEvents::release();
+}
+
 TEST(UrlEvents, JunkFromTheSocketIsDropped) {
     ASSERT_EQ(UrlEvents::claimSingleInstance({}), UrlEvents::Role::Primary);
     std::vector<std::string> got;
