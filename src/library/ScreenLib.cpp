@@ -1,6 +1,7 @@
 #include "library/ScreenLib.h"
 
 #include "library/IndexMachine.h"
+#include "library/ThumbnailCache.h"
 
 #include <algorithm>
 #include <chrono>
@@ -255,7 +256,7 @@ bool ScreenLib::checkPresence(const std::set<std::string>& present, const std::s
 
 void ScreenLib::deleteFiles(const std::vector<std::string>& paths) {
     size_t before, after;
-    std::vector<std::string> failed;
+    std::vector<std::string> failed, trashed;
     {
         std::lock_guard<std::mutex> g(recLock_);
         before = records_.size();
@@ -264,7 +265,7 @@ void ScreenLib::deleteFiles(const std::vector<std::string>& paths) {
             if (it == filenames_.end() || it->second >= records_.size()) continue;
             std::string error;
             if (kit::moveToTrash(path, &error))
-                records_[it->second]->deleteMePlease = true;
+                records_[it->second]->deleteMePlease = true, trashed.push_back(path);
             else
                 failed.push_back(baseName(path)), Telemetry::shared().oops("delete(urls:)", "Deletion error: " + error);
         }
@@ -272,6 +273,8 @@ void ScreenLib::deleteFiles(const std::vector<std::string>& paths) {
         rebuildFilenamesLocked();
         after = records_.size();
     }
+    // A trashed file's thumbnails go with it, as file managers do.
+    for (auto& path : trashed) ThumbnailCache::shared().remove(path);
     for (auto& name : failed) Notifier::shared().warning("Failed to delete " + name, "Is file being used elsewhere?");
     if (after < before) {
         std::weak_ptr<bool> alive = alive_;

@@ -9,6 +9,7 @@
 
 #include "LibraryFixture.h"
 #include "kit/Files.h"
+#include "kit/Thumbnails.h"
 #include "library/ScreenLib.h"
 #include "services/Settings.h"
 
@@ -116,7 +117,17 @@ TEST_F(Library, DeleteMovesKnownFilesToTheTrashOnly) {
     for (const char* n : {"a.png", "b.png", "stranger.png"}) std::ofstream(folder + "/" + n) << "x";
     lib.addOrUpdate(entry({{"filename", "a.png"}}));
     lib.addOrUpdate(entry({{"filename", "b.png"}}));
+    // Thumbnails on disk, as the gallery left them.
+    namespace th = kit::thumbnails;
+    const std::string thumbA = th::pathFor(th::defaultRoot(), th::Flavor::Normal, folder + "/a.png");
+    const std::string thumbStranger = th::pathFor(th::defaultRoot(), th::Flavor::Normal, folder + "/stranger.png");
+    for (auto& t : {thumbA, thumbStranger}) {
+        std::filesystem::create_directories(std::filesystem::path(t).parent_path());
+        std::ofstream(t) << "png";
+    }
     lib.deleteFiles({folder + "/a.png", folder + "/b.png", folder + "/stranger.png"});
+    EXPECT_FALSE(kit::files::exists(thumbA)) << "a trashed file's thumbnail goes too";
+    EXPECT_TRUE(kit::files::exists(thumbStranger));
     EXPECT_FALSE(kit::files::exists(folder + "/a.png"));
     EXPECT_FALSE(kit::files::exists(folder + "/b.png"));
     EXPECT_TRUE(kit::files::exists(folder + "/stranger.png"));
