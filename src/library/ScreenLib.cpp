@@ -80,6 +80,10 @@ ScreenLib::ScreenLib(const std::string& folder, std::string keyText) : data_(fol
 }
 
 ScreenLib::~ScreenLib() {
+    stopWork();
+}
+
+void ScreenLib::stopWork() {
     *alive_ = false;
     work_.close();         // a load or save still running ends first
     indexMachine.reset();  // and so does a walk or run, which use this library

@@ -41,6 +41,10 @@ public:
 
     explicit ScreenLib(const std::string& folder, std::string keyText = {});
     virtual ~ScreenLib();
+    // Waits for the background work on this library (load, save, walk, run)
+    // and starts no more. The destructor does it; a subclass whose overrides
+    // that work calls does it in its own destructor, before its part is gone.
+    void stopWork();
 
     // Starts a load in the background; `onLoadEnd` then runs on the main thread.
     virtual void load();

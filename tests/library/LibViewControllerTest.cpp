@@ -59,6 +59,7 @@ struct RecordingHost : LibViewHost {
 // A library whose search for "slow" takes a while, so a later search can overtake it.
 struct SlowSearchLib : ScreenLib {
     using ScreenLib::ScreenLib;
+    ~SlowSearchLib() override { stopWork(); }
     std::vector<LibObject> search(const std::string& query) const override {
         if (query == "slow") std::this_thread::sleep_for(std::chrono::milliseconds(300));
         return ScreenLib::search(query);
