@@ -4,7 +4,6 @@
 
 #include "kit/Application.h"
 #include "kit/Dispatch.h"
-#include "kit/Displays.h"
 #include "kit/ImageView.h"
 #include "kit/Path.h"
 #include "kit/TextLayer.h"
@@ -364,14 +363,6 @@ void Notifier::setMessageText(const std::string& text) {
 }
 
 void Notifier::popover(kit::View& sender, const std::string& image, const std::string& text) {
-    popover(sender.convertToScreen(sender.bounds()), image, text);
-}
-
-void Notifier::closePopover() {
-    popoverHelper_.reset();
-}
-
-void Notifier::popover(const kit::Rect& anchor, const std::string& image, const std::string& text) {
     kit::Size size{200, 150};
     auto view = kit::View::make({0, 0, size.width, size.height});
     if (!image.empty()) {
@@ -401,13 +392,8 @@ void Notifier::popover(const kit::Rect& anchor, const std::string& image, const 
     view->layer()->setBackgroundColor(view->isDarkAppearance() ? kDarkGrey : kit::Color::white(0.98));
     view->layer()->setCornerRadius(8);
 
+    kit::Rect anchor = sender.convertToScreen(sender.bounds());
     kit::Rect frame{anchor.midX() - size.width / 2, anchor.minY() - size.height, size.width, size.height};
-    // Kept on the anchor's screen: a tray icon sits at its very edge.
-    if (auto screen = kit::Displays::at({anchor.midX(), anchor.midY()})) {
-        const kit::Rect& area = screen->frame;
-        frame.origin.x = std::clamp(frame.minX(), area.minX(), std::max(area.minX(), area.maxX() - size.width));
-        frame.origin.y = std::clamp(frame.minY(), area.minY(), std::max(area.minY(), area.maxY() - size.height));
-    }
     popoverHelper_ = std::make_unique<kit::Window>(frame, kit::WindowStyle::Borderless);
     popoverHelper_->setLevel(kit::WindowLevel::PopUp);
     popoverHelper_->setOpaque(false);

@@ -46,10 +46,6 @@ public:
     virtual void warning(const std::string& title, const std::string& message);
     // A transient popover under `sender` with an image (asset name) and/or a text.
     virtual void popover(kit::View& sender, const std::string& image, const std::string& text);
-    // The same under a rectangle of the screen (a tray icon, which is no view of ours).
-    virtual void popover(const kit::Rect& anchor, const std::string& image, const std::string& text);
-    // Closes the popover, if one shows.
-    virtual void closePopover();
     virtual void buildWindow();
     virtual void applyAppearance();
     // Closes the toast at once and runs the stored action (its button's click).

@@ -13,7 +13,6 @@
 #include "kit/Window.h"
 #include "services/AppHooks.h"
 #include "services/Console.h"
-#include "services/Notifier.h"
 #include "services/Settings.h"
 #include "services/Telemetry.h"
 #include "shell/CoreLink.h"
@@ -182,19 +181,6 @@ void AppDelegate::setNewVersionItemVisible(bool visible) {
 
 void AppDelegate::setUploadsItemVisible(bool visible) {
     if (auto& item = StatusMenu::shared().itemGoToUploads) item->setHidden(!visible);
-}
-
-// The one-time hint after the editor first hides: a picture under the tray
-// icon showing where Kadrix went. Without a tray icon there is nowhere to point.
-bool AppDelegate::showFirstHideHint() {
-    auto& icon = StatusMenu::shared().statusBarIcon;
-    if (!icon || !icon->isVisible()) return false;
-    Notifier::shared().popover(icon->buttonFrame(), "helper-firsthide", "");
-    return true;
-}
-
-void AppDelegate::closeFirstHideHint() {
-    Notifier::shared().closePopover();
 }
 
 bool AppDelegate::preferencesVisible() const {

@@ -2,13 +2,11 @@
 #include <gtest/gtest.h>
 
 #include "ShellFixture.h"
-#include "controls/ImageAssets.h"
 #include "kit/Defaults.h"
 #include "kit/Files.h"
 #include "kit/Menu.h"
 #include "kit/Window.h"
 #include "kit/StatusItem.h"
-#include "services/Notifier.h"
 #include "services/Settings.h"
 #include "shell/AppDelegate.h"
 #include "shell/StatusMenu.h"
@@ -93,25 +91,4 @@ TEST_F(AppDelegateTest, ActivationEventsFollowOnlyEventsOfAnotherType) {
     Telemetry::shared().event("something");
     delegate.applicationDidResignActive();
     EXPECT_EQ(events("inactive").size(), inactive + 1);
-}
-
-TEST_F(AppDelegateTest, TheFirstHideHintPointsAtTheTrayIconAndGoesAgain) {
-    AppDelegate delegate;
-    delegate.registerGlobalShortcuts = [] {};
-    delegate.applicationDidFinishLaunching();
-    auto& notifier = Notifier::shared();
-    ASSERT_TRUE(delegate.showFirstHideHint());
-    ASSERT_NE(notifier.popoverWindow(), nullptr);
-    // The picture of the icon set, not the empty stand-in of a missing one.
-    kit::Image picture = ImageAssets::named("helper-firsthide");
-    ASSERT_FALSE(picture.isNull());
-    EXPECT_EQ(notifier.popoverWindow()->frame().size.width, picture.pointSize().width + 20);
-    delegate.closeFirstHideHint();
-    EXPECT_EQ(notifier.popoverWindow(), nullptr);
-
-    // With the tray icon hidden there is nothing to point at.
-    Settings::shared().setShowMenubarIcon(false);
-    EXPECT_FALSE(delegate.showFirstHideHint());
-    EXPECT_EQ(notifier.popoverWindow(), nullptr);
-    Settings::shared().setShowMenubarIcon(true);
 }
