@@ -160,7 +160,7 @@ void Updater::suggestAutoupdate(const std::string& method) {
     confirmOkCancelOnMain(
         "Update the app?",
         "Kadrix will download the new version and re-install it. The app will restart, make sure "
-        "to save your current screenshot. MacOS may ask you for the password in the process.",
+        "to save your current screenshot. Your desktop may ask you for the password in the process.",
         [this, method](bool ok) {
             if (ok) autoupdate();
             telemetry_.event(ok ? "autoupdate:confirmed" : "autoupdate:rejected",

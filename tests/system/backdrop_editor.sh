@@ -10,9 +10,7 @@ backdrop_editor_open() {
   mkdir -p "$HOME"
   xsetroot -solid '#3366cc'
   keep=${KADRIX_KEEP_SHOTS:-}
-  sys_app
-  sys_wait_for pgrep -f "$SYS_BIN/kadrix" --timeout 10 || fail "kadrix did not start"
-  sleep 2
+  sys_app_ready
   read -r sw sh < <(xdpyinfo | awk '/dimensions:/ {split($2, d, "x"); print d[1], d[2]}')
   "$SYS_BIN/kadrix" 'kadrix://grab/fullscreen?then=edit'
   sys_wait_window '^Kadrix$' 15 || fail "no editor window"

@@ -7,9 +7,7 @@
 source "$(dirname "${BASH_SOURCE[0]}")/harness.sh"
 sys_begin
 xsetroot -solid '#3366cc'
-sys_app
-sys_wait_for pgrep -f "$SYS_BIN/kadrix" --timeout 10 || fail "kadrix did not start"
-sleep 2
+sys_app_ready
 
 convert -size 400x300 xc:'#10a050' -fill '#d02020' -draw 'rectangle 100,100 199,179' "$SYS_TMP/in.png"
 xclip -selection clipboard -t image/png -i "$SYS_TMP/in.png" &

@@ -10,9 +10,7 @@ sys_begin
 export HOME="$SYS_TMP/user"
 mkdir -p "$HOME"
 xsetroot -solid '#3366cc'
-sys_app
-sys_wait_for pgrep -f "$SYS_BIN/kadrix" --timeout 10 || fail "kadrix did not start"
-sleep 2
+sys_app_ready
 
 "$SYS_BIN/kadrix" 'kadrix://grab/fullscreen?then=copy'
 sys_wait_for bash -c "xclip -selection clipboard -o -t TARGETS 2>/dev/null | grep -qx image/png" --timeout 15 ||

@@ -186,6 +186,12 @@ sys_click_tray_icon() {
 #   sys_road NAME FUNCTION          FUNCTION once at QT_SCALE_FACTOR 1 and once at 2,
 #                                   each with a fresh home, timed
 sys_log_has() { grep -qF "$1" "$SYS_TMP/kadrix.log"; }
+# kadrix started as it is, its process up and given two seconds to settle.
+sys_app_ready() {
+  sys_app
+  sys_wait_for pgrep -f "$SYS_BIN/kadrix" --timeout 10 || fail "kadrix did not start"
+  sleep 2
+}
 sys_start() {
   mkdir -p "$KADRIX_HOME/config"
   echo "{\"everVisitedHotkeys\": true, \"showIntro\": 0${1:+, $1}}" >"$KADRIX_HOME/config/defaults.json"

@@ -9,9 +9,7 @@ xsetroot -solid '#3366cc'
 client=$!
 on_exit 'kill $client 2>/dev/null || true'
 sys_wait_window '^Other$' 5 || fail "the ordinary window did not show"
-sys_app
-sys_wait_for pgrep -f "$SYS_BIN/kadrix" --timeout 10 || fail "kadrix did not start"
-sleep 2
+sys_app_ready
 
 "$SYS_BIN/kadrix" 'kadrix://grab/fullscreen?then=pin'
 sys_wait_for --timeout 10 xdotool search --onlyvisible --name '^Kadrix Pin$' || {

@@ -5,9 +5,7 @@
 source "$(dirname "${BASH_SOURCE[0]}")/harness.sh"
 sys_begin
 xsetroot -solid '#3366cc'
-sys_app
-sys_wait_for pgrep -f "$SYS_BIN/kadrix" --timeout 10 || fail "kadrix did not start"
-sleep 2
+sys_app_ready
 
 grab_area() {
   "$SYS_BIN/kadrix" 'kadrix://grab/area'
