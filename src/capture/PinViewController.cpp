@@ -4,6 +4,7 @@
 #include "capture/Capturer.h"
 #include "controls/CtrlButton.h"
 #include "controls/CtrlDragOutView.h"
+#include "controls/ImageAssets.h"
 #include "kit/Displays.h"
 #include "kit/Layer.h"
 #include "kit/TextLayer.h"
@@ -57,6 +58,7 @@ void PinViewController::buildToolbar() {
     viewToolbar_->setAutoresizingMask(WidthSizable | MinYMargin);
     viewToolbar_->layer()->setBackgroundColor(kit::Color::white(0, 0.55));
     viewToolbar_->layer()->setCornerRadius(5);
+    viewToolbar_->layer()->setMasksToBounds(true);
     viewToolbar_->setHidden(true);
     addSubview(viewToolbar_);
 
@@ -69,9 +71,14 @@ void PinViewController::buildToolbar() {
     btnClose_->backgroundColorPressed = kit::Color{0.75, 0.28, 0.25, 1};
     btnClose_->setToolTip("Close");
     btnClose_->action = [this](ButtonBase&) { owner_.close(); };
+    btnClose_->updateAppearance();
     viewToolbar_->addSubview(btnClose_);
 
+    // The tool bar is dark in either appearance: its pictures use light ink.
+    ImageAssets::Look look = ImageAssets::currentLook();
+    look.dark = true;
     btnDragger_ = std::make_shared<CtrlDragOut>(kit::Rect{28, 4, 22, 22});
+    btnDragger_->setImage(ImageAssets::named("16-menu-file", look));
     btnDragger_->setToolTip("Drag the image out as a file");
     viewToolbar_->addSubview(btnDragger_);
 
@@ -83,6 +90,7 @@ void PinViewController::buildToolbar() {
         b->backgroundColorHover = kit::Color::white(1, 0.25);
         b->backgroundColorPressed = kit::Color::white(1, 0.35);
         b->setToolTip(tip);
+        b->updateAppearance();
         viewToolbar_->addSubview(b);
         return b;
     };
@@ -136,7 +144,10 @@ void PinViewController::buildMenu() {
 }
 
 void PinViewController::layout() {
-    textZoom_->setFrame({bounds().width() - 52, 8, 46, 15});
+    const double x = bounds().width() - 52;
+    textZoom_->setFrame({x, 8, 46, 15});
+    // On a narrow pin the read-out gives way to the buttons.
+    textZoom_->setHidden(x < btnCopy_->frame().maxX() + 4);
 }
 
 void PinViewController::setImage(const kit::Image& image) {

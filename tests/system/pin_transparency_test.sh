@@ -1,0 +1,109 @@
+#!/usr/bin/env bash
+# A pinned capture over an ordinary window, on a desktop with a compositing
+# manager: its tool bar shows while the pointer is over it; it stays above the window when that window is clicked, its context
+# menu opens on a right click and makes it half transparent, so the window
+# shows through; "0" makes it opaque again and Ctrl+W closes it.
+# At scale 1 and 2: a full-screen capture pins at half its size in pixels at
+# either scale, so the pin covers the same part of the screen.
+source "$(dirname "${BASH_SOURCE[0]}")/harness.sh"
+command -v xcompmgr >/dev/null || fail "xcompmgr is not installed (scripts/setup-deps)"
+sys_begin
+xcompmgr >/dev/null 2>&1 &
+comp=$!
+on_exit 'kill $comp 2>/dev/null || true'
+# The window lies under the pin's left part, where the capture shows the
+# desktop, so pin and window differ in colour at the probe point.
+"$SYS_BIN/kadrix-testclient" solid Other 300 250 1000 600 '#cc6633' &
+client=$!
+on_exit 'kill $client 2>/dev/null || true'
+sys_wait_window '^Other$' 5 || fail "the ordinary window did not show"
+
+px=520 py=520
+probe() {
+  sys_screenshot "$SYS_TMP/probe.png"
+  sys_pixel "$SYS_TMP/probe.png" $px $py
+}
+# Each channel within 40 of the wanted colour.
+near() {
+  local got=$1 want=$2 i
+  IFS=, read -r -a g <<<"$got"
+  IFS=, read -r -a w <<<"$want"
+  for i in 0 1 2; do
+    [ $(( g[i] > w[i] ? g[i] - w[i] : w[i] - g[i] )) -le 40 ] || return 1
+  done
+}
+
+pin_road() {
+  xdotool mousemove 1700 900
+  sleep 0.3
+  near "$(probe)" "204,102,51" || fail "the window is not under the probe point ($(probe))"
+  # The compositor paints the desktop itself: the pin shows its colour.
+  local desk mix
+  desk=$(sys_pixel "$SYS_TMP/probe.png" 1850 1000)
+  IFS=, read -r -a d <<<"$desk"
+  mix="$(( (d[0] + 204) / 2 )),$(( (d[1] + 102) / 2 )),$(( (d[2] + 51) / 2 ))"
+  sys_start
+  sys_link 'kadrix://grab/fullscreen?then=pin'
+  sys_wait_for --timeout 10 xdotool search --onlyvisible --name '^Kadrix Pin$' || {
+    tail -20 "$SYS_TMP/kadrix.log"
+    fail "no pin window after the capture"
+  }
+  local pin
+  pin=$(xdotool search --onlyvisible --name '^Kadrix Pin$' | head -1)
+  sleep 0.8
+  sys_geom "$pin"
+  expect_eq "$X,$Y,$WIDTH,$HEIGHT" "480,270,960,540" "the pin's frame"
+
+  # The pointer over the pin brings its tool bar, with the red close button
+  # at its left end; the bar goes once the pointer has left.
+  local cx=$((X + 14 * $1)) cy=$((Y + 15 * $1))
+  xdotool mousemove 900 500
+  sleep 0.2
+  xdotool mousemove 905 505
+  sleep 0.5
+  sys_screenshot "$SYS_TMP/toolbar.png"
+  cp "$SYS_TMP/toolbar.png" "${KADRIX_SHOT_DIR:-/tmp}/pin_toolbar_$1.png" 2>/dev/null || true
+  near "$(sys_pixel "$SYS_TMP/toolbar.png" $cx $cy)" "255,94,87" || fail "no close button on the pin's tool bar"
+  xdotool mousemove 1700 900
+  sleep 0.8
+  sys_screenshot "$SYS_TMP/toolbar.png"
+  near "$(sys_pixel "$SYS_TMP/toolbar.png" $cx $cy)" "255,94,87" && fail "the tool bar stayed after the pointer left"
+
+  # A click into the ordinary window leaves the pin above it.
+  sys_click 1200 820
+  sleep 0.5
+  xdotool mousemove 1700 900
+  sleep 0.8
+  near "$(probe)" "$desk" || fail "the pin is not above the clicked window ($(probe))"
+
+  # The context menu opens where the pin was right-clicked.
+  sys_screenshot "$SYS_TMP/before-menu.png"
+  sys_click 700 600 3
+  sleep 0.8
+  sys_screenshot "$SYS_TMP/menu.png"
+  cp "$SYS_TMP/menu.png" "${KADRIX_SHOT_DIR:-/tmp}/pin_menu_$1.png" 2>/dev/null || true
+  local changed
+  convert "$SYS_TMP/before-menu.png" -crop 120x100+705+605 +repage "$SYS_TMP/a.png"
+  convert "$SYS_TMP/menu.png" -crop 120x100+705+605 +repage "$SYS_TMP/b.png"
+  changed=$(compare -metric AE "$SYS_TMP/a.png" "$SYS_TMP/b.png" null: 2>&1 || true)
+  [ "${changed%% *}" -gt 6000 ] || fail "no context menu after a right click ($changed pixels changed)"
+  # Edit, Copy, 100 %, 50 %, 200 %, then Transparent.
+  sys_key Down Down Down Down Down Down Return
+  xdotool mousemove 1700 900
+  sleep 0.8
+  # Half the pin's green over the window's orange.
+  near "$(probe)" "$mix" || fail "the half-transparent pin does not show the window through ($(probe))"
+  cp "$SYS_TMP/probe.png" "${KADRIX_SHOT_DIR:-/tmp}/pin_transparent_$1.png" 2>/dev/null || true
+
+  xdotool windowactivate --sync "$pin" 2>/dev/null || true
+  sys_key 0
+  sleep 0.5
+  near "$(probe)" "$desk" || fail "\"0\" did not make the pin opaque again ($(probe))"
+
+  sys_key ctrl+w
+  sys_wait_for --timeout 5 bash -c "! xdotool search --onlyvisible --name '^Kadrix Pin$'" \
+    || fail "Ctrl+W did not close the pin"
+  sleep 0.3
+  near "$(probe)" "204,102,51" || fail "the closed pin left something behind ($(probe))"
+}
+sys_road pin_transparency pin_road
