@@ -1,0 +1,102 @@
+#!/usr/bin/env bash
+# The editor canvas in the running kadrix, in the light and the dark look and
+# at scale 1 and 2: a picture opened from a file sits on the checkerboard of
+# the look (white and light grey squares, or two dark greys). Files dragged
+# from another program onto the canvas: a PDF is refused; a JPEG named in
+# capitals, dragged with the PDF behind it, is taken and becomes the picture
+# (dropped beside the picture, not on it).
+source "$(dirname "${BASH_SOURCE[0]}")/harness.sh"
+sys_begin
+sys_tray
+[ -x "$SYS_BIN/kadrix-dragsource" ] || fail "kadrix-dragsource is not built"
+
+convert -size 400x300 xc:'#c03030' "$SYS_TMP/red.png"
+convert -size 240x160 xc:'#2040e0' "$SYS_TMP/BLUE.JPG"
+cp "$SYS_TMP/red.png" "$SYS_TMP/paper.pdf"
+
+# A desktop in the dark look: the palette comes from the desktop's colour file.
+dark_desktop() {
+  export XDG_CONFIG_HOME="$SYS_TMP/xdg" XDG_CURRENT_DESKTOP=KDE KDE_SESSION_VERSION=5 KDE_FULL_SESSION=true
+  mkdir -p "$XDG_CONFIG_HOME"
+  printf '[Colors:%s]\nBackgroundNormal=35,38,41\nForegroundNormal=239,240,241\n' Window View Button >"$XDG_CONFIG_HOME/kdeglobals"
+}
+light_desktop() { unset XDG_CONFIG_HOME XDG_CURRENT_DESKTOP KDE_SESSION_VERSION KDE_FULL_SESSION; }
+
+# Where the picture of colour $2 is inside the window of geometry X Y WIDTH HEIGHT in $1: "w h x y".
+picture_box() {
+  local box w h bx by
+  # The fuzz takes in the canvas's thin edge line, drawn over the picture's outer pixels.
+  box=$(convert "$1" -crop "${WIDTH}x${HEIGHT}+$X+$Y" +repage -fuzz 10% -fill black +opaque "$2" -trim \
+    -format '%w %h %X %Y' info:)
+  read -r w h bx by <<<"$box"
+  echo "$w $h $((X + ${bx#+})) $((Y + ${by#+}))"
+}
+
+# Drags the files from a source window in the bottom-left corner to (x, y);
+# prints what the drop target answered ("copy" or "none").
+drag_files_to() {
+  local x=$1 y=$2
+  shift 2
+  env -u QT_SCALE_FACTOR QT_QPA_PLATFORM=xcb "$SYS_BIN/kadrix-dragsource" 0 940 "$@" >"$SYS_TMP/drag.log" 2>&1 &
+  local source=$!
+  sys_wait_window '^kadrix-dragsource$' 10 || fail "no drag source"
+  sleep 0.5
+  xdotool mousemove 60 1000 mousedown 1
+  local step
+  for step in 1 2 3 4 5 6 7 8; do
+    xdotool mousemove $((60 + (x - 60) * step / 8)) $((1000 + (y - 1000) * step / 8))
+    sleep 0.1
+  done
+  sleep 0.3
+  xdotool mouseup 1
+  sys_wait_for --timeout 5 grep -q '^drag ' "$SYS_TMP/drag.log" || fail "the drag did not end"
+  kill $source 2>/dev/null || true
+  wait $source 2>/dev/null || true
+  sed -n 's/^drag //p' "$SYS_TMP/drag.log"
+}
+
+look() {
+  local s=$1 squares=$2
+  sys_start
+  "$SYS_BIN/kadrix" "$SYS_TMP/red.png" >/dev/null 2>&1 &
+  sys_wait_editor 15
+  local editor
+  editor=$(xdotool getactivewindow)
+  # Out of the drag source's way.
+  xdotool windowmove "$editor" 200 0
+  sleep 1
+  sys_geom "$editor"
+  sys_screenshot "$SYS_TMP/open.png"
+  local w h bx by
+  read -r w h bx by <<<"$(picture_box "$SYS_TMP/open.png" '#c03030')"
+  # Below 100 % never: 400 × 300 device pixels.
+  expect_eq "${w}x$h" "400x300" "scale $s: the picture on screen"
+  # Left of the picture: the checkerboard, in the look's two greys only.
+  local margin=$(((bx - X) / 2)) colours
+  [ "$margin" -ge 8 ] || fail "scale $s: no canvas left of the picture"
+  colours=$(convert "$SYS_TMP/open.png" -crop "$((margin))x$((h - 20))+$((X + margin / 2))+$((by + 10))" +repage \
+    -format %c histogram:info:- | sed -n 's/.*#\([0-9A-F]\{6\}\).*/\1/p' | sort | tr '\n' ' ')
+  expect_eq "$colours" "$squares " "scale $s: the checkerboard's colours"
+
+  # A PDF is refused and changes nothing.
+  expect_eq "$(drag_files_to $((X + margin)) $((by + h / 2)) "$SYS_TMP/paper.pdf" "$SYS_TMP/BLUE.JPG")" none \
+    "scale $s: the drop of a PDF"
+  # The JPEG (with the PDF behind it) dropped beside the picture opens as the new picture.
+  expect_eq "$(drag_files_to $((X + margin)) $((by + h / 2)) "$SYS_TMP/BLUE.JPG" "$SYS_TMP/paper.pdf")" copy \
+    "scale $s: the drop of a JPEG"
+  sleep 1
+  # A new picture places the editor anew.
+  sys_geom "$editor"
+  sys_screenshot "$SYS_TMP/dropped.png"
+  if [ -n "${KADRIX_SHOT_DIR:-}" ]; then cp "$SYS_TMP/dropped.png" "$KADRIX_SHOT_DIR/canvas-drop-$s-${squares// /-}.png"; fi
+  # JPEG blue within its rounding, and the canvas's edge line.
+  expect_eq "$(picture_box "$SYS_TMP/dropped.png" '#2040e0' | cut -d' ' -f1,2)" "240 160" \
+    "scale $s: the dropped picture on screen"
+  [ "$(sys_count_colour "$SYS_TMP/dropped.png" '#c03030')" -lt 100 ] || fail "scale $s: the red picture is still shown"
+}
+
+light() { light_desktop; look "$1" "F2F2F2 FFFFFF"; }
+dark() { dark_desktop; look "$1" "2A2A2A 333333"; }
+sys_road canvas-light light
+sys_road canvas-dark dark
+echo "the checkerboard follows the look; PDF drops are refused and a JPEG drop opens the picture"
