@@ -70,6 +70,9 @@ public:
     virtual void zoom(Zoom) {}
     // A text annotation is being edited.
     virtual bool isEditingText() const { return false; }
+    // An annotation object is active or a crop selection is shown: Ctrl+C
+    // then copies that, and the canvas handles the key itself.
+    virtual bool canvasOwnsCopy() const { return false; }
     virtual void updateCursor() {}
     // The annotation objects' pending-change marker (0 none, 1 selection or
     // drag, 2 size change) and the editor step that settles it.

@@ -207,7 +207,9 @@ bool EditorMenu::validate(const kit::MenuItem& item) const {
     }
     if (item.tag() == OpenFromClipboard) return kit::Pasteboard::general().hasImage();
     // Copy does nothing while a text is edited; disabled, its Ctrl+C stays with the text.
-    if (item.tag() == Copy && editorLink().isEditingText()) return false;
+    // With an annotation object active or a crop selection shown, Ctrl+C copies
+    // that object or selection: the item steps aside so the key reaches the canvas.
+    if (item.tag() == Copy && (editorLink().isEditingText() || editorLink().canvasOwnsCopy())) return false;
     bool key = editorIsKey();
     switch (item.tag()) {
         case Save:

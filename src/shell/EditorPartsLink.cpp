@@ -6,6 +6,7 @@
 #include "editor/Handlers.h"
 #include "editor/MainWindowController.h"
 #include "editor/MainWindowControllerParts.h"
+#include "editor/ObjectHandlers.h"
 
 namespace shell {
 
@@ -31,6 +32,10 @@ void EditorPartsLink::zoom(Zoom z) {
 
 bool EditorPartsLink::isEditingText() const {
     return editor::parts().isEditing();
+}
+
+bool EditorPartsLink::canvasOwnsCopy() const {
+    return editor::parts().cropOn() || editor::ObjectHandlers::shared().active.has_value();
 }
 
 void EditorPartsLink::updateCursor() {

@@ -9,6 +9,7 @@ class EditorPartsLink : public EditorLink {
 public:
     void zoom(Zoom z) override;
     bool isEditingText() const override;
+    bool canvasOwnsCopy() const override;
     void updateCursor() override;
     int pendingChange() const override;
     void setPendingChange(int value) override;

@@ -1,15 +1,18 @@
 // The editor's menu bar: which items are enabled, the method texts, and the
-// commands that must not misfire (Copy while a text is edited, Uncrop's keys).
+// commands that must not misfire (Copy while a text is edited or an object is
+// selected, Uncrop's keys).
 #include <gtest/gtest.h>
 
 #include "ShellFixture.h"
 #include "editor/Framer.h"
+#include "editor/ObjectHandlers.h"
 #include "kit/Event.h"
 #include "kit/Menu.h"
 #include "kit/Window.h"
 #include "objects/PressedKeys.h"
 #include "services/Settings.h"
 #include "shell/EditorMenu.h"
+#include "shell/EditorPartsLink.h"
 
 using namespace shell;
 
@@ -92,6 +95,23 @@ TEST_F(EditorMenuTest, CopyWhileATextIsEditedDoesNothing) {
     editorParts.editing = false;
     menu.perform(EditorMenu::Copy, item(EditorMenu::Copy));
     EXPECT_EQ(editorCore.calls, std::vector<std::string>{"copyImage"});
+}
+
+TEST_F(EditorMenuTest, CtrlCIsLeftToTheCanvasWhileAnObjectIsActive) {
+    // The live link: the annotation object manager decides, not a double.
+    EditorPartsLink live;
+    setEditorLink(&live);
+    editor::ObjectHandlers& objects = editor::ObjectHandlers::shared();
+    objects.clear();
+    const kit::Event ctrlC = key(kit::KeyCode::C, "c", kit::ModifierFlag::Command);
+    ASSERT_TRUE(objects.addObject("ObjRectangle", {10, 10, 50, 40}));
+    EXPECT_FALSE(menu.menu()->performKeyEquivalent(ctrlC)) << "Ctrl+C copies the selected object";
+    EXPECT_TRUE(editorCore.calls.empty()) << "the whole image is not copied and the editor stays";
+    objects.deactivate();
+    EXPECT_TRUE(menu.menu()->performKeyEquivalent(ctrlC));
+    EXPECT_EQ(editorCore.calls, std::vector<std::string>{"copyImage"});
+    objects.clear();
+    setEditorLink(&editorParts);
 }
 
 TEST_F(EditorMenuTest, MethodTextsSayHowTheItemWasChosen) {
