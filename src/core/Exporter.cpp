@@ -380,20 +380,27 @@ std::optional<std::string> Exporter::showSaveAsPanel(const std::optional<std::st
     panel.accessoryLabel = "Format:";
     panel.accessoryItems = {"png", "jpeg"};
     panel.accessorySelectedIndex = jpeg ? 1 : 0;
-    // Switching the format changes the name's extension to match.
+    // Switching the format changes the name's extension and the files shown to match.
     panel.onAccessoryChange = [](kit::SavePanel& p, int index) {
         std::string n = p.nameFieldValue;
         size_t dot = n.rfind('.');
         if (dot != std::string::npos && dot > 0) n.resize(dot);
+        p.setAllowedTypes(index == 1 ? std::vector<std::string>{"jpeg", "jpg"} : std::vector<std::string>{"png"});
         p.setNameFieldValue(n + (index == 1 ? ".jpeg" : ".png"));
     };
     if (folder) panel.directory = *folder;
     panel.nameFieldValue = name;
     auto chosen = panel.runModal();
     if (!chosen) return std::nullopt;
-    // A typed name without extension gets the chosen format's.
-    if (extensionOf(*chosen).empty()) *chosen += panel.accessorySelectedIndex == 1 ? ".jpeg" : ".png";
-    return chosen;
+    return withImageExtension(*chosen, panel.accessorySelectedIndex == 1);
+}
+
+std::string Exporter::withImageExtension(const std::string& path, bool jpeg) {
+    // A name typed with its own image extension keeps it; any other (or
+    // none) gets the chosen format's, so the file is what its name says.
+    std::string ext = extensionOf(path);
+    if (ext == "png" || ext == "jpeg" || ext == "jpg") return path;
+    return path + (jpeg ? ".jpeg" : ".png");
 }
 
 WriteResult Exporter::saveToFileAs(const std::string& path) {

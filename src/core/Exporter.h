@@ -104,6 +104,9 @@ public:
     // ---- Save As (main thread) ----
     // The chosen path; none when cancelled.
     std::optional<std::string> showSaveAsPanel(const std::optional<std::string>& folder, const std::string& name);
+    // The chosen path as written: PNG or JPEG by its extension, the chosen
+    // format's appended when it has neither.
+    static std::string withImageExtension(const std::string& path, bool jpeg);
     WriteResult saveToFileAs(const std::string& path);
 
     // ---- temporary folder and plain JPEG ----

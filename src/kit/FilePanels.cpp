@@ -84,4 +84,12 @@ void SavePanel::setNameFieldValue(const std::string& name) {
             edit->setText(QString::fromStdString(name));
 }
 
+void SavePanel::setAllowedTypes(const std::vector<std::string>& types) {
+    allowedTypes = types;
+    auto* d = static_cast<QFileDialog*>(dialog_);
+    if (!d) return;
+    d->setNameFilter(nameFilter(types));
+    d->setDefaultSuffix(types.empty() ? QString() : QString::fromStdString(types.front()));
+}
+
 }  // namespace kit

@@ -41,6 +41,8 @@ public:
     std::optional<std::string> runModal();
     // While the panel runs: replaces the name in the field.
     void setNameFieldValue(const std::string& name);
+    // While the panel runs: the extensions shown and the one a bare name gets.
+    void setAllowedTypes(const std::vector<std::string>& types);
 
 private:
     void* dialog_ = nullptr;

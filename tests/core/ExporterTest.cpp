@@ -180,6 +180,34 @@ TEST_F(ExportFixture, DownscaleAndPixelDensityFollowTheRatio) {
     EXPECT_EQ(core::Exporter::bitmapRep(solid(1001, 600, red), 2.0).pointSize().width, 1001);
 }
 
+TEST_F(ExportFixture, SaveAsWritesWhatTheNameSaysAndReplacesTheFile) {
+    using core::Exporter;
+    EXPECT_EQ(Exporter::withImageExtension("/d/shot.png", true), "/d/shot.png");
+    EXPECT_EQ(Exporter::withImageExtension("/d/shot.JPG", false), "/d/shot.JPG");
+    EXPECT_EQ(Exporter::withImageExtension("/d/shot", true), "/d/shot.jpeg");
+    // An extension that is no image format of ours would get a JPEG under a wrong name.
+    EXPECT_EQ(Exporter::withImageExtension("/d/shot.gif", false), "/d/shot.gif.png");
+    EXPECT_EQ(Exporter::withImageExtension("/d.v2/shot", false), "/d.v2/shot.png");
+
+    host.image = solid(64, 48, green);
+    kit::files::makeDirs(folder);
+    auto jpeg = exporter->saveToFileAs(folder + "/as.jpeg");
+    ASSERT_TRUE(jpeg);
+    EXPECT_EQ(kit::ImageIO::read(*jpeg.path).width(), 64);
+    EXPECT_EQ(bytesOf(*jpeg.path)[0], 0xFF);
+    EXPECT_FALSE(kit::Exif::userComment(bytesOf(*jpeg.path)));  // no comment, unlike the folder writer
+    kit::files::writeAtomic(folder + "/as.png", "old");
+    auto png = exporter->saveToFileAs(folder + "/as.png");
+    ASSERT_TRUE(png);
+    EXPECT_EQ(bytesOf(*png.path)[1], 'P');
+    EXPECT_EQ(files(), (std::vector<std::string>{"as.jpeg", "as.png"}));
+    // Nothing loaded: a failure with its reason, no file.
+    host.image = {};
+    auto none = exporter->saveToFileAs(folder + "/none.png");
+    EXPECT_FALSE(none);
+    EXPECT_FALSE(fs::exists(folder + "/none.png"));
+}
+
 TEST(ExporterResize, KeepsTheAspectAndNeverLosesTheImage) {
     kit::Image img(101, 50);
     EXPECT_EQ(core::Exporter::resize(img, 50, 0).height(), 24);  // 50 × 50 / 101, truncated

@@ -8,6 +8,7 @@
 #include <QFile>
 #include <QFileDialog>
 #include <QImage>
+#include <QLineEdit>
 #include <QMouseEvent>
 #include <QPointer>
 #include <QProcess>
@@ -84,12 +85,14 @@ TEST(FilePanels, SavePanelProposesANameAndReportsTheAccessoryChoice) {
     int changes = 0;
     save.onAccessoryChange = [&](SavePanel& p, int index) {
         ++changes;
+        p.setAllowedTypes(index == 1 ? std::vector<std::string>{"jpg"} : std::vector<std::string>{"png"});
         p.setNameFieldValue(index == 1 ? "SCR-1.jpg" : "SCR-1.png");
     };
     whenDialog([](QFileDialog* d) {
         auto* combo = d->findChild<QComboBox*>("accessoryPopUp");
         ASSERT_NE(combo, nullptr);
         combo->setCurrentIndex(1);
+        EXPECT_EQ(d->nameFilters().join(";"), "Files (*.jpg)");
         static_cast<QDialog*>(d)->accept();
     });
     auto path = save.runModal();
@@ -97,6 +100,19 @@ TEST(FilePanels, SavePanelProposesANameAndReportsTheAccessoryChoice) {
     EXPECT_EQ(*path, (home() + "/SCR-1.jpg").toStdString());
     EXPECT_EQ(save.accessorySelectedIndex, 1);
     EXPECT_EQ(changes, 1);
+
+    // A bare name typed after switching the format gets the new format's
+    // extension, not the one the panel opened with.
+    save.allowedTypes = {"png"};
+    save.accessorySelectedIndex = 0;
+    whenDialog([](QFileDialog* d) {
+        d->findChild<QComboBox*>("accessoryPopUp")->setCurrentIndex(1);
+        d->findChild<QLineEdit*>("fileNameEdit")->setText("bare");
+        static_cast<QDialog*>(d)->accept();
+    });
+    path = save.runModal();
+    ASSERT_TRUE(path.has_value());
+    EXPECT_EQ(*path, (home() + "/bare.jpg").toStdString());
 }
 
 namespace {
