@@ -1,6 +1,7 @@
 #include "kit/FilePanels.h"
 
 #include <QComboBox>
+#include <QDir>
 #include <QFileDialog>
 #include <QGridLayout>
 #include <QLabel>
@@ -17,13 +18,29 @@ QString nameFilter(const std::vector<std::string>& types) {
     return QString("Files (%1)").arg(globs.join(' '));
 }
 
+// Where the last panel the user confirmed was looking: the next panel without
+// a folder of its own starts there (the process's working folder means
+// nothing to a tray program).
+QString& lastDirectory() {
+    static QString dir;
+    return dir;
+}
+
+void rememberDirectory(const QFileDialog& d) {
+    lastDirectory() = d.directory().absolutePath();
+}
+
 // One dialog look everywhere (and one that tests can drive): the widget
 // dialog, which also takes the save panel's accessory pop-up.
 void common(QFileDialog& d, const std::string& title, const std::string& dir, const std::string& prompt,
             const std::vector<std::string>& types) {
     d.setOption(QFileDialog::DontUseNativeDialog);
     if (!title.empty()) d.setWindowTitle(QString::fromStdString(title));
-    if (!dir.empty()) d.setDirectory(QString::fromStdString(dir));
+    if (!dir.empty())
+        d.setDirectory(QString::fromStdString(dir));
+    else
+        d.setDirectory(lastDirectory().isEmpty() || !QDir(lastDirectory()).exists() ? QDir::homePath()
+                                                                                     : lastDirectory());
     if (!prompt.empty()) d.setLabelText(QFileDialog::Accept, QString::fromStdString(prompt));
     if (!types.empty()) d.setNameFilter(nameFilter(types));
 }
@@ -42,6 +59,7 @@ std::vector<std::string> OpenPanel::runModal() {
     }
     std::vector<std::string> out;
     if (d.exec() != QDialog::Accepted) return out;
+    rememberDirectory(d);
     for (const QString& f : d.selectedFiles()) out.push_back(f.toStdString());
     return out;
 }
@@ -74,6 +92,7 @@ std::optional<std::string> SavePanel::runModal() {
     dialog_ = nullptr;
     if (popup) accessorySelectedIndex = popup->currentIndex();
     if (result != QDialog::Accepted || d.selectedFiles().isEmpty()) return std::nullopt;
+    rememberDirectory(d);
     return d.selectedFiles().first().toStdString();
 }
 

@@ -115,6 +115,27 @@ TEST(FilePanels, SavePanelProposesANameAndReportsTheAccessoryChoice) {
     EXPECT_EQ(*path, (home() + "/bare.jpg").toStdString());
 }
 
+TEST(FilePanels, APanelWithoutAFolderStartsWhereTheLastOneWasConfirmed) {
+    QDir(home()).mkpath("elsewhere");
+    const QString elsewhere = home() + "/elsewhere";
+    SavePanel first;
+    first.directory = elsewhere.toStdString();
+    first.nameFieldValue = "a.png";
+    whenDialog([](QFileDialog* d) { static_cast<QDialog*>(d)->accept(); });
+    ASSERT_TRUE(first.runModal().has_value());
+
+    // Not the program's working folder, which means nothing to a tray program.
+    SavePanel next;
+    next.nameFieldValue = "b.png";
+    QString started;
+    whenDialog([&](QFileDialog* d) {
+        started = d->directory().absolutePath();
+        d->reject();
+    });
+    EXPECT_FALSE(next.runModal().has_value());
+    EXPECT_EQ(started, QDir(elsewhere).absolutePath());
+}
+
 namespace {
 
 // The first page of a PDF rendered by pdftoppm at a low resolution.
