@@ -5,6 +5,7 @@
 #include "controls/CtrlButton.h"
 #include "controls/CtrlDragOutView.h"
 #include "controls/ImageAssets.h"
+#include "kit/Cursor.h"
 #include "kit/Displays.h"
 #include "kit/Layer.h"
 #include "kit/TextLayer.h"
@@ -148,6 +149,30 @@ void PinViewController::layout() {
     textZoom_->setFrame({x, 8, 46, 15});
     // On a narrow pin the read-out gives way to the buttons.
     textZoom_->setHidden(x < btnCopy_->frame().maxX() + 4);
+    setEdgeCursors();
+}
+
+void PinViewController::setEdgeCursors() {
+    const double W = bounds().width(), H = bounds().height(), b = pinsize::kEdgeBand;
+    resetCursorRects();
+    addCursorRect({0, 0, b, H}, kit::Cursor::resizeLeftRight());
+    addCursorRect({W - b, 0, b, H}, kit::Cursor::resizeLeftRight());
+    addCursorRect({0, 0, W, b}, kit::Cursor::resizeUpDown());
+    addCursorRect({0, H - b, W, b}, kit::Cursor::resizeUpDown());
+    // The corners, y up: top-left and bottom-right share one diagonal.
+    addCursorRect({0, H - b, b, b}, kit::Cursor(kit::Cursor::Shape::ResizeDiagonalNWSE));
+    addCursorRect({W - b, 0, b, b}, kit::Cursor(kit::Cursor::Shape::ResizeDiagonalNWSE));
+    addCursorRect({0, 0, b, b}, kit::Cursor(kit::Cursor::Shape::ResizeDiagonalNESW));
+    addCursorRect({W - b, H - b, b, b}, kit::Cursor(kit::Cursor::Shape::ResizeDiagonalNESW));
+}
+
+void PinViewController::mouseDown(const kit::Event& e) {
+    const unsigned edges = pinsize::resizeEdges(bounds().size, convertFrom(e.locationInWindow, nullptr));
+    if (edges && window()) {
+        window()->beginUserResize(edges);
+        return;
+    }
+    kit::View::mouseDown(e);
 }
 
 void PinViewController::setImage(const kit::Image& image) {

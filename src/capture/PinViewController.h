@@ -45,11 +45,14 @@ public:
 
     void layout() override;
     void scrollWheel(const kit::Event& e) override;
+    // A press near an edge resizes the pin; elsewhere it moves it.
+    void mouseDown(const kit::Event& e) override;
     void rightMouseDown(const kit::Event& e) override;
 
 private:
     void buildToolbar();
     void buildMenu();
+    void setEdgeCursors();
     void startHideTimer();
     void cancelHideTimer();
 

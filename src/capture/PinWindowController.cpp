@@ -59,6 +59,16 @@ bool ScrollAccumulator::feed(double deltaY, bool precise) {
     return true;
 }
 
+unsigned resizeEdges(kit::Size bounds, kit::Point p) {
+    using E = kit::Window::ResizeEdge;
+    unsigned edges = 0;
+    if (p.x < kEdgeBand) edges |= E::Left;
+    if (p.x >= bounds.width - kEdgeBand) edges |= E::Right;
+    if (p.y < kEdgeBand) edges |= E::Bottom;
+    if (p.y >= bounds.height - kEdgeBand) edges |= E::Top;
+    return edges;
+}
+
 bool nearestFilter(int zoomPercent) {
     return zoomPercent >= 200;
 }

@@ -48,6 +48,11 @@ struct ScrollAccumulator {
     bool feed(double deltaY, bool precise);
 };
 
+// The window edges a press at `p` (content space, y up) resizes from: within
+// kEdgeBand of a side, both sides of a corner; 0 elsewhere.
+constexpr double kEdgeBand = 6;
+unsigned resizeEdges(kit::Size bounds, kit::Point p);
+
 // The image is magnified without smoothing from 200 % on.
 bool nearestFilter(int zoomPercent);
 

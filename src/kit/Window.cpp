@@ -500,6 +500,16 @@ void Window::requestActivation() {
     qt::requestActivation(d_->widget);
 }
 
+void Window::beginUserResize(unsigned edges) {
+    Qt::Edges e;
+    if (edges & Left) e |= Qt::LeftEdge;
+    if (edges & Right) e |= Qt::RightEdge;
+    if (edges & Top) e |= Qt::TopEdge;
+    if (edges & Bottom) e |= Qt::BottomEdge;
+    if (!e) return;
+    if (QWindow* handle = d_->widget->windowHandle()) handle->startSystemResize(e);
+}
+
 void Window::requestUserAttention() {
     QApplication::alert(d_->widget, 0);
 }

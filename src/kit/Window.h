@@ -118,6 +118,11 @@ public:
     // Dragging the background moves the window.
     void setMovableByWindowBackground(bool movable) { movableByBackground_ = movable; }
     bool isMovableByWindowBackground() const { return movableByBackground_; }
+    // Hands a resize by the mouse to the window manager, as a press on the
+    // frame would: a borderless window's content calls it for a press near
+    // its edges. `edges` is a set of ResizeEdge.
+    enum ResizeEdge : unsigned { Left = 1, Right = 2, Top = 4, Bottom = 8 };
+    void beginUserResize(unsigned edges);
     void setExcludedFromWindowsMenu(bool) {}
 
     // ---- Showing ----------------------------------------------------------

@@ -53,6 +53,19 @@ TEST(PinSize, UserResizeSnapsNearHalfWholeAndDouble) {
     EXPECT_EQ(snapResize({30, 15}, 0, 0), (kit::Size{30, 15}));
 }
 
+TEST(PinSize, PressesNearTheEdgesResizeFromThem) {
+    using E = kit::Window::ResizeEdge;
+    const kit::Size pin{200, 100};
+    EXPECT_EQ(resizeEdges(pin, {100, 50}), 0u);
+    EXPECT_EQ(resizeEdges(pin, {2, 50}), unsigned(E::Left));
+    EXPECT_EQ(resizeEdges(pin, {195, 50}), unsigned(E::Right));
+    EXPECT_EQ(resizeEdges(pin, {193.5, 50}), 0u);
+    // y up: the band at 0 is the bottom edge.
+    EXPECT_EQ(resizeEdges(pin, {100, 1}), unsigned(E::Bottom));
+    EXPECT_EQ(resizeEdges(pin, {199, 99}), unsigned(E::Right | E::Top));
+    EXPECT_EQ(resizeEdges(pin, {0, 0}), unsigned(E::Left | E::Bottom));
+}
+
 TEST(PinSize, PreciseScrollingAddsUpToTwentyPerStep) {
     ScrollAccumulator acc;
     EXPECT_FALSE(acc.feed(8, true));

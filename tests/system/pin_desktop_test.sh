@@ -1,6 +1,7 @@
 #!/usr/bin/env bash
 # A pinned capture over an ordinary window, on a desktop with a compositing
-# manager: its tool bar shows while the pointer is over it; it stays above the window when that window is clicked, its context
+# manager: its tool bar shows while the pointer is over it; dragging its edge
+# resizes it and snaps it to half the capture; it stays above the window when that window is clicked, its context
 # menu opens on a right click and makes it half transparent, so the window
 # shows through; "0" makes it opaque again and Ctrl+W closes it.
 # At scale 1 and 2: a full-screen capture pins at half its size in pixels at
@@ -69,6 +70,18 @@ pin_road() {
   sys_screenshot "$SYS_TMP/toolbar.png"
   near "$(sys_pixel "$SYS_TMP/toolbar.png" $cx $cy)" "255,94,87" && fail "the tool bar stayed after the pointer left"
 
+  # Dragging the right edge resizes the pin, keeping its proportions; let go
+  # near half the capture's size, it snaps to exactly half.
+  sys_drag 1437 540 1597 540
+  sleep 1
+  sys_geom "$pin"
+  [ "$WIDTH" -ge 1115 ] && [ "$WIDTH" -le 1125 ] && [ "$HEIGHT" -ge 625 ] && [ "$HEIGHT" -le 635 ] \
+    || fail "dragging the pin's edge made it ${WIDTH}x${HEIGHT}, not about 1120x630"
+  sys_drag $((X + WIDTH - 3)) 540 $((X + 997)) 540
+  sleep 1
+  sys_geom "$pin"
+  expect_eq "${WIDTH}x${HEIGHT}" "960x540" "the pin let go at 52 % of the capture"
+
   # A click into the ordinary window leaves the pin above it.
   sys_click 1200 820
   sleep 0.5
@@ -106,4 +119,4 @@ pin_road() {
   sleep 0.3
   near "$(probe)" "204,102,51" || fail "the closed pin left something behind ($(probe))"
 }
-sys_road pin_transparency pin_road
+sys_road pin_desktop pin_road
