@@ -87,6 +87,12 @@ CropTool::CropTool()
         t->setAlignmentMode(kit::TextAlignment::Center);
     }
     ltcrop->setString("Hit Enter to crop");
+    // The hint has no plate of its own: a soft dark halo keeps it readable
+    // over light screenshots as well as dark ones.
+    ltcrop->setShadowColor(kit::Color{0, 0, 0, 1});
+    ltcrop->setShadowOpacity(1.0);
+    ltcrop->setShadowOffset({0, 0});
+    ltcrop->setShadowRadius(1.5);
     for (auto& plate : {ltextbg, ltextbgContrast}) {
         plate->setBackgroundColor(kit::Color{0.04, 0.07, 0.08, 0.5});
         plate->setCornerRadius(3.0);
@@ -107,8 +113,12 @@ void CropTool::roundSelection() {
     const double y1 = std::round(s.y1), y2 = std::round(s.y1 + s.height);
     s = {x1, y1, x2 - x1, y2 - y1};
     if (realPixels()) return;
+    // Sizes shrink to the quantum, whichever way a drag has flipped them:
+    // rounding a flipped size down would grow it past an edge clamped to the
+    // image.
     const double q = sizeQuantum();
-    const double w = floorTo(s.width, q), h = floorTo(s.height, q);
+    const double w = std::copysign(floorTo(std::abs(s.width), q), s.width);
+    const double h = std::copysign(floorTo(std::abs(s.height), q), s.height);
     // The dragged edge takes up the change; otherwise the far edges move.
     if (mmode == "b-resize" || mmode == "bl-resize" || mmode == "br-resize") s.y1 = y2 - h;
     if (mmode == "tl-resize" || mmode == "l-resize" || mmode == "bl-resize") s.x1 = x2 - w;

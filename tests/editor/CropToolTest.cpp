@@ -43,6 +43,14 @@ TEST_F(CropToolTest, RoundsEdgesAndEvenSizesInPointsAtRatioTwo) {
     EXPECT_EQ(tool.selection_, (Rect{11, 21, 30, 40}));
 }
 
+TEST_F(CropToolTest, ASelectionDraggedPastTheImageCornerStaysOnTheImageAtRatioTwo) {
+    viewport(1, 2);
+    drag(5, 7, -20, -30, 0.5);  // left and down, past the image's corner at (0, 0)
+    EXPECT_EQ(tool.selection_, (Rect{1, 1, 4, 6})) << "even sizes, no pixel off the image";
+    drag(395, 293, 450, 350, 0.5);  // right and up, past the far corner
+    EXPECT_EQ(tool.selection_, (Rect{395, 293, 4, 6}));
+}
+
 TEST_F(CropToolTest, PointsModeAllowsOddSizesAtRatioOne) {
     tool.selection_ = {10, 20, 31, 41};
     tool.roundSelection();
