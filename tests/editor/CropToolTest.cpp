@@ -144,9 +144,21 @@ TEST_F(CropToolTest, QuickClickOnAnEdgeSnapsThatSideToTheContent) {
     EXPECT_EQ(tool.selection_.x1 + tool.selection_.width, 240) << "the right side stays";
     EXPECT_EQ(tool.selection_.y1, 80);
     EXPECT_EQ(undoLabels, std::vector<std::string>{""});
+
+    // A slow click on an edge, and a quick one on a corner, only end the edit.
+    for (auto [x, y, seconds] : {std::tuple{60.0, 150.0, 0.3}, {60.0, 80.0, 0.1}}) {
+        select({60, 80, 180, 140});
+        tool.mouseDown(event(1), 0, x, y);
+        tool.mouseUp(x + 1, y, event(1 + seconds));
+        EXPECT_EQ(tool.selection_, (Rect{60, 80, 180, 140})) << x << "," << y;
+    }
+    EXPECT_EQ(undoLabels.size(), 3u);
 }
 
 TEST_F(CropToolTest, KeyStepsArePointsOrPixelsTimesTenWithShift) {
+    select({100, 100, 40, 40});
+    tool.keyDown(K::RightArrow, {.shift = true}, "");
+    EXPECT_EQ(tool.selection_, (Rect{110, 100, 40, 40})) << "a point is a pixel at ratio 1";
     viewport(1, 2);
     select({100, 100, 40, 40});
     tool.keyDown(K::RightArrow, {}, "");
