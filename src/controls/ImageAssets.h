@@ -1,7 +1,8 @@
 #pragma once
 // The program's pictures by name: tool icons and their "-hl" (highlighted)
 // forms, the More glyphs, the tray glyph "kadrix-22" and "kadrix-22-ok", menu
-// icons "16-menu-…", notification and helper pictures, pointer cursors
+// icons "16-menu-…", the editor's compact selection buttons "16-sel-…",
+// notification and helper pictures, pointer cursors
 // "cursor-…", the drag picture "44-ico-draggable-file", the confetti dot
 // "6-circle", the library's "lib-148-…" and "lib-tool-28-…", the welcome
 // pictures. They are drawn as SVG in src/controls/icons, compiled in, and

@@ -71,6 +71,26 @@ std::shared_ptr<MainWindowController>& sharedSlot() {
 
 bool contains(const std::string& text, const char* word) { return text.find(word) != std::string::npos; }
 
+// The selection buttons: a label in roomy windows, an icon in narrow ones.
+struct SelectionButtonItem {
+    const char* label;
+    const char* toolTip;
+    const char* icon;
+};
+const std::vector<SelectionButtonItem>& selectionButtonItems() {
+    static const std::vector<SelectionButtonItem> items = {
+        {"Smart Adjust", "Fit the selection to the content", "16-sel-adjust"},
+        {"Grow", "Grow the selection by 10 points", "16-sel-grow"},
+        {"Text", "Recognize text in the selection", "16-sel-text"},
+        {"Measure", "Measure the selection", "16-sel-measure"},
+        {"Erase", "Erase the selected area", "16-sel-erase"},
+        {"Reset", "Remove the selection", "16-sel-reset"},
+    };
+    return items;
+}
+constexpr double kCompactSegmentWidth = 30;
+double labelledSegmentWidth(const std::string& label) { return double(label.size()) * 7 + 18; }
+
 // Writes the image to a temporary file and drags that file out of the program.
 void initiateDragOut(kit::View& view, const kit::Event&) {
     auto* button = dynamic_cast<CtrlDragOut*>(&view);
@@ -250,19 +270,16 @@ void MainWindowController::buildTopBar() {
         for (size_t i = 0; i < items.size(); ++i) {
             sc->setLabel(items[i].first, int(i));
             sc->setToolTip(items[i].second, int(i));
-            double w = double(items[i].first.size()) * 7 + 18;
+            double w = labelledSegmentWidth(items[i].first);
             sc->setWidth(w, int(i));
             width += w;
         }
         sc->setFrame({0, 11, width, 26});
         return sc;
     };
-    scSelectionButtons = segments({{"Smart Adjust", "Fit the selection to the content"},
-                                   {"Grow", "Grow the selection by 10 points"},
-                                   {"Text", "Recognize text in the selection"},
-                                   {"Measure", "Measure the selection"},
-                                   {"Erase", "Erase the selected area"},
-                                   {"Reset", "Remove the selection"}});
+    std::vector<std::pair<std::string, std::string>> selectionItems;
+    for (const auto& item : selectionButtonItems()) selectionItems.emplace_back(item.label, item.toolTip);
+    scSelectionButtons = segments(selectionItems);
     scSelectionButtons->action = [f = act(&MainWindowController::scSelectionClick)](CtrlTooltippedSegments&) {
         f();
     };
@@ -351,9 +368,15 @@ void MainWindowController::layoutTopBar() {
     // With a selection the crop and selection buttons stand where the tools were,
     // and they must not run under the read-out: in a narrow window the logo gives
     // its room first, then the colour read-out, then the rest of the read-out.
-    double leftEnd = left;
-    if (selectionBarShown_)
-        leftEnd += btnCrop->frame().width() + 8 + scSelectionButtons->frame().width() + 8;
+    const auto& selectionItems = selectionButtonItems();
+    double labelledWidth = 0;
+    for (const auto& item : selectionItems) labelledWidth += labelledSegmentWidth(item.label);
+    bool compact = false;
+    auto leftEnd = [&] {
+        if (!selectionBarShown_) return left;
+        double buttons = compact ? kCompactSegmentWidth * double(selectionItems.size()) : labelledWidth;
+        return left + btnCrop->frame().width() + 8 + buttons + 8;
+    };
     kit::View& colorBox = *labelColor->superview();
     double infoWidth = 164 + 24 + constraintColorWidth + 4, shortInfoWidth = 160;
     auto room = [](const kit::View& v, double gap) { return v.isHidden() ? 0 : v.frame().width() + gap; };
@@ -362,11 +385,15 @@ void MainWindowController::layoutTopBar() {
     auto fits = [&] {
         double used = fixed + (logo ? imgToolbarLogo->frame().width() + 10 : 0) +
                       (info ? (color ? infoWidth : shortInfoWidth) + 8 : 0);
-        return W - used >= leftEnd;
+        return W - used >= leftEnd();
     };
     if (!fits()) logo = false;
     if (!fits()) color = false;
     if (!fits()) info = false;
+    // Still no room: the selection buttons keep only their icons (their
+    // tooltips still name them).
+    if (!fits()) compact = true;
+    setSelectionButtonsCompact(compact);
     // Showing or hiding a view asks the bar to lay out again: change only what differs.
     if (colorBox.isHidden() == color) colorBox.setHidden(!color);
     if (viewInfoGroup->isHidden() == info) viewInfoGroup->setHidden(!info);
@@ -391,6 +418,21 @@ void MainWindowController::layoutTopBar() {
     toolbarInstruments->setFrame({left, 9, std::max(0.0, x - left), 30});
     btnCrop->setFrameOrigin({left, btnCrop->frame().y()});
     scSelectionButtons->setFrameOrigin({left + btnCrop->frame().width() + 8, scSelectionButtons->frame().y()});
+}
+
+void MainWindowController::setSelectionButtonsCompact(bool compact) {
+    if (selectionButtonsCompact_ == compact) return;
+    selectionButtonsCompact_ = compact;
+    const auto& items = selectionButtonItems();
+    double width = 0;
+    for (size_t i = 0; i < items.size(); ++i) {
+        int segment = int(i);
+        double w = compact ? kCompactSegmentWidth : labelledSegmentWidth(items[i].label);
+        scSelectionButtons->setImage(compact ? ImageAssets::named(items[i].icon) : kit::Image(), segment);
+        scSelectionButtons->setWidth(w, segment);
+        width += w;
+    }
+    scSelectionButtons->setFrameSize({width, scSelectionButtons->frame().height()});
 }
 
 // ---- Set-up ---------------------------------------------------------------------------

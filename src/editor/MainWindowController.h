@@ -125,12 +125,15 @@ private:
     void layoutContent();
     void layoutTopBar();
     void startupVisibility();
+    // The selection buttons with icons only (narrow windows) or with labels.
+    void setSelectionButtonsCompact(bool compact);
     void hintBubbleOpening();
     std::optional<kit::LocalEventMonitor::Token> keyMonitor_;
     kit::Timer tmrStartHidden_;
     // Set by the layout: whether the logo has room in the bar.
     bool logoRoom_ = false;
     bool selectionBarShown_ = false;
+    bool selectionButtonsCompact_ = false;
     std::shared_ptr<bool> alive_ = std::make_shared<bool>(true);
 };
 

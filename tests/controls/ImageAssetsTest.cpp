@@ -47,7 +47,8 @@ TEST(ImageAssetsTest, EveryPictureOtherPartsAskForIsDrawnAtBothScales) {
         "lib-tool-28-area", "lib-tool-28-more-hl", "lib-tool-28-repeat", "welcome", "welcome-update",
         "20-crop-lite", "20-arrow-sf", "20-text-sf", "20-measure-lite-sf", "20-rectangle-sf", "20-backdrop",
         "20-pen", "20-appendcapture", "20-blur-lite-sf", "20-highlighter", "20-spotlight",
-        "20-counter-lite-sf", "20-oval-sf", "20-line-sf", "20-image"};
+        "20-counter-lite-sf", "20-oval-sf", "20-line-sf", "20-image", "16-sel-adjust", "16-sel-grow",
+        "16-sel-text", "16-sel-measure", "16-sel-erase", "16-sel-reset"};
     auto all = ImageAssets::names();
     for (const char* name : asked) {
         SCOPED_TRACE(name);

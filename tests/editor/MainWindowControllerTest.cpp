@@ -274,18 +274,27 @@ TEST_F(Resize, TheImagePointAtTheCentreStaysThereAndTheLogoNeedsRoom) {
 TEST_F(Resize, TheSelectionButtonsNeverRunUnderTheReadOutOrTheExportButtons) {
     kit::ManualClockScope clock;
     auto visible = [](const kit::View& v) { return !v.isHidden(); };
-    for (double width : {1400.0, 960.0, 836.0, 700.0}) {
+    // 480 is the narrowest the window goes.
+    ASSERT_LE(c->window->minSize().width, 480);
+    double narrowButtons = 0;
+    for (double width : {1400.0, 960.0, 836.0, 700.0, 640.0, 560.0, 480.0}) {
         SCOPED_TRACE(width);
         c->window->setContentSize({width, 600});
         c->windowResized();
         c->applySelectionMode("selection");
         clock.advance(1);
         kit::Rect buttons = c->scSelectionButtons->frame();
+        narrowButtons = buttons.width();
         ASSERT_TRUE(visible(*c->scSelectionButtons));
         if (visible(*c->viewInfoGroup)) {
             EXPECT_FALSE(buttons.intersects(c->viewInfoGroup->frame()));
         }
         EXPECT_FALSE(buttons.intersects(c->scExportButtons->frame()));
+        EXPECT_FALSE(buttons.intersects(c->btnDragOut->frame()));
+        EXPECT_FALSE(buttons.intersects(c->btnCrop->frame()));
+        // Every segment lies inside the buttons' frame.
+        kit::Rect last = c->scSelectionButtons->segmentFrame(c->scSelectionButtons->segmentCount() - 1);
+        EXPECT_LE(last.maxX(), buttons.width() + 0.5);
         if (visible(*c->imgToolbarLogo)) {
             EXPECT_FALSE(buttons.intersects(c->imgToolbarLogo->frame()));
         }
@@ -299,9 +308,15 @@ TEST_F(Resize, TheSelectionButtonsNeverRunUnderTheReadOutOrTheExportButtons) {
         c->applySelectionMode("default");
         clock.advance(1);
         EXPECT_TRUE(visible(*c->viewInfoGroup));
-        EXPECT_TRUE(visible(*c->labelColor->superview()));
+        // The narrowest window has no room for the colour beside the tools' first slots.
+        EXPECT_EQ(visible(*c->labelColor->superview()), width > 480);
         EXPECT_EQ(visible(*c->imgToolbarLogo), width >= 920);
     }
+    // Narrowed to icons, the selection buttons take their labels again in a wide window.
+    c->window->setContentSize({1400, 600});
+    c->windowResized();
+    c->applySelectionMode("selection");
+    EXPECT_GT(c->scSelectionButtons->frame().width(), 2 * narrowButtons);
 }
 
 }  // namespace
