@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <cmath>
 
+#include "controls/ControlLook.h"
 #include "editor/EditorHost.h"
 #include "imaging/PixelSampling.h"
 #include "kit/ColorPanel.h"
@@ -98,6 +99,8 @@ void ColorPicker::show(const std::shared_ptr<CtrlColorButton>& launcherButton, c
         return;
     }
     if (!launcherButton) return;
+    // The panel follows the look of the editor the button sits in.
+    popover.setBackgroundColor(ControlLook::windowBackgroundColor(launcherButton->isDarkAppearance()));
     for (auto& s : swatches) {
         s->setState(sameColor(s->backgroundColor, launcherButton->backgroundColor) ? 1 : 0);
         s->repaint();

@@ -137,14 +137,17 @@ void Popover::show(const Rect& anchor, RectEdge edge) {
             y = a.midY() - s.height() / 2.0;
             break;
     }
-    // Stay on the display of the anchor; a panel at the bottom of the screen
-    // (no room below) opens above the anchor instead.
+    // Stay on the display of the anchor; a panel with no room on its side
+    // (below at the bottom of the screen, above at the top) opens on the
+    // other side instead of covering the anchor.
     QScreen* scr = QGuiApplication::screenAt(QPoint(int(a.midX()), int(a.midY())));
     if (!scr) scr = QGuiApplication::primaryScreen();
     if (scr) {
         QRect g = scr->availableGeometry();
         if (edge == RectEdge::MinY && y + s.height() > g.bottom() + 1 && a.minY() - kGap - s.height() >= g.top())
             y = a.minY() - kGap - s.height();
+        if (edge == RectEdge::MaxY && y < g.top() && a.maxY() + kGap + s.height() <= g.bottom() + 1)
+            y = a.maxY() + kGap;
         x = std::clamp(x, double(g.left()), double(std::max(g.left(), g.right() + 1 - s.width())));
         y = std::clamp(y, double(g.top()), double(std::max(g.top(), g.bottom() + 1 - s.height())));
     }

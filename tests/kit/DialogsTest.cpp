@@ -18,6 +18,7 @@
 #include <cstdlib>
 #include <functional>
 
+#include "kit/Displays.h"
 #include "kit/FilePanels.h"
 #include "kit/Popover.h"
 #include "kit/Print.h"
@@ -223,6 +224,30 @@ TEST(Popover, ShowsBesideItsAnchorAndClosesOnAnOutsideClick) {
     QApplication::processEvents();
     EXPECT_FALSE(pop.isShown());
     EXPECT_EQ(closed, 1);
+}
+
+TEST(Popover, OpensOnTheOtherSideWhenItsOwnHasNoRoom) {
+    auto content = View::make();
+    Popover pop;
+    pop.setContentView(content);
+    pop.setContentSize({120, 60});
+    Rect screen = Displays::primary().visibleFrame;  // y up
+    // Above an anchor in the middle of the screen, as asked.
+    Rect middle(screen.midX(), screen.midY(), 30, 20);
+    pop.show(middle, RectEdge::MaxY);
+    EXPECT_GE(pop.frame().minY(), middle.maxY());
+    pop.close();
+    // An anchor 10 points under the top edge leaves no room above: the panel
+    // opens below it rather than over it.
+    Rect top(screen.midX(), screen.maxY() - 30, 30, 20);
+    pop.show(top, RectEdge::MaxY);
+    EXPECT_LE(pop.frame().maxY(), top.minY());
+    pop.close();
+    // And the other way round at the bottom edge.
+    Rect bottom(screen.midX(), screen.minY() + 10, 30, 20);
+    pop.show(bottom, RectEdge::MinY);
+    EXPECT_GE(pop.frame().minY(), bottom.maxY());
+    pop.close();
 }
 
 TEST(Sound, UnknownOrEmptySoundsAreRefused) {
