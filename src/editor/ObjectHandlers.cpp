@@ -434,7 +434,8 @@ void ObjectHandlers::mouseDown(const kit::Event* event, kit::Point p, int button
     setLayoutRequest(1);
     // Option is Alt here. Window managers that move windows by Alt+drag
     // (openbox does by default) keep such a press from ever reaching us.
-    if (event && event->has(kit::ModifierFlag::Option) && objects[size_t(*target)]->state == "move") {
+    if (event && event->has(kit::ModifierFlag::Option) && *target < int(objects.size()) &&
+        objects[size_t(*target)]->state == "move") {
         Telemetry::shared().preset("duplicate", {{"method", "Opt+Drag"}});
         duplicate(0);
         if (ObjectPtr copy = activeObj()) copy->mouseDown(event, p, button);

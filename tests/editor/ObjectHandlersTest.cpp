@@ -217,6 +217,64 @@ TEST_F(ObjectHandlersTest, APressOnAnInactiveObjectSelectsMovesAndRaisesItButNot
     EXPECT_EQ(rect->layer->zPosition(), 3);
 }
 
+TEST_F(ObjectHandlersTest, APressOnAKnobMovesAnInactiveObjectButResizesTheActiveOne) {
+    auto a = m.addObject("ObjRectangle", {100, 100, 200, 200});
+    m.layoutObjects();  // a's knobs are placed while it is selected
+    m.addObject("ObjRectangle", {400, 100, 100, 100});
+    m.layoutObjects();
+    kit::Event e;
+    const kit::Point corner{100, 100};
+    m.mouseDown(&e, corner, 0);  // a was not active: the press moves it
+    EXPECT_EQ(m.active, 0);
+    EXPECT_EQ(a->state, "move");
+    m.mouseUp(&e, corner, 0);
+    m.layoutObjects();  // its knobs are shown now
+    m.mouseDown(&e, corner, 0);
+    EXPECT_NE(a->state, "move");
+    EXPECT_NE(a->state.find("resize"), std::string::npos) << a->state;
+    m.mouseUp(&e, corner, 0);
+}
+
+TEST_F(ObjectHandlersTest, AnOptionPressOnTheActiveObjectDragsACopyAndLeavesTheFirst) {
+    auto first = m.addObject("ObjRectangle", {100, 100, 200, 200});
+    kit::Event e;
+    e.modifierFlags = kit::ModifierFlag::Option;
+    m.mouseDown(&e, {100, 200}, 0);  // on its left side
+    m.mouseDrag(&e, {130, 220}, 0);
+    m.mouseDrag(&e, {150, 250}, 0);
+    m.mouseUp(&e, {150, 250}, 0);
+    ASSERT_EQ(m.objects.size(), 2u);
+    EXPECT_EQ(first->rect, (Rect{100, 100, 200, 200}));
+    EXPECT_EQ(m.active, 1);
+    EXPECT_EQ(m.objects[1]->rect, (Rect{150, 150, 200, 200}));
+    EXPECT_GT(m.objects[1]->layer->zPosition(), first->layer->zPosition());
+    ASSERT_EQ(events("duplicate").size(), 1u);
+    EXPECT_EQ(events("duplicate")[0]["method"], "Opt+Drag");
+    // Without Option the same press moves the object itself.
+    e.modifierFlags = 0;
+    m.mouseDown(&e, {150, 250}, 0);
+    m.mouseDrag(&e, {160, 250}, 0);
+    m.mouseUp(&e, {160, 250}, 0);
+    EXPECT_EQ(m.objects.size(), 2u);
+    EXPECT_EQ(m.objects[1]->rect, (Rect{160, 150, 200, 200}));
+}
+
+TEST_F(ObjectHandlersTest, AnObjectInFrontOfAnActiveImageTakesPressesOnTheImageBodyButNotOnItsKnobs) {
+    auto img = std::dynamic_pointer_cast<objects::ObjImage>(m.make("ObjImage"));
+    img->setImage(kit::Image(300, 200));
+    img->rect = {100, 100, 300, 200};
+    auto arrow = m.addObject("ObjArrow", {50, 50, 100, 100});  // across the image's corner
+    m.select(0);
+    m.layoutObjects();
+    EXPECT_EQ(m.getResponder({100, 100}), 0) << "the image's knob";
+    EXPECT_EQ(m.getResponder({125, 125}), 1) << "the arrow over the image's body";
+    kit::Event e;
+    m.mouseDown(&e, {125, 125}, 0);
+    EXPECT_EQ(m.active, 1);
+    EXPECT_EQ(m.activeObj(), arrow);
+    m.mouseUp(&e, {125, 125}, 0);
+}
+
 TEST_F(ObjectHandlersTest, CreationReportsDrawRearmsAndAClickAloneLeavesNothing) {
     draw(m, "ObjRectangle", {100, 100}, {200, 180});
     ASSERT_EQ(m.objects.size(), 1u);
