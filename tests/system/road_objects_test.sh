@@ -1,0 +1,103 @@
+#!/usr/bin/env bash
+# Annotations in the running kadrix: a full-screen capture from a kadrix://
+# link opens the editor over a window of one colour; a rectangle and an arrow
+# are drawn with their keys and the mouse, the rectangle is selected and moved
+# by its side, Ctrl+C copies it as an object (the clipboard gets its marker
+# text and the editor stays), Ctrl+V pastes the copy beside it, the arrow is
+# deleted, and two undos take back the paste and the deletion. Each step is
+# checked on the screen where the shapes lie. At scale 1 and 2.
+source "$(dirname "${BASH_SOURCE[0]}")/harness.sh"
+sys_begin
+"$SYS_BIN/kadrix-testclient" solid Target 300 300 900 500 '#3366cc' &
+client=$!
+on_exit 'kill $client 2>/dev/null || true'
+sys_wait_window '^Target$' 5 || fail "the test window did not show"
+
+shot="$SYS_TMP/shot.png"
+snap() {
+  sleep 0.5
+  sys_screenshot "$shot"
+  [ -z "${KADRIX_KEEP_SHOTS:-}" ] || cp "$shot" "$KADRIX_KEEP_SHOTS/road-objects-$scale-$1.png"
+}
+# 1 when the annotation red shows within 4 px of a point of the last shot, else 0.
+red_at() {
+  convert "$shot" -crop 9x9+$(($1 - 4))+$(($2 - 4)) +repage -fuzz 25% -fill '#00FF00' -opaque '#F44723' \
+    -fill black +opaque '#00FF00' -format '%[fx:maxima.g>0.5?1:0]\n' info:
+}
+
+road() {
+  scale=$1
+  sys_start
+  sys_link 'kadrix://grab/fullscreen?then=edit'
+  sys_wait_editor 15
+  sleep 0.5
+  # Where the window shows in the editor: the box of its colour below the tool bar.
+  snap start
+  local editor top box bw bh bx by
+  editor=$(xdotool getactivewindow)
+  sys_geom "$editor"
+  top=$((110 * scale))
+  box=$(convert "$shot" -crop "${WIDTH}x$((HEIGHT - top))+$X+$((Y + top))" +repage -fill black +opaque '#3366cc' \
+    -trim -format '%w %h %X %Y' info:)
+  read -r bw bh bx by <<<"$box"
+  bx=$((X + ${bx#+})) by=$((Y + top + ${by#+}))
+  [ "$bw" -gt 200 ] && [ "$bh" -gt 100 ] || fail "the capture does not show in the editor (${bw}x$bh)"
+  # A point of the box, in hundredths of its width and height from its top left.
+  at() { echo "$((bx + bw * $1 / 100)) $((by + bh * $2 / 100))"; }
+
+  local x1 y1 x2 y2 mid ax1 ay ax2 amid dx
+  read -r x1 y1 < <(at 10 20)
+  read -r x2 y2 < <(at 30 60)
+  mid=$(((y1 + y2) / 2))
+  sys_key r
+  sleep 0.3
+  sys_drag "$x1" "$y1" "$x2" "$y2"
+  read -r ax1 ay < <(at 50 40)
+  read -r ax2 _ < <(at 80 40)
+  amid=$(((ax1 + ax2) / 2))
+  sys_key a
+  sleep 0.3
+  sys_drag "$ax1" "$ay" "$ax2" "$ay"
+  sys_key Escape
+  snap drawn
+  expect_eq "$(red_at "$x1" "$mid")" 1 "the rectangle's left side"
+  expect_eq "$(red_at $(((x1 + x2) / 2)) "$mid")" 0 "inside the rectangle"
+  expect_eq "$(red_at "$amid" "$ay")" 1 "the arrow's shaft"
+
+  # The rectangle taken by its side and moved right.
+  dx=$((bw / 10))
+  sys_drag "$x1" "$mid" $((x1 + dx)) "$mid"
+  snap moved
+  expect_eq "$(red_at "$x1" "$mid")" 0 "the rectangle left its place"
+  expect_eq "$(red_at $((x1 + dx)) "$mid")" 1 "the rectangle in its new place"
+
+  # Copied as an object: the marker text, and the editor stays.
+  sys_key ctrl+c
+  sleep 0.5
+  expect_eq "$(sys_clip_text)" "Kadrix Rectangle" "the clipboard after Ctrl+C on the rectangle"
+  sys_active_is Kadrix || fail "Ctrl+C on an object left the editor"
+  # The copy lands 10 points right and down: 10 pixels of the capture per
+  # point of the scale, shown at the editor's zoom (the window is 900 pixels wide).
+  local off=$((10 * scale * bw / 900))
+  sys_key ctrl+v
+  snap pasted
+  expect_eq "$(red_at $((x1 + dx + off)) "$mid")" 1 "the pasted copy beside the rectangle"
+  expect_eq "$(red_at $((x1 + dx)) "$mid")" 1 "the rectangle under the copy"
+
+  # The arrow selected and deleted.
+  sys_click "$amid" "$ay"
+  sleep 0.3
+  sys_key Delete
+  snap deleted
+  expect_eq "$(red_at "$amid" "$ay")" 0 "the arrow is gone"
+
+  # Two undos: the deletion and the paste are taken back.
+  sys_key ctrl+z
+  sleep 0.3
+  sys_key ctrl+z
+  snap undone
+  expect_eq "$(red_at "$amid" "$ay")" 1 "the arrow is back"
+  expect_eq "$(red_at $((x1 + dx + off)) "$mid")" 0 "the pasted copy is gone"
+  expect_eq "$(red_at $((x1 + dx)) "$mid")" 1 "the moved rectangle stays"
+}
+sys_road objects road
