@@ -10,6 +10,7 @@
 #   sys_clip_text / sys_clip_png FILE / sys_clip_types
 #   sys_screenshot FILE            the whole root window as PNG
 #   sys_pixel FILE X Y             "R,G,B" of one pixel of a PNG
+#   sys_colour_near FILE X Y COLOUR  1 when COLOUR (give or take 25 %) shows within 4 px of X Y, else 0
 #   sys_each_scale PROGRAM [args…]  run a test program of ours at QT_SCALE_FACTOR 1 and 2
 #   sys_first_save_into FOLDER     answer the first save's folder chooser, wait for the file
 #   fail MSG / expect_eq A B MSG
@@ -117,6 +118,10 @@ sys_clip_png() { xclip -selection clipboard -o -t image/png >"$1" 2>/dev/null; }
 sys_screenshot() { import -window root "$1"; }
 sys_pixel() {
   convert "$1" -format "%[fx:int(255*p{$2,$3}.r)],%[fx:int(255*p{$2,$3}.g)],%[fx:int(255*p{$2,$3}.b)]" info:
+}
+sys_colour_near() {
+  convert "$1" -crop 9x9+$(($2 - 4))+$(($3 - 4)) +repage -fuzz 25% -fill '#00FF00' -opaque "$4" \
+    -fill black +opaque '#00FF00' -format '%[fx:maxima.g>0.5?1:0]\n' info:
 }
 
 # An XEmbed system tray at the top of the screen, so the tray icon has a host.

@@ -19,11 +19,8 @@ snap() {
   sys_screenshot "$shot"
   [ -z "$keep" ] || cp "$shot" "$keep/objects-$scale-$1.png"
 }
-# 1 when the annotation red shows within 4 px of a point, else 0.
-red_at() {
-  convert "$shot" -crop 9x9+$(($1 - 4))+$(($2 - 4)) +repage -fuzz 25% -fill '#00FF00' -opaque '#F44723' \
-    -fill black +opaque '#00FF00' -format '%[fx:maxima.g>0.5?1:0]\n' info:
-}
+# 1 when the annotation red shows within 4 px of a point of the last shot, else 0.
+red_at() { sys_colour_near "$shot" "$1" "$2" '#F44723'; }
 run_scale() {
   local scale=$1
   : >"$host_log"

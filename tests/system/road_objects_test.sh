@@ -20,10 +20,7 @@ snap() {
   [ -z "${KADRIX_KEEP_SHOTS:-}" ] || cp "$shot" "$KADRIX_KEEP_SHOTS/road-objects-$scale-$1.png"
 }
 # 1 when the annotation red shows within 4 px of a point of the last shot, else 0.
-red_at() {
-  convert "$shot" -crop 9x9+$(($1 - 4))+$(($2 - 4)) +repage -fuzz 25% -fill '#00FF00' -opaque '#F44723' \
-    -fill black +opaque '#00FF00' -format '%[fx:maxima.g>0.5?1:0]\n' info:
-}
+red_at() { sys_colour_near "$shot" "$1" "$2" '#F44723'; }
 
 road() {
   scale=$1
