@@ -12,23 +12,24 @@
 #include <cmath>
 #include <optional>
 
+#include "kit/Grab.h"
 #include "kit/WindowList.h"
-#include "kit/qt/QtImage.h"
 
 namespace kit {
 
 namespace {
 
+// How dark the screen turns outside the selection (of 255).
+constexpr int kDim = 100;
+
 class PickerWidget : public QWidget {
 public:
-    PickerWidget(const Image& frozen, const Rect& screen, AreaPicker::Mode mode)
+    PickerWidget(const Rect& screen, AreaPicker::Mode mode)
         : QWidget(nullptr,
                   Qt::FramelessWindowHint | Qt::WindowStaysOnTopHint | Qt::X11BypassWindowManagerHint),
           screen_(screen),
           mode_(mode),
           windowMode_(mode == AreaPicker::Mode::windowOnly) {
-        image_ = qt::wrap(frozen).copy();
-        image_.setDevicePixelRatio(frozen.scale());
         // Windows are listed before our own overlay exists, so it is never among them.
         for (auto& w : onScreenWindows())
             if (w.layer && *w.layer == kLayerNormal && w.bounds && w.onScreen.value_or(0) == 1)
@@ -40,6 +41,16 @@ public:
         setAttribute(Qt::WA_DeleteOnClose, false);
     }
 
+    // The frozen screen outlives this widget, which only reads it: no copy of
+    // its tens of megabytes. (A read-only QImage would copy itself on the
+    // change of pixel ratio below.)
+    void setFrozen(const Image& frozen) {
+        image_ = QImage(const_cast<uchar*>(frozen.bits()), frozen.width(), frozen.height(),
+                        qsizetype(frozen.bytesPerRow()), QImage::Format_ARGB32_Premultiplied);
+        image_.setDevicePixelRatio(frozen.scale());
+        update();
+    }
+
     AreaPick result;
     bool done = false;
     std::function<void()> onDone;
@@ -47,13 +58,16 @@ public:
 protected:
     void paintEvent(QPaintEvent*) override {
         QPainter p(this);
+        // The screen is opaque: copied, not blended.
+        p.setCompositionMode(QPainter::CompositionMode_Source);
         p.drawImage(QRectF(0, 0, width(), height()), image_);
+        p.setCompositionMode(QPainter::CompositionMode_SourceOver);
         QRectF sel = selectionLocal();
         QPainterPath dim;
         dim.addRect(rect());
         if (!sel.isEmpty()) dim.addRect(sel);
         dim.setFillRule(Qt::OddEvenFill);
-        p.fillPath(dim, QColor(0, 0, 0, 100));
+        p.fillPath(dim, QColor(0, 0, 0, kDim));
         if (!sel.isEmpty()) {
             p.setPen(QPen(QColor(255, 255, 255, 220), 1));
             p.drawRect(sel.adjusted(-0.5, -0.5, 0.5, 0.5));
@@ -66,7 +80,7 @@ protected:
             windowMode_ = !windowMode_;
             hovered_.reset();
             updateHover(mapFromGlobal(QCursor::pos()));
-            update();
+            refresh();
         }
     }
 
@@ -84,13 +98,13 @@ protected:
         }
         dragging_ = true;
         start_ = current_ = e->position();
-        update();
+        refresh();
     }
 
     void mouseMoveEvent(QMouseEvent* e) override {
         if (dragging_) {
             current_ = e->position();
-            update();
+            refresh();
         } else if (windowMode_) {
             updateHover(e->position().toPoint());
         }
@@ -101,7 +115,7 @@ protected:
         dragging_ = false;
         current_ = e->position();
         QRectF sel = dragRect(start_, current_);
-        if (sel.isEmpty()) return update();  // a click selects nothing
+        if (sel.isEmpty()) return refresh();  // a click selects nothing
         AreaPick pick;
         pick.kind = AreaPick::Kind::area;
         pick.rect = Rect(sel.x() + screen_.x(), sel.y() + screen_.y(), sel.width(), sel.height());
@@ -140,8 +154,18 @@ private:
             }
         if (hit != hovered_) {
             hovered_ = hit;
-            update();
+            refresh();
         }
+    }
+
+    // Repaints only where the selection was or is now: outside both, the
+    // dimmed screen stays as it was (a full repaint of a 4K screen per
+    // pointer move would lag behind the pointer).
+    void refresh() {
+        QRectF now = selectionLocal();
+        QRectF dirty = now.isEmpty() ? shown_ : shown_.isEmpty() ? now : now.united(shown_);
+        shown_ = now;
+        if (!dirty.isEmpty()) update(dirty.toAlignedRect().adjusted(-2, -2, 2, 2));
     }
 
     void finish(AreaPick pick) {
@@ -157,15 +181,30 @@ private:
     bool windowMode_;
     bool dragging_ = false;
     QPointF start_, current_;
+    QRectF shown_;  // the selection as last painted
     std::vector<WindowInfo> windows_;
     std::optional<WindowInfo> hovered_;
 };
 
 }  // namespace
 
-AreaPick AreaPicker::run(const Image& frozen, const Rect& screen, Mode mode) {
-    if (!qGuiApp || frozen.isNull()) return {};
-    PickerWidget w(frozen, screen, mode);
+AreaPick AreaPicker::run(const Rect& screen, Mode mode, Image& frozen) {
+    frozen = {};
+    if (!qGuiApp) return {};
+    // The server holds the screen as it is now and shows it dimmed the moment
+    // the overlay maps, while its pixels come over to us. Where it can't, the
+    // pixels come first.
+    std::unique_ptr<FrozenArea> held = FrozenArea::take(screen);
+    if (!held) {
+        frozen = grabArea(screen);
+        if (frozen.isNull()) return {};
+    }
+    PickerWidget w(screen, mode);
+    if (held) {
+        const auto window = uint32_t(w.winId());  // made now, mapped by show()
+        QGuiApplication::sync();
+        held->showDimmedIn(window, kDim / 255.0);
+    }
     QEventLoop loop;
     w.onDone = [&loop] { loop.quit(); };
     w.show();
@@ -174,12 +213,19 @@ AreaPick AreaPicker::run(const Image& frozen, const Rect& screen, Mode mode) {
     // Override-redirect windows get no focus from the window manager: take the input ourselves.
     w.grabKeyboard();
     w.grabMouse();
-    if (!w.done) loop.exec();
+    if (held) {
+        frozen = held->image();
+        held.reset();
+    }
+    if (!frozen.isNull()) {
+        w.setFrozen(frozen);
+        if (!w.done) loop.exec();
+    }
     w.releaseKeyboard();
     w.releaseMouse();
     w.hide();
     QGuiApplication::sync();
-    return w.result;
+    return frozen.isNull() ? AreaPick{} : w.result;
 }
 
 }  // namespace kit

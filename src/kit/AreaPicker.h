@@ -22,9 +22,11 @@ struct AreaPick {
 class AreaPicker {
 public:
     enum class Mode { area, windowOnly, selectionOnly };
-    // Blocks (with the event loop turning) until the user picks or cancels.
-    // `frozen` shows `screen` (window-server coordinates) at its own scale.
-    static AreaPick run(const Image& frozen, const Rect& screen, Mode mode);
+    // Freezes `screen` (window-server coordinates) and blocks, with the event
+    // loop turning, until the user picks or cancels. `frozen` receives the
+    // screen as it was frozen, at its own scale; null when it could not be
+    // grabbed (and nothing was shown).
+    static AreaPick run(const Rect& screen, Mode mode, Image& frozen);
 };
 
 }  // namespace kit

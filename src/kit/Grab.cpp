@@ -1,6 +1,7 @@
 #include "kit/Grab.h"
 
 #include <xcb/composite.h>
+#include <xcb/render.h>
 #include <xcb/shm.h>
 #include <xcb/xcb.h>
 #include <xcb/xfixes.h>
@@ -10,6 +11,7 @@
 #include <cmath>
 #include <cstring>
 #include <thread>
+#include <vector>
 
 #include "kit/ScreenSource.h"
 #include "kit/x11/Connection.h"
@@ -33,15 +35,42 @@ PixelRect toPixels(const Rect& r, double k) {
 }
 
 // Copies Z-pixmap rows of a 24- or 32-bit drawable into the image at (dx, dy);
-// a 24-bit drawable has no alpha, so it becomes opaque.
+// a 24-bit drawable has no alpha, so it becomes opaque. A whole screen is tens
+// of megabytes, so a large copy is shared among a few threads.
 void blitRows(Image& img, int dx, int dy, const uint8_t* src, int w, int h, size_t srcStride, int depth) {
     uint8_t* base = img.mutableBits();
-    for (int y = 0; y < h; ++y) {
-        uint8_t* d = base + size_t(dy + y) * img.bytesPerRow() + size_t(dx) * 4;
-        std::memcpy(d, src + size_t(y) * srcStride, size_t(w) * 4);
-        if (depth != 32)
-            for (int x = 0; x < w; ++x) d[x * 4 + 3] = 255;
-    }
+    const size_t stride = img.bytesPerRow();
+    auto rows = [=](int from, int to) {
+        for (int y = from; y < to; ++y) {
+            uint8_t* d = base + size_t(dy + y) * stride + size_t(dx) * 4;
+            const uint8_t* s = src + size_t(y) * srcStride;
+            if (depth == 32) {
+                std::memcpy(d, s, size_t(w) * 4);
+                continue;
+            }
+            // Two pixels a word; the alpha bytes are the top byte of each little-endian pixel.
+            int x = 0;
+            for (; x + 2 <= w; x += 2) {
+                uint64_t v;
+                std::memcpy(&v, s + size_t(x) * 4, 8);
+                v |= 0xff000000ff000000ull;
+                std::memcpy(d + size_t(x) * 4, &v, 8);
+            }
+            if (x < w) {
+                std::memcpy(d + size_t(x) * 4, s + size_t(x) * 4, 4);
+                d[size_t(x) * 4 + 3] = 255;
+            }
+        }
+    };
+    const size_t bytes = size_t(w) * size_t(h) * 4;
+    const int parts = bytes < (8u << 20) ? 1 : int(std::clamp(std::thread::hardware_concurrency(), 1u, 4u));
+    if (parts == 1) return rows(0, h);
+    std::vector<std::thread> helpers;
+    const int band = (h + parts - 1) / parts;
+    for (int i = 1; i < parts; ++i)
+        helpers.emplace_back(rows, std::min(h, i * band), std::min(h, (i + 1) * band));
+    rows(0, std::min(h, band));
+    for (auto& t : helpers) t.join();
 }
 
 bool getImagePlain(Connection& c, xcb_drawable_t d, PixelRect r, Image& img, int dx, int dy) {
@@ -96,6 +125,31 @@ Image desktopArea(const Rect& rect) {
     if (x2 <= x1 || y2 <= y1) return img;  // entirely off screen: transparent, like the window server
     if (!getImage(*c, c->root(), {x1, y1, x2 - x1, y2 - y1}, img, x1 - want.x, y1 - want.y)) return {};
     return img;
+}
+
+// The picture format of the root window's visual, for drawing into pixmaps of its depth.
+std::optional<xcb_render_pictformat_t> rootPictFormat(Connection& c) {
+    auto* r = xcb_render_query_pict_formats_reply(c.conn(), xcb_render_query_pict_formats(c.conn()), nullptr);
+    if (!r) return std::nullopt;
+    std::optional<xcb_render_pictformat_t> found;
+    for (auto s = xcb_render_query_pict_formats_screens_iterator(r); s.rem && !found; xcb_render_pictscreen_next(&s))
+        for (auto d = xcb_render_pictscreen_depths_iterator(s.data); d.rem && !found; xcb_render_pictdepth_next(&d))
+            for (auto v = xcb_render_pictdepth_visuals_iterator(d.data); v.rem; xcb_render_pictvisual_next(&v))
+                if (v.data->visual == c.screen()->root_visual) {
+                    found = v.data->format;
+                    break;
+                }
+    free(r);
+    return found;
+}
+
+// Copies `w`×`h` pixels of one drawable to another of the root's depth, inferior windows included.
+void copyPixels(Connection& c, xcb_drawable_t from, int x, int y, xcb_drawable_t to, int w, int h) {
+    xcb_gcontext_t gc = xcb_generate_id(c.conn());
+    const uint32_t values[] = {XCB_SUBWINDOW_MODE_INCLUDE_INFERIORS, 0};
+    xcb_create_gc(c.conn(), gc, to, XCB_GC_SUBWINDOW_MODE | XCB_GC_GRAPHICS_EXPOSURES, values);
+    xcb_copy_area(c.conn(), from, to, gc, int16_t(x), int16_t(y), 0, 0, uint16_t(w), uint16_t(h));
+    xcb_free_gc(c.conn(), gc);
 }
 
 xcb_window_t topLevelFrame(Connection& c, xcb_window_t w) {
@@ -234,6 +288,72 @@ Image grabArea(const Rect& rect) {
 Image grabWindow(uint32_t number) {
     if (auto* s = screenSourceOverride()) return s->grabWindow(number);
     return desktopWindow(number);
+}
+
+std::unique_ptr<FrozenArea> FrozenArea::take(const Rect& rect) {
+    if (screenSourceOverride()) return nullptr;
+    Connection* c = Connection::shared();
+    if (!c) return nullptr;
+    const double k = x11::globalScale();
+    PixelRect want = toPixels(rect, k);
+    if (want.w <= 0 || want.h <= 0 || want.x < 0 || want.y < 0 || want.x + want.w > c->rootWidth() ||
+        want.y + want.h > c->rootHeight() || want.w > 32767 || want.h > 32767)
+        return nullptr;
+    std::unique_ptr<FrozenArea> area(new FrozenArea);
+    area->pixmap_ = xcb_generate_id(c->conn());
+    area->width_ = want.w, area->height_ = want.h, area->scale_ = k;
+    auto made = xcb_create_pixmap_checked(c->conn(), c->screen()->root_depth, area->pixmap_, c->root(),
+                                          uint16_t(want.w), uint16_t(want.h));
+    if (xcb_generic_error_t* e = xcb_request_check(c->conn(), made)) {  // out of server memory
+        free(e);
+        area->pixmap_ = 0;
+        return nullptr;
+    }
+    copyPixels(*c, c->root(), want.x, want.y, area->pixmap_, want.w, want.h);
+    xcb_flush(c->conn());
+    return area;
+}
+
+FrozenArea::~FrozenArea() {
+    Connection* c = Connection::shared();
+    if (!c || !pixmap_) return;
+    xcb_free_pixmap(c->conn(), pixmap_);
+    xcb_flush(c->conn());
+}
+
+Image FrozenArea::image() const {
+    Connection* c = Connection::shared();
+    if (!c) return {};
+    Image img(width_, height_, scale_);
+    if (img.isNull() || !getImage(*c, pixmap_, {0, 0, width_, height_}, img, 0, 0)) return {};
+    return img;
+}
+
+bool FrozenArea::showDimmedIn(uint32_t window, double alpha) const {
+    Connection* c = Connection::shared();
+    if (!c) return false;
+    auto* geo = xcb_get_geometry_reply(c->conn(), xcb_get_geometry(c->conn(), window), nullptr);
+    const bool fits = geo && geo->depth == c->screen()->root_depth;
+    free(geo);
+    const auto format = fits ? rootPictFormat(*c) : std::nullopt;
+    if (!format) return false;
+    xcb_pixmap_t dimmed = xcb_generate_id(c->conn());
+    xcb_create_pixmap(c->conn(), c->screen()->root_depth, dimmed, c->root(), uint16_t(width_), uint16_t(height_));
+    copyPixels(*c, pixmap_, 0, 0, dimmed, width_, height_);
+    xcb_render_picture_t picture = xcb_generate_id(c->conn());
+    xcb_render_create_picture(c->conn(), picture, dimmed, *format, 0, nullptr);
+    const uint16_t a = uint16_t(std::lround(std::clamp(alpha, 0.0, 1.0) * 0xffff));
+    const xcb_render_color_t black{0, 0, 0, a};
+    const xcb_rectangle_t all{0, 0, uint16_t(width_), uint16_t(height_)};
+    xcb_render_fill_rectangles(c->conn(), XCB_RENDER_PICT_OP_OVER, picture, black, 1, &all);
+    xcb_render_free_picture(c->conn(), picture);
+    // The window holds on to its background; our name for it can go.
+    auto set = xcb_change_window_attributes_checked(c->conn(), window, XCB_CW_BACK_PIXMAP, &dimmed);
+    xcb_free_pixmap(c->conn(), dimmed);
+    xcb_generic_error_t* e = xcb_request_check(c->conn(), set);  // also a round trip: done before the map
+    const bool ok = e == nullptr;
+    free(e);
+    return ok;
 }
 
 std::optional<CursorImage> cursorImage() {

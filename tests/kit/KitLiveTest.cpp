@@ -15,12 +15,14 @@
 #include <QProcess>
 #include <QStandardPaths>
 #include <QTimer>
+#include <QWindow>
 #include <cstdlib>
 #include <functional>
 
 #include "kit/Alert.h"
 #include "kit/Displays.h"
 #include "kit/EventMonitor.h"
+#include "kit/Grab.h"
 #include "kit/Menu.h"
 #include "kit/Pasteboard.h"
 #include "kit/Popover.h"
@@ -374,4 +376,48 @@ TEST(KitLive, ShapedWindowsShowWhatIsBelowInTheirHoles) {
     EXPECT_EQ(shot.pixelColor(400, 305), QColor(255, 0, 255)) << "top band";
     EXPECT_EQ(shot.pixelColor(400, 395), QColor(255, 0, 255)) << "bottom band";
     EXPECT_EQ(shot.pixelColor(400, 350), QColor(0, 255, 255)) << "the hole shows the window below";
+}
+
+TEST(KitLive, AFrozenAreaKeepsTheScreenAsItWasAndShowsItDimmedAtOnce) {
+    REQUIRE_X11();
+    Window shown(contentAt(300, 300, 200, 100), WindowStyle::Borderless);
+    shown.contentView()->layer()->setBackgroundColor(Color::rgb(0, 255, 255));
+    shown.orderFront();
+    pump(600);
+    const Rect area(250, 250, 300, 200);
+    auto frozen = FrozenArea::take(area);
+    ASSERT_TRUE(frozen);
+    EXPECT_FALSE(FrozenArea::take(Rect(-10, 0, 100, 100))) << "a rectangle reaching off the screen";
+
+    // The screen changes; the frozen area does not.
+    shown.contentView()->layer()->setBackgroundColor(Color::rgb(255, 0, 255));
+    pump(400);
+    const Image then = frozen->image();
+    ASSERT_EQ(then.width(), 300);
+    ASSERT_EQ(then.height(), 200);
+    const Image now = grabArea(area);
+    auto at = [](const Image& img, int x, int y) {
+        const uint8_t* p = img.row(y) + x * 4;  // premultiplied BGRA, opaque here
+        return QColor(p[2], p[1], p[0], p[3]);
+    };
+    EXPECT_EQ(at(then, 150, 100), QColor(0, 255, 255));
+    EXPECT_EQ(at(now, 150, 100), QColor(255, 0, 255));
+    EXPECT_EQ(at(then, 10, 10), at(now, 10, 10)) << "what did not change is the same";
+
+    // A window that paints nothing shows the frozen pixels dimmed, drawn by the server.
+    QWindow blank;
+    blank.setFlags(Qt::FramelessWindowHint | Qt::BypassWindowManagerHint | Qt::WindowStaysOnTopHint);
+    blank.setGeometry(250, 250, 300, 200);
+    blank.create();
+    QGuiApplication::sync();
+    ASSERT_TRUE(frozen->showDimmedIn(uint32_t(blank.winId()), 100 / 255.0));
+    blank.show();
+    pump(500);
+    QImage shot = screenshot();
+    const QColor dimmed = shot.pixelColor(400, 350);
+    EXPECT_NEAR(dimmed.red(), 0, 1);
+    EXPECT_NEAR(dimmed.green(), 155, 1);
+    EXPECT_NEAR(dimmed.blue(), 155, 1);
+    const QColor root = at(then, 10, 10);
+    EXPECT_NEAR(shot.pixelColor(260, 260).green(), root.green() * 155 / 255, 1);
 }

@@ -116,15 +116,15 @@ int main(int argc, char** argv) {
     }
 
     kit::Rect screen = desktopRect();
-    kit::Image frozen = kit::grabArea(screen);
+    auto mode = opt.mode == tool::Options::Mode::window      ? kit::AreaPicker::Mode::windowOnly
+                : opt.mode == tool::Options::Mode::selection ? kit::AreaPicker::Mode::selectionOnly
+                                                             : kit::AreaPicker::Mode::area;
+    kit::Image frozen;
+    kit::AreaPick pick = kit::AreaPicker::run(screen, mode, frozen);
     if (frozen.isNull()) {
         log("error: the screen could not be grabbed");
         return 3;
     }
-    auto mode = opt.mode == tool::Options::Mode::window      ? kit::AreaPicker::Mode::windowOnly
-                : opt.mode == tool::Options::Mode::selection ? kit::AreaPicker::Mode::selectionOnly
-                                                             : kit::AreaPicker::Mode::area;
-    kit::AreaPick pick = kit::AreaPicker::run(frozen, screen, mode);
     if (pick.kind == kit::AreaPick::Kind::cancelled) {
         log("selection cancelled");
         return 1;
