@@ -146,8 +146,15 @@ void AppLogic::placeMainWindow() {
 }
 
 void AppLogic::showFirstHideHelper() {
-    if (!shell().showFirstHideHint()) return;
+    if (capturing_ || !shell().showFirstHideHint()) return;
     firstHideClose_ = kit::Timer::once(10, [] { shell().closeFirstHideHint(); });
+}
+
+void AppLogic::clearScreenForCapture() {
+    firstHideOpen_.invalidate();
+    if (!firstHideClose_.isValid()) return;
+    firstHideClose_.invalidate();
+    shell().closeFirstHideHint();
 }
 
 void AppLogic::refreshUpdateBadge() {

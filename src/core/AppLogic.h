@@ -115,6 +115,9 @@ public:
     void sizeMainWindow();
     void placeMainWindow();
     void showFirstHideHelper();
+    // Takes the first-hide hint off the screen, and keeps a pending one from
+    // showing, before a capture: it is no part of what the user captures.
+    void clearScreenForCapture();
     void refreshUpdateBadge();
     void newVersionFound(const std::string& version);
     // The editor's content size in points for an image on a screen (points).

@@ -41,6 +41,7 @@ void AppLogic::grabScreenshot(const std::string& mode, const std::optional<std::
         telemetry().event("alert", {{"message", title}});
         return;
     }
+    clearScreenForCapture();
     routes_->resetFacts();
     capturing_ = true;
     struct Done {
@@ -73,6 +74,7 @@ void AppLogic::grabDelayed(const std::optional<std::string>& method, const std::
 void AppLogic::startScrollingCapture(int direction, const std::string& method,
                                      const std::optional<AfterGrab>& then) {
     if (!routes_->scrollPermissionsGranted()) return;
+    clearScreenForCapture();
     routes_->resetFacts();
     telemetry().preset("grab:scrolling", {{"method", method}});
     if (settings().getBool("everScrollingCapture", false)) {
@@ -226,6 +228,7 @@ void AppLogic::addCaptureToScreenshot(const std::string& /*method*/) {
     }
     const capture::WindowShadow shadow = shadowSetting(settings(), capture::WindowShadow::wallpaper);
     hideMainWindow();
+    clearScreenForCapture();
     kit::Image image = routes_->interactive(shadow, false, false, false);
     if (!image.isNull()) addImageObject(image);
     yieldFocus();

@@ -65,6 +65,7 @@ void AppLogic::instantOCR(const std::string& method) {
         return;
     }
     timerStart("OCR");
+    clearScreenForCapture();
     kit::Image image = routes_->interactive(capture::WindowShadow::solid, false, false, true);
     if (image.isNull()) {
         telemetry().oops("instantOCR(method:)", "Failed to get screenshot image");

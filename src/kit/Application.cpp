@@ -201,6 +201,17 @@ void Application::beep() {
     QApplication::beep();
 }
 
+void Application::syncWindowServer() {
+#ifdef KIT_HAVE_XCB
+    if (QGuiApplication::platformName() != "xcb") return;
+    auto* x11 = qApp ? qApp->nativeInterface<QNativeInterface::QX11Application>() : nullptr;
+    xcb_connection_t* c = x11 ? x11->connection() : nullptr;
+    if (!c) return;
+    // Any request with a reply makes a round trip behind the ones before it.
+    free(xcb_get_input_focus_reply(c, xcb_get_input_focus(c), nullptr));
+#endif
+}
+
 bool Application::hasCompositor() {
 #ifdef KIT_HAVE_XCB
     if (QGuiApplication::platformName() != "xcb") return false;

@@ -60,6 +60,9 @@ public:
     static void beep();
     // A compositing manager runs, so see-through windows show what lies below.
     static bool hasCompositor();
+    // Returns once the window server has carried out everything asked of it
+    // so far: a window ordered out is off the screen for a grab that follows.
+    static void syncWindowServer();
 
     // The application's menu: its key equivalents work in every window of
     // ours (after local monitors, before views), except the editing keys of

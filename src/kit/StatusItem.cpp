@@ -75,13 +75,24 @@ void StatusItem::performClick() {
     if (onClick) onClick(false);
 }
 
-Rect StatusItem::buttonFrame() const {
-    QRect g = d_->tray.geometry();
-    if (!g.isValid()) {
-        QPoint p = QCursor::pos();
-        g = QRect(p.x() - 11, p.y() - 11, 22, 22);
-    }
+namespace {
+
+std::optional<Rect> known(const QRect& g) {
+    if (!g.isValid()) return std::nullopt;
     return Displays::fromWindowServer(Rect(g.x(), g.y(), g.width(), g.height()));
+}
+
+}  // namespace
+
+Rect StatusItem::buttonFrame() const {
+    if (auto frame = known(d_->tray.geometry())) return *frame;
+    QPoint p = QCursor::pos();
+    return Displays::fromWindowServer(Rect(p.x() - 11, p.y() - 11, 22, 22));
+}
+
+std::optional<Rect> StatusItem::trayFrame() const {
+    if (!d_->tray.isVisible()) return std::nullopt;
+    return known(d_->tray.geometry());
 }
 
 }  // namespace kit

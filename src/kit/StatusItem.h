@@ -3,6 +3,7 @@
 // its menu on a click, or, without a menu, calls the click action.
 #include <functional>
 #include <memory>
+#include <optional>
 #include <string>
 
 #include "kit/Geometry.h"
@@ -38,6 +39,8 @@ public:
     // Where the icon is on screen (AppKit space); a rectangle around the
     // pointer when the tray does not say.
     Rect buttonFrame() const;
+    // Where the tray shows the icon (AppKit space); nothing when it does not say.
+    std::optional<Rect> trayFrame() const;
 
     struct Private;
 

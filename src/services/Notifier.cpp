@@ -4,6 +4,7 @@
 
 #include "kit/Application.h"
 #include "kit/Dispatch.h"
+#include "kit/Displays.h"
 #include "kit/ImageView.h"
 #include "kit/Path.h"
 #include "kit/TextLayer.h"
@@ -363,6 +364,23 @@ void Notifier::setMessageText(const std::string& text) {
 }
 
 void Notifier::popover(kit::View& sender, const std::string& image, const std::string& text) {
+    showPopover(sender.convertToScreen(sender.bounds()), image, text, true);
+}
+
+void Notifier::hint(const kit::Rect& anchor, const std::string& image) {
+    showPopover(anchor, image, "", false);
+}
+
+void Notifier::closePopover() {
+    if (!popoverHelper_) return;
+    popoverHelper_->orderOut();
+    popoverHelper_.reset();
+    // Gone from the screen before anything that follows grabs it.
+    kit::Application::syncWindowServer();
+}
+
+void Notifier::showPopover(const kit::Rect& anchor, const std::string& image, const std::string& text,
+                           bool takeKeyboard) {
     kit::Size size{200, 150};
     auto view = kit::View::make({0, 0, size.width, size.height});
     if (!image.empty()) {
@@ -390,15 +408,33 @@ void Notifier::popover(kit::View& sender, const std::string& image, const std::s
         view->layer()->addSublayer(label);
     }
     view->layer()->setBackgroundColor(view->isDarkAppearance() ? kDarkGrey : kit::Color::white(0.98));
-    view->layer()->setCornerRadius(8);
+    // Without a compositor what lies outside round corners shows black.
+    const bool seeThrough = kit::Application::hasCompositor();
+    if (seeThrough) view->layer()->setCornerRadius(8);
 
-    kit::Rect anchor = sender.convertToScreen(sender.bounds());
     kit::Rect frame{anchor.midX() - size.width / 2, anchor.minY() - size.height, size.width, size.height};
-    popoverHelper_ = std::make_unique<kit::Window>(frame, kit::WindowStyle::Borderless);
+    if (!takeKeyboard) {
+        // A tray icon sits at the very edge of its screen: the hint stays on it.
+        if (auto screen = kit::Displays::at({anchor.midX(), anchor.midY()})) {
+            const kit::Rect& area = screen->frame;
+            frame.origin.x = std::clamp(frame.minX(), area.minX(), std::max(area.minX(), area.maxX() - size.width));
+            frame.origin.y = std::clamp(frame.minY(), area.minY(), std::max(area.minY(), area.maxY() - size.height));
+        }
+    }
+    popoverHelper_.reset();
+    const unsigned style = takeKeyboard ? kit::WindowStyle::Borderless
+                                        : kit::WindowStyle::Borderless | kit::WindowStyle::NonactivatingPanel;
+    popoverHelper_ = std::make_unique<kit::Window>(frame, style);
     popoverHelper_->setLevel(kit::WindowLevel::PopUp);
-    popoverHelper_->setOpaque(false);
-    popoverHelper_->setBackgroundColor(kit::Color::clear());
+    popoverHelper_->setOpaque(!seeThrough);
+    if (seeThrough) popoverHelper_->setBackgroundColor(kit::Color::clear());
     popoverHelper_->setContentView(view);
+    if (!takeKeyboard) {
+        // Whatever the user works in keeps the keyboard and the clicks.
+        popoverHelper_->setIgnoresMouseEvents(true);
+        popoverHelper_->orderFront();
+        return;
+    }
     static auto closer = std::make_shared<TransientCloser>();
     popoverHelper_->setDelegate(closer);
     popoverHelper_->makeKeyAndOrderFront();

@@ -46,6 +46,12 @@ public:
     virtual void warning(const std::string& title, const std::string& message);
     // A transient popover under `sender` with an image (asset name) and/or a text.
     virtual void popover(kit::View& sender, const std::string& image, const std::string& text);
+    // The same picture under a rectangle of the screen (the tray icon, which is
+    // no view of ours), kept on that rectangle's screen. It leaves the keyboard
+    // where it is and lets clicks through; it stays until closePopover().
+    virtual void hint(const kit::Rect& anchor, const std::string& image);
+    // Closes the popover or hint, if one shows.
+    virtual void closePopover();
     virtual void buildWindow();
     virtual void applyAppearance();
     // Closes the toast at once and runs the stored action (its button's click).
@@ -83,6 +89,7 @@ public:
     kit::Window* popoverWindow() const { return popoverHelper_.get(); }
 
 private:
+    void showPopover(const kit::Rect& anchor, const std::string& image, const std::string& text, bool takeKeyboard);
     void showSystem(const std::string& title, const std::string& message, std::optional<kit::Color> color,
                     std::optional<std::string> button, bool isWarning, std::function<void()> action);
     void layoutPanel();

@@ -13,6 +13,7 @@
 #include "kit/Window.h"
 #include "services/AppHooks.h"
 #include "services/Console.h"
+#include "services/Notifier.h"
 #include "services/Settings.h"
 #include "services/Telemetry.h"
 #include "shell/CoreLink.h"
@@ -181,6 +182,20 @@ void AppDelegate::setNewVersionItemVisible(bool visible) {
 
 void AppDelegate::setUploadsItemVisible(bool visible) {
     if (auto& item = StatusMenu::shared().itemGoToUploads) item->setHidden(!visible);
+}
+
+// The one-time hint after the editor first hides: a picture under the tray
+// icon showing where Kadrix went. It needs the tray to say where the icon is.
+bool AppDelegate::showFirstHideHint() {
+    auto& icon = StatusMenu::shared().statusBarIcon;
+    auto frame = icon ? icon->trayFrame() : std::nullopt;
+    if (!frame) return false;
+    Notifier::shared().hint(*frame, "helper-firsthide");
+    return true;
+}
+
+void AppDelegate::closeFirstHideHint() {
+    Notifier::shared().closePopover();
 }
 
 bool AppDelegate::preferencesVisible() const {

@@ -85,6 +85,8 @@ public:
     void setNewVersionItemVisible(bool visible) override;
     void setUploadsItemVisible(bool visible) override;
     bool preferencesVisible() const override;
+    bool showFirstHideHint() override;
+    void closeFirstHideHint() override;
 
     // Creates the application core and connects the shell to it; done while
     // launching unless a test connected doubles.

@@ -122,6 +122,43 @@ TEST_F(CaptureFlow, SettingsDecideTheActionsWhenNoneAreGiven) {
     EXPECT_EQ(logic->afterGrabFromSettings("window"), (AfterGrab{.copy = true, .save = true, .edit = true}));
 }
 
+TEST_F(CaptureFlow, FirstHideHintIsNeverPartOfACapture) {
+    shell.trayIcon = true;
+    auto hintLog = [this] {
+        Log out;
+        for (auto& e : log)
+            if (e.rfind("hint", 0) == 0 || e == "fullscreen" || e.rfind("interactive", 0) == 0 ||
+                e.rfind("scrolling", 0) == 0)
+                out.push_back(e);
+        return out;
+    };
+    // Showing: a capture takes it off the screen before the route runs.
+    logic->markFirstHide();
+    settle(0.2);
+    logic->grabScreenshot("fullscreen", "menu", AfterGrab{});
+    EXPECT_EQ(hintLog(), (Log{"hint", "hint closed", "fullscreen"}));
+    settle(11);
+    EXPECT_EQ(hintLog().size(), 3u) << "closed once, not again by its own timer";
+
+    // Still to come when a capture starts: it never shows.
+    log.clear();
+    settings->storeBool("everHidMainWindow", false);
+    logic->markFirstHide();
+    logic->addCaptureToScreenshot("toolbar");
+    settle(0.5);
+    EXPECT_EQ(hintLog(), (Log{"interactive transparent"}));
+
+    // Left alone, it goes after ten seconds, and a later capture has nothing to close.
+    log.clear();
+    settings->storeBool("everHidMainWindow", false);
+    logic->markFirstHide();
+    settle(0.2);
+    settle(10);
+    settings->storeBool("everScrollingCapture", true);
+    logic->startScrollingCapture(-1, "menu", AfterGrab{});
+    EXPECT_EQ(hintLog(), (Log{"hint", "hint closed", "scrolling -1"}));
+}
+
 TEST_F(CaptureFlow, FirstAreaCaptureAsksAndGoesOnWithTheAnswer) {
     settings->setAreaCaptureMode("none");
     answer = 1;  // "Show Preview"

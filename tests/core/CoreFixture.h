@@ -206,6 +206,12 @@ public:
     void flashSuccessIcon() override { log_.push_back("flash"); }
     void syncRealPixelsState() override { log_.push_back("syncRealPixelsState"); }
     void openPickedImage(const std::string& path) override { log_.push_back("openPickedImage " + path); }
+    bool trayIcon = false;  // whether the first-hide hint has an icon to point at
+    bool showFirstHideHint() override {
+        if (trayIcon) log_.push_back("hint");
+        return trayIcon;
+    }
+    void closeFirstHideHint() override { log_.push_back("hint closed"); }
 
 private:
     Log& log_;

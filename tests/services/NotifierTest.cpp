@@ -267,6 +267,28 @@ TEST_F(NotifierTest, PopoverShowsItsNamedPictureAtThePicturesSize) {
     updateAppHooks([](AppHooks& hooks) { hooks.namedImage = nullptr; });
 }
 
+TEST_F(NotifierTest, HintUnderATrayIconStaysOnItsScreenAndLetsClicksThrough) {
+    kit::Image picture(120, 80, 2);  // 60 × 40 points
+    picture.fill(kit::Color{0.2, 0.6, 0.3, 1});
+    updateAppHooks([&](AppHooks& hooks) { hooks.namedImage = [picture](const std::string&) { return picture; }; });
+
+    // An icon at the top-right corner of the screen: the hint hangs below it,
+    // pushed left so that all of it shows.
+    const kit::Rect screen = kit::Displays::main().frame;
+    notifier->hint({screen.maxX() - 24, screen.maxY() - 24, 24, 24}, "helper-firsthide");
+    kit::Window* hint = notifier->popoverWindow();
+    ASSERT_TRUE(hint);
+    kit::processMainEvents();
+    EXPECT_TRUE(hint->isVisible());
+    EXPECT_EQ(hint->frame(), (kit::Rect{screen.maxX() - 80, screen.maxY() - 24 - 60, 80, 60}));
+    EXPECT_TRUE(hint->ignoresMouseEvents());
+
+    notifier->closePopover();
+    EXPECT_EQ(notifier->popoverWindow(), nullptr);
+    notifier->closePopover();  // nothing left to close
+    updateAppHooks([](AppHooks& hooks) { hooks.namedImage = nullptr; });
+}
+
 TEST_F(NotifierTest, NoticesFromOtherThreadsShowOnTheMainThread) {
     std::thread([&] { notifier->notify("Uploaded", "from the reply handler"); }).join();
     EXPECT_FALSE(visible());
