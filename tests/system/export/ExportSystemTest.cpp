@@ -2,7 +2,9 @@
 // drawn over a screenshot, then copy (read back with xclip), quick save into
 // the save folder under the template's name, Save As through the file dialog
 // and printing to a PDF through the print dialog (rendered back with pdftoppm).
+#include <QGuiApplication>
 #include <QProcess>
+#include <QScreen>
 #include <filesystem>
 #include <future>
 
@@ -66,6 +68,8 @@ class ExportSystem : public ExportFixture {
 protected:
     void SetUp() override {
         ExportFixture::SetUp();
+        // The editor's ratio is the screen's: 2 when run at QT_SCALE_FACTOR=2.
+        host.ratio = QGuiApplication::primaryScreen()->devicePixelRatio();
         drawArrow(host);
         kit::files::makeDirs(folder);
     }
@@ -109,6 +113,12 @@ TEST_F(ExportSystem, QuickSaveWritesTheTemplateNameIntoTheSaveFolder) {
               std::string::npos);
     ASSERT_FALSE(notifier->notices.empty());
     EXPECT_EQ(notifier->notices.back().message, *done->path);
+    // The pixels are the screenshot's own at any ratio; the file's density
+    // says how many of them make a point.
+    EXPECT_EQ(saved.width(), 320);
+    std::string density = folder + "/density.txt";
+    ASSERT_EQ(runServing("identify -units PixelsPerInch -format '%x' '" + *done->path + "' > " + density), 0);
+    EXPECT_NEAR(std::atof(kit::files::readAll(density)->c_str()), 72 * host.ratio, 0.5);
 }
 
 TEST_F(ExportSystem, SaveAsWritesTheNameTypedIntoTheDialog) {
