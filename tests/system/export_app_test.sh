@@ -48,6 +48,9 @@ sleep 2
 before=$(ls "$folder"/SCR-* | wc -l)
 sys_key ctrl+s
 sys_wait_for bash -c "[ \$(ls '$folder'/SCR-* | wc -l) -gt $before ]" --timeout 15 || fail "Ctrl+S saved nothing"
+newest=$(ls -t "$folder"/SCR-* | head -1)
+[[ "$(basename "$newest")" =~ ^SCR-$(date +%Y%m%d)-[b-u][a-z]{3}(-[0-9]+)?\.(png|jpeg)$ ]] ||
+  fail "Ctrl+S saved under an unexpected name $(basename "$newest")"
 
 "$SYS_BIN/kadrix" 'kadrix://grab/fullscreen?then=edit'
 sleep 2
@@ -62,7 +65,7 @@ pdftoppm -png -r 20 -singlefile "$pdf" "$SYS_TMP/page"
   fail "a wide capture should print in landscape"
 echo "export app test: Save As and print done"
 
-# An arrow drawn in the editor is in the copy: the same capture copied before
+# An arrow drawn in the editor and finished is in the copy: the same capture copied before
 # and after drawing differs by the arrow's red pixels.
 red_pixels() {
   convert "$1" -fx '(r>0.8 && g<0.45 && b<0.35) ? 1 : 0' -format '%[fx:int(mean*w*h+0.5)]' info:
@@ -78,6 +81,9 @@ sys_key a
 sleep 0.3
 sys_drag 760 420 1000 600
 sleep 0.5
+# Escape finishes the arrow: while it is active, Ctrl+C copies the arrow itself.
+sys_key Escape
+sleep 0.3
 sys_key ctrl+c
 sleep 1
 sys_clip_png "$SYS_TMP/arrow.png"
