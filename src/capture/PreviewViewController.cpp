@@ -46,11 +46,10 @@ PreviewViewController::PreviewViewController(const kit::Rect& frame, PreviewWind
 
     auto button = [this](const std::string& icon, const std::string& title, const std::string& tip) {
         auto b = std::make_shared<CtrlButton>();
-        if (!icon.empty()) {
-            kit::Image img = ImageAssets::named(icon);
-            if (!img.isNull()) b->setImage(img);
-        }
-        if (b->image().isNull()) b->setTitle(title);
+        if (ImageAssets::named(icon).isNull())
+            b->setTitle(title);
+        else
+            icons_.emplace_back(b, icon);
         b->setToolTip(tip);
         addSubview(b);
         return b;
@@ -58,9 +57,9 @@ PreviewViewController::PreviewViewController(const kit::Rect& frame, PreviewWind
     btnCopy_ = button("16-menu-clipboard", "Copy", "Copy (Ctrl+C)");
     btnSave_ = button("16-menu-file", "Save", "Save (Ctrl+S)");
     btnEdit_ = button("20-pen", "Edit", "Open in the editor (Return)");
-    btnUpload_ = button("", "Up", "Upload (Ctrl+E)");
+    btnUpload_ = button("16-menu-upload", "Upload", "Upload (Ctrl+E)");
     btnOCR_ = button("16-menu-ocr", "Text", "Copy the text (Ctrl+O)");
-    btnPin_ = button("", "Pin", "Pin to the screen (Ctrl+P)");
+    btnPin_ = button("16-menu-pin", "Pin", "Pin to the screen (Ctrl+P)");
     btnCopy_->action = [this](ButtonBase&) { clickCopy(); };
     btnSave_->action = [this](ButtonBase&) { clickSave(); };
     btnEdit_->action = [this](ButtonBase&) { clickEdit(); };
@@ -156,6 +155,14 @@ void PreviewViewController::applySettings() {
     paddingTop_ = isAuto ? 9 : 25;
 
     const bool dark = isDarkAppearance();
+    // The pictures follow the appearance of the moment, as the colours do.
+    ImageAssets::Look look = ImageAssets::currentLook();
+    look.dark = dark;
+    for (const auto& [b, icon] : icons_) {
+        kit::Image img = ImageAssets::named(icon, look);
+        b->imageMain = img;
+        b->setImage(img);
+    }
     for (const auto& b : {btnEdit_, btnSave_, btnCopy_, btnOCR_, btnUpload_, btnPin_}) {
         b->backgroundColor = kit::Color::clear();
         b->backgroundColorHover = kit::Color::white(0, dark ? 0.3 : 0.1);

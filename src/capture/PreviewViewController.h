@@ -4,6 +4,8 @@
 // the tooltip bubble, and the drag-out of the capture as a file.
 #include <memory>
 #include <string>
+#include <utility>
+#include <vector>
 
 #include "kit/Image.h"
 #include "kit/View.h"
@@ -59,6 +61,8 @@ private:
     std::shared_ptr<CtrlDragOutView> imgPreview_;
     std::shared_ptr<CtrlButton> btnCopy_, btnSave_, btnEdit_, btnUpload_, btnOCR_, btnPin_, btnClose_;
     std::shared_ptr<ImageViewNoHit> viewGrip_;
+    // The buttons drawn with a picture, by the picture's name.
+    std::vector<std::pair<std::shared_ptr<CtrlButton>, std::string>> icons_;
     std::shared_ptr<kit::View> tooltip_;
     std::shared_ptr<kit::TextLayer> labelTooltip_, labelTooltipKey_;
 };

@@ -1,5 +1,8 @@
 #include <gtest/gtest.h>
 
+#include <QApplication>
+#include <QPalette>
+
 #include "capture/PreviewViewController.h"
 #include "capture/PreviewWindowController.h"
 #include "capture/Synthetic.h"
@@ -130,4 +133,35 @@ TEST_F(Preview, ButtonsCloseTheThumbnailWhereTheyShould) {
     EXPECT_TRUE(wc->content()->image().isNull());
     EXPECT_EQ(calls, (std::vector<std::string>{"copy", "ocr"}));
     EXPECT_EQ(spy.lastPreset["method"].get<std::string>(), "preview:Button");
+}
+
+// The brightest and darkest pixel of the copy button, the first of the row.
+static std::pair<double, double> copyButtonInk(const kit::View& content) {
+    const kit::Image shot = content.snapshot();
+    const int top = shot.height() - 35, bottom = shot.height() - 9;
+    double lo = 1, hi = 0;
+    for (int y = top; y < bottom; ++y)
+        for (int x = 12; x < 40; ++x) {
+            const kit::Color c = shot.colorAt(x, y);
+            const double l = (c.r + c.g + c.b) / 3;
+            lo = std::min(lo, l);
+            hi = std::max(hi, l);
+        }
+    return {lo, hi};
+}
+
+TEST_F(Preview, NextCaptureTakesTheAppearanceOfTheMoment) {
+    const QPalette original = QApplication::palette();
+    auto [lightLo, lightHi] = copyButtonInk(*wc->content());
+    EXPECT_LT(lightLo, 0.3);  // dark ink on the light panel
+
+    QPalette dark = original;
+    dark.setColor(QPalette::Window, QColor(30, 30, 30));
+    dark.setColor(QPalette::WindowText, QColor(230, 230, 230));
+    QApplication::setPalette(dark);
+    wc->showPreview(kit::Image(1000, 500), {0, 0, 1000, 500});
+    auto [darkLo, darkHi] = copyButtonInk(*wc->content());
+    QApplication::setPalette(original);
+    EXPECT_GT(darkHi, 0.7);  // light ink on the dark panel
+    EXPECT_LT(darkLo, 0.3);  // and the panel dark behind it
 }
