@@ -267,6 +267,12 @@ void EditorKeys::debugRows(const KeyEvt& key) {
 }
 
 void EditorKeys::copyColor(bool darkest, const std::string& method) {
+    // Only a colour of the screenshot is copied: with the pointer beside the
+    // image (or never yet over it) there is none, and the editor stays.
+    const Handlers& h = Handlers::shared();
+    const Framer& f = Framer::shared();
+    const kit::Point p = f.viewToImage({h.mouseDX, h.mouseDY});
+    if (!(p.x >= 0 && p.x < f.source.width && p.y >= 0 && p.y < f.source.height)) return;
     Telemetry& t = telemetry();
     const std::string format = Settings::shared().colorFormat();
     if (!darkest) {
@@ -277,8 +283,6 @@ void EditorKeys::copyColor(bool darkest, const std::string& method) {
         core().copyText(copied, copied, "Copied to the clipboard", core().colorValue());
         return;
     }
-    const Handlers& h = Handlers::shared();
-    const kit::Point p = Framer::shared().viewToImage({h.mouseDX, h.mouseDY});
     const imaging::SampledColor c =
         imaging::avgColorFast(core().capture(), kit::Rect(p.x - 10, p.y - 10, 20, 20), "darkest");
     const int r = int(c.packed & 0xFF), g = int((c.packed >> 8) & 0xFF), b = int((c.packed >> 16) & 0xFF);

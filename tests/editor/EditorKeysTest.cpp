@@ -49,6 +49,7 @@ protected:
         ruler.enabled = &rulerCalls;
         Handlers::shared().objects = &objects;
         Handlers::shared().pressedMouseButtons = {};
+        Handlers::shared().mouseDX = Handlers::shared().mouseDY = 50;  // over the image
         Handlers::shared().mmode = "default";
         Settings::shared().storeBool("copyOnEsc", true);
         Settings::shared().storeBool("saveOnEsc", false);
@@ -141,6 +142,22 @@ TEST_F(EditorKeysTest, TabCopiesTheColourUnlessABubbleOrAnObjectHasIt) {
     press(K::Tab);
     EXPECT_FALSE(called("copyText:#ABCDEF|#ABCDEF"));
     EXPECT_EQ(links, std::vector<std::string>{"objectKeyDown:48"});
+}
+
+TEST_F(EditorKeysTest, ColourKeysCopyTheDarkestAroundThePointerAndNothingBesideTheImage) {
+    kit::Image img = solidImage(400, 300, 200, 200, 200);
+    paintUp(img, 55, 45, 1, 1, 0x10, 0x20, 0x30);
+    useImage(img);
+    press(K::I, {.shift = true});
+    EXPECT_TRUE(called("copyText:#102030|Darkest color: #102030"));
+    core.calls.clear();
+    Handlers::shared().mouseDX = 401;  // right of the image
+    press(K::I);
+    press(K::I, {.shift = true});
+    press(K::Tab);
+    EXPECT_EQ(std::count_if(core.calls.begin(), core.calls.end(),
+                            [](const std::string& c) { return c.starts_with("copyText"); }),
+              0);
 }
 
 TEST_F(EditorKeysTest, ToolLettersSelectToolsOnlyWithTheButtonUp) {
