@@ -1,8 +1,10 @@
 // Pan and zoom: wheel, trackpad and pinch steps, drag pans, the Z click and
 // marquee, the zoom keys and commands, and the settle timers.
 #include <cmath>
+#include <set>
 
 #include "CanvasDoubles.h"
+#include "services/Telemetry.h"
 
 namespace canvastest {
 namespace {
@@ -112,6 +114,44 @@ TEST_F(FrameHandlersTest, PinchStepsEveryTenthAndSettlesAtTheEnd) {
     EXPECT_TRUE(fh.enforceConstraints);
     clock.advance(0.06);
     EXPECT_EQ(count("crop.render animated"), 1);
+}
+
+// The "zoom" and "pan" events name the gesture that made them.
+TEST_F(FrameHandlersTest, EventsNameTheGesture) {
+    std::set<int64_t> before;
+    for (const auto& e : Telemetry::shared().events()) before.insert(e.value("evtid", int64_t(0)));
+    auto methods = [&](const std::string& type) {
+        std::vector<std::string> out;
+        for (const auto& e : Telemetry::shared().events())
+            if (!before.count(e.value("evtid", int64_t(0))) && e.value("type", "") == type)
+                out.push_back(e.value("method", "") + (e.contains("dragdistance") ? " " + e.value("dragdistance", "") : ""));
+        return out;
+    };
+    scroll(wheel(1));
+    scroll(wheel(0, false, 0, 4));  // horizontal only: no event
+    scroll(wheel(1, true), 100, 100, {false, true});
+    scroll(wheel(11, true, Flag::Command));
+    kit::Event pinch = mouse(EventType::Magnify);
+    pinch.magnification = 0.01;
+    fh.magnify(pinch, 100, 100);
+    hold(6);
+    fh.mouseDown(0, 100, 100);
+    fh.mouseUp(0, 157.3, 100);  // 57.3 device pixels
+    fh.mouseDown(0, 100, 100);
+    fh.mouseUp(0, 102, 100);
+    EXPECT_EQ(methods("zoom"), (std::vector<std::string>{"wheel", "Trackpad-wheel+1", "Trackpad-wheel+Cmd", "pinch",
+                                                         "z+drag 57.0", "z+click"}));
+
+    h.resignKey();
+    scroll(wheel(2, true, 0, 1));
+    fh.mouseDown(2, 50, 50);
+    fh.mouseDragged(2, 40, 50);
+    fh.mouseUp(2, 40, 50);
+    hold(49);
+    fh.mouseDown(0, 50, 50);
+    fh.mouseDragged(0, 40, 50);
+    fh.mouseUp(0, 40, 50);
+    EXPECT_EQ(methods("pan"), (std::vector<std::string>{"trackpad", "mouse:2", "mouse:Space+0"}));
 }
 
 TEST_F(FrameHandlersTest, ZoomingBeyondTheImageFirstBringsItsEdgeUnderThePointer) {
