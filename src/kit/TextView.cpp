@@ -89,6 +89,10 @@ void TextView::setString(const std::string& text) {
 }
 
 void TextView::setFont(const Font& font) {
+    // The same font again changes nothing, and laying the text out anew is
+    // not free: texts on the canvas set theirs at every redraw.
+    if (fontApplied_ && font == font_) return;
+    fontApplied_ = true;
     font_ = font;
     TextEdit* e = editor(*this);
     QFont f = qt::toQFont(font, e);

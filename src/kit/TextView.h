@@ -65,6 +65,7 @@ public:
 
 private:
     Font font_ = Font::system(13);
+    bool fontApplied_ = false;
     Size inset_{0, 0};
     std::optional<double> containerWidth_;
     bool editable_ = true, selectable_ = true, sizesToContent_ = false;

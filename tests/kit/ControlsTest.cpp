@@ -248,6 +248,24 @@ TEST(Controls, TextViewEditsSizeToContentAndUndoCanBeOff) {
     EXPECT_EQ(tv->selectedRange(), (std::pair<size_t, size_t>{3, 5}));
 }
 
+TEST(Controls, TextViewTakesEachNewFont) {
+    auto root = View::make({0, 0, 400, 300});
+    auto tv = std::make_shared<TextView>(Rect{20, 200, 10, 20});
+    root->addSubview(tv);
+    tv->setSizesToContent(true);
+    tv->setString("Hello");
+    tv->setFont(Font::system(13));  // the font it starts with: nothing to do
+    const double small = tv->frame().width();
+    EXPECT_GT(small, 10);
+    tv->setFont(Font::system(26));
+    const double large = tv->frame().width();
+    EXPECT_GT(large, small * 1.5);
+    tv->setFont(Font::system(26));
+    EXPECT_DOUBLE_EQ(tv->frame().width(), large);
+    tv->setFont(Font::system(13));
+    EXPECT_DOUBLE_EQ(tv->frame().width(), small);
+}
+
 TEST(Controls, StackAndScrollViewsPlaceTheirContent) {
     StackView row({0, 0, 300, 40});
     auto a = View::make({0, 0, 50, 20}), b = View::make({0, 0, 30, 40}), hidden = View::make({0, 0, 99, 9});

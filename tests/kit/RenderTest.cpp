@@ -549,6 +549,21 @@ TEST_P(Render, BackgroundPatternTilesUpright) {
     EXPECT_TRUE(px(img, 4, 4, 255, 255, 255));
     EXPECT_TRUE(px(img, 20, 28, 0, 0, 0));  // repeats every 16 points
     EXPECT_TRUE(px(img, 36, 36, 255, 255, 255));
+
+    // See-through squares show what lies below (opaque tiles are drawn by a faster road).
+    for (int y = 0; y < 16; ++y)
+        for (int x = 0; x < 16; ++x) tile.setPixel(x, y, {0, 0, 0, 0});
+    auto base = Layer::make();
+    base->setBounds({0, 0, 40, 40});
+    base->setBackgroundColor(red);
+    auto over = Layer::make();
+    over->setFrame({0, 0, 40, 40});
+    over->setBackgroundPattern(tile);
+    base->addSublayer(over);
+    img = renderToImage(*base, s);
+    EXPECT_TRUE(px(img, 4, 12, 255, 0, 0));
+    EXPECT_TRUE(px(img, 20, 28, 255, 0, 0));
+    EXPECT_TRUE(px(img, 12, 12, 255, 255, 255));
 }
 
 TEST_P(Render, ShrunkContentsAverageEveryPixel) {
