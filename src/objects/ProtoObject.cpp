@@ -306,7 +306,7 @@ void ProtoObject::baseMouseDrag(const kit::Event* event, kit::Point p) {
 
 void ProtoObject::dragFarCorner(kit::Point q) {
     double fx = std::ceil(q.x), fy = std::floor(q.y);
-    if (PressedKeys::shared().pressed.count(49)) {
+    if (PressedKeys::shared().pressed.count(kit::KeyCode::Space)) {
         rect.x1 = fx - rect.width;
         rect.y1 = fy - rect.height;
     } else {

@@ -183,7 +183,7 @@ TEST_F(FrameHandlersTest, DragPansWithSecondaryMiddleOrSpace) {
         EXPECT_DOUBLE_EQ(f.bpx, bx - 10) << b;
         fh.mouseUp(b, 40, 48);
     }
-    hold(49);
+    hold(kit::KeyCode::Space);
     const double by = f.bpy;
     fh.mouseDown(0, 50, 50);
     fh.mouseDragged(0, 50, 30);
@@ -192,7 +192,7 @@ TEST_F(FrameHandlersTest, DragPansWithSecondaryMiddleOrSpace) {
 }
 
 TEST_F(FrameHandlersTest, ZClickStepsToFourSixteenAndSixtyFour) {
-    hold(6);
+    hold(kit::KeyCode::Z);
     const std::pair<double, double> steps[] = {{3, 4}, {4, 16}, {20, 64}, {64, 64}};
     for (auto [from, to] : steps) {
         f._zoom.set(from);
@@ -209,7 +209,7 @@ TEST_F(FrameHandlersTest, ZClickStepsToFourSixteenAndSixtyFour) {
 
 TEST_F(FrameHandlersTest, ZDragShowsTheMarqueeAndFitsTheDraggedRectangle) {
     f._dpr.set(2);
-    hold(6);
+    hold(kit::KeyCode::Z);
     f._zoom.set(1);
     f.setOffset({0, 0}, {0, 0});
     fh.mouseDown(0, 200, 150);

@@ -7,6 +7,7 @@ namespace canvastest {
 namespace {
 
 using kit::EventType;
+namespace K = kit::KeyCode;
 
 namespace Flag = kit::ModifierFlag;
 
@@ -84,7 +85,7 @@ TEST_F(HandlersTest, PressesGoToPanRulerObjectsOrCropInThatOrder) {
 }
 
 TEST_F(HandlersTest, SpaceZAndYTurnThePrimaryButtonIntoPanAndZoom) {
-    for (int key : {49, 6, 16}) {
+    for (int key : {K::Space, K::Z, K::Y}) {
         h.resignKey();
         hold(key);
         down(0);
@@ -151,40 +152,40 @@ TEST_F(HandlersTest, MouseUpGoesToTheComponentThatGotThatButtonsPress) {
 }
 
 TEST_F(HandlersTest, KeyUpRemovesTheNormalisedModifierAndIgnoresRepeats) {
-    // Right Shift went in as 56; its release carries 60.
-    hold(56);
+    // Right Shift went in as Shift; its release carries its own code.
+    hold(K::Shift);
     kit::Event release;
     release.type = EventType::FlagsChanged;
-    release.keyCode = 60;
+    release.keyCode = K::RightShift;
     editor::KeyEvt k = editor::keyEvtFromEvent(release);
-    EXPECT_EQ(k.code, 56);
+    EXPECT_EQ(k.code, K::Shift);
     EXPECT_EQ(k.chars, std::string());
     h.keyUp(k, &release);
-    EXPECT_EQ(objects::PressedKeys::shared().pressed.count(56), 0u);
+    EXPECT_EQ(objects::PressedKeys::shared().pressed.count(K::Shift), 0u);
 
     // An auto-repeat release of a held Space leaves it held.
-    hold(49);
+    hold(K::Space);
     kit::Event repeat;
     repeat.type = EventType::KeyUp;
-    repeat.keyCode = 49;
+    repeat.keyCode = K::Space;
     repeat.isARepeat = true;
     h.keyUp(editor::keyEvtFromEvent(repeat), &repeat);
-    EXPECT_EQ(objects::PressedKeys::shared().pressed.count(49), 1u);
+    EXPECT_EQ(objects::PressedKeys::shared().pressed.count(K::Space), 1u);
 
     // The active object hears key-ups; the ruler always does.
     objects.activeIndex = 0;
     repeat.isARepeat = false;
     calls().clear();
     h.keyUp(editor::keyEvtFromEvent(repeat), &repeat);
-    EXPECT_EQ(objects::PressedKeys::shared().pressed.count(49), 0u);
-    EXPECT_EQ(calls(), (std::vector<std::string>{"ruler.keyUp", "objects.keyUp 49"}));
+    EXPECT_EQ(objects::PressedKeys::shared().pressed.count(K::Space), 0u);
+    EXPECT_EQ(calls(), (std::vector<std::string>{"ruler.keyUp", "objects.keyUp " + std::to_string(K::Space)}));
 }
 
 TEST_F(HandlersTest, CommandReleaseSettlesTheViewOnceAfterTheLastRelease) {
     showImage();
     fh.enforceConstraints = false;
     editor::KeyEvt cmd;
-    cmd.code = 54;
+    cmd.code = K::RightCommand;
     h.keyUp(cmd, nullptr);
     EXPECT_TRUE(fh.enforceConstraints);
     clock.advance(0.03);
@@ -196,7 +197,7 @@ TEST_F(HandlersTest, CommandReleaseSettlesTheViewOnceAfterTheLastRelease) {
 }
 
 TEST_F(HandlersTest, LosingTheKeyboardForgetsButtonsAndKeys) {
-    hold(49);
+    hold(K::Space);
     down(0);
     EXPECT_TRUE(h.pressedMouseButtons[0]);
     h.resignKey();
@@ -226,7 +227,7 @@ TEST_F(HandlersTest, CursorRulesApplyInOrder) {
     EXPECT_EQ(last(), "crop-cursor");
 
     // Space: open hand; dragging with it a closed hand, and open again once released.
-    hold(49);
+    hold(K::Space);
     h.updateCursor();
     EXPECT_EQ(last(), "open-hand");
     down(0);
@@ -234,7 +235,7 @@ TEST_F(HandlersTest, CursorRulesApplyInOrder) {
     EXPECT_EQ(last(), "closed-hand");
     up(0);
     EXPECT_EQ(last(), "open-hand");
-    hold(6);
+    hold(K::Z);
     down(0);
     drag(0, 30, 30);
     EXPECT_EQ(last(), "zoom");
@@ -316,13 +317,13 @@ TEST_F(HandlersTest, KeysAndScrollsReachTheirComponents) {
         void keyDown(const editor::KeyEvt& k, const kit::Event*) override { calls().push_back("keys " + std::to_string(k.code)); }
     } keys;
     editor::KeyEvt k;
-    k.code = 12;
+    k.code = K::Q;
     h.keyDown(k, nullptr);  // nothing installed: nothing happens
     EXPECT_TRUE(calls().empty());
     h.keys = &keys;
     h.keyDown(k, nullptr);
     h.keys = nullptr;
-    EXPECT_EQ(calls(), std::vector<std::string>{"keys 12"});
+    EXPECT_EQ(calls(), std::vector<std::string>{"keys " + std::to_string(K::Q)});
 
     ruler.isOn = true;
     kit::Event wheel = mouse(EventType::ScrollWheel);

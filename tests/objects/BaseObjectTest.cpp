@@ -241,15 +241,15 @@ TEST(PressedKeysTest, HeldUntilPointEightSecondsAfterTheLastPress) {
     kit::ManualClockScope clock;
     PressedKeys keys;
     EXPECT_EQ(keys.describe(), "");
-    keys.press(49);
+    keys.press(kit::KeyCode::Space);
     clock.advance(0.5);
-    keys.press(49);
-    keys.press(56);
-    EXPECT_EQ(keys.describe(), "49, 56");
+    keys.press(kit::KeyCode::Space);
+    keys.press(kit::KeyCode::Shift);
+    EXPECT_EQ(keys.describe(), "49, 56");  // Space and Shift
     clock.advance(0.7);
-    EXPECT_TRUE(keys.pressed.count(49));
+    EXPECT_TRUE(keys.pressed.count(kit::KeyCode::Space));
     clock.advance(0.2);
-    EXPECT_FALSE(keys.pressed.count(49));
+    EXPECT_FALSE(keys.pressed.count(kit::KeyCode::Space));
 }
 
 TEST_F(BaseObjectTest, BaseDumpIsCompactSortedJson) {

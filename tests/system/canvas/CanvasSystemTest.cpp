@@ -253,7 +253,7 @@ TEST_F(CanvasSystem, SpaceDragPansByTheDraggedDistance) {
     spin(100);
     xdo({"keydown", "space"});
     spin(100);
-    EXPECT_TRUE(objects::PressedKeys::shared().pressed.count(49));
+    EXPECT_TRUE(objects::PressedKeys::shared().pressed.count(kit::KeyCode::Space));
     xdo({"mousedown", "1"});
     spin(50);
     pointerTo(a, -40, -30);
@@ -268,7 +268,7 @@ TEST_F(CanvasSystem, SpaceDragPansByTheDraggedDistance) {
     EXPECT_DOUBLE_EQ(f._bx.get() - bx, -80 * dpr());
     EXPECT_DOUBLE_EQ(f._by.get() - by, 60 * dpr());
     EXPECT_EQ(editor::Handlers::shared().mmode, "default");
-    EXPECT_FALSE(objects::PressedKeys::shared().pressed.count(49));
+    EXPECT_FALSE(objects::PressedKeys::shared().pressed.count(kit::KeyCode::Space));
     EXPECT_EQ(compareScreen(1, 0, "after-pan"), 0);
 }
 
