@@ -124,6 +124,14 @@ sys_colour_near() {
     -fill black +opaque '#00FF00' -format '%[fx:maxima.g>0.5?1:0]\n' info:
 }
 
+# A window of one colour on screen until the test ends: sys_solid_window TITLE X Y W H COLOUR.
+sys_solid_window() {
+  "$SYS_BIN/kadrix-testclient" solid "$@" &
+  local pid=$!
+  on_exit "kill $pid 2>/dev/null || true"
+  sys_wait_window "^$1\$" 5 || fail "the window $1 did not show"
+}
+
 # An XEmbed system tray at the top of the screen, so the tray icon has a host.
 sys_tray() {
   trayer --edge top --align right --widthtype request --height 24 --transparent false \
