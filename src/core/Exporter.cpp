@@ -79,6 +79,9 @@ WriteResult writeFresh(const std::string& folder, const std::string& base, const
     std::string error;
     for (int n = 1; n < 100000; ++n) {
         std::string path = n == 1 ? first : joinPath(folder, base + "-" + std::to_string(n) + ext);
+        // Names plainly taken are passed over without writing the picture
+        // out first; the claim below still settles a race.
+        if (kit::files::exists(path)) continue;
         switch (kit::files::writeNew(path, asText(data), 0644, &error)) {
             case kit::files::NewFile::written:
                 if (mark) Exporter::setXattr(path);
