@@ -4,6 +4,7 @@
 #include <QSystemTrayIcon>
 
 #include "kit/Displays.h"
+#include "kit/Grab.h"
 #include "kit/Menu.h"
 #include "kit/qt/MenuPrivate.h"
 
@@ -93,6 +94,27 @@ Rect StatusItem::buttonFrame() const {
 std::optional<Rect> StatusItem::trayFrame() const {
     if (!d_->tray.isVisible()) return std::nullopt;
     return known(d_->tray.geometry());
+}
+
+std::optional<bool> StatusItem::panelIsDark() const {
+    QRect g = d_->tray.geometry();
+    if (!g.isValid() || g.isEmpty()) return std::nullopt;
+    return cornersAreDark(grabArea(Rect(g.x(), g.y(), g.width(), g.height())));
+}
+
+std::optional<bool> cornersAreDark(const Image& area) {
+    if (area.isNull()) return std::nullopt;
+    int right = area.width() - 1, bottom = area.height() - 1;
+    double sum = 0;
+    int opaque = 0;
+    for (auto [x, y] : {std::pair{0, 0}, std::pair{right, 0}, std::pair{0, bottom}, std::pair{right, bottom}}) {
+        Color c = area.colorAt(x, y);
+        if (c.a < 0.9) continue;
+        sum += 0.3 * c.r + 0.59 * c.g + 0.11 * c.b;
+        ++opaque;
+    }
+    if (!opaque) return std::nullopt;
+    return sum / opaque < 0.5;
 }
 
 }  // namespace kit

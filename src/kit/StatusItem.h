@@ -13,6 +13,11 @@ namespace kit {
 
 class Menu;
 
+// Whether the opaque corner pixels of an icon-sized screen image are dark on
+// average (the tray glyphs leave their corners clear, so the corners show the
+// panel); absent when no corner is opaque.
+std::optional<bool> cornersAreDark(const Image& area);
+
 class StatusItem {
 public:
     StatusItem();
@@ -41,6 +46,9 @@ public:
     Rect buttonFrame() const;
     // Where the tray shows the icon (AppKit space); nothing when it does not say.
     std::optional<Rect> trayFrame() const;
+    // Whether the panel the icon sits on is dark, read from the screen at the
+    // icon's corners; absent while the tray has not placed the icon.
+    std::optional<bool> panelIsDark() const;
 
     struct Private;
 

@@ -44,7 +44,13 @@ StatusMenu::StatusMenu() : confetti_(std::make_unique<Confetti>()) {
 StatusMenu::~StatusMenu() = default;
 
 void StatusMenu::setIcon(const std::string& name) {
-    if (statusBarIcon) statusBarIcon->setImage(statusImage(name));
+    iconName_ = name;
+    if (statusBarIcon) statusBarIcon->setImage(statusImage(name, panelDark()));
+}
+
+std::optional<bool> StatusMenu::panelDark() {
+    if (!panelDark_ && statusBarIcon) panelDark_ = statusBarIcon->panelIsDark();
+    return panelDark_;
 }
 
 void StatusMenu::makeStatusItem() {
@@ -52,6 +58,14 @@ void StatusMenu::makeStatusItem() {
     statusBarIcon->setToolTip("Kadrix");
     setIcon("kadrix-22");
     statusBarIcon->setVisible(menubarIconVisible());
+    // The glyph must show on the panel's colour, which is known only once the
+    // tray has placed the icon: look again until it has (for a while).
+    tmrPanel_ = kit::Timer::repeating(1.0, [this] {
+        if (panelDark() || ++panelTries_ >= 10) {
+            tmrPanel_.invalidate();
+            if (panelDark_) setIcon(iconName_);
+        }
+    });
     // Without a tray host the icon cannot show; everything else still works
     // (shortcuts, links), and the icon appears if a host starts later.
     if (!kit::StatusItem::isTrayAvailable()) consoleLine("No system tray to show the Kadrix icon in; running without it");
@@ -150,9 +164,10 @@ void StatusMenu::showConfetti() {
     if (!statusBarIcon) return;
     kit::StatusItem* item = statusBarIcon.get();
     if (kit::Application::hasCompositor())
-        confetti_->startOverlay(item->buttonFrame(), statusImage("kadrix-22-ok"));
+        confetti_->startOverlay(item->buttonFrame(), statusImage("kadrix-22-ok", panelDark()));
     else
-        confetti_->start(statusImage("kadrix-22-ok"), [item](const kit::Image& frame) { item->setImage(frame); });
+        confetti_->start(statusImage("kadrix-22-ok", panelDark()),
+                         [item](const kit::Image& frame) { item->setImage(frame); });
     // The burst is over well before the icon turns back.
     killConfetti = kit::Timer::once(Confetti::kDuration, [this] {
         confetti_->stop();
@@ -260,8 +275,9 @@ void StatusMenu::gotoSuggestion() {
 
 // ---- pictures -----------------------------------------------------------------
 
-kit::Image statusImage(const std::string& name) {
-    kit::Image image = ImageAssets::named(name);
+kit::Image statusImage(const std::string& name, std::optional<bool> panelDark) {
+    kit::Image image = panelDark ? ImageAssets::named(name, {*panelDark, ImageAssets::currentLook().scale})
+                                 : ImageAssets::named(name);
     if (!image.isNull()) return image;
     if (name == "kadrix-22") return Confetti::drawnTrayIcon(false);
     if (name == "kadrix-22-ok") return Confetti::drawnTrayIcon(true);

@@ -8,6 +8,7 @@
 // One instance for the process (StatusMenu::shared()); main thread only.
 #include <functional>
 #include <memory>
+#include <optional>
 #include <string>
 
 #include "kit/Image.h"
@@ -101,6 +102,12 @@ private:
     void link(const std::string& event, const std::string& address);
     void reportLink(const std::string& event, const std::string& page);
     void setIcon(const std::string& name);
+    // The panel's darkness, read once the tray has placed the icon.
+    std::optional<bool> panelDark();
+    std::string iconName_ = "kadrix-22";
+    std::optional<bool> panelDark_;
+    kit::Timer tmrPanel_;
+    int panelTries_ = 0;
 
     std::shared_ptr<kit::Menu> menu_;
     std::unique_ptr<Confetti> confetti_;
@@ -110,7 +117,8 @@ private:
 
 // The tray pictures by name ("kadrix-22", "kadrix-22-ok", menu icons): from the
 // icon set, with drawings of our own for the two tray pictures while the set
-// has none.
-kit::Image statusImage(const std::string& name);
+// has none. With the panel's darkness known, drawn for that panel rather than
+// for our own windows' look.
+kit::Image statusImage(const std::string& name, std::optional<bool> panelDark = std::nullopt);
 
 }  // namespace shell

@@ -107,6 +107,22 @@ TEST(Menu, ValidationRunsBeforeOpeningAndAnActionMayRebuildTheMenu) {
     EXPECT_FALSE(menu->isOpen());
 }
 
+TEST(StatusItem, ThePanelsDarknessIsReadFromTheIconsCorners) {
+    Image area(22, 22);
+    area.fill(Color::white(0.85));
+    // A dark glyph in the middle does not make a light panel dark.
+    for (int y = 6; y < 16; ++y)
+        for (int x = 6; x < 16; ++x) area.setPixel(x, y, PixelBGRA{20, 20, 20, 255});
+    EXPECT_EQ(cornersAreDark(area), std::optional<bool>(false));
+    area.fill(Color::rgb(0x30, 0x30, 0x30));
+    EXPECT_EQ(cornersAreDark(area), std::optional<bool>(true));
+    // Corners off every screen (transparent) tell nothing.
+    Image clear(22, 22);
+    clear.fill(Color::clear());
+    EXPECT_EQ(cornersAreDark(clear), std::nullopt);
+    EXPECT_EQ(cornersAreDark(Image()), std::nullopt);
+}
+
 TEST(StatusItem, AClickOpensTheMenuOrRunsTheAction) {
     StatusItem item;
     Image icon(16, 16);

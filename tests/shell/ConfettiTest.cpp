@@ -74,3 +74,21 @@ TEST(Confetti, TheTrayPicturesExist) {
         EXPECT_NEAR(img.pointSize().width, 22, 0.01) << name;
     }
 }
+
+TEST(Confetti, TheTrayGlyphTakesTheInkOfItsPanel) {
+    // The brightest opaque pixel of the glyph (its ink), 0 to 1.
+    auto ink = [](const kit::Image& img) {
+        double darkest = 1, lightest = 0;
+        for (int y = 0; y < img.height(); ++y)
+            for (int x = 0; x < img.width(); ++x)
+                if (kit::Color c = img.colorAt(x, y); c.a > 0.9) {
+                    darkest = std::min(darkest, c.g);
+                    lightest = std::max(lightest, c.g);
+                }
+        return std::pair{darkest, lightest};
+    };
+    // Whatever the look of our own windows, a light panel gets dark ink and a dark one light ink.
+    EXPECT_LT(ink(statusImage("kadrix-22", false)).second, 0.35);
+    EXPECT_GT(ink(statusImage("kadrix-22", true)).first, 0.7);
+    EXPECT_LT(ink(statusImage("kadrix-22-ok", false)).first, 0.35);
+}
