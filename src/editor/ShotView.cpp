@@ -90,6 +90,9 @@ void ShotView::mouseMoved(const kit::Event& e) {
     kit::Point p = canvasPoint(e);
     Handlers::shared().mouseMoved(e, p.x, p.y);
 }
+void ShotView::mouseEntered(const kit::Event& e) {
+    mouseMoved(e);
+}
 void ShotView::mouseExited(const kit::Event&) {
     core().setCursor("default");
 }

@@ -33,6 +33,10 @@ public:
     void rightMouseUp(const kit::Event& e) override;
     void otherMouseUp(const kit::Event& e) override;
     void mouseMoved(const kit::Event& e) override;
+    // Entering is the pointer's first position over the canvas (as when the
+    // editor opens under a still pointer): the ruler and the colour read-out
+    // have it before the first move.
+    void mouseEntered(const kit::Event& e) override;
     void mouseExited(const kit::Event& e) override;
     void scrollWheel(const kit::Event& e) override;
     void magnify(const kit::Event& e) override;

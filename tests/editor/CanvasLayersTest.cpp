@@ -186,6 +186,10 @@ TEST_F(CanvasLayersTest, TheCanvasViewHandsEventsOnInCanvasPoints) {
     EXPECT_EQ(h.mmode, "default");
     view->mouseExited(e);
     EXPECT_EQ(core.cursors.back(), "default");
+    showImage();
+    calls().clear();
+    view->mouseEntered(e);  // the pointer's first position counts as a move
+    EXPECT_EQ(count("ruler.moved"), 1);
     view.reset();
     EXPECT_EQ(h.shotView, nullptr);
 }
