@@ -5,6 +5,8 @@
 #include <unistd.h>
 
 #include <QApplication>
+#include <QIcon>
+#include <QPixmap>
 #include <QGuiApplication>
 #include <QSocketNotifier>
 #include <QTimer>
@@ -15,7 +17,9 @@
 #include <initializer_list>
 #include <utility>
 
+#include "kit/Image.h"
 #include "kit/qt/ApplicationPrivate.h"
+#include "kit/qt/QtImage.h"
 
 #if __has_include(<xcb/xcb.h>)
 #include <xcb/xcb.h>
@@ -155,6 +159,14 @@ void Application::setMainMenu(std::shared_ptr<Menu> menu) {
 
 const std::shared_ptr<Menu>& Application::mainMenu() const {
     return d_->mainMenu;
+}
+
+void Application::setIconImages(const std::vector<Image>& images) {
+    QIcon icon;
+    // Sized by pixels: the window manager asks for pixel sizes, not points.
+    for (auto& image : images)
+        if (!image.isNull()) icon.addPixmap(QPixmap::fromImage(qt::wrap(image).copy()));
+    if (!icon.isNull()) QApplication::setWindowIcon(icon);
 }
 
 void Application::setActivationPolicy(ActivationPolicy policy) {

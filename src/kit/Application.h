@@ -9,6 +9,7 @@
 
 namespace kit {
 
+class Image;
 class Menu;
 class Window;
 
@@ -48,6 +49,9 @@ public:
 
     ActivationPolicy activationPolicy() const;
     void setActivationPolicy(ActivationPolicy policy);
+    // The picture the desktop shows for our windows (title bars, task
+    // switcher): one drawing at several pixel sizes, the closest one is used.
+    void setIconImages(const std::vector<Image>& images);
 
     // Brings our frontmost visible window forward and gives it the keyboard.
     void activate();

@@ -461,6 +461,12 @@ void Window::setShape(const std::vector<Rect>& parts) {
     w->setMask(region);
 }
 
+Color Window::backgroundColor() const {
+    if (background_) return *background_;
+    QColor c = d_->widget->palette().color(QPalette::Window);
+    return {c.redF(), c.greenF(), c.blueF(), 1};
+}
+
 void Window::setBackgroundColor(Color color) {
     background_ = color;
     d_->widget->update();

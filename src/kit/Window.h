@@ -3,6 +3,7 @@
 // bottom-left of the primary display, y up); its content view fills it.
 #include <functional>
 #include <memory>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -106,7 +107,8 @@ public:
     void setOpaque(bool opaque);
     bool isOpaque() const { return opaque_; }
     void setBackgroundColor(Color color);
-    Color backgroundColor() const { return background_; }
+    // Until a colour is set, the desktop's window colour (light or dark).
+    Color backgroundColor() const;
     // Needs a compositing manager to show.
     void setAlphaValue(double alpha);
     double alphaValue() const { return alpha_; }
@@ -185,7 +187,7 @@ private:
     Size aspect_;
     int level_ = WindowLevel::Normal;
     bool sticky_ = false, ignoresMouse_ = false, opaque_ = true, movableByBackground_ = false;
-    Color background_ = Color::white(0.93);
+    std::optional<Color> background_;
     double alpha_ = 1;
     std::weak_ptr<WindowDelegate> delegate_;
 };

@@ -27,12 +27,21 @@ namespace shell {
 namespace {
 
 constexpr const char* kUrlFunction = "handleGetURLEvent(_:withReplyEvent:)";
+constexpr const char* kAppLogo = "24-notification-logo";
 
 // The display may vanish under us (the session ends without a signal): the
 // platform then ends the process through exit(), and the queue still has to
 // reach the disk.
 void terminateAtExit() {
     AppDelegate::shared().applicationWillTerminate();
+}
+
+// Our windows show the program's logo, the picture the desktop entry names,
+// drawn from the same SVG at the sizes window managers ask for.
+void setWindowIcon(kit::Application& app) {
+    std::vector<kit::Image> sizes;
+    for (double scale : {1.0, 2.0, 4.0, 8.0}) sizes.push_back(ImageAssets::named(kAppLogo, {false, scale}));
+    app.setIconImages(sizes);
 }
 
 }  // namespace
@@ -61,6 +70,7 @@ void AppDelegate::install(kit::Application& app) {
     app.addWillTerminateHook([this] { applicationWillTerminate(); });
     editor::setShell(this);
     core::setShell(this);
+    setWindowIcon(app);
     StatusMenu::shared().onShowPreferences = [this] { openPreferences(); };
     // Defaults first, so its own clean-up at exit runs after ours.
     kit::Defaults::standard();

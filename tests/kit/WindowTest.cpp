@@ -10,6 +10,7 @@
 #include "kit/Displays.h"
 #include "kit/View.h"
 #include "kit/Window.h"
+#include "kit/qt/QtImage.h"
 #include "kit/qt/WindowPrivate.h"
 
 using namespace kit;
@@ -188,4 +189,45 @@ TEST(WindowGeometry, ShapesCutTheWindowToTheGivenParts) {
     EXPECT_FALSE(mask.contains(QPoint(100, 50))) << "the hole";
     w.setShape({});
     EXPECT_TRUE(qt::windowWidget(w)->mask().isEmpty());
+}
+
+// A colour as the screen gets it, eight bits a channel.
+static QColor onScreen(Color c) {
+    return QColor::fromRgbF(float(c.r), float(c.g), float(c.b)).toRgb();
+}
+
+TEST(WindowLook, WithoutAColourOfItsOwnAWindowPaintsTheDesktopsWindowColour) {
+    QPalette before = QApplication::palette();
+    QPalette dark = before;
+    dark.setColor(QPalette::Window, QColor(40, 44, 52));
+    QApplication::setPalette(dark);
+    {
+        Window w({0, 0, 40, 30}, WindowStyle::Titled);
+        EXPECT_EQ(onScreen(w.backgroundColor()), QColor(40, 44, 52)) << "a dark desktop gets a dark window";
+        QImage painted = qt::windowWidget(w)->grab().toImage();
+        EXPECT_EQ(painted.pixelColor(20, 15), QColor(40, 44, 52));
+        w.setBackgroundColor(Color::rgb(200, 10, 10));
+        EXPECT_EQ(onScreen(w.backgroundColor()), QColor(200, 10, 10)) << "a colour set stays, whatever the desktop";
+        QApplication::setPalette(before);
+        EXPECT_EQ(onScreen(w.backgroundColor()), QColor(200, 10, 10));
+        EXPECT_EQ(qt::windowWidget(w)->grab().toImage().pixelColor(20, 15), QColor(200, 10, 10));
+    }
+    QApplication::setPalette(before);
+}
+
+TEST(WindowLook, TheApplicationIconHoldsEveryPixelSizeGiven) {
+    auto square = [](int side) {
+        QImage q(side, side, QImage::Format_ARGB32_Premultiplied);
+        q.fill(Qt::red);
+        return qt::toImage(q, side / 24.0);
+    };
+    QIcon before = QApplication::windowIcon();
+    Application::shared().setIconImages({square(24), Image(), square(48)});
+    auto sizes = QApplication::windowIcon().availableSizes();
+    EXPECT_TRUE(sizes.contains(QSize(24, 24)));
+    EXPECT_TRUE(sizes.contains(QSize(48, 48))) << "sized by pixels, not by points";
+    EXPECT_EQ(sizes.size(), 2) << "a picture that failed to draw is left out";
+    Application::shared().setIconImages({Image()});
+    EXPECT_EQ(QApplication::windowIcon().availableSizes().size(), 2) << "nothing to show keeps the icon there is";
+    QApplication::setWindowIcon(before);
 }
