@@ -1,7 +1,7 @@
 #!/usr/bin/env bash
 # kadrix puts its icon in the system tray; a left click opens its menu with the
-# capture commands and their keys, and the menu's Quit ends the program
-# cleanly with the unsent events on disk.
+# capture commands and their keys, which work while the menu is open; the
+# menu's Quit ends the program cleanly with the unsent events on disk.
 source "$(dirname "$0")/harness.sh"
 sys_begin
 sys_tray
@@ -21,7 +21,14 @@ height=$(convert "$shot" -crop 1x600+$((w - 60))+0 -fuzz 5% -fill white -opaque 
   | awk -F'[,:]' 'NR > 1 && $0 !~ /#000000/ {n++} END {print n}')
 [ "$height" -gt 200 ] || fail "the menu is only $height pixels tall"
 
+# The keys the menu shows work while it is open: Ctrl+, opens the settings.
+sys_key ctrl+comma
+sys_wait_window "Kadrix Settings" 5 || fail "Ctrl+, in the open menu opened no settings window"
+sys_key alt+F4
+sys_wait_for --timeout 5 sh -c "! xdotool search --onlyvisible --name 'Kadrix Settings'" || fail "the settings window did not close"
+
 # Up from nothing selects the last entry, Quit.
+sys_click_tray_icon
 sys_key Up Return
 for i in $(seq 1 50); do
   kill -0 "$SYS_APP_PID" 2>/dev/null || break
