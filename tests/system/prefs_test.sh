@@ -2,7 +2,8 @@
 # The settings open from the tray menu and from a kadrix:// link given to the
 # running kadrix; "Launch at login" on the general tab writes the autostart
 # entry into the private XDG home and takes it away again; a shortcut recorded
-# on the Hotkeys tab is stored.
+# on the Hotkeys tab is stored; "Save" after capture asks for the folder, and
+# the next capture is saved there.
 # KADRIX_SHOTS=dir keeps the screenshots.
 source "$(dirname "$0")/harness.sh"
 sys_begin
@@ -41,10 +42,34 @@ sys_key ctrl+shift+3
 sleep 0.5
 
 # Closed, and opened again by a link given to the running kadrix.
-xdotool key --window "$win" --clearmodifiers alt+F4 || true
+sys_key alt+F4
 sys_wait_for --timeout 5 sh -c "! xdotool search --onlyvisible --name 'Kadrix Settings'" || fail "the settings window did not close"
 "$SYS_BIN/kadrix" 'kadrix://settings' >/dev/null 2>&1 || fail "the link was not handed over"
-sys_wait_window "Kadrix Settings" || fail "kadrix://settings opened no settings window"
+# The closed window still exists, hidden: wait for it to show.
+sys_wait_for --timeout 10 xdotool search --onlyvisible --name "Kadrix Settings" \
+  || fail "kadrix://settings opened no settings window"
+
+# "Save" after capture, checked on the general tab, asks for the save folder
+# at once; the next capture without a word of its own lands there.
+sleep 1
+win=$(xdotool search --onlyvisible --name "Kadrix Settings" | head -1)
+eval "$(xdotool getwindowgeometry --shell "$win")"
+sys_click $((X + 40)) $((Y - 8))
+sleep 0.5
+sys_click $((X + 346)) $((Y + 331))
+folder="$SYS_TMP/shots"
+mkdir -p "$folder"
+sys_wait_window 'Choose default folder' 10 || fail "checking Save asked for no folder"
+sleep 0.5
+sys_key ctrl+a
+sys_type "$folder"
+sleep 0.2
+sys_key Return
+sys_wait_for --timeout 5 grep -q '"afterGrabSave": *true' "$KADRIX_HOME/config/defaults.json" \
+  || fail "the Save check box stored nothing"
+"$SYS_BIN/kadrix" 'kadrix://grab/fullscreen' >/dev/null 2>&1 || fail "the capture link was not handed over"
+sys_wait_for --timeout 15 bash -c "ls '$folder'/SCR-*.* >/dev/null 2>&1" || fail "a capture with Save checked wrote no file"
+
 # Quitting with the window made ends cleanly, and the recorded shortcut is on disk.
 kill -TERM "$SYS_APP_PID"
 status=0
@@ -53,4 +78,4 @@ SYS_APP_PID=""
 expect_eq "$status" 0 "kadrix exit status"
 grep '"KeyboardShortcuts_repeatArea"' "$KADRIX_HOME/config/defaults.json" | grep -q 'carbonKeyCode' \
   || fail "the shortcut recorded for Repeat last area was not stored"
-echo "settings open from the tray and the link; launch at login writes and removes the entry; a recorded shortcut is stored"
+echo "settings open from the tray and the link; launch at login writes and removes the entry; a recorded shortcut is stored; Save after capture saves the next capture"
