@@ -196,6 +196,7 @@ sys_click_tray_icon() {
 #                                   shortcut KEYS; the first save's folder chooser gets DIR
 #   sys_notify_server               a notification server on the test's bus; its
 #                                   notices go to $SYS_NOTICES as "title<TAB>body"
+#   sys_expect_floating WIN [WHAT] WIN is above all windows on every desktop, and managed
 #   sys_road NAME FUNCTION          FUNCTION once at QT_SCALE_FACTOR 1 and once at 2,
 #                                   each with a fresh home, timed
 sys_log_has() { grep -qF "$1" "$SYS_TMP/kadrix.log"; }
@@ -224,6 +225,15 @@ sys_geom() {
 }
 sys_count_colour() {
   convert "$1" -alpha off -fill black +opaque "$2" -fill white -opaque "$2" -format '%[fx:int(mean*w*h+0.5)]' info:
+}
+# WINDOW stays above the others on every desktop, yet is managed by the
+# window manager (not override-redirect), so it can take the keyboard.
+sys_expect_floating() {
+  local props
+  props=$(xprop -id "$1" _NET_WM_STATE _NET_WM_DESKTOP)
+  [[ "$props" == *_NET_WM_STATE_ABOVE* && "$props" == *4294967295* ]] \
+    || fail "${2:-the window} is not above the others on every desktop: $props"
+  xwininfo -id "$1" -all | grep -q 'Override redirection?: No' || fail "${2:-the window} bypasses the window manager"
 }
 sys_active_is() { [ "$(xdotool getactivewindow getwindowname 2>/dev/null)" == "$1" ]; }
 sys_wait_editor() {

@@ -54,6 +54,7 @@ pin_road() {
   sleep 0.8
   sys_geom "$pin"
   expect_eq "$X,$Y,$WIDTH,$HEIGHT" "480,270,960,540" "the pin's frame"
+  sys_expect_floating "$pin" "the pin"
 
   # The pointer over the pin brings its tool bar, with the red close button
   # at its left end; the bar goes once the pointer has left.

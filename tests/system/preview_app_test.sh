@@ -26,6 +26,7 @@ sys_click $((x + dw - 150)) $((y + dh - 26))   # Show Preview
 sys_wait_for --timeout 10 thumb_shown || { tail -20 "$SYS_TMP/kadrix.log"; fail "no thumbnail after the capture"; }
 thumb=$(thumb_shown | head -1)
 sleep 0.5
+sys_expect_floating "$thumb" "the thumbnail"
 sys_screenshot "$SYS_TMP/thumb.png"
 cp "$SYS_TMP/thumb.png" "${KADRIX_SHOT_DIR:-/tmp}/preview_thumb.png" 2>/dev/null || true
 
