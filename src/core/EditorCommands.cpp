@@ -177,8 +177,8 @@ void AppLogic::quitOrHide(const std::string& method) {
         return;
     }
     confirmOnMain("Red pill or blue pill?",
-                  "If you quit the app, shortcuts will stop working. If you close the window, dock icon will go "
-                  "away, but the app will stay in the menu bar. We will remember your choice.",
+                  "If you quit the app, shortcuts will stop working. If you close the window, it leaves the task "
+                  "bar, but the app will stay in the tray. We will remember your choice.",
                   "Quit", "Close", [this, method, alive = std::weak_ptr<int>(life_)](int button) {
                       if (!alive.lock() || (button != 1 && button != 2)) return;
                       settings().setCmdQAction(button == 1 ? "quit" : "close");
