@@ -77,6 +77,7 @@ void Undo::step(int delta, const char* name) {
         restore(states[size_t(position)].full);
         Telemetry::shared().repeatableEvent(name, stepData("ok", position, states.size()));
         ObjectHandlers::shared().layoutNow(false);
+        core().updateStatus();  // the status line shows the restored selection's size
     } else {
         Telemetry::shared().repeatableEvent(std::string(name) + ":fail", stepData("failed", position, states.size()));
     }

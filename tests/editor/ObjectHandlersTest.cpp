@@ -33,6 +33,8 @@ using objects::KeyEvt;
 
 struct RecordingCore : CoreHost {
     std::vector<std::string>* log = nullptr;
+    int statusRefreshes = 0;
+    void updateStatus() override { ++statusRefreshes; }
     void copyImageToPasteboard(const kit::Image& image) override {
         log->push_back("copy image " + std::to_string(image.width()));
     }
@@ -523,6 +525,22 @@ TEST_F(UndoTest, UndoRedoAndTheCutTail) {
     ASSERT_EQ(events("undo:fail").size(), 1u);
     EXPECT_EQ(events("undo:fail")[0]["position"], 0);
     EXPECT_TRUE(h.objects.empty());
+}
+
+TEST_F(UndoTest, UndoAndRedoRefreshTheStatusLineAndAFailedStepDoesNot) {
+    undo.reset();
+    CropTool::shared().setSelection(Rect{10, 10, 200, 100});
+    undo.save("");
+    core.statusRefreshes = 0;
+    undo.undo();  // the selection size on the status line goes with the selection
+    EXPECT_FALSE(CropTool::shared().on());
+    EXPECT_EQ(core.statusRefreshes, 1);
+    undo.undo();
+    EXPECT_EQ(core.statusRefreshes, 1);
+    undo.redo();
+    EXPECT_EQ(CropTool::shared().selection(), (Rect{10, 10, 200, 100}));
+    EXPECT_EQ(core.statusRefreshes, 2);
+    CropTool::shared().setSelection(std::nullopt);
 }
 
 TEST_F(UndoTest, ACreatingObjectIsLeftOutAndAFailedEncodingIsNeverStored) {
