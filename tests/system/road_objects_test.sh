@@ -5,7 +5,8 @@
 # by its side, Ctrl+C copies it as an object (the clipboard gets its marker
 # text and the editor stays), Ctrl+V pastes the copy beside it, the arrow is
 # deleted, and two undos take back the paste and the deletion. Each step is
-# checked on the screen where the shapes lie. At scale 1 and 2.
+# checked on the screen where the shapes lie. Last, with a selection dragged
+# out, Ctrl+C copies just the selection. At scale 1 and 2.
 source "$(dirname "${BASH_SOURCE[0]}")/harness.sh"
 sys_begin
 "$SYS_BIN/kadrix-testclient" solid Target 300 300 900 500 '#3366cc' &
@@ -96,5 +97,21 @@ road() {
   expect_eq "$(red_at "$amid" "$ay")" 1 "the arrow is back"
   expect_eq "$(red_at $((x1 + dx + off)) "$mid")" 0 "the pasted copy is gone"
   expect_eq "$(red_at $((x1 + dx)) "$mid")" 1 "the moved rectangle stays"
+
+  # A selection over the empty part of the window: Ctrl+C copies that area.
+  local sx1 sy1 sx2 sy2 w
+  sys_key Escape
+  sleep 0.3
+  read -r sx1 sy1 < <(at 50 70)
+  read -r sx2 sy2 < <(at 90 95)
+  sys_drag "$sx1" "$sy1" "$sx2" "$sy2"
+  sleep 0.3
+  sys_key ctrl+c
+  sys_wait_for --timeout 5 bash -c 'xclip -selection clipboard -o -t TARGETS 2>/dev/null | grep -qx image/png' \
+    || fail "Ctrl+C on a selection put no image on the clipboard"
+  sys_clip_png "$SYS_TMP/selection.png"
+  w=$(identify -format '%w' "$SYS_TMP/selection.png")
+  # 40 % of the window's 900 pixels, not the whole screen.
+  [ "$w" -ge 340 ] && [ "$w" -le 380 ] || fail "the copy of the selection is $w pixels wide, not about 360"
 }
 sys_road objects road
