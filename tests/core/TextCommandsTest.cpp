@@ -4,6 +4,7 @@
 #include <thread>
 
 #include "CoreFixture.h"
+#include "capture/CaptureHost.h"
 #include "kit/Pasteboard.h"
 
 namespace coretest {
@@ -163,6 +164,31 @@ TEST_F(TextCommands, PlainTextIsCopiedAndTheNoticeBringsTheEditorBack) {
     notifier->lastAction();
     settle();
     EXPECT_TRUE(editor->win->isVisible());
+}
+
+// The thumbnail's text command reads the whole capture on the recognition
+// queue, never on the main thread, and copies what it found.
+TEST_F(TextCommands, TheThumbnailReadsTheWholeCaptureOffTheMainThread) {
+    logic->installHooks();
+    std::thread::id readOn;
+    logic->recognizer_ = [&](const kit::Image& img) {
+        readOn = std::this_thread::get_id();
+        ++recognitions;
+        seenWidth = img.width();
+        return recognized;
+    };
+    // Without a capture nothing is read.
+    capture::host().recognizeCurrent();
+    settle();
+    EXPECT_EQ(recognitions, 0);
+
+    ASSERT_TRUE(logic->loadImage(solidImage(300, 200, {255, 255, 255, 255}), false));
+    capture::host().recognizeCurrent();
+    waitForEvent("ocr");
+    EXPECT_EQ(recognitions, 1);
+    EXPECT_EQ(seenWidth, 300);
+    EXPECT_NE(readOn, std::this_thread::get_id());
+    EXPECT_EQ(clipboard(), "Hello\nworld");
 }
 
 }  // namespace
