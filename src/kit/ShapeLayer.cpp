@@ -7,6 +7,7 @@ namespace kit {
 void ShapeLayer::setPath(Path p) {
     if (path_ == p) return;
     path_ = std::move(p);
+    pathCache_.reset();
     changed();
 }
 void ShapeLayer::setFillColor(std::optional<Color> c) {

@@ -47,8 +47,13 @@ public:
     std::optional<AnimValue> valueForKey(const std::string& key) const override;
     bool setValueForKey(const std::string& key, const AnimValue& v) override;
 
+    // Opaque slot for the renderer's converted form of the path, emptied
+    // whenever the path changes.
+    std::shared_ptr<void>& pathCache() const { return pathCache_; }
+
 private:
     Path path_;
+    mutable std::shared_ptr<void> pathCache_;
     std::optional<Color> fillColor_ = Color::black();
     FillRule fillRule_ = FillRule::NonZero;
     std::optional<Color> strokeColor_;

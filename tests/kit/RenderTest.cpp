@@ -198,6 +198,23 @@ TEST_P(Render, EvenOddHole) {
     EXPECT_TRUE(px(renderToImage(*sh, s), 15, 15, 255, 0, 0));
 }
 
+TEST_P(Render, AChangedPathIsDrawnAnew) {
+    auto sh = ShapeLayer::make();
+    sh->setBounds({0, 0, 40, 20});
+    Path left, right;
+    left.addRect({0, 0, 10, 20});
+    right.addRect({30, 0, 10, 20});
+    sh->setPath(left);
+    sh->setFillColor(red);
+    Image img = renderToImage(*sh, s);
+    EXPECT_TRUE(px(img, 5, 10, 255, 0, 0));
+    EXPECT_TRUE(px(renderToImage(*sh, s), 5, 10, 255, 0, 0));  // drawn again unchanged
+    sh->setPath(right);
+    img = renderToImage(*sh, s);
+    EXPECT_TRUE(px(img, 5, 10, 0, 0, 0, 0));
+    EXPECT_TRUE(px(img, 35, 10, 255, 0, 0));
+}
+
 TEST_P(Render, ShadowFallsBelowInYUp) {
     auto r = root(40, 40);
     auto l = box({10, 15, 20, 20}, blue);

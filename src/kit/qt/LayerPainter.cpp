@@ -407,10 +407,35 @@ void drawImageIn(QPainter& p, const Image& img, const Rect& where, ScalingFilter
     p.restore();
 }
 
+bool onMainThread();
+
+// The layer's path in Qt's form, converted once while the path stays as it
+// is (long freehand strokes are costly to convert at every frame). Paths
+// being animated, and drawing off the main thread, convert afresh.
+struct ConvertedPath {
+    FillRule rule;
+    QPainterPath path;
+};
+QPainterPath qtPathOf(const ShapeLayer& s, const Path& shown) {
+    if (!s.animationKeys().empty() || !onMainThread()) return toQPainterPath(shown, s.fillRule());
+    auto c = std::static_pointer_cast<ConvertedPath>(s.pathCache());
+    if (!c || c->rule != s.fillRule()) {
+        c = std::make_shared<ConvertedPath>(ConvertedPath{s.fillRule(), toQPainterPath(shown, s.fillRule())});
+        s.pathCache() = c;
+    }
+    return c->path;
+}
+
 void drawShape(QPainter& p, const ShapeLayer& s) {
-    Path path = s.presented("path", s.path());
+    Path animated;
+    const Path* shown = &s.path();
+    if (!s.animationKeys().empty()) {
+        animated = s.presented("path", s.path());
+        shown = &animated;
+    }
+    const Path& path = *shown;
     if (path.isEmpty()) return;
-    QPainterPath qp = toQPainterPath(path, s.fillRule());
+    QPainterPath qp = qtPathOf(s, path);
     if (auto fill = s.presented("fillColor", s.fillColor().value_or(Color::clear()));
         fill.a > 0 && s.fillColor())
         p.fillPath(qp, toQColor(fill));
