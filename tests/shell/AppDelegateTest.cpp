@@ -7,6 +7,7 @@
 #include "kit/Menu.h"
 #include "kit/Window.h"
 #include "kit/StatusItem.h"
+#include "services/Notifier.h"
 #include "services/Settings.h"
 #include "shell/AppDelegate.h"
 #include "shell/StatusMenu.h"
@@ -91,4 +92,16 @@ TEST_F(AppDelegateTest, ActivationEventsFollowOnlyEventsOfAnotherType) {
     Telemetry::shared().event("something");
     delegate.applicationDidResignActive();
     EXPECT_EQ(events("inactive").size(), inactive + 1);
+}
+
+TEST_F(AppDelegateTest, FirstHideHintNeedsATrayThatSaysWhereTheIconIs) {
+    // No tray host here: the icon has no place, and the hint does not fall
+    // back to the pointer, where it would cover what the user works on.
+    AppDelegate delegate;
+    delegate.registerGlobalShortcuts = [] {};
+    delegate.applicationDidFinishLaunching();
+    ASSERT_TRUE(StatusMenu::shared().statusBarIcon);
+    ASSERT_FALSE(StatusMenu::shared().statusBarIcon->trayFrame());
+    EXPECT_FALSE(delegate.showFirstHideHint());
+    EXPECT_EQ(Notifier::shared().popoverWindow(), nullptr);
 }
