@@ -75,8 +75,11 @@ TooltipText splitTooltip(const std::string& text) {
     return out;
 }
 
-kit::Size fittedContentSize(kit::Size content) {
-    return {std::max(1024.0, content.width), std::floor(std::max(472.0, content.height))};
+kit::Size fittedContentSize(kit::Size content, kit::Size room) {
+    // A window wider than its screen would put the tool bar's start off it.
+    double width = std::max(content.width, std::min(1024.0, room.width));
+    double height = std::max(content.height, std::min(472.0, room.height));
+    return {width, std::floor(height)};
 }
 
 kit::Rect keptOnScreen(kit::Rect frame, const kit::Rect& screen) {
@@ -319,7 +322,12 @@ void ViewController::fitWindow() {
     kit::Window* w = core().winMain();
     if (!w) w = view->window();
     if (w) {
-        w->setContentSize(fittedContentSize(w->contentSize()));
+        kit::Size content = w->contentSize();
+        kit::Rect frame = w->frame(), visible = w->screen().visibleFrame;
+        // The room for content inside the screen's visible frame, less the window's own edges.
+        kit::Size room{visible.width() - (frame.width() - content.width),
+                       visible.height() - (frame.height() - content.height)};
+        w->setContentSize(fittedContentSize(content, room));
         w->setFrame(keptOnScreen(w->frame(), w->screen().frame));
     }
     embedBackdropPanel();

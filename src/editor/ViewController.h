@@ -54,8 +54,10 @@ struct TooltipText {
 };
 TooltipText splitTooltip(const std::string& text);
 
-// fitWindow's new content size: at least 1024 × 472, the height whole.
-kit::Size fittedContentSize(kit::Size content);
+// fitWindow's new content size: at least 1024 × 472, the height whole; on a
+// screen with less room, no more than `room` (a window already larger keeps
+// its size).
+kit::Size fittedContentSize(kit::Size content, kit::Size room = {1e9, 1e9});
 // A window frame moved onto its screen: right edges meet when it sticks out
 // to the right, then bottom edges when it sticks out below (y up).
 kit::Rect keptOnScreen(kit::Rect frame, const kit::Rect& screen);

@@ -58,6 +58,13 @@ TEST(FitWindow, MinimumSizeAndStayingOnScreen) {
     EXPECT_EQ(s.height, 472);
     EXPECT_EQ(fittedContentSize({1500.5, 700.7}).width, 1500.5);
     EXPECT_EQ(fittedContentSize({1500.5, 700.7}).height, 700);
+    // A screen 960 points wide (1920 pixels at scale 2): the window grows only to its room.
+    kit::Size small = fittedContentSize({800, 400}, {958, 500});
+    EXPECT_EQ(small.width, 958);
+    EXPECT_EQ(small.height, 472);
+    EXPECT_EQ(fittedContentSize({800, 400}, {958, 450}).height, 450);
+    // A window already larger than that keeps its size.
+    EXPECT_EQ(fittedContentSize({990, 400}, {958, 500}).width, 990);
     kit::Rect moved = keptOnScreen({900, -30, 400, 300}, {0, 0, 1200, 800});
     EXPECT_EQ(moved.x(), 800);
     EXPECT_EQ(moved.y(), 0);
