@@ -12,6 +12,7 @@
 #include "editor/EditorHooks.h"
 #include "editor/EditorHost.h"
 #include "editor/Framer.h"
+#include "editor/Handlers.h"
 #include "editor/ObjectHandlers.h"
 #include "editor/Undo.h"
 #include "kit/Dispatch.h"
@@ -446,6 +447,68 @@ TEST_F(ObjectHandlersTest, ToolValuesSummariesAndBounds) {
     EXPECT_EQ(m.contentBounds(), (Rect{0, 0, 900, 700}));
     EXPECT_EQ(m.imageOverlayValue(), (Rect{0, 0, 800, 600}));
     (void)r;
+}
+
+TEST_F(ObjectHandlersTest, ASliderRunFoldsIntoOneEditAndCountersFollowTheHighestNumber) {
+    m.addObject("ObjRectangle", {10, 10, 50, 50});
+    for (int v = 0; v < 10; ++v) m.setToolValue("size", std::to_string(v % 8));
+    ASSERT_EQ(events("edit").size(), 1u);
+    EXPECT_EQ(events("edit")[0]["rep"], 10);
+
+    for (int n : {1, 2, 5}) {
+        auto c = std::dynamic_pointer_cast<objects::ObjCounter>(m.make("ObjCounter"));
+        c->rect = {double(20 * n), 20, 1, 0};
+        c->count = n;
+    }
+    m.renumberCounters();
+    EXPECT_EQ(m.counterCount, 5);
+    m.clear();
+    m.renumberCounters();
+    EXPECT_EQ(m.counterCount, 0);
+}
+
+TEST_F(ObjectHandlersTest, ADragDimsTheToolSettingsWhenThePointerOrTheObjectsFarCornerNearsThem) {
+    int mutes = 0;
+    editorHooks().muteToolSettings = [&] { ++mutes; };
+    kit::Event e;
+    // The bar's corner of the 800 × 600 area: x beyond 500 and y beyond 540.
+    m.addObject("ObjRectangle", {100, 100, 50, 50});
+    m.mouseDown(&e, {100, 120}, 0);
+    m.mouseDrag(&e, {110, 120}, 0);
+    m.mouseUp(&e, {110, 120}, 0);
+    EXPECT_EQ(mutes, 0);
+    m.addObject("ObjRectangle", {300, 300, 250, 230});  // far corner at (550, 530)
+    m.mouseDown(&e, {300, 400}, 0);
+    m.mouseDrag(&e, {300, 420}, 0);  // the corner reaches y 550; the pointer stays away
+    EXPECT_EQ(mutes, 1);
+    m.mouseUp(&e, {300, 420}, 0);
+}
+
+TEST_F(ObjectHandlersTest, TheCanvasBorderAndTheBrushPreviewFollowTheBackdropAndTheButton) {
+    Framer::shared()._zoom.set(2);
+    backdropHost.on = 0;
+    m.layoutObjects();
+    EXPECT_DOUBLE_EQ(m.lcanvas->borderWidth(), 0.5);
+    backdropHost.on = 1;
+    m.layoutObjects();
+    EXPECT_DOUBLE_EQ(m.lcanvas->borderWidth(), 0);
+    m.createOnClick = "ObjHighlighter";
+    m.layoutObjects();
+    EXPECT_FALSE(m.lplaceholder->isHidden());
+    Handlers::shared().pressedMouseButtons[0] = true;
+    m.layoutObjects();
+    EXPECT_TRUE(m.lplaceholder->isHidden());
+    Handlers::shared().pressedMouseButtons[0] = false;
+    m.createOnClick.clear();
+}
+
+TEST_F(ObjectHandlersTest, DeleteWhileATextIsTypedDeletesNothing) {
+    draw(m, "ObjText", {300, 300}, {300, 300});
+    ASSERT_TRUE(m.isEditing());
+    m.keyDown(nullptr, key(K::Delete, true));
+    m.keyDown(nullptr, key(K::ForwardDelete));
+    EXPECT_EQ(m.objects.size(), 1u);
+    EXPECT_TRUE(events("delete").empty());
 }
 
 TEST_F(ObjectHandlersTest, ADragRunsOneCanvasColourJobAtATime) {
