@@ -176,7 +176,11 @@ void EditorLink::endCropSelection() {
     crop.contrast.reset();
 }
 
-void EditorLink::refreshCropLabels() { editor::CropTool::shared().render(false); }
+void EditorLink::refreshCropLabels() {
+    editor::CropTool& crop = editor::CropTool::shared();
+    crop.roundSelection();  // shown in points, the selection spans whole points
+    crop.render(false);
+}
 
 void EditorLink::shiftObjects(double dx, double dy) {
     for (auto& o : editor::ObjectHandlers::shared().objects) {

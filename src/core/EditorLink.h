@@ -83,7 +83,8 @@ public:
     virtual bool addRuler(const Rect& rect, bool vertical, double dpr, double tdist);
     // Crop selection off: tool idle and the contrast read-out gone.
     virtual void endCropSelection();
-    // Redraws the crop tool's labels (after the units changed).
+    // Re-rounds the crop selection for the units now shown and redraws its
+    // labels (after the units changed).
     virtual void refreshCropLabels();
 
     // ---- Cropping ------------------------------------------------------------

@@ -1,6 +1,8 @@
 // Loading an image as the current screenshot: the pixel buffer, the fresh
 // editor state around it, and failures that leave the previous one whole.
 #include "CoreFixture.h"
+#include "editor/CropTool.h"
+#include "editor/Framer.h"
 #include "editor/ObjectHandlers.h"
 #include "editor/Undo.h"
 #include "imaging/PixelSampling.h"
@@ -158,6 +160,25 @@ TEST_F(CoreFixture, NewScreenshotDropsTheObjectsCountersAndHistoryOfTheLastOne) 
     EXPECT_EQ(objects.objects.size(), 1u);
     EXPECT_EQ(undo.states.size(), 2u);
     objects.clear();
+}
+
+TEST_F(CoreFixture, SwitchingToPointsRoundsTheSelectionToWholePoints) {
+    logic = std::make_unique<core::AppLogic>(
+        core::AppLogic::Services{settings.get(), telemetry.get(), notifier.get()}, std::make_unique<RoutesDouble>(log),
+        std::make_unique<RealEditor>());
+    ASSERT_TRUE(logic->loadImage(solidImage(400, 300, {50, 50, 50, 255}), false));
+    editor::Framer::shared()._dpr.set(2);
+    editor::CropTool& crop = editor::CropTool::shared();
+    // The editor reads the process's settings; the core here has its own.
+    Settings::shared().storeBool("realPixels", true);
+    crop.setSelection(Rect{10, 10, 301, 201});
+    EXPECT_EQ(crop.sizeText(), "301\u00D7201\u200Apx");
+    Settings::shared().storeBool("realPixels", false);
+    logic->setRealPixels(false);
+    EXPECT_EQ(crop.selection(), (Rect{10, 10, 300, 200}));
+    EXPECT_EQ(crop.sizeText(), "150\u00D7100\u200Apt");
+    crop.setSelection(std::nullopt);
+    editor::Framer::shared()._dpr.set(1);
 }
 
 }  // namespace
