@@ -36,6 +36,11 @@ void LabelView::setAlignment(kit::TextAlignment alignment) {
     layer_->setAlignmentMode(alignment);
 }
 
+void LabelView::setTruncation(kit::TextTruncation mode) {
+    layer_->setTruncationMode(mode);
+    setNeedsDisplay();
+}
+
 void LabelView::layout() {
     placeText();
 }

@@ -21,6 +21,9 @@ public:
     void setTextColor(kit::Color color);
     void setFont(kit::Font font);
     void setAlignment(kit::TextAlignment alignment);
+    // A line too long for the label is cut at its end unless told otherwise.
+    void setTruncation(kit::TextTruncation mode);
+    kit::TextTruncation truncation() const { return layer_->truncationMode(); }
     kit::Size fittingSize() const { return layer_->preferredFrameSize(); }
     void layout() override;
 

@@ -1,6 +1,7 @@
 #include "services/Notifier.h"
 
 #include <algorithm>
+#include <cmath>
 
 #include "kit/Application.h"
 #include "kit/Dispatch.h"
@@ -26,6 +27,21 @@ const kit::Color kWarningColor = kit::Color::rgb(245, 166, 35);
 
 kit::Rect grown(const kit::Rect& r, double by) {
     return {r.x() - by, r.y() - by, r.width() + 2 * by, r.height() + 2 * by};
+}
+
+// A rounded rectangle as rows of whole points, for a window shape: the
+// outline where nothing can be seen through (no compositor).
+std::vector<kit::Rect> roundedRows(const kit::Rect& r, double radius) {
+    std::vector<kit::Rect> rows;
+    const int n = int(std::ceil(radius));
+    for (int i = 0; i < n; ++i) {
+        const double dy = radius - i - 0.5;
+        const double inset = std::round(radius - std::sqrt(std::max(0.0, radius * radius - dy * dy)));
+        rows.push_back({r.minX() + inset, r.minY() + i, r.width() - 2 * inset, 1});
+        rows.push_back({r.minX() + inset, r.maxY() - i - 1, r.width() - 2 * inset, 1});
+    }
+    rows.push_back({r.minX(), r.minY() + n, r.width(), r.height() - 2 * n});
+    return rows;
 }
 
 // Closes the popover when it loses the keyboard, as a transient popover does.
@@ -114,6 +130,10 @@ void Notifier::buildWindow() {
     w.setOpaque(false);
     w.setHasShadow(false);
     w.setBackgroundColor(kit::Color::clear());
+    // Without a compositor what is clear shows black: the window takes the
+    // panel's outline instead, opaque and without the shadow.
+    seeThrough_ = kit::Application::hasCompositor();
+    if (!seeThrough_) w.setShape(roundedRows(kPanelFrame, 16));
     auto content = kit::View::make({0, 0, kWindowWidth, kWindowHeight});
     content->layer()->setCornerRadius(16.5);
     w.setContentView(content);
@@ -125,6 +145,7 @@ void Notifier::buildWindow() {
     lshape_->setShadowOffset({0, -10});
     lshape_->setShadowRadius(20);
     lshape_->setShadowOpacity(0.45);
+    lshape_->setHidden(!seeThrough_);
     content->layer()->addSublayer(lshape_);
 
     // The panel: a hover area over it, the swatch, the icon, title, message and button.
@@ -238,6 +259,8 @@ void Notifier::showCustom(const std::string& title, const std::string& message,
 
     customHeader_->setText(title);
     customMessage_->setText(message);
+    // A file's path too long for the line keeps its name in view.
+    customMessage_->setTruncation(message.starts_with('/') ? kit::TextTruncation::Middle : kit::TextTruncation::End);
     customButton_->setHidden(!button);
     if (button) {
         customButton_->setTitle(*button);
@@ -289,7 +312,11 @@ void Notifier::applyAppearance() {
     if (!winNotifier_) return;
     bool dark = winNotifier_->contentView()->isDarkAppearance();
     panel_->layer()->setBorderColor(kit::Color::white(1, dark ? 0.15 : 1.0));
-    panel_->layer()->setBackgroundColor(dark ? kDarkGrey.withAlpha(0.92) : kit::Color::white(0.97, 0.92));
+    const double alpha = seeThrough_ ? 0.92 : 1.0;
+    const kit::Color panel = dark ? kDarkGrey.withAlpha(alpha) : kit::Color::white(0.97, alpha);
+    panel_->layer()->setBackgroundColor(panel);
+    // Behind the panel's rounded edge, where nothing shows through, the panel's own colour.
+    if (!seeThrough_) winNotifier_->setBackgroundColor(panel);
     lshape_->setFillColor(kit::Color::black().withAlpha(dark ? 0.9 : 0.1));
     lshape_->setShadowRadius(dark ? 14 : 20);
     listener_->layer()->setBackgroundColor(dark ? kDarkGrey.withAlpha(0.5) : kit::Color::white(1, 0.65));

@@ -105,6 +105,7 @@ private:
 
     std::unique_ptr<kit::Window> popoverHelper_;
     std::unique_ptr<kit::Window> winNotifier_;
+    bool seeThrough_ = true;  // a compositor shows what lies under the clear parts
     kit::Timer timerHide_;
     kit::Timer fadeTimer_;
     kit::Timer slideTimer_;

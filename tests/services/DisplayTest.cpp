@@ -13,6 +13,8 @@
 #include "kit/Grab.h"
 #include "kit/ImageIO.h"
 #include "kit/Process.h"
+#include "kit/View.h"
+#include "kit/Window.h"
 #include "services/Notifier.h"
 #include "services/Settings.h"
 #include "services/SystemNotifications.h"
@@ -129,4 +131,28 @@ TEST_F(ToastOnDisplay, SystemNotificationIsPostedAndItsClickRunsTheAction) {
     EXPECT_EQ(kit::files::readAll(log), "Screenshot saved\tSCR-20261207-b.png\n");
     EXPECT_TRUE(!notifier->winNotifier() || !notifier->winNotifier()->isVisible()) << "no toast";
     for (auto& record : telemetry->events()) EXPECT_NE(record["type"], "alert-fallback");
+}
+
+TEST_F(ToastOnDisplay, ShowsOnlyItsPanelWhereNothingShowsThroughAndKeepsAFilesName) {
+    // A window of a known colour where the toast will stand.
+    kit::Rect target = Notifier::finalFrame(kit::Displays::main());
+    kit::Window below(target, kit::WindowStyle::Borderless);
+    below.contentView()->layer()->setBackgroundColor(kit::Color::rgb(40, 120, 220));
+    below.orderFront();
+    kit::runMainLoopUntil([] { return false; }, 0.5);
+    const std::string path = "/home/someone/Pictures/Screenshots/From the long afternoon/SCR-20261207-abcd.png";
+    notifier->notify("Click to show in folder", path, std::nullopt, "Show in folder", 0.0, [] {});
+    kit::Image shot = shownToast();
+    ASSERT_FALSE(shot.isNull());
+    // Outside the panel: what lies below (no compositor), or the soft shadow over it (compositor).
+    kit::Color margin = colorAt(shot, 8, 8);
+    EXPECT_GT(margin.b, 0.6) << "the window below shows around the panel, not black";
+    kit::Color corner = colorAt(shot, 31 + 1, 24 + 1);
+    EXPECT_GT(corner.b, 0.6) << "and at the panel's rounded corner";
+    EXPECT_GT(colorAt(shot, 31 + 200, 24 + 4).r, 0.75) << "the panel is light";
+    // The path is cut in the middle: its file name stays.
+    EXPECT_EQ(notifier->customMessage()->text(), path);
+    EXPECT_EQ(notifier->customMessage()->truncation(), kit::TextTruncation::Middle);
+    notifier->notify("Copied", "The text is on the clipboard");
+    EXPECT_EQ(notifier->customMessage()->truncation(), kit::TextTruncation::End);
 }
