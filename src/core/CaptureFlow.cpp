@@ -184,7 +184,11 @@ AppLogic::AfterGrab AppLogic::afterGrabFromSettings(const std::string& mode) {
 
 void AppLogic::performAfterGrab(const AfterGrab& actions, const std::string& method) {
     if (imgSource_.isNull()) return;
-    const CaptureFacts facts = routes_->facts();
+    CaptureFacts facts = routes_->facts();
+    // The remembered area is this capture's only when it was a selection;
+    // after a full-screen or window capture it is still the last selection's.
+    if (!isOneOf(metadata_.value("mode", std::string()), {"interactive", "interactive-window", "interactive-repeat"}))
+        facts.rect.reset();
     if (actions.copy) {
         telemetry().preset("copyImage", {{"method", method}});
         copyImage(false, true);

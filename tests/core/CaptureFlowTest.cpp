@@ -95,6 +95,18 @@ TEST_F(CaptureFlow, AfterCaptureActionsRunInTheirOrder) {
     EXPECT_EQ(lastEvent("grab:interactive")->value("method", ""), "url");
 }
 
+// A full-screen capture pins in the middle of the main screen, not where the
+// last area selection was.
+TEST_F(CaptureFlow, OnlyASelectedAreaPlacesThePin) {
+    routes->next.rect = kit::Rect{100, 200, 64, 48};
+    logic->grabScreenshot("fullscreen", "url", AfterGrab{.pin = true});
+    const auto screen = kit::mainScreen();
+    ASSERT_TRUE(screen);
+    const kit::Point mid = screen->frame.center();
+    EXPECT_EQ(actions(), (Log{"fullscreen", "pin " + std::to_string(int(mid.x)) + "," + std::to_string(int(mid.y)),
+                              "flash"}));
+}
+
 TEST_F(CaptureFlow, FlagsAllFalseOnlyFlashTheTrayIcon) {
     settings->setAfterGrabCopy(true);  // the settings are not consulted
     logic->grabScreenshot("interactive", "url", AfterGrab{});
