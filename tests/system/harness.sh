@@ -196,6 +196,7 @@ sys_click_tray_icon() {
 #                                   shortcut KEYS; the first save's folder chooser gets DIR
 #   sys_notify_server               a notification server on the test's bus; its
 #                                   notices go to $SYS_NOTICES as "title<TAB>body"
+#   sys_area_to_thumbnail X1 Y1 X2 Y2  an area capture by its shortcut, shown as the thumbnail
 #   sys_expect_floating WIN [WHAT] WIN is above all windows on every desktop, and managed
 #   sys_road NAME FUNCTION          FUNCTION once at QT_SCALE_FACTOR 1 and once at 2,
 #                                   each with a fresh home, timed
@@ -225,6 +226,15 @@ sys_geom() {
 }
 sys_count_colour() {
   convert "$1" -alpha off -fill black +opaque "$2" -fill white -opaque "$2" -format '%[fx:int(mean*w*h+0.5)]' info:
+}
+# An area capture by Ctrl+Shift+2, dragged from (X1, Y1) to (X2, Y2), with
+# kadrix set to show area captures as the thumbnail; waits for the thumbnail.
+sys_area_to_thumbnail() {
+  sys_key ctrl+shift+2
+  sys_wait_for --timeout 10 xdotool search --name '^kadrix-screencapture$' || fail "Ctrl+Shift+2 started no screenshot tool"
+  sleep 0.5
+  sys_drag "$@"
+  sys_wait_for --timeout 10 xdotool search --onlyvisible --name '^Kadrix Preview$' || fail "no thumbnail after the capture"
 }
 # WINDOW stays above the others on every desktop, yet is managed by the
 # window manager (not override-redirect), so it can take the keyboard.

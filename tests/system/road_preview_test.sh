@@ -22,11 +22,7 @@ clip_has_png() { xclip -selection clipboard -o -t TARGETS 2>/dev/null | grep -qx
 road() {
   local s=$1
   sys_start '"areaCaptureMode": "preview"'
-  sys_key ctrl+shift+2
-  sys_wait_for --timeout 10 xdotool search --name '^kadrix-screencapture$' || fail "Ctrl+Shift+2 started no screenshot tool"
-  sleep 0.5
-  sys_drag 150 150 450 350
-  sys_wait_for --timeout 10 shown '^Kadrix Preview$' || fail "no thumbnail after the capture"
+  sys_area_to_thumbnail 150 150 450 350
   sleep 0.5
   xdotool windowactivate --sync "$(shown '^Kadrix Preview$')" 2>/dev/null || true
   sys_key ctrl+p

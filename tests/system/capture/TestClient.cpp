@@ -3,11 +3,15 @@
 //   kadrix-testclient ontop TITLE X Y W H #RRGGBB   (stays above, like our pins)
 //   kadrix-testclient scroll TITLE X Y W H PAGE_W PAGE_H top|bottom INFO_FILE
 //   kadrix-testclient text …   (the same with a page of text lines)
+//   kadrix-testclient drop TITLE X Y W H OUT_FILE   (copies the first file dropped on it to OUT_FILE)
 // The scroll window shows the synthetic page of the capture tests in a
 // scroll area and writes the viewport's screen rectangle and scroll offset
 // ("x y w h offset") to INFO_FILE whenever they change.
 #include <QApplication>
+#include <QDragEnterEvent>
+#include <QDropEvent>
 #include <QFile>
+#include <QMimeData>
 #include <QLabel>
 #include <QScrollArea>
 #include <QScrollBar>
@@ -17,6 +21,30 @@
 #include "capture/Synthetic.h"
 #include "kit/qt/QtImage.h"
 #include "system/capture/TextPage.h"
+
+namespace {
+
+// A drop target for files dragged out of the program.
+class DropWindow : public QWidget {
+public:
+    explicit DropWindow(QString out) : out_(std::move(out)) { setAcceptDrops(true); }
+
+protected:
+    void dragEnterEvent(QDragEnterEvent* e) override {
+        if (e->mimeData()->hasUrls()) e->acceptProposedAction();
+    }
+    void dropEvent(QDropEvent* e) override {
+        const QList<QUrl> urls = e->mimeData()->urls();
+        if (urls.isEmpty() || !urls[0].isLocalFile()) return;
+        QFile::remove(out_);
+        if (QFile::copy(urls[0].toLocalFile(), out_)) e->acceptProposedAction();
+    }
+
+private:
+    QString out_;
+};
+
+}  // namespace
 
 int main(int argc, char** argv) {
     QApplication app(argc, argv);
@@ -31,6 +59,13 @@ int main(int argc, char** argv) {
         QPalette p = win->palette();
         p.setColor(QPalette::Window, QColor(a[7]));
         win->setPalette(p);
+        win->setGeometry(x, y, w, h);
+        win->show();
+        return app.exec();
+    }
+    if (mode == "drop") {
+        auto* win = new DropWindow(a[7]);
+        win->setWindowTitle(title);
         win->setGeometry(x, y, w, h);
         win->show();
         return app.exec();
