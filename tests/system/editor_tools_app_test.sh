@@ -3,7 +3,8 @@
 # running kadrix, at scale 1 and 2: a full-screen capture opens in the editor;
 # each drawing tool, picked from the bar or from its "More tools" menu, draws
 # on its own row of the canvas (Text types a word, Paste Image adds the
-# clipboard's picture); Ruler shows its help, Backdrop puts the capture on a
+# clipboard's picture), the arrow in a colour picked from its settings' colour
+# button; Ruler shows its help, Backdrop puts the capture on a
 # backdrop and Add Capture starts the screenshot tool.
 source "$(dirname "${BASH_SOURCE[0]}")/harness.sh"
 sys_begin
@@ -82,7 +83,23 @@ road() {
     row=$((row + 1))
   }
 
+  # A swatch picked from the colour button of an arrow's settings becomes the
+  # colour the next arrow is drawn in.
+  local draft=$((by + step * 11 - step / 3)) launcher=$((X + WIDTH - 86 * s))
+  tool 1
+  sys_drag "$x0" "$draft" "$x1" $((draft + step / 2))
+  sleep 0.4
+  sys_click "$launcher" $((Y + 88 * s))
+  sleep 0.6
+  # The popover opens below the button here (no room above): the first swatch of its lower row.
+  sys_click $((launcher - 48 * s)) $((Y + (100 + 64) * s))
+  sleep 0.5
+  tool 0
   tool 1; draw Arrow
+  local teal
+  teal=$(convert "$SYS_TMP/after-0.png" -crop "${bw}x${step}+${bx}+$((by + step * 2 / 3))" +repage -alpha off \
+    -fuzz 12% -fill black +opaque '#00a490' -fill white -opaque '#00a490' -format '%[fx:int(mean*w*h+0.5)]' info:)
+  [ "$teal" -gt $((100 * s)) ] || fail "scale $s: the arrow after the pick shows $teal pixels of the picked colour"
   tool 4; draw Rectangle
   tool 6; draw Freehand
   tool 8; draw Blur
