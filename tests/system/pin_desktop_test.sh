@@ -1,9 +1,10 @@
 #!/usr/bin/env bash
 # A pinned capture over an ordinary window, on a desktop with a compositing
 # manager: its tool bar shows while the pointer is over it; dragging its edge
-# resizes it and snaps it to half the capture; it stays above the window when that window is clicked, its context
-# menu opens on a right click and makes it half transparent, so the window
-# shows through; "0" makes it opaque again and Ctrl+W closes it.
+# resizes it and snaps it to half the capture; it stays above the window when
+# that window is clicked; its context menu opens on a right click and makes
+# it half transparent, so the window shows through; "0" makes it opaque
+# again, the menu's Copy copies the whole capture and Ctrl+W closes it.
 # At scale 1 and 2: a full-screen capture pins at half its size in pixels at
 # either scale, so the pin covers the same part of the screen.
 source "$(dirname "${BASH_SOURCE[0]}")/harness.sh"
@@ -114,6 +115,17 @@ pin_road() {
   sleep 0.5
   near "$(probe)" "$desk" || fail "\"0\" did not make the pin opaque again ($(probe))"
 
+  # Copy, the menu's second entry, puts the whole capture on the clipboard.
+  xclip -selection clipboard -i /dev/null
+  sys_click 700 600 3
+  sleep 0.8
+  sys_key Down Down Return
+  sys_wait_for --timeout 5 bash -c "xclip -selection clipboard -o -t TARGETS 2>/dev/null | grep -qx image/png" \
+    || fail "the pin's Copy put no picture on the clipboard"
+  sys_clip_png "$SYS_TMP/clip.png"
+  expect_eq "$(identify -format '%wx%h' "$SYS_TMP/clip.png")" "1920x1080" "the size of the copied pin"
+
+  xdotool windowactivate --sync "$pin" 2>/dev/null || true
   sys_key ctrl+w
   sys_wait_for --timeout 5 bash -c "! xdotool search --onlyvisible --name '^Kadrix Pin$'" \
     || fail "Ctrl+W did not close the pin"
