@@ -151,12 +151,12 @@ std::string Backdrop::configJSON(bool comparable) const {
 
 void Backdrop::computePaddings() {
     padBT = padBB = padBL = padBR = padCT = padCB = padCL = padCR = 0;
-    if (c.isOn != 1) return;
     const Rect s = sourceRect();
     const double dpr = pixelRatio() > 0 ? pixelRatio() : 1;
-    // The canvas: the inset around the screenshot, grown to the objects
-    // that reach beyond it.
-    const double inset = std::round(nonNegative(c.inset) * dpr);
+    // The canvas: the inset around the screenshot (with the backdrop on),
+    // grown to the objects that reach beyond it (a capture added beside the
+    // screenshot, with the backdrop on or off).
+    const double inset = c.isOn == 1 ? std::round(nonNegative(c.inset) * dpr) : 0;
     padCT = padCB = padCL = padCR = inset;
     if (std::optional<Rect> b = objectBounds(); b && b->width > 0 && b->height > 0) {
         padCL = std::max(padCL, std::ceil(s.x1 - b->x1));
@@ -164,6 +164,7 @@ void Backdrop::computePaddings() {
         padCR = std::max(padCR, std::ceil(b->x1 + b->width - (s.x1 + s.width)));
         padCT = std::max(padCT, std::ceil(b->y1 + b->height - (s.y1 + s.height)));
     }
+    if (c.isOn != 1) return;
     const double p = std::round(nonNegative(c.padding) * dpr);
     padBT = padBB = padBL = padBR = p;
     // An aspect ratio grows the padding on the short side, split evenly
@@ -336,7 +337,8 @@ void Backdrop::buildNoise(const Rect& o) {
 }
 
 std::optional<Rect> Backdrop::outerOrigin() const {
-    if (c.isOn != 1) return std::nullopt;
+    // Off, the backdrop paddings are 0: the composition is the canvas, the
+    // screenshot and what objects reach beyond it.
     const Rect k = canvasOrigin();
     return Rect{k.x1 - padBL, k.y1 - padBB, k.width + padBL + padBR, k.height + padBB + padBT};
 }
@@ -363,7 +365,7 @@ void Backdrop::setup(bool /*light*/) {
 
 void Backdrop::layout() {
     computeLayout();
-    if (c.isOn == 1) editor::Framer::shared().lowerMinZoom(*outerOrigin());
+    editor::Framer::shared().lowerMinZoom(*outerOrigin());
     editor::canvasLayers().relayoutRequest = std::max(editor::canvasLayers().relayoutRequest, 1);
 }
 
@@ -511,7 +513,7 @@ void Backdrop::turnOff() {
 
 void Backdrop::updateTransforms() {
     std::optional<Rect> o = outerOrigin();
-    if (!o) return;
+    if (c.isOn != 1 || !o) return;
     editor::Framer& f = editor::Framer::shared();
     const double z = f.zoom(), d = f.dpr() > 0 ? f.dpr() : 1;
     root_->setPosition({(o->x1 * z + f._bx.get()) / d, (o->y1 * z + f._by.get()) / d});

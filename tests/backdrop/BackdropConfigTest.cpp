@@ -155,6 +155,26 @@ TEST(BackdropLayout, ObjectsBeyondTheImageWidenTheCanvas) {
     EXPECT_EQ(f.b.outerOrigin()->width, 200 + 32);
 }
 
+TEST(BackdropLayout, WithTheBackdropOffTheCanvasStillGrowsToTheObjects) {
+    Fixture f;
+    f.source = {0, 0, 200, 100};
+    f.b.applyConfig({{"isOn", 0}, {"padding", 8}, {"inset", 12}, {"ratio", "16:9"}});
+    // A capture added to the right of the screenshot, lower than its top.
+    f.objects = Rect{0, 0, 200 + 20 + 300, 80};
+    f.b.layout();
+    auto p = f.b.paddings();
+    EXPECT_EQ(p.padCR, 320);
+    EXPECT_EQ(p.padCL, 0) << "no inset without the backdrop";
+    EXPECT_EQ(p.padBL + p.padBR + p.padBT + p.padBB, 0) << "no backdrop padding or ratio either";
+    ASSERT_TRUE(f.b.outerOrigin());
+    EXPECT_EQ(f.b.outerOrigin()->width, 520);
+    EXPECT_EQ(f.b.outerOrigin()->height, 100);
+    f.objects.reset();
+    f.b.layout();
+    EXPECT_EQ(f.b.paddings().padCR, 0);
+    EXPECT_EQ(f.b.outerOrigin()->width, 200) << "without objects beyond it, the screenshot alone";
+}
+
 TEST(BackdropLayout, RadiiAreClampedToTheShapes) {
     Fixture f;
     f.source = {0, 0, 200, 100};
@@ -175,7 +195,9 @@ TEST(BackdropSwitching, TurnOffToggleAndTheSizeLimit) {
     EXPECT_EQ(f.b.c.inset, -1);
     EXPECT_EQ(f.b.c.padding, 0);
     EXPECT_EQ(f.b.outerRadiusPx() + f.b.innerRadiusPx(), 0);
-    EXPECT_FALSE(f.b.outerOrigin());
+    ASSERT_TRUE(f.b.outerOrigin());
+    EXPECT_EQ(f.b.outerOrigin()->width, f.source.width) << "off, the composition is the screenshot";
+    EXPECT_EQ(f.b.outerOrigin()->height, f.source.height);
     EXPECT_TRUE(f.b.lbackdrop()->isHidden());
 
     f.source = {0, 0, 5000, 3001};  // just over 15 megapixels
