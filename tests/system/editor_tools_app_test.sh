@@ -65,8 +65,7 @@ road() {
     local name=$1 y=$((by + step * (row + 1) - step / 3)) before="$SYS_TMP/before.png" after="$SYS_TMP/after-$row.png"
     sys_screenshot "$before"
     sys_drag "$x0" "$y" "$x1" $((y + step * 2 / 3))
-    sleep 0.3
-    [ "$name" == Text ] && { sys_type "Kadrix"; sleep 0.3; }
+    [ "$name" == Text ] && { sleep 0.3; sys_type "Kadrix"; sleep 0.3; }
     # The crop tool ends the object's editing, so the row shows the object alone.
     tool 0
     sys_screenshot "$after"
@@ -138,7 +137,7 @@ road() {
   # Backdrop puts the capture on a backdrop: the canvas changes around it.
   sys_screenshot "$SYS_TMP/plain.png"
   tool 5
-  sleep 1.5
+  sleep 1
   sys_screenshot "$SYS_TMP/backdrop.png"
   local around=$(changed "$SYS_TMP/plain.png" "$SYS_TMP/backdrop.png" "${WIDTH}x$((HEIGHT - 80 * s))+$X+$((Y + 80 * s))")
   [ "$around" -gt $((20000 * s)) ] || fail "scale $s: Backdrop changed only $around pixels"
