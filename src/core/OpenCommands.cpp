@@ -120,6 +120,7 @@ void AppLogic::addImageObject(const kit::Image& image) {
     editor::backdrop().layout();
     editor_->refitCanvas();
     editor_->relayoutCanvas();
+    updateStatus();  // the zoom and the composition's size have changed
 }
 
 }  // namespace core

@@ -143,8 +143,10 @@ TEST_F(EditorUtilities, ImageObjectsLineUpRightOfTheScreenshot) {
     editor::Framer::shared().source = source;
     editor->overlay = source;
     editor->active = "ObjImage";
+    editor->status = {};
     logic->addImageObject(solidImage(50, 30, {1, 2, 3, 255}));
     EXPECT_TRUE(logged("moveActiveObject 220,70"));
+    EXPECT_EQ(editor->status.title, "Image size") << "the read-outs follow the grown composition";
     const kit::Json draw = *lastEvent("draw");
     EXPECT_EQ(draw["object"], "ObjImage");
     EXPECT_EQ(draw["method"], "capture");
