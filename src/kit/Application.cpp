@@ -12,6 +12,7 @@
 #include <QTimer>
 #include <QWidget>
 #include <algorithm>
+#include <cmath>
 #include <csignal>
 #include <cstring>
 #include <initializer_list>
@@ -292,6 +293,15 @@ xcb_atom_t internAtom(xcb_connection_t* c, const char* name) {
     }
     return a;
 }
+
+// The X connection of a top-level that has its native window; null off X11
+// (the offscreen platform may answer the X11 interface without a connection).
+xcb_connection_t* connectionOf(QWidget* widget) {
+    if (QGuiApplication::platformName() != "xcb") return nullptr;
+    auto* x11 = qApp ? qApp->nativeInterface<QNativeInterface::QX11Application>() : nullptr;
+    if (!x11 || !widget || !widget->isWindow() || !widget->windowHandle()) return nullptr;
+    return x11->connection();
+}
 #endif
 
 // Sends an EWMH client message about a mapped top-level to the root window,
@@ -299,12 +309,7 @@ xcb_atom_t internAtom(xcb_connection_t* c, const char* name) {
 void sendWmMessage(QWidget* widget, const char* type, std::initializer_list<uint32_t> data,
                    const char* atomArgument = nullptr) {
 #ifdef KIT_HAVE_XCB
-    // Only the xcb platform has window-manager states (the offscreen one may
-    // answer the X11 interface without a connection).
-    if (QGuiApplication::platformName() != "xcb") return;
-    auto* x11 = qApp ? qApp->nativeInterface<QNativeInterface::QX11Application>() : nullptr;
-    if (!x11 || !widget || !widget->isWindow() || !widget->windowHandle()) return;
-    xcb_connection_t* c = x11->connection();
+    xcb_connection_t* c = connectionOf(widget);
     if (!c) return;
     xcb_atom_t typeAtom = internAtom(c, type);
     if (typeAtom == XCB_ATOM_NONE) return;
@@ -343,6 +348,38 @@ void setOnAllDesktops(QWidget* widget, bool on) {
     // by desktop number 0xFFFFFFFF.
     sendWmMessage(widget, "_NET_WM_DESKTOP", {on ? 0xFFFFFFFFu : 0u, 1u});
     if (!on) setNetWmState(widget, "_NET_WM_STATE_STICKY", false);
+}
+
+void setAspectHint(QWidget* widget, Size aspect) {
+#ifdef KIT_HAVE_XCB
+    xcb_connection_t* c = connectionOf(widget);
+    if (!c) return;
+    const auto window = xcb_window_t(widget->winId());
+    // WM_SIZE_HINTS: 18 words; the flags first, the aspect pair at 11 to 14.
+    constexpr uint32_t kAspectFlag = 1u << 7;
+    uint32_t hints[18] = {};
+    auto cookie = xcb_get_property(c, 0, window, XCB_ATOM_WM_NORMAL_HINTS, XCB_ATOM_WM_SIZE_HINTS, 0, 18);
+    if (auto* r = xcb_get_property_reply(c, cookie, nullptr)) {
+        if (r->format == 32)
+            std::memcpy(hints, xcb_get_property_value(r),
+                        std::min<size_t>(sizeof hints, size_t(xcb_get_property_value_length(r))));
+        free(r);
+    }
+    if (aspect.width > 0 && aspect.height > 0) {
+        // Hundredths keep the proportions of fractional point sizes.
+        const auto w = uint32_t(std::lround(aspect.width * 100)), h = uint32_t(std::lround(aspect.height * 100));
+        hints[0] |= kAspectFlag;
+        hints[11] = hints[13] = w;
+        hints[12] = hints[14] = h;
+    } else {
+        hints[0] &= ~kAspectFlag;
+    }
+    xcb_change_property(c, XCB_PROP_MODE_REPLACE, window, XCB_ATOM_WM_NORMAL_HINTS, XCB_ATOM_WM_SIZE_HINTS, 32, 18,
+                        hints);
+    xcb_flush(c);
+#else
+    (void)widget, (void)aspect;
+#endif
 }
 
 void requestActivation(QWidget* widget) {

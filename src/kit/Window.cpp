@@ -131,6 +131,7 @@ void WindowWidget::showEvent(QShowEvent* e) {
         if (!self || !self->window) return;
         applyTaskbarPresence(self);
         if (self->window->isSticky()) setOnAllDesktops(self, true);
+        if (!self->window->aspectRatio().isEmpty()) setAspectHint(self, self->window->aspectRatio());
         if (self->window->styleMask() & WindowStyle::Utility)
             setNetWmState(self, "_NET_WM_STATE_SKIP_TASKBAR", true);
     });
@@ -302,7 +303,13 @@ void Window::applyFrame(const Rect& frame) {
     w->resize(cw, ch);
     // move() places the frame's top-left corner, decorations included.
     w->move(roundi(server.x()), roundi(server.y()));
+    if (!aspect_.isEmpty()) qt::setAspectHint(w, aspect_);
     layoutContent();
+}
+
+void Window::setAspectRatio(Size ratio) {
+    aspect_ = ratio;
+    qt::setAspectHint(d_->widget, aspect_);
 }
 
 void Window::setFrameOrigin(Point origin) {
@@ -403,6 +410,7 @@ void Window::center() {
 void Window::setMinSize(Size size) {
     minSize_ = size;
     d_->widget->setMinimumSize(roundi(size.width), roundi(size.height));
+    if (!aspect_.isEmpty()) qt::setAspectHint(d_->widget, aspect_);
 }
 
 Display Window::screen() const {

@@ -89,7 +89,7 @@ public:
     Size minSize() const { return minSize_; }
     void setMinSize(Size size);
     // Keeps width : height while the user resizes (zero size: no ratio).
-    void setAspectRatio(Size ratio) { aspect_ = ratio; }
+    void setAspectRatio(Size ratio);
     Size aspectRatio() const { return aspect_; }
     Display screen() const;
     double backingScaleFactor() const;

@@ -83,6 +83,9 @@ pin_road() {
   sleep 1
   sys_geom "$pin"
   expect_eq "${WIDTH}x${HEIGHT}" "960x540" "the pin let go at 52 % of the capture"
+  # The window manager is told the proportions, and still is after the snap.
+  xprop -id "$pin" WM_NORMAL_HINTS | awk -F': ' '/minimum aspect ratio/ {split($2, r, "/"); ok = (r[1] * 9 == r[2] * 16)}
+    END {exit !ok}' || fail "the pin's size hints do not keep the capture's proportions"
 
   # A click into the ordinary window leaves the pin above it.
   sys_click 1200 820

@@ -17,6 +17,10 @@ void applyTaskbarPresence(QWidget* widget);
 void setNetWmState(QWidget* widget, const char* atomName, bool on);
 // Puts a mapped top-level on every virtual desktop, or back on the current one.
 void setOnAllDesktops(QWidget* widget, bool on);
+// Adds the proportions `aspect` (width, height; empty: none) to a top-level's
+// size hints, so the window manager keeps them while the user resizes. Qt
+// writes the size hints anew with every geometry change: call it after.
+void setAspectHint(QWidget* widget, Size aspect);
 // Asks the window manager to activate a mapped top-level as a pager would.
 void requestActivation(QWidget* widget);
 
