@@ -7,10 +7,7 @@ source "$(dirname "${BASH_SOURCE[0]}")/harness.sh"
 sys_begin
 xsetroot -solid '#20a040'
 dropped="$SYS_TMP/dropped.png"
-"$SYS_BIN/kadrix-testclient" drop Drop 1000 100 600 400 "$dropped" &
-client=$!
-on_exit 'kill $client 2>/dev/null || true'
-sys_wait_window '^Drop$' 5 || fail "the drop window did not show"
+sys_test_window drop Drop 1000 100 600 400 "$dropped"
 
 # A drag in small steps, as a hand moves: the drag begins on the first one.
 slow_drag() {

@@ -196,6 +196,7 @@ sys_click_tray_icon() {
 #                                   shortcut KEYS; the first save's folder chooser gets DIR
 #   sys_notify_server               a notification server on the test's bus; its
 #                                   notices go to $SYS_NOTICES as "title<TAB>body"
+#   sys_test_window MODE TITLE X Y W H …  a window of kadrix-testclient, waited for
 #   sys_area_to_thumbnail X1 Y1 X2 Y2  an area capture by its shortcut, shown as the thumbnail
 #   sys_expect_floating WIN [WHAT] WIN is above all windows on every desktop, and managed
 #   sys_road NAME FUNCTION          FUNCTION once at QT_SCALE_FACTOR 1 and once at 2,
@@ -226,6 +227,13 @@ sys_geom() {
 }
 sys_count_colour() {
   convert "$1" -alpha off -fill black +opaque "$2" -fill white -opaque "$2" -format '%[fx:int(mean*w*h+0.5)]' info:
+}
+# A window of the test client (kadrix-testclient MODE TITLE X Y W H …), gone
+# with the test; waits until it shows.
+sys_test_window() {
+  "$SYS_BIN/kadrix-testclient" "$@" &
+  on_exit "kill $! 2>/dev/null || true"
+  sys_wait_window "^$2\$" 5 || fail "the test window $2 did not show"
 }
 # An area capture by Ctrl+Shift+2, dragged from (X1, Y1) to (X2, Y2), with
 # kadrix set to show area captures as the thumbnail; waits for the thumbnail.

@@ -5,10 +5,7 @@
 source "$(dirname "${BASH_SOURCE[0]}")/harness.sh"
 sys_begin
 xsetroot -solid '#3366cc'
-"$SYS_BIN/kadrix-testclient" solid Other 100 100 500 400 '#cc6633' &
-client=$!
-on_exit 'kill $client 2>/dev/null || true'
-sys_wait_window '^Other$' 5 || fail "the ordinary window did not show"
+sys_test_window solid Other 100 100 500 400 '#cc6633'
 sys_app_ready
 
 "$SYS_BIN/kadrix" 'kadrix://grab/fullscreen?then=pin'

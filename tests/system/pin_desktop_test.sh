@@ -15,10 +15,7 @@ comp=$!
 on_exit 'kill $comp 2>/dev/null || true'
 # The window lies under the pin's left part, where the capture shows the
 # desktop, so pin and window differ in colour at the probe point.
-"$SYS_BIN/kadrix-testclient" solid Other 300 250 1000 600 '#cc6633' &
-client=$!
-on_exit 'kill $client 2>/dev/null || true'
-sys_wait_window '^Other$' 5 || fail "the ordinary window did not show"
+sys_test_window solid Other 300 250 1000 600 '#cc6633'
 
 px=520 py=520
 probe() {

@@ -6,10 +6,7 @@
 source "$(dirname "${BASH_SOURCE[0]}")/harness.sh"
 sys_begin
 xsetroot -solid '#20a040'
-"$SYS_BIN/kadrix-testclient" solid Target 100 100 600 400 '#3366cc' &
-client=$!
-on_exit 'kill $client 2>/dev/null || true'
-sys_wait_window '^Target$' 5 || fail "the test window did not show"
+sys_test_window solid Target 100 100 600 400 '#3366cc'
 thumb() { xdotool search --onlyvisible --name '^Kadrix Preview$' | head -1; }
 
 road() {
