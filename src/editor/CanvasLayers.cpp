@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <cmath>
+#include <functional>
 
 #include "editor/EditorHooks.h"
 #include "editor/EditorHost.h"
@@ -29,7 +30,8 @@ void addTo(const kit::LayerPtr& parent, const kit::LayerPtr& layer) {
 // from what it shows (mid-tween that is not the model value), and a plain
 // re-layout ends any tween at once.
 template <class T>
-void placeLayer(kit::Layer& layer, const char* key, const T& model, const T& shown, const T& to, bool animate) {
+void placeLayer(kit::Layer& layer, const char* key, const T& model, const T& shown, const T& to, bool animate,
+                std::function<void(bool)> done = nullptr) {
     const std::string name = std::string("relayout.") + key;
     if (!animate) {
         if (layer.hasAnimation(name)) layer.removeAnimation(name);
@@ -44,8 +46,11 @@ void placeLayer(kit::Layer& layer, const char* key, const T& model, const T& sho
     a.toValue = to;
     a.duration = kit::Transaction::animationDuration();
     a.timingFunction = kit::TimingFunction::defaultCurve();
+    a.completion = std::move(done);
     layer.addAnimation(a, name);
 }
+
+void hideCheckerUnderImage(CanvasLayers& c);
 
 // The object tree in image units, scaled and panned with the viewport: the
 // image point p lands on the view point p × zoom + b (device pixels), that is
@@ -57,8 +62,10 @@ void placeObjectTree(CanvasLayers& c, const Framer::Paddings& pad, bool animate)
     if (c.objects) {
         kit::Layer& l = *c.objects;
         if (l.anchorPoint() != kit::Point{0, 0}) l.setAnchorPoint({0, 0});
+        // Once the tween is over the checker may be left out again.
         placeLayer(l, "position", l.position(), l.presented("position", l.position()),
-                   kit::Point{f._bx.get() / d, f._by.get() / d}, animate);
+                   kit::Point{f._bx.get() / d, f._by.get() / d}, animate,
+                   [&c](bool) { hideCheckerUnderImage(c); });
         placeLayer(l, "transform", l.transform(), l.presented("transform", l.transform()),
                    kit::AffineTransform::scale(z / d, z / d), animate);
     }
@@ -70,6 +77,51 @@ void placeObjectTree(CanvasLayers& c, const Framer::Paddings& pad, bool animate)
             if (canvas.position() != at) canvas.setPosition(at);
         }
     }
+}
+
+bool allOpaque(const kit::Image& image) {
+    if (image.isNull()) return false;
+    for (int y = 0; y < image.height(); ++y) {
+        const uint8_t* alpha = image.row(y) + 3;  // B, G, R, A
+        for (int x = 0; x < image.width(); ++x)
+            if (alpha[size_t(x) * 4] != 255) return false;
+    }
+    return true;
+}
+
+// Whether the screenshot, drawn with the object tree at `position` scaled
+// by `scale` (root points), covers the whole canvas view.
+bool imageCoversView(const CanvasLayers& c, kit::Point position, double scale) {
+    const Rect& s = Framer::shared().source;
+    const kit::Rect view = c.root->bounds();
+    if (view.isEmpty()) return false;
+    // A device pixel of slack: an edge between pixels is drawn blended.
+    const double slack = 1 / Framer::shared().dpr();
+    return position.x + s.x1 * scale <= view.x() - slack && position.y + s.y1 * scale <= view.y() - slack &&
+           position.x + (s.x1 + s.width) * scale >= view.maxX() + slack &&
+           position.y + (s.y1 + s.height) * scale >= view.maxY() + slack;
+}
+
+// The checkerboard shows through transparent pixels and around the
+// screenshot. While an opaque screenshot covers the whole view, where it is
+// going and where it is shown now (the tween between them covers it too),
+// the checkerboard is not drawn at all: filling the view with it at every
+// frame, all hidden, costs as much as drawing the screenshot. With a
+// backdrop the screenshot's corners may be rounded off, so it stays.
+void hideCheckerUnderImage(CanvasLayers& c) {
+    if (!c.checker || !c.root || !c.objects) return;
+    bool covered = backdrop().isOn() != 1;
+    if (covered) {
+        const kit::Layer& l = *c.objects;
+        const kit::Point shown = l.presented("position", l.position());
+        const kit::AffineTransform shownScale = l.presented("transform", l.transform());
+        covered = imageCoversView(c, l.position(), l.transform().a) && imageCoversView(c, shown, shownScale.a);
+    }
+    if (covered) {
+        if (!c.imageOpaque) c.imageOpaque = allOpaque(c.image);
+        covered = *c.imageOpaque;
+    }
+    if (c.checker->isHidden() != covered) c.checker->setHidden(covered);
 }
 
 }  // namespace
@@ -118,6 +170,8 @@ void layoutChecker() {
     const Rect& a = f.area;
     kit::Rect frame{a.x1 * k, a.y1 * k, a.width * k, a.height * k};
     if (c.checker->frame() != frame) c.checker->setFrame(frame);
+    // A larger canvas may show what the screenshot covered.
+    if (c.imageLayer) hideCheckerUnderImage(c);
 }
 
 void setUpLayers() {
@@ -189,6 +243,7 @@ void relayoutCanvas(bool animated) {
     if (c.imageLayer->frame() != frame) c.imageLayer->setFrame(frame);
 
     placeObjectTree(c, pad, animate);
+    hideCheckerUnderImage(c);
     backdrop().updateTransforms();
     Handlers& h = Handlers::shared();
     if (h.objects) h.objects->layoutObjects();
@@ -234,6 +289,7 @@ void setCanvasImage(const kit::Image& image) {
     }
     if (!c.imageLayer) setUpLayers();
     c.image = image;
+    c.imageOpaque.reset();
     {
         kit::ScopedTransaction t(true);
         layoutChecker();

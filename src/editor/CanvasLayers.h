@@ -10,6 +10,7 @@
 // the viewport, so an image pixel lands on zoom device pixels.
 // Main thread only.
 #include <memory>
+#include <optional>
 
 #include "editor/Framer.h"
 #include "kit/Image.h"
@@ -33,6 +34,8 @@ struct CanvasLayers {
     bool suppressAnimation = false;  // a text is being edited: never animate
 
     bool dark = false;               // the canvas view's appearance
+    // Whether every pixel of `image` is opaque; learnt when first needed.
+    std::optional<bool> imageOpaque;
 
     // The object tree used while no object manager provides one, and the
     // holder of the screenshot inside it.

@@ -49,7 +49,9 @@ struct Core : editor::CoreHost {
 };
 
 struct Backdrop : editor::BackdropHost {
+    int on = 0;
     void updateTransforms() override { calls().push_back("backdrop.updateTransforms"); }
+    int isOn() const override { return on; }
 };
 
 struct Objects : editor::ObjectInput {

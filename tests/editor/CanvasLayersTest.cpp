@@ -154,6 +154,46 @@ TEST_F(CanvasLayersTest, CheckerFollowsTheLookAndTheArea) {
     }
 }
 
+TEST_F(CanvasLayersTest, TheCheckerIsLeftOutWhileAnOpaqueScreenshotCoversTheView) {
+    editor::CanvasLayers& c = editor::canvasLayers();
+    c.root->setBounds({0, 0, 100, 80});
+    f._dpr.set(2);
+    f._zoom.set(4);
+    kit::Image opaque = gradient(300, 200);
+    editor::setCanvasImage(opaque);
+    auto placeAndLayOut = [&](kit::Point imagePoint, bool animated = false) {
+        f.setOffset(imagePoint, {100, 80});  // the view's centre, in device pixels
+        editor::relayoutCanvas(animated);
+    };
+    placeAndLayOut({150, 100});
+    EXPECT_TRUE(c.checker->isHidden());
+    // Near the image's edge the canvas beyond it shows: so does the checker.
+    placeAndLayOut({10, 100});
+    EXPECT_FALSE(c.checker->isHidden());
+    // While the image slides back in, the part it has not covered yet shows it too.
+    placeAndLayOut({150, 100}, true);
+    EXPECT_FALSE(c.checker->isHidden());
+    clock.advance(1);  // the tween ends
+    EXPECT_TRUE(c.checker->isHidden());
+    // A backdrop may round the screenshot's corners off.
+    backdrop.on = 1;
+    editor::relayoutCanvas(false);
+    EXPECT_FALSE(c.checker->isHidden());
+    backdrop.on = 0;
+    // A screenshot with see-through pixels shows the checker through them.
+    kit::Image seeThrough = opaque.copy();
+    seeThrough.setPixel(299, 199, {0, 0, 0, 0});
+    editor::setCanvasImage(seeThrough);
+    placeAndLayOut({150, 100});
+    EXPECT_FALSE(c.checker->isHidden());
+    editor::setCanvasImage(opaque);
+    EXPECT_TRUE(c.checker->isHidden());
+    // The canvas grows beyond the screenshot.
+    c.root->setBounds({0, 0, 1000, 800});
+    editor::layoutChecker();
+    EXPECT_FALSE(c.checker->isHidden());
+}
+
 TEST_F(CanvasLayersTest, DropsTakeTheFirstPngJpegOrGifFile) {
     auto view = editor::ShotView::make({0, 0, 200, 100});
     kit::DraggingInfo info;
