@@ -30,6 +30,10 @@ struct View::Private {
     std::vector<std::pair<Rect, Cursor>> cursorRects;
     bool acceptsDrops = false;
     bool dragAccepted = false;
+    // What the drag carried when it came in. One drag carries the same data
+    // from start to end, but the X server's fetch of it at the drop now and
+    // then comes back empty: the drop falls back on this.
+    std::vector<std::string> dragFiles, dragUrls;
     bool dark = false;  // the appearance the view last reported
 };
 
@@ -203,8 +207,11 @@ void ViewWidget::leaveEvent(QEvent*) {
 void ViewWidget::dragEnterEvent(QDragEnterEvent* e) {
     if (!view) return;
     HandlerScope scope(this);
-    bool ok = view->draggingEntered(draggingInfo(*e, *view));
+    const DraggingInfo info = draggingInfo(*e, *view);
+    bool ok = view->draggingEntered(info);
     view->impl().dragAccepted = ok;
+    view->impl().dragFiles = info.filePaths;
+    view->impl().dragUrls = info.urls;
     if (ok)
         e->acceptProposedAction();
     else
@@ -222,6 +229,8 @@ void ViewWidget::dragLeaveEvent(QDragLeaveEvent*) {
     if (!view) return;
     HandlerScope scope(this);
     view->impl().dragAccepted = false;
+    view->impl().dragFiles.clear();
+    view->impl().dragUrls.clear();
     view->draggingExited();
 }
 
@@ -229,7 +238,14 @@ void ViewWidget::dropEvent(QDropEvent* e) {
     if (!view) return;
     HandlerScope scope(this);
     view->impl().dragAccepted = false;
-    if (view->performDragOperation(draggingInfo(*e, *view)))
+    DraggingInfo info = draggingInfo(*e, *view);
+    if (info.filePaths.empty() && info.urls.empty()) {
+        info.filePaths = std::move(view->impl().dragFiles);
+        info.urls = std::move(view->impl().dragUrls);
+    }
+    view->impl().dragFiles.clear();
+    view->impl().dragUrls.clear();
+    if (view->performDragOperation(info))
         e->acceptProposedAction();
     else
         e->ignore();
