@@ -8,10 +8,7 @@
 # backdrop and Add Capture starts the screenshot tool.
 source "$(dirname "${BASH_SOURCE[0]}")/harness.sh"
 sys_begin
-"$SYS_BIN/kadrix-testclient" solid Ground 0 0 1800 1000 '#3366cc' &
-ground=$!
-on_exit 'kill $ground 2>/dev/null || true'
-sys_wait_window '^Ground$' 5 || fail "the test window did not show"
+sys_solid_window Ground 0 0 1800 1000 '#3366cc'
 sleep 0.5
 # A stripe across every row, over the ground, so that even a blur over it shows.
 "$SYS_BIN/kadrix-testclient" solid Stripe 820 0 80 1000 '#dd3322' &

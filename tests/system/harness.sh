@@ -125,12 +125,7 @@ sys_colour_near() {
 }
 
 # A window of one colour on screen until the test ends: sys_solid_window TITLE X Y W H COLOUR.
-sys_solid_window() {
-  "$SYS_BIN/kadrix-testclient" solid "$@" &
-  local pid=$!
-  on_exit "kill $pid 2>/dev/null || true"
-  sys_wait_window "^$1\$" 5 || fail "the window $1 did not show"
-}
+sys_solid_window() { sys_test_window solid "$@"; }
 
 # An XEmbed system tray at the top of the screen, so the tray icon has a host.
 sys_tray() {

@@ -9,10 +9,7 @@
 # out, Ctrl+C copies just the selection. At scale 1 and 2.
 source "$(dirname "${BASH_SOURCE[0]}")/harness.sh"
 sys_begin
-"$SYS_BIN/kadrix-testclient" solid Target 300 300 900 500 '#3366cc' &
-client=$!
-on_exit 'kill $client 2>/dev/null || true'
-sys_wait_window '^Target$' 5 || fail "the test window did not show"
+sys_solid_window Target 300 300 900 500 '#3366cc'
 
 shot="$SYS_TMP/shot.png"
 snap() {
