@@ -61,8 +61,13 @@ QString sh(const QString& cmd) {
 
 QImage screenshot() {
     QString path = QDir::temp().filePath(QString("kadrix-kitlive-%1.png").arg(getpid()));
-    sh("import -window root " + path);
-    QImage img(path);
+    // import fails with BadWindow when a window goes away while it walks
+    // the tree; a second try gets the screen.
+    QImage img;
+    for (int attempt = 0; attempt < 3 && img.isNull(); ++attempt) {
+        sh("import -window root " + path);
+        img = QImage(path);
+    }
     QFile::remove(path);
     return img;
 }

@@ -115,7 +115,16 @@ sys_drag() {
 sys_clip_types() { xclip -selection clipboard -o -t TARGETS 2>/dev/null; }
 sys_clip_text() { xclip -selection clipboard -o 2>/dev/null; }
 sys_clip_png() { xclip -selection clipboard -o -t image/png >"$1" 2>/dev/null; }
-sys_screenshot() { import -window root "$1"; }
+# import walks the window tree, and a window that goes away during the walk
+# makes it fail with BadWindow: try again.
+sys_screenshot() {
+  local i
+  for i in 1 2 3 4; do
+    import -window root "$1" 2>/dev/null && return 0
+    sleep 0.2
+  done
+  import -window root "$1"
+}
 sys_pixel() {
   convert "$1" -format "%[fx:int(255*p{$2,$3}.r)],%[fx:int(255*p{$2,$3}.g)],%[fx:int(255*p{$2,$3}.b)]" info:
 }
