@@ -23,11 +23,6 @@ backdrop_save_as() {
   mkdir -p "$(dirname "$1")"
   xdotool windowactivate --sync "$win" 2>/dev/null || true
   sys_key ctrl+shift+s
-  sys_wait_window '^Save As$' 15 || fail "no Save As dialog"
-  sleep 0.5
-  sys_key ctrl+a
-  sys_type "$1"
-  sleep 0.2
-  sys_key Return
+  sys_dialog_enter 'Save As' "$1"
   sys_wait_for test -s "$1" --timeout 15 || fail "Save As wrote nothing"
 }

@@ -33,12 +33,7 @@ echo "export app test: copied and saved $(basename "$saved")"
 sys_wait_window '^Kadrix$' 15 || fail "no editor window"
 sleep 1
 sys_key ctrl+shift+s
-sys_wait_window '^Save As$' 15 || fail "no Save As dialog"
-sleep 0.5
-sys_key ctrl+a
-sys_type "$folder/chosen.jpeg"
-sleep 0.2
-sys_key Return
+sys_dialog_enter 'Save As' "$folder/chosen.jpeg"
 sys_wait_for test -s "$folder/chosen.jpeg" --timeout 15 || fail "Save As wrote nothing"
 expect_eq "$(identify -format '%m' "$folder/chosen.jpeg")" "JPEG" "Save As format"
 
@@ -72,8 +67,8 @@ red_pixels() {
 }
 "$SYS_BIN/kadrix" 'kadrix://grab/fullscreen?then=edit'
 sleep 2
+xclip -selection clipboard -i /dev/null
 sys_key ctrl+c
-sleep 1
 sys_clip_png "$SYS_TMP/plain.png"
 "$SYS_BIN/kadrix" 'kadrix://show'
 sleep 1.5
@@ -84,8 +79,8 @@ sleep 0.5
 # Escape finishes the arrow: while it is active, Ctrl+C copies the arrow itself.
 sys_key Escape
 sleep 0.3
+xclip -selection clipboard -i /dev/null
 sys_key ctrl+c
-sleep 1
 sys_clip_png "$SYS_TMP/arrow.png"
 plain=$(red_pixels "$SYS_TMP/plain.png")
 arrow=$(red_pixels "$SYS_TMP/arrow.png")

@@ -103,6 +103,26 @@ sys_wait_window() { sys_wait_for xdotool search --name "$1" --timeout "${2:-10}"
 sys_key() { xdotool key --clearmodifiers "$@"; }
 sys_type() { xdotool type --delay 20 "$1"; }
 sys_click() { xdotool mousemove "$1" "$2" click "${3:-1}"; }
+# Puts TEXT into the name field of the file dialog titled TITLE and accepts it.
+# The text is pasted, not typed: typed key by key, it reaches a loaded
+# program late, and the completion list the dialog opens on the way (other
+# tests' folders share the prefix) can take the Return. A Return the list
+# took is given again while the dialog stays.
+sys_dialog_enter() {
+  local title=$1 text=$2 i
+  sys_wait_window "^$title\$" 15 || fail "no \"$title\" dialog"
+  sys_wait_for --timeout 5 sys_active_is "$title" || fail "the \"$title\" dialog did not take the keyboard"
+  sleep 0.3
+  printf '%s' "$text" | xclip -selection clipboard -i
+  sys_key ctrl+a ctrl+v
+  sleep 0.8
+  sys_key Return
+  for i in 1 2 3; do
+    sys_wait_for --timeout 3 bash -c "! xdotool search --onlyvisible --name '^$title\$'" && return 0
+    sys_key Return
+  done
+  fail "the \"$title\" dialog did not take $text"
+}
 sys_drag() {
   xdotool mousemove "$1" "$2" mousedown 1
   sleep 0.1
@@ -114,7 +134,12 @@ sys_drag() {
 }
 sys_clip_types() { xclip -selection clipboard -o -t TARGETS 2>/dev/null; }
 sys_clip_text() { xclip -selection clipboard -o 2>/dev/null; }
-sys_clip_png() { xclip -selection clipboard -o -t image/png >"$1" 2>/dev/null; }
+# The PNG on the clipboard, once the clipboard offers one (a copy can be slow
+# on a loaded machine).
+sys_clip_png() {
+  sys_wait_for --timeout 10 bash -c "xclip -selection clipboard -o -t TARGETS 2>/dev/null | grep -qx image/png" || true
+  xclip -selection clipboard -o -t image/png >"$1" 2>/dev/null
+}
 # import walks the window tree, and a window that goes away during the walk
 # makes it fail with BadWindow: try again.
 sys_screenshot() {
@@ -164,11 +189,7 @@ sys_first_save_into() {
     tail -20 "$SYS_TMP/kadrix.log"
     fail "no folder chooser for the first save"
   }
-  sleep 0.5
-  sys_key ctrl+a
-  sys_type "$folder"
-  sleep 0.2
-  sys_key Return
+  sys_dialog_enter 'Choose default folder' "$folder"
   sys_wait_for bash -c "ls '$folder'/SCR-*.* >/dev/null 2>&1" --timeout 15 || {
     tail -20 "$SYS_TMP/kadrix.log"
     fail "nothing saved into the chosen folder"
@@ -268,11 +289,7 @@ sys_wait_editor() {
 sys_first_save() {
   if [ -n "${2:-}" ]; then sys_key "$2"; else sys_link 'kadrix://grab/fullscreen?then=save'; fi
   sys_wait_window 'Choose default folder' 15 || fail "no folder chooser for the first save"
-  sleep 0.5
-  sys_key ctrl+a
-  sys_type "$1"
-  sleep 0.2
-  sys_key Return
+  sys_dialog_enter 'Choose default folder' "$1"
   sys_wait_for --timeout 15 bash -c "ls '$1'/SCR-*.* >/dev/null 2>&1" || {
     tail -20 "$SYS_TMP/kadrix.log"
     fail "nothing saved into the chosen folder"

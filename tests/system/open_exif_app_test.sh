@@ -29,9 +29,7 @@ run_at_scale() {
   sleep 1
   sys_link 'kadrix://load/file'
   sys_wait_window '^Open Image$' 10 || { tail -20 "$SYS_TMP/kadrix.log"; fail "scale $scale: no Open Image panel"; }
-  sleep 1
-  sys_type "$SYS_TMP/photo.jpg"
-  sys_key Return
+  sys_dialog_enter 'Open Image' "$SYS_TMP/photo.jpg"
   sys_wait_for --timeout 10 sys_active_is Kadrix || fail "scale $scale: the editor did not show the photo"
   sleep 1.5
   sys_screenshot "/tmp/open_exif_scale$scale.png"

@@ -60,11 +60,7 @@ sys_click $((X + 346)) $((Y + 331))
 folder="$SYS_TMP/shots"
 mkdir -p "$folder"
 sys_wait_window 'Choose default folder' 10 || fail "checking Save asked for no folder"
-sleep 0.5
-sys_key ctrl+a
-sys_type "$folder"
-sleep 0.2
-sys_key Return
+sys_dialog_enter 'Choose default folder' "$folder"
 sys_wait_for --timeout 5 grep -q '"afterGrabSave": *true' "$KADRIX_HOME/config/defaults.json" \
   || fail "the Save check box stored nothing"
 "$SYS_BIN/kadrix" 'kadrix://grab/fullscreen' >/dev/null 2>&1 || fail "the capture link was not handed over"

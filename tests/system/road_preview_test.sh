@@ -53,12 +53,7 @@ road() {
   sys_key Return
   sleep 1
   sys_key ctrl+shift+s
-  sys_wait_window '^Save As$' 15 || fail "no Save As dialog"
-  sleep 0.5
-  sys_key ctrl+a
-  sys_type "$folder/cropped-$s.png"
-  sleep 0.2
-  sys_key Return
+  sys_dialog_enter 'Save As' "$folder/cropped-$s.png"
   sys_wait_for --timeout 15 test -s "$folder/cropped-$s.png" || fail "Save As wrote nothing"
   local size
   size=$(identify -format '%wx%h' "$folder/cropped-$s.png")
