@@ -20,11 +20,11 @@ namespace {
 // A backdrop around a screenshot of w × h pixels, shown in mesh mode.
 struct MeshBackdrop {
     backdrop::Backdrop b;
-    Rect source;
+    services::Rect source;
     MeshBackdrop(int w, int h) : source{0, 0, double(w), double(h)} {
         b.sourceRect = [this] { return source; };
         b.pixelRatio = [] { return 2.0; };
-        b.objectBounds = [] { return std::optional<Rect>(); };
+        b.objectBounds = [] { return std::optional<services::Rect>(); };
         b.notify = [](const std::string&, const std::string&) {};
         b.applyConfig({{"isOn", 1},
                        {"mode", "mesh"},
@@ -69,8 +69,9 @@ struct ScreenshotOnly : core::ExportHost {
 void BM_ExportCompileWithMeshBackdrop5K(benchmark::State& state) {
     constexpr int W = 5120, H = 2880;
     kit::Defaults storage{""};
-    Settings settings{storage};
-    Telemetry telemetry{settings, [](const std::string&, const std::vector<EventRecord>&, PostCompletion) {}};
+    services::Settings settings{storage};
+    services::Telemetry telemetry{settings, [](const std::string&, const std::vector<services::EventRecord>&,
+                                               services::PostCompletion) {}};
     settings.setTelemetry(&telemetry);
     ScreenshotOnly host;
     core::Exporter exporter{host, settings, telemetry};

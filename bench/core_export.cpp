@@ -101,8 +101,9 @@ public:
 
 struct Bed {
     kit::Defaults storage{""};
-    Settings settings{storage};
-    Telemetry telemetry{settings, [](const std::string&, const std::vector<EventRecord>&, PostCompletion) {}};
+    services::Settings settings{storage};
+    services::Telemetry telemetry{settings, [](const std::string&, const std::vector<services::EventRecord>&,
+                                               services::PostCompletion) {}};
     BenchHost host;
     core::Exporter exporter{host, settings, telemetry};
     std::string folder = (fs::temp_directory_path() / "kadrix-bench-export").string();

@@ -63,7 +63,7 @@ void BM_ContrastOfA5KSelection(benchmark::State& state) {
 BENCHMARK(BM_ContrastOfA5KSelection)->Unit(benchmark::kMillisecond);
 
 void BM_MagicSelectOfA5KBackground(benchmark::State& state) {
-    Settings::shared().storeBool("allowTelemetry", false);
+    services::Settings::shared().storeBool("allowTelemetry", false);
     BenchCore core;
     core.shot = imaging::Capture::of(desktop(kLong, kShort));
     editor::setCore(&core);

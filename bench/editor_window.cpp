@@ -33,7 +33,7 @@ struct BenchCore : editor::CoreHost {
         f._dpr.set(1);
         c.setMainToolbarVisible(true);
         c.windowResized();
-        Rect whole{0, 0, double(img.width()), double(img.height())};
+        services::Rect whole{0, 0, double(img.width()), double(img.height())};
         f.crop = f.source = f.original = whole;
         f.zoomToFit(whole, true);
         f._zoom.set(std::min(f.zoom(), 1.0));

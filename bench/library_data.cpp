@@ -72,8 +72,8 @@ library::ScreenLib& loadedLibrary() {
 }
 
 void switchedOn() {
-    Settings::shared().setLibEnabled(true);
-    Settings::shared().setLibLimit(10000);
+    services::Settings::shared().setLibEnabled(true);
+    services::Settings::shared().setLibLimit(10000);
 }
 
 void BM_LoadTenThousandSealedRecords(benchmark::State& state) {

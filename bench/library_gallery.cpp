@@ -81,7 +81,7 @@ bool screenfulReady(library::GalleryDelegate& gallery) {
 enum class Cache { Cold, Disk, Warm };
 
 void openToFirstThumbnails(benchmark::State& state, Cache mode) {
-    Settings::shared().setLibEnabled(true);
+    services::Settings::shared().setLibEnabled(true);
     std::string folder = screenshotFolder("kadrix-bench-gallery-1k", 1000);
     auto lib = libraryOf(folder, 1000);
     std::string disk = (fs::temp_directory_path() / "kadrix-bench-gallery-thumbs").string();

@@ -83,9 +83,9 @@ const std::string& screenshotFolder() {
 // Arg: analysis workers (0: the library's default).
 void BM_IndexFolder(benchmark::State& state) {
     const std::string folder = screenshotFolder();
-    Settings::shared().setLibEnabled(true);
-    Settings::shared().setLibAllowOCR(true);
-    Settings::shared().setLibLimit(10000);
+    services::Settings::shared().setLibEnabled(true);
+    services::Settings::shared().setLibAllowOCR(true);
+    services::Settings::shared().setLibLimit(10000);
     size_t stored = 0, withText = 0;
     for (auto _ : state) {
         std::filesystem::remove(folder + "/imagelib.kxdb");

@@ -7,7 +7,7 @@
 
 static void BM_CachedSettingRead(benchmark::State& state) {
     kit::Defaults storage("");
-    Settings settings(storage);
+    services::Settings settings(storage);
     settings.realPixels();  // the first read stores the default and fills the cache
     for (auto _ : state) benchmark::DoNotOptimize(settings.realPixels());
 }
@@ -15,7 +15,7 @@ BENCHMARK(BM_CachedSettingRead);
 
 static void BM_CachedTextSettingRead(benchmark::State& state) {
     kit::Defaults storage("");
-    Settings settings(storage);
+    services::Settings settings(storage);
     settings.colorFormat();
     for (auto _ : state) benchmark::DoNotOptimize(settings.colorFormat());
 }
@@ -23,7 +23,7 @@ BENCHMARK(BM_CachedTextSettingRead);
 
 static void BM_CachedSettingReadFromFourThreads(benchmark::State& state) {
     static kit::Defaults storage("");
-    static Settings settings(storage);
+    static services::Settings settings(storage);
     for (auto _ : state) benchmark::DoNotOptimize(settings.realPixels());
 }
 BENCHMARK(BM_CachedSettingReadFromFourThreads)->Threads(4);

@@ -24,6 +24,8 @@
 #include "services/Settings.h"
 #include "services/Telemetry.h"
 
+using services::Rect;
+
 namespace backdrop {
 
 namespace {
@@ -61,10 +63,10 @@ Backdrop::Backdrop() {
     sourceRect = [] { return editor::Framer::shared().source; };
     pixelRatio = [] { return editor::Framer::shared().dpr(); };
     objectBounds = []() -> std::optional<Rect> {
-        if (!Settings::shared().expandableCanvas()) return std::nullopt;
+        if (!services::Settings::shared().expandableCanvas()) return std::nullopt;
         return editor::ObjectHandlers::shared().contentBounds();
     };
-    notify = [](const std::string& title, const std::string& text) { alert(title, text); };
+    notify = [](const std::string& title, const std::string& text) { services::alert(title, text); };
     capture = [] { return editor::core().capture(); };
     cropAbsolute = [](const Rect& r) { return editor::core().cropAbsolute(r); };
     currentCrop = [] { return editor::Framer::shared().crop; };
@@ -97,7 +99,7 @@ Backdrop::Backdrop() {
 Backdrop::~Backdrop() = default;
 
 void Backdrop::load() {
-    const std::string stored = Settings::shared().bdrConfig();
+    const std::string stored = services::Settings::shared().bdrConfig();
     if (stored.empty()) return;
     kit::Json j = kit::Json::parse(stored, nullptr, false);
     std::string error;
@@ -113,7 +115,7 @@ void Backdrop::load() {
 }
 
 void Backdrop::store() const {
-    Settings::shared().setBdrConfig(configJSON(false));
+    services::Settings::shared().setBdrConfig(configJSON(false));
 }
 
 editor::BackdropHost::Paddings Backdrop::paddings() const {
@@ -278,7 +280,7 @@ void Backdrop::buildMesh(const Rect& o) {
 void Backdrop::blurMeshForExport() {
     if (c.isOn != 1 || c.mode != "mesh") return;
     std::lock_guard lock(fileLock_);
-    timerStart("blurMesh");
+    services::timerStart("blurMesh");
     const kit::Rect f = mesh_->frame();
     const int w = int(std::lround(f.width())), h = int(std::lround(f.height()));
     kit::Image full = renderMesh(meshPoints(meshColorsOf(c), uint32_t(c.meshSeed)), w, h);
@@ -286,7 +288,7 @@ void Backdrop::blurMeshForExport() {
         mesh_->setContents(std::move(full));
         meshKey_.clear();  // the editor goes back to the small rendering on its next layout
     }
-    timerLog("blurMesh");
+    services::timerLog("blurMesh");
 }
 
 kit::Image Backdrop::customImage(const std::string& name, std::string* error) {
@@ -373,7 +375,8 @@ void Backdrop::toggle(const std::string& method) {
     if (c.isOn != 1) {
         const Rect s = sourceRect();
         if (s.width * s.height > kMaxMegapixels * 1e6) {
-            Telemetry::shared().event("backdrop:denied", {{"cause", "Too large"}, {"method", method}});
+            services::Telemetry::shared().event("backdrop:denied",
+                                                {{"cause", "Too large"}, {"method", method}});
             notify("Image is too large for a backdrop",
                    "Backdrops work with screenshots of up to 15 megapixels.");
             return;
@@ -385,7 +388,7 @@ void Backdrop::toggle(const std::string& method) {
     } else {
         c.isOn = 0;
     }
-    Telemetry::shared().event("backdrop", {{"on", c.isOn}, {"method", method}});
+    services::Telemetry::shared().event("backdrop", {{"on", c.isOn}, {"method", method}});
     store();
     applyAutoCrop();
     editor::ViewController* vc = nullptr;
@@ -466,7 +469,7 @@ bool Backdrop::loadNewFile(const std::string& file, const std::string& method) {
         notify("Can't use this picture", stored.error);
         return false;
     }
-    Telemetry::shared().event("backdrop:image", {{"method", method}});
+    services::Telemetry::shared().event("backdrop:image", {{"method", method}});
     c.mode = "image";
     c.imageName = *stored.name;
     c.templateName.clear();
@@ -547,7 +550,7 @@ bool Backdrop::handleHotkey(int keyCode, bool shift, bool command, bool option, 
     } else {
         return false;
     }
-    Telemetry::shared().event("backdrop-hotkey", {{"method", "hotkey:" + description}});
+    services::Telemetry::shared().event("backdrop-hotkey", {{"method", "hotkey:" + description}});
     store();
     computeLayout();
     updateTransforms();

@@ -42,15 +42,15 @@ public:
 
     // What the layout reads of the editor; defaults to the editor's viewport
     // and object manager, tests replace them.
-    std::function<Rect()> sourceRect;
+    std::function<services::Rect()> sourceRect;
     std::function<double()> pixelRatio;
-    std::function<std::optional<Rect>()> objectBounds;  // content bounds, image coordinates
+    std::function<std::optional<services::Rect>()> objectBounds;  // content bounds, image coordinates
     std::function<void(const std::string& title, const std::string& text)> notify;
     // The screenshot's pixels and crop (taken under the core's image lock).
     std::function<imaging::Capture()> capture;
     // Crops the screenshot to an absolute rectangle (pixels, rows from the top).
-    std::function<bool(const Rect&)> cropAbsolute;
-    std::function<Rect()> currentCrop;
+    std::function<bool(const services::Rect&)> cropAbsolute;
+    std::function<services::Rect()> currentCrop;
 
     std::shared_ptr<kit::Layer> lbackdrop() const override { return root_; }
     int isOn() const override { return c.isOn; }
@@ -60,8 +60,8 @@ public:
     bool handleHotkey(int keyCode, bool shift, bool command, bool option, bool control,
                       const std::string& chars) override;
     void layout() override;
-    std::optional<Rect> outerOrigin() const override;
-    Rect canvasOrigin() const;
+    std::optional<services::Rect> outerOrigin() const override;
+    services::Rect canvasOrigin() const;
     double innerRadiusPx() const override { return innerPx_; }
     double outerRadiusPx() const override { return outerPx_; }
     double canvasPixelCount() const override;
@@ -79,7 +79,7 @@ public:
 
     // The composition: the screenshot with every padding around it (the
     // editor's "Image size" and the exported picture's size).
-    Rect imageSizeWithBackdrop() const;
+    services::Rect imageSizeWithBackdrop() const;
 
     // Trims the screenshot's uniform borders (autoCrop on) or gives back the
     // crop it had before (off); true when the crop changed.
@@ -105,10 +105,10 @@ public:
 private:
     void computePaddings();
     void buildLayers();
-    void buildFill(const Rect& o);
-    void buildMesh(const Rect& o);
-    bool buildImage(const Rect& o);
-    void buildNoise(const Rect& o);
+    void buildFill(const services::Rect& o);
+    void buildMesh(const services::Rect& o);
+    bool buildImage(const services::Rect& o);
+    void buildNoise(const services::Rect& o);
 
     std::shared_ptr<kit::Layer> root_;
     std::shared_ptr<kit::GradientLayer> gradient_;
@@ -128,12 +128,12 @@ private:
     mutable std::optional<kit::Color> colorCached_;
 
     // The crop before the automatic crop trimmed it, and what it trimmed to.
-    std::optional<Rect> autoCropFrom_, autoCropTo_;
+    std::optional<services::Rect> autoCropFrom_, autoCropTo_;
 
     std::unique_ptr<BackdropViewController> panel_;
 };
 
 // The shared backdrop's composition (see Backdrop::imageSizeWithBackdrop).
-Rect imageSizeWithBackdrop();
+services::Rect imageSizeWithBackdrop();
 
 }  // namespace backdrop

@@ -60,8 +60,8 @@ kit::Image tileImage(const kit::Image& picture) {
 
 // The custom tile's colours as last remembered.
 std::vector<kit::Color> customGradient() {
-    return {colorFromHex(Settings::shared().customGradFrom(), kit::Color::black()),
-            colorFromHex(Settings::shared().customGradTo(), kit::Color::white(1))};
+    return {colorFromHex(services::Settings::shared().customGradFrom(), kit::Color::black()),
+            colorFromHex(services::Settings::shared().customGradTo(), kit::Color::white(1))};
 }
 
 }  // namespace
@@ -215,7 +215,7 @@ void BackdropViewController::rebuildTiles() {
     if (customTile) {
         if (c.mode == "flat") {
             customTile->backgroundColor =
-                colorFromHex(Settings::shared().customBackdropColor(), kit::Color::white(0.5));
+                colorFromHex(services::Settings::shared().customBackdropColor(), kit::Color::white(0.5));
             customTile->gradColors.clear();
         } else {
             customTile->gradColors = customGradient();
@@ -284,10 +284,10 @@ void BackdropViewController::layoutPanel() {
 void BackdropViewController::rememberCustomColors() {
     const Config& c = backdrop_.c;
     if (c.mode == "flat") {
-        Settings::shared().setCustomBackdropColor(c.flatColor.color().hex());
+        services::Settings::shared().setCustomBackdropColor(c.flatColor.color().hex());
     } else if (c.mode == "gradient") {
-        Settings::shared().setCustomGradFrom(c.gradientStart.color().hex());
-        Settings::shared().setCustomGradTo(c.gradientEnd.color().hex());
+        services::Settings::shared().setCustomGradFrom(c.gradientStart.color().hex());
+        services::Settings::shared().setCustomGradTo(c.gradientEnd.color().hex());
     } else {
         return;
     }
@@ -354,7 +354,8 @@ void BackdropViewController::chooseTemplate(size_t index) {
 void BackdropViewController::chooseCustom() {
     Config& c = backdrop_.c;
     if (c.mode == "flat") {
-        c.flatColor = rgb(colorFromHex(Settings::shared().customBackdropColor(), kit::Color::white(0.5)));
+        c.flatColor =
+            rgb(colorFromHex(services::Settings::shared().customBackdropColor(), kit::Color::white(0.5)));
     } else {
         const auto g = customGradient();
         c.gradientStart = rgb(g[0]);

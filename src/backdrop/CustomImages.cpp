@@ -41,7 +41,7 @@ std::optional<std::string> saveImageAsJPEG(const kit::Image& image, const std::s
                                            const std::string& folder, double quality) {
     const char* function = "saveImageAsJPEG(image:name:folder:quality:)";
     if (!kit::files::isDirectory(folder)) {
-        Telemetry::shared().oops(function, "Folder doesn't exist");
+        services::Telemetry::shared().oops(function, "Folder doesn't exist");
         return std::nullopt;
     }
     const kit::ImageIO::Bytes data = kit::ImageIO::encodeJPEG(image, quality);
@@ -50,7 +50,7 @@ std::optional<std::string> saveImageAsJPEG(const kit::Image& image, const std::s
     std::string error;
     if (!kit::files::writeAtomic(path, {reinterpret_cast<const char*>(data.data()), data.size()}, 0644,
                                  &error)) {
-        Telemetry::shared().oops(function, "Save error " + error);
+        services::Telemetry::shared().oops(function, "Save error " + error);
         return std::nullopt;
     }
     return path;

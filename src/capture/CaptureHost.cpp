@@ -25,23 +25,27 @@ std::string besideExecutable(const std::string& name) {
 CaptureHost defaults() {
     CaptureHost h;
     h.getString = [](const std::string& k, const std::string& d) {
-        return Settings::shared().getString(k, d);
+        return services::Settings::shared().getString(k, d);
     };
-    h.getInt = [](const std::string& k, int64_t d) { return Settings::shared().getInt(k, d); };
-    h.getBool = [](const std::string& k, bool d) { return Settings::shared().getBool(k, d); };
-    h.oops = [](const std::string& f, const std::string& m) { Telemetry::shared().oops(f, m); };
-    h.preset = [](const std::string& n, const kit::Json& d) { Telemetry::shared().preset(n, d); };
-    h.event = [](const std::string& n, const kit::Json& d) { Telemetry::shared().event(n, d); };
-    h.repeatableEvent = [](const std::string& n, const kit::Json& d) { Telemetry::shared().repeatableEvent(n, d); };
-    h.notify = [](const std::string& t, const std::string& m) { Notifier::shared().notify(t, m); };
-    h.warning = [](const std::string& t, const std::string& m) { Notifier::shared().warning(t, m); };
-    h.alertOnMain = [](const std::string& t, const std::string& m) { alertOnMain(t, m); };
-    h.timerStart = [](const std::string& n) { timerStart(n); };
-    h.timerLog = [](const std::string& n) { timerLog(n); };
-    h.timerElapsed = [](const std::string& n) { return timerElapsed(n); };
+    h.getInt = [](const std::string& k, int64_t d) { return services::Settings::shared().getInt(k, d); };
+    h.getBool = [](const std::string& k, bool d) { return services::Settings::shared().getBool(k, d); };
+    h.oops = [](const std::string& f, const std::string& m) { services::Telemetry::shared().oops(f, m); };
+    h.preset = [](const std::string& n, const kit::Json& d) { services::Telemetry::shared().preset(n, d); };
+    h.event = [](const std::string& n, const kit::Json& d) { services::Telemetry::shared().event(n, d); };
+    h.repeatableEvent = [](const std::string& n, const kit::Json& d) {
+        services::Telemetry::shared().repeatableEvent(n, d);
+    };
+    h.notify = [](const std::string& t, const std::string& m) { services::Notifier::shared().notify(t, m); };
+    h.warning = [](const std::string& t, const std::string& m) {
+        services::Notifier::shared().warning(t, m);
+    };
+    h.alertOnMain = [](const std::string& t, const std::string& m) { services::alertOnMain(t, m); };
+    h.timerStart = [](const std::string& n) { services::timerStart(n); };
+    h.timerLog = [](const std::string& n) { services::timerLog(n); };
+    h.timerElapsed = [](const std::string& n) { return services::timerElapsed(n); };
     h.bringUpEditor = [] {};
-    h.editorDpr = [] { return hookEditorDpr(); };
-    h.openURL = [](const std::string& url) { return hookOpenWithDefaultApp(url); };
+    h.editorDpr = [] { return services::hookEditorDpr(); };
+    h.openURL = [](const std::string& url) { return services::hookOpenWithDefaultApp(url); };
     h.copyImage = [](const kit::Image&) {};
     h.loadImage = [](const kit::Image&) { return false; };
     h.setMetadata = [](const std::string&, const kit::Json&) {};

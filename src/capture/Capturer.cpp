@@ -120,7 +120,7 @@ kit::Image Capturer::interactive(WindowShadow mode, bool windowOnly, bool repeat
     bool handled = false;
     auto onChunk = [&](std::string_view chunk) {
         std::string text(chunk);
-        if (text.empty() || !Str::isValidUTF8(text)) return;
+        if (text.empty() || !services::Str::isValidUTF8(text)) return;
         ToolArea area = toolAreaIn(text);
         if (area.kind == ToolArea::Kind::noMatch) {
             if (!dontRememberArea) ctx.rememberedArea.reset();

@@ -148,7 +148,7 @@ void PreviewWindowController::handleKey(const kit::Event& e) {
     using namespace kit::KeyCode;
     const bool shift = e.has(kit::ModifierFlag::Shift), cmd = e.has(kit::ModifierFlag::Command);
     auto method = [&](bool withCmd, bool withShift) {
-        return "preview:" + keyComboDescription(e.keyCode, {withShift || shift, withCmd || cmd});
+        return "preview:" + services::keyComboDescription(e.keyCode, {withShift || shift, withCmd || cmd});
     };
     auto preset = [&](const std::string& name, bool withCmd = true, bool withShift = false) {
         host().preset(name, {{"method", method(withCmd, withShift)}});
@@ -197,7 +197,8 @@ void PreviewWindowController::handleKey(const kit::Event& e) {
             host().bringUpEditor();
             return;
         case Escape:
-            host().event("hidePreview", {{"method", "hotkey:" + keyComboDescription(e.keyCode, {shift, cmd})}});
+            host().event("hidePreview",
+                         {{"method", "hotkey:" + services::keyComboDescription(e.keyCode, {shift, cmd})}});
             if (host().getBool("copyOnEsc", true)) {
                 preset("copyImage", false);
                 host().copyCurrent();

@@ -82,7 +82,7 @@ void Animator::show(kit::View& view, double delay, bool keepClock) {
     if (delay != 0) {
         later(view, delay, [](kit::View& v) {
             if (!stateIs(v, "showing")) {
-                consoleLine("!!! .animatedHide() Prevented showing " + describe(v));
+                services::consoleLine("!!! .animatedHide() Prevented showing " + describe(v));
                 return;
             }
             setState(v, "shown");

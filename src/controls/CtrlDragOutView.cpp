@@ -41,7 +41,7 @@ void CtrlDragOut::mouseDragged(const kit::Event& e) {
     dragged_ = true;
     setHighlighted(false);
     setCursor(kit::Cursor::openHand());
-    Telemetry::shared().preset("dragout", {{"method", "toolbar"}});
+    services::Telemetry::shared().preset("dragout", {{"method", "toolbar"}});
     if (initiate) initiate(*this, e);
 }
 
@@ -49,7 +49,7 @@ void CtrlDragOut::mouseUp(const kit::Event&) {
     setCursor(kit::Cursor::openHand());
     setHighlighted(false);
     // Only a click that started no drag counts as a click.
-    if (!dragged_) Telemetry::shared().event("draggerClick", {{"method", "toolbar"}});
+    if (!dragged_) services::Telemetry::shared().event("draggerClick", {{"method", "toolbar"}});
     dragged_ = false;
 }
 
@@ -89,7 +89,7 @@ void CtrlDragOutView::mouseDown(const kit::Event&) {
 void CtrlDragOutView::mouseDragged(const kit::Event& e) {
     if (dragged_) return;
     dragged_ = true;
-    Telemetry::shared().preset("dragout", {{"method", "preview"}});
+    services::Telemetry::shared().preset("dragout", {{"method", "preview"}});
     if (CtrlDragOut::initiate) CtrlDragOut::initiate(*this, e);
     resetCursorRects(false);
 }

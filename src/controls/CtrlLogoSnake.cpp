@@ -17,7 +17,9 @@ std::function<void(const std::string&)> CtrlLogoSnake::openPage = [](const std::
     kit::Workspace::openURL(url);
 };
 std::function<void(const std::string&, const std::string&)> CtrlLogoSnake::warn =
-    [](const std::string& title, const std::string& message) { Notifier::shared().warning(title, message); };
+    [](const std::string& title, const std::string& message) {
+        services::Notifier::shared().warning(title, message);
+    };
 
 CtrlLogoSnake::CtrlLogoSnake(const kit::Rect& frame) : kit::View(frame) {
     logo_->setContentsGravity(kit::ContentsGravity::ResizeAspect);
@@ -96,7 +98,7 @@ void CtrlLogoSnake::mouseDown(const kit::Event& e) {
     if (isOn) return;
     kit::Point pointer = kit::Displays::pointerLocation();
     kit::SyntheticInput::warp(kit::Displays::toWindowServer(kit::Point{pointer.x, pointer.y - 20}));
-    Telemetry::shared().event("snake:start");
+    services::Telemetry::shared().event("snake:start");
     start();
 }
 
@@ -130,13 +132,13 @@ int CtrlLogoSnake::move() {
         return game.delay;
     }
     int score = game.score;
-    Telemetry::shared().event("snake:stop", {{"score", score}});
+    services::Telemetry::shared().event("snake:stop", {{"score", score}});
     game.drawScore(score);
     redraw();
     if (score >= 10) {
         std::string name =
-            promptText("Your Score: " + std::to_string(score),
-                       "Hey, not bad! Do you want to get on the leaderboard? Enter your name:", "");
+            services::promptText("Your Score: " + std::to_string(score),
+                                 "Hey, not bad! Do you want to get on the leaderboard? Enter your name:", "");
         if (!name.empty()) leaderboard(name, score);
     }
     game.reset();
@@ -146,20 +148,21 @@ int CtrlLogoSnake::move() {
 
 void CtrlLogoSnake::leaderboard(const std::string& name, int score) {
     auto payload = SnakeLeaderboard::payload(name, score);
-    Telemetry::shared().event("snake:leaderboard", {{"score", score}});
-    std::string url = productSiteURL(SnakeLeaderboard::kPath);
-    Networker::postJSON(url, payload, [url](std::optional<Bytes> body, std::optional<std::string> error) {
-        const char* oopsName = "leaderboard(name:score:)";
-        if (!body) {
-            Telemetry::shared().oops(oopsName, error.value_or(""));
+    services::Telemetry::shared().event("snake:leaderboard", {{"score", score}});
+    std::string url = services::productSiteURL(SnakeLeaderboard::kPath);
+    services::Networker::postJSON(
+        url, payload, [url](std::optional<services::Bytes> body, std::optional<std::string> error) {
+            const char* oopsName = "leaderboard(name:score:)";
+            if (!body) {
+                services::Telemetry::shared().oops(oopsName, error.value_or(""));
+                warn("Oops", "Apparently we failed to add your score");
+                return;
+            }
+            if (SnakeLeaderboard::succeeded(*body)) {
+                openPage(url);
+                return;
+            }
+            services::Telemetry::shared().oops(oopsName, std::string(body->begin(), body->end()));
             warn("Oops", "Apparently we failed to add your score");
-            return;
-        }
-        if (SnakeLeaderboard::succeeded(*body)) {
-            openPage(url);
-            return;
-        }
-        Telemetry::shared().oops(oopsName, std::string(body->begin(), body->end()));
-        warn("Oops", "Apparently we failed to add your score");
-    });
+        });
 }

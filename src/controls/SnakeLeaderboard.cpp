@@ -21,8 +21,8 @@ std::map<std::string, std::string> payload(const std::string& name, int score) {
     return {{"name", name}, {"score", std::to_string(score)}, {"hash", hash(name, score)}};
 }
 
-bool succeeded(const Bytes& body) {
-    auto flag = jsonPath(body, "success");
+bool succeeded(const services::Bytes& body) {
+    auto flag = services::jsonPath(body, "success");
     return flag && kit::parseInt64(*flag) == 1;
 }
 

@@ -17,6 +17,6 @@ std::string hash(const std::string& name, int score);
 // {"name", "score", "hash"}, all texts.
 std::map<std::string, std::string> payload(const std::string& name, int score);
 // True when the reply's "success" (read through jsonPath) is the integer 1.
-bool succeeded(const Bytes& body);
+bool succeeded(const services::Bytes& body);
 
 }  // namespace SnakeLeaderboard

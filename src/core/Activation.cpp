@@ -49,7 +49,7 @@ void AppLogic::yieldFocus() {
     // A window mapped again lands on the current virtual desktop, which is
     // what the editor wants; it is not made sticky, so it stays there.
     later(0.01, [this] { bringEditorForward(); });
-    Updater::shared().startChecking();
+    services::Updater::shared().startChecking();
 }
 
 void AppLogic::bringEditorForward() {
@@ -158,7 +158,7 @@ void AppLogic::clearScreenForCapture() {
 }
 
 void AppLogic::refreshUpdateBadge() {
-    shell().setNewVersionItemVisible(Updater::shared().hasNewVersion());
+    shell().setNewVersionItemVisible(services::Updater::shared().hasNewVersion());
     editor_->showUpdateButton();
 }
 

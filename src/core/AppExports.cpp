@@ -27,7 +27,7 @@ kit::LayerPtr AppExportHost::objectsLayer() const {
 }
 
 kit::Point AppExportHost::imageOrigin() const {
-    const Rect& s = editor::Framer::shared().source;
+    const services::Rect& s = editor::Framer::shared().source;
     return {s.x1, s.y1};
 }
 
@@ -83,7 +83,7 @@ void AppExportHost::markFirstHide() {
 }
 
 void AppExportHost::selectDefaultFolder(std::function<void(const std::string&)> whenReady) {
-    Settings* settings = &logic_.settings();
+    services::Settings* settings = &logic_.settings();
     logic_.selectDefaultFolder([settings, whenReady = std::move(whenReady)] {
         if (auto folder = settings->defaultFolderURL()) whenReady(*folder);
     });
@@ -94,7 +94,7 @@ void AppExportHost::refreshCropButton() {
 }
 
 std::optional<kit::Image> AppExportHost::preCrop(const kit::Image& image) {
-    Rect sel = logic_.editor().cropSelection();
+    services::Rect sel = logic_.editor().cropSelection();
     if (!(sel.width >= 1 && sel.height >= 1)) return std::nullopt;
     // The selection is in image pixels (y up); the compiled picture starts
     // at the left and bottom paddings.

@@ -27,9 +27,9 @@ namespace core {
 namespace {
 
 AppLogic::Services withDefaults(AppLogic::Services s) {
-    if (!s.settings) s.settings = &Settings::shared();
-    if (!s.telemetry) s.telemetry = &Telemetry::shared();
-    if (!s.notifier) s.notifier = &Notifier::shared();
+    if (!s.settings) s.settings = &services::Settings::shared();
+    if (!s.telemetry) s.telemetry = &services::Telemetry::shared();
+    if (!s.notifier) s.notifier = &services::Notifier::shared();
     return s;
 }
 
@@ -51,7 +51,7 @@ AppLogic& AppLogic::shared() {
 
 AppLogic::AppLogic(Services services, std::unique_ptr<CaptureRoutes> routes, std::unique_ptr<EditorLink> editor)
     : services_(withDefaults(services)), routes_(std::move(routes)), editor_(std::move(editor)) {
-    notificationAction = [] { consoleLine("smartwater"); };
+    notificationAction = [] { services::consoleLine("smartwater"); };
     startUp();
 }
 
@@ -63,7 +63,7 @@ AppLogic::~AppLogic() {
     restored.bringUpEditor = [] {};
     capture::setHost(restored);
     // Only the hooks this instance put in; others' stay.
-    updateAppHooks([](AppHooks& hooks) {
+    services::updateAppHooks([](services::AppHooks& hooks) {
         hooks.editorZoom = nullptr;
         hooks.editorDpr = nullptr;
         hooks.lastActiveTime = nullptr;
@@ -88,9 +88,9 @@ void AppLogic::startUp() {
         settings().setActiveAppVersion(running);
     }
 
-    updateCheck_ = kit::Timer::once(300, [] { Updater::shared().checkNewVersion(); });
+    updateCheck_ = kit::Timer::once(300, [] { services::Updater::shared().checkNewVersion(); });
     cleanupTempFolder(std::nullopt);
-    consoleLine("AppLogic initialized");
+    services::consoleLine("AppLogic initialized");
 }
 
 void AppLogic::installHooks() {
@@ -130,12 +130,12 @@ void AppLogic::installHooks() {
     h.recognizeCurrent = [this] {
         const kit::Image img = imgSource();
         if (img.isNull()) return;
-        timerStart("OCR");
+        services::timerStart("OCR");
         recognize(img);
     };
     capture::setHost(std::move(h));
 
-    updateAppHooks([this](AppHooks& hooks) {
+    services::updateAppHooks([this](services::AppHooks& hooks) {
         // Read by telemetry from any thread: the viewport's values are atomics.
         hooks.editorZoom = [] { return editor::Framer::shared().zoom(); };
         hooks.editorDpr = [] { return editor::Framer::shared().dpr(); };

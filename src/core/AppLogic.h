@@ -34,10 +34,12 @@
 #include "kit/Json.h"
 #include "kit/Timer.h"
 
+namespace services {
 class Announcer;
 class Notifier;
 class Settings;
 class Telemetry;
+}  // namespace services
 
 namespace core {
 
@@ -58,9 +60,9 @@ public:
 
     // The services the core talks to; the shared ones unless a test passes its own.
     struct Services {
-        Settings* settings = nullptr;
-        Telemetry* telemetry = nullptr;
-        Notifier* notifier = nullptr;
+        services::Settings* settings = nullptr;
+        services::Telemetry* telemetry = nullptr;
+        services::Notifier* notifier = nullptr;
     };
 
     // The process-wide instance, made (and started) on first use on the main
@@ -235,12 +237,12 @@ public:
     void cropToSelection(bool dontRepaint) override;
     // Crops to a rectangle of the whole image (top-left origin); false, with
     // the previous crop kept, when the rectangle gives no pixels.
-    bool cropAbsolute(const Rect& absolute) override;
+    bool cropAbsolute(const services::Rect& absolute) override;
     void uncrop() override;
     void rasterize();
     // The pixels of an image under a rectangle made whole outward and kept to
     // the image; null when nothing of it lies inside.
-    static kit::Image cutImage(const kit::Image& image, const Rect& r);
+    static kit::Image cutImage(const kit::Image& image, const services::Rect& r);
     // The backdrop goes off when the whole canvas after an uncrop exceeds 15 MP.
     static bool backdropTooLargeAfterUncrop(double canvasPixels);
 
@@ -252,13 +254,14 @@ public:
     // Where a drop lands, by an image point: on the screenshot with its canvas,
     // on the backdrop's margin, or outside both (edges count as outside).
     enum class DropZone { Canvas, Backdrop, Outside };
-    static DropZone dropZone(kit::Point p, const Rect& canvas, const Rect& composition);
+    static DropZone dropZone(kit::Point p, const services::Rect& canvas, const services::Rect& composition);
     // Places an image as an object right of the screenshot and the images
     // already added, its top level with theirs.
     void addImageObject(const kit::Image& image);
     // Where that object goes (image pixels, y up): `source` the screenshot,
     // `bounds` it with the images, w × h the new image.
-    static kit::Point imageObjectOrigin(const Rect& source, const Rect& bounds, double w, double h, double dpr);
+    static kit::Point imageObjectOrigin(const services::Rect& source, const services::Rect& bounds, double w,
+                                        double h, double dpr);
     // A picture file as an image (any format the desktop reads, upright as
     // its EXIF orientation says); null when missing or unreadable.
     static kit::Image readImageFile(const std::string& file);
@@ -308,7 +311,8 @@ public:
     void imprintSelectionSize();
     void selectRulerTool() override { imprintSelectionSize(); }
     // The rulers' rectangles for a selection: the vertical one, then the horizontal one.
-    static std::pair<Rect, Rect> imprintRulers(const Rect& selection, double dpr);
+    static std::pair<services::Rect, services::Rect> imprintRulers(const services::Rect& selection,
+                                                                   double dpr);
     // A library file to the clipboard as a picture.
     void copyImageFile(const std::string& file);
     // The "Open Image" panel: the chosen file opens in the editor, or goes to
@@ -319,9 +323,9 @@ public:
     // The first time the editor hides after a copy, the tray shows a hint.
     void markFirstHide();
 
-    Settings& settings() { return *services_.settings; }
-    Telemetry& telemetry() { return *services_.telemetry; }
-    Notifier& notifier() { return *services_.notifier; }
+    services::Settings& settings() { return *services_.settings; }
+    services::Telemetry& telemetry() { return *services_.telemetry; }
+    services::Notifier& notifier() { return *services_.notifier; }
 
 private:
     void startUp();
@@ -334,7 +338,7 @@ private:
     std::optional<kit::Display> placementScreen();
     // Runs fn on the main thread after a delay, unless this instance is gone.
     void later(double seconds, std::function<void()> fn);
-    Rect storeNormalizedSelection();
+    services::Rect storeNormalizedSelection();
     void setLoadScale();
     // A panel needs the application active, even when it keeps out of the task bar.
     void activateForPanel();

@@ -20,7 +20,7 @@ namespace core {
 
 namespace {
 
-capture::WindowShadow shadowSetting(Settings& s, capture::WindowShadow fallback) {
+capture::WindowShadow shadowSetting(services::Settings& s, capture::WindowShadow fallback) {
     return capture::windowShadowFromRaw(s.getString("windowShadow", "transparent")).value_or(fallback);
 }
 
@@ -37,7 +37,7 @@ void AppLogic::grabScreenshot(const std::string& mode, const std::optional<std::
     if (!routes_->hasScreenRecordingPermission()) {
         const std::string title = "Kadrix needs permission to record the screen";
         yieldFocus();
-        alertOnMain(title, "Allow Kadrix to record the screen in your desktop's privacy settings.");
+        services::alertOnMain(title, "Allow Kadrix to record the screen in your desktop's privacy settings.");
         telemetry().event("alert", {{"message", title}});
         return;
     }
@@ -85,14 +85,15 @@ void AppLogic::startScrollingCapture(int direction, const std::string& method,
     }
     // The first time the user learns how it goes; the capture then starts
     // with the actions the settings ask for.
-    alertOnMain("Scrolling Capture",
-                "Select the area and let Kadrix scroll automatically for you. Don't touch your mouse or press any "
-                "keys until it stops. If you want to interrupt scrolling, press Escape.",
-                [this, direction, method, alive = std::weak_ptr<int>(life_)] {
-                    if (!alive.lock()) return;
-                    settings().storeBool("everScrollingCapture", true);
-                    later(0.5, [this, direction, method] { startScrollingCapture(direction, method, std::nullopt); });
-                });
+    services::alertOnMain(
+        "Scrolling Capture",
+        "Select the area and let Kadrix scroll automatically for you. Don't touch your mouse or press any "
+        "keys until it stops. If you want to interrupt scrolling, press Escape.",
+        [this, direction, method, alive = std::weak_ptr<int>(life_)] {
+            if (!alive.lock()) return;
+            settings().storeBool("everScrollingCapture", true);
+            later(0.5, [this, direction, method] { startScrollingCapture(direction, method, std::nullopt); });
+        });
 }
 
 void AppLogic::grabScrolling(const kit::Image& image, const std::optional<AfterGrab>& then) {
@@ -120,14 +121,14 @@ void AppLogic::afterGrab(const kit::Image& image, const std::string& mode, const
                          const std::optional<AfterGrab>& then) {
     if (!then && firstCaptureQuestionDue(mode)) {
         std::this_thread::sleep_for(std::chrono::milliseconds(30));
-        confirmOnMain("Show small Preview or open the Editor?",
-                      "We will remember your choice. You can always change it in preferences Later.",
-                      "Open Editor", "Show Preview",
-                      [this, image, mode, method, then, alive = std::weak_ptr<int>(life_)](int button) {
-                          if (!alive.lock() || (button != 1 && button != 2)) return;
-                          settings().setAreaCaptureMode(button == 1 ? "editor" : "preview");
-                          afterGrab(image, mode, method, then);
-                      });
+        services::confirmOnMain(
+            "Show small Preview or open the Editor?",
+            "We will remember your choice. You can always change it in preferences Later.", "Open Editor",
+            "Show Preview", [this, image, mode, method, then, alive = std::weak_ptr<int>(life_)](int button) {
+                if (!alive.lock() || (button != 1 && button != 2)) return;
+                settings().setAreaCaptureMode(button == 1 ? "editor" : "preview");
+                afterGrab(image, mode, method, then);
+            });
         return;
     }
     if (mode == "interactive" && settings().afterGrabShow() && settings().areaCaptureMode() == "preview") {

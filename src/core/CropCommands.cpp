@@ -11,6 +11,8 @@
 #include "services/Notifier.h"
 #include "services/Telemetry.h"
 
+using services::Rect;
+
 namespace core {
 
 namespace {

@@ -72,7 +72,7 @@ void AppLogic::refreshToolSettings() {
 // ───────────────────────── colour under the pointer ─────────────────────────
 
 void AppLogic::sampleColor(double x, double y, bool darkest) {
-    timerStart("Identify Color");
+    services::timerStart("Identify Color");
     imaging::Capture c = capture();
     imaging::SampledColor s = darkest ? imaging::avgColorFast(c, {x - 10, y - 10, 20, 20}, "darkest")
                                       : imaging::colorAt(c, x, y);
@@ -83,7 +83,7 @@ void AppLogic::sampleColor(double x, double y, bool darkest) {
     colorDisplayString_ = shown;
     colorCopyString_ = copied;
     updateStatus();
-    timerAssert("Identify Color", 10);
+    services::timerAssert("Identify Color", 10);
 }
 
 void AppLogic::updateColorStrings() {
@@ -108,12 +108,12 @@ void AppLogic::updateStatus() {
     std::string size, title;
     if (editor_->cropToolOn()) {
         shell().setInsertItemEnabled(false);
-        Rect sel = editor_->cropSelection();
+        services::Rect sel = editor_->cropSelection();
         size = sizeText(sel.width, sel.height, s, real);
         title = "Selection size";
     } else {
         shell().setInsertItemEnabled(true);
-        Rect whole = editor::compositionRect();
+        services::Rect whole = editor::compositionRect();
         size = sizeText(whole.width, whole.height, s, real);
         title = "Image size";
     }
@@ -176,14 +176,15 @@ void AppLogic::quitOrHide(const std::string& method) {
         hideMainWindow();
         return;
     }
-    confirmOnMain("Red pill or blue pill?",
-                  "If you quit the app, shortcuts will stop working. If you close the window, it leaves the task "
-                  "bar, but the app will stay in the tray. We will remember your choice.",
-                  "Quit", "Close", [this, method, alive = std::weak_ptr<int>(life_)](int button) {
-                      if (!alive.lock() || (button != 1 && button != 2)) return;
-                      settings().setCmdQAction(button == 1 ? "quit" : "close");
-                      quitOrHide(method);
-                  });
+    services::confirmOnMain(
+        "Red pill or blue pill?",
+        "If you quit the app, shortcuts will stop working. If you close the window, it leaves the task "
+        "bar, but the app will stay in the tray. We will remember your choice.",
+        "Quit", "Close", [this, method, alive = std::weak_ptr<int>(life_)](int button) {
+            if (!alive.lock() || (button != 1 && button != 2)) return;
+            settings().setCmdQAction(button == 1 ? "quit" : "close");
+            quitOrHide(method);
+        });
 }
 
 // ───────────────────────── tools ─────────────────────────

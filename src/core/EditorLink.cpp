@@ -98,7 +98,9 @@ void EditorLink::setArmedTool(const std::string& type) {
     editor::ObjectHandlers::shared().createOnClick = type;
 }
 bool EditorLink::cropToolOn() { return editor::CropTool::shared().on(); }
-Rect EditorLink::cropSelection() { return editor::CropTool::shared().selection(); }
+services::Rect EditorLink::cropSelection() {
+    return editor::CropTool::shared().selection();
+}
 bool EditorLink::primaryButtonHeld() { return editor::Handlers::shared().pressedMouseButtons[0]; }
 void EditorLink::applySelectionMode(const std::string& mode) {
     if (auto* c = controller()) c->applySelectionMode(mode);
@@ -129,12 +131,14 @@ std::optional<kit::Size> EditorLink::addImageObject(const kit::Image& image) {
     return kit::Size{o->rect.width, o->rect.height};
 }
 
-Rect EditorLink::imageOverlayValue() { return editor::ObjectHandlers::shared().imageOverlayValue(); }
+services::Rect EditorLink::imageOverlayValue() {
+    return editor::ObjectHandlers::shared().imageOverlayValue();
+}
 
 void EditorLink::moveActiveObject(kit::Point origin) {
     editor::ObjectHandlers& m = editor::ObjectHandlers::shared();
     if (!m.active || *m.active < 0 || *m.active >= int(m.objects.size()) || !m.objects[*m.active]) return;
-    Rect& r = m.objects[*m.active]->rect;
+    services::Rect& r = m.objects[*m.active]->rect;
     r.x1 = origin.x;
     r.y1 = origin.y;
 }
@@ -145,11 +149,11 @@ void EditorLink::setPointer(const kit::Cursor& cursor) {
     if (auto* vc = viewController(); vc && vc->shotView) vc->shotView->setCursor(cursor);
 }
 
-bool EditorLink::addRectangle(const Rect& rect) {
+bool EditorLink::addRectangle(const services::Rect& rect) {
     return editor::ObjectHandlers::shared().addObject("ObjRectangle", rect) != nullptr;
 }
 
-bool EditorLink::addEraser(const Rect& rect) {
+bool EditorLink::addEraser(const services::Rect& rect) {
     auto o = std::dynamic_pointer_cast<objects::ObjConceal>(editor::ObjectHandlers::shared().addObject("ObjConceal", rect));
     if (!o) return false;
     o->fillMode = "erase";
@@ -157,7 +161,7 @@ bool EditorLink::addEraser(const Rect& rect) {
     return true;
 }
 
-bool EditorLink::addRuler(const Rect& rect, bool vertical, double dpr, double tdist) {
+bool EditorLink::addRuler(const services::Rect& rect, bool vertical, double dpr, double tdist) {
     auto o = std::dynamic_pointer_cast<objects::ObjRuler>(editor::ObjectHandlers::shared().addObject("ObjRuler", rect));
     if (!o) return false;
     o->dpr = dpr;
@@ -189,8 +193,12 @@ void EditorLink::shiftObjects(double dx, double dy) {
         o->rect.y1 += dy;
     }
 }
-void EditorLink::storeCropSelection(const Rect& selection) { editor::CropTool::shared().selection_ = selection; }
-void EditorLink::setCropSelection(std::optional<Rect> selection) { editor::CropTool::shared().setSelection(selection); }
+void EditorLink::storeCropSelection(const services::Rect& selection) {
+    editor::CropTool::shared().selection_ = selection;
+}
+void EditorLink::setCropSelection(std::optional<services::Rect> selection) {
+    editor::CropTool::shared().setSelection(selection);
+}
 void EditorLink::saveUndo() { editor::Undo::shared().save(""); }
 void EditorLink::hideTooltip() {
     if (auto* vc = viewController(); vc && vc->ctrlHelperTooltip) vc->ctrlHelperTooltip->hide();
@@ -202,7 +210,7 @@ bool EditorLink::hideHelpers() {
 }
 
 void EditorLink::attachAnnouncement() {
-    if (auto* vc = viewController(); vc && vc->view) Announcer::shared().attach(*vc->view);
+    if (auto* vc = viewController(); vc && vc->view) services::Announcer::shared().attach(*vc->view);
 }
 
 bool EditorLink::darkMode() { return kit::applicationIsDark(); }

@@ -52,7 +52,7 @@ public:
     // The tool armed for the next click ("" disarms).
     virtual void setArmedTool(const std::string& tool);
     virtual bool cropToolOn();
-    virtual Rect cropSelection();
+    virtual services::Rect cropSelection();
     virtual bool primaryButtonHeld();
     virtual void applySelectionMode(const std::string& mode);
     virtual void showStatus(int zoomPercent, const std::string& size, const std::string& title,
@@ -65,7 +65,7 @@ public:
     // object was made.
     virtual std::optional<kit::Size> addImageObject(const kit::Image& image);
     // The screenshot's rectangle united with every image object's.
-    virtual Rect imageOverlayValue();
+    virtual services::Rect imageOverlayValue();
     // Moves the active object's rectangle to an origin (image pixels, y up).
     virtual void moveActiveObject(kit::Point origin);
     // Fits the zoom to the whole composition again.
@@ -75,12 +75,12 @@ public:
 
     // ---- Objects from the crop selection ---------------------------------------
     // A rectangle object; false when none was made.
-    virtual bool addRectangle(const Rect& rect);
+    virtual bool addRectangle(const services::Rect& rect);
     // A conceal object that erases what it covers; false when none was made.
-    virtual bool addEraser(const Rect& rect);
+    virtual bool addEraser(const services::Rect& rect);
     // A measuring ruler along a rectangle, its label halfway and `tdist`
     // from the line, lengths shown divided by `dpr`; false when none was made.
-    virtual bool addRuler(const Rect& rect, bool vertical, double dpr, double tdist);
+    virtual bool addRuler(const services::Rect& rect, bool vertical, double dpr, double tdist);
     // Crop selection off: tool idle and the contrast read-out gone.
     virtual void endCropSelection();
     // Re-rounds the crop selection for the units now shown and redraws its
@@ -91,9 +91,9 @@ public:
     // Moves every object's rect origin by (dx, dy) image pixels.
     virtual void shiftObjects(double dx, double dy);
     // Writes the crop selection back as is (no rounding, no mode change).
-    virtual void storeCropSelection(const Rect& selection);
+    virtual void storeCropSelection(const services::Rect& selection);
     // Shows a selection (crop tool on) or none.
-    virtual void setCropSelection(std::optional<Rect> selection);
+    virtual void setCropSelection(std::optional<services::Rect> selection);
     // An undo state with an empty label.
     virtual void saveUndo();
 

@@ -65,10 +65,10 @@ void AppLogic::selectConcealTool() {
     selectionModeChanged("default");
 }
 
-std::pair<Rect, Rect> AppLogic::imprintRulers(const Rect& s, double dpr) {
+std::pair<services::Rect, services::Rect> AppLogic::imprintRulers(const services::Rect& s, double dpr) {
     const double left = std::min(s.x1, s.x1 + s.width), top = std::min(s.y1, s.y1 + s.height);
     const double w = std::abs(s.width), h = std::abs(s.height);
-    return {Rect{left + w + 3 * dpr, top, dpr, h}, Rect{left, top - 4 * dpr, w, dpr}};
+    return {services::Rect{left + w + 3 * dpr, top, dpr, h}, services::Rect{left, top - 4 * dpr, w, dpr}};
 }
 
 void AppLogic::imprintSelectionSize() {

@@ -113,7 +113,7 @@ bool jpegWins(size_t pngBytes, size_t jpegBytes) {
     return (png > 0.5 && png > 4 * jpeg) || (png > 2.0 && png > 2 * jpeg);
 }
 
-Exporter::Exporter(ExportHost& host, Settings& settings, Telemetry& telemetry)
+Exporter::Exporter(ExportHost& host, services::Settings& settings, services::Telemetry& telemetry)
     : host_(host),
       settings_(settings),
       telemetry_(telemetry),
@@ -129,16 +129,17 @@ void Exporter::oops(const std::string& function, const std::string& message) con
 // ---- flattening --------------------------------------------------------------------
 
 kit::Image Exporter::compileImage() {
-    timerStart("Precompile Image");
-    timerStart("Precompile Main Layers");
+    services::timerStart("Precompile Image");
+    services::timerStart("Precompile Main Layers");
     kit::Image base = host_.imgPrecompiled();
     kit::Image result;
     if (base.isNull())
         oops("compileImage()", "No image to compile");
     else
         result = flatten(base);
-    timerLog("Precompile Image");
-    kit::Json extra = {{"timername", "compileImage"}, {"timer", timerElapsedText("Precompile Image")}};
+    services::timerLog("Precompile Image");
+    kit::Json extra = {{"timername", "compileImage"},
+                       {"timer", services::timerElapsedText("Precompile Image")}};
     telemetry_.event("timer", editor::core().shotStats(extra));
     return result;
 }
@@ -156,11 +157,11 @@ kit::Image Exporter::flatten(const kit::Image& base) {
         oops("compileImage()", "Can't create CGImage out of the context (objects)");
         return {};
     }
-    timerLog("Precompile Main Layers");
+    services::timerLog("Precompile Main Layers");
     kit::LayerPtr lbackdrop = backdrop.lbackdrop();
     if (backdrop.isOn() != 1 || !lbackdrop) return image1;
 
-    timerStart("Render Backdrop");
+    services::timerStart("Render Backdrop");
     kit::Canvas composed(w, h);
     if (!composed.isValid()) {
         oops("compileImage()", "Can't create context");
@@ -171,7 +172,7 @@ kit::Image Exporter::flatten(const kit::Image& base) {
     kit::Rect bb = lbackdrop->bounds();
     composed.drawLayer(*lbackdrop, {bb.minX(), bb.minY()});
     backdrop.updateTransforms();
-    timerLog("Render Backdrop");
+    services::timerLog("Render Backdrop");
     composed.drawImage(image1, kit::Rect(0, 0, w, h), kit::ScaleQuality::None);
     kit::Image image2 = composed.image();
     if (image2.isNull()) oops("compileImage()", "Can't create CGImage out of the context");
@@ -296,17 +297,17 @@ WriteResult Exporter::writeToFolder(const FolderWrite& job) const {
     std::future<std::vector<uint8_t>> jpegFuture;
     if (tryJpeg)
         jpegFuture = std::async(std::launch::async, [&job] {
-            timerStart("Jpeg Data");
+            services::timerStart("Jpeg Data");
             auto out = encodeJPEG(job.image, kFolderJpegQuality, true);
-            timerLog("Jpeg Data");
+            services::timerLog("Jpeg Data");
             return out;
         });
     std::vector<uint8_t> data, jpeg;
     std::string ext = ".png";
     if (job.format != SaveFormat::JPEG || !tryJpeg) {
-        timerStart("PNG Data");
+        services::timerStart("PNG Data");
         data = encodePNG(job.image);
-        timerLog("PNG Data");
+        services::timerLog("PNG Data");
     }
     if (tryJpeg) jpeg = jpegFuture.get();
     if (tryJpeg && job.format == SaveFormat::JPEG) {
@@ -329,9 +330,9 @@ WriteResult Exporter::writeToFolder(const FolderWrite& job) const {
         telemetry_.oops("saveImgToFolder(image:name:url:overwrite:)", kEncodeFailed);
         return {std::nullopt, kEncodeFailed};
     }
-    timerStart("Data Write");
+    services::timerStart("Data Write");
     WriteResult r = writeFresh(job.folder, job.baseName, ext, data, job.overwrite, true);
-    timerLog("Data Write");
+    services::timerLog("Data Write");
     if (!r) telemetry_.oops("saveImgToFolder(image:name:url:overwrite:)", "PNG save error " + r.error);
     return r;
 }

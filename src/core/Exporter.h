@@ -22,8 +22,10 @@
 #include "core/ExportHost.h"
 #include "kit/Image.h"
 
+namespace services {
 class Settings;
 class Telemetry;
+}  // namespace services
 
 namespace kit {
 class DispatchQueue;
@@ -64,7 +66,7 @@ struct FolderWrite {
 
 class Exporter {
 public:
-    Exporter(ExportHost& host, Settings& settings, Telemetry& telemetry);
+    Exporter(ExportHost& host, services::Settings& settings, services::Telemetry& telemetry);
     ~Exporter();
     Exporter(const Exporter&) = delete;
     Exporter& operator=(const Exporter&) = delete;
@@ -149,8 +151,8 @@ private:
                           bool overwrite);
 
     ExportHost& host_;
-    Settings& settings_;
-    Telemetry& telemetry_;
+    services::Settings& settings_;
+    services::Telemetry& telemetry_;
     std::unique_ptr<kit::DispatchQueue> copyQueue_;
     std::shared_ptr<std::atomic<uint64_t>> copySerial_;
 };

@@ -68,7 +68,7 @@ bool AppLogic::loadImage(const kit::Image& image, bool soft) {
     NoAnimations quiet;
     editor_->prepareWindow();
     Animator::lastShowTime = kit::wallNow();
-    const Rect whole{0, 0, double(image.width()), double(image.height())};
+    const services::Rect whole{0, 0, double(image.width()), double(image.height())};
     f.crop = whole;
     f.source = whole;
     f.original = whole;
@@ -76,8 +76,8 @@ bool AppLogic::loadImage(const kit::Image& image, bool soft) {
 
     editor_->resetCropTool();
     selectionModeChanged("default");
-    Rect area = f.getEffectiveArea();
-    Rect comp = editor::compositionRect();
+    services::Rect area = f.getEffectiveArea();
+    services::Rect comp = editor::compositionRect();
     f.setOffset({comp.x1 + comp.width / 2, comp.y1 + comp.height / 2}, {area.width / 2, area.height / 2});
     refreshCropButton();
     updateStatus();

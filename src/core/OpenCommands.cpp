@@ -14,7 +14,7 @@ namespace core {
 
 namespace {
 
-bool strictlyInside(kit::Point p, const Rect& r) {
+bool strictlyInside(kit::Point p, const services::Rect& r) {
     const double lx = std::min(r.x1, r.x1 + r.width), hx = std::max(r.x1, r.x1 + r.width);
     const double ly = std::min(r.y1, r.y1 + r.height), hy = std::max(r.y1, r.y1 + r.height);
     return p.x > lx && p.x < hx && p.y > ly && p.y < hy;
@@ -67,7 +67,8 @@ bool AppLogic::openImage(const std::string& file) {
     return true;
 }
 
-AppLogic::DropZone AppLogic::dropZone(kit::Point p, const Rect& canvas, const Rect& composition) {
+AppLogic::DropZone AppLogic::dropZone(kit::Point p, const services::Rect& canvas,
+                                      const services::Rect& composition) {
     if (strictlyInside(p, canvas)) return DropZone::Canvas;
     if (strictlyInside(p, composition)) return DropZone::Backdrop;
     return DropZone::Outside;
@@ -78,9 +79,9 @@ bool AppLogic::droppedImageAt(const std::string& file, double x, double y) {
     const double d = f.dpr();
     const kit::Point p = f.viewToImage({x * d - 1, y * d});
     const auto pads = editor::backdrop().paddings();
-    const Rect canvas{-pads.padCL, -pads.padCB, f.source.width + pads.padCL + pads.padCR,
-                      f.source.height + pads.padCB + pads.padCT};
-    const Rect composition = editor::backdrop().outerOrigin().value_or(canvas);
+    const services::Rect canvas{-pads.padCL, -pads.padCB, f.source.width + pads.padCL + pads.padCR,
+                                f.source.height + pads.padCB + pads.padCT};
+    const services::Rect composition = editor::backdrop().outerOrigin().value_or(canvas);
     switch (dropZone(p, canvas, composition)) {
         case DropZone::Canvas: {
             kit::Image image = readImageFile(file);
@@ -99,15 +100,16 @@ bool AppLogic::droppedImageAt(const std::string& file, double x, double y) {
     return openImage(file);
 }
 
-kit::Point AppLogic::imageObjectOrigin(const Rect& source, const Rect& bounds, double w, double h, double dpr) {
-    auto right = [](const Rect& r) { return std::max(r.x1, r.x1 + r.width); };
+kit::Point AppLogic::imageObjectOrigin(const services::Rect& source, const services::Rect& bounds, double w,
+                                       double h, double dpr) {
+    auto right = [](const services::Rect& r) { return std::max(r.x1, r.x1 + r.width); };
     const double x1 = std::min(right(source) + 1920 * dpr - 20 * dpr - w, right(bounds) + 20 * dpr);
     const double y1 = std::max(bounds.y1, bounds.y1 + bounds.height) - h;
     return {x1, y1};
 }
 
 void AppLogic::addImageObject(const kit::Image& image) {
-    const Rect bounds = editor_->imageOverlayValue();
+    const services::Rect bounds = editor_->imageOverlayValue();
     std::optional<kit::Size> size = editor_->addImageObject(image);
     if (!size) return;
     const double dpr = editor::Framer::shared().dpr();

@@ -38,7 +38,8 @@ void merge(kit::Json& into, const kit::Json& from) {
 
 }  // namespace
 
-SaveCommands::SaveCommands(Exporter& exporter, Settings& settings, Telemetry& telemetry, Notifier& notifier)
+SaveCommands::SaveCommands(Exporter& exporter, services::Settings& settings, services::Telemetry& telemetry,
+                           services::Notifier& notifier)
     : exporter_(exporter),
       host_(exporter.host()),
       settings_(settings),
@@ -187,9 +188,9 @@ void SaveCommands::saveFinished(const FolderWrite& job, const WriteResult& resul
         }
     } else {
         if (settings_.getBool("libEnabled", false)) {
-            timerStart("lib:indexShot");
+            services::timerStart("lib:indexShot");
             host_.indexSavedFile(*result.path, host_.metadata());
-            telemetry_.event("lib:indexShot", {{"timer", timerElapsedText("lib:indexShot")}});
+            telemetry_.event("lib:indexShot", {{"timer", services::timerElapsedText("lib:indexShot")}});
         }
         if (!quiet) revealNotice(*result.path, kRevealButton);
     }
@@ -197,7 +198,7 @@ void SaveCommands::saveFinished(const FolderWrite& job, const WriteResult& resul
 }
 
 void SaveCommands::revealNotice(const std::string& path, const std::string& button) {
-    Telemetry* telemetry = &telemetry_;
+    services::Telemetry* telemetry = &telemetry_;
     notifier_.notify(kRevealTitle, path, std::nullopt, button, std::nullopt, [telemetry, path] {
         telemetry->event("notificationClick", {{"action", "openFinder"}});
         kit::Workspace::revealFile(path);
@@ -274,10 +275,11 @@ void SaveCommands::gifFinished(const kit::Image& img1, const kit::Image& img2, d
     if (settings_.ever("CreatedGIF")) {
         host_.hideMainWindow();
     } else {
-        alertOnMain("\"Before/After\" Gif generation",
-                    "This feature creates an animation of two alternating frames: the image overlay, and the "
-                    "screenshot under the overlay. \n\nFor better result, align overlay and the background "
-                    "using the transparency mode.");
+        services::alertOnMain(
+            "\"Before/After\" Gif generation",
+            "This feature creates an animation of two alternating frames: the image overlay, and the "
+            "screenshot under the overlay. \n\nFor better result, align overlay and the background "
+            "using the transparency mode.");
     }
     settings_.storeBool("everCreatedGIF", true);
     revealNotice(*r.path, kRevealButton);

@@ -15,7 +15,9 @@
 #include "core/Exporter.h"
 #include "kit/Json.h"
 
+namespace services {
 class Notifier;
+}  // namespace services
 
 namespace kit {
 class DispatchQueue;
@@ -25,7 +27,8 @@ namespace core {
 
 class SaveCommands {
 public:
-    SaveCommands(Exporter& exporter, Settings& settings, Telemetry& telemetry, Notifier& notifier);
+    SaveCommands(Exporter& exporter, services::Settings& settings, services::Telemetry& telemetry,
+                 services::Notifier& notifier);
     ~SaveCommands();
     SaveCommands(const SaveCommands&) = delete;
     SaveCommands& operator=(const SaveCommands&) = delete;
@@ -54,9 +57,9 @@ private:
 
     Exporter& exporter_;
     ExportHost& host_;
-    Settings& settings_;
-    Telemetry& telemetry_;
-    Notifier& notifier_;
+    services::Settings& settings_;
+    services::Telemetry& telemetry_;
+    services::Notifier& notifier_;
     std::unique_ptr<kit::DispatchQueue> saveQueue_;
     std::shared_ptr<bool> alive_;
 };

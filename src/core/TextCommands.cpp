@@ -52,19 +52,20 @@ std::string AppLogic::ocrPreview(const std::string& text) {
     std::string shown = text;
     for (char& c : shown)
         if (c == '\n') c = ' ';
-    if (Str::characterCount(shown) >= 121) return Str::substring(shown, 0, 107) + "...";
+    if (services::Str::characterCount(shown) >= 121) return services::Str::substring(shown, 0, 107) + "...";
     return shown;
 }
 
 void AppLogic::instantOCR(const std::string& method) {
     if (!routes_->hasScreenRecordingPermission()) {
         yieldFocus();
-        alertOnMain("Kadrix needs the screen recording permission to perform OCR",
-                    "Allow Kadrix to read the screen in your desktop's privacy settings, then try again.");
+        services::alertOnMain(
+            "Kadrix needs the screen recording permission to perform OCR",
+            "Allow Kadrix to read the screen in your desktop's privacy settings, then try again.");
         telemetry().event("alert", {{"message", "Kadrix needs permission to record the screen"}});
         return;
     }
-    timerStart("OCR");
+    services::timerStart("OCR");
     clearScreenForCapture();
     kit::Image image = routes_->interactive(capture::WindowShadow::solid, false, false, true);
     if (image.isNull()) {
@@ -78,12 +79,12 @@ void AppLogic::instantOCR(const std::string& method) {
 }
 
 void AppLogic::ocrSelection(const std::string& /*method*/) {
-    timerStart("OCR");
+    services::timerStart("OCR");
     std::optional<kit::Image> image = preCrop(std::nullopt);
     if (!image || image->isNull()) return;
     hideMainWindow();
     if (ocrAreaTooLarge(image->width(), image->height())) {
-        alertOnMain("Area is too large", "Select a smaller area and try again");
+        services::alertOnMain("Area is too large", "Select a smaller area and try again");
         telemetry().event("alert", {{"message", "OCR: Area is too large"}});
         return;
     }
@@ -110,7 +111,8 @@ void AppLogic::recognize(const kit::Image& image) {
 }
 
 void AppLogic::ocrFinished(const std::string& text) {
-    telemetry().event("ocr", {{"timer", timerElapsedText("OCR")}, {"length", int64_t(Str::characterCount(text))}});
+    telemetry().event("ocr", {{"timer", services::timerElapsedText("OCR")},
+                              {"length", int64_t(services::Str::characterCount(text))}});
     if (blank(text)) {
         notifier().warning("No text detected", "Selected area seems to be empty");
         return;

@@ -68,7 +68,7 @@ std::optional<std::string> desktopOpener() {
 }
 
 // Opens a plim:// link; a failure that shows only later is reported then.
-bool openCompanionLink(const std::string& url, Notifier& notifier) {
+bool openCompanionLink(const std::string& url, services::Notifier& notifier) {
     auto opener = desktopOpener();
     if (!opener) return kit::Workspace::openURL(url);
     kit::globalQueue().async([opener = *opener, url, &notifier] {
@@ -91,7 +91,7 @@ void AppLogic::openURLString(const std::string& text) {
 
 void AppLogic::uploadImage(const std::string& /*method*/) {
     if (imgPrecompiled_.isNull()) {
-        consoleLine("NOTE: No image to upload");
+        services::consoleLine("NOTE: No image to upload");
         return;
     }
     if (settings().uploadMode() == "plim") {
@@ -101,15 +101,16 @@ void AppLogic::uploadImage(const std::string& /*method*/) {
     if (settings().token().empty()) {
         const std::string message =
             "You need a token to be able to upload image to the server. To get one, visit: \n\n " +
-            productSiteURL("/kb/upload");
+            services::productSiteURL("/kb/upload");
         // The token goes into the request as it is: letters and digits only.
         for (;;) {
-            std::string entered =
-                askToken_ ? askToken_("Provide a Token", message) : promptText("Provide a Token", message, "");
+            std::string entered = askToken_ ? askToken_("Provide a Token", message)
+                                            : services::promptText("Provide a Token", message, "");
             if (entered.empty()) break;
             std::string token = trimmedToken(entered);
             if (!lettersAndDigits(token)) {
-                alert("Invalid Token", "A token is made of letters and digits only. Please try again.");
+                services::alert("Invalid Token",
+                                "A token is made of letters and digits only. Please try again.");
                 continue;
             }
             settings().setToken(token);
@@ -128,7 +129,7 @@ void AppLogic::uploadImage(const std::string& /*method*/) {
         return;
     }
     hideMainWindow();
-    timerStart("uploadImage");
+    services::timerStart("uploadImage");
     const std::string name = exports().exporter.fileName(std::string(kUploadFileNameTemplate));
     std::weak_ptr<int> alive = life_;
     core::uploadImage(image, exports().host.dpr(), name, token,
@@ -142,7 +143,7 @@ void AppLogic::uploadFinished(const std::string& url, const std::string& error) 
     if (error.empty()) {
         telemetry().event("uploadImage", {{"objectsCount", exports().host.objectsCount()},
                                           {"objects", exports().host.typeLetters()},
-                                          {"timer", timerElapsedText("uploadImage")}});
+                                          {"timer", services::timerElapsedText("uploadImage")}});
         auto& board = kit::Pasteboard::general();
         board.clearContents();
         board.setString(url);
@@ -156,11 +157,11 @@ void AppLogic::uploadFinished(const std::string& url, const std::string& error) 
     if (error.find("token") != std::string::npos) {
         settings().setToken("");
         shell().setUploadsItemVisible(false);
-        alertOnMain("Upload Failed", "Invalid Token");
+        services::alertOnMain("Upload Failed", "Invalid Token");
         return;
     }
-    alertOnMain("Upload Failed", shownText(error));
-    consoleLine("NOTE: Unknown Network Error " + shownText(error));
+    services::alertOnMain("Upload Failed", shownText(error));
+    services::consoleLine("NOTE: Unknown Network Error " + shownText(error));
 }
 
 // ---- uploads gallery --------------------------------------------------------------------
@@ -172,9 +173,9 @@ bool AppLogic::gotoUploads(const std::string& method) {
         return false;
     }
     const auto now = int64_t(std::floor(secondsNow()));
-    const std::string code = galleryCode(token, now, int(randomInt(0, 33)) + 1);
+    const std::string code = galleryCode(token, now, int(services::randomInt(0, 33)) + 1);
     telemetry().event("goto:uploads", {{"method", method}});
-    const std::string url = productSiteURL("/gallery.html?code=" + code);
+    const std::string url = services::productSiteURL("/gallery.html?code=" + code);
     if (!isWebLink(url)) return false;
     if (openURL_) return openURL_(url);
     kit::Workspace::openURL(url);
@@ -212,7 +213,7 @@ bool AppLogic::plimImage() {
         return warn("The image could not be written: " + shownText(error));
     }
     Exporter::setXattr(path);
-    auto sealed = Crypti::sealForCompanion(companionMessage(now, name), integrationToken());
+    auto sealed = services::Crypti::sealForCompanion(companionMessage(now, name), integrationToken());
     if (!sealed || sealed->empty()) {
         kit::files::remove(path);
         telemetry().oops(kHandOffFunction, "Can't seal the message");
@@ -241,7 +242,7 @@ void AppLogic::handlePlimCommand(const std::string& command, const std::optional
         settings().setUploadMode("cloud");
         open("plim://kadrix/disconnected");
     } else if (command == "plim/pong") {
-        timerLog("QuoberPing");
+        services::timerLog("QuoberPing");
     } else if (command == "plim/ready") {
         const char* title = "Upload Succeeded";
         const char* message = "The image uploaded to your custom storage";

@@ -35,7 +35,7 @@ double megabytes(size_t bytes) {
 void logAttempt(const std::string& label, double sizeMB) {
     char size[32];
     std::snprintf(size, sizeof size, "%g", std::round(sizeMB * 10) / 10);
-    consoleLine(label + " " + size + " mb");
+    services::consoleLine(label + " " + size + " mb");
 }
 
 std::string trimmed(const std::string& text) {
@@ -81,8 +81,8 @@ ImageEncoders ImageEncoders::standard() {
             [](const kit::Image& image) { return Exporter::encodeJPEG(image, kJpegQuality, false); }};
 }
 
-SizedImage getImgDataBelow(const kit::Image& image, double limitMB, double dpr, Telemetry& telemetry,
-                           const ImageEncoders& encoders) {
+SizedImage getImgDataBelow(const kit::Image& image, double limitMB, double dpr,
+                           services::Telemetry& telemetry, const ImageEncoders& encoders) {
     // One point a pixel, whatever the image says.
     kit::Image rep = image;
     rep.setScale(1.0);
@@ -90,15 +90,16 @@ SizedImage getImgDataBelow(const kit::Image& image, double limitMB, double dpr, 
         telemetry.oops(kSizeFunction, message);
         return SizedImage{};
     };
-    auto attempt = [&](const std::string& label, const kit::Image& img, bool png) -> std::optional<Bytes> {
-        Bytes data = png ? encoders.png(img) : encoders.jpeg(img);
+    auto attempt = [&](const std::string& label, const kit::Image& img,
+                       bool png) -> std::optional<services::Bytes> {
+        services::Bytes data = png ? encoders.png(img) : encoders.jpeg(img);
         if (data.empty()) return std::nullopt;
         logAttempt(label, megabytes(data.size()));
         return data;
     };
 
     SizedImage out;
-    auto candidate = [&](Bytes data, const char* suffix) {
+    auto candidate = [&](services::Bytes data, const char* suffix) {
         out.sizeMB = megabytes(data.size());
         out.data = std::move(data);
         out.suffix = suffix;
@@ -131,20 +132,20 @@ SizedImage getImgDataBelow(const kit::Image& image, double limitMB, double dpr, 
 
 // ---- upload request and reply ---------------------------------------------------------
 
-Bytes uploadBody(const std::string& fileName, const Bytes& data, const std::string& token,
-                 const std::optional<std::pair<std::string, int64_t>>& installation) {
-    Bytes body = Networker::appendFilePart("file", fileName, "image/png", data);
-    auto add = [&body](const Bytes& part) { body.insert(body.end(), part.begin(), part.end()); };
-    add(Networker::appendField("token", token));
+services::Bytes uploadBody(const std::string& fileName, const services::Bytes& data, const std::string& token,
+                           const std::optional<std::pair<std::string, int64_t>>& installation) {
+    services::Bytes body = services::Networker::appendFilePart("file", fileName, "image/png", data);
+    auto add = [&body](const services::Bytes& part) { body.insert(body.end(), part.begin(), part.end()); };
+    add(services::Networker::appendField("token", token));
     if (installation) {
-        add(Networker::appendField("uid", installation->first));
-        add(Networker::appendField("vc", std::to_string(installation->second)));
+        add(services::Networker::appendField("uid", installation->first));
+        add(services::Networker::appendField("vc", std::to_string(installation->second)));
     }
     return body;
 }
 
-UploadResult readUploadReply(const std::optional<Bytes>& data, const std::optional<std::string>& error,
-                             Telemetry& telemetry) {
+UploadResult readUploadReply(const std::optional<services::Bytes>& data,
+                             const std::optional<std::string>& error, services::Telemetry& telemetry) {
     if (!data) {
         telemetry.oops(kUploadFunction, "File upload error: " + error.value_or(""));
         return {"", "Upload Failed"};
@@ -176,11 +177,12 @@ UploadResult readUploadReply(const std::optional<Bytes>& data, const std::option
 
 UploadTarget uploadTarget(const std::optional<std::string>& endpointDefault) {
     if (endpointDefault) return {*endpointDefault, false};
-    return {productSiteURL("/api/upload.php"), true};
+    return {services::productSiteURL("/api/upload.php"), true};
 }
 
 void uploadImage(const kit::Image& image, double dpr, const std::string& fileName, const std::string& token,
-                 const UploadTarget& target, Telemetry& telemetry, std::function<void(const UploadResult&)> done) {
+                 const UploadTarget& target, services::Telemetry& telemetry,
+                 std::function<void(const UploadResult&)> done) {
     auto installation = target.builtIn ? std::optional(std::pair(telemetry.uid(), telemetry.vc())) : std::nullopt;
     // Up to four encodings of the whole picture: never on the main thread.
     kit::globalQueue().async([image, dpr, fileName, token, target, installation, &telemetry, done] {
@@ -191,18 +193,19 @@ void uploadImage(const kit::Image& image, double dpr, const std::string& fileNam
             return finish({"", "Can't save the image"});
         }
         if (sized.sizeMB > kUploadLimitMB) return finish({"", "Image is too large"});
-        Bytes body = uploadBody(fileName + sized.suffix, *sized.data, token, installation);
-        Networker::postMultipart(target.url, body,
-                                 [&telemetry, finish](std::optional<Bytes> reply, std::optional<std::string> error) {
-                                     finish(readUploadReply(reply, error, telemetry));
-                                 });
+        services::Bytes body = uploadBody(fileName + sized.suffix, *sized.data, token, installation);
+        services::Networker::postMultipart(
+            target.url, body,
+            [&telemetry, finish](std::optional<services::Bytes> reply, std::optional<std::string> error) {
+                finish(readUploadReply(reply, error, telemetry));
+            });
     });
 }
 
 // ---- uploads gallery ------------------------------------------------------------------
 
 int64_t galleryTag(const std::string& token, int r) {
-    const std::string digits = base36(r).substr(0, 1) + token.substr(0, 5);
+    const std::string digits = services::base36(r).substr(0, 1) + token.substr(0, 5);
     int64_t value = 0;
     for (char c : digits) {
         int d = base36Digit(c);
@@ -215,7 +218,8 @@ int64_t galleryTag(const std::string& token, int r) {
 std::string galleryCode(const std::string& token, int64_t now, int r) {
     const std::string time = std::to_string(now);
     const std::string signed_ = time + token + galleryKey();
-    const std::string signature = Str::hex(Str::sha256(Bytes(signed_.begin(), signed_.end())));
+    const std::string signature =
+        services::Str::hex(services::Str::sha256(services::Bytes(signed_.begin(), signed_.end())));
     return time + "." + std::to_string(galleryTag(token, r)) + "." + signature;
 }
 
@@ -269,7 +273,7 @@ void cleanupCompanionFolder(const std::string& folder, double now) {
 
 std::optional<std::string> companionReportLink(const std::optional<std::string>& payload, double now) {
     if (!payload || payload->empty()) return std::nullopt;
-    auto opened = Crypti::openFromCompanion(*payload, integrationToken());
+    auto opened = services::Crypti::openFromCompanion(*payload, integrationToken());
     if (!opened) return std::nullopt;
     const size_t colon = opened->find(':');
     const std::string stamp = opened->substr(0, colon);
@@ -298,7 +302,7 @@ std::string shownText(const std::string& text, size_t limit) {
 
 bool isWebLink(const std::string& text) {
     if (text.find_first_of("\r\n") != std::string::npos) return false;
-    auto url = Url::parse(text);
+    auto url = services::Url::parse(text);
     return url && (url->scheme == "http" || url->scheme == "https") && !url->host.empty();
 }
 

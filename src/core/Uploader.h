@@ -14,22 +14,24 @@
 #include "kit/Image.h"
 #include "services/Str.h"
 
+namespace services {
 class Telemetry;
+}  // namespace services
 
 namespace core {
 
 // ---- encoding under a size limit ----
 
 struct SizedImage {
-    std::optional<Bytes> data;  // none when an encoding failed
+    std::optional<services::Bytes> data;  // none when an encoding failed
     std::string suffix;         // ".png", ".jpeg", "p.png", "p.jpeg"; empty on failure
     double sizeMB = 0;
 };
 
 // The two encoders the attempts use; an empty result is a failed encoding.
 struct ImageEncoders {
-    std::function<Bytes(const kit::Image&)> png;
-    std::function<Bytes(const kit::Image&)> jpeg;
+    std::function<services::Bytes(const kit::Image&)> png;
+    std::function<services::Bytes(const kit::Image&)> jpeg;
     // PNG without properties and JPEG at 0.85, as the exporter writes them.
     static ImageEncoders standard();
 };
@@ -37,7 +39,8 @@ struct ImageEncoders {
 // The first of PNG, JPEG, half-size PNG and half-size JPEG (the halves only
 // at a pixel ratio of 2 or more) that fits `limitMB`; the last one tried when
 // none fits. Any thread.
-SizedImage getImgDataBelow(const kit::Image& image, double limitMB, double dpr, Telemetry& telemetry,
+SizedImage getImgDataBelow(const kit::Image& image, double limitMB, double dpr,
+                           services::Telemetry& telemetry,
                            const ImageEncoders& encoders = ImageEncoders::standard());
 
 // ---- upload request and reply ----
@@ -48,8 +51,8 @@ inline constexpr size_t kMaxUploadReply = 64 * 1024;
 
 // The request body without its closing line (the poster adds it): the file,
 // the token and, for the built-in endpoint, the installation's id and version.
-Bytes uploadBody(const std::string& fileName, const Bytes& data, const std::string& token,
-                 const std::optional<std::pair<std::string, int64_t>>& installation);
+services::Bytes uploadBody(const std::string& fileName, const services::Bytes& data, const std::string& token,
+                           const std::optional<std::pair<std::string, int64_t>>& installation);
 
 struct UploadResult {
     std::string link;   // empty on failure
@@ -59,8 +62,8 @@ struct UploadResult {
 // The reply read by its grammar: "SUCCESS" and a link, "ERR:" and the
 // server's message, anything else a failure. A link whose scheme is not
 // http or https is no success.
-UploadResult readUploadReply(const std::optional<Bytes>& data, const std::optional<std::string>& error,
-                             Telemetry& telemetry);
+UploadResult readUploadReply(const std::optional<services::Bytes>& data,
+                             const std::optional<std::string>& error, services::Telemetry& telemetry);
 
 // The address uploads go to: the user default "uploadEndpoint" when it holds
 // any text, else the service's own.
@@ -73,7 +76,7 @@ UploadTarget uploadTarget(const std::optional<std::string>& endpointDefault);
 // Encodes on a worker, posts, and calls `done` on the main thread; a
 // failure before the request calls it at once.
 void uploadImage(const kit::Image& image, double dpr, const std::string& fileName, const std::string& token,
-                 const UploadTarget& target, Telemetry& telemetry,
+                 const UploadTarget& target, services::Telemetry& telemetry,
                  std::function<void(const UploadResult&)> done);
 
 // ---- uploads gallery ----

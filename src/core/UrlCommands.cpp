@@ -41,11 +41,11 @@ void setToken(const std::string& command, const std::optional<std::string>& payl
                              "A link asks to change your upload token to " + token +
                                  ". Your next uploads will use it."))
             return;
-        Settings::shared().setToken(token);
+        services::Settings::shared().setToken(token);
         actions.notify("Token Updated", "New token is applied successfully: " + token);
     } else if (token == "none") {
         if (!actions.consent("Remove the upload token?", "A link asks to remove your upload token.")) return;
-        Settings::shared().setToken("");
+        services::Settings::shared().setToken("");
         actions.notify("Token Was Removed", "Upload feature will not work until you add a new token");
     } else {
         actions.warning("Kadrix: no valid token provided", "URL Scheme command failed:\n" + shown(command));
@@ -60,8 +60,8 @@ void setLibraryLimit(const std::optional<std::string>& payload, UrlActions& acti
     if (!actions.consent("Change the library size?",
                          "A link asks to keep the newest " + std::to_string(limit) + " screenshots in the library."))
         return;
-    Settings::shared().setLibLimit(limit);
-    if (Settings::shared().libEnabled()) actions.rescanLibraryView();
+    services::Settings::shared().setLibLimit(limit);
+    if (services::Settings::shared().libEnabled()) actions.rescanLibraryView();
 }
 
 void searchLibrary(const std::optional<std::string>& payload, const std::map<std::string, std::string>& query,
@@ -115,7 +115,7 @@ void handleURLCommand(const std::string& host, const std::string& command, const
         actions.handlePlimCommand(command, payload);
         return;
     }
-    if (!Settings::shared().allowDeeplinks()) {
+    if (!services::Settings::shared().allowDeeplinks()) {
         actions.warning("Kadrix: URL Scheme (deeplinks) is disabled",
                         "You could enable URL Scheme in Settings, on the Advanced tab");
         return;
@@ -173,12 +173,12 @@ void handleURLCommand(const std::string& host, const std::string& command, const
                              "A link asks to turn on the screenshot library, which indexes the text of your saved "
                              "screenshots."))
             return;
-        Settings::shared().setLibEnabled(true);
+        services::Settings::shared().setLibEnabled(true);
         actions.setupLibraryStatusItem();
     } else if (command == "settings/library/disable") {
         if (!actions.consent("Turn the screenshot library off?", "A link asks to turn off the screenshot library."))
             return;
-        Settings::shared().setLibEnabled(false);
+        services::Settings::shared().setLibEnabled(false);
         actions.buildMenu();
     } else if (command == "settings/library/limit") {
         setLibraryLimit(payload, actions);

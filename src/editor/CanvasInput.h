@@ -64,7 +64,7 @@ public:
     virtual void keyUp(const kit::Event* /*event*/, const KeyEvt& /*key*/) {}
     // The active object's rectangle in image pixels (width and height may be
     // negative for lines and arrows). Called only while an object is active.
-    virtual Rect getRect() { return {}; }
+    virtual services::Rect getRect() { return {}; }
 
     // The layers the canvas places: the root of the object layers, the
     // selection knobs, the holder of the screenshot layer and the spotlight curtain.
@@ -84,7 +84,7 @@ public:
     // A selection exists.
     virtual bool on() const { return false; }
     // The selection in image pixels (whole-pixel edges); meaningful while on.
-    virtual Rect selection() const { return {}; }
+    virtual services::Rect selection() const { return {}; }
 
     virtual void mouseDown(const kit::Event& /*event*/, int /*button*/, double /*x*/, double /*y*/) {}
     virtual void mouseDragged(double /*x*/, double /*y*/, const kit::Event& /*event*/) {}

@@ -92,7 +92,7 @@ bool allOpaque(const kit::Image& image) {
 // Whether the screenshot, drawn with the object tree at `position` scaled
 // by `scale` (root points), covers the whole canvas view.
 bool imageCoversView(const CanvasLayers& c, kit::Point position, double scale) {
-    const Rect& s = Framer::shared().source;
+    const services::Rect& s = Framer::shared().source;
     const kit::Rect view = c.root->bounds();
     if (view.isEmpty()) return false;
     // A device pixel of slack: an edge between pixels is drawn blended.
@@ -137,7 +137,7 @@ Framer::Paddings canvasPaddings() {
     return {b.padBT, b.padBB, b.padBL, b.padBR, b.padCT, b.padCB, b.padCL, b.padCR};
 }
 
-Rect compositionRect() {
+services::Rect compositionRect() {
     Framer& f = Framer::shared();
     if (f.compositionRect) return f.compositionRect();
     return backdrop().outerOrigin().value_or(f.source);
@@ -167,7 +167,7 @@ void layoutChecker() {
     if (!c.checker) return;
     Framer& f = Framer::shared();
     const double k = 2 / f.dpr();
-    const Rect& a = f.area;
+    const services::Rect& a = f.area;
     kit::Rect frame{a.x1 * k, a.y1 * k, a.width * k, a.height * k};
     if (c.checker->frame() != frame) c.checker->setFrame(frame);
     // A larger canvas may show what the screenshot covered.
@@ -220,7 +220,7 @@ void setUpLayers() {
     addTo(c.root, c.marquee);
     c.ruler = h.ruler ? h.ruler->layer() : nullptr;
     addTo(c.root, c.ruler);
-    consoleLine("Layers Initialised");
+    services::consoleLine("Layers Initialised");
 }
 
 void relayoutCanvas(bool animated) {

@@ -60,7 +60,7 @@ void setCanvasImage(const kit::Image& image);
 // The backdrop's and canvas paddings around the image, in image pixels.
 Framer::Paddings canvasPaddings();
 // The whole composition (image and paddings) in image coordinates.
-Rect compositionRect();
+services::Rect compositionRect();
 
 // The canvas forgets its layers (tests; the process keeps them for good).
 void resetCanvasLayers();

@@ -53,7 +53,7 @@ const char* ColorPicker::customColorKey(const std::string& consumer) {
 }
 
 std::string ColorPicker::customColor(const std::string& consumer) {
-    Settings& s = Settings::shared();
+    services::Settings& s = services::Settings::shared();
     return consumer == "ObjHighlighter" ? s.customHighlighterColor() : s.customDrawingColor();
 }
 
@@ -121,7 +121,7 @@ void ColorPicker::onClick(CtrlColorButton& swatch) {
 
 void ColorPicker::onCustomButtonClick() {
     popover.close();
-    Telemetry::shared().event("customColor", {{"object", colorConsumer}});
+    services::Telemetry::shared().event("customColor", {{"object", colorConsumer}});
     openSystemPanel();
 }
 
@@ -153,7 +153,7 @@ void ColorPicker::macColorPicked(kit::Color color) {
     std::string hex = imaging::hexString(opaque);
     // Every step of a drag lands here: the settings keep it in memory at once
     // and write their file a moment after the last change.
-    Settings& s = Settings::shared();
+    services::Settings& s = services::Settings::shared();
     if (colorConsumer == "ObjHighlighter")
         s.setCustomHighlighterColor(hex);
     else

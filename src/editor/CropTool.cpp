@@ -22,7 +22,7 @@ using kit::KeyCode::RightArrow;
 using kit::KeyCode::UpArrow;
 
 bool realPixels() {
-    return Settings::shared().realPixels();
+    return services::Settings::shared().realPixels();
 }
 
 // Sizes in points mode are whole multiples of the device-pixel ratio (rounded,
@@ -37,14 +37,14 @@ double floorTo(double v, double q) {
 }
 
 std::string hotkeyMethod(int code, KeyEvt::Modifiers m) {
-    return "hotkey:" + keyComboDescription(code, {m.shift, m.command});
+    return "hotkey:" + services::keyComboDescription(code, {m.shift, m.command});
 }
 
 void saveUndo() {
     if (editorHooks().undoSave) editorHooks().undoSave("");
 }
 
-kit::Json sizeData(const Rect& r) {
+kit::Json sizeData(const services::Rect& r) {
     return {{"width", int(r.width)}, {"height", int(r.height)}};
 }
 
@@ -108,7 +108,7 @@ CropTool::CropTool()
 // ---- Selection model ------------------------------------------------------
 
 void CropTool::roundSelection() {
-    Rect& s = selection_;
+    services::Rect& s = selection_;
     const double x1 = std::round(s.x1), x2 = std::round(s.x1 + s.width);
     const double y1 = std::round(s.y1), y2 = std::round(s.y1 + s.height);
     s = {x1, y1, x2 - x1, y2 - y1};
@@ -127,8 +127,8 @@ void CropTool::roundSelection() {
 }
 
 bool CropTool::updateSelection(double dx1, double dy1, double dx2, double dy2, bool allowFlip) {
-    const Rect before = selection_;
-    Rect& s = selection_;
+    const services::Rect before = selection_;
+    services::Rect& s = selection_;
     const double x2 = s.x1 + s.width + dx2, y2 = s.y1 + s.height + dy2;
     s.x1 += dx1;
     s.y1 += dy1;
@@ -148,7 +148,7 @@ bool CropTool::updateSelection(double dx1, double dy1, double dx2, double dy2, b
 }
 
 void CropTool::keepInside() {
-    const Rect& src = Framer::shared().source;
+    const services::Rect& src = Framer::shared().source;
     auto axis = [](double& a, double& extent, double limit) {
         const double e = std::min(limit, std::abs(extent));
         if (extent >= 0) {
@@ -165,8 +165,8 @@ void CropTool::keepInside() {
 }
 
 void CropTool::clampEdge(const std::string& edge) {
-    const Rect& src = Framer::shared().source;
-    Rect& s = selection_;
+    const services::Rect& src = Framer::shared().source;
+    services::Rect& s = selection_;
     auto clampX = [&](double v) { return std::clamp(v, src.x1, src.x1 + src.width); };
     auto clampY = [&](double v) { return std::clamp(v, src.y1, src.y1 + src.height); };
     if (edge == "x") {
@@ -210,7 +210,7 @@ std::string CropTool::getCursor(double x, double y) {
     return hitTest(x, y);
 }
 
-void CropTool::setSelection(std::optional<Rect> rect) {
+void CropTool::setSelection(std::optional<services::Rect> rect) {
     if (rect) {
         on_ = true;
         core().selectionModeChanged("selection");
@@ -290,7 +290,7 @@ void CropTool::mouseDragged(double x, double y, const kit::Event& event) {
     if (mmode == "default" || mmode == "units") return;
     const kit::Point p = Framer::shared().viewToImage({x, y});
     const double dx = p.x - mdsx, dy = p.y - mdsy;
-    Rect& s = selection_;
+    services::Rect& s = selection_;
     if (mmode == "select") {
         if (objects::PressedKeys::shared().pressed.count(kit::KeyCode::Space)) {
             s.x1 = p.x - s.width;
@@ -328,7 +328,7 @@ void CropTool::mouseDragged(double x, double y, const kit::Event& event) {
         roundSelection();
     }
     if (on_ && event.has(kit::ModifierFlag::Option))
-        suggestion = Rect::fromKit(imaging::smartAdjust(core().capture(), s.toKit()));
+        suggestion = services::Rect::fromKit(imaging::smartAdjust(core().capture(), s.toKit()));
     else
         suggestion.reset();
     canvasLayers().relayoutRequest = 1;
@@ -341,7 +341,7 @@ void CropTool::mouseUp(double x, double y, const kit::Event& event) {
     const kit::Point p = f.viewToImage({x, y});
     const double d = std::abs(p.x - mdsx) + std::abs(p.y - mdsy);
     const double dt = event.timestamp - tmMouseDown;
-    Rect& s = selection_;
+    services::Rect& s = selection_;
     if (d < 6 && dt < 0.3 && isResizeEdge(mmode)) {
         const char side = mmode[0];
         adjustSide(side == 'l' ? "left" : side == 'r' ? "right" : side == 'b' ? "bottom" : "top");
@@ -364,10 +364,10 @@ void CropTool::mouseUp(double x, double y, const kit::Event& event) {
     if (on_) {
         kit::Json data = sizeData(s);
         if (mmode == "select") {
-            Telemetry::shared().repeatableEvent("setCutter", data);
+            services::Telemetry::shared().repeatableEvent("setCutter", data);
         } else {
             data["method"] = "mouse:" + mmode;
-            Telemetry::shared().repeatableEvent("cutterMoveResize", data);
+            services::Telemetry::shared().repeatableEvent("cutterMoveResize", data);
         }
     }
     mmode = "default";
@@ -393,7 +393,7 @@ void CropTool::stepKey(int code, bool command, double s, const std::string& meth
     updateContrast();
     kit::Json data = sizeData(selection_);
     data["method"] = method;
-    Telemetry::shared().repeatableEvent("cutterMoveResize", data);
+    services::Telemetry::shared().repeatableEvent("cutterMoveResize", data);
 }
 
 void CropTool::keyDown(int code, KeyEvt::Modifiers m, const std::string& /*characters*/) {
@@ -402,7 +402,7 @@ void CropTool::keyDown(int code, KeyEvt::Modifiers m, const std::string& /*chara
     const std::string method = hotkeyMethod(code, m);
     double s = realPixels() ? 1 : Framer::shared().dpr();
     if (m.shift) s *= 10;
-    Telemetry& t = Telemetry::shared();
+    services::Telemetry& t = services::Telemetry::shared();
     if (code == LeftArrow || code == RightArrow || code == DownArrow || code == UpArrow) {
         stepKey(code, m.command, s, method);
     } else if (code == K::RightBracket || code == K::Nine || code == K::LeftBracket || code == K::Eight) {

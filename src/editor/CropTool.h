@@ -40,13 +40,13 @@ public:
     // The state behind on() and selection(): a selection exists and is
     // shown; the selection in image pixels. Others set it with setSelection().
     bool on_ = false;
-    Rect selection_{0, 0, 100, 100};
+    services::Rect selection_{0, 0, 100, 100};
     bool on() const override { return on_; }
-    Rect selection() const override { return selection_; }
-    std::optional<Rect> suggestion;  // smart-adjust preview while Alt is held in a drag
+    services::Rect selection() const override { return selection_; }
+    std::optional<services::Rect> suggestion;  // smart-adjust preview while Alt is held in a drag
     std::string mmode = "default";   // "default", "select", "move", "*-resize", "units"
     double mdsx = 0, mdsy = 0;       // image point of the last mouse-down
-    Rect mouseDownSelection{0, 0, 100, 100};
+    services::Rect mouseDownSelection{0, 0, 100, 100};
     std::optional<double> contrast;  // none while unknown (the label hides)
     double tmMouseDown = 0;          // event time of the last mouse-down, seconds
     bool mousePressed = false;
@@ -68,7 +68,7 @@ public:
     virtual void clampEdge(const std::string& edge);  // "x", "x2", "y", "y2"
     virtual std::string hitTest(double x, double y) const;
     std::string getCursor(double x, double y) override;
-    virtual void setSelection(std::optional<Rect> rect);
+    virtual void setSelection(std::optional<services::Rect> rect);
     void render(bool animated) override;
     kit::LayerPtr layer() const override { return layer_; }
 

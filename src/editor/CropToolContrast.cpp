@@ -64,14 +64,14 @@ double contrastStep(double width, double height) {
     return std::max(1.0, std::sqrt(std::abs(width * height) / 640000.0));
 }
 
-std::optional<double> getContrast(const imaging::Capture& capture, const Rect& selection) {
+std::optional<double> getContrast(const imaging::Capture& capture, const services::Rect& selection) {
     imaging::PixelMap map(capture);
     if (!map.hasPixels()) return std::nullopt;
-    Rect s = selection;
+    services::Rect s = selection;
     s.intersect({0, 0, capture.crop.width(), capture.crop.height()});
     const double step = contrastStep(s.width, s.height);
 
-    timerStart("getContrast");
+    services::timerStart("getContrast");
     Extremes ex;
     const double xEnd = s.x1 + s.width, yEnd = s.y1 + s.height;
     for (double x = s.x1, i = 0; x < xEnd; x = s.x1 + (++i) * step) {
@@ -79,7 +79,7 @@ std::optional<double> getContrast(const imaging::Capture& capture, const Rect& s
             if (const uint8_t* p = map.at((long long)x, (long long)y)) ex.take(imaging::PixelMap::rgb(p));
         }
     }
-    timerLog("getContrast");
+    services::timerLog("getContrast");
     if (!ex.sampled) return std::nullopt;
     return (srgbLuminance(capture, ex.light) + 0.05) / (srgbLuminance(capture, ex.dark) + 0.05);
 }
@@ -100,7 +100,7 @@ void ContrastWorker::cancel() {
     ++state_->generation;
 }
 
-void ContrastWorker::submit(imaging::Capture capture, Rect selection, Deliver deliver) {
+void ContrastWorker::submit(imaging::Capture capture, services::Rect selection, Deliver deliver) {
     const uint64_t generation = ++state_->generation;
     queue_->async([state = state_, generation, capture = std::move(capture), selection,
                    deliver = std::move(deliver)]() mutable {

@@ -30,7 +30,7 @@ double contrastStep(double width, double height);
 // The ratio (lightest + 0.05) / (darkest + 0.05) over the selection (crop
 // pixels, y up) cut to the crop; none when the capture has no pixels or no
 // pixel was sampled (an empty or off-image selection).
-std::optional<double> getContrast(const imaging::Capture& capture, const Rect& selection);
+std::optional<double> getContrast(const imaging::Capture& capture, const services::Rect& selection);
 
 class ContrastWorker {
 public:
@@ -43,7 +43,7 @@ public:
 
     // Measures on the worker and hands the value to `deliver` on the main
     // thread, unless another submit or a cancel came first.
-    void submit(imaging::Capture capture, Rect selection, Deliver deliver);
+    void submit(imaging::Capture capture, services::Rect selection, Deliver deliver);
     // Drops every pending and running job's result.
     void cancel();
 

@@ -27,7 +27,7 @@ const kit::Color kPlateLit = kit::Color{0.04, 0.07, 0.08, 0.9};
 
 // The selection in layer points, from its two corners (width and height may
 // be negative while a drag flips it).
-kit::Rect selectionInPoints(const Rect& sel) {
+kit::Rect selectionInPoints(const services::Rect& sel) {
     const Framer& f = Framer::shared();
     const double dpr = f.dpr(), zoom = f.zoom();
     const kit::Point o = f.imageToView({sel.x1, sel.y1});
@@ -38,14 +38,14 @@ kit::Rect grown(const kit::Rect& r, double by) {
     return {r.x() - by, r.y() - by, r.width() + 2 * by, r.height() + 2 * by};
 }
 
-void sendAdjusted(const std::string& name, const Rect& s) {
-    Telemetry::shared().event(name, {{"width", int(s.width)}, {"height", int(s.height)}});
+void sendAdjusted(const std::string& name, const services::Rect& s) {
+    services::Telemetry::shared().event(name, {{"width", int(s.width)}, {"height", int(s.height)}});
 }
 
 }  // namespace
 
 std::string CropTool::sizeText() const {
-    const bool px = Settings::shared().realPixels();
+    const bool px = services::Settings::shared().realPixels();
     const double d = px ? 1 : Framer::shared().dpr();
     const long long w = (long long)std::ceil(std::abs(selection_.width) / d);
     const long long h = (long long)std::ceil(std::abs(selection_.height) / d);
@@ -145,28 +145,29 @@ void CropTool::mouseMoved(double x, double y) {
 void CropTool::showContrastHelp() {
     char ratio[32];
     std::snprintf(ratio, sizeof ratio, "%.1f", std::round(contrast.value_or(0) * 10) / 10);
-    alertOnMain(std::string("WCAG 2.0 Contrast Ratio: ") + ratio,
-                "Contrast ratio within the selection box. W3C accessibility guidelines recommend contrast "
-                "ratio of at least 4.5 for regular text and 3.0 for large text and UI elements.");
-    Telemetry::shared().event("inlinehelp", {{"method", "Contrast"}});
+    services::alertOnMain(
+        std::string("WCAG 2.0 Contrast Ratio: ") + ratio,
+        "Contrast ratio within the selection box. W3C accessibility guidelines recommend contrast "
+        "ratio of at least 4.5 for regular text and 3.0 for large text and UI elements.");
+    services::Telemetry::shared().event("inlinehelp", {{"method", "Contrast"}});
 }
 
 void CropTool::switchUnits() {
-    Telemetry::shared().preset("setting-realPixels", {{"method", "crop-label"}});
-    core().setRealPixels(!Settings::shared().realPixels());
+    services::Telemetry::shared().preset("setting-realPixels", {{"method", "crop-label"}});
+    core().setRealPixels(!services::Settings::shared().realPixels());
     mmode = "default";
 }
 
 void CropTool::magicSelect(double x, double y) {
-    Telemetry::shared().event("intention", {{"method", "floodfill"}});
-    Telemetry::shared().flush(true);
+    services::Telemetry::shared().event("intention", {{"method", "floodfill"}});
+    services::Telemetry::shared().flush(true);
     const Framer& f = Framer::shared();
     const kit::Point p = f.viewToImage({x, y});
     // Only pixels of the image shown now: the cropped image spans
     // [0, width) × [0, height) of `source`.
     if (!(p.x >= 0 && p.x < f.source.width && p.y >= 0 && p.y < f.source.height)) return;
     const kit::Rect r = imaging::scanlineFloodFill(core().capture(), std::floor(p.x), std::floor(p.y));
-    setSelection(Rect::fromKit(r));
+    setSelection(services::Rect::fromKit(r));
     mmode = "default";
 }
 
@@ -184,9 +185,9 @@ void CropTool::updateContrast() {
 
 void CropTool::actionAdjust() {
     if (!on_) return;
-    Telemetry::shared().event("intention", {{"method", "actionAdjust"}});
-    Telemetry::shared().flush(true);
-    selection_ = Rect::fromKit(imaging::smartAdjust(core().capture(), selection_.toKit()));
+    services::Telemetry::shared().event("intention", {{"method", "actionAdjust"}});
+    services::Telemetry::shared().flush(true);
+    selection_ = services::Rect::fromKit(imaging::smartAdjust(core().capture(), selection_.toKit()));
     roundSelection();
     keepInside();
     layoutNow(2);
@@ -201,7 +202,7 @@ void CropTool::adjustSide(const std::string& side) {
                       : side == "right"  ? imaging::smartAdjustMaxX
                       : side == "bottom" ? imaging::smartAdjustMinY
                                          : imaging::smartAdjustMaxY;
-    selection_ = Rect::fromKit(fn(core().capture(), selection_.toKit()));
+    selection_ = services::Rect::fromKit(fn(core().capture(), selection_.toKit()));
     roundSelection();
     keepInside();
     layoutNow(2);
@@ -216,12 +217,13 @@ void CropTool::copyAverageColor(const std::string& method) {
     const imaging::SampledColor c = imaging::avgColorFast(capture, selection_.toKit(), "average");
     const int r = int(c.packed & 0xFF), g = int((c.packed >> 8) & 0xFF), b = int((c.packed >> 16) & 0xFF);
     const auto [shown, copied] = imaging::formatColor(r, g, b);
-    Telemetry::shared().event("copyColorAvg", {{"method", method},
-                                               {"color", shown},
-                                               {"format", Settings::shared().colorFormat()},
-                                               {"width", int(selection_.width)},
-                                               {"height", int(selection_.height)}});
-    Telemetry::shared().preset("hide", {{"method", method}});
+    services::Telemetry::shared().event("copyColorAvg",
+                                        {{"method", method},
+                                         {"color", shown},
+                                         {"format", services::Settings::shared().colorFormat()},
+                                         {"width", int(selection_.width)},
+                                         {"height", int(selection_.height)}});
+    services::Telemetry::shared().preset("hide", {{"method", method}});
     core().copyText(copied, "Average color: " + copied, "Copied to the clipboard", c.color);
 }
 

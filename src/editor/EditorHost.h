@@ -63,7 +63,7 @@ public:
     virtual void copyImage(bool /*selection*/, bool /*dontHide*/) {}
     virtual void copyText(const std::string& /*text*/, const std::string& /*title*/,
                           const std::string& /*message*/, std::optional<kit::Color> /*swatch*/) {}
-    virtual bool cropAbsolute(const Rect& /*absolute*/) { return false; }
+    virtual bool cropAbsolute(const services::Rect& /*absolute*/) { return false; }
     virtual void cropToSelection(bool /*dontRepaint*/) {}
     // Puts an image on the clipboard as the copy command does.
     virtual void copyImageToPasteboard(const kit::Image& /*image*/) {}
@@ -123,7 +123,7 @@ public:
     }
     virtual void layout() {}
     // The whole composition in image coordinates; nothing when the backdrop is off.
-    virtual std::optional<Rect> outerOrigin() const { return std::nullopt; }
+    virtual std::optional<services::Rect> outerOrigin() const { return std::nullopt; }
     virtual double innerRadiusPx() const { return 0; }
     // The colour for the canvas behind the screenshot; may run off the main
     // thread (the backdrop guards its own cache). None keeps the colour shown.

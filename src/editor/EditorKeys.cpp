@@ -37,7 +37,7 @@ auto call(const F& fn, Args&&... args) {
 }
 
 std::string describe(const KeyEvt& key) {
-    return keyComboDescription(key.code, {key.modifiers.shift, key.modifiers.command});
+    return services::keyComboDescription(key.code, {key.modifiers.shift, key.modifiers.command});
 }
 
 ObjectInput* objectsRoute() {
@@ -57,8 +57,8 @@ bool toolArmed() {
     return (objs && !objs->createOnClick().empty()) || anyCreating();
 }
 
-Telemetry& telemetry() {
-    return Telemetry::shared();
+services::Telemetry& telemetry() {
+    return services::Telemetry::shared();
 }
 
 }  // namespace
@@ -153,7 +153,7 @@ void EditorKeys::escape(const std::string& method) {
     if (h.mmode == "croptool" || h.mmode == "objectHandlers") h.mmode = "default";
     if (crop_.on() || objectActive()) return;
     telemetry().preset("hide", {{"method", method}});
-    Settings& s = Settings::shared();
+    services::Settings& s = services::Settings::shared();
     const bool copy = s.getBool("copyOnEsc", true), save = s.getBool("saveOnEsc", false);
     if (copy) {
         telemetry().preset("copyImage", {{"method", method}});
@@ -191,7 +191,7 @@ void EditorKeys::appRows(const KeyEvt& key, const kit::Event* event, const std::
     }
     if (code == K::P && !m.command) {
         telemetry().preset("setting-realPixels", {{"method", method}});
-        core().setRealPixels(!Settings::shared().realPixels());
+        core().setRealPixels(!services::Settings::shared().realPixels());
     }
     if (code == K::A && m.command) core().addCaptureToScreenshot(method);
     if (imagePresent() && !crop_.on() && !objectActive())
@@ -233,9 +233,10 @@ bool EditorKeys::toolRows(const KeyEvt& key, const std::string& method) {
     if (code == K::R) {
         core().selectRectangleTool();
         canvasLayers().relayoutRequest = 1;
-        telemetry().event("draw", {{"object", "ObjRectangle"},
-                                   {"color", Settings::shared().getString("defaultColor", "#F44723")},
-                                   {"method", imprint}});
+        telemetry().event("draw",
+                          {{"object", "ObjRectangle"},
+                           {"color", services::Settings::shared().getString("defaultColor", "#F44723")},
+                           {"method", imprint}});
     }
     if (code == K::B) {
         call(links.addConceal, crop_.selection());
@@ -254,12 +255,12 @@ void EditorKeys::debugRows(const KeyEvt& key) {
     const KeyEvt::Modifiers& m = key.modifiers;
     if (key.code == K::L && m.control && m.shift && m.command) {
         std::cout << "Reset all settings" << std::endl;
-        Settings::shared().resetSettings();
+        services::Settings::shared().resetSettings();
     } else if (key.code == K::X && m.control && m.option && m.command) {
         const kit::Json& common = telemetry().commonData();
         auto text = [&](const char* k) { return kit::json::stringAt(common, k).value_or(""); };
-        alertOnMain("Kadrix",
-                    telemetry().uid() + "\n" + text("os") + "\n" + text("appv") + " (" + text("build") + ")");
+        services::alertOnMain("Kadrix", telemetry().uid() + "\n" + text("os") + "\n" + text("appv") + " (" +
+                                            text("build") + ")");
     } else if (key.code == K::K && m.shift && m.command) {
         telemetry().dump();
         std::cout << core().metadata().dump() << std::endl;
@@ -273,8 +274,8 @@ void EditorKeys::copyColor(bool darkest, const std::string& method) {
     const Framer& f = Framer::shared();
     const kit::Point p = f.viewToImage({h.mouseDX, h.mouseDY});
     if (!(p.x >= 0 && p.x < f.source.width && p.y >= 0 && p.y < f.source.height)) return;
-    Telemetry& t = telemetry();
-    const std::string format = Settings::shared().colorFormat();
+    services::Telemetry& t = telemetry();
+    const std::string format = services::Settings::shared().colorFormat();
     if (!darkest) {
         t.event("copyColor",
                 {{"method", method}, {"color", core().colorDisplayString()}, {"format", format}});
@@ -296,7 +297,8 @@ void EditorKeys::recognizeText(const std::string& method) {
     const kit::Image image = core().imgPrecompiled();
     const int d = std::max(1, int(std::lround(Framer::shared().dpr())));
     if (image.width() / d > 1000 || image.height() / d > 1000) {
-        alertOnMain("Select area first", "Select rectangle with text that you want to recognize and copy");
+        services::alertOnMain("Select area first",
+                              "Select rectangle with text that you want to recognize and copy");
         return;
     }
     telemetry().preset("ocr", {{"method", method}});

@@ -33,7 +33,7 @@ public:
         std::function<bool()> isEditing;
         std::function<void(const kit::Event* event, const KeyEvt& key)> objectKeyDown;
         std::function<void()> deactivate;
-        std::function<void(const Rect& rect)> addConceal;
+        std::function<void(const services::Rect& rect)> addConceal;
         std::function<bool()> anyHelperVisible;
         std::function<bool()> hideHelpers;
         std::function<void()> redo;

@@ -36,16 +36,16 @@ bool commandOnly(const kit::Event& e) {
 }
 
 kit::Point viewCentre() {
-    const Rect& a = Framer::shared().area;
+    const services::Rect& a = Framer::shared().area;
     return {a.width * 0.5, a.height * 0.5};
 }
 
-kit::Point centreOf(const Rect& r) {
+kit::Point centreOf(const services::Rect& r) {
     return {r.x1 + r.width / 2, r.y1 + r.height / 2};
 }
 
 // A rectangle with its size made positive (lines and arrows keep a vector as size).
-Rect normalised(const Rect& r) {
+services::Rect normalised(const services::Rect& r) {
     return {std::min(r.x1, r.x1 + r.width), std::min(r.y1, r.y1 + r.height), std::fabs(r.width),
             std::fabs(r.height)};
 }
@@ -60,7 +60,7 @@ bool cropOn() {
 }
 
 // The crop selection, else the active object's frame; none without either.
-std::optional<Rect> selectionRect() {
+std::optional<services::Rect> selectionRect() {
     if (cropOn()) return Handlers::shared().crop->selection();
     if (objectActive()) return normalised(Handlers::shared().objects->getRect());
     return std::nullopt;
@@ -75,7 +75,7 @@ void finishCommand(int level) {
     c.relayoutRequest = level;
     relayoutCanvas(level == 2);
     c.relayoutRequest = 0;
-    Telemetry::shared().repeatableEvent("zoom", kit::Json::object());
+    services::Telemetry::shared().repeatableEvent("zoom", kit::Json::object());
 }
 
 std::shared_ptr<kit::ShapeLayer> marqueeLayer(kit::Color stroke, std::vector<double> dashes) {
@@ -116,7 +116,7 @@ void FrameHandlers::anchorToPointer(double x, double y) {
     Framer& f = Framer::shared();
     const Framer::Paddings p = canvasPaddings();
     const double z = f.zoom(), d = f.dpr();
-    const Rect& S = f.source;
+    const services::Rect& S = f.source;
     auto setX = [&](double bpx) {
         f.bpx = bpx;
         f._bx.set(std::round(bpx));
@@ -144,7 +144,7 @@ void FrameHandlers::scrollWheel(const kit::Event& e, const std::array<bool, 6>& 
         f.constrainPan(true);
         core().updateStatus();
         request(1);
-        Telemetry::shared().repeatableEvent("pan", {{"method", "trackpad"}});
+        services::Telemetry::shared().repeatableEvent("pan", {{"method", "trackpad"}});
         return;
     }
     if (e.scrollingDeltaY == 0) return;
@@ -159,7 +159,7 @@ void FrameHandlers::scrollWheel(const kit::Event& e, const std::array<bool, 6>& 
     enforceConstraints = false;
     anchorToPointer(x, y);
     bool in = e.scrollingDeltaY >= 0;
-    if (Settings::shared().getBool("altZoomDirection", false)) in = e.scrollingDeltaY < 0;
+    if (services::Settings::shared().getBool("altZoomDirection", false)) in = e.scrollingDeltaY < 0;
     if (trackpad && command)
         f.zoomFine(in, {x, y});
     else
@@ -168,7 +168,7 @@ void FrameHandlers::scrollWheel(const kit::Event& e, const std::array<bool, 6>& 
     core().updateStatus();
     std::string method = std::string(trackpad ? "Trackpad-" : "") + "wheel" + (buttons[1] ? "+1" : "") +
                          (command ? "+Cmd" : "");
-    Telemetry::shared().repeatableEvent("zoom", {{"method", method}});
+    services::Telemetry::shared().repeatableEvent("zoom", {{"method", method}});
     if (!buttons[0] && !buttons[1] && !command)
         tmrScrollCheckConstraints = kit::Timer::once(0.4, [this] { scheduleSettle(); });
 }
@@ -187,7 +187,7 @@ void FrameHandlers::magnify(const kit::Event& e, double x, double y) {
         enforceConstraints = true;
         armSettle();
     }
-    Telemetry::shared().repeatableEvent("zoom", {{"method", "pinch"}});
+    services::Telemetry::shared().repeatableEvent("zoom", {{"method", "pinch"}});
 }
 
 void FrameHandlers::mouseDown(int button, double x, double y) {
@@ -218,7 +218,7 @@ void FrameHandlers::mouseDragged(int button, double x, double y) {
     f.panBy(ddx, ddy);
     if (enforceConstraints) f.constrainPan(true);
     request(1);
-    Telemetry::shared().repeatableEvent(
+    services::Telemetry::shared().repeatableEvent(
         "pan", {{"method", "mouse:" + std::string(held(kSpace) ? "Space+" : "") + std::to_string(button)}});
     pdx = x;
     pdy = y;
@@ -238,7 +238,7 @@ void FrameHandlers::mouseUp(int button, double x, double y) {
                         false);
             char distance[32];
             std::snprintf(distance, sizeof distance, "%.1f", std::round(d));
-            Telemetry::shared().event("zoom", {{"method", "z+drag"}, {"dragdistance", distance}});
+            services::Telemetry::shared().event("zoom", {{"method", "z+drag"}, {"dragdistance", distance}});
         } else {
             const kit::Point p = f.viewToImage({x, y});
             const double z = f.zoom();
@@ -249,7 +249,7 @@ void FrameHandlers::mouseUp(int button, double x, double y) {
             else if (z < 64.0)
                 f._zoom.set(64.0);
             f.setOffset(p, {x, y});
-            Telemetry::shared().event("zoom", {{"method", "z+click"}});
+            services::Telemetry::shared().event("zoom", {{"method", "z+click"}});
         }
     }
     request(1);
@@ -282,8 +282,9 @@ void FrameHandlers::keyDown(int code, const KeyEvt::Modifiers& modifiers) {
         default:
             return;
     }
-    Telemetry::shared().preset(
-        "zoom", {{"method", "hotkey:" + keyComboDescription(code, KeyComboModifiers{true, modifiers.command})}});
+    services::Telemetry::shared().preset(
+        "zoom", {{"method", "hotkey:" + services::keyComboDescription(
+                                            code, services::KeyComboModifiers{true, modifiers.command})}});
     operation();
 }
 
@@ -311,7 +312,7 @@ void FrameHandlers::zoomToActualSize() {
     f.constrainPan(false);
     if (f.area.width > f.source.width && f.area.height > f.source.height) {
         // The image fits at actual size: centre the composition instead.
-        const Rect e = f.getEffectiveArea();
+        const services::Rect e = f.getEffectiveArea();
         f.setOffset(centreOf(compositionRect()), {e.width * 0.5, e.height * 0.5});
     }
     finishCommand(2);
@@ -323,7 +324,7 @@ void FrameHandlers::zoomToSelection() {
 }
 
 void FrameHandlers::zoomToSelectionCorner(bool topLeft) {
-    const std::optional<Rect> r = selectionRect();
+    const std::optional<services::Rect> r = selectionRect();
     if (!r) return;
     Framer& f = Framer::shared();
     const double before = f.zoom();

@@ -28,15 +28,16 @@ Framer& Framer::shared() {
     return framer;
 }
 
-Rect Framer::getEffectiveArea() const {
+services::Rect Framer::getEffectiveArea() const {
     // The panel is a view of the interface: asking from elsewhere is a bug of
     // the caller, reported and then served all the same.
     if (!kit::isMainThread())
-        Telemetry::shared().oops("getEffectiveArea()", "Calling .getEffectiveArea() from background thread");
+        services::Telemetry::shared().oops("getEffectiveArea()",
+                                           "Calling .getEffectiveArea() from background thread");
     if (!backdropPanelWidth) return area;
     std::optional<double> panel = backdropPanelWidth();
     if (!panel) return area;
-    Rect r = area;
+    services::Rect r = area;
     r.width -= (*panel + 20) * dpr();
     return r;
 }
@@ -53,8 +54,8 @@ void Framer::snapZoom() {
     _zoom.set(z);
 }
 
-void Framer::lowerMinZoom(const Rect& toFit) {
-    Rect e = getEffectiveArea();
+void Framer::lowerMinZoom(const services::Rect& toFit) {
+    services::Rect e = getEffectiveArea();
     double W = e.width, H = e.height;
     if (area.width > W) W -= 20 * dpr();
     double z = std::min(W / toFit.width, H / toFit.height);
@@ -97,8 +98,8 @@ void Framer::zoomFine(bool in, kit::Point at) {
     setOffset(p, at);
 }
 
-void Framer::zoomToFit(const Rect& rect, bool exact) {
-    Rect e = getEffectiveArea();
+void Framer::zoomToFit(const services::Rect& rect, bool exact) {
+    services::Rect e = getEffectiveArea();
     double W = e.width, H = e.height, d = dpr();
     double zMargin = std::min((W - 20 * d) / rect.width, (H - 20 * d) / rect.height);
     double zPlain = std::min(W / rect.width, H / rect.height);
@@ -124,7 +125,7 @@ kit::Point Framer::imageToView(kit::Point p) const {
     return {p.x * z + _bx.get(), p.y * z + _by.get()};
 }
 
-Rect Framer::rectToView(const Rect& r) const {
+services::Rect Framer::rectToView(const services::Rect& r) const {
     kit::Point o = imageToView({std::min(r.x1, r.x1 + r.width), std::min(r.y1, r.y1 + r.height)});
     double z = zoom();
     return {o.x, o.y, r.width * z, r.height * z};
@@ -185,11 +186,11 @@ void Framer::constrainPan(bool margin) {
 void refitCanvas(bool exact) {
     Framer& f = Framer::shared();
     f.minzoom = 0.03125;
-    Rect r = f.compositionRect ? f.compositionRect() : backdrop().outerOrigin().value_or(f.source);
+    services::Rect r = f.compositionRect ? f.compositionRect() : backdrop().outerOrigin().value_or(f.source);
     f.zoomToFit(r, exact);
     f._zoom.set(std::min(f.zoom(), 1.0));
     f.minzoom = f.zoom();
-    Rect e = f.getEffectiveArea();
+    services::Rect e = f.getEffectiveArea();
     f.setOffset({r.x1 + r.width / 2, r.y1 + r.height / 2}, {e.width / 2, e.height / 2});
 }
 

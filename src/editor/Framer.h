@@ -25,17 +25,17 @@ public:
     // The one viewport of the process, created on first use.
     static Framer& shared();
 
-    Rect visible{0, 0, 100, 100};
-    Rect crop{0, 0, 100, 100};
-    Rect dest{0, 0, 100, 100};
-    Rect destFull{0, 0, 100, 100};
-    Rect source{0, 0, 100, 100};
-    Rect original{0, 0, 100, 100};
-    Rect area{0, 0, 600, 400};
-    Atomic<double> _zoom{0.5};          // device pixels per image pixel
-    Atomic<double> _dpr{2.0};           // device pixels per point
+    services::Rect visible{0, 0, 100, 100};
+    services::Rect crop{0, 0, 100, 100};
+    services::Rect dest{0, 0, 100, 100};
+    services::Rect destFull{0, 0, 100, 100};
+    services::Rect source{0, 0, 100, 100};
+    services::Rect original{0, 0, 100, 100};
+    services::Rect area{0, 0, 600, 400};
+    services::Atomic<double> _zoom{0.5};  // device pixels per image pixel
+    services::Atomic<double> _dpr{2.0};   // device pixels per point
     double bpx = 0, bpy = 0;            // exact pan offset
-    Atomic<double> _bx{0.0}, _by{0.0};  // pan offset rounded to whole device pixels
+    services::Atomic<double> _bx{0.0}, _by{0.0};  // pan offset rounded to whole device pixels
     double minzoom = 0.03125;
 
     // What the viewport needs of its neighbours, installed by them: the width
@@ -43,21 +43,21 @@ public:
     // whole composition (image plus paddings) in image coordinates.
     std::function<std::optional<double>()> backdropPanelWidth;
     std::function<Paddings()> paddings;
-    std::function<Rect()> compositionRect;
+    std::function<services::Rect()> compositionRect;
 
     double zoom() const { return _zoom.get(); }
     double dpr() const { return _dpr.get(); }
 
     virtual ~Framer() = default;
-    virtual Rect getEffectiveArea() const;
+    virtual services::Rect getEffectiveArea() const;
     virtual void snapZoom();
-    virtual void lowerMinZoom(const Rect& toFit);
+    virtual void lowerMinZoom(const services::Rect& toFit);
     virtual void zoom(bool in, kit::Point at);
     virtual void zoomFine(bool in, kit::Point at);
-    virtual void zoomToFit(const Rect& rect, bool exact);
+    virtual void zoomToFit(const services::Rect& rect, bool exact);
     virtual kit::Point viewToImage(kit::Point v) const;
     virtual kit::Point imageToView(kit::Point p) const;
-    virtual Rect rectToView(const Rect& r) const;
+    virtual services::Rect rectToView(const services::Rect& r) const;
     virtual void roundOffsets();
     virtual void setOffset(kit::Point imagePoint, kit::Point viewPoint);
     virtual void panBy(double dx, double dy);

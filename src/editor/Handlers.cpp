@@ -126,7 +126,7 @@ void Handlers::mouseDown(const kit::Event& event, double x0, double y0, int butt
 void Handlers::mouseDragged(const kit::Event& event, double x0, double y0, int button) {
     if (!imageLoaded()) return;
     if (controlOnly(event)) {
-        Telemetry::shared().preset("dragout", {{"method", "ctrl+drag"}});
+        services::Telemetry::shared().preset("dragout", {{"method", "ctrl+drag"}});
         if (dragOut && shotView) dragOut->initiate(*shotView, event);
         return;
     }

@@ -96,7 +96,7 @@ void initiateDragOut(kit::View& view, const kit::Event&) {
     auto* button = dynamic_cast<CtrlDragOut*>(&view);
     kit::Image image = button && button->holdImage ? *button->holdImage : core().compileImage();
     if (image.isNull()) {
-        Telemetry::shared().oops("initiate(view:event:)", "No image to save");
+        services::Telemetry::shared().oops("initiate(view:event:)", "No image to save");
         return;
     }
     std::string name = button && button->holdName ? *button->holdName : core().fileName();
@@ -105,7 +105,8 @@ void initiateDragOut(kit::View& view, const kit::Event&) {
     // The picture's lower-left corner starts at the pointer.
     kit::Image picture = ImageAssets::named("44-ico-draggable-file");
     view.beginDraggingFile(*path, picture, kit::Point{0, picture.pointSize().height});
-    Telemetry::shared().event("dragout", core().shotStats({{"timer", timerElapsedText("Save Temp File")}}));
+    services::Telemetry::shared().event(
+        "dragout", core().shotStats({{"timer", services::timerElapsedText("Save Temp File")}}));
     // The drag has run its own loop to the drop; the editor steps aside now.
     core().hideMainWindow();
 }
@@ -440,14 +441,15 @@ void MainWindowController::setSelectionButtonsCompact(bool compact) {
 void MainWindowController::windowDidLoad() {
     setMainToolbarVisible(false);
     boxColor->setBorderColor(kit::Color::white(0, 0.14));
-    window->setLevel(Settings::shared().alwaysOnTop() ? kit::WindowLevel::Floating : kit::WindowLevel::Normal);
-    btnUpdate->setHidden(!Updater::shared().hasNewVersion());
+    window->setLevel(services::Settings::shared().alwaysOnTop() ? kit::WindowLevel::Floating
+                                                                : kit::WindowLevel::Normal);
+    btnUpdate->setHidden(!services::Updater::shared().hasNewVersion());
     updateColorLabelWidth();
     if (!kit::applicationIsDark()) window->setBackgroundColor(kit::Color::white(1.0));
     connectTooltips();
     scSelectionButtons->setHidden(true);
     toolbarInstruments->layoutItems(toolbarItems());
-    toolbarInstruments->maxCapacity = Settings::shared().growingToolbar() ? 999 : kToolSlots;
+    toolbarInstruments->maxCapacity = services::Settings::shared().growingToolbar() ? 999 : kToolSlots;
     toolbarInstruments->overflowPass();
     // Escape and Tab never reach the window through the focus chain (Tab moves
     // the focus), so a monitor takes them for the editor for the whole run.
@@ -470,8 +472,8 @@ void MainWindowController::windowDidLoad() {
 }
 
 void MainWindowController::startupVisibility() {
-    Settings& s = Settings::shared();
-    bool newVersion = Updater::shared().hasNewVersion();
+    services::Settings& s = services::Settings::shared();
+    bool newVersion = services::Updater::shared().hasNewVersion();
     if (s.everVisitedHotkeys() && !newVersion && s.showIntro() != 1) {
         // Start hidden: the window is never mapped; the core hides again once
         // launching has settled.
@@ -515,7 +517,7 @@ void MainWindowController::connectTooltips() {
 bool MainWindowController::windowShouldClose(kit::Window&) {
     // On the way out every window closes; that is no user hiding the editor.
     if (kit::Application::shared().isTerminating()) return true;
-    Telemetry::shared().preset("hide", {{"method", "close"}});
+    services::Telemetry::shared().preset("hide", {{"method", "close"}});
     core().hideMainWindow();
     return false;
 }
@@ -542,7 +544,7 @@ void MainWindowController::windowResized() {
     kit::Point c{f.area.x1 + f.area.width / 2, f.area.y1 + f.area.height / 2};
     kit::Point p = f.viewToImage(c);
     double dpr = f.dpr();
-    f.area = Rect{0, 0, canvas.width * dpr, canvas.height * dpr};
+    f.area = services::Rect{0, 0, canvas.width * dpr, canvas.height * dpr};
     f.setOffset(p, {f.area.width / 2, f.area.height / 2});
     f.constrainPan(false);
     parts().layoutChecker();
@@ -595,7 +597,7 @@ void MainWindowController::toolbarClick(const std::string& title) {
     // A crop selection takes the clicks: the armed tool is only disarmed.
     if (parts().cropOn()) return;
     std::string cls;
-    Telemetry& t = Telemetry::shared();
+    services::Telemetry& t = services::Telemetry::shared();
     if (contains(id, "crop")) {
         t.event("DefaultTool", {{"method", "toolbar"}});
         toolbarInstruments->select("Crop");
@@ -625,9 +627,10 @@ void MainWindowController::toolbarClick(const std::string& title) {
         cls = "ObjLine";
     } else if (contains(id, "image")) {
         if (!parts().addImageFromClipboard()) {
-            alertOnMain("Copy image first",
-                        "Image overlay takes the image from the clipboard. Your clipboard doesn't seem to contain "
-                        "an image at this moment.");
+            services::alertOnMain(
+                "Copy image first",
+                "Image overlay takes the image from the clipboard. Your clipboard doesn't seem to contain "
+                "an image at this moment.");
             viewController->ctrlHelperTooltip->hide();
         }
         toolbarInstruments->select("crop");
@@ -648,7 +651,7 @@ void MainWindowController::toolbarClick(const std::string& title) {
 // ---- Buttons -----------------------------------------------------------------------------
 
 void MainWindowController::scExportClick() {
-    Telemetry& t = Telemetry::shared();
+    services::Telemetry& t = services::Telemetry::shared();
     switch (scExportButtons->selectedSegment()) {
         case 0:
             t.preset("hide", {{"method", "toolbar:copyImage"}});
@@ -671,14 +674,16 @@ void MainWindowController::scExportClick() {
 }
 
 void MainWindowController::clickBtnCrop() {
-    Telemetry::shared().preset("crop", {{"method", "toolbar"}});
+    services::Telemetry::shared().preset("crop", {{"method", "toolbar"}});
     core().cropToSelection(false);
 }
 
-void MainWindowController::clickBtnUpdate() { Updater::shared().suggestAutoupdate("toolbar"); }
+void MainWindowController::clickBtnUpdate() {
+    services::Updater::shared().suggestAutoupdate("toolbar");
+}
 
 void MainWindowController::scSelectionClick() {
-    Telemetry& t = Telemetry::shared();
+    services::Telemetry& t = services::Telemetry::shared();
     switch (scSelectionButtons->selectedSegment()) {
         case 0:
             t.preset("adjust", {{"method", "toolbar"}});
@@ -686,7 +691,7 @@ void MainWindowController::scSelectionClick() {
             break;
         case 1: {
             parts().growSelection();
-            Rect s = parts().cropSelection();
+            services::Rect s = parts().cropSelection();
             t.event("cutterMoveResize", {{"method", "toolbar"},
                                          {"width", int64_t(s.width)},
                                          {"height", int64_t(s.height)}});
@@ -757,7 +762,7 @@ void MainWindowController::showStatus(int zoom, const std::string& size, const s
 }
 
 void MainWindowController::updateColorLabelWidth() {
-    constraintColorWidth = colorLabelWidth(Settings::shared().colorFormat());
+    constraintColorWidth = colorLabelWidth(services::Settings::shared().colorFormat());
     labelColor->setFrameSize({constraintColorWidth, labelColor->frame().height()});
     if (auto* box = labelColor->superview()) box->setFrameSize({24 + constraintColorWidth + 4, box->frame().height()});
     layoutTopBar();
@@ -774,7 +779,7 @@ void MainWindowController::hintBubbleOpening() {
 void MainWindowController::colorBoxClicked() {
     hintBubbleOpening();
     viewController->ctrlHelperColor->show();
-    std::string format = Settings::shared().colorFormat();
+    std::string format = services::Settings::shared().colorFormat();
     const auto& formats = imaging::colorFormats();
     int index = 0;
     for (size_t i = 0; i < formats.size(); ++i)
@@ -783,22 +788,22 @@ void MainWindowController::colorBoxClicked() {
             break;
         }
     viewController->ddlColorFormat->selectItem(index);
-    Telemetry::shared().event("helperColor", {{"method", "toolbar"}});
+    services::Telemetry::shared().event("helperColor", {{"method", "toolbar"}});
 }
 
 void MainWindowController::sizeBoxClicked() {
     hintBubbleOpening();
     viewController->ctrlHelperPixels->show();
-    Telemetry::shared().event("helperPixels", {{"method", "toolbar"}});
-    viewController->swPixelsPoints->setState(Settings::shared().realPixels() ? kit::ControlState::Off
-                                                                             : kit::ControlState::On);
+    services::Telemetry::shared().event("helperPixels", {{"method", "toolbar"}});
+    viewController->swPixelsPoints->setState(
+        services::Settings::shared().realPixels() ? kit::ControlState::Off : kit::ControlState::On);
     viewController->updateSizeFields();
 }
 
 void MainWindowController::zoomBoxClicked() {
     hintBubbleOpening();
     viewController->ctrlHelperZoom->show();
-    Telemetry::shared().event("helperZoom", {{"method", "toolbar"}});
+    services::Telemetry::shared().event("helperZoom", {{"method", "toolbar"}});
 }
 
 }  // namespace editor

@@ -33,7 +33,7 @@ public:
     void layoutChecker() override { editor::layoutChecker(); }
 
     bool cropOn() const override { return CropTool::shared().on(); }
-    Rect cropSelection() const override { return CropTool::shared().selection(); }
+    services::Rect cropSelection() const override { return CropTool::shared().selection(); }
     void growSelection() override { CropTool::shared().growSelection(); }
     void actionAdjust() override { CropTool::shared().actionAdjust(); }
     void resetCropTool() override {

@@ -66,7 +66,7 @@ public:
 
     // ---- Crop tool ---------------------------------------------------------
     virtual bool cropOn() const { return false; }
-    virtual Rect cropSelection() const { return {}; }
+    virtual services::Rect cropSelection() const { return {}; }
     virtual void growSelection() {}
     virtual void actionAdjust() {}
     // No selection, mode "default", no contrast measured.

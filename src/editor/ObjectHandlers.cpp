@@ -32,6 +32,8 @@
 #include "services/Settings.h"
 #include "services/Telemetry.h"
 
+using services::Rect;
+
 namespace editor {
 
 using objects::KeyEvt;
@@ -67,7 +69,7 @@ const std::pair<const char*, Factory> kFactory[] = {
 };
 
 void oops(const std::string& function, const std::string& message) {
-    Telemetry::shared().oops(function, message);
+    services::Telemetry::shared().oops(function, message);
 }
 
 double nowSeconds() {
@@ -80,7 +82,7 @@ bool contains(const std::string& text, const char* word) {
 }
 
 std::string keyCombo(const KeyEvt& key) {
-    return keyComboDescription(key.code, {key.modifiers.shift, key.modifiers.command});
+    return services::keyComboDescription(key.code, {key.modifiers.shift, key.modifiers.command});
 }
 
 // The application core as the editor sees it (the manager's own core() is the objects' view).
@@ -260,7 +262,7 @@ bool ObjectHandlers::addImageFromPasteboard() {
     if (!o) return false;
     active = int(objects.size()) - 1;
     o->setImage(image);
-    Telemetry::shared().event(
+    services::Telemetry::shared().event(
         "draw", {{"object", activeType()}, {"width", o->rect.width}, {"height", o->rect.height}});
     layoutNow(false);
     return true;
@@ -436,7 +438,7 @@ void ObjectHandlers::mouseDown(const kit::Event* event, kit::Point p, int button
     // (openbox does by default) keep such a press from ever reaching us.
     if (event && event->has(kit::ModifierFlag::Option) && *target < int(objects.size()) &&
         objects[size_t(*target)]->state == "move") {
-        Telemetry::shared().preset("duplicate", {{"method", "Opt+Drag"}});
+        services::Telemetry::shared().preset("duplicate", {{"method", "Opt+Drag"}});
         duplicate(0);
         if (ObjectPtr copy = activeObj()) copy->mouseDown(event, p, button);
     }
@@ -499,15 +501,15 @@ void ObjectHandlers::mouseUp(const kit::Event* event, kit::Point p, int button) 
             return;
         }
         if (!wasCreating)
-            Telemetry::shared().event("edit", {{"editType", s0},
-                                               {"object", activeType()},
-                                               {"width", o.rect.width},
-                                               {"height", o.rect.height}});
+            services::Telemetry::shared().event("edit", {{"editType", s0},
+                                                         {"object", activeType()},
+                                                         {"width", o.rect.width},
+                                                         {"height", o.rect.height}});
         else
-            Telemetry::shared().event("draw", {{"object", activeType()},
-                                               {"color", imaging::hexString(o.color)},
-                                               {"width", o.rect.width},
-                                               {"height", o.rect.height}});
+            services::Telemetry::shared().event("draw", {{"object", activeType()},
+                                                         {"color", imaging::hexString(o.color)},
+                                                         {"width", o.rect.width},
+                                                         {"height", o.rect.height}});
         if (continuousCreation && !contains(prevCreated, "Text") && activeType() == prevCreated &&
             *active == int(objects.size()) - 1) {
             createOnClick = prevCreated;
@@ -535,7 +537,7 @@ void ObjectHandlers::keyDown(const kit::Event* event, const KeyEvt& key) {
         return;
     }
     if (key.code == K::V && command && !isEditing()) {
-        Telemetry::shared().preset("draw", {{"method", "toolbar"}});
+        services::Telemetry::shared().preset("draw", {{"method", "toolbar"}});
         if (addImageFromPasteboard()) return;
         if (copiedType && copiedString) insertObject(*copiedType, *copiedString, "paste", 10);
         return;
@@ -555,12 +557,13 @@ void ObjectHandlers::keyDown(const kit::Event* event, const KeyEvt& key) {
     ProtoObject& o = *objects[size_t(*active)];
     const std::string combo = keyCombo(key);
     if (key.code == K::D && command) {
-        Telemetry::shared().preset("duplicate", {{"method", combo}});
+        services::Telemetry::shared().preset("duplicate", {{"method", combo}});
         duplicate(10);
     } else if (key.code == K::C && command) {
         if (!editing) {
             const std::string type = activeType();
-            Telemetry::shared().event("copyObject", {{"object", type}, {"method", "hotkey:" + combo}});
+            services::Telemetry::shared().event("copyObject",
+                                                {{"object", type}, {"method", "hotkey:" + combo}});
             if (!contains(type, "Image")) {
                 // The dump is taken first: a failed encoding leaves the clipboard as it was.
                 const std::string dump = o.dump();
@@ -578,7 +581,7 @@ void ObjectHandlers::keyDown(const kit::Event* event, const KeyEvt& key) {
         }
     } else if ((key.code == K::RightBracket || key.code == K::LeftBracket) && command) {
         o.changeSize(key.code == K::RightBracket ? 1 : -1);
-        Telemetry::shared().event(
+        services::Telemetry::shared().event(
             "edit", {{"editType", "size"}, {"value", o.size}, {"object", activeType()}, {"method", combo}});
         refreshToolSettings();
         undoSave("");
@@ -586,7 +589,8 @@ void ObjectHandlers::keyDown(const kit::Event* event, const KeyEvt& key) {
         select(*active + 1 < int(objects.size()) ? *active + 1 : 0);
     } else if (key.code == K::Delete || key.code == K::ForwardDelete) {
         if (editing) return;
-        Telemetry::shared().event("delete", {{"object", activeType()}, {"method", "hotkey:" + combo}});
+        services::Telemetry::shared().event("delete",
+                                            {{"object", activeType()}, {"method", "hotkey:" + combo}});
         removeObject(*active);
         undoSave("");
     }
@@ -672,7 +676,7 @@ void ObjectHandlers::insertObject(const std::string& type, const std::string& js
     ObjectPtr o = make(type);
     if (!o) return;
     o->restore(json);
-    const double d = Settings::shared().getBool("realPixels", false) ? offset : offset * dpr();
+    const double d = services::Settings::shared().getBool("realPixels", false) ? offset : offset * dpr();
     o->move(d, -d);
     const kit::Point p0 = viewToImage({0, 0});
     const Rect A = area();
@@ -684,7 +688,7 @@ void ObjectHandlers::insertObject(const std::string& type, const std::string& js
         r.y1 = (p0.y + p1.y) / 2 - r.height / 2;
     }
     select(int(objects.size()) - 1);
-    Telemetry::shared().event(event, {{"object", activeType()}});
+    services::Telemetry::shared().event(event, {{"object", activeType()}});
 }
 
 // ---- Tool values, geometry, restore ---------------------------------------
@@ -693,10 +697,10 @@ void ObjectHandlers::setToolValue(const std::string& key, const std::string& val
     if (!validActive()) return;
     objects[size_t(*active)]->setValue(key, value);
     layoutNow(true);
-    Telemetry::shared().repeatableEvent("edit", {{"editType", key == "size" ? "thickness" : key},
-                                                 {"value", value},
-                                                 {"object", activeType()},
-                                                 {"method", "toolbar"}});
+    services::Telemetry::shared().repeatableEvent("edit", {{"editType", key == "size" ? "thickness" : key},
+                                                           {"value", value},
+                                                           {"object", activeType()},
+                                                           {"method", "toolbar"}});
     undoSave("");
 }
 

@@ -51,7 +51,7 @@ public:
     void deactivate() override;
     void escEvent();
     ObjectPtr make(const std::string& type);
-    ObjectPtr addObject(const std::string& type, const Rect& rect);
+    ObjectPtr addObject(const std::string& type, const services::Rect& rect);
     bool addImageFromPasteboard();
     void clear();
 
@@ -84,9 +84,9 @@ public:
     // Tool values, geometry queries, restore.
     void setToolValue(const std::string& key, const std::string& value);
     std::vector<std::string> palette();
-    Rect getRect();
-    Rect contentBounds() const;
-    Rect imageOverlayValue() const;
+    services::Rect getRect();
+    services::Rect contentBounds() const;
+    services::Rect imageOverlayValue() const;
     // Rebuilds the objects from an object list; false (and the objects as
     // they were) when the text is not one.
     bool restore(const std::string& json, std::optional<int> active);
@@ -107,9 +107,9 @@ public:
     double zoom() const override;
     kit::Point viewToImage(kit::Point v) const override;
     kit::Point imageToView(kit::Point p) const override;
-    Rect source() const override;
-    Rect crop() const override;
-    Rect area() const override;
+    services::Rect source() const override;
+    services::Rect crop() const override;
+    services::Rect area() const override;
     void zoomToActualSizeAt(kit::Point imagePoint, kit::Point viewPoint) override;
     void setLayoutRequest(int level) override;
     void layoutNow(bool animated) override;

@@ -82,7 +82,7 @@ void reportReadout(const std::string& what, const std::string& text) {
     static std::map<std::string, std::string> shown;
     if (!testing || shown[what] == text) return;
     shown[what] = text;
-    consoleLine(what + ": " + text);
+    services::consoleLine(what + ": " + text);
 }
 
 std::pair<double, double> rulerScout(const imaging::PixelMap& map, int x, int y, bool vertical,
@@ -198,7 +198,7 @@ void Ruler::scrolled(const kit::Event& event) {
     if (!(s >= 0)) s = 0;
     if (s >= 20) s = 20;
     sensitivity = s;
-    Telemetry::shared().repeatableEvent("ruler:sensitivity", {{"value", sensitivity}});
+    services::Telemetry::shared().repeatableEvent("ruler:sensitivity", {{"value", sensitivity}});
 }
 
 // ---- Measuring ---------------------------------------------------------------
@@ -223,7 +223,7 @@ void Ruler::measure(bool isVertical, int persist, bool isGuide, const std::strin
         rect = {fx, start, 0, end - start};
     }
     readout(vertical ? rect.height : rect.width);
-    Telemetry::shared().repeatableEvent(
+    services::Telemetry::shared().repeatableEvent(
         guide ? "guide" : "ruler",
         {{"distance", value}, {"vertical", vertical}, {"persistence", persistence}, {"method", method}});
     int& request = canvasLayers().relayoutRequest;
@@ -231,22 +231,22 @@ void Ruler::measure(bool isVertical, int persist, bool isGuide, const std::strin
 }
 
 std::pair<double, double> Ruler::scout(double x, double y, bool isVertical, int persist) {
-    timerStart("scout");
+    services::timerStart("scout");
     const imaging::Capture capture = core().capture();
     const imaging::PixelMap map(capture);
     if (!map.hasPixels()) {
-        Telemetry::shared().oops("scout(sx:sy:vertical:persistence:)", "No pixel data");
+        services::Telemetry::shared().oops("scout(sx:sy:vertical:persistence:)", "No pixel data");
         return {0, 0};
     }
     const int threshold = int(2 * sensitivity * sensitivity);
     auto run = rulerScout(map, int(std::floor(x)), int(std::floor(y)), isVertical, persist, threshold);
-    timerAssert("scout", 4.0);
+    services::timerAssert("scout", 4.0);
     return run;
 }
 
 void Ruler::readout(double length) {
     value = length;
-    if (Settings::shared().realPixels()) {
+    if (services::Settings::shared().realPixels()) {
         text = wholeText(length) + "px";
         return;
     }
@@ -316,15 +316,15 @@ void Ruler::layout() {
 // ---- Imprinting --------------------------------------------------------------
 
 void Ruler::imprint() {
-    const std::string color = Settings::shared().getString("defaultColor", "#F44723");
+    const std::string color = services::Settings::shared().getString("defaultColor", "#F44723");
     std::shared_ptr<objects::ProtoObject> made;
     if (addObject && guide) {
         const double o = Framer::shared().dpr() == 1.0 ? 0 : 1.0;
-        made = addObject("ObjLine", vertical ? Rect{rect.x1 + o, rect.y1, rect.width, rect.height}
-                                             : Rect{rect.x1, rect.y1 + o, rect.width, rect.height});
+        made = addObject("ObjLine", vertical ? services::Rect{rect.x1 + o, rect.y1, rect.width, rect.height}
+                                             : services::Rect{rect.x1, rect.y1 + o, rect.width, rect.height});
         if (made) {
             made->size = 0;
-            Telemetry::shared().event(
+            services::Telemetry::shared().event(
                 "draw",
                 {{"object", "ObjLine"}, {"color", color}, {"method", "imprint"}, {"vertical", vertical}});
         }
@@ -336,16 +336,16 @@ void Ruler::imprint() {
             const double length = vertical ? rect.height : rect.width;
             r->tperc = length == 0 ? 0.5 : vertical ? (sy - rect.y1) / length : (sx - rect.x1) / length;
             r->tdist = 12.0;
-            r->dpr = Settings::shared().realPixels() ? 1.0 : Framer::shared().dpr();
+            r->dpr = services::Settings::shared().realPixels() ? 1.0 : Framer::shared().dpr();
             r->flipIfNeeded = true;
         }
         if (made) {
-            Telemetry::shared().event("draw", {{"object", "ObjRuler"},
-                                               {"color", color},
-                                               {"method", "imprint"},
-                                               {"distance", value},
-                                               {"vertical", vertical},
-                                               {"persistence", persistence}});
+            services::Telemetry::shared().event("draw", {{"object", "ObjRuler"},
+                                                         {"color", color},
+                                                         {"method", "imprint"},
+                                                         {"distance", value},
+                                                         {"vertical", vertical},
+                                                         {"persistence", persistence}});
         }
     }
     if (made && editorHooks().undoSave) editorHooks().undoSave("");

@@ -59,7 +59,7 @@ public:
     std::shared_ptr<kit::TextLayer> ltext;
     double dx = 0, dy = 0;       // point: pointer in view space
     double sx = 0, sy = 0;       // pointSource: the same in image pixels
-    Rect rect{10, 10, 1000, 1};  // (start, row, length, 0) or (column, start, 0, length)
+    services::Rect rect{10, 10, 1000, 1};  // (start, row, length, 0) or (column, start, 0, length)
     std::string text;
     double value = 0;  // measured length in image pixels
     bool vertical = true;
@@ -73,7 +73,8 @@ public:
     // What imprint() asks of the object manager: a new object of a class over
     // an image rectangle (null when none was made), and ending the object
     // interaction. Installed when the editor starts.
-    std::function<std::shared_ptr<objects::ProtoObject>(const std::string& type, const Rect& rect)> addObject;
+    std::function<std::shared_ptr<objects::ProtoObject>(const std::string& type, const services::Rect& rect)>
+        addObject;
     std::function<void()> deactivateObjects;
 
     // The canvas's calls.

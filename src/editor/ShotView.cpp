@@ -120,7 +120,7 @@ bool ShotView::draggingEntered(const kit::DraggingInfo& info) {
 
 bool ShotView::performDragOperation(const kit::DraggingInfo& info) {
     if (info.filePaths.empty()) return false;
-    Telemetry::shared().preset("openImage", {{"method", "DragNDrop"}});
+    services::Telemetry::shared().preset("openImage", {{"method", "DragNDrop"}});
     const kit::Point at = convert(info.location, nullptr);
     return core().droppedImageAt(info.filePaths.front(), at.x, at.y);
 }

@@ -38,9 +38,10 @@ bool keptByTool(const std::string& tool, const std::string& key) {
 
 std::optional<std::string> armedToolValue(const std::string& tool, const std::string& key) {
     if (tool.empty()) return std::nullopt;
-    if (key == "color" && !keptByTool(tool, key)) return Settings::shared().defaultColor();
+    if (key == "color" && !keptByTool(tool, key)) return services::Settings::shared().defaultColor();
     if (!keptByTool(tool, key)) return std::nullopt;
-    auto stored = Settings::shared().storage().object(objects::ProtoObject::optionKeyFor(tool, key));
+    auto stored =
+        services::Settings::shared().storage().object(objects::ProtoObject::optionKeyFor(tool, key));
     if (stored && stored->is_string()) return stored->get<std::string>();
     // What a new object starts with when nothing is kept.
     if (key == "size") return "1";
@@ -49,7 +50,7 @@ std::optional<std::string> armedToolValue(const std::string& tool, const std::st
 
 bool setArmedToolValue(const std::string& tool, const std::string& key, const std::string& value) {
     if (tool.empty() || !keptByTool(tool, key)) return false;
-    Settings::shared().storeString(objects::ProtoObject::optionKeyFor(tool, key), value);
+    services::Settings::shared().storeString(objects::ProtoObject::optionKeyFor(tool, key), value);
     return true;
 }
 
@@ -237,7 +238,8 @@ void ToolSettingsBar::setSegValue(CtrlTooltippedSegments& view, const std::strin
                                   const std::vector<std::string>& codes) {
     int i = view.selectedSegment();
     if (i < 0 || i >= int(codes.size())) {
-        Telemetry::shared().oops("setSegValue(view:key:codes:)", "codes[] doesn't have element #" + std::to_string(i));
+        services::Telemetry::shared().oops("setSegValue(view:key:codes:)",
+                                           "codes[] doesn't have element #" + std::to_string(i));
         return;
     }
     parts().setToolValue(key, codes[size_t(i)]);
@@ -282,7 +284,7 @@ void ToolSettingsBar::editorPickColor() {
     colorPicker->show(btnColor, type, custom, [type](kit::Color c) {
         std::string hex = imaging::hexString(c);
         // The highlighter keeps its own colour; every other tool shares the default.
-        if (!contains(type, "Highlighter")) Settings::shared().setDefaultColor(hex);
+        if (!contains(type, "Highlighter")) services::Settings::shared().setDefaultColor(hex);
         parts().setToolValue("color", hex);
     });
 }

@@ -13,16 +13,16 @@
 namespace editor {
 namespace {
 
-kit::Json rectJSON(const Rect& r) {
+kit::Json rectJSON(const services::Rect& r) {
     return {{"x1", r.x1}, {"y1", r.y1}, {"width", r.width}, {"height", r.height}};
 }
 
-std::optional<Rect> rectFrom(const kit::Json* v) {
+std::optional<services::Rect> rectFrom(const kit::Json* v) {
     if (!v || !v->is_object()) return std::nullopt;
     auto x = kit::json::doubleAt(*v, "x1"), y = kit::json::doubleAt(*v, "y1");
     auto w = kit::json::doubleAt(*v, "width"), h = kit::json::doubleAt(*v, "height");
     if (!x || !y || !w || !h) return std::nullopt;
-    return Rect{*x, *y, *w, *h};
+    return services::Rect{*x, *y, *w, *h};
 }
 
 kit::Json stepData(const char* status, int position, size_t count) {
@@ -75,11 +75,12 @@ void Undo::step(int delta, const char* name) {
     if (to >= 0 && to < int(states.size()) && position >= 0) {
         position = to;
         restore(states[size_t(position)].full);
-        Telemetry::shared().repeatableEvent(name, stepData("ok", position, states.size()));
+        services::Telemetry::shared().repeatableEvent(name, stepData("ok", position, states.size()));
         ObjectHandlers::shared().layoutNow(false);
         core().updateStatus();  // the status line shows the restored selection's size
     } else {
-        Telemetry::shared().repeatableEvent(std::string(name) + ":fail", stepData("failed", position, states.size()));
+        services::Telemetry::shared().repeatableEvent(std::string(name) + ":fail",
+                                                      stepData("failed", position, states.size()));
     }
 }
 

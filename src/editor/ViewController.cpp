@@ -150,8 +150,8 @@ void ViewController::viewDidLoad() {
 
     buildIntro();
     btnStartup->setHidden(shell().launchAtLoginEnabled());
-    btnSetupHotkeys->setHidden(Settings::shared().everVisitedHotkeys());
-    bool newVersion = Updater::shared().hasNewVersion();
+    btnSetupHotkeys->setHidden(services::Settings::shared().everVisitedHotkeys());
+    bool newVersion = services::Updater::shared().hasNewVersion();
     introNewVersion->setHidden(!newVersion);
     introStandard->setHidden(newVersion);
 
@@ -313,9 +313,10 @@ void ViewController::embedBackdropPanel() {
 // ---- Operations ------------------------------------------------------------------
 
 void ViewController::viewDidAppear() {
-    double ms = timerElapsed("KeyToRenderFullscreen");
-    if (ms > 0) Telemetry::shared().event("timer", {{"timername", "grab:fullscreen"}, {"timer", ms}});
-    timerRemove("KeyToRenderFullscreen");
+    double ms = services::timerElapsed("KeyToRenderFullscreen");
+    if (ms > 0)
+        services::Telemetry::shared().event("timer", {{"timername", "grab:fullscreen"}, {"timer", ms}});
+    services::timerRemove("KeyToRenderFullscreen");
 }
 
 void ViewController::fitWindow() {
@@ -419,36 +420,38 @@ void ViewController::controlTextDidChange(bool widthField) {
     kit::Size c = compositionSize();
     int64_t width;
     if (widthField) {
-        width = Str::intFromDigits(txtWidth->stringValue());
+        width = services::Str::intFromDigits(txtWidth->stringValue());
         txtHeight->setStringValue(std::to_string(resize::heightForWidth(width, c.width, c.height)));
     } else {
-        int64_t height = Str::intFromDigits(txtHeight->stringValue());
+        int64_t height = services::Str::intFromDigits(txtHeight->stringValue());
         width = resize::widthForHeight(height, c.width, c.height);
         txtWidth->setStringValue(std::to_string(width));
     }
     selectSizeSegment(width);
 }
 
-void ViewController::changeWidth() { txtWidth->setStringValue(std::to_string(Str::intFromDigits(txtWidth->stringValue()))); }
+void ViewController::changeWidth() {
+    txtWidth->setStringValue(std::to_string(services::Str::intFromDigits(txtWidth->stringValue())));
+}
 
 void ViewController::changeHeight() {
-    txtHeight->setStringValue(std::to_string(Str::intFromDigits(txtHeight->stringValue())));
+    txtHeight->setStringValue(std::to_string(services::Str::intFromDigits(txtHeight->stringValue())));
 }
 
 void ViewController::clickResize() {
     kit::Image compiled = core().compileImage();
     if (compiled.isNull()) {
-        Notifier::shared().warning("Error", "No image to resize");
+        services::Notifier::shared().warning("Error", "No image to resize");
         return;
     }
-    int64_t w = Str::intFromDigits(txtWidth->stringValue());
-    int64_t h = Str::intFromDigits(txtHeight->stringValue());
+    int64_t w = services::Str::intFromDigits(txtWidth->stringValue());
+    int64_t h = services::Str::intFromDigits(txtHeight->stringValue());
     switch (resize::check(w, h)) {
         case resize::Check::tooSmall:
-            Notifier::shared().warning("Can't resize the image", "New size is too small");
+            services::Notifier::shared().warning("Can't resize the image", "New size is too small");
             return;
         case resize::Check::tooLarge:
-            Notifier::shared().warning("Can't resize the image", "New size is too large");
+            services::Notifier::shared().warning("Can't resize the image", "New size is too large");
             return;
         case resize::Check::ok:
             break;
@@ -460,12 +463,13 @@ void ViewController::clickResize() {
     int oldWidth = compiled.width();
     kit::Image resized = compiled.scaled(int(w), int(h), kit::ScaleQuality::High);
     if (resized.isNull() || !core().loadImage(resized, true)) {
-        Notifier::shared().warning("Something went wrong", "Not sure what though");
+        services::Notifier::shared().warning("Something went wrong", "Not sure what though");
         return;
     }
     kit::Image now = core().imgSource();
     double scale = std::round(double(w) * 100 / oldWidth) / 100;
-    Telemetry::shared().event("resizeImage", {{"scale", scale}, {"width", now.width()}, {"height", now.height()}});
+    services::Telemetry::shared().event("resizeImage",
+                                        {{"scale", scale}, {"width", now.width()}, {"height", now.height()}});
     ctrlHelperPixels->hide();
 }
 
@@ -475,29 +479,32 @@ void ViewController::runAtStartup() {
     tmrStartup_ = kit::Timer::once(0.1, [this, alive = std::weak_ptr<bool>(alive_)] {
         if (!alive.lock()) return;
         bool on = shell().launchAtLoginEnabled();
-        if (!on) Telemetry::shared().oops("runAtStartup(_:)", "Launch At Login failed");
+        if (!on) services::Telemetry::shared().oops("runAtStartup(_:)", "Launch At Login failed");
         btnStartup->setHidden(on);
     });
     bool enabled = shell().launchAtLoginEnabled();
     shell().setAutostartItemState(enabled);
-    Telemetry::shared().event("setting-autostart", {{"method", "welcome:button"}, {"setting", enabled}});
+    services::Telemetry::shared().event("setting-autostart",
+                                        {{"method", "welcome:button"}, {"setting", enabled}});
 }
 
 void ViewController::setupHotkeys() {
     btnSetupHotkeys->setHidden(true);
-    Telemetry::shared().preset("preferences", {{"method", "welcome:button"}});
+    services::Telemetry::shared().preset("preferences", {{"method", "welcome:button"}});
     shell().showPreferences("hotkeys");
 }
 
 void ViewController::clickIntroNewVersion() {
-    Telemetry::shared().event("autoupdate:initiated",
-                              {{"latestVersion", Settings::shared().latestVersionCode()}, {"method", "intro"}});
-    Updater::shared().autoupdate();
+    services::Telemetry::shared().event(
+        "autoupdate:initiated",
+        {{"latestVersion", services::Settings::shared().latestVersionCode()}, {"method", "intro"}});
+    services::Updater::shared().autoupdate();
 }
 
 void ViewController::clickIntroNextTime() {
-    Telemetry::shared().event("skipNewVersion",
-                              {{"latestVersion", Settings::shared().latestVersionCode()}, {"method", "intro"}});
+    services::Telemetry::shared().event(
+        "skipNewVersion",
+        {{"latestVersion", services::Settings::shared().latestVersionCode()}, {"method", "intro"}});
     core().hideMainWindow();
 }
 
@@ -507,32 +514,32 @@ void ViewController::imgLoaded() {
 }
 
 void ViewController::clickZoomOut() {
-    Telemetry::shared().preset("zoom", {{"method", "helper:ZoomOut"}});
+    services::Telemetry::shared().preset("zoom", {{"method", "helper:ZoomOut"}});
     parts().zoomOut();
 }
 
 void ViewController::clickZoomIn() {
-    Telemetry::shared().preset("zoom", {{"method", "helper:ZoomIn"}});
+    services::Telemetry::shared().preset("zoom", {{"method", "helper:ZoomIn"}});
     parts().zoomIn();
 }
 
 void ViewController::clickZoomPercentage() {
-    Telemetry::shared().preset("zoom", {{"method", "helper:ZoomTo100"}});
+    services::Telemetry::shared().preset("zoom", {{"method", "helper:ZoomTo100"}});
     parts().zoomTo100();
 }
 
 void ViewController::changeColorFormat() {
-    Telemetry::shared().preset("setting-colorFormat", {{"method", "helper"}});
+    services::Telemetry::shared().preset("setting-colorFormat", {{"method", "helper"}});
     int index = std::max(0, ddlColorFormat->indexOfSelectedItem());
     const auto& formats = imaging::colorFormats();
     if (size_t(index) >= formats.size()) return;
-    Settings::shared().setColorFormat(formats[size_t(index)].id);
+    services::Settings::shared().setColorFormat(formats[size_t(index)].id);
     core().updateColorStrings();
     if (auto* mwc = MainWindowController::existing()) mwc->updateColorLabelWidth();
 }
 
 void ViewController::changeRealPixels() {
-    Telemetry::shared().preset("setting-realPixels", {{"method", "helper"}});
+    services::Telemetry::shared().preset("setting-realPixels", {{"method", "helper"}});
     core().setRealPixels(swPixelsPoints->state() != kit::ControlState::On);
 }
 

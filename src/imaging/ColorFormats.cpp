@@ -73,7 +73,7 @@ std::pair<std::string, std::string> formatColor(int r, int g, int b, std::string
 }
 
 std::pair<std::string, std::string> formatColor(int r, int g, int b) {
-    return formatColor(r, g, b, Settings::shared().colorFormat());
+    return formatColor(r, g, b, services::Settings::shared().colorFormat());
 }
 
 }  // namespace imaging

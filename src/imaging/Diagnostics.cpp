@@ -47,7 +47,7 @@ void errorReport(const std::string& function, const std::string& message) {
     if (d.errorReport)
         d.errorReport(function, message);
     else
-        Telemetry::shared().oops(function, message);
+        services::Telemetry::shared().oops(function, message);
 }
 
 void sendEvent(const std::string& name, const EventData& data) {
@@ -55,7 +55,7 @@ void sendEvent(const std::string& name, const EventData& data) {
     if (d.event)
         d.event(name, data);
     else
-        Telemetry::shared().event(name, jsonOf(data));
+        services::Telemetry::shared().event(name, jsonOf(data));
 }
 
 void consoleLine(const std::string& line) {
@@ -93,7 +93,7 @@ void Stopwatch::assertWithin(double maxMs) const {
         return;
     }
     const double rounded = std::round(ms * 100) / 100;
-    Telemetry::shared().repeatableEvent("timer-assert", {{"timername", name_}, {"timer", rounded}});
+    services::Telemetry::shared().repeatableEvent("timer-assert", {{"timername", name_}, {"timer", rounded}});
     consoleLine("Time Assert: timer " + name_ + " took " + millisText(ms) + "ms");
 }
 

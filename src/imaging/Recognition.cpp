@@ -31,7 +31,7 @@ std::string failureMessage(const std::string& error) {
 }  // namespace
 
 std::string currentPrimaryOCRLang() {
-    return Settings::shared().primaryOCRLang();
+    return services::Settings::shared().primaryOCRLang();
 }
 
 const std::vector<std::pair<std::string, std::string>>& ocrLanguages() {

@@ -37,7 +37,7 @@ std::optional<Record> recordFromJson(std::string_view text) {
 // No record comes near this; a longer line is kept as it stands, unread.
 constexpr size_t kLongestLine = 16 << 20;
 
-std::optional<Record> decodeLine(std::string_view line, const std::optional<Crypti::Key>& key) {
+std::optional<Record> decodeLine(std::string_view line, const std::optional<services::Crypti::Key>& key) {
     if (line.size() > kLongestLine) return std::nullopt;
     if (key) {
         if (auto box = kit::crypto::base64Decode(line); box && box->size() >= kit::crypto::kNonceSize + kit::crypto::kTagSize)
@@ -116,15 +116,15 @@ std::string DataLayer::encodeRec(const Record& record) const {
     try {
         plain = json.dump();
     } catch (const std::exception&) {  // a value that is not UTF-8
-        Telemetry::shared().oops("encodeRec(_:)", "JSON Encoding Error");
+        services::Telemetry::shared().oops("encodeRec(_:)", "JSON Encoding Error");
         return {};
     }
-    auto key = Crypti::makeKey(keyText_);
+    auto key = services::Crypti::makeKey(keyText_);
     std::optional<kit::crypto::Bytes> box;
     if (key) box = kit::crypto::seal(*key, std::span(reinterpret_cast<const uint8_t*>(plain.data()), plain.size()));
     if (!box) {
         // Readable by us and by anyone: say so, the recognised text is in it.
-        Telemetry::shared().oops("encodeRec(_:)", "Record stored unsealed");
+        services::Telemetry::shared().oops("encodeRec(_:)", "Record stored unsealed");
         return plain + "\n";
     }
     return kit::crypto::base64Encode(*box) + "\n";
@@ -143,7 +143,7 @@ bool DataLayer::write(const std::string& str, bool append) {
         for (auto& line : unreadable_) whole += line + "\n";
         ok = kit::files::writeAtomic(path, whole, 0600, &error);
     }
-    if (!ok) Telemetry::shared().oops("write(str:append:)", "File Writing Error " + error);
+    if (!ok) services::Telemetry::shared().oops("write(str:append:)", "File Writing Error " + error);
     return ok;
 }
 
@@ -151,23 +151,23 @@ void DataLayer::read() {
     std::lock_guard<std::mutex> g(lock_);
     const std::string path = folder_ + "/" + kFileName;
     if (!kit::files::exists(path)) return;
-    timerStart("Read File");
+    services::timerStart("Read File");
     auto text = kit::files::readAll(path);
-    timerLog("Read File");
+    services::timerLog("Read File");
     if (!text) {
-        Telemetry::shared().oops("read()", "JSON Parsing Error");
+        services::Telemetry::shared().oops("read()", "JSON Parsing Error");
         return;
     }
-    timerStart("Decode JSON");
-    auto key = Crypti::makeKey(keyText_);
-    timerStart("Split File");
+    services::timerStart("Decode JSON");
+    auto key = services::Crypti::makeKey(keyText_);
+    services::timerStart("Split File");
     std::vector<std::string_view> lines;
     for (size_t start = 0; start < text->size();) {
         size_t end = std::min(text->find('\n', start), text->size());
         if (end > start) lines.emplace_back(text->data() + start, end - start);
         start = end + 1;
     }
-    timerLog("Split File");
+    services::timerLog("Split File");
     // Lines open independently: a large file is decoded on every core.
     std::vector<std::optional<Record>> decoded(lines.size());
     inParallel(lines.size(), 512, [&](size_t begin, size_t end) {
@@ -181,7 +181,7 @@ void DataLayer::read() {
         else
             unreadable_.emplace_back(lines[i]);
     }
-    timerLog("Decode JSON");
+    services::timerLog("Decode JSON");
 }
 
 }  // namespace library

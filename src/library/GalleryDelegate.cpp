@@ -81,7 +81,7 @@ GalleryDelegate::~GalleryDelegate() {
 }
 
 void GalleryDelegate::applyLayout() {
-    Settings& s = Settings::shared();
+    services::Settings& s = services::Settings::shared();
     collection->setItemLayout(galleryLayout(s.libLayout(), s.libPopoveerSize(), collection->contentWidth()));
 }
 

@@ -29,7 +29,7 @@ std::shared_ptr<kit::Menu> GalleryItemView::contextMenu() const {
 }
 
 void GalleryItemView::doubleClick() const {
-    owner_.performAction(Settings::shared().libAction(), path_, "dblClick");
+    owner_.performAction(services::Settings::shared().libAction(), path_, "dblClick");
 }
 
 }  // namespace library

@@ -61,7 +61,7 @@ std::string dprText(const std::string& value) {
 }
 
 std::vector<std::string> ocrLanguages() {
-    std::string lang = Settings::shared().primaryOCRLang();
+    std::string lang = services::Settings::shared().primaryOCRLang();
     if (lang == "en-US") return {};
     if (lang.find("zh") != std::string::npos) return {"zh-Hans", "zh-Hant", "en-US"};
     if (lang.find("yue") != std::string::npos) return {"yue-Hans", "yue-Hant", "en-US"};
@@ -115,8 +115,8 @@ private:
             if (result.ok())
                 for (auto& line : result.lines) joined += (joined.empty() ? "" : "\n") + line.text;
             else
-                Telemetry::shared().oops("ocr(cgImage:onReady:)",
-                                         "Unable to perform the OCR requests: " + result.error + ".");
+                services::Telemetry::shared().oops(
+                    "ocr(cgImage:onReady:)", "Unable to perform the OCR requests: " + result.error + ".");
             g.lock();
             ++idle_;  // free again before the waiter hears, so its next file finds this thread
             g.unlock();
@@ -164,16 +164,18 @@ void IndexMachine::scan(bool indexToo, std::function<void(int, bool)> onReady) {
         if (onReady) kit::dispatchMain([onReady] { onReady(0, false); });
     };
     if (indexInProgress || scanInProgress) {
-        Telemetry::shared().oops("scan(indexToo:onReady:)", "scan() attempt when scanning or indexing is underway!");
+        services::Telemetry::shared().oops("scan(indexToo:onReady:)",
+                                           "scan() attempt when scanning or indexing is underway!");
         return answer();
     }
-    if (!Settings::shared().libEnabled()) return answer();
+    if (!services::Settings::shared().libEnabled()) return answer();
     if (!lib_.loaded()) {
-        Telemetry::shared().oops("scan(indexToo:onReady:)", "Scaning before load complete, not cool");
+        services::Telemetry::shared().oops("scan(indexToo:onReady:)",
+                                           "Scaning before load complete, not cool");
         return;
     }
     if (lib_.folder().empty()) {
-        Telemetry::shared().oops("scan(indexToo:onReady:)", "No Valid Folder URL");
+        services::Telemetry::shared().oops("scan(indexToo:onReady:)", "No Valid Folder URL");
         return;
     }
     if (indexToo) indexInitiated = true;
@@ -186,18 +188,18 @@ void IndexMachine::walk(bool indexToo, std::function<void(int, bool)> onReady) {
     scanInProgress = true;
     const std::string folder = lib_.folder();
     clearQueue();
-    timerStart("contentsOfDirectory");
+    services::timerStart("contentsOfDirectory");
     auto names = kit::files::listFolder(folder);
-    timerLog("contentsOfDirectory");
+    services::timerLog("contentsOfDirectory");
     if (!names) {
-        Telemetry::shared().oops("scan(indexToo:onReady:)", "Error reading directory " + folder);
+        services::Telemetry::shared().oops("scan(indexToo:onReady:)", "Error reading directory " + folder);
         scanInProgress = false;
         return;
     }
-    const bool nonShots = Settings::shared().libIndexNonshots();
-    const bool allowOCR = Settings::shared().libAllowOCR();
+    const bool nonShots = services::Settings::shared().libIndexNonshots();
+    const bool allowOCR = services::Settings::shared().libAllowOCR();
     std::vector<std::string> found;
-    timerStart("search through records");
+    services::timerStart("search through records");
     for (auto& name : *names) {
         std::string lower = kit::lowerCase(name);
         if (!endsWith(lower, ".jpg") && !endsWith(lower, ".jpeg") && !endsWith(lower, ".png")) continue;
@@ -211,12 +213,12 @@ void IndexMachine::walk(bool indexToo, std::function<void(int, bool)> onReady) {
         if (isScreenshotName(lower) || nonShots || kit::files::getXattr(path, core::kScreenCaptureAttribute))
             found.push_back(path);
     }
-    timerLog("search through records");
+    services::timerLog("search through records");
     bool changed = lib_.checkPresence(std::set<std::string>(names->begin(), names->end()), folder);
     std::stable_sort(found.begin(), found.end(),
                      [](const std::string& a, const std::string& b) { return baseName(a) > baseName(b); });
     const int64_t present = lib_.presentCount();
-    int64_t limit = std::max<int64_t>(0, Settings::shared().libLimit());
+    int64_t limit = std::max<int64_t>(0, services::Settings::shared().libLimit());
     int64_t room = limit - std::min(present, limit);
     if (int64_t(found.size()) > room) found.resize(size_t(std::max<int64_t>(0, room)));
     if (lib_.folder() != folder) found.clear();  // switched meanwhile: these files are not the library's
@@ -228,10 +230,10 @@ void IndexMachine::walk(bool indexToo, std::function<void(int, bool)> onReady) {
     availableFiles = int(names->size());
     scanInProgress = false;
     if (queuedFiles > 0 || changed)
-        Telemetry::shared().repeatableEvent("lib:scan", {{"availableFiles", availableFiles.load()},
-                                                         {"queuedFiles", queuedFiles.load()},
-                                                         {"nonShots", nonShots},
-                                                         {"displayChange", changed}});
+        services::Telemetry::shared().repeatableEvent("lib:scan", {{"availableFiles", availableFiles.load()},
+                                                                   {"queuedFiles", queuedFiles.load()},
+                                                                   {"nonShots", nonShots},
+                                                                   {"displayChange", changed}});
     if (indexToo) {
         indexQueue();
     } else if (onReady) {
@@ -248,10 +250,11 @@ void IndexMachine::indexQueue() {
     };
     if (indexInProgress || scanInProgress) {
         refuse();
-        Telemetry::shared().oops("indexQueue()", "indexQueue() attempt when scanning or indexing is underway!");
+        services::Telemetry::shared().oops("indexQueue()",
+                                           "indexQueue() attempt when scanning or indexing is underway!");
         return;
     }
-    if (!Settings::shared().libEnabled()) {
+    if (!services::Settings::shared().libEnabled()) {
         refuse();
         std::weak_ptr<bool> alive = alive_;
         kit::dispatchMain([this, alive] {
@@ -270,7 +273,7 @@ void IndexMachine::indexQueue() {
 // with a single worker. A stop lets the files already in hand finish.
 void IndexMachine::runLoop() {
     indexStarted_ = nowSeconds();
-    timerStart("rescan");
+    services::timerStart("rescan");
     std::weak_ptr<bool> alive = alive_;
     std::mutex turnLock;
     std::condition_variable turnTaken;
@@ -304,7 +307,7 @@ void IndexMachine::runLoop() {
     for (int i = 1; i < workers; ++i) helpers.emplace_back(work);
     work();
     for (auto& t : helpers) t.join();
-    timerLog("rescan");
+    services::timerLog("rescan");
     clearQueue();
     kit::dispatchMain([this, alive] {
         if (alive.lock()) finish();
@@ -344,9 +347,10 @@ void IndexMachine::finish() {
 
 std::shared_ptr<GrabData> IndexMachine::prepareEntry(const std::string& path,
                                                      const std::map<std::string, std::string>& dict) {
-    if (!Settings::shared().libEnabled()) return nullptr;
+    if (!services::Settings::shared().libEnabled()) return nullptr;
     if (!lib_.loaded()) {
-        Telemetry::shared().oops("indexFile(_:dict:)", "!!! scaning before load complete, not cool");
+        services::Telemetry::shared().oops("indexFile(_:dict:)",
+                                           "!!! scaning before load complete, not cool");
         return nullptr;
     }
     auto rec = std::make_shared<GrabData>(std::map<std::string, std::string>{});
@@ -367,19 +371,21 @@ void IndexMachine::indexFile(const std::string& path, const std::map<std::string
 void IndexMachine::reindexFile(const std::string& path) {
     // The file was replaced: its old thumbnails must not be shown for it.
     ThumbnailCache::shared().remove(path);
-    if (!Settings::shared().libEnabled()) return;
+    if (!services::Settings::shared().libEnabled()) return;
     if (!lib_.loaded()) {
-        Telemetry::shared().oops("reindexFile(_:)", "!!! reindexing before load complete, not cool");
+        services::Telemetry::shared().oops("reindexFile(_:)",
+                                           "!!! reindexing before load complete, not cool");
         return;
     }
     auto content = lib_.contentOf(baseName(path));
     auto rec = content ? std::make_shared<GrabData>(std::move(*content)) : nullptr;
     if (!rec) {
-        Telemetry::shared().oops("reindexFile(_:)", "Reindexing file without a record");
+        services::Telemetry::shared().oops("reindexFile(_:)", "Reindexing file without a record");
         return;
     }
     if (rec->fileURL() != std::optional<std::string>(path)) {
-        Telemetry::shared().oops("reindexFile(_:)", "Reindexing file, url doesn't match (different folder?)");
+        services::Telemetry::shared().oops("reindexFile(_:)",
+                                           "Reindexing file, url doesn't match (different folder?)");
         return;
     }
     analyzeFile(path, rec, true);
@@ -393,7 +399,7 @@ std::shared_ptr<GrabData> IndexMachine::analyze(const std::string& path, const s
                                                 bool forced) {
     kit::Image image = kit::ImageIO::read(path);
     if (image.isNull()) {
-        Telemetry::shared().oops("analyzeFile(_:rec:forced:)", "Image Reading Error");
+        services::Telemetry::shared().oops("analyzeFile(_:rec:forced:)", "Image Reading Error");
         return nullptr;
     }
     // The entry may be the model's own (a forced pass): fill a copy and hand
@@ -404,27 +410,28 @@ std::shared_ptr<GrabData> IndexMachine::analyze(const std::string& path, const s
     if (!sizeError)
         entry->content["bytes"] = std::to_string(bytes);
     else
-        Telemetry::shared().oops("analyzeFile(_:rec:forced:)", "Can't get filesie");
+        services::Telemetry::shared().oops("analyzeFile(_:rec:forced:)", "Can't get filesie");
     entry->content["filename"] = baseName(path);
     entry->content["width"] = std::to_string(image.width());
     entry->content["height"] = std::to_string(image.height());
     static thread_local std::mt19937 rng{std::random_device{}()};
     const std::string tag = std::to_string(std::uniform_int_distribution<int>(1000000, 9999999)(rng));
     auto ocr = entry->content.find("ocr");
-    if ((ocr == entry->content.end() || ocr->second.empty() || forced) && Settings::shared().libAllowOCR()) {
-        timerStart("OCR " + tag);
+    if ((ocr == entry->content.end() || ocr->second.empty() || forced) &&
+        services::Settings::shared().libAllowOCR()) {
+        services::timerStart("OCR " + tag);
         entry->content["ocr"] = ocrWithTimeout(image);
         entry->content["domains"] = findDomains(entry->content["ocr"]);
-        timerLog("OCR " + tag);
+        services::timerLog("OCR " + tag);
     }
     if (entry->colors().empty() || forced) {
-        timerStart("Colors " + tag);
+        services::timerStart("Colors " + tag);
         entry->setColors(colorHexes(image));
-        timerLog("Colors " + tag);
+        services::timerLog("Colors " + tag);
     }
-    timerStart("Avg Color " + tag);
+    services::timerStart("Avg Color " + tag);
     entry->content["basecolor"] = imaging::ColorMagic::cg2hex(getAvgColor(image));
-    timerLog("Avg Color " + tag);
+    services::timerLog("Avg Color " + tag);
     entry->refreshLibObject();
     return entry;
 }
@@ -476,7 +483,7 @@ std::vector<std::string> IndexMachine::colorHexes(const kit::Image& image) {
 kit::Color IndexMachine::getAvgColor(const kit::Image& image) {
     kit::Image one = imaging::ColorMagic::resize(image, 1, 1);
     if (one.isNull()) {
-        Telemetry::shared().oops("getAvgColor(_:)", "Error Resizing Image");
+        services::Telemetry::shared().oops("getAvgColor(_:)", "Error Resizing Image");
         return kit::Color::black();
     }
     kit::Color c = one.colorAt(0, 0);

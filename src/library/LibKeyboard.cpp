@@ -76,10 +76,10 @@ bool LibViewController::handleKeyDown(const kit::Event& e) {
 bool LibViewController::runKeyTable(const kit::Event& e, int index) {
     auto url = gallery->fileURL(index);
     if (!url) return false;
-    KeyComboModifiers mods;
+    services::KeyComboModifiers mods;
     mods.shift = e.has(kit::ModifierFlag::Shift);
     mods.command = e.has(kit::ModifierFlag::Command);
-    std::string method = "hotkey:" + keyComboDescription(e.keyCode, mods);
+    std::string method = "hotkey:" + services::keyComboDescription(e.keyCode, mods);
     bool command = mods.command;
     // The actions run on the view registered with the library; the key is
     // taken even when there is none.
@@ -106,7 +106,7 @@ bool LibViewController::runKeyTable(const kit::Event& e, int index) {
             deleteSelected(method);
             return true;
         case kit::KeyCode::Return:
-            if (target) target->performAction(Settings::shared().libAction(), *url, method);
+            if (target) target->performAction(services::Settings::shared().libAction(), *url, method);
             return true;
         default:
             return false;

@@ -51,14 +51,14 @@ int64_t LibViewController::visibleCount() const {
     int64_t n = 0;
     for (const auto& e : lib->snapshot())
         if (e->gone() == 0) ++n;
-    return std::min(n, std::max<int64_t>(0, Settings::shared().libLimit()));
+    return std::min(n, std::max<int64_t>(0, services::Settings::shared().libLimit()));
 }
 
 void LibViewController::updateVisibility() {
     auto lib = model();
     IndexMachine* im = lib ? lib->indexMachine.get() : nullptr;
     VisibilityInput in;
-    in.enabled = Settings::shared().libEnabled();
+    in.enabled = services::Settings::shared().libEnabled();
     in.loading = isLoading;
     in.bigMessage = isBigMsgOn;
     in.indexing = im && im->indexInitiated;
@@ -100,7 +100,7 @@ void LibViewController::showLibraryState() {
         updateVisibility();
         return;
     }
-    if (!Settings::shared().defaultFolderURL()) {
+    if (!services::Settings::shared().defaultFolderURL()) {
         std::weak_ptr<bool> alive = alive_;
         showBigMessage(
             "lib-148-folder",
@@ -108,7 +108,7 @@ void LibViewController::showLibraryState() {
             "appear here.",
             "Select Folder", [] {
                 viewHost().selectDefaultFolder([] {
-                    Telemetry::shared().preset("lib:show", {{"method", "folderPicker"}});
+                    services::Telemetry::shared().preset("lib:show", {{"method", "folderPicker"}});
                     viewHost().presentLibrary();
                 });
             });
@@ -160,7 +160,7 @@ void LibViewController::updateStatusLine(const std::optional<std::string>& text)
 }
 
 void LibViewController::offerPreexisting(int count) {
-    if (!Settings::shared().libAllowPreexisting()) return;
+    if (!services::Settings::shared().libAllowPreexisting()) return;
     if (visibleCount() > 0) {
         vProgressBar->setHidden(true);
         btnProgressAction->setTitle("Add Files");
@@ -269,15 +269,15 @@ void LibViewController::runSearch() {
     std::weak_ptr<bool> alive = alive_;
     kit::globalQueue().async([this, alive, lib, ticket, query] {
         std::string timer = "Search#" + std::to_string(ticket);
-        timerStart(timer);
+        services::timerStart(timer);
         auto results = lib->search(query);
-        std::string elapsed = timerElapsedText(timer);
-        timerRemove(timer);
+        std::string elapsed = services::timerElapsedText(timer);
+        services::timerRemove(timer);
         kit::dispatchMain([this, alive, ticket, elapsed, results = std::move(results)]() mutable {
             if (alive.expired() || !searches_.isCurrent(ticket)) return;
             isSearching = false;
-            Telemetry::shared().repeatableEvent("lib:search",
-                                                {{"count", int64_t(results.size())}, {"timer", elapsed}});
+            services::Telemetry::shared().repeatableEvent(
+                "lib:search", {{"count", int64_t(results.size())}, {"timer", elapsed}});
             if (results.empty()) {
                 ++galleryGeneration_;
                 showBigMessage("lib-148-notfound", "Nothing found", "", nullptr);
@@ -299,11 +299,11 @@ void LibViewController::performAction(const std::string& word, const std::string
     LibViewHost& host = viewHost();
     std::error_code ec;
     if (!std::filesystem::exists(path, ec)) {
-        Notifier::shared().warning("File doesn't exist",
-                                   "File " + baseName(path) + " doesn't seem to exist anymore");
+        services::Notifier::shared().warning("File doesn't exist",
+                                             "File " + baseName(path) + " doesn't seem to exist anymore");
         return;
     }
-    Telemetry::shared().repeatableEvent("lib:action-" + word, {{"method", method}});
+    services::Telemetry::shared().repeatableEvent("lib:action-" + word, {{"method", method}});
     std::string w = lowerTrimmed(word);
     if (w != "quicklook") host.closePopover();
     if (w == "quicklook") {
@@ -317,12 +317,13 @@ void LibViewController::performAction(const std::string& word, const std::string
     } else if (w == "pin") {
         host.pinImage(path);
     } else if (w == "copy") {
-        if (host.copyImageFile(path)) Notifier::shared().notify("Copied to the clipboard", "As an image");
+        if (host.copyImageFile(path))
+            services::Notifier::shared().notify("Copied to the clipboard", "As an image");
     } else if (w == "info") {
         // Counted only.
     } else if (!host.openImage(path)) {
-        Notifier::shared().warning("Can't open file",
-                                   "Can't open " + baseName(path) + ", not even sure why.");
+        services::Notifier::shared().warning("Can't open file",
+                                             "Can't open " + baseName(path) + ", not even sure why.");
     } else {
         host.yieldFocus();
     }
@@ -342,7 +343,7 @@ void LibViewController::deleteSelected(const std::string& method) {
     int deleted = int(cvGallery->selectionIndexes().size());
     auto lib = model();
     if (lib) lib->deleteFiles(urls);
-    Telemetry::shared().event("lib:delete", {{"method", method}, {"count", int64_t(urls.size())}});
+    services::Telemetry::shared().event("lib:delete", {{"method", method}, {"count", int64_t(urls.size())}});
     // The list without the deleted files shows at once; the rebuild from the
     // model follows and keeps the selection made here.
     if (gallery) {
@@ -379,14 +380,14 @@ void LibViewController::selectLayout(const std::string& title) {
     static const std::pair<char, const char*> layouts[] = {
         {'F', "list"}, {'S', "square80"}, {'M', "medium"}, {'L', "large"}};
     for (auto [letter, value] : layouts)
-        if (first == letter) Settings::shared().setLibLayout(value);
+        if (first == letter) services::Settings::shared().setLibLayout(value);
     if (gallery) gallery->applyLayout();
     cvGallery->reloadData();
     updateStatusLine(std::nullopt);
 }
 
 void LibViewController::changePopoverSize(bool large) {
-    Settings::shared().setLibPopoveerSize(large ? "medium" : "small");
+    services::Settings::shared().setLibPopoveerSize(large ? "medium" : "small");
     if (LibViewController* c = libController())
         c->applyPopoverSize();
     else

@@ -282,7 +282,7 @@ void LibViewController::viewDidLoad() {
     layoutViews();
     if (model()) {
         connectLibrary();
-    } else if (!Settings::shared().defaultFolderURL()) {
+    } else if (!services::Settings::shared().defaultFolderURL()) {
         updateStatusLine(std::nullopt);
         showLibraryState();
     }
@@ -292,10 +292,12 @@ void LibViewController::viewWillAppear() {
     view();
     applyAppearance();
     hideTooltip();
-    if (contentSize_.width == 380 && Settings::shared().libPopoveerSize() != "small") applyPopoverSize();
-    btnPopoverSize->setState(Settings::shared().libPopoveerSize() != "small" ? kit::ControlState::On
-                                                                             : kit::ControlState::Off);
-    std::string layout = Settings::shared().libLayout();
+    if (contentSize_.width == 380 && services::Settings::shared().libPopoveerSize() != "small")
+        applyPopoverSize();
+    btnPopoverSize->setState(services::Settings::shared().libPopoveerSize() != "small"
+                                 ? kit::ControlState::On
+                                 : kit::ControlState::Off);
+    std::string layout = services::Settings::shared().libLayout();
     ddlLayout->selectItem(layout == "list" ? 0 : layout == "square80" ? 1 : layout == "large" ? 3 : 2);
 }
 
@@ -314,7 +316,7 @@ void LibViewController::viewDidDisappear() {
         kit::LocalEventMonitor::remove(keyMonitor);
         keyMonitor = 0;
     }
-    Telemetry::shared().event("lib:hide", kit::Json::object());
+    services::Telemetry::shared().event("lib:hide", kit::Json::object());
     hideTooltip();
     panelPreview->hide();
 }
@@ -414,7 +416,7 @@ void LibViewController::connectLibrary() {
     // One periodic rescan, however often the library is connected again.
     if (!rescanTimer_.isValid())
         rescanTimer_ = kit::Timer::repeating(kRescanSeconds, [this] {
-            if (Settings::shared().libEnabled()) rescan();
+            if (services::Settings::shared().libEnabled()) rescan();
         });
     connected_ = lib;
     if (lib->loaded()) loadEnded();
@@ -425,15 +427,15 @@ void LibViewController::loadStarted() {
     isLoading = true;
     isBigMsgOn = false;
     updateVisibility();
-    timerStart("lib:load");
+    services::timerStart("lib:load");
 }
 
 void LibViewController::loadEnded() {
     auto lib = model();
     kit::Json data = kit::Json::object();
-    data["timer"] = timerElapsedText("lib:load");
+    data["timer"] = services::timerElapsedText("lib:load");
     data["count"] = lib ? int64_t(lib->snapshot().size()) : 0;
-    Telemetry::shared().event("lib:load", data);
+    services::Telemetry::shared().event("lib:load", data);
     isLoading = false;
     refreshGallery();
     if (lib) {
@@ -451,7 +453,7 @@ void LibViewController::rescan() {
     auto lib = model();
     if (!lib || !lib->indexMachine) return;
     if (lib->indexMachine->indexInProgress || lib->indexMachine->scanInProgress) {
-        consoleLine("! ! ! rescan() while the indexMachine is busy");
+        services::consoleLine("! ! ! rescan() while the indexMachine is busy");
         return;
     }
     std::weak_ptr<bool> alive = alive_;
@@ -464,18 +466,18 @@ void LibViewController::rescan() {
 
 void LibViewController::initIndex() {
     auto lib = model();
-    if (!lib || !Settings::shared().libEnabled()) return;
+    if (!lib || !services::Settings::shared().libEnabled()) return;
     IndexMachine* im = lib->indexMachine.get();
     if (im && (im->indexInProgress || im->scanInProgress)) {
-        consoleLine("! ! ! initIndex() while the indexMachine is busy");
+        services::consoleLine("! ! ! initIndex() while the indexMachine is busy");
         return;
     }
     panelPreview->hide();
     kit::Json data = kit::Json::object();
     data["queuedFiles"] = im ? int64_t(im->queuedFiles) : 0;
     data["availableFiles"] = im ? int64_t(im->availableFiles) : 0;
-    Telemetry::shared().event("lib:indexStart", data);
-    timerStart("lib:index");
+    services::Telemetry::shared().event("lib:indexStart", data);
+    services::timerStart("lib:index");
     if (im) {
         std::weak_ptr<bool> alive = alive_;
         im->statusUpdate = [this, alive](int done, int total, std::string left, bool stop) {
@@ -496,9 +498,9 @@ void LibViewController::statusHandler(int done, int total, const std::string& ti
     kit::Json data = kit::Json::object();
     data["queuedFiles"] = done;
     data["availableFiles"] = lib && lib->indexMachine ? int64_t(lib->indexMachine->availableFiles) : 0;
-    data["timer"] = timerElapsedText("lib:index");
+    data["timer"] = services::timerElapsedText("lib:index");
     data["canceled"] = stopRequested;
-    Telemetry::shared().event("lib:indexEnd", data);
+    services::Telemetry::shared().event("lib:indexEnd", data);
     rescan();
 }
 
@@ -518,7 +520,7 @@ void LibViewController::refreshGallery() {
     uint64_t ticket = searches_.begin();
     std::weak_ptr<bool> alive = alive_;
     kit::globalQueue().async([this, alive, lib, ticket] {
-        int64_t limit = std::max<int64_t>(0, Settings::shared().libLimit());
+        int64_t limit = std::max<int64_t>(0, services::Settings::shared().libLimit());
         auto all = lib->snapshot();
         if (int64_t(all.size()) > limit) all.erase(all.begin(), all.end() - limit);
         auto list = lib->convertToLibObjects(all);
@@ -571,7 +573,7 @@ void LibViewController::applyPopoverSize() {
     // Before the popover first shows, the view has no window yet: the
     // screen it opens on is the main one.
     kit::Display screen = view_ && view_->window() ? view_->window()->screen() : kit::Displays::main();
-    contentSize_ = popoverSize(Settings::shared().libPopoveerSize(), screen.visibleFrame.height());
+    contentSize_ = popoverSize(services::Settings::shared().libPopoveerSize(), screen.visibleFrame.height());
     viewHost().setPopoverSize(contentSize_);
     if (view_) view_->setFrameSize(contentSize_);
     tmLayout_ = kit::Timer::once(0.01, [this] {

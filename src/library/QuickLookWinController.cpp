@@ -37,7 +37,7 @@ bool QuickLookWinController::loadImage(const std::string& path, const std::optio
     std::string error;
     kit::Image image = kit::ImageIO::read(path, 1.0, &error);
     if (image.isNull()) {
-        Telemetry::shared().oops("loadImage(from:sender:)", "Can't load image from file");
+        services::Telemetry::shared().oops("loadImage(from:sender:)", "Can't load image from file");
         return false;
     }
     kit::Display screen = kit::Displays::main();

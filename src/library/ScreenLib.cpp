@@ -33,8 +33,9 @@ std::string nameOf(const GrabData& g) {
     return it == g.content.end() ? std::string() : it->second;
 }
 
-
-bool libEnabled() { return Settings::shared().libEnabled(); }
+bool libEnabled() {
+    return services::Settings::shared().libEnabled();
+}
 
 std::string baseName(const std::string& path) { return path.substr(path.find_last_of('/') + 1); }
 
@@ -110,7 +111,7 @@ void ScreenLib::load() {
 void ScreenLib::loadNow() {
     std::lock_guard<std::mutex> op(opLock_);
     uint64_t generation = generation_;
-    timerStart("Load Data");
+    services::timerStart("Load Data");
     if (indexMachine) indexMachine->clearQueue();
     data_.read();
     // What searches and facets read is worked out now, on every core, rather
@@ -137,7 +138,7 @@ void ScreenLib::loadNow() {
     }
     recalcTopColors();
     loaded_ = true;
-    timerLog("Load Data");
+    services::timerLog("Load Data");
 }
 
 void ScreenLib::setFolder(const std::string& folder) {
@@ -211,7 +212,7 @@ void ScreenLib::addOrUpdate(const Entry& entry) {
 }
 
 void ScreenLib::dedup() {
-    timerStart("Dedup");
+    services::timerStart("Dedup");
     size_t before, after;
     {
         std::lock_guard<std::mutex> g(recLock_);
@@ -223,7 +224,7 @@ void ScreenLib::dedup() {
         std::erase_if(records_, [](const Entry& e) { return e->deleteMePlease; });
         after = records_.size();
     }
-    timerLog("Dedup");
+    services::timerLog("Dedup");
     if (after < before) save();
 }
 
@@ -271,7 +272,8 @@ void ScreenLib::deleteFiles(const std::vector<std::string>& paths) {
             if (kit::moveToTrash(path, &error))
                 records_[it->second]->deleteMePlease = true, trashed.push_back(path);
             else
-                failed.push_back(baseName(path)), Telemetry::shared().oops("delete(urls:)", "Deletion error: " + error);
+                failed.push_back(baseName(path)),
+                    services::Telemetry::shared().oops("delete(urls:)", "Deletion error: " + error);
         }
         std::erase_if(records_, [](const Entry& e) { return e->deleteMePlease; });
         rebuildFilenamesLocked();
@@ -279,7 +281,8 @@ void ScreenLib::deleteFiles(const std::vector<std::string>& paths) {
     }
     // A trashed file's thumbnails go with it, as file managers do.
     for (auto& path : trashed) ThumbnailCache::shared().remove(path);
-    for (auto& name : failed) Notifier::shared().warning("Failed to delete " + name, "Is file being used elsewhere?");
+    for (auto& name : failed)
+        services::Notifier::shared().warning("Failed to delete " + name, "Is file being used elsewhere?");
     if (after < before) {
         std::weak_ptr<bool> alive = alive_;
         kit::dispatchMainAfter(0.1, [this, alive] {
@@ -290,7 +293,7 @@ void ScreenLib::deleteFiles(const std::vector<std::string>& paths) {
 
 void ScreenLib::save() {
     if (!libEnabled()) return;
-    timerStart("lib:save");
+    services::timerStart("lib:save");
     std::vector<Record> contents;
     {
         std::lock_guard<std::mutex> g(recLock_);
@@ -306,8 +309,9 @@ void ScreenLib::save() {
     for (auto& l : lines) text += l;
     const size_t count = contents.size();
     data_.write(text, false);
-    Telemetry::shared().repeatableEvent("lib:save", {{"timer", timerElapsedText("lib:save")}, {"count", count}});
-    timerLog("lib:save");
+    services::Telemetry::shared().repeatableEvent(
+        "lib:save", {{"timer", services::timerElapsedText("lib:save")}, {"count", count}});
+    services::timerLog("lib:save");
 }
 
 void ScreenLib::requestSave() {
@@ -324,13 +328,13 @@ void ScreenLib::flushPendingSave() {
 
 std::vector<LibObject> ScreenLib::convertToLibObjects(const std::vector<Entry>& entries) const {
     std::lock_guard<std::mutex> g(recLock_);
-    timerStart("convertToLibObjects");
+    services::timerStart("convertToLibObjects");
     std::vector<Entry> sorted = entries;
     stableSortByTs(sorted, true);
     std::vector<LibObject> out;
     for (auto& e : sorted)
         if (auto o = e->libObject()) out.push_back(*o);
-    timerLog("convertToLibObjects");
+    services::timerLog("convertToLibObjects");
     return out;
 }
 
@@ -339,7 +343,7 @@ std::vector<LibObject> ScreenLib::search(const std::string& query) const {
     {
         std::lock_guard<std::mutex> g(recLock_);
         const std::string folded = kit::caseFolded(query);
-        const int64_t limit = std::max<int64_t>(0, Settings::shared().libLimit());
+        const int64_t limit = std::max<int64_t>(0, services::Settings::shared().libLimit());
         size_t first = records_.size() > size_t(limit) ? records_.size() - size_t(limit) : 0;
         if (!folded.empty())
             for (size_t i = first; i < records_.size(); ++i)
@@ -350,7 +354,7 @@ std::vector<LibObject> ScreenLib::search(const std::string& query) const {
 }
 
 void ScreenLib::recalcTopColors() {
-    timerStart("Recalculate Global Top Colors");
+    services::timerStart("Recalculate Global Top Colors");
     std::vector<std::string> hexes;
     {
         std::lock_guard<std::mutex> g(recLock_);
@@ -365,7 +369,7 @@ void ScreenLib::recalcTopColors() {
         std::lock_guard<std::mutex> g(recLock_);
         topColors_ = std::move(top);
     }
-    timerLog("Recalculate Global Top Colors");
+    services::timerLog("Recalculate Global Top Colors");
 }
 
 std::vector<kit::Color> ScreenLib::topColors() const {
@@ -386,7 +390,7 @@ std::vector<ScreenLib::Entry> ScreenLib::snapshot() const {
 
 Facets ScreenLib::calcFilters() const {
     std::lock_guard<std::mutex> g(recLock_);
-    timerStart("calcFilters");
+    services::timerStart("calcFilters");
     Counter domains, objects, months, mode, app;
     for (auto& e : records_) {
         auto& k = e->facetKeys();
@@ -404,7 +408,7 @@ Facets ScreenLib::calcFilters() const {
     f.domains = domains.byCount();
     f.mode = mode.byCount();
     f.app = app.byCount();
-    timerLog("calcFilters");
+    services::timerLog("calcFilters");
     return f;
 }
 

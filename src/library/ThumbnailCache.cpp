@@ -287,10 +287,10 @@ const std::string& ThumbnailCache::diskRoot() const {
 }
 
 void installThumbnailCacheHook() {
-    updateAppHooks([](AppHooks& hooks) {
+    services::updateAppHooks([](services::AppHooks& hooks) {
         hooks.setThumbnailCacheLimit = [](int64_t limit) { ThumbnailCache::shared().setCountLimit(limit); };
     });
-    ThumbnailCache::shared().setCountLimit(std::min<int64_t>(Settings::shared().libLimit(), 50));
+    ThumbnailCache::shared().setCountLimit(std::min<int64_t>(services::Settings::shared().libLimit(), 50));
 }
 
 }  // namespace library

@@ -406,7 +406,7 @@ Points FreehandHelper::outline(const Points& in, double baseWidth, double variab
     return controlPoints(std::move(out));
 }
 
-kit::Path FreehandHelper::bezierPath(const Points& p, const std::optional<Rect>& origin) {
+kit::Path FreehandHelper::bezierPath(const Points& p, const std::optional<services::Rect>& origin) {
     kit::Path path;
     if (p.size() <= 1) return path;
     kit::Point o = origin ? kit::Point{origin->x1, origin->y1} : kit::Point{0, 0};

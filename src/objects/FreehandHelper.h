@@ -74,7 +74,7 @@ public:
                              double variability, Points& left, Points& right);
     static Points capPoints(const Point& p, bool start, int style);
     static Points outline(const Points& p, double baseWidth, double variability, int capStyle);
-    static kit::Path bezierPath(const Points& p, const std::optional<Rect>& origin = std::nullopt);
+    static kit::Path bezierPath(const Points& p, const std::optional<services::Rect>& origin = std::nullopt);
     static std::map<std::string, StatValue> strokeStats(const Points& p, double scale);
 
     // Strength of a shape-correction word: 1 - 2^-n for a word of n characters.

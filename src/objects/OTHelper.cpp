@@ -7,8 +7,8 @@
 
 namespace objects {
 
-kit::Path OTHelper::pointerPath(const Rect& box, double perc, double dist, double F, const std::string& side,
-                                const ObjectHost& host) {
+kit::Path OTHelper::pointerPath(const services::Rect& box, double perc, double dist, double F,
+                                const std::string& side, const ObjectHost& host) {
     const double x = box.x1, y = box.y1, w = box.width, h = box.height, d = host.dpr();
     kit::Path path;
     if (w < 15) return path;
@@ -81,7 +81,7 @@ kit::Path OTHelper::pointerPath(const Rect& box, double perc, double dist, doubl
     return path;
 }
 
-kit::Point OTHelper::pointerBase(const Rect& box, double perc, double dist, const std::string& side,
+kit::Point OTHelper::pointerBase(const services::Rect& box, double perc, double dist, const std::string& side,
                                  const ObjectHost& host) {
     const double x = box.x1, y = box.y1, w = box.width, h = box.height;
     kit::Point p;
@@ -97,7 +97,7 @@ kit::Point OTHelper::pointerBase(const Rect& box, double perc, double dist, cons
     return {v.x / host.dpr(), v.y / host.dpr()};
 }
 
-OTHelper::Side OTHelper::pointerSide(const Rect& box, kit::Point p) {
+OTHelper::Side OTHelper::pointerSide(const services::Rect& box, kit::Point p) {
     const double x = box.x1, y = box.y1, w = box.width, h = box.height;
     const double x0 = std::min(x, x + w), x1 = std::max(x, x + w), y0 = std::min(y, y + h),
                  y1 = std::max(y, y + h);

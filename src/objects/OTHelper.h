@@ -21,12 +21,12 @@ public:
         double perc = 0, dist = 0;
     };
     // Open polyline base start, tip, base end; empty for a box narrower than 15.
-    static kit::Path pointerPath(const Rect& box, double perc, double dist, double fontSize,
+    static kit::Path pointerPath(const services::Rect& box, double perc, double dist, double fontSize,
                                  const std::string& side, const ObjectHost& host);
     // The tip at `dist` outside the side at `perc`, in view points (canvas / dpr).
-    static kit::Point pointerBase(const Rect& box, double perc, double dist, const std::string& side,
-                                  const ObjectHost& host);
-    static Side pointerSide(const Rect& box, kit::Point p);
+    static kit::Point pointerBase(const services::Rect& box, double perc, double dist,
+                                  const std::string& side, const ObjectHost& host);
+    static Side pointerSide(const services::Rect& box, kit::Point p);
     // The shared editing view, made on first use.
     static TextEditorView& makeEditor(kit::View* canvas);
 };

@@ -12,6 +12,8 @@
 #include "objects/ObjectsCore.h"
 #include "services/NamedTimers.h"
 
+using services::Rect;
+
 namespace objects {
 
 namespace {
@@ -127,7 +129,7 @@ void ObjConceal::reconceal() {
         oops("reconceal()", "Can't create context");
         return;
     }
-    timerStart("reconceal");
+    services::timerStart("reconceal");
     if (fillMode == "erase") {
         eraseFill(ctx, area, 0, 0);
     } else if (fillMode == "pixelate") {
@@ -154,7 +156,7 @@ void ObjConceal::reconceal() {
         }
     }
     postReconceal(ctx, area);
-    timerLog("reconceal");
+    services::timerLog("reconceal");
 }
 
 void ObjConceal::postReconceal(const kit::Image& ctx, const Rect& area) {

@@ -26,12 +26,12 @@ public:
     static std::function<std::vector<imaging::TextRect>(const kit::Image&, double dpr)>& recognizer();
 
     virtual void reconceal();
-    virtual void postReconceal(const kit::Image& ctx, const Rect& area);
+    virtual void postReconceal(const kit::Image& ctx, const services::Rect& area);
     // The covered part of the capture, or a null image.
     virtual kit::Image sourceImage();
     // Fills of an area (crop coordinates) into the context at an offset.
-    virtual void pixelateFill(kit::Image& ctx, const Rect& area, double ox, double oy);
-    virtual void eraseFill(kit::Image& ctx, const Rect& area, double ox, double oy);
+    virtual void pixelateFill(kit::Image& ctx, const services::Rect& area, double ox, double oy);
+    virtual void eraseFill(kit::Image& ctx, const services::Rect& area, double ox, double oy);
 
     void draw() override;
     void deactivate() override;

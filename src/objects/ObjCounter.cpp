@@ -145,7 +145,7 @@ void ObjCounter::remove() {
     if (parent) parent->renumberCounters();
 }
 
-Rect ObjCounter::anchorPoint() {
+services::Rect ObjCounter::anchorPoint() {
     if (rect.width == 0 && rect.height == 0) return host().source();
     double r = radius();
     return {rect.x1 - r, rect.y1 - r, 2 * r, 2 * r};

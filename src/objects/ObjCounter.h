@@ -35,7 +35,7 @@ public:
     void mouseUp(const kit::Event* event, kit::Point p, int button = 0) override;
     void keyDown(const kit::Event* event, const KeyEvt& key) override;
     void remove() override;
-    Rect anchorPoint() override;
+    services::Rect anchorPoint() override;
     void changeSize(int step) override;
     void setValue(const std::string& key, const std::string& value) override;
     std::string dump() override;

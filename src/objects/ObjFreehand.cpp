@@ -61,7 +61,7 @@ double ObjFreehand::widthAt() const {
     return tableAt(widths, size);
 }
 
-Rect ObjFreehand::strokeBounds(const std::vector<Point>& pts) {
+services::Rect ObjFreehand::strokeBounds(const std::vector<Point>& pts) {
     if (pts.empty()) return {0, 0, 0, 0};
     // The running extremes start at the infinities, so a stroke that lies
     // wholly left of or below the crop origin keeps its own bounds.
@@ -324,7 +324,7 @@ void ObjFreehand::keyDown(const kit::Event*, const KeyEvt& key) {
         return;
     }
     if (state != "selected") return;
-    Rect before = rect;
+    services::Rect before = rect;
     const double s = keyStep(key.modifiers.shift);
     const bool arrow = key.code >= kit::KeyCode::LeftArrow && key.code <= kit::KeyCode::UpArrow;
     if (key.modifiers.command) {
@@ -537,7 +537,7 @@ void ObjHighlighter::recolor() {
 
 void ObjHighlighter::brushPreview(kit::ShapeLayer& preview, kit::ShapeLayer* rim, double x, double y,
                                   double zoom) {
-    auto stored = Settings::shared().storage().object("Kadrix.ObjHighlighter: size");
+    auto stored = services::Settings::shared().storage().object("Kadrix.ObjHighlighter: size");
     int index = stored && stored->is_string() ? parseIntOr(stored->get<std::string>(), 1) : 1;
     // The stored text is read directly: one outside the table takes its nearest entry.
     const double w = tableAt(kWidths, index) * zoom;

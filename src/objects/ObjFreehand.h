@@ -36,7 +36,7 @@ public:
     bool realtimeShape = false;
     int capStyle = 0;
     double resolution = 0;
-    Rect rawRect{0, 0, 1, 1};
+    services::Rect rawRect{0, 0, 1, 1};
     int lockDirection = 0;
     std::string shapeCorrection;
     std::string pointsHash;
@@ -62,7 +62,7 @@ public:
     virtual void buildOutline();
 
     // Bounds of samples in whole pixels: x1, y1 rounded down, far edges up.
-    static Rect strokeBounds(const std::vector<Point>& pts);
+    static services::Rect strokeBounds(const std::vector<Point>& pts);
 
 protected:
     double widthAt() const;  // nominal width of the current size, points

@@ -16,7 +16,7 @@ std::map<std::string, kit::Image>& imageCache() {
     return cache;
 }
 
-std::string rectDescription(const Rect& r) {
+std::string rectDescription(const services::Rect& r) {
     using kit::json::doubleText;
     return "Rect(x1: " + doubleText(r.x1) + ", y1: " + doubleText(r.y1) + ", width: " + doubleText(r.width) +
            ", height: " + doubleText(r.height) + ")";
@@ -33,7 +33,7 @@ void ObjImage::setImage(const kit::Image& img) {
     image = img;
     imageHash += randomBase36(24, false);
     const ObjectHost& f = host();
-    const Rect area = f.area(), crop = f.crop();
+    const services::Rect area = f.area(), crop = f.crop();
     kit::Point c = f.viewToImage({area.x1 + area.width / 2, area.y1 + area.height / 2});
     const double iw = img.width(), ih = img.height();
     double x = std::round(c.x - iw / 2), y = std::round(c.y - ih / 2);
@@ -144,7 +144,7 @@ void ObjImage::saveGIF() {
         return;
     }
     auto noOverlap = [] {
-        alertOnMain(
+        services::alertOnMain(
             "The images should overlap",
             "To create GIF with two frames, position overlay image on top of the original screenshot.");
     };
@@ -154,7 +154,7 @@ void ObjImage::saveGIF() {
     // at one size: the screenshot's pixels there (read through the capture's
     // one mapping, so a cropped screenshot gives the pixels under it) and the
     // overlay's own pixels for the same area.
-    const Rect src = host().source();
+    const services::Rect src = host().source();
     kit::Rect own = rect.toKit().standardized();
     kit::Rect overlap = own.intersection(src.toKit().standardized()).integral().intersection(own.integral());
     const int ow = int(overlap.width()), oh = int(overlap.height());
@@ -172,7 +172,7 @@ void ObjImage::saveGIF() {
     if (mine.isNull()) return noOverlap();
     if (mine.width() != ow || mine.height() != oh) mine = mine.scaled(ow, oh);
     if (mine.isNull()) return noOverlap();
-    core->saveGIF(mine, under, 0.4, Settings::shared().defaultFolderURL().value_or(""));
+    core->saveGIF(mine, under, 0.4, services::Settings::shared().defaultFolderURL().value_or(""));
 }
 
 }  // namespace objects

@@ -37,6 +37,6 @@ public:
 };
 
 // The default text form of a rect: "Rect(x1: 10.0, y1: 20.0, width: 0.0, height: 5.0)".
-std::string rectDescription(const Rect& r);
+std::string rectDescription(const services::Rect& r);
 
 }  // namespace objects

@@ -18,8 +18,8 @@ std::string nextCap(const std::string& cap) {
 }
 }  // namespace
 
-void nudgeVector(Rect& rect, const KeyEvt& key, double step) {
-    Rect before = rect;
+void nudgeVector(services::Rect& rect, const KeyEvt& key, double step) {
+    services::Rect before = rect;
     const bool cmd = key.modifiers.command;
     switch (key.code) {
         case kit::KeyCode::LeftArrow:
@@ -40,18 +40,19 @@ void nudgeVector(Rect& rect, const KeyEvt& key, double step) {
     if (rect.width == 0 && rect.height == 0) rect = before;
 }
 
-double distanceToLine(const Rect& r, kit::Point q) {
+double distanceToLine(const services::Rect& r, kit::Point q) {
     return std::fabs((r.y1 - q.y) * r.width - (r.x1 - q.x) * r.height) / std::hypot(r.width, r.height);
 }
 
-void keepLongerAxis(Rect& rect) {
+void keepLongerAxis(services::Rect& rect) {
     if (std::fabs(rect.width) > std::fabs(rect.height))
         rect.height = 0;
     else
         rect.width = 0;
 }
 
-void dragVector(Rect& rect, const Rect& mouseDownRect, const std::string& state, double dx, double dy) {
+void dragVector(services::Rect& rect, const services::Rect& mouseDownRect, const std::string& state,
+                double dx, double dy) {
     rect = mouseDownRect;
     if (state == "move") {
         rect.x1 += dx;

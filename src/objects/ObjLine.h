@@ -35,12 +35,13 @@ public:
 
 // Shared by the line and the arrow: the arrow-key nudge of a start point and
 // vector (Command moves the end only); a nudge never collapses it to a point.
-void nudgeVector(Rect& rect, const KeyEvt& key, double step);
+void nudgeVector(services::Rect& rect, const KeyEvt& key, double step);
 // The distance of q from the infinite line through (x1, y1) along (width, height).
-double distanceToLine(const Rect& rect, kit::Point q);
+double distanceToLine(const services::Rect& rect, kit::Point q);
 // Shift while creating: the vector keeps only its longer axis (on a tie, the vertical one).
-void keepLongerAxis(Rect& rect);
+void keepLongerAxis(services::Rect& rect);
 // The drag of a line-like object in "move", "point-1" or "point-2".
-void dragVector(Rect& rect, const Rect& mouseDownRect, const std::string& state, double dx, double dy);
+void dragVector(services::Rect& rect, const services::Rect& mouseDownRect, const std::string& state,
+                double dx, double dy);
 
 }  // namespace objects

@@ -249,7 +249,7 @@ void ObjSpotlight::dblClick(const kit::Event*, kit::Point, int) {
 }
 
 void ObjSpotlight::keyDown(const kit::Event* event, const KeyEvt& key) {
-    Rect before = rect;
+    services::Rect before = rect;
     ObjOval::keyDown(event, key);
     if (rect.width <= 0 && rect.height <= 0) rect = before;
     // A spotlight is never filled and never loses its border.

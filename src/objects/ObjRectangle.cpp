@@ -57,7 +57,7 @@ void addResizeKnobs(ProtoObject& object) {
         object.knobs.push_back(std::make_unique<Knob>(object.lcontrol, word));
 }
 
-void placeResizeKnobsAround(ProtoObject& object, const Rect& r, double w0points, KnobSnap snap) {
+void placeResizeKnobsAround(ProtoObject& object, const services::Rect& r, double w0points, KnobSnap snap) {
     const ObjectHost& f = object.host();
     const double d = f.dpr(), z = f.zoom();
     kit::Point v = f.imageToView({r.x1, r.y1});

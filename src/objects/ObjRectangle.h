@@ -50,6 +50,7 @@ void addResizeKnobs(ProtoObject& object);
 // The rectangle snaps (t × dpr) and divides by dpr twice; the oval rounds the
 // canvas coordinate and divides once.
 enum class KnobSnap { Scaled, Whole };
-void placeResizeKnobsAround(ProtoObject& object, const Rect& rect, double lineWidthPoints, KnobSnap snap);
+void placeResizeKnobsAround(ProtoObject& object, const services::Rect& rect, double lineWidthPoints,
+                            KnobSnap snap);
 
 }  // namespace objects

@@ -41,7 +41,7 @@ std::string ObjRuler::valueText() const {
 
 kit::Path ObjRuler::shapePath(bool inView) const {
     const double d = viewDpr();
-    Rect r = rect;
+    services::Rect r = rect;
     double s = 1;
     if (inView) {
         s = zoom();
@@ -57,9 +57,11 @@ kit::Path ObjRuler::shapePath(bool inView) const {
     if (W <= 1) W = 1;
     if (H <= 1) H = 1;
     const double k = inView ? 1 : d;
-    auto box = [k](double x, double y, double w, double h) { return Rect{x * k, y * k, w * k, h * k}; };
-    Rect parts[3] = {box(X, Y, W, H), vertical ? box(X - 3, Y, 7, 1) : box(X, Y - 3, 1, 7),
-                     vertical ? box(X - 3, Y + H - 1, 7, 1) : box(X + W - 1, Y - 3, 1, 7)};
+    auto box = [k](double x, double y, double w, double h) {
+        return services::Rect{x * k, y * k, w * k, h * k};
+    };
+    services::Rect parts[3] = {box(X, Y, W, H), vertical ? box(X - 3, Y, 7, 1) : box(X, Y - 3, 1, 7),
+                               vertical ? box(X - 3, Y + H - 1, 7, 1) : box(X + W - 1, Y - 3, 1, 7)};
     kit::Path path;
     for (const auto& p : parts) path.addRect(p.toKit());
     return path;
@@ -87,7 +89,7 @@ void ObjRuler::draw() {
     ltext->setMagnificationFilter(kit::ScalingFilter::Nearest);
     kit::Size label = ltext->preferredFrameSize();
     if (flipIfNeeded) {
-        const Rect src = host().source();
+        const services::Rect src = host().source();
         if (!vertical && (tdist + label.height + 4.0) * d + rect.y1 > src.height)
             tdist = -12.0 - label.height;
         if (vertical && (tdist + label.width + 4.0) * d + rect.x1 > src.width) tdist = -12.0 - label.width;
@@ -118,7 +120,8 @@ void ObjRuler::draw() {
     shape->setPath(std::move(path));
     if (state == "selected") {
         kit::Point o = imageToView({rect.x1, rect.y1});
-        Rect v = Rect::fromKit(kit::Rect(o.x, o.y, rect.width * z, rect.height * z).standardized());
+        services::Rect v =
+            services::Rect::fromKit(kit::Rect(o.x, o.y, rect.width * z, rect.height * z).standardized());
         auto r = [d](double t) { return std::round(t) / d; };
         if (!vertical) {
             knobs[0]->draw(r(v.x1 - 6 * d), r(v.y1 + z * d / 2));
@@ -136,7 +139,7 @@ std::string ObjRuler::action(kit::Point p) {
     if (state == "selected" || state.find("point") != std::string::npos)
         if (auto k = knobAt(p)) return *k;
     kit::Point q = viewToImage(p);
-    const Rect tr = Rect::fromKit(textRect.toKit().standardized());
+    const services::Rect tr = services::Rect::fromKit(textRect.toKit().standardized());
     if (q.x > tr.x1 && q.x < tr.x1 + tr.width && q.y > tr.y1 && q.y < tr.y1 + tr.height) return "move-text";
     const double t = 10 * viewDpr() / zoom();
     const double x0 = std::min(rect.x1, rect.x1 + rect.width), x1 = std::max(rect.x1, rect.x1 + rect.width);

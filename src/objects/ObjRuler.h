@@ -18,7 +18,7 @@ public:
     double tperc = 0.5;
     double tdist = 20.0;
     bool flipIfNeeded = false;
-    Rect textRect;
+    services::Rect textRect;
     std::shared_ptr<kit::TextLayer> ltext;
     double mdPerc = 0, mdDist = 0;
     std::shared_ptr<kit::ShapeLayer> shape;

@@ -73,7 +73,7 @@ ObjText::~ObjText() {
 kit::Font ObjText::textFont(double sizePoints) const {
     const bool light = 0.299 * color.r + 0.587 * color.g + 0.114 * color.b > 0.6;
     const kit::FontWeight weight = light ? kit::FontWeight::Regular : kit::FontWeight::Medium;
-    if (auto face = Settings::shared().storage().string("typeface"); face && !face->empty())
+    if (auto face = services::Settings::shared().storage().string("typeface"); face && !face->empty())
         if (auto named = kit::Font::named(*face, sizePoints, weight)) return *named;
     return kit::Font::system(sizePoints, weight);
 }
@@ -85,7 +85,7 @@ kit::Color ObjText::textColor() const {
 }
 
 ObjText::Layout ObjText::unitLayout(const std::string& shown) const {
-    const size_t n = Str::characterCount(text);
+    const size_t n = services::Str::characterCount(text);
     const double k = n <= 40 ? 1.0 : n <= 80 ? 1.25 : n <= 120 ? 1.5 : n <= 160 ? 1.75 : 2.0;
     Layout l;
     l.hInset = k * fs() / 6;
@@ -316,7 +316,7 @@ void ObjText::commit(bool forDump) {
         kit::Json data{{"width", rect.width},
                        {"height", rect.height},
                        {"object", "ObjText"},
-                       {"length", int64_t(Str::characterCount(text))}};
+                       {"length", int64_t(services::Str::characterCount(text))}};
         if (!initialized) {
             initialized = true;
             data["color"] = imaging::hexString(color);
@@ -376,7 +376,7 @@ bool ObjText::isEmpty() {
     return state == "editing" ? false : text.empty();
 }
 
-Rect ObjText::anchorPoint() {
+services::Rect ObjText::anchorPoint() {
     if (state == "editing") {
         const double top = rect.y1 + rect.height;
         rect.width = editorUnitSize_.width * dpr();

@@ -44,7 +44,7 @@ public:
     void keyDown(const kit::Event* event, const KeyEvt& key) override;
     void keyUp(const kit::Event* event, const KeyEvt& key) override;
     bool isEmpty() override;
-    Rect anchorPoint() override;
+    services::Rect anchorPoint() override;
     void changeSize(int step) override;
     void setValue(const std::string& key, const std::string& value) override;
     std::string dump() override;

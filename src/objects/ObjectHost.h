@@ -53,9 +53,9 @@ public:
     virtual kit::Point viewToImage(kit::Point v) const { return v; }
     virtual kit::Point imageToView(kit::Point p) const { return p; }
     // The screenshot's source and crop rects and the canvas area.
-    virtual Rect source() const { return {}; }
-    virtual Rect crop() const { return {}; }
-    virtual Rect area() const { return {}; }
+    virtual services::Rect source() const { return {}; }
+    virtual services::Rect crop() const { return {}; }
+    virtual services::Rect area() const { return {}; }
     // Goes to 100 % with the image point under the view point.
     virtual void zoomToActualSizeAt(kit::Point /*imagePoint*/, kit::Point /*viewPoint*/) {}
 

@@ -28,7 +28,7 @@ bool allFinite(const kit::Json& v) {
 
 std::string encode(const kit::Json& value) {
     if (!allFinite(value)) {
-        Telemetry::shared().oops("encode(_:)", "Can't encode into JSON");
+        services::Telemetry::shared().oops("encode(_:)", "Can't encode into JSON");
         return "";
     }
     return kit::json::dump(value);
@@ -43,7 +43,7 @@ std::string randomBase36(int n, bool upperCase) {
         upperCase ? "0123456789ABCDEFGHIJKLMNOPQRSTUVWXYZ" : "0123456789abcdefghijklmnopqrstuvwxyz";
     std::string out;
     out.reserve(size_t(n));
-    for (int i = 0; i < n; ++i) out += digits[randomInt(0, 35)];
+    for (int i = 0; i < n; ++i) out += digits[services::randomInt(0, 35)];
     return out;
 }
 
@@ -61,7 +61,7 @@ double parseDoubleOr(const std::string& text, double fallback) {
 
 ProtoObject::ProtoObject(ObjectHost* parentManager, const kit::LayerPtr&, const kit::LayerPtr&)
     : layer(kit::Layer::make()), lcontrol(kit::Layer::make()), parent(parentManager) {
-    color = imaging::cgColor(Settings::shared().getString("defaultColor", "#F44723"), 1.0);
+    color = imaging::cgColor(services::Settings::shared().getString("defaultColor", "#F44723"), 1.0);
     // Subclasses read the stored size after their own fields are set, through
     // the virtual className(); the base constructor cannot see the subclass yet.
 }
@@ -82,11 +82,11 @@ std::string ProtoObject::optionKeyFor(const std::string& className, const std::s
 }
 
 void ProtoObject::saveOption(const std::string& key, const std::string& value) {
-    Settings::shared().storeString(optionKey(key), value);
+    services::Settings::shared().storeString(optionKey(key), value);
 }
 
 std::string ProtoObject::loadOption(const std::string& key, const std::string& defaultValue) {
-    auto stored = Settings::shared().storage().object(optionKey(key));
+    auto stored = services::Settings::shared().storage().object(optionKey(key));
     if (stored && stored->is_string()) return stored->get<std::string>();
     return defaultValue;
 }
@@ -130,15 +130,15 @@ void ProtoObject::reportSelectionMode(const std::string& mode) const {
 }
 
 void ProtoObject::telemetryEvent(const std::string& name, const kit::Json& data) {
-    Telemetry::shared().event(name, data);
+    services::Telemetry::shared().event(name, data);
 }
 
 void ProtoObject::telemetryPreset(const std::string& name, const kit::Json& data) {
-    Telemetry::shared().preset(name, data);
+    services::Telemetry::shared().preset(name, data);
 }
 
 void ProtoObject::oops(const std::string& function, const std::string& message) {
-    Telemetry::shared().oops(function, message);
+    services::Telemetry::shared().oops(function, message);
 }
 
 std::string ProtoObject::activeTypeOfParent() const {
@@ -367,7 +367,7 @@ void ProtoObject::move(double dx, double dy) {
 // ---- Keys ---------------------------------------------------------------
 
 double ProtoObject::keyStep(bool shift) const {
-    double step = Settings::shared().getBool("realPixels", false) ? 1.0 : dpr();
+    double step = services::Settings::shared().getBool("realPixels", false) ? 1.0 : dpr();
     return shift ? step * 10 : step;
 }
 
@@ -386,7 +386,7 @@ void ProtoObject::keyDown(const kit::Event*, const KeyEvt& key) {
 }
 
 void ProtoObject::baseKeyDownKeepingExtent(const KeyEvt& key) {
-    Rect before = rect;
+    services::Rect before = rect;
     baseKeyDown(key);
     if (rect.width <= 0 && rect.height <= 0) rect = before;
 }
@@ -448,7 +448,7 @@ bool ProtoObject::isEmpty() {
     return rect.width == 0 && rect.height == 0;
 }
 
-Rect ProtoObject::anchorPoint() {
+services::Rect ProtoObject::anchorPoint() {
     return isEmpty() ? host().source() : rect;
 }
 
@@ -481,16 +481,16 @@ kit::Json ProtoObject::baseRecord() const {
     return kit::Json{{"rect", rectRecord(rect)}, {"size", size}, {"color", imaging::hexString(color)}};
 }
 
-kit::Json ProtoObject::rectRecord(const Rect& r) {
+kit::Json ProtoObject::rectRecord(const services::Rect& r) {
     return kit::Json{{"x1", r.x1}, {"y1", r.y1}, {"width", r.width}, {"height", r.height}};
 }
 
-std::optional<Rect> ProtoObject::readRect(const kit::Json* value) {
+std::optional<services::Rect> ProtoObject::readRect(const kit::Json* value) {
     if (!value) return std::nullopt;
     auto x1 = kit::json::doubleAt(*value, "x1"), y1 = kit::json::doubleAt(*value, "y1");
     auto w = kit::json::doubleAt(*value, "width"), h = kit::json::doubleAt(*value, "height");
     if (!x1 || !y1 || !w || !h) return std::nullopt;
-    return Rect{*x1, *y1, *w, *h};
+    return services::Rect{*x1, *y1, *w, *h};
 }
 
 std::optional<ProtoObject::BaseFields> ProtoObject::readBase(const kit::Json& record) {

@@ -77,14 +77,14 @@ public:
 
     kit::LayerPtr layer;     // drawing layer
     kit::LayerPtr lcontrol;  // holds the knobs
-    Rect rect;
+    services::Rect rect;
     std::string state = "creating";
     ObjectHost* parent = nullptr;  // the manager outlives its objects
 
     // The parent, or the do-nothing host when the object has none.
     ObjectHost& host() const;
     double mdsx = 0, mdsy = 0;
-    Rect mouseDownRect{0, 0, 100, 100};
+    services::Rect mouseDownRect{0, 0, 100, 100};
     kit::Color color;
     int size = 1;
     std::vector<std::unique_ptr<Knob>> knobs;
@@ -107,7 +107,7 @@ public:
     virtual void keyUp(const kit::Event* event, const KeyEvt& key);
     virtual void remove();
     virtual bool isEmpty();
-    virtual Rect anchorPoint();
+    virtual services::Rect anchorPoint();
     virtual void changeSize(int step);
     virtual std::optional<std::string> getValue(const std::string& key);
     virtual void setValue(const std::string& key, const std::string& value);
@@ -162,15 +162,15 @@ protected:
     // The base record {rect, size, color} and its reading.
     kit::Json baseRecord() const;
     struct BaseFields {
-        Rect rect;
+        services::Rect rect;
         int size = 0;
         kit::Color color;
     };
     static std::optional<BaseFields> readBase(const kit::Json& record);
     void applyBase(const BaseFields& f);
     // A rect's record {x1, y1, width, height} and its reading.
-    static kit::Json rectRecord(const Rect& r);
-    static std::optional<Rect> readRect(const kit::Json* value);
+    static kit::Json rectRecord(const services::Rect& r);
+    static std::optional<services::Rect> readRect(const kit::Json* value);
 
     // Nudge step of the arrow keys: 1 image unit with real pixels, else dpr; ×10 with Shift.
     double keyStep(bool shift) const;

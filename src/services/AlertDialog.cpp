@@ -2,6 +2,8 @@
 
 #include "kit/Alert.h"
 
+namespace services {
+
 AlertAnswer runAlertDialog(const AlertRequest& request) {
     kit::Alert dialog;
     dialog.messageText = request.title;
@@ -14,3 +16,5 @@ AlertAnswer runAlertDialog(const AlertRequest& request) {
     answer.text = dialog.textFieldValue();
     return answer;
 }
+
+}  // namespace services

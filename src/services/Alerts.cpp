@@ -7,6 +7,8 @@
 #include "kit/Dispatch.h"
 #include "services/AlertDialog.h"
 
+namespace services {
+
 namespace {
 std::mutex presenterMutex;
 AlertPresenter& installedPresenter() {
@@ -80,3 +82,5 @@ void confirmOkCancelOnMain(const std::string& title, const std::string& message,
                            std::function<void(bool)> then) {
     kit::dispatchMain([=] { confirmOkCancel(title, message, then); });
 }
+
+}  // namespace services

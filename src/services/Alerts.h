@@ -13,6 +13,8 @@
 #include <string>
 #include <vector>
 
+namespace services {
+
 // What one alert shows and what the user answered; the presenter shows it.
 struct AlertRequest {
     std::string title;
@@ -49,3 +51,5 @@ void confirmOnMain(const std::string& title, const std::string& message, const s
                    const std::string& no, std::function<void(int)> then);
 void confirmOkCancelOnMain(const std::string& title, const std::string& message,
                            std::function<void(bool)> then);
+
+}  // namespace services

@@ -10,6 +10,8 @@
 #include "services/Telemetry.h"
 #include "services/Url.h"
 
+namespace services {
+
 namespace {
 const kit::Color kBannerColor{236 / 255.0, 54 / 255.0, 0, 1};
 
@@ -191,3 +193,5 @@ void Announcer::doClose() {
     hideBanner();
     mark();
 }
+
+}  // namespace services

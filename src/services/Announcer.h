@@ -14,6 +14,8 @@
 #include "services/LabelView.h"
 #include "services/StateButton.h"
 
+namespace services {
+
 class Settings;
 class Telemetry;
 
@@ -67,3 +69,5 @@ private:
     std::shared_ptr<StateButton> btnClose_;
     kit::Timer showTimer_;
 };
+
+}  // namespace services

@@ -4,6 +4,8 @@
 
 #include "kit/Workspace.h"
 
+namespace services {
+
 namespace {
 std::mutex hooksMutex;
 std::shared_ptr<const AppHooks>& installed() {
@@ -54,3 +56,5 @@ kit::Image hookNamedImage(const std::string& name) {
     auto hooks = appHooks();
     return hooks->namedImage ? hooks->namedImage(name) : kit::Image();
 }
+
+}  // namespace services

@@ -12,6 +12,8 @@
 #include "kit/Displays.h"
 #include "kit/Image.h"
 
+namespace services {
+
 struct AppHooks {
     // Editor viewport: the zoom factor and the device-pixel ratio, read from
     // any thread by every telemetry event (defaults 0.5 and 2.0). They run
@@ -54,3 +56,5 @@ double hookEditorZoom();
 double hookEditorDpr();
 bool hookOpenWithDefaultApp(const std::string& pathOrUrl);
 kit::Image hookNamedImage(const std::string& name);
+
+}  // namespace services

@@ -4,5 +4,9 @@
 // value, whose reads and writes never nest on one instance.
 #include "kit/Atomic.h"
 
+namespace services {
+
 template <class T>
 using Atomic = kit::Atomic<T>;
+
+}  // namespace services

@@ -4,6 +4,8 @@
 #include <mutex>
 #include <string>
 
+namespace services {
+
 void consoleLine(std::string_view line) {
     static std::mutex mutex;
     std::string text(line);
@@ -12,3 +14,5 @@ void consoleLine(std::string_view line) {
     std::fwrite(text.data(), 1, text.size(), stdout);
     std::fflush(stdout);
 }
+
+}  // namespace services

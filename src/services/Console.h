@@ -3,4 +3,8 @@
 // whole and flushed, so lines from several threads never interleave.
 #include <string_view>
 
+namespace services {
+
 void consoleLine(std::string_view line);
+
+}  // namespace services

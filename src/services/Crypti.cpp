@@ -3,7 +3,7 @@
 #include "kit/Crypto.h"
 #include "kit/UrlEvents.h"
 
-namespace Crypti {
+namespace services::Crypti {
 
 namespace {
 
@@ -35,4 +35,4 @@ std::optional<std::string> openFromCompanion(const std::string& sealed, const st
     return std::string(plain->begin(), plain->end());
 }
 
-}  // namespace Crypti
+}  // namespace services::Crypti

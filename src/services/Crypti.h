@@ -8,7 +8,7 @@
 #include <optional>
 #include <string>
 
-namespace Crypti {
+namespace services::Crypti {
 
 using Key = std::array<uint8_t, 32>;
 
@@ -22,4 +22,4 @@ std::optional<std::string> sealForCompanion(const std::string& message, const st
 // is not strict base64, too short, or does not open under that key.
 std::optional<std::string> openFromCompanion(const std::string& sealed, const std::string& keyText);
 
-}  // namespace Crypti
+}  // namespace services::Crypti

@@ -11,6 +11,8 @@
 #include "services/Telemetry.h"
 #include "services/Url.h"
 
+namespace services {
+
 namespace {
 const char* kTimerName = "FileDownloader.downloadFile()";
 const char* kFinishedFunction = "urlSession(_:downloadTask:didFinishDownloadingTo:)";
@@ -245,3 +247,5 @@ void FileDownloader::downloadFile(const std::string& url, Callback callback) {
     }
     timerStart(kTimerName);
 }
+
+}  // namespace services

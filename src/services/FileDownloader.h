@@ -9,12 +9,14 @@
 #include <optional>
 #include <string>
 
-class Telemetry;
-
 namespace kit::http {
 class Download;
 struct DownloadResult;
 }  // namespace kit::http
+
+namespace services {
+
+class Telemetry;
 
 class FileDownloader {
 public:
@@ -58,3 +60,5 @@ private:
                        const std::string& url);
     std::shared_ptr<State> state_;
 };
+
+}  // namespace services

@@ -2,6 +2,8 @@
 
 #include <unordered_map>
 
+namespace services {
+
 std::string keyName(int keyCode) {
     // Key positions of a US layout. The modifier keys are named as the Linux
     // user knows them: Command is Ctrl, Option is Alt, Control is Super.
@@ -51,3 +53,5 @@ std::string keyComboDescription(int keyCode, KeyComboModifiers modifiers) {
     if (modifiers.command) text = "Ctrl+" + text;
     return text;
 }
+
+}  // namespace services

@@ -3,6 +3,8 @@
 // (Carbon numbering, as kit::Event::keyCode carries it) and two modifiers.
 #include <string>
 
+namespace services {
+
 struct KeyComboModifiers {
     bool shift = false;
     bool command = false;
@@ -15,3 +17,5 @@ std::string keyName(int keyCode);
 // "Ctrl+Shift+C" for code 8 with both modifiers. The command modifier is the
 // Ctrl key on this desktop, so that is the name the user reads.
 std::string keyComboDescription(int keyCode, KeyComboModifiers modifiers);
+
+}  // namespace services

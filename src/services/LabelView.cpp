@@ -1,5 +1,7 @@
 #include "services/LabelView.h"
 
+namespace services {
+
 LabelView::LabelView(const kit::Rect& frame, kit::Font font)
     : kit::View(frame), layer_(kit::TextLayer::make()) {
     layer_->setFont(font);
@@ -51,3 +53,5 @@ void LabelView::placeText() {
     layer_->setFrame({0, b.midY() - height / 2, b.width(), height});
     setNeedsDisplay();
 }
+
+}  // namespace services

@@ -8,6 +8,8 @@
 #include "kit/TextLayer.h"
 #include "kit/View.h"
 
+namespace services {
+
 class LabelView : public kit::View {
 public:
     explicit LabelView(const kit::Rect& frame = {}, kit::Font font = kit::Font::system(13));
@@ -32,3 +34,5 @@ private:
     std::shared_ptr<kit::TextLayer> layer_;
     std::string text_;
 };
+
+}  // namespace services

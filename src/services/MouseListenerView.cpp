@@ -2,6 +2,8 @@
 
 #include "kit/Event.h"
 
+namespace services {
+
 MouseListenerView::MouseListenerView(const kit::Rect& frame) : kit::View(frame) {
     addTrackingArea({},
                     kit::TrackingOption::MouseEnteredAndExited | kit::TrackingOption::ActiveAlways |
@@ -10,3 +12,5 @@ MouseListenerView::MouseListenerView(const kit::Rect& frame) : kit::View(frame) 
                         if (mouseInside) mouseInside(e.type == kit::EventType::MouseEntered);
                     });
 }
+
+}  // namespace services

@@ -10,6 +10,8 @@
 #include "services/Console.h"
 #include "services/Telemetry.h"
 
+namespace services {
+
 namespace {
 
 struct TimerTable {
@@ -80,3 +82,5 @@ void timerRemove(const std::string& name) {
     std::lock_guard guard(table().lock);
     table().starts.erase(name);
 }
+
+}  // namespace services

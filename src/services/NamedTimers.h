@@ -5,6 +5,8 @@
 // monotonic clock of kit/Timer.h, so tests drive them with a manual clock.
 #include <string>
 
+namespace services {
+
 void timerStart(const std::string& name);
 // Prints "name: 12.34ms" for a started timer; nothing for an unknown name.
 void timerLog(const std::string& name);
@@ -15,3 +17,5 @@ double timerElapsed(const std::string& name);
 void timerRemove(const std::string& name);
 // Strictly over `maxMs`: the repeatable event "timer-assert" and a console line.
 void timerAssert(const std::string& name, double maxMs);
+
+}  // namespace services

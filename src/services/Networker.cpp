@@ -11,6 +11,8 @@
 #include "services/Telemetry.h"
 #include "services/Url.h"
 
+namespace services {
+
 namespace {
 
 std::string quotedName(const std::string& text) {
@@ -188,3 +190,5 @@ std::optional<std::string> jsonPath(const Bytes& data, const std::string& path) 
            "' as String in: " + kit::json::dump(*current));
     return std::nullopt;
 }
+
+}  // namespace services

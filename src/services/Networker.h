@@ -9,6 +9,8 @@
 
 #include "services/Str.h"
 
+namespace services {
+
 class Networker {
 public:
     // (reply bytes or none, error text or none)
@@ -54,3 +56,5 @@ public:
 // when the reply is not JSON or the path does not lead to such a value; none
 // without a report for an empty path.
 std::optional<std::string> jsonPath(const Bytes& data, const std::string& path);
+
+}  // namespace services

@@ -16,6 +16,8 @@
 #include "services/SystemNotifications.h"
 #include "services/Telemetry.h"
 
+namespace services {
+
 namespace {
 
 const kit::Rect kPanelFrame{Notifier::kInsetLeft, Notifier::kInsetBottom,
@@ -466,3 +468,5 @@ void Notifier::showPopover(const kit::Rect& anchor, const std::string& image, co
     popoverHelper_->setDelegate(closer);
     popoverHelper_->makeKeyAndOrderFront();
 }
+
+}  // namespace services

@@ -19,6 +19,8 @@
 #include "services/MouseListenerView.h"
 #include "services/StateButton.h"
 
+namespace services {
+
 class Settings;
 class Telemetry;
 class SystemNotifications;
@@ -119,3 +121,5 @@ private:
     std::shared_ptr<kit::ShapeLayer> lshape_;
     std::string state_ = "hidden";
 };
+
+}  // namespace services

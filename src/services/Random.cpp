@@ -6,6 +6,8 @@
 
 #include "kit/Timer.h"
 
+namespace services {
+
 int64_t randomInt(int64_t lo, int64_t hi) {
     static std::mutex mutex;
     static std::mt19937_64 engine{std::random_device{}()};
@@ -42,3 +44,5 @@ std::string makeUUID() {
     }
     return text;
 }
+
+}  // namespace services

@@ -4,6 +4,8 @@
 #include <cstdint>
 #include <string>
 
+namespace services {
+
 // 2019-12-20 00:00 UTC in milliseconds: identifiers count from here.
 inline constexpr int64_t kEpoch2019Ms = 1576800000000;
 
@@ -15,3 +17,5 @@ std::string base36(int64_t value);
 int64_t nowMillis();
 // A fresh random (version 4) UUID in upper-case text.
 std::string makeUUID();
+
+}  // namespace services

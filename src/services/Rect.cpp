@@ -2,6 +2,8 @@
 
 #include <algorithm>
 
+namespace services {
+
 namespace {
 struct Span {
     double low, high;
@@ -52,3 +54,5 @@ void Rect::normalize() {
         height = -height;
     }
 }
+
+}  // namespace services

@@ -6,6 +6,8 @@
 #include "kit/Geometry.h"
 #include "kit/Json.h"
 
+namespace services {
+
 struct Rect {
     double x1 = 0;
     double y1 = 0;
@@ -35,3 +37,5 @@ struct Rect {
 // the enclosing record.
 void to_json(kit::Json& json, const Rect& rect);
 void from_json(const kit::Json& json, Rect& rect);
+
+}  // namespace services

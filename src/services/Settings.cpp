@@ -10,6 +10,8 @@
 #include "services/Site.h"
 #include "services/Telemetry.h"
 
+namespace services {
+
 namespace {
 kit::Json toJson(const std::variant<std::string, int64_t, bool>& value) {
     return std::visit([](const auto& v) { return kit::Json(v); }, value);
@@ -498,3 +500,5 @@ std::string Settings::windowSolidColor() {
 void Settings::setWindowSolidColor(const std::string& value) {
     setString("windowSolidColor", value, Notify::Event);
 }
+
+}  // namespace services

@@ -19,6 +19,8 @@
 #include "kit/Defaults.h"
 #include "kit/Json.h"
 
+namespace services {
+
 class Telemetry;
 
 class Settings {
@@ -197,3 +199,5 @@ private:
     std::unordered_map<std::string, Value> cache_;
     std::mutex getterLock_;
 };
+
+}  // namespace services

@@ -9,6 +9,8 @@
 #define KADRIX_VERSION "0.0.0"
 #endif
 
+namespace services {
+
 std::string productSite() {
     const char* env = std::getenv("KADRIX_SITE");
     std::string site = env && *env ? env : KADRIX_SITE_DEFAULT;
@@ -27,3 +29,5 @@ std::string productSiteURL(const std::string& path) {
 std::string appVersion() {
     return KADRIX_VERSION;
 }
+
+}  // namespace services

@@ -4,6 +4,8 @@
 // overrides it, so tests can point everything at a loopback server.
 #include <string>
 
+namespace services {
+
 // The site's origin without a trailing "/", e.g. "https://kadrix.app".
 std::string productSite();
 // The origin followed by "/": everything the program may download lives under it.
@@ -12,3 +14,5 @@ std::string productSiteRoot();
 std::string productSiteURL(const std::string& path);
 // The version of this build, "major.minor.patch".
 std::string appVersion();
+
+}  // namespace services

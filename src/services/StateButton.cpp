@@ -2,6 +2,8 @@
 
 #include "kit/Event.h"
 
+namespace services {
+
 StateButton::StateButton(const kit::Rect& frame) : kit::View(frame), label_(kit::TextLayer::make()) {
     label_->setFont(kit::Font::system(13));
     label_->setForegroundColor(kit::Color::black().withAlpha(0.85));
@@ -80,3 +82,5 @@ void StateButton::performClick() {
     auto self = shared_from_this();
     if (auto run = action) run();
 }
+
+}  // namespace services

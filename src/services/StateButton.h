@@ -12,6 +12,8 @@
 #include "kit/TextLayer.h"
 #include "kit/View.h"
 
+namespace services {
+
 class StateButton : public kit::View {
 public:
     explicit StateButton(const kit::Rect& frame = {});
@@ -51,3 +53,5 @@ private:
     std::string title_;
     bool tracking_ = false;
 };
+
+}  // namespace services

@@ -6,6 +6,8 @@
 
 #include "kit/Crypto.h"
 
+namespace services {
+
 namespace {
 
 // Decodes one UTF-8 sequence at `pos`; a malformed byte counts as one character.
@@ -144,3 +146,5 @@ std::optional<kit::Image> resizeImage(const kit::Image& image, bool quality, dou
     if (out.isNull()) return std::nullopt;
     return out;
 }
+
+}  // namespace services

@@ -8,6 +8,8 @@
 
 #include "kit/Image.h"
 
+namespace services {
+
 using Bytes = std::vector<uint8_t>;
 
 class Str {
@@ -36,3 +38,5 @@ public:
 // `quality` is set, nearest pixel otherwise. No image for a size that is not
 // a positive whole number of pixels or for a null image.
 std::optional<kit::Image> resizeImage(const kit::Image& image, bool quality, double width, double height);
+
+}  // namespace services

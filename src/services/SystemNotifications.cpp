@@ -2,6 +2,8 @@
 
 #include "kit/UserNotifications.h"
 
+namespace services {
+
 namespace {
 // The freedesktop notification service on the session bus. Without a server
 // that answers, notices are not authorised and the notifier shows its toast.
@@ -26,3 +28,5 @@ std::shared_ptr<SystemNotifications> desktopNotifications() {
     static auto service = std::make_shared<DesktopNotifications>();
     return service;
 }
+
+}  // namespace services

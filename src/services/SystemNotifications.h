@@ -6,6 +6,8 @@
 #include <memory>
 #include <string>
 
+namespace services {
+
 class SystemNotifications {
 public:
     virtual ~SystemNotifications() = default;
@@ -20,3 +22,5 @@ public:
 
 // The service of this desktop. Not authorised when nothing answers.
 std::shared_ptr<SystemNotifications> desktopNotifications();
+
+}  // namespace services

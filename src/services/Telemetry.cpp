@@ -20,6 +20,8 @@
 #include "services/Site.h"
 #include "services/Url.h"
 
+namespace services {
+
 namespace {
 
 constexpr double kBackOffSeconds = 1800;
@@ -391,3 +393,5 @@ void Telemetry::dump() {
         consoleLine(std::to_string(i) + " " + kit::json::stringAt(records[i], "type").value_or("") + " " +
                     kit::json::dump(records[i]));
 }
+
+}  // namespace services

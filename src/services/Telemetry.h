@@ -16,6 +16,8 @@
 
 #include "kit/Json.h"
 
+namespace services {
+
 class Settings;
 
 using EventRecord = kit::Json;  // an object
@@ -103,3 +105,5 @@ private:
     mutable std::mutex lock_;
     bool flushingInProgress_ = false;
 };
+
+}  // namespace services

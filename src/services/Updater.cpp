@@ -17,6 +17,8 @@
 #include "services/Site.h"
 #include "services/Telemetry.h"
 
+namespace services {
+
 namespace {
 constexpr size_t kMaxVersionFileBytes = size_t(1) << 20;
 
@@ -217,3 +219,5 @@ void Updater::downloadCallback(int percentage, const std::optional<std::string>&
     telemetry_.oops("autoupdate()", *error);
     alertOnMain("Unable to update Kadrix", *error + ". Try again, or download and update the app manually");
 }
+
+}  // namespace services

@@ -13,6 +13,8 @@
 #include "services/FileDownloader.h"
 #include "services/Str.h"
 
+namespace services {
+
 class Settings;
 class Telemetry;
 class Notifier;
@@ -66,3 +68,5 @@ private:
     Announcer& announcer_;
     std::vector<kit::Timer> checkTimers_;
 };
+
+}  // namespace services

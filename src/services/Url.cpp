@@ -3,6 +3,8 @@
 #include <algorithm>
 #include <cctype>
 
+namespace services {
+
 namespace {
 std::string lower(std::string s) {
     std::transform(s.begin(), s.end(), s.begin(), [](unsigned char c) { return char(std::tolower(c)); });
@@ -65,3 +67,5 @@ std::string Url::lastPathComponent() const {
 bool Url::isUnder(const Url& root) const {
     return scheme == root.scheme && host == root.host && path.compare(0, root.path.size(), root.path) == 0;
 }
+
+}  // namespace services

@@ -5,6 +5,8 @@
 #include <string>
 #include <string_view>
 
+namespace services {
+
 struct Url {
     std::string text;    // as given
     std::string scheme;  // lower case
@@ -20,3 +22,5 @@ struct Url {
     // Same scheme and host, and the path begins with the root's path.
     bool isUnder(const Url& root) const;
 };
+
+}  // namespace services

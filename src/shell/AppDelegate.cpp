@@ -92,11 +92,11 @@ void AppDelegate::setLaunchArguments(std::vector<std::string> urls, std::vector<
 void AppDelegate::applicationDidFinishLaunching() {
     autostart::LaunchAtLogin::migrateIfNeeded();
     auto& status = StatusMenu::shared();
-    if (Settings::shared().libEnabled())
+    if (services::Settings::shared().libEnabled())
         status.setupLibraryStatusItem();
     else
         status.buildMenu();
-    updateAppHooks([](AppHooks& hooks) {
+    services::updateAppHooks([](services::AppHooks& hooks) {
         hooks.setStatusItemVisible = [](bool visible) {
             if (auto& icon = StatusMenu::shared().statusBarIcon) icon->setVisible(visible);
         };
@@ -111,14 +111,14 @@ void AppDelegate::applicationDidFinishLaunching() {
 void AppDelegate::handleGetURLEvent(const std::string& urlText) {
     auto result = takeApartUrl(urlText);
     if (auto* error = std::get_if<UrlError>(&result)) {
-        Telemetry::shared().oops(kUrlFunction, error->message);
+        services::Telemetry::shared().oops(kUrlFunction, error->message);
         return;
     }
     if (auto* c = std::get_if<UrlCommand>(&result)) coreLink().handleURLCommand(c->host, c->command, c->value, c->query);
 }
 
 bool AppDelegate::openFile(const std::string& path) {
-    Telemetry::shared().preset("openImage", {{"method", "SendTo"}});
+    services::Telemetry::shared().preset("openImage", {{"method", "SendTo"}});
     bool opened = coreLink().openImage(path);
     if (opened) {
         coreLink().yieldFocus();
@@ -128,12 +128,13 @@ bool AppDelegate::openFile(const std::string& path) {
 }
 
 void AppDelegate::openPickedImage(const std::string& path) {
-    Telemetry::shared().preset("openImage", {{"method", "OpenFileDialog"}});
+    services::Telemetry::shared().preset("openImage", {{"method", "OpenFileDialog"}});
     if (coreLink().openImage(path)) coreLink().yieldFocus();
 }
 
 bool AppDelegate::applicationShouldHandleReopen(bool hasVisibleWindows) {
-    consoleLine(std::string("applicationShouldHandleReopen ") + (hasVisibleWindows ? "true" : "false"));
+    services::consoleLine(std::string("applicationShouldHandleReopen ") +
+                          (hasVisibleWindows ? "true" : "false"));
     kit::Window* editorWindow = editor::core().winMain();
     if (editorWindow && !editorWindow->isVisible() && !coreLink().preferencesVisible()) coreLink().yieldFocus();
     return true;
@@ -141,12 +142,12 @@ bool AppDelegate::applicationShouldHandleReopen(bool hasVisibleWindows) {
 
 void AppDelegate::applicationDidBecomeActive() {
     editorMenu_->attachToEditor();
-    Telemetry::shared().eventUnlessLast("show", "active");
+    services::Telemetry::shared().eventUnlessLast("show", "active");
     if (editor::core().winMain()) editorLink().redrawToolbar();
 }
 
 void AppDelegate::applicationDidResignActive() {
-    Telemetry::shared().eventUnlessLast("hide", "inactive");
+    services::Telemetry::shared().eventUnlessLast("hide", "inactive");
     if (editor::core().winMain()) editorLink().redrawToolbar();
 }
 
@@ -154,7 +155,7 @@ void AppDelegate::applicationWillTerminate() {
     if (terminated_) return;
     terminated_ = true;
     coreLink().cleanupTempFolder();
-    auto& telemetry = Telemetry::shared();
+    auto& telemetry = services::Telemetry::shared();
     telemetry.event("quit");
     telemetry.storeQueue();
     // Written now, not a moment later: the process may be gone by then.
@@ -169,11 +170,11 @@ void AppDelegate::showPreferences(const std::string& tab) {
     if (presentPreferences)
         presentPreferences(tab);
     else
-        consoleLine("The preferences window is not part of this build");
+        services::consoleLine("The preferences window is not part of this build");
 }
 
 void AppDelegate::syncRealPixelsState() {
-    bool realPixels = Settings::shared().realPixels();
+    bool realPixels = services::Settings::shared().realPixels();
     if (auto& item = StatusMenu::shared().item4) item->setState(realPixels ? kit::ControlState::On : kit::ControlState::Off);
     editorMenu_->syncRealPixels(realPixels);
 }
@@ -200,12 +201,12 @@ bool AppDelegate::showFirstHideHint() {
     auto& icon = StatusMenu::shared().statusBarIcon;
     auto frame = icon ? icon->trayFrame() : std::nullopt;
     if (!frame) return false;
-    Notifier::shared().hint(*frame, "helper-firsthide");
+    services::Notifier::shared().hint(*frame, "helper-firsthide");
     return true;
 }
 
 void AppDelegate::closeFirstHideHint() {
-    Notifier::shared().closePopover();
+    services::Notifier::shared().closePopover();
 }
 
 bool AppDelegate::preferencesVisible() const {

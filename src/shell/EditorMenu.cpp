@@ -66,8 +66,8 @@ std::string methodWord(const kit::MenuItem& item, const std::string& word, const
     return word;
 }
 
-Telemetry& telemetry() {
-    return Telemetry::shared();
+services::Telemetry& telemetry() {
+    return services::Telemetry::shared();
 }
 
 void presetHideAnd(const std::string& hideMethod, const std::string& name) {
@@ -175,7 +175,7 @@ void EditorMenu::build() {
                      {"Precision", HelpPrecision},
                      {"Uploading", HelpUpload},
                      {"FAQ", HelpFAQ}});
-    syncRealPixels(Settings::shared().realPixels());
+    syncRealPixels(services::Settings::shared().realPixels());
 }
 
 void EditorMenu::install() {
@@ -239,7 +239,7 @@ void EditorMenu::perform(Action action, const kit::MenuItem& item) {
         }
     for (auto& page : kHelp)
         if (page.action == action) {
-            kit::Workspace::openURL(productSiteURL(page.path));
+            kit::Workspace::openURL(services::productSiteURL(page.path));
             return telemetry().event(std::string("help:") + page.label, {{"method", "menu"}});
         }
     switch (action) {
@@ -247,10 +247,11 @@ void EditorMenu::perform(Action action, const kit::MenuItem& item) {
             return coreLink().selectDefaultFolder();
         case ChangeRealPixels:
             telemetry().preset("setting-realPixels", {{"method", "menu"}});
-            return core.setRealPixels(!Settings::shared().realPixels());
+            return core.setRealPixels(!services::Settings::shared().realPixels());
         case ChangeAltZoom:
             telemetry().preset("setting-altZoomDirection", {{"method", "menu"}});
-            return Settings::shared().setAltZoomDirection(!Settings::shared().altZoomDirection());
+            return services::Settings::shared().setAltZoomDirection(
+                !services::Settings::shared().altZoomDirection());
         case Save:
             presetHideAnd("menu:saveImage", "saveImage");
             return core.saveImage("", false);

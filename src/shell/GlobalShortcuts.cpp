@@ -25,28 +25,30 @@ void grab(const shortcuts::Name& name, const std::string& mode) {
 
 void hotkeyFullscreen() {
     // The editor reads this when the capture first shows: the time from key to picture.
-    if (kit::Window* w = AppLogic::shared().winMain(); w && !w->isVisible()) timerStart("KeyToRenderFullscreen");
+    if (kit::Window* w = AppLogic::shared().winMain(); w && !w->isVisible())
+        services::timerStart("KeyToRenderFullscreen");
     grab(names::fullscreen(), "fullscreen");
 }
 
 void hotkeyReopen() {
-    Telemetry::shared().preset("show", {{"method", hotkeyMethod(names::reopen())}});
+    services::Telemetry::shared().preset("show", {{"method", hotkeyMethod(names::reopen())}});
     AppLogic::shared().yieldFocus();
 }
 
 // Shows the library popover, or closes it when it is shown.
 void hotkeyLibrary() {
-    if (!Settings::shared().libEnabled()) {
-        Notifier::shared().warning("Screenshot Library is disabled", "Enable it in the app settings");
+    if (!services::Settings::shared().libEnabled()) {
+        services::Notifier::shared().warning("Screenshot Library is disabled",
+                                             "Enable it in the app settings");
         return;
     }
     std::string method = hotkeyMethod(names::library());
     StatusMenu& menu = StatusMenu::shared();
     if (!menu.statusBarIcon) {
-        Telemetry::shared().oops("applicationDidFinishLaunching(_:)", "No statusbar item");
+        services::Telemetry::shared().oops("applicationDidFinishLaunching(_:)", "No statusbar item");
         return;
     }
-    Telemetry::shared().preset("lib:show", {{"method", method}});
+    services::Telemetry::shared().preset("lib:show", {{"method", method}});
     if (menu.libPopover && menu.libPopover->isShown()) {
         menu.libPopover->close();
         return;

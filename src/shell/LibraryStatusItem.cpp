@@ -56,7 +56,7 @@ void StatusMenu::setupLibraryStatusItem() {
 }
 
 void StatusMenu::presentLibrary() {
-    bool enabled = Settings::shared().libEnabled();
+    bool enabled = services::Settings::shared().libEnabled();
     if (!libPopover && enabled) setupLibraryStatusItem();
     if (!enabled) {
         buildMenu();
@@ -71,7 +71,7 @@ void StatusMenu::presentLibrary() {
                                        : kit::Color(0.98, 0.98, 0.98, 1));
     libPopover->show(anchorRect(statusBarIcon.get()), kit::RectEdge::MinY);
     libController->viewDidAppear();
-    Telemetry::shared().event("lib:show", {{"count", libraryCount()}});
+    services::Telemetry::shared().event("lib:show", {{"count", libraryCount()}});
 }
 
 void StatusMenu::togglePopover() {
@@ -83,10 +83,10 @@ void StatusMenu::togglePopover() {
 
 void StatusMenu::showPopover(const std::string& method) {
     if (!statusBarIcon) {
-        Telemetry::shared().oops("showPopover(method:)", "No statusbar item");
+        services::Telemetry::shared().oops("showPopover(method:)", "No statusbar item");
         return;
     }
-    Telemetry::shared().preset("lib:show", {{"method", method}});
+    services::Telemetry::shared().preset("lib:show", {{"method", method}});
     presentLibrary();
 }
 

@@ -61,7 +61,8 @@ PrefAdvancedViewController::PrefAdvancedViewController(const std::vector<std::st
     ddlPrimaryOCR = std::make_shared<kit::PopUpButton>();
     ddlPrimaryOCR->removeAllItems();
     if (languages.empty())
-        Telemetry::shared().oops("viewDidLoad()", "Exception: can't get supportedRecognitionLanguages");
+        services::Telemetry::shared().oops("viewDidLoad()",
+                                           "Exception: can't get supportedRecognitionLanguages");
     for (auto& code : languages)
         if (code != "zh-Hant" && code != "yue-Hant") ddlPrimaryOCR->addItem(languageTitle(code));
     ddlPrimaryOCR->setAction([this](kit::Control&) { updatePrimaryOCR(); });

@@ -190,14 +190,14 @@ void PrefGeneralViewController::changeDownscale() {
 }
 
 int64_t PrefGeneralViewController::clampedScrollingMax(const std::string& typed) {
-    return std::clamp(Str::intFromDigits(typed), kScrollingMaxLow, kScrollingMaxHigh);
+    return std::clamp(services::Str::intFromDigits(typed), kScrollingMaxLow, kScrollingMaxHigh);
 }
 
 void PrefGeneralViewController::updateScrollingMax() {
     auto text = tfScrollingMax->stringValue();
-    int64_t typed = Str::intFromDigits(text);
+    int64_t typed = services::Str::intFromDigits(text);
     if (typed == settings().scrollingMax()) return;
-    consoleLine("New Scroll Max " + std::to_string(typed));
+    services::consoleLine("New Scroll Max " + std::to_string(typed));
     int64_t value = clampedScrollingMax(text);
     tfScrollingMax->setStringValue(std::to_string(value));
     settings().setScrollingMax(value);

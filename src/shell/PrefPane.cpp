@@ -108,8 +108,8 @@ std::string lowered(std::string text) {
 }
 
 void showInlineHelp(kit::View& sender, const std::string& topic, const std::string& text) {
-    Notifier::shared().popover(sender, "", text);
-    Telemetry::shared().event("inlinehelp", {{"method", topic}});
+    services::Notifier::shared().popover(sender, "", text);
+    services::Telemetry::shared().event("inlinehelp", {{"method", topic}});
 }
 
 }  // namespace shell

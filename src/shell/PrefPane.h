@@ -52,8 +52,8 @@ protected:
 };
 
 // The store every pane reads and writes.
-inline Settings& settings() {
-    return Settings::shared();
+inline services::Settings& settings() {
+    return services::Settings::shared();
 }
 
 // ASCII lower case, as the tab and pop-up titles are compared.

@@ -80,13 +80,13 @@ PrefShortcutsViewController::PrefShortcutsViewController() {
 }
 
 void PrefShortcutsViewController::viewWillAppear() {
-    Settings::shared().storeBool("everVisitedHotkeys", true);
+    services::Settings::shared().storeBool("everVisitedHotkeys", true);
 }
 
 void PrefShortcutsViewController::clickReassignDefault() {
     for (auto& v : vSectionReassignButton) v->setHidden(true);
     for (auto& v : vSectionReassignSteps) v->setHidden(false);
-    Telemetry::shared().event("settings-reassignInitiated");
+    services::Telemetry::shared().event("settings-reassignInitiated");
 }
 
 std::optional<std::vector<std::string>> PrefShortcutsViewController::keyboardSettingsCommand(const std::string& path) {
@@ -96,7 +96,7 @@ std::optional<std::vector<std::string>> PrefShortcutsViewController::keyboardSet
 }
 
 void PrefShortcutsViewController::clickOpenPreferences() {
-    Telemetry::shared().event("settings-reassignInitiated-pref");
+    services::Telemetry::shared().event("settings-reassignInitiated-pref");
     auto path = std::getenv("PATH");
     auto command = keyboardSettingsCommand(path ? path : "");
     if (!command) return;

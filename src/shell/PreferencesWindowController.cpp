@@ -77,7 +77,7 @@ void PreferencesWindowController::open() {
         shownPane_ = -1;
         paneChanged(tabs_->indexOfSelectedTabViewItem());
     }
-    Telemetry::shared().event("preferences");
+    services::Telemetry::shared().event("preferences");
 }
 
 void PreferencesWindowController::showTab(const std::string& tab) {
@@ -88,7 +88,7 @@ void PreferencesWindowController::showTab(const std::string& tab) {
 }
 
 bool PreferencesWindowController::windowShouldClose(kit::Window&) {
-    Telemetry::shared().preset("hidePrefs", {{"method", "close"}});
+    services::Telemetry::shared().preset("hidePrefs", {{"method", "close"}});
     kit::Window* editorWindow = editor::core().winMain();
     if (!(editorWindow && editorWindow->isVisible()))
         kit::Application::shared().setActivationPolicy(kit::ActivationPolicy::Accessory);

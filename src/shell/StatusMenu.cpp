@@ -27,7 +27,7 @@ constexpr const char* kMenuMethod = "menu";
 constexpr const char* kProfileAddress = "https://twitter.com/kadrixapp";
 
 bool menubarIconVisible() {
-    return Settings::shared().showMenubarIcon() != 0;
+    return services::Settings::shared().showMenubarIcon() != 0;
 }
 
 }  // namespace
@@ -68,7 +68,8 @@ void StatusMenu::makeStatusItem() {
     });
     // Without a tray host the icon cannot show; everything else still works
     // (shortcuts, links), and the icon appears if a host starts later.
-    if (!kit::StatusItem::isTrayAvailable()) consoleLine("No system tray to show the Kadrix icon in; running without it");
+    if (!kit::StatusItem::isTrayAvailable())
+        services::consoleLine("No system tray to show the Kadrix icon in; running without it");
 }
 
 std::shared_ptr<kit::MenuItem> StatusMenu::addItem(kit::Menu& menu, const std::string& title,
@@ -88,7 +89,7 @@ std::shared_ptr<kit::MenuItem> StatusMenu::addItem(kit::Menu& menu, const std::s
 // The items both menus end with: uploads, links, launch at startup, settings, quit.
 void StatusMenu::addTail(kit::Menu& menu) {
     itemGoToUploads = addItem(menu, "Manage Uploads", &StatusMenu::gotoUploads, "");
-    itemGoToUploads->setHidden(Settings::shared().token().empty());
+    itemGoToUploads->setHidden(services::Settings::shared().token().empty());
     addItem(menu, "Kadrix on Twitter", &StatusMenu::gotoTwitter, "");
     addItem(menu, "Report a Bug", &StatusMenu::gotoBug, "");
     menu.addSeparator();
@@ -107,13 +108,13 @@ void StatusMenu::addTail(kit::Menu& menu) {
 void StatusMenu::buildMenu() {
     auto menu = std::make_shared<kit::Menu>();
     itemNewVersion = addItem(*menu, "Update the app", &StatusMenu::gotoNewVersion, "update");
-    itemNewVersion->setHidden(!Updater::shared().hasNewVersion());
+    itemNewVersion->setHidden(!services::Updater::shared().hasNewVersion());
     addItem(*menu, "Reopen Kadrix", &StatusMenu::show, "kadrix", "reopen");
     menu->addSeparator();
     addItem(*menu, "Capture Screen", &StatusMenu::grabFullscreen, "screen", "fullscreen");
     addItem(*menu, "Capture Area", &StatusMenu::grabArea, "area", "area");
     addItem(*menu, "Scrolling Capture", &StatusMenu::grabScrolling, "scrolling", "scrolling");
-    if (Settings::shared().scrollingManualEnabled())
+    if (services::Settings::shared().scrollingManualEnabled())
         addItem(*menu, "Manual Scrolling Capture", &StatusMenu::grabScrollingManual, "scrolling", "scrolling");
     addItem(*menu, "Recognize Text/QR", &StatusMenu::instantOCR, "ocr", "ocr");
 
@@ -143,7 +144,7 @@ void StatusMenu::buildMenu() {
 std::shared_ptr<kit::Menu> StatusMenu::buildCompactMenu() {
     auto menu = std::make_shared<kit::Menu>();
     itemNewVersion = addItem(*menu, "Update the app", &StatusMenu::gotoNewVersion, "update");
-    itemNewVersion->setHidden(!Updater::shared().hasNewVersion());
+    itemNewVersion->setHidden(!services::Updater::shared().hasNewVersion());
     addItem(*menu, "Capture Active Window", &StatusMenu::grabWindow, "window", "window");
     addItem(*menu, "Delayed Capture", &StatusMenu::grabDelayed, "timer");
     addItem(*menu, "Open File", &StatusMenu::openFile, "file");
@@ -233,38 +234,40 @@ void StatusMenu::launchAtStartup() {
     bool enable = !autostart::LaunchAtLogin::isEnabled();
     autostart::LaunchAtLogin::setEnabled(enable);
     bool now = autostart::LaunchAtLogin::isEnabled();
-    if (enable && !now) Telemetry::shared().oops("launchAtStartup()", "Launch At Login failed");
+    if (enable && !now) services::Telemetry::shared().oops("launchAtStartup()", "Launch At Login failed");
     if (itemAutostart) itemAutostart->setState(now ? kit::ControlState::On : kit::ControlState::Off);
-    Telemetry::shared().event("setting-autostart", {{"method", "appmenu"}, {"setting", now}});
+    services::Telemetry::shared().event("setting-autostart", {{"method", "appmenu"}, {"setting", now}});
 }
 
 void StatusMenu::gotoNewVersion() {
-    Updater::shared().suggestAutoupdate(kMenuMethod);
+    services::Updater::shared().suggestAutoupdate(kMenuMethod);
 }
 
 void StatusMenu::gotoUploads() {
-    Telemetry::shared().preset("goto:uploads", {{"method", kMenuMethod}});
+    services::Telemetry::shared().preset("goto:uploads", {{"method", kMenuMethod}});
     coreLink().gotoUploads(kMenuMethod);
 }
 
 void StatusMenu::link(const std::string& event, const std::string& address) {
-    Telemetry::shared().event(event, {{"method", kMenuMethod}});
+    services::Telemetry::shared().event(event, {{"method", kMenuMethod}});
     kit::Workspace::openURL(address);
 }
 
 std::string StatusMenu::reportAddress(const std::string& page, int64_t versionCode, int64_t eventCounter) {
-    return productSiteURL(page) + std::to_string(versionCode) + "-" + base36(eventCounter);
+    return services::productSiteURL(page) + std::to_string(versionCode) + "-" +
+           services::base36(eventCounter);
 }
 
 void StatusMenu::reportLink(const std::string& event, const std::string& page) {
-    link(event, reportAddress(page, Telemetry::shared().vc(), Settings::shared().localEventCounter()));
+    link(event, reportAddress(page, services::Telemetry::shared().vc(),
+                              services::Settings::shared().localEventCounter()));
 }
 
 void StatusMenu::gotoTwitter() {
     link("goto:twitter", kProfileAddress);
 }
 void StatusMenu::gotoCoffee() {
-    link("goto:coffee", productSiteURL("/coffee.php"));
+    link("goto:coffee", services::productSiteURL("/coffee.php"));
 }
 void StatusMenu::gotoBug() {
     reportLink("goto:bug", "/bugreport.html?utm_source=App&v=");

@@ -74,7 +74,7 @@ bool UrlActionsLink::searchLibrary(const std::string& text) {
 void UrlActionsLink::setupLibraryStatusItem() { StatusMenu::shared().setupLibraryStatusItem(); }
 void UrlActionsLink::buildMenu() { StatusMenu::shared().buildMenu(); }
 void UrlActionsLink::rescanLibraryView() {
-    if (!Settings::shared().libEnabled()) return;
+    if (!services::Settings::shared().libEnabled()) return;
     library::LibViewController* controller = library::libController();
     if (!controller || !library::LibraryLink::shared().library()) return;
     controller->rescan();
@@ -96,16 +96,16 @@ void UrlActionsLink::handlePlimCommand(const std::string& command, const std::op
 bool UrlActionsLink::consent(const std::string& title, const std::string& message) {
     // The alert is modal: its answer is in by the time confirm returns.
     bool yes = false;
-    confirm(title, message, "Allow", "Cancel", [&yes](int answer) { yes = answer == 1; });
+    services::confirm(title, message, "Allow", "Cancel", [&yes](int answer) { yes = answer == 1; });
     return yes;
 }
 
 void UrlActionsLink::notify(const std::string& title, const std::string& message) {
-    Notifier::shared().notify(title, message);
+    services::Notifier::shared().notify(title, message);
 }
 
 void UrlActionsLink::warning(const std::string& title, const std::string& message) {
-    Notifier::shared().warning(title, message);
+    services::Notifier::shared().warning(title, message);
 }
 
 }  // namespace shell

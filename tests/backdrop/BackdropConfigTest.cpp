@@ -12,9 +12,9 @@ using backdrop::Config;
 // A backdrop over a fixed screenshot rectangle, with no editor around it.
 struct Fixture {
     Backdrop b;
-    Rect source{0, 0, 1000, 300};
+    services::Rect source{0, 0, 1000, 300};
     double dpr = 1;
-    std::optional<Rect> objects;
+    std::optional<services::Rect> objects;
     std::vector<std::string> notices;
     Fixture() {
         b.sourceRect = [this] { return source; };
@@ -70,7 +70,7 @@ TEST(BackdropConfig, ApplyKeepsMissingKeysIgnoresUnknownOnesAndRejectsWrongTypes
 }
 
 TEST(BackdropConfig, StoredConfigurationSurvivesAndABadOneIsKeptUntouched) {
-    Settings::shared().setBdrConfig("");
+    services::Settings::shared().setBdrConfig("");
     {
         Fixture f;
         f.b.applyConfig({{"inset", -1}, {"padding", 33.5}, {"ratio", "4:3"}});
@@ -81,11 +81,11 @@ TEST(BackdropConfig, StoredConfigurationSurvivesAndABadOneIsKeptUntouched) {
     EXPECT_EQ(g.b.c.inset, -1);
     EXPECT_EQ(g.b.c.ratio, "4:3");
 
-    Settings::shared().setBdrConfig("{\"padding\": ");
+    services::Settings::shared().setBdrConfig("{\"padding\": ");
     Fixture h;
     EXPECT_EQ(h.b.c.padding, Config().padding);
-    EXPECT_EQ(Settings::shared().bdrConfig(), "{\"padding\": ");
-    Settings::shared().setBdrConfig("");
+    EXPECT_EQ(services::Settings::shared().bdrConfig(), "{\"padding\": ");
+    services::Settings::shared().setBdrConfig("");
 }
 
 TEST(BackdropConfig, ComparableFormIgnoresOnlyTheTemplateName) {
@@ -118,7 +118,7 @@ TEST(BackdropLayout, PaddingsAreWholePixelsAndNeverNegative) {
 TEST(BackdropLayout, AspectRatioGrowsTheShortSide) {
     Fixture f;
     f.b.applyConfig({{"isOn", 1}, {"padding", 20}, {"inset", -1}, {"ratio", "16:9"}});
-    const Rect o = *f.b.outerOrigin();
+    const services::Rect o = *f.b.outerOrigin();
     EXPECT_EQ(o.width, 1040);
     EXPECT_EQ(o.height, 585);  // 1040 × 9 / 16
     auto p = f.b.paddings();
@@ -136,7 +136,7 @@ TEST(BackdropLayout, AspectRatioGrowsTheShortSide) {
 TEST(BackdropLayout, ObjectsBeyondTheImageWidenTheCanvas) {
     Fixture f;
     f.source = {0, 0, 200, 100};
-    f.objects = Rect{-30, 10, 150, 102.5};  // 30 to the left, 12.5 above the top
+    f.objects = services::Rect{-30, 10, 150, 102.5};  // 30 to the left, 12.5 above the top
     for (double dpr : {1.0, 2.0}) {
         f.dpr = dpr;
         f.b.applyConfig({{"isOn", 1}, {"padding", 8}, {"inset", -1}, {"ratio", "auto"}});
@@ -144,7 +144,7 @@ TEST(BackdropLayout, ObjectsBeyondTheImageWidenTheCanvas) {
         EXPECT_EQ(p.padCL, 30);
         EXPECT_EQ(p.padCT, 13);
         EXPECT_EQ(p.padCR, 0);
-        const Rect o = *f.b.outerOrigin();
+        const services::Rect o = *f.b.outerOrigin();
         EXPECT_EQ(o.x1, -30 - 8 * dpr);
         EXPECT_EQ(o.width, 200 + 30 + 16 * dpr);
         EXPECT_EQ(o.height, 100 + 13 + 16 * dpr);
@@ -160,7 +160,7 @@ TEST(BackdropLayout, WithTheBackdropOffTheCanvasStillGrowsToTheObjects) {
     f.source = {0, 0, 200, 100};
     f.b.applyConfig({{"isOn", 0}, {"padding", 8}, {"inset", 12}, {"ratio", "16:9"}});
     // A capture added to the right of the screenshot, lower than its top.
-    f.objects = Rect{0, 0, 200 + 20 + 300, 80};
+    f.objects = services::Rect{0, 0, 200 + 20 + 300, 80};
     f.b.layout();
     auto p = f.b.paddings();
     EXPECT_EQ(p.padCR, 320);
@@ -215,7 +215,7 @@ TEST(BackdropSwitching, TurnOffToggleAndTheSizeLimit) {
 }
 
 TEST(BackdropSwitching, SwitchingOnTakesTheStoredLookNotTheClearedOne) {
-    Settings::shared().setBdrConfig("");
+    services::Settings::shared().setBdrConfig("");
     Fixture f;
     f.b.applyConfig({{"padding", 24}, {"outerRadius", 6}});
     f.b.store();
@@ -223,7 +223,7 @@ TEST(BackdropSwitching, SwitchingOnTakesTheStoredLookNotTheClearedOne) {
     f.b.toggle("test");
     EXPECT_EQ(f.b.c.padding, 24);
     EXPECT_EQ(f.b.c.outerRadius, 6);
-    Settings::shared().setBdrConfig("");
+    services::Settings::shared().setBdrConfig("");
 }
 
 TEST(BackdropKeys, ShadowStepAndRandomiseOnlyWhileShown) {
@@ -237,14 +237,14 @@ TEST(BackdropKeys, ShadowStepAndRandomiseOnlyWhileShown) {
         seen.push_back(f.b.c.shadow);
     }
     EXPECT_EQ(seen, (std::vector<double>{0.75, 0, 0.25, 0.5}));
-    EXPECT_NE(Settings::shared().bdrConfig().find("\"shadow\":0.5"), std::string::npos);
+    EXPECT_NE(services::Settings::shared().bdrConfig().find("\"shadow\":0.5"), std::string::npos);
 
     const auto start = f.b.c.gradientStart;
     EXPECT_TRUE(f.b.handleHotkey(kit::KeyCode::K, true, false, false, false, "K"));
     EXPECT_NE(f.b.c.gradientStart, start);
     EXPECT_FALSE(f.b.handleHotkey(kit::KeyCode::K, false, false, false, false, "k"));  // the editor's toggle
     EXPECT_FALSE(f.b.handleHotkey(kit::KeyCode::J, false, true, false, false, "j"));
-    Settings::shared().setBdrConfig("");
+    services::Settings::shared().setBdrConfig("");
 }
 
 TEST(BackdropTelemetry, InfoIsRoundedAndOffSaysOnlyThat) {

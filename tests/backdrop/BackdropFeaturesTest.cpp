@@ -178,12 +178,12 @@ TEST(BackdropAutoCrop, TrimsUniformBordersAndGivesThemBack) {
     fx.on({{"autoCrop", 1}});
     ASSERT_TRUE(fx.b.applyAutoCrop());
     ASSERT_EQ(fx.crops.size(), 1u);
-    EXPECT_EQ(fx.crops[0], (Rect{30, 10, 120, 80}));
+    EXPECT_EQ(fx.crops[0], (services::Rect{30, 10, 120, 80}));
     EXPECT_FALSE(fx.b.applyAutoCrop());  // nothing more to trim
 
     fx.b.c.autoCrop = 0;
     EXPECT_TRUE(fx.b.applyAutoCrop());
-    EXPECT_EQ(fx.crops.back(), (Rect{0, 0, 200, 100}));
+    EXPECT_EQ(fx.crops.back(), (services::Rect{0, 0, 200, 100}));
 
     // When the user cropped after the trim, switching it off keeps their crop.
     fx.b.c.autoCrop = 1;
@@ -205,7 +205,7 @@ TEST(BackdropUndo, ConfigurationThatChangesTheCompositionRefitsTheView) {
     editor::setBackdrop(&fx.b);
     editor::setCore(&spy);
     editor::Framer& f = editor::Framer::shared();
-    const Rect oldSource = f.source, oldArea = f.area;
+    const services::Rect oldSource = f.source, oldArea = f.area;
     fx.source = f.source = {0, 0, 1200, 800};
     f.area = {0, 0, 600, 400};
     fx.on({{"padding", 200}});

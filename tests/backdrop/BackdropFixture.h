@@ -11,12 +11,12 @@
 
 struct BackdropFixture {
     backdrop::Backdrop b;
-    Rect source{0, 0, 120, 80};
+    services::Rect source{0, 0, 120, 80};
     double dpr = 1;
-    std::optional<Rect> objects;
+    std::optional<services::Rect> objects;
     std::vector<std::string> notices;
     imaging::Capture shot;
-    std::vector<Rect> crops;  // every crop the backdrop asked for
+    std::vector<services::Rect> crops;  // every crop the backdrop asked for
     std::atomic<int> captures{0};
 
     BackdropFixture() {
@@ -28,8 +28,8 @@ struct BackdropFixture {
             ++captures;
             return shot;
         };
-        b.currentCrop = [this] { return Rect::fromKit(shot.crop); };
-        b.cropAbsolute = [this](const Rect& r) {
+        b.currentCrop = [this] { return services::Rect::fromKit(shot.crop); };
+        b.cropAbsolute = [this](const services::Rect& r) {
             crops.push_back(r);
             shot.crop = r.toKit();
             source = {0, 0, r.width, r.height};

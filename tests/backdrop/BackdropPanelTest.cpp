@@ -67,15 +67,15 @@ TEST(BackdropPanel, ModesTemplatesAndSlidersChangeTheBackdrop) {
     p.vc->ratioChanged();
     EXPECT_EQ(p.b.c.ratio, "16:9");
     // Every change is stored for the next screenshot.
-    EXPECT_NE(Settings::shared().bdrConfig().find("\"ratio\":\"16:9\""), std::string::npos);
+    EXPECT_NE(services::Settings::shared().bdrConfig().find("\"ratio\":\"16:9\""), std::string::npos);
 }
 
 TEST(BackdropPanel, CustomColoursAreRememberedAndChosenAgain) {
     Panel p;
     p.vc->colorChanged(true, kit::Color{1, 0, 0, 1});
     p.vc->colorChanged(false, kit::Color{0, 0, 1, 1});
-    EXPECT_EQ(Settings::shared().customGradFrom(), "#FF0000");
-    EXPECT_EQ(Settings::shared().customGradTo(), "#0000FF");
+    EXPECT_EQ(services::Settings::shared().customGradFrom(), "#FF0000");
+    EXPECT_EQ(services::Settings::shared().customGradTo(), "#0000FF");
     EXPECT_TRUE(p.b.c.templateName.empty());
     EXPECT_EQ(p.vc->customTile->state(), 1);
 

@@ -10,12 +10,12 @@ using backdrop::Backdrop;
 
 struct Rendered {
     Backdrop b;
-    Rect source{0, 0, 120, 80};
+    services::Rect source{0, 0, 120, 80};
     double dpr = 1;
     explicit Rendered(const kit::Json& config) {
         b.sourceRect = [this] { return source; };
         b.pixelRatio = [this] { return dpr; };
-        b.objectBounds = [] { return std::optional<Rect>(); };
+        b.objectBounds = [] { return std::optional<services::Rect>(); };
         b.notify = [](const std::string&, const std::string&) {};
         kit::Json all = {{"isOn", 1},   {"inset", -1},      {"ratio", "auto"},
                          {"shadow", 0}, {"outerRadius", 0}, {"innerRadius", 0}};

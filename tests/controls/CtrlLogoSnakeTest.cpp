@@ -13,7 +13,7 @@ namespace {
 
 int eventsNamed(const std::string& type) {
     int n = 0;
-    for (const auto& e : Telemetry::shared().events()) n += e.value("type", "") == type ? 1 : 0;
+    for (const auto& e : services::Telemetry::shared().events()) n += e.value("type", "") == type ? 1 : 0;
     return n;
 }
 
@@ -77,9 +77,9 @@ TEST(CtrlLogoSnake, OnlyACommandClickOnTheHotSpotStarts) {
 TEST(CtrlLogoSnake, ShortGameShowsItsScoreThenTheLogo) {
     kit::ManualClockScope clock;
     Prompted prompted;
-    setAlertPresenter([&](const AlertRequest& request) {
+    services::setAlertPresenter([&](const services::AlertRequest& request) {
         prompted.titles.push_back(request.title);
-        return AlertAnswer{0, prompted.answer};
+        return services::AlertAnswer{0, prompted.answer};
     });
     auto v = logo();
     v->start();
@@ -99,7 +99,7 @@ TEST(CtrlLogoSnake, ShortGameShowsItsScoreThenTheLogo) {
     EXPECT_FALSE(v->isOn);
     EXPECT_TRUE(v->lfield->isHidden());
     EXPECT_EQ(clock.clock().pendingCount(), 0u);
-    setAlertPresenter({});
+    services::setAlertPresenter({});
 }
 
 TEST(CtrlLogoSnake, HighScoreAsksForANameAndPostsIt) {
@@ -111,9 +111,9 @@ TEST(CtrlLogoSnake, HighScoreAsksForANameAndPostsIt) {
     CtrlLogoSnake::openPage = [&](const std::string& url) { opened.push_back(url); };
     CtrlLogoSnake::warn = [&](const std::string& t, const std::string&) { warnings.push_back(t); };
     Prompted prompted{{}, "Ann"};
-    setAlertPresenter([&](const AlertRequest& request) {
+    services::setAlertPresenter([&](const services::AlertRequest& request) {
         prompted.titles.push_back(request.title);
-        return AlertAnswer{0, prompted.answer};
+        return services::AlertAnswer{0, prompted.answer};
     });
 
     auto v = logo();
@@ -147,7 +147,7 @@ TEST(CtrlLogoSnake, HighScoreAsksForANameAndPostsIt) {
     v->game.snake = {{1, 3}, {0, 3}};
     v->move();
     EXPECT_EQ(eventsNamed("snake:leaderboard"), posts);
-    setAlertPresenter({});
+    services::setAlertPresenter({});
 }
 
 TEST(CtrlLogoSnake, FailedSubmissionsWarn) {

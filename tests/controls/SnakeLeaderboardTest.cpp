@@ -4,7 +4,7 @@
 
 namespace {
 bool succeeded(const std::string& text) {
-    return SnakeLeaderboard::succeeded(Bytes(text.begin(), text.end()));
+    return SnakeLeaderboard::succeeded(services::Bytes(text.begin(), text.end()));
 }
 }  // namespace
 

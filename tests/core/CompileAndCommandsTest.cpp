@@ -143,9 +143,9 @@ namespace {
 
 TEST_F(ExportFixture, GifCommandExplainsItselfOnceThenHidesTheEditor) {
     std::vector<std::string> alerts;
-    setAlertPresenter([&](const AlertRequest& request) {
+    services::setAlertPresenter([&](const services::AlertRequest& request) {
         alerts.push_back(request.title);
-        return AlertAnswer{0, {}};
+        return services::AlertAnswer{0, {}};
     });
     kit::files::makeDirs(folder);
     int done = 0;
@@ -161,7 +161,7 @@ TEST_F(ExportFixture, GifCommandExplainsItselfOnceThenHidesTheEditor) {
     EXPECT_EQ(host.hides, 1);
     EXPECT_EQ(files().size(), 2u);
     EXPECT_EQ(notifier->notices.back().message.substr(0, folder.size()), folder);
-    setAlertPresenter({});
+    services::setAlertPresenter({});
 }
 
 }  // namespace

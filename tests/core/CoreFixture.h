@@ -29,16 +29,16 @@ namespace coretest {
 // Every call lands in one log, so tests can check the order across doubles.
 using Log = std::vector<std::string>;
 
-class SilentSystem : public SystemNotifications {
+class SilentSystem : public services::SystemNotifications {
 public:
     void requestAuthorization(bool, std::function<void(bool)> answer) override { answer(false); }
     void post(const std::string&, const std::string&, const std::string&, bool, std::function<void()>) override {}
 };
 
-class RecordingNotifier : public Notifier {
+class RecordingNotifier : public services::Notifier {
 public:
-    RecordingNotifier(Settings& s, Telemetry& t, Log& log)
-        : Notifier(s, t, std::make_shared<SilentSystem>()), log_(log) {}
+    RecordingNotifier(services::Settings& s, services::Telemetry& t, Log& log)
+        : services::Notifier(s, t, std::make_shared<SilentSystem>()), log_(log) {}
     void notify(const std::string& title, const std::string& message, std::optional<kit::Color>,
                 std::optional<std::string> button, std::optional<double>, std::function<void()> action) override {
         log_.push_back("notify " + title);
@@ -108,7 +108,7 @@ public:
                                                                      kit::WindowStyle::Titled);
     bool hasWindow = true;
     bool cropOn = false;
-    Rect selection;
+    services::Rect selection;
     std::string active;  // active object's mode, "" for none
     bool buttonHeld = false;
     std::string armed;
@@ -130,7 +130,7 @@ public:
     void deactivateObjects() override { log_.push_back("deactivate"); }
     void setArmedTool(const std::string& t) override { armed = t; }
     bool cropToolOn() override { return cropOn; }
-    Rect cropSelection() override { return selection; }
+    services::Rect cropSelection() override { return selection; }
     bool primaryButtonHeld() override { return buttonHeld; }
     void applySelectionMode(const std::string& m) override { modesApplied.push_back(m); }
     void showStatus(int zoom, const std::string& size, const std::string& title, const std::string& colorText,
@@ -143,8 +143,8 @@ public:
         shiftX += dx;
         shiftY += dy;
     }
-    void storeCropSelection(const Rect& r) override { selection = r; }
-    void setCropSelection(std::optional<Rect> r) override {
+    void storeCropSelection(const services::Rect& r) override { selection = r; }
+    void setCropSelection(std::optional<services::Rect> r) override {
         cropOn = r.has_value();
         if (r) selection = *r;
     }
@@ -153,8 +153,8 @@ public:
         log_.push_back("addImageObject " + std::to_string(img.width()));
         return kit::Size{double(img.width()), double(img.height())};
     }
-    Rect overlay;  // the screenshot with its image objects
-    Rect imageOverlayValue() override { return overlay; }
+    services::Rect overlay;  // the screenshot with its image objects
+    services::Rect imageOverlayValue() override { return overlay; }
     void moveActiveObject(kit::Point o) override {
         log_.push_back("moveActiveObject " + std::to_string(int(o.x)) + "," + std::to_string(int(o.y)));
     }
@@ -163,20 +163,20 @@ public:
     // The objects made from the selection: type, rectangle, ruler settings.
     struct Made {
         std::string type;
-        Rect rect;
+        services::Rect rect;
         bool vertical = false;
         double dpr = 0, tdist = 0;
     };
     std::vector<Made> made;
-    bool addRectangle(const Rect& r) override {
+    bool addRectangle(const services::Rect& r) override {
         made.push_back({"ObjRectangle", r});
         return true;
     }
-    bool addEraser(const Rect& r) override {
+    bool addEraser(const services::Rect& r) override {
         made.push_back({"ObjConceal", r});
         return true;
     }
-    bool addRuler(const Rect& r, bool vertical, double dpr, double tdist) override {
+    bool addRuler(const services::Rect& r, bool vertical, double dpr, double tdist) override {
         made.push_back({"ObjRuler", r, vertical, dpr, tdist});
         return true;
     }
@@ -228,16 +228,17 @@ inline kit::Image solidImage(int w, int h, kit::PixelBGRA p) {
 class CoreFixture : public ::testing::Test {
 protected:
     void SetUp() override {
-        resetAppHooks();
+        services::resetAppHooks();
         storage = std::make_unique<kit::Defaults>("");
-        settings = std::make_unique<Settings>(*storage);
-        telemetry = std::make_unique<Telemetry>(
-            *settings, [](const std::string&, const std::vector<EventRecord>&, PostCompletion) {});
+        settings = std::make_unique<services::Settings>(*storage);
+        telemetry = std::make_unique<services::Telemetry>(
+            *settings,
+            [](const std::string&, const std::vector<services::EventRecord>&, services::PostCompletion) {});
         settings->setTelemetry(telemetry.get());
         notifier = std::make_unique<RecordingNotifier>(*settings, *telemetry, log);
-        setAlertPresenter([this](const AlertRequest& request) {
+        services::setAlertPresenter([this](const services::AlertRequest& request) {
             alerts.push_back(request);
-            return AlertAnswer{answer, ""};
+            return services::AlertAnswer{answer, ""};
         });
         core::setShell(&shell);
         editor::Framer::shared()._dpr.set(1.0);
@@ -247,8 +248,8 @@ protected:
     void TearDown() override {
         logic.reset();
         core::setShell(nullptr);
-        setAlertPresenter({});
-        resetAppHooks();
+        services::setAlertPresenter({});
+        services::resetAppHooks();
     }
 
     core::AppLogic& make() {
@@ -284,12 +285,12 @@ protected:
 
     kit::ManualClockScope clock{0, 1.8e9};
     std::unique_ptr<kit::Defaults> storage;
-    std::unique_ptr<Settings> settings;
-    std::unique_ptr<Telemetry> telemetry;
+    std::unique_ptr<services::Settings> settings;
+    std::unique_ptr<services::Telemetry> telemetry;
     Log log;
     std::unique_ptr<RecordingNotifier> notifier;
     ShellDouble shell{log};
-    std::vector<AlertRequest> alerts;
+    std::vector<services::AlertRequest> alerts;
     int answer = -1;  // the button the next alert answers with (0 first, 1 second)
     RoutesDouble* routes = nullptr;
     EditorDouble* editor = nullptr;

@@ -3,6 +3,8 @@
 // the screenshot.
 #include "CoreFixture.h"
 
+using services::Rect;
+
 namespace coretest {
 namespace {
 

@@ -96,14 +96,14 @@ TEST_F(EditorUtilities, TheSelectionBecomesARectangleAnErasedAreaOrRulers) {
     ASSERT_EQ(editor->made.size(), 2u);
     EXPECT_EQ(editor->made[0].type, "ObjRectangle");
     EXPECT_EQ(editor->made[1].type, "ObjConceal");
-    EXPECT_EQ(editor->made[1].rect, (Rect{10, 20, 30, 40}));
+    EXPECT_EQ(editor->made[1].rect, (services::Rect{10, 20, 30, 40}));
     EXPECT_FALSE(editor->cropOn);
 }
 
 TEST_F(EditorUtilities, SizeRulersSitBesideTheSelectionWhicheverWayItWasDrawn) {
     auto [v, h] = AppLogic::imprintRulers({10, 20, 30, 40}, 2);
-    EXPECT_EQ(v, (Rect{46, 20, 2, 40}));
-    EXPECT_EQ(h, (Rect{10, 12, 30, 2}));
+    EXPECT_EQ(v, (services::Rect{46, 20, 2, 40}));
+    EXPECT_EQ(h, (services::Rect{10, 12, 30, 2}));
     auto [v2, h2] = AppLogic::imprintRulers({40, 60, -30, -40}, 2);
     EXPECT_EQ(v2, v);
     EXPECT_EQ(h2, h);
@@ -130,7 +130,7 @@ TEST_F(EditorUtilities, SizeRulersSitBesideTheSelectionWhicheverWayItWasDrawn) {
 }
 
 TEST_F(EditorUtilities, ImageObjectsLineUpRightOfTheScreenshot) {
-    const Rect source{0, 0, 200, 100};
+    const services::Rect source{0, 0, 200, 100};
     // dpr 1: a 20-point gap after the screenshot, tops level.
     EXPECT_EQ(AppLogic::imageObjectOrigin(source, source, 50, 30, 1), (kit::Point{220, 70}));
     // dpr 2: the gap is 40 pixels.

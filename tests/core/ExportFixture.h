@@ -74,9 +74,9 @@ public:
     void updateTransforms() override { ++transformsRestored; }
 };
 
-class RecordingNotifier : public Notifier {
+class RecordingNotifier : public services::Notifier {
 public:
-    using Notifier::Notifier;
+    using services::Notifier::Notifier;
     struct Notice {
         std::string title, message, button;
         bool warning = false;
@@ -93,7 +93,7 @@ public:
     }
 };
 
-class NoSystemNotifications : public SystemNotifications {
+class NoSystemNotifications : public services::SystemNotifications {
 public:
     void requestAuthorization(bool, std::function<void(bool)> answer) override { answer(false); }
     void post(const std::string&, const std::string&, const std::string&, bool, std::function<void()>) override {}
@@ -103,9 +103,10 @@ class ExportFixture : public ::testing::Test {
 protected:
     void SetUp() override {
         storage = std::make_unique<kit::Defaults>("");
-        settings = std::make_unique<Settings>(*storage);
-        telemetry = std::make_unique<Telemetry>(
-            *settings, [](const std::string&, const std::vector<EventRecord>&, PostCompletion) {});
+        settings = std::make_unique<services::Settings>(*storage);
+        telemetry = std::make_unique<services::Telemetry>(
+            *settings,
+            [](const std::string&, const std::vector<services::EventRecord>&, services::PostCompletion) {});
         settings->setTelemetry(telemetry.get());
         notifier = std::make_unique<RecordingNotifier>(*settings, *telemetry,
                                                        std::make_shared<NoSystemNotifications>());
@@ -149,8 +150,8 @@ protected:
     TestExportHost host;
     TestBackdrop backdrop;
     std::unique_ptr<kit::Defaults> storage;
-    std::unique_ptr<Settings> settings;
-    std::unique_ptr<Telemetry> telemetry;
+    std::unique_ptr<services::Settings> settings;
+    std::unique_ptr<services::Telemetry> telemetry;
     std::unique_ptr<RecordingNotifier> notifier;
     std::unique_ptr<core::Exporter> exporter;
     std::unique_ptr<core::SaveCommands> commands;

@@ -49,8 +49,8 @@ TEST_F(LoadImage, StartsAFreshEditWithOneUndoState) {
     EXPECT_LT(canvas, undo);
     EXPECT_TRUE(logged("toolbar crop"));
     EXPECT_EQ(editor->status.title, "Image size");
-    EXPECT_EQ(editor::Framer::shared().source, (Rect{0, 0, 40, 30}));
-    EXPECT_EQ(editor::Framer::shared().original, (Rect{0, 0, 40, 30}));
+    EXPECT_EQ(editor::Framer::shared().source, (services::Rect{0, 0, 40, 30}));
+    EXPECT_EQ(editor::Framer::shared().original, (services::Rect{0, 0, 40, 30}));
 }
 
 TEST_F(LoadImage, MetadataHoldsOnlyTheTimestampUnlessSoft) {
@@ -141,7 +141,7 @@ TEST_F(CoreFixture, NewScreenshotDropsTheObjectsCountersAndHistoryOfTheLastOne) 
     ASSERT_TRUE(logic->loadImage(solidImage(400, 300, {50, 50, 50, 255}), false));
     editor::ObjectHandlers& objects = editor::ObjectHandlers::shared();
     editor::Undo& undo = editor::Undo::shared();
-    ASSERT_TRUE(objects.addObject("ObjArrow", Rect{10, 10, 100, 50}));
+    ASSERT_TRUE(objects.addObject("ObjArrow", services::Rect{10, 10, 100, 50}));
     objects.counterCount = 3;
     undo.save("");
     ASSERT_EQ(objects.objects.size(), 1u);
@@ -154,7 +154,7 @@ TEST_F(CoreFixture, NewScreenshotDropsTheObjectsCountersAndHistoryOfTheLastOne) 
     EXPECT_EQ(undo.position, 0);
 
     // A failed load leaves the objects and the history as they are.
-    ASSERT_TRUE(objects.addObject("ObjArrow", Rect{10, 10, 100, 50}));
+    ASSERT_TRUE(objects.addObject("ObjArrow", services::Rect{10, 10, 100, 50}));
     undo.save("");
     EXPECT_FALSE(logic->loadImage(kit::Image(), false));
     EXPECT_EQ(objects.objects.size(), 1u);
@@ -170,12 +170,12 @@ TEST_F(CoreFixture, SwitchingToPointsRoundsTheSelectionToWholePoints) {
     editor::Framer::shared()._dpr.set(2);
     editor::CropTool& crop = editor::CropTool::shared();
     // The editor reads the process's settings; the core here has its own.
-    Settings::shared().storeBool("realPixels", true);
-    crop.setSelection(Rect{10, 10, 301, 201});
+    services::Settings::shared().storeBool("realPixels", true);
+    crop.setSelection(services::Rect{10, 10, 301, 201});
     EXPECT_EQ(crop.sizeText(), "301\u00D7201\u200Apx");
-    Settings::shared().storeBool("realPixels", false);
+    services::Settings::shared().storeBool("realPixels", false);
     logic->setRealPixels(false);
-    EXPECT_EQ(crop.selection(), (Rect{10, 10, 300, 200}));
+    EXPECT_EQ(crop.selection(), (services::Rect{10, 10, 300, 200}));
     EXPECT_EQ(crop.sizeText(), "150\u00D7100\u200Apt");
     crop.setSelection(std::nullopt);
     editor::Framer::shared()._dpr.set(1);

@@ -17,7 +17,7 @@ protected:
 
 TEST_F(OpenCommands, DropZonesAreStrictlyInsideTheirRectangles) {
     using Z = core::AppLogic::DropZone;
-    const Rect canvas{0, 0, 100, 50}, comp{-20, -20, 140, 90};
+    const services::Rect canvas{0, 0, 100, 50}, comp{-20, -20, 140, 90};
     EXPECT_EQ(core::AppLogic::dropZone({50, 25}, canvas, comp), Z::Canvas);
     EXPECT_EQ(core::AppLogic::dropZone({0, 25}, canvas, comp), Z::Backdrop);  // on the edge: outside the canvas
     EXPECT_EQ(core::AppLogic::dropZone({-10, 60}, canvas, comp), Z::Backdrop);

@@ -91,16 +91,16 @@ TEST_F(Startup, HooksReachTheInstanceAndGoWithIt) {
     logic.installHooks();
     editor::Framer::shared()._dpr.set(3.0);
     editor::Framer::shared()._zoom.set(0.75);
-    EXPECT_EQ(hookEditorDpr(), 3.0);
-    EXPECT_EQ(hookEditorZoom(), 0.75);
+    EXPECT_EQ(services::hookEditorDpr(), 3.0);
+    EXPECT_EQ(services::hookEditorZoom(), 0.75);
     EXPECT_EQ(&editor::core(), &logic);
     logic.lastActiveTime = 42;
-    EXPECT_EQ(appHooks()->lastActiveTime(), 42);
+    EXPECT_EQ(services::appHooks()->lastActiveTime(), 42);
 
     this->logic.reset();
     EXPECT_EQ(dynamic_cast<core::AppLogic*>(&editor::core()), nullptr);
-    EXPECT_FALSE(appHooks()->lastActiveTime);
-    EXPECT_EQ(hookEditorDpr(), 2.0);  // the services' default again
+    EXPECT_FALSE(services::appHooks()->lastActiveTime);
+    EXPECT_EQ(services::hookEditorDpr(), 2.0);  // the services' default again
 }
 
 }  // namespace

@@ -109,7 +109,7 @@ TEST_F(UploadCommandTest, HandOffWritesTheFileAndOpensASealedLink) {
             sealed += opened[0][i];
         }
     }
-    auto message = Crypti::openFromCompanion(sealed, core::integrationToken());
+    auto message = services::Crypti::openFromCompanion(sealed, core::integrationToken());
     ASSERT_TRUE(message);
     const std::string name = message->substr(message->find(':') + 1);
     EXPECT_EQ(name.rfind("SCR-", 0), 0u);
@@ -147,7 +147,7 @@ TEST_F(UploadCommandTest, CompanionCallbacks) {
     auto report = [&](double at, const std::string& link) {
         char stamp[64];
         std::snprintf(stamp, sizeof stamp, "%.3f", at);
-        return *Crypti::sealForCompanion(std::string(stamp) + ":" + link, core::integrationToken());
+        return *services::Crypti::sealForCompanion(std::string(stamp) + ":" + link, core::integrationToken());
     };
     logic.handlePlimCommand("plim/ready", report(now - 5, "https://store.test/a.png"));
     EXPECT_TRUE(logged("notify Upload Succeeded"));

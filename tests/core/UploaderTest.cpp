@@ -31,11 +31,11 @@ struct FakeEncoders {
     core::ImageEncoders get() {
         return {[this](const kit::Image& img) {
                     calls.push_back("png" + std::to_string(img.width()));
-                    return Bytes(img.width() == fullWidth ? pngFull : pngHalf, 'P');
+                    return services::Bytes(img.width() == fullWidth ? pngFull : pngHalf, 'P');
                 },
                 [this](const kit::Image& img) {
                     calls.push_back("jpeg" + std::to_string(img.width()));
-                    return Bytes(img.width() == fullWidth ? jpegFull : jpegHalf, 'J');
+                    return services::Bytes(img.width() == fullWidth ? jpegFull : jpegHalf, 'J');
                 }};
     }
 };
@@ -121,17 +121,17 @@ TEST_F(UploaderTest, FailedEncodingGivesNoDataAndAReport) {
 
 TEST_F(UploaderTest, RequestBytesReachTheServerExactly) {
     LoopbackServer server([](const HttpRequestRecord&) { return HttpReply{200, {}, "SUCCESS: http://x/a.png"}; });
-    const std::string B = Networker::boundary();
-    const Bytes image{0x89, 'P', 0, '\r', '\n', 0xFF};
+    const std::string B = services::Networker::boundary();
+    const services::Bytes image{0x89, 'P', 0, '\r', '\n', 0xFF};
 
-    auto post = [&](const Bytes& body) {
-        std::optional<Bytes> reply;
+    auto post = [&](const services::Bytes& body) {
+        std::optional<services::Bytes> reply;
         bool done = false;
-        Networker::postMultipart(server.url("/api/upload.php"), body,
-                                 [&](std::optional<Bytes> r, std::optional<std::string>) {
-                                     reply = r;
-                                     done = true;
-                                 });
+        services::Networker::postMultipart(server.url("/api/upload.php"), body,
+                                           [&](std::optional<services::Bytes> r, std::optional<std::string>) {
+                                               reply = r;
+                                               done = true;
+                                           });
         EXPECT_TRUE(testsupport::waitFor([&] { return done; }, 10000));
         return reply;
     };
@@ -192,7 +192,7 @@ TEST_F(UploaderTest, WholeUploadDeliversTheLinkOnTheMainThread) {
 
 TEST_F(UploaderTest, ReplyGrammar) {
     auto read = [&](const std::string& text) {
-        return core::readUploadReply(Bytes(text.begin(), text.end()), std::nullopt, *telemetry);
+        return core::readUploadReply(services::Bytes(text.begin(), text.end()), std::nullopt, *telemetry);
     };
     // Transport failures (checked first: the report queue stops after five in a row).
     auto r = core::readUploadReply(std::nullopt, std::string("Can't parse URL"), *telemetry);
@@ -242,7 +242,9 @@ TEST_F(UploaderTest, GalleryCodeMatchesAWorkedVector) {
 
 TEST_F(UploaderTest, CompanionReportOpensOnlyWhenFreshSealedAndWeb) {
     const double now = 1700000000;
-    auto seal = [](const std::string& text) { return *Crypti::sealForCompanion(text, core::integrationToken()); };
+    auto seal = [](const std::string& text) {
+        return *services::Crypti::sealForCompanion(text, core::integrationToken());
+    };
     EXPECT_EQ(core::companionReportLink(seal("1699999971:https://s.test/f.png"), now), "https://s.test/f.png");
     EXPECT_FALSE(core::companionReportLink(seal("1699999969:https://s.test/f.png"), now));  // 31 s old
     EXPECT_FALSE(core::companionReportLink(seal("1700000031:https://s.test/f.png"), now));  // 31 s ahead
@@ -255,20 +257,21 @@ TEST_F(UploaderTest, CompanionReportOpensOnlyWhenFreshSealedAndWeb) {
     EXPECT_FALSE(core::companionReportLink(std::string(), now));
     EXPECT_FALSE(core::companionReportLink(std::nullopt, now));
     // Sealed under another key: not ours.
-    EXPECT_FALSE(core::companionReportLink(*Crypti::sealForCompanion("1700000000:https://s.test/f.png", "other"), now));
+    EXPECT_FALSE(core::companionReportLink(
+        *services::Crypti::sealForCompanion("1700000000:https://s.test/f.png", "other"), now));
 }
 
 TEST_F(UploaderTest, CompanionMessageAndLink) {
     EXPECT_EQ(core::companionMessage(1700000000.25, "SCR-1.png"), "1700000000.25:SCR-1.png");
     EXPECT_EQ(core::companionMessage(0.1, "a"), "0.1:a");
     const std::string message = core::companionMessage(1700000000.5, "SCR-20240305-KLZp.jpeg");
-    auto sealed = Crypti::sealForCompanion(message, core::integrationToken());
+    auto sealed = services::Crypti::sealForCompanion(message, core::integrationToken());
     ASSERT_TRUE(sealed);
     const std::string encoded = core::percentEncodeStrict(*sealed);
     EXPECT_EQ(encoded.find_first_not_of("ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz0123456789%"),
               std::string::npos);
     EXPECT_EQ(core::percentEncodeStrict("a+/=\xc3\xa9"), "a%2B%2F%3D%C3%A9");
-    EXPECT_EQ(Crypti::openFromCompanion(*sealed, core::integrationToken()), message);
+    EXPECT_EQ(services::Crypti::openFromCompanion(*sealed, core::integrationToken()), message);
 }
 
 TEST_F(UploaderTest, CompanionCleanupRemovesOnlyOurOldFiles) {

@@ -70,9 +70,9 @@ public:
 class UrlCommands : public ::testing::Test {
 protected:
     void SetUp() override {
-        Settings::shared().setAllowDeeplinks(true);
-        Settings::shared().setToken("");
-        Settings::shared().setLibEnabled(false);
+        services::Settings::shared().setAllowDeeplinks(true);
+        services::Settings::shared().setToken("");
+        services::Settings::shared().setLibEnabled(false);
     }
     void run(const std::string& command, std::optional<std::string> payload = std::nullopt,
              std::map<std::string, std::string> query = {}, const std::string& host = "grab") {
@@ -152,7 +152,7 @@ TEST_F(UrlCommands, EditorLibraryAndUnknownCommands) {
 }
 
 TEST_F(UrlCommands, SwitchedOffOnlyTheCompanionGetsThrough) {
-    Settings::shared().setAllowDeeplinks(false);
+    services::Settings::shared().setAllowDeeplinks(false);
     run("show");
     run("ready", "x", {}, "plim");
     EXPECT_EQ(actions.calls, (std::vector<std::string>{"warning:Kadrix: URL Scheme (deeplinks) is disabled",
@@ -171,41 +171,41 @@ TEST_F(UrlCommands, TokenLengthsNoneAndConsent) {
     run("settings/token", "abc-def");
     EXPECT_EQ(actions.calls.back(), "warning:Kadrix: no valid token provided");
     run("settings/token", std::string(36, 'a'));
-    EXPECT_EQ(Settings::shared().token(), std::string(36, 'a'));
+    EXPECT_EQ(services::Settings::shared().token(), std::string(36, 'a'));
     run("settings/token", std::string(37, 'b'));
-    EXPECT_EQ(Settings::shared().token(), std::string(36, 'a'));
+    EXPECT_EQ(services::Settings::shared().token(), std::string(36, 'a'));
     run("settings/token", "NONE");
-    EXPECT_EQ(Settings::shared().token(), std::string(36, 'a'));
+    EXPECT_EQ(services::Settings::shared().token(), std::string(36, 'a'));
     run("settings/token", "none");
-    EXPECT_EQ(Settings::shared().token(), "");
+    EXPECT_EQ(services::Settings::shared().token(), "");
 
     actions.yes = false;  // the user says no: nothing changes
     run("settings/token", "abcdefghijk1");
-    EXPECT_EQ(Settings::shared().token(), "");
+    EXPECT_EQ(services::Settings::shared().token(), "");
     EXPECT_EQ(actions.calls.back(), "notify:Token Was Removed");
 }
 
 TEST_F(UrlCommands, LibrarySettingsAskFirstAndIgnoreBadLimits) {
-    int64_t limit = Settings::shared().libLimit();
+    int64_t limit = services::Settings::shared().libLimit();
     for (const char* bad : {"-5", "0", "abc", "12x"}) run("settings/library/limit", bad);
     EXPECT_EQ(actions.consents, 0);
-    EXPECT_EQ(Settings::shared().libLimit(), limit);
+    EXPECT_EQ(services::Settings::shared().libLimit(), limit);
 
     actions.yes = false;
     run("settings/library/enable");
     run("settings/library/limit", "500");
-    EXPECT_FALSE(Settings::shared().libEnabled());
-    EXPECT_EQ(Settings::shared().libLimit(), limit);
+    EXPECT_FALSE(services::Settings::shared().libEnabled());
+    EXPECT_EQ(services::Settings::shared().libLimit(), limit);
 
     actions.yes = true;
     actions.calls.clear();
     run("settings/library/enable");
     run("settings/library/limit", "500");
-    EXPECT_TRUE(Settings::shared().libEnabled());
-    EXPECT_EQ(Settings::shared().libLimit(), 500);
+    EXPECT_TRUE(services::Settings::shared().libEnabled());
+    EXPECT_EQ(services::Settings::shared().libLimit(), 500);
     run("settings/library/disable");
     EXPECT_EQ(actions.calls, (std::vector<std::string>{"libitem", "rescan", "menu"}));
-    EXPECT_FALSE(Settings::shared().libEnabled());
+    EXPECT_FALSE(services::Settings::shared().libEnabled());
 }
 
 TEST_F(UrlCommands, RandomAndMutatedUrlsNeverChangeSettingsWithoutConsent) {
@@ -214,7 +214,7 @@ TEST_F(UrlCommands, RandomAndMutatedUrlsNeverChangeSettingsWithoutConsent) {
                                          "uploads",            "show",               "plim/connect"};
     std::mt19937 rng(20261207);
     actions.yes = false;
-    Settings::shared().setToken("keep");
+    services::Settings::shared().setToken("keep");
     for (int i = 0; i < 10000; ++i) {
         std::string command = seeds[rng() % seeds.size()];
         int edits = int(rng() % 4);
@@ -232,6 +232,6 @@ TEST_F(UrlCommands, RandomAndMutatedUrlsNeverChangeSettingsWithoutConsent) {
         if (rng() % 3 == 0) query["then"] = std::string(rng() % 12, char('a' + rng() % 26));
         handleURLCommand(rng() % 10 == 0 ? "plim" : "grab", command, payload, query, actions);
     }
-    EXPECT_EQ(Settings::shared().token(), "keep");
-    EXPECT_FALSE(Settings::shared().libEnabled());
+    EXPECT_EQ(services::Settings::shared().token(), "keep");
+    EXPECT_FALSE(services::Settings::shared().libEnabled());
 }

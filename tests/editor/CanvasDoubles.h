@@ -80,7 +80,7 @@ struct Objects : editor::ObjectInput {
     std::optional<int> getResponder(kit::Point) override { return responder; }
     std::string getCursor(double, double) override { return "object-cursor"; }
     void keyUp(const kit::Event*, const editor::KeyEvt& k) override { calls().push_back("objects.keyUp " + std::to_string(k.code)); }
-    Rect getRect() override { return {50, 60, -20, -10}; }
+    services::Rect getRect() override { return {50, 60, -20, -10}; }
     kit::LayerPtr layer() const override { return root; }
     kit::LayerPtr lcontrol() const override { return control; }
     kit::LayerPtr lcanvas() const override { return canvas; }
@@ -95,10 +95,10 @@ struct Objects : editor::ObjectInput {
 
 struct Crop : editor::CropInput {
     bool isOn = false;
-    Rect sel{10, 10, 40, 20};
+    services::Rect sel{10, 10, 40, 20};
     kit::LayerPtr l = kit::Layer::make();
     bool on() const override { return isOn; }
-    Rect selection() const override { return sel; }
+    services::Rect selection() const override { return sel; }
     void mouseDown(const kit::Event&, int b, double x, double y) override { Objects::log("crop.down", {x, y}, b); }
     void mouseDragged(double x, double y, const kit::Event&) override { Objects::log("crop.drag", {x, y}, 0); }
     void mouseUp(double x, double y, const kit::Event&) override { Objects::log("crop.up", {x, y}, 0); }
@@ -128,8 +128,8 @@ class CanvasFixture : public ::testing::Test {
 protected:
     void SetUp() override {
         calls().clear();
-        Settings::shared().storeBool("allowTelemetry", false);
-        Settings::shared().storeBool("altZoomDirection", false);
+        services::Settings::shared().storeBool("allowTelemetry", false);
+        services::Settings::shared().storeBool("altZoomDirection", false);
         editor::setCore(&core);
         editor::setBackdrop(&backdrop);
         h.objects = &objects;

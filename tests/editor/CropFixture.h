@@ -27,7 +27,7 @@ struct RecordingCore : CoreHost {
     kit::Image imgPrecompiled() const override { return shot.pixels; }
     void selectionModeChanged(const std::string& mode) override { calls.push_back("mode:" + mode); }
     void setRealPixels(bool on) override {
-        Settings::shared().storeBool("realPixels", on);
+        services::Settings::shared().storeBool("realPixels", on);
         calls.push_back(on ? "realPixels:on" : "realPixels:off");
     }
     void copyText(const std::string& text, const std::string& title, const std::string&,
@@ -75,8 +75,8 @@ protected:
     kit::ManualClockScope clock;
 
     void SetUp() override {
-        Settings::shared().storeBool("allowTelemetry", false);
-        Settings::shared().storeBool("realPixels", false);
+        services::Settings::shared().storeBool("allowTelemetry", false);
+        services::Settings::shared().storeBool("realPixels", false);
         setCore(&core);
         editor::editorHooks().undoSave = [this](const std::string& label) { undoLabels.push_back(label); };
         objects::PressedKeys::shared().pressed.clear();
@@ -103,7 +103,7 @@ protected:
         f.area = {0, 0, 600 * dpr, 400 * dpr};
         f.setOffset({0, 0}, {0, 0});
     }
-    void realPixels(bool on) { Settings::shared().storeBool("realPixels", on); }
+    void realPixels(bool on) { services::Settings::shared().storeBool("realPixels", on); }
     // A mouse or key event at a time, with modifier flags.
     static kit::Event event(double t, uint32_t flags = 0) {
         kit::Event e;

@@ -63,13 +63,13 @@ TEST_F(CropToolContrast, TheLabelShowsOnceMeasuredAndHidesWhenTheSelectionGoes) 
     paintUp(img, 100, 100, 20, 20, 0, 0, 0);
     useImage(img);
     CropTool tool;
-    tool.setSelection(Rect{90, 90, 40, 40});
+    tool.setSelection(services::Rect{90, 90, 40, 40});
     kit::runMainLoopUntil([&] { return tool.contrast.has_value(); }, 10);
     ASSERT_TRUE(tool.contrast);
     EXPECT_NEAR(*tool.contrast, 21.0, 1e-9);
     EXPECT_FALSE(tool.ltextContrast->isHidden());
     EXPECT_EQ(tool.ltextContrast->string(), "C: 21.0");
-    tool.setSelection(Rect{200, 200, 20, 20});  // all white now
+    tool.setSelection(services::Rect{200, 200, 20, 20});  // all white now
     tool.setSelection(std::nullopt);
     kit::runMainLoopUntil([] { return false; }, 0.2);
     EXPECT_FALSE(tool.contrast) << "a result for a removed selection is dropped";

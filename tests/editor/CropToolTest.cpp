@@ -3,6 +3,8 @@
 #include "CropFixture.h"
 #include "editor/CropTool.h"
 
+using services::Rect;
+
 namespace editor::test {
 namespace {
 

@@ -51,15 +51,15 @@ protected:
         Handlers::shared().pressedMouseButtons = {};
         Handlers::shared().mouseDX = Handlers::shared().mouseDY = 50;  // over the image
         Handlers::shared().mmode = "default";
-        Settings::shared().storeBool("copyOnEsc", true);
-        Settings::shared().storeBool("saveOnEsc", false);
+        services::Settings::shared().storeBool("copyOnEsc", true);
+        services::Settings::shared().storeBool("saveOnEsc", false);
         EditorKeys::Links& l = keys.links;
         l.isEditing = [this] { return editing; };
         l.objectKeyDown = [this](const kit::Event*, const editor::KeyEvt& k) {
             links.push_back("objectKeyDown:" + std::to_string(k.code));
         };
         l.deactivate = [this] { links.push_back("deactivate"); };
-        l.addConceal = [this](const Rect& r) {
+        l.addConceal = [this](const services::Rect& r) {
             links.push_back("addConceal:" + std::to_string(int(r.width)));
         };
         l.anyHelperVisible = [this] { return helperVisible; };
@@ -115,7 +115,7 @@ TEST_F(EditorKeysTest, EscCancelsAnArmedToolThenHidesABubbleThenCopiesAndHides) 
     EXPECT_FALSE(called("hideMainWindow"));
     EXPECT_TRUE(finished());
     core.calls.clear();
-    Settings::shared().storeBool("copyOnEsc", false);
+    services::Settings::shared().storeBool("copyOnEsc", false);
     press(K::Escape);
     EXPECT_TRUE(called("hideMainWindow"));
     EXPECT_FALSE(called("copyImage"));
@@ -211,9 +211,9 @@ TEST_F(EditorKeysTest, SelectionKeysReachTheCropToolAndTheRulerIsOffMeanwhile) {
 
 TEST_F(EditorKeysTest, TextRecognitionOfAWideImageAsksForASelection) {
     std::vector<std::string> alerts;
-    setAlertPresenter([&](const AlertRequest& request) {
+    services::setAlertPresenter([&](const services::AlertRequest& request) {
         alerts.push_back(request.title);
-        return AlertAnswer{0, ""};
+        return services::AlertAnswer{0, ""};
     });
     viewport(1, 2);
     useImage(solidImage(2400, 800, 255, 255, 255));
@@ -224,7 +224,7 @@ TEST_F(EditorKeysTest, TextRecognitionOfAWideImageAsksForASelection) {
     useImage(solidImage(1800, 800, 255, 255, 255));
     press(K::O, {.command = true});
     EXPECT_TRUE(called("ocrSelection"));
-    setAlertPresenter({});
+    services::setAlertPresenter({});
 }
 
 TEST_F(EditorKeysTest, RedoNeedsShiftAndFindsTheTypedZ) {
@@ -235,11 +235,11 @@ TEST_F(EditorKeysTest, RedoNeedsShiftAndFindsTheTypedZ) {
 }
 
 TEST_F(EditorKeysTest, ResetKeyIgnoresOptionAndKeepsTheIdentity) {
-    const std::string uid = Settings::shared().uid();
-    Settings::shared().storeString("colorFormat", "RGBA");
+    const std::string uid = services::Settings::shared().uid();
+    services::Settings::shared().storeString("colorFormat", "RGBA");
     press(K::L, {.shift = true, .command = true, .option = true, .control = true});
-    EXPECT_EQ(Settings::shared().colorFormat(), "HEX");
-    EXPECT_EQ(Settings::shared().uid(), uid);
+    EXPECT_EQ(services::Settings::shared().colorFormat(), "HEX");
+    EXPECT_EQ(services::Settings::shared().uid(), uid);
 }
 
 }  // namespace

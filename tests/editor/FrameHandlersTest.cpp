@@ -44,7 +44,7 @@ TEST_F(FrameHandlersTest, WheelZoomsCoarselyAboutThePointer) {
     scroll(wheel(0, false, 0, 3), 120, 80);
     EXPECT_DOUBLE_EQ(f.zoom(), 1.0);
     // The alternative direction turns the wheel around.
-    Settings::shared().storeBool("altZoomDirection", true);
+    services::Settings::shared().storeBool("altZoomDirection", true);
     scroll(wheel(1), 120, 80);
     EXPECT_DOUBLE_EQ(f.zoom(), 0.5);
 }
@@ -119,9 +119,9 @@ TEST_F(FrameHandlersTest, PinchStepsEveryTenthAndSettlesAtTheEnd) {
 // The "zoom" and "pan" events name the gesture that made them.
 TEST_F(FrameHandlersTest, EventsNameTheGesture) {
     // The events after a mark of this test's own (ids can repeat under the test clock).
-    Telemetry::shared().event("frameHandlersTest:mark");
+    services::Telemetry::shared().event("frameHandlersTest:mark");
     auto methods = [&](const std::string& type) {
-        const std::vector<kit::Json> all = Telemetry::shared().events();
+        const std::vector<kit::Json> all = services::Telemetry::shared().events();
         auto mark = std::find_if(all.rbegin(), all.rend(),
                                  [](const kit::Json& e) { return e.value("type", "") == "frameHandlersTest:mark"; });
         std::vector<std::string> out;

@@ -24,7 +24,7 @@ protected:
         f.paddings = nullptr;
         f.compositionRect = nullptr;
         // Keep reports in the queue and off the network (the setter would flush).
-        Settings::shared().storeBool("allowTelemetry", false);
+        services::Settings::shared().storeBool("allowTelemetry", false);
     }
     Framer& f = Framer::shared();
 };
@@ -35,7 +35,7 @@ TEST_F(FramerTest, ViewAndImagePointsMapBothWays) {
     f._by.set(20);
     EXPECT_EQ(f.viewToImage({30, 40}), (kit::Point{10, 10}));
     EXPECT_EQ(f.imageToView({10, 10}), (kit::Point{30, 40}));
-    EXPECT_EQ(f.rectToView({10, 10, -5, 5}), (Rect{20, 40, -10, 10}));
+    EXPECT_EQ(f.rectToView({10, 10, -5, 5}), (services::Rect{20, 40, -10, 10}));
 }
 
 TEST_F(FramerTest, SnapZoomTable) {
@@ -115,11 +115,11 @@ TEST_F(FramerTest, EffectiveAreaLeavesRoomForTheBackdropPanel) {
 }
 
 TEST_F(FramerTest, EffectiveAreaFromAnotherThreadIsReportedAndServed) {
-    auto before = Telemetry::shared().events().size();
-    Rect got;
+    auto before = services::Telemetry::shared().events().size();
+    services::Rect got;
     std::thread([&] { got = f.getEffectiveArea(); }).join();
     EXPECT_EQ(got, f.area);
-    auto all = Telemetry::shared().events();
+    auto all = services::Telemetry::shared().events();
     ASSERT_GT(all.size(), before);
     EXPECT_EQ(all.back()["function"], "getEffectiveArea()");
 }

@@ -72,7 +72,7 @@ TEST_F(Tools, RulerCropCaptureAndBackdropArmNothing) {
 }
 
 TEST_F(Tools, WithoutGrowingToolbarAtMostElevenSlotsShow) {
-    EXPECT_EQ(c->toolbarInstruments->maxCapacity, Settings::shared().growingToolbar() ? 999 : 11);
+    EXPECT_EQ(c->toolbarInstruments->maxCapacity, services::Settings::shared().growingToolbar() ? 999 : 11);
     c->toolbarInstruments->setFrameSize({2000, 30});
     int shown = 0;
     for (auto* b : c->toolbarInstruments->itemButtons()) shown += b->isHidden() ? 0 : 1;
@@ -249,7 +249,7 @@ TEST_F(Resize, TheImagePointAtTheCentreStaysThereAndTheLogoNeedsRoom) {
     c->window->setContentSize({1000, 600});
     c->windowResized();
     f._zoom.set(0.5);
-    f.crop = f.source = f.original = Rect{0, 0, 3000, 2000};
+    f.crop = f.source = f.original = services::Rect{0, 0, 3000, 2000};
     f.setOffset({1234, 777}, {f.area.width / 2, f.area.height / 2});
     c->window->setContentSize({1400, 800});
     c->windowResized();

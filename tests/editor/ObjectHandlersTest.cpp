@@ -39,7 +39,7 @@ struct RecordingCore : CoreHost {
     void copyImageToPasteboard(const kit::Image& image) override {
         log->push_back("copy image " + std::to_string(image.width()));
     }
-    bool cropAbsolute(const Rect& r) override {
+    bool cropAbsolute(const services::Rect& r) override {
         log->push_back("crop " + std::to_string(int(r.width)));
         Framer::shared().crop = r;
         return true;
@@ -83,8 +83,8 @@ bool sameRecord(const kit::Json& a, const kit::Json& b) {
 class ObjectHandlersTest : public ::testing::Test {
 protected:
     void SetUp() override {
-        Settings::shared().storeBool("allowTelemetry", false);
-        Settings::shared().setRealPixels(false);
+        services::Settings::shared().storeBool("allowTelemetry", false);
+        services::Settings::shared().setRealPixels(false);
         Framer& f = Framer::shared();
         f._dpr.set(1);
         f._zoom.set(1);
@@ -96,7 +96,8 @@ protected:
         setCore(&core);
         setBackdrop(&backdropHost);
         editorHooks() = EditorHooks{};
-        for (const auto& e : Telemetry::shared().events()) seen.insert(e.value("evtid", int64_t(0)));
+        for (const auto& e : services::Telemetry::shared().events())
+            seen.insert(e.value("evtid", int64_t(0)));
         Undo::shared().states.clear();
         Undo::shared().position = -1;
         ObjectHandlers::shared().clear();
@@ -112,7 +113,7 @@ protected:
 
     std::vector<kit::Json> events(const std::string& name) const {
         std::vector<kit::Json> out;
-        for (const auto& e : Telemetry::shared().events())
+        for (const auto& e : services::Telemetry::shared().events())
             if (!seen.count(e.value("evtid", int64_t(0))) && e.value("type", "") == name) out.push_back(e);
         return out;
     }
@@ -247,9 +248,9 @@ TEST_F(ObjectHandlersTest, AnOptionPressOnTheActiveObjectDragsACopyAndLeavesTheF
     m.mouseDrag(&e, {150, 250}, 0);
     m.mouseUp(&e, {150, 250}, 0);
     ASSERT_EQ(m.objects.size(), 2u);
-    EXPECT_EQ(first->rect, (Rect{100, 100, 200, 200}));
+    EXPECT_EQ(first->rect, (services::Rect{100, 100, 200, 200}));
     EXPECT_EQ(m.active, 1);
-    EXPECT_EQ(m.objects[1]->rect, (Rect{150, 150, 200, 200}));
+    EXPECT_EQ(m.objects[1]->rect, (services::Rect{150, 150, 200, 200}));
     EXPECT_GT(m.objects[1]->layer->zPosition(), first->layer->zPosition());
     ASSERT_EQ(events("duplicate").size(), 1u);
     EXPECT_EQ(events("duplicate")[0]["method"], "Opt+Drag");
@@ -259,7 +260,7 @@ TEST_F(ObjectHandlersTest, AnOptionPressOnTheActiveObjectDragsACopyAndLeavesTheF
     m.mouseDrag(&e, {160, 250}, 0);
     m.mouseUp(&e, {160, 250}, 0);
     EXPECT_EQ(m.objects.size(), 2u);
-    EXPECT_EQ(m.objects[1]->rect, (Rect{160, 150, 200, 200}));
+    EXPECT_EQ(m.objects[1]->rect, (services::Rect{160, 150, 200, 200}));
 }
 
 TEST_F(ObjectHandlersTest, AnObjectInFrontOfAnActiveImageTakesPressesOnTheImageBodyButNotOnItsKnobs) {
@@ -335,16 +336,16 @@ TEST_F(ObjectHandlersTest, DuplicatesLandOffsetByThePixelRatioUnlessRealPixels) 
         m.keyDown(nullptr, key(K::D, true));
         ASSERT_EQ(m.objects.size(), 2u);
         EXPECT_EQ(m.active, 1);
-        EXPECT_EQ(m.objects[1]->rect, (Rect{100 + 10 * dpr, 100 - 10 * dpr, 50, 50}));
+        EXPECT_EQ(m.objects[1]->rect, (services::Rect{100 + 10 * dpr, 100 - 10 * dpr, 50, 50}));
     }
-    Settings::shared().setRealPixels(true);
+    services::Settings::shared().setRealPixels(true);
     m.duplicate(10);
-    EXPECT_EQ(m.objects.back()->rect, (Rect{130, 70, 50, 50}));
-    Settings::shared().setRealPixels(false);
+    EXPECT_EQ(m.objects.back()->rect, (services::Rect{130, 70, 50, 50}));
+    services::Settings::shared().setRealPixels(false);
     // Wholly out of view: centred in the visible area.
     m.addObject("ObjRectangle", {-500, -500, 50, 50});
     m.duplicate(0);
-    EXPECT_EQ(m.objects.back()->rect, (Rect{375, 275, 50, 50}));
+    EXPECT_EQ(m.objects.back()->rect, (services::Rect{375, 275, 50, 50}));
 }
 
 TEST_F(ObjectHandlersTest, CopyThenPasteGivesTheSameObjectForEveryClass) {
@@ -444,8 +445,8 @@ TEST_F(ObjectHandlersTest, ToolValuesSummariesAndBounds) {
     t2->rect = {5, 50, 40, 20};
     EXPECT_EQ(m.typeLetters(), "ABIRTT");
     EXPECT_EQ(m.textContent(), "one\n\ntwo");
-    EXPECT_EQ(m.contentBounds(), (Rect{0, 0, 900, 700}));
-    EXPECT_EQ(m.imageOverlayValue(), (Rect{0, 0, 800, 600}));
+    EXPECT_EQ(m.contentBounds(), (services::Rect{0, 0, 900, 700}));
+    EXPECT_EQ(m.imageOverlayValue(), (services::Rect{0, 0, 800, 600}));
     (void)r;
 }
 
@@ -592,7 +593,7 @@ TEST_F(UndoTest, UndoRedoAndTheCutTail) {
 
 TEST_F(UndoTest, UndoAndRedoRefreshTheStatusLineAndAFailedStepDoesNot) {
     undo.reset();
-    CropTool::shared().setSelection(Rect{10, 10, 200, 100});
+    CropTool::shared().setSelection(services::Rect{10, 10, 200, 100});
     undo.save("");
     core.statusRefreshes = 0;
     undo.undo();  // the selection size on the status line goes with the selection
@@ -601,7 +602,7 @@ TEST_F(UndoTest, UndoAndRedoRefreshTheStatusLineAndAFailedStepDoesNot) {
     undo.undo();
     EXPECT_EQ(core.statusRefreshes, 1);
     undo.redo();
-    EXPECT_EQ(CropTool::shared().selection(), (Rect{10, 10, 200, 100}));
+    EXPECT_EQ(CropTool::shared().selection(), (services::Rect{10, 10, 200, 100}));
     EXPECT_EQ(core.statusRefreshes, 2);
     CropTool::shared().setSelection(std::nullopt);
 }

@@ -53,12 +53,12 @@ TEST(RulerScout, PersistenceStepsOverOneEdgeAndVerticalRunsAreInImageY) {
 class RulerTest : public CropFixture {
 protected:
     Ruler ruler;
-    std::vector<std::pair<std::string, Rect>> added;
+    std::vector<std::pair<std::string, services::Rect>> added;
 
     void SetUp() override {
         CropFixture::SetUp();
         ruler.addObject = [this](const std::string& type,
-                                 const Rect& r) -> std::shared_ptr<objects::ProtoObject> {
+                                 const services::Rect& r) -> std::shared_ptr<objects::ProtoObject> {
             added.emplace_back(type, r);
             return nullptr;
         };
@@ -106,15 +106,15 @@ TEST_F(RulerTest, HeldArrowMeasuresTheBarUnderThePointer) {
     press(K::RightArrow);
     ASSERT_TRUE(ruler.on());
     EXPECT_FALSE(ruler.vertical);
-    EXPECT_EQ(ruler.rect, (Rect{50, 104, 120, 0}));
+    EXPECT_EQ(ruler.rect, (services::Rect{50, 104, 120, 0}));
     EXPECT_EQ(ruler.text, "120pt");
     press(K::UpArrow);  // the other orientation takes over
     EXPECT_TRUE(ruler.vertical);
     EXPECT_FALSE(objects::PressedKeys::shared().pressed.count(K::RightArrow));
-    EXPECT_EQ(ruler.rect, (Rect{80, 100, 0, 8}));
+    EXPECT_EQ(ruler.rect, (services::Rect{80, 100, 0, 8}));
     press(K::UpArrow, {}, kit::ModifierFlag::Option);
     EXPECT_TRUE(ruler.guide);
-    EXPECT_EQ(ruler.rect, (Rect{80, 0, 0, 300}));
+    EXPECT_EQ(ruler.rect, (services::Rect{80, 0, 0, 300}));
     release(K::UpArrow);
     EXPECT_FALSE(ruler.on());
 }
@@ -171,9 +171,9 @@ TEST_F(RulerTest, GuidesImprintAsLinesShiftedAtRatioTwo) {
     press(K::UpArrow);
     ruler.imprint();
     ASSERT_EQ(added.size(), 3u);
-    EXPECT_EQ(added[0], (std::pair<std::string, Rect>{"ObjLine", {81, 0, 0, 300}}));
-    EXPECT_EQ(added[1], (std::pair<std::string, Rect>{"ObjLine", {80, 0, 0, 300}}));
-    EXPECT_EQ(added[2], (std::pair<std::string, Rect>{"ObjRuler", {80, 0, 0, 300}}));
+    EXPECT_EQ(added[0], (std::pair<std::string, services::Rect>{"ObjLine", {81, 0, 0, 300}}));
+    EXPECT_EQ(added[1], (std::pair<std::string, services::Rect>{"ObjLine", {80, 0, 0, 300}}));
+    EXPECT_EQ(added[2], (std::pair<std::string, services::Rect>{"ObjRuler", {80, 0, 0, 300}}));
 }
 
 }  // namespace

@@ -112,16 +112,16 @@ TEST_F(Bar, ChangesAreWrittenThroughTheObjectManager) {
 
 TEST_F(Bar, PickedColoursBecomeTheDefaultExceptForTheHighlighter) {
     bar_.customColorHeld = [] { return false; };
-    Settings::shared().setDefaultColor("#F44723");
+    services::Settings::shared().setDefaultColor("#F44723");
     parts_.type = "ObjHighlighter";
     bar_.editorPickColor();
     bar_.colorPicker->onClick(*bar_.colorPicker->swatches[1]);
-    EXPECT_EQ(Settings::shared().defaultColor(), "#F44723");
+    EXPECT_EQ(services::Settings::shared().defaultColor(), "#F44723");
     EXPECT_EQ(parts_.written.back(), (std::pair<std::string, std::string>{"color", "#00AFEE"}));
     parts_.type = "ObjRectangle";
     bar_.editorPickColor();
     bar_.colorPicker->onClick(*bar_.colorPicker->swatches[2]);
-    EXPECT_EQ(Settings::shared().defaultColor(), "#1C2B41");
+    EXPECT_EQ(services::Settings::shared().defaultColor(), "#1C2B41");
     EXPECT_EQ(imaging::hexString(bar_.btnColor->backgroundColor), "#1C2B41");
     bar_.colorPicker->popover.close();
 }
@@ -137,8 +137,8 @@ TEST_F(Bar, ADragMutesTheBarOnce) {
 }
 
 TEST(ColorPickerTest, TheFourthSwatchIsTheCustomColourOfTheConsumer) {
-    Settings::shared().setCustomHighlighterColor("#FFDAEF");
-    Settings::shared().setCustomDrawingColor("#123456");
+    services::Settings::shared().setCustomHighlighterColor("#FFDAEF");
+    services::Settings::shared().setCustomDrawingColor("#123456");
     ColorPicker picker;
     picker.setColors(ToolSettingsBar::kDefaultPalette, "ObjHighlighter");
     EXPECT_EQ(imaging::hexString(picker.swatches[3]->backgroundColor), "#FFDAEF");
@@ -154,7 +154,7 @@ TEST(ColorPickerTest, TheFourthSwatchIsTheCustomColourOfTheConsumer) {
 }
 
 TEST(ColorPickerTest, PanelChangesAreKeptPerConsumerAndReported) {
-    Settings::shared().setCustomDrawingColor("#F6F4E7");
+    services::Settings::shared().setCustomDrawingColor("#F6F4E7");
     ColorPicker picker;
     auto launcher = std::make_shared<CtrlColorButton>();
     std::vector<std::string> reported;
@@ -163,8 +163,8 @@ TEST(ColorPickerTest, PanelChangesAreKeptPerConsumerAndReported) {
     picker.macColorPicked(kit::Color::rgb(10, 20, 30));
     picker.macColorPicked(kit::Color::rgb(40, 50, 60));
     EXPECT_EQ(reported, (std::vector<std::string>{"#0A141E", "#28323C"}));
-    EXPECT_EQ(Settings::shared().customHighlighterColor(), "#28323C");
-    EXPECT_EQ(Settings::shared().customDrawingColor(), "#F6F4E7");
+    EXPECT_EQ(services::Settings::shared().customHighlighterColor(), "#28323C");
+    EXPECT_EQ(services::Settings::shared().customDrawingColor(), "#F6F4E7");
     EXPECT_EQ(imaging::hexString(launcher->backgroundColor), "#28323C");
 }
 
@@ -196,7 +196,7 @@ TEST(ArmedTool, ChangesWithOnlyAToolArmedReachItsNextObject) {
     EXPECT_FALSE(setArmedToolValue("ObjRectangle", "fill", "40"));
     EXPECT_FALSE(setArmedToolValue("", "size", "3"));
     EXPECT_EQ(armedToolValue("ObjArrow", "size"), std::optional<std::string>("5"));
-    Settings::shared().setDefaultColor("#7758EF");
+    services::Settings::shared().setDefaultColor("#7758EF");
     EXPECT_EQ(armedToolValue("ObjRectangle", "color"), std::optional<std::string>("#7758EF"));
     EXPECT_EQ(armedToolValue("ObjRectangle", "fill"), std::nullopt);
 

@@ -37,7 +37,7 @@ TEST(ResizeArithmetic, LimitsOnBothSidesAndOnThePixelCount) {
     EXPECT_EQ(resize::check(20000, 20000), resize::Check::tooLarge);
     EXPECT_EQ(resize::check(0, 500), resize::Check::tooSmall);
     EXPECT_EQ(resize::check(500, 0), resize::Check::tooSmall);
-    EXPECT_EQ(Str::intFromDigits("1,280px"), 1280);
+    EXPECT_EQ(services::Str::intFromDigits("1,280px"), 1280);
 }
 
 TEST(Tooltip, TitleAndKeyPieces) {

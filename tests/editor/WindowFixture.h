@@ -47,7 +47,7 @@ struct RecordingParts : WindowParts {
     std::vector<std::string> activePalette() const override { return palette; }
     bool isEditing() const override { return editing; }
     bool cropOn() const override { return crop; }
-    Rect cropSelection() const override { return {10, 20, 101.6, 51.2}; }
+    services::Rect cropSelection() const override { return {10, 20, 101.6, 51.2}; }
     void growSelection() override { calls.push_back("growSelection"); }
     void actionAdjust() override { calls.push_back("actionAdjust"); }
     void resetCropTool() override { calls.push_back("resetCropTool"); }

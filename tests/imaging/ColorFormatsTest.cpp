@@ -43,11 +43,11 @@ TEST(ColorFormats, PaddingDecimalsAndFallback) {
 
 TEST(ColorFormats, TheUsersChosenFormat) {
     EXPECT_EQ(formatColor(255, 194, 0).first, "#FFC200");  // the default
-    Settings::shared().setColorFormat("CSharp");
+    services::Settings::shared().setColorFormat("CSharp");
     EXPECT_EQ(formatColor(255, 194, 0).second, "Color.fromArgb(255, 194, 0);");
-    Settings::shared().setColorFormat("rgb1");
+    services::Settings::shared().setColorFormat("rgb1");
     EXPECT_EQ(formatColor(255, 194, 0).second, "#FFC200");
-    Settings::shared().setColorFormat("HEX");
+    services::Settings::shared().setColorFormat("HEX");
 }
 
 TEST(ColorFormats, ConversionPacksRedInTheLowByte) {

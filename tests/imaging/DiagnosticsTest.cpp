@@ -12,7 +12,7 @@ namespace {
 
 // The last queued telemetry record of that type.
 kit::Json lastRecord(const std::string& type) {
-    auto events = Telemetry::shared().events();
+    auto events = services::Telemetry::shared().events();
     for (auto it = events.rbegin(); it != events.rend(); ++it)
         if ((*it)["type"] == type) return *it;
     return kit::Json();

@@ -110,9 +110,9 @@ TEST(Recognition, LanguageChoiceAndMinimumHeight) {
     EXPECT_TRUE(ocrLanguageChoice("en-US").languages.empty());
     // Recognition starts from the user's language.
     EXPECT_EQ(RecognitionSettings{}.primaryOCRLang, "en-US");
-    Settings::shared().setPrimaryOCRLang("yue-Hans");
+    services::Settings::shared().setPrimaryOCRLang("yue-Hans");
     EXPECT_EQ(RecognitionSettings{}.primaryOCRLang, "yue-Hans");
-    Settings::shared().setPrimaryOCRLang("en-US");
+    services::Settings::shared().setPrimaryOCRLang("en-US");
     EXPECT_DOUBLE_EQ(minimumTextHeight(2, 100), 0.12);
     EXPECT_DOUBLE_EQ(minimumTextHeight(2, 1000), 0.012);
     ASSERT_EQ(ocrLanguages().size(), 14u);

@@ -70,7 +70,7 @@ TEST_F(Indexer, TheWalkQueuesScreenshotImagesNewestNameFirst) {
     std::ofstream(folder + "/a.gif") << "x";
     std::ofstream(folder + "/SCR-a.png.txt") << "x";
     std::filesystem::create_directories(folder + "/SCR-folder.png");
-    Settings::shared().setLibIndexNonshots(false);
+    services::Settings::shared().setLibIndexNonshots(false);
     lib->indexMachine->walk(false, {});
     auto names = queuedNames();
     bool xattrs = kit::files::getXattr(marked, core::kScreenCaptureAttribute).has_value();
@@ -78,14 +78,14 @@ TEST_F(Indexer, TheWalkQueuesScreenshotImagesNewestNameFirst) {
     if (xattrs) expected.insert(expected.begin(), "marked.jpeg");  // by name, descending; tmpfs keeps no user attributes
     EXPECT_EQ(names, expected);
 
-    Settings::shared().setLibIndexNonshots(true);
+    services::Settings::shared().setLibIndexNonshots(true);
     lib->indexMachine->walk(false, {});
     EXPECT_EQ(queuedNames().size(), 5u);  // Photo.PNG and holiday.jpg too, never the gif, txt or folder
-    Settings::shared().setLibIndexNonshots(false);
+    services::Settings::shared().setLibIndexNonshots(false);
 }
 
 TEST_F(Indexer, CompleteRecordsStayOutAndTheLimitLeavesRoomForTheRest) {
-    Settings::shared().setLibAllowOCR(true);
+    services::Settings::shared().setLibAllowOCR(true);
     picture("SCR-1.png");
     picture("SCR-2.png");
     picture("SCR-3.png");
@@ -97,21 +97,21 @@ TEST_F(Indexer, CompleteRecordsStayOutAndTheLimitLeavesRoomForTheRest) {
     add("SCR-2.png", "#FFFFFF", "");   // text still missing
     lib->indexMachine->walk(false, {});
     EXPECT_EQ(queuedNames(), (std::vector<std::string>{"SCR-3.png", "SCR-2.png"}));
-    Settings::shared().setLibAllowOCR(false);
+    services::Settings::shared().setLibAllowOCR(false);
     lib->indexMachine->walk(false, {});
     EXPECT_EQ(queuedNames(), std::vector<std::string>{"SCR-3.png"});
-    Settings::shared().setLibAllowOCR(true);
+    services::Settings::shared().setLibAllowOCR(true);
 
-    Settings::shared().setLibLimit(3);  // 2 present records leave room for one
+    services::Settings::shared().setLibLimit(3);  // 2 present records leave room for one
     lib->indexMachine->walk(false, {});
     EXPECT_EQ(queuedNames(), std::vector<std::string>{"SCR-3.png"});
-    Settings::shared().setLibLimit(2);
+    services::Settings::shared().setLibLimit(2);
     lib->indexMachine->walk(false, {});
     EXPECT_TRUE(queuedNames().empty());
 }
 
 TEST_F(Indexer, ASavedCaptureKeepsItsFactsAndTime) {
-    Settings::shared().setLibAllowOCR(false);
+    services::Settings::shared().setLibAllowOCR(false);
     std::string path = picture("SCR-20240105-kvqe.png", {}, 40, 30);
     lib->indexMachine->indexFile(path, {{"timestamp", "123"}, {"dpr", "2"}, {"mode", "interactive"},
                                         {"app", "Firefox"}, {"ignored", "x"}});
@@ -131,11 +131,11 @@ TEST_F(Indexer, ASavedCaptureKeepsItsFactsAndTime) {
     lib->indexMachine->indexFile(path, {{"timestamp", "17e8"}, {"dpr", "x"}});
     EXPECT_EQ(rec->content.at("ts"), "0");
     EXPECT_EQ(rec->content.at("dpr"), "0.0");
-    Settings::shared().setLibAllowOCR(true);
+    services::Settings::shared().setLibAllowOCR(true);
 }
 
 TEST_F(Indexer, ReindexingAsksForAKnownFileInThisFolder) {
-    Settings::shared().setLibAllowOCR(false);
+    services::Settings::shared().setLibAllowOCR(false);
     std::string path = picture("SCR-9.png");
     lib->indexMachine->reindexFile(path);  // no record: nothing happens
     EXPECT_FALSE(lib->record("SCR-9.png"));
@@ -145,7 +145,7 @@ TEST_F(Indexer, ReindexingAsksForAKnownFileInThisFolder) {
     EXPECT_EQ(lib->record("SCR-9.png")->content.at("width"), "64");
     lib->indexMachine->reindexFile(path);
     EXPECT_EQ(lib->record("SCR-9.png")->content.at("width"), "80");
-    Settings::shared().setLibAllowOCR(true);
+    services::Settings::shared().setLibAllowOCR(true);
 }
 
 TEST(IndexerTexts, RemainingTimeAndDomains) {
@@ -197,7 +197,7 @@ TEST_F(Indexer, TheQueueFillsOnlyTheRoomLeftUnderTheLimit) {
 }
 
 TEST_F(Indexer, ARunStoresInQueueOrderWhileEverythingElseGoesOn) {
-    Settings::shared().setLibAllowOCR(false);
+    services::Settings::shared().setLibAllowOCR(false);
     for (int i = 0; i < 24; ++i) picture("SCR-" + std::to_string(100 + i) + ".png", {}, 16 + i, 16);
     lib->indexMachine->workers = 4;
     std::vector<std::pair<int, int>> progress;
@@ -247,11 +247,11 @@ TEST_F(Indexer, ARunStoresInQueueOrderWhileEverythingElseGoesOn) {
     EXPECT_TRUE(storedNames()) << stored.size() << " stored";
     EXPECT_EQ(lib->snapshot().size(), 54u);
     EXPECT_EQ(lib->record("SCR-123.png")->content.at("width"), "39");
-    Settings::shared().setLibAllowOCR(true);
+    services::Settings::shared().setLibAllowOCR(true);
 }
 
 TEST_F(Indexer, AStopEndsARunAfterTheFilesInHand) {
-    Settings::shared().setLibAllowOCR(false);
+    services::Settings::shared().setLibAllowOCR(false);
     for (int i = 0; i < 40; ++i) picture("SCR-" + std::to_string(100 + i) + ".png", {}, 400, 300);
     auto& indexer = *lib->indexMachine;
     indexer.workers = 3;
@@ -275,5 +275,5 @@ TEST_F(Indexer, AStopEndsARunAfterTheFilesInHand) {
     store.read();
     EXPECT_EQ(int(store.records.size()), done);  // what was counted was stored
     EXPECT_FALSE(indexer.pleaseStop);
-    Settings::shared().setLibAllowOCR(true);
+    services::Settings::shared().setLibAllowOCR(true);
 }

@@ -12,12 +12,12 @@ protected:
     void SetUp() override {
         folder = kit::files::uniqueTempPath("kadrix-library-", "");
         std::filesystem::create_directories(folder);
-        Settings::shared().setLibEnabled(true);
-        Settings::shared().setLibLimit(10000);
+        services::Settings::shared().setLibEnabled(true);
+        services::Settings::shared().setLibLimit(10000);
     }
     void TearDown() override {
-        Settings::shared().setLibEnabled(false);
-        Settings::shared().setLibLimit(10000);
+        services::Settings::shared().setLibEnabled(false);
+        services::Settings::shared().setLibLimit(10000);
         std::filesystem::remove_all(folder);
     }
     std::string folder;

@@ -42,13 +42,13 @@ TEST(Crypti, KnownAnswerAndRoundTrip) {
     (*box)[20] ^= 1;
     EXPECT_FALSE(kit::crypto::open(key, *box));
 
-    auto sealed = Crypti::sealForCompanion("upload=me", "token-1");
+    auto sealed = services::Crypti::sealForCompanion("upload=me", "token-1");
     ASSERT_TRUE(sealed);
-    EXPECT_EQ(Crypti::openFromCompanion(*sealed, "token-1"), "upload=me");
-    EXPECT_FALSE(Crypti::openFromCompanion(*sealed, "token-2"));
-    EXPECT_FALSE(Crypti::openFromCompanion(*sealed + "=", "token-1"));  // not strict base64
-    EXPECT_FALSE(Crypti::makeKey("\xC0\xAF"));                           // not UTF-8
-    EXPECT_NE(*Crypti::makeKey("a"), kit::crypto::sha256("a"));         // the suffix counts
+    EXPECT_EQ(services::Crypti::openFromCompanion(*sealed, "token-1"), "upload=me");
+    EXPECT_FALSE(services::Crypti::openFromCompanion(*sealed, "token-2"));
+    EXPECT_FALSE(services::Crypti::openFromCompanion(*sealed + "=", "token-1"));  // not strict base64
+    EXPECT_FALSE(services::Crypti::makeKey("\xC0\xAF"));                          // not UTF-8
+    EXPECT_NE(*services::Crypti::makeKey("a"), kit::crypto::sha256("a"));         // the suffix counts
 }
 
 TEST_F(RecordStore, LinesAreSealedFreshEachTimeAndReadBack) {

@@ -74,7 +74,7 @@ TEST_F(Library, LoadSortsByTimeAndKeepsNamesThatDifferInCase) {
 }
 
 TEST_F(Library, SwitchedOffNothingLoadsOrIsWritten) {
-    Settings::shared().setLibEnabled(false);
+    services::Settings::shared().setLibEnabled(false);
     ScreenLib lib(folder);
     bool started = false;
     lib.onLoadStart = [&] { started = true; };
@@ -155,9 +155,9 @@ TEST_F(Library, SearchLooksAtTheNewestEntriesInAnyCase) {
     EXPECT_EQ(hits[2].path, folder + "/old.png");
     EXPECT_TRUE(lib.search("").empty());
 
-    Settings::shared().setLibLimit(2);
+    services::Settings::shared().setLibLimit(2);
     EXPECT_EQ(lib.search("invoice").size(), 2u);  // the old one is beyond the limit
-    Settings::shared().setLibLimit(-5);
+    services::Settings::shared().setLibLimit(-5);
     EXPECT_TRUE(lib.search("invoice").empty());
 }
 

@@ -193,9 +193,10 @@ TEST_F(ThumbnailCacheFixture, BadFilesGiveNoThumbnailAndAFailureMarker) {
 
 TEST(ThumbnailCacheHook, LibraryLimitSetsTheCountLimitUpToFifty) {
     library::installThumbnailCacheHook();
-    EXPECT_EQ(ThumbnailCache::shared().countLimit(), std::min<int64_t>(Settings::shared().libLimit(), 50));
-    Settings::shared().setLibLimit(20);
+    EXPECT_EQ(ThumbnailCache::shared().countLimit(),
+              std::min<int64_t>(services::Settings::shared().libLimit(), 50));
+    services::Settings::shared().setLibLimit(20);
     EXPECT_EQ(ThumbnailCache::shared().countLimit(), 20);
-    Settings::shared().setLibLimit(10000);
+    services::Settings::shared().setLibLimit(10000);
     EXPECT_EQ(ThumbnailCache::shared().countLimit(), 50);
 }

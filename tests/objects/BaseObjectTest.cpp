@@ -9,6 +9,8 @@
 #include "objects/PressedKeys.h"
 #include "services/Settings.h"
 
+using services::Rect;
+
 namespace objects {
 
 namespace {
@@ -84,7 +86,7 @@ TEST_F(BaseObjectTest, SizeAndColorValues) {
 }
 
 TEST_F(BaseObjectTest, NewObjectTakesTheDefaultColor) {
-    Settings::shared().setDefaultColor("#112233");
+    services::Settings::shared().setDefaultColor("#112233");
     EXPECT_EQ(handlers.add<ObjRectangle>()->getValue("color"), "#112233");
 }
 
@@ -198,7 +200,7 @@ TEST_F(BaseObjectTest, ArrowKeysNudgeByPixelRatioSteps) {
     EXPECT_EQ(r->rect, (Rect{120, 100, 50, 50}));
     r->keyDown(nullptr, key(kit::KeyCode::DownArrow, false, true));
     EXPECT_EQ(r->rect, (Rect{120, 98, 50, 52}));
-    Settings::shared().setRealPixels(true);
+    services::Settings::shared().setRealPixels(true);
     r->keyDown(nullptr, key(kit::KeyCode::LeftArrow));
     EXPECT_EQ(r->rect, (Rect{119, 98, 50, 52}));
 }

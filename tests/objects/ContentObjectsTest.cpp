@@ -8,6 +8,8 @@
 #include "objects/ObjRuler.h"
 #include "services/Settings.h"
 
+using services::Rect;
+
 namespace objects {
 
 namespace {

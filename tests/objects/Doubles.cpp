@@ -39,16 +39,16 @@ void ObjectsTest::SetUp() {
     // Keep the queue in memory: no batch leaves it (and nothing goes out to
     // the product site) while a test counts events. Stored without the
     // setter, which would flush the queue on its way.
-    Settings::shared().storeBool("allowTelemetry", false);
+    services::Settings::shared().storeBool("allowTelemetry", false);
     setView(1, 1);
     handlers.coreDouble = &app;
     PressedKeys::shared().pressed.clear();
-    for (const auto& k : Settings::shared().storage().keys())
+    for (const auto& k : services::Settings::shared().storage().keys())
         if (k.rfind("Kadrix.", 0) == 0) forget(k);
-    Settings::shared().setRealPixels(false);
-    Settings::shared().setDefaultColor("#F44723");
+    services::Settings::shared().setRealPixels(false);
+    services::Settings::shared().setDefaultColor("#F44723");
     seen_.clear();
-    for (const auto& e : Telemetry::shared().events()) seen_.insert(e.value("evtid", int64_t(0)));
+    for (const auto& e : services::Telemetry::shared().events()) seen_.insert(e.value("evtid", int64_t(0)));
 }
 
 void ObjectsTest::setView(double dpr, double zoom, double bx, double by) {
@@ -65,15 +65,15 @@ void SpyHost::zoomToActualSizeAt(kit::Point q, kit::Point p) {
 }
 
 void ObjectsTest::forget(const std::string& key) {
-    Settings::shared().storage().remove(key);
+    services::Settings::shared().storage().remove(key);
 }
 
 void ObjectsTest::store(const std::string& key, const std::string& value) {
-    Settings::shared().storeString(key, value);
+    services::Settings::shared().storeString(key, value);
 }
 
 std::string ObjectsTest::stored(const std::string& key) {
-    auto v = Settings::shared().storage().object(key);
+    auto v = services::Settings::shared().storage().object(key);
     return v && v->is_string() ? v->get<std::string>() : "<none>";
 }
 
@@ -102,7 +102,7 @@ KeyEvt ObjectsTest::key(int code, bool shift, bool command) {
 
 std::vector<kit::Json> ObjectsTest::events(const std::string& name) const {
     std::vector<kit::Json> out;
-    for (const auto& e : Telemetry::shared().events())
+    for (const auto& e : services::Telemetry::shared().events())
         if (!seen_.count(e.value("evtid", int64_t(0))) && e.value("type", "") == name) out.push_back(e);
     return out;
 }

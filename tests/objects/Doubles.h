@@ -18,7 +18,7 @@
 #include "objects/ObjectsCore.h"
 #include "objects/ProtoObject.h"
 
-inline void PrintTo(const Rect& r, std::ostream* os) {
+inline void PrintTo(const services::Rect& r, std::ostream* os) {
     *os << "Rect(" << r.x1 << ", " << r.y1 << ", " << r.width << ", " << r.height << ")";
 }
 
@@ -33,7 +33,7 @@ public:
 
     // Viewport: v = p × zoom + b.
     double dprValue = 1, zoomValue = 1, bx = 0, by = 0;
-    Rect sourceRect{0, 0, 800, 600}, cropRect{0, 0, 800, 600}, areaRect{0, 0, 600, 400};
+    services::Rect sourceRect{0, 0, 800, 600}, cropRect{0, 0, 800, 600}, areaRect{0, 0, 600, 400};
     double dpr() const override { return dprValue; }
     double zoom() const override { return zoomValue; }
     kit::Point viewToImage(kit::Point v) const override {
@@ -42,9 +42,9 @@ public:
     kit::Point imageToView(kit::Point p) const override {
         return {p.x * zoomValue + bx, p.y * zoomValue + by};
     }
-    Rect source() const override { return sourceRect; }
-    Rect crop() const override { return cropRect; }
-    Rect area() const override { return areaRect; }
+    services::Rect source() const override { return sourceRect; }
+    services::Rect crop() const override { return cropRect; }
+    services::Rect area() const override { return areaRect; }
     void zoomToActualSizeAt(kit::Point q, kit::Point p) override;
 
     // What the objects asked of the editor.

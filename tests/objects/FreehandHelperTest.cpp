@@ -147,7 +147,7 @@ TEST_F(FreehandHelperTest, CapTablesAndBezierOrigin) {
     ASSERT_EQ(s3.size(), 9u);
     EXPECT_NEAR(s3[4].x, 10 + 2 * 0.693, 1e-6);                    // straight ahead of the end
     EXPECT_EQ(FreehandHelper::capPoints(p, false, 7).size(), 7u);  // round
-    auto path = FreehandHelper::bezierPath(line({{10, 20}, {30, 40}}), Rect{10, 20, 5, 5});
+    auto path = FreehandHelper::bezierPath(line({{10, 20}, {30, 40}}), services::Rect{10, 20, 5, 5});
     EXPECT_EQ(path.elements().front().pts[0], (kit::Point{0, 0}));
 }
 

@@ -41,7 +41,7 @@ TEST_F(FreehandTest, AClickLeavesADotEvenOnAWholeNumberRow) {
     auto f = stroke<ObjFreehand>({{40, 30}});
     ASSERT_EQ(f->rawPoints.size(), 2u);
     EXPECT_EQ(f->rawPoints[1].x, 41);
-    EXPECT_EQ(f->rawRect, (Rect{40, 30, 1, 0}));
+    EXPECT_EQ(f->rawRect, (services::Rect{40, 30, 1, 0}));
     EXPECT_GT(f->shape.size(), 2u);
     EXPECT_TRUE(finite(f->shape));
     EXPECT_FALSE(f->dump().empty());
@@ -55,8 +55,8 @@ TEST_F(FreehandTest, AClickLeavesADotEvenOnAWholeNumberRow) {
 
 TEST_F(FreehandTest, StrokeBoundsAtNegativeCoordinates) {
     EXPECT_EQ(ObjFreehand::strokeBounds({Point::at(-30.5, -20.2), Point::at(-10.2, -5.5)}),
-              (Rect{-31, -21, 21, 16}));
-    EXPECT_EQ(ObjFreehand::strokeBounds({}), (Rect{0, 0, 0, 0}));
+              (services::Rect{-31, -21, 21, 16}));
+    EXPECT_EQ(ObjFreehand::strokeBounds({}), (services::Rect{0, 0, 0, 0}));
 }
 
 TEST_F(FreehandTest, ShiftLocksTheDirectionFromTheLastSample) {
@@ -74,23 +74,23 @@ TEST_F(FreehandTest, ShiftLocksTheDirectionFromTheLastSample) {
 
 TEST_F(FreehandTest, CornerResizeKeepsTheAspectAndEdgesDoNot) {
     auto f = stroke<ObjFreehand>({{0, 0}, {50, 20}, {100, 50}});
-    ASSERT_EQ(f->rect, (Rect{0, 0, 100, 50}));
+    ASSERT_EQ(f->rect, (services::Rect{0, 0, 100, 50}));
     f->state = "tr-resize";
     auto e = mouse();
     f->mouseDown(&e, {100, 50});
     f->mouseDrag(&e, {110, 50});
-    EXPECT_EQ(f->rect, (Rect{0, 0, 110, 55}));
+    EXPECT_EQ(f->rect, (services::Rect{0, 0, 110, 55}));
     EXPECT_TRUE(finite(f->shape));
     f->state = "l-resize";
     f->mouseDown(&e, {0, 25});
     f->mouseDrag(&e, {10, 40});
-    EXPECT_EQ(f->rect, (Rect{10, 0, 100, 55}));
+    EXPECT_EQ(f->rect, (services::Rect{10, 0, 100, 55}));
     // Past the opposite edge the drag continues as the mirrored corner.
     f->rect = {0, 0, -100, 50};
     f->state = "r-resize";
     f->mouseDown(&e, {0, 0});
     f->mouseDrag(&e, {10, 0});
-    EXPECT_EQ(f->rect, (Rect{10, 0, -110, 50}));
+    EXPECT_EQ(f->rect, (services::Rect{10, 0, -110, 50}));
 }
 
 TEST_F(FreehandTest, ACircleSnapsAfterAFifthOfASecond) {
@@ -191,7 +191,7 @@ TEST_F(FreehandTest, KeysSmoothingResizeAndMove) {
     down.modifiers.option = true;
     f->keyDown(nullptr, down);
     EXPECT_EQ(f->smoothing, 0);
-    Rect r = f->rect;
+    services::Rect r = f->rect;
     f->keyDown(nullptr, key(kit::KeyCode::RightArrow));
     EXPECT_EQ(f->rect.x1, r.x1 + 2);
     f->keyDown(nullptr, key(kit::KeyCode::RightArrow, true));

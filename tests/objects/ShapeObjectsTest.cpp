@@ -13,6 +13,8 @@
 #include "objects/PressedKeys.h"
 #include "services/Settings.h"
 
+using services::Rect;
+
 namespace objects {
 
 namespace {
@@ -141,7 +143,7 @@ TEST_F(ShapeObjectsTest, RectangleKeysNeverLeaveItEmpty) {
     auto r = handlers.add<ObjRectangle>();
     r->rect = {0, 0, 1, 1};
     r->state = "selected";
-    Settings::shared().setRealPixels(true);
+    services::Settings::shared().setRealPixels(true);
     r->keyDown(nullptr, key(kit::KeyCode::LeftArrow, false, true));  // width 0, height 1: kept
     EXPECT_EQ(r->rect.width, 0);
     r->rect = {0, 0, 1, 0};
@@ -265,7 +267,7 @@ TEST_F(ShapeObjectsTest, LineKnobsAndHitTolerance) {
 }
 
 TEST_F(ShapeObjectsTest, LineKeysNeverCollapseIt) {
-    Settings::shared().setRealPixels(true);
+    services::Settings::shared().setRealPixels(true);
     auto l = handlers.add<ObjLine>();
     l->rect = {10, 10, 1, 0};
     l->state = "selected";
@@ -273,7 +275,7 @@ TEST_F(ShapeObjectsTest, LineKeysNeverCollapseIt) {
     EXPECT_EQ(l->rect, (Rect{10, 10, 1, 0}));
     l->keyDown(nullptr, key(kit::KeyCode::LeftArrow));
     EXPECT_EQ(l->rect, (Rect{9, 10, 1, 0}));
-    Settings::shared().setRealPixels(false);
+    services::Settings::shared().setRealPixels(false);
     setView(2, 1);
     l->keyDown(nullptr, key(kit::KeyCode::UpArrow, true));
     EXPECT_EQ(l->rect, (Rect{9, 30, 1, 0}));

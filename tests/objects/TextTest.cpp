@@ -70,7 +70,7 @@ TEST_F(TextTest, PointerPathWorkedExamples) {
 }
 
 TEST_F(TextTest, PointerSideAndBase) {
-    Rect box{0, 0, 100, 40};
+    services::Rect box{0, 0, 100, 40};
     auto in = OTHelper::pointerSide(box, {50, 20});
     EXPECT_EQ(in.side, "t");
     EXPECT_EQ(in.perc, 0.5);
@@ -101,7 +101,7 @@ TEST_F(TextTest, PointerSideAndBase) {
 TEST_F(TextTest, ACreatingClickSizesTheBoxAndOpensIt) {
     auto t = typed("");
     EXPECT_EQ(t->state, "editing");
-    EXPECT_EQ(t->rect, (Rect{100, 88, 100, 25}));  // top ceil(100 + 12.6), height round(25.2)
+    EXPECT_EQ(t->rect, (services::Rect{100, 88, 100, 25}));  // top ceil(100 + 12.6), height round(25.2)
     EXPECT_FALSE(t->isEmpty());
     EXPECT_FALSE(t->editor->isHidden());
     EXPECT_TRUE(t->editor->isEditable());
@@ -237,8 +237,8 @@ TEST_F(TextTest, PlainArrowKeysMoveASelectedTextEachTheirWay) {
     auto t = typed("Moved by keys");
     t->stopEditing();
     t->state = "selected";
-    Settings::shared().setRealPixels(true);
-    const Rect start = t->rect;
+    services::Settings::shared().setRealPixels(true);
+    const services::Rect start = t->rect;
     t->keyDown(nullptr, key(kit::KeyCode::LeftArrow));
     EXPECT_EQ(t->rect.x1, start.x1 - 1);
     t->keyDown(nullptr, key(kit::KeyCode::UpArrow));
@@ -252,7 +252,7 @@ TEST_F(TextTest, PlainArrowKeysMoveASelectedTextEachTheirWay) {
     EXPECT_EQ(t->rect.height, start.height);
     // Not while typing: the keys belong to the text then.
     t->startEditing();
-    const Rect typing = t->rect;
+    const services::Rect typing = t->rect;
     t->keyDown(nullptr, key(kit::KeyCode::LeftArrow));
     EXPECT_EQ(t->rect.x1, typing.x1);
 }
@@ -260,7 +260,7 @@ TEST_F(TextTest, PlainArrowKeysMoveASelectedTextEachTheirWay) {
 TEST_F(TextTest, WidthKeysAndKnobDrags) {
     auto t = typed("Some words to wrap");
     t->stopEditing();
-    Settings::shared().setRealPixels(true);
+    services::Settings::shared().setRealPixels(true);
     // Command+Left narrows from the shown width, Command+Right widens the stored one.
     t->maxWidth = 500;
     double shown = t->rect.width;

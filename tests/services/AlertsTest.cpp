@@ -4,6 +4,8 @@
 #include "kit/Dispatch.h"
 #include "services/Alerts.h"
 
+using namespace services;
+
 namespace {
 // Answers every alert with a chosen button and field text, recording what was shown.
 struct AlertDouble {

@@ -8,6 +8,8 @@
 #include "kit/Timer.h"
 #include "services/Announcer.h"
 
+using namespace services;
+
 namespace {
 std::string localDay(double seconds) {
     std::time_t t = std::time_t(seconds);

@@ -20,6 +20,8 @@
 #include "services/SystemNotifications.h"
 #include "services/Telemetry.h"
 
+using namespace services;
+
 namespace {
 class ToastOnDisplay : public ::testing::Test {
 protected:

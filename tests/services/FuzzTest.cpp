@@ -9,6 +9,8 @@
 #include "services/Str.h"
 #include "services/Url.h"
 
+using namespace services;
+
 namespace {
 
 std::string randomText(std::mt19937& rng, const std::string& alphabet, size_t maxLength) {

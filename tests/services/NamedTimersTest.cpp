@@ -4,6 +4,8 @@
 #include "kit/Timer.h"
 #include "services/NamedTimers.h"
 
+using namespace services;
+
 TEST(NamedTimersTest, ElapsedTimesAndLogLines) {
     kit::ManualClockScope clock(100);
     EXPECT_EQ(timerElapsed("never"), 0.0);

@@ -7,6 +7,8 @@
 #include "services/Networker.h"
 #include "support/LoopbackServer.h"
 
+using namespace services;
+
 namespace {
 std::string text(const Bytes& b) {
     return std::string(b.begin(), b.end());

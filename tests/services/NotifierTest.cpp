@@ -9,6 +9,8 @@
 #include "services/Notifier.h"
 #include "services/SystemNotifications.h"
 
+using namespace services;
+
 namespace {
 struct PostedNotice {
     std::string identifier, title, body;

@@ -17,26 +17,26 @@
 
 struct RecordedPost {
     std::string url;
-    std::vector<EventRecord> records;
-    PostCompletion done;
+    std::vector<services::EventRecord> records;
+    services::PostCompletion done;
 };
 
 class ServicesFixture : public ::testing::Test {
 protected:
     void SetUp() override {
-        resetAppHooks();
+        services::resetAppHooks();
         storage = std::make_unique<kit::Defaults>("");
         makeServices();
     }
-    void TearDown() override { resetAppHooks(); }
+    void TearDown() override { services::resetAppHooks(); }
 
     // A fresh pair over the same database, as after a restart.
     void makeServices() {
         telemetry.reset();
-        settings = std::make_unique<Settings>(*storage);
-        telemetry = std::make_unique<Telemetry>(
-            *settings,
-            [this](const std::string& url, const std::vector<EventRecord>& records, PostCompletion done) {
+        settings = std::make_unique<services::Settings>(*storage);
+        telemetry = std::make_unique<services::Telemetry>(
+            *settings, [this](const std::string& url, const std::vector<services::EventRecord>& records,
+                              services::PostCompletion done) {
                 std::lock_guard guard(postsMutex);
                 posts.push_back({url, records, std::move(done)});
             });
@@ -62,8 +62,8 @@ protected:
     kit::Json last() const { return telemetry->events().back(); }
 
     std::unique_ptr<kit::Defaults> storage;
-    std::unique_ptr<Settings> settings;
-    std::unique_ptr<Telemetry> telemetry;
+    std::unique_ptr<services::Settings> settings;
+    std::unique_ptr<services::Telemetry> telemetry;
     std::mutex postsMutex;
     std::vector<RecordedPost> posts;
     size_t answered = 0;

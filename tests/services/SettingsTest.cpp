@@ -8,6 +8,8 @@
 #include "ServicesFixture.h"
 #include "kit/Files.h"
 
+using namespace services;
+
 using SettingsTest = ServicesFixture;
 
 TEST_F(SettingsTest, FirstReadStoresTheDefaultAndLaterReadsKeepIt) {

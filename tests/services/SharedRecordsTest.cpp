@@ -4,6 +4,8 @@
 #include "services/Rect.h"
 #include "services/Str.h"
 
+using namespace services;
+
 TEST(RectTest, IntersectNormalisesAndClampsAtTheLargerLowEdges) {
     Rect r{0, 0, 10, 10};
     r.intersect({5, 5, -10, -10});

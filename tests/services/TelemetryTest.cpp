@@ -11,6 +11,8 @@
 #include "services/Site.h"
 #include "support/LoopbackServer.h"
 
+using namespace services;
+
 using TelemetryTest = ServicesFixture;
 
 namespace {

@@ -7,6 +7,8 @@
 
 #include "services/Settings.h"
 
+using namespace services;
+
 namespace {
 class OfflineSite : public ::testing::Environment {
 public:

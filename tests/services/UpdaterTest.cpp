@@ -15,6 +15,8 @@
 #include "services/Updater.h"
 #include "support/LoopbackServer.h"
 
+using namespace services;
+
 namespace {
 // Records what the update asks of the toast instead of showing a window.
 class RecordingNotifier : public Notifier {

@@ -30,9 +30,9 @@ TEST_F(AppDelegateTest, FinishingLaunchBuildsTheTrayMenuThenHandlesTheLaunchsOwn
 
     // The setting's hook reaches the tray icon.
     ASSERT_TRUE(StatusMenu::shared().statusBarIcon);
-    Settings::shared().setShowMenubarIcon(false);
+    services::Settings::shared().setShowMenubarIcon(false);
     EXPECT_FALSE(StatusMenu::shared().statusBarIcon->isVisible());
-    Settings::shared().setShowMenubarIcon(true);
+    services::Settings::shared().setShowMenubarIcon(true);
     EXPECT_TRUE(StatusMenu::shared().statusBarIcon->isVisible());
     core.calls.clear();
     delegate.applicationDidFinishLaunching();
@@ -80,16 +80,16 @@ TEST_F(AppDelegateTest, TerminationCleansUpAndPutsTheUnsentEventsOnDisk) {
 TEST_F(AppDelegateTest, ActivationEventsFollowOnlyEventsOfAnotherType) {
     AppDelegate delegate;
     size_t active = events("active").size(), inactive = events("inactive").size();
-    Telemetry::shared().event("show");
+    services::Telemetry::shared().event("show");
     delegate.applicationDidBecomeActive();
     EXPECT_EQ(events("active").size(), active) << "the last event is a show already";
-    Telemetry::shared().event("something");
+    services::Telemetry::shared().event("something");
     delegate.applicationDidBecomeActive();
     EXPECT_EQ(events("active").size(), active + 1);
-    Telemetry::shared().event("hide");
+    services::Telemetry::shared().event("hide");
     delegate.applicationDidResignActive();
     EXPECT_EQ(events("inactive").size(), inactive);
-    Telemetry::shared().event("something");
+    services::Telemetry::shared().event("something");
     delegate.applicationDidResignActive();
     EXPECT_EQ(events("inactive").size(), inactive + 1);
 }
@@ -103,5 +103,5 @@ TEST_F(AppDelegateTest, FirstHideHintNeedsATrayThatSaysWhereTheIconIs) {
     ASSERT_TRUE(StatusMenu::shared().statusBarIcon);
     ASSERT_FALSE(StatusMenu::shared().statusBarIcon->trayFrame());
     EXPECT_FALSE(delegate.showFirstHideHint());
-    EXPECT_EQ(Notifier::shared().popoverWindow(), nullptr);
+    EXPECT_EQ(services::Notifier::shared().popoverWindow(), nullptr);
 }

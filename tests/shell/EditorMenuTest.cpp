@@ -153,10 +153,10 @@ TEST_F(EditorMenuTest, CtrlOIsLeftToTheEditorsTextRecognition) {
 }
 
 TEST_F(EditorMenuTest, ZoomDirectionFromTheMenuSendsOneEventWithTheMenuMethod) {
-    bool before = Settings::shared().altZoomDirection();
+    bool before = services::Settings::shared().altZoomDirection();
     size_t sent = events("setting-altZoomDirection").size();
     menu.perform(EditorMenu::ChangeAltZoom, item(EditorMenu::ChangeAltZoom));
-    EXPECT_EQ(Settings::shared().altZoomDirection(), !before);
+    EXPECT_EQ(services::Settings::shared().altZoomDirection(), !before);
     auto after = events("setting-altZoomDirection");
     ASSERT_EQ(after.size(), sent + 1);
     EXPECT_EQ(after.back().value("method", ""), "menu");

@@ -21,11 +21,11 @@ class LibraryStatusItemTest : public shelltest::ShellFixture {
 protected:
     void SetUp() override {
         ShellFixture::SetUp();
-        Settings::shared().setLibEnabled(true);
+        services::Settings::shared().setLibEnabled(true);
     }
     void TearDown() override {
         if (status.libPopover) status.libPopover->close();
-        Settings::shared().setLibEnabled(false);
+        services::Settings::shared().setLibEnabled(false);
         library::setLibController(nullptr);
         ShellFixture::TearDown();
     }
@@ -60,7 +60,7 @@ TEST_F(LibraryStatusItemTest, ClicksTogglePopoverMadeOnce) {
 
 TEST_F(LibraryStatusItemTest, WithTheLibraryOffTheFirstClickBringsBackTheMenu) {
     status.setupLibraryStatusItem();
-    Settings::shared().setLibEnabled(false);
+    services::Settings::shared().setLibEnabled(false);
     status.statusBarIcon->onClick(false);
     EXPECT_FALSE(status.libPopover->isShown());
     EXPECT_TRUE(status.statusBarIcon->menu());  // the next click opens it

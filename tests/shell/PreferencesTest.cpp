@@ -79,9 +79,9 @@ TEST_F(PreferencesTest, ClosingGoesBackToTrayOnlyUnlessTheEditorIsOnScreen) {
 }
 
 TEST_F(PreferencesTest, TheShortcutsPaneMarksItselfVisitedAndListsEightRecorders) {
-    Settings::shared().storeBool("everVisitedHotkeys", false);
+    services::Settings::shared().storeBool("everVisitedHotkeys", false);
     AppDelegate::shared().showPreferences("hotkeys");
-    EXPECT_TRUE(Settings::shared().everVisitedHotkeys());
+    EXPECT_TRUE(services::Settings::shared().everVisitedHotkeys());
     EXPECT_TRUE(kit::Defaults::standard().boolean("everVisitedHotkeys"));
 
     PrefShortcutsViewController pane;
@@ -124,15 +124,15 @@ TEST_F(PreferencesTest, TheSolidColourTakesSixHexDigitsOnly) {
     EXPECT_FALSE(PrefGeneralViewController::hexDigits("12345"));
     EXPECT_FALSE(PrefGeneralViewController::hexDigits("GG0000"));
 
-    Settings::shared().setWindowSolidColor("#404448");
+    services::Settings::shared().setWindowSolidColor("#404448");
     PrefGeneralViewController pane;
     pane.tfSolidColor->setStringValue("#f44723 ");
     pane.updateSolidColor();
-    EXPECT_EQ(Settings::shared().windowSolidColor(), "#F44723");
+    EXPECT_EQ(services::Settings::shared().windowSolidColor(), "#F44723");
     EXPECT_EQ(pane.tfSolidColor->stringValue(), "#F44723");
     pane.tfSolidColor->setStringValue("F4472");
     pane.updateSolidColor();
-    EXPECT_EQ(Settings::shared().windowSolidColor(), "#F44723") << "a bad colour keeps the setting";
+    EXPECT_EQ(services::Settings::shared().windowSolidColor(), "#F44723") << "a bad colour keeps the setting";
     EXPECT_EQ(pane.tfSolidColor->stringValue(), "F4472") << "and the typed text";
 }
 
@@ -142,23 +142,23 @@ TEST_F(PreferencesTest, TheScrollingLimitIsClampedAndAnUnchangedOneSendsNothing)
     EXPECT_EQ(PrefGeneralViewController::clampedScrollingMax("no digits"), 10);
     EXPECT_EQ(PrefGeneralViewController::clampedScrollingMax("30 000"), 30000);
 
-    Settings::shared().setScrollingMax(20000);
+    services::Settings::shared().setScrollingMax(20000);
     PrefGeneralViewController pane;
     size_t before = events("setting-scrollingMax").size();
     pane.updateScrollingMax();
     EXPECT_EQ(events("setting-scrollingMax").size(), before) << "nothing changed";
     pane.tfScrollingMax->setStringValue("1,000,000");
     pane.viewWillDisappear();
-    EXPECT_EQ(Settings::shared().scrollingMax(), 400000);
+    EXPECT_EQ(services::Settings::shared().scrollingMax(), 400000);
     EXPECT_EQ(pane.tfScrollingMax->stringValue(), "400000");
     pane.tfScrollingMax->setStringValue("5");
     pane.updateScrollingMax();
-    EXPECT_EQ(Settings::shared().scrollingMax(), 10);
+    EXPECT_EQ(services::Settings::shared().scrollingMax(), 10);
     EXPECT_EQ(events("setting-scrollingMax").size(), before + 2);
 }
 
 TEST_F(PreferencesTest, AtLeastOneAfterCaptureActionStaysOn) {
-    auto& s = Settings::shared();
+    auto& s = services::Settings::shared();
     s.setAfterGrabShow(true);
     s.setAfterGrabCopy(false);
     s.setAfterGrabSave(false);
@@ -186,27 +186,27 @@ TEST_F(PreferencesTest, AtLeastOneAfterCaptureActionStaysOn) {
 }
 
 TEST_F(PreferencesTest, AreaCaptureModeAndThumbnailClosing) {
-    Settings::shared().storage().remove("areaCaptureMode");
-    Settings::shared().setAfterGrabShow(true);
+    services::Settings::shared().storage().remove("areaCaptureMode");
+    services::Settings::shared().setAfterGrabShow(true);
     PrefGeneralViewController pane;
     pane.refresh();
     EXPECT_EQ(pane.rbAreaEditor->state(), kit::ControlState::On) << "an absent mode opens the editor";
     EXPECT_FALSE(pane.ddlThumbnailClosing->isEnabled());
     click(*pane.rbAreaPreview);
-    EXPECT_EQ(Settings::shared().areaCaptureMode(), "preview");
+    EXPECT_EQ(services::Settings::shared().areaCaptureMode(), "preview");
     EXPECT_TRUE(pane.ddlThumbnailClosing->isEnabled());
     pane.ddlThumbnailClosing->selectItem(0);
     pane.selectThumbnailClosing();
-    EXPECT_EQ(Settings::shared().thumbnailClosing(), "auto");
+    EXPECT_EQ(services::Settings::shared().thumbnailClosing(), "auto");
     click(*pane.rbAreaEditor);
-    EXPECT_EQ(Settings::shared().areaCaptureMode(), "editor");
+    EXPECT_EQ(services::Settings::shared().areaCaptureMode(), "editor");
 }
 
 TEST_F(PreferencesTest, TheSaveFolderButtonShowsTheChosenFolder) {
     PrefGeneralViewController pane;
     click(*pane.btnSaveFolder);
     ASSERT_TRUE(core.folderReady);
-    Settings::shared().setDefaultFolder("/home/me/Shots");
+    services::Settings::shared().setDefaultFolder("/home/me/Shots");
     core.folderReady();
     EXPECT_EQ(pane.btnSaveFolder->title(), "/home/me/Shots");
 }
@@ -238,24 +238,24 @@ TEST_F(PreferencesTest, RecognitionLanguagesAreListedByNameAndStoredByCode) {
     EXPECT_EQ(PrefAdvancedViewController::languageCode("French"), "fr-FR");
     EXPECT_EQ(PrefAdvancedViewController::languageCode("xx-YY"), "xx-YY");
 
-    Settings::shared().setPrimaryOCRLang("fr-FR");
+    services::Settings::shared().setPrimaryOCRLang("fr-FR");
     PrefAdvancedViewController pane({"en-US", "fr-FR", "zh-Hans", "zh-Hant", "xx-YY"});
     ASSERT_EQ(pane.ddlPrimaryOCR->numberOfItems(), 4) << "zh-Hant is left out";
     EXPECT_EQ(pane.ddlPrimaryOCR->itemTitle(3), "xx-YY");
     EXPECT_EQ(pane.ddlPrimaryOCR->titleOfSelectedItem(), "French");
     pane.ddlPrimaryOCR->selectItem(2);
     pane.updatePrimaryOCR();
-    EXPECT_EQ(Settings::shared().primaryOCRLang(), "zh-Hans");
+    EXPECT_EQ(services::Settings::shared().primaryOCRLang(), "zh-Hans");
     pane.ddlPrimaryOCR->selectItem(3);
     pane.updatePrimaryOCR();
-    EXPECT_EQ(Settings::shared().primaryOCRLang(), "xx-YY");
+    EXPECT_EQ(services::Settings::shared().primaryOCRLang(), "xx-YY");
 
     size_t oops = events("oops").size() + events("error").size();
     PrefAdvancedViewController none(std::vector<std::string>{});
     EXPECT_EQ(none.ddlPrimaryOCR->numberOfItems(), 0);
     EXPECT_GT(events("oops").size() + events("error").size(), oops) << "no languages is reported";
     none.updatePrimaryOCR();
-    EXPECT_EQ(Settings::shared().primaryOCRLang(), "en-US") << "nothing selected stores English";
+    EXPECT_EQ(services::Settings::shared().primaryOCRLang(), "en-US") << "nothing selected stores English";
 }
 
 TEST_F(PreferencesTest, NotificationTypesMapToItemsAndTitlesToValues) {
@@ -271,14 +271,15 @@ TEST_F(PreferencesTest, NotificationTypesMapToItemsAndTitlesToValues) {
     for (int i = 0; i < 3; ++i) {
         pane.ddlNotificationType->selectItem(i);
         pane.updateNotificationType();
-        EXPECT_EQ(PrefAdvancedViewController::notificationIndex(Settings::shared().notificationType()), i)
+        EXPECT_EQ(
+            PrefAdvancedViewController::notificationIndex(services::Settings::shared().notificationType()), i)
             << "item " << i << " stores the value that selects it again";
     }
 }
 
 TEST_F(PreferencesTest, HiddenIconAndIntroAreInvertedIntegers) {
-    Settings::shared().storeInt("showMenubarIcon", 2);
-    Settings::shared().storeInt("showIntro", 1);
+    services::Settings::shared().storeInt("showMenubarIcon", 2);
+    services::Settings::shared().storeInt("showIntro", 1);
     PrefAdvancedViewController pane(std::vector<std::string>{"en-US"});
     EXPECT_EQ(pane.cbHideMenubar->state(), kit::ControlState::On) << "a value other than 1 shows as hidden";
     EXPECT_EQ(pane.cbHideSplash->state(), kit::ControlState::Off);
@@ -292,21 +293,21 @@ TEST_F(PreferencesTest, HiddenIconAndIntroAreInvertedIntegers) {
 TEST_F(PreferencesTest, AlwaysOnTopRaisesTheEditorAtOnceAndEscSaveAsksForAFolder) {
     kit::Window editorWindow(kit::Rect{0, 0, 100, 100}, kit::WindowStyle::Titled);
     editorCore.window = &editorWindow;
-    Settings::shared().setAlwaysOnTop(false);
+    services::Settings::shared().setAlwaysOnTop(false);
     PrefAdvancedViewController pane(std::vector<std::string>{"en-US"});
     click(*pane.cbAlwaysOnTop);
-    EXPECT_TRUE(Settings::shared().alwaysOnTop());
+    EXPECT_TRUE(services::Settings::shared().alwaysOnTop());
     EXPECT_EQ(editorWindow.level(), kit::WindowLevel::Floating);
     click(*pane.cbAlwaysOnTop);
     EXPECT_EQ(editorWindow.level(), kit::WindowLevel::Normal);
     editorCore.window = nullptr;
 
-    Settings::shared().setSaveOnEsc(false);
-    Settings::shared().setDefaultFolderURL(std::nullopt);
+    services::Settings::shared().setSaveOnEsc(false);
+    services::Settings::shared().setDefaultFolderURL(std::nullopt);
     pane.refresh();
     core.calls.clear();
     click(*pane.cbEscSave);
-    EXPECT_TRUE(Settings::shared().saveOnEsc());
+    EXPECT_TRUE(services::Settings::shared().saveOnEsc());
     EXPECT_EQ(core.calls, std::vector<std::string>{"selectDefaultFolder"});
     click(*pane.cbEscSave);
     EXPECT_EQ(core.calls.size(), 1u) << "switching it off asks nothing";

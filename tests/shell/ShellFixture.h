@@ -110,7 +110,7 @@ protected:
     // The queued events of that type, oldest first.
     static std::vector<kit::Json> events(const std::string& type) {
         std::vector<kit::Json> out;
-        for (auto& e : Telemetry::shared().events())
+        for (auto& e : services::Telemetry::shared().events())
             if (e.value("type", "") == type) out.push_back(e);
         return out;
     }

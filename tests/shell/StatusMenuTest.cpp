@@ -66,8 +66,8 @@ class StatusMenuTest : public shelltest::ShellFixture {
 protected:
     void TearDown() override {
         setShortcutSource(nullptr);
-        Settings::shared().storeBool("scrollingManualEnabled", false);
-        Settings::shared().storeString("token", "");
+        services::Settings::shared().storeBool("scrollingManualEnabled", false);
+        services::Settings::shared().storeString("token", "");
         ShellFixture::TearDown();
     }
     FakeShortcuts store;  // outlives the menus bound to it
@@ -93,8 +93,8 @@ TEST_F(StatusMenuTest, ClassicMenuHasEveryEntryInOrder) {
     EXPECT_EQ(itemTitled(*status.menu(), "Settings").keyEquivalentText(), "Ctrl+,");
     EXPECT_EQ(status.statusBarIcon->menu(), status.menu()) << "a click opens the menu";
 
-    Settings::shared().storeBool("scrollingManualEnabled", true);
-    Settings::shared().storeString("token", "abc");
+    services::Settings::shared().storeBool("scrollingManualEnabled", true);
+    services::Settings::shared().storeString("token", "abc");
     status.buildMenu();
     EXPECT_EQ(status.menu()->items().size(), 17u);
     EXPECT_EQ(status.menu()->items()[6]->title(), "Manual Scrolling Capture");

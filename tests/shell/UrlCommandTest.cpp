@@ -97,15 +97,15 @@ TEST_F(UrlEventHandling, TheDelegateHandsCommandsToTheCoreAndReportsBadOnes) {
 TEST(UrlCommand, CompanionSwitchWaitsForTheUsersWord) {
     // The user says Cancel: the upload route stays as it was and nothing reaches the core.
     std::vector<std::string> asked;
-    setAlertPresenter([&asked](const AlertRequest& request) {
+    services::setAlertPresenter([&asked](const services::AlertRequest& request) {
         asked.push_back(request.title);
-        return AlertAnswer{1, ""};
+        return services::AlertAnswer{1, ""};
     });
-    const std::string before = Settings::shared().uploadMode();
+    const std::string before = services::Settings::shared().uploadMode();
     UrlActionsLink::shared().handlePlimCommand("plim/connect", std::nullopt);
     UrlActionsLink::shared().handlePlimCommand("plim/disconnect", std::nullopt);
-    setAlertPresenter({});
-    EXPECT_EQ(Settings::shared().uploadMode(), before);
+    services::setAlertPresenter({});
+    EXPECT_EQ(services::Settings::shared().uploadMode(), before);
     EXPECT_EQ((asked), (std::vector<std::string>{"Connect the companion uploader?",
                                                  "Disconnect the companion uploader?"}));
 }

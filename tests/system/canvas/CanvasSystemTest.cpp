@@ -294,7 +294,7 @@ TEST_F(CanvasSystem, ARectangleIsDrawnWithTheMouse) {
     EXPECT_EQ(objects.objects[0]->className(), "ObjRectangle");
     EXPECT_EQ(editor::Handlers::shared().mmode, "default");
     // The rectangle spans the dragged image area (within a pixel per side).
-    const Rect r = objects.objects[0]->rect;
+    const services::Rect r = objects.objects[0]->rect;
     const kit::Point p1 = f.viewToImage({from.x * dpr() - 1, from.y * dpr()}),
                      p2 = f.viewToImage({to.x * dpr() - 1, to.y * dpr()});
     EXPECT_NEAR(std::min(r.x1, r.x1 + r.width), std::min(p1.x, p2.x), 1.5);

@@ -55,7 +55,7 @@ kit::Image picture() {
 
 struct Core : CoreHost {
     kit::Image image;
-    std::optional<Rect> cropped;  // the selection Return handed over
+    std::optional<services::Rect> cropped;  // the selection Return handed over
     kit::Image imgSource() const override { return image; }
     kit::Image imgPrecompiled() const override { return image; }
     imaging::Capture capture() const override { return imaging::Capture::of(image); }
@@ -69,8 +69,8 @@ void xdo(const QStringList& args) {
 class CropSystem : public ::testing::Test {
 protected:
     static void SetUpTestSuite() {
-        Settings::shared().storeBool("allowTelemetry", false);
-        Settings::shared().storeBool("realPixels", false);
+        services::Settings::shared().storeBool("allowTelemetry", false);
+        services::Settings::shared().storeBool("realPixels", false);
         core = new Core;
         core->image = picture();
         setCore(core);
@@ -142,14 +142,14 @@ TEST_F(CropSystem, ADraggedSelectionShowsItsSizeAndReturnHandsOverItsPixels) {
         waitFor([] { return CropTool::shared().on() && CropTool::shared().mmode == "default"; }, 3000));
     spin(200);
     saveShot("crop-selection");
-    EXPECT_EQ(CropTool::shared().selection(), (Rect{61, 80, 200, 150}));
+    EXPECT_EQ(CropTool::shared().selection(), (services::Rect{61, 80, 200, 150}));
     const std::string points = dpr() == 2 ? "100\u00D775\u200Apt" : "200\u00D7150\u200Apt";
     EXPECT_EQ(CropTool::shared().ltext->string(), points);
     EXPECT_FALSE(CropTool::shared().layer()->isHidden());
 
     xdo({"key", "Return"});
     ASSERT_TRUE(waitFor([] { return core->cropped.has_value(); }, 3000));
-    const Rect r = *core->cropped;
+    const services::Rect r = *core->cropped;
     // The pixels under the selection, rows from the top of the picture.
     const kit::Image got =
         core->image.cropped(int(r.x1), kH - int(r.y1 + r.height), int(r.width), int(r.height));
@@ -170,7 +170,7 @@ TEST_F(CropSystem, AHeldArrowKeyMeasuresTheBarUnderThePointer) {
     spin(1200);  // longer than the hide delay, whatever the keyboard's repeat
     EXPECT_TRUE(Ruler::shared().on()) << "the ruler stays while the key is held";
     saveShot("ruler");
-    EXPECT_EQ(Ruler::shared().rect, (Rect{kBarX, kBarY + 8, kBarW, 0}));
+    EXPECT_EQ(Ruler::shared().rect, (services::Rect{kBarX, kBarY + 8, kBarW, 0}));
     EXPECT_EQ(Ruler::shared().text, dpr() == 2 ? "120pt" : "240pt");
     xdo({"keyup", "Right"});
     EXPECT_TRUE(waitFor([] { return !Ruler::shared().on(); }, 3000));
@@ -190,13 +190,13 @@ TEST_F(CropSystem, AltDuringADragSuggestsAndSnapsToTheContent) {
     spin(60);
     pointerToImage(kBarX + kBarW + 21, kBarY + kBarH + 22);
     ASSERT_TRUE(waitFor([] { return CropTool::shared().suggestion.has_value(); }, 3000));
-    EXPECT_EQ(*CropTool::shared().suggestion, (Rect{kBarX, kBarY, kBarW, kBarH}));
+    EXPECT_EQ(*CropTool::shared().suggestion, (services::Rect{kBarX, kBarY, kBarW, kBarH}));
     spin(100);
     saveShot("suggestion");
     xdo({"mouseup", "1"});
     xdo({"keyup", "alt"});
     ASSERT_TRUE(waitFor([] { return CropTool::shared().mmode == "default"; }, 3000));
-    EXPECT_EQ(CropTool::shared().selection(), (Rect{kBarX, kBarY, kBarW, kBarH}));
+    EXPECT_EQ(CropTool::shared().selection(), (services::Rect{kBarX, kBarY, kBarW, kBarH}));
     EXPECT_FALSE(CropTool::shared().suggestion);
 }
 

@@ -49,7 +49,7 @@ public:
         f._dpr.set(c.window->backingScaleFactor());
         c.setMainToolbarVisible(true);
         c.windowResized();
-        Rect whole{0, 0, double(img.width()), double(img.height())};
+        services::Rect whole{0, 0, double(img.width()), double(img.height())};
         f.crop = f.source = f.original = whole;
         f._zoom.set(0.5);
         f.zoomToFit(whole, true);
