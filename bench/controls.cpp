@@ -14,7 +14,7 @@ namespace {
 
 void BM_SnakeMoveAndRepaint(benchmark::State& state) {
     kit::ManualClockScope clock;
-    auto logo = std::make_shared<CtrlLogoSnake>(kit::Rect{0, 0, 73, 33});
+    auto logo = std::make_shared<controls::CtrlLogoSnake>(kit::Rect{0, 0, 73, 33});
     logo->buildGrid();
     for (auto _ : state) {
         logo->playing = true;
@@ -28,7 +28,7 @@ void BM_SnakeMoveAndRepaint(benchmark::State& state) {
 BENCHMARK(BM_SnakeMoveAndRepaint);
 
 void BM_ToolbarOverflowOnResize(benchmark::State& state) {
-    auto bar = std::make_shared<CtrlToolbar>(kit::Rect{0, 0, 200, 30});
+    auto bar = std::make_shared<controls::CtrlToolbar>(kit::Rect{0, 0, 200, 30});
     std::vector<std::pair<std::string, std::string>> items;
     for (int i = 0; i < 15; ++i)
         items.push_back({"Tool " + std::to_string(i) + " (" + char('A' + i) + ")", ""});
@@ -58,7 +58,7 @@ void BM_HoveredToolTipOver500Views(benchmark::State& state) {
     for (auto _ : state) {
         x = x > 990 ? 0 : x + 13;
         std::optional<std::string> tip;
-        hoveredToolTip(root->subviews(), {x, 250}, tip);
+        controls::hoveredToolTip(root->subviews(), {x, 250}, tip);
         benchmark::DoNotOptimize(tip);
     }
 }
@@ -66,7 +66,7 @@ BENCHMARK(BM_HoveredToolTipOver500Views);
 
 void BM_HintBubbleShowAndHide(benchmark::State& state) {
     kit::ManualClockScope clock;
-    auto bubble = std::make_shared<CtrlHelper>(kit::Rect{0, 0, 160, 56});
+    auto bubble = std::make_shared<controls::CtrlHelper>(kit::Rect{0, 0, 160, 56});
     bubble->awake();
     for (auto _ : state) {
         bubble->show();

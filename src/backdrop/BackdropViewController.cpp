@@ -17,9 +17,10 @@ namespace {
 constexpr double kMargin = 12, kRow = 26, kTileW = 44, kTileH = 30, kTileGap = 8;
 
 // The bubble takes image files dropped on it as the backdrop's picture.
-class PanelView : public CtrlHelper {
+class PanelView : public controls::CtrlHelper {
 public:
-    PanelView(const kit::Rect& frame, BackdropViewController& owner) : CtrlHelper(frame), owner_(owner) {
+    PanelView(const kit::Rect& frame, BackdropViewController& owner)
+        : controls::CtrlHelper(frame), owner_(owner) {
         registerForDraggedFilesAndImages(true);
     }
     bool draggingEntered(const kit::DraggingInfo& info) override { return !info.filePaths.empty(); }
@@ -184,8 +185,8 @@ void BackdropViewController::rebuildTiles() {
         pictures_ = pictures;
         tilesFor_ = c.mode;
         auto make = [this](std::function<void(BackdropViewController*)> fn) {
-            auto t = std::make_shared<CtrlRadioImage>(kit::Rect{0, 0, kTileW, kTileH});
-            t->action = [this, alive = std::weak_ptr<bool>(alive_), fn](ButtonBase&) {
+            auto t = std::make_shared<controls::CtrlRadioImage>(kit::Rect{0, 0, kTileW, kTileH});
+            t->action = [this, alive = std::weak_ptr<bool>(alive_), fn](controls::ButtonBase&) {
                 if (alive.lock()) fn(this);
             };
             tiles.push_back(t);

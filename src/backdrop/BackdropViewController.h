@@ -32,7 +32,7 @@ public:
     explicit BackdropViewController(Backdrop& backdrop);
     ~BackdropViewController();
 
-    std::shared_ptr<CtrlHelper> view;
+    std::shared_ptr<controls::CtrlHelper> view;
 
     // Sets every control from the backdrop's configuration.
     void updateControls();
@@ -49,8 +49,8 @@ public:
     // Controls, exposed for tests.
     std::shared_ptr<kit::SegmentedControl> segMode;
     std::shared_ptr<controls::CtrlWrappedStack> stack;
-    std::vector<std::shared_ptr<CtrlRadioImage>> tiles;  // in the stack's order
-    std::shared_ptr<CtrlRadioImage> customTile;          // flat and gradient modes
+    std::vector<std::shared_ptr<controls::CtrlRadioImage>> tiles;  // in the stack's order
+    std::shared_ptr<controls::CtrlRadioImage> customTile;          // flat and gradient modes
     std::shared_ptr<kit::Label> labelColors;
     std::shared_ptr<kit::ColorWell> wellFrom, wellTo;
     std::shared_ptr<kit::Button> btnAddPicture, btnRemovePicture;

@@ -63,7 +63,7 @@ void PinViewController::buildToolbar() {
     viewToolbar_->setHidden(true);
     addSubview(viewToolbar_);
 
-    btnClose_ = std::make_shared<CtrlButton>(kit::Rect{6, 7, 16, 16});
+    btnClose_ = std::make_shared<controls::CtrlButton>(kit::Rect{6, 7, 16, 16});
     btnClose_->cornerRadius = 8;
     btnClose_->borderWidth = 0.5;
     btnClose_->borderColor = kit::Color::white(0, 0.4);
@@ -71,20 +71,20 @@ void PinViewController::buildToolbar() {
     btnClose_->backgroundColorHover = kit::Color{1.0, 0.37, 0.34, 1};
     btnClose_->backgroundColorPressed = kit::Color{0.75, 0.28, 0.25, 1};
     btnClose_->setToolTip("Close");
-    btnClose_->action = [this](ButtonBase&) { owner_.close(); };
+    btnClose_->action = [this](controls::ButtonBase&) { owner_.close(); };
     btnClose_->updateAppearance();
     viewToolbar_->addSubview(btnClose_);
 
     // The tool bar is dark in either appearance: its pictures use light ink.
-    ImageAssets::Look look = ImageAssets::currentLook();
+    controls::ImageAssets::Look look = controls::ImageAssets::currentLook();
     look.dark = true;
-    btnDragger_ = std::make_shared<CtrlDragOut>(kit::Rect{28, 4, 22, 22});
-    btnDragger_->setImage(ImageAssets::named("16-menu-file", look));
+    btnDragger_ = std::make_shared<controls::CtrlDragOut>(kit::Rect{28, 4, 22, 22});
+    btnDragger_->setImage(controls::ImageAssets::named("16-menu-file", look));
     btnDragger_->setToolTip("Drag the image out as a file");
     viewToolbar_->addSubview(btnDragger_);
 
     auto textButton = [this](double x, double w, const std::string& title, const std::string& tip) {
-        auto b = std::make_shared<CtrlButton>(kit::Rect{x, 4, w, 22});
+        auto b = std::make_shared<controls::CtrlButton>(kit::Rect{x, 4, w, 22});
         b->setTitle(title);
         b->textColor = kit::Color::white(1);
         b->backgroundColor = kit::Color::white(1, 0.1);
@@ -96,12 +96,12 @@ void PinViewController::buildToolbar() {
         return b;
     };
     btnEdit_ = textButton(56, 38, "Edit", "Open in the editor");
-    btnEdit_->action = [this](ButtonBase&) {
+    btnEdit_->action = [this](controls::ButtonBase&) {
         host().preset("pin:edit", {{"method", "pin:button"}});
         openInEditor();
     };
     btnCopy_ = textButton(98, 42, "Copy", "Copy to the clipboard");
-    btnCopy_->action = [this](ButtonBase&) {
+    btnCopy_->action = [this](controls::ButtonBase&) {
         host().preset("copyImage", {{"method", "pin:button"}});
         copy();
     };

@@ -13,8 +13,10 @@
 #include "kit/Timer.h"
 #include "kit/View.h"
 
+namespace controls {
 class CtrlButton;
 class CtrlDragOut;
+}  // namespace controls
 
 namespace kit {
 class TextLayer;
@@ -63,8 +65,8 @@ private:
     kit::Timer tmrHideToolbar_;
     std::shared_ptr<kit::View> viewImage_;
     std::shared_ptr<kit::View> viewToolbar_;
-    std::shared_ptr<CtrlButton> btnClose_, btnEdit_, btnCopy_;
-    std::shared_ptr<CtrlDragOut> btnDragger_;
+    std::shared_ptr<controls::CtrlButton> btnClose_, btnEdit_, btnCopy_;
+    std::shared_ptr<controls::CtrlDragOut> btnDragger_;
     std::shared_ptr<kit::TextLayer> textZoom_;
     std::shared_ptr<kit::Menu> menuContextual_;
     kit::MenuItem* miTransparency_ = nullptr;

@@ -38,15 +38,15 @@ PreviewViewController::PreviewViewController(const kit::Rect& frame, PreviewWind
     viewImgContainer_->layer()->setCornerRadius(6);
     viewImgContainer_->layer()->setMasksToBounds(true);
     addSubview(viewImgContainer_);
-    imgPreview_ = std::make_shared<CtrlDragOutView>();
+    imgPreview_ = std::make_shared<controls::CtrlDragOutView>();
     imgPreview_->setScaling(kit::ImageView::Scaling::ProportionallyUpOrDown);
     imgPreview_->layer()->setCornerRadius(6);
     imgPreview_->layer()->setMasksToBounds(true);
     viewImgContainer_->addSubview(imgPreview_);
 
     auto button = [this](const std::string& icon, const std::string& title, const std::string& tip) {
-        auto b = std::make_shared<CtrlButton>();
-        if (ImageAssets::named(icon).isNull())
+        auto b = std::make_shared<controls::CtrlButton>();
+        if (controls::ImageAssets::named(icon).isNull())
             b->setTitle(title);
         else
             icons_.emplace_back(b, icon);
@@ -60,19 +60,19 @@ PreviewViewController::PreviewViewController(const kit::Rect& frame, PreviewWind
     btnUpload_ = button("16-menu-upload", "Upload", "Upload (Ctrl+E)");
     btnOCR_ = button("16-menu-ocr", "Text", "Copy the text (Ctrl+O)");
     btnPin_ = button("16-menu-pin", "Pin", "Pin to the screen (Ctrl+P)");
-    btnCopy_->action = [this](ButtonBase&) { clickCopy(); };
-    btnSave_->action = [this](ButtonBase&) { clickSave(); };
-    btnEdit_->action = [this](ButtonBase&) { clickEdit(); };
-    btnUpload_->action = [this](ButtonBase&) { clickUpload(); };
-    btnOCR_->action = [this](ButtonBase&) { clickOCR(); };
-    btnPin_->action = [this](ButtonBase&) { clickPin(); };
+    btnCopy_->action = [this](controls::ButtonBase&) { clickCopy(); };
+    btnSave_->action = [this](controls::ButtonBase&) { clickSave(); };
+    btnEdit_->action = [this](controls::ButtonBase&) { clickEdit(); };
+    btnUpload_->action = [this](controls::ButtonBase&) { clickUpload(); };
+    btnOCR_->action = [this](controls::ButtonBase&) { clickOCR(); };
+    btnPin_->action = [this](controls::ButtonBase&) { clickPin(); };
     btnUpload_->setHidden(true);
 
-    btnClose_ = std::make_shared<CtrlButton>();
+    btnClose_ = std::make_shared<controls::CtrlButton>();
     btnClose_->setTitle("×");
     btnClose_->cornerRadius = 7;
     btnClose_->setToolTip("Close");
-    btnClose_->action = [this](ButtonBase&) { clickClose(); };
+    btnClose_->action = [this](controls::ButtonBase&) { clickClose(); };
     addSubview(btnClose_);
 
     viewGrip_ = std::make_shared<ImageViewNoHit>();
@@ -107,7 +107,7 @@ PreviewViewController::PreviewViewController(const kit::Rect& frame, PreviewWind
                             return;
                         }
                         std::optional<std::string> tip;
-                        hoveredToolTip(subviews(), convertFrom(e.locationInWindow, nullptr), tip);
+                        controls::hoveredToolTip(subviews(), convertFrom(e.locationInWindow, nullptr), tip);
                         if (tip)
                             showTooltip(*tip);
                         else
@@ -132,7 +132,7 @@ void PreviewViewController::layout() {
     viewImgContainer_->setFrame({(W - c) / 2, imageBottom, c, i});
     imgPreview_->setFrame(viewImgContainer_->bounds());
 
-    std::vector<std::shared_ptr<CtrlButton>> row;
+    std::vector<std::shared_ptr<controls::CtrlButton>> row;
     for (const auto& b : {btnCopy_, btnSave_, btnEdit_, btnUpload_, btnOCR_, btnPin_})
         if (!b->isHidden()) row.push_back(b);
     const double bw = (W - 2 * kSide - 4 * (row.size() - 1)) / row.size();
@@ -156,10 +156,10 @@ void PreviewViewController::applySettings() {
 
     const bool dark = isDarkAppearance();
     // The pictures follow the appearance of the moment, as the colours do.
-    ImageAssets::Look look = ImageAssets::currentLook();
+    controls::ImageAssets::Look look = controls::ImageAssets::currentLook();
     look.dark = dark;
     for (const auto& [b, icon] : icons_) {
-        kit::Image img = ImageAssets::named(icon, look);
+        kit::Image img = controls::ImageAssets::named(icon, look);
         b->imageMain = img;
         b->setImage(img);
     }
@@ -195,7 +195,7 @@ const kit::Image& PreviewViewController::image() const {
 }
 
 void PreviewViewController::showTooltip(const std::string& text) {
-    const TooltipParts parts = splitTooltip(text);
+    const controls::TooltipParts parts = controls::splitTooltip(text);
     labelTooltip_->setString(parts.label);
     labelTooltipKey_->setString(parts.key);
     labelTooltipKey_->setHidden(parts.key.empty());

@@ -10,8 +10,10 @@
 #include "kit/Image.h"
 #include "kit/View.h"
 
+namespace controls {
 class CtrlButton;
 class CtrlDragOutView;
+}  // namespace controls
 
 namespace kit {
 class TextLayer;
@@ -58,11 +60,12 @@ private:
     double paddingTop_ = 25;
     int containerWidth_ = 186;
     std::shared_ptr<kit::View> vEffect_, vCurtain_, vBorder_, viewImgContainer_;
-    std::shared_ptr<CtrlDragOutView> imgPreview_;
-    std::shared_ptr<CtrlButton> btnCopy_, btnSave_, btnEdit_, btnUpload_, btnOCR_, btnPin_, btnClose_;
+    std::shared_ptr<controls::CtrlDragOutView> imgPreview_;
+    std::shared_ptr<controls::CtrlButton> btnCopy_, btnSave_, btnEdit_, btnUpload_, btnOCR_, btnPin_,
+        btnClose_;
     std::shared_ptr<ImageViewNoHit> viewGrip_;
     // The buttons drawn with a picture, by the picture's name.
-    std::vector<std::pair<std::shared_ptr<CtrlButton>, std::string>> icons_;
+    std::vector<std::pair<std::shared_ptr<controls::CtrlButton>, std::string>> icons_;
     std::shared_ptr<kit::View> tooltip_;
     std::shared_ptr<kit::TextLayer> labelTooltip_, labelTooltipKey_;
 };

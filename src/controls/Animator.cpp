@@ -9,6 +9,8 @@
 #include "kit/Timer.h"
 #include "services/Console.h"
 
+namespace controls {
+
 double Animator::lastShowTime = 0;
 
 namespace {
@@ -159,3 +161,5 @@ void Animator::delay(kit::View& view, double seconds) {
         v.setHidden(false);
     });
 }
+
+}  // namespace controls

@@ -8,6 +8,8 @@
 
 #include "kit/View.h"
 
+namespace controls {
+
 class Animator {
 public:
     Animator() = delete;
@@ -25,3 +27,5 @@ public:
     // Wall-clock seconds of the last show that counted for the 0.7 s rule.
     static double lastShowTime;
 };
+
+}  // namespace controls

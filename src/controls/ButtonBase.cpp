@@ -5,6 +5,8 @@
 #include "controls/ControlLook.h"
 #include "kit/TextMeasure.h"
 
+namespace controls {
+
 namespace {
 constexpr double kGap = 4;
 const kit::Font kTitleFont = kit::Font::system(13);
@@ -111,3 +113,5 @@ void ButtonBase::layoutContent() {
                                std::ceil(text.width), std::ceil(text.height)});
     }
 }
+
+}  // namespace controls

@@ -10,6 +10,8 @@
 #include "kit/TextLayer.h"
 #include "kit/View.h"
 
+namespace controls {
+
 class ButtonBase : public kit::View {
 public:
     enum class Type { momentaryPushIn, pushOnPushOff };
@@ -70,3 +72,5 @@ private:
     int state_ = 0;
     bool highlighted_ = false, enabled_ = true, tracking_ = false;
 };
+
+}  // namespace controls

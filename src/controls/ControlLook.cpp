@@ -1,6 +1,6 @@
 #include "controls/ControlLook.h"
 
-namespace ControlLook {
+namespace controls::ControlLook {
 
 kit::Color textColor(bool dark) {
     return dark ? kit::Color::white(1.0, 0.85) : kit::Color::white(0, 0.85);
@@ -31,4 +31,4 @@ kit::Color mainColor() {
     return {0.95, 0.25, 0.12, 1.0};
 }
 
-}  // namespace ControlLook
+}  // namespace controls::ControlLook

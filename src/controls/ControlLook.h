@@ -4,7 +4,7 @@
 #include "kit/Color.h"
 #include "kit/View.h"
 
-namespace ControlLook {
+namespace controls::ControlLook {
 
 kit::Color textColor(bool dark);
 kit::Color windowBackgroundColor(bool dark);
@@ -16,4 +16,4 @@ kit::Color blended(const kit::Color& base, double fraction, const kit::Color& ot
 // The main colour of the application's marks (the snake, the ruler).
 kit::Color mainColor();
 
-}  // namespace ControlLook
+}  // namespace controls::ControlLook

@@ -1,5 +1,7 @@
 #include "controls/CtrlButton.h"
 
+namespace controls {
+
 CtrlButton::CtrlButton(const kit::Rect& frame) : ButtonBase(frame) {
     CtrlButton::updateTrackingAreas();
 }
@@ -69,3 +71,5 @@ void CtrlButton::mouseDown(const kit::Event& e) {
     // A disabled button tracks nothing, so its press ends here.
     if (!isEnabled()) trackingEnded();
 }
+
+}  // namespace controls

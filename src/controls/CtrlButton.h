@@ -7,6 +7,8 @@
 
 #include "controls/ButtonBase.h"
 
+namespace controls {
+
 class CtrlButton : public ButtonBase {
 public:
     explicit CtrlButton(const kit::Rect& frame = {});
@@ -44,3 +46,5 @@ private:
     int trackingArea_ = 0;
     bool joinedWindow_ = false;
 };
+
+}  // namespace controls

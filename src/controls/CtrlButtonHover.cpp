@@ -2,6 +2,8 @@
 
 #include <cmath>
 
+namespace controls {
+
 CtrlButtonHover::CtrlButtonHover(const kit::Rect& frame) : ButtonBase(frame) {
     titleLayer_->setHidden(true);
     CtrlButtonHover::updateTrackingAreas();
@@ -37,3 +39,5 @@ void CtrlButtonHover::mouseExited(const kit::Event&) {
 void CtrlButtonHover::mouseDown(const kit::Event&) {
     if (isEnabled()) sendAction();
 }
+
+}  // namespace controls

@@ -5,6 +5,8 @@
 
 #include "controls/ButtonBase.h"
 
+namespace controls {
+
 class CtrlButtonHover : public ButtonBase {
 public:
     explicit CtrlButtonHover(const kit::Rect& frame = {});
@@ -23,3 +25,5 @@ public:
 private:
     int trackingArea_ = 0;
 };
+
+}  // namespace controls

@@ -2,6 +2,8 @@
 
 #include "controls/ControlLook.h"
 
+namespace controls {
+
 CtrlColorButton::CtrlColorButton(const kit::Rect& frame) : ButtonBase(frame) {
     drawsContent = false;
 }
@@ -41,3 +43,5 @@ void CtrlColorButton::repaint() {
     linner->setHidden(!selected);
     linner2->setHidden(!selected);
 }
+
+}  // namespace controls

@@ -3,6 +3,8 @@
 // (an outer ring in the text colour, window background inside it, a faint hairline).
 #include "controls/ButtonBase.h"
 
+namespace controls {
+
 class CtrlColorButton : public ButtonBase {
 public:
     explicit CtrlColorButton(const kit::Rect& frame = {});
@@ -20,3 +22,5 @@ public:
 private:
     bool firstRepaint_ = true;
 };
+
+}  // namespace controls

@@ -2,6 +2,8 @@
 
 #include "kit/Window.h"
 
+namespace controls {
+
 namespace {
 const kit::Color kPopoverColor{0.16, 0.16, 0.17, 1.0};
 }
@@ -26,3 +28,5 @@ void CtrlColoredPopoverView::installIn(kit::Popover& popover, std::shared_ptr<Ct
     popover.setBackgroundColor(kPopoverColor);
     popover.setContentView(std::move(view));
 }
+
+}  // namespace controls

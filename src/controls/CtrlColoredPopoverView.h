@@ -4,6 +4,8 @@
 #include "kit/Popover.h"
 #include "kit/View.h"
 
+namespace controls {
+
 class PopoverBackgroundView : public kit::View {
 public:
     explicit PopoverBackgroundView(const kit::Rect& frame = {});
@@ -22,3 +24,5 @@ public:
     // background, so it takes the same colour here.
     static void installIn(kit::Popover& popover, std::shared_ptr<CtrlColoredPopoverView> view);
 };
+
+}  // namespace controls

@@ -6,6 +6,8 @@
 #include "kit/Animation.h"
 #include "services/Telemetry.h"
 
+namespace controls {
+
 std::function<void(kit::View&, const kit::Event&)> CtrlDragOut::initiate;
 
 CtrlDragOut::CtrlDragOut(const kit::Rect& frame) : ButtonBase(frame) {
@@ -98,3 +100,5 @@ void CtrlDragOutView::mouseUp(const kit::Event&) {
     dragged_ = false;
     resetCursorRects(false);
 }
+
+}  // namespace controls

@@ -12,6 +12,8 @@
 #include "controls/ButtonBase.h"
 #include "kit/ImageView.h"
 
+namespace controls {
+
 class CtrlDragOut : public ButtonBase {
 public:
     explicit CtrlDragOut(const kit::Rect& frame = {});
@@ -60,3 +62,5 @@ public:
 private:
     bool dragged_ = false;
 };
+
+}  // namespace controls

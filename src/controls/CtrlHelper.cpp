@@ -2,6 +2,8 @@
 
 #include "kit/Animation.h"
 
+namespace controls {
+
 std::function<void(bool)> CtrlHelper::setCursorUpdating;
 
 namespace {
@@ -261,3 +263,5 @@ void CtrlHelper::pointerLeft() {
     pointerInside_ = false;
     if (setCursorUpdating) setCursorUpdating(true);
 }
+
+}  // namespace controls

@@ -14,6 +14,8 @@
 #include "kit/Timer.h"
 #include "kit/View.h"
 
+namespace controls {
+
 class CtrlHelper : public kit::View {
 public:
     explicit CtrlHelper(const kit::Rect& frame = {});
@@ -74,3 +76,5 @@ private:
     int trackingArea_ = 0;
     bool pointerInside_ = false;
 };
+
+}  // namespace controls

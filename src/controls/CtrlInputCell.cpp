@@ -2,6 +2,8 @@
 
 #include "controls/ControlLook.h"
 
+namespace controls {
+
 CtrlInputCell::Box CtrlInputCell::box(const kit::Rect& f, bool editing, bool dark) const {
     Box b;
     b.lineWidth = editing ? 2.0 : 0.5;
@@ -32,3 +34,5 @@ void CtrlInputCell::drawWithFrame(kit::ShapeLayer& layer, const kit::Rect& frame
 kit::Rect CtrlInputCell::centredTitleRect(const kit::Rect& t, double textHeight) {
     return {t.x(), t.y() + (t.height() - textHeight) * 0.5 - 1.0, t.width(), textHeight};
 }
+
+}  // namespace controls

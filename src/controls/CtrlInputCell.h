@@ -8,6 +8,8 @@
 #include "kit/ShapeLayer.h"
 #include "kit/TextField.h"
 
+namespace controls {
+
 class CtrlInputCell : public kit::TextFieldCell {
 public:
     kit::Color borderColor = kit::Color::black();  // kept for layouts; not drawn
@@ -30,3 +32,5 @@ public:
     // runs down from its top); drawing, editing and selecting all use it.
     static kit::Rect centredTitleRect(const kit::Rect& titleRect, double textHeight);
 };
+
+}  // namespace controls

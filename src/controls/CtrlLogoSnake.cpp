@@ -13,6 +13,8 @@
 #include "services/Site.h"
 #include "services/Telemetry.h"
 
+namespace controls {
+
 std::function<void(const std::string&)> CtrlLogoSnake::openPage = [](const std::string& url) {
     kit::Workspace::openURL(url);
 };
@@ -166,3 +168,5 @@ void CtrlLogoSnake::leaderboard(const std::string& name, int score) {
             warn("Oops", "Apparently we failed to add your score");
         });
 }
+
+}  // namespace controls

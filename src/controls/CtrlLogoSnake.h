@@ -13,6 +13,8 @@
 #include "kit/Timer.h"
 #include "kit/View.h"
 
+namespace controls {
+
 class CtrlLogoSnake : public kit::View {
 public:
     explicit CtrlLogoSnake(const kit::Rect& frame = {});
@@ -68,3 +70,5 @@ private:
     kit::Image image_;
     kit::Timer tickTimer_;
 };
+
+}  // namespace controls

@@ -1,5 +1,7 @@
 #include "controls/CtrlMouseListener.h"
 
+namespace controls {
+
 CtrlMouseListener::CtrlMouseListener(const kit::Rect& frame) : kit::View(frame) {
     CtrlMouseListener::updateTrackingAreas();
 }
@@ -17,3 +19,5 @@ void CtrlMouseListener::updateTrackingAreas() {
     trackingArea_ = addTrackingArea(
         bounds(), kit::TrackingOption::MouseEnteredAndExited | kit::TrackingOption::ActiveAlways);
 }
+
+}  // namespace controls

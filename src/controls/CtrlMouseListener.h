@@ -5,6 +5,8 @@
 
 #include "kit/View.h"
 
+namespace controls {
+
 class CtrlMouseListener : public kit::View {
 public:
     explicit CtrlMouseListener(const kit::Rect& frame = {});
@@ -19,3 +21,5 @@ public:
 private:
     int trackingArea_ = 0;
 };
+
+}  // namespace controls

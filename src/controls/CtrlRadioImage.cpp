@@ -2,6 +2,8 @@
 
 #include "controls/ControlLook.h"
 
+namespace controls {
+
 CtrlRadioImage::CtrlRadioImage(const kit::Rect& frame) : ButtonBase(frame) {}
 
 void CtrlRadioImage::redraw() {
@@ -63,3 +65,5 @@ void CtrlRadioImage::repaint() {
     linner->setHidden(!chosen);
     linner2->setHidden(!chosen);
 }
+
+}  // namespace controls

@@ -5,6 +5,8 @@
 #include "controls/ButtonBase.h"
 #include "kit/GradientLayer.h"
 
+namespace controls {
+
 class CtrlRadioImage : public ButtonBase {
 public:
     explicit CtrlRadioImage(const kit::Rect& frame = {});
@@ -29,3 +31,5 @@ public:
 private:
     bool firstRepaint_ = true;
 };
+
+}  // namespace controls

@@ -10,6 +10,8 @@
 #include "controls/ToolbarOverflow.h"
 #include "kit/LayerRenderer.h"
 
+namespace controls {
+
 namespace {
 
 // The plain item: a flat square that is filled while on or pressed.
@@ -233,3 +235,5 @@ void CtrlToolbar::mouseMoved(const kit::Event& e) {
 void CtrlToolbar::mouseExited(const kit::Event&) {
     if (tooltipCallbackHide) tooltipCallbackHide();
 }
+
+}  // namespace controls

@@ -14,6 +14,8 @@
 #include "kit/Timer.h"
 #include "kit/View.h"
 
+namespace controls {
+
 class CtrlToolbar : public kit::View {
 public:
     explicit CtrlToolbar(const kit::Rect& frame = {});
@@ -59,3 +61,5 @@ private:
     kit::Timer flashTimer_;
     int trackingArea_ = 0;
 };
+
+}  // namespace controls

@@ -5,6 +5,8 @@
 #include "controls/ControlLook.h"
 #include "kit/TextMeasure.h"
 
+namespace controls {
+
 namespace {
 const kit::Font kFont = kit::Font::system(12);
 }
@@ -167,3 +169,5 @@ void CtrlTooltippedSegments::mouseUp(const kit::Event& e) {
     }
     redraw();
 }
+
+}  // namespace controls

@@ -9,6 +9,8 @@
 #include "kit/TextLayer.h"
 #include "kit/View.h"
 
+namespace controls {
+
 class CtrlTooltippedSegments : public kit::View {
 public:
     enum class Tracking { selectOne, momentary };
@@ -59,3 +61,5 @@ private:
     int selected_ = -1, pressed_ = -1;
     int trackingArea_ = 0;
 };
+
+}  // namespace controls

@@ -11,12 +11,12 @@
 #include "kit/Displays.h"
 #include "kit/SvgImage.h"
 
-namespace ImageAssets::detail {
+namespace controls::ImageAssets::detail {
 extern const std::pair<const char*, const char*> kIcons[];
 extern const std::size_t kIconCount;
-}  // namespace ImageAssets::detail
+}  // namespace controls::ImageAssets::detail
 
-namespace ImageAssets {
+namespace controls::ImageAssets {
 
 namespace {
 
@@ -157,4 +157,4 @@ std::vector<std::string> names() {
     return out;
 }
 
-}  // namespace ImageAssets
+}  // namespace controls::ImageAssets

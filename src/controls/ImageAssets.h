@@ -15,7 +15,7 @@
 
 #include "kit/Image.h"
 
-namespace ImageAssets {
+namespace controls::ImageAssets {
 
 struct Look {
     bool dark = false;   // drawn to sit on a dark background (light ink)
@@ -36,4 +36,4 @@ void set(const std::string& name, const kit::Image& image);
 // Every name the set can draw, sorted.
 std::vector<std::string> names();
 
-}  // namespace ImageAssets
+}  // namespace controls::ImageAssets

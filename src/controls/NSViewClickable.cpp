@@ -1,5 +1,7 @@
 #include "controls/NSViewClickable.h"
 
+namespace controls {
+
 namespace {
 const kit::Color kGrey{0.6588, 0.6588, 0.6588, 1.0};
 }
@@ -31,3 +33,5 @@ void NSViewClickable::updateTrackingAreas() {
     trackingArea_ = addTrackingArea(
         bounds(), kit::TrackingOption::MouseEnteredAndExited | kit::TrackingOption::ActiveInKeyWindow);
 }
+
+}  // namespace controls

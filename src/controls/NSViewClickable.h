@@ -5,6 +5,8 @@
 
 #include "kit/View.h"
 
+namespace controls {
+
 class NSViewClickable : public kit::View {
 public:
     explicit NSViewClickable(const kit::Rect& frame = {});
@@ -21,3 +23,5 @@ public:
 private:
     int trackingArea_ = 0;
 };
+
+}  // namespace controls

@@ -4,6 +4,8 @@
 #include <cmath>
 #include <sstream>
 
+namespace controls {
+
 namespace {
 
 constexpr const char* kDigitRuns[10] = {
@@ -156,3 +158,5 @@ void SnakeGame::drawScore(int value) {
         writeGlyph(units, 9);
     }
 }
+
+}  // namespace controls

@@ -8,6 +8,8 @@
 #include <string>
 #include <vector>
 
+namespace controls {
+
 struct GridCell {
     int x = 0, y = 0;
     friend bool operator==(const GridCell&, const GridCell&) = default;
@@ -59,3 +61,5 @@ private:
 
 // Run lengths of the ten score digits, alternating off and on from off; each sums to 144.
 const char* snakeDigitRuns(int digit);
+
+}  // namespace controls

@@ -4,7 +4,7 @@
 #include "kit/Parse.h"
 #include "services/Networker.h"
 
-namespace SnakeLeaderboard {
+namespace controls::SnakeLeaderboard {
 
 namespace {
 // Shared with the leaderboard service: a blank and three words, 20 characters.
@@ -26,4 +26,4 @@ bool succeeded(const services::Bytes& body) {
     return flag && kit::parseInt64(*flag) == 1;
 }
 
-}  // namespace SnakeLeaderboard
+}  // namespace controls::SnakeLeaderboard

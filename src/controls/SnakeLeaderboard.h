@@ -7,7 +7,7 @@
 
 #include "services/Str.h"
 
-namespace SnakeLeaderboard {
+namespace controls::SnakeLeaderboard {
 
 // The path of the leaderboard on the product site; also the page shown on success.
 inline constexpr const char* kPath = "/leaderboard.php";
@@ -19,4 +19,4 @@ std::map<std::string, std::string> payload(const std::string& name, int score);
 // True when the reply's "success" (read through jsonPath) is the integer 1.
 bool succeeded(const services::Bytes& body);
 
-}  // namespace SnakeLeaderboard
+}  // namespace controls::SnakeLeaderboard

@@ -6,6 +6,8 @@
 
 #include "kit/Regex.h"
 
+namespace controls {
+
 namespace {
 
 const std::string kCommandSign = "\u2318";
@@ -49,3 +51,5 @@ ToolbarOverflow toolbarOverflow(double itemWidth, double padding, int maxCapacit
     out.limit = room - reserve;
     return out;
 }
+
+}  // namespace controls

@@ -4,6 +4,8 @@
 // slots fit a bar of a given width.
 #include <string>
 
+namespace controls {
+
 // "Arrow (A)" -> key "a"; "Add Capture (⌘A)" -> key "a" with command; "Ruler (1 or 2)" -> no key.
 struct ToolbarKey {
     std::string key;
@@ -26,3 +28,5 @@ struct ToolbarOverflow {
 // totalWidth: every slot including the More button's.
 ToolbarOverflow toolbarOverflow(double itemWidth, double padding, int maxCapacity, double barWidth,
                                 double totalWidth);
+
+}  // namespace controls

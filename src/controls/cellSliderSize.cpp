@@ -3,6 +3,8 @@
 #include <algorithm>
 #include <cmath>
 
+namespace controls {
+
 namespace {
 constexpr double kKnob = 16;
 }
@@ -83,3 +85,5 @@ void cellSliderSize::mouseDown(const kit::Event& e) {
 void cellSliderSize::mouseDragged(const kit::Event& e) {
     trackTo(e);
 }
+
+}  // namespace controls

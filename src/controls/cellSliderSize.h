@@ -8,6 +8,8 @@
 #include "kit/ShapeLayer.h"
 #include "kit/View.h"
 
+namespace controls {
+
 class cellSliderSize : public kit::View {
 public:
     explicit cellSliderSize(const kit::Rect& frame = {});
@@ -42,3 +44,5 @@ private:
     std::shared_ptr<kit::ShapeLayer> bar_ = kit::ShapeLayer::make();
     kit::LayerPtr knob_ = kit::Layer::make();
 };
+
+}  // namespace controls

@@ -2,6 +2,8 @@
 
 #include <map>
 
+namespace controls {
+
 namespace {
 
 struct Remembered {
@@ -68,3 +70,5 @@ TooltipParts splitTooltip(const std::string& text) {
     if (pieces.size() >= 2) parts.key = "(" + pieces[1];
     return parts;
 }
+
+}  // namespace controls

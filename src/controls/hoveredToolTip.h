@@ -9,6 +9,8 @@
 
 #include "kit/View.h"
 
+namespace controls {
+
 // `views`: normally the subviews of one view; `point` in their superview's
 // space; `cache` ends with the tooltip of the last view under the point, in
 // visiting order (parents before children), that has or had one, and is left
@@ -23,3 +25,5 @@ struct TooltipParts {
     std::string key;
 };
 TooltipParts splitTooltip(const std::string& text);
+
+}  // namespace controls

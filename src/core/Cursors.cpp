@@ -33,7 +33,7 @@ kit::Cursor themeCursor(const std::string& key) {
 std::map<std::string, kit::Cursor> makeCursors() {
     std::map<std::string, kit::Cursor> cursors;
     for (const CursorEntry& e : cursorTable()) {
-        kit::Image image = ImageAssets::named(e.image);
+        kit::Image image = controls::ImageAssets::named(e.image);
         cursors.emplace(e.key, image.isNull() ? themeCursor(e.key) : kit::Cursor(image, e.hotSpot));
     }
     return cursors;

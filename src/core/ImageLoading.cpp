@@ -67,7 +67,7 @@ bool AppLogic::loadImage(const kit::Image& image, bool soft) {
 
     NoAnimations quiet;
     editor_->prepareWindow();
-    Animator::lastShowTime = kit::wallNow();
+    controls::Animator::lastShowTime = kit::wallNow();
     const services::Rect whole{0, 0, double(image.width()), double(image.height())};
     f.crop = whole;
     f.source = whole;

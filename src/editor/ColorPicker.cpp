@@ -63,13 +63,13 @@ void ColorPicker::buildSwatches() {
     content->setFrameSize(size);
     popover.setContentSize(size);
     for (size_t i = 0; i < colors.size(); ++i) {
-        auto swatch = std::make_shared<CtrlColorButton>(kit::Rect{kSwatchX + kSwatchStep * double(i % kPerRow),
-                                                                  kSwatchY + kSwatchStep * double(i / kPerRow),
-                                                                  kSwatch, kSwatch});
+        auto swatch = std::make_shared<controls::CtrlColorButton>(
+            kit::Rect{kSwatchX + kSwatchStep * double(i % kPerRow),
+                      kSwatchY + kSwatchStep * double(i / kPerRow), kSwatch, kSwatch});
         swatch->backgroundColor = swatchColor(colors[i]);
         swatch->togglable = true;
-        swatch->action = [this, alive = std::weak_ptr<bool>(alive_)](ButtonBase& b) {
-            if (alive.lock()) onClick(static_cast<CtrlColorButton&>(b));
+        swatch->action = [this, alive = std::weak_ptr<bool>(alive_)](controls::ButtonBase& b) {
+            if (alive.lock()) onClick(static_cast<controls::CtrlColorButton&>(b));
         };
         content->addSubview(swatch);
         swatches.push_back(swatch);
@@ -89,8 +89,8 @@ void ColorPicker::setColors(const std::vector<std::string>& list, const std::str
     }
 }
 
-void ColorPicker::show(const std::shared_ptr<CtrlColorButton>& launcherButton, const std::string& consumer,
-                       bool custom, std::function<void(kit::Color)> onColor) {
+void ColorPicker::show(const std::shared_ptr<controls::CtrlColorButton>& launcherButton,
+                       const std::string& consumer, bool custom, std::function<void(kit::Color)> onColor) {
     callback = std::move(onColor);
     launcher = launcherButton;
     colorConsumer = consumer;
@@ -100,7 +100,8 @@ void ColorPicker::show(const std::shared_ptr<CtrlColorButton>& launcherButton, c
     }
     if (!launcherButton) return;
     // The panel follows the look of the editor the button sits in.
-    popover.setBackgroundColor(ControlLook::windowBackgroundColor(launcherButton->isDarkAppearance()));
+    popover.setBackgroundColor(
+        controls::ControlLook::windowBackgroundColor(launcherButton->isDarkAppearance()));
     for (auto& s : swatches) {
         s->setState(sameColor(s->backgroundColor, launcherButton->backgroundColor) ? 1 : 0);
         s->repaint();
@@ -108,7 +109,7 @@ void ColorPicker::show(const std::shared_ptr<CtrlColorButton>& launcherButton, c
     popover.show(launcherButton->bounds(), *launcherButton, kit::RectEdge::MaxY);
 }
 
-void ColorPicker::onClick(CtrlColorButton& swatch) {
+void ColorPicker::onClick(controls::CtrlColorButton& swatch) {
     auto l = launcher.lock();
     kit::Color picked = swatch.backgroundColor;
     if (l) {

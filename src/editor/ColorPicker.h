@@ -28,8 +28,8 @@ public:
 
     kit::Popover popover;
     std::shared_ptr<kit::View> content;
-    std::weak_ptr<CtrlColorButton> launcher;
-    std::vector<std::shared_ptr<CtrlColorButton>> swatches;
+    std::weak_ptr<controls::CtrlColorButton> launcher;
+    std::vector<std::shared_ptr<controls::CtrlColorButton>> swatches;
     std::shared_ptr<kit::Button> btnCustom;
     std::function<void(kit::Color)> callback;
     std::string colorConsumer;
@@ -41,9 +41,9 @@ public:
 
     virtual void buildSwatches();
     virtual void setColors(const std::vector<std::string>& list, const std::string& consumer);
-    virtual void onClick(CtrlColorButton& swatch);
-    virtual void show(const std::shared_ptr<CtrlColorButton>& launcherButton, const std::string& consumer,
-                      bool custom, std::function<void(kit::Color)> onColor);
+    virtual void onClick(controls::CtrlColorButton& swatch);
+    virtual void show(const std::shared_ptr<controls::CtrlColorButton>& launcherButton,
+                      const std::string& consumer, bool custom, std::function<void(kit::Color)> onColor);
     virtual void openSystemPanel();
     // A change in the shared colour panel.
     virtual void macColorPicked(kit::Color color);

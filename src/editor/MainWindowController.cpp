@@ -93,7 +93,7 @@ double labelledSegmentWidth(const std::string& label) { return double(label.size
 
 // Writes the image to a temporary file and drags that file out of the program.
 void initiateDragOut(kit::View& view, const kit::Event&) {
-    auto* button = dynamic_cast<CtrlDragOut*>(&view);
+    auto* button = dynamic_cast<controls::CtrlDragOut*>(&view);
     kit::Image image = button && button->holdImage ? *button->holdImage : core().compileImage();
     if (image.isNull()) {
         services::Telemetry::shared().oops("initiate(view:event:)", "No image to save");
@@ -103,7 +103,7 @@ void initiateDragOut(kit::View& view, const kit::Event&) {
     std::optional<std::string> path = core().saveTempImage(image, name, false);
     if (!path) return;
     // The picture's lower-left corner starts at the pointer.
-    kit::Image picture = ImageAssets::named("44-ico-draggable-file");
+    kit::Image picture = controls::ImageAssets::named("44-ico-draggable-file");
     view.beginDraggingFile(*path, picture, kit::Point{0, picture.pointSize().height});
     services::Telemetry::shared().event(
         "dragout", core().shotStats({{"timer", services::timerElapsedText("Save Temp File")}}));
@@ -254,7 +254,7 @@ void MainWindowController::buildTopBar() {
         };
     };
 
-    toolbarInstruments = std::make_shared<CtrlToolbar>(kit::Rect{10, 9, 400, 30});
+    toolbarInstruments = std::make_shared<controls::CtrlToolbar>(kit::Rect{10, 9, 400, 30});
     bar->addSubview(toolbarInstruments);
 
     btnCrop = kit::Button::make("Crop", [f = act(&MainWindowController::clickBtnCrop)](kit::Control&) { f(); });
@@ -264,8 +264,8 @@ void MainWindowController::buildTopBar() {
     bar->addSubview(btnCrop);
 
     auto segments = [](const std::vector<std::pair<std::string, std::string>>& items) {
-        auto sc = std::make_shared<CtrlTooltippedSegments>();
-        sc->trackingMode = CtrlTooltippedSegments::Tracking::momentary;
+        auto sc = std::make_shared<controls::CtrlTooltippedSegments>();
+        sc->trackingMode = controls::CtrlTooltippedSegments::Tracking::momentary;
         sc->setSegmentCount(int(items.size()));
         double width = 0;
         for (size_t i = 0; i < items.size(); ++i) {
@@ -281,17 +281,17 @@ void MainWindowController::buildTopBar() {
     std::vector<std::pair<std::string, std::string>> selectionItems;
     for (const auto& item : selectionButtonItems()) selectionItems.emplace_back(item.label, item.toolTip);
     scSelectionButtons = segments(selectionItems);
-    scSelectionButtons->action = [f = act(&MainWindowController::scSelectionClick)](CtrlTooltippedSegments&) {
-        f();
-    };
+    scSelectionButtons->action =
+        [f = act(&MainWindowController::scSelectionClick)](controls::CtrlTooltippedSegments&) { f(); };
     bar->addSubview(scSelectionButtons);
 
     scExportButtons = segments({{"Copy", "Copy the image"}, {"Save", "Save the image"}, {"Pin", "Pin to the screen"}});
-    scExportButtons->action = [f = act(&MainWindowController::scExportClick)](CtrlTooltippedSegments&) { f(); };
+    scExportButtons->action =
+        [f = act(&MainWindowController::scExportClick)](controls::CtrlTooltippedSegments&) { f(); };
     bar->addSubview(scExportButtons);
 
-    btnDragOut = std::make_shared<CtrlDragOut>(kit::Rect{0, 8, 32, 32});
-    btnDragOut->setImage(ImageAssets::named("16-menu-file"));
+    btnDragOut = std::make_shared<controls::CtrlDragOut>(kit::Rect{0, 8, 32, 32});
+    btnDragOut->setImage(controls::ImageAssets::named("16-menu-file"));
     btnDragOut->setToolTip("Drag the image into another app");
     bar->addSubview(btnDragOut);
 
@@ -301,8 +301,8 @@ void MainWindowController::buildTopBar() {
 
     // The read-out: zoom, size with its caption, the colour under the pointer.
     viewInfoGroup = kit::View::make({0, 0, 260, kBarHeight});
-    auto zoomBox = std::make_shared<NSViewClickable>(kit::Rect{0, 10, 52, 28});
-    zoomBox->action = [f = act(&MainWindowController::zoomBoxClicked)](NSViewClickable&) { f(); };
+    auto zoomBox = std::make_shared<controls::NSViewClickable>(kit::Rect{0, 10, 52, 28});
+    zoomBox->action = [f = act(&MainWindowController::zoomBoxClicked)](controls::NSViewClickable&) { f(); };
     labelZoom = kit::Label::make("100%");
     labelZoom->setFrame({4, 5, 44, 18});
     labelZoom->setAlignment(kit::TextAlignment::Center);
@@ -311,8 +311,8 @@ void MainWindowController::buildTopBar() {
     zoomBox->setToolTip("Zoom");
     viewInfoGroup->addSubview(zoomBox);
 
-    auto sizeBox = std::make_shared<NSViewClickable>(kit::Rect{56, 6, 104, 36});
-    sizeBox->action = [f = act(&MainWindowController::sizeBoxClicked)](NSViewClickable&) { f(); };
+    auto sizeBox = std::make_shared<controls::NSViewClickable>(kit::Rect{56, 6, 104, 36});
+    sizeBox->action = [f = act(&MainWindowController::sizeBoxClicked)](controls::NSViewClickable&) { f(); };
     labelSizeDescription = kit::Label::make("Image size");
     labelSizeDescription->setFrame({4, 19, 96, 14});
     labelSizeDescription->setFont(kit::Font::system(9.5));
@@ -326,8 +326,8 @@ void MainWindowController::buildTopBar() {
     sizeBox->setToolTip("Resize the image");
     viewInfoGroup->addSubview(sizeBox);
 
-    auto colorBox = std::make_shared<NSViewClickable>(kit::Rect{164, 10, 126, 28});
-    colorBox->action = [f = act(&MainWindowController::colorBoxClicked)](NSViewClickable&) { f(); };
+    auto colorBox = std::make_shared<controls::NSViewClickable>(kit::Rect{164, 10, 126, 28});
+    colorBox->action = [f = act(&MainWindowController::colorBoxClicked)](controls::NSViewClickable&) { f(); };
     boxColor = std::make_shared<kit::Box>(kit::Rect{6, 7, 14, 14});
     boxColor->setCornerRadius(3);
     boxColor->setBorderWidth(1);
@@ -341,8 +341,8 @@ void MainWindowController::buildTopBar() {
     viewInfoGroup->addSubview(colorBox);
     bar->addSubview(viewInfoGroup);
 
-    imgToolbarLogo = std::make_shared<CtrlLogoSnake>(kit::Rect{0, 8, 73, 33});
-    imgToolbarLogo->setImage(ImageAssets::named("logo-toolbar"));
+    imgToolbarLogo = std::make_shared<controls::CtrlLogoSnake>(kit::Rect{0, 8, 73, 33});
+    imgToolbarLogo->setImage(controls::ImageAssets::named("logo-toolbar"));
     bar->addSubview(imgToolbarLogo);
 }
 
@@ -400,7 +400,7 @@ void MainWindowController::layoutTopBar() {
     if (viewInfoGroup->isHidden() == info) viewInfoGroup->setHidden(!info);
     bool logoWasIn = std::exchange(logoRoom_, logo);
     if (logoWasIn && !logo) imgToolbarLogo->setHidden(true);
-    if (!logoWasIn && logo) Animator::show(*imgToolbarLogo, 0, false);
+    if (!logoWasIn && logo) controls::Animator::show(*imgToolbarLogo, 0, false);
     viewInfoGroup->setFrameSize({color ? infoWidth : shortInfoWidth, kBarHeight});
 
     double x = W - 10;
@@ -429,7 +429,8 @@ void MainWindowController::setSelectionButtonsCompact(bool compact) {
     for (size_t i = 0; i < items.size(); ++i) {
         int segment = int(i);
         double w = compact ? kCompactSegmentWidth : labelledSegmentWidth(items[i].label);
-        scSelectionButtons->setImage(compact ? ImageAssets::named(items[i].icon) : kit::Image(), segment);
+        scSelectionButtons->setImage(compact ? controls::ImageAssets::named(items[i].icon) : kit::Image(),
+                                     segment);
         scSelectionButtons->setWidth(w, segment);
         width += w;
     }
@@ -464,9 +465,10 @@ void MainWindowController::windowDidLoad() {
         c->handleKeyDown(e);
         return false;
     });
-    CtrlDragOut::initiate = initiateDragOut;
+    controls::CtrlDragOut::initiate = initiateDragOut;
     startupVisibility();
-    toolbarInstruments->callback = [this, alive = std::weak_ptr<bool>(alive_)](ButtonBase*, const std::string& t) {
+    toolbarInstruments->callback = [this, alive = std::weak_ptr<bool>(alive_)](controls::ButtonBase*,
+                                                                               const std::string& t) {
         if (alive.lock()) toolbarClick(t);
     };
 }
@@ -553,7 +555,7 @@ void MainWindowController::windowResized() {
     parts().setRelayoutRequest(0);
     layoutTopBar();
     if (logoRoom_)
-        Animator::show(*imgToolbarLogo, 0, false);
+        controls::Animator::show(*imgToolbarLogo, 0, false);
     else
         imgToolbarLogo->setHidden(true);
 }
@@ -589,7 +591,7 @@ void MainWindowController::handleFlagsChanged(const kit::Event& e) {
 // ---- Tool bar -------------------------------------------------------------------------
 
 void MainWindowController::toolbarClick(const std::string& title) {
-    std::string id = asciiLowered(title);
+    std::string id = controls::asciiLowered(title);
     std::string prev = parts().createOnClick();
     parts().setCreateOnClick("");
     parts().deactivate();
@@ -725,27 +727,27 @@ void MainWindowController::scSelectionClick() {
 // ---- Modes and status -----------------------------------------------------------------------
 
 void MainWindowController::applySelectionMode(const std::string& mode) {
-    CtrlHelper& bar = *viewController->toolSettings.svEditor;
+    controls::CtrlHelper& bar = *viewController->toolSettings.svEditor;
     selectionBarShown_ = mode == "selection";
     layoutTopBar();
     if (mode == "selection") {
-        Animator::hide(*toolbarInstruments, 0);
+        controls::Animator::hide(*toolbarInstruments, 0);
         bar.hide();
         kit::ColorPanel::shared().close();
-        Animator::delay(*btnCrop, 0.1);
-        Animator::show(*scSelectionButtons, 0.1, false);
+        controls::Animator::delay(*btnCrop, 0.1);
+        controls::Animator::show(*scSelectionButtons, 0.1, false);
     } else if (contains(mode, "Obj")) {
         viewController->updateToolSettings(mode);
         bar.show();
         scSelectionButtons->setHidden(true);
         btnCrop->setHidden(true);
-        Animator::delay(*toolbarInstruments, 0);
+        controls::Animator::delay(*toolbarInstruments, 0);
     } else {
-        Animator::hide(*scSelectionButtons, 0);
-        Animator::hide(*btnCrop, 0);
+        controls::Animator::hide(*scSelectionButtons, 0);
+        controls::Animator::hide(*btnCrop, 0);
         bar.hide();
         kit::ColorPanel::shared().close();
-        Animator::delay(*toolbarInstruments, 0.1);
+        controls::Animator::delay(*toolbarInstruments, 0.1);
     }
     viewController->ctrlHelperTooltip->hide();
 }

@@ -72,16 +72,16 @@ public:
     std::unique_ptr<ViewController> viewController;
 
     kit::Timer tmrHide;
-    std::shared_ptr<CtrlToolbar> toolbarInstruments;
+    std::shared_ptr<controls::CtrlToolbar> toolbarInstruments;
     std::shared_ptr<kit::Button> btnUpdate;
     std::shared_ptr<kit::Label> labelZoom, labelSize, labelColor, labelSizeDescription;
     std::shared_ptr<kit::View> toolbarMain;  // our bar across the top
     std::shared_ptr<kit::Box> boxColor;
     std::shared_ptr<kit::View> viewInfoGroup;
-    std::shared_ptr<CtrlTooltippedSegments> scExportButtons, scSelectionButtons;
+    std::shared_ptr<controls::CtrlTooltippedSegments> scExportButtons, scSelectionButtons;
     std::shared_ptr<kit::Button> btnCrop;
-    std::shared_ptr<CtrlDragOut> btnDragOut;
-    std::shared_ptr<CtrlLogoSnake> imgToolbarLogo;
+    std::shared_ptr<controls::CtrlDragOut> btnDragOut;
+    std::shared_ptr<controls::CtrlLogoSnake> imgToolbarLogo;
     double constraintColorWidth = 102;
 
     // The window set-up, run once after the window is built.

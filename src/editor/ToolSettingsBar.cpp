@@ -65,7 +65,7 @@ const std::vector<std::string> ToolSettingsBar::kDefaultPalette = {"#00A490", "#
                                                                    "#F44723", "#7758EF", "#FFDC2C", "#FA3C63"};
 
 ToolSettingsBar::ToolSettingsBar() {
-    svEditor = std::make_shared<CtrlHelper>(kit::Rect{0, 0, 200, kBarHeight});
+    svEditor = std::make_shared<controls::CtrlHelper>(kit::Rect{0, 0, 200, kBarHeight});
     svEditor->transient = false;
     svEditor->cornerRadius = 4.0;
     svEditor->opacity = 0.9;
@@ -74,7 +74,7 @@ ToolSettingsBar::ToolSettingsBar() {
     scLineType = segments({"Solid", "Dashed"}, {"Solid line", "Dashed line"}, "lineType", &kLineTypes);
     scArrowType = segments({"Arrow", "Line", "Double"}, {"Arrow head", "Line with a tip", "Tips at both ends"},
                            "", nullptr);
-    scArrowType->action = [this, alive = std::weak_ptr<bool>(alive_)](CtrlTooltippedSegments&) {
+    scArrowType->action = [this, alive = std::weak_ptr<bool>(alive_)](controls::CtrlTooltippedSegments&) {
         if (alive.lock()) editorSetArrowType();
     };
     auto button = [this](const std::string& title, kit::Button::Type type, void (ToolSettingsBar::*fn)()) {
@@ -95,20 +95,20 @@ ToolSettingsBar::ToolSettingsBar() {
                              "concealType", &kConcealTypes);
     scRulerPixels = segments({"px", "pt"}, {"Measure in pixels", "Measure in points"}, "rulerPixels", &kRulerUnits);
 
-    sliderSize = std::make_shared<cellSliderSize>(kit::Rect{0, 0, 90, kControlHeight});
+    sliderSize = std::make_shared<controls::cellSliderSize>(kit::Rect{0, 0, 90, kControlHeight});
     sliderSize->minValue = 0;
     sliderSize->maxValue = 7;
     sliderSize->numberOfTickMarks = 8;
     sliderSize->allowsTickMarkValuesOnly = true;
     sliderSize->setToolTip("Size");
-    sliderSize->action = [this, alive = std::weak_ptr<bool>(alive_)](cellSliderSize&) {
+    sliderSize->action = [this, alive = std::weak_ptr<bool>(alive_)](controls::cellSliderSize&) {
         if (alive.lock()) editorSetSize();
     };
     svEditor->addSubview(sliderSize);
 
-    btnColor = std::make_shared<CtrlColorButton>(kit::Rect{0, 0, kControlHeight, kControlHeight});
+    btnColor = std::make_shared<controls::CtrlColorButton>(kit::Rect{0, 0, kControlHeight, kControlHeight});
     btnColor->setToolTip("Colour");
-    btnColor->action = [this, alive = std::weak_ptr<bool>(alive_)](ButtonBase&) {
+    btnColor->action = [this, alive = std::weak_ptr<bool>(alive_)](controls::ButtonBase&) {
         if (alive.lock()) editorPickColor();
     };
     svEditor->addSubview(btnColor);
@@ -131,11 +131,10 @@ ToolSettingsBar::ToolSettingsBar() {
     updateToolSettings("");
 }
 
-std::shared_ptr<CtrlTooltippedSegments> ToolSettingsBar::segments(const std::vector<std::string>& labels,
-                                                                  const std::vector<std::string>& tips,
-                                                                  const std::string& key,
-                                                                  const std::vector<std::string>* codes) {
-    auto sc = std::make_shared<CtrlTooltippedSegments>();
+std::shared_ptr<controls::CtrlTooltippedSegments> ToolSettingsBar::segments(
+    const std::vector<std::string>& labels, const std::vector<std::string>& tips, const std::string& key,
+    const std::vector<std::string>* codes) {
+    auto sc = std::make_shared<controls::CtrlTooltippedSegments>();
     sc->setSegmentCount(int(labels.size()));
     double width = 0;
     for (size_t i = 0; i < labels.size(); ++i) {
@@ -147,7 +146,8 @@ std::shared_ptr<CtrlTooltippedSegments> ToolSettingsBar::segments(const std::vec
     }
     sc->setFrame({0, 0, width, kControlHeight});
     if (codes)
-        sc->action = [this, key, codes, alive = std::weak_ptr<bool>(alive_)](CtrlTooltippedSegments& s) {
+        sc->action = [this, key, codes,
+                      alive = std::weak_ptr<bool>(alive_)](controls::CtrlTooltippedSegments& s) {
             if (alive.lock()) setSegValue(s, key, *codes);
         };
     svEditor->addSubview(sc);
@@ -221,7 +221,7 @@ void ToolSettingsBar::updateToolSettings(const std::string& type) {
     arrange();
 }
 
-void ToolSettingsBar::loadSegValue(CtrlTooltippedSegments& view, const std::string& key,
+void ToolSettingsBar::loadSegValue(controls::CtrlTooltippedSegments& view, const std::string& key,
                                    const std::vector<std::string>& codes) {
     view.setHidden(false);
     std::string v = value(key).value_or(codes.front());
@@ -234,7 +234,7 @@ void ToolSettingsBar::loadSegValue(CtrlTooltippedSegments& view, const std::stri
     view.setSelectedSegment(segment);
 }
 
-void ToolSettingsBar::setSegValue(CtrlTooltippedSegments& view, const std::string& key,
+void ToolSettingsBar::setSegValue(controls::CtrlTooltippedSegments& view, const std::string& key,
                                   const std::vector<std::string>& codes) {
     int i = view.selectedSegment();
     if (i < 0 || i >= int(codes.size())) {
@@ -291,7 +291,7 @@ void ToolSettingsBar::editorPickColor() {
 
 void ToolSettingsBar::muteToolSettingsSoon() {
     if (!svEditor || svEditor->muteTimer.isValid()) return;
-    svEditor->muteTimer = kit::Timer::once(0.3, [weak = std::weak_ptr<CtrlHelper>(svEditor)] {
+    svEditor->muteTimer = kit::Timer::once(0.3, [weak = std::weak_ptr<controls::CtrlHelper>(svEditor)] {
         if (auto bar = weak.lock()) {
             bar->targetOpacity = float(kMutedOpacity);
             bar->mute();

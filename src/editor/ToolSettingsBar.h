@@ -35,12 +35,12 @@ class ToolSettingsBar {
 public:
     ToolSettingsBar();
 
-    std::shared_ptr<CtrlHelper> svEditor;
-    std::shared_ptr<CtrlTooltippedSegments> scLineType, scArrowType, scConcealType, scRulerPixels, scFill, scShape,
-        scShapeCorrection;
+    std::shared_ptr<controls::CtrlHelper> svEditor;
+    std::shared_ptr<controls::CtrlTooltippedSegments> scLineType, scArrowType, scConcealType, scRulerPixels,
+        scFill, scShape, scShapeCorrection;
     std::shared_ptr<kit::Button> btnArrowStyle, btnTransparency, btnGIF, btnUnselect;
-    std::shared_ptr<cellSliderSize> sliderSize;
-    std::shared_ptr<CtrlColorButton> btnColor;
+    std::shared_ptr<controls::cellSliderSize> sliderSize;
+    std::shared_ptr<controls::CtrlColorButton> btnColor;
     std::unique_ptr<ColorPicker> colorPicker;
 
     // The codes of each control, in segment order.
@@ -51,8 +51,10 @@ public:
 
     // Shows and loads the controls for a tool type ("ObjArrow", or a mode word).
     void updateToolSettings(const std::string& type);
-    void loadSegValue(CtrlTooltippedSegments& view, const std::string& key, const std::vector<std::string>& codes);
-    void setSegValue(CtrlTooltippedSegments& view, const std::string& key, const std::vector<std::string>& codes);
+    void loadSegValue(controls::CtrlTooltippedSegments& view, const std::string& key,
+                      const std::vector<std::string>& codes);
+    void setSegValue(controls::CtrlTooltippedSegments& view, const std::string& key,
+                     const std::vector<std::string>& codes);
     // Dims the bar 0.3 s into an object drag (once per drag).
     void muteToolSettingsSoon();
 
@@ -70,9 +72,10 @@ public:
     std::function<bool()> customColorHeld;
 
 private:
-    std::shared_ptr<CtrlTooltippedSegments> segments(const std::vector<std::string>& labels,
-                                                     const std::vector<std::string>& tips, const std::string& key,
-                                                     const std::vector<std::string>* codes);
+    std::shared_ptr<controls::CtrlTooltippedSegments> segments(const std::vector<std::string>& labels,
+                                                               const std::vector<std::string>& tips,
+                                                               const std::string& key,
+                                                               const std::vector<std::string>* codes);
     std::optional<std::string> value(const std::string& key) const;
     // Places the shown controls in a row and sizes the bar to them.
     void arrange();

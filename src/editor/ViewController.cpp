@@ -65,7 +65,7 @@ Check check(int64_t width, int64_t height) {
 }  // namespace resize
 
 TooltipText splitTooltip(const std::string& text) {
-    const TooltipParts parts = ::splitTooltip(text);
+    const controls::TooltipParts parts = controls::splitTooltip(text);
     TooltipText out;
     out.title = parts.label;
     if (!parts.key.empty()) {
@@ -100,10 +100,11 @@ std::shared_ptr<kit::Label> label(const std::string& text, kit::Rect frame) {
     return l;
 }
 
-std::shared_ptr<CtrlButton> ctrlButton(const std::string& title, kit::Rect frame, std::function<void()> fn) {
-    auto b = std::make_shared<CtrlButton>(frame);
+std::shared_ptr<controls::CtrlButton> ctrlButton(const std::string& title, kit::Rect frame,
+                                                 std::function<void()> fn) {
+    auto b = std::make_shared<controls::CtrlButton>(frame);
     b->setTitle(title);
-    b->action = [fn = std::move(fn)](ButtonBase&) { fn(); };
+    b->action = [fn = std::move(fn)](controls::ButtonBase&) { fn(); };
     return b;
 }
 
@@ -135,8 +136,8 @@ void ViewController::pinTopRight(kit::View& v, double top, double right) {
     v.setAutoresizingMask(kit::Autoresizing::MinXMargin | kit::Autoresizing::MinYMargin);
 }
 
-std::shared_ptr<CtrlHelper> ViewController::bubble(kit::Size size, bool transient) {
-    auto b = std::make_shared<CtrlHelper>(kit::Rect{{0, 0}, size});
+std::shared_ptr<controls::CtrlHelper> ViewController::bubble(kit::Size size, bool transient) {
+    auto b = std::make_shared<controls::CtrlHelper>(kit::Rect{{0, 0}, size});
     b->transient = transient;
     return b;
 }
@@ -177,7 +178,7 @@ void ViewController::buildIntro() {
     introView->setAutoresizingMask(kit::Autoresizing::MinXMargin | kit::Autoresizing::MaxXMargin |
                                    kit::Autoresizing::MinYMargin | kit::Autoresizing::MaxYMargin);
     imageWelcome = std::make_shared<kit::ImageView>(kit::Rect{70, 150, 280, 160});
-    imageWelcome->setImage(ImageAssets::named("welcome"));
+    imageWelcome->setImage(controls::ImageAssets::named("welcome"));
     introView->addSubview(imageWelcome);
 
     introStandard = kit::View::make({0, 0, 420, 140});
@@ -233,8 +234,8 @@ void ViewController::buildBubbles() {
     ctrlHelperPixels->awake();
     txtWidth = std::make_shared<kit::TextField>(kit::Rect{12, 84, 80, 24});
     txtHeight = std::make_shared<kit::TextField>(kit::Rect{118, 84, 80, 24});
-    txtWidth->setCell(std::make_shared<CtrlInputCell>());
-    txtHeight->setCell(std::make_shared<CtrlInputCell>());
+    txtWidth->setCell(std::make_shared<controls::CtrlInputCell>());
+    txtHeight->setCell(std::make_shared<controls::CtrlInputCell>());
     txtWidth->onTextChange = [this, alive = std::weak_ptr<bool>(alive_)](kit::TextField&) {
         if (alive.lock()) controlTextDidChange(true);
     };
@@ -252,11 +253,11 @@ void ViewController::buildBubbles() {
     ctrlHelperPixels->addSubview(txtHeight);
     ctrlHelperPixels->addSubview(label("px", {202, 86, 24, 20}));
     ctrlHelperPixels->addSubview(button("Resize", {236, 84, 82, 24}, VC_ACTION(clickResize)));
-    scSizes = std::make_shared<CtrlTooltippedSegments>(kit::Rect{12, 48, 306, 24});
+    scSizes = std::make_shared<controls::CtrlTooltippedSegments>(kit::Rect{12, 48, 306, 24});
     scSizes->setSegmentCount(6);
     const char* presets[] = {"25%", "33%", "50%", "100%", "200%", "400%"};
     for (int i = 0; i < 6; ++i) scSizes->setLabel(presets[i], i);
-    scSizes->action = [this, alive = std::weak_ptr<bool>(alive_)](CtrlTooltippedSegments&) {
+    scSizes->action = [this, alive = std::weak_ptr<bool>(alive_)](controls::CtrlTooltippedSegments&) {
         if (alive.lock()) selectSize();
     };
     ctrlHelperPixels->addSubview(scSizes);
@@ -301,7 +302,7 @@ void ViewController::buildBubbles() {
 
 void ViewController::embedBackdropPanel() {
     if (backdropView) return;
-    auto panel = std::dynamic_pointer_cast<CtrlHelper>(backdrop().panelView());
+    auto panel = std::dynamic_pointer_cast<controls::CtrlHelper>(backdrop().panelView());
     if (!panel) return;
     backdropView = panel;
     backdropView->opacity = 0.85;

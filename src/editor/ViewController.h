@@ -69,20 +69,20 @@ public:
 
     std::shared_ptr<kit::View> view;
     std::shared_ptr<kit::View> backdropPanelHost;  // where the backdrop's panel is embedded
-    std::shared_ptr<CtrlHelper> backdropView;
+    std::shared_ptr<controls::CtrlHelper> backdropView;
     std::shared_ptr<kit::View> introView, introNewVersion, introStandard;
     std::shared_ptr<kit::View> shotView;
     std::shared_ptr<kit::ImageView> imageWelcome;
-    std::shared_ptr<CtrlButton> btnStartup, btnSetupHotkeys;
+    std::shared_ptr<controls::CtrlButton> btnStartup, btnSetupHotkeys;
     ToolSettingsBar toolSettings;
     std::shared_ptr<kit::Label> labelZoom;
-    std::shared_ptr<CtrlHelper> ctrlHelperZoom, ctrlHelperPixels, ctrlHelperColor, ctrlHelperTooltip,
-        ctrlHelperHelp;
+    std::shared_ptr<controls::CtrlHelper> ctrlHelperZoom, ctrlHelperPixels, ctrlHelperColor,
+        ctrlHelperTooltip, ctrlHelperHelp;
     std::shared_ptr<kit::Label> labelTooltip, labelTooltipKey;
     std::shared_ptr<kit::PopUpButton> ddlColorFormat;
     std::shared_ptr<kit::Button> swPixelsPoints;  // on = points, the inverse of realPixels
     std::shared_ptr<kit::TextField> txtWidth, txtHeight;
-    std::shared_ptr<CtrlTooltippedSegments> scSizes;
+    std::shared_ptr<controls::CtrlTooltippedSegments> scSizes;
 
     // Called once the controller's views exist.
     void viewDidLoad();
@@ -125,7 +125,7 @@ public:
 private:
     void buildIntro();
     void buildBubbles();
-    std::shared_ptr<CtrlHelper> bubble(kit::Size size, bool transient);
+    std::shared_ptr<controls::CtrlHelper> bubble(kit::Size size, bool transient);
     void pinTopRight(kit::View& v, double top, double right);
     kit::Timer tmrStartup_;
     std::shared_ptr<bool> alive_ = std::make_shared<bool>(true);

@@ -80,7 +80,7 @@ void LibViewController::updateVisibility() {
 
 void LibViewController::showBigMessage(const std::string& image, const std::string& text,
                                        const std::string& button, std::function<void()> action) {
-    imgMessageIcon->setImage(ImageAssets::named(image));
+    imgMessageIcon->setImage(controls::ImageAssets::named(image));
     txMessageLabel->setStringValue(text);
     btnMessageAction->setTitle(button);
     messageAction = std::move(action);

@@ -124,9 +124,9 @@ void LibViewController::buildViews() {
         return view;
     };
     boxToolbar = add(std::make_shared<kit::View>());
-    toolbarActions = std::make_shared<CtrlToolbar>();
+    toolbarActions = std::make_shared<controls::CtrlToolbar>();
     boxToolbar->addSubview(toolbarActions);
-    btnToolbarMore = std::make_shared<CtrlButtonHover>();
+    btnToolbarMore = std::make_shared<controls::CtrlButtonHover>();
     boxToolbar->addSubview(btnToolbarMore);
 
     vSearchHolder = add(std::make_shared<kit::View>());
@@ -269,12 +269,12 @@ void LibViewController::viewDidLoad() {
     tbSearch->setAction([this](kit::Control&) { runSearch(); });
     setupToolbar();
     updateStatusLine("");
-    ImageAssets::Look onDark = ImageAssets::currentLook();
+    controls::ImageAssets::Look onDark = controls::ImageAssets::currentLook();
     onDark.dark = true;
-    btnToolbarMore->normalImage = ImageAssets::named("lib-tool-28-more", onDark);
-    btnToolbarMore->hoverImage = ImageAssets::named("lib-tool-28-more-hl", onDark);
+    btnToolbarMore->normalImage = controls::ImageAssets::named("lib-tool-28-more", onDark);
+    btnToolbarMore->hoverImage = controls::ImageAssets::named("lib-tool-28-more-hl", onDark);
     btnToolbarMore->setImage(*btnToolbarMore->normalImage);
-    btnToolbarMore->action = [this](ButtonBase& b) {
+    btnToolbarMore->action = [this](controls::ButtonBase& b) {
         // Kept while it is open (a menu closes when its last holder lets go).
         shownMenu_ = viewHost().buildCompactMenu();
         if (shownMenu_) shownMenu_->popUp(b, {0, 0});
@@ -329,15 +329,17 @@ void LibViewController::setupToolbar() {
     toolbarActions->isHoverStyle = true;
     toolbarActions->selectable = false;
     // The bar is dark in either appearance: its icons are drawn in light ink.
-    ImageAssets::Look look = ImageAssets::currentLook();
+    controls::ImageAssets::Look look = controls::ImageAssets::currentLook();
     look.dark = true;
     std::vector<std::pair<std::string, std::string>> items;
     for (const ToolItem& t : kTools) {
-        ImageAssets::set(t.image, ImageAssets::named(t.image, look));
+        controls::ImageAssets::set(t.image, controls::ImageAssets::named(t.image, look));
         items.emplace_back(t.title, t.image);
     }
     toolbarActions->layoutItems(items);
-    toolbarActions->callback = [this](ButtonBase*, const std::string& title) { toolbarClick(title); };
+    toolbarActions->callback = [this](controls::ButtonBase*, const std::string& title) {
+        toolbarClick(title);
+    };
     toolbarActions->tooltipCallback = [this](const std::string& title, int) {
         tmTooltip.invalidate();
         if (boxTooltip->isHidden())

@@ -33,8 +33,10 @@ class PopUpButton;
 class ProgressIndicator;
 class SearchField;
 }  // namespace kit
+namespace controls {
 class CtrlToolbar;
 class CtrlButtonHover;
+}  // namespace controls
 
 namespace library {
 
@@ -70,8 +72,8 @@ public:
     std::shared_ptr<kit::SearchField> tbSearch;
     std::shared_ptr<kit::View> vSearchHolder;
     std::shared_ptr<kit::CollectionView> cvGallery;
-    std::shared_ptr<CtrlToolbar> toolbarActions;
-    std::shared_ptr<CtrlButtonHover> btnToolbarMore;
+    std::shared_ptr<controls::CtrlToolbar> toolbarActions;
+    std::shared_ptr<controls::CtrlButtonHover> btnToolbarMore;
     std::shared_ptr<kit::Box> boxTooltip;
     std::shared_ptr<kit::Label> txTooltip, txTooltipHotkey;
     std::shared_ptr<kit::View> vSpinnerHolder;

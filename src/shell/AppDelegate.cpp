@@ -40,7 +40,8 @@ void terminateAtExit() {
 // drawn from the same SVG at the sizes window managers ask for.
 void setWindowIcon(kit::Application& app) {
     std::vector<kit::Image> sizes;
-    for (double scale : {1.0, 2.0, 4.0, 8.0}) sizes.push_back(ImageAssets::named(kAppLogo, {false, scale}));
+    for (double scale : {1.0, 2.0, 4.0, 8.0})
+        sizes.push_back(controls::ImageAssets::named(kAppLogo, {false, scale}));
     app.setIconImages(sizes);
 }
 
@@ -100,7 +101,7 @@ void AppDelegate::applicationDidFinishLaunching() {
         hooks.setStatusItemVisible = [](bool visible) {
             if (auto& icon = StatusMenu::shared().statusBarIcon) icon->setVisible(visible);
         };
-        hooks.namedImage = [](const std::string& name) { return ImageAssets::named(name); };
+        hooks.namedImage = [](const std::string& name) { return controls::ImageAssets::named(name); };
     });
     if (registerGlobalShortcuts) registerGlobalShortcuts();
     editorMenu_->install();

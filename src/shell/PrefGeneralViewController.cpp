@@ -29,14 +29,15 @@ constexpr const char* kWindowBackgroundHelp =
     "affect Area Capture or Fullscreen screenshots.";
 
 // The background tiles: a picture of what each choice gives, with its name below.
-std::shared_ptr<CtrlRadioImage> tile(int tag, std::function<void(int)> pick) {
-    auto ri = std::make_shared<CtrlRadioImage>(kit::Rect{0, 0, 56, 40});
-    ri->buttonType = ButtonBase::Type::pushOnPushOff;
-    ri->action = [tag, pick = std::move(pick)](ButtonBase&) { pick(tag); };
+std::shared_ptr<controls::CtrlRadioImage> tile(int tag, std::function<void(int)> pick) {
+    auto ri = std::make_shared<controls::CtrlRadioImage>(kit::Rect{0, 0, 56, 40});
+    ri->buttonType = controls::ButtonBase::Type::pushOnPushOff;
+    ri->action = [tag, pick = std::move(pick)](controls::ButtonBase&) { pick(tag); };
     return ri;
 }
 
-std::shared_ptr<kit::View> tileWithName(const std::shared_ptr<CtrlRadioImage>& ri, const std::string& name) {
+std::shared_ptr<kit::View> tileWithName(const std::shared_ptr<controls::CtrlRadioImage>& ri,
+                                        const std::string& name) {
     auto box = kit::View::make({0, 0, 80, 62});
     ri->setFrame({12, 20, 56, 40});
     box->addSubview(ri);

@@ -10,7 +10,9 @@
 
 #include "shell/PrefPane.h"
 
+namespace controls {
 class CtrlRadioImage;
+}  // namespace controls
 
 namespace kit {
 class Button;
@@ -55,7 +57,7 @@ public:
     // The typed scrolling limit: its digits as one number, within 10…400000.
     static int64_t clampedScrollingMax(const std::string& typed);
 
-    std::shared_ptr<CtrlRadioImage> riWallpaper, riTransparent, riSolid, riTrimmed;
+    std::shared_ptr<controls::CtrlRadioImage> riWallpaper, riTransparent, riSolid, riTrimmed;
     std::shared_ptr<kit::TextField> tfSolidColor;
     std::shared_ptr<kit::Label> labelSolidColor;
     std::shared_ptr<kit::Button> rbSaveFormatPNG, rbSaveFormatAuto, cbDownscale;

@@ -279,8 +279,9 @@ void StatusMenu::gotoSuggestion() {
 // ---- pictures -----------------------------------------------------------------
 
 kit::Image statusImage(const std::string& name, std::optional<bool> panelDark) {
-    kit::Image image = panelDark ? ImageAssets::named(name, {*panelDark, ImageAssets::currentLook().scale})
-                                 : ImageAssets::named(name);
+    kit::Image image = panelDark ? controls::ImageAssets::named(
+                                       name, {*panelDark, controls::ImageAssets::currentLook().scale})
+                                 : controls::ImageAssets::named(name);
     if (!image.isNull()) return image;
     if (name == "kadrix-22") return Confetti::drawnTrayIcon(false);
     if (name == "kadrix-22-ok") return Confetti::drawnTrayIcon(true);

@@ -6,6 +6,8 @@
 #include "kit/SegmentedControl.h"
 #include "kit/Timer.h"
 
+using namespace controls;
+
 namespace {
 
 class AnimatorTest : public ::testing::Test {

@@ -22,6 +22,8 @@
 #include "kit/Window.h"
 #include "kit/qt/ViewPrivate.h"
 
+using namespace controls;
+
 namespace {
 
 // Every colour the layer tree shows, in tree order.

@@ -5,6 +5,8 @@
 #include "controls/CtrlColorButton.h"
 #include "controls/CtrlRadioImage.h"
 
+using namespace controls;
+
 namespace {
 
 kit::Image solid(int w, int h, uint8_t shade) {

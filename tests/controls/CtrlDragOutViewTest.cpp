@@ -2,6 +2,8 @@
 
 #include "controls/CtrlDragOutView.h"
 
+using namespace controls;
+
 namespace {
 
 kit::Event mouse(kit::EventType type) {

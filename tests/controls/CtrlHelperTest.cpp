@@ -5,6 +5,8 @@
 #include "kit/Timer.h"
 #include "kit/Window.h"
 
+using namespace controls;
+
 namespace {
 
 class CtrlHelperTest : public ::testing::Test {

@@ -9,6 +9,8 @@
 #include "services/Telemetry.h"
 #include "support/LoopbackServer.h"
 
+using namespace controls;
+
 namespace {
 
 int eventsNamed(const std::string& type) {

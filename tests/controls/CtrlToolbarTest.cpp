@@ -7,6 +7,8 @@
 #include "kit/LayerRenderer.h"
 #include "kit/Timer.h"
 
+using namespace controls;
+
 namespace {
 
 std::vector<std::pair<std::string, std::string>> fifteenTools() {

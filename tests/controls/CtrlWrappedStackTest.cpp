@@ -3,6 +3,8 @@
 
 #include "controls/CtrlWrappedStack.h"
 
+using namespace controls;
+
 using controls::CtrlWrappedStack;
 
 TEST(CtrlWrappedStackTest, CellsPerRowAreTheMostThatFitTheWidth) {

@@ -26,6 +26,8 @@
 #include "kit/TextLayer.h"
 #include "kit/Window.h"
 
+using namespace controls;
+
 namespace {
 
 kit::Image icon(kit::Color color, bool ring) {

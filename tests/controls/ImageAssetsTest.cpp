@@ -4,6 +4,8 @@
 
 #include "controls/ImageAssets.h"
 
+using namespace controls;
+
 namespace {
 
 // The darkest and the lightest opaque-ish pixel's luminance, 0 to 255.

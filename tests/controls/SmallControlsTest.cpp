@@ -13,6 +13,8 @@
 #include "kit/TextField.h"
 #include "kit/Window.h"
 
+using namespace controls;
+
 namespace {
 
 kit::Event moveTo(kit::Point p) {

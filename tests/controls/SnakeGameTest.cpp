@@ -5,6 +5,8 @@
 
 #include "controls/SnakeGame.h"
 
+using namespace controls;
+
 namespace {
 
 // A random source that plays back a fixed list of numbers.

@@ -2,6 +2,8 @@
 
 #include "controls/SnakeLeaderboard.h"
 
+using namespace controls;
+
 namespace {
 bool succeeded(const std::string& text) {
     return SnakeLeaderboard::succeeded(services::Bytes(text.begin(), text.end()));

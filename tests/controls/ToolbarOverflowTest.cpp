@@ -2,6 +2,8 @@
 
 #include "controls/ToolbarOverflow.h"
 
+using namespace controls;
+
 TEST(ToolbarOverflow, KeysAndMenuTitlesFromItemTitles) {
     auto arrow = toolbarKeyEquivalent("Arrow (A)");
     EXPECT_EQ(arrow.key, "a");

@@ -79,11 +79,11 @@ TEST_F(Startup, EveryCursorOfTheTableIsMadeWithItsHotSpot) {
 
     // A registered drawing is used with the table's hot spot.
     kit::Image drawing(32, 32);
-    ImageAssets::set("cursor-point", drawing);
+    controls::ImageAssets::set("cursor-point", drawing);
     auto cursors = core::makeCursors();
     EXPECT_EQ(cursors.at("point").shape(), kit::Cursor::Shape::Custom);
     EXPECT_EQ(cursors.at("point").hotSpot(), (kit::Point{2, 2}));
-    ImageAssets::set("cursor-point", {});
+    controls::ImageAssets::set("cursor-point", {});
 }
 
 TEST_F(Startup, HooksReachTheInstanceAndGoWithIt) {

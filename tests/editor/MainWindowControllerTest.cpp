@@ -11,7 +11,7 @@ namespace {
 
 using Tools = WindowFixture;
 
-int stateOf(CtrlToolbar& bar, const std::string& title) {
+int stateOf(controls::CtrlToolbar& bar, const std::string& title) {
     for (auto* b : bar.itemButtons())
         if (b->title() == title) return b->state();
     return -1;

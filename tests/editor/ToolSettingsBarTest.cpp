@@ -156,7 +156,7 @@ TEST(ColorPickerTest, TheFourthSwatchIsTheCustomColourOfTheConsumer) {
 TEST(ColorPickerTest, PanelChangesAreKeptPerConsumerAndReported) {
     services::Settings::shared().setCustomDrawingColor("#F6F4E7");
     ColorPicker picker;
-    auto launcher = std::make_shared<CtrlColorButton>();
+    auto launcher = std::make_shared<controls::CtrlColorButton>();
     std::vector<std::string> reported;
     picker.show(launcher, "ObjHighlighter", false, [&](kit::Color c) { reported.push_back(imaging::hexString(c)); });
     picker.popover.close();
@@ -170,7 +170,7 @@ TEST(ColorPickerTest, PanelChangesAreKeptPerConsumerAndReported) {
 
 TEST(ColorPickerTest, TheSwatchOfTheLauncherColourShowsSelected) {
     ColorPicker picker;
-    auto launcher = std::make_shared<CtrlColorButton>();
+    auto launcher = std::make_shared<controls::CtrlColorButton>();
     launcher->backgroundColor = imaging::cgColor("#7758EF", 1);
     picker.show(launcher, "ObjArrow", false, {});
     for (size_t i = 0; i < picker.swatches.size(); ++i) EXPECT_EQ(picker.swatches[i]->state(), i == 5 ? 1 : 0);
