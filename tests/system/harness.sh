@@ -153,6 +153,15 @@ sys_screenshot() {
 sys_pixel() {
   convert "$1" -format "%[fx:int(255*p{$2,$3}.r)],%[fx:int(255*p{$2,$3}.g)],%[fx:int(255*p{$2,$3}.b)]" info:
 }
+# The screen into $SYS_TMP/shot.png a moment after the last input; with
+# KADRIX_KEEP_SHOTS set, also kept there as <test>-NAME.png.
+sys_snap() {
+  sleep 0.6
+  sys_screenshot "$SYS_TMP/shot.png"
+  [ -z "${KADRIX_KEEP_SHOTS:-}" ] || cp "$SYS_TMP/shot.png" "$KADRIX_KEEP_SHOTS/$(basename "$0" _test.sh)-$1.png"
+}
+# 1 when the annotation red shows within 4 px of (X, Y) of the last snap, else 0.
+sys_red_at() { sys_colour_near "$SYS_TMP/shot.png" "$1" "$2" '#F44723'; }
 sys_colour_near() {
   convert "$1" -crop 9x9+$(($2 - 4))+$(($3 - 4)) +repage -fuzz 25% -fill '#00FF00' -opaque "$4" \
     -fill black +opaque '#00FF00' -format '%[fx:maxima.g>0.5?1:0]\n' info:

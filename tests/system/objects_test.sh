@@ -12,15 +12,8 @@ picture="$SYS_TMP/picture.png"
 convert -size 640x360 xc:'#3A7BD5' "$picture"
 host_log="$SYS_TMP/host.log"
 shot="$SYS_TMP/shot.png"
-keep=${KADRIX_KEEP_SHOTS:-}
-
-snap() {
-  sleep 0.6
-  sys_screenshot "$shot"
-  [ -z "$keep" ] || cp "$shot" "$keep/objects-$scale-$1.png"
-}
-# 1 when the annotation red shows within 4 px of a point of the last shot, else 0.
-red_at() { sys_colour_near "$shot" "$1" "$2" '#F44723'; }
+snap() { sys_snap "$scale-$1"; }
+red_at() { sys_red_at "$@"; }
 run_scale() {
   local scale=$1
   : >"$host_log"

@@ -12,13 +12,8 @@ sys_begin
 sys_solid_window Target 300 300 900 500 '#3366cc'
 
 shot="$SYS_TMP/shot.png"
-snap() {
-  sleep 0.5
-  sys_screenshot "$shot"
-  [ -z "${KADRIX_KEEP_SHOTS:-}" ] || cp "$shot" "$KADRIX_KEEP_SHOTS/road-objects-$scale-$1.png"
-}
-# 1 when the annotation red shows within 4 px of a point of the last shot, else 0.
-red_at() { sys_colour_near "$shot" "$1" "$2" '#F44723'; }
+snap() { sys_snap "$scale-$1"; }
+red_at() { sys_red_at "$@"; }
 
 road() {
   scale=$1
@@ -40,19 +35,18 @@ road() {
   # A point of the box, in hundredths of its width and height from its top left.
   at() { echo "$((bx + bw * $1 / 100)) $((by + bh * $2 / 100))"; }
 
+  # The tool of key $1 dragged from (X1, Y1) to (X2, Y2).
+  draw() { sys_key "$1"; sleep 0.3; sys_drag "$2" "$3" "$4" "$5"; }
+
   local x1 y1 x2 y2 mid ax1 ay ax2 amid dx
   read -r x1 y1 < <(at 10 20)
   read -r x2 y2 < <(at 30 60)
   mid=$(((y1 + y2) / 2))
-  sys_key r
-  sleep 0.3
-  sys_drag "$x1" "$y1" "$x2" "$y2"
+  draw r "$x1" "$y1" "$x2" "$y2"
   read -r ax1 ay < <(at 50 40)
   read -r ax2 _ < <(at 80 40)
   amid=$(((ax1 + ax2) / 2))
-  sys_key a
-  sleep 0.3
-  sys_drag "$ax1" "$ay" "$ax2" "$ay"
+  draw a "$ax1" "$ay" "$ax2" "$ay"
   sys_key Escape
   snap drawn
   expect_eq "$(red_at "$x1" "$mid")" 1 "the rectangle's left side"
