@@ -24,7 +24,7 @@
 namespace kit {
 namespace {
 
-using Clock = std::chrono::steady_clock;
+using SteadyClock = std::chrono::steady_clock;
 using Values = std::map<std::string, Json, std::less<>>;
 
 // Data values live in memory as Json binary and on disk as {"$data": base64}.
@@ -157,7 +157,7 @@ void moveAside(const std::string& path) {
 
 struct Defaults::State {
     std::string path;
-    Clock::duration debounce;
+    SteadyClock::duration debounce;
 
     // The innermost lock: held only for map work, never while calling out.
     mutable std::mutex mutex;
@@ -168,7 +168,7 @@ struct Defaults::State {
     uint64_t attempted = 0;                                // last generation a write failed for
     uint64_t clearedAt = 0;                                // generation of the last removeAll
     std::string diskText;                                  // file text last read or written
-    Clock::time_point lastChange;
+    SteadyClock::time_point lastChange;
 
     std::condition_variable cv;
     bool stopping = false;
@@ -194,7 +194,7 @@ struct Defaults::State {
     void touch(std::string_view key) {  // with mutex held
         ++generation;
         changed[std::string(key)] = generation;
-        lastChange = Clock::now();
+        lastChange = SteadyClock::now();
     }
 
     // Takes in what another process wrote, for keys this process has not
@@ -251,7 +251,7 @@ struct Defaults::State {
                 continue;
             }
             auto due = lastChange + debounce;
-            if (Clock::now() < due) {
+            if (SteadyClock::now() < due) {
                 cv.wait_until(lock, due);
                 continue;
             }
@@ -281,7 +281,7 @@ Defaults& Defaults::standard() {
 Defaults::Defaults(std::string path, double debounceSeconds) : state_(std::make_shared<State>()) {
     auto& s = *state_;
     s.path = std::move(path);
-    s.debounce = std::chrono::duration_cast<Clock::duration>(
+    s.debounce = std::chrono::duration_cast<SteadyClock::duration>(
         std::chrono::duration<double>(std::max(0.0, debounceSeconds)));
     if (s.path.empty()) return;
     s.diskStamp = stampOf(s.path);
@@ -448,7 +448,7 @@ void Defaults::removeAll() {
         state_->values.clear();
         ++state_->generation;
         state_->clearedAt = state_->generation;
-        state_->lastChange = Clock::now();
+        state_->lastChange = SteadyClock::now();
     }
     state_->cv.notify_all();
 }

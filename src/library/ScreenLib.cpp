@@ -20,6 +20,7 @@
 #include "services/Notifier.h"
 #include "services/Settings.h"
 #include "services/Telemetry.h"
+#include "library/PathNames.h"
 
 namespace library {
 
@@ -36,8 +37,6 @@ std::string nameOf(const GrabData& g) {
 bool libEnabled() {
     return services::Settings::shared().libEnabled();
 }
-
-std::string baseName(const std::string& path) { return path.substr(path.find_last_of('/') + 1); }
 
 void stableSortByTs(std::vector<ScreenLib::Entry>& list, bool newestFirst) {
     std::stable_sort(list.begin(), list.end(), [newestFirst](const ScreenLib::Entry& a, const ScreenLib::Entry& b) {

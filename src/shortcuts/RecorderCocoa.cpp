@@ -116,7 +116,7 @@ void RecorderCocoa::startRecording() {
     if (monitor_) kit::LocalEventMonitor::remove(monitor_);
     using namespace kit::LocalEventMonitor;
     std::weak_ptr<bool> alive = alive_;
-    monitor_ = add(Mask::KeyDown | Mask::LeftMouseUp | Mask::RightMouseUp, [this, alive](const kit::Event& e) {
+    monitor_ = kit::LocalEventMonitor::add(Mask::KeyDown | Mask::LeftMouseUp | Mask::RightMouseUp, [this, alive](const kit::Event& e) {
         if (!alive.lock()) return false;
         return handleRecordingEvent(e);
     });
