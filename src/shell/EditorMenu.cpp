@@ -15,6 +15,7 @@
 #include "services/Settings.h"
 #include "services/Site.h"
 #include "services/Telemetry.h"
+#include "shortcuts/ShortcutRecorder.h"
 #include "shell/AppDelegate.h"
 #include "shell/CoreLink.h"
 
@@ -184,6 +185,10 @@ void EditorMenu::build() {
 
 void EditorMenu::install() {
     kit::Application::shared().setMainMenu(menu());
+    // A global shortcut grabs its keys before any window sees them: the
+    // shortcut fields refuse a combination that one of these items uses.
+    shortcuts::ShortcutRecorder::setMainMenuProvider(
+        [menu = std::weak_ptr<kit::Menu>(menu_)]() -> const kit::Menu* { return menu.lock().get(); });
     attachToEditor();
 }
 

@@ -148,7 +148,11 @@ bool ShortcutRecorder::handleRecordingEvent(const kit::Event& e) {
         kit::Point p = convertFrom(e.locationInWindow, nullptr);
         kit::Rect area = bounds();
         area = {area.x() - 3, area.y() - 3, area.width() + 6, area.height() + 6};
-        if (e.window == window() && area.contains(p)) return false;  // a click on the field: keep recording
+        if (e.window == window() && area.contains(p)) {
+            // A click on the field keeps recording. Its left release goes on to
+            // the field: the clear button acts on it.
+            return e.type == EventType::LeftMouseUp;
+        }
         blur();
         return false;
     }
@@ -211,6 +215,7 @@ void ShortcutRecorder::refuse(const std::string& message, const std::string& inf
             alert.messageText = message;
             alert.informativeText = informative;
             alert.style = kit::Alert::Style::Warning;
+            alert.showsIcon = false;  // the message names the conflict; a warning sign adds nothing
             alert.runModal();
         }
         if (alive.lock()) makeFirstResponder();

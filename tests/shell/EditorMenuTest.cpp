@@ -10,13 +10,17 @@
 #include "editor/Handlers.h"
 #include "editor/ObjectHandlers.h"
 #include "editor/Ruler.h"
+#include "kit/Dispatch.h"
 #include "kit/Event.h"
+#include "kit/KeyLayout.h"
 #include "kit/Menu.h"
 #include "kit/Window.h"
 #include "objects/PressedKeys.h"
 #include "services/Settings.h"
 #include "shell/EditorMenu.h"
 #include "shell/EditorPartsLink.h"
+#include "shortcuts/Name.h"
+#include "shortcuts/ShortcutRecorder.h"
 
 using namespace shell;
 
@@ -239,4 +243,27 @@ TEST_F(EditorMenuTest, TheMenuTakesNoCombinationTheEditorsKeyTableGivesToAnother
     EXPECT_GE(walked, 8) << "the menu's combinations";
     EXPECT_GE(bound, 4) << "Copy, Quit, Pin and Add Capture run the same command both ways";
     std::tie(f.source, f.original, f.crop) = framed;
+}
+
+// Installed at start-up, the menu is what the shortcut fields check a new
+// combination against: Ctrl+S is Save's, so recording it is refused with the
+// menu item's name and nothing is stored.
+TEST_F(EditorMenuTest, InstalledItKeepsItsCombinationsFromTheShortcutFields) {
+    kit::KeyLayout::useLayoutsForTesting("us");
+    std::vector<std::string> alerts;
+    shortcuts::ShortcutRecorder::setFeedback(
+        {[] {}, [&](const std::string& message, const std::string&) { alerts.push_back(message); }});
+    const shortcuts::Name name("keysMenuCheck");
+    menu.install();
+    {
+        shortcuts::ShortcutRecorder field(name);
+        field.handleRecordingEvent(key(kit::KeyCode::S, "s", kit::ModifierFlag::Command));
+        kit::processMainEvents();
+    }
+    ASSERT_EQ(alerts.size(), 1u);
+    EXPECT_EQ(alerts[0], "This shortcut is taken by the menu item “Save”.");
+    EXPECT_FALSE(shortcuts::getShortcut(name));
+    shortcuts::ShortcutRecorder::setFeedback({});
+    shortcuts::ShortcutRecorder::setMainMenuProvider({});
+    kit::KeyLayout::useLayoutsForTesting("");
 }
