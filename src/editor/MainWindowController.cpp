@@ -5,7 +5,7 @@
 
 #include "controls/Animator.h"
 #include "controls/ImageAssets.h"
-#include "controls/NSViewClickable.h"
+#include "controls/ClickableView.h"
 #include "controls/ToolbarOverflow.h"
 #include "editor/CanvasInput.h"
 #include "editor/EditorHost.h"
@@ -300,8 +300,8 @@ void MainWindowController::buildTopBar() {
 
     // The read-out: zoom, size with its caption, the colour under the pointer.
     viewInfoGroup = kit::View::make({0, 0, 260, kToolbarHeight});
-    auto zoomBox = std::make_shared<controls::NSViewClickable>(kit::Rect{0, 10, 52, 28});
-    zoomBox->action = [f = act(&MainWindowController::zoomBoxClicked)](controls::NSViewClickable&) { f(); };
+    auto zoomBox = std::make_shared<controls::ClickableView>(kit::Rect{0, 10, 52, 28});
+    zoomBox->action = [f = act(&MainWindowController::zoomBoxClicked)](controls::ClickableView&) { f(); };
     labelZoom = kit::Label::make("100%");
     labelZoom->setFrame({4, 5, 44, 18});
     labelZoom->setAlignment(kit::TextAlignment::Center);
@@ -310,8 +310,8 @@ void MainWindowController::buildTopBar() {
     zoomBox->setToolTip("Zoom");
     viewInfoGroup->addSubview(zoomBox);
 
-    auto sizeBox = std::make_shared<controls::NSViewClickable>(kit::Rect{56, 6, 104, 36});
-    sizeBox->action = [f = act(&MainWindowController::sizeBoxClicked)](controls::NSViewClickable&) { f(); };
+    auto sizeBox = std::make_shared<controls::ClickableView>(kit::Rect{56, 6, 104, 36});
+    sizeBox->action = [f = act(&MainWindowController::sizeBoxClicked)](controls::ClickableView&) { f(); };
     labelSizeDescription = kit::Label::make("Image size");
     labelSizeDescription->setFrame({4, 19, 96, 14});
     labelSizeDescription->setFont(kit::Font::system(9.5));
@@ -325,8 +325,8 @@ void MainWindowController::buildTopBar() {
     sizeBox->setToolTip("Resize the image");
     viewInfoGroup->addSubview(sizeBox);
 
-    auto colorBox = std::make_shared<controls::NSViewClickable>(kit::Rect{164, 10, 126, 28});
-    colorBox->action = [f = act(&MainWindowController::colorBoxClicked)](controls::NSViewClickable&) { f(); };
+    auto colorBox = std::make_shared<controls::ClickableView>(kit::Rect{164, 10, 126, 28});
+    colorBox->action = [f = act(&MainWindowController::colorBoxClicked)](controls::ClickableView&) { f(); };
     boxColor = std::make_shared<kit::Box>(kit::Rect{6, 7, 14, 14});
     boxColor->setCornerRadius(3);
     boxColor->setBorderWidth(1);

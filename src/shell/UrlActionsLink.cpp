@@ -94,10 +94,7 @@ void UrlActionsLink::handlePlimCommand(const std::string& command, const std::op
 }
 
 bool UrlActionsLink::consent(const std::string& title, const std::string& message) {
-    // The alert is modal: its answer is in by the time confirm returns.
-    bool yes = false;
-    services::confirm(title, message, "Allow", "Cancel", [&yes](int answer) { yes = answer == 1; });
-    return yes;
+    return services::askConsent(title, message);
 }
 
 void UrlActionsLink::notify(const std::string& title, const std::string& message) {
