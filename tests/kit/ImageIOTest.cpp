@@ -267,8 +267,8 @@ TEST(ImageIO, APngHeaderBombIsRefusedByItsDeclaredSize) {
 }
 
 // A FIFO named like a picture once held the caller in open() until someone
-// wrote to it, and /dev/zero read a gigabyte. Neither is read, and the
-// reason is said.
+// wrote to it, /dev/zero read a gigabyte and a 2 GiB file stalled for
+// seconds. None is read, and the reason is said.
 TEST(ImageIO, OnlyRegularFilesAreOpened) {
     const std::string fifo = tempPath("fifo.png");
     std::filesystem::remove(fifo);
@@ -281,4 +281,13 @@ TEST(ImageIO, OnlyRegularFilesAreOpened) {
         EXPECT_EQ(io::pixelSize(path).width, 0) << path;
     }
     std::filesystem::remove(fifo);
+    // A 2 GiB file named like a picture (sparse here) is refused by its size,
+    // without reading it: nothing that large decodes within the cap.
+    const std::string huge = tempPath("huge.png");
+    { std::ofstream(huge) << ""; }
+    std::filesystem::resize_file(huge, std::uintmax_t(2) << 30);
+    std::string error;
+    EXPECT_TRUE(io::read(huge, 1.0, &error).isNull());
+    EXPECT_EQ(error, "The file is too large to be an image that can be opened.");
+    std::filesystem::remove(huge);
 }
