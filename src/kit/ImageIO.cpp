@@ -193,6 +193,8 @@ Image readFile(const std::string& path, double scale, std::string* error, int ma
     if (!bytes) {
         if (why == files::kTooLarge)
             return fail(error, "The file is too large to be an image that can be opened.");
+        // Short enough to be read whole in a notice.
+        if (why == files::kNotRegularFile) return fail(error, "The file is not a regular file.");
         return fail(error, "The file could not be opened: " + why + ".");
     }
     const QByteArray view = QByteArray::fromRawData(bytes->data(), qsizetype(bytes->size()));

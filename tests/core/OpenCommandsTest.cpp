@@ -64,7 +64,7 @@ TEST_F(OpenCommands, FilesThatAreNoPicturesAreRefusedWithTheReason) {
     f._zoom.set(1.0);
     f.setOffset({0, 0}, {0, 0});
     f._dpr.set(2.0);
-    const std::string notRegular = "The file could not be opened: it is not a regular file.";
+    const std::string notRegular = "The file is not a regular file.";
     const std::string tooLarge =
         "The image is too large to open: 60000 × 60000 pixels (at most 256 megapixels).";
     const std::string bomb = testsupport::testDataPath("repro/png-60000x60000-header.png");
