@@ -103,12 +103,27 @@ __attribute__((optimize("O3"))) void filterRow(const uint8_t* cur, const uint8_t
     for (size_t i = b; i < n; ++i) write(i, cur[i - b], up[i - b]);
 }
 
+// A row the same as the one above, as filterRow would write it, without
+// weighing the filters: Up leaves nothing but zeros, and only an all-zero row
+// gives None (filter 0) the same zero sum first.
+void filterRepeatedRow(const uint8_t* samples, size_t n, uint8_t* out) {
+    const bool zero = samples[0] == 0 && std::memcmp(samples, samples + 1, n - 1) == 0;
+    out[0] = zero ? 0 : 2;
+    std::memset(out + 1, 0, n);
+}
+
 // Filters rows [y0, y1) into `dst` (one filter byte plus the samples a row).
 void filterBand(const Image& img, int channels, int y0, int y1, uint8_t* dst) {
     size_t n = size_t(img.width()) * channels;
     std::vector<uint8_t> prev(n), cur(n);  // prev: zeros above the first row
     if (y0 > 0) unpackRow(img.row(y0 - 1), img.width(), channels, prev.data());
+    const size_t rowBytes = size_t(img.width()) * 4;
     for (int y = y0; y < y1; ++y, dst += n + 1) {
+        // Screens repeat rows (flat panels, empty page): `prev` holds this row already.
+        if (y > 0 && std::memcmp(img.row(y), img.row(y - 1), rowBytes) == 0) {
+            filterRepeatedRow(prev.data(), n, dst);
+            continue;
+        }
         unpackRow(img.row(y), img.width(), channels, cur.data());
         filterRow(cur.data(), prev.data(), n, channels, dst);
         std::swap(prev, cur);
