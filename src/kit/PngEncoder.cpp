@@ -174,9 +174,12 @@ std::vector<uint8_t> encode(const Image& image, int threads, int level) {
         return true;
     });
     std::vector<std::vector<uint8_t>> packed(bands);
+    // Each band's checksum is taken on its own core too; they combine below.
+    std::vector<uLong> bandAdler(bands);
     bool ok = runBands([&](int b) {
         size_t start = rowBytes * first[b], end = rowBytes * first[b + 1];
         size_t dict = std::min(start, kWindow);
+        bandAdler[b] = adler32(1, filtered.data() + start, uInt(end - start));
         return deflateBand(filtered.data() + start, end - start, filtered.data() + start - dict, dict,
                            b == bands - 1, std::clamp(level, 1, 9), packed[b]);
     });
@@ -186,8 +189,8 @@ std::vector<uint8_t> encode(const Image& image, int threads, int level) {
     for (auto& p : packed) stream.insert(stream.end(), p.begin(), p.end());
     uLong adler = adler32(0, nullptr, 0);
     for (int b = 0; b < bands; ++b) {
-        size_t start = rowBytes * first[b], len = rowBytes * (first[b + 1] - first[b]);
-        adler = adler32_combine(adler, adler32(1, filtered.data() + start, uInt(len)), z_off_t(len));
+        size_t len = rowBytes * (first[b + 1] - first[b]);
+        adler = adler32_combine(adler, bandAdler[b], z_off_t(len));
     }
     put32(stream, uint32_t(adler));
 
