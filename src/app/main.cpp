@@ -7,6 +7,7 @@
 
 #include "kit/Application.h"
 #include "kit/DesktopEntry.h"
+#include "kit/Memory.h"
 #include "kit/Session.h"
 #include "kit/UrlEvents.h"
 #include "backdrop/Backdrop.h"
@@ -61,6 +62,8 @@ int main(int argc, char** argv) {
             return 1;
     }
 
+    // Before the first capture: frame-sized buffers must not settle in the heap.
+    kit::memory::returnLargeBlocksOnFree();
     kit::Application app(argc, argv);
     app.setActivationPolicy(kit::ActivationPolicy::Accessory);
     registerAsLinkHandler();

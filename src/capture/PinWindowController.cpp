@@ -6,6 +6,7 @@
 
 #include "capture/CaptureHost.h"
 #include "capture/PinViewController.h"
+#include "kit/Memory.h"
 #include "kit/Timer.h"
 
 namespace capture {
@@ -156,6 +157,8 @@ void PinWindowController::close() {
     // The core drops this controller; it must not go while we are still on
     // the stack, so the core releases it from the main queue.
     host().removePin(id_);
+    // Its picture and window go with it: give their pages back.
+    kit::memory::returnFreedMemorySoon();
 }
 
 bool PinWindowController::windowShouldClose(kit::Window&) {

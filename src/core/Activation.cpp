@@ -9,6 +9,7 @@
 #include "kit/Application.h"
 #include "kit/Dispatch.h"
 #include "kit/Displays.h"
+#include "kit/Memory.h"
 #include "kit/Window.h"
 #include "services/Notifier.h"
 #include "services/Settings.h"
@@ -42,6 +43,8 @@ void AppLogic::hideMainWindow() {
     telemetry().event("hide");
     bool prefsShown = (winPreferences && winPreferences->isVisible()) || shell().preferencesVisible();
     if (!prefsShown) kit::Application::shared().setActivationPolicy(kit::ActivationPolicy::Accessory);
+    // What only the shown editor needed (its window's buffers) is let go.
+    kit::memory::returnFreedMemorySoon();
 }
 
 void AppLogic::yieldFocus() {

@@ -44,6 +44,12 @@ void AppExportHost::prepareObjectLayers() {
     editor::ObjectHandlers::shared().lcanvas->setBorderWidth(0);
 }
 
+bool AppExportHost::showsScreenshotAlone() const {
+    editor::ObjectInput* objects = editor::Handlers::shared().objects;
+    if (objects && objects->objectCount() > 0) return false;
+    return editor::treeShowsImageAlone(logic_.imgPrecompiled());
+}
+
 double AppExportHost::dpr() const {
     return editor::Framer::shared().dpr();
 }

@@ -19,6 +19,7 @@ public:
     kit::LayerPtr objectsLayer() const override;
     kit::Point imageOrigin() const override;
     void prepareObjectLayers() override;
+    bool showsScreenshotAlone() const override;
     double dpr() const override;
     std::optional<std::chrono::system_clock::time_point> screenshotDate() const override;
     kit::Json metadata() const override;

@@ -33,6 +33,10 @@ public:
     // turn highlighted objects back to unselected, sort and lay out the
     // layers and take the canvas border off.
     virtual void prepareObjectLayers() {}
+    // Whether the layers would draw the screenshot alone, as it is: no
+    // object, no rounded or padded canvas, no canvas colour showing through.
+    // The flattening then hands out the screenshot's own pixels.
+    virtual bool showsScreenshotAlone() const { return false; }
     // The editor's device-pixel ratio.
     virtual double dpr() const { return 1.0; }
 

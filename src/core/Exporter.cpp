@@ -152,6 +152,15 @@ kit::Image Exporter::flatten(const kit::Image& base) {
     int h = base.height() + int(p.padBT + p.padCT + p.padBB + p.padCB);
 
     host_.prepareObjectLayers();
+    const bool unpadded = left == 0 && bottom == 0 && w == base.width() && h == base.height();
+    if (backdrop.isOn() != 1 && unpadded && host_.showsScreenshotAlone()) {
+        // Drawing would only copy the capture: a plain screenshot is exported
+        // as captured, at the one pixel a unit that drawing gives.
+        services::timerLog("Precompile Main Layers");
+        kit::Image plain = base;
+        plain.setScale(1.0);
+        return plain;
+    }
     kit::Image image1 = drawObjects(base, w, h, left, bottom);
     if (image1.isNull()) {
         oops("compileImage()", "Can't create CGImage out of the context (objects)");

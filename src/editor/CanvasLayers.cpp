@@ -298,6 +298,53 @@ void setCanvasImage(const kit::Image& image) {
     relayoutCanvas(false);
 }
 
+namespace {
+
+// A layer that puts its contents and sublayers down as they are.
+bool layerDrawsUnchanged(const kit::Layer& l) {
+    return !l.isHidden() && l.opacity() == 1 && l.transform().isIdentity() && l.shadowOpacity() == 0 &&
+           l.borderWidth() == 0 && l.cornerRadius() == 0 && l.compositingFilter() == kit::CompositingFilter::None &&
+           !l.shouldRasterize() && l.backgroundPattern().isNull();
+}
+
+bool sameImageStorage(const kit::Image& a, const kit::Image& b) {
+    const auto sa = a.storage(), sb = b.storage();
+    return !a.isNull() && !b.isNull() && !sa.owner_before(sb) && !sb.owner_before(sa);
+}
+
+}  // namespace
+
+bool treeShowsImageAlone(const kit::Image& image) {
+    CanvasLayers& c = record();
+    if (!c.imageLayer || !c.objects || !sameImageStorage(c.image, image)) return false;
+    const kit::Layer& shown = *c.imageLayer;
+    kit::Layer* canvas = shown.superlayer();
+    if (!canvas || canvas->superlayer() != c.objects.get()) return false;
+    if (!layerDrawsUnchanged(shown) || !layerDrawsUnchanged(*canvas) || !sameImageStorage(shown.contents(), image))
+        return false;
+    if (!shown.sublayers().empty() || canvas->sublayers().size() != 1 || shown.mask() || canvas->mask()) return false;
+    const Framer::Paddings pad = canvasPaddings();
+    if (pad.padCL != 0 || pad.padCR != 0 || pad.padCT != 0 || pad.padCB != 0) return false;
+    const services::Rect& s = Framer::shared().source;
+    const kit::Rect area{s.x1, s.y1, double(image.width()), double(image.height())};
+    if (shown.frame() != area || canvas->frame() != area) return false;
+    // Objects, the spotlight curtain: anything else shown in the tree draws.
+    for (const kit::LayerPtr& l : c.objects->sublayers())
+        if (l.get() != canvas && !l->isHidden()) return false;
+    if (kit::LayerPtr mask = c.objects->mask()) {
+        const kit::Rect m = mask->frame();
+        if (mask->cornerRadius() != 0 || m.minX() > area.minX() || m.minY() > area.minY() ||
+            m.maxX() < area.maxX() || m.maxY() < area.maxY())
+            return false;
+    }
+    // A transparent pixel would show the canvas colour beneath it.
+    if (auto color = canvas->backgroundColor(); color && color->a > 0) {
+        if (!c.imageOpaque) c.imageOpaque = allOpaque(c.image);
+        if (!*c.imageOpaque) return false;
+    }
+    return true;
+}
+
 void resetCanvasLayers() {
     CanvasLayers& c = record();
     for (const kit::LayerPtr& l : {c.checker, c.backdrop, c.objects, c.controls, c.crop, c.marquee, c.ruler})

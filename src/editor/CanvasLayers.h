@@ -61,6 +61,11 @@ void setCanvasImage(const kit::Image& image);
 Framer::Paddings canvasPaddings();
 // The whole composition (image and paddings) in image coordinates.
 services::Rect compositionRect();
+// Whether the object tree would draw `image` alone and unchanged over the
+// composition: it is the screenshot shown, at its own size, with no padding,
+// no object or spotlight, no rounding, shadow or border, and no canvas colour
+// showing through a transparent pixel. Export then takes its pixels as they are.
+bool treeShowsImageAlone(const kit::Image& image);
 
 // The canvas forgets its layers (tests; the process keeps them for good).
 void resetCanvasLayers();

@@ -32,10 +32,19 @@ void chunk(std::vector<uint8_t>& out, const char* type, const uint8_t* data, siz
 }
 
 bool rowsOpaque(const Image& img, int y0, int y1) {
+    // Two pixels a step: their alpha bytes are the top bytes of each half.
+    constexpr uint64_t kAlphas = 0xFF000000FF000000ull;
+    const int pairs = img.width() / 2;
     for (int y = y0; y < y1; ++y) {
         const uint8_t* p = img.row(y);
-        for (int x = 0; x < img.width(); ++x)
-            if (p[4 * x + 3] != 255) return false;
+        uint64_t all = kAlphas;
+        for (int i = 0; i < pairs; ++i) {
+            uint64_t two;
+            std::memcpy(&two, p + 8 * size_t(i), 8);
+            all &= two;
+        }
+        if ((all & kAlphas) != kAlphas) return false;
+        if (img.width() % 2 && p[4 * size_t(img.width() - 1) + 3] != 255) return false;
     }
     return true;
 }
@@ -103,12 +112,27 @@ __attribute__((optimize("O3"))) void filterRow(const uint8_t* cur, const uint8_t
     for (size_t i = b; i < n; ++i) write(i, cur[i - b], up[i - b]);
 }
 
+// A row the same as the one above, as filterRow would write it, without
+// weighing the filters: Up leaves nothing but zeros, and only an all-zero row
+// gives None (filter 0) the same zero sum first.
+void filterRepeatedRow(const uint8_t* samples, size_t n, uint8_t* out) {
+    const bool zero = samples[0] == 0 && std::memcmp(samples, samples + 1, n - 1) == 0;
+    out[0] = zero ? 0 : 2;
+    std::memset(out + 1, 0, n);
+}
+
 // Filters rows [y0, y1) into `dst` (one filter byte plus the samples a row).
 void filterBand(const Image& img, int channels, int y0, int y1, uint8_t* dst) {
     size_t n = size_t(img.width()) * channels;
     std::vector<uint8_t> prev(n), cur(n);  // prev: zeros above the first row
     if (y0 > 0) unpackRow(img.row(y0 - 1), img.width(), channels, prev.data());
+    const size_t rowBytes = size_t(img.width()) * 4;
     for (int y = y0; y < y1; ++y, dst += n + 1) {
+        // Screens repeat rows (flat panels, empty page): `prev` holds this row already.
+        if (y > 0 && std::memcmp(img.row(y), img.row(y - 1), rowBytes) == 0) {
+            filterRepeatedRow(prev.data(), n, dst);
+            continue;
+        }
         unpackRow(img.row(y), img.width(), channels, cur.data());
         filterRow(cur.data(), prev.data(), n, channels, dst);
         std::swap(prev, cur);
@@ -159,9 +183,12 @@ std::vector<uint8_t> encode(const Image& image, int threads, int level) {
         return true;
     });
     std::vector<std::vector<uint8_t>> packed(bands);
+    // Each band's checksum is taken on its own core too; they combine below.
+    std::vector<uLong> bandAdler(bands);
     bool ok = runBands([&](int b) {
         size_t start = rowBytes * first[b], end = rowBytes * first[b + 1];
         size_t dict = std::min(start, kWindow);
+        bandAdler[b] = adler32(1, filtered.data() + start, uInt(end - start));
         return deflateBand(filtered.data() + start, end - start, filtered.data() + start - dict, dict,
                            b == bands - 1, std::clamp(level, 1, 9), packed[b]);
     });
@@ -171,8 +198,8 @@ std::vector<uint8_t> encode(const Image& image, int threads, int level) {
     for (auto& p : packed) stream.insert(stream.end(), p.begin(), p.end());
     uLong adler = adler32(0, nullptr, 0);
     for (int b = 0; b < bands; ++b) {
-        size_t start = rowBytes * first[b], len = rowBytes * (first[b + 1] - first[b]);
-        adler = adler32_combine(adler, adler32(1, filtered.data() + start, uInt(len)), z_off_t(len));
+        size_t len = rowBytes * (first[b + 1] - first[b]);
+        adler = adler32_combine(adler, bandAdler[b], z_off_t(len));
     }
     put32(stream, uint32_t(adler));
 

@@ -65,6 +65,33 @@ TEST_F(ExportFixture, CompilePutsTheBackdropUnderTheCanvas) {
     EXPECT_EQ(backdrop.transformsRestored, 1);
 }
 
+TEST_F(ExportFixture, AScreenshotWithNothingOverItIsExportedAsCaptured) {
+    host.image = solid(60, 40, red);
+    host.image.setScale(2);
+    host.alone = true;
+    kit::Image out = exporter->compileImage();
+    EXPECT_FALSE(host.image.storage().owner_before(out.storage()) || out.storage().owner_before(host.image.storage()))
+        << "the captured pixels were copied";
+    EXPECT_EQ(out.scale(), 1.0);  // as a drawing would give
+    EXPECT_EQ(host.prepares, 1);
+    EXPECT_EQ(eventTypes().back(), "timer");
+    // Paddings or a backdrop still make a picture of their own.
+    auto drawnAgain = [&] {
+        kit::Image again = exporter->compileImage();
+        return again.storage().owner_before(host.image.storage()) || host.image.storage().owner_before(again.storage());
+    };
+    backdrop.pads.padBR = 1;
+    EXPECT_TRUE(drawnAgain());
+    backdrop.pads.padBR = 0;
+    backdrop.pads.padBL = 0.5;  // no wider, but the picture moves half a pixel
+    EXPECT_TRUE(drawnAgain());
+    backdrop.pads.padBL = 0;
+    backdrop.on = 1;
+    backdrop.layer = kit::Layer::make();
+    backdrop.layer->setBounds({0, 0, 60, 40});
+    EXPECT_TRUE(drawnAgain());
+}
+
 TEST_F(ExportFixture, NothingToCompileIsReportedNotReplaced) {
     EXPECT_TRUE(exporter->compileImage().isNull());
     auto events = telemetry->events();

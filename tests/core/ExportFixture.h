@@ -40,6 +40,8 @@ public:
     kit::Image imgPrecompiled() const override { return image; }
     kit::LayerPtr objectsLayer() const override { return layer; }
     void prepareObjectLayers() override { ++prepares; }
+    bool alone = false;  // what the layers would draw is the screenshot alone
+    bool showsScreenshotAlone() const override { return alone; }
     double dpr() const override { return ratio; }
     std::optional<std::chrono::system_clock::time_point> screenshotDate() const override { return date; }
     kit::Json metadata() const override { return meta; }

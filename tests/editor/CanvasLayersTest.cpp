@@ -200,6 +200,45 @@ TEST_F(CanvasLayersTest, TheCheckerIsLeftOutWhileAnOpaqueScreenshotCoversTheView
     EXPECT_FALSE(c.checker->isHidden());
 }
 
+TEST_F(CanvasLayersTest, OnlyAScreenshotShownAloneIsExportedAsItIs) {
+    kit::Image shot = gradient(300, 200);
+    editor::setCanvasImage(shot);
+    // As the object manager lays out a tree with no object: the canvas on
+    // the picture, the spotlight curtain hidden.
+    objects.canvas->setFrame({0, 0, 300, 200});
+    objects.curtain->setHidden(true);
+    EXPECT_TRUE(editor::treeShowsImageAlone(shot));
+    EXPECT_FALSE(editor::treeShowsImageAlone(shot.copy()));  // the same pixels, but not the picture shown
+    // Whatever else draws rules it out, and only while it draws.
+    auto object = kit::Layer::make();
+    object->setFrame({10, 10, 20, 20});
+    objects.root->addSublayer(object);
+    EXPECT_FALSE(editor::treeShowsImageAlone(shot));
+    object->setHidden(true);
+    objects.curtain->setHidden(false);
+    EXPECT_FALSE(editor::treeShowsImageAlone(shot));
+    objects.curtain->setHidden(true);
+    objects.canvas->setCornerRadius(12);
+    EXPECT_FALSE(editor::treeShowsImageAlone(shot));
+    objects.canvas->setCornerRadius(0);
+    objects.canvas->setBorderWidth(1);
+    EXPECT_FALSE(editor::treeShowsImageAlone(shot));
+    objects.canvas->setBorderWidth(0);
+    f.paddings = [] { return editor::Framer::Paddings{0, 0, 0, 0, 0, 0, 4, 0}; };
+    EXPECT_FALSE(editor::treeShowsImageAlone(shot));
+    f.paddings = nullptr;
+    EXPECT_TRUE(editor::treeShowsImageAlone(shot));
+    // A see-through pixel lets the canvas colour show, once there is one.
+    kit::Image seeThrough = shot.copy();
+    seeThrough.setPixel(5, 5, {0, 0, 0, 0});
+    editor::setCanvasImage(seeThrough);
+    EXPECT_TRUE(editor::treeShowsImageAlone(seeThrough));
+    objects.canvas->setBackgroundColor(kit::Color::white(1));
+    EXPECT_FALSE(editor::treeShowsImageAlone(seeThrough));
+    editor::setCanvasImage(shot);
+    EXPECT_TRUE(editor::treeShowsImageAlone(shot));
+}
+
 TEST_F(CanvasLayersTest, DropsTakeTheFirstPngJpegOrGifFile) {
     auto view = editor::ShotView::make({0, 0, 200, 100});
     kit::DraggingInfo info;

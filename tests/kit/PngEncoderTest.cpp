@@ -42,6 +42,35 @@ TEST(PngEncoder, BandsJoinIntoOneStreamThatDecodesToTheSamePixels) {
     }
 }
 
+TEST(PngEncoder, RepeatedRowsComeOutAsTheFullFilterWouldWriteThem) {
+    // Runs of equal rows (black, clear, coloured, patterned) between rows of
+    // detail, at band edges too.
+    kit::Image img = pattern(200, 600, true);
+    auto run = [&](int from, int to, kit::PixelBGRA p) {
+        for (int y = from; y < to; ++y)
+            for (int x = 0; x < 200; ++x) img.setPixel(x, y, p);
+    };
+    run(0, 80, {0, 0, 0, 255});
+    run(150, 200, {0, 0, 0, 0});
+    run(250, 320, {20, 40, 60, 255});
+    for (int y = 400; y < 460; ++y)
+        for (int x = 0; x < 200; ++x) img.setPixel(x, y, img.pixel(x, 399));
+    kit::Image opaque = img.copy();
+    for (int y = 0; y < 600; ++y)
+        for (int x = 0; x < 200; ++x) opaque.setPixel(x, y, {opaque.pixel(x, y).b, 9, 9, 255});
+    for (const kit::Image& picture : {img, opaque}) {
+        auto png = kit::Png::encode(picture, 5, 6);
+        kit::Image back = kit::ImageIO::decode(png);
+        ASSERT_EQ(back.height(), 600);
+        for (int y : {0, 79, 80, 170, 260, 399, 430, 459, 599})
+            for (int x : {0, 77, 199}) {
+                auto a = picture.pixel(x, y), b = back.pixel(x, y);
+                EXPECT_TRUE(std::abs(a.r - b.r) <= 1 && std::abs(a.g - b.g) <= 1 && std::abs(a.b - b.b) <= 1 && a.a == b.a)
+                    << x << "," << y;
+            }
+    }
+}
+
 TEST(PngEncoder, OpaqueImagesAreRgbAndTheScaleIsTheDensity) {
     auto png = kit::Png::encode(pattern(10, 10, false));
     ASSERT_GT(png.size(), 33u);

@@ -97,15 +97,15 @@ for i in $(seq 1 "$pins"); do
   sys_key ctrl+w
   sys_wait_for --timeout 5 bash -c "! xdotool search --onlyvisible --name '^Kadrix Pin$'" || fail "pin $i did not close"
 done
-sleep 2
+sleep 5  # the grab's segment goes 3 s after the last grab, freed pages a second later
 after_pins=$(mem VmRSS)
 peak=$(mem VmHWM)
 alive "after the pins"
 
 rate() { awk -v n="$1" -v ms="$2" 'BEGIN {printf "%d in %.1f s, %.1f per second", n, ms / 1000, n * 1000 / ms}'; }
 echo "soak: captures $(rate $((captures - 1)) "$capture_ms") (after the first); editor actions $(rate "$actions" "$action_ms")"
-echo "soak: memory idle $(mb "$idle"), after 20 captures $(mb "$after20"), after the soak $(mb "$after"), peak $(mb "$peak");" \
-  "$pins pins: $(mb "$before_pins") before, $(mb "$after_pins") after"
+echo "soak: memory idle $(mb "$idle") → peak $(mb "$peak") → after close $(mb "$after_pins")" \
+  "(after 20 captures $(mb "$after20"), after the soak $(mb "$after"), $pins pins: $(mb "$before_pins") before)"
 [ "${SOAK_MEMORY_BOUNDS:-1}" == 0 ] && exit 0
 [ "$((after * 2))" -le "$((after20 * 3))" ] || fail "memory grew from $(mb "$after20") after 20 captures to $(mb "$after")"
 [ "$((after_pins - before_pins))" -le 10240 ] || fail "$pins pins kept $(mb $((after_pins - before_pins)))"

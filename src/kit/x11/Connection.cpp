@@ -11,6 +11,9 @@
 #include <cstring>
 #include <memory>
 
+#include "kit/Memory.h"
+#include "kit/Timer.h"
+
 namespace kit::x11 {
 
 Connection* Connection::shared() {
@@ -119,6 +122,15 @@ std::optional<std::string> Connection::text(xcb_window_t w, const char* prop, co
 
 const Connection::Segment* Connection::segment(size_t bytes) {
     if (!shm_) return nullptr;
+    // The grab reads the segment before the event loop turns again, so the
+    // release can never come in between.
+    const uint64_t use = ++segmentUses_;
+    dispatchMainAfter(kSegmentKeepSeconds, [this, use] {
+        if (segmentUses_ != use) return;
+        // No grab for a while: the captures of this batch are done.
+        releaseSegment();
+        memory::returnFreedMemorySoon();
+    });
     if (segment_.data && segment_.size >= bytes) return &segment_;
     releaseSegment();
     size_t size = (bytes + 0xFFFF) & ~size_t(0xFFFF);

@@ -35,13 +35,17 @@ public:
     bool hasComposite() const { return composite_; }
 
     // A shared-memory segment of at least `bytes`, attached to the server;
-    // kept and reused between grabs, grown when a grab needs more.
+    // kept and reused between grabs, grown when a grab needs more. It is as
+    // large as the largest grab (a whole 4K screen is 33 MB): it stays for
+    // grabs that follow one another (a scrolling capture) and goes back once
+    // none asked for it for kSegmentKeepSeconds.
     struct Segment {
         uint32_t seg = 0;
         uint8_t* data = nullptr;
         size_t size = 0;
     };
     const Segment* segment(size_t bytes);
+    static constexpr double kSegmentKeepSeconds = 3;
 
     ~Connection();
 
@@ -55,6 +59,7 @@ private:
     xcb_window_t root_ = 0;
     bool shm_ = false, xtest_ = false, xfixes_ = false, composite_ = false;
     Segment segment_;
+    uint64_t segmentUses_ = 0;
     int shmId_ = -1;
     std::vector<std::pair<std::string, xcb_atom_t>> atoms_;
 };
