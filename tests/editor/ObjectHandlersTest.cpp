@@ -591,6 +591,25 @@ TEST_F(UndoTest, UndoRedoAndTheCutTail) {
     EXPECT_TRUE(h.objects.empty());
 }
 
+TEST_F(UndoTest, UndoBringsBackAnObjectDeletedByItsKey) {
+    undo.reset();
+    h.addObject("ObjRectangle", {10, 10, 50, 50});
+    h.addObject("ObjOval", {100, 100, 40, 30});
+    undo.save("");
+    for (int code : {K::Delete, K::ForwardDelete}) {
+        h.select(1);
+        h.keyDown(nullptr, key(code));
+        ASSERT_EQ(h.objects.size(), 1u);
+        undo.undo();
+        ASSERT_EQ(h.objects.size(), 2u) << "key " << code;
+        EXPECT_EQ(h.objects[1]->className(), "ObjOval");
+        EXPECT_EQ(h.objects[1]->rect, (services::Rect{100, 100, 40, 30}));
+        undo.redo();
+        EXPECT_EQ(h.objects.size(), 1u) << "and redo deletes it again";
+        undo.undo();
+    }
+}
+
 TEST_F(UndoTest, UndoAndRedoRefreshTheStatusLineAndAFailedStepDoesNot) {
     undo.reset();
     CropTool::shared().setSelection(services::Rect{10, 10, 200, 100});
