@@ -71,6 +71,7 @@ TEST_F(CaptureFlow, EachModeTakesItsRoute) {
 
 TEST_F(CaptureFlow, UnknownModeAndCancelledCaptureDoNothingFurther) {
     logic->grabScreenshot("everything", std::nullopt, std::nullopt);
+    ASSERT_TRUE(lastEvent("oops"));
     EXPECT_EQ(lastEvent("oops")->value("message", ""), "Unrecognized capture mode: everything");
     routes->image = {};
     logic->grabScreenshot("interactive", std::nullopt, std::nullopt);
@@ -86,6 +87,7 @@ TEST_F(CaptureFlow, WithoutPermissionTheUserIsToldAndNothingIsCaptured) {
     EXPECT_TRUE(actions().empty());
     ASSERT_EQ(alerts.size(), 1u);
     EXPECT_EQ(alerts[0].title, "Kadrix needs permission to record the screen");
+    ASSERT_TRUE(lastEvent("alert"));
     EXPECT_EQ(lastEvent("alert")->value("message", ""), "Kadrix needs permission to record the screen");
 }
 
@@ -96,6 +98,7 @@ TEST_F(CaptureFlow, AfterCaptureActionsRunInTheirOrder) {
     EXPECT_EQ(actions(), (Log{"interactive transparent", "copy dontHide", "pin 132,224", "preview 100,200"}));
     settle(0.2);  // the save follows 0.1 s later
     EXPECT_EQ(actions().back(), "save quiet dontHide");
+    ASSERT_TRUE(lastEvent("grab:interactive"));
     EXPECT_EQ(lastEvent("grab:interactive")->value("method", ""), "url");
 }
 
@@ -376,6 +379,7 @@ TEST_F(ScrollingCapture, EventCarriesTheRequestsMethodAndAFailureKeepsTheScreens
 
     routes->scrolled = {};
     logic->startScrollingCapture(-1, "menu", std::nullopt);
+    ASSERT_TRUE(lastEvent("oops"));
     EXPECT_EQ(lastEvent("oops")->value("message", ""), "Failed to get screenshot image");
     EXPECT_EQ(logic->imgSource().height(), 300);
 

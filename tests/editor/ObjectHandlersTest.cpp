@@ -259,7 +259,7 @@ TEST_F(ObjectHandlersTest, AnOptionPressOnTheActiveObjectDragsACopyAndLeavesTheF
     m.mouseDown(&e, {150, 250}, 0);
     m.mouseDrag(&e, {160, 250}, 0);
     m.mouseUp(&e, {160, 250}, 0);
-    EXPECT_EQ(m.objects.size(), 2u);
+    ASSERT_EQ(m.objects.size(), 2u);
     EXPECT_EQ(m.objects[1]->rect, (services::Rect{160, 150, 200, 200}));
 }
 
@@ -635,7 +635,7 @@ TEST_F(UndoTest, ACreatingObjectIsLeftOutAndAFailedEncodingIsNeverStored) {
     o->state = "unselected";
     o->rect.width = std::numeric_limits<double>::quiet_NaN();
     undo.save("");
-    EXPECT_EQ(undo.states.size(), 1u);
+    ASSERT_EQ(undo.states.size(), 1u);
     EXPECT_FALSE(undo.states.back().full.empty());
 }
 
