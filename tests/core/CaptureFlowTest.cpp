@@ -319,7 +319,9 @@ struct IndexedFiles : core::LibraryHost {
 TEST_F(CaptureWithRealEditor, SaveHandsTheFileToTheLibrary) {
     IndexedFiles library;
     core::setLibrary(&library);
-    const std::string folder = std::string(std::getenv("KADRIX_HOME")) + "/indexed-shots";
+    const char* home = std::getenv("KADRIX_HOME");  // the run's private home
+    ASSERT_TRUE(home);
+    const std::string folder = std::string(home) + "/indexed-shots";
     ASSERT_TRUE(kit::files::makeDirs(folder));
     settings->setDefaultFolderURL(folder);
     settings->storeString("saveFormat", "PNG");
