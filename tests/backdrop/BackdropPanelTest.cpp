@@ -4,6 +4,7 @@
 #include "backdrop/BackdropViewController.h"
 #include "backdrop/Templates.h"
 #include "editor/Undo.h"
+#include "kit/Json.h"
 #include "kit/Timer.h"
 #include "services/Settings.h"
 
@@ -68,6 +69,62 @@ TEST(BackdropPanel, ModesTemplatesAndSlidersChangeTheBackdrop) {
     EXPECT_EQ(p.b.c.ratio, "16:9");
     // Every change is stored for the next screenshot.
     EXPECT_NE(services::Settings::shared().bdrConfig().find("\"ratio\":\"16:9\""), std::string::npos);
+}
+
+// The configuration the next screenshot starts from, as stored.
+backdrop::Config storedBackdropConfig() {
+    backdrop::Config stored;
+    auto json = kit::json::parse(services::Settings::shared().bdrConfig());
+    if (json) stored.apply(*json);
+    return stored;
+}
+
+TEST(BackdropPanel, RadiusCornersAndGrainEachSetTheirOwnValue) {
+    Panel p;  // both radii 0
+    p.slide(*p.vc->slRadius, 7.4);
+    EXPECT_EQ(p.b.c.innerRadius, 7);
+    EXPECT_EQ(p.b.c.outerRadius, 0);
+    p.slide(*p.vc->slCorners, 15);
+    EXPECT_EQ(p.b.c.outerRadius, 15);
+    EXPECT_EQ(p.b.c.innerRadius, 7);
+    p.slide(*p.vc->slNoise, 0.256);
+    EXPECT_DOUBLE_EQ(p.b.c.noise, 0.26);
+    EXPECT_EQ(p.b.c.innerRadius, 7);
+    const backdrop::Config stored = storedBackdropConfig();
+    EXPECT_EQ(stored.innerRadius, 7);
+    EXPECT_EQ(stored.outerRadius, 15);
+    // And back: each slider shows its own value.
+    p.b.applyConfig({{"innerRadius", 5}, {"outerRadius", 31}});
+    p.vc->updateControls();
+    EXPECT_EQ(p.vc->slRadius->doubleValue(), 5);
+    EXPECT_EQ(p.vc->slCorners->doubleValue(), 31);
+}
+
+TEST(BackdropPanel, EveryTemplateSetsItsColoursAndItsAngle) {
+    Panel p;
+    for (std::string mode : {"gradient", "mesh", "flat"}) {
+        const auto& list = backdrop::templatesFor(mode);
+        p.b.applyConfig({{"mode", mode}});
+        p.vc->updateControls();
+        for (size_t i = 0; i < list.size(); ++i) {
+            const backdrop::Template& t = list[i];
+            // An angle, a seed and colours no template has, so each one shows.
+            p.b.c.angle = 17;
+            p.b.c.meshSeed = 99;
+            p.b.c.gradientStart = p.b.c.gradientEnd = p.b.c.flatColor = {0.5, 0.5, 0.5};
+            p.b.c.meshColors.assign(4, {0.5, 0.5, 0.5});
+            p.vc->chooseTemplate(i);
+            SCOPED_TRACE(mode + " " + t.name);
+            EXPECT_EQ(p.b.c.templateName, t.name);
+            EXPECT_TRUE(t.matches(p.b.c));
+            const backdrop::Config stored = storedBackdropConfig();
+            EXPECT_TRUE(t.matches(stored));
+            if (mode == "gradient") {
+                EXPECT_EQ(p.b.c.angle, t.angle);
+                EXPECT_EQ(stored.angle, t.angle);
+            }
+        }
+    }
 }
 
 TEST(BackdropPanel, CustomColoursAreRememberedAndChosenAgain) {

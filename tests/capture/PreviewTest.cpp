@@ -165,3 +165,28 @@ TEST_F(Preview, NextCaptureTakesTheAppearanceOfTheMoment) {
     EXPECT_GT(darkHi, 0.7);  // light ink on the dark panel
     EXPECT_LT(darkLo, 0.3);  // and the panel dark behind it
 }
+
+// The thumbnail loses the keyboard to another window: in the "auto" closing
+// mode it goes away, in the default manual mode it stays for the user.
+TEST_F(Preview, AnotherWindowTakingTheKeysClosesItOnlyInAutoMode) {
+    kit::Window other({300, 300, 200, 100}, kit::WindowStyle::Titled);
+    auto resignKey = [&] {
+        wc->present();
+        EXPECT_TRUE(kit::runMainLoopUntil([&] { return wc->window()->isKeyWindow(); }, 2.0));
+        other.makeKeyAndOrderFront();
+        EXPECT_TRUE(kit::runMainLoopUntil([&] { return other.isKeyWindow(); }, 2.0));
+        kit::processMainEvents();
+    };
+    resignKey();
+    EXPECT_TRUE(wc->isShowing());
+    EXPECT_FALSE(wc->content()->image().isNull());
+
+    spy.strings["thumbnailClosing"] = "auto";
+    wc->showPreview(kit::Image(1000, 500), {0, 0, 1000, 500});
+    spy.presets.clear();
+    resignKey();
+    EXPECT_FALSE(wc->isShowing());
+    EXPECT_TRUE(wc->content()->image().isNull());
+    EXPECT_EQ(spy.presets, std::vector<std::string>{"hidePreview"});
+    EXPECT_EQ(spy.lastPreset["method"], "blur");
+}

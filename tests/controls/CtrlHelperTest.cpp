@@ -210,8 +210,8 @@ TEST_F(CtrlHelperTest, CursorUpdatesComeBackWhenTheBubbleGoesAway) {
     b->hide();
     advance(0.5);
     EXPECT_TRUE(b->isHidden());
+    ASSERT_EQ(cursorUpdates.size(), 4u);
     EXPECT_EQ(cursorUpdates.back(), true);
-    EXPECT_EQ(cursorUpdates.size(), 4u);
 
     b->show();
     advance(0.5);

@@ -173,6 +173,7 @@ TEST(CtrlToolbar, ClicksAndMenuChoicesReachTheCallback) {
     std::vector<std::string> calls;
     b->callback = [&](ButtonBase*, const std::string& title) { calls.push_back(title); };
     auto items = b->itemButtons();
+    ASSERT_GE(items.size(), 3u);
     b->select("arrow");
     items[2]->performClick();
     EXPECT_EQ(items[2]->state(), 1);
@@ -183,6 +184,7 @@ TEST(CtrlToolbar, ClicksAndMenuChoicesReachTheCallback) {
     b->backupMenu->close();
     EXPECT_EQ(calls.size(), 1u);
 
+    ASSERT_GE(b->backupMenu->items().size(), 10u);
     b->backupMenu->items()[9]->performAction();
     EXPECT_EQ(calls.back(), "Conceal");
     EXPECT_EQ(items[2]->state(), 0);

@@ -71,7 +71,7 @@ TEST(SnakeGame, EatingGrowsScoresAndSpeedsUp) {
     EXPECT_EQ(g.step(), SnakeGame::Step::ate);
     EXPECT_EQ(g.score, 1);
     EXPECT_EQ(g.delay, 192);
-    EXPECT_EQ(g.snake.size(), 5u);
+    ASSERT_EQ(g.snake.size(), 5u);
     EXPECT_EQ(g.snake.back(), (GridCell{8, 3}));
     EXPECT_EQ(g.bait, (GridCell{9, 5}));
     EXPECT_EQ(g.matrix[9][5], 1);

@@ -3,7 +3,11 @@
 #include <chrono>
 #include <thread>
 
+#include <filesystem>
+
 #include "CoreFixture.h"
+#include "kit/Files.h"
+#include "kit/ImageIO.h"
 #include "kit/Pasteboard.h"
 
 namespace coretest {
@@ -67,6 +71,7 @@ TEST_F(CaptureFlow, EachModeTakesItsRoute) {
 
 TEST_F(CaptureFlow, UnknownModeAndCancelledCaptureDoNothingFurther) {
     logic->grabScreenshot("everything", std::nullopt, std::nullopt);
+    ASSERT_TRUE(lastEvent("oops"));
     EXPECT_EQ(lastEvent("oops")->value("message", ""), "Unrecognized capture mode: everything");
     routes->image = {};
     logic->grabScreenshot("interactive", std::nullopt, std::nullopt);
@@ -82,6 +87,7 @@ TEST_F(CaptureFlow, WithoutPermissionTheUserIsToldAndNothingIsCaptured) {
     EXPECT_TRUE(actions().empty());
     ASSERT_EQ(alerts.size(), 1u);
     EXPECT_EQ(alerts[0].title, "Kadrix needs permission to record the screen");
+    ASSERT_TRUE(lastEvent("alert"));
     EXPECT_EQ(lastEvent("alert")->value("message", ""), "Kadrix needs permission to record the screen");
 }
 
@@ -92,6 +98,7 @@ TEST_F(CaptureFlow, AfterCaptureActionsRunInTheirOrder) {
     EXPECT_EQ(actions(), (Log{"interactive transparent", "copy dontHide", "pin 132,224", "preview 100,200"}));
     settle(0.2);  // the save follows 0.1 s later
     EXPECT_EQ(actions().back(), "save quiet dontHide");
+    ASSERT_TRUE(lastEvent("grab:interactive"));
     EXPECT_EQ(lastEvent("grab:interactive")->value("method", ""), "url");
 }
 
@@ -252,32 +259,84 @@ TEST_F(CaptureFlow, AddingACaptureNeedsAScreenshotAndComesBackEitherWay) {
 namespace coretest {
 namespace {
 
-// With the real editor and export commands: "copy" after a capture puts
-// exactly the captured pixels on the clipboard, and the editor stays hidden.
-TEST_F(CoreFixture, CopyAfterCaptureLeavesThePictureOnTheClipboard) {
-    auto r = std::make_unique<RoutesDouble>(log);
-    auto e = std::make_unique<RealEditor>();
-    routes = r.get();
-    kit::Window& win = e->win;
-    logic = std::make_unique<core::AppLogic>(
-        core::AppLogic::Services{settings.get(), telemetry.get(), notifier.get()}, std::move(r), std::move(e));
+// The real editor and export commands behind the core.
+class CaptureWithRealEditor : public CoreFixture {
+protected:
+    void SetUp() override {
+        CoreFixture::SetUp();
+        auto r = std::make_unique<RoutesDouble>(log);
+        auto e = std::make_unique<RealEditor>();
+        routes = r.get();
+        win = &e->win;
+        logic = std::make_unique<core::AppLogic>(
+            core::AppLogic::Services{settings.get(), telemetry.get(), notifier.get()}, std::move(r), std::move(e));
+    }
+    void TearDown() override {
+        core::setLibrary(nullptr);
+        CoreFixture::TearDown();
+    }
+    // Runs posted work, due timers and the worker's replies until `done`.
+    bool runUntil(const std::function<bool()>& done) {
+        for (int i = 0; i < 300 && !done(); ++i) {
+            kit::processMainEvents();
+            clock.advance(0.05);
+            std::this_thread::sleep_for(std::chrono::milliseconds(10));
+        }
+        return done();
+    }
+    kit::Window* win = nullptr;
+};
+
+// "copy" after a capture puts exactly the captured pixels on the clipboard,
+// and the editor stays hidden.
+TEST_F(CaptureWithRealEditor, CopyLeavesThePictureOnTheClipboard) {
     kit::Image shot = solidImage(30, 20, {40, 80, 160, 255});
     shot.setPixel(0, 0, {255, 255, 255, 255});
     routes->image = shot;
     const int before = kit::Pasteboard::general().changeCount();
     logic->grabScreenshot("interactive", "url", core::AppLogic::AfterGrab{.copy = true});
-    for (int i = 0; i < 200 && kit::Pasteboard::general().changeCount() == before; ++i) {
-        kit::processMainEvents();
-        std::this_thread::sleep_for(std::chrono::milliseconds(10));
-    }
+    ASSERT_TRUE(runUntil([&] { return kit::Pasteboard::general().changeCount() != before; }));
     kit::Image copied = kit::Pasteboard::general().image();
     ASSERT_EQ(copied.width(), 30);
     ASSERT_EQ(copied.height(), 20);
     EXPECT_EQ(copied.pixel(0, 0), (kit::PixelBGRA{255, 255, 255, 255}));
     EXPECT_EQ(copied.pixel(29, 19), (kit::PixelBGRA{40, 80, 160, 255}));
     EXPECT_TRUE(lastEvent("copyImage"));
-    EXPECT_FALSE(win.isVisible());
+    EXPECT_FALSE(win->isVisible());
     EXPECT_TRUE(logged("flash"));
+}
+
+// What the library is handed.
+struct IndexedFiles : core::LibraryHost {
+    std::vector<std::pair<std::string, std::map<std::string, std::string>>> saved;
+    void indexSavedFile(const std::string& path, const std::map<std::string, std::string>& facts) override {
+        saved.emplace_back(path, facts);
+    }
+};
+
+// "save" after a capture writes the file and hands it, with the capture's
+// facts, to the library's indexer while the library is on.
+TEST_F(CaptureWithRealEditor, SaveHandsTheFileToTheLibrary) {
+    IndexedFiles library;
+    core::setLibrary(&library);
+    const char* home = std::getenv("KADRIX_HOME");  // the run's private home
+    ASSERT_TRUE(home);
+    const std::string folder = std::string(home) + "/indexed-shots";
+    ASSERT_TRUE(kit::files::makeDirs(folder));
+    settings->setDefaultFolderURL(folder);
+    settings->storeString("saveFormat", "PNG");
+    settings->storeBool("libEnabled", true);
+    routes->image = solidImage(30, 20, {40, 80, 160, 255});
+    routes->next.app = "Terminal";
+    logic->grabScreenshot("interactive", "url", core::AppLogic::AfterGrab{.save = true});
+    ASSERT_TRUE(runUntil([&] { return !library.saved.empty(); }));
+    ASSERT_EQ(library.saved.size(), 1u);
+    const auto& [path, facts] = library.saved[0];
+    EXPECT_EQ(std::filesystem::path(path).parent_path().string(), folder);
+    EXPECT_EQ(kit::ImageIO::read(path).width(), 30);
+    EXPECT_EQ(facts.count("mode") ? facts.at("mode") : "", "interactive");
+    EXPECT_EQ(facts.count("app") ? facts.at("app") : "", "Terminal");
+    std::filesystem::remove_all(folder);
 }
 
 }  // namespace
@@ -322,6 +381,7 @@ TEST_F(ScrollingCapture, EventCarriesTheRequestsMethodAndAFailureKeepsTheScreens
 
     routes->scrolled = {};
     logic->startScrollingCapture(-1, "menu", std::nullopt);
+    ASSERT_TRUE(lastEvent("oops"));
     EXPECT_EQ(lastEvent("oops")->value("message", ""), "Failed to get screenshot image");
     EXPECT_EQ(logic->imgSource().height(), 300);
 

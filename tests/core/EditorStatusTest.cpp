@@ -104,13 +104,14 @@ TEST_F(EditorStatus, QuitOrHideAsksOnceThenRemembers) {
     answer = 1;  // "Close"
     logic->quitOrHide("menu");
     settle();
-    EXPECT_EQ(alerts.size(), 1u);
+    ASSERT_EQ(alerts.size(), 1u);
     EXPECT_EQ(alerts[0].title, "Red pill or blue pill?");
     // The program stays in the tray; there is no dock or menu bar here.
     EXPECT_NE(alerts[0].message.find("stay in the tray"), std::string::npos);
     EXPECT_EQ(alerts[0].message.find("dock"), std::string::npos);
     EXPECT_EQ(settings->cmdQAction(), "close");
     EXPECT_FALSE(editor->win->isVisible());
+    ASSERT_TRUE(lastEvent("hide"));
     EXPECT_EQ(lastEvent("hide")->value("method", ""), "menu");
 
     logic->quitOrHide("menu");

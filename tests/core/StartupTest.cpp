@@ -28,6 +28,7 @@ protected:
 TEST_F(Startup, FirstLaunchSendsLaunchOnlyAndStoresTheVersion) {
     make();
     EXPECT_EQ(types(), std::vector<std::string>{"launch"});
+    ASSERT_TRUE(lastEvent("launch"));
     EXPECT_TRUE(lastEvent("launch")->contains("screens"));
     EXPECT_EQ(settings->activeAppVersion(), telemetry->vc());
 }
@@ -37,6 +38,7 @@ TEST_F(Startup, OlderBuildAfterANewerOneReportsTheDowngrade) {
     settings->setActiveAppVersion(newer);
     make();
     EXPECT_EQ(types(), (std::vector<std::string>{"launch", "version-downgrade"}));
+    ASSERT_TRUE(lastEvent("version-downgrade"));
     EXPECT_EQ(lastEvent("version-downgrade")->value("oldVC", int64_t(0)), newer);
     EXPECT_EQ(settings->activeAppVersion(), telemetry->vc());
 }
@@ -46,6 +48,7 @@ TEST_F(Startup, NewerBuildReportsTheUpgradeAndTheSameBuildNothing) {
     settings->setActiveAppVersion(1);
     make();
     EXPECT_EQ(types(), (std::vector<std::string>{"launch", "version-upgrade"}));
+    ASSERT_TRUE(lastEvent("version-upgrade"));
     EXPECT_EQ(lastEvent("version-upgrade")->value("oldVC", int64_t(0)), 1);
 
     logic.reset();

@@ -57,6 +57,7 @@ TEST_F(UploadCommandTest, PromptRefusesOddTokensThenUploadPutsTheLinkOnTheClipbo
     notifier->lastAction();
     ASSERT_EQ(opened.size(), 1u);
     EXPECT_NE(opened[0].find("/gallery.html?code="), std::string::npos);
+    ASSERT_TRUE(lastEvent("goto:uploads"));
     EXPECT_EQ(lastEvent("goto:uploads")->value("method", ""), "notification");
 }
 

@@ -121,6 +121,19 @@ TEST_F(EditorKeysTest, EscCancelsAnArmedToolThenHidesABubbleThenCopiesAndHides) 
     EXPECT_FALSE(called("copyImage"));
 }
 
+TEST_F(EditorKeysTest, EscCopiesWhenTheSettingWasNeverMade) {
+    // A fresh install (or reset settings) has no "copyOnEsc" at all: the
+    // fixture's stored value would hide what its absence does.
+    services::Settings& s = services::Settings::shared();
+    s.resetSettings();
+    s.storeBool("allowTelemetry", false);
+    s.storeBool("realPixels", false);
+    ASSERT_FALSE(s.storage().contains("copyOnEsc"));
+    press(K::Escape);
+    EXPECT_TRUE(called("copyImage"));
+    EXPECT_FALSE(called("hideMainWindow"));
+}
+
 TEST_F(EditorKeysTest, EscWithAnActiveObjectGoesToTheObjectsOnly) {
     objects.activeIndex = 2;
     Handlers::shared().mmode = "objectHandlers";

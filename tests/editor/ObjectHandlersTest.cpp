@@ -259,7 +259,7 @@ TEST_F(ObjectHandlersTest, AnOptionPressOnTheActiveObjectDragsACopyAndLeavesTheF
     m.mouseDown(&e, {150, 250}, 0);
     m.mouseDrag(&e, {160, 250}, 0);
     m.mouseUp(&e, {160, 250}, 0);
-    EXPECT_EQ(m.objects.size(), 2u);
+    ASSERT_EQ(m.objects.size(), 2u);
     EXPECT_EQ(m.objects[1]->rect, (services::Rect{160, 150, 200, 200}));
 }
 
@@ -591,6 +591,25 @@ TEST_F(UndoTest, UndoRedoAndTheCutTail) {
     EXPECT_TRUE(h.objects.empty());
 }
 
+TEST_F(UndoTest, UndoBringsBackAnObjectDeletedByItsKey) {
+    undo.reset();
+    h.addObject("ObjRectangle", {10, 10, 50, 50});
+    h.addObject("ObjOval", {100, 100, 40, 30});
+    undo.save("");
+    for (int code : {K::Delete, K::ForwardDelete}) {
+        h.select(1);
+        h.keyDown(nullptr, key(code));
+        ASSERT_EQ(h.objects.size(), 1u);
+        undo.undo();
+        ASSERT_EQ(h.objects.size(), 2u) << "key " << code;
+        EXPECT_EQ(h.objects[1]->className(), "ObjOval");
+        EXPECT_EQ(h.objects[1]->rect, (services::Rect{100, 100, 40, 30}));
+        undo.redo();
+        EXPECT_EQ(h.objects.size(), 1u) << "and redo deletes it again";
+        undo.undo();
+    }
+}
+
 TEST_F(UndoTest, UndoAndRedoRefreshTheStatusLineAndAFailedStepDoesNot) {
     undo.reset();
     CropTool::shared().setSelection(services::Rect{10, 10, 200, 100});
@@ -616,7 +635,7 @@ TEST_F(UndoTest, ACreatingObjectIsLeftOutAndAFailedEncodingIsNeverStored) {
     o->state = "unselected";
     o->rect.width = std::numeric_limits<double>::quiet_NaN();
     undo.save("");
-    EXPECT_EQ(undo.states.size(), 1u);
+    ASSERT_EQ(undo.states.size(), 1u);
     EXPECT_FALSE(undo.states.back().full.empty());
 }
 

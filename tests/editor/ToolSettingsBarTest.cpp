@@ -141,14 +141,15 @@ TEST(ColorPickerTest, TheFourthSwatchIsTheCustomColourOfTheConsumer) {
     services::Settings::shared().setCustomDrawingColor("#123456");
     ColorPicker picker;
     picker.setColors(ToolSettingsBar::kDefaultPalette, "ObjHighlighter");
+    ASSERT_EQ(picker.swatches.size(), 8u);
     EXPECT_EQ(imaging::hexString(picker.swatches[3]->backgroundColor), "#FFDAEF");
     picker.setColors(ToolSettingsBar::kDefaultPalette, "ObjArrow");
     EXPECT_EQ(imaging::hexString(picker.swatches[3]->backgroundColor), "#123456");
     // A shorter list recolours only its own swatches.
     picker.setColors({"#000001", "#000002", "#000003", "#000004", "#000005"}, "ObjArrow");
+    ASSERT_EQ(picker.swatches.size(), 8u);
     EXPECT_EQ(imaging::hexString(picker.swatches[4]->backgroundColor), "#000005");
     EXPECT_EQ(imaging::hexString(picker.swatches[5]->backgroundColor), "#7758EF");
-    EXPECT_EQ(picker.swatches.size(), 8u);
     EXPECT_EQ(picker.content->frame().size, (kit::Size{140, 108}));
     EXPECT_EQ(picker.swatches[5]->frame(), (kit::Rect{42, 74, 24, 24}));
 }

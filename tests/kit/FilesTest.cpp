@@ -100,6 +100,7 @@ TEST(Files, AtomicWriteReplacesWholeAndLeavesNoTemporaries) {
     std::string p = dir + "/f.txt";
     ASSERT_TRUE(files::writeAtomic(p, "first"));
     ASSERT_TRUE(files::writeAtomic(p, std::string(100000, 'x'), 0600));
+    ASSERT_TRUE(files::readAll(p));
     EXPECT_EQ(files::readAll(p)->size(), 100000u);
     EXPECT_EQ(modeOf(p), 0600u);
     EXPECT_FALSE(files::readAll(p, 99999));  // over the bound
@@ -145,6 +146,7 @@ TEST(Files, NewFileTakesOnlyAFreeNameAndAppearsWhole) {
     std::string p = dir + "/shot.png";
     const std::string big(3 << 20, 'p');
     EXPECT_EQ(files::writeNew(p, big, 0640), files::NewFile::written);
+    ASSERT_TRUE(files::readAll(p));
     EXPECT_EQ(files::readAll(p)->size(), big.size());
     EXPECT_EQ(modeOf(p), 0640u);
     // A taken name is left exactly as it was.

@@ -63,6 +63,7 @@ TEST(Menu, ItemsRunActionsAndKeepTheirState) {
     qt::qaction(item)->trigger();  // the user picks it
     EXPECT_EQ(runs, 1);
     EXPECT_EQ(seen, &item);
+    ASSERT_TRUE(menu->itemWithTag(7));
     EXPECT_EQ(std::any_cast<std::string>(menu->itemWithTag(7)->representedObject), "payload");
     item.setEnabled(false);
     item.performAction();

@@ -78,6 +78,7 @@ TEST_F(ThumbnailsFixture, WrittenThumbnailCarriesUriTimeAndPrivateModes) {
     EXPECT_EQ(modeOf(thumbPath), 0600u);
     EXPECT_EQ(modeOf(root + "/large"), 0700u);
     // Nothing but the thumbnail is left in its folder (no temporary file).
+    ASSERT_TRUE(kit::files::listFolder(root + "/large"));
     EXPECT_EQ(kit::files::listFolder(root + "/large")->size(), 1u);
 
     // Too big for the folder it names: refused.

@@ -176,6 +176,7 @@ TEST(GrabDataTest, CachesColoursAndTheGalleryTuple) {
     g.setGone(1);
     EXPECT_FALSE(g.libObject());
     GrabData bad({{"filename", "x.png"}, {"basecolor", "#12345"}});
+    ASSERT_TRUE(bad.libObject());
     EXPECT_EQ(bad.libObject()->baseColor, kit::Color::black());
 
     for (const char* c : {"", ",", "#AAAAAA", "#AAAAAA,,#BBBBBB"}) {

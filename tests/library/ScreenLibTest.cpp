@@ -40,10 +40,12 @@ TEST_F(Library, AddAppendsOneLineAndAKnownNameMergesWithFreshCaches) {
     EXPECT_EQ(lines(), 2u);
     auto a = lib.record("a.png");
     ASSERT_TRUE(a);
+    ASSERT_TRUE(a->libObject());
     EXPECT_EQ(a->libObject()->width, 5);
 
     lib.addOrUpdate(entry({{"filename", "a.png"}, {"width", "8"}, {"ocr", "hello"}}));
     EXPECT_EQ(a->content.at("ts"), "10");      // kept
+    ASSERT_TRUE(a->libObject());
     EXPECT_EQ(a->libObject()->width, 8);        // the merged value shows, not the cached one
     lib.flushPendingSave();
     ScreenLib again(folder);
@@ -91,6 +93,7 @@ TEST_F(Library, PresenceMarksBringsBackAndForgetsAfterThirtyDays) {
     lib.addOrUpdate(entry({{"filename", "a.png"}}));
     lib.addOrUpdate(entry({{"filename", "b.png"}}));
     EXPECT_TRUE(lib.checkPresence({"b.png"}));
+    ASSERT_TRUE(lib.record("a.png"));
     EXPECT_EQ(lib.record("a.png")->gone(), 1'000'000);
     EXPECT_FALSE(lib.checkPresence({"b.png"}));  // nothing new
 
@@ -104,10 +107,12 @@ TEST_F(Library, PresenceMarksBringsBackAndForgetsAfterThirtyDays) {
 
     EXPECT_TRUE(lib.checkPresence({}));
     EXPECT_TRUE(lib.checkPresence({"b.png"}));
+    ASSERT_TRUE(lib.record("b.png"));
     EXPECT_EQ(lib.record("b.png")->gone(), 0);
 
     // A walk of a folder the library has since left marks nothing here.
     EXPECT_FALSE(lib.checkPresence({}, folder + "/old"));
+    ASSERT_TRUE(lib.record("b.png"));
     EXPECT_EQ(lib.record("b.png")->gone(), 0);
     EXPECT_TRUE(lib.checkPresence({}, folder));
 }

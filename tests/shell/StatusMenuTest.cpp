@@ -96,7 +96,7 @@ TEST_F(StatusMenuTest, ClassicMenuHasEveryEntryInOrder) {
     services::Settings::shared().storeBool("scrollingManualEnabled", true);
     services::Settings::shared().storeString("token", "abc");
     status.buildMenu();
-    EXPECT_EQ(status.menu()->items().size(), 17u);
+    ASSERT_EQ(status.menu()->items().size(), 17u);
     EXPECT_EQ(status.menu()->items()[6]->title(), "Manual Scrolling Capture");
     EXPECT_FALSE(itemTitled(*status.menu(), "Manage Uploads").isHidden());
 }
