@@ -13,6 +13,7 @@
 #include "kit/Application.h"
 #include "kit/Dispatch.h"
 #include "kit/Displays.h"
+#include "kit/Files.h"
 #include "kit/Window.h"
 #include "services/AppHooks.h"
 #include "services/Console.h"
@@ -31,6 +32,16 @@ AppLogic::Services withDefaults(AppLogic::Services s) {
     if (!s.telemetry) s.telemetry = &services::Telemetry::shared();
     if (!s.notifier) s.notifier = &services::Notifier::shared();
     return s;
+}
+
+// A save or settings write cut short (the process killed between writing
+// and naming) leaves a hidden file under a temporary name of ours; nothing
+// else would ever remove it. Only our folders, only those names.
+void removeUnfinishedWritesOfOurs(services::Settings& settings) {
+    std::vector<std::string> folders{kit::files::configDir(), kit::files::dataDir(),
+                                     kit::files::dataDir() + "/backdrops"};
+    if (auto folder = settings.defaultFolderURL()) folders.push_back(*folder);
+    for (const auto& folder : folders) kit::files::removeUnfinishedWrites(folder);
 }
 
 }  // namespace
@@ -78,6 +89,7 @@ void AppLogic::startUp() {
     telemetry().event("launch", {{"screens", int64_t(kit::Displays::all().size())}});
     // The editor window is found through the editor link whenever it is needed.
 
+    removeUnfinishedWritesOfOurs(settings());
     if (auto folder = settings().defaultFolderURL()) library().create(*folder);
 
     const int64_t stored = settings().activeAppVersion();

@@ -6,6 +6,8 @@
 #include <utility>
 #include <vector>
 
+#include "services/Str.h"
+
 namespace core {
 
 namespace {
@@ -74,17 +76,31 @@ bool isForbidden(unsigned char c) {
            std::string_view("\\/:*?\"<>|").find(char(c)) != std::string_view::npos;
 }
 
+// Byte length of the well-formed UTF-8 character starting at `at`; 0 for a
+// byte that starts none (a stray continuation, a cut or overlong sequence).
+size_t nameCharacterAt(const std::string& s, size_t at) {
+    const auto c = static_cast<unsigned char>(s[at]);
+    const size_t n = c < 0x80 ? 1 : (c >> 5) == 0x6 ? 2 : (c >> 4) == 0xE ? 3 : (c >> 3) == 0x1E ? 4 : 0;
+    if (n == 0 || at + n > s.size()) return 0;
+    return services::Str::isValidUTF8(std::string_view(s).substr(at, n)) ? n : 0;
+}
+
+// Bytes that are not UTF-8 text are forbidden too: the name is shown, typed
+// and stored as text.
 std::string replaceForbiddenRuns(const std::string& in) {
     std::string out;
     out.reserve(in.size());
     bool inRun = false;
-    for (unsigned char c : in) {
-        if (isForbidden(c)) {
+    for (size_t at = 0; at < in.size();) {
+        const size_t n = nameCharacterAt(in, at);
+        if (n == 0 || (n == 1 && isForbidden(static_cast<unsigned char>(in[at])))) {
             if (!inRun) out += '-';
             inRun = true;
+            ++at;
         } else {
-            out += char(c);
+            out.append(in, at, n);
             inRun = false;
+            at += n;
         }
     }
     return out;

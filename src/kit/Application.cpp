@@ -7,6 +7,7 @@
 #include <QApplication>
 #include <QIcon>
 #include <QPixmap>
+#include <QSettings>
 #include <QGuiApplication>
 #include <QSocketNotifier>
 #include <QTimer>
@@ -14,10 +15,12 @@
 #include <algorithm>
 #include <cmath>
 #include <csignal>
+#include <cstdlib>
 #include <cstring>
 #include <initializer_list>
 #include <utility>
 
+#include "kit/Files.h"
 #include "kit/Image.h"
 #include "kit/qt/ApplicationPrivate.h"
 #include "kit/qt/QtImage.h"
@@ -41,6 +44,17 @@ void onSignal(int) {
     char c = 1;
     // Only async-signal-safe work here; the loop picks the byte up.
     [[maybe_unused]] auto n = ::write(g_signalPipe[1], &c, 1);
+}
+
+// Qt keeps state of its own (the file dialogs' last folder and view) in
+// QtProject.conf under the user's config folder. With KADRIX_HOME set, all
+// we write stays in it, the toolkit's files too.
+void keepToolkitSettingsInKadrixHome() {
+    const char* home = std::getenv("KADRIX_HOME");
+    if (!home || !*home) return;
+    const QString folder = QString::fromStdString(files::configDir());
+    QSettings::setPath(QSettings::NativeFormat, QSettings::UserScope, folder);
+    QSettings::setPath(QSettings::IniFormat, QSettings::UserScope, folder);
 }
 }  // namespace
 
@@ -68,6 +82,7 @@ Application::Application() : d_(std::make_unique<Private>()) {
 }
 
 Application::Application(int& argc, char** argv) : Application() {
+    keepToolkitSettingsInKadrixHome();
     if (!QCoreApplication::instance()) d_->ownedApp = std::make_unique<QApplication>(argc, argv);
     QApplication::setQuitOnLastWindowClosed(false);
     if (auto* gui = qobject_cast<QGuiApplication*>(QCoreApplication::instance())) {

@@ -8,6 +8,7 @@
 #include <numbers>
 #include <optional>
 
+#include "kit/PixelCoordinates.h"
 #include "kit/qt/LayerPainter.h"
 #include "kit/qt/QtConvert.h"
 #include "kit/qt/QtImage.h"
@@ -109,7 +110,7 @@ void Canvas::drawImage(const Image& image, const Rect& dest, ScaleQuality qualit
         // Back to y down inside dest so the image stands upright.
         p.setTransform(QTransform(1, 0, 0, -1, 0, r.minY() + r.maxY()), true);
         p.setRenderHint(QPainter::SmoothPixmapTransform, quality != ScaleQuality::None);
-        int w = int(std::lround(r.width())), h = int(std::lround(r.height()));
+        int w = pixelRound(r.width()), h = pixelRound(r.height());
         // High quality shrinks through the image's own halving first.
         bool shrink = quality == ScaleQuality::High && (w < image.width() / 2 || h < image.height() / 2);
         QImage src =

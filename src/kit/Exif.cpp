@@ -120,6 +120,8 @@ Bytes withUserComment(const Bytes& jpeg, std::string_view comment) {
         }
         out.push_back(jpeg[i++]);
     }
+    // Headers that run to the end of the data: the comment goes last.
+    if (insertAt == jpeg.size()) out.insert(out.end(), seg.begin(), seg.end());
     return out;
 }
 

@@ -6,9 +6,11 @@
 #include <sys/xattr.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cerrno>
 #include <cstdlib>
 #include <cstring>
+#include <ctime>
 #include <filesystem>
 #include <mutex>
 #include <random>
@@ -296,6 +298,42 @@ NewFile writeNew(const std::string& path, std::string_view content, unsigned mod
         return fail();
     }
     return NewFile::written;
+}
+
+namespace {
+
+// What writeNew and writeAtomic name their unfinished file: "." + the name +
+// ".new-" or ".tmp-" + eight random letters or digits.
+bool isUnfinishedWriteName(std::string_view name) {
+    constexpr size_t kToken = 8, kMark = 5;
+    if (name.size() < 2 + kMark + kToken || name.front() != '.') return false;
+    const std::string_view mark = name.substr(name.size() - kToken - kMark, kMark);
+    if (mark != ".new-" && mark != ".tmp-") return false;
+    const std::string_view token = name.substr(name.size() - kToken);
+    return std::all_of(token.begin(), token.end(),
+                       [](char c) { return (c >= 'a' && c <= 'z') || (c >= '0' && c <= '9'); });
+}
+
+constexpr std::time_t kUnfinishedWriteAgeSeconds = 60;
+
+}  // namespace
+
+size_t removeUnfinishedWrites(const std::string& folder) {
+    std::error_code ec;
+    fs::directory_iterator it(folder, ec);
+    size_t removed = 0;
+    for (; !ec && it != fs::directory_iterator(); it.increment(ec)) {
+        const std::string name = it->path().filename().string();
+        if (!isUnfinishedWriteName(name)) continue;
+        // Only a plain file of ours: never through a link, never a folder.
+        struct stat st {};
+        const std::string path = it->path().string();
+        if (::lstat(path.c_str(), &st) != 0 || !S_ISREG(st.st_mode) || st.st_uid != geteuid()) continue;
+        // A write going on now (another thread of ours) is younger than this.
+        if (std::time(nullptr) - st.st_mtime < kUnfinishedWriteAgeSeconds) continue;
+        if (::unlink(path.c_str()) == 0) ++removed;
+    }
+    return removed;
 }
 
 std::optional<std::vector<std::string>> listFolder(const std::string& path) {

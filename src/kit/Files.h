@@ -67,6 +67,13 @@ enum class NewFile { written, exists, failed };
 NewFile writeNew(const std::string& path, std::string_view content, unsigned mode = 0644,
                  std::string* error = nullptr);
 
+// The hidden files writeNew and writeAtomic leave in `folder` when the
+// process dies before the final name is given: regular files of this user
+// named ".<name>.new-" or ".<name>.tmp-" and eight letters or digits, directly
+// in `folder`, untouched for a minute (a write still going on is younger), are
+// removed; nothing else is touched. How many went.
+size_t removeUnfinishedWrites(const std::string& folder);
+
 // The entries of a folder (names, without "." and ".."); absent when it
 // cannot be listed.
 std::optional<std::vector<std::string>> listFolder(const std::string& path);

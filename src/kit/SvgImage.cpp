@@ -6,6 +6,7 @@
 #include <QSvgRenderer>
 #include <cmath>
 
+#include "kit/PixelCoordinates.h"
 #include "kit/qt/QtImage.h"
 
 namespace kit {
@@ -28,7 +29,7 @@ Image renderSvg(const std::string& svg, Size size, double scale) {
     if (size.width <= 0 || size.height <= 0 || scale <= 0) return {};
     QSvgRenderer renderer(bytes(svg));
     if (!renderer.isValid()) return {};
-    int w = int(std::ceil(size.width * scale)), h = int(std::ceil(size.height * scale));
+    int w = pixelCeil(size.width * scale), h = pixelCeil(size.height * scale);
     QImage out(w, h, QImage::Format_ARGB32_Premultiplied);
     if (out.isNull()) return {};
     out.fill(Qt::transparent);

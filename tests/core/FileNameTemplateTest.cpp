@@ -7,6 +7,9 @@
 #include <optional>
 #include <string>
 
+#include "services/Str.h"
+#include "support/TestData.h"
+
 using core::expandFileName;
 using core::fileNameMacros;
 
@@ -109,6 +112,23 @@ TEST_F(FileNameTemplateTest, ControlCharactersLengthAndEmptyNamesAreMadeSafe) {
     std::string longName(199, 'x');
     EXPECT_EQ(expandFileName(longName + "\xC3\xA9" "z", d, ""), longName);
     EXPECT_EQ(expandFileName(std::string(300, 'y'), d, "").size(), core::kMaxNameBytes);
+}
+
+TEST_F(FileNameTemplateTest, BytesThatAreNotUtf8BecomeDashes) {
+    auto d = at(2024, 3, 5, 0, 0, 0);
+    // NULs, a stray continuation byte, slashes and a lead byte without its
+    // continuation, from a settings file that was not written by us.
+    std::string found = testsupport::testDataBytes("repro/template-not-utf8.bin");
+    ASSERT_EQ(found.size(), 23u);
+    std::string name = expandFileName(found, d, "");
+    EXPECT_EQ(name, "-^-e-myApp-..-x");
+    EXPECT_TRUE(services::Str::isValidUTF8(name));
+    // Well-formed characters stay; overlong forms, surrogates and a cut
+    // four-byte character do not.
+    EXPECT_EQ(expandFileName("\xC3\xA9t\xC3\xA9 \xF0\x9F\x93\xB7", d, ""), "\xC3\xA9t\xC3\xA9 \xF0\x9F\x93\xB7");
+    EXPECT_EQ(expandFileName("a\xC0\xAF" "b\xED\xA0\x80" "c\xF0\x9F\x93", d, ""), "a-b-c-");
+    // An application name that is not UTF-8 is made safe the same way.
+    EXPECT_EQ(expandFileName("%n", d, "App\xFF"), "App-");
 }
 
 TEST(FileNameMacrosTest, ListsTheLettersInOrder) {

@@ -1,10 +1,13 @@
 // Start-up of the core: the launch and version events, the library for a
 // stored save folder, the cursor table.
+#include <chrono>
 #include <filesystem>
+#include <fstream>
 
 #include "CoreFixture.h"
 #include "controls/ImageAssets.h"
 #include "core/Cursors.h"
+#include "kit/Files.h"
 
 namespace coretest {
 namespace {
@@ -69,6 +72,43 @@ TEST_F(Startup, LibraryExistsOnlyForAStoredSaveFolder) {
     ASSERT_EQ(library.created.size(), 1u);
     EXPECT_EQ(std::filesystem::path(library.created[0]), folder);
     std::filesystem::remove_all(folder);
+}
+
+// A save killed between writing and naming (kill -9 at the final-name step)
+// leaves its hidden temporary file; the next start removes such files of
+// ours in our folders and nothing else.
+TEST_F(Startup, UnfinishedWritesOfOursGoAndEverythingElseStays) {
+    namespace fs = std::filesystem;
+    const fs::path saves = fs::temp_directory_path() / ("kadrix-core-leftovers-" + std::to_string(getpid()));
+    const fs::path config = kit::files::configDir();
+    fs::create_directories(saves);
+    settings->setDefaultFolderURL(saves.string());
+    auto put = [](const fs::path& path, bool old) {
+        std::ofstream(path) << "partial";
+        if (old) fs::last_write_time(path, fs::last_write_time(path) - std::chrono::minutes(5));
+    };
+    const std::vector<fs::path> leftovers{saves / ".SCR-20261208-baaa.jpeg.new-k2x9q0zt",
+                                          saves / ".imagelib.kxdb.tmp-0a1b2c3d", config / ".defaults.json.tmp-zz00yy11"};
+    for (auto& p : leftovers) put(p, true);
+    const std::vector<fs::path> kept{
+        saves / "SCR-20261208-baaa.jpeg",            // a finished save
+        saves / ".SCR-20261208-baab.png.new-abc",    // not a name of ours
+        saves / ".notes.tmp-ABCDEFGH",               // nor this
+        saves / ".SCR-20261208-baac.png.new-fresh123"};  // a write that may still go on
+    put(kept[0], true);
+    put(kept[1], true);
+    put(kept[2], true);
+    put(kept[3], false);
+    fs::create_directory(saves / ".album.tmp-12345678");            // a folder
+    fs::create_symlink(kept[0], saves / ".link.png.new-87654321");  // a link
+    fs::last_write_time(saves / ".album.tmp-12345678", fs::file_time_type::clock::now() - std::chrono::minutes(5));
+
+    make();
+    for (auto& p : leftovers) EXPECT_FALSE(fs::exists(p)) << p;
+    for (auto& p : kept) EXPECT_TRUE(fs::exists(p)) << p;
+    EXPECT_TRUE(fs::is_directory(saves / ".album.tmp-12345678"));
+    EXPECT_TRUE(fs::is_symlink(saves / ".link.png.new-87654321"));
+    fs::remove_all(saves);
 }
 
 TEST_F(Startup, EveryCursorOfTheTableIsMadeWithItsHotSpot) {

@@ -4,6 +4,7 @@
 
 #include "kit/Exif.h"
 #include "kit/ImageIO.h"
+#include "support/TestData.h"
 
 namespace {
 
@@ -99,6 +100,16 @@ TEST(Exif, UserCommentRoundTripsAndReplacesAnOldSegment) {
     EXPECT_TRUE(kit::Exif::withUserComment({1, 2, 3, 4}, "x").empty());
     std::vector<uint8_t> cut(once.begin(), once.begin() + 30);
     EXPECT_FALSE(kit::Exif::userComment(cut));
+}
+
+TEST(Exif, TheCommentFollowsHeadersThatEndTheData) {
+    // Start of image and one JFIF header that runs to the last byte.
+    std::string found = testsupport::testDataBytes("repro/jpeg-app0-ends-data.jpg");
+    ASSERT_EQ(found.size(), 20u);
+    std::vector<uint8_t> jpeg(found.begin(), found.end());
+    auto commented = kit::Exif::withUserComment(jpeg, "Screenshot");
+    EXPECT_EQ(kit::Exif::userComment(commented), "Screenshot");
+    EXPECT_TRUE(std::equal(jpeg.begin(), jpeg.end(), commented.begin()));
 }
 
 }  // namespace

@@ -13,6 +13,7 @@
 #include "objects/ObjImage.h"
 #include "objects/ObjRuler.h"
 #include "objects/ObjText.h"
+#include "support/TestData.h"
 
 namespace objects {
 
@@ -146,6 +147,40 @@ TEST_F(ContentRenderTest, PixelatedRegionHidesTheDetailUnderIt) {
         for (int x = 45; x < 155; x += 3, ++total)
             if (probe(img, x, y) == probe(img, x + 1, y)) ++same;
     EXPECT_GT(same, total * 3 / 4);
+}
+
+// A dump from the clipboard or an undo step may hold any finite size: 4.3e11
+// units wide paints as the part that lies on the image (every coordinate in
+// range before it becomes a pixel), the rest of the picture untouched.
+TEST_F(ContentRenderTest, AConcealRestoredHugelyWidePaintsOnlyWhatLiesOnTheImage) {
+    kit::Image shot = screenshot(300, 200);
+    useScreenshot(shot);
+    auto c = handlers.add<ObjConceal>();
+    // The fuzzer's first byte chose the kind of object; the dump follows.
+    std::string found = testsupport::testDataBytes("repro/conceal-dump-huge-width.json");
+    ASSERT_EQ(found.substr(0, 2), "\x01{");
+    ASSERT_TRUE(c->restore(found.substr(1)));
+    EXPECT_EQ(c->rect.width, 429496729630.0);  // kept as stored
+    for (const char* state : {"selected", "unselected"}) {
+        if (std::string(state) == "unselected")
+            c->unselect();  // the object's layer is drawn through a bitmap then
+        else
+            c->state = state;
+        c->draw();
+        auto img = renderCanvas(handlers, 300, 200, 1, imageLayer(shot));
+        // The band from x 10, y 12 to 32 is tiles to the right edge; outside it the picture stays.
+        int same = 0, total = 0;
+        for (int y = 16; y < 28; y += 3)
+            for (int x = 20; x < 290; x += 3, ++total)
+                if (probe(img, x, y) == probe(img, x + 1, y)) ++same;
+        EXPECT_GT(same, total * 3 / 4) << state;
+        EXPECT_EQ(probe(img, 100, 100), probe(shot, 100, 100)) << state;
+    }
+    // Sizes that are no number at all are refused.
+    for (const char* bad : {"1e999", "-1e999"})
+        EXPECT_FALSE(c->restore(std::string(R"({"fillMode":"pixelate","rect":{"height":20.0,"width":)") + bad +
+                                R"(,"x1":10.0,"y1":12.0},"size":1})"))
+            << bad;
 }
 
 struct ContentCell {

@@ -1,13 +1,13 @@
 #!/usr/bin/env bash
 # Kadrix installed like a desktop application: `cmake --install` into a
 # private prefix puts the programs, a valid desktop entry handling kadrix://
-# links, the AppStream description and the icon where a desktop looks; the
-# installed kadrix, started with that prefix on the desktop's paths, saves a
-# full-screen capture from a link the desktop opens through the installed
-# entry, which stays the handler (a copy of ours in the user's folder that
-# would hide it goes, and none is written). A kadrix run from the build
-# folder still registers itself. The Debian package holds the same files and
-# declares what its programs need.
+# links, the AppStream description, the icon and the manual pages where a
+# desktop looks; the installed kadrix, started with that prefix on the
+# desktop's paths, saves a full-screen capture from a link the desktop opens
+# through the installed entry, which stays the handler (a copy of ours in the
+# user's folder that would hide it goes, and none is written). A kadrix run
+# from the build folder still registers itself. The Debian package holds the
+# same files, declares what its programs need and passes lintian.
 source "$(dirname "${BASH_SOURCE[0]}")/harness.sh"
 build=$(cd "$SYS_BIN/.." && pwd)
 [ -f "$build/cmake_install.cmake" ] || fail "$build is no build folder to install from"
@@ -37,6 +37,17 @@ timeout 30 appstreamcli validate --no-net "$metainfo" >"$SYS_TMP/appstream.log" 
   cat "$SYS_TMP/appstream.log"
   fail "the metainfo does not validate"
 }
+# A manual page for each program that man reads without a complaint, and
+# the package's copyright and changelog.
+for program in kadrix kadrix-screencapture; do
+  page="$prefix/share/man/man1/$program.1.gz"
+  [ -f "$page" ] || fail "no manual page for $program"
+  complaints=$(MANWIDTH=80 man --warnings -l "$page" 2>&1 >/dev/null)
+  [ -z "$complaints" ] || fail "the manual page of $program has faults: $complaints"
+done
+for doc in copyright changelog.gz; do
+  [ -s "$prefix/share/doc/kadrix/$doc" ] || fail "no $doc in share/doc/kadrix"
+done
 grep -q '<launchable type="desktop-id">kadrix.desktop</launchable>' "$metainfo" \
   || fail "the metainfo does not launch the installed desktop entry"
 [ "$(basename "$metainfo")" == "$(sed -n 's:.*<id>\(.*\)</id>.*:\1:p' "$metainfo").metainfo.xml" ] \
@@ -90,10 +101,15 @@ timeout 60 cpack -G DEB --config "$build/CPackConfig.cmake" -B "$SYS_TMP/deb" >"
 deb=$(ls "$SYS_TMP"/deb/kadrix_*.deb)
 listed=$(dpkg-deb -c "$deb" | awk '{print $6}')
 for f in ./usr/bin/kadrix ./usr/bin/kadrix-screencapture ./usr/share/applications/kadrix.desktop \
-  "./usr/share/metainfo/$(basename "$metainfo")" ./usr/share/icons/hicolor/scalable/apps/kadrix.svg; do
+  "./usr/share/metainfo/$(basename "$metainfo")" ./usr/share/icons/hicolor/scalable/apps/kadrix.svg \
+  ./usr/share/man/man1/kadrix.1.gz ./usr/share/man/man1/kadrix-screencapture.1.gz \
+  ./usr/share/doc/kadrix/copyright ./usr/share/doc/kadrix/changelog.gz; do
   echo "$listed" | grep -qxF "$f" || fail "the package lacks $f"
 done
 release=$(sed -n 's:.*<release version="\([^"]*\)".*:\1:p' "$metainfo" | head -1)
 expect_eq "$release" "$(dpkg-deb -f "$deb" Version)" "the metainfo's newest release"
+changed=$(zcat "$prefix/share/doc/kadrix/changelog.gz" | sed -n '1s/^kadrix (\([^)]*\)).*/\1/p')
+expect_eq "$changed" "$(dpkg-deb -f "$deb" Version)" "the changelog's newest entry"
 timeout 60 "$SYS_SRC/packaging/check-deb-depends" "$deb" || fail "the package's Depends do not match its programs"
+timeout 60 "$SYS_SRC/packaging/check-deb-lintian" "$deb" || fail "lintian refuses the package"
 echo "install test: installed, ran the installed kadrix through a save, packaged $(basename "$deb")"

@@ -3,7 +3,8 @@
 # (blue left half, red right half) whose EXIF orientation says "turn a
 # quarter clockwise" is chosen in the Open Image panel that kadrix://load/file
 # shows; the editor shows it 60 wide and 120 high with blue on top, and
-# Ctrl+C copies it that way. Scale 1 and 2.
+# Ctrl+C copies it that way; the panel keeps its state inside KADRIX_HOME.
+# Scale 1 and 2.
 source "$(dirname "${BASH_SOURCE[0]}")/harness.sh"
 sys_begin
 xsetroot -solid '#808080'
@@ -31,6 +32,9 @@ run_at_scale() {
   sys_wait_window '^Open Image$' 10 || { tail -20 "$SYS_TMP/kadrix.log"; fail "scale $scale: no Open Image panel"; }
   sys_dialog_enter 'Open Image' "$SYS_TMP/photo.jpg"
   sys_wait_for --timeout 10 sys_active_is Kadrix || fail "scale $scale: the editor did not show the photo"
+  # The panel's own state (its last folder) stays in KADRIX_HOME, not in the user's ~/.config.
+  sys_wait_for --timeout 5 test -s "$KADRIX_HOME/config/QtProject.conf" ||
+    fail "scale $scale: the file panel kept its state outside KADRIX_HOME"
   sleep 1.5
   sys_screenshot "/tmp/open_exif_scale$scale.png"
 

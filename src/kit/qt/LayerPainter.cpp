@@ -16,6 +16,7 @@
 
 #include "kit/Blur.h"
 #include "kit/GradientLayer.h"
+#include "kit/PixelCoordinates.h"
 #include "kit/ShapeLayer.h"
 #include "kit/TextLayer.h"
 #include "kit/qt/QtConvert.h"
@@ -366,8 +367,8 @@ bool drawReduced(QPainter& p, const Image& img, const Rect& where) {
     const QRectF dev = t.mapRect(toQRect(where));
     const QRectF px(dev.x() * dpr, dev.y() * dpr, dev.width() * dpr, dev.height() * dpr);
     // Edges on the nearest device pixels, as the canvas places its layers.
-    const QPoint topLeft(int(std::lround(px.left())), int(std::lround(px.top())));
-    const QSize size(int(std::lround(px.right())) - topLeft.x(), int(std::lround(px.bottom())) - topLeft.y());
+    const QPoint topLeft(pixelRound(px.left()), pixelRound(px.top()));
+    const QSize size(pixelRound(px.right()) - topLeft.x(), pixelRound(px.bottom()) - topLeft.y());
     if (size.width() < 1 || size.height() < 1 || size.width() >= img.width()) return false;
     // While something animates the drawn size changes every frame: a copy per
     // frame would cost more than it saves, so those frames resample.
@@ -684,7 +685,7 @@ std::shared_ptr<const RasterCache> rasterized(const QPainter& like, const Layer&
         if (cached && cached->revision == l.revision() && cached->scale == s) return cached;
     }
     QRectF ext = extentOf(l, b);
-    QRect px(0, 0, int(std::ceil(ext.width() * s)), int(std::ceil(ext.height() * s)));
+    QRect px(0, 0, pixelCeil(ext.width() * s), pixelCeil(ext.height() * s));
     if (px.isEmpty() || double(px.width()) * px.height() > 1.5e8) return nullptr;
     // Layer space → bitmap rows from the top.
     QTransform wt(s, 0, 0, -s, -ext.x() * s, ext.bottom() * s);
@@ -716,7 +717,7 @@ struct Shadow {
 
 Shadow makeShadow(const Layer& l, const QImage& group, const QRect& pixels, double dpr, const QTransform& wt) {
     double sigma = l.presented("shadowRadius", l.shadowRadius()) / 2 * scaleOf(wt) * dpr;
-    int margin = int(std::ceil(sigma * 3)) + 1;
+    int margin = pixelCeil(sigma * 3) + 1;
     QImage alpha(pixels.width() + 2 * margin, pixels.height() + 2 * margin, QImage::Format_Alpha8);
     if (alpha.isNull()) return {};
     alpha.fill(0);
@@ -799,8 +800,8 @@ void paintInLayerSpace(QPainter& p, const Layer& l) {
     QRectF area = whole & deviceRect(p).adjusted(-reach, -reach, reach, reach);
     if (area.isEmpty()) return;
     auto toPixels = [dpr](const QRectF& r) {
-        return QRect(QPoint(int(std::floor(r.left() * dpr)), int(std::floor(r.top() * dpr))),
-                     QPoint(int(std::ceil(r.right() * dpr)) - 1, int(std::ceil(r.bottom() * dpr)) - 1));
+        return QRect(QPoint(pixelFloor(r.left() * dpr), pixelFloor(r.top() * dpr)),
+                     QPoint(pixelCeil(r.right() * dpr) - 1, pixelCeil(r.bottom() * dpr) - 1));
     };
     QRect pixels = toPixels(area);
 
@@ -826,10 +827,10 @@ void paintInLayerSpace(QPainter& p, const Layer& l) {
             c->group = renderGroup(p, l, b, wt, full, dpr);
             if (c->group.isNull()) return;
             if (shadow) c->shadow = makeShadow(l, c->group, full, dpr, wt);
-            c->pixels = full.translated(-int(itx), -int(ity));
+            c->pixels = full.translated(-pixelInt(itx), -pixelInt(ity));
             l.groupCache() = c;
         }
-        const QRect at = c->pixels.translated(int(itx), int(ity));
+        const QRect at = c->pixels.translated(pixelInt(itx), pixelInt(ity));
         const QPointF origin(at.x() / dpr, at.y() / dpr);
         p.save();
         p.resetTransform();
