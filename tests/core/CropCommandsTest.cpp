@@ -158,9 +158,7 @@ TEST_F(CoreFixture, ACropKeepsTheAnnotationsOutsideItInTheFirstCompiledPicture) 
     editor::installObjectHandlers();
     editor::resetCanvasLayers();
     editor::setBackdrop(&backdrop::Backdrop::shared());
-    logic = std::make_unique<core::AppLogic>(
-        core::AppLogic::Services{settings.get(), telemetry.get(), notifier.get()}, std::make_unique<RoutesDouble>(log),
-        std::make_unique<RealEditor>());
+    makeWithRealEditor();
     ASSERT_TRUE(logic->loadImage(solidImage(800, 500, {200, 200, 200, 255}), false));
     editor::ObjectHandlers& objects = editor::ObjectHandlers::shared();
     ASSERT_TRUE(objects.addObject("ObjArrow", Rect{60, 300, 250, 0}));

@@ -76,9 +76,7 @@ namespace {
 // With the real editor: the arrow drawn before and the picture dropped after
 // are two undo steps.
 TEST_F(CoreFixture, AnAddedPictureIsOneUndoStep) {
-    logic = std::make_unique<core::AppLogic>(
-        core::AppLogic::Services{settings.get(), telemetry.get(), notifier.get()}, std::make_unique<RoutesDouble>(log),
-        std::make_unique<RealEditor>());
+    makeWithRealEditor();
     ASSERT_TRUE(logic->loadImage(solidImage(400, 300, {50, 50, 50, 255}), false));
     editor::ObjectHandlers& objects = editor::ObjectHandlers::shared();
     editor::Undo& undo = editor::Undo::shared();
