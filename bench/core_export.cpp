@@ -195,7 +195,7 @@ void BM_CopyToClipboard(benchmark::State& state) {
     for (auto _ : state) {
         kit::Image flat = b.exporter.compileImage();
         bool done = false;
-        b.exporter.copyToPasteboard(flat, [&](bool) { done = true; });
+        b.exporter.copyToPasteboard(flat, [&](core::Exporter::CopyResult) { done = true; });
         kit::runMainLoopUntil([&] { return done; }, 30);
     }
     counters(state, 0);

@@ -118,6 +118,18 @@ void AppExportHost::endSelection() {
     logic_.editor().relayoutCanvas();
 }
 
+int AppExportHost::objectsCount() const {
+    return int(editor::ObjectHandlers::shared().objects.size());
+}
+
+std::string AppExportHost::typeLetters() const {
+    return editor::ObjectHandlers::shared().typeLetters();
+}
+
+std::string AppExportHost::textContent() const {
+    return editor::ObjectHandlers::shared().textContent();
+}
+
 AppExports::AppExports(AppLogic& logic)
     : host(logic),
       exporter(host, logic.settings(), logic.telemetry()),

@@ -35,6 +35,9 @@ public:
     void refreshCropButton() override;
     std::optional<kit::Image> preCrop(const kit::Image& image) override;
     void endSelection() override;
+    int objectsCount() const override;
+    std::string typeLetters() const override;
+    std::string textContent() const override;
 
 private:
     AppLogic& logic_;

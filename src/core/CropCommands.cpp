@@ -82,10 +82,14 @@ void AppLogic::cropToSelection(bool dontRepaint) {
     editor::Framer& f = editor::Framer::shared();
     const Rect absolute{f.crop.x1 + sel.x1, f.crop.y1 + f.source.height - sel.y1 - sel.height, sel.width,
                         sel.height};
-    // The objects move only when the crop takes: a refused rectangle leaves
-    // them over the content they annotate.
-    if (!cropAbsolute(absolute)) return;
+    // The objects move before the crop is applied: its backdrop layout and
+    // zoom fit measure the objects where they will lie. A refused rectangle
+    // puts them back over the content they annotate.
     editor_->shiftObjects(-sel.x1, -sel.y1);
+    if (!cropAbsolute(absolute)) {
+        editor_->shiftObjects(sel.x1, sel.y1);
+        return;
+    }
     editor_->resetCropTool();
     selectionModeChanged("default");
     telemetry().event("crop", {{"width", int64_t(f.crop.width)}, {"height", int64_t(f.crop.height)}});

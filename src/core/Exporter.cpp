@@ -509,16 +509,20 @@ WriteResult Exporter::saveImageAsJPEG(const kit::Image& image, const std::string
 
 // ---- clipboard ------------------------------------------------------------------------
 
-void Exporter::copyToPasteboard(const kit::Image& image, std::function<void(bool)> done) {
+void Exporter::copyToPasteboard(const kit::Image& image, std::function<void(CopyResult)> done) {
     uint64_t serial = ++*copySerial_;
     kit::Image rep = bitmapRep(image, host_.dpr());
     auto latest = copySerial_;
     copyQueue_->async([rep, serial, latest, done = std::move(done)] {
         auto png = std::make_shared<std::vector<uint8_t>>(encodePNG(rep));
         kit::dispatchMain([png, serial, latest, done] {
+            CopyResult result = CopyResult::Failed;
             // A newer copy has started: its picture is the one the user wants.
-            bool written = !png->empty() && serial == latest->load() && kit::Pasteboard::general().setPNGData(*png);
-            if (done) done(written);
+            if (serial != latest->load())
+                result = CopyResult::Superseded;
+            else if (!png->empty() && kit::Pasteboard::general().setPNGData(*png))
+                result = CopyResult::Written;
+            if (done) done(result);
         });
     });
 }

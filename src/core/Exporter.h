@@ -126,8 +126,9 @@ public:
     // Encodes off the main thread, then puts exactly one PNG on the
     // clipboard. A copy that fails to encode leaves the clipboard alone; an
     // older copy finishing after a newer one is dropped. `done` (main
-    // thread) tells whether the clipboard was written.
-    void copyToPasteboard(const kit::Image& image, std::function<void(bool)> done = {});
+    // thread) tells which happened.
+    enum class CopyResult { Written, Superseded, Failed };
+    void copyToPasteboard(const kit::Image& image, std::function<void(CopyResult)> done = {});
 
     // ---- GIF (any thread) ----
     // Two frames looping forever, stretched to the larger size, into the folder.

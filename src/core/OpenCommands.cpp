@@ -127,6 +127,9 @@ void AppLogic::addImageObject(const kit::Image& image) {
     editor_->refitCanvas();
     editor_->relayoutCanvas();
     updateStatus();  // the zoom and the composition's size have changed
+    // A dropped picture or an added capture is a step of its own: undo takes
+    // it back and nothing drawn before it.
+    editor_->saveUndo();
 }
 
 }  // namespace core

@@ -92,8 +92,9 @@ void SaveCommands::copyImage(bool selection, bool dontHide) {
     if (selection)
         if (auto cut = host_.preCrop(image)) image = *cut;
     std::weak_ptr<bool> alive = alive_;
-    exporter_.copyToPasteboard(image, [this, alive](bool written) {
-        if (written || alive.expired()) return;
+    exporter_.copyToPasteboard(image, [this, alive](Exporter::CopyResult result) {
+        // A copy overtaken by a newer one failed at nothing: the newer one is on the clipboard.
+        if (result != Exporter::CopyResult::Failed || alive.expired()) return;
         telemetry_.oops("copyImage(selection:dontHide:)", "Can't encode the image");
         notifier_.warning("Can't copy", "The picture could not be put on the clipboard");
     });

@@ -268,8 +268,13 @@ std::string companionMessage(double now, const std::string& fileName) {
 }
 
 std::optional<std::string> companionFolder() {
+    // KADRIX_HOME holds every path of ours, this one too.
+    const char* home = std::getenv("KADRIX_HOME");
     const char* data = std::getenv("XDG_DATA_HOME");
-    std::string base = data && *data ? data : std::string(std::getenv("HOME") ? std::getenv("HOME") : "") + "/.local/share";
+    std::string base = home && *home ? home
+                       : data && *data
+                           ? data
+                           : std::string(std::getenv("HOME") ? std::getenv("HOME") : "") + "/.local/share";
     std::string folder = base + "/kadrix.companion";
     if (!kit::files::makeDirs(folder, 0700)) return std::nullopt;
     return folder;

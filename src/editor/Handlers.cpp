@@ -133,12 +133,21 @@ void Handlers::mouseDragged(const kit::Event& event, double x0, double y0, int b
     if (mmode == "pan")
         FrameHandlers::shared().mouseDragged(button, v.x, v.y);
     else if (mmode == "croptool")
-        cropRoute().mouseDragged(v.x, v.y, event);
+        dragCropSelection(v, event);
     else if (mmode == "objectHandlers")
         objectsRoute().mouseDrag(event, v, button);
     updateCursor();
     core().updateStatus();
     flush();
+}
+
+void Handlers::dragCropSelection(kit::Point v, const kit::Event& event) {
+    cropRoute().mouseDragged(v.x, v.y, event);
+    // The press only ended the typing of a text and left it selected. Once a
+    // selection shows, it owns the keys: were the text still active, the
+    // Return that crops would open it for typing on its release, and every
+    // key after that (undo, redo, copy) would go into the text.
+    if (cropRoute().on() && objectsRoute().active()) objectsRoute().escEvent();
 }
 
 void Handlers::mouseUp(const kit::Event& event, double x0, double y0, int button) {

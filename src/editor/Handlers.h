@@ -78,6 +78,7 @@ private:
     RulerInput& rulerRoute();
     bool imageLoaded() const;
     void setPressed(int button, bool pressed);
+    void dragCropSelection(kit::Point view, const kit::Event& event);
 
     std::map<int, std::string> owners_;
     kit::Timer cursorTimer_;

@@ -12,19 +12,21 @@ namespace kit::Print {
 namespace {
 
 // One point per pixel, whatever the image's scale, enlarged or shrunk to the
-// largest size the page holds with its proportions kept, and centred.
+// largest size the printable area holds with its proportions kept, and
+// centred there. The printable area is the paper less the printer's own
+// margins, which it cannot print on.
 bool paint(QPrinter& printer, const Image& image) {
     QPainter p;
     if (!p.begin(&printer)) return false;
-    QRectF page = printer.pageLayout().paintRectPixels(printer.resolution());
-    page.moveTo(0, 0);
-    QSizeF natural(image.width() * printer.resolution() / 72.0, image.height() * printer.resolution() / 72.0);
-    double s = std::min(page.width() / natural.width(), page.height() / natural.height());
-    QSizeF size = natural * s;
-    QRectF target(page.x() + (page.width() - size.width()) / 2,
-                  page.y() + (page.height() - size.height()) / 2, size.width(), size.height());
+    QPageLayout printable = printer.pageLayout();
+    printable.setMode(QPageLayout::StandardMode);
+    printable.setMargins(printable.minimumMargins());
+    QRectF area = printable.paintRectPixels(printer.resolution());
+    const double toDevice = printer.resolution() / 72.0;
+    Rect target = fitToPrintableArea({area.x(), area.y(), area.width(), area.height()},
+                                     {image.width() * toDevice, image.height() * toDevice});
     p.setRenderHint(QPainter::SmoothPixmapTransform);
-    p.drawImage(target, qt::wrap(image));
+    p.drawImage(QRectF(target.x(), target.y(), target.width(), target.height()), qt::wrap(image));
     return p.end();
 }
 
@@ -38,6 +40,13 @@ void layOut(QPrinter& printer, const Image& image) {
 }
 
 }  // namespace
+
+Rect fitToPrintableArea(const Rect& area, Size natural) {
+    if (natural.width <= 0 || natural.height <= 0) return {area.x(), area.y(), 0, 0};
+    const double s = std::min(area.width() / natural.width, area.height() / natural.height);
+    const double w = natural.width * s, h = natural.height * s;
+    return {area.x() + (area.width() - w) / 2, area.y() + (area.height() - h) / 2, w, h};
+}
 
 bool printImage(const Image& image, const std::string& jobName) {
     if (image.isNull()) return false;

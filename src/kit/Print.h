@@ -3,6 +3,7 @@
 // into a PDF file.
 #include <string>
 
+#include "kit/Geometry.h"
 #include "kit/Image.h"
 
 namespace kit::Print {
@@ -12,5 +13,9 @@ namespace kit::Print {
 bool printImage(const Image& image, const std::string& jobName);
 // Writes one page holding the image, fitted and centred, to a PDF file.
 bool printImageToPdf(const Image& image, const std::string& pdfPath);
+// Where an image of a natural size goes on the page: scaled, proportions
+// kept, to fill the printable area (the paper less the printer's margins)
+// along one side, and centred in it. Same units in and out.
+Rect fitToPrintableArea(const Rect& area, Size natural);
 
 }  // namespace kit::Print

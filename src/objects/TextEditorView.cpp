@@ -1,6 +1,7 @@
 #include "objects/TextEditorView.h"
 
 #include "kit/TextView.h"
+#include "kit/Window.h"
 #include "objects/ObjectHost.h"
 
 namespace objects {
@@ -57,6 +58,11 @@ kit::Rect TextEditorView::frame() const {
     return view_->frame();
 }
 void TextEditorView::setHidden(bool hidden) {
+    // A hidden view types nothing: the keyboard goes back to the window.
+    // Kept, it would take the editor's keys that a text field claims (Ctrl+C
+    // above all) after every undo or redo that rebuilds a text.
+    if (hidden && view_->isFirstResponder())
+        if (kit::Window* window = view_->window()) window->makeFirstResponder(nullptr);
     view_->setHidden(hidden);
 }
 bool TextEditorView::isHidden() const {

@@ -164,6 +164,19 @@ TEST_F(ExportFixture, CopyPutsTheCompiledPictureOnTheClipboard) {
     EXPECT_EQ(host.hides, 2);
 }
 
+TEST_F(ExportFixture, ACopyOvertakenByANewerOneIsNoFailure) {
+    host.image = solid(40, 30, red);
+    int before = kit::Pasteboard::general().changeCount();
+    cmds().copyImage(false, true);
+    host.image = solid(25, 30, red);
+    cmds().copyImage(false, true);
+    ASSERT_TRUE(kit::runMainLoopUntil([&] { return kit::Pasteboard::general().changeCount() != before; }, 5));
+    kit::processMainEvents();
+    EXPECT_EQ(kit::Pasteboard::general().image().width(), 25);
+    EXPECT_TRUE(notifier->notices.empty()) << notifier->notices.front().title;
+    for (auto& record : telemetry->events()) EXPECT_NE(record.value("type", ""), "oops") << record.dump();
+}
+
 }  // namespace
 
 namespace {

@@ -266,6 +266,14 @@ protected:
         return *logic;
     }
 
+    // The core over the real editor pieces, with capture routes that record.
+    core::AppLogic& makeWithRealEditor() {
+        logic = std::make_unique<core::AppLogic>(
+            core::AppLogic::Services{settings.get(), telemetry.get(), notifier.get()},
+            std::make_unique<RoutesDouble>(log), std::make_unique<RealEditor>());
+        return *logic;
+    }
+
     // Lets posted work and due timers run.
     void settle(double seconds = 0.5) {
         kit::processMainEvents();

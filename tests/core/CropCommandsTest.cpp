@@ -2,6 +2,10 @@
 // rectangles the core composes, the picture it cuts, and failures that keep
 // the screenshot.
 #include "CoreFixture.h"
+#include "backdrop/Backdrop.h"
+#include "editor/CropTool.h"
+#include "editor/EditorHost.h"
+#include "editor/ObjectHandlers.h"
 
 using services::Rect;
 
@@ -139,6 +143,40 @@ TEST_F(CropCommands, PreCropCutsTheSelectionOrGivesTheWholePicture) {
     EXPECT_EQ(cut->pixel(0, 0).g, 20);
     select({10, 60, 0, 10});
     EXPECT_FALSE(logic->preCrop(std::nullopt));
+}
+
+}  // namespace
+}  // namespace coretest
+
+namespace coretest {
+namespace {
+
+// With the real editor and backdrop: annotations left of a crop widen the
+// composition, and the first copy after the crop is that composition.
+TEST_F(CoreFixture, ACropKeepsTheAnnotationsOutsideItInTheFirstCompiledPicture) {
+    // The objects draw into the canvas tree the way the editor window sets it up.
+    editor::installObjectHandlers();
+    editor::resetCanvasLayers();
+    editor::setBackdrop(&backdrop::Backdrop::shared());
+    makeWithRealEditor();
+    ASSERT_TRUE(logic->loadImage(solidImage(800, 500, {200, 200, 200, 255}), false));
+    editor::ObjectHandlers& objects = editor::ObjectHandlers::shared();
+    ASSERT_TRUE(objects.addObject("ObjArrow", Rect{60, 300, 250, 0}));
+    objects.deactivate();
+    editor::CropTool::shared().setSelection(Rect{420, 20, 360, 460});
+
+    logic->cropToSelection(false);
+    EXPECT_EQ(logic->imgPrecompiled().width(), 360);
+    kit::Image picture = logic->compileImage();
+    EXPECT_GT(picture.width(), 360 + 300) << "the arrow lies left of the crop and widens the picture";
+    int red = 0;
+    for (int y = 0; y < picture.height(); ++y)
+        for (int x = 0; x < picture.width(); ++x)
+            if (kit::PixelBGRA p = picture.pixel(x, y); p.r > 200 && p.g < 120 && p.b < 80) ++red;
+    EXPECT_GT(red, 100) << "the arrow is in the picture";
+
+    objects.clear();
+    editor::setBackdrop(nullptr);
 }
 
 }  // namespace

@@ -285,17 +285,18 @@ TEST_F(ExportFixture, TemporaryFolderIsPrivateAndPlainJpegRefusesPaths) {
 TEST_F(ExportFixture, CopyOffersOnePngAndKeepsTheClipboardOnFailure) {
     auto& pb = kit::Pasteboard::general();
     pb.setString("before");
-    std::optional<bool> failed;
-    exporter->copyToPasteboard(kit::Image(), [&](bool w) { failed = w; });
+    using Result = core::Exporter::CopyResult;
+    std::optional<Result> failed;
+    exporter->copyToPasteboard(kit::Image(), [&](Result r) { failed = r; });
     ASSERT_TRUE(kit::runMainLoopUntil([&] { return failed.has_value(); }, 5));
-    EXPECT_FALSE(*failed);
+    EXPECT_EQ(*failed, Result::Failed);
     EXPECT_EQ(pb.string(), "before");
     // Two copies in a row: the later one is on the clipboard, the earlier is dropped.
-    int written = 0, done = 0;
-    exporter->copyToPasteboard(solid(300, 200, red), [&](bool w) { written += w; ++done; });
-    exporter->copyToPasteboard(solid(30, 20, blue), [&](bool w) { written += w; ++done; });
-    ASSERT_TRUE(kit::runMainLoopUntil([&] { return done == 2; }, 5));
-    EXPECT_EQ(written, 1);
+    std::vector<Result> results;
+    exporter->copyToPasteboard(solid(300, 200, red), [&](Result r) { results.push_back(r); });
+    exporter->copyToPasteboard(solid(30, 20, blue), [&](Result r) { results.push_back(r); });
+    ASSERT_TRUE(kit::runMainLoopUntil([&] { return results.size() == 2; }, 5));
+    EXPECT_EQ(results, (std::vector<Result>{Result::Superseded, Result::Written}));
     EXPECT_EQ(pb.types(), std::vector<std::string>{"image/png"});
     kit::Image got = pb.image();
     EXPECT_EQ(got.width(), 30);

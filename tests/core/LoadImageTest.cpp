@@ -136,9 +136,7 @@ namespace coretest {
 namespace {
 
 TEST_F(CoreFixture, NewScreenshotDropsTheObjectsCountersAndHistoryOfTheLastOne) {
-    logic = std::make_unique<core::AppLogic>(
-        core::AppLogic::Services{settings.get(), telemetry.get(), notifier.get()}, std::make_unique<RoutesDouble>(log),
-        std::make_unique<RealEditor>());
+    makeWithRealEditor();
     ASSERT_TRUE(logic->loadImage(solidImage(400, 300, {50, 50, 50, 255}), false));
     editor::ObjectHandlers& objects = editor::ObjectHandlers::shared();
     editor::Undo& undo = editor::Undo::shared();
@@ -164,9 +162,7 @@ TEST_F(CoreFixture, NewScreenshotDropsTheObjectsCountersAndHistoryOfTheLastOne) 
 }
 
 TEST_F(CoreFixture, SwitchingToPointsRoundsTheSelectionToWholePoints) {
-    logic = std::make_unique<core::AppLogic>(
-        core::AppLogic::Services{settings.get(), telemetry.get(), notifier.get()}, std::make_unique<RoutesDouble>(log),
-        std::make_unique<RealEditor>());
+    makeWithRealEditor();
     ASSERT_TRUE(logic->loadImage(solidImage(400, 300, {50, 50, 50, 255}), false));
     editor::Framer::shared()._dpr.set(2);
     editor::CropTool& crop = editor::CropTool::shared();

@@ -4,6 +4,8 @@
 #include <fstream>
 
 #include "CoreFixture.h"
+#include "editor/ObjectHandlers.h"
+#include "editor/Undo.h"
 #include "kit/ImageIO.h"
 #include "support/TestData.h"
 
@@ -98,6 +100,33 @@ TEST_F(OpenCommands, ClipboardWithoutAnImageKeepsTheScreenshot) {
     EXPECT_EQ(logic->metadata()["mode"], "clipboard");
     EXPECT_TRUE(logic->openedURL.empty());
     ASSERT_TRUE(lastEvent("loadClipboard"));
+}
+
+}  // namespace
+}  // namespace coretest
+
+namespace coretest {
+namespace {
+
+// With the real editor: the arrow drawn before and the picture dropped after
+// are two undo steps.
+TEST_F(CoreFixture, AnAddedPictureIsOneUndoStep) {
+    makeWithRealEditor();
+    ASSERT_TRUE(logic->loadImage(solidImage(400, 300, {50, 50, 50, 255}), false));
+    editor::ObjectHandlers& objects = editor::ObjectHandlers::shared();
+    editor::Undo& undo = editor::Undo::shared();
+    ASSERT_TRUE(objects.addObject("ObjArrow", services::Rect{10, 10, 100, 50}));
+    objects.deactivate();
+    undo.save("");
+
+    logic->addImageObject(solidImage(30, 20, {9, 9, 9, 255}));
+    ASSERT_EQ(objects.objects.size(), 2u);
+    undo.undo();
+    ASSERT_EQ(objects.objects.size(), 1u);
+    EXPECT_EQ(editor::ObjectHandlers::typeName(objects.objects[0]->className()), "ObjArrow");
+    undo.redo();
+    EXPECT_EQ(objects.objects.size(), 2u);
+    objects.clear();
 }
 
 }  // namespace

@@ -93,6 +93,9 @@ TEST_F(UploadCommandTest, HandOffWritesTheFileAndOpensASealedLink) {
     const char* previous = std::getenv("XDG_DATA_HOME");
     const std::string kept = previous ? previous : "";
     ::setenv("XDG_DATA_HOME", home.c_str(), 1);
+    // KADRIX_HOME (every test has its own) takes the shared folder, as it takes every other path.
+    ASSERT_TRUE(std::getenv("KADRIX_HOME"));
+    const auto shared = std::filesystem::path(std::getenv("KADRIX_HOME")) / "kadrix.companion";
 
     auto& logic = withScreenshot();
     settings->setUploadMode("plim");
@@ -114,8 +117,9 @@ TEST_F(UploadCommandTest, HandOffWritesTheFileAndOpensASealedLink) {
     ASSERT_TRUE(message);
     const std::string name = message->substr(message->find(':') + 1);
     EXPECT_EQ(name.rfind("SCR-", 0), 0u);
-    EXPECT_TRUE(std::filesystem::exists(home / "kadrix.companion" / name));
-    EXPECT_EQ(std::filesystem::status(home / "kadrix.companion").permissions() & std::filesystem::perms::all,
+    EXPECT_TRUE(std::filesystem::exists(shared / name));
+    EXPECT_FALSE(std::filesystem::exists(home / "kadrix.companion"));
+    EXPECT_EQ(std::filesystem::status(shared).permissions() & std::filesystem::perms::all,
               std::filesystem::perms::owner_all);
     EXPECT_NE(logic.lastActiveTime, 0);  // the editor hid
     EXPECT_TRUE(settings->token().empty());
@@ -123,10 +127,10 @@ TEST_F(UploadCommandTest, HandOffWritesTheFileAndOpensASealedLink) {
     // A companion that cannot be reached: a warning, no file left, the editor stays.
     openAnswer = false;
     logic.lastActiveTime = 0;
-    std::filesystem::remove(home / "kadrix.companion" / name);
+    std::filesystem::remove(shared / name);
     logic.uploadImage("test");
     EXPECT_TRUE(logged("warning Can't hand the image over"));
-    EXPECT_FALSE(std::filesystem::exists(home / "kadrix.companion" / name));
+    EXPECT_FALSE(std::filesystem::exists(shared / name));
     EXPECT_EQ(logic.lastActiveTime, 0);
 
     if (previous)

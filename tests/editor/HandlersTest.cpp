@@ -151,6 +151,23 @@ TEST_F(HandlersTest, MouseUpGoesToTheComponentThatGotThatButtonsPress) {
     EXPECT_EQ(count("objects.up"), 1);
 }
 
+TEST_F(HandlersTest, ASelectionThatShowsLetsGoOfTheObjectItsPressLeftSelected) {
+    // A press that ends the typing of a text leaves the text selected; the
+    // selection dragged out from it must not share the keys with that text.
+    objects.activeIndex = 0;
+    down(0);
+    EXPECT_EQ(count("objects.esc"), 1);
+    drag(0, 20, 30);  // too small yet: no selection, the text stays
+    EXPECT_EQ(count("objects.esc"), 1);
+    crop.isOn = true;
+    drag(0, 80, 90);
+    EXPECT_EQ(count("objects.esc"), 2);
+    objects.activeIndex.reset();
+    drag(0, 90, 100);
+    EXPECT_EQ(count("objects.esc"), 2);
+    up(0);
+}
+
 TEST_F(HandlersTest, KeyUpRemovesTheNormalisedModifierAndIgnoresRepeats) {
     // Right Shift went in as Shift; its release carries its own code.
     hold(K::Shift);

@@ -197,6 +197,22 @@ TEST(Print, TheImageIsFittedToATurnedPageWithoutMargins) {
     }
 }
 
+TEST(Print, TheImageFillsThePrintableAreaNotThePaper) {
+    // 400 × 300 points on a landscape page whose printable area is 720 × 540:
+    // enlarged 1.8 times, to the whole area.
+    Rect whole = Print::fitToPrintableArea({36, 36, 720, 540}, {400, 300});
+    EXPECT_DOUBLE_EQ(whole.width(), 720);
+    EXPECT_DOUBLE_EQ(whole.height(), 540);
+    EXPECT_DOUBLE_EQ(whole.x(), 36);
+    // A printer that cannot print the outer 18 points on the left and 30 at
+    // the top: the picture stays inside, centred in what is left.
+    Rect inside = Print::fitToPrintableArea({18, 30, 574, 752}, {100, 900});
+    EXPECT_GE(inside.x(), 18);
+    EXPECT_DOUBLE_EQ(inside.y(), 30);
+    EXPECT_DOUBLE_EQ(inside.height(), 752);
+    EXPECT_NEAR(inside.x() + inside.width() / 2, 18 + 574 / 2.0, 1e-9);
+}
+
 TEST(Popover, ShowsBesideItsAnchorAndClosesOnAnOutsideClick) {
     Window win({100, 100, 300, 200}, WindowStyle::Borderless);
     win.orderFront();

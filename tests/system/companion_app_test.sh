@@ -41,6 +41,6 @@ sys_wait_for --timeout 15 test -s "$SYS_TMP/received" \
   || { tail -20 "$SYS_TMP/kadrix.log"; fail "the stand-in handler got no link"; }
 link=$(cat "$SYS_TMP/received")
 [[ "$link" =~ ^plim://upload=[A-Za-z0-9%]+$ ]] || fail "unexpected link '$link'"
-ls "$XDG_DATA_HOME/kadrix.companion/"SCR-*.png >/dev/null 2>&1 || fail "no image in the shared folder"
-[ "$(stat -c %a "$XDG_DATA_HOME/kadrix.companion")" == 700 ] || fail "the shared folder is not private"
+ls "$KADRIX_HOME/kadrix.companion/"SCR-*.png >/dev/null 2>&1 || fail "no image in the shared folder"
+[ "$(stat -c %a "$KADRIX_HOME/kadrix.companion")" == 700 ] || fail "the shared folder is not private"
 echo "companion app test: the handler received ${link:0:40}…"

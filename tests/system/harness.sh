@@ -284,6 +284,18 @@ sys_expect_floating() {
     || fail "${2:-the window} is not above the others on every desktop: $props"
   xwininfo -id "$1" -all | grep -q 'Override redirection?: No' || fail "${2:-the window} bypasses the window manager"
 }
+# BX BY BW BH: the part of a window of COLOUR that the active editor window
+# shows below its tool bar, from the last snap (at scale SCALE).
+sys_editor_box() {
+  local colour=$1 scale=$2 top box
+  sys_geom "$(xdotool getactivewindow)"
+  top=$((110 * scale))
+  box=$(convert "$SYS_TMP/shot.png" -crop "${WIDTH}x$((HEIGHT - top))+$X+$((Y + top))" +repage \
+    -fill black +opaque "$colour" -trim -format '%w %h %X %Y' info:)
+  read -r BW BH BX BY <<<"$box"
+  BX=$((X + ${BX#+})) BY=$((Y + top + ${BY#+}))
+  [ "$BW" -gt 200 ] && [ "$BH" -gt 100 ] || fail "the capture does not show in the editor (${BW}x$BH)"
+}
 sys_active_is() { [ "$(xdotool getactivewindow getwindowname 2>/dev/null)" == "$1" ]; }
 sys_wait_editor() {
   sys_wait_for --timeout "${1:-10}" sys_active_is Kadrix \

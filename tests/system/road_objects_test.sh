@@ -23,15 +23,9 @@ road() {
   sleep 0.5
   # Where the window shows in the editor: the box of its colour below the tool bar.
   snap start
-  local editor top box bw bh bx by
-  editor=$(xdotool getactivewindow)
-  sys_geom "$editor"
-  top=$((110 * scale))
-  box=$(convert "$shot" -crop "${WIDTH}x$((HEIGHT - top))+$X+$((Y + top))" +repage -fill black +opaque '#3366cc' \
-    -trim -format '%w %h %X %Y' info:)
-  read -r bw bh bx by <<<"$box"
-  bx=$((X + ${bx#+})) by=$((Y + top + ${by#+}))
-  [ "$bw" -gt 200 ] && [ "$bh" -gt 100 ] || fail "the capture does not show in the editor (${bw}x$bh)"
+  local bw bh bx by
+  sys_editor_box '#3366cc' "$scale"
+  bw=$BW bh=$BH bx=$BX by=$BY
   # A point of the box, in hundredths of its width and height from its top left.
   at() { echo "$((bx + bw * $1 / 100)) $((by + bh * $2 / 100))"; }
 

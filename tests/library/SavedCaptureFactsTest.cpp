@@ -1,0 +1,101 @@
+// A save through the real core, editor and library: the annotations' facts
+// reach the library record, its text search and its drawing filter.
+#include <gtest/gtest.h>
+
+#include <algorithm>
+
+#include "LibraryFixture.h"
+#include "core/AppHost.h"
+#include "core/AppLogic.h"
+#include "core/CaptureRoutes.h"
+#include "core/EditorLink.h"
+#include "editor/CanvasLayers.h"
+#include "editor/Framer.h"
+#include "editor/ObjectHandlers.h"
+#include "kit/Dispatch.h"
+#include "kit/Window.h"
+#include "library/LibraryLink.h"
+#include "objects/ObjText.h"
+#include "services/Settings.h"
+#include "services/Telemetry.h"
+
+namespace {
+
+class EditorInWindow : public core::EditorLink {
+public:
+    kit::Window win{kit::Rect{0, 0, 900, 600}, kit::WindowStyle::Titled};
+    kit::Window* window() override { return &win; }
+};
+
+class SavedCaptureFacts : public LibraryFolderFixture {
+protected:
+    void SetUp() override {
+        LibraryFolderFixture::SetUp();
+        services::Settings::shared().setLibAllowOCR(true);
+        services::Settings::shared().setDefaultFolderURL(folder);
+        core::setLibrary(&library::LibraryLink::shared());
+        editor::installObjectHandlers();
+        editor::resetCanvasLayers();
+        logic = std::make_unique<core::AppLogic>(core::AppLogic::Services{}, std::make_unique<core::CaptureRoutes>(),
+                                                 std::make_unique<EditorInWindow>());
+    }
+    void TearDown() override {
+        editor::ObjectHandlers::shared().clear();
+        logic.reset();
+        core::setLibrary(nullptr);
+        services::Settings::shared().setDefaultFolderURL(std::nullopt);
+        LibraryFolderFixture::TearDown();
+    }
+    std::unique_ptr<core::AppLogic> logic;
+};
+
+TEST_F(SavedCaptureFacts, ASaveCarriesTheAnnotationsIntoTheLibrary) {
+    auto lib = library::LibraryLink::shared().library();
+    ASSERT_TRUE(lib);
+    ASSERT_TRUE(kit::runMainLoopUntil([&] { return lib->loaded(); }, 10));
+    kit::Image shot(640, 360);
+    shot.fill(kit::Color::rgb(255, 255, 255));
+    ASSERT_TRUE(logic->loadImage(shot, false));
+
+    editor::ObjectHandlers& objects = editor::ObjectHandlers::shared();
+    ASSERT_TRUE(objects.addObject("ObjArrow", services::Rect{40, 300, 200, 0}));
+    // A text typed where a click put it.
+    objects.createOnClick = "ObjText";
+    const kit::Point at = editor::Framer::shared().imageToView({260, 200});
+    kit::Event click;
+    objects.mouseDown(&click, at, 0);
+    objects.mouseUp(&click, at, 0);
+    auto* text = dynamic_cast<objects::ObjText*>(objects.activeObj().get());
+    ASSERT_TRUE(text);
+    text->appendText("quarterly");
+    // Black on the white screenshot, as text that recognition reads.
+    text->nobg = true;
+    objects.setToolValue("color", "#000000");
+    objects.setToolValue("size", "4");
+    objects.deactivate();
+
+    logic->saveImage(true, true);
+    std::shared_ptr<library::GrabData> saved;
+    ASSERT_TRUE(kit::runMainLoopUntil(
+        [&] {
+            auto all = lib->snapshot();
+            if (!all.empty() && all.back()->content.count("ocr")) saved = all.back();
+            return saved != nullptr;
+        },
+        30));
+    EXPECT_EQ(saved->content["labels"], "quarterly");
+    EXPECT_EQ(saved->content["objects"], "AT");
+    EXPECT_EQ(lib->search("quarterly").size(), 1u) << "recognised: " << saved->content["ocr"];
+    auto drawings = lib->calcFilters().objects;
+    EXPECT_NE(std::find(drawings.begin(), drawings.end(), library::LibFacet{1, "A"}), drawings.end());
+    EXPECT_NE(std::find(drawings.begin(), drawings.end(), library::LibFacet{1, "T"}), drawings.end());
+
+    std::optional<kit::Json> event;
+    for (auto& e : services::Telemetry::shared().events())
+        if (e.value("type", "") == "saveImage") event = e;
+    ASSERT_TRUE(event);
+    EXPECT_EQ((*event)["objectsCount"], 2);
+    EXPECT_EQ((*event)["objects"], "AT");
+}
+
+}  // namespace
