@@ -203,6 +203,11 @@ TEST_F(CanvasLayersTest, DropsTakeTheFirstPngJpegOrGifFile) {
     EXPECT_TRUE(view->draggingEntered(info));
     info.filePaths = {"/tmp/b.pdf", "/tmp/a.png"};
     EXPECT_FALSE(view->draggingEntered(info));
+    // The file our own drag-out wrote is no drop for the canvas.
+    info.filePaths = {"/tmp/a.png"};
+    info.fromThisApplication = true;
+    EXPECT_FALSE(view->draggingEntered(info));
+    info.fromThisApplication = false;
     for (const char* ok : {"x.png", "x.jpeg", "x.Gif", "/a.b/c.jpg"}) EXPECT_TRUE(editor::ShotView::isDroppableImage(ok));
     for (const char* no : {"png", "x.png.txt", "/a.png/c", "x.tiff"}) EXPECT_FALSE(editor::ShotView::isDroppableImage(no));
 
