@@ -88,6 +88,7 @@ std::string Capturer::temporaryCapturePath() {
 kit::Image Capturer::interactive(WindowShadow mode, bool windowOnly, bool repeatArea, bool dontRememberArea,
                                  const AsyncMode& asyncMode) {
     CaptureHost& h = host();
+    if (h.takeOffSlidingToast) h.takeOffSlidingToast();
     CaptureContext& ctx = captureContext();
     ctx.capturedAppName.clear();
     ctx.capturedWindowName.clear();
@@ -202,6 +203,7 @@ void Capturer::noteWindow(uint32_t number) {
 // ───────────────────────── full screen and window ─────────────────────────
 
 kit::Image Capturer::fullscreen() {
+    if (host().takeOffSlidingToast) host().takeOffSlidingToast();
     std::string cursor = host().getString("captureCursor", "auto");
     if (cursor == "include") return fullscreen14(true);
     if (cursor == "exclude") return fullscreen14(false);
