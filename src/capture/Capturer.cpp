@@ -88,7 +88,6 @@ std::string Capturer::temporaryCapturePath() {
 kit::Image Capturer::interactive(WindowShadow mode, bool windowOnly, bool repeatArea, bool dontRememberArea,
                                  const AsyncMode& asyncMode) {
     CaptureHost& h = host();
-    if (h.takeOffSlidingToast) h.takeOffSlidingToast();
     CaptureContext& ctx = captureContext();
     ctx.capturedAppName.clear();
     ctx.capturedWindowName.clear();
@@ -137,6 +136,9 @@ kit::Image Capturer::interactive(WindowShadow mode, bool windowOnly, bool repeat
         if (auto number = toolWindowIn(text)) noteWindow(*number);
     };
 
+    // The tool freezes the screen as it is: a toast on its way in ("No area
+    // to repeat" just above) would stay there half-way.
+    if (h.takeOffSlidingToast) h.takeOffSlidingToast();
     kit::Process tool(h.toolPath(), args);
     kit::ProcessResult result = tool.runOnMain(onChunk);
     // The whole output has been read by now, so the end of output is handled
