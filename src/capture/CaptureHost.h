@@ -27,6 +27,9 @@ struct CaptureHost {
     std::function<void(const std::string& title, const std::string& message)> notify;
     std::function<void(const std::string& title, const std::string& message)> warning;
     std::function<void(const std::string& title, const std::string& message)> alertOnMain;
+    // A toast still sliding in goes before the screen is taken, so no capture
+    // (nor the selection overlay's frozen screen) holds it half-way.
+    std::function<void()> takeOffSlidingToast;
 
     std::function<void(const std::string& name)> timerStart;
     std::function<void(const std::string& name)> timerLog;

@@ -136,6 +136,9 @@ kit::Image Capturer::interactive(WindowShadow mode, bool windowOnly, bool repeat
         if (auto number = toolWindowIn(text)) noteWindow(*number);
     };
 
+    // The tool freezes the screen as it is: a toast on its way in ("No area
+    // to repeat" just above) would stay there half-way.
+    if (h.takeOffSlidingToast) h.takeOffSlidingToast();
     kit::Process tool(h.toolPath(), args);
     kit::ProcessResult result = tool.runOnMain(onChunk);
     // The whole output has been read by now, so the end of output is handled
@@ -202,6 +205,7 @@ void Capturer::noteWindow(uint32_t number) {
 // ───────────────────────── full screen and window ─────────────────────────
 
 kit::Image Capturer::fullscreen() {
+    if (host().takeOffSlidingToast) host().takeOffSlidingToast();
     std::string cursor = host().getString("captureCursor", "auto");
     if (cursor == "include") return fullscreen14(true);
     if (cursor == "exclude") return fullscreen14(false);

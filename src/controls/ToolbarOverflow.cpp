@@ -39,6 +39,13 @@ std::string toolbarMenuTitle(const std::string& title) {
     return keyPart.replaced(title, "");
 }
 
+std::string toolbarTitleShown(const std::string& title) {
+    std::string shown = title;
+    for (size_t at; (at = shown.find(kCommandSign)) != std::string::npos;)
+        shown.replace(at, kCommandSign.size(), "Ctrl+");
+    return shown;
+}
+
 ToolbarOverflow toolbarOverflow(double itemWidth, double padding, int maxCapacity, double barWidth,
                                 double totalWidth) {
     ToolbarOverflow out;

@@ -19,6 +19,11 @@ std::string asciiLowered(std::string text);
 // The title without its key in parentheses: "Arrow (A)" -> "Arrow".
 std::string toolbarMenuTitle(const std::string& title);
 
+// A title as a Linux user reads it: the command sign names the key that
+// stands for it here, "Add Capture (⌘A)" -> "Add Capture (Ctrl+A)". The
+// titles keep the sign, because toolbarKeyEquivalent reads it.
+std::string toolbarTitleShown(const std::string& title);
+
 struct ToolbarOverflow {
     bool moreVisible = false;
     double moreLeading = 0;  // leading offset of the More button when it shows

@@ -3,6 +3,7 @@
 #include <cassert>
 
 #include "capture/CaptureHost.h"
+#include "controls/CtrlHelper.h"
 #include "core/AppExports.h"
 #include "core/AppHost.h"
 #include "core/Cursors.h"
@@ -70,6 +71,7 @@ AppLogic::~AppLogic() {
     if (!hooksInstalled_) return;
     if (&editor::core() == this) editor::setCore(nullptr);
     uninstallObjectsBridge(*this);
+    controls::CtrlHelper::setCursorUpdating = nullptr;
     capture::CaptureHost restored;
     restored.bringUpEditor = [] {};
     capture::setHost(restored);
@@ -110,6 +112,8 @@ void AppLogic::installHooks() {
     editor::setCore(this);
     editor::installCropRulerAndKeys();
     installObjectsBridge(*this);
+    // The pointer over a hint bubble stays the arrow whatever the canvas under it asks.
+    controls::CtrlHelper::setCursorUpdating = [this](bool on) { setCursorUpdating(on); };
 
     capture::CaptureHost h;
     h.bringUpEditor = [this] { yieldFocus(); };

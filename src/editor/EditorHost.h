@@ -162,6 +162,11 @@ public:
     virtual void setLaunchAtLogin(bool) {}
     // The status menu's launch-at-startup item follows the login item.
     virtual void setAutostartItemState(bool) {}
+    // For the welcome view: the stored capture shortcut as this desktop
+    // writes it ("Ctrl+Shift+1"; none when the user has none), and whether
+    // the tray icon shows (a tray host is there and the icon is switched on).
+    virtual std::optional<std::string> captureShortcutText() const { return std::nullopt; }
+    virtual bool trayIconShows() const { return false; }
 };
 
 // The installed implementations (never null: the do-nothing base until installed).

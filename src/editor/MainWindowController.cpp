@@ -511,6 +511,14 @@ void MainWindowController::connectTooltips() {
     btnDragOut->tooltipCallbackHide = hide;
     toolbarInstruments->tooltipCallback = show;
     toolbarInstruments->tooltipCallbackHide = hide;
+    // The tool-settings bar floats under the tool bar: its tips go under the bar.
+    auto showUnderBar = [this, alive = std::weak_ptr<bool>(alive_)](const std::string& text, int x) {
+        if (alive.lock()) viewController->showTooltip(text, x, viewController->toolSettings.svEditor->frame().minY());
+    };
+    for (auto* group : viewController->toolSettings.segmentGroups()) {
+        group->tooltipCallback = showUnderBar;
+        group->tooltipCallbackHide = hide;
+    }
 }
 
 // ---- Window delegate ----------------------------------------------------------------------

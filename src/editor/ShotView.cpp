@@ -116,6 +116,9 @@ bool ShotView::isDroppableImage(const std::string& path) {
 }
 
 bool ShotView::draggingEntered(const kit::DraggingInfo& info) {
+    // The image dragged out of the editor (or a pin, or the thumbnail) goes to
+    // other programs only: dropped back here it would paste the shot onto itself.
+    if (info.fromThisApplication) return false;
     // A FIFO or device named like a picture is no picture to take.
     return !info.filePaths.empty() && isDroppableImage(info.filePaths.front()) &&
            kit::files::isRegularFile(info.filePaths.front());

@@ -153,6 +153,11 @@ std::shared_ptr<controls::CtrlTooltippedSegments> ToolSettingsBar::segments(
     return sc;
 }
 
+std::vector<controls::CtrlTooltippedSegments*> ToolSettingsBar::segmentGroups() const {
+    return {scLineType.get(), scArrowType.get(), scConcealType.get(), scRulerPixels.get(),
+            scFill.get(),     scShape.get(),     scShapeCorrection.get()};
+}
+
 std::optional<std::string> ToolSettingsBar::value(const std::string& key) const { return parts().toolValue(key); }
 
 void ToolSettingsBar::updateToolSettings(const std::string& type) {

@@ -49,6 +49,9 @@ public:
     // Colours offered when the active object brings none.
     static const std::vector<std::string> kDefaultPalette;
 
+    // Every segment group of the bar, for the owner's tooltip bubble.
+    std::vector<controls::CtrlTooltippedSegments*> segmentGroups() const;
+
     // Shows and loads the controls for a tool type ("ObjArrow", or a mode word).
     void updateToolSettings(const std::string& type);
     void loadSegValue(controls::CtrlTooltippedSegments& view, const std::string& key,

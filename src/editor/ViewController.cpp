@@ -5,6 +5,7 @@
 
 #include "controls/CtrlInputCell.h"
 #include "controls/ImageAssets.h"
+#include "controls/ToolbarOverflow.h"
 #include "controls/hoveredToolTip.h"
 #include "editor/EditorHost.h"
 #include "editor/MainWindowController.h"
@@ -65,7 +66,7 @@ Check check(int64_t width, int64_t height) {
 }  // namespace resize
 
 TooltipText splitTooltip(const std::string& text) {
-    const controls::TooltipParts parts = controls::splitTooltip(text);
+    const controls::TooltipParts parts = controls::splitTooltip(controls::toolbarTitleShown(text));
     TooltipText out;
     out.title = parts.label;
     if (!parts.key.empty()) {
@@ -73,6 +74,17 @@ TooltipText splitTooltip(const std::string& text) {
         out.padding = 40;
     }
     return out;
+}
+
+std::string welcomeHint(const std::optional<std::string>& shortcut, bool trayIcon) {
+    if (trayIcon)
+        return shortcut ? "Take a screenshot from the tray icon or with " + *shortcut +
+                              ".\nIt opens here for marking up."
+                        : std::string("Take a screenshot from the tray icon.\nIt opens here for marking up.");
+    const std::string take = shortcut ? "Take a screenshot with " + *shortcut + "; it opens here for marking up."
+                                      : std::string("Record a shortcut in the settings to take screenshots; they "
+                                                    "open here for marking up.");
+    return take + "\nRunning kadrix again brings this window back.";
 }
 
 kit::Size fittedContentSize(kit::Size content, kit::Size room) {
@@ -186,11 +198,11 @@ void ViewController::buildIntro() {
     title->setAlignment(kit::TextAlignment::Center);
     title->setFont(kit::Font::system(17, kit::FontWeight::Semibold));
     introStandard->addSubview(title);
-    auto hint = label("Take a screenshot from the tray icon or with Ctrl+Shift+1.\nIt opens here for marking up.",
-                      {10, 56, 400, 40});
-    hint->setAlignment(kit::TextAlignment::Center);
-    hint->setWraps(true);
-    introStandard->addSubview(hint);
+    labelWelcomeHint = label("", {10, 46, 400, 52});
+    labelWelcomeHint->setAlignment(kit::TextAlignment::Center);
+    labelWelcomeHint->setWraps(true);
+    introStandard->addSubview(labelWelcomeHint);
+    updateWelcomeHint();
     btnStartup = ctrlButton("Launch at Startup", {50, 14, 150, 28}, VC_ACTION(runAtStartup));
     btnSetupHotkeys = ctrlButton("Set Up Shortcuts", {220, 14, 150, 28}, VC_ACTION(setupHotkeys));
     introStandard->addSubview(btnStartup);
@@ -313,7 +325,13 @@ void ViewController::embedBackdropPanel() {
 
 // ---- Operations ------------------------------------------------------------------
 
+void ViewController::updateWelcomeHint() {
+    labelWelcomeHint->setStringValue(welcomeHint(shell().captureShortcutText(), shell().trayIconShows()));
+}
+
 void ViewController::viewDidAppear() {
+    // The shortcut may have been recorded, or the tray come and gone, since.
+    if (labelWelcomeHint) updateWelcomeHint();
     double ms = services::timerElapsed("KeyToRenderFullscreen");
     if (ms > 0)
         services::Telemetry::shared().event("timer", {{"timername", "grab:fullscreen"}, {"timer", ms}});
@@ -348,7 +366,7 @@ void ViewController::syncBackdropPanel() {
     kit::ColorPanel::shared().close();
 }
 
-void ViewController::showTooltip(const std::string& text, int x) {
+void ViewController::showTooltip(const std::string& text, int x, std::optional<double> top) {
     TooltipText t = splitTooltip(text);
     labelTooltip->setStringValue(t.title);
     if (t.key) {
@@ -365,8 +383,9 @@ void ViewController::showTooltip(const std::string& text, int x) {
     labelTooltip->setFrame({14, 4, titleWidth, 18});
     labelTooltipKey->setFrame({14 + titleWidth + 6, 4, keyWidth, 18});
     kit::Rect f = ctrlHelperTooltip->frame();
-    ctrlHelperTooltip->setFrame(
-        {x - std::round(width / 2), view->bounds().height() - f.height() - 5, width, f.height()});
+    const double room = view->bounds().width();
+    const double left = std::clamp(x - std::round(width / 2), 0.0, std::max(0.0, room - width));
+    ctrlHelperTooltip->setFrame({left, top.value_or(view->bounds().height()) - f.height() - 5, width, f.height()});
 }
 
 bool ViewController::anyHelperVisible() {

@@ -58,6 +58,10 @@ TooltipText splitTooltip(const std::string& text);
 // screen with less room, no more than `room` (a window already larger keeps
 // its size).
 kit::Size fittedContentSize(kit::Size content, kit::Size room = {1e9, 1e9});
+// The welcome view's line on how to take a screenshot: the tray icon only
+// where it shows, the stored shortcut only when there is one, and without a
+// tray, how to bring the editor back (running kadrix again).
+std::string welcomeHint(const std::optional<std::string>& shortcut, bool trayIcon);
 // A window frame moved onto its screen: right edges meet when it sticks out
 // to the right, then bottom edges when it sticks out below (y up).
 kit::Rect keptOnScreen(kit::Rect frame, const kit::Rect& screen);
@@ -71,6 +75,7 @@ public:
     std::shared_ptr<kit::View> backdropPanelHost;  // where the backdrop's panel is embedded
     std::shared_ptr<controls::CtrlHelper> backdropView;
     std::shared_ptr<kit::View> introView, introNewVersion, introStandard;
+    std::shared_ptr<kit::Label> labelWelcomeHint;
     std::shared_ptr<kit::View> shotView;
     std::shared_ptr<kit::ImageView> imageWelcome;
     std::shared_ptr<controls::CtrlButton> btnStartup, btnSetupHotkeys;
@@ -87,12 +92,16 @@ public:
     // Called once the controller's views exist.
     void viewDidLoad();
     void viewDidAppear();
+    // Says how to take a screenshot with what this desktop and the settings offer now.
+    void updateWelcomeHint();
     // Embeds the backdrop's panel when the backdrop offers one (once).
     void embedBackdropPanel();
 
     void fitWindow();
     void syncBackdropPanel();
-    void showTooltip(const std::string& text, int x);
+    // The tool bar's tooltip, centred on x (window space) and kept inside the
+    // view; its top 5 points under `top` (the view's top edge when none).
+    void showTooltip(const std::string& text, int x, std::optional<double> top = std::nullopt);
     bool anyHelperVisible();
     bool hideHelpers();
     void updateSizeFields();

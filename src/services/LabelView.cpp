@@ -43,13 +43,20 @@ void LabelView::setTruncation(kit::TextTruncation mode) {
     setNeedsDisplay();
 }
 
+void LabelView::setWrapped(bool wrapped) {
+    layer_->setWrapped(wrapped);
+    layout();
+}
+
 void LabelView::layout() {
     placeText();
 }
 
 void LabelView::placeText() {
-    double height = layer_->preferredFrameSize().height;
     kit::Rect b = bounds();
+    // A wrapped text is measured at the label's width.
+    layer_->setFrame({0, 0, b.width(), b.height()});
+    double height = layer_->preferredFrameSize().height;
     layer_->setFrame({0, b.midY() - height / 2, b.width(), height});
     setNeedsDisplay();
 }

@@ -1,7 +1,8 @@
 #pragma once
-// A one-line text label: a view that draws its string with a text layer,
-// vertically centred, cut with "…" when it does not fit. Line breaks show as
-// blanks, so a text of several lines still reads on its one line.
+// A text label: a view that draws its string with a text layer, vertically
+// centred, on one line cut with "…" when it does not fit (or wrapped, when
+// asked). Line breaks show as blanks, so a text of several lines still reads
+// on its one line.
 #include <memory>
 #include <string>
 
@@ -25,6 +26,8 @@ public:
     void setAlignment(kit::TextAlignment alignment);
     // A line too long for the label is cut at its end unless told otherwise.
     void setTruncation(kit::TextTruncation mode);
+    // Words wrap at the label's width instead (nothing is cut then).
+    void setWrapped(bool wrapped);
     kit::TextTruncation truncation() const { return layer_->truncationMode(); }
     kit::Size fittingSize() const { return layer_->preferredFrameSize(); }
     void layout() override;

@@ -9,6 +9,7 @@
 #include "kit/ImageView.h"
 #include "kit/Path.h"
 #include "kit/TextLayer.h"
+#include "kit/TextMeasure.h"
 #include "services/AppHooks.h"
 #include "services/Console.h"
 #include "services/Random.h"
@@ -217,6 +218,50 @@ void Notifier::setIcon(bool warning) {
     customImage_->setNeedsDisplay();
 }
 
+namespace {
+
+// The text as the label shows it: line breaks and runs of blanks as one blank.
+std::string toastOneLine(const std::string& text) {
+    std::string line;
+    for (char c : text) {
+        const bool blank = c == '\n' || c == '\r' || c == ' ';
+        if (!blank)
+            line.push_back(c);
+        else if (!line.empty() && line.back() != ' ')
+            line.push_back(' ');
+    }
+    return line;
+}
+
+}  // namespace
+
+Notifier::TextFit Notifier::fitText(const std::string& title, const std::string& message, double width,
+                                    double height) {
+    const std::string titleLine = toastOneLine(title), messageLine = toastOneLine(message);
+    TextFit fit;
+    const bool pathOrLink = messageLine.starts_with('/') || messageLine.find("://") != std::string::npos;
+    fit.messageCut = pathOrLink ? kit::TextTruncation::Middle : kit::TextTruncation::End;
+    // Half a point a step, so a text takes the largest size it fits at.
+    for (int step = 0; step <= 4; ++step) {
+        fit.titleSize = 13 - 0.5 * step;
+        fit.messageSize = 12 - 0.5 * step;
+        const kit::Size t = kit::measureText(titleLine, kit::Font::system(fit.titleSize, kit::FontWeight::Semibold));
+        const kit::Size oneLine = kit::measureText(messageLine, kit::Font::system(fit.messageSize));
+        const kit::Size wrapped = kit::measureText(messageLine, kit::Font::system(fit.messageSize), width);
+        fit.titleHeight = std::ceil(t.height);
+        fit.messageHeight = std::ceil(wrapped.height);
+        fit.wraps = wrapped.height > oneLine.height + 0.5;
+        const bool titleFits = t.width <= width;
+        // A path or a link on lines of its own would break anywhere: it keeps one line.
+        const bool messageFits = !(pathOrLink && fit.wraps) && wrapped.width <= width;
+        if (titleFits && messageFits && fit.titleHeight + fit.messageHeight <= height) return fit;
+    }
+    fit.cut = true;
+    fit.wraps = false;
+    fit.messageHeight = std::ceil(kit::measureText(messageLine, kit::Font::system(fit.messageSize)).height);
+    return fit;
+}
+
 void Notifier::layoutPanel() {
     const double right = kPanelFrame.width() - 12;
     double textRight = right;
@@ -226,8 +271,19 @@ void Notifier::layoutPanel() {
         customButton_->setFrame({right - width, 13, width, 26});
         textRight = right - width - 8;
     }
-    customHeader_->setFrame({48, 26, textRight - 48, 18});
-    customMessage_->setFrame({48, 8, textRight - 48, 17});
+    const double width = textRight - kTextLeft;
+    const double room = kPanelFrame.height() - 2 * kTextMargin;
+    const TextFit fit = fitText(customHeader_->text(), customMessage_->text(), width, room);
+    customHeader_->setFont(kit::Font::system(fit.titleSize, kit::FontWeight::Semibold));
+    customMessage_->setFont(kit::Font::system(fit.messageSize));
+    customMessage_->setWrapped(fit.wraps);
+    customMessage_->setTruncation(fit.messageCut);
+    // Title over message, the pair centred in the panel's height.
+    const double block = std::min(room, fit.titleHeight + fit.messageHeight);
+    const double top = std::round(kPanelFrame.height() / 2 + block / 2);
+    customHeader_->setFrame({kTextLeft, top - fit.titleHeight, width, fit.titleHeight});
+    const double messageHeight = std::min(fit.messageHeight, room - fit.titleHeight);
+    customMessage_->setFrame({kTextLeft, top - fit.titleHeight - messageHeight, width, messageHeight});
 }
 
 kit::Display Notifier::chooseScreen() const {
@@ -261,8 +317,6 @@ void Notifier::showCustom(const std::string& title, const std::string& message,
 
     customHeader_->setText(title);
     customMessage_->setText(message);
-    // A file's path too long for the line keeps its name in view.
-    customMessage_->setTruncation(message.starts_with('/') ? kit::TextTruncation::Middle : kit::TextTruncation::End);
     customButton_->setHidden(!button);
     if (button) {
         customButton_->setTitle(*button);
@@ -367,6 +421,10 @@ void Notifier::fadeOut() {
     });
 }
 
+void Notifier::takeOffIfSliding() {
+    if (state_ != "hidden" && slideTimer_.isValid()) hideNow();
+}
+
 void Notifier::hideNow() {
     state_ = "hidden";
     slideTimer_.invalidate();
@@ -390,6 +448,7 @@ void Notifier::customBtnClick() {
 void Notifier::setMessageText(const std::string& text) {
     if (!winNotifier_) buildWindow();
     customMessage_->setText(text);
+    layoutPanel();
 }
 
 void Notifier::popover(kit::View& sender, const std::string& image, const std::string& text) {

@@ -69,8 +69,28 @@ public:
     void customBtnClick();
     // Closes the toast at once without running its action.
     virtual void hideNow();
+    // Closes a toast that has not finished sliding in (a capture is about to
+    // take the screen); a toast already in place stays.
+    void takeOffIfSliding();
+    bool isSliding() const { return slideTimer_.isValid(); }
     // The toast's message line (the update download writes its progress here).
     virtual void setMessageText(const std::string& text);
+
+    // How the title and the message take the panel's text area: the largest
+    // fonts (title 13 down to 11, message 12 down to 10) at which the title
+    // keeps one line and the message wraps into the height left. A message
+    // longer still (a path, a link) keeps one line and is cut: in its middle
+    // when it is a path or a link, else at its end.
+    struct TextFit {
+        double titleSize = 13, messageSize = 12;
+        double titleHeight = 0, messageHeight = 0;
+        bool wraps = false;  // the message takes more than one line
+        bool cut = false;    // the title or the message does not fit whole
+        kit::TextTruncation messageCut = kit::TextTruncation::End;
+    };
+    static TextFit fitText(const std::string& title, const std::string& message, double width, double height);
+    // The text area of a panel without a button, and its margin above and below.
+    static constexpr double kTextLeft = 48, kTextMargin = 5;
 
     // Where the toast starts (peeking in from above the screen's top) and where it slides to.
     static kit::Rect startFrame(const kit::Display& screen);

@@ -22,6 +22,8 @@
 #include "shell/PreferencesWindowController.h"
 #include "shell/StatusMenu.h"
 #include "shell/UrlCommand.h"
+#include "shortcuts/Name.h"
+#include "shortcuts/Names.h"
 
 namespace shell {
 
@@ -236,6 +238,17 @@ void AppDelegate::setLaunchAtLogin(bool enabled) {
 
 void AppDelegate::setAutostartItemState(bool on) {
     if (auto& item = StatusMenu::shared().itemAutostart) item->setState(on ? kit::ControlState::On : kit::ControlState::Off);
+}
+
+std::optional<std::string> AppDelegate::captureShortcutText() const {
+    // The whole screen first: it is the one a new user is given.
+    for (const shortcuts::Name* name : {&shortcuts::names::fullscreen(), &shortcuts::names::area()})
+        if (auto stored = shortcuts::getShortcut(*name)) return stored->displayText();
+    return std::nullopt;
+}
+
+bool AppDelegate::trayIconShows() const {
+    return kit::StatusItem::isTrayAvailable() && services::Settings::shared().showMenubarIcon() != 0;
 }
 
 }  // namespace shell

@@ -82,6 +82,8 @@ public:
     bool launchAtLoginEnabled() const override;
     void setLaunchAtLogin(bool enabled) override;
     void setAutostartItemState(bool on) override;
+    std::optional<std::string> captureShortcutText() const override;
+    bool trayIconShows() const override;
 
     // core::ShellHost
     void flashSuccessIcon() override;

@@ -5,6 +5,7 @@
 #include <fstream>
 
 #include "CoreFixture.h"
+#include "controls/CtrlHelper.h"
 #include "controls/ImageAssets.h"
 #include "core/Cursors.h"
 #include "kit/Files.h"
@@ -140,7 +141,20 @@ TEST_F(Startup, HooksReachTheInstanceAndGoWithIt) {
     logic.lastActiveTime = 42;
     EXPECT_EQ(services::appHooks()->lastActiveTime(), 42);
 
+    // A hint bubble under the pointer holds the editor's pointer shapes.
+    auto bubble = std::make_shared<controls::CtrlHelper>(kit::Rect{0, 0, 100, 40});
+    logic.setCursor("default");
+    bubble->mouseEntered({});
+    EXPECT_FALSE(logic.cursorUpdating());
+    logic.setCursor("crosshair");
+    EXPECT_EQ(logic.currentCursor, "default");
+    bubble->mouseExited({});
+    EXPECT_TRUE(logic.cursorUpdating());
+    logic.setCursor("crosshair");
+    EXPECT_EQ(logic.currentCursor, "crosshair");
+
     this->logic.reset();
+    EXPECT_FALSE(controls::CtrlHelper::setCursorUpdating);
     EXPECT_EQ(dynamic_cast<core::AppLogic*>(&editor::core()), nullptr);
     EXPECT_FALSE(services::appHooks()->lastActiveTime);
     EXPECT_EQ(services::hookEditorDpr(), 2.0);  // the services' default again

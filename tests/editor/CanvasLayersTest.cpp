@@ -259,6 +259,11 @@ TEST_F(CanvasLayersTest, DropsTakeTheFirstPngJpegOrGifFile) {
     EXPECT_FALSE(view->draggingEntered(info));
     info.filePaths = {dir + "/missing.png"};
     EXPECT_FALSE(view->draggingEntered(info));
+    // The file our own drag-out wrote is no drop for the canvas.
+    info.filePaths = {shot};
+    info.fromThisApplication = true;
+    EXPECT_FALSE(view->draggingEntered(info));
+    info.fromThisApplication = false;
     std::filesystem::remove_all(dir);
     for (const char* ok : {"x.png", "x.jpeg", "x.Gif", "/a.b/c.jpg"}) EXPECT_TRUE(editor::ShotView::isDroppableImage(ok));
     for (const char* no : {"png", "x.png.txt", "/a.png/c", "x.tiff"}) EXPECT_FALSE(editor::ShotView::isDroppableImage(no));

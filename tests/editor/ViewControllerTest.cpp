@@ -1,5 +1,9 @@
 #include <gtest/gtest.h>
 
+#include <map>
+
+#include "controls/ToolbarOverflow.h"
+#include "editor/MainWindowController.h"
 #include "editor/ViewController.h"
 #include "kit/Timer.h"
 #include "services/Str.h"
@@ -52,6 +56,28 @@ TEST(Tooltip, TitleAndKeyPieces) {
     EXPECT_EQ(splitTooltip("((").title, "");
 }
 
+TEST(Tooltip, ToolbarKeysNameTheLinuxModifier) {
+    // The bar's own titles, as the bubble shows them: Ctrl where the title says command.
+    std::map<std::string, std::string> keys;
+    for (const auto& [title, icon] : toolbarItems()) {
+        TooltipText t = splitTooltip(title);
+        EXPECT_EQ(t.title.find("\u2318"), std::string::npos) << title;
+        if (t.key) {
+            EXPECT_EQ(t.key->find("\u2318"), std::string::npos) << title;
+            keys[t.title] = *t.key;
+        }
+    }
+    EXPECT_EQ(keys["Add Capture"], "(Ctrl+A)");
+    EXPECT_EQ(keys["Paste Image"], "(Ctrl+V)");
+    EXPECT_EQ(keys["Arrow"], "(A)");
+    // The overflow menu still reads the command key from the same titles.
+    for (const auto& [title, icon] : toolbarItems()) {
+        if (title.starts_with("Add Capture")) {
+            EXPECT_TRUE(controls::toolbarKeyEquivalent(title).command);
+        }
+    }
+}
+
 TEST(FitWindow, MinimumSizeAndStayingOnScreen) {
     kit::Size s = fittedContentSize({800, 400});
     EXPECT_EQ(s.width, 1024);
@@ -72,7 +98,42 @@ TEST(FitWindow, MinimumSizeAndStayingOnScreen) {
     EXPECT_EQ(inside.x(), 10);
 }
 
+TEST(Welcome, NamesOnlyWhatWorksHere) {
+    EXPECT_EQ(welcomeHint("Ctrl+Shift+1", true),
+              "Take a screenshot from the tray icon or with Ctrl+Shift+1.\nIt opens here for marking up.");
+    EXPECT_EQ(welcomeHint(std::nullopt, true), "Take a screenshot from the tray icon.\nIt opens here for marking up.");
+    // No tray: the shortcut, and how to bring the editor back.
+    const std::string noTray = welcomeHint("Ctrl+Alt+F5", false);
+    EXPECT_NE(noTray.find("with Ctrl+Alt+F5"), std::string::npos);
+    EXPECT_NE(noTray.find("Running kadrix again"), std::string::npos);
+    EXPECT_EQ(noTray.find("tray"), std::string::npos);
+    const std::string nothing = welcomeHint(std::nullopt, false);
+    EXPECT_EQ(nothing.find("Ctrl+"), std::string::npos);
+    EXPECT_NE(nothing.find("shortcut"), std::string::npos);
+}
+
+struct WelcomeShell : ShellHost {
+    std::optional<std::string> shortcut;
+    bool tray = false;
+    std::optional<std::string> captureShortcutText() const override { return shortcut; }
+    bool trayIconShows() const override { return tray; }
+};
+
 using ResizeBubble = WindowFixture;
+
+TEST_F(ResizeBubble, TheWelcomeViewShowsTheStoredShortcutAndTheTrayOnlyWhenItShows) {
+    ViewController& vc = *c->viewController;
+    WelcomeShell host;
+    setShell(&host);
+    host.shortcut = "Ctrl+Alt+F5";
+    vc.viewDidAppear();
+    EXPECT_EQ(vc.labelWelcomeHint->stringValue(), welcomeHint("Ctrl+Alt+F5", false));
+    host.tray = true;
+    host.shortcut = "Ctrl+Shift+3";
+    vc.viewDidAppear();
+    EXPECT_EQ(vc.labelWelcomeHint->stringValue(), welcomeHint("Ctrl+Shift+3", true));
+    setShell(nullptr);
+}
 
 TEST_F(ResizeBubble, FieldsKeepTheAspectAndTheResizeChecksBothSides) {
     ViewController& vc = *c->viewController;
@@ -137,6 +198,34 @@ TEST_F(ResizeBubble, TheTooltipSitsUnderTheBarCentredOnThePointer) {
     vc.showTooltip("Copy the image", 300);
     EXPECT_TRUE(vc.labelTooltipKey->isHidden());
     vc.ctrlHelperTooltip->hideNow();
+}
+
+TEST_F(ResizeBubble, ToolSettingsSegmentsShowTheirTipsUnderTheBar) {
+    kit::ManualClockScope clock;
+    ViewController& vc = *c->viewController;
+    ToolSettingsBar& bar = vc.toolSettings;
+    parts_.values = {{"lineType", "line"}};
+    vc.updateToolSettings("ObjLine");
+    bar.svEditor->show();
+    clock.advance(1);
+    controls::CtrlTooltippedSegments& lineType = *bar.scLineType;
+    const kit::Rect solid = lineType.convert(lineType.segmentFrame(0), nullptr);
+    kit::Event move;
+    move.type = kit::EventType::MouseMoved;
+    move.locationInWindow = {solid.midX(), solid.midY()};
+    lineType.mouseMoved(move);
+    clock.advance(1);
+    EXPECT_FALSE(vc.ctrlHelperTooltip->isHidden());
+    EXPECT_EQ(vc.labelTooltip->stringValue(), "Solid line");
+    // Under the bar, never over it, and inside the editor's view.
+    const kit::Rect tip = vc.ctrlHelperTooltip->frame();
+    EXPECT_LE(tip.maxY(), bar.svEditor->frame().minY());
+    EXPECT_GE(tip.minX(), 0);
+    EXPECT_LE(tip.maxX(), vc.view->bounds().width());
+    lineType.mouseExited(move);
+    clock.advance(1);
+    EXPECT_TRUE(vc.ctrlHelperTooltip->isHidden());
+    bar.svEditor->hideNow();
 }
 
 }  // namespace

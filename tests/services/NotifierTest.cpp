@@ -298,3 +298,77 @@ TEST_F(NotifierTest, NoticesFromOtherThreadsShowOnTheMainThread) {
     EXPECT_TRUE(visible());
     EXPECT_EQ(notifier->customHeader()->text(), "Uploaded");
 }
+
+TEST_F(NotifierTest, TheProgramsNoticesFitThePanelWholeInThisDesktopsFont) {
+    struct Notice {
+        const char* title;
+        const char* message;
+        const char* button;
+    };
+    // The longest titles and messages the program shows, with the buttons they come with.
+    const Notice notices[] = {
+        {"No area to repeat",
+         "Repeat Area Capture takes a screenshot of the previously captured area. You need to perform the area "
+         "capture first.",
+         nullptr},
+        {"Can't take a scrolling screenshot",
+         "The screenshot tool could not start or stopped with an error, so no region could be picked to scroll "
+         "through.",
+         nullptr},
+        {"Text copied to the clipboard", "Quarterly figures", "Cut Breaks"},
+        {"Text without line breaks copied", "Quarterly figures", "Add Breaks"},
+        {"Can't change folder while indexing",
+         "Open Kadrix library and stop indexing process before changing the default folder.", nullptr},
+        {"You didn't select the area",
+         "Activate the feature once again, and select the area containing the text or QR code.", nullptr},
+        {"Kadrix: URL Scheme (deeplinks) is disabled", "You could enable URL Scheme in Settings, on the Advanced tab",
+         nullptr},
+        {"Unrecognized \"then\" parameter",
+         "Available options: \"copy\", \"save\", \"edit\", \"pin\", or a comma-separated combination", nullptr},
+        {"Image is too large for a backdrop", "Backdrops work with screenshots of up to 15 megapixels.", nullptr},
+        {"Max height reached", "You can change scrolling height limit in the app preferences", nullptr},
+        {"Upload Failed!", "For better or worse, we failed to put the file in your storage", nullptr},
+    };
+    for (const Notice& n : notices) {
+        notifier->notify(n.title, n.message, std::nullopt,
+                         n.button ? std::optional<std::string>(n.button) : std::nullopt);
+        const LabelView& title = *notifier->customHeader();
+        const LabelView& message = *notifier->customMessage();
+        const kit::Rect panel{0, 0, Notifier::kWindowWidth - Notifier::kInsetLeft - Notifier::kInsetRight,
+                              Notifier::kWindowHeight - Notifier::kInsetTop - Notifier::kInsetBottom};
+        // Whole: each label holds all of its text, inside the panel, clear of the button.
+        EXPECT_LE(title.fittingSize().width, title.bounds().width()) << n.title;
+        EXPECT_LE(title.fittingSize().height, title.bounds().height()) << n.title;
+        EXPECT_LE(message.fittingSize().width, message.bounds().width()) << n.message;
+        EXPECT_LE(message.fittingSize().height, message.bounds().height()) << n.message;
+        for (const kit::Rect& f : {title.frame(), message.frame()}) {
+            EXPECT_GE(f.minY(), panel.minY()) << n.title;
+            EXPECT_LE(f.maxY(), panel.maxY()) << n.title;
+            if (n.button) {
+                EXPECT_LE(f.maxX(), notifier->customButton()->frame().minX()) << n.title;
+            }
+        }
+        EXPECT_LE(message.frame().maxY(), title.frame().minY()) << n.title;
+    }
+    // A path longer still keeps one line, cut in its middle so its name shows.
+    const std::string path = "/home/someone/Pictures/" + std::string(200, 'x') + "/SCR-20250101-abcd.png";
+    notifier->notify("Saved", path);
+    EXPECT_EQ(notifier->customMessage()->truncation(), kit::TextTruncation::Middle);
+    EXPECT_GT(notifier->customMessage()->fittingSize().width, notifier->customMessage()->bounds().width());
+    EXPECT_LE(notifier->customMessage()->bounds().height(), 20);
+}
+
+TEST_F(NotifierTest, AToastStillSlidingInGoesBeforeACaptureButOneInPlaceStays) {
+    notifier->notify("No area to repeat", "You need to perform the area capture first.");
+    ASSERT_TRUE(visible());
+    EXPECT_TRUE(notifier->isSliding());
+    notifier->takeOffIfSliding();
+    EXPECT_FALSE(visible());
+    EXPECT_EQ(notifier->state(), "hidden");
+
+    notifier->notify("Copied", "In place");
+    clock.advance(Notifier::kSlideSeconds + 0.05);
+    EXPECT_FALSE(notifier->isSliding());
+    notifier->takeOffIfSliding();
+    EXPECT_TRUE(visible());
+}

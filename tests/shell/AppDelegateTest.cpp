@@ -3,7 +3,9 @@
 
 #include "ShellFixture.h"
 #include "kit/Defaults.h"
+#include "editor/ViewController.h"
 #include "kit/Files.h"
+#include "kit/KeyLayout.h"
 #include "kit/Menu.h"
 #include "kit/StatusItem.h"
 #include "kit/Window.h"
@@ -13,6 +15,8 @@
 #include "shell/AppDelegate.h"
 #include "shell/StatusMenu.h"
 #include "support/EventLoopWait.h"
+#include "shortcuts/Name.h"
+#include "shortcuts/Names.h"
 
 using namespace shell;
 
@@ -156,4 +160,26 @@ TEST_F(AppDelegateTest, ASettingsFileThatCannotBeReadIsToldOnceWithWhereItWasKep
     EXPECT_EQ(shown.size(), 1u);
     services::setAlertPresenter({});
     kit::files::remove(dir);
+}
+
+TEST_F(AppDelegateTest, TheWelcomeViewLearnsTheStoredShortcutAndThatNoTrayIsHere) {
+    ASSERT_TRUE(kit::KeyLayout::useLayoutsForTesting("us"));
+    AppDelegate delegate;
+    using shortcuts::names::area;
+    using shortcuts::names::fullscreen;
+    shortcuts::setShortcut(shortcuts::Shortcut(shortcuts::Key{kit::KeyCode::Five},
+                                               kit::ModifierFlag::Command | kit::ModifierFlag::Option),
+                           fullscreen());
+    EXPECT_EQ(delegate.captureShortcutText(), std::optional<std::string>("Ctrl+Alt+5"));
+    // The whole screen's removed: the area's stands in; both removed: none.
+    shortcuts::setShortcut(std::nullopt, fullscreen());
+    EXPECT_EQ(delegate.captureShortcutText(), std::optional<std::string>("Ctrl+Shift+2"));
+    shortcuts::setShortcut(std::nullopt, area());
+    EXPECT_EQ(delegate.captureShortcutText(), std::nullopt);
+    // No tray host on this display: the welcome view must not send the user there.
+    EXPECT_FALSE(delegate.trayIconShows());
+    EXPECT_EQ(editor::welcomeHint(delegate.captureShortcutText(), delegate.trayIconShows()).find("tray"),
+              std::string::npos);
+    shortcuts::reset({fullscreen(), area()});
+    kit::KeyLayout::useLayoutsForTesting("");
 }

@@ -167,9 +167,11 @@ sys_colour_near() {
 # A window of one colour on screen until the test ends: sys_solid_window TITLE X Y W H COLOUR.
 sys_solid_window() { sys_test_window solid "$@"; }
 
-# An XEmbed system tray at the top of the screen, so the tray icon has a host.
+# An XEmbed system tray at the top of the screen, so the tray icon has a host:
+# a dark panel (#303030). trayer takes its tint only as a see-through panel
+# (fully tinted at alpha 0); an opaque one has the toolkit's light grey.
 sys_tray() {
-  trayer --edge top --align right --widthtype request --height 24 --transparent false \
+  trayer --edge top --align right --widthtype request --height 24 --transparent true --alpha 0 \
     --tint 0x303030 >/dev/null 2>&1 &
   _sys_tray_pid=$!
   sys_wait_window "^panel$" 5 || true

@@ -11,6 +11,22 @@ w=$(xdpyinfo | awk '/dimensions:/ {split($2, d, "x"); print d[1]}')
 shot="$SYS_TMP/before.png"
 sys_screenshot "$shot"
 [ "$(sys_pixel "$shot" $((w - 60)) 33)" == "0,0,0" ] || fail "something covers the menu's place before the click"
+# Only the glyph shows, light, on the dark panel's own colour: no square of
+# another colour under it.
+for id in $(xdotool search --onlyvisible --classname '^kadrix$'); do
+  sys_geom "$id"
+  [ "$HEIGHT" -le 24 ] && { ix=$X iy=$Y iw=$WIDTH ih=$HEIGHT; break; }
+done
+[ -n "${ix:-}" ] || fail "no tray icon window"
+for corner in "$ix $iy" "$((ix + iw - 1)) $iy" "$ix $((iy + ih - 1))" "$((ix + iw - 1)) $((iy + ih - 1))"; do
+  # shellcheck disable=SC2086
+  rgb=$(sys_pixel "$shot" $corner)
+  IFS=, read -r r g b <<<"$rgb"
+  [ $(((r - 48) * (r - 48) + (g - 48) * (g - 48) + (b - 48) * (b - 48))) -le 108 ] \
+    || fail "the tray icon's corner at $corner is $rgb, not the panel's 48,48,48"
+done
+light=$(convert "$shot" -crop "${iw}x${ih}+$ix+$iy" +repage -colorspace gray -format '%[fx:maxima>0.8?1:0]' info:)
+expect_eq "$light" 1 "a light glyph on the dark panel"
 
 sys_click_tray_icon
 shot="$SYS_TMP/menu.png"
