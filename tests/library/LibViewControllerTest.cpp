@@ -328,7 +328,7 @@ TEST_F(LibView, ConnectingAgainKeepsOnePeriodicRescan) {
 TEST_F(LibView, TheStatusLineReadsEntriesWhileAWalkAndARunChangeThem) {
     services::Settings::shared().setLibAllowOCR(false);
     services::Settings::shared().setLibIndexNonshots(true);  // the shots have no colours yet: all are merged
-    for (int i = 0; i < 30; ++i)
+    for (int i = 0; i < 400; ++i)
         lib->addOrUpdate(std::make_shared<GrabData>(
             std::map<std::string, std::string>{{"filename", "missing-" + std::to_string(i) + ".png"}}));
     waitForGallery();
@@ -339,8 +339,10 @@ TEST_F(LibView, TheStatusLineReadsEntriesWhileAWalkAndARunChangeThem) {
     ASSERT_TRUE(im->indexInitiated);
     bool over = kit::runMainLoopUntil(
         [&] {
-            controller->updateStatusLine(std::nullopt);
-            controller->updateVisibility();
+            for (int i = 0; i < 20; ++i) {
+                controller->updateStatusLine(std::nullopt);
+                controller->updateVisibility();
+            }
             return !im->indexInitiated && !im->indexInProgress && !im->scanInProgress;
         },
         20);
