@@ -17,11 +17,14 @@ function(kadrix_library folder)
   target_link_libraries(kadrix_${name} PUBLIC ${K_DEPS} PRIVATE ${K_PRIVATE})
 endfunction()
 
-# kadrix_tests(<folder> [DEPS lib...])
+# kadrix_tests(<folder> [DEPS lib...] [SHARDS n])
 # One GoogleTest executable `test_<folder>` from every .cpp under tests/<folder>;
 # unit tests run headless on Qt's offscreen platform with a private KADRIX_HOME.
+# CTest runs each executable whole (or in n shards side by side) rather than
+# one process a case: a thousand short processes cost more than the tests, and
+# twice that under the sanitizers. Run one case with --gtest_filter.
 function(kadrix_tests folder)
-  cmake_parse_arguments(K "" "" "DEPS" ${ARGN})
+  cmake_parse_arguments(K "" "SHARDS" "DEPS" ${ARGN})
   string(REPLACE "/" "_" name ${folder})
   string(REPLACE "-" "_" name ${name})
   file(GLOB_RECURSE sources CONFIGURE_DEPENDS ${CMAKE_SOURCE_DIR}/tests/${folder}/*.cpp)
@@ -31,8 +34,18 @@ function(kadrix_tests folder)
   add_executable(test_${name} ${sources})
   target_include_directories(test_${name} PRIVATE ${CMAKE_SOURCE_DIR}/src ${CMAKE_SOURCE_DIR}/tests)
   target_link_libraries(test_${name} PRIVATE ${K_DEPS} kadrix_testsupport GTest::gtest GTest::gmock Threads::Threads)
-  include(GoogleTest)
-  gtest_discover_tests(test_${name}
-    DISCOVERY_TIMEOUT 60
-    PROPERTIES LABELS unit TIMEOUT 120 ENVIRONMENT "QT_QPA_PLATFORM=offscreen;KADRIX_TEST=1")
+  if(NOT K_SHARDS)
+    set(K_SHARDS 1)
+  endif()
+  math(EXPR last "${K_SHARDS} - 1")
+  foreach(shard RANGE ${last})
+    set(test test_${name})
+    if(K_SHARDS GREATER 1)
+      set(test test_${name}_${shard})
+    endif()
+    add_test(NAME ${test} COMMAND test_${name} --gtest_brief=1)
+    # The watchdog in TestMain stops a case that hangs long before this.
+    set_tests_properties(${test} PROPERTIES LABELS unit TIMEOUT 600
+      ENVIRONMENT "QT_QPA_PLATFORM=offscreen;KADRIX_TEST=1;GTEST_TOTAL_SHARDS=${K_SHARDS};GTEST_SHARD_INDEX=${shard}")
+  endforeach()
 endfunction()

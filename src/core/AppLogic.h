@@ -263,8 +263,11 @@ public:
     static kit::Point imageObjectOrigin(const services::Rect& source, const services::Rect& bounds, double w,
                                         double h, double dpr);
     // A picture file as an image (any format the desktop reads, upright as
-    // its EXIF orientation says); null when missing or unreadable.
-    static kit::Image readImageFile(const std::string& file);
+    // its EXIF orientation says); null when missing, unreadable, no regular
+    // file or above the pixel cap, and then `error` says which to the user.
+    static kit::Image readImageFile(const std::string& file, std::string* error = nullptr);
+    // The warning for a picture file that did not open, with the reason.
+    void tellImageNotOpened(const std::string& why);
     // The clipboard's image; tests replace it.
     std::function<kit::Image()> clipboardImage_;
 

@@ -3,7 +3,6 @@
 #include "core/AppLogic.h"
 #include "editor/Framer.h"
 #include "kit/Application.h"
-#include "kit/Files.h"
 #include "kit/ImageIO.h"
 #include "kit/Pasteboard.h"
 #include "kit/Window.h"
@@ -22,11 +21,12 @@ bool strictlyInside(kit::Point p, const services::Rect& r) {
 
 }  // namespace
 
-kit::Image AppLogic::readImageFile(const std::string& file) {
-    // By its own bytes: a name that is not UTF-8 stays the same name.
-    auto bytes = kit::files::readAll(file);
-    if (!bytes) return {};
-    return kit::ImageIO::decode(kit::ImageIO::Bytes(bytes->begin(), bytes->end()));
+kit::Image AppLogic::readImageFile(const std::string& file, std::string* error) {
+    return kit::ImageIO::read(file, 1.0, error);
+}
+
+void AppLogic::tellImageNotOpened(const std::string& why) {
+    notifier().warning("Can't open image", why);
 }
 
 void AppLogic::setLoadScale() {
@@ -54,9 +54,11 @@ void AppLogic::loadFromClipboard(const std::string& method) {
 }
 
 bool AppLogic::openImage(const std::string& file) {
-    kit::Image image = readImageFile(file);
+    std::string why;
+    kit::Image image = readImageFile(file, &why);
     if (image.isNull()) {
         telemetry().oops("openImage(file:)", "Failed to open image file");
+        tellImageNotOpened(why);
         return false;
     }
     setLoadScale();
@@ -84,9 +86,11 @@ bool AppLogic::droppedImageAt(const std::string& file, double x, double y) {
     const services::Rect composition = editor::backdrop().outerOrigin().value_or(canvas);
     switch (dropZone(p, canvas, composition)) {
         case DropZone::Canvas: {
-            kit::Image image = readImageFile(file);
+            std::string why;
+            kit::Image image = readImageFile(file, &why);
             if (image.isNull()) {
                 telemetry().oops("droppedImageAt(file:x:y:)", "Failed to open image file");
+                tellImageNotOpened(why);
                 return false;
             }
             addImageObject(image);

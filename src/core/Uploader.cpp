@@ -5,6 +5,7 @@
 #include <cmath>
 #include <cstdio>
 #include <cstdlib>
+#include <exception>
 
 #include "core/Exporter.h"
 #include "kit/Dispatch.h"
@@ -15,6 +16,7 @@
 #include "services/Networker.h"
 #include "services/Random.h"
 #include "services/Site.h"
+#include "services/Str.h"
 #include "services/Telemetry.h"
 #include "services/Url.h"
 
@@ -44,19 +46,6 @@ std::string trimmed(const std::string& text) {
     if (a == std::string::npos) return {};
     size_t b = text.find_last_not_of(space);
     return text.substr(a, b - a + 1);
-}
-
-bool isValidUtf8(const std::string& s) {
-    size_t i = 0;
-    while (i < s.size()) {
-        unsigned char c = s[i];
-        size_t n = c < 0x80 ? 1 : (c >> 5) == 6 ? 2 : (c >> 4) == 14 ? 3 : (c >> 3) == 30 ? 4 : 0;
-        if (n == 0 || i + n > s.size()) return false;
-        for (size_t k = 1; k < n; ++k)
-            if ((static_cast<unsigned char>(s[i + k]) & 0xC0) != 0x80) return false;
-        i += n;
-    }
-    return true;
 }
 
 int base36Digit(char c) {
@@ -152,14 +141,17 @@ UploadResult readUploadReply(const std::optional<services::Bytes>& data,
     }
     // Only the head of an oversized reply is read.
     std::string text(data->begin(), data->begin() + std::min(data->size(), kMaxUploadReply));
-    if (!isValidUtf8(text)) text.clear();
+    // A reply that is not well-formed UTF-8 (surrogates and code points past
+    // U+10FFFF included) would not survive the pattern match intact.
+    if (!services::Str::isValidUTF8(text)) text.clear();
 
     if (text.find("SUCCESS") != std::string::npos) {
         // The match runs from the start of the text within its first line,
         // and the link stands in its place, the rest of the text kept after it.
         static const kit::Regex pattern("^[^\\n\\r]*SUCCESS: ([^\\n\\r]+(png|jpeg|jpg))", kit::Regex::caseInsensitive);
         std::string link = text;
-        if (auto m = pattern.firstMatch(text); m && m->groups.size() > 1 && m->groups[1])
+        if (auto m = pattern.firstMatch(text);
+            m && m->groups.size() > 1 && m->groups[1] && m->text().size() <= text.size())
             link = *m->groups[1] + text.substr(m->text().size());
         if (isWebLink(trimmed(link))) return {link, ""};
         // A page that merely mentions the word is no link to hand out.
@@ -180,25 +172,50 @@ UploadTarget uploadTarget(const std::optional<std::string>& endpointDefault) {
     return {services::productSiteURL("/api/upload.php"), true};
 }
 
+namespace {
+
+// Runs one step of an upload; a step that throws ends the upload with a said
+// failure instead of leaving the user with a hidden editor and no answer.
+template <class Step>
+void uploadStepOrFail(services::Telemetry& telemetry, const std::function<void(UploadResult)>& finish,
+                      Step&& step) {
+    try {
+        step();
+    } catch (const std::exception& e) {
+        telemetry.oops(kUploadFunction, std::string("Upload stopped: ") + e.what());
+        finish({"", "Screenshot upload failed"});
+    } catch (...) {
+        telemetry.oops(kUploadFunction, "Upload stopped");
+        finish({"", "Screenshot upload failed"});
+    }
+}
+
+}  // namespace
+
 void uploadImage(const kit::Image& image, double dpr, const std::string& fileName, const std::string& token,
                  const UploadTarget& target, services::Telemetry& telemetry,
                  std::function<void(const UploadResult&)> done) {
     auto installation = target.builtIn ? std::optional(std::pair(telemetry.uid(), telemetry.vc())) : std::nullopt;
+    std::function<void(UploadResult)> finish = [done](UploadResult result) {
+        kit::dispatchMain([done, result] { done(result); });
+    };
     // Up to four encodings of the whole picture: never on the main thread.
-    kit::globalQueue().async([image, dpr, fileName, token, target, installation, &telemetry, done] {
-        auto finish = [done](UploadResult result) { kit::dispatchMain([done, result] { done(result); }); };
-        SizedImage sized = getImgDataBelow(image, kUploadLimitMB, dpr, telemetry);
-        if (!sized.data) {
-            telemetry.oops(kUploadFunction, "Can't get image data");
-            return finish({"", "Can't save the image"});
-        }
-        if (sized.sizeMB > kUploadLimitMB) return finish({"", "Image is too large"});
-        services::Bytes body = uploadBody(fileName + sized.suffix, *sized.data, token, installation);
-        services::Networker::postMultipart(
-            target.url, body,
-            [&telemetry, finish](std::optional<services::Bytes> reply, std::optional<std::string> error) {
-                finish(readUploadReply(reply, error, telemetry));
-            });
+    kit::globalQueue().async([image, dpr, fileName, token, target, installation, &telemetry, finish] {
+        uploadStepOrFail(telemetry, finish, [&] {
+            SizedImage sized = getImgDataBelow(image, kUploadLimitMB, dpr, telemetry);
+            if (!sized.data) {
+                telemetry.oops(kUploadFunction, "Can't get image data");
+                return finish({"", "Can't save the image"});
+            }
+            if (sized.sizeMB > kUploadLimitMB) return finish({"", "Image is too large"});
+            services::Bytes body = uploadBody(fileName + sized.suffix, *sized.data, token, installation);
+            services::Networker::postMultipart(
+                target.url, body,
+                [&telemetry, finish](std::optional<services::Bytes> reply, std::optional<std::string> error) {
+                    uploadStepOrFail(telemetry, finish,
+                                     [&] { finish(readUploadReply(reply, error, telemetry)); });
+                });
+        });
     });
 }
 

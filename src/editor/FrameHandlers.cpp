@@ -15,13 +15,10 @@
 namespace editor {
 namespace {
 
-constexpr int kSpace = 49, kZ = 6, kY = 16;
+using objects::PressedKeys;
 
-bool held(int code) {
-    return objects::PressedKeys::shared().pressed.count(code) > 0;
-}
 bool zoomKeyHeld() {
-    return held(kZ) || held(kY);
+    return PressedKeys::isHeld(kit::KeyCode::Z) || PressedKeys::isHeld(kit::KeyCode::Y);
 }
 
 void request(int level) {
@@ -194,7 +191,7 @@ void FrameHandlers::mouseDown(int button, double x, double y) {
     pdx = mdx = x;
     pdy = mdy = y;
     tmrScrollCheckConstraints.invalidate();
-    if (button == 1 || button == 2 || (button == 0 && held(kSpace))) {
+    if (button == 1 || button == 2 || (button == 0 && PressedKeys::isHeld(kit::KeyCode::Space))) {
         isDragging = true;
         timerAdjustPosition.invalidate();
         request(1);
@@ -219,7 +216,7 @@ void FrameHandlers::mouseDragged(int button, double x, double y) {
     if (enforceConstraints) f.constrainPan(true);
     request(1);
     services::Telemetry::shared().repeatableEvent(
-        "pan", {{"method", "mouse:" + std::string(held(kSpace) ? "Space+" : "") + std::to_string(button)}});
+        "pan", {{"method", "mouse:" + std::string(PressedKeys::isHeld(kit::KeyCode::Space) ? "Space+" : "") + std::to_string(button)}});
     pdx = x;
     pdy = y;
 }

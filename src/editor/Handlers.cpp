@@ -10,12 +10,7 @@
 namespace editor {
 namespace {
 
-constexpr int kSpace = 49, kZ = 6, kY = 16;
-constexpr int kShift = 56, kRightShift = 60, kCommand = 54, kLeftCommand = 55;
-
-bool held(int code) {
-    return objects::PressedKeys::shared().pressed.count(code) > 0;
-}
+using objects::PressedKeys;
 
 // Control alone (Super on this desktop): the drag-out gesture, not a click.
 bool controlOnly(const kit::Event& e) {
@@ -48,8 +43,8 @@ KeyEvt keyEvtFromEvent(const kit::Event& e) {
     k.code = e.keyCode;
     k.modifiers = {e.has(Shift), e.has(Command), e.has(Option), e.has(Control)};
     if (e.type == kit::EventType::FlagsChanged) {
-        if (k.code == kRightShift) k.code = kShift;
-        if (k.code == kLeftCommand) k.code = kCommand;
+        if (k.code == kit::KeyCode::RightShift) k.code = kit::KeyCode::Shift;
+        if (k.code == kit::KeyCode::Command) k.code = kit::KeyCode::RightCommand;
         k.chars = std::string();
     } else {
         k.chars = e.characters;
@@ -94,7 +89,7 @@ void Handlers::mouseDown(const kit::Event& event, double x0, double y0, int butt
     if (controlOnly(event)) return;
     mmodePrev = mmode;
     std::string owner;
-    if (button == 1 || button == 2 || (button == 0 && (held(kSpace) || held(kZ) || held(kY)))) {
+    if (button == 1 || button == 2 || (button == 0 && (PressedKeys::isHeld(kit::KeyCode::Space) || PressedKeys::isHeld(kit::KeyCode::Z) || PressedKeys::isHeld(kit::KeyCode::Y)))) {
         FrameHandlers::shared().mouseDown(button, x, y);
         mmode = "pan";
         owner = mmode;
@@ -233,7 +228,7 @@ void Handlers::keyUp(const KeyEvt& key, const kit::Event* event) {
     // (a right Shift or left Command went in as 56 or 54).
     forgetKey(event ? event->keyCode : key.code);
     forgetKey(key.code);
-    if (key.code == kCommand) {
+    if (key.code == kit::KeyCode::RightCommand) {
         // Command released: a free pan or zoom ends and the view settles.
         FrameHandlers& fh = FrameHandlers::shared();
         fh.enforceConstraints = true;
@@ -248,9 +243,9 @@ void Handlers::keyUp(const KeyEvt& key, const kit::Event* event) {
 void Handlers::updateCursor() {
     const bool buttonHeld = pressedMouseButtons[0] || pressedMouseButtons[1] || pressedMouseButtons[2];
     std::string name;
-    if (held(kSpace) && !buttonHeld) {
+    if (PressedKeys::isHeld(kit::KeyCode::Space) && !buttonHeld) {
         name = "open-hand";
-    } else if (held(kZ) || held(kY)) {
+    } else if (PressedKeys::isHeld(kit::KeyCode::Z) || PressedKeys::isHeld(kit::KeyCode::Y)) {
         name = "zoom";
     } else if (mmode == "pan") {
         name = FrameHandlers::shared().isDragging ? "closed-hand" : "default";

@@ -5,7 +5,7 @@
 
 #include "controls/Animator.h"
 #include "controls/ImageAssets.h"
-#include "controls/NSViewClickable.h"
+#include "controls/ClickableView.h"
 #include "controls/ToolbarOverflow.h"
 #include "editor/CanvasInput.h"
 #include "editor/EditorHost.h"
@@ -22,12 +22,13 @@
 #include "services/Settings.h"
 #include "services/Telemetry.h"
 #include "services/Updater.h"
+#include "editor/TextMatch.h"
 
 namespace editor {
 
 namespace {
 
-constexpr double kBarHeight = 48;
+constexpr double kToolbarHeight = 48;
 constexpr double kLogoFromWidth = 920;
 constexpr int kToolSlots = 11;
 
@@ -68,8 +69,6 @@ std::shared_ptr<MainWindowController>& sharedSlot() {
     static auto* c = new std::shared_ptr<MainWindowController>;
     return *c;
 }
-
-bool contains(const std::string& text, const char* word) { return text.find(word) != std::string::npos; }
 
 // The selection buttons: a label in roomy windows, an icon in narrow ones.
 struct SelectionButtonItem {
@@ -244,7 +243,7 @@ void MainWindowController::buildWindow() {
 }
 
 void MainWindowController::buildTopBar() {
-    auto bar = std::make_shared<LayoutView>(kit::Rect{0, 0, 1000, kBarHeight});
+    auto bar = std::make_shared<LayoutView>(kit::Rect{0, 0, 1000, kToolbarHeight});
     bar->onLayout = [this] { layoutTopBar(); };
     toolbarMain = bar;
     auto weakThis = std::weak_ptr<bool>(alive_);
@@ -300,9 +299,9 @@ void MainWindowController::buildTopBar() {
     bar->addSubview(btnUpdate);
 
     // The read-out: zoom, size with its caption, the colour under the pointer.
-    viewInfoGroup = kit::View::make({0, 0, 260, kBarHeight});
-    auto zoomBox = std::make_shared<controls::NSViewClickable>(kit::Rect{0, 10, 52, 28});
-    zoomBox->action = [f = act(&MainWindowController::zoomBoxClicked)](controls::NSViewClickable&) { f(); };
+    viewInfoGroup = kit::View::make({0, 0, 260, kToolbarHeight});
+    auto zoomBox = std::make_shared<controls::ClickableView>(kit::Rect{0, 10, 52, 28});
+    zoomBox->action = [f = act(&MainWindowController::zoomBoxClicked)](controls::ClickableView&) { f(); };
     labelZoom = kit::Label::make("100%");
     labelZoom->setFrame({4, 5, 44, 18});
     labelZoom->setAlignment(kit::TextAlignment::Center);
@@ -311,8 +310,8 @@ void MainWindowController::buildTopBar() {
     zoomBox->setToolTip("Zoom");
     viewInfoGroup->addSubview(zoomBox);
 
-    auto sizeBox = std::make_shared<controls::NSViewClickable>(kit::Rect{56, 6, 104, 36});
-    sizeBox->action = [f = act(&MainWindowController::sizeBoxClicked)](controls::NSViewClickable&) { f(); };
+    auto sizeBox = std::make_shared<controls::ClickableView>(kit::Rect{56, 6, 104, 36});
+    sizeBox->action = [f = act(&MainWindowController::sizeBoxClicked)](controls::ClickableView&) { f(); };
     labelSizeDescription = kit::Label::make("Image size");
     labelSizeDescription->setFrame({4, 19, 96, 14});
     labelSizeDescription->setFont(kit::Font::system(9.5));
@@ -326,8 +325,8 @@ void MainWindowController::buildTopBar() {
     sizeBox->setToolTip("Resize the image");
     viewInfoGroup->addSubview(sizeBox);
 
-    auto colorBox = std::make_shared<controls::NSViewClickable>(kit::Rect{164, 10, 126, 28});
-    colorBox->action = [f = act(&MainWindowController::colorBoxClicked)](controls::NSViewClickable&) { f(); };
+    auto colorBox = std::make_shared<controls::ClickableView>(kit::Rect{164, 10, 126, 28});
+    colorBox->action = [f = act(&MainWindowController::colorBoxClicked)](controls::ClickableView&) { f(); };
     boxColor = std::make_shared<kit::Box>(kit::Rect{6, 7, 14, 14});
     boxColor->setCornerRadius(3);
     boxColor->setBorderWidth(1);
@@ -358,8 +357,8 @@ void MainWindowController::setMainToolbarVisible(bool visible) {
 void MainWindowController::layoutContent() {
     if (!window || !toolbarMain || !viewController) return;
     kit::Rect b = window->contentView()->bounds();
-    double bar = toolbarMain->isHidden() ? 0 : kBarHeight;
-    toolbarMain->setFrame({0, b.height() - kBarHeight, b.width(), kBarHeight});
+    double bar = toolbarMain->isHidden() ? 0 : kToolbarHeight;
+    toolbarMain->setFrame({0, b.height() - kToolbarHeight, b.width(), kToolbarHeight});
     viewController->view->setFrame({0, 0, b.width(), b.height() - bar});
 }
 
@@ -401,7 +400,7 @@ void MainWindowController::layoutTopBar() {
     bool logoWasIn = std::exchange(logoRoom_, logo);
     if (logoWasIn && !logo) imgToolbarLogo->setHidden(true);
     if (!logoWasIn && logo) controls::Animator::show(*imgToolbarLogo, 0, false);
-    viewInfoGroup->setFrameSize({color ? infoWidth : shortInfoWidth, kBarHeight});
+    viewInfoGroup->setFrameSize({color ? infoWidth : shortInfoWidth, kToolbarHeight});
 
     double x = W - 10;
     auto placeRight = [&](kit::View& v, double gap) {

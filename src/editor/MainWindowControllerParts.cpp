@@ -6,7 +6,7 @@ namespace editor {
 
 namespace {
 
-WindowParts*& installed() {
+WindowParts*& installedParts() {
     static WindowParts* p = nullptr;
     return p;
 }
@@ -17,12 +17,12 @@ std::shared_ptr<kit::View> WindowParts::makeCanvasView() { return kit::View::mak
 
 WindowParts& parts() {
     static WindowParts nothing;
-    WindowParts* p = installed();
+    WindowParts* p = installedParts();
     return p ? *p : nothing;
 }
 
-void setParts(WindowParts* p) { installed() = p; }
+void setParts(WindowParts* p) { installedParts() = p; }
 
-bool partsInstalled() { return installed() != nullptr; }
+bool partsInstalled() { return installedParts() != nullptr; }
 
 }  // namespace editor

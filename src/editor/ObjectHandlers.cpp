@@ -31,6 +31,7 @@
 #include "services/KeyCombo.h"
 #include "services/Settings.h"
 #include "services/Telemetry.h"
+#include "editor/TextMatch.h"
 
 using services::Rect;
 
@@ -75,10 +76,6 @@ void oops(const std::string& function, const std::string& message) {
 double nowSeconds() {
     using namespace std::chrono;
     return duration<double>(system_clock::now().time_since_epoch()).count();
-}
-
-bool contains(const std::string& text, const char* word) {
-    return text.find(word) != std::string::npos;
 }
 
 std::string keyCombo(const KeyEvt& key) {

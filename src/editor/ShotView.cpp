@@ -6,6 +6,7 @@
 #include "editor/CanvasLayers.h"
 #include "editor/EditorHost.h"
 #include "editor/Handlers.h"
+#include "kit/Files.h"
 #include "kit/Window.h"
 #include "services/Telemetry.h"
 
@@ -115,7 +116,9 @@ bool ShotView::isDroppableImage(const std::string& path) {
 }
 
 bool ShotView::draggingEntered(const kit::DraggingInfo& info) {
-    return !info.filePaths.empty() && isDroppableImage(info.filePaths.front());
+    // A FIFO or device named like a picture is no picture to take.
+    return !info.filePaths.empty() && isDroppableImage(info.filePaths.front()) &&
+           kit::files::isRegularFile(info.filePaths.front());
 }
 
 bool ShotView::performDragOperation(const kit::DraggingInfo& info) {

@@ -9,17 +9,16 @@
 #include "kit/Parse.h"
 #include "objects/ProtoObject.h"
 #include "services/Telemetry.h"
+#include "editor/TextMatch.h"
 
 namespace editor {
 
 namespace {
 
-constexpr double kBarHeight = 36, kControlHeight = 24, kGap = 8, kInset = 10;
+constexpr double kSettingsBarHeight = 36, kControlHeight = 24, kGap = 8, kInset = 10;
 constexpr double kMutedOpacity = 0.35;
 // The program's accent, used when a colour cannot be made at all.
 const kit::Color kMainColor{0.95, 0.25, 0.12, 1};
-
-bool contains(const std::string& text, const char* word) { return text.find(word) != std::string::npos; }
 
 }  // namespace
 
@@ -65,7 +64,7 @@ const std::vector<std::string> ToolSettingsBar::kDefaultPalette = {"#00A490", "#
                                                                    "#F44723", "#7758EF", "#FFDC2C", "#FA3C63"};
 
 ToolSettingsBar::ToolSettingsBar() {
-    svEditor = std::make_shared<controls::CtrlHelper>(kit::Rect{0, 0, 200, kBarHeight});
+    svEditor = std::make_shared<controls::CtrlHelper>(kit::Rect{0, 0, 200, kSettingsBarHeight});
     svEditor->transient = false;
     svEditor->cornerRadius = 4.0;
     svEditor->opacity = 0.9;
@@ -303,13 +302,13 @@ void ToolSettingsBar::arrange() {
     double x = kInset;
     for (const auto& v : svEditor->subviews()) {
         if (v == svEditor->vCurtain || v == svEditor->vEffect || v->isHidden()) continue;
-        v->setFrameOrigin({x, std::round((kBarHeight - v->frame().height()) / 2)});
+        v->setFrameOrigin({x, std::round((kSettingsBarHeight - v->frame().height()) / 2)});
         x += v->frame().width() + kGap;
     }
     // The bar keeps its right edge where it is and grows to the left.
     kit::Rect f = svEditor->frame();
     double width = x - kGap + kInset;
-    svEditor->setFrame({f.maxX() - width, f.y(), width, kBarHeight});
+    svEditor->setFrame({f.maxX() - width, f.y(), width, kSettingsBarHeight});
 }
 
 }  // namespace editor

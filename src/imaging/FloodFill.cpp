@@ -15,7 +15,6 @@ namespace imaging {
 namespace {
 
 constexpr int kTolerance = 10;
-constexpr int kOutside = 1000;
 constexpr long long kMaxArea = 4'000'000;
 
 struct Seed {
@@ -97,7 +96,7 @@ private:
     }
 
     void seed(const uint8_t* q, const uint8_t* c, int i, int y, bool& flag) {
-        const int e = q ? distance(c, q) : kOutside;
+        const int e = q ? distance(c, q) : kOutsideDistance;
         if (e < kTolerance && !flag) {
             queue_.push_back({i, y});
             flag = true;

@@ -16,6 +16,10 @@ struct RGB8 {
     friend bool operator==(const RGB8&, const RGB8&) = default;
 };
 
+// How far a pixel beyond the image's edge stands from any colour: farther than
+// every tolerance, so fills and edge searches stop there.
+inline constexpr int kOutsideDistance = 1000;
+
 // |r1 - r2| + |g1 - g2| + |b1 - b2|, 0 to 765.
 inline int colorDistance(RGB8 a, RGB8 b) {
     int dr = a.r - b.r, dg = a.g - b.g, db = a.b - b.b;

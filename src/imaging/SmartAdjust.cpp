@@ -15,7 +15,6 @@ namespace {
 constexpr int kEdgeStep = 25;
 constexpr int kSideTolerance = 40;
 constexpr int kInnerTolerance = 20;
-constexpr int kOutside = 1000;
 constexpr double kScoutLimitMs = 4;
 
 // Whole numbers in a range that keeps every sum below fit in an int.
@@ -88,7 +87,7 @@ private:
 
 int distanceOrOutside(const PixelMap& map, RGB8 ref, int x, int y) {
     const uint8_t* p = map.at(x, y);
-    return p ? colorDistance(PixelMap::rgb(p), ref) : kOutside;
+    return p ? colorDistance(PixelMap::rgb(p), ref) : kOutsideDistance;
 }
 
 struct Sides {

@@ -15,18 +15,19 @@ namespace kit {
 namespace {
 
 // Escape goes to the button titled "Cancel", Return to the first button;
-// with no key equivalents neither key answers.
+// with no key equivalents neither key answers, unless Escape may still cancel.
 class AlertDialog : public QDialog {
 public:
     int cancelIndex = -1;
     bool keys = true;
+    bool escapeCancels = false;
     std::vector<QPushButton*> buttons;
     int result = -1;
 
 protected:
     void keyPressEvent(QKeyEvent* e) override {
         if (e->key() == Qt::Key_Escape) {
-            if (keys && cancelIndex >= 0) buttons[size_t(cancelIndex)]->click();
+            if ((keys || escapeCancels) && cancelIndex >= 0) buttons[size_t(cancelIndex)]->click();
             e->accept();
             return;
         }
@@ -61,15 +62,18 @@ int Alert::runModal() {
     if (buttons_.empty()) buttons_.push_back("OK");
     AlertDialog dlg;
     dlg.keys = !noKeyEquivalents;
+    dlg.escapeCancels = cancelOnEscape;
     dlg.setWindowTitle(QString::fromStdString(messageText));
     dlg.setWindowFlag(Qt::WindowStaysOnTopHint);
     dlg.setWindowFlag(Qt::WindowContextHelpButtonHint, false);
 
     auto* outer = new QHBoxLayout(&dlg);
-    auto* icon = new QLabel;
-    icon->setPixmap(dlg.style()->standardIcon(iconFor(style)).pixmap(48, 48));
-    icon->setAlignment(Qt::AlignTop);
-    outer->addWidget(icon);
+    if (showsIcon) {
+        auto* icon = new QLabel;
+        icon->setPixmap(dlg.style()->standardIcon(iconFor(style)).pixmap(48, 48));
+        icon->setAlignment(Qt::AlignTop);
+        outer->addWidget(icon);
+    }
     auto* column = new QVBoxLayout;
     outer->addLayout(column);
 

@@ -17,6 +17,12 @@ public:
     // Without key equivalents Return and Escape press no button, so a
     // stray key cannot answer a question.
     bool noKeyEquivalents = false;
+    // Escape presses the button titled "Cancel" even without key
+    // equivalents: saying no by accident costs nothing.
+    bool cancelOnEscape = false;
+    // The style's icon beside the text; off for an alert whose text says
+    // all there is.
+    bool showsIcon = true;
 
     void addButton(std::string title) { buttons_.push_back(std::move(title)); }
     const std::vector<std::string>& buttons() const { return buttons_; }

@@ -9,6 +9,7 @@
 #include <optional>
 
 #include "kit/qt/LayerPainter.h"
+#include "kit/qt/QtConvert.h"
 #include "kit/qt/QtImage.h"
 #include "kit/qt/QtPath.h"
 
@@ -36,16 +37,11 @@ struct Canvas::Impl {
     }
 };
 
-static QColor toQColor(const Color& c) {
-    QColor q;
-    q.setRgbF(float(std::clamp(c.r, 0.0, 1.0)), float(std::clamp(c.g, 0.0, 1.0)),
-              float(std::clamp(c.b, 0.0, 1.0)), float(std::clamp(c.a, 0.0, 1.0)));
-    return q;
-}
+using qt::toQColor;
 
-static QRectF toQRect(const Rect& r) {
-    Rect s = r.standardized();
-    return {s.x(), s.y(), s.width(), s.height()};
+// The canvas's callers may hand rectangles of negative size (a drag up or left).
+static QRectF standardQRect(const Rect& r) {
+    return qt::toQRect(r.standardized());
 }
 
 Canvas::Canvas(int width, int height, double scale) : d_(std::make_unique<Impl>()) {
@@ -75,7 +71,7 @@ void Canvas::fill(Color c) {
 }
 
 void Canvas::fillRect(const Rect& r, Color c) {
-    d_->paint([&](QPainter& p) { p.fillRect(toQRect(r), toQColor(c)); });
+    d_->paint([&](QPainter& p) { p.fillRect(standardQRect(r), toQColor(c)); });
 }
 
 void Canvas::fillPath(const Path& path, Color c, FillRule rule) {
@@ -118,7 +114,7 @@ void Canvas::drawImage(const Image& image, const Rect& dest, ScaleQuality qualit
         bool shrink = quality == ScaleQuality::High && (w < image.width() / 2 || h < image.height() / 2);
         QImage src =
             shrink ? qt::wrap(image.scaled(std::max(w, 1), std::max(h, 1), quality)).copy() : qt::wrap(image);
-        p.drawImage(toQRect(r), src);
+        p.drawImage(standardQRect(r), src);
     });
 }
 
@@ -132,13 +128,13 @@ void Canvas::drawLayer(const Layer& layer, Point at) {
 
 void Canvas::clip(const Rect& r) {
     QPainterPath a;
-    a.addRect(toQRect(r));
+    a.addRect(standardQRect(r));
     d_->narrow(a);
 }
 
 void Canvas::clipRoundedRect(const Rect& r, double radius) {
     QPainterPath a;
-    a.addRoundedRect(toQRect(r), radius, radius);
+    a.addRoundedRect(standardQRect(r), radius, radius);
     d_->narrow(a);
 }
 

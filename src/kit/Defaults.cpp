@@ -6,8 +6,8 @@
 #include <unistd.h>
 
 #include <algorithm>
-#include <chrono>
 #include <cerrno>
+#include <chrono>
 #include <cmath>
 #include <condition_variable>
 #include <cstdio>
@@ -16,6 +16,7 @@
 #include <map>
 #include <mutex>
 #include <thread>
+#include <utility>
 
 #include "kit/Crypto.h"
 #include "kit/Files.h"
@@ -24,7 +25,7 @@
 namespace kit {
 namespace {
 
-using Clock = std::chrono::steady_clock;
+using SteadyClock = std::chrono::steady_clock;
 using Values = std::map<std::string, Json, std::less<>>;
 
 // Data values live in memory as Json binary and on disk as {"$data": base64}.
@@ -128,36 +129,36 @@ std::optional<Stamp> stampOf(const std::string& path) {
 
 // Moves an unreadable file to a name of its own beside it: the second's
 // stamp, then a count when that name is taken. The rename never replaces an
-// earlier copy, so two corrupt files in one second are both kept.
-void moveAside(const std::string& path) {
+// earlier copy, so two corrupt files in one second are both kept. Gives the
+// name it was kept under; none when it could not be moved.
+std::optional<std::string> moveAside(const std::string& path) {
     const std::string base = path + ".corrupt-" + std::to_string(std::time(nullptr));
     for (int n = 0; n < 1000; ++n) {
         const std::string aside = n == 0 ? base : base + "-" + std::to_string(n);
-        if (::renameat2(AT_FDCWD, path.c_str(), AT_FDCWD, aside.c_str(), RENAME_NOREPLACE) == 0) {
-            std::fprintf(stderr, "kit: defaults file %s is unreadable; moved aside to %s\n", path.c_str(),
-                         aside.c_str());
-            return;
-        }
-        if (errno == EEXIST) continue;
+        bool moved = ::renameat2(AT_FDCWD, path.c_str(), AT_FDCWD, aside.c_str(), RENAME_NOREPLACE) == 0;
         // A file system without that rename: a new hard link fails rather
         // than replace, then the old name goes.
-        if (errno == EINVAL && ::link(path.c_str(), aside.c_str()) == 0) {
+        if (!moved && errno == EINVAL && ::link(path.c_str(), aside.c_str()) == 0) {
             ::unlink(path.c_str());
+            moved = true;
+        }
+        if (moved) {
             std::fprintf(stderr, "kit: defaults file %s is unreadable; moved aside to %s\n", path.c_str(),
                          aside.c_str());
-            return;
+            return aside;
         }
         if (errno == EEXIST) continue;
         break;
     }
     std::fprintf(stderr, "kit: defaults file %s is unreadable and could not be moved aside\n", path.c_str());
+    return std::nullopt;
 }
 
 }  // namespace
 
 struct Defaults::State {
     std::string path;
-    Clock::duration debounce;
+    SteadyClock::duration debounce;
 
     // The innermost lock: held only for map work, never while calling out.
     mutable std::mutex mutex;
@@ -168,7 +169,8 @@ struct Defaults::State {
     uint64_t attempted = 0;                                // last generation a write failed for
     uint64_t clearedAt = 0;                                // generation of the last removeAll
     std::string diskText;                                  // file text last read or written
-    Clock::time_point lastChange;
+    std::optional<ResetNotice> resetNotice;                // an unreadable file started the store empty
+    SteadyClock::time_point lastChange;
 
     std::condition_variable cv;
     bool stopping = false;
@@ -194,7 +196,7 @@ struct Defaults::State {
     void touch(std::string_view key) {  // with mutex held
         ++generation;
         changed[std::string(key)] = generation;
-        lastChange = Clock::now();
+        lastChange = SteadyClock::now();
     }
 
     // Takes in what another process wrote, for keys this process has not
@@ -251,7 +253,7 @@ struct Defaults::State {
                 continue;
             }
             auto due = lastChange + debounce;
-            if (Clock::now() < due) {
+            if (SteadyClock::now() < due) {
                 cv.wait_until(lock, due);
                 continue;
             }
@@ -281,13 +283,14 @@ Defaults& Defaults::standard() {
 Defaults::Defaults(std::string path, double debounceSeconds) : state_(std::make_shared<State>()) {
     auto& s = *state_;
     s.path = std::move(path);
-    s.debounce = std::chrono::duration_cast<Clock::duration>(
+    s.debounce = std::chrono::duration_cast<SteadyClock::duration>(
         std::chrono::duration<double>(std::max(0.0, debounceSeconds)));
     if (s.path.empty()) return;
     s.diskStamp = stampOf(s.path);
     Disk disk = readDisk(s.path);
     if (disk.corrupt) {
-        moveAside(s.path);
+        // Every value is gone: the user hears of it once, with where the old file went.
+        s.resetNotice = ResetNotice{moveAside(s.path)};
     } else {
         s.values = std::move(disk.values);
         s.diskText = std::move(disk.text);
@@ -317,6 +320,11 @@ Defaults::~Defaults() {
 
 const std::string& Defaults::path() const {
     return state_->path;
+}
+
+std::optional<Defaults::ResetNotice> Defaults::takeResetNotice() {
+    std::lock_guard lock(state_->mutex);
+    return std::exchange(state_->resetNotice, std::nullopt);
 }
 
 std::optional<Json> Defaults::object(std::string_view key) const {
@@ -448,7 +456,7 @@ void Defaults::removeAll() {
         state_->values.clear();
         ++state_->generation;
         state_->clearedAt = state_->generation;
-        state_->lastChange = Clock::now();
+        state_->lastChange = SteadyClock::now();
     }
     state_->cv.notify_all();
 }

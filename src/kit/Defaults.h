@@ -2,7 +2,7 @@
 // The user-defaults database: typed values under text keys, kept in memory
 // and written to one JSON file (mode 0600) atomically, a short while after the
 // last change and at destruction (flush at quit). A corrupt file is moved
-// aside and the store starts empty.
+// aside and the store starts empty; takeResetNotice tells of it once.
 //
 // Thread-safe. Its mutex is the innermost lock of the program: nothing is
 // called out of the store while it is held, and the background writer never
@@ -61,6 +61,13 @@ public:
     // values written by another process win for the keys we did not change.
     void synchronize();
     const std::string& path() const;
+
+    // The store started empty because its file could not be read.
+    struct ResetNotice {
+        std::optional<std::string> keptAt;  // where the old file was moved; none when it could not be
+    };
+    // Tells once (later calls give none) that the file was unreadable at start.
+    std::optional<ResetNotice> takeResetNotice();
 
 private:
     struct State;

@@ -152,27 +152,56 @@ bool writeAtomic(const std::string& path, std::string_view content, unsigned mod
     return true;
 }
 
-std::optional<std::string> readAll(const std::string& path, size_t maxBytes) {
-    int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
+int openRegular(const std::string& path, std::string* error, size_t maxBytes) {
+    auto fail = [error](const char* why) {
+        if (error) *error = why;
+        return -1;
+    };
+    // Without O_NONBLOCK a FIFO's open() waits for a writer forever.
+    int fd = ::open(path.c_str(), O_RDONLY | O_NONBLOCK | O_NOCTTY | O_CLOEXEC);
+    if (fd < 0) return fail(std::strerror(errno));
+    struct stat st {};
+    const char* why = ::fstat(fd, &st) != 0             ? std::strerror(errno)
+                      : !S_ISREG(st.st_mode)            ? kNotRegularFile
+                      : uint64_t(st.st_size) > maxBytes ? kTooLarge
+                                                        : nullptr;
+    if (!why) return fd;
+    ::close(fd);
+    return fail(why);
+}
+
+std::optional<std::string> readAll(const std::string& path, size_t maxBytes, std::string* error) {
+    const int fd = openRegular(path, error, maxBytes);
     if (fd < 0) return std::nullopt;
+    struct FdCloser {
+        int fd;
+        ~FdCloser() { ::close(fd); }
+    } closer{fd};
     std::string out;
+    // Sized at once: growing by doubling would hold a large file twice.
+    if (struct stat st{}; ::fstat(fd, &st) == 0) out.reserve(size_t(st.st_size));
     char buf[65536];
     for (;;) {
         ssize_t r = ::read(fd, buf, sizeof buf);
         if (r < 0) {
             if (errno == EINTR) continue;
-            ::close(fd);
+            if (error) *error = std::strerror(errno);
             return std::nullopt;
         }
         if (r == 0) break;
+        // The file may grow while it is read.
         if (out.size() + size_t(r) > maxBytes) {
-            ::close(fd);
+            if (error) *error = kTooLarge;
             return std::nullopt;
         }
         out.append(buf, size_t(r));
     }
-    ::close(fd);
     return out;
+}
+
+bool isRegularFile(const std::string& path) {
+    struct stat st {};
+    return ::stat(path.c_str(), &st) == 0 && S_ISREG(st.st_mode);
 }
 
 bool exists(const std::string& path) {

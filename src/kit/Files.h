@@ -30,8 +30,23 @@ std::string uniqueTempPath(std::string_view prefix, std::string_view suffix);
 // that can be rebuilt pass durable = false and skip the flushes to disk.
 bool writeAtomic(const std::string& path, std::string_view content, unsigned mode = 0644,
                  std::string* error = nullptr, bool durable = true);
-// The whole file; absent when it cannot be read or is larger than maxBytes.
-std::optional<std::string> readAll(const std::string& path, size_t maxBytes = size_t(1) << 30);
+// What readAll's `error` says when the file is no regular file or too large
+// (otherwise the system's description).
+inline constexpr const char* kNotRegularFile = "it is not a regular file";
+inline constexpr const char* kTooLarge = "it is too large";
+// The whole of a regular file; absent when it cannot be read, is larger than
+// maxBytes, or is no regular file (a FIFO or device would block or never
+// end): opened without blocking and checked on the descriptor, so a name
+// swapped between a check and the open cannot slip one in. On failure
+// `error`, when given, says why in a few words.
+std::optional<std::string> readAll(const std::string& path, size_t maxBytes = size_t(1) << 30,
+                                   std::string* error = nullptr);
+// The descriptor of a regular file opened for reading (close it), or -1 with
+// `error` as readAll gives it; the same checks as readAll.
+int openRegular(const std::string& path, std::string* error = nullptr, size_t maxBytes = SIZE_MAX);
+// Whether `path` names a regular file (links followed); false for FIFOs,
+// devices, sockets, folders and missing names.
+bool isRegularFile(const std::string& path);
 
 bool exists(const std::string& path);
 // An absolute program path as the quoted first word of a desktop entry's Exec

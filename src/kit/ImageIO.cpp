@@ -1,5 +1,7 @@
 #include "kit/ImageIO.h"
 
+#include <unistd.h>
+
 #include <QBuffer>
 #include <QByteArray>
 #include <QFile>
@@ -16,16 +18,18 @@ extern "C" {
 #include <libimagequant.h>
 }
 
+#include "kit/Files.h"
 #include "kit/qt/QtImage.h"
 
 namespace kit::ImageIO {
 
 namespace {
 
-// Qt refuses images above its default allocation limit (256 MB); a
-// whole-desktop capture across several high-resolution screens exceeds it.
-void raiseAllocationLimit() {
-    if (QImageReader::allocationLimit() < kAllocationLimitMB)
+// The decoder's own limit sits at the pixel cap: Qt's default (256 MB) is
+// below a whole-desktop capture across several high-resolution screens, and
+// anything above the cap is refused before it is decoded anyway.
+void setDecoderAllocationLimit() {
+    if (QImageReader::allocationLimit() != kAllocationLimitMB)
         QImageReader::setAllocationLimit(kAllocationLimitMB);
 }
 
@@ -79,13 +83,34 @@ std::string tooLarge(long long w, long long h) {
            " pixels (at most 256 megapixels).";
 }
 
+// The pixel size a PNG declares in its first chunk, read by hand: the
+// toolkit's header read goes on to the text chunks and beyond, which a
+// 100-byte file can make cost seconds and gigabytes.
+std::optional<QSize> pngDeclaredSize(const QByteArray& d) {
+    static const char signature[] = "\x89PNG\r\n\x1a\n";
+    if (d.size() < 24 || std::memcmp(d.constData(), signature, 8) != 0) return std::nullopt;
+    if (std::memcmp(d.constData() + 12, "IHDR", 4) != 0) return std::nullopt;
+    const auto be32 = [&](qsizetype at) {
+        return (uint32_t(uint8_t(d[at])) << 24) | (uint32_t(uint8_t(d[at + 1])) << 16) |
+               (uint32_t(uint8_t(d[at + 2])) << 8) | uint32_t(uint8_t(d[at + 3]));
+    };
+    return QSize(int(std::min<uint32_t>(be32(16), INT32_MAX)), int(std::min<uint32_t>(be32(20), INT32_MAX)));
+}
+
+bool abovePixelCap(long long w, long long h) {
+    return w * h > kMaxDecodedPixels;
+}
+
 // maxSide > 0 decodes straight to a picture whose longer side is at most
 // that (never enlarged); `original` then receives the file's own size.
 Image decodeBytes(const QByteArray& bytes, double scale, std::string* error, int maxSide = 0,
                   Size* original = nullptr) {
     const std::string notAnImage = "The file is not an image that can be read, or it is damaged.";
     if (bytes.isEmpty()) return fail(error, notAnImage);
-    raiseAllocationLimit();
+    if (auto declared = pngDeclaredSize(bytes);
+        declared && abovePixelCap(declared->width(), declared->height()))
+        return fail(error, tooLarge(declared->width(), declared->height()));
+    setDecoderAllocationLimit();
     QByteArray data = bytes;  // shares; the buffer below only reads
     QBuffer buf(&data);
     if (!buf.open(QIODevice::ReadOnly)) return fail(error, notAnImage);
@@ -94,7 +119,7 @@ Image decodeBytes(const QByteArray& bytes, double scale, std::string* error, int
     reader.setAutoTransform(true);  // photos upright as their camera meant
     // The size from the header, before a single pixel is decoded.
     const QSize s = reader.size();
-    if (s.isValid() && (long long)s.width() * s.height() > kMaxDecodedPixels)
+    if (s.isValid() && abovePixelCap(s.width(), s.height()))
         return fail(error, tooLarge(s.width(), s.height()));
     const QByteArray format = reader.format();
     if ((format == "jpeg" && !jpegComplete(bytes)) || (format == "gif" && !gifComplete(bytes)))
@@ -106,8 +131,10 @@ Image decodeBytes(const QByteArray& bytes, double scale, std::string* error, int
     if (original)
         *original = scaled ? Size{double(s.width()), double(s.height())}
                            : Size{double(img.width()), double(img.height())};
-    if ((long long)img.width() * img.height() > kMaxDecodedPixels)
-        return fail(error, tooLarge(img.width(), img.height()));
+    if (abovePixelCap(img.width(), img.height())) return fail(error, tooLarge(img.width(), img.height()));
+    // Converted where it lies, so the pixels exist twice at most: the
+    // decoder's and ours.
+    img.convertTo(QImage::Format_ARGB32_Premultiplied);
     Image out = qt::toImage(img, scale);
     if (out.isNull()) return fail(error, tooLarge(img.width(), img.height()));
     return out;
@@ -138,6 +165,10 @@ Bytes encode(const Image& image, const char* format, int quality, const TextChun
 
 TextChunks textOf(QIODevice* dev) {
     TextChunks out;
+    // The toolkit's header read of a picture past the cap costs seconds.
+    if (auto declared = pngDeclaredSize(dev->peek(24));
+        declared && abovePixelCap(declared->width(), declared->height()))
+        return out;
     QImageReader reader(dev, "png");
     if (!reader.canRead()) return out;
     for (const QString& key : reader.textKeys()) out[key.toStdString()] = reader.text(key).toStdString();
@@ -153,13 +184,21 @@ Image decode(const Bytes& data, double scale, std::string* error) {
 namespace {
 
 Image readFile(const std::string& path, double scale, std::string* error, int maxSide, Size* original) {
-    QFile f(QString::fromStdString(path));
-    if (!f.open(QIODevice::ReadOnly)) return fail(error, "The file could not be opened.");
     // Whole files: the completeness checks need their ends, and an image
-    // file is small beside the pixels it decodes to.
-    const QByteArray bytes = f.readAll();
-    if (f.error() != QFileDevice::NoError) return fail(error, "The file could not be read.");
-    return decodeBytes(bytes, scale, error, maxSide, original);
+    // file is small beside the pixels it decodes to. By the name's own bytes,
+    // so a name that is not UTF-8 stays the same name; only regular files, so
+    // a FIFO or a device named like a picture cannot hold the caller.
+    std::string why;
+    auto bytes = files::readAll(path, kMaxImageFileBytes, &why);
+    if (!bytes) {
+        if (why == files::kTooLarge)
+            return fail(error, "The file is too large to be an image that can be opened.");
+        // Short enough to be read whole in a notice.
+        if (why == files::kNotRegularFile) return fail(error, "The file is not a regular file.");
+        return fail(error, "The file could not be opened: " + why + ".");
+    }
+    const QByteArray view = QByteArray::fromRawData(bytes->data(), qsizetype(bytes->size()));
+    return decodeBytes(view, scale, error, maxSide, original);
 }
 
 }  // namespace
@@ -182,8 +221,19 @@ std::vector<std::string> readableExtensions() {
 }
 
 Size pixelSize(const std::string& path) {
-    raiseAllocationLimit();
-    QImageReader reader(QString::fromStdString(path));
+    // The head is enough for the size; only a regular file is opened, as in read().
+    std::string why;
+    const int fd = files::openRegular(path, &why);
+    if (fd < 0) return {};
+    QFile file;
+    if (!file.open(fd, QIODevice::ReadOnly, QFileDevice::AutoCloseHandle)) {
+        ::close(fd);
+        return {};
+    }
+    if (auto declared = pngDeclaredSize(file.peek(24)))
+        return {double(declared->width()), double(declared->height())};
+    setDecoderAllocationLimit();
+    QImageReader reader(&file);
     reader.setDecideFormatFromContent(true);
     QSize s = reader.size();
     if (!s.isValid()) return {};
@@ -333,8 +383,13 @@ TextChunks pngText(const Bytes& data) {
 }
 
 TextChunks readPNGText(const std::string& path) {
-    QFile f(QString::fromStdString(path));
-    if (!f.open(QIODevice::ReadOnly)) return {};
+    const int fd = files::openRegular(path);
+    if (fd < 0) return {};
+    QFile f;
+    if (!f.open(fd, QIODevice::ReadOnly, QFileDevice::AutoCloseHandle)) {
+        ::close(fd);
+        return {};
+    }
     return textOf(&f);
 }
 

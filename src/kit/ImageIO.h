@@ -16,15 +16,17 @@ using Bytes = std::vector<uint8_t>;
 // PNG text chunks: keyword → text (Latin-1 keywords, UTF-8 texts).
 using TextChunks = std::map<std::string, std::string>;
 
-// The decoder's allocation limit in megabytes: raised well above the usual
-// default so whole-desktop captures on large multi-monitor setups still load.
-constexpr int kAllocationLimitMB = 2048;
-
 // The most pixels a decoded file may have: 256 megapixels, 1 GiB at 4 bytes
 // a pixel. A few kilobytes of GIF or JPEG can claim gigapixels; opening,
 // dropping and pasting files all stop here. Captures made in memory are not
 // files and are not held to it.
 constexpr long long kMaxDecodedPixels = 256LL * 1024 * 1024;
+// The decoder's allocation limit in megabytes: the pixels at the cap, so a
+// file whose header understates its size still cannot take more.
+constexpr int kAllocationLimitMB = int(kMaxDecodedPixels * 4 / (1024 * 1024));
+// The largest image file read: the pixels at the cap uncompressed, with room
+// for headers. Anything larger cannot decode within the cap.
+constexpr size_t kMaxImageFileBytes = size_t(kMaxDecodedPixels) * 4 + (size_t(16) << 20);
 
 // Any image format the platform reads (PNG, JPEG, GIF first frame, BMP, …).
 // The result carries `scale`. A file that is too large, incomplete (cut off

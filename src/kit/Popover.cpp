@@ -16,7 +16,7 @@ namespace kit {
 namespace {
 
 constexpr int kMargin = 6;  // around the content, inside the rounded panel
-constexpr int kRadius = 8;
+constexpr int kPopoverRadius = 8;
 constexpr int kGap = 4;  // between the anchor rect and the panel
 
 class PopoverWidget : public QWidget {
@@ -34,7 +34,7 @@ protected:
         QPainter p(this);
         p.setRenderHint(QPainter::Antialiasing);
         QPainterPath path;
-        path.addRoundedRect(QRectF(rect()).adjusted(0.5, 0.5, -0.5, -0.5), kRadius, kRadius);
+        path.addRoundedRect(QRectF(rect()).adjusted(0.5, 0.5, -0.5, -0.5), kPopoverRadius, kPopoverRadius);
         p.fillPath(path, QColor::fromRgbF(float(background.r), float(background.g), float(background.b),
                                           float(background.a)));
         p.setPen(QColor(0, 0, 0, 60));
@@ -44,7 +44,7 @@ protected:
         // Without a compositor the transparent corners would show black:
         // the rounded shape is cut out of the window as well.
         QPainterPath path;
-        path.addRoundedRect(QRectF(rect()), kRadius, kRadius);
+        path.addRoundedRect(QRectF(rect()), kPopoverRadius, kPopoverRadius);
         setMask(QRegion(path.toFillPolygon().toPolygon()));
     }
     void hideEvent(QHideEvent* e) override {

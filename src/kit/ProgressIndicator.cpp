@@ -12,7 +12,7 @@ namespace kit {
 
 namespace {
 
-constexpr int kSteps = 10000;  // the bar works in whole steps
+constexpr int kProgressSteps = 10000;  // the bar works in whole steps
 
 // Twelve spokes, the brightest one going round.
 class Spinner : public QWidget {
@@ -115,9 +115,9 @@ void ProgressIndicator::update() {
     if (p_->bar) {
         // A busy bar (range 0…0) moves by itself; when stopped it rests empty.
         bool busy = indeterminate_ && animating_;
-        p_->bar->setRange(0, busy ? 0 : kSteps);
+        p_->bar->setRange(0, busy ? 0 : kProgressSteps);
         int step =
-            indeterminate_ || max_ <= min_ ? 0 : int(std::lround((value_ - min_) / (max_ - min_) * kSteps));
+            indeterminate_ || max_ <= min_ ? 0 : int(std::lround((value_ - min_) / (max_ - min_) * kProgressSteps));
         p_->bar->setValue(step);
         return;
     }

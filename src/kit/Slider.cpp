@@ -10,7 +10,7 @@ namespace kit {
 
 namespace {
 // The widget works in whole steps; this many make the full range.
-constexpr int kSteps = 10000;
+constexpr int kSliderSteps = 10000;
 QSlider* slider(const Slider& s) {
     return qt::hosted<QSlider>(s);
 }
@@ -18,7 +18,7 @@ QSlider* slider(const Slider& s) {
 
 Slider::Slider(const Rect& frame, bool vertical) : Control(frame) {
     auto* s = new QSlider(vertical ? Qt::Vertical : Qt::Horizontal);
-    s->setRange(0, kSteps);
+    s->setRange(0, kSliderSteps);
     s->setFocusPolicy(Qt::TabFocus);
     qt::hostWidget(*this, s);
     QObject::connect(s, &QSlider::valueChanged, [this](int) {
@@ -43,13 +43,13 @@ void Slider::setRange(double min, double max) {
 
 double Slider::doubleValue() const {
     if (max_ <= min_) return min_;
-    return min_ + (max_ - min_) * slider(*this)->value() / kSteps;
+    return min_ + (max_ - min_) * slider(*this)->value() / kSliderSteps;
 }
 
 void Slider::setDoubleValue(double value) {
     if (!std::isfinite(value)) return;
     value = std::clamp(value, min_, max_);
-    int step = max_ > min_ ? int(std::lround((value - min_) / (max_ - min_) * kSteps)) : 0;
+    int step = max_ > min_ ? int(std::lround((value - min_) / (max_ - min_) * kSliderSteps)) : 0;
     QSlider* s = slider(*this);
     QSignalBlocker block(s);  // values set in code send no action
     s->setValue(step);
@@ -59,7 +59,7 @@ void Slider::setNumberOfTickMarks(int count) {
     ticks_ = std::max(0, count);
     QSlider* s = slider(*this);
     s->setTickPosition(ticks_ > 1 ? QSlider::TicksBelow : QSlider::NoTicks);
-    if (ticks_ > 1) s->setTickInterval(kSteps / (ticks_ - 1));
+    if (ticks_ > 1) s->setTickInterval(kSliderSteps / (ticks_ - 1));
 }
 
 double Slider::snap(double v) const {

@@ -222,13 +222,32 @@ Sent awaitAck(int fd, int ms) {
     return got.compare(0, std::strlen(kAck), kAck) == 0 ? Sent::acked : Sent::refused;
 }
 
+// One message, one line: an argument holding a line break would otherwise
+// arrive as two messages, the second skipping the checks the first launch
+// gives files. Control bytes are percent-encoded, so the whole argument
+// stays one link (which the URL parser then judges as a whole).
+std::string asOneLine(const std::string& message) {
+    static const char* hex = "0123456789ABCDEF";
+    std::string out;
+    for (unsigned char c : message) {
+        if (c >= 0x20 && c != 0x7f) {
+            out += char(c);
+            continue;
+        }
+        out += '%';
+        out += hex[c >> 4];
+        out += hex[c & 15];
+    }
+    return out;
+}
+
 Sent forward(const std::vector<std::string>& messages, int waitMs) {
     sockaddr_un addr;
     if (!fillAddress(addr, socketPath())) return Sent::refused;
     int fd = ::socket(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0);
     if (fd < 0) return Sent::refused;
     std::string data;
-    for (auto& m : messages) data += m + "\n";
+    for (auto& m : messages) data += asOneLine(m) + "\n";
     if (messages.empty()) data = "kadrix://show\n";
     Sent result = Sent::refused;
     if (::connect(fd, reinterpret_cast<sockaddr*>(&addr), sizeof addr) == 0 && sendAll(fd, data) &&

@@ -18,6 +18,7 @@
 #include "kit/Window.h"
 #include "kit/qt/EventPrivate.h"
 #include "kit/qt/LayerPainter.h"
+#include "kit/qt/QtConvert.h"
 #include "kit/qt/QtImage.h"
 #include "kit/qt/ViewPrivate.h"
 #include "kit/qt/WindowPrivate.h"
@@ -60,9 +61,7 @@ struct HandlerScope {
     ~HandlerScope() { --w->depth; }
 };
 
-int roundi(double v) {
-    return int(std::lround(v));
-}
+using qt::roundi;
 
 DraggingInfo draggingInfo(const QDropEvent& e, const View& view) {
     DraggingInfo info;

@@ -17,6 +17,7 @@
 #include "kit/qt/ApplicationPrivate.h"
 #include "kit/qt/EventPrivate.h"
 #include "kit/qt/MenuPrivate.h"
+#include "kit/qt/QtConvert.h"
 #include "kit/qt/ViewPrivate.h"
 #include "kit/qt/WindowPrivate.h"
 
@@ -31,13 +32,8 @@ struct Window::Private {
 
 namespace {
 
-int roundi(double v) {
-    return int(std::lround(v));
-}
-
-QColor toQColor(Color c) {
-    return QColor::fromRgbF(float(c.r), float(c.g), float(c.b), float(c.a));
-}
+using qt::roundi;
+using qt::toQColor;
 
 // Decoration sizes the window manager adds around the content.
 QMargins frameMargins(QWidget* w) {

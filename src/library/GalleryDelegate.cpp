@@ -6,6 +6,7 @@
 #include "kit/Window.h"
 #include "library/ThumbnailCache.h"
 #include "services/Settings.h"
+#include "library/PathNames.h"
 
 namespace library {
 
@@ -17,10 +18,6 @@ constexpr double kListPicture = 80;
 constexpr double kSquare = 80;
 // Thumbnails are asked for visible items first; the rows just beyond come next.
 constexpr int kPriorityVisible = 2;
-
-std::string baseName(const std::string& path) {
-    return path.substr(path.find_last_of('/') + 1);
-}
 
 }  // namespace
 

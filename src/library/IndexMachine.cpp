@@ -25,6 +25,7 @@
 #include "services/NamedTimers.h"
 #include "services/Settings.h"
 #include "services/Telemetry.h"
+#include "library/PathNames.h"
 
 namespace library {
 
@@ -33,14 +34,6 @@ namespace {
 int64_t nowSeconds() {
     return int64_t(
         std::chrono::duration<double>(std::chrono::system_clock::now().time_since_epoch()).count());
-}
-
-std::string baseName(const std::string& path) {
-    return path.substr(path.find_last_of('/') + 1);
-}
-
-bool endsWith(const std::string& s, const std::string& e) {
-    return s.size() >= e.size() && s.compare(s.size() - e.size(), e.size(), e) == 0;
 }
 
 // "+7", "-3", "42"; anything else is 0.
@@ -236,7 +229,7 @@ void IndexMachine::walk(bool indexToo, std::function<void(int, bool)> onReady) {
     services::timerStart("search through records");
     for (auto& name : *names) {
         std::string lower = kit::lowerCase(name);
-        if (!endsWith(lower, ".jpg") && !endsWith(lower, ".jpeg") && !endsWith(lower, ".png")) continue;
+        if (!lower.ends_with(".jpg") && !lower.ends_with(".jpeg") && !lower.ends_with(".png")) continue;
         if (auto rec = lib_.contentOf(name)) {
             auto ocr = rec->find("ocr");
             bool hasText = ocr != rec->end() && !ocr->second.empty();

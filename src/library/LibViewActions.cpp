@@ -23,6 +23,7 @@
 #include "services/Notifier.h"
 #include "services/Settings.h"
 #include "services/Telemetry.h"
+#include "library/PathNames.h"
 
 namespace library {
 
@@ -30,10 +31,6 @@ namespace {
 
 // While typing, a search starts once the keys pause this long.
 constexpr double kSearchDebounce = 0.25;
-
-std::string baseName(const std::string& path) {
-    return path.substr(path.find_last_of('/') + 1);
-}
 
 std::string lowerTrimmed(std::string s) {
     std::transform(s.begin(), s.end(), s.begin(), [](unsigned char c) { return char(std::tolower(c)); });

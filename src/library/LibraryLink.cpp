@@ -4,12 +4,12 @@
 #include "library/IndexMachine.h"
 #include "library/LibViewController.h"
 #include "library/ThumbnailCache.h"
+#include "library/PathNames.h"
 
 namespace library {
 
 namespace {
 
-std::string baseName(const std::string& path) { return path.substr(path.find_last_of('/') + 1); }
 std::string folderOf(const std::string& path) { return path.substr(0, path.find_last_of('/')); }
 
 // Saved screenshots are analysed one after the other, away from the main

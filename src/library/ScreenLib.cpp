@@ -19,6 +19,7 @@
 #include "services/Notifier.h"
 #include "services/Settings.h"
 #include "services/Telemetry.h"
+#include "library/PathNames.h"
 
 namespace library {
 
@@ -33,10 +34,6 @@ std::string nameOf(const GrabData& g) {
 
 bool libEnabled() {
     return services::Settings::shared().libEnabled();
-}
-
-std::string baseName(const std::string& path) {
-    return path.substr(path.find_last_of('/') + 1);
 }
 
 void stableSortByTs(std::vector<ScreenLib::Entry>& list, bool newestFirst) {

@@ -36,14 +36,13 @@ kit::Path buildPath(const ArrHelper::Commands& commands, Place place) {
     return path;
 }
 
-// An angle brought into -π...π by one turn at most.
+}  // namespace
+
 double wrapAngle(double a) {
     if (a < -std::numbers::pi) a += 2 * std::numbers::pi;
     if (a > std::numbers::pi) a -= 2 * std::numbers::pi;
     return a;
 }
-
-}  // namespace
 
 const std::vector<std::string>& ArrHelper::heads() {
     return kArrowHeads;

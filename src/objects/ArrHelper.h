@@ -18,6 +18,9 @@ namespace objects {
 
 class ObjectHost;
 
+// An angle brought into -π...π by one turn at most.
+double wrapAngle(double a);
+
 class ArrHelper {
 public:
     // One parsed command: its letter and its numbers, in order (x, y pairs).

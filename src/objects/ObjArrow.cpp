@@ -11,13 +11,7 @@ namespace objects {
 
 namespace {
 
-double wrapAngle(double a) {
-    if (a < -std::numbers::pi) a += 2 * std::numbers::pi;
-    if (a > std::numbers::pi) a -= 2 * std::numbers::pi;
-    return a;
-}
-
-int clampStyle(int64_t s) {
+int clampArrowStyle(int64_t s) {
     return int(std::clamp<int64_t>(s, 0, 3));
 }
 }  // namespace
@@ -28,7 +22,7 @@ ObjArrow::ObjArrow(ObjectHost* parentManager, const kit::LayerPtr& drawing, cons
     type = parseIntOr(loadOption("arrowType", "0"), 0);
     // The style indexes the four outlines: a stored text outside them is
     // brought back into range.
-    style = clampStyle(parseIntOr(loadOption("arrowStyle", "0"), 0));
+    style = clampArrowStyle(parseIntOr(loadOption("arrowStyle", "0"), 0));
     shape = kit::ShapeLayer::make();
     layer = shape;
     for (const char* word : {"point-1", "point-2", "point-curve"})
@@ -230,7 +224,7 @@ bool ObjArrow::restore(const std::string& json) {
     if (!base || !t || !s || !a || !m) return false;
     applyBase(*base);
     type = int(std::clamp<int64_t>(*t, INT32_MIN, INT32_MAX));
-    style = clampStyle(*s);
+    style = clampArrowStyle(*s);
     midpa = *a;
     midpd = *m;
     return true;

@@ -13,7 +13,7 @@ namespace objects {
 namespace {
 const char* const kDefaultAngle = "-2.356194490192345";  // −135 degrees: down and to the left
 
-int clampStyle(int64_t s) {
+int clampCounterStyle(int64_t s) {
     return int(std::clamp<int64_t>(s, 0, 2));
 }
 }  // namespace
@@ -23,7 +23,7 @@ ObjCounter::ObjCounter(ObjectHost* parentManager, const kit::LayerPtr& drawing, 
     loadStoredSize();
     std::string stored = loadOption("counterStyle", "1");
     // The style picks a pin outline: a stored text outside 0...2 is brought back into range.
-    style = stored.empty() ? 1 : clampStyle(parseIntOr(stored, 1));
+    style = stored.empty() ? 1 : clampCounterStyle(parseIntOr(stored, 1));
     shape = kit::ShapeLayer::make();
     layer = shape;
     shape->setStrokeColor(kit::Color::clear());
@@ -213,7 +213,7 @@ bool ObjCounter::restore(const std::string& json) {
     auto s = kit::json::intAt(*j, "style"), c = kit::json::intAt(*j, "count");
     if (!base || !s || !c) return false;
     applyBase(*base);
-    style = clampStyle(*s);
+    style = clampCounterStyle(*s);
     count = int(std::clamp<int64_t>(*c, INT32_MIN, INT32_MAX));
     return true;
 }

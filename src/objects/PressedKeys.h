@@ -19,6 +19,8 @@ public:
     std::set<int> pressed;             // key codes that count as held
 
     void press(int key);
+    // Whether the key (a kit::KeyCode) counts as held on the shared instance.
+    static bool isHeld(int key) { return shared().pressed.count(key) > 0; }
     // The held codes as decimal texts joined with ", ".
     std::string describe() const;
 };

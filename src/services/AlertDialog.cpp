@@ -9,6 +9,7 @@ AlertAnswer runAlertDialog(const AlertRequest& request) {
     dialog.messageText = request.title;
     dialog.informativeText = request.message;
     dialog.noKeyEquivalents = request.noKeyEquivalents;
+    dialog.cancelOnEscape = request.cancelOnEscape;
     for (const std::string& title : request.buttons) dialog.addButton(title);
     if (request.textField) dialog.setAccessoryTextField(*request.textField);
     AlertAnswer answer;

@@ -52,6 +52,13 @@ void confirm(const std::string& title, const std::string& message, const std::st
     if (then && (answer.button == 0 || answer.button == 1)) then(answer.button + 1);
 }
 
+bool askConsent(const std::string& title, const std::string& message) {
+    if (!kit::isMainThread()) return false;  // no modal loop off the main thread: not allowed
+    AlertRequest request{title, message, {"Allow", "Cancel"}, true, std::nullopt};
+    request.cancelOnEscape = true;
+    return present(request).button == 0;
+}
+
 void confirmOkCancel(const std::string& title, const std::string& message, std::function<void(bool)> then) {
     if (!kit::isMainThread()) return confirmOkCancelOnMain(title, message, std::move(then));
     AlertAnswer answer = present({title, message, {"Ok", "Cancel"}, false, std::nullopt});

@@ -24,6 +24,8 @@ struct AlertRequest {
     bool noKeyEquivalents = false;
     // An editable text field (200 × 24) holding this text.
     std::optional<std::string> textField;
+    // With noKeyEquivalents, Escape still presses the button titled "Cancel".
+    bool cancelOnEscape = false;
 };
 
 struct AlertAnswer {
@@ -43,6 +45,10 @@ void confirm(const std::string& title, const std::string& message, const std::st
              const std::string& no, std::function<void(int)> then);
 // `then` gets true for "Ok", false for "Cancel"; any other response calls nothing.
 void confirmOkCancel(const std::string& title, const std::string& message, std::function<void(bool)> then);
+// A question that a link raises on its own: true only when "Allow" was
+// clicked. Return answers nothing (a stray key must not allow), Escape is
+// "Cancel". Main thread only.
+bool askConsent(const std::string& title, const std::string& message);
 // The field's text when "OK" was pressed; "" otherwise.
 std::string promptText(const std::string& title, const std::string& message, const std::string& value);
 

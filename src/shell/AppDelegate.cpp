@@ -11,6 +11,7 @@
 #include "kit/StatusItem.h"
 #include "kit/UrlEvents.h"
 #include "kit/Window.h"
+#include "services/Alerts.h"
 #include "services/AppHooks.h"
 #include "services/Console.h"
 #include "services/Notifier.h"
@@ -90,7 +91,17 @@ void AppDelegate::setLaunchArguments(std::vector<std::string> urls, std::vector<
     launchFiles_ = std::move(files);
 }
 
+void AppDelegate::tellOfSettingsReset(kit::Defaults& store) {
+    auto notice = store.takeResetNotice();
+    if (!notice) return;
+    std::string message = "Kadrix could not read its settings file, so every setting is back to its default.";
+    message += notice->keptAt ? "\n\nThe old file was kept as " + *notice->keptAt + "."
+                              : "\n\nThe old file could not be kept.";
+    services::alertOnMain("Settings were reset", message);
+}
+
 void AppDelegate::applicationDidFinishLaunching() {
+    tellOfSettingsReset(kit::Defaults::standard());
     autostart::LaunchAtLogin::migrateIfNeeded();
     auto& status = StatusMenu::shared();
     if (services::Settings::shared().libEnabled())

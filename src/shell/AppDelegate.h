@@ -24,6 +24,7 @@
 namespace kit {
 class Application;
 class MenuItem;
+class Defaults;
 }  // namespace kit
 
 namespace shell {
@@ -46,6 +47,9 @@ public:
 
     void applicationWillFinishLaunching();
     void applicationDidFinishLaunching();
+    // When `store` started empty because its file was unreadable, says so
+    // once in an alert, with where the old file was kept.
+    static void tellOfSettingsReset(kit::Defaults& store);
     // URLs and files given on this launch's command line, handled once
     // launching has finished.
     void setLaunchArguments(std::vector<std::string> urls, std::vector<std::string> files);

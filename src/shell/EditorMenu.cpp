@@ -15,6 +15,7 @@
 #include "services/Settings.h"
 #include "services/Site.h"
 #include "services/Telemetry.h"
+#include "shortcuts/ShortcutRecorder.h"
 #include "shell/AppDelegate.h"
 #include "shell/CoreLink.h"
 
@@ -139,13 +140,17 @@ void EditorMenu::build() {
                        {"Choose Default Folder…", SetDefaultFolder},
                        {"", None},
                        {"Quit Kadrix", Quit, "q"}});
-    // Open File has no key of its own: Ctrl+O in the editor reads the text of the screenshot.
+    // The editor's own keys come first: the menu takes no combination that the
+    // editor's key table gives to another command. So Open File has no key
+    // (Ctrl+O reads the text of the screenshot), Open from Clipboard none (any
+    // Ctrl+V pastes into the screenshot), Print none (Ctrl+P pins) and Zoom
+    // to Fit none (Ctrl+9 grows the crop selection).
     submenu("File", {{"Open File…", OpenFile},
-                     {"Open from Clipboard", OpenFromClipboard, "V"},
+                     {"Open from Clipboard", OpenFromClipboard},
                      {"", None},
                      {"Save", Save, "s"},
                      {"Save As…", SaveAs, "S"},
-                     {"Print…", Print, "p"},
+                     {"Print…", Print},
                      {"", None},
                      {"Upload", Upload, "u"},
                      {"Pin to Screen", Pin, "P"},
@@ -164,7 +169,7 @@ void EditorMenu::build() {
     submenu("Zoom", {{"Zoom In", ZoomIn, "="},
                      {"Zoom Out", ZoomOut, "-"},
                      {"Actual Size", ZoomTo100, "0"},
-                     {"Zoom to Fit", ZoomToFit, "9"},
+                     {"Zoom to Fit", ZoomToFit},
                      {"Zoom to Selection", ZoomToSelection},
                      {"Selection Top Left", SelectionTopLeft},
                      {"Selection Bottom Right", SelectionBottomRight},
@@ -180,6 +185,10 @@ void EditorMenu::build() {
 
 void EditorMenu::install() {
     kit::Application::shared().setMainMenu(menu());
+    // A global shortcut grabs its keys before any window sees them: the
+    // shortcut fields refuse a combination that one of these items uses.
+    shortcuts::ShortcutRecorder::setMainMenuProvider(
+        [menu = std::weak_ptr<kit::Menu>(menu_)]() -> const kit::Menu* { return menu.lock().get(); });
     attachToEditor();
 }
 

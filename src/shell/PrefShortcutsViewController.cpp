@@ -9,7 +9,7 @@
 #include "services/Settings.h"
 #include "services/Telemetry.h"
 #include "shortcuts/Names.h"
-#include "shortcuts/RecorderCocoa.h"
+#include "shortcuts/ShortcutRecorder.h"
 
 namespace shell {
 
@@ -52,7 +52,7 @@ std::optional<std::string> findProgram(const std::string& path, const std::strin
 PrefShortcutsViewController::PrefShortcutsViewController() {
     space(6);
     for (auto& l : kLines) {
-        auto recorder = std::make_shared<shortcuts::RecorderCocoa>(l.name());
+        auto recorder = std::make_shared<shortcuts::ShortcutRecorder>(l.name());
         recorder->setFrameSize({200, 0});
         line(l.title, {recorder});
         recorders.push_back(recorder);

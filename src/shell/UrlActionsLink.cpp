@@ -14,7 +14,7 @@ namespace shell {
 
 namespace {
 
-core::AppLogic& logic() { return core::AppLogic::shared(); }
+core::AppLogic& urlLogic() { return core::AppLogic::shared(); }
 
 // The core's after-capture actions as the words the shell's commands take.
 AfterGrab words(const std::optional<core::AppLogic::AfterGrab>& then) {
@@ -35,11 +35,11 @@ UrlActionsLink& UrlActionsLink::shared() {
     return link;
 }
 
-bool UrlActionsLink::captureRunning() const { return logic().capturing(); }
-void UrlActionsLink::yieldFocus() { logic().yieldFocus(); }
+bool UrlActionsLink::captureRunning() const { return urlLogic().capturing(); }
+void UrlActionsLink::yieldFocus() { urlLogic().yieldFocus(); }
 
 void UrlActionsLink::grab(const std::string& mode, const std::optional<AfterGrab>& then) {
-    logic().grabScreenshot(mode, "url", then);
+    urlLogic().grabScreenshot(mode, "url", then);
 }
 
 void UrlActionsLink::startScrollingCapture(int direction, const std::optional<AfterGrab>& then) {
@@ -47,19 +47,19 @@ void UrlActionsLink::startScrollingCapture(int direction, const std::optional<Af
 }
 
 void UrlActionsLink::grabDelayed(double seconds, const std::optional<AfterGrab>& then) {
-    kit::dispatchMainAfter(seconds, [then] { logic().grabDelayed("url", then); });
+    kit::dispatchMainAfter(seconds, [then] { urlLogic().grabDelayed("url", then); });
 }
 
-void UrlActionsLink::addCaptureToScreenshot() { logic().addCaptureToScreenshot("url"); }
+void UrlActionsLink::addCaptureToScreenshot() { urlLogic().addCaptureToScreenshot("url"); }
 void UrlActionsLink::instantOCR() { coreLink().instantOCR("url"); }
 void UrlActionsLink::loadFromClipboard() { coreLink().loadFromClipboard("url"); }
 
 void UrlActionsLink::openImageDialogSoon() {
-    logic().yieldFocus();
+    urlLogic().yieldFocus();
     kit::dispatchMainAfter(0.1, [] { coreLink().openImageDialog(); });
 }
 
-bool UrlActionsLink::gotoUploads() { return logic().gotoUploads("url"); }
+bool UrlActionsLink::gotoUploads() { return urlLogic().gotoUploads("url"); }
 
 void UrlActionsLink::openPreferences() { AppDelegate::shared().openPreferences(); }
 void UrlActionsLink::showLibraryPopover() { StatusMenu::shared().showPopover("url"); }
@@ -90,14 +90,11 @@ void UrlActionsLink::handlePlimCommand(const std::string& command, const std::op
         !consent("Disconnect the companion uploader?",
                  "A link asks to send your next uploads to the web service instead of the companion uploader."))
         return;
-    logic().handlePlimCommand(command, payload);
+    urlLogic().handlePlimCommand(command, payload);
 }
 
 bool UrlActionsLink::consent(const std::string& title, const std::string& message) {
-    // The alert is modal: its answer is in by the time confirm returns.
-    bool yes = false;
-    services::confirm(title, message, "Allow", "Cancel", [&yes](int answer) { yes = answer == 1; });
-    return yes;
+    return services::askConsent(title, message);
 }
 
 void UrlActionsLink::notify(const std::string& title, const std::string& message) {

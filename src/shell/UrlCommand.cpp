@@ -36,7 +36,7 @@ std::optional<std::string> schemeOf(const std::string& t) {
     return t.substr(0, colon);
 }
 
-std::string lowered(std::string s) {
+std::string lowerCased(std::string s) {
     std::transform(s.begin(), s.end(), s.begin(), [](unsigned char c) { return char(std::tolower(c)); });
     return s;
 }
@@ -99,7 +99,7 @@ std::string commandOf(const std::string& t) {
     size_t first = c.find_first_not_of('/');
     if (first == std::string::npos) return {};
     c = c.substr(first, c.find_last_not_of('/') - first + 1);
-    return lowered(c);
+    return lowerCased(c);
 }
 
 int hexValue(char c) {
@@ -135,7 +135,7 @@ UrlTakeApart takeApartUrl(const std::string& t) {
     if (t.size() > kMaxUrlLength) return UrlError{"Invalid url: " + t.substr(0, 256) + "…"};
     auto scheme = parsesAsUrl(t) ? schemeOf(t) : std::nullopt;
     if (!scheme) return UrlError{"Failed to unpack url.scheme"};
-    if (lowered(*scheme) != "kadrix") return ForeignUrl{};
+    if (lowerCased(*scheme) != "kadrix") return ForeignUrl{};
     auto host = hostOf(t, scheme->size() + 1);
     if (!host) return UrlError{"Invalid url: " + t};
     UrlCommand c;

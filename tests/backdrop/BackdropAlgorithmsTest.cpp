@@ -2,6 +2,7 @@
 
 #include <cmath>
 
+#include "BackdropFixture.h"
 #include "backdrop/EdgeAnalysis.h"
 #include "backdrop/MeshGradient.h"
 #include "backdrop/Perlin.h"
@@ -10,13 +11,6 @@
 namespace {
 
 using namespace backdrop;
-
-kit::Image filled(int w, int h, kit::PixelBGRA p) {
-    kit::Image img(w, h);
-    for (int y = 0; y < h; ++y)
-        for (int x = 0; x < w; ++x) img.setPixel(x, y, p);
-    return img;
-}
 
 void paint(kit::Image& img, int x0, int y0, int w, int h, kit::PixelBGRA p) {
     for (int y = y0; y < y0 + h; ++y)

@@ -19,13 +19,6 @@ kit::LayerPtr sublayer(const backdrop::Backdrop& b, const std::string& name) {
     return nullptr;
 }
 
-kit::Image filled(int w, int h, kit::PixelBGRA p) {
-    kit::Image img(w, h);
-    for (int y = 0; y < h; ++y)
-        for (int x = 0; x < w; ++x) img.setPixel(x, y, p);
-    return img;
-}
-
 // An image file the user might pick, written to the private temp folder.
 std::string pictureFile(kit::PixelBGRA colour, int w = 64, int h = 48) {
     const std::string path = kit::files::uniqueTempPath("pick-", ".png");

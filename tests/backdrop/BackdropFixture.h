@@ -45,3 +45,11 @@ struct BackdropFixture {
     }
     kit::Image image() const { return kit::renderToImage(*b.lbackdrop(), 1.0); }
 };
+
+// A picture of one colour.
+inline kit::Image filled(int w, int h, kit::PixelBGRA p) {
+    kit::Image img(w, h);
+    for (int y = 0; y < h; ++y)
+        for (int x = 0; x < w; ++x) img.setPixel(x, y, p);
+    return img;
+}

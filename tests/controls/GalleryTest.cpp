@@ -16,7 +16,7 @@
 #include "controls/CtrlToolbar.h"
 #include "controls/CtrlTooltippedSegments.h"
 #include "controls/ImageAssets.h"
-#include "controls/NSViewClickable.h"
+#include "controls/ClickableView.h"
 #include "controls/cellSliderSize.h"
 #include "kit/Dispatch.h"
 #include "kit/Files.h"
@@ -121,7 +121,7 @@ TEST(Gallery, EveryControlInItsStates) {
     slider->maxValue = 7;
     content->addSubview(slider);
     slider->setValue(3);
-    auto clickable = std::make_shared<NSViewClickable>(kit::Rect{380, 110, 80, 24});
+    auto clickable = std::make_shared<ClickableView>(kit::Rect{380, 110, 80, 24});
     content->addSubview(clickable);
     clickable->mouseEntered({});
 
@@ -153,7 +153,7 @@ TEST(Gallery, EveryControlInItsStates) {
     hoverIcon->setImage(*hoverIcon->normalImage);
     content->addSubview(hoverIcon);
     hoverIcon->mouseEntered({});
-    auto pressedArea = std::make_shared<NSViewClickable>(kit::Rect{280, 346, 80, 24});
+    auto pressedArea = std::make_shared<ClickableView>(kit::Rect{280, 346, 80, 24});
     content->addSubview(pressedArea);
     pressedArea->mouseDown({});
 

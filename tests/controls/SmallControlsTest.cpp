@@ -6,7 +6,7 @@
 #include "controls/CtrlInputCell.h"
 #include "controls/CtrlMouseListener.h"
 #include "controls/CtrlTooltippedSegments.h"
-#include "controls/NSViewClickable.h"
+#include "controls/ClickableView.h"
 #include "controls/cellSliderSize.h"
 #include "controls/hoveredToolTip.h"
 #include "kit/Dispatch.h"
@@ -178,10 +178,10 @@ TEST(CtrlMouseListener, ReportsEnterAndExit) {
     EXPECT_TRUE(l->trackingAreas()[0].options & kit::TrackingOption::ActiveAlways);
 }
 
-TEST(NSViewClickable, HighlightAndActionOnEveryMouseUp) {
-    auto c = std::make_shared<NSViewClickable>(kit::Rect{0, 0, 40, 20});
+TEST(ClickableView, HighlightAndActionOnEveryMouseUp) {
+    auto c = std::make_shared<ClickableView>(kit::Rect{0, 0, 40, 20});
     int acted = 0;
-    c->action = [&](NSViewClickable&) { ++acted; };
+    c->action = [&](ClickableView&) { ++acted; };
     c->mouseEntered({});
     EXPECT_DOUBLE_EQ(c->layer()->backgroundColor()->a, 0.18);
     c->mouseDown({});

@@ -9,7 +9,7 @@
 namespace {
 
 namespace fs = std::filesystem;
-kit::Color red{1, 0, 0, 1}, blue{0, 0, 1, 1}, white{1, 1, 1, 1};
+kit::Color white{1, 1, 1, 1};
 
 // Rows count from the top in kit images; the probes below think y up.
 kit::PixelBGRA at(const kit::Image& img, int x, int yUp) {

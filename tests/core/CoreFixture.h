@@ -50,7 +50,11 @@ public:
     std::string lastMessage;
     std::optional<std::string> lastButton;
     std::function<void()> lastAction;
-    void warning(const std::string& title, const std::string&) override { log_.push_back("warning " + title); }
+    void warning(const std::string& title, const std::string& message) override {
+        log_.push_back("warning " + title);
+        lastWarning = message;
+    }
+    std::string lastWarning;
     void hideNow() override {}
 
 private:

@@ -157,3 +157,6 @@ protected:
     std::unique_ptr<core::SaveCommands> commands;
     std::string folder;
 };
+
+// Colours the export tests draw with.
+inline const kit::Color red{1, 0, 0, 1}, blue{0, 0, 1, 1};

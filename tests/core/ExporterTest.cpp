@@ -18,7 +18,7 @@ namespace fs = std::filesystem;
 
 constexpr size_t MB = 1024 * 1024;
 
-kit::Color red{1, 0, 0, 1}, blue{0, 0, 1, 1}, green{0, 1, 0, 1};
+kit::Color green{0, 1, 0, 1};
 
 // A picture that PNG cannot squeeze (noise), so Auto has something to weigh.
 kit::Image noise(int w, int h) {

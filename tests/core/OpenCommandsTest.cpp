@@ -1,8 +1,11 @@
 // Pictures brought in from the clipboard, a file or a drop.
+#include <sys/stat.h>
+
 #include <fstream>
 
 #include "CoreFixture.h"
 #include "kit/ImageIO.h"
+#include "support/TestData.h"
 
 namespace coretest {
 namespace {
@@ -46,6 +49,38 @@ TEST_F(OpenCommands, ADropOnTheScreenshotAddsAnObjectAndOutsideOpensTheFile) {
     EXPECT_EQ(logic->imgSource().width(), 30);
     EXPECT_EQ(logic->metadata()["mode"], "file");
     EXPECT_EQ(logic->openedURL, file);
+}
+
+// Files that once froze the editor or cost gigabytes: a FIFO named like a
+// picture (open() waited for a writer), /dev/zero, and 105 bytes of PNG
+// claiming 60000 × 60000. Opened or dropped, each is refused with the
+// reason, and the screenshot stays.
+TEST_F(OpenCommands, FilesThatAreNoPicturesAreRefusedWithTheReason) {
+    ASSERT_TRUE(logic->loadImage(solidImage(200, 100, {0, 0, 0, 255}), false));
+    const std::string fifo = ::testing::TempDir() + "x.png";
+    ::unlink(fifo.c_str());
+    ASSERT_EQ(::mkfifo(fifo.c_str(), 0600), 0);
+    editor::Framer& f = editor::Framer::shared();
+    f._zoom.set(1.0);
+    f.setOffset({0, 0}, {0, 0});
+    f._dpr.set(2.0);
+    const std::string notRegular = "The file is not a regular file.";
+    const std::string tooLarge =
+        "The image is too large to open: 60000 × 60000 pixels (at most 256 megapixels).";
+    const std::string bomb = testsupport::testDataPath("repro/png-60000x60000-header.png");
+    for (const auto& [file, reason] :
+         {std::pair{fifo, notRegular}, std::pair{std::string("/dev/zero"), notRegular},
+          std::pair{bomb, tooLarge}}) {
+        for (const bool dropped : {false, true}) {
+            notifier->lastWarning.clear();
+            log.clear();
+            EXPECT_FALSE(dropped ? logic->droppedImageAt(file, 50, 30) : logic->openImage(file)) << file;
+            EXPECT_TRUE(logged("warning Can't open image")) << file;
+            EXPECT_EQ(notifier->lastWarning, reason) << file;
+        }
+    }
+    EXPECT_EQ(logic->imgSource().width(), 200);
+    ::unlink(fifo.c_str());
 }
 
 TEST_F(OpenCommands, ClipboardWithoutAnImageKeepsTheScreenshot) {

@@ -7,8 +7,6 @@
 #include <memory>
 #include <vector>
 
-#include "support/EventLoopWait.h"
-#include "support/LoopbackServer.h"
 #include "core/ExportFixture.h"
 #include "core/Uploader.h"
 #include "kit/Defaults.h"
@@ -16,6 +14,9 @@
 #include "services/Networker.h"
 #include "services/Settings.h"
 #include "services/Telemetry.h"
+#include "support/EventLoopWait.h"
+#include "support/LoopbackServer.h"
+#include "support/TestData.h"
 
 namespace {
 
@@ -225,6 +226,30 @@ TEST_F(UploaderTest, ReplyGrammar) {
     std::string huge = "ERR: " + std::string(200000, 'x');
     EXPECT_LE(read(huge).error.size(), 210u);
     EXPECT_EQ(read("ERR: <b>bold</b>\r\nline").error, "<b>bold</b>  line");
+}
+
+// Replies found by fuzzing: a code point past U+10FFFF and a UTF-16
+// surrogate, each spelled in UTF-8 bytes. Both once made the parser throw
+// mid-upload, so the upload vanished; each must end in a said failure.
+TEST_F(UploaderTest, RepliesThatAreNotUnicodeEndInASaidFailure) {
+    kit::Image image(8, 8);
+    image.fill(kit::Color::white(1.0));
+    for (const char* name : {"repro/upload-min-4byte.bin", "repro/upload-min-surrogate.bin"}) {
+        const std::string reply = testsupport::testDataBytes(name);
+        ASSERT_FALSE(reply.empty());
+        auto direct =
+            core::readUploadReply(services::Bytes(reply.begin(), reply.end()), std::nullopt, *telemetry);
+        EXPECT_EQ(direct.link, "") << name;
+        EXPECT_EQ(direct.error, "Screenshot upload failed") << name;
+
+        LoopbackServer server([&](const HttpRequestRecord&) { return HttpReply{200, {}, reply}; });
+        std::optional<core::UploadResult> result;
+        core::uploadImage(image, 1.0, "SCR-1", "tok", core::uploadTarget(server.url("/mine")), *telemetry,
+                          [&](const core::UploadResult& r) { result = r; });
+        ASSERT_TRUE(testsupport::waitFor([&] { return result.has_value(); }, 10000)) << name;
+        EXPECT_EQ(result->link, "") << name;
+        EXPECT_EQ(result->error, "Screenshot upload failed") << name;
+    }
 }
 
 TEST_F(UploaderTest, GalleryCodeMatchesAWorkedVector) {

@@ -1,5 +1,11 @@
 // The canvas layer tree, its re-layout and what it draws; the canvas view's
 // drops and looks.
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <filesystem>
+#include <fstream>
+
 #include "CanvasDoubles.h"
 #include "editor/ShotView.h"
 #include "kit/LayerRenderer.h"
@@ -199,10 +205,22 @@ TEST_F(CanvasLayersTest, DropsTakeTheFirstPngJpegOrGifFile) {
     kit::DraggingInfo info;
     EXPECT_FALSE(view->draggingEntered(info));
     EXPECT_FALSE(view->performDragOperation(info));
-    info.filePaths = {"/tmp/a/Shot.JPG", "/tmp/b.pdf"};
+    const std::string dir = ::testing::TempDir() + "drops";
+    std::filesystem::create_directories(dir);
+    const std::string shot = dir + "/Shot.JPG", fifo = dir + "/x.png";
+    std::ofstream(shot) << "jpeg";
+    ::unlink(fifo.c_str());
+    ASSERT_EQ(::mkfifo(fifo.c_str(), 0600), 0);
+    info.filePaths = {shot, "/tmp/b.pdf"};
     EXPECT_TRUE(view->draggingEntered(info));
-    info.filePaths = {"/tmp/b.pdf", "/tmp/a.png"};
+    info.filePaths = {"/tmp/b.pdf", shot};
     EXPECT_FALSE(view->draggingEntered(info));
+    // Named like a picture but a FIFO (reading it would wait for a writer), or no file at all.
+    info.filePaths = {fifo};
+    EXPECT_FALSE(view->draggingEntered(info));
+    info.filePaths = {dir + "/missing.png"};
+    EXPECT_FALSE(view->draggingEntered(info));
+    std::filesystem::remove_all(dir);
     for (const char* ok : {"x.png", "x.jpeg", "x.Gif", "/a.b/c.jpg"}) EXPECT_TRUE(editor::ShotView::isDroppableImage(ok));
     for (const char* no : {"png", "x.png.txt", "/a.png/c", "x.tiff"}) EXPECT_FALSE(editor::ShotView::isDroppableImage(no));
 

@@ -3,6 +3,7 @@
 
 #include <QApplication>
 #include <QKeyEvent>
+#include <QLabel>
 #include <QLineEdit>
 #include <QPushButton>
 #include <QTimer>
@@ -71,6 +72,42 @@ TEST(Alert, WithoutKeyEquivalentsKeysAnswerNothing) {
         if (d->isVisible()) button(d, "Cancel")->click();
     });
     EXPECT_EQ(a.runModal(), 1);
+}
+
+TEST(Alert, EscapeMayCancelAQuestionThatReturnCannotAnswer) {
+    Alert a;
+    a.messageText = "Allow?";
+    a.noKeyEquivalents = true;
+    a.cancelOnEscape = true;
+    a.addButton("Allow");
+    a.addButton("Cancel");
+    bool stayedAfterReturn = false;
+    whenShown([&](QWidget* d) {
+        key(d, Qt::Key_Return);
+        stayedAfterReturn = d->isVisible();
+        key(d, Qt::Key_Escape);
+    });
+    EXPECT_EQ(a.runModal(), 1) << "Escape pressed Cancel";
+    EXPECT_TRUE(stayedAfterReturn) << "Return answered the question";
+}
+
+TEST(Alert, TheIconCanBeLeftOut) {
+    auto pictures = [](bool showsIcon) {
+        Alert a;
+        a.messageText = "Taken";
+        a.style = Alert::Style::Warning;
+        a.showsIcon = showsIcon;
+        int n = -1;
+        whenShown([&n](QWidget* d) {
+            n = 0;
+            for (auto* label : d->findChildren<QLabel*>()) n += !label->pixmap().isNull();
+            button(d, "OK")->click();
+        });
+        a.runModal();
+        return n;
+    };
+    EXPECT_EQ(pictures(true), 1);
+    EXPECT_EQ(pictures(false), 0);
 }
 
 TEST(Alert, PromptsReturnTheEditedText) {

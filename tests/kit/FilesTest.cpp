@@ -2,6 +2,7 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <chrono>
 #include <cstdlib>
 #include <filesystem>
 
@@ -109,6 +110,32 @@ TEST(Files, AtomicWriteReplacesWholeAndLeavesNoTemporaries) {
     EXPECT_EQ(entries, 1);
     files::remove(dir);
     EXPECT_FALSE(files::exists(dir));
+}
+
+// A FIFO or device named like a picture once held the main thread: open()
+// waited for a writer, /dev/zero read a gigabyte. Neither is read now, and
+// neither takes time.
+TEST(Files, OnlyRegularFilesAreReadAndNothingElseBlocks) {
+    std::string dir = files::tempDir() + "/special";
+    files::remove(dir);
+    files::makeDirs(dir);
+    const std::string fifo = dir + "/x.png";
+    ASSERT_EQ(::mkfifo(fifo.c_str(), 0600), 0);
+    const auto start = std::chrono::steady_clock::now();
+    for (const std::string& path : {fifo, std::string("/dev/zero"), dir}) {
+        std::string error;
+        EXPECT_FALSE(files::readAll(path, size_t(1) << 30, &error)) << path;
+        EXPECT_FALSE(files::isRegularFile(path)) << path;
+        EXPECT_EQ(error, files::kNotRegularFile) << path;
+    }
+    EXPECT_LT(std::chrono::steady_clock::now() - start, std::chrono::seconds(2));
+    // A regular file larger than the bound is refused by its size.
+    ASSERT_TRUE(files::writeAtomic(dir + "/big", std::string(4096, 'b')));
+    std::string error;
+    EXPECT_FALSE(files::readAll(dir + "/big", 4095, &error));
+    EXPECT_EQ(error, files::kTooLarge);
+    EXPECT_TRUE(files::isRegularFile(dir + "/big"));
+    files::remove(dir);
 }
 
 TEST(Files, NewFileTakesOnlyAFreeNameAndAppearsWhole) {

@@ -1,4 +1,5 @@
 #include <gtest/gtest.h>
+#include <sys/stat.h>
 
 #include <QBuffer>
 #include <QImageReader>
@@ -7,6 +8,7 @@
 #include <fstream>
 
 #include "kit/ImageIO.h"
+#include "support/TestData.h"
 
 namespace io = kit::ImageIO;
 using kit::Image;
@@ -243,4 +245,49 @@ TEST(ImageIO, TinyFilesClaimingGigapixelsAreRefusedAtOnce) {
     error.clear();
     EXPECT_TRUE(io::decode({'n', 'o', 'p', 'e'}, 1.0, &error).isNull());
     EXPECT_NE(error.find("not an image"), std::string::npos) << error;
+}
+
+// Found by fuzzing: 105 bytes of PNG claiming 60000 × 60000, whose text
+// chunks made the toolkit's own header read take seconds and gigabytes
+// before anything said no. Every way in refuses it by its declared size.
+TEST(ImageIO, APngHeaderBombIsRefusedByItsDeclaredSize) {
+    const std::string path = testsupport::testDataPath("repro/png-60000x60000-header.png");
+    const std::string bytes = testsupport::testDataBytes("repro/png-60000x60000-header.png");
+    const std::string said = "The image is too large to open: 60000 × 60000 pixels (at most 256 megapixels).";
+    std::string error;
+    EXPECT_TRUE(io::decode(io::Bytes(bytes.begin(), bytes.end()), 1.0, &error).isNull());
+    EXPECT_EQ(error, said);
+    error.clear();
+    EXPECT_TRUE(io::read(path, 1.0, &error).isNull());
+    EXPECT_EQ(error, said);
+    error.clear();
+    EXPECT_TRUE(io::readScaled(path, 256, &error).isNull());
+    EXPECT_EQ(error, said);
+    EXPECT_EQ(io::pixelSize(path).width, 60000);
+}
+
+// A FIFO named like a picture once held the caller in open() until someone
+// wrote to it, /dev/zero read a gigabyte and a 2 GiB file stalled for
+// seconds. None is read, and the reason is said.
+TEST(ImageIO, OnlyRegularFilesAreOpened) {
+    const std::string fifo = tempPath("fifo.png");
+    std::filesystem::remove(fifo);
+    ASSERT_EQ(::mkfifo(fifo.c_str(), 0600), 0);
+    for (const std::string& path : {fifo, std::string("/dev/zero")}) {
+        std::string error;
+        EXPECT_TRUE(io::read(path, 1.0, &error).isNull()) << path;
+        EXPECT_EQ(error, "The file is not a regular file.") << path;
+        EXPECT_TRUE(io::readScaled(path, 64).isNull()) << path;
+        EXPECT_EQ(io::pixelSize(path).width, 0) << path;
+    }
+    std::filesystem::remove(fifo);
+    // A 2 GiB file named like a picture (sparse here) is refused by its size,
+    // without reading it: nothing that large decodes within the cap.
+    const std::string huge = tempPath("huge.png");
+    { std::ofstream(huge) << ""; }
+    std::filesystem::resize_file(huge, std::uintmax_t(2) << 30);
+    std::string error;
+    EXPECT_TRUE(io::read(huge, 1.0, &error).isNull());
+    EXPECT_EQ(error, "The file is too large to be an image that can be opened.");
+    std::filesystem::remove(huge);
 }

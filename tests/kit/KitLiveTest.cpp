@@ -13,12 +13,14 @@
 #include <QFile>
 #include <QImage>
 #include <QProcess>
+#include <QScreen>
 #include <QStandardPaths>
 #include <QTimer>
 #include <QWindow>
 #include <cstdlib>
 #include <functional>
 
+#include "support/EventLoopWait.h"
 #include "kit/Alert.h"
 #include "kit/Displays.h"
 #include "kit/EventMonitor.h"
@@ -39,11 +41,7 @@ namespace {
     if (QGuiApplication::platformName() != "xcb") GTEST_SKIP() << "needs an X server"; \
     if (QStandardPaths::findExecutable("xdotool").isEmpty()) GTEST_SKIP() << "needs xdotool"
 
-void pump(int ms, const std::function<bool()>& done = {}) {
-    QElapsedTimer t;
-    t.start();
-    while (t.elapsed() < ms && !(done && done())) QApplication::processEvents(QEventLoop::AllEvents, 10);
-}
+using testsupport::pump;
 
 // Runs a shell command while our event loop keeps turning (the clipboard
 // and the window manager need us to answer).
@@ -59,16 +57,21 @@ QString sh(const QString& cmd) {
     return QString::fromUtf8(p.readAllStandardOutput());
 }
 
+// The root window's pixels, read from the X server alone (a tool that walks
+// the window tree fails when a window closes during the walk). Our windows
+// get a moment to paint first.
 QImage screenshot() {
-    QString path = QDir::temp().filePath(QString("kadrix-kitlive-%1.png").arg(getpid()));
-    // import fails with BadWindow when a window goes away while it walks
-    // the tree; a second try gets the screen.
-    QImage img;
-    for (int attempt = 0; attempt < 3 && img.isNull(); ++attempt) {
-        sh("import -window root " + path);
-        img = QImage(path);
-    }
-    QFile::remove(path);
+    pump(150);
+    return QGuiApplication::primaryScreen()->grabWindow(0).toImage();
+}
+
+// The screen once `ready` holds for it, or as it is after ms milliseconds:
+// on a loaded machine windows map and paint late.
+QImage screenshotWhen(const std::function<bool(const QImage&)>& ready, int ms = 5000) {
+    QElapsedTimer t;
+    t.start();
+    QImage img = screenshot();
+    while (!ready(img) && t.elapsed() < ms) img = screenshot();
     return img;
 }
 
@@ -77,7 +80,7 @@ Rect contentAt(int x, int y, int w, int h) {
     return Displays::fromWindowServer(Rect(x, y, w, h));
 }
 
-class Recorder : public View {
+class LiveRecorder : public View {
 public:
     using View::View;
     std::vector<Event> events;
@@ -93,9 +96,9 @@ public:
 
 struct Shown {
     Window window;
-    std::shared_ptr<Recorder> view;
+    std::shared_ptr<LiveRecorder> view;
     Shown(int x, int y, int w, int h) : window(contentAt(x, y, w, h), WindowStyle::Borderless) {
-        view = std::make_shared<Recorder>(Rect{0, 0, double(w), double(h)});
+        view = std::make_shared<LiveRecorder>(Rect{0, 0, double(w), double(h)});
         window.contentView()->addSubview(view);
         window.makeKeyAndOrderFront();
         window.makeFirstResponder(view.get());
@@ -113,20 +116,21 @@ TEST(KitLive, LayerTreeClicksAndKeysArriveAsTheApplicationExpects) {
     bottom->setBackgroundColor(Color::rgb(255, 0, 0));
     s.view->layer()->setBackgroundColor(Color::rgb(0, 0, 255));
     s.view->layer()->addSublayer(bottom);
-    pump(300);
-    QImage shot = screenshot();
+    QImage shot = screenshotWhen([](const QImage& i) {
+        return i.pixelColor(150, 120) == QColor(0, 0, 255) && i.pixelColor(150, 280) == QColor(255, 0, 0);
+    });
     EXPECT_EQ(shot.pixelColor(150, 120), QColor(0, 0, 255)) << "top half";
     EXPECT_EQ(shot.pixelColor(150, 280), QColor(255, 0, 0)) << "bottom half (y up)";
 
     sh("xdotool mousemove 110 290 click 1");
-    pump(500, [&] { return s.view->count(EventType::LeftMouseUp) >= 1; });
+    pump(5000, [&] { return s.view->count(EventType::LeftMouseUp) >= 1; });
     ASSERT_GE(s.view->events.size(), 1u);
     EXPECT_EQ(s.view->events[0].locationInWindow, (Point{10, 10}));
     EXPECT_EQ(s.view->events[0].clickCount, 1);
     pump(700);  // past the double-click interval
     s.view->events.clear();
     sh("xdotool click --repeat 2 --delay 80 1");
-    pump(500, [&] { return s.view->count(EventType::LeftMouseUp) >= 2; });
+    pump(5000, [&] { return s.view->count(EventType::LeftMouseUp) >= 2; });
     int most = 0;
     for (auto& e : s.view->events) most = std::max(most, e.clickCount);
     EXPECT_EQ(most, 2);
@@ -137,7 +141,7 @@ TEST(KitLive, LayerTreeClicksAndKeysArriveAsTheApplicationExpects) {
 
     s.view->events.clear();
     sh("xdotool key ctrl+c");
-    pump(500, [&] { return s.view->count(EventType::KeyDown) >= 1; });
+    pump(5000, [&] { return s.view->count(EventType::KeyDown) >= 1; });
     ASSERT_GE(s.view->count(EventType::KeyDown), 1);
     auto down = std::find_if(s.view->events.begin(), s.view->events.end(),
                              [](auto& e) { return e.type == EventType::KeyDown; });
@@ -173,13 +177,13 @@ TEST(KitLive, PasteboardTalksToOtherClients) {
     EXPECT_EQ(back.pixelColor(3, 3), QColor(10, 20, 30));
 
     sh("printf 'from xclip' | xclip -selection clipboard -i");
-    pump(300, [&] { return pb.string() == "from xclip"; });
+    pump(5000, [&] { return pb.string() == "from xclip"; });
     EXPECT_EQ(pb.string(), "from xclip");
     QImage red(5, 4, QImage::Format_RGB32);
     red.fill(Qt::red);
     red.save(png);
     sh("xclip -selection clipboard -t image/png -i " + png);
-    pump(300, [&] { return pb.image().width() == 5; });
+    pump(5000, [&] { return pb.image().width() == 5; });
     Image got = pb.image();
     EXPECT_EQ(got.width(), 5);
     EXPECT_EQ(got.colorAt(1, 1).red8(), 255);
@@ -198,8 +202,9 @@ TEST(KitLive, FloatingWindowsStayAboveNormalOnes) {
     normal.makeKeyAndOrderFront();
     pump(300);
     sh("xdotool mousemove 60 380 click 1");  // activate the normal window
-    pump(500);
-    QImage shot = screenshot();
+    QImage shot = screenshotWhen([](const QImage& i) {
+        return i.pixelColor(170, 200) == QColor(255, 255, 0) && i.pixelColor(300, 350) == QColor(0, 255, 0);
+    });
     EXPECT_EQ(shot.pixelColor(170, 200), QColor(255, 255, 0));
     EXPECT_EQ(shot.pixelColor(300, 350), QColor(0, 255, 0));
 }
@@ -226,7 +231,7 @@ TEST(KitLive, GlobalMonitorsSeeClicksInOtherClients) {
                                          [&](const MonitorEvent& e) { seen.push_back(e); });
     pump(200);
     sh("xdotool mousemove 600 375 click 1");
-    pump(1000, [&] { return !seen.empty(); });
+    pump(5000, [&] { return !seen.empty(); });
     EventMonitor::remove(token);
     ASSERT_FALSE(seen.empty());
     EXPECT_EQ(seen[0].type, MonitorEvent::Type::LeftMouseDown);
@@ -239,7 +244,7 @@ TEST(KitLive, TrayIconOpensItsMenuAndRunsTheItem) {
     QProcess tray;
     tray.start("trayer", {"--edge", "top", "--align", "right", "--widthtype", "request", "--height", "24",
                           "--transparent", "false"});
-    pump(1500, [] { return StatusItem::isTrayAvailable(); });
+    pump(5000, [] { return StatusItem::isTrayAvailable(); });
     ASSERT_TRUE(StatusItem::isTrayAvailable());
     StatusItem item;
     Image icon(22, 22);
@@ -250,23 +255,20 @@ TEST(KitLive, TrayIconOpensItsMenuAndRunsTheItem) {
     menu->addItem("Run It", [&](MenuItem&) { ++ran; });
     item.setMenu(menu);
     item.setVisible(true);
-    pump(1500);
     // The icon shows in the tray at the top right.
-    QImage shot = screenshot();
-    int width = shot.width();
-    QPoint found(-1, -1);
-    for (int x = width - 1; x > width - 200 && found.x() < 0; --x)
-        for (int y = 0; y < 24; ++y)
-            if (shot.pixelColor(x, y) == QColor(255, 0, 255)) {
-                found = QPoint(x, y);
-                break;
-            }
+    auto iconIn = [](const QImage& shot) {
+        for (int x = shot.width() - 1; x > shot.width() - 200; --x)
+            for (int y = 0; y < 24; ++y)
+                if (shot.pixelColor(x, y) == QColor(255, 0, 255)) return QPoint(x, y);
+        return QPoint(-1, -1);
+    };
+    QPoint found = iconIn(screenshotWhen([&](const QImage& i) { return iconIn(i).x() >= 0; }));
     ASSERT_GE(found.x(), 0) << "tray icon not on screen";
     sh(QString("xdotool mousemove %1 %2 click 1").arg(found.x()).arg(found.y()));
-    pump(800, [&] { return menu->isOpen(); });
+    pump(5000, [&] { return menu->isOpen(); });
     ASSERT_TRUE(menu->isOpen());
     sh("xdotool key Down Return");
-    pump(800, [&] { return ran > 0; });
+    pump(5000, [&] { return ran > 0; });
     EXPECT_EQ(ran, 1);
     item.setVisible(false);
     tray.terminate();
@@ -298,7 +300,7 @@ TEST(KitLive, AlertsPopoversAndTextViewsAnswerTheUser) {
     pump(400);
     ASSERT_TRUE(pop.isShown());
     sh("xdotool mousemove 700 550 click 1");
-    pump(500, [&] { return !pop.isShown(); });
+    pump(5000, [&] { return !pop.isShown(); });
     EXPECT_FALSE(pop.isShown()) << "an outside click closes it";
 
     auto tv = std::make_shared<TextView>(Rect{20, 120, 10, 24});
@@ -311,7 +313,7 @@ TEST(KitLive, AlertsPopoversAndTextViewsAnswerTheUser) {
     std::string reported;
     tv->onTextChange = [&](TextView& v) { reported = v.string(); };
     sh("xdotool type --delay 30 'Hello kit'");
-    pump(500, [&] { return reported == "Hello kit"; });
+    pump(5000, [&] { return reported == "Hello kit"; });
     EXPECT_EQ(reported, "Hello kit");
     EXPECT_GT(tv->frame().width(), 40) << "sized to its text";
 }
@@ -359,7 +361,7 @@ TEST(KitLive, FilesDragFromOneViewToAnother) {
                              "xdotool mousemove 150 150 mousedown 1; sleep 0.3; for x in 170 200 250 300 400 "
                              "450 500; do xdotool mousemove $x 150; sleep 0.15; done; sleep 0.3; xdotool "
                              "mouseup 1"});
-    pump(4000, [&] { return !dst->files.empty(); });
+    pump(5000, [&] { return !dst->files.empty(); });
     ASSERT_EQ(dst->files.size(), 1u);
     EXPECT_EQ(dst->files[0], "/tmp/kadrix-kitlive-drag.png");
     pump(300);
@@ -376,8 +378,9 @@ TEST(KitLive, ShapedWindowsShowWhatIsBelowInTheirHoles) {
     overlay.contentView()->layer()->setBackgroundColor(Color::rgb(255, 0, 255));
     overlay.setShape({Rect(0, 0, 200, 20), Rect(0, 80, 200, 20)});
     overlay.orderFront();
-    pump(600);
-    QImage shot = screenshot();
+    QImage shot = screenshotWhen([](const QImage& i) {
+        return i.pixelColor(400, 305) == QColor(255, 0, 255) && i.pixelColor(400, 350) == QColor(0, 255, 255);
+    });
     EXPECT_EQ(shot.pixelColor(400, 305), QColor(255, 0, 255)) << "top band";
     EXPECT_EQ(shot.pixelColor(400, 395), QColor(255, 0, 255)) << "bottom band";
     EXPECT_EQ(shot.pixelColor(400, 350), QColor(0, 255, 255)) << "the hole shows the window below";
@@ -417,8 +420,7 @@ TEST(KitLive, AFrozenAreaKeepsTheScreenAsItWasAndShowsItDimmedAtOnce) {
     QGuiApplication::sync();
     ASSERT_TRUE(frozen->showDimmedIn(uint32_t(blank.winId()), 100 / 255.0));
     blank.show();
-    pump(500);
-    QImage shot = screenshot();
+    QImage shot = screenshotWhen([](const QImage& i) { return std::abs(i.pixelColor(400, 350).green() - 155) <= 1; });
     const QColor dimmed = shot.pixelColor(400, 350);
     EXPECT_NEAR(dimmed.red(), 0, 1);
     EXPECT_NEAR(dimmed.green(), 155, 1);

@@ -14,7 +14,7 @@
 using namespace kit;
 
 namespace {
-Image sample() {
+Image pasteboardSample() {
     Image img(4, 3);
     img.fill(Color::rgb(10, 200, 30));
     img.setPixel(0, 0, {0, 0, 255, 255});  // red, top-left
@@ -26,11 +26,11 @@ Image sample() {
 TEST(Pasteboard, PngTextObjectsAndFilesRoundTrip) {
     auto& pb = Pasteboard::general();
     int before = pb.changeCount();
-    ASSERT_TRUE(pb.write({sample(), std::string("héllo"), {}, std::string(R"([{"rect":{}}])")}));
+    ASSERT_TRUE(pb.write({pasteboardSample(), std::string("héllo"), {}, std::string(R"([{"rect":{}}])")}));
     EXPECT_GT(pb.changeCount(), before);
     Image back = pb.image();
     ASSERT_FALSE(back.isNull());
-    EXPECT_EQ(back, sample());
+    EXPECT_EQ(back, pasteboardSample());
     EXPECT_EQ(pb.string(), "héllo");
     EXPECT_EQ(pb.objects(), R"([{"rect":{}}])");
     auto types = pb.types();

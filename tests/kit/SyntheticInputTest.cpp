@@ -13,7 +13,7 @@
 
 namespace {
 
-struct Recorder : kit::ScreenSource {
+struct InputRecorder : kit::ScreenSource {
     std::vector<int> clicks;
     std::vector<kit::Point> warps;
     std::vector<bool> hidden;
@@ -37,7 +37,7 @@ TEST(SyntheticInput, DistancesBecomeWholeWheelClicks) {
 }
 
 TEST(SyntheticInput, GoesToTheInstalledSource) {
-    auto rec = std::make_shared<Recorder>();
+    auto rec = std::make_shared<InputRecorder>();
     kit::setScreenSource(rec);
     EXPECT_TRUE(kit::SyntheticInput::trusted());
     kit::SyntheticInput::warp({10, 20});

@@ -3,6 +3,7 @@
 // one test selected.
 #include <gtest/gtest.h>
 #include <sys/socket.h>
+#include <sys/stat.h>
 #include <sys/un.h>
 #include <unistd.h>
 
@@ -13,8 +14,8 @@
 #include <cerrno>
 #include <cstdio>
 #include <cstdlib>
-#include <filesystem>
 #include <cstring>
+#include <filesystem>
 #include <fstream>
 #include <functional>
 
@@ -99,6 +100,27 @@ TEST(UrlEvents, FilesOfALaterLaunchReachTheFileHandler) {
     UrlEvents::setHandler({});
     UrlEvents::setFileHandler({});
     UrlEvents::release();
+}
+
+// An argument that holds a line break once arrived as two messages, the
+// second a file that skipped the first launch's regular-file check (a FIFO
+// named x.png then froze the instance in open()).
+TEST(UrlEvents, OneArgumentWithALineBreakStaysOneLink) {
+    const std::string fifo = std::string(std::getenv("KADRIX_HOME")) + "/x.png";
+    ASSERT_EQ(::mkfifo(fifo.c_str(), 0600), 0);
+    const std::string argument = "kadrix://show\nfile://" + fifo;
+    ASSERT_EQ(UrlEvents::claimSingleInstance({}), UrlEvents::Role::Primary);
+    std::vector<std::string> urls, paths;
+    UrlEvents::setHandler([&](const std::string& u) { urls.push_back(u); });
+    UrlEvents::setFileHandler([&](const std::string& p) { paths.push_back(p); });
+    EXPECT_EQ(runChild(argument), 0);
+    pumpUntil([&] { return !urls.empty() || !paths.empty(); });
+    EXPECT_EQ(urls, std::vector<std::string>{"kadrix://show%0Afile://" + fifo});
+    EXPECT_TRUE(paths.empty()) << "no file came out of a link";
+    UrlEvents::setHandler({});
+    UrlEvents::setFileHandler({});
+    UrlEvents::release();
+    ::unlink(fifo.c_str());
 }
 
 TEST(UrlEvents, AnInstanceTooBusyToAnswerAtOnceGetsTheUrlOnlyOnce) {

@@ -16,6 +16,7 @@
 #include <QtDBus/QDBusVirtualObject>
 #include <cstdlib>
 
+#include "support/EventLoopWait.h"
 #include "kit/UserNotifications.h"
 
 using namespace kit;
@@ -27,11 +28,7 @@ bool isChild(const char* role) {
     return r && std::string(r) == role;
 }
 
-void pump(int ms, const std::function<bool()>& done = {}) {
-    QElapsedTimer t;
-    t.start();
-    while (t.elapsed() < ms && !(done && done())) QCoreApplication::processEvents(QEventLoop::AllEvents, 20);
-}
+using testsupport::pump;
 
 // The fake server: answers GetServerInformation and Notify (recording the
 // call in a file), then invokes the notification's default action.

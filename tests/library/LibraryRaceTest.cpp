@@ -31,7 +31,7 @@ std::shared_ptr<GrabData> raceEntry(const std::string& name, const std::string& 
 }
 
 // Threads of this process now.
-size_t threadCount() {
+size_t processThreadCount() {
     size_t n = 0;
     for ([[maybe_unused]] auto& e : std::filesystem::directory_iterator("/proc/self/task")) ++n;
     return n;
@@ -141,9 +141,9 @@ TEST(Recognisers, RecognitionsThatOverrunTheirWaitAddNoMoreThreadsThanThePoolHol
     // One recognition to its end first: what the process starts once (the
     // first recogniser, its engine's helpers) is there before counting.
     IndexMachine::ocrWithTimeout(kit::Image(64, 48));
-    const size_t before = threadCount();
+    const size_t before = processThreadCount();
     for (int i = 0; i < 12; ++i) EXPECT_EQ(IndexMachine::ocrWithTimeout(image, 0.002), "~");
-    EXPECT_LE(threadCount(), before + size_t(IndexMachine::kRecognisers));
+    EXPECT_LE(processThreadCount(), before + size_t(IndexMachine::kRecognisers));
 }
 
 TEST_F(IndexingRun, AWalkThatCannotReadTheFolderEndsTheRunAndKeepsTheReason) {

@@ -148,13 +148,13 @@ TEST_F(ContentRenderTest, PixelatedRegionHidesTheDetailUnderIt) {
     EXPECT_GT(same, total * 3 / 4);
 }
 
-struct Cell {
+struct ContentCell {
     std::string label;
     std::function<void(ContentRenderTest&, SpyHost&, double x, double y)> make;
 };
 
-std::vector<Cell> contentCells() {
-    std::vector<Cell> cells;
+std::vector<ContentCell> contentCells() {
+    std::vector<ContentCell> cells;
     for (const char* st : {"unselected", "selected", "highlighted", "creating"}) {
         std::string state = st;
         // While typing the text shows in the editing view, outside the layers.

@@ -21,7 +21,7 @@ namespace {
 
 class ShapeObjectsTest : public ObjectsTest {};
 
-constexpr uint32_t kShift = kit::ModifierFlag::Shift;
+constexpr uint32_t kShiftKey = kit::ModifierFlag::Shift;
 constexpr uint32_t kCmd = kit::ModifierFlag::Command;
 
 // ---- Rectangle ----------------------------------------------------------------
@@ -191,7 +191,7 @@ TEST_F(ShapeObjectsTest, LineVectorIsEvenBelowZoomOne) {
 
 TEST_F(ShapeObjectsTest, LineCreationShiftAndSpace) {
     auto l = handlers.add<ObjLine>();
-    auto e = mouse(kShift);
+    auto e = mouse(kShiftKey);
     l->mouseDown(&e, {0, 0});
     l->mouseDrag(&e, {30, -10});
     EXPECT_EQ(l->rect, (Rect{0, 0, 30, 0}));
@@ -208,7 +208,7 @@ TEST_F(ShapeObjectsTest, LinePointDragWithShiftFollowsThePointer) {
     auto l = handlers.add<ObjLine>();
     l->rect = {0, 0, 100, 0};
     l->state = "point-2";
-    auto e = mouse(kShift);
+    auto e = mouse(kShiftKey);
     l->mouseDown(&e, {100, 0});
     l->mouseDrag(&e, {105, 3});
     EXPECT_EQ(l->rect, (Rect{0, 0, 105, 0}));
@@ -317,7 +317,7 @@ TEST_F(ShapeObjectsTest, ArrowCurveHandleSnapsStraightNearTheChord) {
 
 TEST_F(ShapeObjectsTest, ArrowCreationShiftAndReverse) {
     auto a = handlers.add<ObjArrow>();
-    auto shift = mouse(kShift);
+    auto shift = mouse(kShiftKey);
     a->mouseDown(&shift, {0, 0});
     a->mouseDrag(&shift, {20, 20});
     EXPECT_EQ(a->rect, (Rect{0, 0, 0, 20}));  // a tie becomes vertical
@@ -496,7 +496,7 @@ TEST_F(ShapeObjectsTest, CounterRotationKeysAndKnobSnap) {
     c->keyDown(nullptr, key(kit::KeyCode::LeftArrow, true, true));
     EXPECT_NEAR(std::atan2(c->rect.height, c->rect.width), 0.05235987755982988 - 0.2617993877991494, 1e-12);
     c->state = "point-rotate";
-    auto s = mouse(kShift);
+    auto s = mouse(kShiftKey);
     double a = -100 * M_PI / 180;
     c->mouseDrag(&s, {100 + 50 * std::cos(a), 100 + 50 * std::sin(a)});
     EXPECT_NEAR(std::atan2(c->rect.height, c->rect.width), -M_PI / 2, 1e-12);

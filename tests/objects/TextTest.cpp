@@ -14,7 +14,7 @@ namespace objects {
 
 namespace {
 
-std::vector<kit::Point> ends(const kit::Path& p) {
+std::vector<kit::Point> textPathEnds(const kit::Path& p) {
     std::vector<kit::Point> out;
     for (const auto& e : p.elements()) out.push_back(e.pts[0]);
     return out;
@@ -45,20 +45,20 @@ public:
 
 TEST_F(TextTest, PointerPathWorkedExamples) {
     setView(2, 1);
-    auto top = ends(OTHelper::pointerPath({0, 0, 100, 40}, 0.5, 30, 14, "t", handlers));
+    auto top = textPathEnds(OTHelper::pointerPath({0, 0, 100, 40}, 0.5, 30, 14, "t", handlers));
     ASSERT_EQ(top.size(), 3u);
     EXPECT_NEAR(top[0].x, 40.25, 1e-9);
     EXPECT_EQ(top[0].y, 39);
     EXPECT_EQ(top[1], (kit::Point{50, 70}));
     EXPECT_NEAR(top[2].x, 59.75, 1e-9);
-    auto left = ends(OTHelper::pointerPath({0, 0, 100, 40}, 0.5, 10, 14, "l", handlers));
+    auto left = textPathEnds(OTHelper::pointerPath({0, 0, 100, 40}, 0.5, 10, 14, "l", handlers));
     EXPECT_EQ(left[0], (kit::Point{1, 8}));
     EXPECT_EQ(left[1], (kit::Point{-12, 20}));
     EXPECT_EQ(left[2], (kit::Point{1, 32}));
     EXPECT_TRUE(OTHelper::pointerPath({0, 0, 14, 40}, 0.5, 30, 14, "b", handlers).isEmpty());
     EXPECT_FALSE(OTHelper::pointerPath({0, 0, 20, 10}, 0.5, 30, 14, "r", handlers).isEmpty());
     // Far past the end the tip stops 100 × dpr beyond it; the base keeps off the corners.
-    auto far = ends(OTHelper::pointerPath({0, 0, 100, 40}, 9, 30, 14, "b", handlers));
+    auto far = textPathEnds(OTHelper::pointerPath({0, 0, 100, 40}, 9, 30, 14, "b", handlers));
     EXPECT_EQ(far[1].x, 300);
     EXPECT_LE(far[2].x, 100 - 7 + 1e-9);
     // No length beside a corner (a pointer dragged onto the box's edge): no
@@ -66,7 +66,7 @@ TEST_F(TextTest, PointerPathWorkedExamples) {
     EXPECT_TRUE(OTHelper::pointerPath({0, 0, 100, 40}, 0.02, 0, 14, "t", handlers).isEmpty());
     EXPECT_TRUE(OTHelper::pointerPath({0, 0, 100, 80}, 0.98, 0, 14, "l", handlers).isEmpty());
     // In the straight part it stays the one-unit stub of a text without pointer.
-    EXPECT_EQ(ends(OTHelper::pointerPath({0, 0, 100, 40}, 0.5, 0, 14, "b", handlers)).size(), 3u);
+    EXPECT_EQ(textPathEnds(OTHelper::pointerPath({0, 0, 100, 40}, 0.5, 0, 14, "b", handlers)).size(), 3u);
 }
 
 TEST_F(TextTest, PointerSideAndBase) {

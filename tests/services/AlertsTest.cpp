@@ -55,6 +55,20 @@ TEST(AlertsTest, ButtonsAndAnswers) {
     EXPECT_EQ(oks, (std::vector<bool>{true, false}));
 }
 
+TEST(AlertsTest, ALinksQuestionIsAllowedOnlyByItsButton) {
+    AlertDouble alerts;
+    alerts.answer.button = 0;
+    EXPECT_TRUE(askConsent("Apply?", "A link asks."));
+    const AlertRequest& asked = alerts.shown.back();
+    EXPECT_EQ(asked.buttons, (std::vector<std::string>{"Allow", "Cancel"}));
+    EXPECT_TRUE(asked.noKeyEquivalents) << "Return does not allow";
+    EXPECT_TRUE(asked.cancelOnEscape);
+    alerts.answer.button = 1;
+    EXPECT_FALSE(askConsent("Apply?", "A link asks."));
+    alerts.answer.button = -1;  // the window closed
+    EXPECT_FALSE(askConsent("Apply?", "A link asks."));
+}
+
 TEST(AlertsTest, PromptReturnsTheFieldOnlyForOK) {
     AlertDouble alerts;
     alerts.answer = {0, "typed"};

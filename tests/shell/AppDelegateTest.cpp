@@ -5,12 +5,14 @@
 #include "kit/Defaults.h"
 #include "kit/Files.h"
 #include "kit/Menu.h"
-#include "kit/Window.h"
 #include "kit/StatusItem.h"
+#include "kit/Window.h"
+#include "services/Alerts.h"
 #include "services/Notifier.h"
 #include "services/Settings.h"
 #include "shell/AppDelegate.h"
 #include "shell/StatusMenu.h"
+#include "support/EventLoopWait.h"
 
 using namespace shell;
 
@@ -104,4 +106,54 @@ TEST_F(AppDelegateTest, FirstHideHintNeedsATrayThatSaysWhereTheIconIs) {
     ASSERT_FALSE(StatusMenu::shared().statusBarIcon->trayFrame());
     EXPECT_FALSE(delegate.showFirstHideHint());
     EXPECT_EQ(services::Notifier::shared().popoverWindow(), nullptr);
+}
+
+// One flipped bit in the settings file once reset every setting with only a
+// line on stderr. The user hears of it once, with where the old file went.
+TEST_F(AppDelegateTest, ASettingsFileThatCannotBeReadIsToldOnceWithWhereItWasKept) {
+    std::vector<services::AlertRequest> shown;
+    services::setAlertPresenter([&](const services::AlertRequest& r) {
+        shown.push_back(r);
+        return services::AlertAnswer{0, ""};
+    });
+    const std::string dir = kit::files::tempDir() + "/reset-settings";
+    kit::files::remove(dir);
+    ASSERT_TRUE(kit::files::makeDirs(dir));
+    const std::string path = dir + "/defaults.json";
+    {
+        kit::Defaults healthy(path, 0);
+        healthy.set("saveFolder", "/home/me/Shots");
+        healthy.set("libEnabled", true);
+        ASSERT_TRUE(healthy.flush());
+    }
+    std::string text = *kit::files::readAll(path);
+    text[text.find(':')] ^= 0x01;  // ':' becomes ';'
+    ASSERT_TRUE(kit::files::writeAtomic(path, text));
+
+    kit::Defaults store(path, 0);
+    EXPECT_FALSE(store.contains("saveFolder"));
+    AppDelegate::tellOfSettingsReset(store);
+    AppDelegate::tellOfSettingsReset(store);
+    testsupport::waitFor([&] { return !shown.empty(); }, 2000);
+    testsupport::spin(100);  // a second alert would come now
+    ASSERT_EQ(shown.size(), 1u);
+    EXPECT_EQ(shown[0].title, "Settings were reset");
+    const size_t at = shown[0].message.find(path + ".corrupt-");
+    ASSERT_NE(at, std::string::npos) << shown[0].message;
+    const std::string kept = shown[0].message.substr(at, shown[0].message.size() - at - 1);
+    EXPECT_EQ(kit::files::readAll(kept), text) << "the old file is kept as it was";
+
+    // A healthy file says nothing.
+    {
+        kit::Defaults rewritten(path, 0);
+        rewritten.set("saveFolder", "/home/me/Shots");
+        ASSERT_TRUE(rewritten.flush());
+    }
+    kit::Defaults fine(path, 0);
+    EXPECT_TRUE(fine.contains("saveFolder"));
+    AppDelegate::tellOfSettingsReset(fine);
+    testsupport::spin(100);
+    EXPECT_EQ(shown.size(), 1u);
+    services::setAlertPresenter({});
+    kit::files::remove(dir);
 }

@@ -4,15 +4,23 @@
 #include <gtest/gtest.h>
 
 #include "ShellFixture.h"
+#include "editor/CropTool.h"
+#include "editor/EditorKeys.h"
 #include "editor/Framer.h"
+#include "editor/Handlers.h"
 #include "editor/ObjectHandlers.h"
+#include "editor/Ruler.h"
+#include "kit/Dispatch.h"
 #include "kit/Event.h"
+#include "kit/KeyLayout.h"
 #include "kit/Menu.h"
 #include "kit/Window.h"
 #include "objects/PressedKeys.h"
 #include "services/Settings.h"
 #include "shell/EditorMenu.h"
 #include "shell/EditorPartsLink.h"
+#include "shortcuts/Name.h"
+#include "shortcuts/ShortcutRecorder.h"
 
 using namespace shell;
 
@@ -160,4 +168,102 @@ TEST_F(EditorMenuTest, ZoomDirectionFromTheMenuSendsOneEventWithTheMenuMethod) {
     auto after = events("setting-altZoomDirection");
     ASSERT_EQ(after.size(), sent + 1);
     EXPECT_EQ(after.back().value("method", ""), "menu");
+}
+
+namespace {
+
+// The first word of the first call the doubles saw: the command that ran.
+std::string firstCommand(std::initializer_list<const std::vector<std::string>*> logs) {
+    for (const auto* log : logs)
+        if (!log->empty()) return log->front().substr(0, log->front().find(' '));
+    return "";
+}
+
+// The key-down that chooses `item` by its key equivalent, found by the item's own matching.
+std::optional<kit::Event> keyDownFor(const kit::MenuItem& item) {
+    kit::Event e;
+    e.type = kit::EventType::KeyDown;
+    for (uint32_t shift : {0u, kit::ModifierFlag::Shift}) {
+        e.modifierFlags = item.keyEquivalentModifierMask() | shift;
+        for (uint16_t code = 0; code < 128; ++code) {
+            e.keyCode = code;
+            if (item.matchesKeyEquivalent(e)) return e;
+        }
+    }
+    return std::nullopt;
+}
+
+}  // namespace
+
+// The menu sees every key before the editor's key table: a combination the
+// table gives to one command must not run another from the menu. Every
+// combination of the menu runs through the real key table (crop selection
+// off and on) and through its item; where the table acts, both agree.
+TEST_F(EditorMenuTest, TheMenuTakesNoCombinationTheEditorsKeyTableGivesToAnotherCommand) {
+    editor::Framer& f = editor::Framer::shared();
+    const auto framed = std::make_tuple(f.source, f.original, f.crop);
+    f.source = f.original = f.crop = {0, 0, 800, 600};
+    editor::CropTool crop;
+    editor::Ruler ruler;
+    editor::EditorKeys table(&crop, &ruler);
+    table.links.objectKeyDown = [this](const kit::Event*, const editor::KeyEvt&) {
+        editorCore.calls.push_back("objectKeys");
+    };
+    auto clearLogs = [this] {
+        editorCore.calls.clear();
+        core.calls.clear();
+        editorParts.calls.clear();
+    };
+    int walked = 0, bound = 0;
+    for (auto& top : menu.menu()->items()) {
+        for (auto& item : top->submenu()->items()) {
+            if (item->isSeparator() || item->keyEquivalent().empty()) continue;
+            const std::optional<kit::Event> press = keyDownFor(*item);
+            ASSERT_TRUE(press) << item->title();
+            ++walked;
+            for (bool cropOn : {false, true}) {
+                crop.on_ = cropOn;
+                crop.selection_ = {100, 100, 200, 150};
+                clearLogs();
+                table.keyDown(editor::keyEvtFromEvent(*press), &*press);
+                std::string editorCommand = firstCommand({&editorCore.calls});
+                if (editorCommand.empty() && crop.selection_ != services::Rect{100, 100, 200, 150})
+                    editorCommand = "cropSelection";
+                objects::PressedKeys::shared().pressed.clear();
+                if (editorCommand.empty()) continue;
+                ++bound;
+                clearLogs();
+                item->performAction();
+                EXPECT_EQ(firstCommand({&editorCore.calls, &core.calls, &editorParts.calls}), editorCommand)
+                    << item->title() << " (" << item->keyEquivalentText() << ")"
+                    << (cropOn ? " with a crop selection" : "");
+            }
+        }
+    }
+    EXPECT_GE(walked, 8) << "the menu's combinations";
+    EXPECT_GE(bound, 4) << "Copy, Quit, Pin and Add Capture run the same command both ways";
+    std::tie(f.source, f.original, f.crop) = framed;
+}
+
+// Installed at start-up, the menu is what the shortcut fields check a new
+// combination against: Ctrl+S is Save's, so recording it is refused with the
+// menu item's name and nothing is stored.
+TEST_F(EditorMenuTest, InstalledItKeepsItsCombinationsFromTheShortcutFields) {
+    kit::KeyLayout::useLayoutsForTesting("us");
+    std::vector<std::string> alerts;
+    shortcuts::ShortcutRecorder::setFeedback(
+        {[] {}, [&](const std::string& message, const std::string&) { alerts.push_back(message); }});
+    const shortcuts::Name name("keysMenuCheck");
+    menu.install();
+    {
+        shortcuts::ShortcutRecorder field(name);
+        field.handleRecordingEvent(key(kit::KeyCode::S, "s", kit::ModifierFlag::Command));
+        kit::processMainEvents();
+    }
+    ASSERT_EQ(alerts.size(), 1u);
+    EXPECT_EQ(alerts[0], "This shortcut is taken by the menu item “Save”.");
+    EXPECT_FALSE(shortcuts::getShortcut(name));
+    shortcuts::ShortcutRecorder::setFeedback({});
+    shortcuts::ShortcutRecorder::setMainMenuProvider({});
+    kit::KeyLayout::useLayoutsForTesting("");
 }

@@ -90,6 +90,12 @@ struct RecordingEditorCore : editor::CoreHost {
     void uncrop() override { calls.push_back("uncrop"); }
     void setRealPixels(bool on) override { calls.push_back(on ? "realPixels on" : "realPixels off"); }
     void quitOrHide(const std::string& method) override { calls.push_back("quitOrHide " + method); }
+    void pinImage(std::optional<double>, std::optional<double>) override { calls.push_back("pinImage"); }
+    void addCaptureToScreenshot(const std::string& method) override { calls.push_back("addCapture " + method); }
+    void uploadImage(const std::string& method) override { calls.push_back("uploadImage " + method); }
+    void ocrSelection(const std::string& method) override { calls.push_back("ocrSelection " + method); }
+    // A screenshot to print.
+    kit::Image compileImage() override { return kit::Image(4, 4); }
     std::string fileName() const override { return "SCR-name"; }
 };
 

@@ -2,7 +2,7 @@
 #include "ShortcutsFixture.h"
 #include "kit/Dispatch.h"
 #include "kit/Menu.h"
-#include "shortcuts/RecorderCocoa.h"
+#include "shortcuts/ShortcutRecorder.h"
 
 using namespace shortcuts;
 using kit::ModifierFlag::Command;
@@ -24,13 +24,13 @@ class Recorder : public ShortcutsFixture {
 protected:
     void SetUp() override {
         ShortcutsFixture::SetUp();
-        RecorderCocoa::setFeedback({[this] { ++beeps; },
+        ShortcutRecorder::setFeedback({[this] { ++beeps; },
                                     [this](const std::string& m, const std::string& i) { alerts.push_back(m + "|" + i); }});
-        RecorderCocoa::setMainMenuProvider([this] { return &menu; });
+        ShortcutRecorder::setMainMenuProvider([this] { return &menu; });
     }
     void TearDown() override {
-        RecorderCocoa::setFeedback({});
-        RecorderCocoa::setMainMenuProvider({});
+        ShortcutRecorder::setFeedback({});
+        ShortcutRecorder::setMainMenuProvider({});
         ShortcutsFixture::TearDown();
     }
     int beeps = 0;
@@ -41,7 +41,7 @@ protected:
 
 TEST_F(Recorder, PlainKeysBeepFunctionKeysAndModifiedKeysAreStored) {
     Name name("window");
-    RecorderCocoa field(name, [this](const std::optional<Shortcut>& s) { changes.push_back(s); });
+    ShortcutRecorder field(name, [this](const std::optional<Shortcut>& s) { changes.push_back(s); });
     EXPECT_FALSE(field.handleRecordingEvent(key(kit::KeyCode::A)));
     EXPECT_FALSE(field.handleRecordingEvent(key(kit::KeyCode::A, Shift)));
     EXPECT_FALSE(field.handleRecordingEvent(key(kit::KeyCode::Space)));
@@ -61,7 +61,7 @@ TEST_F(Recorder, PlainKeysBeepFunctionKeysAndModifiedKeysAreStored) {
 
 TEST_F(Recorder, EscapeKeepsTabPassesOnBackspaceClears) {
     Name name("area", Shortcut(Key{Key::two}, Command | Shift));
-    RecorderCocoa field(name, [this](const std::optional<Shortcut>& s) { changes.push_back(s); });
+    ShortcutRecorder field(name, [this](const std::optional<Shortcut>& s) { changes.push_back(s); });
     EXPECT_EQ(field.stringValue(), "Ctrl+Shift+2");
     EXPECT_FALSE(field.handleRecordingEvent(key(kit::KeyCode::Escape)));
     EXPECT_TRUE(field.handleRecordingEvent(key(kit::KeyCode::Tab)));
@@ -81,7 +81,7 @@ TEST_F(Recorder, CombinationsTakenByAMenuOrRefusedByTheServerAreExplainedNotStor
     sub->addItem("Copy").setKeyEquivalent("c", Command);
     edit.setSubmenu(sub);
     Name name("ocr");
-    RecorderCocoa field(name);
+    ShortcutRecorder field(name);
     field.handleRecordingEvent(key(kit::KeyCode::C, Command));
     sys.refused.insert(Shortcut(Key{kit::KeyCode::K}, Command | Shift));
     field.handleRecordingEvent(key(kit::KeyCode::K, Command | Shift));
@@ -103,7 +103,7 @@ TEST_F(Recorder, AnotherNamesCombinationIsAcceptedAndBothFire) {
     int fullRan = 0, otherRan = 0;
     onKeyDown(full, [&] { ++fullRan; });
     onKeyDown(other, [&] { ++otherRan; });
-    RecorderCocoa field(other);
+    ShortcutRecorder field(other);
     field.handleRecordingEvent(key(kit::KeyCode::One, Command | Shift));
     press(Shortcut(Key{Key::one}, Command | Shift));
     EXPECT_EQ(fullRan, 1);

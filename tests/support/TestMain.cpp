@@ -14,6 +14,7 @@
 #include <memory>
 #include <mutex>
 #include <string>
+#include <string_view>
 #include <thread>
 #include <unistd.h>
 
@@ -112,6 +113,15 @@ int main(int argc, char** argv) {
     // Unit tests never reach the real product site: what they send goes to a
     // closed loopback port unless a test starts a server of its own.
     if (!std::getenv("KADRIX_SITE")) setenv("KADRIX_SITE", "http://127.0.0.1:9", 1);
+    // CTest runs an executable in shards through GTEST_TOTAL_SHARDS; a run for
+    // named cases (a test's own child process, a developer's one case) runs
+    // them all, whatever shard the parent was.
+    for (int i = 1; i < argc; ++i) {
+        if (std::string_view(argv[i]).starts_with("--gtest_filter")) {
+            unsetenv("GTEST_TOTAL_SHARDS");
+            unsetenv("GTEST_SHARD_INDEX");
+        }
+    }
     ::testing::InitGoogleTest(&argc, argv);
     double limit = 90;
     if (const char* t = std::getenv("KADRIX_TEST_TIMEOUT")) limit = std::max(1.0, std::atof(t));

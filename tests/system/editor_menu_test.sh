@@ -2,7 +2,7 @@
 # The editor's menu bar, used with the mouse and the menu keys as a user
 # would: Edit ▸ Copy puts the capture on the clipboard as one PNG and sends
 # the editor away; brought back, File ▸ Save asks once for the save folder
-# and writes the capture there.
+# and writes the capture there. Ctrl+P stays the editor's: it pins.
 source "$(dirname "${BASH_SOURCE[0]}")/harness.sh"
 sys_begin
 xsetroot -solid '#3366cc'
@@ -41,4 +41,11 @@ menu 72 Down Down Down Return
 sys_first_save_into "$folder"
 saved=$(ls "$folder"/SCR-*.*)
 expect_eq "$(sys_pixel "$saved" 5 5)" "51,102,204" "saved pixel"
-echo "the editor's menu bar copies and saves"
+
+# The menu leaves Ctrl+P to the editor, where it pins the screenshot.
+sys_link 'kadrix://show'
+sys_wait_editor 10
+sys_key ctrl+p
+sys_wait_for --timeout 10 xdotool search --onlyvisible --name '^Kadrix Pin$' || fail "Ctrl+P in the editor opened no pin"
+! xdotool search --onlyvisible --name '^Print' >/dev/null || fail "Ctrl+P in the editor opened the print dialog"
+echo "the editor's menu bar copies and saves; Ctrl+P pins"

@@ -49,7 +49,12 @@ newest=$(ls -t "$folder"/SCR-* | head -1)
 
 "$SYS_BIN/kadrix" 'kadrix://grab/fullscreen?then=edit'
 sleep 2
-sys_key ctrl+p
+# File ▸ Print… (Ctrl+P pins in the editor): from the menu's end, Add Capture,
+# Pin to Screen, Upload, then Print….
+sys_geom "$(xdotool search --onlyvisible --name '^Kadrix$' | head -1)"
+sys_click $((X + 72)) $((Y + 9))
+sleep 0.7
+sys_key Up Up Up Up Return
 sys_wait_window '^Print' 15 || fail "no print dialog"
 sleep 0.8
 sys_key Return

@@ -140,15 +140,12 @@ sys_clip_png() {
   sys_wait_for --timeout 10 bash -c "xclip -selection clipboard -o -t TARGETS 2>/dev/null | grep -qx image/png" || true
   xclip -selection clipboard -o -t image/png >"$1" 2>/dev/null
 }
-# import walks the window tree, and a window that goes away during the walk
-# makes it fail with BadWindow: try again.
+# Read from the root window alone: ImageMagick's import walks the window
+# tree, and a window that closes during the walk makes it fail with BadWindow.
 sys_screenshot() {
-  local i
-  for i in 1 2 3 4; do
-    import -window root "$1" 2>/dev/null && return 0
-    sleep 0.2
-  done
-  import -window root "$1"
+  QT_SCALE_FACTOR=1 QT_QPA_PLATFORM=xcb "$SYS_BIN/kadrix-testclient" shot "$1" 2>/dev/null && return 0
+  sleep 0.2
+  QT_SCALE_FACTOR=1 QT_QPA_PLATFORM=xcb "$SYS_BIN/kadrix-testclient" shot "$1"
 }
 sys_pixel() {
   convert "$1" -format "%[fx:int(255*p{$2,$3}.r)],%[fx:int(255*p{$2,$3}.g)],%[fx:int(255*p{$2,$3}.b)]" info:

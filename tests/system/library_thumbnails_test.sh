@@ -37,7 +37,7 @@ open_popover() {
 expect_thumbnail_shown() {
   local shot="$SYS_TMP/$1.png" left right
   sys_wait_for --timeout 10 bash -c "
-    import -window root '$shot' &&
+    QT_SCALE_FACTOR=1 QT_QPA_PLATFORM=xcb '$SYS_BIN/kadrix-testclient' shot '$shot' &&
     [ \"\$(convert '$shot' -format '%[fx:int(255*p{$((cx + 40)),$((cy + 130))}.r)]' info:)\" -gt 200 ]" \
     || true
   left=$(sys_pixel "$shot" $((cx + 40)) $((cy + 130)))

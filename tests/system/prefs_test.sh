@@ -2,8 +2,9 @@
 # The settings open from the tray menu and from a kadrix:// link given to the
 # running kadrix; "Launch at login" on the general tab writes the autostart
 # entry into the private XDG home and takes it away again; a shortcut recorded
-# on the Hotkeys tab is stored; "Save" after capture asks for the folder, and
-# the next capture is saved there.
+# on the Hotkeys tab is stored, one that the editor's menu uses is refused
+# with an alert, and the ⊗ of a field clears its shortcut; "Save" after
+# capture asks for the folder, and the next capture is saved there.
 # KADRIX_SHOTS=dir keeps the screenshots.
 source "$(dirname "$0")/harness.sh"
 sys_begin
@@ -39,7 +40,32 @@ sleep 0.5
 sys_click $((X + 289)) $((Y + 118))
 sleep 0.5
 sys_key ctrl+shift+3
+defaults="$KADRIX_HOME/config/defaults.json"
+stored() { grep "\"KeyboardShortcuts_$1\"" "$defaults" | grep -q "$2"; }
+sys_wait_for --timeout 5 stored repeatArea 'carbonKeyCode\\":20,' || fail "Ctrl+Shift+3 was not stored"
+
+# Ctrl+S is Save's in the editor's menu: the field refuses it with an alert
+# that names the item, and keeps Ctrl+Shift+3.
+sys_click $((X + 289)) $((Y + 118))
 sleep 0.5
+sys_key ctrl+s
+sys_wait_window 'taken by the menu item' 5 || fail "recording Ctrl+S, the menu's Save, brought no alert"
+shot="$SYS_TMP/prefs-menu-alert.png"
+sys_screenshot "$shot"
+keep "$shot"
+sys_key Return
+sys_wait_for --timeout 5 bash -c "! xdotool search --onlyvisible --name 'taken by the menu item'" || fail "the alert stayed"
+sys_key Escape
+stored repeatArea 'carbonKeyCode\\":20,' || fail "the refused Ctrl+S replaced Ctrl+Shift+3"
+
+# The ⊗ of the full-screen field clears its shortcut, and Ctrl+Shift+1 captures no more.
+sys_click $((X + 373)) $((Y + 54))
+sys_wait_for --timeout 5 stored fullscreen ': *false' || fail "the clear button left the full-screen shortcut"
+sys_key Escape
+shown=$(grep -c 'Layers Initialised' "$SYS_TMP/kadrix.log" || true)
+sys_key ctrl+shift+1
+sleep 1.5
+expect_eq "$(grep -c 'Layers Initialised' "$SYS_TMP/kadrix.log" || true)" "$shown" "captures shown after Ctrl+Shift+1 was cleared"
 
 # Closed, and opened again by a link given to the running kadrix.
 sys_key alt+F4

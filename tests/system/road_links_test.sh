@@ -13,21 +13,21 @@ xsetroot -solid '#3366cc'
 
 stored() { grep -q "$1" "$KADRIX_HOME/config/defaults.json"; }
 noticed() { grep -qF "$1" "$SYS_NOTICES"; }
-# A link that asks first: the question shows and takes no keys (a stray key
-# must not answer it); its Cancel or Allow button is clicked.
+# A link that asks first: the question shows and Return does not answer it
+# (a stray key must not allow); Escape is Cancel, Allow takes a click.
 answer() {
   local link=$1 question=$2 button=$3 s=${QT_SCALE_FACTOR:-1}
   sys_link "$link"
   sys_wait_window "$question" 10 || fail "$link asked nothing"
   sleep 0.5
-  sys_key Escape Return
+  sys_key Return
   sleep 0.3
-  xdotool search --onlyvisible --name "$question" >/dev/null || fail "a key answered the question of $link"
+  xdotool search --onlyvisible --name "$question" >/dev/null || fail "Return answered the question of $link"
   sys_geom "$(xdotool search --onlyvisible --name "$question" | head -1)"
   if [ "$button" == Allow ]; then
     sys_click $((X + WIDTH - 52 * s)) $((Y + HEIGHT - 27 * s))
   else
-    sys_click $((X + WIDTH - 138 * s)) $((Y + HEIGHT - 27 * s))
+    sys_key Escape
   fi
   sys_wait_for --timeout 5 bash -c "! xdotool search --onlyvisible --name '$question'" || fail "the question of $link stayed"
 }

@@ -61,7 +61,7 @@ ex=$X ey=$Y ew=$WIDTH eh=$HEIGHT
 pt() { echo "$((ex + ew / 6 + RANDOM % (ew * 2 / 3))) $((ey + eh / 4 + RANDOM % (eh / 2)))"; }
 drag() { xdotool mousemove $1 $2 mousedown 1 mousemove $(( ($1 + $3) / 2 )) $(( ($2 + $4) / 2 )) mousemove $3 $4 mouseup 1; }
 tools=(a r o l d h)
-zooms=(ctrl+equal ctrl+minus ctrl+0 ctrl+9)
+zooms=(ctrl+equal ctrl+minus ctrl+0 shift+1)
 start=$(now_ms)
 for i in $(seq 1 "$actions"); do
   case $((RANDOM % 8)) in

@@ -7,6 +7,7 @@
 #include "kit/Color.h"
 #include "kit/Control.h"
 #include "kit/TextField.h"
+#include "kit/qt/QtConvert.h"
 
 namespace kit::qt {
 
@@ -18,9 +19,6 @@ W* hosted(const View& view) {
     return static_cast<W*>(hostedWidget(view));
 }
 
-inline QColor toQColor(Color c) {
-    return QColor::fromRgbF(float(c.r), float(c.g), float(c.b), float(c.a));
-}
 inline Qt::Alignment toQtAlignment(TextAlignment a) {
     switch (a) {
         case TextAlignment::Center:

@@ -18,6 +18,7 @@
 #include "kit/GradientLayer.h"
 #include "kit/ShapeLayer.h"
 #include "kit/TextLayer.h"
+#include "kit/qt/QtConvert.h"
 #include "kit/qt/QtImage.h"
 #include "kit/qt/QtPath.h"
 #include "kit/qt/QtText.h"
@@ -27,17 +28,6 @@ namespace kit::qt {
 namespace {
 
 // ---- Small conversions ----------------------------------------------------------
-
-QColor toQColor(const Color& c) {
-    QColor q;
-    q.setRgbF(float(std::clamp(c.r, 0.0, 1.0)), float(std::clamp(c.g, 0.0, 1.0)),
-              float(std::clamp(c.b, 0.0, 1.0)), float(std::clamp(c.a, 0.0, 1.0)));
-    return q;
-}
-
-QRectF toQRect(const Rect& r) {
-    return {r.x(), r.y(), r.width(), r.height()};
-}
 
 QTransform toQTransform(const AffineTransform& t) {
     return {t.a, t.b, t.c, t.d, t.tx, t.ty};

@@ -4,6 +4,10 @@
 //   kadrix-testclient scroll TITLE X Y W H PAGE_W PAGE_H top|bottom INFO_FILE
 //   kadrix-testclient text …   (the same with a page of text lines)
 //   kadrix-testclient drop TITLE X Y W H OUT_FILE   (copies the first file dropped on it to OUT_FILE)
+//   kadrix-testclient shot FILE   (the root window's pixels as PNG, then exits)
+// "shot" reads the root window alone: a screenshot tool that walks the window
+// tree fails when a window closes during the walk, as windows do between the
+// steps of a test.
 // The scroll window shows the synthetic page of the capture tests in a
 // scroll area and writes the viewport's screen rectangle and scroll offset
 // ("x y w h offset") to INFO_FILE whenever they change.
@@ -11,8 +15,10 @@
 #include <QDragEnterEvent>
 #include <QDropEvent>
 #include <QFile>
-#include <QMimeData>
 #include <QLabel>
+#include <QMimeData>
+#include <QPixmap>
+#include <QScreen>
 #include <QScrollArea>
 #include <QScrollBar>
 #include <QTimer>
@@ -49,6 +55,7 @@ private:
 int main(int argc, char** argv) {
     QApplication app(argc, argv);
     QStringList a = app.arguments();
+    if (a.size() == 3 && a[1] == "shot") return app.primaryScreen()->grabWindow(0).save(a[2], "PNG") ? 0 : 1;
     if (a.size() < 8) return 2;
     QString mode = a[1], title = a[2];
     int x = a[3].toInt(), y = a[4].toInt(), w = a[5].toInt(), h = a[6].toInt();

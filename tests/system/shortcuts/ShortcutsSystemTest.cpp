@@ -15,7 +15,7 @@
 #include "kit/Window.h"
 #include "shortcuts/HotKeyCenter.h"
 #include "shortcuts/Names.h"
-#include "shortcuts/RecorderCocoa.h"
+#include "shortcuts/ShortcutRecorder.h"
 
 using namespace shortcuts;
 using kit::ModifierFlag::Command;
@@ -113,9 +113,9 @@ TEST_F(GlobalShortcuts, ACombinationAnotherClientHoldsIsReportedByTheRecorder) {
     EXPECT_TRUE(canRegister(Shortcut(Key{kit::KeyCode::J}, Command | Option)));
 
     std::vector<std::string> alerts;
-    RecorderCocoa::setFeedback({[] {}, [&](const std::string& m, const std::string&) { alerts.push_back(m); }});
+    ShortcutRecorder::setFeedback({[] {}, [&](const std::string& m, const std::string&) { alerts.push_back(m); }});
     Name name("window");
-    RecorderCocoa field(name);
+    ShortcutRecorder field(name);
     kit::Event e;
     e.type = kit::EventType::KeyDown;
     e.keyCode = kit::KeyCode::K;
@@ -123,7 +123,7 @@ TEST_F(GlobalShortcuts, ACombinationAnotherClientHoldsIsReportedByTheRecorder) {
     field.handleRecordingEvent(e);
     EXPECT_TRUE(waitFor([&] { return !alerts.empty(); }));
     EXPECT_FALSE(getShortcut(name));
-    RecorderCocoa::setFeedback({});
+    ShortcutRecorder::setFeedback({});
     xcb_disconnect(other);
 }
 
@@ -134,7 +134,7 @@ TEST_F(GlobalShortcuts, AShortcutRecordedInTheFieldFiresAtOnce) {
 
     kit::Window window(kit::Rect{200, 200, 300, 80}, kit::WindowStyle::Titled);
     window.setTitle("Recorder host");
-    auto field = std::make_shared<RecorderCocoa>(name);
+    auto field = std::make_shared<ShortcutRecorder>(name);
     field->setFrame({80, 28, 140, 24});
     window.contentView()->addSubview(field);
     window.makeKeyAndOrderFront();

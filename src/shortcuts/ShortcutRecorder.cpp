@@ -1,4 +1,4 @@
-#include "shortcuts/RecorderCocoa.h"
+#include "shortcuts/ShortcutRecorder.h"
 
 #include <cstdio>
 
@@ -24,8 +24,8 @@ std::function<const kit::Menu*()>& menuProvider() {
     return p;
 }
 
-RecorderCocoa::Feedback& feedback() {
-    static RecorderCocoa::Feedback f;
+ShortcutRecorder::Feedback& feedback() {
+    static ShortcutRecorder::Feedback f;
     return f;
 }
 
@@ -57,7 +57,7 @@ std::string formatted(const std::string& format, const std::string& arg) {
 
 }  // namespace
 
-RecorderCocoa::RecorderCocoa(Name name, OnChange onChange) : name_(std::move(name)), onChange_(std::move(onChange)) {
+ShortcutRecorder::ShortcutRecorder(Name name, OnChange onChange) : name_(std::move(name)), onChange_(std::move(onChange)) {
     setPlaceholder(localized("record_shortcut"));
     setAlignment(kit::TextAlignment::Center);
     setSearchButtonShown(false);
@@ -72,7 +72,7 @@ RecorderCocoa::RecorderCocoa(Name name, OnChange onChange) : name_(std::move(nam
     });
 }
 
-RecorderCocoa::~RecorderCocoa() {
+ShortcutRecorder::~ShortcutRecorder() {
     *alive_ = false;
     onFocusIn = nullptr;
     onFocusOut = nullptr;
@@ -81,13 +81,13 @@ RecorderCocoa::~RecorderCocoa() {
     endRecording();
 }
 
-void RecorderCocoa::setMainMenuProvider(std::function<const kit::Menu*()> provider) {
+void ShortcutRecorder::setMainMenuProvider(std::function<const kit::Menu*()> provider) {
     menuProvider() = std::move(provider);
 }
 
-void RecorderCocoa::setFeedback(Feedback f) { feedback() = std::move(f); }
+void ShortcutRecorder::setFeedback(Feedback f) { feedback() = std::move(f); }
 
-void RecorderCocoa::setShortcutName(Name name) {
+void ShortcutRecorder::setShortcutName(Name name) {
     if (name.rawValue == name_.rawValue) return;
     name_ = std::move(name);
     setStringValueForName();
@@ -97,15 +97,15 @@ void RecorderCocoa::setShortcutName(Name name) {
     });
 }
 
-void RecorderCocoa::setStringValueForName() {
+void ShortcutRecorder::setStringValueForName() {
     auto s = getShortcut(name_);
     setStringValue(s ? s->displayText() : std::string());
     applyCancelButton();
 }
 
-void RecorderCocoa::applyCancelButton() { setClearButtonShown(!stringValue().empty()); }
+void ShortcutRecorder::applyCancelButton() { setClearButtonShown(!stringValue().empty()); }
 
-void RecorderCocoa::startRecording() {
+void ShortcutRecorder::startRecording() {
     setPlaceholder(localized("press_shortcut"));
     applyCancelButton();
     setCaretHidden(true);
@@ -116,13 +116,13 @@ void RecorderCocoa::startRecording() {
     if (monitor_) kit::LocalEventMonitor::remove(monitor_);
     using namespace kit::LocalEventMonitor;
     std::weak_ptr<bool> alive = alive_;
-    monitor_ = add(Mask::KeyDown | Mask::LeftMouseUp | Mask::RightMouseUp, [this, alive](const kit::Event& e) {
+    monitor_ = kit::LocalEventMonitor::add(Mask::KeyDown | Mask::LeftMouseUp | Mask::RightMouseUp, [this, alive](const kit::Event& e) {
         if (!alive.lock()) return false;
         return handleRecordingEvent(e);
     });
 }
 
-void RecorderCocoa::endRecording() {
+void ShortcutRecorder::endRecording() {
     if (monitor_) kit::LocalEventMonitor::remove(monitor_);
     monitor_ = 0;
     if (*alive_) {
@@ -136,19 +136,23 @@ void RecorderCocoa::endRecording() {
     }
 }
 
-void RecorderCocoa::blur() {
+void ShortcutRecorder::blur() {
     resignFocus();
     // A field that never had the real keyboard focus (tests, or a window that
     // is not key) still ends its recording.
     if (isRecording()) endRecording();
 }
 
-bool RecorderCocoa::handleRecordingEvent(const kit::Event& e) {
+bool ShortcutRecorder::handleRecordingEvent(const kit::Event& e) {
     if (e.type == EventType::LeftMouseUp || e.type == EventType::RightMouseUp) {
         kit::Point p = convertFrom(e.locationInWindow, nullptr);
         kit::Rect area = bounds();
         area = {area.x() - 3, area.y() - 3, area.width() + 6, area.height() + 6};
-        if (e.window == window() && area.contains(p)) return false;  // a click on the field: keep recording
+        if (e.window == window() && area.contains(p)) {
+            // A click on the field keeps recording. Its left release goes on to
+            // the field: the clear button acts on it.
+            return e.type == EventType::LeftMouseUp;
+        }
         blur();
         return false;
     }
@@ -199,7 +203,7 @@ bool RecorderCocoa::handleRecordingEvent(const kit::Event& e) {
     return false;
 }
 
-void RecorderCocoa::refuse(const std::string& message, const std::string& informative) {
+void ShortcutRecorder::refuse(const std::string& message, const std::string& informative) {
     blur();
     // The alert runs after this key event is done, not inside the monitor.
     std::weak_ptr<bool> alive = alive_;
@@ -211,13 +215,14 @@ void RecorderCocoa::refuse(const std::string& message, const std::string& inform
             alert.messageText = message;
             alert.informativeText = informative;
             alert.style = kit::Alert::Style::Warning;
+            alert.showsIcon = false;  // the message names the conflict; a warning sign adds nothing
             alert.runModal();
         }
         if (alive.lock()) makeFirstResponder();
     });
 }
 
-void RecorderCocoa::cleared() {
+void ShortcutRecorder::cleared() {
     if (!stringValue().empty()) {
         applyCancelButton();
         return;

@@ -7,12 +7,12 @@
 
 namespace controls {
 
-class NSViewClickable : public kit::View {
+class ClickableView : public kit::View {
 public:
-    explicit NSViewClickable(const kit::Rect& frame = {});
+    explicit ClickableView(const kit::Rect& frame = {});
 
     // Sent on every mouse-up that reaches the view, wherever the pointer is then.
-    std::function<void(NSViewClickable&)> action;
+    std::function<void(ClickableView&)> action;
 
     void mouseEntered(const kit::Event& e) override;
     void mouseExited(const kit::Event& e) override;

@@ -22,12 +22,12 @@ class Menu;
 
 namespace shortcuts {
 
-class RecorderCocoa : public kit::SearchField {
+class ShortcutRecorder : public kit::SearchField {
 public:
     using OnChange = std::function<void(const std::optional<Shortcut>&)>;
 
-    explicit RecorderCocoa(Name name, OnChange onChange = {});
-    ~RecorderCocoa() override;
+    explicit ShortcutRecorder(Name name, OnChange onChange = {});
+    ~ShortcutRecorder() override;
 
     static constexpr double minimumWidth = 130.0;
 

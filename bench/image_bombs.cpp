@@ -1,0 +1,116 @@
+// Hostile and huge image files: what refusing and opening them costs.
+//  - BM_PngHeaderBomb: 105 bytes of PNG claiming 60000 × 60000 (found by
+//    fuzzing) must be refused in well under 0.1 s and 100 MB.
+//  - BM_OpenAtTheCap: a 16000 × 16000 PNG (256 million pixels, about 1 MB on
+//    disk), opened in the editor as "Open Image" does it, may hold at most two
+//    copies of its pixels at its peak (pixel_copies <= 2).
+// Peak memory is the process's high-water mark, reset before each measure.
+#include <benchmark/benchmark.h>
+
+#include <algorithm>
+#include <filesystem>
+#include <fstream>
+#include <string>
+
+#include "BenchSupport.h"
+#include "core/AppLogic.h"
+#include "kit/Files.h"
+#include "kit/ImageIO.h"
+
+namespace {
+
+namespace fs = std::filesystem;
+
+constexpr int kCapSide = 16000;
+
+// Resident set size now and its high-water mark, in bytes, from /proc.
+struct Resident {
+    double now = 0, peak = 0;
+};
+
+Resident resident() {
+    std::ifstream status("/proc/self/status");
+    Resident r;
+    for (std::string line; std::getline(status, line);) {
+        auto kb = [&](const char* key) {
+            return line.rfind(key, 0) == 0 ? std::stod(line.substr(6)) * 1024 : -1.0;
+        };
+        if (double v = kb("VmRSS"); v >= 0) r.now = v;
+        if (double v = kb("VmHWM"); v >= 0) r.peak = v;
+    }
+    return r;
+}
+
+// Starts a new high-water mark at the current resident size.
+void resetPeak() {
+    std::ofstream("/proc/self/clear_refs") << "5";
+}
+
+// Runs `fn` once and gives how far the high-water mark rose above the
+// resident size before it.
+double peakGrowthOf(auto&& fn) {
+    resetPeak();
+    const double before = resident().now;
+    fn();
+    return resident().peak - before;
+}
+
+const std::string& capPNG() {
+    static const std::string path = [] {
+        const fs::path dir = fs::temp_directory_path() / "kadrix-bench-bombs";
+        fs::create_directories(dir);
+        const fs::path file = dir / "cap-16000.png";
+        if (fs::exists(file)) return file.string();
+        kit::Image img(kCapSide, kCapSide);
+        img.fill(kit::Color::rgb(230, 236, 240));
+        for (int y = 0; y < kCapSide; y += 97)  // a few lines of detail
+            for (int x = 0; x < kCapSide; ++x) img.setPixel(x, y, {uint8_t(x), uint8_t(y), 40, 255});
+        auto bytes = kit::ImageIO::encodePNG(img);
+        std::ofstream(file, std::ios::binary)
+            .write(reinterpret_cast<const char*>(bytes.data()), bytes.size());
+        return file.string();
+    }();
+    return path;
+}
+
+void BM_PngHeaderBomb(benchmark::State& state) {
+    const std::string path = std::string(KADRIX_SOURCE_DIR) + "/tests/data/repro/png-60000x60000-header.png";
+    auto text = kit::files::readAll(path);
+    if (!text) return state.SkipWithError("missing tests/data/repro/png-60000x60000-header.png");
+    const kit::ImageIO::Bytes bytes(text->begin(), text->end());
+    double worstGrowth = 0;
+    for (auto _ : state) {
+        std::string error;
+        worstGrowth = std::max(worstGrowth, peakGrowthOf([&] {
+                                   if (!kit::ImageIO::decode(bytes, 1.0, &error).isNull())
+                                       state.SkipWithError("the bomb decoded");
+                               }));
+    }
+    state.counters["peak_growth_MB"] = worstGrowth / 1e6;
+}
+
+BENCHMARK(BM_PngHeaderBomb)->Unit(benchmark::kMicrosecond)->Iterations(20);
+
+void BM_OpenAtTheCap(benchmark::State& state) {
+    const std::string& file = capPNG();
+    core::AppLogic& logic = core::AppLogic::shared();
+    double growth = 0;
+    for (auto _ : state) {
+        growth = peakGrowthOf([&] {
+            if (!logic.openImage(file)) state.SkipWithError("the file did not open");
+        });
+    }
+    const double pixelBytes = double(kCapSide) * kCapSide * 4;
+    state.counters["peak_growth_MB"] = growth / 1e6;
+    state.counters["pixel_copies"] = growth / pixelBytes;
+    state.counters["file_MB"] = double(fs::file_size(file)) / 1e6;
+}
+
+// Once: the first open starts from no picture, so the growth is this open's own.
+BENCHMARK(BM_OpenAtTheCap)->Unit(benchmark::kMillisecond)->Iterations(1);
+
+}  // namespace
+
+int main(int argc, char** argv) {
+    return runApplicationBenchmarks(argc, argv, "kadrix-bench-bombs");
+}
