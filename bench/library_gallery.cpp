@@ -50,7 +50,6 @@ std::shared_ptr<library::ScreenLib> libraryOf(const std::string& folder, int cou
                                                    {"width", "1440"},
                                                    {"height", "900"},
                                                    {"basecolor", "#8090A0"}}));
-        lib->flushPendingSave();
     }
     lib->loadNow();
     return lib;

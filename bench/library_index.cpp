@@ -1,7 +1,7 @@
 // Indexing a folder of 100 generated full-HD screenshots (a window with a
 // title bar, a side bar, lines of text and a web address) against running the
 // `tesseract` command on each file: images per second for both. The library's
-// run recognises text on several workers, each keeping its loaded engine.
+// run analyses one file after the other; its recogniser keeps its engine loaded.
 #include <benchmark/benchmark.h>
 
 #include <QCoreApplication>
@@ -80,7 +80,6 @@ const std::string& screenshotFolder() {
     return folder;
 }
 
-// Arg: analysis workers (0: the library's default).
 void BM_IndexFolder(benchmark::State& state) {
     const std::string folder = screenshotFolder();
     services::Settings::shared().setLibEnabled(true);
@@ -92,7 +91,6 @@ void BM_IndexFolder(benchmark::State& state) {
         library::ScreenLib lib(folder);
         lib.loadNow();
         auto& indexer = *lib.indexMachine;
-        if (state.range(0) > 0) indexer.workers = int(state.range(0));
         bool over = false;
         indexer.statusUpdate = [&](int, int total, std::string, bool) { over = total == 0; };
         double s = secondsOf([&] {
@@ -106,10 +104,9 @@ void BM_IndexFolder(benchmark::State& state) {
         state.counters["images_per_s"] = double(stored) / s;
     }
     if (stored != size_t(imageCount())) state.SkipWithError("files went unindexed");
-    state.counters["workers"] = double(state.range(0) > 0 ? state.range(0) : library::IndexMachine::defaultWorkers());
     state.counters["with_text"] = double(withText);
 }
-BENCHMARK(BM_IndexFolder)->Arg(1)->Arg(0)->UseManualTime()->Iterations(1)->Unit(benchmark::kSecond);
+BENCHMARK(BM_IndexFolder)->UseManualTime()->Iterations(1)->Unit(benchmark::kSecond);
 
 void BM_TesseractCommandOnEachFile(benchmark::State& state) {
     const std::string folder = screenshotFolder();

@@ -74,10 +74,6 @@ int main(int argc, char** argv) {
     delegate.startCore = [] {
         // The library first: the core makes it for the save folder as it starts.
         core::setLibrary(&library::LibraryLink::shared());
-        // A rewrite of the library's records still waiting is written on the way out.
-        kit::Application::shared().addWillTerminateHook([] {
-            if (auto lib = library::LibraryLink::shared().library()) lib->flushPendingSave();
-        });
         library::installThumbnailCacheHook();
         editor::setBackdrop(&backdrop::Backdrop::shared());
         core::AppLogic::shared();

@@ -336,13 +336,17 @@ size_t removeUnfinishedWrites(const std::string& folder) {
     return removed;
 }
 
-std::optional<std::vector<std::string>> listFolder(const std::string& path) {
+std::optional<std::vector<std::string>> listFolder(const std::string& path, std::string* error) {
     std::error_code ec;
+    auto failed = [&]() -> std::optional<std::vector<std::string>> {
+        if (error) *error = ec.message();
+        return std::nullopt;
+    };
     fs::directory_iterator it(path, ec);
-    if (ec) return std::nullopt;
+    if (ec) return failed();
     std::vector<std::string> names;
     for (; it != fs::directory_iterator(); it.increment(ec)) {
-        if (ec) return std::nullopt;
+        if (ec) return failed();
         names.push_back(it->path().filename().string());
     }
     return names;

@@ -75,8 +75,8 @@ NewFile writeNew(const std::string& path, std::string_view content, unsigned mod
 size_t removeUnfinishedWrites(const std::string& folder);
 
 // The entries of a folder (names, without "." and ".."); absent when it
-// cannot be listed.
-std::optional<std::vector<std::string>> listFolder(const std::string& path);
+// cannot be listed, with the system's reason in `error` when given.
+std::optional<std::vector<std::string>> listFolder(const std::string& path, std::string* error = nullptr);
 // What the clean-up of a private folder needs to know of an entry (not
 // following links). Times in seconds since 1970; `created` is absent where
 // the file system keeps no birth time.

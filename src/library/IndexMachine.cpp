@@ -32,11 +32,14 @@ namespace library {
 namespace {
 
 int64_t nowSeconds() {
-    return int64_t(std::chrono::duration<double>(std::chrono::system_clock::now().time_since_epoch()).count());
+    return int64_t(
+        std::chrono::duration<double>(std::chrono::system_clock::now().time_since_epoch()).count());
 }
 
 // "+7", "-3", "42"; anything else is 0.
-int64_t strictInt(const std::string& text) { return GrabData({{"v", text}}).intValue("v"); }
+int64_t strictInt(const std::string& text) {
+    return GrabData({{"v", text}}).intValue("v");
+}
 
 // The shortest text that reads back as the number, always with a fraction: 2 → "2.0".
 std::string dprText(const std::string& value) {
@@ -73,8 +76,8 @@ struct TextBox {
 
 // Threads that recognise text and live on after each recognition, so each
 // keeps its loaded engine from one file to the next (an engine is loaded
-// again only for another language). A thread is added whenever every thread
-// is busy, one held by a recognition that overran its wait included.
+// again only for another language). A thread is added while every thread is
+// busy, up to IndexMachine::kRecognisers; past that, a job waits its turn.
 class Recognisers {
 public:
     static Recognisers& shared() {
@@ -85,8 +88,18 @@ public:
     void submit(kit::Image image, kit::TextRecognitionRequest request, std::shared_ptr<TextBox> box) {
         std::lock_guard<std::mutex> g(m_);
         jobs_.push_back({std::move(image), std::move(request), std::move(box)});
-        if (int(jobs_.size()) > idle_) std::thread([this] { serve(); }).detach();
+        if (int(jobs_.size()) > idle_ && threads_ < IndexMachine::kRecognisers) {
+            ++threads_;
+            std::thread([this] { serve(); }).detach();
+        }
         cv_.notify_one();
+    }
+
+    // A job whose waiter gave up before any thread took it is dropped, so
+    // it holds no thread (nor its image) any longer.
+    void withdraw(const std::shared_ptr<TextBox>& box) {
+        std::lock_guard<std::mutex> g(m_);
+        std::erase_if(jobs_, [&](const Job& j) { return j.box == box; });
     }
 
 private:
@@ -106,6 +119,7 @@ private:
             jobs_.pop_front();
             g.unlock();
             auto result = kit::TextRecognizer::recognize(job.image, job.request);
+            job.image = {};
             std::string joined;
             if (result.ok())
                 for (auto& line : result.lines) joined += (joined.empty() ? "" : "\n") + line.text;
@@ -128,19 +142,22 @@ private:
     std::condition_variable cv_;
     std::deque<Job> jobs_;
     int idle_ = 0;
+    int threads_ = 0;
 };
 
 }  // namespace
 
 IndexMachine::IndexMachine(ScreenLib& lib) : lib_(lib) {}
 
-// Recognition keeps a core busy per file; a few at once keep the desktop responsive.
-int IndexMachine::defaultWorkers() { return int(std::clamp(std::thread::hardware_concurrency(), 1u, 4u)); }
-
 IndexMachine::~IndexMachine() {
     *alive_ = false;
-    pleaseStop = true;  // a run ends after the files in hand
+    pleaseStop = true;  // a run ends after the file in hand
     work_.close();
+}
+
+std::string IndexMachine::walkError() const {
+    std::lock_guard<std::mutex> g(queueLock_);
+    return walkError_;
 }
 
 std::vector<std::string> IndexMachine::queue() const {
@@ -163,14 +180,22 @@ void IndexMachine::scan(bool indexToo, std::function<void(int, bool)> onReady) {
                                            "scan() attempt when scanning or indexing is underway!");
         return answer();
     }
-    if (!services::Settings::shared().libEnabled()) return answer();
+    // The view shows "Preparing to index" before it asks for the scan: a scan
+    // that then starts no run says the run is over, or the view waits for ever.
+    auto refuse = [&] {
+        if (indexToo) return endRunNotStarted();
+        answer();
+    };
+    if (!services::Settings::shared().libEnabled()) return refuse();
     if (!lib_.loaded()) {
         services::Telemetry::shared().oops("scan(indexToo:onReady:)",
                                            "Scaning before load complete, not cool");
+        if (indexToo) endRunNotStarted();
         return;
     }
     if (lib_.folder().empty()) {
         services::Telemetry::shared().oops("scan(indexToo:onReady:)", "No Valid Folder URL");
+        if (indexToo) endRunNotStarted();
         return;
     }
     if (indexToo) indexInitiated = true;
@@ -184,11 +209,18 @@ void IndexMachine::walk(bool indexToo, std::function<void(int, bool)> onReady) {
     const std::string folder = lib_.folder();
     clearQueue();
     services::timerStart("contentsOfDirectory");
-    auto names = kit::files::listFolder(folder);
+    std::string why;
+    auto names = kit::files::listFolder(folder, &why);
     services::timerLog("contentsOfDirectory");
+    {
+        std::lock_guard<std::mutex> g(queueLock_);
+        walkError_ = names ? std::string() : why;
+    }
     if (!names) {
-        services::Telemetry::shared().oops("scan(indexToo:onReady:)", "Error reading directory " + folder);
+        services::Telemetry::shared().oops("scan(indexToo:onReady:)",
+                                           "Error reading directory " + folder + ": " + why);
         scanInProgress = false;
+        if (indexToo) endRunNotStarted();
         return;
     }
     const bool nonShots = services::Settings::shared().libIndexNonshots();
@@ -263,45 +295,35 @@ void IndexMachine::indexQueue() {
     kit::globalQueue().async(work_.wrap([this] { runLoop(); }));
 }
 
-// Files are analysed on several workers at once but stored one after the
-// other in queue order, so the database and `processedFiles` grow exactly as
-// with a single worker. A stop lets the files already in hand finish.
+void IndexMachine::endRunNotStarted() {
+    indexInitiated = false;
+    std::weak_ptr<bool> alive = alive_;
+    kit::dispatchMain([this, alive] {
+        if (alive.lock() && statusUpdate) statusUpdate(0, 0, "", false);
+    });
+}
+
+// One file after the other: each file's image and recognised text are gone
+// before the next file is read. A stop ends the run after the file in hand.
 void IndexMachine::runLoop() {
     indexStarted_ = nowSeconds();
     services::timerStart("rescan");
     std::weak_ptr<bool> alive = alive_;
-    std::mutex turnLock;
-    std::condition_variable turnTaken;
-    uint64_t nextToStore = 0, nextTicket = 0;
-    auto work = [&] {
-        for (;;) {
-            std::string path;
-            uint64_t ticket;
-            {
-                std::lock_guard<std::mutex> g(queueLock_);
-                if (pleaseStop || filesQueue_.empty()) return;
-                path = filesQueue_.front();
-                filesQueue_.erase(filesQueue_.begin());
-                ticket = nextTicket++;
-            }
-            std::shared_ptr<GrabData> entry;
-            if (path.substr(0, path.find_last_of('/')) == lib_.folder()) entry = prepareEntry(path, {{"mode", "file"}});
-            if (entry) entry = analyze(path, entry, false);
-            std::unique_lock<std::mutex> g(turnLock);
-            turnTaken.wait(g, [&] { return nextToStore == ticket; });
-            if (entry) lib_.addOrUpdate(entry);
-            const int done = ++processedFiles;
-            kit::dispatchMain([this, alive, done] {
-                if (alive.lock()) report(done);
-            });
-            ++nextToStore;
-            turnTaken.notify_all();
+    for (;;) {
+        std::string path;
+        {
+            std::lock_guard<std::mutex> g(queueLock_);
+            if (pleaseStop || filesQueue_.empty()) break;
+            path = filesQueue_.front();
+            filesQueue_.erase(filesQueue_.begin());
         }
-    };
-    std::vector<std::thread> helpers;
-    for (int i = 1; i < workers; ++i) helpers.emplace_back(work);
-    work();
-    for (auto& t : helpers) t.join();
+        // Queued for a folder the library has left since: not its file.
+        if (path.substr(0, path.find_last_of('/')) == lib_.folder()) indexFile(path, {{"mode", "file"}});
+        const int done = ++processedFiles;
+        kit::dispatchMain([this, alive, done] {
+            if (alive.lock()) report(done);
+        });
+    }
     services::timerLog("rescan");
     clearQueue();
     kit::dispatchMain([this, alive] {
@@ -440,20 +462,30 @@ std::string IndexMachine::ocrWithTimeout(const kit::Image& image, double timeout
     request.minimumTextHeight = 11.0 / image.height();
     Recognisers::shared().submit(image, request, box);
     std::unique_lock<std::mutex> g(box->m);
-    box->cv.wait_for(g, std::chrono::duration<double>(timeout), [&] { return box->text.has_value(); });
+    if (!box->cv.wait_for(g, std::chrono::duration<double>(timeout), [&] { return box->text.has_value(); })) {
+        g.unlock();
+        Recognisers::shared().withdraw(box);
+        g.lock();
+    }
     return box->text && !box->text->empty() ? *box->text : "~";
 }
 
 std::string IndexMachine::findDomains(const std::string& text) {
     static const kit::Regex address(
-        "\\b(https?://)?[-a-zA-Z0-9\\._]{2,256}\\.(com|net|ru|org|info|in|ir|uk|au|de|ua|ca|tr|co|jp|vn|cn|gr|fr|tk|"
-        "tw|id|br|io|xyz|it|nl|pl|za|us|eu|mx|ch|biz|me|il|es|by|nz|kr|cz|ro|cf|ar|my|tv|kz|cl|pk|th|se|sg|cc|be|rs|"
-        "ga|ma|hu|ae|su|dk|hk|at|ml|ng|np|no|app|pe|ph|ie|lk|gq|edu|fi|ai|sa|pw|bd|sk|ke|pt|az|mk|ge|tn|lt|dev|to|gov|"
-        "md|lv|uz|hr|mn|am|ws|mobi|ee|bg|la|ec|blog|cloud|si|uy|nu|ba|icu|im|do|bz|kg|is|al|ug|cm|mu|one|so|sh|tj|gg|"
-        "ac|eg|fm|ms|cx|sc|ve|dz|sx|vc|qa|nf|py|ki|ps|gt|ly|bo|art|tz|zw|jo|cr|ltd|nyc|lu|cy|ci|af|li|kh|pa|om|re|kw)"
+        "\\b(https?://"
+        ")?[-a-zA-Z0-9\\._]{2,256}\\.(com|net|ru|org|info|in|ir|uk|au|de|ua|ca|tr|co|jp|vn|cn|gr|fr|tk|"
+        "tw|id|br|io|xyz|it|nl|pl|za|us|eu|mx|ch|biz|me|il|es|by|nz|kr|cz|ro|cf|ar|my|tv|kz|cl|pk|th|se|sg|"
+        "cc|be|rs|"
+        "ga|ma|hu|ae|su|dk|hk|at|ml|ng|np|no|app|pe|ph|ie|lk|gq|edu|fi|ai|sa|pw|bd|sk|ke|pt|az|mk|ge|tn|lt|"
+        "dev|to|gov|"
+        "md|lv|uz|hr|mn|am|ws|mobi|ee|bg|la|ec|blog|cloud|si|uy|nu|ba|icu|im|do|bz|kg|is|al|ug|cm|mu|one|so|"
+        "sh|tj|gg|"
+        "ac|eg|fm|ms|cx|sc|ve|dz|sx|vc|qa|nf|py|ki|ps|gt|ly|bo|art|tz|zw|jo|cr|ltd|nyc|lu|cy|ci|af|li|kh|pa|"
+        "om|re|kw)"
         "(/([-a-zA-Z0-9()@:%_\\+.~#?&//=]*))?\\b",
         kit::Regex::caseInsensitive);
-    static const kit::Regex host("\\b[-a-zA-Z0-9\\._]{2,256}\\.[a-zA-Z]{2,6}\\b", kit::Regex::caseInsensitive);
+    static const kit::Regex host("\\b[-a-zA-Z0-9\\._]{2,256}\\.[a-zA-Z]{2,6}\\b",
+                                 kit::Regex::caseInsensitive);
     std::string out;
     for (auto& m : address.matches(text)) {
         auto h = host.firstMatch(m.text());
@@ -470,7 +502,8 @@ std::string IndexMachine::findDomains(const std::string& text) {
 
 std::vector<std::string> IndexMachine::colorHexes(const kit::Image& image) {
     std::vector<std::string> out;
-    for (auto& c : imaging::ColorMagic::dominantColors(image, 8, 400)) out.push_back(imaging::ColorMagic::cg2hex(c));
+    for (auto& c : imaging::ColorMagic::dominantColors(image, 8, 400))
+        out.push_back(imaging::ColorMagic::cg2hex(c));
     if (out.empty()) out.push_back("#000000");
     return out;
 }

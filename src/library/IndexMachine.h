@@ -2,8 +2,9 @@
 // Keeps the library database in step with the library folder: a scan walks
 // the folder, lets the model mark missing files and queues the images without
 // a complete record, newest names first; an indexing run then analyses them
-// one after the other on a background worker (size, recognised text, web
-// domains, dominant and average colours) and reports its progress. Single
+// strictly one after the other on a background worker (size, recognised text,
+// web domains, dominant and average colours; each file's image is freed before
+// the next is read) and reports its progress. Single
 // files are indexed on request: a screenshot just saved, with the facts of its
 // capture, or a library file saved again under its name.
 #include <atomic>
@@ -38,7 +39,8 @@ public:
     virtual void analyzeFile(const std::string& path, const std::shared_ptr<GrabData>& rec, bool forced);
     // The analysis alone: the filled copy of `rec`, or null when the image
     // cannot be read. Stores nothing.
-    std::shared_ptr<GrabData> analyze(const std::string& path, const std::shared_ptr<GrabData>& rec, bool forced);
+    std::shared_ptr<GrabData> analyze(const std::string& path, const std::shared_ptr<GrabData>& rec,
+                                      bool forced);
     // Empties the queue (a new load).
     void clearQueue();
 
@@ -47,12 +49,15 @@ public:
     std::atomic<bool> pleaseStop{false};
     std::atomic<bool> indexInitiated{false}, indexInProgress{false}, scanInProgress{false};
     std::atomic<int> queuedFiles{0}, availableFiles{0}, processedFiles{0};
-    // How many files an indexing run analyses at once.
-    int workers = defaultWorkers();
-    static int defaultWorkers();
     std::vector<std::string> queue() const;
+    // Why the last walk could not list the folder ("" when it could).
+    std::string walkError() const;
 
     // The recognised text of an image or "~"; waits at most `timeout` seconds.
+    // Recognition runs on a pool of at most kRecognisers threads that keep
+    // their engines loaded; a recognition that overruns its wait keeps its
+    // thread, and later ones wait for a free thread rather than adding more.
+    static constexpr int kRecognisers = 2;
     static std::string ocrWithTimeout(const kit::Image& image, double timeout = 100);
     // The hosts of the web addresses in a text, one per line, lower case,
     // without a leading "www.".
@@ -65,15 +70,19 @@ public:
 private:
     // A new entry with the capture facts and time, before the analysis; null
     // while the library is off or not loaded.
-    std::shared_ptr<GrabData> prepareEntry(const std::string& path, const std::map<std::string, std::string>& dict);
+    std::shared_ptr<GrabData> prepareEntry(const std::string& path,
+                                           const std::map<std::string, std::string>& dict);
     void runLoop();
     void report(int done);
     void finish();
+    // A scan that was to index but starts no run: the view hears the run is over.
+    void endRunNotStarted();
 
     ScreenLib& lib_;
     mutable std::mutex queueLock_;
     std::mutex scanLock_;
     std::vector<std::string> filesQueue_;
+    std::string walkError_;  // under queueLock_
     int64_t indexStarted_ = 0;
     std::shared_ptr<bool> alive_ = std::make_shared<bool>(true);
     WorkGuard work_;

@@ -45,10 +45,8 @@ std::string lowerTrimmed(std::string s) {
 int64_t LibViewController::visibleCount() const {
     auto lib = model();
     if (!lib) return 0;
-    int64_t n = 0;
-    for (const auto& e : lib->snapshot())
-        if (e->gone() == 0) ++n;
-    return std::min(n, std::max<int64_t>(0, services::Settings::shared().libLimit()));
+    // Counted under the record lock: a walk marks entries gone meanwhile.
+    return std::min(lib->presentCount(), std::max<int64_t>(0, services::Settings::shared().libLimit()));
 }
 
 void LibViewController::updateVisibility() {
@@ -61,7 +59,10 @@ void LibViewController::updateVisibility() {
     in.indexing = im && im->indexInitiated;
     in.queued = im ? int64_t(im->queuedFiles) : 0;
     in.visibleCount = visibleCount();
+    in.offerAllowed = services::Settings::shared().libAllowPreexisting();
     Visibility v = visibilityFor(in);
+    // Shown outside a run, the progress area always says what its button adds.
+    if (v.progress) showAddFilesOffer(in.queued);
     cvGallery->setHidden(!v.gallery);
     vSearchHolder->setHidden(!v.search);
     vSpinnerHolder->setHidden(!v.spinner);
@@ -90,6 +91,12 @@ void LibViewController::showBigMessage(const std::string& image, const std::stri
 void LibViewController::showLibraryState() {
     auto lib = model();
     if (lib && lib->indexMachine && lib->indexMachine->indexInitiated) return;
+    if (lib && !walkFailure_.empty()) {
+        // Until a walk reads the folder again, the reason stays in view.
+        showBigMessage("lib-148-folder", "Can't read the folder " + lib->folder() + "\n" + walkFailure_,
+                       "Try Again", [this] { initIndex(); });
+        return;
+    }
     int64_t n = visibleCount();
     if (lib && n > 0) {
         updateStatusLine(imagesText(n));
@@ -139,8 +146,11 @@ void LibViewController::updateStatusLine(const std::optional<std::string>& text)
         if (selected == 1 && lib && gallery) {
             std::string file =
                 baseName(gallery->fileURL(*cvGallery->selectionIndexes().begin()).value_or(""));
-            if (auto rec = file.empty() ? nullptr : lib->record(file))
-                line = selectedStatus(rec->ts(), rec->intValue("bytes"));
+            // A copy taken under the record lock: an index run merges into the entry meanwhile.
+            if (auto content = file.empty() ? std::nullopt : lib->contentOf(file)) {
+                GrabData rec(std::move(*content));
+                line = selectedStatus(rec.ts(), rec.intValue("bytes"));
+            }
         }
         txStatus->setStringValue(line);
         txStatus->setHidden(false);
@@ -159,12 +169,7 @@ void LibViewController::updateStatusLine(const std::optional<std::string>& text)
 void LibViewController::offerPreexisting(int count) {
     if (!services::Settings::shared().libAllowPreexisting()) return;
     if (visibleCount() > 0) {
-        vProgressBar->setHidden(true);
-        btnProgressAction->setTitle("Add Files");
-        btnProgressAction->setHidden(false);
-        txProgressLeft->setStringValue("");
-        txProgressLabel->setStringValue(formatCount(count) +
-                                        " new images found. Do you want\nto add them to the library?");
+        showAddFilesOffer(count);
         updateVisibility();
         return;
     }
@@ -172,6 +177,15 @@ void LibViewController::offerPreexisting(int count) {
         "lib-148-images",
         formatCount(count) + " pre-existing screenshots found.\nDo you want to add them to the library?",
         "Add Screenshots", [this] { initIndex(); });
+}
+
+void LibViewController::showAddFilesOffer(int64_t count) {
+    vProgressBar->setHidden(true);
+    btnProgressAction->setTitle("Add Files");
+    btnProgressAction->setHidden(false);
+    txProgressLeft->setStringValue("");
+    txProgressLabel->setStringValue(formatCount(count) +
+                                    " new images found. Do you want\nto add them to the library?");
 }
 
 // ---- indexing ------------------------------------------------------------------------

@@ -461,6 +461,10 @@ void LibViewController::rescan() {
     std::weak_ptr<bool> alive = alive_;
     lib->indexMachine->scan(false, [this, alive](int queued, bool changed) {
         if (alive.expired()) return;
+        if (!walkFailure_.empty()) {
+            walkFailure_.clear();  // the folder reads again
+            showLibraryState();
+        }
         if (queued > 0) offerPreexisting(queued);
         if (changed) refreshGallery();
     });
@@ -480,6 +484,7 @@ void LibViewController::initIndex() {
     data["availableFiles"] = im ? int64_t(im->availableFiles) : 0;
     services::Telemetry::shared().event("lib:indexStart", data);
     services::timerStart("lib:index");
+    walkFailure_.clear();
     if (im) {
         std::weak_ptr<bool> alive = alive_;
         im->statusUpdate = [this, alive](int done, int total, std::string left, bool stop) {
@@ -494,9 +499,11 @@ void LibViewController::initIndex() {
 }
 
 void LibViewController::statusHandler(int done, int total, const std::string& timeLeft, bool stopRequested) {
+    auto lib = model();
+    // A run whose walk could not list the folder ends here; the end state says why.
+    if (total == 0 && lib && lib->indexMachine) walkFailure_ = lib->indexMachine->walkError();
     indexingProgress(done, total, timeLeft, stopRequested);
     if (total != 0) return;
-    auto lib = model();
     kit::Json data = kit::Json::object();
     data["queuedFiles"] = done;
     data["availableFiles"] = lib && lib->indexMachine ? int64_t(lib->indexMachine->availableFiles) : 0;

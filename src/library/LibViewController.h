@@ -151,6 +151,8 @@ private:
     void loadStarted();
     void loadEnded();
     void statusHandler(int done, int total, const std::string& timeLeft, bool stopRequested);
+    // The progress area's offer to add `count` new files.
+    void showAddFilesOffer(int64_t count);
     void showGallery(std::vector<LibObject> records);
     void searchSoon();
     void onGallerySelect(int item);
@@ -165,6 +167,9 @@ private:
     kit::Timer tmLayout_;
     kit::Timer tmFullscreen_;
     SearchSequence searches_;
+    // Why the folder walk of the user's last indexing could not read the
+    // folder; cleared when a walk reads it.
+    std::string walkFailure_;
     uint64_t galleryGeneration_ = 0;
     kit::Size contentSize_{380, 580};
     std::shared_ptr<bool> alive_ = std::make_shared<bool>(true);

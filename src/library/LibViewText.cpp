@@ -93,7 +93,8 @@ Visibility visibilityFor(const VisibilityInput& in) {
         return v;
     }
     bool haveEntries = in.visibleCount > 0;
-    bool offer = in.queued > 0 && haveEntries;
+    // Outside a run the progress area holds only the offer to add new files.
+    bool offer = in.queued > 0 && haveEntries && in.offerAllowed;
     v.spinner = in.loading;
     if (in.bigMessage) {
         v.message = true;

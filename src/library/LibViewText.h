@@ -37,6 +37,7 @@ struct VisibilityInput {
     bool indexing = false;     // an index run was initiated
     int64_t queued = 0;        // files waiting for indexing
     int64_t visibleCount = 0;  // entries to show
+    bool offerAllowed = true;  // libAllowPreexisting: the progress area may offer new files
 };
 struct Visibility {
     bool gallery = false, search = false, spinner = false, message = false, progress = false;

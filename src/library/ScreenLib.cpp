@@ -1,8 +1,5 @@
 #include "library/ScreenLib.h"
 
-#include "library/IndexMachine.h"
-#include "library/ThumbnailCache.h"
-
 #include <algorithm>
 #include <chrono>
 #include <cmath>
@@ -16,6 +13,8 @@
 #include "kit/TextCase.h"
 #include "kit/Timer.h"
 #include "kit/Trash.h"
+#include "library/IndexMachine.h"
+#include "library/ThumbnailCache.h"
 #include "services/NamedTimers.h"
 #include "services/Notifier.h"
 #include "services/Settings.h"
@@ -27,7 +26,6 @@ namespace library {
 namespace {
 
 constexpr int64_t kGoneForGood = 2592000;  // 30 days
-constexpr double kSaveSpacing = 3.0;       // seconds between rewrites while indexing
 
 std::string nameOf(const GrabData& g) {
     auto it = g.content.find("filename");
@@ -39,9 +37,10 @@ bool libEnabled() {
 }
 
 void stableSortByTs(std::vector<ScreenLib::Entry>& list, bool newestFirst) {
-    std::stable_sort(list.begin(), list.end(), [newestFirst](const ScreenLib::Entry& a, const ScreenLib::Entry& b) {
-        return newestFirst ? a->ts() > b->ts() : a->ts() < b->ts();
-    });
+    std::stable_sort(list.begin(), list.end(),
+                     [newestFirst](const ScreenLib::Entry& a, const ScreenLib::Entry& b) {
+                         return newestFirst ? a->ts() > b->ts() : a->ts() < b->ts();
+                     });
 }
 
 // A counting set that remembers the order values first came in.
@@ -71,7 +70,8 @@ std::string monthTitle(const std::string& key) {
 
 }  // namespace
 
-ScreenLib::ScreenLib(const std::string& folder, std::string keyText) : data_(folder, std::move(keyText)), folder_(folder) {
+ScreenLib::ScreenLib(const std::string& folder, std::string keyText)
+    : data_(folder, std::move(keyText)), folder_(folder) {
     setLibFolderText(folder);
     indexMachine = std::make_unique<IndexMachine>(*this);
     now = [] {
@@ -200,14 +200,21 @@ void ScreenLib::addOrUpdate(const Entry& entry) {
         old->invalidateCaches();
         old->foldedOcr();
         g.unlock();
-        requestSave();
+        save();
         return;
     }
     entry->foldedOcr();
     records_.push_back(entry);
     filenames_[name] = records_.size() - 1;
-    std::string line = data_.encodeRec(entry->content);
-    if (!line.empty()) data_.write(line, true);
+    appendLocked(data_.encodeRec(entry->content));
+}
+
+void ScreenLib::appendLocked(const std::string& line) {
+    if (line.empty()) return;
+    if (rewriting_)
+        heldAppends_.push_back(line);
+    else
+        data_.write(line, true);
 }
 
 void ScreenLib::dedup() {
@@ -292,13 +299,14 @@ void ScreenLib::deleteFiles(const std::vector<std::string>& paths) {
 
 void ScreenLib::save() {
     if (!libEnabled()) return;
+    std::lock_guard<std::mutex> one(saveLock_);
     services::timerStart("lib:save");
     std::vector<Record> contents;
     {
         std::lock_guard<std::mutex> g(recLock_);
         contents = contentsLocked();
+        rewriting_ = true;
     }
-    savePending_ = false;
     // Sealed outside the record lock, on every core: searches need not wait.
     std::vector<std::string> lines(contents.size());
     inParallel(contents.size(), 512, [&](size_t begin, size_t end) {
@@ -308,21 +316,19 @@ void ScreenLib::save() {
     for (auto& l : lines) text += l;
     const size_t count = contents.size();
     data_.write(text, false);
+    {
+        // Entries added since the copy are not in the new file: their lines
+        // follow it now, in the order they came.
+        std::lock_guard<std::mutex> g(recLock_);
+        rewriting_ = false;
+        std::string held;
+        for (auto& l : heldAppends_) held += l;
+        heldAppends_.clear();
+        if (!held.empty()) data_.write(held, true);
+    }
     services::Telemetry::shared().repeatableEvent(
         "lib:save", {{"timer", services::timerElapsedText("lib:save")}, {"count", count}});
     services::timerLog("lib:save");
-}
-
-void ScreenLib::requestSave() {
-    if (savePending_.exchange(true)) return;
-    std::weak_ptr<bool> alive = alive_;
-    kit::dispatchMainAfter(kSaveSpacing, [this, alive] {
-        if (alive.lock() && savePending_) kit::globalQueue().async(work_.wrap([this] { flushPendingSave(); }));
-    });
-}
-
-void ScreenLib::flushPendingSave() {
-    if (savePending_) save();
 }
 
 std::vector<LibObject> ScreenLib::convertToLibObjects(const std::vector<Entry>& entries) const {

@@ -7,7 +7,9 @@
 // Threads: `recLock` guards `records` and the name index and is never held
 // while calling out; loads run on a background queue, one at a time and
 // never at the same time as an add, and a load started for an earlier folder
-// never lands in a later one. Lock order: recLock, then the store's lock.
+// never lands in a later one. Lock order: the save lock, then recLock, then
+// the store's lock. Rewrites run one at a time; a line appended while one is
+// under way is held back and written after it, so the rewrite cannot cover it.
 #include <atomic>
 #include <functional>
 #include <map>
@@ -67,11 +69,8 @@ public:
     // forgets those missing for more than 30 days. True when a gone state flipped.
     // A walk of `forFolder` checks only while that is still the library's folder.
     virtual bool checkPresence(const std::set<std::string>& present, const std::string& forFolder = {});
+    // Rewrites the database from the entries; returns once it is written.
     virtual void save();
-    // Rewrites at most every few seconds (merges while indexing); flushPendingSave
-    // writes a pending rewrite now (the end of an index run).
-    void requestSave();
-    void flushPendingSave();
 
     // Gallery tuples, newest first.
     virtual std::vector<LibObject> convertToLibObjects(const std::vector<Entry>& entries) const;
@@ -98,7 +97,10 @@ public:
 private:
     void rebuildFilenamesLocked();
     std::vector<Record> contentsLocked() const;
+    // Appends one stored line, or holds it back while a rewrite runs. Under recLock.
+    void appendLocked(const std::string& line);
 
+    std::mutex saveLock_;  // one rewrite at a time
     mutable std::mutex recLock_;
     std::mutex opLock_;  // one load or add at a time
     DataLayer data_;
@@ -107,7 +109,9 @@ private:
     std::vector<kit::Color> topColors_;
     std::atomic<bool> loaded_{false};
     std::atomic<uint64_t> generation_{0};
-    std::atomic<bool> savePending_{false};
+    // While a rewrite runs (both under recLock): the lines appended meanwhile.
+    bool rewriting_ = false;
+    std::vector<std::string> heldAppends_;
     std::string folder_;
     std::shared_ptr<bool> alive_ = std::make_shared<bool>(true);
     WorkGuard work_;

@@ -11,6 +11,8 @@
 
 #include "LibraryFixture.h"
 #include "controls/CtrlToolbar.h"
+#include "kit/Box.h"
+#include "kit/Button.h"
 #include "kit/CollectionView.h"
 #include "kit/Dispatch.h"
 #include "kit/ImageIO.h"
@@ -20,6 +22,7 @@
 #include "kit/Timer.h"
 #include "kit/Window.h"
 #include "library/GalleryDelegate.h"
+#include "library/IndexMachine.h"
 #include "library/LibViewController.h"
 #include "library/LibViewHost.h"
 #include "library/QuickLookWinController.h"
@@ -98,6 +101,7 @@ protected:
         setLibController(nullptr);
         controller.reset();
         window.reset();
+        lib->stopWork();  // a save or walk still running ends before its folder goes
         setViewHost(nullptr);
         LibraryFolderFixture::TearDown();
     }
@@ -317,4 +321,100 @@ TEST_F(LibView, ConnectingAgainKeepsOnePeriodicRescan) {
     fresh.connectLibrary();
     EXPECT_EQ(clock.clock().pendingCount(), timers);
     setLibController(controller.get());
+}
+
+// A walk that marks entries gone and a run that merges into the selected
+// entry change what the status line reads; ThreadSanitizer watches the reads.
+TEST_F(LibView, TheStatusLineReadsEntriesWhileAWalkAndARunChangeThem) {
+    services::Settings::shared().setLibAllowOCR(false);
+    services::Settings::shared().setLibIndexNonshots(true);  // the shots have no colours yet: all are merged
+    for (int i = 0; i < 400; ++i)
+        lib->addOrUpdate(std::make_shared<GrabData>(
+            std::map<std::string, std::string>{{"filename", "missing-" + std::to_string(i) + ".png"}}));
+    waitForGallery();
+    select(0);
+    auto im = lib->indexMachine.get();
+    ASSERT_TRUE(kit::runMainLoopUntil([&] { return !im->scanInProgress; }, 5));  // the rescan after the load
+    controller->initIndex();
+    ASSERT_TRUE(im->indexInitiated);
+    bool over = kit::runMainLoopUntil(
+        [&] {
+            for (int i = 0; i < 20; ++i) {
+                controller->updateStatusLine(std::nullopt);
+                controller->updateVisibility();
+            }
+            return !im->indexInitiated && !im->indexInProgress && !im->scanInProgress;
+        },
+        20);
+    services::Settings::shared().setLibIndexNonshots(false);
+    services::Settings::shared().setLibAllowOCR(true);
+    ASSERT_TRUE(over);
+    EXPECT_EQ(lib->presentCount(), 5);
+    EXPECT_EQ(lib->contentOf("shot4.png")->at("colors").empty(), false);
+    controller->updateStatusLine(std::nullopt);  // the selection is still the newest shot
+    EXPECT_NE(controller->txStatus->stringValue().find("1 image ("), std::string::npos)
+        << controller->txStatus->stringValue();
+}
+
+// The progress area shows outside a run only as the offer to add the files
+// the last walk found, with its text and its "Add Files" button, even when
+// the offer was first made to an empty library in the big message area.
+TEST_F(LibView, TheProgressAreaShowsOnlyWithItsOfferAndItsButton) {
+    for (int i = 0; i < 3; ++i) {
+        auto png = kit::ImageIO::encodePNG(kit::Image(8, 6));
+        FILE* f = fopen((folder + "/SCR-2024010" + std::to_string(i) + "-aaaa.png").c_str(), "wb");
+        fwrite(png.data(), 1, png.size(), f);
+        fclose(f);
+    }
+    lib->indexMachine->walk(false, {});
+    ASSERT_EQ(lib->indexMachine->queuedFiles, 3);
+    controller->showLibraryState();
+    EXPECT_FALSE(controller->vProgressHolder->isHidden());
+    EXPECT_EQ(controller->txProgressLabel->stringValue(), "3 new images found. Do you want\nto add them to the library?");
+    EXPECT_EQ(controller->btnProgressAction->title(), "Add Files");
+    EXPECT_FALSE(controller->btnProgressAction->isHidden());
+
+    services::Settings::shared().storeBool("libAllowPreexisting", false);
+    controller->updateVisibility();
+    EXPECT_TRUE(controller->vProgressHolder->isHidden());
+    services::Settings::shared().storeBool("libAllowPreexisting", true);
+}
+
+// "Add Screenshots" with the folder moved away ends the run and says why;
+// once the folder is back, "Try Again" indexes it.
+TEST_F(LibView, AFolderThatCannotBeReadSaysWhyAndTryAgainIndexesItOnceBack) {
+    services::Settings::shared().setLibAllowOCR(false);
+    auto png = kit::ImageIO::encodePNG(kit::Image(8, 6));
+    FILE* f = fopen((folder + "/SCR-20240101-aaaa.png").c_str(), "wb");
+    fwrite(png.data(), 1, png.size(), f);
+    fclose(f);
+    auto im = lib->indexMachine.get();
+    ASSERT_TRUE(kit::runMainLoopUntil([&] { return !im->scanInProgress; }, 5));  // the rescan after the load
+    std::filesystem::rename(folder, folder + "-away");
+    controller->initIndex();
+    EXPECT_EQ(controller->txMessageLabel->stringValue(), "Preparing to index your files...");
+    bool told = kit::runMainLoopUntil(
+        [&] { return controller->txMessageLabel->stringValue().find("No such file or directory") != std::string::npos; },
+        5);
+    if (!told) std::filesystem::rename(folder + "-away", folder);
+    ASSERT_TRUE(told) << controller->txMessageLabel->stringValue();
+    EXPECT_EQ(controller->txMessageLabel->stringValue(),
+              "Can't read the folder " + folder + "\nNo such file or directory");
+    EXPECT_FALSE(im->indexInitiated);
+    EXPECT_TRUE(controller->isBigMsgOn);
+    EXPECT_EQ(controller->btnMessageAction->title(), "Try Again");
+    // The refresh that follows the run keeps the reason in view.
+    for (int i = 0; i < 10; ++i) kit::processMainEvents();
+    EXPECT_NE(controller->txMessageLabel->stringValue().find("Can't read the folder"), std::string::npos);
+
+    // The rescan after the run finds the folder gone as well, and leaves the reason.
+    bool rescanned = kit::runMainLoopUntil([&] { return !im->scanInProgress; }, 5);
+    std::filesystem::rename(folder + "-away", folder);
+    ASSERT_TRUE(rescanned);
+    EXPECT_NE(controller->txMessageLabel->stringValue().find("Can't read the folder"), std::string::npos);
+    controller->btnMessageAction->performClick();
+    ASSERT_TRUE(kit::runMainLoopUntil([&] { return lib->record("SCR-20240101-aaaa.png") && !im->indexInitiated; }, 10));
+    services::Settings::shared().setLibAllowOCR(true);
+    ASSERT_TRUE(kit::runMainLoopUntil([&] { return !controller->isBigMsgOn; }, 5));
+    EXPECT_EQ(controller->txStatus->stringValue(), "6 images");
 }

@@ -1,0 +1,178 @@
+// The library under concurrent work: appends landing during whole-file
+// rewrites, an indexing run that analyses one file at a time with a bounded
+// pool of recognisers, and a folder walk that cannot read the folder.
+#include <gtest/gtest.h>
+
+#include <QImage>
+#include <QPainter>
+#include <atomic>
+#include <filesystem>
+#include <fstream>
+#include <thread>
+
+#include "LibraryFixture.h"
+#include "kit/Image.h"
+#include "kit/ImageIO.h"
+#include "library/DataLayer.h"
+#include "library/IndexMachine.h"
+#include "library/ScreenLib.h"
+#include "services/Settings.h"
+#include "support/EventLoopWait.h"
+
+using library::GrabData;
+using library::IndexMachine;
+using library::Record;
+using library::ScreenLib;
+
+namespace {
+
+std::shared_ptr<GrabData> raceEntry(const std::string& name, const std::string& ts) {
+    return std::make_shared<GrabData>(Record{{"filename", name}, {"ts", ts}, {"colors", "#102030"}});
+}
+
+// Threads of this process now.
+size_t processThreadCount() {
+    size_t n = 0;
+    for ([[maybe_unused]] auto& e : std::filesystem::directory_iterator("/proc/self/task")) ++n;
+    return n;
+}
+
+// An analysis that takes a moment and counts how many run at once.
+struct CountingIndexer : IndexMachine {
+    using IndexMachine::IndexMachine;
+    std::atomic<int> inFlight{0}, most{0}, files{0};
+    void analyzeFile(const std::string& path, const std::shared_ptr<GrabData>& rec, bool forced) override {
+        int now = ++inFlight;
+        for (int seen = most; now > seen && !most.compare_exchange_weak(seen, now);) {
+        }
+        std::this_thread::sleep_for(std::chrono::milliseconds(4));
+        IndexMachine::analyzeFile(path, rec, forced);
+        ++files;
+        --inFlight;
+    }
+};
+
+class IndexingRun : public LibraryFolderFixture {
+protected:
+    void SetUp() override {
+        LibraryFolderFixture::SetUp();
+        services::Settings::shared().setLibAllowOCR(false);
+    }
+    void TearDown() override {
+        services::Settings::shared().setLibAllowOCR(true);
+        LibraryFolderFixture::TearDown();
+    }
+    void pictures(int count) {
+        auto png = kit::ImageIO::encodePNG(kit::Image(24, 16));
+        for (int i = 0; i < count; ++i)
+            std::ofstream(folder + "/SCR-" + std::to_string(100 + i) + ".png", std::ios::binary)
+                .write(reinterpret_cast<const char*>(png.data()), std::streamsize(png.size()));
+    }
+};
+
+}  // namespace
+
+TEST_F(LibraryFolderFixture, AppendsDuringRewritesAllReachTheFile) {
+    ScreenLib lib(folder);
+    {
+        // Enough records that each rewrite takes a while to seal.
+        library::DataLayer store(folder);
+        std::string all;
+        for (int i = 0; i < 3000; ++i)
+            all += store.encodeRec({{"filename", "old-" + std::to_string(i) + ".png"}});
+        store.write(all, false);
+    }
+    lib.loadNow();
+    std::atomic<bool> adding{true};
+    std::thread rewriter([&] {
+        while (adding) lib.save();
+    });
+    for (int i = 0; i < 250; ++i) {
+        lib.addOrUpdate(raceEntry("new-" + std::to_string(i) + ".png", std::to_string(i)));
+        std::this_thread::sleep_for(std::chrono::microseconds(200));
+    }
+    adding = false;
+    rewriter.join();
+
+    ScreenLib again(folder);
+    again.loadNow();
+    EXPECT_EQ(again.snapshot().size(), 3250u);
+    int missing = 0;
+    for (int i = 0; i < 250; ++i) missing += !again.record("new-" + std::to_string(i) + ".png");
+    EXPECT_EQ(missing, 0);
+}
+
+TEST_F(IndexingRun, AnalysesOneFileAtATimeAndStoresEach) {
+    pictures(12);
+    ScreenLib lib(folder);
+    auto counting = std::make_unique<CountingIndexer>(lib);
+    CountingIndexer& indexer = *counting;
+    lib.indexMachine = std::move(counting);
+    lib.loadNow();
+    int lastTotal = -1;
+    indexer.statusUpdate = [&](int, int total, std::string, bool) { lastTotal = total; };
+    indexer.scan(true);
+    ASSERT_TRUE(testsupport::waitFor([&] { return lastTotal == 0; }, 20000));
+    EXPECT_EQ(indexer.files, 12);
+    EXPECT_EQ(indexer.most, 1);
+    library::DataLayer store(folder);
+    store.read();
+    EXPECT_EQ(store.records.size(), 12u);
+}
+
+TEST(Recognisers, RecognitionsThatOverrunTheirWaitAddNoMoreThreadsThanThePoolHolds) {
+    // A large picture of text: each recognition takes far longer than its wait.
+    QImage page(1600, 1200, QImage::Format_RGB32);
+    page.fill(Qt::white);
+    {
+        QPainter p(&page);
+        QFont f("DejaVu Sans");
+        f.setPixelSize(22);
+        p.setFont(f);
+        for (int y = 30; y < 1200; y += 34)
+            p.drawText(20, y, "The quick brown fox jumps over the lazy dog 0123456789");
+    }
+    page.save(
+        QString::fromStdString(std::filesystem::temp_directory_path().string() + "/kadrix-ocr-pool.png"));
+    kit::Image image =
+        kit::ImageIO::read(std::filesystem::temp_directory_path().string() + "/kadrix-ocr-pool.png");
+    std::filesystem::remove(std::filesystem::temp_directory_path() / "kadrix-ocr-pool.png");
+    ASSERT_FALSE(image.isNull());
+    // One recognition to its end first: what the process starts once (the
+    // first recogniser, its engine's helpers) is there before counting.
+    IndexMachine::ocrWithTimeout(kit::Image(64, 48));
+    const size_t before = processThreadCount();
+    for (int i = 0; i < 12; ++i) EXPECT_EQ(IndexMachine::ocrWithTimeout(image, 0.002), "~");
+    EXPECT_LE(processThreadCount(), before + size_t(IndexMachine::kRecognisers));
+}
+
+TEST_F(IndexingRun, AWalkThatCannotReadTheFolderEndsTheRunAndKeepsTheReason) {
+    pictures(2);
+    ScreenLib lib(folder);
+    auto& indexer = *lib.indexMachine;
+    std::vector<int> totals;
+    indexer.statusUpdate = [&](int, int total, std::string, bool) { totals.push_back(total); };
+    // Not loaded yet: refused, and the run is over at once.
+    indexer.scan(true);
+    ASSERT_TRUE(testsupport::waitFor([&] { return !totals.empty(); }, 2000));
+    EXPECT_EQ(totals, std::vector<int>{0});
+    EXPECT_FALSE(indexer.indexInitiated);
+
+    lib.loadNow();
+    std::filesystem::rename(folder, folder + "-away");
+    totals.clear();
+    indexer.scan(true);
+    ASSERT_TRUE(testsupport::waitFor([&] { return !totals.empty(); }, 5000));
+    EXPECT_EQ(totals, std::vector<int>{0});
+    EXPECT_FALSE(indexer.indexInitiated);
+    EXPECT_FALSE(indexer.scanInProgress);
+    EXPECT_EQ(indexer.walkError(), "No such file or directory");
+
+    // Back again: the next scan indexes, and the reason is gone.
+    std::filesystem::rename(folder + "-away", folder);
+    totals.clear();
+    indexer.scan(true);
+    ASSERT_TRUE(testsupport::waitFor([&] { return !totals.empty() && totals.back() == 0; }, 10000));
+    EXPECT_EQ(indexer.walkError(), "");
+    EXPECT_EQ(lib.snapshot().size(), 2u);
+}

@@ -1,0 +1,52 @@
+#!/usr/bin/env bash
+# The library's save folder moved away while the popover offers its
+# screenshots: "Add Screenshots" ends at a message that says the folder cannot
+# be read and why; with the folder back, "Try Again" indexes it.
+source "$(dirname "$0")/harness.sh"
+sys_begin
+sys_tray
+
+lib="$SYS_TMP/shots"
+mkdir -p "$lib"
+for i in 1 2 3 4 5; do
+  convert -size 200x80 xc:"hsl($((i * 40)),70%,70%)" "$lib/Screenshot 2024-03-05 at 15.00.0$i.png"
+done
+sys_library_on "$lib"
+sys_app_in_tray
+
+popover_shown() {
+  local id
+  for id in $(xdotool search --onlyvisible --classname '^kadrix$' 2>/dev/null); do
+    eval "$(xdotool getwindowgeometry --shell "$id")"
+    [ "$WIDTH" -eq 392 ] && { px=$X; py=$Y; return 0; }
+  done
+  return 1
+}
+# The popover's text as tesseract reads it (enlarged, so small type reads well).
+popover_text() {
+  sys_screenshot "$SYS_TMP/popover.png"
+  convert "$SYS_TMP/popover.png" -crop 380x580+$cx+$cy +repage -resize 300% "$SYS_TMP/popover-big.png"
+  OMP_THREAD_LIMIT=1 timeout 10 tesseract "$SYS_TMP/popover-big.png" - 2>/dev/null | tr '\n' ' '
+}
+sys_click_tray_icon
+sys_wait_for --timeout 5 popover_shown || fail "the tray click opened no library popover"
+cx=$((px + 6)); cy=$((py + 6))  # the library view's top-left
+offered() { popover_text | grep -q 'pre-existing'; }
+sys_wait_for --timeout 10 offered || fail "no offer of the five screenshots: $(popover_text)"
+
+mv "$lib" "$lib-away"
+sys_click $((cx + 190)) $((cy + 397))  # Add Screenshots
+sleep 1.5
+text=$(popover_text)
+echo "$text" | grep -q "read the folder" || fail "no message after Add Screenshots with the folder gone: $text"
+echo "$text" | grep -q "No such file" || fail "the message does not say why: $text"
+echo "$text" | grep -q "Preparing" && fail "still preparing to index: $text"
+
+mv "$lib-away" "$lib"
+sys_click $((cx + 190)) $((cy + 397))  # Try Again
+sys_wait_for --timeout 20 bash -c "[ -f '$lib/imagelib.kxdb' ] && [ \$(wc -l <'$lib/imagelib.kxdb') -ge 5 ]" \
+  || fail "the screenshots were not indexed once the folder was back: $(popover_text)"
+sleep 1
+text=$(popover_text)
+echo "$text" | grep -q "5 images" || fail "the status line does not count the five: $text"
+echo "an unreadable folder says why, and indexes once it is back"
