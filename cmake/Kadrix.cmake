@@ -17,14 +17,17 @@ function(kadrix_library folder)
   target_link_libraries(kadrix_${name} PUBLIC ${K_DEPS} PRIVATE ${K_PRIVATE})
 endfunction()
 
-# kadrix_tests(<folder> [DEPS lib...] [SHARDS n])
+# kadrix_tests(<folder> [DEPS lib...] [SHARDS n] [ALONE pattern...])
 # One GoogleTest executable `test_<folder>` from every .cpp under tests/<folder>;
 # unit tests run headless on Qt's offscreen platform with a private KADRIX_HOME.
 # CTest runs each executable whole (or in n shards side by side) rather than
 # one process a case: a thousand short processes cost more than the tests, and
-# twice that under the sanitizers. Run one case with --gtest_filter.
+# twice that under the sanitizers. Run one case with --gtest_filter. Cases
+# matching an ALONE pattern run in a process of their own, away from the
+# shards: modal file dialogs there stop seeing Qt's timers after some other
+# cases ran in the same process.
 function(kadrix_tests folder)
-  cmake_parse_arguments(K "" "SHARDS" "DEPS" ${ARGN})
+  cmake_parse_arguments(K "" "SHARDS" "DEPS;ALONE" ${ARGN})
   string(REPLACE "/" "_" name ${folder})
   string(REPLACE "-" "_" name ${name})
   file(GLOB_RECURSE sources CONFIGURE_DEPENDS ${CMAKE_SOURCE_DIR}/tests/${folder}/*.cpp)
@@ -43,9 +46,19 @@ function(kadrix_tests folder)
     if(K_SHARDS GREATER 1)
       set(test test_${name}_${shard})
     endif()
-    add_test(NAME ${test} COMMAND test_${name} --gtest_brief=1)
+    set(filter)
+    if(K_ALONE)
+      string(JOIN ":" alone ${K_ALONE})
+      set(filter --gtest_filter=-${alone})
+    endif()
+    add_test(NAME ${test} COMMAND test_${name} --gtest_brief=1 ${filter})
     # The watchdog in TestMain stops a case that hangs long before this.
     set_tests_properties(${test} PROPERTIES LABELS unit TIMEOUT 600
       ENVIRONMENT "QT_QPA_PLATFORM=offscreen;KADRIX_TEST=1;GTEST_TOTAL_SHARDS=${K_SHARDS};GTEST_SHARD_INDEX=${shard}")
   endforeach()
+  if(K_ALONE)
+    add_test(NAME test_${name}_alone COMMAND test_${name} --gtest_brief=1 --gtest_filter=${alone})
+    set_tests_properties(test_${name}_alone PROPERTIES LABELS unit TIMEOUT 600
+      ENVIRONMENT "QT_QPA_PLATFORM=offscreen;KADRIX_TEST=1")
+  endif()
 endfunction()

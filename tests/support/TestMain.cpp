@@ -115,9 +115,11 @@ int main(int argc, char** argv) {
     if (!std::getenv("KADRIX_SITE")) setenv("KADRIX_SITE", "http://127.0.0.1:9", 1);
     // CTest runs an executable in shards through GTEST_TOTAL_SHARDS; a run for
     // named cases (a test's own child process, a developer's one case) runs
-    // them all, whatever shard the parent was.
+    // them all, whatever shard the parent was. A filter that only leaves
+    // cases out is a shard's own.
     for (int i = 1; i < argc; ++i) {
-        if (std::string_view(argv[i]).starts_with("--gtest_filter")) {
+        if (std::string_view(argv[i]).starts_with("--gtest_filter") &&
+            !std::string_view(argv[i]).starts_with("--gtest_filter=-")) {
             unsetenv("GTEST_TOTAL_SHARDS");
             unsetenv("GTEST_SHARD_INDEX");
         }
