@@ -1,0 +1,22 @@
+// The harness bodies under libFuzzer, for long local runs (see tests/fuzz/run).
+// KADRIX_FUZZ_HARNESS names the harness. In the GoogleTest build nothing calls
+// this entry; only the libFuzzer build links it as its input source.
+#include <cstdint>
+#include <cstdio>
+#include <cstdlib>
+
+#include "fuzz/FuzzHarnesses.h"
+
+extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
+    static const fuzzing::Harness* harness = [] {
+        const char* name = std::getenv("KADRIX_FUZZ_HARNESS");
+        const fuzzing::Harness* found = fuzzing::harnessNamed(name ? name : "");
+        if (!found) {
+            std::fprintf(stderr, "KADRIX_FUZZ_HARNESS names no harness\n");
+            std::abort();
+        }
+        return found;
+    }();
+    harness->run(std::string(reinterpret_cast<const char*>(data), size));
+    return 0;
+}
