@@ -10,6 +10,8 @@
 #include "core/FileNameTemplate.h"
 #include "core/UrlCommands.h"
 #include "core/Uploader.h"
+#include "editor/ObjectHandlers.h"
+#include "editor/Undo.h"
 #include "kit/Defaults.h"
 #include "kit/Files.h"
 #include "kit/ImageIO.h"
@@ -129,6 +131,20 @@ void fuzzFileNameTemplate(const std::string& input) {
     (void)core::fileNameMacros(input);
 }
 
+// An annotation dump as paste and drag bring it: read whole or refused whole.
+void fuzzObjectDump(const std::string& input) {
+    editor::ObjectHandlers handlers;
+    if (handlers.restore(input, std::nullopt)) (void)handlers.objectsJSON();
+    handlers.clear();
+}
+
+// An undo snapshot rebuilds the editor's own objects, crop and backdrop.
+void fuzzUndoSnapshot(const std::string& input) {
+    auto& undo = editor::Undo::shared();
+    if (undo.restore(input)) (void)undo.current("");
+    editor::ObjectHandlers::shared().clear();
+}
+
 void fuzzImageFile(const std::string& input) {
     std::string error;
     kit::Image image = kit::ImageIO::decode(kit::ImageIO::Bytes(input.begin(), input.end()), 1.0, &error);
@@ -150,6 +166,8 @@ const std::vector<Harness>& harnesses() {
         {"settings", fuzzSettingsFile},
         {"shortcut", fuzzShortcutText},
         {"file-name-template", fuzzFileNameTemplate},
+        {"objects", fuzzObjectDump},
+        {"undo", fuzzUndoSnapshot},
         {"image", fuzzImageFile},
     };
     return all;
