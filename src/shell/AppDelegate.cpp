@@ -6,6 +6,7 @@
 #include "autostart/LaunchAtLogin.h"
 #include "controls/ImageAssets.h"
 #include "kit/Application.h"
+#include "kit/Dispatch.h"
 #include "kit/Defaults.h"
 #include "kit/Menu.h"
 #include "kit/StatusItem.h"
@@ -85,7 +86,8 @@ void AppDelegate::applicationWillFinishLaunching() {
     // The editor window and the core exist before launching finishes.
     if (startCore) startCore();
     kit::UrlEvents::setHandler([this](const std::string& url) { handleGetURLEvent(url); });
-    kit::UrlEvents::setFileHandler([this](const std::string& path) { openFile(path); });
+    kit::UrlEvents::setFileHandler(
+        [this](const std::string& path) { handleLinkInTurn([this, path] { openFile(path); }); });
 }
 
 void AppDelegate::setLaunchArguments(std::vector<std::string> urls, std::vector<std::string> files) {
@@ -123,6 +125,30 @@ void AppDelegate::applicationDidFinishLaunching() {
 }
 
 void AppDelegate::handleGetURLEvent(const std::string& urlText) {
+    handleLinkInTurn([this, urlText] { handleUrlNow(urlText); });
+}
+
+void AppDelegate::handleLinkInTurn(std::function<void()> step) {
+    waitingLinks_.push_back(std::move(step));
+    if (handlingLink_) return;  // the link being handled takes this one up when it is done
+    handlingLink_ = true;
+    // A step that throws leaves the turn free; the steps behind it run on a later turn of the loop.
+    struct TurnRelease {
+        AppDelegate& self;
+        ~TurnRelease() {
+            self.handlingLink_ = false;
+            if (!self.waitingLinks_.empty())
+                kit::dispatchMain([&s = self] { s.handleLinkInTurn([] {}); });
+        }
+    } release{*this};
+    while (!waitingLinks_.empty()) {
+        auto next = std::move(waitingLinks_.front());
+        waitingLinks_.pop_front();
+        next();
+    }
+}
+
+void AppDelegate::handleUrlNow(const std::string& urlText) {
     auto result = takeApartUrl(urlText);
     if (auto* error = std::get_if<UrlError>(&result)) {
         services::Telemetry::shared().oops(kUrlFunction, error->message);

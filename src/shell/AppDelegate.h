@@ -13,6 +13,7 @@
 // unsent telemetry queue is written to disk before the process ends.
 //
 // Main thread only.
+#include <deque>
 #include <functional>
 #include <memory>
 #include <string>
@@ -54,6 +55,10 @@ public:
     // launching has finished.
     void setLaunchArguments(std::vector<std::string> urls, std::vector<std::string> files);
 
+    // Links and files from outside are handled one at a time, in the order
+    // they came: one that arrives while another is still being handled (its
+    // question to the user is open, and the question's modal loop delivers
+    // new links) waits until that one is done.
     void handleGetURLEvent(const std::string& urlText);
     bool openFile(const std::string& path);
     bool applicationShouldHandleReopen(bool hasVisibleWindows);
@@ -99,7 +104,12 @@ public:
     std::function<void()> startCore;
 
 private:
+    void handleLinkInTurn(std::function<void()> step);
+    void handleUrlNow(const std::string& urlText);
+
     std::vector<std::string> launchUrls_, launchFiles_;
+    std::deque<std::function<void()>> waitingLinks_;
+    bool handlingLink_ = false;
     std::unique_ptr<EditorMenu> editorMenu_;
     bool terminated_ = false;
 };

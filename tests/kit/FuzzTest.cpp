@@ -9,6 +9,7 @@
 #include <string>
 #include <vector>
 
+#include "support/FuzzMutator.h"
 #include "kit/Image.h"
 #include "kit/ImageIO.h"
 #include "kit/Json.h"
@@ -27,23 +28,7 @@ kit::Image seedPicture() {
     return img;
 }
 
-// A few bytes flipped, cut, duplicated or set to extremes.
-io::Bytes mutate(io::Bytes b, std::mt19937& rng) {
-    if (b.empty()) return b;
-    std::uniform_int_distribution<int> kind(0, 4), byte(0, 255);
-    int edits = 1 + int(rng() % 8);
-    for (int e = 0; e < edits && !b.empty(); ++e) {
-        size_t at = rng() % b.size();
-        switch (kind(rng)) {
-            case 0: b[at] = uint8_t(byte(rng)); break;
-            case 1: b[at] ^= uint8_t(1u << (rng() % 8)); break;
-            case 2: b.resize(at + 1); break;
-            case 3: b.insert(b.begin() + std::ptrdiff_t(at), b.begin(), b.begin() + std::ptrdiff_t(std::min<size_t>(at, 64))); break;
-            case 4: b[at] = (rng() & 1) ? 0xFF : 0x00; break;
-        }
-    }
-    return b;
-}
+io::Bytes mutate(const io::Bytes& b, std::mt19937& rng) { return testsupport::mutateBytes(b, rng); }
 
 }  // namespace
 

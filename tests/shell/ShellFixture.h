@@ -3,6 +3,7 @@
 // look at the telemetry queue.
 #include <gtest/gtest.h>
 
+#include <functional>
 #include <map>
 #include <optional>
 #include <string>
@@ -34,7 +35,12 @@ struct RecordingCore : shell::CoreLink {
         calls.push_back("url " + host + " " + command);
         values.push_back(value);
         queries.push_back(query);
+        if (urlCommandsRun) urlCommandsRun(host, command, value, query);
     }
+    // When set, commands also run through it (a test hands them to the real command table).
+    std::function<void(const std::string&, const std::string&, const std::optional<std::string>&,
+                       const std::map<std::string, std::string>&)>
+        urlCommandsRun;
     void cleanupTempFolder() override { calls.push_back("cleanupTempFolder"); }
     void grabScreenshot(const std::string& mode, const std::string& method, const shell::AfterGrab& t) override {
         calls.push_back("grab " + mode + " " + method + " " + then(t));

@@ -2,6 +2,7 @@
 #include <gtest/gtest.h>
 
 #include "ShellFixture.h"
+#include "core/UrlCommands.h"
 #include "shell/AppDelegate.h"
 #include "services/Alerts.h"
 #include "services/Settings.h"
@@ -92,6 +93,40 @@ TEST_F(UrlEventHandling, TheDelegateHandsCommandsToTheCoreAndReportsBadOnes) {
     ASSERT_EQ(oops.size(), oopsBefore + 1);
     EXPECT_EQ(oops.back().value("function", ""), "handleGetURLEvent(_:withReplyEvent:)");
     EXPECT_EQ(oops.back().value("message", ""), "Invalid url: kadrix://grab:x");
+}
+
+TEST_F(UrlEventHandling, OneQuestionAtATimeWhileLinksKeepArriving) {
+    // Links that come while a link's question is open (its modal loop delivers them) wait for
+    // the answer, then ask their own questions one after the other, in the order they came.
+    auto& delegate = AppDelegate::shared();
+    core.urlCommandsRun = [](const std::string& host, const std::string& command,
+                             const std::optional<std::string>& value, const std::map<std::string, std::string>& query) {
+        if (host == "settings") core::handleURLCommand(host, command, value, query, UrlActionsLink::shared());
+    };
+    std::vector<std::string> asked;
+    int open = 0, mostOpen = 0;
+    services::setAlertPresenter([&](const services::AlertRequest& request) {
+        mostOpen = std::max(mostOpen, ++open);
+        asked.push_back(request.title);
+        if (asked.size() == 1) {
+            delegate.handleGetURLEvent("kadrix://settings/library/limit=5");
+            delegate.handleGetURLEvent("kadrix://show");
+            delegate.handleGetURLEvent("kadrix://settings/token=none");
+            EXPECT_EQ(asked.size(), 1u) << "no second dialog while the first is open";
+        }
+        --open;
+        return services::AlertAnswer{1, ""};  // Cancel
+    });
+    const int64_t limitBefore = services::Settings::shared().libLimit();
+    delegate.handleGetURLEvent("kadrix://settings/library/enable");
+    services::setAlertPresenter({});
+    EXPECT_EQ(mostOpen, 1);
+    EXPECT_EQ(asked, (std::vector<std::string>{"Turn the screenshot library on?", "Change the library size?",
+                                               "Remove the upload token?"}));
+    EXPECT_EQ(core.calls, (std::vector<std::string>{"url settings settings/library/enable",
+                                                    "url settings settings/library/limit", "url show show",
+                                                    "url settings settings/token"}));
+    EXPECT_EQ(services::Settings::shared().libLimit(), limitBefore) << "Cancel changed nothing";
 }
 
 TEST(UrlCommand, CompanionSwitchWaitsForTheUsersWord) {

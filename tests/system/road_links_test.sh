@@ -14,7 +14,8 @@ xsetroot -solid '#3366cc'
 stored() { grep -q "$1" "$KADRIX_HOME/config/defaults.json"; }
 noticed() { grep -qF "$1" "$SYS_NOTICES"; }
 # A link that asks first: the question shows and Return does not answer it
-# (a stray key must not allow); Escape is Cancel, Allow takes a click.
+# (a stray key must not allow); Escape is Cancel, Allow takes a click. A
+# link that comes while the question is open ($4, asking $5) waits for it.
 answer() {
   local link=$1 question=$2 button=$3 s=${QT_SCALE_FACTOR:-1}
   sys_link "$link"
@@ -23,6 +24,11 @@ answer() {
   sys_key Return
   sleep 0.3
   xdotool search --onlyvisible --name "$question" >/dev/null || fail "Return answered the question of $link"
+  if [ -n "${4:-}" ]; then
+    sys_link "$4"
+    sleep 1
+    ! xdotool search --onlyvisible --name "$5" >/dev/null || fail "$4 asked while the question of $link was open"
+  fi
   sys_geom "$(xdotool search --onlyvisible --name "$question" | head -1)"
   if [ "$button" == Allow ]; then
     sys_click $((X + WIDTH - 52 * s)) $((Y + HEIGHT - 27 * s))
@@ -93,10 +99,16 @@ road() {
   sys_link 'kadrix://settings/library/limit=abc'
   answer 'kadrix://settings/library/limit=500' "Change the library size?" Allow
   sys_wait_for --timeout 5 stored '"libLimit": *500' || fail "an allowed library size was not stored"
-  # The companion route, refused.
-  answer 'kadrix://plim/connect' "Connect the companion uploader?" Cancel
+  # The companion route, refused, while a second link comes: its question follows the answer.
+  answer 'kadrix://plim/connect' "Connect the companion uploader?" Cancel \
+    'kadrix://settings/library/limit=700' "Change the library size?"
+  sys_wait_window "Change the library size?" 10 || fail "the link that waited asked nothing"
   sleep 0.5
+  sys_key Escape
+  sys_wait_for --timeout 5 bash -c "! xdotool search --onlyvisible --name 'Change the library size?'" \
+    || fail "the question of the link that waited stayed"
   ! stored '"uploadMode": *"plim"' || fail "a refused link switched uploads to the companion"
+  stored '"libLimit": *500' || fail "a refused library size was stored"
 
   # Upload from the editor: F2 sends the capture, the link comes back to the clipboard.
   sys_link 'kadrix://grab/fullscreen?then=edit'
