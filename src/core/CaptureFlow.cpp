@@ -4,6 +4,7 @@
 #include <thread>
 
 #include "capture/WindowShadow.h"
+#include "core/AppExports.h"
 #include "core/AppHost.h"
 #include "core/AppLogic.h"
 #include "editor/Framer.h"
@@ -196,6 +197,9 @@ void AppLogic::performAfterGrab(const AfterGrab& actions, const std::string& met
     }
     if (actions.save) {
         telemetry().preset("saveImage", {{"method", method}});
+        // The file's bytes are made during the wait; the save takes them
+        // when the picture is still the plain capture.
+        exports().exporter.encodeAhead();
         later(0.1, [this] { saveImage(true, true); });
     }
     if (actions.pin) {

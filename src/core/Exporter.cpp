@@ -144,6 +144,17 @@ kit::Image Exporter::compileImage() {
     return result;
 }
 
+bool Exporter::exportsAsCaptured(const kit::Image& base) {
+    editor::BackdropHost& backdrop = editor::backdrop();
+    auto p = backdrop.paddings();
+    // The canvas is the capture's own size, not a pixel wider or higher.
+    const bool unpadded = p.padBL + p.padCL == 0 && p.padBB + p.padCB == 0 &&
+                          int(p.padBL + p.padCL + p.padBR + p.padCR) == 0 &&
+                          int(p.padBT + p.padCT + p.padBB + p.padCB) == 0;
+    host_.prepareObjectLayers();
+    return !base.isNull() && backdrop.isOn() != 1 && unpadded && host_.showsScreenshotAlone();
+}
+
 kit::Image Exporter::flatten(const kit::Image& base) {
     editor::BackdropHost& backdrop = editor::backdrop();
     auto p = backdrop.paddings();
@@ -151,9 +162,7 @@ kit::Image Exporter::flatten(const kit::Image& base) {
     int w = base.width() + int(p.padBL + p.padCL + p.padBR + p.padCR);
     int h = base.height() + int(p.padBT + p.padCT + p.padBB + p.padCB);
 
-    host_.prepareObjectLayers();
-    const bool unpadded = left == 0 && bottom == 0 && w == base.width() && h == base.height();
-    if (backdrop.isOn() != 1 && unpadded && host_.showsScreenshotAlone()) {
+    if (exportsAsCaptured(base)) {
         // Drawing would only copy the capture: a plain screenshot is exported
         // as captured, at the one pixel a unit that drawing gives.
         services::timerLog("Precompile Main Layers");
@@ -295,52 +304,95 @@ FolderWrite Exporter::folderJob(const kit::Image& image, const std::string& name
     return job;
 }
 
+Exporter::EncodedFile Exporter::encodeForFolder(const FolderWrite& job) {
+    const bool tryJpeg = job.jpegAllowed && job.format != SaveFormat::PNG;
+    auto timedJpeg = [&job] {
+        services::timerStart("Jpeg Data");
+        auto out = encodeJPEG(job.image, kFolderJpegQuality, true);
+        services::timerLog("Jpeg Data");
+        return out;
+    };
+    if (tryJpeg && job.format == SaveFormat::JPEG) {
+        std::vector<uint8_t> jpeg = timedJpeg();
+        if (!jpeg.empty()) return {std::move(jpeg), ".jpeg"};
+        // A JPEG that cannot be made falls back to PNG rather than to nothing.
+    }
+    services::timerStart("PNG Data");
+    EncodedFile file{encodePNG(job.image), ".png"};
+    services::timerLog("PNG Data");
+    // Under Auto the JPEG is made only when it could win: against a PNG that
+    // not even a one-byte JPEG beats (any screen of flat colours), making it
+    // would only take cores from the PNG.
+    if (tryJpeg && !file.data.empty() && jpegWins(file.data.size(), 1)) {
+        std::vector<uint8_t> jpeg = timedJpeg();
+        if (!jpeg.empty()) {
+            std::printf("PNG: %.2f MB, JPEG: %.2f MB\n", file.data.size() / 1048576.0, jpeg.size() / 1048576.0);
+            if (jpegWins(file.data.size(), jpeg.size())) {
+                std::printf("Jpeg won\n");
+                file = {std::move(jpeg), ".jpeg"};
+            }
+        }
+    }
+    return file;
+}
+
+// An encoding started before its save was asked for, and what it encodes.
+struct Exporter::AheadEncoding {
+    kit::Image image;
+    SaveFormat format = SaveFormat::Auto;
+    bool jpegAllowed = true;
+    std::future<EncodedFile> file;
+};
+
+void Exporter::encodeAhead() {
+    kit::Image base = host_.imgPrecompiled();
+    if (base.isNull()) return;
+    if (!exportsAsCaptured(base)) return;
+    // A downscaled save makes pixels of its own each time: nothing to match.
+    if (withDownscale(base, true).storage().lock() != base.storage().lock()) return;
+    FolderWrite job = folderJob(base, std::string(), std::string(), false);
+    auto ahead = std::make_shared<AheadEncoding>();
+    ahead->image = job.image;
+    ahead->format = job.format;
+    ahead->jpegAllowed = job.jpegAllowed;
+    ahead->file = std::async(std::launch::async, [job = std::move(job)] { return encodeForFolder(job); });
+    std::lock_guard guard(aheadLock_);
+    ahead_ = std::move(ahead);
+}
+
+std::optional<Exporter::EncodedFile> Exporter::takeAheadEncoding(const FolderWrite& job) const {
+    std::shared_ptr<AheadEncoding> ahead;
+    {
+        std::lock_guard guard(aheadLock_);
+        ahead = std::move(ahead_);
+        ahead_.reset();
+    }
+    if (!ahead) return std::nullopt;
+    // The same storage holds the same pixels: a copy that is written to gets
+    // storage of its own.
+    const kit::Image& a = ahead->image;
+    const bool same = a.storage().lock() == job.image.storage().lock() && a.width() == job.image.width() &&
+                      a.height() == job.image.height() && a.bytesPerRow() == job.image.bytesPerRow() &&
+                      a.scale() == job.image.scale() && ahead->format == job.format &&
+                      ahead->jpegAllowed == job.jpegAllowed;
+    if (!same) return std::nullopt;
+    return ahead->file.get();
+}
+
 WriteResult Exporter::writeToFolder(const FolderWrite& job) const {
     std::string error;
     if (!kit::files::makeDirs(job.folder, 0755, &error)) {
         telemetry_.oops("saveImgToFolder(image:name:url:overwrite:)", "Can't create the default directory");
         return {std::nullopt, error};
     }
-    bool tryJpeg = job.jpegAllowed && job.format != SaveFormat::PNG;
-    // Under Auto both encodings run at once; JPEG alone when asked for it.
-    std::future<std::vector<uint8_t>> jpegFuture;
-    if (tryJpeg)
-        jpegFuture = std::async(std::launch::async, [&job] {
-            services::timerStart("Jpeg Data");
-            auto out = encodeJPEG(job.image, kFolderJpegQuality, true);
-            services::timerLog("Jpeg Data");
-            return out;
-        });
-    std::vector<uint8_t> data, jpeg;
-    std::string ext = ".png";
-    if (job.format != SaveFormat::JPEG || !tryJpeg) {
-        services::timerStart("PNG Data");
-        data = encodePNG(job.image);
-        services::timerLog("PNG Data");
-    }
-    if (tryJpeg) jpeg = jpegFuture.get();
-    if (tryJpeg && job.format == SaveFormat::JPEG) {
-        // A JPEG that cannot be made falls back to PNG rather than to nothing.
-        if (!jpeg.empty()) {
-            data = std::move(jpeg);
-            ext = ".jpeg";
-        } else {
-            data = encodePNG(job.image);
-        }
-    } else if (tryJpeg && !jpeg.empty()) {
-        std::printf("PNG: %.2f MB, JPEG: %.2f MB\n", data.size() / 1048576.0, jpeg.size() / 1048576.0);
-        if (jpegWins(data.size(), jpeg.size())) {
-            std::printf("Jpeg won\n");
-            data = std::move(jpeg);
-            ext = ".jpeg";
-        }
-    }
-    if (data.empty()) {
+    std::optional<EncodedFile> file = takeAheadEncoding(job);
+    if (!file) file = encodeForFolder(job);
+    if (file->data.empty()) {
         telemetry_.oops("saveImgToFolder(image:name:url:overwrite:)", kEncodeFailed);
         return {std::nullopt, kEncodeFailed};
     }
     services::timerStart("Data Write");
-    WriteResult r = writeFresh(job.folder, job.baseName, ext, data, job.overwrite, true);
+    WriteResult r = writeFresh(job.folder, job.baseName, file->ext, file->data, job.overwrite, true);
     services::timerLog("Data Write");
     if (!r) telemetry_.oops("saveImgToFolder(image:name:url:overwrite:)", "PNG save error " + r.error);
     return r;

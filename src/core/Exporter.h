@@ -15,6 +15,7 @@
 #include <atomic>
 #include <cstdint>
 #include <memory>
+#include <mutex>
 #include <optional>
 #include <string>
 #include <vector>
@@ -93,6 +94,12 @@ public:
     std::optional<FolderWrite> prepareFolderWrite(const std::string& folder);
     // Encodes, claims a free name and writes (any thread).
     WriteResult writeToFolder(const FolderWrite& job) const;
+    // Starts encoding what a quick save of the plain capture would write,
+    // on a worker (main thread). The next quick save of the very same pixels
+    // with the same format settings takes these bytes instead of encoding
+    // again; anything else is encoded afresh. Nothing starts when the
+    // capture has something drawn on it.
+    void encodeAhead();
     // Records "autoName" after a quick save (main thread).
     void rememberAutoName(const FolderWrite& job, const WriteResult& result);
     // The whole quick save on the calling (main) thread.
@@ -146,16 +153,28 @@ public:
 private:
     void oops(const std::string& function, const std::string& message) const;
     kit::Image flatten(const kit::Image& base);
+    // Nothing is drawn on or around the capture: its pixels are the picture.
+    bool exportsAsCaptured(const kit::Image& base);
     kit::Image drawObjects(const kit::Image& base, int w, int h, double left, double bottom);
     kit::Image withDownscale(const kit::Image& image, bool allowed);
     FolderWrite folderJob(const kit::Image& image, const std::string& name, const std::string& folder,
                           bool overwrite);
+    // The file's bytes and extension for a job; no bytes when it cannot be encoded.
+    struct EncodedFile {
+        std::vector<uint8_t> data;
+        std::string ext;
+    };
+    static EncodedFile encodeForFolder(const FolderWrite& job);
+    struct AheadEncoding;
+    std::optional<EncodedFile> takeAheadEncoding(const FolderWrite& job) const;
 
     ExportHost& host_;
     services::Settings& settings_;
     services::Telemetry& telemetry_;
     std::unique_ptr<kit::DispatchQueue> copyQueue_;
     std::shared_ptr<std::atomic<uint64_t>> copySerial_;
+    mutable std::mutex aheadLock_;
+    mutable std::shared_ptr<AheadEncoding> ahead_;
 };
 
 }  // namespace core

@@ -107,6 +107,28 @@ TEST_F(ExportFixture, AutoKeepsPngForFlatPicturesAndTakesJpegForPhotos) {
     EXPECT_EQ(fs::path(*photo.path).extension(), ".jpeg");
 }
 
+TEST_F(ExportFixture, BytesEncodedAheadServeOnlyTheSamePixelsInTheSameFormat) {
+    settings->storeString("saveFormat", "PNG");
+    host.alone = true;
+    host.image = solid(64, 48, red);
+    exporter->encodeAhead();
+    auto same = exporter->saveToFolder(folder);
+    ASSERT_TRUE(same);
+    EXPECT_EQ(bytesOf(*same.path), core::Exporter::encodePNG(host.image));
+    // Drawn into while the encoding ran: the file shows the drawing.
+    exporter->encodeAhead();
+    host.image.setPixel(3, 3, {255, 0, 0, 255});
+    auto drawn = exporter->saveToFolder(folder);
+    ASSERT_TRUE(drawn);
+    EXPECT_EQ(kit::ImageIO::read(*drawn.path).pixel(3, 3), (kit::PixelBGRA{255, 0, 0, 255}));
+    // The format changed meanwhile: the file is in the new one.
+    exporter->encodeAhead();
+    settings->storeString("saveFormat", "JPEG");
+    auto jpeg = exporter->saveToFolder(folder);
+    ASSERT_TRUE(jpeg);
+    EXPECT_EQ(fs::path(*jpeg.path).extension(), ".jpeg");
+}
+
 TEST_F(ExportFixture, AWriteThatCannotHappenIsAFailureWithAReason) {
     // A plain file stands where the folder should be.
     kit::files::writeAtomic(folder, "x");
