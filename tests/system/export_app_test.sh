@@ -52,8 +52,12 @@ sleep 2
 # File ▸ Print… (Ctrl+P pins in the editor): from the menu's end, Add Capture,
 # Pin to Screen, Upload, then Print….
 sys_geom "$(xdotool search --onlyvisible --name '^Kadrix$' | head -1)"
+# The menu is a window of its own: the keys wait until it is up.
+before=$(xdotool search --onlyvisible --classname '^kadrix$' 2>/dev/null | wc -l)
 sys_click $((X + 72)) $((Y + 9))
-sleep 0.7
+sys_wait_for --timeout 5 bash -c "[ \$(xdotool search --onlyvisible --classname '^kadrix\$' 2>/dev/null | wc -l) -gt $before ]" ||
+  fail "the File menu did not open"
+sleep 0.3
 sys_key Up Up Up Up Return
 sys_wait_window '^Print' 15 || fail "no print dialog"
 sleep 0.8

@@ -99,6 +99,22 @@ sys_wait_for() {
   done
 }
 
+# xdotool looks for the window under the pointer after it moves it (a walk
+# of the window tree), and exits with BadWindow when a window closes during
+# the walk, as windows do between the steps of a test: such a run is tried
+# again. Any other failure (a search that finds nothing) stands.
+xdotool() {
+  local i rc err="${SYS_TMP:-/tmp}/.xdotool-err.$BASHPID"
+  for i in 1 2 3; do
+    command xdotool "$@" 2>"$err" && { rm -f "$err"; return 0; }
+    rc=$?
+    grep -q 'BadWindow' "$err" || break
+    sleep 0.1
+  done
+  cat "$err" >&2
+  rm -f "$err"
+  return $rc
+}
 sys_wait_window() { sys_wait_for xdotool search --name "$1" --timeout "${2:-10}"; }
 sys_key() { xdotool key --clearmodifiers "$@"; }
 sys_type() { xdotool type --delay 20 "$1"; }
