@@ -76,9 +76,14 @@ void presetHideAnd(const std::string& hideMethod, const std::string& name) {
     telemetry().preset(name, {{"method", "menu"}});
 }
 
+// The menu bar lives in the editor's own window, and only the window with the
+// keyboard gets its key equivalents: a menu opened at all belongs to an editor
+// that is shown. Asking for the keyboard focus instead raced the window
+// manager, whose activation the toolkit hears of later than the click that
+// opens the menu (the items then showed disabled).
 bool editorIsKey() {
     kit::Window* w = editor::core().winMain();
-    return w && w->isKeyWindow();
+    return w && (w->isKeyWindow() || w->isVisible());
 }
 
 // Uncrop marks Z and Y as held while the crop opens up (the cursor and the

@@ -39,7 +39,9 @@ expect_eq "$(identify -format '%m' "$folder/chosen.jpeg")" "JPEG" "Save As forma
 
 # Ctrl+S saves into the stored folder without asking again.
 "$SYS_BIN/kadrix" 'kadrix://grab/fullscreen?then=edit'
-sleep 2
+# The menu enables Print only for the editor that has the keyboard.
+sys_wait_editor 15
+sleep 0.5
 before=$(ls "$folder"/SCR-* | wc -l)
 sys_key ctrl+s
 sys_wait_for bash -c "[ \$(ls '$folder'/SCR-* | wc -l) -gt $before ]" --timeout 15 || fail "Ctrl+S saved nothing"
@@ -48,7 +50,9 @@ newest=$(ls -t "$folder"/SCR-* | head -1)
   fail "Ctrl+S saved under an unexpected name $(basename "$newest")"
 
 "$SYS_BIN/kadrix" 'kadrix://grab/fullscreen?then=edit'
-sleep 2
+# The menu enables Print only for the editor that has the keyboard.
+sys_wait_editor 15
+sleep 0.5
 # File ▸ Print… (Ctrl+P pins in the editor): from the menu's end, Add Capture,
 # Pin to Screen, Upload, then Print….
 sys_geom "$(xdotool search --onlyvisible --name '^Kadrix$' | head -1)"
@@ -75,7 +79,9 @@ red_pixels() {
   convert "$1" -fx '(r>0.8 && g<0.45 && b<0.35) ? 1 : 0' -format '%[fx:int(mean*w*h+0.5)]' info:
 }
 "$SYS_BIN/kadrix" 'kadrix://grab/fullscreen?then=edit'
-sleep 2
+# The menu enables Print only for the editor that has the keyboard.
+sys_wait_editor 15
+sleep 0.5
 xclip -selection clipboard -i /dev/null
 sys_key ctrl+c
 sys_clip_png "$SYS_TMP/plain.png"
