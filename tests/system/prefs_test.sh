@@ -20,7 +20,8 @@ win=$(xdotool search --onlyvisible --name "Kadrix Settings" | head -1)
 eval "$(xdotool getwindowgeometry --shell "$win")"
 echo "window at $X,$Y" >&2
 # The window shows the program's logo, not the toolkit's stand-in.
-xprop -id "$win" _NET_WM_ICON | grep -q 'Icon (24 x 24)' || fail "the settings window carries no icon of 24 pixels"
+sys_wait_for --timeout 5 bash -c "xprop -id '$win' _NET_WM_ICON | grep -q 'Icon (24 x 24)'" ||
+  fail "the settings window carries no icon of 24 pixels"
 shot="$SYS_TMP/prefs-general.png"
 sys_screenshot "$shot"
 keep "$shot"
