@@ -162,7 +162,9 @@ UploadResult readUploadReply(const std::optional<services::Bytes>& data,
     if (text.find("ERR") != std::string::npos) {
         std::string message = text;
         for (size_t at; (at = message.find("ERR:")) != std::string::npos;) message.erase(at, 4);
-        return {"", shownText(trimmed(message))};
+        // A server that says only "ERR:" still failed the upload: the user hears so.
+        std::string said = shownText(trimmed(message));
+        return {"", said.empty() ? "Screenshot upload failed" : said};
     }
     return {"", "Screenshot upload failed"};
 }

@@ -226,6 +226,8 @@ TEST_F(UploaderTest, ReplyGrammar) {
     std::string huge = "ERR: " + std::string(200000, 'x');
     EXPECT_LE(read(huge).error.size(), 210u);
     EXPECT_EQ(read("ERR: <b>bold</b>\r\nline").error, "<b>bold</b>  line");
+    // "ERR:" with no message (found by fuzzing) once gave neither a link nor a word.
+    for (const char* bare : {"ERR:", "ERR:   \r\n"}) EXPECT_EQ(read(bare).error, "Screenshot upload failed") << bare;
 }
 
 // Replies found by fuzzing: a code point past U+10FFFF and a UTF-16

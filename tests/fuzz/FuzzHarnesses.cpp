@@ -72,7 +72,7 @@ void fuzzUrlLink(const std::string& input) {
 void fuzzUploadReply(const std::string& input) {
     services::Bytes reply(input.begin(), input.end());
     core::UploadResult result = core::readUploadReply(reply, std::nullopt, services::Telemetry::shared());
-    fuzzPromise(result.link.empty() || result.error.empty(), "an upload reply gave both a link and an error");
+    fuzzPromise(result.link.empty() != result.error.empty(), "an upload reply gave both a link and an error, or neither");
 }
 
 // A scratch folder for the inputs that must be files, inside the private
