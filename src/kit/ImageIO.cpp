@@ -101,6 +101,55 @@ bool abovePixelCap(long long w, long long h) {
     return w * h > kMaxDecodedPixels;
 }
 
+// Whether a GIF's canvas is far larger than its image data could ever paint.
+// The decoder allocates the whole canvas (the logical screen, grown to hold
+// every frame) and fills what the data leaves out, so 44 bytes placing one
+// frame far off an empty screen cost seconds and gigabytes. LZW with 12-bit
+// codes yields at most 4096 pixels per code, under 2731 pixels per byte;
+// above a picture no real GIF reaches, a canvas beyond 4096 pixels per byte
+// of data is damage. The blocks are walked until the trailer, the end of the
+// file or bytes that are no block: nothing past those paints a pixel.
+bool gifCanvasUnpaintable(const QByteArray& d) {
+    constexpr long long kFloor = 4096LL * 4096;
+    constexpr long long kPixelsPerByte = 4096;
+    if (d.size() < 13 || !(d.startsWith("GIF87a") || d.startsWith("GIF89a"))) return false;
+    const auto u8 = [&](qsizetype at) { return at < d.size() ? static_cast<long long>(uint8_t(d[at])) : 0LL; };
+    const auto le16 = [&](qsizetype at) { return u8(at) | (u8(at + 1) << 8); };
+    long long width = le16(6), height = le16(8), data = 0;
+    qsizetype at = 13;
+    if (u8(10) & 0x80) at += 3LL << ((u8(10) & 7) + 1);
+    // Sub-blocks from `at`: their data bytes, as far as the file holds them.
+    const auto subBlocks = [&]() {
+        long long sum = 0;
+        while (at < d.size()) {
+            const long long n = u8(at++);
+            if (n == 0) break;
+            sum += std::min<long long>(n, d.size() - at);
+            at += n;
+        }
+        return sum;
+    };
+    while (at < d.size()) {
+        const long long kind = u8(at++);
+        if (kind == 0x21) {
+            ++at;  // the extension's label
+            subBlocks();
+        } else if (kind == 0x2C) {
+            width = std::max(width, le16(at) + le16(at + 4));
+            height = std::max(height, le16(at + 2) + le16(at + 6));
+            const long long packed = u8(at + 8);
+            at += 9;
+            if (packed & 0x80) at += 3LL << ((packed & 7) + 1);
+            ++at;  // the LZW minimum code size
+            data += subBlocks();
+        } else {
+            break;  // the trailer, or bytes that are no block
+        }
+    }
+    const long long canvas = width * height;
+    return canvas > kFloor && canvas > data * kPixelsPerByte;
+}
+
 // maxSide > 0 decodes straight to a picture whose longer side is at most
 // that (never enlarged); `original` then receives the file's own size.
 Image decodeBytes(const QByteArray& bytes, double scale, std::string* error, int maxSide = 0,
@@ -124,6 +173,7 @@ Image decodeBytes(const QByteArray& bytes, double scale, std::string* error, int
     const QByteArray format = reader.format();
     if ((format == "jpeg" && !jpegComplete(bytes)) || (format == "gif" && !gifComplete(bytes)))
         return fail(error, "The image file is incomplete: it ends before its last pixels.");
+    if (format == "gif" && gifCanvasUnpaintable(bytes)) return fail(error, notAnImage);
     const bool scaled = maxSide > 0 && s.isValid() && std::max(s.width(), s.height()) > maxSide;
     if (scaled) reader.setScaledSize(s.scaled(maxSide, maxSide, Qt::KeepAspectRatio).expandedTo(QSize(1, 1)));
     QImage img;

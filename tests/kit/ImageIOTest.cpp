@@ -266,6 +266,25 @@ TEST(ImageIO, APngHeaderBombIsRefusedByItsDeclaredSize) {
     EXPECT_EQ(io::pixelSize(path).width, 60000);
 }
 
+// Found by fuzzing: 44 bytes of GIF placing a 7936 × 11520 frame at
+// (11264, 1280) on an empty screen. The decoder made a 19200 × 12800 canvas
+// of it (under the cap) and took seconds and gigabytes filling it. A canvas
+// its data could never paint is damage; a real GIF of the same size opens.
+TEST(ImageIO, AGifCanvasItsDataCannotPaintIsRefused) {
+    const std::string bytes = testsupport::testDataBytes("repro/gif-44-bytes-frame-off-screen.gif");
+    std::string error;
+    EXPECT_TRUE(io::decode(io::Bytes(bytes.begin(), bytes.end()), 1.0, &error).isNull());
+    EXPECT_EQ(error, "The file is not an image that can be read, or it is damaged.");
+
+    // An empty 4200 × 4100 picture, above the size where the check begins:
+    // one colour is the most its data can be compressed, and it still opens.
+    const io::Bytes big = io::encodeGIF({Image(4200, 4100)}, 0.1);
+    error.clear();
+    const Image opened = io::decode(big, 1.0, &error);
+    EXPECT_EQ(opened.width(), 4200) << error;
+    EXPECT_EQ(opened.height(), 4100);
+}
+
 // A FIFO named like a picture once held the caller in open() until someone
 // wrote to it, /dev/zero read a gigabyte and a 2 GiB file stalled for
 // seconds. None is read, and the reason is said.
