@@ -13,6 +13,7 @@
 #include "backdrop/Backdrop.h"
 #include "core/AppLogic.h"
 #include "editor/EditorHost.h"
+#include "editor/MainWindowController.h"
 #include "library/LibraryLink.h"
 #include "library/ThumbnailCache.h"
 #include "shell/AppDelegate.h"
@@ -80,6 +81,9 @@ int main(int argc, char** argv) {
         shell::setCoreLink(&link);
         shell::setEditorLink(&editorParts);
     };
+    // The editor window is made once the core answers its calls (it may hide
+    // itself at once); the core finds it through the editor link.
+    delegate.startEditor = [] { editor::MainWindowController::shared(); };
     static shell::ShortcutStore shortcutStore;
     shell::setShortcutSource(&shortcutStore);
     delegate.registerGlobalShortcuts = shell::registerGlobalShortcuts;

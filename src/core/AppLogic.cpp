@@ -10,7 +10,6 @@
 #include "core/ObjectsBridge.h"
 #include "editor/EditorKeys.h"
 #include "editor/Framer.h"
-#include "editor/MainWindowController.h"
 #include "kit/Application.h"
 #include "kit/Dispatch.h"
 #include "kit/Displays.h"
@@ -53,9 +52,6 @@ AppLogic& AppLogic::shared() {
     static AppLogic* instance = [] {
         auto* logic = new AppLogic({}, std::make_unique<CaptureRoutes>(), std::make_unique<EditorLink>());
         logic->installHooks();
-        // The editor window is made once the core answers its calls (it may
-        // hide itself at once); the core finds it through the editor link.
-        editor::MainWindowController::shared();
         return logic;
     }();
     return *instance;

@@ -118,6 +118,15 @@ void AppDelegate::applicationDidFinishLaunching() {
         };
         hooks.namedImage = [](const std::string& name) { return controls::ImageAssets::named(name); };
     });
+    // The icon shows once the event loop runs; the editor window, about
+    // half of start-up, is made after that.
+    kit::dispatchMain([this, alive = std::weak_ptr<bool>(alive_)] {
+        if (!alive.expired()) finishLaunchingAfterIcon();
+    });
+}
+
+void AppDelegate::finishLaunchingAfterIcon() {
+    if (startEditor) std::exchange(startEditor, nullptr)();
     if (registerGlobalShortcuts) registerGlobalShortcuts();
     editorMenu_->install();
     for (auto& url : std::exchange(launchUrls_, {})) handleGetURLEvent(url);

@@ -102,6 +102,9 @@ public:
     // Creates the application core and connects the shell to it; done while
     // launching unless a test connected doubles.
     std::function<void()> startCore;
+    // Makes the editor window. It waits until the tray icon is up: a user
+    // sees the icon sooner, and nothing reaches the editor before then.
+    std::function<void()> startEditor;
 
 private:
     void handleLinkInTurn(std::function<void()> step);
@@ -110,6 +113,10 @@ private:
     std::vector<std::string> launchUrls_, launchFiles_;
     std::deque<std::function<void()>> waitingLinks_;
     bool handlingLink_ = false;
+    std::shared_ptr<bool> alive_ = std::make_shared<bool>(true);
+    // What launching does once the tray icon is up: the editor, the
+    // shortcuts that bring it up, the launch's own links and files.
+    void finishLaunchingAfterIcon();
     std::unique_ptr<EditorMenu> editorMenu_;
     bool terminated_ = false;
 };

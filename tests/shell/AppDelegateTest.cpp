@@ -22,15 +22,21 @@ using namespace shell;
 
 class AppDelegateTest : public shelltest::ShellFixture {};
 
-TEST_F(AppDelegateTest, FinishingLaunchBuildsTheTrayMenuThenHandlesTheLaunchsOwnUrlsAndFiles) {
+TEST_F(AppDelegateTest, FinishingLaunchShowsTheTrayIconThenMakesTheEditorThenHandlesTheLaunchsOwnUrlsAndFiles) {
     AppDelegate delegate;
     std::vector<std::string> order;
+    delegate.startEditor = [&] { order.push_back("editor:" + std::to_string(bool(StatusMenu::shared().statusBarIcon))); };
     delegate.registerGlobalShortcuts = [&] { order.push_back("shortcuts:" + std::to_string(bool(StatusMenu::shared().menu()))); };
     delegate.setLaunchArguments({"kadrix://grab/area"}, {"/tmp/a.png"});
     kit::Defaults::standard().remove("LaunchAtLogin__hasMigrated");
     delegate.applicationDidFinishLaunching();
     EXPECT_TRUE(kit::Defaults::standard().boolean("LaunchAtLogin__hasMigrated"));
-    EXPECT_EQ(order, std::vector<std::string>{"shortcuts:1"}) << "after the tray menu";
+    ASSERT_TRUE(StatusMenu::shared().statusBarIcon);
+    // The icon goes up first: the rest waits for the event loop to show it.
+    EXPECT_TRUE(order.empty());
+    EXPECT_TRUE(core.calls.empty());
+    ASSERT_TRUE(testsupport::waitFor([&] { return !core.calls.empty(); }, 2000, 5));
+    EXPECT_EQ(order, (std::vector<std::string>{"editor:1", "shortcuts:1"}));
     EXPECT_EQ(core.calls, (std::vector<std::string>{"url grab grab/area", "openImage /tmp/a.png", "yieldFocus"}));
     EXPECT_TRUE(delegate.forbidAutohide());
 
@@ -41,8 +47,11 @@ TEST_F(AppDelegateTest, FinishingLaunchBuildsTheTrayMenuThenHandlesTheLaunchsOwn
     services::Settings::shared().setShowMenubarIcon(true);
     EXPECT_TRUE(StatusMenu::shared().statusBarIcon->isVisible());
     core.calls.clear();
+    order.clear();
     delegate.applicationDidFinishLaunching();
+    testsupport::pump(50);
     EXPECT_TRUE(core.calls.empty()) << "the launch arguments are handled once";
+    EXPECT_EQ(order, std::vector<std::string>{"shortcuts:1"}) << "the editor is made once";
 }
 
 TEST_F(AppDelegateTest, AFileThatDoesNotOpenLeavesTheEditorAlone) {
