@@ -47,6 +47,11 @@ public:
     virtual void indexSavedFile(const std::string& /*path*/, const std::map<std::string, std::string>& /*facts*/) {}
     // A file the Save As panel wrote into the library folder.
     virtual void indexSavedAsFile(const std::string& /*path*/) {}
+    // A save into the folder runs on the save worker from saveStarting until
+    // saveEnded on the main thread (after indexSavedFile when it wrote a
+    // file): meanwhile its file may be in the folder but not yet handed over.
+    virtual void saveStarting() {}
+    virtual void saveEnded() {}
 };
 
 ShellHost& shell();

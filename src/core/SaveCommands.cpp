@@ -3,6 +3,7 @@
 #include <cmath>
 #include <cstdio>
 
+#include "core/AppHost.h"
 #include "editor/EditorHost.h"
 #include "kit/Dispatch.h"
 #include "kit/Workspace.h"
@@ -158,10 +159,12 @@ void SaveCommands::saveToDefaultFolder(const std::string& folder, bool quiet, bo
 void SaveCommands::backgroundSaveProcess(FolderWrite job, bool quiet) {
     std::weak_ptr<bool> alive = alive_;
     Exporter* exporter = &exporter_;
+    library().saveStarting();
     saveQueue_->async([this, alive, exporter, job = std::move(job), quiet] {
         WriteResult result = exporter->writeToFolder(job);
         kit::dispatchMain([this, alive, job, result, quiet] {
             if (!alive.expired()) saveFinished(job, result, quiet);
+            library().saveEnded();
         });
     });
 }

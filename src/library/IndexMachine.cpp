@@ -237,6 +237,7 @@ void IndexMachine::walk(bool indexToo, std::function<void(int, bool)> onReady) {
         }
         const std::string path = folder + "/" + name;
         if (std::error_code ec; !std::filesystem::is_regular_file(path, ec)) continue;
+        if (std::lock_guard<std::mutex> g(queueLock_); handedOver_.count(path)) continue;
         if (isScreenshotName(lower) || nonShots || kit::files::getXattr(path, core::kScreenCaptureAttribute))
             found.push_back(path);
     }
@@ -326,10 +327,12 @@ void IndexMachine::runLoop() {
     }
     services::timerLog("rescan");
     clearQueue();
+    // Written before the run is over: the end's sort on the main thread must
+    // not reorder the records while this copy of them is taken.
+    lib_.save();
     kit::dispatchMain([this, alive] {
         if (alive.lock()) finish();
     });
-    lib_.save();
 }
 
 std::string IndexMachine::etaText(int processed, int queued, double elapsed) {
@@ -379,6 +382,24 @@ std::shared_ptr<GrabData> IndexMachine::prepareEntry(const std::string& path,
     auto ts = dict.find("timestamp");
     rec->setTs(ts != dict.end() ? strictInt(ts->second) : fileDate(path));
     return rec;
+}
+
+void IndexMachine::handOver(const std::string& path) {
+    std::lock_guard<std::mutex> g(queueLock_);
+    handedOver_.insert(path);
+}
+
+void IndexMachine::takeBack(const std::string& path) {
+    std::lock_guard<std::mutex> g(queueLock_);
+    if (auto it = handedOver_.find(path); it != handedOver_.end()) handedOver_.erase(it);
+}
+
+int IndexMachine::settleQueue(bool saving) {
+    std::lock_guard<std::mutex> g(queueLock_);
+    if (saving) filesQueue_.clear();
+    std::erase_if(filesQueue_, [&](const std::string& path) { return handedOver_.count(path) > 0; });
+    queuedFiles = int(filesQueue_.size());
+    return queuedFiles;
 }
 
 void IndexMachine::indexFile(const std::string& path, const std::map<std::string, std::string>& dict) {

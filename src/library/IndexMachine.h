@@ -12,6 +12,7 @@
 #include <map>
 #include <mutex>
 #include <optional>
+#include <set>
 #include <string>
 #include <vector>
 
@@ -43,6 +44,15 @@ public:
                                       bool forced);
     // Empties the queue (a new load).
     void clearQueue();
+    // A file a save hands over for indexing, from the hand-over until its
+    // indexing ends: a walk meanwhile leaves it to that indexing instead of
+    // offering it as a new file.
+    void handOver(const std::string& path);
+    void takeBack(const std::string& path);
+    // The walk's queue as the offer to add files reads it: without what a
+    // save handed over since the walk listed the folder, and empty while a
+    // save is still to hand its file over. The number of files left.
+    int settleQueue(bool saving);
 
     // (done, total, remaining-time text, stop requested); total 0 when a run ends.
     std::function<void(int, int, std::string, bool)> statusUpdate;
@@ -83,6 +93,7 @@ private:
     std::mutex scanLock_;
     std::vector<std::string> filesQueue_;
     std::string walkError_;  // under queueLock_
+    std::multiset<std::string> handedOver_;  // under queueLock_
     int64_t indexStarted_ = 0;
     std::shared_ptr<bool> alive_ = std::make_shared<bool>(true);
     WorkGuard work_;

@@ -459,8 +459,9 @@ void LibViewController::rescan() {
         return;
     }
     std::weak_ptr<bool> alive = alive_;
-    lib->indexMachine->scan(false, [this, alive](int queued, bool changed) {
+    lib->indexMachine->scan(false, [this, alive, lib](int queued, bool changed) {
         if (alive.expired()) return;
+        if (queued > 0) queued = lib->indexMachine->settleQueue(LibraryLink::shared().savesInFlight() > 0);
         if (!walkFailure_.empty()) {
             walkFailure_.clear();  // the folder reads again
             showLibraryState();

@@ -23,11 +23,20 @@ kit::DispatchQueue& indexing() {
 // facts. `then` runs once it is stored.
 void indexLater(const std::shared_ptr<ScreenLib>& lib, const std::string& path,
                 const std::map<std::string, std::string>& facts, std::function<void()> then) {
+    // From here until it is indexed, a walk of the folder leaves the file to us.
+    lib->indexMachine->handOver(path);
     indexing().async([lib, path, facts, then = std::move(then)] {
-        if (lib->record(baseName(path)))
-            lib->indexMachine->reindexFile(path);
-        else
-            lib->indexMachine->indexFile(path, facts);
+        {
+            struct TakeBack {
+                IndexMachine& machine;
+                const std::string& path;
+                ~TakeBack() { machine.takeBack(path); }
+            } done{*lib->indexMachine, path};
+            if (lib->record(baseName(path)))
+                lib->indexMachine->reindexFile(path);
+            else
+                lib->indexMachine->indexFile(path, facts);
+        }
         then();
     });
 }

@@ -2,6 +2,7 @@
 // The screenshot library as the application core sees it: made for the save
 // folder at start-up, loaded and scanned when the library is on, and told of
 // every screenshot saved into the folder so it is indexed at once.
+#include <atomic>
 #include <memory>
 #include <mutex>
 
@@ -21,6 +22,11 @@ public:
     void connectLibrary() override;
     void indexSavedFile(const std::string& path, const std::map<std::string, std::string>& facts) override;
     void indexSavedAsFile(const std::string& path) override;
+    void saveStarting() override { ++savesInFlight_; }
+    void saveEnded() override { --savesInFlight_; }
+    // Saves between saveStarting and saveEnded: a walk meanwhile may have
+    // listed a file that is about to be handed over for indexing.
+    int savesInFlight() const { return savesInFlight_; }
 
     // The current library model; null before a folder is known.
     std::shared_ptr<ScreenLib> library() const;
@@ -31,6 +37,7 @@ private:
 
     mutable std::mutex lock_;
     std::shared_ptr<ScreenLib> lib_;
+    std::atomic<int> savesInFlight_{0};
 };
 
 }  // namespace library

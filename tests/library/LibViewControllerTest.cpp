@@ -25,11 +25,13 @@
 #include "library/IndexMachine.h"
 #include "library/LibViewController.h"
 #include "library/LibViewHost.h"
+#include "library/LibraryLink.h"
 #include "library/QuickLookWinController.h"
 #include "services/Telemetry.h"
 #include "shortcuts/Name.h"
 #include "shortcuts/Names.h"
 #include "shortcuts/Shortcut.h"
+#include "support/EventLoopWait.h"
 
 using namespace library;
 
@@ -378,6 +380,31 @@ TEST_F(LibView, TheProgressAreaShowsOnlyWithItsOfferAndItsButton) {
     controller->updateVisibility();
     EXPECT_TRUE(controller->vProgressHolder->isHidden());
     services::Settings::shared().storeBool("libAllowPreexisting", true);
+}
+
+// A save writes its file on the save worker and hands it over for indexing
+// on the main thread; a walk in between offered the file as a new one.
+TEST_F(LibView, AWalkDuringASaveOffersNoneOfItsFiles) {
+    const auto walkAndSettle = [&] {
+        controller->rescan();
+        ASSERT_TRUE(kit::runMainLoopUntil([&] { return !lib->indexMachine->scanInProgress; }, 5));
+        testsupport::pump(100);  // the walk's answer on the main thread
+        controller->showLibraryState();
+    };
+    LibraryLink::shared().saveStarting();
+    auto png = kit::ImageIO::encodePNG(kit::Image(8, 6));
+    FILE* f = fopen((folder + "/SCR-20240101-aaaa.png").c_str(), "wb");
+    fwrite(png.data(), 1, png.size(), f);
+    fclose(f);
+    walkAndSettle();
+    EXPECT_EQ(lib->indexMachine->queuedFiles, 0);
+    EXPECT_TRUE(controller->vProgressHolder->isHidden());
+
+    // A file nobody handed over is offered once no save is under way.
+    LibraryLink::shared().saveEnded();
+    walkAndSettle();
+    EXPECT_EQ(lib->indexMachine->queuedFiles, 1);
+    EXPECT_EQ(controller->txProgressLabel->stringValue(), "1 new images found. Do you want\nto add them to the library?");
 }
 
 // "Add Screenshots" with the folder moved away ends the run and says why;

@@ -15,6 +15,7 @@
 #include "kit/ImageIO.h"
 #include "library/DataLayer.h"
 #include "library/IndexMachine.h"
+#include "library/LibraryLink.h"
 #include "library/ScreenLib.h"
 #include "services/Settings.h"
 #include "support/EventLoopWait.h"
@@ -175,4 +176,37 @@ TEST_F(IndexingRun, AWalkThatCannotReadTheFolderEndsTheRunAndKeepsTheReason) {
     ASSERT_TRUE(testsupport::waitFor([&] { return !totals.empty() && totals.back() == 0; }, 10000));
     EXPECT_EQ(indexer.walkError(), "");
     EXPECT_EQ(lib.snapshot().size(), 2u);
+}
+
+// A saved capture is handed to the library to index while the library view
+// walks the folder: until its record is written, the walk used to count it
+// as a new file and offered to add it ("1 new images found").
+TEST_F(IndexingRun, AWalkLeavesASavedFileToTheIndexingItWasHandedTo) {
+    struct SlowIndexer : IndexMachine {
+        using IndexMachine::IndexMachine;
+        void analyzeFile(const std::string& path, const std::shared_ptr<GrabData>& rec, bool forced) override {
+            std::this_thread::sleep_for(std::chrono::milliseconds(300));
+            IndexMachine::analyzeFile(path, rec, forced);
+        }
+    };
+    library::LibraryLink& link = library::LibraryLink::shared();
+    link.create(folder);
+    auto lib = link.library();
+    ASSERT_TRUE(lib);
+    lib->indexMachine = std::make_unique<SlowIndexer>(*lib);
+    lib->loadNow();
+    pictures(1);
+    const std::string saved = folder + "/SCR-100.png";
+
+    link.indexSavedFile(saved, {{"mode", "file"}});
+    lib->indexMachine->walk(false, {});
+    EXPECT_EQ(lib->indexMachine->queuedFiles, 0);
+    EXPECT_TRUE(lib->indexMachine->queue().empty());
+
+    ASSERT_TRUE(testsupport::waitFor([&] { return lib->record("SCR-100.png") != nullptr; }, 5000));
+    // Indexed and handed back: a walk of a folder with a new file still offers it.
+    std::this_thread::sleep_for(std::chrono::milliseconds(50));
+    pictures(2);
+    lib->indexMachine->walk(false, {});
+    EXPECT_EQ(lib->indexMachine->queue(), std::vector<std::string>{folder + "/SCR-101.png"});
 }
