@@ -4,6 +4,7 @@
 // it (when the test client is built), stopped at exit. displayFor() also
 // points DISPLAY at the screen.
 #include <fcntl.h>
+#include <poll.h>
 #include <signal.h>
 #include <sys/wait.h>
 #include <unistd.h>
@@ -48,14 +49,20 @@ struct XvfbScreens {
     }
     std::string displayFor(int width, int height) {
         if (auto it = displays.find(width); it != displays.end()) return it->second;
-        int n = 150 + int(displays.size());
-        while (std::filesystem::exists("/tmp/.X11-unix/X" + std::to_string(n))) ++n;
-        std::string name = ":" + std::to_string(n);
-        pids.push_back(
-            spawn({"Xvfb", name, "-screen", "0", std::to_string(width) + "x" + std::to_string(height) + "x24",
-                   "-nolisten", "tcp"}));
-        for (int i = 0; i < 100 && !std::filesystem::exists("/tmp/.X11-unix/X" + std::to_string(n)); ++i)
-            std::this_thread::sleep_for(std::chrono::milliseconds(50));
+        // The server picks a free display and says which: benchmarks of
+        // several runs side by side never share one.
+        int fds[2];
+        if (pipe(fds) != 0) return {};
+        pids.push_back(spawn({"Xvfb", "-displayfd", std::to_string(fds[1]), "-screen", "0",
+                              std::to_string(width) + "x" + std::to_string(height) + "x24", "-nolisten", "tcp"}));
+        close(fds[1]);
+        std::string number;
+        pollfd ready{fds[0], POLLIN, 0};
+        char c = 0;
+        while (poll(&ready, 1, 10000) > 0 && read(fds[0], &c, 1) == 1 && c != '\n') number += c;
+        close(fds[0]);
+        if (number.empty()) return {};
+        std::string name = ":" + number;
         setenv("DISPLAY", name.c_str(), 1);
         std::string client = (buildDir() / "bin" / "kadrix-testclient").string();
         if (std::filesystem::exists(client)) {

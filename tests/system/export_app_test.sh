@@ -66,7 +66,8 @@ sys_key Up Up Up Up Return
 sys_wait_window '^Print' 15 || fail "no print dialog"
 sleep 0.8
 sys_key Return
-sys_wait_for bash -c "ls '$HOME'/*.pdf >/dev/null 2>&1" --timeout 15 || fail "printing gave no PDF"
+# The file shows before the printer has written it: wait for its end.
+sys_wait_for bash -c "tail -c 64 '$HOME'/*.pdf 2>/dev/null | grep -q '%%EOF'" --timeout 15 || fail "printing gave no PDF"
 pdf=$(ls "$HOME"/*.pdf | head -1)
 pdftoppm -png -r 20 -singlefile "$pdf" "$SYS_TMP/page"
 [ "$(identify -format '%w' "$SYS_TMP/page.png")" -gt "$(identify -format '%h' "$SYS_TMP/page.png")" ] ||
