@@ -8,9 +8,18 @@
 #include <cstdlib>
 #include <filesystem>
 #include <string>
+#include <string_view>
 
 #include "kit/Application.h"
 #include "kit/Image.h"
+
+// A smoke run (CI's: --benchmark_min_time given) does one round of what
+// repeats a fixed number of times.
+inline bool smokeRun(int argc, char** argv) {
+    for (int i = 1; i < argc; ++i)
+        if (std::string_view(argv[i]).starts_with("--benchmark_min_time")) return true;
+    return false;
+}
 
 // With a `home` name, stored options go to a private KADRIX_HOME under the
 // temporary folder (unless one is set) and never touch the user's.

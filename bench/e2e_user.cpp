@@ -34,6 +34,7 @@
 #include <tuple>
 #include <vector>
 
+#include "BenchSupport.h"
 #include "XvfbScreens.h"
 #include "kit/Crypto.h"
 #include "kit/Files.h"
@@ -456,7 +457,7 @@ void BM_IdleWakeups(benchmark::State& state) {
 }  // namespace
 
 int main(int argc, char** argv) {
-    for (int i = 1; i < argc; ++i) smoke = smoke || std::strstr(argv[i], "--benchmark_min_time") == argv[i];
+    smoke = smokeRun(argc, argv);
     SessionBus bus;
     const int rounds = smoke ? 1 : 20;
     auto timed = [rounds](benchmark::internal::Benchmark* b) {
