@@ -481,7 +481,7 @@ std::string fileMessage(const std::string& absolutePath) {
     return out;
 }
 
-std::vector<std::string> filesInArguments(const std::vector<std::string>& args) {
+std::vector<std::string> filesInArguments(const std::vector<std::string>& args, std::vector<std::string>* refused) {
     std::vector<std::string> out;
     for (size_t i = 1; i < args.size(); ++i) {
         const std::string& a = args[i];
@@ -489,7 +489,11 @@ std::vector<std::string> filesInArguments(const std::vector<std::string>& args) 
         std::string path = strncasecmp(a.c_str(), "file:", 5) == 0 ? pathFromFileURL(a) : a;
         if (path.empty()) continue;
         struct stat st {};
-        if (::stat(path.c_str(), &st) != 0 || !S_ISREG(st.st_mode)) continue;
+        const bool found = ::stat(path.c_str(), &st) == 0;
+        if (!found || !S_ISREG(st.st_mode)) {
+            if (refused) refused->push_back(path + ": " + (found ? "not a regular file" : std::strerror(errno)));
+            continue;
+        }
         std::error_code ec;
         auto absolute = std::filesystem::absolute(path, ec);
         if (!ec) out.push_back(absolute.lexically_normal().string());

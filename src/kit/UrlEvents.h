@@ -47,8 +47,11 @@ void setHandler(std::function<void(const std::string& url)> handler);
 // The files among the arguments after the program's own name ("open with"
 // from a file manager): paths of existing files, made absolute, and local
 // file:// URLs. kadrix URLs and options are not files. Paths are bytes as the
-// file system has them (not necessarily UTF-8).
-std::vector<std::string> filesInArguments(const std::vector<std::string>& args);
+// file system has them (not necessarily UTF-8). Each path left out (missing,
+// or no regular file: a folder, a FIFO, a device) goes to `refused` as
+// "PATH: why".
+std::vector<std::string> filesInArguments(const std::vector<std::string>& args,
+                                          std::vector<std::string>* refused = nullptr);
 // The message that hands a file (absolute path) to the running instance: a
 // file URL with every byte outside the unreserved set percent-encoded, so a
 // name that is not UTF-8 arrives unchanged.
