@@ -16,6 +16,7 @@
 #include "kit/ColorPanel.h"
 #include "kit/Font.h"
 #include "kit/Parse.h"
+#include "kit/TextMeasure.h"
 #include "kit/SvgImage.h"
 #include "services/Alerts.h"
 #include "services/NamedTimers.h"
@@ -764,6 +765,12 @@ void MainWindowController::showStatus(int zoom, const std::string& size, const s
     std::string z = statusZoomText(zoom);
     labelZoom->setStringValue(z);
     viewController->labelZoom->setStringValue(z);
+    // A large picture's size ("16000×16000 pt") takes a smaller type rather
+    // than lose its end to the box.
+    double points = kit::Font{}.size;
+    while (points > 8 && kit::measureText(size, kit::Font::system(points)).width > labelSize->frame().width())
+        points -= 0.5;
+    labelSize->setFont(kit::Font::system(points));
     labelSize->setStringValue(size);
     labelSizeDescription->setStringValue(sizeDescription);
     labelColor->setStringValue(colorText);

@@ -2,6 +2,7 @@
 
 #include "controls/Animator.h"
 #include "editor/Framer.h"
+#include "kit/TextMeasure.h"
 #include "kit/Timer.h"
 #include "services/Settings.h"
 #include "WindowFixture.h"
@@ -138,6 +139,14 @@ TEST_F(Status, ShowStatusFillsBothZoomLabelsAndTheSwatch) {
     EXPECT_EQ(c->labelSize->stringValue(), "51\u00D726\u200Apt");
     EXPECT_EQ(c->labelSizeDescription->stringValue(), "Selection size");
     EXPECT_EQ(c->labelColor->stringValue(), "#112233");
+
+    // A picture at the size cap: its whole size shows in the box.
+    const double usual = c->labelSize->fittingSize().width;
+    c->showStatus(3, "16000\u00D716000\u200Apt", "Image size", "#112233", kit::Color::rgb(0x11, 0x22, 0x33));
+    EXPECT_GT(kit::measureText(c->labelSize->stringValue(), kit::Font{}).width, c->labelSize->frame().width());
+    EXPECT_LE(c->labelSize->fittingSize().width, c->labelSize->frame().width());
+    c->showStatus(50, "51\u00D726\u200Apt", "Image size", "#112233", kit::Color::rgb(0x11, 0x22, 0x33));
+    EXPECT_EQ(c->labelSize->fittingSize().width, usual) << "a size that fits keeps the usual type";
 }
 
 kit::Event keyEvent(kit::EventType type, uint16_t code, uint32_t flags, std::string chars = "") {
