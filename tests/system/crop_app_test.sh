@@ -72,7 +72,7 @@ run_at_scale() {
   sleep 0.3
   xdotool keydown Right
   sleep 1.2
-  sys_screenshot "/tmp/crop_app_ruler_scale$scale.png"
+  sys_screenshot "$SYS_TMP/crop_app_ruler_scale$scale.png"
   # A click while the ruler shows imprints it as a ruler object.
   xdotool click 1
   sleep 0.3
@@ -87,7 +87,7 @@ run_at_scale() {
   # A selection 10 pixels around the bar.
   sys_drag $((bx - 10)) $((by - 10)) $((bx + bw + 10)) $((by + bh + 10))
   sleep 0.5
-  sys_screenshot "/tmp/crop_app_selection_scale$scale.png"
+  sys_screenshot "$SYS_TMP/crop_app_selection_scale$scale.png"
   local label
   label="crop label: $(((bw + 20) / scale))"$'\u00d7'"$(((bh + 20) / scale))"$'\u200a'"pt"
   sys_wait_for --timeout 5 log_has "$label" \
@@ -100,7 +100,7 @@ run_at_scale() {
   xdotool key b
   sleep 0.7
   after_b=$(bar_pixels)
-  sys_screenshot "/tmp/crop_app_conceal_scale$scale.png"
+  sys_screenshot "$SYS_TMP/crop_app_conceal_scale$scale.png"
   [ "$after_b" -lt $((before_b * 9 / 10)) ] || fail "scale $scale: B did not conceal the selection ($before_b -> $after_b bar pixels)"
 
   sys_stop_app

@@ -50,7 +50,8 @@ cx=$((px + 6)); cy=$((py + 6))  # the library view's top-left
 
 # Sixty screenshots are offered; "Add Screenshots" indexes them.
 sys_click $((cx + 190)) $((cy + 397))
-sys_wait_for --timeout 40 bash -c "[ -f '$lib/imagelib.kxdb' ] && [ \$(wc -l <'$lib/imagelib.kxdb') -ge 60 ]" \
+# (Each is read for text: on two busy cores that takes a while.)
+sys_wait_for --timeout 100 bash -c "[ -f '$lib/imagelib.kxdb' ] && [ \$(wc -l <'$lib/imagelib.kxdb') -ge 60 ]" \
   || fail "the sixty screenshots were not indexed"
 sleep 2
 shot="$SYS_TMP/gallery.png"

@@ -37,7 +37,7 @@ run_at_scale() {
   sys_drag 104 404 790 452
   sys_wait_for --timeout 20 bash -c '[ "$(xclip -selection clipboard -o 2>/dev/null)" != before ]' ||
     { tail -20 "$SYS_TMP/kadrix.log"; fail "scale $scale: no text on the clipboard"; }
-  sys_screenshot "/tmp/ocr_shortcut_scale$scale.png"
+  sys_screenshot "$SYS_TMP/ocr_shortcut_scale$scale.png"
   local text
   text=$(sys_clip_text | tr -s ' \n\t' '   ' | sed 's/^ //; s/ $//')
   expect_eq "$text" "$(line 1 0) $(line 2 7)" "scale $scale: the recognised text"

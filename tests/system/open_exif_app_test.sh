@@ -36,19 +36,19 @@ run_at_scale() {
   sys_wait_for --timeout 5 test -s "$KADRIX_HOME/config/QtProject.conf" ||
     fail "scale $scale: the file panel kept its state outside KADRIX_HOME"
   sleep 1.5
-  sys_screenshot "/tmp/open_exif_scale$scale.png"
+  sys_screenshot "$SYS_TMP/open_exif_scale$scale.png"
 
   # On the canvas (under the tool bar, whose colour swatch may be blue too):
   # the blue half above the red one, 60 device pixels square.
   local X Y WIDTH HEIGHT w h x y ey
   sys_geom "$(xdotool search --onlyvisible --name '^Kadrix$' | head -1)"
   ey=$((Y + 80 * scale))
-  read -r w h x y <<<"$(convert "/tmp/open_exif_scale$scale.png" -crop "x1000+0+$ey" +repage -alpha off -fuzz 12% \
+  read -r w h x y <<<"$(convert "$SYS_TMP/open_exif_scale$scale.png" -crop "x1000+0+$ey" +repage -alpha off -fuzz 12% \
     -fill black +opaque '#2040e0' -fill white -opaque '#2040e0' -trim -format '%w %h %X %Y' info: | tr -d '+')"
   y=$((y + ey))
   [ $((w - 60)) -le 2 ] && [ $((60 - w)) -le 2 ] && [ $((h - 60)) -le 2 ] && [ $((60 - h)) -le 2 ] ||
     fail "scale $scale: the blue half shows as ${w}x${h}"
-  reddish "$(sys_pixel "/tmp/open_exif_scale$scale.png" $((x + 30)) $((y + 90)))" ||
+  reddish "$(sys_pixel "$SYS_TMP/open_exif_scale$scale.png" $((x + 30)) $((y + 90)))" ||
     fail "scale $scale: no red under the blue half"
 
   sys_key ctrl+c

@@ -68,7 +68,7 @@ run_at_scale() {
   sleep 0.5
   sys_key Return
   sleep 1
-  sys_screenshot "/tmp/text_uncrop_cropped_scale$scale.png"
+  sys_screenshot "$SYS_TMP/text_uncrop_cropped_scale$scale.png"
   local left
   left=$(convert "$SYS_TMP/now.png" -alpha off -fill black +opaque '#2050D0' -fill white -opaque '#2050D0' \
     -format '%[fx:int(mean*w*h)]' info:)
@@ -81,7 +81,7 @@ run_at_scale() {
   # Edit ▸ Uncrop selects the former crop in the whole picture: Return
   # crops to exactly that area again.
   edit_uncrop
-  sys_screenshot "/tmp/text_uncrop_uncropped_scale$scale.png"
+  sys_screenshot "$SYS_TMP/text_uncrop_uncropped_scale$scale.png"
   sys_key Return
   sleep 1
   copied_is 260x120 "the crop after uncrop and Return"
@@ -110,12 +110,12 @@ run_at_scale() {
   px=$((x - (568 - w) / 2)) py=$((y - (188 - h) / 2))
   sys_drag $((px + 16)) $((py + 30)) $((px + 550)) $((py + 150))
   sleep 0.5
-  sys_screenshot "/tmp/text_uncrop_ocr_selection_scale$scale.png"
+  sys_screenshot "$SYS_TMP/text_uncrop_ocr_selection_scale$scale.png"
   # The selection's Text button (Ctrl+O reads the whole screenshot only with no selection).
   click_editor 252 43
   sys_wait_for --timeout 20 bash -c "xclip -selection clipboard -o -t UTF8_STRING 2>/dev/null | grep -q ." ||
     { tail -20 "$SYS_TMP/kadrix.log"; fail "scale $scale: no text on the clipboard after Text"; }
-  sys_screenshot "/tmp/text_uncrop_ocr_notice_scale$scale.png"
+  sys_screenshot "$SYS_TMP/text_uncrop_ocr_notice_scale$scale.png"
   local text
   text=$(xclip -selection clipboard -o -t UTF8_STRING | tr -s ' \n\t' '   ' | sed 's/^ //; s/ $//')
   expect_eq "$text" "$line1 $line2" "scale $scale: the recognised text"
