@@ -118,6 +118,13 @@ void LibViewController::showLibraryState() {
             });
         return;
     }
+    // The last walk's offer stays, whichever of the walk and a gallery
+    // refresh comes back last.
+    if (lib && lib->indexMachine && lib->indexMachine->queuedFiles > 0 &&
+        services::Settings::shared().libAllowPreexisting()) {
+        offerPreexisting(lib->indexMachine->queuedFiles);
+        return;
+    }
     updateStatusLine(std::nullopt);
     showBigMessage("lib-148-pinned", "Screenshots that you save\nwith Kadrix will appear here", "", nullptr);
 }

@@ -27,6 +27,7 @@
 #include "library/LibViewHost.h"
 #include "library/LibraryLink.h"
 #include "library/QuickLookWinController.h"
+#include "services/Settings.h"
 #include "services/Telemetry.h"
 #include "shortcuts/Name.h"
 #include "shortcuts/Names.h"
@@ -88,7 +89,7 @@ protected:
         setViewHost(&host);
         lib = std::make_shared<SlowSearchLib>(folder);
         // Five screenshots, newest last in the model (the gallery shows it first).
-        for (int i = 0; i < 5; ++i)
+        for (int i = 0; i < initialShots; ++i)
             add("shot" + std::to_string(i) + ".png", 100 + i, i == 2 ? "slow fast" : "fast");
         controller = std::make_unique<LibViewController>();
         controller->model = [this] { return lib; };
@@ -135,10 +136,17 @@ protected:
     }
     void select(int item) { controller->cvGallery->clickItem(item); }
 
+    int initialShots = 5;
     RecordingHost host;
     std::shared_ptr<SlowSearchLib> lib;
     std::unique_ptr<LibViewController> controller;
     std::unique_ptr<kit::Window> window;
+};
+
+// A library with nothing in it yet.
+class EmptyLibView : public LibView {
+protected:
+    EmptyLibView() { initialShots = 0; }
 };
 
 }  // namespace
@@ -405,6 +413,26 @@ TEST_F(LibView, AWalkDuringASaveOffersNoneOfItsFiles) {
     walkAndSettle();
     EXPECT_EQ(lib->indexMachine->queuedFiles, 1);
     EXPECT_EQ(controller->txProgressLabel->stringValue(), "1 new images found. Do you want\nto add them to the library?");
+}
+
+// The walk that finds older screenshots and the gallery's refresh answer in
+// either order; the refresh used to put the empty library's message over
+// the offer.
+TEST_F(EmptyLibView, TheOfferOfOlderScreenshotsOutlivesALaterGalleryRefresh) {
+    auto png = kit::ImageIO::encodePNG(kit::Image(8, 6));
+    for (int i = 0; i < 3; ++i) {
+        FILE* f = fopen((folder + "/SCR-2024010" + std::to_string(i) + "-aaaa.png").c_str(), "wb");
+        fwrite(png.data(), 1, png.size(), f);
+        fclose(f);
+    }
+    const std::string offer = "3 pre-existing screenshots found.\nDo you want to add them to the library?";
+    services::Settings::shared().setDefaultFolderURL(folder);
+    controller->rescan();
+    ASSERT_TRUE(kit::runMainLoopUntil([&] { return controller->txMessageLabel->stringValue() == offer; }, 5));
+    waitForGallery();
+    EXPECT_EQ(controller->txMessageLabel->stringValue(), offer);
+    EXPECT_EQ(controller->btnMessageAction->title(), "Add Screenshots");
+    services::Settings::shared().setDefaultFolderURL(std::nullopt);
 }
 
 // "Add Screenshots" with the folder moved away ends the run and says why;
