@@ -70,8 +70,9 @@ bool installed(const std::string& engine) {
 
 // Each thread's engines by language set; initialising one loads its models,
 // which is worth doing once.
+thread_local std::map<std::string, std::unique_ptr<tesseract::TessBaseAPI>> engines;
+
 tesseract::TessBaseAPI* engine(const std::string& languages, std::string& error) {
-    thread_local std::map<std::string, std::unique_ptr<tesseract::TessBaseAPI>> engines;
     auto& slot = engines[languages];
     if (slot) return slot.get();
     if (engines.size() > 4) {  // keep a handful; a language switch is rare
@@ -168,6 +169,8 @@ std::vector<std::string> TextRecognizer::supportedLanguages() {
         if (installed(l.engine)) tags.push_back(l.tag);
     return tags;
 }
+
+void TextRecognizer::releaseThreadEngines() { engines.clear(); }
 
 TextRecognitionResult TextRecognizer::recognize(const Image& image, const TextRecognitionRequest& request) {
     TextRecognitionResult result;

@@ -52,6 +52,9 @@ struct TextRecognitionResult {
 class TextRecognizer {
 public:
     static TextRecognitionResult recognize(const Image& image, const TextRecognitionRequest& request);
+    // Lets go of the engines the calling thread loaded (tens of megabytes
+    // each); its next recognition loads them again.
+    static void releaseThreadEngines();
     // The language tags whose recognition data is installed.
     static std::vector<std::string> supportedLanguages();
     // The engine's language set for tags, installed ones only, English when

@@ -15,6 +15,7 @@
 #include "kit/Dispatch.h"
 #include "kit/Files.h"
 #include "kit/ImageIO.h"
+#include "kit/Memory.h"
 #include "kit/Regex.h"
 #include "kit/TextCase.h"
 #include "kit/TextRecognizer.h"
@@ -113,7 +114,15 @@ private:
         std::unique_lock<std::mutex> g(m_);
         ++idle_;
         for (;;) {
-            cv_.wait(g, [this] { return !jobs_.empty(); });
+            // A thread left without work lets go of its engine and the
+            // memory it held until the next file comes.
+            if (!cv_.wait_for(g, kIdleRelease, [this] { return !jobs_.empty(); })) {
+                g.unlock();
+                kit::TextRecognizer::releaseThreadEngines();
+                kit::memory::returnFreedMemorySoon();
+                g.lock();
+                cv_.wait(g, [this] { return !jobs_.empty(); });
+            }
             --idle_;
             Job job = std::move(jobs_.front());
             jobs_.pop_front();
@@ -138,6 +147,7 @@ private:
         }
     }
 
+    static constexpr std::chrono::seconds kIdleRelease{20};
     std::mutex m_;
     std::condition_variable cv_;
     std::deque<Job> jobs_;

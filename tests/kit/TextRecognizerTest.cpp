@@ -45,6 +45,11 @@ TEST(TextRecognizer, ReadsLinesOfARenderedPngWithBottomLeftBoxes) {
         EXPECT_LT(r.maxY(), 185);
         EXPECT_LT(result.lines[1].rect.maxY(), 95);
     }
+    // An idle reader lets its engines go; the next recognition loads them again.
+    TextRecognizer::releaseThreadEngines();
+    auto again = TextRecognizer::recognize(loaded, {{}, kit::RecognitionLevel::Accurate, 0});
+    ASSERT_EQ(again.lines.size(), 2u) << again.error;
+    EXPECT_EQ(again.lines[1].text, "over the lazy dog 1234");
 }
 
 TEST(TextRecognizer, SecondLanguageAndMinimumHeight) {
