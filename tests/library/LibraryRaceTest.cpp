@@ -11,6 +11,7 @@
 #include <thread>
 
 #include "LibraryFixture.h"
+#include "kit/Files.h"
 #include "kit/Image.h"
 #include "kit/ImageIO.h"
 #include "library/DataLayer.h"
@@ -133,11 +134,10 @@ TEST(Recognisers, RecognitionsThatOverrunTheirWaitAddNoMoreThreadsThanThePoolHol
         for (int y = 30; y < 1200; y += 34)
             p.drawText(20, y, "The quick brown fox jumps over the lazy dog 0123456789");
     }
-    page.save(
-        QString::fromStdString(std::filesystem::temp_directory_path().string() + "/kadrix-ocr-pool.png"));
-    kit::Image image =
-        kit::ImageIO::read(std::filesystem::temp_directory_path().string() + "/kadrix-ocr-pool.png");
-    std::filesystem::remove(std::filesystem::temp_directory_path() / "kadrix-ocr-pool.png");
+    const std::string path = kit::files::uniqueTempPath("kadrix-ocr-pool-", ".png");
+    page.save(QString::fromStdString(path));
+    kit::Image image = kit::ImageIO::read(path);
+    std::filesystem::remove(path);
     ASSERT_FALSE(image.isNull());
     // One recognition to its end first: what the process starts once (the
     // first recogniser, its engine's helpers) is there before counting.
