@@ -136,7 +136,7 @@ bool ScrollCapturer::permissionsGranted() {
         return false;
     }
     h.oops("permissionsGranted()",
-           "Accessibility Permissions weren't granted, attempt #" + std::to_string(permissionAttempts));
+           "The X server has no XTEST extension to scroll with, attempt #" + std::to_string(permissionAttempts));
     h.bringUpEditor();
     h.alertOnMain("Scrolling Not Available",
                   "Scrolling Capture needs the XTEST extension of the X server to scroll other windows. Start "

@@ -77,7 +77,7 @@ void Updater::startChecking() {
 
 std::string Updater::userAgent() const {
     const kit::Json& common = telemetry_.commonData();
-    return "Kadrix " + std::to_string(telemetry_.vc()) + " macOS " + common.value("os", "") + " " +
+    return "Kadrix " + std::to_string(telemetry_.vc()) + " Linux " + common.value("os", "") + " " +
            common.value("ln", "");
 }
 

@@ -164,7 +164,7 @@ TEST_F(UpdaterTest, ChecksAtMostEveryThreeDaysAndReadsTheVersionFile) {
     std::replace(uid.begin(), uid.end(), '-', 'B');
     EXPECT_TRUE(kit::Regex("/api/version\\.json\\?anticache=[0-9a-z]+U" + uid + "L[0-9]+").matchesWhole(requests[0].target))
         << requests[0].target;
-    EXPECT_EQ(requests[0].headers["user-agent"], "Kadrix " + std::to_string(telemetry->vc()) + " macOS " +
+    EXPECT_EQ(requests[0].headers["user-agent"], "Kadrix " + std::to_string(telemetry->vc()) + " Linux " +
                                                      telemetry->commonData()["os"].get<std::string>() + " " +
                                                      telemetry->commonData()["ln"].get<std::string>());
     EXPECT_EQ(settings->latestVersionCode(), 20100);

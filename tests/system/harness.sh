@@ -265,6 +265,16 @@ sys_start() {
     || { tail -20 "$SYS_TMP/kadrix.log"; fail "kadrix did not start"; }
   sleep 0.5
 }
+# Whether the library popover shows (a window of ours 392 pixels wide at
+# scale 1); its top-left goes to px and py.
+sys_library_popover_shown() {
+  local id
+  for id in $(xdotool search --onlyvisible --classname '^kadrix$' 2>/dev/null); do
+    eval "$(xdotool getwindowgeometry --shell "$id")"
+    [ "$WIDTH" -eq 392 ] && { px=$X; py=$Y; return 0; }
+  done
+  return 1
+}
 sys_link() { timeout 10 "$SYS_BIN/kadrix" "$1" >/dev/null 2>&1 || fail "the link $1 was not handed over"; }
 sys_geom() {
   local info

@@ -14,14 +14,6 @@ done
 sys_library_on "$lib"
 sys_app_in_tray
 
-popover_shown() {
-  local id
-  for id in $(xdotool search --onlyvisible --classname '^kadrix$' 2>/dev/null); do
-    eval "$(xdotool getwindowgeometry --shell "$id")"
-    [ "$WIDTH" -eq 392 ] && { px=$X; py=$Y; return 0; }
-  done
-  return 1
-}
 # The popover's text as tesseract reads it (enlarged, so small type reads well).
 popover_text() {
   sys_screenshot "$SYS_TMP/popover.png"
@@ -29,7 +21,7 @@ popover_text() {
   OMP_THREAD_LIMIT=1 timeout 10 tesseract "$SYS_TMP/popover-big.png" - 2>/dev/null | tr '\n' ' '
 }
 sys_click_tray_icon
-sys_wait_for --timeout 5 popover_shown || fail "the tray click opened no library popover"
+sys_wait_for --timeout 5 sys_library_popover_shown || fail "the tray click opened no library popover"
 cx=$((px + 6)); cy=$((py + 6))  # the library view's top-left
 offered() { popover_text | grep -q 'pre-existing'; }
 sys_wait_for --timeout 10 offered || fail "no offer of the five screenshots: $(popover_text)"

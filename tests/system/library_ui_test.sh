@@ -26,17 +26,8 @@ cat >"$KADRIX_HOME/config/defaults.json" <<EOF
 EOF
 
 sys_app_in_tray
-# The popover on screen: a window of ours 392 pixels wide (380 and its margins).
-popover_shown() {
-  local id
-  for id in $(xdotool search --onlyvisible --classname '^kadrix$' 2>/dev/null); do
-    eval "$(xdotool getwindowgeometry --shell "$id")"
-    [ "$WIDTH" -eq 392 ] && { px=$X; py=$Y; return 0; }
-  done
-  return 1
-}
 sys_click_tray_icon
-popover_shown || fail "the tray click opened no library popover"
+sys_library_popover_shown || fail "the tray click opened no library popover"
 
 # The library shortcut (Ctrl+Shift+L here) closes the popover and opens it again.
 sys_key ctrl+shift+l
@@ -44,7 +35,7 @@ sys_wait_for --timeout 5 bash -c '! xdotool search --onlyvisible --classname "^k
   || fail "the library shortcut left the popover open"
 sleep 1
 sys_key ctrl+shift+l
-sys_wait_for --timeout 5 popover_shown || fail "the library shortcut did not open the popover"
+sys_wait_for --timeout 5 sys_library_popover_shown || fail "the library shortcut did not open the popover"
 
 cx=$((px + 6)); cy=$((py + 6))  # the library view's top-left
 
@@ -86,7 +77,7 @@ sys_clip_png "$SYS_TMP/copied.png"
 expect_eq "$(identify -format '%wx%h' "$SYS_TMP/copied.png" 2>/dev/null)" "360x120" "copied picture"
 # The copy closed the popover; a kadrix://lib link opens it again.
 "$SYS_BIN/kadrix" 'kadrix://lib' >/dev/null 2>&1
-sys_wait_for --timeout 5 popover_shown || fail "kadrix://lib opened no popover"
+sys_wait_for --timeout 5 sys_library_popover_shown || fail "kadrix://lib opened no popover"
 sleep 0.5
 
 # Ctrl+Backspace in the search field edits the text and deletes no file.
