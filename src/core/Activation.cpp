@@ -43,8 +43,9 @@ void AppLogic::hideMainWindow() {
     telemetry().event("hide");
     bool prefsShown = (winPreferences && winPreferences->isVisible()) || shell().preferencesVisible();
     if (!prefsShown) kit::Application::shared().setActivationPolicy(kit::ActivationPolicy::Accessory);
-    // What only the shown editor needed (its window's buffers) is let go.
-    kit::memory::returnFreedMemorySoon();
+    // What only the shown editor needed (its window's buffers, the reduced
+    // copies it drew from) is let go; the capture itself stays for reopening.
+    kit::memory::returnFreedMemorySoon(kit::memory::DrawnCopies::all);
 }
 
 void AppLogic::yieldFocus() {

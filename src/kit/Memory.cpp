@@ -9,6 +9,7 @@
 
 #include "kit/Dispatch.h"
 #include "kit/Timer.h"
+#include "kit/qt/LayerPainter.h"
 
 namespace kit::memory {
 
@@ -18,11 +19,14 @@ void returnLargeBlocksOnFree(size_t bytes) {
     mallopt(M_MMAP_THRESHOLD, int(bytes));
 }
 
-void returnFreedMemorySoon() {
+void returnFreedMemorySoon(DrawnCopies drop) {
     static std::atomic<uint64_t> calls{0};
+    static std::atomic<bool> dropAll{false};
+    if (drop == DrawnCopies::all) dropAll = true;
     const uint64_t call = ++calls;
     dispatchMainAfter(kReturnDelaySeconds, [call] {
         if (calls.load() != call) return;  // a later call will do it
+        qt::dropReducedCopies(dropAll.exchange(false));
         globalQueue().async([] { malloc_trim(0); });
     });
 }

@@ -14,8 +14,12 @@ void returnLargeBlocksOnFree(size_t bytes = size_t(1) << 20);
 // Hands freed pages of every heap back to the system, on a background
 // thread, a second after the last call: call it when something that held much
 // memory closes (a pin, the editor, a batch of captures), and what it held
-// has been let go by the time the pages are looked at.
-void returnFreedMemorySoon();
+// has been let go by the time the pages are looked at. Reduced copies kept
+// to draw large pictures faster go first: those of pictures no longer held,
+// or every one when a call since the last hand-back asked for `all` (the
+// editor hid; what is drawn again makes its copies afresh).
+enum class DrawnCopies { ofGonePictures, all };
+void returnFreedMemorySoon(DrawnCopies drop = DrawnCopies::ofGonePictures);
 static constexpr double kReturnDelaySeconds = 1;
 // The resident set of this process in bytes (0 when unknown).
 size_t residentBytes();

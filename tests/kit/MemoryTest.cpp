@@ -5,6 +5,9 @@
 #include <cstring>
 #include <memory>
 
+#include "kit/Dispatch.h"
+#include "kit/Layer.h"
+#include "kit/LayerRenderer.h"
 #include "kit/Memory.h"
 
 namespace {
@@ -36,6 +39,39 @@ TEST(Memory, FrameSizedBuffersGoBackEveryTimeTheyAreFreed) {
         }
         EXPECT_LT(kit::memory::residentBytes(), before + frame / 4) << "round " << round << " kept the frame";
     }
+}
+
+// A 4K picture drawn at a third of its size leaves reduced copies behind
+// (its halvings, the drawn size): they go when memory is handed back, once
+// the picture is gone, or at once when the caller asks for every copy.
+TEST(Memory, ReducedCopiesOfDrawnPicturesGoWhenMemoryIsHandedBack) {
+    if (kOwnAllocator) GTEST_SKIP() << "the sanitizer's allocator keeps freed memory on purpose";
+    kit::memory::returnLargeBlocksOnFree();
+    const size_t copies = size_t(1920) * 1080 * 4;  // the first halving alone
+    auto drawSmaller = [](const kit::Image& picture) {
+        auto layer = kit::Layer::make();
+        layer->setBounds({0, 0, double(picture.width()), double(picture.height())});
+        layer->setContents(picture);
+        ASSERT_FALSE(kit::renderToImage(*layer, 0.3).isNull());
+    };
+    auto handedBack = [&](kit::memory::DrawnCopies drop, size_t before) {
+        kit::memory::returnFreedMemorySoon(drop);
+        return kit::runMainLoopUntil([&] { return kit::memory::residentBytes() + copies <= before; },
+                                     kit::memory::kReturnDelaySeconds + 3);
+    };
+    {
+        kit::Image kept(3840, 2160);
+        drawSmaller(kept);
+        EXPECT_TRUE(handedBack(kit::memory::DrawnCopies::all, kit::memory::residentBytes()))
+            << "the copies of a picture still held stayed";
+    }
+    {
+        kit::Image gone(3840, 2160);
+        drawSmaller(gone);
+        gone = kit::Image();
+    }
+    EXPECT_TRUE(handedBack(kit::memory::DrawnCopies::ofGonePictures, kit::memory::residentBytes()))
+        << "the copies of a picture let go stayed";
 }
 
 }  // namespace

@@ -324,6 +324,14 @@ public:
         return e.exact.front();
     }
 
+    void drop(bool all) {
+        std::lock_guard lock(mutex_);
+        if (all)
+            entries_.clear();
+        else
+            std::erase_if(entries_, [](const Entry& e) { return e.storage.expired(); });
+    }
+
 private:
     struct Entry {
         std::weak_ptr<const void> storage;
@@ -888,6 +896,10 @@ void paintLayerTree(QPainter& painter, const Layer& root, double viewHeight) {
     painter.scale(1, -1);
     paintLayer(painter, root);
     painter.restore();
+}
+
+void dropReducedCopies(bool all) {
+    mipCache().drop(all);
 }
 
 }  // namespace kit::qt

@@ -20,4 +20,8 @@ void paintLayerContents(QPainter& painter, const Layer& layer);
 // laid out y up from the widget's bottom-left corner.
 void paintLayerTree(QPainter& painter, const Layer& root, double viewHeight);
 
+// Reduced copies of large pictures kept to draw them faster: those of pictures
+// no longer held, or every one (`all`). Any thread.
+void dropReducedCopies(bool all);
+
 }  // namespace kit::qt
