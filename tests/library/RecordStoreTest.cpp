@@ -130,7 +130,15 @@ TEST_F(RecordStore, AKilledWriterLeavesEveryFinishedLine) {
             w.write(all + w.encodeRec(r), false);
         }
     }
-    usleep(800000);
+    // The kill comes once a dozen records are in (a loaded machine, or one
+    // under the sanitizers, takes its time to get there), in mid-stride.
+    auto written = [&] {
+        std::error_code ec;
+        const auto size = std::filesystem::file_size(file(), ec);
+        return !ec && size >= 12 * 4000;
+    };
+    for (int waited = 0; !written() && waited < 3000; ++waited) usleep(10000);
+    usleep(30000);
     kill(child, SIGKILL);
     waitpid(child, nullptr, 0);
     DataLayer reader(folder);
