@@ -1,17 +1,17 @@
 #include <gtest/gtest.h>
-#include <signal.h>
 #include <sys/stat.h>
-#include <sys/wait.h>
 #include <unistd.h>
 
 #include <atomic>
 #include <chrono>
+#include <cstdlib>
 #include <filesystem>
 #include <set>
 #include <thread>
 
 #include "kit/Defaults.h"
 #include "kit/Files.h"
+#include "support/OwnCase.h"
 
 using namespace kit;
 namespace fs = std::filesystem;
@@ -190,34 +190,30 @@ TEST_F(DefaultsFile, ACorruptFileFromAnotherProcessIsKeptNotOverwritten) {
     EXPECT_EQ(asideFiles().size(), 2u);
 }
 
+// The writer of the case below, in a process of its own.
+// Writes records whose payload must always match their counter.
+TEST(DefaultsWriter, WritesUntilKilled) {
+    const char* path = std::getenv("KADRIX_DEFAULTS_WRITER");
+    if (!path) GTEST_SKIP() << "only run by DefaultsFile.AKillBetweenWritesLeavesTheLastWholeFile";
+    Defaults d(path, 0);
+    for (int64_t i = 1;; ++i) {
+        d.set("record", Json{{"n", i}, {"payload", std::string(size_t(1000 + i % 5000), char('a' + i % 26))}});
+        d.flush();
+    }
+}
+
 TEST_F(DefaultsFile, AKillBetweenWritesLeavesTheLastWholeFile) {
     for (int round = 0; round < 4; ++round) {
-        int ready[2];
-        ASSERT_EQ(pipe(ready), 0);
-        pid_t child = fork();
-        ASSERT_GE(child, 0);
-        if (child == 0) {
-            // Writes records whose payload must always match their counter.
-            close(ready[0]);
-            Defaults d(path, 0);
-            for (int64_t i = 1;; ++i) {
-                d.set("record",
-                      Json{{"n", i}, {"payload", std::string(size_t(1000 + i % 5000), char('a' + i % 26))}});
-                d.flush();
-                if (i == 1) {
-                    (void)!write(ready[1], "r", 1);
-                    close(ready[1]);
-                }
-            }
-        }
-        close(ready[1]);
-        char c;
-        ASSERT_EQ(read(ready[0], &c, 1), 1);  // the first write is done
-        close(ready[0]);
+        files::remove(path);
+        QProcess writer;
+        ASSERT_TRUE(testsupport::startOwnCase(writer, "DefaultsWriter.WritesUntilKilled", "KADRIX_DEFAULTS_WRITER", path));
+        // Once the first write is done, the kill comes a little later each round.
+        for (int waited = 0; !fs::exists(path) && waited < 3000; ++waited)
+            std::this_thread::sleep_for(std::chrono::milliseconds(10));
+        ASSERT_TRUE(fs::exists(path)) << "round " << round << ": the writer wrote nothing";
         std::this_thread::sleep_for(std::chrono::milliseconds(5 + 20 * round));
-        kill(child, SIGKILL);
-        int status = 0;
-        waitpid(child, &status, 0);
+        writer.kill();
+        ASSERT_TRUE(writer.waitForFinished(10000));
 
         Defaults d(path);
         ASSERT_TRUE(asideFiles().empty()) << "round " << round << ": the file was torn";

@@ -2,8 +2,6 @@
 #include <gtest/gtest.h>
 #include <unistd.h>
 
-#include <QProcess>
-#include <QProcessEnvironment>
 #include <cstdlib>
 #include <filesystem>
 
@@ -13,6 +11,7 @@
 #include "library/DataLayer.h"
 #include "library/GrabData.h"
 #include "services/Crypti.h"
+#include "support/OwnCase.h"
 
 using library::DataLayer;
 using library::GrabData;
@@ -113,8 +112,7 @@ TEST_F(RecordStore, AMissingOrEmptyFile) {
     EXPECT_TRUE(store.records.empty());
 }
 
-// The writer of the case below, in a process of its own: a fork of this
-// multi-threaded test process could stop on a lock another thread held.
+// The writer of the case below, in a process of its own.
 TEST(RecordStoreWriter, WritesUntilKilled) {
     const char* folder = std::getenv("KADRIX_RECORD_WRITER");
     if (!folder) GTEST_SKIP() << "only run by RecordStore.AKilledWriterLeavesEveryFinishedLine";
@@ -137,11 +135,7 @@ TEST_F(RecordStore, AKilledWriterLeavesEveryFinishedLine) {
     DataLayer store(folder);
     store.write(store.encodeRec({{"filename", "0.png"}}), false);
     QProcess writer;
-    QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
-    env.insert("KADRIX_RECORD_WRITER", QString::fromStdString(folder));
-    writer.setProcessEnvironment(env);
-    writer.start("/proc/self/exe", {"--gtest_filter=RecordStoreWriter.WritesUntilKilled"});
-    ASSERT_TRUE(writer.waitForStarted(10000));
+    ASSERT_TRUE(testsupport::startOwnCase(writer, "RecordStoreWriter.WritesUntilKilled", "KADRIX_RECORD_WRITER", folder));
     // The kill comes once a dozen records are in (a loaded machine, or one
     // under the sanitizers, takes its time to get there), in mid-stride.
     auto written = [&] {
