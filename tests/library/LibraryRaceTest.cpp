@@ -193,6 +193,8 @@ TEST_F(IndexingRun, AWalkLeavesASavedFileToTheIndexingItWasHandedTo) {
     link.create(folder);
     auto lib = link.library();
     ASSERT_TRUE(lib);
+    // The link's own load reads the machine on a worker: it ends first.
+    ASSERT_TRUE(testsupport::waitFor([&] { return lib->loaded(); }, 5000));
     lib->indexMachine = std::make_unique<SlowIndexer>(*lib);
     lib->loadNow();
     pictures(1);
