@@ -205,15 +205,14 @@ TEST(DefaultsWriter, WritesUntilKilled) {
 TEST_F(DefaultsFile, AKillBetweenWritesLeavesTheLastWholeFile) {
     for (int round = 0; round < 4; ++round) {
         files::remove(path);
-        QProcess writer;
-        ASSERT_TRUE(testsupport::startOwnCase(writer, "DefaultsWriter.WritesUntilKilled", "KADRIX_DEFAULTS_WRITER", path));
+        testsupport::OwnCase writer("DefaultsWriter.WritesUntilKilled", "KADRIX_DEFAULTS_WRITER", path);
+        ASSERT_TRUE(writer.started());
         // Once the first write is done, the kill comes a little later each round.
         for (int waited = 0; !fs::exists(path) && waited < 3000; ++waited)
             std::this_thread::sleep_for(std::chrono::milliseconds(10));
         ASSERT_TRUE(fs::exists(path)) << "round " << round << ": the writer wrote nothing";
         std::this_thread::sleep_for(std::chrono::milliseconds(5 + 20 * round));
         writer.kill();
-        ASSERT_TRUE(writer.waitForFinished(10000));
 
         Defaults d(path);
         ASSERT_TRUE(asideFiles().empty()) << "round " << round << ": the file was torn";

@@ -1,21 +1,55 @@
 #pragma once
 // A case of this test program run as a process of its own (a writer to kill
-// mid-stride): a fork of the multi-threaded test process could leave the
-// child waiting on a lock that another thread held at the fork.
-#include <QProcess>
-#include <QProcessEnvironment>
+// mid-stride). The child only replaces itself with a fresh copy of the
+// program: a fork of the multi-threaded test process that went on running
+// our code could wait for ever on a lock another thread held at the fork.
+#include <signal.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
 #include <string>
+#include <vector>
+
+extern char** environ;
 
 namespace testsupport {
 
-// Starts the case `test` ("Suite.Name") in `process` with `var` set to
-// `value`; false when it did not start.
-inline bool startOwnCase(QProcess& process, const std::string& test, const char* var, const std::string& value) {
-    QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
-    env.insert(var, QString::fromStdString(value));
-    process.setProcessEnvironment(env);
-    process.start("/proc/self/exe", {QString::fromStdString("--gtest_filter=" + test)});
-    return process.waitForStarted(10000);
-}
+class OwnCase {
+public:
+    // Starts the case `test` ("Suite.Name") with `var` set to `value`.
+    OwnCase(const std::string& test, const std::string& var, const std::string& value) {
+        std::vector<std::string> args{"/proc/self/exe", "--gtest_filter=" + test};
+        std::vector<std::string> env;
+        for (char** e = environ; *e; ++e)
+            if (!std::string(*e).starts_with(var + "=")) env.emplace_back(*e);
+        env.push_back(var + "=" + value);
+        // Everything the child needs is made before the fork.
+        std::vector<char*> argv, envp;
+        for (auto& a : args) argv.push_back(a.data());
+        for (auto& e : env) envp.push_back(e.data());
+        argv.push_back(nullptr);
+        envp.push_back(nullptr);
+        pid_ = fork();
+        if (pid_ == 0) {
+            execve(argv[0], argv.data(), envp.data());
+            _exit(127);
+        }
+    }
+    ~OwnCase() { kill(); }
+    OwnCase(const OwnCase&) = delete;
+    OwnCase& operator=(const OwnCase&) = delete;
+
+    bool started() const { return pid_ > 0; }
+    // Stops it at once, wherever it is.
+    void kill() {
+        if (pid_ <= 0) return;
+        ::kill(pid_, SIGKILL);
+        waitpid(pid_, nullptr, 0);
+        pid_ = -1;
+    }
+
+private:
+    pid_t pid_ = -1;
+};
 
 }  // namespace testsupport
