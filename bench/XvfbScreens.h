@@ -53,8 +53,9 @@ struct XvfbScreens {
         // several runs side by side never share one.
         int fds[2];
         if (pipe(fds) != 0) return {};
-        pids.push_back(spawn({"Xvfb", "-displayfd", std::to_string(fds[1]), "-screen", "0",
-                              std::to_string(width) + "x" + std::to_string(height) + "x24", "-nolisten", "tcp"}));
+        pids.push_back(
+            spawn({"Xvfb", "-displayfd", std::to_string(fds[1]), "-screen", "0",
+                   std::to_string(width) + "x" + std::to_string(height) + "x24", "-nolisten", "tcp"}));
         close(fds[1]);
         std::string number;
         pollfd ready{fds[0], POLLIN, 0};
@@ -67,10 +68,10 @@ struct XvfbScreens {
         std::string client = (buildDir() / "bin" / "kadrix-testclient").string();
         if (std::filesystem::exists(client)) {
             // On the new screen, whatever platform the benchmark itself uses.
-            pids.push_back(spawn({"env", "QT_QPA_PLATFORM=xcb", client, "scroll", "Page", "100", "100", "900", "700",
-                                  "900", "2000", "top", "/dev/null"}));
-            pids.push_back(spawn(
-                {"env", "QT_QPA_PLATFORM=xcb", client, "solid", "Panel", "1100", "200", "600", "500", "#3060a0"}));
+            pids.push_back(spawn({"env", "QT_QPA_PLATFORM=xcb", client, "scroll", "Page", "100", "100", "900",
+                                  "700", "900", "2000", "top", "/dev/null"}));
+            pids.push_back(spawn({"env", "QT_QPA_PLATFORM=xcb", client, "solid", "Panel", "1100", "200",
+                                  "600", "500", "#3060a0"}));
             std::this_thread::sleep_for(std::chrono::milliseconds(1500));
         }
         displays[width] = name;

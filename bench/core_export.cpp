@@ -31,7 +31,8 @@ constexpr int W = 5120, H = 2880;
 // Something like a desktop: flat panels, a gradient, rules and lines of text.
 kit::Image desktop(int w, int h) {
     kit::Canvas c(w, h);
-    c.drawLinearGradient(kit::Color::rgb(40, 60, 90), kit::Color::rgb(90, 130, 170), {0, 0}, {0, double(h)}, true);
+    c.drawLinearGradient(kit::Color::rgb(40, 60, 90), kit::Color::rgb(90, 130, 170), {0, 0}, {0, double(h)},
+                         true);
     for (int i = 0; i < 12; ++i) {
         double x = (i * 433) % (w - 1400), y = (i * 271) % (h - 900);
         c.fillRect({x, y, 1400, 900}, kit::Color::rgb(245, 245, 245 - i * 3));
@@ -136,8 +137,10 @@ void compileAndSave(benchmark::State& state, core::SaveFormat format) {
         kit::Image flat = b.exporter.compileImage();
         core::FolderWrite job{flat, b.folder, "bench", false, format, true};
         core::WriteResult r = b.exporter.writeToFolder(job);
-        if (!r) state.SkipWithError("save failed");
-        else size = double(fs::file_size(*r.path));
+        if (!r)
+            state.SkipWithError("save failed");
+        else
+            size = double(fs::file_size(*r.path));
         state.PauseTiming();
         b.empty();
         state.ResumeTiming();
@@ -185,10 +188,16 @@ void BM_PngEncoder(benchmark::State& state) {
     Bed& b = bed();
     static kit::Image flat = b.exporter.compileImage();
     double size = 0;
-    for (auto _ : state) size = double(kit::Png::encode(flat, int(state.range(1)), int(state.range(0))).size());
+    for (auto _ : state)
+        size = double(kit::Png::encode(flat, int(state.range(1)), int(state.range(0))).size());
     counters(state, size);
 }
-BENCHMARK(BM_PngEncoder)->Args({3, 0})->Args({6, 0})->Args({3, 1})->Unit(benchmark::kMillisecond)->UseRealTime();
+BENCHMARK(BM_PngEncoder)
+    ->Args({3, 0})
+    ->Args({6, 0})
+    ->Args({3, 1})
+    ->Unit(benchmark::kMillisecond)
+    ->UseRealTime();
 
 void BM_CopyToClipboard(benchmark::State& state) {
     Bed& b = bed();
@@ -209,8 +218,10 @@ void BM_TwoFrameGIF(benchmark::State& state) {
     double size = 0;
     for (auto _ : state) {
         core::WriteResult r = b.exporter.saveGIFToFolder(before, after, 0.4, b.folder, "bench");
-        if (!r) state.SkipWithError("GIF failed");
-        else size = double(fs::file_size(*r.path));
+        if (!r)
+            state.SkipWithError("GIF failed");
+        else
+            size = double(fs::file_size(*r.path));
         state.PauseTiming();
         b.empty();
         state.ResumeTiming();

@@ -12,9 +12,9 @@
 #include <cstdlib>
 #include <filesystem>
 #include <fstream>
-#include <utility>
 #include <map>
 #include <string>
+#include <utility>
 
 #include "BenchSupport.h"
 #include "core/AppLogic.h"
@@ -40,9 +40,10 @@ struct Page {
 // body lines and code lines in a monospaced font.
 std::pair<std::string, std::string> pageDrawing(int kind) {
     std::string draw, text;
-    auto line = [&](int y, const std::string& font, int size, const std::string& colour, const std::string& t) {
-        draw += " -font " + font + " -pointsize " + std::to_string(size) + " -fill '" + colour + "' -draw \"text 40," +
-                std::to_string(y) + " '" + t + "'\"";
+    auto line = [&](int y, const std::string& font, int size, const std::string& colour,
+                    const std::string& t) {
+        draw += " -font " + font + " -pointsize " + std::to_string(size) + " -fill '" + colour +
+                "' -draw \"text 40," + std::to_string(y) + " '" + t + "'\"";
         text += t + "\n";
     };
     if (kind == 0) {
@@ -52,9 +53,10 @@ std::pair<std::string, std::string> pageDrawing(int kind) {
                      std::to_string((i * 7) % 13) + " of the list, line " + std::to_string(i + 1) + ".");
         return {draw, text};
     }
-    draw = " -fill '#2b2b2b' -draw 'rectangle 0,0 1920,34' -fill '#ff5f57' -draw 'circle 22,17 28,17'"
-           " -fill '#febc2e' -draw 'circle 44,17 50,17' -fill '#28c840' -draw 'circle 66,17 72,17'"
-           " -font DejaVu-Sans -pointsize 14 -fill '#dddddd' -draw \"text 880,23 'notes.md'\"";
+    draw =
+        " -fill '#2b2b2b' -draw 'rectangle 0,0 1920,34' -fill '#ff5f57' -draw 'circle 22,17 28,17'"
+        " -fill '#febc2e' -draw 'circle 44,17 50,17' -fill '#28c840' -draw 'circle 66,17 72,17'"
+        " -font DejaVu-Sans -pointsize 14 -fill '#dddddd' -draw \"text 880,23 'notes.md'\"";
     text = "notes.md\n";
     int y = 80;
     const char* sections[] = {"Commands", "Options", "Examples", "Files"};
@@ -84,7 +86,8 @@ const Page& page(int kind) {
     const fs::path shot = dir / ("screen" + std::to_string(kind) + ".png");
     auto [draw, text] = pageDrawing(kind);
     out.text = text;
-    const std::string cmd = "convert -size 1920x1080 xc:white" + draw + " '" + shot.string() + "' 2>/dev/null";
+    const std::string cmd =
+        "convert -size 1920x1080 xc:white" + draw + " '" + shot.string() + "' 2>/dev/null";
     if (std::system(cmd.c_str()) != 0) {
         out.error = "ImageMagick's convert is needed to draw the page";
         return out;
@@ -103,8 +106,10 @@ const Page& page(int kind) {
     auto bytes = kit::ImageIO::encodePNG(out.selection);
     std::ofstream(out.png, std::ios::binary).write(reinterpret_cast<const char*>(bytes.data()), bytes.size());
     imaging::RecognitionSettings rs;
-    out.languages = kit::TextRecognizer::engineLanguages(imaging::ocrLanguageChoice(rs.primaryOCRLang).languages);
-    if (std::system("tesseract --version >/dev/null 2>&1") != 0) out.error = "the tesseract command is not installed";
+    out.languages =
+        kit::TextRecognizer::engineLanguages(imaging::ocrLanguageChoice(rs.primaryOCRLang).languages);
+    if (std::system("tesseract --version >/dev/null 2>&1") != 0)
+        out.error = "the tesseract command is not installed";
     return out;
 }
 
@@ -153,7 +158,8 @@ void BM_SelectionOCR(benchmark::State& state) {
 void BM_TesseractCommand(benchmark::State& state) {
     const Page& p = page(int(state.range(0)));
     if (!p.error.empty()) return state.SkipWithError(p.error.c_str());
-    const std::string out = (fs::path(p.png).parent_path() / ("command" + std::to_string(state.range(0)))).string();
+    const std::string out =
+        (fs::path(p.png).parent_path() / ("command" + std::to_string(state.range(0)))).string();
     // One block (page mode 6, the engine's own default), the LSTM engine, 96
     // dpi, on one thread as the recogniser runs (left to its thread pool, the
     // command spins its threads against each other on a busy machine and

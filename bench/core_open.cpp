@@ -38,7 +38,8 @@ const std::string& bigPNG() {
             }
         }
         auto bytes = kit::ImageIO::encodePNG(img);
-        std::ofstream(file, std::ios::binary).write(reinterpret_cast<const char*>(bytes.data()), bytes.size());
+        std::ofstream(file, std::ios::binary)
+            .write(reinterpret_cast<const char*>(bytes.data()), bytes.size());
         return file.string();
     }();
     return path;

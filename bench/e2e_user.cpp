@@ -21,8 +21,8 @@
 #include <xcb/xtest.h>
 
 #include <algorithm>
-#include <cstdlib>
 #include <chrono>
+#include <cstdlib>
 #include <cstring>
 #include <filesystem>
 #include <fstream>
@@ -102,9 +102,10 @@ struct Screen {
         xcb_flush(c);
     }
     std::string name(xcb_window_t w) {
-        auto* r = xcb_get_property_reply(c, xcb_get_property(c, 0, w, XCB_ATOM_WM_NAME, XCB_ATOM_ANY, 0, 64), nullptr);
+        auto* r = xcb_get_property_reply(c, xcb_get_property(c, 0, w, XCB_ATOM_WM_NAME, XCB_ATOM_ANY, 0, 64),
+                                         nullptr);
         std::string s = r ? std::string(static_cast<char*>(xcb_get_property_value(r)),
-                                         size_t(xcb_get_property_value_length(r)))
+                                        size_t(xcb_get_property_value_length(r)))
                           : std::string();
         free(r);
         return s;
@@ -154,11 +155,11 @@ struct Kadrix {
         home = fs::temp_directory_path() / ("kadrix-bench-e2e-" + tag);
         fs::remove_all(home);
         fs::create_directories(home / "config");
-        std::ofstream(home / "config" / "defaults.json")
-            << "{\"everVisitedHotkeys\": true, \"showIntro\": 0" << (settings.empty() ? "" : ", ") << settings << "}";
+        std::ofstream(home / "config" / "defaults.json") << "{\"everVisitedHotkeys\": true, \"showIntro\": 0"
+                                                         << (settings.empty() ? "" : ", ") << settings << "}";
         std::string program = (benchsupport::buildDir() / "bin" / "kadrix").string();
-        pid = benchsupport::spawn({"env", "KADRIX_HOME=" + home.string(), "KADRIX_SITE=http://127.0.0.1:9", "sh", "-c",
-                                   "exec \"$0\" >\"$1\" 2>&1", program, (home / "log").string()});
+        pid = benchsupport::spawn({"env", "KADRIX_HOME=" + home.string(), "KADRIX_SITE=http://127.0.0.1:9",
+                                   "sh", "-c", "exec \"$0\" >\"$1\" 2>&1", program, (home / "log").string()});
     }
     // Started, and given time to take its shortcuts.
     bool ready() {
@@ -254,7 +255,8 @@ void BM_ShortcutToEditorFrame(benchmark::State& state) {
     const int px = x + ww / 2, py = y + 3;
     const uint32_t menuBar = s.pixel(px, py);
     if (!hide()) return state.SkipWithError("the editor did not hide");
-    if (s.pixel(px, py) == menuBar) return state.SkipWithError("the editor's menu bar looks like the screen under it");
+    if (s.pixel(px, py) == menuBar)
+        return state.SkipWithError("the editor's menu bar looks like the screen under it");
     std::vector<double> times;
     for (auto _ : state) {
         auto start = Clock::now();
@@ -274,7 +276,9 @@ void BM_ShortcutToEditorFrame(benchmark::State& state) {
 // Waits for a file to be complete in `folder` (written, or renamed in).
 struct FolderWatch {
     int fd = inotify_init1(IN_NONBLOCK);
-    explicit FolderWatch(const fs::path& folder) { inotify_add_watch(fd, folder.c_str(), IN_CLOSE_WRITE | IN_MOVED_TO); }
+    explicit FolderWatch(const fs::path& folder) {
+        inotify_add_watch(fd, folder.c_str(), IN_CLOSE_WRITE | IN_MOVED_TO);
+    }
     ~FolderWatch() { close(fd); }
     void drain() {
         char buf[4096];
@@ -306,10 +310,11 @@ void BM_ShortcutToFileSaved(benchmark::State& state) {
     std::unique_ptr<Kadrix> k;
     Screen s(d);
     if (tool == 0) {
-        k = std::make_unique<Kadrix>("save",
-                                     "\"afterGrabSave\": true, \"afterGrabShow\": false, \"afterGrabCopy\": false, "
-                                     "\"defaultFolderBookmark\": {\"$data\": \"" +
-                                         kit::crypto::base64Encode(*bookmark) + "\"}");
+        k = std::make_unique<Kadrix>(
+            "save",
+            "\"afterGrabSave\": true, \"afterGrabShow\": false, \"afterGrabCopy\": false, "
+            "\"defaultFolderBookmark\": {\"$data\": \"" +
+                kit::crypto::base64Encode(*bookmark) + "\"}");
         if (!s.ok() || !k->ready()) return state.SkipWithError("kadrix did not start");
     }
     FolderWatch watch(folder);
@@ -397,7 +402,8 @@ void BM_StartupToTrayIcon(benchmark::State& state) {
     Tray tray(d);
     Screen s(d);
     for (auto _ : state) {
-        if (!waitFor([&] { return !iconShown(s, s.root); }, 5)) return state.SkipWithError("an old icon stays");
+        if (!waitFor([&] { return !iconShown(s, s.root); }, 5))
+            return state.SkipWithError("an old icon stays");
         auto start = Clock::now();
         Kadrix k("startup", "");
         bool shown = waitFor([&] { return iconShown(s, s.root); }, 10);
@@ -415,7 +421,8 @@ std::map<std::string, long> switchesByThread(pid_t pid) {
         std::istringstream in(readFile(t.path() / "status"));
         std::string line;
         while (std::getline(in, line))
-            if (line.rfind("voluntary_ctxt_switches:", 0) == 0 || line.rfind("nonvoluntary_ctxt_switches:", 0) == 0)
+            if (line.rfind("voluntary_ctxt_switches:", 0) == 0 ||
+                line.rfind("nonvoluntary_ctxt_switches:", 0) == 0)
                 out[t.path().filename().string()] += std::stol(line.substr(line.find(':') + 1));
     }
     return out;
@@ -464,9 +471,12 @@ int main(int argc, char** argv) {
         return b->UseManualTime()->Iterations(rounds)->Unit(benchmark::kMillisecond);
     };
     timed(benchmark::RegisterBenchmark("ShortcutToOverlay/4K", BM_ShortcutToOverlay)->Args({3840, 2160, 0}));
-    timed(benchmark::RegisterBenchmark("ShortcutToOverlay/two4K", BM_ShortcutToOverlay)->Args({3840, 2160, 1}));
-    timed(benchmark::RegisterBenchmark("ShortcutToEditorFrame/1080p", BM_ShortcutToEditorFrame)->Args({1920, 1080}));
-    timed(benchmark::RegisterBenchmark("ShortcutToEditorFrame/4K", BM_ShortcutToEditorFrame)->Args({3840, 2160}));
+    timed(
+        benchmark::RegisterBenchmark("ShortcutToOverlay/two4K", BM_ShortcutToOverlay)->Args({3840, 2160, 1}));
+    timed(benchmark::RegisterBenchmark("ShortcutToEditorFrame/1080p", BM_ShortcutToEditorFrame)
+              ->Args({1920, 1080}));
+    timed(benchmark::RegisterBenchmark("ShortcutToEditorFrame/4K", BM_ShortcutToEditorFrame)
+              ->Args({3840, 2160}));
     // Peers that are not installed are left out, not failed.
     const bool scrot = installed("scrot"), import = installed("import");
     for (auto [size, w, h] : {std::tuple{"1080p", 1920, 1080}, std::tuple{"4K", 3840, 2160}}) {
@@ -478,8 +488,12 @@ int main(int argc, char** argv) {
         if (scrot) add("scrot", 1);
         if (import && w == 1920) add("import", 2);
     }
-    timed(benchmark::RegisterBenchmark("StartupToTrayIcon", BM_StartupToTrayIcon)->Iterations(smoke ? 1 : 10));
-    benchmark::RegisterBenchmark("IdleWakeups", BM_IdleWakeups)->UseManualTime()->Iterations(1)->Unit(benchmark::kSecond);
+    timed(
+        benchmark::RegisterBenchmark("StartupToTrayIcon", BM_StartupToTrayIcon)->Iterations(smoke ? 1 : 10));
+    benchmark::RegisterBenchmark("IdleWakeups", BM_IdleWakeups)
+        ->UseManualTime()
+        ->Iterations(1)
+        ->Unit(benchmark::kSecond);
     benchmark::Initialize(&argc, argv);
     benchmark::RunSpecifiedBenchmarks();
     benchmark::Shutdown();

@@ -28,7 +28,9 @@ namespace {
 
 constexpr int kW = 5120, kH = 2880;
 
-kit::Image capture() { return patternedCapture(kW, kH); }
+kit::Image capture() {
+    return patternedCapture(kW, kH);
+}
 
 // The object manager as far as the canvas needs it: the objects' layers and
 // their layout.
@@ -55,7 +57,8 @@ void drawByDrag(objects::ProtoObject& o, kit::Point from, kit::Point to, int ste
     o.mouseDown(nullptr, from);
     for (int i = 1; i <= steps; ++i) {
         const double t = double(i) / steps;
-        o.mouseDrag(nullptr, {from.x + (to.x - from.x) * t, from.y + (to.y - from.y) * t + 20 * std::sin(t * 6)});
+        o.mouseDrag(nullptr,
+                    {from.x + (to.x - from.x) * t, from.y + (to.y - from.y) * t + 20 * std::sin(t * 6)});
     }
     o.mouseUp(nullptr, to);
     o.state = "unselected";
@@ -195,7 +198,11 @@ void BM_CanvasFrameAfterZoomChange(benchmark::State& state) {
         s.frame();
     }
 }
-BENCHMARK(BM_CanvasFrameAfterZoomChange)->ArgName("below_above_100")->Arg(0)->Arg(1)->Unit(benchmark::kMillisecond);
+BENCHMARK(BM_CanvasFrameAfterZoomChange)
+    ->ArgName("below_above_100")
+    ->Arg(0)
+    ->Arg(1)
+    ->Unit(benchmark::kMillisecond);
 
 }  // namespace
 

@@ -20,7 +20,9 @@ namespace {
 
 constexpr int kW = 1920, kH = 1080;
 
-kit::Image capture() { return patternedCapture(kW, kH); }
+kit::Image capture() {
+    return patternedCapture(kW, kH);
+}
 
 // The editor's side of the core's image load.
 struct BenchCore : editor::CoreHost {
@@ -69,4 +71,6 @@ BENCHMARK(BM_LoadedCaptureToFirstFrame)->Unit(benchmark::kMillisecond)->MinTime(
 
 }  // namespace
 
-int main(int argc, char** argv) { return runApplicationBenchmarks(argc, argv, "kadrix-bench-editor-window"); }
+int main(int argc, char** argv) {
+    return runApplicationBenchmarks(argc, argv, "kadrix-bench-editor-window");
+}

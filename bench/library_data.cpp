@@ -113,4 +113,6 @@ BENCHMARK(BM_FacetsTenThousand)->Unit(benchmark::kMillisecond);
 
 }  // namespace
 
-int main(int argc, char** argv) { return runApplicationBenchmarks(argc, argv, "kadrix-bench-library"); }
+int main(int argc, char** argv) {
+    return runApplicationBenchmarks(argc, argv, "kadrix-bench-library");
+}

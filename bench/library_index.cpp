@@ -115,7 +115,8 @@ void BM_TesseractCommandOnEachFile(benchmark::State& state) {
             for (int i = 0; i < imageCount(); ++i) {
                 // Held to one thread, as each of ours is: its default of four
                 // spin-waiting threads is many times slower on a busy machine.
-                std::string command = "OMP_THREAD_LIMIT=1 tesseract '" + folder + fileName(i) + "' - >/dev/null 2>&1";
+                std::string command =
+                    "OMP_THREAD_LIMIT=1 tesseract '" + folder + fileName(i) + "' - >/dev/null 2>&1";
                 if (std::system(command.c_str()) != 0) state.SkipWithError("the tesseract command failed");
             }
         });
@@ -127,4 +128,6 @@ BENCHMARK(BM_TesseractCommandOnEachFile)->UseManualTime()->Iterations(1)->Unit(b
 
 }  // namespace
 
-int main(int argc, char** argv) { return runApplicationBenchmarks(argc, argv, "kadrix-bench-library-index"); }
+int main(int argc, char** argv) {
+    return runApplicationBenchmarks(argc, argv, "kadrix-bench-library-index");
+}

@@ -68,8 +68,10 @@ kit::Image photoLike() {
 std::vector<uint8_t> filteredRows(const kit::Image& img) {
     std::vector<uint8_t> png = kit::Png::encode(img, 1, 1), idat;
     for (size_t at = 8; at + 12 <= png.size();) {
-        uint32_t len = uint32_t(png[at]) << 24 | uint32_t(png[at + 1]) << 16 | uint32_t(png[at + 2]) << 8 | png[at + 3];
-        if (std::memcmp(&png[at + 4], "IDAT", 4) == 0) idat.insert(idat.end(), &png[at + 8], &png[at + 8 + len]);
+        uint32_t len =
+            uint32_t(png[at]) << 24 | uint32_t(png[at + 1]) << 16 | uint32_t(png[at + 2]) << 8 | png[at + 3];
+        if (std::memcmp(&png[at + 4], "IDAT", 4) == 0)
+            idat.insert(idat.end(), &png[at + 8], &png[at + 8 + len]);
         at += 12 + len;
     }
     std::vector<uint8_t> rows(size_t(W) * 4 * H + H);

@@ -5,15 +5,15 @@
 #include <string>
 #include <vector>
 
+#include "backdrop/Backdrop.h"
+#include "core/AppLogic.h"
+#include "editor/EditorHost.h"
+#include "editor/MainWindowController.h"
 #include "kit/Application.h"
 #include "kit/DesktopEntry.h"
 #include "kit/Memory.h"
 #include "kit/Session.h"
 #include "kit/UrlEvents.h"
-#include "backdrop/Backdrop.h"
-#include "core/AppLogic.h"
-#include "editor/EditorHost.h"
-#include "editor/MainWindowController.h"
 #include "library/LibraryLink.h"
 #include "library/ThumbnailCache.h"
 #include "shell/AppDelegate.h"
@@ -40,7 +40,8 @@ std::vector<std::string> usableUrls(const std::vector<std::string>& args) {
 
 void registerAsLinkHandler() {
     std::string program = kit::DesktopEntry::thisProgram();
-    if (program.empty() || kit::UrlEvents::registerSchemeHandler(program) == kit::UrlEvents::Registration::Failed)
+    if (program.empty() ||
+        kit::UrlEvents::registerSchemeHandler(program) == kit::UrlEvents::Registration::Failed)
         std::fprintf(stderr, "kadrix: could not register as the handler of kadrix:// links\n");
 }
 

@@ -41,8 +41,8 @@ void setEnabled(bool enabled, const std::string& program) {
             logError("Failed to disable launch at login: " + std::string(std::strerror(errno)));
         return;
     }
-    auto entry = kit::DesktopEntry::kadrixEntry(program.empty() ? kit::DesktopEntry::thisProgram() : program, "",
-                                                {"X-GNOME-Autostart-enabled=true"});
+    auto entry = kit::DesktopEntry::kadrixEntry(program.empty() ? kit::DesktopEntry::thisProgram() : program,
+                                                "", {"X-GNOME-Autostart-enabled=true"});
     if (!entry) {
         logError("Failed to enable launch at login: the program's path cannot go into an autostart entry");
         return;

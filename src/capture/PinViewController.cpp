@@ -39,8 +39,8 @@ PinViewController::PinViewController(const kit::Rect& frame, PinWindowController
 
     // The tool bar shows while the pointer is over the pin.
     tracking_ = addTrackingArea(bounds(),
-                                kit::TrackingOption::MouseEnteredAndExited | kit::TrackingOption::ActiveAlways |
-                                    kit::TrackingOption::InVisibleRect,
+                                kit::TrackingOption::MouseEnteredAndExited |
+                                    kit::TrackingOption::ActiveAlways | kit::TrackingOption::InVisibleRect,
                                 [this](const kit::Event& e) {
                                     if (e.type == kit::EventType::MouseEntered) {
                                         cancelHideTimer();
@@ -126,8 +126,8 @@ void PinViewController::buildMenu() {
         copy();
     });
     m.addSeparator();
-    const std::pair<const char*, int> sizes[] = {{"Actual Size (100%)", 100}, {"Half Size (50%)", 50},
-                                                 {"Double Size (200%)", 200}};
+    const std::pair<const char*, int> sizes[] = {
+        {"Actual Size (100%)", 100}, {"Half Size (50%)", 50}, {"Double Size (200%)", 200}};
     for (const auto& [title, p] : sizes) {
         const int percent = p;
         m.addItem(title, [this, percent](kit::MenuItem&) {
@@ -204,7 +204,8 @@ bool PinViewController::smoothing() const {
 void PinViewController::setTransparency(int percent) {
     transparency_ = percent;
     viewImage_->layer()->setOpacity(percent / 100.0);
-    if (miTransparency_) miTransparency_->setState(percent < 100 ? kit::ControlState::On : kit::ControlState::Off);
+    if (miTransparency_)
+        miTransparency_->setState(percent < 100 ? kit::ControlState::On : kit::ControlState::Off);
     if (auto* w = window()) w->setHasShadow(percent > 89);
     setNeedsDisplay();
     host().event("pin:transparency", {{"transparency", int64_t(percent)}});

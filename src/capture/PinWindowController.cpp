@@ -97,9 +97,9 @@ std::optional<kit::Size> screenSize(const kit::Window& w) {
 }  // namespace
 
 PinWindowController::PinWindowController(int64_t id) : id_(id) {
-    auto win = std::make_unique<PinWindow>(kit::Rect{0, 0, 100, 100},
-                                           kit::WindowStyle::Closable | kit::WindowStyle::Resizable |
-                                               kit::WindowStyle::Utility);
+    auto win = std::make_unique<PinWindow>(kit::Rect{0, 0, 100, 100}, kit::WindowStyle::Closable |
+                                                                          kit::WindowStyle::Resizable |
+                                                                          kit::WindowStyle::Utility);
     win->owner = this;
     win->setTitle("Kadrix Pin");
     window_ = std::move(win);
@@ -244,7 +244,8 @@ void PinWindowController::keyDown(const kit::Event& e) {
         case Five:
         case Keypad5:
             host().preset("pin:transparency", {{"method", "pin:shortcut"}});
-            if (controller_) controller_->setTransparency(e.keyCode == Zero || e.keyCode == Keypad0 ? 100 : 50);
+            if (controller_)
+                controller_->setTransparency(e.keyCode == Zero || e.keyCode == Keypad0 ? 100 : 50);
             return;
         case Equal:
         case KeypadPlus:

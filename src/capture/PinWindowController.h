@@ -61,7 +61,8 @@ int roundHalfAway(double v);
 
 }  // namespace pinsize
 
-class PinWindowController : public kit::WindowDelegate, public std::enable_shared_from_this<PinWindowController> {
+class PinWindowController : public kit::WindowDelegate,
+                            public std::enable_shared_from_this<PinWindowController> {
 public:
     // `id` is the core's key for this pin; removePin gets it back.
     explicit PinWindowController(int64_t id);

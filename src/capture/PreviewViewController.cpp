@@ -173,7 +173,8 @@ void PreviewViewController::applySettings() {
     vBorder_->layer()->setBorderColor(kit::Color::white(0, dark ? 1.0 : 0.1));
     vEffect_->layer()->setBackgroundColor(dark ? kit::Color::white(0.15, 0.9) : kit::Color::white(0.93, 0.9));
     vCurtain_->layer()->setBorderColor(kit::Color::white(1, dark ? 0.25 : 1.0));
-    vCurtain_->layer()->setBackgroundColor(dark ? kit::Color{0.17, 0.18, 0.19, 0.5} : kit::Color::white(1, 0.35));
+    vCurtain_->layer()->setBackgroundColor(dark ? kit::Color{0.17, 0.18, 0.19, 0.5}
+                                                : kit::Color::white(1, 0.35));
 
     btnUpload_->setHidden(host().getString("token", "").size() < 3);
     layout();

@@ -72,16 +72,18 @@ PreviewWindowController::PreviewWindowController() {
     w.setLevel(kit::WindowLevel::Floating);
     w.setSticky(true);
     w.setMovableByWindowBackground(true);
-    content_ = std::make_shared<PreviewViewController>(kit::Rect{0, 0, previewsize::kWindowWidth, 163}, *this);
+    content_ =
+        std::make_shared<PreviewViewController>(kit::Rect{0, 0, previewsize::kWindowWidth, 163}, *this);
     w.setContentView(content_);
 
     // Escape and Tab reach the thumbnail before any button can take them.
-    monitor_ = kit::LocalEventMonitor::add(kit::LocalEventMonitor::Mask::KeyDown, [this](const kit::Event& e) {
-        if (!window_ || !window_->isKeyWindow()) return true;
-        if (e.keyCode != kit::KeyCode::Escape && e.keyCode != kit::KeyCode::Tab) return true;
-        handleKey(e);
-        return false;
-    });
+    monitor_ =
+        kit::LocalEventMonitor::add(kit::LocalEventMonitor::Mask::KeyDown, [this](const kit::Event& e) {
+            if (!window_ || !window_->isKeyWindow()) return true;
+            if (e.keyCode != kit::KeyCode::Escape && e.keyCode != kit::KeyCode::Tab) return true;
+            handleKey(e);
+            return false;
+        });
 }
 
 PreviewWindowController::~PreviewWindowController() {

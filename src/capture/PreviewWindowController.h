@@ -22,9 +22,9 @@ namespace previewsize {
 constexpr double kWindowWidth = 204;
 
 struct Layout {
-    int imageHeight;     // i
-    double windowHeight; // H
-    int containerWidth;  // c
+    int imageHeight;      // i
+    double windowHeight;  // H
+    int containerWidth;   // c
 };
 
 // The thumbnail's measures for a capture of w × h pixels.

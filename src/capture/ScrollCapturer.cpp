@@ -135,12 +135,13 @@ bool ScrollCapturer::permissionsGranted() {
         h.warning("Scrolling Not Available", "Scrolling Capture needs the XTEST extension of the X server");
         return false;
     }
-    h.oops("permissionsGranted()",
-           "The X server has no XTEST extension to scroll with, attempt #" + std::to_string(permissionAttempts));
+    h.oops("permissionsGranted()", "The X server has no XTEST extension to scroll with, attempt #" +
+                                       std::to_string(permissionAttempts));
     h.bringUpEditor();
-    h.alertOnMain("Scrolling Not Available",
-                  "Scrolling Capture needs the XTEST extension of the X server to scroll other windows. Start "
-                  "the X server with XTEST enabled (it is on by default) and try again.");
+    h.alertOnMain(
+        "Scrolling Not Available",
+        "Scrolling Capture needs the XTEST extension of the X server to scroll other windows. Start "
+        "the X server with XTEST enabled (it is on by default) and try again.");
     return false;
 }
 
@@ -361,7 +362,8 @@ void ScrollCapturer::captureCycle() {
         } else {
             h.alertOnMain(
                 "Kadrix wasn't able to scroll",
-                "Check that the page under the region scrolls with the mouse wheel, and if a program of yours "
+                "Check that the page under the region scrolls with the mouse wheel, and if a program of "
+                "yours "
                 "reverses the desktop's scroll direction, try Reverse the direction of Scrolling Capture in "
                 "the app preferences (Advanced tab).");
             h.preset("grab:scrolling", stats);

@@ -26,9 +26,11 @@ std::optional<uint32_t> toolWindowIn(const std::string& text);
 // Texts of the match's groups lo … hi − 1; no value for a group that did not
 // take part in the match.
 std::vector<std::optional<std::string>> regexCaptureGroups(std::pair<size_t, size_t> range,
-                                                           const kit::RegexMatch& match, const std::string& text);
+                                                           const kit::RegexMatch& match,
+                                                           const std::string& text);
 // Texts of whole matches, in order.
-std::vector<std::string> regexMatchTexts(const std::vector<kit::RegexMatch>& matches, const std::string& text);
+std::vector<std::string> regexMatchTexts(const std::vector<kit::RegexMatch>& matches,
+                                         const std::string& text);
 // Every match of a case-insensitive pattern.
 std::vector<kit::RegexMatch> regexMatches(const std::string& pattern, const std::string& text);
 

@@ -26,9 +26,10 @@ void CtrlDragOut::redraw() {
     ButtonBase::redraw();
     kit::ScopedTransaction tx;
     layer()->setCornerRadius(5);
-    layer()->setBackgroundColor(isHighlighted() ? std::optional<kit::Color>(
-                                                      ControlLook::textColor(isDarkAppearance()).withAlpha(0.15))
-                                                : std::nullopt);
+    layer()->setBackgroundColor(
+        isHighlighted()
+            ? std::optional<kit::Color>(ControlLook::textColor(isDarkAppearance()).withAlpha(0.15))
+            : std::nullopt);
 }
 
 void CtrlDragOut::mouseDown(const kit::Event&) {
@@ -69,7 +70,9 @@ void CtrlDragOut::mouseExited(const kit::Event&) {
 
 // ---- CtrlDragOutView ----------------------------------------------------------
 
-CtrlDragOutView::CtrlDragOutView(const kit::Rect& frame) : kit::ImageView(frame) { resetCursorRects(false); }
+CtrlDragOutView::CtrlDragOutView(const kit::Rect& frame) : kit::ImageView(frame) {
+    resetCursorRects(false);
+}
 
 kit::Rect CtrlDragOutView::arrowCorner(const kit::Rect& bounds) {
     double side = 15;

@@ -23,7 +23,8 @@ public:
     // The box for a cell frame, editing or not, in the light or dark look.
     Box box(const kit::Rect& frame, bool editing, bool dark) const;
     // Draws the box into a shape layer covering the frame.
-    void drawWithFrame(kit::ShapeLayer& layer, const kit::Rect& frame, bool editing, bool dark) const override;
+    void drawWithFrame(kit::ShapeLayer& layer, const kit::Rect& frame, bool editing,
+                       bool dark) const override;
     kit::Rect titleRect(const kit::Rect& base, double textHeight) const override {
         return centredTitleRect(base, textHeight);
     }

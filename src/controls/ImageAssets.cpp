@@ -113,7 +113,9 @@ Look currentLook() {
     return {kit::applicationIsDark(), scale};
 }
 
-kit::Image named(const std::string& name) { return named(name, currentLook()); }
+kit::Image named(const std::string& name) {
+    return named(name, currentLook());
+}
 
 kit::Image named(const std::string& name, Look look) {
     if (look.scale <= 0) look.scale = 1.0;
@@ -148,7 +150,8 @@ std::vector<std::string> names() {
     // Every picture that can be armed or hovered has its highlighted form.
     std::vector<std::string> highlighted;
     for (const auto& n : out)
-        if (n.rfind("20-", 0) == 0 || n.rfind("lib-tool-28-", 0) == 0) highlighted.push_back(n + kHighlightSuffix);
+        if (n.rfind("20-", 0) == 0 || n.rfind("lib-tool-28-", 0) == 0)
+            highlighted.push_back(n + kHighlightSuffix);
     out.insert(out.end(), highlighted.begin(), highlighted.end());
     // Drawing sources that are not pictures of their own.
     std::erase(out, std::string("16-repeat"));

@@ -54,7 +54,8 @@ TooltipParts splitTooltip(const std::string& text) {
         size_t start = 0;
         while (start <= text.size()) {
             const size_t open = text.find('(', start);
-            const std::string piece = text.substr(start, open == std::string::npos ? std::string::npos : open - start);
+            const std::string piece =
+                text.substr(start, open == std::string::npos ? std::string::npos : open - start);
             if (!piece.empty()) pieces.push_back(piece);
             if (open == std::string::npos) break;
             start = open + 1;

@@ -1,9 +1,8 @@
 #include "core/AppExports.h"
 
-#include "core/AppHost.h"
-
 #include <cmath>
 
+#include "core/AppHost.h"
 #include "core/AppLogic.h"
 #include "editor/CanvasLayers.h"
 #include "editor/EditorHost.h"
@@ -57,7 +56,8 @@ double AppExportHost::dpr() const {
 std::optional<std::chrono::system_clock::time_point> AppExportHost::screenshotDate() const {
     if (!logic_.screenshotDate) return std::nullopt;
     auto since = std::chrono::duration<double>(*logic_.screenshotDate);
-    return std::chrono::system_clock::time_point(std::chrono::duration_cast<std::chrono::system_clock::duration>(since));
+    return std::chrono::system_clock::time_point(
+        std::chrono::duration_cast<std::chrono::system_clock::duration>(since));
 }
 
 kit::Json AppExportHost::metadata() const {
@@ -209,6 +209,8 @@ void AppExportHost::indexSavedFile(const std::string& path, const kit::Json& met
     library().indexSavedFile(path, facts);
 }
 
-void AppExportHost::indexSavedAsFile(const std::string& path) { library().indexSavedAsFile(path); }
+void AppExportHost::indexSavedAsFile(const std::string& path) {
+    library().indexSavedAsFile(path);
+}
 
 }  // namespace core

@@ -8,9 +8,17 @@ ShellHost* installedShell = &defaultShell;
 LibraryHost* installedLibrary = &defaultLibrary;
 }  // namespace
 
-ShellHost& shell() { return *installedShell; }
-LibraryHost& library() { return *installedLibrary; }
-void setShell(ShellHost* host) { installedShell = host ? host : &defaultShell; }
-void setLibrary(LibraryHost* host) { installedLibrary = host ? host : &defaultLibrary; }
+ShellHost& shell() {
+    return *installedShell;
+}
+LibraryHost& library() {
+    return *installedLibrary;
+}
+void setShell(ShellHost* host) {
+    installedShell = host ? host : &defaultShell;
+}
+void setLibrary(LibraryHost* host) {
+    installedLibrary = host ? host : &defaultLibrary;
+}
 
 }  // namespace core

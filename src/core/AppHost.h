@@ -44,7 +44,8 @@ public:
     virtual void connectLibrary() {}
     // A screenshot just saved into the library folder, with the facts of its
     // capture ("mode", "app", "timestamp", …); runs on the save worker.
-    virtual void indexSavedFile(const std::string& /*path*/, const std::map<std::string, std::string>& /*facts*/) {}
+    virtual void indexSavedFile(const std::string& /*path*/,
+                                const std::map<std::string, std::string>& /*facts*/) {}
     // A file the Save As panel wrote into the library folder.
     virtual void indexSavedAsFile(const std::string& /*path*/) {}
     // A save into the folder runs on the save worker from saveStarting until

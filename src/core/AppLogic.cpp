@@ -57,7 +57,8 @@ AppLogic& AppLogic::shared() {
     return *instance;
 }
 
-AppLogic::AppLogic(Services services, std::unique_ptr<CaptureRoutes> routes, std::unique_ptr<EditorLink> editor)
+AppLogic::AppLogic(Services services, std::unique_ptr<CaptureRoutes> routes,
+                   std::unique_ptr<EditorLink> editor)
     : services_(withDefaults(services)), routes_(std::move(routes)), editor_(std::move(editor)) {
     notificationAction = [] { services::consoleLine("smartwater"); };
     startUp();

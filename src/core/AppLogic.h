@@ -158,7 +158,8 @@ public:
     void grabDelayed(const std::optional<std::string>& method, const std::optional<AfterGrab>& then);
     // The scrolling capture, explained the first time; its image goes
     // through afterGrab as "scrolling".
-    void startScrollingCapture(int direction, const std::string& method, const std::optional<AfterGrab>& then);
+    void startScrollingCapture(int direction, const std::string& method,
+                               const std::optional<AfterGrab>& then);
     void grabScrolling(const kit::Image& image, const std::optional<AfterGrab>& then);
     // The live scrolling capture's image.
     void grabScrollingManual(const kit::Image& image, const std::optional<std::string>& method,

@@ -79,9 +79,10 @@ void AppLogic::startScrollingCapture(int direction, const std::string& method,
     routes_->resetFacts();
     telemetry().preset("grab:scrolling", {{"method", method}});
     if (settings().getBool("everScrollingCapture", false)) {
-        routes_->startScrolling(direction, [this, then, alive = std::weak_ptr<int>(life_)](const kit::Image& image) {
-            if (alive.lock()) grabScrolling(image, then);
-        });
+        routes_->startScrolling(direction,
+                                [this, then, alive = std::weak_ptr<int>(life_)](const kit::Image& image) {
+                                    if (alive.lock()) grabScrolling(image, then);
+                                });
         return;
     }
     // The first time the user learns how it goes; the capture then starts
@@ -118,8 +119,8 @@ bool AppLogic::firstCaptureQuestionDue(const std::string& mode) {
     return mode == "interactive" && settings().afterGrabShow() && settings().areaCaptureMode() == "none";
 }
 
-void AppLogic::afterGrab(const kit::Image& image, const std::string& mode, const std::optional<std::string>& method,
-                         const std::optional<AfterGrab>& then) {
+void AppLogic::afterGrab(const kit::Image& image, const std::string& mode,
+                         const std::optional<std::string>& method, const std::optional<AfterGrab>& then) {
     if (!then && firstCaptureQuestionDue(mode)) {
         std::this_thread::sleep_for(std::chrono::milliseconds(30));
         services::confirmOnMain(
@@ -167,8 +168,8 @@ void AppLogic::recordCaptureFacts(const std::string& mode) {
     metadata_["mode"] = mode;
     if (isOneOf(mode, {"interactive", "interactive-window", "window"}) && facts.backdropApplied)
         metadata_["backdropApplied"] = "true";
-    if (isOneOf(mode, {"interactive", "interactive-window", "interactive-repeat", "fullscreen", "delayed", "window",
-                       "scrolling"})) {
+    if (isOneOf(mode, {"interactive", "interactive-window", "interactive-repeat", "fullscreen", "delayed",
+                       "window", "scrolling"})) {
         metadata_["app"] = facts.app;
         metadata_["window"] = facts.window;
     }
@@ -189,7 +190,8 @@ void AppLogic::performAfterGrab(const AfterGrab& actions, const std::string& met
     CaptureFacts facts = routes_->facts();
     // The remembered area is this capture's only when it was a selection;
     // after a full-screen or window capture it is still the last selection's.
-    if (!isOneOf(metadata_.value("mode", std::string()), {"interactive", "interactive-window", "interactive-repeat"}))
+    if (!isOneOf(metadata_.value("mode", std::string()),
+                 {"interactive", "interactive-window", "interactive-repeat"}))
         facts.rect.reset();
     if (actions.copy) {
         telemetry().preset("copyImage", {{"method", method}});

@@ -19,7 +19,7 @@
 namespace capture {
 class PinWindowController;
 class PreviewWindowController;
-}
+}  // namespace capture
 
 namespace core {
 

@@ -64,7 +64,8 @@ std::optional<kit::Image> AppLogic::preCrop(const std::optional<kit::Image>& ima
     }
     const editor::Framer& f = editor::Framer::shared();
     const double ox = own ? f.crop.x1 : 0, oy = own ? f.crop.y1 : 0;
-    kit::Image cut = cutImage(source, {sel.x1 + ox, f.source.height - sel.y1 - sel.height + oy, sel.width, sel.height});
+    kit::Image cut =
+        cutImage(source, {sel.x1 + ox, f.source.height - sel.y1 - sel.height + oy, sel.width, sel.height});
     if (cut.isNull()) return std::nullopt;
     return cut;
 }

@@ -6,10 +6,10 @@ namespace core {
 
 const std::vector<CursorEntry>& cursorTable() {
     static const std::vector<CursorEntry> table{
-        {"move", "cursor-move", {13, 13}},         {"l-resize", "cursor-l-resize", {13, 13}},
-        {"t-resize", "cursor-t-resize", {13, 13}}, {"tl-resize", "cursor-tl-resize", {13, 13}},
+        {"move", "cursor-move", {13, 13}},           {"l-resize", "cursor-l-resize", {13, 13}},
+        {"t-resize", "cursor-t-resize", {13, 13}},   {"tl-resize", "cursor-tl-resize", {13, 13}},
         {"bl-resize", "cursor-bl-resize", {13, 13}}, {"point", "cursor-point", {2, 2}},
-        {"zoom", "cursor-zoom", {13, 13}},         {"pen", "cursor-pen", {15, 15}},
+        {"zoom", "cursor-zoom", {13, 13}},           {"pen", "cursor-pen", {15, 15}},
     };
     return table;
 }

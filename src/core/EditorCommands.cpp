@@ -57,7 +57,8 @@ void AppLogic::checkBackdropAllowed(const std::string& method) {
         // The window background setting is on the General tab.
         notifier().notify("Window already has backdrop",
                           "Change window capture setting to \"Transparent\", and take another screenshot.",
-                          std::nullopt, "Settings", std::nullopt, [] { editor::shell().showPreferences("general"); });
+                          std::nullopt, "Settings", std::nullopt,
+                          [] { editor::shell().showPreferences("general"); });
         telemetry().event("backdrop:denied", {{"error", "Window with embedded background"}});
     } else {
         editor::backdrop().toggle(method);
@@ -74,12 +75,11 @@ void AppLogic::refreshToolSettings() {
 void AppLogic::sampleColor(double x, double y, bool darkest) {
     services::timerStart("Identify Color");
     imaging::Capture c = capture();
-    imaging::SampledColor s = darkest ? imaging::avgColorFast(c, {x - 10, y - 10, 20, 20}, "darkest")
-                                      : imaging::colorAt(c, x, y);
+    imaging::SampledColor s =
+        darkest ? imaging::avgColorFast(c, {x - 10, y - 10, 20, 20}, "darkest") : imaging::colorAt(c, x, y);
     colorValue_ = s.color;
-    auto [shown, copied] =
-        imaging::formatColor(component8(s.color.r), component8(s.color.g), component8(s.color.b),
-                             settings().colorFormat());
+    auto [shown, copied] = imaging::formatColor(component8(s.color.r), component8(s.color.g),
+                                                component8(s.color.b), settings().colorFormat());
     colorDisplayString_ = shown;
     colorCopyString_ = copied;
     updateStatus();
@@ -133,8 +133,9 @@ void AppLogic::activateForPanel() {
 
 void AppLogic::selectDefaultFolder(std::function<void()> whenReady) {
     if (library().exists() && library().busy()) {
-        notifier().warning("Can't change folder while indexing",
-                           "Open Kadrix library and stop indexing process before changing the default folder.");
+        notifier().warning(
+            "Can't change folder while indexing",
+            "Open Kadrix library and stop indexing process before changing the default folder.");
         return;
     }
     activateForPanel();

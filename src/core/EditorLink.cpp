@@ -4,9 +4,9 @@
 #include "editor/CropTool.h"
 #include "editor/Framer.h"
 #include "editor/Handlers.h"
+#include "editor/MainWindowController.h"
 #include "editor/ObjectHandlers.h"
 #include "editor/Undo.h"
-#include "editor/MainWindowController.h"
 #include "editor/ViewController.h"
 #include "kit/ColorPanel.h"
 #include "kit/SvgImage.h"
@@ -75,7 +75,9 @@ void EditorLink::resetCropTool() {
     crop.contrast.reset();
 }
 
-void EditorLink::setCanvasImage(const kit::Image& image) { editor::setCanvasImage(image); }
+void EditorLink::setCanvasImage(const kit::Image& image) {
+    editor::setCanvasImage(image);
+}
 void EditorLink::resetUndo() {
     editor::Undo::shared().reset();
 }
@@ -97,11 +99,15 @@ void EditorLink::deactivateObjects() {
 void EditorLink::setArmedTool(const std::string& type) {
     editor::ObjectHandlers::shared().createOnClick = type;
 }
-bool EditorLink::cropToolOn() { return editor::CropTool::shared().on(); }
+bool EditorLink::cropToolOn() {
+    return editor::CropTool::shared().on();
+}
 services::Rect EditorLink::cropSelection() {
     return editor::CropTool::shared().selection();
 }
-bool EditorLink::primaryButtonHeld() { return editor::Handlers::shared().pressedMouseButtons[0]; }
+bool EditorLink::primaryButtonHeld() {
+    return editor::Handlers::shared().pressedMouseButtons[0];
+}
 void EditorLink::applySelectionMode(const std::string& mode) {
     if (auto* c = controller()) c->applySelectionMode(mode);
 }
@@ -119,7 +125,9 @@ void EditorLink::updateToolSettings(const std::string& type) {
     if (auto* vc = viewController()) vc->updateToolSettings(type);
 }
 
-void EditorLink::relayoutCanvas() { editor::relayoutCanvas(false); }
+void EditorLink::relayoutCanvas() {
+    editor::relayoutCanvas(false);
+}
 std::optional<kit::Size> EditorLink::addImageObject(const kit::Image& image) {
     editor::ObjectHandlers& m = editor::ObjectHandlers::shared();
     m.deactivate();
@@ -143,7 +151,9 @@ void EditorLink::moveActiveObject(kit::Point origin) {
     r.y1 = origin.y;
 }
 
-void EditorLink::refitCanvas() { editor::refitCanvas(false); }
+void EditorLink::refitCanvas() {
+    editor::refitCanvas(false);
+}
 
 void EditorLink::setPointer(const kit::Cursor& cursor) {
     if (auto* vc = viewController(); vc && vc->shotView) vc->shotView->setCursor(cursor);
@@ -154,7 +164,8 @@ bool EditorLink::addRectangle(const services::Rect& rect) {
 }
 
 bool EditorLink::addEraser(const services::Rect& rect) {
-    auto o = std::dynamic_pointer_cast<objects::ObjConceal>(editor::ObjectHandlers::shared().addObject("ObjConceal", rect));
+    auto o = std::dynamic_pointer_cast<objects::ObjConceal>(
+        editor::ObjectHandlers::shared().addObject("ObjConceal", rect));
     if (!o) return false;
     o->fillMode = "erase";
     o->reconceal();
@@ -162,7 +173,8 @@ bool EditorLink::addEraser(const services::Rect& rect) {
 }
 
 bool EditorLink::addRuler(const services::Rect& rect, bool vertical, double dpr, double tdist) {
-    auto o = std::dynamic_pointer_cast<objects::ObjRuler>(editor::ObjectHandlers::shared().addObject("ObjRuler", rect));
+    auto o = std::dynamic_pointer_cast<objects::ObjRuler>(
+        editor::ObjectHandlers::shared().addObject("ObjRuler", rect));
     if (!o) return false;
     o->dpr = dpr;
     o->updateKnobs(vertical);
@@ -199,7 +211,9 @@ void EditorLink::storeCropSelection(const services::Rect& selection) {
 void EditorLink::setCropSelection(std::optional<services::Rect> selection) {
     editor::CropTool::shared().setSelection(selection);
 }
-void EditorLink::saveUndo() { editor::Undo::shared().save(""); }
+void EditorLink::saveUndo() {
+    editor::Undo::shared().save("");
+}
 void EditorLink::hideTooltip() {
     if (auto* vc = viewController(); vc && vc->ctrlHelperTooltip) vc->ctrlHelperTooltip->hide();
 }
@@ -213,7 +227,9 @@ void EditorLink::attachAnnouncement() {
     if (auto* vc = viewController(); vc && vc->view) services::Announcer::shared().attach(*vc->view);
 }
 
-bool EditorLink::darkMode() { return kit::applicationIsDark(); }
+bool EditorLink::darkMode() {
+    return kit::applicationIsDark();
+}
 
 void EditorLink::showUpdateButton() {
     if (auto* c = controller(); c && c->btnUpdate) c->btnUpdate->setHidden(false);

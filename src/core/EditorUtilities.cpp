@@ -23,7 +23,8 @@ std::optional<AppLogic::PointerChoice> AppLogic::pointerFor(const std::string& n
     if (name == "l-resize" || name == "r-resize") return PointerChoice{std::nullopt, "l-resize"};
     if (name == "bl-resize" || name == "tr-resize") return PointerChoice{std::nullopt, "bl-resize"};
     if (name == "br-resize" || name == "tl-resize") return PointerChoice{std::nullopt, "tl-resize"};
-    if (name == "point" || name == "move" || name == "zoom" || name == "pen") return PointerChoice{std::nullopt, name};
+    if (name == "point" || name == "move" || name == "zoom" || name == "pen")
+        return PointerChoice{std::nullopt, name};
     if (name == "open-hand") return PointerChoice{kit::Cursor::openHand(), ""};
     if (name == "closed-hand") return PointerChoice{kit::Cursor::closedHand(), ""};
     if (name == "crosshair") return PointerChoice{kit::Cursor::crosshair(), ""};
@@ -105,11 +106,14 @@ void AppLogic::pinImage(const std::string& file) {
         return;
     }
     kit::Point mid{800, 500};
-    if (!kit::Displays::all().empty()) mid = kit::Displays::toWindowServer(kit::Displays::main().frame).center();
+    if (!kit::Displays::all().empty())
+        mid = kit::Displays::toWindowServer(kit::Displays::main().frame).center();
     pinImage(image, mid);
 }
 
-void AppLogic::removePin(int64_t id) { routes_->removePin(id); }
+void AppLogic::removePin(int64_t id) {
+    routes_->removePin(id);
+}
 
 // ───────────────────────── image files ─────────────────────────
 

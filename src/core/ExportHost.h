@@ -41,7 +41,9 @@ public:
     virtual double dpr() const { return 1.0; }
 
     // When the screenshot was taken or loaded; none: now.
-    virtual std::optional<std::chrono::system_clock::time_point> screenshotDate() const { return std::nullopt; }
+    virtual std::optional<std::chrono::system_clock::time_point> screenshotDate() const {
+        return std::nullopt;
+    }
     // The screenshot's facts (text to text): "app", "autoName", …
     virtual kit::Json metadata() const { return kit::Json::object(); }
     virtual void setMetadata(const kit::Json& /*metadata*/) {}

@@ -53,7 +53,8 @@ std::string extensionOf(const std::string& path) {
     size_t dot = path.rfind('.');
     if (dot == std::string::npos || (slash != std::string::npos && dot < slash)) return {};
     std::string ext = path.substr(dot + 1);
-    std::transform(ext.begin(), ext.end(), ext.begin(), [](unsigned char c) { return char(std::tolower(c)); });
+    std::transform(ext.begin(), ext.end(), ext.begin(),
+                   [](unsigned char c) { return char(std::tolower(c)); });
     return ext;
 }
 
@@ -86,8 +87,10 @@ WriteResult writeFresh(const std::string& folder, const std::string& base, const
             case kit::files::NewFile::written:
                 if (mark) Exporter::setXattr(path);
                 return {path, {}};
-            case kit::files::NewFile::exists: continue;
-            case kit::files::NewFile::failed: return {std::nullopt, error};
+            case kit::files::NewFile::exists:
+                continue;
+            case kit::files::NewFile::failed:
+                return {std::nullopt, error};
         }
     }
     return {std::nullopt, "No free file name in " + folder};
@@ -210,7 +213,8 @@ kit::Image Exporter::drawObjects(const kit::Image& base, int w, int h, double le
         kit::Rect b = layer->bounds().standardized();
         objects.drawLayer(*layer, {left - o.x + b.minX(), bottom - o.y + b.minY()});
     } else {
-        objects.drawImage(base, kit::Rect(left, bottom, base.width(), base.height()), kit::ScaleQuality::None);
+        objects.drawImage(base, kit::Rect(left, bottom, base.width(), base.height()),
+                          kit::ScaleQuality::None);
     }
     return objects.image();
 }
@@ -242,8 +246,9 @@ std::string Exporter::fileName(const std::optional<std::string>& templ) {
     std::string t = templ ? *templ : settings_.getString("fileNameTemplate", kDefaultFileNameTemplate);
     auto date = host_.screenshotDate().value_or(Clock::now());
     kit::Json meta = host_.metadata();
-    std::string app = meta.is_object() && meta.contains("app") && meta["app"].is_string() ? meta["app"].get<std::string>()
-                                                                                          : std::string();
+    std::string app = meta.is_object() && meta.contains("app") && meta["app"].is_string()
+                          ? meta["app"].get<std::string>()
+                          : std::string();
     return expandFileName(t, date, app);
 }
 
@@ -326,7 +331,8 @@ Exporter::EncodedFile Exporter::encodeForFolder(const FolderWrite& job) {
     if (tryJpeg && !file.data.empty() && jpegWins(file.data.size(), 1)) {
         std::vector<uint8_t> jpeg = timedJpeg();
         if (!jpeg.empty()) {
-            std::printf("PNG: %.2f MB, JPEG: %.2f MB\n", file.data.size() / 1048576.0, jpeg.size() / 1048576.0);
+            std::printf("PNG: %.2f MB, JPEG: %.2f MB\n", file.data.size() / 1048576.0,
+                        jpeg.size() / 1048576.0);
             if (jpegWins(file.data.size(), jpeg.size())) {
                 std::printf("Jpeg won\n");
                 file = {std::move(jpeg), ".jpeg"};
@@ -422,8 +428,8 @@ WriteResult Exporter::saveToFolder(const std::string& folder) {
     return r;
 }
 
-WriteResult Exporter::saveImgToFolder(const kit::Image& image, const std::string& name, const std::string& folder,
-                                      bool overwrite) {
+WriteResult Exporter::saveImgToFolder(const kit::Image& image, const std::string& name,
+                                      const std::string& folder, bool overwrite) {
     return writeToFolder(folderJob(image, name, folder, overwrite));
 }
 
@@ -450,7 +456,8 @@ std::optional<std::string> Exporter::showSaveAsPanel(const std::optional<std::st
         std::string n = p.nameFieldValue;
         size_t dot = n.rfind('.');
         if (dot != std::string::npos && dot > 0) n.resize(dot);
-        p.setAllowedTypes(index == 1 ? std::vector<std::string>{"jpeg", "jpg"} : std::vector<std::string>{"png"});
+        p.setAllowedTypes(index == 1 ? std::vector<std::string>{"jpeg", "jpg"}
+                                     : std::vector<std::string>{"png"});
         p.setNameFieldValue(n + (index == 1 ? ".jpeg" : ".png"));
     };
     if (folder) panel.directory = *folder;
@@ -513,7 +520,8 @@ std::optional<std::string> Exporter::saveTempImage(const kit::Image& image, cons
 
 void Exporter::cleanupTempFolder(const std::optional<std::string>& folder) {
     auto since = std::chrono::system_clock::now().time_since_epoch();
-    cleanupTempFolder(folder, double(std::chrono::duration_cast<std::chrono::milliseconds>(since).count()) / 1000.0);
+    cleanupTempFolder(folder,
+                      double(std::chrono::duration_cast<std::chrono::milliseconds>(since).count()) / 1000.0);
 }
 
 void Exporter::cleanupTempFolder(const std::optional<std::string>& folder, double now) {
@@ -538,8 +546,8 @@ void Exporter::cleanupTempFolder(const std::optional<std::string>& folder, doubl
     }
 }
 
-WriteResult Exporter::saveImageAsJPEG(const kit::Image& image, const std::string& name, const std::string& folder,
-                                      double quality) {
+WriteResult Exporter::saveImageAsJPEG(const kit::Image& image, const std::string& name,
+                                      const std::string& folder, double quality) {
     const char* fn = "saveImageAsJPEG(image:name:folder:quality:)";
     if (!kit::files::isDirectory(folder)) {
         oops(fn, "Folder doesn't exist");

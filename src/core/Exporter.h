@@ -112,7 +112,8 @@ public:
 
     // ---- Save As (main thread) ----
     // The chosen path; none when cancelled.
-    std::optional<std::string> showSaveAsPanel(const std::optional<std::string>& folder, const std::string& name);
+    std::optional<std::string> showSaveAsPanel(const std::optional<std::string>& folder,
+                                               const std::string& name);
     // The chosen path as written: PNG or JPEG by its extension, the chosen
     // format's appended when it has neither.
     static std::string withImageExtension(const std::string& path, bool jpeg);
@@ -121,7 +122,8 @@ public:
     // ---- temporary folder and plain JPEG ----
     // The private folder for temporary captures (per user, 0700).
     static std::string tempFolder();
-    std::optional<std::string> saveTempImage(const kit::Image& image, const std::string& name, bool maxQuality);
+    std::optional<std::string> saveTempImage(const kit::Image& image, const std::string& name,
+                                             bool maxQuality);
     // Removes our image files older than a day; goes on past errors.
     static void cleanupTempFolder(const std::optional<std::string>& folder = std::nullopt);
     // The same as seen at `now` (seconds since 1970).

@@ -109,7 +109,7 @@ std::string replaceForbiddenRuns(const std::string& in) {
 // Byte length of the blank (space-like, not a line break) starting at `at`, or 0.
 size_t blankAt(const std::string& s, size_t at) {
     static const std::string_view kBlanks[] = {
-        " ",  "\t", "\xC2\xA0", "\xE1\x9A\x80", "\xE2\x80\xAF", "\xE2\x81\x9F", "\xE3\x80\x80",
+        " ", "\t", "\xC2\xA0", "\xE1\x9A\x80", "\xE2\x80\xAF", "\xE2\x81\x9F", "\xE3\x80\x80",
     };
     for (std::string_view b : kBlanks)
         if (s.compare(at, b.size(), b) == 0) return b.size();
@@ -131,8 +131,10 @@ std::string trimBlanks(std::string s) {
     while (size_t n = blankAt(s, begin)) begin += n;
     size_t end = s.size();
     while (end > begin)
-        if (size_t n = blankEndingAt(s, end)) end -= n;
-        else break;
+        if (size_t n = blankEndingAt(s, end))
+            end -= n;
+        else
+            break;
     return s.substr(begin, end - begin);
 }
 

@@ -106,7 +106,8 @@ void AppLogic::fitZoom(bool soft) {
     f.minzoom = 0.03125;
     fit();
     const double w = imgSource_.width(), h = imgSource_.height();
-    if (settings().preferLargeWindow() && f.zoom() == 0.5 && f.area.width >= 0.8 * w && f.area.height >= 0.8 * h)
+    if (settings().preferLargeWindow() && f.zoom() == 0.5 && f.area.width >= 0.8 * w &&
+        f.area.height >= 0.8 * h)
         f._zoom.set(0.8);
     f.minzoom = f.zoom();
 }

@@ -20,7 +20,8 @@ public:
     void refreshToolSettings() override { logic_.refreshToolSettings(); }
     void updateStatus() override { logic_.updateStatus(); }
     // The before/after GIF belongs to the exporter's commands; no folder yet: "".
-    void saveGIF(const kit::Image& img1, const kit::Image& img2, double delay, const std::string& folder) override {
+    void saveGIF(const kit::Image& img1, const kit::Image& img2, double delay,
+                 const std::string& folder) override {
         logic_.saveGIF(img1, img2, delay, folder.empty() ? std::nullopt : std::optional<std::string>(folder));
     }
 

@@ -261,7 +261,8 @@ void SaveCommands::saveGIF(const kit::Image& img1, const kit::Image& img2, doubl
     });
 }
 
-void SaveCommands::gifFinished(const kit::Image& img1, const kit::Image& img2, double delay, const WriteResult& r) {
+void SaveCommands::gifFinished(const kit::Image& img1, const kit::Image& img2, double delay,
+                               const WriteResult& r) {
     if (!r) {
         telemetry_.oops("saveGIF(img1:img2:delay:urlFolder:)", "Can't save GIF file");
         notifier_.warning("Can't save file", "Something's wronger");

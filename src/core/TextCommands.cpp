@@ -70,8 +70,9 @@ void AppLogic::instantOCR(const std::string& method) {
     kit::Image image = routes_->interactive(capture::WindowShadow::solid, false, false, true);
     if (image.isNull()) {
         telemetry().oops("instantOCR(method:)", "Failed to get screenshot image");
-        notifier().notify("You didn't select the area",
-                          "Activate the feature once again, and select the area containing the text or QR code.");
+        notifier().notify(
+            "You didn't select the area",
+            "Activate the feature once again, and select the area containing the text or QR code.");
         return;
     }
     telemetry().preset("ocr", {{"method", method}});
@@ -131,9 +132,10 @@ void AppLogic::copyOCRText(const std::string& text, bool keptBreaks) {
     const std::string preview = ocrPreview(text);
     auto alive = std::weak_ptr<int>(life_);
     if (keptBreaks) {
-        notifier().notify("Text copied to the clipboard", preview, std::nullopt, "Cut Breaks", 5.0, [this, alive] {
-            if (alive.lock()) copyOCRText(removeLineBreaks(lastOCROriginal), false);
-        });
+        notifier().notify("Text copied to the clipboard", preview, std::nullopt, "Cut Breaks", 5.0,
+                          [this, alive] {
+                              if (alive.lock()) copyOCRText(removeLineBreaks(lastOCROriginal), false);
+                          });
     } else {
         notifier().notify("Text without line breaks copied", preview, std::nullopt, "Add Breaks", 5.0,
                           [this, alive] {

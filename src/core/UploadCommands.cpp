@@ -206,9 +206,9 @@ bool AppLogic::plimImage() {
     const std::string name = exports().exporter.fileName(std::string(kUploadFileNameTemplate)) + sized.suffix;
     const std::string path = *folder + "/" + name;
     std::string error;
-    if (!kit::files::writeAtomic(path, std::string_view(reinterpret_cast<const char*>(sized.data->data()),
-                                                        sized.data->size()),
-                                 0600, &error)) {
+    if (!kit::files::writeAtomic(
+            path, std::string_view(reinterpret_cast<const char*>(sized.data->data()), sized.data->size()),
+            0600, &error)) {
         telemetry().oops(kHandOffFunction, error);
         return warn("The image could not be written: " + shownText(error));
     }
@@ -234,7 +234,9 @@ bool AppLogic::plimImage() {
 }
 
 void AppLogic::handlePlimCommand(const std::string& command, const std::optional<std::string>& payload) {
-    auto open = [this](const std::string& url) { openURL_ ? openURL_(url) : openCompanionLink(url, notifier()); };
+    auto open = [this](const std::string& url) {
+        openURL_ ? openURL_(url) : openCompanionLink(url, notifier());
+    };
     if (command == "plim/connect") {
         settings().setUploadMode("plim");
         open("plim://kadrix/connected");
@@ -252,7 +254,8 @@ void AppLogic::handlePlimCommand(const std::string& command, const std::optional
         else
             notifier().notify(title, message);
     } else if (command == "plim/fail") {
-        notifier().warning("Upload Failed!", "For better or worse, we failed to put the file in your storage");
+        notifier().warning("Upload Failed!",
+                           "For better or worse, we failed to put the file in your storage");
     } else if (command == "plim/off") {
         notifier().warning("Upload Integration is Off", "Enable Kadrix integration in Quober");
     }

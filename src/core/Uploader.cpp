@@ -148,7 +148,8 @@ UploadResult readUploadReply(const std::optional<services::Bytes>& data,
     if (text.find("SUCCESS") != std::string::npos) {
         // The match runs from the start of the text within its first line,
         // and the link stands in its place, the rest of the text kept after it.
-        static const kit::Regex pattern("^[^\\n\\r]*SUCCESS: ([^\\n\\r]+(png|jpeg|jpg))", kit::Regex::caseInsensitive);
+        static const kit::Regex pattern("^[^\\n\\r]*SUCCESS: ([^\\n\\r]+(png|jpeg|jpg))",
+                                        kit::Regex::caseInsensitive);
         std::string link = text;
         if (auto m = pattern.firstMatch(text);
             m && m->groups.size() > 1 && m->groups[1] && m->text().size() <= text.size())
@@ -197,7 +198,8 @@ void uploadStepOrFail(services::Telemetry& telemetry, const std::function<void(U
 void uploadImage(const kit::Image& image, double dpr, const std::string& fileName, const std::string& token,
                  const UploadTarget& target, services::Telemetry& telemetry,
                  std::function<void(const UploadResult&)> done) {
-    auto installation = target.builtIn ? std::optional(std::pair(telemetry.uid(), telemetry.vc())) : std::nullopt;
+    auto installation =
+        target.builtIn ? std::optional(std::pair(telemetry.uid(), telemetry.vc())) : std::nullopt;
     std::function<void(UploadResult)> finish = [done](UploadResult result) {
         kit::dispatchMain([done, result] { done(result); });
     };

@@ -24,7 +24,7 @@ namespace core {
 
 struct SizedImage {
     std::optional<services::Bytes> data;  // none when an encoding failed
-    std::string suffix;         // ".png", ".jpeg", "p.png", "p.jpeg"; empty on failure
+    std::string suffix;                   // ".png", ".jpeg", "p.png", "p.jpeg"; empty on failure
     double sizeMB = 0;
 };
 

@@ -37,9 +37,8 @@ void setToken(const std::string& command, const std::optional<std::string>& payl
     std::string token = tokenFromPayload(payload);
     if (token.size() >= 11 && token.size() <= 36) {
         // Uploads would go wherever this token points: the user says yes first.
-        if (!actions.consent("Apply a new upload token?",
-                             "A link asks to change your upload token to " + token +
-                                 ". Your next uploads will use it."))
+        if (!actions.consent("Apply a new upload token?", "A link asks to change your upload token to " +
+                                                              token + ". Your next uploads will use it."))
             return;
         services::Settings::shared().setToken(token);
         actions.notify("Token Updated", "New token is applied successfully: " + token);
@@ -57,8 +56,9 @@ void setLibraryLimit(const std::optional<std::string>& payload, UrlActions& acti
     int64_t limit = 0;
     auto [end, ec] = std::from_chars(text.data(), text.data() + text.size(), limit);
     if (ec != std::errc() || end != text.data() + text.size() || limit <= 0) return;
-    if (!actions.consent("Change the library size?",
-                         "A link asks to keep the newest " + std::to_string(limit) + " screenshots in the library."))
+    if (!actions.consent(
+            "Change the library size?",
+            "A link asks to keep the newest " + std::to_string(limit) + " screenshots in the library."))
         return;
     services::Settings::shared().setLibLimit(limit);
     if (services::Settings::shared().libEnabled()) actions.rescanLibraryView();
@@ -109,7 +109,8 @@ std::string tokenFromPayload(const std::optional<std::string>& payload) {
     return out;
 }
 
-void handleURLCommand(const std::string& host, const std::string& command, const std::optional<std::string>& payload,
+void handleURLCommand(const std::string& host, const std::string& command,
+                      const std::optional<std::string>& payload,
                       const std::map<std::string, std::string>& query, UrlActions& actions) {
     if (host == "plim") {
         actions.handlePlimCommand(command, payload);
@@ -169,21 +170,24 @@ void handleURLCommand(const std::string& host, const std::string& command, const
     } else if (command == "settings/token") {
         setToken(command, payload, actions);
     } else if (command == "settings/library/enable") {
-        if (!actions.consent("Turn the screenshot library on?",
-                             "A link asks to turn on the screenshot library, which indexes the text of your saved "
-                             "screenshots."))
+        if (!actions.consent(
+                "Turn the screenshot library on?",
+                "A link asks to turn on the screenshot library, which indexes the text of your saved "
+                "screenshots."))
             return;
         services::Settings::shared().setLibEnabled(true);
         actions.setupLibraryStatusItem();
     } else if (command == "settings/library/disable") {
-        if (!actions.consent("Turn the screenshot library off?", "A link asks to turn off the screenshot library."))
+        if (!actions.consent("Turn the screenshot library off?",
+                             "A link asks to turn off the screenshot library."))
             return;
         services::Settings::shared().setLibEnabled(false);
         actions.buildMenu();
     } else if (command == "settings/library/limit") {
         setLibraryLimit(payload, actions);
     } else {
-        actions.warning("Kadrix: command is not recognized", "Unknown URL Scheme command:\n" + shown(command));
+        actions.warning("Kadrix: command is not recognized",
+                        "Unknown URL Scheme command:\n" + shown(command));
     }
 }
 

@@ -53,7 +53,8 @@ public:
 
 // `query`: the URL's query items, a later item replacing an earlier one and
 // an item without a value removing the name (the shell's take-apart).
-void handleURLCommand(const std::string& host, const std::string& command, const std::optional<std::string>& payload,
+void handleURLCommand(const std::string& host, const std::string& command,
+                      const std::optional<std::string>& payload,
                       const std::map<std::string, std::string>& query, UrlActions& actions);
 
 // The after-capture actions of a "then" value; absent when there is none.

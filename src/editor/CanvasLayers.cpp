@@ -115,7 +115,8 @@ void hideCheckerUnderImage(CanvasLayers& c) {
         const kit::Layer& l = *c.objects;
         const kit::Point shown = l.presented("position", l.position());
         const kit::AffineTransform shownScale = l.presented("transform", l.transform());
-        covered = imageCoversView(c, l.position(), l.transform().a) && imageCoversView(c, shown, shownScale.a);
+        covered =
+            imageCoversView(c, l.position(), l.transform().a) && imageCoversView(c, shown, shownScale.a);
     }
     if (covered) {
         if (!c.imageOpaque) c.imageOpaque = allOpaque(c.image);
@@ -303,8 +304,9 @@ namespace {
 // A layer that puts its contents and sublayers down as they are.
 bool layerDrawsUnchanged(const kit::Layer& l) {
     return !l.isHidden() && l.opacity() == 1 && l.transform().isIdentity() && l.shadowOpacity() == 0 &&
-           l.borderWidth() == 0 && l.cornerRadius() == 0 && l.compositingFilter() == kit::CompositingFilter::None &&
-           !l.shouldRasterize() && l.backgroundPattern().isNull();
+           l.borderWidth() == 0 && l.cornerRadius() == 0 &&
+           l.compositingFilter() == kit::CompositingFilter::None && !l.shouldRasterize() &&
+           l.backgroundPattern().isNull();
 }
 
 bool sameImageStorage(const kit::Image& a, const kit::Image& b) {
@@ -320,9 +322,11 @@ bool treeShowsImageAlone(const kit::Image& image) {
     const kit::Layer& shown = *c.imageLayer;
     kit::Layer* canvas = shown.superlayer();
     if (!canvas || canvas->superlayer() != c.objects.get()) return false;
-    if (!layerDrawsUnchanged(shown) || !layerDrawsUnchanged(*canvas) || !sameImageStorage(shown.contents(), image))
+    if (!layerDrawsUnchanged(shown) || !layerDrawsUnchanged(*canvas) ||
+        !sameImageStorage(shown.contents(), image))
         return false;
-    if (!shown.sublayers().empty() || canvas->sublayers().size() != 1 || shown.mask() || canvas->mask()) return false;
+    if (!shown.sublayers().empty() || canvas->sublayers().size() != 1 || shown.mask() || canvas->mask())
+        return false;
     const Framer::Paddings pad = canvasPaddings();
     if (pad.padCL != 0 || pad.padCR != 0 || pad.padCT != 0 || pad.padCB != 0) return false;
     const services::Rect& s = Framer::shared().source;

@@ -33,7 +33,7 @@ struct CanvasLayers {
     int relayoutRequest = 0;         // pending re-layout: 0 none, 1 plain, 2 animated
     bool suppressAnimation = false;  // a text is being edited: never animate
 
-    bool dark = false;               // the canvas view's appearance
+    bool dark = false;  // the canvas view's appearance
     // Whether every pixel of `image` is opaque; learnt when first needed.
     std::optional<bool> imageOpaque;
 

@@ -25,7 +25,9 @@ const std::vector<std::string> kInitialColors = {"#00A490", "#00AFEE", "#1C2B41"
 
 // A swatch colour from its text; text that is no hex colour gives black, as
 // the tool-settings bar shows it.
-kit::Color swatchColor(const std::string& text) { return imaging::cgColor(text, 1.0); }
+kit::Color swatchColor(const std::string& text) {
+    return imaging::cgColor(text, 1.0);
+}
 
 bool sameColor(const kit::Color& a, const kit::Color& b) {
     auto close = [](double x, double y) { return std::abs(x - y) < 0.5 / 255; };

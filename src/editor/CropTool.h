@@ -44,8 +44,8 @@ public:
     bool on() const override { return on_; }
     services::Rect selection() const override { return selection_; }
     std::optional<services::Rect> suggestion;  // smart-adjust preview while Alt is held in a drag
-    std::string mmode = "default";   // "default", "select", "move", "*-resize", "units"
-    double mdsx = 0, mdsy = 0;       // image point of the last mouse-down
+    std::string mmode = "default";             // "default", "select", "move", "*-resize", "units"
+    double mdsx = 0, mdsy = 0;                 // image point of the last mouse-down
     services::Rect mouseDownSelection{0, 0, 100, 100};
     std::optional<double> contrast;  // none while unknown (the label hides)
     double tmMouseDown = 0;          // event time of the last mouse-down, seconds

@@ -204,7 +204,8 @@ void FrameHandlers::mouseDragged(int button, double x, double y) {
     if (button == 0 && zoomKeyHeld()) {
         const double d = f.dpr();
         kit::Path path;
-        path.addRect({std::round(mdx) / d, std::round(mdy) / d, std::round(x - mdx) / d, std::round(y - mdy) / d});
+        path.addRect(
+            {std::round(mdx) / d, std::round(mdy) / d, std::round(x - mdx) / d, std::round(y - mdy) / d});
         lmarquee->setPath(path);
         lmarqueeInner->setPath(path);
         lmarquee->setHidden(false);
@@ -216,7 +217,8 @@ void FrameHandlers::mouseDragged(int button, double x, double y) {
     if (enforceConstraints) f.constrainPan(true);
     request(1);
     services::Telemetry::shared().repeatableEvent(
-        "pan", {{"method", "mouse:" + std::string(PressedKeys::isHeld(kit::KeyCode::Space) ? "Space+" : "") + std::to_string(button)}});
+        "pan", {{"method", "mouse:" + std::string(PressedKeys::isHeld(kit::KeyCode::Space) ? "Space+" : "") +
+                               std::to_string(button)}});
     pdx = x;
     pdy = y;
 }
@@ -231,8 +233,9 @@ void FrameHandlers::mouseUp(int button, double x, double y) {
         const double d = std::hypot(x - mdx, y - mdy);
         if (d >= 6.0) {
             const kit::Point p1 = f.viewToImage({mdx, mdy}), p2 = f.viewToImage({x, y});
-            f.zoomToFit({std::min(p1.x, p2.x), std::min(p1.y, p2.y), std::fabs(p2.x - p1.x), std::fabs(p2.y - p1.y)},
-                        false);
+            f.zoomToFit(
+                {std::min(p1.x, p2.x), std::min(p1.y, p2.y), std::fabs(p2.x - p1.x), std::fabs(p2.y - p1.y)},
+                false);
             char distance[32];
             std::snprintf(distance, sizeof distance, "%.1f", std::round(d));
             services::Telemetry::shared().event("zoom", {{"method", "z+drag"}, {"dragdistance", distance}});
@@ -326,7 +329,8 @@ void FrameHandlers::zoomToSelectionCorner(bool topLeft) {
     Framer& f = Framer::shared();
     const double before = f.zoom();
     f._zoom.set(16.0);
-    const kit::Point corner = topLeft ? kit::Point{r->x1, r->y1 + r->height} : kit::Point{r->x1 + r->width, r->y1};
+    const kit::Point corner =
+        topLeft ? kit::Point{r->x1, r->y1 + r->height} : kit::Point{r->x1 + r->width, r->y1};
     f.setOffset(corner, viewCentre());
     finishCommand(before < 8.0 ? 2 : 1);
 }

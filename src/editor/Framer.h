@@ -32,9 +32,9 @@ public:
     services::Rect source{0, 0, 100, 100};
     services::Rect original{0, 0, 100, 100};
     services::Rect area{0, 0, 600, 400};
-    services::Atomic<double> _zoom{0.5};  // device pixels per image pixel
-    services::Atomic<double> _dpr{2.0};   // device pixels per point
-    double bpx = 0, bpy = 0;            // exact pan offset
+    services::Atomic<double> _zoom{0.5};          // device pixels per image pixel
+    services::Atomic<double> _dpr{2.0};           // device pixels per point
+    double bpx = 0, bpy = 0;                      // exact pan offset
     services::Atomic<double> _bx{0.0}, _by{0.0};  // pan offset rounded to whole device pixels
     double minzoom = 0.03125;
 

@@ -75,7 +75,8 @@ bool Handlers::imageLoaded() const {
 }
 
 void Handlers::setPressed(int button, bool pressed) {
-    if (button >= 0 && size_t(button) < pressedMouseButtons.size()) pressedMouseButtons[size_t(button)] = pressed;
+    if (button >= 0 && size_t(button) < pressedMouseButtons.size())
+        pressedMouseButtons[size_t(button)] = pressed;
 }
 
 void Handlers::flush() {
@@ -89,7 +90,9 @@ void Handlers::mouseDown(const kit::Event& event, double x0, double y0, int butt
     if (controlOnly(event)) return;
     mmodePrev = mmode;
     std::string owner;
-    if (button == 1 || button == 2 || (button == 0 && (PressedKeys::isHeld(kit::KeyCode::Space) || PressedKeys::isHeld(kit::KeyCode::Z) || PressedKeys::isHeld(kit::KeyCode::Y)))) {
+    if (button == 1 || button == 2 ||
+        (button == 0 && (PressedKeys::isHeld(kit::KeyCode::Space) || PressedKeys::isHeld(kit::KeyCode::Z) ||
+                         PressedKeys::isHeld(kit::KeyCode::Y)))) {
         FrameHandlers::shared().mouseDown(button, x, y);
         mmode = "pan";
         owner = mmode;

@@ -4,26 +4,26 @@
 #include <utility>
 
 #include "controls/Animator.h"
-#include "controls/ImageAssets.h"
 #include "controls/ClickableView.h"
+#include "controls/ImageAssets.h"
 #include "controls/ToolbarOverflow.h"
 #include "editor/CanvasInput.h"
 #include "editor/EditorHost.h"
 #include "editor/Framer.h"
 #include "editor/MainWindowControllerParts.h"
+#include "editor/TextMatch.h"
 #include "imaging/ColorFormats.h"
 #include "kit/Application.h"
 #include "kit/ColorPanel.h"
 #include "kit/Font.h"
 #include "kit/Parse.h"
-#include "kit/TextMeasure.h"
 #include "kit/SvgImage.h"
+#include "kit/TextMeasure.h"
 #include "services/Alerts.h"
 #include "services/NamedTimers.h"
 #include "services/Settings.h"
 #include "services/Telemetry.h"
 #include "services/Updater.h"
-#include "editor/TextMatch.h"
 
 namespace editor {
 
@@ -89,7 +89,9 @@ const std::vector<SelectionButtonItem>& selectionButtonItems() {
     return items;
 }
 constexpr double kCompactSegmentWidth = 30;
-double labelledSegmentWidth(const std::string& label) { return double(label.size()) * 7 + 18; }
+double labelledSegmentWidth(const std::string& label) {
+    return double(label.size()) * 7 + 18;
+}
 
 // Writes the image to a temporary file and drags that file out of the program.
 void initiateDragOut(kit::View& view, const kit::Event&) {
@@ -195,7 +197,9 @@ std::string statusSizeText(double width, double height, double dpr, bool realPix
     return side(width) + "\u00D7" + side(height) + "\u200A" + (realPixels ? "px" : "pt");
 }
 
-std::string statusZoomText(int zoomPercent) { return std::to_string(zoomPercent) + "%"; }
+std::string statusZoomText(int zoomPercent) {
+    return std::to_string(zoomPercent) + "%";
+}
 
 // ---- Making ------------------------------------------------------------------------
 
@@ -209,7 +213,9 @@ MainWindowController& MainWindowController::shared() {
     return *slot;
 }
 
-MainWindowController* MainWindowController::existing() { return sharedSlot().get(); }
+MainWindowController* MainWindowController::existing() {
+    return sharedSlot().get();
+}
 
 MainWindowController::MainWindowController() = default;
 
@@ -257,7 +263,8 @@ void MainWindowController::buildTopBar() {
     toolbarInstruments = std::make_shared<controls::CtrlToolbar>(kit::Rect{10, 9, 400, 30});
     bar->addSubview(toolbarInstruments);
 
-    btnCrop = kit::Button::make("Crop", [f = act(&MainWindowController::clickBtnCrop)](kit::Control&) { f(); });
+    btnCrop =
+        kit::Button::make("Crop", [f = act(&MainWindowController::clickBtnCrop)](kit::Control&) { f(); });
     btnCrop->setFrame({10, 11, 64, 26});
     btnCrop->setToolTip("Crop to the selection");
     btnCrop->setHidden(true);
@@ -285,7 +292,8 @@ void MainWindowController::buildTopBar() {
         [f = act(&MainWindowController::scSelectionClick)](controls::CtrlTooltippedSegments&) { f(); };
     bar->addSubview(scSelectionButtons);
 
-    scExportButtons = segments({{"Copy", "Copy the image"}, {"Save", "Save the image"}, {"Pin", "Pin to the screen"}});
+    scExportButtons =
+        segments({{"Copy", "Copy the image"}, {"Save", "Save the image"}, {"Pin", "Pin to the screen"}});
     scExportButtons->action =
         [f = act(&MainWindowController::scExportClick)](controls::CtrlTooltippedSegments&) { f(); };
     bar->addSubview(scExportButtons);
@@ -295,7 +303,8 @@ void MainWindowController::buildTopBar() {
     btnDragOut->setToolTip("Drag the image into another app");
     bar->addSubview(btnDragOut);
 
-    btnUpdate = kit::Button::make("Update", [f = act(&MainWindowController::clickBtnUpdate)](kit::Control&) { f(); });
+    btnUpdate =
+        kit::Button::make("Update", [f = act(&MainWindowController::clickBtnUpdate)](kit::Control&) { f(); });
     btnUpdate->setFrame({0, 11, 72, 26});
     bar->addSubview(btnUpdate);
 
@@ -418,7 +427,8 @@ void MainWindowController::layoutTopBar() {
     placeRight(*btnUpdate, 8);
     toolbarInstruments->setFrame({left, 9, std::max(0.0, x - left), 30});
     btnCrop->setFrameOrigin({left, btnCrop->frame().y()});
-    scSelectionButtons->setFrameOrigin({left + btnCrop->frame().width() + 8, scSelectionButtons->frame().y()});
+    scSelectionButtons->setFrameOrigin(
+        {left + btnCrop->frame().width() + 8, scSelectionButtons->frame().y()});
 }
 
 void MainWindowController::setSelectionButtonsCompact(bool compact) {
@@ -514,7 +524,8 @@ void MainWindowController::connectTooltips() {
     toolbarInstruments->tooltipCallbackHide = hide;
     // The tool-settings bar floats under the tool bar: its tips go under the bar.
     auto showUnderBar = [this, alive = std::weak_ptr<bool>(alive_)](const std::string& text, int x) {
-        if (alive.lock()) viewController->showTooltip(text, x, viewController->toolSettings.svEditor->frame().minY());
+        if (alive.lock())
+            viewController->showTooltip(text, x, viewController->toolSettings.svEditor->frame().minY());
     };
     for (auto* group : viewController->toolSettings.segmentGroups()) {
         group->tooltipCallback = showUnderBar;
@@ -532,7 +543,9 @@ bool MainWindowController::windowShouldClose(kit::Window&) {
     return false;
 }
 
-void MainWindowController::windowDidResize(kit::Window&) { windowResized(); }
+void MainWindowController::windowDidResize(kit::Window&) {
+    windowResized();
+}
 
 void MainWindowController::windowDidExitFullScreen(kit::Window&) {
     if (!core().hideWhenExitFS()) return;
@@ -540,9 +553,13 @@ void MainWindowController::windowDidExitFullScreen(kit::Window&) {
     core().hideMainWindow();
 }
 
-void MainWindowController::windowDidResignKey(kit::Window&) { parts().windowResignedKey(); }
+void MainWindowController::windowDidResignKey(kit::Window&) {
+    parts().windowResignedKey();
+}
 
-void MainWindowController::windowDidBecomeKey(kit::Window&) { viewController->viewDidAppear(); }
+void MainWindowController::windowDidBecomeKey(kit::Window&) {
+    viewController->viewDidAppear();
+}
 
 void MainWindowController::windowResized() {
     if (!window) return;
@@ -585,7 +602,9 @@ void MainWindowController::handleKeyDown(const kit::Event& e) {
         parts().undo();
 }
 
-void MainWindowController::handleKeyUp(const kit::Event& e) { parts().keyUp(keyEvtFor(e), &e); }
+void MainWindowController::handleKeyUp(const kit::Event& e) {
+    parts().keyUp(keyEvtFor(e), &e);
+}
 
 void MainWindowController::handleFlagsChanged(const kit::Event& e) {
     auto change = modifierKeyEvt(e);
@@ -702,9 +721,8 @@ void MainWindowController::scSelectionClick() {
         case 1: {
             parts().growSelection();
             services::Rect s = parts().cropSelection();
-            t.event("cutterMoveResize", {{"method", "toolbar"},
-                                         {"width", int64_t(s.width)},
-                                         {"height", int64_t(s.height)}});
+            t.event("cutterMoveResize",
+                    {{"method", "toolbar"}, {"width", int64_t(s.width)}, {"height", int64_t(s.height)}});
             break;
         }
         case 2:
@@ -780,7 +798,8 @@ void MainWindowController::showStatus(int zoom, const std::string& size, const s
 void MainWindowController::updateColorLabelWidth() {
     constraintColorWidth = colorLabelWidth(services::Settings::shared().colorFormat());
     labelColor->setFrameSize({constraintColorWidth, labelColor->frame().height()});
-    if (auto* box = labelColor->superview()) box->setFrameSize({24 + constraintColorWidth + 4, box->frame().height()});
+    if (auto* box = labelColor->superview())
+        box->setFrameSize({24 + constraintColorWidth + 4, box->frame().height()});
     layoutTopBar();
 }
 

@@ -22,7 +22,9 @@ namespace {
 
 class LiveParts : public WindowParts {
 public:
-    void keyDown(const KeyEvt& key, const kit::Event* event) override { Handlers::shared().keyDown(key, event); }
+    void keyDown(const KeyEvt& key, const kit::Event* event) override {
+        Handlers::shared().keyDown(key, event);
+    }
     void keyUp(const KeyEvt& key, const kit::Event* event) override { Handlers::shared().keyUp(key, event); }
     void windowResignedKey() override { Handlers::shared().resignKey(); }
 
@@ -101,7 +103,9 @@ void installEditorParts(MainWindowController& controller) {
             if (c->viewController) c->viewController->updateToolSettings(parts().activeType());
         };
     if (!hooks.canvasView)
-        hooks.canvasView = [c]() -> kit::View* { return c->viewController ? c->viewController->shotView.get() : nullptr; };
+        hooks.canvasView = [c]() -> kit::View* {
+            return c->viewController ? c->viewController->shotView.get() : nullptr;
+        };
     if (!hooks.muteToolSettings)
         hooks.muteToolSettings = [c] {
             if (c->viewController) c->viewController->muteToolSettingsSoon();

@@ -13,7 +13,9 @@ WindowParts*& installedParts() {
 
 }  // namespace
 
-std::shared_ptr<kit::View> WindowParts::makeCanvasView() { return kit::View::make(); }
+std::shared_ptr<kit::View> WindowParts::makeCanvasView() {
+    return kit::View::make();
+}
 
 WindowParts& parts() {
     static WindowParts nothing;
@@ -21,8 +23,12 @@ WindowParts& parts() {
     return p ? *p : nothing;
 }
 
-void setParts(WindowParts* p) { installedParts() = p; }
+void setParts(WindowParts* p) {
+    installedParts() = p;
+}
 
-bool partsInstalled() { return installedParts() != nullptr; }
+bool partsInstalled() {
+    return installedParts() != nullptr;
+}
 
 }  // namespace editor

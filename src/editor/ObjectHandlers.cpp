@@ -11,6 +11,7 @@
 #include "editor/Framer.h"
 #include "editor/Handlers.h"
 #include "editor/Ruler.h"
+#include "editor/TextMatch.h"
 #include "editor/Undo.h"
 #include "imaging/PixelSampling.h"
 #include "kit/Animation.h"
@@ -31,7 +32,6 @@
 #include "services/KeyCombo.h"
 #include "services/Settings.h"
 #include "services/Telemetry.h"
-#include "editor/TextMatch.h"
 
 using services::Rect;
 

@@ -57,8 +57,8 @@ public:
     kit::LayerPtr layer_;                     // holds lshape and ltext
     std::shared_ptr<kit::ShapeLayer> lshape;  // line, end ticks and label box as one path
     std::shared_ptr<kit::TextLayer> ltext;
-    double dx = 0, dy = 0;       // point: pointer in view space
-    double sx = 0, sy = 0;       // pointSource: the same in image pixels
+    double dx = 0, dy = 0;                 // point: pointer in view space
+    double sx = 0, sy = 0;                 // pointSource: the same in image pixels
     services::Rect rect{10, 10, 1000, 1};  // (start, row, length, 0) or (column, start, 0, length)
     std::string text;
     double value = 0;  // measured length in image pixels

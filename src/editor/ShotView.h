@@ -16,7 +16,9 @@ public:
     explicit ShotView(const kit::Rect& frame = {});
     ~ShotView() override;
 
-    static std::shared_ptr<ShotView> make(const kit::Rect& frame = {}) { return std::make_shared<ShotView>(frame); }
+    static std::shared_ptr<ShotView> make(const kit::Rect& frame = {}) {
+        return std::make_shared<ShotView>(frame);
+    }
 
     void updateTrackingAreas() override;
     void viewDidMoveToWindow() override;

@@ -4,12 +4,12 @@
 
 #include "editor/EditorHost.h"
 #include "editor/MainWindowControllerParts.h"
+#include "editor/TextMatch.h"
 #include "imaging/PixelSampling.h"
-#include "services/Settings.h"
 #include "kit/Parse.h"
 #include "objects/ProtoObject.h"
+#include "services/Settings.h"
 #include "services/Telemetry.h"
-#include "editor/TextMatch.h"
 
 namespace editor {
 
@@ -55,13 +55,14 @@ bool setArmedToolValue(const std::string& tool, const std::string& key, const st
 
 const std::vector<std::string> ToolSettingsBar::kLineTypes = {"line", "dash"};
 const std::vector<std::string> ToolSettingsBar::kArrowTypes = {"0", "1", "2"};
-const std::vector<std::string> ToolSettingsBar::kConcealTypes = {"pixelate", "pixelate-text", "erase", "erase-text"};
+const std::vector<std::string> ToolSettingsBar::kConcealTypes = {"pixelate", "pixelate-text", "erase",
+                                                                 "erase-text"};
 const std::vector<std::string> ToolSettingsBar::kRulerUnits = {"px", "pt"};
 const std::vector<std::string> ToolSettingsBar::kFills = {"0", "40", "100"};
 const std::vector<std::string> ToolSettingsBar::kShapes = {"rect", "oval"};
 const std::vector<std::string> ToolSettingsBar::kCorrections = {"x", "s", "c"};
-const std::vector<std::string> ToolSettingsBar::kDefaultPalette = {"#00A490", "#00AFEE", "#1C2B41", "#F7F4E7",
-                                                                   "#F44723", "#7758EF", "#FFDC2C", "#FA3C63"};
+const std::vector<std::string> ToolSettingsBar::kDefaultPalette = {
+    "#00A490", "#00AFEE", "#1C2B41", "#F7F4E7", "#F44723", "#7758EF", "#FFDC2C", "#FA3C63"};
 
 ToolSettingsBar::ToolSettingsBar() {
     svEditor = std::make_shared<controls::CtrlHelper>(kit::Rect{0, 0, 200, kSettingsBarHeight});
@@ -71,28 +72,31 @@ ToolSettingsBar::ToolSettingsBar() {
     svEditor->awake();
 
     scLineType = segments({"Solid", "Dashed"}, {"Solid line", "Dashed line"}, "lineType", &kLineTypes);
-    scArrowType = segments({"Arrow", "Line", "Double"}, {"Arrow head", "Line with a tip", "Tips at both ends"},
-                           "", nullptr);
+    scArrowType = segments({"Arrow", "Line", "Double"},
+                           {"Arrow head", "Line with a tip", "Tips at both ends"}, "", nullptr);
     scArrowType->action = [this, alive = std::weak_ptr<bool>(alive_)](controls::CtrlTooltippedSegments&) {
         if (alive.lock()) editorSetArrowType();
     };
     auto button = [this](const std::string& title, kit::Button::Type type, void (ToolSettingsBar::*fn)()) {
-        auto b = kit::Button::make(title,
-                                   [this, fn, alive = std::weak_ptr<bool>(alive_)](kit::Control&) {
-                                       if (alive.lock()) (this->*fn)();
-                                   },
-                                   type);
+        auto b = kit::Button::make(
+            title,
+            [this, fn, alive = std::weak_ptr<bool>(alive_)](kit::Control&) {
+                if (alive.lock()) (this->*fn)();
+            },
+            type);
         b->setFrameSize({b->title().size() * 7.0 + 24, kControlHeight});
         svEditor->addSubview(b);
         return b;
     };
-    btnArrowStyle = button("Style", kit::Button::Type::MomentaryPush, &ToolSettingsBar::editorChangeArrowStyle);
+    btnArrowStyle =
+        button("Style", kit::Button::Type::MomentaryPush, &ToolSettingsBar::editorChangeArrowStyle);
     btnArrowStyle->setToolTip("Next drawing style");
     scConcealType = segments({"Pixelate", "Text", "Erase", "Erase Text"},
-                             {"Pixelate the area", "Pixelate only the text", "Fill with the surrounding colour",
-                              "Erase only the text"},
+                             {"Pixelate the area", "Pixelate only the text",
+                              "Fill with the surrounding colour", "Erase only the text"},
                              "concealType", &kConcealTypes);
-    scRulerPixels = segments({"px", "pt"}, {"Measure in pixels", "Measure in points"}, "rulerPixels", &kRulerUnits);
+    scRulerPixels =
+        segments({"px", "pt"}, {"Measure in pixels", "Measure in points"}, "rulerPixels", &kRulerUnits);
 
     sliderSize = std::make_shared<controls::cellSliderSize>(kit::Rect{0, 0, 90, kControlHeight});
     sliderSize->minValue = 0;
@@ -112,14 +116,17 @@ ToolSettingsBar::ToolSettingsBar() {
     };
     svEditor->addSubview(btnColor);
 
-    btnTransparency = button("Transparent", kit::Button::Type::Checkbox, &ToolSettingsBar::editorSetTransparency);
+    btnTransparency =
+        button("Transparent", kit::Button::Type::Checkbox, &ToolSettingsBar::editorSetTransparency);
     btnGIF = button("GIF", kit::Button::Type::MomentaryPush, &ToolSettingsBar::editorGIF);
     btnGIF->setToolTip("Save as an animated GIF");
-    scFill = segments({"Outline", "40%", "Solid"}, {"No fill", "Translucent fill", "Solid fill"}, "fill", &kFills);
+    scFill =
+        segments({"Outline", "40%", "Solid"}, {"No fill", "Translucent fill", "Solid fill"}, "fill", &kFills);
     scShape = segments({"Rectangle", "Oval"}, {"Rectangular spotlight", "Oval spotlight"}, "shape", &kShapes);
-    scShapeCorrection = segments({"Off", "Smooth", "Shapes"},
-                                 {"Keep the stroke as drawn", "Smooth the stroke", "Turn strokes into shapes"},
-                                 "correction", &kCorrections);
+    scShapeCorrection =
+        segments({"Off", "Smooth", "Shapes"},
+                 {"Keep the stroke as drawn", "Smooth the stroke", "Turn strokes into shapes"}, "correction",
+                 &kCorrections);
     btnUnselect = button("Done", kit::Button::Type::MomentaryPush, &ToolSettingsBar::editorUnselect);
     btnUnselect->setToolTip("Finish editing (Esc)");
 
@@ -154,11 +161,13 @@ std::shared_ptr<controls::CtrlTooltippedSegments> ToolSettingsBar::segments(
 }
 
 std::vector<controls::CtrlTooltippedSegments*> ToolSettingsBar::segmentGroups() const {
-    return {scLineType.get(), scArrowType.get(), scConcealType.get(), scRulerPixels.get(),
+    return {scLineType.get(), scArrowType.get(), scConcealType.get(),    scRulerPixels.get(),
             scFill.get(),     scShape.get(),     scShapeCorrection.get()};
 }
 
-std::optional<std::string> ToolSettingsBar::value(const std::string& key) const { return parts().toolValue(key); }
+std::optional<std::string> ToolSettingsBar::value(const std::string& key) const {
+    return parts().toolValue(key);
+}
 
 void ToolSettingsBar::updateToolSettings(const std::string& type) {
     if (contains(type, "Line"))
@@ -208,7 +217,7 @@ void ToolSettingsBar::updateToolSettings(const std::string& type) {
     btnGIF->setHidden(!image);
     if (image)
         btnTransparency->setState(value("transparency").value_or("false") == "true" ? kit::ControlState::On
-                                                                                      : kit::ControlState::Off);
+                                                                                    : kit::ControlState::Off);
 
     if (contains(type, "Rectangle") || contains(type, "Oval"))
         loadSegValue(*scFill, "fill", kFills);
@@ -266,11 +275,14 @@ void ToolSettingsBar::editorSetSize() {
 }
 
 void ToolSettingsBar::editorSetTransparency() {
-    parts().setToolValue("transparency", btnTransparency->state() == kit::ControlState::On ? "true" : "false");
+    parts().setToolValue("transparency",
+                         btnTransparency->state() == kit::ControlState::On ? "true" : "false");
     parts().flushRelayoutRequest();
 }
 
-void ToolSettingsBar::editorGIF() { parts().setToolValue("saveGIF", ""); }
+void ToolSettingsBar::editorGIF() {
+    parts().setToolValue("saveGIF", "");
+}
 
 void ToolSettingsBar::editorUnselect() {
     parts().deactivate();

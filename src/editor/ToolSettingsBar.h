@@ -44,8 +44,8 @@ public:
     std::unique_ptr<ColorPicker> colorPicker;
 
     // The codes of each control, in segment order.
-    static const std::vector<std::string> kLineTypes, kArrowTypes, kConcealTypes, kRulerUnits, kFills, kShapes,
-        kCorrections;
+    static const std::vector<std::string> kLineTypes, kArrowTypes, kConcealTypes, kRulerUnits, kFills,
+        kShapes, kCorrections;
     // Colours offered when the active object brings none.
     static const std::vector<std::string> kDefaultPalette;
 

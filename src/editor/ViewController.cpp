@@ -50,7 +50,9 @@ int64_t heightForWidth(int64_t width, double W, double H) {
     return std::max<int64_t>(1, int64_t(std::round(w * H / W)));
 }
 
-int64_t widthForHeight(int64_t height, double W, double H) { return heightForWidth(height, H, W); }
+int64_t widthForHeight(int64_t height, double W, double H) {
+    return heightForWidth(height, H, W);
+}
 
 std::pair<int64_t, int64_t> presetSize(int segment, double W, double H) {
     double f = kFactors[std::clamp(segment, 0, 5)];
@@ -81,9 +83,11 @@ std::string welcomeHint(const std::optional<std::string>& shortcut, bool trayIco
         return shortcut ? "Take a screenshot from the tray icon or with " + *shortcut +
                               ".\nIt opens here for marking up."
                         : std::string("Take a screenshot from the tray icon.\nIt opens here for marking up.");
-    const std::string take = shortcut ? "Take a screenshot with " + *shortcut + "; it opens here for marking up."
-                                      : std::string("Record a shortcut in the settings to take screenshots; they "
-                                                    "open here for marking up.");
+    const std::string take = shortcut
+                                 ? "Take a screenshot with " + *shortcut + "; it opens here for marking up."
+                                 : std::string(
+                                       "Record a shortcut in the settings to take screenshots; they "
+                                       "open here for marking up.");
     return take + "\nRunning kadrix again brings this window back.";
 }
 
@@ -122,7 +126,8 @@ std::shared_ptr<controls::CtrlButton> ctrlButton(const std::string& title, kit::
 
 std::shared_ptr<kit::Button> button(const std::string& title, kit::Rect frame, std::function<void()> fn,
                                     kit::Button::Type type = kit::Button::Type::MomentaryPush) {
-    auto b = kit::Button::make(title, [fn = std::move(fn)](kit::Control&) { fn(); }, type);
+    auto b = kit::Button::make(
+        title, [fn = std::move(fn)](kit::Control&) { fn(); }, type);
     b->setFrame(frame);
     return b;
 }
@@ -134,12 +139,14 @@ ViewController::ViewController() {
     viewDidLoad();
 }
 
-ViewController::~ViewController() { *alive_ = false; }
+ViewController::~ViewController() {
+    *alive_ = false;
+}
 
 // Runs a member with the controller while it lives.
-#define VC_ACTION(member)                                       \
-    [this, alive = std::weak_ptr<bool>(alive_)] {               \
-        if (alive.lock()) member();                              \
+#define VC_ACTION(member)                         \
+    [this, alive = std::weak_ptr<bool>(alive_)] { \
+        if (alive.lock()) member();               \
     }
 
 void ViewController::pinTopRight(kit::View& v, double top, double right) {
@@ -169,7 +176,8 @@ void ViewController::viewDidLoad() {
     introStandard->setHidden(newVersion);
 
     backdropPanelHost = kit::View::make(view->bounds());
-    backdropPanelHost->setAutoresizingMask(kit::Autoresizing::WidthSizable | kit::Autoresizing::HeightSizable);
+    backdropPanelHost->setAutoresizingMask(kit::Autoresizing::WidthSizable |
+                                           kit::Autoresizing::HeightSizable);
     backdropPanelHost->setIgnoresMouse(true);
     embedBackdropPanel();
 
@@ -280,9 +288,10 @@ void ViewController::buildBubbles() {
     // Help for the ruler.
     ctrlHelperHelp = bubble({420, 70}, false);
     ctrlHelperHelp->awake();
-    auto help = label("Hold 1 or 2 and point at the screenshot to measure the distance between edges. "
-                      "Click while measuring to keep the measurement on the image.",
-                      {14, 10, 310, 50});
+    auto help = label(
+        "Hold 1 or 2 and point at the screenshot to measure the distance between edges. "
+        "Click while measuring to keep the measurement on the image.",
+        {14, 10, 310, 50});
     help->setWraps(true);
     ctrlHelperHelp->addSubview(help);
     ctrlHelperHelp->addSubview(button("Got It", {334, 22, 74, 26}, VC_ACTION(clickCloseHelp)));
@@ -385,7 +394,8 @@ void ViewController::showTooltip(const std::string& text, int x, std::optional<d
     kit::Rect f = ctrlHelperTooltip->frame();
     const double room = view->bounds().width();
     const double left = std::clamp(x - std::round(width / 2), 0.0, std::max(0.0, room - width));
-    ctrlHelperTooltip->setFrame({left, top.value_or(view->bounds().height()) - f.height() - 5, width, f.height()});
+    ctrlHelperTooltip->setFrame(
+        {left, top.value_or(view->bounds().height()) - f.height() - 5, width, f.height()});
 }
 
 bool ViewController::anyHelperVisible() {
@@ -563,6 +573,8 @@ void ViewController::changeRealPixels() {
     core().setRealPixels(swPixelsPoints->state() != kit::ControlState::On);
 }
 
-void ViewController::clickCloseHelp() { hideHelpers(); }
+void ViewController::clickCloseHelp() {
+    hideHelpers();
+}
 
 }  // namespace editor

@@ -5,10 +5,10 @@
 #include <unistd.h>
 
 #include <QApplication>
+#include <QGuiApplication>
 #include <QIcon>
 #include <QPixmap>
 #include <QSettings>
-#include <QGuiApplication>
 #include <QSocketNotifier>
 #include <QTimer>
 #include <QWidget>
@@ -382,15 +382,16 @@ void setAspectHint(QWidget* widget, Size aspect) {
     }
     if (aspect.width > 0 && aspect.height > 0) {
         // Hundredths keep the proportions of fractional point sizes.
-        const auto w = uint32_t(std::lround(aspect.width * 100)), h = uint32_t(std::lround(aspect.height * 100));
+        const auto w = uint32_t(std::lround(aspect.width * 100)),
+                   h = uint32_t(std::lround(aspect.height * 100));
         hints[0] |= kAspectFlag;
         hints[11] = hints[13] = w;
         hints[12] = hints[14] = h;
     } else {
         hints[0] &= ~kAspectFlag;
     }
-    xcb_change_property(c, XCB_PROP_MODE_REPLACE, window, XCB_ATOM_WM_NORMAL_HINTS, XCB_ATOM_WM_SIZE_HINTS, 32, 18,
-                        hints);
+    xcb_change_property(c, XCB_PROP_MODE_REPLACE, window, XCB_ATOM_WM_NORMAL_HINTS, XCB_ATOM_WM_SIZE_HINTS,
+                        32, 18, hints);
     xcb_flush(c);
 #else
     (void)widget, (void)aspect;

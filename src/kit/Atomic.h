@@ -44,7 +44,7 @@ private:
 };
 
 template <class T>
-    requires std::is_arithmetic_v<T>
+requires std::is_arithmetic_v<T>
 class Atomic<T> {
 public:
     Atomic() = default;

@@ -7,7 +7,6 @@
 #include <memory>
 
 #include "kit/Displays.h"
-
 #include "kit/qt/ControlPrivate.h"
 
 namespace kit {
@@ -82,7 +81,8 @@ Rect ColorPanel::frame() const {
     QColorDialog* d = panel().dialog.get();
     if (!d->isVisible()) d->adjustSize();
     QRect g = d->frameGeometry();
-    return Displays::fromWindowServer(Rect{double(g.x()), double(g.y()), double(g.width()), double(g.height())});
+    return Displays::fromWindowServer(
+        Rect{double(g.x()), double(g.y()), double(g.width()), double(g.height())});
 }
 
 void ColorPanel::setFrameOrigin(Point origin) {

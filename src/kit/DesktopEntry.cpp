@@ -121,15 +121,16 @@ std::optional<std::string> kadrixEntry(const std::string& program, const std::st
                                        const std::vector<std::string>& extraLines) {
     auto quoted = files::desktopExecProgram(program);
     if (!quoted) return std::nullopt;
-    std::string text = "[Desktop Entry]\n"
-                       "Type=Application\n"
-                       "Name=Kadrix\n"
-                       "Comment=Screenshots of an area, a window or the whole screen\n"
-                       "Exec=" +
-                       *quoted + (arguments.empty() ? "" : " " + arguments) +
-                       "\n"
-                       "Icon=kadrix\n"
-                       "Terminal=false\n";
+    std::string text =
+        "[Desktop Entry]\n"
+        "Type=Application\n"
+        "Name=Kadrix\n"
+        "Comment=Screenshots of an area, a window or the whole screen\n"
+        "Exec=" +
+        *quoted + (arguments.empty() ? "" : " " + arguments) +
+        "\n"
+        "Icon=kadrix\n"
+        "Terminal=false\n";
     for (auto& line : extraLines) text += line + "\n";
     return text;
 }

@@ -38,11 +38,17 @@ void runGuarded(const Task& fn, const char* where) {
 #if defined(__SANITIZE_THREAD__)
 std::mutex gHandOver;
 using HandOverLock = std::unique_lock<std::mutex>;
-HandOverLock handingOver() { return HandOverLock(gHandOver); }
-void takenOver() { std::lock_guard lock(gHandOver); }
+HandOverLock handingOver() {
+    return HandOverLock(gHandOver);
+}
+void takenOver() {
+    std::lock_guard lock(gHandOver);
+}
 #else
 struct HandOverLock {};
-HandOverLock handingOver() { return {}; }
+HandOverLock handingOver() {
+    return {};
+}
 void takenOver() {}
 #endif
 

@@ -40,7 +40,7 @@ void common(QFileDialog& d, const std::string& title, const std::string& dir, co
         d.setDirectory(QString::fromStdString(dir));
     else
         d.setDirectory(lastDirectory().isEmpty() || !QDir(lastDirectory()).exists() ? QDir::homePath()
-                                                                                     : lastDirectory());
+                                                                                    : lastDirectory());
     if (!prompt.empty()) d.setLabelText(QFileDialog::Accept, QString::fromStdString(prompt));
     if (!types.empty()) d.setNameFilter(nameFilter(types));
 }

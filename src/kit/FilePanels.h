@@ -25,7 +25,7 @@ public:
 class SavePanel {
 public:
     std::string title;
-    std::string directory;  // where it starts; empty: the last place
+    std::string directory;                  // where it starts; empty: the last place
     std::string nameFieldValue;             // the proposed file name
     std::vector<std::string> allowedTypes;  // the first is the default
     std::string prompt;

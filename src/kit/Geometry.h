@@ -67,7 +67,9 @@ struct Rect {
         Rect r = standardized();
         return {r.origin.x + dx, r.origin.y + dy, r.size.width - 2 * dx, r.size.height - 2 * dy};
     }
-    Rect offsetBy(double dx, double dy) const { return {origin.x + dx, origin.y + dy, size.width, size.height}; }
+    Rect offsetBy(double dx, double dy) const {
+        return {origin.x + dx, origin.y + dy, size.width, size.height};
+    }
     // Smallest rectangle of whole numbers that holds this one.
     Rect integral() const {
         Rect r = standardized();
@@ -82,7 +84,9 @@ struct Rect {
 inline Rect flipRect(const Rect& r, double primaryHeight) {
     return {r.origin.x, primaryHeight - r.origin.y - r.size.height, r.size.width, r.size.height};
 }
-inline Point flipPoint(Point p, double primaryHeight) { return {p.x, primaryHeight - p.y}; }
+inline Point flipPoint(Point p, double primaryHeight) {
+    return {p.x, primaryHeight - p.y};
+}
 
 // Affine transform as in the usual graphics convention: x' = a x + c y + tx, y' = b x + d y + ty.
 struct AffineTransform {
@@ -100,9 +104,8 @@ struct AffineTransform {
     bool isIdentity() const { return *this == AffineTransform{}; }
     // this then o (apply this first, then o).
     AffineTransform concat(const AffineTransform& o) const {
-        return {a * o.a + b * o.c,           a * o.b + b * o.d,
-                c * o.a + d * o.c,           c * o.b + d * o.d,
-                tx * o.a + ty * o.c + o.tx,  tx * o.b + ty * o.d + o.ty};
+        return {a * o.a + b * o.c, a * o.b + b * o.d,          c * o.a + d * o.c,
+                c * o.b + d * o.d, tx * o.a + ty * o.c + o.tx, tx * o.b + ty * o.d + o.ty};
     }
     AffineTransform translated(double x, double y) const { return translation(x, y).concat(*this); }
     AffineTransform scaled(double sx, double sy) const { return scale(sx, sy).concat(*this); }
@@ -118,8 +121,10 @@ struct AffineTransform {
                       apply(Point{r.minX(), r.maxY()}), apply(Point{r.maxX(), r.maxY()})};
         double x1 = p[0].x, x2 = p[0].x, y1 = p[0].y, y2 = p[0].y;
         for (auto& q : p) {
-            x1 = std::min(x1, q.x); x2 = std::max(x2, q.x);
-            y1 = std::min(y1, q.y); y2 = std::max(y2, q.y);
+            x1 = std::min(x1, q.x);
+            x2 = std::max(x2, q.x);
+            y1 = std::min(y1, q.y);
+            y2 = std::max(y2, q.y);
         }
         return {x1, y1, x2 - x1, y2 - y1};
     }

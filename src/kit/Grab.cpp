@@ -132,9 +132,12 @@ std::optional<xcb_render_pictformat_t> rootPictFormat(Connection& c) {
     auto* r = xcb_render_query_pict_formats_reply(c.conn(), xcb_render_query_pict_formats(c.conn()), nullptr);
     if (!r) return std::nullopt;
     std::optional<xcb_render_pictformat_t> found;
-    for (auto s = xcb_render_query_pict_formats_screens_iterator(r); s.rem && !found; xcb_render_pictscreen_next(&s))
-        for (auto d = xcb_render_pictscreen_depths_iterator(s.data); d.rem && !found; xcb_render_pictdepth_next(&d))
-            for (auto v = xcb_render_pictdepth_visuals_iterator(d.data); v.rem; xcb_render_pictvisual_next(&v))
+    for (auto s = xcb_render_query_pict_formats_screens_iterator(r); s.rem && !found;
+         xcb_render_pictscreen_next(&s))
+        for (auto d = xcb_render_pictscreen_depths_iterator(s.data); d.rem && !found;
+             xcb_render_pictdepth_next(&d))
+            for (auto v = xcb_render_pictdepth_visuals_iterator(d.data); v.rem;
+                 xcb_render_pictvisual_next(&v))
                 if (v.data->visual == c.screen()->root_visual) {
                     found = v.data->format;
                     break;
@@ -175,7 +178,8 @@ Image settledGrab(Connection& c, xcb_pixmap_t pix, int w, int h, double k) {
         Image img(w, h, k);
         if (img.isNull() || !getImagePlain(c, pix, {0, 0, w, h}, img, 0, 0)) return last;
         const auto waited = Clock::now() - start;
-        const bool same = !last.isNull() && std::memcmp(img.bits(), last.bits(), img.bytesPerRow() * size_t(h)) == 0;
+        const bool same =
+            !last.isNull() && std::memcmp(img.bits(), last.bits(), img.bytesPerRow() * size_t(h)) == 0;
         if ((same && waited >= std::chrono::milliseconds(150)) || waited >= std::chrono::milliseconds(1500))
             return img;
         last = img;
@@ -200,7 +204,8 @@ Image compositeWindow(Connection& c, xcb_window_t frame, int w, int h, double k)
         return ok ? img : Image();
     }
     if (xcb_generic_error_t* err = xcb_request_check(
-            c.conn(), xcb_composite_redirect_window_checked(c.conn(), frame, XCB_COMPOSITE_REDIRECT_AUTOMATIC))) {
+            c.conn(),
+            xcb_composite_redirect_window_checked(c.conn(), frame, XCB_COMPOSITE_REDIRECT_AUTOMATIC))) {
         free(err);
         return {};
     }
@@ -338,7 +343,8 @@ bool FrozenArea::showDimmedIn(uint32_t window, double alpha) const {
     const auto format = fits ? rootPictFormat(*c) : std::nullopt;
     if (!format) return false;
     xcb_pixmap_t dimmed = xcb_generate_id(c->conn());
-    xcb_create_pixmap(c->conn(), c->screen()->root_depth, dimmed, c->root(), uint16_t(width_), uint16_t(height_));
+    xcb_create_pixmap(c->conn(), c->screen()->root_depth, dimmed, c->root(), uint16_t(width_),
+                      uint16_t(height_));
     copyPixels(*c, pixmap_, 0, 0, dimmed, width_, height_);
     xcb_render_picture_t picture = xcb_generate_id(c->conn());
     xcb_render_create_picture(c->conn(), picture, dimmed, *format, 0, nullptr);

@@ -66,7 +66,8 @@ public:
         // Another registration of the same combination keeps the grab.
         for (auto& [other, h] : grabs_)
             if (h.keycode == g.keycode && h.modifiers == g.modifiers) return;
-        for (uint16_t lock : kLockVariants) xcb_ungrab_key(conn_, g.keycode, root_, uint16_t(g.modifiers | lock));
+        for (uint16_t lock : kLockVariants)
+            xcb_ungrab_key(conn_, g.keycode, root_, uint16_t(g.modifiers | lock));
         xcb_flush(conn_);
     }
 
@@ -109,7 +110,8 @@ private:
             if (ext->supported) {
                 auto* r = xcb_xkb_per_client_flags_reply(
                     conn_,
-                    xcb_xkb_per_client_flags(conn_, XCB_XKB_ID_USE_CORE_KBD, XCB_XKB_PER_CLIENT_FLAG_DETECTABLE_AUTO_REPEAT,
+                    xcb_xkb_per_client_flags(conn_, XCB_XKB_ID_USE_CORE_KBD,
+                                             XCB_XKB_PER_CLIENT_FLAG_DETECTABLE_AUTO_REPEAT,
                                              XCB_XKB_PER_CLIENT_FLAG_DETECTABLE_AUTO_REPEAT, 0, 0, 0),
                     nullptr);
                 free(r);
@@ -146,7 +148,8 @@ private:
         uint8_t type = ev->response_type & 0x7f;
         if (type != XCB_KEY_PRESS && type != XCB_KEY_RELEASE) return;
         auto* k = reinterpret_cast<xcb_key_press_event_t*>(ev);
-        dispatch(k->detail, uint16_t(k->state & kShortcutMask), type == XCB_KEY_PRESS ? Kind::Pressed : Kind::Released);
+        dispatch(k->detail, uint16_t(k->state & kShortcutMask),
+                 type == XCB_KEY_PRESS ? Kind::Pressed : Kind::Released);
     }
 
     void dispatch(xcb_keycode_t keycode, uint16_t modifiers, Kind kind) {

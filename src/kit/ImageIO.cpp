@@ -113,7 +113,9 @@ bool gifCanvasUnpaintable(const QByteArray& d) {
     constexpr long long kFloor = 4096LL * 4096;
     constexpr long long kPixelsPerByte = 4096;
     if (d.size() < 13 || !(d.startsWith("GIF87a") || d.startsWith("GIF89a"))) return false;
-    const auto u8 = [&](qsizetype at) { return at < d.size() ? static_cast<long long>(uint8_t(d[at])) : 0LL; };
+    const auto u8 = [&](qsizetype at) {
+        return at < d.size() ? static_cast<long long>(uint8_t(d[at])) : 0LL;
+    };
     const auto le16 = [&](qsizetype at) { return u8(at) | (u8(at + 1) << 8); };
     long long width = le16(6), height = le16(8), data = 0;
     qsizetype at = 13;

@@ -78,9 +78,9 @@ std::optional<std::string> character(uint16_t keyCode) {
     if (testKeymap()) return characterIn(testKeymap().get(), 0, keyCode);
     auto* x = x11::Connection::shared();
     if (!x || !context()) return std::nullopt;
-    static bool setUp = xkb_x11_setup_xkb_extension(x->conn(), XKB_X11_MIN_MAJOR_XKB_VERSION,
-                                                    XKB_X11_MIN_MINOR_XKB_VERSION, XKB_X11_SETUP_XKB_EXTENSION_NO_FLAGS,
-                                                    nullptr, nullptr, nullptr, nullptr) == 1;
+    static bool setUp = xkb_x11_setup_xkb_extension(
+                            x->conn(), XKB_X11_MIN_MAJOR_XKB_VERSION, XKB_X11_MIN_MINOR_XKB_VERSION,
+                            XKB_X11_SETUP_XKB_EXTENSION_NO_FLAGS, nullptr, nullptr, nullptr, nullptr) == 1;
     if (!setUp) return std::nullopt;
     int32_t device = xkb_x11_get_core_keyboard_device_id(x->conn());
     if (device < 0) return std::nullopt;

@@ -79,7 +79,7 @@ inline int paethPredict(int a, int u, int c) {
 // (the usual adaptive heuristic): first the five sums, then only the chosen
 // filter is written. `up` is the row above (zeros for the first).
 __attribute__((optimize("O3"))) void filterRow(const uint8_t* cur, const uint8_t* up, size_t n, int bpp,
-                                                uint8_t* out) {
+                                               uint8_t* out) {
     uint32_t s0 = 0, s1 = 0, s2 = 0, s3 = 0, s4 = 0;
     const size_t b = std::min(size_t(bpp), n);
     auto sums = [&](size_t i, int a, int c) {
@@ -101,11 +101,21 @@ __attribute__((optimize("O3"))) void filterRow(const uint8_t* cur, const uint8_t
     auto write = [&](size_t i, int a, int c) {
         int v = cur[i], u = up[i];
         switch (best) {
-            case 0: o[i] = uint8_t(v); break;
-            case 1: o[i] = uint8_t(v - a); break;
-            case 2: o[i] = uint8_t(v - u); break;
-            case 3: o[i] = uint8_t(v - ((a + u) >> 1)); break;
-            default: o[i] = uint8_t(v - paethPredict(a, u, c)); break;
+            case 0:
+                o[i] = uint8_t(v);
+                break;
+            case 1:
+                o[i] = uint8_t(v - a);
+                break;
+            case 2:
+                o[i] = uint8_t(v - u);
+                break;
+            case 3:
+                o[i] = uint8_t(v - ((a + u) >> 1));
+                break;
+            default:
+                o[i] = uint8_t(v - paethPredict(a, u, c));
+                break;
         }
     };
     for (size_t i = 0; i < b; ++i) write(i, 0, 0);

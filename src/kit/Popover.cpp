@@ -144,7 +144,8 @@ void Popover::show(const Rect& anchor, RectEdge edge) {
     if (!scr) scr = QGuiApplication::primaryScreen();
     if (scr) {
         QRect g = scr->availableGeometry();
-        if (edge == RectEdge::MinY && y + s.height() > g.bottom() + 1 && a.minY() - kGap - s.height() >= g.top())
+        if (edge == RectEdge::MinY && y + s.height() > g.bottom() + 1 &&
+            a.minY() - kGap - s.height() >= g.top())
             y = a.minY() - kGap - s.height();
         if (edge == RectEdge::MaxY && y < g.top() && a.maxY() + kGap + s.height() <= g.bottom() + 1)
             y = a.maxY() + kGap;

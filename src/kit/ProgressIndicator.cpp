@@ -116,8 +116,9 @@ void ProgressIndicator::update() {
         // A busy bar (range 0…0) moves by itself; when stopped it rests empty.
         bool busy = indeterminate_ && animating_;
         p_->bar->setRange(0, busy ? 0 : kProgressSteps);
-        int step =
-            indeterminate_ || max_ <= min_ ? 0 : int(std::lround((value_ - min_) / (max_ - min_) * kProgressSteps));
+        int step = indeterminate_ || max_ <= min_
+                       ? 0
+                       : int(std::lround((value_ - min_) / (max_ - min_) * kProgressSteps));
         p_->bar->setValue(step);
         return;
     }

@@ -70,7 +70,8 @@ std::optional<RegexMatch> Regex::firstMatch(std::string_view text) const {
 bool Regex::matchesWhole(std::string_view text) const {
     if (!isValid()) return false;
     // Anchored by wrapping: the whole text, not a prefix of it.
-    QRegularExpression whole(QRegularExpression::anchoredPattern(impl_->re.pattern()), impl_->re.patternOptions());
+    QRegularExpression whole(QRegularExpression::anchoredPattern(impl_->re.pattern()),
+                             impl_->re.patternOptions());
     return whole.match(qText(text)).hasMatch();
 }
 

@@ -32,7 +32,8 @@ std::optional<std::string> x11SessionProblem(const std::function<const char*(con
     xcb_connection_t* c = xcb_connect(display, nullptr);
     const bool answers = c && !xcb_connection_has_error(c);
     if (c) xcb_disconnect(c);
-    if (!answers) return "cannot open the X display \"" + std::string(display) + "\". Is the X server running?";
+    if (!answers)
+        return "cannot open the X display \"" + std::string(display) + "\". Is the X server running?";
     return std::nullopt;
 }
 

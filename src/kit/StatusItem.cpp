@@ -107,7 +107,8 @@ std::optional<bool> cornersAreDark(const Image& area) {
     int right = area.width() - 1, bottom = area.height() - 1;
     double sum = 0;
     int opaque = 0;
-    for (auto [x, y] : {std::pair{0, 0}, std::pair{right, 0}, std::pair{0, bottom}, std::pair{right, bottom}}) {
+    for (auto [x, y] :
+         {std::pair{0, 0}, std::pair{right, 0}, std::pair{0, bottom}, std::pair{right, bottom}}) {
         Color c = area.colorAt(x, y);
         if (c.a < 0.9) continue;
         sum += 0.3 * c.r + 0.59 * c.g + 0.11 * c.b;

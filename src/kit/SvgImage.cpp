@@ -13,7 +13,9 @@ namespace kit {
 
 namespace {
 
-QByteArray bytes(const std::string& svg) { return QByteArray(svg.data(), qsizetype(svg.size())); }
+QByteArray bytes(const std::string& svg) {
+    return QByteArray(svg.data(), qsizetype(svg.size()));
+}
 
 }  // namespace
 

@@ -1,16 +1,15 @@
 #include "kit/TextField.h"
 
-#include <algorithm>
-#include <cmath>
-
 #include <QApplication>
 #include <QEvent>
 #include <QFontMetrics>
 #include <QIntValidator>
-#include <QProxyStyle>
 #include <QLineEdit>
+#include <QProxyStyle>
 #include <QStyle>
 #include <QValidator>
+#include <algorithm>
+#include <cmath>
 
 #include "kit/ShapeLayer.h"
 #include "kit/qt/ControlPrivate.h"
@@ -197,8 +196,8 @@ Rect TextField::textRect() const {
     double lineHeight = e->fontMetrics().height();
     double top = m.top() + kLineVerticalMargin;
     double room = frame().height() - m.top() - m.bottom() - 2 * kLineVerticalMargin;
-    return {double(m.left()), top + std::floor((room - lineHeight + 1) / 2), frame().width() - m.left() - m.right(),
-            lineHeight};
+    return {double(m.left()), top + std::floor((room - lineHeight + 1) / 2),
+            frame().width() - m.left() - m.right(), lineHeight};
 }
 
 void TextField::applyCell() {

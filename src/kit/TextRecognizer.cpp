@@ -170,7 +170,9 @@ std::vector<std::string> TextRecognizer::supportedLanguages() {
     return tags;
 }
 
-void TextRecognizer::releaseThreadEngines() { engines.clear(); }
+void TextRecognizer::releaseThreadEngines() {
+    engines.clear();
+}
 
 TextRecognitionResult TextRecognizer::recognize(const Image& image, const TextRecognitionRequest& request) {
     TextRecognitionResult result;

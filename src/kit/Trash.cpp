@@ -31,7 +31,9 @@ std::optional<std::string> moveToTrash(const std::string& path, std::string* err
     makeHomeTrash();
     QString where;
     if (!QFile::moveToTrash(file.fileName(), &where)) {
-        if (error) *error = file.errorString().isEmpty() ? std::string("The trash refused the file") : file.errorString().toStdString();
+        if (error)
+            *error = file.errorString().isEmpty() ? std::string("The trash refused the file")
+                                                  : file.errorString().toStdString();
         return std::nullopt;
     }
     if (!QFileInfo(where).isAbsolute() || !QFileInfo::exists(where)) {

@@ -205,8 +205,9 @@ Sent awaitAck(int fd, int ms) {
     std::string got;
     auto end = std::chrono::steady_clock::now() + std::chrono::milliseconds(ms);
     while (got.size() < std::strlen(kAck)) {
-        int left = int(std::chrono::duration_cast<std::chrono::milliseconds>(end - std::chrono::steady_clock::now())
-                           .count());
+        int left =
+            int(std::chrono::duration_cast<std::chrono::milliseconds>(end - std::chrono::steady_clock::now())
+                    .count());
         if (left <= 0) return Sent::unanswered;
         pollfd p{fd, POLLIN, 0};
         int r = ::poll(&p, 1, left);
@@ -391,12 +392,17 @@ Role claimSingleInstance(const std::vector<std::string>& messages, double patien
     // Sent messages are never sent again: a busy instance still reads them,
     // and a second copy would run the command twice.
     for (;;) {
-        if (int fd = tryLock(path + ".lock"); fd >= 0) return becomePrimary(fd, path) ? Role::Primary : Role::Failed;
-        auto left = std::chrono::duration_cast<std::chrono::milliseconds>(end - std::chrono::steady_clock::now());
+        if (int fd = tryLock(path + ".lock"); fd >= 0)
+            return becomePrimary(fd, path) ? Role::Primary : Role::Failed;
+        auto left =
+            std::chrono::duration_cast<std::chrono::milliseconds>(end - std::chrono::steady_clock::now());
         switch (forward(messages, std::max(kClientTimeoutMs, int(left.count())))) {
-            case Sent::acked: return Role::Forwarded;
-            case Sent::unanswered: return Role::Failed;
-            case Sent::refused: break;
+            case Sent::acked:
+                return Role::Forwarded;
+            case Sent::unanswered:
+                return Role::Failed;
+            case Sent::refused:
+                break;
         }
         if (std::chrono::steady_clock::now() >= end) return Role::Failed;
         std::this_thread::sleep_for(std::chrono::milliseconds(50));
@@ -481,7 +487,8 @@ std::string fileMessage(const std::string& absolutePath) {
     return out;
 }
 
-std::vector<std::string> filesInArguments(const std::vector<std::string>& args, std::vector<std::string>* refused) {
+std::vector<std::string> filesInArguments(const std::vector<std::string>& args,
+                                          std::vector<std::string>* refused) {
     std::vector<std::string> out;
     for (size_t i = 1; i < args.size(); ++i) {
         const std::string& a = args[i];
@@ -491,7 +498,8 @@ std::vector<std::string> filesInArguments(const std::vector<std::string>& args, 
         struct stat st {};
         const bool found = ::stat(path.c_str(), &st) == 0;
         if (!found || !S_ISREG(st.st_mode)) {
-            if (refused) refused->push_back(path + ": " + (found ? "not a regular file" : std::strerror(errno)));
+            if (refused)
+                refused->push_back(path + ": " + (found ? "not a regular file" : std::strerror(errno)));
             continue;
         }
         std::error_code ec;

@@ -68,7 +68,8 @@ bool hasDeclaredHandler(const Places& p) {
     std::vector<std::string> dirs = p.systemApps;
     dirs.push_back(p.userApps);
     for (auto& d : dirs)
-        if (!DesktopEntry::value(readSmall(d + "/mimeinfo.cache"), "MIME Cache", kScheme).empty()) return true;
+        if (!DesktopEntry::value(readSmall(d + "/mimeinfo.cache"), "MIME Cache", kScheme).empty())
+            return true;
     return false;
 }
 
@@ -82,9 +83,9 @@ bool installedEntryExists(const Places& p) {
 
 Registration registerSchemeHandler(const std::string& executablePath) {
     // A path such lines would read otherwise is refused rather than escaped.
-    auto entry = DesktopEntry::kadrixEntry(executablePath, "%u",
-                                           {"NoDisplay=true", "MimeType=x-scheme-handler/kadrix;image/png;image/jpeg;",
-                                            kOurMark});
+    auto entry = DesktopEntry::kadrixEntry(
+        executablePath, "%u",
+        {"NoDisplay=true", "MimeType=x-scheme-handler/kadrix;image/png;image/jpeg;", kOurMark});
     if (!entry) return Registration::Failed;
     Places p = places();
     std::string ourPath = p.userApps + "/" + DesktopEntry::kFileName;
@@ -104,14 +105,15 @@ Registration registerSchemeHandler(const std::string& executablePath) {
     } else if (hasDefaultHandler(p, false) || hasDeclaredHandler(p)) {
         return Registration::Kept;
     }
-    if (!files::makeDirs(p.userApps, 0755) || !files::makeDirs(p.userConfig, 0700)) return Registration::Failed;
+    if (!files::makeDirs(p.userApps, 0755) || !files::makeDirs(p.userConfig, 0700))
+        return Registration::Failed;
     if (!files::writeAtomic(ourPath, *entry, 0644)) return Registration::Failed;
     // The default is set only where none is: a choice of the user's stays.
     if (hasDefaultHandler(p, true)) return Registration::Written;
     std::string list = p.userConfig + "/mimeapps.list";
     std::string old = readSmall(list);
-    bool ok = files::writeAtomic(list, DesktopEntry::withValue(old, "Default Applications", kScheme,
-                                                               DesktopEntry::kFileName), 0644);
+    bool ok = files::writeAtomic(
+        list, DesktopEntry::withValue(old, "Default Applications", kScheme, DesktopEntry::kFileName), 0644);
     return ok ? Registration::Written : Registration::Failed;
 }
 

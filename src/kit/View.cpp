@@ -834,7 +834,8 @@ bool View::beginDraggingFile(const std::string& path, const Image& dragImage, st
         QPixmap pm = QPixmap::fromImage(qt::wrap(dragImage).copy());
         pm.setDevicePixelRatio(dragImage.scale());
         drag->setPixmap(pm);
-        Point at = hotSpot.value_or(Point{pm.width() / pm.devicePixelRatio() / 2, pm.height() / pm.devicePixelRatio() / 2});
+        Point at = hotSpot.value_or(
+            Point{pm.width() / pm.devicePixelRatio() / 2, pm.height() / pm.devicePixelRatio() / 2});
         drag->setHotSpot(QPoint(int(std::lround(at.x)), int(std::lround(at.y))));
     }
     Qt::DropAction result = drag->exec(Qt::CopyAction);

@@ -5,8 +5,8 @@
 #include <ctime>
 
 #include "kit/Files.h"
-#include "kit/TextCase.h"
 #include "kit/Regex.h"
+#include "kit/TextCase.h"
 
 namespace library {
 
@@ -15,7 +15,8 @@ namespace {
 // A strict local-time parse: the fields must survive mktime unchanged, so a
 // 13th month, a 32nd day or a time inside a daylight-saving gap is no date.
 std::optional<int64_t> localTime(int year, int month, int day, int h, int m, int s) {
-    if (month < 1 || month > 12 || day < 1 || day > 31 || h < 0 || h > 23 || m < 0 || m > 59 || s < 0 || s > 59)
+    if (month < 1 || month > 12 || day < 1 || day > 31 || h < 0 || h > 23 || m < 0 || m > 59 || s < 0 ||
+        s > 59)
         return std::nullopt;
     std::tm tm{};
     tm.tm_year = year - 1900;
@@ -78,7 +79,9 @@ std::optional<int64_t> nameDate(const std::string& name) {
     return localTime(digits(d, 0, 4), digits(d, 5, 2), digits(d, 8, 2), 0, 0, 0);
 }
 
-bool startsWith(const std::string& s, const std::string& p) { return s.compare(0, p.size(), p) == 0; }
+bool startsWith(const std::string& s, const std::string& p) {
+    return s.compare(0, p.size(), p) == 0;
+}
 bool endsWith(const std::string& s, const std::string& p) {
     return s.size() >= p.size() && s.compare(s.size() - p.size(), p.size(), p) == 0;
 }
@@ -106,7 +109,7 @@ int64_t fileDate(const std::string& path, std::optional<std::optional<double>> b
 bool isScreenshotName(const std::string& name) {
     // Full Unicode lower-casing, the same in every locale.
     std::string lower = kit::lowerCase(name);
-    static const char* const prefixes[] = {"scr-",     "screenshot", "captur", "bildschirmfoto",
+    static const char* const prefixes[] = {"scr-",      "screenshot", "captur", "bildschirmfoto",
                                            "schermata", "скріншот",   "снимок", "لقطة "};
     for (const char* p : prefixes)
         if (startsWith(lower, p)) return true;

@@ -40,9 +40,11 @@ constexpr size_t kLongestLine = 16 << 20;
 std::optional<Record> decodeLine(std::string_view line, const std::optional<services::Crypti::Key>& key) {
     if (line.size() > kLongestLine) return std::nullopt;
     if (key) {
-        if (auto box = kit::crypto::base64Decode(line); box && box->size() >= kit::crypto::kNonceSize + kit::crypto::kTagSize)
+        if (auto box = kit::crypto::base64Decode(line);
+            box && box->size() >= kit::crypto::kNonceSize + kit::crypto::kTagSize)
             if (auto plain = kit::crypto::open(*key, *box))
-                return recordFromJson(std::string_view(reinterpret_cast<const char*>(plain->data()), plain->size()));
+                return recordFromJson(
+                    std::string_view(reinterpret_cast<const char*>(plain->data()), plain->size()));
     }
     if (line.size() >= 2 && line.front() == '{' && line.back() == '}') return recordFromJson(line);
     return std::nullopt;
@@ -85,7 +87,8 @@ void inParallel(size_t count, size_t grain, const std::function<void(size_t, siz
     const size_t slices = std::clamp<size_t>(count / std::max<size_t>(grain, 1), 1, cores);
     if (slices == 1) return work(0, count);
     std::vector<std::thread> threads;
-    for (size_t i = 1; i < slices; ++i) threads.emplace_back(work, count * i / slices, count * (i + 1) / slices);
+    for (size_t i = 1; i < slices; ++i)
+        threads.emplace_back(work, count * i / slices, count * (i + 1) / slices);
     work(0, count / slices);
     for (auto& t : threads) t.join();
 }
@@ -121,7 +124,9 @@ std::string DataLayer::encodeRec(const Record& record) const {
     }
     auto key = services::Crypti::makeKey(keyText_);
     std::optional<kit::crypto::Bytes> box;
-    if (key) box = kit::crypto::seal(*key, std::span(reinterpret_cast<const uint8_t*>(plain.data()), plain.size()));
+    if (key)
+        box =
+            kit::crypto::seal(*key, std::span(reinterpret_cast<const uint8_t*>(plain.data()), plain.size()));
     if (!box) {
         // Readable by us and by anyone: say so, the recognised text is in it.
         services::Telemetry::shared().oops("encodeRec(_:)", "Record stored unsealed");

@@ -4,9 +4,9 @@
 #include <cmath>
 
 #include "kit/Window.h"
+#include "library/PathNames.h"
 #include "library/ThumbnailCache.h"
 #include "services/Settings.h"
-#include "library/PathNames.h"
 
 namespace library {
 

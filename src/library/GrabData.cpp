@@ -93,7 +93,8 @@ std::vector<std::string> GrabData::colors() const {
     size_t start = 0;
     while (true) {
         size_t comma = it->second.find(',', start);
-        out.push_back(it->second.substr(start, comma == std::string::npos ? std::string::npos : comma - start));
+        out.push_back(
+            it->second.substr(start, comma == std::string::npos ? std::string::npos : comma - start));
         if (comma == std::string::npos) break;
         start = comma + 1;
     }
@@ -130,7 +131,8 @@ const std::string& GrabData::foldedOcr() {
         auto it = content.find("ocr");
         if (it == content.end()) {
             foldedOcr_ = std::string();
-        } else if (std::all_of(it->second.begin(), it->second.end(), [](char c) { return uint8_t(c) < 0x80; })) {
+        } else if (std::all_of(it->second.begin(), it->second.end(),
+                               [](char c) { return uint8_t(c) < 0x80; })) {
             // Plain ASCII folds letter by letter, far faster than the general way.
             std::string folded = it->second;
             for (char& c : folded)
@@ -164,7 +166,8 @@ const GrabData::FacetKeys& GrabData::facetKeys() {
     for (size_t start = 0;;) {
         size_t nl = std::min(domains.find('\n', start), domains.size());
         std::string piece = domains.substr(start, nl - start);
-        if (std::find(k.domains.begin(), k.domains.end(), piece) == k.domains.end()) k.domains.push_back(piece);
+        if (std::find(k.domains.begin(), k.domains.end(), piece) == k.domains.end())
+            k.domains.push_back(piece);
         if (nl == domains.size()) break;
         start = nl + 1;
     }

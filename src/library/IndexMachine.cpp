@@ -21,12 +21,12 @@
 #include "kit/TextRecognizer.h"
 #include "kit/Timer.h"
 #include "library/CaptureDates.h"
+#include "library/PathNames.h"
 #include "library/ScreenLib.h"
 #include "library/ThumbnailCache.h"
 #include "services/NamedTimers.h"
 #include "services/Settings.h"
 #include "services/Telemetry.h"
-#include "library/PathNames.h"
 
 namespace library {
 

@@ -92,7 +92,7 @@ private:
     mutable std::mutex queueLock_;
     std::mutex scanLock_;
     std::vector<std::string> filesQueue_;
-    std::string walkError_;  // under queueLock_
+    std::string walkError_;                  // under queueLock_
     std::multiset<std::string> handedOver_;  // under queueLock_
     int64_t indexStarted_ = 0;
     std::shared_ptr<bool> alive_ = std::make_shared<bool>(true);

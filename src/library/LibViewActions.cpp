@@ -18,12 +18,12 @@
 #include "library/IndexMachine.h"
 #include "library/LibViewController.h"
 #include "library/LibViewHost.h"
+#include "library/PathNames.h"
 #include "library/QuickLookWinController.h"
 #include "services/NamedTimers.h"
 #include "services/Notifier.h"
 #include "services/Settings.h"
 #include "services/Telemetry.h"
-#include "library/PathNames.h"
 
 namespace library {
 

@@ -3,14 +3,16 @@
 #include "kit/Dispatch.h"
 #include "library/IndexMachine.h"
 #include "library/LibViewController.h"
-#include "library/ThumbnailCache.h"
 #include "library/PathNames.h"
+#include "library/ThumbnailCache.h"
 
 namespace library {
 
 namespace {
 
-std::string folderOf(const std::string& path) { return path.substr(0, path.find_last_of('/')); }
+std::string folderOf(const std::string& path) {
+    return path.substr(0, path.find_last_of('/'));
+}
 
 // Saved screenshots are analysed one after the other, away from the main
 // thread: recognising the text of a full screen takes a second or more.
@@ -53,7 +55,9 @@ std::shared_ptr<ScreenLib> LibraryLink::library() const {
     return lib_;
 }
 
-bool LibraryLink::exists() const { return library() != nullptr; }
+bool LibraryLink::exists() const {
+    return library() != nullptr;
+}
 
 bool LibraryLink::busy() const {
     auto lib = library();

@@ -14,12 +14,12 @@
 #include "kit/Timer.h"
 #include "kit/Trash.h"
 #include "library/IndexMachine.h"
+#include "library/PathNames.h"
 #include "library/ThumbnailCache.h"
 #include "services/NamedTimers.h"
 #include "services/Notifier.h"
 #include "services/Settings.h"
 #include "services/Telemetry.h"
-#include "library/PathNames.h"
 
 namespace library {
 

@@ -50,7 +50,8 @@ imaging::Capture currentCapture(const ObjectHost& host) {
 std::optional<Rect> partOnImage(const Rect& region, const ObjectHost& host) {
     const Rect crop = host.crop();
     const Rect source = host.source();
-    auto clip = [](double lo, double len, double imgLo, double imgHi) -> std::optional<std::pair<double, double>> {
+    auto clip = [](double lo, double len, double imgLo,
+                   double imgHi) -> std::optional<std::pair<double, double>> {
         if (len <= 0) {
             if (lo < imgLo || lo >= imgHi) return std::nullopt;
             return std::pair{lo, 1.0};

@@ -75,7 +75,9 @@ void ProtoObject::attachLayers(const kit::LayerPtr& drawing, const kit::LayerPtr
     if (control) control->addSublayer(lcontrol);
 }
 
-std::string ProtoObject::optionKey(const std::string& key) const { return optionKeyFor(className(), key); }
+std::string ProtoObject::optionKey(const std::string& key) const {
+    return optionKeyFor(className(), key);
+}
 
 std::string ProtoObject::optionKeyFor(const std::string& className, const std::string& key) {
     return "Kadrix." + className + ": " + key;
@@ -326,7 +328,9 @@ kit::Point ProtoObject::dragDelta(kit::Point q, bool dominantOnly) const {
     return {dx, dy};
 }
 
-void ProtoObject::normalizeRect() { rect.normalize(); }
+void ProtoObject::normalizeRect() {
+    rect.normalize();
+}
 
 bool ProtoObject::knobsFirst() const {
     return state == "selected" || state == "move" || state.find("resize") != std::string::npos ||

@@ -21,7 +21,8 @@ std::optional<Key> makeKey(const std::string& keyText) {
 std::optional<std::string> sealForCompanion(const std::string& message, const std::string& keyText) {
     auto key = makeKey(keyText);
     if (!key) return std::nullopt;
-    auto box = kit::crypto::seal(*key, std::span(reinterpret_cast<const uint8_t*>(message.data()), message.size()));
+    auto box =
+        kit::crypto::seal(*key, std::span(reinterpret_cast<const uint8_t*>(message.data()), message.size()));
     if (!box) return std::nullopt;
     return kit::crypto::base64Encode(*box);
 }

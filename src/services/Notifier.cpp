@@ -245,7 +245,8 @@ Notifier::TextFit Notifier::fitText(const std::string& title, const std::string&
     for (int step = 0; step <= 4; ++step) {
         fit.titleSize = 13 - 0.5 * step;
         fit.messageSize = 12 - 0.5 * step;
-        const kit::Size t = kit::measureText(titleLine, kit::Font::system(fit.titleSize, kit::FontWeight::Semibold));
+        const kit::Size t =
+            kit::measureText(titleLine, kit::Font::system(fit.titleSize, kit::FontWeight::Semibold));
         const kit::Size oneLine = kit::measureText(messageLine, kit::Font::system(fit.messageSize));
         const kit::Size wrapped = kit::measureText(messageLine, kit::Font::system(fit.messageSize), width);
         fit.titleHeight = std::ceil(t.height);
@@ -505,8 +506,10 @@ void Notifier::showPopover(const kit::Rect& anchor, const std::string& image, co
         // A tray icon sits at the very edge of its screen: the hint stays on it.
         if (auto screen = kit::Displays::at({anchor.midX(), anchor.midY()})) {
             const kit::Rect& area = screen->frame;
-            frame.origin.x = std::clamp(frame.minX(), area.minX(), std::max(area.minX(), area.maxX() - size.width));
-            frame.origin.y = std::clamp(frame.minY(), area.minY(), std::max(area.minY(), area.maxY() - size.height));
+            frame.origin.x =
+                std::clamp(frame.minX(), area.minX(), std::max(area.minX(), area.maxX() - size.width));
+            frame.origin.y =
+                std::clamp(frame.minY(), area.minY(), std::max(area.minY(), area.maxY() - size.height));
         }
     }
     popoverHelper_.reset();

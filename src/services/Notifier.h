@@ -111,7 +111,8 @@ public:
     kit::Window* popoverWindow() const { return popoverHelper_.get(); }
 
 private:
-    void showPopover(const kit::Rect& anchor, const std::string& image, const std::string& text, bool takeKeyboard);
+    void showPopover(const kit::Rect& anchor, const std::string& image, const std::string& text,
+                     bool takeKeyboard);
     void showSystem(const std::string& title, const std::string& message, std::optional<kit::Color> color,
                     std::optional<std::string> button, bool isWarning, std::function<void()> action);
     void layoutPanel();

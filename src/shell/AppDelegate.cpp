@@ -6,8 +6,8 @@
 #include "autostart/LaunchAtLogin.h"
 #include "controls/ImageAssets.h"
 #include "kit/Application.h"
-#include "kit/Dispatch.h"
 #include "kit/Defaults.h"
+#include "kit/Dispatch.h"
 #include "kit/Menu.h"
 #include "kit/StatusItem.h"
 #include "kit/UrlEvents.h"
@@ -146,8 +146,7 @@ void AppDelegate::handleLinkInTurn(std::function<void()> step) {
         AppDelegate& self;
         ~TurnRelease() {
             self.handlingLink_ = false;
-            if (!self.waitingLinks_.empty())
-                kit::dispatchMain([&s = self] { s.handleLinkInTurn([] {}); });
+            if (!self.waitingLinks_.empty()) kit::dispatchMain([&s = self] { s.handleLinkInTurn([] {}); });
         }
     } release{*this};
     while (!waitingLinks_.empty()) {
@@ -163,7 +162,8 @@ void AppDelegate::handleUrlNow(const std::string& urlText) {
         services::Telemetry::shared().oops(kUrlFunction, error->message);
         return;
     }
-    if (auto* c = std::get_if<UrlCommand>(&result)) coreLink().handleURLCommand(c->host, c->command, c->value, c->query);
+    if (auto* c = std::get_if<UrlCommand>(&result))
+        coreLink().handleURLCommand(c->host, c->command, c->value, c->query);
 }
 
 bool AppDelegate::openFile(const std::string& path) {
@@ -185,7 +185,8 @@ bool AppDelegate::applicationShouldHandleReopen(bool hasVisibleWindows) {
     services::consoleLine(std::string("applicationShouldHandleReopen ") +
                           (hasVisibleWindows ? "true" : "false"));
     kit::Window* editorWindow = editor::core().winMain();
-    if (editorWindow && !editorWindow->isVisible() && !coreLink().preferencesVisible()) coreLink().yieldFocus();
+    if (editorWindow && !editorWindow->isVisible() && !coreLink().preferencesVisible())
+        coreLink().yieldFocus();
     return true;
 }
 
@@ -208,7 +209,8 @@ void AppDelegate::applicationWillTerminate() {
     telemetry.event("quit");
     telemetry.storeQueue();
     // Written now, not a moment later: the process may be gone by then.
-    if (!kit::Defaults::standard().flush()) std::fprintf(stderr, "kadrix: could not write the unsent events\n");
+    if (!kit::Defaults::standard().flush())
+        std::fprintf(stderr, "kadrix: could not write the unsent events\n");
 }
 
 void AppDelegate::openPreferences() {
@@ -224,7 +226,8 @@ void AppDelegate::showPreferences(const std::string& tab) {
 
 void AppDelegate::syncRealPixelsState() {
     bool realPixels = services::Settings::shared().realPixels();
-    if (auto& item = StatusMenu::shared().item4) item->setState(realPixels ? kit::ControlState::On : kit::ControlState::Off);
+    if (auto& item = StatusMenu::shared().item4)
+        item->setState(realPixels ? kit::ControlState::On : kit::ControlState::Off);
     editorMenu_->syncRealPixels(realPixels);
 }
 
@@ -259,7 +262,8 @@ void AppDelegate::closeFirstHideHint() {
 }
 
 bool AppDelegate::preferencesVisible() const {
-    if (PreferencesWindowController::exists() && PreferencesWindowController::shared().window().isVisible()) return true;
+    if (PreferencesWindowController::exists() && PreferencesWindowController::shared().window().isVisible())
+        return true;
     return coreLink().preferencesVisible();
 }
 
@@ -272,7 +276,8 @@ void AppDelegate::setLaunchAtLogin(bool enabled) {
 }
 
 void AppDelegate::setAutostartItemState(bool on) {
-    if (auto& item = StatusMenu::shared().itemAutostart) item->setState(on ? kit::ControlState::On : kit::ControlState::Off);
+    if (auto& item = StatusMenu::shared().itemAutostart)
+        item->setState(on ? kit::ControlState::On : kit::ControlState::Off);
 }
 
 std::optional<std::string> AppDelegate::captureShortcutText() const {

@@ -1,16 +1,15 @@
 #include "shell/AppLogicLink.h"
 
-
 #include "capture/VisionStitcher.h"
 #include "core/AppLogic.h"
 #include "core/Exporter.h"
-#include "kit/Files.h"
 #include "kit/FilePanels.h"
+#include "kit/Files.h"
 #include "kit/ImageIO.h"
 #include "kit/Pasteboard.h"
 #include "services/Alerts.h"
-#include "shell/AppDelegate.h"
 #include "services/Telemetry.h"
+#include "shell/AppDelegate.h"
 #include "shell/UrlActionsLink.h"
 
 namespace shell {
@@ -90,9 +89,10 @@ void AppLogicLink::printImage(const kit::Image& image) {
 
 void AppLogicLink::startManualScrollingCapture(const std::string& method, const AfterGrab& then) {
     // No region: the user picks it; the stitched image (or none) goes to the core.
-    capture::VisionStitcher::startLiveCapture(std::nullopt, [method, then = actions(then)](const kit::Image& image) {
-        logic().grabScrollingManual(image, method, then);
-    });
+    capture::VisionStitcher::startLiveCapture(std::nullopt,
+                                              [method, then = actions(then)](const kit::Image& image) {
+                                                  logic().grabScrollingManual(image, method, then);
+                                              });
 }
 
 void AppLogicLink::rasterize() {

@@ -11,7 +11,8 @@ class AppLogicLink : public CoreLink {
 public:
     void yieldFocus() override;
     bool openImage(const std::string& file) override;
-    void handleURLCommand(const std::string& host, const std::string& command, const std::optional<std::string>& value,
+    void handleURLCommand(const std::string& host, const std::string& command,
+                          const std::optional<std::string>& value,
                           const std::map<std::string, std::string>& query) override;
     void cleanupTempFolder() override;
     void grabScreenshot(const std::string& mode, const std::string& method, const AfterGrab& then) override;

@@ -1,12 +1,12 @@
 #include "shell/Confetti.h"
 
-#include "kit/ImageView.h"
-#include "kit/Window.h"
-
 #include <algorithm>
 #include <cmath>
 #include <numbers>
 #include <random>
+
+#include "kit/ImageView.h"
+#include "kit/Window.h"
 
 namespace shell {
 
@@ -55,7 +55,8 @@ std::vector<Confetti::Dot> Confetti::dotsAt(double t, uint32_t seed, double spee
     return dots;
 }
 
-kit::Image Confetti::frame(const kit::Image& base, double t, uint32_t seed, double speed, const kit::Image& iconInk) {
+kit::Image Confetti::frame(const kit::Image& base, double t, uint32_t seed, double speed,
+                           const kit::Image& iconInk) {
     kit::Image img = base.copy();
     if (img.isNull()) return img;
     bool light = lightInk(iconInk.isNull() ? base : iconInk);
@@ -93,8 +94,8 @@ void Confetti::start(const kit::Image& base, std::function<void(const kit::Image
 }
 
 kit::Rect Confetti::overlayFrame(const kit::Rect& iconFrame) {
-    return {iconFrame.x() - kOverlayMargin, iconFrame.y() - kOverlayMargin, iconFrame.width() + 2 * kOverlayMargin,
-            iconFrame.height() + 2 * kOverlayMargin};
+    return {iconFrame.x() - kOverlayMargin, iconFrame.y() - kOverlayMargin,
+            iconFrame.width() + 2 * kOverlayMargin, iconFrame.height() + 2 * kOverlayMargin};
 }
 
 void Confetti::startOverlay(const kit::Rect& iconFrame, const kit::Image& icon) {

@@ -31,7 +31,7 @@ public:
 
     static constexpr double kDuration = 0.2;  // seconds until the last dot has faded
     static constexpr int kParticles = 24;
-    static constexpr double kInnerRadius = 8;  // points: the masked circle
+    static constexpr double kInnerRadius = 8;     // points: the masked circle
     static constexpr double kIconSpeed = 24;      // points a second, inside the icon
     static constexpr double kOverlaySpeed = 140;  // points a second, around it
     static constexpr double kFade = 6;            // alpha lost a second

@@ -36,7 +36,8 @@ public:
                                   const std::map<std::string, std::string>& /*query*/) {}
     virtual void cleanupTempFolder() {}
 
-    virtual void grabScreenshot(const std::string& /*mode*/, const std::string& /*method*/, const AfterGrab&) {}
+    virtual void grabScreenshot(const std::string& /*mode*/, const std::string& /*method*/,
+                                const AfterGrab&) {}
     // direction −1: the ordinary capture scrolling down; 1: upwards.
     virtual void startScrollingCapture(int /*direction*/, const std::string& /*method*/, const AfterGrab&) {}
     // The live scrolling capture with the region picked by the user; its

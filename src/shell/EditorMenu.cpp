@@ -15,9 +15,9 @@
 #include "services/Settings.h"
 #include "services/Site.h"
 #include "services/Telemetry.h"
-#include "shortcuts/ShortcutRecorder.h"
 #include "shell/AppDelegate.h"
 #include "shell/CoreLink.h"
+#include "shortcuts/ShortcutRecorder.h"
 
 namespace shell {
 
@@ -30,11 +30,16 @@ struct ItemSpec {
 };
 
 const std::initializer_list<std::pair<EditorMenu::Action, const char*>> kTools = {
-    {EditorMenu::Rectangle, "ObjRectangle"}, {EditorMenu::Oval, "ObjOval"},
-    {EditorMenu::Text, "ObjText"},           {EditorMenu::Line, "ObjLine"},
-    {EditorMenu::Arrow, "ObjArrow"},         {EditorMenu::Freehand, "ObjFreehand"},
-    {EditorMenu::Highlighter, "ObjHighlighter"}, {EditorMenu::Blur, "ObjConceal"},
-    {EditorMenu::Spotlight, "ObjSpotlight"}, {EditorMenu::Counter, "ObjCounter"},
+    {EditorMenu::Rectangle, "ObjRectangle"},
+    {EditorMenu::Oval, "ObjOval"},
+    {EditorMenu::Text, "ObjText"},
+    {EditorMenu::Line, "ObjLine"},
+    {EditorMenu::Arrow, "ObjArrow"},
+    {EditorMenu::Freehand, "ObjFreehand"},
+    {EditorMenu::Highlighter, "ObjHighlighter"},
+    {EditorMenu::Blur, "ObjConceal"},
+    {EditorMenu::Spotlight, "ObjSpotlight"},
+    {EditorMenu::Counter, "ObjCounter"},
 };
 
 struct HelpPage {
@@ -58,11 +63,13 @@ constexpr std::pair<EditorMenu::Action, EditorLink::Zoom> kZooms[] = {
     {EditorMenu::SelectionTopLeft, EditorLink::Zoom::SelectionTopLeft},
     {EditorMenu::SelectionBottomRight, EditorLink::Zoom::SelectionBottomRight},
 };
-constexpr const char* kZoomMethods[] = {"menu:ZoomIn", "menu:ZoomOut", "menu:ZoomToFit", "menu:ZoomTo100",
-                                        "menu:ZoomToSelection", "menu:ZoomTopLeft", "menu:ZoomBottomRight"};
+constexpr const char* kZoomMethods[] = {"menu:ZoomIn",         "menu:ZoomOut",         "menu:ZoomToFit",
+                                        "menu:ZoomTo100",      "menu:ZoomToSelection", "menu:ZoomTopLeft",
+                                        "menu:ZoomBottomRight"};
 
 // "shortcut:" and the key when the item's key equivalent chose it, else `word`.
-std::string methodWord(const kit::MenuItem& item, const std::string& word, const char* keyedPrefix = "shortcut:") {
+std::string methodWord(const kit::MenuItem& item, const std::string& word,
+                       const char* keyedPrefix = "shortcut:") {
     if (kit::MenuItem::isPerformingKeyEquivalent()) return keyedPrefix + item.keyEquivalent();
     return word;
 }
@@ -128,7 +135,8 @@ void EditorMenu::build() {
                 continue;
             }
             Action action = s.action;
-            auto item = kit::MenuItem::make(s.title, [this, action](kit::MenuItem& it) { perform(action, it); });
+            auto item =
+                kit::MenuItem::make(s.title, [this, action](kit::MenuItem& it) { perform(action, it); });
             item->setKeyEquivalent(s.key, *s.key ? kit::ModifierFlag::Command : 0);
             item->setTag(action);
             sub->addItem(item);
@@ -211,7 +219,8 @@ kit::MenuItem* EditorMenu::item(Action action) const {
 }
 
 void EditorMenu::syncRealPixels(bool realPixels) {
-    if (auto* i = item(ChangeRealPixels)) i->setState(realPixels ? kit::ControlState::On : kit::ControlState::Off);
+    if (auto* i = item(ChangeRealPixels))
+        i->setState(realPixels ? kit::ControlState::On : kit::ControlState::Off);
 }
 
 bool EditorMenu::validate(const kit::MenuItem& item) const {

@@ -8,9 +8,9 @@
 #include "services/Notifier.h"
 #include "services/Settings.h"
 #include "services/Telemetry.h"
+#include "shell/StatusMenu.h"
 #include "shortcuts/HotKeyCenter.h"
 #include "shortcuts/Names.h"
-#include "shell/StatusMenu.h"
 
 namespace shell {
 

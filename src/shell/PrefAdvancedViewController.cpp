@@ -15,14 +15,13 @@ namespace shell {
 namespace {
 
 constexpr const char* kReverseAutoscrollHelp =
-    "If a program of yours reverses the desktop's scroll direction, this setting may help to make Scrolling Capture "
+    "If a program of yours reverses the desktop's scroll direction, this setting may help to make Scrolling "
+    "Capture "
     "work.";
 constexpr const char* kLargerWindowHelp =
-    "When selected, Area Capture will open the editor at 100% zoom when possible, and Fullscreen Capture will open "
+    "When selected, Area Capture will open the editor at 100% zoom when possible, and Fullscreen Capture "
+    "will open "
     "the editor at 80% zoom.";
-
-
-
 
 }  // namespace
 
@@ -51,7 +50,8 @@ std::string PrefAdvancedViewController::notificationValue(const std::string& tit
     return "none";
 }
 
-PrefAdvancedViewController::PrefAdvancedViewController() : PrefAdvancedViewController(kit::TextRecognizer::supportedLanguages()) {}
+PrefAdvancedViewController::PrefAdvancedViewController()
+    : PrefAdvancedViewController(kit::TextRecognizer::supportedLanguages()) {}
 
 PrefAdvancedViewController::PrefAdvancedViewController(const std::vector<std::string>& languages) {
     auto box = [](const std::string& title, std::function<void(bool)> write) {
@@ -67,15 +67,19 @@ PrefAdvancedViewController::PrefAdvancedViewController(const std::vector<std::st
         if (code != "zh-Hant" && code != "yue-Hant") ddlPrimaryOCR->addItem(languageTitle(code));
     ddlPrimaryOCR->setAction([this](kit::Control&) { updatePrimaryOCR(); });
     line("Text recognition:", {ddlPrimaryOCR});
-    cbRemoveBreaksOCR = box("Join recognised lines (remove line breaks)", [](bool v) { settings().setOcrRemoveBreaks(v); });
+    cbRemoveBreaksOCR =
+        box("Join recognised lines (remove line breaks)", [](bool v) { settings().setOcrRemoveBreaks(v); });
     line("", {cbRemoveBreaksOCR});
     space(8);
 
-    cbAlwaysOnTop = checkbox("Keep the editor above other windows", [this](kit::Button&) { updateAlwaysOnTop(); });
+    cbAlwaysOnTop =
+        checkbox("Keep the editor above other windows", [this](kit::Button&) { updateAlwaysOnTop(); });
     line("Editor:", {cbAlwaysOnTop});
-    cbLargerWindow = box("Open the editor in a larger window", [](bool v) { settings().setPreferLargeWindow(v); });
+    cbLargerWindow =
+        box("Open the editor in a larger window", [](bool v) { settings().setPreferLargeWindow(v); });
     line("", {cbLargerWindow, helpButton("LargerWindow", kLargerWindowHelp)});
-    cbReverseScroll = box("Reverse the scroll direction of zooming", [](bool v) { settings().setAltZoomDirection(v); });
+    cbReverseScroll =
+        box("Reverse the scroll direction of zooming", [](bool v) { settings().setAltZoomDirection(v); });
     line("", {cbReverseScroll});
     cbEscCopy = box("Esc copies the capture", [](bool v) { settings().setCopyOnEsc(v); });
     line("", {cbEscCopy});
@@ -83,13 +87,15 @@ PrefAdvancedViewController::PrefAdvancedViewController(const std::vector<std::st
     line("", {cbEscSave});
     space(8);
 
-    cbReverseAutoscroll =
-        box("Reverse the direction of Scrolling Capture", [](bool v) { settings().setScrollingReverseAutoscroll(v); });
-    line("Scrolling capture:", {cbReverseAutoscroll, helpButton("ReverseAutoscroll", kReverseAutoscrollHelp)});
+    cbReverseAutoscroll = box("Reverse the direction of Scrolling Capture",
+                              [](bool v) { settings().setScrollingReverseAutoscroll(v); });
+    line("Scrolling capture:",
+         {cbReverseAutoscroll, helpButton("ReverseAutoscroll", kReverseAutoscrollHelp)});
     space(8);
 
     ddlNotificationType = std::make_shared<kit::PopUpButton>();
-    ddlNotificationType->addItems({"Kadrix's custom notifications", "Desktop's system notifications", "No notifications"});
+    ddlNotificationType->addItems(
+        {"Kadrix's custom notifications", "Desktop's system notifications", "No notifications"});
     ddlNotificationType->setAction([this](kit::Control&) { updateNotificationType(); });
     line("Notifications:", {ddlNotificationType});
     cbHideMenubar = box("Hide the tray icon", [](bool v) { settings().setShowMenubarIcon(!v); });
@@ -100,7 +106,8 @@ PrefAdvancedViewController::PrefAdvancedViewController(const std::vector<std::st
 
     cbTelemetry = box("Send anonymous usage statistics", [](bool v) { settings().setAllowTelemetry(v); });
     line("Privacy:", {cbTelemetry});
-    cbDeeplinks = box("Obey kadrix:// links from other programs", [](bool v) { settings().setAllowDeeplinks(v); });
+    cbDeeplinks =
+        box("Obey kadrix:// links from other programs", [](bool v) { settings().setAllowDeeplinks(v); });
     line("", {cbDeeplinks});
 
     ddlPrimaryOCR->selectItem(languageTitle(settings().primaryOCRLang()));
@@ -136,7 +143,8 @@ void PrefAdvancedViewController::updatePrimaryOCR() {
 void PrefAdvancedViewController::updateAlwaysOnTop() {
     settings().setAlwaysOnTop(isOn(*cbAlwaysOnTop));
     if (kit::Window* editorWindow = editor::core().winMain())
-        editorWindow->setLevel(settings().alwaysOnTop() ? kit::WindowLevel::Floating : kit::WindowLevel::Normal);
+        editorWindow->setLevel(settings().alwaysOnTop() ? kit::WindowLevel::Floating
+                                                        : kit::WindowLevel::Normal);
 }
 
 void PrefAdvancedViewController::updateEscSave() {

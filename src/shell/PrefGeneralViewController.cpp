@@ -5,10 +5,10 @@
 #include "autostart/LaunchAtLogin.h"
 #include "controls/CtrlRadioImage.h"
 #include "imaging/HexText.h"
-#include "kit/Regex.h"
 #include "kit/Button.h"
 #include "kit/Label.h"
 #include "kit/PopUpButton.h"
+#include "kit/Regex.h"
 #include "kit/Slider.h"
 #include "kit/TextField.h"
 #include "services/Console.h"
@@ -22,10 +22,13 @@ namespace shell {
 namespace {
 
 constexpr const char* kSaveFormatHelp =
-    "Automatic mode optimizes size and quality based on the image content. If the screenshot has gradients, noise or "
-    "photographs, it'll be saved as Jpeg. If the screenshot contains text and flat colors, it will be saved as PNG.";
+    "Automatic mode optimizes size and quality based on the image content. If the screenshot has gradients, "
+    "noise or "
+    "photographs, it'll be saved as Jpeg. If the screenshot contains text and flat colors, it will be saved "
+    "as PNG.";
 constexpr const char* kWindowBackgroundHelp =
-    "Setting applies to the shadow of the window captured via Active Window Capture or Any Window Capture. It does not "
+    "Setting applies to the shadow of the window captured via Active Window Capture or Any Window Capture. "
+    "It does not "
     "affect Area Capture or Fullscreen screenshots.";
 
 // The background tiles: a picture of what each choice gives, with its name below.
@@ -59,15 +62,17 @@ PrefGeneralViewController::PrefGeneralViewController() {
     riSolid = tile(3, pick);
     riTrimmed = tile(4, pick);
     riTrimmed->backgroundColor = kit::Color::white(0.6);
-    line("Window background:", {tileWithName(riWallpaper, "Wallpaper"), tileWithName(riTransparent, "Transparent"),
-                                tileWithName(riSolid, "Solid"), tileWithName(riTrimmed, "Trimmed"),
-                                helpButton("WindowBG", kWindowBackgroundHelp)});
+    line("Window background:",
+         {tileWithName(riWallpaper, "Wallpaper"), tileWithName(riTransparent, "Transparent"),
+          tileWithName(riSolid, "Solid"), tileWithName(riTrimmed, "Trimmed"),
+          helpButton("WindowBG", kWindowBackgroundHelp)});
     tfSolidColor = std::make_shared<kit::TextField>(kit::Rect{0, 0, 90, 0});
     tfSolidColor->setAction([this](kit::Control&) { updateSolidColor(); });
     labelSolidColor = kit::Label::make("Choose Solid to set its colour");
     labelSolidColor->setTextColor(kit::Color::white(0.5));
     line("Solid colour:", {tfSolidColor});
-    labelSolidColor->setFrame({tfSolidColor->frame().x(), tfSolidColor->frame().y(), 300, tfSolidColor->frame().height()});
+    labelSolidColor->setFrame(
+        {tfSolidColor->frame().x(), tfSolidColor->frame().y(), 300, tfSolidColor->frame().height()});
     view_->addSubview(labelSolidColor);
     space(8);
 
@@ -76,7 +81,8 @@ PrefGeneralViewController::PrefGeneralViewController() {
     line("Save to:", {btnSaveFolder});
     rbSaveFormatAuto = radio("Automatic", [this](kit::Button&) { changeSaveFormat(); });
     rbSaveFormatPNG = radio("PNG", [this](kit::Button&) { changeSaveFormat(); });
-    line("File format:", {group({rbSaveFormatAuto, rbSaveFormatPNG}), helpButton("SaveFormat", kSaveFormatHelp)});
+    line("File format:",
+         {group({rbSaveFormatAuto, rbSaveFormatPNG}), helpButton("SaveFormat", kSaveFormatHelp)});
     cbDownscale = checkbox("Save HiDPI captures at 1× scale", [this](kit::Button&) { changeDownscale(); });
     line("", {cbDownscale});
     space(8);

@@ -26,7 +26,8 @@ kit::Size naturalSize(kit::View& view) {
 
 PrefPane::PrefPane() : view_(kit::View::make({0, 0, kWidth, kHeight})) {}
 
-double PrefPane::line(const std::string& title, const std::vector<std::shared_ptr<kit::View>>& views, double x) {
+double PrefPane::line(const std::string& title, const std::vector<std::shared_ptr<kit::View>>& views,
+                      double x) {
     double height = 0;
     std::vector<kit::Size> sizes;
     for (auto& v : views) {
@@ -54,7 +55,8 @@ double PrefPane::line(const std::string& title, const std::vector<std::shared_pt
     return height;
 }
 
-std::shared_ptr<kit::View> PrefPane::group(const std::vector<std::shared_ptr<kit::View>>& views, double spacing) {
+std::shared_ptr<kit::View> PrefPane::group(const std::vector<std::shared_ptr<kit::View>>& views,
+                                           double spacing) {
     auto box = kit::View::make();
     double x = 0, height = 0;
     std::vector<kit::Size> sizes;
@@ -79,17 +81,20 @@ std::shared_ptr<kit::Button> button(const std::string& title, std::function<void
 }
 }  // namespace
 
-std::shared_ptr<kit::Button> PrefPane::checkbox(const std::string& title, std::function<void(kit::Button&)> action) {
+std::shared_ptr<kit::Button> PrefPane::checkbox(const std::string& title,
+                                                std::function<void(kit::Button&)> action) {
     return button(title, std::move(action), kit::Button::Type::Checkbox);
 }
 
-std::shared_ptr<kit::Button> PrefPane::radio(const std::string& title, std::function<void(kit::Button&)> action) {
+std::shared_ptr<kit::Button> PrefPane::radio(const std::string& title,
+                                             std::function<void(kit::Button&)> action) {
     return button(title, std::move(action), kit::Button::Type::Radio);
 }
 
 std::shared_ptr<kit::Button> PrefPane::helpButton(const std::string& topic, const std::string& text) {
-    auto b = button("?", [topic, text](kit::Button& sender) { showInlineHelp(sender, topic, text); },
-                    kit::Button::Type::MomentaryPush);
+    auto b = button(
+        "?", [topic, text](kit::Button& sender) { showInlineHelp(sender, topic, text); },
+        kit::Button::Type::MomentaryPush);
     b->setToolTip("Help");
     auto size = b->fittingSize();
     b->setFrameSize({std::max(size.height, 26.0), size.height});

@@ -34,14 +34,18 @@ protected:
     // Puts `views` side by side on the next line, right of `title` (none: the
     // line starts in the title column). Controls take their fitting size
     // unless their frame already has a width. Returns the line's height.
-    double line(const std::string& title, const std::vector<std::shared_ptr<kit::View>>& views, double x = kTitleColumn);
+    double line(const std::string& title, const std::vector<std::shared_ptr<kit::View>>& views,
+                double x = kTitleColumn);
     // Vertical space before the next line.
     void space(double points) { y_ += points; }
     // A group of views in a box of their own (radio buttons of one choice
     // form a group by sharing their superview), side by side.
-    static std::shared_ptr<kit::View> group(const std::vector<std::shared_ptr<kit::View>>& views, double spacing = 12);
-    static std::shared_ptr<kit::Button> checkbox(const std::string& title, std::function<void(kit::Button&)> action);
-    static std::shared_ptr<kit::Button> radio(const std::string& title, std::function<void(kit::Button&)> action);
+    static std::shared_ptr<kit::View> group(const std::vector<std::shared_ptr<kit::View>>& views,
+                                            double spacing = 12);
+    static std::shared_ptr<kit::Button> checkbox(const std::string& title,
+                                                 std::function<void(kit::Button&)> action);
+    static std::shared_ptr<kit::Button> radio(const std::string& title,
+                                              std::function<void(kit::Button&)> action);
     // A small "?" button showing `text` in a popover and sending "inlinehelp" with `topic`.
     static std::shared_ptr<kit::Button> helpButton(const std::string& topic, const std::string& text);
     // A line of plain text in the controls' column.

@@ -58,7 +58,8 @@ PrefShortcutsViewController::PrefShortcutsViewController() {
         recorders.push_back(recorder);
     }
     space(4);
-    btnReassignDefault = kit::Button::make("Use the Print Screen keys…", [this](kit::Control&) { clickReassignDefault(); });
+    btnReassignDefault =
+        kit::Button::make("Use the Print Screen keys…", [this](kit::Control&) { clickReassignDefault(); });
     btnReassignDefault->setKeyEquivalentReturn(true);
     line("", {btnReassignDefault}, 24);
     vSectionReassignButton.push_back(btnReassignDefault);
@@ -71,7 +72,10 @@ PrefShortcutsViewController::PrefShortcutsViewController() {
     auto path = std::getenv("PATH");
     if (keyboardSettingsCommand(path ? path : "")) {
         space(4);
-        line("", {kit::Button::make("Open Keyboard Settings…", [this](kit::Control&) { clickOpenPreferences(); })}, 24);
+        line(
+            "",
+            {kit::Button::make("Open Keyboard Settings…", [this](kit::Control&) { clickOpenPreferences(); })},
+            24);
     }
     auto& all = view_->subviews();
     vSectionReassignSteps.assign(all.begin() + long(before), all.end());
@@ -89,8 +93,10 @@ void PrefShortcutsViewController::clickReassignDefault() {
     services::Telemetry::shared().event("settings-reassignInitiated");
 }
 
-std::optional<std::vector<std::string>> PrefShortcutsViewController::keyboardSettingsCommand(const std::string& path) {
-    if (auto gnome = findProgram(path, "gnome-control-center")) return std::vector<std::string>{*gnome, "keyboard"};
+std::optional<std::vector<std::string>> PrefShortcutsViewController::keyboardSettingsCommand(
+    const std::string& path) {
+    if (auto gnome = findProgram(path, "gnome-control-center"))
+        return std::vector<std::string>{*gnome, "keyboard"};
     if (auto kde = findProgram(path, "systemsettings")) return std::vector<std::string>{*kde, "kcm_keys"};
     return std::nullopt;
 }

@@ -21,7 +21,6 @@ std::shared_ptr<PreferencesWindowController>& instance() {
     return controller;
 }
 
-
 }  // namespace
 
 PreferencesWindowController& PreferencesWindowController::shared() {
@@ -63,7 +62,8 @@ PreferencesWindowController::~PreferencesWindowController() {
 
 void PreferencesWindowController::paneChanged(int index) {
     if (index == shownPane_) return;
-    if (shownPane_ >= 0 && size_t(shownPane_) < panes_.size()) panes_[size_t(shownPane_)]->viewWillDisappear();
+    if (shownPane_ >= 0 && size_t(shownPane_) < panes_.size())
+        panes_[size_t(shownPane_)]->viewWillDisappear();
     shownPane_ = index;
     if (index >= 0 && size_t(index) < panes_.size()) panes_[size_t(index)]->viewWillAppear();
 }
@@ -96,7 +96,8 @@ bool PreferencesWindowController::windowShouldClose(kit::Window&) {
 }
 
 void PreferencesWindowController::windowWillClose(kit::Window&) {
-    if (shownPane_ >= 0 && size_t(shownPane_) < panes_.size()) panes_[size_t(shownPane_)]->viewWillDisappear();
+    if (shownPane_ >= 0 && size_t(shownPane_) < panes_.size())
+        panes_[size_t(shownPane_)]->viewWillDisappear();
     shownPane_ = -1;
 }
 

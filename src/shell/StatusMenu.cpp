@@ -1,13 +1,13 @@
 #include "shell/StatusMenu.h"
 
 #include "autostart/LaunchAtLogin.h"
-#include "library/LibViewController.h"
 #include "controls/ImageAssets.h"
 #include "kit/Application.h"
 #include "kit/Menu.h"
 #include "kit/Popover.h"
 #include "kit/StatusItem.h"
 #include "kit/Workspace.h"
+#include "library/LibViewController.h"
 #include "services/Console.h"
 #include "services/Random.h"
 #include "services/Settings.h"
@@ -94,7 +94,8 @@ void StatusMenu::addTail(kit::Menu& menu) {
     addItem(menu, "Report a Bug", &StatusMenu::gotoBug, "");
     menu.addSeparator();
     itemAutostart = addItem(menu, "Launch at Startup", &StatusMenu::launchAtStartup, "");
-    itemAutostart->setState(autostart::LaunchAtLogin::isEnabled() ? kit::ControlState::On : kit::ControlState::Off);
+    itemAutostart->setState(autostart::LaunchAtLogin::isEnabled() ? kit::ControlState::On
+                                                                  : kit::ControlState::Off);
     auto settings = kit::MenuItem::make(
         "Settings",
         [this](kit::MenuItem&) {
@@ -115,7 +116,8 @@ void StatusMenu::buildMenu() {
     addItem(*menu, "Capture Area", &StatusMenu::grabArea, "area", "area");
     addItem(*menu, "Scrolling Capture", &StatusMenu::grabScrolling, "scrolling", "scrolling");
     if (services::Settings::shared().scrollingManualEnabled())
-        addItem(*menu, "Manual Scrolling Capture", &StatusMenu::grabScrollingManual, "scrolling", "scrolling");
+        addItem(*menu, "Manual Scrolling Capture", &StatusMenu::grabScrollingManual, "scrolling",
+                "scrolling");
     addItem(*menu, "Recognize Text/QR", &StatusMenu::instantOCR, "ocr", "ocr");
 
     auto more = std::make_shared<kit::Menu>("more");

@@ -96,8 +96,9 @@ public:
     static std::string reportAddress(const std::string& page, int64_t versionCode, int64_t eventCounter);
 
 private:
-    std::shared_ptr<kit::MenuItem> addItem(kit::Menu& menu, const std::string& title, void (StatusMenu::*action)(),
-                                           const std::string& icon, const std::string& boundTo = {});
+    std::shared_ptr<kit::MenuItem> addItem(kit::Menu& menu, const std::string& title,
+                                           void (StatusMenu::*action)(), const std::string& icon,
+                                           const std::string& boundTo = {});
     void addTail(kit::Menu& menu);
     void link(const std::string& event, const std::string& address);
     void reportLink(const std::string& event, const std::string& page);

@@ -14,7 +14,9 @@ namespace shell {
 
 namespace {
 
-core::AppLogic& urlLogic() { return core::AppLogic::shared(); }
+core::AppLogic& urlLogic() {
+    return core::AppLogic::shared();
+}
 
 // The core's after-capture actions as the words the shell's commands take.
 AfterGrab words(const std::optional<core::AppLogic::AfterGrab>& then) {
@@ -35,8 +37,12 @@ UrlActionsLink& UrlActionsLink::shared() {
     return link;
 }
 
-bool UrlActionsLink::captureRunning() const { return urlLogic().capturing(); }
-void UrlActionsLink::yieldFocus() { urlLogic().yieldFocus(); }
+bool UrlActionsLink::captureRunning() const {
+    return urlLogic().capturing();
+}
+void UrlActionsLink::yieldFocus() {
+    urlLogic().yieldFocus();
+}
 
 void UrlActionsLink::grab(const std::string& mode, const std::optional<AfterGrab>& then) {
     urlLogic().grabScreenshot(mode, "url", then);
@@ -50,19 +56,31 @@ void UrlActionsLink::grabDelayed(double seconds, const std::optional<AfterGrab>&
     kit::dispatchMainAfter(seconds, [then] { urlLogic().grabDelayed("url", then); });
 }
 
-void UrlActionsLink::addCaptureToScreenshot() { urlLogic().addCaptureToScreenshot("url"); }
-void UrlActionsLink::instantOCR() { coreLink().instantOCR("url"); }
-void UrlActionsLink::loadFromClipboard() { coreLink().loadFromClipboard("url"); }
+void UrlActionsLink::addCaptureToScreenshot() {
+    urlLogic().addCaptureToScreenshot("url");
+}
+void UrlActionsLink::instantOCR() {
+    coreLink().instantOCR("url");
+}
+void UrlActionsLink::loadFromClipboard() {
+    coreLink().loadFromClipboard("url");
+}
 
 void UrlActionsLink::openImageDialogSoon() {
     urlLogic().yieldFocus();
     kit::dispatchMainAfter(0.1, [] { coreLink().openImageDialog(); });
 }
 
-bool UrlActionsLink::gotoUploads() { return urlLogic().gotoUploads("url"); }
+bool UrlActionsLink::gotoUploads() {
+    return urlLogic().gotoUploads("url");
+}
 
-void UrlActionsLink::openPreferences() { AppDelegate::shared().openPreferences(); }
-void UrlActionsLink::showLibraryPopover() { StatusMenu::shared().showPopover("url"); }
+void UrlActionsLink::openPreferences() {
+    AppDelegate::shared().openPreferences();
+}
+void UrlActionsLink::showLibraryPopover() {
+    StatusMenu::shared().showPopover("url");
+}
 
 bool UrlActionsLink::searchLibrary(const std::string& text) {
     auto& controller = StatusMenu::shared().libController;
@@ -71,8 +89,12 @@ bool UrlActionsLink::searchLibrary(const std::string& text) {
     return true;
 }
 
-void UrlActionsLink::setupLibraryStatusItem() { StatusMenu::shared().setupLibraryStatusItem(); }
-void UrlActionsLink::buildMenu() { StatusMenu::shared().buildMenu(); }
+void UrlActionsLink::setupLibraryStatusItem() {
+    StatusMenu::shared().setupLibraryStatusItem();
+}
+void UrlActionsLink::buildMenu() {
+    StatusMenu::shared().buildMenu();
+}
 void UrlActionsLink::rescanLibraryView() {
     if (!services::Settings::shared().libEnabled()) return;
     library::LibViewController* controller = library::libController();
@@ -80,15 +102,18 @@ void UrlActionsLink::rescanLibraryView() {
     controller->rescan();
     controller->refreshGallery();
 }
-void UrlActionsLink::handlePlimCommand(const std::string& command, const std::optional<std::string>& payload) {
+void UrlActionsLink::handlePlimCommand(const std::string& command,
+                                       const std::optional<std::string>& payload) {
     // Any page can open these links: switching where uploads go needs the user's word.
     if (command == "plim/connect" &&
-        !consent("Connect the companion uploader?",
-                 "A link asks to send your next uploads to the companion uploader instead of the web service."))
+        !consent(
+            "Connect the companion uploader?",
+            "A link asks to send your next uploads to the companion uploader instead of the web service."))
         return;
     if (command == "plim/disconnect" &&
-        !consent("Disconnect the companion uploader?",
-                 "A link asks to send your next uploads to the web service instead of the companion uploader."))
+        !consent(
+            "Disconnect the companion uploader?",
+            "A link asks to send your next uploads to the web service instead of the companion uploader."))
         return;
     urlLogic().handlePlimCommand(command, payload);
 }

@@ -93,10 +93,16 @@ void release(const Name& name) {
     c.registered.erase(r);
 }
 
-void onKeyDown(const Name& name, Action action) { add(center().keyDownHandlers, name, std::move(action)); }
-void onKeyUp(const Name& name, Action action) { add(center().keyUpHandlers, name, std::move(action)); }
+void onKeyDown(const Name& name, Action action) {
+    add(center().keyDownHandlers, name, std::move(action));
+}
+void onKeyUp(const Name& name, Action action) {
+    add(center().keyUpHandlers, name, std::move(action));
+}
 
-void disable(const Name& name) { release(name); }
+void disable(const Name& name) {
+    release(name);
+}
 
 void enable(const Name& name) {
     if (auto stored = getShortcut(name)) hold(name, *stored);
@@ -128,9 +134,13 @@ void resumeDispatch() {
     }
 }
 
-bool isPaused() { return center().pauses > 0; }
+bool isPaused() {
+    return center().pauses > 0;
+}
 
-bool isRegistered(const Shortcut& shortcut) { return center().registered.count(shortcut) > 0; }
+bool isRegistered(const Shortcut& shortcut) {
+    return center().registered.count(shortcut) > 0;
+}
 
 bool isActive(const Shortcut& shortcut) {
     auto it = center().registered.find(shortcut);
@@ -145,7 +155,9 @@ bool canRegister(const Shortcut& shortcut) {
     return kit::HotKeys::isAvailable(shortcut.carbonKeyCode, shortcut.carbonModifiers);
 }
 
-void setBackend(Backend backend) { center().backend = std::move(backend); }
+void setBackend(Backend backend) {
+    center().backend = std::move(backend);
+}
 
 void handleHotKey(uint32_t id, bool pressed) {
     auto& c = center();

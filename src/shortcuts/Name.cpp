@@ -42,10 +42,13 @@ std::map<ObserverToken, std::function<void(const Name&)>>& observers() {
 
 Name::Name(std::string raw, std::optional<Shortcut> defaultValue)
     : rawValue(std::move(raw)), defaultShortcut(defaultValue) {
-    if (defaultShortcut && !kit::Defaults::standard().contains(storageKey())) storeShortcut(*defaultShortcut, *this);
+    if (defaultShortcut && !kit::Defaults::standard().contains(storageKey()))
+        storeShortcut(*defaultShortcut, *this);
 }
 
-std::optional<Shortcut> getShortcut(const Name& name) { return readShortcut(name); }
+std::optional<Shortcut> getShortcut(const Name& name) {
+    return readShortcut(name);
+}
 
 void setShortcut(const std::optional<Shortcut>& shortcut, const Name& name) {
     if (shortcut)
@@ -69,7 +72,9 @@ ObserverToken observeShortcutChanges(std::function<void(const Name&)> observer) 
     return last;
 }
 
-void removeShortcutObserver(ObserverToken token) { observers().erase(token); }
+void removeShortcutObserver(ObserverToken token) {
+    observers().erase(token);
+}
 
 void postShortcutChanged(const Name& name) {
     // An observer may remove itself or others: deliver to a snapshot, skipping

@@ -11,10 +11,10 @@ using kit::ModifierFlag::Shift;
 
 }  // namespace
 
-#define KADRIX_SHORTCUT_NAME(fn, raw, def)   \
-    const Name& fn() {                        \
-        static const Name name(raw, def);     \
-        return name;                          \
+#define KADRIX_SHORTCUT_NAME(fn, raw, def) \
+    const Name& fn() {                     \
+        static const Name name(raw, def);  \
+        return name;                       \
     }
 
 KADRIX_SHORTCUT_NAME(fullscreen, "fullscreen", Shortcut(Key{Key::one}, Command | Shift))
@@ -31,7 +31,7 @@ KADRIX_SHORTCUT_NAME(library, "library", std::nullopt)
 #undef KADRIX_SHORTCUT_NAME
 
 std::vector<Name> all() {
-    return {fullscreen(), window(), anyWindow(), area(), repeatArea(),
+    return {fullscreen(), window(), anyWindow(), area(),          repeatArea(),
             scrolling(),  reopen(), ocr(),       loadClipboard(), library()};
 }
 

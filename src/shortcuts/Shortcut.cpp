@@ -4,8 +4,8 @@
 
 #include "kit/Json.h"
 #include "kit/KeyLayout.h"
-#include "kit/TextCase.h"
 #include "kit/Menu.h"
+#include "kit/TextCase.h"
 
 namespace shortcuts {
 
@@ -21,13 +21,14 @@ int64_t normalised(int64_t carbon) {
 const std::map<int64_t, std::string>& keyToCharacterMapping() {
     static const std::map<int64_t, std::string> table = [] {
         std::map<int64_t, std::string> t{
-            {KeyCode::Return, "↩"},     {KeyCode::Delete, "⌫"},     {KeyCode::ForwardDelete, "⌦"},
-            {KeyCode::End, "↘"},        {KeyCode::Escape, "⎋"},     {KeyCode::Help, "?\u20DD"},
-            {KeyCode::Home, "↖"},       {KeyCode::Space, "⎵"},      {KeyCode::Tab, "⇥"},
-            {KeyCode::PageUp, "⇞"},     {KeyCode::PageDown, "⇟"},   {KeyCode::UpArrow, "↑"},
-            {KeyCode::RightArrow, "→"}, {KeyCode::DownArrow, "↓"},  {KeyCode::LeftArrow, "←"},
+            {KeyCode::Return, "↩"},     {KeyCode::Delete, "⌫"},    {KeyCode::ForwardDelete, "⌦"},
+            {KeyCode::End, "↘"},        {KeyCode::Escape, "⎋"},    {KeyCode::Help, "?\u20DD"},
+            {KeyCode::Home, "↖"},       {KeyCode::Space, "⎵"},     {KeyCode::Tab, "⇥"},
+            {KeyCode::PageUp, "⇞"},     {KeyCode::PageDown, "⇟"},  {KeyCode::UpArrow, "↑"},
+            {KeyCode::RightArrow, "→"}, {KeyCode::DownArrow, "↓"}, {KeyCode::LeftArrow, "←"},
         };
-        const int64_t f[20] = {122, 120, 99, 118, 96, 97, 98, 100, 101, 109, 103, 111, 105, 107, 113, 106, 64, 79, 80, 90};
+        const int64_t f[20] = {122, 120, 99,  118, 96,  97,  98, 100, 101, 109,
+                               103, 111, 105, 107, 113, 106, 64, 79,  80,  90};
         for (int i = 0; i < 20; ++i) t[f[i]] = "F" + std::to_string(i + 1);
         return t;
     }();
@@ -38,7 +39,8 @@ const std::map<int64_t, std::string>& keyToCharacterMapping() {
 const std::map<int64_t, std::string>& keyToKeyEquivalentString() {
     static const std::map<int64_t, std::string> table = [] {
         std::map<int64_t, std::string> t{{KeyCode::Space, " "}};
-        const int64_t f[20] = {122, 120, 99, 118, 96, 97, 98, 100, 101, 109, 103, 111, 105, 107, 113, 106, 64, 79, 80, 90};
+        const int64_t f[20] = {122, 120, 99,  118, 96,  97,  98, 100, 101, 109,
+                               103, 111, 105, 107, 113, 106, 64, 79,  80,  90};
         for (int i = 0; i < 20; ++i) {
             char32_t c = U'\uF704' + char32_t(i);
             std::string s;
@@ -62,11 +64,11 @@ size_t codePoints(const std::string& s) {
 // Linux names for the keys whose symbol a person would not type.
 const std::map<int64_t, std::string>& linuxKeyNames() {
     static const std::map<int64_t, std::string> table{
-        {KeyCode::Return, "Enter"},  {KeyCode::Delete, "Backspace"}, {KeyCode::ForwardDelete, "Delete"},
-        {KeyCode::End, "End"},       {KeyCode::Escape, "Esc"},       {KeyCode::Help, "Insert"},
-        {KeyCode::Home, "Home"},     {KeyCode::Space, "Space"},      {KeyCode::Tab, "Tab"},
-        {KeyCode::PageUp, "Page Up"}, {KeyCode::PageDown, "Page Down"}, {KeyCode::UpArrow, "Up"},
-        {KeyCode::RightArrow, "Right"}, {KeyCode::DownArrow, "Down"}, {KeyCode::LeftArrow, "Left"},
+        {KeyCode::Return, "Enter"},     {KeyCode::Delete, "Backspace"},   {KeyCode::ForwardDelete, "Delete"},
+        {KeyCode::End, "End"},          {KeyCode::Escape, "Esc"},         {KeyCode::Help, "Insert"},
+        {KeyCode::Home, "Home"},        {KeyCode::Space, "Space"},        {KeyCode::Tab, "Tab"},
+        {KeyCode::PageUp, "Page Up"},   {KeyCode::PageDown, "Page Down"}, {KeyCode::UpArrow, "Up"},
+        {KeyCode::RightArrow, "Right"}, {KeyCode::DownArrow, "Down"},     {KeyCode::LeftArrow, "Left"},
     };
     return table;
 }
@@ -87,14 +89,17 @@ void walkMenu(const Menu& menu, const std::function<bool(MenuItem&)>& visit, Men
 Shortcut::Shortcut(Key key, uint32_t modifierFlags)
     : carbonKeyCode(key.rawValue), carbonModifiers(int64_t(kit::carbonModifiers(modifierFlags))) {}
 
-Shortcut::Shortcut(int64_t keyCode, int64_t modifiers) : carbonKeyCode(keyCode), carbonModifiers(normalised(modifiers)) {}
+Shortcut::Shortcut(int64_t keyCode, int64_t modifiers)
+    : carbonKeyCode(keyCode), carbonModifiers(normalised(modifiers)) {}
 
 std::optional<Shortcut> Shortcut::fromEvent(const kit::Event& event) {
     if (event.type != EventType::KeyDown && event.type != EventType::KeyUp) return std::nullopt;
     return Shortcut(Key{event.keyCode}, event.modifierFlags);
 }
 
-uint32_t Shortcut::modifiers() const { return modifierFlagsFromCarbon(uint32_t(carbonModifiers & 0xFFFFFFFF)); }
+uint32_t Shortcut::modifiers() const {
+    return modifierFlagsFromCarbon(uint32_t(carbonModifiers & 0xFFFFFFFF));
+}
 
 std::optional<std::string> Shortcut::keyToCharacter() const {
     auto& table = keyToCharacterMapping();

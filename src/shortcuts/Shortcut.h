@@ -42,7 +42,8 @@ public:
 
     bool operator==(const Shortcut&) const = default;
     bool operator<(const Shortcut& o) const {
-        return carbonKeyCode != o.carbonKeyCode ? carbonKeyCode < o.carbonKeyCode : carbonModifiers < o.carbonModifiers;
+        return carbonKeyCode != o.carbonKeyCode ? carbonKeyCode < o.carbonKeyCode
+                                                : carbonModifiers < o.carbonModifiers;
     }
 
     // The modifiers as event flags.

@@ -31,15 +31,15 @@ ShortcutRecorder::Feedback& feedback() {
 
 // F1 to F20 by their key codes; X11 keyboards reach no further.
 bool isFunctionKey(uint16_t code) {
-    static const uint16_t f[] = {122, 120, 99, 118, 96, 97, 98, 100, 101, 109,
-                                 103, 111, 105, 107, 113, 106, 64, 79, 80, 90};
+    static const uint16_t f[] = {122, 120, 99,  118, 96,  97,  98, 100, 101, 109,
+                                 103, 111, 105, 107, 113, 106, 64, 79,  80,  90};
     for (uint16_t k : f)
         if (k == code) return true;
     return false;
 }
 
-constexpr uint32_t kAnyModifier =
-    kit::ModifierFlag::Command | kit::ModifierFlag::Option | kit::ModifierFlag::Control | kit::ModifierFlag::Shift;
+constexpr uint32_t kAnyModifier = kit::ModifierFlag::Command | kit::ModifierFlag::Option |
+                                  kit::ModifierFlag::Control | kit::ModifierFlag::Shift;
 
 void beep() {
     if (feedback().beep)
@@ -57,7 +57,8 @@ std::string formatted(const std::string& format, const std::string& arg) {
 
 }  // namespace
 
-ShortcutRecorder::ShortcutRecorder(Name name, OnChange onChange) : name_(std::move(name)), onChange_(std::move(onChange)) {
+ShortcutRecorder::ShortcutRecorder(Name name, OnChange onChange)
+    : name_(std::move(name)), onChange_(std::move(onChange)) {
     setPlaceholder(localized("record_shortcut"));
     setAlignment(kit::TextAlignment::Center);
     setSearchButtonShown(false);
@@ -85,7 +86,9 @@ void ShortcutRecorder::setMainMenuProvider(std::function<const kit::Menu*()> pro
     menuProvider() = std::move(provider);
 }
 
-void ShortcutRecorder::setFeedback(Feedback f) { feedback() = std::move(f); }
+void ShortcutRecorder::setFeedback(Feedback f) {
+    feedback() = std::move(f);
+}
 
 void ShortcutRecorder::setShortcutName(Name name) {
     if (name.rawValue == name_.rawValue) return;
@@ -103,7 +106,9 @@ void ShortcutRecorder::setStringValueForName() {
     applyCancelButton();
 }
 
-void ShortcutRecorder::applyCancelButton() { setClearButtonShown(!stringValue().empty()); }
+void ShortcutRecorder::applyCancelButton() {
+    setClearButtonShown(!stringValue().empty());
+}
 
 void ShortcutRecorder::startRecording() {
     setPlaceholder(localized("press_shortcut"));
@@ -116,10 +121,11 @@ void ShortcutRecorder::startRecording() {
     if (monitor_) kit::LocalEventMonitor::remove(monitor_);
     using namespace kit::LocalEventMonitor;
     std::weak_ptr<bool> alive = alive_;
-    monitor_ = kit::LocalEventMonitor::add(Mask::KeyDown | Mask::LeftMouseUp | Mask::RightMouseUp, [this, alive](const kit::Event& e) {
-        if (!alive.lock()) return false;
-        return handleRecordingEvent(e);
-    });
+    monitor_ = kit::LocalEventMonitor::add(Mask::KeyDown | Mask::LeftMouseUp | Mask::RightMouseUp,
+                                           [this, alive](const kit::Event& e) {
+                                               if (!alive.lock()) return false;
+                                               return handleRecordingEvent(e);
+                                           });
 }
 
 void ShortcutRecorder::endRecording() {

@@ -140,7 +140,8 @@ TEST(ToolOutputParser, ReadsRecordedToolOutput) {
     std::string repeated;
     for (int i = 0; i < 3000; ++i) repeated += "(1, 2, 3";
     EXPECT_EQ(capture::toolAreaIn(repeated).kind, K::noMatch);
-    EXPECT_EQ(capture::toolWindowIn(std::string(100000, 'c') + "capture window " + std::string(50000, 'x') + " 0x1f"),
+    EXPECT_EQ(capture::toolWindowIn(std::string(100000, 'c') + "capture window " + std::string(50000, 'x') +
+                                    " 0x1f"),
               0x1fu);
 
     std::string text = "b";

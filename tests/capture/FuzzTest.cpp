@@ -13,8 +13,15 @@ namespace {
 
 TEST(Fuzz, ToolLogsAreReadOrRefused) {
     std::mt19937 rng(42);
-    const std::string pieces[] = {"(", ")", ",", " ", "-", ".", "1", "23", "1e9", "capture window ", "0x",
-                                  "1f", "\n", "selected area ", "x", "(1, 2, 3, 4)", "\xC3\xA9", "\xFF"};
+    const std::string pieces[] = {"(",        ")",
+                                  ",",        " ",
+                                  "-",        ".",
+                                  "1",        "23",
+                                  "1e9",      "capture window ",
+                                  "0x",       "1f",
+                                  "\n",       "selected area ",
+                                  "x",        "(1, 2, 3, 4)",
+                                  "\xC3\xA9", "\xFF"};
     for (int i = 0; i < 1500; ++i) {
         std::string log;
         size_t n = rng() % 60;

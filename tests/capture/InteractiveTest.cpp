@@ -8,8 +8,8 @@
 
 #include "capture/Capturer.h"
 #include "capture/ScrollCapturer.h"
-#include "capture/VisionStitcher.h"
 #include "capture/Synthetic.h"
+#include "capture/VisionStitcher.h"
 #include "kit/CapturePNG.h"
 #include "kit/Files.h"
 

@@ -106,7 +106,8 @@ TEST_F(Preview, KeyTableRunsTheCommandsWithTheirPresets) {
     press(kit::KeyCode::KeypadEnter);
     press(kit::KeyCode::Tab);
     EXPECT_EQ(calls, (std::vector<std::string>{"copy", "hide", "save as", "upload", "pin", "editor"}));
-    EXPECT_EQ(spy.presets, (std::vector<std::string>{"copyImage", "saveImageAs", "uploadImage", "pin", "show"}));
+    EXPECT_EQ(spy.presets,
+              (std::vector<std::string>{"copyImage", "saveImageAs", "uploadImage", "pin", "show"}));
     EXPECT_EQ(spy.lastPreset["method"].get<std::string>().rfind("preview:", 0), 0u);
 }
 

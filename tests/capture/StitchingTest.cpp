@@ -139,7 +139,8 @@ TEST_F(Stitching, ANegativeAdvanceCountsAsNoMove) {
     kit::Image img = ScrollCapturer::combineMeasured(shots, {100, -30, 100}, -1);
     ASSERT_EQ(img.height(), 300 + 100 + 0 + 100);
     EXPECT_EQ(img.cropped(0, 0, img.width(), 200), rows(page, 0, 200));
-    EXPECT_EQ(img.cropped(0, 300, img.width(), 200), rows(page, 270, 200)) << "the last strip lies at the bottom";
+    EXPECT_EQ(img.cropped(0, 300, img.width(), 200), rows(page, 270, 200))
+        << "the last strip lies at the bottom";
 }
 
 TEST_F(Stitching, ExtremeArgumentsEndQuicklyWithoutOverflow) {
@@ -158,7 +159,8 @@ TEST_F(Stitching, ExtremeArgumentsEndQuicklyWithoutOverflow) {
     }
     EXPECT_FALSE(ScrollCapturer::overlayShiftStamp(base, last, INT_MAX, 1));
     EXPECT_FALSE(ScrollCapturer::overlayShiftStamp(base, last, INT_MIN, -1));
-    for (auto [overlap, area] : {std::pair{INT_MAX, INT_MAX - 1}, {INT_MAX, 0}, {INT_MAX, INT_MIN}, {5, INT_MIN}}) {
+    for (auto [overlap, area] :
+         {std::pair{INT_MAX, INT_MAX - 1}, {INT_MAX, 0}, {INT_MAX, INT_MIN}, {5, INT_MIN}}) {
         uint64_t score = ScrollCapturer::overlayCompareSegment(base, last, overlap, area, 1, ~0ull);
         (void)ScrollCapturer::overlayCompareSegment(base, last, overlap, area, -1, ~0ull);
         EXPECT_EQ(score, ScrollCapturer::kUnreadable) << overlap << "," << area;

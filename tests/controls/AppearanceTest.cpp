@@ -72,7 +72,10 @@ TEST(Appearance, ControlsRedrawWhenTheLookSwitches) {
              b->setTitle("Save");
              return b;
          }},
-        {"swatch", [] { return std::make_shared<CtrlColorButton>(kit::Rect{10, 10, 24, 24}); }},
+        {"swatch",
+         [] {
+             return std::make_shared<CtrlColorButton>(kit::Rect{10, 10, 24, 24});
+         }},
         {"segments",
          [] {
              auto s = std::make_shared<CtrlTooltippedSegments>(kit::Rect{10, 10, 120, 24});
@@ -81,8 +84,14 @@ TEST(Appearance, ControlsRedrawWhenTheLookSwitches) {
              s->setLabel("pt", 1);
              return s;
          }},
-        {"slider", [] { return std::make_shared<cellSliderSize>(kit::Rect{10, 10, 120, 20}); }},
-        {"bubble", [] { return std::make_shared<CtrlHelper>(kit::Rect{10, 10, 120, 40}); }},
+        {"slider",
+         [] {
+             return std::make_shared<cellSliderSize>(kit::Rect{10, 10, 120, 20});
+         }},
+        {"bubble",
+         [] {
+             return std::make_shared<CtrlHelper>(kit::Rect{10, 10, 120, 40});
+         }},
         {"input field",
          [] {
              auto f = std::make_shared<kit::TextField>(kit::Rect{10, 10, 120, 24});
@@ -96,7 +105,10 @@ TEST(Appearance, ControlsRedrawWhenTheLookSwitches) {
              return t;
          }},
         // The field's grid is built when it joins the window.
-        {"logo field", [] { return std::make_shared<CtrlLogoSnake>(kit::Rect{10, 10, 80, 40}); }},
+        {"logo field",
+         [] {
+             return std::make_shared<CtrlLogoSnake>(kit::Rect{10, 10, 80, 40});
+         }},
     };
     for (const auto& sample : samples) {
         for (bool toDark : {true, false}) {
@@ -120,9 +132,10 @@ TEST(Appearance, ControlsRedrawWhenTheLookSwitches) {
             const auto a = colours(*v), b = colours(*w);
             EXPECT_EQ(a.size(), b.size()) << sample.name;
             for (size_t i = 0; i < std::min(a.size(), b.size()); ++i)
-                EXPECT_EQ(a[i], b[i]) << sample.name << (toDark ? " to dark" : " to light") << ", colour " << i << ": "
-                                      << a[i].r << "," << a[i].g << "," << a[i].b << "," << a[i].a << " vs " << b[i].r
-                                      << "," << b[i].g << "," << b[i].b << "," << b[i].a;
+                EXPECT_EQ(a[i], b[i])
+                    << sample.name << (toDark ? " to dark" : " to light") << ", colour " << i << ": "
+                    << a[i].r << "," << a[i].g << "," << a[i].b << "," << a[i].a << " vs " << b[i].r << ","
+                    << b[i].g << "," << b[i].b << "," << b[i].a;
         }
     }
 }

@@ -6,6 +6,7 @@
 
 #include <cstdlib>
 
+#include "controls/ClickableView.h"
 #include "controls/CtrlButton.h"
 #include "controls/CtrlButtonHover.h"
 #include "controls/CtrlColorButton.h"
@@ -16,7 +17,6 @@
 #include "controls/CtrlToolbar.h"
 #include "controls/CtrlTooltippedSegments.h"
 #include "controls/ImageAssets.h"
-#include "controls/ClickableView.h"
 #include "controls/cellSliderSize.h"
 #include "kit/Dispatch.h"
 #include "kit/Files.h"

@@ -2,11 +2,11 @@
 
 #include <stdexcept>
 
+#include "controls/ClickableView.h"
 #include "controls/CtrlColoredPopoverView.h"
 #include "controls/CtrlInputCell.h"
 #include "controls/CtrlMouseListener.h"
 #include "controls/CtrlTooltippedSegments.h"
-#include "controls/ClickableView.h"
 #include "controls/cellSliderSize.h"
 #include "controls/hoveredToolTip.h"
 #include "kit/Dispatch.h"

@@ -1,9 +1,8 @@
 // The capture flow: the route for each mode, the first capture's question,
 // the capture facts and the after-capture actions in their order.
 #include <chrono>
-#include <thread>
-
 #include <filesystem>
+#include <thread>
 
 #include "CoreFixture.h"
 #include "kit/Files.h"
@@ -41,8 +40,8 @@ protected:
         routes = r.get();
         editor = e.get();
         logic = std::make_unique<RecordingLogic>(
-            core::AppLogic::Services{settings.get(), telemetry.get(), notifier.get()}, std::move(r), std::move(e),
-            log);
+            core::AppLogic::Services{settings.get(), telemetry.get(), notifier.get()}, std::move(r),
+            std::move(e), log);
         routes->image = solidImage(64, 48, {0, 0, 255, 255});
         settings->setAreaCaptureMode("editor");  // the question was answered
     }
@@ -50,8 +49,9 @@ protected:
     Log actions() const {
         Log out;
         for (auto& e : log)
-            if (e.rfind("interactive", 0) == 0 || e.rfind("fullscreen", 0) == 0 || e.rfind("window", 0) == 0 ||
-                e.rfind("copy", 0) == 0 || (e.rfind("save", 0) == 0 && e != "saveUndo") || e.rfind("pin", 0) == 0 ||
+            if (e.rfind("interactive", 0) == 0 || e.rfind("fullscreen", 0) == 0 ||
+                e.rfind("window", 0) == 0 || e.rfind("copy", 0) == 0 ||
+                (e.rfind("save", 0) == 0 && e != "saveUndo") || e.rfind("pin", 0) == 0 ||
                 e.rfind("preview", 0) == 0 || e == "flash")
                 out.push_back(e);
         return out;
@@ -61,8 +61,8 @@ protected:
 
 TEST_F(CaptureFlow, EachModeTakesItsRoute) {
     settings->storeString("windowShadow", "solid");
-    for (const char* mode : {"interactive", "interactive-repeat", "interactive-window", "window", "fullscreen",
-                             "delayed"})
+    for (const char* mode :
+         {"interactive", "interactive-repeat", "interactive-window", "window", "fullscreen", "delayed"})
         logic->grabScreenshot(mode, "menu", AfterGrab{});
     EXPECT_EQ(actions(), (Log{"interactive solid", "flash", "interactive solid repeat", "flash",
                               "interactive solid windowOnly", "flash", "window solid", "flash", "fullscreen",
@@ -110,8 +110,9 @@ TEST_F(CaptureFlow, OnlyASelectedAreaPlacesThePin) {
     const auto screen = kit::mainScreen();
     ASSERT_TRUE(screen);
     const kit::Point mid = screen->frame.center();
-    EXPECT_EQ(actions(), (Log{"fullscreen", "pin " + std::to_string(int(mid.x)) + "," + std::to_string(int(mid.y)),
-                              "flash"}));
+    EXPECT_EQ(
+        actions(),
+        (Log{"fullscreen", "pin " + std::to_string(int(mid.x)) + "," + std::to_string(int(mid.y)), "flash"}));
 }
 
 TEST_F(CaptureFlow, FlagsAllFalseOnlyFlashTheTrayIcon) {
@@ -270,7 +271,8 @@ protected:
         routes = r.get();
         win = &e->win;
         logic = std::make_unique<core::AppLogic>(
-            core::AppLogic::Services{settings.get(), telemetry.get(), notifier.get()}, std::move(r), std::move(e));
+            core::AppLogic::Services{settings.get(), telemetry.get(), notifier.get()}, std::move(r),
+            std::move(e));
     }
     void TearDown() override {
         core::setLibrary(nullptr);

@@ -43,9 +43,9 @@ TEST_F(ExportFixture, CompileDrawsObjectsOverTheShotInsideThePaddings) {
     EXPECT_EQ(out.width(), 130);  // the padding is cut to whole pixels
     EXPECT_EQ(out.height(), 80);
     EXPECT_EQ(host.prepares, 1);
-    EXPECT_EQ(at(out, 5, 40), kClear);          // the padding, backdrop off
-    EXPECT_EQ(at(out, 31 + 50, 60), kRed);      // the shot
-    EXPECT_EQ(at(out, 31 + 15, 15), kBlue);     // the object, in image pixels
+    EXPECT_EQ(at(out, 5, 40), kClear);       // the padding, backdrop off
+    EXPECT_EQ(at(out, 31 + 50, 60), kRed);   // the shot
+    EXPECT_EQ(at(out, 31 + 15, 15), kBlue);  // the object, in image pixels
     EXPECT_EQ(eventTypes().back(), "timer");
 }
 
@@ -70,7 +70,8 @@ TEST_F(ExportFixture, AScreenshotWithNothingOverItIsExportedAsCaptured) {
     host.image.setScale(2);
     host.alone = true;
     kit::Image out = exporter->compileImage();
-    EXPECT_FALSE(host.image.storage().owner_before(out.storage()) || out.storage().owner_before(host.image.storage()))
+    EXPECT_FALSE(host.image.storage().owner_before(out.storage()) ||
+                 out.storage().owner_before(host.image.storage()))
         << "the captured pixels were copied";
     EXPECT_EQ(out.scale(), 1.0);  // as a drawing would give
     EXPECT_EQ(host.prepares, 1);
@@ -78,7 +79,8 @@ TEST_F(ExportFixture, AScreenshotWithNothingOverItIsExportedAsCaptured) {
     // Paddings or a backdrop still make a picture of their own.
     auto drawnAgain = [&] {
         kit::Image again = exporter->compileImage();
-        return again.storage().owner_before(host.image.storage()) || host.image.storage().owner_before(again.storage());
+        return again.storage().owner_before(host.image.storage()) ||
+               host.image.storage().owner_before(again.storage());
     };
     backdrop.pads.padBR = 1;
     EXPECT_TRUE(drawnAgain());

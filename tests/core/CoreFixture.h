@@ -32,7 +32,8 @@ using Log = std::vector<std::string>;
 class SilentSystem : public services::SystemNotifications {
 public:
     void requestAuthorization(bool, std::function<void(bool)> answer) override { answer(false); }
-    void post(const std::string&, const std::string&, const std::string&, bool, std::function<void()>) override {}
+    void post(const std::string&, const std::string&, const std::string&, bool,
+              std::function<void()>) override {}
 };
 
 class RecordingNotifier : public services::Notifier {
@@ -40,7 +41,8 @@ public:
     RecordingNotifier(services::Settings& s, services::Telemetry& t, Log& log)
         : services::Notifier(s, t, std::make_shared<SilentSystem>()), log_(log) {}
     void notify(const std::string& title, const std::string& message, std::optional<kit::Color>,
-                std::optional<std::string> button, std::optional<double>, std::function<void()> action) override {
+                std::optional<std::string> button, std::optional<double>,
+                std::function<void()> action) override {
         log_.push_back("notify " + title);
         lastMessage = message;
         lastButton = button;
@@ -70,8 +72,11 @@ public:
 
     bool hasScreenRecordingPermission() override { return permission; }
     kit::Image fullscreen() override { return took("fullscreen"); }
-    kit::Image window(capture::WindowShadow mode) override { return took("window " + capture::rawValue(mode)); }
-    kit::Image interactive(capture::WindowShadow mode, bool windowOnly, bool repeatArea, bool remember) override {
+    kit::Image window(capture::WindowShadow mode) override {
+        return took("window " + capture::rawValue(mode));
+    }
+    kit::Image interactive(capture::WindowShadow mode, bool windowOnly, bool repeatArea,
+                           bool remember) override {
         return took("interactive " + capture::rawValue(mode) + (windowOnly ? " windowOnly" : "") +
                     (repeatArea ? " repeat" : "") + (remember ? " dontRemember" : ""));
     }
@@ -108,8 +113,8 @@ private:
 class EditorDouble : public core::EditorLink {
 public:
     explicit EditorDouble(Log& log) : log_(log) {}
-    std::unique_ptr<kit::Window> win = std::make_unique<kit::Window>(kit::Rect{100, 100, 900, 600},
-                                                                     kit::WindowStyle::Titled);
+    std::unique_ptr<kit::Window> win =
+        std::make_unique<kit::Window>(kit::Rect{100, 100, 900, 600}, kit::WindowStyle::Titled);
     bool hasWindow = true;
     bool cropOn = false;
     services::Rect selection;
@@ -262,7 +267,8 @@ protected:
         routes = r.get();
         editor = e.get();
         logic = std::make_unique<core::AppLogic>(
-            core::AppLogic::Services{settings.get(), telemetry.get(), notifier.get()}, std::move(r), std::move(e));
+            core::AppLogic::Services{settings.get(), telemetry.get(), notifier.get()}, std::move(r),
+            std::move(e));
         return *logic;
     }
 
@@ -293,7 +299,9 @@ protected:
         return std::nullopt;
     }
     // Log entries other than the captures' own.
-    bool logged(const std::string& entry) const { return std::find(log.begin(), log.end(), entry) != log.end(); }
+    bool logged(const std::string& entry) const {
+        return std::find(log.begin(), log.end(), entry) != log.end();
+    }
 
     kit::ManualClockScope clock{0, 1.8e9};
     std::unique_ptr<kit::Defaults> storage;

@@ -20,7 +20,8 @@ protected:
     std::string writePNG(const std::string& name, const kit::Image& img) {
         const std::string file = ::testing::TempDir() + name;
         auto bytes = kit::ImageIO::encodePNG(img);
-        std::ofstream(file, std::ios::binary).write(reinterpret_cast<const char*>(bytes.data()), bytes.size());
+        std::ofstream(file, std::ios::binary)
+            .write(reinterpret_cast<const char*>(bytes.data()), bytes.size());
         return file;
     }
 };
@@ -33,18 +34,30 @@ TEST_F(EditorUtilities, CursorNamesMapToTheirPointers) {
     };
     using S = kit::Cursor::Shape;
     const Row rows[] = {
-        {"t-resize", "t-resize", {}},   {"b-resize", "t-resize", {}},   {"l-resize", "l-resize", {}},
-        {"r-resize", "l-resize", {}},   {"bl-resize", "bl-resize", {}}, {"tr-resize", "bl-resize", {}},
-        {"br-resize", "tl-resize", {}}, {"tl-resize", "tl-resize", {}}, {"point", "point", {}},
-        {"move", "move", {}},           {"zoom", "zoom", {}},           {"pen", "pen", {}},
-        {"open-hand", "", S::OpenHand}, {"closed-hand", "", S::ClosedHand}, {"crosshair", "", S::Crosshair},
-        {"ibeam", "", S::IBeam},        {"default", "", S::Arrow},
+        {"t-resize", "t-resize", {}},
+        {"b-resize", "t-resize", {}},
+        {"l-resize", "l-resize", {}},
+        {"r-resize", "l-resize", {}},
+        {"bl-resize", "bl-resize", {}},
+        {"tr-resize", "bl-resize", {}},
+        {"br-resize", "tl-resize", {}},
+        {"tl-resize", "tl-resize", {}},
+        {"point", "point", {}},
+        {"move", "move", {}},
+        {"zoom", "zoom", {}},
+        {"pen", "pen", {}},
+        {"open-hand", "", S::OpenHand},
+        {"closed-hand", "", S::ClosedHand},
+        {"crosshair", "", S::Crosshair},
+        {"ibeam", "", S::IBeam},
+        {"default", "", S::Arrow},
     };
     for (const Row& row : rows) {
         auto choice = AppLogic::pointerFor(row.name);
         ASSERT_TRUE(choice) << row.name;
         EXPECT_EQ(choice->entry, row.entry) << row.name;
-        EXPECT_EQ(choice->system ? std::optional(choice->system->shape()) : std::nullopt, row.system) << row.name;
+        EXPECT_EQ(choice->system ? std::optional(choice->system->shape()) : std::nullopt, row.system)
+            << row.name;
     }
     EXPECT_FALSE(AppLogic::pointerFor("Default"));
     EXPECT_FALSE(AppLogic::pointerFor("resize"));

@@ -86,7 +86,8 @@ public:
     std::vector<Notice> notices;
     std::function<void()> lastAction;
     void notify(const std::string& title, const std::string& message, std::optional<kit::Color>,
-                std::optional<std::string> button, std::optional<double>, std::function<void()> action) override {
+                std::optional<std::string> button, std::optional<double>,
+                std::function<void()> action) override {
         notices.push_back({title, message, button.value_or(""), false});
         lastAction = std::move(action);
     }
@@ -98,7 +99,8 @@ public:
 class NoSystemNotifications : public services::SystemNotifications {
 public:
     void requestAuthorization(bool, std::function<void(bool)> answer) override { answer(false); }
-    void post(const std::string&, const std::string&, const std::string&, bool, std::function<void()>) override {}
+    void post(const std::string&, const std::string&, const std::string&, bool,
+              std::function<void()>) override {}
 };
 
 class ExportFixture : public ::testing::Test {
@@ -127,7 +129,8 @@ protected:
         std::filesystem::remove_all(folder);
     }
     core::SaveCommands& cmds() {
-        if (!commands) commands = std::make_unique<core::SaveCommands>(*exporter, *settings, *telemetry, *notifier);
+        if (!commands)
+            commands = std::make_unique<core::SaveCommands>(*exporter, *settings, *telemetry, *notifier);
         return *commands;
     }
     // An opaque image of one colour.
@@ -139,7 +142,8 @@ protected:
     std::vector<std::string> files() const {
         std::vector<std::string> out;
         if (!std::filesystem::exists(folder)) return out;
-        for (auto& e : std::filesystem::directory_iterator(folder)) out.push_back(e.path().filename().string());
+        for (auto& e : std::filesystem::directory_iterator(folder))
+            out.push_back(e.path().filename().string());
         std::sort(out.begin(), out.end());
         return out;
     }

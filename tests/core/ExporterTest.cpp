@@ -258,7 +258,8 @@ TEST_F(ExportFixture, GifHasTwoFramesLoopingForeverOnTheLargerCanvas) {
     bool loopsForever = false;
     for (int i = 0; i < gif->SavedImages[0].ExtensionBlockCount; ++i) {
         const ExtensionBlock& b = gif->SavedImages[0].ExtensionBlocks[i];
-        if (b.Function == APPLICATION_EXT_FUNC_CODE && b.ByteCount == 11 && memcmp(b.Bytes, "NETSCAPE2.0", 11) == 0) {
+        if (b.Function == APPLICATION_EXT_FUNC_CODE && b.ByteCount == 11 &&
+            memcmp(b.Bytes, "NETSCAPE2.0", 11) == 0) {
             const ExtensionBlock& sub = gif->SavedImages[0].ExtensionBlocks[i + 1];
             loopsForever = sub.ByteCount == 3 && sub.Bytes[1] == 0 && sub.Bytes[2] == 0;
         }
@@ -275,10 +276,11 @@ TEST_F(ExportFixture, GifHasTwoFramesLoopingForeverOnTheLargerCanvas) {
 
 TEST_F(ExportFixture, CleanupRemovesOnlyOurOldImages) {
     kit::files::makeDirs(folder);
-    for (const char* name : {"a.png", "b.jpeg", "c.gif", "notes.txt"}) kit::files::writeAtomic(folder + "/" + name, "x");
+    for (const char* name : {"a.png", "b.jpeg", "c.gif", "notes.txt"})
+        kit::files::writeAtomic(folder + "/" + name, "x");
     kit::files::makeDirs(folder + "/sub.png");
-    double born = kit::files::fileStamp(folder + "/a.png")->created.value_or(
-        kit::files::fileStamp(folder + "/a.png")->modified);
+    double born = kit::files::fileStamp(folder + "/a.png")
+                      ->created.value_or(kit::files::fileStamp(folder + "/a.png")->modified);
     core::Exporter::cleanupTempFolder(folder, born + 86399);
     EXPECT_EQ(files().size(), 5u);
     core::Exporter::cleanupTempFolder(folder, born + 86401);

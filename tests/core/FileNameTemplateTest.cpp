@@ -1,5 +1,3 @@
-#include "core/FileNameTemplate.h"
-
 #include <gtest/gtest.h>
 
 #include <cstdlib>
@@ -7,6 +5,7 @@
 #include <optional>
 #include <string>
 
+#include "core/FileNameTemplate.h"
 #include "services/Str.h"
 #include "support/TestData.h"
 
@@ -25,8 +24,10 @@ protected:
         tzset();
     }
     void TearDown() override {
-        if (saved_) setenv("TZ", saved_->c_str(), 1);
-        else unsetenv("TZ");
+        if (saved_)
+            setenv("TZ", saved_->c_str(), 1);
+        else
+            unsetenv("TZ");
         tzset();
     }
     // A local civil time in the pinned zone, with milliseconds.
@@ -103,14 +104,20 @@ TEST_F(FileNameTemplateTest, ForbiddenRunsBecomeOneDashAndBlanksAreTrimmed) {
 
 TEST_F(FileNameTemplateTest, ControlCharactersLengthAndEmptyNamesAreMadeSafe) {
     auto d = at(2024, 3, 5, 0, 0, 0);
-    EXPECT_EQ(expandFileName("a\nb\r\x01" "c", d, ""), "a-b-c");
+    EXPECT_EQ(expandFileName("a\nb\r\x01"
+                             "c",
+                             d, ""),
+              "a-b-c");
     EXPECT_EQ(expandFileName("a\tb", d, ""), "a-b");
     // Nothing left: the default template instead of a hidden ".png".
     EXPECT_EQ(expandFileName("   ", d, ""), "SCR-20240305-baaa");
     EXPECT_EQ(expandFileName("%n", d, ""), "SCR-20240305-baaa");
     // Cut at 200 bytes without splitting a character ("é" is two bytes).
     std::string longName(199, 'x');
-    EXPECT_EQ(expandFileName(longName + "\xC3\xA9" "z", d, ""), longName);
+    EXPECT_EQ(expandFileName(longName + "\xC3\xA9"
+                                        "z",
+                             d, ""),
+              longName);
     EXPECT_EQ(expandFileName(std::string(300, 'y'), d, "").size(), core::kMaxNameBytes);
 }
 
@@ -125,8 +132,13 @@ TEST_F(FileNameTemplateTest, BytesThatAreNotUtf8BecomeDashes) {
     EXPECT_TRUE(services::Str::isValidUTF8(name));
     // Well-formed characters stay; overlong forms, surrogates and a cut
     // four-byte character do not.
-    EXPECT_EQ(expandFileName("\xC3\xA9t\xC3\xA9 \xF0\x9F\x93\xB7", d, ""), "\xC3\xA9t\xC3\xA9 \xF0\x9F\x93\xB7");
-    EXPECT_EQ(expandFileName("a\xC0\xAF" "b\xED\xA0\x80" "c\xF0\x9F\x93", d, ""), "a-b-c-");
+    EXPECT_EQ(expandFileName("\xC3\xA9t\xC3\xA9 \xF0\x9F\x93\xB7", d, ""),
+              "\xC3\xA9t\xC3\xA9 \xF0\x9F\x93\xB7");
+    EXPECT_EQ(expandFileName("a\xC0\xAF"
+                             "b\xED\xA0\x80"
+                             "c\xF0\x9F\x93",
+                             d, ""),
+              "a-b-c-");
     // An application name that is not UTF-8 is made safe the same way.
     EXPECT_EQ(expandFileName("%n", d, "App\xFF"), "App-");
 }

@@ -117,8 +117,8 @@ TEST_F(LoadImage, ReaderInsideALoadIsCaughtInsteadOfHanging) {
     auto e = std::make_unique<SamplingEditor>(log);
     SamplingEditor* sampling = e.get();
     logic = std::make_unique<core::AppLogic>(
-        core::AppLogic::Services{settings.get(), telemetry.get(), notifier.get()}, std::make_unique<RoutesDouble>(log),
-        std::move(e));
+        core::AppLogic::Services{settings.get(), telemetry.get(), notifier.get()},
+        std::make_unique<RoutesDouble>(log), std::move(e));
     sampling->logic = logic.get();
     ASSERT_TRUE(logic->loadImage(solidImage(12, 8, {}), false));
     EXPECT_EQ(sampling->seenWidth, 12);

@@ -24,7 +24,8 @@ TEST_F(OpenCommands, DropZonesAreStrictlyInsideTheirRectangles) {
     using Z = core::AppLogic::DropZone;
     const services::Rect canvas{0, 0, 100, 50}, comp{-20, -20, 140, 90};
     EXPECT_EQ(core::AppLogic::dropZone({50, 25}, canvas, comp), Z::Canvas);
-    EXPECT_EQ(core::AppLogic::dropZone({0, 25}, canvas, comp), Z::Backdrop);  // on the edge: outside the canvas
+    EXPECT_EQ(core::AppLogic::dropZone({0, 25}, canvas, comp),
+              Z::Backdrop);  // on the edge: outside the canvas
     EXPECT_EQ(core::AppLogic::dropZone({-10, 60}, canvas, comp), Z::Backdrop);
     EXPECT_EQ(core::AppLogic::dropZone({120, 25}, canvas, comp), Z::Outside);
     // Without a backdrop both rectangles are one: on it or outside.
@@ -36,7 +37,8 @@ TEST_F(OpenCommands, ADropOnTheScreenshotAddsAnObjectAndOutsideOpensTheFile) {
     const std::string file = ::testing::TempDir() + "drop.png";
     {
         auto bytes = kit::ImageIO::encodePNG(solidImage(30, 20, {9, 9, 9, 255}));
-        std::ofstream(file, std::ios::binary).write(reinterpret_cast<const char*>(bytes.data()), bytes.size());
+        std::ofstream(file, std::ios::binary)
+            .write(reinterpret_cast<const char*>(bytes.data()), bytes.size());
     }
     editor::Framer& f = editor::Framer::shared();
     f._zoom.set(1.0);

@@ -89,12 +89,13 @@ TEST_F(Startup, UnfinishedWritesOfOursGoAndEverythingElseStays) {
         if (old) fs::last_write_time(path, fs::last_write_time(path) - std::chrono::minutes(5));
     };
     const std::vector<fs::path> leftovers{saves / ".SCR-20261208-baaa.jpeg.new-k2x9q0zt",
-                                          saves / ".imagelib.kxdb.tmp-0a1b2c3d", config / ".defaults.json.tmp-zz00yy11"};
+                                          saves / ".imagelib.kxdb.tmp-0a1b2c3d",
+                                          config / ".defaults.json.tmp-zz00yy11"};
     for (auto& p : leftovers) put(p, true);
     const std::vector<fs::path> kept{
-        saves / "SCR-20261208-baaa.jpeg",            // a finished save
-        saves / ".SCR-20261208-baab.png.new-abc",    // not a name of ours
-        saves / ".notes.tmp-ABCDEFGH",               // nor this
+        saves / "SCR-20261208-baaa.jpeg",                // a finished save
+        saves / ".SCR-20261208-baab.png.new-abc",        // not a name of ours
+        saves / ".notes.tmp-ABCDEFGH",                   // nor this
         saves / ".SCR-20261208-baac.png.new-fresh123"};  // a write that may still go on
     put(kept[0], true);
     put(kept[1], true);
@@ -102,7 +103,8 @@ TEST_F(Startup, UnfinishedWritesOfOursGoAndEverythingElseStays) {
     put(kept[3], false);
     fs::create_directory(saves / ".album.tmp-12345678");            // a folder
     fs::create_symlink(kept[0], saves / ".link.png.new-87654321");  // a link
-    fs::last_write_time(saves / ".album.tmp-12345678", fs::file_time_type::clock::now() - std::chrono::minutes(5));
+    fs::last_write_time(saves / ".album.tmp-12345678",
+                        fs::file_time_type::clock::now() - std::chrono::minutes(5));
 
     make();
     for (auto& p : leftovers) EXPECT_FALSE(fs::exists(p)) << p;

@@ -121,7 +121,8 @@ TEST_F(TextCommands, ThePreviewShowsAtMost107CharactersAndNeverCutsOne) {
     std::string expected;
     for (int i = 0; i < 107; ++i) expected += thumb;
     EXPECT_EQ(AppLogic::ocrPreview(thumbs), expected + "...");
-    EXPECT_EQ(AppLogic::ocrPreview(thumbs.substr(0, 120 * thumb.size())), thumbs.substr(0, 120 * thumb.size()));
+    EXPECT_EQ(AppLogic::ocrPreview(thumbs.substr(0, 120 * thumb.size())),
+              thumbs.substr(0, 120 * thumb.size()));
 }
 
 TEST_F(TextCommands, AnAreaFromTheScreenIsReadAndACancelIsTold) {

@@ -30,8 +30,9 @@ protected:
 };
 
 TEST_F(UploadCommandTest, PromptRefusesOddTokensThenUploadPutsTheLinkOnTheClipboard) {
-    LoopbackServer server(
-        [](const HttpRequestRecord&) { return HttpReply{200, {}, "SUCCESS: http://127.0.0.1/s/KLZ.png"}; });
+    LoopbackServer server([](const HttpRequestRecord&) {
+        return HttpReply{200, {}, "SUCCESS: http://127.0.0.1/s/KLZ.png"};
+    });
     storage->set("uploadEndpoint", server.url("/up"));
     auto& logic = withScreenshot();
     std::vector<std::string> answers = {"  ab\"c--x  ", " abc123 \n"};
@@ -158,9 +159,9 @@ TEST_F(UploadCommandTest, CompanionCallbacks) {
     EXPECT_TRUE(logged("notify Upload Succeeded"));
     EXPECT_EQ(notifier->lastButton, "Open");
 
-    for (const auto& payload : {std::optional<std::string>(), std::optional(report(now - 60, "https://store.test/a.png")),
-                                std::optional(report(now, "ftp://store.test/a.png")),
-                                std::optional<std::string>("not sealed")}) {
+    for (const auto& payload :
+         {std::optional<std::string>(), std::optional(report(now - 60, "https://store.test/a.png")),
+          std::optional(report(now, "ftp://store.test/a.png")), std::optional<std::string>("not sealed")}) {
         notifier->lastButton = "none yet";
         logic.handlePlimCommand("plim/ready", payload);
         EXPECT_FALSE(notifier->lastButton);

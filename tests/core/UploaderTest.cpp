@@ -121,7 +121,9 @@ TEST_F(UploaderTest, FailedEncodingGivesNoDataAndAReport) {
 }
 
 TEST_F(UploaderTest, RequestBytesReachTheServerExactly) {
-    LoopbackServer server([](const HttpRequestRecord&) { return HttpReply{200, {}, "SUCCESS: http://x/a.png"}; });
+    LoopbackServer server([](const HttpRequestRecord&) {
+        return HttpReply{200, {}, "SUCCESS: http://x/a.png"};
+    });
     const std::string B = services::Networker::boundary();
     const services::Bytes image{0x89, 'P', 0, '\r', '\n', 0xFF};
 
@@ -138,7 +140,8 @@ TEST_F(UploaderTest, RequestBytesReachTheServerExactly) {
     };
 
     // The web service's own endpoint: four parts.
-    auto reply = post(core::uploadBody("SCR-20240305-KLZ.jpeg", image, "tok3n", std::pair(std::string("u-1"), 42)));
+    auto reply =
+        post(core::uploadBody("SCR-20240305-KLZ.jpeg", image, "tok3n", std::pair(std::string("u-1"), 42)));
     ASSERT_TRUE(reply);
     // The user's endpoint: two parts, the same boundary.
     post(core::uploadBody("SCR-20240305-KLZp.png", image, "tok3n", std::nullopt));
@@ -147,13 +150,14 @@ TEST_F(UploaderTest, RequestBytesReachTheServerExactly) {
     ASSERT_EQ(requests.size(), 2u);
     const std::string img(image.begin(), image.end());
     const std::string file = "--" + B + "\r\nContent-Disposition: form-data; name=\"file\"; filename=\"";
-    const std::string token = "--" + B + "\r\nContent-Disposition: form-data; name=\"token\"\r\n\r\ntok3n\r\n";
-    const std::string four = file + "SCR-20240305-KLZ.jpeg\"\r\nContent-Type: image/png\r\n\r\n" + img + "\r\n" +
-                             token + "--" + B + "\r\nContent-Disposition: form-data; name=\"uid\"\r\n\r\nu-1\r\n" +
-                             "--" + B + "\r\nContent-Disposition: form-data; name=\"vc\"\r\n\r\n42\r\n" + "--" + B +
-                             "--\r\n";
-    const std::string two = file + "SCR-20240305-KLZp.png\"\r\nContent-Type: image/png\r\n\r\n" + img + "\r\n" +
-                            token + "--" + B + "--\r\n";
+    const std::string token =
+        "--" + B + "\r\nContent-Disposition: form-data; name=\"token\"\r\n\r\ntok3n\r\n";
+    const std::string four =
+        file + "SCR-20240305-KLZ.jpeg\"\r\nContent-Type: image/png\r\n\r\n" + img + "\r\n" + token + "--" +
+        B + "\r\nContent-Disposition: form-data; name=\"uid\"\r\n\r\nu-1\r\n" + "--" + B +
+        "\r\nContent-Disposition: form-data; name=\"vc\"\r\n\r\n42\r\n" + "--" + B + "--\r\n";
+    const std::string two = file + "SCR-20240305-KLZp.png\"\r\nContent-Type: image/png\r\n\r\n" + img +
+                            "\r\n" + token + "--" + B + "--\r\n";
     for (const auto& [request, body] : {std::pair{requests[0], four}, std::pair{requests[1], two}}) {
         EXPECT_EQ(request.method, "POST");
         EXPECT_EQ(request.target, "/api/upload.php");
@@ -167,8 +171,9 @@ TEST_F(UploaderTest, RequestBytesReachTheServerExactly) {
 }
 
 TEST_F(UploaderTest, WholeUploadDeliversTheLinkOnTheMainThread) {
-    LoopbackServer server(
-        [](const HttpRequestRecord&) { return HttpReply{200, {}, "SUCCESS: http://127.0.0.1/i/abc.png"}; });
+    LoopbackServer server([](const HttpRequestRecord&) {
+        return HttpReply{200, {}, "SUCCESS: http://127.0.0.1/i/abc.png"};
+    });
     kit::Image image(40, 30);
     image.fill(kit::Color::white(1.0));
     std::optional<core::UploadResult> result;
@@ -198,7 +203,8 @@ TEST_F(UploaderTest, ReplyGrammar) {
     // Transport failures (checked first: the report queue stops after five in a row).
     auto r = core::readUploadReply(std::nullopt, std::string("Can't parse URL"), *telemetry);
     EXPECT_EQ(r.error, "Upload Failed");
-    EXPECT_NE(telemetry->events().back().dump().find("File upload error: Can't parse URL"), std::string::npos);
+    EXPECT_NE(telemetry->events().back().dump().find("File upload error: Can't parse URL"),
+              std::string::npos);
 
     struct Case {
         std::string reply, link, error;
@@ -227,7 +233,8 @@ TEST_F(UploaderTest, ReplyGrammar) {
     EXPECT_LE(read(huge).error.size(), 210u);
     EXPECT_EQ(read("ERR: <b>bold</b>\r\nline").error, "<b>bold</b>  line");
     // "ERR:" with no message (found by fuzzing) once gave neither a link nor a word.
-    for (const char* bare : {"ERR:", "ERR:   \r\n"}) EXPECT_EQ(read(bare).error, "Screenshot upload failed") << bare;
+    for (const char* bare : {"ERR:", "ERR:   \r\n"})
+        EXPECT_EQ(read(bare).error, "Screenshot upload failed") << bare;
 }
 
 // Replies found by fuzzing: a code point past U+10FFFF and a UTF-16
@@ -258,9 +265,9 @@ TEST_F(UploaderTest, GalleryCodeMatchesAWorkedVector) {
     // time 1700000000, token "abc12xyz", random digit 1: tag "1abc12" in base 36.
     EXPECT_EQ(core::galleryCode("abc12xyz", 1700000000, 1),
               "1700000000.77791142.cbcb542869f0e0ad0cf76dd9089f1a1abd513228078fe826943c8536aead77e1");
-    EXPECT_EQ(core::galleryTag("ABC", 34), 1599672);   // "yABC": a short token is used whole
-    EXPECT_EQ(core::galleryTag("ab-cdef", 5), 0);      // a non-digit among the first five
-    EXPECT_NE(core::galleryTag("abcde-f", 5), 0);      // past the fifth it does not count
+    EXPECT_EQ(core::galleryTag("ABC", 34), 1599672);  // "yABC": a short token is used whole
+    EXPECT_EQ(core::galleryTag("ab-cdef", 5), 0);     // a non-digit among the first five
+    EXPECT_NE(core::galleryTag("abcde-f", 5), 0);     // past the fifth it does not count
     // Same second, same signature; the tag moves with the random digit.
     auto a = core::galleryCode("abcdef", 1700000001, 3), b = core::galleryCode("abcdef", 1700000001, 4);
     EXPECT_EQ(a.substr(a.rfind('.')), b.substr(b.rfind('.')));
@@ -272,11 +279,12 @@ TEST_F(UploaderTest, CompanionReportOpensOnlyWhenFreshSealedAndWeb) {
     auto seal = [](const std::string& text) {
         return *services::Crypti::sealForCompanion(text, core::integrationToken());
     };
-    EXPECT_EQ(core::companionReportLink(seal("1699999971:https://s.test/f.png"), now), "https://s.test/f.png");
+    EXPECT_EQ(core::companionReportLink(seal("1699999971:https://s.test/f.png"), now),
+              "https://s.test/f.png");
     EXPECT_FALSE(core::companionReportLink(seal("1699999969:https://s.test/f.png"), now));  // 31 s old
     EXPECT_FALSE(core::companionReportLink(seal("1700000031:https://s.test/f.png"), now));  // 31 s ahead
     EXPECT_EQ(core::companionReportLink(seal("1700000029:http://s.test/f.png"), now), "http://s.test/f.png");
-    EXPECT_FALSE(core::companionReportLink(seal("1700000000"), now));                        // no link
+    EXPECT_FALSE(core::companionReportLink(seal("1700000000"), now));  // no link
     EXPECT_FALSE(core::companionReportLink(seal("1700000000:httpx://s.test/a"), now));
     EXPECT_FALSE(core::companionReportLink(seal("1700000000:javascript:alert(1)"), now));
     EXPECT_FALSE(core::companionReportLink(seal("soon:https://s.test/f.png"), now));

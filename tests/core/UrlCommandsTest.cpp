@@ -96,7 +96,8 @@ TEST_F(UrlCommands, CapturesAndTheirThenList) {
 
     actions.calls.clear();
     run("grab/fullscreen", std::nullopt, {{"then", ""}});
-    EXPECT_EQ(actions.calls, (std::vector<std::string>{"warning:Unrecognized \"then\" parameter", "grab:fullscreen"}));
+    EXPECT_EQ(actions.calls,
+              (std::vector<std::string>{"warning:Unrecognized \"then\" parameter", "grab:fullscreen"}));
     ASSERT_TRUE(actions.lastThen);
     EXPECT_EQ(*actions.lastThen, AppLogic::AfterGrab{});
 
@@ -109,7 +110,7 @@ TEST_F(UrlCommands, CapturesAndTheirThenList) {
     run("grab/scrolling");
     run("grab/scrolling/reverse");
     EXPECT_EQ(actions.calls, (std::vector<std::string>{"grab:window", "grab:interactive-window",
-                                                        "grab:interactive-repeat", "scroll:-1", "scroll:1"}));
+                                                       "grab:interactive-repeat", "scroll:-1", "scroll:1"}));
 }
 
 TEST_F(UrlCommands, DelayedCaptureTakesOnlyAWholeFiniteNumber) {
@@ -130,7 +131,8 @@ TEST_F(UrlCommands, DelayedCaptureTakesOnlyAWholeFiniteNumber) {
 TEST_F(UrlCommands, EditorLibraryAndUnknownCommands) {
     run("show", std::nullopt, {{"then", "nope"}});
     run("");
-    EXPECT_EQ(actions.calls, (std::vector<std::string>{"warning:Unrecognized \"then\" parameter", "show", "show"}));
+    EXPECT_EQ(actions.calls,
+              (std::vector<std::string>{"warning:Unrecognized \"then\" parameter", "show", "show"}));
 
     actions.calls.clear();
     run("lib/search", std::nullopt, {{"search", "invoice"}});
@@ -155,8 +157,8 @@ TEST_F(UrlCommands, SwitchedOffOnlyTheCompanionGetsThrough) {
     services::Settings::shared().setAllowDeeplinks(false);
     run("show");
     run("ready", "x", {}, "plim");
-    EXPECT_EQ(actions.calls, (std::vector<std::string>{"warning:Kadrix: URL Scheme (deeplinks) is disabled",
-                                                        "plim:ready"}));
+    EXPECT_EQ(actions.calls,
+              (std::vector<std::string>{"warning:Kadrix: URL Scheme (deeplinks) is disabled", "plim:ready"}));
 }
 
 TEST_F(UrlCommands, ACaptureWhileAnotherRunsIsDropped) {
@@ -209,9 +211,15 @@ TEST_F(UrlCommands, LibrarySettingsAskFirstAndIgnoreBadLimits) {
 }
 
 TEST_F(UrlCommands, RandomAndMutatedUrlsNeverChangeSettingsWithoutConsent) {
-    const std::vector<std::string> seeds{"grab/area",          "grab/delayed",       "settings/token",
-                                         "settings/library/enable", "settings/library/limit", "lib/search",
-                                         "uploads",            "show",               "plim/connect"};
+    const std::vector<std::string> seeds{"grab/area",
+                                         "grab/delayed",
+                                         "settings/token",
+                                         "settings/library/enable",
+                                         "settings/library/limit",
+                                         "lib/search",
+                                         "uploads",
+                                         "show",
+                                         "plim/connect"};
     std::mt19937 rng(20261207);
     actions.yes = false;
     services::Settings::shared().setToken("keep");
@@ -221,9 +229,15 @@ TEST_F(UrlCommands, RandomAndMutatedUrlsNeverChangeSettingsWithoutConsent) {
         for (int e = 0; e < edits && !command.empty(); ++e) {
             size_t at = rng() % command.size();
             switch (rng() % 3) {
-                case 0: command[at] = char(rng() % 256); break;
-                case 1: command.erase(at, 1); break;
-                default: command.insert(at, 1, char(rng() % 256)); break;
+                case 0:
+                    command[at] = char(rng() % 256);
+                    break;
+                case 1:
+                    command.erase(at, 1);
+                    break;
+                default:
+                    command.insert(at, 1, char(rng() % 256));
+                    break;
             }
         }
         std::optional<std::string> payload;

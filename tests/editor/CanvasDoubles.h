@@ -40,7 +40,8 @@ struct Core : editor::CoreHost {
     void setCursor(const std::string& c) override { cursors.push_back(c); }
     void updateStatus() override { calls().push_back("status"); }
     void sampleColor(double x, double y, bool darkest) override {
-        calls().push_back("sample " + std::to_string(int(x)) + "," + std::to_string(int(y)) + (darkest ? " dark" : ""));
+        calls().push_back("sample " + std::to_string(int(x)) + "," + std::to_string(int(y)) +
+                          (darkest ? " dark" : ""));
     }
     bool droppedImageAt(const std::string& file, double x, double y) override {
         calls().push_back("drop " + file + " " + std::to_string(int(x)) + "," + std::to_string(int(y)));
@@ -79,7 +80,9 @@ struct Objects : editor::ObjectInput {
     void escEvent() override { calls().push_back("objects.esc"); }
     std::optional<int> getResponder(kit::Point) override { return responder; }
     std::string getCursor(double, double) override { return "object-cursor"; }
-    void keyUp(const kit::Event*, const editor::KeyEvt& k) override { calls().push_back("objects.keyUp " + std::to_string(k.code)); }
+    void keyUp(const kit::Event*, const editor::KeyEvt& k) override {
+        calls().push_back("objects.keyUp " + std::to_string(k.code));
+    }
     services::Rect getRect() override { return {50, 60, -20, -10}; }
     kit::LayerPtr layer() const override { return root; }
     kit::LayerPtr lcontrol() const override { return control; }
@@ -99,13 +102,19 @@ struct Crop : editor::CropInput {
     kit::LayerPtr l = kit::Layer::make();
     bool on() const override { return isOn; }
     services::Rect selection() const override { return sel; }
-    void mouseDown(const kit::Event&, int b, double x, double y) override { Objects::log("crop.down", {x, y}, b); }
-    void mouseDragged(double x, double y, const kit::Event&) override { Objects::log("crop.drag", {x, y}, 0); }
+    void mouseDown(const kit::Event&, int b, double x, double y) override {
+        Objects::log("crop.down", {x, y}, b);
+    }
+    void mouseDragged(double x, double y, const kit::Event&) override {
+        Objects::log("crop.drag", {x, y}, 0);
+    }
     void mouseUp(double x, double y, const kit::Event&) override { Objects::log("crop.up", {x, y}, 0); }
     void mouseMoved(double x, double y) override { Objects::log("crop.moved", {x, y}, 0); }
     std::string getCursor(double, double) override { return "crop-cursor"; }
     kit::LayerPtr layer() const override { return l; }
-    void render(bool animated) override { calls().push_back(animated ? "crop.render animated" : "crop.render"); }
+    void render(bool animated) override {
+        calls().push_back(animated ? "crop.render animated" : "crop.render");
+    }
 };
 
 struct Ruler : editor::RulerInput {

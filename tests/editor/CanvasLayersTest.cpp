@@ -34,8 +34,8 @@ TEST_F(CanvasLayersTest, NothingHappensBeforeTheFirstImage) {
 TEST_F(CanvasLayersTest, TheTreeIsBuiltOnceInItsOrder) {
     showImage();
     editor::CanvasLayers& c = editor::canvasLayers();
-    const std::vector<kit::LayerPtr> expected = {c.checker, objects.root, objects.control, crop.l, fh.lmarquee,
-                                                 ruler.l};
+    const std::vector<kit::LayerPtr> expected = {c.checker, objects.root, objects.control,
+                                                 crop.l,    fh.lmarquee,  ruler.l};
     EXPECT_EQ(c.root->sublayers(), expected);  // no backdrop layer from the double
     EXPECT_EQ(c.imageLayer->superlayer(), objects.canvas.get());
     EXPECT_EQ(objects.curtain->superlayer(), objects.root.get());
@@ -56,8 +56,8 @@ TEST_F(CanvasLayersTest, ComponentsInstalledAfterTheFirstImageJoinTheTreeWithThe
     h.objects = &objects;
     h.crop = &crop;
     editor::setCanvasImage(kit::Image(300, 200));
-    const std::vector<kit::LayerPtr> expected = {c.checker, objects.root, objects.control, crop.l, fh.lmarquee,
-                                                 ruler.l};
+    const std::vector<kit::LayerPtr> expected = {c.checker, objects.root, objects.control,
+                                                 crop.l,    fh.lmarquee,  ruler.l};
     EXPECT_EQ(c.root->sublayers(), expected);
     EXPECT_EQ(c.imageLayer->superlayer(), objects.canvas.get());
     EXPECT_EQ(c.imageLayer->contents().width(), 300);
@@ -82,8 +82,8 @@ TEST_F(CanvasLayersTest, RelayoutRunsEachComponentOnceInOrder) {
 TEST_F(CanvasLayersTest, SmallZoomsSmoothAndLargeOnesShowSharpPixels) {
     showImage();
     const std::pair<double, kit::ScalingFilter> cases[] = {{0.5, kit::ScalingFilter::Linear},
-                                                          {1.0, kit::ScalingFilter::Nearest},
-                                                          {2.0, kit::ScalingFilter::Nearest}};
+                                                           {1.0, kit::ScalingFilter::Nearest},
+                                                           {2.0, kit::ScalingFilter::Nearest}};
     for (auto [zoom, filter] : cases) {
         f._zoom.set(zoom);
         editor::relayoutCanvas(false);
@@ -137,7 +137,8 @@ TEST_F(CanvasLayersTest, AnimatedRelayoutsTweenTheObjectTree) {
     editor::relayoutCanvas(false);
     EXPECT_FALSE(objects.root->hasAnimation("relayout.transform"));
     EXPECT_EQ(objects.root->transform(), kit::AffineTransform::scale(4, 4));
-    EXPECT_EQ(objects.root->presented("transform", objects.root->transform()), kit::AffineTransform::scale(4, 4));
+    EXPECT_EQ(objects.root->presented("transform", objects.root->transform()),
+              kit::AffineTransform::scale(4, 4));
 }
 
 TEST_F(CanvasLayersTest, CheckerFollowsTheLookAndTheArea) {
@@ -265,8 +266,10 @@ TEST_F(CanvasLayersTest, DropsTakeTheFirstPngJpegOrGifFile) {
     EXPECT_FALSE(view->draggingEntered(info));
     info.fromThisApplication = false;
     std::filesystem::remove_all(dir);
-    for (const char* ok : {"x.png", "x.jpeg", "x.Gif", "/a.b/c.jpg"}) EXPECT_TRUE(editor::ShotView::isDroppableImage(ok));
-    for (const char* no : {"png", "x.png.txt", "/a.png/c", "x.tiff"}) EXPECT_FALSE(editor::ShotView::isDroppableImage(no));
+    for (const char* ok : {"x.png", "x.jpeg", "x.Gif", "/a.b/c.jpg"})
+        EXPECT_TRUE(editor::ShotView::isDroppableImage(ok));
+    for (const char* no : {"png", "x.png.txt", "/a.png/c", "x.tiff"})
+        EXPECT_FALSE(editor::ShotView::isDroppableImage(no));
 
     info.filePaths = {"/tmp/one.png", "/tmp/two.png"};
     info.location = {30, 40};

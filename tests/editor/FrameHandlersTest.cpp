@@ -122,8 +122,9 @@ TEST_F(FrameHandlersTest, EventsNameTheGesture) {
     services::Telemetry::shared().event("frameHandlersTest:mark");
     auto methods = [&](const std::string& type) {
         const std::vector<kit::Json> all = services::Telemetry::shared().events();
-        auto mark = std::find_if(all.rbegin(), all.rend(),
-                                 [](const kit::Json& e) { return e.value("type", "") == "frameHandlersTest:mark"; });
+        auto mark = std::find_if(all.rbegin(), all.rend(), [](const kit::Json& e) {
+            return e.value("type", "") == "frameHandlersTest:mark";
+        });
         std::vector<std::string> out;
         for (auto it = mark.base(); it != all.end(); ++it)
             if (it->value("type", "") == type)
@@ -143,8 +144,8 @@ TEST_F(FrameHandlersTest, EventsNameTheGesture) {
     fh.mouseUp(0, 157.3, 100);  // 57.3 device pixels
     fh.mouseDown(0, 100, 100);
     fh.mouseUp(0, 102, 100);
-    EXPECT_EQ(methods("zoom"), (std::vector<std::string>{"wheel", "Trackpad-wheel+1", "Trackpad-wheel+Cmd", "pinch",
-                                                         "z+drag 57.0", "z+click"}));
+    EXPECT_EQ(methods("zoom"), (std::vector<std::string>{"wheel", "Trackpad-wheel+1", "Trackpad-wheel+Cmd",
+                                                         "pinch", "z+drag 57.0", "z+click"}));
 
     h.resignKey();
     scroll(wheel(2, true, 0, 1));

@@ -195,7 +195,8 @@ TEST_F(HandlersTest, KeyUpRemovesTheNormalisedModifierAndIgnoresRepeats) {
     calls().clear();
     h.keyUp(editor::keyEvtFromEvent(repeat), &repeat);
     EXPECT_EQ(objects::PressedKeys::shared().pressed.count(K::Space), 0u);
-    EXPECT_EQ(calls(), (std::vector<std::string>{"ruler.keyUp", "objects.keyUp " + std::to_string(K::Space)}));
+    EXPECT_EQ(calls(),
+              (std::vector<std::string>{"ruler.keyUp", "objects.keyUp " + std::to_string(K::Space)}));
 }
 
 TEST_F(HandlersTest, CommandReleaseSettlesTheViewOnceAfterTheLastRelease) {
@@ -331,7 +332,9 @@ TEST_F(HandlersTest, EveryEventEndsInAtMostOneRelayout) {
 
 TEST_F(HandlersTest, KeysAndScrollsReachTheirComponents) {
     struct Keys : editor::KeyCommands {
-        void keyDown(const editor::KeyEvt& k, const kit::Event*) override { calls().push_back("keys " + std::to_string(k.code)); }
+        void keyDown(const editor::KeyEvt& k, const kit::Event*) override {
+            calls().push_back("keys " + std::to_string(k.code));
+        }
     } keys;
     editor::KeyEvt k;
     k.code = K::Q;

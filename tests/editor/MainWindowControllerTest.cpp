@@ -1,11 +1,11 @@
 #include <gtest/gtest.h>
 
+#include "WindowFixture.h"
 #include "controls/Animator.h"
 #include "editor/Framer.h"
 #include "kit/TextMeasure.h"
 #include "kit/Timer.h"
 #include "services/Settings.h"
-#include "WindowFixture.h"
 
 namespace editor {
 namespace {
@@ -20,9 +20,15 @@ int stateOf(controls::CtrlToolbar& bar, const std::string& title) {
 
 TEST_F(Tools, EachItemArmsItsToolThroughTheCore) {
     const std::pair<const char*, const char*> table[] = {
-        {"Arrow (A)", "ObjArrow"},          {"Text (T)", "ObjText"},         {"Rectangle (R)", "ObjRectangle"},
-        {"Freehand Drawing (D)", "ObjFreehand"}, {"Blur/Erase (B)", "ObjConceal"}, {"Highlighter (H)", "ObjHighlighter"},
-        {"Spotlight (S)", "ObjSpotlight"},  {"Counter (C)", "ObjCounter"},   {"Oval (O)", "ObjOval"},
+        {"Arrow (A)", "ObjArrow"},
+        {"Text (T)", "ObjText"},
+        {"Rectangle (R)", "ObjRectangle"},
+        {"Freehand Drawing (D)", "ObjFreehand"},
+        {"Blur/Erase (B)", "ObjConceal"},
+        {"Highlighter (H)", "ObjHighlighter"},
+        {"Spotlight (S)", "ObjSpotlight"},
+        {"Counter (C)", "ObjCounter"},
+        {"Oval (O)", "ObjOval"},
         {"Line (L)", "ObjLine"},
         // A "More tools" choice carries the menu title, without the key.
         {"Blur/Erase", "ObjConceal"},
@@ -143,7 +149,8 @@ TEST_F(Status, ShowStatusFillsBothZoomLabelsAndTheSwatch) {
     // A picture at the size cap: its whole size shows in the box.
     const double usual = c->labelSize->fittingSize().width;
     c->showStatus(3, "16000\u00D716000\u200Apt", "Image size", "#112233", kit::Color::rgb(0x11, 0x22, 0x33));
-    EXPECT_GT(kit::measureText(c->labelSize->stringValue(), kit::Font{}).width, c->labelSize->frame().width());
+    EXPECT_GT(kit::measureText(c->labelSize->stringValue(), kit::Font{}).width,
+              c->labelSize->frame().width());
     EXPECT_LE(c->labelSize->fittingSize().width, c->labelSize->frame().width());
     c->showStatus(50, "51\u00D726\u200Apt", "Image size", "#112233", kit::Color::rgb(0x11, 0x22, 0x33));
     EXPECT_EQ(c->labelSize->fittingSize().width, usual) << "a size that fits keeps the usual type";
@@ -173,13 +180,16 @@ TEST(Keys, ModifierChangesReportShiftAndCommandOnly) {
     ASSERT_TRUE(shiftUp);
     EXPECT_FALSE(shiftUp->first);
     EXPECT_EQ(shiftUp->second.code, 56);
-    auto leftCommand = modifierKeyEvt(keyEvent(kit::EventType::FlagsChanged, KeyCode::Command, Command | Shift));
+    auto leftCommand =
+        modifierKeyEvt(keyEvent(kit::EventType::FlagsChanged, KeyCode::Command, Command | Shift));
     ASSERT_TRUE(leftCommand);
     EXPECT_TRUE(leftCommand->first);
     EXPECT_EQ(leftCommand->second.code, 54);
     EXPECT_TRUE(leftCommand->second.modifiers.shift);
-    EXPECT_FALSE(modifierKeyEvt(keyEvent(kit::EventType::FlagsChanged, KeyCode::Option, kit::ModifierFlag::Option)));
-    EXPECT_FALSE(modifierKeyEvt(keyEvent(kit::EventType::FlagsChanged, KeyCode::Control, kit::ModifierFlag::Control)));
+    EXPECT_FALSE(
+        modifierKeyEvt(keyEvent(kit::EventType::FlagsChanged, KeyCode::Option, kit::ModifierFlag::Option)));
+    EXPECT_FALSE(
+        modifierKeyEvt(keyEvent(kit::EventType::FlagsChanged, KeyCode::Control, kit::ModifierFlag::Control)));
 }
 
 TEST(Keys, TheMonitorTakesEscAndTabOnlyForTheKeyEditorWithoutAModal) {
@@ -187,7 +197,7 @@ TEST(Keys, TheMonitorTakesEscAndTabOnlyForTheKeyEditorWithoutAModal) {
     EXPECT_TRUE(monitorTakesKey(KeyCode::Escape, true, false, true, false));
     EXPECT_TRUE(monitorTakesKey(KeyCode::Tab, true, false, true, false));
     EXPECT_FALSE(monitorTakesKey(KeyCode::A, true, false, true, false));
-    EXPECT_FALSE(monitorTakesKey(KeyCode::Escape, true, false, true, true));   // a modal dialog runs
+    EXPECT_FALSE(monitorTakesKey(KeyCode::Escape, true, false, true, true));    // a modal dialog runs
     EXPECT_FALSE(monitorTakesKey(KeyCode::Escape, true, false, false, false));  // another window has the keys
     EXPECT_FALSE(monitorTakesKey(KeyCode::Tab, false, false, true, false));
     EXPECT_FALSE(monitorTakesKey(KeyCode::Tab, true, true, true, false));
@@ -239,8 +249,8 @@ TEST_F(Buttons, ExportAndSelectionSegmentsRunTheirCommands) {
         c->scSelectionButtons->setSelectedSegment(i);
         c->scSelectionClick();
     }
-    EXPECT_EQ(core_.calls, (std::vector<std::string>{"ocrSelection toolbar", "selectRulerTool", "selectConcealTool",
-                                                     "mode default"}));
+    EXPECT_EQ(core_.calls, (std::vector<std::string>{"ocrSelection toolbar", "selectRulerTool",
+                                                     "selectConcealTool", "mode default"}));
     EXPECT_EQ(parts_.calls, (std::vector<std::string>{"actionAdjust", "growSelection", "relayout", "relayout",
                                                       "resetCropTool", "relayout"}));
 }

@@ -1,10 +1,10 @@
 #include <gtest/gtest.h>
 
+#include "WindowFixture.h"
 #include "editor/ToolSettingsBar.h"
 #include "imaging/PixelSampling.h"
 #include "kit/Timer.h"
 #include "services/Settings.h"
-#include "WindowFixture.h"
 
 namespace editor {
 namespace {
@@ -16,12 +16,12 @@ protected:
     // The controls that show, by name.
     std::vector<std::string> shown() const {
         std::vector<std::pair<std::string, kit::View*>> all = {
-            {"lineType", bar_.scLineType.get()},     {"arrowType", bar_.scArrowType.get()},
-            {"style", bar_.btnArrowStyle.get()},     {"conceal", bar_.scConcealType.get()},
-            {"ruler", bar_.scRulerPixels.get()},     {"size", bar_.sliderSize.get()},
-            {"color", bar_.btnColor.get()},          {"transparency", bar_.btnTransparency.get()},
-            {"gif", bar_.btnGIF.get()},              {"fill", bar_.scFill.get()},
-            {"shape", bar_.scShape.get()},           {"correction", bar_.scShapeCorrection.get()}};
+            {"lineType", bar_.scLineType.get()}, {"arrowType", bar_.scArrowType.get()},
+            {"style", bar_.btnArrowStyle.get()}, {"conceal", bar_.scConcealType.get()},
+            {"ruler", bar_.scRulerPixels.get()}, {"size", bar_.sliderSize.get()},
+            {"color", bar_.btnColor.get()},      {"transparency", bar_.btnTransparency.get()},
+            {"gif", bar_.btnGIF.get()},          {"fill", bar_.scFill.get()},
+            {"shape", bar_.scShape.get()},       {"correction", bar_.scShapeCorrection.get()}};
         std::vector<std::string> out;
         for (auto& [name, v] : all)
             if (!v->isHidden()) out.push_back(name);
@@ -80,7 +80,8 @@ TEST_F(Bar, ValuesLoadIntoTheControls) {
 TEST_F(Bar, WithoutValuesEveryControlShowsItsFirstChoice) {
     parts_.values.clear();
     bar_.updateToolSettings("ObjRectangleObjSpotlightObjFreehandObjLineObjImage");
-    for (auto* sc : {bar_.scFill.get(), bar_.scShape.get(), bar_.scShapeCorrection.get(), bar_.scLineType.get()})
+    for (auto* sc :
+         {bar_.scFill.get(), bar_.scShape.get(), bar_.scShapeCorrection.get(), bar_.scLineType.get()})
         EXPECT_EQ(sc->selectedSegment(), 0);
     EXPECT_EQ(bar_.btnColor->backgroundColor, kit::Color::black());
     EXPECT_EQ(bar_.sliderSize->value(), 0);
@@ -99,9 +100,10 @@ TEST_F(Bar, ChangesAreWrittenThroughTheObjectManager) {
     bar_.editorSetTransparency();
     bar_.editorChangeArrowStyle();
     bar_.editorGIF();
-    EXPECT_EQ(parts_.written, (std::vector<std::pair<std::string, std::string>>{
-                                  {"fill", "40"}, {"size", "4"}, {"transparency", "true"}, {"changeStyle", ""},
-                                  {"saveGIF", ""}}));
+    EXPECT_EQ(
+        parts_.written,
+        (std::vector<std::pair<std::string, std::string>>{
+            {"fill", "40"}, {"size", "4"}, {"transparency", "true"}, {"changeStyle", ""}, {"saveGIF", ""}}));
     EXPECT_EQ(parts_.flushes, 4);  // no re-layout after the GIF export
     // A segment outside the codes writes nothing.
     parts_.written.clear();
@@ -159,7 +161,8 @@ TEST(ColorPickerTest, PanelChangesAreKeptPerConsumerAndReported) {
     ColorPicker picker;
     auto launcher = std::make_shared<controls::CtrlColorButton>();
     std::vector<std::string> reported;
-    picker.show(launcher, "ObjHighlighter", false, [&](kit::Color c) { reported.push_back(imaging::hexString(c)); });
+    picker.show(launcher, "ObjHighlighter", false,
+                [&](kit::Color c) { reported.push_back(imaging::hexString(c)); });
     picker.popover.close();
     picker.macColorPicked(kit::Color::rgb(10, 20, 30));
     picker.macColorPicked(kit::Color::rgb(40, 50, 60));
@@ -174,7 +177,8 @@ TEST(ColorPickerTest, TheSwatchOfTheLauncherColourShowsSelected) {
     auto launcher = std::make_shared<controls::CtrlColorButton>();
     launcher->backgroundColor = imaging::cgColor("#7758EF", 1);
     picker.show(launcher, "ObjArrow", false, {});
-    for (size_t i = 0; i < picker.swatches.size(); ++i) EXPECT_EQ(picker.swatches[i]->state(), i == 5 ? 1 : 0);
+    for (size_t i = 0; i < picker.swatches.size(); ++i)
+        EXPECT_EQ(picker.swatches[i]->state(), i == 5 ? 1 : 0);
     picker.popover.close();
     // The panel goes 10 points inside the window's right edge, 115 below its top.
     EXPECT_EQ(ColorPicker::panelOrigin({100, 100, 1000, 700}, {300, 400}), (kit::Point{790, 285}));

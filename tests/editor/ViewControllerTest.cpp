@@ -2,12 +2,12 @@
 
 #include <map>
 
+#include "WindowFixture.h"
 #include "controls/ToolbarOverflow.h"
 #include "editor/MainWindowController.h"
 #include "editor/ViewController.h"
 #include "kit/Timer.h"
 #include "services/Str.h"
-#include "WindowFixture.h"
 
 namespace editor {
 namespace {
@@ -101,7 +101,8 @@ TEST(FitWindow, MinimumSizeAndStayingOnScreen) {
 TEST(Welcome, NamesOnlyWhatWorksHere) {
     EXPECT_EQ(welcomeHint("Ctrl+Shift+1", true),
               "Take a screenshot from the tray icon or with Ctrl+Shift+1.\nIt opens here for marking up.");
-    EXPECT_EQ(welcomeHint(std::nullopt, true), "Take a screenshot from the tray icon.\nIt opens here for marking up.");
+    EXPECT_EQ(welcomeHint(std::nullopt, true),
+              "Take a screenshot from the tray icon.\nIt opens here for marking up.");
     // No tray: the shortcut, and how to bring the editor back.
     const std::string noTray = welcomeHint("Ctrl+Alt+F5", false);
     EXPECT_NE(noTray.find("with Ctrl+Alt+F5"), std::string::npos);

@@ -1,7 +1,6 @@
 #pragma once
 // Doubles for the editor window's tests: the editor pieces behind the
 // window's one interface, and the core, each recording what it was asked.
-#include "kit/Dispatch.h"
 #include <map>
 #include <memory>
 #include <optional>
@@ -11,6 +10,7 @@
 #include "editor/EditorHost.h"
 #include "editor/MainWindowController.h"
 #include "editor/MainWindowControllerParts.h"
+#include "kit/Dispatch.h"
 
 namespace editor {
 
@@ -29,7 +29,9 @@ struct RecordingParts : WindowParts {
 
     void keyDown(const KeyEvt& k, const kit::Event*) override { downs.push_back(k); }
     void keyUp(const KeyEvt& k, const kit::Event*) override { ups.push_back(k); }
-    void relayoutCanvas(bool animated) override { calls.push_back(animated ? "relayout:animated" : "relayout"); }
+    void relayoutCanvas(bool animated) override {
+        calls.push_back(animated ? "relayout:animated" : "relayout");
+    }
     void flushRelayoutRequest() override { ++flushes; }
     void setRelayoutRequest(int level) override { calls.push_back("request:" + std::to_string(level)); }
     std::string createOnClick() const override { return armed; }

@@ -1,15 +1,15 @@
 #include "fuzz/FuzzHarnesses.h"
 
+#include <unistd.h>
+
 #include <chrono>
 #include <cstdlib>
 #include <filesystem>
 #include <stdexcept>
 
-#include <unistd.h>
-
 #include "core/FileNameTemplate.h"
-#include "core/UrlCommands.h"
 #include "core/Uploader.h"
+#include "core/UrlCommands.h"
 #include "editor/ObjectHandlers.h"
 #include "editor/Undo.h"
 #include "kit/Defaults.h"
@@ -72,7 +72,8 @@ void fuzzUrlLink(const std::string& input) {
 void fuzzUploadReply(const std::string& input) {
     services::Bytes reply(input.begin(), input.end());
     core::UploadResult result = core::readUploadReply(reply, std::nullopt, services::Telemetry::shared());
-    fuzzPromise(result.link.empty() != result.error.empty(), "an upload reply gave both a link and an error, or neither");
+    fuzzPromise(result.link.empty() != result.error.empty(),
+                "an upload reply gave both a link and an error, or neither");
 }
 
 // A scratch folder for the inputs that must be files, inside the private
@@ -80,8 +81,9 @@ void fuzzUploadReply(const std::string& input) {
 std::string fuzzScratchFolder() {
     static const std::string folder = [] {
         const char* home = std::getenv("KADRIX_HOME");
-        auto dir = std::filesystem::path(home && *home ? home : std::filesystem::temp_directory_path().c_str()) /
-                   ("fuzz-scratch-" + std::to_string(::getpid()));
+        auto dir =
+            std::filesystem::path(home && *home ? home : std::filesystem::temp_directory_path().c_str()) /
+            ("fuzz-scratch-" + std::to_string(::getpid()));
         std::filesystem::create_directories(dir);
         return dir.string();
     }();
@@ -91,7 +93,8 @@ std::string fuzzScratchFolder() {
 void fuzzLibraryLines(const std::string& input) {
     const std::string folder = fuzzScratchFolder() + "/library";
     std::filesystem::create_directories(folder);
-    fuzzPromise(kit::files::writeAtomic(folder + "/imagelib.kxdb", input), "the library file was not written");
+    fuzzPromise(kit::files::writeAtomic(folder + "/imagelib.kxdb", input),
+                "the library file was not written");
     library::DataLayer store(folder);
     store.read();
     (void)store.unreadableLines();

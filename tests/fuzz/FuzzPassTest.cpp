@@ -54,11 +54,10 @@ TEST_P(FuzzPass, SeedsAndTheirMutationsKeepEveryPromise) {
     }
 }
 
-INSTANTIATE_TEST_SUITE_P(Harnesses, FuzzPass, testing::ValuesIn(fuzzing::harnesses()),
-                         [](const auto& info) {
-                             std::string name = info.param.name;
-                             std::replace(name.begin(), name.end(), '-', '_');
-                             return name;
-                         });
+INSTANTIATE_TEST_SUITE_P(Harnesses, FuzzPass, testing::ValuesIn(fuzzing::harnesses()), [](const auto& info) {
+    std::string name = info.param.name;
+    std::replace(name.begin(), name.end(), '-', '_');
+    return name;
+});
 
 }  // namespace

@@ -123,7 +123,9 @@ TEST(Controls, TextFieldsReportEditsAndNumberEntryTakesOnlyNumbers) {
 // A cell that puts the text at the top of the field and records each draw.
 struct TopCell : TextFieldCell {
     mutable std::vector<bool> draws;
-    void drawWithFrame(ShapeLayer&, const Rect&, bool editing, bool) const override { draws.push_back(editing); }
+    void drawWithFrame(ShapeLayer&, const Rect&, bool editing, bool) const override {
+        draws.push_back(editing);
+    }
     Rect titleRect(const Rect& base, double textHeight) const override {
         return {base.x(), 2, base.width(), textHeight};
     }

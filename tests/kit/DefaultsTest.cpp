@@ -197,7 +197,8 @@ TEST(DefaultsWriter, WritesUntilKilled) {
     if (!path) GTEST_SKIP() << "only run by DefaultsFile.AKillBetweenWritesLeavesTheLastWholeFile";
     Defaults d(path, 0);
     for (int64_t i = 1;; ++i) {
-        d.set("record", Json{{"n", i}, {"payload", std::string(size_t(1000 + i % 5000), char('a' + i % 26))}});
+        d.set("record",
+              Json{{"n", i}, {"payload", std::string(size_t(1000 + i % 5000), char('a' + i % 26))}});
         d.flush();
     }
 }

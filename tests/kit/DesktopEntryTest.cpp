@@ -7,7 +7,8 @@
 using namespace kit;
 
 TEST(DesktopEntry, ReadsAKeyOfItsOwnGroupWhateverTheSpacing) {
-    std::string text = "[Desktop Entry]\r\nName = Kadrix \r\nExec=a=b\n[Other]\nIcon=x\n[Desktop Entry Extra]\nIcon=y\n";
+    std::string text =
+        "[Desktop Entry]\r\nName = Kadrix \r\nExec=a=b\n[Other]\nIcon=x\n[Desktop Entry Extra]\nIcon=y\n";
     EXPECT_EQ(DesktopEntry::value(text, "Desktop Entry", "Name"), "Kadrix");
     EXPECT_EQ(DesktopEntry::value(text, "Desktop Entry", "Exec"), "a=b") << "only the first = splits";
     EXPECT_EQ(DesktopEntry::value(text, "Desktop Entry", "Icon"), "") << "keys of other groups do not count";
@@ -16,11 +17,13 @@ TEST(DesktopEntry, ReadsAKeyOfItsOwnGroupWhateverTheSpacing) {
 }
 
 TEST(DesktopEntry, SettingAValueKeepsEveryOtherLine) {
-    std::string list = "# mine\n[Added Associations]\nimage/png=viewer.desktop;\n\n"
-                       "[Default Applications]\ntext/html = browser.desktop\n\n[Other]\na=b\n";
-    EXPECT_EQ(DesktopEntry::withValue(list, "Default Applications", "x-scheme-handler/kadrix", "kadrix.desktop"),
-              "# mine\n[Added Associations]\nimage/png=viewer.desktop;\n\n[Default Applications]\n"
-              "text/html = browser.desktop\nx-scheme-handler/kadrix=kadrix.desktop\n\n[Other]\na=b\n");
+    std::string list =
+        "# mine\n[Added Associations]\nimage/png=viewer.desktop;\n\n"
+        "[Default Applications]\ntext/html = browser.desktop\n\n[Other]\na=b\n";
+    EXPECT_EQ(
+        DesktopEntry::withValue(list, "Default Applications", "x-scheme-handler/kadrix", "kadrix.desktop"),
+        "# mine\n[Added Associations]\nimage/png=viewer.desktop;\n\n[Default Applications]\n"
+        "text/html = browser.desktop\nx-scheme-handler/kadrix=kadrix.desktop\n\n[Other]\na=b\n");
     EXPECT_EQ(DesktopEntry::withValue(list, "Default Applications", "text/html", "other.desktop"),
               "# mine\n[Added Associations]\nimage/png=viewer.desktop;\n\n[Default Applications]\n"
               "text/html=other.desktop\n\n[Other]\na=b\n")
@@ -36,11 +39,13 @@ TEST(DesktopEntry, OurEntriesRunTheProgramTheyName) {
     EXPECT_EQ(DesktopEntry::quotedProgram(*entry), "/opt/kadrix 2/100%/kadrix");
     EXPECT_EQ(DesktopEntry::value(*entry, "Desktop Entry", "NoDisplay"), "true");
     EXPECT_EQ(DesktopEntry::value(*entry, "Desktop Entry", "Type"), "Application");
-    EXPECT_EQ(DesktopEntry::value(*DesktopEntry::kadrixEntry("/usr/bin/kadrix", "", {}), "Desktop Entry", "Exec"),
-              "\"/usr/bin/kadrix\"");
+    EXPECT_EQ(
+        DesktopEntry::value(*DesktopEntry::kadrixEntry("/usr/bin/kadrix", "", {}), "Desktop Entry", "Exec"),
+        "\"/usr/bin/kadrix\"");
 
     EXPECT_FALSE(DesktopEntry::kadrixEntry("kadrix", "%u", {})) << "a relative path";
     EXPECT_FALSE(DesktopEntry::kadrixEntry("/tmp/`id`/kadrix", "%u", {}));
     EXPECT_EQ(DesktopEntry::quotedProgram("[Desktop Entry]\nExec=kadrix %u\n"), "") << "an unquoted program";
-    EXPECT_EQ(DesktopEntry::quotedProgram("[Desktop Entry]\nExec=\"/usr/bin/kadrix\n"), "") << "an open quote";
+    EXPECT_EQ(DesktopEntry::quotedProgram("[Desktop Entry]\nExec=\"/usr/bin/kadrix\n"), "")
+        << "an open quote";
 }

@@ -9,11 +9,11 @@
 #include <string>
 #include <vector>
 
-#include "support/FuzzMutator.h"
 #include "kit/Image.h"
 #include "kit/ImageIO.h"
 #include "kit/Json.h"
 #include "kit/Regex.h"
+#include "support/FuzzMutator.h"
 
 namespace io = kit::ImageIO;
 
@@ -24,18 +24,22 @@ constexpr int kRounds = 150;
 kit::Image seedPicture() {
     kit::Image img(48, 32);
     for (int y = 0; y < 32; ++y)
-        for (int x = 0; x < 48; ++x) img.setPixel(x, y, {uint8_t(x * 5), uint8_t(y * 7), uint8_t(x ^ y), 255});
+        for (int x = 0; x < 48; ++x)
+            img.setPixel(x, y, {uint8_t(x * 5), uint8_t(y * 7), uint8_t(x ^ y), 255});
     return img;
 }
 
-io::Bytes mutate(const io::Bytes& b, std::mt19937& rng) { return testsupport::mutateBytes(b, rng); }
+io::Bytes mutate(const io::Bytes& b, std::mt19937& rng) {
+    return testsupport::mutateBytes(b, rng);
+}
 
 }  // namespace
 
 TEST(Fuzz, ImageDecoderKeepsItsLimitsOnMutatedFiles) {
     std::mt19937 rng(20261207);
     const kit::Image pic = seedPicture();
-    const std::vector<io::Bytes> seeds{io::encodePNG(pic), io::encodeJPEG(pic, 0.8), io::encodeGIF({pic}, 0.1)};
+    const std::vector<io::Bytes> seeds{io::encodePNG(pic), io::encodeJPEG(pic, 0.8),
+                                       io::encodeGIF({pic}, 0.1)};
     for (const auto& seed : seeds) {
         ASSERT_FALSE(seed.empty());
         for (int i = 0; i < kRounds; ++i) {
@@ -54,10 +58,9 @@ TEST(Fuzz, ImageDecoderKeepsItsLimitsOnMutatedFiles) {
 TEST(Fuzz, CropAndScaleStayInsideTheirBuffers) {
     std::mt19937 rng(7);
     const kit::Image pic = seedPicture();
-    const int extremes[] = {INT_MIN, INT_MIN + 1, -100000, -49, -1, 0, 1, 31, 32, 47, 48, 100000, INT_MAX - 1, INT_MAX};
-    auto any = [&] {
-        return (rng() & 1) ? extremes[rng() % std::size(extremes)] : int(rng() % 120) - 60;
-    };
+    const int extremes[] = {INT_MIN, INT_MIN + 1, -100000, -49, -1,     0,           1,
+                            31,      32,          47,      48,  100000, INT_MAX - 1, INT_MAX};
+    auto any = [&] { return (rng() & 1) ? extremes[rng() % std::size(extremes)] : int(rng() % 120) - 60; };
     for (int i = 0; i < kRounds * 10; ++i) {
         int x = any(), y = any(), w = any(), h = any();
         kit::Image c = pic.cropped(x, y, w, h);

@@ -215,7 +215,8 @@ TEST(ImageIO, CutOffFilesAreFailuresNotPartlyBlankPictures) {
     // The same through a file.
     std::string path = tempPath("cut.jpg");
     const io::Bytes half = cut(jpeg, 0.7);
-    std::ofstream(path, std::ios::binary).write(reinterpret_cast<const char*>(half.data()), std::streamsize(half.size()));
+    std::ofstream(path, std::ios::binary)
+        .write(reinterpret_cast<const char*>(half.data()), std::streamsize(half.size()));
     std::string error;
     EXPECT_TRUE(io::read(path, 1.0, &error).isNull());
     EXPECT_NE(error.find("incomplete"), std::string::npos) << error;
@@ -233,7 +234,8 @@ TEST(ImageIO, TinyFilesClaimingGigapixelsAreRefusedAtOnce) {
     // GIF sizes are little-endian: the screen and the frame both say 64 × 48.
     for (size_t i = 0; i + 4 <= gif.size(); ++i)
         if (gif[i] == 64 && gif[i + 1] == 0 && gif[i + 2] == 48 && gif[i + 3] == 0) {
-            gif[i] = 30000 & 0xFF, gif[i + 1] = 30000 >> 8, gif[i + 2] = 10000 & 0xFF, gif[i + 3] = 10000 >> 8;
+            gif[i] = 30000 & 0xFF, gif[i + 1] = 30000 >> 8, gif[i + 2] = 10000 & 0xFF,
+            gif[i + 3] = 10000 >> 8;
         }
     error.clear();
     EXPECT_TRUE(io::decode(gif, 1.0, &error).isNull());

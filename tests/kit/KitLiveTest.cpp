@@ -20,7 +20,6 @@
 #include <cstdlib>
 #include <functional>
 
-#include "support/EventLoopWait.h"
 #include "kit/Alert.h"
 #include "kit/Displays.h"
 #include "kit/EventMonitor.h"
@@ -32,6 +31,7 @@
 #include "kit/TextView.h"
 #include "kit/View.h"
 #include "kit/Window.h"
+#include "support/EventLoopWait.h"
 
 using namespace kit;
 
@@ -420,7 +420,8 @@ TEST(KitLive, AFrozenAreaKeepsTheScreenAsItWasAndShowsItDimmedAtOnce) {
     QGuiApplication::sync();
     ASSERT_TRUE(frozen->showDimmedIn(uint32_t(blank.winId()), 100 / 255.0));
     blank.show();
-    QImage shot = screenshotWhen([](const QImage& i) { return std::abs(i.pixelColor(400, 350).green() - 155) <= 1; });
+    QImage shot =
+        screenshotWhen([](const QImage& i) { return std::abs(i.pixelColor(400, 350).green() - 155) <= 1; });
     const QColor dimmed = shot.pixelColor(400, 350);
     EXPECT_NEAR(dimmed.red(), 0, 1);
     EXPECT_NEAR(dimmed.green(), 155, 1);

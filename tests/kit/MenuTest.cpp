@@ -296,7 +296,8 @@ TEST(Menu, AWindowsMenuBarFollowsItsMenu) {
 TEST(Menu, AnOpenMenuTakesItsKeyEquivalentsEvenFromASubmenu) {
     auto menu = std::make_shared<Menu>();
     int captures = 0;
-    menu->addItem("Capture", [&](MenuItem&) { ++captures; }, "q");
+    menu->addItem(
+        "Capture", [&](MenuItem&) { ++captures; }, "q");
     auto more = std::make_shared<Menu>("more");
     more->addItem("Other", {});
     auto holder = MenuItem::make("more");

@@ -75,9 +75,9 @@ TEST(Path, RoundedRectRadiiClampToTheirOwnSide) {
     // A wide rect: rx clamps to half the width (20), ry to half the height
     // (5), so each corner is a flat quarter ellipse 20 wide and 5 high.
     Path wide = Path::roundedRect({0, 0, 40, 10}, 50, 50);
-    EXPECT_FALSE(wide.contains({2, 2}));    // outside the flat corner
-    EXPECT_TRUE(wide.contains({15, 1}));    // under it
-    EXPECT_FALSE(wide.contains({38, 8}));   // the opposite corner
+    EXPECT_FALSE(wide.contains({2, 2}));   // outside the flat corner
+    EXPECT_TRUE(wide.contains({15, 1}));   // under it
+    EXPECT_FALSE(wide.contains({38, 8}));  // the opposite corner
     // The same standing up.
     Path tall = Path::roundedRect({0, 0, 10, 40}, 50, 50);
     EXPECT_FALSE(tall.contains({2, 2}));

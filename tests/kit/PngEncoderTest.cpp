@@ -1,9 +1,8 @@
-#include "kit/PngEncoder.h"
-
 #include <gtest/gtest.h>
 
 #include "kit/Exif.h"
 #include "kit/ImageIO.h"
+#include "kit/PngEncoder.h"
 #include "support/TestData.h"
 
 namespace {
@@ -35,7 +34,8 @@ TEST(PngEncoder, BandsJoinIntoOneStreamThatDecodesToTheSamePixels) {
             for (int x = 0; x < 301; x += 3) {
                 auto a = img.pixel(x, y), b = back.pixel(x, y);
                 // Un-premultiplying and premultiplying again may move a channel by one.
-                off += std::abs(a.r - b.r) > 1 || std::abs(a.g - b.g) > 1 || std::abs(a.b - b.b) > 1 || a.a != b.a;
+                off += std::abs(a.r - b.r) > 1 || std::abs(a.g - b.g) > 1 || std::abs(a.b - b.b) > 1 ||
+                       a.a != b.a;
             }
         EXPECT_EQ(off, 0) << "translucent " << translucent;
         // The shared dictionary keeps the bands' output close to one core's.
@@ -66,7 +66,8 @@ TEST(PngEncoder, RepeatedRowsComeOutAsTheFullFilterWouldWriteThem) {
         for (int y : {0, 79, 80, 170, 260, 399, 430, 459, 599})
             for (int x : {0, 77, 199}) {
                 auto a = picture.pixel(x, y), b = back.pixel(x, y);
-                EXPECT_TRUE(std::abs(a.r - b.r) <= 1 && std::abs(a.g - b.g) <= 1 && std::abs(a.b - b.b) <= 1 && a.a == b.a)
+                EXPECT_TRUE(std::abs(a.r - b.r) <= 1 && std::abs(a.g - b.g) <= 1 &&
+                            std::abs(a.b - b.b) <= 1 && a.a == b.a)
                     << x << "," << y;
             }
     }

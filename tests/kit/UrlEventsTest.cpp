@@ -210,8 +210,11 @@ struct DesktopDirs {
 
 TEST(UrlEvents, RegistersTheSchemeHandlerOnlyWhereNoneIs) {
     DesktopDirs d;
-    { std::ofstream(d.home + "/mimeapps.list") << "[Added Associations]\nimage/png=viewer.desktop;\n\n"
-                                                  "[Default Applications]\ntext/html=browser.desktop\n\n[Other]\na=b\n"; }
+    {
+        std::ofstream(d.home + "/mimeapps.list")
+            << "[Added Associations]\nimage/png=viewer.desktop;\n\n"
+               "[Default Applications]\ntext/html=browser.desktop\n\n[Other]\na=b\n";
+    }
     EXPECT_EQ(UrlEvents::registerSchemeHandler("/bin/sh"), UrlEvents::Registration::Written);
     EXPECT_NE(d.entry().find("Exec=\"/bin/sh\" %u\n"), std::string::npos);
     EXPECT_NE(d.entry().find("MimeType=x-scheme-handler/kadrix;image/png;image/jpeg;\n"), std::string::npos);
@@ -225,15 +228,22 @@ TEST(UrlEvents, RegistersTheSchemeHandlerOnlyWhereNoneIs) {
     EXPECT_NE(d.entry().find("Exec=\"/bin/sh\" %u\n"), std::string::npos);
 
     // Its program is gone: the entry follows the program that runs now.
-    { std::ofstream(d.home + "/applications/kadrix.desktop") << "[Desktop Entry]\nExec=\"/gone/100%%/kadrix\" %u\n"
-                                                                "X-Kadrix-Registered=true\n"; }
+    {
+        std::ofstream(d.home + "/applications/kadrix.desktop")
+            << "[Desktop Entry]\nExec=\"/gone/100%%/kadrix\" %u\n"
+               "X-Kadrix-Registered=true\n";
+    }
     EXPECT_EQ(UrlEvents::registerSchemeHandler("/opt/100%u/kadrix"), UrlEvents::Registration::Written);
     EXPECT_NE(d.entry().find("Exec=\"/opt/100%%u/kadrix\" %u\n"), std::string::npos)
         << "a percent sign in the path is no field code";
-    EXPECT_EQ(d.list().find("x-scheme-handler/kadrix=kadrix.desktop"), d.list().rfind("x-scheme-handler/kadrix="));
+    EXPECT_EQ(d.list().find("x-scheme-handler/kadrix=kadrix.desktop"),
+              d.list().rfind("x-scheme-handler/kadrix="));
 
     // An entry the user wrote is never replaced, even when its program is gone.
-    { std::ofstream(d.home + "/applications/kadrix.desktop") << "[Desktop Entry]\nExec=\"/gone/kadrix\" %u\n"; }
+    {
+        std::ofstream(d.home + "/applications/kadrix.desktop")
+            << "[Desktop Entry]\nExec=\"/gone/kadrix\" %u\n";
+    }
     EXPECT_EQ(UrlEvents::registerSchemeHandler("/bin/sh"), UrlEvents::Registration::Kept);
     EXPECT_EQ(d.entry(), "[Desktop Entry]\nExec=\"/gone/kadrix\" %u\n");
 
@@ -247,27 +257,34 @@ TEST(UrlEvents, NeverOverridesAnotherHandler) {
         DesktopDirs d;
         std::string choice = "[Default Applications]\nx-scheme-handler/kadrix=mine.desktop\n";
         { std::ofstream(d.home + "/mimeapps.list") << choice; }
-        EXPECT_EQ(UrlEvents::registerSchemeHandler("/bin/sh"), UrlEvents::Registration::Kept) << "the user's choice";
+        EXPECT_EQ(UrlEvents::registerSchemeHandler("/bin/sh"), UrlEvents::Registration::Kept)
+            << "the user's choice";
         EXPECT_EQ(d.list(), choice);
         EXPECT_FALSE(std::filesystem::exists(d.home + "/applications/kadrix.desktop"));
     }
     {
         DesktopDirs d;
         { std::ofstream(d.system + "/share/applications/kadrix.desktop") << "[Desktop Entry]\n"; }
-        EXPECT_EQ(UrlEvents::registerSchemeHandler("/bin/sh"), UrlEvents::Registration::Kept) << "an installed entry";
+        EXPECT_EQ(UrlEvents::registerSchemeHandler("/bin/sh"), UrlEvents::Registration::Kept)
+            << "an installed entry";
         EXPECT_FALSE(std::filesystem::exists(d.home + "/applications/kadrix.desktop"));
     }
     {
         DesktopDirs d;
-        { std::ofstream(d.system + "/share/applications/mimeinfo.cache")
-              << "[MIME Cache]\nx-scheme-handler/kadrix=other.desktop;\n"; }
+        {
+            std::ofstream(d.system + "/share/applications/mimeinfo.cache")
+                << "[MIME Cache]\nx-scheme-handler/kadrix=other.desktop;\n";
+        }
         EXPECT_EQ(UrlEvents::registerSchemeHandler("/bin/sh"), UrlEvents::Registration::Kept)
             << "an installed program declaring the scheme";
     }
     {
         DesktopDirs d;
         // A default left naming our entry after it was removed does not count.
-        { std::ofstream(d.system + "/etc/mimeapps.list") << "[Default Applications]\nx-scheme-handler/kadrix=kadrix.desktop\n"; }
+        {
+            std::ofstream(d.system + "/etc/mimeapps.list")
+                << "[Default Applications]\nx-scheme-handler/kadrix=kadrix.desktop\n";
+        }
         EXPECT_EQ(UrlEvents::registerSchemeHandler("/bin/sh"), UrlEvents::Registration::Written);
         EXPECT_EQ(d.list(), "") << "a default is there already";
     }

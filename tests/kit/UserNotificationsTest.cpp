@@ -16,8 +16,8 @@
 #include <QtDBus/QDBusVirtualObject>
 #include <cstdlib>
 
-#include "support/EventLoopWait.h"
 #include "kit/UserNotifications.h"
+#include "support/EventLoopWait.h"
 
 using namespace kit;
 
@@ -130,8 +130,9 @@ TEST(UserNotificationsChild, Client) {
     uint32_t id = 0;
     QElapsedTimer posting;
     posting.start();
-    UserNotifications::post({"Saved", "SCR-1.png", true, false, "Show"}, [&] { clicked = true; },
-                            [&](uint32_t given) { id = given; });
+    UserNotifications::post(
+        {"Saved", "SCR-1.png", true, false, "Show"}, [&] { clicked = true; },
+        [&](uint32_t given) { id = given; });
     // The server takes a second to answer; posting does not wait for it.
     EXPECT_LT(posting.elapsed(), 500);
     EXPECT_EQ(id, 0u);
@@ -155,7 +156,8 @@ TEST(UserNotificationsChild, NoServer) {
     EXPECT_FALSE(UserNotifications::isAuthorized(1000));
     bool posted = false;
     uint32_t id = 99;
-    UserNotifications::post({"t", "b"}, [] {}, [&](uint32_t given) { id = given, posted = true; });
+    UserNotifications::post(
+        {"t", "b"}, [] {}, [&](uint32_t given) { id = given, posted = true; });
     pump(8000, [&] { return posted; });
     EXPECT_EQ(id, 0u);
 }

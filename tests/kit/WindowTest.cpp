@@ -207,7 +207,8 @@ TEST(WindowLook, WithoutAColourOfItsOwnAWindowPaintsTheDesktopsWindowColour) {
         QImage painted = qt::windowWidget(w)->grab().toImage();
         EXPECT_EQ(painted.pixelColor(20, 15), QColor(40, 44, 52));
         w.setBackgroundColor(Color::rgb(200, 10, 10));
-        EXPECT_EQ(onScreen(w.backgroundColor()), QColor(200, 10, 10)) << "a colour set stays, whatever the desktop";
+        EXPECT_EQ(onScreen(w.backgroundColor()), QColor(200, 10, 10))
+            << "a colour set stays, whatever the desktop";
         QApplication::setPalette(before);
         EXPECT_EQ(onScreen(w.backgroundColor()), QColor(200, 10, 10));
         EXPECT_EQ(qt::windowWidget(w)->grab().toImage().pixelColor(20, 15), QColor(200, 10, 10));
@@ -228,6 +229,7 @@ TEST(WindowLook, TheApplicationIconHoldsEveryPixelSizeGiven) {
     EXPECT_TRUE(sizes.contains(QSize(48, 48))) << "sized by pixels, not by points";
     EXPECT_EQ(sizes.size(), 2) << "a picture that failed to draw is left out";
     Application::shared().setIconImages({Image()});
-    EXPECT_EQ(QApplication::windowIcon().availableSizes().size(), 2) << "nothing to show keeps the icon there is";
+    EXPECT_EQ(QApplication::windowIcon().availableSizes().size(), 2)
+        << "nothing to show keeps the icon there is";
     QApplication::setWindowIcon(before);
 }

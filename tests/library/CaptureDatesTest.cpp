@@ -29,7 +29,8 @@ protected:
     // Local time in Berlin (UTC+1 in January).
     static int64_t local(int y, int mo, int d, int h = 0, int mi = 0, int s = 0) {
         std::tm tm{};
-        tm.tm_year = y - 1900, tm.tm_mon = mo - 1, tm.tm_mday = d, tm.tm_hour = h, tm.tm_min = mi, tm.tm_sec = s;
+        tm.tm_year = y - 1900, tm.tm_mon = mo - 1, tm.tm_mday = d, tm.tm_hour = h, tm.tm_min = mi,
+        tm.tm_sec = s;
         tm.tm_isdst = -1;
         return int64_t(std::mktime(&tm));
     }
@@ -60,7 +61,7 @@ TEST_F(CaptureDates, OtherNamesAndTheBirthTime) {
     double dayApart = double(local(2024, 1, 5, 12) + 86400);
     EXPECT_EQ(fileDate("/x/SCR-20240105-kvqe.png", dayApart), local(2024, 1, 5, 12));
     EXPECT_EQ(fileDate("/x/x-20241399-kvqe.png", 1234.9), 1234);  // no valid date in the name
-    EXPECT_EQ(fileDate("/x/x-20240230-kvqe.png", none), 0);        // February has no 30th
+    EXPECT_EQ(fileDate("/x/x-20240230-kvqe.png", none), 0);       // February has no 30th
     EXPECT_EQ(fileDate("/x/notes.png", none), 0);
 }
 

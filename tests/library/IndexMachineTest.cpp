@@ -9,14 +9,14 @@
 #include <fstream>
 #include <thread>
 
-#include "support/EventLoopWait.h"
 #include "LibraryFixture.h"
-#include "library/DataLayer.h"
 #include "core/Exporter.h"
 #include "kit/Files.h"
+#include "library/DataLayer.h"
 #include "library/IndexMachine.h"
 #include "library/ScreenLib.h"
 #include "services/Settings.h"
+#include "support/EventLoopWait.h"
 
 using library::IndexMachine;
 using library::ScreenLib;
@@ -75,7 +75,9 @@ TEST_F(Indexer, TheWalkQueuesScreenshotImagesNewestNameFirst) {
     auto names = queuedNames();
     bool xattrs = kit::files::getXattr(marked, core::kScreenCaptureAttribute).has_value();
     std::vector<std::string> expected{"SCR-20240301-baaa.png", "SCR-20240101-baaa.png"};
-    if (xattrs) expected.insert(expected.begin(), "marked.jpeg");  // by name, descending; tmpfs keeps no user attributes
+    if (xattrs)
+        expected.insert(expected.begin(),
+                        "marked.jpeg");  // by name, descending; tmpfs keeps no user attributes
     EXPECT_EQ(names, expected);
 
     services::Settings::shared().setLibIndexNonshots(true);
@@ -113,8 +115,9 @@ TEST_F(Indexer, CompleteRecordsStayOutAndTheLimitLeavesRoomForTheRest) {
 TEST_F(Indexer, ASavedCaptureKeepsItsFactsAndTime) {
     services::Settings::shared().setLibAllowOCR(false);
     std::string path = picture("SCR-20240105-kvqe.png", {}, 40, 30);
-    lib->indexMachine->indexFile(path, {{"timestamp", "123"}, {"dpr", "2"}, {"mode", "interactive"},
-                                        {"app", "Firefox"}, {"ignored", "x"}});
+    lib->indexMachine->indexFile(
+        path,
+        {{"timestamp", "123"}, {"dpr", "2"}, {"mode", "interactive"}, {"app", "Firefox"}, {"ignored", "x"}});
     auto rec = lib->record("SCR-20240105-kvqe.png");
     ASSERT_TRUE(rec);
     EXPECT_EQ(rec->content.at("ts"), "123");
@@ -202,7 +205,9 @@ TEST_F(Indexer, ARunStoresInQueueOrderWhileEverythingElseGoesOn) {
     services::Settings::shared().setLibAllowOCR(false);
     for (int i = 0; i < 24; ++i) picture("SCR-" + std::to_string(100 + i) + ".png", {}, 16 + i, 16);
     std::vector<std::pair<int, int>> progress;
-    lib->indexMachine->statusUpdate = [&](int done, int total, std::string, bool) { progress.push_back({done, total}); };
+    lib->indexMachine->statusUpdate = [&](int done, int total, std::string, bool) {
+        progress.push_back({done, total});
+    };
     std::atomic<bool> stop{false};
     std::thread reader([&] {
         while (!stop) {
@@ -218,7 +223,8 @@ TEST_F(Indexer, ARunStoresInQueueOrderWhileEverythingElseGoesOn) {
                 library::Record{{"filename", "x-" + std::to_string(i) + ".png"}, {"ocr", "x"}, {"ts", "5"}}));
     });
     lib->indexMachine->scan(true);
-    EXPECT_TRUE(testsupport::waitFor([&] { return !progress.empty() && progress.back().second == 0; }, 30000));
+    EXPECT_TRUE(
+        testsupport::waitFor([&] { return !progress.empty() && progress.back().second == 0; }, 30000));
     adder.join();
     // Stored in queue order: newest name first. (Read before the load below:
     // a load sorts the records by time, and the files' times may straddle a
@@ -267,7 +273,8 @@ TEST_F(Indexer, AStopEndsARunAfterTheFilesInHand) {
         }
     };
     indexer.scan(true);
-    ASSERT_TRUE(testsupport::waitFor([&] { return !progress.empty() && progress.back().second == 0; }, 30000));
+    ASSERT_TRUE(
+        testsupport::waitFor([&] { return !progress.empty() && progress.back().second == 0; }, 30000));
     const int done = progress.back().first;
     // What was stored when the stop came, and at most the one file that was under way.
     ASSERT_GE(storedAtStop, 2);

@@ -129,7 +129,9 @@ protected:
         // The refresh also lets a preview go after a short debounce; a loaded
         // machine could otherwise see it land in the middle of a test's calls.
         ASSERT_TRUE(kit::runMainLoopUntil(
-            [&] { return controller->galleryGeneration() > before && !controller->debounceUnselect.isValid(); },
+            [&] {
+                return controller->galleryGeneration() > before && !controller->debounceUnselect.isValid();
+            },
             5));
         host.calls.clear();
     }
@@ -385,7 +387,8 @@ TEST_F(LibView, TheProgressAreaShowsOnlyWithItsOfferAndItsButton) {
     ASSERT_EQ(lib->indexMachine->queuedFiles, 3);
     controller->showLibraryState();
     EXPECT_FALSE(controller->vProgressHolder->isHidden());
-    EXPECT_EQ(controller->txProgressLabel->stringValue(), "3 new images found. Do you want\nto add them to the library?");
+    EXPECT_EQ(controller->txProgressLabel->stringValue(),
+              "3 new images found. Do you want\nto add them to the library?");
     EXPECT_EQ(controller->btnProgressAction->title(), "Add Files");
     EXPECT_FALSE(controller->btnProgressAction->isHidden());
 
@@ -417,7 +420,8 @@ TEST_F(LibView, AWalkDuringASaveOffersNoneOfItsFiles) {
     LibraryLink::shared().saveEnded();
     walkAndSettle();
     EXPECT_EQ(lib->indexMachine->queuedFiles, 1);
-    EXPECT_EQ(controller->txProgressLabel->stringValue(), "1 new images found. Do you want\nto add them to the library?");
+    EXPECT_EQ(controller->txProgressLabel->stringValue(),
+              "1 new images found. Do you want\nto add them to the library?");
 }
 
 // The walk that finds older screenshots and the gallery's refresh answer in
@@ -454,7 +458,10 @@ TEST_F(LibView, AFolderThatCannotBeReadSaysWhyAndTryAgainIndexesItOnceBack) {
     controller->initIndex();
     EXPECT_EQ(controller->txMessageLabel->stringValue(), "Preparing to index your files...");
     bool told = kit::runMainLoopUntil(
-        [&] { return controller->txMessageLabel->stringValue().find("No such file or directory") != std::string::npos; },
+        [&] {
+            return controller->txMessageLabel->stringValue().find("No such file or directory") !=
+                   std::string::npos;
+        },
         5);
     if (!told) std::filesystem::rename(folder + "-away", folder);
     ASSERT_TRUE(told) << controller->txMessageLabel->stringValue();
@@ -473,7 +480,8 @@ TEST_F(LibView, AFolderThatCannotBeReadSaysWhyAndTryAgainIndexesItOnceBack) {
     ASSERT_TRUE(rescanned);
     EXPECT_NE(controller->txMessageLabel->stringValue().find("Can't read the folder"), std::string::npos);
     controller->btnMessageAction->performClick();
-    ASSERT_TRUE(kit::runMainLoopUntil([&] { return lib->record("SCR-20240101-aaaa.png") && !im->indexInitiated; }, 10));
+    ASSERT_TRUE(kit::runMainLoopUntil(
+        [&] { return lib->record("SCR-20240101-aaaa.png") && !im->indexInitiated; }, 10));
     services::Settings::shared().setLibAllowOCR(true);
     ASSERT_TRUE(kit::runMainLoopUntil([&] { return !controller->isBigMsgOn; }, 5));
     EXPECT_EQ(controller->txStatus->stringValue(), "6 images");

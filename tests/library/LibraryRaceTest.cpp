@@ -184,7 +184,8 @@ TEST_F(IndexingRun, AWalkThatCannotReadTheFolderEndsTheRunAndKeepsTheReason) {
 TEST_F(IndexingRun, AWalkLeavesASavedFileToTheIndexingItWasHandedTo) {
     struct SlowIndexer : IndexMachine {
         using IndexMachine::IndexMachine;
-        void analyzeFile(const std::string& path, const std::shared_ptr<GrabData>& rec, bool forced) override {
+        void analyzeFile(const std::string& path, const std::shared_ptr<GrabData>& rec,
+                         bool forced) override {
             std::this_thread::sleep_for(std::chrono::milliseconds(300));
             IndexMachine::analyzeFile(path, rec, forced);
         }

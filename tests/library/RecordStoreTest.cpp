@@ -37,8 +37,9 @@ TEST(Crypti, KnownAnswerAndRoundTrip) {
     std::vector<uint8_t> zeros(16, 0);
     box = kit::crypto::seal(key, zeros, nonce);
     ASSERT_TRUE(box);
-    EXPECT_EQ(kit::crypto::toHex(*box), "000000000000000000000000"
-                                        "cea7403d4d606b6e074ec5d3baf39d18d0d1c8a799996bf0265b98b5d48ab919");
+    EXPECT_EQ(kit::crypto::toHex(*box),
+              "000000000000000000000000"
+              "cea7403d4d606b6e074ec5d3baf39d18d0d1c8a799996bf0265b98b5d48ab919");
     EXPECT_EQ(kit::crypto::open(key, *box), zeros);
     (*box)[20] ^= 1;
     EXPECT_FALSE(kit::crypto::open(key, *box));
@@ -59,7 +60,7 @@ TEST_F(RecordStore, LinesAreSealedFreshEachTimeAndReadBack) {
     EXPECT_NE(a, b);
     EXPECT_EQ(a.back(), '\n');
     EXPECT_EQ(a.find('{'), std::string::npos);  // nothing in clear
-    store.write(a, true);  // no file yet: created
+    store.write(a, true);                       // no file yet: created
     store.write(b, true);
     DataLayer reader(folder);
     reader.read();
@@ -78,7 +79,8 @@ TEST_F(RecordStore, WhatCannotBeReadIsSkippedButNeverLostByARewrite) {
     std::string shortBox = kit::crypto::base64Encode(std::vector<uint8_t>(20, 1));
     DataLayer store(folder);
     std::string mine = store.encodeRec({{"filename", "mine.png"}});
-    kit::files::writeAtomic(file(), foreign + plain + "\n" + numeric + "\n" + badJson + "\n" + shortBox + "\n" + mine);
+    kit::files::writeAtomic(
+        file(), foreign + plain + "\n" + numeric + "\n" + badJson + "\n" + shortBox + "\n" + mine);
     store.read();
     ASSERT_EQ(store.records.size(), 2u);  // bad lines skip themselves, not the rest
     EXPECT_EQ(store.records[0].at("filename"), "plain.png");
@@ -156,13 +158,24 @@ TEST_F(RecordStore, AKilledWriterLeavesEveryFinishedLine) {
 }
 
 TEST(GrabDataTest, StrictIntegers) {
-    GrabData g({{"a", "42"}, {"b", "+7"}, {"c", "-3"}, {"d", ""}, {"e", "-"}, {"f", " 1"}, {"g", "1 "},
-                {"h", "1.5"}, {"i", "0x10"}, {"j", "9223372036854775807"}, {"k", "9223372036854775808"},
-                {"l", "-9223372036854775808"}, {"m", "+-3"}});
+    GrabData g({{"a", "42"},
+                {"b", "+7"},
+                {"c", "-3"},
+                {"d", ""},
+                {"e", "-"},
+                {"f", " 1"},
+                {"g", "1 "},
+                {"h", "1.5"},
+                {"i", "0x10"},
+                {"j", "9223372036854775807"},
+                {"k", "9223372036854775808"},
+                {"l", "-9223372036854775808"},
+                {"m", "+-3"}});
     EXPECT_EQ(g.intValue("a"), 42);
     EXPECT_EQ(g.intValue("b"), 7);
     EXPECT_EQ(g.intValue("c"), -3);
-    for (const char* zero : {"d", "e", "f", "g", "h", "i", "k", "m", "absent"}) EXPECT_EQ(g.intValue(zero), 0) << zero;
+    for (const char* zero : {"d", "e", "f", "g", "h", "i", "k", "m", "absent"})
+        EXPECT_EQ(g.intValue(zero), 0) << zero;
     EXPECT_EQ(g.intValue("j"), INT64_MAX);
     EXPECT_EQ(g.intValue("l"), INT64_MIN);
 }
@@ -194,7 +207,8 @@ TEST(GrabDataTest, CachesColoursAndTheGalleryTuple) {
 
     for (const char* c : {"", ",", "#AAAAAA", "#AAAAAA,,#BBBBBB"}) {
         GrabData e(Record{{"colors", c}});
-        EXPECT_EQ(e.colors().size(), std::string(c).empty() ? 0u : std::count(c, c + strlen(c), ',') + 1u) << c;
+        EXPECT_EQ(e.colors().size(), std::string(c).empty() ? 0u : std::count(c, c + strlen(c), ',') + 1u)
+            << c;
     }
 }
 

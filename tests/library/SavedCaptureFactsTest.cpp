@@ -36,7 +36,8 @@ protected:
         core::setLibrary(&library::LibraryLink::shared());
         editor::installObjectHandlers();
         editor::resetCanvasLayers();
-        logic = std::make_unique<core::AppLogic>(core::AppLogic::Services{}, std::make_unique<core::CaptureRoutes>(),
+        logic = std::make_unique<core::AppLogic>(core::AppLogic::Services{},
+                                                 std::make_unique<core::CaptureRoutes>(),
                                                  std::make_unique<EditorInWindow>());
     }
     void TearDown() override {

@@ -1,11 +1,11 @@
 // The library model: load, add and merge, de-duplication, presence, delete,
 // search and facets, against a private folder.
 #include <gtest/gtest.h>
+#include <unistd.h>
 
 #include <filesystem>
 #include <fstream>
 #include <thread>
-#include <unistd.h>
 
 #include "LibraryFixture.h"
 #include "kit/Files.h"
@@ -24,7 +24,9 @@ protected:
         LibraryFolderFixture::SetUp();
         setenv("XDG_DATA_HOME", (folder + "/.data").c_str(), 1);  // the trash lives here
     }
-    std::shared_ptr<library::GrabData> entry(Record r) { return std::make_shared<library::GrabData>(std::move(r)); }
+    std::shared_ptr<library::GrabData> entry(Record r) {
+        return std::make_shared<library::GrabData>(std::move(r));
+    }
     size_t lines() const {
         std::ifstream in(folder + "/imagelib.kxdb");
         return size_t(std::count(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>(), '\n'));
@@ -44,9 +46,9 @@ TEST_F(Library, AddAppendsOneLineAndAKnownNameMergesWithFreshCaches) {
     EXPECT_EQ(a->libObject()->width, 5);
 
     lib.addOrUpdate(entry({{"filename", "a.png"}, {"width", "8"}, {"ocr", "hello"}}));
-    EXPECT_EQ(a->content.at("ts"), "10");      // kept
+    EXPECT_EQ(a->content.at("ts"), "10");  // kept
     ASSERT_TRUE(a->libObject());
-    EXPECT_EQ(a->libObject()->width, 8);        // the merged value shows, not the cached one
+    EXPECT_EQ(a->libObject()->width, 8);  // the merged value shows, not the cached one
     // The merge is in the file as soon as it is made: a reader now sees it.
     ScreenLib again(folder);
     again.loadNow();
@@ -63,7 +65,8 @@ TEST_F(Library, LoadSortsByTimeAndKeepsNamesThatDifferInCase) {
         lib.addOrUpdate(entry({{"filename", "c.png"}, {"ts", "20"}}));
     }
     // A second line for a name already there (an older program's append).
-    std::ofstream(folder + "/imagelib.kxdb", std::ios::app) << R"({"filename":"c.png","ts":"99"})" << "\n";
+    std::ofstream(folder + "/imagelib.kxdb", std::ios::app) << R"({"filename":"c.png","ts":"99"})"
+                                                            << "\n";
     ScreenLib lib(folder);
     lib.loadNow();
     auto all = lib.snapshot();
@@ -125,7 +128,8 @@ TEST_F(Library, DeleteMovesKnownFilesToTheTrashOnly) {
     // Thumbnails on disk, as the gallery left them.
     namespace th = kit::thumbnails;
     const std::string thumbA = th::pathFor(th::defaultRoot(), th::Flavor::Normal, folder + "/a.png");
-    const std::string thumbStranger = th::pathFor(th::defaultRoot(), th::Flavor::Normal, folder + "/stranger.png");
+    const std::string thumbStranger =
+        th::pathFor(th::defaultRoot(), th::Flavor::Normal, folder + "/stranger.png");
     for (auto& t : {thumbA, thumbStranger}) {
         std::filesystem::create_directories(std::filesystem::path(t).parent_path());
         std::ofstream(t) << "png";
@@ -170,10 +174,17 @@ TEST_F(Library, FacetsCountEveryValueAndMonthsReadInEnglish) {
     setenv("TZ", "UTC", 1);
     tzset();
     ScreenLib lib(folder);
-    lib.addOrUpdate(entry({{"filename", "a"}, {"ts", "1703980800"}, {"objects", "AAT"}, {"mode", "interactive"},
+    lib.addOrUpdate(entry({{"filename", "a"},
+                           {"ts", "1703980800"},
+                           {"objects", "AAT"},
+                           {"mode", "interactive"},
                            {"domains", "github.com\nexample.org"}}));  // 2023-12-31
-    lib.addOrUpdate(entry({{"filename", "b"}, {"ts", "1704153600"}, {"objects", "A"}, {"mode", "interactive"},
-                           {"domains", "github.com"}, {"app", "Firefox"}}));  // 2024-01-02
+    lib.addOrUpdate(entry({{"filename", "b"},
+                           {"ts", "1704153600"},
+                           {"objects", "A"},
+                           {"mode", "interactive"},
+                           {"domains", "github.com"},
+                           {"app", "Firefox"}}));  // 2024-01-02
     lib.addOrUpdate(entry({{"filename", "c"}, {"ts", "1704240000"}, {"mode", "file"}}));
     auto f = lib.calcFilters();
     ASSERT_EQ(f.months.size(), 2u);
@@ -202,7 +213,8 @@ TEST_F(Library, ConcurrentAddsSearchesAndLoadsLoseNothing) {
         for (int i = 0; i < 5 && !stop; ++i) lib.loadNow();
     });
     for (int i = 0; i < 60; ++i)
-        lib.addOrUpdate(entry({{"filename", std::to_string(i) + ".png"}, {"ts", std::to_string(i)}, {"ocr", "word"}}));
+        lib.addOrUpdate(
+            entry({{"filename", std::to_string(i) + ".png"}, {"ts", std::to_string(i)}, {"ocr", "word"}}));
     loader.join();
     stop = true;
     reader.join();

@@ -282,7 +282,8 @@ TEST_F(BaseObjectTest, BaseRestoreAcceptsOnlyCompleteRecords) {
     EXPECT_EQ(o->size, 9);
     EXPECT_NE(o->dump().find("\"size\":9"), std::string::npos);
     // One past an int is kept within it rather than wrapping to a negative size.
-    EXPECT_TRUE(o->restore(R"({"color":"#00ff00","rect":{"height":5,"width":6,"x1":7,"y1":8},"size":4294967296})"));
+    EXPECT_TRUE(
+        o->restore(R"({"color":"#00ff00","rect":{"height":5,"width":6,"x1":7,"y1":8},"size":4294967296})"));
     EXPECT_EQ(o->size, std::numeric_limits<int>::max());
     // The tool settings bar's way in clamps.
     o->setValue("size", "9");

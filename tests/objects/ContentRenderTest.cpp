@@ -3,8 +3,8 @@
 // sheet of all of them at pixel ratio 1 and 2.
 #include <algorithm>
 #include <cmath>
-#include <map>
 #include <functional>
+#include <map>
 
 #include "Render.h"
 #include "kit/TextLayer.h"
@@ -178,8 +178,8 @@ TEST_F(ContentRenderTest, AConcealRestoredHugelyWidePaintsOnlyWhatLiesOnTheImage
     }
     // Sizes that are no number at all are refused.
     for (const char* bad : {"1e999", "-1e999"})
-        EXPECT_FALSE(c->restore(std::string(R"({"fillMode":"pixelate","rect":{"height":20.0,"width":)") + bad +
-                                R"(,"x1":10.0,"y1":12.0},"size":1})"))
+        EXPECT_FALSE(c->restore(std::string(R"({"fillMode":"pixelate","rect":{"height":20.0,"width":)") +
+                                bad + R"(,"x1":10.0,"y1":12.0},"size":1})"))
             << bad;
 }
 
@@ -292,11 +292,12 @@ TEST_F(ContentRenderTest, ContactSheetOfTheContentObjects) {
         // Each object changed the picture where its shape lies: a point on
         // its stroke, label, box or region differs from the screenshot there.
         const std::map<std::string, kit::Point> onShape{
-            {"text", {23, 92}},         {"freehand", {75, 48.5}},  {"freehand-circle", {125, 75}},
-            {"highlighter", {80, 43}},  {"conceal", {75, 65}},     {"conceal-erase", {75, 65}},
-            {"image", {50, 85}},        {"ruler", {75, 40}},       {"ruler-vertical", {40, 75}}};
+            {"text", {23, 92}},        {"freehand", {75, 48.5}}, {"freehand-circle", {125, 75}},
+            {"highlighter", {80, 43}}, {"conceal", {75, 65}},    {"conceal-erase", {75, 65}},
+            {"image", {50, 85}},       {"ruler", {75, 40}},      {"ruler-vertical", {40, 75}}};
         for (size_t i = 0; i < h.objects.size(); ++i) {
-            const std::string where = labels[i] + " " + h.objects[i]->state + " at dpr " + std::to_string(dpr);
+            const std::string where =
+                labels[i] + " " + h.objects[i]->state + " at dpr " + std::to_string(dpr);
             EXPECT_FALSE(h.objects[i]->layer->isHidden()) << where;
             auto at = onShape.find(labels[i]);
             if (at == onShape.end()) continue;
@@ -306,8 +307,8 @@ TEST_F(ContentRenderTest, ContactSheetOfTheContentObjects) {
             if (placeholder) on = {25, 90};
             const double px = origins[i].x + on.x, py = origins[i].y + on.y;
             const kit::Color drawn = probe(img, px, py), under = probe(shot, px, py);
-            const double change =
-                std::max({std::fabs(drawn.r - under.r), std::fabs(drawn.g - under.g), std::fabs(drawn.b - under.b)});
+            const double change = std::max(
+                {std::fabs(drawn.r - under.r), std::fabs(drawn.g - under.g), std::fabs(drawn.b - under.b)});
             if (placeholder) {
                 // The placeholder's 10 % black over the picture.
                 EXPECT_NEAR(drawn.g, under.g * 0.9, 0.02) << where;

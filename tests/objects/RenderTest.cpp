@@ -275,13 +275,15 @@ TEST_F(RenderTest, ContactSheetOfTheShapeObjects) {
                 EXPECT_TRUE(colourful(probe(img, x + 21, y + 55))) << where;
             } else if (label == "line-dotted") {
                 // A dotted line may have a gap anywhere: one of three points along it.
-                const bool any = colourful(probe(img, x + 75, y + 55)) || colourful(probe(img, x + 69, y + 58.5)) ||
+                const bool any = colourful(probe(img, x + 75, y + 55)) ||
+                                 colourful(probe(img, x + 69, y + 58.5)) ||
                                  colourful(probe(img, x + 81, y + 51.2));
                 EXPECT_TRUE(any) << where;
             } else if (label == "line") {
                 EXPECT_TRUE(colourful(probe(img, x + 75, y + 55))) << where;
             } else if (label == "line-arrow" || label == "arrow") {
-                EXPECT_TRUE(colourful(probe(img, x + 120, y + 81.25)) || colourful(probe(img, x + 75, y + 55)))
+                EXPECT_TRUE(colourful(probe(img, x + 120, y + 81.25)) ||
+                            colourful(probe(img, x + 75, y + 55)))
                     << where;
             }
         }

@@ -142,7 +142,8 @@ TEST_F(ToastOnDisplay, ShowsOnlyItsPanelWhereNothingShowsThroughAndKeepsAFilesNa
     below.contentView()->layer()->setBackgroundColor(kit::Color::rgb(40, 120, 220));
     below.orderFront();
     kit::runMainLoopUntil([] { return false; }, 0.5);
-    const std::string path = "/home/someone/Pictures/Screenshots/From the long afternoon/SCR-20261207-abcd.png";
+    const std::string path =
+        "/home/someone/Pictures/Screenshots/From the long afternoon/SCR-20261207-abcd.png";
     notifier->notify("Click to show in folder", path, std::nullopt, "Show in folder", 0.0, [] {});
     kit::Image shot = shownToast();
     ASSERT_FALSE(shot.isNull());

@@ -36,7 +36,8 @@ TEST(Fuzz, UrlsParseOrAreRefused) {
 
 TEST(Fuzz, Utf8CheckAndCharacterCountsAgree) {
     std::mt19937 rng(5);
-    std::string alphabet = "a \xC3\xA9\xE2\x80\x8D\xF0\x9F\x87\xA9\xCC\x81\x80\xBF\xC0\xED\xA0\xF4\x90\xF5\xFF";
+    std::string alphabet =
+        "a \xC3\xA9\xE2\x80\x8D\xF0\x9F\x87\xA9\xCC\x81\x80\xBF\xC0\xED\xA0\xF4\x90\xF5\xFF";
     for (int i = 0; i < 3000; ++i) {
         std::string text = randomText(rng, alphabet, 40);
         size_t count = Str::characterCount(text);

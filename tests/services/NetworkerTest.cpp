@@ -1,9 +1,8 @@
 #include <gtest/gtest.h>
 
-
-#include "kit/Regex.h"
 #include "ServicesFixture.h"
 #include "kit/Dispatch.h"
+#include "kit/Regex.h"
 #include "services/Networker.h"
 #include "support/LoopbackServer.h"
 

@@ -253,7 +253,9 @@ TEST_F(NotifierTest, PopoverShowsItsNamedPictureAtThePicturesSize) {
     kit::Image hint(120, 80, 2);  // 60 × 40 points
     hint.fill(kit::Color{0.2, 0.6, 0.3, 1});
     updateAppHooks([&](AppHooks& hooks) {
-        hooks.namedImage = [hint](const std::string& name) { return name == "helper-firsthide" ? hint : kit::Image(); };
+        hooks.namedImage = [hint](const std::string& name) {
+            return name == "helper-firsthide" ? hint : kit::Image();
+        };
     });
     notifier->popover(*sender, "helper-firsthide", "");
     ASSERT_TRUE(notifier->popoverWindow());
@@ -272,7 +274,8 @@ TEST_F(NotifierTest, PopoverShowsItsNamedPictureAtThePicturesSize) {
 TEST_F(NotifierTest, HintUnderATrayIconStaysOnItsScreenAndLetsClicksThrough) {
     kit::Image picture(120, 80, 2);  // 60 × 40 points
     picture.fill(kit::Color{0.2, 0.6, 0.3, 1});
-    updateAppHooks([&](AppHooks& hooks) { hooks.namedImage = [picture](const std::string&) { return picture; }; });
+    updateAppHooks(
+        [&](AppHooks& hooks) { hooks.namedImage = [picture](const std::string&) { return picture; }; });
 
     // An icon at the top-right corner of the screen: the hint hangs below it,
     // pushed left so that all of it shows.
@@ -308,11 +311,13 @@ TEST_F(NotifierTest, TheProgramsNoticesFitThePanelWholeInThisDesktopsFont) {
     // The longest titles and messages the program shows, with the buttons they come with.
     const Notice notices[] = {
         {"No area to repeat",
-         "Repeat Area Capture takes a screenshot of the previously captured area. You need to perform the area "
+         "Repeat Area Capture takes a screenshot of the previously captured area. You need to perform the "
+         "area "
          "capture first.",
          nullptr},
         {"Can't take a scrolling screenshot",
-         "The screenshot tool could not start or stopped with an error, so no region could be picked to scroll "
+         "The screenshot tool could not start or stopped with an error, so no region could be picked to "
+         "scroll "
          "through.",
          nullptr},
         {"Text copied to the clipboard", "Quarterly figures", "Cut Breaks"},
@@ -321,11 +326,13 @@ TEST_F(NotifierTest, TheProgramsNoticesFitThePanelWholeInThisDesktopsFont) {
          "Open Kadrix library and stop indexing process before changing the default folder.", nullptr},
         {"You didn't select the area",
          "Activate the feature once again, and select the area containing the text or QR code.", nullptr},
-        {"Kadrix: URL Scheme (deeplinks) is disabled", "You could enable URL Scheme in Settings, on the Advanced tab",
-         nullptr},
+        {"Kadrix: URL Scheme (deeplinks) is disabled",
+         "You could enable URL Scheme in Settings, on the Advanced tab", nullptr},
         {"Unrecognized \"then\" parameter",
-         "Available options: \"copy\", \"save\", \"edit\", \"pin\", or a comma-separated combination", nullptr},
-        {"Image is too large for a backdrop", "Backdrops work with screenshots of up to 15 megapixels.", nullptr},
+         "Available options: \"copy\", \"save\", \"edit\", \"pin\", or a comma-separated combination",
+         nullptr},
+        {"Image is too large for a backdrop", "Backdrops work with screenshots of up to 15 megapixels.",
+         nullptr},
         {"Max height reached", "You can change scrolling height limit in the app preferences", nullptr},
         {"Upload Failed!", "For better or worse, we failed to put the file in your storage", nullptr},
     };

@@ -4,9 +4,9 @@
 #include <fstream>
 #include <thread>
 
-#include "kit/Regex.h"
 #include "ServicesFixture.h"
 #include "kit/Files.h"
+#include "kit/Regex.h"
 
 using namespace services;
 

@@ -3,10 +3,10 @@
 #include <cmath>
 #include <filesystem>
 
-#include "kit/Regex.h"
 #include "ServicesFixture.h"
 #include "kit/Dispatch.h"
 #include "kit/Files.h"
+#include "kit/Regex.h"
 #include "kit/Timer.h"
 #include "services/Site.h"
 #include "support/LoopbackServer.h"

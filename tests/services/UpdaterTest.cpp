@@ -3,10 +3,10 @@
 #include <filesystem>
 #include <fstream>
 
-#include "kit/Regex.h"
 #include "ServicesFixture.h"
 #include "kit/Dispatch.h"
 #include "kit/Files.h"
+#include "kit/Regex.h"
 #include "services/Alerts.h"
 #include "services/Announcer.h"
 #include "services/Notifier.h"
@@ -162,7 +162,8 @@ TEST_F(UpdaterTest, ChecksAtMostEveryThreeDaysAndReadsTheVersionFile) {
     ASSERT_EQ(requests.size(), 1u);
     std::string uid = settings->uid();
     std::replace(uid.begin(), uid.end(), '-', 'B');
-    EXPECT_TRUE(kit::Regex("/api/version\\.json\\?anticache=[0-9a-z]+U" + uid + "L[0-9]+").matchesWhole(requests[0].target))
+    EXPECT_TRUE(kit::Regex("/api/version\\.json\\?anticache=[0-9a-z]+U" + uid + "L[0-9]+")
+                    .matchesWhole(requests[0].target))
         << requests[0].target;
     EXPECT_EQ(requests[0].headers["user-agent"], "Kadrix " + std::to_string(telemetry->vc()) + " Linux " +
                                                      telemetry->commonData()["os"].get<std::string>() + " " +

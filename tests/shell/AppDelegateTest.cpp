@@ -2,8 +2,8 @@
 #include <gtest/gtest.h>
 
 #include "ShellFixture.h"
-#include "kit/Defaults.h"
 #include "editor/ViewController.h"
+#include "kit/Defaults.h"
 #include "kit/Files.h"
 #include "kit/KeyLayout.h"
 #include "kit/Menu.h"
@@ -14,19 +14,24 @@
 #include "services/Settings.h"
 #include "shell/AppDelegate.h"
 #include "shell/StatusMenu.h"
-#include "support/EventLoopWait.h"
 #include "shortcuts/Name.h"
 #include "shortcuts/Names.h"
+#include "support/EventLoopWait.h"
 
 using namespace shell;
 
 class AppDelegateTest : public shelltest::ShellFixture {};
 
-TEST_F(AppDelegateTest, FinishingLaunchShowsTheTrayIconThenMakesTheEditorThenHandlesTheLaunchsOwnUrlsAndFiles) {
+TEST_F(AppDelegateTest,
+       FinishingLaunchShowsTheTrayIconThenMakesTheEditorThenHandlesTheLaunchsOwnUrlsAndFiles) {
     AppDelegate delegate;
     std::vector<std::string> order;
-    delegate.startEditor = [&] { order.push_back("editor:" + std::to_string(bool(StatusMenu::shared().statusBarIcon))); };
-    delegate.registerGlobalShortcuts = [&] { order.push_back("shortcuts:" + std::to_string(bool(StatusMenu::shared().menu()))); };
+    delegate.startEditor = [&] {
+        order.push_back("editor:" + std::to_string(bool(StatusMenu::shared().statusBarIcon)));
+    };
+    delegate.registerGlobalShortcuts = [&] {
+        order.push_back("shortcuts:" + std::to_string(bool(StatusMenu::shared().menu())));
+    };
     delegate.setLaunchArguments({"kadrix://grab/area"}, {"/tmp/a.png"});
     kit::Defaults::standard().remove("LaunchAtLogin__hasMigrated");
     delegate.applicationDidFinishLaunching();
@@ -37,7 +42,8 @@ TEST_F(AppDelegateTest, FinishingLaunchShowsTheTrayIconThenMakesTheEditorThenHan
     EXPECT_TRUE(core.calls.empty());
     ASSERT_TRUE(testsupport::waitFor([&] { return !core.calls.empty(); }, 2000, 5));
     EXPECT_EQ(order, (std::vector<std::string>{"editor:1", "shortcuts:1"}));
-    EXPECT_EQ(core.calls, (std::vector<std::string>{"url grab grab/area", "openImage /tmp/a.png", "yieldFocus"}));
+    EXPECT_EQ(core.calls,
+              (std::vector<std::string>{"url grab grab/area", "openImage /tmp/a.png", "yieldFocus"}));
     EXPECT_TRUE(delegate.forbidAutohide());
 
     // The setting's hook reaches the tray icon.

@@ -21,7 +21,8 @@ Changes changes(const kit::Image& a, const kit::Image& b) {
     double cx = a.width() / 2.0, cy = a.height() / 2.0, r = Confetti::kInnerRadius * a.scale();
     for (int y = 0; y < a.height(); ++y)
         for (int x = 0; x < a.width(); ++x)
-            if (!(a.pixel(x, y) == b.pixel(x, y))) (std::hypot(x + 0.5 - cx, y + 0.5 - cy) < r ? c.inside : c.outside)++;
+            if (!(a.pixel(x, y) == b.pixel(x, y)))
+                (std::hypot(x + 0.5 - cx, y + 0.5 - cy) < r ? c.inside : c.outside)++;
     return c;
 }
 
@@ -54,12 +55,14 @@ TEST(Confetti, FramesDrawAroundTheIconNeverOverItsMiddle) {
         kit::Image icon(44, 44, 2.0);
         icon.fill(kit::Color::clear());
         for (int y = 18; y < 26; ++y)
-            for (int x = 18; x < 26; ++x) icon.setPixel(x, y, {uint8_t(ink.blue8()), uint8_t(ink.green8()), uint8_t(ink.red8()), 255});
+            for (int x = 18; x < 26; ++x)
+                icon.setPixel(x, y, {uint8_t(ink.blue8()), uint8_t(ink.green8()), uint8_t(ink.red8()), 255});
         auto frame = Confetti::frame(icon, 0.02, 1);
         double sum = 0, weight = 0;
         for (int y = 0; y < 44; ++y)
             for (int x = 0; x < 44; ++x)
-                if (auto p = frame.pixel(x, y); p.a > 200 && !(p == icon.pixel(x, y))) sum += p.r, weight += 1;
+                if (auto p = frame.pixel(x, y); p.a > 200 && !(p == icon.pixel(x, y)))
+                    sum += p.r, weight += 1;
         return weight ? sum / weight : -1;
     };
     EXPECT_GT(dotTone(kit::Color::white(0.92)), 200);

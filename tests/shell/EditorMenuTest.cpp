@@ -62,8 +62,8 @@ protected:
 TEST_F(EditorMenuTest, WithoutAKeyEditorWindowOnlyTheGeneralItemsAreEnabled) {
     using A = EditorMenu;
     // Print too: its Ctrl+P belongs to a thumbnail or pin that has the keyboard.
-    for (auto a : {A::Save, A::SaveAs, A::Print, A::Upload, A::Pin, A::Rectangle, A::Blur, A::ZoomIn, A::ZoomToFit,
-                   A::ChangeRealPixels})
+    for (auto a : {A::Save, A::SaveAs, A::Print, A::Upload, A::Pin, A::Rectangle, A::Blur, A::ZoomIn,
+                   A::ZoomToFit, A::ChangeRealPixels})
         EXPECT_FALSE(enabled(a)) << item(a).title();
     for (auto a : {A::OpenFile, A::HelpFAQ, A::HelpReleases, A::Preferences, A::Quit, A::Copy, A::Rasterize})
         EXPECT_TRUE(enabled(a)) << item(a).title();
@@ -94,7 +94,8 @@ TEST_F(EditorMenuTest, UncropLeavesNoKeyHeld) {
     EXPECT_EQ(editorCore.calls, std::vector<std::string>{"uncrop"});
     EXPECT_EQ(editorParts.calls, (std::vector<std::string>{"updateCursor", "relayout 2", "updateCursor"}));
     EXPECT_EQ(editorParts.pending, 0);
-    EXPECT_EQ(objects::PressedKeys::shared().pressed, std::set<int>{kit::KeyCode::Y}) << "Z let go, the held Y kept";
+    EXPECT_EQ(objects::PressedKeys::shared().pressed, std::set<int>{kit::KeyCode::Y})
+        << "Z let go, the held Y kept";
 }
 
 TEST_F(EditorMenuTest, CopyWhileATextIsEditedDoesNothing) {

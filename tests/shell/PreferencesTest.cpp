@@ -6,12 +6,12 @@
 
 #include "ShellFixture.h"
 #include "autostart/LaunchAtLogin.h"
-#include "kit/Button.h"
-#include "kit/PopUpButton.h"
-#include "kit/TextField.h"
 #include "kit/Application.h"
+#include "kit/Button.h"
 #include "kit/Defaults.h"
+#include "kit/PopUpButton.h"
 #include "kit/TabView.h"
+#include "kit/TextField.h"
 #include "kit/Window.h"
 #include "services/Settings.h"
 #include "shell/AppDelegate.h"
@@ -32,8 +32,12 @@ protected:
         if (PreferencesWindowController::exists()) PreferencesWindowController::shared().window().close();
         ShellFixture::TearDown();
     }
-    static int selectedIndex() { return PreferencesWindowController::shared().tabView().indexOfSelectedTabViewItem(); }
-    static std::string selectedLabel() { return PreferencesWindowController::shared().tabView().label(selectedIndex()); }
+    static int selectedIndex() {
+        return PreferencesWindowController::shared().tabView().indexOfSelectedTabViewItem();
+    }
+    static std::string selectedLabel() {
+        return PreferencesWindowController::shared().tabView().label(selectedIndex());
+    }
 };
 
 TEST_F(PreferencesTest, OpeningTwiceReusesTheWindowAndSendsTwoEvents) {
@@ -99,11 +103,13 @@ TEST_F(PreferencesTest, KeyboardSettingsAreFoundOnThePathOrNotAtAll) {
     std::filesystem::create_directories(dir / "b");
     EXPECT_FALSE(PrefShortcutsViewController::keyboardSettingsCommand((dir / "a").string() + ":relative"));
     std::ofstream(dir / "b" / "systemsettings") << "";
-    auto kde = PrefShortcutsViewController::keyboardSettingsCommand((dir / "a").string() + ":" + (dir / "b").string());
+    auto kde = PrefShortcutsViewController::keyboardSettingsCommand((dir / "a").string() + ":" +
+                                                                    (dir / "b").string());
     ASSERT_TRUE(kde);
     EXPECT_EQ(*kde, (std::vector<std::string>{(dir / "b" / "systemsettings").string(), "kcm_keys"}));
     std::ofstream(dir / "a" / "gnome-control-center") << "";
-    auto gnome = PrefShortcutsViewController::keyboardSettingsCommand((dir / "b").string() + ":" + (dir / "a").string());
+    auto gnome = PrefShortcutsViewController::keyboardSettingsCommand((dir / "b").string() + ":" +
+                                                                      (dir / "a").string());
     ASSERT_TRUE(gnome);
     EXPECT_EQ(gnome->back(), "keyboard") << "GNOME's settings come first";
     std::filesystem::remove_all(dir);
@@ -234,7 +240,8 @@ TEST_F(PreferencesTest, LaunchAtLoginIsReadBackAfterTheToggle) {
 
 TEST_F(PreferencesTest, RecognitionLanguagesAreListedByNameAndStoredByCode) {
     EXPECT_EQ(PrefAdvancedViewController::languageTitle("fr-FR"), "French");
-    EXPECT_EQ(PrefAdvancedViewController::languageTitle("xx-YY"), "xx-YY") << "an unnamed code shows as itself";
+    EXPECT_EQ(PrefAdvancedViewController::languageTitle("xx-YY"), "xx-YY")
+        << "an unnamed code shows as itself";
     EXPECT_EQ(PrefAdvancedViewController::languageCode("French"), "fr-FR");
     EXPECT_EQ(PrefAdvancedViewController::languageCode("xx-YY"), "xx-YY");
 

@@ -42,7 +42,8 @@ struct RecordingCore : shell::CoreLink {
                        const std::map<std::string, std::string>&)>
         urlCommandsRun;
     void cleanupTempFolder() override { calls.push_back("cleanupTempFolder"); }
-    void grabScreenshot(const std::string& mode, const std::string& method, const shell::AfterGrab& t) override {
+    void grabScreenshot(const std::string& mode, const std::string& method,
+                        const shell::AfterGrab& t) override {
         calls.push_back("grab " + mode + " " + method + " " + then(t));
     }
     void startScrollingCapture(int direction, const std::string& method, const shell::AfterGrab& t) override {
@@ -80,7 +81,9 @@ struct RecordingEditor : shell::EditorLink {
     void updateCursor() override { calls.push_back("updateCursor"); }
     int pendingChange() const override { return pending; }
     void setPendingChange(int v) override { pending = v; }
-    void relayoutCanvas(bool sizeChanged) override { calls.push_back(sizeChanged ? "relayout 2" : "relayout 1"); }
+    void relayoutCanvas(bool sizeChanged) override {
+        calls.push_back(sizeChanged ? "relayout 2" : "relayout 1");
+    }
     void redrawToolbar() override { calls.push_back("redrawToolbar"); }
 };
 
@@ -97,7 +100,9 @@ struct RecordingEditorCore : editor::CoreHost {
     void setRealPixels(bool on) override { calls.push_back(on ? "realPixels on" : "realPixels off"); }
     void quitOrHide(const std::string& method) override { calls.push_back("quitOrHide " + method); }
     void pinImage(std::optional<double>, std::optional<double>) override { calls.push_back("pinImage"); }
-    void addCaptureToScreenshot(const std::string& method) override { calls.push_back("addCapture " + method); }
+    void addCaptureToScreenshot(const std::string& method) override {
+        calls.push_back("addCapture " + method);
+    }
     void uploadImage(const std::string& method) override { calls.push_back("uploadImage " + method); }
     void ocrSelection(const std::string& method) override { calls.push_back("ocrSelection " + method); }
     // A screenshot to print.

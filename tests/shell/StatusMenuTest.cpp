@@ -14,9 +14,9 @@
 #include "services/Settings.h"
 #include "shell/MenuShortcuts.h"
 #include "shell/ShortcutStore.h"
+#include "shell/StatusMenu.h"
 #include "shortcuts/Name.h"
 #include "shortcuts/Names.h"
-#include "shell/StatusMenu.h"
 
 using namespace shell;
 
@@ -80,10 +80,10 @@ TEST_F(StatusMenuTest, ClassicMenuHasEveryEntryInOrder) {
     status.buildMenu();
     ASSERT_TRUE(status.menu());
     EXPECT_EQ(titles(*status.menu()),
-              (std::vector<std::string>{"Update the app", "Reopen Kadrix", "-", "Capture Screen", "Capture Area",
-                                        "Scrolling Capture", "Recognize Text/QR", "more", "-", "Manage Uploads",
-                                        "Kadrix on Twitter", "Report a Bug", "-", "Launch at Startup", "Settings",
-                                        "Quit"}));
+              (std::vector<std::string>{"Update the app", "Reopen Kadrix", "-", "Capture Screen",
+                                        "Capture Area", "Scrolling Capture", "Recognize Text/QR", "more", "-",
+                                        "Manage Uploads", "Kadrix on Twitter", "Report a Bug", "-",
+                                        "Launch at Startup", "Settings", "Quit"}));
     EXPECT_EQ(titles(*itemTitled(*status.menu(), "more").submenu()),
               (std::vector<std::string>{"Repeat Area Capture", "Capture Active Window", "Capture Any Window",
                                         "Delayed Screenshot (3s)", "Scrolling (Up)", "-", "Open File",
@@ -104,9 +104,9 @@ TEST_F(StatusMenuTest, ClassicMenuHasEveryEntryInOrder) {
 TEST_F(StatusMenuTest, CompactMenu) {
     auto compact = status.buildCompactMenu();
     EXPECT_EQ(titles(*compact),
-              (std::vector<std::string>{"Update the app", "Capture Active Window", "Delayed Capture", "Open File", "-",
-                                        "Manage Uploads", "Kadrix on Twitter", "Report a Bug", "-",
-                                        "Launch at Startup", "Settings", "Quit"}));
+              (std::vector<std::string>{"Update the app", "Capture Active Window", "Delayed Capture",
+                                        "Open File", "-", "Manage Uploads", "Kadrix on Twitter",
+                                        "Report a Bug", "-", "Launch at Startup", "Settings", "Quit"}));
     EXPECT_TRUE(itemTitled(*compact, "Manage Uploads").isHidden());
     EXPECT_FALSE(status.statusBarIcon) << "built without touching the tray";
 }
@@ -237,8 +237,10 @@ TEST_F(StatusMenuTest, TheShortcutStoreReachesTheMenu) {
     ShortcutStore shortcutStore;
     setShortcutSource(&shortcutStore);
     status.buildMenu();
-    EXPECT_EQ(itemTitled(*status.menu(), "Capture Screen").keyEquivalentText(), "Ctrl+Shift+1") << "the default";
-    shortcuts::setShortcut(shortcuts::Shortcut(shortcuts::Key{kit::KeyCode::Four}, kit::ModifierFlag::Command | kit::ModifierFlag::Option),
+    EXPECT_EQ(itemTitled(*status.menu(), "Capture Screen").keyEquivalentText(), "Ctrl+Shift+1")
+        << "the default";
+    shortcuts::setShortcut(shortcuts::Shortcut(shortcuts::Key{kit::KeyCode::Four},
+                                               kit::ModifierFlag::Command | kit::ModifierFlag::Option),
                            shortcuts::names::area());
     EXPECT_EQ(itemTitled(*status.menu(), "Capture Area").keyEquivalentText(), "Ctrl+Alt+4")
         << "a re-recorded shortcut shows at once";

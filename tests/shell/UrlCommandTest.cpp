@@ -3,9 +3,9 @@
 
 #include "ShellFixture.h"
 #include "core/UrlCommands.h"
-#include "shell/AppDelegate.h"
 #include "services/Alerts.h"
 #include "services/Settings.h"
+#include "shell/AppDelegate.h"
 #include "shell/UrlActionsLink.h"
 #include "shell/UrlCommand.h"
 
@@ -46,7 +46,8 @@ TEST(UrlCommand, TakesApartTheExamples) {
 
 TEST(UrlCommand, QueryItemsLaterOnesWinAndBareNamesRemove) {
     EXPECT_TRUE(command("kadrix://grab/area?then=copy&then").query.empty());
-    EXPECT_EQ(command("kadrix://x?a=1&b=2&a=3").query, (std::map<std::string, std::string>{{"a", "3"}, {"b", "2"}}));
+    EXPECT_EQ(command("kadrix://x?a=1&b=2&a=3").query,
+              (std::map<std::string, std::string>{{"a", "3"}, {"b", "2"}}));
     EXPECT_EQ(command("kadrix://x?then&then=save").query.at("then"), "save");
     EXPECT_EQ(command("kadrix://x?q=a%26b").query.at("q"), "a&b");
 }
@@ -63,9 +64,11 @@ TEST(UrlCommand, ValueAndCommandCutting) {
 TEST(UrlCommand, ErrorsAndForeignSchemes) {
     EXPECT_EQ(error(""), "Failed to get urlString");
     EXPECT_EQ(error("show"), "Failed to unpack url.scheme");
-    EXPECT_EQ(error("kadrix://lib/search=red car"), "Failed to unpack url.scheme") << "a blank does not parse";
+    EXPECT_EQ(error("kadrix://lib/search=red car"), "Failed to unpack url.scheme")
+        << "a blank does not parse";
     EXPECT_EQ(error("kadrix://x=%zz"), "Failed to unpack url.scheme");
-    EXPECT_EQ(error("kadrix://grab:x/area"), "Invalid url: kadrix://grab:x/area") << "a port that is no number";
+    EXPECT_EQ(error("kadrix://grab:x/area"), "Invalid url: kadrix://grab:x/area")
+        << "a port that is no number";
     EXPECT_TRUE(std::holds_alternative<ForeignUrl>(takeApartUrl("https://example.com/?a=1")));
     std::string huge = "kadrix://x=" + std::string(kMaxUrlLength, 'a');
     std::string message = error(huge);
@@ -100,7 +103,8 @@ TEST_F(UrlEventHandling, OneQuestionAtATimeWhileLinksKeepArriving) {
     // the answer, then ask their own questions one after the other, in the order they came.
     auto& delegate = AppDelegate::shared();
     core.urlCommandsRun = [](const std::string& host, const std::string& command,
-                             const std::optional<std::string>& value, const std::map<std::string, std::string>& query) {
+                             const std::optional<std::string>& value,
+                             const std::map<std::string, std::string>& query) {
         if (host == "settings") core::handleURLCommand(host, command, value, query, UrlActionsLink::shared());
     };
     std::vector<std::string> asked;

@@ -24,8 +24,9 @@ class Recorder : public ShortcutsFixture {
 protected:
     void SetUp() override {
         ShortcutsFixture::SetUp();
-        ShortcutRecorder::setFeedback({[this] { ++beeps; },
-                                    [this](const std::string& m, const std::string& i) { alerts.push_back(m + "|" + i); }});
+        ShortcutRecorder::setFeedback(
+            {[this] { ++beeps; },
+             [this](const std::string& m, const std::string& i) { alerts.push_back(m + "|" + i); }});
         ShortcutRecorder::setMainMenuProvider([this] { return &menu; });
     }
     void TearDown() override {

@@ -18,15 +18,23 @@ Bytes mutateBytes(Bytes b, std::mt19937& rng) {
     for (int e = 0; e < edits && !b.empty(); ++e) {
         size_t at = rng() % b.size();
         switch (kind(rng)) {
-            case 0: b[at] = Byte(byte(rng)); break;
-            case 1: b[at] = Byte(uint8_t(b[at]) ^ uint8_t(1u << (rng() % 8))); break;
-            case 2: b.resize(at + 1); break;
+            case 0:
+                b[at] = Byte(byte(rng));
+                break;
+            case 1:
+                b[at] = Byte(uint8_t(b[at]) ^ uint8_t(1u << (rng() % 8)));
+                break;
+            case 2:
+                b.resize(at + 1);
+                break;
             case 3: {
                 Bytes head(b.begin(), b.begin() + std::ptrdiff_t(std::min<size_t>(at, 64)));
                 b.insert(b.begin() + std::ptrdiff_t(at), head.begin(), head.end());
                 break;
             }
-            case 4: b[at] = Byte((rng() & 1) ? 0xFF : 0x00); break;
+            case 4:
+                b[at] = Byte((rng() & 1) ? 0xFF : 0x00);
+                break;
         }
     }
     return b;

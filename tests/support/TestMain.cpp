@@ -4,6 +4,7 @@
 // and the XDG folders point into it too, so Qt's own settings stay there),
 // the product site on loopback, and a watchdog that ends a test which hangs.
 #include <gtest/gtest.h>
+#include <unistd.h>
 
 #include <QApplication>
 #include <atomic>
@@ -16,7 +17,6 @@
 #include <string>
 #include <string_view>
 #include <thread>
-#include <unistd.h>
 
 namespace {
 
@@ -56,8 +56,8 @@ private:
             if (!s.running) continue;
             std::chrono::duration<double> ran = std::chrono::steady_clock::now() - s.started;
             if (ran.count() < s.limit) continue;
-            std::fprintf(stderr, "\nTIMEOUT: %s still running after %.0f s; stopping the run\n", s.name.c_str(),
-                         s.limit);
+            std::fprintf(stderr, "\nTIMEOUT: %s still running after %.0f s; stopping the run\n",
+                         s.name.c_str(), s.limit);
             std::fflush(stderr);
             std::_Exit(124);
         }
@@ -70,9 +70,11 @@ private:
 // caches) lands in the user's folders.
 void keepToPrivateHome(const std::string& home) {
     namespace fs = std::filesystem;
-    const std::pair<const char*, const char*> folders[] = {
-        {"HOME", "user"},          {"XDG_CONFIG_HOME", "user/.config"}, {"XDG_DATA_HOME", "user/.local/share"},
-        {"XDG_CACHE_HOME", "user/.cache"}, {"XDG_STATE_HOME", "user/.local/state"}};
+    const std::pair<const char*, const char*> folders[] = {{"HOME", "user"},
+                                                           {"XDG_CONFIG_HOME", "user/.config"},
+                                                           {"XDG_DATA_HOME", "user/.local/share"},
+                                                           {"XDG_CACHE_HOME", "user/.cache"},
+                                                           {"XDG_STATE_HOME", "user/.local/state"}};
     for (auto [var, sub] : folders) {
         fs::path p = fs::path(home) / sub;
         std::error_code ec;

@@ -723,7 +723,8 @@ struct Shadow {
     QPointF offset;
 };
 
-Shadow makeShadow(const Layer& l, const QImage& group, const QRect& pixels, double dpr, const QTransform& wt) {
+Shadow makeShadow(const Layer& l, const QImage& group, const QRect& pixels, double dpr,
+                  const QTransform& wt) {
     double sigma = l.presented("shadowRadius", l.shadowRadius()) / 2 * scaleOf(wt) * dpr;
     int margin = pixelCeil(sigma * 3) + 1;
     QImage alpha(pixels.width() + 2 * margin, pixels.height() + 2 * margin, QImage::Format_Alpha8);
@@ -819,8 +820,8 @@ void paintInLayerSpace(QPainter& p, const Layer& l) {
     // more than it saves) and not too large.
     const double wholePx = double(whole.width()) * whole.height() * dpr * dpr;
     const double shownPx = double(pixels.width()) * pixels.height();
-    const bool cacheable = !raster && onMainThread() && l.animationKeys().empty() && wholePx <= kGroupCacheBudget &&
-                           wholePx <= std::max(2 * shownPx, 65536.0);
+    const bool cacheable = !raster && onMainThread() && l.animationKeys().empty() &&
+                           wholePx <= kGroupCacheBudget && wholePx <= std::max(2 * shownPx, 65536.0);
     if (cacheable) {
         auto c = std::static_pointer_cast<GroupCache>(l.groupCache());
         const bool hit = c && c->revision == l.revision() && c->m11 == wt.m11() && c->m12 == wt.m12() &&
@@ -867,7 +868,8 @@ void paintInLayerSpace(QPainter& p, const Layer& l) {
     p.setOpacity(p.opacity() * opacity);  // the shadow fades with its layer
     if (shadow) {
         Shadow sh = makeShadow(l, group, pixels, dpr, wt);
-        if (!sh.image.isNull()) p.drawImage(QPointF(pixels.x() / dpr, pixels.y() / dpr) + sh.offset, sh.image);
+        if (!sh.image.isNull())
+            p.drawImage(QPointF(pixels.x() / dpr, pixels.y() / dpr) + sh.offset, sh.image);
     }
     if (filter != CompositingFilter::None) p.setCompositionMode(compositionMode(filter));
     p.drawImage(QPointF(pixels.x() / dpr, pixels.y() / dpr), group);

@@ -19,7 +19,8 @@ std::unique_ptr<EventConnection> EventConnection::open(std::function<void(xcb_ge
     if (!it.rem) return nullptr;
     c->root_ = it.data->root;
     c->onEvent_ = std::move(onEvent);
-    c->notifier_ = std::make_unique<QSocketNotifier>(xcb_get_file_descriptor(c->conn_), QSocketNotifier::Read);
+    c->notifier_ =
+        std::make_unique<QSocketNotifier>(xcb_get_file_descriptor(c->conn_), QSocketNotifier::Read);
     EventConnection* self = c.get();
     QObject::connect(c->notifier_.get(), &QSocketNotifier::activated, [self] { self->drain(); });
     return c;

@@ -70,7 +70,9 @@ public:
     void keyDown(const kit::Event& e) override {
         editor::Handlers::shared().keyDown(editor::keyEvtFromEvent(e), &e);
     }
-    void keyUp(const kit::Event& e) override { editor::Handlers::shared().keyUp(editor::keyEvtFromEvent(e), &e); }
+    void keyUp(const kit::Event& e) override {
+        editor::Handlers::shared().keyUp(editor::keyEvtFromEvent(e), &e);
+    }
 };
 
 struct Resign : kit::WindowDelegate {
@@ -84,7 +86,8 @@ void xdo(const QStringList& args) {
 // xdotool works in root-window pixels: logical pixels times the scale.
 void pointerTo(kit::Point server, double dx = 0, double dy = 0) {
     const double s = kit::Displays::primary().scale;
-    xdo({"mousemove", QString::number(std::lround((server.x + dx) * s)), QString::number(std::lround((server.y + dy) * s))});
+    xdo({"mousemove", QString::number(std::lround((server.x + dx) * s)),
+         QString::number(std::lround((server.y + dy) * s))});
 }
 
 class CanvasSystem : public ::testing::Test {
@@ -127,7 +130,9 @@ protected:
 
     static double dpr() { return editor::Framer::shared().dpr(); }
     // The canvas in the window-server space (logical pixels, y down).
-    static kit::Rect canvasOnServer() { return kit::Displays::toWindowServer(view->convertToScreen(view->bounds())); }
+    static kit::Rect canvasOnServer() {
+        return kit::Displays::toWindowServer(view->convertToScreen(view->bounds()));
+    }
     // Where a canvas point (points, y up) is on the server, and back.
     static kit::Point serverPoint(kit::Point canvas) {
         const kit::Rect c = canvasOnServer();
@@ -164,7 +169,8 @@ protected:
         if (const char* dir = std::getenv("KADRIX_SHOTS_DIR")) {
             std::filesystem::create_directories(dir);
             const kit::ImageIO::Bytes png = kit::ImageIO::encodePNG(shot);
-            std::ofstream(std::string(dir) + "/" + name + "-x" + std::to_string(int(dpr())) + ".png", std::ios::binary)
+            std::ofstream(std::string(dir) + "/" + name + "-x" + std::to_string(int(dpr())) + ".png",
+                          std::ios::binary)
                 .write(reinterpret_cast<const char*>(png.data()), std::streamsize(png.size()));
         }
         return shot;
@@ -191,9 +197,10 @@ protected:
                 if (std::abs(got.r - want.r) > tolerance || std::abs(got.g - want.g) > tolerance ||
                     std::abs(got.b - want.b) > tolerance) {
                     if (bad < 5)
-                        ADD_FAILURE() << name << ": device pixel " << sx << "," << sy << " image " << p.x << ","
-                                      << p.y << " got " << int(got.r) << "," << int(got.g) << "," << int(got.b)
-                                      << " want " << int(want.r) << "," << int(want.g) << "," << int(want.b);
+                        ADD_FAILURE()
+                            << name << ": device pixel " << sx << "," << sy << " image " << p.x << "," << p.y
+                            << " got " << int(got.r) << "," << int(got.g) << "," << int(got.b) << " want "
+                            << int(want.r) << "," << int(want.g) << "," << int(want.b);
                     ++bad;
                 }
             }
@@ -304,7 +311,8 @@ TEST_F(CanvasSystem, ARectangleIsDrawnWithTheMouse) {
     // On screen: the outline differs from the picture, inside it the picture shows.
     kit::Image shot = grabCanvas("rectangle");
     ASSERT_FALSE(shot.isNull());
-    const int leftX = int(std::lround(from.x * dpr())), midY = int(std::lround((b.height() - (from.y + to.y) / 2) * dpr()));
+    const int leftX = int(std::lround(from.x * dpr())),
+              midY = int(std::lround((b.height() - (from.y + to.y) / 2) * dpr()));
     const kit::Point onEdge = f.viewToImage({double(leftX) + 0.5, shot.height() - midY - 0.5});
     const kit::PixelBGRA edge = shot.pixel(leftX, midY), picture = expected(onEdge.x, onEdge.y, 1);
     EXPECT_GT(std::abs(edge.r - picture.r) + std::abs(edge.g - picture.g) + std::abs(edge.b - picture.b), 60);

@@ -2,8 +2,6 @@
 // (Xvfb with openbox), driven with xdotool.
 #include <gtest/gtest.h>
 
-#include "support/EventLoopWait.h"
-
 #include <QCoreApplication>
 #include <QEventLoop>
 #include <QFile>
@@ -23,6 +21,7 @@
 #include "kit/Screen.h"
 #include "kit/WindowList.h"
 #include "kit/qt/QtImage.h"
+#include "support/EventLoopWait.h"
 #include "system/capture/TextPage.h"
 
 using capture::Capturer;
@@ -251,8 +250,9 @@ TEST_F(CaptureSystem, CoveredWindowGivesItsOwnPixels) {
     auto inWindow = [&](const kit::Image& img) {
         return img.pixel(int(over.midX() - w->bounds->x()), int(over.midY() - w->bounds->y()));
     };
-    ASSERT_EQ(kit::grabArea(*w->bounds).pixel(int(over.midX() - w->bounds->x()), int(over.midY() - w->bounds->y())),
-              (kit::PixelBGRA{0x10, 0x20, 0xc0, 255}))
+    ASSERT_EQ(
+        kit::grabArea(*w->bounds).pixel(int(over.midX() - w->bounds->x()), int(over.midY() - w->bounds->y())),
+        (kit::PixelBGRA{0x10, 0x20, 0xc0, 255}))
         << "the covering window is not on top";
 
     kit::Image img = kit::grabWindow(w->number);
@@ -281,7 +281,8 @@ TEST_F(CaptureSystem, LiveOverlayFramesTheRegionAndLeavesItClear) {
     auto overlay = capture::OverlayWindow::create(region);
     ASSERT_TRUE(overlay);
     spin(600);
-    kit::Image around = kit::grabArea(kit::Rect(region.x() - 4, region.y() - 4, region.width() + 8, region.height() + 8));
+    kit::Image around =
+        kit::grabArea(kit::Rect(region.x() - 4, region.y() - 4, region.width() + 8, region.height() + 8));
     overlay->close();
     overlay.reset();
     ASSERT_FALSE(around.isNull());

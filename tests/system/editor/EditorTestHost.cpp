@@ -87,11 +87,13 @@ public:
     }
     kit::Image compileImage() override { return image; }
     std::optional<std::string> saveTempImage(const kit::Image& img, const std::string& name, bool) override {
-        std::string dir = std::string(std::getenv("KADRIX_HOME") ? std::getenv("KADRIX_HOME") : "/tmp") + "/drag";
+        std::string dir =
+            std::string(std::getenv("KADRIX_HOME") ? std::getenv("KADRIX_HOME") : "/tmp") + "/drag";
         std::filesystem::create_directories(dir);
         std::string path = dir + "/" + name + ".png";
         auto bytes = kit::ImageIO::encodePNG(img);
-        if (!kit::files::writeAtomic(path, std::string_view(reinterpret_cast<const char*>(bytes.data()), bytes.size())))
+        if (!kit::files::writeAtomic(
+                path, std::string_view(reinterpret_cast<const char*>(bytes.data()), bytes.size())))
             return std::nullopt;
         say("saveTempImage " + path);
         return path;
@@ -104,7 +106,9 @@ public:
     void saveImage(const std::string& method, bool) override { say("saveImage " + method); }
     void pinImage(std::optional<double>, std::optional<double>) override { say("pinImage"); }
     void cropToSelection(bool) override { say("cropToSelection"); }
-    void addCaptureToScreenshot(const std::string& method) override { say("addCaptureToScreenshot " + method); }
+    void addCaptureToScreenshot(const std::string& method) override {
+        say("addCaptureToScreenshot " + method);
+    }
     void checkBackdropAllowed(const std::string& method) override { say("checkBackdropAllowed " + method); }
     void ocrSelection(const std::string& method) override { say("ocrSelection " + method); }
 };
@@ -169,19 +173,20 @@ int main(int argc, char** argv) {
         };
         int shown = 0;
         for (auto* b : c->toolbarInstruments->itemButtons()) shown += b->isHidden() ? 0 : 1;
-        std::string line = "tools=" + std::to_string(shown) + " first=" +
-                           at(*c->toolbarInstruments->itemButtons()[0]) + " more=" +
-                           (c->toolbarInstruments->btnMore->isHidden() ? std::string("none")
-                                                                      : at(*c->toolbarInstruments->btnMore)) +
-                           " drag=" + at(*c->btnDragOut) + " color=" +
-                           at(*c->viewController->toolSettings.btnColor) + " slider=" +
-                           at(*c->viewController->toolSettings.sliderSize);
+        std::string line =
+            "tools=" + std::to_string(shown) + " first=" + at(*c->toolbarInstruments->itemButtons()[0]) +
+            " more=" +
+            (c->toolbarInstruments->btnMore->isHidden() ? std::string("none")
+                                                        : at(*c->toolbarInstruments->btnMore)) +
+            " drag=" + at(*c->btnDragOut) + " color=" + at(*c->viewController->toolSettings.btnColor) +
+            " slider=" + at(*c->viewController->toolSettings.sliderSize);
         auto& picker = c->viewController->toolSettings.colorPicker;
         if (picker && picker->popover.isShown()) {
             // The first swatch, in root-window pixels.
             kit::Rect sw = picker->swatches[0]->convertToScreen(picker->swatches[0]->bounds());
             kit::Rect root = kit::Displays::toWindowServer(kit::Rect{sw.midX(), sw.midY(), 0, 0});
-            line += " swatch=" + std::to_string(int(root.x() * scale)) + "," + std::to_string(int(root.y() * scale));
+            line += " swatch=" + std::to_string(int(root.x() * scale)) + "," +
+                    std::to_string(int(root.y() * scale));
         }
         if (line != lastGeometry) say("geometry " + line);
         lastGeometry = line;

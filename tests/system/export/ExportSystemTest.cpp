@@ -108,8 +108,9 @@ TEST_F(ExportSystem, QuickSaveWritesTheTemplateNameIntoTheSaveFolder) {
     // The comment as another program reads it: the bytes of "Screenshot".
     std::string out = folder + "/identify.txt";
     ASSERT_EQ(runServing("identify -verbose '" + *done->path + "' > " + out), 0);
-    EXPECT_NE(kit::files::readAll(out)->find("exif:UserComment: 65, 83, 67, 73, 73, 0, 0, 0, 83, 99, 114, 101, 101, "
-                                             "110, 115, 104, 111, 116"),
+    EXPECT_NE(kit::files::readAll(out)->find(
+                  "exif:UserComment: 65, 83, 67, 73, 73, 0, 0, 0, 83, 99, 114, 101, 101, "
+                  "110, 115, 104, 111, 116"),
               std::string::npos);
     ASSERT_FALSE(notifier->notices.empty());
     EXPECT_EQ(notifier->notices.back().message, *done->path);
@@ -124,9 +125,10 @@ TEST_F(ExportSystem, QuickSaveWritesTheTemplateNameIntoTheSaveFolder) {
 TEST_F(ExportSystem, SaveAsWritesTheNameTypedIntoTheDialog) {
     // A name without extension gets the format's.
     std::string typed = folder + "/typed-name";
-    later("for i in $(seq 100); do xdotool search --name '^Save As$' >/dev/null && break; sleep 0.1; done; "
-          "sleep 0.5; xdotool key ctrl+a; xdotool type --delay 10 '" +
-          typed + "'; sleep 0.2; xdotool key Return");
+    later(
+        "for i in $(seq 100); do xdotool search --name '^Save As$' >/dev/null && break; sleep 0.1; done; "
+        "sleep 0.5; xdotool key ctrl+a; xdotool type --delay 10 '" +
+        typed + "'; sleep 0.2; xdotool key Return");
     cmds().saveImageAs(folder, "proposed.png");
     ASSERT_TRUE(kit::files::exists(typed + ".png")) << "files: " << files().size();
     kit::Image saved = kit::ImageIO::read(typed + ".png");
@@ -140,16 +142,20 @@ TEST_F(ExportSystem, PrintingToAPdfFileKeepsTheArrow) {
     // into the home folder under the job's name; confirming prints.
     std::string home = std::getenv("HOME") ? std::getenv("HOME") : "";
     setenv("HOME", folder.c_str(), 1);
-    later("for i in $(seq 100); do xdotool search --name '^Print' >/dev/null && break; sleep 0.1; done; "
-          "sleep 0.8; xdotool key Return");
+    later(
+        "for i in $(seq 100); do xdotool search --name '^Print' >/dev/null && break; sleep 0.1; done; "
+        "sleep 0.8; xdotool key Return");
     cmds().print();
     setenv("HOME", home.c_str(), 1);
     std::string pdf;
-    ASSERT_TRUE(waitFor([&] {
-        for (auto& e : fs::directory_iterator(folder))
-            if (e.path().extension() == ".pdf") pdf = e.path().string();
-        return !pdf.empty();
-    }, 5000)) << "no PDF written";
+    ASSERT_TRUE(waitFor(
+        [&] {
+            for (auto& e : fs::directory_iterator(folder))
+                if (e.path().extension() == ".pdf") pdf = e.path().string();
+            return !pdf.empty();
+        },
+        5000))
+        << "no PDF written";
     ASSERT_EQ(runServing("pdftoppm -png -r 36 -singlefile '" + pdf + "' '" + folder + "/page'"), 0);
     kit::Image page = kit::ImageIO::read(folder + "/page.png");
     ASSERT_FALSE(page.isNull());

@@ -1,8 +1,6 @@
 // Global shortcuts on a real X display (Xvfb with openbox): grabs on the root
 // window, keys pressed with xdotool, a recorder field clicked and typed into.
 #include <gtest/gtest.h>
-
-#include "support/EventLoopWait.h"
 #include <xcb/xcb.h>
 
 #include <QApplication>
@@ -16,6 +14,7 @@
 #include "shortcuts/HotKeyCenter.h"
 #include "shortcuts/Names.h"
 #include "shortcuts/ShortcutRecorder.h"
+#include "support/EventLoopWait.h"
 
 using namespace shortcuts;
 using kit::ModifierFlag::Command;
@@ -103,8 +102,8 @@ TEST_F(GlobalShortcuts, ACombinationAnotherClientHoldsIsReportedByTheRecorder) {
     auto k = kit::x11KeycodeFromKeyCode(kit::KeyCode::K);
     ASSERT_TRUE(k);
     for (uint16_t lock : {0, int(XCB_MOD_MASK_LOCK), int(XCB_MOD_MASK_2), XCB_MOD_MASK_LOCK | XCB_MOD_MASK_2})
-        xcb_grab_key(other, 0, root, uint16_t(XCB_MOD_MASK_CONTROL | XCB_MOD_MASK_1 | lock), xcb_keycode_t(*k),
-                     XCB_GRAB_MODE_ASYNC, XCB_GRAB_MODE_ASYNC);
+        xcb_grab_key(other, 0, root, uint16_t(XCB_MOD_MASK_CONTROL | XCB_MOD_MASK_1 | lock),
+                     xcb_keycode_t(*k), XCB_GRAB_MODE_ASYNC, XCB_GRAB_MODE_ASYNC);
     // A round trip: the grabs are in place before we ask.
     free(xcb_get_input_focus_reply(other, xcb_get_input_focus(other), nullptr));
 
@@ -113,7 +112,8 @@ TEST_F(GlobalShortcuts, ACombinationAnotherClientHoldsIsReportedByTheRecorder) {
     EXPECT_TRUE(canRegister(Shortcut(Key{kit::KeyCode::J}, Command | Option)));
 
     std::vector<std::string> alerts;
-    ShortcutRecorder::setFeedback({[] {}, [&](const std::string& m, const std::string&) { alerts.push_back(m); }});
+    ShortcutRecorder::setFeedback(
+        {[] {}, [&](const std::string& m, const std::string&) { alerts.push_back(m); }});
     Name name("window");
     ShortcutRecorder field(name);
     kit::Event e;
