@@ -11,6 +11,7 @@
 #include "core/ExportHost.h"
 #include "core/Exporter.h"
 #include "kit/Defaults.h"
+#include "kit/Dispatch.h"
 #include "kit/LayerRenderer.h"
 #include "services/Settings.h"
 #include "services/Telemetry.h"
@@ -46,7 +47,7 @@ void BM_MeshBackdropSetupAndRender4K(benchmark::State& state) {
         kit::Image img = kit::renderToImage(*m.b.lbackdrop(), 1.0);
         benchmark::DoNotOptimize(img.bits());
     }
-    state.counters["cores"] = std::thread::hardware_concurrency();
+    state.counters["cores"] = kit::usableCores();
 }
 BENCHMARK(BM_MeshBackdropSetupAndRender4K)->Unit(benchmark::kMillisecond)->UseRealTime();
 
@@ -83,7 +84,7 @@ void BM_ExportCompileWithMeshBackdrop5K(benchmark::State& state) {
         benchmark::DoNotOptimize(flat.bits());
     }
     editor::setBackdrop(nullptr);
-    state.counters["cores"] = std::thread::hardware_concurrency();
+    state.counters["cores"] = kit::usableCores();
 }
 BENCHMARK(BM_ExportCompileWithMeshBackdrop5K)->Unit(benchmark::kMillisecond)->UseRealTime();
 

@@ -127,7 +127,7 @@ Bed& bed() {
 
 void counters(benchmark::State& state, double bytes) {
     state.counters["MB"] = bytes / 1048576.0;
-    state.counters["cores"] = std::thread::hardware_concurrency();
+    state.counters["cores"] = kit::usableCores();
 }
 
 void compileAndSave(benchmark::State& state, core::SaveFormat format) {

@@ -37,6 +37,7 @@
 #include "BenchSupport.h"
 #include "XvfbScreens.h"
 #include "kit/Crypto.h"
+#include "kit/Dispatch.h"
 #include "kit/Files.h"
 
 namespace {
@@ -227,7 +228,7 @@ void BM_ShortcutToOverlay(benchmark::State& state) {
     }
     state.counters["p95_ms"] = percentile(times, 0.95);
     state.counters["monitors"] = twin ? 2 : 1;
-    state.counters["cores"] = double(std::thread::hardware_concurrency());
+    state.counters["cores"] = double(kit::usableCores());
 }
 
 void BM_ShortcutToEditorFrame(benchmark::State& state) {
@@ -270,7 +271,7 @@ void BM_ShortcutToEditorFrame(benchmark::State& state) {
         if (!win || !hide()) return state.SkipWithError("the editor did not hide");
     }
     state.counters["p95_ms"] = percentile(times, 0.95);
-    state.counters["cores"] = double(std::thread::hardware_concurrency());
+    state.counters["cores"] = double(kit::usableCores());
 }
 
 // Waits for a file to be complete in `folder` (written, or renamed in).
@@ -337,7 +338,7 @@ void BM_ShortcutToFileSaved(benchmark::State& state) {
         std::this_thread::sleep_for(std::chrono::milliseconds(200));
     }
     state.SetLabel(tool == 0 ? "kadrix" : tool == 1 ? "scrot" : "import -window root");
-    state.counters["cores"] = double(std::thread::hardware_concurrency());
+    state.counters["cores"] = double(kit::usableCores());
     k.reset();
     fs::remove_all(folder);
 }
@@ -410,7 +411,7 @@ void BM_StartupToTrayIcon(benchmark::State& state) {
         state.SetIterationTime(secondsSince(start));
         if (!shown) return state.SkipWithError("the tray icon did not show within 10 s");
     }
-    state.counters["cores"] = double(std::thread::hardware_concurrency());
+    state.counters["cores"] = double(kit::usableCores());
 }
 
 // Context switches of each of kadrix's threads, and its CPU time in ticks.
@@ -458,7 +459,7 @@ void BM_IdleWakeups(benchmark::State& state) {
     state.counters["switches"] = double(switches);
     state.counters["cpu_ms"] = double(ticks) * 1000.0 / double(sysconf(_SC_CLK_TCK));
     state.counters["seconds"] = window;
-    state.counters["cores"] = double(std::thread::hardware_concurrency());
+    state.counters["cores"] = double(kit::usableCores());
 }
 
 }  // namespace

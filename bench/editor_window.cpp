@@ -14,6 +14,7 @@
 #include "editor/EditorHost.h"
 #include "editor/Framer.h"
 #include "editor/MainWindowController.h"
+#include "kit/Dispatch.h"
 #include "kit/Window.h"
 
 namespace {
@@ -65,7 +66,7 @@ void BM_LoadedCaptureToFirstFrame(benchmark::State& state) {
     kit::PixelBGRA mid = frame.pixel(int(canvas.midX()), int(frame.height() - canvas.midY()));
     kit::PixelBGRA want = shot.pixel(kW / 2, kH / 2);
     if (std::abs(mid.g - want.g) > 40) state.SkipWithError("the painted frame does not show the capture");
-    state.counters["threads"] = benchmark::Counter(double(std::thread::hardware_concurrency()));
+    state.counters["threads"] = benchmark::Counter(double(kit::usableCores()));
 }
 BENCHMARK(BM_LoadedCaptureToFirstFrame)->Unit(benchmark::kMillisecond)->MinTime(1.0);
 

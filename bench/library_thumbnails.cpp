@@ -93,7 +93,7 @@ int makeAll(const Library& lib) {
 void report(benchmark::State& state) {
     state.counters["thumbnails_per_s"] =
         benchmark::Counter(kFiles, benchmark::Counter::kIsIterationInvariantRate);
-    state.counters["cores"] = double(std::thread::hardware_concurrency());
+    state.counters["cores"] = double(kit::usableCores());
 }
 
 void BM_ThumbnailsColdDisk(benchmark::State& state) {

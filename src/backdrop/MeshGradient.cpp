@@ -6,6 +6,8 @@
 #include <numbers>
 #include <thread>
 
+#include "kit/Dispatch.h"
+
 namespace backdrop {
 
 std::vector<MeshPoint> meshPoints(const std::vector<kit::Color>& colors, uint32_t seed) {
@@ -104,8 +106,7 @@ kit::Image renderMesh(const std::vector<MeshPoint>& points, int w, int h) {
         }
     };
     // An export-sized mesh is shared among the cores in bands of rows.
-    const int bands = std::clamp(int(int64_t(w) * h / (1 << 19)), 1,
-                                 int(std::max(1u, std::thread::hardware_concurrency())));
+    const int bands = std::clamp(int(int64_t(w) * h / (1 << 19)), 1, int(kit::usableCores()));
     std::vector<std::future<void>> jobs;
     for (int band = 1; band < bands; ++band)
         jobs.push_back(std::async(std::launch::async, rows, int(int64_t(h) * band / bands),

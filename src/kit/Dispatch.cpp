@@ -1,10 +1,13 @@
 #include "kit/Dispatch.h"
 
+#include <sched.h>
+
 #include <QCoreApplication>
 #include <QElapsedTimer>
 #include <QEventLoop>
 #include <QThread>
 #include <QTimer>
+#include <algorithm>
 #include <condition_variable>
 #include <cstdio>
 #include <deque>
@@ -282,6 +285,13 @@ bool runMainLoopUntil(const std::function<bool()>& pred, double timeoutSeconds) 
         QCoreApplication::processEvents(QEventLoop::AllEvents | QEventLoop::WaitForMoreEvents);
     }
     return pred();
+}
+
+unsigned usableCores() {
+    cpu_set_t set;
+    CPU_ZERO(&set);
+    if (sched_getaffinity(0, sizeof set, &set) == 0) return unsigned(std::max(1, CPU_COUNT(&set)));
+    return std::max(1u, std::thread::hardware_concurrency());
 }
 
 }  // namespace kit

@@ -18,6 +18,11 @@ using Task = std::function<void()>;
 void dispatchMain(Task fn);
 bool isMainThread();
 
+// The cores this process may run on (its CPU affinity, which taskset, cgroups'
+// cpusets and containers narrow), at least 1. Work split among threads is
+// sized by this, never by the machine's core count.
+unsigned usableCores();
+
 // A serial queue: tasks run one at a time, in order, on the queue's thread.
 class DispatchQueue {
 public:

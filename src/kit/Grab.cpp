@@ -13,6 +13,7 @@
 #include <thread>
 #include <vector>
 
+#include "kit/Dispatch.h"
 #include "kit/ScreenSource.h"
 #include "kit/x11/Connection.h"
 #include "kit/x11/Desktop.h"
@@ -63,7 +64,7 @@ void blitRows(Image& img, int dx, int dy, const uint8_t* src, int w, int h, size
         }
     };
     const size_t bytes = size_t(w) * size_t(h) * 4;
-    const int parts = bytes < (8u << 20) ? 1 : int(std::clamp(std::thread::hardware_concurrency(), 1u, 4u));
+    const int parts = bytes < (8u << 20) ? 1 : int(std::clamp(kit::usableCores(), 1u, 4u));
     if (parts == 1) return rows(0, h);
     std::vector<std::thread> helpers;
     const int band = (h + parts - 1) / parts;

@@ -9,6 +9,8 @@
 #include <future>
 #include <thread>
 
+#include "kit/Dispatch.h"
+
 namespace kit::Png {
 
 namespace {
@@ -173,7 +175,7 @@ bool deflateBand(const uint8_t* data, size_t size, const uint8_t* dict, size_t d
 std::vector<uint8_t> encode(const Image& image, int threads, int level) {
     if (image.isNull()) return {};
     const int w = image.width(), h = image.height();
-    if (threads <= 0) threads = int(std::max(1u, std::thread::hardware_concurrency()));
+    if (threads <= 0) threads = int(usableCores());
     // Bands of at least 64 rows; a small image is one band.
     const int bands = std::clamp(h / 64, 1, threads);
     std::vector<int> first(bands + 1);

@@ -10,6 +10,7 @@
 #include <thread>
 
 #include "kit/Crypto.h"
+#include "kit/Dispatch.h"
 #include "kit/Files.h"
 #include "kit/Json.h"
 #include "services/Crypti.h"
@@ -83,7 +84,7 @@ bool appendToFile(const std::string& path, const std::string& text, std::string&
 }  // namespace
 
 void inParallel(size_t count, size_t grain, const std::function<void(size_t, size_t)>& work) {
-    const size_t cores = std::max(1u, std::thread::hardware_concurrency());
+    const size_t cores = kit::usableCores();
     const size_t slices = std::clamp<size_t>(count / std::max<size_t>(grain, 1), 1, cores);
     if (slices == 1) return work(0, count);
     std::vector<std::thread> threads;

@@ -34,7 +34,7 @@ ThumbnailCache::Result failed(std::string why) {
 
 int workerCount(int asked) {
     if (asked > 0) return asked;
-    const int cores = int(std::thread::hardware_concurrency());
+    const int cores = int(kit::usableCores());
     return std::clamp(cores, 1, 4);
 }
 
