@@ -38,30 +38,61 @@ std::optional<Record> recordFromJson(std::string_view text) {
 // No record comes near this; a longer line is kept as it stands, unread.
 constexpr size_t kLongestLine = 16 << 20;
 
-std::optional<Record> decodeLine(std::string_view line, const std::optional<services::Crypti::Key>& key) {
+struct DecodedLine {
+    Record record;
+    bool sealed = false;  // opened with the key (not a plain line)
+};
+
+std::optional<DecodedLine> decodeLine(std::string_view line,
+                                      const std::optional<services::Crypti::Key>& key) {
     if (line.size() > kLongestLine) return std::nullopt;
     if (key) {
         if (auto box = kit::crypto::base64Decode(line);
             box && box->size() >= kit::crypto::kNonceSize + kit::crypto::kTagSize)
-            if (auto plain = kit::crypto::open(*key, *box))
-                return recordFromJson(
+            if (auto plain = kit::crypto::open(*key, *box)) {
+                auto record = recordFromJson(
                     std::string_view(reinterpret_cast<const char*>(plain->data()), plain->size()));
+                if (!record) return std::nullopt;
+                return DecodedLine{std::move(*record), true};
+            }
     }
-    if (line.size() >= 2 && line.front() == '{' && line.back() == '}') return recordFromJson(line);
+    if (line.size() >= 2 && line.front() == '{' && line.back() == '}')
+        if (auto record = recordFromJson(line)) return DecodedLine{std::move(*record), false};
     return std::nullopt;
+}
+
+// What stands at the database's path: nothing, a regular file, or something
+// that is not written to (with the reason in `why`).
+enum class Found { nothing, file, refused };
+Found whatIsAt(const std::string& path, std::string& why) {
+    struct stat st {};
+    if (::stat(path.c_str(), &st) != 0) {
+        if (errno == ENOENT) return Found::nothing;
+        why = std::strerror(errno);
+        return Found::refused;
+    }
+    if (S_ISREG(st.st_mode)) return Found::file;
+    why = kit::files::kNotRegularFile;
+    return Found::refused;
 }
 
 // Appends in one write, after a "\n" when the file's last line was left
 // unfinished by an interrupted append.
 bool appendToFile(const std::string& path, const std::string& text, std::string& error) {
-    int fd = ::open(path.c_str(), O_RDWR | O_APPEND | O_CLOEXEC);
+    // Without O_NONBLOCK a FIFO swapped in after the check would hold the open.
+    int fd = ::open(path.c_str(), O_RDWR | O_APPEND | O_NONBLOCK | O_NOCTTY | O_CLOEXEC);
     if (fd < 0) {
         error = std::strerror(errno);
         return false;
     }
-    std::string out = text;
     struct stat st {};
-    if (::fstat(fd, &st) == 0 && st.st_size > 0) {
+    if (::fstat(fd, &st) != 0 || !S_ISREG(st.st_mode)) {
+        error = kit::files::kNotRegularFile;
+        ::close(fd);
+        return false;
+    }
+    std::string out = text;
+    if (st.st_size > 0) {
         char last = 0;
         if (::pread(fd, &last, 1, st.st_size - 1) == 1 && last != '\n') out.insert(out.begin(), '\n');
     }
@@ -87,15 +118,28 @@ void inParallel(size_t count, size_t grain, const std::function<void(size_t, siz
     const size_t cores = kit::usableCores();
     const size_t slices = std::clamp<size_t>(count / std::max<size_t>(grain, 1), 1, cores);
     if (slices == 1) return work(0, count);
-    std::vector<std::thread> threads;
-    for (size_t i = 1; i < slices; ++i)
-        threads.emplace_back(work, count * i / slices, count * (i + 1) / slices);
-    work(0, count / slices);
-    for (auto& t : threads) t.join();
+    auto slice = [&](size_t i) { work(count * i / slices, count * (i + 1) / slices); };
+    // Joined when the vector goes, on every path: a thread left joinable
+    // would end the process.
+    std::vector<std::jthread> threads;
+    threads.reserve(slices - 1);
+    size_t started = 1;
+    try {
+        for (; started < slices; ++started) threads.emplace_back(slice, started);
+    } catch (const std::system_error&) {
+        // No more threads to be had (a limit on threads or memory): the
+        // calling thread takes the slices that found none.
+    }
+    for (size_t i = started; i < slices; ++i) slice(i);
+    slice(0);
 }
 
+constexpr const char* kNotReadYet = "it has not been read yet";
+
 DataLayer::DataLayer(const std::string& folder, std::string keyText)
-    : folder_(folder), keyText_(keyText.empty() ? kLibraryKey : std::move(keyText)) {}
+    : folder_(folder),
+      keyText_(keyText.empty() ? kLibraryKey : std::move(keyText)),
+      notReadWhole_(kNotReadYet) {}
 
 std::string DataLayer::url() const {
     std::lock_guard<std::mutex> g(lock_);
@@ -106,6 +150,13 @@ void DataLayer::setFolder(const std::string& folder) {
     std::lock_guard<std::mutex> g(lock_);
     folder_ = folder;
     unreadable_.clear();
+    notReadWhole_ = kNotReadYet;
+}
+
+bool DataLayer::knowsWholeFile() const {
+    std::lock_guard<std::mutex> g(lock_);
+    std::string why;
+    return notReadWhole_.empty() || whatIsAt(folder_ + "/" + kFileName, why) == Found::nothing;
 }
 
 std::vector<std::string> DataLayer::unreadableLines() const {
@@ -136,32 +187,50 @@ std::string DataLayer::encodeRec(const Record& record) const {
     return kit::crypto::base64Encode(*box) + "\n";
 }
 
-bool DataLayer::write(const std::string& str, bool append) {
+bool DataLayer::write(const std::string& str, bool append, std::string* error) {
     std::lock_guard<std::mutex> g(lock_);
     const std::string path = folder_ + "/" + kFileName;
-    std::string error;
-    bool ok;
-    if (append && kit::files::exists(path)) {
-        ok = appendToFile(path, str, error);
+    std::string why;
+    bool ok = false;
+    const Found found = whatIsAt(path, why);
+    if (found == Found::refused) {
+    } else if (append && found == Found::file) {
+        ok = appendToFile(path, str, why);
+    } else if (found == Found::file && !notReadWhole_.empty()) {
+        // Lines this store has not seen would be lost under a rewrite.
+        why = notReadWhole_ + ", so it is not written over";
     } else {
-        std::string whole = str;
-        if (!whole.empty() && whole.back() != '\n') whole += '\n';
-        for (auto& line : unreadable_) whole += line + "\n";
-        ok = kit::files::writeAtomic(path, whole, 0600, &error);
+        const bool asItIs = unreadable_.empty() && (str.empty() || str.back() == '\n');
+        std::string whole;
+        if (!asItIs) {
+            whole = str;
+            if (!whole.empty() && whole.back() != '\n') whole += '\n';
+            for (auto& line : unreadable_) whole += line + "\n";
+        }
+        ok = kit::files::writeAtomic(path, asItIs ? str : whole, 0600, &why);
+        if (ok) notReadWhole_.clear();
     }
-    if (!ok) services::Telemetry::shared().oops("write(str:append:)", "File Writing Error " + error);
+    if (!ok) {
+        services::Telemetry::shared().oops("write(str:append:)", "File Writing Error " + why);
+        if (error) *error = why;
+    }
     return ok;
 }
 
 void DataLayer::read() {
     std::lock_guard<std::mutex> g(lock_);
     const std::string path = folder_ + "/" + kFileName;
-    if (!kit::files::exists(path)) return;
+    std::string why;
+    if (whatIsAt(path, why) == Found::nothing) {
+        notReadWhole_.clear();  // nothing there to lose
+        return;
+    }
     services::timerStart("Read File");
-    auto text = kit::files::readAll(path);
+    auto text = kit::files::readAll(path, size_t(1) << 30, &why);
     services::timerLog("Read File");
     if (!text) {
         services::Telemetry::shared().oops("read()", "JSON Parsing Error");
+        notReadWhole_ = "it could not be read (" + why + ")";
         return;
     }
     services::timerStart("Decode JSON");
@@ -175,18 +244,26 @@ void DataLayer::read() {
     }
     services::timerLog("Split File");
     // Lines open independently: a large file is decoded on every core.
-    std::vector<std::optional<Record>> decoded(lines.size());
+    std::vector<std::optional<DecodedLine>> decoded(lines.size());
     inParallel(lines.size(), 512, [&](size_t begin, size_t end) {
         for (size_t i = begin; i < end; ++i) decoded[i] = decodeLine(lines[i], key);
     });
     records.clear();
+    sealedLines.clear();
     unreadable_.clear();
     for (size_t i = 0; i < lines.size(); ++i) {
-        if (decoded[i])
-            records.push_back(std::move(*decoded[i]));
-        else
+        if (!decoded[i]) {
             unreadable_.emplace_back(lines[i]);
+            continue;
+        }
+        records.push_back(std::move(decoded[i]->record));
+        std::string& line = sealedLines.emplace_back();
+        if (decoded[i]->sealed) {
+            line.reserve(lines[i].size() + 1);
+            line.append(lines[i]).push_back('\n');
+        }
     }
+    notReadWhole_.clear();
     services::timerLog("Decode JSON");
 }
 

@@ -4,9 +4,11 @@
 // JSON sealed with AES-256-GCM under the library key, in base64; a plain JSON
 // line is read as well (and written only when sealing is impossible).
 //
-// No line is ever lost: appends first end a torn last line, and lines that
+// No line is ever lost: appends first end a torn last line, lines that
 // cannot be read here (another key, damage, bad JSON) are kept and written
-// back verbatim by every rewrite. Every read and write holds the store lock.
+// back verbatim by every rewrite, and a file this store has not read whole
+// (not yet, or the read failed) is never rewritten, only appended to.
+// Every read and write holds the store lock.
 #include <functional>
 #include <map>
 #include <mutex>
@@ -34,13 +36,20 @@ public:
     // The record as its stored line, "\n" included; "" when it cannot be written.
     std::string encodeRec(const Record& record) const;
     // Appends `str`, or replaces the whole file with `str` followed by the
-    // lines this store could not read. False (and reported) on failure.
-    bool write(const std::string& str, bool append);
+    // lines this store could not read. False (and reported) on failure, with
+    // the reason in `error` when given. Only regular files are written.
+    bool write(const std::string& str, bool append, std::string* error = nullptr);
     // Replaces `records` with the file's records; a missing file changes nothing.
     void read();
+    // Whether a whole rewrite may replace the file: it is missing, or this
+    // store read it whole or wrote it whole since the folder was set.
+    bool knowsWholeFile() const;
 
     // The records of the last read, for the library model to take over.
     std::vector<Record> records;
+    // For each of `records`, its line as read ("\n" included) when it was
+    // sealed under this store's key, else "": a rewrite may use it again.
+    std::vector<std::string> sealedLines;
     // Lines of the last read that no record came from, in file order.
     std::vector<std::string> unreadableLines() const;
 
@@ -49,6 +58,8 @@ private:
     std::string folder_;
     std::string keyText_;
     std::vector<std::string> unreadable_;
+    // Why the file may hold lines this store has not read; "" once it knows them all.
+    std::string notReadWhole_;
 };
 
 }  // namespace library

@@ -63,6 +63,7 @@ void GrabData::setTs(int64_t value) {
     content["ts"] = std::to_string(value);
     ts_ = value;
     facetKeys_.reset();
+    sealedLine.reset();
 }
 
 int64_t GrabData::gone() {
@@ -73,6 +74,7 @@ int64_t GrabData::gone() {
 void GrabData::setGone(int64_t value) {
     content["gone"] = std::to_string(value);
     gone_ = value;
+    sealedLine.reset();
 }
 
 std::optional<std::string> GrabData::fileURL() {
@@ -105,6 +107,7 @@ void GrabData::setColors(const std::vector<std::string>& list) {
     std::string joined;
     for (size_t i = 0; i < list.size(); ++i) joined += (i ? "," : "") + list[i];
     content["colors"] = joined;
+    sealedLine.reset();
 }
 
 std::optional<LibObject> GrabData::buildLibObject() {
@@ -182,6 +185,7 @@ void GrabData::invalidateCaches() {
     ts_.reset();
     gone_.reset();
     libObject_.reset();
+    sealedLine.reset();
 }
 
 }  // namespace library

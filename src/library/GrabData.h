@@ -6,6 +6,7 @@
 // record lock.
 #include <cstdint>
 #include <map>
+#include <memory>
 #include <optional>
 #include <string>
 #include <vector>
@@ -37,6 +38,12 @@ public:
 
     std::map<std::string, std::string> content;
     bool deleteMePlease = false;
+    // The record's stored line ("\n" included) as last read or sealed, kept
+    // while the record stays as it was: a rewrite of the database uses it
+    // instead of sealing the record again. Every change made through this
+    // class forgets it; a change made to `content` directly must call
+    // invalidateCaches().
+    std::shared_ptr<const std::string> sealedLine;
 
     // The value under the key as a base-10 integer: an optional sign and
     // digits only, within 64 bits; anything else (an absent key too) is 0.
@@ -61,7 +68,8 @@ public:
         std::vector<std::string> domains;  // each once; one "" when there are none
     };
     const FacetKeys& facetKeys();
-    // Forgets every derived value (after the record was merged with another).
+    // Forgets every derived value and the stored line (after the record was
+    // merged with another).
     void invalidateCaches();
 
 private:

@@ -60,6 +60,12 @@ struct Counter {
     }
 };
 
+// Whether a stored line is worth keeping for later rewrites: a sealed one (a
+// record that could not be sealed is tried again at the next rewrite).
+bool isSealedLine(const std::string& line) {
+    return !line.empty() && line.front() != '{';
+}
+
 std::string monthTitle(const std::string& key) {
     static const char* names[] = {"January", "February", "March",     "April",   "May",      "June",
                                   "July",    "August",   "September", "October", "November", "December"};
@@ -76,6 +82,10 @@ ScreenLib::ScreenLib(const std::string& folder, std::string keyText)
     indexMachine = std::make_unique<IndexMachine>(*this);
     now = [] {
         return std::chrono::duration<double>(std::chrono::system_clock::now().time_since_epoch()).count();
+    };
+    warn = [](const std::string& title, const std::string& message) {
+        // Posted, not shown here: the caller holds the record lock.
+        kit::dispatchMain([title, message] { services::Notifier::shared().warning(title, message); });
     };
 }
 
@@ -119,15 +129,20 @@ void ScreenLib::loadNow() {
     inParallel(fresh.size(), 256, [&](size_t begin, size_t end) {
         for (size_t i = begin; i < end; ++i) {
             fresh[i] = std::make_shared<GrabData>(std::move(data_.records[i]));
+            if (!data_.sealedLines[i].empty())
+                fresh[i]->sealedLine = std::make_shared<const std::string>(std::move(data_.sealedLines[i]));
             fresh[i]->foldedOcr();
             fresh[i]->facetKeys();
         }
     });
     data_.records.clear();  // moved into the entries
+    data_.sealedLines.clear();
     {
         std::lock_guard<std::mutex> g(recLock_);
         if (generation != generation_) return;  // the folder changed meanwhile
-        records_ = std::move(fresh);
+        // While the file is behind the entries, the file would lose what
+        // only they hold: they stay, and the next change writes them.
+        if (!behindLocked()) records_ = std::move(fresh);
     }
     dedup();
     {
@@ -147,6 +162,9 @@ void ScreenLib::setFolder(const std::string& folder) {
         folder_ = folder;
         records_.clear();
         filenames_.clear();
+        // What the old folder's file was behind on is no concern of the new one.
+        unwritten_.clear();
+        rewriteOwed_ = writeFailing_ = false;
     }
     setLibFolderText(folder);
     data_.setFolder(folder);
@@ -181,13 +199,6 @@ int64_t ScreenLib::presentCount() const {
     return std::count_if(records_.begin(), records_.end(), [](const Entry& e) { return e->gone() == 0; });
 }
 
-std::vector<Record> ScreenLib::contentsLocked() const {
-    std::vector<Record> out;
-    out.reserve(records_.size());
-    for (auto& e : records_) out.push_back(e->content);
-    return out;
-}
-
 void ScreenLib::addOrUpdate(const Entry& entry) {
     if (!libEnabled() || !entry) return;
     std::lock_guard<std::mutex> op(opLock_);
@@ -206,15 +217,42 @@ void ScreenLib::addOrUpdate(const Entry& entry) {
     entry->foldedOcr();
     records_.push_back(entry);
     filenames_[name] = records_.size() - 1;
-    appendLocked(data_.encodeRec(entry->content));
+    if (rewriteOwed_ && !rewriting_ && data_.knowsWholeFile()) {
+        // A rewrite failed before: this change writes the whole file again.
+        g.unlock();
+        save();
+        return;
+    }
+    std::string line = data_.encodeRec(entry->content);
+    if (isSealedLine(line)) entry->sealedLine = std::make_shared<const std::string>(line);
+    appendLocked(line);
 }
 
 void ScreenLib::appendLocked(const std::string& line) {
-    if (line.empty()) return;
-    if (rewriting_)
-        heldAppends_.push_back(line);
-    else
-        data_.write(line, true);
+    if (rewriting_) {
+        if (!line.empty()) heldAppends_.push_back(line);
+        return;
+    }
+    if (!line.empty()) unwritten_.push_back(line);
+    if (unwritten_.empty()) return;
+    std::string text;
+    for (auto& l : unwritten_) text += l;
+    std::string error;
+    const bool ok = data_.write(text, true, &error);
+    if (ok) unwritten_.clear();
+    noteWriteLocked(ok, error);
+}
+
+void ScreenLib::noteWriteLocked(bool ok, const std::string& error) {
+    if (!behindLocked()) {
+        writeFailing_ = false;
+        return;
+    }
+    if (ok || writeFailing_) return;
+    writeFailing_ = true;
+    if (warn)
+        warn("Can't write the screenshot library", "The library file in " + folder_ + " was not written: " +
+                                                       error + ". It is tried again at the next change.");
 }
 
 void ScreenLib::dedup() {
@@ -301,34 +339,74 @@ void ScreenLib::save() {
     if (!libEnabled()) return;
     std::lock_guard<std::mutex> one(saveLock_);
     services::timerStart("lib:save");
-    std::vector<Record> contents;
+    // An entry's stored line serves again while the entry is unchanged; only
+    // the others are sealed anew.
+    std::vector<std::shared_ptr<const std::string>> lines;
+    std::vector<Entry> stale;
+    std::vector<Record> staleContents;
+    std::vector<size_t> staleAt;
     {
         std::lock_guard<std::mutex> g(recLock_);
-        contents = contentsLocked();
+        lines.reserve(records_.size());
+        for (auto& e : records_) {
+            if (!e->sealedLine) {
+                stale.push_back(e);
+                staleContents.push_back(e->content);
+                staleAt.push_back(lines.size());
+            }
+            lines.push_back(e->sealedLine);
+        }
         rewriting_ = true;
     }
+    bool ok = false;
+    std::string error = "the rewrite was cut short";
+    // However this ends, appends go to the file again, after what they held back.
+    struct EndRewrite {
+        ScreenLib& lib;
+        const bool& ok;
+        const std::string& error;
+        ~EndRewrite() { lib.endRewrite(ok, error); }
+    } end{*this, ok, error};
+
     // Sealed outside the record lock, on every core: searches need not wait.
-    std::vector<std::string> lines(contents.size());
-    inParallel(contents.size(), 512, [&](size_t begin, size_t end) {
-        for (size_t i = begin; i < end; ++i) lines[i] = data_.encodeRec(contents[i]);
+    std::vector<std::shared_ptr<const std::string>> fresh(stale.size());
+    inParallel(stale.size(), 512, [&](size_t begin, size_t end) {
+        for (size_t i = begin; i < end; ++i)
+            fresh[i] = std::make_shared<const std::string>(data_.encodeRec(staleContents[i]));
     });
-    std::string text;
-    for (auto& l : lines) text += l;
-    const size_t count = contents.size();
-    data_.write(text, false);
     {
-        // Entries added since the copy are not in the new file: their lines
-        // follow it now, in the order they came.
         std::lock_guard<std::mutex> g(recLock_);
-        rewriting_ = false;
-        std::string held;
-        for (auto& l : heldAppends_) held += l;
-        heldAppends_.clear();
-        if (!held.empty()) data_.write(held, true);
+        for (size_t i = 0; i < stale.size(); ++i) {
+            lines[staleAt[i]] = fresh[i];
+            // Kept for the entry while it still holds what was sealed.
+            if (!stale[i]->sealedLine && isSealedLine(*fresh[i]) && stale[i]->content == staleContents[i])
+                stale[i]->sealedLine = fresh[i];
+        }
     }
+    size_t bytes = 0;
+    for (auto& l : lines) bytes += l ? l->size() : 0;
+    std::string text;
+    text.reserve(bytes);
+    for (auto& l : lines)
+        if (l) text += *l;
+    ok = data_.write(text, false, &error);
     services::Telemetry::shared().repeatableEvent(
-        "lib:save", {{"timer", services::timerElapsedText("lib:save")}, {"count", count}});
+        "lib:save", {{"timer", services::timerElapsedText("lib:save")}, {"count", lines.size()}});
     services::timerLog("lib:save");
+}
+
+void ScreenLib::endRewrite(bool ok, const std::string& error) {
+    std::lock_guard<std::mutex> g(recLock_);
+    rewriting_ = false;
+    // The file now holds every entry of the copy, lines whose append had failed included.
+    if (ok) unwritten_.clear();
+    rewriteOwed_ = !ok;
+    noteWriteLocked(ok, error);
+    // Entries added since the copy are not in the new file: their lines
+    // follow it now, in the order they came.
+    unwritten_.insert(unwritten_.end(), heldAppends_.begin(), heldAppends_.end());
+    heldAppends_.clear();
+    appendLocked({});
 }
 
 std::vector<LibObject> ScreenLib::convertToLibObjects(const std::vector<Entry>& entries) const {

@@ -10,6 +10,10 @@
 // never lands in a later one. Lock order: the save lock, then recLock, then
 // the store's lock. Rewrites run one at a time; a line appended while one is
 // under way is held back and written after it, so the rewrite cannot cover it.
+//
+// A write that fails leaves the entries in memory and the file behind them:
+// the user is told once, and the next change writes what is missing (the
+// lines whose append failed, or the whole file after a failed rewrite).
 #include <atomic>
 #include <functional>
 #include <map>
@@ -93,12 +97,22 @@ public:
     std::function<void()> onLoadEnd;
     // The clock in seconds since 1970 (tests replace it).
     std::function<double()> now;
+    // Tells the user (a title and a message), once for each spell in which
+    // the file is behind the entries (tests replace it).
+    std::function<void(const std::string&, const std::string&)> warn;
 
 private:
     void rebuildFilenamesLocked();
-    std::vector<Record> contentsLocked() const;
-    // Appends one stored line, or holds it back while a rewrite runs. Under recLock.
+    // Appends one stored line after those a failed append left, or holds it
+    // back while a rewrite runs. Under recLock.
     void appendLocked(const std::string& line);
+    // Whether the file lacks something the entries hold. Under recLock.
+    bool behindLocked() const { return rewriteOwed_ || !unwritten_.empty(); }
+    // After a write (under recLock): a spell of failures starts with a notice
+    // and ends once the file has caught up.
+    void noteWriteLocked(bool ok, const std::string& error);
+    // The end of a rewrite, however it went: appends write again.
+    void endRewrite(bool ok, const std::string& error);
 
     std::mutex saveLock_;  // one rewrite at a time
     mutable std::mutex recLock_;
@@ -112,6 +126,11 @@ private:
     // While a rewrite runs (both under recLock): the lines appended meanwhile.
     bool rewriting_ = false;
     std::vector<std::string> heldAppends_;
+    // Under recLock: lines whose append failed, whether a rewrite failed, and
+    // whether the user has been told of the failures since the last catch-up.
+    std::vector<std::string> unwritten_;
+    bool rewriteOwed_ = false;
+    bool writeFailing_ = false;
     std::string folder_;
     std::shared_ptr<bool> alive_ = std::make_shared<bool>(true);
     WorkGuard work_;
