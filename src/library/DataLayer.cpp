@@ -217,13 +217,13 @@ bool DataLayer::write(const std::string& str, bool append, std::string* error) {
     return ok;
 }
 
-void DataLayer::read() {
+bool DataLayer::read() {
     std::lock_guard<std::mutex> g(lock_);
     const std::string path = folder_ + "/" + kFileName;
     std::string why;
     if (whatIsAt(path, why) == Found::nothing) {
         notReadWhole_.clear();  // nothing there to lose
-        return;
+        return true;
     }
     services::timerStart("Read File");
     auto text = kit::files::readAll(path, size_t(1) << 30, &why);
@@ -231,7 +231,7 @@ void DataLayer::read() {
     if (!text) {
         services::Telemetry::shared().oops("read()", "JSON Parsing Error");
         notReadWhole_ = "it could not be read (" + why + ")";
-        return;
+        return false;
     }
     services::timerStart("Decode JSON");
     auto key = services::Crypti::makeKey(keyText_);
@@ -265,6 +265,7 @@ void DataLayer::read() {
     }
     notReadWhole_.clear();
     services::timerLog("Decode JSON");
+    return true;
 }
 
 }  // namespace library

@@ -39,8 +39,9 @@ public:
     // lines this store could not read. False (and reported) on failure, with
     // the reason in `error` when given. Only regular files are written.
     bool write(const std::string& str, bool append, std::string* error = nullptr);
-    // Replaces `records` with the file's records; a missing file changes nothing.
-    void read();
+    // Replaces `records` with the file's records; a missing file changes
+    // nothing. False (and reported) when the file is there but could not be read.
+    bool read();
     // Whether a whole rewrite may replace the file: it is missing, or this
     // store read it whole or wrote it whole since the folder was set.
     bool knowsWholeFile() const;

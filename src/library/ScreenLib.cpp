@@ -122,7 +122,15 @@ void ScreenLib::loadNow() {
     uint64_t generation = generation_;
     services::timerStart("Load Data");
     if (indexMachine) indexMachine->clearQueue();
-    data_.read();
+    bool behind;
+    {
+        std::lock_guard<std::mutex> g(recLock_);
+        behind = behindLocked();
+    }
+    // While the file is behind the entries it would take back what only they
+    // hold: they stay, and the next change writes them. A file that could
+    // not be read leaves them as they are too.
+    const bool read = !behind && data_.read();
     // What searches and facets read is worked out now, on every core, rather
     // than by the first search under the record lock.
     std::vector<Entry> fresh(data_.records.size());
@@ -140,9 +148,7 @@ void ScreenLib::loadNow() {
     {
         std::lock_guard<std::mutex> g(recLock_);
         if (generation != generation_) return;  // the folder changed meanwhile
-        // While the file is behind the entries, the file would lose what
-        // only they hold: they stay, and the next change writes them.
-        if (!behindLocked()) records_ = std::move(fresh);
+        if (read && !behindLocked()) records_ = std::move(fresh);
     }
     dedup();
     {

@@ -1,6 +1,7 @@
 // The library model: load, add and merge, de-duplication, presence, delete,
 // search and facets, against a private folder.
 #include <gtest/gtest.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
 #include <filesystem>
@@ -220,4 +221,112 @@ TEST_F(Library, ConcurrentAddsSearchesAndLoadsLoseNothing) {
     reader.join();
     lib.loadNow();
     EXPECT_EQ(lib.snapshot().size(), 60u);
+}
+
+TEST_F(Library, AFailedWriteIsToldOncePerSpellAndCaughtUpAtTheNextChange) {
+    const std::string libFolder = folder + "/lib", away = folder + "/lib.away";
+    std::filesystem::create_directories(libFolder);
+    // The folder's name leads to a file: nothing is written under it, by root neither.
+    auto breakFolder = [&] {
+        std::filesystem::rename(libFolder, away);
+        std::ofstream(libFolder) << "x";
+    };
+    auto mendFolder = [&] {
+        std::filesystem::remove(libFolder);
+        std::filesystem::rename(away, libFolder);
+    };
+    ScreenLib lib(libFolder);
+    std::vector<std::string> notices;
+    lib.warn = [&](const std::string&, const std::string& message) { notices.push_back(message); };
+    lib.loadNow();
+    lib.addOrUpdate(entry({{"filename", "a.png"}}));
+    breakFolder();
+    lib.addOrUpdate(entry({{"filename", "b.png"}}));                   // an append fails
+    lib.addOrUpdate(entry({{"filename", "a.png"}, {"ocr", "text"}}));  // a rewrite fails
+    lib.addOrUpdate(entry({{"filename", "c.png"}}));
+    lib.loadNow();  // a reload keeps what the file is behind on
+    EXPECT_EQ(lib.snapshot().size(), 3u);
+    ASSERT_EQ(notices.size(), 1u);
+    EXPECT_NE(notices[0].find(libFolder), std::string::npos) << notices[0];
+    EXPECT_NE(notices[0].find("Not a directory"), std::string::npos) << notices[0];
+
+    mendFolder();
+    lib.addOrUpdate(entry({{"filename", "d.png"}}));  // the next change writes all that is missing
+    {
+        ScreenLib reader(libFolder);
+        reader.loadNow();
+        EXPECT_EQ(reader.snapshot().size(), 4u);
+        ASSERT_TRUE(reader.contentOf("a.png"));
+        EXPECT_EQ(reader.contentOf("a.png")->count("ocr"), 1u);
+    }
+    EXPECT_EQ(notices.size(), 1u);
+    breakFolder();
+    lib.addOrUpdate(entry({{"filename", "e.png"}}));
+    EXPECT_EQ(notices.size(), 2u) << "a new spell is told again";
+    mendFolder();
+}
+
+TEST_F(Library, ADatabaseNotReadWholeIsNeverWrittenOver) {
+    const std::string db = folder + "/imagelib.kxdb";
+    library::DataLayer store(folder);
+    const std::string stored = store.encodeRec({{"filename", "old.png"}, {"ocr", "kept"}});
+    kit::files::writeAtomic(db, stored);
+    // Above the read cap (sparse: it takes no room).
+    std::filesystem::resize_file(db, (uintmax_t(1) << 30) + 1);
+    ScreenLib lib(folder);
+    std::vector<std::string> notices;
+    lib.warn = [&](const std::string&, const std::string& message) { notices.push_back(message); };
+    lib.loadNow();
+    lib.addOrUpdate(entry({{"filename", "new.png"}}));  // appending loses nothing
+    lib.addOrUpdate(entry({{"filename", "new.png"}, {"ocr", "x"}}));
+    EXPECT_GT(std::filesystem::file_size(db), uintmax_t(1) << 30);
+    std::string head(stored.size(), '\0');
+    std::ifstream(db).read(head.data(), std::streamsize(head.size()));
+    EXPECT_EQ(head, stored);
+    ASSERT_EQ(notices.size(), 1u);
+    EXPECT_NE(notices[0].find("too large"), std::string::npos) << notices[0];
+
+    // No regular file: a FIFO takes nothing, and says so.
+    std::filesystem::remove(db);
+    ASSERT_EQ(mkfifo(db.c_str(), 0600), 0);
+    ScreenLib piped(folder);
+    piped.warn = lib.warn;
+    piped.loadNow();
+    piped.addOrUpdate(entry({{"filename", "lost.png"}}));
+    ASSERT_EQ(notices.size(), 2u);
+    EXPECT_NE(notices[1].find(kit::files::kNotRegularFile), std::string::npos) << notices[1];
+    EXPECT_TRUE(std::filesystem::is_fifo(db));
+}
+
+TEST_F(Library, ARewriteKeepsTheSealedLinesOfUnchangedEntries) {
+    {
+        ScreenLib lib(folder);
+        for (const char* n : {"a.png", "b.png", "c.png"})
+            lib.addOrUpdate(entry({{"filename", n}, {"ts", "1"}}));
+    }
+    auto fileLines = [&] {
+        std::vector<std::string> out;
+        std::ifstream in(folder + "/imagelib.kxdb");
+        for (std::string l; std::getline(in, l);) out.push_back(l);
+        return out;
+    };
+    const auto before = fileLines();
+    ScreenLib lib(folder);
+    lib.loadNow();
+    lib.addOrUpdate(entry({{"filename", "b.png"}, {"ocr", "merged"}}));
+    auto after = fileLines();
+    ASSERT_EQ(after.size(), 3u);
+    EXPECT_EQ(after[0], before[0]);
+    EXPECT_NE(after[1], before[1]);
+    EXPECT_EQ(after[2], before[2]);
+    // A change by the presence check reseals its entry too; the file reads back as the entries stand.
+    lib.checkPresence({"a.png", "b.png"});
+    after = fileLines();
+    EXPECT_NE(after[2], before[2]);
+    library::DataLayer reader(folder);
+    ASSERT_TRUE(reader.read());
+    std::vector<Record> expected;
+    for (auto& e : lib.snapshot()) expected.push_back(e->content);
+    EXPECT_EQ(reader.records, expected);
+    EXPECT_NE(reader.records[2].at("gone"), "0");
 }
