@@ -4,9 +4,9 @@
 #include <benchmark/benchmark.h>
 
 #include <filesystem>
-#include <random>
 
 #include "BenchSupport.h"
+#include "LibraryRecords.h"
 #include "kit/Files.h"
 #include "library/DataLayer.h"
 #include "library/ScreenLib.h"
@@ -16,47 +16,13 @@ namespace {
 
 constexpr int kRecords = 10000;
 
-// Recognised text as a screen gives it: ordinary words, a few rare ones.
-std::string ocrText(std::mt19937& rng, int index) {
-    static const char* words[] = {"Report", "build", "Release", "meeting", "the",    "and",   "Window",
-                                  "File",   "Edit",  "View",    "commit",  "branch", "merge", "Settings",
-                                  "error",  "12:45", "Monday",  "invoice", "total",  "Send",  "Cancel"};
-    std::string text;
-    std::uniform_int_distribution<size_t> pick(0, std::size(words) - 1);
-    while (text.size() < 2048) {
-        text += words[pick(rng)];
-        text += text.size() % 70 < 8 ? '\n' : ' ';
-    }
-    if (index % 100 == 0) text += " Zanzibar";  // one record in a hundred
-    return text;
-}
-
 // A library folder holding the database of kRecords records, made once.
 const std::string& libraryFolder() {
     static const std::string folder = [] {
         std::string f = (std::filesystem::temp_directory_path() / "kadrix-bench-library-data").string();
         std::filesystem::remove_all(f);
         std::filesystem::create_directories(f);
-        library::DataLayer store(f);
-        std::mt19937 rng(7);
-        std::string all;
-        const int64_t start = 1'600'000'000;
-        for (int i = 0; i < kRecords; ++i) {
-            library::Record r{{"filename", "SCR-" + std::to_string(i) + ".png"},
-                              {"ts", std::to_string(start + int64_t(i) * 9000)},
-                              {"ocr", ocrText(rng, i)},
-                              {"domains", i % 3 ? "github.com\nexample.org" : ""},
-                              {"colors", "#1E90FF,#FFFFFF,#202020"},
-                              {"basecolor", "#EEEEEE"},
-                              {"objects", i % 4 ? "AT" : ""},
-                              {"mode", i % 2 ? "interactive" : "window"},
-                              {"app", i % 5 ? "Firefox" : "Terminal"},
-                              {"width", "1920"},
-                              {"height", "1080"},
-                              {"bytes", "734003"}};
-            all += store.encodeRec(r);
-        }
-        store.write(all, false);
+        writeBenchLibrary(f, kRecords);
         return f;
     }();
     return folder;
