@@ -1,5 +1,6 @@
 // The sealed record store, the library entry and the sealing itself.
 #include <gtest/gtest.h>
+#include <pthread.h>
 #include <unistd.h>
 
 #include <cstdlib>
@@ -7,6 +8,7 @@
 
 #include "LibraryFixture.h"
 #include "kit/Crypto.h"
+#include "kit/Dispatch.h"
 #include "kit/Files.h"
 #include "library/DataLayer.h"
 #include "library/GrabData.h"
@@ -155,6 +157,30 @@ TEST_F(RecordStore, AKilledWriterLeavesEveryFinishedLine) {
     for (size_t i = 0; i < reader.records.size(); ++i)
         EXPECT_EQ(reader.records[i].at("filename"), std::to_string(i) + ".png");
     EXPECT_LE(reader.unreadableLines().size(), 1u);  // at most the line cut by the kill
+}
+
+// The case below, in a process of its own, where no thread can be started.
+TEST(InParallelWithoutThreads, DoesEverySliceOnTheCallingThread) {
+    if (!std::getenv("KADRIX_NO_THREADS")) GTEST_SKIP() << "only run by InParallel.ThreadsThatCannotStart";
+    pthread_attr_t attr, before;
+    ASSERT_EQ(pthread_getattr_default_np(&before), 0);
+    pthread_attr_init(&attr);
+    pthread_attr_setstacksize(&attr, size_t(1) << 46);  // more than the address space holds
+    ASSERT_EQ(pthread_setattr_default_np(&attr), 0);
+    std::vector<std::atomic<int>> done(4096);
+    library::inParallel(done.size(), 1, [&](size_t begin, size_t end) {
+        for (size_t i = begin; i < end; ++i) ++done[i];
+    });
+    pthread_setattr_default_np(&before);
+    for (auto& d : done) ASSERT_EQ(d, 1);
+}
+
+TEST(InParallel, ThreadsThatCannotStart) {
+    if (kit::usableCores() < 2) GTEST_SKIP() << "one core: no thread is started anyway";
+    testsupport::OwnCase child("InParallelWithoutThreads.DoesEverySliceOnTheCallingThread",
+                               "KADRIX_NO_THREADS", "1");
+    ASSERT_TRUE(child.started());
+    EXPECT_EQ(child.wait(), 0);
 }
 
 TEST(GrabDataTest, StrictIntegers) {

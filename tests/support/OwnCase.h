@@ -40,6 +40,14 @@ public:
     OwnCase& operator=(const OwnCase&) = delete;
 
     bool started() const { return pid_ > 0; }
+    // Waits for it to end by itself: its exit status, -1 when a signal ended it.
+    int wait() {
+        if (pid_ <= 0) return -1;
+        int status = 0;
+        waitpid(pid_, &status, 0);
+        pid_ = -1;
+        return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+    }
     // Stops it at once, wherever it is.
     void kill() {
         if (pid_ <= 0) return;
