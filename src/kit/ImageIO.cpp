@@ -123,6 +123,7 @@ public:
     // Up to n bytes at `at`, read at once (no window kept).
     QByteArray pread(long long at, long long n) const {
         n = std::clamp<long long>(std::min(n, size_ - at), 0, size_);
+        if (data_) return data_->mid(qsizetype(at), qsizetype(n));
         QByteArray out(qsizetype(n), Qt::Uninitialized);
         long long got = 0;
         while (got < n) {
@@ -143,15 +144,18 @@ private:
     mutable long long windowAt_ = 0;
 };
 
-uint32_t be32(const QByteArray& d, qsizetype at) {
-    return (uint32_t(uint8_t(d[at])) << 24) | (uint32_t(uint8_t(d[at + 1])) << 16) |
-           (uint32_t(uint8_t(d[at + 2])) << 8) | uint32_t(uint8_t(d[at + 3]));
+// Numbers in header bytes; bytes past the end read as 0.
+uint32_t byteAt(const QByteArray& d, qsizetype at) {
+    return at >= 0 && at < d.size() ? uint8_t(d[at]) : 0u;
 }
 uint32_t be16(const QByteArray& d, qsizetype at) {
-    return (uint32_t(uint8_t(d[at])) << 8) | uint32_t(uint8_t(d[at + 1]));
+    return (byteAt(d, at) << 8) | byteAt(d, at + 1);
+}
+uint32_t be32(const QByteArray& d, qsizetype at) {
+    return (be16(d, at) << 16) | be16(d, at + 2);
 }
 uint32_t le16(const QByteArray& d, qsizetype at) {
-    return uint32_t(uint8_t(d[at])) | (uint32_t(uint8_t(d[at + 1])) << 8);
+    return byteAt(d, at) | (byteAt(d, at + 1) << 8);
 }
 uint32_t le32(const QByteArray& d, qsizetype at) {
     return le16(d, at) | (le16(d, at + 2) << 16);
@@ -279,14 +283,18 @@ std::optional<QByteArray> compressedStream(const QByteArray& type, const QByteAr
 // chunk), so a few kilobytes of text would otherwise become gigabytes.
 constexpr long long kMaxInflatedPngText = 16LL << 20;
 
-// A PNG's chunks, walked by their lengths before the decoder sees any: each
-// length must fit in what the file still holds (the decoder allocates what a
-// text chunk claims before reading it), and compressed words may not inflate
-// beyond the limit, nor a colour profile claim more than it inflates to.
+// A PNG's chunks (or an MNG's, built alike), walked by their lengths before
+// the decoder sees any: each length must fit in what the file still holds
+// (the decoder allocates what a text chunk claims before reading it), and
+// compressed words may not inflate beyond the limit, nor a colour profile
+// claim more than it inflates to.
 Screen screenPNG(const Source& src) {
-    const QByteArray ihdr = src.read(8, 25);
-    if (ihdr.size() < 25 || be32(ihdr, 0) != 13 || ihdr.mid(4, 4) != "IHDR") return refuse(kNotAnImage);
-    const long long w = be32(ihdr, 8), h = be32(ihdr, 12);
+    const bool mng = src.read(1, 3) == "MNG";
+    const QByteArray first = src.read(8, 16);
+    if (first.size() < 16 || be32(first, 0) != (mng ? 28u : 13u) ||
+        first.mid(4, 4) != (mng ? "MHDR" : "IHDR"))
+        return refuse(kNotAnImage);
+    const long long w = be32(first, 8), h = be32(first, 12);
     if (abovePixelCap(w, h)) return refuse(tooLarge(w, h));
     long long at = 8, imageData = 0, inflated = 0;
     for (;;) {
@@ -299,7 +307,7 @@ Screen screenPNG(const Source& src) {
             }))
             return refuse(kNotAnImage);
         if (length + 12 > src.size() - at) return refuse(kIncomplete);
-        if (type == "IDAT") imageData += length;
+        if (type == "IDAT" || type == "JDAT") imageData += length;
         if (type == "zTXt" || type == "iTXt" || type == "iCCP")
             if (auto stream = compressedStream(type, src.pread(at + 8, length))) {
                 QByteArray first;
@@ -310,9 +318,9 @@ Screen screenPNG(const Source& src) {
                 if (type == "iCCP" && first.size() == 4 && be32(first, 0) > size) return refuse(kNotAnImage);
             }
         at += length + 12;
-        if (type == "IEND") break;
+        if (type == (mng ? "MEND" : "IEND")) break;
     }
-    return judge("png", w, h, imageData, at);
+    return judge(mng ? "mng" : "png", w, h, imageData, at);
 }
 
 // A JPEG's marker segments, walked by their lengths to the frame header,
@@ -407,10 +415,11 @@ Screen screenBMP(const Source& src) {
     long long w = 0, h = 0, bpp = 0, compression = 0;
     if (header == 12) {
         w = le16(d, 18), h = le16(d, 20), bpp = le16(d, 24);
-    } else if (header >= 40 && d.size() >= 34) {
-        w = int32_t(le32(d, 18)), h = int32_t(le32(d, 22)), bpp = le16(d, 28), compression = le32(d, 30);
+    } else if (header >= 16 && d.size() >= 34) {
+        w = int32_t(le32(d, 18)), h = int32_t(le32(d, 22)), bpp = le16(d, 28);
+        compression = header >= 20 ? le32(d, 30) : 0;
     } else {
-        return {{}, src.size()};  // a header the decoder judges itself
+        return refuse(kNotAnImage);
     }
     w = std::llabs(w), h = std::llabs(h);  // rows may run from the top
     const long long start = std::max<long long>(le32(d, 10), 14 + header);
@@ -424,6 +433,35 @@ Screen screenBMP(const Source& src) {
     return judge(compression == 1 || compression == 2 ? "bmp-rle" : "bmp", w, h, data, src.size());
 }
 
+// Icons hold pictures of their own, PNG files among them, which the decoder
+// reads with the same library: each is checked as a PNG file would be.
+Screen screenIconEntries(const Source& src, bool icns) {
+    std::vector<std::pair<long long, long long>> entries;  // where, how long
+    if (icns) {
+        // Elements of a type and a length that counts their own eight bytes.
+        for (long long at = 8; at + 8 <= src.size();) {
+            const long long length = be32(src.read(at, 8), 4);
+            if (length < 8) break;
+            entries.emplace_back(at + 8, length - 8);
+            at += length;
+        }
+    } else {
+        // A directory of 16-byte entries, each with its length and place.
+        const long long count = le16(src.read(0, 6), 4);
+        for (long long i = 0; i < count; ++i) {
+            const QByteArray entry = src.read(6 + i * 16, 16);
+            if (entry.size() < 16) break;
+            entries.emplace_back(le32(entry, 12), le32(entry, 8));
+        }
+    }
+    for (const auto& [at, length] : entries)
+        if (src.read(at, 8) == QByteArray("\x89PNG\r\n\x1a\n", 8)) {
+            const QByteArray png = src.pread(at, length);
+            if (Screen s = screenPNG(Source(png)); !s.refusal.empty()) return s;
+        }
+    return {};
+}
+
 // Any other format the decoder takes, by the size it reads from the head
 // (or the whole data at hand).
 Screen screenOther(const Source& src) {
@@ -434,6 +472,8 @@ Screen screenOther(const Source& src) {
     reader.setDecideFormatFromContent(true);
     const QByteArray format = reader.format();
     if (format.isEmpty()) return refuse(kNotAnImage);
+    if (format == "ico" || format == "cur" || format == "icns")
+        if (Screen s = screenIconEntries(src, format == "icns"); !s.refusal.empty()) return s;
     const QSize s = reader.size();
     if (!s.isValid()) return {{}, src.size()};  // judged once decoded
     return judge(format.toStdString(), s.width(), s.height(), src.size(), src.size());
@@ -445,7 +485,7 @@ Screen screenOther(const Source& src) {
 Screen screen(const Source& src) {
     const QByteArray magic = src.read(0, 8);
     if (magic.isEmpty()) return refuse(kNotAnImage);
-    if (magic.startsWith("\x89PNG\r\n\x1a\n")) return screenPNG(src);
+    if (magic.startsWith("\x89PNG\r\n\x1a\n") || magic.startsWith("\x8aMNG\r\n\x1a\n")) return screenPNG(src);
     if (magic.startsWith("\xFF\xD8\xFF")) return screenJPEG(src);
     if (magic.startsWith("GIF87a") || magic.startsWith("GIF89a")) return screenGIF(src);
     if (magic.startsWith("BM")) return screenBMP(src);
@@ -606,6 +646,12 @@ std::vector<std::string> readableExtensions() {
     std::sort(out.begin(), out.end());
     out.erase(std::unique(out.begin(), out.end()), out.end());
     return out;
+}
+
+std::string refusalOf(const std::string& path) {
+    OpenFile file;
+    if (std::string why = openForChecks(path, file); !why.empty()) return why;
+    return screen(Source(file.fd, file.size)).refusal;
 }
 
 Size pixelSize(const std::string& path) {

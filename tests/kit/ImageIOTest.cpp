@@ -3,6 +3,7 @@
 
 #include <QBuffer>
 #include <QImageReader>
+#include <QImageWriter>
 #include <cstdlib>
 #include <cstring>
 #include <filesystem>
@@ -288,6 +289,39 @@ TEST(ImageIO, AGifCanvasItsDataCannotPaintIsRefused) {
     const Image opened = io::decode(big, 1.0, &error);
     EXPECT_EQ(opened.width(), 4200) << error;
     EXPECT_EQ(opened.height(), 4100);
+
+    // A small frame on a large screen paints little of it, and a GIF of
+    // ordinary size opens all the same: the check begins above that size.
+    io::Bytes sparse = io::encodeGIF({noise(10, 10)}, 0.1);
+    sparse[6] = 3000 & 0xFF, sparse[7] = 3000 >> 8, sparse[8] = 3000 & 0xFF, sparse[9] = 3000 >> 8;
+    error.clear();
+    const Image screen = io::decode(sparse, 1.0, &error);
+    EXPECT_EQ(screen.width(), 3000) << error;
+    EXPECT_EQ(screen.height(), 3000);
+}
+
+// Each format's bound lies above the densest its coding reaches: pictures of
+// one colour above the size where the bounds begin, written by an ordinary
+// encoder in the fewest bits a pixel each format has, all open.
+TEST(ImageIO, TheMostCompressedOrdinaryFilesOpen) {
+    const auto written = [](QImage::Format format, const char* as) {
+        QImage q(4200, 4100, format);
+        q.fill(0);
+        QByteArray bytes;
+        QBuffer buf(&bytes);
+        buf.open(QIODevice::WriteOnly);
+        QImageWriter writer(&buf, as);
+        writer.setOptimizedWrite(true);
+        EXPECT_TRUE(writer.write(q)) << as;
+        return io::Bytes(bytes.begin(), bytes.end());
+    };
+    for (const auto& [format, as] : {std::pair{QImage::Format_Mono, "png"},
+                                     {QImage::Format_Grayscale8, "jpeg"},
+                                     {QImage::Format_Mono, "bmp"}}) {
+        std::string error;
+        const Image opened = io::decode(written(format, as), 1.0, &error);
+        EXPECT_EQ(opened.width(), 4200) << as << ": " << error;
+    }
 }
 
 // A FIFO named like a picture once held the caller in open() until someone
