@@ -129,6 +129,28 @@ TEST_F(LoadImage, ReaderInsideALoadIsCaughtInsteadOfHanging) {
 #endif
 }
 
+// Showing the editor inside a load (its intro hidden) made the toolkit send
+// the view under the pointer a move of its own, which sampled the colour
+// there inside the load. The sample waits for the load and reads the new
+// picture.
+TEST_F(LoadImage, APointerMoveDuringTheLoadSamplesTheNewPictureAfterIt) {
+    struct MovingEditor : EditorDouble {
+        using EditorDouble::EditorDouble;
+        core::AppLogic* logic = nullptr;
+        void prepareWindow() override { logic->sampleColor(2, 2, false); }
+    };
+    auto e = std::make_unique<MovingEditor>(log);
+    MovingEditor* moving = e.get();
+    logic = std::make_unique<core::AppLogic>(
+        core::AppLogic::Services{settings.get(), telemetry.get(), notifier.get()},
+        std::make_unique<RoutesDouble>(log), std::move(e));
+    moving->logic = logic.get();
+    ASSERT_TRUE(logic->loadImage(solidImage(12, 8, {0, 0, 255, 255}), false));  // red
+    EXPECT_FALSE(lastEvent("oops"));
+    EXPECT_EQ(logic->colorValue().red8(), 255);
+    EXPECT_EQ(logic->colorValue().blue8(), 0);
+}
+
 }  // namespace
 }  // namespace coretest
 
