@@ -17,6 +17,17 @@ protected:
         make();
     }
     size_t count(const std::string& entry) const { return std::count(log.begin(), log.end(), entry); }
+    // A core around an editor of the test's own, which reaches back into it.
+    template <class Editor>
+    Editor& makeWithEditor() {
+        auto e = std::make_unique<Editor>(log);
+        Editor& editor = *e;
+        logic = std::make_unique<core::AppLogic>(
+            core::AppLogic::Services{settings.get(), telemetry.get(), notifier.get()},
+            std::make_unique<RoutesDouble>(log), std::move(e));
+        editor.logic = logic.get();
+        return editor;
+    }
 };
 
 TEST_F(LoadImage, PublishesThePixelsOfTheImageWithoutACopy) {
@@ -114,14 +125,9 @@ TEST_F(LoadImage, ReaderInsideALoadIsCaughtInsteadOfHanging) {
         void setCanvasImage(const kit::Image&) override { seenWidth = logic->capture().pixels.width(); }
     };
 #ifdef NDEBUG
-    auto e = std::make_unique<SamplingEditor>(log);
-    SamplingEditor* sampling = e.get();
-    logic = std::make_unique<core::AppLogic>(
-        core::AppLogic::Services{settings.get(), telemetry.get(), notifier.get()},
-        std::make_unique<RoutesDouble>(log), std::move(e));
-    sampling->logic = logic.get();
+    const SamplingEditor& sampling = makeWithEditor<SamplingEditor>();
     ASSERT_TRUE(logic->loadImage(solidImage(12, 8, {}), false));
-    EXPECT_EQ(sampling->seenWidth, 12);
+    EXPECT_EQ(sampling.seenWidth, 12);
     ASSERT_TRUE(lastEvent("oops"));
     EXPECT_EQ(lastEvent("oops")->value("message", ""), "Image lock taken again inside loadImage");
 #else
@@ -139,12 +145,7 @@ TEST_F(LoadImage, APointerMoveDuringTheLoadSamplesTheNewPictureAfterIt) {
         core::AppLogic* logic = nullptr;
         void prepareWindow() override { logic->sampleColor(2, 2, false); }
     };
-    auto e = std::make_unique<MovingEditor>(log);
-    MovingEditor* moving = e.get();
-    logic = std::make_unique<core::AppLogic>(
-        core::AppLogic::Services{settings.get(), telemetry.get(), notifier.get()},
-        std::make_unique<RoutesDouble>(log), std::move(e));
-    moving->logic = logic.get();
+    makeWithEditor<MovingEditor>();
     ASSERT_TRUE(logic->loadImage(solidImage(12, 8, {0, 0, 255, 255}), false));  // red
     EXPECT_FALSE(lastEvent("oops"));
     EXPECT_EQ(logic->colorValue().red8(), 255);
