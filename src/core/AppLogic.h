@@ -366,6 +366,13 @@ private:
     mutable std::mutex lockImageData;
     // The thread holding lockImageData while a load runs (debug check against re-entry).
     std::atomic<std::thread::id> loadingThread_{};
+    // A colour sample asked for while a load held the lock, taken after it.
+    struct Sample {
+        double x, y;
+        bool darkest;
+    };
+    std::optional<Sample> sampleAfterLoad_;
+    bool loadUnderLock(const kit::Image& image, bool soft);
 
     mutable std::unique_ptr<AppExports> exports_;
     std::shared_ptr<int> life_ = std::make_shared<int>(0);

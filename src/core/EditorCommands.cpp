@@ -73,6 +73,14 @@ void AppLogic::refreshToolSettings() {
 // ───────────────────────── colour under the pointer ─────────────────────────
 
 void AppLogic::sampleColor(double x, double y, bool darkest) {
+    // Showing the editor inside a load (the intro hidden, the toolbar shown)
+    // makes the toolkit send the view under the pointer a move of its own,
+    // which arrives here while the load holds the image lock: the colour is
+    // sampled once the load is done, from the new picture.
+    if (lockOwnedHere()) {
+        sampleAfterLoad_ = Sample{x, y, darkest};
+        return;
+    }
     services::timerStart("Identify Color");
     imaging::Capture c = capture();
     imaging::SampledColor s =

@@ -2,6 +2,7 @@
 // lock, and a fresh editor model around it.
 #include <cmath>
 #include <string>
+#include <utility>
 
 #include "controls/Animator.h"
 #include "core/AppLogic.h"
@@ -29,6 +30,12 @@ struct NoAnimations {
 }  // namespace
 
 bool AppLogic::loadImage(const kit::Image& image, bool soft) {
+    const bool loaded = loadUnderLock(image, soft);
+    if (auto s = std::exchange(sampleAfterLoad_, std::nullopt)) sampleColor(s->x, s->y, s->darkest);
+    return loaded;
+}
+
+bool AppLogic::loadUnderLock(const kit::Image& image, bool soft) {
     std::unique_lock lock(lockImageData);
     loadingThread_ = std::this_thread::get_id();
     struct Leave {

@@ -39,6 +39,11 @@ Image read(const std::string& path, double scale = 1.0, std::string* error = nul
 // format allows; `originalSize` receives the file's own pixel size.
 Image readScaled(const std::string& path, int maxSide, std::string* error = nullptr,
                  Size* originalSize = nullptr);
+// The checks read() makes before decoding, alone: the file's head and (for a
+// PNG) its chunk lengths, reading no more. Empty when they pass, otherwise
+// the sentence read() gives. For readers of image files that need more than
+// pixels (another program's thumbnails, with their texts).
+std::string refusalOf(const std::string& path);
 // Pixel size without decoding; (0,0) when unreadable.
 Size pixelSize(const std::string& path);
 // The file name extensions of every format `decode` reads, lower case,

@@ -4,7 +4,6 @@
 #include <QClipboard>
 #include <QFileInfo>
 #include <QGuiApplication>
-#include <QImageReader>
 #include <QMimeData>
 #include <QUrl>
 #include <cmath>
@@ -34,12 +33,29 @@ QByteArray encodePNG(const Image& image) {
     return bytes;
 }
 
-// Offered image bytes go through the one decoder, with its size limit.
-Image decode(const QByteArray& bytes) {
-    return ImageIO::decode(ImageIO::Bytes(bytes.begin(), bytes.end()));
+}  // namespace
+
+namespace qt {
+
+Image imageOf(const QMimeData& m) {
+    const auto decode = [&](const QString& type) {
+        const QByteArray bytes = m.data(type);
+        return ImageIO::decode(ImageIO::Bytes(bytes.begin(), bytes.end()));
+    };
+    if (m.hasFormat("image/png"))
+        if (Image img = decode("image/png"); !img.isNull()) return img;
+    bool offered = false;
+    for (const QString& f : m.formats()) {
+        if (!f.startsWith("image/")) continue;
+        offered = true;
+        if (f == "image/png") continue;
+        if (Image img = decode(f); !img.isNull()) return img;
+    }
+    if (!offered && m.hasImage()) return toImage(qvariant_cast<QImage>(m.imageData()));
+    return {};
 }
 
-}  // namespace
+}  // namespace qt
 
 Pasteboard::Pasteboard() {
     if (QClipboard* cb = clipboard()) QObject::connect(cb, &QClipboard::dataChanged, [] { ++g_changeCount; });
@@ -131,14 +147,7 @@ Image Pasteboard::image() const {
     const QMimeData* m = cb ? cb->mimeData() : nullptr;
     if (!m) return {};
     // PNG first (lossless, keeps alpha), then any other image type offered.
-    if (m->hasFormat("image/png"))
-        if (Image img = decode(m->data("image/png")); !img.isNull()) return img;
-    for (const QString& f : m->formats()) {
-        if (!f.startsWith("image/") || f == "image/png") continue;
-        if (Image img = decode(m->data(f)); !img.isNull()) return img;
-    }
-    if (m->hasImage())
-        if (Image img = qt::toImage(qvariant_cast<QImage>(m->imageData())); !img.isNull()) return img;
+    if (Image img = qt::imageOf(*m); !img.isNull()) return img;
     for (const QUrl& u : m->urls()) {
         if (!u.isLocalFile()) continue;
         if (Image img = ImageIO::read(u.toLocalFile().toStdString()); !img.isNull()) return img;

@@ -137,10 +137,12 @@ std::optional<int64_t> modificationTime(const std::string& path) {
 
 Lookup read(const std::string& root, Flavor f, const std::string& path, int64_t mtime) {
     const std::string thumbPath = pathFor(root, f, path);
-    if (!files::exists(thumbPath)) return {};
+    // Another program's file: checked as every image file is before the
+    // toolkit reads it (its texts too), and nothing larger than its size
+    // folder promises.
+    if (!files::exists(thumbPath) || !ImageIO::refusalOf(thumbPath).empty()) return {};
     QImageReader reader(QString::fromStdString(thumbPath), "png");
     const QSize size = reader.size();
-    // Another program's file: nothing larger than its size folder promises.
     if (!size.isValid() || std::max(size.width(), size.height()) > pixelsOf(f)) return {};
     QImage q;
     if (!reader.read(&q)) return {};
@@ -171,7 +173,7 @@ bool writeFailure(const std::string& root, const std::string& path, int64_t mtim
 
 bool hasFailure(const std::string& root, const std::string& path, int64_t mtime) {
     const std::string failPath = failPathFor(root, path);
-    if (!files::exists(failPath)) return false;
+    if (!files::exists(failPath) || !ImageIO::refusalOf(failPath).empty()) return false;
     QImageReader reader(QString::fromStdString(failPath), "png");
     QImage marker;
     return reader.read(&marker) && matches(marker, path, mtime);

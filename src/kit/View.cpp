@@ -72,11 +72,7 @@ DraggingInfo draggingInfo(const QDropEvent& e, const View& view) {
         else
             info.urls.push_back(u.toString().toStdString());
     }
-    if (m->hasImage()) info.image = qt::toImage(qvariant_cast<QImage>(m->imageData()));
-    if (info.image.isNull() && m->hasFormat("image/png")) {
-        const QByteArray png = m->data("image/png");
-        info.image = ImageIO::decode(ImageIO::Bytes(png.begin(), png.end()));
-    }
+    info.image = qt::imageOf(*m);
     info.location = qt::fromQt(view, e.position());
     info.fromThisApplication = e.source() != nullptr;
     return info;

@@ -17,6 +17,17 @@ protected:
         make();
     }
     size_t count(const std::string& entry) const { return std::count(log.begin(), log.end(), entry); }
+    // A core around an editor of the test's own, which reaches back into it.
+    template <class Editor>
+    Editor& makeWithEditor() {
+        auto e = std::make_unique<Editor>(log);
+        Editor& editor = *e;
+        logic = std::make_unique<core::AppLogic>(
+            core::AppLogic::Services{settings.get(), telemetry.get(), notifier.get()},
+            std::make_unique<RoutesDouble>(log), std::move(e));
+        editor.logic = logic.get();
+        return editor;
+    }
 };
 
 TEST_F(LoadImage, PublishesThePixelsOfTheImageWithoutACopy) {
@@ -114,19 +125,31 @@ TEST_F(LoadImage, ReaderInsideALoadIsCaughtInsteadOfHanging) {
         void setCanvasImage(const kit::Image&) override { seenWidth = logic->capture().pixels.width(); }
     };
 #ifdef NDEBUG
-    auto e = std::make_unique<SamplingEditor>(log);
-    SamplingEditor* sampling = e.get();
-    logic = std::make_unique<core::AppLogic>(
-        core::AppLogic::Services{settings.get(), telemetry.get(), notifier.get()},
-        std::make_unique<RoutesDouble>(log), std::move(e));
-    sampling->logic = logic.get();
+    const SamplingEditor& sampling = makeWithEditor<SamplingEditor>();
     ASSERT_TRUE(logic->loadImage(solidImage(12, 8, {}), false));
-    EXPECT_EQ(sampling->seenWidth, 12);
+    EXPECT_EQ(sampling.seenWidth, 12);
     ASSERT_TRUE(lastEvent("oops"));
     EXPECT_EQ(lastEvent("oops")->value("message", ""), "Image lock taken again inside loadImage");
 #else
     GTEST_SKIP() << "debug builds stop at the assertion instead";
 #endif
+}
+
+// Showing the editor inside a load (its intro hidden) made the toolkit send
+// the view under the pointer a move of its own, which sampled the colour
+// there inside the load. The sample waits for the load and reads the new
+// picture.
+TEST_F(LoadImage, APointerMoveDuringTheLoadSamplesTheNewPictureAfterIt) {
+    struct MovingEditor : EditorDouble {
+        using EditorDouble::EditorDouble;
+        core::AppLogic* logic = nullptr;
+        void prepareWindow() override { logic->sampleColor(2, 2, false); }
+    };
+    makeWithEditor<MovingEditor>();
+    ASSERT_TRUE(logic->loadImage(solidImage(12, 8, {0, 0, 255, 255}), false));  // red
+    EXPECT_FALSE(lastEvent("oops"));
+    EXPECT_EQ(logic->colorValue().red8(), 255);
+    EXPECT_EQ(logic->colorValue().blue8(), 0);
 }
 
 }  // namespace

@@ -157,6 +157,12 @@ void fuzzImageFile(const std::string& input) {
     }
     fuzzPromise((long long)image.width() * image.height() <= kit::ImageIO::kMaxDecodedPixels,
                 "an image above the pixel cap was decoded");
+    // The thumbnail route, from a file: never larger than asked.
+    const std::string path = fuzzScratchFolder() + "/image";
+    fuzzPromise(kit::files::writeAtomic(path, input, 0600, nullptr, false),
+                "the scratch image was not written");
+    const kit::Image thumb = kit::ImageIO::readScaled(path, 32, &error);
+    fuzzPromise(std::max(thumb.width(), thumb.height()) <= 32, "a thumbnail larger than asked");
 }
 
 }  // namespace

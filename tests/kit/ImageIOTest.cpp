@@ -3,10 +3,14 @@
 
 #include <QBuffer>
 #include <QImageReader>
+#include <QImageWriter>
 #include <cstdlib>
+#include <cstring>
 #include <filesystem>
 #include <fstream>
+#include <functional>
 
+#include "kit/Files.h"
 #include "kit/ImageIO.h"
 #include "support/TestData.h"
 
@@ -285,6 +289,39 @@ TEST(ImageIO, AGifCanvasItsDataCannotPaintIsRefused) {
     const Image opened = io::decode(big, 1.0, &error);
     EXPECT_EQ(opened.width(), 4200) << error;
     EXPECT_EQ(opened.height(), 4100);
+
+    // A small frame on a large screen paints little of it, and a GIF of
+    // ordinary size opens all the same: the check begins above that size.
+    io::Bytes sparse = io::encodeGIF({noise(10, 10)}, 0.1);
+    sparse[6] = 3000 & 0xFF, sparse[7] = 3000 >> 8, sparse[8] = 3000 & 0xFF, sparse[9] = 3000 >> 8;
+    error.clear();
+    const Image screen = io::decode(sparse, 1.0, &error);
+    EXPECT_EQ(screen.width(), 3000) << error;
+    EXPECT_EQ(screen.height(), 3000);
+}
+
+// Each format's bound lies above the densest its coding reaches: pictures of
+// one colour above the size where the bounds begin, written by an ordinary
+// encoder in the fewest bits a pixel each format has, all open.
+TEST(ImageIO, TheMostCompressedOrdinaryFilesOpen) {
+    const auto written = [](QImage::Format format, const char* as) {
+        QImage q(4200, 4100, format);
+        q.fill(0);
+        QByteArray bytes;
+        QBuffer buf(&bytes);
+        buf.open(QIODevice::WriteOnly);
+        QImageWriter writer(&buf, as);
+        writer.setOptimizedWrite(true);
+        EXPECT_TRUE(writer.write(q)) << as;
+        return io::Bytes(bytes.begin(), bytes.end());
+    };
+    for (const auto& [format, as] : {std::pair{QImage::Format_Mono, "png"},
+                                     {QImage::Format_Grayscale8, "jpeg"},
+                                     {QImage::Format_Mono, "bmp"}}) {
+        std::string error;
+        const Image opened = io::decode(written(format, as), 1.0, &error);
+        EXPECT_EQ(opened.width(), 4200) << as << ": " << error;
+    }
 }
 
 // A FIFO named like a picture once held the caller in open() until someone
@@ -311,4 +348,83 @@ TEST(ImageIO, OnlyRegularFilesAreOpened) {
     EXPECT_TRUE(io::read(huge, 1.0, &error).isNull());
     EXPECT_EQ(error, "The file is too large to be an image that can be opened.");
     std::filesystem::remove(huge);
+}
+
+namespace {
+
+// How far the process's resident high-water mark rose while `fn` ran: a
+// decoder that fills a canvas its file claimed shows here, whatever it
+// allocated with.
+long long peakGrowthOf(const std::function<void()>& fn) {
+    const auto resident = [](const char* key) {
+        std::ifstream status("/proc/self/status");
+        for (std::string line; std::getline(status, line);)
+            if (line.rfind(key, 0) == 0) return std::stoll(line.substr(std::strlen(key))) * 1024;
+        return 0LL;
+    };
+    std::ofstream("/proc/self/clear_refs") << "5";  // the high-water mark starts anew
+    const long long before = resident("VmRSS:");
+    fn();
+    return resident("VmHWM:") - before;
+}
+
+}  // namespace
+
+// Inputs found by attacking the decoder: a few bytes each claiming a canvas
+// or a text of gigabytes, and a huge file named like a picture. Each is
+// refused, on every way in, with a sentence for the user and without the
+// memory its header asks for (or reading the file whole); a thumbnail is
+// never larger than asked, whatever the decoder made of the file.
+TEST(ImageIO, HostileFilesAreRefusedWithoutWhatTheyClaim) {
+    const std::string damaged = "The file is not an image that can be read, or it is damaged.";
+    const std::string incomplete = "The image file is incomplete: it ends before its last pixels.";
+    // 1000 MB of nothing, and the same behind the header of a 16000 × 16000
+    // PNG: sparse, so only a reader that reads them whole pays for them.
+    const std::string zeros = tempPath("huge-zeros.png"), header = tempPath("huge-header.png");
+    const std::string repro = testsupport::testDataPath("repro/");
+    {
+        std::ofstream(zeros, std::ios::binary).flush();
+        const std::string png = testsupport::testDataBytes("repro/png-45byte-text-2gb.png").substr(0, 33);
+        std::ofstream(header, std::ios::binary)
+            << png.substr(0, 16) << std::string("\0\0\x3e\x80\0\0\x3e\x80", 8) << png.substr(24);
+        for (const std::string& path : {zeros, header}) std::filesystem::resize_file(path, 1000LL << 20);
+    }
+    const struct {
+        std::string path;
+        std::string said;  // empty: it opens
+    } cases[] = {
+        {repro + "bmp-55byte-16000x16000.bmp", incomplete},
+        {repro + "png-45byte-text-2gb.png", incomplete},
+        {repro + "png-45byte-ztxt-2gb.png", incomplete},
+        {repro + "png-45byte-itxt-2gb.png", incomplete},
+        {repro + "png-191byte-itxt-2gb-chunk.png", incomplete},
+        {repro + "gif-44-bytes-frame-off-screen.gif", damaged},
+        {repro + "png-60000x60000-header.png",
+         "The image is too large to open: 60000 × 60000 pixels (at most 256 megapixels)."},
+        {repro + "gif-26byte-thumbnail-8x8960.gif", ""},
+        {zeros, damaged},
+        {header, damaged},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.path);
+        const long long growth = peakGrowthOf([&] {
+            std::string error;
+            const Image thumb = io::readScaled(c.path, 64, &error);
+            EXPECT_LE(std::max(thumb.width(), thumb.height()), 64);
+            EXPECT_EQ(error, c.said);
+            if (c.said.empty()) return;
+            EXPECT_TRUE(thumb.isNull());
+            EXPECT_TRUE(io::read(c.path, 1.0, &error).isNull());
+            EXPECT_EQ(error, c.said);
+            EXPECT_TRUE(io::readPNGText(c.path).empty());
+            if (std::filesystem::file_size(c.path) > 1000) return;
+            const std::string bytes = *kit::files::readAll(c.path);
+            error.clear();
+            EXPECT_TRUE(io::decode(io::Bytes(bytes.begin(), bytes.end()), 1.0, &error).isNull());
+            EXPECT_EQ(error, c.said);
+        });
+        EXPECT_LT(growth, 32LL << 20);
+    }
+    std::filesystem::remove(zeros);
+    std::filesystem::remove(header);
 }
