@@ -32,21 +32,6 @@ kit::Rect grown(const kit::Rect& r, double by) {
     return {r.x() - by, r.y() - by, r.width() + 2 * by, r.height() + 2 * by};
 }
 
-// A rounded rectangle as rows of whole points, for a window shape: the
-// outline where nothing can be seen through (no compositor).
-std::vector<kit::Rect> roundedRows(const kit::Rect& r, double radius) {
-    std::vector<kit::Rect> rows;
-    const int n = int(std::ceil(radius));
-    for (int i = 0; i < n; ++i) {
-        const double dy = radius - i - 0.5;
-        const double inset = std::round(radius - std::sqrt(std::max(0.0, radius * radius - dy * dy)));
-        rows.push_back({r.minX() + inset, r.minY() + i, r.width() - 2 * inset, 1});
-        rows.push_back({r.minX() + inset, r.maxY() - i - 1, r.width() - 2 * inset, 1});
-    }
-    rows.push_back({r.minX(), r.minY() + n, r.width(), r.height() - 2 * n});
-    return rows;
-}
-
 // Closes the popover when it loses the keyboard, as a transient popover does.
 class TransientCloser : public kit::WindowDelegate {
 public:
@@ -136,7 +121,7 @@ void Notifier::buildWindow() {
     // Without a compositor what is clear shows black: the window takes the
     // panel's outline instead, opaque and without the shadow.
     seeThrough_ = kit::Application::hasCompositor();
-    if (!seeThrough_) w.setShape(roundedRows(kPanelFrame, 16));
+    if (!seeThrough_) w.setShape(kit::Window::roundedShape(kPanelFrame, 16));
     auto content = kit::View::make({0, 0, kWindowWidth, kWindowHeight});
     content->layer()->setCornerRadius(16.5);
     w.setContentView(content);
