@@ -119,8 +119,8 @@ void Notifier::buildWindow() {
     w.setOpaque(false);
     w.setHasShadow(false);
     w.setBackgroundColor(kit::Color::clear());
-    // Without a compositor what is clear shows black: the window takes the
-    // panel's outline instead, opaque and without the shadow.
+    // Without a compositor what is clear shows black (placeWindow() cuts the
+    // window to the panel's outline then).
     seeThrough_ = kit::Application::hasCompositor();
     auto content = kit::View::make({0, 0, kWindowWidth, kWindowHeight});
     content->layer()->setCornerRadius(16.5);
@@ -269,8 +269,8 @@ Notifier::TextFit Notifier::fitText(const std::string& title, const std::string&
 
 void Notifier::layoutPanel(const kit::Display& screen) {
     const double right = kPanelFrame.width() - 12;
-    const double width0 = std::max(customButton_->intrinsicSize().width + 8, 56.0);
-    const double textRight = customButton_->isHidden() ? right : right - width0 - 8;
+    const double buttonWidth = std::max(customButton_->intrinsicSize().width + 8, 56.0);
+    const double textRight = customButton_->isHidden() ? right : right - buttonWidth - 8;
     const double width = textRight - kTextLeft;
     const double room = kPanelFrame.height() - 2 * kTextMargin;
     // A longer message makes the panel taller, downwards from its place,
@@ -286,7 +286,8 @@ void Notifier::layoutPanel(const kit::Display& screen) {
     // The icon and the button keep to the panel's top row.
     customBox_->setFrameOrigin({14, height - 38});
     customImage_->setFrameOrigin({14, height - 38});
-    if (!customButton_->isHidden()) customButton_->setFrame({right - width0, height - 39, width0, 26});
+    if (!customButton_->isHidden())
+        customButton_->setFrame({right - buttonWidth, height - 39, buttonWidth, 26});
 
     customHeader_->setFont(kit::Font::system(fit.titleSize, kit::FontWeight::Semibold));
     customMessage_->setFont(kit::Font::system(fit.messageSize));
