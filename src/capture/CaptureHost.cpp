@@ -41,6 +41,7 @@ CaptureHost defaults() {
     };
     h.alertOnMain = [](const std::string& t, const std::string& m) { services::alertOnMain(t, m); };
     h.takeOffSlidingToast = [] { services::Notifier::shared().takeOffIfSliding(); };
+    h.takeOffToast = [] { services::Notifier::shared().hideNow(); };
     h.timerStart = [](const std::string& n) { services::timerStart(n); };
     h.timerLog = [](const std::string& n) { services::timerLog(n); };
     h.timerElapsed = [](const std::string& n) { return services::timerElapsed(n); };

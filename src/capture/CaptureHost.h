@@ -30,6 +30,8 @@ struct CaptureHost {
     // A toast still sliding in goes before the screen is taken, so no capture
     // (nor the selection overlay's frozen screen) holds it half-way.
     std::function<void()> takeOffSlidingToast;
+    // Closes the toast at once, whatever its state.
+    std::function<void()> takeOffToast;
 
     std::function<void(const std::string& name)> timerStart;
     std::function<void(const std::string& name)> timerLog;

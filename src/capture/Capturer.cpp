@@ -101,12 +101,14 @@ kit::Image Capturer::interactive(WindowShadow mode, bool windowOnly, bool repeat
 
     std::vector<std::string> args{"-x", windowOnly ? "-w" : "-i", path};
     if (mode == WindowShadow::trimmed) args.push_back("-o");
+    // With no area to repeat, the capture asks for one, and says why on the
+    // selection screen: posted before the tool froze the screen, the notice
+    // would be frozen into the picture (or taken off as a toast still
+    // sliding in), so it waits for the tool's word that its screen shows.
+    bool noticeDue = false, noticeShown = false;
     if (repeatArea) {
         if (!ctx.rememberedArea) {
-            h.notify(
-                "No area to repeat",
-                "Repeat Area Capture takes a screenshot of the previously captured area. You need to perform "
-                "the area capture first.");
+            noticeDue = true;
         } else {
             kit::Rect a = *ctx.rememberedArea;
             args = {"-x",
@@ -121,6 +123,14 @@ kit::Image Capturer::interactive(WindowShadow mode, bool windowOnly, bool repeat
     auto onChunk = [&](std::string_view chunk) {
         std::string text(chunk);
         if (text.empty() || !services::Str::isValidUTF8(text)) return;
+        if (noticeDue && toolSelectingIn(text)) {
+            noticeDue = false;
+            noticeShown = true;
+            h.notify(
+                "No area to repeat",
+                "Repeat Area Capture takes a screenshot of the previously captured area. You need to perform "
+                "the area capture first.");
+        }
         ToolArea area = toolAreaIn(text);
         if (area.kind == ToolArea::Kind::noMatch) {
             if (!dontRememberArea) ctx.rememberedArea.reset();
@@ -136,11 +146,13 @@ kit::Image Capturer::interactive(WindowShadow mode, bool windowOnly, bool repeat
         if (auto number = toolWindowIn(text)) noteWindow(*number);
     };
 
-    // The tool freezes the screen as it is: a toast on its way in ("No area
-    // to repeat" just above) would stay there half-way.
+    // The tool freezes the screen as it is: a toast on its way in would stay
+    // there half-way.
     if (h.takeOffSlidingToast) h.takeOffSlidingToast();
     kit::Process tool(h.toolPath(), args);
     kit::ProcessResult result = tool.runOnMain(onChunk);
+    // The notice belongs to the selection screen: it goes with it.
+    if (noticeShown && h.takeOffToast) h.takeOffToast();
     // The whole output has been read by now, so the end of output is handled
     // before the rectangle is read back from the file.
     if (!dontRememberArea) ctx.rememberedArea.reset();

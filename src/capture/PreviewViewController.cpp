@@ -27,7 +27,7 @@ PreviewViewController::PreviewViewController(const kit::Rect& frame, PreviewWind
     vCurtain_->layer()->setCornerRadius(12);
     vCurtain_->layer()->setBorderWidth(0.5);
     vBorder_ = kit::View::make();
-    vBorder_->layer()->setCornerRadius(12.5);
+    vBorder_->layer()->setCornerRadius(kCornerRadius);
     vBorder_->layer()->setBorderWidth(1);
     for (const auto& v : {vEffect_, vCurtain_, vBorder_}) {
         v->setIgnoresMouse(true);
@@ -118,6 +118,10 @@ PreviewViewController::PreviewViewController(const kit::Rect& frame, PreviewWind
 }
 
 PreviewViewController::~PreviewViewController() = default;
+
+kit::Color PreviewViewController::panelColor() const {
+    return vEffect_->layer()->backgroundColor().value_or(kit::Color::white(0.93)).withAlpha(1);
+}
 
 void PreviewViewController::layout() {
     const double W = bounds().width(), H = bounds().height();

@@ -26,10 +26,14 @@ class PreviewWindowController;
 
 class PreviewViewController : public kit::View {
 public:
+    // The panel's outer edge, round at the corners.
+    static constexpr double kCornerRadius = 12.5;
     PreviewViewController(const kit::Rect& frame, PreviewWindowController& owner);
     ~PreviewViewController() override;
 
     void applySettings();
+    // The panel's fill of the current appearance, opaque.
+    kit::Color panelColor() const;
     void setImage(const kit::Image& image, int containerWidth);
     void clearImage();
     const kit::Image& image() const;

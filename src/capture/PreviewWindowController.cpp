@@ -112,6 +112,14 @@ void PreviewWindowController::showPreview(const kit::Image& image, const kit::Re
     content_->setImage(image, L.containerWidth);
     window_->setFrameOrigin(origin);
     content_->applySettings();
+    // Where nothing shows through, what the rounded panel leaves clear would
+    // be black: the window takes the panel's outline, and under the panel's
+    // soft edge the panel's own colour.
+    const bool seeThrough = kit::Application::hasCompositor();
+    window_->setShape(
+        seeThrough ? std::vector<kit::Rect>{}
+                   : kit::Window::roundedShape(content_->bounds(), PreviewViewController::kCornerRadius));
+    window_->setBackgroundColor(seeThrough ? kit::Color::clear() : content_->panelColor());
     host().event("preview", {{"width", int64_t(L.containerWidth)}, {"height", int64_t(L.imageHeight)}});
 
     if (host().hideEditorForPreview()) {

@@ -61,6 +61,10 @@ ToolArea toolAreaIn(const std::string& text) {
     return {ToolArea::Kind::area, kit::Rect(v[0], v[1], v[2], v[3])};
 }
 
+bool toolSelectingIn(const std::string& text) {
+    return text.find("waiting for a selection") != std::string::npos;
+}
+
 std::optional<uint32_t> toolWindowIn(const std::string& text) {
     auto matches = regexMatches(R"(capture window.+0x([0-9a-f]+))", text);
     if (matches.empty()) return std::nullopt;

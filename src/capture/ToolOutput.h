@@ -21,6 +21,9 @@ struct ToolArea {
 
 // The first bracketed list of four values in the text.
 ToolArea toolAreaIn(const std::string& text);
+// Whether the text holds the tool's line that its selection screen shows,
+// over the screen frozen as it was.
+bool toolSelectingIn(const std::string& text);
 // The hexadecimal window number of the first "capture window" line.
 std::optional<uint32_t> toolWindowIn(const std::string& text);
 // Texts of the match's groups lo … hi − 1; no value for a group that did not

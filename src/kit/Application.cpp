@@ -405,5 +405,18 @@ void requestActivation(QWidget* widget) {
     sendWmMessage(widget, "_NET_ACTIVE_WINDOW", {2u, 0u, 0u});
 }
 
+bool holdsInputFocus(QWidget* widget) {
+#ifdef KIT_HAVE_XCB
+    if (xcb_connection_t* c = connectionOf(widget)) {
+        auto* r = xcb_get_input_focus_reply(c, xcb_get_input_focus(c), nullptr);
+        if (!r) return false;
+        const bool ours = r->focus == xcb_window_t(widget->winId());
+        free(r);
+        return ours;
+    }
+#endif
+    return widget && widget->isActiveWindow();
+}
+
 }  // namespace qt
 }  // namespace kit

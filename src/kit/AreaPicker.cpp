@@ -188,7 +188,7 @@ private:
 
 }  // namespace
 
-AreaPick AreaPicker::run(const Rect& screen, Mode mode, Image& frozen) {
+AreaPick AreaPicker::run(const Rect& screen, Mode mode, Image& frozen, const std::function<void()>& onShown) {
     frozen = {};
     if (!qGuiApp) return {};
     // The server holds the screen as it is now and shows it dimmed the moment
@@ -219,6 +219,7 @@ AreaPick AreaPicker::run(const Rect& screen, Mode mode, Image& frozen) {
     }
     if (!frozen.isNull()) {
         w.setFrozen(frozen);
+        if (onShown) onShown();
         if (!w.done) loop.exec();
     }
     w.releaseKeyboard();

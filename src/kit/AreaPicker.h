@@ -4,6 +4,7 @@
 // Space switches to window selection, where the window under the pointer is
 // highlighted and a click takes it; Escape cancels.
 #include <cstdint>
+#include <functional>
 #include <string>
 
 #include "kit/Geometry.h"
@@ -25,8 +26,11 @@ public:
     // Freezes `screen` (window-server coordinates) and blocks, with the event
     // loop turning, until the user picks or cancels. `frozen` receives the
     // screen as it was frozen, at its own scale; null when it could not be
-    // grabbed (and nothing was shown).
-    static AreaPick run(const Rect& screen, Mode mode, Image& frozen);
+    // grabbed (and nothing was shown). `onShown` runs once the overlay
+    // shows, the screen frozen under it: whatever shows from then on is
+    // above the frozen picture and no part of it.
+    static AreaPick run(const Rect& screen, Mode mode, Image& frozen,
+                        const std::function<void()>& onShown = {});
 };
 
 }  // namespace kit

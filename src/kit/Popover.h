@@ -1,7 +1,10 @@
 #pragma once
 // A popover: a small panel with a coloured, rounded background, shown next to
-// a rectangle of a view on one side, holding a content view. A transient one
-// closes on a click outside it or when the application loses focus.
+// a rectangle of a view on one side, holding a content view. It takes the
+// keyboard when shown, without grabbing it: the desktop's hot keys still
+// work. A transient one closes on a press outside it and its anchor, or when
+// another window takes the keyboard. A change of size while shown places it
+// beside its anchor again, on the anchor's screen.
 #include <functional>
 #include <memory>
 

@@ -465,6 +465,19 @@ void Window::setShape(const std::vector<Rect>& parts) {
     w->setMask(region);
 }
 
+std::vector<Rect> Window::roundedShape(const Rect& r, double radius) {
+    std::vector<Rect> rows;
+    const int n = int(std::ceil(radius));
+    for (int i = 0; i < n; ++i) {
+        const double dy = radius - i - 0.5;
+        const double inset = std::round(radius - std::sqrt(std::max(0.0, radius * radius - dy * dy)));
+        rows.push_back({r.minX() + inset, r.minY() + i, r.width() - 2 * inset, 1});
+        rows.push_back({r.minX() + inset, r.maxY() - i - 1, r.width() - 2 * inset, 1});
+    }
+    rows.push_back({r.minX(), r.minY() + n, r.width(), r.height() - 2 * n});
+    return rows;
+}
+
 Color Window::backgroundColor() const {
     if (background_) return *background_;
     QColor c = d_->widget->palette().color(QPalette::Window);

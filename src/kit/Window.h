@@ -117,6 +117,10 @@ public:
     // what lies below shows through and takes the clicks, with or without a
     // compositor (an X shape). Empty: the whole window.
     void setShape(const std::vector<Rect>& parts);
+    // A rounded rectangle as rows of whole points, for setShape(): where
+    // nothing shows through (no compositor), a window with round corners
+    // takes this outline, or its clear corners show black.
+    static std::vector<Rect> roundedShape(const Rect& rect, double radius);
     // Dragging the background moves the window.
     void setMovableByWindowBackground(bool movable) { movableByBackground_ = movable; }
     bool isMovableByWindowBackground() const { return movableByBackground_; }

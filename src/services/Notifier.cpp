@@ -24,27 +24,13 @@ namespace {
 const kit::Rect kPanelFrame{Notifier::kInsetLeft, Notifier::kInsetBottom,
                             Notifier::kWindowWidth - Notifier::kInsetLeft - Notifier::kInsetRight,
                             Notifier::kWindowHeight - Notifier::kInsetTop - Notifier::kInsetBottom};
+const double kGrownMargin = 10;  // above and below the text of a panel grown for it
 const kit::Color kDarkGrey{0.17, 0.18, 0.19, 1};
 const kit::Color kLogoColor = kit::Color::rgb(244, 71, 35);
 const kit::Color kWarningColor = kit::Color::rgb(245, 166, 35);
 
 kit::Rect grown(const kit::Rect& r, double by) {
     return {r.x() - by, r.y() - by, r.width() + 2 * by, r.height() + 2 * by};
-}
-
-// A rounded rectangle as rows of whole points, for a window shape: the
-// outline where nothing can be seen through (no compositor).
-std::vector<kit::Rect> roundedRows(const kit::Rect& r, double radius) {
-    std::vector<kit::Rect> rows;
-    const int n = int(std::ceil(radius));
-    for (int i = 0; i < n; ++i) {
-        const double dy = radius - i - 0.5;
-        const double inset = std::round(radius - std::sqrt(std::max(0.0, radius * radius - dy * dy)));
-        rows.push_back({r.minX() + inset, r.minY() + i, r.width() - 2 * inset, 1});
-        rows.push_back({r.minX() + inset, r.maxY() - i - 1, r.width() - 2 * inset, 1});
-    }
-    rows.push_back({r.minX(), r.minY() + n, r.width(), r.height() - 2 * n});
-    return rows;
 }
 
 // Closes the popover when it loses the keyboard, as a transient popover does.
@@ -61,7 +47,7 @@ Notifier& Notifier::shared() {
 }
 
 Notifier::Notifier(Settings& settings, Telemetry& telemetry, std::shared_ptr<SystemNotifications> system)
-    : settings_(settings), telemetry_(telemetry), system_(std::move(system)) {}
+    : settings_(settings), telemetry_(telemetry), system_(std::move(system)), panelFrame_(kPanelFrame) {}
 
 Notifier::~Notifier() = default;
 
@@ -133,10 +119,9 @@ void Notifier::buildWindow() {
     w.setOpaque(false);
     w.setHasShadow(false);
     w.setBackgroundColor(kit::Color::clear());
-    // Without a compositor what is clear shows black: the window takes the
-    // panel's outline instead, opaque and without the shadow.
+    // Without a compositor what is clear shows black (placeWindow() cuts the
+    // window to the panel's outline then).
     seeThrough_ = kit::Application::hasCompositor();
-    if (!seeThrough_) w.setShape(roundedRows(kPanelFrame, 16));
     auto content = kit::View::make({0, 0, kWindowWidth, kWindowHeight});
     content->layer()->setCornerRadius(16.5);
     w.setContentView(content);
@@ -236,7 +221,7 @@ std::string toastOneLine(const std::string& text) {
 }  // namespace
 
 Notifier::TextFit Notifier::fitText(const std::string& title, const std::string& message, double width,
-                                    double height) {
+                                    double height, double maxHeight) {
     const std::string titleLine = toastOneLine(title), messageLine = toastOneLine(message);
     TextFit fit;
     const bool pathOrLink = messageLine.starts_with('/') || messageLine.find("://") != std::string::npos;
@@ -257,34 +242,70 @@ Notifier::TextFit Notifier::fitText(const std::string& title, const std::string&
         const bool messageFits = !(pathOrLink && fit.wraps) && wrapped.width <= width;
         if (titleFits && messageFits && fit.titleHeight + fit.messageHeight <= height) return fit;
     }
+    if (!pathOrLink && maxHeight > height) {
+        // The whole message, wrapped at word boundaries, at the largest
+        // fonts that keep the title on its line, in a text area grown to
+        // hold it (cut at its end past `maxHeight`).
+        kit::Size t;
+        for (int step = 0; step <= 4; ++step) {
+            fit.titleSize = 13 - 0.5 * step;
+            fit.messageSize = 12 - 0.5 * step;
+            t = kit::measureText(titleLine, kit::Font::system(fit.titleSize, kit::FontWeight::Semibold));
+            if (t.width <= width) break;
+        }
+        fit.titleHeight = std::ceil(t.height);
+        fit.messageHeight =
+            std::ceil(kit::measureText(messageLine, kit::Font::system(fit.messageSize), width).height);
+        fit.wraps = true;
+        fit.cut = t.width > width || fit.titleHeight + fit.messageHeight > maxHeight;
+        fit.messageHeight = std::min(fit.messageHeight, maxHeight - fit.titleHeight);
+        return fit;
+    }
     fit.cut = true;
     fit.wraps = false;
     fit.messageHeight = std::ceil(kit::measureText(messageLine, kit::Font::system(fit.messageSize)).height);
     return fit;
 }
 
-void Notifier::layoutPanel() {
+void Notifier::layoutPanel(const kit::Display& screen) {
     const double right = kPanelFrame.width() - 12;
-    double textRight = right;
-    if (!customButton_->isHidden()) {
-        kit::Size size = customButton_->intrinsicSize();
-        double width = std::max(size.width + 8, 56.0);
-        customButton_->setFrame({right - width, 13, width, 26});
-        textRight = right - width - 8;
-    }
+    const double buttonWidth = std::max(customButton_->intrinsicSize().width + 8, 56.0);
+    const double textRight = customButton_->isHidden() ? right : right - buttonWidth - 8;
     const double width = textRight - kTextLeft;
     const double room = kPanelFrame.height() - 2 * kTextMargin;
-    const TextFit fit = fitText(customHeader_->text(), customMessage_->text(), width, room);
+    // A longer message makes the panel taller, downwards from its place,
+    // as far as the screen reaches.
+    const double most =
+        screen.frame.maxY() - topInset(screen) - kInsetTop - screen.visibleFrame.minY() - 2 * kGrownMargin;
+    const TextFit fit = fitText(customHeader_->text(), customMessage_->text(), width, room, most);
+    const double block = std::min(std::max(room, most), fit.titleHeight + fit.messageHeight);
+    const double height = block > room ? block + 2 * kGrownMargin : kPanelFrame.height();
+    panelFrame_ = {kPanelFrame.x(), kPanelFrame.y(), kPanelFrame.width(), height};
+    panel_->setFrame(panelFrame_);
+    listener_->setFrame(panel_->bounds());
+    // The icon and the button keep to the panel's top row.
+    customBox_->setFrameOrigin({14, height - 38});
+    customImage_->setFrameOrigin({14, height - 38});
+    if (!customButton_->isHidden())
+        customButton_->setFrame({right - buttonWidth, height - 39, buttonWidth, 26});
+
     customHeader_->setFont(kit::Font::system(fit.titleSize, kit::FontWeight::Semibold));
     customMessage_->setFont(kit::Font::system(fit.messageSize));
     customMessage_->setWrapped(fit.wraps);
     customMessage_->setTruncation(fit.messageCut);
     // Title over message, the pair centred in the panel's height.
-    const double block = std::min(room, fit.titleHeight + fit.messageHeight);
-    const double top = std::round(kPanelFrame.height() / 2 + block / 2);
+    const double top = std::round(height / 2 + block / 2);
     customHeader_->setFrame({kTextLeft, top - fit.titleHeight, width, fit.titleHeight});
-    const double messageHeight = std::min(fit.messageHeight, room - fit.titleHeight);
+    const double messageHeight = std::min(fit.messageHeight, block - fit.titleHeight);
     customMessage_->setFrame({kTextLeft, top - fit.titleHeight - messageHeight, width, messageHeight});
+}
+
+void Notifier::placeWindow(const kit::Rect& frame) {
+    winNotifier_->setFrame(frame, false);
+    // Without a compositor what is clear shows black: the window takes the
+    // panel's outline instead, opaque and without the shadow.
+    if (!seeThrough_) winNotifier_->setShape(kit::Window::roundedShape(panelFrame_, 16));
+    lshape_->setPath(kit::Path::roundedRect(grown(panelFrame_, 0.5), 16.8, 16.8));
 }
 
 kit::Display Notifier::chooseScreen() const {
@@ -300,13 +321,13 @@ double Notifier::topInset(const kit::Display& screen) {
     return std::max(kNoMenuBarHeight, screen.frame.maxY() - screen.visibleFrame.maxY());
 }
 
-kit::Rect Notifier::startFrame(const kit::Display& screen) {
-    return {screen.frame.midX() - kWindowWidth / 2, screen.frame.maxY() - 63, kWindowWidth, kWindowHeight};
+kit::Rect Notifier::startFrame(const kit::Display& screen, double height) {
+    return {screen.frame.midX() - kWindowWidth / 2, screen.frame.maxY() - 63, kWindowWidth, height};
 }
 
-kit::Rect Notifier::finalFrame(const kit::Display& screen) {
-    return {screen.frame.midX() - kWindowWidth / 2, screen.frame.maxY() - kWindowHeight - topInset(screen),
-            kWindowWidth, kWindowHeight};
+kit::Rect Notifier::finalFrame(const kit::Display& screen, double height) {
+    return {screen.frame.midX() - kWindowWidth / 2, screen.frame.maxY() - height - topInset(screen),
+            kWindowWidth, height};
 }
 
 void Notifier::showCustom(const std::string& title, const std::string& message,
@@ -333,19 +354,19 @@ void Notifier::showCustom(const std::string& title, const std::string& message,
         customImage_->setHidden(false);
     }
     setIcon(isWarning);
-    layoutPanel();
 
     winNotifier_->center();
     kit::Display screen = chooseScreen();
-    winNotifier_->setFrame(startFrame(screen), false);
+    layoutPanel(screen);
+    const double height = panelFrame_.height() + kInsetTop + kInsetBottom;
+    placeWindow(startFrame(screen, height));
 
-    lshape_->setPath(kit::Path::roundedRect(grown(kPanelFrame, 0.5), 16.8, 16.8));
     lshape_->setFillColor(kit::Color::black().withAlpha(0.1));
     applyAppearance();
 
     winNotifier_->setAlphaValue(1.0);
     winNotifier_->orderFront();
-    slideTo(finalFrame(screen));
+    slideTo(finalFrame(screen, height));
 
     state_ = "shown";
     double shown = duration.value_or(kDefaultDuration);
@@ -449,7 +470,11 @@ void Notifier::customBtnClick() {
 void Notifier::setMessageText(const std::string& text) {
     if (!winNotifier_) buildWindow();
     customMessage_->setText(text);
-    layoutPanel();
+    const kit::Rect was = winNotifier_->frame();
+    layoutPanel(winNotifier_->screen());
+    // A panel that changed its height keeps its top where it is.
+    const double height = panelFrame_.height() + kInsetTop + kInsetBottom;
+    if (height != was.height()) placeWindow({was.x(), was.maxY() - height, was.width(), height});
 }
 
 void Notifier::popover(kit::View& sender, const std::string& image, const std::string& text) {

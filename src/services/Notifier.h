@@ -79,8 +79,9 @@ public:
     // How the title and the message take the panel's text area: the largest
     // fonts (title 13 down to 11, message 12 down to 10) at which the title
     // keeps one line and the message wraps into the height left. A message
-    // longer still (a path, a link) keeps one line and is cut: in its middle
-    // when it is a path or a link, else at its end.
+    // longer still wraps whole at the largest fonts, the text area growing up
+    // to `maxHeight`; what even that cannot hold is cut at its end. A path or
+    // a link keeps one line and is cut in its middle.
     struct TextFit {
         double titleSize = 13, messageSize = 12;
         double titleHeight = 0, messageHeight = 0;
@@ -88,13 +89,16 @@ public:
         bool cut = false;    // the title or the message does not fit whole
         kit::TextTruncation messageCut = kit::TextTruncation::End;
     };
-    static TextFit fitText(const std::string& title, const std::string& message, double width, double height);
+    static TextFit fitText(const std::string& title, const std::string& message, double width, double height,
+                           double maxHeight = 0);
     // The text area of a panel without a button, and its margin above and below.
     static constexpr double kTextLeft = 48, kTextMargin = 5;
 
-    // Where the toast starts (peeking in from above the screen's top) and where it slides to.
-    static kit::Rect startFrame(const kit::Display& screen);
-    static kit::Rect finalFrame(const kit::Display& screen);
+    // Where the toast of a window `height` high (a panel grown for a long
+    // message makes it taller) starts, peeking in from above the screen's
+    // top, and where it slides to.
+    static kit::Rect startFrame(const kit::Display& screen, double height = kWindowHeight);
+    static kit::Rect finalFrame(const kit::Display& screen, double height = kWindowHeight);
 
     const std::string& state() const { return state_; }
     // What a click on the toast's button runs; replaced by every notice.
@@ -115,7 +119,10 @@ private:
                      bool takeKeyboard);
     void showSystem(const std::string& title, const std::string& message, std::optional<kit::Color> color,
                     std::optional<std::string> button, bool isWarning, std::function<void()> action);
-    void layoutPanel();
+    // Lays the panel out for its text on `screen`, growing it downwards for a long message.
+    void layoutPanel(const kit::Display& screen);
+    // The window at `frame`, cut to the panel's outline where nothing shows through.
+    void placeWindow(const kit::Rect& frame);
     void setIcon(bool warning);
     void fadeOut();
     void slideTo(const kit::Rect& target);
@@ -133,6 +140,7 @@ private:
     kit::Timer fadeTimer_;
     kit::Timer slideTimer_;
     std::shared_ptr<kit::View> panel_;
+    kit::Rect panelFrame_;  // in the window, y up: grows with a long message
     std::shared_ptr<MouseListenerView> listener_;
     std::shared_ptr<kit::View> customBox_;
     std::shared_ptr<kit::View> customImage_;

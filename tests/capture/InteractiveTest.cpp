@@ -95,6 +95,17 @@ TEST_F(Interactive, CancelFailureAndRememberedArea) {
     spy.toolPath = dir + "/missing-tool";
     EXPECT_TRUE(Capturer::interactive(WindowShadow::transparent, false, false, false).isNull());
     EXPECT_EQ(spy.notices.size(), 2u);
+
+    // With no area to repeat, the notice waits for the tool's selection
+    // screen (so it shows above the frozen screen): no screen, no notice.
+    spy.toolPath = dir + "/tool";
+    tool("error: the screen could not be grabbed", 3);
+    Capturer::interactive(WindowShadow::transparent, false, true, false);
+    EXPECT_EQ(spy.notices.back(), "Area capture failed");
+    tool("kadrix-screencapture: waiting for a selection", 1);
+    Capturer::interactive(WindowShadow::transparent, false, true, false);
+    EXPECT_EQ(spy.notices.back(), "No area to repeat");
+    EXPECT_EQ(spy.notices.size(), 4u);
 }
 
 TEST_F(Interactive, AsyncModeHandlesTheAreaWhileTheToolRuns) {

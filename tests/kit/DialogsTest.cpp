@@ -4,6 +4,7 @@
 
 #include <QApplication>
 #include <QComboBox>
+#include <QCursor>
 #include <QDir>
 #include <QFile>
 #include <QFileDialog>
@@ -19,6 +20,7 @@
 #include <functional>
 
 #include "kit/Displays.h"
+#include "kit/EventMonitor.h"
 #include "kit/FilePanels.h"
 #include "kit/Popover.h"
 #include "kit/Print.h"
@@ -230,16 +232,37 @@ TEST(Popover, ShowsBesideItsAnchorAndClosesOnAnOutsideClick) {
     EXPECT_LE(f.maxY(), anchor.minY()) << "below the anchor";
     EXPECT_NEAR(f.midX(), anchor.midX(), 1);
     EXPECT_EQ(content->frame().size, (Size{120, 60}));
-    // A click outside the pop-up closes it.
-    QWidget* popup = QApplication::activePopupWidget();
-    ASSERT_NE(popup, nullptr);
-    QPointF outside(-20, -20);
-    QMouseEvent press(QEvent::MouseButtonPress, outside, popup->mapToGlobal(outside), Qt::LeftButton,
-                      Qt::LeftButton, Qt::NoModifier);
-    QApplication::sendEvent(popup, &press);
-    QApplication::processEvents();
+    // A press on the anchor is the anchor's own (it toggles the popover);
+    // a press anywhere else closes it.
+    QCursor::setPos(
+        QPoint(int(Displays::toWindowServer(anchor).midX()), int(Displays::toWindowServer(anchor).midY())));
+    EventMonitor::deliver({MonitorEvent::Type::LeftMouseDown}, true);
+    EXPECT_TRUE(pop.isShown());
+    QCursor::setPos(QPoint(5, 5));
+    EventMonitor::deliver({MonitorEvent::Type::LeftMouseDown}, true);
     EXPECT_FALSE(pop.isShown());
     EXPECT_EQ(closed, 1);
+}
+
+TEST(Popover, GrowsBesideItsAnchorAndStaysOnTheScreen) {
+    auto content = View::make();
+    Popover pop;
+    pop.setContentView(content);
+    pop.setContentSize({380, 200});
+    Rect screen = Displays::primary().visibleFrame;  // y up
+    // An icon at the top right corner, as a tray's is.
+    Rect icon(screen.maxX() - 24, screen.maxY() - 22, 22, 22);
+    pop.show(icon, RectEdge::MinY);
+    pop.setContentSize({560, 300});
+    Rect f = pop.frame();
+    EXPECT_EQ(f.size, (Size{572, 312}));
+    EXPECT_LE(f.maxX(), screen.maxX()) << "enlarged past the screen's right edge";
+    EXPECT_GE(f.maxX(), screen.maxX() - 1) << "no longer beside its icon";
+    EXPECT_LE(f.maxY(), icon.minY());
+    pop.close();
+    // Shown again, it opens at its new size, beside the icon.
+    pop.show(icon, RectEdge::MinY);
+    EXPECT_EQ(pop.frame(), f);
 }
 
 TEST(Popover, OpensOnTheOtherSideWhenItsOwnHasNoRoom) {

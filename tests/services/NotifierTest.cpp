@@ -321,6 +321,11 @@ TEST_F(NotifierTest, TheProgramsNoticesFitThePanelWholeInThisDesktopsFont) {
          "through.",
          nullptr},
         {"Text copied to the clipboard", "Quarterly figures", "Cut Breaks"},
+        // A recognised text as its notice shows it, 110 characters: it wraps, the panel grows.
+        {"Text copied to the clipboard",
+         "1. The quick brown fox jumps over the lazy dog; item 0 of the list. 2. The quick brown fox jumps "
+         "over the l...",
+         "Cut Breaks"},
         {"Text without line breaks copied", "Quarterly figures", "Add Breaks"},
         {"Can't change folder while indexing",
          "Open Kadrix library and stop indexing process before changing the default folder.", nullptr},
@@ -341,8 +346,9 @@ TEST_F(NotifierTest, TheProgramsNoticesFitThePanelWholeInThisDesktopsFont) {
                          n.button ? std::optional<std::string>(n.button) : std::nullopt);
         const LabelView& title = *notifier->customHeader();
         const LabelView& message = *notifier->customMessage();
-        const kit::Rect panel{0, 0, Notifier::kWindowWidth - Notifier::kInsetLeft - Notifier::kInsetRight,
-                              Notifier::kWindowHeight - Notifier::kInsetTop - Notifier::kInsetBottom};
+        const kit::Rect panel{
+            0, 0, Notifier::kWindowWidth - Notifier::kInsetLeft - Notifier::kInsetRight,
+            notifier->winNotifier()->frame().height() - Notifier::kInsetTop - Notifier::kInsetBottom};
         // Whole: each label holds all of its text, inside the panel, clear of the button.
         EXPECT_LE(title.fittingSize().width, title.bounds().width()) << n.title;
         EXPECT_LE(title.fittingSize().height, title.bounds().height()) << n.title;
@@ -357,6 +363,15 @@ TEST_F(NotifierTest, TheProgramsNoticesFitThePanelWholeInThisDesktopsFont) {
         }
         EXPECT_LE(message.frame().maxY(), title.frame().minY()) << n.title;
     }
+    // The panel grows no further than the screen below the toast's place.
+    std::string words;
+    for (int i = 0; i < 400; ++i) words += "word" + std::to_string(i) + " ";
+    notifier->notify("Text copied to the clipboard", words, std::nullopt, std::string("Cut Breaks"));
+    const kit::Display screen = notifier->winNotifier()->screen();
+    EXPECT_GT(notifier->winNotifier()->frame().height(), Notifier::kWindowHeight);
+    EXPECT_GE(Notifier::finalFrame(screen, notifier->winNotifier()->frame().height()).minY() +
+                  Notifier::kInsetBottom,
+              screen.visibleFrame.minY());
     // A path longer still keeps one line, cut in its middle so its name shows.
     const std::string path = "/home/someone/Pictures/" + std::string(200, 'x') + "/SCR-20250101-abcd.png";
     notifier->notify("Saved", path);

@@ -1,7 +1,7 @@
 #!/usr/bin/env bash
 # The capture modes beyond a plain area or the full screen, each through its
-# link with "copy" after it: the remembered area again without the screenshot
-# tool's help, the active window, and the full screen after a delay (nothing
+# link with "copy" after it: the area to repeat asked for when there is none,
+# the remembered area again without the screenshot tool's help, the active window, and the full screen after a delay (nothing
 # before it). At scale 1 and 2.
 source "$(dirname "${BASH_SOURCE[0]}")/harness.sh"
 sys_begin
@@ -22,14 +22,22 @@ road() {
   local s=$1 screen
   screen=$(xdpyinfo | awk '/dimensions:/ {print $2}')
   sys_start
-  # An area, remembered.
+  # With no area yet, the repeat asks for one, and says why on the frozen
+  # selection screen: in a notice above the picture, not in it. A light
+  # point of the notice's panel, above its text, shows on the screen and not
+  # in the area dragged over it. The area is remembered.
   xclip -selection clipboard -i /dev/null
-  sys_link 'kadrix://grab/area?then=copy'
+  sys_link 'kadrix://grab/repeat?then=copy'
   sys_wait_for --timeout 10 xdotool search --name '^kadrix-screencapture$' || fail "the screenshot tool did not start"
-  sleep 0.5
-  sys_drag 150 150 450 350
+  local mid=$((${screen%x*} / 2)) top=$((54 * s))
+  notice_shows() {
+    sys_screenshot "$SYS_TMP/frozen.png" && [ "$(sys_colour_near "$SYS_TMP/frozen.png" "$mid" "$top" '#FFFFFF')" == 1 ]
+  }
+  sys_wait_for --timeout 5 notice_shows || fail "scale $s: no \"No area to repeat\" notice on the selection screen"
+  sys_drag $((mid - 400)) 20 $((mid + 400)) 260
   sys_wait_for --timeout 10 clip_has_png || fail "scale $s: the area capture copied nothing"
   sys_clip_png "$SYS_TMP/area.png"
+  expect_eq "$(sys_colour_near "$SYS_TMP/area.png" 400 $((top - 20)) '#FFFFFF')" 0 "scale $s: the notice in the picture"
 
   # The same area again, without a drag: the same picture.
   copied 'kadrix://grab/repeat?then=copy'

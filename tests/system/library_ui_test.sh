@@ -25,9 +25,19 @@ cat >"$KADRIX_HOME/config/defaults.json" <<EOF
  "KeyboardShortcuts_library": "{\\"carbonKeyCode\\":37,\\"carbonModifiers\\":768}"}
 EOF
 
+# The popover of WIDTH × HEIGHT at X, Y that has the keyboard (392 wide, or
+# wider when asked: ${1:-392}).
+popover_has_keyboard() {
+  local id
+  id=$(xdotool getactivewindow 2>/dev/null) || return 1
+  eval "$(xdotool getwindowgeometry --shell "$id")"
+  [ "$WIDTH" -eq "${1:-392}" ] && xdotool search --onlyvisible --classname '^kadrix$' | grep -qx "$id"
+}
+
 sys_app_in_tray
 sys_click_tray_icon
 sys_library_popover_shown || fail "the tray click opened no library popover"
+sys_wait_for --timeout 3 popover_has_keyboard || fail "the popover opened from the tray did not take the keyboard"
 
 # The library shortcut (Ctrl+Shift+L here) closes the popover and opens it again.
 sys_key ctrl+shift+l
@@ -36,6 +46,7 @@ sys_wait_for --timeout 5 bash -c '! xdotool search --onlyvisible --classname "^k
 sleep 1
 sys_key ctrl+shift+l
 sys_wait_for --timeout 5 sys_library_popover_shown || fail "the library shortcut did not open the popover"
+sys_wait_for --timeout 3 popover_has_keyboard || fail "the popover opened by its shortcut did not take the keyboard"
 
 cx=$((px + 6)); cy=$((py + 6))  # the library view's top-left
 
@@ -102,6 +113,29 @@ shot="$SYS_TMP/linked.png"
 sys_screenshot "$shot"
 [ "$(sys_pixel "$shot" $((cx + 60)) $((cy + 130)))" != "$background" ] || fail "the search link found nothing"
 [ "$(sys_pixel "$shot" $((cx + 280)) $((cy + 130)))" == "$background" ] || fail "the search link found more than one"
+
+# With the popover open, the desktop's shortcuts still reach the program:
+# Ctrl+Shift+2 starts an area capture (and the popover goes).
+sys_key ctrl+shift+2
+sys_wait_for --timeout 5 xdotool search --name '^kadrix-screencapture$' || fail "Ctrl+Shift+2 did nothing while the popover showed"
+sleep 0.5
+sys_key Escape
+sys_wait_for --timeout 5 bash -c '! xdotool search --name "^kadrix-screencapture$"' || fail "the screenshot tool stayed"
+
+# Enlarged (⤢) below the tray icon at the screen's right edge, the popover
+# stays on the screen, right beside the icon, and opens so the next time.
+sys_key ctrl+shift+l
+sys_wait_for --timeout 5 popover_has_keyboard || fail "the library shortcut did not open the popover"
+sys_click $((cx + 331)) $((cy + 565))
+sys_wait_for --timeout 5 popover_has_keyboard 572 || fail "⤢ did not enlarge the popover"
+screen_w=$(xdpyinfo | awk '/dimensions:/ {split($2, d, "x"); print d[1]}')
+[ $((X + WIDTH)) -eq "$screen_w" ] && [ "$Y" -eq "$py" ] \
+  || fail "the enlarged popover went to $X,$Y..$((X + WIDTH)) (the screen is $screen_w wide, the icon's popover opens at y $py)"
+big="$X,$Y"
+sys_click_tray_icon
+sys_click_tray_icon
+sys_wait_for --timeout 3 popover_has_keyboard 572 || fail "the enlarged popover did not open again from the tray"
+expect_eq "$X,$Y" "$big" "the enlarged popover's place when opened again"
 
 sys_stop_app
 python3 - "$KADRIX_HOME/config/defaults.json" <<'PY' || fail "the search did not find exactly one screenshot"

@@ -37,10 +37,20 @@ run_at_scale() {
   sys_drag 104 404 790 452
   sys_wait_for --timeout 20 bash -c '[ "$(xclip -selection clipboard -o 2>/dev/null)" != before ]' ||
     { tail -20 "$SYS_TMP/kadrix.log"; fail "scale $scale: no text on the clipboard"; }
+  sleep 0.6
   sys_screenshot "$SYS_TMP/ocr_shortcut_scale$scale.png"
   local text
   text=$(sys_clip_text | tr -s ' \n\t' '   ' | sed 's/^ //; s/ $//')
   expect_eq "$text" "$(line 1 0) $(line 2 7)" "scale $scale: the recognised text"
+  # The notice shows the text (its first 107 characters) whole, wrapped on
+  # lines of its own panel, which grows for them: read back off the screen.
+  local w notice
+  w=$(xdpyinfo | awk '/dimensions:/ {split($2, d, "x"); print d[1]}')
+  convert "$SYS_TMP/ocr_shortcut_scale$scale.png" -crop $((422 * scale))x$((360 * scale))+$((w / 2 - 211 * scale))+0 \
+    +repage -resize $((400 / scale))% "$SYS_TMP/notice.png"
+  notice=$(OMP_THREAD_LIMIT=1 timeout 10 tesseract "$SYS_TMP/notice.png" - 2>/dev/null | tr -s ' \n' '  ')
+  [[ "$notice" == *"of the list. 2. The quick brown fox jumps over the"* ]] \
+    || fail "scale $scale: the notice shows \"$notice\", not the whole text"
   sys_active_is Kadrix && fail "scale $scale: the editor came up"
   kill "$page" 2>/dev/null || true
   wait "$page" 2>/dev/null || true

@@ -1,6 +1,6 @@
 #!/usr/bin/env bash
 # The preview road. With the preview chosen for area captures, the area shows
-# as a floating thumbnail; Ctrl+P pins it, "=" zooms the pin, Edit in the
+# as a floating thumbnail with round corners; Ctrl+P pins it, "=" zooms the pin, Edit in the
 # pin's context menu opens it in the editor, a selection and Return crop it, and Save As
 # writes the cropped area. Then a window capture in each of the four window
 # shadow modes: on this desktop a window has no shadow margin, so every mode
@@ -21,6 +21,15 @@ road() {
   sys_start '"areaCaptureMode": "preview"'
   sys_area_to_thumbnail 150 150 450 350
   sleep 0.5
+  # Outside its rounded panel the thumbnail shows what lies below (no
+  # compositor runs here), not black corners.
+  local corner
+  sys_geom "$(shown '^Kadrix Preview$')"
+  sys_screenshot "$SYS_TMP/thumb.png"
+  for corner in "$X $Y" "$((X + WIDTH - 1)) $Y" "$X $((Y + HEIGHT - 1))" "$((X + WIDTH - 1)) $((Y + HEIGHT - 1))"; do
+    # shellcheck disable=SC2086
+    [ "$(sys_pixel "$SYS_TMP/thumb.png" $corner)" != "0,0,0" ] || fail "scale $s: the thumbnail's corner at $corner is black"
+  done
   xdotool windowactivate --sync "$(shown '^Kadrix Preview$')" 2>/dev/null || true
   sys_key ctrl+p
   sys_wait_for --timeout 10 shown '^Kadrix Pin$' || fail "Ctrl+P in the thumbnail made no pin"

@@ -23,5 +23,9 @@ void setOnAllDesktops(QWidget* widget, bool on);
 void setAspectHint(QWidget* widget, Size aspect);
 // Asks the window manager to activate a mapped top-level as a pager would.
 void requestActivation(QWidget* widget);
+// Whether the desktop's input focus is on a top-level: a grab (a hot key held
+// down, a menu of ours) leaves it there while the toolkit calls the window
+// inactive. Off X11, the toolkit's word.
+bool holdsInputFocus(QWidget* widget);
 
 }  // namespace kit::qt

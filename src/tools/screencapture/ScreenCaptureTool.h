@@ -5,6 +5,8 @@
 // window selection only, -s area selection only, -R capture a rectangle
 // without asking, -x and -o are accepted (no sound is ever played; window
 // images carry no shadow). Options may follow the file path.
+// Once the selection screen shows, over the screen frozen as it was, the
+// tool says so with the line "kadrix-screencapture: waiting for a selection".
 // Exit status: 0 image written, 1 selection cancelled (nothing written),
 // 2 bad options, 3 the screen could not be grabbed or the file written.
 #include <optional>
@@ -22,6 +24,8 @@ struct Options {
     std::string path;
     std::string error;  // non-empty when the options are bad
 };
+
+inline constexpr const char* kSelecting = "waiting for a selection";
 
 Options parseOptions(const std::vector<std::string>& args);
 // "(x, y, w, h)" with whole numbers written without a fraction.

@@ -21,8 +21,10 @@
 
 namespace {
 
+// One write a line: the caller reads as we go, and a line in pieces would
+// reach it in pieces.
 void log(const std::string& line) {
-    std::cerr << "kadrix-screencapture: " << line << std::endl;  // endl flushes: the caller reads as we go
+    std::cerr << "kadrix-screencapture: " + line + "\n" << std::flush;
 }
 
 std::string rectJson(const kit::Rect& r) {
@@ -120,7 +122,7 @@ int main(int argc, char** argv) {
                 : opt.mode == tool::Options::Mode::selection ? kit::AreaPicker::Mode::selectionOnly
                                                              : kit::AreaPicker::Mode::area;
     kit::Image frozen;
-    kit::AreaPick pick = kit::AreaPicker::run(screen, mode, frozen);
+    kit::AreaPick pick = kit::AreaPicker::run(screen, mode, frozen, [] { log(tool::kSelecting); });
     if (frozen.isNull()) {
         log("error: the screen could not be grabbed");
         return 3;
