@@ -11,6 +11,11 @@ namespace capture {
 
 namespace {
 
+// Grey from the B, G, R bytes of a pixel.
+uint8_t greyAt(const uint8_t* p) {
+    return uint8_t((uint32_t(p[0]) * 29 + uint32_t(p[1]) * 150 + uint32_t(p[2]) * 77) >> 8);
+}
+
 // A grey copy of the central columns, one value per `step` columns.
 struct Grey {
     int w = 0, h = 0;
@@ -26,8 +31,7 @@ Grey greyOf(const kit::Image& img, int x0, int cols, int step) {
     for (int y = 0; y < g.h; ++y) {
         const uint8_t* p = img.row(y) + size_t(x0) * 4;
         uint8_t* out = g.v.data() + size_t(y) * size_t(g.w);
-        for (int x = 0; x < g.w; ++x, p += 4 * step)
-            out[x] = uint8_t((uint32_t(p[0]) * 29 + uint32_t(p[1]) * 150 + uint32_t(p[2]) * 77) >> 8);
+        for (int x = 0; x < g.w; ++x, p += 4 * step) out[x] = greyAt(p);
     }
     return g;
 }
@@ -53,10 +57,15 @@ Grey reduced(const Grey& g, int fx, int fy) {
     return r;
 }
 
-// Mean absolute difference of next row r against prev row r + s over the overlap.
-double costAt(const Grey& prev, const Grey& next, int s) {
+// Mean absolute difference of next row r against prev row r + s over the
+// overlap. Gives up (infinity) as soon as the mean is sure to exceed `bound`:
+// most shifts are far off, and only those near the best need their full sum.
+double costAt(const Grey& prev, const Grey& next, int s,
+              double bound = std::numeric_limits<double>::infinity()) {
     int r0 = std::max(0, -s), r1 = std::min(next.h, prev.h - s);
-    if (r1 - r0 <= 0) return std::numeric_limits<double>::infinity();
+    if (r1 - r0 <= 0 || next.w <= 0) return std::numeric_limits<double>::infinity();
+    const double cells = double(r1 - r0) * next.w;
+    const uint64_t most = std::isfinite(bound) ? uint64_t(std::max(0.0, bound) * cells) + 1 : UINT64_MAX;
     uint64_t sum = 0;
     for (int r = r0; r < r1; ++r) {
         const uint8_t* a = next.row(r);
@@ -64,20 +73,38 @@ double costAt(const Grey& prev, const Grey& next, int s) {
         uint32_t rowSum = 0;
         for (int c = 0; c < next.w; ++c) rowSum += uint32_t(std::abs(int(a[c]) - int(b[c])));
         sum += rowSum;
+        if (sum > most) return std::numeric_limits<double>::infinity();
     }
-    return double(sum) / (double(r1 - r0) * next.w);
+    return double(sum) / cells;
 }
 
-// The lowest cost in [lo, hi]; ties go to the smaller movement, so a page
-// without texture counts as standing still.
-Shift bestIn(const Grey& prev, const Grey& next, int lo, int hi) {
-    Shift best{0, std::numeric_limits<double>::infinity()};
-    for (int s = lo; s <= hi; ++s) {
-        double c = costAt(prev, next, s);
-        if (c < best.cost - 1e-9 || (std::fabs(c - best.cost) <= 1e-9 && std::abs(s) < std::abs(best.dy)))
-            best = {s, c};
+// How far above the best a cost may lie and still count as just as good:
+// rendering gives exact pixels, so the margin is small.
+double tieLimit(double best) {
+    return best + std::max(0.05, best * 0.02);
+}
+
+// Ties go to the smaller movement, so a page without texture counts as standing still.
+bool better(const Shift& a, const Shift& b) {
+    return a.cost < b.cost - 1e-9 || (std::fabs(a.cost - b.cost) <= 1e-9 && std::abs(a.dy) < std::abs(b.dy));
+}
+
+// The costs of `shifts`, taken in the order given (the likeliest first, so
+// the bound tightens early); those that cannot tie with the best are left out.
+std::vector<Shift> tiedIn(const Grey& prev, const Grey& next, const std::vector<int>& shifts) {
+    std::vector<Shift> costs;
+    double best = std::numeric_limits<double>::infinity();
+    for (int s : shifts) {
+        double c = costAt(prev, next, s, tieLimit(best));
+        if (!std::isfinite(c)) continue;
+        best = std::min(best, c);
+        costs.push_back({s, c, {}});
     }
-    return best;
+    std::vector<Shift> tied;
+    for (const Shift& c : costs)
+        if (c.cost <= tieLimit(best)) tied.push_back(c);
+    std::stable_sort(tied.begin(), tied.end(), better);
+    return tied;
 }
 
 }  // namespace
@@ -97,51 +124,78 @@ std::optional<Shift> registerFrames(const kit::Image& prev, const kit::Image& ne
     Grey pc = reduced(pf, fx, fy), nc = reduced(nf, fx, fy);
     int coarseLimit = limit / fy;
 
-    // Coarse pass: every shift, keeping the few that come close to the best.
+    // Coarse pass: every shift, keeping all that come close to the best.
     std::vector<Shift> coarse;
-    for (int c = -coarseLimit; c <= coarseLimit; ++c) coarse.push_back({c, costAt(pc, nc, c)});
-    auto better = [](const Shift& a, const Shift& b) {
-        return a.cost < b.cost - 1e-9 ||
-               (std::fabs(a.cost - b.cost) <= 1e-9 && std::abs(a.dy) < std::abs(b.dy));
-    };
+    for (int c = -coarseLimit; c <= coarseLimit; ++c) coarse.push_back({c, costAt(pc, nc, c), {}});
     std::stable_sort(coarse.begin(), coarse.end(), better);
     if (coarse.empty() || !std::isfinite(coarse.front().cost)) return std::nullopt;
     double near = coarse.front().cost + std::max(0.5, coarse.front().cost * 0.1);
 
-    // Fine pass around each close candidate.
-    std::vector<Shift> fine;
+    // Fine pass around every close candidate, the closest first; standing
+    // still is always among the shifts tried, so still frames beat a shift
+    // that is no better.
+    std::vector<char> wanted(size_t(2 * limit + 1), 0);
+    std::vector<int> fineShifts;
+    auto want = [&](int s) {
+        if (s < -limit || s > limit || wanted[size_t(s + limit)]) return;
+        wanted[size_t(s + limit)] = 1;
+        fineShifts.push_back(s);
+    };
     int reach = fy + 2;
-    for (size_t i = 0; i < coarse.size() && i < 8 && coarse[i].cost <= near; ++i) {
-        int centre = coarse[i].dy * fy;
-        fine.push_back(bestIn(pf, nf, std::max(-limit, centre - reach), std::min(limit, centre + reach)));
-    }
-    // Still frames beat a shift that is no better.
-    fine.push_back({0, costAt(pf, nf, 0)});
-    std::stable_sort(fine.begin(), fine.end(), better);
-    Shift best = fine.front();
+    for (size_t i = 0; i < coarse.size() && coarse[i].cost <= near; ++i)
+        for (int s = coarse[i].dy * fy - reach; s <= coarse[i].dy * fy + reach; ++s) want(s);
+    want(0);
+    std::vector<Shift> central = tiedIn(pf, nf, fineShifts);
     // Content that agrees nowhere was not scrolled, it was replaced.
-    if (!std::isfinite(best.cost) || best.cost > 24.0) return std::nullopt;
+    if (central.empty() || central.front().cost > 24.0) return std::nullopt;
 
-    // Centres that repeat (a list of look-alike rows) agree at several shifts:
-    // the whole width, line numbers and margins included, decides between them.
-    std::vector<Shift> tied;
-    for (const Shift& f : fine)
-        if (f.cost <= best.cost + std::max(0.05, best.cost * 0.02) &&
-            std::none_of(tied.begin(), tied.end(), [&](const Shift& t) { return t.dy == f.dy; }))
-            tied.push_back(f);
-    if (tied.size() > 1) {
+    // The whole width, line numbers and margins included, decides between
+    // shifts the centre cannot tell apart.
+    Shift best = central.front();
+    if (central.size() > 1) {
         int wideStep = std::max(1, w / 480);
         Grey pw = greyOf(prev, 0, w, wideStep), nw = greyOf(next, 0, w, wideStep);
-        Shift wide{best.dy, std::numeric_limits<double>::infinity()};
-        for (const Shift& t : tied) {
-            double c = costAt(pw, nw, t.dy);
-            if (c < wide.cost - 1e-9 ||
-                (std::fabs(c - wide.cost) <= 1e-9 && std::abs(t.dy) < std::abs(wide.dy)))
-                wide = {t.dy, c};
+        std::vector<int> order;
+        for (const Shift& c : central) order.push_back(c.dy);
+        std::vector<Shift> wide = tiedIn(pw, nw, order);
+        if (!wide.empty()) {
+            auto it = std::find_if(central.begin(), central.end(),
+                                   [&](const Shift& c) { return c.dy == wide.front().dy; });
+            best = *it;
+            for (const Shift& t : wide) best.ties.push_back(t.dy);
         }
-        best = {wide.dy, costAt(pf, nf, wide.dy)};
     }
+    if (best.ties.empty()) best.ties.push_back(best.dy);
+    std::sort(best.ties.begin(), best.ties.end());
     return best;
+}
+
+std::optional<int> nearestTo(const std::vector<int>& shifts, double predicted) {
+    if (!(predicted >= 0) || !std::isfinite(predicted) || shifts.empty()) return std::nullopt;
+    std::vector<int> byDistance(shifts);
+    auto distance = [predicted](int s) { return std::fabs(s - predicted); };
+    std::stable_sort(byDistance.begin(), byDistance.end(),
+                     [&](int a, int b) { return distance(a) < distance(b); });
+    double d0 = distance(byDistance[0]);
+    if (d0 > std::max(2.0, predicted * 0.1)) return std::nullopt;
+    if (byDistance.size() > 1 && distance(byDistance[1]) < 3 * d0) return std::nullopt;
+    return byDistance[0];
+}
+
+double rowsDifference(const kit::Image& a, int ya, const kit::Image& b, int yb, int n) {
+    if (n <= 0) return 0;
+    if (a.isNull() || b.isNull() || ya < 0 || yb < 0 || ya + n > a.height() || yb + n > b.height())
+        return std::numeric_limits<double>::infinity();
+    int w = std::min(a.width(), b.width());
+    int step = std::max(1, w / 480);
+    uint64_t sum = 0, cells = 0;
+    for (int r = 0; r < n; ++r) {
+        const uint8_t* pa = a.row(ya + r);
+        const uint8_t* pb = b.row(yb + r);
+        for (int x = 0; x < w; x += step, ++cells)
+            sum += uint64_t(std::abs(int(greyAt(pa + 4 * x)) - int(greyAt(pb + 4 * x))));
+    }
+    return cells ? double(sum) / double(cells) : 0;
 }
 
 }  // namespace capture

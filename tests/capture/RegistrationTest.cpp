@@ -57,6 +57,31 @@ TEST(Registration, ShiftsBeyondTheLimitAreNotFound) {
     EXPECT_TRUE(!r || r->dy != 150);
 }
 
+TEST(Registration, LinesThatLookAlikeAreToldApartOverTheWholeWidthOrReportedAsTies) {
+    // Numbered lines: the middle columns agree at every whole number of lines,
+    // the numbers at the left only at the true one.
+    kit::Image page = makeLinesPage(LinesKind::numbered, 480, 120);
+    for (int lines : {1, 5, 10, 15, -3}) {
+        auto r = registerFrames(rows(page, 260, 390), rows(page, 260 + lines * kLinePitch, 390));
+        ASSERT_TRUE(r) << lines;
+        EXPECT_EQ(r->dy, lines * kLinePitch);
+        EXPECT_EQ(r->ties, std::vector<int>{lines * kLinePitch});
+    }
+    // The striped table's middle columns: every odd number of lines agrees.
+    kit::Image table = makeLinesPage(LinesKind::table, 480, 120).cropped(100, 0, 240, 120 * kLinePitch);
+    auto r = registerFrames(rows(table, 260, 299), rows(table, 260 + 3 * kLinePitch, 299));
+    ASSERT_TRUE(r);
+    EXPECT_FALSE(r->unambiguous());
+    for (int t : r->ties) EXPECT_EQ(std::abs(t / kLinePitch) % 2, 1) << t;
+    for (int lines : {-1, 1, 3, 5})
+        EXPECT_NE(std::find(r->ties.begin(), r->ties.end(), lines * kLinePitch), r->ties.end()) << lines;
+    // A prediction picks one only when it clearly points at it.
+    EXPECT_EQ(capture::nearestTo(r->ties, 3 * kLinePitch), 3 * kLinePitch);
+    EXPECT_EQ(capture::nearestTo(r->ties, 3 * kLinePitch + 2), 3 * kLinePitch);
+    EXPECT_FALSE(capture::nearestTo(r->ties, 4 * kLinePitch));
+    EXPECT_FALSE(capture::nearestTo(r->ties, 0));
+}
+
 #include <QFont>
 #include <QImage>
 #include <QPainter>
