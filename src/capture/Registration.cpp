@@ -16,13 +16,16 @@ uint8_t greyAt(const uint8_t* p) {
     return uint8_t((uint32_t(p[0]) * 29 + uint32_t(p[1]) * 150 + uint32_t(p[2]) * 77) >> 8);
 }
 
-// A grey copy of the central columns, one value per `step` columns.
+// A grey copy of some columns of an image.
 struct Grey {
     int w = 0, h = 0;
     std::vector<uint8_t> v;
     const uint8_t* row(int y) const { return v.data() + size_t(y) * size_t(w); }
 };
 
+// Columns x0 … x0 + cols − 1, one value per `step` columns, their mean: no
+// column goes unseen, or digits that differ in one column of their glyph
+// could look alike.
 Grey greyOf(const kit::Image& img, int x0, int cols, int step) {
     Grey g;
     g.w = cols / step;
@@ -31,7 +34,25 @@ Grey greyOf(const kit::Image& img, int x0, int cols, int step) {
     for (int y = 0; y < g.h; ++y) {
         const uint8_t* p = img.row(y) + size_t(x0) * 4;
         uint8_t* out = g.v.data() + size_t(y) * size_t(g.w);
-        for (int x = 0; x < g.w; ++x, p += 4 * step) out[x] = greyAt(p);
+        for (int x = 0; x < g.w; ++x) {
+            uint32_t sum = 0;
+            for (int k = 0; k < step; ++k, p += 4) sum += greyAt(p);
+            out[x] = uint8_t(sum / uint32_t(step));
+        }
+    }
+    return g;
+}
+
+// The columns left and right of the central ones, every one of them.
+Grey sidesOf(const kit::Image& img, int x0, int cols) {
+    Grey left = greyOf(img, 0, x0, 1), right = greyOf(img, x0 + cols, img.width() - x0 - cols, 1);
+    Grey g;
+    g.w = left.w + right.w;
+    g.h = img.height();
+    g.v.resize(size_t(g.w) * size_t(g.h));
+    for (int y = 0; y < g.h; ++y) {
+        std::copy_n(left.row(y), left.w, g.v.begin() + long(y) * g.w);
+        std::copy_n(right.row(y), right.w, g.v.begin() + long(y) * g.w + left.w);
     }
     return g;
 }
@@ -120,20 +141,27 @@ std::optional<Shift> registerFrames(const kit::Image& prev, const kit::Image& ne
     int x0 = w / 7, cols = w - 2 * (w / 7);
     int fineStep = std::max(1, cols / 480);
     Grey pf = greyOf(prev, x0, cols, fineStep), nf = greyOf(next, x0, cols, fineStep);
-    int fy = std::max(1, h / 256), fx = std::max(1, pf.w / 160);
-    Grey pc = reduced(pf, fx, fy), nc = reduced(nf, fx, fy);
-    int coarseLimit = limit / fy;
-
-    // Coarse pass: every shift, keeping all that come close to the best.
+    // Coarse pass over fewer columns but every row: text repeats every line,
+    // and rows averaged in blocks would favour the shifts that are multiples
+    // of both the block and the line, missing the true one. Every shift that
+    // comes close to the best is kept.
+    int fx = std::max(1, pf.w / 160);
+    Grey pc = reduced(pf, fx, 1), nc = reduced(nf, fx, 1);
+    auto nearTo = [](double best) { return best + std::max(0.5, best * 0.1); };
     std::vector<Shift> coarse;
-    for (int c = -coarseLimit; c <= coarseLimit; ++c) coarse.push_back({c, costAt(pc, nc, c), {}});
+    double bestCoarse = std::numeric_limits<double>::infinity();
+    for (int c = -limit; c <= limit; ++c) {
+        double cost = costAt(pc, nc, c, nearTo(bestCoarse));
+        if (!std::isfinite(cost)) continue;
+        coarse.push_back({c, cost, {}});
+        bestCoarse = std::min(bestCoarse, cost);
+    }
+    if (coarse.empty()) return std::nullopt;
     std::stable_sort(coarse.begin(), coarse.end(), better);
-    if (coarse.empty() || !std::isfinite(coarse.front().cost)) return std::nullopt;
-    double near = coarse.front().cost + std::max(0.5, coarse.front().cost * 0.1);
 
-    // Fine pass around every close candidate, the closest first; standing
-    // still is always among the shifts tried, so still frames beat a shift
-    // that is no better.
+    // Fine pass over every column around every close candidate, the closest
+    // first; standing still is always among the shifts tried, so still frames
+    // beat a shift that is no better.
     std::vector<char> wanted(size_t(2 * limit + 1), 0);
     std::vector<int> fineShifts;
     auto want = [&](int s) {
@@ -141,29 +169,34 @@ std::optional<Shift> registerFrames(const kit::Image& prev, const kit::Image& ne
         wanted[size_t(s + limit)] = 1;
         fineShifts.push_back(s);
     };
-    int reach = fy + 2;
-    for (size_t i = 0; i < coarse.size() && coarse[i].cost <= near; ++i)
-        for (int s = coarse[i].dy * fy - reach; s <= coarse[i].dy * fy + reach; ++s) want(s);
+    for (size_t i = 0; i < coarse.size() && coarse[i].cost <= nearTo(bestCoarse); ++i)
+        for (int s = coarse[i].dy - 1; s <= coarse[i].dy + 1; ++s) want(s);
     want(0);
     std::vector<Shift> central = tiedIn(pf, nf, fineShifts);
     // Content that agrees nowhere was not scrolled, it was replaced.
     if (central.empty() || central.front().cost > 24.0) return std::nullopt;
 
     // The whole width, line numbers and margins included, decides between
-    // shifts the centre cannot tell apart.
+    // shifts the centre cannot tell apart: the sides' every column is added
+    // to what the centre said.
     Shift best = central.front();
     if (central.size() > 1) {
-        int wideStep = std::max(1, w / 480);
-        Grey pw = greyOf(prev, 0, w, wideStep), nw = greyOf(next, 0, w, wideStep);
-        std::vector<int> order;
-        for (const Shift& c : central) order.push_back(c.dy);
-        std::vector<Shift> wide = tiedIn(pw, nw, order);
-        if (!wide.empty()) {
-            auto it = std::find_if(central.begin(), central.end(),
-                                   [&](const Shift& c) { return c.dy == wide.front().dy; });
-            best = *it;
-            for (const Shift& t : wide) best.ties.push_back(t.dy);
+        Grey ps = sidesOf(prev, x0, cols), ns = sidesOf(next, x0, cols);
+        const double all = cols + ps.w;
+        double bestWide = std::numeric_limits<double>::infinity();
+        std::vector<Shift> wide;
+        for (const Shift& c : central) {
+            // A shift whose sides alone put it past the best so far is dropped early.
+            double side = costAt(ps, ns, c.dy, (tieLimit(bestWide) * all - c.cost * cols) / ps.w);
+            if (!std::isfinite(side)) continue;
+            wide.push_back({c.dy, (c.cost * cols + side * ps.w) / all, {}});
+            bestWide = std::min(bestWide, wide.back().cost);
         }
+        std::stable_sort(wide.begin(), wide.end(), better);
+        best = *std::find_if(central.begin(), central.end(),
+                             [&](const Shift& c) { return c.dy == wide.front().dy; });
+        for (const Shift& t : wide)
+            if (t.cost <= tieLimit(wide.front().cost)) best.ties.push_back(t.dy);
     }
     if (best.ties.empty()) best.ties.push_back(best.dy);
     std::sort(best.ties.begin(), best.ties.end());

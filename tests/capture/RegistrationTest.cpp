@@ -59,14 +59,16 @@ TEST(Registration, ShiftsBeyondTheLimitAreNotFound) {
 
 TEST(Registration, LinesThatLookAlikeAreToldApartOverTheWholeWidthOrReportedAsTies) {
     // Numbered lines: the middle columns agree at every whole number of lines,
-    // the numbers at the left only at the true one.
-    kit::Image page = makeLinesPage(LinesKind::numbered, 480, 120);
-    for (int lines : {1, 5, 10, 15, -3}) {
-        auto r = registerFrames(rows(page, 260, 390), rows(page, 260 + lines * kLinePitch, 390));
-        ASSERT_TRUE(r) << lines;
-        EXPECT_EQ(r->dy, lines * kLinePitch);
-        EXPECT_EQ(r->ties, std::vector<int>{lines * kLinePitch});
-    }
+    // the numbers at the left only at the true one. Tall frames too, where a
+    // search on rows averaged in blocks would miss shifts off the block grid.
+    kit::Image page = makeLinesPage(LinesKind::numbered, 480, 160);
+    for (int h : {390, 700})
+        for (int lines : {1, 5, 10, 15, -3}) {
+            auto r = registerFrames(rows(page, 260, h), rows(page, 260 + lines * kLinePitch, h));
+            ASSERT_TRUE(r) << lines;
+            EXPECT_EQ(r->dy, lines * kLinePitch) << h;
+            EXPECT_EQ(r->ties, std::vector<int>{lines * kLinePitch}) << h;
+        }
     // The striped table's middle columns: every odd number of lines agrees.
     kit::Image table = makeLinesPage(LinesKind::table, 480, 120).cropped(100, 0, 240, 120 * kLinePitch);
     auto r = registerFrames(rows(table, 260, 299), rows(table, 260 + 3 * kLinePitch, 299));
