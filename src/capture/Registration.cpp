@@ -43,20 +43,6 @@ Grey greyOf(const kit::Image& img, int x0, int cols, int step) {
     return g;
 }
 
-// The columns left and right of the central ones, every one of them.
-Grey sidesOf(const kit::Image& img, int x0, int cols) {
-    Grey left = greyOf(img, 0, x0, 1), right = greyOf(img, x0 + cols, img.width() - x0 - cols, 1);
-    Grey g;
-    g.w = left.w + right.w;
-    g.h = img.height();
-    g.v.resize(size_t(g.w) * size_t(g.h));
-    for (int y = 0; y < g.h; ++y) {
-        std::copy_n(left.row(y), left.w, g.v.begin() + long(y) * g.w);
-        std::copy_n(right.row(y), right.w, g.v.begin() + long(y) * g.w + left.w);
-    }
-    return g;
-}
-
 // The grey copy reduced by fy rows and fx columns per cell (box average).
 Grey reduced(const Grey& g, int fx, int fy) {
     Grey r;
@@ -99,33 +85,91 @@ double costAt(const Grey& prev, const Grey& next, int s,
     return double(sum) / cells;
 }
 
-// How far above the best a cost may lie and still count as just as good:
-// rendering gives exact pixels, so the margin is small.
-double tieLimit(double best) {
-    return best + std::max(0.05, best * 0.02);
-}
+// How two frames agree at one shift: the rows that differ outright (two
+// pixels or more over 24 grey levels apart), and the mean difference of the
+// other rows. A row that stays put or changes by itself (a status line, a
+// caret) differs outright whatever the shift, so it weighs alike at each,
+// where a plain mean would weigh it differently at each; one digit that
+// differs makes its rows count in full, where a mean over a wide row would
+// hardly see it; and content that moved a pixel too far or too short differs
+// a little everywhere, which the mean sees.
+struct Score {
+    int dy = 0;
+    int rows = 0;
+    double mean = 0;
+    int overlap = 0;
+};
+constexpr int kFar = std::numeric_limits<int>::max();
 
-// Ties go to the smaller movement, so a page without texture counts as standing still.
-bool better(const Shift& a, const Shift& b) {
-    return a.cost < b.cost - 1e-9 || (std::fabs(a.cost - b.cost) <= 1e-9 && std::abs(a.dy) < std::abs(b.dy));
-}
-
-// The costs of `shifts`, taken in the order given (the likeliest first, so
-// the bound tightens early); those that cannot tie with the best are left out.
-std::vector<Shift> tiedIn(const Grey& prev, const Grey& next, const std::vector<int>& shifts) {
-    std::vector<Shift> costs;
-    double best = std::numeric_limits<double>::infinity();
-    for (int s : shifts) {
-        double c = costAt(prev, next, s, tieLimit(best));
-        if (!std::isfinite(c)) continue;
-        best = std::min(best, c);
-        costs.push_back({s, c, {}});
+// Stops early, with rows = kFar, once more than `maxRows` rows differ or the
+// mean is sure to pass `maxMean`.
+Score scoreAt(const Grey& prev, const Grey& next, int s, int maxRows, double maxMean) {
+    Score sc{s, 0, 0, std::min(next.h, prev.h - s) - std::max(0, -s)};
+    if (sc.overlap <= 0 || next.w <= 0) return {s, kFar, 0, 0};
+    const double mostSum = maxMean * double(sc.overlap) * next.w;
+    uint64_t sum = 0;
+    for (int r = std::max(0, -s), end = r + sc.overlap; r < end; ++r) {
+        const uint8_t* a = next.row(r);
+        const uint8_t* b = prev.row(r + s);
+        uint32_t rowSum = 0;
+        int off = 0;
+        for (int c = 0; c < next.w; ++c) {
+            int d = std::abs(int(a[c]) - int(b[c]));
+            rowSum += uint32_t(d);
+            off += d > 24;
+        }
+        if (off >= 2) {
+            if (++sc.rows > maxRows) return {s, kFar, 0, sc.overlap};
+        } else if (double(sum += rowSum) > mostSum) {
+            return {s, kFar, 0, sc.overlap};
+        }
     }
-    std::vector<Shift> tied;
-    for (const Shift& c : costs)
-        if (c.cost <= tieLimit(best)) tied.push_back(c);
-    std::stable_sort(tied.begin(), tied.end(), better);
-    return tied;
+    int rest = sc.overlap - sc.rows;
+    sc.mean = rest > 0 ? double(sum) / (double(rest) * next.w) : 0;
+    return sc;
+}
+
+// Fewer rows that differ outright first, then the lower mean, then the
+// smaller movement, so a page without texture counts as standing still.
+bool better(const Score& a, const Score& b) {
+    if (a.rows != b.rows) return a.rows < b.rows;
+    if (std::fabs(a.mean - b.mean) > 1e-9) return a.mean < b.mean;
+    return std::abs(a.dy) < std::abs(b.dy);
+}
+
+// How close to the best a shift must come: within `rowsLimit` of the fewest
+// rows that differ and `meanLimit` of the lowest mean.
+struct Closeness {
+    int (*rowsLimit)(int fewest, int height);
+    double (*meanLimit)(double lowest);
+};
+
+// Worth a closer look: a generous margin, so that the true shift stays in
+// the race until the whole width has had its say.
+const Closeness kNear{[](int fewest, int h) { return fewest + std::max(24, h * 6 / 100); },
+                      [](double lowest) { return lowest + std::max(0.5, lowest * 0.1); }};
+// As good as the best: rendering gives exact pixels, so the margin is small.
+const Closeness kTied{[](int fewest, int) { return fewest + std::max(2, fewest / 10); },
+                      [](double lowest) { return lowest + std::max(0.05, lowest * 0.02); }};
+
+// The scores of `shifts` that come close to the best, best first; the bounds
+// tighten as better ones are found.
+std::vector<Score> closeIn(const Grey& prev, const Grey& next, const std::vector<int>& shifts, Closeness k) {
+    int fewest = kFar / 2;
+    double lowest = std::numeric_limits<double>::infinity();
+    std::vector<Score> scores;
+    for (int s : shifts) {
+        Score sc = scoreAt(prev, next, s, k.rowsLimit(fewest, next.h), k.meanLimit(lowest));
+        if (sc.rows == kFar) continue;
+        scores.push_back(sc);
+        fewest = std::min(fewest, sc.rows);
+        lowest = std::min(lowest, sc.mean);
+    }
+    std::vector<Score> close;
+    for (const Score& sc : scores)
+        if (sc.rows <= k.rowsLimit(fewest, next.h) && sc.mean <= k.meanLimit(lowest)) close.push_back(sc);
+    std::stable_sort(close.begin(), close.end(), better);
+    return close;
 }
 
 }  // namespace
@@ -147,17 +191,19 @@ std::optional<Shift> registerFrames(const kit::Image& prev, const kit::Image& ne
     // comes close to the best is kept.
     int fx = std::max(1, pf.w / 160);
     Grey pc = reduced(pf, fx, 1), nc = reduced(nf, fx, 1);
-    auto nearTo = [](double best) { return best + std::max(0.5, best * 0.1); };
-    std::vector<Shift> coarse;
-    double bestCoarse = std::numeric_limits<double>::infinity();
-    for (int c = -limit; c <= limit; ++c) {
-        double cost = costAt(pc, nc, c, nearTo(bestCoarse));
-        if (!std::isfinite(cost)) continue;
-        coarse.push_back({c, cost, {}});
-        bestCoarse = std::min(bestCoarse, cost);
-    }
+    std::vector<int> all(size_t(2 * limit + 1));
+    for (int c = -limit; c <= limit; ++c) all[size_t(c + limit)] = c;
+    // Taken in the order a quick look at rows averaged in blocks suggests, so
+    // the bounds tighten early; the order decides nothing else.
+    int fy = std::max(1, h / 256);
+    Grey pb = reduced(pc, 1, fy), nb = reduced(nc, 1, fy);
+    std::vector<double> guess(all.size());
+    for (int c = -limit; c <= limit; ++c)
+        guess[size_t(c + limit)] = costAt(pb, nb, int(std::lround(double(c) / fy)));
+    std::stable_sort(all.begin(), all.end(),
+                     [&](int a, int b) { return guess[size_t(a + limit)] < guess[size_t(b + limit)]; });
+    std::vector<Score> coarse = closeIn(pc, nc, all, kNear);
     if (coarse.empty()) return std::nullopt;
-    std::stable_sort(coarse.begin(), coarse.end(), better);
 
     // Fine pass over every column around every close candidate, the closest
     // first; standing still is always among the shifts tried, so still frames
@@ -169,36 +215,27 @@ std::optional<Shift> registerFrames(const kit::Image& prev, const kit::Image& ne
         wanted[size_t(s + limit)] = 1;
         fineShifts.push_back(s);
     };
-    for (size_t i = 0; i < coarse.size() && coarse[i].cost <= nearTo(bestCoarse); ++i)
-        for (int s = coarse[i].dy - 1; s <= coarse[i].dy + 1; ++s) want(s);
+    for (const Score& c : coarse)
+        for (int s = c.dy - 1; s <= c.dy + 1; ++s) want(s);
     want(0);
-    std::vector<Shift> central = tiedIn(pf, nf, fineShifts);
+    std::vector<Score> central = closeIn(pf, nf, fineShifts, kNear);
     // Content that agrees nowhere was not scrolled, it was replaced.
-    if (central.empty() || central.front().cost > 24.0) return std::nullopt;
+    if (central.empty()) return std::nullopt;
+    const Score& closest = central.front();
+    if (closest.rows > closest.overlap * 6 / 10 || closest.mean > 24.0) return std::nullopt;
 
     // The whole width, line numbers and margins included, decides between
-    // shifts the centre cannot tell apart: the sides' every column is added
-    // to what the centre said.
-    Shift best = central.front();
+    // the shifts the centre finds close; those as good as the best are ties.
+    std::vector<Score> tied{closest};
     if (central.size() > 1) {
-        Grey ps = sidesOf(prev, x0, cols), ns = sidesOf(next, x0, cols);
-        const double all = cols + ps.w;
-        double bestWide = std::numeric_limits<double>::infinity();
-        std::vector<Shift> wide;
-        for (const Shift& c : central) {
-            // A shift whose sides alone put it past the best so far is dropped early.
-            double side = costAt(ps, ns, c.dy, (tieLimit(bestWide) * all - c.cost * cols) / ps.w);
-            if (!std::isfinite(side)) continue;
-            wide.push_back({c.dy, (c.cost * cols + side * ps.w) / all, {}});
-            bestWide = std::min(bestWide, wide.back().cost);
-        }
-        std::stable_sort(wide.begin(), wide.end(), better);
-        best = *std::find_if(central.begin(), central.end(),
-                             [&](const Shift& c) { return c.dy == wide.front().dy; });
-        for (const Shift& t : wide)
-            if (t.cost <= tieLimit(wide.front().cost)) best.ties.push_back(t.dy);
+        Grey pw = greyOf(prev, 0, w, 1), nw = greyOf(next, 0, w, 1);
+        std::vector<int> order;
+        for (const Score& c : central) order.push_back(c.dy);
+        tied = closeIn(pw, nw, order, kTied);
+        if (tied.empty()) tied = {closest};
     }
-    if (best.ties.empty()) best.ties.push_back(best.dy);
+    Shift best{tied.front().dy, costAt(pf, nf, tied.front().dy), {}};
+    for (const Score& t : tied) best.ties.push_back(t.dy);
     std::sort(best.ties.begin(), best.ties.end());
     return best;
 }

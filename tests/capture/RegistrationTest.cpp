@@ -69,6 +69,20 @@ TEST(Registration, LinesThatLookAlikeAreToldApartOverTheWholeWidthOrReportedAsTi
             EXPECT_EQ(r->dy, lines * kLinePitch) << h;
             EXPECT_EQ(r->ties, std::vector<int>{lines * kLinePitch}) << h;
         }
+    // The region takes in the pager's status line below the text, which stays
+    // put and changes (the file's name in reverse, then a colon): it adds its
+    // own difference to every shift, and the true one must still win.
+    kit::Image prev = rows(page, 260, 390), next = rows(page, 325, 390);
+    for (int y = 377; y < 390; ++y)
+        for (int x = 0; x < 480; ++x) {
+            uint8_t p = x < 110 && y > 378 ? 0 : 250, n = x < 6 && y > 378 ? 0 : 250;
+            prev.setPixel(x, y, {p, p, p, 255});
+            next.setPixel(x, y, {n, n, n, 255});
+        }
+    auto withStatus = registerFrames(prev, next);
+    ASSERT_TRUE(withStatus);
+    EXPECT_EQ(withStatus->ties, std::vector<int>{65});
+
     // The striped table's middle columns: every odd number of lines agrees.
     kit::Image table = makeLinesPage(LinesKind::table, 480, 120).cropped(100, 0, 240, 120 * kLinePitch);
     auto r = registerFrames(rows(table, 260, 299), rows(table, 260 + 3 * kLinePitch, 299));
