@@ -41,6 +41,7 @@ struct ScrollCapturer::Capture {
     int segments = 0;
     bool cancelPlease = false;
     bool everMoved = false;
+    bool lookedAgain = false;  // the latest cycle saw the page still and took no end from it
     uint32_t currentHash = 0;  // of previousFrame
     std::vector<kit::EventMonitor::Token> monitors;
     Completion callback;
@@ -77,12 +78,13 @@ void removeMonitors(ScrollCapturer::Capture& c) {
     c.monitors.clear();
 }
 
-void scheduleCycle(const std::shared_ptr<ScrollCapturer::Capture>& c) {
+void scheduleCycle(const std::shared_ptr<ScrollCapturer::Capture>& c, bool scrollFirst = true) {
     std::weak_ptr<ScrollCapturer::Capture> weak = c;
-    kit::dispatchMainAfter(c->interval * 0.25, [weak] {
-        if (auto cap = weak.lock(); cap && !cap->ended)
-            ScrollCapturer::scroll(cap->centre, cap->direction * cap->step);
-    });
+    if (scrollFirst)
+        kit::dispatchMainAfter(c->interval * 0.25, [weak] {
+            if (auto cap = weak.lock(); cap && !cap->ended)
+                ScrollCapturer::scroll(cap->centre, cap->direction * cap->step);
+        });
     kit::dispatchMainAfter(c->interval, [weak] {
         if (auto cap = weak.lock(); cap && !cap->ended && cap == slot()) ScrollCapturer::captureCycle();
     });
@@ -438,6 +440,13 @@ void ScrollCapturer::captureCycle() {
         case Movement::Kind::unsure:
             return endUnsure(*c, c->shots.size());
         case Movement::Kind::still: {
+            // A busy program can draw a scroll late: a page that was moving
+            // gets one more look, without a scroll, before it counts as ended.
+            if (c->everMoved && !c->lookedAgain) {
+                c->lookedAgain = true;
+                c->clicksPending += clicks;
+                return scheduleCycle(c, false);
+            }
             size_t placed = c->shots.size();
             if (!strip.isNull()) {
                 c->shots.push_back(strip);
@@ -456,6 +465,7 @@ void ScrollCapturer::captureCycle() {
     c->previousFrame = c->lastCapture;
     c->currentHash = hash;
     c->everMoved = true;
+    c->lookedAgain = false;
 
     int64_t height = c->shots.front().height();
     for (int a : c->advances) height += a;

@@ -10,6 +10,7 @@
 #include <memory>
 #include <optional>
 #include <string>
+#include <utility>
 #include <vector>
 
 #include "capture/CaptureHost.h"
@@ -168,12 +169,20 @@ public:
     std::optional<kit::Point> pointerAt = kit::Point{500, 400};
     bool cursorHidden = false;
     int scrollCalls = 0;
+    // The scroll of this call is drawn late: the next grab still shows the page unmoved.
+    int lateScroll = -1;
+    int pendingScroll = 0;
 
     std::vector<kit::ScreenInfo> screens() override {
         return {{1, kit::Rect(0, 0, screenW, screenH), scale, true}};
     }
     std::vector<kit::WindowInfo> windows() override { return windowList; }
     kit::Image grabArea(const kit::Rect& r) override {
+        kit::Image out = grabNow(r);
+        if (pendingScroll) scrollBy(std::exchange(pendingScroll, 0));
+        return out;
+    }
+    kit::Image grabNow(const kit::Rect& r) {
         kit::Image out(int(std::lround(r.width() * scale)), int(std::lround(r.height() * scale)), scale);
         int x0 = int(std::lround(r.x() * scale)), y0 = int(std::lround(r.y() * scale));
         for (int y = 0; y < out.height(); ++y)
@@ -184,10 +193,15 @@ public:
     std::optional<kit::Point> pointer() override { return pointerAt; }
     void warp(kit::Point p) override { pointerAt = p; }
     bool scrollClicks(int vertical, int) override {
-        ++scrollCalls;
+        if (++scrollCalls == lateScroll)
+            pendingScroll = vertical;
+        else
+            scrollBy(vertical);
+        return true;
+    }
+    void scrollBy(int vertical) {
         int screenPx = int(std::lround(screenH * scale));
         scrollY = std::clamp(scrollY - vertical * pixelsPerClick, 0, std::max(0, page.height() - screenPx));
-        return true;
     }
     void setCursorHidden(bool h) override { cursorHidden = h; }
     bool inputTrusted() override { return trusted; }
