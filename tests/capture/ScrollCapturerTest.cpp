@@ -182,10 +182,12 @@ TEST_F(AutoScroll, AKeyPressInterruptsAndKeepsWhatWasCaptured) {
 }
 
 TEST_F(AutoScroll, APageThatDoesNotMoveEndsWithoutStarting) {
+    // A blinking caret changes the region, but nothing in it shifted.
     desk->pixelsPerClick = 0;
+    desk->caretBlinks = true;
     auto img = run(-1, kit::Rect(0, 100, 400, 300));
     ASSERT_TRUE(img);
-    EXPECT_EQ(*img, rows(desk->page, 100, 300));
+    EXPECT_EQ(img->height(), 300);
     EXPECT_EQ(spy.alerts, std::vector<std::string>{"Kadrix wasn't able to scroll"});
     EXPECT_EQ(spy.lastPreset["stopped"], "withoutStarting");
 

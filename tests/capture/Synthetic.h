@@ -172,6 +172,8 @@ public:
     // The scroll of this call is drawn late: the next grab still shows the page unmoved.
     int lateScroll = -1;
     int pendingScroll = 0;
+    bool caretBlinks = false;
+    int grabs = 0;
 
     std::vector<kit::ScreenInfo> screens() override {
         return {{1, kit::Rect(0, 0, screenW, screenH), scale, true}};
@@ -187,6 +189,10 @@ public:
         int x0 = int(std::lround(r.x() * scale)), y0 = int(std::lround(r.y() * scale));
         for (int y = 0; y < out.height(); ++y)
             for (int x = 0; x < out.width(); ++x) out.setPixel(x, y, page.pixel(x0 + x, y0 + y + scrollY));
+        // A caret at screen pixel (200, 250) that blinks: on at every other grab.
+        if (caretBlinks && ++grabs % 2)
+            for (int y = 250 - y0; y < 265 - y0; ++y)
+                for (int x = 200 - x0; x < 202 - x0; ++x) out.setPixel(x, y, {0, 0, 0, 255});
         return out;
     }
     kit::Image wallpaper(int) override { return wallpaperImage; }

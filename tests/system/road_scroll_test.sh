@@ -10,22 +10,33 @@
 source "$(dirname "${BASH_SOURCE[0]}")/harness.sh"
 sys_begin
 
-road() {
-  local s=$1
-  rm -f "$SYS_TMP/page.info"
-  "$SYS_BIN/kadrix-testclient" scroll Page 100 100 500 400 500 1400 top "$SYS_TMP/page.info" &
-  local client=$!
-  sys_wait_for --timeout 10 test -s "$SYS_TMP/page.info" || fail "the scroll window did not show"
+# A scroll window of the test client at scale S: show_page S INFO MODE TITLE X Y W H PAGE_W PAGE_H;
+# its pid goes to client, its viewport in device pixels to vx vy vw vh.
+show_page() {
+  local s=$1 info=$2
+  shift 2
+  rm -f "$info"
+  "$SYS_BIN/kadrix-testclient" "$@" top "$info" &
+  client=$!
+  sys_wait_for --timeout 10 test -s "$info" || fail "the $1 window did not show"
   sleep 0.5
-  local vx vy vw vh offset
-  read -r vx vy vw vh offset <"$SYS_TMP/page.info"
+  read -r vx vy vw vh _ <"$info"
   vx=$((vx * s)) vy=$((vy * s)) vw=$((vw * s)) vh=$((vh * s))
+}
+# kadrix started and asked for a scrolling capture copied to the clipboard; the picker waits for a drag.
+start_scrolling() {
   sys_start '"everScrollingCapture": true'
-  sys_screenshot "$SYS_TMP/before.png"
   xclip -selection clipboard -i /dev/null
   sys_link 'kadrix://grab/scrolling?then=copy'
   sys_wait_for --timeout 10 xdotool search --name '^kadrix-screencapture$' || fail "the screenshot tool did not start"
   sleep 0.5
+}
+
+road() {
+  local s=$1 client vx vy vw vh
+  show_page "$s" "$SYS_TMP/page.info" scroll Page 100 100 500 400 500 1400
+  sys_screenshot "$SYS_TMP/before.png"
+  start_scrolling
   local x1=$((vx + 20)) y1=$((vy + 20)) x2=$((vx + vw - 40)) y2=$((vy + vh - 20))
   sys_drag $x1 $y1 $x2 $y2
   sys_wait_for --timeout 40 bash -c "xclip -selection clipboard -o -t TARGETS 2>/dev/null | grep -qx image/png" \
@@ -59,20 +70,9 @@ road() {
   wait "$client" 2>/dev/null || true
 }
 lines_road() {
-  local s=$1
-  rm -f "$SYS_TMP/lines.info"
-  "$SYS_BIN/kadrix-testclient" lines Lines 100 100 520 420 480 3900 top "$SYS_TMP/lines.info" &
-  local client=$!
-  sys_wait_for --timeout 10 test -s "$SYS_TMP/lines.info" || fail "the lines window did not show"
-  sleep 0.5
-  local vx vy vw vh
-  read -r vx vy vw vh _ <"$SYS_TMP/lines.info"
-  vx=$((vx * s)) vy=$((vy * s)) vw=$((vw * s)) vh=$((vh * s))
-  sys_start '"everScrollingCapture": true'
-  xclip -selection clipboard -i /dev/null
-  sys_link 'kadrix://grab/scrolling?then=copy'
-  sys_wait_for --timeout 10 xdotool search --name '^kadrix-screencapture$' || fail "the screenshot tool did not start"
-  sleep 0.5
+  local s=$1 client vx vy vw vh
+  show_page "$s" "$SYS_TMP/lines.info" lines Lines 100 100 520 420 480 3900
+  start_scrolling
   local x1=$vx y1=$((vy + 10 * s)) x2=$((vx + 480 * s - 1)) y2=$((vy + vh - 10 * s))
   sys_drag $x1 $y1 $x2 $y2
   sys_wait_for --timeout 60 bash -c "xclip -selection clipboard -o -t TARGETS 2>/dev/null | grep -qx image/png" \
