@@ -3,7 +3,8 @@
 //    ImageMagick's import, each on private Xvfb screens of 1920×1080 and
 //    3840×2160 showing the same windows. Processes are timed end to end.
 //  - The in-process root grab of a 3840×2160 screen (no file).
-//  - Registration of one 1920×1080 frame pair, and stitching 40 such frames.
+//  - Registration of one 1920×1080 frame pair (of text that never repeats,
+//    and of a terminal's look-alike lines), and stitching 40 such frames.
 #include <benchmark/benchmark.h>
 #include <fcntl.h>
 #include <signal.h>
@@ -107,6 +108,32 @@ void BM_RegisterPair1080p(benchmark::State& state) {
     }
 }
 
+// A terminal's lines: the same text on every line of 13 rows, told apart
+// only by a number in the first columns, so the middle columns agree at every
+// whole number of lines and the whole width must decide.
+kit::Image terminalPage(int w, int lines) {
+    kit::Image img(w, lines * 13);
+    uint8_t* p = img.mutableBits();
+    for (int y = 0; y < img.height(); ++y)
+        for (int x = 0; x < w; ++x, p += 4) {
+            int line = y / 13, cell = x / 6, gy = y % 13, gx = x % 6;
+            uint32_t key = cell < 4 ? uint32_t(line >> (cell * 3) & 7) : uint32_t(cell % 23);
+            bool ink = gy >= 3 && gy < 10 && gx < 5 && ((key * 2654435761u) >> (gy * 5 + gx) % 29 & 1u);
+            p[0] = p[1] = p[2] = ink ? 30 : 250;
+            p[3] = 255;
+        }
+    return img;
+}
+
+void BM_RegisterTerminalLines1080p(benchmark::State& state) {
+    static kit::Image page = terminalPage(1920, 300);
+    kit::Image a = page.cropped(0, 0, 1920, 1080), b = page.cropped(0, 5 * 13, 1920, 1080);
+    for (auto _ : state) {
+        auto s = capture::registerFrames(a, b);
+        if (!s || s->dy != 65 || !s->unambiguous()) return state.SkipWithError("wrong shift");
+    }
+}
+
 void BM_Stitch40Frames1080p(benchmark::State& state) {
     std::vector<kit::Image> frames;
     for (int i = 0; i < 40; ++i) frames.push_back(page().cropped(0, i * 140, 1920, 1080));
@@ -124,6 +151,7 @@ void BM_Stitch40Frames1080p(benchmark::State& state) {
 }  // namespace
 
 BENCHMARK(BM_RegisterPair1080p)->Unit(benchmark::kMillisecond);
+BENCHMARK(BM_RegisterTerminalLines1080p)->Unit(benchmark::kMillisecond);
 BENCHMARK(BM_Stitch40Frames1080p)->Arg(0)->Arg(1)->Unit(benchmark::kMillisecond)->Iterations(3);
 // The three tools are timed alike: on both screens, eight runs each.
 static void onBothScreens(benchmark::internal::Benchmark* b) {

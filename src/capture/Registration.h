@@ -1,9 +1,17 @@
 #pragma once
 // Translational registration of two frames of the same scrolled region: how
 // far the content moved vertically between them. Our own algorithm: grey row
-// blocks of the central columns, a coarse search on a downscaled copy, then
-// a refinement at full resolution around the coarse answer.
+// blocks of the central columns find every shift that agrees as well as the
+// best one (a coarse search on a downscaled copy, refined at full
+// resolution), and the whole width decides between them.
+//
+// Terminals, logs and tables repeat: their middle columns read the same on
+// every line, so a scroll by whole lines agrees at every multiple of the line
+// pitch. The whole width (line numbers, times) usually tells those apart;
+// when it cannot, the measurement is ambiguous and says so, and the caller
+// decides with what it knows of the scroll, or not at all.
 #include <optional>
+#include <vector>
 
 #include "kit/Image.h"
 
@@ -11,13 +19,28 @@ namespace capture {
 
 struct Shift {
     int dy = 0;       // pixels; positive when the content moved up (scrolled down)
-    double cost = 0;  // mean absolute grey difference over the overlap at dy
+    double cost = 0;  // mean absolute grey difference over the overlap at dy (central columns)
+    // Every shift that agrees over the whole width as well as dy does, dy
+    // among them, in ascending order. One element: the measurement is sure.
+    std::vector<int> ties;
+    bool unambiguous() const { return ties.size() <= 1; }
 };
 
 // The vertical shift of `next` against `prev`: row r of `next` shows what row
 // r + dy of `prev` showed. Shifts up to `maxShift` pixels either way are
 // searched (0: up to 0.7 of the height). Absent when the frames differ in
-// size, are too small, or no shift makes them agree.
+// size, are too small, or no shift makes them agree. Among tied shifts, dy is
+// the one that agrees best over the whole width, then the smallest movement.
 std::optional<Shift> registerFrames(const kit::Image& prev, const kit::Image& next, int maxShift = 0);
+
+// Of several shifts that agree equally well, the one a prediction points at:
+// the nearest to `predicted`, when it lies within a tenth of it (2 pixels at
+// least) and every other one lies at least three times as far. Absent when no
+// shift is clearly the one, or the prediction is negative or not a number.
+std::optional<int> nearestTo(const std::vector<int>& shifts, double predicted);
+
+// Mean absolute grey difference of `n` rows of `a` from row `ya` against `n`
+// rows of `b` from row `yb`, over the whole width of the narrower image.
+double rowsDifference(const kit::Image& a, int ya, const kit::Image& b, int yb, int n);
 
 }  // namespace capture

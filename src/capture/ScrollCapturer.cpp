@@ -6,9 +6,11 @@
 #include <climits>
 #include <cmath>
 #include <iostream>
+#include <utility>
 
 #include "capture/CaptureHost.h"
 #include "capture/Capturer.h"
+#include "capture/ImageOps.h"
 #include "capture/Registration.h"
 #include "capture/ToolOutput.h"
 #include "kit/EventMonitor.h"
@@ -28,20 +30,27 @@ struct ScrollCapturer::Capture {
     double scale = 1, interval = 0.12;
     kit::Point centre;
     int64_t scrollingMax = 20000;
+    // The strips placed so far (the first frame first), how far each moved
+    // (pixels), and how many wheel clicks were sent before each.
     std::vector<kit::Image> shots;
-    std::vector<int> advances;  // measured movement (pixels) of each strip
+    std::vector<int> advances;
+    std::vector<int> clicks;
     kit::Image lastCapture;
-    kit::Image previousFrame;  // the whole region one cycle earlier
+    kit::Image previousFrame;  // the whole region when the latest strip was placed
+    kit::Image tail;           // the picture's last rows, as tall as the region
     int segments = 0;
     bool cancelPlease = false;
-    uint32_t currentHash = 0, previousHash = 0;
+    bool everMoved = false;
+    bool lookedAgain = false;  // the latest cycle saw the page still and took no end from it
+    uint32_t currentHash = 0;  // of previousFrame
     std::vector<kit::EventMonitor::Token> monitors;
     Completion callback;
     bool ended = false;
-    // How far one wheel click moves this page (measured; 0 until known) and
-    // how many clicks the latest scroll sent.
+    // How far one wheel click moves this page (0 until known), learned only
+    // from measurements that could not be mistaken, and the clicks sent
+    // since the latest strip was placed.
     double pixelsPerClick = 0;
-    int lastClicks = 0;
+    int clicksPending = 0;
 };
 
 namespace {
@@ -69,27 +78,121 @@ void removeMonitors(ScrollCapturer::Capture& c) {
     c.monitors.clear();
 }
 
-void scheduleCycle(const std::shared_ptr<ScrollCapturer::Capture>& c) {
+void scheduleCycle(const std::shared_ptr<ScrollCapturer::Capture>& c, bool scrollFirst = true) {
     std::weak_ptr<ScrollCapturer::Capture> weak = c;
-    kit::dispatchMainAfter(c->interval * 0.25, [weak] {
-        if (auto cap = weak.lock(); cap && !cap->ended)
-            ScrollCapturer::scroll(cap->centre, cap->direction * cap->step);
-    });
+    if (scrollFirst)
+        kit::dispatchMainAfter(c->interval * 0.25, [weak] {
+            if (auto cap = weak.lock(); cap && !cap->ended)
+                ScrollCapturer::scroll(cap->centre, cap->direction * cap->step);
+        });
     kit::dispatchMainAfter(c->interval, [weak] {
         if (auto cap = weak.lock(); cap && !cap->ended && cap == slot()) ScrollCapturer::captureCycle();
     });
 }
 
-// How far the content moved since the previous cycle, in pixels along the
-// capture's direction; 0 when it stood still or moved the wrong way.
-int measuredAdvance(ScrollCapturer::Capture& c, bool pageMoved) {
-    if (!pageMoved) return 0;
-    int nominal = int(std::lround(c.step * c.scale));
+// What one cycle saw: the page stood still, moved `advance` pixels along the
+// capture's direction, or moved in a way no one could place for sure.
+struct Movement {
+    enum class Kind { still, moved, unsure };
+    Kind kind = Kind::still;
+    int advance = 0;
+};
+
+// Compares the whole region with the frame of the latest strip. A changed
+// region whose content did not shift (a blinking caret, a clock) stood still.
+// On rows that look alike several shifts agree equally: the one the clicks
+// sent point at is taken, and without it no one is.
+Movement measureMovement(ScrollCapturer::Capture& c, uint32_t hash, int clicks) {
+    using K = Movement::Kind;
+    if (c.lastCapture.isNull()) return {K::unsure, 0};
+    if (hash == c.currentHash) return {K::still, 0};
     auto shift = registerFrames(c.previousFrame, c.lastCapture);
-    if (!shift) return nominal;
-    int adv = std::max(0, c.direction > 0 ? -shift->dy : shift->dy);
-    if (adv > 0 && c.lastClicks > 0) c.pixelsPerClick = double(adv) / c.lastClicks;
-    return adv;
+    if (!shift) return {K::unsure, 0};
+    auto along = [&](int dy) { return c.direction > 0 ? -dy : dy; };
+    int advance = along(shift->dy);
+    if (shift->unambiguous()) {
+        if (advance > 0 && clicks > 0) c.pixelsPerClick = double(advance) / clicks;
+    } else {
+        // Nothing to predict with before a sure measurement has shown how far a click goes.
+        if (c.pixelsPerClick <= 0) return {K::unsure, 0};
+        std::vector<int> ties;
+        for (int dy : shift->ties) ties.push_back(along(dy));
+        auto picked = nearestTo(ties, clicks * c.pixelsPerClick);
+        if (!picked) return {K::unsure, 0};
+        advance = *picked;
+    }
+    return advance > 0 ? Movement{K::moved, advance} : Movement{K::still, 0};
+}
+
+// The picture's last frame-height of rows once `strip` is placed `advance`
+// rows beyond `tail` (the picture's last rows before it).
+kit::Image tailAfter(const kit::Image& tail, const kit::Image& strip, int advance, int direction) {
+    kit::Image out(tail.width(), tail.height(), tail.scale());
+    int keep = tail.height() - advance;
+    if (direction > 0) {
+        copyInto(out, tail.cropped(0, 0, tail.width(), keep), 0, advance);
+        copyInto(out, strip, 0, 0);
+    } else {
+        copyInto(out, tail.cropped(0, advance, tail.width(), keep), 0, 0);
+        copyInto(out, strip, 0, out.height() - strip.height());
+    }
+    return out;
+}
+
+// Whether the picture built so far agrees with the new frame at `advance`
+// about as well as the frame before it did, over the whole width: content that
+// changed by itself (a caret, an animation) differs from both alike, a strip
+// placed wrong only from the picture.
+bool pictureAgrees(const ScrollCapturer::Capture& c, int advance) {
+    const kit::Image& frame = c.lastCapture;
+    int rows = frame.height() - advance;
+    if (rows <= 0) return true;  // nothing of the picture is left in view
+    int picTop = c.direction > 0 ? 0 : advance, frameTop = c.direction > 0 ? advance : 0;
+    double picture = rowsDifference(c.tail, picTop, frame, frameTop, rows);
+    double previous = rowsDifference(c.previousFrame, picTop, frame, frameTop, rows);
+    return picture <= previous + 1.0;
+}
+
+kit::Json stopped(const ScrollCapturer::Capture& c, const char* how) {
+    return kit::Json{{"segments", c.segments}, {"stopped", how}};
+}
+
+// The rest cannot be placed for sure: the image ends with the first `placed`
+// shots, all of which were, and the user hears why, once.
+void endUnsure(ScrollCapturer::Capture& c, size_t placed) {
+    CaptureHost& h = host();
+    h.notify("Scrolling capture stopped early",
+             "The rest of the page could not be stitched reliably, so the image ends where the capture "
+             "was sure of it.");
+    h.preset("grab:scrolling", stopped(c, "interrupted"));
+    std::vector<kit::Image> shots(c.shots.begin(), c.shots.begin() + long(placed));
+    ScrollCapturer::finish(ScrollCapturer::combineMeasured(shots, c.advances, c.direction), false);
+}
+
+// The page stood still: at its end, or before it ever moved.
+void endStill(ScrollCapturer::Capture& c, size_t placed) {
+    CaptureHost& h = host();
+    if (!c.everMoved) {
+        h.alertOnMain(
+            "Kadrix wasn't able to scroll",
+            "Check that the page under the region scrolls with the mouse wheel, and if a program of "
+            "yours reverses the desktop's scroll direction, try Reverse the direction of Scrolling "
+            "Capture in the app preferences (Advanced tab).");
+        h.preset("grab:scrolling", stopped(c, "withoutStarting"));
+        ScrollCapturer::finish(c.shots.front(), false);
+        return;
+    }
+    // How far the clicks behind the final frame could have moved the page:
+    // those of the last two strips, the still one included.
+    int clicks = 0;
+    for (size_t i = c.clicks.size() - std::min<size_t>(2, c.clicks.size()); i < c.clicks.size(); ++i)
+        clicks += c.clicks[i];
+    int sent = int(std::lround(clicks * c.pixelsPerClick));
+    auto stitched = ScrollCapturer::findShiftImage(c.shots, c.advances, c.lastCapture, c.step, c.margin,
+                                                   c.scale, c.direction, sent);
+    if (!stitched.reliable) return endUnsure(c, placed);
+    h.preset("grab:scrolling", stopped(c, "endReached"));
+    ScrollCapturer::finish(stitched.image, false);
 }
 
 }  // namespace
@@ -200,14 +303,6 @@ double ScrollCapturer::scaleFactor(const kit::Rect& region) {
 
 namespace {
 
-// The central 70 % of the region, whose content tells whether the page moved.
-kit::Rect innerRect(const kit::Rect& r) {
-    auto rnd = [](double v) { return std::round(v); };
-    double f = (1 - 0.7) * 0.5;
-    return {r.x() + rnd(r.width() * f), r.y() + rnd(r.height() * f), rnd(r.width() * 0.7),
-            rnd(r.height() * 0.7)};
-}
-
 // A part of a grab of `region`, given in window-server coordinates.
 kit::Image partOf(const kit::Image& grab, const kit::Rect& region, const kit::Rect& part) {
     double k = grab.scale();
@@ -233,11 +328,9 @@ uint32_t hashOf(const kit::Image& img) {
 }  // namespace
 
 uint32_t ScrollCapturer::pageHash(const kit::Rect& r) {
-    // Cut from a grab of the whole region, exactly as the cycles cut theirs:
-    // at fractional scales a grab of the inner rectangle alone can start a
-    // pixel off, and a still page would then seem to have moved.
-    kit::Image whole = kit::grabArea(r);
-    return whole.isNull() ? 0 : hashOf(partOf(whole, r, innerRect(r)));
+    // The whole region: on a terminal the middle of every line can read the
+    // same, and a crop of it stays the same while the lines scroll.
+    return hashOf(kit::grabArea(r));
 }
 
 void ScrollCapturer::scroll(kit::Point point, int delta) {
@@ -254,7 +347,7 @@ void ScrollCapturer::scroll(kit::Point point, int delta) {
             double stripPx = (c->step + c->margin) * c->scale;
             while (n > 1 && n * c->pixelsPerClick > 0.8 * stripPx) --n;
         }
-        c->lastClicks = n;
+        c->clicksPending += n;
         clicks = delta > 0 ? n : -n;
     }
     if (host().getBool("scrollingReverseAutoscroll", false)) clicks = -clicks;
@@ -304,6 +397,8 @@ void ScrollCapturer::start(int direction, std::optional<kit::Rect> region, Compl
     }
     c->shots.push_back(first);
     c->previousFrame = first;
+    c->tail = first;
+    c->currentHash = hashOf(first);
 
     std::weak_ptr<Capture> weak = c;
     auto cancel = [weak](const kit::MonitorEvent&) {
@@ -313,75 +408,77 @@ void ScrollCapturer::start(int direction, std::optional<kit::Rect> region, Compl
     c->monitors.push_back(M::addGlobal(M::LeftMouseDown | M::RightMouseDown | M::KeyDown, cancel));
     c->monitors.push_back(M::addLocal(M::KeyDown, cancel));
 
-    c->previousHash = pageHash(r);
-    c->currentHash = pageHash(r);
     scheduleCycle(c);
 }
 
 void ScrollCapturer::captureCycle() {
     std::shared_ptr<Capture> c = slot();
     if (!c || c->ended) return;
-    CaptureHost& h = host();
 
     // One grab of the whole region gives the strip and the page hash too, so
     // all three show the page at the same moment even while it still glides.
     c->lastCapture = kit::grabArea(c->region);
     kit::Image strip = c->lastCapture.isNull() ? kit::grabArea(stripRect(*c))
                                                : partOf(c->lastCapture, c->region, stripRect(*c));
-    uint32_t hash = c->lastCapture.isNull() ? pageHash(c->region)
-                                            : hashOf(partOf(c->lastCapture, c->region, innerRect(c->region)));
+    uint32_t hash = c->lastCapture.isNull() ? pageHash(c->region) : hashOf(c->lastCapture);
     c->segments += 1;
+    int clicks = std::exchange(c->clicksPending, 0);
 
-    bool moved = hash != c->currentHash;
-    if (!strip.isNull()) {
-        int adv = measuredAdvance(*c, moved);
+    Movement m = measureMovement(*c, hash, clicks);
+    if (m.kind == Movement::Kind::moved) {
         // A click that scrolled further than a strip shows: take the rows from the whole region instead.
-        if (adv > strip.height() - int(std::lround(c->margin * c->scale)) && !c->lastCapture.isNull()) {
-            int rows = std::min(c->lastCapture.height(), adv + int(std::lround(c->margin * c->scale)));
+        int marginPx = int(std::lround(c->margin * c->scale));
+        if (strip.isNull() || m.advance > strip.height() - marginPx) {
+            int rows = std::min(c->lastCapture.height(), m.advance + marginPx);
             strip = c->direction > 0 ? c->lastCapture.cropped(0, 0, c->lastCapture.width(), rows)
                                      : c->lastCapture.cropped(0, c->lastCapture.height() - rows,
                                                               c->lastCapture.width(), rows);
         }
-        c->shots.push_back(strip);
-        c->advances.push_back(adv);
+        if (!pictureAgrees(*c, m.advance)) m.kind = Movement::Kind::unsure;
     }
-    if (!c->lastCapture.isNull()) c->previousFrame = c->lastCapture;
+    switch (m.kind) {
+        case Movement::Kind::unsure:
+            return endUnsure(*c, c->shots.size());
+        case Movement::Kind::still: {
+            // A busy program can draw a scroll late: a page that was moving
+            // gets one more look, without a scroll, before it counts as ended.
+            if (c->everMoved && !c->lookedAgain) {
+                c->lookedAgain = true;
+                c->clicksPending += clicks;
+                return scheduleCycle(c, false);
+            }
+            size_t placed = c->shots.size();
+            if (!strip.isNull()) {
+                c->shots.push_back(strip);
+                c->advances.push_back(0);
+                c->clicks.push_back(clicks);
+            }
+            return endStill(*c, placed);
+        }
+        case Movement::Kind::moved:
+            break;
+    }
+    c->shots.push_back(strip);
+    c->advances.push_back(m.advance);
+    c->clicks.push_back(clicks);
+    c->tail = tailAfter(c->tail, strip, m.advance, c->direction);
+    c->previousFrame = c->lastCapture;
+    c->currentHash = hash;
+    c->everMoved = true;
+    c->lookedAgain = false;
 
     int64_t height = c->shots.front().height();
     for (int a : c->advances) height += a;
-    double estimate = double(height) + c->step * c->scale;
-    bool limit = estimate >= double(c->scrollingMax);
-
-    kit::Json stats{{"segments", c->segments}};
-    if (!moved) {
-        bool endReached = hash != c->previousHash;
-        stats["stopped"] = endReached ? "endReached" : "withoutStarting";
-        if (endReached) {
-            h.preset("grab:scrolling", stats);
-            findShift(c->shots, c->advances, c->lastCapture, c->step, c->margin, c->scale, c->direction);
-        } else {
-            h.alertOnMain(
-                "Kadrix wasn't able to scroll",
-                "Check that the page under the region scrolls with the mouse wheel, and if a program of "
-                "yours "
-                "reverses the desktop's scroll direction, try Reverse the direction of Scrolling Capture in "
-                "the app preferences (Advanced tab).");
-            h.preset("grab:scrolling", stats);
-            finish(c->shots.front(), false);
-        }
-        return;
-    }
+    bool limit = double(height) + c->step * c->scale >= double(c->scrollingMax);
     if (limit || c->cancelPlease) {
         if (limit)
-            h.notify("Max height reached", "You can change scrolling height limit in the app preferences");
-        stats["stopped"] = limit ? "maxHeight" : "interrupted";
-        h.preset("grab:scrolling", stats);
+            host().notify("Max height reached",
+                          "You can change scrolling height limit in the app preferences");
+        host().preset("grab:scrolling", stopped(*c, limit ? "maxHeight" : "interrupted"));
         // Every strip taken goes into the image, the last one too.
         finish(combineMeasured(c->shots, c->advances, c->direction), false);
         return;
     }
-    c->previousHash = c->currentHash;
-    c->currentHash = hash;
     scheduleCycle(c);
 }
 

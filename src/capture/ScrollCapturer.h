@@ -4,7 +4,9 @@
 // stitch the strips into one tall image. Wheel clicks move the content as far
 // as the target application decides, so every cycle measures the real
 // movement by registering the whole region against the previous cycle's,
-// and the stitch uses the measured movement. Static operations, main thread.
+// and the stitch uses the measured movement. Where rows look alike and the
+// movement cannot be told for sure, the capture ends with what it placed
+// rather than guess. Static operations, main thread.
 #include <cstdint>
 #include <functional>
 #include <memory>
@@ -71,14 +73,20 @@ public:
     static int overlayShiftSegment(const kit::Image& img1, const kit::Image& img2, int travel, int direction);
     static uint64_t overlayCompareSegment(const kit::Image& img1, const kit::Image& img2, int overlap,
                                           int area, int direction, uint64_t threshold);
-    // Aligns the final frame to the shots before the last two and returns the
-    // stitched image (null on failure, reported). `advances` are the measured
-    // movements of the strips (empty: every strip moved one step).
-    static kit::Image findShiftImage(const std::vector<kit::Image>& shots, const std::vector<int>& advances,
-                                     const kit::Image& lastCapture, int step, int rectOffset, double dpr,
-                                     int direction);
-    static void findShift(const std::vector<kit::Image>& shots, const std::vector<int>& advances,
-                          const kit::Image& lastCapture, int step, int rectOffset, double dpr, int direction);
+    // Aligns the final frame to the shots before the last two. `advances` are
+    // the measured movements of the strips (empty: every strip moved one
+    // step); `sent` is how far the clicks behind the last two strips could
+    // have moved the page (pixels, 0 when unknown), which bounds the search.
+    // Not reliable when several overlaps agree equally and none is the one
+    // the measured movements point at, or the frame agrees nowhere; the image
+    // is null then, and on a failure (reported).
+    struct Aligned {
+        kit::Image image;
+        bool reliable = true;
+    };
+    static Aligned findShiftImage(const std::vector<kit::Image>& shots, const std::vector<int>& advances,
+                                  const kit::Image& lastCapture, int step, int rectOffset, double dpr,
+                                  int direction, int sent = 0);
 
     static constexpr uint64_t kUnreadable = 99999999;
 

@@ -4,9 +4,12 @@
 #include <cmath>
 #include <cstdlib>
 #include <limits>
+#include <optional>
+#include <vector>
 
 #include "capture/CaptureHost.h"
 #include "capture/ImageOps.h"
+#include "capture/Registration.h"
 #include "capture/ScrollCapturer.h"
 
 namespace capture {
@@ -224,9 +227,36 @@ int ScrollCapturer::overlayShiftSegment(const kit::Image& img1, const kit::Image
     return bestOverlap;
 }
 
-kit::Image ScrollCapturer::findShiftImage(const std::vector<kit::Image>& shots,
-                                          const std::vector<int>& advances, const kit::Image& lastCapture,
-                                          int step, int rectOffset, double dpr, int direction) {
+namespace {
+
+// How far the final frame lies beyond the base, decided over the whole width.
+// The quick searches look at the central columns and stop at the first perfect
+// score; on rows that repeat (a terminal, a log) several overlaps score
+// perfectly. Every one as good as the best is considered, and when the whole
+// width cannot tell them apart, the one `predicted` points at is taken, or
+// none: a wrong picture is worse than a shorter one.
+std::optional<int> beyondBase(const kit::Image& base, const kit::Image& last, int travel, int direction,
+                              int predicted) {
+    const int w = last.width(), hl = last.height();
+    if (base.width() != w || base.height() < hl) return std::nullopt;
+    kit::Image band = direction > 0 ? base.cropped(0, 0, w, hl) : base.cropped(0, base.height() - hl, w, hl);
+    auto shift = registerFrames(band, last, travel);
+    if (!shift) return std::nullopt;
+    std::vector<int> beyond;
+    for (int dy : shift->ties) {
+        int t = direction > 0 ? -dy : dy;
+        if (t >= 0 && t <= travel) beyond.push_back(t);
+    }
+    if (beyond.size() == 1) return beyond.front();
+    return nearestTo(beyond, predicted);
+}
+
+}  // namespace
+
+ScrollCapturer::Aligned ScrollCapturer::findShiftImage(const std::vector<kit::Image>& shots,
+                                                       const std::vector<int>& advances,
+                                                       const kit::Image& lastCapture, int step,
+                                                       int rectOffset, double dpr, int direction, int sent) {
     CaptureHost& h = host();
     if (shots.size() < 2) {
         h.oops(kFindShiftFn, "OOPS: findShift called, not enough shots taken");
@@ -242,16 +272,20 @@ kit::Image ScrollCapturer::findShiftImage(const std::vector<kit::Image>& shots,
     const kit::Image& last = lastCapture.isNull() ? shots.back() : lastCapture;
 
     h.timerStart("Overlay");
-    // How far the final frame can lie beyond the base: one step each for the
-    // two dropped strips, or what was measured for them, with a little slack.
+    // How far the final frame can lie beyond the base: one step for the
+    // dropped strips, or what was measured for them, and never less than the
+    // clicks sent could have moved, the still strip's included (a page whose
+    // whole region repeats looks still when it moved by whole lines).
     int travel = toPixels(step, dpr);
+    std::optional<int> measured;
     if (!advances.empty()) {
         // Shot j moved advances[j - 1]; the dropped shots are the last two
         // (only one of them moved when the first frame is the other).
         int tail = 0;
         for (size_t j = std::max<size_t>(1, kept.size()); j < shots.size() && j - 1 < advances.size(); ++j)
             tail += std::max(0, advances[j - 1]);
-        travel = std::max(6, tail + 8);
+        measured = tail;
+        travel = std::max({6, tail, sent}) + 8;
     }
     travel = std::clamp(travel, 1, last.height() - 1);
     // The stamp needs half the frame to itself; longer travels go straight to the segments.
@@ -266,7 +300,10 @@ kit::Image ScrollCapturer::findShiftImage(const std::vector<kit::Image>& shots,
     h.event("timer",
             kit::Json{{"timername", "overlay"}, {"timer", h.timerElapsed("Overlay")}, {"algo", method}});
 
-    int overlap = std::clamp(*shift, 0, std::min(last.height(), base.height()));
+    // Without measured movements the quick search's answer is the best guess to check.
+    auto beyond = beyondBase(base, last, travel, direction, measured.value_or(last.height() - *shift));
+    if (!beyond) return {{}, false};
+    int overlap = std::clamp(last.height() - *beyond, 0, std::min(last.height(), base.height()));
     int height = base.height() + last.height() - overlap;
     kit::Image out(base.width(), height, base.scale());
     if (out.isNull()) {
@@ -288,15 +325,7 @@ kit::Image ScrollCapturer::findShiftImage(const std::vector<kit::Image>& shots,
         copyInto(out, base, 0, 0);
         copyInto(out, piece, 0, height - piece.height());
     }
-    return out;
-}
-
-void ScrollCapturer::findShift(const std::vector<kit::Image>& shots, const std::vector<int>& advances,
-                               const kit::Image& lastCapture, int step, int rectOffset, double dpr,
-                               int direction) {
-    kit::Image img = findShiftImage(shots, advances, lastCapture, step, rectOffset, dpr, direction);
-    // Even a failed alignment ends the capture: the pointer comes back and the caller hears of it.
-    finish(img, false);
+    return {out, true};
 }
 
 }  // namespace capture

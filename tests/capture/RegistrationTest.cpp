@@ -57,6 +57,47 @@ TEST(Registration, ShiftsBeyondTheLimitAreNotFound) {
     EXPECT_TRUE(!r || r->dy != 150);
 }
 
+TEST(Registration, LinesThatLookAlikeAreToldApartOverTheWholeWidthOrReportedAsTies) {
+    // Numbered lines: the middle columns agree at every whole number of lines,
+    // the numbers at the left only at the true one. Tall frames too, where a
+    // search on rows averaged in blocks would miss shifts off the block grid.
+    kit::Image page = makeLinesPage(LinesKind::numbered, 480, 160);
+    for (int h : {390, 700})
+        for (int lines : {1, 5, 10, 15, -3}) {
+            auto r = registerFrames(rows(page, 260, h), rows(page, 260 + lines * kLinePitch, h));
+            ASSERT_TRUE(r) << lines;
+            EXPECT_EQ(r->dy, lines * kLinePitch) << h;
+            EXPECT_EQ(r->ties, std::vector<int>{lines * kLinePitch}) << h;
+        }
+    // The region takes in the pager's status line below the text, which stays
+    // put and changes (the file's name in reverse, then a colon): it adds its
+    // own difference to every shift, and the true one must still win.
+    kit::Image prev = rows(page, 260, 390), next = rows(page, 325, 390);
+    for (int y = 377; y < 390; ++y)
+        for (int x = 0; x < 480; ++x) {
+            uint8_t p = x < 110 && y > 378 ? 0 : 250, n = x < 6 && y > 378 ? 0 : 250;
+            prev.setPixel(x, y, {p, p, p, 255});
+            next.setPixel(x, y, {n, n, n, 255});
+        }
+    auto withStatus = registerFrames(prev, next);
+    ASSERT_TRUE(withStatus);
+    EXPECT_EQ(withStatus->ties, std::vector<int>{65});
+
+    // The striped table's middle columns: every odd number of lines agrees.
+    kit::Image table = makeLinesPage(LinesKind::table, 480, 120).cropped(100, 0, 240, 120 * kLinePitch);
+    auto r = registerFrames(rows(table, 260, 299), rows(table, 260 + 3 * kLinePitch, 299));
+    ASSERT_TRUE(r);
+    EXPECT_FALSE(r->unambiguous());
+    for (int t : r->ties) EXPECT_EQ(std::abs(t / kLinePitch) % 2, 1) << t;
+    for (int lines : {-1, 1, 3, 5})
+        EXPECT_NE(std::find(r->ties.begin(), r->ties.end(), lines * kLinePitch), r->ties.end()) << lines;
+    // A prediction picks one only when it clearly points at it.
+    EXPECT_EQ(capture::nearestTo(r->ties, 3 * kLinePitch), 3 * kLinePitch);
+    EXPECT_EQ(capture::nearestTo(r->ties, 3 * kLinePitch + 2), 3 * kLinePitch);
+    EXPECT_FALSE(capture::nearestTo(r->ties, 4 * kLinePitch));
+    EXPECT_FALSE(capture::nearestTo(r->ties, 0));
+}
+
 #include <QFont>
 #include <QImage>
 #include <QPainter>

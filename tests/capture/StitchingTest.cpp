@@ -68,31 +68,32 @@ TEST_F(Stitching, FindShiftAlignsAPartialLastScroll) {
     std::vector<kit::Image> shots{rows(page, 0, 300)};
     for (int t : {100, 200, 240, 240}) shots.push_back(rows(page, t + 100, 200));
     kit::Image last = rows(page, 240, 300);
-    kit::Image img = ScrollCapturer::findShiftImage(shots, {}, last, 100, 100, 1.0, -1);
+    kit::Image img = ScrollCapturer::findShiftImage(shots, {}, last, 100, 100, 1.0, -1).image;
     EXPECT_EQ(img, rows(page, 0, 540));
     EXPECT_EQ(spy.events, std::vector<std::string>{"timer"});
 
     // With measured advances the tail of the last two strips bounds the search.
     std::vector<int> adv{100, 100, 40, 0};
-    EXPECT_EQ(ScrollCapturer::findShiftImage(shots, adv, last, 100, 100, 1.0, -1), rows(page, 0, 540));
+    EXPECT_EQ(ScrollCapturer::findShiftImage(shots, adv, last, 100, 100, 1.0, -1).image, rows(page, 0, 540));
 
     // Upwards: the final frame lies 60 rows above the base.
     std::vector<kit::Image> up{rows(page, 1000, 300)};
     for (int t : {900, 800, 740, 740}) up.push_back(rows(page, t, 200));
     kit::Image upLast = rows(page, 740, 300);
-    EXPECT_EQ(ScrollCapturer::findShiftImage(up, {}, upLast, 100, 100, 1.0, 1), rows(page, 740, 560));
+    EXPECT_EQ(ScrollCapturer::findShiftImage(up, {}, upLast, 100, 100, 1.0, 1).image, rows(page, 740, 560));
 }
 
 TEST_F(Stitching, FindShiftNeedsTwoShots) {
-    EXPECT_TRUE(ScrollCapturer::findShiftImage({rows(page, 0, 300)}, {}, {}, 100, 100, 1.0, -1).isNull());
+    EXPECT_TRUE(
+        ScrollCapturer::findShiftImage({rows(page, 0, 300)}, {}, {}, 100, 100, 1.0, -1).image.isNull());
     EXPECT_TRUE(spy.oopsed("not enough shots taken"));
 
     // Exactly two: the final frame is aligned against the first frame, as far
     // as the dropped strip was measured to move.
     std::vector<kit::Image> two{rows(page, 0, 300), rows(page, 190, 200)};
     kit::Image last = rows(page, 90, 300);
-    EXPECT_EQ(ScrollCapturer::findShiftImage(two, {90}, last, 100, 100, 1.0, -1), rows(page, 0, 390));
-    EXPECT_EQ(ScrollCapturer::findShiftImage(two, {}, last, 100, 100, 1.0, -1), rows(page, 0, 390));
+    EXPECT_EQ(ScrollCapturer::findShiftImage(two, {90}, last, 100, 100, 1.0, -1).image, rows(page, 0, 390));
+    EXPECT_EQ(ScrollCapturer::findShiftImage(two, {}, last, 100, 100, 1.0, -1).image, rows(page, 0, 390));
 }
 
 TEST_F(Stitching, StampSearchNeedsAClearWinner) {
@@ -150,7 +151,7 @@ TEST_F(Stitching, ExtremeArgumentsEndQuicklyWithoutOverflow) {
         kit::Image img = ScrollCapturer::combine(shots, {}, -1, 100, 100, dpr);
         // Far too tall to make, or laid at one pixel per point: never a wrapped height.
         EXPECT_TRUE(img.isNull() || img.height() == 400) << dpr;
-        ScrollCapturer::findShiftImage({shots[0], shots[1], shots[1]}, {}, last, 100, 100, dpr, -1);
+        ScrollCapturer::findShiftImage({shots[0], shots[1], shots[1]}, {}, last, 100, 100, dpr, -1).image;
     }
     for (int travel : {INT_MAX, INT_MIN, -1, 0, 100000}) {
         int overlap = ScrollCapturer::overlayShiftSegment(base, last, travel, -1);

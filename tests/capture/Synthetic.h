@@ -1,13 +1,16 @@
 #pragma once
 // Synthetic pages and frames for the capture tests: content that never
-// repeats, so every row of a stitched image can be checked against it.
+// repeats, and text lines that look alike, so every row of a stitched image
+// can be checked against its page.
 #include <algorithm>
 #include <cmath>
 #include <cstdint>
+#include <cstdio>
 #include <map>
 #include <memory>
 #include <optional>
 #include <string>
+#include <utility>
 #include <vector>
 
 #include "capture/CaptureHost.h"
@@ -27,6 +30,57 @@ inline kit::Image makePage(int w, int h, uint32_t seed = 1) {
             v ^= v >> 15;
             img.setPixel(x, y, {uint8_t(v), uint8_t(v >> 8), uint8_t(v >> 16), 255});
         }
+    return img;
+}
+
+// Pages of monospaced text lines, as terminals, logs and tables show them:
+// the middle columns read the same on every line, only a number or a time
+// tells the lines apart. Lines are `kLinePitch` pixels apart, glyph cells
+// 6 × 13; each character has a fixed 5 × 7 pattern of its own (not a real
+// font: the tests need lines that look alike, not lines that read).
+enum class LinesKind { numbered, bareNumbers, log, table };
+constexpr int kLinePitch = 13;
+
+inline std::string lineText(LinesKind kind, int i) {
+    char buf[96];
+    switch (kind) {
+        case LinesKind::numbered:
+            std::snprintf(buf, sizeof buf, "line %04d of the test file", i + 1);
+            break;
+        case LinesKind::bareNumbers:
+            std::snprintf(buf, sizeof buf, "%d", i + 1);
+            break;
+        case LinesKind::log:
+            std::snprintf(buf, sizeof buf, "2024-05-17 10:%02d:%02d INFO worker ready, queue empty",
+                          i / 60 % 60, i % 60);
+            break;
+        case LinesKind::table:
+            std::snprintf(buf, sizeof buf, "|%5d | 12.50 | 12.50 | 12.50 | 12.50 | 12.50 |", i + 1);
+            break;
+    }
+    return buf;
+}
+
+// A page `lines` lines tall; the table's rows are striped, every other one shaded.
+inline kit::Image makeLinesPage(LinesKind kind, int w, int lines) {
+    kit::Image img(w, lines * kLinePitch);
+    const kit::PixelBGRA ink{30, 30, 30, 255};
+    for (int i = 0; i < lines; ++i) {
+        uint8_t bg = kind == LinesKind::table && i % 2 ? 225 : 250;
+        for (int y = i * kLinePitch; y < (i + 1) * kLinePitch; ++y)
+            for (int x = 0; x < w; ++x) img.setPixel(x, y, {bg, bg, bg, 255});
+        std::string text = lineText(kind, i);
+        for (size_t k = 0; k < text.size() && int(k + 1) * 6 + 2 <= w; ++k) {
+            if (text[k] == ' ') continue;
+            uint32_t bits = uint32_t(uint8_t(text[k])) * 2654435761u;
+            bits ^= bits >> 15;
+            bits *= 0x2c1b3c6du;
+            for (int gy = 0; gy < 7; ++gy)
+                for (int gx = 0; gx < 5; ++gx)
+                    if (bits >> ((gy * 5 + gx) % 32) & 1u)
+                        img.setPixel(2 + int(k) * 6 + gx, i * kLinePitch + 3 + gy, ink);
+        }
+    }
     return img;
 }
 
@@ -115,26 +169,45 @@ public:
     std::optional<kit::Point> pointerAt = kit::Point{500, 400};
     bool cursorHidden = false;
     int scrollCalls = 0;
+    // The scroll of this call is drawn late: the next grab still shows the page unmoved.
+    int lateScroll = -1;
+    int pendingScroll = 0;
+    bool caretBlinks = false;
+    int grabs = 0;
 
     std::vector<kit::ScreenInfo> screens() override {
         return {{1, kit::Rect(0, 0, screenW, screenH), scale, true}};
     }
     std::vector<kit::WindowInfo> windows() override { return windowList; }
     kit::Image grabArea(const kit::Rect& r) override {
+        kit::Image out = grabNow(r);
+        if (pendingScroll) scrollBy(std::exchange(pendingScroll, 0));
+        return out;
+    }
+    kit::Image grabNow(const kit::Rect& r) {
         kit::Image out(int(std::lround(r.width() * scale)), int(std::lround(r.height() * scale)), scale);
         int x0 = int(std::lround(r.x() * scale)), y0 = int(std::lround(r.y() * scale));
         for (int y = 0; y < out.height(); ++y)
             for (int x = 0; x < out.width(); ++x) out.setPixel(x, y, page.pixel(x0 + x, y0 + y + scrollY));
+        // A caret at screen pixel (200, 250) that blinks: on at every other grab.
+        if (caretBlinks && ++grabs % 2)
+            for (int y = 250 - y0; y < 265 - y0; ++y)
+                for (int x = 200 - x0; x < 202 - x0; ++x) out.setPixel(x, y, {0, 0, 0, 255});
         return out;
     }
     kit::Image wallpaper(int) override { return wallpaperImage; }
     std::optional<kit::Point> pointer() override { return pointerAt; }
     void warp(kit::Point p) override { pointerAt = p; }
     bool scrollClicks(int vertical, int) override {
-        ++scrollCalls;
+        if (++scrollCalls == lateScroll)
+            pendingScroll = vertical;
+        else
+            scrollBy(vertical);
+        return true;
+    }
+    void scrollBy(int vertical) {
         int screenPx = int(std::lround(screenH * scale));
         scrollY = std::clamp(scrollY - vertical * pixelsPerClick, 0, std::max(0, page.height() - screenPx));
-        return true;
     }
     void setCursorHidden(bool h) override { cursorHidden = h; }
     bool inputTrusted() override { return trusted; }

@@ -3,6 +3,8 @@
 //   kadrix-testclient ontop TITLE X Y W H #RRGGBB   (stays above, like our pins)
 //   kadrix-testclient scroll TITLE X Y W H PAGE_W PAGE_H top|bottom INFO_FILE
 //   kadrix-testclient text …   (the same with a page of text lines)
+//   kadrix-testclient lines …   (the same with numbered monospaced lines, scrolled whole lines at a time)
+//   kadrix-testclient page W H FILE   (the "lines" page as PNG, then exits)
 //   kadrix-testclient drop TITLE X Y W H OUT_FILE   (copies the first file dropped on it to OUT_FILE)
 //   kadrix-testclient shot FILE   (the root window's pixels as PNG, then exits)
 // "shot" reads the root window alone: a screenshot tool that walks the window
@@ -50,12 +52,21 @@ private:
     QString out_;
 };
 
+// Numbered lines whose middle columns read the same on every line.
+QImage linesPage(int w, int h) {
+    return kit::qt::wrap(testing_capture::makeLinesPage(testing_capture::LinesKind::numbered, w,
+                                                        h / testing_capture::kLinePitch))
+        .copy();
+}
+
 }  // namespace
 
 int main(int argc, char** argv) {
     QApplication app(argc, argv);
     QStringList a = app.arguments();
     if (a.size() == 3 && a[1] == "shot") return app.primaryScreen()->grabWindow(0).save(a[2], "PNG") ? 0 : 1;
+    if (a.size() == 5 && a[1] == "page")
+        return linesPage(a[2].toInt(), a[3].toInt()).save(a[4], "PNG") ? 0 : 1;
     if (a.size() < 8) return 2;
     QString mode = a[1], title = a[2];
     int x = a[3].toInt(), y = a[4].toInt(), w = a[5].toInt(), h = a[6].toInt();
@@ -77,7 +88,7 @@ int main(int argc, char** argv) {
         win->show();
         return app.exec();
     }
-    if ((mode != "scroll" && mode != "text") || a.size() < 11) return 2;
+    if ((mode != "scroll" && mode != "text" && mode != "lines") || a.size() < 11) return 2;
     int pageW = a[7].toInt(), pageH = a[8].toInt();
     bool bottom = a[9] == "bottom";
     QString info = a[10];
@@ -85,11 +96,22 @@ int main(int argc, char** argv) {
     area->setWindowTitle(title);
     area->setFrameShape(QFrame::NoFrame);
     auto* label = new QLabel;
-    QImage content = mode == "text" ? textPage(pageW, pageH)
-                                    : kit::qt::wrap(testing_capture::makePage(pageW, pageH)).copy();
+    QImage content = mode == "text"    ? textPage(pageW, pageH)
+                     : mode == "lines" ? linesPage(pageW, pageH)
+                                       : kit::qt::wrap(testing_capture::makePage(pageW, pageH)).copy();
+    if (mode == "lines") {
+        // Each pixel of the page becomes whole device pixels, so a test can
+        // rebuild what the screen shows at any whole scale.
+        qreal dpr = app.devicePixelRatio();
+        content =
+            content.scaled(int(pageW * dpr), int(pageH * dpr), Qt::IgnoreAspectRatio, Qt::FastTransformation);
+        content.setDevicePixelRatio(dpr);
+    }
     label->setPixmap(QPixmap::fromImage(content));
     label->setFixedSize(pageW, pageH);
     area->setWidget(label);
+    // A wheel click moves a terminal's lines by whole lines: three here.
+    if (mode == "lines") area->verticalScrollBar()->setSingleStep(testing_capture::kLinePitch);
     area->setGeometry(x, y, w, h);
     area->show();
     auto write = [area, info] {
