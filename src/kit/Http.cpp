@@ -1,7 +1,6 @@
 #include "kit/Http.h"
 
 #include <curl/curl.h>
-#include <dlfcn.h>
 
 #include <atomic>
 #include <chrono>
@@ -9,9 +8,9 @@
 #include <condition_variable>
 #include <cstdio>
 #include <mutex>
-#include <type_traits>
 
 #include "kit/Dispatch.h"
+#include "kit/DynamicLibrary.h"
 #include "kit/Files.h"
 
 #ifndef KADRIX_VERSION
@@ -77,23 +76,14 @@ struct Curl {
 };
 
 const Curl* loadCurl() {
-    void* lib = dlopen(KADRIX_CURL_LIBRARY, RTLD_NOW | RTLD_LOCAL);
-    if (!lib) return nullptr;
+    static const DynamicLibrary lib(KADRIX_CURL_LIBRARY);
     static Curl c;
-    bool all = true;
-    auto find = [&](auto& fn, const char* name) {
-        fn = reinterpret_cast<std::remove_reference_t<decltype(fn)>>(dlsym(lib, name));
-        all = all && fn;
-    };
-    find(c.global_init, "curl_global_init");
-    find(c.easy_init, "curl_easy_init");
-    find(c.easy_setopt, "curl_easy_setopt");
-    find(c.easy_perform, "curl_easy_perform");
-    find(c.easy_getinfo, "curl_easy_getinfo");
-    find(c.easy_cleanup, "curl_easy_cleanup");
-    find(c.easy_strerror, "curl_easy_strerror");
-    find(c.slist_append, "curl_slist_append");
-    find(c.slist_free_all, "curl_slist_free_all");
+    const bool all =
+        lib.find(c.global_init, "curl_global_init") & lib.find(c.easy_init, "curl_easy_init") &
+        lib.find(c.easy_setopt, "curl_easy_setopt") & lib.find(c.easy_perform, "curl_easy_perform") &
+        lib.find(c.easy_getinfo, "curl_easy_getinfo") & lib.find(c.easy_cleanup, "curl_easy_cleanup") &
+        lib.find(c.easy_strerror, "curl_easy_strerror") & lib.find(c.slist_append, "curl_slist_append") &
+        lib.find(c.slist_free_all, "curl_slist_free_all");
     if (!all) return nullptr;
     c.global_init(CURL_GLOBAL_DEFAULT);
     // Registered after curl's and OpenSSL's own handlers, so it runs before them.

@@ -1,6 +1,5 @@
 #include "kit/TextRecognizer.h"
 
-#include <dlfcn.h>
 #include <tesseract/capi.h>
 
 #include <algorithm>
@@ -10,7 +9,8 @@
 #include <filesystem>
 #include <map>
 #include <memory>
-#include <type_traits>
+
+#include "kit/DynamicLibrary.h"
 
 namespace kit {
 
@@ -94,32 +94,21 @@ struct Engine {
 };
 
 const Engine* loadEngine() {
-    void* lib = dlopen(KADRIX_TESSERACT_LIBRARY, RTLD_NOW | RTLD_LOCAL);
-    if (!lib) return nullptr;
+    static const DynamicLibrary lib(KADRIX_TESSERACT_LIBRARY);
     static Engine e;
-    bool all = true;
-    auto find = [&](auto& fn, const char* name) {
-        fn = reinterpret_cast<std::remove_reference_t<decltype(fn)>>(dlsym(lib, name));
-        all = all && fn;
-    };
-    find(e.create, "TessBaseAPICreate");
-    find(e.destroy, "TessBaseAPIDelete");
-    find(e.setVariable, "TessBaseAPISetVariable");
-    find(e.init, "TessBaseAPIInit2");
-    find(e.setImage, "TessBaseAPISetImage");
-    find(e.setSourceResolution, "TessBaseAPISetSourceResolution");
-    find(e.recognize, "TessBaseAPIRecognize");
-    find(e.iterator, "TessBaseAPIGetIterator");
-    find(e.clear, "TessBaseAPIClear");
-    find(e.text, "TessResultIteratorGetUTF8Text");
-    find(e.page, "TessResultIteratorGetPageIteratorConst");
-    find(e.box, "TessPageIteratorBoundingBox");
-    find(e.next, "TessResultIteratorNext");
-    find(e.deleteIterator, "TessResultIteratorDelete");
-    find(e.deleteText, "TessDeleteText");
+    const bool all =
+        lib.find(e.create, "TessBaseAPICreate") & lib.find(e.destroy, "TessBaseAPIDelete") &
+        lib.find(e.setVariable, "TessBaseAPISetVariable") & lib.find(e.init, "TessBaseAPIInit2") &
+        lib.find(e.setImage, "TessBaseAPISetImage") &
+        lib.find(e.setSourceResolution, "TessBaseAPISetSourceResolution") &
+        lib.find(e.recognize, "TessBaseAPIRecognize") & lib.find(e.iterator, "TessBaseAPIGetIterator") &
+        lib.find(e.clear, "TessBaseAPIClear") & lib.find(e.text, "TessResultIteratorGetUTF8Text") &
+        lib.find(e.page, "TessResultIteratorGetPageIteratorConst") &
+        lib.find(e.box, "TessPageIteratorBoundingBox") & lib.find(e.next, "TessResultIteratorNext") &
+        lib.find(e.deleteIterator, "TessResultIteratorDelete") & lib.find(e.deleteText, "TessDeleteText");
     if (!all) return nullptr;
-    e.ompSetNumThreads = reinterpret_cast<void (*)(int)>(dlsym(lib, "omp_set_num_threads"));
-    e.ompSetDynamic = reinterpret_cast<void (*)(int)>(dlsym(lib, "omp_set_dynamic"));
+    lib.find(e.ompSetNumThreads, "omp_set_num_threads");
+    lib.find(e.ompSetDynamic, "omp_set_dynamic");
     return &e;
 }
 
