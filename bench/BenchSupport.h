@@ -11,7 +11,9 @@
 #include <string_view>
 
 #include "kit/Application.h"
+#include "kit/Canvas.h"
 #include "kit/Image.h"
+#include "kit/TextLayer.h"
 
 // A smoke run (CI's: --benchmark_min_time given) does one round of what
 // repeats a fixed number of times.
@@ -52,6 +54,30 @@ inline kit::Image patternedCapture(int width, int height) {
         }
     }
     return img;
+}
+
+// Something like a desktop: flat panels, a gradient, rules and lines of text.
+inline kit::Image desktopPicture(int w, int h) {
+    kit::Canvas c(w, h);
+    c.drawLinearGradient(kit::Color::rgb(40, 60, 90), kit::Color::rgb(90, 130, 170), {0, 0}, {0, double(h)},
+                         true);
+    for (int i = 0; i < 12; ++i) {
+        double x = (i * 433) % (w - 1400), y = (i * 271) % (h - 900);
+        c.fillRect({x, y, 1400, 900}, kit::Color::rgb(245, 245, 245 - i * 3));
+        c.fillRect({x, y + 860, 1400, 40}, kit::Color::rgb(220, 220, 225));
+    }
+    auto text = kit::Layer::make();
+    text->setBounds({0, 0, double(w), double(h)});
+    for (int i = 0; i < 400; ++i) {
+        auto t = kit::TextLayer::make();
+        t->setString("The quick brown fox jumps over the lazy dog " + std::to_string(i));
+        t->setFont(kit::Font::system(15));
+        t->setForegroundColor(kit::Color::rgb(30, 30, 30));
+        t->setFrame({double((i * 97) % (w - 420)), double((i * 37) % (h - 24)), 420, 22});
+        text->addSublayer(t);
+    }
+    c.drawLayer(*text);
+    return c.image();
 }
 
 // Wall-clock seconds a call takes.

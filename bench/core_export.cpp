@@ -28,30 +28,6 @@ namespace {
 namespace fs = std::filesystem;
 constexpr int W = 5120, H = 2880;
 
-// Something like a desktop: flat panels, a gradient, rules and lines of text.
-kit::Image desktop(int w, int h) {
-    kit::Canvas c(w, h);
-    c.drawLinearGradient(kit::Color::rgb(40, 60, 90), kit::Color::rgb(90, 130, 170), {0, 0}, {0, double(h)},
-                         true);
-    for (int i = 0; i < 12; ++i) {
-        double x = (i * 433) % (w - 1400), y = (i * 271) % (h - 900);
-        c.fillRect({x, y, 1400, 900}, kit::Color::rgb(245, 245, 245 - i * 3));
-        c.fillRect({x, y + 860, 1400, 40}, kit::Color::rgb(220, 220, 225));
-    }
-    auto text = kit::Layer::make();
-    text->setBounds({0, 0, double(w), double(h)});
-    for (int i = 0; i < 400; ++i) {
-        auto t = kit::TextLayer::make();
-        t->setString("The quick brown fox jumps over the lazy dog " + std::to_string(i));
-        t->setFont(kit::Font::system(15));
-        t->setForegroundColor(kit::Color::rgb(30, 30, 30));
-        t->setFrame({double((i * 97) % (w - 420)), double((i * 37) % (h - 24)), 420, 22});
-        text->addSublayer(t);
-    }
-    c.drawLayer(*text);
-    return c.image();
-}
-
 // The screenshot in its canvas layer with 20 arrows, boxes and labels over it.
 kit::LayerPtr annotated(const kit::Image& shot) {
     auto root = kit::Layer::make();
@@ -110,7 +86,7 @@ struct Bed {
     std::string folder = (fs::temp_directory_path() / "kadrix-bench-export").string();
     Bed() {
         settings.setTelemetry(&telemetry);
-        host.shot = desktop(W, H);
+        host.shot = desktopPicture(W, H);
         host.layer = annotated(host.shot);
         fs::remove_all(folder);
         fs::create_directories(folder);

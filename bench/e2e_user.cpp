@@ -7,14 +7,17 @@
 //   ShortcutToEditorFrame   Ctrl+Shift+1 to the editor's first frame, 1080p and 4K
 //   ShortcutToFileSaved     Ctrl+Shift+1 with "save" after capture to the file in
 //                           the folder, next to scrot (and import) writing the same
-//                           screen, at 1080p and 4K; a peer not installed is skipped
+//                           screen, at 1080p and 4K; a peer not installed is skipped;
+//                           CPU a capture costs as a counter
 //   StartupToTrayIcon       launch to the icon shown in a tray (trayer)
 // Everything runs with a session bus of its own, as on a desktop.
-//   IdleWakeups             context switches of an idle kadrix over 60 s
+//   IdleWakeups             context switches, CPU time and resident memory of an
+//                           idle kadrix over 60 s
 // A smoke run (--benchmark_min_time given) does one round of each and idles 2 s.
 #include <benchmark/benchmark.h>
 #include <signal.h>
 #include <sys/inotify.h>
+#include <sys/resource.h>
 #include <sys/wait.h>
 #include <unistd.h>
 #include <xcb/xcb.h>
@@ -139,11 +142,17 @@ struct Screen {
 };
 
 // Runs a command on `display`, waits for it; its exit status.
+// CPU seconds (user and system) of the commands run() ran, all told.
+double childCpuSeconds = 0;
+
 int run(const std::string& display, std::vector<std::string> args) {
     args.insert(args.begin(), {"env", "DISPLAY=" + display});
     pid_t pid = benchsupport::spawn(args);
     int status = -1;
-    waitpid(pid, &status, 0);
+    rusage use{};
+    wait4(pid, &status, 0, &use);
+    childCpuSeconds += double(use.ru_utime.tv_sec + use.ru_stime.tv_sec) +
+                       double(use.ru_utime.tv_usec + use.ru_stime.tv_usec) / 1e6;
     return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
 }
 
@@ -300,6 +309,9 @@ bool installed(const std::string& program) {
     return std::system(("command -v " + program + " >/dev/null 2>&1").c_str()) == 0;
 }
 
+long cpuTicks(pid_t pid);
+double residentMB(pid_t pid);
+
 void BM_ShortcutToFileSaved(benchmark::State& state) {
     const int tool = int(state.range(0));  // 0 kadrix, 1 scrot, 2 import
     const int w = int(state.range(1)), h = int(state.range(2));
@@ -320,6 +332,8 @@ void BM_ShortcutToFileSaved(benchmark::State& state) {
     }
     FolderWatch watch(folder);
     int n = 0;
+    const long ticks0 = tool == 0 ? cpuTicks(k->pid) : 0;
+    const double child0 = childCpuSeconds;
     for (auto _ : state) {
         watch.drain();
         std::string file = (folder / ("shot" + std::to_string(n++) + ".png")).string();
@@ -339,6 +353,11 @@ void BM_ShortcutToFileSaved(benchmark::State& state) {
     }
     state.SetLabel(tool == 0 ? "kadrix" : tool == 1 ? "scrot" : "import -window root");
     state.counters["cores"] = double(kit::usableCores());
+    // CPU a capture costs: kadrix's own time (the running program's, in clock
+    // ticks), or the peer command's.
+    const double cpu = tool == 0 ? double(cpuTicks(k->pid) - ticks0) / double(sysconf(_SC_CLK_TCK))
+                                 : childCpuSeconds - child0;
+    state.counters["cpu_ms"] = benchmark::Counter(cpu * 1000, benchmark::Counter::kAvgIterations);
     k.reset();
     fs::remove_all(folder);
 }
@@ -429,6 +448,15 @@ std::map<std::string, long> switchesByThread(pid_t pid) {
     return out;
 }
 
+// Resident memory in MB (VmRSS).
+double residentMB(pid_t pid) {
+    std::istringstream in(readFile("/proc/" + std::to_string(pid) + "/status"));
+    std::string line;
+    while (std::getline(in, line))
+        if (line.rfind("VmRSS:", 0) == 0) return std::stod(line.substr(6)) / 1024;
+    return 0;
+}
+
 long cpuTicks(pid_t pid) {
     std::string stat = readFile("/proc/" + std::to_string(pid) + "/stat");
     std::istringstream fields(stat.substr(stat.rfind(')') + 2));
@@ -457,6 +485,7 @@ void BM_IdleWakeups(benchmark::State& state) {
         state.SetIterationTime(window);
     }
     state.counters["switches"] = double(switches);
+    state.counters["rss_MB"] = residentMB(k.pid);
     state.counters["cpu_ms"] = double(ticks) * 1000.0 / double(sysconf(_SC_CLK_TCK));
     state.counters["seconds"] = window;
     state.counters["cores"] = double(kit::usableCores());

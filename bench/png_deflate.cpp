@@ -1,20 +1,31 @@
-// The PNG encoder's deflate stage, one core, zlib against libdeflate at the
-// levels that matter, on the very bytes our row filters make from a flat UI
-// screenshot and from a photo-like one (1920×1080). Counters: the compressed
-// size in KB and the input in MB/s. libdeflate is measured when the build
-// found it (Debian libdeflate-dev); zlib always.
+// The PNG encoder on one core, on three pictures: a flat UI screenshot and a
+// photo-like one (1920×1080) and a 5K desktop of panels and text.
+//  - Deflate stage: zlib against ISA-L's igzip (and libdeflate, when the build
+//    found Debian's libdeflate-dev) at the levels that matter, on the very
+//    bytes our row filters make.
+//  - Whole encoder on one core, beside `vips pngsave --compression 3` writing
+//    the same pixels from a vips file (the process timed; skipped without vips).
+// Counters: the compressed size in KB, the input in MB/s, and for the vips
+// comparison its own CPU seconds (cpu_s: the child's user plus system time).
 #include <benchmark/benchmark.h>
+#include <isa-l/igzip_lib.h>
+#if defined(__x86_64__)
+#include <immintrin.h>
+#endif
+#include <sys/resource.h>
+#include <sys/wait.h>
 #include <zlib.h>
 
 #include <cmath>
 #include <cstring>
+#include <filesystem>
+#include <fstream>
 #include <random>
 #include <vector>
 
 #include "BenchSupport.h"
-#include "kit/Canvas.h"
+#include "XvfbScreens.h"
 #include "kit/PngEncoder.h"
-#include "kit/TextLayer.h"
 
 #ifdef KADRIX_BENCH_LIBDEFLATE
 #include <libdeflate.h>
@@ -22,6 +33,7 @@
 
 namespace {
 
+namespace fs = std::filesystem;
 constexpr int W = 1920, H = 1080;
 
 // Windows, panels and lines of text on a flat desktop.
@@ -64,6 +76,13 @@ kit::Image photoLike() {
     return img;
 }
 
+const char* const kNames[] = {"flat UI", "photo-like", "5K desktop"};
+
+const kit::Image& picture(int kind) {
+    static kit::Image flat = flatUi(), photo = photoLike(), desk = desktopPicture(5120, 2880);
+    return kind == 0 ? flat : kind == 1 ? photo : desk;
+}
+
 // The filtered rows the encoder deflates: its own output, inflated again.
 std::vector<uint8_t> filteredRows(const kit::Image& img) {
     std::vector<uint8_t> png = kit::Png::encode(img, 1, 1), idat;
@@ -74,7 +93,7 @@ std::vector<uint8_t> filteredRows(const kit::Image& img) {
             idat.insert(idat.end(), &png[at + 8], &png[at + 8 + len]);
         at += 12 + len;
     }
-    std::vector<uint8_t> rows(size_t(W) * 4 * H + H);
+    std::vector<uint8_t> rows(size_t(img.width()) * 4 * img.height() + img.height());
     uLongf size = rows.size();
     if (uncompress(rows.data(), &size, idat.data(), uLong(idat.size())) != Z_OK) return {};
     rows.resize(size);
@@ -82,14 +101,15 @@ std::vector<uint8_t> filteredRows(const kit::Image& img) {
 }
 
 const std::vector<uint8_t>& sample(int kind) {
-    static std::vector<uint8_t> flat = filteredRows(flatUi()), photo = filteredRows(photoLike());
-    return kind == 0 ? flat : photo;
+    static std::vector<uint8_t> rows[3] = {filteredRows(picture(0)), filteredRows(picture(1)),
+                                           filteredRows(picture(2))};
+    return rows[kind];
 }
 
-void report(benchmark::State& state, const std::vector<uint8_t>& in, size_t out) {
-    state.SetLabel(state.range(0) == 0 ? "flat UI" : "photo-like");
+void report(benchmark::State& state, size_t in, size_t out) {
+    state.SetLabel(kNames[state.range(0)]);
     state.counters["KB"] = double(out) / 1024;
-    state.SetBytesProcessed(int64_t(state.iterations()) * int64_t(in.size()));
+    state.SetBytesProcessed(int64_t(state.iterations()) * int64_t(in));
 }
 
 void BM_Zlib(benchmark::State& state) {
@@ -100,9 +120,49 @@ void BM_Zlib(benchmark::State& state) {
         size = out.size();
         compress2(out.data(), &size, in.data(), uLong(in.size()), int(state.range(1)));
     }
-    report(state, in, size);
+    report(state, in.size(), size);
 }
-BENCHMARK(BM_Zlib)->ArgsProduct({{0, 1}, {1, 3, 6}})->Unit(benchmark::kMillisecond);
+BENCHMARK(BM_Zlib)->ArgsProduct({{0, 1, 2}, {1, 3, 6}})->Unit(benchmark::kMillisecond);
+
+// igzip leaves the upper halves of the AVX registers in use, which slows all
+// SSE code after it on the thread (zlib's deflate 2.4 times): cleared after
+// its runs, as the encoder does.
+#if defined(__x86_64__)
+__attribute__((target("avx"))) void clearUpperVectorsAvx() {
+    _mm256_zeroupper();
+}
+void clearUpperVectors() {
+    if (__builtin_cpu_supports("avx")) clearUpperVectorsAvx();
+}
+#else
+void clearUpperVectors() {}
+#endif
+
+void BM_Isal(benchmark::State& state) {
+    const auto& in = sample(int(state.range(0)));
+    const int level = int(state.range(1));
+    std::vector<uint8_t> out(in.size() + in.size() / 8 + 1024), levelBuf(ISAL_DEF_LVL3_DEFAULT);
+    size_t size = 0;
+    for (auto _ : state) {
+        isal_zstream z;
+        isal_deflate_init(&z);
+        z.gzip_flag = IGZIP_ZLIB;
+        z.level = uint32_t(level);
+        z.level_buf = levelBuf.data();
+        z.level_buf_size = uint32_t(levelBuf.size());
+        z.end_of_stream = 1;
+        z.next_in = const_cast<uint8_t*>(in.data());
+        z.avail_in = uint32_t(in.size());
+        z.next_out = out.data();
+        z.avail_out = uint32_t(out.size());
+        const int rc = isal_deflate(&z);
+        clearUpperVectors();
+        if (rc != COMP_OK) return state.SkipWithError("isal_deflate failed");
+        size = z.total_out;
+    }
+    report(state, in.size(), size);
+}
+BENCHMARK(BM_Isal)->ArgsProduct({{0, 1, 2}, {1, 2, 3}})->Unit(benchmark::kMillisecond);
 
 #ifdef KADRIX_BENCH_LIBDEFLATE
 void BM_Libdeflate(benchmark::State& state) {
@@ -112,10 +172,66 @@ void BM_Libdeflate(benchmark::State& state) {
     size_t size = 0;
     for (auto _ : state) size = libdeflate_zlib_compress(c, in.data(), in.size(), out.data(), out.size());
     libdeflate_free_compressor(c);
-    report(state, in, size);
+    report(state, in.size(), size);
 }
-BENCHMARK(BM_Libdeflate)->ArgsProduct({{0, 1}, {1, 3, 4, 6}})->Unit(benchmark::kMillisecond);
+BENCHMARK(BM_Libdeflate)->ArgsProduct({{0, 1, 2}, {1, 3, 4, 6}})->Unit(benchmark::kMillisecond);
 #endif
+
+// The whole encoder on one core at the level the folder writer uses.
+void BM_Encoder(benchmark::State& state) {
+    const kit::Image& img = picture(int(state.range(0)));
+    size_t size = 0;
+    for (auto _ : state) size = kit::Png::encode(img, 1, 3).size();
+    report(state, size_t(img.width()) * img.height() * 4, size);
+}
+BENCHMARK(BM_Encoder)->DenseRange(0, 2)->Unit(benchmark::kMillisecond);
+
+// vips writing the same pixels: the picture as a vips file made once, then
+// `vips pngsave` timed as a process, its CPU as a counter.
+void BM_VipsPngsave(benchmark::State& state) {
+    if (std::system("command -v vips >/dev/null 2>&1") != 0)
+        return state.SkipWithError("vips is not installed");
+    const kit::Image& img = picture(int(state.range(0)));
+    fs::path dir = fs::temp_directory_path() / ("kadrix-bench-vips-" + std::to_string(getpid()));
+    fs::create_directories(dir);
+    std::string raw = (dir / "in.rgb").string(), v = (dir / "in.v").string(),
+                out = (dir / "out.png").string();
+    {
+        std::ofstream f(raw, std::ios::binary);
+        for (int y = 0; y < img.height(); ++y)
+            for (int x = 0; x < img.width(); ++x) {
+                const uint8_t* p = img.row(y) + 4 * size_t(x);
+                const char rgb[3] = {char(p[2]), char(p[1]), char(p[0])};
+                f.write(rgb, 3);
+            }
+    }
+    auto run = [](const std::vector<std::string>& args, rusage* use) {
+        pid_t pid = benchsupport::spawn(args);
+        int status = -1;
+        wait4(pid, &status, 0, use);
+        return WIFEXITED(status) && WEXITSTATUS(status) == 0;
+    };
+    rusage use{};
+    if (!run({"vips", "rawload", raw, v, std::to_string(img.width()), std::to_string(img.height()), "3"},
+             &use)) {
+        fs::remove_all(dir);
+        return state.SkipWithError("vips rawload failed");
+    }
+    double cpu = 0;
+    for (auto _ : state) {
+        if (!run({"vips", "pngsave", v, out, "--compression", "3"}, &use)) {
+            state.SkipWithError("vips pngsave failed");
+            break;
+        }
+        cpu += double(use.ru_utime.tv_sec + use.ru_stime.tv_sec) +
+               double(use.ru_utime.tv_usec + use.ru_stime.tv_usec) / 1e6;
+    }
+    size_t size = fs::exists(out) ? size_t(fs::file_size(out)) : 0;
+    fs::remove_all(dir);
+    report(state, size_t(img.width()) * img.height() * 4, size);
+    state.counters["cpu_s"] = benchmark::Counter(cpu, benchmark::Counter::kAvgIterations);
+}
+BENCHMARK(BM_VipsPngsave)->DenseRange(0, 2)->Unit(benchmark::kMillisecond)->UseRealTime();
 
 }  // namespace
 

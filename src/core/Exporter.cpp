@@ -2,8 +2,9 @@
 
 #include <algorithm>
 #include <cmath>
+#include <condition_variable>
 #include <cstdio>
-#include <future>
+#include <exception>
 
 #include "core/FileNameTemplate.h"
 #include "editor/EditorHost.h"
@@ -116,14 +117,38 @@ bool jpegWins(size_t pngBytes, size_t jpegBytes) {
     return (png > 0.5 && png > 4 * jpeg) || (png > 2.0 && png > 2 * jpeg);
 }
 
+// An encoding started before its save was asked for, and what it encodes.
+// The worker making it holds it too, with its own copy of the job, and
+// touches nothing else: a stale one is dropped here and runs to its end alone.
+struct Exporter::AheadEncoding {
+    kit::Image image;
+    SaveFormat format = SaveFormat::Auto;
+    bool jpegAllowed = true;
+    std::mutex lock;
+    std::condition_variable made;
+    bool finished = false;
+    std::optional<EncodedFile> file;  // none: the encoding threw; the save encodes afresh
+};
+
+// The ahead encodings still running; the exporter's end waits for them.
+struct Exporter::AheadWorkers {
+    std::mutex lock;
+    std::condition_variable idle;
+    int running = 0;
+};
+
 Exporter::Exporter(ExportHost& host, services::Settings& settings, services::Telemetry& telemetry)
     : host_(host),
       settings_(settings),
       telemetry_(telemetry),
       copyQueue_(std::make_unique<kit::DispatchQueue>("QueueIdentificationCopy")),
-      copySerial_(std::make_shared<std::atomic<uint64_t>>(0)) {}
+      copySerial_(std::make_shared<std::atomic<uint64_t>>(0)),
+      aheadWorkers_(std::make_shared<AheadWorkers>()) {}
 
-Exporter::~Exporter() = default;
+Exporter::~Exporter() {
+    std::unique_lock wait(aheadWorkers_->lock);
+    aheadWorkers_->idle.wait(wait, [&] { return aheadWorkers_->running == 0; });
+}
 
 void Exporter::oops(const std::string& function, const std::string& message) const {
     telemetry_.oops(function, message);
@@ -273,9 +298,13 @@ std::vector<uint8_t> Exporter::encodeJPEG(const kit::Image& image, double qualit
 
 // ---- folder writer --------------------------------------------------------------------
 
+bool Exporter::downscales(const kit::Image& image, bool allowed) {
+    return allowed && settings_.getBool("downscaleOnSave", false) && host_.dpr() >= 2.0 &&
+           image.width() / 2 >= 1;
+}
+
 kit::Image Exporter::withDownscale(const kit::Image& image, bool allowed) {
-    if (!allowed || !settings_.getBool("downscaleOnSave", false) || host_.dpr() < 2.0) return image;
-    return resize(image, image.width() / 2, 0);
+    return downscales(image, allowed) ? resize(image, image.width() / 2, 0) : image;
 }
 
 std::optional<FolderWrite> Exporter::prepareFolderWrite(const std::string& folder) {
@@ -342,26 +371,40 @@ Exporter::EncodedFile Exporter::encodeForFolder(const FolderWrite& job) {
     return file;
 }
 
-// An encoding started before its save was asked for, and what it encodes.
-struct Exporter::AheadEncoding {
-    kit::Image image;
-    SaveFormat format = SaveFormat::Auto;
-    bool jpegAllowed = true;
-    std::future<EncodedFile> file;
-};
-
 void Exporter::encodeAhead() {
     kit::Image base = host_.imgPrecompiled();
     if (base.isNull()) return;
     if (!exportsAsCaptured(base)) return;
     // A downscaled save makes pixels of its own each time: nothing to match.
-    if (withDownscale(base, true).storage().lock() != base.storage().lock()) return;
+    if (downscales(base, true)) return;
     FolderWrite job = folderJob(base, std::string(), std::string(), false);
     auto ahead = std::make_shared<AheadEncoding>();
     ahead->image = job.image;
     ahead->format = job.format;
     ahead->jpegAllowed = job.jpegAllowed;
-    ahead->file = std::async(std::launch::async, [job = std::move(job)] { return encodeForFolder(job); });
+    {
+        std::lock_guard guard(aheadWorkers_->lock);
+        ++aheadWorkers_->running;
+    }
+    kit::globalQueue().async(
+        [ahead, workers = aheadWorkers_, starts = onAheadEncodingStarts, job = std::move(job)] {
+            std::optional<EncodedFile> file;
+            try {
+                if (starts) starts();
+                file = encodeForFolder(job);
+            } catch (const std::exception& e) {
+                std::fprintf(stderr, "kadrix: encoding ahead failed: %s\n", e.what());
+            }
+            {
+                std::lock_guard guard(ahead->lock);
+                ahead->file = std::move(file);
+                ahead->finished = true;
+            }
+            ahead->made.notify_all();
+            std::lock_guard guard(workers->lock);
+            if (--workers->running == 0) workers->idle.notify_all();
+        });
+    // An earlier encoding never taken is only let go of, never waited for.
     std::lock_guard guard(aheadLock_);
     ahead_ = std::move(ahead);
 }
@@ -381,8 +424,11 @@ std::optional<Exporter::EncodedFile> Exporter::takeAheadEncoding(const FolderWri
                       a.height() == job.image.height() && a.bytesPerRow() == job.image.bytesPerRow() &&
                       a.scale() == job.image.scale() && ahead->format == job.format &&
                       ahead->jpegAllowed == job.jpegAllowed;
+    // A stale encoding is not waited for: the save encodes afresh at once.
     if (!same) return std::nullopt;
-    return ahead->file.get();
+    std::unique_lock wait(ahead->lock);
+    ahead->made.wait(wait, [&] { return ahead->finished; });
+    return std::move(ahead->file);
 }
 
 WriteResult Exporter::writeToFolder(const FolderWrite& job) const {

@@ -14,6 +14,7 @@
 // leaves no file is a failure with a reason, never a success.
 #include <atomic>
 #include <cstdint>
+#include <functional>
 #include <memory>
 #include <mutex>
 #include <optional>
@@ -68,6 +69,7 @@ struct FolderWrite {
 class Exporter {
 public:
     Exporter(ExportHost& host, services::Settings& settings, services::Telemetry& telemetry);
+    // Waits for the encodings made ahead that are still running.
     ~Exporter();
     Exporter(const Exporter&) = delete;
     Exporter& operator=(const Exporter&) = delete;
@@ -98,8 +100,12 @@ public:
     // on a worker (main thread). The next quick save of the very same pixels
     // with the same format settings takes these bytes instead of encoding
     // again; anything else is encoded afresh. Nothing starts when the
-    // capture has something drawn on it.
+    // capture has something drawn on it. A save never waits for an encoding
+    // it does not take, nor does a newer encodeAhead for an older one.
     void encodeAhead();
+    // Tests: runs first on each ahead encoding's worker (copied as the
+    // encoding starts).
+    std::function<void()> onAheadEncodingStarts;
     // Records "autoName" after a quick save (main thread).
     void rememberAutoName(const FolderWrite& job, const WriteResult& result);
     // The whole quick save on the calling (main) thread.
@@ -158,6 +164,8 @@ private:
     // Nothing is drawn on or around the capture: its pixels are the picture.
     bool exportsAsCaptured(const kit::Image& base);
     kit::Image drawObjects(const kit::Image& base, int w, int h, double left, double bottom);
+    // The save halves the picture (two device pixels a point, downscaling on).
+    bool downscales(const kit::Image& image, bool allowed);
     kit::Image withDownscale(const kit::Image& image, bool allowed);
     FolderWrite folderJob(const kit::Image& image, const std::string& name, const std::string& folder,
                           bool overwrite);
@@ -168,6 +176,7 @@ private:
     };
     static EncodedFile encodeForFolder(const FolderWrite& job);
     struct AheadEncoding;
+    struct AheadWorkers;
     std::optional<EncodedFile> takeAheadEncoding(const FolderWrite& job) const;
 
     ExportHost& host_;
@@ -177,6 +186,7 @@ private:
     std::shared_ptr<std::atomic<uint64_t>> copySerial_;
     mutable std::mutex aheadLock_;
     mutable std::shared_ptr<AheadEncoding> ahead_;
+    std::shared_ptr<AheadWorkers> aheadWorkers_;
 };
 
 }  // namespace core

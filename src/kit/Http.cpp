@@ -10,6 +10,7 @@
 #include <mutex>
 
 #include "kit/Dispatch.h"
+#include "kit/DynamicLibrary.h"
 #include "kit/Files.h"
 
 #ifndef KADRIX_VERSION
@@ -58,13 +59,41 @@ struct InFlight {
     }
 };
 
-void globalInit() {
-    static std::once_flag once;
-    std::call_once(once, [] {
-        curl_global_init(CURL_GLOBAL_DEFAULT);
-        // Registered after curl's and OpenSSL's own handlers, so it runs before them.
-        std::atexit(stopTransfersAtExit);
-    });
+// libcurl, loaded with the first request rather than with the program: it
+// and the libraries it brings (TLS, Kerberos, LDAP, SSH, ...) cost every
+// launch start-up time and memory, and a session may make no request for
+// minutes. Its functions, looked up once; null when it cannot be loaded.
+struct Curl {
+    decltype(&curl_global_init) global_init;
+    decltype(&curl_easy_init) easy_init;
+    decltype(&curl_easy_setopt) easy_setopt;
+    decltype(&curl_easy_perform) easy_perform;
+    decltype(&curl_easy_getinfo) easy_getinfo;
+    decltype(&curl_easy_cleanup) easy_cleanup;
+    decltype(&curl_easy_strerror) easy_strerror;
+    decltype(&curl_slist_append) slist_append;
+    decltype(&curl_slist_free_all) slist_free_all;
+};
+
+const Curl* loadCurl() {
+    static const DynamicLibrary lib(KADRIX_CURL_LIBRARY);
+    static Curl c;
+    const bool all =
+        lib.find(c.global_init, "curl_global_init") & lib.find(c.easy_init, "curl_easy_init") &
+        lib.find(c.easy_setopt, "curl_easy_setopt") & lib.find(c.easy_perform, "curl_easy_perform") &
+        lib.find(c.easy_getinfo, "curl_easy_getinfo") & lib.find(c.easy_cleanup, "curl_easy_cleanup") &
+        lib.find(c.easy_strerror, "curl_easy_strerror") & lib.find(c.slist_append, "curl_slist_append") &
+        lib.find(c.slist_free_all, "curl_slist_free_all");
+    if (!all) return nullptr;
+    c.global_init(CURL_GLOBAL_DEFAULT);
+    // Registered after curl's and OpenSSL's own handlers, so it runs before them.
+    std::atexit(stopTransfersAtExit);
+    return &c;
+}
+
+const Curl* curlLibrary() {
+    static const Curl* c = loadCurl();
+    return c;
 }
 
 bool equalsNoCase(std::string_view a, std::string_view b) {
@@ -140,7 +169,7 @@ struct Transfer {
         t->lastActivity = SteadyClock::now();
         if (t->progress) {
             curl_off_t expected = -1;
-            curl_easy_getinfo(t->curl, CURLINFO_CONTENT_LENGTH_DOWNLOAD_T, &expected);
+            curlLibrary()->easy_getinfo(t->curl, CURLINFO_CONTENT_LENGTH_DOWNLOAD_T, &expected);
             t->progress(int64_t(t->received), expected >= 0 ? int64_t(expected) : -1);
         }
         return len;
@@ -167,10 +196,11 @@ struct Transfer {
                                  const std::string& requestBody, bool followRedirects,
                                  std::optional<int>& status, std::string& finalUrl) {
         if (!isHttpUrl(url)) return Error{"unsupported URL", "unsupported URL (only http and https): " + url};
-        globalInit();
+        const Curl* lib = curlLibrary();
+        if (!lib) return Error{"cannot start request", "the network library (libcurl) cannot be loaded"};
         InFlight inFlight;
         if (gExiting) return Error{"cancelled", "the program is exiting"};
-        curl = curl_easy_init();
+        curl = lib->easy_init();
         if (!curl) return Error{"cannot start request", "curl_easy_init failed for " + url};
         char errbuf[CURL_ERROR_SIZE] = {0};
         curl_slist* list = nullptr;
@@ -179,60 +209,60 @@ struct Transfer {
             // A line break in a header would smuggle in headers of its own.
             if (k.empty() || k.find_first_of("\r\n:") != std::string::npos ||
                 v.find_first_of("\r\n") != std::string::npos) {
-                curl_slist_free_all(list);
-                curl_easy_cleanup(curl);
+                lib->slist_free_all(list);
+                lib->easy_cleanup(curl);
                 curl = nullptr;
                 return Error{"bad header", "bad header name or value: " + k};
             }
             if (equalsNoCase(k, "User-Agent")) hasAgent = true;
             // "Name;" is curl's way to send a header with an empty value.
             std::string line = v.empty() ? std::string(k).append(";") : std::string(k).append(": ").append(v);
-            list = curl_slist_append(list, line.c_str());
+            list = lib->slist_append(list, line.c_str());
         }
-        list = curl_slist_append(list, "Expect:");
+        list = lib->slist_append(list, "Expect:");
 
         long timeoutMs = long(std::ceil(std::max(0.001, timeoutSeconds) * 1000));
-        curl_easy_setopt(curl, CURLOPT_URL, url.c_str());
-        curl_easy_setopt(curl, CURLOPT_ERRORBUFFER, errbuf);
-        curl_easy_setopt(curl, CURLOPT_NOSIGNAL, 1L);
-        curl_easy_setopt(curl, CURLOPT_PROTOCOLS_STR, "http,https");
-        curl_easy_setopt(curl, CURLOPT_REDIR_PROTOCOLS_STR, "http,https");
-        curl_easy_setopt(curl, CURLOPT_FOLLOWLOCATION, followRedirects ? 1L : 0L);
-        curl_easy_setopt(curl, CURLOPT_MAXREDIRS, 10L);
-        curl_easy_setopt(curl, CURLOPT_CONNECTTIMEOUT_MS, timeoutMs);
-        curl_easy_setopt(curl, CURLOPT_ACCEPT_ENCODING, "");
-        curl_easy_setopt(curl, CURLOPT_HTTPHEADER, list);
-        if (!hasAgent) curl_easy_setopt(curl, CURLOPT_USERAGENT, "Kadrix/" KADRIX_VERSION);
-        curl_easy_setopt(curl, CURLOPT_MAXFILESIZE_LARGE, curl_off_t(maxBytes));
-        curl_easy_setopt(curl, CURLOPT_HEADERFUNCTION, &Transfer::onHeader);
-        curl_easy_setopt(curl, CURLOPT_HEADERDATA, this);
-        curl_easy_setopt(curl, CURLOPT_WRITEFUNCTION, &Transfer::onData);
-        curl_easy_setopt(curl, CURLOPT_WRITEDATA, this);
-        curl_easy_setopt(curl, CURLOPT_NOPROGRESS, 0L);
-        curl_easy_setopt(curl, CURLOPT_XFERINFOFUNCTION, &Transfer::onTick);
-        curl_easy_setopt(curl, CURLOPT_XFERINFODATA, this);
+        lib->easy_setopt(curl, CURLOPT_URL, url.c_str());
+        lib->easy_setopt(curl, CURLOPT_ERRORBUFFER, errbuf);
+        lib->easy_setopt(curl, CURLOPT_NOSIGNAL, 1L);
+        lib->easy_setopt(curl, CURLOPT_PROTOCOLS_STR, "http,https");
+        lib->easy_setopt(curl, CURLOPT_REDIR_PROTOCOLS_STR, "http,https");
+        lib->easy_setopt(curl, CURLOPT_FOLLOWLOCATION, followRedirects ? 1L : 0L);
+        lib->easy_setopt(curl, CURLOPT_MAXREDIRS, 10L);
+        lib->easy_setopt(curl, CURLOPT_CONNECTTIMEOUT_MS, timeoutMs);
+        lib->easy_setopt(curl, CURLOPT_ACCEPT_ENCODING, "");
+        lib->easy_setopt(curl, CURLOPT_HTTPHEADER, list);
+        if (!hasAgent) lib->easy_setopt(curl, CURLOPT_USERAGENT, "Kadrix/" KADRIX_VERSION);
+        lib->easy_setopt(curl, CURLOPT_MAXFILESIZE_LARGE, curl_off_t(maxBytes));
+        lib->easy_setopt(curl, CURLOPT_HEADERFUNCTION, &Transfer::onHeader);
+        lib->easy_setopt(curl, CURLOPT_HEADERDATA, this);
+        lib->easy_setopt(curl, CURLOPT_WRITEFUNCTION, &Transfer::onData);
+        lib->easy_setopt(curl, CURLOPT_WRITEDATA, this);
+        lib->easy_setopt(curl, CURLOPT_NOPROGRESS, 0L);
+        lib->easy_setopt(curl, CURLOPT_XFERINFOFUNCTION, &Transfer::onTick);
+        lib->easy_setopt(curl, CURLOPT_XFERINFODATA, this);
         // No cookie engine (no COOKIEFILE), and no cache exists in libcurl: ephemeral.
 
         if (method == "GET") {
-            curl_easy_setopt(curl, CURLOPT_HTTPGET, 1L);
+            lib->easy_setopt(curl, CURLOPT_HTTPGET, 1L);
         } else if (method == "HEAD") {
-            curl_easy_setopt(curl, CURLOPT_NOBODY, 1L);
+            lib->easy_setopt(curl, CURLOPT_NOBODY, 1L);
         } else {
-            if (method != "POST") curl_easy_setopt(curl, CURLOPT_CUSTOMREQUEST, method.c_str());
-            curl_easy_setopt(curl, CURLOPT_POSTFIELDSIZE_LARGE, curl_off_t(requestBody.size()));
-            curl_easy_setopt(curl, CURLOPT_POSTFIELDS, requestBody.data());
+            if (method != "POST") lib->easy_setopt(curl, CURLOPT_CUSTOMREQUEST, method.c_str());
+            lib->easy_setopt(curl, CURLOPT_POSTFIELDSIZE_LARGE, curl_off_t(requestBody.size()));
+            lib->easy_setopt(curl, CURLOPT_POSTFIELDS, requestBody.data());
         }
 
         lastActivity = SteadyClock::now();
-        CURLcode rc = curl_easy_perform(curl);
+        CURLcode rc = lib->easy_perform(curl);
         long code = 0;
-        curl_easy_getinfo(curl, CURLINFO_RESPONSE_CODE, &code);
+        lib->easy_getinfo(curl, CURLINFO_RESPONSE_CODE, &code);
         if (code > 0) status = int(code);
         char* effective = nullptr;
-        curl_easy_getinfo(curl, CURLINFO_EFFECTIVE_URL, &effective);
+        lib->easy_getinfo(curl, CURLINFO_EFFECTIVE_URL, &effective);
         finalUrl = effective ? effective : url;
-        curl_slist_free_all(list);
-        curl_easy_cleanup(curl);
+        lib->slist_free_all(list);
+        lib->easy_cleanup(curl);
         curl = nullptr;
         if (rc == CURLE_OK) return std::nullopt;
 
@@ -256,8 +286,8 @@ struct Transfer {
         else if (rc == CURLE_SSL_CONNECT_ERROR || rc == CURLE_PEER_FAILED_VERIFICATION)
             message = "secure connection failed";
         else
-            message = curl_easy_strerror(rc);
-        std::string detail = errbuf[0] ? std::string(errbuf) : std::string(curl_easy_strerror(rc));
+            message = lib->easy_strerror(rc);
+        std::string detail = errbuf[0] ? std::string(errbuf) : std::string(lib->easy_strerror(rc));
         return Error{message, message + ": " + detail + " (" + url + ")"};
     }
 };

@@ -1,8 +1,6 @@
 #include "kit/TextRecognizer.h"
 
-#include <dlfcn.h>
-#include <tesseract/baseapi.h>
-#include <tesseract/resultiterator.h>
+#include <tesseract/capi.h>
 
 #include <algorithm>
 #include <cctype>
@@ -11,6 +9,8 @@
 #include <filesystem>
 #include <map>
 #include <memory>
+
+#include "kit/DynamicLibrary.h"
 
 namespace kit {
 
@@ -68,21 +68,76 @@ bool installed(const std::string& engine) {
     return std::filesystem::exists(dataFolder() / (engine + ".traineddata"), ec);
 }
 
+// The engine's library, loaded on the first recognition rather than with
+// the program: it and the libraries it brings (some fifty) were a fifth of
+// every launch's start-up and took megabytes that most sessions never use.
+// Its C interface, looked up once; null when the library cannot be loaded.
+struct Engine {
+    decltype(&TessBaseAPICreate) create;
+    decltype(&TessBaseAPIDelete) destroy;
+    decltype(&TessBaseAPISetVariable) setVariable;
+    decltype(&TessBaseAPIInit2) init;
+    decltype(&TessBaseAPISetImage) setImage;
+    decltype(&TessBaseAPISetSourceResolution) setSourceResolution;
+    decltype(&TessBaseAPIRecognize) recognize;
+    decltype(&TessBaseAPIGetIterator) iterator;
+    decltype(&TessBaseAPIClear) clear;
+    decltype(&TessResultIteratorGetUTF8Text) text;
+    decltype(&TessResultIteratorGetPageIteratorConst) page;
+    decltype(&TessPageIteratorBoundingBox) box;
+    decltype(&TessResultIteratorNext) next;
+    decltype(&TessResultIteratorDelete) deleteIterator;
+    decltype(&TessDeleteText) deleteText;
+    // The engine's thread library (OpenMP), when it uses one.
+    void (*ompSetNumThreads)(int);
+    void (*ompSetDynamic)(int);
+};
+
+const Engine* loadEngine() {
+    static const DynamicLibrary lib(KADRIX_TESSERACT_LIBRARY);
+    static Engine e;
+    const bool all =
+        lib.find(e.create, "TessBaseAPICreate") & lib.find(e.destroy, "TessBaseAPIDelete") &
+        lib.find(e.setVariable, "TessBaseAPISetVariable") & lib.find(e.init, "TessBaseAPIInit2") &
+        lib.find(e.setImage, "TessBaseAPISetImage") &
+        lib.find(e.setSourceResolution, "TessBaseAPISetSourceResolution") &
+        lib.find(e.recognize, "TessBaseAPIRecognize") & lib.find(e.iterator, "TessBaseAPIGetIterator") &
+        lib.find(e.clear, "TessBaseAPIClear") & lib.find(e.text, "TessResultIteratorGetUTF8Text") &
+        lib.find(e.page, "TessResultIteratorGetPageIteratorConst") &
+        lib.find(e.box, "TessPageIteratorBoundingBox") & lib.find(e.next, "TessResultIteratorNext") &
+        lib.find(e.deleteIterator, "TessResultIteratorDelete") & lib.find(e.deleteText, "TessDeleteText");
+    if (!all) return nullptr;
+    lib.find(e.ompSetNumThreads, "omp_set_num_threads");
+    lib.find(e.ompSetDynamic, "omp_set_dynamic");
+    return &e;
+}
+
+const Engine* engineLibrary() {
+    static const Engine* e = loadEngine();
+    return e;
+}
+
+struct ApiDeleter {
+    void operator()(TessBaseAPI* api) const { engineLibrary()->destroy(api); }
+};
+using Api = std::unique_ptr<TessBaseAPI, ApiDeleter>;
+
 // Each thread's engines by language set; initialising one loads its models,
 // which is worth doing once.
-thread_local std::map<std::string, std::unique_ptr<tesseract::TessBaseAPI>> engines;
+thread_local std::map<std::string, Api> engines;
 
-tesseract::TessBaseAPI* engine(const std::string& languages, std::string& error) {
+TessBaseAPI* engine(const Engine& lib, const std::string& languages, std::string& error) {
     auto& slot = engines[languages];
     if (slot) return slot.get();
     if (engines.size() > 4) {  // keep a handful; a language switch is rare
         engines.clear();
-        return engine(languages, error);
+        return engine(lib, languages, error);
     }
-    auto api = std::make_unique<tesseract::TessBaseAPI>();
-    api->SetVariable("debug_file", "/dev/null");
+    Api api(lib.create());
+    lib.setVariable(api.get(), "debug_file", "/dev/null");
     std::string path = dataFolder().string();
-    if (api->Init(path.empty() ? nullptr : path.c_str(), languages.c_str(), tesseract::OEM_LSTM_ONLY) != 0) {
+    if (lib.init(api.get(), path.empty() ? nullptr : path.c_str(), languages.c_str(),
+                 tesseract::OEM_LSTM_ONLY) != 0) {
         engines.erase(languages);
         error = "cannot load the recognition data for " + languages;
         return nullptr;
@@ -91,7 +146,7 @@ tesseract::TessBaseAPI* engine(const std::string& languages, std::string& error)
     // every character.
     if (languages.find("chi") != std::string::npos || languages.find("jpn") != std::string::npos ||
         languages.find("kor") != std::string::npos)
-        api->SetVariable("preserve_interword_spaces", "1");
+        lib.setVariable(api.get(), "preserve_interword_spaces", "1");
     slot = std::move(api);
     return slot.get();
 }
@@ -101,12 +156,9 @@ tesseract::TessBaseAPI* engine(const std::string& languages, std::string& error)
 // doing it alone. Dynamic thread counts bounded by a count of one make every
 // such loop run on the calling thread only; both settings belong to the
 // calling thread, so they are made each time and touch nothing else.
-void runSingleThreaded() {
-    using SetInt = void (*)(int);
-    static const auto setThreads = reinterpret_cast<SetInt>(dlsym(RTLD_DEFAULT, "omp_set_num_threads"));
-    static const auto setDynamic = reinterpret_cast<SetInt>(dlsym(RTLD_DEFAULT, "omp_set_dynamic"));
-    if (setThreads) setThreads(1);
-    if (setDynamic) setDynamic(1);
+void runSingleThreaded(const Engine& lib) {
+    if (lib.ompSetNumThreads) lib.ompSetNumThreads(1);
+    if (lib.ompSetDynamic) lib.ompSetDynamic(1);
 }
 
 std::string trimmed(const char* text) {
@@ -182,9 +234,14 @@ TextRecognitionResult TextRecognizer::recognize(const Image& image, const TextRe
         result.error = "no recognition data installed";
         return result;
     }
-    runSingleThreaded();
+    const Engine* lib = engineLibrary();
+    if (!lib) {
+        result.error = "the text recognition engine cannot be loaded";
+        return result;
+    }
+    runSingleThreaded(*lib);
     std::string error;
-    tesseract::TessBaseAPI* api = engine(languages, error);
+    TessBaseAPI* api = engine(*lib, languages, error);
     if (!api) {
         result.error = error;
         return result;
@@ -198,26 +255,30 @@ TextRecognitionResult TextRecognizer::recognize(const Image& image, const TextRe
         result.error = "cannot prepare the image";
         return result;
     }
-    api->SetImage(input.grey.data(), input.width, input.height, 1, input.width);
-    api->SetSourceResolution(96);
-    if (api->Recognize(nullptr) != 0) {
-        api->Clear();
+    lib->setImage(api, input.grey.data(), input.width, input.height, 1, input.width);
+    lib->setSourceResolution(api, 96);
+    if (lib->recognize(api, nullptr) != 0) {
+        lib->clear(api);
         result.error = "recognition failed";
         return result;
     }
-    std::unique_ptr<tesseract::ResultIterator> it(api->GetIterator());
+    std::unique_ptr<TessResultIterator, decltype(lib->deleteIterator)> it(lib->iterator(api),
+                                                                          lib->deleteIterator);
     const double H = image.height();
     if (it) do {
-            std::unique_ptr<char[]> text(it->GetUTF8Text(tesseract::RIL_TEXTLINE));
-            std::string line = trimmed(text.get());
+            char* text = lib->text(it.get(), tesseract::RIL_TEXTLINE);
+            std::string line = trimmed(text);
+            lib->deleteText(text);
             int l, t, r, b;
-            if (line.empty() || !it->BoundingBox(tesseract::RIL_TEXTLINE, &l, &t, &r, &b)) continue;
+            if (line.empty() || !lib->box(lib->page(it.get()), tesseract::RIL_TEXTLINE, &l, &t, &r, &b))
+                continue;
             const double x = l / input.scaleX, top = t / input.scaleY;
             const double w = (r - l) / input.scaleX, h = (b - t) / input.scaleY;
             if (h < request.minimumTextHeight * H) continue;
             result.lines.push_back({Rect(x, H - top - h, w, h), line});
-        } while (it->Next(tesseract::RIL_TEXTLINE));
-    api->Clear();
+        } while (lib->next(it.get(), tesseract::RIL_TEXTLINE));
+    it.reset();
+    lib->clear(api);
     return result;
 }
 

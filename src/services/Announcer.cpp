@@ -31,11 +31,7 @@ Announcer& Announcer::shared() {
     return *instance;
 }
 
-Announcer::Announcer(Settings& settings, Telemetry& telemetry) : settings_(settings), telemetry_(telemetry) {
-    labelMessage_ = LabelView::make({}, kit::Font::system(15, kit::FontWeight::Medium));
-    btnCTA_ = StateButton::make();
-    btnClose_ = StateButton::make();
-}
+Announcer::Announcer(Settings& settings, Telemetry& telemetry) : settings_(settings), telemetry_(telemetry) {}
 
 void Announcer::configure(const std::map<std::string, std::string>& file) {
     auto length = [](const std::string& s) { return Str::characterCount(s); };
@@ -92,6 +88,12 @@ std::shared_ptr<kit::View> Announcer::makeView() {
     banner->layer()->setBackgroundColor(kBannerColor);
     banner->layer()->setCornerRadius(8);
 
+    // Made with the banner, not with the announcer: the announcer is there
+    // from start-up on, and the first text view loads the fonts, which the
+    // tray icon need not wait for.
+    if (!labelMessage_) labelMessage_ = LabelView::make({}, kit::Font::system(15, kit::FontWeight::Medium));
+    if (!btnCTA_) btnCTA_ = StateButton::make();
+    if (!btnClose_) btnClose_ = StateButton::make();
     labelMessage_->setTextColor(kit::Color::white(1));
     labelMessage_->setText("The Message");
     banner->addSubview(labelMessage_);

@@ -49,6 +49,7 @@ public:
     void doClose();
 
     kit::View* theView() const { return theView_.get(); }
+    // The banner's parts; none before the banner is first made.
     StateButton* ctaButton() const { return btnCTA_.get(); }
     StateButton* closeButton() const { return btnClose_.get(); }
     LabelView* messageLabel() const { return labelMessage_.get(); }

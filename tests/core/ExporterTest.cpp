@@ -1,6 +1,9 @@
 #include <gif_lib.h>
 
+#include <atomic>
+#include <chrono>
 #include <filesystem>
+#include <future>
 #include <thread>
 
 #include "core/ExportFixture.h"
@@ -127,6 +130,37 @@ TEST_F(ExportFixture, BytesEncodedAheadServeOnlyTheSamePixelsInTheSameFormat) {
     auto jpeg = exporter->saveToFolder(folder);
     ASSERT_TRUE(jpeg);
     EXPECT_EQ(fs::path(*jpeg.path).extension(), ".jpeg");
+}
+
+TEST_F(ExportFixture, NeitherASaveNorANewerEncodingWaitsForAStaleOneMadeAhead) {
+    settings->storeString("saveFormat", "PNG");
+    host.alone = true;
+    host.image = solid(64, 48, red);
+    // Each encoding made ahead here holds at its start until the test has
+    // saved (or, should the test be waiting for it, until the bound runs out)
+    // and records whether the save had returned by then.
+    struct Gate {
+        std::promise<void> open;
+        std::shared_future<void> opened = open.get_future().share();
+        std::atomic<bool> saved{false};
+        std::atomic<int> sawSave{0};
+    };
+    auto gate = std::make_shared<Gate>();
+    exporter->onAheadEncodingStarts = [gate] {
+        gate->opened.wait_for(std::chrono::seconds(3));
+        if (gate->saved) ++gate->sawSave;
+    };
+    exporter->encodeAhead();
+    exporter->encodeAhead();  // the first one is never taken
+    host.image = solid(64, 48, blue);
+    auto saved = exporter->saveToFolder(folder);
+    gate->saved = true;
+    gate->open.set_value();
+    ASSERT_TRUE(saved);
+    EXPECT_EQ(kit::ImageIO::read(*saved.path).pixel(1, 1), (kit::PixelBGRA{255, 0, 0, 255}));
+    // The exporter's end waits for both.
+    exporter.reset();
+    EXPECT_EQ(gate->sawSave, 2);
 }
 
 TEST_F(ExportFixture, AWriteThatCannotHappenIsAFailureWithAReason) {
