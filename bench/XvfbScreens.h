@@ -16,6 +16,8 @@
 #include <thread>
 #include <vector>
 
+#include "Scratch.h"
+
 namespace benchsupport {
 
 inline std::filesystem::path buildDir() {
@@ -39,8 +41,10 @@ inline pid_t spawn(const std::vector<std::string>& args) {
 }
 
 // One private Xvfb per screen size, started on first use with a few windows
-// of known content on it, stopped at exit.
+// of known content on it, stopped at exit. What those windows write goes to a
+// folder of the screens' own, removed once they are stopped.
 struct XvfbScreens {
+    ScratchFolder scratch;
     std::map<int, std::string> displays;
     std::vector<pid_t> pids;
     ~XvfbScreens() {
@@ -68,8 +72,15 @@ struct XvfbScreens {
         std::string client = (buildDir() / "bin" / "kadrix-testclient").string();
         if (std::filesystem::exists(client)) {
             // On the new screen, whatever platform the benchmark itself uses.
-            pids.push_back(spawn({"env", "QT_QPA_PLATFORM=xcb", client, "scroll", "Page", "100", "100", "900",
-                                  "700", "900", "2000", "top", "/dev/null"}));
+            std::vector<std::string> page{"env",  "QT_QPA_PLATFORM=xcb",
+                                          client, "scroll",
+                                          "Page", "100",
+                                          "100",  "900",
+                                          "700",  "900",
+                                          "2000", "top"};
+            if (!scratch.path().empty())
+                page.push_back((scratch.path() / ("page-" + number + ".info")).string());
+            pids.push_back(spawn(page));
             pids.push_back(spawn({"env", "QT_QPA_PLATFORM=xcb", client, "solid", "Panel", "1100", "200",
                                   "600", "500", "#3060a0"}));
             std::this_thread::sleep_for(std::chrono::milliseconds(1500));
