@@ -26,7 +26,8 @@ cx=$((px + 6)); cy=$((py + 6))  # the library view's top-left
 offered() { popover_text | grep -q 'pre-existing'; }
 sys_wait_for --timeout 10 offered || fail "no offer of the five screenshots: $(popover_text)"
 
-mv "$lib" "$lib-away"
+sys_own "$lib" "$lib-away"
+mv -T "$lib" "$lib-away"
 sys_click $((cx + 190)) $((cy + 397))  # Add Screenshots
 sleep 1.5
 text=$(popover_text)
@@ -34,7 +35,7 @@ echo "$text" | grep -q "read the folder" || fail "no message after Add Screensho
 echo "$text" | grep -q "No such file" || fail "the message does not say why: $text"
 echo "$text" | grep -q "Preparing" && fail "still preparing to index: $text"
 
-mv "$lib-away" "$lib"
+mv -T "$lib-away" "$lib"
 sys_click $((cx + 190)) $((cy + 397))  # Try Again
 sys_wait_for --timeout 20 bash -c "[ -f '$lib/imagelib.kxdb' ] && [ \$(wc -l <'$lib/imagelib.kxdb') -ge 5 ]" \
   || fail "the screenshots were not indexed once the folder was back: $(popover_text)"
