@@ -10,6 +10,7 @@
 #include <unistd.h>
 
 #include <chrono>
+#include <cstdlib>
 #include <filesystem>
 #include <map>
 #include <string>
@@ -69,18 +70,21 @@ struct XvfbScreens {
         if (number.empty()) return {};
         std::string name = ":" + number;
         setenv("DISPLAY", name.c_str(), 1);
+        // Without a session bus each Qt program on the screen would start one
+        // through dbus-launch, which leaves a record under ~/.dbus and outlives
+        // the benchmark: an address nobody answers keeps them from it.
+        if (!std::getenv("DBUS_SESSION_BUS_ADDRESS") && !scratch.path().empty())
+            setenv("DBUS_SESSION_BUS_ADDRESS", ("unix:path=" + (scratch.path() / "no-bus").string()).c_str(),
+                   1);
         std::string client = (buildDir() / "bin" / "kadrix-testclient").string();
         if (std::filesystem::exists(client)) {
-            // On the new screen, whatever platform the benchmark itself uses.
-            std::vector<std::string> page{"env",  "QT_QPA_PLATFORM=xcb",
-                                          client, "scroll",
-                                          "Page", "100",
-                                          "100",  "900",
-                                          "700",  "900",
-                                          "2000", "top"};
-            if (!scratch.path().empty())
-                page.push_back((scratch.path() / ("page-" + number + ".info")).string());
-            pids.push_back(spawn(page));
+            // On the new screen, whatever platform the benchmark itself uses;
+            // the page's info goes to the screens' own folder (none without one).
+            std::string info = scratch.path().empty()
+                                   ? std::string()
+                                   : (scratch.path() / ("page-" + number + ".info")).string();
+            pids.push_back(spawn({"env", "QT_QPA_PLATFORM=xcb", client, "scroll", "Page", "100", "100", "900",
+                                  "700", "900", "2000", "top", info}));
             pids.push_back(spawn({"env", "QT_QPA_PLATFORM=xcb", client, "solid", "Panel", "1100", "200",
                                   "600", "500", "#3060a0"}));
             std::this_thread::sleep_for(std::chrono::milliseconds(1500));
