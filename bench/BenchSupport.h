@@ -10,6 +10,7 @@
 #include <string>
 #include <string_view>
 
+#include "Scratch.h"
 #include "kit/Application.h"
 #include "kit/Canvas.h"
 #include "kit/Image.h"
@@ -23,12 +24,12 @@ inline bool smokeRun(int argc, char** argv) {
     return false;
 }
 
-// With a `home` name, stored options go to a private KADRIX_HOME under the
-// temporary folder (unless one is set) and never touch the user's.
+// With a `home` name, stored options go to a private KADRIX_HOME in the run's
+// scratch folder (unless one is set) and never touch the user's.
 inline int runApplicationBenchmarks(int argc, char** argv, const char* home = nullptr) {
     if (!std::getenv("QT_QPA_PLATFORM")) setenv("QT_QPA_PLATFORM", "offscreen", 1);
     if (home && !std::getenv("KADRIX_HOME")) {
-        auto dir = std::filesystem::temp_directory_path() / home;
+        auto dir = benchsupport::scratchDir() / home;
         std::filesystem::create_directories(dir);
         setenv("KADRIX_HOME", dir.c_str(), 1);
     }

@@ -10,11 +10,14 @@
 #include <unistd.h>
 
 #include <chrono>
+#include <cstdlib>
 #include <filesystem>
 #include <map>
 #include <string>
 #include <thread>
 #include <vector>
+
+#include "Scratch.h"
 
 namespace benchsupport {
 
@@ -39,8 +42,10 @@ inline pid_t spawn(const std::vector<std::string>& args) {
 }
 
 // One private Xvfb per screen size, started on first use with a few windows
-// of known content on it, stopped at exit.
+// of known content on it, stopped at exit. What those windows write goes to a
+// folder of the screens' own, removed once they are stopped.
 struct XvfbScreens {
+    ScratchFolder scratch;
     std::map<int, std::string> displays;
     std::vector<pid_t> pids;
     ~XvfbScreens() {
@@ -65,11 +70,21 @@ struct XvfbScreens {
         if (number.empty()) return {};
         std::string name = ":" + number;
         setenv("DISPLAY", name.c_str(), 1);
+        // Without a session bus each Qt program on the screen would start one
+        // through dbus-launch, which leaves a record under ~/.dbus and outlives
+        // the benchmark: an address nobody answers keeps them from it.
+        if (!std::getenv("DBUS_SESSION_BUS_ADDRESS") && !scratch.path().empty())
+            setenv("DBUS_SESSION_BUS_ADDRESS", ("unix:path=" + (scratch.path() / "no-bus").string()).c_str(),
+                   1);
         std::string client = (buildDir() / "bin" / "kadrix-testclient").string();
         if (std::filesystem::exists(client)) {
-            // On the new screen, whatever platform the benchmark itself uses.
+            // On the new screen, whatever platform the benchmark itself uses;
+            // the page's info goes to the screens' own folder (none without one).
+            std::string info = scratch.path().empty()
+                                   ? std::string()
+                                   : (scratch.path() / ("page-" + number + ".info")).string();
             pids.push_back(spawn({"env", "QT_QPA_PLATFORM=xcb", client, "scroll", "Page", "100", "100", "900",
-                                  "700", "900", "2000", "top", "/dev/null"}));
+                                  "700", "900", "2000", "top", info}));
             pids.push_back(spawn({"env", "QT_QPA_PLATFORM=xcb", client, "solid", "Panel", "1100", "200",
                                   "600", "500", "#3060a0"}));
             std::this_thread::sleep_for(std::chrono::milliseconds(1500));

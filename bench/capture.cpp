@@ -44,7 +44,7 @@ int runQuiet(const std::vector<std::string>& args) {
 void fullScreenToFile(benchmark::State& state, const std::string& tool) {
     int w = int(state.range(0)), h = int(state.range(1));
     setenv("DISPLAY", screens.displayFor(w, h).c_str(), 1);
-    std::string out = (std::filesystem::temp_directory_path() / ("kadrix-bench-" + tool + ".png")).string();
+    std::string out = (benchsupport::scratchDir() / ("kadrix-bench-" + tool + ".png")).string();
     std::vector<std::string> cmd;
     if (tool == "kadrix") {
         cmd = {(buildDir() / "bin" / "kadrix-screencapture").string(), "-x",

@@ -83,7 +83,7 @@ struct Bed {
                                                services::PostCompletion) {}};
     BenchHost host;
     core::Exporter exporter{host, settings, telemetry};
-    std::string folder = (fs::temp_directory_path() / "kadrix-bench-export").string();
+    std::string folder = (benchsupport::scratchDir() / "kadrix-bench-export").string();
     Bed() {
         settings.setTelemetry(&telemetry);
         host.shot = desktopPicture(W, H);

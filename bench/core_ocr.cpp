@@ -81,7 +81,7 @@ const Page& page(int kind) {
     static std::map<int, Page> pages;
     if (auto it = pages.find(kind); it != pages.end()) return it->second;
     Page& out = pages[kind];
-    const fs::path dir = fs::temp_directory_path() / "kadrix-bench-ocr";
+    const fs::path dir = benchsupport::scratchDir() / "kadrix-bench-ocr";
     fs::create_directories(dir);
     const fs::path shot = dir / ("screen" + std::to_string(kind) + ".png");
     auto [draw, text] = pageDrawing(kind);

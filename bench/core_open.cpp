@@ -21,7 +21,7 @@ constexpr int kWidth = 7744, kHeight = 5166;
 // Like a large desktop capture: flat window areas with lines of fine detail.
 const std::string& bigPNG() {
     static const std::string path = [] {
-        const fs::path dir = fs::temp_directory_path() / "kadrix-bench-open";
+        const fs::path dir = benchsupport::scratchDir() / "kadrix-bench-open";
         fs::create_directories(dir);
         const fs::path file = dir / "big.png";
         kit::Image img(kWidth, kHeight);

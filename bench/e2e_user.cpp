@@ -162,7 +162,7 @@ struct Kadrix {
     fs::path home;
     pid_t pid = -1;
     Kadrix(const std::string& tag, const std::string& settings) {
-        home = fs::temp_directory_path() / ("kadrix-bench-e2e-" + tag);
+        home = benchsupport::scratchDir() / ("kadrix-bench-e2e-" + tag);
         fs::remove_all(home);
         fs::create_directories(home / "config");
         std::ofstream(home / "config" / "defaults.json") << "{\"everVisitedHotkeys\": true, \"showIntro\": 0"
@@ -316,7 +316,7 @@ void BM_ShortcutToFileSaved(benchmark::State& state) {
     const int tool = int(state.range(0));  // 0 kadrix, 1 scrot, 2 import
     const int w = int(state.range(1)), h = int(state.range(2));
     std::string d = prepare(w, h);
-    fs::path folder = benchsupport::buildDir() / "bench-e2e-saved";
+    fs::path folder = benchsupport::scratchDir() / "saved";
     fs::remove_all(folder);
     fs::create_directories(folder);
     auto bookmark = kit::files::makeBookmark(folder.string());

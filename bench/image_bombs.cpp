@@ -57,7 +57,7 @@ double peakGrowthOf(auto&& fn) {
 
 const std::string& capPNG() {
     static const std::string path = [] {
-        const fs::path dir = fs::temp_directory_path() / "kadrix-bench-bombs";
+        const fs::path dir = benchsupport::scratchDir() / "kadrix-bench-bombs";
         fs::create_directories(dir);
         const fs::path file = dir / "cap-16000.png";
         if (fs::exists(file)) return file.string();

@@ -104,7 +104,7 @@ std::string fullHDTextFile() {
         lines.push_back(
             {std::to_string(i + 1) + ". " + sentences[i % 4], 40.0 + (i % 2) * 960, 20.0 + (i / 2) * 52, 16});
     kit::Image img = imaging::test::textPicture(1920, 1080, lines);
-    std::string path = (std::filesystem::temp_directory_path() / "kadrix-bench-ocr.png").string();
+    std::string path = (benchsupport::scratchDir() / "kadrix-bench-ocr.png").string();
     auto png = kit::ImageIO::encodePNG(img);
     if (FILE* f = std::fopen(path.c_str(), "wb")) {
         std::fwrite(png.data(), 1, png.size(), f);

@@ -19,7 +19,7 @@ constexpr int kRecords = 10000;
 // A library folder holding the database of kRecords records, made once.
 const std::string& libraryFolder() {
     static const std::string folder = [] {
-        std::string f = (std::filesystem::temp_directory_path() / "kadrix-bench-library-data").string();
+        std::string f = (benchsupport::scratchDir() / "kadrix-bench-library-data").string();
         std::filesystem::remove_all(f);
         std::filesystem::create_directories(f);
         writeBenchLibrary(f, kRecords);

@@ -24,7 +24,7 @@ namespace fs = std::filesystem;
 // A folder of `count` screenshots: a few real pictures, the rest links to them
 // (each its own path, so each its own thumbnail).
 std::string screenshotFolder(const std::string& name, int count) {
-    std::string folder = (fs::temp_directory_path() / name).string();
+    std::string folder = (benchsupport::scratchDir() / name).string();
     if (fs::exists(folder + "/shot-" + std::to_string(count - 1) + ".png")) return folder;
     fs::remove_all(folder);
     fs::create_directories(folder);
@@ -83,7 +83,7 @@ void openToFirstThumbnails(benchmark::State& state, Cache mode) {
     services::Settings::shared().setLibEnabled(true);
     std::string folder = screenshotFolder("kadrix-bench-gallery-1k", 1000);
     auto lib = libraryOf(folder, 1000);
-    std::string disk = (fs::temp_directory_path() / "kadrix-bench-gallery-thumbs").string();
+    std::string disk = (benchsupport::scratchDir() / "kadrix-bench-gallery-thumbs").string();
     fs::remove_all(disk);
     auto cache = std::make_unique<library::ThumbnailCache>(library::ThumbnailCache::Options{disk});
 
@@ -140,7 +140,7 @@ void BM_GalleryScrollFrame10000(benchmark::State& state) {
     for (int i = 9999; i >= 0; --i)
         records.push_back(
             {folder + "/shot-" + std::to_string(i) + ".png", 1440, 900, kit::Color(0.5, 0.55, 0.6, 1)});
-    std::string disk = (fs::temp_directory_path() / "kadrix-bench-gallery-thumbs-10k").string();
+    std::string disk = (benchsupport::scratchDir() / "kadrix-bench-gallery-thumbs-10k").string();
     library::ThumbnailCache cache(library::ThumbnailCache::Options{disk});
 
     auto view = std::make_shared<kit::CollectionView>(kit::Rect{0, 0, 380, 500});

@@ -68,7 +68,7 @@ std::string fileName(int index) {
 // The folder of screenshots, made once.
 const std::string& screenshotFolder() {
     static const std::string folder = [] {
-        std::string f = (std::filesystem::temp_directory_path() / "kadrix-bench-library-index").string();
+        std::string f = (benchsupport::scratchDir() / "kadrix-bench-library-index").string();
         std::filesystem::remove_all(f);
         std::filesystem::create_directories(f);
         for (int i = 0; i < imageCount(); ++i) {

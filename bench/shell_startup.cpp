@@ -18,6 +18,8 @@
 #include <thread>
 #include <vector>
 
+#include "Scratch.h"
+
 extern char** environ;
 
 namespace {
@@ -32,7 +34,7 @@ std::string kadrixProgram() {
 }
 
 fs::path freshHome(const char* name) {
-    fs::path home = fs::temp_directory_path() / name;
+    fs::path home = benchsupport::scratchDir() / name;
     fs::remove_all(home);
     fs::create_directories(home);
     return home;

@@ -6,7 +6,10 @@
 
 #include <QApplication>
 #include <QPalette>
+#include <atomic>
+#include <condition_variable>
 #include <filesystem>
+#include <mutex>
 #include <thread>
 
 #include "LibraryFixture.h"
@@ -62,14 +65,42 @@ struct RecordingHost : LibViewHost {
     void yieldFocus() override { calls.push_back("yieldFocus"); }
 };
 
-// A library whose search for "slow" takes a while, so a later search can overtake it.
+// A library whose search for "slow" can be held until the test lets it go (or
+// ten seconds pass), so a later search overtakes it; it counts the slow
+// searches that have returned.
 struct SlowSearchLib : ScreenLib {
     using ScreenLib::ScreenLib;
-    ~SlowSearchLib() override { stopWork(); }
-    std::vector<LibObject> search(const std::string& query) const override {
-        if (query == "slow") std::this_thread::sleep_for(std::chrono::milliseconds(300));
-        return ScreenLib::search(query);
+    ~SlowSearchLib() override {
+        letSlowGo();
+        stopWork();
     }
+    void holdSlow() {
+        std::lock_guard lock(mutex_);
+        held_ = true;
+    }
+    void letSlowGo() {
+        {
+            std::lock_guard lock(mutex_);
+            held_ = false;
+        }
+        released_.notify_all();
+    }
+    std::vector<LibObject> search(const std::string& query) const override {
+        if (query != "slow") return ScreenLib::search(query);
+        {
+            std::unique_lock lock(mutex_);
+            released_.wait_for(lock, std::chrono::seconds(10), [&] { return !held_; });
+        }
+        auto found = ScreenLib::search(query);
+        ++slowReturned;
+        return found;
+    }
+    mutable std::atomic<int> slowReturned{0};
+
+private:
+    mutable std::mutex mutex_;
+    mutable std::condition_variable released_;
+    bool held_ = false;
 };
 
 kit::Event key(uint16_t code, uint32_t flags = 0, std::string chars = {}) {
@@ -176,12 +207,28 @@ TEST_F(LibView, GalleryShowsNewestFirstAndTheStatusLineDescribesTheSelection) {
 }
 
 TEST_F(LibView, AnEarlierSlowSearchNeverReplacesALaterOnesResults) {
+    // Each search task holds the library it was given until it has posted its
+    // results: handed out through a token of the test's own, the library
+    // shows when the tasks are over.
+    auto token = std::make_shared<int>(0);
+    controller->model = [this, token] { return std::shared_ptr<ScreenLib>(token, lib.get()); };
+    const long idle = token.use_count();
+    lib->holdSlow();
     controller->search("slow");
     controller->search("fast");
-    // Wait until the slow one has finished as well.
-    std::this_thread::sleep_for(std::chrono::milliseconds(400));
-    kit::runMainLoopUntil([&] { return !controller->isSearching; }, 5);
-    for (int i = 0; i < 20; ++i) kit::processMainEvents();
+    ASSERT_TRUE(kit::runMainLoopUntil([&] { return !controller->isSearching; }, 5));
+    EXPECT_EQ(controller->gallery->records.size(), 5u);
+    const uint64_t shown = controller->galleryGeneration();
+    // The slow one ends after the later one's results show; once its
+    // results are posted, and what was posted after them has run, they have
+    // had their turn (one record, "shot2", had they been taken).
+    lib->letSlowGo();
+    ASSERT_TRUE(
+        kit::runMainLoopUntil([&] { return lib->slowReturned == 1 && token.use_count() == idle; }, 5));
+    bool turn = false;
+    kit::dispatchMain([&] { turn = true; });
+    ASSERT_TRUE(kit::runMainLoopUntil([&] { return turn; }, 5));
+    EXPECT_EQ(controller->galleryGeneration(), shown);
     EXPECT_EQ(controller->gallery->records.size(), 5u);
     EXPECT_EQ(controller->txStatus->stringValue(), "5 images found");
     // A refresh (new screenshots indexed) keeps showing the query's results.

@@ -206,10 +206,24 @@ TEST_F(IndexingRun, AWalkLeavesASavedFileToTheIndexingItWasHandedTo) {
     EXPECT_EQ(lib->indexMachine->queuedFiles, 0);
     EXPECT_TRUE(lib->indexMachine->queue().empty());
 
-    ASSERT_TRUE(testsupport::waitFor([&] { return lib->record("SCR-100.png") != nullptr; }, 5000));
-    // Indexed and handed back: a walk of a folder with a new file still offers it.
-    std::this_thread::sleep_for(std::chrono::milliseconds(50));
+    // Indexed: the record holds the analysis.
+    ASSERT_TRUE(testsupport::waitFor(
+        [&] {
+            auto rec = lib->record("SCR-100.png");
+            return rec && !rec->colors().empty();
+        },
+        5000));
+    // And handed back: the file is the walks' again. With the analysis gone
+    // from its record, a walk offers it beside a new file; while the indexing
+    // still held it, a walk would offer the new file alone.
+    lib->addOrUpdate(std::make_shared<GrabData>(Record{{"filename", "SCR-100.png"}, {"colors", ""}}));
     pictures(2);
-    lib->indexMachine->walk(false, {});
-    EXPECT_EQ(lib->indexMachine->queue(), std::vector<std::string>{folder + "/SCR-101.png"});
+    const std::vector<std::string> both{folder + "/SCR-101.png", folder + "/SCR-100.png"};
+    EXPECT_TRUE(testsupport::waitFor(
+        [&] {
+            lib->indexMachine->walk(false, {});
+            return lib->indexMachine->queue() == both;
+        },
+        5000))
+        << "the walk offers " << lib->indexMachine->queue().size() << " file(s)";
 }

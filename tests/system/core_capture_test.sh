@@ -84,5 +84,5 @@ run_at_scale() {
 }
 
 run_at_scale 1
-rm -rf "$KADRIX_HOME" && mkdir -p "$KADRIX_HOME"
+sys_remove "$KADRIX_HOME" && mkdir -p "$KADRIX_HOME"
 run_at_scale 2

@@ -24,7 +24,7 @@ shown() { xdotool search --onlyvisible --name "$1" | head -1; }
 
 road() {
   local s=$1
-  rm -f "$dropped"
+  sys_remove "$dropped"
   sys_start '"areaCaptureMode": "preview"'
   sys_area_to_thumbnail 150 150 450 350
   sleep 0.6
@@ -36,7 +36,7 @@ road() {
   sys_wait_for --timeout 5 bash -c "! xdotool search --onlyvisible --name '^Kadrix Preview$'" \
     || fail "the thumbnail stayed after its capture was dragged out"
 
-  rm -f "$dropped"
+  sys_remove "$dropped"
   sys_link 'kadrix://grab/fullscreen?then=pin'
   sys_wait_for --timeout 10 shown '^Kadrix Pin$' || fail "no pin after the capture"
   sleep 0.6

@@ -67,7 +67,8 @@ road() {
     tool 0
     sys_screenshot "$after"
     local n; n=$(changed "$before" "$after" "${bw}x${step}+${bx}+$((y - step / 3))")
-    [ "$n" -gt $((60 * s)) ] || { cp "$before" "$after" "${KADRIX_SHOT_DIR:-/tmp}/" 2>/dev/null || true
+    [ "$n" -gt $((60 * s)) ] || { sys_keep_shot "$before" "$(basename "$before")"
+      sys_keep_shot "$after" "$(basename "$after")"
       fail "scale $s: $name drew nothing on its row ($n pixels changed)"; }
     # A drag with no tool armed makes a crop selection, which dims the whole
     # canvas: the bottom row stays as it was (the spotlight dims it on purpose,

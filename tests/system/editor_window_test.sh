@@ -37,7 +37,7 @@ run_scale() {
   local scale=$1
   : >"$host_log"
   # Each run starts as a new user: tools remember their sizes.
-  rm -rf "${KADRIX_HOME:?}"/*
+  sys_remove "${KADRIX_HOME:?}" && mkdir -p "$KADRIX_HOME"
   QT_QPA_PLATFORM=xcb QT_SCALE_FACTOR=$scale timeout 50 "$SYS_BIN/kadrix-editorhost" "$picture" >"$host_log" 2>&1 &
   local pid=$!
   sys_wait_for --timeout 15 grep -q '^core: loadImage 640x360' "$host_log" || fail "the editor never loaded the image"

@@ -32,7 +32,7 @@ road() {
   sleep 0.5
   sys_active_is Kadrix || fail "scale $s: the hint took the keyboard from the editor"
   sys_screenshot "$SYS_TMP/hint.png"
-  cp "$SYS_TMP/hint.png" "${KADRIX_SHOT_DIR:-/tmp}/first_hide_hint_$s.png" 2>/dev/null || true
+  sys_keep_shot "$SYS_TMP/hint.png" "first_hide_hint_$s.png"
 
   # Under the tray icon at the top-right corner, wholly on the screen.
   local screen_w

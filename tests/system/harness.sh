@@ -1,7 +1,11 @@
 # Sourced by the system tests. Gives each test a display, a private KADRIX_HOME,
 # the real programs, synthetic input and a look at the screen and clipboard.
-#   sys_begin                      display (of size SYS_SCREEN when set) + private home;
-#                                  everything is undone on exit
+#   sys_begin                      display (of size SYS_SCREEN when set) + private home
+#                                  (KADRIX_HOME, HOME and the XDG folders); everything
+#                                  is undone on exit
+#   sys_own PATH… / sys_remove PATH…  fail unless the paths are inside the test's folder /
+#                                  and then rm -rf them
+#   sys_keep_shot FILE NAME        FILE kept as NAME in KADRIX_SHOT_DIR, when that is set
 #   sys_app [args…]                start kadrix in the background (pid in SYS_APP_PID)
 #   sys_stop_app                   ask kadrix to quit, kill it if it lingers
 #   sys_wait_for CMD… [--timeout S]  retry a command until it succeeds
@@ -34,13 +38,41 @@ _sys_cleanup() {
   [ -n "${_sys_tray_pid:-}" ] && kill "$_sys_tray_pid" 2>/dev/null || true
   [ -n "${_sys_bus_pid:-}" ] && kill "$_sys_bus_pid" 2>/dev/null || true
   [ -n "${_sys_own_display:-}" ] && xvfb_session_stop
-  [ -n "$SYS_TMP" ] && rm -rf "$SYS_TMP"
+  # Only the folder sys_begin made is removed.
+  case "$SYS_TMP" in /tmp/kadrix-sys-??????) rm -rf "$SYS_TMP" ;; esac
+}
+
+# Fails the test unless each PATH lies inside the test's own folder: a
+# variable left empty or set from outside never becomes a removal or a move
+# elsewhere.
+sys_own() {
+  local p
+  for p in "$@"; do
+    case "$(realpath -m "${p:?an empty path}")/" in
+      "$(realpath -m "${SYS_TMP:?}")"/?*) ;;
+      *) fail "$p is not inside the test's folder $SYS_TMP" ;;
+    esac
+  done
+}
+# rm -rf of each PATH, all of them inside the test's folder.
+sys_remove() { sys_own "$@" && rm -rf "$@"; }
+
+# A screen a test wants looked at later, only where one asked for them.
+sys_keep_shot() {
+  [ -n "${KADRIX_SHOT_DIR:-}" ] || return 0
+  cp "$1" "$KADRIX_SHOT_DIR/$2" 2>/dev/null || true
 }
 
 sys_begin() {
   SYS_TMP=$(mktemp -d /tmp/kadrix-sys-XXXXXX)
   export KADRIX_HOME="$SYS_TMP/home"
   mkdir -p "$KADRIX_HOME"
+  # What the programs on the display keep for their user (the window
+  # manager's log, the toolkit's caches and recent files) stays in the test's
+  # folder too, never in the real user's.
+  export HOME="$SYS_TMP/user" XDG_CONFIG_HOME="$SYS_TMP/user/.config" XDG_DATA_HOME="$SYS_TMP/user/.local/share"
+  export XDG_CACHE_HOME="$SYS_TMP/user/.cache" XDG_STATE_HOME="$SYS_TMP/user/.local/state"
+  mkdir -p "$XDG_CONFIG_HOME" "$XDG_DATA_HOME" "$XDG_CACHE_HOME" "$XDG_STATE_HOME"
   source "$SYS_SRC/scripts/xvfb-session"
   on_exit _sys_cleanup
   if [ -n "${KADRIX_TEST_DISPLAY:-}" ]; then
@@ -104,7 +136,7 @@ sys_wait_for() {
 # the walk, as windows do between the steps of a test: such a run is tried
 # again. Any other failure (a search that finds nothing) stands.
 xdotool() {
-  local i rc err="${SYS_TMP:-/tmp}/.xdotool-err.$BASHPID"
+  local i rc err="${SYS_TMP:?}/.xdotool-err.$BASHPID"
   for i in 1 2 3; do
     command xdotool "$@" 2>"$err" && { rm -f "$err"; return 0; }
     rc=$?
@@ -359,7 +391,7 @@ sys_road() {
   for scale in ${SYS_ROAD_SCALES:-1 2}; do
     start=$SECONDS
     export QT_SCALE_FACTOR=$scale
-    rm -rf "$KADRIX_HOME" && mkdir -p "$KADRIX_HOME"
+    sys_remove "$KADRIX_HOME" && mkdir -p "$KADRIX_HOME"
     "$fn" "$scale"
     sys_stop_app
     echo "road $name at scale $scale: passed in $((SECONDS - start)) s"

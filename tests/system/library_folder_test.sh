@@ -26,19 +26,21 @@ cx=$((px + 6)); cy=$((py + 6))  # the library view's top-left
 offered() { popover_text | grep -q 'pre-existing'; }
 sys_wait_for --timeout 10 offered || fail "no offer of the five screenshots: $(popover_text)"
 
-mv "$lib" "$lib-away"
+sys_own "$lib" "$lib-away"
+mv -T "$lib" "$lib-away"
 sys_click $((cx + 190)) $((cy + 397))  # Add Screenshots
-sleep 1.5
+says() { popover_text | grep -q "$1"; }
+sys_wait_for --timeout 10 says "read the folder" || true
 text=$(popover_text)
 echo "$text" | grep -q "read the folder" || fail "no message after Add Screenshots with the folder gone: $text"
 echo "$text" | grep -q "No such file" || fail "the message does not say why: $text"
 echo "$text" | grep -q "Preparing" && fail "still preparing to index: $text"
 
-mv "$lib-away" "$lib"
+mv -T "$lib-away" "$lib"
 sys_click $((cx + 190)) $((cy + 397))  # Try Again
 sys_wait_for --timeout 20 bash -c "[ -f '$lib/imagelib.kxdb' ] && [ \$(wc -l <'$lib/imagelib.kxdb') -ge 5 ]" \
   || fail "the screenshots were not indexed once the folder was back: $(popover_text)"
-sleep 1
+sys_wait_for --timeout 10 says "5 images" || true
 text=$(popover_text)
 echo "$text" | grep -q "5 images" || fail "the status line does not count the five: $text"
 echo "an unreadable folder says why, and indexes once it is back"

@@ -28,7 +28,7 @@ sleep 0.5
 sys_screenshot "$SYS_TMP/above.png"
 cx=$(xwininfo -id "$pin" | awk '/Absolute upper-left X/ {print $4}')
 cy=$(xwininfo -id "$pin" | awk '/Absolute upper-left Y/ {print $4}')
-cp "$SYS_TMP/above.png" "${KADRIX_SHOT_DIR:-/tmp}/pin_above.png" 2>/dev/null || true
+sys_keep_shot "$SYS_TMP/above.png" "pin_above.png"
 
 xdotool windowactivate --sync "$pin" 2>/dev/null || true
 sleep 0.3

@@ -62,7 +62,7 @@ pin_road() {
   xdotool mousemove 905 505
   sleep 0.5
   sys_screenshot "$SYS_TMP/toolbar.png"
-  cp "$SYS_TMP/toolbar.png" "${KADRIX_SHOT_DIR:-/tmp}/pin_toolbar_$1.png" 2>/dev/null || true
+  sys_keep_shot "$SYS_TMP/toolbar.png" "pin_toolbar_$1.png"
   near "$(sys_pixel "$SYS_TMP/toolbar.png" $cx $cy)" "255,94,87" || fail "no close button on the pin's tool bar"
   xdotool mousemove 1700 900
   sleep 0.8
@@ -96,7 +96,7 @@ pin_road() {
   sys_click 700 600 3
   sleep 0.8
   sys_screenshot "$SYS_TMP/menu.png"
-  cp "$SYS_TMP/menu.png" "${KADRIX_SHOT_DIR:-/tmp}/pin_menu_$1.png" 2>/dev/null || true
+  sys_keep_shot "$SYS_TMP/menu.png" "pin_menu_$1.png"
   local changed
   convert "$SYS_TMP/before-menu.png" -crop 120x100+705+605 +repage "$SYS_TMP/a.png"
   convert "$SYS_TMP/menu.png" -crop 120x100+705+605 +repage "$SYS_TMP/b.png"
@@ -108,7 +108,7 @@ pin_road() {
   sleep 0.8
   # Half the pin's green over the window's orange.
   near "$(probe)" "$mix" || fail "the half-transparent pin does not show the window through ($(probe))"
-  cp "$SYS_TMP/probe.png" "${KADRIX_SHOT_DIR:-/tmp}/pin_transparent_$1.png" 2>/dev/null || true
+  sys_keep_shot "$SYS_TMP/probe.png" "pin_transparent_$1.png"
 
   xdotool windowactivate --sync "$pin" 2>/dev/null || true
   sys_key 0

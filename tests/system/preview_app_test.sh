@@ -28,7 +28,7 @@ thumb=$(thumb_shown | head -1)
 sleep 0.5
 sys_expect_floating "$thumb" "the thumbnail"
 sys_screenshot "$SYS_TMP/thumb.png"
-cp "$SYS_TMP/thumb.png" "${KADRIX_SHOT_DIR:-/tmp}/preview_thumb.png" 2>/dev/null || true
+sys_keep_shot "$SYS_TMP/thumb.png" "preview_thumb.png"
 
 xdotool windowactivate --sync "$thumb" 2>/dev/null || true
 sys_key ctrl+c

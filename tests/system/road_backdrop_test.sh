@@ -14,7 +14,7 @@ road() {
   sys_start
   # The first save asks for the folder; the captures after it open in the editor.
   sys_first_save "$folder"
-  rm -f "$folder"/SCR-*
+  sys_remove "$folder"/SCR-*
   sys_key ctrl+shift+1
   sys_wait_editor
   sys_key k

@@ -15,7 +15,7 @@ ms_since() { echo $((($(date +%s%N) - $1) / 1000000)); }
 
 road() {
   local s=$1 start ms
-  rm -rf "$folder" && mkdir -p "$folder"
+  sys_remove "$folder" && mkdir -p "$folder"
   # Copy after a capture, no editor.
   sys_start '"notificationType": "system", "afterGrabCopy": true, "afterGrabShow": false'
   xdotool search --onlyvisible --classname '^kadrix$' >/dev/null && fail "an icon shows without a tray host"

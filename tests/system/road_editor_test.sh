@@ -49,7 +49,7 @@ road() {
   read -r bw bh bx by <<<"$box"
   bx=$((X + ${bx#+})) by=$((Y + ${by#+}))
   # 300 × 200 pixels were dragged out; the editor shows them one to one.
-  [ "$bw" -ge 298 ] && [ "$bh" -ge 198 ] || { cp "$SYS_TMP/editor.png" "${KADRIX_SHOT_DIR:-/tmp}/road_editor_fail.png" 2>/dev/null; fail "the editor shows only ${bw}x${bh} of the window"; }
+  [ "$bw" -ge 298 ] && [ "$bh" -ge 198 ] || { sys_keep_shot "$SYS_TMP/editor.png" "road_editor_fail.png"; fail "the editor shows only ${bw}x${bh} of the window"; }
 
   # An arrow in the left third, a text at the top right, a counter at the bottom right.
   sys_key a
@@ -68,7 +68,7 @@ road() {
   sys_click $((bx + 240)) $((by + 160))
   sleep 0.5
   sys_screenshot "$SYS_TMP/drawn.png"
-  cp "$SYS_TMP/drawn.png" "${KADRIX_SHOT_DIR:-/tmp}/road_editor_$s.png" 2>/dev/null || true
+  sys_keep_shot "$SYS_TMP/drawn.png" "road_editor_$s.png"
   sys_key Escape
   sleep 0.3
   sys_key ctrl+c

@@ -62,7 +62,7 @@ road() {
   local off
   off=$(compare -metric AE "$SYS_TMP/bottom.png" "$SYS_TMP/bottom-want.png" null: 2>&1 || true)
   [ "$off" -le 0 ] 2>/dev/null || {
-    cp "$SYS_TMP/tall.png" "${KADRIX_SHOT_DIR:-/tmp}/road_scroll_tall_$s.png" 2>/dev/null || true
+    sys_keep_shot "$SYS_TMP/tall.png" "road_scroll_tall_$s.png"
     fail "scale $s: $off pixels of the bottom rows differ from the page where it stopped"
   }
   echo "scale $s: a ${w}x${h} image of an area ${ah} high scrolled by $end"

@@ -1,7 +1,7 @@
 // kadrix-testclient: windows of known content for the capture system tests.
 //   kadrix-testclient solid TITLE X Y W H #RRGGBB
 //   kadrix-testclient ontop TITLE X Y W H #RRGGBB   (stays above, like our pins)
-//   kadrix-testclient scroll TITLE X Y W H PAGE_W PAGE_H top|bottom INFO_FILE
+//   kadrix-testclient scroll TITLE X Y W H PAGE_W PAGE_H top|bottom [INFO_FILE]
 //   kadrix-testclient text …   (the same with a page of text lines)
 //   kadrix-testclient lines …   (the same with numbered monospaced lines, scrolled whole lines at a time)
 //   kadrix-testclient page W H FILE   (the "lines" page as PNG, then exits)
@@ -12,7 +12,14 @@
 // steps of a test.
 // The scroll window shows the synthetic page of the capture tests in a
 // scroll area and writes the viewport's screen rectangle and scroll offset
-// ("x y w h offset") to INFO_FILE whenever they change.
+// ("x y w h offset") to INFO_FILE, when given one, whenever they change.
+// INFO_FILE and OUT_FILE are replaced only by renaming a file this program
+// made beside them, and only where they are regular files or missing: a
+// mistaken path (a device, a link, a folder) is left as it is.
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
 #include <QApplication>
 #include <QDragEnterEvent>
 #include <QDropEvent>
@@ -25,12 +32,34 @@
 #include <QScrollBar>
 #include <QTimer>
 #include <QWidget>
+#include <cstdio>
 
 #include "capture/Synthetic.h"
 #include "kit/qt/QtImage.h"
 #include "system/capture/TextPage.h"
 
 namespace {
+
+// PATH holds BYTES afterwards, or is left untouched: they go to a new file of
+// our own (O_EXCL) in PATH's folder, which is renamed over PATH. A PATH that
+// exists as anything but a regular file is refused, so no device or link is
+// ever replaced, and PATH is never removed first.
+bool replaceFile(const QString& path, const QByteArray& bytes) {
+    const QByteArray target = QFile::encodeName(path);
+    struct stat st {};
+    if (lstat(target.constData(), &st) == 0 && !S_ISREG(st.st_mode)) {
+        fprintf(stderr, "kadrix-testclient: %s is not a regular file; left as it is\n", target.constData());
+        return false;
+    }
+    QByteArray temp = target + ".XXXXXX";
+    int fd = mkstemp(temp.data());
+    if (fd < 0) return false;
+    bool ok = ::write(fd, bytes.constData(), size_t(bytes.size())) == bytes.size();
+    ok = ::close(fd) == 0 && ok;
+    ok = ok && ::rename(temp.constData(), target.constData()) == 0;
+    if (!ok) ::unlink(temp.constData());
+    return ok;
+}
 
 // A drop target for files dragged out of the program.
 class DropWindow : public QWidget {
@@ -44,8 +73,8 @@ protected:
     void dropEvent(QDropEvent* e) override {
         const QList<QUrl> urls = e->mimeData()->urls();
         if (urls.isEmpty() || !urls[0].isLocalFile()) return;
-        QFile::remove(out_);
-        if (QFile::copy(urls[0].toLocalFile(), out_)) e->acceptProposedAction();
+        QFile in(urls[0].toLocalFile());
+        if (in.open(QIODevice::ReadOnly) && replaceFile(out_, in.readAll())) e->acceptProposedAction();
     }
 
 private:
@@ -88,10 +117,10 @@ int main(int argc, char** argv) {
         win->show();
         return app.exec();
     }
-    if ((mode != "scroll" && mode != "text" && mode != "lines") || a.size() < 11) return 2;
+    if ((mode != "scroll" && mode != "text" && mode != "lines") || a.size() < 10) return 2;
     int pageW = a[7].toInt(), pageH = a[8].toInt();
     bool bottom = a[9] == "bottom";
-    QString info = a[10];
+    QString info = a.size() > 10 ? a[10] : QString();
     auto* area = new QScrollArea;
     area->setWindowTitle(title);
     area->setFrameShape(QFrame::NoFrame);
@@ -115,19 +144,15 @@ int main(int argc, char** argv) {
     area->setGeometry(x, y, w, h);
     area->show();
     auto write = [area, info] {
+        if (info.isEmpty()) return;
         QPoint g = area->viewport()->mapToGlobal(QPoint(0, 0));
-        QFile f(info + ".tmp");
-        if (!f.open(QIODevice::WriteOnly)) return;
-        f.write(QString("%1 %2 %3 %4 %5\n")
-                    .arg(g.x())
-                    .arg(g.y())
-                    .arg(area->viewport()->width())
-                    .arg(area->viewport()->height())
-                    .arg(area->verticalScrollBar()->value())
-                    .toUtf8());
-        f.close();
-        QFile::remove(info);
-        QFile::rename(info + ".tmp", info);
+        replaceFile(info, QString("%1 %2 %3 %4 %5\n")
+                              .arg(g.x())
+                              .arg(g.y())
+                              .arg(area->viewport()->width())
+                              .arg(area->viewport()->height())
+                              .arg(area->verticalScrollBar()->value())
+                              .toUtf8());
     };
     QObject::connect(area->verticalScrollBar(), &QScrollBar::valueChanged, write);
     QTimer::singleShot(500, [area, bottom, write] {
