@@ -654,5 +654,17 @@ TEST_P(Render, ExportOnAWorkerThreadMatchesTheMainThread) {
     Image onMain = renderToImage(*r, s);
     Image onWorker;
     std::thread([&] { onWorker = renderToImage(*r, s); }).join();
-    EXPECT_TRUE(onMain == onWorker);
+    // The glyphs' edges may differ by a few levels: the main thread's font
+    // cache keeps what the text drawn on it before chose, a new thread's
+    // starts empty. Anything more is a different picture.
+    ASSERT_EQ(onMain.width(), onWorker.width());
+    ASSERT_EQ(onMain.height(), onWorker.height());
+    int differ = 0;
+    for (int y = 0; y < onMain.height(); ++y)
+        for (int x = 0; x < onMain.width(); ++x) {
+            PixelBGRA u = onMain.pixel(x, y), v = onWorker.pixel(x, y);
+            differ += std::abs(u.r - v.r) > 16 || std::abs(u.g - v.g) > 16 || std::abs(u.b - v.b) > 16 ||
+                      std::abs(u.a - v.a) > 16;
+        }
+    EXPECT_EQ(differ, 0);
 }
