@@ -207,8 +207,8 @@ TEST(ArmedTool, ChangesWithOnlyAToolArmedReachItsNextObject) {
         std::string colour = services::Settings::shared().defaultColor();
         ~Restore() {
             services::Settings::shared().setDefaultColor(colour);
-            for (auto [tool, key] : {std::pair{"ObjArrow", "size"}, {"ObjArrow", "arrowType"},
-                                     {"ObjHighlighter", "color"}})
+            for (auto [tool, key] :
+                 {std::pair{"ObjArrow", "size"}, {"ObjArrow", "arrowType"}, {"ObjHighlighter", "color"}})
                 services::Settings::shared().storage().remove(objects::ProtoObject::optionKeyFor(tool, key));
         }
     } restore;
