@@ -1,5 +1,6 @@
 #include <gtest/gtest.h>
 
+#include "BackdropFixture.h"
 #include "backdrop/Backdrop.h"
 #include "kit/Event.h"
 #include "services/Settings.h"
@@ -11,6 +12,7 @@ using backdrop::Config;
 
 // A backdrop over a fixed screenshot rectangle, with no editor around it.
 struct Fixture {
+    NoStoredLook noStoredLook;
     Backdrop b;
     services::Rect source{0, 0, 1000, 300};
     double dpr = 1;
@@ -71,19 +73,17 @@ TEST(BackdropConfig, ApplyKeepsMissingKeysIgnoresUnknownOnesAndRejectsWrongTypes
 
 TEST(BackdropConfig, StoredConfigurationSurvivesAndABadOneIsKeptUntouched) {
     services::Settings::shared().setBdrConfig("");
-    {
-        Fixture f;
-        f.b.applyConfig({{"inset", -1}, {"padding", 33.5}, {"ratio", "4:3"}});
-        f.b.store();
-    }
-    Fixture g;
-    EXPECT_EQ(g.b.c.padding, 33.5);
-    EXPECT_EQ(g.b.c.inset, -1);
-    EXPECT_EQ(g.b.c.ratio, "4:3");
+    Fixture f;
+    f.b.applyConfig({{"inset", -1}, {"padding", 33.5}, {"ratio", "4:3"}});
+    f.b.store();
+    Backdrop g;  // as in the next session
+    EXPECT_EQ(g.c.padding, 33.5);
+    EXPECT_EQ(g.c.inset, -1);
+    EXPECT_EQ(g.c.ratio, "4:3");
 
     services::Settings::shared().setBdrConfig("{\"padding\": ");
-    Fixture h;
-    EXPECT_EQ(h.b.c.padding, Config().padding);
+    Backdrop h;
+    EXPECT_EQ(h.c.padding, Config().padding);
     EXPECT_EQ(services::Settings::shared().bdrConfig(), "{\"padding\": ");
     services::Settings::shared().setBdrConfig("");
 }

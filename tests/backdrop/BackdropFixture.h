@@ -8,8 +8,19 @@
 
 #include "backdrop/Backdrop.h"
 #include "kit/LayerRenderer.h"
+#include "services/Settings.h"
+
+// The look a backdrop stores is the whole process's, and a new backdrop
+// starts from it: each one here starts with none stored and leaves none.
+struct NoStoredLook {
+    NoStoredLook() { services::Settings::shared().setBdrConfig(""); }
+    ~NoStoredLook() { services::Settings::shared().setBdrConfig(""); }
+    NoStoredLook(const NoStoredLook&) = delete;
+    NoStoredLook& operator=(const NoStoredLook&) = delete;
+};
 
 struct BackdropFixture {
+    NoStoredLook noStoredLook;  // before the backdrop, which reads it
     backdrop::Backdrop b;
     services::Rect source{0, 0, 120, 80};
     double dpr = 1;

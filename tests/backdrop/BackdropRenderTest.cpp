@@ -1,5 +1,6 @@
 #include <gtest/gtest.h>
 
+#include "BackdropFixture.h"
 #include "backdrop/Backdrop.h"
 #include "kit/Canvas.h"
 #include "kit/LayerRenderer.h"
@@ -9,6 +10,7 @@ namespace {
 using backdrop::Backdrop;
 
 struct Rendered {
+    NoStoredLook noStoredLook;
     Backdrop b;
     services::Rect source{0, 0, 120, 80};
     double dpr = 1;

@@ -3,6 +3,7 @@
 // the screenshot.
 #include "CoreFixture.h"
 #include "backdrop/Backdrop.h"
+#include "core/AppExports.h"
 #include "editor/CropTool.h"
 #include "editor/EditorHost.h"
 #include "editor/ObjectHandlers.h"
@@ -76,11 +77,17 @@ TEST_F(CropCommands, AFailedCropKeepsThePreviousCropAndPicture) {
         ASSERT_FALSE(logic->imgPrecompiled().isNull());
         EXPECT_EQ(logic->imgPrecompiled().width(), 50);
     }
-    // An empty selection changes nothing and moves no object.
+    // An empty selection changes nothing and moves no object; one outside
+    // the picture is refused and puts the objects back where they were.
     select({5, 5, 0, 10});
     logic->cropToSelection(false);
     EXPECT_EQ(editor::Framer::shared().crop, before);
     EXPECT_EQ(editor->shiftX, 0);
+    select({300, 5, 20, 10});
+    logic->cropToSelection(false);
+    EXPECT_EQ(editor::Framer::shared().crop, before);
+    EXPECT_EQ(editor->shiftX, 0);
+    EXPECT_EQ(editor->shiftY, 0);
 }
 
 TEST_F(CropCommands, CutsAreMadeWholeOutwardAndNeverPadded) {
@@ -143,6 +150,20 @@ TEST_F(CropCommands, PreCropCutsTheSelectionOrGivesTheWholePicture) {
     EXPECT_EQ(cut->pixel(0, 0).g, 20);
     select({10, 60, 0, 10});
     EXPECT_FALSE(logic->preCrop(std::nullopt));
+
+    // The copy cuts the compiled picture, which the paddings widen: an
+    // annotation past the top adds rows above the screenshot, none below.
+    struct Padded : editor::BackdropHost {
+        Paddings paddings() const override { return {.padBL = 5, .padCT = 30}; }
+    } padded;
+    select({10, 60, 20, 10});
+    editor::setBackdrop(&padded);
+    auto copied = core::AppExportHost(*logic).preCrop(gradient(105, 110));
+    editor::setBackdrop(nullptr);
+    ASSERT_TRUE(copied);
+    EXPECT_EQ(copied->height(), 10);
+    EXPECT_EQ(copied->pixel(0, 0).b, 15);
+    EXPECT_EQ(copied->pixel(0, 0).g, 40) << "60 rows up from the bottom edge";
 }
 
 }  // namespace

@@ -222,6 +222,7 @@ TEST_F(UploaderTest, ReplyGrammar) {
         {"<html><body>502 Bad Gateway</body></html>", "", "Screenshot upload failed"},
         {"", "", "Screenshot upload failed"},
         {"\xff\xfe SUCCESS: https://k.test/a.png", "", "Screenshot upload failed"},  // not UTF-8
+        {"SUCCESS: https://k.test/a.png\xff", "", "Screenshot upload failed"},  // a bad byte after the link
     };
     for (const auto& c : cases) {
         auto r = read(c.reply);

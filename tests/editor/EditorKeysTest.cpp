@@ -247,6 +247,18 @@ TEST_F(EditorKeysTest, RedoNeedsShiftAndFindsTheTypedZ) {
     EXPECT_EQ(links.size(), 1u);
 }
 
+TEST_F(EditorKeysTest, F2UploadsCtrlPPinsAndPAloneTogglesRealPixels) {
+    press(K::F2);
+    EXPECT_TRUE(called("uploadImage"));
+    core.calls.clear();
+    press(K::P, {.command = true});
+    EXPECT_TRUE(called("pinImage"));
+    EXPECT_FALSE(services::Settings::shared().realPixels()) << "Ctrl+P pins only";
+    press(K::P);
+    EXPECT_TRUE(called("realPixels:on"));
+    EXPECT_EQ(std::count(core.calls.begin(), core.calls.end(), "pinImage"), 1);
+}
+
 TEST_F(EditorKeysTest, ResetKeyIgnoresOptionAndKeepsTheIdentity) {
     const std::string uid = services::Settings::shared().uid();
     services::Settings::shared().storeString("colorFormat", "RGBA");

@@ -82,9 +82,17 @@ bool sameRecord(const kit::Json& a, const kit::Json& b) {
 
 class ObjectHandlersTest : public ::testing::Test {
 protected:
-    void SetUp() override {
+    // New objects take the stored colour and the values their tool keeps,
+    // and changed values are stored: each test starts from none stored and
+    // leaves none behind.
+    static void freshSettings() {
+        services::Settings::shared().resetSettings();
         services::Settings::shared().storeBool("allowTelemetry", false);
         services::Settings::shared().setRealPixels(false);
+    }
+    void SetUp() override {
+        freshSettings();
+        Handlers::shared().pressedMouseButtons = {};
         Framer& f = Framer::shared();
         f._dpr.set(1);
         f._zoom.set(1);
@@ -109,6 +117,7 @@ protected:
         ObjectHandlers::shared().clear();
         setCore(nullptr);
         setBackdrop(nullptr);
+        freshSettings();
     }
 
     std::vector<kit::Json> events(const std::string& name) const {

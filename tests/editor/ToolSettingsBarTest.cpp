@@ -11,8 +11,16 @@ namespace {
 
 class Bar : public ::testing::Test {
 protected:
-    void SetUp() override { setParts(&parts_); }
-    void TearDown() override { setParts(nullptr); }
+    // A picked colour becomes the stored default: it goes back afterwards.
+    void SetUp() override {
+        setParts(&parts_);
+        colour_ = services::Settings::shared().defaultColor();
+    }
+    void TearDown() override {
+        setParts(nullptr);
+        services::Settings::shared().setDefaultColor(colour_);
+    }
+    std::string colour_;
     // The controls that show, by name.
     std::vector<std::string> shown() const {
         std::vector<std::pair<std::string, kit::View*>> all = {
@@ -194,6 +202,16 @@ namespace editor {
 namespace {
 
 TEST(ArmedTool, ChangesWithOnlyAToolArmedReachItsNextObject) {
+    // What it stores goes again: other tests' objects start from the defaults.
+    struct Restore {
+        std::string colour = services::Settings::shared().defaultColor();
+        ~Restore() {
+            services::Settings::shared().setDefaultColor(colour);
+            for (auto [tool, key] :
+                 {std::pair{"ObjArrow", "size"}, {"ObjArrow", "arrowType"}, {"ObjHighlighter", "color"}})
+                services::Settings::shared().storage().remove(objects::ProtoObject::optionKeyFor(tool, key));
+        }
+    } restore;
     EXPECT_TRUE(setArmedToolValue("ObjArrow", "size", "5"));
     EXPECT_TRUE(setArmedToolValue("ObjArrow", "arrowType", "2"));
     EXPECT_TRUE(setArmedToolValue("ObjHighlighter", "color", "#C2EAFE"));

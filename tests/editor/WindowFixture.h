@@ -91,6 +91,9 @@ protected:
         setParts(&parts_);
         setCore(&core_);
         c = &MainWindowController::shared();
+        // The window is the process's: each test starts it out of the
+        // selection mode a test before may have left it in.
+        c->applySelectionMode("default");
         // The first test of a process makes the window: what that does is
         // no test's business.
         kit::processMainEvents();

@@ -58,6 +58,19 @@ std::shared_ptr<ShapeLayer> line(double x0, double x1, double y, Color c, double
     return sh;
 }
 
+// How many pixels of two pictures of one size differ by more than `levels`
+// in some channel.
+int pixelsApart(const Image& a, const Image& b, int levels) {
+    int differ = 0;
+    for (int y = 0; y < a.height(); ++y)
+        for (int x = 0; x < a.width(); ++x) {
+            PixelBGRA u = a.pixel(x, y), v = b.pixel(x, y);
+            differ += std::abs(u.r - v.r) > levels || std::abs(u.g - v.g) > levels ||
+                      std::abs(u.b - v.b) > levels || std::abs(u.a - v.a) > levels;
+        }
+    return differ;
+}
+
 LayerPtr root(double w, double h) {
     auto l = Layer::make();
     l->setBounds({0, 0, w, h});
@@ -540,14 +553,7 @@ TEST_P(Render, ScreenPaintingMatchesExport) {
     }
     Image shown = qt::toImage(screen, s);
     ASSERT_EQ(shown.width(), exported.width());
-    int differ = 0;
-    for (int y = 0; y < shown.height(); ++y)
-        for (int x = 0; x < shown.width(); ++x) {
-            PixelBGRA u = shown.pixel(x, y), v = exported.pixel(x, y);
-            differ += std::abs(u.r - v.r) > 2 || std::abs(u.g - v.g) > 2 || std::abs(u.b - v.b) > 2 ||
-                      std::abs(u.a - v.a) > 2;
-        }
-    EXPECT_EQ(differ, 0);
+    EXPECT_EQ(pixelsApart(shown, exported, 2), 0);
 }
 
 TEST_P(Render, BackgroundPatternTilesUpright) {
@@ -654,5 +660,10 @@ TEST_P(Render, ExportOnAWorkerThreadMatchesTheMainThread) {
     Image onMain = renderToImage(*r, s);
     Image onWorker;
     std::thread([&] { onWorker = renderToImage(*r, s); }).join();
-    EXPECT_TRUE(onMain == onWorker);
+    // The glyphs' edges may differ by a few levels: the main thread's font
+    // cache keeps what the text drawn on it before chose, a new thread's
+    // starts empty. Anything more is a different picture.
+    ASSERT_EQ(onMain.width(), onWorker.width());
+    ASSERT_EQ(onMain.height(), onWorker.height());
+    EXPECT_EQ(pixelsApart(onMain, onWorker, 16), 0);
 }

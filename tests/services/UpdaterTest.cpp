@@ -72,6 +72,9 @@ protected:
         std::filesystem::remove_all(FileDownloader::downloadFolder());
     }
     void TearDown() override {
+        // An alert the update posted last reaches this test's recorder, not
+        // the next test (where, with no recorder, it would stop the run modal).
+        kit::processMainEvents();
         updater.reset();
         setAlertPresenter({});
         ServicesFixture::TearDown();

@@ -17,6 +17,7 @@
 #include "shortcuts/Name.h"
 #include "shortcuts/Names.h"
 #include "support/EventLoopWait.h"
+#include "support/OwnCase.h"
 
 using namespace shell;
 
@@ -175,6 +176,34 @@ TEST_F(AppDelegateTest, ASettingsFileThatCannotBeReadIsToldOnceWithWhereItWasKep
     EXPECT_EQ(shown.size(), 1u);
     services::setAlertPresenter({});
     kit::files::remove(dir);
+}
+
+// The application's store reads its file once, so start-up over a file that
+// cannot be read runs in a process of its own, over a home of its own.
+TEST_F(AppDelegateTest, StartingOverAnUnreadableSettingsFileTellsTheUser) {
+    if (!std::getenv("KADRIX_STARTUP_CHILD")) {
+        const std::string home = kit::files::uniqueTempPath("startup-", "");
+        ASSERT_TRUE(kit::files::makeDirs(home + "/config"));
+        ASSERT_TRUE(kit::files::writeAtomic(home + "/config/defaults.json", "{\"saveFolder\": cut off"));
+        testsupport::OwnCase child("AppDelegateTest.StartingOverAnUnreadableSettingsFileTellsTheUser",
+                                   {{"KADRIX_HOME", home}, {"KADRIX_STARTUP_CHILD", "1"}});
+        ASSERT_TRUE(child.started());
+        EXPECT_EQ(child.wait(), 0) << "the start-up's own run failed (its output is above)";
+        kit::files::remove(home);
+        return;
+    }
+    std::vector<services::AlertRequest> shown;
+    services::setAlertPresenter([&](const services::AlertRequest& r) {
+        shown.push_back(r);
+        return services::AlertAnswer{0, ""};
+    });
+    AppDelegate delegate;
+    delegate.registerGlobalShortcuts = [] {};
+    delegate.applicationDidFinishLaunching();
+    testsupport::waitFor([&] { return !shown.empty(); }, 2000);
+    ASSERT_EQ(shown.size(), 1u);
+    EXPECT_EQ(shown[0].title, "Settings were reset");
+    services::setAlertPresenter({});
 }
 
 TEST_F(AppDelegateTest, TheWelcomeViewLearnsTheStoredShortcutAndThatNoTrayIsHere) {

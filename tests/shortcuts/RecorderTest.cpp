@@ -92,9 +92,14 @@ TEST_F(Recorder, CombinationsTakenByAMenuOrRefusedByTheServerAreExplainedNotStor
     EXPECT_NE(alerts[1].find("another program"), std::string::npos);
     EXPECT_FALSE(getShortcut(name));
 
-    // Plain F12 is always let through.
+    // Plain F12 is always let through; with a modifier it is asked about like any other.
     sys.refused.insert(Shortcut(Key{Key::f12}, 0));
     field.handleRecordingEvent(key(kit::KeyCode::F12));
+    EXPECT_EQ(getShortcut(name), Shortcut(Key{Key::f12}, 0));
+    sys.refused.insert(Shortcut(Key{Key::f12}, Shift));
+    field.handleRecordingEvent(key(kit::KeyCode::F12, Shift));
+    kit::processMainEvents();
+    EXPECT_EQ(alerts.size(), 3u);
     EXPECT_EQ(getShortcut(name), Shortcut(Key{Key::f12}, 0));
 }
 

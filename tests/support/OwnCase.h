@@ -7,7 +7,9 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <string>
+#include <utility>
 #include <vector>
 
 extern char** environ;
@@ -17,12 +19,19 @@ namespace testsupport {
 class OwnCase {
 public:
     // Starts the case `test` ("Suite.Name") with `var` set to `value`.
-    OwnCase(const std::string& test, const std::string& var, const std::string& value) {
+    OwnCase(const std::string& test, const std::string& var, const std::string& value)
+        : OwnCase(test, {{var, value}}) {}
+    // Starts it with each of `vars` set.
+    OwnCase(const std::string& test, const std::vector<std::pair<std::string, std::string>>& vars) {
         std::vector<std::string> args{"/proc/self/exe", "--gtest_filter=" + test};
         std::vector<std::string> env;
-        for (char** e = environ; *e; ++e)
-            if (!std::string(*e).starts_with(var + "=")) env.emplace_back(*e);
-        env.push_back(var + "=" + value);
+        for (char** e = environ; *e; ++e) {
+            const std::string entry(*e);
+            if (std::none_of(vars.begin(), vars.end(),
+                             [&](const auto& v) { return entry.starts_with(v.first + "="); }))
+                env.push_back(entry);
+        }
+        for (const auto& [var, value] : vars) env.push_back(var + "=" + value);
         // Everything the child needs is made before the fork.
         std::vector<char*> argv, envp;
         for (auto& a : args) argv.push_back(a.data());
@@ -40,13 +49,13 @@ public:
     OwnCase& operator=(const OwnCase&) = delete;
 
     bool started() const { return pid_ > 0; }
-    // Waits for it to end by itself: its exit status, -1 when a signal ended it.
+    // Waits for it to end by itself: its exit status, -1 when it did not exit.
     int wait() {
         if (pid_ <= 0) return -1;
         int status = 0;
-        waitpid(pid_, &status, 0);
+        const bool ended = waitpid(pid_, &status, 0) == pid_;
         pid_ = -1;
-        return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+        return ended && WIFEXITED(status) ? WEXITSTATUS(status) : -1;
     }
     // Stops it at once, wherever it is.
     void kill() {
