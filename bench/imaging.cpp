@@ -52,9 +52,9 @@ const kit::Image& desktopImage() {
 void quiet() {
     // Timing lines on the console would dominate the measured loop.
     // Nor may the telemetry queue fill and post while the loop runs.
-    imaging::setDiagnostics({[](const std::string&, const std::string&) {},
-                             [](const std::string&, const imaging::EventData&) {},
-                             [](const std::string&, double, double) {}});
+    imaging::setDiagnostics(
+        {[](const std::string&, const std::string&) {}, [](const std::string&, const imaging::EventData&) {},
+         [](const std::string&, double, double) {}, [](const std::string&, const std::string&) {}});
 }
 
 // A whole row and a whole column without any edge: the longest walks.

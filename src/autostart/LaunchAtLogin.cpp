@@ -41,8 +41,12 @@ void setEnabled(bool enabled, const std::string& program) {
             logError("Failed to disable launch at login: " + std::string(std::strerror(errno)));
         return;
     }
-    auto entry = kit::DesktopEntry::kadrixEntry(program.empty() ? kit::DesktopEntry::thisProgram() : program,
-                                                "", {"X-GNOME-Autostart-enabled=true"});
+    const std::string executable = program.empty() ? kit::DesktopEntry::thisProgram() : program;
+    // TryExec: once the program is gone (the package removed), the desktop
+    // skips the entry instead of failing to start it at every login. The
+    // value is a plain path, not a command line, so it goes unquoted.
+    auto entry = kit::DesktopEntry::kadrixEntry(executable, "",
+                                                {"TryExec=" + executable, "X-GNOME-Autostart-enabled=true"});
     if (!entry) {
         logError("Failed to enable launch at login: the program's path cannot go into an autostart entry");
         return;

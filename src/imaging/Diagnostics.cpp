@@ -7,6 +7,7 @@
 #include <mutex>
 
 #include "kit/Json.h"
+#include "services/Notifier.h"
 #include "services/Telemetry.h"
 
 namespace imaging {
@@ -56,6 +57,14 @@ void sendEvent(const std::string& name, const EventData& data) {
         d.event(name, data);
     else
         services::Telemetry::shared().event(name, jsonOf(data));
+}
+
+void notice(const std::string& title, const std::string& message) {
+    Diagnostics d = current();
+    if (d.notice)
+        d.notice(title, message);
+    else
+        services::Notifier::shared().warning(title, message);
 }
 
 void consoleLine(const std::string& line) {

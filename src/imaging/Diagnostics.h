@@ -1,9 +1,10 @@
 #pragma once
 // How the analysis functions report what they see: error reports, usage
-// events, timing lines and timer assertions. Unless hooks replace them (tests,
-// benchmarks), they go to the application's telemetry: error reports print
-// their block and queue an "oops" event, usage events are queued, and slow
-// timers queue the repeatable "timer-assert" event and print their line.
+// events, timing lines, timer assertions and notices to the user. Unless hooks
+// replace them (tests, benchmarks), they go to the application's telemetry:
+// error reports print their block and queue an "oops" event, usage events are
+// queued, and slow timers queue the repeatable "timer-assert" event and print
+// their line; notices are the notifier's warnings.
 #include <chrono>
 #include <functional>
 #include <string>
@@ -23,6 +24,8 @@ struct Diagnostics {
     std::function<void(const std::string& name, const EventData& data)> event;
     // A named timer ran longer than its limit (milliseconds both).
     std::function<void(const std::string& name, double elapsedMs, double maxMs)> timerAssert;
+    // (title, message) of something the user should know.
+    std::function<void(const std::string& title, const std::string& message)> notice;
 };
 
 // Replaces the hooks; empty members fall back to the telemetry. Thread-safe.
@@ -30,6 +33,8 @@ void setDiagnostics(Diagnostics d);
 
 void errorReport(const std::string& function, const std::string& message);
 void sendEvent(const std::string& name, const EventData& data);
+// Tells the user; callable from any thread.
+void notice(const std::string& title, const std::string& message);
 // A plain diagnostic line on the standard output.
 void consoleLine(const std::string& line);
 

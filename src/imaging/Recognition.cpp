@@ -1,5 +1,8 @@
 #include "imaging/Recognition.h"
 
+#include <algorithm>
+#include <atomic>
+
 #include "imaging/Diagnostics.h"
 #include "kit/QRDetector.h"
 #include "kit/TextRecognizer.h"
@@ -26,6 +29,20 @@ kit::TextRecognitionResult recognise(const kit::Image& image, const RecognitionS
 
 std::string failureMessage(const std::string& error) {
     return "Unable to perform the OCR requests: " + error + ".";
+}
+
+std::atomic<bool> toldOfMissingData{false};
+
+void tellOfMissingData(std::string_view code) {
+    std::string name = "\u201C" + std::string(code) + "\u201D";
+    for (const auto& [c, title] : ocrLanguages())
+        if (c == code) name = title;
+    std::string package = kit::TextRecognizer::dataPackage(std::string(code));
+    notice("Reading text in English",
+           package.empty() ? "There is no recognition data for " + name +
+                                 ": choose another language in Settings, Advanced."
+                           : "The " + name + " recognition data is not installed: install the package " +
+                                 package + " to read " + name + " text.");
 }
 
 }  // namespace
@@ -61,6 +78,17 @@ LanguageChoice ocrLanguageChoice(std::string_view v) {
     return {{std::string(v), "en-US"}, true, false};
 }
 
+LanguageChoice installedLanguageChoice(std::string_view v) {
+    LanguageChoice choice = ocrLanguageChoice(v);
+    // Every list but English's own ends with the English read beside the
+    // stored language; the tags before it are that language's.
+    if (choice.languages.empty() ||
+        std::any_of(choice.languages.begin(), choice.languages.end() - 1, kit::TextRecognizer::hasData))
+        return choice;
+    if (!toldOfMissingData.exchange(true)) tellOfMissingData(v);
+    return ocrLanguageChoice("en-US");
+}
+
 double minimumTextHeight(double dpr, double imageHeight) {
     return imageHeight > 0 ? dpr * 6 / imageHeight : 0;
 }
@@ -89,7 +117,7 @@ void ocr(const kit::Image& image, const RecognitionSettings& settings,
          const std::function<void(const std::string&)>& onReady) {
     if (tooSmall(image)) return onReady("");
     if (auto qr = detectQR(image)) return onReady(*qr);
-    LanguageChoice choice = ocrLanguageChoice(settings.primaryOCRLang);
+    LanguageChoice choice = installedLanguageChoice(settings.primaryOCRLang);
     kit::TextRecognitionResult result = recognise(image, settings, choice.accurateForText, choice.languages);
     if (!result.ok()) {
         // Callers wait for their text: a failure still answers, with nothing.
@@ -105,7 +133,7 @@ void textRects(const kit::Image& image, const RecognitionSettings& settings,
                const std::function<void(const std::vector<TextRect>&)>& onReady) {
     std::vector<TextRect> rects;
     if (tooSmall(image)) return onReady(rects);
-    LanguageChoice choice = ocrLanguageChoice(settings.primaryOCRLang);
+    LanguageChoice choice = installedLanguageChoice(settings.primaryOCRLang);
     kit::TextRecognitionResult result = recognise(image, settings, choice.accurateForRects, choice.languages);
     if (!result.ok()) {
         errorReport("textRects(cgImage:onReady:)", failureMessage(result.error));

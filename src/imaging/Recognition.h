@@ -41,6 +41,12 @@ struct LanguageChoice {
     bool accurateForRects = false;       // level of textRects()
 };
 LanguageChoice ocrLanguageChoice(std::string_view primaryOCRLang);
+// The choice recognition makes: that of the stored language, or English's
+// when no data of that language is installed (removed since, or a setting
+// carried over from another machine). The first such fall-back of a run
+// tells the user, so the text is not taken as read in their language.
+// Any thread.
+LanguageChoice installedLanguageChoice(std::string_view primaryOCRLang);
 
 // Text lower than 6 points on the screen is ignored: dpr x 6 / image height.
 double minimumTextHeight(double dpr, double imageHeight);

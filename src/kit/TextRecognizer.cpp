@@ -215,6 +215,20 @@ std::string TextRecognizer::engineLanguages(const std::vector<std::string>& tags
     return joined;
 }
 
+bool TextRecognizer::hasData(const std::string& tag) {
+    const char* e = engineFor(tag);
+    return e && installed(e);
+}
+
+std::string TextRecognizer::dataPackage(const std::string& tag) {
+    const char* e = engineFor(tag);
+    if (!e) return {};
+    // Debian names each data pack for its engine name, "_" written "-".
+    std::string package = std::string("tesseract-ocr-") + e;
+    std::replace(package.begin(), package.end(), '_', '-');
+    return package;
+}
+
 std::vector<std::string> TextRecognizer::supportedLanguages() {
     std::vector<std::string> tags;
     for (const auto& l : kLanguages)

@@ -57,6 +57,12 @@ public:
     static void releaseThreadEngines();
     // The language tags whose recognition data is installed.
     static std::vector<std::string> supportedLanguages();
+    // Whether the recognition data of the language a tag names is installed
+    // (false for a tag no data exists for).
+    static bool hasData(const std::string& tag);
+    // The distribution's package that brings a tag's data
+    // ("tesseract-ocr-fra"); empty for a tag no data exists for.
+    static std::string dataPackage(const std::string& tag);
     // The engine's language set for tags, installed ones only, English when
     // none is ("chi_sim+chi_tra+eng"); empty when not even English is.
     static std::string engineLanguages(const std::vector<std::string>& tags);

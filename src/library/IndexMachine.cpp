@@ -12,6 +12,7 @@
 
 #include "core/Exporter.h"
 #include "imaging/ColorMagic.h"
+#include "imaging/Recognition.h"
 #include "kit/Dispatch.h"
 #include "kit/Files.h"
 #include "kit/ImageIO.h"
@@ -57,14 +58,6 @@ std::string dprText(const std::string& value) {
         }
     }
     return "0.0";
-}
-
-std::vector<std::string> ocrLanguages() {
-    std::string lang = services::Settings::shared().primaryOCRLang();
-    if (lang == "en-US") return {};
-    if (lang.find("zh") != std::string::npos) return {"zh-Hans", "zh-Hant", "en-US"};
-    if (lang.find("yue") != std::string::npos) return {"yue-Hans", "yue-Hant", "en-US"};
-    return {lang, "en-US"};
 }
 
 // What a recognition hands back: the waiter reads it, a recognition that
@@ -488,7 +481,8 @@ std::string IndexMachine::ocrWithTimeout(const kit::Image& image, double timeout
     if (image.width() < 4 || image.height() < 4) return "~";
     auto box = std::make_shared<TextBox>();
     kit::TextRecognitionRequest request;
-    request.languages = ocrLanguages();
+    request.languages =
+        imaging::installedLanguageChoice(services::Settings::shared().primaryOCRLang()).languages;
     request.level = kit::RecognitionLevel::Accurate;
     request.minimumTextHeight = 11.0 / image.height();
     Recognisers::shared().submit(image, request, box);

@@ -29,14 +29,17 @@ TEST(LaunchAtLogin, TheEntryIsTheState) {
 
     LaunchAtLogin::setEnabled(true, "/opt/kadrix 1/100%/kadrix");
     EXPECT_TRUE(LaunchAtLogin::isEnabled());
-    EXPECT_NE(entry().find("Exec=\"/opt/kadrix 1/100%%/kadrix\"\n"), std::string::npos) << entry();
+    EXPECT_NE(entry().find("\nExec=\"/opt/kadrix 1/100%%/kadrix\"\n"), std::string::npos) << entry();
+    // A path, not a command line: neither quoted nor with its % doubled.
+    EXPECT_NE(entry().find("\nTryExec=/opt/kadrix 1/100%/kadrix\n"), std::string::npos) << entry();
     EXPECT_NE(entry().find("Type=Application\n"), std::string::npos);
     EXPECT_EQ(std::filesystem::status(LaunchAtLogin::entryPath()).permissions() & std::filesystem::perms::all,
               std::filesystem::perms(0644));
 
     LaunchAtLogin::setEnabled(true, "/usr/bin/kadrix");
     EXPECT_TRUE(LaunchAtLogin::isEnabled()) << "enabling again keeps it on";
-    EXPECT_NE(entry().find("Exec=\"/usr/bin/kadrix\"\n"), std::string::npos);
+    EXPECT_NE(entry().find("\nExec=\"/usr/bin/kadrix\"\n"), std::string::npos);
+    EXPECT_NE(entry().find("\nTryExec=/usr/bin/kadrix\n"), std::string::npos) << entry();
 
     LaunchAtLogin::setEnabled(false);
     EXPECT_FALSE(LaunchAtLogin::isEnabled());

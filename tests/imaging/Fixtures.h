@@ -47,17 +47,19 @@ inline Capture cropped(const kit::Image& img, kit::Rect crop) {
     return c;
 }
 
-// Records error reports, events and timer assertions while it lives.
+// Records error reports, events, timer assertions and notices while it lives.
 struct Recorder {
     std::vector<std::string> errors;
     std::vector<std::pair<std::string, EventData>> events;
     std::vector<std::string> timerAsserts;
+    std::vector<std::string> notices;  // "title: message"
 
     Recorder() {
         setDiagnostics(
             {[this](const std::string& f, const std::string& m) { errors.push_back(f + ": " + m); },
              [this](const std::string& n, const EventData& d) { events.emplace_back(n, d); },
-             [this](const std::string& n, double, double) { timerAsserts.push_back(n); }});
+             [this](const std::string& n, double, double) { timerAsserts.push_back(n); },
+             [this](const std::string& t, const std::string& m) { notices.push_back(t + ": " + m); }});
     }
     ~Recorder() { setDiagnostics({}); }
 

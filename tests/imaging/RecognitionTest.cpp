@@ -147,3 +147,36 @@ TEST(Recognition, FailuresAreReportedAndStillAnswered) {
         },
         ::testing::ExitedWithCode(0), "");
 }
+
+TEST(Recognition, AStoredLanguageWithoutDataIsToldOnceAndReadAsEnglish) {
+    // A child process is a fresh run, with a data folder of English and
+    // French only: German was removed since the user chose it.
+    kit::Image img = test::textPicture(800, 80, {{"Invoice number 4711", 20, 20}});
+    GTEST_FLAG_SET(death_test_style, "threadsafe");
+    EXPECT_EXIT(
+        {
+            namespace fs = std::filesystem;
+            fs::path data = fs::path(std::getenv("KADRIX_HOME")) / "eng-fra-tessdata";
+            fs::create_directories(data);
+            for (const char* name : {"eng.traineddata", "fra.traineddata"})
+                fs::create_symlink(fs::path("/usr/share/tesseract-ocr/5/tessdata") / name, data / name);
+            setenv("TESSDATA_PREFIX", data.c_str(), 1);
+            test::Recorder rec;
+            std::string french = ocrText(img, {"fr-FR", 1});
+            bool quietWithData = rec.notices.empty();
+            std::string german = ocrText(img, {"de-DE", 1});
+            std::vector<TextRect> rects;
+            textRects(img, {"de-DE", 1}, [&](const std::vector<TextRect>& r) { rects = r; });
+            std::string again = ocrText(img, {"de-DE", 1});
+            bool ok =
+                quietWithData && french == "Invoice number 4711" && german == french && again == french &&
+                rects.size() == 1 && rects[0].text == french && rec.errors.empty() &&
+                rec.notices == std::vector<std::string>{
+                                   "Reading text in English: The German recognition data is not installed: "
+                                   "install the package tesseract-ocr-deu to read German text."};
+            for (auto& n : rec.notices) std::fprintf(stderr, "notice: %s\n", n.c_str());
+            std::fprintf(stderr, "read: %s / %s / %s\n", french.c_str(), german.c_str(), again.c_str());
+            _exit(ok ? 0 : 1);
+        },
+        ::testing::ExitedWithCode(0), "");
+}

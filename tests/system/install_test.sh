@@ -7,7 +7,8 @@
 # through the installed entry, which stays the handler (a copy of ours in the
 # user's folder that would hide it goes, and none is written). A kadrix run
 # from the build folder still registers itself. The Debian package holds the
-# same files, declares what its programs need and passes lintian.
+# same files, declares what its programs need, passes lintian with hardened
+# programs and comes out the same when packaged again.
 source "$(dirname "${BASH_SOURCE[0]}")/harness.sh"
 build=$(cd "$SYS_BIN/.." && pwd)
 [ -f "$build/cmake_install.cmake" ] || fail "$build is no build folder to install from"
@@ -112,4 +113,10 @@ changed=$(zcat "$prefix/share/doc/kadrix/changelog.gz" | sed -n '1s/^kadrix (\([
 expect_eq "$changed" "$(dpkg-deb -f "$deb" Version)" "the changelog's newest entry"
 timeout 60 "$SYS_SRC/packaging/check-deb-depends" "$deb" || fail "the package's Depends do not match its programs"
 timeout 60 "$SYS_SRC/packaging/check-deb-lintian" "$deb" || fail "lintian refuses the package"
+# Packaged again, seconds later, the same build gives the same bytes.
+timeout 60 cpack -G DEB --config "$build/CPackConfig.cmake" -B "$SYS_TMP/again" >"$SYS_TMP/cpack.log" 2>&1 || {
+  tail -20 "$SYS_TMP/cpack.log"
+  fail "cpack could not build the package a second time"
+}
+expect_eq "$(sha256sum <"$SYS_TMP"/again/kadrix_*.deb)" "$(sha256sum <"$deb")" "the second packaging's checksum"
 echo "install test: installed, ran the installed kadrix through a save, packaged $(basename "$deb")"

@@ -1,7 +1,8 @@
 #!/usr/bin/env bash
 # The settings open from the tray menu and from a kadrix:// link given to the
 # running kadrix; "Launch at login" on the general tab writes the autostart
-# entry into the private XDG home and takes it away again; a shortcut recorded
+# entry (tried only while the running program is there) into the private XDG
+# home and takes it away again; a shortcut recorded
 # on the Hotkeys tab is stored, one that the editor's menu uses is refused
 # with an alert, and the ⊗ of a field clears its shortcut; "Save" after
 # capture asks for the folder, and the next capture is saved there.
@@ -32,6 +33,9 @@ entry="$KADRIX_HOME/autostart/kadrix.desktop"
 sys_click $((X + ${PREFS_CHECK_X:-196})) $((Y + ${PREFS_CHECK_Y:-431}))
 sys_wait_for --timeout 5 test -e "$entry" || fail "checking Launch at login wrote no autostart entry"
 grep -q '^Exec=' "$entry" || fail "the autostart entry runs nothing"
+# The desktop skips the entry once the program it names is gone.
+expect_eq "$(sed -n 's/^TryExec=//p' "$entry")" "$(readlink "/proc/$SYS_APP_PID/exe")" "the autostart entry's TryExec"
+desktop-file-validate "$entry" || fail "the autostart entry does not validate"
 sys_click $((X + ${PREFS_CHECK_X:-196})) $((Y + ${PREFS_CHECK_Y:-431}))
 sys_wait_for --timeout 5 test ! -e "$entry" || fail "unchecking Launch at login left the autostart entry"
 
