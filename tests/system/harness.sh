@@ -101,8 +101,13 @@ sys_session_bus() {
   _sys_bus_pid=$pid
 }
 
+# The log is emptied here, not by the redirection: that runs in the forked
+# shell, which a loaded machine may schedule late, and until then a wait for
+# a line of the log would find the previous run's and go on before this one
+# holds the instance lock (a link sent then becomes the instance itself).
 sys_app() {
-  "$SYS_BIN/kadrix" "$@" >"$SYS_TMP/kadrix.log" 2>&1 &
+  : >"$SYS_TMP/kadrix.log"
+  "$SYS_BIN/kadrix" "$@" >>"$SYS_TMP/kadrix.log" 2>&1 &
   SYS_APP_PID=$!
 }
 
