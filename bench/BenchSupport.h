@@ -11,10 +11,10 @@
 #include <string_view>
 
 #include "Scratch.h"
-#include "kit/Application.h"
-#include "kit/Canvas.h"
-#include "kit/Image.h"
-#include "kit/TextLayer.h"
+#include "kit/base/Image.h"
+#include "kit/draw/TextLayer.h"
+#include "kit/image/Canvas.h"
+#include "kit/ui/Application.h"
 
 // A smoke run (CI's: --benchmark_min_time given) does one round of what
 // repeats a fixed number of times.

@@ -10,9 +10,9 @@
 #include "backdrop/Backdrop.h"
 #include "core/ExportHost.h"
 #include "core/Exporter.h"
-#include "kit/Defaults.h"
-#include "kit/Dispatch.h"
-#include "kit/LayerRenderer.h"
+#include "kit/base/Defaults.h"
+#include "kit/base/Dispatch.h"
+#include "kit/draw/LayerRenderer.h"
 #include "services/Settings.h"
 #include "services/Telemetry.h"
 

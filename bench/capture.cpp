@@ -22,7 +22,7 @@
 #include "XvfbScreens.h"
 #include "capture/Registration.h"
 #include "capture/ScrollCapturer.h"
-#include "kit/Grab.h"
+#include "kit/desktop/Grab.h"
 
 namespace {
 

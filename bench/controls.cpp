@@ -8,7 +8,7 @@
 #include "controls/CtrlLogoSnake.h"
 #include "controls/CtrlToolbar.h"
 #include "controls/hoveredToolTip.h"
-#include "kit/Timer.h"
+#include "kit/base/Timer.h"
 
 namespace {
 

@@ -12,9 +12,9 @@
 #include "core/AppLogic.h"
 #include "editor/Framer.h"
 #include "editor/MainWindowController.h"
-#include "kit/Grab.h"
-#include "kit/View.h"
-#include "kit/Window.h"
+#include "kit/desktop/Grab.h"
+#include "kit/ui/View.h"
+#include "kit/ui/Window.h"
 
 namespace {
 

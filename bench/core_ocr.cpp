@@ -19,8 +19,8 @@
 #include "BenchSupport.h"
 #include "core/AppLogic.h"
 #include "imaging/Recognition.h"
-#include "kit/ImageIO.h"
-#include "kit/TextRecognizer.h"
+#include "kit/image/ImageIO.h"
+#include "kit/image/TextRecognizer.h"
 
 namespace {
 

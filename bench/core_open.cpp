@@ -10,7 +10,7 @@
 #include "BenchSupport.h"
 #include "core/AppLogic.h"
 #include "editor/Framer.h"
-#include "kit/ImageIO.h"
+#include "kit/image/ImageIO.h"
 
 namespace {
 

@@ -1,6 +1,6 @@
 // A settings read after the first: the hot path of every drawing and event
 // handler that consults a preference. One map look-up under the store's mutex.
-#include "kit/Defaults.h"
+#include "kit/base/Defaults.h"
 
 #include <benchmark/benchmark.h>
 

@@ -39,9 +39,9 @@
 
 #include "BenchSupport.h"
 #include "XvfbScreens.h"
-#include "kit/Crypto.h"
-#include "kit/Dispatch.h"
-#include "kit/Files.h"
+#include "kit/base/Crypto.h"
+#include "kit/base/Dispatch.h"
+#include "kit/base/Files.h"
 
 namespace {
 

@@ -10,7 +10,7 @@
 #include "editor/Framer.h"
 #include "editor/ObjectHandlers.h"
 #include "editor/Undo.h"
-#include "kit/Event.h"
+#include "kit/base/Event.h"
 #include "objects/ObjText.h"
 
 namespace {

@@ -14,8 +14,8 @@
 #include "editor/EditorHost.h"
 #include "editor/Framer.h"
 #include "editor/MainWindowController.h"
-#include "kit/Dispatch.h"
-#include "kit/Window.h"
+#include "kit/base/Dispatch.h"
+#include "kit/ui/Window.h"
 
 namespace {
 

@@ -1,15 +1,15 @@
 // Image hot paths: cropping and scaling a 5K capture, and rendering an
 // annotated 5K canvas (an image layer with 200 shape and text layers) into an
 // image, as the export does.
-#include "kit/Image.h"
+#include "kit/base/Image.h"
 
 #include <benchmark/benchmark.h>
 
 #include "BenchSupport.h"
-#include "kit/Blur.h"
-#include "kit/LayerRenderer.h"
-#include "kit/ShapeLayer.h"
-#include "kit/TextLayer.h"
+#include "kit/base/Blur.h"
+#include "kit/draw/LayerRenderer.h"
+#include "kit/draw/ShapeLayer.h"
+#include "kit/draw/TextLayer.h"
 
 namespace {
 

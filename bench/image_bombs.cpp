@@ -14,8 +14,8 @@
 
 #include "BenchSupport.h"
 #include "core/AppLogic.h"
-#include "kit/Files.h"
-#include "kit/ImageIO.h"
+#include "kit/base/Files.h"
+#include "kit/image/ImageIO.h"
 
 namespace {
 

@@ -17,7 +17,7 @@
 #include "imaging/FloodFill.h"
 #include "imaging/Recognition.h"
 #include "imaging/SmartAdjust.h"
-#include "kit/ImageIO.h"
+#include "kit/image/ImageIO.h"
 
 namespace {
 

@@ -8,10 +8,10 @@
 #include <filesystem>
 
 #include "BenchSupport.h"
-#include "kit/CollectionView.h"
-#include "kit/Dispatch.h"
-#include "kit/ImageIO.h"
-#include "kit/Window.h"
+#include "kit/base/Dispatch.h"
+#include "kit/image/ImageIO.h"
+#include "kit/ui/CollectionView.h"
+#include "kit/ui/Window.h"
 #include "library/GalleryDelegate.h"
 #include "library/LibViewController.h"
 #include "library/ThumbnailCache.h"

@@ -12,8 +12,8 @@
 
 #include "../tests/imaging/TextPicture.h"
 #include "BenchSupport.h"
-#include "kit/Files.h"
-#include "kit/ImageIO.h"
+#include "kit/base/Files.h"
+#include "kit/image/ImageIO.h"
 #include "library/IndexMachine.h"
 #include "library/ScreenLib.h"
 #include "services/Settings.h"

@@ -14,7 +14,7 @@
 
 #include "BenchSupport.h"
 #include "LibraryRecords.h"
-#include "kit/Files.h"
+#include "kit/base/Files.h"
 #include "library/ScreenLib.h"
 #include "services/Settings.h"
 

@@ -14,11 +14,11 @@
 #include <thread>
 
 #include "BenchSupport.h"
-#include "kit/Canvas.h"
-#include "kit/Dispatch.h"
-#include "kit/Files.h"
-#include "kit/ImageIO.h"
-#include "kit/Thumbnails.h"
+#include "kit/base/Dispatch.h"
+#include "kit/base/Files.h"
+#include "kit/image/Canvas.h"
+#include "kit/image/ImageIO.h"
+#include "kit/image/Thumbnails.h"
 #include "library/ThumbnailCache.h"
 
 namespace {

@@ -9,7 +9,7 @@
 #include <vector>
 
 #include "BenchSupport.h"
-#include "kit/Layer.h"
+#include "kit/draw/Layer.h"
 #include "objects/FreehandHelper.h"
 #include "objects/ObjArrow.h"
 #include "objects/ObjCounter.h"

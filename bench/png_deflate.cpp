@@ -25,7 +25,7 @@
 
 #include "BenchSupport.h"
 #include "XvfbScreens.h"
-#include "kit/PngEncoder.h"
+#include "kit/image/PngEncoder.h"
 
 #ifdef KADRIX_BENCH_LIBDEFLATE
 #include <libdeflate.h>

@@ -2,7 +2,7 @@
 // the first read a read is one map look-up under a lock (target: < 100 ns).
 #include <benchmark/benchmark.h>
 
-#include "kit/Defaults.h"
+#include "kit/base/Defaults.h"
 #include "services/Settings.h"
 
 static void BM_CachedSettingRead(benchmark::State& state) {

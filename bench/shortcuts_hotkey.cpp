@@ -10,8 +10,8 @@
 
 #include "BenchSupport.h"
 #include "XvfbScreens.h"
-#include "kit/Dispatch.h"
-#include "kit/Event.h"
+#include "kit/base/Dispatch.h"
+#include "kit/base/Event.h"
 #include "shortcuts/HotKeyCenter.h"
 #include "shortcuts/Name.h"
 

@@ -8,9 +8,9 @@
 #include <cstring>
 #include <filesystem>
 
-#include "kit/Defaults.h"
-#include "kit/DesktopEntry.h"
-#include "kit/Files.h"
+#include "kit/base/Defaults.h"
+#include "kit/base/DesktopEntry.h"
+#include "kit/base/Files.h"
 
 namespace autostart::LaunchAtLogin {
 

@@ -20,9 +20,9 @@
 #include "backdrop/Config.h"
 #include "editor/EditorHost.h"
 #include "imaging/Capture.h"
-#include "kit/GradientLayer.h"
-#include "kit/Json.h"
-#include "kit/Layer.h"
+#include "kit/base/Json.h"
+#include "kit/draw/GradientLayer.h"
+#include "kit/draw/Layer.h"
 #include "services/Rect.h"
 
 namespace backdrop {

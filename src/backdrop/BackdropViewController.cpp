@@ -7,7 +7,7 @@
 #include "backdrop/CustomImages.h"
 #include "backdrop/Templates.h"
 #include "editor/Undo.h"
-#include "kit/FilePanels.h"
+#include "kit/ui/FilePanels.h"
 #include "services/Settings.h"
 
 namespace backdrop {

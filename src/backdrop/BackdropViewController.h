@@ -16,12 +16,12 @@
 #include "controls/CtrlHelper.h"
 #include "controls/CtrlRadioImage.h"
 #include "controls/CtrlWrappedStack.h"
-#include "kit/Button.h"
-#include "kit/ColorPanel.h"
-#include "kit/Label.h"
-#include "kit/PopUpButton.h"
-#include "kit/SegmentedControl.h"
-#include "kit/Slider.h"
+#include "kit/ui/Button.h"
+#include "kit/ui/ColorPanel.h"
+#include "kit/ui/Label.h"
+#include "kit/ui/PopUpButton.h"
+#include "kit/ui/SegmentedControl.h"
+#include "kit/ui/Slider.h"
 
 namespace backdrop {
 

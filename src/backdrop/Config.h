@@ -7,8 +7,8 @@
 #include <string>
 #include <vector>
 
-#include "kit/Color.h"
-#include "kit/Json.h"
+#include "kit/base/Color.h"
+#include "kit/base/Json.h"
 
 namespace backdrop {
 

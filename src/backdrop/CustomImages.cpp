@@ -4,8 +4,8 @@
 #include <chrono>
 #include <cmath>
 
-#include "kit/Files.h"
-#include "kit/ImageIO.h"
+#include "kit/base/Files.h"
+#include "kit/image/ImageIO.h"
 #include "services/Telemetry.h"
 
 namespace backdrop {

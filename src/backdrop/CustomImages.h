@@ -8,7 +8,7 @@
 #include <string>
 #include <vector>
 
-#include "kit/Image.h"
+#include "kit/base/Image.h"
 
 namespace backdrop {
 

@@ -5,9 +5,9 @@
 // image and a crop rectangle (pixels, rows from the top); any thread.
 #include <optional>
 
-#include "kit/Color.h"
-#include "kit/Geometry.h"
-#include "kit/Image.h"
+#include "kit/base/Color.h"
+#include "kit/base/Geometry.h"
+#include "kit/base/Image.h"
 
 namespace backdrop {
 

@@ -6,7 +6,7 @@
 #include <numbers>
 #include <thread>
 
-#include "kit/Dispatch.h"
+#include "kit/base/Dispatch.h"
 
 namespace backdrop {
 

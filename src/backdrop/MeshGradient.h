@@ -6,9 +6,9 @@
 #include <cstdint>
 #include <vector>
 
-#include "kit/Color.h"
-#include "kit/Geometry.h"
-#include "kit/Image.h"
+#include "kit/base/Color.h"
+#include "kit/base/Geometry.h"
+#include "kit/base/Image.h"
 
 namespace backdrop {
 

@@ -6,7 +6,7 @@
 #include <array>
 #include <cstdint>
 
-#include "kit/Image.h"
+#include "kit/base/Image.h"
 
 namespace backdrop {
 

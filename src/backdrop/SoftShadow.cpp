@@ -3,9 +3,9 @@
 #include <algorithm>
 #include <cmath>
 
-#include "kit/Blur.h"
-#include "kit/Canvas.h"
-#include "kit/Path.h"
+#include "kit/base/Blur.h"
+#include "kit/draw/Path.h"
+#include "kit/image/Canvas.h"
 
 namespace backdrop {
 

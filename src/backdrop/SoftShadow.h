@@ -2,7 +2,7 @@
 // The soft shadow under the screenshot: a rounded rectangle blurred into an
 // image. The blur runs at a reduced size (a few pixels of blur are enough
 // for a smooth edge once scaled up), so a 5K shadow costs a small picture.
-#include "kit/Image.h"
+#include "kit/base/Image.h"
 
 namespace backdrop {
 

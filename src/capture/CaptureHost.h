@@ -7,8 +7,8 @@
 #include <functional>
 #include <string>
 
-#include "kit/Image.h"
-#include "kit/Json.h"
+#include "kit/base/Image.h"
+#include "kit/base/Json.h"
 
 namespace capture {
 

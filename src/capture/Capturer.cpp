@@ -8,12 +8,12 @@
 #include "capture/ImageOps.h"
 #include "capture/ToolOutput.h"
 #include "imaging/PixelSampling.h"
-#include "kit/Files.h"
-#include "kit/Grab.h"
-#include "kit/ImageIO.h"
-#include "kit/Json.h"
-#include "kit/Process.h"
-#include "kit/Timer.h"
+#include "kit/base/Files.h"
+#include "kit/base/Json.h"
+#include "kit/base/Process.h"
+#include "kit/base/Timer.h"
+#include "kit/desktop/Grab.h"
+#include "kit/image/ImageIO.h"
 #include "services/Str.h"
 
 namespace capture {

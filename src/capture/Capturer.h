@@ -11,11 +11,11 @@
 #include <vector>
 
 #include "capture/WindowShadow.h"
-#include "kit/Color.h"
-#include "kit/Geometry.h"
-#include "kit/Image.h"
-#include "kit/Screen.h"
-#include "kit/WindowList.h"
+#include "kit/base/Color.h"
+#include "kit/base/Geometry.h"
+#include "kit/base/Image.h"
+#include "kit/desktop/Screen.h"
+#include "kit/desktop/WindowList.h"
 
 namespace capture {
 

@@ -2,8 +2,8 @@
 // Pixel compositing used by the capture routes and the stitchers: images are
 // premultiplied B, G, R, A with rows from the top, so drawing positions here
 // are top-down (row 0 is the top row).
-#include "kit/Color.h"
-#include "kit/Image.h"
+#include "kit/base/Color.h"
+#include "kit/base/Image.h"
 
 namespace capture {
 

@@ -1,7 +1,7 @@
 #pragma once
 // The thumbnail's grip: an image that hands its clicks on, so dragging it
 // moves the thumbnail window through the window manager.
-#include "kit/ImageView.h"
+#include "kit/ui/ImageView.h"
 
 namespace capture {
 

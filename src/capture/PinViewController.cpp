@@ -5,11 +5,11 @@
 #include "controls/CtrlButton.h"
 #include "controls/CtrlDragOutView.h"
 #include "controls/ImageAssets.h"
-#include "kit/Cursor.h"
-#include "kit/Displays.h"
-#include "kit/Layer.h"
-#include "kit/TextLayer.h"
-#include "kit/Window.h"
+#include "kit/base/Displays.h"
+#include "kit/draw/Layer.h"
+#include "kit/draw/TextLayer.h"
+#include "kit/ui/Cursor.h"
+#include "kit/ui/Window.h"
 
 namespace capture {
 

@@ -8,10 +8,10 @@
 #include <memory>
 
 #include "capture/PinWindowController.h"
-#include "kit/Image.h"
-#include "kit/Menu.h"
-#include "kit/Timer.h"
-#include "kit/View.h"
+#include "kit/base/Image.h"
+#include "kit/base/Timer.h"
+#include "kit/ui/Menu.h"
+#include "kit/ui/View.h"
 
 namespace controls {
 class CtrlButton;

@@ -6,8 +6,8 @@
 
 #include "capture/CaptureHost.h"
 #include "capture/PinViewController.h"
-#include "kit/Memory.h"
-#include "kit/Timer.h"
+#include "kit/base/Timer.h"
+#include "kit/image/Memory.h"
 
 namespace capture {
 

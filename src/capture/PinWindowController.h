@@ -10,10 +10,10 @@
 #include <memory>
 #include <optional>
 
-#include "kit/Geometry.h"
-#include "kit/Image.h"
-#include "kit/Timer.h"
-#include "kit/Window.h"
+#include "kit/base/Geometry.h"
+#include "kit/base/Image.h"
+#include "kit/base/Timer.h"
+#include "kit/ui/Window.h"
 
 namespace capture {
 

@@ -9,8 +9,8 @@
 #include "controls/CtrlDragOutView.h"
 #include "controls/ImageAssets.h"
 #include "controls/hoveredToolTip.h"
-#include "kit/Layer.h"
-#include "kit/TextLayer.h"
+#include "kit/draw/Layer.h"
+#include "kit/draw/TextLayer.h"
 
 namespace capture {
 

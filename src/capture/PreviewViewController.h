@@ -7,8 +7,8 @@
 #include <utility>
 #include <vector>
 
-#include "kit/Image.h"
-#include "kit/View.h"
+#include "kit/base/Image.h"
+#include "kit/ui/View.h"
 
 namespace controls {
 class CtrlButton;

@@ -6,8 +6,8 @@
 
 #include "capture/CaptureHost.h"
 #include "capture/PreviewViewController.h"
-#include "kit/Application.h"
-#include "kit/Displays.h"
+#include "kit/base/Displays.h"
+#include "kit/ui/Application.h"
 #include "services/KeyCombo.h"
 
 namespace capture {

@@ -7,11 +7,11 @@
 #include <optional>
 #include <vector>
 
-#include "kit/Geometry.h"
-#include "kit/Image.h"
-#include "kit/LocalEventMonitor.h"
-#include "kit/Timer.h"
-#include "kit/Window.h"
+#include "kit/base/Geometry.h"
+#include "kit/base/Image.h"
+#include "kit/base/Timer.h"
+#include "kit/ui/LocalEventMonitor.h"
+#include "kit/ui/Window.h"
 
 namespace capture {
 

@@ -13,7 +13,7 @@
 #include <optional>
 #include <vector>
 
-#include "kit/Image.h"
+#include "kit/base/Image.h"
 
 namespace capture {
 

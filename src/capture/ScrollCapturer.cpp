@@ -13,13 +13,13 @@
 #include "capture/ImageOps.h"
 #include "capture/Registration.h"
 #include "capture/ToolOutput.h"
-#include "kit/EventMonitor.h"
-#include "kit/Files.h"
-#include "kit/Grab.h"
-#include "kit/Process.h"
-#include "kit/Screen.h"
-#include "kit/SyntheticInput.h"
-#include "kit/Timer.h"
+#include "kit/base/Files.h"
+#include "kit/base/Process.h"
+#include "kit/base/Timer.h"
+#include "kit/desktop/EventMonitor.h"
+#include "kit/desktop/Grab.h"
+#include "kit/desktop/Screen.h"
+#include "kit/desktop/SyntheticInput.h"
 
 namespace capture {
 

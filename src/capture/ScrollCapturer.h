@@ -14,8 +14,8 @@
 #include <string>
 #include <vector>
 
-#include "kit/Geometry.h"
-#include "kit/Image.h"
+#include "kit/base/Geometry.h"
+#include "kit/base/Image.h"
 
 namespace capture {
 

@@ -2,7 +2,7 @@
 
 #include <algorithm>
 
-#include "kit/Parse.h"
+#include "kit/base/Parse.h"
 
 namespace capture {
 

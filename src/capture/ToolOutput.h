@@ -8,8 +8,8 @@
 #include <utility>
 #include <vector>
 
-#include "kit/Geometry.h"
-#include "kit/Regex.h"
+#include "kit/base/Geometry.h"
+#include "kit/base/Regex.h"
 
 namespace capture {
 

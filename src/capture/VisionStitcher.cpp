@@ -8,8 +8,8 @@
 #include "capture/ImageOps.h"
 #include "capture/Registration.h"
 #include "capture/ScrollCapturer.h"
-#include "kit/Grab.h"
-#include "kit/Screen.h"
+#include "kit/desktop/Grab.h"
+#include "kit/desktop/Screen.h"
 
 namespace capture {
 

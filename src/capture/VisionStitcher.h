@@ -9,11 +9,11 @@
 #include <string>
 #include <vector>
 
-#include "kit/EventMonitor.h"
-#include "kit/Geometry.h"
-#include "kit/Image.h"
-#include "kit/RegionOverlay.h"
-#include "kit/Timer.h"
+#include "kit/base/Geometry.h"
+#include "kit/base/Image.h"
+#include "kit/base/Timer.h"
+#include "kit/desktop/EventMonitor.h"
+#include "kit/desktop/RegionOverlay.h"
 
 namespace capture {
 

@@ -4,9 +4,9 @@
 #include <memory>
 
 #include "controls/CtrlTooltippedSegments.h"
-#include "kit/Animation.h"
-#include "kit/SegmentedControl.h"
-#include "kit/Timer.h"
+#include "kit/base/Timer.h"
+#include "kit/draw/Animation.h"
+#include "kit/ui/SegmentedControl.h"
 #include "services/Console.h"
 
 namespace controls {

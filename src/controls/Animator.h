@@ -6,7 +6,7 @@
 #include <optional>
 #include <string>
 
-#include "kit/View.h"
+#include "kit/ui/View.h"
 
 namespace controls {
 

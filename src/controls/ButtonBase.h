@@ -6,9 +6,9 @@
 #include <functional>
 #include <string>
 
-#include "kit/Image.h"
-#include "kit/TextLayer.h"
-#include "kit/View.h"
+#include "kit/base/Image.h"
+#include "kit/draw/TextLayer.h"
+#include "kit/ui/View.h"
 
 namespace controls {
 

@@ -3,7 +3,7 @@
 // while pressed; it acts when the mouse button is released.
 #include <functional>
 
-#include "kit/View.h"
+#include "kit/ui/View.h"
 
 namespace controls {
 

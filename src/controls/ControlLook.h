@@ -1,8 +1,8 @@
 #pragma once
 // The system colours the custom controls borrow (text, window background,
 // accent, control, grid) for the light and the dark look, and colour blending.
-#include "kit/Color.h"
-#include "kit/View.h"
+#include "kit/base/Color.h"
+#include "kit/ui/View.h"
 
 namespace controls::ControlLook {
 

@@ -1,6 +1,6 @@
 #include "controls/CtrlColoredPopoverView.h"
 
-#include "kit/Window.h"
+#include "kit/ui/Window.h"
 
 namespace controls {
 

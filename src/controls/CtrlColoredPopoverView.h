@@ -1,8 +1,8 @@
 #pragma once
 // A popover content view that paints the whole popover in one dark colour, by
 // putting a background view behind the popover's content.
-#include "kit/Popover.h"
-#include "kit/View.h"
+#include "kit/ui/Popover.h"
+#include "kit/ui/View.h"
 
 namespace controls {
 

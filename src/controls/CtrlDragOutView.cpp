@@ -3,7 +3,7 @@
 #include <cmath>
 
 #include "controls/ControlLook.h"
-#include "kit/Animation.h"
+#include "kit/draw/Animation.h"
 #include "services/Telemetry.h"
 
 namespace controls {

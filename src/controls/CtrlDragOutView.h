@@ -10,7 +10,7 @@
 #include <string>
 
 #include "controls/ButtonBase.h"
-#include "kit/ImageView.h"
+#include "kit/ui/ImageView.h"
 
 namespace controls {
 

@@ -1,6 +1,6 @@
 #include "controls/CtrlHelper.h"
 
-#include "kit/Animation.h"
+#include "kit/draw/Animation.h"
 
 namespace controls {
 

@@ -10,9 +10,9 @@
 #include <optional>
 #include <string>
 
-#include "kit/LocalEventMonitor.h"
-#include "kit/Timer.h"
-#include "kit/View.h"
+#include "kit/base/Timer.h"
+#include "kit/ui/LocalEventMonitor.h"
+#include "kit/ui/View.h"
 
 namespace controls {
 

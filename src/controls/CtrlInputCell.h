@@ -4,9 +4,9 @@
 // vertically. Set on a text field (kit::TextField::setCell), it draws into the
 // field's layer whenever the field's size, editing state or look changes, and
 // tells the field where its text (and the editor of that text) goes.
-#include "kit/Color.h"
-#include "kit/ShapeLayer.h"
-#include "kit/TextField.h"
+#include "kit/base/Color.h"
+#include "kit/draw/ShapeLayer.h"
+#include "kit/ui/TextField.h"
 
 namespace controls {
 

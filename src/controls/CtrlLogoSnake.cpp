@@ -4,9 +4,9 @@
 
 #include "controls/ControlLook.h"
 #include "controls/SnakeLeaderboard.h"
-#include "kit/Displays.h"
-#include "kit/SyntheticInput.h"
-#include "kit/Workspace.h"
+#include "kit/base/Displays.h"
+#include "kit/desktop/SyntheticInput.h"
+#include "kit/desktop/Workspace.h"
 #include "services/Alerts.h"
 #include "services/Networker.h"
 #include "services/Notifier.h"

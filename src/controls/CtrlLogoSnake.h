@@ -10,8 +10,8 @@
 #include <vector>
 
 #include "controls/SnakeGame.h"
-#include "kit/Timer.h"
-#include "kit/View.h"
+#include "kit/base/Timer.h"
+#include "kit/ui/View.h"
 
 namespace controls {
 

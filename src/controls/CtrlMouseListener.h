@@ -3,7 +3,7 @@
 // (false) it, whether or not its window is the key window.
 #include <functional>
 
-#include "kit/View.h"
+#include "kit/ui/View.h"
 
 namespace controls {
 

@@ -3,7 +3,7 @@
 #include <vector>
 
 #include "controls/ButtonBase.h"
-#include "kit/GradientLayer.h"
+#include "kit/draw/GradientLayer.h"
 
 namespace controls {
 

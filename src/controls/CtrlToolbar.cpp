@@ -8,7 +8,7 @@
 #include "controls/CtrlButtonHover.h"
 #include "controls/ImageAssets.h"
 #include "controls/ToolbarOverflow.h"
-#include "kit/LayerRenderer.h"
+#include "kit/draw/LayerRenderer.h"
 
 namespace controls {
 

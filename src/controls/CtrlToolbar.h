@@ -10,9 +10,9 @@
 #include <vector>
 
 #include "controls/ButtonBase.h"
-#include "kit/Menu.h"
-#include "kit/Timer.h"
-#include "kit/View.h"
+#include "kit/base/Timer.h"
+#include "kit/ui/Menu.h"
+#include "kit/ui/View.h"
 
 namespace controls {
 

@@ -3,7 +3,7 @@
 #include <cmath>
 
 #include "controls/ControlLook.h"
-#include "kit/TextMeasure.h"
+#include "kit/draw/TextMeasure.h"
 
 namespace controls {
 

@@ -6,8 +6,8 @@
 #include <string>
 #include <vector>
 
-#include "kit/TextLayer.h"
-#include "kit/View.h"
+#include "kit/draw/TextLayer.h"
+#include "kit/ui/View.h"
 
 namespace controls {
 

@@ -5,7 +5,7 @@
 // backdrop panel lists its templates, colours and images in it.
 //
 // Setting a field re-arranges nothing by itself; the owner asks for layout.
-#include "kit/View.h"
+#include "kit/ui/View.h"
 
 namespace controls {
 

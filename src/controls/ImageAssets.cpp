@@ -8,8 +8,8 @@
 #include <optional>
 #include <utility>
 
-#include "kit/Displays.h"
-#include "kit/SvgImage.h"
+#include "kit/base/Displays.h"
+#include "kit/image/SvgImage.h"
 
 namespace controls::ImageAssets::detail {
 extern const std::pair<const char*, const char*> kIcons[];

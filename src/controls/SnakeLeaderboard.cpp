@@ -1,7 +1,7 @@
 #include "controls/SnakeLeaderboard.h"
 
-#include "kit/Crypto.h"
-#include "kit/Parse.h"
+#include "kit/base/Crypto.h"
+#include "kit/base/Parse.h"
 #include "services/Networker.h"
 
 namespace controls::SnakeLeaderboard {

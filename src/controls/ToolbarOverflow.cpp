@@ -4,7 +4,7 @@
 #include <cctype>
 #include <cmath>
 
-#include "kit/Regex.h"
+#include "kit/base/Regex.h"
 
 namespace controls {
 

@@ -4,9 +4,9 @@
 // one); there are no tick marks. The knob is a plain round knob.
 #include <functional>
 
-#include "kit/Path.h"
-#include "kit/ShapeLayer.h"
-#include "kit/View.h"
+#include "kit/draw/Path.h"
+#include "kit/draw/ShapeLayer.h"
+#include "kit/ui/View.h"
 
 namespace controls {
 

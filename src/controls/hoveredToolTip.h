@@ -7,7 +7,7 @@
 #include <string>
 #include <vector>
 
-#include "kit/View.h"
+#include "kit/ui/View.h"
 
 namespace controls {
 

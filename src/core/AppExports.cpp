@@ -9,7 +9,7 @@
 #include "editor/Framer.h"
 #include "editor/Handlers.h"
 #include "editor/ObjectHandlers.h"
-#include "kit/Dispatch.h"
+#include "kit/base/Dispatch.h"
 #include "services/Settings.h"
 #include "services/Telemetry.h"
 

@@ -26,13 +26,13 @@
 #include "core/EditorLink.h"
 #include "editor/EditorHost.h"
 #include "imaging/Capture.h"
-#include "kit/Color.h"
-#include "kit/Cursor.h"
-#include "kit/Displays.h"
-#include "kit/FilePanels.h"
-#include "kit/Image.h"
-#include "kit/Json.h"
-#include "kit/Timer.h"
+#include "kit/base/Color.h"
+#include "kit/base/Displays.h"
+#include "kit/base/Image.h"
+#include "kit/base/Json.h"
+#include "kit/base/Timer.h"
+#include "kit/ui/Cursor.h"
+#include "kit/ui/FilePanels.h"
 
 namespace services {
 class Announcer;

@@ -4,7 +4,7 @@
 #include "capture/PinWindowController.h"
 #include "capture/PreviewWindowController.h"
 #include "capture/ScrollCapturer.h"
-#include "kit/Dispatch.h"
+#include "kit/base/Dispatch.h"
 
 namespace core {
 

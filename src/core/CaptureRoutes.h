@@ -12,9 +12,9 @@
 #include <string>
 
 #include "capture/WindowShadow.h"
-#include "kit/Geometry.h"
-#include "kit/Image.h"
-#include "kit/Screen.h"
+#include "kit/base/Geometry.h"
+#include "kit/base/Image.h"
+#include "kit/desktop/Screen.h"
 
 namespace capture {
 class PinWindowController;

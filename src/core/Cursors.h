@@ -6,8 +6,8 @@
 #include <string>
 #include <vector>
 
-#include "kit/Cursor.h"
-#include "kit/Geometry.h"
+#include "kit/base/Geometry.h"
+#include "kit/ui/Cursor.h"
 
 namespace core {
 

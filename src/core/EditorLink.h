@@ -7,9 +7,9 @@
 #include <optional>
 #include <string>
 
-#include "kit/Color.h"
-#include "kit/Cursor.h"
-#include "kit/Image.h"
+#include "kit/base/Color.h"
+#include "kit/base/Image.h"
+#include "kit/ui/Cursor.h"
 #include "services/Rect.h"
 
 namespace kit {

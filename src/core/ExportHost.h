@@ -10,9 +10,9 @@
 #include <optional>
 #include <string>
 
-#include "kit/Image.h"
-#include "kit/Json.h"
-#include "kit/Layer.h"
+#include "kit/base/Image.h"
+#include "kit/base/Json.h"
+#include "kit/draw/Layer.h"
 
 namespace core {
 

@@ -22,7 +22,7 @@
 #include <vector>
 
 #include "core/ExportHost.h"
-#include "kit/Image.h"
+#include "kit/base/Image.h"
 
 namespace services {
 class Settings;

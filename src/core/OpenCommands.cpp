@@ -2,10 +2,10 @@
 // or by dropping a file on the editor.
 #include "core/AppLogic.h"
 #include "editor/Framer.h"
-#include "kit/Application.h"
-#include "kit/ImageIO.h"
-#include "kit/Pasteboard.h"
-#include "kit/Window.h"
+#include "kit/image/ImageIO.h"
+#include "kit/ui/Application.h"
+#include "kit/ui/Pasteboard.h"
+#include "kit/ui/Window.h"
 #include "services/Notifier.h"
 #include "services/Telemetry.h"
 

@@ -5,8 +5,8 @@
 
 #include "core/AppHost.h"
 #include "editor/EditorHost.h"
-#include "kit/Dispatch.h"
-#include "kit/Workspace.h"
+#include "kit/base/Dispatch.h"
+#include "kit/desktop/Workspace.h"
 #include "services/Alerts.h"
 #include "services/NamedTimers.h"
 #include "services/Notifier.h"

@@ -13,7 +13,7 @@
 #include <string>
 
 #include "core/Exporter.h"
-#include "kit/Json.h"
+#include "kit/base/Json.h"
 
 namespace services {
 class Notifier;

@@ -8,9 +8,9 @@
 #include <exception>
 
 #include "core/Exporter.h"
-#include "kit/Dispatch.h"
-#include "kit/Files.h"
-#include "kit/Regex.h"
+#include "kit/base/Dispatch.h"
+#include "kit/base/Files.h"
+#include "kit/base/Regex.h"
 #include "services/Console.h"
 #include "services/Crypti.h"
 #include "services/Networker.h"

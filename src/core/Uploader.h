@@ -11,7 +11,7 @@
 #include <optional>
 #include <string>
 
-#include "kit/Image.h"
+#include "kit/base/Image.h"
 #include "services/Str.h"
 
 namespace services {

@@ -17,9 +17,9 @@
 #include <string>
 
 #include "editor/KeyEvt.h"
-#include "kit/Event.h"
-#include "kit/Geometry.h"
-#include "kit/Layer.h"
+#include "kit/base/Event.h"
+#include "kit/base/Geometry.h"
+#include "kit/draw/Layer.h"
 #include "services/Rect.h"
 
 namespace kit {

@@ -9,7 +9,7 @@
 #include "editor/FrameHandlers.h"
 #include "editor/Framer.h"
 #include "editor/Handlers.h"
-#include "kit/Animation.h"
+#include "kit/draw/Animation.h"
 #include "services/Console.h"
 
 namespace editor {

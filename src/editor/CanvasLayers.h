@@ -13,8 +13,8 @@
 #include <optional>
 
 #include "editor/Framer.h"
-#include "kit/Image.h"
-#include "kit/Layer.h"
+#include "kit/base/Image.h"
+#include "kit/draw/Layer.h"
 #include "services/Rect.h"
 
 namespace editor {

@@ -6,8 +6,8 @@
 #include "controls/ControlLook.h"
 #include "editor/EditorHost.h"
 #include "imaging/PixelSampling.h"
-#include "kit/ColorPanel.h"
-#include "kit/Window.h"
+#include "kit/ui/ColorPanel.h"
+#include "kit/ui/Window.h"
 #include "services/Settings.h"
 #include "services/Telemetry.h"
 

@@ -14,10 +14,10 @@
 #include <vector>
 
 #include "controls/CtrlColorButton.h"
-#include "kit/Button.h"
-#include "kit/Color.h"
-#include "kit/Popover.h"
-#include "kit/View.h"
+#include "kit/base/Color.h"
+#include "kit/ui/Button.h"
+#include "kit/ui/Popover.h"
+#include "kit/ui/View.h"
 
 namespace editor {
 

@@ -5,7 +5,7 @@
 
 #include "imaging/ColorFormats.h"
 #include "imaging/PixelMap.h"
-#include "kit/Dispatch.h"
+#include "kit/base/Dispatch.h"
 #include "services/NamedTimers.h"
 
 namespace editor {

@@ -15,7 +15,7 @@
 #include <optional>
 
 #include "imaging/Capture.h"
-#include "kit/Dispatch.h"
+#include "kit/base/Dispatch.h"
 #include "services/Rect.h"
 
 namespace editor {

@@ -14,10 +14,10 @@
 #include <string>
 
 #include "imaging/Capture.h"
-#include "kit/Color.h"
-#include "kit/Geometry.h"
-#include "kit/Image.h"
-#include "kit/Json.h"
+#include "kit/base/Color.h"
+#include "kit/base/Geometry.h"
+#include "kit/base/Image.h"
+#include "kit/base/Json.h"
 #include "services/Rect.h"
 
 namespace kit {

@@ -15,7 +15,7 @@
 
 #include "editor/CanvasInput.h"
 #include "editor/KeyEvt.h"
-#include "kit/Event.h"
+#include "kit/base/Event.h"
 #include "services/Rect.h"
 
 namespace editor {

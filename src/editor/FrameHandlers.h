@@ -13,9 +13,9 @@
 #include <memory>
 
 #include "editor/KeyEvt.h"
-#include "kit/Event.h"
-#include "kit/ShapeLayer.h"
-#include "kit/Timer.h"
+#include "kit/base/Event.h"
+#include "kit/base/Timer.h"
+#include "kit/draw/ShapeLayer.h"
 #include "services/Rect.h"
 
 namespace editor {

@@ -4,7 +4,7 @@
 #include <cmath>
 
 #include "editor/EditorHost.h"
-#include "kit/Dispatch.h"
+#include "kit/base/Dispatch.h"
 #include "services/Telemetry.h"
 
 namespace editor {

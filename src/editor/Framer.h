@@ -8,7 +8,7 @@
 #include <functional>
 #include <optional>
 
-#include "kit/Geometry.h"
+#include "kit/base/Geometry.h"
 #include "services/Atomic.h"
 #include "services/Rect.h"
 

@@ -15,8 +15,8 @@
 
 #include "editor/CanvasInput.h"
 #include "editor/KeyEvt.h"
-#include "kit/Event.h"
-#include "kit/Timer.h"
+#include "kit/base/Event.h"
+#include "kit/base/Timer.h"
 
 namespace kit {
 class View;

@@ -22,12 +22,12 @@
 #include "controls/CtrlTooltippedSegments.h"
 #include "editor/KeyEvt.h"
 #include "editor/ViewController.h"
-#include "kit/Box.h"
-#include "kit/Button.h"
-#include "kit/Label.h"
-#include "kit/LocalEventMonitor.h"
-#include "kit/Timer.h"
-#include "kit/Window.h"
+#include "kit/base/Timer.h"
+#include "kit/ui/Box.h"
+#include "kit/ui/Button.h"
+#include "kit/ui/Label.h"
+#include "kit/ui/LocalEventMonitor.h"
+#include "kit/ui/Window.h"
 
 namespace editor {
 

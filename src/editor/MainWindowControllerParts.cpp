@@ -1,6 +1,6 @@
 #include "editor/MainWindowControllerParts.h"
 
-#include "kit/View.h"
+#include "kit/ui/View.h"
 
 namespace editor {
 

@@ -14,7 +14,7 @@
 #include <vector>
 
 #include "editor/KeyEvt.h"
-#include "kit/Event.h"
+#include "kit/base/Event.h"
 #include "services/Rect.h"
 
 namespace kit {

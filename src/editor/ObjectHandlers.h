@@ -16,9 +16,9 @@
 #include <vector>
 
 #include "editor/CanvasInput.h"
-#include "kit/Event.h"
-#include "kit/Layer.h"
-#include "kit/ShapeLayer.h"
+#include "kit/base/Event.h"
+#include "kit/draw/Layer.h"
+#include "kit/draw/ShapeLayer.h"
 #include "objects/KeyEvt.h"
 #include "objects/ObjectHost.h"
 #include "objects/ProtoObject.h"

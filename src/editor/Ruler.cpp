@@ -8,7 +8,7 @@
 #include "editor/EditorHooks.h"
 #include "editor/EditorHost.h"
 #include "editor/Framer.h"
-#include "kit/Json.h"
+#include "kit/base/Json.h"
 #include "objects/ObjRuler.h"
 #include "objects/PressedKeys.h"
 #include "services/Console.h"

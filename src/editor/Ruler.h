@@ -21,10 +21,10 @@
 #include "editor/CanvasInput.h"
 #include "editor/KeyEvt.h"
 #include "imaging/PixelMap.h"
-#include "kit/Layer.h"
-#include "kit/ShapeLayer.h"
-#include "kit/TextLayer.h"
-#include "kit/Timer.h"
+#include "kit/base/Timer.h"
+#include "kit/draw/Layer.h"
+#include "kit/draw/ShapeLayer.h"
+#include "kit/draw/TextLayer.h"
 #include "services/Rect.h"
 
 namespace objects {

@@ -6,8 +6,8 @@
 #include "editor/CanvasLayers.h"
 #include "editor/EditorHost.h"
 #include "editor/Handlers.h"
-#include "kit/Files.h"
-#include "kit/Window.h"
+#include "kit/base/Files.h"
+#include "kit/ui/Window.h"
 #include "services/Telemetry.h"
 
 namespace editor {

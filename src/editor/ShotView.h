@@ -6,8 +6,8 @@
 // is made.
 #include <optional>
 
-#include "kit/Color.h"
-#include "kit/View.h"
+#include "kit/base/Color.h"
+#include "kit/ui/View.h"
 
 namespace editor {
 

@@ -6,7 +6,7 @@
 #include "editor/MainWindowControllerParts.h"
 #include "editor/TextMatch.h"
 #include "imaging/PixelSampling.h"
-#include "kit/Parse.h"
+#include "kit/base/Parse.h"
 #include "objects/ProtoObject.h"
 #include "services/Settings.h"
 #include "services/Telemetry.h"

@@ -19,7 +19,7 @@
 #include "controls/CtrlTooltippedSegments.h"
 #include "controls/cellSliderSize.h"
 #include "editor/ColorPicker.h"
-#include "kit/Button.h"
+#include "kit/ui/Button.h"
 
 namespace editor {
 

@@ -6,7 +6,7 @@
 #include "editor/EditorHost.h"
 #include "editor/Framer.h"
 #include "editor/ObjectHandlers.h"
-#include "kit/Json.h"
+#include "kit/base/Json.h"
 #include "objects/ProtoObject.h"
 #include "services/Telemetry.h"
 

@@ -11,7 +11,7 @@
 #include <string>
 #include <vector>
 
-#include "kit/Timer.h"
+#include "kit/base/Timer.h"
 #include "services/Rect.h"
 
 namespace editor {

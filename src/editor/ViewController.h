@@ -15,13 +15,13 @@
 #include "controls/CtrlHelper.h"
 #include "controls/CtrlTooltippedSegments.h"
 #include "editor/ToolSettingsBar.h"
-#include "kit/Button.h"
-#include "kit/ImageView.h"
-#include "kit/Label.h"
-#include "kit/PopUpButton.h"
-#include "kit/TextField.h"
-#include "kit/Timer.h"
-#include "kit/View.h"
+#include "kit/base/Timer.h"
+#include "kit/ui/Button.h"
+#include "kit/ui/ImageView.h"
+#include "kit/ui/Label.h"
+#include "kit/ui/PopUpButton.h"
+#include "kit/ui/TextField.h"
+#include "kit/ui/View.h"
 
 namespace editor {
 

@@ -3,8 +3,8 @@
 // core fills one under its image lock and hands it over; the image shares its
 // pixel storage, so a capture change after that cannot pull the bytes away
 // from a reader that is still working.
-#include "kit/Geometry.h"
-#include "kit/Image.h"
+#include "kit/base/Geometry.h"
+#include "kit/base/Image.h"
 
 namespace imaging {
 

@@ -8,7 +8,7 @@
 #include <vector>
 
 #include "imaging/Capture.h"
-#include "kit/Color.h"
+#include "kit/base/Color.h"
 
 namespace imaging {
 

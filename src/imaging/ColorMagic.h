@@ -6,8 +6,8 @@
 #include <string_view>
 #include <vector>
 
-#include "kit/Color.h"
-#include "kit/Image.h"
+#include "kit/base/Color.h"
+#include "kit/base/Image.h"
 
 namespace imaging {
 

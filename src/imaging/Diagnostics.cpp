@@ -6,7 +6,7 @@
 #include <memory>
 #include <mutex>
 
-#include "kit/Json.h"
+#include "kit/base/Json.h"
 #include "services/Notifier.h"
 #include "services/Telemetry.h"
 

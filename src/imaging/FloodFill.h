@@ -2,7 +2,7 @@
 // The crop tool's magic selection: the bounding box of the connected area of
 // similar colour around a clicked pixel.
 #include "imaging/Capture.h"
-#include "kit/Geometry.h"
+#include "kit/base/Geometry.h"
 
 namespace imaging {
 

@@ -5,7 +5,7 @@
 #include <string>
 #include <string_view>
 
-#include "kit/Color.h"
+#include "kit/base/Color.h"
 
 namespace imaging {
 

@@ -6,8 +6,8 @@
 
 #include "imaging/Capture.h"
 #include "imaging/ColorFormats.h"
-#include "kit/Color.h"
-#include "kit/Geometry.h"
+#include "kit/base/Color.h"
+#include "kit/base/Geometry.h"
 
 namespace imaging {
 

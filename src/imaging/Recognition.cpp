@@ -4,8 +4,8 @@
 #include <atomic>
 
 #include "imaging/Diagnostics.h"
-#include "kit/QRDetector.h"
-#include "kit/TextRecognizer.h"
+#include "kit/image/QRDetector.h"
+#include "kit/image/TextRecognizer.h"
 #include "services/Settings.h"
 
 namespace imaging {

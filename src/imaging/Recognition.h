@@ -10,8 +10,8 @@
 #include <utility>
 #include <vector>
 
-#include "kit/Geometry.h"
-#include "kit/Image.h"
+#include "kit/base/Geometry.h"
+#include "kit/base/Image.h"
 
 namespace imaging {
 

@@ -7,7 +7,7 @@
 #include <utility>
 
 #include "imaging/Capture.h"
-#include "kit/Geometry.h"
+#include "kit/base/Geometry.h"
 
 namespace imaging {
 

@@ -4,7 +4,7 @@
 #include <functional>
 #include <vector>
 
-#include "kit/Geometry.h"
+#include "kit/base/Geometry.h"
 
 namespace imaging {
 

@@ -4,9 +4,9 @@
 #include <cstdio>
 #include <ctime>
 
-#include "kit/Files.h"
-#include "kit/Regex.h"
-#include "kit/TextCase.h"
+#include "kit/base/Files.h"
+#include "kit/base/Regex.h"
+#include "kit/base/TextCase.h"
 
 namespace library {
 

@@ -9,10 +9,10 @@
 #include <cstring>
 #include <thread>
 
-#include "kit/Crypto.h"
-#include "kit/Dispatch.h"
-#include "kit/Files.h"
-#include "kit/Json.h"
+#include "kit/base/Crypto.h"
+#include "kit/base/Dispatch.h"
+#include "kit/base/Files.h"
+#include "kit/base/Json.h"
 #include "services/Crypti.h"
 #include "services/NamedTimers.h"
 #include "services/Telemetry.h"

@@ -3,7 +3,7 @@
 #include <algorithm>
 #include <cmath>
 
-#include "kit/Window.h"
+#include "kit/ui/Window.h"
 #include "library/PathNames.h"
 #include "library/ThumbnailCache.h"
 #include "services/Settings.h"

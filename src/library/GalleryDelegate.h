@@ -13,8 +13,8 @@
 #include <string>
 #include <vector>
 
-#include "kit/CollectionView.h"
-#include "kit/Event.h"
+#include "kit/base/Event.h"
+#include "kit/ui/CollectionView.h"
 #include "library/GrabData.h"
 
 namespace library {

@@ -2,7 +2,7 @@
 
 #include <utility>
 
-#include "kit/Menu.h"
+#include "kit/ui/Menu.h"
 #include "library/LibViewController.h"
 #include "services/Settings.h"
 

@@ -7,7 +7,7 @@
 #include <mutex>
 
 #include "imaging/ColorMagic.h"
-#include "kit/TextCase.h"
+#include "kit/base/TextCase.h"
 
 namespace library {
 

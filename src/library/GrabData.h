@@ -11,7 +11,7 @@
 #include <string>
 #include <vector>
 
-#include "kit/Color.h"
+#include "kit/base/Color.h"
 
 namespace library {
 

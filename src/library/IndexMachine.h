@@ -16,7 +16,7 @@
 #include <string>
 #include <vector>
 
-#include "kit/Image.h"
+#include "kit/base/Image.h"
 #include "library/GrabData.h"
 #include "library/WorkGuard.h"
 

@@ -4,8 +4,8 @@
 // While the search field has the focus, the keys that edit text belong to
 // it: Ctrl+Backspace deletes a word there and never trashes screenshots, and
 // while the field holds text, Space and Ctrl+C type and copy text.
-#include "kit/CollectionView.h"
-#include "kit/TextField.h"
+#include "kit/ui/CollectionView.h"
+#include "kit/ui/TextField.h"
 #include "library/GalleryDelegate.h"
 #include "library/LibViewController.h"
 #include "library/LibViewHost.h"

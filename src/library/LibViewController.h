@@ -15,10 +15,10 @@
 #include <string>
 #include <vector>
 
-#include "kit/Event.h"
-#include "kit/LocalEventMonitor.h"
-#include "kit/Timer.h"
-#include "kit/View.h"
+#include "kit/base/Event.h"
+#include "kit/base/Timer.h"
+#include "kit/ui/LocalEventMonitor.h"
+#include "kit/ui/View.h"
 #include "library/LibViewText.h"
 #include "library/ScreenLib.h"
 

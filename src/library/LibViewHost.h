@@ -11,7 +11,7 @@
 #include <optional>
 #include <string>
 
-#include "kit/Geometry.h"
+#include "kit/base/Geometry.h"
 
 namespace kit {
 class Menu;

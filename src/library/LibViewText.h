@@ -6,7 +6,7 @@
 #include <optional>
 #include <string>
 
-#include "kit/Geometry.h"
+#include "kit/base/Geometry.h"
 
 namespace library {
 

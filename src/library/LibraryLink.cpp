@@ -1,6 +1,6 @@
 #include "library/LibraryLink.h"
 
-#include "kit/Dispatch.h"
+#include "kit/base/Dispatch.h"
 #include "library/IndexMachine.h"
 #include "library/LibViewController.h"
 #include "library/PathNames.h"

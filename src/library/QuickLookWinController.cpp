@@ -1,7 +1,7 @@
 #include "library/QuickLookWinController.h"
 
-#include "kit/Displays.h"
-#include "kit/ImageIO.h"
+#include "kit/base/Displays.h"
+#include "kit/image/ImageIO.h"
 #include "library/LibViewHost.h"
 #include "library/LibViewText.h"
 #include "services/Settings.h"

@@ -7,9 +7,9 @@
 #include <optional>
 #include <string>
 
-#include "kit/Geometry.h"
-#include "kit/ImageView.h"
-#include "kit/Window.h"
+#include "kit/base/Geometry.h"
+#include "kit/ui/ImageView.h"
+#include "kit/ui/Window.h"
 
 namespace library {
 

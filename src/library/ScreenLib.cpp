@@ -9,10 +9,10 @@
 #include <unordered_map>
 
 #include "imaging/ColorMagic.h"
-#include "kit/Dispatch.h"
-#include "kit/TextCase.h"
-#include "kit/Timer.h"
-#include "kit/Trash.h"
+#include "kit/base/Dispatch.h"
+#include "kit/base/TextCase.h"
+#include "kit/base/Timer.h"
+#include "kit/base/Trash.h"
 #include "library/IndexMachine.h"
 #include "library/PathNames.h"
 #include "library/ThumbnailCache.h"

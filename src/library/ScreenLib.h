@@ -24,7 +24,7 @@
 #include <string>
 #include <vector>
 
-#include "kit/Color.h"
+#include "kit/base/Color.h"
 #include "library/DataLayer.h"
 #include "library/GrabData.h"
 #include "library/WorkGuard.h"

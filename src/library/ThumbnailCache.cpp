@@ -10,8 +10,8 @@
 #include <unordered_set>
 #include <vector>
 
-#include "kit/Dispatch.h"
-#include "kit/Thumbnails.h"
+#include "kit/base/Dispatch.h"
+#include "kit/image/Thumbnails.h"
 #include "services/AppHooks.h"
 #include "services/Settings.h"
 

@@ -14,7 +14,7 @@
 #include <memory>
 #include <string>
 
-#include "kit/Image.h"
+#include "kit/base/Image.h"
 
 namespace library {
 

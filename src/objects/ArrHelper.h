@@ -9,10 +9,10 @@
 #include <string>
 #include <vector>
 
-#include "kit/Color.h"
-#include "kit/Geometry.h"
-#include "kit/Path.h"
-#include "kit/ShapeLayer.h"
+#include "kit/base/Color.h"
+#include "kit/base/Geometry.h"
+#include "kit/draw/Path.h"
+#include "kit/draw/ShapeLayer.h"
 
 namespace objects {
 

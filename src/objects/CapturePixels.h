@@ -4,7 +4,7 @@
 // screenshot gives the pixels under the area and the part past the image
 // stays transparent. A null image when there are no pixels or the area is empty.
 #include "imaging/Capture.h"
-#include "kit/Image.h"
+#include "kit/base/Image.h"
 
 namespace objects {
 

@@ -11,9 +11,9 @@
 #include <variant>
 #include <vector>
 
-#include "kit/Geometry.h"
-#include "kit/Json.h"
-#include "kit/Path.h"
+#include "kit/base/Geometry.h"
+#include "kit/base/Json.h"
+#include "kit/draw/Path.h"
 #include "services/Rect.h"
 
 namespace objects {

@@ -5,8 +5,8 @@
 #include <memory>
 #include <string>
 
-#include "kit/GradientLayer.h"
-#include "kit/Layer.h"
+#include "kit/draw/GradientLayer.h"
+#include "kit/draw/Layer.h"
 
 namespace objects {
 

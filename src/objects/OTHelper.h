@@ -6,7 +6,7 @@
 #include <memory>
 #include <string>
 
-#include "kit/Path.h"
+#include "kit/draw/Path.h"
 #include "objects/TextEditorView.h"
 #include "services/Rect.h"
 

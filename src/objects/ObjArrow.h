@@ -3,7 +3,7 @@
 // vector, never normalised), a filled arrow in one of four outlines or a
 // stroked line arrow with a head at the tip (and optionally at the start),
 // straight or bent into a circular arc through a draggable curve handle.
-#include "kit/ShapeLayer.h"
+#include "kit/draw/ShapeLayer.h"
 #include "objects/ProtoObject.h"
 
 namespace objects {

@@ -7,7 +7,7 @@
 #include <vector>
 
 #include "imaging/Recognition.h"
-#include "kit/Image.h"
+#include "kit/base/Image.h"
 #include "objects/ProtoObject.h"
 
 namespace objects {

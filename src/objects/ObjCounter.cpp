@@ -3,8 +3,8 @@
 #include <cmath>
 #include <numbers>
 
-#include "kit/Parse.h"
-#include "kit/Timer.h"
+#include "kit/base/Parse.h"
+#include "kit/base/Timer.h"
 #include "objects/ArrHelper.h"
 #include "objects/ObjectHost.h"
 

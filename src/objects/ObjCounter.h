@@ -3,8 +3,8 @@
 // with its number written in it. rect holds the centre (x1, y1) and a
 // rotation vector (width, height) pointing where the pin points, 1.5 radii
 // long. Each new counter takes the editor's next running number.
-#include "kit/ShapeLayer.h"
-#include "kit/TextLayer.h"
+#include "kit/draw/ShapeLayer.h"
+#include "kit/draw/TextLayer.h"
 #include "objects/ProtoObject.h"
 
 namespace objects {

@@ -8,8 +8,8 @@
 // The samples live in `strokePointsStore` under `pointsHash`, not in the dump.
 #include <map>
 
-#include "kit/ShapeLayer.h"
-#include "kit/Timer.h"
+#include "kit/base/Timer.h"
+#include "kit/draw/ShapeLayer.h"
 #include "objects/FreehandHelper.h"
 #include "objects/ProtoObject.h"
 

@@ -2,7 +2,7 @@
 
 #include <cmath>
 
-#include "kit/Parse.h"
+#include "kit/base/Parse.h"
 #include "objects/CapturePixels.h"
 #include "objects/ObjectHost.h"
 #include "objects/ObjectsCore.h"

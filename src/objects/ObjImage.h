@@ -5,7 +5,7 @@
 // screenshot under it. The pixels live in `imageCache` under `imageHash`.
 #include <map>
 
-#include "kit/Image.h"
+#include "kit/base/Image.h"
 #include "objects/ObjRectangle.h"
 
 namespace objects {

@@ -2,7 +2,7 @@
 // The straight-line annotation: one segment from a start point along a
 // vector (rect's width and height, never normalised), solid or dotted, with
 // an optional "arrow" or "bullet" cap at each end.
-#include "kit/ShapeLayer.h"
+#include "kit/draw/ShapeLayer.h"
 #include "objects/ProtoObject.h"
 
 namespace objects {

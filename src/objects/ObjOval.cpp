@@ -3,7 +3,7 @@
 #include <cmath>
 
 #include "imaging/PixelSampling.h"
-#include "kit/Parse.h"
+#include "kit/base/Parse.h"
 #include "objects/ObjRectangle.h"
 #include "objects/ObjectHost.h"
 

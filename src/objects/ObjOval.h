@@ -5,7 +5,7 @@
 // the stroke geometry and cached until the frame, shape or size changes. The
 // sampled outline is the hit target of an unfilled shape and the cut-out of
 // the editor's spotlight mask.
-#include "kit/ShapeLayer.h"
+#include "kit/draw/ShapeLayer.h"
 #include "objects/FreehandHelper.h"
 #include "objects/ProtoObject.h"
 

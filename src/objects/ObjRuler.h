@@ -2,8 +2,8 @@
 // A measurement imprinted on the screenshot: a horizontal or vertical line
 // with end ticks and a label that shows its length in pixels ("px") or points
 // ("pt"). rect holds the start point and the length along one axis.
-#include "kit/ShapeLayer.h"
-#include "kit/TextLayer.h"
+#include "kit/draw/ShapeLayer.h"
+#include "kit/draw/TextLayer.h"
 #include "objects/ProtoObject.h"
 
 namespace objects {

@@ -3,9 +3,9 @@
 #include <cmath>
 
 #include "imaging/PixelSampling.h"
-#include "kit/Dispatch.h"
-#include "kit/LayerRenderer.h"
-#include "kit/TextMeasure.h"
+#include "kit/base/Dispatch.h"
+#include "kit/draw/LayerRenderer.h"
+#include "kit/draw/TextMeasure.h"
 #include "objects/OTHelper.h"
 #include "objects/ObjectHost.h"
 #include "objects/ObjectsCore.h"

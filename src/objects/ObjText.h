@@ -3,9 +3,9 @@
 // and an optional callout pointer. The text is typed into the one shared
 // editing view placed over the box; while nobody types, the box shows a
 // bitmap snapshot of the text instead ("layer" mode).
-#include "kit/ShapeLayer.h"
-#include "kit/TextLayer.h"
-#include "kit/Timer.h"
+#include "kit/base/Timer.h"
+#include "kit/draw/ShapeLayer.h"
+#include "kit/draw/TextLayer.h"
 #include "objects/ProtoObject.h"
 #include "objects/TextEditorView.h"
 

@@ -11,8 +11,8 @@
 #include <string>
 #include <vector>
 
-#include "kit/Geometry.h"
-#include "kit/ShapeLayer.h"
+#include "kit/base/Geometry.h"
+#include "kit/draw/ShapeLayer.h"
 #include "services/Rect.h"
 
 namespace kit {

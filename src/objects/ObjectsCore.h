@@ -7,7 +7,7 @@
 #include <string>
 
 #include "imaging/Capture.h"
-#include "kit/Image.h"
+#include "kit/base/Image.h"
 
 namespace objects {
 

@@ -6,7 +6,7 @@
 #include <set>
 #include <string>
 
-#include "kit/Timer.h"
+#include "kit/base/Timer.h"
 
 namespace objects {
 

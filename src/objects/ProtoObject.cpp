@@ -4,7 +4,7 @@
 #include <limits>
 
 #include "imaging/PixelSampling.h"
-#include "kit/Parse.h"
+#include "kit/base/Parse.h"
 #include "objects/ObjectHost.h"
 #include "objects/ObjectsCore.h"
 #include "objects/PressedKeys.h"

@@ -15,11 +15,11 @@
 #include <string>
 #include <vector>
 
-#include "kit/Color.h"
-#include "kit/Event.h"
-#include "kit/Json.h"
-#include "kit/Layer.h"
-#include "kit/Path.h"
+#include "kit/base/Color.h"
+#include "kit/base/Event.h"
+#include "kit/base/Json.h"
+#include "kit/draw/Layer.h"
+#include "kit/draw/Path.h"
 #include "objects/KeyEvt.h"
 #include "objects/Knob.h"
 #include "services/Rect.h"

@@ -1,7 +1,7 @@
 #include "objects/TextEditorView.h"
 
-#include "kit/TextView.h"
-#include "kit/Window.h"
+#include "kit/ui/TextView.h"
+#include "kit/ui/Window.h"
 #include "objects/ObjectHost.h"
 
 namespace objects {

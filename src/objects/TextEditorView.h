@@ -7,10 +7,10 @@
 #include <optional>
 #include <string>
 
-#include "kit/Color.h"
-#include "kit/Event.h"
-#include "kit/Font.h"
-#include "kit/Geometry.h"
+#include "kit/base/Color.h"
+#include "kit/base/Event.h"
+#include "kit/base/Geometry.h"
+#include "kit/draw/Font.h"
 
 namespace kit {
 class TextView;

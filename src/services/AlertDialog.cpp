@@ -1,6 +1,6 @@
 #include "services/AlertDialog.h"
 
-#include "kit/Alert.h"
+#include "kit/ui/Alert.h"
 
 namespace services {
 

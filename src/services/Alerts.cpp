@@ -3,8 +3,8 @@
 #include <future>
 #include <mutex>
 
-#include "kit/Application.h"
-#include "kit/Dispatch.h"
+#include "kit/base/Dispatch.h"
+#include "kit/ui/Application.h"
 #include "services/AlertDialog.h"
 
 namespace services {

@@ -3,7 +3,7 @@
 #include <algorithm>
 #include <ctime>
 
-#include "kit/Parse.h"
+#include "kit/base/Parse.h"
 #include "services/AppHooks.h"
 #include "services/Settings.h"
 #include "services/Str.h"

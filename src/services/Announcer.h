@@ -9,8 +9,8 @@
 #include <memory>
 #include <string>
 
-#include "kit/Timer.h"
-#include "kit/View.h"
+#include "kit/base/Timer.h"
+#include "kit/ui/View.h"
 #include "services/LabelView.h"
 #include "services/StateButton.h"
 

@@ -2,7 +2,7 @@
 
 #include <mutex>
 
-#include "kit/Workspace.h"
+#include "kit/desktop/Workspace.h"
 
 namespace services {
 

@@ -9,8 +9,8 @@
 #include <optional>
 #include <string>
 
-#include "kit/Displays.h"
-#include "kit/Image.h"
+#include "kit/base/Displays.h"
+#include "kit/base/Image.h"
 
 namespace services {
 

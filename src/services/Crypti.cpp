@@ -1,7 +1,7 @@
 #include "services/Crypti.h"
 
-#include "kit/Crypto.h"
-#include "kit/UrlEvents.h"
+#include "kit/base/Crypto.h"
+#include "kit/base/UrlEvents.h"
 
 namespace services::Crypti {
 

@@ -2,9 +2,9 @@
 
 #include <mutex>
 
-#include "kit/Dispatch.h"
-#include "kit/Files.h"
-#include "kit/Http.h"
+#include "kit/base/Dispatch.h"
+#include "kit/base/Files.h"
+#include "kit/base/Http.h"
 #include "services/Console.h"
 #include "services/NamedTimers.h"
 #include "services/Site.h"

@@ -2,7 +2,7 @@
 #include <functional>
 #include <memory>
 
-#include "kit/View.h"
+#include "kit/ui/View.h"
 
 namespace services {
 

@@ -5,8 +5,8 @@
 #include <optional>
 #include <unordered_map>
 
-#include "kit/Json.h"
-#include "kit/Timer.h"
+#include "kit/base/Json.h"
+#include "kit/base/Timer.h"
 #include "services/Console.h"
 #include "services/Telemetry.h"
 

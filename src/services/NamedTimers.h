@@ -2,7 +2,7 @@
 // Process-wide named timers for console timing lines and the "timer-assert"
 // warning when a time-critical step runs slow. A timer started in one function
 // can be read in another; starting a name again restarts it. They read the
-// monotonic clock of kit/Timer.h, so tests drive them with a manual clock.
+// monotonic clock of kit/base/Timer.h, so tests drive them with a manual clock.
 #include <string>
 
 namespace services {

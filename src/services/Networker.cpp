@@ -4,9 +4,9 @@
 #include <mutex>
 #include <vector>
 
-#include "kit/Dispatch.h"
-#include "kit/Http.h"
-#include "kit/Json.h"
+#include "kit/base/Dispatch.h"
+#include "kit/base/Http.h"
+#include "kit/base/Json.h"
 #include "services/Random.h"
 #include "services/Telemetry.h"
 #include "services/Url.h"

@@ -3,13 +3,13 @@
 #include <algorithm>
 #include <cmath>
 
-#include "kit/Application.h"
-#include "kit/Dispatch.h"
-#include "kit/Displays.h"
-#include "kit/ImageView.h"
-#include "kit/Path.h"
-#include "kit/TextLayer.h"
-#include "kit/TextMeasure.h"
+#include "kit/base/Dispatch.h"
+#include "kit/base/Displays.h"
+#include "kit/draw/Path.h"
+#include "kit/draw/TextLayer.h"
+#include "kit/draw/TextMeasure.h"
+#include "kit/ui/Application.h"
+#include "kit/ui/ImageView.h"
 #include "services/AppHooks.h"
 #include "services/Console.h"
 #include "services/Random.h"

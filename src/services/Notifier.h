@@ -10,11 +10,11 @@
 #include <optional>
 #include <string>
 
-#include "kit/Color.h"
-#include "kit/ShapeLayer.h"
-#include "kit/Timer.h"
-#include "kit/View.h"
-#include "kit/Window.h"
+#include "kit/base/Color.h"
+#include "kit/base/Timer.h"
+#include "kit/draw/ShapeLayer.h"
+#include "kit/ui/View.h"
+#include "kit/ui/Window.h"
 #include "services/LabelView.h"
 #include "services/MouseListenerView.h"
 #include "services/StateButton.h"

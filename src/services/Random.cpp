@@ -4,7 +4,7 @@
 #include <mutex>
 #include <random>
 
-#include "kit/Timer.h"
+#include "kit/base/Timer.h"
 
 namespace services {
 

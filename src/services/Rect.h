@@ -3,8 +3,8 @@
 // negative (lines, arrows and counters keep a vector from the start point).
 #include <optional>
 
-#include "kit/Geometry.h"
-#include "kit/Json.h"
+#include "kit/base/Geometry.h"
+#include "kit/base/Json.h"
 
 namespace services {
 

@@ -3,8 +3,8 @@
 #include <algorithm>
 #include <type_traits>
 
-#include "kit/Files.h"
-#include "kit/Timer.h"
+#include "kit/base/Files.h"
+#include "kit/base/Timer.h"
 #include "services/AppHooks.h"
 #include "services/Random.h"
 #include "services/Site.h"

@@ -16,8 +16,8 @@
 #include <unordered_map>
 #include <variant>
 
-#include "kit/Defaults.h"
-#include "kit/Json.h"
+#include "kit/base/Defaults.h"
+#include "kit/base/Json.h"
 
 namespace services {
 

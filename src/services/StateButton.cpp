@@ -1,6 +1,6 @@
 #include "services/StateButton.h"
 
-#include "kit/Event.h"
+#include "kit/base/Event.h"
 
 namespace services {
 

@@ -8,9 +8,9 @@
 #include <optional>
 #include <string>
 
-#include "kit/Color.h"
-#include "kit/TextLayer.h"
-#include "kit/View.h"
+#include "kit/base/Color.h"
+#include "kit/draw/TextLayer.h"
+#include "kit/ui/View.h"
 
 namespace services {
 

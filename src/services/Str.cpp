@@ -4,7 +4,7 @@
 #include <cmath>
 #include <limits>
 
-#include "kit/Crypto.h"
+#include "kit/base/Crypto.h"
 
 namespace services {
 

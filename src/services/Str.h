@@ -6,7 +6,7 @@
 #include <string_view>
 #include <vector>
 
-#include "kit/Image.h"
+#include "kit/base/Image.h"
 
 namespace services {
 

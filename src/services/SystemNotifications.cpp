@@ -1,6 +1,6 @@
 #include "services/SystemNotifications.h"
 
-#include "kit/UserNotifications.h"
+#include "kit/desktop/UserNotifications.h"
 
 namespace services {
 

@@ -9,10 +9,10 @@
 #include <fstream>
 #include <limits>
 
-#include "kit/Dispatch.h"
-#include "kit/Http.h"
-#include "kit/Parse.h"
-#include "kit/Timer.h"
+#include "kit/base/Dispatch.h"
+#include "kit/base/Http.h"
+#include "kit/base/Parse.h"
+#include "kit/base/Timer.h"
 #include "services/AppHooks.h"
 #include "services/Console.h"
 #include "services/Random.h"

@@ -14,7 +14,7 @@
 #include <string>
 #include <vector>
 
-#include "kit/Json.h"
+#include "kit/base/Json.h"
 
 namespace services {
 

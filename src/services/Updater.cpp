@@ -2,10 +2,10 @@
 
 #include <algorithm>
 
-#include "kit/Dispatch.h"
-#include "kit/Http.h"
-#include "kit/Json.h"
-#include "kit/Parse.h"
+#include "kit/base/Dispatch.h"
+#include "kit/base/Http.h"
+#include "kit/base/Json.h"
+#include "kit/base/Parse.h"
 #include "services/Alerts.h"
 #include "services/Announcer.h"
 #include "services/AppHooks.h"

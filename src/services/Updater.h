@@ -9,7 +9,7 @@
 #include <string>
 #include <vector>
 
-#include "kit/Timer.h"
+#include "kit/base/Timer.h"
 #include "services/FileDownloader.h"
 #include "services/Str.h"
 

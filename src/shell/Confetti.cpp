@@ -5,8 +5,8 @@
 #include <numbers>
 #include <random>
 
-#include "kit/ImageView.h"
-#include "kit/Window.h"
+#include "kit/ui/ImageView.h"
+#include "kit/ui/Window.h"
 
 namespace shell {
 

@@ -12,9 +12,9 @@
 #include <memory>
 #include <vector>
 
-#include "kit/Geometry.h"
-#include "kit/Image.h"
-#include "kit/Timer.h"
+#include "kit/base/Geometry.h"
+#include "kit/base/Image.h"
+#include "kit/base/Timer.h"
 
 namespace kit {
 class Window;

@@ -13,7 +13,7 @@
 #include <string>
 #include <vector>
 
-#include "kit/Image.h"
+#include "kit/base/Image.h"
 
 namespace kit {
 class Window;

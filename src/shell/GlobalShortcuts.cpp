@@ -1,9 +1,9 @@
 #include "shell/GlobalShortcuts.h"
 
 #include "core/AppLogic.h"
-#include "kit/Popover.h"
-#include "kit/Timer.h"
-#include "kit/Window.h"
+#include "kit/base/Timer.h"
+#include "kit/ui/Popover.h"
+#include "kit/ui/Window.h"
 #include "services/NamedTimers.h"
 #include "services/Notifier.h"
 #include "services/Settings.h"

@@ -1,8 +1,8 @@
 #include "shell/MenuShortcuts.h"
 
-#include "kit/Dispatch.h"
-#include "kit/Event.h"
-#include "kit/Menu.h"
+#include "kit/base/Dispatch.h"
+#include "kit/base/Event.h"
+#include "kit/ui/Menu.h"
 
 namespace shell {
 

@@ -2,7 +2,7 @@
 
 #include <algorithm>
 
-#include "kit/Control.h"
+#include "kit/ui/Control.h"
 #include "services/Notifier.h"
 #include "services/Telemetry.h"
 

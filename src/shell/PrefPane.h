@@ -7,9 +7,9 @@
 #include <string>
 #include <vector>
 
-#include "kit/Button.h"
-#include "kit/Label.h"
-#include "kit/View.h"
+#include "kit/ui/Button.h"
+#include "kit/ui/Label.h"
+#include "kit/ui/View.h"
 #include "services/Settings.h"
 
 namespace shell {

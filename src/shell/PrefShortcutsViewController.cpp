@@ -4,8 +4,8 @@
 #include <filesystem>
 #include <thread>
 
-#include "kit/Button.h"
-#include "kit/Process.h"
+#include "kit/base/Process.h"
+#include "kit/ui/Button.h"
 #include "services/Settings.h"
 #include "services/Telemetry.h"
 #include "shortcuts/Names.h"

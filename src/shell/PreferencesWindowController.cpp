@@ -1,8 +1,8 @@
 #include "shell/PreferencesWindowController.h"
 
 #include "editor/EditorHost.h"
-#include "kit/Application.h"
-#include "kit/TabView.h"
+#include "kit/ui/Application.h"
+#include "kit/ui/TabView.h"
 #include "services/Telemetry.h"
 #include "shell/AppDelegate.h"
 #include "shell/CoreLink.h"

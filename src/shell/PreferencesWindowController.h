@@ -10,7 +10,7 @@
 #include <string>
 #include <vector>
 
-#include "kit/Window.h"
+#include "kit/ui/Window.h"
 
 namespace kit {
 class TabView;

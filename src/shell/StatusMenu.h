@@ -11,8 +11,8 @@
 #include <optional>
 #include <string>
 
-#include "kit/Image.h"
-#include "kit/Timer.h"
+#include "kit/base/Image.h"
+#include "kit/base/Timer.h"
 
 namespace kit {
 class Menu;

@@ -1,6 +1,6 @@
 #include "shell/UrlActionsLink.h"
 
-#include "kit/Timer.h"
+#include "kit/base/Timer.h"
 #include "library/LibViewController.h"
 #include "library/LibraryLink.h"
 #include "services/Alerts.h"

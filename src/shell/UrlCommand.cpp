@@ -3,7 +3,7 @@
 #include <algorithm>
 #include <cctype>
 
-#include "kit/UrlEvents.h"
+#include "kit/base/UrlEvents.h"
 
 namespace shell {
 

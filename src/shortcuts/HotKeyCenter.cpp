@@ -4,7 +4,7 @@
 #include <string>
 #include <vector>
 
-#include "kit/HotKeys.h"
+#include "kit/desktop/HotKeys.h"
 
 namespace shortcuts {
 

@@ -2,7 +2,7 @@
 
 #include <map>
 
-#include "kit/Defaults.h"
+#include "kit/base/Defaults.h"
 #include "shortcuts/HotKeyCenter.h"
 
 namespace shortcuts {

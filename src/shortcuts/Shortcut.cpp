@@ -2,10 +2,10 @@
 
 #include <map>
 
-#include "kit/Json.h"
-#include "kit/KeyLayout.h"
-#include "kit/Menu.h"
-#include "kit/TextCase.h"
+#include "kit/base/Json.h"
+#include "kit/base/TextCase.h"
+#include "kit/desktop/KeyLayout.h"
+#include "kit/ui/Menu.h"
 
 namespace shortcuts {
 

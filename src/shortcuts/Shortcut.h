@@ -12,7 +12,7 @@
 #include <optional>
 #include <string>
 
-#include "kit/Event.h"
+#include "kit/base/Event.h"
 
 namespace kit {
 class Menu;

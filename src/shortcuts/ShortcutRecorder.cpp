@@ -2,10 +2,10 @@
 
 #include <cstdio>
 
-#include "kit/Alert.h"
-#include "kit/Dispatch.h"
-#include "kit/Menu.h"
-#include "kit/Sound.h"
+#include "kit/base/Dispatch.h"
+#include "kit/base/Sound.h"
+#include "kit/ui/Alert.h"
+#include "kit/ui/Menu.h"
 #include "shortcuts/HotKeyCenter.h"
 #include "shortcuts/Strings.h"
 

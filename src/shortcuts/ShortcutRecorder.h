@@ -12,8 +12,8 @@
 #include <functional>
 #include <optional>
 
-#include "kit/LocalEventMonitor.h"
-#include "kit/TextField.h"
+#include "kit/ui/LocalEventMonitor.h"
+#include "kit/ui/TextField.h"
 #include "shortcuts/Name.h"
 
 namespace kit {

@@ -5,8 +5,8 @@
 #include <fstream>
 
 #include "autostart/LaunchAtLogin.h"
-#include "kit/Defaults.h"
-#include "kit/Files.h"
+#include "kit/base/Defaults.h"
+#include "kit/base/Files.h"
 
 using namespace autostart;
 

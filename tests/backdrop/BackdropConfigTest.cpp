@@ -2,7 +2,7 @@
 
 #include "BackdropFixture.h"
 #include "backdrop/Backdrop.h"
-#include "kit/Event.h"
+#include "kit/base/Event.h"
 #include "services/Settings.h"
 
 namespace {

@@ -6,8 +6,8 @@
 #include "backdrop/CustomImages.h"
 #include "backdrop/MeshGradient.h"
 #include "editor/Framer.h"
-#include "kit/Files.h"
-#include "kit/ImageIO.h"
+#include "kit/base/Files.h"
+#include "kit/image/ImageIO.h"
 
 namespace {
 

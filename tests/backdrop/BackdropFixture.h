@@ -7,7 +7,7 @@
 #include <vector>
 
 #include "backdrop/Backdrop.h"
-#include "kit/LayerRenderer.h"
+#include "kit/draw/LayerRenderer.h"
 #include "services/Settings.h"
 
 // The look a backdrop stores is the whole process's, and a new backdrop

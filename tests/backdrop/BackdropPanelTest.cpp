@@ -4,8 +4,8 @@
 #include "backdrop/BackdropViewController.h"
 #include "backdrop/Templates.h"
 #include "editor/Undo.h"
-#include "kit/Json.h"
-#include "kit/Timer.h"
+#include "kit/base/Json.h"
+#include "kit/base/Timer.h"
 #include "services/Settings.h"
 
 namespace {

@@ -2,8 +2,8 @@
 
 #include "BackdropFixture.h"
 #include "backdrop/Backdrop.h"
-#include "kit/Canvas.h"
-#include "kit/LayerRenderer.h"
+#include "kit/draw/LayerRenderer.h"
+#include "kit/image/Canvas.h"
 
 namespace {
 

@@ -7,8 +7,8 @@
 #include "capture/Capturer.h"
 #include "capture/Synthetic.h"
 #include "capture/ToolOutput.h"
-#include "kit/Files.h"
-#include "kit/ImageIO.h"
+#include "kit/base/Files.h"
+#include "kit/image/ImageIO.h"
 
 using capture::Capturer;
 using capture::WindowShadow;

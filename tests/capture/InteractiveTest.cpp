@@ -10,8 +10,8 @@
 #include "capture/ScrollCapturer.h"
 #include "capture/Synthetic.h"
 #include "capture/VisionStitcher.h"
-#include "kit/CapturePNG.h"
-#include "kit/Files.h"
+#include "kit/base/Files.h"
+#include "kit/image/CapturePNG.h"
 
 using capture::Capturer;
 using capture::WindowShadow;

@@ -3,7 +3,7 @@
 #include "capture/PinViewController.h"
 #include "capture/PinWindowController.h"
 #include "capture/Synthetic.h"
-#include "kit/Dispatch.h"
+#include "kit/base/Dispatch.h"
 
 using namespace capture;
 using namespace capture::pinsize;

@@ -6,7 +6,7 @@
 #include "capture/PreviewViewController.h"
 #include "capture/PreviewWindowController.h"
 #include "capture/Synthetic.h"
-#include "kit/Dispatch.h"
+#include "kit/base/Dispatch.h"
 
 using namespace capture;
 using namespace capture::previewsize;

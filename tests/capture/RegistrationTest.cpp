@@ -102,7 +102,7 @@ TEST(Registration, LinesThatLookAlikeAreToldApartOverTheWholeWidthOrReportedAsTi
 #include <QImage>
 #include <QPainter>
 
-#include "kit/qt/QtImage.h"
+#include "kit/base/qt/QtImage.h"
 
 TEST(Registration, RenderedTextLinesThatLookAlike) {
     // A page of text lines of the same length and layout: every line looks

@@ -2,8 +2,8 @@
 
 #include "capture/ScrollCapturer.h"
 #include "capture/Synthetic.h"
-#include "kit/EventMonitor.h"
-#include "kit/Timer.h"
+#include "kit/base/Timer.h"
+#include "kit/desktop/EventMonitor.h"
 
 using capture::ScrollCapturer;
 using namespace testing_capture;

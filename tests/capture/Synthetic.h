@@ -14,8 +14,8 @@
 #include <vector>
 
 #include "capture/CaptureHost.h"
-#include "kit/Image.h"
-#include "kit/ScreenSource.h"
+#include "kit/base/Image.h"
+#include "kit/desktop/ScreenSource.h"
 
 namespace testing_capture {
 

@@ -2,8 +2,8 @@
 
 #include "capture/Synthetic.h"
 #include "capture/VisionStitcher.h"
-#include "kit/EventMonitor.h"
-#include "kit/Timer.h"
+#include "kit/base/Timer.h"
+#include "kit/desktop/EventMonitor.h"
 
 using capture::VisionStitcher;
 using namespace testing_capture;

@@ -2,9 +2,9 @@
 
 #include "controls/Animator.h"
 #include "controls/CtrlTooltippedSegments.h"
-#include "kit/Animation.h"
-#include "kit/SegmentedControl.h"
-#include "kit/Timer.h"
+#include "kit/base/Timer.h"
+#include "kit/draw/Animation.h"
+#include "kit/ui/SegmentedControl.h"
 
 using namespace controls;
 

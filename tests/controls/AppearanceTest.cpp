@@ -16,11 +16,11 @@
 #include "controls/CtrlRadioImage.h"
 #include "controls/CtrlTooltippedSegments.h"
 #include "controls/cellSliderSize.h"
-#include "kit/ShapeLayer.h"
-#include "kit/TextField.h"
-#include "kit/TextLayer.h"
-#include "kit/Window.h"
-#include "kit/qt/ViewPrivate.h"
+#include "kit/draw/ShapeLayer.h"
+#include "kit/draw/TextLayer.h"
+#include "kit/ui/TextField.h"
+#include "kit/ui/Window.h"
+#include "kit/ui/qt/ViewPrivate.h"
 
 using namespace controls;
 

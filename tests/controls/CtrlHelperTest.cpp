@@ -1,9 +1,9 @@
 #include <gtest/gtest.h>
 
 #include "controls/CtrlHelper.h"
-#include "kit/Animation.h"
-#include "kit/Timer.h"
-#include "kit/Window.h"
+#include "kit/base/Timer.h"
+#include "kit/draw/Animation.h"
+#include "kit/ui/Window.h"
 
 using namespace controls;
 

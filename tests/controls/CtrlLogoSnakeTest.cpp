@@ -3,8 +3,8 @@
 #include <cstdlib>
 
 #include "controls/CtrlLogoSnake.h"
-#include "kit/Dispatch.h"
-#include "kit/Timer.h"
+#include "kit/base/Dispatch.h"
+#include "kit/base/Timer.h"
 #include "services/Alerts.h"
 #include "services/Telemetry.h"
 #include "support/LoopbackServer.h"

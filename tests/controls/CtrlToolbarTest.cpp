@@ -4,8 +4,8 @@
 #include "controls/CtrlButtonHover.h"
 #include "controls/CtrlToolbar.h"
 #include "controls/ImageAssets.h"
-#include "kit/LayerRenderer.h"
-#include "kit/Timer.h"
+#include "kit/base/Timer.h"
+#include "kit/draw/LayerRenderer.h"
 
 using namespace controls;
 

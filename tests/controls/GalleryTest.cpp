@@ -18,13 +18,13 @@
 #include "controls/CtrlTooltippedSegments.h"
 #include "controls/ImageAssets.h"
 #include "controls/cellSliderSize.h"
-#include "kit/Dispatch.h"
-#include "kit/Files.h"
-#include "kit/ImageIO.h"
-#include "kit/LayerRenderer.h"
-#include "kit/ShapeLayer.h"
-#include "kit/TextLayer.h"
-#include "kit/Window.h"
+#include "kit/base/Dispatch.h"
+#include "kit/base/Files.h"
+#include "kit/draw/LayerRenderer.h"
+#include "kit/draw/ShapeLayer.h"
+#include "kit/draw/TextLayer.h"
+#include "kit/image/ImageIO.h"
+#include "kit/ui/Window.h"
 
 using namespace controls;
 

@@ -9,9 +9,9 @@
 #include "controls/CtrlTooltippedSegments.h"
 #include "controls/cellSliderSize.h"
 #include "controls/hoveredToolTip.h"
-#include "kit/Dispatch.h"
-#include "kit/TextField.h"
-#include "kit/Window.h"
+#include "kit/base/Dispatch.h"
+#include "kit/ui/TextField.h"
+#include "kit/ui/Window.h"
 
 using namespace controls;
 

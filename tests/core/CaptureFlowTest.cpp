@@ -5,9 +5,9 @@
 #include <thread>
 
 #include "CoreFixture.h"
-#include "kit/Files.h"
-#include "kit/ImageIO.h"
-#include "kit/Pasteboard.h"
+#include "kit/base/Files.h"
+#include "kit/image/ImageIO.h"
+#include "kit/ui/Pasteboard.h"
 
 namespace coretest {
 namespace {

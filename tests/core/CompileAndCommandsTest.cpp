@@ -1,9 +1,9 @@
 #include <filesystem>
 
 #include "core/ExportFixture.h"
-#include "kit/Files.h"
-#include "kit/ImageIO.h"
-#include "kit/Pasteboard.h"
+#include "kit/base/Files.h"
+#include "kit/image/ImageIO.h"
+#include "kit/ui/Pasteboard.h"
 #include "services/Alerts.h"
 
 namespace {

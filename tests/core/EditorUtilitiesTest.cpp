@@ -3,7 +3,7 @@
 #include <fstream>
 
 #include "CoreFixture.h"
-#include "kit/ImageIO.h"
+#include "kit/image/ImageIO.h"
 
 namespace coretest {
 namespace {

@@ -7,11 +7,11 @@
 #include <thread>
 
 #include "core/ExportFixture.h"
-#include "kit/Exif.h"
-#include "kit/Files.h"
-#include "kit/ImageIO.h"
-#include "kit/Pasteboard.h"
-#include "kit/ShapeLayer.h"
+#include "kit/base/Exif.h"
+#include "kit/base/Files.h"
+#include "kit/draw/ShapeLayer.h"
+#include "kit/image/ImageIO.h"
+#include "kit/ui/Pasteboard.h"
 
 namespace {
 

@@ -6,7 +6,7 @@
 #include "CoreFixture.h"
 #include "editor/ObjectHandlers.h"
 #include "editor/Undo.h"
-#include "kit/ImageIO.h"
+#include "kit/image/ImageIO.h"
 #include "support/TestData.h"
 
 namespace coretest {

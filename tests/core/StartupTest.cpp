@@ -8,7 +8,7 @@
 #include "controls/CtrlHelper.h"
 #include "controls/ImageAssets.h"
 #include "core/Cursors.h"
-#include "kit/Files.h"
+#include "kit/base/Files.h"
 
 namespace coretest {
 namespace {

@@ -5,7 +5,7 @@
 
 #include "CoreFixture.h"
 #include "capture/CaptureHost.h"
-#include "kit/Pasteboard.h"
+#include "kit/ui/Pasteboard.h"
 
 namespace coretest {
 namespace {

@@ -6,7 +6,7 @@
 
 #include "core/CoreFixture.h"
 #include "core/Uploader.h"
-#include "kit/Pasteboard.h"
+#include "kit/ui/Pasteboard.h"
 #include "services/Crypti.h"
 #include "support/EventLoopWait.h"
 #include "support/LoopbackServer.h"

@@ -9,7 +9,7 @@
 
 #include "core/ExportFixture.h"
 #include "core/Uploader.h"
-#include "kit/Defaults.h"
+#include "kit/base/Defaults.h"
 #include "services/Crypti.h"
 #include "services/Networker.h"
 #include "services/Settings.h"

@@ -14,7 +14,7 @@
 #include "editor/FrameHandlers.h"
 #include "editor/Framer.h"
 #include "editor/Handlers.h"
-#include "kit/Timer.h"
+#include "kit/base/Timer.h"
 #include "objects/PressedKeys.h"
 #include "services/Settings.h"
 

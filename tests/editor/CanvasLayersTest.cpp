@@ -8,7 +8,7 @@
 
 #include "CanvasDoubles.h"
 #include "editor/ShotView.h"
-#include "kit/LayerRenderer.h"
+#include "kit/draw/LayerRenderer.h"
 
 namespace canvastest {
 namespace {

@@ -11,9 +11,9 @@
 #include "editor/EditorHost.h"
 #include "editor/Framer.h"
 #include "imaging/Capture.h"
-#include "kit/Event.h"
-#include "kit/Image.h"
-#include "kit/Timer.h"
+#include "kit/base/Event.h"
+#include "kit/base/Image.h"
+#include "kit/base/Timer.h"
 #include "objects/PressedKeys.h"
 #include "services/Settings.h"
 

@@ -3,7 +3,7 @@
 #include "CropFixture.h"
 #include "editor/CropTool.h"
 #include "editor/CropToolContrast.h"
-#include "kit/Dispatch.h"
+#include "kit/base/Dispatch.h"
 
 namespace editor::test {
 namespace {

@@ -5,7 +5,7 @@
 #include "editor/EditorKeys.h"
 #include "editor/Handlers.h"
 #include "editor/Ruler.h"
-#include "kit/Dispatch.h"
+#include "kit/base/Dispatch.h"
 #include "services/Alerts.h"
 
 namespace editor::test {

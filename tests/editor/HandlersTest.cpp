@@ -1,7 +1,7 @@
 // The input dispatcher: routing by mode, per-button ownership, keys, the
 // hover walk, the cursor rules and the one re-layout per event.
 #include "CanvasDoubles.h"
-#include "kit/View.h"
+#include "kit/ui/View.h"
 
 namespace canvastest {
 namespace {

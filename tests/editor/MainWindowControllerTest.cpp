@@ -3,8 +3,8 @@
 #include "WindowFixture.h"
 #include "controls/Animator.h"
 #include "editor/Framer.h"
-#include "kit/TextMeasure.h"
-#include "kit/Timer.h"
+#include "kit/base/Timer.h"
+#include "kit/draw/TextMeasure.h"
 #include "services/Settings.h"
 
 namespace editor {

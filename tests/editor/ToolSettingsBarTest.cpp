@@ -3,7 +3,7 @@
 #include "WindowFixture.h"
 #include "editor/ToolSettingsBar.h"
 #include "imaging/PixelSampling.h"
-#include "kit/Timer.h"
+#include "kit/base/Timer.h"
 #include "services/Settings.h"
 
 namespace editor {

@@ -6,7 +6,7 @@
 #include "controls/ToolbarOverflow.h"
 #include "editor/MainWindowController.h"
 #include "editor/ViewController.h"
-#include "kit/Timer.h"
+#include "kit/base/Timer.h"
 #include "services/Str.h"
 
 namespace editor {

@@ -10,7 +10,7 @@
 #include "editor/EditorHost.h"
 #include "editor/MainWindowController.h"
 #include "editor/MainWindowControllerParts.h"
-#include "kit/Dispatch.h"
+#include "kit/base/Dispatch.h"
 
 namespace editor {
 

@@ -6,7 +6,7 @@
 #include <cstdlib>
 
 #include "fuzz/FuzzHarnesses.h"
-#include "kit/Application.h"
+#include "kit/ui/Application.h"
 
 // Objects and images need the toolkit's application, as under the test main.
 extern "C" int LLVMFuzzerInitialize(int* argc, char*** argv) {

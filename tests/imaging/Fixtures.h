@@ -9,7 +9,7 @@
 
 #include "imaging/Capture.h"
 #include "imaging/Diagnostics.h"
-#include "kit/Image.h"
+#include "kit/base/Image.h"
 
 namespace kit {
 inline void PrintTo(const Rect& r, std::ostream* os) {

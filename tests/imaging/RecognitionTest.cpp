@@ -8,7 +8,7 @@
 #include "Fixtures.h"
 #include "TextPicture.h"
 #include "imaging/Recognition.h"
-#include "kit/QRDetector.h"
+#include "kit/image/QRDetector.h"
 #include "services/Settings.h"
 
 using namespace imaging;

@@ -5,10 +5,10 @@
 #include <string>
 #include <vector>
 
-#include "kit/Font.h"
-#include "kit/Image.h"
-#include "kit/LayerRenderer.h"
-#include "kit/TextLayer.h"
+#include "kit/base/Image.h"
+#include "kit/draw/Font.h"
+#include "kit/draw/LayerRenderer.h"
+#include "kit/draw/TextLayer.h"
 
 namespace imaging::test {
 

@@ -8,7 +8,7 @@
 #include <random>
 
 #include "LibraryFixture.h"
-#include "kit/Files.h"
+#include "kit/base/Files.h"
 #include "library/DataLayer.h"
 #include "library/ScreenLib.h"
 

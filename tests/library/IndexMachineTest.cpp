@@ -11,7 +11,7 @@
 
 #include "LibraryFixture.h"
 #include "core/Exporter.h"
-#include "kit/Files.h"
+#include "kit/base/Files.h"
 #include "library/DataLayer.h"
 #include "library/IndexMachine.h"
 #include "library/ScreenLib.h"

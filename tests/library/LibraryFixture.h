@@ -4,7 +4,7 @@
 
 #include <filesystem>
 
-#include "kit/Files.h"
+#include "kit/base/Files.h"
 #include "services/Settings.h"
 
 class LibraryFolderFixture : public ::testing::Test {

@@ -11,9 +11,9 @@
 #include <thread>
 
 #include "LibraryFixture.h"
-#include "kit/Files.h"
-#include "kit/Image.h"
-#include "kit/ImageIO.h"
+#include "kit/base/Files.h"
+#include "kit/base/Image.h"
+#include "kit/image/ImageIO.h"
 #include "library/DataLayer.h"
 #include "library/IndexMachine.h"
 #include "library/LibraryLink.h"

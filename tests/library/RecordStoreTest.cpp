@@ -7,9 +7,9 @@
 #include <filesystem>
 
 #include "LibraryFixture.h"
-#include "kit/Crypto.h"
-#include "kit/Dispatch.h"
-#include "kit/Files.h"
+#include "kit/base/Crypto.h"
+#include "kit/base/Dispatch.h"
+#include "kit/base/Files.h"
 #include "library/DataLayer.h"
 #include "library/GrabData.h"
 #include "services/Crypti.h"

@@ -9,8 +9,8 @@
 #include <thread>
 
 #include "LibraryFixture.h"
-#include "kit/Files.h"
-#include "kit/Thumbnails.h"
+#include "kit/base/Files.h"
+#include "kit/image/Thumbnails.h"
 #include "library/ScreenLib.h"
 #include "services/Settings.h"
 

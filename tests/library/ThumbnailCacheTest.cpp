@@ -3,8 +3,8 @@
 #include <filesystem>
 #include <vector>
 
-#include "kit/Files.h"
-#include "kit/Thumbnails.h"
+#include "kit/base/Files.h"
+#include "kit/image/Thumbnails.h"
 #include "library/ThumbnailCache.h"
 #include "services/Settings.h"
 #include "support/EventLoopWait.h"

@@ -4,7 +4,7 @@
 #include <limits>
 
 #include "Doubles.h"
-#include "kit/Timer.h"
+#include "kit/base/Timer.h"
 #include "objects/ObjRectangle.h"
 #include "objects/PressedKeys.h"
 #include "services/Settings.h"

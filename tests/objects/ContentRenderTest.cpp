@@ -7,7 +7,7 @@
 #include <map>
 
 #include "Render.h"
-#include "kit/TextLayer.h"
+#include "kit/draw/TextLayer.h"
 #include "objects/ObjConceal.h"
 #include "objects/ObjFreehand.h"
 #include "objects/ObjImage.h"

@@ -11,9 +11,9 @@
 #include <string>
 #include <vector>
 
-#include "kit/Event.h"
-#include "kit/Layer.h"
-#include "kit/View.h"
+#include "kit/base/Event.h"
+#include "kit/draw/Layer.h"
+#include "kit/ui/View.h"
 #include "objects/ObjectHost.h"
 #include "objects/ObjectsCore.h"
 #include "objects/ProtoObject.h"

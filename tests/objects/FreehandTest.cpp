@@ -3,7 +3,7 @@
 #include <cmath>
 
 #include "Doubles.h"
-#include "kit/Timer.h"
+#include "kit/base/Timer.h"
 #include "objects/ObjFreehand.h"
 #include "services/Settings.h"
 #include "services/Telemetry.h"

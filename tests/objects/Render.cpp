@@ -2,9 +2,9 @@
 
 #include <filesystem>
 
-#include "kit/Files.h"
-#include "kit/ImageIO.h"
-#include "kit/LayerRenderer.h"
+#include "kit/base/Files.h"
+#include "kit/draw/LayerRenderer.h"
+#include "kit/image/ImageIO.h"
 
 namespace objects {
 

@@ -6,7 +6,7 @@
 #include <string>
 
 #include "Doubles.h"
-#include "kit/Image.h"
+#include "kit/base/Image.h"
 
 namespace objects {
 

@@ -3,7 +3,7 @@
 #include <cmath>
 
 #include "Doubles.h"
-#include "kit/Timer.h"
+#include "kit/base/Timer.h"
 #include "objects/ArrHelper.h"
 #include "objects/ObjArrow.h"
 #include "objects/ObjCounter.h"

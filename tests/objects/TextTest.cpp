@@ -3,9 +3,9 @@
 #include <cmath>
 
 #include "Doubles.h"
-#include "kit/TextView.h"
-#include "kit/Timer.h"
-#include "kit/View.h"
+#include "kit/base/Timer.h"
+#include "kit/ui/TextView.h"
+#include "kit/ui/View.h"
 #include "objects/OTHelper.h"
 #include "objects/ObjText.h"
 #include "services/Settings.h"

@@ -1,7 +1,7 @@
 #include <gtest/gtest.h>
 
-#include "kit/Application.h"
-#include "kit/Dispatch.h"
+#include "kit/base/Dispatch.h"
+#include "kit/ui/Application.h"
 #include "services/Alerts.h"
 
 using namespace services;

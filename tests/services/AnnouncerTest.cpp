@@ -4,8 +4,8 @@
 #include <filesystem>
 
 #include "ServicesFixture.h"
-#include "kit/Files.h"
-#include "kit/Timer.h"
+#include "kit/base/Files.h"
+#include "kit/base/Timer.h"
 #include "services/Announcer.h"
 
 using namespace services;

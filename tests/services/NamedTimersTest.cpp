@@ -1,7 +1,7 @@
 #include <gtest/gtest.h>
 
 #include "ServicesFixture.h"
-#include "kit/Timer.h"
+#include "kit/base/Timer.h"
 #include "services/NamedTimers.h"
 
 using namespace services;

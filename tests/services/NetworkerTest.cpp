@@ -1,8 +1,8 @@
 #include <gtest/gtest.h>
 
 #include "ServicesFixture.h"
-#include "kit/Dispatch.h"
-#include "kit/Regex.h"
+#include "kit/base/Dispatch.h"
+#include "kit/base/Regex.h"
 #include "services/Networker.h"
 #include "support/LoopbackServer.h"
 

@@ -1,10 +1,10 @@
 #include <gtest/gtest.h>
 
 #include "ServicesFixture.h"
-#include "kit/Dispatch.h"
-#include "kit/Displays.h"
-#include "kit/Timer.h"
-#include "kit/Window.h"
+#include "kit/base/Dispatch.h"
+#include "kit/base/Displays.h"
+#include "kit/base/Timer.h"
+#include "kit/ui/Window.h"
 #include "services/AppHooks.h"
 #include "services/Notifier.h"
 #include "services/SystemNotifications.h"

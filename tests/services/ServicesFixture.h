@@ -10,7 +10,7 @@
 #include <string>
 #include <vector>
 
-#include "kit/Defaults.h"
+#include "kit/base/Defaults.h"
 #include "services/AppHooks.h"
 #include "services/Settings.h"
 #include "services/Telemetry.h"

@@ -5,8 +5,8 @@
 #include <thread>
 
 #include "ServicesFixture.h"
-#include "kit/Files.h"
-#include "kit/Regex.h"
+#include "kit/base/Files.h"
+#include "kit/base/Regex.h"
 
 using namespace services;
 

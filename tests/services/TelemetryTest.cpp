@@ -4,10 +4,10 @@
 #include <filesystem>
 
 #include "ServicesFixture.h"
-#include "kit/Dispatch.h"
-#include "kit/Files.h"
-#include "kit/Regex.h"
-#include "kit/Timer.h"
+#include "kit/base/Dispatch.h"
+#include "kit/base/Files.h"
+#include "kit/base/Regex.h"
+#include "kit/base/Timer.h"
 #include "services/Site.h"
 #include "support/LoopbackServer.h"
 

@@ -4,9 +4,9 @@
 #include <fstream>
 
 #include "ServicesFixture.h"
-#include "kit/Dispatch.h"
-#include "kit/Files.h"
-#include "kit/Regex.h"
+#include "kit/base/Dispatch.h"
+#include "kit/base/Files.h"
+#include "kit/base/Regex.h"
 #include "services/Alerts.h"
 #include "services/Announcer.h"
 #include "services/Notifier.h"

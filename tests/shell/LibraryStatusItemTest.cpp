@@ -4,10 +4,10 @@
 #include <gtest/gtest.h>
 
 #include "ShellFixture.h"
-#include "kit/Menu.h"
-#include "kit/Popover.h"
-#include "kit/StatusItem.h"
-#include "kit/TextField.h"
+#include "kit/ui/Menu.h"
+#include "kit/ui/Popover.h"
+#include "kit/ui/StatusItem.h"
+#include "kit/ui/TextField.h"
 #include "library/LibViewController.h"
 #include "services/Settings.h"
 #include "shell/StatusMenu.h"

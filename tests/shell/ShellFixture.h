@@ -10,7 +10,7 @@
 #include <vector>
 
 #include "editor/EditorHost.h"
-#include "kit/Json.h"
+#include "kit/base/Json.h"
 #include "services/Telemetry.h"
 #include "shell/CoreLink.h"
 

@@ -1,7 +1,7 @@
 // The recorder field's rules with synthetic key and mouse events.
 #include "ShortcutsFixture.h"
-#include "kit/Dispatch.h"
-#include "kit/Menu.h"
+#include "kit/base/Dispatch.h"
+#include "kit/ui/Menu.h"
 #include "shortcuts/ShortcutRecorder.h"
 
 using namespace shortcuts;

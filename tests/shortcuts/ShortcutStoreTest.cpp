@@ -1,6 +1,6 @@
 // Names, storage, registration and dispatch of global shortcuts.
 #include "ShortcutsFixture.h"
-#include "kit/Json.h"
+#include "kit/base/Json.h"
 #include "shortcuts/Name.h"
 
 using namespace shortcuts;

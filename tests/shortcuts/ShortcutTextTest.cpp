@@ -1,6 +1,6 @@
 // Shortcut texts from keyboard layouts built in the test, and menu look-ups.
 #include "ShortcutsFixture.h"
-#include "kit/Menu.h"
+#include "kit/ui/Menu.h"
 #include "shortcuts/Names.h"
 
 using namespace shortcuts;

@@ -6,8 +6,8 @@
 #include <set>
 #include <vector>
 
-#include "kit/Defaults.h"
-#include "kit/KeyLayout.h"
+#include "kit/base/Defaults.h"
+#include "kit/desktop/KeyLayout.h"
 #include "shortcuts/HotKeyCenter.h"
 
 class ShortcutsFixture : public ::testing::Test {

@@ -6,8 +6,8 @@
 
 #include <string>
 
-#include "kit/Files.h"
-#include "kit/ImageIO.h"
+#include "kit/base/Files.h"
+#include "kit/image/ImageIO.h"
 
 namespace testsupport {
 

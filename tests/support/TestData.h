@@ -5,7 +5,7 @@
 
 #include <string>
 
-#include "kit/Files.h"
+#include "kit/base/Files.h"
 
 namespace testsupport {
 

@@ -9,7 +9,7 @@
 #include "editor/Framer.h"
 #include "editor/Handlers.h"
 #include "editor/ShotView.h"
-#include "kit/Window.h"
+#include "kit/ui/Window.h"
 #include "support/EventLoopWait.h"
 
 namespace systest {

@@ -3,7 +3,7 @@
 #include <cmath>
 #include <sstream>
 
-#include "kit/Parse.h"
+#include "kit/base/Parse.h"
 
 namespace tool {
 

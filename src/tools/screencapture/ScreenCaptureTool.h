@@ -13,7 +13,7 @@
 #include <string>
 #include <vector>
 
-#include "kit/Geometry.h"
+#include "kit/base/Geometry.h"
 
 namespace tool {
 

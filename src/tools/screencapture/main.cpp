@@ -10,13 +10,13 @@
 #include <iostream>
 #include <sstream>
 
-#include "kit/Application.h"
-#include "kit/AreaPicker.h"
-#include "kit/CapturePNG.h"
-#include "kit/Files.h"
-#include "kit/Grab.h"
-#include "kit/Screen.h"
-#include "kit/Session.h"
+#include "kit/base/Files.h"
+#include "kit/base/Session.h"
+#include "kit/desktop/AreaPicker.h"
+#include "kit/desktop/Grab.h"
+#include "kit/desktop/Screen.h"
+#include "kit/image/CapturePNG.h"
+#include "kit/ui/Application.h"
 #include "tools/screencapture/ScreenCaptureTool.h"
 
 namespace {

@@ -35,7 +35,7 @@
 #include <cstdio>
 
 #include "capture/Synthetic.h"
-#include "kit/qt/QtImage.h"
+#include "kit/base/qt/QtImage.h"
 #include "system/capture/TextPage.h"
 
 namespace {

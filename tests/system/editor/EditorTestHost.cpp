@@ -17,11 +17,11 @@
 #include "editor/Framer.h"
 #include "editor/MainWindowController.h"
 #include "editor/MainWindowControllerParts.h"
-#include "kit/Application.h"
-#include "kit/Displays.h"
-#include "kit/Files.h"
-#include "kit/ImageIO.h"
-#include "kit/Timer.h"
+#include "kit/base/Displays.h"
+#include "kit/base/Files.h"
+#include "kit/base/Timer.h"
+#include "kit/image/ImageIO.h"
+#include "kit/ui/Application.h"
 
 namespace {
 

@@ -9,9 +9,9 @@
 #include <future>
 
 #include "core/ExportFixture.h"
-#include "kit/Files.h"
-#include "kit/ImageIO.h"
-#include "kit/ShapeLayer.h"
+#include "kit/base/Files.h"
+#include "kit/draw/ShapeLayer.h"
+#include "kit/image/ImageIO.h"
 #include "support/EventLoopWait.h"
 
 namespace {

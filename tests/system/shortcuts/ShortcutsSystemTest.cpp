@@ -8,9 +8,9 @@
 #include <QProcess>
 #include <QTimer>
 
-#include "kit/Defaults.h"
-#include "kit/Event.h"
-#include "kit/Window.h"
+#include "kit/base/Defaults.h"
+#include "kit/base/Event.h"
+#include "kit/ui/Window.h"
 #include "shortcuts/HotKeyCenter.h"
 #include "shortcuts/Names.h"
 #include "shortcuts/ShortcutRecorder.h"

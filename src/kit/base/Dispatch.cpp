@@ -1,0 +1,297 @@
+#include "kit/base/Dispatch.h"
+
+#include <sched.h>
+
+#include <QCoreApplication>
+#include <QElapsedTimer>
+#include <QEventLoop>
+#include <QThread>
+#include <QTimer>
+#include <algorithm>
+#include <condition_variable>
+#include <cstdio>
+#include <deque>
+#include <exception>
+#include <mutex>
+#include <thread>
+
+namespace kit {
+namespace {
+
+// Static initialisation runs on the main thread.
+const std::thread::id gMainThreadId = std::this_thread::get_id();
+
+// Work posted before the application object exists.
+std::mutex gEarlyMutex;
+std::deque<Task> gEarly;
+
+void runGuarded(const Task& fn, const char* where) {
+    try {
+        fn();
+    } catch (const std::exception& e) {
+        std::fprintf(stderr, "kit: task on %s threw: %s\n", where, e.what());
+    } catch (...) {
+        std::fprintf(stderr, "kit: task on %s threw\n", where);
+    }
+}
+
+// Qt's event queue orders a posting before its running, but ThreadSanitizer
+// cannot see inside Qt, so every handed-over task would read as a race. Under
+// it, a lock of ours held while posting and taken before running shows the order.
+#if defined(__SANITIZE_THREAD__)
+std::mutex gHandOver;
+using HandOverLock = std::unique_lock<std::mutex>;
+HandOverLock handingOver() {
+    return HandOverLock(gHandOver);
+}
+void takenOver() {
+    std::lock_guard lock(gHandOver);
+}
+#else
+struct HandOverLock {};
+HandOverLock handingOver() {
+    return {};
+}
+void takenOver() {}
+#endif
+
+void postToQt(QCoreApplication* app, Task fn) {
+    [[maybe_unused]] HandOverLock lock = handingOver();
+    QMetaObject::invokeMethod(
+        app,
+        [fn = std::move(fn)] {
+            takenOver();
+            runGuarded(fn, "main");
+        },
+        Qt::QueuedConnection);
+}
+
+// Moves early work into the Qt queue (in order) once the application exists.
+void drainEarly(QCoreApplication* app) {
+    std::deque<Task> early;
+    {
+        std::lock_guard lock(gEarlyMutex);
+        early.swap(gEarly);
+    }
+    for (auto& fn : early) postToQt(app, std::move(fn));
+}
+
+}  // namespace
+
+bool isMainThread() {
+    if (auto* app = QCoreApplication::instance()) return QThread::currentThread() == app->thread();
+    return std::this_thread::get_id() == gMainThreadId;
+}
+
+void dispatchMain(Task fn) {
+    if (!fn) return;
+    auto* app = QCoreApplication::instance();
+    if (!app) {
+        std::lock_guard lock(gEarlyMutex);
+        gEarly.push_back(std::move(fn));
+        return;
+    }
+    drainEarly(app);
+    postToQt(app, std::move(fn));
+}
+
+// ---------------------------------------------------------------- DispatchQueue
+
+struct DispatchQueue::State {
+    std::string label;
+    std::mutex mutex;
+    std::condition_variable cv;
+    std::deque<Task> tasks;
+    bool stopping = false;
+    std::thread thread;
+    std::thread::id threadId;
+
+    void loop() {
+        for (;;) {
+            Task task;
+            {
+                std::unique_lock lock(mutex);
+                cv.wait(lock, [&] { return stopping || !tasks.empty(); });
+                if (tasks.empty()) return;  // stopping and drained
+                task = std::move(tasks.front());
+                tasks.pop_front();
+            }
+            runGuarded(task, label.c_str());
+        }
+    }
+};
+
+DispatchQueue::DispatchQueue(std::string label) : state_(std::make_shared<State>()) {
+    state_->label = std::move(label);
+    std::lock_guard lock(state_->mutex);
+    state_->thread = std::thread([s = state_] { s->loop(); });
+    state_->threadId = state_->thread.get_id();
+}
+
+DispatchQueue::~DispatchQueue() {
+    {
+        std::lock_guard lock(state_->mutex);
+        state_->stopping = true;
+    }
+    state_->cv.notify_all();
+    // A task that destroys its own queue cannot wait for itself.
+    if (std::this_thread::get_id() == state_->threadId)
+        state_->thread.detach();
+    else
+        state_->thread.join();
+}
+
+const std::string& DispatchQueue::label() const {
+    return state_->label;
+}
+
+bool DispatchQueue::isCurrent() const {
+    return std::this_thread::get_id() == state_->threadId;
+}
+
+void DispatchQueue::async(Task fn) {
+    if (!fn) return;
+    {
+        std::lock_guard lock(state_->mutex);
+        state_->tasks.push_back(std::move(fn));
+    }
+    state_->cv.notify_one();
+}
+
+void DispatchQueue::sync(const Task& fn) {
+    if (!fn) return;
+    if (isCurrent()) {
+        fn();
+        return;
+    }
+    std::mutex m;
+    std::condition_variable cv;
+    bool done = false;
+    std::exception_ptr error;
+    async([&] {
+        try {
+            fn();
+        } catch (...) {
+            error = std::current_exception();
+        }
+        std::lock_guard lock(m);
+        done = true;
+        cv.notify_one();
+    });
+    std::unique_lock lock(m);
+    cv.wait(lock, [&] { return done; });
+    if (error) std::rethrow_exception(error);
+}
+
+// ---------------------------------------------------------------- GlobalQueue
+
+namespace {
+
+// Never destroyed: detached workers may still wait on it while the process exits.
+struct Pool {
+    static constexpr int kMaxThreads = 64;
+    std::mutex mutex;
+    std::condition_variable cv;
+    std::deque<Task> tasks;
+    int threads = 0;
+    int idle = 0;
+
+    void worker() {
+        std::unique_lock lock(mutex);
+        for (;;) {
+            ++idle;
+            bool woke = cv.wait_for(lock, std::chrono::seconds(30), [&] { return !tasks.empty(); });
+            --idle;
+            if (!woke) {
+                --threads;  // idle long enough: let the pool shrink
+                return;
+            }
+            Task task = std::move(tasks.front());
+            tasks.pop_front();
+            lock.unlock();
+            runGuarded(task, "global queue");
+            lock.lock();
+        }
+    }
+};
+
+Pool& pool() {
+    static Pool* p = new Pool;
+    return *p;
+}
+
+}  // namespace
+
+void GlobalQueue::async(Task fn) {
+    if (!fn) return;
+    Pool& p = pool();
+    bool spawn = false;
+    {
+        std::lock_guard lock(p.mutex);
+        p.tasks.push_back(std::move(fn));
+        // Grow when every worker is busy, so long tasks never starve short ones.
+        if (p.idle < int(p.tasks.size()) && p.threads < Pool::kMaxThreads) {
+            ++p.threads;
+            spawn = true;
+        }
+    }
+    if (spawn)
+        std::thread([&p] { p.worker(); }).detach();
+    else
+        p.cv.notify_one();
+}
+
+GlobalQueue& globalQueue() {
+    static GlobalQueue q;
+    return q;
+}
+
+// ---------------------------------------------------------------- main loop helpers
+
+void processMainEvents() {
+    auto* app = QCoreApplication::instance();
+    if (!app) {
+        std::deque<Task> early;
+        {
+            std::lock_guard lock(gEarlyMutex);
+            early.swap(gEarly);
+        }
+        for (auto& fn : early) runGuarded(fn, "main");
+        return;
+    }
+    drainEarly(app);
+    QCoreApplication::sendPostedEvents();
+    QCoreApplication::processEvents(QEventLoop::AllEvents);
+}
+
+bool runMainLoopUntil(const std::function<bool()>& pred, double timeoutSeconds) {
+    QElapsedTimer elapsed;
+    elapsed.start();
+    const qint64 limitMs = qint64(timeoutSeconds * 1000);
+    auto* app = QCoreApplication::instance();
+    if (!app) {
+        while (!pred() && elapsed.elapsed() < limitMs) {
+            processMainEvents();
+            std::this_thread::sleep_for(std::chrono::milliseconds(2));
+        }
+        return pred();
+    }
+    drainEarly(app);
+    // A ticking timer wakes the waiting loop so the predicate is checked often.
+    QTimer tick;
+    tick.start(5);
+    while (!pred()) {
+        if (elapsed.elapsed() >= limitMs) break;
+        QCoreApplication::processEvents(QEventLoop::AllEvents | QEventLoop::WaitForMoreEvents);
+    }
+    return pred();
+}
+
+unsigned usableCores() {
+    cpu_set_t set;
+    CPU_ZERO(&set);
+    if (sched_getaffinity(0, sizeof set, &set) == 0) return unsigned(std::max(1, CPU_COUNT(&set)));
+    return std::max(1u, std::thread::hardware_concurrency());
+}
+
+}  // namespace kit

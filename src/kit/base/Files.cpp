@@ -1,0 +1,465 @@
+#include "kit/base/Files.h"
+
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <sys/types.h>
+#include <sys/xattr.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <cerrno>
+#include <cstdlib>
+#include <cstring>
+#include <ctime>
+#include <filesystem>
+#include <mutex>
+#include <random>
+
+#include "kit/base/Json.h"
+
+namespace fs = std::filesystem;
+
+namespace kit::files {
+namespace {
+
+std::string envOr(const char* name, const std::string& fallback) {
+    const char* v = std::getenv(name);
+    return (v && *v == '/') ? std::string(v) : fallback;
+}
+
+std::string homeDir() {
+    const char* h = std::getenv("HOME");
+    return (h && *h) ? std::string(h) : std::string("/tmp");
+}
+
+std::string kadrixHome() {
+    const char* h = std::getenv("KADRIX_HOME");
+    return (h && *h) ? std::string(h) : std::string();
+}
+
+std::string ensured(const std::string& path) {
+    makeDirs(path, 0700);
+    return path;
+}
+
+// A folder only we can use: ours, a real folder (not a link), mode 0700.
+bool isPrivateFolder(const std::string& path) {
+    struct stat st {};
+    if (lstat(path.c_str(), &st) != 0) return false;
+    if (!S_ISDIR(st.st_mode) || st.st_uid != geteuid()) return false;
+    if ((st.st_mode & 0777) != 0700 && chmod(path.c_str(), 0700) != 0) return false;
+    return true;
+}
+
+std::string randomToken(size_t n) {
+    static std::mutex m;
+    static std::mt19937_64 rng{std::random_device{}()};
+    static const char* alphabet = "abcdefghijklmnopqrstuvwxyz0123456789";
+    std::lock_guard lock(m);
+    std::string s;
+    for (size_t i = 0; i < n; ++i) s += alphabet[rng() % 36];
+    return s;
+}
+
+bool writeAll(int fd, std::string_view content) {
+    const char* p = content.data();
+    size_t left = content.size();
+    while (left > 0) {
+        ssize_t w = ::write(fd, p, left);
+        if (w < 0) {
+            if (errno == EINTR) continue;
+            return false;
+        }
+        p += w;
+        left -= size_t(w);
+    }
+    return true;
+}
+
+std::string xattrName(std::string_view name) {
+    return "user." + std::string(name);
+}
+
+}  // namespace
+
+std::string configDir() {
+    std::string home = kadrixHome();
+    if (!home.empty()) return ensured(home + "/config");
+    return ensured(envOr("XDG_CONFIG_HOME", homeDir() + "/.config") + "/kadrix");
+}
+
+std::string dataDir() {
+    std::string home = kadrixHome();
+    if (!home.empty()) return ensured(home + "/data");
+    return ensured(envOr("XDG_DATA_HOME", homeDir() + "/.local/share") + "/kadrix");
+}
+
+std::string tempDir() {
+    std::string home = kadrixHome();
+    std::string want;
+    if (!home.empty())
+        want = home + "/tmp";
+    else if (const char* rt = std::getenv("XDG_RUNTIME_DIR"); rt && *rt == '/')
+        want = std::string(rt) + "/kadrix";
+    else
+        want = "/tmp/kadrix-" + std::to_string(geteuid());
+    ::mkdir(want.c_str(), 0700);
+    if (isPrivateFolder(want)) return want;
+
+    // Someone else holds the name (or it is a link): use a fresh private
+    // folder instead, the same one for as long as the name stays taken.
+    static std::mutex m;
+    static std::string takenName, fallback;
+    std::lock_guard lock(m);
+    if (takenName == want && isPrivateFolder(fallback)) return fallback;
+    std::string tmpl = (fs::temp_directory_path() / "kadrix-XXXXXX").string();
+    if (!mkdtemp(tmpl.data())) return want;
+    takenName = want;
+    fallback = tmpl;
+    return fallback;
+}
+
+std::string uniqueTempPath(std::string_view prefix, std::string_view suffix) {
+    return tempDir() + "/" + std::string(prefix) + randomToken(12) + std::string(suffix);
+}
+
+bool writeAtomic(const std::string& path, std::string_view content, unsigned mode, std::string* error,
+                 bool durable) {
+    fs::path target(path);
+    std::string dir = target.parent_path().empty() ? "." : target.parent_path().string();
+    std::string tmp = dir + "/." + target.filename().string() + ".tmp-" + randomToken(8);
+    auto fail = [&](bool unlinkTmp) {
+        if (error) *error = std::strerror(errno);
+        if (unlinkTmp) ::unlink(tmp.c_str());
+        return false;
+    };
+    int fd = ::open(tmp.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, mode & 07777);
+    if (fd < 0) return fail(false);
+    // The umask may have narrowed the mode; set it as asked.
+    bool ok = ::fchmod(fd, mode & 07777) == 0 && writeAll(fd, content) && (!durable || ::fsync(fd) == 0);
+    if (!ok) {
+        int e = errno;
+        ::close(fd);
+        errno = e;
+        return fail(true);
+    }
+    if (::close(fd) != 0 || ::rename(tmp.c_str(), path.c_str()) != 0) return fail(true);
+    if (!durable) return true;
+    // Make the rename itself durable.
+    int dfd = ::open(dir.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+    if (dfd >= 0) {
+        ::fsync(dfd);
+        ::close(dfd);
+    }
+    return true;
+}
+
+int openRegular(const std::string& path, std::string* error, size_t maxBytes) {
+    auto fail = [error](const char* why) {
+        if (error) *error = why;
+        return -1;
+    };
+    // Without O_NONBLOCK a FIFO's open() waits for a writer forever.
+    int fd = ::open(path.c_str(), O_RDONLY | O_NONBLOCK | O_NOCTTY | O_CLOEXEC);
+    if (fd < 0) return fail(std::strerror(errno));
+    struct stat st {};
+    const char* why = ::fstat(fd, &st) != 0             ? std::strerror(errno)
+                      : !S_ISREG(st.st_mode)            ? kNotRegularFile
+                      : uint64_t(st.st_size) > maxBytes ? kTooLarge
+                                                        : nullptr;
+    if (!why) return fd;
+    ::close(fd);
+    return fail(why);
+}
+
+std::optional<std::string> readAll(const std::string& path, size_t maxBytes, std::string* error) {
+    const int fd = openRegular(path, error, maxBytes);
+    if (fd < 0) return std::nullopt;
+    struct FdCloser {
+        int fd;
+        ~FdCloser() { ::close(fd); }
+    } closer{fd};
+    std::string out;
+    // Sized at once: growing by doubling would hold a large file twice.
+    if (struct stat st{}; ::fstat(fd, &st) == 0) out.reserve(size_t(st.st_size));
+    char buf[65536];
+    for (;;) {
+        ssize_t r = ::read(fd, buf, sizeof buf);
+        if (r < 0) {
+            if (errno == EINTR) continue;
+            if (error) *error = std::strerror(errno);
+            return std::nullopt;
+        }
+        if (r == 0) break;
+        // The file may grow while it is read.
+        if (out.size() + size_t(r) > maxBytes) {
+            if (error) *error = kTooLarge;
+            return std::nullopt;
+        }
+        out.append(buf, size_t(r));
+    }
+    return out;
+}
+
+bool isRegularFile(const std::string& path) {
+    struct stat st {};
+    return ::stat(path.c_str(), &st) == 0 && S_ISREG(st.st_mode);
+}
+
+bool exists(const std::string& path) {
+    std::error_code ec;
+    return fs::exists(path, ec);
+}
+
+bool isDirectory(const std::string& path) {
+    std::error_code ec;
+    return fs::is_directory(path, ec);
+}
+
+bool makeDirs(const std::string& path, unsigned mode, std::string* error) {
+    if (path.empty()) return false;
+    std::error_code ec;
+    if (fs::is_directory(path, ec)) return true;
+    fs::path p(path);
+    fs::path partial;
+    for (const auto& part : p) {
+        partial /= part;
+        if (fs::is_directory(partial, ec)) continue;
+        if (::mkdir(partial.c_str(), mode) != 0 && errno != EEXIST) {
+            if (error) *error = std::strerror(errno);
+            return false;
+        }
+    }
+    if (fs::is_directory(path, ec)) return true;
+    if (error) *error = std::strerror(ENOTDIR);
+    return false;
+}
+
+bool claimPath(const std::string& path) {
+    int fd = ::open(path.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0644);
+    if (fd < 0) return false;
+    ::close(fd);
+    return true;
+}
+
+NewFile writeNew(const std::string& path, std::string_view content, unsigned mode, std::string* error) {
+    fs::path target(path);
+    std::string dir = target.parent_path().empty() ? "." : target.parent_path().string();
+    std::string tmp = dir + "/." + target.filename().string() + ".new-" + randomToken(8);
+    auto fail = [&] {
+        if (error) *error = std::strerror(errno);
+        return NewFile::failed;
+    };
+    int fd = ::open(tmp.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, mode & 07777);
+    if (fd < 0) return fail();
+    bool ok = ::fchmod(fd, mode & 07777) == 0 && writeAll(fd, content) && ::fsync(fd) == 0;
+    int e = errno;
+    if (::close(fd) != 0 && ok) {
+        ok = false;
+        e = errno;
+    }
+    if (!ok) {
+        ::unlink(tmp.c_str());
+        errno = e;
+        return fail();
+    }
+    if (::link(tmp.c_str(), path.c_str()) == 0) {
+        ::unlink(tmp.c_str());
+        int dfd = ::open(dir.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+        if (dfd >= 0) {
+            ::fsync(dfd);
+            ::close(dfd);
+        }
+        return NewFile::written;
+    }
+    e = errno;
+    if (e == EEXIST) {
+        ::unlink(tmp.c_str());
+        return NewFile::exists;
+    }
+    if (e != EPERM && e != ENOTSUP && e != EOPNOTSUPP && e != EMLINK) {
+        ::unlink(tmp.c_str());
+        errno = e;
+        return fail();
+    }
+    // No links here (vfat and the like): claim the name, then move the content in.
+    if (!claimPath(path)) {
+        e = errno;
+        ::unlink(tmp.c_str());
+        if (e == EEXIST) return NewFile::exists;
+        errno = e;
+        return fail();
+    }
+    if (::rename(tmp.c_str(), path.c_str()) != 0) {
+        e = errno;
+        ::unlink(tmp.c_str());
+        ::unlink(path.c_str());
+        errno = e;
+        return fail();
+    }
+    return NewFile::written;
+}
+
+namespace {
+
+// What writeNew and writeAtomic name their unfinished file: "." + the name +
+// ".new-" or ".tmp-" + eight random letters or digits.
+bool isUnfinishedWriteName(std::string_view name) {
+    constexpr size_t kToken = 8, kMark = 5;
+    if (name.size() < 2 + kMark + kToken || name.front() != '.') return false;
+    const std::string_view mark = name.substr(name.size() - kToken - kMark, kMark);
+    if (mark != ".new-" && mark != ".tmp-") return false;
+    const std::string_view token = name.substr(name.size() - kToken);
+    return std::all_of(token.begin(), token.end(),
+                       [](char c) { return (c >= 'a' && c <= 'z') || (c >= '0' && c <= '9'); });
+}
+
+constexpr std::time_t kUnfinishedWriteAgeSeconds = 60;
+
+}  // namespace
+
+size_t removeUnfinishedWrites(const std::string& folder) {
+    std::error_code ec;
+    fs::directory_iterator it(folder, ec);
+    size_t removed = 0;
+    for (; !ec && it != fs::directory_iterator(); it.increment(ec)) {
+        const std::string name = it->path().filename().string();
+        if (!isUnfinishedWriteName(name)) continue;
+        // Only a plain file of ours: never through a link, never a folder.
+        struct stat st {};
+        const std::string path = it->path().string();
+        if (::lstat(path.c_str(), &st) != 0 || !S_ISREG(st.st_mode) || st.st_uid != geteuid()) continue;
+        // A write going on now (another thread of ours) is younger than this.
+        if (std::time(nullptr) - st.st_mtime < kUnfinishedWriteAgeSeconds) continue;
+        if (::unlink(path.c_str()) == 0) ++removed;
+    }
+    return removed;
+}
+
+std::optional<std::vector<std::string>> listFolder(const std::string& path, std::string* error) {
+    std::error_code ec;
+    auto failed = [&]() -> std::optional<std::vector<std::string>> {
+        if (error) *error = ec.message();
+        return std::nullopt;
+    };
+    fs::directory_iterator it(path, ec);
+    if (ec) return failed();
+    std::vector<std::string> names;
+    for (; it != fs::directory_iterator(); it.increment(ec)) {
+        if (ec) return failed();
+        names.push_back(it->path().filename().string());
+    }
+    return names;
+}
+
+std::optional<FileStamp> fileStamp(const std::string& path) {
+    struct statx sx {};
+    if (::statx(AT_FDCWD, path.c_str(), AT_SYMLINK_NOFOLLOW, STATX_BASIC_STATS | STATX_BTIME, &sx) != 0)
+        return std::nullopt;
+    FileStamp s;
+    s.regularFile = S_ISREG(sx.stx_mode);
+    s.ownedByUser = sx.stx_uid == geteuid();
+    s.modified = double(sx.stx_mtime.tv_sec) + sx.stx_mtime.tv_nsec / 1e9;
+    if (sx.stx_mask & STATX_BTIME) s.created = double(sx.stx_btime.tv_sec) + sx.stx_btime.tv_nsec / 1e9;
+    return s;
+}
+
+bool remove(const std::string& path) {
+    std::error_code ec;
+    fs::remove_all(path, ec);
+    return !fs::exists(fs::symlink_status(path, ec));
+}
+
+bool copyFile(const std::string& from, const std::string& to) {
+    std::error_code ec;
+    fs::copy_file(from, to, fs::copy_options::overwrite_existing, ec);
+    return !ec;
+}
+
+bool move(const std::string& from, const std::string& to) {
+    if (::rename(from.c_str(), to.c_str()) == 0) return true;
+    if (errno != EXDEV) return false;
+    // Another file system: copy next to the target, then swap it in.
+    std::error_code ec;
+    if (fs::is_directory(from, ec)) {
+        fs::copy(from, to, fs::copy_options::recursive, ec);
+        if (ec) {
+            fs::remove_all(to, ec);
+            return false;
+        }
+        fs::remove_all(from, ec);
+        return true;
+    }
+    std::string tmp = to + ".part-" + randomToken(8);
+    if (!copyFile(from, tmp)) {
+        ::unlink(tmp.c_str());
+        return false;
+    }
+    if (::rename(tmp.c_str(), to.c_str()) != 0) {
+        ::unlink(tmp.c_str());
+        return false;
+    }
+    ::unlink(from.c_str());
+    return true;
+}
+
+bool setXattr(const std::string& path, std::string_view name, std::string_view value) {
+    return ::setxattr(path.c_str(), xattrName(name).c_str(), value.data(), value.size(), 0) == 0;
+}
+
+std::optional<std::string> getXattr(const std::string& path, std::string_view name) {
+    std::string n = xattrName(name);
+    for (int attempt = 0; attempt < 3; ++attempt) {
+        ssize_t size = ::getxattr(path.c_str(), n.c_str(), nullptr, 0);
+        if (size < 0) return std::nullopt;  // absent, or no user attributes here
+        std::string out(size_t(size), '\0');
+        ssize_t got = ::getxattr(path.c_str(), n.c_str(), out.data(), out.size());
+        if (got >= 0) {
+            out.resize(size_t(got));
+            return out;
+        }
+        if (errno != ERANGE) return std::nullopt;  // grew between the calls: ask again
+    }
+    return std::nullopt;
+}
+
+bool removeXattr(const std::string& path, std::string_view name) {
+    return ::removexattr(path.c_str(), xattrName(name).c_str()) == 0;
+}
+
+std::optional<Bytes> makeBookmark(const std::string& path) {
+    std::error_code ec;
+    fs::path abs = fs::absolute(path, ec);
+    struct stat st {};
+    if (ec || ::stat(abs.c_str(), &st) != 0) return std::nullopt;
+    Json j = {{"path", abs.lexically_normal().string()},
+              {"inode", uint64_t(st.st_ino)},
+              {"device", uint64_t(st.st_dev)}};
+    std::string text = json::dump(j);
+    return Bytes(text.begin(), text.end());
+}
+
+std::optional<ResolvedBookmark> resolveBookmark(const Bytes& bookmark) {
+    auto j = json::parse(std::string_view(reinterpret_cast<const char*>(bookmark.data()), bookmark.size()));
+    if (!j) return std::nullopt;
+    auto path = json::stringAt(*j, "path");
+    const Json* inode = json::memberAt(*j, "inode");
+    const Json* device = json::memberAt(*j, "device");
+    if (!path || !inode || !inode->is_number_unsigned()) return std::nullopt;
+    ResolvedBookmark out{*path, false};
+    struct stat st {};
+    if (::stat(path->c_str(), &st) != 0 || uint64_t(st.st_ino) != inode->get<uint64_t>() ||
+        (device && device->is_number_unsigned() && uint64_t(st.st_dev) != device->get<uint64_t>()))
+        out.stale = true;
+    return out;
+}
+
+std::optional<std::string> desktopExecProgram(const std::string& path) {
+    if (path.empty() || path.front() != '/' || path.find_first_of("\"`$\\\n\r") != std::string::npos)
+        return std::nullopt;
+    std::string quoted = "\"";
+    for (char c : path) quoted += c == '%' ? std::string("%%") : std::string(1, c);
+    return quoted + "\"";
+}
+
+}  // namespace kit::files

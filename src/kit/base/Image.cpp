@@ -1,0 +1,170 @@
+#include "kit/base/Image.h"
+
+#include <QImage>
+#include <cstdlib>
+#include <cstring>
+#include <new>
+
+#include "kit/base/qt/QtImage.h"
+
+namespace kit {
+
+// Zeroed storage from calloc: fresh pages come zeroed from the system, so a
+// large transparent image costs no clearing pass of its own.
+struct Image::Buffer {
+    uint8_t* data = nullptr;
+    size_t size = 0;
+
+    explicit Buffer(size_t n) : data(static_cast<uint8_t*>(std::calloc(n ? n : 1, 1))), size(n) {}
+    Buffer(const Buffer& o) : data(static_cast<uint8_t*>(std::malloc(o.size ? o.size : 1))), size(o.size) {
+        if (data) std::memcpy(data, o.data, size);
+    }
+    Buffer& operator=(const Buffer&) = delete;
+    ~Buffer() { std::free(data); }
+};
+
+Image::Image(int width, int height, double scale) {
+    if (width <= 0 || height <= 0) return;
+    size_t stride = size_t(width) * 4;
+    std::shared_ptr<Buffer> buf;
+    try {
+        buf = std::make_shared<Buffer>(stride * size_t(height));
+    } catch (const std::bad_alloc&) {
+        return;
+    }
+    if (!buf->data) return;
+    buf_ = std::move(buf);
+    width_ = width;
+    height_ = height;
+    stride_ = stride;
+    setScale(scale);
+}
+
+const uint8_t* Image::bits() const {
+    return buf_ ? buf_->data : nullptr;
+}
+
+uint8_t* Image::mutableBits() {
+    detach();
+    return buf_ ? buf_->data : nullptr;
+}
+
+void Image::detach() {
+    if (!buf_ || buf_.use_count() == 1) return;
+    auto copy = std::make_shared<Buffer>(*buf_);
+    // Out of memory for the copy: drop to a null image rather than write into shared pixels.
+    if (!copy->data) copy.reset(), width_ = height_ = 0, stride_ = 0;
+    buf_ = std::move(copy);
+}
+
+PixelBGRA Image::pixel(int x, int y) const {
+    if (!contains(x, y)) return {};
+    const uint8_t* p = row(y) + size_t(x) * 4;
+    return {p[0], p[1], p[2], p[3]};
+}
+
+void Image::setPixel(int x, int y, PixelBGRA px) {
+    if (!contains(x, y)) return;
+    uint8_t* base = mutableBits();
+    if (!base) return;
+    uint8_t* p = base + size_t(y) * stride_ + size_t(x) * 4;
+    p[0] = px.b;
+    p[1] = px.g;
+    p[2] = px.r;
+    p[3] = px.a;
+}
+
+Color Image::colorAt(int x, int y) const {
+    PixelBGRA p = pixel(x, y);
+    if (p.a == 0) return Color::clear();
+    double a = p.a / 255.0;
+    return {p.r / 255.0 / a, p.g / 255.0 / a, p.b / 255.0 / a, a};
+}
+
+void Image::fill(Color c) {
+    if (isNull()) return;
+    double a = std::clamp(c.a, 0.0, 1.0);
+    auto q = [a](double v) { return uint8_t(std::lround(std::clamp(v, 0.0, 1.0) * a * 255)); };
+    PixelBGRA px{q(c.b), q(c.g), q(c.r), uint8_t(std::lround(a * 255))};
+    uint8_t* base = mutableBits();
+    if (!base) return;
+    for (int y = 0; y < height_; ++y) {
+        uint8_t* p = base + size_t(y) * stride_;
+        for (int x = 0; x < width_; ++x, p += 4) {
+            p[0] = px.b;
+            p[1] = px.g;
+            p[2] = px.r;
+            p[3] = px.a;
+        }
+    }
+}
+
+Image Image::cropped(int x, int y, int w, int h) const {
+    if (isNull()) return {};
+    // Edges in 64 bits: x + w can leave the range of an int either way.
+    const long long x1 = std::max<long long>(x, 0), y1 = std::max<long long>(y, 0);
+    const long long x2 = std::min<long long>((long long)x + w, width_),
+                    y2 = std::min<long long>((long long)y + h, height_);
+    if (x2 <= x1 || y2 <= y1) return {};
+    Image out(int(x2 - x1), int(y2 - y1), scale_);
+    if (out.isNull()) return {};
+    uint8_t* dst = out.mutableBits();
+    for (long long r = y1; r < y2; ++r)
+        std::memcpy(dst + size_t(r - y1) * out.stride_, row(int(r)) + size_t(x1) * 4, size_t(x2 - x1) * 4);
+    return out;
+}
+
+Image Image::scaled(int w, int h, ScaleQuality q) const {
+    if (isNull() || w <= 0 || h <= 0) return {};
+    if (w == width_ && h == height_) return *this;
+    // A target past what an image may hold is refused here, not left to the
+    // scaler (which aborts or grinds for seconds on it).
+    if ((long long)w * h > kMaxScaledPixels) return {};
+    QImage src = qt::wrap(*this);
+    QImage dst;
+    switch (q) {
+        case ScaleQuality::None:
+            dst = src.scaled(w, h, Qt::IgnoreAspectRatio, Qt::FastTransformation);
+            break;
+        case ScaleQuality::Medium:
+            dst = src.scaled(w, h, Qt::IgnoreAspectRatio, Qt::SmoothTransformation);
+            break;
+        case ScaleQuality::High: {
+            // Halve first when shrinking a lot, so every source pixel counts.
+            QImage cur = src;
+            while (cur.width() / 2 >= w && cur.height() / 2 >= h)
+                cur = cur.scaled(cur.width() / 2, cur.height() / 2, Qt::IgnoreAspectRatio,
+                                 Qt::SmoothTransformation);
+            dst = cur.scaled(w, h, Qt::IgnoreAspectRatio, Qt::SmoothTransformation);
+            break;
+        }
+    }
+    Image out = qt::toImage(dst);
+    out.setScale(scale_);
+    return out;
+}
+
+Image Image::copy() const {
+    Image out = *this;
+    out.detach();
+    return out;
+}
+
+Image Image::fromBGRA(const uint8_t* data, int width, int height, size_t stride, double scale) {
+    if (!data || stride < size_t(width) * 4) return {};
+    Image out(width, height, scale);
+    if (out.isNull()) return {};
+    uint8_t* dst = out.mutableBits();
+    for (int r = 0; r < height; ++r)
+        std::memcpy(dst + size_t(r) * out.stride_, data + size_t(r) * stride, size_t(width) * 4);
+    return out;
+}
+
+bool operator==(const Image& a, const Image& b) {
+    if (a.width_ != b.width_ || a.height_ != b.height_) return false;
+    for (int y = 0; y < a.height_; ++y)
+        if (std::memcmp(a.row(y), b.row(y), size_t(a.width_) * 4) != 0) return false;
+    return true;
+}
+
+}  // namespace kit

@@ -1,0 +1,72 @@
+#pragma once
+// Decoding and encoding of image files. Every failure is an empty result
+// (null image, empty bytes, false); malformed input never crashes.
+#include <cstdint>
+#include <map>
+#include <string>
+#include <vector>
+
+#include "kit/base/Image.h"
+
+namespace kit {
+
+namespace ImageIO {
+
+using Bytes = std::vector<uint8_t>;
+// PNG text chunks: keyword → text (Latin-1 keywords, UTF-8 texts).
+using TextChunks = std::map<std::string, std::string>;
+
+// The most pixels a decoded file may have: 256 megapixels, 1 GiB at 4 bytes
+// a pixel. A few kilobytes of GIF or JPEG can claim gigapixels; opening,
+// dropping and pasting files all stop here. Captures made in memory are not
+// files and are not held to it.
+constexpr long long kMaxDecodedPixels = 256LL * 1024 * 1024;
+// The decoder's allocation limit in megabytes: the pixels at the cap, so a
+// file whose header understates its size still cannot take more.
+constexpr int kAllocationLimitMB = int(kMaxDecodedPixels * 4 / (1024 * 1024));
+// The largest image file read: the pixels at the cap uncompressed, with room
+// for headers. Anything larger cannot decode within the cap.
+constexpr size_t kMaxImageFileBytes = size_t(kMaxDecodedPixels) * 4 + (size_t(16) << 20);
+
+// Any image format the platform reads (PNG, JPEG, GIF first frame, BMP, …).
+// The result carries `scale`. A file that is too large, incomplete (cut off
+// before its end) or not an image gives a null image, and `error` (when
+// given) says which in a sentence for the user.
+Image decode(const Bytes& data, double scale = 1.0, std::string* error = nullptr);
+Image read(const std::string& path, double scale = 1.0, std::string* error = nullptr);
+// The same checks and limit, decoded straight to at most maxSide pixels on
+// the longer side (never enlarged), without the full-size pixels where the
+// format allows; `originalSize` receives the file's own pixel size.
+Image readScaled(const std::string& path, int maxSide, std::string* error = nullptr,
+                 Size* originalSize = nullptr);
+// The checks read() makes before decoding, alone: the file's head and (for a
+// PNG) its chunk lengths, reading no more. Empty when they pass, otherwise
+// the sentence read() gives. For readers of image files that need more than
+// pixels (another program's thumbnails, with their texts).
+std::string refusalOf(const std::string& path);
+// Pixel size without decoding; (0,0) when unreadable.
+Size pixelSize(const std::string& path);
+// The file name extensions of every format `decode` reads, lower case,
+// without the dot ("png", "jpg", "jpeg", …).
+std::vector<std::string> readableExtensions();
+
+// PNG with optional text chunks and the image's scale as its resolution
+// (72 dpi × scale); empty on failure.
+Bytes encodePNG(const Image& image, const TextChunks& text = {});
+// JPEG at quality 0…1 (clamped). JPEG has no alpha: translucent pixels
+// keep their premultiplied colour, which reads as lying over black.
+Bytes encodeJPEG(const Image& image, double quality);
+
+// An animated GIF of frames of one size, each shown `delaySeconds`, looping
+// `loopCount` times (0: forever). Each frame gets its own palette of up to
+// 256 colours (dithered); pixels less than half opaque become transparent.
+// Empty when there are no frames, their sizes differ, or encoding fails.
+Bytes encodeGIF(const std::vector<Image>& frames, double delaySeconds, int loopCount = 0);
+
+// Text chunks of PNG data or a PNG file (tEXt, zTXt, iTXt); empty when none or not a PNG.
+TextChunks pngText(const Bytes& data);
+TextChunks readPNGText(const std::string& path);
+
+}  // namespace ImageIO
+
+}  // namespace kit

@@ -1,0 +1,22 @@
+#pragma once
+// A PNG writer for large screenshots: rows filtered and deflated in bands on
+// several cores at once, joined into one zlib stream (each band ends on a
+// byte boundary and starts with the previous band's last 32 KB as its
+// dictionary, so the file stays as small as a one-core encoding). Screen
+// content is deflated by zlib, photo-like content by igzip, which is both
+// faster and smaller there. Opaque images are written as RGB, others as
+// RGBA; the image's scale becomes the pixel density (72 dpi × scale).
+//
+// Any thread. Empty bytes for a null image or when compression fails.
+#include <cstdint>
+#include <vector>
+
+#include "kit/base/Image.h"
+
+namespace kit::Png {
+
+// `threads` 0: as many as the process may use; `level` is zlib's 1…9 (for
+// the screen content).
+std::vector<uint8_t> encode(const Image& image, int threads = 0, int level = 6);
+
+}  // namespace kit::Png

@@ -1,0 +1,422 @@
+#include "kit/ui/Application.h"
+
+#include <QtGui/qguiapplication_platform.h>
+#include <sys/socket.h>
+#include <unistd.h>
+
+#include <QApplication>
+#include <QGuiApplication>
+#include <QIcon>
+#include <QPixmap>
+#include <QSettings>
+#include <QSocketNotifier>
+#include <QTimer>
+#include <QWidget>
+#include <algorithm>
+#include <cmath>
+#include <csignal>
+#include <cstdlib>
+#include <cstring>
+#include <initializer_list>
+#include <utility>
+
+#include "kit/base/Files.h"
+#include "kit/base/Image.h"
+#include "kit/base/qt/QtImage.h"
+#include "kit/ui/qt/ApplicationPrivate.h"
+
+#if __has_include(<xcb/xcb.h>)
+#include <xcb/xcb.h>
+#define KIT_HAVE_XCB 1
+#endif
+
+namespace kit {
+
+namespace {
+Application* g_app = nullptr;
+// Kit windows and their top-level widgets, in creation order.
+std::vector<std::pair<Window*, QWidget*>> g_windows;
+// The windows hide() took away, for activate() to bring back.
+std::vector<QWidget*> g_hiddenWindows;
+int g_signalPipe[2] = {-1, -1};
+
+void onSignal(int) {
+    char c = 1;
+    // Only async-signal-safe work here; the loop picks the byte up.
+    [[maybe_unused]] auto n = ::write(g_signalPipe[1], &c, 1);
+}
+
+// Qt keeps state of its own (the file dialogs' last folder and view) in
+// QtProject.conf under the user's config folder. With KADRIX_HOME set, all
+// we write stays in it, the toolkit's files too.
+void keepToolkitSettingsInKadrixHome() {
+    const char* home = std::getenv("KADRIX_HOME");
+    if (!home || !*home) return;
+    const QString folder = QString::fromStdString(files::configDir());
+    QSettings::setPath(QSettings::NativeFormat, QSettings::UserScope, folder);
+    QSettings::setPath(QSettings::IniFormat, QSettings::UserScope, folder);
+}
+}  // namespace
+
+struct Application::Private {
+    std::unique_ptr<QApplication> ownedApp;
+    ActivationPolicy policy = ActivationPolicy::Regular;
+    std::vector<std::function<void()>> terminateHooks;
+    bool terminating = false;
+    bool hidden = false;
+    std::unique_ptr<QSocketNotifier> signalNotifier;
+    QMetaObject::Connection stateConnection;
+    std::shared_ptr<Menu> mainMenu;
+
+    void runTerminateHooks() {
+        if (terminating) return;
+        terminating = true;
+        auto hooks = std::move(terminateHooks);
+        for (auto& h : hooks)
+            if (h) h();
+    }
+};
+
+Application::Application() : d_(std::make_unique<Private>()) {
+    g_app = this;
+}
+
+Application::Application(int& argc, char** argv) : Application() {
+    keepToolkitSettingsInKadrixHome();
+    if (!QCoreApplication::instance()) d_->ownedApp = std::make_unique<QApplication>(argc, argv);
+    QApplication::setQuitOnLastWindowClosed(false);
+    if (auto* gui = qobject_cast<QGuiApplication*>(QCoreApplication::instance())) {
+        d_->stateConnection =
+            QObject::connect(gui, &QGuiApplication::applicationStateChanged, [this](Qt::ApplicationState s) {
+                if (s == Qt::ApplicationActive) {
+                    d_->hidden = false;
+                    if (onDidBecomeActive) onDidBecomeActive();
+                } else if (onDidResignActive) {
+                    onDidResignActive();
+                }
+            });
+    }
+    // Termination signals go through a socket pair so the hooks run on the
+    // main thread, outside the signal handler.
+    if (g_signalPipe[0] < 0 && ::socketpair(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0, g_signalPipe) == 0) {
+        d_->signalNotifier = std::make_unique<QSocketNotifier>(g_signalPipe[0], QSocketNotifier::Read);
+        QObject::connect(d_->signalNotifier.get(), &QSocketNotifier::activated, [this] {
+            char buf[16];
+            [[maybe_unused]] auto n = ::read(g_signalPipe[0], buf, sizeof buf);
+            terminate();
+        });
+        struct sigaction sa {};
+        sa.sa_handler = onSignal;
+        sigemptyset(&sa.sa_mask);
+        sa.sa_flags = SA_RESTART;
+        sigaction(SIGTERM, &sa, nullptr);
+        sigaction(SIGINT, &sa, nullptr);
+        sigaction(SIGHUP, &sa, nullptr);
+    }
+}
+
+Application::~Application() {
+    QObject::disconnect(d_->stateConnection);
+    if (d_->signalNotifier) {
+        signal(SIGTERM, SIG_DFL);
+        signal(SIGINT, SIG_DFL);
+        signal(SIGHUP, SIG_DFL);
+        d_->signalNotifier.reset();
+        ::close(g_signalPipe[0]);
+        ::close(g_signalPipe[1]);
+        g_signalPipe[0] = g_signalPipe[1] = -1;
+    }
+    if (g_app == this) g_app = nullptr;
+}
+
+Application& Application::shared() {
+    if (!g_app) {
+        static int argc = 0;
+        static char* argv[] = {nullptr};
+        static Application* made = new Application(argc, argv);
+        (void)made;
+    }
+    return *g_app;
+}
+
+int Application::run() {
+    if (onWillFinishLaunching) onWillFinishLaunching();
+    QTimer::singleShot(0, [this] {
+        if (onDidFinishLaunching) onDidFinishLaunching();
+    });
+    int code = QCoreApplication::exec();
+    d_->runTerminateHooks();
+    return code;
+}
+
+void Application::terminate() {
+    d_->runTerminateHooks();
+    // Not quit(): that asks every window to close first, and a window that
+    // only hides (the editor) would call the whole termination off.
+    QCoreApplication::exit(0);
+}
+
+bool Application::isTerminating() const {
+    return d_->terminating;
+}
+
+void Application::addWillTerminateHook(std::function<void()> hook) {
+    d_->terminateHooks.push_back(std::move(hook));
+}
+
+ActivationPolicy Application::activationPolicy() const {
+    return d_->policy;
+}
+
+void Application::setMainMenu(std::shared_ptr<Menu> menu) {
+    d_->mainMenu = std::move(menu);
+    if (d_->mainMenu) qt::installInputFilter();
+}
+
+const std::shared_ptr<Menu>& Application::mainMenu() const {
+    return d_->mainMenu;
+}
+
+void Application::setIconImages(const std::vector<Image>& images) {
+    QIcon icon;
+    // Sized by pixels: the window manager asks for pixel sizes, not points.
+    for (auto& image : images)
+        if (!image.isNull()) icon.addPixmap(QPixmap::fromImage(qt::wrap(image).copy()));
+    if (!icon.isNull()) QApplication::setWindowIcon(icon);
+}
+
+void Application::setActivationPolicy(ActivationPolicy policy) {
+    d_->policy = policy;
+    for (auto& [w, widget] : g_windows) qt::applyTaskbarPresence(widget);
+}
+
+void Application::activate() {
+    // Coming back from hide() shows what hide() took away.
+    if (d_->hidden) {
+        for (auto& [w, widget] : g_windows)
+            if (std::find(g_hiddenWindows.begin(), g_hiddenWindows.end(), widget) != g_hiddenWindows.end())
+                widget->show();
+        g_hiddenWindows.clear();
+    }
+    d_->hidden = false;
+    QWidget* front = nullptr;
+    for (auto& [w, widget] : g_windows)
+        if (widget->isVisible() && !widget->testAttribute(Qt::WA_ShowWithoutActivating)) front = widget;
+    if (!front) return;
+    front->raise();
+    front->activateWindow();
+}
+
+void Application::hide() {
+    d_->hidden = true;
+    for (auto& [w, widget] : g_windows) {
+        if (!widget->isVisible()) continue;
+        g_hiddenWindows.push_back(widget);
+        widget->hide();
+    }
+}
+
+bool Application::isActive() const {
+    return QGuiApplication::applicationState() == Qt::ApplicationActive;
+}
+bool Application::isHidden() const {
+    return d_->hidden;
+}
+bool Application::isModalRunning() const {
+    return QApplication::activeModalWidget() != nullptr;
+}
+void Application::beep() {
+    QApplication::beep();
+}
+
+void Application::syncWindowServer() {
+#ifdef KIT_HAVE_XCB
+    if (QGuiApplication::platformName() != "xcb") return;
+    auto* x11 = qApp ? qApp->nativeInterface<QNativeInterface::QX11Application>() : nullptr;
+    xcb_connection_t* c = x11 ? x11->connection() : nullptr;
+    if (!c) return;
+    // Any request with a reply makes a round trip behind the ones before it.
+    free(xcb_get_input_focus_reply(c, xcb_get_input_focus(c), nullptr));
+#endif
+}
+
+bool Application::hasCompositor() {
+#ifdef KIT_HAVE_XCB
+    if (QGuiApplication::platformName() != "xcb") return false;
+    auto* x11 = qApp ? qApp->nativeInterface<QNativeInterface::QX11Application>() : nullptr;
+    xcb_connection_t* c = x11 ? x11->connection() : nullptr;
+    if (!c) return false;
+    // The compositing manager owns the selection _NET_WM_CM_S<screen>.
+    const char* name = "_NET_WM_CM_S0";
+    auto* atom = xcb_intern_atom_reply(c, xcb_intern_atom(c, 0, uint16_t(strlen(name)), name), nullptr);
+    if (!atom) return false;
+    auto* owner = xcb_get_selection_owner_reply(c, xcb_get_selection_owner(c, atom->atom), nullptr);
+    bool running = owner && owner->owner != XCB_NONE;
+    free(atom);
+    free(owner);
+    return running;
+#else
+    return false;
+#endif
+}
+
+std::vector<std::string> Application::arguments() const {
+    std::vector<std::string> out;
+    for (const QString& a : QCoreApplication::arguments()) out.push_back(a.toStdString());
+    return out;
+}
+
+std::vector<Window*> Application::windows() const {
+    std::vector<Window*> out;
+    for (auto& [w, widget] : g_windows) out.push_back(w);
+    return out;
+}
+
+Window* Application::keyWindow() const {
+    QWidget* active = QApplication::activeWindow();
+    for (auto& [w, widget] : g_windows)
+        if (widget == active) return w;
+    return nullptr;
+}
+
+namespace qt {
+
+void registerWindow(Window* window, QWidget* widget) {
+    g_windows.emplace_back(window, widget);
+}
+
+void unregisterWindow(Window* window) {
+    for (auto& [w, widget] : g_windows)
+        if (w == window) std::erase(g_hiddenWindows, widget);
+    std::erase_if(g_windows, [&](auto& p) { return p.first == window; });
+}
+
+void applyTaskbarPresence(QWidget* widget) {
+    bool skip = Application::shared().activationPolicy() != ActivationPolicy::Regular;
+    setNetWmState(widget, "_NET_WM_STATE_SKIP_TASKBAR", skip);
+}
+
+namespace {
+
+#ifdef KIT_HAVE_XCB
+xcb_atom_t internAtom(xcb_connection_t* c, const char* name) {
+    auto cookie = xcb_intern_atom(c, 0, uint16_t(strlen(name)), name);
+    xcb_atom_t a = XCB_ATOM_NONE;
+    if (auto* r = xcb_intern_atom_reply(c, cookie, nullptr)) {
+        a = r->atom;
+        free(r);
+    }
+    return a;
+}
+
+// The X connection of a top-level that has its native window; null off X11
+// (the offscreen platform may answer the X11 interface without a connection).
+xcb_connection_t* connectionOf(QWidget* widget) {
+    if (QGuiApplication::platformName() != "xcb") return nullptr;
+    auto* x11 = qApp ? qApp->nativeInterface<QNativeInterface::QX11Application>() : nullptr;
+    if (!x11 || !widget || !widget->isWindow() || !widget->windowHandle()) return nullptr;
+    return x11->connection();
+}
+#endif
+
+// Sends an EWMH client message about a mapped top-level to the root window,
+// where the window manager reads it. `data` may name atoms by string.
+void sendWmMessage(QWidget* widget, const char* type, std::initializer_list<uint32_t> data,
+                   const char* atomArgument = nullptr) {
+#ifdef KIT_HAVE_XCB
+    xcb_connection_t* c = connectionOf(widget);
+    if (!c) return;
+    xcb_atom_t typeAtom = internAtom(c, type);
+    if (typeAtom == XCB_ATOM_NONE) return;
+    xcb_client_message_event_t ev{};
+    ev.response_type = XCB_CLIENT_MESSAGE;
+    ev.format = 32;
+    ev.window = xcb_window_t(widget->winId());
+    ev.type = typeAtom;
+    size_t i = 0;
+    for (uint32_t d : data) ev.data.data32[i++] = d;
+    if (atomArgument) {
+        xcb_atom_t a = internAtom(c, atomArgument);
+        if (a == XCB_ATOM_NONE) return;
+        ev.data.data32[1] = a;
+    }
+    xcb_screen_t* screen = xcb_setup_roots_iterator(xcb_get_setup(c)).data;
+    xcb_send_event(c, 0, screen->root,
+                   XCB_EVENT_MASK_SUBSTRUCTURE_REDIRECT | XCB_EVENT_MASK_SUBSTRUCTURE_NOTIFY,
+                   reinterpret_cast<const char*>(&ev));
+    xcb_flush(c);
+#else
+    (void)widget, (void)type, (void)data, (void)atomArgument;
+#endif
+}
+
+}  // namespace
+
+void setNetWmState(QWidget* widget, const char* atomName, bool on) {
+    // _NET_WM_STATE_ADD / _REMOVE, the state, no second state, source: application.
+    sendWmMessage(widget, "_NET_WM_STATE", {on ? 1u : 0u, 0u, 0u, 1u}, atomName);
+}
+
+void setOnAllDesktops(QWidget* widget, bool on) {
+    if (on) setNetWmState(widget, "_NET_WM_STATE_STICKY", true);
+    // Window managers without the sticky state put a window on every desktop
+    // by desktop number 0xFFFFFFFF.
+    sendWmMessage(widget, "_NET_WM_DESKTOP", {on ? 0xFFFFFFFFu : 0u, 1u});
+    if (!on) setNetWmState(widget, "_NET_WM_STATE_STICKY", false);
+}
+
+void setAspectHint(QWidget* widget, Size aspect) {
+#ifdef KIT_HAVE_XCB
+    xcb_connection_t* c = connectionOf(widget);
+    if (!c) return;
+    const auto window = xcb_window_t(widget->winId());
+    // WM_SIZE_HINTS: 18 words; the flags first, the aspect pair at 11 to 14.
+    constexpr uint32_t kAspectFlag = 1u << 7;
+    uint32_t hints[18] = {};
+    auto cookie = xcb_get_property(c, 0, window, XCB_ATOM_WM_NORMAL_HINTS, XCB_ATOM_WM_SIZE_HINTS, 0, 18);
+    if (auto* r = xcb_get_property_reply(c, cookie, nullptr)) {
+        if (r->format == 32)
+            std::memcpy(hints, xcb_get_property_value(r),
+                        std::min<size_t>(sizeof hints, size_t(xcb_get_property_value_length(r))));
+        free(r);
+    }
+    if (aspect.width > 0 && aspect.height > 0) {
+        // Hundredths keep the proportions of fractional point sizes.
+        const auto w = uint32_t(std::lround(aspect.width * 100)),
+                   h = uint32_t(std::lround(aspect.height * 100));
+        hints[0] |= kAspectFlag;
+        hints[11] = hints[13] = w;
+        hints[12] = hints[14] = h;
+    } else {
+        hints[0] &= ~kAspectFlag;
+    }
+    xcb_change_property(c, XCB_PROP_MODE_REPLACE, window, XCB_ATOM_WM_NORMAL_HINTS, XCB_ATOM_WM_SIZE_HINTS,
+                        32, 18, hints);
+    xcb_flush(c);
+#else
+    (void)widget, (void)aspect;
+#endif
+}
+
+void requestActivation(QWidget* widget) {
+    // _NET_ACTIVE_WINDOW from a pager (source 2) at the current time: window
+    // managers let it through where focus-stealing prevention holds back an
+    // application's own request made with a stale user time.
+    sendWmMessage(widget, "_NET_ACTIVE_WINDOW", {2u, 0u, 0u});
+}
+
+bool holdsInputFocus(QWidget* widget) {
+#ifdef KIT_HAVE_XCB
+    if (xcb_connection_t* c = connectionOf(widget)) {
+        auto* r = xcb_get_input_focus_reply(c, xcb_get_input_focus(c), nullptr);
+        if (!r) return false;
+        const bool ours = r->focus == xcb_window_t(widget->winId());
+        free(r);
+        return ours;
+    }
+#endif
+    return widget && widget->isActiveWindow();
+}
+
+}  // namespace qt
+}  // namespace kit

@@ -1,0 +1,52 @@
+#pragma once
+// The system clipboard: PNG images, text, file URLs and the private type that
+// carries annotation objects as JSON between windows of the application.
+#include <cstdint>
+#include <optional>
+#include <string>
+#include <vector>
+
+#include "kit/base/Image.h"
+
+namespace kit {
+
+class Pasteboard {
+public:
+    static constexpr const char* kObjectsType = "application/x-kadrix-objects";
+
+    // Everything written in one go replaces the clipboard's contents once.
+    struct Contents {
+        Image image;                         // offered as PNG
+        std::optional<std::string> text;     // UTF-8
+        std::vector<std::string> filePaths;  // offered as file URLs
+        std::optional<std::string> objects;  // the private type
+    };
+
+    static Pasteboard& general();
+
+    void clearContents();
+    bool write(const Contents& contents);
+    bool setImage(const Image& image);
+    // PNG bytes encoded elsewhere (off the main thread), offered as the one
+    // type image/png; false, leaving the clipboard as it was, when empty.
+    bool setPNGData(const std::vector<uint8_t>& png);
+    bool setString(const std::string& text);
+    bool setFilePaths(const std::vector<std::string>& paths);
+    bool setObjects(const std::string& json);
+
+    std::optional<std::string> string() const;
+    std::vector<std::string> filePaths() const;
+    std::optional<std::string> objects() const;
+    // An image from any image type on the clipboard, else from the first
+    // file URL that names a readable image; null when there is none.
+    Image image() const;
+    bool hasImage() const;
+    std::vector<std::string> types() const;
+    // Goes up whenever the clipboard changes, from here or elsewhere.
+    int changeCount() const;
+
+private:
+    Pasteboard();
+};
+
+}  // namespace kit

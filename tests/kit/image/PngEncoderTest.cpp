@@ -1,0 +1,169 @@
+#include <gtest/gtest.h>
+
+#include "kit/base/Exif.h"
+#include "kit/image/ImageIO.h"
+#include "kit/image/PngEncoder.h"
+#include "support/TestData.h"
+
+namespace {
+
+// A picture with detail in every row, so each band has its own content.
+kit::Image pattern(int w, int h, bool translucent) {
+    kit::Image img(w, h, 2.0);
+    for (int y = 0; y < h; ++y)
+        for (int x = 0; x < w; ++x) {
+            uint8_t a = translucent ? uint8_t((x * 7 + y) % 256) : 255;
+            // Premultiplied: no channel above alpha.
+            auto c = [a](int v) { return uint8_t(v % 256 * a / 255); };
+            img.setPixel(x, y, {c(x * 3), c(y * 5), c(x ^ y), a});
+        }
+    return img;
+}
+
+TEST(PngEncoder, BandsJoinIntoOneStreamThatDecodesToTheSamePixels) {
+    for (bool translucent : {false, true}) {
+        kit::Image img = pattern(301, 1000, translucent);
+        auto one = kit::Png::encode(img, 1);
+        auto many = kit::Png::encode(img, 8);
+        ASSERT_FALSE(many.empty());
+        kit::Image back = kit::ImageIO::decode(many);
+        ASSERT_EQ(back.width(), 301);
+        ASSERT_EQ(back.height(), 1000);
+        int off = 0;
+        for (int y = 0; y < 1000; y += 7)
+            for (int x = 0; x < 301; x += 3) {
+                auto a = img.pixel(x, y), b = back.pixel(x, y);
+                // Un-premultiplying and premultiplying again may move a channel by one.
+                off += std::abs(a.r - b.r) > 1 || std::abs(a.g - b.g) > 1 || std::abs(a.b - b.b) > 1 ||
+                       a.a != b.a;
+            }
+        EXPECT_EQ(off, 0) << "translucent " << translucent;
+        // The shared dictionary keeps the bands' output close to one core's.
+        EXPECT_LT(double(many.size()), one.size() * 1.02 + 8 * 32);
+    }
+}
+
+// Photo-like rows (predicted, deflated by igzip) above and below panels with
+// glyph-like marks (screen rows: unfiltered, deflated by zlib), tall enough
+// for several segments a band. The photo-like stripes are made for each
+// predicting filter to win some rows: detail across (Up), down (Sub), both
+// (Paeth) and grain (Average).
+kit::Image screenAndPhoto(bool translucent) {
+    const int w = 640, h = 1500;
+    kit::Image img(w, h);
+    uint32_t seed = 1;
+    auto hash = [](int v) { return int((uint32_t(v) * 2654435761u) >> 26); };
+    for (int y = 0; y < h; ++y)
+        for (int x = 0; x < w; ++x) {
+            seed = seed * 1664525u + 1013904223u;
+            const int grain = int(seed >> 28);
+            uint8_t a = translucent ? uint8_t(128 + (x + y) % 128) : 255;
+            auto c = [a](int v) { return uint8_t(std::clamp(v, 0, 255) * a / 255); };
+            int v;
+            if (y >= 400 && y < 1100) {
+                const bool mark = (x / 7 + y / 11) % 5 == 0 && x % 7 < 5 && y % 11 < 8;
+                v = mark ? 30 : (x / 160) % 2 ? 240 : 250;
+            } else {
+                const int stripe = (y / 25) % 4;
+                v = stripe == 0   ? 100 + hash(x) + y % 3
+                    : stripe == 1 ? 100 + hash(y) + x % 2
+                    : stripe == 2 ? 60 + hash(x) + hash(y)
+                                  : x / 3 + grain;
+            }
+            img.setPixel(x, y, {c(v), c(v / 2 + grain), c(255 - v), a});
+        }
+    return img;
+}
+
+TEST(PngEncoder, ScreenAndPhotoRowsDecodeExactly) {
+    for (bool translucent : {false, true}) {
+        kit::Image img = screenAndPhoto(translucent);
+        for (int threads : {1, 4}) {
+            kit::Image back = kit::ImageIO::decode(kit::Png::encode(img, threads, 3));
+            ASSERT_EQ(back.width(), img.width());
+            ASSERT_EQ(back.height(), img.height());
+            int off = 0;
+            for (int y = 0; y < img.height(); ++y)
+                for (int x = 0; x < img.width(); ++x) {
+                    auto a = img.pixel(x, y), b = back.pixel(x, y);
+                    // Opaque pixels come back exactly; translucent ones through un-premultiplying.
+                    const int slack = translucent ? 1 : 0;
+                    off += std::abs(a.r - b.r) > slack || std::abs(a.g - b.g) > slack ||
+                           std::abs(a.b - b.b) > slack || a.a != b.a;
+                }
+            EXPECT_EQ(off, 0) << "translucent " << translucent << ", threads " << threads;
+        }
+    }
+}
+
+TEST(PngEncoder, RepeatedRowsComeOutAsTheFullFilterWouldWriteThem) {
+    // Runs of equal rows (black, clear, coloured, patterned) between rows of
+    // detail, at band edges too.
+    kit::Image img = pattern(200, 600, true);
+    auto run = [&](int from, int to, kit::PixelBGRA p) {
+        for (int y = from; y < to; ++y)
+            for (int x = 0; x < 200; ++x) img.setPixel(x, y, p);
+    };
+    run(0, 80, {0, 0, 0, 255});
+    run(150, 200, {0, 0, 0, 0});
+    run(250, 320, {20, 40, 60, 255});
+    for (int y = 400; y < 460; ++y)
+        for (int x = 0; x < 200; ++x) img.setPixel(x, y, img.pixel(x, 399));
+    kit::Image opaque = img.copy();
+    for (int y = 0; y < 600; ++y)
+        for (int x = 0; x < 200; ++x) opaque.setPixel(x, y, {opaque.pixel(x, y).b, 9, 9, 255});
+    for (const kit::Image& picture : {img, opaque}) {
+        auto png = kit::Png::encode(picture, 5, 6);
+        kit::Image back = kit::ImageIO::decode(png);
+        ASSERT_EQ(back.height(), 600);
+        for (int y : {0, 79, 80, 170, 260, 399, 430, 459, 599})
+            for (int x : {0, 77, 199}) {
+                auto a = picture.pixel(x, y), b = back.pixel(x, y);
+                EXPECT_TRUE(std::abs(a.r - b.r) <= 1 && std::abs(a.g - b.g) <= 1 &&
+                            std::abs(a.b - b.b) <= 1 && a.a == b.a)
+                    << x << "," << y;
+            }
+    }
+}
+
+TEST(PngEncoder, OpaqueImagesAreRgbAndTheScaleIsTheDensity) {
+    auto png = kit::Png::encode(pattern(10, 10, false));
+    ASSERT_GT(png.size(), 33u);
+    EXPECT_EQ(png[25], 2);  // colour type in IHDR: RGB
+    EXPECT_EQ(kit::Png::encode(pattern(10, 10, true))[25], 6);
+    // 144 dpi at scale 2: 5669 dots a metre.
+    auto at = std::search(png.begin(), png.end(), std::begin("pHYs"), std::end("pHYs") - 1);
+    ASSERT_NE(at, png.end());
+    uint32_t dpm = uint32_t(at[4]) << 24 | uint32_t(at[5]) << 16 | uint32_t(at[6]) << 8 | at[7];
+    EXPECT_EQ(dpm, 5669u);
+    EXPECT_TRUE(kit::Png::encode(kit::Image()).empty());
+}
+
+TEST(Exif, UserCommentRoundTripsAndReplacesAnOldSegment) {
+    auto jpeg = kit::ImageIO::encodeJPEG(pattern(16, 16, false), 0.9);
+    ASSERT_FALSE(jpeg.empty());
+    EXPECT_FALSE(kit::Exif::userComment(jpeg));
+    auto once = kit::Exif::withUserComment(jpeg, "Screenshot");
+    EXPECT_EQ(kit::Exif::userComment(once), "Screenshot");
+    auto twice = kit::Exif::withUserComment(once, "Other");
+    EXPECT_EQ(kit::Exif::userComment(twice), "Other");
+    EXPECT_EQ(twice.size(), once.size() - 5);
+    // Still a picture.
+    EXPECT_EQ(kit::ImageIO::decode(twice).width(), 16);
+    // Not a JPEG, or a broken one: nothing.
+    EXPECT_TRUE(kit::Exif::withUserComment({1, 2, 3, 4}, "x").empty());
+    std::vector<uint8_t> cut(once.begin(), once.begin() + 30);
+    EXPECT_FALSE(kit::Exif::userComment(cut));
+}
+
+TEST(Exif, TheCommentFollowsHeadersThatEndTheData) {
+    // Start of image and one JFIF header that runs to the last byte.
+    std::string found = testsupport::testDataBytes("repro/jpeg-app0-ends-data.jpg");
+    ASSERT_EQ(found.size(), 20u);
+    std::vector<uint8_t> jpeg(found.begin(), found.end());
+    auto commented = kit::Exif::withUserComment(jpeg, "Screenshot");
+    EXPECT_EQ(kit::Exif::userComment(commented), "Screenshot");
+    EXPECT_TRUE(std::equal(jpeg.begin(), jpeg.end(), commented.begin()));
+}
+
+}  // namespace

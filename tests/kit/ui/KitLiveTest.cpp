@@ -1,0 +1,431 @@
+// The kit on a real X server: run with QT_QPA_PLATFORM=xcb on a display with
+// a window manager (the Xvfb harness), e.g.
+//   QT_QPA_PLATFORM=xcb test_kit --gtest_filter='KitLive*'
+// On the offscreen platform of the unit-test run these skip. They drive the
+// pointer and keyboard with xdotool, read the screen with ImageMagick's
+// import and the clipboard with xclip.
+#include <gtest/gtest.h>
+#include <unistd.h>
+
+#include <QApplication>
+#include <QDir>
+#include <QElapsedTimer>
+#include <QFile>
+#include <QImage>
+#include <QProcess>
+#include <QScreen>
+#include <QStandardPaths>
+#include <QTimer>
+#include <QWindow>
+#include <cstdlib>
+#include <functional>
+
+#include "kit/base/Displays.h"
+#include "kit/desktop/EventMonitor.h"
+#include "kit/desktop/Grab.h"
+#include "kit/ui/Alert.h"
+#include "kit/ui/Menu.h"
+#include "kit/ui/Pasteboard.h"
+#include "kit/ui/Popover.h"
+#include "kit/ui/StatusItem.h"
+#include "kit/ui/TextView.h"
+#include "kit/ui/View.h"
+#include "kit/ui/Window.h"
+#include "support/EventLoopWait.h"
+
+using namespace kit;
+
+namespace {
+
+#define REQUIRE_X11()                                                                  \
+    if (QGuiApplication::platformName() != "xcb") GTEST_SKIP() << "needs an X server"; \
+    if (QStandardPaths::findExecutable("xdotool").isEmpty()) GTEST_SKIP() << "needs xdotool"
+
+using testsupport::pump;
+
+// Runs a shell command while our event loop keeps turning (the clipboard
+// and the window manager need us to answer).
+QString sh(const QString& cmd) {
+    QProcess p;
+    p.start("sh", {"-c", cmd});
+    QElapsedTimer t;
+    t.start();
+    while (p.state() != QProcess::NotRunning && t.elapsed() < 15000) {
+        QApplication::processEvents(QEventLoop::AllEvents, 10);
+        p.waitForFinished(10);
+    }
+    return QString::fromUtf8(p.readAllStandardOutput());
+}
+
+// The root window's pixels, read from the X server alone (a tool that walks
+// the window tree fails when a window closes during the walk). Our windows
+// get a moment to paint first.
+QImage screenshot() {
+    pump(150);
+    return QGuiApplication::primaryScreen()->grabWindow(0).toImage();
+}
+
+// The screen once `ready` holds for it, or as it is after ms milliseconds:
+// on a loaded machine windows map and paint late.
+QImage screenshotWhen(const std::function<bool(const QImage&)>& ready, int ms = 5000) {
+    QElapsedTimer t;
+    t.start();
+    QImage img = screenshot();
+    while (!ready(img) && t.elapsed() < ms) img = screenshot();
+    return img;
+}
+
+// Root coordinates (y down) → the AppKit screen space.
+Rect contentAt(int x, int y, int w, int h) {
+    return Displays::fromWindowServer(Rect(x, y, w, h));
+}
+
+class LiveRecorder : public View {
+public:
+    using View::View;
+    std::vector<Event> events;
+    void mouseDown(const Event& e) override { events.push_back(e); }
+    void mouseUp(const Event& e) override { events.push_back(e); }
+    void keyDown(const Event& e) override { events.push_back(e); }
+    void keyUp(const Event& e) override { events.push_back(e); }
+    bool acceptsFirstResponder() const override { return true; }
+    int count(EventType t) const {
+        return int(std::count_if(events.begin(), events.end(), [t](auto& e) { return e.type == t; }));
+    }
+};
+
+struct Shown {
+    Window window;
+    std::shared_ptr<LiveRecorder> view;
+    Shown(int x, int y, int w, int h) : window(contentAt(x, y, w, h), WindowStyle::Borderless) {
+        view = std::make_shared<LiveRecorder>(Rect{0, 0, double(w), double(h)});
+        window.contentView()->addSubview(view);
+        window.makeKeyAndOrderFront();
+        window.makeFirstResponder(view.get());
+        pump(700);
+    }
+};
+
+}  // namespace
+
+TEST(KitLive, LayerTreeClicksAndKeysArriveAsTheApplicationExpects) {
+    REQUIRE_X11();
+    Shown s(100, 100, 300, 200);
+    auto bottom = Layer::make();
+    bottom->setFrame({0, 0, 300, 100});
+    bottom->setBackgroundColor(Color::rgb(255, 0, 0));
+    s.view->layer()->setBackgroundColor(Color::rgb(0, 0, 255));
+    s.view->layer()->addSublayer(bottom);
+    QImage shot = screenshotWhen([](const QImage& i) {
+        return i.pixelColor(150, 120) == QColor(0, 0, 255) && i.pixelColor(150, 280) == QColor(255, 0, 0);
+    });
+    EXPECT_EQ(shot.pixelColor(150, 120), QColor(0, 0, 255)) << "top half";
+    EXPECT_EQ(shot.pixelColor(150, 280), QColor(255, 0, 0)) << "bottom half (y up)";
+
+    sh("xdotool mousemove 110 290 click 1");
+    pump(5000, [&] { return s.view->count(EventType::LeftMouseUp) >= 1; });
+    ASSERT_GE(s.view->events.size(), 1u);
+    EXPECT_EQ(s.view->events[0].locationInWindow, (Point{10, 10}));
+    EXPECT_EQ(s.view->events[0].clickCount, 1);
+    pump(700);  // past the double-click interval
+    s.view->events.clear();
+    sh("xdotool click --repeat 2 --delay 80 1");
+    pump(5000, [&] { return s.view->count(EventType::LeftMouseUp) >= 2; });
+    int most = 0;
+    for (auto& e : s.view->events) most = std::max(most, e.clickCount);
+    EXPECT_EQ(most, 2);
+    auto lastUp = std::find_if(s.view->events.rbegin(), s.view->events.rend(),
+                               [](auto& e) { return e.type == EventType::LeftMouseUp; });
+    ASSERT_NE(lastUp, s.view->events.rend());
+    EXPECT_EQ(lastUp->clickCount, 2) << "the second release of a double click";
+
+    s.view->events.clear();
+    sh("xdotool key ctrl+c");
+    pump(5000, [&] { return s.view->count(EventType::KeyDown) >= 1; });
+    ASSERT_GE(s.view->count(EventType::KeyDown), 1);
+    auto down = std::find_if(s.view->events.begin(), s.view->events.end(),
+                             [](auto& e) { return e.type == EventType::KeyDown; });
+    EXPECT_EQ(down->keyCode, KeyCode::C);
+    EXPECT_TRUE(down->has(ModifierFlag::Command));
+    EXPECT_EQ(down->characters, "c");
+
+    pump(300);  // the releases
+    s.view->events.clear();
+    sh("xset r on; xset r rate 200 30; xdotool keydown a; sleep 1; xdotool keyup a");
+    pump(300);
+    int repeats = 0;
+    for (auto& e : s.view->events) repeats += e.type == EventType::KeyDown && e.isARepeat;
+    EXPECT_GT(repeats, 2);
+    int releases = 0;
+    for (auto& e : s.view->events) releases += e.type == EventType::KeyUp && e.keyCode == KeyCode::A;
+    EXPECT_EQ(releases, 1) << "auto-repeat releases are dropped";
+}
+
+TEST(KitLive, PasteboardTalksToOtherClients) {
+    REQUIRE_X11();
+    if (QStandardPaths::findExecutable("xclip").isEmpty()) GTEST_SKIP() << "needs xclip";
+    auto& pb = Pasteboard::general();
+    pb.setString("kadrix text");
+    EXPECT_EQ(sh("xclip -selection clipboard -o"), "kadrix text");
+    Image img(8, 6);
+    img.fill(Color::rgb(10, 20, 30));
+    pb.setImage(img);
+    QString png = QDir::temp().filePath(QString("kadrix-kitlive-clip-%1.png").arg(getpid()));
+    sh("xclip -selection clipboard -o -t image/png > " + png);
+    QImage back(png);
+    EXPECT_EQ(back.size(), QSize(8, 6));
+    EXPECT_EQ(back.pixelColor(3, 3), QColor(10, 20, 30));
+
+    sh("printf 'from xclip' | xclip -selection clipboard -i");
+    pump(5000, [&] { return pb.string() == "from xclip"; });
+    EXPECT_EQ(pb.string(), "from xclip");
+    QImage red(5, 4, QImage::Format_RGB32);
+    red.fill(Qt::red);
+    red.save(png);
+    sh("xclip -selection clipboard -t image/png -i " + png);
+    pump(5000, [&] { return pb.image().width() == 5; });
+    Image got = pb.image();
+    EXPECT_EQ(got.width(), 5);
+    EXPECT_EQ(got.colorAt(1, 1).red8(), 255);
+    QFile::remove(png);
+}
+
+TEST(KitLive, FloatingWindowsStayAboveNormalOnes) {
+    REQUIRE_X11();
+    Window normal(contentAt(50, 100, 300, 300), WindowStyle::Titled);
+    normal.contentView()->layer()->setBackgroundColor(Color::rgb(0, 255, 0));
+    Window floating(contentAt(120, 150, 100, 100), WindowStyle::Borderless);
+    floating.setLevel(WindowLevel::Floating);
+    floating.contentView()->layer()->setBackgroundColor(Color::rgb(255, 255, 0));
+    floating.orderFront();
+    pump(300);
+    normal.makeKeyAndOrderFront();
+    pump(300);
+    sh("xdotool mousemove 60 380 click 1");  // activate the normal window
+    QImage shot = screenshotWhen([](const QImage& i) {
+        return i.pixelColor(170, 200) == QColor(255, 255, 0) && i.pixelColor(300, 350) == QColor(0, 255, 0);
+    });
+    EXPECT_EQ(shot.pixelColor(170, 200), QColor(255, 255, 0));
+    EXPECT_EQ(shot.pixelColor(300, 350), QColor(0, 255, 0));
+}
+
+// Shows a window for a few seconds in its own process (another client).
+TEST(KitLiveChild, ShowWindow) {
+    if (!std::getenv("KADRIX_KITLIVE_CHILD")) GTEST_SKIP() << "runs as a child process only";
+    Window w(contentAt(500, 300, 200, 150), WindowStyle::Borderless);
+    w.setTitle("kitlive-other-client");
+    w.orderFront();
+    pump(4000);
+}
+
+TEST(KitLive, GlobalMonitorsSeeClicksInOtherClients) {
+    REQUIRE_X11();
+    QProcess child;
+    auto env = QProcessEnvironment::systemEnvironment();
+    env.insert("KADRIX_KITLIVE_CHILD", "1");
+    child.setProcessEnvironment(env);
+    child.start(QCoreApplication::applicationFilePath(), {"--gtest_filter=KitLiveChild.ShowWindow"});
+    pump(1500);
+    std::vector<MonitorEvent> seen;
+    auto token = EventMonitor::addGlobal(EventMonitor::LeftMouseDown,
+                                         [&](const MonitorEvent& e) { seen.push_back(e); });
+    pump(200);
+    sh("xdotool mousemove 600 375 click 1");
+    pump(5000, [&] { return !seen.empty(); });
+    EventMonitor::remove(token);
+    ASSERT_FALSE(seen.empty());
+    EXPECT_EQ(seen[0].type, MonitorEvent::Type::LeftMouseDown);
+    child.waitForFinished(6000);
+}
+
+TEST(KitLive, TrayIconOpensItsMenuAndRunsTheItem) {
+    REQUIRE_X11();
+    if (QStandardPaths::findExecutable("trayer").isEmpty()) GTEST_SKIP() << "needs trayer";
+    QProcess tray;
+    tray.start("trayer", {"--edge", "top", "--align", "right", "--widthtype", "request", "--height", "24",
+                          "--transparent", "false"});
+    pump(5000, [] { return StatusItem::isTrayAvailable(); });
+    ASSERT_TRUE(StatusItem::isTrayAvailable());
+    StatusItem item;
+    Image icon(22, 22);
+    icon.fill(Color::rgb(255, 0, 255));
+    item.setImage(icon);
+    int ran = 0;
+    auto menu = std::make_shared<Menu>();
+    menu->addItem("Run It", [&](MenuItem&) { ++ran; });
+    item.setMenu(menu);
+    item.setVisible(true);
+    // The icon shows in the tray at the top right.
+    auto iconIn = [](const QImage& shot) {
+        for (int x = shot.width() - 1; x > shot.width() - 200; --x)
+            for (int y = 0; y < 24; ++y)
+                if (shot.pixelColor(x, y) == QColor(255, 0, 255)) return QPoint(x, y);
+        return QPoint(-1, -1);
+    };
+    QPoint found = iconIn(screenshotWhen([&](const QImage& i) { return iconIn(i).x() >= 0; }));
+    ASSERT_GE(found.x(), 0) << "tray icon not on screen";
+    sh(QString("xdotool mousemove %1 %2 click 1").arg(found.x()).arg(found.y()));
+    pump(5000, [&] { return menu->isOpen(); });
+    ASSERT_TRUE(menu->isOpen());
+    sh("xdotool key Down Return");
+    pump(5000, [&] { return ran > 0; });
+    EXPECT_EQ(ran, 1);
+    item.setVisible(false);
+    tray.terminate();
+    tray.waitForFinished(2000);
+}
+
+TEST(KitLive, AlertsPopoversAndTextViewsAnswerTheUser) {
+    REQUIRE_X11();
+    Shown s(100, 100, 300, 200);
+    Alert alert;
+    alert.messageText = "Replace the file?";
+    alert.addButton("Replace");
+    alert.addButton("Cancel");
+    QTimer::singleShot(500, [] {
+        sh("xdotool search --sync --name 'Replace the file' windowactivate --sync; sleep 0.3; xdotool key "
+           "Escape");
+    });
+    EXPECT_EQ(alert.runModal(), 1);
+    QTimer::singleShot(500, [] {
+        sh("xdotool search --sync --name 'Replace the file' windowactivate --sync; sleep 0.3; xdotool key "
+           "Return");
+    });
+    EXPECT_EQ(alert.runModal(), 0);
+
+    Popover pop;
+    pop.setContentView(View::make());
+    pop.setContentSize({100, 50});
+    pop.show(Rect(10, 10, 40, 20), *s.view, RectEdge::MaxY);
+    pump(400);
+    ASSERT_TRUE(pop.isShown());
+    sh("xdotool mousemove 700 550 click 1");
+    pump(5000, [&] { return !pop.isShown(); });
+    EXPECT_FALSE(pop.isShown()) << "an outside click closes it";
+
+    auto tv = std::make_shared<TextView>(Rect{20, 120, 10, 24});
+    tv->setSizesToContent(true);
+    s.view->addSubview(tv);
+    s.window.makeKeyAndOrderFront();
+    pump(300);
+    s.window.makeFirstResponder(tv.get());
+    pump(200);
+    std::string reported;
+    tv->onTextChange = [&](TextView& v) { reported = v.string(); };
+    sh("xdotool type --delay 30 'Hello kit'");
+    pump(5000, [&] { return reported == "Hello kit"; });
+    EXPECT_EQ(reported, "Hello kit");
+    EXPECT_GT(tv->frame().width(), 40) << "sized to its text";
+}
+
+namespace {
+class DragSource : public View {
+public:
+    using View::View;
+    bool started = false, taken = false;
+    void mouseDown(const Event&) override {}
+    void mouseDragged(const Event&) override {
+        if (started) return;
+        started = true;
+        Image img(20, 20);
+        img.fill(Color::rgb(0, 0, 255));
+        taken = beginDraggingFile("/tmp/kadrix-kitlive-drag.png", img);
+    }
+};
+class DropTarget : public View {
+public:
+    using View::View;
+    std::vector<std::string> files;
+    bool draggingEntered(const DraggingInfo&) override { return true; }
+    bool performDragOperation(const DraggingInfo& i) override {
+        files = i.filePaths;
+        return true;
+    }
+};
+}  // namespace
+
+TEST(KitLive, FilesDragFromOneViewToAnother) {
+    REQUIRE_X11();
+    Window a(contentAt(50, 50, 200, 200), WindowStyle::Borderless);
+    auto src = std::make_shared<DragSource>(Rect{0, 0, 200, 200});
+    a.contentView()->addSubview(src);
+    Window b(contentAt(400, 50, 200, 200), WindowStyle::Borderless);
+    auto dst = std::make_shared<DropTarget>(Rect{0, 0, 200, 200});
+    dst->registerForDraggedFilesAndImages(true);
+    b.contentView()->addSubview(dst);
+    a.orderFront();
+    b.orderFront();
+    pump(500);
+    QProcess::startDetached("sh",
+                            {"-c",
+                             "xdotool mousemove 150 150 mousedown 1; sleep 0.3; for x in 170 200 250 300 400 "
+                             "450 500; do xdotool mousemove $x 150; sleep 0.15; done; sleep 0.3; xdotool "
+                             "mouseup 1"});
+    pump(5000, [&] { return !dst->files.empty(); });
+    ASSERT_EQ(dst->files.size(), 1u);
+    EXPECT_EQ(dst->files[0], "/tmp/kadrix-kitlive-drag.png");
+    pump(300);
+    EXPECT_TRUE(src->taken);
+}
+
+TEST(KitLive, ShapedWindowsShowWhatIsBelowInTheirHoles) {
+    REQUIRE_X11();
+    Window under(contentAt(300, 300, 200, 100), WindowStyle::Borderless);
+    under.contentView()->layer()->setBackgroundColor(Color::rgb(0, 255, 255));
+    under.orderFront();
+    Window overlay(contentAt(300, 300, 200, 100), WindowStyle::Borderless);
+    overlay.setLevel(WindowLevel::Floating);
+    overlay.contentView()->layer()->setBackgroundColor(Color::rgb(255, 0, 255));
+    overlay.setShape({Rect(0, 0, 200, 20), Rect(0, 80, 200, 20)});
+    overlay.orderFront();
+    QImage shot = screenshotWhen([](const QImage& i) {
+        return i.pixelColor(400, 305) == QColor(255, 0, 255) && i.pixelColor(400, 350) == QColor(0, 255, 255);
+    });
+    EXPECT_EQ(shot.pixelColor(400, 305), QColor(255, 0, 255)) << "top band";
+    EXPECT_EQ(shot.pixelColor(400, 395), QColor(255, 0, 255)) << "bottom band";
+    EXPECT_EQ(shot.pixelColor(400, 350), QColor(0, 255, 255)) << "the hole shows the window below";
+}
+
+TEST(KitLive, AFrozenAreaKeepsTheScreenAsItWasAndShowsItDimmedAtOnce) {
+    REQUIRE_X11();
+    Window shown(contentAt(300, 300, 200, 100), WindowStyle::Borderless);
+    shown.contentView()->layer()->setBackgroundColor(Color::rgb(0, 255, 255));
+    shown.orderFront();
+    pump(600);
+    const Rect area(250, 250, 300, 200);
+    auto frozen = FrozenArea::take(area);
+    ASSERT_TRUE(frozen);
+    EXPECT_FALSE(FrozenArea::take(Rect(-10, 0, 100, 100))) << "a rectangle reaching off the screen";
+
+    // The screen changes; the frozen area does not.
+    shown.contentView()->layer()->setBackgroundColor(Color::rgb(255, 0, 255));
+    pump(400);
+    const Image then = frozen->image();
+    ASSERT_EQ(then.width(), 300);
+    ASSERT_EQ(then.height(), 200);
+    const Image now = grabArea(area);
+    auto at = [](const Image& img, int x, int y) {
+        const uint8_t* p = img.row(y) + x * 4;  // premultiplied BGRA, opaque here
+        return QColor(p[2], p[1], p[0], p[3]);
+    };
+    EXPECT_EQ(at(then, 150, 100), QColor(0, 255, 255));
+    EXPECT_EQ(at(now, 150, 100), QColor(255, 0, 255));
+    EXPECT_EQ(at(then, 10, 10), at(now, 10, 10)) << "what did not change is the same";
+
+    // A window that paints nothing shows the frozen pixels dimmed, drawn by the server.
+    QWindow blank;
+    blank.setFlags(Qt::FramelessWindowHint | Qt::BypassWindowManagerHint | Qt::WindowStaysOnTopHint);
+    blank.setGeometry(250, 250, 300, 200);
+    blank.create();
+    QGuiApplication::sync();
+    ASSERT_TRUE(frozen->showDimmedIn(uint32_t(blank.winId()), 100 / 255.0));
+    blank.show();
+    QImage shot =
+        screenshotWhen([](const QImage& i) { return std::abs(i.pixelColor(400, 350).green() - 155) <= 1; });
+    const QColor dimmed = shot.pixelColor(400, 350);
+    EXPECT_NEAR(dimmed.red(), 0, 1);
+    EXPECT_NEAR(dimmed.green(), 155, 1);
+    EXPECT_NEAR(dimmed.blue(), 155, 1);
+    const QColor root = at(then, 10, 10);
+    EXPECT_NEAR(shot.pixelColor(260, 260).green(), root.green() * 155 / 255, 1);
+}

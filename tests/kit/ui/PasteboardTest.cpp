@@ -1,0 +1,76 @@
+// Clipboard round trips on the offscreen platform's in-process clipboard.
+#include <gtest/gtest.h>
+
+#include <QBuffer>
+#include <QClipboard>
+#include <QDir>
+#include <QGuiApplication>
+#include <QImage>
+#include <QMimeData>
+#include <cstdlib>
+
+#include "kit/ui/Pasteboard.h"
+
+using namespace kit;
+
+namespace {
+Image pasteboardSample() {
+    Image img(4, 3);
+    img.fill(Color::rgb(10, 200, 30));
+    img.setPixel(0, 0, {0, 0, 255, 255});  // red, top-left
+    img.setPixel(3, 2, {0, 0, 0, 0});      // transparent corner survives PNG
+    return img;
+}
+}  // namespace
+
+TEST(Pasteboard, PngTextObjectsAndFilesRoundTrip) {
+    auto& pb = Pasteboard::general();
+    int before = pb.changeCount();
+    ASSERT_TRUE(pb.write({pasteboardSample(), std::string("héllo"), {}, std::string(R"([{"rect":{}}])")}));
+    EXPECT_GT(pb.changeCount(), before);
+    Image back = pb.image();
+    ASSERT_FALSE(back.isNull());
+    EXPECT_EQ(back, pasteboardSample());
+    EXPECT_EQ(pb.string(), "héllo");
+    EXPECT_EQ(pb.objects(), R"([{"rect":{}}])");
+    auto types = pb.types();
+    EXPECT_NE(std::find(types.begin(), types.end(), "image/png"), types.end());
+    EXPECT_NE(std::find(types.begin(), types.end(), Pasteboard::kObjectsType), types.end());
+
+    ASSERT_TRUE(pb.setFilePaths({"/tmp/a b.png", "/tmp/c.txt"}));
+    EXPECT_EQ(pb.filePaths(), (std::vector<std::string>{"/tmp/a b.png", "/tmp/c.txt"}));
+    EXPECT_EQ(pb.string(), "/tmp/a b.png\n/tmp/c.txt");
+    EXPECT_FALSE(pb.objects().has_value()) << "a new write replaces everything";
+    EXPECT_FALSE(pb.setImage(Image()));
+}
+
+TEST(Pasteboard, ReadsImagesOfOtherTypesAndImageFiles) {
+    auto& pb = Pasteboard::general();
+    // Another application offering only BMP.
+    QImage q(2, 2, QImage::Format_RGB32);
+    q.fill(QColor(1, 2, 3));
+    QByteArray bmp;
+    {
+        QBuffer buf(&bmp);
+        buf.open(QIODevice::WriteOnly);
+        q.save(&buf, "BMP");
+    }
+    auto* mime = new QMimeData;
+    mime->setData("image/bmp", bmp);
+    QGuiApplication::clipboard()->setMimeData(mime);
+    Image fromBmp = pb.image();
+    ASSERT_FALSE(fromBmp.isNull());
+    EXPECT_EQ(fromBmp.pixel(1, 1), (PixelBGRA{3, 2, 1, 255}));
+
+    // A file manager copying an image file.
+    QString path = QDir(QString::fromLocal8Bit(std::getenv("KADRIX_HOME"))).filePath("clip.png");
+    ASSERT_TRUE(q.save(path, "PNG"));
+    pb.setFilePaths({path.toStdString()});
+    EXPECT_TRUE(pb.hasImage());
+    EXPECT_EQ(pb.image().width(), 2);
+
+    pb.setString("no image here");
+    EXPECT_FALSE(pb.hasImage());
+    pb.clearContents();
+    EXPECT_FALSE(pb.string().has_value());
+}
