@@ -58,9 +58,9 @@ struct XvfbScreens {
         // several runs side by side never share one.
         int fds[2];
         if (pipe(fds) != 0) return {};
-        pids.push_back(
-            spawn({"Xvfb", "-displayfd", std::to_string(fds[1]), "-screen", "0",
-                   std::to_string(width) + "x" + std::to_string(height) + "x24", "-nolisten", "tcp", "-noreset"}));
+        pids.push_back(spawn({"Xvfb", "-displayfd", std::to_string(fds[1]), "-screen", "0",
+                              std::to_string(width) + "x" + std::to_string(height) + "x24", "-nolisten",
+                              "tcp", "-noreset"}));
         close(fds[1]);
         std::string number;
         pollfd ready{fds[0], POLLIN, 0};
