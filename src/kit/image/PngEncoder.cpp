@@ -73,8 +73,10 @@ void clearUpperVectors() {}
 #endif
 
 // The row filters' hot loops: plain loops over bytes that the compiler turns
-// into vector code, built for AVX2 as well where the processor has it.
-#if defined(__x86_64__)
+// into vector code, built for AVX2 as well where the processor has it. The
+// choice between the two runs while the program is being loaded, before
+// ThreadSanitizer's runtime is up, and crashes there: that build has one.
+#if defined(__x86_64__) && !defined(__SANITIZE_THREAD__)
 #define KADRIX_VECTOR_LOOPS __attribute__((target_clones("avx2", "default"), optimize("O3")))
 #else
 #define KADRIX_VECTOR_LOOPS __attribute__((optimize("O3")))
