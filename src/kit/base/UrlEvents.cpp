@@ -21,6 +21,8 @@
 #include <memory>
 #include <thread>
 
+#include "kit/base/Http.h"
+
 namespace kit::UrlEvents {
 
 namespace {
@@ -472,19 +474,7 @@ std::string pathFromFileURL(const std::string& url) {
 }
 
 std::string fileMessage(const std::string& absolutePath) {
-    static const char* hex = "0123456789ABCDEF";
-    std::string out = "file://";
-    for (unsigned char c : absolutePath) {
-        bool plain = (c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z') || (c >= '0' && c <= '9');
-        if (plain || c == '/' || c == '-' || c == '.' || c == '_' || c == '~') {
-            out += char(c);
-        } else {
-            out += '%';
-            out += hex[c >> 4];
-            out += hex[c & 15];
-        }
-    }
-    return out;
+    return "file://" + http::urlEncode(absolutePath, "/");
 }
 
 std::vector<std::string> filesInArguments(const std::vector<std::string>& args,
