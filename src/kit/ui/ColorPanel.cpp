@@ -21,10 +21,15 @@ struct PanelState {
     bool continuous = true;
 };
 
-PanelState& panel() {
+PanelState& state() {
     static PanelState& s = *new PanelState;
+    return s;
+}
+
+PanelState& panel() {
+    PanelState& s = state();
     if (!s.dialog) {
-        QObject::connect(qApp, &QCoreApplication::aboutToQuit, [] { panel().dialog.reset(); });
+        QObject::connect(qApp, &QCoreApplication::aboutToQuit, [] { state().dialog.reset(); });
         s.dialog = std::make_unique<QColorDialog>();
         s.dialog->setOption(QColorDialog::DontUseNativeDialog);
         s.dialog->setOption(QColorDialog::NoButtons);
@@ -63,10 +68,10 @@ void ColorPanel::setShowsAlpha(bool shows) {
     panel().dialog->setOption(QColorDialog::ShowAlphaChannel, shows);
 }
 void ColorPanel::setContinuous(bool continuous) {
-    panel().continuous = continuous;
+    state().continuous = continuous;
 }
 void ColorPanel::setTarget(std::function<void(Color)> onChange) {
-    panel().target = std::move(onChange);
+    state().target = std::move(onChange);
 }
 
 void ColorPanel::orderFront() {
@@ -74,8 +79,10 @@ void ColorPanel::orderFront() {
     panel().dialog->raise();
 }
 
+// Asking whether the panel shows, or closing it, makes no dialog: the editor
+// asks at every start, and the dialog with its icons costs a few megabytes.
 void ColorPanel::close() {
-    panel().dialog->hide();
+    if (state().dialog) state().dialog->hide();
 }
 Rect ColorPanel::frame() const {
     QColorDialog* d = panel().dialog.get();
@@ -91,7 +98,7 @@ void ColorPanel::setFrameOrigin(Point origin) {
 }
 
 bool ColorPanel::isVisible() const {
-    return panel().dialog->isVisible();
+    return state().dialog && state().dialog->isVisible();
 }
 
 // ---- ColorWell -------------------------------------------------------------------
