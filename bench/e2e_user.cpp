@@ -310,7 +310,6 @@ bool installed(const std::string& program) {
 }
 
 long cpuTicks(pid_t pid);
-double residentMB(pid_t pid);
 
 void BM_ShortcutToFileSaved(benchmark::State& state) {
     const int tool = int(state.range(0));  // 0 kadrix, 1 scrot, 2 import
@@ -448,12 +447,13 @@ std::map<std::string, long> switchesByThread(pid_t pid) {
     return out;
 }
 
-// Resident memory in MB (VmRSS).
-double residentMB(pid_t pid) {
+// A line of /proc/PID/status in MB: "VmRSS" all resident memory, "RssAnon"
+// the part that is the program's own (not pages of files it maps).
+double statusMB(pid_t pid, const std::string& field) {
     std::istringstream in(readFile("/proc/" + std::to_string(pid) + "/status"));
     std::string line;
     while (std::getline(in, line))
-        if (line.rfind("VmRSS:", 0) == 0) return std::stod(line.substr(6)) / 1024;
+        if (line.rfind(field + ":", 0) == 0) return std::stod(line.substr(field.size() + 1)) / 1024;
     return 0;
 }
 
@@ -485,7 +485,8 @@ void BM_IdleWakeups(benchmark::State& state) {
         state.SetIterationTime(window);
     }
     state.counters["switches"] = double(switches);
-    state.counters["rss_MB"] = residentMB(k.pid);
+    state.counters["rss_MB"] = statusMB(k.pid, "VmRSS");
+    state.counters["anon_MB"] = statusMB(k.pid, "RssAnon");
     state.counters["cpu_ms"] = double(ticks) * 1000.0 / double(sysconf(_SC_CLK_TCK));
     state.counters["seconds"] = window;
     state.counters["cores"] = double(kit::usableCores());

@@ -85,6 +85,7 @@ Application::Application(int& argc, char** argv) : Application() {
     keepToolkitSettingsInKadrixHome();
     if (!QCoreApplication::instance()) d_->ownedApp = std::make_unique<QApplication>(argc, argv);
     QApplication::setQuitOnLastWindowClosed(false);
+    qt::deferStandardIcons(qobject_cast<QApplication*>(QCoreApplication::instance()));
     if (auto* gui = qobject_cast<QGuiApplication*>(QCoreApplication::instance())) {
         d_->stateConnection =
             QObject::connect(gui, &QGuiApplication::applicationStateChanged, [this](Qt::ApplicationState s) {

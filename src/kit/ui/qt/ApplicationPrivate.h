@@ -1,8 +1,10 @@
 #pragma once
 // kit-internal: the window registry the Application keeps so activate/hide,
 // the activation policy and windows() can reach every kit window's widget.
+#include <QApplication>
 #include <QWidget>
 
+#include "kit/base/Geometry.h"
 #include "kit/ui/Application.h"
 
 namespace kit::qt {
@@ -27,5 +29,8 @@ void requestActivation(QWidget* widget);
 // down, a menu of ours) leaves it there while the toolkit calls the window
 // inactive. Off X11, the toolkit's word.
 bool holdsInputFocus(QWidget* widget);
+// Has the application's style read its standard icons when they are first
+// drawn, not when widgets are made.
+void deferStandardIcons(QApplication* app);
 
 }  // namespace kit::qt
