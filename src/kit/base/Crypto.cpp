@@ -4,24 +4,72 @@
 #include <openssl/rand.h>
 #include <zlib.h>
 
+#include <QCryptographicHash>
 #include <algorithm>
 #include <memory>
 #include <string>
 
+#include "kit/base/DynamicLibrary.h"
+
 namespace kit::crypto {
 namespace {
 
+// libcrypto, loaded with the first sealed box rather than with the program:
+// most sessions seal nothing, and the library costs every idle instance over
+// a megabyte of memory. Its functions, looked up once; null when it cannot be
+// loaded, and then sealing, opening and random bytes fail as they say they do.
+struct OpenSsl {
+    decltype(&RAND_bytes) rand_bytes;
+    decltype(&EVP_aes_256_gcm) aes_256_gcm;
+    decltype(&EVP_CIPHER_CTX_new) ctx_new;
+    decltype(&EVP_CIPHER_CTX_free) ctx_free;
+    decltype(&EVP_CIPHER_CTX_ctrl) ctx_ctrl;
+    decltype(&EVP_EncryptInit_ex) encrypt_init;
+    decltype(&EVP_EncryptUpdate) encrypt_update;
+    decltype(&EVP_EncryptFinal_ex) encrypt_final;
+    decltype(&EVP_DecryptInit_ex) decrypt_init;
+    decltype(&EVP_DecryptUpdate) decrypt_update;
+    decltype(&EVP_DecryptFinal_ex) decrypt_final;
+};
+
+const OpenSsl* loadOpenSsl() {
+    static const DynamicLibrary lib(KADRIX_CRYPTO_LIBRARY);
+    static OpenSsl o;
+    const bool all =
+        lib.find(o.rand_bytes, "RAND_bytes") & lib.find(o.aes_256_gcm, "EVP_aes_256_gcm") &
+        lib.find(o.ctx_new, "EVP_CIPHER_CTX_new") & lib.find(o.ctx_free, "EVP_CIPHER_CTX_free") &
+        lib.find(o.ctx_ctrl, "EVP_CIPHER_CTX_ctrl") & lib.find(o.encrypt_init, "EVP_EncryptInit_ex") &
+        lib.find(o.encrypt_update, "EVP_EncryptUpdate") & lib.find(o.encrypt_final, "EVP_EncryptFinal_ex") &
+        lib.find(o.decrypt_init, "EVP_DecryptInit_ex") & lib.find(o.decrypt_update, "EVP_DecryptUpdate") &
+        lib.find(o.decrypt_final, "EVP_DecryptFinal_ex");
+    return all ? &o : nullptr;
+}
+
+const OpenSsl* openSsl() {
+    static const OpenSsl* o = loadOpenSsl();
+    return o;
+}
+
 struct CtxFree {
-    void operator()(EVP_CIPHER_CTX* c) const { EVP_CIPHER_CTX_free(c); }
+    decltype(&EVP_CIPHER_CTX_free) free;
+    void operator()(EVP_CIPHER_CTX* c) const { free(c); }
 };
 using CipherCtx = std::unique_ptr<EVP_CIPHER_CTX, CtxFree>;
 
+CipherCtx newCipher(const OpenSsl& o) {
+    return CipherCtx(o.ctx_new(), CtxFree{o.ctx_free});
+}
+
 }  // namespace
 
+// By Qt's, which is loaded anyway: a digest cannot fail, and libcrypto,
+// which might not load, is left for the sealed boxes alone.
 Digest sha256(std::span<const uint8_t> data) {
+    const QByteArray hash = QCryptographicHash::hash(
+        QByteArrayView(reinterpret_cast<const char*>(data.data()), qsizetype(data.size())),
+        QCryptographicHash::Sha256);
     Digest out{};
-    unsigned len = 0;
-    EVP_Digest(data.data(), data.size(), out.data(), &len, EVP_sha256(), nullptr);
+    std::copy_n(reinterpret_cast<const uint8_t*>(hash.constData()), out.size(), out.begin());
     return out;
 }
 
@@ -31,7 +79,9 @@ Digest sha256(std::string_view text) {
 
 Bytes randomBytes(size_t count) {
     Bytes out(count);
-    if (count > 0 && RAND_bytes(out.data(), int(count)) != 1) return {};
+    if (count == 0) return out;
+    const OpenSsl* o = openSsl();
+    if (!o || o->rand_bytes(out.data(), int(count)) != 1) return {};
     return out;
 }
 
@@ -45,22 +95,24 @@ std::optional<Bytes> seal(std::span<const uint8_t> key, std::span<const uint8_t>
                           std::span<const uint8_t> nonce) {
     if (key.size() != kKeySize || nonce.size() != kNonceSize) return std::nullopt;
     if (plaintext.size() > size_t(INT32_MAX) - 64) return std::nullopt;
-    CipherCtx ctx(EVP_CIPHER_CTX_new());
+    const OpenSsl* o = openSsl();
+    if (!o) return std::nullopt;
+    CipherCtx ctx = newCipher(*o);
     if (!ctx) return std::nullopt;
     Bytes out(kNonceSize + plaintext.size() + kTagSize);
     std::copy(nonce.begin(), nonce.end(), out.begin());
     int len = 0;
-    if (EVP_EncryptInit_ex(ctx.get(), EVP_aes_256_gcm(), nullptr, nullptr, nullptr) != 1 ||
-        EVP_CIPHER_CTX_ctrl(ctx.get(), EVP_CTRL_GCM_SET_IVLEN, int(kNonceSize), nullptr) != 1 ||
-        EVP_EncryptInit_ex(ctx.get(), nullptr, nullptr, key.data(), nonce.data()) != 1)
+    if (o->encrypt_init(ctx.get(), o->aes_256_gcm(), nullptr, nullptr, nullptr) != 1 ||
+        o->ctx_ctrl(ctx.get(), EVP_CTRL_GCM_SET_IVLEN, int(kNonceSize), nullptr) != 1 ||
+        o->encrypt_init(ctx.get(), nullptr, nullptr, key.data(), nonce.data()) != 1)
         return std::nullopt;
     uint8_t* ct = out.data() + kNonceSize;
     if (!plaintext.empty() &&
-        EVP_EncryptUpdate(ctx.get(), ct, &len, plaintext.data(), int(plaintext.size())) != 1)
+        o->encrypt_update(ctx.get(), ct, &len, plaintext.data(), int(plaintext.size())) != 1)
         return std::nullopt;
     int tail = 0;
-    if (EVP_EncryptFinal_ex(ctx.get(), ct + len, &tail) != 1) return std::nullopt;
-    if (EVP_CIPHER_CTX_ctrl(ctx.get(), EVP_CTRL_GCM_GET_TAG, int(kTagSize), ct + plaintext.size()) != 1)
+    if (o->encrypt_final(ctx.get(), ct + len, &tail) != 1) return std::nullopt;
+    if (o->ctx_ctrl(ctx.get(), EVP_CTRL_GCM_GET_TAG, int(kTagSize), ct + plaintext.size()) != 1)
         return std::nullopt;
     return out;
 }
@@ -69,22 +121,23 @@ std::optional<Bytes> open(std::span<const uint8_t> key, std::span<const uint8_t>
     if (key.size() != kKeySize || box.size() < kNonceSize + kTagSize) return std::nullopt;
     if (box.size() > size_t(INT32_MAX)) return std::nullopt;
     const size_t ctLen = box.size() - kNonceSize - kTagSize;
-    CipherCtx ctx(EVP_CIPHER_CTX_new());
+    const OpenSsl* o = openSsl();
+    if (!o) return std::nullopt;
+    CipherCtx ctx = newCipher(*o);
     if (!ctx) return std::nullopt;
-    if (EVP_DecryptInit_ex(ctx.get(), EVP_aes_256_gcm(), nullptr, nullptr, nullptr) != 1 ||
-        EVP_CIPHER_CTX_ctrl(ctx.get(), EVP_CTRL_GCM_SET_IVLEN, int(kNonceSize), nullptr) != 1 ||
-        EVP_DecryptInit_ex(ctx.get(), nullptr, nullptr, key.data(), box.data()) != 1)
+    if (o->decrypt_init(ctx.get(), o->aes_256_gcm(), nullptr, nullptr, nullptr) != 1 ||
+        o->ctx_ctrl(ctx.get(), EVP_CTRL_GCM_SET_IVLEN, int(kNonceSize), nullptr) != 1 ||
+        o->decrypt_init(ctx.get(), nullptr, nullptr, key.data(), box.data()) != 1)
         return std::nullopt;
     Bytes out(ctLen);
     int len = 0;
-    if (ctLen > 0 && EVP_DecryptUpdate(ctx.get(), out.data(), &len, box.data() + kNonceSize, int(ctLen)) != 1)
+    if (ctLen > 0 && o->decrypt_update(ctx.get(), out.data(), &len, box.data() + kNonceSize, int(ctLen)) != 1)
         return std::nullopt;
     // The tag is set before Final, which checks it.
     Bytes tag(box.end() - kTagSize, box.end());
-    if (EVP_CIPHER_CTX_ctrl(ctx.get(), EVP_CTRL_GCM_SET_TAG, int(kTagSize), tag.data()) != 1)
-        return std::nullopt;
+    if (o->ctx_ctrl(ctx.get(), EVP_CTRL_GCM_SET_TAG, int(kTagSize), tag.data()) != 1) return std::nullopt;
     int tail = 0;
-    if (EVP_DecryptFinal_ex(ctx.get(), out.data() + len, &tail) != 1) return std::nullopt;
+    if (o->decrypt_final(ctx.get(), out.data() + len, &tail) != 1) return std::nullopt;
     return out;
 }
 

@@ -18,6 +18,9 @@ Bytes fromHex(const std::string& hex) {
 TEST(Crypto, Sha256KnownDigests) {
     EXPECT_EQ(toHex(sha256("")), "e3b0c44298fc1c149afbf4c8996fb92427ae41e4649b934ca495991b7852b855");
     EXPECT_EQ(toHex(sha256("abc")), "ba7816bf8f01cfea414140de5dae2223b00361a396177a9cb410ff61f20015ad");
+    // Two blocks: the padding spills into a second one.
+    EXPECT_EQ(toHex(sha256("abcdbcdecdefdefgefghfghighijhijkijkljklmklmnlmnomnopnopq")),
+              "248d6a61d20638b8e5c026930c3e6039a33ce45964ff2167f6ecedd419db06c1");
     Bytes abc{'a', 'b', 'c'};
     EXPECT_EQ(sha256(abc), sha256("abc"));
 }
