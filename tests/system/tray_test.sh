@@ -9,9 +9,10 @@ sys_tray
 # The icon is embedded (and so shown) in the tray at the top-right corner.
 sys_app_in_tray
 # Idle, it holds none of the libraries it loads only when first asked for
-# (sealing, sounds, web requests, text recognition): each would cost every
-# running instance its memory.
-loaded=$({ grep -oE 'lib(crypto|canberra|curl|tesseract)\.so[.0-9]*' "/proc/$SYS_APP_PID/maps" || true; } | sort -u | xargs)
+# (sealing, sounds, web requests, text recognition, image formats read from
+# files): each would cost every running instance its memory.
+loaded=$({ grep -oE 'lib(crypto|canberra|curl|tesseract)\.so[.0-9]*|imageformats/lib[a-z]+\.so' \
+  "/proc/$SYS_APP_PID/maps" || true; } | sort -u | xargs)
 [ -z "$loaded" ] || fail "the idle program has loaded $loaded"
 w=$(xdpyinfo | awk '/dimensions:/ {split($2, d, "x"); print d[1]}')
 shot="$SYS_TMP/before.png"
