@@ -7,6 +7,7 @@
 #include <zlib.h>
 
 #include <algorithm>
+#include <array>
 #include <cmath>
 #include <cstdlib>
 #include <cstring>
@@ -170,57 +171,77 @@ KADRIX_VECTOR_LOOPS void predictRowPlain(const uint8_t* __restrict cur, const ui
 // The same with AVX2, 32 bytes a step: a third of the time the compiler's
 // vector code takes, most of it saved on Paeth (in 16-bit lanes here, not
 // 32) and on the sums (one SAD instruction per 32 bytes).
+__attribute__((target("avx2"))) inline __m256i absDiffAvx2(__m256i x, __m256i y) {
+    return _mm256_or_si256(_mm256_subs_epu8(x, y), _mm256_subs_epu8(y, x));
+}
+
+// Paeth in bytes: pc = |(u - c) + (a - c)| is pa + pb where both differences
+// have the same sign, else |pa - pb|. Where the sum saturates at 255 it
+// exceeds pa and pb either way, so every comparison comes out the same.
 __attribute__((target("avx2"))) inline __m256i paethAvx2(__m256i a, __m256i u, __m256i c) {
-    const __m256i zero = _mm256_setzero_si256();
-    __m256i notA[2], notU[2];  // a does not win; u loses to c
-    for (int half = 0; half < 2; ++half) {
-        const __m256i a16 = half ? _mm256_unpackhi_epi8(a, zero) : _mm256_unpacklo_epi8(a, zero);
-        const __m256i u16 = half ? _mm256_unpackhi_epi8(u, zero) : _mm256_unpacklo_epi8(u, zero);
-        const __m256i c16 = half ? _mm256_unpackhi_epi8(c, zero) : _mm256_unpacklo_epi8(c, zero);
-        const __m256i du = _mm256_sub_epi16(u16, c16), da = _mm256_sub_epi16(a16, c16);
-        const __m256i pa = _mm256_abs_epi16(du), pb = _mm256_abs_epi16(da),
-                      pc = _mm256_abs_epi16(_mm256_add_epi16(du, da));
-        notA[half] = _mm256_or_si256(_mm256_cmpgt_epi16(pa, pb), _mm256_cmpgt_epi16(pa, pc));
-        notU[half] = _mm256_cmpgt_epi16(pb, pc);
-    }
-    // Packing the two halves back puts every byte where it was.
-    const __m256i ifNotA = _mm256_blendv_epi8(u, c, _mm256_packs_epi16(notU[0], notU[1]));
-    return _mm256_blendv_epi8(a, ifNotA, _mm256_packs_epi16(notA[0], notA[1]));
+    const __m256i pa = absDiffAvx2(u, c), pb = absDiffAvx2(a, c);
+    const __m256i uAbove = _mm256_cmpeq_epi8(_mm256_max_epu8(u, c), u),
+                  aAbove = _mm256_cmpeq_epi8(_mm256_max_epu8(a, c), a);
+    const __m256i pc =
+        _mm256_blendv_epi8(absDiffAvx2(pa, pb), _mm256_adds_epu8(pa, pb), _mm256_cmpeq_epi8(uAbove, aAbove));
+    const __m256i minBc = _mm256_min_epu8(pb, pc);
+    const __m256i aWins = _mm256_cmpeq_epi8(_mm256_min_epu8(pa, minBc), pa),
+                  uWins = _mm256_cmpeq_epi8(minBc, pb);
+    return _mm256_blendv_epi8(_mm256_blendv_epi8(c, u, uWins), a, aWins);
 }
 
 __attribute__((target("avx2"))) inline __m256i loadAvx2(const uint8_t* p) {
     return _mm256_loadu_si256(reinterpret_cast<const __m256i*>(p));
 }
 
-// Signed sizes of 32 bytes, added to the four 64-bit sums of `acc`.
-__attribute__((target("avx2"))) inline __m256i addSizes(__m256i acc, __m256i bytes) {
-    return _mm256_add_epi64(acc, _mm256_sad_epu8(_mm256_abs_epi8(bytes), _mm256_setzero_si256()));
+// Signed sizes of the bytes of `bytes` that `counted` marks, added to the
+// four 64-bit sums of `acc`.
+__attribute__((target("avx2"))) inline __m256i addSizes(__m256i acc, __m256i bytes, __m256i counted) {
+    const __m256i sizes = _mm256_and_si256(_mm256_abs_epi8(bytes), counted);
+    return _mm256_add_epi64(acc, _mm256_sad_epu8(sizes, _mm256_setzero_si256()));
+}
+
+// Bytes [i, i + 32) under each filter, those `counted` marks added to the sums.
+__attribute__((target("avx2"))) inline void predictBlockAvx2(const uint8_t* cur, const uint8_t* up, size_t i,
+                                                             size_t b, uint8_t* const out[4], __m256i acc[5],
+                                                             __m256i counted) {
+    const __m256i v = loadAvx2(cur + i), a = loadAvx2(cur + i - b), u = loadAvx2(up + i),
+                  c = loadAvx2(up + i - b);
+    // The mean rounded down: avg_epu8 rounds up where a + u is odd.
+    const __m256i mean =
+        _mm256_sub_epi8(_mm256_avg_epu8(a, u), _mm256_and_si256(_mm256_xor_si256(a, u), _mm256_set1_epi8(1)));
+    const __m256i f[4] = {_mm256_sub_epi8(v, a), _mm256_sub_epi8(v, u), _mm256_sub_epi8(v, mean),
+                          _mm256_sub_epi8(v, paethAvx2(a, u, c))};
+    acc[0] = addSizes(acc[0], v, counted);
+    // Unrolled, the filtered bytes and the sums stay in registers.
+#pragma GCC unroll 4
+    for (int k = 0; k < 4; ++k) {
+        _mm256_storeu_si256(reinterpret_cast<__m256i*>(out[k] + i), f[k]);
+        acc[k + 1] = addSizes(acc[k + 1], f[k], counted);
+    }
 }
 
 __attribute__((target("avx2"))) void predictRowAvx2(const uint8_t* cur, const uint8_t* up, size_t n,
                                                     size_t bpp, uint8_t* const out[4], uint32_t sums[5]) {
     std::fill(sums, sums + 5, 0);
     const size_t b = std::min(bpp, n);
+    if (n < b + 32) return predictSpan(cur, up, 0, n, bpp, out, sums);
     predictSpan(cur, up, 0, b, bpp, out, sums);
-    const __m256i lowBit = _mm256_set1_epi8(1);
     __m256i acc[5];
     for (auto& a : acc) a = _mm256_setzero_si256();
+    const __m256i all = _mm256_set1_epi8(-1);
+    uint8_t* const to[4] = {out[0], out[1], out[2], out[3]};  // held in registers: no store changes them
     size_t i = b;
-    for (; i + 32 <= n; i += 32) {
-        const __m256i v = loadAvx2(cur + i), a = loadAvx2(cur + i - b), u = loadAvx2(up + i),
-                      c = loadAvx2(up + i - b);
-        // The mean rounded down: avg_epu8 rounds up where a + u is odd.
-        const __m256i mean =
-            _mm256_sub_epi8(_mm256_avg_epu8(a, u), _mm256_and_si256(_mm256_xor_si256(a, u), lowBit));
-        const __m256i f[4] = {_mm256_sub_epi8(v, a), _mm256_sub_epi8(v, u), _mm256_sub_epi8(v, mean),
-                              _mm256_sub_epi8(v, paethAvx2(a, u, c))};
-        acc[0] = addSizes(acc[0], v);
-        for (int k = 0; k < 4; ++k) {
-            _mm256_storeu_si256(reinterpret_cast<__m256i*>(out[k] + i), f[k]);
-            acc[k + 1] = addSizes(acc[k + 1], f[k]);
-        }
+    for (; i + 32 <= n; i += 32) predictBlockAvx2(cur, up, i, b, to, acc, all);
+    if (i < n) {
+        // The last 32 bytes again, only those not done yet counted.
+        static constexpr auto kLastOnes = [] {
+            std::array<uint8_t, 64> m{};
+            for (size_t k = 32; k < 64; ++k) m[k] = 0xFF;
+            return m;
+        }();
+        predictBlockAvx2(cur, up, n - 32, b, to, acc, loadAvx2(kLastOnes.data() + (n - i)));
     }
-    predictSpan(cur, up, i, n, bpp, out, sums);
     for (int k = 0; k < 5; ++k) {
         alignas(32) uint64_t lanes[4];
         _mm256_store_si256(reinterpret_cast<__m256i*>(lanes), acc[k]);
@@ -239,6 +260,17 @@ void predictRow(const uint8_t* cur, const uint8_t* up, size_t n, size_t bpp, uin
     if (avx2) return predictRowAvx2(cur, up, n, bpp, out, sums);
 #endif
     predictRowPlain(cur, up, n, bpp, out, sums);
+}
+
+// The share of zero bytes in p[0, n), from the first 64 of every 512: a
+// segment is a megabyte, and the share only a guide.
+KADRIX_VECTOR_LOOPS double zeroShare(const uint8_t* p, size_t n) {
+    uint32_t zeros = 0, seen = 0;
+    for (size_t at = 0; at + 64 <= n; at += 512) {
+        for (size_t i = at; i < at + 64; ++i) zeros += p[i] == 0;
+        seen += 64;
+    }
+    return seen ? double(zeros) / seen : 0;
 }
 
 // A row the same as the one above: Up leaves nothing but zeros (an all-zero
@@ -302,10 +334,13 @@ private:
 
 // Deflates segments of the one stream: raw deflate with the 32 KB before
 // the segment as its dictionary, ending on a byte boundary (the image's last
-// segment closes the stream). igzip deflates every segment first, several
-// times faster than zlib; where its output is under a quarter of the input
-// (screen content: long runs and repeats), zlib at `level` redoes the
-// segment, as fast there and finding more of them.
+// segment closes the stream). igzip deflates a segment first, several times
+// faster than zlib; where its output is under a quarter of the input (screen
+// content: long runs and repeats), zlib at `level` redoes the segment, as
+// fast there and finding more of them. Filtered screen content is mostly
+// zero bytes (flat runs, rows like the one above: over four in five where
+// a photo's rows have at most three in five): such a segment goes to zlib
+// straight away, the igzip pass would be thrown away.
 class BandDeflater {
 public:
     explicit BandDeflater(int level)
@@ -320,9 +355,11 @@ public:
     // its dictionary, appended to `out`.
     bool segment(const uint8_t* in, size_t size, size_t dictSize, bool closes, std::vector<uint8_t>& out) {
         const size_t mark = out.size();
-        if (!igzip(in, size, in - dictSize, dictSize, closes, out)) return false;
-        if (double(out.size() - mark) >= kRepeatShare * double(size)) return true;
-        out.resize(mark);
+        if (zeroShare(in, size) < kScreenZeros) {
+            if (!igzip(in, size, in - dictSize, dictSize, closes, out)) return false;
+            if (double(out.size() - mark) >= kRepeatShare * double(size)) return true;
+            out.resize(mark);
+        }
         return zlib(in, size, in - dictSize, dictSize, closes, out);
     }
 
@@ -330,7 +367,7 @@ public:
     static constexpr size_t kSegment = size_t(1) << 20;
 
 private:
-    static constexpr double kRepeatShare = 0.25;
+    static constexpr double kRepeatShare = 0.25, kScreenZeros = 0.75;
     // Output goes to a room of this size first (more than a segment's worst
     // case, so one call is enough), then only what was written is kept.
     static constexpr uInt kRoom = kSegment + kSegment / 8 + 4096;

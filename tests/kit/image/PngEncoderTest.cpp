@@ -26,24 +26,29 @@ kit::Image pattern(int w, int h, bool translucent) {
     return img;
 }
 
+// Pixels that differ between the picture and its decoded PNG: opaque ones
+// must come back exactly; un-premultiplying and premultiplying again may
+// move a channel of a translucent one by one.
+int pixelsOff(const kit::Image& img, const kit::Image& back) {
+    if (back.width() != img.width() || back.height() != img.height()) return -1;
+    int off = 0;
+    for (int y = 0; y < img.height(); ++y)
+        for (int x = 0; x < img.width(); ++x) {
+            auto a = img.pixel(x, y), b = back.pixel(x, y);
+            const int slack = a.a == 255 ? 0 : 1;
+            off += std::abs(a.r - b.r) > slack || std::abs(a.g - b.g) > slack ||
+                   std::abs(a.b - b.b) > slack || a.a != b.a;
+        }
+    return off;
+}
+
 TEST(PngEncoder, BandsJoinIntoOneStreamThatDecodesToTheSamePixels) {
     for (bool translucent : {false, true}) {
         kit::Image img = pattern(301, 1000, translucent);
         auto one = kit::Png::encode(img, 1);
         auto many = kit::Png::encode(img, 8);
         ASSERT_FALSE(many.empty());
-        kit::Image back = kit::ImageIO::decode(many);
-        ASSERT_EQ(back.width(), 301);
-        ASSERT_EQ(back.height(), 1000);
-        int off = 0;
-        for (int y = 0; y < 1000; y += 7)
-            for (int x = 0; x < 301; x += 3) {
-                auto a = img.pixel(x, y), b = back.pixel(x, y);
-                // Un-premultiplying and premultiplying again may move a channel by one.
-                off += std::abs(a.r - b.r) > 1 || std::abs(a.g - b.g) > 1 || std::abs(a.b - b.b) > 1 ||
-                       a.a != b.a;
-            }
-        EXPECT_EQ(off, 0) << "translucent " << translucent;
+        EXPECT_EQ(pixelsOff(img, kit::ImageIO::decode(many)), 0) << "translucent " << translucent;
         // The shared dictionary keeps the bands' output close to one core's.
         EXPECT_LT(double(many.size()), one.size() * 1.02 + 8 * 32);
     }
@@ -84,21 +89,9 @@ kit::Image screenAndPhoto(bool translucent) {
 TEST(PngEncoder, ScreenAndPhotoRowsDecodeExactly) {
     for (bool translucent : {false, true}) {
         kit::Image img = screenAndPhoto(translucent);
-        for (int threads : {1, 4}) {
-            kit::Image back = kit::ImageIO::decode(kit::Png::encode(img, threads, 3));
-            ASSERT_EQ(back.width(), img.width());
-            ASSERT_EQ(back.height(), img.height());
-            int off = 0;
-            for (int y = 0; y < img.height(); ++y)
-                for (int x = 0; x < img.width(); ++x) {
-                    auto a = img.pixel(x, y), b = back.pixel(x, y);
-                    // Opaque pixels come back exactly; translucent ones through un-premultiplying.
-                    const int slack = translucent ? 1 : 0;
-                    off += std::abs(a.r - b.r) > slack || std::abs(a.g - b.g) > slack ||
-                           std::abs(a.b - b.b) > slack || a.a != b.a;
-                }
-            EXPECT_EQ(off, 0) << "translucent " << translucent << ", threads " << threads;
-        }
+        for (int threads : {1, 4})
+            EXPECT_EQ(pixelsOff(img, kit::ImageIO::decode(kit::Png::encode(img, threads, 3))), 0)
+                << "translucent " << translucent << ", threads " << threads;
     }
 }
 
@@ -130,21 +123,6 @@ TEST(PngEncoder, RepeatedRowsComeOutAsTheFullFilterWouldWriteThem) {
                     << x << "," << y;
             }
     }
-}
-
-// Pixels that differ between the picture and its decoded PNG: opaque ones
-// must come back exactly, translucent ones within un-premultiplying's step.
-int pixelsOff(const kit::Image& img, const kit::Image& back) {
-    if (back.width() != img.width() || back.height() != img.height()) return -1;
-    int off = 0;
-    for (int y = 0; y < img.height(); ++y)
-        for (int x = 0; x < img.width(); ++x) {
-            auto a = img.pixel(x, y), b = back.pixel(x, y);
-            const int slack = a.a == 255 ? 0 : 1;
-            off += std::abs(a.r - b.r) > slack || std::abs(a.g - b.g) > slack ||
-                   std::abs(a.b - b.b) > slack || a.a != b.a;
-        }
-    return off;
 }
 
 TEST(PngEncoder, ATranslucentPixelAnywhereKeepsTheAlphaChannel) {
