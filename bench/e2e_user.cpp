@@ -11,8 +11,9 @@
 //                           CPU a capture costs as a counter
 //   StartupToTrayIcon       launch to the icon shown in a tray (trayer)
 // Everything runs with a session bus of its own, as on a desktop.
-//   IdleWakeups             context switches, CPU time and resident memory of an
-//                           idle kadrix over 60 s
+//   IdleWakeups             context switches, CPU time and memory of an idle
+//                           kadrix over 60 s: its own (anonymous), its share
+//                           (Pss) and all resident pages side by side
 // A smoke run (--benchmark_min_time given) does one round of each and idles 2 s.
 #include <benchmark/benchmark.h>
 #include <signal.h>
@@ -447,10 +448,11 @@ std::map<std::string, long> switchesByThread(pid_t pid) {
     return out;
 }
 
-// A line of /proc/PID/status in MB: "VmRSS" all resident memory, "RssAnon"
-// the part that is the program's own (not pages of files it maps).
-double statusMB(pid_t pid, const std::string& field) {
-    std::istringstream in(readFile("/proc/" + std::to_string(pid) + "/status"));
+// A line of /proc/PID/smaps_rollup in MB: "Rss" all resident memory, shared
+// library pages included; "Pss" that with each shared page divided among the
+// processes mapping it; "Anonymous" the program's own memory (no file's pages).
+double rollupMB(pid_t pid, const std::string& field) {
+    std::istringstream in(readFile("/proc/" + std::to_string(pid) + "/smaps_rollup"));
     std::string line;
     while (std::getline(in, line))
         if (line.rfind(field + ":", 0) == 0) return std::stod(line.substr(field.size() + 1)) / 1024;
@@ -485,8 +487,9 @@ void BM_IdleWakeups(benchmark::State& state) {
         state.SetIterationTime(window);
     }
     state.counters["switches"] = double(switches);
-    state.counters["rss_MB"] = statusMB(k.pid, "VmRSS");
-    state.counters["anon_MB"] = statusMB(k.pid, "RssAnon");
+    state.counters["anon_MB"] = rollupMB(k.pid, "Anonymous");
+    state.counters["pss_MB"] = rollupMB(k.pid, "Pss");
+    state.counters["rss_MB"] = rollupMB(k.pid, "Rss");
     state.counters["cpu_ms"] = double(ticks) * 1000.0 / double(sysconf(_SC_CLK_TCK));
     state.counters["seconds"] = window;
     state.counters["cores"] = double(kit::usableCores());

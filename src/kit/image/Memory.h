@@ -17,21 +17,10 @@ void returnLargeBlocksOnFree(size_t bytes = size_t(1) << 20);
 // has been let go by the time the pages are looked at. Reduced copies kept
 // to draw large pictures faster go first: those of pictures no longer held,
 // or every one when a call since the last hand-back asked for `all` (the
-// editor hid; what is drawn again makes its copies afresh). The file pages
-// below follow later.
+// editor hid; what is drawn again makes its copies afresh).
 enum class DrawnCopies { ofGonePictures, all };
 void returnFreedMemorySoon(DrawnCopies drop = DrawnCopies::ofGonePictures);
 static constexpr double kReturnDelaySeconds = 1;
-// Pages of the program's files (its code, its libraries', fonts) mapped while
-// it worked count as its own memory until the system needs them. Once no call
-// has come for this long, the clean ones are let go too: they stay in the
-// system's file cache and are mapped back from there when used again, which
-// costs the next capture a few milliseconds (so not after every one).
-static constexpr double kReleaseFilePagesDelaySeconds = 30;
-// Lets go of the pages this process reads from its read-only mappings of
-// regular files; pages a mapping copied in order to write them stay. Returns
-// the bytes let go. Any thread.
-size_t releaseFilePages();
 // The resident set of this process in bytes (0 when unknown).
 size_t residentBytes();
 

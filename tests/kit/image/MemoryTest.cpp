@@ -1,16 +1,10 @@
 // Freed frame-sized buffers go back to the system instead of staying with
 // the allocator for the next capture.
-#include <fcntl.h>
 #include <gtest/gtest.h>
 #include <malloc.h>
-#include <sys/mman.h>
-#include <unistd.h>
 
 #include <cstring>
-#include <filesystem>
-#include <fstream>
 #include <memory>
-#include <string>
 
 #include "kit/base/Dispatch.h"
 #include "kit/draw/Layer.h"
@@ -87,53 +81,6 @@ TEST(Memory, ReducedCopiesOfDrawnPicturesGoWhenMemoryIsHandedBack) {
     }
     EXPECT_TRUE(handedBack(kit::memory::DrawnCopies::ofGonePictures))
         << "the copies of a picture let go stayed";
-}
-
-// Resident kilobytes of the mapping that starts at `at` (-1: none found).
-long residentKBOfMapping(const void* at) {
-    std::ifstream smaps("/proc/self/smaps");
-    std::string line;
-    bool inside = false;
-    while (std::getline(smaps, line)) {
-        unsigned long start = 0;
-        if (std::sscanf(line.c_str(), "%lx-", &start) == 1 && line.find(' ') != std::string::npos &&
-            line.find('-') < line.find(' '))
-            inside = start == reinterpret_cast<uintptr_t>(at);
-        else if (inside && line.rfind("Rss:", 0) == 0)
-            return std::stol(line.substr(4));
-    }
-    return -1;
-}
-
-// A library's code and read-only data are let go and read back from the file
-// when used; a page the loader copied to write its relocations, then made
-// read-only, must keep what was written.
-TEST(Memory, FilePagesGoWhileCopiedPagesKeepTheirWrites) {
-    char folder[] = "/tmp/kadrix-memory-XXXXXX";
-    ASSERT_NE(mkdtemp(folder), nullptr);
-    const std::string path = std::string(folder) + "/mapped";
-    const size_t page = size_t(sysconf(_SC_PAGESIZE)), size = 64 * page;
-    std::ofstream(path, std::ios::binary) << std::string(size, 'a');
-    const int fd = open(path.c_str(), O_RDONLY);
-    ASSERT_GE(fd, 0);
-    auto* code = static_cast<const volatile char*>(mmap(nullptr, size, PROT_READ, MAP_PRIVATE, fd, 0));
-    auto* relocated = static_cast<char*>(mmap(nullptr, size, PROT_READ | PROT_WRITE, MAP_PRIVATE, fd, 0));
-    close(fd);
-    ASSERT_NE(code, MAP_FAILED);
-    ASSERT_NE(relocated, MAP_FAILED);
-    for (size_t at = 0; at < size; at += page) (void)code[at];
-    relocated[3 * page] = 'z';
-    ASSERT_EQ(mprotect(relocated, size, PROT_READ), 0);
-    ASSERT_GT(residentKBOfMapping(const_cast<const char*>(code)), 0);
-
-    EXPECT_GE(kit::memory::releaseFilePages(), size);
-    EXPECT_EQ(residentKBOfMapping(const_cast<const char*>(code)), 0) << "the clean pages stayed";
-    EXPECT_EQ(relocated[3 * page], 'z') << "a written page went back to the file's bytes";
-    EXPECT_EQ(code[5 * page], 'a');
-
-    munmap(const_cast<char*>(code), size);
-    munmap(relocated, size);
-    std::filesystem::remove_all(folder);
 }
 
 }  // namespace

@@ -1,8 +1,14 @@
 #include <gtest/gtest.h>
+#include <pthread.h>
 
+#include <cmath>
+#include <cstdlib>
+
+#include "ReferencePng.h"
 #include "kit/base/Exif.h"
 #include "kit/image/ImageIO.h"
 #include "kit/image/PngEncoder.h"
+#include "support/OwnCase.h"
 #include "support/TestData.h"
 
 namespace {
@@ -20,24 +26,29 @@ kit::Image pattern(int w, int h, bool translucent) {
     return img;
 }
 
+// Pixels that differ between the picture and its decoded PNG: opaque ones
+// must come back exactly; un-premultiplying and premultiplying again may
+// move a channel of a translucent one by one.
+int pixelsOff(const kit::Image& img, const kit::Image& back) {
+    if (back.width() != img.width() || back.height() != img.height()) return -1;
+    int off = 0;
+    for (int y = 0; y < img.height(); ++y)
+        for (int x = 0; x < img.width(); ++x) {
+            auto a = img.pixel(x, y), b = back.pixel(x, y);
+            const int slack = a.a == 255 ? 0 : 1;
+            off += std::abs(a.r - b.r) > slack || std::abs(a.g - b.g) > slack ||
+                   std::abs(a.b - b.b) > slack || a.a != b.a;
+        }
+    return off;
+}
+
 TEST(PngEncoder, BandsJoinIntoOneStreamThatDecodesToTheSamePixels) {
     for (bool translucent : {false, true}) {
         kit::Image img = pattern(301, 1000, translucent);
         auto one = kit::Png::encode(img, 1);
         auto many = kit::Png::encode(img, 8);
         ASSERT_FALSE(many.empty());
-        kit::Image back = kit::ImageIO::decode(many);
-        ASSERT_EQ(back.width(), 301);
-        ASSERT_EQ(back.height(), 1000);
-        int off = 0;
-        for (int y = 0; y < 1000; y += 7)
-            for (int x = 0; x < 301; x += 3) {
-                auto a = img.pixel(x, y), b = back.pixel(x, y);
-                // Un-premultiplying and premultiplying again may move a channel by one.
-                off += std::abs(a.r - b.r) > 1 || std::abs(a.g - b.g) > 1 || std::abs(a.b - b.b) > 1 ||
-                       a.a != b.a;
-            }
-        EXPECT_EQ(off, 0) << "translucent " << translucent;
+        EXPECT_EQ(pixelsOff(img, kit::ImageIO::decode(many)), 0) << "translucent " << translucent;
         // The shared dictionary keeps the bands' output close to one core's.
         EXPECT_LT(double(many.size()), one.size() * 1.02 + 8 * 32);
     }
@@ -78,21 +89,9 @@ kit::Image screenAndPhoto(bool translucent) {
 TEST(PngEncoder, ScreenAndPhotoRowsDecodeExactly) {
     for (bool translucent : {false, true}) {
         kit::Image img = screenAndPhoto(translucent);
-        for (int threads : {1, 4}) {
-            kit::Image back = kit::ImageIO::decode(kit::Png::encode(img, threads, 3));
-            ASSERT_EQ(back.width(), img.width());
-            ASSERT_EQ(back.height(), img.height());
-            int off = 0;
-            for (int y = 0; y < img.height(); ++y)
-                for (int x = 0; x < img.width(); ++x) {
-                    auto a = img.pixel(x, y), b = back.pixel(x, y);
-                    // Opaque pixels come back exactly; translucent ones through un-premultiplying.
-                    const int slack = translucent ? 1 : 0;
-                    off += std::abs(a.r - b.r) > slack || std::abs(a.g - b.g) > slack ||
-                           std::abs(a.b - b.b) > slack || a.a != b.a;
-                }
-            EXPECT_EQ(off, 0) << "translucent " << translucent << ", threads " << threads;
-        }
+        for (int threads : {1, 4})
+            EXPECT_EQ(pixelsOff(img, kit::ImageIO::decode(kit::Png::encode(img, threads, 3))), 0)
+                << "translucent " << translucent << ", threads " << threads;
     }
 }
 
@@ -124,6 +123,84 @@ TEST(PngEncoder, RepeatedRowsComeOutAsTheFullFilterWouldWriteThem) {
                     << x << "," << y;
             }
     }
+}
+
+TEST(PngEncoder, ATranslucentPixelAnywhereKeepsTheAlphaChannel) {
+    // Odd widths end a row on a pixel of its own; the last row, the last pixel.
+    for (auto [w, h] :
+         {std::pair{3, 1}, std::pair{1, 1}, std::pair{5, 2}, std::pair{2, 1}, std::pair{301, 70}}) {
+        for (uint8_t alpha : {0, 128}) {
+            kit::Image img(w, h);
+            for (int y = 0; y < h; ++y)
+                for (int x = 0; x < w; ++x) img.setPixel(x, y, {uint8_t(x * 40), 90, uint8_t(y * 30), 255});
+            img.setPixel(w - 1, h - 1, {uint8_t(alpha / 2), 0, 0, alpha});
+            auto png = kit::Png::encode(img, 4, 3);
+            ASSERT_GT(png.size(), 33u);
+            EXPECT_EQ(png[25], 6) << w << "x" << h << ": written without alpha";
+            EXPECT_EQ(pixelsOff(img, kit::ImageIO::decode(png)), 0)
+                << w << "x" << h << ", alpha " << int(alpha);
+        }
+    }
+}
+
+// A photo wallpaper with a terminal on it: smooth colour with the grain of a
+// decoded camera picture (neighbours often equal, never for long), and a
+// dark panel of glyph-like marks.
+kit::Image wallpaperWithTerminal() {
+    const int w = 800, h = 480;
+    kit::Image img(w, h);
+    uint32_t seed = 5;
+    for (int y = 0; y < h; ++y)
+        for (int x = 0; x < w; ++x) {
+            seed = seed * 1664525u + 1013904223u;
+            const int grain = int(seed >> 30) % 3 - 1;
+            const double u = x / double(w), v = y / double(h);
+            const bool terminal = x >= 200 && x < 600 && y >= 120 && y < 360;
+            if (terminal) {
+                const bool mark =
+                    (x / 6 + y / 13 * 7) % 9 != 0 && x % 6 < 4 && y % 13 > 3 && (x * y) % 3 != 0;
+                img.setPixel(x, y,
+                             mark ? kit::PixelBGRA{200, 230, 200, 255} : kit::PixelBGRA{34, 30, 30, 255});
+                continue;
+            }
+            auto c = [&](double base) { return uint8_t(std::clamp(int(std::lround(base)) + grain, 0, 255)); };
+            img.setPixel(x, y,
+                         {c(90 + 100 * v * (1 - u)), c(120 + 40 * std::sin(3 * u + 7 * v)),
+                          c(150 - 90 * v + 30 * std::cos(5 * u)), 255});
+        }
+    return img;
+}
+
+TEST(PngEncoder, FilesAreAsSmallAsTheUsualWriters) {
+    for (const kit::Image& img : {wallpaperWithTerminal(), screenAndPhoto(false)}) {
+        const auto ours = kit::Png::encode(img, 4, 3), reference = testsupport::referencePng(img);
+        ASSERT_FALSE(reference.empty());
+        EXPECT_EQ(pixelsOff(img, kit::ImageIO::decode(ours)), 0);
+        EXPECT_LE(double(ours.size()), 1.05 * double(reference.size()))
+            << img.width() << "x" << img.height() << ": " << ours.size() << " bytes, libpng "
+            << reference.size();
+    }
+}
+
+// The case below, in a process of its own, where no thread can be started.
+TEST(PngEncoderWithoutThreads, EncodesEveryBandOnTheCallingThread) {
+    if (!std::getenv("KADRIX_NO_THREADS")) GTEST_SKIP() << "only run by PngEncoder.ThreadsThatCannotStart";
+    const kit::Image img = screenAndPhoto(true);
+    pthread_attr_t attr, before;
+    ASSERT_EQ(pthread_getattr_default_np(&before), 0);
+    pthread_attr_init(&attr);
+    pthread_attr_setstacksize(&attr, size_t(1) << 46);  // more than the address space holds
+    ASSERT_EQ(pthread_setattr_default_np(&attr), 0);
+    const auto png = kit::Png::encode(img, 8, 3);
+    pthread_setattr_default_np(&before);
+    EXPECT_EQ(pixelsOff(img, kit::ImageIO::decode(png)), 0);
+}
+
+TEST(PngEncoder, ThreadsThatCannotStart) {
+    testsupport::OwnCase child("PngEncoderWithoutThreads.EncodesEveryBandOnTheCallingThread",
+                               "KADRIX_NO_THREADS", "1");
+    ASSERT_TRUE(child.started());
+    EXPECT_EQ(child.wait(), 0);
 }
 
 TEST(PngEncoder, OpaqueImagesAreRgbAndTheScaleIsTheDensity) {
