@@ -23,8 +23,8 @@ sys_begin
 # a lower priority than the programs the other checks time.
 git -C "$SYS_SRC" rev-parse --git-dir >/dev/null 2>&1 || fail "$SYS_SRC is not a git checkout to clone"
 clone="$SYS_TMP/another/place/kadrix"
-git clone -q --no-hardlinks "$SYS_SRC" "$clone" || fail "could not clone $SYS_SRC"
-git -C "$clone" checkout -q "$(git -C "$SYS_SRC" rev-parse HEAD)"
+git clone -q --no-hardlinks "$SYS_SRC" "$clone" 2>"$SYS_TMP/clone.log" || fail "could not clone $SYS_SRC: $(cat "$SYS_TMP/clone.log")"
+git -C "$clone" checkout -q "$(git -C "$SYS_SRC" rev-parse HEAD)" 2>>"$SYS_TMP/clone.log" || fail "the clone lacks the commit under test"
 git -C "$SYS_SRC" diff --binary HEAD >"$SYS_TMP/worktree.diff"
 [ -s "$SYS_TMP/worktree.diff" ] && { git -C "$clone" apply --binary "$SYS_TMP/worktree.diff" || fail "the working tree's changes do not apply to the clone"; }
 (cd "$SYS_SRC" && git ls-files -z --others --exclude-standard | xargs -0 -r cp --parents -t "$clone")
