@@ -157,6 +157,7 @@ again=$(ls "$SYS_TMP"/again/kadrix_*.deb)
     cmp -s "$build/bin/$program" "$second/bin/$program" || echo "$program differs: $(readelf -n "$build/bin/$program" |
       grep 'Build ID') against $(readelf -n "$second/bin/$program" | grep 'Build ID')"
   done
-  fail "the second clone's package (another path, another build folder, umask 027) differs from the first"
+  fail "the second clone's package (another path, another build folder, umask 027) differs from the first" \
+    "(a build folder older than the working tree differs too: is $build built from it?)"
 }
 echo "install test: installed, ran the installed kadrix through a save, packaged $(basename "$deb")"
