@@ -4,14 +4,17 @@
 // start-up its time and memory. Never unloaded.
 #include <dlfcn.h>
 
+#include <cstdio>
 #include <type_traits>
 
 namespace kit {
 
 class DynamicLibrary {
 public:
-    // `name` as the runtime package installs it, e.g. "libcurl.so.4".
-    explicit DynamicLibrary(const char* name) : handle_(dlopen(name, RTLD_NOW | RTLD_LOCAL)) {}
+    // `name` as the runtime package installs it, e.g. "libcurl.so.4". A load
+    // that fails says why on stderr, once: each library is one object, made
+    // once, and a feature that then does nothing has its reason in the log.
+    explicit DynamicLibrary(const char* name) : handle_(open(name)) {}
 
     bool loaded() const { return handle_ != nullptr; }
 
@@ -24,6 +27,21 @@ public:
     }
 
 private:
+    static void* open(const char* name) {
+        // dlopen of an empty name hands back the program itself, whose
+        // symbols would then stand in for the library's.
+        if (!name || !*name) {
+            std::fprintf(stderr, "kit: a library loaded on first use has no name\n");
+            return nullptr;
+        }
+        void* handle = dlopen(name, RTLD_NOW | RTLD_LOCAL);
+        if (!handle) {
+            const char* why = dlerror();
+            std::fprintf(stderr, "kit: could not load %s: %s\n", name, why ? why : "no reason given");
+        }
+        return handle;
+    }
+
     void* handle_;
 };
 

@@ -14,9 +14,9 @@
 #include <vector>
 
 #include "kit/base/Dispatch.h"
+#include "kit/desktop/DesktopScreens.h"
 #include "kit/desktop/ScreenSource.h"
 #include "kit/desktop/x11/Connection.h"
-#include "kit/desktop/x11/Desktop.h"
 
 namespace kit {
 

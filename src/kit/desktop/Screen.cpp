@@ -9,9 +9,9 @@
 #include <cstdlib>
 
 #include "kit/base/Displays.h"
+#include "kit/desktop/DesktopScreens.h"
 #include "kit/desktop/ScreenSource.h"
 #include "kit/desktop/x11/Connection.h"
-#include "kit/desktop/x11/Desktop.h"
 
 namespace kit {
 

@@ -7,9 +7,9 @@
 #include <cmath>
 #include <cstdlib>
 
+#include "kit/desktop/DesktopScreens.h"
 #include "kit/desktop/ScreenSource.h"
 #include "kit/desktop/x11/Connection.h"
-#include "kit/desktop/x11/Desktop.h"
 #include "kit/desktop/x11/PointerWatch.h"
 
 namespace kit {

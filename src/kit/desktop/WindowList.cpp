@@ -5,9 +5,9 @@
 #include <algorithm>
 #include <fstream>
 
+#include "kit/desktop/DesktopScreens.h"
 #include "kit/desktop/ScreenSource.h"
 #include "kit/desktop/x11/Connection.h"
-#include "kit/desktop/x11/Desktop.h"
 
 namespace kit {
 

@@ -1,5 +1,6 @@
 #pragma once
-// kit-private helpers shared by the X11-backed modules.
+// kit-private helpers shared by the X11-backed modules, made by Screen.cpp
+// from the desktop's screens (so above the X11 connection code, not in it).
 #include <vector>
 
 #include "kit/desktop/Screen.h"
