@@ -295,7 +295,8 @@ public:
     // first 107 and "..." (characters as the reader sees them).
     static std::string ocrPreview(const std::string& text);
     // The recogniser, called on the recognition queue; tests replace it.
-    std::function<std::string(const kit::Image&)> recognizer_;
+    // Nothing: the recognition could not run (it has told the user why).
+    std::function<std::optional<std::string>(const kit::Image&)> recognizer_;
 
     // ---- The editor's pointer, selection objects, files (EditorUtilities.cpp) --
     // The pointer for a name of the editor's; unknown names give the arrow

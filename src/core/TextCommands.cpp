@@ -93,19 +93,21 @@ void AppLogic::ocrSelection(const std::string& /*method*/) {
 }
 
 void AppLogic::recognize(const kit::Image& image) {
-    std::function<std::string(const kit::Image&)> reader = recognizer_;
+    std::function<std::optional<std::string>(const kit::Image&)> reader = recognizer_;
     if (!reader) {
         imaging::RecognitionSettings rs;
         rs.dpr = editor::Framer::shared().dpr();
         reader = [rs](const kit::Image& img) {
-            std::string text;
+            std::optional<std::string> text;
             imaging::ocr(img, rs, [&text](const std::string& found) { text = found; });
             return text;
         };
     }
     recognitionQueue().async([this, image, reader, alive = std::weak_ptr<int>(life_)] {
-        std::string text = reader(image);
-        kit::dispatchMain([this, alive, text = std::move(text)] {
+        // No text at all: the recognition could not run, and has said so.
+        std::optional<std::string> text = reader(image);
+        if (!text) return;
+        kit::dispatchMain([this, alive, text = std::move(*text)] {
             if (alive.lock()) ocrFinished(text);
         });
     });

@@ -14,6 +14,7 @@
 #include "kit/ui/Label.h"
 #include "kit/ui/Menu.h"
 #include "kit/ui/PopUpButton.h"
+#include "kit/ui/Popover.h"
 #include "kit/ui/ProgressIndicator.h"
 #include "kit/ui/TextField.h"
 #include "kit/ui/Window.h"
@@ -583,7 +584,8 @@ void LibViewController::applyPopoverSize() {
     // Before the popover first shows, the view has no window yet: the
     // screen it opens on is the main one.
     kit::Display screen = view_ && view_->window() ? view_->window()->screen() : kit::Displays::main();
-    contentSize_ = popoverSize(services::Settings::shared().libPopoveerSize(), screen.visibleFrame.height());
+    contentSize_ = popoverSize(services::Settings::shared().libPopoveerSize(), screen.visibleFrame.height(),
+                               2 * kit::Popover::kContentInset);
     viewHost().setPopoverSize(contentSize_);
     if (view_) view_->setFrameSize(contentSize_);
     tmLayout_ = kit::Timer::once(0.01, [this] {

@@ -4,6 +4,7 @@
 // start-up its time and memory. Never unloaded.
 #include <dlfcn.h>
 
+#include <string>
 #include <type_traits>
 
 namespace kit {
@@ -11,7 +12,9 @@ namespace kit {
 class DynamicLibrary {
 public:
     // `name` as the runtime package installs it, e.g. "libcurl.so.4".
-    explicit DynamicLibrary(const char* name) : handle_(dlopen(name, RTLD_NOW | RTLD_LOCAL)) {}
+    explicit DynamicLibrary(const char* name) : handle_(dlopen(name, RTLD_NOW | RTLD_LOCAL)) {
+        if (!handle_) noteError();
+    }
 
     bool loaded() const { return handle_ != nullptr; }
 
@@ -20,11 +23,24 @@ public:
     template <class Fn>
     bool find(Fn& fn, const char* symbol) const {
         fn = handle_ ? reinterpret_cast<Fn>(dlsym(handle_, symbol)) : nullptr;
+        if (handle_ && !fn) noteError();
         return fn != nullptr;
     }
 
+    // Why the library or the first missing function could not be had, in the
+    // loader's words (e.g. "libcurl.so.4: cannot open shared object file: No
+    // such file or directory"); empty while nothing failed. The loader says
+    // it once, so it is kept for every later attempt to report.
+    const std::string& error() const { return error_; }
+
 private:
+    void noteError() const {
+        const char* why = dlerror();
+        if (error_.empty() && why) error_ = why;
+    }
+
     void* handle_;
+    mutable std::string error_;
 };
 
 }  // namespace kit
