@@ -284,6 +284,10 @@ public:
     // Puts recognised text on the clipboard; the notice's button swaps
     // between the text with and without line breaks.
     void copyOCRText(const std::string& text, bool keptBreaks);
+    // Shows a recognition's result notice now, or once a notice the
+    // recognition gave (e.g. that it reads English instead) has been on
+    // screen long enough to be read.
+    void showOCRNotice(std::function<void()> show);
     void copyText(const std::string& text, const std::string& title, const std::string& message,
                   std::optional<kit::Color> swatch) override;
     static constexpr int kOcrMaxHeight = 3000;
@@ -380,6 +384,8 @@ private:
     kit::Timer updateCheck_;
     kit::Timer firstHideClose_;
     kit::Timer firstHideOpen_;
+    double ocrNoticeNotBefore_ = 0;  // kit::wallNow() time
+    kit::Timer ocrNotice_;
 };
 
 }  // namespace core
