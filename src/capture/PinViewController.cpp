@@ -23,14 +23,14 @@ PinViewController::PinViewController(const kit::Rect& frame, PinWindowController
     using namespace kit::Autoresizing;
     setAutoresizingMask(WidthSizable | HeightSizable);
     layer()->setMasksToBounds(true);
-    layer()->setCornerRadius(8);
+    layer()->setCornerRadius(kCornerRadius);
 
     viewImage_ = kit::View::make(bounds());
     viewImage_->setAutoresizingMask(WidthSizable | HeightSizable);
     viewImage_->setIgnoresMouse(true);
     kit::Layer& img = *viewImage_->layer();
     img.setContentsGravity(kit::ContentsGravity::ResizeAspectFill);
-    img.setCornerRadius(8);
+    img.setCornerRadius(kCornerRadius);
     img.setMasksToBounds(true);
     addSubview(viewImage_);
 

@@ -26,6 +26,8 @@ namespace capture {
 
 class PinViewController : public kit::View {
 public:
+    static constexpr double kCornerRadius = 8;
+
     PinViewController(const kit::Rect& frame, PinWindowController& owner);
     ~PinViewController() override;
 

@@ -8,6 +8,7 @@
 #include "capture/PinViewController.h"
 #include "kit/base/Timer.h"
 #include "kit/image/Memory.h"
+#include "kit/ui/Application.h"
 
 namespace capture {
 
@@ -144,6 +145,7 @@ void PinWindowController::pin(const kit::Image& image, kit::Point center) {
     w.setMinSize({pinsize::kMinSide, pinsize::kMinSide});
     w.setLevel(kit::WindowLevel::Floating);
     w.setDelegate(weak_from_this());
+    fitShape();
     w.makeKeyAndOrderFront();
     updateZoom();
 }
@@ -201,7 +203,16 @@ void PinWindowController::updateZoom() {
     if (controller_) controller_->showZoom(pinsize::roundHalfAway(z));
 }
 
+void PinWindowController::fitShape() {
+    // Where nothing shows through (no compositor) the clear corners would be
+    // black: the window takes the picture's rounded outline, at every size.
+    if (!window_ || kit::Application::hasCompositor()) return;
+    const kit::Size s = window_->frame().size;
+    window_->setShape(kit::Window::roundedShape({0, 0, s.width, s.height}, PinViewController::kCornerRadius));
+}
+
 void PinWindowController::windowDidResize(kit::Window&) {
+    fitShape();
     updateZoom();
     if (resizingOurselves_) return;
     // X11 has no hook before a live resize: snap once the user has let go

@@ -97,6 +97,7 @@ public:
 
 private:
     void setFrameAround(kit::Size size);
+    void fitShape();
     void snapAfterResize();
     double screenWidth() const;
 

@@ -284,6 +284,10 @@ public:
     // Puts recognised text on the clipboard; the notice's button swaps
     // between the text with and without line breaks.
     void copyOCRText(const std::string& text, bool keptBreaks);
+    // Shows a recognition's result notice now, or once a notice the
+    // recognition gave (e.g. that it reads English instead) has been on
+    // screen long enough to be read.
+    void showOCRNotice(std::function<void()> show);
     void copyText(const std::string& text, const std::string& title, const std::string& message,
                   std::optional<kit::Color> swatch) override;
     static constexpr int kOcrMaxHeight = 3000;
@@ -295,7 +299,8 @@ public:
     // first 107 and "..." (characters as the reader sees them).
     static std::string ocrPreview(const std::string& text);
     // The recogniser, called on the recognition queue; tests replace it.
-    std::function<std::string(const kit::Image&)> recognizer_;
+    // Nothing: the recognition could not run (it has told the user why).
+    std::function<std::optional<std::string>(const kit::Image&)> recognizer_;
 
     // ---- The editor's pointer, selection objects, files (EditorUtilities.cpp) --
     // The pointer for a name of the editor's; unknown names give the arrow
@@ -379,6 +384,8 @@ private:
     kit::Timer updateCheck_;
     kit::Timer firstHideClose_;
     kit::Timer firstHideOpen_;
+    double ocrNoticeNotBefore_ = 0;  // kit::wallNow() time
+    kit::Timer ocrNotice_;
 };
 
 }  // namespace core

@@ -3,6 +3,7 @@
 // the plain text copy of the colour and crop read-outs.
 #include "core/AppLogic.h"
 #include "editor/Framer.h"
+#include "imaging/Diagnostics.h"
 #include "imaging/Recognition.h"
 #include "kit/base/Dispatch.h"
 #include "kit/ui/Pasteboard.h"
@@ -93,29 +94,47 @@ void AppLogic::ocrSelection(const std::string& /*method*/) {
 }
 
 void AppLogic::recognize(const kit::Image& image) {
-    std::function<std::string(const kit::Image&)> reader = recognizer_;
+    std::function<std::optional<std::string>(const kit::Image&)> reader = recognizer_;
     if (!reader) {
         imaging::RecognitionSettings rs;
         rs.dpr = editor::Framer::shared().dpr();
         reader = [rs](const kit::Image& img) {
-            std::string text;
+            std::optional<std::string> text;
             imaging::ocr(img, rs, [&text](const std::string& found) { text = found; });
             return text;
         };
     }
     recognitionQueue().async([this, image, reader, alive = std::weak_ptr<int>(life_)] {
-        std::string text = reader(image);
-        kit::dispatchMain([this, alive, text = std::move(text)] {
-            if (alive.lock()) ocrFinished(text);
+        const double started = kit::wallNow();
+        // No text at all: the recognition could not run, and has said so.
+        std::optional<std::string> text = reader(image);
+        if (!text) return;
+        // A notice told while reading (the language's data is missing) is
+        // not replaced by the result before it could be read.
+        const double told = imaging::lastNoticeTime();
+        const double notBefore = told >= started ? told + services::Notifier::kWarningDuration : 0;
+        kit::dispatchMain([this, alive, notBefore, text = std::move(*text)] {
+            if (!alive.lock()) return;
+            ocrNoticeNotBefore_ = notBefore;
+            ocrFinished(text);
         });
     });
+}
+
+void AppLogic::showOCRNotice(std::function<void()> show) {
+    const double wait = ocrNoticeNotBefore_ - kit::wallNow();
+    if (wait <= 0) {
+        ocrNotice_.invalidate();
+        return show();
+    }
+    ocrNotice_ = kit::Timer::once(wait, std::move(show));
 }
 
 void AppLogic::ocrFinished(const std::string& text) {
     telemetry().event("ocr", {{"timer", services::timerElapsedText("OCR")},
                               {"length", int64_t(services::Str::characterCount(text))}});
     if (blank(text)) {
-        notifier().warning("No text detected", "Selected area seems to be empty");
+        showOCRNotice([this] { notifier().warning("No text detected", "Selected area seems to be empty"); });
         return;
     }
     lastOCROriginal = text;
@@ -129,19 +148,21 @@ void AppLogic::copyOCRText(const std::string& text, bool keptBreaks) {
     kit::Pasteboard& pb = kit::Pasteboard::general();
     pb.clearContents();
     pb.setString(text);
-    const std::string preview = ocrPreview(text);
-    auto alive = std::weak_ptr<int>(life_);
-    if (keptBreaks) {
-        notifier().notify("Text copied to the clipboard", preview, std::nullopt, "Cut Breaks", 5.0,
-                          [this, alive] {
-                              if (alive.lock()) copyOCRText(removeLineBreaks(lastOCROriginal), false);
-                          });
-    } else {
-        notifier().notify("Text without line breaks copied", preview, std::nullopt, "Add Breaks", 5.0,
-                          [this, alive] {
-                              if (alive.lock()) copyOCRText(lastOCROriginal, true);
-                          });
-    }
+    // The text is on the clipboard at once; only its notice may wait.
+    showOCRNotice([this, keptBreaks, preview = ocrPreview(text)] {
+        auto alive = std::weak_ptr<int>(life_);
+        if (keptBreaks) {
+            notifier().notify("Text copied to the clipboard", preview, std::nullopt, "Cut Breaks", 5.0,
+                              [this, alive] {
+                                  if (alive.lock()) copyOCRText(removeLineBreaks(lastOCROriginal), false);
+                              });
+        } else {
+            notifier().notify("Text without line breaks copied", preview, std::nullopt, "Add Breaks", 5.0,
+                              [this, alive] {
+                                  if (alive.lock()) copyOCRText(lastOCROriginal, true);
+                              });
+        }
+    });
 }
 
 void AppLogic::copyText(const std::string& text, const std::string& title, const std::string& message,

@@ -1,5 +1,6 @@
 #include "imaging/Diagnostics.h"
 
+#include <atomic>
 #include <charconv>
 #include <cmath>
 #include <cstdio>
@@ -7,6 +8,7 @@
 #include <mutex>
 
 #include "kit/base/Json.h"
+#include "kit/base/Timer.h"
 #include "services/Notifier.h"
 #include "services/Telemetry.h"
 
@@ -59,7 +61,16 @@ void sendEvent(const std::string& name, const EventData& data) {
         services::Telemetry::shared().event(name, jsonOf(data));
 }
 
+namespace {
+std::atomic<double> noticeTime{0};
+}  // namespace
+
+double lastNoticeTime() {
+    return noticeTime.load();
+}
+
 void notice(const std::string& title, const std::string& message) {
+    noticeTime.store(kit::wallNow());
     Diagnostics d = current();
     if (d.notice)
         d.notice(title, message);

@@ -35,6 +35,9 @@ void errorReport(const std::string& function, const std::string& message);
 void sendEvent(const std::string& name, const EventData& data);
 // Tells the user; callable from any thread.
 void notice(const std::string& title, const std::string& message);
+// When notice() last told the user something (kit::wallNow()), 0 before it
+// ever did: a result that follows gives the notice time to be read.
+double lastNoticeTime();
 // A plain diagnostic line on the standard output.
 void consoleLine(const std::string& line);
 

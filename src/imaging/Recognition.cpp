@@ -120,9 +120,11 @@ void ocr(const kit::Image& image, const RecognitionSettings& settings,
     LanguageChoice choice = installedLanguageChoice(settings.primaryOCRLang);
     kit::TextRecognitionResult result = recognise(image, settings, choice.accurateForText, choice.languages);
     if (!result.ok()) {
-        // Callers wait for their text: a failure still answers, with nothing.
+        // A recognition that could not run found nothing either: it is told
+        // as what it is, and the caller hears no text.
         errorReport("ocr(cgImage:onReady:)", failureMessage(result.error));
-        return onReady("");
+        notice("Text Recognition Failed", failureMessage(result.error));
+        return;
     }
     std::string text;
     for (size_t i = 0; i < result.lines.size(); ++i) text += (i ? "\n" : "") + result.lines[i].text;

@@ -59,6 +59,8 @@ std::optional<std::string> detectQR(const kit::Image& image);
 
 // The text of an image: its QR messages when it holds QR codes, else the
 // recognised lines joined by line feeds ("" when there is nothing to read).
+// A recognition that cannot run (its engine will not load) is reported and
+// told to the user, and onReady is not called.
 void ocr(const kit::Image& image, const RecognitionSettings& settings,
          const std::function<void(const std::string&)>& onReady);
 

@@ -14,6 +14,7 @@
 #include "kit/ui/Label.h"
 #include "kit/ui/Menu.h"
 #include "kit/ui/PopUpButton.h"
+#include "kit/ui/Popover.h"
 #include "kit/ui/ProgressIndicator.h"
 #include "kit/ui/TextField.h"
 #include "kit/ui/Window.h"
@@ -292,7 +293,12 @@ void LibViewController::viewWillAppear() {
     view();
     applyAppearance();
     hideTooltip();
-    if (contentSize_.width == 380 && services::Settings::shared().libPopoveerSize() != "small")
+    // The size is also fitted again where it was cut to a low screen or must
+    // be cut now (another screen, another scale).
+    const kit::Size fitted = fittedPopoverSize();
+    const bool cut = std::min(contentSize_.height, fitted.height) < 580;
+    if ((contentSize_.width == 380 && services::Settings::shared().libPopoveerSize() != "small") ||
+        (cut && fitted != contentSize_))
         applyPopoverSize();
     btnPopoverSize->setState(services::Settings::shared().libPopoveerSize() != "small"
                                  ? kit::ControlState::On
@@ -579,11 +585,16 @@ std::optional<int> LibViewController::currentSelection() const {
     return *sel.rbegin();
 }
 
-void LibViewController::applyPopoverSize() {
+kit::Size LibViewController::fittedPopoverSize() const {
     // Before the popover first shows, the view has no window yet: the
     // screen it opens on is the main one.
     kit::Display screen = view_ && view_->window() ? view_->window()->screen() : kit::Displays::main();
-    contentSize_ = popoverSize(services::Settings::shared().libPopoveerSize(), screen.visibleFrame.height());
+    return popoverSize(services::Settings::shared().libPopoveerSize(), screen.visibleFrame.height(),
+                       2 * kit::Popover::kContentInset);
+}
+
+void LibViewController::applyPopoverSize() {
+    contentSize_ = fittedPopoverSize();
     viewHost().setPopoverSize(contentSize_);
     if (view_) view_->setFrameSize(contentSize_);
     tmLayout_ = kit::Timer::once(0.01, [this] {

@@ -108,6 +108,8 @@ public:
     virtual void refreshGallery();
     virtual void selectItem(const std::string& filename);
     virtual void applyPopoverSize();
+    // The size the setting asks for, no higher than the popover's screen.
+    kit::Size fittedPopoverSize() const;
 
     virtual void offerPreexisting(int count);
     virtual void indexingStarted();

@@ -80,9 +80,14 @@ std::string normalizeToolTitle(const std::string& title) {
     return trim(s);
 }
 
-kit::Size popoverSize(const std::string& sizeSetting, double visibleHeight) {
-    if (sizeSetting == "small") return {380, 580};
-    return {560, std::max(visibleHeight - 100, 580.0)};
+kit::Size popoverSize(const std::string& sizeSetting, double visibleHeight, double chrome) {
+    kit::Size size{380, 580};
+    if (sizeSetting != "small") size = {560, std::max(visibleHeight - 100, 580.0)};
+    // On a screen lower than that (a small one, or a large scale) the
+    // popover is as high as the screen, never higher: its status line and
+    // buttons stay within reach.
+    if (visibleHeight > chrome) size.height = std::min(size.height, visibleHeight - chrome);
+    return size;
 }
 
 Visibility visibilityFor(const VisibilityInput& in) {

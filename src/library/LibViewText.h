@@ -26,8 +26,9 @@ std::string selectedStatus(int64_t ts, int64_t bytes);
 std::string normalizeToolTitle(const std::string& title);
 
 // The popover's content size for the "libPopoveerSize" setting and the
-// height of the visible part of its screen (negative: no screen).
-kit::Size popoverSize(const std::string& sizeSetting, double visibleHeight);
+// height of the visible part of its screen (negative: no screen); `chrome`
+// is what the popover's panel adds around its content.
+kit::Size popoverSize(const std::string& sizeSetting, double visibleHeight, double chrome = 0);
 
 // Which areas of the library view show.
 struct VisibilityInput {

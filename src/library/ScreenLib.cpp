@@ -5,6 +5,7 @@
 #include <cmath>
 #include <cstdio>
 #include <ctime>
+#include <map>
 #include <string_view>
 #include <unordered_map>
 
@@ -268,9 +269,20 @@ void ScreenLib::dedup() {
         std::lock_guard<std::mutex> g(recLock_);
         before = records_.size();
         // File names are compared exactly: "A.png" and "a.png" are two files here.
-        std::set<std::string> seen;
-        for (auto& e : records_)
-            if (!seen.insert(nameOf(*e)).second) e->deleteMePlease = true;
+        // The first entry of a name stays and takes over what only a later one
+        // holds: a file indexed again while its sealed line could not be read
+        // (no libcrypto) comes first after a rewrite, and the capture details
+        // (mode, application, window, drawn objects) are in the sealed one.
+        std::map<std::string, GrabData*> first;
+        for (auto& e : records_) {
+            auto [at, isNew] = first.emplace(nameOf(*e), e.get());
+            if (isNew) continue;
+            e->deleteMePlease = true;
+            GrabData& kept = *at->second;
+            bool grew = false;
+            for (const auto& [key, value] : e->content) grew |= kept.content.emplace(key, value).second;
+            if (grew) kept.invalidateCaches();
+        }
         std::erase_if(records_, [](const Entry& e) { return e->deleteMePlease; });
         after = records_.size();
     }

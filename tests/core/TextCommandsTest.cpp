@@ -5,7 +5,10 @@
 
 #include "CoreFixture.h"
 #include "capture/CaptureHost.h"
+#include "imaging/Diagnostics.h"
+#include "kit/base/Dispatch.h"
 #include "kit/ui/Pasteboard.h"
+#include "services/Notifier.h"
 
 namespace coretest {
 namespace {
@@ -148,6 +151,44 @@ TEST_F(TextCommands, AnAreaFromTheScreenIsReadAndACancelIsTold) {
     settle();
     ASSERT_FALSE(alerts.empty());
     EXPECT_EQ(alerts.back().title, "Kadrix needs the screen recording permission to perform OCR");
+}
+
+// A notice the recognition gives while it reads (its language's data is
+// missing, it reads English) stays readable: the result's notice comes once
+// the notice has had its time, though the text is on the clipboard at once.
+TEST_F(TextCommands, ANoticeToldWhileReadingIsNotReplacedByTheResultBeforeItIsRead) {
+    imaging::Diagnostics hooks;
+    hooks.notice = [this](const std::string& title, const std::string&) {
+        // On the main thread, as the notifier shows it.
+        kit::dispatchMain([this, title] { notifier->warning(title, ""); });
+    };
+    imaging::setDiagnostics(hooks);
+    logic->recognizer_ = [](const kit::Image&) {
+        imaging::notice("Reading text in English", "The Thai recognition data is not installed.");
+        return std::optional<std::string>("Hello");
+    };
+    routes->image = solidImage(64, 32, {255, 255, 255, 255});
+    logic->instantOCR("menu");
+    waitForEvent("ocr");
+    EXPECT_EQ(clipboard(), "Hello");
+    EXPECT_TRUE(logged("warning Reading text in English"));
+    EXPECT_FALSE(logged("notify Text copied to the clipboard")) << "the notice would go before it was read";
+    clock.advance(services::Notifier::kWarningDuration - 0.5);
+    EXPECT_FALSE(logged("notify Text copied to the clipboard"));
+    clock.advance(0.6);
+    EXPECT_TRUE(logged("notify Text copied to the clipboard"));
+
+    // A reading that told nothing shows its result at once.
+    log.clear();
+    logic->recognizer_ = [](const kit::Image&) { return std::optional<std::string>("   "); };
+    logic->instantOCR("menu");
+    const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(5);
+    while (!logged("warning No text detected") && std::chrono::steady_clock::now() < deadline) {
+        kit::processMainEvents();
+        std::this_thread::sleep_for(std::chrono::milliseconds(5));
+    }
+    EXPECT_TRUE(logged("warning No text detected"));
+    imaging::setDiagnostics({});
 }
 
 TEST_F(TextCommands, PlainTextIsCopiedAndTheNoticeBringsTheEditorBack) {

@@ -124,9 +124,11 @@ TEST(Recognition, FullWidthPunctuationBecomesPlain) {
     EXPECT_EQ(replaceFullWidthPunctuation("a－b．c"), "a-b. c");
 }
 
-TEST(Recognition, FailuresAreReportedAndStillAnswered) {
+TEST(Recognition, FailuresAreReportedAndToldNotAnsweredAsNoText) {
     // Without any recognition data the recogniser fails; run that in a child
-    // process so the data folder of the other tests stays untouched.
+    // process so the data folder of the other tests stays untouched. Reading
+    // text tells the user why, and gives no text (a failure is no "nothing
+    // found"); the text boxes still answer, with none.
     kit::Image img = test::solid(400, 80, 255, 255, 255);
     GTEST_FLAG_SET(death_test_style, "threadsafe");
     EXPECT_EXIT(
@@ -139,10 +141,10 @@ TEST(Recognition, FailuresAreReportedAndStillAnswered) {
             int rectCalls = 0;
             ocr(img, {}, [&](const std::string& t) { text = t; });
             textRects(img, {}, [&](const std::vector<TextRect>& r) { rectCalls += r.empty() ? 1 : 100; });
-            bool ok = text.empty() && rectCalls == 1 && rec.errors.size() == 2 &&
-                      rec.errors[0] ==
-                          "ocr(cgImage:onReady:): Unable to perform the OCR requests: no recognition data "
-                          "installed.";
+            const std::string report = "Unable to perform the OCR requests: no recognition data installed.";
+            bool ok = text == "unset" && rectCalls == 1 && rec.errors.size() == 2 &&
+                      rec.errors[0] == "ocr(cgImage:onReady:): " + report &&
+                      rec.notices == std::vector<std::string>{"Text Recognition Failed: " + report};
             _exit(ok ? 0 : 1);  // no exit handlers: the child only reports
         },
         ::testing::ExitedWithCode(0), "");

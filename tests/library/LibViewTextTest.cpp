@@ -78,6 +78,12 @@ TEST(PopoverSize, SmallOrTallAsTheScreenAllows) {
     EXPECT_EQ(popoverSize("large", 1000), (kit::Size{560, 900}));
     EXPECT_EQ(popoverSize("medium", 600), (kit::Size{560, 580}));
     EXPECT_EQ(popoverSize("medium", -1), (kit::Size{560, 580}));  // no screen
+    // A screen lower than the popover (1080 pixels at scale 2, a panel at
+    // the bottom): the popover is as high as the screen, and no higher.
+    EXPECT_EQ(popoverSize("small", 516, 12), (kit::Size{380, 504}));
+    EXPECT_EQ(popoverSize("medium", 516, 12), (kit::Size{560, 504}));
+    EXPECT_EQ(popoverSize("small", 592, 12), (kit::Size{380, 580})) << "where it fits it keeps its size";
+    EXPECT_EQ(popoverSize("medium", 1000, 12), (kit::Size{560, 900}));
 }
 
 TEST(StatusLine, SizesAndDates) {

@@ -266,6 +266,43 @@ TEST_F(Library, AFailedWriteIsToldOncePerSpellAndCaughtUpAtTheNextChange) {
     mendFolder();
 }
 
+TEST_F(Library, AFileIndexedAgainWhileItsSealedLineWasUnreadableKeepsItsCaptureDetails) {
+    const std::string db = folder + "/imagelib.kxdb";
+    // Captured and sealed.
+    library::DataLayer store(folder);
+    const Record captured = {{"filename", "a.png"}, {"ts", "10"},        {"ocr", "invoice"},
+                             {"mode", "window"},    {"app", "Terminal"}, {"objects", "ar"}};
+    ASSERT_TRUE(store.write(store.encodeRec(captured), true));
+    // Then a session that could not open sealed lines (libcrypto missing
+    // reads them as a store of another key does): the file is indexed again
+    // as a plain record, and a rewrite puts it before the line it kept
+    // unread.
+    library::DataLayer blind(folder, "a key that opens nothing here");
+    ASSERT_TRUE(blind.read());
+    EXPECT_TRUE(blind.records.empty());
+    ASSERT_TRUE(blind.write(R"({"filename":"a.png","ocr":"invoice","ts":"11","width":"640"})"
+                            "\n",
+                            false));
+    EXPECT_EQ(lines(), 2u);
+
+    // Sealed lines open again: one entry, with the capture details.
+    ScreenLib lib(folder);
+    lib.loadNow();
+    ASSERT_EQ(lib.snapshot().size(), 1u);
+    auto a = lib.record("a.png");
+    ASSERT_TRUE(a);
+    EXPECT_EQ(a->content.at("mode"), "window");
+    EXPECT_EQ(a->content.at("app"), "Terminal");
+    EXPECT_EQ(a->content.at("objects"), "ar");
+    EXPECT_EQ(a->content.at("width"), "640");
+    EXPECT_EQ(a->facetKeys().app, "Terminal");
+    EXPECT_EQ(lines(), 1u);
+    ScreenLib again(folder);
+    again.loadNow();
+    ASSERT_TRUE(again.record("a.png"));
+    EXPECT_EQ(again.record("a.png")->content, a->content) << "the merged entry is what the file holds";
+}
+
 TEST_F(Library, ADatabaseNotReadWholeIsNeverWrittenOver) {
     const std::string db = folder + "/imagelib.kxdb";
     library::DataLayer store(folder);

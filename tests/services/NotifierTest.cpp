@@ -234,6 +234,23 @@ TEST_F(NotifierTest, DidShowKeepsTheToastAndBringsItBack) {
     EXPECT_EQ(notifier->state(), "shown");
 }
 
+TEST_F(NotifierTest, AToastGivenALongerMessageKeepsItsTopAndGrowsDownwards) {
+    notifier->notify("Uploading", "Sit tight", std::nullopt, "Cancel", 0.0);
+    clock.advance(1);  // slid in and resting
+    const kit::Rect shown = notifier->winNotifier()->frame();
+    // Longer than the smallest type fits in the panel's own height.
+    std::string longText;
+    for (int i = 1; i <= 12; ++i) longText += "Part " + std::to_string(i) + " of the picture is on its way. ";
+    notifier->setMessageText(longText);
+    const kit::Rect grown = notifier->winNotifier()->frame();
+    EXPECT_GT(grown.height(), shown.height()) << "the longer message needs more lines";
+    EXPECT_EQ(grown.maxY(), shown.maxY()) << "the top edge stays where the user saw it";
+    EXPECT_EQ(grown.x(), shown.x());
+    notifier->setMessageText("Done");
+    EXPECT_EQ(notifier->winNotifier()->frame().maxY(), shown.maxY()) << "and when it shrinks again";
+    EXPECT_EQ(notifier->winNotifier()->frame().height(), shown.height());
+}
+
 TEST_F(NotifierTest, PopoverSizesToItsText) {
     auto window = std::make_unique<kit::Window>(kit::Rect{100, 100, 300, 200}, kit::WindowStyle::Titled);
     auto sender = kit::View::make({10, 10, 50, 20});

@@ -80,6 +80,21 @@ sys_wait_for --timeout 5 xdotool search --onlyvisible --name '^Kadrix Quick Look
 sys_key space
 sleep 0.5
 xdotool search --onlyvisible --name '^Kadrix Quick Look$' >/dev/null && fail "the second Space left quick look open"
+# With quick look open, the first Escape closes quick look and the popover
+# stays; the next closes the popover (the library shortcut opens it again).
+sys_key space
+sys_wait_for --timeout 5 xdotool search --onlyvisible --name '^Kadrix Quick Look$' || fail "Space opened no quick look again"
+sys_key Escape
+sys_wait_for --timeout 5 bash -c "! xdotool search --onlyvisible --name '^Kadrix Quick Look\$'" || fail "Escape left quick look open"
+sleep 0.5
+sys_library_popover_shown || fail "the Escape that closed quick look closed the popover too"
+sys_key Escape
+sys_wait_for --timeout 5 bash -c '! xdotool search --onlyvisible --classname "^kadrix$" getwindowgeometry %@ | grep -q "392x"' \
+  || fail "Escape left the popover open"
+sleep 1
+sys_key ctrl+shift+l
+sys_wait_for --timeout 5 popover_has_keyboard || fail "the library shortcut did not open the popover after Escape"
+sys_key Down
 
 # Ctrl+C copies the screenshot as a picture.
 sys_key ctrl+c
@@ -104,8 +119,12 @@ sys_key ctrl+BackSpace
 sys_wait_for --timeout 5 bash -c "[ \$(ls '$lib'/*.png | wc -l) -eq 59 ]" || fail "Ctrl+Backspace in the gallery deleted nothing"
 expect_eq "$(ls "$XDG_DATA_HOME/Trash/files" | wc -l)" 1 "files in the trash"
 
-# A search link opens the popover with the search done.
+# Escape closes the popover from the search field too; a search link opens
+# it with the search done.
+sys_click $((cx + 190)) $((cy + 60))
 sys_key Escape
+sys_wait_for --timeout 5 bash -c '! xdotool search --onlyvisible --classname "^kadrix$" getwindowgeometry %@ | grep -q "392x"' \
+  || fail "Escape in the search field left the popover open"
 sleep 0.5
 "$SYS_BIN/kadrix" 'kadrix://lib/search?search=invoice' >/dev/null 2>&1
 sleep 1.5

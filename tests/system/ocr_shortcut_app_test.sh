@@ -9,6 +9,36 @@ xsetroot -solid '#808080'
 
 line() { echo "$1. The quick brown fox jumps over the lazy dog; item $2 of the list."; }
 
+# The shortcut, and the first two lines of the page dragged in its picker
+# (their baselines 22 and 44 pixels down).
+pick_first_lines() {
+  xdotool key ctrl+alt+super+o
+  sys_wait_for --timeout 10 xdotool search --name '^kadrix-screencapture$' || fail "$1: no area picker"
+  sleep 1
+  sys_drag 104 404 790 452
+}
+
+# With the recognition engine's library hidden behind a stub of its name
+# that holds nothing, each pick is said to fail, in the loader's words, and
+# the clipboard is left alone.
+read_with_engine_hidden() {
+  local stubs="$SYS_TMP/stubs" soname="libtesseract.so.5" try
+  mkdir -p "$stubs"
+  cc -shared -x c /dev/null -Wl,-soname,"$soname" -o "$stubs/$soname" || fail "cannot make the stub $soname"
+  sys_stop_app
+  LD_LIBRARY_PATH="$stubs" sys_start
+  echo -n "before" | xclip -selection clipboard -i
+  for try in 1 2; do
+    pick_first_lines "engine hidden, attempt $try"
+    sys_wait_for --timeout 20 bash -c "[ \$(grep -c 'OOPS Unable to perform the OCR requests: .*$soname: undefined symbol: TessBaseAPICreate\\.\$' '$SYS_TMP/kadrix.log') -ge $try ]" ||
+      { tail -20 "$SYS_TMP/kadrix.log"; fail "engine hidden: attempt $try was not reported with the loader's reason"; }
+  done
+  sleep 0.6
+  sys_screenshot "$SYS_TMP/ocr_failed.png"
+  sys_keep_shot "$SYS_TMP/ocr_failed.png" ocr_failed.png
+  expect_eq "$(sys_clip_text)" "before" "the clipboard after a recognition that could not run"
+}
+
 run_at_scale() {
   local scale=$1
   QT_SCALE_FACTOR=1 "$SYS_BIN/kadrix-testclient" text Page 100 400 700 300 700 300 top "$SYS_TMP/info" &
@@ -29,12 +59,9 @@ run_at_scale() {
   sleep 1
   expect_eq "$(sys_clip_text)" "before" "scale $scale: the clipboard after a cancelled pick"
 
-  # The first two lines of the page (their baselines 22 and 44 pixels down;
-  # the page lies below where the notice of the cancel shows).
-  xdotool key ctrl+alt+super+o
-  sys_wait_for --timeout 10 xdotool search --name '^kadrix-screencapture$' || fail "scale $scale: no picker the second time"
-  sleep 1
-  sys_drag 104 404 790 452
+  # The first two lines of the page (it lies below where the notice of the
+  # cancel shows).
+  pick_first_lines "scale $scale"
   sys_wait_for --timeout 20 bash -c '[ "$(xclip -selection clipboard -o 2>/dev/null)" != before ]' ||
     { tail -20 "$SYS_TMP/kadrix.log"; fail "scale $scale: no text on the clipboard"; }
   sleep 0.6
@@ -52,6 +79,7 @@ run_at_scale() {
   [[ "$notice" == *"of the list. 2. The quick brown fox jumps over the"* ]] \
     || fail "scale $scale: the notice shows \"$notice\", not the whole text"
   sys_active_is Kadrix && fail "scale $scale: the editor came up"
+  [ "$scale" -eq 1 ] && read_with_engine_hidden
   kill "$page" 2>/dev/null || true
   wait "$page" 2>/dev/null || true
   echo "scale $scale: read \"$text\""

@@ -29,6 +29,10 @@ sys_screenshot "$SYS_TMP/above.png"
 cx=$(xwininfo -id "$pin" | awk '/Absolute upper-left X/ {print $4}')
 cy=$(xwininfo -id "$pin" | awk '/Absolute upper-left Y/ {print $4}')
 sys_keep_shot "$SYS_TMP/above.png" "pin_above.png"
+# No compositor runs here: the pin's round corners show what lies below it
+# (the pixel just left of the pin), not black.
+expect_eq "$(sys_pixel "$SYS_TMP/above.png" "$cx" "$cy")" "$(sys_pixel "$SYS_TMP/above.png" $((cx - 1)) "$cy")" \
+  "the pin's top-left corner"
 
 xdotool windowactivate --sync "$pin" 2>/dev/null || true
 sleep 0.3

@@ -5,6 +5,7 @@
 #include <dlfcn.h>
 
 #include <cstdio>
+#include <string>
 #include <type_traits>
 
 namespace kit {
@@ -14,7 +15,7 @@ public:
     // `name` as the runtime package installs it, e.g. "libcurl.so.4". A load
     // that fails says why on stderr, once: each library is one object, made
     // once, and a feature that then does nothing has its reason in the log.
-    explicit DynamicLibrary(const char* name) : handle_(open(name)) {}
+    explicit DynamicLibrary(const char* name) : handle_(open(name, error_)) {}
 
     bool loaded() const { return handle_ != nullptr; }
 
@@ -23,25 +24,41 @@ public:
     template <class Fn>
     bool find(Fn& fn, const char* symbol) const {
         fn = handle_ ? reinterpret_cast<Fn>(dlsym(handle_, symbol)) : nullptr;
+        if (handle_ && !fn) noteError();
         return fn != nullptr;
     }
 
+    // Why the library or the first missing function could not be had, in the
+    // loader's words (e.g. "libcurl.so.4: cannot open shared object file: No
+    // such file or directory"); empty while nothing failed. The loader says
+    // it once, so it is kept for every later attempt to report.
+    const std::string& error() const { return error_; }
+
 private:
-    static void* open(const char* name) {
+    static void* open(const char* name, std::string& error) {
         // dlopen of an empty name hands back the program itself, whose
         // symbols would then stand in for the library's.
         if (!name || !*name) {
-            std::fprintf(stderr, "kit: a library loaded on first use has no name\n");
+            error = "a library loaded on first use has no name";
+            std::fprintf(stderr, "kit: %s\n", error.c_str());
             return nullptr;
         }
         void* handle = dlopen(name, RTLD_NOW | RTLD_LOCAL);
         if (!handle) {
             const char* why = dlerror();
-            std::fprintf(stderr, "kit: could not load %s: %s\n", name, why ? why : "no reason given");
+            error = why ? why : "no reason given";
+            std::fprintf(stderr, "kit: could not load %s: %s\n", name, error.c_str());
         }
         return handle;
     }
 
+    void noteError() const {
+        const char* why = dlerror();
+        if (error_.empty() && why) error_ = why;
+    }
+
+    // error_ comes first: the constructor fills it while opening handle_.
+    mutable std::string error_;
     void* handle_;
 };
 

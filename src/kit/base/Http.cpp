@@ -75,8 +75,13 @@ struct Curl {
     decltype(&curl_slist_free_all) slist_free_all;
 };
 
-const Curl* loadCurl() {
+const DynamicLibrary& curlFile() {
     static const DynamicLibrary lib(KADRIX_CURL_LIBRARY);
+    return lib;
+}
+
+const Curl* loadCurl() {
+    const DynamicLibrary& lib = curlFile();
     static Curl c;
     const bool all =
         lib.find(c.global_init, "curl_global_init") & lib.find(c.easy_init, "curl_easy_init") &
@@ -197,7 +202,9 @@ struct Transfer {
                                  std::optional<int>& status, std::string& finalUrl) {
         if (!isHttpUrl(url)) return Error{"unsupported URL", "unsupported URL (only http and https): " + url};
         const Curl* lib = curlLibrary();
-        if (!lib) return Error{"cannot start request", "the network library (libcurl) cannot be loaded"};
+        if (!lib)
+            return Error{"cannot start request",
+                         "the network library cannot be loaded: " + curlFile().error()};
         InFlight inFlight;
         if (gExiting) return Error{"cancelled", "the program is exiting"};
         curl = lib->easy_init();

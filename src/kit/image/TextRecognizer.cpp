@@ -93,8 +93,13 @@ struct Engine {
     void (*ompSetDynamic)(int);
 };
 
-const Engine* loadEngine() {
+const DynamicLibrary& engineFile() {
     static const DynamicLibrary lib(KADRIX_TESSERACT_LIBRARY);
+    return lib;
+}
+
+const Engine* loadEngine() {
+    const DynamicLibrary& lib = engineFile();
     static Engine e;
     const bool all =
         lib.find(e.create, "TessBaseAPICreate") & lib.find(e.destroy, "TessBaseAPIDelete") &
@@ -250,7 +255,7 @@ TextRecognitionResult TextRecognizer::recognize(const Image& image, const TextRe
     }
     const Engine* lib = engineLibrary();
     if (!lib) {
-        result.error = "the text recognition engine cannot be loaded";
+        result.error = engineFile().error();
         return result;
     }
     runSingleThreaded(*lib);

@@ -3,6 +3,7 @@
 #include <QApplication>
 #include <QCursor>
 #include <QGuiApplication>
+#include <QKeyEvent>
 #include <QPainter>
 #include <QPainterPath>
 #include <QScreen>
@@ -11,6 +12,7 @@
 #include <optional>
 
 #include "kit/base/Displays.h"
+#include "kit/base/Event.h"
 #include "kit/desktop/EventMonitor.h"
 #include "kit/ui/View.h"
 #include "kit/ui/qt/ApplicationPrivate.h"
@@ -20,7 +22,7 @@ namespace kit {
 
 namespace {
 
-constexpr int kMargin = 6;  // around the content, inside the rounded panel
+constexpr int kMargin = int(Popover::kContentInset);  // inside the rounded panel
 constexpr int kPopoverRadius = 8;
 constexpr int kGap = 4;  // between the anchor rect and the panel
 
@@ -28,7 +30,7 @@ constexpr int kGap = 4;  // between the anchor rect and the panel
 // keyboard the way any window does, through the window manager, and grabs
 // neither keyboard nor pointer: the desktop's hot keys keep working while it
 // shows.
-class PopoverWidget : public QWidget {
+class PopoverWidget : public QWidget, public qt::KeyFallback {
 public:
     Popover* owner;
     Color background;
@@ -42,7 +44,23 @@ public:
         setAttribute(Qt::WA_DeleteOnClose, false);
     }
 
+    // An Escape that nothing inside used dismisses a transient popover, as
+    // a press outside it does.
+    void unhandledKeyDown(const Event& e) override {
+        if (e.keyCode == KeyCode::Escape && owner && owner->behavior() == Popover::Behavior::Transient)
+            owner->close();
+    }
+
 protected:
+    void keyPressEvent(QKeyEvent* e) override {
+        // A key that a plain Qt child (a text field's editor) let go.
+        if (e->key() == Qt::Key_Escape && owner && owner->behavior() == Popover::Behavior::Transient) {
+            e->accept();
+            owner->close();
+            return;
+        }
+        QWidget::keyPressEvent(e);
+    }
     void paintEvent(QPaintEvent*) override {
         QPainter p(this);
         p.setRenderHint(QPainter::Antialiasing);

@@ -21,6 +21,10 @@ class Popover {
 public:
     enum class Behavior { Transient, ApplicationDefined };
 
+    // The panel's margin around its content on each side: a panel is its
+    // content's size and twice this.
+    static constexpr double kContentInset = 6;
+
     Popover();
     ~Popover();
     Popover(const Popover&) = delete;

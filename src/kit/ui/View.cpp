@@ -635,7 +635,12 @@ void View::passToNextResponder(const Event& e) {
         superview_->dispatch(e);
         return;
     }
-    if (!window_) return;
+    if (!window_) {
+        if (e.type != EventType::KeyDown) return;
+        if (auto* holder = dynamic_cast<qt::KeyFallback*>(impl().widget->parentWidget()))
+            holder->unhandledKeyDown(e);
+        return;
+    }
     if (e.type == EventType::LeftMouseDown && window_->isMovableByWindowBackground()) {
         if (QWindow* handle = qt::windowWidget(*window_)->windowHandle()) handle->startSystemMove();
     }

@@ -28,6 +28,7 @@
 #include "kit/ui/Pasteboard.h"
 #include "kit/ui/Popover.h"
 #include "kit/ui/StatusItem.h"
+#include "kit/ui/TextField.h"
 #include "kit/ui/TextView.h"
 #include "kit/ui/View.h"
 #include "kit/ui/Window.h"
@@ -302,6 +303,18 @@ TEST(KitLive, AlertsPopoversAndTextViewsAnswerTheUser) {
     sh("xdotool mousemove 700 550 click 1");
     pump(5000, [&] { return !pop.isShown(); });
     EXPECT_FALSE(pop.isShown()) << "an outside click closes it";
+
+    // An Escape that no view inside used closes it too, from the text field
+    // that has the keyboard.
+    auto field = std::make_shared<TextField>(Rect{10, 10, 80, 24});
+    pop.contentView()->addSubview(field);
+    pop.show(Rect(10, 10, 40, 20), *s.view, RectEdge::MaxY);
+    pump(5000, [&] { return QApplication::activeWindow() != nullptr && pop.isShown(); });
+    field->makeFirstResponder();
+    pump(300);
+    sh("xdotool key Escape");
+    pump(5000, [&] { return !pop.isShown(); });
+    EXPECT_FALSE(pop.isShown()) << "Escape closes it";
 
     auto tv = std::make_shared<TextView>(Rect{20, 120, 10, 24});
     tv->setSizesToContent(true);

@@ -35,6 +35,14 @@ protected:
     bool focusNextPrevChild(bool) override { return false; }
 };
 
+// A window that holds a view tree without a kit::Window (a popover's panel):
+// it hears the keys that every view of the tree passed on.
+class KeyFallback {
+public:
+    virtual ~KeyFallback() = default;
+    virtual void unhandledKeyDown(const Event& e) = 0;
+};
+
 QWidget* viewWidget(const View& view);
 // A view-space point (y up unless the view is flipped) in widget pixels (y down), and back.
 QPoint toQt(const View& view, Point p);
