@@ -52,10 +52,13 @@ search_for() {
 }
 # Whether the library's gallery shows a first item.
 first_item_shown() {
-  local s=$1 background
+  local s=$1 background below
   popover_at "$s"
   sys_screenshot "$SYS_TMP/lib.png"
-  background=$(sys_pixel "$SYS_TMP/lib.png" $((X + 156 * s)) $((Y + 572 * s)))
+  # The empty gallery below the first row; a screen lower than the popover's
+  # usual height cuts it to the screen, so the probe stays inside it.
+  below=$((572 * s < HEIGHT - 60 * s ? 572 * s : HEIGHT - 60 * s))
+  background=$(sys_pixel "$SYS_TMP/lib.png" $((X + 156 * s)) $((Y + below)))
   [ "$(sys_pixel "$SYS_TMP/lib.png" $((X + 66 * s)) $((Y + 136 * s)))" != "$background" ]
 }
 search_finds() {
