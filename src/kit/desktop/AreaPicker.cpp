@@ -1,5 +1,6 @@
 #include "kit/desktop/AreaPicker.h"
 
+#include <QElapsedTimer>
 #include <QEventLoop>
 #include <QGuiApplication>
 #include <QKeyEvent>
@@ -7,7 +8,9 @@
 #include <QPainter>
 #include <QPainterPath>
 #include <QScreen>
+#include <QTimer>
 #include <QWidget>
+#include <QWindow>
 #include <algorithm>
 #include <cmath>
 #include <optional>
@@ -21,6 +24,8 @@ namespace {
 
 // How dark the screen turns outside the selection (of 255).
 constexpr int kDim = 100;
+// How long the overlay asks for the keyboard and pointer while another program holds them.
+constexpr int kGrabPatienceMs = 2000;
 
 class PickerWidget : public QWidget {
 public:
@@ -211,8 +216,27 @@ AreaPick AreaPicker::run(const Rect& screen, Mode mode, Image& frozen, const std
     w.raise();
     w.activateWindow();
     // Override-redirect windows get no focus from the window manager: take the input ourselves.
+    // Another program may hold it for a moment (a menu still open, the keys of the shortcut
+    // that started us still down): asked again until it lets go, or the keys would go on to
+    // whichever window has the focus then, and Escape would not cancel.
     w.grabKeyboard();
     w.grabMouse();
+    QWindow* win = w.windowHandle();
+    auto take = [win, kb = false, mouse = false]() mutable {
+        kb = kb || win->setKeyboardGrabEnabled(true);
+        mouse = mouse || win->setMouseGrabEnabled(true);
+        return kb && mouse;
+    };
+    QTimer retry;
+    QElapsedTimer since;
+    since.start();
+    if (!take()) {
+        retry.setInterval(50);
+        QObject::connect(&retry, &QTimer::timeout, [&] {
+            if (take() || since.elapsed() > kGrabPatienceMs) retry.stop();
+        });
+        retry.start();
+    }
     if (held) {
         frozen = held->image();
         held.reset();
@@ -222,6 +246,7 @@ AreaPick AreaPicker::run(const Rect& screen, Mode mode, Image& frozen, const std
         if (onShown) onShown();
         if (!w.done) loop.exec();
     }
+    retry.stop();
     w.releaseKeyboard();
     w.releaseMouse();
     w.hide();

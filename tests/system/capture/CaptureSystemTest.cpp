@@ -62,6 +62,7 @@ std::optional<kit::WindowInfo> windowTitled(const std::string& title) {
 class Client {
 public:
     explicit Client(const QStringList& args) {
+        proc_.setProcessChannelMode(QProcess::ForwardedErrorChannel);
         proc_.start(QString::fromStdString(binDir() + "/kadrix-testclient"), args);
         proc_.waitForStarted();
     }
@@ -218,6 +219,32 @@ TEST_F(CaptureSystem, EscapeGivesNoImageAndNoError) {
     whenPicking("xdotool key Escape");
     Capturer::interactive(WindowShadow::transparent, false, true, false);
     EXPECT_EQ(spy.notices, std::vector<std::string>{"No area to repeat"});
+}
+
+// Another program holding the keyboard while the overlay comes up (a menu
+// still open): once it lets go, the keys are the overlay's, wherever the
+// focus went meanwhile, and Escape cancels. Where they are not, the Escape
+// is lost and the overlay is cancelled only by a second Escape given to it
+// 3 s later.
+TEST_F(CaptureSystem, EscapeCancelsOnceAnotherProgramLetsGoOfTheKeyboard) {
+    const QString dir = QString::fromStdString(kit::files::tempDir());
+    const QString release = dir + "/menu-release", done = dir + "/escape-done", late = dir + "/escape-late";
+    for (const QString& f : {release, done, late}) QFile::remove(f);
+    Client menu({"grab", "Menu", "20", "20", "80", "80", release});
+    ASSERT_TRUE(waitFor([] {
+        return QProcess::execute("bash", {"-c", "xdotool search --name '^Menu$' >/dev/null"}) == 0;
+    }));
+    whenPicking(QString("touch '%1'; sleep 0.4; xdotool search --onlyvisible --name '^Menu$' windowfocus; "
+                        "xdotool key Escape; "
+                        "sleep 3; [ -e '%2' ] || { touch '%3'; xdotool search --onlyvisible --name "
+                        "'^kadrix-screencapture$' "
+                        "windowfocus key Escape; }")
+                    .arg(release, done, late));
+    kit::Image img = Capturer::interactive(WindowShadow::transparent, false, false, false);
+    QFile(done).open(QIODevice::WriteOnly);
+    EXPECT_TRUE(img.isNull());
+    EXPECT_FALSE(QFile::exists(late)) << "the first Escape did not reach the overlay";
+    EXPECT_TRUE(spy.oopses.empty());
 }
 
 TEST_F(CaptureSystem, WindowPickedByClickInTheTool) {

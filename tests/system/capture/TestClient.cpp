@@ -7,6 +7,7 @@
 //   kadrix-testclient page W H FILE   (the "lines" page as PNG, then exits)
 //   kadrix-testclient drop TITLE X Y W H OUT_FILE   (copies the first file dropped on it to OUT_FILE)
 //   kadrix-testclient shot FILE   (the root window's pixels as PNG, then exits)
+//   kadrix-testclient grab TITLE X Y W H FILE   (holds the keyboard, as an open menu does, until FILE exists)
 // "shot" reads the root window alone: a screenshot tool that walks the window
 // tree fails when a window closes during the walk, as windows do between the
 // steps of a test.
@@ -32,6 +33,7 @@
 #include <QScrollBar>
 #include <QTimer>
 #include <QWidget>
+#include <QWindow>
 #include <cstdio>
 
 #include "capture/Synthetic.h"
@@ -108,6 +110,25 @@ int main(int argc, char** argv) {
         win->setPalette(p);
         win->setGeometry(x, y, w, h);
         win->show();
+        return app.exec();
+    }
+    if (mode == "grab") {
+        auto* win = new QWidget(nullptr, Qt::FramelessWindowHint | Qt::X11BypassWindowManagerHint);
+        win->setWindowTitle(title);
+        win->setGeometry(x, y, w, h);
+        win->show();
+        if (!win->windowHandle()->setKeyboardGrabEnabled(true)) {
+            fprintf(stderr, "kadrix-testclient: the keyboard is held by another program\n");
+            return 3;
+        }
+        auto* poll = new QTimer(win);
+        QObject::connect(poll, &QTimer::timeout, [win, poll, file = a[7]] {
+            if (!QFile::exists(file)) return;
+            win->windowHandle()->setKeyboardGrabEnabled(false);
+            QGuiApplication::sync();  // let go now, not whenever the next event wakes us
+            poll->stop();
+        });
+        poll->start(50);
         return app.exec();
     }
     if (mode == "drop") {
