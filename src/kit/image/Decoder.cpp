@@ -257,7 +257,7 @@ int runDecoder(int argc, char** argv) {
 
     try {
         // A drawing may hold text, and fonts need the toolkit's application.
-        {
+        if (detail::knownFormat(bytes).isEmpty()) {
             QByteArray head = bytes;
             QBuffer buf(&head);
             buf.open(QIODevice::ReadOnly);
@@ -273,14 +273,29 @@ int runDecoder(int argc, char** argv) {
         std::string error;
         QSize original;
         TextChunks texts;
-        const QImage image = detail::decode(bytes, &error, maxSide, &original, wantTexts ? &texts : nullptr);
+        // The pixels decoded straight into the memory file where the
+        // format allows.
+        uchar* placed = nullptr;
+        size_t placedBytes = 0;
+        const auto place = [&](QSize size) -> uchar* {
+            placedBytes = size_t(size.width()) * 4 * size_t(size.height());
+            if (::ftruncate(kPixelsFd, off_t(placedBytes)) != 0) return nullptr;
+            void* at = ::mmap(nullptr, placedBytes, PROT_READ | PROT_WRITE, MAP_SHARED, kPixelsFd, 0);
+            placed = at == MAP_FAILED ? nullptr : static_cast<uchar*>(at);
+            return placed;
+        };
+        const QImage image =
+            detail::decode(bytes, &error, maxSide, &original, wantTexts ? &texts : nullptr, place);
         if (image.isNull()) refuse(error.empty() ? std::string(detail::kNotAnImage) : error);
         const size_t rowBytes = size_t(image.width()) * 4;
-        if (::ftruncate(kPixelsFd, off_t(rowBytes * size_t(image.height()))) != 0)
+        const bool inPlace = placed && image.constBits() == placed &&
+                             rowBytes * size_t(image.height()) == placedBytes &&
+                             image.bytesPerLine() == qsizetype(rowBytes);
+        if (!inPlace && ::ftruncate(kPixelsFd, off_t(rowBytes * size_t(image.height()))) != 0)
             refuse("The image could not be handed over: " + std::string(std::strerror(errno)) + ".");
         // Whole when the rows lie end to end (32-bit rows always do), in
         // pieces the size of the largest single write.
-        for (int y = 0; y < image.height();) {
+        for (int y = inPlace ? image.height() : 0; y < image.height();) {
             const int rows =
                 image.bytesPerLine() == qsizetype(rowBytes)
                     ? std::min(image.height() - y, int(std::max<size_t>(1, (1u << 30) / rowBytes)))

@@ -502,6 +502,14 @@ Screen screen(const Source& src) {
 
 }  // namespace
 
+QByteArray knownFormat(const QByteArray& data) {
+    if (data.startsWith("\x89PNG\r\n\x1a\n")) return "png";
+    if (data.startsWith("\xFF\xD8\xFF")) return "jpeg";
+    if (data.startsWith("GIF87a") || data.startsWith("GIF89a")) return "gif";
+    if (data.startsWith("BM")) return "bmp";
+    return {};
+}
+
 Screened screenData(const QByteArray& data) {
     if (data.isEmpty()) return {kNotAnImage, 0};
     const Screen s = screen(Source(data));
@@ -513,7 +521,8 @@ Screened screenFile(int fd, long long size) {
     return {s.refusal, s.length};
 }
 
-QImage decode(const QByteArray& bytes, std::string* error, int maxSide, QSize* original, TextChunks* texts) {
+QImage decode(const QByteArray& bytes, std::string* error, int maxSide, QSize* original, TextChunks* texts,
+              const std::function<uchar*(QSize)>& place) {
     if (bytes.isEmpty()) return fail(error, kNotAnImage);
     const Screen screened = screen(Source(bytes));
     if (!screened.refusal.empty()) return fail(error, screened.refusal);
@@ -522,8 +531,11 @@ QImage decode(const QByteArray& bytes, std::string* error, int maxSide, QSize* o
     QByteArray data = QByteArray::fromRawData(bytes.constData(), qsizetype(screened.length));
     QBuffer buf(&data);
     if (!buf.open(QIODevice::ReadOnly)) return fail(error, kNotAnImage);
-    QImageReader reader(&buf);
-    reader.setDecideFormatFromContent(true);
+    // The commonest formats by their first bytes, which the checks above
+    // have read: guessing from content asks every format plugin, loading
+    // each, which costs a fresh decoder more than a picture's decoding.
+    QImageReader reader(&buf, knownFormat(data));
+    reader.setDecideFormatFromContent(reader.format().isEmpty());
     reader.setAutoTransform(true);  // photos upright as their camera meant
     // The size from the header, before a single pixel is decoded.
     const QSize s = reader.size();
@@ -535,7 +547,28 @@ QImage decode(const QByteArray& bytes, std::string* error, int maxSide, QSize* o
     const bool scaled = maxSide > 0 && s.isValid() && std::max(s.width(), s.height()) > maxSide;
     if (scaled) reader.setScaledSize(s.scaled(maxSide, maxSide, Qt::KeepAspectRatio).expandedTo(QSize(1, 1)));
     QImage img;
+    // Decoded straight into the caller's memory where the decoder fills an
+    // image of 32-bit pixels it is given, saving a copy of the pixels.
+    const QImage::Format decodedAs = reader.imageFormat();
+    uchar* offered = nullptr;
+    if (place && !scaled && s.isValid() && reader.transformation() == QImageIOHandler::TransformationNone &&
+        (decodedAs == QImage::Format_ARGB32 || decodedAs == QImage::Format_RGB32 ||
+         decodedAs == QImage::Format_ARGB32_Premultiplied))
+        if (uchar* at = place(s)) {
+            offered = at;
+            img = QImage(at, s.width(), s.height(), qsizetype(s.width()) * 4, decodedAs);
+        }
     if (!reader.read(&img) || img.isNull()) return fail(error, kNotAnImage);
+    // The toolkit converts only pixels it owns where they lie: these are
+    // premultiplied here (opaque ones, most of any screenshot, stay).
+    if (offered && img.constBits() == offered && img.format() != QImage::Format_ARGB32_Premultiplied) {
+        if (img.format() == QImage::Format_ARGB32) {
+            auto* p = reinterpret_cast<QRgb*>(offered);
+            for (size_t i = 0, n = size_t(img.width()) * size_t(img.height()); i < n; ++i)
+                if (qAlpha(p[i]) != 255) p[i] = qPremultiply(p[i]);
+        }
+        img.reinterpretAsFormat(QImage::Format_ARGB32_Premultiplied);  // opaque RGB32 is premultiplied
+    }
     if (original) *original = scaled ? s : img.size();
     if (abovePixelCap(img.width(), img.height())) return fail(error, tooLarge(img.width(), img.height()));
     // Some decoders ignore the size asked for, or report another size than

@@ -5,6 +5,7 @@
 // first refusal, and decodes in place only bytes it made itself.
 #include <QByteArray>
 #include <QImage>
+#include <functional>
 #include <string>
 
 #include "kit/image/ImageIO.h"
@@ -29,14 +30,18 @@ struct Screened {
     long long length = 0;
 };
 Screened screenData(const QByteArray& data);
+// "png", "jpeg", "gif" or "bmp" by the data's first bytes; empty for others.
+QByteArray knownFormat(const QByteArray& data);
 // An open file, read only where the checks look.
 Screened screenFile(int fd, long long size);
 
 // The checks, then the pixels as premultiplied ARGB32; null with `error`
 // set on a refusal. maxSide > 0 decodes to at most that many pixels on the
 // longer side (never enlarged), `original` receiving the picture's own size.
-// `texts` receives the picture's texts, bounded as above.
+// `texts` receives the picture's texts, bounded as above. `place`, when
+// given, may offer memory for the pixels of a picture of its size (rows of
+// width × 4 bytes), which the result then may use.
 QImage decode(const QByteArray& bytes, std::string* error, int maxSide = 0, QSize* original = nullptr,
-              TextChunks* texts = nullptr);
+              TextChunks* texts = nullptr, const std::function<uchar*(QSize)>& place = {});
 
 }  // namespace kit::ImageIO::detail

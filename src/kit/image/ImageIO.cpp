@@ -175,32 +175,16 @@ struct Decoded {
     TextChunks texts;
 };
 
-// The pixels the decoder left in `pixels`, moved into an image a piece at a
-// time: each piece's pages are given back as it is copied, so the pixels
-// exist about once.
+// The pixels the decoder left in `pixels`, taken as they lie: the image is
+// the memory file's own pages, so the pixels exist once.
 Image takePixels(int pixels, int w, int h, double scale, std::string* error) {
     struct stat st {};
-    const size_t rowBytes = size_t(w) * 4, total = rowBytes * size_t(h);
+    const size_t total = size_t(w) * 4 * size_t(h);
     if (::fstat(pixels, &st) != 0 || size_t(st.st_size) != total) return fail(error, kDecoderFailed);
-    Image image(w, h, scale);
+    void* mapped = ::mmap(nullptr, total, PROT_READ | PROT_WRITE, MAP_SHARED | MAP_POPULATE, pixels, 0);
+    if (mapped == MAP_FAILED) return fail(error, tooLarge(w, h));
+    Image image = Image::adoptMapping(static_cast<uint8_t*>(mapped), w, h, scale);
     if (image.isNull()) return fail(error, tooLarge(w, h));
-    uint8_t* bits = image.mutableBits();
-    constexpr size_t kPiece = size_t(32) << 20;
-    for (int y = 0; y < h;) {
-        const int rows = int(std::clamp<size_t>(kPiece / rowBytes, 1, size_t(h - y)));
-        const off_t at = off_t(rowBytes * size_t(y));
-        size_t got = 0, want = rowBytes * size_t(rows);
-        while (got < want) {
-            // Rows end to end in both; the image's own stride is its width.
-            const ssize_t n =
-                ::pread(pixels, bits + size_t(y) * image.bytesPerRow() + got, want - got, at + off_t(got));
-            if (n < 0 && errno == EINTR) continue;
-            if (n <= 0) return fail(error, kDecoderFailed);
-            got += size_t(n);
-        }
-        ::fallocate(pixels, FALLOC_FL_PUNCH_HOLE | FALLOC_FL_KEEP_SIZE, at, off_t(want));
-        y += rows;
-    }
     return image;
 }
 

@@ -63,7 +63,8 @@ struct DecoderLimits {
 };
 void setDecoderLimits(const DecoderLimits& limits);
 DecoderLimits decoderLimits();
-// Where the decoder program is when it is not beside this one (benchmarks).
+// Another decoder program in place of the one beside this program (tests
+// of a decoder that fails); empty for the one beside it.
 void setDecoderProgram(const std::string& path);
 
 // The checks read() makes before decoding, alone: the file's head and (for a

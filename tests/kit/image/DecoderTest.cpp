@@ -206,6 +206,18 @@ TEST_F(DecoderLimitsFixture, AGifFrameWithItsOwnColourTableOpensOnALargeScreen) 
     io::Bytes gif = io::encodeGIF({frame}, 0.1);
     ASSERT_EQ(gif[10] & 0x80, 0);  // no global table: the frame carries its own
     gif[6] = 4200 & 0xFF, gif[7] = 4200 >> 8, gif[8] = 4100 & 0xFF, gif[9] = 4100 >> 8;
+    // Past the extensions to the frame and its table, whose first colour
+    // becomes one that reads as an end should the table be taken for data.
+    size_t at = 13;
+    while (at < gif.size() && gif[at] == 0x21) {
+        at += 2;
+        while (at < gif.size() && gif[at] != 0) at += gif[at] + 1;
+        ++at;
+    }
+    ASSERT_LT(at + 13, gif.size());
+    ASSERT_EQ(gif[at], 0x2C);
+    ASSERT_NE(gif[at + 9] & 0x80, 0);
+    gif[at + 10] = 0xFF, gif[at + 11] = 0x00, gif[at + 12] = 0xFF;
     std::string error;
     const Image opened = io::decode(gif, 1.0, &error);
     EXPECT_EQ(opened.width(), 4200) << error;
