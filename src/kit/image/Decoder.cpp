@@ -17,6 +17,7 @@
 #include <QImageReader>
 #include <cerrno>
 #include <cstddef>
+#include <cstdio>
 #include <cstdlib>
 #include <cstring>
 #include <new>
@@ -312,9 +313,10 @@ int runDecoder(int argc, char** argv) {
             }
             y += rows;
         }
-        std::string reply = "ok " + std::to_string(image.width()) + " " + std::to_string(image.height()) +
-                            " " + std::to_string(original.width()) + " " + std::to_string(original.height()) +
-                            "\n";
+        char line[96];
+        std::snprintf(line, sizeof line, "ok %d %d %d %d\n", image.width(), image.height(), original.width(),
+                      original.height());
+        std::string reply = line;
         for (const auto& [key, value] : texts) {
             reply.append(key).push_back('\0');
             reply.append(value).push_back('\0');
