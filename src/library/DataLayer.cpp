@@ -77,7 +77,9 @@ Found whatIsAt(const std::string& path, std::string& why) {
 }
 
 // Appends in one write, after a "\n" when the file's last line was left
-// unfinished by an interrupted append.
+// unfinished by an interrupted append. A write that fails part way (a full
+// disk, a quota) is cut off again, so the store stays as it was and a later
+// append does not leave the part written behind as a line no one can read.
 bool appendToFile(const std::string& path, const std::string& text, std::string& error) {
     // Without O_NONBLOCK a FIFO swapped in after the check would hold the open.
     int fd = ::open(path.c_str(), O_RDWR | O_APPEND | O_NONBLOCK | O_NOCTTY | O_CLOEXEC);
@@ -96,18 +98,27 @@ bool appendToFile(const std::string& path, const std::string& text, std::string&
         char last = 0;
         if (::pread(fd, &last, 1, st.st_size - 1) == 1 && last != '\n') out.insert(out.begin(), '\n');
     }
+    const auto failed = [&] {
+        error = std::strerror(errno);
+        // Only this append's bytes go: the file's length before it.
+        while (::ftruncate(fd, st.st_size) != 0 && errno == EINTR) {
+        }
+        ::close(fd);
+        return false;
+    };
     size_t done = 0;
     while (done < out.size()) {
         ssize_t n = ::write(fd, out.data() + done, out.size() - done);
         if (n < 0 && errno == EINTR) continue;
-        if (n <= 0) {
-            error = std::strerror(errno);
-            ::close(fd);
-            return false;
+        if (n < 0) return failed();
+        if (n == 0) {
+            errno = ENOSPC;
+            return failed();
         }
         done += size_t(n);
     }
-    ::fsync(fd);
+    // Written is not yet kept: a disk that cannot keep it is a failed write.
+    if (::fsync(fd) != 0) return failed();
     ::close(fd);
     return true;
 }

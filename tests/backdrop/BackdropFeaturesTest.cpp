@@ -8,6 +8,7 @@
 #include "editor/Framer.h"
 #include "kit/base/Files.h"
 #include "kit/image/ImageIO.h"
+#include "support/TestData.h"
 
 namespace {
 
@@ -135,6 +136,20 @@ TEST(BackdropPictures, ImageModeCoversTheBackdropAndAMissingPictureFallsBackOnce
     EXPECT_FALSE(fx.b.loadNewFile(junk, "drop"));
     EXPECT_EQ(fx.b.c.toJson(), before.toJson());
     EXPECT_EQ(fx.notices.back(), "Can't use this picture");
+
+    // A JPEG that keeps its decoder busy past its time is no picture either;
+    // a drawing of a few bytes is one.
+    const auto limits = kit::ImageIO::decoderLimits();
+    kit::ImageIO::setDecoderLimits({1, limits.memoryBytes});
+    fx.notices.clear();
+    EXPECT_FALSE(
+        fx.b.loadNewFile(testsupport::testDataPath("repro/jpeg-progressive-4096-60000-scans.jpg"), "drop"));
+    EXPECT_EQ(fx.b.c.toJson(), before.toJson());
+    EXPECT_EQ(fx.notices, std::vector<std::string>{"Can't use this picture"});
+    kit::ImageIO::setDecoderLimits(limits);
+    EXPECT_TRUE(
+        fx.b.loadNewFile(testsupport::testDataPath("repro/svg-170byte-6000x4000-poster.svg"), "drop"));
+    EXPECT_EQ(fx.b.c.mode, "image");
 }
 
 TEST(BackdropCanvasColor, CachedPerCropAndSafeFromOtherThreads) {

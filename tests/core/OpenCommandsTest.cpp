@@ -72,9 +72,18 @@ TEST_F(OpenCommands, FilesThatAreNoPicturesAreRefusedWithTheReason) {
     const std::string tooLarge =
         "The image is too large to open: 60000 × 60000 pixels (at most 256 megapixels).";
     const std::string bomb = testsupport::testDataPath("repro/png-60000x60000-header.png");
+    // Both sizes over 2^31: the cap's check once overflowed on them.
+    const std::string overflow = testsupport::testDataPath("repro/png-ihdr-4g-by-4g-overflow.png");
+    const std::string overflowTooLarge =
+        "The image is too large to open: 2303741511 × 4278852106 pixels (at most 256 megapixels).";
+    // 60,000 scans that keep a decoder busy for minutes: given up at its time.
+    const std::string busy = testsupport::testDataPath("repro/jpeg-progressive-4096-60000-scans.jpg");
+    const auto limits = kit::ImageIO::decoderLimits();
+    kit::ImageIO::setDecoderLimits({1, limits.memoryBytes});
     for (const auto& [file, reason] :
          {std::pair{fifo, notRegular}, std::pair{std::string("/dev/zero"), notRegular},
-          std::pair{bomb, tooLarge}}) {
+          std::pair{bomb, tooLarge}, std::pair{overflow, overflowTooLarge},
+          std::pair{busy, std::string("The image takes too long to read; reading it was given up.")}}) {
         for (const bool dropped : {false, true}) {
             notifier->lastWarning.clear();
             log.clear();
@@ -83,6 +92,7 @@ TEST_F(OpenCommands, FilesThatAreNoPicturesAreRefusedWithTheReason) {
             EXPECT_EQ(notifier->lastWarning, reason) << file;
         }
     }
+    kit::ImageIO::setDecoderLimits(limits);
     EXPECT_EQ(logic->imgSource().width(), 200);
     ::unlink(fifo.c_str());
 }

@@ -148,20 +148,26 @@ void fuzzUndoSnapshot(const std::string& input) {
     editor::ObjectHandlers::shared().clear();
 }
 
+// The checks and the decoding the decoder program runs, run here where the
+// sanitizers see them.
 void fuzzImageFile(const std::string& input) {
     std::string error;
-    kit::Image image = kit::ImageIO::decode(kit::ImageIO::Bytes(input.begin(), input.end()), 1.0, &error);
+    const kit::ImageIO::Bytes bytes(input.begin(), input.end());
+    kit::Image image = kit::ImageIO::decodeInProcess(bytes, 1.0, &error);
     if (image.isNull()) {
         fuzzPromise(!error.empty(), "an image was refused without a reason");
         return;
     }
     fuzzPromise((long long)image.width() * image.height() <= kit::ImageIO::kMaxDecodedPixels,
                 "an image above the pixel cap was decoded");
-    // The thumbnail route, from a file: never larger than asked.
+    // The checks made on a file before it goes to the decoder, which read
+    // it in pieces: run under the sanitizers too.
     const std::string path = fuzzScratchFolder() + "/image";
     fuzzPromise(kit::files::writeAtomic(path, input, 0600, nullptr, false),
                 "the scratch image was not written");
-    const kit::Image thumb = kit::ImageIO::readScaled(path, 32, &error);
+    (void)kit::ImageIO::refusalOf(path);
+    // The thumbnail route: never larger than asked.
+    const kit::Image thumb = kit::ImageIO::decodeInProcess(bytes, 1.0, &error, 32);
     fuzzPromise(std::max(thumb.width(), thumb.height()) <= 32, "a thumbnail larger than asked");
 }
 

@@ -12,11 +12,13 @@
 #include "LibraryFixture.h"
 #include "core/Exporter.h"
 #include "kit/base/Files.h"
+#include "kit/image/ImageIO.h"
 #include "library/DataLayer.h"
 #include "library/IndexMachine.h"
 #include "library/ScreenLib.h"
 #include "services/Settings.h"
 #include "support/EventLoopWait.h"
+#include "support/TestData.h"
 
 using library::IndexMachine;
 using library::ScreenLib;
@@ -134,6 +136,23 @@ TEST_F(Indexer, ASavedCaptureKeepsItsFactsAndTime) {
     lib->indexMachine->indexFile(path, {{"timestamp", "17e8"}, {"dpr", "x"}});
     EXPECT_EQ(rec->content.at("ts"), "0");
     EXPECT_EQ(rec->content.at("dpr"), "0.0");
+    services::Settings::shared().setLibAllowOCR(true);
+}
+
+// A file in the save folder built to keep its decoder busy for minutes is
+// given up at the decoder's time and recorded nowhere; the next is indexed.
+TEST_F(Indexer, AFileItsDecoderGivesUpOnIsNotRecorded) {
+    services::Settings::shared().setLibAllowOCR(false);
+    const auto limits = kit::ImageIO::decoderLimits();
+    kit::ImageIO::setDecoderLimits({1, limits.memoryBytes});
+    const std::string busy = folder + "/SCR-20240107-busy.jpg";
+    std::filesystem::copy_file(testsupport::testDataPath("repro/jpeg-progressive-4096-60000-scans.jpg"),
+                               busy);
+    lib->indexMachine->indexFile(busy, {});
+    EXPECT_FALSE(lib->record("SCR-20240107-busy.jpg"));
+    kit::ImageIO::setDecoderLimits(limits);
+    lib->indexMachine->indexFile(picture("SCR-20240107-fine.png"), {});
+    EXPECT_TRUE(lib->record("SCR-20240107-fine.png"));
     services::Settings::shared().setLibAllowOCR(true);
 }
 

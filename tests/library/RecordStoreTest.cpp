@@ -1,6 +1,8 @@
 // The sealed record store, the library entry and the sealing itself.
 #include <gtest/gtest.h>
 #include <pthread.h>
+#include <signal.h>
+#include <sys/resource.h>
 #include <unistd.h>
 
 #include <cstdlib>
@@ -104,6 +106,37 @@ TEST_F(RecordStore, AnAppendAfterATornLineStartsOnANewLine) {
     ASSERT_EQ(store.records.size(), 2u);
     EXPECT_EQ(store.records[1].at("filename"), "b.png");
     EXPECT_EQ(store.unreadableLines(), std::vector<std::string>{"tornpartofali"});
+}
+
+// A disk that fills part way through an append: the part written goes
+// again, the failure is told, and the next append leaves every line readable.
+TEST_F(RecordStore, AnAppendThatFailsPartWayLeavesNoUnreadableLine) {
+    DataLayer store(folder);
+    const std::string first = store.encodeRec({{"filename", "a.png"}});
+    ASSERT_TRUE(store.write(first, false));
+    const std::string second = store.encodeRec({{"filename", "b.png"}});
+    // The file may grow by half the line: the write stops there.
+    struct sigaction ignore {
+    }, before{};
+    ignore.sa_handler = SIG_IGN;
+    ::sigaction(SIGXFSZ, &ignore, &before);
+    rlimit was{};
+    ::getrlimit(RLIMIT_FSIZE, &was);
+    const rlimit full{rlim_t(first.size() + second.size() / 2), was.rlim_max};
+    ::setrlimit(RLIMIT_FSIZE, &full);
+    std::string error;
+    const bool written = store.write(second, true, &error);
+    ::setrlimit(RLIMIT_FSIZE, &was);
+    ::sigaction(SIGXFSZ, &before, nullptr);
+    EXPECT_FALSE(written);
+    EXPECT_FALSE(error.empty());
+    EXPECT_EQ(contents(), first);
+
+    ASSERT_TRUE(store.write(store.encodeRec({{"filename", "c.png"}}), true));
+    store.read();
+    ASSERT_EQ(store.records.size(), 2u);
+    EXPECT_EQ(store.records[1].at("filename"), "c.png");
+    EXPECT_TRUE(store.unreadableLines().empty());
 }
 
 TEST_F(RecordStore, AMissingOrEmptyFile) {

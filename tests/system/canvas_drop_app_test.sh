@@ -2,7 +2,11 @@
 # The editor canvas in the running kadrix, in the light and the dark look and
 # at scale 1 and 2: a picture opened from a file sits on the checkerboard of
 # the look (white and light grey squares, or two dark greys). A PDF dragged
-# from another program onto the canvas (a JPEG behind it) is refused.
+# from another program onto the canvas (a JPEG behind it) is refused. A
+# picture built to keep its decoder busy past its time, handed over by a
+# second launch, holds nothing up: meanwhile the editor zooms in, and a
+# drawing handed over next opens at its declared size once the busy one is
+# given up.
 source "$(dirname "${BASH_SOURCE[0]}")/harness.sh"
 sys_begin
 sys_tray
@@ -86,6 +90,45 @@ look() {
   sleep 0.5
   sys_screenshot "$SYS_TMP/after.png"
   expect_eq "$(picture_box "$SYS_TMP/after.png" '#c03030' | cut -d' ' -f1-4)" "$w $h $bx $by" "scale $s: the picture after the PDF"
+
+  if [ "$s" == 1 ] && [ "$squares" == "F2F2F2 FFFFFF" ]; then busy_decoder; fi
+}
+
+# A decoder the running program started.
+decoding() { pgrep -x -P "$SYS_APP_PID" kadrix-decode >/dev/null; }
+not_decoding() { ! decoding; }
+
+# Whether the screen shows the poster (green, a white disc in its middle, 3:2)
+# at least 300 pixels wide, wherever the editor now is.
+poster_shown() {
+  local X=0 Y=0 WIDTH HEIGHT w h
+  read -r WIDTH HEIGHT <<<"$(xdotool getdisplaygeometry)"
+  sys_screenshot "$SYS_TMP/poster.png"
+  read -r w h _ <<<"$(picture_box "$SYS_TMP/poster.png" '#22aa66')"
+  [ "$w" -gt 300 ] && [ $((w * 2)) -le $((h * 3 + 6)) ] && [ $((w * 2)) -ge $((h * 3 - 6)) ]
+}
+
+busy_decoder() {
+  local repro="$SYS_SRC/tests/data/repro" editor
+  editor=$(xdotool search --onlyvisible --name '^Kadrix$' | head -1)
+  "$SYS_BIN/kadrix" "$repro/jpeg-progressive-4096-60000-scans.jpg" >/dev/null 2>&1 &
+  sys_wait_for --timeout 10 decoding || fail "the progressive JPEG went to no decoder"
+  # Meanwhile the editor takes keys: zoomed in, the picture grows.
+  xdotool windowactivate --sync "$editor" 2>/dev/null || true
+  sys_key ctrl+equal
+  sys_wait_for --timeout 5 zoomed_in || fail "the editor did not zoom in while the JPEG was decoding"
+  decoding || fail "the JPEG's decoder ended before the editor zoomed in"
+  # A file handed over meanwhile opens in its turn, after the JPEG: its
+  # decoder is stopped at its time and the program goes on.
+  "$SYS_BIN/kadrix" "$repro/svg-170byte-6000x4000-poster.svg" >/dev/null 2>&1 &
+  sys_wait_for --timeout 40 not_decoding || fail "the JPEG's decoder was not stopped"
+  sys_wait_for --timeout 10 poster_shown || fail "the poster did not open after the JPEG was given up"
+  kill -0 "$SYS_APP_PID" || fail "kadrix ended with the JPEG's decoder"
+}
+
+zoomed_in() {
+  sys_screenshot "$SYS_TMP/zoomed.png"
+  [ "$(picture_box "$SYS_TMP/zoomed.png" '#c03030' | cut -d' ' -f1)" -gt 420 ]
 }
 
 light() { light_desktop; look "$1" "F2F2F2 FFFFFF"; }

@@ -46,7 +46,7 @@ timeout 30 cmake --install "$build" --prefix "$prefix" >"$SYS_TMP/install.log" |
   fail "cmake --install failed"
 }
 
-for program in kadrix kadrix-screencapture; do
+for program in kadrix kadrix-screencapture kadrix-decode; do
   [ -x "$prefix/bin/$program" ] || fail "$program is not installed in bin"
 done
 entry="$prefix/share/applications/kadrix.desktop"
@@ -67,7 +67,7 @@ timeout 30 appstreamcli validate --no-net "$metainfo" >"$SYS_TMP/appstream.log" 
 }
 # A manual page for each program that man reads without a complaint, and
 # the package's copyright and changelog.
-for program in kadrix kadrix-screencapture; do
+for program in kadrix kadrix-screencapture kadrix-decode; do
   page="$prefix/share/man/man1/$program.1.gz"
   [ -f "$page" ] || fail "no manual page for $program"
   complaints=$(MANWIDTH=80 man --warnings -l "$page" 2>&1 >/dev/null)
@@ -128,9 +128,9 @@ sys_stop_app
 }
 deb=$(ls "$SYS_TMP"/deb/kadrix_*.deb)
 listed=$(dpkg-deb -c "$deb" | awk '{print $6}')
-for f in ./usr/bin/kadrix ./usr/bin/kadrix-screencapture ./usr/share/applications/kadrix.desktop \
+for f in ./usr/bin/kadrix ./usr/bin/kadrix-screencapture ./usr/bin/kadrix-decode ./usr/share/applications/kadrix.desktop \
   "./usr/share/metainfo/$(basename "$metainfo")" ./usr/share/icons/hicolor/scalable/apps/kadrix.svg \
-  ./usr/share/man/man1/kadrix.1.gz ./usr/share/man/man1/kadrix-screencapture.1.gz \
+  ./usr/share/man/man1/kadrix.1.gz ./usr/share/man/man1/kadrix-screencapture.1.gz ./usr/share/man/man1/kadrix-decode.1.gz \
   ./usr/share/doc/kadrix/copyright ./usr/share/doc/kadrix/changelog.gz; do
   echo "$listed" | grep -qxF "$f" || fail "the package lacks $f"
 done

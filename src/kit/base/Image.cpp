@@ -1,5 +1,7 @@
 #include "kit/base/Image.h"
 
+#include <sys/mman.h>
+
 #include <QImage>
 #include <cstdlib>
 #include <cstring>
@@ -14,13 +16,20 @@ namespace kit {
 struct Image::Buffer {
     uint8_t* data = nullptr;
     size_t size = 0;
+    bool mapped = false;  // a mapping taken over (adoptMapping), unmapped when done
 
     explicit Buffer(size_t n) : data(static_cast<uint8_t*>(std::calloc(n ? n : 1, 1))), size(n) {}
+    Buffer(uint8_t* mapping, size_t n) : data(mapping), size(n), mapped(true) {}
     Buffer(const Buffer& o) : data(static_cast<uint8_t*>(std::malloc(o.size ? o.size : 1))), size(o.size) {
         if (data) std::memcpy(data, o.data, size);
     }
     Buffer& operator=(const Buffer&) = delete;
-    ~Buffer() { std::free(data); }
+    ~Buffer() {
+        if (mapped)
+            ::munmap(data, size);
+        else
+            std::free(data);
+    }
 };
 
 Image::Image(int width, int height, double scale) {
@@ -147,6 +156,22 @@ Image Image::scaled(int w, int h, ScaleQuality q) const {
 Image Image::copy() const {
     Image out = *this;
     out.detach();
+    return out;
+}
+
+Image Image::adoptMapping(uint8_t* mapping, int width, int height, double scale) {
+    Image out;
+    if (!mapping || width <= 0 || height <= 0) return out;
+    try {
+        out.buf_ = std::make_shared<Buffer>(mapping, size_t(width) * 4 * size_t(height));
+    } catch (const std::bad_alloc&) {
+        ::munmap(mapping, size_t(width) * 4 * size_t(height));
+        return out;
+    }
+    out.width_ = width;
+    out.height_ = height;
+    out.stride_ = size_t(width) * 4;
+    out.setScale(scale);
     return out;
 }
 

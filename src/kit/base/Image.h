@@ -58,6 +58,10 @@ public:
     static constexpr long long kMaxScaledPixels = 512LL * 1024 * 1024;
     Image copy() const;
 
+    // Takes over a shared, writable mapping of width × height pixels, rows
+    // end to end, made with mmap: no copy; unmapped when the last image
+    // holding it goes. Empty (and unmapped) when it cannot be taken.
+    static Image adoptMapping(uint8_t* mapping, int width, int height, double scale = 1.0);
     // Wraps existing rows (copied).
     static Image fromBGRA(const uint8_t* data, int width, int height, size_t stride, double scale = 1.0);
 

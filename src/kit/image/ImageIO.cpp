@@ -1,19 +1,33 @@
 #include "kit/image/ImageIO.h"
 
+#include <fcntl.h>
+#include <poll.h>
+#include <signal.h>
+#include <spawn.h>
+#include <sys/mman.h>
 #include <sys/stat.h>
+#include <sys/wait.h>
 #include <unistd.h>
-#include <zlib.h>
 
 #include <QBuffer>
 #include <QByteArray>
+#include <QCoreApplication>
+#include <QEventLoop>
 #include <QFile>
 #include <QImageReader>
 #include <QImageWriter>
+#include <QSocketNotifier>
+#include <QThread>
+#include <QTimer>
 #include <algorithm>
 #include <cerrno>
+#include <chrono>
 #include <cmath>
+#include <cstdio>
 #include <cstring>
+#include <filesystem>
 #include <memory>
+#include <mutex>
 #include <optional>
 
 extern "C" {
@@ -23,473 +37,28 @@ extern "C" {
 
 #include "kit/base/Files.h"
 #include "kit/base/qt/QtImage.h"
+#include "kit/image/ImageDecode.h"
+
+extern char** environ;
 
 namespace kit::ImageIO {
 
 namespace {
 
-// The decoder's own limit sits at the pixel cap: Qt's default (256 MB) is
-// below a whole-desktop capture across several high-resolution screens, and
-// anything above the cap is refused before it is decoded anyway.
-void setDecoderAllocationLimit() {
-    if (QImageReader::allocationLimit() != kAllocationLimitMB)
-        QImageReader::setAllocationLimit(kAllocationLimitMB);
-}
+using detail::abovePixelCap;
+using detail::kIncomplete;
+using detail::kNotAnImage;
+using detail::tooLarge;
 
 QByteArray asQBytes(const Bytes& data) {
     // Read-only view; the bytes outlive every reader made from it here.
     return QByteArray::fromRawData(reinterpret_cast<const char*>(data.data()), qsizetype(data.size()));
 }
 
-// Whether JPEG data runs to its end-of-image marker. The decoder fills what
-// a cut-off file lacks with grey and calls it a success. The marker segments
-// before the first scan are skipped by their lengths (an embedded thumbnail
-// has its own end marker); inside the scans a 0xFF byte is followed by 0x00
-// or a restart marker, so 0xFF 0xD9 there can only be the end.
-bool jpegComplete(const QByteArray& d) {
-    const auto at = [&](qsizetype i) { return uint8_t(d[i]); };
-    qsizetype i = 2;
-    while (i + 4 <= d.size()) {
-        if (at(i) != 0xFF) return false;
-        const uint8_t m = at(i + 1);
-        if (m == 0xFF) {  // fill byte
-            ++i;
-            continue;
-        }
-        if (m == 0xD9) return true;
-        if (m == 0x01 || (m >= 0xD0 && m <= 0xD7)) {
-            i += 2;
-            continue;
-        }
-        const qsizetype len = (qsizetype(at(i + 2)) << 8) | at(i + 3);
-        if (m == 0xDA) return d.indexOf(QByteArrayView("\xFF\xD9", 2), i + 2 + len) >= 0;
-        i += 2 + len;
-    }
-    return false;
-}
-
-// Whether GIF data ends with the trailer byte; a file cut off inside its
-// first frame decodes to a partly blank picture otherwise.
-bool gifComplete(const QByteArray& d) {
-    qsizetype end = d.size();
-    while (end > 0 && d[end - 1] == 0) --end;  // padding some writers leave
-    return end > 0 && uint8_t(d[end - 1]) == 0x3B;
-}
-
-Image fail(std::string* error, std::string message) {
+template <typename T = Image>
+T fail(std::string* error, std::string message) {
     if (error) *error = std::move(message);
     return {};
-}
-
-const char* const kNotAnImage = "The file is not an image that can be read, or it is damaged.";
-const char* const kIncomplete = "The image file is incomplete: it ends before its last pixels.";
-
-std::string tooLarge(long long w, long long h) {
-    return "The image is too large to open: " + std::to_string(w) + " × " + std::to_string(h) +
-           " pixels (at most 256 megapixels).";
-}
-
-bool abovePixelCap(long long w, long long h) {
-    return w * h > kMaxDecodedPixels;
-}
-
-// The bytes read of a file before anything about it is decided: a file
-// whose head fails the checks below is refused after this much.
-constexpr long long kHeadBytes = 64 * 1024;
-
-// Where the checks read: data at hand, or an open file read only at the
-// places asked for, so a header is judged without reading the rest.
-class Source {
-public:
-    explicit Source(const QByteArray& data) : data_(&data), size_(data.size()) {}
-    Source(int fd, long long size) : fd_(fd), size_(size) {}
-
-    long long size() const { return size_; }
-    const QByteArray* whole() const { return data_; }
-
-    // Up to n bytes at `at` (fewer at the end); read through a small window,
-    // so walking a file's chunk headers costs a read per window, not per chunk.
-    QByteArray read(long long at, long long n) const {
-        n = std::clamp<long long>(std::min(n, size_ - at), 0, size_);
-        if (n == 0 || at < 0) return {};
-        if (data_) return data_->mid(qsizetype(at), qsizetype(n));
-        if (at < windowAt_ || at + n > windowAt_ + window_.size()) {
-            window_ = pread(at, std::max<long long>(n, 4096));
-            windowAt_ = at;
-        }
-        return window_.mid(qsizetype(at - windowAt_), qsizetype(n));
-    }
-
-    // Up to n bytes at `at`, read at once (no window kept).
-    QByteArray pread(long long at, long long n) const {
-        n = std::clamp<long long>(std::min(n, size_ - at), 0, size_);
-        if (data_) return data_->mid(qsizetype(at), qsizetype(n));
-        QByteArray out(qsizetype(n), Qt::Uninitialized);
-        long long got = 0;
-        while (got < n) {
-            const ssize_t r = ::pread(fd_, out.data() + got, size_t(n - got), off_t(at + got));
-            if (r < 0 && errno == EINTR) continue;
-            if (r <= 0) break;
-            got += r;
-        }
-        out.truncate(qsizetype(got));
-        return out;
-    }
-
-private:
-    const QByteArray* data_ = nullptr;
-    int fd_ = -1;
-    long long size_ = 0;
-    mutable QByteArray window_;
-    mutable long long windowAt_ = 0;
-};
-
-// Numbers in header bytes; bytes past the end read as 0.
-uint32_t byteAt(const QByteArray& d, qsizetype at) {
-    return at >= 0 && at < d.size() ? uint8_t(d[at]) : 0u;
-}
-uint32_t be16(const QByteArray& d, qsizetype at) {
-    return (byteAt(d, at) << 8) | byteAt(d, at + 1);
-}
-uint32_t be32(const QByteArray& d, qsizetype at) {
-    return (be16(d, at) << 16) | be16(d, at + 2);
-}
-uint32_t le16(const QByteArray& d, qsizetype at) {
-    return byteAt(d, at) | (byteAt(d, at + 1) << 8);
-}
-uint32_t le32(const QByteArray& d, qsizetype at) {
-    return le16(d, at) | (le16(d, at + 2) << 16);
-}
-
-// The most pixels a file may decode to for the bytes that code them. Above
-// max(kBoundFloor, bytes × pixelsPerByte) the header claims more than its
-// data can paint: the decoder allocates the claimed canvas and fills what the
-// data leaves out, seconds and gigabytes for a few bytes. Each ratio lies
-// above the densest its coding reaches, so no whole file passes it; the floor
-// keeps any picture of ordinary size open whatever its data (a small GIF
-// frame on a larger screen, skipped runs, a drawing of one colour).
-constexpr long long kBoundFloor = 4096LL * 4096;
-struct PixelBound {
-    const char* codings;  // the decoder's format names, or ours for a coding within one
-    long long pixelsPerByte;
-};
-constexpr PixelBound kPixelBounds[] = {
-    // Deflate expands at most 1032 times; a byte of 1-bit rows holds 8 pixels.
-    // Counted over the image data chunks alone.
-    {"png mng", 1032 * 8},
-    // LZW with 12-bit codes: at most 4096 pixels a code, under 2731 a byte of
-    // frame data.
-    {"gif", 4096},
-    // Huffman: every 8 × 8 block of the fullest component costs at least one bit.
-    {"jpeg", 64 * 8},
-    // Arithmetic coding has no such least cost; no real picture comes near this.
-    {"jpeg-arithmetic", 8192},
-    // A run is two bytes for at most 255 pixels; skips and an early end leave
-    // pixels unpainted, which no writer does over a large picture.
-    {"bmp-rle", 256},
-    // Rows of 1-bit pixels, uncompressed (BMP rows are also checked whole).
-    {"bmp wbmp pbm pgm ppm xbm ico cur", 8},
-    // A character or more a pixel.
-    {"xpm", 1},
-    // RLE: a count byte and a pixel byte for up to 128 pixels.
-    {"tga", 128},
-    // LZW strings of up to 4096 bytes of 1-bit pixels in 12 bits: under 21846.
-    {"tiff tif", 32768},
-    // One colour costs a lossless WebP no bits a pixel, and a drawing paints
-    // any area: bounds no real picture comes near.
-    {"webp svg svgz icns", 65536},
-};
-// A format the table does not name: the deflate bound, the loosest of the
-// codings with a least cost.
-constexpr long long kDefaultPixelsPerByte = 1032 * 8;
-
-long long pixelsPerByte(std::string_view coding) {
-    for (const PixelBound& b : kPixelBounds)
-        for (std::string_view names = b.codings; !names.empty();) {
-            const size_t space = names.find(' ');
-            if (names.substr(0, space) == coding) return b.pixelsPerByte;
-            names = space == std::string_view::npos ? std::string_view() : names.substr(space + 1);
-        }
-    return kDefaultPixelsPerByte;
-}
-
-bool beyondBound(std::string_view coding, long long pixels, long long bytes) {
-    return pixels > kBoundFloor && pixels > bytes * pixelsPerByte(coding);
-}
-
-// What the checks decided: a refusal for the user, or how many bytes from the
-// start make up the image (a PNG ends at its end chunk; anything after it
-// is not read).
-struct Screen {
-    std::string refusal;
-    long long length = 0;
-};
-
-Screen refuse(std::string why) {
-    return {std::move(why), 0};
-}
-
-// The size of an image, refused above the cap or beyond its coding's bound.
-Screen judge(std::string_view coding, long long w, long long h, long long bytes, long long length) {
-    if (abovePixelCap(w, h)) return refuse(tooLarge(w, h));
-    if (beyondBound(coding, w * h, bytes)) return refuse(kNotAnImage);
-    return {{}, length};
-}
-
-// How many bytes a zlib stream inflates to, counted up to just past
-// `limit`; `first` (when given) receives its first four bytes.
-long long inflatedSize(const QByteArray& data, long long limit, QByteArray* first = nullptr) {
-    z_stream z{};
-    if (inflateInit(&z) != Z_OK) return limit + 1;
-    z.next_in = reinterpret_cast<Bytef*>(const_cast<char*>(data.constData()));
-    z.avail_in = uInt(data.size());
-    char sink[16384];
-    long long total = 0;
-    for (int r = Z_OK; r == Z_OK && total <= limit;) {
-        z.next_out = reinterpret_cast<Bytef*>(sink);
-        z.avail_out = sizeof sink;
-        r = inflate(&z, Z_NO_FLUSH);
-        const long long got = static_cast<long long>(sizeof sink - z.avail_out);
-        if (first && first->size() < 4)
-            first->append(sink, qsizetype(std::min<long long>(got, 4 - first->size())));
-        total += got;
-        if (got == 0) break;  // the data ends early, or is no stream
-    }
-    inflateEnd(&z);
-    return total;
-}
-
-// The compressed stream of a zTXt, compressed iTXt or iCCP chunk; none for
-// other chunks and uncompressed text.
-std::optional<QByteArray> compressedStream(const QByteArray& type, const QByteArray& chunk) {
-    // Each begins with a keyword ended by a zero. zTXt and iCCP follow it
-    // with a method byte and the stream; iTXt with a flag, a method byte, a
-    // language and a translated keyword (each ended by a zero), then the text.
-    qsizetype at = chunk.indexOf('\0');
-    if (at < 0) return std::nullopt;
-    if (type == "iTXt") {
-        if (at + 1 >= chunk.size() || chunk[at + 1] == 0) return std::nullopt;
-        const qsizetype language = chunk.indexOf('\0', at + 3);
-        const qsizetype translated = language < 0 ? -1 : chunk.indexOf('\0', language + 1);
-        if (translated < 0) return std::nullopt;
-        return chunk.mid(translated + 1);
-    }
-    if (type == "zTXt" || type == "iCCP") return chunk.mid(at + 2);
-    return std::nullopt;
-}
-
-// The words a PNG's compressed text chunks and colour profile may inflate to,
-// all together. The toolkit lifts the PNG library's own limit (8 MB a
-// chunk), so a few kilobytes of text would otherwise become gigabytes.
-constexpr long long kMaxInflatedPngText = 16LL << 20;
-
-// A PNG's chunks (or an MNG's, built alike), walked by their lengths before
-// the decoder sees any: each length must fit in what the file still holds
-// (the decoder allocates what a text chunk claims before reading it), and
-// compressed words may not inflate beyond the limit, nor a colour profile
-// claim more than it inflates to.
-Screen screenPNG(const Source& src) {
-    const bool mng = src.read(1, 3) == "MNG";
-    const QByteArray first = src.read(8, 16);
-    if (first.size() < 16 || be32(first, 0) != (mng ? 28u : 13u) ||
-        first.mid(4, 4) != (mng ? "MHDR" : "IHDR"))
-        return refuse(kNotAnImage);
-    const long long w = be32(first, 8), h = be32(first, 12);
-    if (abovePixelCap(w, h)) return refuse(tooLarge(w, h));
-    long long at = 8, imageData = 0, inflated = 0;
-    for (;;) {
-        const QByteArray head = src.read(at, 8);
-        if (head.size() < 8) return refuse(kIncomplete);  // no end chunk: cut off
-        const long long length = be32(head, 0);
-        const QByteArray type = head.mid(4, 4);
-        if (length > 0x7FFFFFFF || !std::all_of(type.begin(), type.end(), [](char c) {
-                return (c >= 'A' && c <= 'Z') || (c >= 'a' && c <= 'z');
-            }))
-            return refuse(kNotAnImage);
-        if (length + 12 > src.size() - at) return refuse(kIncomplete);
-        if (type == "IDAT" || type == "JDAT") imageData += length;
-        if (type == "zTXt" || type == "iTXt" || type == "iCCP")
-            if (auto stream = compressedStream(type, src.pread(at + 8, length))) {
-                QByteArray first;
-                const long long size = inflatedSize(*stream, kMaxInflatedPngText - inflated, &first);
-                inflated += size;
-                if (inflated > kMaxInflatedPngText) return refuse(kNotAnImage);
-                // A profile states its own length first; the decoder allocates that.
-                if (type == "iCCP" && first.size() == 4 && be32(first, 0) > size) return refuse(kNotAnImage);
-            }
-        at += length + 12;
-        if (type == (mng ? "MEND" : "IEND")) break;
-    }
-    return judge(mng ? "mng" : "png", w, h, imageData, at);
-}
-
-// A JPEG's marker segments, walked by their lengths to the frame header,
-// which gives the size and the coding.
-Screen screenJPEG(const Source& src) {
-    long long at = 2;
-    for (;;) {
-        const QByteArray m = src.read(at, 9);
-        if (m.size() < 2) return refuse(kIncomplete);
-        if (uint8_t(m[0]) != 0xFF) return refuse(kNotAnImage);
-        const uint8_t marker = uint8_t(m[1]);
-        if (marker == 0xFF) {  // fill byte
-            ++at;
-            continue;
-        }
-        if (marker == 0x01 || (marker >= 0xD0 && marker <= 0xD7)) {
-            at += 2;
-            continue;
-        }
-        if (marker == 0xD9 || marker == 0xDA) return refuse(kNotAnImage);  // no frame before the data
-        if (m.size() < 4) return refuse(kIncomplete);
-        const bool frame =
-            marker >= 0xC0 && marker <= 0xCF && marker != 0xC4 && marker != 0xC8 && marker != 0xCC;
-        if (frame) {
-            if (m.size() < 9) return refuse(kIncomplete);
-            const long long h = be16(m, 5), w = be16(m, 7);
-            // A height of 0 (given later) the decoder refuses itself.
-            return judge(marker >= 0xC9 ? "jpeg-arithmetic" : "jpeg", w, h, src.size(), src.size());
-        }
-        at += 2 + be16(m, 2);
-    }
-}
-
-// A GIF's canvas against its data. The decoder allocates the whole canvas
-// (the logical screen, grown to hold every frame) and fills what the data
-// leaves out, so 44 bytes placing one frame far off an empty screen cost
-// seconds and gigabytes. With the whole file at hand the frames are walked
-// until the trailer, the end or bytes that are no block (nothing past those
-// paints a pixel) and only their image data counts; a file's head gives the
-// screen alone, against the file's size.
-Screen screenGIF(const Source& src) {
-    const QByteArray* all = src.whole();
-    const QByteArray d = all ? *all : src.read(0, 13);
-    if (d.size() < 13) return refuse(kIncomplete);
-    const auto u8 = [&](qsizetype at) {
-        return at < d.size() ? static_cast<long long>(uint8_t(d[at])) : 0LL;
-    };
-    long long width = le16(d, 6), height = le16(d, 8), data = src.size();
-    if (abovePixelCap(width, height)) return refuse(tooLarge(width, height));
-    if (all) {
-        data = 0;
-        qsizetype at = 13;
-        if (u8(10) & 0x80) at += 3LL << ((u8(10) & 7) + 1);
-        // Sub-blocks from `at`: their data bytes, as far as the file holds them.
-        const auto subBlocks = [&]() {
-            long long sum = 0;
-            while (at < d.size()) {
-                const long long n = u8(at++);
-                if (n == 0) break;
-                sum += std::min<long long>(n, d.size() - at);
-                at += n;
-            }
-            return sum;
-        };
-        while (at < d.size()) {
-            const long long kind = u8(at++);
-            if (kind == 0x21) {
-                ++at;  // the extension's label
-                subBlocks();
-            } else if (kind == 0x2C) {
-                width = std::max(width, u8(at) + (u8(at + 1) << 8) + u8(at + 4) + (u8(at + 5) << 8));
-                height = std::max(height, u8(at + 2) + (u8(at + 3) << 8) + u8(at + 6) + (u8(at + 7) << 8));
-                const long long packed = u8(at + 8);
-                at += 9;
-                if (packed & 0x80) at += 3LL << ((packed & 7) + 1);
-                ++at;  // the LZW minimum code size
-                data += subBlocks();
-            } else {
-                break;  // the trailer, or bytes that are no block
-            }
-        }
-    }
-    return judge("gif", width, height, data, src.size());
-}
-
-// A BMP's header. Uncompressed rows must all be in the file (the decoder
-// leaves missing ones black); run-length data is held to its bound.
-Screen screenBMP(const Source& src) {
-    const QByteArray d = src.read(0, 54);
-    if (d.size() < 26) return refuse(kIncomplete);
-    const long long header = le32(d, 14);
-    long long w = 0, h = 0, bpp = 0, compression = 0;
-    if (header == 12) {
-        w = le16(d, 18), h = le16(d, 20), bpp = le16(d, 24);
-    } else if (header >= 16 && d.size() >= 34) {
-        w = int32_t(le32(d, 18)), h = int32_t(le32(d, 22)), bpp = le16(d, 28);
-        compression = header >= 20 ? le32(d, 30) : 0;
-    } else {
-        return refuse(kNotAnImage);
-    }
-    w = std::llabs(w), h = std::llabs(h);  // rows may run from the top
-    const long long start = std::max<long long>(le32(d, 10), 14 + header);
-    const long long data = std::max<long long>(src.size() - start, 0);
-    if (abovePixelCap(w, h)) return refuse(tooLarge(w, h));
-    if ((compression == 0 || compression == 3 || compression == 6) && w > 0 && h > 0 && bpp > 0) {
-        const long long rowBytes = (w * bpp + 7) / 8, stride = (w * bpp + 31) / 32 * 4;
-        if (src.size() < start + stride * (h - 1) + rowBytes) return refuse(kIncomplete);
-        return {{}, src.size()};
-    }
-    return judge(compression == 1 || compression == 2 ? "bmp-rle" : "bmp", w, h, data, src.size());
-}
-
-// Icons hold pictures of their own, PNG files among them, which the decoder
-// reads with the same library: each is checked as a PNG file would be.
-Screen screenIconEntries(const Source& src, bool icns) {
-    std::vector<std::pair<long long, long long>> entries;  // where, how long
-    if (icns) {
-        // Elements of a type and a length that counts their own eight bytes.
-        for (long long at = 8; at + 8 <= src.size();) {
-            const long long length = be32(src.read(at, 8), 4);
-            if (length < 8) break;
-            entries.emplace_back(at + 8, length - 8);
-            at += length;
-        }
-    } else {
-        // A directory of 16-byte entries, each with its length and place.
-        const long long count = le16(src.read(0, 6), 4);
-        for (long long i = 0; i < count; ++i) {
-            const QByteArray entry = src.read(6 + i * 16, 16);
-            if (entry.size() < 16) break;
-            entries.emplace_back(le32(entry, 12), le32(entry, 8));
-        }
-    }
-    for (const auto& [at, length] : entries)
-        if (src.read(at, 8) == QByteArray("\x89PNG\r\n\x1a\n", 8)) {
-            const QByteArray png = src.pread(at, length);
-            if (Screen s = screenPNG(Source(png)); !s.refusal.empty()) return s;
-        }
-    return {};
-}
-
-// Any other format the decoder takes, by the size it reads from the head
-// (or the whole data at hand).
-Screen screenOther(const Source& src) {
-    QByteArray head = src.whole() ? *src.whole() : src.read(0, kHeadBytes);
-    QBuffer buf(&head);
-    if (!buf.open(QIODevice::ReadOnly)) return refuse(kNotAnImage);
-    QImageReader reader(&buf);
-    reader.setDecideFormatFromContent(true);
-    const QByteArray format = reader.format();
-    if (format.isEmpty()) return refuse(kNotAnImage);
-    if (format == "ico" || format == "cur" || format == "icns")
-        if (Screen s = screenIconEntries(src, format == "icns"); !s.refusal.empty()) return s;
-    const QSize s = reader.size();
-    if (!s.isValid()) return {{}, src.size()};  // judged once decoded
-    return judge(format.toStdString(), s.width(), s.height(), src.size(), src.size());
-}
-
-// Every check made before a pixel is decoded, in the order of the cost the
-// file could cause: its format from the first bytes, then what its header
-// claims against what its bytes can hold.
-Screen screen(const Source& src) {
-    const QByteArray magic = src.read(0, 8);
-    if (magic.isEmpty()) return refuse(kNotAnImage);
-    if (magic.startsWith("\x89PNG\r\n\x1a\n") || magic.startsWith("\x8aMNG\r\n\x1a\n")) return screenPNG(src);
-    if (magic.startsWith("\xFF\xD8\xFF")) return screenJPEG(src);
-    if (magic.startsWith("GIF87a") || magic.startsWith("GIF89a")) return screenGIF(src);
-    if (magic.startsWith("BM")) return screenBMP(src);
-    return screenOther(src);
 }
 
 // The pixel size a PNG declares in its first chunk, read by hand: the
@@ -498,52 +67,256 @@ std::optional<QSize> pngDeclaredSize(const QByteArray& d) {
     static const char signature[] = "\x89PNG\r\n\x1a\n";
     if (d.size() < 24 || std::memcmp(d.constData(), signature, 8) != 0) return std::nullopt;
     if (std::memcmp(d.constData() + 12, "IHDR", 4) != 0) return std::nullopt;
-    return QSize(int(std::min<uint32_t>(be32(d, 16), INT32_MAX)),
-                 int(std::min<uint32_t>(be32(d, 20), INT32_MAX)));
+    const auto be32 = [&](int at) {
+        return uint32_t(uint8_t(d[at])) << 24 | uint32_t(uint8_t(d[at + 1])) << 16 |
+               uint32_t(uint8_t(d[at + 2])) << 8 | uint32_t(uint8_t(d[at + 3]));
+    };
+    return QSize(int(std::min<uint32_t>(be32(16), INT32_MAX)), int(std::min<uint32_t>(be32(20), INT32_MAX)));
 }
 
-// maxSide > 0 decodes to a picture whose longer side is at most that (never
-// enlarged); `original` then receives the file's own size.
-Image decodeBytes(const QByteArray& bytes, double scale, std::string* error, int maxSide = 0,
-                  Size* original = nullptr) {
-    if (bytes.isEmpty()) return fail(error, kNotAnImage);
-    if (Screen s = screen(Source(bytes)); !s.refusal.empty()) return fail(error, s.refusal);
-    setDecoderAllocationLimit();
-    QByteArray data = bytes;  // shares; the buffer below only reads
-    QBuffer buf(&data);
-    if (!buf.open(QIODevice::ReadOnly)) return fail(error, kNotAnImage);
-    QImageReader reader(&buf);
-    reader.setDecideFormatFromContent(true);
-    reader.setAutoTransform(true);  // photos upright as their camera meant
-    // The size from the header, before a single pixel is decoded.
-    const QSize s = reader.size();
-    if (s.isValid() && abovePixelCap(s.width(), s.height()))
-        return fail(error, tooLarge(s.width(), s.height()));
-    const QByteArray format = reader.format();
-    if ((format == "jpeg" && !jpegComplete(bytes)) || (format == "gif" && !gifComplete(bytes)))
-        return fail(error, kIncomplete);
-    const bool scaled = maxSide > 0 && s.isValid() && std::max(s.width(), s.height()) > maxSide;
-    if (scaled) reader.setScaledSize(s.scaled(maxSide, maxSide, Qt::KeepAspectRatio).expandedTo(QSize(1, 1)));
-    QImage img;
-    if (!reader.read(&img) || img.isNull()) return fail(error, kNotAnImage);
-    if (original)
-        *original = scaled ? Size{double(s.width()), double(s.height())}
-                           : Size{double(img.width()), double(img.height())};
-    if (abovePixelCap(img.width(), img.height())) return fail(error, tooLarge(img.width(), img.height()));
-    // Some decoders ignore the size asked for, or report another size than
-    // they decode: a scaled picture is held to its size once decoded.
-    if (maxSide > 0 && std::max(img.width(), img.height()) > maxSide) {
-        if (original && !scaled) *original = Size{double(img.width()), double(img.height())};
-        img = img.scaled(img.size().scaled(maxSide, maxSide, Qt::KeepAspectRatio).expandedTo(QSize(1, 1)),
-                         Qt::IgnoreAspectRatio, Qt::SmoothTransformation);
-        if (img.isNull()) return fail(error, kNotAnImage);
+// ---- The decoder program -------------------------------------------------------
+
+const char* const kDecoderName = "kadrix-decode";
+const char* const kTooSlow = "The image takes too long to read; reading it was given up.";
+const char* const kTooHungry = "The image needs more memory to read than a picture may take.";
+const char* const kDecoderFailed = "The image could not be read: the decoder failed on it.";
+
+std::mutex limitsLock;
+DecoderLimits limitsNow;
+std::string programOverride;
+
+DecoderLimits currentLimits() {
+    std::lock_guard lock(limitsLock);
+    return limitsNow;
+}
+
+std::string decoderProgram() {
+    {
+        std::lock_guard lock(limitsLock);
+        if (!programOverride.empty()) return programOverride;
     }
-    // Converted where it lies, so the pixels exist twice at most: the
-    // decoder's and ours.
-    img.convertTo(QImage::Format_ARGB32_Premultiplied);
-    Image out = qt::toImage(img, scale);
-    if (out.isNull()) return fail(error, tooLarge(img.width(), img.height()));
+    std::error_code ec;
+    const auto self = std::filesystem::read_symlink("/proc/self/exe", ec);
+    if (ec) return kDecoderName;
+    return (self.parent_path() / kDecoderName).string();
+}
+
+struct Descriptor {
+    int fd = -1;
+    Descriptor() = default;
+    explicit Descriptor(int f) : fd(f) {}
+    Descriptor(const Descriptor&) = delete;
+    Descriptor& operator=(const Descriptor&) = delete;
+    ~Descriptor() { reset(); }
+    void reset() {
+        if (fd >= 0) ::close(fd);
+        fd = -1;
+    }
+};
+
+// The most the answer may hold: its line and the picture's texts.
+constexpr size_t kMaxReply = size_t(detail::kMaxAncillaryBytes) + 4096;
+
+// What came back, read as it arrives; false once the pipe is at its end (or
+// the answer is longer than any answer).
+bool drain(int fd, std::string& reply) {
+    char chunk[65536];
+    for (;;) {
+        const ssize_t n = ::read(fd, chunk, sizeof chunk);
+        if (n > 0) {
+            reply.append(chunk, size_t(n));
+            if (reply.size() > kMaxReply) return false;
+            continue;
+        }
+        if (n < 0 && errno == EINTR) continue;
+        return n < 0 && (errno == EAGAIN || errno == EWOULDBLOCK);
+    }
+}
+
+// Waits for the decoder to finish its answer, for at most `timeout`; false
+// when it did not. On the thread of the application's event loop, that loop
+// goes on meanwhile (windows paint, timers fire, input is handled); on any
+// other thread the wait is a plain one.
+bool awaitReply(int fd, std::chrono::milliseconds timeout, std::string& reply) {
+    if (!drain(fd, reply)) return reply.size() <= kMaxReply;
+    QCoreApplication* app = QCoreApplication::instance();
+    if (app && QThread::currentThread() == app->thread()) {
+        QEventLoop loop;
+        bool ended = false;
+        QSocketNotifier notifier(fd, QSocketNotifier::Read);
+        QObject::connect(&notifier, &QSocketNotifier::activated, &loop, [&] {
+            if (drain(fd, reply)) return;
+            ended = true;
+            notifier.setEnabled(false);
+            loop.quit();
+        });
+        QTimer deadline;
+        deadline.setSingleShot(true);
+        QObject::connect(&deadline, &QTimer::timeout, &loop, &QEventLoop::quit);
+        deadline.start(timeout);
+        loop.exec();
+        return ended && reply.size() <= kMaxReply;
+    }
+    const auto until = std::chrono::steady_clock::now() + timeout;
+    for (;;) {
+        const auto left =
+            std::chrono::duration_cast<std::chrono::milliseconds>(until - std::chrono::steady_clock::now());
+        if (left.count() <= 0) return false;
+        pollfd p{fd, POLLIN, 0};
+        const int r = ::poll(&p, 1, int(std::min<long long>(left.count(), INT32_MAX)));
+        if (r < 0 && errno != EINTR) return false;
+        if (r > 0 && !drain(fd, reply)) return reply.size() <= kMaxReply;
+    }
+}
+
+struct Decoded {
+    Image image;
+    Size original;
+    TextChunks texts;
+};
+
+// The pixels the decoder left in `pixels`, taken as they lie: the image is
+// the memory file's own pages, so the pixels exist once.
+Image takePixels(int pixels, int w, int h, double scale, std::string* error) {
+    struct stat st {};
+    const size_t total = size_t(w) * 4 * size_t(h);
+    if (::fstat(pixels, &st) != 0 || size_t(st.st_size) != total) return fail(error, kDecoderFailed);
+    void* mapped = ::mmap(nullptr, total, PROT_READ | PROT_WRITE, MAP_SHARED | MAP_POPULATE, pixels, 0);
+    if (mapped == MAP_FAILED) return fail(error, tooLarge(w, h));
+    Image image = Image::adoptMapping(static_cast<uint8_t*>(mapped), w, h, scale);
+    if (image.isNull()) return fail(error, tooLarge(w, h));
+    return image;
+}
+
+// Decodes the picture in `input` (a regular file or a sealed memory file)
+// in the decoder program, under its limits; maxSide as in readScaled.
+std::optional<Decoded> decodeElsewhere(int input, double scale, int maxSide, bool wantTexts,
+                                       std::string* error) {
+    const DecoderLimits limits = currentLimits();
+    const std::string program = decoderProgram();
+    Descriptor pixels(::memfd_create("kadrix-pixels", MFD_CLOEXEC));
+    int ends[2];
+    if (pixels.fd < 0 || ::pipe2(ends, O_CLOEXEC | O_NONBLOCK) != 0)
+        return fail<std::optional<Decoded>>(
+            error, "The image could not be read: " + std::string(std::strerror(errno)) + ".");
+    Descriptor replyEnd(ends[0]), writeEnd(ends[1]);
+    // Blocking for the decoder, which writes its answer at once.
+    ::fcntl(writeEnd.fd, F_SETFL, 0);
+
+    std::vector<std::string> args{program};
+    if (maxSide > 0) args.insert(args.end(), {"--max-side", std::to_string(maxSide)});
+    if (wantTexts) args.emplace_back("--texts");
+    args.insert(args.end(), {"--seconds", std::to_string(limits.cpuSeconds), "--memory",
+                             std::to_string(limits.memoryBytes)});
+    std::vector<char*> argv;
+    for (std::string& a : args) argv.push_back(a.data());
+    argv.push_back(nullptr);
+
+    // The picture on its input, the answer on its output, the pixels on 3;
+    // no other descriptor of this program, errors to nowhere, every signal
+    // at its default.
+    posix_spawn_file_actions_t actions;
+    posix_spawn_file_actions_init(&actions);
+    posix_spawn_file_actions_adddup2(&actions, input, STDIN_FILENO);
+    posix_spawn_file_actions_adddup2(&actions, writeEnd.fd, STDOUT_FILENO);
+    posix_spawn_file_actions_addopen(&actions, STDERR_FILENO, "/dev/null", O_WRONLY, 0);
+    posix_spawn_file_actions_adddup2(&actions, pixels.fd, 3);
+    posix_spawn_file_actions_addclosefrom_np(&actions, 4);
+    posix_spawnattr_t attr;
+    posix_spawnattr_init(&attr);
+    sigset_t none, all;
+    sigemptyset(&none);
+    sigfillset(&all);
+    posix_spawnattr_setsigmask(&attr, &none);
+    posix_spawnattr_setsigdefault(&attr, &all);
+    posix_spawnattr_setflags(&attr, POSIX_SPAWN_SETSIGMASK | POSIX_SPAWN_SETSIGDEF);
+    pid_t pid = -1;
+    const int spawned = ::posix_spawn(&pid, program.c_str(), &actions, &attr, argv.data(), environ);
+    posix_spawn_file_actions_destroy(&actions);
+    posix_spawnattr_destroy(&attr);
+    writeEnd.reset();
+    if (spawned != 0)
+        return fail<std::optional<Decoded>>(error, "The image could not be read: the decoder " + program +
+                                                       " could not be started (" + std::strerror(spawned) +
+                                                       ").");
+
+    std::string reply;
+    // The decoder's own clock counts its processor time; this one also
+    // counts time spent waiting for the disk.
+    const auto wall = std::chrono::milliseconds(limits.cpuSeconds * 1500 + 1000);
+    const bool answered = awaitReply(replyEnd.fd, wall, reply);
+    if (!answered) ::kill(pid, SIGKILL);
+    int status = 0;
+    while (::waitpid(pid, &status, 0) < 0 && errno == EINTR) {
+    }
+    if (!answered)
+        return fail<std::optional<Decoded>>(error, reply.size() > kMaxReply ? kDecoderFailed : kTooSlow);
+    if (WIFSIGNALED(status))
+        return fail<std::optional<Decoded>>(error, WTERMSIG(status) == SIGXCPU   ? kTooSlow
+                                                   : WTERMSIG(status) == SIGKILL ? kTooHungry
+                                                                                 : kDecoderFailed);
+    const size_t lineEnd = reply.find('\n');
+    if (!WIFEXITED(status) || WEXITSTATUS(status) != 0 || lineEnd == std::string::npos)
+        return fail<std::optional<Decoded>>(error, kDecoderFailed);
+    const std::string line = reply.substr(0, lineEnd);
+    if (line.rfind("no ", 0) == 0) return fail<std::optional<Decoded>>(error, line.substr(3));
+    long long w = 0, h = 0, ow = 0, oh = 0;
+    if (std::sscanf(line.c_str(), "ok %lld %lld %lld %lld", &w, &h, &ow, &oh) != 4 || w <= 0 || h <= 0 ||
+        w > INT32_MAX || h > INT32_MAX || abovePixelCap(w, h) || (maxSide > 0 && std::max(w, h) > maxSide))
+        return fail<std::optional<Decoded>>(error, kDecoderFailed);
+    Decoded out;
+    out.image = takePixels(pixels.fd, int(w), int(h), scale, error);
+    if (out.image.isNull()) return std::nullopt;
+    out.original = Size{double(ow), double(oh)};
+    // Key and value, each ended by a zero byte.
+    for (size_t at = lineEnd + 1; at < reply.size();) {
+        const size_t keyEnd = reply.find('\0', at);
+        const size_t valueEnd = keyEnd == std::string::npos ? keyEnd : reply.find('\0', keyEnd + 1);
+        if (valueEnd == std::string::npos) break;
+        out.texts[reply.substr(at, keyEnd - at)] = reply.substr(keyEnd + 1, valueEnd - keyEnd - 1);
+        at = valueEnd + 1;
+    }
     return out;
+}
+
+// An open regular file, closed when done.
+struct OpenFile {
+    int fd = -1;
+    long long size = 0;
+    ~OpenFile() {
+        if (fd >= 0) ::close(fd);
+    }
+};
+
+// Opens a regular file for the checks: by the name's own bytes, so a name
+// that is not UTF-8 stays the same name; only regular files, so a FIFO or a
+// device named like a picture cannot hold the caller.
+std::string openForChecks(const std::string& path, OpenFile& file) {
+    std::string why;
+    file.fd = files::openRegular(path, &why, kMaxImageFileBytes);
+    if (file.fd < 0) {
+        if (why == files::kTooLarge) return "The file is too large to be an image that can be opened.";
+        // Short enough to be read whole in a notice.
+        if (why == files::kNotRegularFile) return "The file is not a regular file.";
+        return "The file could not be opened: " + why + ".";
+    }
+    struct stat st {};
+    if (::fstat(file.fd, &st) != 0)
+        return "The file could not be opened: " + std::string(std::strerror(errno)) + ".";
+    file.size = st.st_size;
+    return {};
+}
+
+// A file's picture: the checks on its head here, the quick first refusal,
+// then the decoding in the decoder program.
+std::optional<Decoded> readFile(const std::string& path, double scale, int maxSide, bool wantTexts,
+                                std::string* error) {
+    OpenFile file;
+    if (std::string why = openForChecks(path, file); !why.empty())
+        return fail<std::optional<Decoded>>(error, why);
+    if (auto s = detail::screenFile(file.fd, file.size); !s.refusal.empty())
+        return fail<std::optional<Decoded>>(error, s.refusal);
+    return decodeElsewhere(file.fd, scale, maxSide, wantTexts, error);
 }
 
 Bytes encode(const Image& image, const char* format, int quality, const TextChunks& text) {
@@ -581,62 +354,68 @@ TextChunks textOf(QIODevice* dev) {
 }  // namespace
 
 Image decode(const Bytes& data, double scale, std::string* error) {
-    return decodeBytes(asQBytes(data), scale, error);
-}
-
-namespace {
-
-// An open regular file, closed when done.
-struct OpenFile {
-    int fd = -1;
-    long long size = 0;
-    ~OpenFile() {
-        if (fd >= 0) ::close(fd);
+    if (auto s = detail::screenData(asQBytes(data)); !s.refusal.empty()) return fail(error, s.refusal);
+    // Handed over as a memory file sealed against change.
+    Descriptor input(::memfd_create("kadrix-picture", MFD_CLOEXEC | MFD_ALLOW_SEALING));
+    if (input.fd < 0)
+        return fail(error, "The image could not be read: " + std::string(std::strerror(errno)) + ".");
+    for (size_t done = 0; done < data.size();) {
+        const ssize_t n = ::write(input.fd, data.data() + done, data.size() - done);
+        if (n < 0 && errno == EINTR) continue;
+        if (n <= 0)
+            return fail(error, "The image could not be read: " + std::string(std::strerror(errno)) + ".");
+        done += size_t(n);
     }
-};
-
-// Opens a regular file for the checks: by the name's own bytes, so a name
-// that is not UTF-8 stays the same name; only regular files, so a FIFO or a
-// device named like a picture cannot hold the caller.
-std::string openForChecks(const std::string& path, OpenFile& file) {
-    std::string why;
-    file.fd = files::openRegular(path, &why, kMaxImageFileBytes);
-    if (file.fd < 0) {
-        if (why == files::kTooLarge) return "The file is too large to be an image that can be opened.";
-        // Short enough to be read whole in a notice.
-        if (why == files::kNotRegularFile) return "The file is not a regular file.";
-        return "The file could not be opened: " + why + ".";
-    }
-    struct stat st {};
-    if (::fstat(file.fd, &st) != 0)
-        return "The file could not be opened: " + std::string(std::strerror(errno)) + ".";
-    file.size = st.st_size;
-    return {};
+    ::fcntl(input.fd, F_ADD_SEALS, F_SEAL_WRITE | F_SEAL_GROW | F_SEAL_SHRINK | F_SEAL_SEAL);
+    auto decoded = decodeElsewhere(input.fd, scale, 0, false, error);
+    return decoded ? decoded->image : Image();
 }
-
-Image readFile(const std::string& path, double scale, std::string* error, int maxSide, Size* original) {
-    OpenFile file;
-    if (std::string why = openForChecks(path, file); !why.empty()) return fail(error, why);
-    // The head and (for a PNG) the chunk lengths first: a file they refuse is
-    // refused without reading the rest. Then the image's bytes whole: the
-    // completeness checks need their ends, and an image file is small beside
-    // the pixels it decodes to.
-    const Source source(file.fd, file.size);
-    const Screen screened = screen(source);
-    if (!screened.refusal.empty()) return fail(error, screened.refusal);
-    const QByteArray bytes = source.pread(0, screened.length);
-    if (bytes.size() < screened.length) return fail(error, kIncomplete);  // shrunk meanwhile
-    return decodeBytes(bytes, scale, error, maxSide, original);
-}
-
-}  // namespace
 
 Image read(const std::string& path, double scale, std::string* error) {
-    return readFile(path, scale, error, 0, nullptr);
+    auto decoded = readFile(path, scale, 0, false, error);
+    return decoded ? decoded->image : Image();
 }
 
 Image readScaled(const std::string& path, int maxSide, std::string* error, Size* originalSize) {
-    return readFile(path, 1.0, error, std::max(maxSide, 1), originalSize);
+    auto decoded = readFile(path, 1.0, std::max(maxSide, 1), false, error);
+    if (!decoded) return {};
+    if (originalSize) *originalSize = decoded->original;
+    return decoded->image;
+}
+
+Image readWithTexts(const std::string& path, TextChunks& texts, std::string* error) {
+    auto decoded = readFile(path, 1.0, 0, true, error);
+    if (!decoded) return {};
+    texts = std::move(decoded->texts);
+    return decoded->image;
+}
+
+Image decodeInProcess(const Bytes& data, double scale, std::string* error, int maxSide) {
+    const QImage q = detail::decode(asQBytes(data), error, maxSide);
+    if (q.isNull()) return {};
+    Image out = qt::toImage(q, scale);
+    if (out.isNull()) return fail(error, tooLarge(q.width(), q.height()));
+    return out;
+}
+
+void setDecoderLimits(const DecoderLimits& limits) {
+    std::lock_guard lock(limitsLock);
+    limitsNow = limits;
+}
+
+DecoderLimits decoderLimits() {
+    return currentLimits();
+}
+
+void setDecoderProgram(const std::string& path) {
+    std::lock_guard lock(limitsLock);
+    programOverride = path;
+}
+
+std::string refusalOf(const std::string& path) {
+    OpenFile file;
+    if (std::string why = openForChecks(path, file); !why.empty()) return why;
+    return detail::screenFile(file.fd, file.size).refusal;
 }
 
 std::vector<std::string> readableExtensions() {
@@ -646,12 +425,6 @@ std::vector<std::string> readableExtensions() {
     std::sort(out.begin(), out.end());
     out.erase(std::unique(out.begin(), out.end()), out.end());
     return out;
-}
-
-std::string refusalOf(const std::string& path) {
-    OpenFile file;
-    if (std::string why = openForChecks(path, file); !why.empty()) return why;
-    return screen(Source(file.fd, file.size)).refusal;
 }
 
 Size pixelSize(const std::string& path) {
@@ -666,7 +439,8 @@ Size pixelSize(const std::string& path) {
     }
     if (auto declared = pngDeclaredSize(file.peek(24)))
         return {double(declared->width()), double(declared->height())};
-    setDecoderAllocationLimit();
+    if (QImageReader::allocationLimit() != kAllocationLimitMB)
+        QImageReader::setAllocationLimit(kAllocationLimitMB);
     QImageReader reader(&file);
     reader.setDecideFormatFromContent(true);
     QSize s = reader.size();
@@ -811,7 +585,7 @@ Bytes encodeGIF(const std::vector<Image>& frames, double delaySeconds, int loopC
 TextChunks pngText(const Bytes& data) {
     if (data.empty()) return {};
     QByteArray bytes = asQBytes(data);
-    if (!screen(Source(bytes)).refusal.empty()) return {};
+    if (!detail::screenData(bytes).refusal.empty()) return {};
     QBuffer buf(&bytes);
     if (!buf.open(QIODevice::ReadOnly)) return {};
     return textOf(&buf);
@@ -819,7 +593,8 @@ TextChunks pngText(const Bytes& data) {
 
 TextChunks readPNGText(const std::string& path) {
     OpenFile file;
-    if (!openForChecks(path, file).empty() || !screen(Source(file.fd, file.size)).refusal.empty()) return {};
+    if (!openForChecks(path, file).empty() || !detail::screenFile(file.fd, file.size).refusal.empty())
+        return {};
     QFile f;
     if (!f.open(file.fd, QIODevice::ReadOnly, QFileDevice::DontCloseHandle)) return {};
     return textOf(&f);

@@ -32,6 +32,15 @@ constexpr size_t kMaxImageFileBytes = size_t(kMaxDecodedPixels) * 4 + (size_t(16
 // The result carries `scale`. A file that is too large, incomplete (cut off
 // before its end) or not an image gives a null image, and `error` (when
 // given) says which in a sentence for the user.
+//
+// A picture from outside the program (a file, dropped or pasted bytes) may
+// be built to cost any time and memory to decode, whatever its header
+// says. Its header is checked here, the quick first refusal; the decoding
+// runs in the decoder program `kadrix-decode` beside this one, with limits
+// on its processor time and memory and no way to write files or reach the
+// network. A decoder that fails, or runs out of time or memory, is a
+// refusal like any other. On the thread of the application's event loop
+// that loop goes on while the decoder works.
 Image decode(const Bytes& data, double scale = 1.0, std::string* error = nullptr);
 Image read(const std::string& path, double scale = 1.0, std::string* error = nullptr);
 // The same checks and limit, decoded straight to at most maxSide pixels on
@@ -39,6 +48,25 @@ Image read(const std::string& path, double scale = 1.0, std::string* error = nul
 // format allows; `originalSize` receives the file's own pixel size.
 Image readScaled(const std::string& path, int maxSide, std::string* error = nullptr,
                  Size* originalSize = nullptr);
+// read(), with the picture's texts (bounded in total).
+Image readWithTexts(const std::string& path, TextChunks& texts, std::string* error = nullptr);
+// decode() in this process: for bytes this program made itself. maxSide > 0
+// decodes as readScaled() does.
+Image decodeInProcess(const Bytes& data, double scale = 1.0, std::string* error = nullptr, int maxSide = 0);
+
+// The decoder program's limits: processor seconds (the wait for it ends
+// half as long again later) and bytes of data it may hold: two pictures at
+// the cap, and room for the decoder's own.
+struct DecoderLimits {
+    int cpuSeconds = 20;
+    long long memoryBytes = kMaxDecodedPixels * 4 * 2 + (512LL << 20);
+};
+void setDecoderLimits(const DecoderLimits& limits);
+DecoderLimits decoderLimits();
+// Another decoder program in place of the one beside this program (tests
+// of a decoder that fails); empty for the one beside it.
+void setDecoderProgram(const std::string& path);
+
 // The checks read() makes before decoding, alone: the file's head and (for a
 // PNG) its chunk lengths, reading no more. Empty when they pass, otherwise
 // the sentence read() gives. For readers of image files that need more than

@@ -4,7 +4,6 @@
 #include <unistd.h>
 
 #include <QCryptographicHash>
-#include <QImageReader>
 #include <QString>
 #include <algorithm>
 #include <cmath>
@@ -12,7 +11,6 @@
 
 #include "kit/base/Files.h"
 #include "kit/base/Http.h"
-#include "kit/base/qt/QtImage.h"
 #include "kit/image/ImageIO.h"
 
 namespace fs = std::filesystem;
@@ -58,13 +56,27 @@ ImageIO::TextChunks stamp(const std::string& path, int64_t mtime) {
         {kUriKey, fileUri(path)}, {kMTimeKey, std::to_string(mtime)}, {"Software", "Kadrix " KADRIX_VERSION}};
 }
 
-// Whether a thumbnail's chunks name this file at this time. Read from the
-// decoded image: the reader's own text lookup splits keys at their first
-// colon, which every "Thumb::" key has.
-bool matches(const QImage& thumb, const std::string& path, int64_t mtime) {
-    const std::string uri = thumb.text(kUriKey).toStdString();
-    const auto time = wholeNumber(thumb.text(kMTimeKey).toStdString());
-    return uri == fileUri(path) && time == mtime;
+// Whether a thumbnail's texts name this file at this time.
+bool matches(const ImageIO::TextChunks& texts, const std::string& path, int64_t mtime) {
+    const auto text = [&](const char* key) {
+        auto it = texts.find(key);
+        return it == texts.end() ? std::string() : it->second;
+    };
+    return text(kUriKey) == fileUri(path) && wholeNumber(text(kMTimeKey)) == mtime;
+}
+
+// Another program's thumbnail, decoded as every picture from outside is,
+// with its texts; none larger than `maxSide` by its header is decoded, and
+// the pixels must be the size the header gave (the file may change meanwhile).
+std::optional<Image> readThumbnail(const std::string& file, int maxSide, ImageIO::TextChunks& texts) {
+    if (!files::exists(file) || !ImageIO::refusalOf(file).empty()) return std::nullopt;
+    const Size size = ImageIO::pixelSize(file);
+    if (size.width <= 0 || size.height <= 0 || std::max(size.width, size.height) > maxSide)
+        return std::nullopt;
+    Image image = ImageIO::readWithTexts(file, texts);
+    if (image.isNull() || image.width() != int(size.width) || image.height() != int(size.height))
+        return std::nullopt;
+    return image;
 }
 
 }  // namespace
@@ -136,20 +148,11 @@ std::optional<int64_t> modificationTime(const std::string& path) {
 }
 
 Lookup read(const std::string& root, Flavor f, const std::string& path, int64_t mtime) {
-    const std::string thumbPath = pathFor(root, f, path);
-    // Another program's file: checked as every image file is before the
-    // toolkit reads it (its texts too), and nothing larger than its size
-    // folder promises.
-    if (!files::exists(thumbPath) || !ImageIO::refusalOf(thumbPath).empty()) return {};
-    QImageReader reader(QString::fromStdString(thumbPath), "png");
-    const QSize size = reader.size();
-    if (!size.isValid() || std::max(size.width(), size.height()) > pixelsOf(f)) return {};
-    QImage q;
-    if (!reader.read(&q)) return {};
-    if (!matches(q, path, mtime)) return {Lookup::State::Stale, {}};
-    Image image = qt::toImage(q);
-    if (image.isNull()) return {};
-    return {Lookup::State::Fresh, image};
+    ImageIO::TextChunks texts;
+    auto image = readThumbnail(pathFor(root, f, path), pixelsOf(f), texts);
+    if (!image) return {};
+    if (!matches(texts, path, mtime)) return {Lookup::State::Stale, {}};
+    return {Lookup::State::Fresh, *image};
 }
 
 bool write(const std::string& root, Flavor f, const std::string& path, int64_t mtime, const Image& thumb,
@@ -172,11 +175,9 @@ bool writeFailure(const std::string& root, const std::string& path, int64_t mtim
 }
 
 bool hasFailure(const std::string& root, const std::string& path, int64_t mtime) {
-    const std::string failPath = failPathFor(root, path);
-    if (!files::exists(failPath) || !ImageIO::refusalOf(failPath).empty()) return false;
-    QImageReader reader(QString::fromStdString(failPath), "png");
-    QImage marker;
-    return reader.read(&marker) && matches(marker, path, mtime);
+    ImageIO::TextChunks texts;
+    return readThumbnail(failPathFor(root, path), pixelsOf(Flavor::Normal), texts) &&
+           matches(texts, path, mtime);
 }
 
 void removeAll(const std::string& root, const std::string& path) {

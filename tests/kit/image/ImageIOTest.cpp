@@ -12,6 +12,7 @@
 
 #include "kit/base/Files.h"
 #include "kit/image/ImageIO.h"
+#include "support/PeakMemory.h"
 #include "support/TestData.h"
 
 namespace io = kit::ImageIO;
@@ -350,26 +351,6 @@ TEST(ImageIO, OnlyRegularFilesAreOpened) {
     std::filesystem::remove(huge);
 }
 
-namespace {
-
-// How far the process's resident high-water mark rose while `fn` ran: a
-// decoder that fills a canvas its file claimed shows here, whatever it
-// allocated with.
-long long peakGrowthOf(const std::function<void()>& fn) {
-    const auto resident = [](const char* key) {
-        std::ifstream status("/proc/self/status");
-        for (std::string line; std::getline(status, line);)
-            if (line.rfind(key, 0) == 0) return std::stoll(line.substr(std::strlen(key))) * 1024;
-        return 0LL;
-    };
-    std::ofstream("/proc/self/clear_refs") << "5";  // the high-water mark starts anew
-    const long long before = resident("VmRSS:");
-    fn();
-    return resident("VmHWM:") - before;
-}
-
-}  // namespace
-
 // Inputs found by attacking the decoder: a few bytes each claiming a canvas
 // or a text of gigabytes, and a huge file named like a picture. Each is
 // refused, on every way in, with a sentence for the user and without the
@@ -407,7 +388,7 @@ TEST(ImageIO, HostileFilesAreRefusedWithoutWhatTheyClaim) {
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(c.path);
-        const long long growth = peakGrowthOf([&] {
+        const long long growth = testsupport::peakGrowthOf([&] {
             std::string error;
             const Image thumb = io::readScaled(c.path, 64, &error);
             EXPECT_LE(std::max(thumb.width(), thumb.height()), 64);

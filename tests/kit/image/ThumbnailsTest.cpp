@@ -107,6 +107,16 @@ TEST_F(ThumbnailsFixture, LookupIsFreshOnlyForTheSameFileAndTime) {
                   fs::copy_options::overwrite_existing);
     EXPECT_EQ(th::read(root, th::Flavor::Normal, file, 5).state, th::Lookup::State::Stale);
 
+    // A thumbnail larger than its size folder holds is not read: another
+    // program's 512 px picture under the 128 px folder's name.
+    const kit::Image large = th::decodeScaled(other, 512);
+    ASSERT_EQ(large.width(), 300);  // never enlarged: write one of 300 px as the larger flavour
+    ASSERT_TRUE(th::write(root, th::Flavor::XLarge, file, 5, large, 300, 300));
+    fs::copy_file(th::pathFor(root, th::Flavor::XLarge, file), th::pathFor(root, th::Flavor::Normal, file),
+                  fs::copy_options::overwrite_existing);
+    EXPECT_EQ(th::read(root, th::Flavor::Normal, file, 5).state, th::Lookup::State::Missing);
+    EXPECT_EQ(th::read(root, th::Flavor::XLarge, file, 5).state, th::Lookup::State::Fresh);
+
     // A damaged thumbnail counts as missing, never as an image.
     kit::files::writeAtomic(th::pathFor(root, th::Flavor::Normal, file), "\x89PNG\r\n\x1a\n broken");
     EXPECT_EQ(th::read(root, th::Flavor::Normal, file, 5).state, th::Lookup::State::Missing);

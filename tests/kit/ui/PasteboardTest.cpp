@@ -9,7 +9,9 @@
 #include <QMimeData>
 #include <cstdlib>
 
+#include "kit/image/ImageIO.h"
 #include "kit/ui/Pasteboard.h"
+#include "support/TestData.h"
 
 using namespace kit;
 
@@ -73,4 +75,24 @@ TEST(Pasteboard, ReadsImagesOfOtherTypesAndImageFiles) {
     EXPECT_FALSE(pb.hasImage());
     pb.clearContents();
     EXPECT_FALSE(pb.string().has_value());
+}
+
+// Pasted bytes go to the decoder like any picture from outside: a JPEG built
+// to keep its decoder busy is given up at the decoder's time (the program
+// goes on), and a drawing pastes at its declared size.
+TEST(Pasteboard, PastedPicturesAreDecodedUnderTheDecodersLimits) {
+    const auto saved = ImageIO::decoderLimits();
+    ImageIO::setDecoderLimits({1, saved.memoryBytes});
+    auto& pb = Pasteboard::general();
+    const auto offer = [](const char* type, const std::string& file) {
+        auto* mime = new QMimeData;
+        mime->setData(type, QByteArray::fromStdString(testsupport::testDataBytes(file)));
+        QGuiApplication::clipboard()->setMimeData(mime);
+    };
+    offer("image/jpeg", "repro/jpeg-progressive-4096-60000-scans.jpg");
+    EXPECT_TRUE(pb.image().isNull());
+    offer("image/svg+xml", "repro/svg-170byte-6000x4000-poster.svg");
+    EXPECT_EQ(pb.image().width(), 6000);
+    ImageIO::setDecoderLimits(saved);
+    pb.clearContents();
 }

@@ -1,0 +1,600 @@
+#include "kit/image/ImageDecode.h"
+
+#include <sys/stat.h>
+#include <unistd.h>
+#include <zlib.h>
+
+#include <QBuffer>
+#include <QImageReader>
+#include <algorithm>
+#include <cerrno>
+#include <cstring>
+#include <optional>
+
+namespace kit::ImageIO::detail {
+
+const char* const kNotAnImage = "The file is not an image that can be read, or it is damaged.";
+const char* const kIncomplete = "The image file is incomplete: it ends before its last pixels.";
+
+std::string tooLarge(long long w, long long h) {
+    return "The image is too large to open: " + std::to_string(w) + " × " + std::to_string(h) +
+           " pixels (at most 256 megapixels).";
+}
+
+bool abovePixelCap(long long w, long long h) {
+    // Divided, not multiplied: a header's two 32-bit numbers overflow a product.
+    return w > 0 && h > 0 && w > kMaxDecodedPixels / h;
+}
+
+namespace {
+
+// The decoder's own limit sits at the pixel cap: Qt's default (256 MB) is
+// below a whole-desktop capture across several high-resolution screens, and
+// anything above the cap is refused before it is decoded anyway.
+void setDecoderAllocationLimit() {
+    if (QImageReader::allocationLimit() != kAllocationLimitMB)
+        QImageReader::setAllocationLimit(kAllocationLimitMB);
+}
+
+// Whether JPEG data runs to its end-of-image marker. The decoder fills what
+// a cut-off file lacks with grey and calls it a success. The marker segments
+// before the first scan are skipped by their lengths (an embedded thumbnail
+// has its own end marker); inside the scans a 0xFF byte is followed by 0x00
+// or a restart marker, so 0xFF 0xD9 there can only be the end.
+bool jpegComplete(const QByteArray& d) {
+    const auto at = [&](qsizetype i) { return uint8_t(d[i]); };
+    qsizetype i = 2;
+    while (i + 4 <= d.size()) {
+        if (at(i) != 0xFF) return false;
+        const uint8_t m = at(i + 1);
+        if (m == 0xFF) {  // fill byte
+            ++i;
+            continue;
+        }
+        if (m == 0xD9) return true;
+        if (m == 0x01 || (m >= 0xD0 && m <= 0xD7)) {
+            i += 2;
+            continue;
+        }
+        const qsizetype len = (qsizetype(at(i + 2)) << 8) | at(i + 3);
+        if (m == 0xDA) return d.indexOf(QByteArrayView("\xFF\xD9", 2), i + 2 + len) >= 0;
+        i += 2 + len;
+    }
+    return false;
+}
+
+// Whether GIF data ends with the trailer byte; a file cut off inside its
+// first frame decodes to a partly blank picture otherwise.
+bool gifComplete(const QByteArray& d) {
+    qsizetype end = d.size();
+    while (end > 0 && d[end - 1] == 0) --end;  // padding some writers leave
+    return end > 0 && uint8_t(d[end - 1]) == 0x3B;
+}
+
+template <typename T = QImage>
+T fail(std::string* error, std::string message) {
+    if (error) *error = std::move(message);
+    return {};
+}
+
+// The bytes read of a file before anything about it is decided: a file
+// whose head fails the checks below is refused after this much.
+constexpr long long kHeadBytes = 64 * 1024;
+
+// Where the checks read: data at hand, or an open file read only at the
+// places asked for, so a header is judged without reading the rest.
+class Source {
+public:
+    explicit Source(const QByteArray& data) : data_(&data), size_(data.size()) {}
+    Source(int fd, long long size) : fd_(fd), size_(size) {}
+
+    long long size() const { return size_; }
+    const QByteArray* whole() const { return data_; }
+
+    // Up to n bytes at `at` (fewer at the end); read through a small window,
+    // so walking a file's chunk headers costs a read per window, not per chunk.
+    QByteArray read(long long at, long long n) const {
+        n = std::clamp<long long>(std::min(n, size_ - at), 0, size_);
+        if (n == 0 || at < 0) return {};
+        if (data_) return data_->mid(qsizetype(at), qsizetype(n));
+        if (at < windowAt_ || at + n > windowAt_ + window_.size()) {
+            window_ = pread(at, std::max<long long>(n, 4096));
+            windowAt_ = at;
+        }
+        return window_.mid(qsizetype(at - windowAt_), qsizetype(n));
+    }
+
+    // Up to n bytes at `at`, read at once (no window kept).
+    QByteArray pread(long long at, long long n) const {
+        n = std::clamp<long long>(std::min(n, size_ - at), 0, size_);
+        if (data_) return data_->mid(qsizetype(at), qsizetype(n));
+        QByteArray out(qsizetype(n), Qt::Uninitialized);
+        long long got = 0;
+        while (got < n) {
+            const ssize_t r = ::pread(fd_, out.data() + got, size_t(n - got), off_t(at + got));
+            if (r < 0 && errno == EINTR) continue;
+            if (r <= 0) break;
+            got += r;
+        }
+        out.truncate(qsizetype(got));
+        return out;
+    }
+
+private:
+    const QByteArray* data_ = nullptr;
+    int fd_ = -1;
+    long long size_ = 0;
+    mutable QByteArray window_;
+    mutable long long windowAt_ = 0;
+};
+
+// Numbers in header bytes; bytes past the end read as 0.
+uint32_t byteAt(const QByteArray& d, qsizetype at) {
+    return at >= 0 && at < d.size() ? uint8_t(d[at]) : 0u;
+}
+uint32_t be16(const QByteArray& d, qsizetype at) {
+    return (byteAt(d, at) << 8) | byteAt(d, at + 1);
+}
+uint32_t be32(const QByteArray& d, qsizetype at) {
+    return (be16(d, at) << 16) | be16(d, at + 2);
+}
+uint32_t le16(const QByteArray& d, qsizetype at) {
+    return byteAt(d, at) | (byteAt(d, at + 1) << 8);
+}
+uint32_t le32(const QByteArray& d, qsizetype at) {
+    return le16(d, at) | (le16(d, at + 2) << 16);
+}
+
+// The most pixels a file may decode to for the bytes that code them. Above
+// max(kBoundFloor, bytes × pixelsPerByte) the header claims more than its
+// data can paint: the decoder allocates the claimed canvas and fills what the
+// data leaves out, seconds and gigabytes for a few bytes. Each ratio lies
+// above the densest its coding reaches, so no whole file passes it; the floor
+// keeps any picture of ordinary size open whatever its data (a small GIF
+// frame on a larger screen, skipped runs, a drawing of one colour).
+constexpr long long kBoundFloor = 4096LL * 4096;
+struct PixelBound {
+    const char* codings;  // the decoder's format names, or ours for a coding within one
+    long long pixelsPerByte;
+};
+constexpr PixelBound kPixelBounds[] = {
+    // Deflate expands at most 1032 times; a byte of 1-bit rows holds 8 pixels.
+    // Counted over the image data chunks alone.
+    {"png mng", 1032 * 8},
+    // LZW with 12-bit codes: at most 4096 pixels a code, under 2731 a byte of
+    // frame data.
+    {"gif", 4096},
+    // Huffman: every 8 × 8 block of the fullest component costs at least one bit.
+    {"jpeg", 64 * 8},
+    // Arithmetic coding has no such least cost; no real picture comes near this.
+    {"jpeg-arithmetic", 8192},
+    // A run is two bytes for at most 255 pixels; skips and an early end leave
+    // pixels unpainted, which no writer does over a large picture.
+    {"bmp-rle", 256},
+    // Rows of 1-bit pixels, uncompressed (BMP rows are also checked whole).
+    {"bmp wbmp pbm pgm ppm xbm ico cur", 8},
+    // A character or more a pixel.
+    {"xpm", 1},
+    // RLE: a count byte and a pixel byte for up to 128 pixels.
+    {"tga", 128},
+    // LZW strings of up to 4096 bytes of 1-bit pixels in 12 bits: under 21846.
+    {"tiff tif", 32768},
+    // One colour costs a lossless WebP no bits a pixel: a bound no real
+    // picture comes near.
+    {"webp icns", 65536},
+};
+// A format the table does not name: the deflate bound, the loosest of the
+// codings with a least cost.
+constexpr long long kDefaultPixelsPerByte = 1032 * 8;
+
+long long pixelsPerByte(std::string_view coding) {
+    for (const PixelBound& b : kPixelBounds)
+        for (std::string_view names = b.codings; !names.empty();) {
+            const size_t space = names.find(' ');
+            if (names.substr(0, space) == coding) return b.pixelsPerByte;
+            names = space == std::string_view::npos ? std::string_view() : names.substr(space + 1);
+        }
+    return kDefaultPixelsPerByte;
+}
+
+bool beyondBound(std::string_view coding, long long pixels, long long bytes) {
+    return pixels > kBoundFloor && pixels > bytes * pixelsPerByte(coding);
+}
+
+// What the checks decided: a refusal for the user, or how many bytes from the
+// start make up the image (a PNG ends at its end chunk; anything after it
+// is not read).
+struct Screen {
+    std::string refusal;
+    long long length = 0;
+};
+
+Screen refuse(std::string why) {
+    return {std::move(why), 0};
+}
+
+// The size of an image, refused above the cap or beyond its coding's bound.
+Screen judge(std::string_view coding, long long w, long long h, long long bytes, long long length) {
+    if (abovePixelCap(w, h)) return refuse(tooLarge(w, h));
+    if (beyondBound(coding, w * h, bytes)) return refuse(kNotAnImage);
+    return {{}, length};
+}
+
+// How many bytes a zlib stream inflates to, counted up to just past
+// `limit`; `first` (when given) receives its first four bytes.
+long long inflatedSize(const QByteArray& data, long long limit, QByteArray* first = nullptr) {
+    z_stream z{};
+    if (inflateInit(&z) != Z_OK) return limit + 1;
+    z.next_in = reinterpret_cast<Bytef*>(const_cast<char*>(data.constData()));
+    z.avail_in = uInt(data.size());
+    char sink[16384];
+    long long total = 0;
+    for (int r = Z_OK; r == Z_OK && total <= limit;) {
+        z.next_out = reinterpret_cast<Bytef*>(sink);
+        z.avail_out = sizeof sink;
+        r = inflate(&z, Z_NO_FLUSH);
+        const long long got = static_cast<long long>(sizeof sink - z.avail_out);
+        if (first && first->size() < 4)
+            first->append(sink, qsizetype(std::min<long long>(got, 4 - first->size())));
+        total += got;
+        if (got == 0) break;  // the data ends early, or is no stream
+    }
+    inflateEnd(&z);
+    return total;
+}
+
+// The compressed stream of a zTXt, compressed iTXt or iCCP chunk; none for
+// other chunks and uncompressed text.
+std::optional<QByteArray> compressedStream(const QByteArray& type, const QByteArray& chunk) {
+    // Each begins with a keyword ended by a zero. zTXt and iCCP follow it
+    // with a method byte and the stream; iTXt with a flag, a method byte, a
+    // language and a translated keyword (each ended by a zero), then the text.
+    qsizetype at = chunk.indexOf('\0');
+    if (at < 0) return std::nullopt;
+    if (type == "iTXt") {
+        if (at + 1 >= chunk.size() || chunk[at + 1] == 0) return std::nullopt;
+        const qsizetype language = chunk.indexOf('\0', at + 3);
+        const qsizetype translated = language < 0 ? -1 : chunk.indexOf('\0', language + 1);
+        if (translated < 0) return std::nullopt;
+        return chunk.mid(translated + 1);
+    }
+    if (type == "zTXt" || type == "iCCP") return chunk.mid(at + 2);
+    return std::nullopt;
+}
+
+// A PNG's chunks (or an MNG's, built alike), walked by their lengths before
+// the decoder sees any: each length must fit in what the file still holds
+// (the decoder allocates what a text chunk claims before reading it), the
+// texts, profile and metadata may not come to more than kMaxAncillaryBytes
+// (compressed ones inflated; `ancillary` carries the count from earlier
+// pictures of one file), nor a colour profile claim more than it inflates to.
+Screen screenPNG(const Source& src, long long& ancillary) {
+    const bool mng = src.read(1, 3) == "MNG";
+    const QByteArray first = src.read(8, 16);
+    if (first.size() < 16 || be32(first, 0) != (mng ? 28u : 13u) ||
+        first.mid(4, 4) != (mng ? "MHDR" : "IHDR"))
+        return refuse(kNotAnImage);
+    const long long w = be32(first, 8), h = be32(first, 12);
+    if (abovePixelCap(w, h)) return refuse(tooLarge(w, h));
+    long long at = 8, imageData = 0;
+    for (;;) {
+        const QByteArray head = src.read(at, 8);
+        if (head.size() < 8) return refuse(kIncomplete);  // no end chunk: cut off
+        const long long length = be32(head, 0);
+        const QByteArray type = head.mid(4, 4);
+        if (length > 0x7FFFFFFF || !std::all_of(type.begin(), type.end(), [](char c) {
+                return (c >= 'A' && c <= 'Z') || (c >= 'a' && c <= 'z');
+            }))
+            return refuse(kNotAnImage);
+        if (length + 12 > src.size() - at) return refuse(kIncomplete);
+        if (type == "IDAT" || type == "JDAT") imageData += length;
+        if (type == "tEXt" || type == "zTXt" || type == "iTXt" || type == "iCCP" || type == "eXIf") {
+            long long size = length;
+            if (auto stream = compressedStream(type, src.pread(at + 8, length))) {
+                QByteArray first;
+                const long long inflated = inflatedSize(*stream, kMaxAncillaryBytes - ancillary, &first);
+                size = std::max(size, inflated);
+                // A profile states its own length first; the decoder allocates that.
+                if (type == "iCCP" && first.size() == 4 && be32(first, 0) > inflated)
+                    return refuse(kNotAnImage);
+            }
+            ancillary += size;
+            if (ancillary > kMaxAncillaryBytes) return refuse(kNotAnImage);
+        }
+        at += length + 12;
+        if (type == (mng ? "MEND" : "IEND")) break;
+    }
+    return judge(mng ? "mng" : "png", w, h, imageData, at);
+}
+
+Screen screenPNG(const Source& src) {
+    long long ancillary = 0;
+    return screenPNG(src, ancillary);
+}
+
+// A JPEG's marker segments, walked by their lengths to the frame header,
+// which gives the size and the coding.
+Screen screenJPEG(const Source& src) {
+    long long at = 2, ancillary = 0;
+    for (;;) {
+        const QByteArray m = src.read(at, 9);
+        if (m.size() < 2) return refuse(kIncomplete);
+        if (uint8_t(m[0]) != 0xFF) return refuse(kNotAnImage);
+        const uint8_t marker = uint8_t(m[1]);
+        if (marker == 0xFF) {  // fill byte
+            ++at;
+            continue;
+        }
+        if (marker == 0x01 || (marker >= 0xD0 && marker <= 0xD7)) {
+            at += 2;
+            continue;
+        }
+        if (marker == 0xD9 || marker == 0xDA) return refuse(kNotAnImage);  // no frame before the data
+        if (m.size() < 4) return refuse(kIncomplete);
+        const bool frame =
+            marker >= 0xC0 && marker <= 0xCF && marker != 0xC4 && marker != 0xC8 && marker != 0xCC;
+        if (frame) {
+            if (m.size() < 9) return refuse(kIncomplete);
+            const long long h = be16(m, 5), w = be16(m, 7);
+            // A height of 0 (given later) the decoder refuses itself.
+            return judge(marker >= 0xC9 ? "jpeg-arithmetic" : "jpeg", w, h, src.size(), src.size());
+        }
+        // Application data (profiles, metadata) and comments, which the
+        // decoder keeps, count together, however many segments they take.
+        if ((marker >= 0xE0 && marker <= 0xEF) || marker == 0xFE) {
+            ancillary += be16(m, 2);
+            if (ancillary > kMaxAncillaryBytes) return refuse(kNotAnImage);
+        }
+        at += 2 + be16(m, 2);
+    }
+}
+
+// A GIF's canvas against its data. The decoder allocates the whole canvas
+// (the logical screen, grown to hold every frame) and fills what the data
+// leaves out, so 44 bytes placing one frame far off an empty screen cost
+// seconds and gigabytes. With the whole file at hand the frames are walked
+// until the trailer, the end or bytes that are no block (nothing past those
+// paints a pixel) and only their image data counts; a file's head gives the
+// screen alone, against the file's size.
+Screen screenGIF(const Source& src) {
+    const QByteArray* all = src.whole();
+    const QByteArray d = all ? *all : src.read(0, 13);
+    if (d.size() < 13) return refuse(kIncomplete);
+    const auto u8 = [&](qsizetype at) {
+        return at < d.size() ? static_cast<long long>(uint8_t(d[at])) : 0LL;
+    };
+    long long width = le16(d, 6), height = le16(d, 8), data = src.size();
+    if (abovePixelCap(width, height)) return refuse(tooLarge(width, height));
+    if (all) {
+        data = 0;
+        qsizetype at = 13;
+        if (u8(10) & 0x80) at += 3LL << ((u8(10) & 7) + 1);
+        // Sub-blocks from `at`: their data bytes, as far as the file holds them.
+        const auto subBlocks = [&]() {
+            long long sum = 0;
+            while (at < d.size()) {
+                const long long n = u8(at++);
+                if (n == 0) break;
+                sum += std::min<long long>(n, d.size() - at);
+                at += n;
+            }
+            return sum;
+        };
+        while (at < d.size()) {
+            const long long kind = u8(at++);
+            if (kind == 0x21) {
+                ++at;  // the extension's label
+                subBlocks();
+            } else if (kind == 0x2C) {
+                width = std::max(width, u8(at) + (u8(at + 1) << 8) + u8(at + 4) + (u8(at + 5) << 8));
+                height = std::max(height, u8(at + 2) + (u8(at + 3) << 8) + u8(at + 6) + (u8(at + 7) << 8));
+                const long long packed = u8(at + 8);
+                at += 9;
+                if (packed & 0x80) at += 3LL << ((packed & 7) + 1);
+                ++at;  // the LZW minimum code size
+                data += subBlocks();
+            } else {
+                break;  // the trailer, or bytes that are no block
+            }
+        }
+    }
+    return judge("gif", width, height, data, src.size());
+}
+
+// A BMP's header. Uncompressed rows must all be in the file (the decoder
+// leaves missing ones black); run-length data is held to its bound.
+Screen screenBMP(const Source& src) {
+    const QByteArray d = src.read(0, 54);
+    if (d.size() < 26) return refuse(kIncomplete);
+    const long long header = le32(d, 14);
+    long long w = 0, h = 0, bpp = 0, compression = 0;
+    if (header == 12) {
+        w = le16(d, 18), h = le16(d, 20), bpp = le16(d, 24);
+    } else if (header >= 16 && d.size() >= 34) {
+        w = int32_t(le32(d, 18)), h = int32_t(le32(d, 22)), bpp = le16(d, 28);
+        compression = header >= 20 ? le32(d, 30) : 0;
+    } else {
+        return refuse(kNotAnImage);
+    }
+    w = std::llabs(w), h = std::llabs(h);  // rows may run from the top
+    const long long start = std::max<long long>(le32(d, 10), 14 + header);
+    const long long data = std::max<long long>(src.size() - start, 0);
+    if (abovePixelCap(w, h)) return refuse(tooLarge(w, h));
+    if ((compression == 0 || compression == 3 || compression == 6) && w > 0 && h > 0 && bpp > 0) {
+        const long long rowBytes = (w * bpp + 7) / 8, stride = (w * bpp + 31) / 32 * 4;
+        if (src.size() < start + stride * (h - 1) + rowBytes) return refuse(kIncomplete);
+        return {{}, src.size()};
+    }
+    return judge(compression == 1 || compression == 2 ? "bmp-rle" : "bmp", w, h, data, src.size());
+}
+
+// Icons hold pictures of their own, PNG files among them, which the decoder
+// reads with the same library: each is checked as a PNG file would be.
+Screen screenIconEntries(const Source& src, bool icns) {
+    std::vector<std::pair<long long, long long>> entries;  // where, how long
+    if (icns) {
+        // Elements of a type and a length that counts their own eight bytes.
+        for (long long at = 8; at + 8 <= src.size();) {
+            const long long length = be32(src.read(at, 8), 4);
+            if (length < 8) break;
+            entries.emplace_back(at + 8, length - 8);
+            at += length;
+        }
+    } else {
+        // A directory of 16-byte entries, each with its length and place.
+        const long long count = le16(src.read(0, 6), 4);
+        for (long long i = 0; i < count; ++i) {
+            const QByteArray entry = src.read(6 + i * 16, 16);
+            if (entry.size() < 16) break;
+            entries.emplace_back(le32(entry, 12), le32(entry, 8));
+        }
+    }
+    // A directory may name one picture many times (once is checked) but
+    // not make more of the file than it holds: the checks of its pictures
+    // read the file once at most, and their texts count together.
+    std::sort(entries.begin(), entries.end());
+    entries.erase(std::unique(entries.begin(), entries.end()), entries.end());
+    long long read = 0, ancillary = 0;
+    for (const auto& [at, length] : entries)
+        if (src.read(at, 8) == QByteArray("\x89PNG\r\n\x1a\n", 8)) {
+            read += std::min(length, std::max(src.size() - at, 0LL));
+            if (read > src.size()) return refuse(kNotAnImage);
+            const QByteArray png = src.pread(at, length);
+            if (Screen s = screenPNG(Source(png), ancillary); !s.refusal.empty()) return s;
+        }
+    return {};
+}
+
+// Any other format the decoder takes, by the size it reads from the head
+// (or the whole data at hand).
+Screen screenOther(const Source& src) {
+    QByteArray head = src.whole() ? *src.whole() : src.read(0, kHeadBytes);
+    QBuffer buf(&head);
+    if (!buf.open(QIODevice::ReadOnly)) return refuse(kNotAnImage);
+    QImageReader reader(&buf);
+    reader.setDecideFormatFromContent(true);
+    const QByteArray format = reader.format();
+    if (format.isEmpty()) return refuse(kNotAnImage);
+    if (format == "ico" || format == "cur" || format == "icns")
+        if (Screen s = screenIconEntries(src, format == "icns"); !s.refusal.empty()) return s;
+    const QSize s = reader.size();
+    if (!s.isValid()) return {{}, src.size()};  // judged once decoded
+    // A drawing is drawn at the size it declares, whatever its bytes: only
+    // the cap holds it.
+    if (format == "svg" || format == "svgz")
+        return abovePixelCap(s.width(), s.height()) ? refuse(tooLarge(s.width(), s.height()))
+                                                    : Screen{{}, src.size()};
+    return judge(format.toStdString(), s.width(), s.height(), src.size(), src.size());
+}
+
+// Every check made before a pixel is decoded, in the order of the cost the
+// file could cause: its format from the first bytes, then what its header
+// claims against what its bytes can hold.
+Screen screen(const Source& src) {
+    const QByteArray magic = src.read(0, 8);
+    if (magic.isEmpty()) return refuse(kNotAnImage);
+    if (magic.startsWith("\x89PNG\r\n\x1a\n") || magic.startsWith("\x8aMNG\r\n\x1a\n")) return screenPNG(src);
+    if (magic.startsWith("\xFF\xD8\xFF")) return screenJPEG(src);
+    if (magic.startsWith("GIF87a") || magic.startsWith("GIF89a")) return screenGIF(src);
+    if (magic.startsWith("BM")) return screenBMP(src);
+    return screenOther(src);
+}
+
+}  // namespace
+
+QByteArray knownFormat(const QByteArray& data) {
+    if (data.startsWith("\x89PNG\r\n\x1a\n")) return "png";
+    if (data.startsWith("\xFF\xD8\xFF")) return "jpeg";
+    if (data.startsWith("GIF87a") || data.startsWith("GIF89a")) return "gif";
+    if (data.startsWith("BM")) return "bmp";
+    return {};
+}
+
+Screened screenData(const QByteArray& data) {
+    if (data.isEmpty()) return {kNotAnImage, 0};
+    const Screen s = screen(Source(data));
+    return {s.refusal, s.length};
+}
+
+Screened screenFile(int fd, long long size) {
+    const Screen s = screen(Source(fd, size));
+    return {s.refusal, s.length};
+}
+
+QImage decode(const QByteArray& bytes, std::string* error, int maxSide, QSize* original, TextChunks* texts,
+              const std::function<uchar*(QSize)>& place) {
+    if (bytes.isEmpty()) return fail(error, kNotAnImage);
+    const Screen screened = screen(Source(bytes));
+    if (!screened.refusal.empty()) return fail(error, screened.refusal);
+    setDecoderAllocationLimit();
+    // Read-only view of the image's own bytes (a PNG ends at its end chunk).
+    QByteArray data = QByteArray::fromRawData(bytes.constData(), qsizetype(screened.length));
+    QBuffer buf(&data);
+    if (!buf.open(QIODevice::ReadOnly)) return fail(error, kNotAnImage);
+    // The commonest formats by their first bytes, which the checks above
+    // have read: guessing from content asks every format plugin, loading
+    // each, which costs a fresh decoder more than a picture's decoding.
+    QImageReader reader(&buf, knownFormat(data));
+    reader.setDecideFormatFromContent(reader.format().isEmpty());
+    reader.setAutoTransform(true);  // photos upright as their camera meant
+    // The size from the header, before a single pixel is decoded.
+    const QSize s = reader.size();
+    if (s.isValid() && abovePixelCap(s.width(), s.height()))
+        return fail(error, tooLarge(s.width(), s.height()));
+    const QByteArray format = reader.format();
+    if ((format == "jpeg" && !jpegComplete(data)) || (format == "gif" && !gifComplete(data)))
+        return fail(error, kIncomplete);
+    const bool scaled = maxSide > 0 && s.isValid() && std::max(s.width(), s.height()) > maxSide;
+    if (scaled) reader.setScaledSize(s.scaled(maxSide, maxSide, Qt::KeepAspectRatio).expandedTo(QSize(1, 1)));
+    QImage img;
+    // Decoded straight into the caller's memory where the decoder fills an
+    // image of 32-bit pixels it is given, saving a copy of the pixels.
+    const QImage::Format decodedAs = reader.imageFormat();
+    uchar* offered = nullptr;
+    if (place && !scaled && s.isValid() && reader.transformation() == QImageIOHandler::TransformationNone &&
+        (decodedAs == QImage::Format_ARGB32 || decodedAs == QImage::Format_RGB32 ||
+         decodedAs == QImage::Format_ARGB32_Premultiplied))
+        if (uchar* at = place(s)) {
+            offered = at;
+            img = QImage(at, s.width(), s.height(), qsizetype(s.width()) * 4, decodedAs);
+        }
+    if (!reader.read(&img) || img.isNull()) return fail(error, kNotAnImage);
+    // The toolkit converts only pixels it owns where they lie: these are
+    // premultiplied here (opaque ones, most of any screenshot, stay).
+    if (offered && img.constBits() == offered && img.format() != QImage::Format_ARGB32_Premultiplied) {
+        if (img.format() == QImage::Format_ARGB32) {
+            auto* p = reinterpret_cast<QRgb*>(offered);
+            for (size_t i = 0, n = size_t(img.width()) * size_t(img.height()); i < n; ++i)
+                if (qAlpha(p[i]) != 255) p[i] = qPremultiply(p[i]);
+        }
+        img.reinterpretAsFormat(QImage::Format_ARGB32_Premultiplied);  // opaque RGB32 is premultiplied
+    }
+    if (original) *original = scaled ? s : img.size();
+    if (abovePixelCap(img.width(), img.height())) return fail(error, tooLarge(img.width(), img.height()));
+    // Some decoders ignore the size asked for, or report another size than
+    // they decode: a scaled picture is held to its size once decoded.
+    if (maxSide > 0 && std::max(img.width(), img.height()) > maxSide) {
+        if (original && !scaled) *original = img.size();
+        img = img.scaled(img.size().scaled(maxSide, maxSide, Qt::KeepAspectRatio).expandedTo(QSize(1, 1)),
+                         Qt::IgnoreAspectRatio, Qt::SmoothTransformation);
+        if (img.isNull()) return fail(error, kNotAnImage);
+    }
+    if (texts) {
+        // Bounded by the checks above for a PNG; held to the same total for
+        // any other format's texts.
+        long long total = 0;
+        for (const QString& key : img.textKeys()) {
+            std::string k = key.toStdString(), v = img.text(key).toStdString();
+            total += (long long)(k.size() + v.size());
+            if (total > kMaxAncillaryBytes) break;
+            (*texts)[std::move(k)] = std::move(v);
+        }
+    }
+    // Converted where it lies, so the pixels exist once.
+    img.convertTo(QImage::Format_ARGB32_Premultiplied);
+    if (img.isNull() || img.format() != QImage::Format_ARGB32_Premultiplied)
+        return fail(error, tooLarge(img.width(), img.height()));
+    return img;
+}
+
+}  // namespace kit::ImageIO::detail

@@ -1,0 +1,47 @@
+#pragma once
+// The checks made before a picture is decoded, and the decoding itself (kit
+// internal). A picture from outside is decoded by the decoder program,
+// which runs these; the program itself runs only the checks, as the quick
+// first refusal, and decodes in place only bytes it made itself.
+#include <QByteArray>
+#include <QImage>
+#include <functional>
+#include <string>
+
+#include "kit/image/ImageIO.h"
+
+namespace kit::ImageIO::detail {
+
+extern const char* const kNotAnImage;
+extern const char* const kIncomplete;
+std::string tooLarge(long long w, long long h);
+bool abovePixelCap(long long w, long long h);
+
+// What text, colour profiles and other data beside the pixels a picture may
+// carry, all together, counted as they are once read (compressed ones
+// inflated): a few kilobytes of compressed text, or many chunks of it, would
+// otherwise become gigabytes.
+constexpr long long kMaxAncillaryBytes = 16LL << 20;
+
+// A refusal for the user, or (empty refusal) how many bytes from the start
+// make up the image.
+struct Screened {
+    std::string refusal;
+    long long length = 0;
+};
+Screened screenData(const QByteArray& data);
+// "png", "jpeg", "gif" or "bmp" by the data's first bytes; empty for others.
+QByteArray knownFormat(const QByteArray& data);
+// An open file, read only where the checks look.
+Screened screenFile(int fd, long long size);
+
+// The checks, then the pixels as premultiplied ARGB32; null with `error`
+// set on a refusal. maxSide > 0 decodes to at most that many pixels on the
+// longer side (never enlarged), `original` receiving the picture's own size.
+// `texts` receives the picture's texts, bounded as above. `place`, when
+// given, may offer memory for the pixels of a picture of its size (rows of
+// width × 4 bytes), which the result then may use.
+QImage decode(const QByteArray& bytes, std::string* error, int maxSide = 0, QSize* original = nullptr,
+              TextChunks* texts = nullptr, const std::function<uchar*(QSize)>& place = {});
+
+}  // namespace kit::ImageIO::detail

@@ -1,0 +1,270 @@
+// Pictures from outside are decoded by the decoder program under its limits:
+// files built to cost hours or gigabytes cost the program neither, a decoder
+// that fails or runs out of time is a refusal with its reason, and the
+// program's event loop goes on meanwhile.
+#include <gtest/gtest.h>
+#include <sys/stat.h>
+
+#include <QTimer>
+#include <cstring>
+#include <filesystem>
+#include <fstream>
+#include <functional>
+
+#include "kit/base/Files.h"
+#include "kit/image/ImageIO.h"
+#include "support/PeakMemory.h"
+#include "support/TestData.h"
+
+namespace io = kit::ImageIO;
+using kit::Image;
+
+namespace {
+
+#if defined(__SANITIZE_ADDRESS__) || defined(__SANITIZE_THREAD__)
+constexpr bool kSanitized = true;
+#else
+constexpr bool kSanitized = false;
+#endif
+
+const std::string kDamaged = "The file is not an image that can be read, or it is damaged.";
+const std::string kIncomplete = "The image file is incomplete: it ends before its last pixels.";
+const std::string kTooSlow = "The image takes too long to read; reading it was given up.";
+
+// Limits of a test's own, put back when it ends.
+class DecoderLimitsFixture : public ::testing::Test {
+protected:
+    void SetUp() override {
+        saved = io::decoderLimits();
+        folder = kit::files::uniqueTempPath("decoder-", "");
+        std::filesystem::create_directories(folder);
+    }
+    void TearDown() override {
+        io::setDecoderLimits(saved);
+        io::setDecoderProgram("");
+        std::filesystem::remove_all(folder);
+    }
+    std::string write(const std::string& name, const std::string& bytes) {
+        const std::string path = folder + "/" + name;
+        std::ofstream(path, std::ios::binary) << bytes;
+        return path;
+    }
+    io::DecoderLimits saved;
+    std::string folder;
+};
+
+std::string be32(uint32_t v) {
+    return {char(v >> 24), char(v >> 16), char(v >> 8), char(v)};
+}
+
+uint32_t crc32Of(const std::string& bytes) {
+    uint32_t c = 0xFFFFFFFFu;
+    for (unsigned char b : bytes) {
+        c ^= b;
+        for (int k = 0; k < 8; ++k) c = (c >> 1) ^ (0xEDB88320u & (0u - (c & 1u)));
+    }
+    return ~c;
+}
+
+std::string chunk(const std::string& type, const std::string& data) {
+    return be32(uint32_t(data.size())) + type + data + be32(crc32Of(type + data));
+}
+
+// A PNG of width × height, 8-bit RGBA, with the chunks given between its
+// header and its end.
+std::string png(uint32_t width, uint32_t height, const std::string& chunks) {
+    return std::string("\x89PNG\r\n\x1a\n", 8) +
+           chunk("IHDR", be32(width) + be32(height) + std::string("\x08\x06\x00\x00\x00", 5)) + chunks +
+           chunk("IEND", "");
+}
+
+io::Bytes bytesOf(const std::string& s) {
+    return io::Bytes(s.begin(), s.end());
+}
+
+}  // namespace
+
+// The files that froze the program or cost it gigabytes, each through a
+// file and (the small ones) as dropped bytes: each opens, or is refused with
+// its reason, and the program's own memory grows by the picture alone.
+TEST_F(DecoderLimitsFixture, HostileFilesCostTheProgramNeitherTimeNorMemory) {
+    // Shorter than the program's own, so the test ends soon.
+    io::setDecoderLimits({2, 768LL << 20});
+    const std::string repro = testsupport::testDataPath("repro/");
+    // A 1000 MB PBM whose comment runs to its end (sparse: only a reader
+    // pays for it).
+    const std::string pbm = write("comment.pbm", "P1\n#");
+    std::filesystem::resize_file(pbm, 1000LL << 20);
+    const struct {
+        std::string path;
+        int width;         // > 0: it opens at this size
+        std::string said;  // otherwise the reason, or its start
+    } cases[] = {
+        {repro + "svg-170byte-6000x4000-poster.svg", 6000, ""},
+        {repro + "png-ihdr-4g-by-4g-overflow.png", 0,
+         "The image is too large to open: 2303741511 × 4278852106 pixels (at most 256 megapixels)."},
+        {repro + "ico-65535-entries-one-ztxt-png.ico", 16, ""},
+        {repro + "jpeg-progressive-4096-60000-scans.jpg", 0, kTooSlow},
+        // 16384 × 16384 in a 16 px icon: more than the memory given here.
+        {repro + "cur-dir16-embedded-png-16384sq.cur", 0, "The image"},
+        {repro + "ico-dir16-embedded-png-16384sq.ico", 0, "The image"},
+        {repro + "tiff-16000sq-deflate-truncated-8k.tif", 0, kDamaged},
+        {pbm, 0, "The image"},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.path);
+        // A sanitizer's decoder holds no limit on its memory (the sanitizer
+        // reserves terabytes of address space first): the icon opens there.
+        if (kSanitized && c.path.find("dir16") != std::string::npos) continue;
+        const long long growth = testsupport::peakGrowthOf([&] {
+            std::string error;
+            const Image image = io::read(c.path, 1.0, &error);
+            if (c.width > 0) {
+                EXPECT_EQ(image.width(), c.width) << error;
+                return;
+            }
+            EXPECT_TRUE(image.isNull());
+            EXPECT_EQ(error.rfind(c.said, 0), 0u) << error;
+            if (std::filesystem::file_size(c.path) > (64 << 10)) return;
+            const std::string bytes = *kit::files::readAll(c.path);
+            error.clear();
+            EXPECT_TRUE(io::decode(bytesOf(bytes), 1.0, &error).isNull());
+            EXPECT_EQ(error.rfind(c.said, 0), 0u) << error;
+        });
+        // The poster's pixels are 96 MB; nothing else comes near.
+        EXPECT_LT(growth, (c.width == 6000 ? 96LL << 20 : 0) + (32LL << 20));
+    }
+}
+
+// A drawing is drawn at the size it declares and held to the cap alone:
+// a few bytes may draw a poster, and a drawing above the cap is too large,
+// not damaged.
+TEST_F(DecoderLimitsFixture, DrawingsOpenAtTheirDeclaredSizeUpToTheCap) {
+    const auto svg = [](int w, int h) {
+        return "<svg xmlns='http://www.w3.org/2000/svg' width='" + std::to_string(w) + "' height='" +
+               std::to_string(h) + "'><rect width='" + std::to_string(w) + "' height='" + std::to_string(h) +
+               "' fill='#3366cc'/></svg>";
+    };
+    std::string error;
+    const Image poster = io::decode(bytesOf(svg(3000, 2000)), 1.0, &error);
+    EXPECT_EQ(poster.width(), 3000) << error;
+    EXPECT_EQ(poster.height(), 2000);
+    EXPECT_EQ(poster.pixel(1500, 1000), (kit::PixelBGRA{204, 102, 51, 255}));
+    error.clear();
+    EXPECT_TRUE(io::read(write("huge.svg", svg(20000, 20000)), 1.0, &error).isNull());
+    EXPECT_EQ(error, "The image is too large to open: 20000 × 20000 pixels (at most 256 megapixels).");
+}
+
+// Text and profile chunks count together, however many there are: twenty
+// plain text chunks of a megabyte each are refused at once, three open.
+TEST_F(DecoderLimitsFixture, TextsArePaidForInTotalNotByTheChunk) {
+    const std::string idat = chunk("IDAT", std::string("\x78\x9c\x63\x60\x00\x02\x00\x00\x05\x00\x01", 11));
+    const std::string text =
+        chunk("tEXt", "Comment" + std::string(1, '\0') + std::string((1 << 20) - 8, 'A'));
+    std::string many, few;
+    for (int i = 0; i < 20; ++i) many += text;
+    for (int i = 0; i < 3; ++i) few += text;
+    const std::string refused = write("many.png", png(1, 1, many + idat));
+    EXPECT_EQ(io::refusalOf(refused), kDamaged);
+    std::string error;
+    EXPECT_EQ(io::read(write("few.png", png(1, 1, few + idat)), 1.0, &error).width(), 1) << error;
+}
+
+// The checks on a PNG's chunks, each of which a fault once slipped past.
+TEST_F(DecoderLimitsFixture, PngChunksAreCheckedBeforeDecoding) {
+    const Image picture = [] {
+        Image img(40, 30);
+        for (int y = 0; y < 30; ++y)
+            for (int x = 0; x < 40; ++x)
+                img.setPixel(x, y, {uint8_t(x * 5), uint8_t(y * 7), uint8_t(x ^ y), 255});
+        return img;
+    }();
+    const io::Bytes whole = io::encodePNG(picture);
+    std::string error;
+    ASSERT_EQ(io::decode(whole, 1.0, &error), picture) << error;
+    // Cut by a few bytes (inside the end chunk): incomplete.
+    for (size_t n = 1; n <= 4; ++n) {
+        SCOPED_TRACE(n);
+        const std::string cut(whole.begin(), whole.end() - std::ptrdiff_t(n));
+        EXPECT_EQ(io::refusalOf(write("cut.png", cut)), kIncomplete);
+        error.clear();
+        EXPECT_TRUE(io::decode(bytesOf(cut), 1.0, &error).isNull());
+        EXPECT_EQ(error, kIncomplete);
+    }
+    // Without its end chunk at all.
+    const std::string endless(whole.begin(), whole.end() - 12);
+    error.clear();
+    EXPECT_TRUE(io::read(write("endless.png", endless), 1.0, &error).isNull());
+    EXPECT_EQ(error, kIncomplete);
+    // 16000 × 16000 claimed by a few bytes of image data beside 40 KB of
+    // another chunk: only the image data paints pixels.
+    const std::string sparse =
+        png(16000, 16000,
+            chunk("IDAT", std::string("\x78\x9c\x63\x60\x00\x02\x00\x00\x05\x00\x01", 11)) +
+                chunk("prVt", std::string(40 << 10, 'x')));
+    EXPECT_EQ(io::refusalOf(write("sparse.png", sparse)), kDamaged);
+}
+
+// A small frame with a colour table of its own on a screen above the size
+// where the check of a GIF's data begins: its data counts, and it opens.
+TEST_F(DecoderLimitsFixture, AGifFrameWithItsOwnColourTableOpensOnALargeScreen) {
+    Image frame(100, 100);
+    for (int y = 0; y < 100; ++y)
+        for (int x = 0; x < 100; ++x)
+            frame.setPixel(x, y, {uint8_t(x * 37 ^ y * 11), uint8_t(y * 53 + x), uint8_t(x * y), 255});
+    io::Bytes gif = io::encodeGIF({frame}, 0.1);
+    ASSERT_EQ(gif[10] & 0x80, 0);  // no global table: the frame carries its own
+    gif[6] = 4200 & 0xFF, gif[7] = 4200 >> 8, gif[8] = 4100 & 0xFF, gif[9] = 4100 >> 8;
+    // Past the extensions to the frame and its table, whose first colour
+    // becomes one that reads as an end should the table be taken for data.
+    size_t at = 13;
+    while (at < gif.size() && gif[at] == 0x21) {
+        at += 2;
+        while (at < gif.size() && gif[at] != 0) at += gif[at] + 1;
+        ++at;
+    }
+    ASSERT_LT(at + 13, gif.size());
+    ASSERT_EQ(gif[at], 0x2C);
+    ASSERT_NE(gif[at + 9] & 0x80, 0);
+    gif[at + 10] = 0xFF, gif[at + 11] = 0x00, gif[at + 12] = 0xFF;
+    std::string error;
+    const Image opened = io::decode(gif, 1.0, &error);
+    EXPECT_EQ(opened.width(), 4200) << error;
+    EXPECT_EQ(opened.height(), 4100);
+}
+
+// The program goes on while the decoder works, and a decoder that passes
+// its time is stopped and the picture refused.
+TEST_F(DecoderLimitsFixture, TheEventLoopRunsWhileTheDecoderWorks) {
+    io::setDecoderLimits({1, saved.memoryBytes});
+    int ticks = 0;
+    QTimer timer;
+    QObject::connect(&timer, &QTimer::timeout, [&] { ++ticks; });
+    timer.start(20);
+    std::string error;
+    EXPECT_TRUE(
+        io::read(testsupport::testDataPath("repro/jpeg-progressive-4096-60000-scans.jpg"), 1.0, &error)
+            .isNull());
+    EXPECT_EQ(error, kTooSlow);
+    EXPECT_GT(ticks, 10);
+}
+
+// A decoder that crashes, or none at all, is a refusal that says so.
+TEST_F(DecoderLimitsFixture, AFailingDecoderIsARefusal) {
+    const std::string crashing = write("crashing", "#!/bin/sh\nkill -SEGV $$\n");
+    ::chmod(crashing.c_str(), 0700);
+    io::setDecoderProgram(crashing);
+    const std::string picture = testsupport::testDataPath("repro/svg-170byte-6000x4000-poster.svg");
+    std::string error;
+    EXPECT_TRUE(io::read(picture, 1.0, &error).isNull());
+    EXPECT_EQ(error, "The image could not be read: the decoder failed on it.");
+    io::setDecoderProgram(folder + "/missing");
+    EXPECT_TRUE(io::read(picture, 1.0, &error).isNull());
+    EXPECT_EQ(error.rfind(
+                  "The image could not be read: the decoder " + folder + "/missing could not be started", 0),
+              0u)
+        << error;
+    // The program goes on: the real decoder still reads it.
+    io::setDecoderProgram("");
+    EXPECT_EQ(io::read(picture, 1.0, &error).width(), 6000) << error;
+}
