@@ -41,7 +41,10 @@ struct ScrollCapturer::Capture {
     int segments = 0;
     bool cancelPlease = false;
     bool everMoved = false;
-    bool lookedAgain = false;  // the latest cycle saw the page still and took no end from it
+    // When the latest clicks were posted, and the longest a scroll has taken
+    // to show on the screen in this capture (seconds).
+    double scrolledAt = 0;
+    double slowestRedraw = 0;
     uint32_t currentHash = 0;  // of previousFrame
     std::vector<kit::EventMonitor::Token> monitors;
     Completion callback;
@@ -56,6 +59,17 @@ struct ScrollCapturer::Capture {
 namespace {
 
 const SpeedRow kSpeeds[4] = {{0.8, 100}, {0.2, 100}, {0.12, 100}, {0.1, 300}};
+
+// A program under load can take this long to draw a scroll before any has
+// been timed in the capture (seconds).
+constexpr double kRedrawFloor = 0.5;
+
+// How long the page must stay still after the latest clicks before it counts
+// as ended: twice the slowest redraw seen, so a program that drew late once
+// has room to be later still.
+double stillFor(const ScrollCapturer::Capture& c) {
+    return std::max(kRedrawFloor, 2 * c.slowestRedraw);
+}
 
 std::shared_ptr<ScrollCapturer::Capture>& slot() {
     static std::shared_ptr<ScrollCapturer::Capture> c;
@@ -169,8 +183,21 @@ void endUnsure(ScrollCapturer::Capture& c, size_t placed) {
     ScrollCapturer::finish(ScrollCapturer::combineMeasured(shots, c.advances, c.direction), false);
 }
 
+// How far the still strip's `clicks` moved the page unseen: on rows that
+// repeat, a scroll by whole lines leaves the region looking as it did. When
+// the shift those clicks make agrees as well as standing still, the page
+// went on as they say; taking it for the end would make the picture short.
+int movedUnseen(const ScrollCapturer::Capture& c, int clicks) {
+    if (clicks <= 0 || c.pixelsPerClick <= 0 || c.lastCapture.isNull()) return 0;
+    auto shift = registerFrames(c.previousFrame, c.lastCapture);
+    if (!shift || shift->unambiguous()) return 0;
+    std::vector<int> ties;
+    for (int dy : shift->ties) ties.push_back(c.direction > 0 ? -dy : dy);
+    return std::max(0, nearestTo(ties, clicks * c.pixelsPerClick).value_or(0));
+}
+
 // The page stood still: at its end, or before it ever moved.
-void endStill(ScrollCapturer::Capture& c, size_t placed) {
+void endStill(ScrollCapturer::Capture& c, size_t placed, int stillClicks) {
     CaptureHost& h = host();
     if (!c.everMoved) {
         h.alertOnMain(
@@ -189,7 +216,7 @@ void endStill(ScrollCapturer::Capture& c, size_t placed) {
         clicks += c.clicks[i];
     int sent = int(std::lround(clicks * c.pixelsPerClick));
     auto stitched = ScrollCapturer::findShiftImage(c.shots, c.advances, c.lastCapture, c.step, c.margin,
-                                                   c.scale, c.direction, sent);
+                                                   c.scale, c.direction, sent, movedUnseen(c, stillClicks));
     if (!stitched.reliable) return endUnsure(c, placed);
     h.preset("grab:scrolling", stopped(c, "endReached"));
     ScrollCapturer::finish(stitched.image, false);
@@ -353,6 +380,7 @@ void ScrollCapturer::scroll(kit::Point point, int delta) {
     if (host().getBool("scrollingReverseAutoscroll", false)) clicks = -clicks;
     kit::dispatchMainAfter(0.01, [clicks] {
         kit::SyntheticInput::scrollClicks(clicks);
+        if (auto c = slot(); c && !c->ended) c->scrolledAt = kit::monotonicNow();
         kit::dispatchMainAfter(0.01, [] {
             if (!isCapturing()) return;
             parkPointer();
@@ -399,6 +427,7 @@ void ScrollCapturer::start(int direction, std::optional<kit::Rect> region, Compl
     c->previousFrame = first;
     c->tail = first;
     c->currentHash = hashOf(first);
+    c->scrolledAt = kit::monotonicNow();
 
     std::weak_ptr<Capture> weak = c;
     auto cancel = [weak](const kit::MonitorEvent&) {
@@ -440,10 +469,10 @@ void ScrollCapturer::captureCycle() {
         case Movement::Kind::unsure:
             return endUnsure(*c, c->shots.size());
         case Movement::Kind::still: {
-            // A busy program can draw a scroll late: a page that was moving
-            // gets one more look, without a scroll, before it counts as ended.
-            if (c->everMoved && !c->lookedAgain) {
-                c->lookedAgain = true;
+            // A busy program can draw a scroll late, the first one too: the
+            // page is looked at again, without a scroll, until it has stayed
+            // still for longer than its redraws take.
+            if (kit::monotonicNow() - c->scrolledAt <= stillFor(*c)) {
                 c->clicksPending += clicks;
                 return scheduleCycle(c, false);
             }
@@ -453,7 +482,7 @@ void ScrollCapturer::captureCycle() {
                 c->advances.push_back(0);
                 c->clicks.push_back(clicks);
             }
-            return endStill(*c, placed);
+            return endStill(*c, placed, clicks);
         }
         case Movement::Kind::moved:
             break;
@@ -465,7 +494,7 @@ void ScrollCapturer::captureCycle() {
     c->previousFrame = c->lastCapture;
     c->currentHash = hash;
     c->everMoved = true;
-    c->lookedAgain = false;
+    c->slowestRedraw = std::max(c->slowestRedraw, kit::monotonicNow() - c->scrolledAt);
 
     int64_t height = c->shots.front().height();
     for (int a : c->advances) height += a;
