@@ -54,6 +54,12 @@ struct ScrollCapturer::Capture {
     // since the latest strip was placed.
     double pixelsPerClick = 0;
     int clicksPending = 0;
+    // Clicks sent whose movement has not all shown yet, and how far the page
+    // moved since the first of them: a busy program draws them in parts, and
+    // how far a click goes is learned only once they have all shown.
+    int unsettled = 0;
+    int movedSince = 0;
+    bool sureSince = true;  // every movement since was measured without a prediction
 };
 
 namespace {
@@ -110,13 +116,14 @@ struct Movement {
     enum class Kind { still, moved, unsure };
     Kind kind = Kind::still;
     int advance = 0;
+    bool predicted = false;  // picked among look-alike shifts by the clicks sent
 };
 
 // Compares the whole region with the frame of the latest strip. A changed
 // region whose content did not shift (a blinking caret, a clock) stood still.
 // On rows that look alike several shifts agree equally: the one the clicks
-// sent point at is taken, and without it no one is.
-Movement measureMovement(ScrollCapturer::Capture& c, uint32_t hash, int clicks) {
+// sent and not yet shown point at is taken, and without it no one is.
+Movement measureMovement(const ScrollCapturer::Capture& c, uint32_t hash) {
     using K = Movement::Kind;
     if (c.lastCapture.isNull()) return {K::unsure, 0};
     if (hash == c.currentHash) return {K::still, 0};
@@ -124,18 +131,28 @@ Movement measureMovement(ScrollCapturer::Capture& c, uint32_t hash, int clicks) 
     if (!shift) return {K::unsure, 0};
     auto along = [&](int dy) { return c.direction > 0 ? -dy : dy; };
     int advance = along(shift->dy);
-    if (shift->unambiguous()) {
-        if (advance > 0 && clicks > 0) c.pixelsPerClick = double(advance) / clicks;
-    } else {
-        // Nothing to predict with before a sure measurement has shown how far a click goes.
-        if (c.pixelsPerClick <= 0) return {K::unsure, 0};
-        std::vector<int> ties;
-        for (int dy : shift->ties) ties.push_back(along(dy));
-        auto picked = nearestTo(ties, clicks * c.pixelsPerClick);
-        if (!picked) return {K::unsure, 0};
-        advance = *picked;
-    }
-    return advance > 0 ? Movement{K::moved, advance} : Movement{K::still, 0};
+    if (shift->unambiguous()) return advance > 0 ? Movement{K::moved, advance} : Movement{K::still, 0};
+    // Nothing to predict with before a sure measurement has shown how far a click goes.
+    if (c.pixelsPerClick <= 0) return {K::unsure, 0};
+    std::vector<int> ties;
+    for (int dy : shift->ties) ties.push_back(along(dy));
+    auto picked = nearestTo(ties, c.unsettled * c.pixelsPerClick - c.movedSince);
+    if (!picked) return {K::unsure, 0};
+    return *picked > 0 ? Movement{K::moved, *picked, true} : Movement{K::still, 0};
+}
+
+// Whether the clicks sent have all shown (within half a click), so that more
+// can be sent: clicks sent on top of ones not yet drawn would blur how far a
+// click goes. Once they have (or, `anyway`, will show no more), that is
+// learned from them, when no movement since was picked by a prediction.
+bool settled(ScrollCapturer::Capture& c, bool anyway = false) {
+    if (!anyway && c.pixelsPerClick > 0 && c.movedSince < (c.unsettled - 0.5) * c.pixelsPerClick)
+        return false;
+    if (c.sureSince && c.unsettled > 0 && c.movedSince > 0)
+        c.pixelsPerClick = double(c.movedSince) / c.unsettled;
+    c.unsettled = c.movedSince = 0;
+    c.sureSince = true;
+    return true;
 }
 
 // The picture's last frame-height of rows once `strip` is placed `advance`
@@ -375,6 +392,7 @@ void ScrollCapturer::scroll(kit::Point point, int delta) {
             while (n > 1 && n * c->pixelsPerClick > 0.8 * stripPx) --n;
         }
         c->clicksPending += n;
+        c->unsettled += n;
         clicks = delta > 0 ? n : -n;
     }
     if (host().getBool("scrollingReverseAutoscroll", false)) clicks = -clicks;
@@ -453,7 +471,7 @@ void ScrollCapturer::captureCycle() {
     c->segments += 1;
     int clicks = std::exchange(c->clicksPending, 0);
 
-    Movement m = measureMovement(*c, hash, clicks);
+    Movement m = measureMovement(*c, hash);
     if (m.kind == Movement::Kind::moved) {
         // A click that scrolled further than a strip shows: take the rows from the whole region instead.
         int marginPx = int(std::lround(c->margin * c->scale));
@@ -476,6 +494,13 @@ void ScrollCapturer::captureCycle() {
                 c->clicksPending += clicks;
                 return scheduleCycle(c, false);
             }
+            // The clicks showed in part and then no more: the page reached its
+            // end, or a click goes less far than it did; one more scroll tells.
+            if (c->movedSince > 0) {
+                settled(*c, true);
+                c->clicksPending += clicks;
+                return scheduleCycle(c);
+            }
             size_t placed = c->shots.size();
             if (!strip.isNull()) {
                 c->shots.push_back(strip);
@@ -495,6 +520,8 @@ void ScrollCapturer::captureCycle() {
     c->currentHash = hash;
     c->everMoved = true;
     c->slowestRedraw = std::max(c->slowestRedraw, kit::monotonicNow() - c->scrolledAt);
+    c->movedSince += m.advance;
+    c->sureSince = c->sureSince && !m.predicted;
 
     int64_t height = c->shots.front().height();
     for (int a : c->advances) height += a;
@@ -508,7 +535,7 @@ void ScrollCapturer::captureCycle() {
         finish(combineMeasured(c->shots, c->advances, c->direction), false);
         return;
     }
-    scheduleCycle(c);
+    scheduleCycle(c, settled(*c));
 }
 
 void ScrollCapturer::finish(const kit::Image& image, bool keepCursor) {

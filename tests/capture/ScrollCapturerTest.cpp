@@ -56,20 +56,25 @@ TEST_F(AutoScroll, ScrollsToTheEndAndReproducesEveryRow) {
 
 TEST_F(AutoScroll, ProgramsThatDrawLateAreWaitedForNotTakenForTheEnd) {
     // Under load a scroll can show later than the next cycle and the look
-    // after it, the first scroll too. The page counts as ended only once it
-    // has stayed still for longer than its redraws have taken: the whole
-    // page, no alert, also when a redraw takes longer than any before.
+    // after it, the first scroll too, and its clicks one by one. The page
+    // counts as ended only once it has stayed still for longer than its
+    // redraws have taken: the whole page, no alert, also when a redraw takes
+    // longer than any before.
     struct Case {
         double every;
         std::map<int, double> once;
+        double spacing = 0;
     };
-    const Case cases[] = {{0, {{1, 0.45}}}, {0, {{7, 0.45}}}, {0.3, {}}, {0.4, {{9, 0.8}}}};
+    const Case cases[] = {{0, {{1, 0.45}}},  {0, {{7, 0.45}}}, {0.3, {}},
+                          {0.4, {{9, 0.8}}}, {0.05, {}, 0.13}, {0.2, {}, 0.1}};
     for (const Case& k : cases) {
-        SCOPED_TRACE(testing::Message()
-                     << "every scroll " << k.every << " s late, " << k.once.size() << " later");
+        SCOPED_TRACE(testing::Message() << "every scroll " << k.every << " s late, " << k.once.size()
+                                        << " later, clicks " << k.spacing << " s apart");
         desk->scrollY = desk->scrollCalls = 0;
+        desk->drawing.clear();  // the clicks the last capture sent at the page's end
         desk->drawDelay = k.every;
         desk->drawDelays = k.once;
+        desk->clickSpacing = k.spacing;
         spy.alerts.clear();
         auto img = run(-1, kit::Rect(0, 100, 400, 300));
         ASSERT_TRUE(img && !img->isNull());

@@ -178,6 +178,7 @@ public:
     // clicks, or as `drawDelays` says for the scroll of that call.
     double drawDelay = 0;
     std::map<int, double> drawDelays;
+    double clickSpacing = 0;                      // each further click of a scroll shows this much later
     std::vector<std::pair<double, int>> drawing;  // (when it shows, clicks)
     bool caretBlinks = false;
     int grabs = 0;
@@ -220,7 +221,10 @@ public:
     void warp(kit::Point p) override { pointerAt = p; }
     bool scrollClicks(int vertical, int) override {
         double delay = drawDelays.count(++scrollCalls) ? drawDelays[scrollCalls] : drawDelay;
-        if (delay > 0)
+        if (delay > 0 && clickSpacing > 0)
+            for (int k = 0; k < std::abs(vertical); ++k)
+                drawing.emplace_back(kit::monotonicNow() + delay + k * clickSpacing, vertical > 0 ? 1 : -1);
+        else if (delay > 0)
             drawing.emplace_back(kit::monotonicNow() + delay, vertical);
         else if (scrollCalls == lateScroll)
             pendingScroll = vertical;
