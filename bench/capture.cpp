@@ -3,8 +3,10 @@
 //    ImageMagick's import, each on private Xvfb screens of 1920×1080 and
 //    3840×2160 showing the same windows. Processes are timed end to end.
 //  - The in-process root grab of a 3840×2160 screen (no file).
-//  - Registration of one 1920×1080 frame pair (of text that never repeats,
-//    and of a terminal's look-alike lines), and stitching 40 such frames.
+//  - Registration of one frame pair at 1920×1080 and at 3840×2160 (of text
+//    that never repeats, and of a terminal's look-alike lines), today's
+//    beside the one before look-alike lines were told apart, and stitching
+//    40 such frames.
 #include <benchmark/benchmark.h>
 #include <fcntl.h>
 #include <signal.h>
@@ -19,6 +21,7 @@
 #include <thread>
 #include <vector>
 
+#include "RegistrationBefore.h"
 #include "XvfbScreens.h"
 #include "capture/Registration.h"
 #include "capture/ScrollCapturer.h"
@@ -80,15 +83,17 @@ void BM_RootGrabInProcess(benchmark::State& state) {
     }
 }
 
-kit::Image noisePage(int w, int h) {
+// Text-like: mostly white with dark blocks that never repeat, in cells of
+// 6 × 14 pixels at scale `k`.
+kit::Image noisePage(int w, int h, int k = 1) {
     kit::Image img(w, h);
     uint8_t* p = img.mutableBits();
     uint32_t v = 12345;
     for (int y = 0; y < h; ++y)
         for (int x = 0; x < w; ++x, p += 4) {
-            // Text-like: mostly white with dark blocks that never repeat.
             v = v * 1664525u + 1013904223u;
-            uint8_t c = ((x / 6 + (y / 14) * 7) % 5 == 0 && (v >> 28) < 9) ? uint8_t(v >> 8) % 80 : 245;
+            uint8_t c =
+                ((x / (6 * k) + (y / (14 * k)) * 7) % 5 == 0 && (v >> 28) < 9) ? uint8_t(v >> 8) % 80 : 245;
             p[0] = p[1] = p[2] = c;
             p[3] = 255;
         }
@@ -100,23 +105,15 @@ const kit::Image& page() {
     return p;
 }
 
-void BM_RegisterPair1080p(benchmark::State& state) {
-    kit::Image a = page().cropped(0, 0, 1920, 1080), b = page().cropped(0, 137, 1920, 1080);
-    for (auto _ : state) {
-        auto s = capture::registerFrames(a, b);
-        if (!s || s->dy != 137) return state.SkipWithError("wrong shift");
-    }
-}
-
-// A terminal's lines: the same text on every line of 13 rows, told apart
-// only by a number in the first columns, so the middle columns agree at every
-// whole number of lines and the whole width must decide.
-kit::Image terminalPage(int w, int lines) {
-    kit::Image img(w, lines * 13);
+// A terminal's lines at scale `k`: the same text on every line of 13 rows,
+// told apart only by a number in the first columns, so the middle columns
+// agree at every whole number of lines and the whole width must decide.
+kit::Image terminalPage(int w, int lines, int k = 1) {
+    kit::Image img(w, lines * 13 * k);
     uint8_t* p = img.mutableBits();
     for (int y = 0; y < img.height(); ++y)
         for (int x = 0; x < w; ++x, p += 4) {
-            int line = y / 13, cell = x / 6, gy = y % 13, gx = x % 6;
+            int line = y / (13 * k), cell = x / (6 * k), gy = y % (13 * k) / k, gx = x % (6 * k) / k;
             uint32_t key = cell < 4 ? uint32_t(line >> (cell * 3) & 7) : uint32_t(cell % 23);
             bool ink = gy >= 3 && gy < 10 && gx < 5 && ((key * 2654435761u) >> (gy * 5 + gx) % 29 & 1u);
             p[0] = p[1] = p[2] = ink ? 30 : 250;
@@ -125,13 +122,47 @@ kit::Image terminalPage(int w, int lines) {
     return img;
 }
 
-void BM_RegisterTerminalLines1080p(benchmark::State& state) {
-    static kit::Image page = terminalPage(1920, 300);
-    kit::Image a = page.cropped(0, 0, 1920, 1080), b = page.cropped(0, 5 * 13, 1920, 1080);
-    for (auto _ : state) {
-        auto s = capture::registerFrames(a, b);
-        if (!s || s->dy != 65 || !s->unambiguous()) return state.SkipWithError("wrong shift");
+// One frame pair of a screen `range(0)` pixels tall (1080: 1920 × 1080 at
+// scale 1; 2160: 3840 × 2160 at scale 2), scrolled by ten text cells or five
+// terminal lines, registered by today's algorithm (range(1) 1) or by the one
+// before look-alike lines were told apart (0). The old one gets the terminal
+// lines wrong: only its time is compared there.
+struct Pair {
+    kit::Image a, b;
+    int dy;
+};
+const Pair& pairFor(bool terminal, int height) {
+    static std::map<std::pair<bool, int>, Pair> pairs;
+    auto [it, fresh] = pairs.try_emplace({terminal, height});
+    if (fresh) {
+        int k = height / 1080, w = 1920 * k;
+        int dy = terminal ? 5 * 13 * k : 137 * k;
+        kit::Image page =
+            terminal ? terminalPage(w, height / (13 * k) + 20, k) : noisePage(w, height + dy, k);
+        it->second = {page.cropped(0, 0, w, height), page.cropped(0, dy, w, height), dy};
     }
+    return it->second;
+}
+
+void registerPair(benchmark::State& state, bool terminal) {
+    const Pair& p = pairFor(terminal, int(state.range(0)));
+    bool today = state.range(1) != 0;
+    for (auto _ : state) {
+        if (today) {
+            auto s = capture::registerFrames(p.a, p.b);
+            if (!s || s->dy != p.dy || !s->unambiguous()) return state.SkipWithError("wrong shift");
+        } else {
+            auto s = registration_before::registerFrames(p.a, p.b, 0);
+            if (!s || (!terminal && s->dy != p.dy)) return state.SkipWithError("wrong shift");
+        }
+    }
+}
+
+void BM_RegisterTextLikePair(benchmark::State& state) {
+    registerPair(state, false);
+}
+void BM_RegisterTerminalLinesPair(benchmark::State& state) {
+    registerPair(state, true);
 }
 
 void BM_Stitch40Frames1080p(benchmark::State& state) {
@@ -150,8 +181,13 @@ void BM_Stitch40Frames1080p(benchmark::State& state) {
 
 }  // namespace
 
-BENCHMARK(BM_RegisterPair1080p)->Unit(benchmark::kMillisecond);
-BENCHMARK(BM_RegisterTerminalLines1080p)->Unit(benchmark::kMillisecond);
+// Old and new side by side, on the same pairs, in one run.
+static void oldAndNew(benchmark::internal::Benchmark* b) {
+    b->ArgNames({"height", "today"})->Unit(benchmark::kMillisecond);
+    for (int h : {1080, 2160}) b->Args({h, 0})->Args({h, 1});
+}
+BENCHMARK(BM_RegisterTextLikePair)->Apply(oldAndNew);
+BENCHMARK(BM_RegisterTerminalLinesPair)->Apply(oldAndNew);
 BENCHMARK(BM_Stitch40Frames1080p)->Arg(0)->Arg(1)->Unit(benchmark::kMillisecond)->Iterations(3);
 // The three tools are timed alike: on both screens, eight runs each.
 static void onBothScreens(benchmark::internal::Benchmark* b) {

@@ -4,6 +4,7 @@
 #include <cmath>
 #include <cstdint>
 #include <cstdlib>
+#include <cstring>
 #include <limits>
 #include <vector>
 
@@ -172,17 +173,13 @@ std::vector<Score> closeIn(const Grey& prev, const Grey& next, const std::vector
     return close;
 }
 
-}  // namespace
-
-std::optional<Shift> registerFrames(const kit::Image& prev, const kit::Image& next, int maxShift) {
-    if (prev.isNull() || next.isNull()) return std::nullopt;
-    if (prev.width() != next.width() || prev.height() != next.height()) return std::nullopt;
+// The search over grey copies: every shift is scored on the central columns,
+// the close ones over the whole width. It tolerates content that scrolled
+// with small changes (a gradient redrawn, a soft image), which row signatures
+// cannot match, but its cost grows with the square of the height.
+std::optional<Shift> searchEveryShift(const kit::Image& prev, const kit::Image& next, int limit, int x0,
+                                      int cols) {
     int w = next.width(), h = next.height();
-    if (w < 8 || h < 8) return std::nullopt;
-    int limit = maxShift > 0 ? std::min(maxShift, h - 4) : int(h * 0.7);
-
-    // Central five sevenths of the width: scroll bars and fixed side panels stay out.
-    int x0 = w / 7, cols = w - 2 * (w / 7);
     int fineStep = std::max(1, cols / 480);
     Grey pf = greyOf(prev, x0, cols, fineStep), nf = greyOf(next, x0, cols, fineStep);
     // Coarse pass over fewer columns but every row: text repeats every line,
@@ -238,6 +235,156 @@ std::optional<Shift> registerFrames(const kit::Image& prev, const kit::Image& ne
     for (const Score& t : tied) best.ties.push_back(t.dy);
     std::sort(best.ties.begin(), best.ties.end());
     return best;
+}
+
+constexpr uint64_t kMul = 0x9E3779B97F4A7C15ull;
+
+uint64_t mix(uint64_t v) {
+    v ^= v >> 33;
+    v *= 0xff51afd7ed558ccdull;
+    v ^= v >> 33;
+    v *= 0xc4ceb9fe1a85ec53ull;
+    return v ^ (v >> 33);
+}
+
+// A signature of `n` bytes in which every byte counts. Four independent
+// lanes, so the multiplications overlap and the frames are read about as
+// fast as memory gives them. Each step is a bijection of its lane, so two
+// rows that differ in one word never sign alike.
+uint64_t signature(const uint8_t* p, size_t n, uint64_t seed) {
+    uint64_t a = seed, b = seed + 1, c = seed + 2, d = seed + 3;
+    size_t i = 0;
+    for (; i + 32 <= n; i += 32) {
+        uint64_t v[4];
+        std::memcpy(v, p + i, 32);
+        a = (a ^ v[0]) * kMul;
+        b = (b ^ v[1]) * kMul;
+        c = (c ^ v[2]) * kMul;
+        d = (d ^ v[3]) * kMul;
+    }
+    for (; i + 8 <= n; i += 8) {
+        uint64_t v;
+        std::memcpy(&v, p + i, 8);
+        a = (a ^ v) * kMul;
+    }
+    for (; i < n; ++i) b = (b ^ p[i]) * kMul;
+    return mix(a) ^ mix(b ^ 0x5555) * 3 ^ mix(c ^ 0xaaaa) * 5 ^ mix(d ^ n) * 7;
+}
+
+// One signature a row of the columns x0 … x0 + cols − 1.
+std::vector<uint64_t> rowSignatures(const kit::Image& img, int x0, int cols) {
+    std::vector<uint64_t> out(size_t(img.height()));
+    for (int y = 0; y < img.height(); ++y)
+        out[size_t(y)] = signature(img.row(y) + size_t(x0) * 4, size_t(cols) * 4, 17);
+    return out;
+}
+
+// One signature a row of the whole width, from the central columns' ones and
+// the columns left and right of them.
+std::vector<uint64_t> wholeSignatures(const kit::Image& img, const std::vector<uint64_t>& central, int x0,
+                                      int cols) {
+    std::vector<uint64_t> out(size_t(img.height()));
+    size_t right = size_t(x0 + cols) * 4, rightBytes = size_t(img.width() - x0 - cols) * 4;
+    for (int y = 0; y < img.height(); ++y) {
+        uint64_t sides =
+            signature(img.row(y), size_t(x0) * 4, 29) ^ mix(signature(img.row(y) + right, rightBytes, 31));
+        out[size_t(y)] = mix(sides ^ central[size_t(y)]);
+    }
+    return out;
+}
+
+// Rows of `next` whose signature differs from that of row r + s of `prev`;
+// gives up (kFar) once more than `most` differ.
+int differingRows(const std::vector<uint64_t>& prev, const std::vector<uint64_t>& next, int s, int most) {
+    int h = int(next.size()), n = 0;
+    for (int r = std::max(0, -s), end = std::min(h, h - s); r < end; ++r)
+        if (next[size_t(r)] != prev[size_t(r + s)] && ++n > most) return kFar;
+    return n;
+}
+
+// Mean absolute grey difference over the central columns at `dy`; rows whose
+// signatures agree are equal and add nothing.
+double centralCost(const kit::Image& prev, const kit::Image& next, const std::vector<uint64_t>& ps,
+                   const std::vector<uint64_t>& ns, int dy, int x0, int cols) {
+    int h = next.height(), step = std::max(1, cols / 480);
+    int r0 = std::max(0, -dy), r1 = std::min(h, h - dy);
+    uint64_t sum = 0, cells = uint64_t(std::max(0, r1 - r0)) * uint64_t(cols / step);
+    for (int r = r0; r < r1; ++r) {
+        if (ns[size_t(r)] == ps[size_t(r + dy)]) continue;
+        const uint8_t* a = next.row(r) + size_t(x0) * 4;
+        const uint8_t* b = prev.row(r + dy) + size_t(x0) * 4;
+        for (int x = 0; x + step <= cols; x += step)
+            sum += uint64_t(std::abs(int(greyAt(a + 4 * x)) - int(greyAt(b + 4 * x))));
+    }
+    return cells ? double(sum) / double(cells) : 0;
+}
+
+// (shift, rows that differ at it)
+using Agreement = std::pair<int, int>;
+
+// The shifts within `slack` differing rows of the fewest, in the order tried.
+template <class Slack>
+std::vector<Agreement> closeShifts(const std::vector<uint64_t>& prev, const std::vector<uint64_t>& next,
+                                   const std::vector<int>& shifts, Slack slack) {
+    std::vector<Agreement> close;
+    int fewest = kFar / 2;
+    for (int s : shifts) {
+        int n = differingRows(prev, next, s, slack(fewest));
+        if (n == kFar) continue;
+        close.emplace_back(s, n);
+        fewest = std::min(fewest, n);
+    }
+    std::erase_if(close, [&](const Agreement& a) { return a.second > slack(fewest); });
+    return close;
+}
+
+}  // namespace
+
+std::optional<Shift> registerFrames(const kit::Image& prev, const kit::Image& next, int maxShift) {
+    if (prev.isNull() || next.isNull()) return std::nullopt;
+    if (prev.width() != next.width() || prev.height() != next.height()) return std::nullopt;
+    int w = next.width(), h = next.height();
+    if (w < 8 || h < 8) return std::nullopt;
+    int limit = maxShift > 0 ? std::min(maxShift, h - 4) : int(h * 0.7);
+    // Central five sevenths of the width: scroll bars and fixed side panels stay out.
+    int x0 = w / 7, cols = w - 2 * (w / 7);
+
+    // Scrolled content is drawn again pixel for pixel, so a row that scrolled
+    // keeps its signature: only the shifts where rows agree are worth a look,
+    // and comparing signatures costs one number a row, not a row of pixels.
+    // Shifts nearest standing still come first, so the bound tightens early
+    // and, among equals, the smaller movement wins.
+    std::vector<uint64_t> pc = rowSignatures(prev, x0, cols), nc = rowSignatures(next, x0, cols);
+    std::vector<int> shifts(size_t(2 * limit + 1));
+    for (int k = 0; k <= 2 * limit; ++k) shifts[size_t(k)] = k % 2 ? (k + 1) / 2 : -(k / 2);
+    const int nearRows = std::max(24, h * 6 / 100);
+    std::vector<Agreement> centre =
+        closeShifts(pc, nc, shifts, [&](int fewest) { return fewest + nearRows; });
+    auto fewer = [](const Agreement& a, const Agreement& b) { return a.second < b.second; };
+    auto closest = std::min_element(centre.begin(), centre.end(), fewer);
+    // Where most rows agree nowhere, the content changed as it scrolled
+    // (redrawn, resampled) or was replaced: the grey search weighs how much.
+    if (closest == centre.end() ||
+        closest->second * 2 > std::min(h, h - closest->first) - std::max(0, -closest->first))
+        return searchEveryShift(prev, next, limit, x0, cols);
+
+    // The whole width, line numbers and margins included, decides between
+    // the shifts the centre finds close; those as good as the best are ties,
+    // and the one with the fewest differing rows is the answer.
+    std::vector<Agreement> tied{*closest};
+    if (centre.size() > 1) {
+        std::vector<uint64_t> pw = wholeSignatures(prev, pc, x0, cols),
+                              nw = wholeSignatures(next, nc, x0, cols);
+        std::vector<int> order;
+        for (const Agreement& c : centre) order.push_back(c.first);
+        tied = closeShifts(pw, nw, order, [](int fewest) { return fewest + std::max(2, fewest / 10); });
+        if (tied.empty()) tied = {*closest};
+    }
+    int dy = std::min_element(tied.begin(), tied.end(), fewer)->first;
+    Shift out{dy, centralCost(prev, next, pc, nc, dy, x0, cols), {}};
+    for (const Agreement& t : tied) out.ties.push_back(t.first);
+    std::sort(out.ties.begin(), out.ties.end());
+    return out;
 }
 
 std::optional<int> nearestTo(const std::vector<int>& shifts, double predicted) {

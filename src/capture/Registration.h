@@ -1,9 +1,11 @@
 #pragma once
 // Translational registration of two frames of the same scrolled region: how
-// far the content moved vertically between them. Our own algorithm: grey row
-// blocks of the central columns find every shift that agrees as well as the
-// best one (a coarse search on a downscaled copy, refined at full
-// resolution), and the whole width decides between them.
+// far the content moved vertically between them. Our own algorithm: scrolled
+// content is drawn again pixel for pixel, so each row of the central columns
+// is reduced to a signature, and only the shifts at which about as many rows
+// agree as at the best one are weighed; the whole width decides between
+// them. Content redrawn with small changes, on which few rows agree exactly,
+// goes to a search over grey copies that scores every shift.
 //
 // Terminals, logs and tables repeat: their middle columns read the same on
 // every line, so a scroll by whole lines agrees at every multiple of the line

@@ -41,7 +41,10 @@ struct ScrollCapturer::Capture {
     int segments = 0;
     bool cancelPlease = false;
     bool everMoved = false;
-    bool lookedAgain = false;  // the latest cycle saw the page still and took no end from it
+    // When the latest clicks were posted, and the longest a scroll has taken
+    // to show on the screen in this capture (seconds).
+    double scrolledAt = 0;
+    double slowestRedraw = 0;
     uint32_t currentHash = 0;  // of previousFrame
     std::vector<kit::EventMonitor::Token> monitors;
     Completion callback;
@@ -51,11 +54,28 @@ struct ScrollCapturer::Capture {
     // since the latest strip was placed.
     double pixelsPerClick = 0;
     int clicksPending = 0;
+    // Clicks sent whose movement has not all shown yet, and how far the page
+    // moved since the first of them: a busy program draws them in parts, and
+    // how far a click goes is learned only once they have all shown.
+    int unsettled = 0;
+    int movedSince = 0;
+    bool sureSince = true;  // every movement since was measured without a prediction
 };
 
 namespace {
 
 const SpeedRow kSpeeds[4] = {{0.8, 100}, {0.2, 100}, {0.12, 100}, {0.1, 300}};
+
+// A program under load can take this long to draw a scroll before any has
+// been timed in the capture (seconds).
+constexpr double kRedrawFloor = 0.5;
+
+// How long the page must stay still after the latest clicks before it counts
+// as ended: twice the slowest redraw seen, so a program that drew late once
+// has room to be later still.
+double stillFor(const ScrollCapturer::Capture& c) {
+    return std::max(kRedrawFloor, 2 * c.slowestRedraw);
+}
 
 std::shared_ptr<ScrollCapturer::Capture>& slot() {
     static std::shared_ptr<ScrollCapturer::Capture> c;
@@ -96,13 +116,14 @@ struct Movement {
     enum class Kind { still, moved, unsure };
     Kind kind = Kind::still;
     int advance = 0;
+    bool predicted = false;  // picked among look-alike shifts by the clicks sent
 };
 
 // Compares the whole region with the frame of the latest strip. A changed
 // region whose content did not shift (a blinking caret, a clock) stood still.
 // On rows that look alike several shifts agree equally: the one the clicks
-// sent point at is taken, and without it no one is.
-Movement measureMovement(ScrollCapturer::Capture& c, uint32_t hash, int clicks) {
+// sent and not yet shown point at is taken, and without it no one is.
+Movement measureMovement(const ScrollCapturer::Capture& c, uint32_t hash) {
     using K = Movement::Kind;
     if (c.lastCapture.isNull()) return {K::unsure, 0};
     if (hash == c.currentHash) return {K::still, 0};
@@ -110,18 +131,28 @@ Movement measureMovement(ScrollCapturer::Capture& c, uint32_t hash, int clicks) 
     if (!shift) return {K::unsure, 0};
     auto along = [&](int dy) { return c.direction > 0 ? -dy : dy; };
     int advance = along(shift->dy);
-    if (shift->unambiguous()) {
-        if (advance > 0 && clicks > 0) c.pixelsPerClick = double(advance) / clicks;
-    } else {
-        // Nothing to predict with before a sure measurement has shown how far a click goes.
-        if (c.pixelsPerClick <= 0) return {K::unsure, 0};
-        std::vector<int> ties;
-        for (int dy : shift->ties) ties.push_back(along(dy));
-        auto picked = nearestTo(ties, clicks * c.pixelsPerClick);
-        if (!picked) return {K::unsure, 0};
-        advance = *picked;
-    }
-    return advance > 0 ? Movement{K::moved, advance} : Movement{K::still, 0};
+    if (shift->unambiguous()) return advance > 0 ? Movement{K::moved, advance} : Movement{K::still, 0};
+    // Nothing to predict with before a sure measurement has shown how far a click goes.
+    if (c.pixelsPerClick <= 0) return {K::unsure, 0};
+    std::vector<int> ties;
+    for (int dy : shift->ties) ties.push_back(along(dy));
+    auto picked = nearestTo(ties, c.unsettled * c.pixelsPerClick - c.movedSince);
+    if (!picked) return {K::unsure, 0};
+    return *picked > 0 ? Movement{K::moved, *picked, true} : Movement{K::still, 0};
+}
+
+// Whether the clicks sent have all shown (within half a click), so that more
+// can be sent: clicks sent on top of ones not yet drawn would blur how far a
+// click goes. Once they have (or, `anyway`, will show no more), that is
+// learned from them, when no movement since was picked by a prediction.
+bool settled(ScrollCapturer::Capture& c, bool anyway = false) {
+    if (!anyway && c.pixelsPerClick > 0 && c.movedSince < (c.unsettled - 0.5) * c.pixelsPerClick)
+        return false;
+    if (c.sureSince && c.unsettled > 0 && c.movedSince > 0)
+        c.pixelsPerClick = double(c.movedSince) / c.unsettled;
+    c.unsettled = c.movedSince = 0;
+    c.sureSince = true;
+    return true;
 }
 
 // The picture's last frame-height of rows once `strip` is placed `advance`
@@ -169,8 +200,21 @@ void endUnsure(ScrollCapturer::Capture& c, size_t placed) {
     ScrollCapturer::finish(ScrollCapturer::combineMeasured(shots, c.advances, c.direction), false);
 }
 
+// How far the still strip's `clicks` moved the page unseen: on rows that
+// repeat, a scroll by whole lines leaves the region looking as it did. When
+// the shift those clicks make agrees as well as standing still, the page
+// went on as they say; taking it for the end would make the picture short.
+int movedUnseen(const ScrollCapturer::Capture& c, int clicks) {
+    if (clicks <= 0 || c.pixelsPerClick <= 0 || c.lastCapture.isNull()) return 0;
+    auto shift = registerFrames(c.previousFrame, c.lastCapture);
+    if (!shift || shift->unambiguous()) return 0;
+    std::vector<int> ties;
+    for (int dy : shift->ties) ties.push_back(c.direction > 0 ? -dy : dy);
+    return std::max(0, nearestTo(ties, clicks * c.pixelsPerClick).value_or(0));
+}
+
 // The page stood still: at its end, or before it ever moved.
-void endStill(ScrollCapturer::Capture& c, size_t placed) {
+void endStill(ScrollCapturer::Capture& c, size_t placed, int stillClicks) {
     CaptureHost& h = host();
     if (!c.everMoved) {
         h.alertOnMain(
@@ -189,7 +233,7 @@ void endStill(ScrollCapturer::Capture& c, size_t placed) {
         clicks += c.clicks[i];
     int sent = int(std::lround(clicks * c.pixelsPerClick));
     auto stitched = ScrollCapturer::findShiftImage(c.shots, c.advances, c.lastCapture, c.step, c.margin,
-                                                   c.scale, c.direction, sent);
+                                                   c.scale, c.direction, sent, movedUnseen(c, stillClicks));
     if (!stitched.reliable) return endUnsure(c, placed);
     h.preset("grab:scrolling", stopped(c, "endReached"));
     ScrollCapturer::finish(stitched.image, false);
@@ -348,11 +392,13 @@ void ScrollCapturer::scroll(kit::Point point, int delta) {
             while (n > 1 && n * c->pixelsPerClick > 0.8 * stripPx) --n;
         }
         c->clicksPending += n;
+        c->unsettled += n;
         clicks = delta > 0 ? n : -n;
     }
     if (host().getBool("scrollingReverseAutoscroll", false)) clicks = -clicks;
     kit::dispatchMainAfter(0.01, [clicks] {
         kit::SyntheticInput::scrollClicks(clicks);
+        if (auto c = slot(); c && !c->ended) c->scrolledAt = kit::monotonicNow();
         kit::dispatchMainAfter(0.01, [] {
             if (!isCapturing()) return;
             parkPointer();
@@ -399,6 +445,7 @@ void ScrollCapturer::start(int direction, std::optional<kit::Rect> region, Compl
     c->previousFrame = first;
     c->tail = first;
     c->currentHash = hashOf(first);
+    c->scrolledAt = kit::monotonicNow();
 
     std::weak_ptr<Capture> weak = c;
     auto cancel = [weak](const kit::MonitorEvent&) {
@@ -424,7 +471,7 @@ void ScrollCapturer::captureCycle() {
     c->segments += 1;
     int clicks = std::exchange(c->clicksPending, 0);
 
-    Movement m = measureMovement(*c, hash, clicks);
+    Movement m = measureMovement(*c, hash);
     if (m.kind == Movement::Kind::moved) {
         // A click that scrolled further than a strip shows: take the rows from the whole region instead.
         int marginPx = int(std::lround(c->margin * c->scale));
@@ -440,12 +487,19 @@ void ScrollCapturer::captureCycle() {
         case Movement::Kind::unsure:
             return endUnsure(*c, c->shots.size());
         case Movement::Kind::still: {
-            // A busy program can draw a scroll late: a page that was moving
-            // gets one more look, without a scroll, before it counts as ended.
-            if (c->everMoved && !c->lookedAgain) {
-                c->lookedAgain = true;
+            // A busy program can draw a scroll late, the first one too: the
+            // page is looked at again, without a scroll, until it has stayed
+            // still for longer than its redraws take.
+            if (kit::monotonicNow() - c->scrolledAt <= stillFor(*c)) {
                 c->clicksPending += clicks;
                 return scheduleCycle(c, false);
+            }
+            // The clicks showed in part and then no more: the page reached its
+            // end, or a click goes less far than it did; one more scroll tells.
+            if (c->movedSince > 0) {
+                settled(*c, true);
+                c->clicksPending += clicks;
+                return scheduleCycle(c);
             }
             size_t placed = c->shots.size();
             if (!strip.isNull()) {
@@ -453,7 +507,7 @@ void ScrollCapturer::captureCycle() {
                 c->advances.push_back(0);
                 c->clicks.push_back(clicks);
             }
-            return endStill(*c, placed);
+            return endStill(*c, placed, clicks);
         }
         case Movement::Kind::moved:
             break;
@@ -465,7 +519,9 @@ void ScrollCapturer::captureCycle() {
     c->previousFrame = c->lastCapture;
     c->currentHash = hash;
     c->everMoved = true;
-    c->lookedAgain = false;
+    c->slowestRedraw = std::max(c->slowestRedraw, kit::monotonicNow() - c->scrolledAt);
+    c->movedSince += m.advance;
+    c->sureSince = c->sureSince && !m.predicted;
 
     int64_t height = c->shots.front().height();
     for (int a : c->advances) height += a;
@@ -479,7 +535,7 @@ void ScrollCapturer::captureCycle() {
         finish(combineMeasured(c->shots, c->advances, c->direction), false);
         return;
     }
-    scheduleCycle(c);
+    scheduleCycle(c, settled(*c));
 }
 
 void ScrollCapturer::finish(const kit::Image& image, bool keepCursor) {

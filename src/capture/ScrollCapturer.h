@@ -76,7 +76,9 @@ public:
     // Aligns the final frame to the shots before the last two. `advances` are
     // the measured movements of the strips (empty: every strip moved one
     // step); `sent` is how far the clicks behind the last two strips could
-    // have moved the page (pixels, 0 when unknown), which bounds the search.
+    // have moved the page (pixels, 0 when unknown), which bounds the search;
+    // `unseen` is how far the last strip moved although it looked still
+    // (pixels), which the measured movements do not include.
     // Not reliable when several overlaps agree equally and none is the one
     // the measured movements point at, or the frame agrees nowhere; the image
     // is null then, and on a failure (reported).
@@ -86,7 +88,7 @@ public:
     };
     static Aligned findShiftImage(const std::vector<kit::Image>& shots, const std::vector<int>& advances,
                                   const kit::Image& lastCapture, int step, int rectOffset, double dpr,
-                                  int direction, int sent = 0);
+                                  int direction, int sent = 0, int unseen = 0);
 
     static constexpr uint64_t kUnreadable = 99999999;
 

@@ -256,7 +256,8 @@ std::optional<int> beyondBase(const kit::Image& base, const kit::Image& last, in
 ScrollCapturer::Aligned ScrollCapturer::findShiftImage(const std::vector<kit::Image>& shots,
                                                        const std::vector<int>& advances,
                                                        const kit::Image& lastCapture, int step,
-                                                       int rectOffset, double dpr, int direction, int sent) {
+                                                       int rectOffset, double dpr, int direction, int sent,
+                                                       int unseen) {
     CaptureHost& h = host();
     if (shots.size() < 2) {
         h.oops(kFindShiftFn, "OOPS: findShift called, not enough shots taken");
@@ -284,7 +285,7 @@ ScrollCapturer::Aligned ScrollCapturer::findShiftImage(const std::vector<kit::Im
         int tail = 0;
         for (size_t j = std::max<size_t>(1, kept.size()); j < shots.size() && j - 1 < advances.size(); ++j)
             tail += std::max(0, advances[j - 1]);
-        measured = tail;
+        measured = tail + unseen;
         travel = std::max({6, tail, sent}) + 8;
     }
     travel = std::clamp(travel, 1, last.height() - 1);

@@ -134,11 +134,14 @@ void VisionStitcher::stop() {
     std::cout << "STOP CAPTURING" << std::endl;
 }
 
-std::optional<int> VisionStitcher::shiftBetween(const kit::Image& previous, const kit::Image& frame) {
+VisionStitcher::FrameShift VisionStitcher::shiftBetween(const kit::Image& previous, const kit::Image& frame) {
+    using K = FrameShift::Kind;
     // Searched beyond the strip height, so a jump too far to stitch is seen for what it is.
     auto s = registerFrames(previous, frame, int(frame.height() * 0.85));
-    if (!s) return std::nullopt;
-    return s->dy;
+    if (!s) return {K::nowhere, 0};
+    // Stitching look-alike rows at a guess could double or drop lines.
+    if (!s->unambiguous()) return {K::ambiguous, 0};
+    return {K::shift, s->dy};
 }
 
 void VisionStitcher::captureAndProcess() {
@@ -159,17 +162,17 @@ void VisionStitcher::captureAndProcess() {
 
     int frameHeight = lastScreenshot.height() > int(captureRegion.height()) ? lastScreenshot.height()
                                                                             : int(captureRegion.height());
-    std::optional<int> shift = shiftBetween(lastScreenshot, frame);
-    if (!shift) {
+    FrameShift shift = shiftBetween(lastScreenshot, frame);
+    if (shift.kind != FrameShift::Kind::shift) {
         ++nilShifts;
         // Once the user scrolls steadily, frames that match nowhere mostly moved too far.
-        if (std::abs(direction) >= 100) {
+        if (shift.kind == FrameShift::Kind::nowhere && std::abs(direction) >= 100) {
             if (auto& o = overlayWindow()) o->setText("You're Going Too Fast!");
             lastWarning = kit::wallNow();
         }
         return;
     }
-    int s = *shift;
+    int s = shift.dy;
     if (s != 0) shifts.push_back(s);
     if (std::abs(direction) < 100 && s != 0) direction += s;
 

@@ -48,8 +48,16 @@ public:
     void captureAndProcess();
     bool isCapturing() const { return capturing; }
 
-    // Shift of `frame` against `previous`: positive when the content moved up.
-    static std::optional<int> shiftBetween(const kit::Image& previous, const kit::Image& frame);
+    // What registering `frame` against `previous` gave: the shift (positive
+    // when the content moved up), content that agrees at no shift (scrolled
+    // too far, or replaced), or several shifts that agree alike (rows that
+    // look alike), of which none can be taken for sure.
+    struct FrameShift {
+        enum class Kind { shift, nowhere, ambiguous };
+        Kind kind = Kind::nowhere;
+        int dy = 0;
+    };
+    static FrameShift shiftBetween(const kit::Image& previous, const kit::Image& frame);
 
     double screenshotInterval = 0.3;
     double noShiftTimeout = 3.0;

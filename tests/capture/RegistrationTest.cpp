@@ -17,6 +17,26 @@ TEST(Registration, FindsKnownShiftsBothWays) {
     }
 }
 
+TEST(Registration, ContentRedrawnWithSmallChangesStillRegisters) {
+    // A page redrawn a little differently after the scroll (dithering, a soft
+    // image resampled): no row is drawn again byte for byte, and the shift
+    // must still be found.
+    kit::Image page = makePage(640, 3000);
+    for (int s : {0, 41, -97}) {
+        kit::Image next = rows(page, 1000 + s, 400);
+        for (int y = 0; y < next.height(); ++y)
+            for (int x = (y * 7) % 5; x < next.width(); x += 5) {
+                kit::PixelBGRA p = next.pixel(x, y);
+                p.g = uint8_t(p.g > 128 ? p.g - 3 : p.g + 3);
+                next.setPixel(x, y, p);
+            }
+        auto r = registerFrames(rows(page, 1000, 400), next);
+        ASSERT_TRUE(r) << s;
+        EXPECT_EQ(r->dy, s);
+        EXPECT_TRUE(r->unambiguous()) << s;
+    }
+}
+
 TEST(Registration, SmoothContentAndFixedMargins) {
     // Wide, soft horizontal bands with a fixed side bar that never scrolls.
     kit::Image page(300, 2000);
@@ -96,6 +116,10 @@ TEST(Registration, LinesThatLookAlikeAreToldApartOverTheWholeWidthOrReportedAsTi
     EXPECT_EQ(capture::nearestTo(r->ties, 3 * kLinePitch + 2), 3 * kLinePitch);
     EXPECT_FALSE(capture::nearestTo(r->ties, 4 * kLinePitch));
     EXPECT_FALSE(capture::nearestTo(r->ties, 0));
+    // Halfway between two ties the prediction points at neither.
+    EXPECT_FALSE(capture::nearestTo({20, 24}, 22));
+    EXPECT_FALSE(capture::nearestTo({24, 20}, 22.5));
+    EXPECT_EQ(capture::nearestTo({20, 30}, 21), 20);
 }
 
 #include <QFont>

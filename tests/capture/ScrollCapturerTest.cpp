@@ -1,5 +1,6 @@
 #include <gtest/gtest.h>
 
+#include "capture/ImageOps.h"
 #include "capture/ScrollCapturer.h"
 #include "capture/Synthetic.h"
 #include "kit/base/Timer.h"
@@ -51,6 +52,36 @@ TEST_F(AutoScroll, ScrollsToTheEndAndReproducesEveryRow) {
     EXPECT_EQ(kit::EventMonitor::installedCount(), 0u);
     EXPECT_FALSE(desk->cursorHidden);
     EXPECT_EQ(desk->pointerAt, (kit::Point{500, 400}));
+}
+
+TEST_F(AutoScroll, ProgramsThatDrawLateAreWaitedForNotTakenForTheEnd) {
+    // Under load a scroll can show later than the next cycle and the look
+    // after it, the first scroll too, and its clicks one by one. The page
+    // counts as ended only once it has stayed still for longer than its
+    // redraws have taken: the whole page, no alert, also when a redraw takes
+    // longer than any before.
+    struct Case {
+        double every;
+        std::map<int, double> once;
+        double spacing = 0;
+    };
+    const Case cases[] = {{0, {{1, 0.45}}},  {0, {{7, 0.45}}}, {0.3, {}},
+                          {0.4, {{9, 0.8}}}, {0.05, {}, 0.13}, {0.2, {}, 0.1}};
+    for (const Case& k : cases) {
+        SCOPED_TRACE(testing::Message() << "every scroll " << k.every << " s late, " << k.once.size()
+                                        << " later, clicks " << k.spacing << " s apart");
+        desk->scrollY = desk->scrollCalls = 0;
+        desk->drawing.clear();  // the clicks the last capture sent at the page's end
+        desk->drawDelay = k.every;
+        desk->drawDelays = k.once;
+        desk->clickSpacing = k.spacing;
+        spy.alerts.clear();
+        auto img = run(-1, kit::Rect(0, 100, 400, 300));
+        ASSERT_TRUE(img && !img->isNull());
+        EXPECT_TRUE(spy.alerts.empty());
+        EXPECT_EQ(spy.lastPreset["stopped"], "endReached");
+        EXPECT_EQ(*img, rows(desk->page, 100, 300 + 2400));
+    }
 }
 
 TEST_F(AutoScroll, ScrollsUpFromTheBottom) {
@@ -154,6 +185,48 @@ TEST_F(AutoScroll, LinesThatCannotBeToldApartEndInterruptedWithWhatWasPlaced) {
     EXPECT_TRUE(spy.notices.empty());
     EXPECT_EQ(desk->scrollY, 93 * kLinePitch);
     EXPECT_EQ(*img, desk->page.cropped(60, 0, 240, 299 + 93 * kLinePitch));
+}
+
+TEST_F(AutoScroll, APageWhoseEndRepeatsOneLineComesOutEveryRowOnce) {
+    // The last lines of the page are one line over and over (an editor's
+    // filler lines past the end of the file): the last scroll moves the
+    // region by whole lines and it looks the same, so that cycle counts as
+    // still although the page moved. The clicks sent since the last sure
+    // strip tell how far: every row of the page, once.
+    kit::Image page = makeLinesPage(LinesKind::numbered, 480, 150);
+    for (int line = 101; line < 150; ++line)
+        capture::copyInto(page, rows(page, 100 * kLinePitch, kLinePitch), 0, line * kLinePitch);
+    desk->page = page;
+    desk->screenW = 480;
+    desk->screenH = 46 * kLinePitch;
+    desk->pixelsPerClick = 39;
+    auto img = run(-1, kit::Rect(0, 100, 480, 299));
+    ASSERT_TRUE(img && !img->isNull());
+    EXPECT_EQ(spy.lastPreset["stopped"], "endReached");
+    EXPECT_TRUE(spy.notices.empty());
+    // The last two scrolls stayed within the repeated line: the region
+    // showed only it before and after the one that looked still.
+    EXPECT_GE(desk->scrollY, 100 * kLinePitch - 100 + 117);
+    EXPECT_EQ(*img, rows(page, 100, 299 + desk->scrollY));
+}
+
+TEST_F(AutoScroll, AStripThatAgreesWithTheLastFrameButNotWithThePictureEndsInterrupted) {
+    // The page redraws a band by itself just as a frame is grabbed, above
+    // the part of the frame its strip takes: the next frame agrees with that
+    // frame but not with the picture built so far, which holds the band as it
+    // was. Stitching on would mix the two; the capture ends with what it
+    // placed, from the page as it was, and says why.
+    kit::Image page = desk->page, other = makePage(400, 3000, 7);
+    desk->onGrab = [&](int grab) {
+        if (grab != 4) return;
+        capture::copyInto(desk->page, rows(other, 0, 50), 0, desk->scrollY + 100 + 100);
+    };
+    auto img = run(-1, kit::Rect(0, 100, 400, 450));
+    ASSERT_TRUE(img && !img->isNull());
+    EXPECT_EQ(spy.lastPreset["stopped"], "interrupted");
+    EXPECT_EQ(spy.notices, std::vector<std::string>{"Scrolling capture stopped early"});
+    EXPECT_GE(img->height(), 450 + 100);
+    EXPECT_EQ(*img, rows(page, 100, img->height()));
 }
 
 TEST_F(AutoScroll, StopsAtTheHeightLimit) {

@@ -6,6 +6,7 @@
 #include <cmath>
 #include <cstdint>
 #include <cstdio>
+#include <functional>
 #include <map>
 #include <memory>
 #include <optional>
@@ -15,6 +16,7 @@
 
 #include "capture/CaptureHost.h"
 #include "kit/base/Image.h"
+#include "kit/base/Timer.h"
 #include "kit/desktop/ScreenSource.h"
 
 namespace testing_capture {
@@ -172,6 +174,12 @@ public:
     // The scroll of this call is drawn late: the next grab still shows the page unmoved.
     int lateScroll = -1;
     int pendingScroll = 0;
+    // A program under load: each scroll shows this many seconds after its
+    // clicks, or as `drawDelays` says for the scroll of that call.
+    double drawDelay = 0;
+    std::map<int, double> drawDelays;
+    double clickSpacing = 0;                      // each further click of a scroll shows this much later
+    std::vector<std::pair<double, int>> drawing;  // (when it shows, clicks)
     bool caretBlinks = false;
     int grabs = 0;
 
@@ -179,7 +187,20 @@ public:
         return {{1, kit::Rect(0, 0, screenW, screenH), scale, true}};
     }
     std::vector<kit::WindowInfo> windows() override { return windowList; }
+    // Runs before each grab with its number (from 1): the page can change by itself.
+    std::function<void(int grab)> onGrab;
+    int grabCalls = 0;
+
     kit::Image grabArea(const kit::Rect& r) override {
+        if (onGrab) onGrab(++grabCalls);
+        double now = kit::monotonicNow();
+        for (auto it = drawing.begin(); it != drawing.end();)
+            if (it->first <= now) {
+                scrollBy(it->second);
+                it = drawing.erase(it);
+            } else {
+                ++it;
+            }
         kit::Image out = grabNow(r);
         if (pendingScroll) scrollBy(std::exchange(pendingScroll, 0));
         return out;
@@ -199,7 +220,13 @@ public:
     std::optional<kit::Point> pointer() override { return pointerAt; }
     void warp(kit::Point p) override { pointerAt = p; }
     bool scrollClicks(int vertical, int) override {
-        if (++scrollCalls == lateScroll)
+        double delay = drawDelays.count(++scrollCalls) ? drawDelays[scrollCalls] : drawDelay;
+        if (delay > 0 && clickSpacing > 0)
+            for (int k = 0; k < std::abs(vertical); ++k)
+                drawing.emplace_back(kit::monotonicNow() + delay + k * clickSpacing, vertical > 0 ? 1 : -1);
+        else if (delay > 0)
+            drawing.emplace_back(kit::monotonicNow() + delay, vertical);
+        else if (scrollCalls == lateScroll)
             pendingScroll = vertical;
         else
             scrollBy(vertical);

@@ -6,7 +6,10 @@
 # and it is as much taller than the area as the page scrolled. Then a page of
 # numbered lines whose middle columns read the same on every line, scrolled
 # whole lines at a time: every pixel of the tall image is the page's, so each
-# line shows once and in order. At scale 1 and 2.
+# line shows once and in order. At scale 1 and 2; then the lines once more at
+# scale 2 on a busy machine: loops that never rest share two cores with the X
+# server, the page and kadrix, and the page draws every wheel click late (the
+# first one too): the image is still the whole page.
 source "$(dirname "${BASH_SOURCE[0]}")/harness.sh"
 sys_begin
 
@@ -16,7 +19,7 @@ show_page() {
   local s=$1 info=$2
   shift 2
   rm -f "$info"
-  "$SYS_BIN/kadrix-testclient" "$@" top "$info" &
+  "$SYS_BIN/kadrix-testclient" "$@" top "$info" ${late_ms:+"$late_ms"} &
   client=$!
   sys_wait_for --timeout 10 test -s "$info" || fail "the $1 window did not show"
   sleep 0.5
@@ -26,6 +29,7 @@ show_page() {
 # kadrix started and asked for a scrolling capture copied to the clipboard; the picker waits for a drag.
 start_scrolling() {
   sys_start '"everScrollingCapture": true'
+  [ -z "${busy_cpus:-}" ] || taskset -a -p -c "$busy_cpus" "$SYS_APP_PID" >/dev/null
   xclip -selection clipboard -i /dev/null
   sys_link 'kadrix://grab/scrolling?then=copy'
   sys_wait_for --timeout 10 xdotool search --name '^kadrix-screencapture$' || fail "the screenshot tool did not start"
@@ -72,6 +76,7 @@ road() {
 lines_road() {
   local s=$1 client vx vy vw vh
   show_page "$s" "$SYS_TMP/lines.info" lines Lines 100 100 520 420 480 3900
+  [ -z "${busy_cpus:-}" ] || taskset -a -p -c "$busy_cpus" "$client" >/dev/null
   start_scrolling
   local x1=$vx y1=$((vy + 10 * s)) x2=$((vx + 480 * s - 1)) y2=$((vy + vh - 10 * s))
   sys_drag $x1 $y1 $x2 $y2
@@ -81,7 +86,10 @@ lines_road() {
   local w h end
   read -r w h <<<"$(identify -format '%w %h' "$SYS_TMP/lines-tall.png")"
   read -r _ _ _ _ end <"$SYS_TMP/lines.info"
-  [ "$end" -eq $((3900 - vh / s)) ] || fail "scale $s: the lines page stopped at $end"
+  [ "$end" -eq $((3900 - vh / s)) ] || {
+    tail -20 "$SYS_TMP/kadrix.log"
+    fail "scale $s: the lines page stopped at $end"
+  }
   # The page as the screen shows it (each pixel doubled at scale 2), cut where
   # the area began; the area may reach a pixel or two past the page's right edge.
   local pw=$((w < 480 * s ? w : 480 * s))
@@ -101,5 +109,20 @@ lines_road() {
   kill "$client" 2>/dev/null || true
   wait "$client" 2>/dev/null || true
 }
+# The first two processors this test may use, the busy loops on them, and
+# the X server moved onto them.
+busy_lines_road() {
+  local cpus c pid
+  cpus=$(taskset -p -c $$ | sed 's/.*: //' | tr ',' '\n' |
+    awk -F- '{ for (c = $1; c <= ($2 == "" ? $1 : $2); c++) print c }' | head -2 | paste -sd,)
+  for c in ${cpus//,/ }; do
+    taskset -c "$c" bash -c 'while :; do :; done' &
+    pid=$!
+    on_exit "kill $pid 2>/dev/null || true"
+  done
+  [ -z "${_xvfb_pids[0]:-}" ] || taskset -a -p -c "$cpus" "${_xvfb_pids[0]}" >/dev/null
+  busy_cpus=$cpus late_ms=350 lines_road "$1"
+}
 sys_road scroll road
 sys_road lines lines_road
+SYS_ROAD_SCALES=2 sys_road "lines, busy" busy_lines_road

@@ -1,7 +1,7 @@
 // kadrix-testclient: windows of known content for the capture system tests.
 //   kadrix-testclient solid TITLE X Y W H #RRGGBB
 //   kadrix-testclient ontop TITLE X Y W H #RRGGBB   (stays above, like our pins)
-//   kadrix-testclient scroll TITLE X Y W H PAGE_W PAGE_H top|bottom [INFO_FILE]
+//   kadrix-testclient scroll TITLE X Y W H PAGE_W PAGE_H top|bottom [INFO_FILE [LATE_MS]]
 //   kadrix-testclient text …   (the same with a page of text lines)
 //   kadrix-testclient lines …   (the same with numbered monospaced lines, scrolled whole lines at a time)
 //   kadrix-testclient page W H FILE   (the "lines" page as PNG, then exits)
@@ -14,6 +14,9 @@
 // The scroll window shows the synthetic page of the capture tests in a
 // scroll area and writes the viewport's screen rectangle and scroll offset
 // ("x y w h offset") to INFO_FILE, when given one, whenever they change.
+// With LATE_MS it draws each wheel click late, as a busy program does: the
+// first LATE_MS milliseconds after it, later ones between half that and all
+// of it.
 // INFO_FILE and OUT_FILE are replaced only by renaming a file this program
 // made beside them, and only where they are regular files or missing: a
 // mistaken path (a device, a link, a folder) is left as it is.
@@ -24,6 +27,7 @@
 #include <QApplication>
 #include <QDragEnterEvent>
 #include <QDropEvent>
+#include <QEvent>
 #include <QFile>
 #include <QLabel>
 #include <QMimeData>
@@ -35,12 +39,42 @@
 #include <QWidget>
 #include <QWindow>
 #include <cstdio>
+#include <memory>
 
 #include "capture/Synthetic.h"
 #include "kit/base/qt/QtImage.h"
 #include "system/capture/TextPage.h"
 
 namespace {
+
+// Holds back the wheel events of a widget and hands each on `late`
+// milliseconds after it came (half of that to all of it, varying).
+class LateWheel : public QObject {
+public:
+    LateWheel(QWidget* target, int late) : QObject(target), target_(target), late_(late) {
+        target->installEventFilter(this);
+    }
+
+protected:
+    bool eventFilter(QObject*, QEvent* e) override {
+        if (e->type() != QEvent::Wheel || replaying_) return false;
+        std::shared_ptr<QEvent> copy(e->clone());
+        int delay = late_ / 2 + late_ * (seen_ == 0 ? 4 : (seen_ * 3) % 5) / 8;
+        ++seen_;
+        QTimer::singleShot(delay, this, [this, copy] {
+            replaying_ = true;
+            QCoreApplication::sendEvent(target_, copy.get());
+            replaying_ = false;
+        });
+        return true;
+    }
+
+private:
+    QWidget* target_;
+    int late_;
+    int seen_ = 0;
+    bool replaying_ = false;
+};
 
 // PATH holds BYTES afterwards, or is left untouched: they go to a new file of
 // our own (O_EXCL) in PATH's folder, which is renamed over PATH. A PATH that
@@ -142,6 +176,7 @@ int main(int argc, char** argv) {
     int pageW = a[7].toInt(), pageH = a[8].toInt();
     bool bottom = a[9] == "bottom";
     QString info = a.size() > 10 ? a[10] : QString();
+    int late = a.size() > 11 ? a[11].toInt() : 0;
     auto* area = new QScrollArea;
     area->setWindowTitle(title);
     area->setFrameShape(QFrame::NoFrame);
@@ -162,6 +197,7 @@ int main(int argc, char** argv) {
     area->setWidget(label);
     // A wheel click moves a terminal's lines by whole lines: three here.
     if (mode == "lines") area->verticalScrollBar()->setSingleStep(testing_capture::kLinePitch);
+    if (late > 0) new LateWheel(area->viewport(), late);
     area->setGeometry(x, y, w, h);
     area->show();
     auto write = [area, info] {
