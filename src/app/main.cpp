@@ -73,6 +73,10 @@ int runApplication(int& argc, char** argv, std::vector<std::string> urls, std::v
     shell::installPreferences();
     delegate.setLaunchArguments(std::move(urls), std::move(files));
     delegate.install(app);
+    // After the delegate's own: the library's last lines are written before the process ends.
+    app.addWillTerminateHook([] {
+        if (auto lib = library::LibraryLink::shared().library()) lib->finishWrites();
+    });
     return app.run();
 }
 
