@@ -45,29 +45,9 @@ void registerAsLinkHandler() {
         std::fprintf(stderr, "kadrix: could not register as the handler of kadrix:// links\n");
 }
 
-}  // namespace
-
-int main(int argc, char** argv) {
-    kit::exitUnlessSessionUsable("kadrix");
-    std::vector<std::string> args(argv, argv + argc);
-    auto urls = usableUrls(args);
-    std::vector<std::string> refused;
-    auto files = kit::UrlEvents::filesInArguments(args, &refused);
-    for (auto& why : refused) std::fprintf(stderr, "kadrix: not opening %s\n", why.c_str());
-    std::vector<std::string> messages = urls;
-    for (auto& file : files) messages.push_back(kit::UrlEvents::fileMessage(file));
-    switch (kit::UrlEvents::claimSingleInstance(messages)) {
-        case kit::UrlEvents::Role::Primary:
-            break;
-        case kit::UrlEvents::Role::Forwarded:
-            return 0;
-        case kit::UrlEvents::Role::Failed:
-            std::fprintf(stderr, "kadrix: another instance is running but does not answer\n");
-            return 1;
-    }
-
-    // Before the first capture: frame-sized buffers must not settle in the heap.
-    kit::memory::returnLargeBlocksOnFree();
+// The application, from its start to the end of its event loop; the
+// toolkit's application object is gone when this returns.
+int runApplication(int& argc, char** argv, std::vector<std::string> urls, std::vector<std::string> files) {
     kit::Application app(argc, argv);
     app.setActivationPolicy(kit::ActivationPolicy::Accessory);
     registerAsLinkHandler();
@@ -93,5 +73,37 @@ int main(int argc, char** argv) {
     shell::installPreferences();
     delegate.setLaunchArguments(std::move(urls), std::move(files));
     delegate.install(app);
+    // After the delegate's own: the library's last lines are written before the process ends.
+    app.addWillTerminateHook([] {
+        if (auto lib = library::LibraryLink::shared().library()) lib->finishWrites();
+    });
     return app.run();
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+    kit::exitUnlessSessionUsable("kadrix");
+    std::vector<std::string> args(argv, argv + argc);
+    auto urls = usableUrls(args);
+    std::vector<std::string> refused;
+    auto files = kit::UrlEvents::filesInArguments(args, &refused);
+    for (auto& why : refused) std::fprintf(stderr, "kadrix: not opening %s\n", why.c_str());
+    std::vector<std::string> messages = urls;
+    for (auto& file : files) messages.push_back(kit::UrlEvents::fileMessage(file));
+    switch (kit::UrlEvents::claimSingleInstance(messages)) {
+        case kit::UrlEvents::Role::Primary:
+            break;
+        case kit::UrlEvents::Role::Forwarded:
+            return 0;
+        case kit::UrlEvents::Role::Failed:
+            std::fprintf(stderr, "kadrix: another instance is running but does not answer\n");
+            return 1;
+    }
+
+    // Before the first capture: frame-sized buffers must not settle in the heap.
+    kit::memory::returnLargeBlocksOnFree();
+    // Ended here rather than by returning: the library's and the core's
+    // worker threads may still run, and the static objects they use stay.
+    kit::Application::endProcess(runApplication(argc, argv, std::move(urls), std::move(files)));
 }

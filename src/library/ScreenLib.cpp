@@ -340,6 +340,7 @@ void ScreenLib::deleteFiles(const std::vector<std::string>& paths) {
         std::erase_if(records_, [](const Entry& e) { return e->deleteMePlease; });
         rebuildFilenamesLocked();
         after = records_.size();
+        if (after < before) saveDue_ = true;
     }
     // A trashed file's thumbnails go with it, as file managers do.
     for (auto& path : trashed) ThumbnailCache::shared().remove(path);
@@ -365,6 +366,7 @@ void ScreenLib::save() {
     std::vector<size_t> staleAt;
     {
         std::lock_guard<std::mutex> g(recLock_);
+        saveDue_ = false;
         lines.reserve(records_.size());
         for (auto& e : records_) {
             if (!e->sealedLine) {
@@ -411,6 +413,22 @@ void ScreenLib::save() {
     services::Telemetry::shared().repeatableEvent(
         "lib:save", {{"timer", services::timerElapsedText("lib:save")}, {"count", lines.size()}});
     services::timerLog("lib:save");
+}
+
+void ScreenLib::finishWrites() {
+    if (!libEnabled()) return;
+    bool due;
+    {
+        std::lock_guard<std::mutex> g(recLock_);
+        due = saveDue_ || (rewriteOwed_ && data_.knowsWholeFile());
+    }
+    if (due) {
+        save();
+        return;
+    }
+    std::lock_guard<std::mutex> one(saveLock_);  // a rewrite under way writes what it held back as it ends
+    std::lock_guard<std::mutex> g(recLock_);
+    appendLocked({});
 }
 
 void ScreenLib::endRewrite(bool ok, const std::string& error) {

@@ -75,6 +75,10 @@ public:
     virtual bool checkPresence(const std::set<std::string>& present, const std::string& forFolder = {});
     // Rewrites the database from the entries; returns once it is written.
     virtual void save();
+    // For the end of the program: waits for a rewrite under way, then writes
+    // what is still owed to the file (a rewrite put off after a deletion,
+    // lines whose append failed); returns once it is written.
+    void finishWrites();
 
     // Gallery tuples, newest first.
     virtual std::vector<LibObject> convertToLibObjects(const std::vector<Entry>& entries) const;
@@ -131,6 +135,8 @@ private:
     std::vector<std::string> unwritten_;
     bool rewriteOwed_ = false;
     bool writeFailing_ = false;
+    // Under recLock: a deletion's rewrite is put off for a moment and not begun yet.
+    bool saveDue_ = false;
     std::string folder_;
     std::shared_ptr<bool> alive_ = std::make_shared<bool>(true);
     WorkGuard work_;

@@ -1,7 +1,6 @@
 #include "shell/AppDelegate.h"
 
 #include <cstdio>
-#include <cstdlib>
 
 #include "autostart/LaunchAtLogin.h"
 #include "controls/ImageAssets.h"
@@ -32,13 +31,6 @@ namespace {
 
 constexpr const char* kUrlFunction = "handleGetURLEvent(_:withReplyEvent:)";
 constexpr const char* kAppLogo = "24-notification-logo";
-
-// The display may vanish under us (the session ends without a signal): the
-// platform then ends the process through exit(), and the queue still has to
-// reach the disk.
-void terminateAtExit() {
-    AppDelegate::shared().applicationWillTerminate();
-}
 
 // Our windows show the program's logo, the picture the desktop entry names,
 // drawn from the same SVG at the sizes window managers ask for.
@@ -77,9 +69,6 @@ void AppDelegate::install(kit::Application& app) {
     core::setShell(this);
     setWindowIcon(app);
     StatusMenu::shared().onShowPreferences = [this] { openPreferences(); };
-    // Defaults first, so its own clean-up at exit runs after ours.
-    kit::Defaults::standard();
-    std::atexit(terminateAtExit);
 }
 
 void AppDelegate::applicationWillFinishLaunching() {

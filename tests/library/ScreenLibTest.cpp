@@ -151,6 +151,21 @@ TEST_F(Library, DeleteMovesKnownFilesToTheTrashOnly) {
     EXPECT_TRUE(lib.snapshot().empty());
 }
 
+TEST_F(Library, WritesOwedAtTheEndReachTheFile) {
+    ScreenLib lib(folder);
+    for (const char* n : {"a.png", "b.png"}) std::ofstream(folder + "/" + n) << "x";
+    lib.addOrUpdate(entry({{"filename", "a.png"}}));
+    lib.addOrUpdate(entry({{"filename", "b.png"}}));
+    lib.deleteFiles({folder + "/a.png"});
+    ASSERT_EQ(lines(), 2u) << "a deletion's rewrite waits a moment";
+    lib.finishWrites();
+    EXPECT_EQ(lines(), 1u) << "the program ending does not wait for that moment";
+    ScreenLib kept(folder);
+    kept.loadNow();
+    ASSERT_EQ(kept.snapshot().size(), 1u);
+    EXPECT_EQ(kept.snapshot()[0]->content.at("filename"), "b.png");
+}
+
 TEST_F(Library, SearchLooksAtTheNewestEntriesInAnyCase) {
     ScreenLib lib(folder);
     library::setLibFolderText(folder);

@@ -18,6 +18,8 @@
 #include <string_view>
 #include <thread>
 
+#include "kit/base/Dispatch.h"
+
 namespace {
 
 // Every test gets this long (KADRIX_TEST_TIMEOUT seconds overrides it); a
@@ -134,6 +136,9 @@ int main(int argc, char** argv) {
     {
         QApplication app(argc, argv);
         result = RUN_ALL_TESTS();
+        // Background work the tests left running ends here, while what it
+        // uses (the application, the static objects) is still alive.
+        kit::globalQueue().close();
     }
     // A home made for this run goes with it.
     if (!ownHome.empty()) {

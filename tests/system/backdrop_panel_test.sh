@@ -91,6 +91,7 @@ expect_eq "$(sys_pixel "$folder/framed.png" $((pad + 15 * s)) $((pad + 15 * s)))
 kill -TERM "$SYS_APP_PID"
 status=0
 wait "$SYS_APP_PID" || status=$?
+sys_check_end "$SYS_APP_PID" "$status"
 SYS_APP_PID=""
 expect_eq "$status" 0 "kadrix exit status"
 echo "backdrop panel test: template, padding and radius reach the editor and the file; undo takes them away"

@@ -8,6 +8,9 @@
 #   sys_keep_shot FILE NAME        FILE kept as NAME in KADRIX_SHOT_DIR, when that is set
 #   sys_app [args…]                start kadrix in the background (pid in SYS_APP_PID)
 #   sys_stop_app                   ask kadrix to quit, kill it if it lingers
+#   sys_reap_app                   wait for kadrix to end; a crash fails the test
+#                                  (at its end: every kadrix it started is checked)
+#   sys_check_end PID STATUS       the same for a kadrix the test waited for itself
 #   sys_wait_for CMD… [--timeout S]  retry a command until it succeeds
 #   sys_wait_window NAME           wait for a window whose name matches
 #   sys_key KEYS… / sys_type TEXT / sys_click X Y [BUTTON] / sys_drag X1 Y1 X2 Y2
@@ -33,8 +36,46 @@ fail() {
 }
 expect_eq() { [ "$1" == "$2" ] || fail "${3:-values differ}: expected '$2', got '$1'"; }
 
+# A program of ours that dies by a signal no one sent it has crashed: the
+# test fails for it whatever else it saw, and says so with a CRASH: line,
+# which scripts/test never runs a second time.
+_sys_crashes=""
+_sys_crash() {
+  echo "CRASH: $*" >&2
+  _sys_crashes+="$*; "
+}
+# kadrix PID ended with STATUS (as wait gives it).
+sys_check_end() {
+  local sig=$(($2 - 128))
+  case $sig in
+    4 | 5 | 6 | 7 | 8 | 11 | 31) _sys_crash "kadrix (pid $1) died by signal SIG$(kill -l $sig)" ;;
+  esac
+}
+# The screenshot tool kadrix starts: kadrix logs how a failed one ended.
+_sys_check_log() {
+  [ -f "${SYS_TMP:-}/kadrix.log" ] || return 0
+  local line
+  line=$(grep -m1 -E 'ended by signal (Segmentation|Aborted|Bus error|Floating point|Illegal instruction|Trace|Bad system call)' \
+    "$SYS_TMP/kadrix.log") || return 0
+  _sys_crash "a program kadrix started: $line"
+}
+_sys_crash_verdict() {
+  [ -z "$_sys_crashes" ] && return 0
+  echo "FAIL: a program died by a signal: $_sys_crashes" >&2
+  exit 1
+}
+# Waits for kadrix (started by sys_app) to end and checks how it ended.
+sys_reap_app() {
+  [ -n "$SYS_APP_PID" ] || return 0
+  local rc=0
+  wait "$SYS_APP_PID" 2>/dev/null || rc=$?
+  sys_check_end "$SYS_APP_PID" "$rc"
+  SYS_APP_PID=""
+}
+
 _sys_cleanup() {
   sys_stop_app || true
+  _sys_check_log
   [ -n "${_sys_tray_pid:-}" ] && kill "$_sys_tray_pid" 2>/dev/null || true
   [ -n "${_sys_bus_pid:-}" ] && kill "$_sys_bus_pid" 2>/dev/null || true
   [ -n "${_sys_own_display:-}" ] && xvfb_session_stop
@@ -74,6 +115,8 @@ sys_begin() {
   export XDG_CACHE_HOME="$SYS_TMP/user/.cache" XDG_STATE_HOME="$SYS_TMP/user/.local/state"
   mkdir -p "$XDG_CONFIG_HOME" "$XDG_DATA_HOME" "$XDG_CACHE_HOME" "$XDG_STATE_HOME"
   source "$SYS_SRC/scripts/xvfb-session"
+  # The verdict on crashes comes last, after everything is stopped.
+  on_exit _sys_crash_verdict
   on_exit _sys_cleanup
   if [ -n "${KADRIX_TEST_DISPLAY:-}" ]; then
     export DISPLAY="$KADRIX_TEST_DISPLAY"
@@ -106,6 +149,9 @@ sys_session_bus() {
 # a line of the log would find the previous run's and go on before this one
 # holds the instance lock (a link sent then becomes the instance itself).
 sys_app() {
+  # The kadrix before this one, when the test ended it itself.
+  if [ -n "$SYS_APP_PID" ] && ! kill -0 "$SYS_APP_PID" 2>/dev/null; then sys_reap_app; fi
+  _sys_check_log
   : >"$SYS_TMP/kadrix.log"
   "$SYS_BIN/kadrix" "$@" >>"$SYS_TMP/kadrix.log" 2>&1 &
   SYS_APP_PID=$!
@@ -120,8 +166,7 @@ sys_stop_app() {
     sleep 0.1
   done
   kill -KILL "$SYS_APP_PID" 2>/dev/null || true
-  wait "$SYS_APP_PID" 2>/dev/null || true
-  SYS_APP_PID=""
+  sys_reap_app
 }
 
 sys_wait_for() {

@@ -101,6 +101,7 @@ sys_wait_for --timeout 15 bash -c "ls '$folder'/SCR-*.* >/dev/null 2>&1" || fail
 kill -TERM "$SYS_APP_PID"
 status=0
 wait "$SYS_APP_PID" || status=$?
+sys_check_end "$SYS_APP_PID" "$status"
 SYS_APP_PID=""
 expect_eq "$status" 0 "kadrix exit status"
 grep '"KeyboardShortcuts_repeatArea"' "$KADRIX_HOME/config/defaults.json" | grep -q 'carbonKeyCode' \

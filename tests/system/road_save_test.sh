@@ -117,8 +117,7 @@ road() {
   sys_key ctrl+shift+1
   sleep 0.15
   kill -KILL "$SYS_APP_PID"
-  wait "$SYS_APP_PID" 2>/dev/null || true
-  SYS_APP_PID=""
+  sys_reap_app
   sys_app
   sys_wait_for --timeout 15 sys_log_has 'AppLogic initialized' || fail "kadrix did not start after kill -9"
   sleep 1
@@ -127,8 +126,7 @@ road() {
     || fail "no save after kill -9"
   sleep 0.3
   kill -KILL "$SYS_APP_PID"
-  wait "$SYS_APP_PID" 2>/dev/null || true
-  SYS_APP_PID=""
+  sys_reap_app
   local f
   for f in $before; do
     [ -f "$folder/$f" ] || fail "$f was lost to kill -9"

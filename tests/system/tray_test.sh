@@ -60,6 +60,7 @@ done
 kill -0 "$SYS_APP_PID" 2>/dev/null && fail "Quit did not end kadrix"
 status=0
 wait "$SYS_APP_PID" || status=$?
+sys_check_end "$SYS_APP_PID" "$status"
 SYS_APP_PID=""
 expect_eq "$status" 0 "kadrix exit status"
 grep -q '"type": *"quit"' "$KADRIX_HOME/config/defaults.json" || fail "the quit event is not on disk"

@@ -271,10 +271,14 @@ Defaults& Defaults::standard() {
         auto* d = new Defaults(files::configDir() + "/defaults.json");
         // The writer thread must be gone before exit tears down what a
         // write uses; the last changes are written here instead.
-        std::atexit([] {
+        // A process that ends by quick_exit (leaving its static objects
+        // alone) writes them too.
+        auto writeLast = [] {
             Defaults::standard().stopWriter();
             Defaults::standard().flush();
-        });
+        };
+        std::atexit(writeLast);
+        std::at_quick_exit(writeLast);
         return d;
     }();
     return *store;

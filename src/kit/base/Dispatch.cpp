@@ -8,8 +8,10 @@
 #include <QThread>
 #include <QTimer>
 #include <algorithm>
+#include <chrono>
 #include <condition_variable>
 #include <cstdio>
+#include <cstdlib>
 #include <deque>
 #include <exception>
 #include <mutex>
@@ -21,9 +23,11 @@ namespace {
 // Static initialisation runs on the main thread.
 const std::thread::id gMainThreadId = std::this_thread::get_id();
 
-// Work posted before the application object exists.
-std::mutex gEarlyMutex;
-std::deque<Task> gEarly;
+// Work posted before the application object exists, or after it is gone: a
+// worker finishing while the process ends posts here, so neither is ever
+// destroyed.
+std::mutex& gEarlyMutex = *new std::mutex;
+std::deque<Task>& gEarly = *new std::deque<Task>;
 
 void runGuarded(const Task& fn, const char* where) {
     try {
@@ -192,31 +196,52 @@ struct Pool {
     static constexpr int kMaxThreads = 64;
     std::mutex mutex;
     std::condition_variable cv;
+    std::condition_variable idleCv;  // a task ended
     std::deque<Task> tasks;
     int threads = 0;
     int idle = 0;
+    int running = 0;
+    bool closed = false;
 
     void worker() {
         std::unique_lock lock(mutex);
         for (;;) {
             ++idle;
-            bool woke = cv.wait_for(lock, std::chrono::seconds(30), [&] { return !tasks.empty(); });
+            bool woke = cv.wait_for(lock, std::chrono::seconds(30), [&] { return closed || !tasks.empty(); });
             --idle;
-            if (!woke) {
-                --threads;  // idle long enough: let the pool shrink
+            if (!woke || closed) {
+                --threads;  // idle long enough, or the process is ending: let the pool shrink
                 return;
             }
             Task task = std::move(tasks.front());
             tasks.pop_front();
+            ++running;
             lock.unlock();
             runGuarded(task, "global queue");
+            // The task's captures go before it counts as ended.
+            task = nullptr;
             lock.lock();
+            if (--running == 0) idleCv.notify_all();
         }
+    }
+
+    bool close(double waitSeconds) {
+        std::unique_lock lock(mutex);
+        closed = true;
+        cv.notify_all();
+        return idleCv.wait_for(lock, std::chrono::duration<double>(waitSeconds),
+                               [&] { return running == 0; });
     }
 };
 
 Pool& pool() {
-    static Pool* p = new Pool;
+    static Pool* p = [] {
+        auto* made = new Pool;
+        // A program that returns from main destroys its static objects while
+        // the pool's threads may be using them: no task runs past this point.
+        std::atexit([] { pool().close(GlobalQueue::kCloseWaitSeconds); });
+        return made;
+    }();
     return *p;
 }
 
@@ -228,6 +253,7 @@ void GlobalQueue::async(Task fn) {
     bool spawn = false;
     {
         std::lock_guard lock(p.mutex);
+        if (p.closed) return;  // the process is ending
         p.tasks.push_back(std::move(fn));
         // Grow when every worker is busy, so long tasks never starve short ones.
         if (p.idle < int(p.tasks.size()) && p.threads < Pool::kMaxThreads) {
@@ -239,6 +265,10 @@ void GlobalQueue::async(Task fn) {
         std::thread([&p] { p.worker(); }).detach();
     else
         p.cv.notify_one();
+}
+
+bool GlobalQueue::close(double waitSeconds) {
+    return pool().close(waitSeconds);
 }
 
 GlobalQueue& globalQueue() {

@@ -58,7 +58,14 @@ private:
 // A concurrent queue on a pool of threads that grows when every thread is busy.
 class GlobalQueue {
 public:
+    // Dropped once the queue is closed.
     void async(Task fn);
+    // For the end of the process: no task starts from now on, and this waits
+    // up to waitSeconds for the ones running. Returns whether they all ended.
+    // Runs by itself at exit; a program ends it sooner to leave its static
+    // objects to no worker.
+    bool close(double waitSeconds = kCloseWaitSeconds);
+    static constexpr double kCloseWaitSeconds = 2;
 };
 GlobalQueue& globalQueue();
 

@@ -201,12 +201,14 @@ struct Transfer {
                                  const std::string& requestBody, bool followRedirects,
                                  std::optional<int>& status, std::string& finalUrl) {
         if (!isHttpUrl(url)) return Error{"unsupported URL", "unsupported URL (only http and https): " + url};
+        // Counted from before the library loads: its set-up registers exit
+        // handlers of its own, which must not run while it is half done.
+        InFlight inFlight;
+        if (gExiting) return Error{"cancelled", "the program is exiting"};
         const Curl* lib = curlLibrary();
         if (!lib)
             return Error{"cannot start request",
                          "the network library cannot be loaded: " + curlFile().error()};
-        InFlight inFlight;
-        if (gExiting) return Error{"cancelled", "the program is exiting"};
         curl = lib->easy_init();
         if (!curl) return Error{"cannot start request", "curl_easy_init failed for " + url};
         char errbuf[CURL_ERROR_SIZE] = {0};

@@ -1,6 +1,7 @@
 #include "kit/ui/Application.h"
 
 #include <QtGui/qguiapplication_platform.h>
+#include <dlfcn.h>
 #include <sys/socket.h>
 #include <unistd.h>
 
@@ -13,13 +14,18 @@
 #include <QTimer>
 #include <QWidget>
 #include <algorithm>
+#include <atomic>
+#include <chrono>
 #include <cmath>
 #include <csignal>
+#include <cstdio>
 #include <cstdlib>
 #include <cstring>
 #include <initializer_list>
+#include <thread>
 #include <utility>
 
+#include "kit/base/Dispatch.h"
 #include "kit/base/Files.h"
 #include "kit/base/Image.h"
 #include "kit/base/qt/QtImage.h"
@@ -39,11 +45,25 @@ std::vector<std::pair<Window*, QWidget*>> g_windows;
 // The windows hide() took away, for activate() to bring back.
 std::vector<QWidget*> g_hiddenWindows;
 int g_signalPipe[2] = {-1, -1};
+// What the bytes on the pipe ask of the main thread.
+constexpr char kSignalled = 1;  // a termination signal: end as after terminate()
+constexpr char kExitAsked = 2;  // another thread called exit(): end now, with g_exitStatus
+// Set while run() drives the loop: from then on an exit() is ours to carry out.
+std::atomic<bool> g_ownsExit{false};
+std::atomic<int> g_exitStatus{0};
 
 void onSignal(int) {
-    char c = 1;
+    char c = kSignalled;
     // Only async-signal-safe work here; the loop picks the byte up.
     [[maybe_unused]] auto n = ::write(g_signalPipe[1], &c, 1);
+}
+
+// Ends the process without running the static destructors: worker threads
+// may still be using what they would destroy. What must reach the disk on
+// the way out registers with at_quick_exit.
+[[noreturn]] void endProcessNow(int status) {
+    std::fflush(nullptr);
+    std::quick_exit(status);
 }
 
 // Qt keeps state of its own (the file dialogs' last folder and view) in
@@ -75,6 +95,18 @@ struct Application::Private {
         for (auto& h : hooks)
             if (h) h();
     }
+
+    // The bytes the signal handler and exitFromProcess() leave on the pipe.
+    void takeSignalBytes() {
+        char buf[16];
+        auto n = ::read(g_signalPipe[0], buf, sizeof buf);
+        for (ssize_t i = 0; i < n; ++i)
+            if (buf[i] == kExitAsked) {
+                runTerminateHooks();
+                endProcessNow(g_exitStatus.load());
+            }
+        if (n > 0) Application::shared().terminate();
+    }
 };
 
 Application::Application() : d_(std::make_unique<Private>()) {
@@ -101,11 +133,8 @@ Application::Application(int& argc, char** argv) : Application() {
     // main thread, outside the signal handler.
     if (g_signalPipe[0] < 0 && ::socketpair(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0, g_signalPipe) == 0) {
         d_->signalNotifier = std::make_unique<QSocketNotifier>(g_signalPipe[0], QSocketNotifier::Read);
-        QObject::connect(d_->signalNotifier.get(), &QSocketNotifier::activated, [this] {
-            char buf[16];
-            [[maybe_unused]] auto n = ::read(g_signalPipe[0], buf, sizeof buf);
-            terminate();
-        });
+        QObject::connect(d_->signalNotifier.get(), &QSocketNotifier::activated,
+                         [this] { d_->takeSignalBytes(); });
         struct sigaction sa {};
         sa.sa_handler = onSignal;
         sigemptyset(&sa.sa_mask);
@@ -141,6 +170,7 @@ Application& Application::shared() {
 }
 
 int Application::run() {
+    g_ownsExit = true;
     if (onWillFinishLaunching) onWillFinishLaunching();
     QTimer::singleShot(0, [this] {
         if (onDidFinishLaunching) onDidFinishLaunching();
@@ -148,6 +178,36 @@ int Application::run() {
     int code = QCoreApplication::exec();
     d_->runTerminateHooks();
     return code;
+}
+
+void Application::endProcess(int status) {
+    endProcessNow(status);
+}
+
+void Application::exitFromProcess(int status) {
+    if (!g_ownsExit || !g_app) {
+        // Not running the loop (start-up, a unit test): the C library's own exit.
+        using Exit = void (*)(int);
+        static auto libcExit = reinterpret_cast<Exit>(::dlsym(RTLD_NEXT, "exit"));
+        if (libcExit) libcExit(status);
+        std::_Exit(status);
+    }
+    if (isMainThread()) {
+        // Everything the hooks use is still alive here, so they run before
+        // anything is torn down; a second exit() from inside them ends at once.
+        g_app->d_->runTerminateHooks();
+        endProcessNow(status);
+    }
+    // Only the main thread runs the way out: it is asked to, and this thread
+    // waits for it, touching nothing.
+    g_exitStatus = status;
+    char c = kExitAsked;
+    if (g_signalPipe[1] >= 0) {
+        [[maybe_unused]] auto n = ::write(g_signalPipe[1], &c, 1);
+    }
+    std::this_thread::sleep_for(std::chrono::seconds(10));
+    // The main thread is stuck: end without it rather than not at all.
+    std::_Exit(status);
 }
 
 void Application::terminate() {
@@ -280,6 +340,20 @@ Window* Application::keyWindow() const {
     return nullptr;
 }
 
+}  // namespace kit
+
+// The toolkit's X11 plugin calls exit() when the connection to the X server
+// breaks (the session ended), and so does Xlib's fatal I/O error handler,
+// possibly on another thread. Left to the C library, exit() would run the
+// static destructors while the event loop, the worker threads and our
+// termination hooks still use what they destroy. Taken here, the hooks run
+// once, on the main thread, with everything alive, and the process ends
+// without tearing anything down.
+extern "C" void exit(int status) noexcept {
+    kit::Application::exitFromProcess(status);
+}
+
+namespace kit {
 namespace qt {
 
 void registerWindow(Window* window, QWidget* widget) {

@@ -39,6 +39,15 @@ public:
     // SIGINT and SIGHUP end up here too.
     void terminate();
     bool isTerminating() const;
+    // Ends the process at once with `status`, after what registered with
+    // at_quick_exit; static objects are not destroyed, so threads still
+    // running cannot meet them half torn down. For the end of main.
+    [[noreturn]] static void endProcess(int status);
+    // Where every exit() of the process lands: while run() runs the loop, the
+    // willTerminate hooks run once on the main thread (another thread that
+    // calls exit() waits for that) and the process ends as endProcess() does;
+    // otherwise the C library's exit().
+    [[noreturn]] static void exitFromProcess(int status);
 
     std::function<void()> onWillFinishLaunching;
     std::function<void()> onDidFinishLaunching;
