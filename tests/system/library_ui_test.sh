@@ -120,13 +120,13 @@ sys_wait_for --timeout 5 bash -c "[ \$(ls '$lib'/*.png | wc -l) -eq 59 ]" || fai
 expect_eq "$(ls "$XDG_DATA_HOME/Trash/files" | wc -l)" 1 "files in the trash"
 
 # Escape closes the popover from the search field too; a search link opens
-# it with the search done.
+# it with the search done, and the keyboard, also when it comes at once.
 sys_click $((cx + 190)) $((cy + 60))
 sys_key Escape
 sys_wait_for --timeout 5 bash -c '! xdotool search --onlyvisible --classname "^kadrix$" getwindowgeometry %@ | grep -q "392x"' \
   || fail "Escape in the search field left the popover open"
-sleep 0.5
 "$SYS_BIN/kadrix" 'kadrix://lib/search?search=invoice' >/dev/null 2>&1
+sys_wait_for --timeout 3 popover_has_keyboard || fail "the popover opened again at once by a link did not take the keyboard"
 sleep 1.5
 shot="$SYS_TMP/linked.png"
 sys_screenshot "$shot"
@@ -137,6 +137,8 @@ sys_screenshot "$shot"
 # Ctrl+Shift+2 starts an area capture (and the popover goes).
 sys_key ctrl+shift+2
 sys_wait_for --timeout 5 xdotool search --name '^kadrix-screencapture$' || fail "Ctrl+Shift+2 did nothing while the popover showed"
+sys_wait_for --timeout 3 bash -c '! xdotool search --onlyvisible --classname "^kadrix$" getwindowgeometry %@ | grep -q "392x"' \
+  || fail "the popover stayed open through the area capture"
 sleep 0.5
 sys_key Escape
 sys_wait_for --timeout 5 bash -c '! xdotool search --name "^kadrix-screencapture$"' || fail "the screenshot tool stayed"

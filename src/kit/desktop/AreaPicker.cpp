@@ -1,5 +1,9 @@
 #include "kit/desktop/AreaPicker.h"
 
+#include <QtGui/qguiapplication_platform.h>
+#include <xcb/xcb.h>
+
+#include <QAbstractNativeEventFilter>
 #include <QElapsedTimer>
 #include <QEventLoop>
 #include <QGuiApplication>
@@ -12,8 +16,11 @@
 #include <QWidget>
 #include <QWindow>
 #include <algorithm>
+#include <chrono>
 #include <cmath>
+#include <cstdlib>
 #include <optional>
+#include <thread>
 
 #include "kit/desktop/Grab.h"
 #include "kit/desktop/WindowList.h"
@@ -191,6 +198,58 @@ private:
     std::optional<WindowInfo> hovered_;
 };
 
+// Holds the keyboard from before the overlay is made until it takes the keys
+// itself: a key the user presses while it comes up would otherwise go to the
+// window that had the focus. Those keys reach us addressed to the root
+// window, which the toolkit drops; they are handed to the overlay instead, in
+// the order they came, once the event loop runs.
+class EarlyKeys : public QAbstractNativeEventFilter {
+public:
+    EarlyKeys() {
+        auto* x11 = qGuiApp->nativeInterface<QNativeInterface::QX11Application>();
+        conn_ = x11 ? x11->connection() : nullptr;
+        if (!conn_) return;
+        const xcb_window_t root = xcb_setup_roots_iterator(xcb_get_setup(conn_)).data->root;
+        // Another program holding the keyboard keeps it: the overlay asks again once it shows.
+        auto* r = xcb_grab_keyboard_reply(
+            conn_,
+            xcb_grab_keyboard(conn_, 0, root, XCB_CURRENT_TIME, XCB_GRAB_MODE_ASYNC, XCB_GRAB_MODE_ASYNC),
+            nullptr);
+        held_ = r && r->status == XCB_GRAB_STATUS_SUCCESS;
+        free(r);
+        if (held_) qGuiApp->installNativeEventFilter(this);
+    }
+    ~EarlyKeys() override {
+        if (!held_) return;
+        qGuiApp->removeNativeEventFilter(this);
+        xcb_ungrab_keyboard(conn_, XCB_CURRENT_TIME);  // where the overlay did not take it over
+        xcb_flush(conn_);
+    }
+    EarlyKeys(const EarlyKeys&) = delete;
+    EarlyKeys& operator=(const EarlyKeys&) = delete;
+
+    void sendTo(QWidget& overlay) { overlay_ = xcb_window_t(overlay.winId()); }
+
+    bool nativeEventFilter(const QByteArray& type, void* message, qintptr*) override {
+        if (!overlay_ || type != "xcb_generic_event_t") return false;
+        auto* e = static_cast<xcb_generic_event_t*>(message);
+        const uint8_t kind = e->response_type & 0x7f;
+        if (kind != XCB_KEY_PRESS && kind != XCB_KEY_RELEASE) return false;
+        // Press and release events have the same layout.
+        auto* k = reinterpret_cast<xcb_key_press_event_t*>(e);
+        if (k->event == k->root) {
+            k->event = overlay_;
+            k->child = XCB_NONE;
+        }
+        return false;
+    }
+
+private:
+    xcb_connection_t* conn_ = nullptr;
+    bool held_ = false;
+    xcb_window_t overlay_ = XCB_NONE;
+};
+
 }  // namespace
 
 AreaPick AreaPicker::run(const Rect& screen, Mode mode, Image& frozen, const std::function<void()>& onShown) {
@@ -204,11 +263,20 @@ AreaPick AreaPicker::run(const Rect& screen, Mode mode, Image& frozen, const std
         frozen = grabArea(screen);
         if (frozen.isNull()) return {};
     }
+    EarlyKeys early;
     PickerWidget w(screen, mode);
+    early.sendTo(w);
     if (held) {
         const auto window = uint32_t(w.winId());  // made now, mapped by show()
         QGuiApplication::sync();
         held->showDimmedIn(window, kDim / 255.0);
+    }
+    // Tests stretch the moment between the overlay's making and its showing,
+    // to give it a key just then.
+    if (const char* ms = std::getenv("KADRIX_TEST_OVERLAY_SHOW_DELAY_MS")) {
+        w.winId();
+        QGuiApplication::sync();
+        std::this_thread::sleep_for(std::chrono::milliseconds(std::atoi(ms)));
     }
     QEventLoop loop;
     w.onDone = [&loop] { loop.quit(); };

@@ -18,6 +18,11 @@
 #include "kit/ui/qt/ApplicationPrivate.h"
 #include "kit/ui/qt/ViewPrivate.h"
 
+#if __has_include(<xcb/xcb.h>)
+#include <xcb/xcb.h>
+#define KIT_HAVE_XCB 1
+#endif
+
 namespace kit {
 
 namespace {
@@ -82,6 +87,23 @@ protected:
         QWidget::changeEvent(e);
         if (e->type() == QEvent::ActivationChange && !isActiveWindow() && onDeactivated) onDeactivated();
     }
+#ifdef KIT_HAVE_XCB
+    // The toolkit's account of activation misses a loss of the focus when the
+    // panel is shown again right after it was hidden (it still counts the
+    // panel active from before, so no change is reported): the server's own
+    // word that the focus left is heard as well.
+    bool nativeEvent(const QByteArray& type, void* message, qintptr* result) override {
+        if (type == "xcb_generic_event_t" && onDeactivated) {
+            auto* e = static_cast<xcb_generic_event_t*>(message);
+            if ((e->response_type & 0x7f) == XCB_FOCUS_OUT &&
+                reinterpret_cast<xcb_focus_out_event_t*>(e)->detail != XCB_NOTIFY_DETAIL_POINTER)
+                QTimer::singleShot(0, this, [this] {
+                    if (onDeactivated) onDeactivated();
+                });
+        }
+        return QWidget::nativeEvent(type, message, result);
+    }
+#endif
     void hideEvent(QHideEvent* e) override {
         QWidget::hideEvent(e);
         if (onHidden) onHidden();

@@ -247,6 +247,33 @@ TEST_F(CaptureSystem, EscapeCancelsOnceAnotherProgramLetsGoOfTheKeyboard) {
     EXPECT_TRUE(spy.oopses.empty());
 }
 
+// A key given while the overlay is made but not yet shown (it has its title,
+// by which scripts find it, a moment before it maps and takes the keys) is
+// kept and acted on once it shows. The tool is asked to wait in that moment,
+// so the key falls there every time; where it is not kept, the overlay is
+// cancelled only by a second Escape given to it 3 s later.
+TEST_F(CaptureSystem, EscapeGivenWhileTheOverlayComesUpIsKept) {
+    const QString dir = QString::fromStdString(kit::files::tempDir());
+    const QString done = dir + "/early-done", late = dir + "/early-late", shown = dir + "/early-shown";
+    for (const QString& f : {done, late, shown}) QFile::remove(f);
+    qputenv("KADRIX_TEST_OVERLAY_SHOW_DELAY_MS", "700");
+    later(
+        QString("for i in $(seq 500); do xdotool search --name '^kadrix-screencapture$' >/dev/null && break; "
+                "sleep 0.01; done; "
+                "xdotool search --onlyvisible --name '^kadrix-screencapture$' >/dev/null && touch '%3'; "
+                "xdotool key Escape; "
+                "sleep 3; [ -e '%1' ] || { touch '%2'; xdotool search --onlyvisible --name "
+                "'^kadrix-screencapture$' windowfocus key Escape; }")
+            .arg(done, late, shown));
+    kit::Image img = Capturer::interactive(WindowShadow::transparent, false, false, false);
+    QFile(done).open(QIODevice::WriteOnly);
+    qunsetenv("KADRIX_TEST_OVERLAY_SHOW_DELAY_MS");
+    EXPECT_FALSE(QFile::exists(shown)) << "the Escape came after the overlay showed: the test did not test";
+    EXPECT_TRUE(img.isNull());
+    EXPECT_FALSE(QFile::exists(late)) << "the Escape given while the overlay came up was lost";
+    EXPECT_TRUE(spy.oopses.empty());
+}
+
 TEST_F(CaptureSystem, WindowPickedByClickInTheTool) {
     Client yellow({"solid", "Yellow Window", "500", "300", "300", "200", "#e0c000"});
     ASSERT_TRUE(waitFor([] { return windowTitled("Yellow Window").has_value(); }));
