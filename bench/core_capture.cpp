@@ -8,10 +8,9 @@
 #include <memory>
 
 #include "BenchSupport.h"
+#include "EditorCore.h"
 #include "XvfbScreens.h"
-#include "core/AppLogic.h"
 #include "editor/Framer.h"
-#include "editor/MainWindowController.h"
 #include "kit/desktop/Grab.h"
 #include "kit/ui/View.h"
 #include "kit/ui/Window.h"
@@ -23,7 +22,7 @@ benchsupport::XvfbScreens screens;
 void BM_CaptureToFirstFrame(benchmark::State& state) {
     const int w = int(state.range(0)), h = int(state.range(1));
     setenv("DISPLAY", screens.displayFor(w, h).c_str(), 1);
-    core::AppLogic& logic = core::AppLogic::shared();
+    core::AppLogic& logic = benchsupport::coreWithEditor();
     kit::Window* win = logic.winMain();
     if (!win) return state.SkipWithError("no editor window");
     editor::Framer::shared()._dpr.set(1.0);

@@ -8,7 +8,7 @@
 #include <string>
 
 #include "BenchSupport.h"
-#include "core/AppLogic.h"
+#include "EditorCore.h"
 #include "editor/Framer.h"
 #include "kit/image/ImageIO.h"
 
@@ -47,7 +47,7 @@ const std::string& bigPNG() {
 
 void BM_OpenLargePNG(benchmark::State& state) {
     const std::string& file = bigPNG();
-    core::AppLogic& logic = core::AppLogic::shared();
+    core::AppLogic& logic = benchsupport::coreWithEditor();
     for (auto _ : state) {
         if (!logic.openImage(file)) return state.SkipWithError("the file did not open");
         benchmark::DoNotOptimize(logic.imgSource().bits());
@@ -56,7 +56,9 @@ void BM_OpenLargePNG(benchmark::State& state) {
     state.counters["file_MB"] = double(fs::file_size(file)) / 1e6;
 }
 
-BENCHMARK(BM_OpenLargePNG)->Unit(benchmark::kMillisecond)->MinTime(2.0);
+// Timed by the wall clock: the picture is decoded in the decoder program,
+// whose processor time this one's clock does not count.
+BENCHMARK(BM_OpenLargePNG)->Unit(benchmark::kMillisecond)->MinTime(2.0)->UseRealTime();
 
 }  // namespace
 

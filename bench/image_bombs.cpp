@@ -13,7 +13,7 @@
 #include <string>
 
 #include "BenchSupport.h"
-#include "core/AppLogic.h"
+#include "EditorCore.h"
 #include "kit/base/Files.h"
 #include "kit/image/ImageIO.h"
 
@@ -93,7 +93,7 @@ BENCHMARK(BM_PngHeaderBomb)->Unit(benchmark::kMicrosecond)->Iterations(20);
 
 void BM_OpenAtTheCap(benchmark::State& state) {
     const std::string& file = capPNG();
-    core::AppLogic& logic = core::AppLogic::shared();
+    core::AppLogic& logic = benchsupport::coreWithEditor();
     double growth = 0;
     for (auto _ : state) {
         growth = peakGrowthOf([&] {

@@ -60,7 +60,9 @@ void BM_Open4KPng(benchmark::State& state) {
     state.counters["file_MB"] = double(fs::file_size(file)) / 1e6;
 }
 
-BENCHMARK(BM_Open4KPng)->Arg(0)->Arg(1)->Unit(benchmark::kMillisecond)->MinTime(2.0);
+// Timed by the wall clock: on the decoder's route the decoding is another
+// program's processor time, which this one's clock does not count.
+BENCHMARK(BM_Open4KPng)->Arg(0)->Arg(1)->Unit(benchmark::kMillisecond)->MinTime(2.0)->UseRealTime();
 
 double threadSeconds() {
     timespec t{};
@@ -119,16 +121,23 @@ void BM_ReadAtTheCap(benchmark::State& state) {
         std::ofstream(file, std::ios::binary)
             .write(reinterpret_cast<const char*>(bytes.data()), bytes.size());
     }
+    // Under the program's own limits, whatever a smoke run gave the hostile
+    // files: a picture at the cap takes the decoder longer than they get.
+    const kit::ImageIO::DecoderLimits before = kit::ImageIO::decoderLimits();
+    kit::ImageIO::setDecoderLimits({});
     double growth = 0;
     for (auto _ : state) {
         std::ofstream("/proc/self/clear_refs") << "5";
-        const double before = residentKB("VmRSS:");
+        const double resident = residentKB("VmRSS:");
         std::string error;
         const kit::Image image = kit::ImageIO::read(file.string(), 1.0, &error);
-        if (image.width() != 16000)
-            return state.SkipWithError(("the picture did not open: " + error).c_str());
-        growth = (residentKB("VmHWM:") - before) * 1024;
+        if (image.width() != 16000) {
+            state.SkipWithError(("the picture did not open: " + error).c_str());
+            break;
+        }
+        growth = (residentKB("VmHWM:") - resident) * 1024;
     }
+    kit::ImageIO::setDecoderLimits(before);
     state.counters["peak_growth_MB"] = growth / 1e6;
     state.counters["pixel_copies"] = growth / (16000.0 * 16000 * 4);
     fs::remove(file);
