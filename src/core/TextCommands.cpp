@@ -105,14 +105,14 @@ void AppLogic::recognize(const kit::Image& image) {
         };
     }
     recognitionQueue().async([this, image, reader, alive = std::weak_ptr<int>(life_)] {
-        const double started = kit::wallNow();
+        const uint64_t noticesBefore = imaging::noticesGiven();
         // No text at all: the recognition could not run, and has said so.
         std::optional<std::string> text = reader(image);
         if (!text) return;
         // A notice told while reading (the language's data is missing) is
         // not replaced by the result before it could be read.
-        const double told = imaging::lastNoticeTime();
-        const double notBefore = told >= started ? told + services::Notifier::kWarningDuration : 0;
+        const std::optional<double> told = imaging::noticeSince(noticesBefore);
+        const double notBefore = told ? *told + services::Notifier::kWarningDuration : 0;
         kit::dispatchMain([this, alive, notBefore, text = std::move(*text)] {
             if (!alive.lock()) return;
             ocrNoticeNotBefore_ = notBefore;

@@ -1,6 +1,5 @@
 #include "imaging/Diagnostics.h"
 
-#include <atomic>
 #include <charconv>
 #include <cmath>
 #include <cstdio>
@@ -62,15 +61,31 @@ void sendEvent(const std::string& name, const EventData& data) {
 }
 
 namespace {
-std::atomic<double> noticeTime{0};
+// The last notice's time and a count of them. A caller compares counts, not
+// times: a time left by an earlier notice may come from another clock (a
+// test's) and would read as one given now.
+std::mutex noticeLock;
+double noticeTime = 0;
+uint64_t noticeCount = 0;
 }  // namespace
 
-double lastNoticeTime() {
-    return noticeTime.load();
+std::optional<double> noticeSince(uint64_t count) {
+    std::lock_guard<std::mutex> lock(noticeLock);
+    if (noticeCount == count) return std::nullopt;
+    return noticeTime;
+}
+
+uint64_t noticesGiven() {
+    std::lock_guard<std::mutex> lock(noticeLock);
+    return noticeCount;
 }
 
 void notice(const std::string& title, const std::string& message) {
-    noticeTime.store(kit::wallNow());
+    {
+        std::lock_guard<std::mutex> lock(noticeLock);
+        noticeTime = kit::wallNow();
+        ++noticeCount;
+    }
     Diagnostics d = current();
     if (d.notice)
         d.notice(title, message);

@@ -6,7 +6,9 @@
 // queued, and slow timers queue the repeatable "timer-assert" event and print
 // their line; notices are the notifier's warnings.
 #include <chrono>
+#include <cstdint>
 #include <functional>
+#include <optional>
 #include <string>
 #include <utility>
 #include <variant>
@@ -35,9 +37,11 @@ void errorReport(const std::string& function, const std::string& message);
 void sendEvent(const std::string& name, const EventData& data);
 // Tells the user; callable from any thread.
 void notice(const std::string& title, const std::string& message);
-// When notice() last told the user something (kit::wallNow()), 0 before it
-// ever did: a result that follows gives the notice time to be read.
-double lastNoticeTime();
+// How many notices notice() has given so far, and when the last of them was
+// given (kit::wallNow()) if any came after that count was read: a result
+// that follows a notice gives the notice time to be read.
+uint64_t noticesGiven();
+std::optional<double> noticeSince(uint64_t count);
 // A plain diagnostic line on the standard output.
 void consoleLine(const std::string& line);
 
