@@ -22,6 +22,7 @@
 #include "objects/ObjOval.h"
 #include "objects/ObjRectangle.h"
 #include "objects/ObjText.h"
+#include "objects/PressedKeys.h"
 #include "services/Settings.h"
 #include "services/Telemetry.h"
 #include "support/TelemetryQueue.h"
@@ -93,6 +94,7 @@ protected:
     void SetUp() override {
         freshSettings();
         Handlers::shared().pressedMouseButtons = {};
+        objects::PressedKeys::shared().pressed.clear();
         Framer& f = Framer::shared();
         f._dpr.set(1);
         f._zoom.set(1);
