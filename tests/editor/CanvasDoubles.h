@@ -169,6 +169,10 @@ protected:
         calls().clear();
     }
     void TearDown() override {
+        // A key held for a test stays held until its release timer fires on
+        // the test's clock, which stops here: the next test would drag with it.
+        objects::PressedKeys::shared().timers.clear();
+        objects::PressedKeys::shared().pressed.clear();
         h.objects = nullptr;
         h.crop = nullptr;
         h.ruler = nullptr;

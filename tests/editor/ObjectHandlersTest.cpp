@@ -5,7 +5,6 @@
 
 #include <algorithm>
 #include <atomic>
-#include <set>
 #include <thread>
 
 #include "editor/CropTool.h"
@@ -23,8 +22,10 @@
 #include "objects/ObjOval.h"
 #include "objects/ObjRectangle.h"
 #include "objects/ObjText.h"
+#include "objects/PressedKeys.h"
 #include "services/Settings.h"
 #include "services/Telemetry.h"
+#include "support/TelemetryQueue.h"
 
 namespace editor {
 namespace {
@@ -93,6 +94,7 @@ protected:
     void SetUp() override {
         freshSettings();
         Handlers::shared().pressedMouseButtons = {};
+        objects::PressedKeys::shared().pressed.clear();
         Framer& f = Framer::shared();
         f._dpr.set(1);
         f._zoom.set(1);
@@ -104,8 +106,7 @@ protected:
         setCore(&core);
         setBackdrop(&backdropHost);
         editorHooks() = EditorHooks{};
-        for (const auto& e : services::Telemetry::shared().events())
-            seen.insert(e.value("evtid", int64_t(0)));
+        testsupport::emptyTelemetryQueue();
         Undo::shared().states.clear();
         Undo::shared().position = -1;
         ObjectHandlers::shared().clear();
@@ -123,7 +124,7 @@ protected:
     std::vector<kit::Json> events(const std::string& name) const {
         std::vector<kit::Json> out;
         for (const auto& e : services::Telemetry::shared().events())
-            if (!seen.count(e.value("evtid", int64_t(0))) && e.value("type", "") == name) out.push_back(e);
+            if (e.value("type", "") == name) out.push_back(e);
         return out;
     }
 
@@ -147,7 +148,6 @@ protected:
     RecordingCore core;
     RecordingBackdrop backdropHost;
     ObjectHandlers m;
-    std::set<int64_t> seen;
 };
 
 TEST_F(ObjectHandlersTest, TheTypeTableMatchesByContainmentAndStacksNewObjectsInFront) {

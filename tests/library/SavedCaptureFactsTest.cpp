@@ -18,6 +18,7 @@
 #include "objects/ObjText.h"
 #include "services/Settings.h"
 #include "services/Telemetry.h"
+#include "support/TelemetryQueue.h"
 
 namespace {
 
@@ -31,6 +32,8 @@ class SavedCaptureFacts : public LibraryFolderFixture {
 protected:
     void SetUp() override {
         LibraryFolderFixture::SetUp();
+        // The save's event is read from a queue of this test's own.
+        testsupport::emptyTelemetryQueue();
         services::Settings::shared().setLibAllowOCR(true);
         services::Settings::shared().setDefaultFolderURL(folder);
         core::setLibrary(&library::LibraryLink::shared());

@@ -7,7 +7,6 @@
 
 #include <memory>
 #include <ostream>
-#include <set>
 #include <string>
 #include <vector>
 
@@ -121,7 +120,6 @@ public:
 
     SpyHost handlers;
     FakeAppLogic app;
-    std::set<int64_t> seen_;
 };
 
 }  // namespace objects

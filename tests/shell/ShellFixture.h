@@ -10,11 +10,10 @@
 #include <vector>
 
 #include "editor/EditorHost.h"
-#include "kit/base/Defaults.h"
 #include "kit/base/Json.h"
-#include "services/Settings.h"
 #include "services/Telemetry.h"
 #include "shell/CoreLink.h"
+#include "support/TelemetryQueue.h"
 
 namespace shelltest {
 
@@ -112,17 +111,12 @@ struct RecordingEditorCore : editor::CoreHost {
     std::string fileName() const override { return "SCR-name"; }
 };
 
-// Installs the doubles for one test and removes them after. Each test starts
-// with an empty telemetry queue that is never posted: the queue is the
-// process's own, and a batch of 36 leaving it mid-test (after whatever the
-// tests before had queued) takes the events the test counts with it.
+// Installs the doubles for one test and removes them after; each test
+// counts its events in a telemetry queue of its own.
 class ShellFixture : public ::testing::Test {
 protected:
     void SetUp() override {
-        auto& settings = services::Settings::shared();
-        settings.storeBool("allowTelemetry", false);
-        settings.storage().set("GATelemetry", kit::Json::array());
-        services::Telemetry::shared().restoreQueue();
+        testsupport::emptyTelemetryQueue();
         shell::setCoreLink(&core);
         shell::setEditorLink(&editorParts);
         editor::setCore(&editorCore);
