@@ -155,8 +155,19 @@ Image Pasteboard::image() const {
     return {};
 }
 
+// Asked each time a menu opens: it looks at the types offered and at a
+// file's head, never decodes. A picture that then fails to decode is told
+// when it is read.
 bool Pasteboard::hasImage() const {
-    return !image().isNull();
+    QClipboard* cb = clipboard();
+    const QMimeData* m = cb ? cb->mimeData() : nullptr;
+    if (!m) return false;
+    if (m->hasImage()) return true;
+    for (const QString& f : m->formats())
+        if (f.startsWith("image/")) return true;
+    for (const QUrl& u : m->urls())
+        if (u.isLocalFile() && ImageIO::refusalOf(u.toLocalFile().toStdString()).empty()) return true;
+    return false;
 }
 
 std::vector<std::string> Pasteboard::types() const {

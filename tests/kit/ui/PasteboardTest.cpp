@@ -96,3 +96,26 @@ TEST(Pasteboard, PastedPicturesAreDecodedUnderTheDecodersLimits) {
     ImageIO::setDecoderLimits(saved);
     pb.clearContents();
 }
+
+// Whether the clipboard holds a picture is asked each time a menu opens: the
+// types offered and a file's head answer it, without a decoder.
+TEST(Pasteboard, HasImageLooksAtTypesAndHeadsWithoutDecoding) {
+    auto& pb = Pasteboard::general();
+    ImageIO::setDecoderProgram("/nonexistent/kadrix-decode");
+    auto* mime = new QMimeData;
+    mime->setData(
+        "image/jpeg",
+        QByteArray::fromStdString(testsupport::testDataBytes("repro/jpeg-progressive-4096-60000-scans.jpg")));
+    QGuiApplication::clipboard()->setMimeData(mime);
+    EXPECT_TRUE(pb.hasImage()) << "an offered image type is enough";
+
+    const QDir home(QString::fromLocal8Bit(std::getenv("KADRIX_HOME")));
+    QFile text(home.filePath("notes.png"));
+    ASSERT_TRUE(text.open(QIODevice::WriteOnly));
+    text.write("plain words, not a picture\n");
+    text.close();
+    pb.setFilePaths({text.fileName().toStdString()});
+    EXPECT_FALSE(pb.hasImage()) << "a file whose head is no picture";
+    ImageIO::setDecoderProgram("");
+    pb.clearContents();
+}
