@@ -241,6 +241,8 @@ int runDecoder(int argc, char** argv) {
         limit(RLIMIT_AS, rlim_t(memory) + rlim_t(kMaxImageFileBytes) + (rlim_t(1) << 30),
               rlim_t(memory) + rlim_t(kMaxImageFileBytes) + (rlim_t(1) << 30));
     }
+#else
+    (void)memory;
 #endif
     confine();
 
