@@ -66,6 +66,7 @@ struct TextBox {
     std::mutex m;
     std::condition_variable cv;
     std::optional<std::string> text;
+    bool unavailable = false;  // the recogniser could not be started
 };
 
 // Threads that recognise text and live on after each recognition, so each
@@ -134,6 +135,7 @@ private:
             {
                 std::lock_guard<std::mutex> b(job.box->m);
                 job.box->text = std::move(joined);
+                job.box->unavailable = result.unavailable;
                 job.box->cv.notify_all();
             }
             g.lock();
@@ -492,6 +494,10 @@ std::string IndexMachine::ocrWithTimeout(const kit::Image& image, double timeout
         Recognisers::shared().withdraw(box);
         g.lock();
     }
+    // With no recogniser at all the text stays unknown (empty), so the file
+    // is queued again once recognition works; "~" is for an image the
+    // recogniser ran on and read nothing in.
+    if (box->text && box->unavailable) return "";
     return box->text && !box->text->empty() ? *box->text : "~";
 }
 

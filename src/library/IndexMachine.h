@@ -63,7 +63,9 @@ public:
     // Why the last walk could not list the folder ("" when it could).
     std::string walkError() const;
 
-    // The recognised text of an image or "~"; waits at most `timeout` seconds.
+    // The recognised text of an image, "~" when the recogniser read none (or
+    // failed on it), "" when no recogniser could be started at all; waits at
+    // most `timeout` seconds.
     // Recognition runs on a pool of at most kRecognisers threads that keep
     // their engines loaded; a recognition that overruns its wait keeps its
     // thread, and later ones wait for a free thread rather than adding more.

@@ -8,6 +8,7 @@
 #include <map>
 #include <string_view>
 #include <unordered_map>
+#include <utility>
 
 #include "imaging/ColorMagic.h"
 #include "kit/base/Dispatch.h"
@@ -262,6 +263,46 @@ void ScreenLib::noteWriteLocked(bool ok, const std::string& error) {
                                                        error + ". It is tried again at the next change.");
 }
 
+namespace {
+
+bool fromACapture(const GrabData& rec) {
+    auto mode = rec.content.find("mode");
+    return mode != rec.content.end() && !mode->second.empty() && mode->second != "file";
+}
+
+bool holdsText(const std::string& ocr) {
+    return !ocr.empty() && ocr != "~";
+}
+
+}  // namespace
+
+// What a later entry of the same name gives the kept one: its recognised
+// text (with the domains read from it) where the kept one has none, its
+// capture details where the kept one was only found as a file, and any key
+// the kept one lacks.
+bool ScreenLib::mergeDuplicate(GrabData& kept, const GrabData& later) {
+    static const std::set<std::string> captureDetails = {"mode",   "ts",     "app", "window",
+                                                         "objects", "labels", "dpr"};
+    std::set<std::string> taken;
+    if (fromACapture(later) && !fromACapture(kept)) taken = captureDetails;
+    auto ocr = later.content.find("ocr");
+    auto keptOcr = kept.content.find("ocr");
+    if (ocr != later.content.end() && holdsText(ocr->second) &&
+        (keptOcr == kept.content.end() || !holdsText(keptOcr->second)))
+        taken.insert({"ocr", "domains"});
+    bool changed = false;
+    for (const std::string& key : taken) {
+        auto theirs = later.content.find(key);
+        if (theirs == later.content.end())
+            changed |= kept.content.erase(key) > 0;
+        else
+            changed |= std::exchange(kept.content[key], theirs->second) != theirs->second;
+    }
+    for (const auto& [key, value] : later.content)
+        if (!taken.count(key)) changed |= kept.content.emplace(key, value).second;
+    return changed;
+}
+
 void ScreenLib::dedup() {
     services::timerStart("Dedup");
     size_t before, after;
@@ -278,10 +319,7 @@ void ScreenLib::dedup() {
             auto [at, isNew] = first.emplace(nameOf(*e), e.get());
             if (isNew) continue;
             e->deleteMePlease = true;
-            GrabData& kept = *at->second;
-            bool grew = false;
-            for (const auto& [key, value] : e->content) grew |= kept.content.emplace(key, value).second;
-            if (grew) kept.invalidateCaches();
+            if (mergeDuplicate(*at->second, *e)) at->second->invalidateCaches();
         }
         std::erase_if(records_, [](const Entry& e) { return e->deleteMePlease; });
         after = records_.size();

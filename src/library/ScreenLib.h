@@ -69,6 +69,9 @@ public:
     // A new file name appends one line; a known one merges (new values win).
     virtual void addOrUpdate(const Entry& entry);
     virtual void dedup();
+    // Folds a later entry of the same file name into the kept one; true when
+    // the kept one changed.
+    static bool mergeDuplicate(GrabData& kept, const GrabData& later);
     // Marks entries whose files are missing, brings back those found again,
     // forgets those missing for more than 30 days. True when a gone state flipped.
     // A walk of `forFolder` checks only while that is still the library's folder.

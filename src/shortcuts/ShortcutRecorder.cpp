@@ -114,6 +114,10 @@ void ShortcutRecorder::startRecording() {
     setPlaceholder(localized("press_shortcut"));
     applyCancelButton();
     setCaretHidden(true);
+    // A combination another program holds would go to that program and never
+    // be seen here, so it could not be refused: the keyboard is ours while
+    // recording.
+    setHoldsKeyboard(true);
     if (!paused_) {
         pauseDispatch();
         paused_ = true;
@@ -131,6 +135,7 @@ void ShortcutRecorder::startRecording() {
 void ShortcutRecorder::endRecording() {
     if (monitor_) kit::LocalEventMonitor::remove(monitor_);
     monitor_ = 0;
+    setHoldsKeyboard(false);
     if (*alive_) {
         setPlaceholder(localized("record_shortcut"));
         setCaretHidden(false);

@@ -7,6 +7,7 @@
 #include <QPainter>
 #include <filesystem>
 #include <fstream>
+#include <optional>
 #include <thread>
 
 #include "LibraryFixture.h"
@@ -194,6 +195,32 @@ TEST_F(Indexer, RecognisedTextAndItsDomainsReachTheRecord) {
     EXPECT_NE(rec->content.at("ocr").find("kadrix.app"), std::string::npos) << rec->content.at("ocr");
     EXPECT_EQ(rec->content.at("domains"), "kadrix.app");
     EXPECT_EQ(lib->search("KADRIX").size(), 1u);
+}
+
+TEST_F(Indexer, AFileIndexedWhileNoRecogniserCouldStartIsReadAgainOnceOneCan) {
+    services::Settings::shared().setLibAllowOCR(true);
+    std::string path = picture("SCR-20240106-kvqe.png", "visit kadrix.app today", 640, 64);
+    const char* data = std::getenv("TESSDATA_PREFIX");
+    const std::optional<std::string> saved = data ? std::optional<std::string>(data) : std::nullopt;
+    // No recognition data where the engine looks: it cannot be started.
+    const std::string empty = folder + "/no-data";
+    std::filesystem::create_directories(empty);
+    setenv("TESSDATA_PREFIX", empty.c_str(), 1);
+    lib->indexMachine->indexFile(path, {{"mode", "area"}});
+    if (saved)
+        setenv("TESSDATA_PREFIX", saved->c_str(), 1);
+    else
+        unsetenv("TESSDATA_PREFIX");
+    auto rec = lib->record("SCR-20240106-kvqe.png");
+    ASSERT_TRUE(rec);
+    EXPECT_EQ(rec->content.at("ocr"), "") << "not read is not the same as read and found empty";
+    EXPECT_FALSE(rec->colors().empty());
+
+    lib->indexMachine->walk(false, {});
+    EXPECT_EQ(queuedNames(), std::vector<std::string>{"SCR-20240106-kvqe.png"});
+    lib->indexMachine->indexFile(path, {});
+    EXPECT_EQ(lib->search("KADRIX").size(), 1u);
+    EXPECT_EQ(lib->record("SCR-20240106-kvqe.png")->content.at("mode"), "area");
 }
 
 TEST_F(Indexer, TheQueueFillsOnlyTheRoomLeftUnderTheLimit) {

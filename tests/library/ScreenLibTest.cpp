@@ -285,8 +285,9 @@ TEST_F(Library, AFileIndexedAgainWhileItsSealedLineWasUnreadableKeepsItsCaptureD
     const std::string db = folder + "/imagelib.kxdb";
     // Captured and sealed.
     library::DataLayer store(folder);
-    const Record captured = {{"filename", "a.png"}, {"ts", "10"},        {"ocr", "invoice"},
-                             {"mode", "window"},    {"app", "Terminal"}, {"objects", "ar"}};
+    const Record captured = {{"filename", "a.png"}, {"ts", "10"},        {"ocr", "invoice kadrix.app"},
+                             {"mode", "window"},    {"app", "Terminal"}, {"objects", "ar"},
+                             {"domains", "kadrix.app"}};
     ASSERT_TRUE(store.write(store.encodeRec(captured), true));
     // Then a session that could not open sealed lines (libcrypto missing
     // reads them as a store of another key does): the file is indexed again
@@ -295,7 +296,7 @@ TEST_F(Library, AFileIndexedAgainWhileItsSealedLineWasUnreadableKeepsItsCaptureD
     library::DataLayer blind(folder, "a key that opens nothing here");
     ASSERT_TRUE(blind.read());
     EXPECT_TRUE(blind.records.empty());
-    ASSERT_TRUE(blind.write(R"({"filename":"a.png","ocr":"invoice","ts":"11","width":"640"})"
+    ASSERT_TRUE(blind.write(R"({"filename":"a.png","mode":"file","ocr":"~","domains":"","ts":"11","width":"640"})"
                             "\n",
                             false));
     EXPECT_EQ(lines(), 2u);
@@ -307,7 +308,11 @@ TEST_F(Library, AFileIndexedAgainWhileItsSealedLineWasUnreadableKeepsItsCaptureD
     auto a = lib.record("a.png");
     ASSERT_TRUE(a);
     EXPECT_EQ(a->content.at("mode"), "window");
+    EXPECT_EQ(a->content.at("ts"), "10");
     EXPECT_EQ(a->content.at("app"), "Terminal");
+    EXPECT_EQ(a->content.at("ocr"), "invoice kadrix.app");
+    EXPECT_EQ(a->content.at("domains"), "kadrix.app");
+    EXPECT_EQ(lib.search("invoice").size(), 1u);
     EXPECT_EQ(a->content.at("objects"), "ar");
     EXPECT_EQ(a->content.at("width"), "640");
     EXPECT_EQ(a->facetKeys().app, "Terminal");

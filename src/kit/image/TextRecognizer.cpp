@@ -251,11 +251,13 @@ TextRecognitionResult TextRecognizer::recognize(const Image& image, const TextRe
     const std::string languages = engineLanguages(request.languages);
     if (languages.empty()) {
         result.error = "no recognition data installed";
+        result.unavailable = true;
         return result;
     }
     const Engine* lib = engineLibrary();
     if (!lib) {
-        result.error = engineFile().error();
+        result.error = engineFile().error().empty() ? "the recognition library is incomplete" : engineFile().error();
+        result.unavailable = true;
         return result;
     }
     runSingleThreaded(*lib);
@@ -263,6 +265,7 @@ TextRecognitionResult TextRecognizer::recognize(const Image& image, const TextRe
     TessBaseAPI* api = engine(*lib, languages, error);
     if (!api) {
         result.error = error;
+        result.unavailable = true;
         return result;
     }
     // Screen text is small for the engine; the careful level reads small

@@ -46,6 +46,10 @@ struct TextRecognitionRequest {
 struct TextRecognitionResult {
     std::vector<TextLine> lines;  // top to bottom
     std::string error;            // empty on success
+    // The recogniser could not be started at all (no data installed, its
+    // library missing or failing to load, its engine not taking the data),
+    // as opposed to a recognition that ran on the image and failed.
+    bool unavailable = false;
     bool ok() const { return error.empty(); }
 };
 

@@ -145,6 +145,14 @@ void TextField::selectAll() {
     edit(*this)->selectAll();
 }
 
+void TextField::setHoldsKeyboard(bool holds) {
+    QLineEdit* e = edit(*this);
+    if (holds)
+        e->grabKeyboard();
+    else if (QWidget::keyboardGrabber() == e)
+        e->releaseKeyboard();
+}
+
 void TextField::setCaretHidden(bool hidden) {
     QLineEdit* e = edit(*this);
     if (hidden && !dynamic_cast<CaretlessStyle*>(e->style())) {

@@ -58,6 +58,10 @@ public:
     std::function<void(TextField&)> onFocusOut;
     // Hides the text cursor (a field that records keys rather than text).
     void setCaretHidden(bool hidden);
+    // While held, every key press of the display comes to this field, even a
+    // combination another program has taken for itself (an active grab of
+    // the keyboard). Let go when told, when the field is hidden or destroyed.
+    void setHoldsKeyboard(bool holds);
     // Gives the focus away (to the window, no other view takes it).
     void resignFocus();
     // The action runs when editing ends: Return, or the field loses focus

@@ -6,6 +6,8 @@
 // import and the clipboard with xclip.
 #include <gtest/gtest.h>
 #include <unistd.h>
+#include <xcb/xcb.h>
+#include <xcb/xcb_keysyms.h>
 
 #include <QApplication>
 #include <QDir>
@@ -24,6 +26,7 @@
 #include "kit/desktop/EventMonitor.h"
 #include "kit/desktop/Grab.h"
 #include "kit/ui/Alert.h"
+#include "kit/ui/LocalEventMonitor.h"
 #include "kit/ui/Menu.h"
 #include "kit/ui/Pasteboard.h"
 #include "kit/ui/Popover.h"
@@ -356,6 +359,62 @@ public:
     }
 };
 }  // namespace
+
+TEST(KitLive, AFieldHoldingTheKeyboardGetsACombinationAnotherProgramHolds) {
+    REQUIRE_X11();
+    // Another client takes Ctrl+Alt+K for itself, as a desktop's shortcut
+    // daemon does.
+    xcb_connection_t* other = xcb_connect(nullptr, nullptr);
+    ASSERT_FALSE(xcb_connection_has_error(other));
+    const xcb_window_t root = xcb_setup_roots_iterator(xcb_get_setup(other)).data->root;
+    xcb_key_symbols_t* symbols = xcb_key_symbols_alloc(other);
+    xcb_keycode_t* codes = xcb_key_symbols_get_keycode(symbols, 'k');
+    ASSERT_TRUE(codes && codes[0]);
+    const xcb_keycode_t k = codes[0];
+    std::free(codes);
+    xcb_key_symbols_free(symbols);
+    ASSERT_EQ(xcb_request_check(other, xcb_grab_key_checked(other, 1, root, XCB_MOD_MASK_CONTROL | XCB_MOD_MASK_1,
+                                                             k, XCB_GRAB_MODE_ASYNC, XCB_GRAB_MODE_ASYNC)),
+              nullptr);
+    xcb_flush(other);
+    auto otherGot = [&] {
+        int presses = 0;
+        while (xcb_generic_event_t* e = xcb_poll_for_event(other)) {
+            presses += (e->response_type & 0x7f) == XCB_KEY_PRESS;
+            std::free(e);
+        }
+        return presses;
+    };
+
+    Window window(contentAt(100, 100, 300, 60), WindowStyle::Borderless);
+    auto field = std::make_shared<TextField>(Rect{10, 10, 280, 40});
+    window.contentView()->addSubview(field);
+    window.makeKeyAndOrderFront();
+    window.makeFirstResponder(field.get());
+    pump(600);
+    int seen = 0;
+    auto monitor = LocalEventMonitor::add(LocalEventMonitor::Mask::KeyDown, [&](const Event& e) {
+        seen += e.keyCode == KeyCode::K;
+        return false;
+    });
+    auto press = [] {
+        sh("xdotool key ctrl+alt+k");
+        pump(400);
+    };
+    press();
+    EXPECT_EQ(seen, 0) << "the other program's grab takes the press";
+    EXPECT_EQ(otherGot(), 1);
+    field->setHoldsKeyboard(true);
+    press();
+    EXPECT_EQ(seen, 1) << "held, the keyboard brings every press here";
+    EXPECT_EQ(otherGot(), 0);
+    field->setHoldsKeyboard(false);
+    press();
+    EXPECT_EQ(seen, 1) << "let go, the other program has its combination again";
+    EXPECT_EQ(otherGot(), 1);
+    LocalEventMonitor::remove(monitor);
+    xcb_disconnect(other);
+}
 
 TEST(KitLive, FilesDragFromOneViewToAnother) {
     REQUIRE_X11();
