@@ -281,7 +281,7 @@ bool holdsText(const std::string& ocr) {
 // capture details where the kept one was only found as a file, and any key
 // the kept one lacks.
 bool ScreenLib::mergeDuplicate(GrabData& kept, const GrabData& later) {
-    static const std::set<std::string> captureDetails = {"mode",   "ts",     "app", "window",
+    static const std::set<std::string> captureDetails = {"mode",    "ts",     "app", "window",
                                                          "objects", "labels", "dpr"};
     std::set<std::string> taken;
     if (fromACapture(later) && !fromACapture(kept)) taken = captureDetails;

@@ -285,8 +285,8 @@ TEST_F(Library, AFileIndexedAgainWhileItsSealedLineWasUnreadableKeepsItsCaptureD
     const std::string db = folder + "/imagelib.kxdb";
     // Captured and sealed.
     library::DataLayer store(folder);
-    const Record captured = {{"filename", "a.png"}, {"ts", "10"},        {"ocr", "invoice kadrix.app"},
-                             {"mode", "window"},    {"app", "Terminal"}, {"objects", "ar"},
+    const Record captured = {{"filename", "a.png"},    {"ts", "10"},        {"ocr", "invoice kadrix.app"},
+                             {"mode", "window"},       {"app", "Terminal"}, {"objects", "ar"},
                              {"domains", "kadrix.app"}};
     ASSERT_TRUE(store.write(store.encodeRec(captured), true));
     // Then a session that could not open sealed lines (libcrypto missing
@@ -296,9 +296,10 @@ TEST_F(Library, AFileIndexedAgainWhileItsSealedLineWasUnreadableKeepsItsCaptureD
     library::DataLayer blind(folder, "a key that opens nothing here");
     ASSERT_TRUE(blind.read());
     EXPECT_TRUE(blind.records.empty());
-    ASSERT_TRUE(blind.write(R"({"filename":"a.png","mode":"file","ocr":"~","domains":"","ts":"11","width":"640"})"
-                            "\n",
-                            false));
+    ASSERT_TRUE(
+        blind.write(R"({"filename":"a.png","mode":"file","ocr":"~","domains":"","ts":"11","width":"640"})"
+                    "\n",
+                    false));
     EXPECT_EQ(lines(), 2u);
 
     // Sealed lines open again: one entry, with the capture details.

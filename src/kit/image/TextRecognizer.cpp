@@ -256,7 +256,8 @@ TextRecognitionResult TextRecognizer::recognize(const Image& image, const TextRe
     }
     const Engine* lib = engineLibrary();
     if (!lib) {
-        result.error = engineFile().error().empty() ? "the recognition library is incomplete" : engineFile().error();
+        result.error =
+            engineFile().error().empty() ? "the recognition library is incomplete" : engineFile().error();
         result.unavailable = true;
         return result;
     }

@@ -373,9 +373,10 @@ TEST(KitLive, AFieldHoldingTheKeyboardGetsACombinationAnotherProgramHolds) {
     const xcb_keycode_t k = codes[0];
     std::free(codes);
     xcb_key_symbols_free(symbols);
-    ASSERT_EQ(xcb_request_check(other, xcb_grab_key_checked(other, 1, root, XCB_MOD_MASK_CONTROL | XCB_MOD_MASK_1,
-                                                             k, XCB_GRAB_MODE_ASYNC, XCB_GRAB_MODE_ASYNC)),
-              nullptr);
+    ASSERT_EQ(
+        xcb_request_check(other, xcb_grab_key_checked(other, 1, root, XCB_MOD_MASK_CONTROL | XCB_MOD_MASK_1,
+                                                      k, XCB_GRAB_MODE_ASYNC, XCB_GRAB_MODE_ASYNC)),
+        nullptr);
     xcb_flush(other);
     auto otherGot = [&] {
         int presses = 0;
