@@ -58,7 +58,7 @@ public:
 
 protected:
     void keyPressEvent(QKeyEvent* e) override {
-        // A key that a plain Qt child (a text field's editor) let go.
+        // With no view inside holding the keyboard, keys come to the panel itself.
         if (e->key() == Qt::Key_Escape && owner && owner->behavior() == Popover::Behavior::Transient) {
             e->accept();
             owner->close();

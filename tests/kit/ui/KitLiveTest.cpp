@@ -307,6 +307,14 @@ TEST(KitLive, AlertsPopoversAndTextViewsAnswerTheUser) {
     pump(5000, [&] { return !pop.isShown(); });
     EXPECT_FALSE(pop.isShown()) << "an outside click closes it";
 
+    // An Escape closes it when nothing inside holds the keyboard.
+    pop.show(Rect(10, 10, 40, 20), *s.view, RectEdge::MaxY);
+    pump(5000, [&] { return QApplication::activeWindow() != nullptr && pop.isShown(); });
+    pump(300);
+    sh("xdotool key Escape");
+    pump(5000, [&] { return !pop.isShown(); });
+    EXPECT_FALSE(pop.isShown()) << "Escape with no view holding the keyboard";
+
     // An Escape that no view inside used closes it too, from the text field
     // that has the keyboard.
     auto field = std::make_shared<TextField>(Rect{10, 10, 80, 24});
