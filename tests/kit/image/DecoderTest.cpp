@@ -348,7 +348,8 @@ TEST_F(DecoderLimitsFixture, AnUntrustedDecoderIsHeldToItsTimeAndItsAnswer) {
             c.maxSide > 0 ? io::readScaled(picture, c.maxSide, &error) : io::read(picture, 1.0, &error);
         const auto took = std::chrono::steady_clock::now() - start;
         const std::string log = testing::internal::GetCapturedStderr();
-        EXPECT_EQ(error, c.said);
+        // Not printed whole: one of them is a megabyte.
+        EXPECT_TRUE(error == c.said) << error.substr(0, 200);
         EXPECT_EQ(image.isNull(), !c.said.empty());
         // The decoder's time is a second, the wait for it 2.5: far from 30.
         EXPECT_LT(took, std::chrono::seconds(10));
