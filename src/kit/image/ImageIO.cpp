@@ -266,10 +266,12 @@ struct Ending {
 };
 
 // Ends the decoder once its answer has come, or its time is up (SIGKILL,
-// which a decoder cannot put off), and reaps it. A signal other than its
-// own limits (its processor time; its file-size limit, which only the
-// pixels can reach) and this program's kill is a crash of the decoder and
-// logged, naming the picture.
+// which a decoder cannot put off), and reaps it: the real one has ended by
+// the time its answer ends, one that lingers is not waited for. A death by
+// a signal other than its own limits (its processor time; its file-size
+// limit, which only the pixels can reach) and this program's kill at the
+// deadline or on an overlong answer is a crash, logged naming the picture;
+// so is lingering after the answer.
 Ending endDecoder(pid_t pid, AwaitResult awaited, const std::string& what) {
     ::kill(pid, SIGKILL);
     int status = 0;
@@ -289,6 +291,7 @@ Ending endDecoder(pid_t pid, AwaitResult awaited, const std::string& what) {
                      sigabbrev_np(sig) ? sigabbrev_np(sig) : "?", strsignal(sig), what.c_str());
     return {false, kDecoderFailed};
 }
+
 // The picture's pixels and texts from a decoder's answer that came whole:
 // its first line a code, never a sentence, its numbers held to what was asked.
 std::optional<Decoded> readAnswer(const std::string& reply, int pixels, double scale, int maxSide,
