@@ -24,6 +24,7 @@
 #include <string>
 #include <vector>
 
+#include "kit/image/DecoderAnswer.h"
 #include "kit/image/ImageDecode.h"
 
 #if defined(__SANITIZE_ADDRESS__) || defined(__SANITIZE_THREAD__)
@@ -57,8 +58,14 @@ void writeAll(int fd, const char* p, size_t n) {
     _exit(0);
 }
 
+// A refusal is answered by its code: the program that reads the answer
+// has its own sentence for each.
 [[noreturn]] void refuse(const std::string& why) {
-    answer("no " + why + "\n");
+    answer("no " + detail::refusalCode(why) + "\n");
+}
+
+[[noreturn]] void refuseFor(std::string_view word, int errorNumber) {
+    answer("no " + detail::refusalCode(word, errorNumber) + "\n");
 }
 
 void limit(int resource, rlim_t soft, rlim_t hard) {
@@ -247,15 +254,13 @@ int runDecoder(int argc, char** argv) {
     confine();
 
     struct stat st {};
-    if (::fstat(STDIN_FILENO, &st) != 0 || !S_ISREG(st.st_mode)) refuse("The file is not a regular file.");
+    if (::fstat(STDIN_FILENO, &st) != 0 || !S_ISREG(st.st_mode)) refuse(detail::kNotRegularFile);
     if (st.st_size <= 0) refuse(detail::kNotAnImage);
-    if (size_t(st.st_size) > kMaxImageFileBytes)
-        refuse("The file is too large to be an image that can be opened.");
+    if (size_t(st.st_size) > kMaxImageFileBytes) refuse(detail::kFileTooLarge);
     // Mapped, not read: the file's pages stay the file's, outside the limit
     // on the program's own data.
     void* mapped = ::mmap(nullptr, size_t(st.st_size), PROT_READ, MAP_PRIVATE, STDIN_FILENO, 0);
-    if (mapped == MAP_FAILED)
-        refuse("The file could not be read: " + std::string(std::strerror(errno)) + ".");
+    if (mapped == MAP_FAILED) refuseFor("unreadable", errno);
     const QByteArray bytes = QByteArray::fromRawData(static_cast<const char*>(mapped), qsizetype(st.st_size));
 
     try {
@@ -299,7 +304,7 @@ int runDecoder(int argc, char** argv) {
                              rowBytes * size_t(image.height()) == placedBytes &&
                              image.bytesPerLine() == qsizetype(rowBytes);
         if (!inPlace && ::ftruncate(kPixelsFd, off_t(rowBytes * size_t(image.height()))) != 0)
-            refuse("The image could not be handed over: " + std::string(std::strerror(errno)) + ".");
+            refuseFor("hand-over", errno);
         // Whole when the rows lie end to end (32-bit rows always do), in
         // pieces the size of the largest single write.
         for (int y = inPlace ? image.height() : 0; y < image.height();) {
@@ -313,8 +318,7 @@ int runDecoder(int argc, char** argv) {
             while (n > 0) {
                 const ssize_t w = ::pwrite(kPixelsFd, from, n, at);
                 if (w < 0 && errno == EINTR) continue;
-                if (w <= 0)
-                    refuse("The image could not be handed over: " + std::string(std::strerror(errno)) + ".");
+                if (w <= 0) refuseFor("hand-over", errno);
                 from += w, at += w, n -= size_t(w);
             }
             y += rows;
@@ -329,7 +333,7 @@ int runDecoder(int argc, char** argv) {
         }
         answer(reply);
     } catch (const std::bad_alloc&) {
-        refuse("The image needs more memory to read than a picture may take.");
+        refuse(detail::kTooHungry);
     }
 }
 

@@ -8,7 +8,7 @@
 //
 // The answer is one line, "ok WIDTH HEIGHT ORIGINAL-WIDTH ORIGINAL-HEIGHT"
 // followed (with --texts) by the picture's texts as key and value each ended
-// by a zero byte, or "no " and the reason for the user. The pixels are
+// by a zero byte, or "no " and the code of its reason (DecoderAnswer.h). The pixels are
 // premultiplied B, G, R, A rows of WIDTH × 4 bytes, top row first.
 namespace kit::ImageIO {
 

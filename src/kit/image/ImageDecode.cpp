@@ -15,6 +15,7 @@ namespace kit::ImageIO::detail {
 
 const char* const kNotAnImage = "The file is not an image that can be read, or it is damaged.";
 const char* const kIncomplete = "The image file is incomplete: it ends before its last pixels.";
+const char* const kTooHungry = "The image needs more memory to read than a picture may take.";
 
 std::string tooLarge(long long w, long long h) {
     return "The image is too large to open: " + std::to_string(w) + " × " + std::to_string(h) +
@@ -590,10 +591,10 @@ QImage decode(const QByteArray& bytes, std::string* error, int maxSide, QSize* o
             (*texts)[std::move(k)] = std::move(v);
         }
     }
-    // Converted where it lies, so the pixels exist once.
+    // Converted where it lies, so the pixels exist once; a format that
+    // cannot be converted there needs a second copy, which may not fit.
     img.convertTo(QImage::Format_ARGB32_Premultiplied);
-    if (img.isNull() || img.format() != QImage::Format_ARGB32_Premultiplied)
-        return fail(error, tooLarge(img.width(), img.height()));
+    if (img.isNull() || img.format() != QImage::Format_ARGB32_Premultiplied) return fail(error, kTooHungry);
     return img;
 }
 

@@ -14,6 +14,7 @@ namespace kit::ImageIO::detail {
 
 extern const char* const kNotAnImage;
 extern const char* const kIncomplete;
+extern const char* const kTooHungry;
 std::string tooLarge(long long w, long long h);
 bool abovePixelCap(long long w, long long h);
 

@@ -35,8 +35,10 @@ extern "C" {
 #include <libimagequant.h>
 }
 
+#include "kit/base/Dispatch.h"
 #include "kit/base/Files.h"
 #include "kit/base/qt/QtImage.h"
+#include "kit/image/DecoderAnswer.h"
 #include "kit/image/ImageDecode.h"
 
 extern char** environ;
@@ -46,8 +48,10 @@ namespace kit::ImageIO {
 namespace {
 
 using detail::abovePixelCap;
+using detail::kDecoderFailed;
 using detail::kIncomplete;
 using detail::kNotAnImage;
+using detail::kTooHungry;
 using detail::tooLarge;
 
 QByteArray asQBytes(const Bytes& data) {
@@ -78,8 +82,7 @@ std::optional<QSize> pngDeclaredSize(const QByteArray& d) {
 
 const char* const kDecoderName = "kadrix-decode";
 const char* const kTooSlow = "The image takes too long to read; reading it was given up.";
-const char* const kTooHungry = "The image needs more memory to read than a picture may take.";
-const char* const kDecoderFailed = "The image could not be read: the decoder failed on it.";
+const char* const kNoDecoder = "The image could not be read: the decoder beside this program was not found.";
 
 std::mutex limitsLock;
 DecoderLimits limitsNow;
@@ -90,6 +93,9 @@ DecoderLimits currentLimits() {
     return limitsNow;
 }
 
+// The decoder installed beside this program, and no other: empty when this
+// program's own place cannot be read (a bare name would be looked for in
+// the current folder).
 std::string decoderProgram() {
     {
         std::lock_guard lock(limitsLock);
@@ -97,8 +103,28 @@ std::string decoderProgram() {
     }
     std::error_code ec;
     const auto self = std::filesystem::read_symlink("/proc/self/exe", ec);
-    if (ec) return kDecoderName;
+    if (ec || !self.is_absolute()) return {};
     return (self.parent_path() / kDecoderName).string();
+}
+
+// What of this program's environment the decoder's libraries read: where
+// libraries, plugins, fonts and locale data lie, and a sanitizer's options.
+// Nothing that leads to the display, the session's services or the home.
+std::vector<std::string> decoderEnvironment() {
+    static const std::string_view names[] = {"LD_LIBRARY_PATH", "QT_PLUGIN_PATH", "QT_QPA_PLATFORM",
+                                             "QT_QPA_FONTDIR",  "XDG_DATA_DIRS",  "LANG",
+                                             "LANGUAGE",        "LOCPATH"};
+    static const std::string_view prefixes[] = {"LC_", "FONTCONFIG_", "ASAN_", "UBSAN_", "LSAN_", "TSAN_"};
+    std::vector<std::string> out;
+    for (char** e = environ; e && *e; ++e) {
+        const std::string_view entry(*e);
+        const std::string_view name = entry.substr(0, entry.find('='));
+        const auto starts = [&](std::string_view p) { return name.substr(0, p.size()) == p; };
+        if (std::find(std::begin(names), std::end(names), name) != std::end(names) ||
+            std::any_of(std::begin(prefixes), std::end(prefixes), starts))
+            out.emplace_back(entry);
+    }
+    return out;
 }
 
 struct Descriptor {
@@ -188,12 +214,121 @@ Image takePixels(int pixels, int w, int h, double scale, std::string* error) {
     return image;
 }
 
-// Decodes the picture in `input` (a regular file or a sealed memory file)
-// in the decoder program, under its limits; maxSide as in readScaled.
-std::optional<Decoded> decodeElsewhere(int input, double scale, int maxSide, bool wantTexts,
-                                       std::string* error) {
+// The decoder's parent-death signal is bound to the thread that started it,
+// so every decoder is started by this one thread, which lasts as long as the
+// program (never destroyed: no decoder outlives it at exit either).
+DispatchQueue& spawner() {
+    static DispatchQueue& queue = *new DispatchQueue("kit.image.decoder-spawner");
+    return queue;
+}
+
+// Starts `program` with the picture on its input, the answer on its output,
+// the pixels on 3; no other descriptor of this program, errors to nowhere,
+// every signal at its default. An error number, or 0 with `pid` set.
+int spawnDecoder(const std::string& program, std::vector<std::string> args, int input, int answer, int pixels,
+                 pid_t& pid) {
+    std::vector<std::string> env = decoderEnvironment();
+    const auto pointers = [](std::vector<std::string>& strings) {
+        std::vector<char*> out;
+        for (std::string& s : strings) out.push_back(s.data());
+        out.push_back(nullptr);
+        return out;
+    };
+    std::vector<char*> argv = pointers(args), envp = pointers(env);
+    posix_spawn_file_actions_t actions;
+    posix_spawn_file_actions_init(&actions);
+    posix_spawn_file_actions_adddup2(&actions, input, STDIN_FILENO);
+    posix_spawn_file_actions_adddup2(&actions, answer, STDOUT_FILENO);
+    posix_spawn_file_actions_addopen(&actions, STDERR_FILENO, "/dev/null", O_WRONLY, 0);
+    posix_spawn_file_actions_adddup2(&actions, pixels, 3);
+    posix_spawn_file_actions_addclosefrom_np(&actions, 4);
+    posix_spawnattr_t attr;
+    posix_spawnattr_init(&attr);
+    sigset_t none, all;
+    sigemptyset(&none);
+    sigfillset(&all);
+    posix_spawnattr_setsigmask(&attr, &none);
+    posix_spawnattr_setsigdefault(&attr, &all);
+    posix_spawnattr_setflags(&attr, POSIX_SPAWN_SETSIGMASK | POSIX_SPAWN_SETSIGDEF);
+    const int spawned = spawner().syncResult(
+        [&] { return ::posix_spawn(&pid, program.c_str(), &actions, &attr, argv.data(), envp.data()); });
+    posix_spawn_file_actions_destroy(&actions);
+    posix_spawnattr_destroy(&attr);
+    return spawned;
+}
+
+enum class AwaitResult { answered, timeUp, tooLong };
+
+// How a decoder that is not to be trusted ended, and what the user is told.
+struct Ending {
+    bool answered = false;  // its answer came whole, and it ended by itself
+    std::string refusal;    // otherwise why not
+};
+
+// Ends the decoder once its answer has come, or its time is up (SIGKILL,
+// which a decoder cannot put off), and reaps it: the real one has ended by
+// the time its answer ends, one that lingers is not waited for. A death by
+// a signal other than its own limits (its processor time; its file-size
+// limit, which only the pixels can reach) and this program's kill at the
+// deadline or on an overlong answer is a crash, logged naming the picture;
+// so is lingering after the answer.
+Ending endDecoder(pid_t pid, AwaitResult awaited, const std::string& what) {
+    ::kill(pid, SIGKILL);
+    int status = 0;
+    while (::waitpid(pid, &status, 0) < 0 && errno == EINTR) {
+    }
+    if (WIFEXITED(status)) {
+        if (awaited == AwaitResult::timeUp) return {false, kTooSlow};
+        if (awaited == AwaitResult::tooLong || WEXITSTATUS(status) != 0) return {false, kDecoderFailed};
+        return {true, {}};
+    }
+    const int sig = WIFSIGNALED(status) ? WTERMSIG(status) : 0;
+    if (sig == SIGXCPU) return {false, kTooSlow};
+    if (sig == SIGXFSZ) return {false, kTooHungry};
+    if (sig == SIGKILL && awaited == AwaitResult::timeUp) return {false, kTooSlow};
+    if (sig != SIGKILL || awaited == AwaitResult::answered)
+        std::fprintf(stderr, "decoder crashed: SIG%s (%s) on %s\n",
+                     sigabbrev_np(sig) ? sigabbrev_np(sig) : "?", strsignal(sig), what.c_str());
+    return {false, kDecoderFailed};
+}
+
+// The picture's pixels and texts from a decoder's answer that came whole:
+// its first line a code, never a sentence, its numbers held to what was asked.
+std::optional<Decoded> readAnswer(const std::string& reply, int pixels, double scale, int maxSide,
+                                  std::string* error) {
+    const size_t lineEnd = reply.find('\n');
+    if (lineEnd == std::string::npos || lineEnd > 64)
+        return fail<std::optional<Decoded>>(error, kDecoderFailed);
+    const std::string line = reply.substr(0, lineEnd);
+    if (line.rfind("no ", 0) == 0)
+        return fail<std::optional<Decoded>>(error, detail::refusalSentence(std::string_view(line).substr(3)));
+    long long w = 0, h = 0, ow = 0, oh = 0;
+    if (std::sscanf(line.c_str(), "ok %lld %lld %lld %lld", &w, &h, &ow, &oh) != 4 || w <= 0 || h <= 0 ||
+        w > INT32_MAX || h > INT32_MAX || abovePixelCap(w, h) || (maxSide > 0 && std::max(w, h) > maxSide))
+        return fail<std::optional<Decoded>>(error, kDecoderFailed);
+    Decoded out;
+    out.image = takePixels(pixels, int(w), int(h), scale, error);
+    if (out.image.isNull()) return std::nullopt;
+    out.original = Size{double(ow), double(oh)};
+    // Key and value, each ended by a zero byte.
+    for (size_t at = lineEnd + 1; at < reply.size();) {
+        const size_t keyEnd = reply.find('\0', at);
+        const size_t valueEnd = keyEnd == std::string::npos ? keyEnd : reply.find('\0', keyEnd + 1);
+        if (valueEnd == std::string::npos) break;
+        out.texts[reply.substr(at, keyEnd - at)] = reply.substr(keyEnd + 1, valueEnd - keyEnd - 1);
+        at = valueEnd + 1;
+    }
+    return out;
+}
+
+// Decodes the picture in `input` (a regular file or a sealed memory file,
+// `what` naming it for the log) in the decoder program, under its limits;
+// maxSide as in readScaled.
+std::optional<Decoded> decodeElsewhere(int input, const std::string& what, double scale, int maxSide,
+                                       bool wantTexts, std::string* error) {
     const DecoderLimits limits = currentLimits();
     const std::string program = decoderProgram();
+    if (program.empty()) return fail<std::optional<Decoded>>(error, kNoDecoder);
     Descriptor pixels(::memfd_create("kadrix-pixels", MFD_CLOEXEC));
     int ends[2];
     if (pixels.fd < 0 || ::pipe2(ends, O_CLOEXEC | O_NONBLOCK) != 0)
@@ -208,32 +343,8 @@ std::optional<Decoded> decodeElsewhere(int input, double scale, int maxSide, boo
     if (wantTexts) args.emplace_back("--texts");
     args.insert(args.end(), {"--seconds", std::to_string(limits.cpuSeconds), "--memory",
                              std::to_string(limits.memoryBytes)});
-    std::vector<char*> argv;
-    for (std::string& a : args) argv.push_back(a.data());
-    argv.push_back(nullptr);
-
-    // The picture on its input, the answer on its output, the pixels on 3;
-    // no other descriptor of this program, errors to nowhere, every signal
-    // at its default.
-    posix_spawn_file_actions_t actions;
-    posix_spawn_file_actions_init(&actions);
-    posix_spawn_file_actions_adddup2(&actions, input, STDIN_FILENO);
-    posix_spawn_file_actions_adddup2(&actions, writeEnd.fd, STDOUT_FILENO);
-    posix_spawn_file_actions_addopen(&actions, STDERR_FILENO, "/dev/null", O_WRONLY, 0);
-    posix_spawn_file_actions_adddup2(&actions, pixels.fd, 3);
-    posix_spawn_file_actions_addclosefrom_np(&actions, 4);
-    posix_spawnattr_t attr;
-    posix_spawnattr_init(&attr);
-    sigset_t none, all;
-    sigemptyset(&none);
-    sigfillset(&all);
-    posix_spawnattr_setsigmask(&attr, &none);
-    posix_spawnattr_setsigdefault(&attr, &all);
-    posix_spawnattr_setflags(&attr, POSIX_SPAWN_SETSIGMASK | POSIX_SPAWN_SETSIGDEF);
     pid_t pid = -1;
-    const int spawned = ::posix_spawn(&pid, program.c_str(), &actions, &attr, argv.data(), environ);
-    posix_spawn_file_actions_destroy(&actions);
-    posix_spawnattr_destroy(&attr);
+    const int spawned = spawnDecoder(program, std::move(args), input, writeEnd.fd, pixels.fd, pid);
     writeEnd.reset();
     if (spawned != 0)
         return fail<std::optional<Decoded>>(error, "The image could not be read: the decoder " + program +
@@ -244,39 +355,13 @@ std::optional<Decoded> decodeElsewhere(int input, double scale, int maxSide, boo
     // The decoder's own clock counts its processor time; this one also
     // counts time spent waiting for the disk.
     const auto wall = std::chrono::milliseconds(limits.cpuSeconds * 1500 + 1000);
-    const bool answered = awaitReply(replyEnd.fd, wall, reply);
-    if (!answered) ::kill(pid, SIGKILL);
-    int status = 0;
-    while (::waitpid(pid, &status, 0) < 0 && errno == EINTR) {
-    }
-    if (!answered)
-        return fail<std::optional<Decoded>>(error, reply.size() > kMaxReply ? kDecoderFailed : kTooSlow);
-    if (WIFSIGNALED(status))
-        return fail<std::optional<Decoded>>(error, WTERMSIG(status) == SIGXCPU   ? kTooSlow
-                                                   : WTERMSIG(status) == SIGKILL ? kTooHungry
-                                                                                 : kDecoderFailed);
-    const size_t lineEnd = reply.find('\n');
-    if (!WIFEXITED(status) || WEXITSTATUS(status) != 0 || lineEnd == std::string::npos)
-        return fail<std::optional<Decoded>>(error, kDecoderFailed);
-    const std::string line = reply.substr(0, lineEnd);
-    if (line.rfind("no ", 0) == 0) return fail<std::optional<Decoded>>(error, line.substr(3));
-    long long w = 0, h = 0, ow = 0, oh = 0;
-    if (std::sscanf(line.c_str(), "ok %lld %lld %lld %lld", &w, &h, &ow, &oh) != 4 || w <= 0 || h <= 0 ||
-        w > INT32_MAX || h > INT32_MAX || abovePixelCap(w, h) || (maxSide > 0 && std::max(w, h) > maxSide))
-        return fail<std::optional<Decoded>>(error, kDecoderFailed);
-    Decoded out;
-    out.image = takePixels(pixels.fd, int(w), int(h), scale, error);
-    if (out.image.isNull()) return std::nullopt;
-    out.original = Size{double(ow), double(oh)};
-    // Key and value, each ended by a zero byte.
-    for (size_t at = lineEnd + 1; at < reply.size();) {
-        const size_t keyEnd = reply.find('\0', at);
-        const size_t valueEnd = keyEnd == std::string::npos ? keyEnd : reply.find('\0', keyEnd + 1);
-        if (valueEnd == std::string::npos) break;
-        out.texts[reply.substr(at, keyEnd - at)] = reply.substr(keyEnd + 1, valueEnd - keyEnd - 1);
-        at = valueEnd + 1;
-    }
-    return out;
+    const bool whole = awaitReply(replyEnd.fd, wall, reply);
+    const AwaitResult awaited = whole                      ? AwaitResult::answered
+                                : reply.size() > kMaxReply ? AwaitResult::tooLong
+                                                           : AwaitResult::timeUp;
+    const Ending ending = endDecoder(pid, awaited, what);
+    if (!ending.answered) return fail<std::optional<Decoded>>(error, ending.refusal);
+    return readAnswer(reply, pixels.fd, scale, maxSide, error);
 }
 
 // An open regular file, closed when done.
@@ -295,9 +380,9 @@ std::string openForChecks(const std::string& path, OpenFile& file) {
     std::string why;
     file.fd = files::openRegular(path, &why, kMaxImageFileBytes);
     if (file.fd < 0) {
-        if (why == files::kTooLarge) return "The file is too large to be an image that can be opened.";
+        if (why == files::kTooLarge) return detail::kFileTooLarge;
         // Short enough to be read whole in a notice.
-        if (why == files::kNotRegularFile) return "The file is not a regular file.";
+        if (why == files::kNotRegularFile) return detail::kNotRegularFile;
         return "The file could not be opened: " + why + ".";
     }
     struct stat st {};
@@ -316,7 +401,7 @@ std::optional<Decoded> readFile(const std::string& path, double scale, int maxSi
         return fail<std::optional<Decoded>>(error, why);
     if (auto s = detail::screenFile(file.fd, file.size); !s.refusal.empty())
         return fail<std::optional<Decoded>>(error, s.refusal);
-    return decodeElsewhere(file.fd, scale, maxSide, wantTexts, error);
+    return decodeElsewhere(file.fd, path, scale, maxSide, wantTexts, error);
 }
 
 Bytes encode(const Image& image, const char* format, int quality, const TextChunks& text) {
@@ -367,7 +452,8 @@ Image decode(const Bytes& data, double scale, std::string* error) {
         done += size_t(n);
     }
     ::fcntl(input.fd, F_ADD_SEALS, F_SEAL_WRITE | F_SEAL_GROW | F_SEAL_SHRINK | F_SEAL_SEAL);
-    auto decoded = decodeElsewhere(input.fd, scale, 0, false, error);
+    auto decoded = decodeElsewhere(input.fd, std::to_string(data.size()) + " bytes given in memory", scale, 0,
+                                   false, error);
     return decoded ? decoded->image : Image();
 }
 

@@ -39,8 +39,10 @@ constexpr size_t kMaxImageFileBytes = size_t(kMaxDecodedPixels) * 4 + (size_t(16
 // runs in the decoder program `kadrix-decode` beside this one, with limits
 // on its processor time and memory and no way to write files or reach the
 // network. A decoder that fails, or runs out of time or memory, is a
-// refusal like any other. On the thread of the application's event loop
-// that loop goes on while the decoder works.
+// refusal like any other, told in this program's words, never the
+// decoder's. One that dies by a signal other than its limits is logged on
+// standard error as "decoder crashed: SIGNAME (description) on FILE". On the thread of the application's
+// event loop that loop goes on while the decoder works.
 Image decode(const Bytes& data, double scale = 1.0, std::string* error = nullptr);
 Image read(const std::string& path, double scale = 1.0, std::string* error = nullptr);
 // The same checks and limit, decoded straight to at most maxSide pixels on

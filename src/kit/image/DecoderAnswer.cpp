@@ -1,0 +1,85 @@
+#include "kit/image/DecoderAnswer.h"
+
+#include <cstdio>
+#include <cstring>
+#include <optional>
+#include <vector>
+
+#include "kit/image/ImageDecode.h"
+
+namespace kit::ImageIO::detail {
+
+const char* const kDecoderFailed = "The image could not be read: the decoder failed on it.";
+const char* const kFileTooLarge = "The file is too large to be an image that can be opened.";
+const char* const kNotRegularFile = "The file is not a regular file.";
+
+namespace {
+
+struct Reason {
+    std::string_view word;
+    const char* const* sentence;  // the constant's place: other files set it
+};
+// The refusals said in a sentence without numbers.
+const Reason kPlain[] = {
+    {"damaged", &kNotAnImage},          {"incomplete", &kIncomplete},      {"memory", &kTooHungry},
+    {"file-too-large", &kFileTooLarge}, {"not-regular", &kNotRegularFile},
+};
+// The refusals caused by a system error: the sentence before its text.
+const struct {
+    std::string_view word;
+    const char* before;
+} kWithError[] = {
+    {"unreadable", "The file could not be read: "},
+    {"hand-over", "The image could not be handed over: "},
+};
+
+// The code's words after the first: numbers of at most ten digits, nothing else.
+std::optional<std::vector<long long>> numbers(std::string_view rest, size_t count) {
+    std::vector<long long> out;
+    while (!rest.empty()) {
+        if (rest.front() != ' ' || out.size() == count) return std::nullopt;
+        rest.remove_prefix(1);
+        size_t digits = 0;
+        long long n = 0;
+        while (digits < rest.size() && rest[digits] >= '0' && rest[digits] <= '9' && digits < 10)
+            n = n * 10 + (rest[digits++] - '0');
+        if (digits == 0 || (digits < rest.size() && rest[digits] != ' ')) return std::nullopt;
+        out.push_back(n);
+        rest.remove_prefix(digits);
+    }
+    if (out.size() != count) return std::nullopt;
+    return out;
+}
+
+}  // namespace
+
+std::string refusalCode(const std::string& sentence) {
+    for (const Reason& r : kPlain)
+        if (sentence == *r.sentence) return std::string(r.word);
+    long long w = 0, h = 0;
+    if (std::sscanf(sentence.c_str(), "The image is too large to open: %lld × %lld", &w, &h) == 2 &&
+        sentence == tooLarge(w, h))
+        return "too-large " + std::to_string(w) + " " + std::to_string(h);
+    return "failed";
+}
+
+std::string refusalCode(std::string_view word, int errorNumber) {
+    return std::string(word) + " " + std::to_string(errorNumber);
+}
+
+std::string refusalSentence(std::string_view code) {
+    const std::string_view word = code.substr(0, code.find(' '));
+    const std::string_view rest = code.substr(word.size());
+    for (const Reason& r : kPlain)
+        if (word == r.word && rest.empty()) return *r.sentence;
+    if (word == "too-large")
+        if (const auto wh = numbers(rest, 2); wh && (*wh)[0] > 0 && (*wh)[1] > 0)
+            return tooLarge((*wh)[0], (*wh)[1]);
+    for (const auto& r : kWithError)
+        if (word == r.word)
+            if (const auto e = numbers(rest, 1); e && (*e)[0] > 0 && (*e)[0] < 4096)
+                return r.before + std::string(std::strerror(int((*e)[0]))) + ".";
+    return kDecoderFailed;
+}
+
+}  // namespace kit::ImageIO::detail

@@ -1,0 +1,28 @@
+#pragma once
+// How the decoder program says why it refused a picture (kit internal). The
+// decoder is not trusted, nor is what it says: it names its reason by a word
+// and at most two numbers, and the sentence the user reads is this
+// program's own, looked up here.
+//
+//   damaged | incomplete | memory | file-too-large | not-regular
+//   too-large WIDTH HEIGHT | unreadable ERRNO | hand-over ERRNO | failed
+#include <string>
+#include <string_view>
+
+namespace kit::ImageIO::detail {
+
+extern const char* const kDecoderFailed;
+extern const char* const kFileTooLarge;
+extern const char* const kNotRegularFile;
+
+// The decoder's side: the word for a refusal the checks or the decoding
+// gave, "failed" for a sentence that has none; the word for a refusal
+// caused by a system error, with its number.
+std::string refusalCode(const std::string& sentence);
+std::string refusalCode(std::string_view word, int errorNumber);
+
+// This program's side: the sentence for a code, kDecoderFailed for one it
+// does not know.
+std::string refusalSentence(std::string_view code);
+
+}  // namespace kit::ImageIO::detail
