@@ -12,8 +12,8 @@
 
 namespace screens {
 
-// Lines of text as a terminal, an editor or a page shows them, `size` pixels
-// high at 1080p. `words` picks the vocabulary: a shell's or a manual's.
+// Lines of text filling `area` as a terminal, an editor or a page shows
+// them, `size` pixels high: a shell's words, or a manual's indented prose.
 inline void drawText(kit::Canvas& c, const kit::Rect& area, double size, kit::Color ink,
                      const std::string& family, bool manual = false) {
     static const char* const shell[] = {"drwxr-xr-x",
@@ -46,7 +46,7 @@ inline void drawText(kit::Canvas& c, const kit::Rect& area, double size, kit::Co
     const double step = size * 1.4;
     const int lines = int((area.height() - size) / step);
     for (int i = 0; i < lines; ++i) {
-        std::string line = manual && i % 9 == 0 ? "" : manual ? "       " : "";
+        std::string line(manual && i % 9 ? 7 : 0, ' ');
         const int n = manual ? 9 + (i * 5) % 7 : 4 + (i * 7) % 9;
         for (int k = 0; k < n; ++k) line += std::string(words[(i * 5 + k * 3) % count]) + " ";
         auto t = kit::TextLayer::make();
