@@ -385,7 +385,7 @@ public:
 private:
     // The trial's stripes: enough bytes for both to show what the segment
     // gives, few enough that zlib's part costs little where igzip goes on.
-    static constexpr size_t kStripes = 4, kStripe = size_t(1) << 11;
+    static constexpr size_t kStripes = 3, kStripe = size_t(1) << 11;
     static constexpr double kMargin = 1.03, kScreenZeros = 0.75;
     // Output goes to a room of this size first (more than a segment's worst
     // case, so one call is enough), then only what was written is kept.
