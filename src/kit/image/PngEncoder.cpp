@@ -334,15 +334,16 @@ private:
 
 // Deflates segments of the one stream: raw deflate with the 32 KB before
 // the segment as its dictionary, ending on a byte boundary (the image's last
-// segment closes the stream). igzip deflates a segment first, several times
-// faster than zlib; where its output is under a fifth of the input (screen
-// content: long runs and repeats), zlib at `level` redoes the segment,
-// finding 3 to 15% more there at a few milliseconds. A filtered photo comes
-// out of igzip at a quarter of its size and more, only 2% above zlib's, which
-// would take seven times as long. Filtered screen content is mostly zero
-// bytes (flat runs, rows like the one above: over four in five where a
-// photo's rows have at most three in five): such a segment goes to zlib
-// straight away, the igzip pass would be thrown away.
+// segment closes the stream). igzip is several times faster than zlib, and
+// on a filtered photo its output is as small; but where the residuals are
+// mostly zeros broken by short repeats (a smooth picture with grain, with
+// noisy patches, text and flat runs between) zlib's longer search finds a
+// quarter to two fifths more, and no sample of the bytes tells the two kinds
+// apart. So both try each segment's first bytes: where igzip comes within a
+// small margin of zlib it deflates the segment, else zlib does. Filtered
+// screen content is mostly zero bytes (over three in four), where zlib
+// always wins and costs little more than the trial: such a segment goes to
+// zlib straight away.
 class BandDeflater {
 public:
     explicit BandDeflater(int level)
@@ -356,20 +357,36 @@ public:
     // One segment of the stream: `in` with the `dictSize` bytes before it as
     // its dictionary, appended to `out`.
     bool segment(const uint8_t* in, size_t size, size_t dictSize, bool closes, std::vector<uint8_t>& out) {
+        const uint8_t* dict = in - dictSize;
+        auto zlibAll = [&] { return zlibStart(dict, dictSize) && zlib(in, size, closes, out); };
+        if (size < 4 * kStripes * kStripe || zeroShare(in, size) >= kScreenZeros) return zlibAll();
+        // The trial: stripes spread over the segment, from its first bytes to
+        // its last, each deflated by both with the bytes before it as its
+        // dictionary. Only the sizes are kept.
         const size_t mark = out.size();
-        if (zeroShare(in, size) < kScreenZeros) {
-            if (!igzip(in, size, in - dictSize, dictSize, closes, out)) return false;
-            if (double(out.size() - mark) >= kRepeatShare * double(size)) return true;
+        size_t fast = 0, slow = 0;
+        for (size_t k = 0; k < kStripes; ++k) {
+            const uint8_t* at = in + (size - kStripe) * k / (kStripes - 1);
+            const size_t before = std::min(kStripe, size_t(at - dict));
+            if (!igzip(at, kStripe, at - before, before, false, out)) return false;
+            fast += out.size() - mark;
+            out.resize(mark);
+            if (!zlibStart(at - before, before) || !zlib(at, kStripe, false, out)) return false;
+            slow += out.size() - mark;
             out.resize(mark);
         }
-        return zlib(in, size, in - dictSize, dictSize, closes, out);
+        return double(fast) > kMargin * double(slow) ? zlibAll()
+                                                     : igzip(in, size, dict, dictSize, closes, out);
     }
 
     // Input a segment takes: about 1 MB (whole rows).
     static constexpr size_t kSegment = size_t(1) << 20;
 
 private:
-    static constexpr double kRepeatShare = 0.2, kScreenZeros = 0.75;
+    // The trial's stripes: enough bytes for both to show what the segment
+    // gives, few enough that zlib's part costs little where igzip goes on.
+    static constexpr size_t kStripes = 3, kStripe = size_t(1) << 11;
+    static constexpr double kMargin = 1.03, kScreenZeros = 0.75;
     // Output goes to a room of this size first (more than a segment's worst
     // case, so one call is enough), then only what was written is kept.
     static constexpr uInt kRoom = kSegment + kSegment / 8 + 4096;
@@ -405,8 +422,8 @@ private:
         return s.avail_in == 0 && (!closes || s.internal_state.state == ZSTATE_END);
     }
 
-    bool zlib(const uint8_t* in, size_t size, const uint8_t* dict, size_t dictSize, bool closes,
-              std::vector<uint8_t>& out) {
+    // A new zlib stream for the segment, with its dictionary.
+    bool zlibStart(const uint8_t* dict, size_t dictSize) {
         if (!zlibReady_) {
             zlib_ = z_stream{};
             if (deflateInit2(&zlib_, level_, Z_DEFLATED, -15, 8, Z_DEFAULT_STRATEGY) != Z_OK) return false;
@@ -414,7 +431,12 @@ private:
         } else if (deflateReset(&zlib_) != Z_OK) {
             return false;
         }
-        if (dictSize && deflateSetDictionary(&zlib_, dict, uInt(dictSize)) != Z_OK) return false;
+        return !dictSize || deflateSetDictionary(&zlib_, dict, uInt(dictSize)) == Z_OK;
+    }
+
+    // The next bytes of the segment through the stream zlibStart began,
+    // flushed to a byte boundary (or closing the stream).
+    bool zlib(const uint8_t* in, size_t size, bool closes, std::vector<uint8_t>& out) {
         zlib_.next_in = const_cast<uint8_t*>(in);
         zlib_.avail_in = uInt(size);
         int rc;

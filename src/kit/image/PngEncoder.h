@@ -3,9 +3,10 @@
 // several cores at once, joined into one zlib stream (each band ends on a
 // byte boundary and starts with the previous band's last 32 KB as its
 // dictionary, so the file stays as small as a one-core encoding). Each row
-// takes the filter the usual adaptive heuristic picks. Screen content is
-// deflated by zlib, photo-like content by igzip, several times faster there
-// at nearly the same size. Opaque images are written as RGB, others as
+// takes the filter the usual adaptive heuristic picks. Each part of the
+// image is deflated by igzip where it comes as small as zlib there (a
+// photo's residuals), several times faster, else by zlib (screen content, a
+// smooth picture's). Opaque images are written as RGB, others as
 // RGBA; the image's scale becomes the pixel density (72 dpi × scale).
 //
 // Any thread. Empty bytes for a null image or when compression fails.
