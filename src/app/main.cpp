@@ -74,9 +74,7 @@ int runApplication(int& argc, char** argv, std::vector<std::string> urls, std::v
     delegate.setLaunchArguments(std::move(urls), std::move(files));
     delegate.install(app);
     // After the delegate's own: the library's last lines are written before the process ends.
-    app.addWillTerminateHook([] {
-        if (auto lib = library::LibraryLink::shared().library()) lib->finishWrites();
-    });
+    app.addWillTerminateHook([] { library::LibraryLink::shared().finishWrites(); });
     return app.run();
 }
 

@@ -36,6 +36,7 @@ extern "C" {
 }
 
 #include "kit/base/Files.h"
+#include "kit/base/WayOut.h"
 #include "kit/base/qt/QtImage.h"
 #include "kit/image/ImageDecode.h"
 
@@ -80,6 +81,8 @@ const char* const kDecoderName = "kadrix-decode";
 const char* const kTooSlow = "The image takes too long to read; reading it was given up.";
 const char* const kTooHungry = "The image needs more memory to read than a picture may take.";
 const char* const kDecoderFailed = "The image could not be read: the decoder failed on it.";
+// Never shown: the way out ended the wait, and the callers say nothing of it.
+const char* const kCancelled = "Reading the image was given up: Kadrix is ending.";
 
 std::mutex limitsLock;
 DecoderLimits limitsNow;
@@ -135,12 +138,15 @@ bool drain(int fd, std::string& reply) {
 
 // Waits for the decoder to finish its answer, for at most `timeout`; false
 // when it did not. On the thread of the application's event loop, that loop
-// goes on meanwhile (windows paint, timers fire, input is handled); on any
-// other thread the wait is a plain one.
-bool awaitReply(int fd, std::chrono::milliseconds timeout, std::string& reply) {
+// goes on meanwhile (windows paint, timers fire, input is handled), and the
+// way out ends the wait at once (false, with `cancelled` set); on any other
+// thread the wait is a plain one.
+bool awaitReply(int fd, std::chrono::milliseconds timeout, std::string& reply, bool& cancelled) {
+    cancelled = false;
     if (!drain(fd, reply)) return reply.size() <= kMaxReply;
     QCoreApplication* app = QCoreApplication::instance();
     if (app && QThread::currentThread() == app->thread()) {
+        if (wayOutBegun()) return !(cancelled = true);
         QEventLoop loop;
         bool ended = false;
         QSocketNotifier notifier(fd, QSocketNotifier::Read);
@@ -153,9 +159,13 @@ bool awaitReply(int fd, std::chrono::milliseconds timeout, std::string& reply) {
         QTimer deadline;
         deadline.setSingleShot(true);
         QObject::connect(&deadline, &QTimer::timeout, &loop, &QEventLoop::quit);
+        WayOutWatch watch([&] {
+            cancelled = true;
+            loop.quit();
+        });
         deadline.start(timeout);
         loop.exec();
-        return ended && reply.size() <= kMaxReply;
+        return !cancelled && ended && reply.size() <= kMaxReply;
     }
     const auto until = std::chrono::steady_clock::now() + timeout;
     for (;;) {
@@ -244,11 +254,13 @@ std::optional<Decoded> decodeElsewhere(int input, double scale, int maxSide, boo
     // The decoder's own clock counts its processor time; this one also
     // counts time spent waiting for the disk.
     const auto wall = std::chrono::milliseconds(limits.cpuSeconds * 1500 + 1000);
-    const bool answered = awaitReply(replyEnd.fd, wall, reply);
+    bool cancelled = false;
+    const bool answered = awaitReply(replyEnd.fd, wall, reply, cancelled);
     if (!answered) ::kill(pid, SIGKILL);
     int status = 0;
     while (::waitpid(pid, &status, 0) < 0 && errno == EINTR) {
     }
+    if (cancelled) return fail<std::optional<Decoded>>(error, kCancelled);
     if (!answered)
         return fail<std::optional<Decoded>>(error, reply.size() > kMaxReply ? kDecoderFailed : kTooSlow);
     if (WIFSIGNALED(status))
@@ -410,6 +422,10 @@ DecoderLimits decoderLimits() {
 void setDecoderProgram(const std::string& path) {
     std::lock_guard lock(limitsLock);
     programOverride = path;
+}
+
+bool wasCancelled(const std::string& error) {
+    return error == kCancelled;
 }
 
 std::string refusalOf(const std::string& path) {
