@@ -73,8 +73,12 @@ int runApplication(int& argc, char** argv, std::vector<std::string> urls, std::v
     shell::installPreferences();
     delegate.setLaunchArguments(std::move(urls), std::move(files));
     delegate.install(app);
-    // After the delegate's own: the library's last lines are written before the process ends.
-    app.addWillTerminateHook([] { library::LibraryLink::shared().finishWrites(); });
+    // After the delegate's own: every save written so far has its library
+    // line before the process ends, its analysis done or not.
+    app.addWillTerminateHook([] {
+        core::AppLogic::shared().handOverWrittenSaves();
+        library::LibraryLink::shared().finishWrites();
+    });
     return app.run();
 }
 
