@@ -73,9 +73,11 @@ int runApplication(int& argc, char** argv, std::vector<std::string> urls, std::v
     shell::installPreferences();
     delegate.setLaunchArguments(std::move(urls), std::move(files));
     delegate.install(app);
-    // After the delegate's own: the library's last lines are written before the process ends.
+    // After the delegate's own: every save written so far has its library
+    // line before the process ends, its analysis done or not.
     app.addWillTerminateHook([] {
-        if (auto lib = library::LibraryLink::shared().library()) lib->finishWrites();
+        core::AppLogic::shared().handOverWrittenSaves();
+        library::LibraryLink::shared().finishWrites();
     });
     return app.run();
 }

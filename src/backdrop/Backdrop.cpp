@@ -19,6 +19,7 @@
 #include "editor/ViewController.h"
 #include "kit/base/Event.h"
 #include "kit/draw/Path.h"
+#include "kit/image/ImageIO.h"
 #include "services/Alerts.h"
 #include "services/NamedTimers.h"
 #include "services/Settings.h"
@@ -465,6 +466,7 @@ std::optional<kit::Color> Backdrop::bestCanvasColor() const {
 
 bool Backdrop::loadNewFile(const std::string& file, const std::string& method) {
     const StoreResult stored = CustomImages::store(file);
+    if (kit::ImageIO::wasCancelled(stored.error)) return false;
     if (!stored.name) {
         notify("Can't use this picture", stored.error);
         return false;

@@ -151,6 +151,8 @@ kit::Image Capturer::interactive(WindowShadow mode, bool windowOnly, bool repeat
     if (h.takeOffSlidingToast) h.takeOffSlidingToast();
     kit::Process tool(h.toolPath(), args);
     kit::ProcessResult result = tool.runOnMain(onChunk);
+    // Kadrix is ending: the tool and its selection are gone, and nothing is to be said or done.
+    if (result.cancelled) return {};
     // The notice belongs to the selection screen: it goes with it.
     if (noticeShown && h.takeOffToast) h.takeOffToast();
     // The whole output has been read by now, so the end of output is handled

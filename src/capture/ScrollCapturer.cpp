@@ -311,6 +311,8 @@ RegionPick ScrollCapturer::pickRegion() {
     kit::Process tool(h.toolPath(), {"-i", "-s", "-x", path});
     // The output is read while the tool runs, so a long log cannot fill the pipe and stall it.
     kit::ProcessResult result = tool.runOnMain([&](std::string_view chunk) { output.append(chunk); });
+    // Kadrix is ending: as a cancelled selection, without a word.
+    if (result.cancelled) return {RegionPick::Kind::cancelled, {}};
     const bool toolFailed = !result.launched || result.crashed || result.exitCode > 1;
     if (toolFailed)
         h.oops(fn, "the screenshot tool failed: " +

@@ -158,6 +158,10 @@ void AppLogic::saveImage(bool quiet, bool dontHide) {
     exports().commands.saveImage(quiet, dontHide);
 }
 
+void AppLogic::handOverWrittenSaves() {
+    exports().commands.handOverWrittenSaves();
+}
+
 void AppLogic::saveImage(const std::string& method, bool escape) {
     // The save button and the menu tell about the file; the keys save quietly.
     bool quiet = escape || method.rfind("hotkey", 0) == 0;

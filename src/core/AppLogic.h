@@ -191,6 +191,8 @@ public:
     // Copy and save, as the exporter provides them.
     void copyImage(bool selection, bool dontHide) override;
     virtual void saveImage(bool quiet, bool dontHide);
+    // For the end of the program: saves written but not yet handed to the library.
+    void handOverWrittenSaves();
     // The export commands (AppExports.cpp).
     void saveImage(const std::string& method, bool escape) override;
     void saveImageAs(const std::optional<std::string>& folder, const std::string& name);

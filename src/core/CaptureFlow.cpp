@@ -9,6 +9,7 @@
 #include "core/AppLogic.h"
 #include "editor/Framer.h"
 #include "kit/base/Displays.h"
+#include "kit/base/WayOut.h"
 #include "kit/desktop/Screen.h"
 #include "kit/ui/Application.h"
 #include "kit/ui/Window.h"
@@ -241,6 +242,7 @@ void AppLogic::addCaptureToScreenshot(const std::string& /*method*/) {
     hideMainWindow();
     clearScreenForCapture();
     kit::Image image = routes_->interactive(shadow, false, false, false);
+    if (kit::wayOutBegun()) return;  // ended with Kadrix: the editor stays away
     if (!image.isNull()) addImageObject(image);
     yieldFocus();
 }

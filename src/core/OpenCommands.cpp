@@ -2,6 +2,7 @@
 // or by dropping a file on the editor.
 #include "core/AppLogic.h"
 #include "editor/Framer.h"
+#include "kit/base/WayOut.h"
 #include "kit/image/ImageIO.h"
 #include "kit/ui/Application.h"
 #include "kit/ui/Pasteboard.h"
@@ -41,6 +42,7 @@ void AppLogic::setLoadScale() {
 
 void AppLogic::loadFromClipboard(const std::string& method) {
     kit::Image image = clipboardImage_ ? clipboardImage_() : kit::Pasteboard::general().image();
+    if (kit::wayOutBegun()) return;  // the picture was given up as Kadrix ends: nothing to tell
     if (image.isNull()) {
         notifier().notify("Can't load image from the clipboard",
                           "Make sure your clipboard contains an image and try again");
@@ -56,6 +58,7 @@ void AppLogic::loadFromClipboard(const std::string& method) {
 bool AppLogic::openImage(const std::string& file) {
     std::string why;
     kit::Image image = readImageFile(file, &why);
+    if (kit::ImageIO::wasCancelled(why)) return false;
     if (image.isNull()) {
         telemetry().oops("openImage(file:)", "Failed to open image file");
         tellImageNotOpened(why);
@@ -88,6 +91,7 @@ bool AppLogic::droppedImageAt(const std::string& file, double x, double y) {
         case DropZone::Canvas: {
             std::string why;
             kit::Image image = readImageFile(file, &why);
+            if (kit::ImageIO::wasCancelled(why)) return false;
             if (image.isNull()) {
                 telemetry().oops("droppedImageAt(file:x:y:)", "Failed to open image file");
                 tellImageNotOpened(why);

@@ -1,5 +1,6 @@
 #include "core/SaveCommands.h"
 
+#include <algorithm>
 #include <cmath>
 #include <cstdio>
 
@@ -162,6 +163,10 @@ void SaveCommands::backgroundSaveProcess(FolderWrite job, bool quiet) {
     library().saveStarting();
     saveQueue_->async([this, alive, exporter, job = std::move(job), quiet] {
         WriteResult result = exporter->writeToFolder(job);
+        if (result) {
+            std::lock_guard<std::mutex> g(writtenLock_);
+            written_.push_back(*result.path);
+        }
         kit::dispatchMain([this, alive, job, result, quiet] {
             if (!alive.expired()) saveFinished(job, result, quiet);
             library().saveEnded();
@@ -170,6 +175,11 @@ void SaveCommands::backgroundSaveProcess(FolderWrite job, bool quiet) {
 }
 
 void SaveCommands::saveFinished(const FolderWrite& job, const WriteResult& result, bool quiet) {
+    if (result) {
+        std::lock_guard<std::mutex> g(writtenLock_);
+        if (auto it = std::find(written_.begin(), written_.end(), *result.path); it != written_.end())
+            written_.erase(it);
+    }
     exporter_.rememberAutoName(job, result);
     if (!result) {
         telemetry_.oops("backgroundSaveProcess(url:scopedURL:quiet:)",
@@ -199,6 +209,18 @@ void SaveCommands::saveFinished(const FolderWrite& job, const WriteResult& resul
         if (!quiet) revealNotice(*result.path, kRevealButton);
     }
     if (onSaveFinished) onSaveFinished(result);
+}
+
+void SaveCommands::handOverWrittenSaves() {
+    // A write under way finishes first: its file is the user's work.
+    saveQueue_->sync([] {});
+    std::vector<std::string> written;
+    {
+        std::lock_guard<std::mutex> g(writtenLock_);
+        written.swap(written_);
+    }
+    if (!settings_.getBool("libEnabled", false)) return;
+    for (auto& path : written) host_.indexSavedFile(path, host_.metadata());
 }
 
 void SaveCommands::revealNotice(const std::string& path, const std::string& button) {

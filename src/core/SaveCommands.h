@@ -9,8 +9,10 @@
 // the order they were asked for, and finish back on the main thread.
 #include <functional>
 #include <memory>
+#include <mutex>
 #include <optional>
 #include <string>
+#include <vector>
 
 #include "core/Exporter.h"
 #include "kit/base/Json.h"
@@ -40,6 +42,10 @@ public:
     void saveGIF(const kit::Image& img1, const kit::Image& img2, double delay,
                  const std::optional<std::string>& folder);
     void print();
+    // For the end of the program: waits for a quick save being written, then
+    // hands to the library those whose file is written but whose end on the
+    // main thread has not come.
+    void handOverWrittenSaves();
     // The screenshot's facts for usage events, with `extra` merged last.
     kit::Json shotStats(const kit::Json& extra = kit::Json::object()) const;
 
@@ -60,6 +66,8 @@ private:
     services::Settings& settings_;
     services::Telemetry& telemetry_;
     services::Notifier& notifier_;
+    std::mutex writtenLock_;
+    std::vector<std::string> written_;  // under writtenLock_: written, not finished on the main thread yet
     std::unique_ptr<kit::DispatchQueue> saveQueue_;
     std::shared_ptr<bool> alive_;
 };

@@ -6,6 +6,7 @@
 #include "imaging/Diagnostics.h"
 #include "imaging/Recognition.h"
 #include "kit/base/Dispatch.h"
+#include "kit/base/WayOut.h"
 #include "kit/ui/Pasteboard.h"
 #include "services/Alerts.h"
 #include "services/NamedTimers.h"
@@ -69,6 +70,7 @@ void AppLogic::instantOCR(const std::string& method) {
     services::timerStart("OCR");
     clearScreenForCapture();
     kit::Image image = routes_->interactive(capture::WindowShadow::solid, false, false, true);
+    if (kit::wayOutBegun()) return;  // the selection was ended with Kadrix: nothing to tell
     if (image.isNull()) {
         telemetry().oops("instantOCR(method:)", "Failed to get screenshot image");
         notifier().notify(

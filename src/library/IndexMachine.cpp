@@ -389,6 +389,23 @@ std::shared_ptr<GrabData> IndexMachine::prepareEntry(const std::string& path,
     return rec;
 }
 
+std::shared_ptr<GrabData> IndexMachine::entryBeforeAnalysis(const std::string& path,
+                                                            const std::map<std::string, std::string>& dict) {
+    auto entry = prepareEntry(path, dict);
+    if (!entry) return nullptr;
+    std::error_code sizeError;
+    const auto bytes = std::filesystem::file_size(path, sizeError);
+    if (sizeError) return nullptr;  // not there: nothing to record
+    entry->content["bytes"] = std::to_string(bytes);
+    entry->content["filename"] = baseName(path);
+    // From the file's head: the pixels are not read on the way out.
+    const kit::Size size = kit::ImageIO::pixelSize(path);
+    entry->content["width"] = std::to_string(int64_t(size.width));
+    entry->content["height"] = std::to_string(int64_t(size.height));
+    entry->refreshLibObject();
+    return entry;
+}
+
 void IndexMachine::handOver(const std::string& path) {
     std::lock_guard<std::mutex> g(queueLock_);
     handedOver_.insert(path);

@@ -42,6 +42,12 @@ public:
     // cannot be read. Stores nothing.
     std::shared_ptr<GrabData> analyze(const std::string& path, const std::shared_ptr<GrabData>& rec,
                                       bool forced);
+    // The entry of a file as indexFile() would store it, without the
+    // analysis (no text, no colours): what the end of the program stores for
+    // a save whose analysis has not ended; the next walk queues it again.
+    // Null where indexFile() would store nothing.
+    std::shared_ptr<GrabData> entryBeforeAnalysis(const std::string& path,
+                                                  const std::map<std::string, std::string>& dict);
     // Empties the queue (a new load).
     void clearQueue();
     // A file a save hands over for indexing, from the hand-over until its

@@ -1,5 +1,7 @@
 #include "library/LibraryLink.h"
 
+#include <algorithm>
+
 #include "kit/base/Dispatch.h"
 #include "library/IndexMachine.h"
 #include "library/LibViewController.h"
@@ -97,7 +99,39 @@ void LibraryLink::connectLibrary() {
 void LibraryLink::indexSavedFile(const std::string& path, const std::map<std::string, std::string>& facts) {
     auto lib = library();
     if (!lib || folderOf(path) != lib->folder()) return;
-    indexLater(lib, path, facts, [this] { refreshView(); });
+    indexOwing(lib, path, facts);
+}
+
+void LibraryLink::indexOwing(const std::shared_ptr<ScreenLib>& lib, const std::string& path,
+                             const std::map<std::string, std::string>& facts) {
+    {
+        std::lock_guard<std::mutex> g(owedLock_);
+        owed_.emplace_back(path, facts);
+    }
+    indexLater(lib, path, facts, [this, path] {
+        {
+            std::lock_guard<std::mutex> g(owedLock_);
+            auto it = std::find_if(owed_.begin(), owed_.end(), [&](auto& o) { return o.first == path; });
+            if (it != owed_.end()) owed_.erase(it);
+        }
+        refreshView();
+    });
+}
+
+void LibraryLink::finishWrites() {
+    auto lib = library();
+    if (!lib) return;
+    std::vector<std::pair<std::string, std::map<std::string, std::string>>> owed;
+    {
+        std::lock_guard<std::mutex> g(owedLock_);
+        owed = owed_;
+    }
+    // The analysis still running for one of them may store its own entry
+    // yet; that one merges into this.
+    for (auto& [path, facts] : owed)
+        if (folderOf(path) == lib->folder() && !lib->record(baseName(path)))
+            if (auto entry = lib->indexMachine->entryBeforeAnalysis(path, facts)) lib->addOrUpdate(entry);
+    lib->finishWrites();
 }
 
 void LibraryLink::refreshView() {
@@ -111,7 +145,7 @@ void LibraryLink::indexSavedAsFile(const std::string& path) {
     ThumbnailCache::shared().remove(path);
     auto lib = library();
     if (!lib || folderOf(path) != lib->folder()) return;
-    indexLater(lib, path, {{"mode", "file"}}, [this] { refreshView(); });
+    indexOwing(lib, path, {{"mode", "file"}});
 }
 
 }  // namespace library

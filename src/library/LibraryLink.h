@@ -3,8 +3,12 @@
 // folder at start-up, loaded and scanned when the library is on, and told of
 // every screenshot saved into the folder so it is indexed at once.
 #include <atomic>
+#include <map>
 #include <memory>
 #include <mutex>
+#include <string>
+#include <utility>
+#include <vector>
 
 #include "core/AppHost.h"
 #include "library/ScreenLib.h"
@@ -30,14 +34,23 @@ public:
 
     // The current library model; null before a folder is known.
     std::shared_ptr<ScreenLib> library() const;
+    // For the end of the program: every save handed over whose indexing has
+    // not ended gets its line now, with the facts of its capture but without
+    // the analysis, and whatever the library still owes its file is written.
+    void finishWrites();
 
 private:
+    // A save is owed its line from the hand-over until its indexing ends.
+    void indexOwing(const std::shared_ptr<ScreenLib>& lib, const std::string& path,
+                    const std::map<std::string, std::string>& facts);
     // The library view shows what was just indexed.
     static void refreshView();
 
     mutable std::mutex lock_;
     std::shared_ptr<ScreenLib> lib_;
     std::atomic<int> savesInFlight_{0};
+    std::mutex owedLock_;
+    std::vector<std::pair<std::string, std::map<std::string, std::string>>> owed_;  // under owedLock_
 };
 
 }  // namespace library

@@ -36,6 +36,7 @@ QuickLookWinController::~QuickLookWinController() = default;
 bool QuickLookWinController::loadImage(const std::string& path, const std::optional<kit::Rect>& sender) {
     std::string error;
     kit::Image image = kit::ImageIO::read(path, 1.0, &error);
+    if (kit::ImageIO::wasCancelled(error)) return false;
     if (image.isNull()) {
         services::Telemetry::shared().oops("loadImage(from:sender:)", "Can't load image from file");
         return false;

@@ -7,6 +7,7 @@
 #include "kit/base/Defaults.h"
 #include "kit/base/Dispatch.h"
 #include "kit/base/UrlEvents.h"
+#include "kit/base/WayOut.h"
 #include "kit/ui/Application.h"
 #include "kit/ui/Menu.h"
 #include "kit/ui/StatusItem.h"
@@ -138,7 +139,8 @@ void AppDelegate::handleLinkInTurn(std::function<void()> step) {
             if (!self.waitingLinks_.empty()) kit::dispatchMain([&s = self] { s.handleLinkInTurn([] {}); });
         }
     } release{*this};
-    while (!waitingLinks_.empty()) {
+    // Links still waiting when Kadrix is ending are dropped with it.
+    while (!waitingLinks_.empty() && !kit::wayOutBegun()) {
         auto next = std::move(waitingLinks_.front());
         waitingLinks_.pop_front();
         next();

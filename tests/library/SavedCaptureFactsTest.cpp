@@ -3,6 +3,9 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <chrono>
+#include <filesystem>
+#include <thread>
 
 #include "LibraryFixture.h"
 #include "core/AppHost.h"
@@ -13,6 +16,8 @@
 #include "editor/Framer.h"
 #include "editor/ObjectHandlers.h"
 #include "kit/base/Dispatch.h"
+#include "kit/base/Files.h"
+#include "kit/image/ImageIO.h"
 #include "kit/ui/Window.h"
 #include "library/LibraryLink.h"
 #include "objects/ObjText.h"
@@ -100,6 +105,60 @@ TEST_F(SavedCaptureFacts, ASaveCarriesTheAnnotationsIntoTheLibrary) {
     ASSERT_TRUE(event);
     EXPECT_EQ((*event)["objectsCount"], 2);
     EXPECT_EQ((*event)["objects"], "AT");
+}
+
+TEST_F(SavedCaptureFacts, ASaveJustBeforeTheEndHasItsLineThoughItsAnalysisHadNotEnded) {
+    auto lib = library::LibraryLink::shared().library();
+    ASSERT_TRUE(lib);
+    ASSERT_TRUE(kit::runMainLoopUntil([&] { return lib->loaded(); }, 10));
+    // A decoder that never answers in time: the analysis is still under way at the end.
+    const std::string slow = kit::files::uniqueTempPath("slow-decoder-", ".sh");
+    ASSERT_TRUE(kit::files::writeAtomic(slow, "#!/bin/sh\nexec sleep 3\n", 0700));
+    kit::ImageIO::setDecoderProgram(slow);
+    kit::Image shot(640, 360);
+    shot.fill(kit::Color::rgb(255, 255, 255));
+    ASSERT_TRUE(logic->loadImage(shot, false));
+    logic->metadataRef()["mode"] = "window";
+    logic->metadataRef()["app"] = "Terminal";
+    logic->metadataRef()["window"] = "build log";
+    ASSERT_TRUE(editor::ObjectHandlers::shared().addObject("ObjArrow", services::Rect{40, 300, 200, 0}));
+
+    // One save handed to the library, its analysis under way.
+    logic->saveImage(true, true);
+    ASSERT_TRUE(
+        kit::runMainLoopUntil([] { return library::LibraryLink::shared().savesInFlight() == 0; }, 10));
+    // One whose file is written while the main thread has not handed it over yet.
+    logic->saveImage(true, true);
+    auto pictures = [&] {
+        size_t n = 0;
+        for (auto& f : std::filesystem::directory_iterator(folder)) n += f.path().extension() == ".png";
+        return n;
+    };
+    for (int i = 0; i < 1000 && pictures() < 2; ++i)
+        std::this_thread::sleep_for(std::chrono::milliseconds(10));
+    ASSERT_EQ(pictures(), 2u);
+    // The program's way out.
+    logic->handOverWrittenSaves();
+    library::LibraryLink::shared().finishWrites();
+
+    library::ScreenLib reader(folder);
+    reader.loadNow();
+    kit::ImageIO::setDecoderProgram("");
+    kit::files::remove(slow);
+    const auto all = reader.snapshot();
+    ASSERT_EQ(all.size(), 2u);
+    for (auto& saved : all) {
+        auto& facts = saved->content;
+        EXPECT_EQ(facts["mode"], "window");
+        EXPECT_EQ(facts["app"], "Terminal");
+        EXPECT_EQ(facts["window"], "build log");
+        EXPECT_EQ(facts["objects"], "A");
+        EXPECT_EQ(facts["width"], "640");
+        EXPECT_NE(facts["ts"], "");
+        // Without the analysis: the next indexing takes it up again.
+        EXPECT_TRUE(saved->colors().empty());
+        EXPECT_EQ(facts.count("ocr"), 0u);
+    }
 }
 
 }  // namespace

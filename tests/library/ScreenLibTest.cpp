@@ -164,6 +164,22 @@ TEST_F(Library, WritesOwedAtTheEndReachTheFile) {
     kept.loadNow();
     ASSERT_EQ(kept.snapshot().size(), 1u);
     EXPECT_EQ(kept.snapshot()[0]->content.at("filename"), "b.png");
+
+    // A line whose append failed, and no change after it.
+    const std::string libFolder = folder + "/lib", away = folder + "/lib.away";
+    std::filesystem::create_directories(libFolder);
+    ScreenLib failing(libFolder);
+    failing.warn = [](const std::string&, const std::string&) {};
+    failing.loadNow();
+    std::filesystem::rename(libFolder, away);
+    std::ofstream(libFolder) << "x";  // its name leads to a file: the append fails
+    failing.addOrUpdate(entry({{"filename", "c.png"}}));
+    std::filesystem::remove(libFolder);
+    std::filesystem::rename(away, libFolder);
+    failing.finishWrites();
+    ScreenLib reader(libFolder);
+    reader.loadNow();
+    EXPECT_TRUE(reader.record("c.png")) << "the line whose append failed is written at the end";
 }
 
 TEST_F(Library, SearchLooksAtTheNewestEntriesInAnyCase) {

@@ -8,10 +8,14 @@
 
 #include <QEventLoop>
 #include <cerrno>
+#include <csignal>
 #include <cstring>
+#include <memory>
+#include <mutex>
 #include <thread>
 
 #include "kit/base/Dispatch.h"
+#include "kit/base/WayOut.h"
 
 extern char** environ;
 
@@ -29,6 +33,10 @@ void Process::setWorkingDirectory(std::string dir) {
 }
 
 ProcessResult Process::run(const OnOutput& onOutput) {
+    return run(onOutput, {});
+}
+
+ProcessResult Process::run(const OnOutput& onOutput, const std::function<void(int)>& started) {
     ProcessResult result;
     if (program_.empty() || program_[0] != '/') {
         result.error = "not an absolute program path: " + program_;
@@ -77,6 +85,7 @@ ProcessResult Process::run(const OnOutput& onOutput) {
         return result;
     }
     result.launched = true;
+    if (started) started(pid);
 
     char buf[16384];
     for (;;) {
@@ -105,26 +114,56 @@ ProcessResult Process::run(const OnOutput& onOutput) {
 
 ProcessResult Process::runOnMain(const OnOutput& onOutput) {
     if (!isMainThread()) return run(onOutput);  // no loop of ours to turn here
+    ProcessResult cancelled;
+    cancelled.cancelled = true;
+    cancelled.error = "the program was not waited for: the application is ending";
+    if (wayOutBegun()) return cancelled;
     // The child is read on a helper thread; its chunks and the end are posted
     // to the main loop in order, so every chunk is delivered before we return.
+    // What is posted holds this state, not our frame: the way out returns
+    // without waiting for what is still on its way.
+    struct Wait {
+        std::mutex lock;  // pid and ending, between the reader and the way out
+        int pid = -1;
+        bool ending = false;
+        bool done = false;
+        ProcessResult result;
+        QEventLoop* loop = nullptr;
+    };
+    auto wait = std::make_shared<Wait>();
     QEventLoop loop;
-    bool done = false;
-    ProcessResult result;
-    std::thread reader([&] {
-        ProcessResult r = run([&](std::string_view chunk) {
-            if (onOutput) dispatchMain([&onOutput, text = std::string(chunk)] { onOutput(text); });
-        });
-        dispatchMain([&, r] {
-            result = r;
-            done = true;
-            loop.quit();
+    wait->loop = &loop;
+    WayOutWatch watch([wait] {
+        std::lock_guard g(wait->lock);
+        wait->ending = true;
+        if (wait->pid > 0) ::kill(wait->pid, SIGKILL);
+        if (wait->loop) wait->loop->quit();
+    });
+    std::thread reader([&, wait] {
+        ProcessResult r = run(
+            [&, wait](std::string_view chunk) {
+                dispatchMain([&onOutput, wait, text = std::string(chunk)] {
+                    if (!wait->ending && onOutput) onOutput(text);
+                });
+            },
+            [wait](int pid) {
+                std::lock_guard g(wait->lock);
+                wait->pid = pid;
+                if (wait->ending) ::kill(pid, SIGKILL);
+            });
+        dispatchMain([wait, r] {
+            wait->result = r;
+            wait->done = true;
+            if (wait->loop) wait->loop->quit();
         });
     });
-    if (!done) loop.exec();
+    if (!wait->done && !wait->ending) loop.exec();
     // A nested loop (a dialog opened from a chunk) may have swallowed the quit.
-    while (!done) runMainLoopUntil([&] { return done; }, 3600);
+    while (!wait->done && !wait->ending) runMainLoopUntil([&] { return wait->done || wait->ending; }, 3600);
+    wait->loop = nullptr;
+    // The program is ended by now, so its output ends and the reader with it.
     reader.join();
-    return result;
+    return wait->ending ? cancelled : wait->result;
 }
 
 }  // namespace kit

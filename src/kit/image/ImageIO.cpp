@@ -37,6 +37,7 @@ extern "C" {
 
 #include "kit/base/Dispatch.h"
 #include "kit/base/Files.h"
+#include "kit/base/WayOut.h"
 #include "kit/base/qt/QtImage.h"
 #include "kit/image/DecoderAnswer.h"
 #include "kit/image/ImageDecode.h"
@@ -83,6 +84,8 @@ std::optional<QSize> pngDeclaredSize(const QByteArray& d) {
 const char* const kDecoderName = "kadrix-decode";
 const char* const kTooSlow = "The image takes too long to read; reading it was given up.";
 const char* const kNoDecoder = "The image could not be read: the decoder beside this program was not found.";
+// Never shown: the way out ended the wait, and the callers say nothing of it.
+const char* const kCancelled = "Reading the image was given up: Kadrix is ending.";
 
 std::mutex limitsLock;
 DecoderLimits limitsNow;
@@ -161,12 +164,15 @@ bool drain(int fd, std::string& reply) {
 
 // Waits for the decoder to finish its answer, for at most `timeout`; false
 // when it did not. On the thread of the application's event loop, that loop
-// goes on meanwhile (windows paint, timers fire, input is handled); on any
-// other thread the wait is a plain one.
-bool awaitReply(int fd, std::chrono::milliseconds timeout, std::string& reply) {
+// goes on meanwhile (windows paint, timers fire, input is handled), and the
+// way out ends the wait at once (false, with `cancelled` set); on any other
+// thread the wait is a plain one.
+bool awaitReply(int fd, std::chrono::milliseconds timeout, std::string& reply, bool& cancelled) {
+    cancelled = false;
     if (!drain(fd, reply)) return reply.size() <= kMaxReply;
     QCoreApplication* app = QCoreApplication::instance();
     if (app && QThread::currentThread() == app->thread()) {
+        if (wayOutBegun()) return !(cancelled = true);
         QEventLoop loop;
         bool ended = false;
         QSocketNotifier notifier(fd, QSocketNotifier::Read);
@@ -179,9 +185,13 @@ bool awaitReply(int fd, std::chrono::milliseconds timeout, std::string& reply) {
         QTimer deadline;
         deadline.setSingleShot(true);
         QObject::connect(&deadline, &QTimer::timeout, &loop, &QEventLoop::quit);
+        WayOutWatch watch([&] {
+            cancelled = true;
+            loop.quit();
+        });
         deadline.start(timeout);
         loop.exec();
-        return ended && reply.size() <= kMaxReply;
+        return !cancelled && ended && reply.size() <= kMaxReply;
     }
     const auto until = std::chrono::steady_clock::now() + timeout;
     for (;;) {
@@ -355,11 +365,14 @@ std::optional<Decoded> decodeElsewhere(int input, const std::string& what, doubl
     // The decoder's own clock counts its processor time; this one also
     // counts time spent waiting for the disk.
     const auto wall = std::chrono::milliseconds(limits.cpuSeconds * 1500 + 1000);
-    const bool whole = awaitReply(replyEnd.fd, wall, reply);
+    bool cancelled = false;
+    const bool whole = awaitReply(replyEnd.fd, wall, reply, cancelled);
     const AwaitResult awaited = whole                      ? AwaitResult::answered
                                 : reply.size() > kMaxReply ? AwaitResult::tooLong
                                                            : AwaitResult::timeUp;
-    const Ending ending = endDecoder(pid, awaited, what);
+    // A wait the way out ended ends its decoder as a deadline would.
+    const Ending ending = endDecoder(pid, cancelled ? AwaitResult::timeUp : awaited, what);
+    if (cancelled) return fail<std::optional<Decoded>>(error, kCancelled);
     if (!ending.answered) return fail<std::optional<Decoded>>(error, ending.refusal);
     return readAnswer(reply, pixels.fd, scale, maxSide, error);
 }
@@ -496,6 +509,10 @@ DecoderLimits decoderLimits() {
 void setDecoderProgram(const std::string& path) {
     std::lock_guard lock(limitsLock);
     programOverride = path;
+}
+
+bool wasCancelled(const std::string& error) {
+    return error == kCancelled;
 }
 
 std::string refusalOf(const std::string& path) {

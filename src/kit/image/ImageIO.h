@@ -50,6 +50,10 @@ Image read(const std::string& path, double scale = 1.0, std::string* error = nul
 // format allows; `originalSize` receives the file's own pixel size.
 Image readScaled(const std::string& path, int maxSide, std::string* error = nullptr,
                  Size* originalSize = nullptr);
+// Whether a read gave up because the application is ending (the wait of the
+// main thread ends at once then): no refusal to tell the user of, and
+// nothing more to do with it.
+bool wasCancelled(const std::string& error);
 // read(), with the picture's texts (bounded in total).
 Image readWithTexts(const std::string& path, TextChunks& texts, std::string* error = nullptr);
 // decode() in this process: for bytes this program made itself. maxSide > 0

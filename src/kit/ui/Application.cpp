@@ -28,6 +28,7 @@
 #include "kit/base/Dispatch.h"
 #include "kit/base/Files.h"
 #include "kit/base/Image.h"
+#include "kit/base/WayOut.h"
 #include "kit/base/qt/QtImage.h"
 #include "kit/ui/qt/ApplicationPrivate.h"
 
@@ -50,9 +51,24 @@ constexpr char kSignalled = 1;  // a termination signal: end as after terminate(
 constexpr char kExitAsked = 2;  // another thread called exit(): end now, with g_exitStatus
 // Set while run() drives the loop: from then on an exit() is ours to carry out.
 std::atomic<bool> g_ownsExit{false};
+// Set once the willTerminate hooks have run: every exit() from then on ends at once.
+std::atomic<bool> g_hooksDone{false};
 std::atomic<int> g_exitStatus{0};
+// The process that made the application. A child made by fork() (a library
+// may make one) shares our signal pipe and our hooks but must not run them.
+pid_t g_appPid = 0;
 
-void onSignal(int) {
+bool inForkedChild() {
+    return g_appPid != 0 && ::getpid() != g_appPid;
+}
+
+void onSignal(int sig) {
+    if (inForkedChild()) {
+        // Ends as the signal would have ended it, and leaves our pipe alone.
+        ::signal(sig, SIG_DFL);
+        ::raise(sig);
+        return;
+    }
     char c = kSignalled;
     // Only async-signal-safe work here; the loop picks the byte up.
     [[maybe_unused]] auto n = ::write(g_signalPipe[1], &c, 1);
@@ -91,9 +107,13 @@ struct Application::Private {
     void runTerminateHooks() {
         if (terminating) return;
         terminating = true;
+        // Nothing holds the end back: the waits end (and the programs they
+        // wait for) before the hooks tidy up behind them.
+        beginWayOut();
         auto hooks = std::move(terminateHooks);
         for (auto& h : hooks)
             if (h) h();
+        g_hooksDone = true;
     }
 
     // The bytes the signal handler and exitFromProcess() leave on the pipe.
@@ -129,6 +149,7 @@ Application::Application(int& argc, char** argv) : Application() {
                 }
             });
     }
+    g_appPid = ::getpid();
     // Termination signals go through a socket pair so the hooks run on the
     // main thread, outside the signal handler.
     if (g_signalPipe[0] < 0 && ::socketpair(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0, g_signalPipe) == 0) {
@@ -185,6 +206,10 @@ void Application::endProcess(int status) {
 }
 
 void Application::exitFromProcess(int status) {
+    // A child made by fork(): its parent's way out is none of its business.
+    if (inForkedChild()) std::_Exit(status);
+    // The way out has run (the toolkit may be tearing down): end as it ends.
+    if (g_hooksDone) endProcessNow(status);
     if (!g_ownsExit || !g_app) {
         // Not running the loop (start-up, a unit test): the C library's own exit.
         using Exit = void (*)(int);

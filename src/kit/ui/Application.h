@@ -35,7 +35,8 @@ public:
     // Runs willFinishLaunching now, didFinishLaunching on the loop's first
     // turn, then the event loop until quit; returns the exit code.
     int run();
-    // Runs the willTerminate hooks once and leaves the event loop. SIGTERM,
+    // Ends every wait of the main thread (and the programs they wait for),
+    // runs the willTerminate hooks once and leaves the event loop. SIGTERM,
     // SIGINT and SIGHUP end up here too.
     void terminate();
     bool isTerminating() const;
@@ -46,7 +47,9 @@ public:
     // Where every exit() of the process lands: while run() runs the loop, the
     // willTerminate hooks run once on the main thread (another thread that
     // calls exit() waits for that) and the process ends as endProcess() does;
-    // otherwise the C library's exit().
+    // once they have run, every exit() ends as endProcess() does; before
+    // run(), the C library's exit(). In a child made by fork() it is _Exit():
+    // only the process that made the application runs its way out.
     [[noreturn]] static void exitFromProcess(int status);
 
     std::function<void()> onWillFinishLaunching;

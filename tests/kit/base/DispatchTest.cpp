@@ -2,6 +2,8 @@
 
 #include <atomic>
 #include <chrono>
+#include <cstdio>
+#include <cstdlib>
 #include <thread>
 #include <vector>
 
@@ -86,6 +88,29 @@ TEST(Dispatch, GlobalQueueGrowsSoBlockedTasksDoNotStarveOthers) {
         std::this_thread::sleep_for(std::chrono::milliseconds(5));
     EXPECT_EQ(started.load(), n);
     EXPECT_EQ(finished.load(), n);
+}
+
+TEST(Dispatch, ClosingTheGlobalQueueWaitsForRunningTasksAndStartsNoMore) {
+    // Closing is for good, so it happens in a child process of its own.
+    GTEST_FLAG_SET(death_test_style, "threadsafe");
+    auto closing = [] {
+        std::atomic<bool> started{false}, finished{false}, lateRan{false};
+        globalQueue().async([&] {
+            started = true;
+            std::this_thread::sleep_for(std::chrono::milliseconds(300));
+            finished = true;
+        });
+        while (!started) std::this_thread::sleep_for(std::chrono::milliseconds(1));
+        const bool allEnded = globalQueue().close(5);
+        const bool waited = finished;
+        globalQueue().async([&] { lateRan = true; });
+        std::this_thread::sleep_for(std::chrono::milliseconds(200));
+        std::fprintf(stderr, "%s, %s, %s\n", allEnded ? "ended" : "not ended",
+                     waited ? "waited" : "not waited",
+                     lateRan ? "a task started after" : "none started after");
+        std::_Exit(0);
+    };
+    EXPECT_EXIT(closing(), ::testing::ExitedWithCode(0), "ended, waited, none started after\n$");
 }
 
 TEST(Dispatch, AtomicKeepsReadModifyWriteWhole) {

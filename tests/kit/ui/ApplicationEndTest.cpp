@@ -1,14 +1,19 @@
 // How the application ends when something other than its own quit ends it:
 // the toolkit's X11 plugin and Xlib call exit() when the display goes (on the
 // main thread or on another one), the session manager sends a Quit event, a
-// signal arrives. Each way runs in a child process of its own, which reports
-// through its exit status and its error output.
+// signal arrives, while the main thread waits or after its loop has ended.
+// Each way runs in a child process of its own, which reports through its
+// exit status and its error output.
 #include <gtest/gtest.h>
+#include <sys/wait.h>
+#include <unistd.h>
 
 #include <QApplication>
 #include <QCloseEvent>
 #include <QTimer>
 #include <QWidget>
+#include <cerrno>
+#include <chrono>
 #include <csignal>
 #include <cstdio>
 #include <cstdlib>
@@ -21,6 +26,8 @@
 #include "kit/base/Defaults.h"
 #include "kit/base/Dispatch.h"
 #include "kit/base/Files.h"
+#include "kit/base/Process.h"
+#include "kit/image/ImageIO.h"
 #include "kit/ui/Application.h"
 
 namespace {
@@ -131,4 +138,116 @@ TEST_F(ApplicationEndTest, TerminationSignalsEndTheLoopAfterTheHooks) {
             << "signal " << signal;
         expectLastChangeStored();
     }
+}
+
+namespace {
+
+// Whether no process `pid` is left, waiting a second at most.
+bool processGone(pid_t pid) {
+    for (int i = 0; i < 100; ++i) {
+        if (::kill(pid, 0) != 0 && errno == ESRCH) return true;
+        std::this_thread::sleep_for(std::chrono::milliseconds(10));
+    }
+    return false;
+}
+
+// Raises `signal` a moment after the wait that follows has begun.
+void raiseDuringTheWait(int signal) {
+    QTimer::singleShot(300, [signal] { std::raise(signal); });
+}
+
+}  // namespace
+
+TEST_F(ApplicationEndTest, EveryWaitOfTheMainThreadEndsWithTheApplicationAndEndsWhatItStarted) {
+    // In the run's own home: the child process runs this body again, and the
+    // names must be the same there.
+    const std::string home = std::getenv("KADRIX_HOME");
+    const std::string pidFile = home + "/waited.pid", picture = home + "/waited.png",
+                      decoder = home + "/slow-decoder.sh";
+    const auto png = kit::ImageIO::encodePNG(kit::Image(8, 8));
+    ASSERT_TRUE(kit::files::writeAtomic(picture, std::string(png.begin(), png.end())));
+    ASSERT_TRUE(kit::files::writeAtomic(decoder, "#!/bin/sh\nexec sleep 30\n", 0700));
+
+    // A program waited for (as the selection tool is), ended by SIGTERM.
+    auto program = [&] {
+        raiseDuringTheWait(SIGTERM);
+        const auto start = std::chrono::steady_clock::now();
+        kit::Process sleeper("/bin/sh", {"-c", "echo $$ > " + pidFile + "; exec sleep 30"});
+        const kit::ProcessResult r = sleeper.runOnMain();
+        const double took = std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
+        // Once the way out has begun, no program is started.
+        const kit::ProcessResult late = kit::Process("/bin/true", {}).runOnMain();
+        std::fprintf(stderr, "program: %s%s%s\n", r.cancelled ? "cancelled" : "answered",
+                     took < 2 ? " in time" : " late", late.cancelled && !late.launched ? ", none after" : "");
+    };
+    EXPECT_EXIT(runUntil(program), ::testing::ExitedWithCode(0),
+                "hook 1 on the main thread\nprogram: cancelled in time, none after\nthe loop ended with 0 "
+                "after 1 hook runs\n$");
+    std::ifstream in(pidFile);
+    pid_t waited = 0;
+    ASSERT_TRUE(in >> waited);
+    EXPECT_TRUE(processGone(waited)) << "the program waited for outlived the application";
+    expectLastChangeStored();
+
+    // A picture's decoder waited for, ended by SIGHUP: no refusal to tell of.
+    forgetStoredSettings();
+    auto decoding = [&] {
+        kit::ImageIO::setDecoderProgram(decoder);
+        raiseDuringTheWait(SIGHUP);
+        std::string error;
+        const bool read = !kit::ImageIO::read(picture, 1.0, &error).isNull();
+        std::fprintf(stderr, "decoder: %s\n",
+                     read                                ? "read"
+                     : kit::ImageIO::wasCancelled(error) ? "cancelled"
+                                                         : error.c_str());
+    };
+    EXPECT_EXIT(runUntil(decoding), ::testing::ExitedWithCode(0),
+                "hook 1 on the main thread\ndecoder: cancelled\nthe loop ended with 0 after 1 hook runs\n$");
+    expectLastChangeStored();
+    for (auto& f : {pidFile, picture, decoder}) kit::files::remove(f);
+}
+
+TEST_F(ApplicationEndTest, OnlyTheProcessThatMadeTheApplicationRunsItsWayOut) {
+    // As a library that forks without exec would: children that call exit()
+    // or meet a termination signal, made on the main thread and on another.
+    auto forks = [] {
+        auto child = [](auto body) {
+            const pid_t pid = ::fork();
+            if (pid == 0) body();
+            int status = 0;
+            ::waitpid(pid, &status, 0);
+            return WIFEXITED(status) ? WEXITSTATUS(status) : 100 + WTERMSIG(status);
+        };
+        const int onMain = child([] { std::exit(7); });
+        int onOther = 0;
+        std::thread([&] { onOther = child([] { std::exit(8); }); }).join();
+        const int signalled = child([] {
+            std::raise(SIGTERM);
+            std::_Exit(9);
+        });
+        // Anything the children asked of this process arrives now.
+        kit::runMainLoopUntil([] { return false; }, 0.3);
+        std::fprintf(stderr, "children ended with %d, %d and %d\n", onMain, onOther, signalled);
+        std::raise(SIGTERM);
+    };
+    EXPECT_EXIT(runUntil(forks), ::testing::ExitedWithCode(0),
+                "children ended with 7, 8 and 115\nhook 1 on the main thread\nthe loop ended with 0 after 1 "
+                "hook runs\n$");
+}
+
+TEST_F(ApplicationEndTest, AnExitWhileTheToolkitTearsDownEndsAsTheWayOutDoes) {
+    // As the program's main: the application goes when its loop has ended,
+    // and the toolkit's teardown (windows, clipboard, X connection) may meet
+    // a broken display and call exit().
+    auto run = [] {
+        {
+            int argc = 0;
+            kit::Application app(argc, nullptr);
+            app.addWillTerminateHook([] { static LateStatic late; });
+            QTimer::singleShot(0, [] { std::raise(SIGTERM); });
+            app.run();
+        }
+        std::exit(6);
+    };
+    EXPECT_EXIT(run(), ::testing::ExitedWithCode(6), "");
 }

@@ -1,0 +1,51 @@
+#!/usr/bin/env bash
+# Kadrix ends when it is asked to, whatever it waits for. SIGTERM or SIGHUP
+# while an area selection is open: kadrix and its screenshot tool are gone
+# within two seconds, and so is the selection. A screenshot saved just before
+# a SIGTERM or SIGHUP has its line in the library all the same.
+source "$(dirname "$0")/harness.sh"
+sys_begin
+xsetroot -solid '#808080'
+
+# Whether process PID runs (a zombie has ended).
+running() { [ -n "$1" ] && ps -o stat= -p "$1" 2>/dev/null | grep -qv '^Z'; }
+# Sends SIG to kadrix; it and its screenshot tool (TOOL, a pid or empty) have
+# ended within two seconds, and the selection's window is gone from the display.
+signal_and_expect_end() {
+  local sig=$1 tool=$2 what=$3 i
+  kill -"$sig" "$SYS_APP_PID"
+  for i in $(seq 1 20); do
+    running "$SYS_APP_PID" || running "$tool" || break
+    sleep 0.1
+  done
+  running "$SYS_APP_PID" && fail "$what: kadrix still runs two seconds after SIG$sig"
+  running "$tool" && fail "$what: the screenshot tool outlived kadrix"
+  xdotool search --name '^kadrix-screencapture$' >/dev/null 2>&1 && fail "$what: the selection stayed on screen"
+  sys_reap_app
+}
+
+for sig in TERM HUP; do
+  sys_start
+  sys_link 'kadrix://grab/area'
+  sys_wait_for --timeout 10 xdotool search --onlyvisible --name '^kadrix-screencapture$' \
+    || { tail -20 "$SYS_TMP/kadrix.log"; fail "$sig: no area selection"; }
+  sleep 0.5
+  signal_and_expect_end "$sig" "$(pgrep -P "$SYS_APP_PID" -f kadrix-screencapture)" "an area selection"
+done
+
+shots="$SYS_TMP/shots"
+mkdir -p "$shots"
+for sig in TERM HUP; do
+  sys_library_on "$shots"
+  sys_app
+  sys_wait_for --timeout 15 sys_log_has 'AppLogic initialized' || fail "kadrix did not start"
+  sleep 1
+  before=$(ls "$shots" | grep -c '^SCR-' || true)
+  sys_link 'kadrix://grab/fullscreen?then=save'
+  sys_wait_for --timeout 10 bash -c "[ \$(ls '$shots' | grep -c '^SCR-') -gt $before ]" || fail "$sig: nothing saved"
+  sleep 0.1
+  signal_and_expect_end "$sig" "" "just after a save"
+  lines=$(grep -c . "$shots/imagelib.kxdb" 2>/dev/null || echo 0)
+  expect_eq "$lines" "$((before + 1))" "SIG$sig just after a save: the library's lines"
+done
+echo "kadrix ends at once while it waits, and its last saves are in the library"
