@@ -39,12 +39,6 @@ std::string failed(const char* what) {
 // The kernel's own numbers, for kernels newer than the headers built against.
 constexpr uint64_t kFsRightsAbi1 = (1ULL << 13) - 1;  // execute … make symlink
 constexpr uint64_t kFsRefer = 1ULL << 13, kFsTruncate = 1ULL << 14, kFsIoctlDev = 1ULL << 15;
-constexpr uint64_t kNetBindTcp = 1ULL << 0, kNetConnectTcp = 1ULL << 1;
-constexpr uint64_t kScopeAbstractUnix = 1ULL << 0, kScopeSignal = 1ULL << 1;
-
-struct RulesetAttr {
-    uint64_t fs = 0, net = 0, scoped = 0;
-};
 
 // Where the decoding libraries read: themselves and their plugins, the
 // linker's cache, fonts with their configuration and caches, locale and
@@ -52,8 +46,13 @@ struct RulesetAttr {
 // plugins is added; nothing else, so no file of the user's and nothing of
 // another process in /proc.
 std::vector<std::string> readablePlaces() {
-    std::vector<std::string> places{
-        "/usr", "/lib", "/lib64", "/etc/ld.so.cache", "/etc/fonts", "/var/cache/fontconfig"};
+    std::vector<std::string> places{"/usr",
+                                    "/lib",
+                                    "/lib64",
+                                    "/etc/ld.so.cache",
+                                    "/etc/locale.alias",
+                                    "/etc/fonts",
+                                    "/var/cache/fontconfig"};
     places.push_back(QLibraryInfo::path(QLibraryInfo::PluginsPath).toStdString());
     places.push_back(QLibraryInfo::path(QLibraryInfo::LibrariesPath).toStdString());
     if (const char* extra = std::getenv("QT_PLUGIN_PATH"))
@@ -69,16 +68,11 @@ std::vector<std::string> readablePlaces() {
 std::string restrictFiles() {
     const long abi = ::syscall(__NR_landlock_create_ruleset, nullptr, 0, LANDLOCK_CREATE_RULESET_VERSION);
     if (abi < 1) return {};
-    RulesetAttr attr;
-    attr.fs = kFsRightsAbi1 | (abi >= 2 ? kFsRefer : 0) | (abi >= 3 ? kFsTruncate : 0) |
-              (abi >= 5 ? kFsIoctlDev : 0);
-    if (abi >= 4) attr.net = kNetBindTcp | kNetConnectTcp;
-    // Signals and abstract sockets only within the decoder itself.
-    if (abi >= 6) attr.scoped = kScopeAbstractUnix | kScopeSignal;
-    const size_t attrSize = abi >= 6   ? sizeof attr
-                            : abi >= 4 ? offsetof(RulesetAttr, scoped)
-                                       : offsetof(RulesetAttr, net);
-    const int ruleset = int(::syscall(__NR_landlock_create_ruleset, &attr, attrSize, 0));
+    // Every right this kernel knows is handled; only reading is granted.
+    landlock_ruleset_attr attr{};
+    attr.handled_access_fs = kFsRightsAbi1 | (abi >= 2 ? kFsRefer : 0) | (abi >= 3 ? kFsTruncate : 0) |
+                             (abi >= 5 ? kFsIoctlDev : 0);
+    const int ruleset = int(::syscall(__NR_landlock_create_ruleset, &attr, sizeof attr, 0));
     if (ruleset < 0) return failed("its file rules could not be made");
     std::string error;
     for (const std::string& place : readablePlaces()) {
@@ -225,8 +219,9 @@ std::string filterSystemCalls() {
     f.add(__NR_rt_sigqueueinfo, Filter::argIn(0, {self}));
     f.add(__NR_rt_tgsigqueueinfo, Filter::argIn(0, {self}));
     f.add(__NR_pidfd_open, Filter::argIn(0, {self}));
-    for (long nr : {__NR_prlimit64, __NR_sched_getaffinity, __NR_sched_setaffinity, __NR_sched_getparam,
-                    __NR_sched_setparam, __NR_sched_getscheduler, __NR_sched_setscheduler})
+    for (long nr :
+         {__NR_getsid, __NR_getpgid, __NR_prlimit64, __NR_sched_getaffinity, __NR_sched_setaffinity,
+          __NR_sched_getparam, __NR_sched_setparam, __NR_sched_getscheduler, __NR_sched_setscheduler})
         f.add(nr, Filter::argIn(0, {0, self}));
     for (long nr : {__NR_getpriority, __NR_setpriority}) {
         Filter::Code c = Filter::argIn(1, {0, self});

@@ -150,6 +150,7 @@ TEST(DecoderConfinement, NoWayOutWorksFromInsideTheDecoder) {
          [&] { return ::setpriority(PRIO_PROCESS, id_t(other), 5) == 0; }},
         {"move another process's processors", false,
          [&] { return ::sched_setaffinity(other, sizeof otherCpus, &otherCpus) == 0; }},
+        {"stay in the program's session", false, [&] { return ::getsid(0) != ::getpid(); }},
         {"type into a terminal", false,
          [&] {
              const char c = 'x';
