@@ -1,21 +1,15 @@
 #include "kit/image/Decoder.h"
 
-#include <fcntl.h>
-#include <linux/audit.h>
-#include <linux/filter.h>
-#include <linux/seccomp.h>
-#include <sched.h>
 #include <sys/mman.h>
-#include <sys/prctl.h>
 #include <sys/resource.h>
 #include <sys/stat.h>
-#include <sys/syscall.h>
 #include <unistd.h>
 
 #include <QBuffer>
 #include <QGuiApplication>
 #include <QImageReader>
 #include <cerrno>
+#include <csignal>
 #include <cstddef>
 #include <cstdio>
 #include <cstdlib>
@@ -73,140 +67,6 @@ void limit(int resource, rlim_t soft, rlim_t hard) {
     ::setrlimit(resource, &r);
 }
 
-// The system calls that would reach beyond the picture and the two answers:
-// the network, other programs, and any change to files. Writes go only to
-// the descriptors the program was given. Refused with an error, so a library
-// that tries (a font cache) carries on without.
-void confine() {
-#if defined(__x86_64__)
-    constexpr uint32_t kArch = AUDIT_ARCH_X86_64;
-#elif defined(__aarch64__)
-    constexpr uint32_t kArch = AUDIT_ARCH_AARCH64;
-#else
-    return;  // no filter for this architecture: the limits alone hold
-#endif
-    static const long denied[] = {
-        __NR_socket,
-        __NR_socketpair,
-        __NR_connect,
-        __NR_bind,
-        __NR_listen,
-        __NR_accept,
-        __NR_accept4,
-        __NR_execve,
-        __NR_execveat,
-        __NR_ptrace,
-        __NR_process_vm_readv,
-        __NR_process_vm_writev,
-        __NR_kill,
-        __NR_unlinkat,
-        __NR_renameat,
-        __NR_renameat2,
-        __NR_mkdirat,
-        __NR_linkat,
-        __NR_symlinkat,
-        __NR_fchmodat,
-        __NR_fchownat,
-        __NR_fchmod,
-        __NR_fchown,
-        __NR_mknodat,
-        __NR_truncate,
-        __NR_utimensat,
-        __NR_setxattr,
-        __NR_lsetxattr,
-        __NR_fsetxattr,
-        __NR_removexattr,
-        __NR_lremovexattr,
-        __NR_fremovexattr,
-        __NR_mount,
-        __NR_umount2,
-        __NR_pivot_root,
-        __NR_chroot,
-        __NR_io_uring_setup,
-        __NR_bpf,
-        __NR_perf_event_open,
-        __NR_name_to_handle_at,
-        __NR_open_by_handle_at,
-        __NR_userfaultfd,
-        __NR_keyctl,
-        __NR_add_key,
-        __NR_request_key,
-#ifdef __NR_fork
-        __NR_fork,
-        __NR_vfork,
-        __NR_creat,
-        __NR_unlink,
-        __NR_rename,
-        __NR_mkdir,
-        __NR_rmdir,
-        __NR_link,
-        __NR_symlink,
-        __NR_chmod,
-        __NR_chown,
-        __NR_lchown,
-        __NR_mknod,
-        __NR_utime,
-        __NR_utimes,
-        __NR_futimesat,
-#endif
-    };
-    // Calls whose arguments cannot be read here: the C library falls back
-    // to the older calls, which are checked.
-    static const long unknown[] = {__NR_clone3, __NR_openat2};
-    constexpr uint32_t kAllow = SECCOMP_RET_ALLOW, kDeny = SECCOMP_RET_ERRNO | EPERM;
-    constexpr uint32_t kWriteFlags = O_WRONLY | O_RDWR | O_CREAT | O_TRUNC | O_APPEND;
-    std::vector<sock_filter> f;
-    const auto stmt = [&](uint16_t code, uint32_t k) { f.push_back(BPF_STMT(code, k)); };
-    const auto jump = [&](uint32_t k, uint8_t jt, uint8_t jf, uint16_t op = BPF_JEQ) {
-        f.push_back(BPF_JUMP(BPF_JMP | op | BPF_K, k, jt, jf));
-    };
-    // The low 32 bits of argument i (both architectures are little-endian).
-    const auto loadArg = [&](int i) {
-        stmt(BPF_LD | BPF_W | BPF_ABS, uint32_t(offsetof(seccomp_data, args) + 8 * i));
-    };
-    stmt(BPF_LD | BPF_W | BPF_ABS, offsetof(seccomp_data, arch));
-    jump(kArch, 1, 0);
-    stmt(BPF_RET | BPF_K, SECCOMP_RET_KILL_PROCESS);
-    stmt(BPF_LD | BPF_W | BPF_ABS, offsetof(seccomp_data, nr));
-#if defined(__x86_64__)
-    jump(0x40000000, 0, 1, BPF_JGE);  // the x32 numbering
-    stmt(BPF_RET | BPF_K, kDeny);
-#endif
-    for (long nr : denied) {
-        jump(uint32_t(nr), 0, 1);
-        stmt(BPF_RET | BPF_K, kDeny);
-    }
-    for (long nr : unknown) {
-        jump(uint32_t(nr), 0, 1);
-        stmt(BPF_RET | BPF_K, SECCOMP_RET_ERRNO | ENOSYS);
-    }
-    // Threads may be started, not processes.
-    jump(__NR_clone, 0, 4);
-    loadArg(0);
-    jump(CLONE_THREAD, 0, 1, BPF_JSET);
-    stmt(BPF_RET | BPF_K, kAllow);
-    stmt(BPF_RET | BPF_K, kDeny);
-    // Files open for reading only.
-    const auto openFlags = [&](long nr, int arg) {
-        jump(uint32_t(nr), 0, 4);
-        loadArg(arg);
-        jump(kWriteFlags, 0, 1, BPF_JSET);
-        stmt(BPF_RET | BPF_K, SECCOMP_RET_ERRNO | EACCES);
-        stmt(BPF_RET | BPF_K, kAllow);
-    };
-    openFlags(__NR_openat, 2);
-#ifdef __NR_open
-    stmt(BPF_LD | BPF_W | BPF_ABS, offsetof(seccomp_data, nr));
-    openFlags(__NR_open, 1);
-#endif
-    stmt(BPF_RET | BPF_K, kAllow);
-    const sock_fprog program{static_cast<unsigned short>(f.size()), f.data()};
-    if (::prctl(PR_SET_NO_NEW_PRIVS, 1, 0, 0, 0) != 0 ||
-        ::prctl(PR_SET_SECCOMP, SECCOMP_MODE_FILTER, &program, 0, 0) != 0)
-        refuse("The image could not be read: its decoder could not be confined (" +
-               std::string(std::strerror(errno)) + ").");
-}
-
 long long number(const char* text) {
     char* end = nullptr;
     const long long n = std::strtoll(text, &end, 10);
@@ -216,6 +76,7 @@ long long number(const char* text) {
 }  // namespace
 
 int runDecoder(int argc, char** argv) {
+    const int parent = ::getppid();
     int maxSide = 0;
     bool wantTexts = false;
     long long seconds = 20, memory = 0;
@@ -238,6 +99,10 @@ int runDecoder(int argc, char** argv) {
     ::close_range(kPixelsFd + 1, ~0U, 0);
     if (::chdir("/") != 0) refuse("The image could not be read: " + std::string(std::strerror(errno)) + ".");
     limit(RLIMIT_CORE, 0, 0);
+    // The pixel file holds one picture at the cap at most; past that a write
+    // fails (not a signal that ends the decoder) and the picture is refused.
+    ::signal(SIGXFSZ, SIG_IGN);
+    limit(RLIMIT_FSIZE, rlim_t(kMaxDecodedPixels) * 4, rlim_t(kMaxDecodedPixels) * 4);
     limit(RLIMIT_NOFILE, 64, 64);
     if (seconds > 0) limit(RLIMIT_CPU, rlim_t(seconds), rlim_t(seconds + 1));
 #ifndef KADRIX_DECODER_SANITIZED
@@ -251,7 +116,8 @@ int runDecoder(int argc, char** argv) {
 #else
     (void)memory;
 #endif
-    confine();
+    if (const std::string why = confineDecoder(parent); !why.empty())
+        refuse("The image could not be read: its decoder could not be confined (" + why + ").");
 
     struct stat st {};
     if (::fstat(STDIN_FILENO, &st) != 0 || !S_ISREG(st.st_mode)) refuse(detail::kNotRegularFile);

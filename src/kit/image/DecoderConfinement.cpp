@@ -1,0 +1,279 @@
+// The decoder's confinement: the library that decodes a picture may be made
+// to run code of the picture's choosing, so what the process can reach once
+// the picture is read is only what decoding needs.
+#include <fcntl.h>
+#include <linux/audit.h>
+#include <linux/filter.h>
+#include <linux/landlock.h>
+#include <linux/seccomp.h>
+#include <sched.h>
+#include <sys/prctl.h>
+#include <sys/resource.h>
+#include <sys/stat.h>
+#include <sys/syscall.h>
+#include <unistd.h>
+
+#include <QLibraryInfo>
+#include <QString>
+#include <cerrno>
+#include <csignal>
+#include <cstddef>
+#include <cstdint>
+#include <cstdlib>
+#include <cstring>
+#include <string>
+#include <vector>
+
+#include "kit/image/Decoder.h"
+
+#ifndef PR_SET_VMA
+#define PR_SET_VMA 0x53564d41  // the runtime names its mappings
+#endif
+
+namespace kit::ImageIO {
+
+namespace {
+
+std::string failed(const char* what) {
+    return std::string(what) + " (" + std::strerror(errno) + ")";
+}
+
+// ---- Files: Landlock -----------------------------------------------------------
+
+// The kernel's own numbers, for kernels newer than the headers built against.
+constexpr uint64_t kFsRightsAbi1 = (1ULL << 13) - 1;  // execute … make symlink
+constexpr uint64_t kFsRefer = 1ULL << 13, kFsTruncate = 1ULL << 14, kFsIoctlDev = 1ULL << 15;
+
+// Where the decoding libraries read: themselves and their plugins, the
+// linker's cache, fonts with their configuration and caches, locale and
+// type data (all beneath /usr). Where the toolkit was told to look for
+// plugins is added; nothing else, so no file of the user's and nothing of
+// another process in /proc.
+std::vector<std::string> readablePlaces() {
+    std::vector<std::string> places{"/usr",
+                                    "/lib",
+                                    "/lib64",
+                                    "/etc/ld.so.cache",
+                                    "/etc/locale.alias",
+                                    "/etc/fonts",
+                                    "/var/cache/fontconfig"};
+    places.push_back(QLibraryInfo::path(QLibraryInfo::PluginsPath).toStdString());
+    places.push_back(QLibraryInfo::path(QLibraryInfo::LibrariesPath).toStdString());
+    if (const char* extra = std::getenv("QT_PLUGIN_PATH"))
+        for (const QString& p : QString::fromLocal8Bit(extra).split(u':', Qt::SkipEmptyParts))
+            places.push_back(p.toStdString());
+    return places;
+}
+
+// Reading the places above, and nothing else of the file system: no other
+// file opened, written, made or removed. A kernel without Landlock leaves
+// the system-call filter alone to hold; one that has it but refuses the
+// rules is a failure.
+std::string restrictFiles() {
+    const long abi = ::syscall(__NR_landlock_create_ruleset, nullptr, 0, LANDLOCK_CREATE_RULESET_VERSION);
+    if (abi < 1) return {};
+    // Every right this kernel knows is handled; only reading is granted.
+    landlock_ruleset_attr attr{};
+    attr.handled_access_fs = kFsRightsAbi1 | (abi >= 2 ? kFsRefer : 0) | (abi >= 3 ? kFsTruncate : 0) |
+                             (abi >= 5 ? kFsIoctlDev : 0);
+    const int ruleset = int(::syscall(__NR_landlock_create_ruleset, &attr, sizeof attr, 0));
+    if (ruleset < 0) return failed("its file rules could not be made");
+    std::string error;
+    for (const std::string& place : readablePlaces()) {
+        const int fd = ::open(place.c_str(), O_PATH | O_CLOEXEC);
+        if (fd < 0) continue;  // not on this system
+        struct stat st {};
+        landlock_path_beneath_attr rule{};
+        rule.allowed_access = LANDLOCK_ACCESS_FS_READ_FILE;
+        if (::fstat(fd, &st) == 0 && S_ISDIR(st.st_mode)) rule.allowed_access |= LANDLOCK_ACCESS_FS_READ_DIR;
+        rule.parent_fd = fd;
+        if (::syscall(__NR_landlock_add_rule, ruleset, LANDLOCK_RULE_PATH_BENEATH, &rule, 0) != 0 &&
+            error.empty())
+            error = failed("its file rules could not be made");
+        ::close(fd);
+    }
+    if (error.empty() && ::syscall(__NR_landlock_restrict_self, ruleset, 0) != 0)
+        error = failed("its file rules could not be applied");
+    ::close(ruleset);
+    return error;
+}
+
+// ---- System calls: seccomp -----------------------------------------------------
+
+#if defined(__x86_64__) || defined(__aarch64__)
+
+#if defined(__x86_64__)
+constexpr uint32_t kArch = AUDIT_ARCH_X86_64;
+#else
+constexpr uint32_t kArch = AUDIT_ARCH_AARCH64;
+#endif
+
+constexpr uint32_t kAllow = SECCOMP_RET_ALLOW;
+constexpr uint32_t errnoOf(int e) {
+    return SECCOMP_RET_ERRNO | uint32_t(e);
+}
+
+// A filter program built rule by rule: each rule is the code run for one
+// call number, skipped over for any other.
+class Filter {
+public:
+    using Code = std::vector<sock_filter>;
+
+    static Code ret(uint32_t v) { return {BPF_STMT(BPF_RET | BPF_K, v)}; }
+    // The low 32 bits of argument i: process ids, flags and requests are
+    // 32-bit numbers to the kernel (both architectures are little-endian).
+    static sock_filter loadArg(int i) {
+        return BPF_STMT(BPF_LD | BPF_W | BPF_ABS, uint32_t(offsetof(seccomp_data, args) + 8 * i));
+    }
+    // Allowed when argument i is one of `values`, else refused with `refusal`.
+    static Code argIn(int i, std::initializer_list<uint32_t> values, uint32_t refusal = errnoOf(EPERM)) {
+        Code c{loadArg(i)};
+        uint8_t left = uint8_t(values.size());
+        for (uint32_t v : values) c.push_back(BPF_JUMP(BPF_JMP | BPF_JEQ | BPF_K, v, uint8_t(left--), 0));
+        c.push_back(BPF_STMT(BPF_RET | BPF_K, refusal));
+        c.push_back(BPF_STMT(BPF_RET | BPF_K, kAllow));
+        return c;
+    }
+    // Allowed when none of `bits` is set in argument i.
+    static Code argWithout(int i, uint32_t bits, uint32_t refusal) {
+        return {loadArg(i), BPF_JUMP(BPF_JMP | BPF_JSET | BPF_K, bits, 0, 1),
+                BPF_STMT(BPF_RET | BPF_K, refusal), BPF_STMT(BPF_RET | BPF_K, kAllow)};
+    }
+    // Allowed when all of `bits` are set in argument i.
+    static Code argWith(int i, uint32_t bits) {
+        return {loadArg(i), BPF_JUMP(BPF_JMP | BPF_JSET | BPF_K, bits, 1, 0),
+                BPF_STMT(BPF_RET | BPF_K, errnoOf(EPERM)), BPF_STMT(BPF_RET | BPF_K, kAllow)};
+    }
+
+    void add(long nr, const Code& body) {
+        code_.push_back(BPF_JUMP(BPF_JMP | BPF_JEQ | BPF_K, uint32_t(nr), 0, uint8_t(body.size())));
+        code_.insert(code_.end(), body.begin(), body.end());  // each ends in a return
+    }
+    void allow(std::initializer_list<long> nrs) {
+        for (long nr : nrs) {
+            code_.push_back(BPF_JUMP(BPF_JMP | BPF_JEQ | BPF_K, uint32_t(nr), 0, 1));
+            code_.push_back(BPF_STMT(BPF_RET | BPF_K, kAllow));
+        }
+    }
+    void start() {
+        // Another architecture's calls (32-bit x86 on x86_64) and, on x86_64,
+        // the x32 numbering are refused whole.
+        code_.push_back(BPF_STMT(BPF_LD | BPF_W | BPF_ABS, offsetof(seccomp_data, arch)));
+        code_.push_back(BPF_JUMP(BPF_JMP | BPF_JEQ | BPF_K, kArch, 1, 0));
+        code_.push_back(BPF_STMT(BPF_RET | BPF_K, errnoOf(ENOSYS)));
+        code_.push_back(BPF_STMT(BPF_LD | BPF_W | BPF_ABS, offsetof(seccomp_data, nr)));
+#if defined(__x86_64__)
+        code_.push_back(BPF_JUMP(BPF_JMP | BPF_JGE | BPF_K, 0x40000000, 0, 1));
+        code_.push_back(BPF_STMT(BPF_RET | BPF_K, errnoOf(ENOSYS)));
+#endif
+    }
+    // Any call no rule named: as if this kernel lacked it, so a library
+    // falls back to an older call or goes without.
+    sock_fprog finish() {
+        code_.push_back(BPF_STMT(BPF_RET | BPF_K, errnoOf(ENOSYS)));
+        return {static_cast<unsigned short>(code_.size()), code_.data()};
+    }
+
+private:
+    Code code_;
+};
+
+// The calls decoding makes, found by tracing the decoder over every format it
+// reads (the toolkit's image plugins loaded on demand, fonts for a drawing's
+// text), with those the C library and the toolkit make on their ordinary
+// paths (threads, signals to itself, time). Calls that name a process act on
+// the decoder alone; any other call fails with an error number.
+std::string filterSystemCalls() {
+    const uint32_t self = uint32_t(::getpid());
+    Filter f;
+    f.start();
+    // Reading, mapping and writing what is already open, and memory.
+    f.allow({__NR_read,      __NR_mmap,      __NR_munmap,   __NR_mprotect,  __NR_close,     __NR_futex,
+             __NR_write,     __NR_pread64,   __NR_pwrite64, __NR_readv,     __NR_writev,    __NR_lseek,
+             __NR_brk,       __NR_mremap,    __NR_madvise,  __NR_ftruncate, __NR_fadvise64, __NR_fcntl,
+             __NR_dup,       __NR_dup3,      __NR_pipe2,    __NR_eventfd2,  __NR_ppoll,     __NR_close_range,
+             __NR_getrandom, __NR_membarrier});
+    // Looking at files: what the places above hold is read by open alone.
+    f.allow({__NR_newfstatat, __NR_fstat, __NR_statx, __NR_fstatfs, __NR_statfs, __NR_getdents64,
+             __NR_readlinkat, __NR_faccessat, __NR_faccessat2, __NR_getcwd});
+    // The process itself: threads, signals, time, identity.
+    f.allow({__NR_exit,         __NR_exit_group,      __NR_rt_sigaction,    __NR_rt_sigprocmask,
+             __NR_rt_sigreturn, __NR_sigaltstack,     __NR_restart_syscall, __NR_set_robust_list,
+             __NR_rseq,         __NR_set_tid_address, __NR_getpid,          __NR_gettid,
+             __NR_getppid,      __NR_getuid,          __NR_geteuid,         __NR_getgid,
+             __NR_getegid,      __NR_getresuid,       __NR_getresgid,       __NR_clock_gettime,
+             __NR_clock_getres, __NR_gettimeofday,    __NR_clock_nanosleep, __NR_nanosleep,
+             __NR_sched_yield,  __NR_sysinfo,         __NR_uname,           __NR_getrusage,
+             __NR_getrlimit});
+#if defined(__x86_64__)
+    f.allow({__NR_readlink, __NR_access, __NR_stat, __NR_lstat, __NR_dup2, __NR_pipe, __NR_poll, __NR_time});
+#endif
+    // Files open for reading only (Landlock holds them to the places above).
+    constexpr uint32_t kWriteFlags = O_WRONLY | O_RDWR | O_CREAT | O_TRUNC | O_APPEND;
+    f.add(__NR_openat, Filter::argWithout(2, kWriteFlags, errnoOf(EACCES)));
+#if defined(__x86_64__)
+    f.add(__NR_open, Filter::argWithout(1, kWriteFlags, errnoOf(EACCES)));
+#endif
+    // Threads may be started, not processes (clone3's flags lie behind a
+    // pointer: the C library falls back to clone when it is missing).
+    f.add(__NR_clone, Filter::argWith(0, CLONE_THREAD));
+    // Signals, limits and scheduling for the decoder alone (0 names the
+    // caller). A thread's id cannot be told from another process's here, so
+    // asked about a thread the kernel seems to lack the call, which the C
+    // library takes in its stride (it asks each new thread's processors).
+    f.add(__NR_kill, Filter::argIn(0, {self}));
+    f.add(__NR_tgkill, Filter::argIn(0, {self}));
+    f.add(__NR_rt_sigqueueinfo, Filter::argIn(0, {self}));
+    f.add(__NR_rt_tgsigqueueinfo, Filter::argIn(0, {self}));
+    f.add(__NR_pidfd_open, Filter::argIn(0, {self}));
+    for (long nr :
+         {__NR_getsid, __NR_getpgid, __NR_prlimit64, __NR_sched_getaffinity, __NR_sched_setaffinity,
+          __NR_sched_getparam, __NR_sched_setparam, __NR_sched_getscheduler, __NR_sched_setscheduler})
+        f.add(nr, Filter::argIn(0, {0, self}, errnoOf(ENOSYS)));
+    for (long nr : {__NR_getpriority, __NR_setpriority}) {
+        Filter::Code c = Filter::argIn(1, {0, self});
+        // `which` must be PRIO_PROCESS: a group or a user is others.
+        c.insert(c.begin(), {Filter::loadArg(0), BPF_JUMP(BPF_JMP | BPF_JEQ | BPF_K, PRIO_PROCESS, 1, 0),
+                             BPF_STMT(BPF_RET | BPF_K, errnoOf(EPERM))});
+        f.add(nr, c);
+    }
+    // A thread's name and the state the runtime asks about; nothing else of prctl.
+    f.add(__NR_prctl, Filter::argIn(0, {PR_SET_NAME, PR_GET_NAME, PR_GET_DUMPABLE, PR_SET_VMA}));
+    // No terminal requests, and no device's (isatty answers no).
+    f.add(__NR_ioctl, Filter::ret(errnoOf(ENOTTY)));
+    const sock_fprog program = f.finish();
+    if (::prctl(PR_SET_SECCOMP, SECCOMP_MODE_FILTER, &program, 0, 0) != 0)
+        return failed("its system-call filter was refused");
+    return {};
+}
+
+#else
+
+// No filter is written for this processor: the decoder refuses every
+// picture rather than decode one unconfined.
+std::string filterSystemCalls() {
+    return "there is no system-call filter for this processor";
+}
+
+#endif
+
+}  // namespace
+
+std::string confineDecoder(int parent) {
+    // A session of its own: no controlling terminal to type into, no
+    // process group shared with the program.
+    if (::setsid() < 0 && ::getsid(0) != ::getpid()) return failed("it could not leave the terminal");
+    // Ended with the program that started it; a program already gone
+    // before the request was made is seen by the parent having changed.
+    if (::prctl(PR_SET_PDEATHSIG, SIGKILL, 0, 0, 0) != 0)
+        return failed("it could not be bound to its caller");
+    if (::getppid() != parent) return "its caller has ended";
+    // Other processes of the user may not read its memory, nor it theirs
+    // through ptrace (Landlock below, and the filter).
+    ::prctl(PR_SET_DUMPABLE, 0, 0, 0, 0);
+    if (::prctl(PR_SET_NO_NEW_PRIVS, 1, 0, 0, 0) != 0) return failed("it could not give up privileges");
+    if (std::string why = restrictFiles(); !why.empty()) return why;
+    return filterSystemCalls();
+}
+
+}  // namespace kit::ImageIO

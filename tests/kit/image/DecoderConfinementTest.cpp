@@ -1,0 +1,310 @@
+// Code running inside the confined decoder (an exploited decoding library)
+// reaches nothing of the program's or the user's, and pictures of every
+// format still decode under the confinement.
+#include <fcntl.h>
+#include <gtest/gtest.h>
+#include <linux/landlock.h>
+#include <sched.h>
+#include <signal.h>
+#include <sys/ioctl.h>
+#include <sys/ptrace.h>
+#include <sys/resource.h>
+#include <sys/shm.h>
+#include <sys/stat.h>
+#include <sys/syscall.h>
+#include <sys/uio.h>
+#include <sys/wait.h>
+#include <termios.h>
+#include <unistd.h>
+
+#include <QBuffer>
+#include <QImage>
+#include <QImageWriter>
+#include <cstring>
+#include <filesystem>
+#include <fstream>
+#include <functional>
+
+#include "kit/base/Files.h"
+#include "kit/image/Decoder.h"
+#include "kit/image/ImageIO.h"
+
+namespace io = kit::ImageIO;
+
+namespace {
+
+// Numbers of calls newer than the headers built against; a kernel without
+// them answers ENOSYS, which holds as well as a refusal.
+constexpr long kPidfdGetfd = 438, kFchmodat2 = 452, kSetxattrat = 463;
+
+// What the program holds that the decoder must not reach: read back from
+// the program's memory, it is an escape.
+const char kProgramSecret[] = "the program's own memory";
+
+bool landlockPresent() {
+    return ::syscall(__NR_landlock_create_ruleset, nullptr, 0, LANDLOCK_CREATE_RULESET_VERSION) >= 1;
+}
+
+void writeFile(const std::string& path, const std::string& bytes, mode_t mode) {
+    std::ofstream(path, std::ios::binary) << bytes;
+    ::chmod(path.c_str(), mode);
+}
+
+bool readsSome(const std::string& path) {
+    const int fd = ::open(path.c_str(), O_RDONLY);
+    char buf[64];
+    const bool read = fd >= 0 && ::read(fd, buf, sizeof buf) > 0;
+    if (fd >= 0) ::close(fd);
+    return read;
+}
+
+struct Escape {
+    const char* what;
+    bool needsLandlock;  // held by the file rules alone
+    std::function<bool()> works;
+};
+
+}  // namespace
+
+TEST(DecoderConfinement, NoWayOutWorksFromInsideTheDecoder) {
+    const std::string scratch = kit::files::uniqueTempPath("confined-", "");
+    const std::string home = scratch + "/home";
+    std::filesystem::create_directories(home);
+    const std::string secret = home + "/secret", outside = scratch + "/outside", target = scratch + "/target";
+    writeFile(secret, "private", 0600);
+    writeFile(outside, "anyone's", 0644);
+    writeFile(target, "mode and attributes", 0600);
+    const pid_t program = ::getpid();
+    // Another process of the user's, asleep, and a terminal to type into.
+    const pid_t other = ::fork();
+    if (other == 0) {
+        ::pause();
+        ::_exit(0);
+    }
+    ASSERT_GT(other, 0);
+    const int master = ::posix_openpt(O_RDWR | O_NOCTTY);
+    ASSERT_GE(master, 0);
+    ASSERT_EQ(::grantpt(master), 0);
+    ASSERT_EQ(::unlockpt(master), 0);
+    const int terminal = ::open(::ptsname(master), O_RDWR | O_NOCTTY);
+    ASSERT_GE(terminal, 0);
+    int answers[2];
+    ASSERT_EQ(::pipe(answers), 0);
+    const std::string proc = "/proc/" + std::to_string(program);
+
+    // Each way out, as the table of what a library inside the decoder was
+    // seen to do; true when it worked. The process ids are taken before the
+    // confinement (as code handed descriptors would have them).
+    int pidfdOfProgram = -1, pidfdOfOther = -1;
+    rlimit otherCore{};
+    cpu_set_t otherCpus;
+    const std::vector<Escape> escapes = {
+        {"read a 0600 file in the home", true, [&] { return readsSome(secret); }},
+        {"read a file outside the libraries' places", true, [&] { return readsSome(outside); }},
+        {"create a file", true,
+         [&] { return ::open((scratch + "/made").c_str(), O_WRONLY | O_CREAT, 0600) >= 0; }},
+        {"open the program by its pid", false, [&] { return ::syscall(__NR_pidfd_open, program, 0) >= 0; }},
+        {"take a descriptor of the program", false,
+         [&] { return ::syscall(kPidfdGetfd, pidfdOfProgram, answers[0], 0) >= 0; }},
+        {"read the program's memory in /proc", true,
+         [&] {
+             char got[sizeof kProgramSecret] = {};
+             const int fd = ::open((proc + "/mem").c_str(), O_RDONLY);
+             return fd >= 0 && ::pread(fd, got, sizeof got, off_t(uintptr_t(kProgramSecret))) > 0 &&
+                    std::memcmp(got, kProgramSecret, sizeof got) == 0;
+         }},
+        {"read the program's environment", true, [&] { return readsSome(proc + "/environ"); }},
+        {"read the program's memory directly", false,
+         [&] {
+             char got[sizeof kProgramSecret] = {};
+             iovec local{got, sizeof got}, remote{const_cast<char*>(kProgramSecret), sizeof got};
+             return ::process_vm_readv(program, &local, 1, &remote, 1, 0) > 0;
+         }},
+        {"trace another process", false, [&] { return ::ptrace(PTRACE_SEIZE, other, 0, 0) == 0; }},
+        {"change a file's mode (fchmodat2)", false,
+         [&] { return ::syscall(kFchmodat2, AT_FDCWD, target.c_str(), 0777, 0) == 0; }},
+        {"set a file's attribute (setxattrat)", false,
+         [&] {
+             const char value[] = "1";
+             struct {
+                 uint64_t value;
+                 uint32_t size, flags;
+             } args{uint64_t(uintptr_t(value)), 1, 0};
+             return ::syscall(kSetxattrat, AT_FDCWD, target.c_str(), 0, "user.kadrix", &args, sizeof args) ==
+                    0;
+         }},
+        {"signal another process (kill)", false, [&] { return ::kill(other, 0) == 0; }},
+        {"signal another process (tgkill)", false,
+         [&] { return ::syscall(__NR_tgkill, other, other, 0) == 0; }},
+        {"signal another process (rt_sigqueueinfo)", false,
+         [&] {
+             siginfo_t info{};
+             info.si_code = SI_QUEUE;
+             return ::syscall(__NR_rt_sigqueueinfo, other, 0, &info) == 0;
+         }},
+        {"signal another process (pidfd_send_signal)", false,
+         [&] { return ::syscall(__NR_pidfd_send_signal, pidfdOfOther, 0, nullptr, 0) == 0; }},
+        {"limit another process", false,
+         [&] { return ::syscall(__NR_prlimit64, other, RLIMIT_CORE, &otherCore, nullptr) == 0; }},
+        {"lower another process's priority", false,
+         [&] { return ::setpriority(PRIO_PROCESS, id_t(other), 5) == 0; }},
+        {"move another process's processors", false,
+         [&] { return ::sched_setaffinity(other, sizeof otherCpus, &otherCpus) == 0; }},
+        {"stay in the program's session", false, [&] { return ::getsid(0) != ::getpid(); }},
+        {"type into a terminal", false,
+         [&] {
+             const char c = 'x';
+             const int tty = ::open("/dev/tty", O_RDWR | O_NOCTTY);
+             return (tty >= 0 && ::ioctl(tty, TIOCSTI, &c) == 0) || ::ioctl(terminal, TIOCSTI, &c) == 0;
+         }},
+        {"make a user namespace", false, [&] { return ::unshare(CLONE_NEWUSER) == 0; }},
+        {"make shared memory", false,
+         [&] {
+             const int id = ::shmget(IPC_PRIVATE, 4096, IPC_CREAT | 0600);
+             if (id >= 0) ::shmctl(id, IPC_RMID, nullptr);
+             return id >= 0;
+         }},
+    };
+
+    const pid_t child = ::fork();
+    if (child == 0) {
+        ::close(answers[0]);
+        pidfdOfProgram = int(::syscall(__NR_pidfd_open, program, 0));
+        pidfdOfOther = int(::syscall(__NR_pidfd_open, other, 0));
+        ::prlimit(other, RLIMIT_CORE, nullptr, &otherCore);
+        ::sched_getaffinity(other, sizeof otherCpus, &otherCpus);
+        const std::string why = io::confineDecoder(int(program));
+        std::string worked = why.empty() ? "" : "!" + why;
+        for (const Escape& e : escapes) worked += e.works() ? '1' : '0';
+        const ssize_t sent = ::write(answers[1], worked.data(), worked.size());
+        ::_exit(sent == ssize_t(worked.size()) ? 0 : 1);
+    }
+    ASSERT_GT(child, 0);
+    ::close(answers[1]);
+    std::string worked;
+    char buf[256];
+    for (ssize_t n; (n = ::read(answers[0], buf, sizeof buf)) > 0;) worked.append(buf, size_t(n));
+    int status = 0;
+    ::waitpid(child, &status, 0);
+    ::kill(other, SIGKILL);
+    ::waitpid(other, nullptr, 0);
+    for (int fd : {answers[0], master, terminal}) ::close(fd);
+
+    ASSERT_EQ(worked.size(), escapes.size()) << worked;
+    const bool landlock = landlockPresent();
+    for (size_t i = 0; i < escapes.size(); ++i) {
+        if (landlock || !escapes[i].needsLandlock) {
+            EXPECT_EQ(worked[i], '0') << "worked from inside the decoder: " << escapes[i].what;
+        }
+    }
+    EXPECT_TRUE(WIFEXITED(status)) << "the confinement ended the process instead of refusing a call";
+    struct stat st {};
+    ::stat(target.c_str(), &st);
+    EXPECT_EQ(st.st_mode & 0777, 0600u);
+    std::filesystem::remove_all(scratch);
+}
+
+namespace {
+
+// A picture each format holds exactly (JPEG nearly): colours, or black and
+// white for the 1-bit formats.
+kit::PixelBGRA expected(bool mono, int x, int y) {
+    const uint8_t v = (x / 3 + y / 2) % 2 ? 0 : 255;
+    return mono ? kit::PixelBGRA{v, v, v, 255}
+                : kit::PixelBGRA{uint8_t(255 - x * 8), uint8_t(y * 15), uint8_t(x * 10), 255};
+}
+
+std::string written(bool mono, int side, const char* format, int quality = -1) {
+    QImage q(side, 16, QImage::Format_RGB32);
+    for (int y = 0; y < q.height(); ++y)
+        for (int x = 0; x < q.width(); ++x) {
+            const kit::PixelBGRA p = expected(mono, x, y);
+            q.setPixel(x, y, qRgb(p.r, p.g, p.b));
+        }
+    QByteArray bytes;
+    QBuffer buffer(&bytes);
+    buffer.open(QIODevice::WriteOnly);
+    QImageWriter writer(&buffer, format);
+    writer.setQuality(quality);
+    EXPECT_TRUE(writer.write(q)) << format << ": " << writer.errorString().toStdString();
+    return bytes.toStdString();
+}
+
+// An uncompressed 32-bit TGA, rows from the top, known as TGA by its footer;
+// its one-byte image name keeps its head from reading as a cursor's.
+std::string tga(int w, int h) {
+    std::string t = {1, 0, 2, 0, 0, 0, 0, 0, 0, 0, 0, 0, char(w), 0, char(h), 0, 32, 0x28, 'K'};
+    for (int i = 0; i < w * h; ++i) t += {char(i), char(i), char(i), char(255)};
+    return t + std::string(8, '\0') + "TRUEVISION-XFILE." + '\0';
+}
+
+}  // namespace
+
+// Every format the program reads, through the real decoder with its
+// confinement on: each opens at its size with its pixels, and a drawing's
+// text finds its fonts.
+TEST(DecoderConfinement, EveryFormatDecodesInsideIt) {
+    const std::string folder = kit::files::uniqueTempPath("formats-", "");
+    std::filesystem::create_directories(folder);
+    const int w = 24, h = 16;
+    std::string cur = written(false, w, "ico");
+    cur[2] = 2;  // a cursor is an icon directory of type 2
+    kit::Image mono(w, h);
+    for (int y = 0; y < h; ++y)
+        for (int x = 0; x < w; ++x) mono.setPixel(x, y, expected(true, x, y));
+    const io::Bytes gif = io::encodeGIF({mono}, 0.1);
+    const struct {
+        const char* name;
+        std::string bytes;
+        bool mono;
+        int width, tolerance;
+    } samples[] = {
+        {"png", written(false, w, "png"), false, w, 0},
+        {"jpg", written(false, w, "jpeg", 95), false, w, 24},
+        {"gif", std::string(gif.begin(), gif.end()), true, w, 0},
+        {"bmp", written(false, w, "bmp"), false, w, 0},
+        {"webp", written(false, w, "webp", 100), false, w, 0},
+        {"tif", written(false, w, "tiff"), false, w, 0},
+        {"ico", written(false, w, "ico"), false, w, 0},
+        {"cur", cur, false, w, 0},
+        {"icns", written(false, 16, "icns"), false, 16, 0},
+        {"ppm", written(false, w, "ppm"), false, w, 0},
+        {"pbm", written(true, w, "pbm"), true, w, 0},
+        {"xpm", written(false, w, "xpm"), false, w, 0},
+        {"xbm", written(true, w, "xbm"), true, w, 0},
+        // The toolkit skips a TGA's image name twice, so its pixels come a
+        // byte late (with no name its head is read as a cursor's): its size.
+        {"tga", tga(w, h), false, w, 256},
+    };
+    for (const auto& s : samples) {
+        SCOPED_TRACE(s.name);
+        const std::string path = folder + "/sample." + s.name;
+        writeFile(path, s.bytes, 0644);
+        std::string error;
+        const kit::Image image = io::read(path, 1.0, &error);
+        ASSERT_EQ(image.width(), s.width) << error;
+        ASSERT_EQ(image.height(), 16);
+        int off = 0;
+        for (int y = 0; y < 16; ++y)
+            for (int x = 0; x < s.width; ++x) {
+                const kit::PixelBGRA got = image.pixel(x, y), want = expected(s.mono, x, y);
+                off += std::max({std::abs(got.r - want.r), std::abs(got.g - want.g), std::abs(got.b - want.b),
+                                 255 - got.a}) > s.tolerance;
+            }
+        EXPECT_EQ(off, 0) << "pixels unlike the picture written";
+    }
+    // Black text on white: its glyphs need the fonts and their configuration.
+    const std::string svg = folder + "/text.svg";
+    writeFile(svg,
+              "<svg xmlns='http://www.w3.org/2000/svg' width='160' height='40'><rect width='160' height='40' "
+              "fill='white'/><text x='4' y='32' font-family='sans-serif' font-size='30'>Kadrix</text></svg>",
+              0644);
+    std::string error;
+    const kit::Image drawing = io::read(svg, 1.0, &error);
+    ASSERT_EQ(drawing.width(), 160) << error;
+    int ink = 0;
+    for (int y = 0; y < 40; ++y)
+        for (int x = 0; x < 160; ++x) ink += drawing.pixel(x, y).g < 100;
+    EXPECT_GT(ink, 200) << "the text was drawn without a font";
+    std::filesystem::remove_all(folder);
+}
