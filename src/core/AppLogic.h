@@ -254,6 +254,10 @@ public:
     // True when the file became the current screenshot; the caller presents the editor.
     bool openImage(const std::string& file);
     bool droppedImageAt(const std::string& file, double x, double y) override;
+    uint64_t additionTurn() override { return turns_.addition(); }
+    void addInTurn(uint64_t turn, std::function<void()> add) override {
+        turns_.whenInTurn(turn, std::move(add));
+    }
     // Where a drop lands, by an image point: on the screenshot with its canvas,
     // on the backdrop's margin, or outside both (edges count as outside).
     enum class DropZone { Canvas, Backdrop, Outside };

@@ -205,5 +205,32 @@ TEST_F(CoreFixture, AnAddedPictureIsOneUndoStep) {
     objects.clear();
 }
 
+// The editor's paste reads the clipboard's picture with the event loop
+// running: a file opened meanwhile gets it when asked for before it, and
+// takes it away when asked for after it.
+TEST_F(CoreFixture, APastedPictureGoesOntoTheScreenshotOfItsTurn) {
+    makeWithRealEditor();
+    logic->installHooks();  // the editor reaches this core
+    const std::string file = ::testing::TempDir() + "opened-while-pasting.png";
+    const auto png = kit::ImageIO::encodePNG(solidImage(90, 60, {9, 9, 9, 255}));
+    std::ofstream(file, std::ios::binary).write(reinterpret_cast<const char*>(png.data()), png.size());
+    ASSERT_TRUE(kit::Pasteboard::general().setImage(solidImage(30, 20, {200, 9, 9, 255})));
+    editor::ObjectHandlers& objects = editor::ObjectHandlers::shared();
+    testsupport::SlowDecoder slow(0.2);
+    for (const bool openFirst : {true, false}) {
+        ASSERT_TRUE(logic->loadImage(solidImage(400, 300, {50, 50, 50, 255}), false));
+        if (openFirst) {
+            kit::dispatchMain([&] { EXPECT_TRUE(objects.addImageFromPasteboard()); });
+            EXPECT_TRUE(logic->openImage(file));
+        } else {
+            kit::dispatchMain([&] { EXPECT_TRUE(logic->openImage(file)); });
+            EXPECT_TRUE(objects.addImageFromPasteboard());
+        }
+        EXPECT_EQ(logic->imgSource().width(), 90);
+        EXPECT_EQ(objects.objects.size(), openFirst ? 1u : 0u) << openFirst;
+    }
+    objects.clear();
+}
+
 }  // namespace
 }  // namespace coretest
