@@ -42,12 +42,15 @@ void setWindowIcon(kit::Application& app) {
     app.setIconImages(sizes);
 }
 
-// Showing the editor, the settings, the library and the uploads: what these
-// do is the same whenever they run, so they need not wait for a picture.
+// Showing the editor, the settings, the library, the uploads and the
+// companion uploader's callbacks: what these do is the same whenever they
+// run, so they need not wait for a picture. Every link that asks the user
+// first is among them, so their one line also keeps one question at a time.
 bool leavesScreenshotAlone(const std::string& urlText) {
     const UrlTakeApart parts = takeApartUrl(urlText);
     const auto* c = std::get_if<UrlCommand>(&parts);
-    if (!c || c->host == "plim") return false;
+    if (!c) return false;
+    if (c->host == "plim") return true;
     const std::string& command = c->command;
     return command.empty() || command == "show" || command == "settings" ||
            command.rfind("settings/", 0) == 0 || command == "lib" || command == "lib/search" ||

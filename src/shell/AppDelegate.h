@@ -59,8 +59,9 @@ public:
     // they came: one that arrives while another is still being handled (its
     // question to the user is open, or its picture is being read, and the
     // wait delivers new links) waits until that one is done. Links that
-    // leave the screenshot alone (show, settings, the library, uploads) wait
-    // in a line of their own, so none of them waits for a picture.
+    // leave the screenshot alone (show, settings, the library, uploads, the
+    // companion uploader's) wait in a line of their own, so none of them
+    // waits for a picture.
     void handleGetURLEvent(const std::string& urlText);
     bool openFile(const std::string& path);
     bool applicationShouldHandleReopen(bool hasVisibleWindows);
