@@ -9,6 +9,7 @@
 #include "kit/base/Dispatch.h"
 #include "kit/image/ImageIO.h"
 #include "kit/ui/Pasteboard.h"
+#include "support/PictureFiles.h"
 #include "support/SlowDecoder.h"
 #include "support/TestData.h"
 
@@ -124,11 +125,8 @@ TEST_F(OpenCommands, ClipboardWithoutAnImageKeepsTheScreenshot) {
 TEST_F(OpenCommands, APictureThatArrivesLateNeverOvertakesALaterRequest) {
     const std::string dir = ::testing::TempDir();
     const std::string first = dir + "first.png", second = dir + "second.png", dropped = dir + "dropped.png";
-    for (const auto& [file, width] : {std::pair{first, 30}, std::pair{second, 50}, std::pair{dropped, 11}}) {
-        auto bytes = kit::ImageIO::encodePNG(solidImage(width, 20, {9, 9, 9, 255}));
-        std::ofstream(file, std::ios::binary)
-            .write(reinterpret_cast<const char*>(bytes.data()), bytes.size());
-    }
+    for (const auto& [file, width] : {std::pair{first, 30}, std::pair{second, 50}, std::pair{dropped, 11}})
+        testsupport::writePicture(file, width, 20, kit::Color::black());
     editor::Framer& f = editor::Framer::shared();
     auto startOver = [&] {
         ASSERT_TRUE(logic->loadImage(solidImage(200, 100, {0, 0, 0, 255}), false));
@@ -212,8 +210,7 @@ TEST_F(CoreFixture, APastedPictureGoesOntoTheScreenshotOfItsTurn) {
     makeWithRealEditor();
     logic->installHooks();  // the editor reaches this core
     const std::string file = ::testing::TempDir() + "opened-while-pasting.png";
-    const auto png = kit::ImageIO::encodePNG(solidImage(90, 60, {9, 9, 9, 255}));
-    std::ofstream(file, std::ios::binary).write(reinterpret_cast<const char*>(png.data()), png.size());
+    testsupport::writePicture(file, 90, 60, kit::Color::black());
     ASSERT_TRUE(kit::Pasteboard::general().setImage(solidImage(30, 20, {200, 9, 9, 255})));
     editor::ObjectHandlers& objects = editor::ObjectHandlers::shared();
     testsupport::SlowDecoder slow(0.2);
