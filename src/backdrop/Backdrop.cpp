@@ -293,11 +293,16 @@ void Backdrop::blurMeshForExport() {
 }
 
 kit::Image Backdrop::customImage(const std::string& name, std::string* error) {
-    std::lock_guard lock(fileLock_);
-    if (auto it = pictures_.find(name); it != pictures_.end()) return it->second;
+    {
+        std::lock_guard lock(fileLock_);
+        if (auto it = pictures_.find(name); it != pictures_.end()) return it->second;
+    }
+    // Read without the lock: on the main thread the event loop runs while
+    // the picture is read, and a layout meanwhile asks for a picture too.
     kit::Image img = CustomImages::load(name, error);
     // Only the picture in use stays in memory.
     if (!img.isNull()) {
+        std::lock_guard lock(fileLock_);
         pictures_.clear();
         pictures_[name] = img;
     }
@@ -306,7 +311,11 @@ kit::Image Backdrop::customImage(const std::string& name, std::string* error) {
 
 bool Backdrop::buildImage(const Rect& o) {
     std::string error;
-    kit::Image picture = c.imageName.empty() ? kit::Image() : customImage(c.imageName, &error);
+    const std::string name = c.imageName;
+    kit::Image picture = name.empty() ? kit::Image() : customImage(name, &error);
+    // Another picture was chosen while this one was read, and its layout has
+    // run: what it left stands.
+    if (name != c.imageName) return !image_->isHidden();
     if (picture.isNull()) {
         // The picture went missing (removed, or its folder lost): the
         // gradient stands in, and the user hears why once.
@@ -465,12 +474,16 @@ std::optional<kit::Color> Backdrop::bestCanvasColor() const {
 }
 
 bool Backdrop::loadNewFile(const std::string& file, const std::string& method) {
+    const uint64_t handedIn = ++picturesHandedIn_;
     const StoreResult stored = CustomImages::store(file);
     if (kit::ImageIO::wasCancelled(stored.error)) return false;
     if (!stored.name) {
         notify("Can't use this picture", stored.error);
         return false;
     }
+    // A later picture was handed in while this one was read: in order, this
+    // one would be chosen and replaced at once, so it is only kept.
+    if (handedIn != picturesHandedIn_) return true;
     services::Telemetry::shared().event("backdrop:image", {{"method", method}});
     c.mode = "image";
     c.imageName = *stored.name;

@@ -9,6 +9,7 @@
 // Main thread only, except bestCanvasColor(), which guards its cache with
 // its own lock (canvasLock_), and the picture cache, under fileLock_. The
 // two locks are never held together.
+#include <cstdint>
 #include <functional>
 #include <map>
 #include <memory>
@@ -121,6 +122,9 @@ private:
     mutable std::mutex fileLock_;  // the picture cache
     std::map<std::string, kit::Image> pictures_;
     std::string failedPicture_;  // told once, not on every layout
+    // Counts the pictures handed in; one stored while a later one was read
+    // is kept but not chosen.
+    uint64_t picturesHandedIn_ = 0;
 
     mutable std::mutex canvasLock_;  // the canvas colour cache
     mutable std::weak_ptr<const void> colorStorage_;

@@ -155,6 +155,9 @@ void AppLogic::showFirstHideHelper() {
 }
 
 void AppLogic::clearScreenForCapture() {
+    // However the capture started (shortcut, tray, link), the popover is
+    // gone before the screen is frozen, as its own capture buttons do it.
+    shell().closeLibraryPopover();
     firstHideOpen_.invalidate();
     if (!firstHideClose_.isValid()) return;
     firstHideClose_.invalidate();

@@ -24,6 +24,8 @@ public:
     // The tray icon, where the first-hide hint points; false when there is none.
     virtual bool showFirstHideHint() { return false; }
     virtual void closeFirstHideHint() {}
+    // The library popover leaves the screen (a capture is about to take it).
+    virtual void closeLibraryPopover() {}
     // The menu item and the editor's switch follow the "realPixels" setting.
     virtual void syncRealPixelsState() {}
     // A file chosen in the "Open Image" panel: opened in the editor.

@@ -24,6 +24,7 @@
 
 #include "core/CaptureRoutes.h"
 #include "core/EditorLink.h"
+#include "core/ScreenshotTurns.h"
 #include "editor/EditorHost.h"
 #include "imaging/Capture.h"
 #include "kit/base/Color.h"
@@ -117,8 +118,9 @@ public:
     void sizeMainWindow();
     void placeMainWindow();
     void showFirstHideHelper();
-    // Takes the first-hide hint off the screen, and keeps a pending one from
-    // showing, before a capture: it is no part of what the user captures.
+    // Takes the library popover and the first-hide hint off the screen, and
+    // keeps a pending hint from showing, before a capture: they are no part
+    // of what the user captures.
     void clearScreenForCapture();
     void refreshUpdateBadge();
     void newVersionFound(const std::string& version);
@@ -254,6 +256,10 @@ public:
     // True when the file became the current screenshot; the caller presents the editor.
     bool openImage(const std::string& file);
     bool droppedImageAt(const std::string& file, double x, double y) override;
+    uint64_t additionTurn() override { return turns_.addition(); }
+    void addInTurn(uint64_t turn, std::function<void()> add) override {
+        turns_.whenInTurn(turn, std::move(add));
+    }
     // Where a drop lands, by an image point: on the screenshot with its canvas,
     // on the backdrop's margin, or outside both (edges count as outside).
     enum class DropZone { Canvas, Backdrop, Outside };
@@ -369,6 +375,7 @@ private:
     bool hideWhenExitFS_ = false;
     bool cursorUpdating_ = true;
     bool capturing_ = false;
+    ScreenshotTurns turns_;
 
     mutable std::mutex lockImageData;
     // The thread holding lockImageData while a load runs (debug check against re-entry).

@@ -44,6 +44,7 @@ void AppLogic::grabScreenshot(const std::string& mode, const std::optional<std::
         return;
     }
     clearScreenForCapture();
+    ScreenshotTurns::Replacement turn(turns_);
     routes_->resetFacts();
     capturing_ = true;
     struct Done {
@@ -66,7 +67,11 @@ void AppLogic::grabScreenshot(const std::string& mode, const std::optional<std::
         telemetry().oops("grabScreenshot(mode:method:then:)", "Unrecognized capture mode: " + mode);
         return;
     }
-    if (!image.isNull()) afterGrab(image, mode, method, then);
+    // A later screenshot came first (the capture's file is read with the
+    // event loop running): in order this one would be gone at once.
+    if (image.isNull() || turn.overtaken()) return;
+    turn.landed();
+    afterGrab(image, mode, method, then);
 }
 
 void AppLogic::grabDelayed(const std::optional<std::string>& method, const std::optional<AfterGrab>& then) {
@@ -104,6 +109,7 @@ void AppLogic::grabScrolling(const kit::Image& image, const std::optional<AfterG
         telemetry().oops("grabScrolling(direction:method:then:)", "Failed to get screenshot image");
         return;
     }
+    ScreenshotTurns::Replacement(turns_).landed();
     afterGrab(image, "scrolling", std::nullopt, then);
 }
 
@@ -113,6 +119,7 @@ void AppLogic::grabScrollingManual(const kit::Image& image, const std::optional<
         telemetry().oops("grabScrollingManual(method:then:)", "Failed to get screenshot image");
         return;
     }
+    ScreenshotTurns::Replacement(turns_).landed();
     afterGrab(image, "scrolling", method, then);
 }
 
@@ -241,9 +248,10 @@ void AppLogic::addCaptureToScreenshot(const std::string& /*method*/) {
     const capture::WindowShadow shadow = shadowSetting(settings(), capture::WindowShadow::wallpaper);
     hideMainWindow();
     clearScreenForCapture();
+    const ScreenshotTurns::Turn turn = turns_.addition();
     kit::Image image = routes_->interactive(shadow, false, false, false);
     if (kit::wayOutBegun()) return;  // ended with Kadrix: the editor stays away
-    if (!image.isNull()) addImageObject(image);
+    if (!image.isNull()) turns_.whenInTurn(turn, [this, image] { addImageObject(image); });
     yieldFocus();
 }
 

@@ -4,12 +4,14 @@
 #include <algorithm>
 #include <cmath>
 
+#include "core/AppExports.h"
 #include "core/AppHost.h"
 #include "core/AppLogic.h"
 #include "core/Exporter.h"
 #include "editor/Framer.h"
 #include "kit/base/Displays.h"
 #include "kit/image/ImageIO.h"
+#include "kit/ui/Pasteboard.h"
 #include "services/Notifier.h"
 #include "services/Settings.h"
 #include "services/Telemetry.h"
@@ -118,11 +120,17 @@ void AppLogic::removePin(int64_t id) {
 // ───────────────────────── image files ─────────────────────────
 
 void AppLogic::copyImageFile(const std::string& file) {
+    const int before = kit::Pasteboard::general().changeCount();
+    const uint64_t copies = exports().exporter.copiesStarted();
     kit::Image image = readImageFile(file);
     if (image.isNull()) {
         notifier().warning("Can't copy image", "Something went wrong. Is the image file okay?");
         return;
     }
+    // Something was copied while the file was read: in order, this copy
+    // would be replaced at once.
+    if (kit::Pasteboard::general().changeCount() != before || exports().exporter.copiesStarted() != copies)
+        return;
     copyImageToPasteboard(image);
 }
 

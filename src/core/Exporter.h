@@ -144,6 +144,9 @@ public:
     // thread) tells which happened.
     enum class CopyResult { Written, Superseded, Failed };
     void copyToPasteboard(const kit::Image& image, std::function<void(CopyResult)> done = {});
+    // How many copies have started: a copy whose picture is still being
+    // read is overtaken when this moves on.
+    uint64_t copiesStarted() const { return copySerial_->load(); }
 
     // ---- GIF (any thread) ----
     // Two frames looping forever, stretched to the larger size, into the folder.

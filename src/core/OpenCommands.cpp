@@ -41,6 +41,7 @@ void AppLogic::setLoadScale() {
 }
 
 void AppLogic::loadFromClipboard(const std::string& method) {
+    ScreenshotTurns::Replacement turn(turns_);
     kit::Image image = clipboardImage_ ? clipboardImage_() : kit::Pasteboard::general().image();
     if (kit::wayOutBegun()) return;  // the picture was given up as Kadrix ends: nothing to tell
     if (image.isNull()) {
@@ -49,13 +50,19 @@ void AppLogic::loadFromClipboard(const std::string& method) {
         telemetry().oops("loadFromClipboard(method:)", "Failed to load image from the clipboard");
         return;
     }
+    // A later screenshot came first: in order this one would be gone at once.
+    if (turn.overtaken()) return;
     setLoadScale();
-    if (loadImage(image, false)) metadata_["mode"] = "clipboard";
+    if (loadImage(image, false)) {
+        metadata_["mode"] = "clipboard";
+        turn.landed();
+    }
     telemetry().event("loadClipboard", {{"method", method}});
     yieldFocus();
 }
 
 bool AppLogic::openImage(const std::string& file) {
+    ScreenshotTurns::Replacement turn(turns_);
     std::string why;
     kit::Image image = readImageFile(file, &why);
     if (kit::ImageIO::wasCancelled(why)) return false;
@@ -64,8 +71,11 @@ bool AppLogic::openImage(const std::string& file) {
         tellImageNotOpened(why);
         return false;
     }
+    // Taken, and already replaced by a later screenshot: nothing more to show.
+    if (turn.overtaken()) return true;
     setLoadScale();
     if (!loadImage(image, false)) return false;
+    turn.landed();
     telemetry().event("openImage", {{"width", image.width()}, {"height", image.height()}});
     metadata_["mode"] = "file";
     openedURL = file;
@@ -89,6 +99,7 @@ bool AppLogic::droppedImageAt(const std::string& file, double x, double y) {
     const services::Rect composition = editor::backdrop().outerOrigin().value_or(canvas);
     switch (dropZone(p, canvas, composition)) {
         case DropZone::Canvas: {
+            const ScreenshotTurns::Turn turn = turns_.addition();
             std::string why;
             kit::Image image = readImageFile(file, &why);
             if (kit::ImageIO::wasCancelled(why)) return false;
@@ -97,7 +108,7 @@ bool AppLogic::droppedImageAt(const std::string& file, double x, double y) {
                 tellImageNotOpened(why);
                 return false;
             }
-            addImageObject(image);
+            turns_.whenInTurn(turn, [this, image] { addImageObject(image); });
             return true;
         }
         case DropZone::Backdrop:

@@ -10,6 +10,7 @@
 //
 // Main thread only, except where a call says otherwise.
 #include <cstdint>
+#include <functional>
 #include <optional>
 #include <string>
 
@@ -68,6 +69,12 @@ public:
     // Puts an image on the clipboard as the copy command does.
     virtual void copyImageToPasteboard(const kit::Image& /*image*/) {}
     virtual bool droppedImageAt(const std::string& /*file*/, double /*x*/, double /*y*/) { return false; }
+    // A picture added to the screenshot is read with the event loop running:
+    // it takes its turn when asked for, and `add` runs in that turn (at once,
+    // after the new screenshots asked for before it, or never when a later
+    // one has replaced the screenshot).
+    virtual uint64_t additionTurn() { return 0; }
+    virtual void addInTurn(uint64_t /*turn*/, std::function<void()> add) { add(); }
     virtual void hideMainWindow() {}
     virtual bool loadImage(const kit::Image& /*imgSource*/, bool /*soft*/) { return false; }
     virtual void ocrSelection(const std::string& /*method*/) {}

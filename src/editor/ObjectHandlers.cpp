@@ -252,17 +252,22 @@ ObjectHandlers::ObjectPtr ObjectHandlers::addObject(const std::string& type, con
 bool ObjectHandlers::addImageFromPasteboard() {
     kit::Pasteboard& pb = kit::Pasteboard::general();
     if (!pb.hasImage()) return false;
+    const uint64_t turn = core_().additionTurn();
     kit::Image image = pb.image();
     if (image.isNull()) return false;
+    core_().addInTurn(turn, [this, image] { placePastedImage(image); });
+    return true;
+}
+
+void ObjectHandlers::placePastedImage(const kit::Image& image) {
     deactivate();
     auto o = std::dynamic_pointer_cast<objects::ObjImage>(make("ObjImage"));
-    if (!o) return false;
+    if (!o) return;
     active = int(objects.size()) - 1;
     o->setImage(image);
     services::Telemetry::shared().event(
         "draw", {{"object", activeType()}, {"width", o->rect.width}, {"height", o->rect.height}});
     layoutNow(false);
-    return true;
 }
 
 void ObjectHandlers::clear() {

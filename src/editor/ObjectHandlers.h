@@ -52,7 +52,11 @@ public:
     void escEvent();
     ObjectPtr make(const std::string& type);
     ObjectPtr addObject(const std::string& type, const services::Rect& rect);
+    // The clipboard's picture as an image object, in its turn among the
+    // screenshot's requests (its read lets others run); false when the
+    // clipboard holds none.
     bool addImageFromPasteboard();
+    void placePastedImage(const kit::Image& image);
     void clear();
 
     // Layout and z-order.

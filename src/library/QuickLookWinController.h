@@ -3,6 +3,7 @@
 // beside the library popover (or in the middle of the screen), never taking
 // the keyboard from the popover. A click on the image hides it. Made once by
 // the library view and reused for every image. Main thread only.
+#include <cstdint>
 #include <memory>
 #include <optional>
 #include <string>
@@ -30,7 +31,9 @@ public:
 
     // Loads the image, sizes and places the panel beside `sender` (a frame on
     // screen, y up) without showing it. False when the file cannot be read
-    // (the panel keeps its former image and place).
+    // (the panel keeps its former image and place), and when a later load or
+    // a hide came while the file was read: in order, this image would be
+    // gone at once.
     bool loadImage(const std::string& path, const std::optional<kit::Rect>& sender);
     void showWindow();
     void hide();
@@ -41,6 +44,9 @@ public:
 
 private:
     std::unique_ptr<kit::Window> window_;
+    // Counts loads and hides; a load whose count has moved on is dropped.
+    uint64_t requests_ = 0;
+    std::shared_ptr<bool> alive_ = std::make_shared<bool>(true);
 };
 
 }  // namespace library

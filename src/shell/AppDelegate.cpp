@@ -10,6 +10,7 @@
 #include "kit/base/WayOut.h"
 #include "kit/ui/Application.h"
 #include "kit/ui/Menu.h"
+#include "kit/ui/Popover.h"
 #include "kit/ui/StatusItem.h"
 #include "kit/ui/Window.h"
 #include "services/Alerts.h"
@@ -40,6 +41,21 @@ void setWindowIcon(kit::Application& app) {
     for (double scale : {1.0, 2.0, 4.0, 8.0})
         sizes.push_back(controls::ImageAssets::named(kAppLogo, {false, scale}));
     app.setIconImages(sizes);
+}
+
+// Showing the editor, the settings, the library, the uploads and the
+// companion uploader's callbacks: what these do is the same whenever they
+// run, so they need not wait for a picture. Every link that asks the user
+// first is among them, so their one line also keeps one question at a time.
+bool leavesScreenshotAlone(const std::string& urlText) {
+    const UrlTakeApart parts = takeApartUrl(urlText);
+    const auto* c = std::get_if<UrlCommand>(&parts);
+    if (!c) return false;
+    if (c->host == "plim") return true;
+    const std::string& command = c->command;
+    return command.empty() || command == "show" || command == "settings" ||
+           command.rfind("settings/", 0) == 0 || command == "lib" || command == "lib/search" ||
+           command == "uploads";
 }
 
 }  // namespace
@@ -76,8 +92,9 @@ void AppDelegate::applicationWillFinishLaunching() {
     // The editor window and the core exist before launching finishes.
     if (startCore) startCore();
     kit::UrlEvents::setHandler([this](const std::string& url) { handleGetURLEvent(url); });
-    kit::UrlEvents::setFileHandler(
-        [this](const std::string& path) { handleLinkInTurn([this, path] { openFile(path); }); });
+    kit::UrlEvents::setFileHandler([this](const std::string& path) {
+        handleLinkInTurn(screenshotLinks_, [this, path] { openFile(path); });
+    });
 }
 
 void AppDelegate::setLaunchArguments(std::vector<std::string> urls, std::vector<std::string> files) {
@@ -124,25 +141,30 @@ void AppDelegate::finishLaunchingAfterIcon() {
 }
 
 void AppDelegate::handleGetURLEvent(const std::string& urlText) {
-    handleLinkInTurn([this, urlText] { handleUrlNow(urlText); });
+    // A command that neither reads nor changes the screenshot does not wait
+    // behind the pictures being read: it takes its turn in a line of its own.
+    LinkLine& line = leavesScreenshotAlone(urlText) ? asideLinks_ : screenshotLinks_;
+    handleLinkInTurn(line, [this, urlText] { handleUrlNow(urlText); });
 }
 
-void AppDelegate::handleLinkInTurn(std::function<void()> step) {
-    waitingLinks_.push_back(std::move(step));
-    if (handlingLink_) return;  // the link being handled takes this one up when it is done
-    handlingLink_ = true;
+void AppDelegate::handleLinkInTurn(LinkLine& line, std::function<void()> step) {
+    line.waiting.push_back(std::move(step));
+    if (line.handling) return;  // the link being handled takes this one up when it is done
+    line.handling = true;
     // A step that throws leaves the turn free; the steps behind it run on a later turn of the loop.
     struct TurnRelease {
         AppDelegate& self;
+        LinkLine& line;
         ~TurnRelease() {
-            self.handlingLink_ = false;
-            if (!self.waitingLinks_.empty()) kit::dispatchMain([&s = self] { s.handleLinkInTurn([] {}); });
+            line.handling = false;
+            if (!line.waiting.empty())
+                kit::dispatchMain([&s = self, &l = line] { s.handleLinkInTurn(l, [] {}); });
         }
-    } release{*this};
+    } release{*this, line};
     // Links still waiting when Kadrix is ending are dropped with it.
-    while (!waitingLinks_.empty() && !kit::wayOutBegun()) {
-        auto next = std::move(waitingLinks_.front());
-        waitingLinks_.pop_front();
+    while (!line.waiting.empty() && !kit::wayOutBegun()) {
+        auto next = std::move(line.waiting.front());
+        line.waiting.pop_front();
         next();
     }
 }
@@ -250,6 +272,10 @@ bool AppDelegate::showFirstHideHint() {
 
 void AppDelegate::closeFirstHideHint() {
     services::Notifier::shared().closePopover();
+}
+
+void AppDelegate::closeLibraryPopover() {
+    if (auto& popover = StatusMenu::shared().libPopover; popover && popover->isShown()) popover->close();
 }
 
 bool AppDelegate::preferencesVisible() const {

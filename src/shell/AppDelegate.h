@@ -57,8 +57,11 @@ public:
 
     // Links and files from outside are handled one at a time, in the order
     // they came: one that arrives while another is still being handled (its
-    // question to the user is open, and the question's modal loop delivers
-    // new links) waits until that one is done.
+    // question to the user is open, or its picture is being read, and the
+    // wait delivers new links) waits until that one is done. Links that
+    // leave the screenshot alone (show, settings, the library, uploads, the
+    // companion uploader's) wait in a line of their own, so none of them
+    // waits for a picture.
     void handleGetURLEvent(const std::string& urlText);
     bool openFile(const std::string& path);
     bool applicationShouldHandleReopen(bool hasVisibleWindows);
@@ -98,6 +101,7 @@ public:
     bool preferencesVisible() const override;
     bool showFirstHideHint() override;
     void closeFirstHideHint() override;
+    void closeLibraryPopover() override;
 
     // Creates the application core and connects the shell to it; done while
     // launching unless a test connected doubles.
@@ -107,12 +111,15 @@ public:
     std::function<void()> startEditor;
 
 private:
-    void handleLinkInTurn(std::function<void()> step);
+    struct LinkLine {
+        std::deque<std::function<void()>> waiting;
+        bool handling = false;
+    };
+    void handleLinkInTurn(LinkLine& line, std::function<void()> step);
     void handleUrlNow(const std::string& urlText);
 
     std::vector<std::string> launchUrls_, launchFiles_;
-    std::deque<std::function<void()>> waitingLinks_;
-    bool handlingLink_ = false;
+    LinkLine screenshotLinks_, asideLinks_;
     std::shared_ptr<bool> alive_ = std::make_shared<bool>(true);
     // What launching does once the tray icon is up: the editor, the
     // shortcuts that bring it up, the launch's own links and files.

@@ -6,8 +6,10 @@
 #include "backdrop/CustomImages.h"
 #include "backdrop/MeshGradient.h"
 #include "editor/Framer.h"
+#include "kit/base/Dispatch.h"
 #include "kit/base/Files.h"
 #include "kit/image/ImageIO.h"
+#include "support/SlowDecoder.h"
 #include "support/TestData.h"
 
 namespace {
@@ -108,6 +110,27 @@ TEST(BackdropPictures, StoredCopiesAreListedLoadedAndRemoved) {
     EXPECT_FALSE(kit::files::exists(CustomImages::folder() + "/" + r.name->substr(0, r.name->size() - 4) +
                                     "-thumb.jpg"));
     EXPECT_FALSE(CustomImages::remove(*r.name));
+}
+
+// Pictures are read with the event loop running: a second drop during the
+// first one's read is the one chosen, and a layout asking for a picture
+// during a read gets it.
+TEST(BackdropPictures, ThePictureDroppedLastIsChosenAndReadsLetLayoutsIn) {
+    for (const std::string& n : CustomImages::list()) CustomImages::remove(n);
+    BackdropFixture fx;
+    testsupport::SlowDecoder slow(0.2);
+    const std::string red = pictureFile({0, 0, 220, 255}), green = pictureFile({0, 220, 0, 255});
+    kit::dispatchMain([&] { EXPECT_TRUE(fx.b.loadNewFile(green, "drop")); });
+    ASSERT_TRUE(fx.b.loadNewFile(red, "drop"));
+    EXPECT_EQ(CustomImages::list().size(), 2u);  // both kept
+    const auto kept = CustomImages::list();
+    const std::string chosen = fx.b.c.imageName, other = kept[0] == chosen ? kept[1] : kept[0];
+    EXPECT_NEAR(fx.b.customImage(chosen, nullptr).colorAt(10, 10).green8(), 220, 6);
+
+    // Not in memory: read again, while a layout asks for the chosen one.
+    kit::dispatchMain([&] { EXPECT_FALSE(fx.b.customImage(chosen, nullptr).isNull()); });
+    EXPECT_NEAR(fx.b.customImage(other, nullptr).colorAt(10, 10).red8(), 220, 6);
+    for (const std::string& n : CustomImages::list()) CustomImages::remove(n);
 }
 
 TEST(BackdropPictures, ImageModeCoversTheBackdropAndAMissingPictureFallsBackOnce) {

@@ -6,7 +6,11 @@
 #include "CoreFixture.h"
 #include "editor/ObjectHandlers.h"
 #include "editor/Undo.h"
+#include "kit/base/Dispatch.h"
 #include "kit/image/ImageIO.h"
+#include "kit/ui/Pasteboard.h"
+#include "support/PictureFiles.h"
+#include "support/SlowDecoder.h"
 #include "support/TestData.h"
 
 namespace coretest {
@@ -114,6 +118,64 @@ TEST_F(OpenCommands, ClipboardWithoutAnImageKeepsTheScreenshot) {
     ASSERT_TRUE(lastEvent("loadClipboard"));
 }
 
+// A file's picture comes from a decoder the main thread waits for with its
+// event loop running; whatever the user asks meanwhile runs inside that
+// wait and finishes first. The editor must end as the requests run one
+// after another in the order they were made.
+TEST_F(OpenCommands, APictureThatArrivesLateNeverOvertakesALaterRequest) {
+    const std::string dir = ::testing::TempDir();
+    const std::string first = dir + "first.png", second = dir + "second.png", dropped = dir + "dropped.png";
+    for (const auto& [file, width] : {std::pair{first, 30}, std::pair{second, 50}, std::pair{dropped, 11}})
+        testsupport::writePicture(file, width, 20, kit::Color::black());
+    editor::Framer& f = editor::Framer::shared();
+    auto startOver = [&] {
+        ASSERT_TRUE(logic->loadImage(solidImage(200, 100, {0, 0, 0, 255}), false));
+        f._zoom.set(1.0);
+        f.setOffset({0, 0}, {0, 0});
+        f._dpr.set(2.0);  // the drop point (50, 30) lies on the screenshot
+        log.clear();
+    };
+    testsupport::SlowDecoder slow(0.2);
+
+    // A second open made during the first one's wait: the second stays.
+    startOver();
+    kit::dispatchMain([&] { EXPECT_TRUE(logic->openImage(second)); });
+    EXPECT_TRUE(logic->openImage(first));
+    EXPECT_EQ(logic->imgSource().width(), 50);
+    EXPECT_EQ(logic->openedURL, second);
+
+    // A capture by its shortcut during an open: the capture stays.
+    startOver();
+    routes->image = solidImage(70, 40, {5, 5, 5, 255});
+    kit::dispatchMain([&] { logic->grabScreenshot("interactive", "hotkey", core::AppLogic::AfterGrab{}); });
+    EXPECT_TRUE(logic->openImage(first));
+    EXPECT_EQ(logic->imgSource().width(), 70);
+
+    // A picture dropped on the screenshot, then another file opened while
+    // the drop is read: the drop belonged to the screenshot now gone.
+    startOver();
+    kit::dispatchMain([&] { EXPECT_TRUE(logic->openImage(second)); });
+    EXPECT_TRUE(logic->droppedImageAt(dropped, 50, 30));
+    EXPECT_EQ(logic->imgSource().width(), 50);
+    EXPECT_FALSE(logged("addImageObject 11"));
+
+    // A drop made while a file opens goes onto that file's picture.
+    startOver();
+    kit::dispatchMain([&] { EXPECT_TRUE(logic->droppedImageAt(dropped, 50, 30)); });
+    EXPECT_TRUE(logic->openImage(first));
+    EXPECT_EQ(logic->imgSource().width(), 30);
+    const auto at = [&](const std::string& entry) { return std::find(log.begin(), log.end(), entry); };
+    ASSERT_NE(at("addImageObject 11"), log.end());
+    EXPECT_LT(at("setCanvasImage 30x20"), at("addImageObject 11"));
+
+    // A file copied from the library while another one's copy is read.
+    const int copies = kit::Pasteboard::general().changeCount();
+    kit::dispatchMain([&] { logic->copyImageFile(second); });
+    logic->copyImageFile(first);
+    ASSERT_TRUE(kit::runMainLoopUntil([&] { return kit::Pasteboard::general().changeCount() != copies; }, 5));
+    EXPECT_EQ(kit::Pasteboard::general().image().width(), 50);
+}
+
 }  // namespace
 }  // namespace coretest
 
@@ -138,6 +200,32 @@ TEST_F(CoreFixture, AnAddedPictureIsOneUndoStep) {
     EXPECT_EQ(editor::ObjectHandlers::typeName(objects.objects[0]->className()), "ObjArrow");
     undo.redo();
     EXPECT_EQ(objects.objects.size(), 2u);
+    objects.clear();
+}
+
+// The editor's paste reads the clipboard's picture with the event loop
+// running: a file opened meanwhile gets it when asked for before it, and
+// takes it away when asked for after it.
+TEST_F(CoreFixture, APastedPictureGoesOntoTheScreenshotOfItsTurn) {
+    makeWithRealEditor();
+    logic->installHooks();  // the editor reaches this core
+    const std::string file = ::testing::TempDir() + "opened-while-pasting.png";
+    testsupport::writePicture(file, 90, 60, kit::Color::black());
+    ASSERT_TRUE(kit::Pasteboard::general().setImage(solidImage(30, 20, {200, 9, 9, 255})));
+    editor::ObjectHandlers& objects = editor::ObjectHandlers::shared();
+    testsupport::SlowDecoder slow(0.2);
+    for (const bool openFirst : {true, false}) {
+        ASSERT_TRUE(logic->loadImage(solidImage(400, 300, {50, 50, 50, 255}), false));
+        if (openFirst) {
+            kit::dispatchMain([&] { EXPECT_TRUE(objects.addImageFromPasteboard()); });
+            EXPECT_TRUE(logic->openImage(file));
+        } else {
+            kit::dispatchMain([&] { EXPECT_TRUE(logic->openImage(file)); });
+            EXPECT_TRUE(objects.addImageFromPasteboard());
+        }
+        EXPECT_EQ(logic->imgSource().width(), 90);
+        EXPECT_EQ(objects.objects.size(), openFirst ? 1u : 0u) << openFirst;
+    }
     objects.clear();
 }
 

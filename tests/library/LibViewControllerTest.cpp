@@ -36,6 +36,8 @@
 #include "shortcuts/Names.h"
 #include "shortcuts/Shortcut.h"
 #include "support/EventLoopWait.h"
+#include "support/PictureFiles.h"
+#include "support/SlowDecoder.h"
 
 using namespace library;
 
@@ -324,6 +326,31 @@ TEST_F(LibView, SpaceOpensQuickLookBesideThePopoverAndSpaceClosesIt) {
     EXPECT_TRUE(controller->handleKeyDown(key(kit::KeyCode::Space, 0, " ")));
     EXPECT_FALSE(controller->panelPreview->isOn);
     EXPECT_EQ(host.calls.back(), "transient");
+}
+
+// The quick look reads its picture with the event loop running: a later
+// selection, or the popover closing, during the read wins over it.
+TEST_F(LibView, QuickLookShowsTheLastRequestMadeWhileAPictureIsRead) {
+    // Newest first: item 1 is shot3, item 2 is shot2.
+    testsupport::writePicture(folder + "/shot3.png", 13, 6, kit::Color::black());
+    testsupport::writePicture(folder + "/shot2.png", 17, 6, kit::Color::black());
+    select(0);
+    ASSERT_TRUE(controller->handleKeyDown(key(kit::KeyCode::Space, 0, " ")));
+    ASSERT_TRUE(controller->panelPreview->isOn);
+    testsupport::SlowDecoder slow(0.2);
+
+    kit::dispatchMain([&] { select(2); });
+    select(1);
+    EXPECT_TRUE(controller->panelPreview->isOn);
+    EXPECT_EQ(controller->panelPreview->imageView->image().width(), 17);
+
+    // Closing the popover (Escape) while the quick look's picture is read.
+    controller->panelPreview->hide();
+    select(0);
+    kit::dispatchMain([&] { controller->viewDidDisappear(); });
+    EXPECT_TRUE(controller->handleKeyDown(key(kit::KeyCode::Space, 0, " ")));
+    EXPECT_FALSE(controller->panelPreview->isOn);
+    EXPECT_FALSE(controller->panelPreview->window().isVisible());
 }
 
 TEST_F(LibView, ActionsOnAFileThatIsGoneWarnAndKeepThePopover) {

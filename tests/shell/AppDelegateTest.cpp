@@ -4,8 +4,10 @@
 #include "ShellFixture.h"
 #include "editor/ViewController.h"
 #include "kit/base/Defaults.h"
+#include "kit/base/Dispatch.h"
 #include "kit/base/Files.h"
 #include "kit/desktop/KeyLayout.h"
+#include "kit/image/ImageIO.h"
 #include "kit/ui/Menu.h"
 #include "kit/ui/StatusItem.h"
 #include "kit/ui/Window.h"
@@ -18,6 +20,8 @@
 #include "shortcuts/Names.h"
 #include "support/EventLoopWait.h"
 #include "support/OwnCase.h"
+#include "support/PictureFiles.h"
+#include "support/SlowDecoder.h"
 
 using namespace shell;
 
@@ -59,6 +63,31 @@ TEST_F(AppDelegateTest,
     testsupport::pump(50);
     EXPECT_TRUE(core.calls.empty()) << "the launch arguments are handled once";
     EXPECT_EQ(order, std::vector<std::string>{"shortcuts:1"}) << "the editor is made once";
+}
+
+// Links that load a picture read it with the event loop running; links
+// that arrive meanwhile and leave the screenshot alone run at once, those
+// that act on it wait their turn behind the loads.
+TEST_F(AppDelegateTest, OnlyLinksThatActOnTheScreenshotWaitBehindAPictureBeingRead) {
+    AppDelegate delegate;
+    const std::string picture = ::testing::TempDir() + "slow-link.png";
+    testsupport::writePicture(picture, 8, 6, kit::Color::black());
+    testsupport::SlowDecoder slow(0.2);
+    core.urlCommandsRun = [&](const std::string&, const std::string& command, const auto&, const auto&) {
+        if (command != "load/clipboard") return;
+        EXPECT_FALSE(kit::ImageIO::read(picture).isNull());
+        core.calls.push_back("read");
+    };
+    kit::dispatchMain([&] {
+        for (const char* link : {"kadrix://load/clipboard", "kadrix://settings", "kadrix://grab/area",
+                                 "kadrix://lib/search=car", "kadrix://show"})
+            delegate.handleGetURLEvent(link);
+    });
+    delegate.handleGetURLEvent("kadrix://load/clipboard");
+    EXPECT_EQ(core.calls,
+              (std::vector<std::string>{"url load load/clipboard", "url settings settings",
+                                        "url lib lib/search", "url show show", "read",
+                                        "url load load/clipboard", "read", "url grab grab/area"}));
 }
 
 TEST_F(AppDelegateTest, AFileThatDoesNotOpenLeavesTheEditorAlone) {

@@ -4,12 +4,15 @@
 #include <gtest/gtest.h>
 
 #include "ShellFixture.h"
+#include "core/AppLogic.h"
+#include "core/CaptureRoutes.h"
 #include "kit/ui/Menu.h"
 #include "kit/ui/Popover.h"
 #include "kit/ui/StatusItem.h"
 #include "kit/ui/TextField.h"
 #include "library/LibViewController.h"
 #include "services/Settings.h"
+#include "shell/AppDelegate.h"
 #include "shell/StatusMenu.h"
 #include "shell/UrlActionsLink.h"
 
@@ -32,7 +35,48 @@ protected:
     StatusMenu status;
 };
 
+// The screen as the capture takes it: whether the library popover was on it.
+struct ScreenWitness : core::CaptureRoutes {
+    std::vector<std::string> seen;
+    bool hasScreenRecordingPermission() override { return true; }
+    bool scrollPermissionsGranted() override { return true; }
+    kit::Image fullscreen() override { return take("fullscreen"); }
+    kit::Image interactive(capture::WindowShadow, bool, bool, bool) override { return take("area"); }
+    void startScrolling(int, std::function<void(const kit::Image&)>) override { take("scrolling"); }
+    kit::Image take(const std::string& what) {
+        const auto& popover = StatusMenu::shared().libPopover;
+        seen.push_back(what + (popover && popover->isShown() ? " with the popover" : ""));
+        return {};
+    }
+};
+
 }  // namespace
+
+// A capture started by a shortcut, a link or the tray finds the popover open
+// (a hot key does not close it); the screen is taken without it.
+TEST_F(LibraryStatusItemTest, EveryCaptureTakesThePopoverOffTheScreenFirst) {
+    AppDelegate delegate;
+    core::setShell(&delegate);
+    auto witness = std::make_unique<ScreenWitness>();
+    ScreenWitness& screen = *witness;
+    core::AppLogic logic({}, std::move(witness), std::make_unique<core::EditorLink>());
+    services::Settings::shared().storeBool("everScrollingCapture", true);
+    StatusMenu& menu = StatusMenu::shared();
+    menu.setupLibraryStatusItem();
+    const std::vector<std::function<void()>> captures{
+        [&] { logic.grabScreenshot("interactive", "hotkey:Ctrl+Shift+4"); },
+        [&] { logic.grabScreenshot("fullscreen", "url"); },
+        [&] { logic.instantOCR("hotkey:Ctrl+Shift+2"); },
+        [&] { logic.startScrollingCapture(-1, "menu", std::nullopt); },
+    };
+    for (const auto& capture : captures) {
+        menu.presentLibrary();
+        ASSERT_TRUE(menu.libPopover->isShown());
+        capture();
+    }
+    EXPECT_EQ(screen.seen, (std::vector<std::string>{"area", "fullscreen", "area", "scrolling"}));
+    menu.libPopover->close();
+}
 
 TEST_F(LibraryStatusItemTest, ClicksTogglePopoverMadeOnce) {
     status.buildMenu();
