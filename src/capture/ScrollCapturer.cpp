@@ -41,6 +41,9 @@ struct ScrollCapturer::Capture {
     int segments = 0;
     bool cancelPlease = false;
     bool everMoved = false;
+    // How many of the shots lead up to the latest one whose movement was
+    // measured, not picked among look-alikes by the clicks sent.
+    size_t measuredShots = 1;
     // When the latest clicks were posted, and the longest a scroll has taken
     // to show on the screen in this capture (seconds).
     double scrolledAt = 0;
@@ -66,14 +69,18 @@ namespace {
 
 const SpeedRow kSpeeds[4] = {{0.8, 100}, {0.2, 100}, {0.12, 100}, {0.1, 300}};
 
-// A program under load can take this long to draw a scroll before any has
-// been timed in the capture (seconds).
+// A program under load can take this long to draw a scroll (seconds).
 constexpr double kRedrawFloor = 0.5;
+// Before any scroll has shown there is no redraw to go by, and a busy
+// program can take more than a second to draw its first: the page counts as
+// unmoving only once it has stayed still this long (seconds).
+constexpr double kFirstScrollWait = 3.0;
 
 // How long the page must stay still after the latest clicks before it counts
 // as ended: twice the slowest redraw seen, so a program that drew late once
 // has room to be later still.
 double stillFor(const ScrollCapturer::Capture& c) {
+    if (!c.everMoved) return kFirstScrollWait;
     return std::max(kRedrawFloor, 2 * c.slowestRedraw);
 }
 
@@ -191,26 +198,24 @@ kit::Json stopped(const ScrollCapturer::Capture& c, const char* how) {
 // The rest cannot be placed for sure: the image ends with the first `placed`
 // shots, all of which were, and the user hears why, once.
 void endUnsure(ScrollCapturer::Capture& c, size_t placed) {
-    CaptureHost& h = host();
-    h.notify("Scrolling capture stopped early",
-             "The rest of the page could not be stitched reliably, so the image ends where the capture "
-             "was sure of it.");
-    h.preset("grab:scrolling", stopped(c, "interrupted"));
+    ScrollCapturer::noticeStoppedEarly();
+    host().preset("grab:scrolling", stopped(c, "interrupted"));
     std::vector<kit::Image> shots(c.shots.begin(), c.shots.begin() + long(placed));
     ScrollCapturer::finish(ScrollCapturer::combineMeasured(shots, c.advances, c.direction), false);
 }
 
-// How far the still strip's `clicks` moved the page unseen: on rows that
-// repeat, a scroll by whole lines leaves the region looking as it did. When
-// the shift those clicks make agrees as well as standing still, the page
-// went on as they say; taking it for the end would make the picture short.
-int movedUnseen(const ScrollCapturer::Capture& c, int clicks) {
-    if (clicks <= 0 || c.pixelsPerClick <= 0 || c.lastCapture.isNull()) return 0;
-    auto shift = registerFrames(c.previousFrame, c.lastCapture);
-    if (!shift || shift->unambiguous()) return 0;
-    std::vector<int> ties;
-    for (int dy : shift->ties) ties.push_back(c.direction > 0 ? -dy : dy);
-    return std::max(0, nearestTo(ties, clicks * c.pixelsPerClick).value_or(0));
+// Whether the still strip's `clicks` could have moved the page although the
+// region looks as it did: its rows look alike, so a scroll by whole rows
+// leaves it the same. The end of the page and a run of alike rows taller than
+// the region look the same there, and either could be what stopped it.
+bool stillMayHaveMoved(const ScrollCapturer::Capture& c, int clicks) {
+    if (c.lastCapture.isNull() || clicks <= 0) return false;
+    // Room for a program that scrolls a little further than it did.
+    int reach = int(std::ceil(1.5 * clicks * c.pixelsPerClick));
+    auto shift = registerFrames(c.previousFrame, c.lastCapture, std::max(reach, 1));
+    if (!shift) return false;
+    return std::any_of(shift->ties.begin(), shift->ties.end(),
+                       [&](int dy) { return (c.direction > 0 ? -dy : dy) > 0; });
 }
 
 // The page stood still: at its end, or before it ever moved.
@@ -226,6 +231,9 @@ void endStill(ScrollCapturer::Capture& c, size_t placed, int stillClicks) {
         ScrollCapturer::finish(c.shots.front(), false);
         return;
     }
+    // A shot picked among look-alikes by the clicks sent may have moved less
+    // than they said, the end cutting it short: only measured ones are kept.
+    if (stillMayHaveMoved(c, stillClicks)) return endUnsure(c, c.measuredShots);
     // How far the clicks behind the final frame could have moved the page:
     // those of the last two strips, the still one included.
     int clicks = 0;
@@ -233,7 +241,7 @@ void endStill(ScrollCapturer::Capture& c, size_t placed, int stillClicks) {
         clicks += c.clicks[i];
     int sent = int(std::lround(clicks * c.pixelsPerClick));
     auto stitched = ScrollCapturer::findShiftImage(c.shots, c.advances, c.lastCapture, c.step, c.margin,
-                                                   c.scale, c.direction, sent, movedUnseen(c, stillClicks));
+                                                   c.scale, c.direction, sent);
     if (!stitched.reliable) return endUnsure(c, placed);
     h.preset("grab:scrolling", stopped(c, "endReached"));
     ScrollCapturer::finish(stitched.image, false);
@@ -243,6 +251,12 @@ void endStill(ScrollCapturer::Capture& c, size_t placed, int stillClicks) {
 
 std::shared_ptr<ScrollCapturer::Capture> ScrollCapturer::current() {
     return slot();
+}
+
+void ScrollCapturer::noticeStoppedEarly() {
+    host().notify("Scrolling capture stopped early",
+                  "The rest of the page could not be stitched reliably, so the image ends where the capture "
+                  "was sure of it.");
 }
 
 bool ScrollCapturer::isCapturing() {
@@ -522,6 +536,7 @@ void ScrollCapturer::captureCycle() {
     c->slowestRedraw = std::max(c->slowestRedraw, kit::monotonicNow() - c->scrolledAt);
     c->movedSince += m.advance;
     c->sureSince = c->sureSince && !m.predicted;
+    if (!m.predicted) c->measuredShots = c->shots.size();
 
     int64_t height = c->shots.front().height();
     for (int a : c->advances) height += a;

@@ -15,6 +15,7 @@
 #include <vector>
 
 #include "capture/CaptureHost.h"
+#include "capture/ImageOps.h"
 #include "kit/base/Image.h"
 #include "kit/base/Timer.h"
 #include "kit/desktop/ScreenSource.h"
@@ -88,6 +89,17 @@ inline kit::Image makeLinesPage(LinesKind kind, int w, int lines) {
 
 inline kit::Image rows(const kit::Image& page, int top, int h) {
     return page.cropped(0, top, page.width(), h);
+}
+
+// Numbered lines with a run of `run` lines from line `from` on that are all
+// one line, or empty.
+inline kit::Image pageWithRun(int lines, int from, int run, bool empty) {
+    kit::Image page = makeLinesPage(LinesKind::numbered, 480, lines);
+    kit::Image line = rows(page, from * kLinePitch, kLinePitch),
+               blank = rows(page, 0, 1);  // above the glyphs
+    for (int y = from * kLinePitch; y < (from + run) * kLinePitch; ++y)
+        capture::copyInto(page, empty ? blank : rows(line, y % kLinePitch, 1), 0, y);
+    return page;
 }
 
 // Records what capture code tells the user and the telemetry.
