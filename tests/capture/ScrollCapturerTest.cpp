@@ -84,6 +84,20 @@ TEST_F(AutoScroll, ProgramsThatDrawLateAreWaitedForNotTakenForTheEnd) {
     }
 }
 
+TEST_F(AutoScroll, ClicksThatShowOnlyInPartAreNotTakenForTheEnd) {
+    // Halfway down the program starts scrolling a third as far a click (a
+    // list switching to line steps): the clicks sent show a third of what
+    // they should, then nothing more. One more scroll tells that from the
+    // end, and the capture goes on with the shorter click to the page's end.
+    desk->onGrab = [&](int grab) {
+        if (grab == 12) desk->pixelsPerClick = 12;
+    };
+    auto img = run(-1, kit::Rect(0, 100, 400, 300));
+    ASSERT_TRUE(img && !img->isNull());
+    EXPECT_EQ(spy.lastPreset["stopped"], "endReached");
+    EXPECT_EQ(*img, rows(desk->page, 100, 300 + 2400));
+}
+
 TEST_F(AutoScroll, ScrollsUpFromTheBottom) {
     desk->scrollY = 3000 - 600;
     desk->pixelsPerClick = 53;
@@ -197,24 +211,28 @@ TEST_F(AutoScroll, ARunOfAlikeLinesTallerThanTheRegionEndsWithWhatIsSureAndSaysS
     struct Case {
         int lines, from, run;
         bool empty;
+        int regionY = 100;  // 299: the region reaches the bottom of the page's view
     };
-    const Case cases[] = {{400, 300, 60, false}, {400, 300, 60, true}, {150, 101, 49, false},
-                          {140, 100, 40, false}, {141, 100, 41, true}, {142, 100, 42, false}};
+    const Case cases[] = {{400, 300, 60, false},
+                          {400, 300, 60, true},
+                          {150, 101, 49, false},
+                          {133, 100, 33, false, 299},
+                          {136, 100, 36, true, 299}};
     desk->screenW = 480;
     desk->screenH = 46 * kLinePitch;
     desk->pixelsPerClick = 39;
     for (const Case& k : cases) {
         SCOPED_TRACE(testing::Message() << k.run << (k.empty ? " empty" : " alike") << " lines from line "
-                                        << k.from << " of " << k.lines);
+                                        << k.from << " of " << k.lines << ", region at " << k.regionY);
         desk->page = pageWithRun(k.lines, k.from, k.run, k.empty);
         desk->scrollY = 0;
         spy.notices.clear();
-        auto img = run(-1, kit::Rect(0, 100, 480, 299));
+        auto img = run(-1, kit::Rect(0, k.regionY, 480, 299));
         ASSERT_TRUE(img && !img->isNull());
         EXPECT_EQ(spy.notices, std::vector<std::string>{"Scrolling capture stopped early"});
         EXPECT_EQ(spy.lastPreset["stopped"], "interrupted");
-        EXPECT_GE(100 + img->height(), k.from * kLinePitch);  // every line before the run
-        EXPECT_EQ(*img, rows(desk->page, 100, img->height()));
+        EXPECT_GE(k.regionY + img->height(), k.from * kLinePitch);  // every line before the run
+        EXPECT_EQ(*img, rows(desk->page, k.regionY, img->height()));
     }
 }
 
