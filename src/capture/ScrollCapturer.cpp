@@ -48,6 +48,9 @@ struct ScrollCapturer::Capture {
     // to show on the screen in this capture (seconds).
     double scrolledAt = 0;
     double slowestRedraw = 0;
+    // The region as the latest look saw it, and since when it has looked so.
+    uint32_t lookHash = 0;
+    double lookSince = 0;
     uint32_t currentHash = 0;  // of previousFrame
     std::vector<kit::EventMonitor::Token> monitors;
     Completion callback;
@@ -75,6 +78,9 @@ constexpr double kRedrawFloor = 0.5;
 // program can take more than a second to draw its first: the page counts as
 // unmoving only once it has stayed still this long (seconds).
 constexpr double kFirstScrollWait = 3.0;
+// A busy program that draws a scroll's clicks one by one can leave this long
+// between them (seconds).
+constexpr double kPartsApart = 0.25;
 
 // How long the page must stay still after the latest clicks before it counts
 // as ended: twice the slowest redraw seen, so a program that drew late once
@@ -458,8 +464,8 @@ void ScrollCapturer::start(int direction, std::optional<kit::Rect> region, Compl
     c->shots.push_back(first);
     c->previousFrame = first;
     c->tail = first;
-    c->currentHash = hashOf(first);
-    c->scrolledAt = kit::monotonicNow();
+    c->currentHash = c->lookHash = hashOf(first);
+    c->scrolledAt = c->lookSince = kit::monotonicNow();
 
     std::weak_ptr<Capture> weak = c;
     auto cancel = [weak](const kit::MonitorEvent&) {
@@ -485,7 +491,15 @@ void ScrollCapturer::captureCycle() {
     c->segments += 1;
     int clicks = std::exchange(c->clicksPending, 0);
 
+    double now = kit::monotonicNow();
+    if (hash != std::exchange(c->lookHash, hash)) c->lookSince = now;
     Movement m = measureMovement(*c, hash);
+    // A pick among look-alikes takes the clicks to have all shown, and a busy
+    // program draws them in parts: it waits until the region stops changing.
+    if (m.predicted && now - c->lookSince < std::max(kPartsApart, c->slowestRedraw)) {
+        c->clicksPending += clicks;
+        return scheduleCycle(c, false);
+    }
     if (m.kind == Movement::Kind::moved) {
         // A click that scrolled further than a strip shows: take the rows from the whole region instead.
         int marginPx = int(std::lround(c->margin * c->scale));
@@ -504,7 +518,7 @@ void ScrollCapturer::captureCycle() {
             // A busy program can draw a scroll late, the first one too: the
             // page is looked at again, without a scroll, until it has stayed
             // still for longer than its redraws take.
-            if (kit::monotonicNow() - c->scrolledAt <= stillFor(*c)) {
+            if (now - c->scrolledAt <= stillFor(*c)) {
                 c->clicksPending += clicks;
                 return scheduleCycle(c, false);
             }
@@ -533,7 +547,7 @@ void ScrollCapturer::captureCycle() {
     c->previousFrame = c->lastCapture;
     c->currentHash = hash;
     c->everMoved = true;
-    c->slowestRedraw = std::max(c->slowestRedraw, kit::monotonicNow() - c->scrolledAt);
+    c->slowestRedraw = std::max(c->slowestRedraw, now - c->scrolledAt);
     c->movedSince += m.advance;
     c->sureSince = c->sureSince && !m.predicted;
     if (!m.predicted) c->measuredShots = c->shots.size();
