@@ -36,8 +36,9 @@ struct ScrollCapturer::Capture {
     std::vector<int> advances;
     std::vector<int> clicks;
     kit::Image lastCapture;
-    kit::Image previousFrame;  // the whole region when the latest strip was placed
-    kit::Image tail;           // the picture's last rows, as tall as the region
+    kit::Image previousFrame;     // the whole region when the latest strip was placed
+    kit::Image tail;              // the picture's last rows, as tall as the region
+    std::vector<char> fixedRows;  // rows of previousFrame that stayed put as the page last moved
     int segments = 0;
     bool cancelPlease = false;
     bool everMoved = false;
@@ -210,18 +211,54 @@ void endUnsure(ScrollCapturer::Capture& c, size_t placed) {
     ScrollCapturer::finish(ScrollCapturer::combineMeasured(shots, c.advances, c.direction), false);
 }
 
+// One signature a row of the whole width.
+std::vector<uint32_t> rowSigns(const kit::Image& img) {
+    std::vector<uint32_t> out(size_t(img.height()));
+    for (int y = 0; y < img.height(); ++y)
+        out[size_t(y)] = uint32_t(crc32(0L, img.row(y), uInt(img.width()) * 4));
+    return out;
+}
+
+// Rows of `next` that stayed where they were in `prev` while the content
+// moved `advance` rows past them: a title, a status line, a fixed header.
+std::vector<char> fixedRows(const kit::Image& prev, const kit::Image& next, int advance, int direction) {
+    std::vector<char> fixed(size_t(next.height()), 0);
+    if (prev.width() != next.width() || prev.height() != next.height()) return fixed;
+    std::vector<uint32_t> p = rowSigns(prev), n = rowSigns(next);
+    int h = next.height();
+    for (int r = 0; r < h; ++r) {
+        int from = direction > 0 ? r - advance : r + advance;  // where the content of row r was
+        fixed[size_t(r)] =
+            n[size_t(r)] == p[size_t(r)] && from >= 0 && from < h && n[size_t(r)] != p[size_t(from)];
+    }
+    return fixed;
+}
+
 // Whether the still strip's `clicks` could have moved the page although the
 // region looks as it did: its rows look alike, so a scroll by whole rows
-// leaves it the same. The end of the page and a run of alike rows taller than
-// the region look the same there, and either could be what stopped it.
+// leaves it the same, fixed rows aside. The end of the page and a run of
+// alike rows taller than the region look the same there, and either could be
+// what stopped it.
 bool stillMayHaveMoved(const ScrollCapturer::Capture& c, int clicks) {
-    if (c.lastCapture.isNull() || clicks <= 0) return false;
+    const kit::Image &prev = c.previousFrame, &last = c.lastCapture;
+    if (last.isNull() || clicks <= 0 || prev.width() != last.width() || prev.height() != last.height())
+        return false;
+    const int h = last.height();
     // Room for a program that scrolls a little further than it did.
-    int reach = int(std::ceil(1.5 * clicks * c.pixelsPerClick));
-    auto shift = registerFrames(c.previousFrame, c.lastCapture, std::max(reach, 1));
-    if (!shift) return false;
-    return std::any_of(shift->ties.begin(), shift->ties.end(),
-                       [&](int dy) { return (c.direction > 0 ? -dy : dy) > 0; });
+    int reach = std::min(h - 1, int(std::ceil(1.5 * clicks * c.pixelsPerClick)));
+    std::vector<uint32_t> p = rowSigns(prev), n = rowSigns(last);
+    auto fixed = [&](int r) { return r < int(c.fixedRows.size()) && c.fixedRows[size_t(r)]; };
+    for (int s = 1; s <= reach; ++s) {
+        int compared = 0, differ = 0;
+        for (int r = 0; r + s < h; ++r) {
+            int inLast = c.direction > 0 ? r + s : r, inPrev = c.direction > 0 ? r : r + s;
+            if (fixed(inLast) || fixed(inPrev)) continue;
+            ++compared;
+            differ += n[size_t(inLast)] != p[size_t(inPrev)];
+        }
+        if (compared >= (h - s) / 2 && differ <= 2) return true;
+    }
+    return false;
 }
 
 // The page stood still: at its end, or before it ever moved.
@@ -544,6 +581,7 @@ void ScrollCapturer::captureCycle() {
     c->advances.push_back(m.advance);
     c->clicks.push_back(clicks);
     c->tail = tailAfter(c->tail, strip, m.advance, c->direction);
+    c->fixedRows = fixedRows(c->previousFrame, c->lastCapture, m.advance, c->direction);
     c->previousFrame = c->lastCapture;
     c->currentHash = hash;
     c->everMoved = true;

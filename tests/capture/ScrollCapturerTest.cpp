@@ -212,12 +212,11 @@ TEST_F(AutoScroll, ARunOfAlikeLinesTallerThanTheRegionEndsWithWhatIsSureAndSaysS
         int lines, from, run;
         bool empty;
         int regionY = 100;  // 299: the region reaches the bottom of the page's view
+        int header = 0;     // rows of a title that stays at the top of the screen
     };
-    const Case cases[] = {{400, 300, 60, false},
-                          {400, 300, 60, true},
-                          {150, 101, 49, false},
-                          {133, 100, 33, false, 299},
-                          {136, 100, 36, true, 299}};
+    const Case cases[] = {{400, 300, 60, false},     {400, 300, 60, true},
+                          {150, 101, 49, false},     {133, 100, 33, false, 299},
+                          {136, 100, 36, true, 299}, {150, 101, 49, false, 0, 10}};
     desk->screenW = 480;
     desk->screenH = 46 * kLinePitch;
     desk->pixelsPerClick = 39;
@@ -225,6 +224,7 @@ TEST_F(AutoScroll, ARunOfAlikeLinesTallerThanTheRegionEndsWithWhatIsSureAndSaysS
         SCOPED_TRACE(testing::Message() << k.run << (k.empty ? " empty" : " alike") << " lines from line "
                                         << k.from << " of " << k.lines << ", region at " << k.regionY);
         desk->page = pageWithRun(k.lines, k.from, k.run, k.empty);
+        desk->header = makePage(480, k.header);
         desk->scrollY = 0;
         spy.notices.clear();
         auto img = run(-1, kit::Rect(0, k.regionY, 480, 299));
@@ -232,8 +232,10 @@ TEST_F(AutoScroll, ARunOfAlikeLinesTallerThanTheRegionEndsWithWhatIsSureAndSaysS
         EXPECT_EQ(spy.notices, std::vector<std::string>{"Scrolling capture stopped early"});
         EXPECT_EQ(spy.lastPreset["stopped"], "interrupted");
         EXPECT_GE(k.regionY + img->height(), k.from * kLinePitch);  // every line before the run
-        EXPECT_EQ(*img, rows(desk->page, k.regionY, img->height()));
+        EXPECT_EQ(rows(*img, k.header, img->height() - k.header),
+                  rows(desk->page, k.regionY + k.header, img->height() - k.header));
     }
+    desk->header = {};
 
     // A click of less than whole lines leaves the run looking different at
     // each scroll, and the clicks sent pick among the look-alikes. A program

@@ -194,6 +194,8 @@ public:
     std::vector<std::pair<double, int>> drawing;  // (when it shows, clicks)
     bool caretBlinks = false;
     int grabs = 0;
+    // Drawn over the top of the screen, where it stays as the page scrolls (a window's title).
+    kit::Image header;
 
     std::vector<kit::ScreenInfo> screens() override {
         return {{1, kit::Rect(0, 0, screenW, screenH), scale, true}};
@@ -221,7 +223,10 @@ public:
         kit::Image out(int(std::lround(r.width() * scale)), int(std::lround(r.height() * scale)), scale);
         int x0 = int(std::lround(r.x() * scale)), y0 = int(std::lround(r.y() * scale));
         for (int y = 0; y < out.height(); ++y)
-            for (int x = 0; x < out.width(); ++x) out.setPixel(x, y, page.pixel(x0 + x, y0 + y + scrollY));
+            for (int x = 0; x < out.width(); ++x)
+                out.setPixel(x, y,
+                             y0 + y < header.height() ? header.pixel(x0 + x, y0 + y)
+                                                      : page.pixel(x0 + x, y0 + y + scrollY));
         // A caret at screen pixel (200, 250) that blinks: on at every other grab.
         if (caretBlinks && ++grabs % 2)
             for (int y = 250 - y0; y < 265 - y0; ++y)
