@@ -36,9 +36,10 @@ struct ScrollCapturer::Capture {
     std::vector<int> advances;
     std::vector<int> clicks;
     kit::Image lastCapture;
-    kit::Image previousFrame;     // the whole region when the latest strip was placed
-    kit::Image tail;              // the picture's last rows, as tall as the region
-    std::vector<char> fixedRows;  // rows of previousFrame that stayed put as the page last moved
+    kit::Image previousFrame;  // the whole region when the latest strip was placed
+    kit::Image tail;           // the picture's last rows, as tall as the region
+    kit::Image olderFrame;     // the whole region when the strip before it was placed
+    int lastAdvance = 0;       // how far the page moved between the two
     int segments = 0;
     bool cancelPlease = false;
     bool everMoved = false;
@@ -219,17 +220,17 @@ std::vector<uint32_t> rowSigns(const kit::Image& img) {
     return out;
 }
 
-// Rows of `next` that stayed where they were in `prev` while the content
-// moved `advance` rows past them: a title, a status line, a fixed header.
-std::vector<char> fixedRows(const kit::Image& prev, const kit::Image& next, int advance, int direction) {
-    std::vector<char> fixed(size_t(next.height()), 0);
-    if (prev.width() != next.width() || prev.height() != next.height()) return fixed;
-    std::vector<uint32_t> p = rowSigns(prev), n = rowSigns(next);
-    int h = next.height();
+// Rows of the latest strip's frame that stayed where they were while the
+// page moved past them: a title, a status line, a fixed header.
+std::vector<char> fixedRows(const ScrollCapturer::Capture& c, const std::vector<uint32_t>& now) {
+    const int h = int(now.size());
+    std::vector<char> fixed(size_t(h), 0);
+    if (c.olderFrame.width() != c.previousFrame.width() || c.olderFrame.height() != h) return fixed;
+    std::vector<uint32_t> before = rowSigns(c.olderFrame);
     for (int r = 0; r < h; ++r) {
-        int from = direction > 0 ? r - advance : r + advance;  // where the content of row r was
-        fixed[size_t(r)] =
-            n[size_t(r)] == p[size_t(r)] && from >= 0 && from < h && n[size_t(r)] != p[size_t(from)];
+        int from = c.direction > 0 ? r - c.lastAdvance : r + c.lastAdvance;  // where row r's content was
+        fixed[size_t(r)] = now[size_t(r)] == before[size_t(r)] && from >= 0 && from < h &&
+                           now[size_t(r)] != before[size_t(from)];
     }
     return fixed;
 }
@@ -247,12 +248,12 @@ bool stillMayHaveMoved(const ScrollCapturer::Capture& c, int clicks) {
     // Room for a program that scrolls a little further than it did.
     int reach = std::min(h - 1, int(std::ceil(1.5 * clicks * c.pixelsPerClick)));
     std::vector<uint32_t> p = rowSigns(prev), n = rowSigns(last);
-    auto fixed = [&](int r) { return r < int(c.fixedRows.size()) && c.fixedRows[size_t(r)]; };
+    std::vector<char> fixed = fixedRows(c, p);
     for (int s = 1; s <= reach; ++s) {
         int compared = 0, differ = 0;
         for (int r = 0; r + s < h; ++r) {
             int inLast = c.direction > 0 ? r + s : r, inPrev = c.direction > 0 ? r : r + s;
-            if (fixed(inLast) || fixed(inPrev)) continue;
+            if (fixed[size_t(inLast)] || fixed[size_t(inPrev)]) continue;
             ++compared;
             differ += n[size_t(inLast)] != p[size_t(inPrev)];
         }
@@ -581,7 +582,8 @@ void ScrollCapturer::captureCycle() {
     c->advances.push_back(m.advance);
     c->clicks.push_back(clicks);
     c->tail = tailAfter(c->tail, strip, m.advance, c->direction);
-    c->fixedRows = fixedRows(c->previousFrame, c->lastCapture, m.advance, c->direction);
+    c->olderFrame = c->previousFrame;
+    c->lastAdvance = m.advance;
     c->previousFrame = c->lastCapture;
     c->currentHash = hash;
     c->everMoved = true;
