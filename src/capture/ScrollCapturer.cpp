@@ -38,13 +38,21 @@ struct ScrollCapturer::Capture {
     kit::Image lastCapture;
     kit::Image previousFrame;  // the whole region when the latest strip was placed
     kit::Image tail;           // the picture's last rows, as tall as the region
+    kit::Image olderFrame;     // the whole region when the strip before it was placed
+    int lastAdvance = 0;       // how far the page moved between the two
     int segments = 0;
     bool cancelPlease = false;
     bool everMoved = false;
+    // How many of the shots lead up to the latest one whose movement was
+    // measured, not picked among look-alikes by the clicks sent.
+    size_t measuredShots = 1;
     // When the latest clicks were posted, and the longest a scroll has taken
     // to show on the screen in this capture (seconds).
     double scrolledAt = 0;
     double slowestRedraw = 0;
+    // The region as the latest look saw it, and since when it has looked so.
+    uint32_t lookHash = 0;
+    double lookSince = 0;
     uint32_t currentHash = 0;  // of previousFrame
     std::vector<kit::EventMonitor::Token> monitors;
     Completion callback;
@@ -66,14 +74,21 @@ namespace {
 
 const SpeedRow kSpeeds[4] = {{0.8, 100}, {0.2, 100}, {0.12, 100}, {0.1, 300}};
 
-// A program under load can take this long to draw a scroll before any has
-// been timed in the capture (seconds).
+// A program under load can take this long to draw a scroll (seconds).
 constexpr double kRedrawFloor = 0.5;
+// Before any scroll has shown there is no redraw to go by, and a busy
+// program can take more than a second to draw its first: the page counts as
+// unmoving only once it has stayed still this long (seconds).
+constexpr double kFirstScrollWait = 3.0;
+// A busy program that draws a scroll's clicks one by one can leave this long
+// between them (seconds).
+constexpr double kPartsApart = 0.25;
 
 // How long the page must stay still after the latest clicks before it counts
 // as ended: twice the slowest redraw seen, so a program that drew late once
 // has room to be later still.
 double stillFor(const ScrollCapturer::Capture& c) {
+    if (!c.everMoved) return kFirstScrollWait;
     return std::max(kRedrawFloor, 2 * c.slowestRedraw);
 }
 
@@ -191,26 +206,60 @@ kit::Json stopped(const ScrollCapturer::Capture& c, const char* how) {
 // The rest cannot be placed for sure: the image ends with the first `placed`
 // shots, all of which were, and the user hears why, once.
 void endUnsure(ScrollCapturer::Capture& c, size_t placed) {
-    CaptureHost& h = host();
-    h.notify("Scrolling capture stopped early",
-             "The rest of the page could not be stitched reliably, so the image ends where the capture "
-             "was sure of it.");
-    h.preset("grab:scrolling", stopped(c, "interrupted"));
+    ScrollCapturer::noticeStoppedEarly();
+    host().preset("grab:scrolling", stopped(c, "interrupted"));
     std::vector<kit::Image> shots(c.shots.begin(), c.shots.begin() + long(placed));
     ScrollCapturer::finish(ScrollCapturer::combineMeasured(shots, c.advances, c.direction), false);
 }
 
-// How far the still strip's `clicks` moved the page unseen: on rows that
-// repeat, a scroll by whole lines leaves the region looking as it did. When
-// the shift those clicks make agrees as well as standing still, the page
-// went on as they say; taking it for the end would make the picture short.
-int movedUnseen(const ScrollCapturer::Capture& c, int clicks) {
-    if (clicks <= 0 || c.pixelsPerClick <= 0 || c.lastCapture.isNull()) return 0;
-    auto shift = registerFrames(c.previousFrame, c.lastCapture);
-    if (!shift || shift->unambiguous()) return 0;
-    std::vector<int> ties;
-    for (int dy : shift->ties) ties.push_back(c.direction > 0 ? -dy : dy);
-    return std::max(0, nearestTo(ties, clicks * c.pixelsPerClick).value_or(0));
+// One signature a row of the whole width.
+std::vector<uint32_t> rowSigns(const kit::Image& img) {
+    std::vector<uint32_t> out(size_t(img.height()));
+    for (int y = 0; y < img.height(); ++y)
+        out[size_t(y)] = uint32_t(crc32(0L, img.row(y), uInt(img.width()) * 4));
+    return out;
+}
+
+// Rows of the latest strip's frame that stayed where they were while the
+// page moved past them: a title, a status line, a fixed header.
+std::vector<char> fixedRows(const ScrollCapturer::Capture& c, const std::vector<uint32_t>& now) {
+    const int h = int(now.size());
+    std::vector<char> fixed(size_t(h), 0);
+    if (c.olderFrame.width() != c.previousFrame.width() || c.olderFrame.height() != h) return fixed;
+    std::vector<uint32_t> before = rowSigns(c.olderFrame);
+    for (int r = 0; r < h; ++r) {
+        int from = c.direction > 0 ? r - c.lastAdvance : r + c.lastAdvance;  // where row r's content was
+        fixed[size_t(r)] = now[size_t(r)] == before[size_t(r)] && from >= 0 && from < h &&
+                           now[size_t(r)] != before[size_t(from)];
+    }
+    return fixed;
+}
+
+// Whether the still strip's `clicks` could have moved the page although the
+// region looks as it did: its rows look alike, so a scroll by whole rows
+// leaves it the same, fixed rows aside. The end of the page and a run of
+// alike rows taller than the region look the same there, and either could be
+// what stopped it.
+bool stillMayHaveMoved(const ScrollCapturer::Capture& c, int clicks) {
+    const kit::Image &prev = c.previousFrame, &last = c.lastCapture;
+    if (last.isNull() || clicks <= 0 || prev.width() != last.width() || prev.height() != last.height())
+        return false;
+    const int h = last.height();
+    // Room for a program that scrolls a little further than it did.
+    int reach = std::min(h - 1, int(std::ceil(1.5 * clicks * c.pixelsPerClick)));
+    std::vector<uint32_t> p = rowSigns(prev), n = rowSigns(last);
+    std::vector<char> fixed = fixedRows(c, p);
+    for (int s = 1; s <= reach; ++s) {
+        int compared = 0, differ = 0;
+        for (int r = 0; r + s < h; ++r) {
+            int inLast = c.direction > 0 ? r + s : r, inPrev = c.direction > 0 ? r : r + s;
+            if (fixed[size_t(inLast)] || fixed[size_t(inPrev)]) continue;
+            ++compared;
+            differ += n[size_t(inLast)] != p[size_t(inPrev)];
+        }
+        if (compared >= (h - s) / 2 && differ <= 2) return true;
+    }
+    return false;
 }
 
 // The page stood still: at its end, or before it ever moved.
@@ -226,6 +275,9 @@ void endStill(ScrollCapturer::Capture& c, size_t placed, int stillClicks) {
         ScrollCapturer::finish(c.shots.front(), false);
         return;
     }
+    // A shot picked among look-alikes by the clicks sent may have moved less
+    // than they said, the end cutting it short: only measured ones are kept.
+    if (stillMayHaveMoved(c, stillClicks)) return endUnsure(c, c.measuredShots);
     // How far the clicks behind the final frame could have moved the page:
     // those of the last two strips, the still one included.
     int clicks = 0;
@@ -233,7 +285,7 @@ void endStill(ScrollCapturer::Capture& c, size_t placed, int stillClicks) {
         clicks += c.clicks[i];
     int sent = int(std::lround(clicks * c.pixelsPerClick));
     auto stitched = ScrollCapturer::findShiftImage(c.shots, c.advances, c.lastCapture, c.step, c.margin,
-                                                   c.scale, c.direction, sent, movedUnseen(c, stillClicks));
+                                                   c.scale, c.direction, sent);
     if (!stitched.reliable) return endUnsure(c, placed);
     h.preset("grab:scrolling", stopped(c, "endReached"));
     ScrollCapturer::finish(stitched.image, false);
@@ -243,6 +295,12 @@ void endStill(ScrollCapturer::Capture& c, size_t placed, int stillClicks) {
 
 std::shared_ptr<ScrollCapturer::Capture> ScrollCapturer::current() {
     return slot();
+}
+
+void ScrollCapturer::noticeStoppedEarly() {
+    host().notify("Scrolling capture stopped early",
+                  "The rest of the page could not be stitched reliably, so the image ends where the capture "
+                  "was sure of it.");
 }
 
 bool ScrollCapturer::isCapturing() {
@@ -446,8 +504,8 @@ void ScrollCapturer::start(int direction, std::optional<kit::Rect> region, Compl
     c->shots.push_back(first);
     c->previousFrame = first;
     c->tail = first;
-    c->currentHash = hashOf(first);
-    c->scrolledAt = kit::monotonicNow();
+    c->currentHash = c->lookHash = hashOf(first);
+    c->scrolledAt = c->lookSince = kit::monotonicNow();
 
     std::weak_ptr<Capture> weak = c;
     auto cancel = [weak](const kit::MonitorEvent&) {
@@ -473,7 +531,15 @@ void ScrollCapturer::captureCycle() {
     c->segments += 1;
     int clicks = std::exchange(c->clicksPending, 0);
 
+    double now = kit::monotonicNow();
+    if (hash != std::exchange(c->lookHash, hash)) c->lookSince = now;
     Movement m = measureMovement(*c, hash);
+    // A pick among look-alikes takes the clicks to have all shown, and a busy
+    // program draws them in parts: it waits until the region stops changing.
+    if (m.predicted && now - c->lookSince < std::max(kPartsApart, c->slowestRedraw)) {
+        c->clicksPending += clicks;
+        return scheduleCycle(c, false);
+    }
     if (m.kind == Movement::Kind::moved) {
         // A click that scrolled further than a strip shows: take the rows from the whole region instead.
         int marginPx = int(std::lround(c->margin * c->scale));
@@ -492,7 +558,7 @@ void ScrollCapturer::captureCycle() {
             // A busy program can draw a scroll late, the first one too: the
             // page is looked at again, without a scroll, until it has stayed
             // still for longer than its redraws take.
-            if (kit::monotonicNow() - c->scrolledAt <= stillFor(*c)) {
+            if (now - c->scrolledAt <= stillFor(*c)) {
                 c->clicksPending += clicks;
                 return scheduleCycle(c, false);
             }
@@ -518,12 +584,15 @@ void ScrollCapturer::captureCycle() {
     c->advances.push_back(m.advance);
     c->clicks.push_back(clicks);
     c->tail = tailAfter(c->tail, strip, m.advance, c->direction);
+    c->olderFrame = c->previousFrame;
+    c->lastAdvance = m.advance;
     c->previousFrame = c->lastCapture;
     c->currentHash = hash;
     c->everMoved = true;
-    c->slowestRedraw = std::max(c->slowestRedraw, kit::monotonicNow() - c->scrolledAt);
+    c->slowestRedraw = std::max(c->slowestRedraw, now - c->scrolledAt);
     c->movedSince += m.advance;
     c->sureSince = c->sureSince && !m.predicted;
+    if (!m.predicted) c->measuredShots = c->shots.size();
 
     int64_t height = c->shots.front().height();
     for (int a : c->advances) height += a;

@@ -46,6 +46,9 @@ public:
     // failed pick the user is warned; nothing is said on a cancel.
     static std::optional<kit::Rect> regionOrPick(std::optional<kit::Rect> region);
     static bool isCapturing();
+    // Tells the user that a capture ended before the page did, because the
+    // rest could not be placed for sure.
+    static void noticeStoppedEarly();
 
     // The speed row for a stored `scrollingSpeed`, clamped to the table.
     static SpeedRow speedRow(int64_t scrollingSpeed);
@@ -76,9 +79,7 @@ public:
     // Aligns the final frame to the shots before the last two. `advances` are
     // the measured movements of the strips (empty: every strip moved one
     // step); `sent` is how far the clicks behind the last two strips could
-    // have moved the page (pixels, 0 when unknown), which bounds the search;
-    // `unseen` is how far the last strip moved although it looked still
-    // (pixels), which the measured movements do not include.
+    // have moved the page (pixels, 0 when unknown), which bounds the search.
     // Not reliable when several overlaps agree equally and none is the one
     // the measured movements point at, or the frame agrees nowhere; the image
     // is null then, and on a failure (reported).
@@ -88,7 +89,7 @@ public:
     };
     static Aligned findShiftImage(const std::vector<kit::Image>& shots, const std::vector<int>& advances,
                                   const kit::Image& lastCapture, int step, int rectOffset, double dpr,
-                                  int direction, int sent = 0, int unseen = 0);
+                                  int direction, int sent = 0);
 
     static constexpr uint64_t kUnreadable = 99999999;
 

@@ -256,8 +256,7 @@ std::optional<int> beyondBase(const kit::Image& base, const kit::Image& last, in
 ScrollCapturer::Aligned ScrollCapturer::findShiftImage(const std::vector<kit::Image>& shots,
                                                        const std::vector<int>& advances,
                                                        const kit::Image& lastCapture, int step,
-                                                       int rectOffset, double dpr, int direction, int sent,
-                                                       int unseen) {
+                                                       int rectOffset, double dpr, int direction, int sent) {
     CaptureHost& h = host();
     if (shots.size() < 2) {
         h.oops(kFindShiftFn, "OOPS: findShift called, not enough shots taken");
@@ -275,8 +274,7 @@ ScrollCapturer::Aligned ScrollCapturer::findShiftImage(const std::vector<kit::Im
     h.timerStart("Overlay");
     // How far the final frame can lie beyond the base: one step for the
     // dropped strips, or what was measured for them, and never less than the
-    // clicks sent could have moved, the still strip's included (a page whose
-    // whole region repeats looks still when it moved by whole lines).
+    // clicks sent could have moved, the still strip's included.
     int travel = toPixels(step, dpr);
     std::optional<int> measured;
     if (!advances.empty()) {
@@ -285,7 +283,7 @@ ScrollCapturer::Aligned ScrollCapturer::findShiftImage(const std::vector<kit::Im
         int tail = 0;
         for (size_t j = std::max<size_t>(1, kept.size()); j < shots.size() && j - 1 < advances.size(); ++j)
             tail += std::max(0, advances[j - 1]);
-        measured = tail + unseen;
+        measured = tail;
         travel = std::max({6, tail, sent}) + 8;
     }
     travel = std::clamp(travel, 1, last.height() - 1);

@@ -103,7 +103,7 @@ void VisionStitcher::start() {
     canvasTop = canvasBottom = 0;
     lastShiftDetectedTime.reset();
     shifts.clear();
-    nilShifts = 0;
+    nilShifts = unplaced = 0;
     direction = 0;
     cancelPlease = false;
     capturing = true;
@@ -130,6 +130,7 @@ void VisionStitcher::stop() {
     lastScreenshot = {};
     pieces.clear();
     lastShiftDetectedTime.reset();
+    if (unplaced > 0) ScrollCapturer::noticeStoppedEarly();
     if (callback) callback(result);
     std::cout << "STOP CAPTURING" << std::endl;
 }
@@ -165,6 +166,7 @@ void VisionStitcher::captureAndProcess() {
     FrameShift shift = shiftBetween(lastScreenshot, frame);
     if (shift.kind != FrameShift::Kind::shift) {
         ++nilShifts;
+        ++unplaced;
         // Once the user scrolls steadily, frames that match nowhere mostly moved too far.
         if (shift.kind == FrameShift::Kind::nowhere && std::abs(direction) >= 100) {
             if (auto& o = overlayWindow()) o->setText("You're Going Too Fast!");
@@ -187,6 +189,7 @@ void VisionStitcher::captureAndProcess() {
 
     if (s == 0) {
         lastScreenshot = frame;
+        unplaced = 0;
         return;
     }
     if ((s < 0 && direction > 0) || (s > 0 && direction < 0)) return;
@@ -196,9 +199,11 @@ void VisionStitcher::captureAndProcess() {
         // hand over an image with a hole, and tell the user to slow down.
         if (overlay) overlay->setText("You're Going Too Fast!");
         lastWarning = wall;
+        ++unplaced;
         return;
     }
     lastShiftDetectedTime = now;
+    unplaced = 0;
     appendStrip(frame, s);
     lastScreenshot = frame;
     if (scrollingMax > 0 && stitchedHeight() >= scrollingMax) stop();

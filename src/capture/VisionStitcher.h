@@ -71,6 +71,9 @@ public:
     int direction = 0;
     std::vector<int> shifts;
     int nilShifts = 0;
+    // Frames since the view was last placed whose place could not be told:
+    // a capture that ends on them ends short of what the user scrolled to.
+    int unplaced = 0;
     std::optional<kit::EventMonitor::Token> listenerCancelGlobal, listenerCancelLocal;
     bool cancelPlease = false;
     double lastWarning = 0;

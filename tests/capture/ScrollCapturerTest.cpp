@@ -65,8 +65,8 @@ TEST_F(AutoScroll, ProgramsThatDrawLateAreWaitedForNotTakenForTheEnd) {
         std::map<int, double> once;
         double spacing = 0;
     };
-    const Case cases[] = {{0, {{1, 0.45}}},  {0, {{7, 0.45}}}, {0.3, {}},
-                          {0.4, {{9, 0.8}}}, {0.05, {}, 0.13}, {0.2, {}, 0.1}};
+    const Case cases[] = {{0, {{1, 0.45}}}, {0, {{1, 1.2}}},   {0, {{1, 2.7}}},  {0, {{7, 0.45}}}, {0.3, {}},
+                          {1.2, {}},        {0.4, {{9, 0.8}}}, {0.05, {}, 0.13}, {0.2, {}, 0.1}};
     for (const Case& k : cases) {
         SCOPED_TRACE(testing::Message() << "every scroll " << k.every << " s late, " << k.once.size()
                                         << " later, clicks " << k.spacing << " s apart");
@@ -82,6 +82,20 @@ TEST_F(AutoScroll, ProgramsThatDrawLateAreWaitedForNotTakenForTheEnd) {
         EXPECT_EQ(spy.lastPreset["stopped"], "endReached");
         EXPECT_EQ(*img, rows(desk->page, 100, 300 + 2400));
     }
+}
+
+TEST_F(AutoScroll, ClicksThatShowOnlyInPartAreNotTakenForTheEnd) {
+    // Halfway down the program starts scrolling a third as far a click (a
+    // list switching to line steps): the clicks sent show a third of what
+    // they should, then nothing more. One more scroll tells that from the
+    // end, and the capture goes on with the shorter click to the page's end.
+    desk->onGrab = [&](int grab) {
+        if (grab == 12) desk->pixelsPerClick = 12;
+    };
+    auto img = run(-1, kit::Rect(0, 100, 400, 300));
+    ASSERT_TRUE(img && !img->isNull());
+    EXPECT_EQ(spy.lastPreset["stopped"], "endReached");
+    EXPECT_EQ(*img, rows(desk->page, 100, 300 + 2400));
 }
 
 TEST_F(AutoScroll, ScrollsUpFromTheBottom) {
@@ -170,10 +184,11 @@ TEST_F(AutoScroll, LinesThatCannotBeToldApartEndInterruptedWithWhatWasPlaced) {
 
     // A few rows marked near the top (as a search marks its matches) let the
     // first click be measured for sure; from then on the clicks sent pick the
-    // shift among the look-alikes, also at the end. 93 lines of scrolling: 3
-    // at the first click, then 9 a cycle.
+    // shift among the look-alikes. A row marked near the end tells the end
+    // from more of the same. 93 lines of scrolling: 3 at the first click,
+    // then 9 a cycle.
     desk->page = makeLinesPage(LinesKind::table, 480, 139);
-    for (int line : {3, 4, 7, 12, 18})
+    for (int line : {3, 4, 7, 12, 18, 95})
         for (int y = line * kLinePitch + 2; y < (line + 1) * kLinePitch - 2; ++y)
             for (int x = 100; x < 250; ++x) desk->page.setPixel(x, y, {0, 0, 200, 255});
     desk->screenH = 46 * kLinePitch;
@@ -187,27 +202,52 @@ TEST_F(AutoScroll, LinesThatCannotBeToldApartEndInterruptedWithWhatWasPlaced) {
     EXPECT_EQ(*img, desk->page.cropped(60, 0, 240, 299 + 93 * kLinePitch));
 }
 
-TEST_F(AutoScroll, APageWhoseEndRepeatsOneLineComesOutEveryRowOnce) {
-    // The last lines of the page are one line over and over (an editor's
-    // filler lines past the end of the file): the last scroll moves the
-    // region by whole lines and it looks the same, so that cycle counts as
-    // still although the page moved. The clicks sent since the last sure
-    // strip tell how far: every row of the page, once.
-    kit::Image page = makeLinesPage(LinesKind::numbered, 480, 150);
-    for (int line = 101; line < 150; ++line)
-        capture::copyInto(page, rows(page, 100 * kLinePitch, kLinePitch), 0, line * kLinePitch);
-    desk->page = page;
+TEST_F(AutoScroll, ARunOfAlikeLinesTallerThanTheRegionEndsWithWhatIsSureAndSaysSo) {
+    // Inside such a run the region looks the same whether the page moved or
+    // reached its end. The capture stops there with the rows it saw where it
+    // placed them, never a row the page did not have, and says it stopped
+    // early: in the middle of a page, and at its end, also where the end
+    // came within a click of the region turning all alike.
+    struct Case {
+        int lines, from, run;
+        bool empty;
+        int regionY = 100;  // 299: the region reaches the bottom of the page's view
+        int header = 0;     // rows of a title that stays at the top of the screen
+    };
+    const Case cases[] = {{400, 300, 60, false},     {400, 300, 60, true},
+                          {150, 101, 49, false},     {133, 100, 33, false, 299},
+                          {136, 100, 36, true, 299}, {150, 101, 49, false, 0, 10}};
     desk->screenW = 480;
     desk->screenH = 46 * kLinePitch;
     desk->pixelsPerClick = 39;
-    auto img = run(-1, kit::Rect(0, 100, 480, 299));
+    for (const Case& k : cases) {
+        SCOPED_TRACE(testing::Message() << k.run << (k.empty ? " empty" : " alike") << " lines from line "
+                                        << k.from << " of " << k.lines << ", region at " << k.regionY);
+        desk->page = pageWithRun(k.lines, k.from, k.run, k.empty);
+        desk->header = makePage(480, k.header);
+        desk->scrollY = 0;
+        spy.notices.clear();
+        auto img = run(-1, kit::Rect(0, k.regionY, 480, 299));
+        ASSERT_TRUE(img && !img->isNull());
+        EXPECT_EQ(spy.notices, std::vector<std::string>{"Scrolling capture stopped early"});
+        EXPECT_EQ(spy.lastPreset["stopped"], "interrupted");
+        EXPECT_GE(k.regionY + img->height(), k.from * kLinePitch);  // every line before the run
+        EXPECT_EQ(rows(*img, k.header, img->height() - k.header),
+                  rows(desk->page, k.regionY + k.header, img->height() - k.header));
+    }
+    desk->header = {};
+
+    // A click of less than whole lines leaves the run looking different at
+    // each scroll, and the clicks sent pick among the look-alikes. A program
+    // that draws them one by one is waited for until it has drawn them all.
+    desk->page = pageWithRun(150, 40, 60, false);
+    desk->scrollY = 0;
+    desk->pixelsPerClick = 42;
+    desk->drawDelay = 0.05;
+    desk->clickSpacing = 0.13;
+    auto img = run(-1, kit::Rect(0, 0, 480, 299));
     ASSERT_TRUE(img && !img->isNull());
-    EXPECT_EQ(spy.lastPreset["stopped"], "endReached");
-    EXPECT_TRUE(spy.notices.empty());
-    // The last two scrolls stayed within the repeated line: the region
-    // showed only it before and after the one that looked still.
-    EXPECT_GE(desk->scrollY, 100 * kLinePitch - 100 + 117);
-    EXPECT_EQ(*img, rows(page, 100, 299 + desk->scrollY));
+    EXPECT_EQ(*img, rows(desk->page, 0, img->height()));
 }
 
 TEST_F(AutoScroll, AStripThatAgreesWithTheLastFrameButNotWithThePictureEndsInterrupted) {
@@ -260,6 +300,7 @@ TEST_F(AutoScroll, APageThatDoesNotMoveEndsWithoutStarting) {
     desk->caretBlinks = true;
     auto img = run(-1, kit::Rect(0, 100, 400, 300));
     ASSERT_TRUE(img);
+    EXPECT_EQ(rows(*img, 0, 140), rows(desk->page, 100, 140));  // the caret is below
     EXPECT_EQ(img->height(), 300);
     EXPECT_EQ(spy.alerts, std::vector<std::string>{"Kadrix wasn't able to scroll"});
     EXPECT_EQ(spy.lastPreset["stopped"], "withoutStarting");

@@ -15,6 +15,7 @@
 #include <vector>
 
 #include "capture/CaptureHost.h"
+#include "capture/ImageOps.h"
 #include "kit/base/Image.h"
 #include "kit/base/Timer.h"
 #include "kit/desktop/ScreenSource.h"
@@ -88,6 +89,17 @@ inline kit::Image makeLinesPage(LinesKind kind, int w, int lines) {
 
 inline kit::Image rows(const kit::Image& page, int top, int h) {
     return page.cropped(0, top, page.width(), h);
+}
+
+// Numbered lines with a run of `run` lines from line `from` on that are all
+// one line, or empty.
+inline kit::Image pageWithRun(int lines, int from, int run, bool empty) {
+    kit::Image page = makeLinesPage(LinesKind::numbered, 480, lines);
+    kit::Image line = rows(page, from * kLinePitch, kLinePitch),
+               blank = rows(page, 0, 1);  // above the glyphs
+    for (int y = from * kLinePitch; y < (from + run) * kLinePitch; ++y)
+        capture::copyInto(page, empty ? blank : rows(line, y % kLinePitch, 1), 0, y);
+    return page;
 }
 
 // Records what capture code tells the user and the telemetry.
@@ -182,6 +194,8 @@ public:
     std::vector<std::pair<double, int>> drawing;  // (when it shows, clicks)
     bool caretBlinks = false;
     int grabs = 0;
+    // Drawn over the top of the screen, where it stays as the page scrolls (a window's title).
+    kit::Image header;
 
     std::vector<kit::ScreenInfo> screens() override {
         return {{1, kit::Rect(0, 0, screenW, screenH), scale, true}};
@@ -209,7 +223,10 @@ public:
         kit::Image out(int(std::lround(r.width() * scale)), int(std::lround(r.height() * scale)), scale);
         int x0 = int(std::lround(r.x() * scale)), y0 = int(std::lround(r.y() * scale));
         for (int y = 0; y < out.height(); ++y)
-            for (int x = 0; x < out.width(); ++x) out.setPixel(x, y, page.pixel(x0 + x, y0 + y + scrollY));
+            for (int x = 0; x < out.width(); ++x)
+                out.setPixel(x, y,
+                             y0 + y < header.height() ? header.pixel(x0 + x, y0 + y)
+                                                      : page.pixel(x0 + x, y0 + y + scrollY));
         // A caret at screen pixel (200, 250) that blinks: on at every other grab.
         if (caretBlinks && ++grabs % 2)
             for (int y = 250 - y0; y < 265 - y0; ++y)

@@ -102,6 +102,25 @@ TEST_F(LiveCapture, LookAlikeRowsThatCannotBeToldApartAreSkippedNotStitchedAtAGu
     EXPECT_EQ(VisionStitcher::shared().nilShifts, 5);
 }
 
+TEST_F(LiveCapture, AfterAlikeLinesThatFillTheRegionItEndsWithWhatIsSureAndSaysSo) {
+    // Past a run of alike lines taller than the region nothing after it can
+    // be placed against what was: the capture ends by its time limit with the
+    // rows it placed, all the page's own, and says it stopped early.
+    desk->page = pageWithRun(160, 40, 80, false);
+    desk->screenW = 480;
+    desk->scrollY = 0;
+    region = kit::Rect(0, 100, 480, 299);
+    startCapture();
+    frameAfter(0);
+    for (int i = 0; i < 200 && !calls; ++i)
+        frameAfter(std::min(39, desk->page.height() - 600 - desk->scrollY));
+    ASSERT_EQ(calls, 1);
+    ASSERT_TRUE(result && !result->isNull());
+    EXPECT_EQ(spy.notices, std::vector<std::string>{"Scrolling capture stopped early"});
+    EXPECT_GE(100 + result->height(), 40 * kLinePitch);
+    EXPECT_EQ(*result, rows(desk->page, 100, result->height()));
+}
+
 TEST_F(LiveCapture, ScrollingUpGrowsTheImageAtTheTop) {
     startCapture();
     frameAfter(0);
