@@ -117,13 +117,14 @@ void AppLogic::removePin(int64_t id) {
 
 // ───────────────────────── image files ─────────────────────────
 
-void AppLogic::copyImageFile(const std::string& file) {
+bool AppLogic::copyImageFile(const std::string& file) {
     kit::Image image = readImageFile(file);
     if (image.isNull()) {
         notifier().warning("Can't copy image", "Something went wrong. Is the image file okay?");
-        return;
+        return false;
     }
     copyImageToPasteboard(image);
+    return true;
 }
 
 void AppLogic::openImageDialog(std::function<void(const std::string&)> whenReady) {

@@ -3,9 +3,11 @@
 #include <sys/mman.h>
 
 #include <QImage>
+#include <algorithm>
 #include <cstdlib>
 #include <cstring>
 #include <new>
+#include <vector>
 
 #include "kit/base/qt/QtImage.h"
 
@@ -131,6 +133,7 @@ Image Image::scaled(int w, int h, ScaleQuality q) const {
     if ((long long)w * h > kMaxScaledPixels) return {};
     QImage src = qt::wrap(*this);
     QImage dst;
+    Image reduced;  // what dst may still read from
     switch (q) {
         case ScaleQuality::None:
             dst = src.scaled(w, h, Qt::IgnoreAspectRatio, Qt::FastTransformation);
@@ -140,16 +143,45 @@ Image Image::scaled(int w, int h, ScaleQuality q) const {
             break;
         case ScaleQuality::High: {
             // Halve first when shrinking a lot, so every source pixel counts.
-            QImage cur = src;
-            while (cur.width() / 2 >= w && cur.height() / 2 >= h)
-                cur = cur.scaled(cur.width() / 2, cur.height() / 2, Qt::IgnoreAspectRatio,
-                                 Qt::SmoothTransformation);
-            dst = cur.scaled(w, h, Qt::IgnoreAspectRatio, Qt::SmoothTransformation);
+            int times = 0;
+            while ((width_ >> (times + 1)) >= w && (height_ >> (times + 1)) >= h) ++times;
+            if (times > 0) reduced = halved(times);
+            if (times > 0 && reduced.isNull()) return {};
+            dst = (times > 0 ? qt::wrap(reduced) : src)
+                      .scaled(w, h, Qt::IgnoreAspectRatio, Qt::SmoothTransformation);
             break;
         }
     }
     Image out = qt::toImage(dst);
     out.setScale(scale_);
+    return out;
+}
+
+Image Image::halved(int times) const {
+    if (isNull() || times < 0 || times > 30) return {};
+    const int w = width_ >> times, h = height_ >> times;
+    if (w <= 0 || h <= 0) return {};
+    if (times == 0) return *this;
+    Image out(w, h, scale_);
+    if (out.isNull()) return {};
+    // Sums of a row of blocks, a block at most 2^30 pixels of 255.
+    std::vector<uint64_t> sums(size_t(w) * 4);
+    uint8_t* const to = out.mutableBits();
+    const int block = 1 << times;
+    const uint64_t count = uint64_t(block) * uint64_t(block);
+    for (int y = 0; y < h; ++y) {
+        std::fill(sums.begin(), sums.end(), 0);
+        for (int sy = y * block; sy < (y + 1) * block; ++sy) {
+            const uint8_t* p = row(sy);
+            for (int x = 0; x < w; ++x) {
+                uint64_t* s = sums.data() + size_t(x) * 4;
+                for (int i = 0; i < block; ++i, p += 4)
+                    s[0] += p[0], s[1] += p[1], s[2] += p[2], s[3] += p[3];
+            }
+        }
+        uint8_t* d = to + size_t(y) * out.bytesPerRow();
+        for (size_t i = 0; i < sums.size(); ++i) d[i] = uint8_t((sums[i] + count / 2) / count);
+    }
     return out;
 }
 
