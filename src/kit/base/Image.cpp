@@ -133,7 +133,6 @@ Image Image::scaled(int w, int h, ScaleQuality q) const {
     if ((long long)w * h > kMaxScaledPixels) return {};
     QImage src = qt::wrap(*this);
     QImage dst;
-    Image reduced;  // what dst may still read from
     switch (q) {
         case ScaleQuality::None:
             dst = src.scaled(w, h, Qt::IgnoreAspectRatio, Qt::FastTransformation);
@@ -141,46 +140,45 @@ Image Image::scaled(int w, int h, ScaleQuality q) const {
         case ScaleQuality::Medium:
             dst = src.scaled(w, h, Qt::IgnoreAspectRatio, Qt::SmoothTransformation);
             break;
-        case ScaleQuality::High: {
-            // Halve first when shrinking a lot, so every source pixel counts.
-            int times = 0;
-            while ((width_ >> (times + 1)) >= w && (height_ >> (times + 1)) >= h) ++times;
-            if (times > 0) reduced = halved(times);
-            if (times > 0 && reduced.isNull()) return {};
-            dst = (times > 0 ? qt::wrap(reduced) : src)
-                      .scaled(w, h, Qt::IgnoreAspectRatio, Qt::SmoothTransformation);
+        case ScaleQuality::High:
+            // Shrunk, each pixel is the mean of the block it covers, made in
+            // one pass: every source pixel counts, and nothing but the
+            // result is held beside the image.
+            if (w <= width_ && h <= height_) return reduced(w, h);
+            dst = src.scaled(w, h, Qt::IgnoreAspectRatio, Qt::SmoothTransformation);
             break;
-        }
     }
     Image out = qt::toImage(dst);
     out.setScale(scale_);
     return out;
 }
 
-Image Image::halved(int times) const {
-    if (isNull() || times < 0 || times > 30) return {};
-    const int w = width_ >> times, h = height_ >> times;
-    if (w <= 0 || h <= 0) return {};
-    if (times == 0) return *this;
+Image Image::reduced(int w, int h) const {
+    if (isNull() || w <= 0 || h <= 0 || w > width_ || h > height_) return {};
+    if (w == width_ && h == height_) return *this;
     Image out(w, h, scale_);
     if (out.isNull()) return {};
-    // Sums of a row of blocks, a block at most 2^30 pixels of 255.
-    std::vector<uint64_t> sums(size_t(w) * 4);
     uint8_t* const to = out.mutableBits();
-    const int block = 1 << times;
-    const uint64_t count = uint64_t(block) * uint64_t(block);
+    // Where each column's block begins; the last ends at the image's edge.
+    std::vector<int> first(size_t(w) + 1);
+    for (int x = 0; x <= w; ++x) first[size_t(x)] = int((long long)x * width_ / w);
+    std::vector<uint64_t> sums(size_t(w) * 4);
     for (int y = 0; y < h; ++y) {
+        const int top = int((long long)y * height_ / h), bottom = int((long long)(y + 1) * height_ / h);
         std::fill(sums.begin(), sums.end(), 0);
-        for (int sy = y * block; sy < (y + 1) * block; ++sy) {
+        for (int sy = top; sy < bottom; ++sy) {
             const uint8_t* p = row(sy);
             for (int x = 0; x < w; ++x) {
                 uint64_t* s = sums.data() + size_t(x) * 4;
-                for (int i = 0; i < block; ++i, p += 4)
+                for (int sx = first[size_t(x)]; sx < first[size_t(x) + 1]; ++sx, p += 4)
                     s[0] += p[0], s[1] += p[1], s[2] += p[2], s[3] += p[3];
             }
         }
         uint8_t* d = to + size_t(y) * out.bytesPerRow();
-        for (size_t i = 0; i < sums.size(); ++i) d[i] = uint8_t((sums[i] + count / 2) / count);
+        for (int x = 0; x < w; ++x) {
+            const uint64_t n = uint64_t(bottom - top) * uint64_t(first[size_t(x) + 1] - first[size_t(x)]);
+            for (int c = 0; c < 4; ++c) d[x * 4 + c] = uint8_t((sums[size_t(x) * 4 + c] + n / 2) / n);
+        }
     }
     return out;
 }

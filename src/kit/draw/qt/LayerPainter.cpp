@@ -292,7 +292,7 @@ public:
         Entry& e = entryFor(img);
         for (const auto& [t, level] : e.levels)
             if (t == times) return level;
-        const Image halved = img.halved(times);
+        const Image halved = img.reduced(img.width() >> times, img.height() >> times);
         if (halved.isNull()) return wrap(img);
         e.levels.emplace_back(times, wrap(halved).copy());
         return e.levels.back().second;
