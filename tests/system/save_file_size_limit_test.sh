@@ -15,7 +15,7 @@ sys_wait_window '^Page$' 5 || fail "the text window did not show"
 
 db="$folder/imagelib.kxdb"
 # A first save with no limit puts a line in the library.
-sys_start '"afterGrabSave": true, "afterGrabShow": false, "libEnabled": true, "libAllowOCR": false'
+sys_start '"notificationType": "system", "afterGrabSave": true, "afterGrabShow": false, "libEnabled": true, "libAllowOCR": false'
 sys_first_save "$folder"
 sys_wait_for --timeout 30 test -s "$db" || fail "the first save never reached the library"
 sleep 1
