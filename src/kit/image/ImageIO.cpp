@@ -351,8 +351,8 @@ Bytes encode(const Image& image, const char* format, int quality, const TextChun
 }  // namespace
 
 Image decode(const Bytes& data, double scale, std::string* error) {
-    if (auto s = detail::screenData(asQBytes(data)); !s.refusal.empty()) return fail(error, s.refusal);
-    // Handed over as a memory file.
+    if (data.empty()) return fail(error, kNotAnImage);
+    // Checked and handed over as a memory file.
     Descriptor input(::memfd_create("kadrix-picture", MFD_CLOEXEC | MFD_ALLOW_SEALING));
     if (input.fd < 0)
         return fail(error, "The image could not be read: " + std::string(std::strerror(errno)) + ".");
