@@ -1,6 +1,7 @@
 // The kadrix executable. A later launch hands its kadrix:// URLs and files to
 // the running instance and leaves before anything else is built, so it is
 // quick and leaves no trace; the first launch becomes the application.
+#include <csignal>
 #include <cstdio>
 #include <string>
 #include <vector>
@@ -85,6 +86,10 @@ int runApplication(int& argc, char** argv, std::vector<std::string> urls, std::v
 }  // namespace
 
 int main(int argc, char** argv) {
+    // A write past a file-size limit (ulimit -f, a service manager's) fails
+    // with an error, as on a full disk, and is told as that: the signal
+    // would end the program before a failed save or library append is undone.
+    std::signal(SIGXFSZ, SIG_IGN);
     kit::exitUnlessSessionUsable("kadrix");
     std::vector<std::string> args(argv, argv + argc);
     auto urls = usableUrls(args);

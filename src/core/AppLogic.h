@@ -330,8 +330,9 @@ public:
     // The rulers' rectangles for a selection: the vertical one, then the horizontal one.
     static std::pair<services::Rect, services::Rect> imprintRulers(const services::Rect& selection,
                                                                    double dpr);
-    // A library file to the clipboard as a picture.
-    void copyImageFile(const std::string& file);
+    // A library file to the clipboard as a picture; false (the user told)
+    // when the file gives none.
+    bool copyImageFile(const std::string& file);
     // The "Open Image" panel: the chosen file opens in the editor, or goes to
     // `whenReady` (the backdrop panel's picture) when one is given.
     void openImageDialog(std::function<void(const std::string&)> whenReady = {});

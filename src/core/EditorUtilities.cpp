@@ -119,19 +119,20 @@ void AppLogic::removePin(int64_t id) {
 
 // ───────────────────────── image files ─────────────────────────
 
-void AppLogic::copyImageFile(const std::string& file) {
+bool AppLogic::copyImageFile(const std::string& file) {
     const int before = kit::Pasteboard::general().changeCount();
     const uint64_t copies = exports().exporter.copiesStarted();
     kit::Image image = readImageFile(file);
     if (image.isNull()) {
         notifier().warning("Can't copy image", "Something went wrong. Is the image file okay?");
-        return;
+        return false;
     }
     // Something was copied while the file was read: in order, this copy
     // would be replaced at once.
     if (kit::Pasteboard::general().changeCount() != before || exports().exporter.copiesStarted() != copies)
-        return;
+        return true;
     copyImageToPasteboard(image);
+    return true;
 }
 
 void AppLogic::openImageDialog(std::function<void(const std::string&)> whenReady) {

@@ -7,6 +7,7 @@
 #include "kit/ui/Application.h"
 #include "kit/ui/Pasteboard.h"
 #include "kit/ui/Window.h"
+#include "services/Console.h"
 #include "services/Notifier.h"
 #include "services/Telemetry.h"
 
@@ -42,9 +43,12 @@ void AppLogic::setLoadScale() {
 
 void AppLogic::loadFromClipboard(const std::string& method) {
     ScreenshotTurns::Replacement turn(turns_);
-    kit::Image image = clipboardImage_ ? clipboardImage_() : kit::Pasteboard::general().image();
+    std::string why;
+    kit::Image image = clipboardImage_ ? clipboardImage_() : kit::Pasteboard::general().image(&why);
     if (kit::wayOutBegun()) return;  // the picture was given up as Kadrix ends: nothing to tell
     if (image.isNull()) {
+        // The notice stays general; the reason is kept for whoever looks.
+        if (!why.empty()) services::consoleLine("Load from clipboard: " + why);
         notifier().notify("Can't load image from the clipboard",
                           "Make sure your clipboard contains an image and try again");
         telemetry().oops("loadFromClipboard(method:)", "Failed to load image from the clipboard");

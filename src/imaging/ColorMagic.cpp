@@ -106,7 +106,9 @@ std::vector<kit::Color> ColorMagic::dominantColors(const kit::Image& image, int 
         return {};
     }
     const long long area = (long long)small.width() * small.height();
-    CountedSet colors{size_t(area)};
+    // Room for the colours as they come: a picture has far fewer colours
+    // than pixels, and room for every pixel at the cap is a quarter gigabyte.
+    CountedSet colors{std::min<size_t>(size_t(area), size_t(1) << 16)};
     Stopwatch timer("Color get");
     for (int y = 0; y < small.height(); ++y) {
         const uint8_t* p = small.row(y);

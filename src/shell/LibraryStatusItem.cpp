@@ -6,7 +6,6 @@
 #include "core/AppLogic.h"
 #include "kit/base/Displays.h"
 #include "kit/desktop/Workspace.h"
-#include "kit/image/ImageIO.h"
 #include "kit/ui/Menu.h"
 #include "kit/ui/Popover.h"
 #include "kit/ui/StatusItem.h"
@@ -164,9 +163,7 @@ void LibraryViewLink::pinImage(const std::string& path) {
 bool LibraryViewLink::copyImageFile(const std::string& path) {
     // The core tells the user when the file gives no picture; the library
     // view then says nothing of a copy.
-    kit::Size size = kit::ImageIO::pixelSize(path);
-    core::AppLogic::shared().copyImageFile(path);
-    return size.width > 0 && size.height > 0;
+    return core::AppLogic::shared().copyImageFile(path);
 }
 
 void LibraryViewLink::selectDefaultFolder(std::function<void()> whenReady) {

@@ -13,12 +13,14 @@
 #include "LibraryFixture.h"
 #include "core/Exporter.h"
 #include "kit/base/Files.h"
+#include "kit/draw/LayerRenderer.h"
 #include "kit/image/ImageIO.h"
 #include "library/DataLayer.h"
 #include "library/IndexMachine.h"
 #include "library/ScreenLib.h"
 #include "services/Settings.h"
 #include "support/EventLoopWait.h"
+#include "support/PeakMemory.h"
 #include "support/TestData.h"
 
 using library::IndexMachine;
@@ -155,6 +157,24 @@ TEST_F(Indexer, AFileItsDecoderGivesUpOnIsNotRecorded) {
     lib->indexMachine->indexFile(picture("SCR-20240107-fine.png"), {});
     EXPECT_TRUE(lib->record("SCR-20240107-fine.png"));
     services::Settings::shared().setLibAllowOCR(true);
+}
+
+// 32 KB of 1-bit PNG at the pixel cap is 1 GiB of pixels once decoded.
+// Indexing it, and drawing it small as the editor shows it, hold those
+// pixels once: the analysis and the drawing add at most 150 MB beside them.
+TEST_F(Indexer, APictureAtTheCapIsHeldOnce) {
+    const std::string path = folder + "/SCR-20240108-huge.png";
+    std::filesystem::copy_file(testsupport::testDataPath("repro/png-1bit-16384sq-valid.png"), path);
+    const long long bound = kit::ImageIO::kMaxDecodedPixels * 4 + (150LL << 20);
+    EXPECT_LT(testsupport::peakGrowthOf([&] { lib->indexMachine->indexFile(path, {}); }), bound);
+    EXPECT_TRUE(lib->record("SCR-20240108-huge.png"));
+    EXPECT_LT(testsupport::peakGrowthOf([&] {
+                  auto layer = kit::Layer::make();
+                  layer->setBounds({0, 0, 1200, 1200});
+                  layer->setContents(kit::ImageIO::read(path));
+                  EXPECT_EQ(kit::renderToImage(*layer, 1.0).width(), 1200);
+              }),
+              bound);
 }
 
 TEST_F(Indexer, ReindexingAsksForAKnownFileInThisFolder) {

@@ -1,10 +1,17 @@
 // The sealed record store, the library entry and the sealing itself.
 #include <gtest/gtest.h>
+#include <linux/filter.h>
+#include <linux/seccomp.h>
 #include <pthread.h>
 #include <signal.h>
+#include <sys/prctl.h>
 #include <sys/resource.h>
+#include <sys/syscall.h>
+#include <sys/wait.h>
 #include <unistd.h>
 
+#include <cerrno>
+#include <cstddef>
 #include <cstdlib>
 #include <filesystem>
 
@@ -95,6 +102,38 @@ TEST_F(RecordStore, WhatCannotBeReadIsSkippedButNeverLostByARewrite) {
     std::string after = contents();
     for (auto& kept : {foreign.substr(0, foreign.size() - 1), numeric, badJson, shortBox})
         EXPECT_NE(after.find(kept), std::string::npos) << kept;
+}
+
+// A disk that takes the bytes but cannot keep them: fsync fails (a failing
+// device, a full thin volume). Here the kernel refuses it in a child of the
+// test, so the layer meets a real failed fsync.
+TEST_F(RecordStore, AnAppendTheDiskCannotKeepIsAFailureAndGoesAgain) {
+    DataLayer store(folder);
+    const std::string first = store.encodeRec({{"filename", "a.png"}});
+    ASSERT_TRUE(store.write(first, false));
+    const std::string second = store.encodeRec({{"filename", "b.png"}});
+    const pid_t child = ::fork();
+    ASSERT_GE(child, 0);
+    if (child == 0) {
+        ::alarm(10);
+        sock_filter filter[] = {
+            BPF_STMT(BPF_LD | BPF_W | BPF_ABS, offsetof(seccomp_data, nr)),
+            BPF_JUMP(BPF_JMP | BPF_JEQ | BPF_K, __NR_fsync, 0, 1),
+            BPF_STMT(BPF_RET | BPF_K, SECCOMP_RET_ERRNO | EIO),
+            BPF_STMT(BPF_RET | BPF_K, SECCOMP_RET_ALLOW),
+        };
+        const sock_fprog program{4, filter};
+        if (::prctl(PR_SET_NO_NEW_PRIVS, 1, 0, 0, 0) != 0 ||
+            ::prctl(PR_SET_SECCOMP, SECCOMP_MODE_FILTER, &program, 0, 0) != 0)
+            ::_exit(3);
+        std::string error;
+        const bool written = store.write(second, true, &error);
+        ::_exit(written ? 1 : error.empty() ? 2 : 0);
+    }
+    int status = 0;
+    ASSERT_EQ(::waitpid(child, &status, 0), child);
+    EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0) << "child status " << status;
+    EXPECT_EQ(contents(), first);
 }
 
 TEST_F(RecordStore, AnAppendAfterATornLineStartsOnANewLine) {

@@ -52,8 +52,13 @@ public:
     // Pixel rectangle (rows from the top), clipped to the image; empty when
     // nothing remains.
     Image cropped(int x, int y, int w, int h) const;
-    // Empty for a target of more than kMaxScaledPixels.
+    // Empty for a target of more than kMaxScaledPixels. High quality shrinks
+    // as reduced() does.
     Image scaled(int w, int h, ScaleQuality q = ScaleQuality::High) const;
+    // Shrunk to w × h (no larger than the image), each pixel the mean of the
+    // block of pixels it covers, in one pass with nothing else held; empty
+    // for a size outside the image.
+    Image reduced(int w, int h) const;
     // 2 GiB of pixels at 4 bytes each: beyond any screen or capture.
     static constexpr long long kMaxScaledPixels = 512LL * 1024 * 1024;
     Image copy() const;

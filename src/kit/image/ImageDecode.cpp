@@ -208,6 +208,7 @@ bool beyondBound(std::string_view coding, long long pixels, long long bytes) {
 struct Screen {
     std::string refusal;
     long long length = 0;
+    long long width = 0, height = 0;  // 0 when the checks do not read the size
 };
 
 Screen refuse(std::string why) {
@@ -218,7 +219,7 @@ Screen refuse(std::string why) {
 Screen judge(std::string_view coding, long long w, long long h, long long bytes, long long length) {
     if (abovePixelCap(w, h)) return refuse(tooLarge(w, h));
     if (beyondBound(coding, w * h, bytes)) return refuse(kNotAnImage);
-    return {{}, length};
+    return {{}, length, w, h};
 }
 
 // How many bytes a zlib stream inflates to, counted up to just past
@@ -424,10 +425,13 @@ Screen screenBMP(const Source& src) {
     if ((compression == 0 || compression == 3 || compression == 6) && w > 0 && h > 0 && bpp > 0) {
         const long long rowBytes = (w * bpp + 7) / 8, stride = (w * bpp + 31) / 32 * 4;
         if (src.size() < start + stride * (h - 1) + rowBytes) return refuse(kIncomplete);
-        return {{}, src.size()};
+        return {{}, src.size(), w, h};
     }
     return judge(compression == 1 || compression == 2 ? "bmp-rle" : "bmp", w, h, data, src.size());
 }
+
+// The most elements an icon file of the Apple kind may hold.
+constexpr size_t kMaxIconElements = 1024;
 
 // Icons hold pictures of their own, PNG files among them, which the decoder
 // reads with the same library: each is checked as a PNG file would be.
@@ -435,9 +439,12 @@ Screen screenIconEntries(const Source& src, bool icns) {
     std::vector<std::pair<long long, long long>> entries;  // where, how long
     if (icns) {
         // Elements of a type and a length that counts their own eight bytes.
+        // An icon file holds a few dozen; the decoder spends time on each,
+        // so a file of many thousands is built to cost, not to show.
         for (long long at = 8; at + 8 <= src.size();) {
             const long long length = be32(src.read(at, 8), 4);
             if (length < 8) break;
+            if (entries.size() >= kMaxIconElements) return refuse(kNotAnImage);
             entries.emplace_back(at + 8, length - 8);
             at += length;
         }
@@ -466,9 +473,40 @@ Screen screenIconEntries(const Source& src, bool icns) {
     return {};
 }
 
+// Whether a head begins as a file of one of the other formats the decoder
+// reads: by their signatures, and for the two without one (TGA, WBMP) by
+// header fields no text file has.
+bool readableHead(const QByteArray& h) {
+    const auto at = [&](qsizetype i) { return byteAt(h, i); };
+    if (h.startsWith("icns") || h.startsWith(QByteArray("\0\0\1\0", 4)) ||
+        h.startsWith(QByteArray("\0\0\2\0", 4)))
+        return true;
+    if (h.startsWith("II*") || h.startsWith("MM\0*")) return true;                             // TIFF
+    if (h.startsWith("RIFF") && h.mid(8, 4) == "WEBP") return true;                            // WebP
+    if (h.size() >= 2 && h[0] == 'P' && h[1] >= '1' && h[1] <= '6') return true;               // PNM
+    if (h.startsWith("/* XPM */") || h.startsWith("#define")) return true;                     // XPM, XBM
+    if (h.startsWith("\x1f\x8b") || h.contains("<svg") || h.startsWith("<?xml")) return true;  // SVG
+    if (h.size() >= 4 && at(0) == 0 && at(1) == 0) return true;                                // WBMP
+    const uint32_t type = at(2), bits = at(16);                                                // TGA
+    return h.size() >= 18 && at(1) <= 1 &&
+           (type == 1 || type == 2 || type == 3 || type == 9 || type == 10 || type == 11) &&
+           (bits == 8 || bits == 15 || bits == 16 || bits == 24 || bits == 32);
+}
+
 // Any other format the decoder takes, by the size it reads from the head
-// (or the whole data at hand).
-Screen screenOther(const Source& src) {
+// (or the whole data at hand). Only the decoder program asks the toolkit's
+// readers: this program reads no more of a file from outside than its own
+// checks do, and icons, which hold pictures of their own, are known by their
+// first bytes.
+Screen screenOther(const Source& src, bool inDecoder) {
+    if (!inDecoder) {
+        const QByteArray head = src.read(0, 512);
+        if (!readableHead(head)) return refuse(kNotAnImage);
+        const bool icns = head.startsWith("icns");
+        if (icns || head.startsWith(QByteArray("\0\0\1\0", 4)) || head.startsWith(QByteArray("\0\0\2\0", 4)))
+            if (Screen s = screenIconEntries(src, icns); !s.refusal.empty()) return s;
+        return {{}, src.size()};  // its size is judged by the decoder
+    }
     QByteArray head = src.whole() ? *src.whole() : src.read(0, kHeadBytes);
     QBuffer buf(&head);
     if (!buf.open(QIODevice::ReadOnly)) return refuse(kNotAnImage);
@@ -491,17 +529,105 @@ Screen screenOther(const Source& src) {
 // Every check made before a pixel is decoded, in the order of the cost the
 // file could cause: its format from the first bytes, then what its header
 // claims against what its bytes can hold.
-Screen screen(const Source& src) {
+Screen screen(const Source& src, bool inDecoder) {
     const QByteArray magic = src.read(0, 8);
     if (magic.isEmpty()) return refuse(kNotAnImage);
     if (magic.startsWith("\x89PNG\r\n\x1a\n") || magic.startsWith("\x8aMNG\r\n\x1a\n")) return screenPNG(src);
     if (magic.startsWith("\xFF\xD8\xFF")) return screenJPEG(src);
     if (magic.startsWith("GIF87a") || magic.startsWith("GIF89a")) return screenGIF(src);
     if (magic.startsWith("BM")) return screenBMP(src);
-    return screenOther(src);
+    return screenOther(src, inDecoder);
+}
+
+std::string latin1ToUtf8(const QByteArray& text) {
+    std::string out;
+    out.reserve(size_t(text.size()));
+    for (const char c : text) {
+        const auto u = uint8_t(c);
+        if (u < 0x80) {
+            out.push_back(char(u));
+        } else {
+            out.push_back(char(0xC0 | (u >> 6)));
+            out.push_back(char(0x80 | (u & 0x3F)));
+        }
+    }
+    return out;
+}
+
+// A zlib stream inflated whole; none when it is damaged or would come to
+// more than `limit` bytes.
+std::optional<std::string> inflated(const QByteArray& data, long long limit) {
+    z_stream z{};
+    if (inflateInit(&z) != Z_OK) return std::nullopt;
+    z.next_in = reinterpret_cast<Bytef*>(const_cast<char*>(data.constData()));
+    z.avail_in = uInt(data.size());
+    std::string out;
+    char chunk[16384];
+    int r = Z_OK;
+    while (r == Z_OK && (long long)out.size() <= limit) {
+        z.next_out = reinterpret_cast<Bytef*>(chunk);
+        z.avail_out = sizeof chunk;
+        r = inflate(&z, Z_NO_FLUSH);
+        out.append(chunk, sizeof chunk - z.avail_out);
+        if (r == Z_OK && z.avail_out == sizeof chunk) break;  // no progress: cut off
+    }
+    inflateEnd(&z);
+    if (r != Z_STREAM_END || (long long)out.size() > limit) return std::nullopt;
+    return out;
+}
+
+// The texts of a PNG the checks passed, read chunk by chunk: keywords and
+// tEXt and zTXt texts are Latin-1, iTXt texts UTF-8, both given as UTF-8.
+TextChunks pngTexts(const Source& src) {
+    TextChunks out;
+    if (src.read(0, 8) != QByteArray("\x89PNG\r\n\x1a\n", 8)) return out;
+    long long total = 0;
+    for (long long at = 8;;) {
+        const QByteArray head = src.read(at, 8);
+        if (head.size() < 8) break;
+        const long long length = be32(head, 0);
+        const QByteArray type = head.mid(4, 4);
+        if (type == "IEND" || length + 12 > src.size() - at) break;
+        if (type == "tEXt" || type == "zTXt" || type == "iTXt") {
+            const QByteArray chunk = src.pread(at + 8, length);
+            const qsizetype keyEnd = chunk.indexOf('\0');
+            std::optional<std::string> text;
+            if (keyEnd > 0 && type == "tEXt") {
+                text = latin1ToUtf8(chunk.mid(keyEnd + 1));
+            } else if (keyEnd > 0 && type == "zTXt") {
+                if (auto plain = inflated(chunk.mid(keyEnd + 2), kMaxAncillaryBytes - total))
+                    text = latin1ToUtf8(QByteArray::fromStdString(*plain));
+            } else if (keyEnd > 0 && keyEnd + 2 < chunk.size()) {
+                const bool compressed = chunk[keyEnd + 1] != 0;
+                const qsizetype language = chunk.indexOf('\0', keyEnd + 3);
+                const qsizetype translated = language < 0 ? -1 : chunk.indexOf('\0', language + 1);
+                if (translated >= 0) {
+                    const QByteArray body = chunk.mid(translated + 1);
+                    text = compressed ? inflated(body, kMaxAncillaryBytes - total) : body.toStdString();
+                }
+            }
+            if (text) {
+                total += (long long)text->size() + keyEnd;
+                if (total > kMaxAncillaryBytes) break;
+                out[latin1ToUtf8(chunk.left(keyEnd))] = std::move(*text);
+            }
+        }
+        at += length + 12;
+    }
+    return out;
 }
 
 }  // namespace
+
+TextChunks textsOfData(const QByteArray& data) {
+    if (!screenData(data).refusal.empty()) return {};
+    return pngTexts(Source(data));
+}
+
+TextChunks textsOfFile(int fd, long long size) {
+    if (!screenFile(fd, size).refusal.empty()) return {};
+    return pngTexts(Source(fd, size));
+}
 
 QByteArray knownFormat(const QByteArray& data) {
     if (data.startsWith("\x89PNG\r\n\x1a\n")) return "png";
@@ -513,19 +639,19 @@ QByteArray knownFormat(const QByteArray& data) {
 
 Screened screenData(const QByteArray& data) {
     if (data.isEmpty()) return {kNotAnImage, 0};
-    const Screen s = screen(Source(data));
-    return {s.refusal, s.length};
+    const Screen s = screen(Source(data), false);
+    return {s.refusal, s.length, s.width, s.height};
 }
 
 Screened screenFile(int fd, long long size) {
-    const Screen s = screen(Source(fd, size));
-    return {s.refusal, s.length};
+    const Screen s = screen(Source(fd, size), false);
+    return {s.refusal, s.length, s.width, s.height};
 }
 
 QImage decode(const QByteArray& bytes, std::string* error, int maxSide, QSize* original, TextChunks* texts,
               const std::function<uchar*(QSize)>& place) {
     if (bytes.isEmpty()) return fail(error, kNotAnImage);
-    const Screen screened = screen(Source(bytes));
+    const Screen screened = screen(Source(bytes), true);
     if (!screened.refusal.empty()) return fail(error, screened.refusal);
     setDecoderAllocationLimit();
     // Read-only view of the image's own bytes (a PNG ends at its end chunk).

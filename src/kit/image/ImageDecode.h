@@ -25,16 +25,24 @@ bool abovePixelCap(long long w, long long h);
 constexpr long long kMaxAncillaryBytes = 16LL << 20;
 
 // A refusal for the user, or (empty refusal) how many bytes from the start
-// make up the image.
+// make up the image, and its size where the checks read it (0 otherwise).
 struct Screened {
     std::string refusal;
     long long length = 0;
+    long long width = 0, height = 0;
 };
+// The checks this program makes itself, reading no more than headers (the
+// decoder program makes them too, and more).
 Screened screenData(const QByteArray& data);
 // "png", "jpeg", "gif" or "bmp" by the data's first bytes; empty for others.
 QByteArray knownFormat(const QByteArray& data);
 // An open file, read only where the checks look.
 Screened screenFile(int fd, long long size);
+
+// The texts of PNG data or an open PNG file that passes the checks, read by
+// this program's own chunk reader; empty for anything else.
+TextChunks textsOfData(const QByteArray& data);
+TextChunks textsOfFile(int fd, long long size);
 
 // The checks, then the pixels as premultiplied ARGB32; null with `error`
 // set on a refusal. maxSide > 0 decodes to at most that many pixels on the

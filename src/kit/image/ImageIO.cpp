@@ -13,7 +13,6 @@
 #include <QByteArray>
 #include <QCoreApplication>
 #include <QEventLoop>
-#include <QFile>
 #include <QImageReader>
 #include <QImageWriter>
 #include <QSocketNotifier>
@@ -80,6 +79,8 @@ std::optional<QSize> pngDeclaredSize(const QByteArray& d) {
 }
 
 // ---- The decoder program -------------------------------------------------------
+
+using Clock = std::chrono::steady_clock;
 
 const char* const kDecoderName = "kadrix-decode";
 const char* const kTooSlow = "The image takes too long to read; reading it was given up.";
@@ -333,9 +334,11 @@ std::optional<Decoded> readAnswer(const std::string& reply, int pixels, double s
 
 // Decodes the picture in `input` (a regular file or a sealed memory file,
 // `what` naming it for the log) in the decoder program, under its limits;
-// maxSide as in readScaled.
+// maxSide as in readScaled. A caller trying pictures in turn gives them one
+// wait together, ending at `until`.
 std::optional<Decoded> decodeElsewhere(int input, const std::string& what, double scale, int maxSide,
-                                       bool wantTexts, std::string* error) {
+                                       bool wantTexts, std::string* error,
+                                       Clock::time_point until = Clock::time_point::max()) {
     const DecoderLimits limits = currentLimits();
     const std::string program = decoderProgram();
     if (program.empty()) return fail<std::optional<Decoded>>(error, kNoDecoder);
@@ -364,7 +367,10 @@ std::optional<Decoded> decodeElsewhere(int input, const std::string& what, doubl
     std::string reply;
     // The decoder's own clock counts its processor time; this one also
     // counts time spent waiting for the disk.
-    const auto wall = std::chrono::milliseconds(limits.cpuSeconds * 1500 + 1000);
+    auto wall = std::chrono::milliseconds(limits.cpuSeconds * 1500 + 1000);
+    if (until != Clock::time_point::max())
+        wall = std::clamp(std::chrono::duration_cast<std::chrono::milliseconds>(until - Clock::now()),
+                          std::chrono::milliseconds(0), wall);
     bool cancelled = false;
     const bool whole = awaitReply(replyEnd.fd, wall, reply, cancelled);
     const AwaitResult awaited = whole                      ? AwaitResult::answered
@@ -440,20 +446,11 @@ Bytes encode(const Image& image, const char* format, int quality, const TextChun
     return Bytes(out.begin(), out.end());
 }
 
-// The texts of a PNG the checks passed.
-TextChunks textOf(QIODevice* dev) {
-    TextChunks out;
-    QImageReader reader(dev, "png");
-    if (!reader.canRead()) return out;
-    for (const QString& key : reader.textKeys()) out[key.toStdString()] = reader.text(key).toStdString();
-    return out;
-}
-
 }  // namespace
 
 Image decode(const Bytes& data, double scale, std::string* error) {
-    if (auto s = detail::screenData(asQBytes(data)); !s.refusal.empty()) return fail(error, s.refusal);
-    // Handed over as a memory file sealed against change.
+    if (data.empty()) return fail(error, kNotAnImage);
+    // Checked and handed over as a memory file.
     Descriptor input(::memfd_create("kadrix-picture", MFD_CLOEXEC | MFD_ALLOW_SEALING));
     if (input.fd < 0)
         return fail(error, "The image could not be read: " + std::string(std::strerror(errno)) + ".");
@@ -464,10 +461,27 @@ Image decode(const Bytes& data, double scale, std::string* error) {
             return fail(error, "The image could not be read: " + std::string(std::strerror(errno)) + ".");
         done += size_t(n);
     }
-    ::fcntl(input.fd, F_ADD_SEALS, F_SEAL_WRITE | F_SEAL_GROW | F_SEAL_SHRINK | F_SEAL_SEAL);
-    auto decoded = decodeElsewhere(input.fd, std::to_string(data.size()) + " bytes given in memory", scale, 0,
-                                   false, error);
+    return decodeHeld(input.fd, Clock::time_point::max(), scale, error);
+}
+
+Image decodeHeld(int memoryFile, std::chrono::steady_clock::time_point until, double scale,
+                 std::string* error) {
+    // Sealed against change while the checks and the decoder read it.
+    ::fcntl(memoryFile, F_ADD_SEALS, F_SEAL_WRITE | F_SEAL_GROW | F_SEAL_SHRINK | F_SEAL_SEAL);
+    struct stat st {};
+    if (::fstat(memoryFile, &st) != 0)
+        return fail(error, "The image could not be read: " + std::string(std::strerror(errno)) + ".");
+    if (size_t(st.st_size) > kMaxImageFileBytes)
+        return fail(error, "The file is too large to be an image that can be opened.");
+    if (auto s = detail::screenFile(memoryFile, st.st_size); !s.refusal.empty())
+        return fail(error, s.refusal);
+    auto decoded = decodeElsewhere(memoryFile, std::to_string(st.st_size) + " bytes given in memory", scale,
+                                   0, false, error, until);
     return decoded ? decoded->image : Image();
+}
+
+std::chrono::milliseconds decodeTimeLimit() {
+    return std::chrono::milliseconds(currentLimits().cpuSeconds * 1500 + 1000);
 }
 
 Image read(const std::string& path, double scale, std::string* error) {
@@ -531,24 +545,19 @@ std::vector<std::string> readableExtensions() {
 }
 
 Size pixelSize(const std::string& path) {
-    // The head is enough for the size; only a regular file is opened, as in read().
-    std::string why;
-    const int fd = files::openRegular(path, &why);
-    if (fd < 0) return {};
-    QFile file;
-    if (!file.open(fd, QIODevice::ReadOnly, QFileDevice::AutoCloseHandle)) {
-        ::close(fd);
-        return {};
-    }
-    if (auto declared = pngDeclaredSize(file.peek(24)))
-        return {double(declared->width()), double(declared->height())};
-    if (QImageReader::allocationLimit() != kAllocationLimitMB)
-        QImageReader::setAllocationLimit(kAllocationLimitMB);
-    QImageReader reader(&file);
-    reader.setDecideFormatFromContent(true);
-    QSize s = reader.size();
-    if (!s.isValid()) return {};
-    return {double(s.width()), double(s.height())};
+    OpenFile file;
+    if (!openForChecks(path, file).empty()) return {};
+    // A PNG's size as it declares it, even above the cap.
+    QByteArray head(24, '\0');
+    head.resize(qsizetype(std::max<ssize_t>(0, ::pread(file.fd, head.data(), size_t(head.size()), 0))));
+    if (auto declared = pngDeclaredSize(head)) return {double(declared->width()), double(declared->height())};
+    const auto s = detail::screenFile(file.fd, file.size);
+    if (!s.refusal.empty()) return {};
+    if (s.width > 0 && s.height > 0) return {double(s.width), double(s.height)};
+    // A format whose header this program does not read itself: the decoder
+    // reads it, and makes a picture of one pixel.
+    auto decoded = decodeElsewhere(file.fd, path, 1.0, 1, false, nullptr);
+    return decoded ? decoded->original : Size{};
 }
 
 Bytes encodePNG(const Image& image, const TextChunks& text) {
@@ -687,20 +696,13 @@ Bytes encodeGIF(const std::vector<Image>& frames, double delaySeconds, int loopC
 
 TextChunks pngText(const Bytes& data) {
     if (data.empty()) return {};
-    QByteArray bytes = asQBytes(data);
-    if (!detail::screenData(bytes).refusal.empty()) return {};
-    QBuffer buf(&bytes);
-    if (!buf.open(QIODevice::ReadOnly)) return {};
-    return textOf(&buf);
+    return detail::textsOfData(asQBytes(data));
 }
 
 TextChunks readPNGText(const std::string& path) {
     OpenFile file;
-    if (!openForChecks(path, file).empty() || !detail::screenFile(file.fd, file.size).refusal.empty())
-        return {};
-    QFile f;
-    if (!f.open(file.fd, QIODevice::ReadOnly, QFileDevice::DontCloseHandle)) return {};
-    return textOf(&f);
+    if (!openForChecks(path, file).empty()) return {};
+    return detail::textsOfFile(file.fd, file.size);
 }
 
 }  // namespace kit::ImageIO

@@ -1,6 +1,7 @@
 #pragma once
 // Decoding and encoding of image files. Every failure is an empty result
 // (null image, empty bytes, false); malformed input never crashes.
+#include <chrono>
 #include <cstdint>
 #include <map>
 #include <string>
@@ -54,6 +55,11 @@ Image readScaled(const std::string& path, int maxSide, std::string* error = null
 // main thread ends at once then): no refusal to tell the user of, and
 // nothing more to do with it.
 bool wasCancelled(const std::string& error);
+// decode() of the bytes in a memory file (which it seals), waiting for the
+// decoder no later than `until`: pictures tried one after another share one
+// wait.
+Image decodeHeld(int memoryFile, std::chrono::steady_clock::time_point until, double scale = 1.0,
+                 std::string* error = nullptr);
 // read(), with the picture's texts (bounded in total).
 Image readWithTexts(const std::string& path, TextChunks& texts, std::string* error = nullptr);
 // decode() in this process: for bytes this program made itself. maxSide > 0
@@ -68,6 +74,8 @@ struct DecoderLimits {
     long long memoryBytes = kMaxDecodedPixels * 4 * 2 + (512LL << 20);
 };
 void setDecoderLimits(const DecoderLimits& limits);
+// The longest a decode waits for the decoder program, from its start.
+std::chrono::milliseconds decodeTimeLimit();
 DecoderLimits decoderLimits();
 // Another decoder program in place of the one beside this program (tests
 // of a decoder that fails); empty for the one beside it.
@@ -78,7 +86,9 @@ void setDecoderProgram(const std::string& path);
 // the sentence read() gives. For readers of image files that need more than
 // pixels (another program's thumbnails, with their texts).
 std::string refusalOf(const std::string& path);
-// Pixel size without decoding; (0,0) when unreadable.
+// Pixel size: from the header where this program's own checks read it (a
+// PNG's as declared, even above the cap), otherwise from the decoder
+// program; (0,0) when unreadable or refused.
 Size pixelSize(const std::string& path);
 // The file name extensions of every format `decode` reads, lower case,
 // without the dot ("png", "jpg", "jpeg", …).
@@ -97,7 +107,9 @@ Bytes encodeJPEG(const Image& image, double quality);
 // Empty when there are no frames, their sizes differ, or encoding fails.
 Bytes encodeGIF(const std::vector<Image>& frames, double delaySeconds, int loopCount = 0);
 
-// Text chunks of PNG data or a PNG file (tEXt, zTXt, iTXt); empty when none or not a PNG.
+// Text chunks of PNG data or a PNG file (tEXt, zTXt, iTXt), read by this
+// program's own chunk reader after the checks; empty when none, not a PNG or
+// refused.
 TextChunks pngText(const Bytes& data);
 TextChunks readPNGText(const std::string& path);
 

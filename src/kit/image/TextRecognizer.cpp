@@ -181,25 +181,44 @@ RecognitionImage RecognitionImage::of(const Image& image, double enlarge) {
     const double w = image.width(), h = image.height();
     double s = std::max(1.0, enlarge);
     s = std::min({s, std::sqrt(double(kMaxPixels) / (w * h)), kMaxSide / w, kMaxSide / h});
+    const int sw = std::max(1, int(std::lround(w * s))), sh = std::max(1, int(std::lround(h * s)));
+    // Shrunk, each grey pixel is the mean of the block of pixels it covers,
+    // made straight from the image: no shrunk colour copy beside it.
     Image src = image;
-    if (s != 1) {
-        int sw = std::max(1, int(std::lround(w * s))), sh = std::max(1, int(std::lround(h * s)));
+    if (s > 1) {
         src = image.scaled(sw, sh, ScaleQuality::Medium);
         if (src.isNull()) return out;
     }
-    out.width = src.width();
-    out.height = src.height();
+    out.width = s > 1 ? src.width() : sw;
+    out.height = s > 1 ? src.height() : sh;
     out.scaleX = out.width / w;
     out.scaleY = out.height / h;
     out.grey.resize(size_t(out.width) * size_t(out.height));
+    const auto greyOf = [](const uint8_t* p) {
+        // Premultiplied over white: each channel gains what alpha leaves.
+        const int white = 255 - p[3];
+        const int b = p[0] + white, gr = p[1] + white, r = p[2] + white;
+        return uint32_t(std::min(255, (r * 77 + gr * 150 + b * 29) >> 8));
+    };
+    std::vector<uint64_t> sums(size_t(out.width));
+    std::vector<int> firstColumn(size_t(out.width) + 1);
+    for (int x = 0; x <= out.width; ++x) firstColumn[size_t(x)] = int((long long)x * src.width() / out.width);
     for (int y = 0; y < out.height; ++y) {
-        const uint8_t* p = src.row(y);
+        const int top = int((long long)y * src.height() / out.height);
+        const int bottom = std::max(top + 1, int((long long)(y + 1) * src.height() / out.height));
+        std::fill(sums.begin(), sums.end(), 0);
+        for (int sy = top; sy < bottom; ++sy) {
+            const uint8_t* p = src.row(sy);
+            for (int x = 0; x < out.width; ++x) {
+                const int from = firstColumn[size_t(x)], to = std::max(from + 1, firstColumn[size_t(x) + 1]);
+                for (int sx = from; sx < to; ++sx) sums[size_t(x)] += greyOf(p + size_t(sx) * 4);
+            }
+        }
         uint8_t* g = out.grey.data() + size_t(y) * size_t(out.width);
-        for (int x = 0; x < out.width; ++x, p += 4) {
-            // Premultiplied over white: each channel gains what alpha leaves.
-            int white = 255 - p[3];
-            int b = p[0] + white, gr = p[1] + white, r = p[2] + white;
-            g[x] = uint8_t(std::min(255, (r * 77 + gr * 150 + b * 29) >> 8));
+        for (int x = 0; x < out.width; ++x) {
+            const uint64_t n = uint64_t(bottom - top) *
+                               uint64_t(std::max(1, firstColumn[size_t(x) + 1] - firstColumn[size_t(x)]));
+            g[x] = uint8_t((sums[size_t(x)] + n / 2) / n);
         }
     }
     return out;

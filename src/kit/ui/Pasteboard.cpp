@@ -1,14 +1,21 @@
 #include "kit/ui/Pasteboard.h"
 
+#include <sys/mman.h>
+#include <unistd.h>
+
 #include <QBuffer>
 #include <QClipboard>
 #include <QFileInfo>
 #include <QGuiApplication>
 #include <QMimeData>
 #include <QUrl>
+#include <cerrno>
+#include <chrono>
 #include <cmath>
+#include <cstring>
 
 #include "kit/base/qt/QtImage.h"
+#include "kit/desktop/x11/ClipboardRead.h"
 #include "kit/image/ImageIO.h"
 
 namespace kit {
@@ -33,26 +40,83 @@ QByteArray encodePNG(const Image& image) {
     return bytes;
 }
 
+using Clock = std::chrono::steady_clock;
+
+// The bytes offered under one type, in a memory file; -1 with the reason in
+// `why` when there are none. Another program's offer is read from it here,
+// stopped past the picture-file cap or at `until`; data of this process
+// (its own copy, a drop) is at hand already.
+int offeredBytes(const QMimeData& m, const QString& type, bool fromOwner, Clock::time_point until,
+                 std::string& why) {
+    if (fromOwner) {
+        using Outcome = x11::ClipboardData::Outcome;
+        const auto read =
+            x11::readClipboard(type.toStdString(), (long long)ImageIO::kMaxImageFileBytes, until);
+        switch (read.outcome) {
+            case Outcome::Read:
+                return read.fd;
+            case Outcome::TooLarge:
+                why = "The picture offered is too large to be an image that can be opened.";
+                return -1;
+            case Outcome::TooSlow:
+                why = "The program offering the picture took too long to hand it over.";
+                return -1;
+            case Outcome::NotOffered:
+                why = "The program offering the picture did not hand it over.";
+                return -1;
+            case Outcome::NoDisplay:
+                break;
+        }
+    }
+    const QByteArray bytes = m.data(type);
+    if (size_t(bytes.size()) > ImageIO::kMaxImageFileBytes) {
+        why = "The picture offered is too large to be an image that can be opened.";
+        return -1;
+    }
+    const int fd = ::memfd_create("kadrix-offered", MFD_CLOEXEC | MFD_ALLOW_SEALING);
+    for (qsizetype done = 0; fd >= 0 && done < bytes.size();) {
+        const ssize_t n = ::write(fd, bytes.constData() + done, size_t(bytes.size() - done));
+        if (n < 0 && errno == EINTR) continue;
+        if (n <= 0) {
+            ::close(fd);
+            why = "The picture could not be held: " + std::string(std::strerror(errno)) + ".";
+            return -1;
+        }
+        done += n;
+    }
+    if (fd < 0) why = "The picture could not be held: " + std::string(std::strerror(errno)) + ".";
+    return fd;
+}
+
+// The picture among the image types offered, tried in the order this
+// program prefers (PNG first: lossless, with alpha; then the others as
+// offered) while the one wait a decode may take lasts: one picture offered
+// under many types costs no more than one.
+Image imageOf(const QMimeData& m, bool fromOwner, std::string* why) {
+    QStringList types;
+    for (const QString& f : m.formats())
+        if (f.startsWith("image/")) types.insert(f == "image/png" ? 0 : types.size(), f);
+    const Clock::time_point until = Clock::now() + ImageIO::decodeTimeLimit();
+    std::string reason;
+    for (const QString& type : types) {
+        if (Clock::now() >= until) break;
+        const int fd = offeredBytes(m, type, fromOwner, until, reason);
+        if (fd < 0) continue;
+        Image img = ImageIO::decodeHeld(fd, until, 1.0, &reason);
+        ::close(fd);
+        if (!img.isNull()) return img;
+    }
+    if (types.empty() && m.hasImage()) return qt::toImage(qvariant_cast<QImage>(m.imageData()));
+    if (why) *why = types.empty() ? "No picture is offered." : reason;
+    return {};
+}
+
 }  // namespace
 
 namespace qt {
 
 Image imageOf(const QMimeData& m) {
-    const auto decode = [&](const QString& type) {
-        const QByteArray bytes = m.data(type);
-        return ImageIO::decode(ImageIO::Bytes(bytes.begin(), bytes.end()));
-    };
-    if (m.hasFormat("image/png"))
-        if (Image img = decode("image/png"); !img.isNull()) return img;
-    bool offered = false;
-    for (const QString& f : m.formats()) {
-        if (!f.startsWith("image/")) continue;
-        offered = true;
-        if (f == "image/png") continue;
-        if (Image img = decode(f); !img.isNull()) return img;
-    }
-    if (!offered && m.hasImage()) return toImage(qvariant_cast<QImage>(m.imageData()));
-    return {};
+    return kit::imageOf(m, false, nullptr);
 }
 
 }  // namespace qt
@@ -142,15 +206,18 @@ std::optional<std::string> Pasteboard::objects() const {
     return m->data(kObjectsType).toStdString();
 }
 
-Image Pasteboard::image() const {
+Image Pasteboard::image(std::string* why) const {
     QClipboard* cb = clipboard();
     const QMimeData* m = cb ? cb->mimeData() : nullptr;
-    if (!m) return {};
-    // PNG first (lossless, keeps alpha), then any other image type offered.
-    if (Image img = qt::imageOf(*m); !img.isNull()) return img;
+    if (!m) {
+        if (why) *why = "The clipboard cannot be read.";
+        return {};
+    }
+    const bool fromOwner = !cb->ownsClipboard() && QGuiApplication::platformName() == "xcb";
+    if (Image img = imageOf(*m, fromOwner, why); !img.isNull()) return img;
     for (const QUrl& u : m->urls()) {
         if (!u.isLocalFile()) continue;
-        if (Image img = ImageIO::read(u.toLocalFile().toStdString()); !img.isNull()) return img;
+        if (Image img = ImageIO::read(u.toLocalFile().toStdString(), 1.0, why); !img.isNull()) return img;
     }
     return {};
 }

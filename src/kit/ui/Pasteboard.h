@@ -38,8 +38,9 @@ public:
     std::vector<std::string> filePaths() const;
     std::optional<std::string> objects() const;
     // An image from any image type on the clipboard, else from the first
-    // file URL that names a readable image; null when there is none.
-    Image image() const;
+    // file URL that names a readable image; null when there is none, and
+    // then `why` (when given) says why the last one tried was refused.
+    Image image(std::string* why = nullptr) const;
     bool hasImage() const;
     std::vector<std::string> types() const;
     // Goes up whenever the clipboard changes, from here or elsewhere.

@@ -409,3 +409,40 @@ TEST(ImageIO, HostileFilesAreRefusedWithoutWhatTheyClaim) {
     std::filesystem::remove(zeros);
     std::filesystem::remove(header);
 }
+
+namespace {
+
+// Bytes this thread has read so far, by any call.
+long long bytesReadByThisThread() {
+    std::ifstream io("/proc/thread-self/io");
+    for (std::string line; std::getline(io, line);)
+        if (line.rfind("rchar:", 0) == 0) return std::stoll(line.substr(6));
+    return -1;
+}
+
+}  // namespace
+
+// An icon file of 100,000 empty elements before its picture took the
+// toolkit's reader seconds inside this program to give its size. The
+// program's own checks refuse it after a few kilobytes; a size this program
+// does not read itself comes from the decoder program.
+TEST(ImageIO, SizesAndTextsOfFilesFromOutsideAreReadByOwnChecksOnly) {
+    const std::string icns = testsupport::testDataPath("repro/icns-100k-empty-elements-plus-png.png");
+    const long long before = bytesReadByThisThread();
+    EXPECT_EQ(io::refusalOf(icns), "The file is not an image that can be read, or it is damaged.");
+    EXPECT_EQ(io::pixelSize(icns), kit::Size{});
+    EXPECT_TRUE(io::readPNGText(icns).empty());
+    EXPECT_LT(bytesReadByThisThread() - before, 64 << 10);
+
+    QImage tiff(300, 200, QImage::Format_RGB32);
+    tiff.fill(Qt::blue);
+    const std::string tiffPath = tempPath("size-from-decoder.tif");
+    ASSERT_TRUE(tiff.save(QString::fromStdString(tiffPath), "tiff"));
+    EXPECT_EQ(io::pixelSize(tiffPath), (kit::Size{300, 200}));
+
+    // Texts of each kind, read by the program's own chunk reader.
+    const io::Bytes png = io::encodePNG(sample(), {{"plain", "x"}, {"long", std::string(4000, 'a') + "é"}});
+    const auto texts = io::pngText(png);
+    EXPECT_EQ(texts.at("plain"), "x");
+    EXPECT_EQ(texts.at("long"), std::string(4000, 'a') + "é");
+}

@@ -5,6 +5,7 @@
 // pointer and keyboard with xdotool, read the screen with ImageMagick's
 // import and the clipboard with xclip.
 #include <gtest/gtest.h>
+#include <sys/stat.h>
 #include <unistd.h>
 #include <xcb/xcb.h>
 #include <xcb/xcb_keysyms.h>
@@ -19,12 +20,14 @@
 #include <QStandardPaths>
 #include <QTimer>
 #include <QWindow>
+#include <chrono>
 #include <cstdlib>
 #include <functional>
 
 #include "kit/base/Displays.h"
 #include "kit/desktop/EventMonitor.h"
 #include "kit/desktop/Grab.h"
+#include "kit/desktop/x11/ClipboardRead.h"
 #include "kit/ui/Alert.h"
 #include "kit/ui/LocalEventMonitor.h"
 #include "kit/ui/Menu.h"
@@ -36,6 +39,7 @@
 #include "kit/ui/View.h"
 #include "kit/ui/Window.h"
 #include "support/EventLoopWait.h"
+#include "support/PeakMemory.h"
 
 using namespace kit;
 
@@ -192,6 +196,41 @@ TEST(KitLive, PasteboardTalksToOtherClients) {
     EXPECT_EQ(got.width(), 5);
     EXPECT_EQ(got.colorAt(1, 1).red8(), 255);
     QFile::remove(png);
+}
+
+// Bytes another program offers are read into one memory file as they
+// arrive: refused once more than the cap has come, held once below it (the
+// toolkit's read held them in the program's memory, and then a copy).
+TEST(KitLive, ClipboardOffersAreHeldOnceAndStoppedPastTheCap) {
+    REQUIRE_X11();
+    if (QStandardPaths::findExecutable("xclip").isEmpty()) GTEST_SKIP() << "needs xclip";
+    const QString blob = QDir::temp().filePath(QString("kadrix-kitlive-offer-%1").arg(getpid()));
+    const auto offer = [&](const char* megabytes) {
+        const int before = Pasteboard::general().changeCount();
+        sh(QString("head -c %1M /dev/zero > %2 && xclip -selection clipboard -t image/png -i %2")
+               .arg(megabytes, blob));
+        pump(5000, [&] { return Pasteboard::general().changeCount() != before; });
+    };
+    offer("3");
+    const auto until = std::chrono::steady_clock::now() + std::chrono::seconds(10);
+    using Outcome = x11::ClipboardData::Outcome;
+    const auto whole = x11::readClipboard("image/png", 4 << 20, until);
+    ASSERT_EQ(whole.outcome, Outcome::Read);
+    struct stat st {};
+    EXPECT_EQ(::fstat(whole.fd, &st), 0);
+    EXPECT_EQ(st.st_size, 3 << 20);
+    ::close(whole.fd);
+    EXPECT_EQ(x11::readClipboard("image/png", 1 << 20, until).outcome, Outcome::TooLarge);
+
+    offer("200");
+    const long long growth = testsupport::peakGrowthOf([] {
+        std::string why;
+        EXPECT_TRUE(Pasteboard::general().image(&why).isNull());
+        EXPECT_EQ(why, "The file is not an image that can be read, or it is damaged.");
+    });
+    // The bytes lie in the memory file alone, none in the program's own memory.
+    EXPECT_LT(growth, 64LL << 20);
+    QFile::remove(blob);
 }
 
 TEST(KitLive, FloatingWindowsStayAboveNormalOnes) {

@@ -1,9 +1,11 @@
 // Clipboard round trips on the offscreen platform's in-process clipboard.
 #include <gtest/gtest.h>
+#include <sys/stat.h>
 
 #include <QBuffer>
 #include <QClipboard>
 #include <QDir>
+#include <QFile>
 #include <QGuiApplication>
 #include <QImage>
 #include <QMimeData>
@@ -118,4 +120,45 @@ TEST(Pasteboard, HasImageLooksAtTypesAndHeadsWithoutDecoding) {
     EXPECT_FALSE(pb.hasImage()) << "a file whose head is no picture";
     ImageIO::setDecoderProgram("");
     pb.clearContents();
+}
+
+// One picture offered under four image types once took four of the
+// decoder's waits in turn. The types share one wait, the preferred first:
+// a decoder that never answers is started once, and the reason is told.
+TEST(Pasteboard, ManyTypesOfOnePictureShareOneWait) {
+    const auto saved = ImageIO::decoderLimits();
+    ImageIO::setDecoderLimits({1, saved.memoryBytes});
+    const QDir home(QString::fromLocal8Bit(std::getenv("KADRIX_HOME")));
+    const std::string starts = home.filePath("decoder-starts").toStdString();
+    const std::string slow = home.filePath("slow-decoder").toStdString();
+    {
+        QFile script(QString::fromStdString(slow));
+        ASSERT_TRUE(script.open(QIODevice::WriteOnly));
+        script.write(("#!/bin/sh\necho \"$0\" >> '" + starts + "'\nexec sleep 30\n").c_str());
+    }
+    ::chmod(slow.c_str(), 0700);
+    QFile::remove(QString::fromStdString(starts));
+    ImageIO::setDecoderProgram(slow);
+
+    const auto png = ImageIO::encodePNG(pasteboardSample());
+    const QByteArray bytes(reinterpret_cast<const char*>(png.data()), qsizetype(png.size()));
+    auto* mime = new QMimeData;
+    for (const char* type : {"image/bmp", "image/jpeg", "image/png", "image/gif"}) mime->setData(type, bytes);
+    QGuiApplication::clipboard()->setMimeData(mime);
+    std::string why;
+    EXPECT_TRUE(Pasteboard::general().image(&why).isNull());
+    EXPECT_EQ(why, "The image takes too long to read; reading it was given up.");
+    QFile log(QString::fromStdString(starts));
+    ASSERT_TRUE(log.open(QIODevice::ReadOnly));
+    EXPECT_EQ(log.readAll().count('\n'), 1);
+
+    // A type that is refused at once leaves the wait to the next.
+    ImageIO::setDecoderProgram("");
+    mime = new QMimeData;
+    mime->setData("image/png", "not a picture");
+    mime->setData("image/bmp", bytes);
+    QGuiApplication::clipboard()->setMimeData(mime);
+    EXPECT_EQ(Pasteboard::general().image(), pasteboardSample());
+    ImageIO::setDecoderLimits(saved);
+    Pasteboard::general().clearContents();
 }
