@@ -87,8 +87,11 @@ _sys_hang() {
   local pid=$1 why=$2
   echo "HANG: kadrix (pid $pid) $why; its threads:" >&2
   if command -v gdb >/dev/null; then
-    timeout 60 gdb -p "$pid" -batch -nx -ex 'set print thread-events off' -ex 'thread apply all bt' 2>&1 |
-      grep -E '^(Thread|#)' | sed 's/^/HANG:   /' >&2 || true
+    local out stacks
+    out=$(timeout 60 gdb -p "$pid" -batch -nx -ex 'set print thread-events off' -ex 'thread apply all bt' 2>&1)
+    stacks=$(grep -E '^(Thread|#)' <<<"$out" || true)
+    [ -n "$stacks" ] || stacks="(gdb could not read them: $(grep -m1 -i -E 'error|denied|not permitted' <<<"$out"))"
+    sed 's/^/HANG:   /' <<<"$stacks" >&2
   else
     echo "HANG:   (no gdb to show them)" >&2
     tr '\0' ' ' <"/proc/$pid/cmdline" 2>/dev/null | sed 's/^/HANG:   /' >&2 || true
