@@ -6,7 +6,8 @@
 # none fails (--no-tests=error): a label no test carries any more, or a
 # registration that broke, would otherwise pass the run with nothing tested.
 counted_ctest() {
-  local what=$1 log=$2 status=0 ran
+  local - what=$1 log=$2 status=0 ran
+  set -o pipefail  # ctest's status, not tee's, whatever the caller's options
   shift 2
   "$@" --no-tests=error 2>&1 | tee "$log" || status=$?
   ran=$(sed -n 's/.* tests failed out of \([0-9][0-9]*\)$/\1/p' "$log" | tail -1)
