@@ -194,12 +194,14 @@ sys_app() {
 sys_stop_app() {
   [ -n "$SYS_APP_PID" ] || return 0
   kill -TERM "$SYS_APP_PID" 2>/dev/null || true
-  local i limit=${SYS_STOP_SECONDS:-5}
+  local i limit=${SYS_STOP_SECONDS:-5} state
   for i in $(seq 1 $((limit * 10))); do
     kill -0 "$SYS_APP_PID" 2>/dev/null || break
     sleep 0.1
   done
-  if kill -0 "$SYS_APP_PID" 2>/dev/null && [[ "$(ps -o stat= -p "$SYS_APP_PID")" != *Z* ]]; then
+  # Still there, and not only waiting to be reaped (a zombie has ended).
+  state=$(ps -o stat= -p "$SYS_APP_PID" || true)
+  if [ -n "$state" ] && [[ "$state" != *Z* ]]; then
     _sys_hang "$SYS_APP_PID" "had not ended $limit s after SIGTERM"
     _sys_killed+="$SYS_APP_PID "
     kill -KILL "$SYS_APP_PID" 2>/dev/null || true
