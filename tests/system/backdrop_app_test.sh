@@ -18,7 +18,7 @@ gradient_pixels() {
 [ "$(gradient_pixels "$SYS_TMP/editor.png")" -gt 500 ] || fail "the editor shows no backdrop after K"
 
 # Undo takes the backdrop away again.
-xdotool windowactivate --sync "$win" 2>/dev/null || true
+sys_focus "$win"
 sys_key ctrl+z
 sleep 1.5
 sys_screenshot "$SYS_TMP/undone.png"

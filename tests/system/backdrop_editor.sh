@@ -16,12 +16,12 @@ backdrop_editor_open() {
   sys_wait_window '^Kadrix$' 15 || fail "no editor window"
   sleep 1.5
   win=$(xdotool search --onlyvisible --name '^Kadrix$' | head -1)
-  xdotool windowactivate --sync "$win" 2>/dev/null || true
+  sys_focus "$win"
 }
 
 backdrop_save_as() {
   mkdir -p "$(dirname "$1")"
-  xdotool windowactivate --sync "$win" 2>/dev/null || true
+  sys_focus "$win"
   sys_key ctrl+shift+s
   sys_dialog_enter 'Save As' "$1"
   sys_wait_for test -s "$1" --timeout 15 || fail "Save As wrote nothing"

@@ -55,7 +55,7 @@ sys_screenshot "$SYS_TMP/editor.png"
 
 # Undo steps back through the panel's changes to no backdrop at all, the
 # editor still open.
-xdotool windowactivate --sync "$win" 2>/dev/null || true
+sys_focus "$win"
 steps=0
 for i in 1 2 3 4 5 6; do
   sys_key ctrl+z

@@ -114,7 +114,7 @@ busy_decoder() {
   "$SYS_BIN/kadrix" "$repro/jpeg-progressive-4096-60000-scans.jpg" >/dev/null 2>&1 &
   sys_wait_for --timeout 10 decoding || fail "the progressive JPEG went to no decoder"
   # Meanwhile the editor takes keys: zoomed in, the picture grows.
-  xdotool windowactivate --sync "$editor" 2>/dev/null || true
+  sys_focus "$editor"
   sys_key ctrl+equal
   sys_wait_for --timeout 5 zoomed_in || fail "the editor did not zoom in while the JPEG was decoding"
   decoding || fail "the JPEG's decoder ended before the editor zoomed in"

@@ -46,7 +46,7 @@ road() {
 
   # The active window: the test window (600 × 400 pixels at any scale) with
   # its frame, its blue filling it.
-  xdotool search --name '^Target$' windowactivate --sync 2>/dev/null || true
+  sys_focus "$(xdotool search --name '^Target$' | head -1)"
   copied 'kadrix://grab/window/active?then=copy'
   local w h blue
   read -r w h <<<"$(identify -format '%w %h' "$SYS_TMP/clip.png")"

@@ -33,7 +33,7 @@ KADRIX_TEST=1 sys_app
 sys_wait_for --timeout 15 log_has 'AppLogic initialized' || fail "kadrix did not start"
 sleep 1
 "$SYS_BIN/kadrix" 'kadrix://grab/fullscreen?then=edit'
-sys_wait_for --timeout 10 bash -c '[ "$(xdotool getactivewindow getwindowname 2>/dev/null)" == Kadrix ]' \
+sys_wait_for --timeout 10 sys_active_is Kadrix \
   || { tail -20 "$SYS_TMP/kadrix.log"; fail "the editor did not open with the capture"; }
 sleep 0.5
 sys_key F2

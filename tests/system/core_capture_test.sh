@@ -42,7 +42,7 @@ run_at_scale() {
   # The drag runs over both windows and the gap between them.
   local x1=120 y1=130 x2=380 y2=200
   sys_drag $x1 $y1 $x2 $y2
-  sys_wait_for --timeout 10 bash -c '[ "$(xdotool getactivewindow getwindowname 2>/dev/null)" == Kadrix ]' \
+  sys_wait_for --timeout 10 sys_active_is Kadrix \
     || { tail -20 "$SYS_TMP/kadrix.log"; fail "scale $scale: the editor did not come forward with the keyboard"; }
   sleep 1
 

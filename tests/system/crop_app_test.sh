@@ -47,7 +47,7 @@ run_at_scale() {
     || { tail -20 "$SYS_TMP/kadrix.log"; fail "the screenshot tool did not start"; }
   sleep 0.5
   sys_drag 60 80 420 280
-  sys_wait_for --timeout 10 bash -c '[ "$(xdotool getactivewindow getwindowname 2>/dev/null)" == Kadrix ]' \
+  sys_wait_for --timeout 10 sys_active_is Kadrix \
     || { tail -20 "$SYS_TMP/kadrix.log"; fail "scale $scale: the editor did not come forward"; }
   # Only the editor's copy of the bar stays on the screen.
   kill "$ground" "$bar" 2>/dev/null || true

@@ -42,7 +42,7 @@ road() {
   [ "$blue" -gt $((WIDTH * HEIGHT / 3)) ] || fail "scale $s: the thumbnail shows $blue blue pixels of $((WIDTH * HEIGHT))"
 
   # Closed, and the next capture asks nothing.
-  xdotool windowactivate --sync "$(thumb_shown | head -1)" 2>/dev/null || true
+  sys_focus "$(thumb_shown | head -1)"
   sys_key Escape
   sys_wait_for --timeout 5 bash -c "! xdotool search --onlyvisible --name '^Kadrix Preview$'" || fail "scale $s: Escape left the thumbnail"
   capture_area

@@ -7,12 +7,18 @@
 #                                  and then rm -rf them
 #   sys_keep_shot FILE NAME        FILE kept as NAME in KADRIX_SHOT_DIR, when that is set
 #   sys_app [args…]                start kadrix in the background (pid in SYS_APP_PID)
-#   sys_stop_app                   ask kadrix to quit, kill it if it lingers
+#   sys_stop_app                   ask kadrix to quit; one that has not ended in
+#                                  SYS_STOP_SECONDS (default 5) fails the test with a
+#                                  HANG: line and its threads' backtraces, and is killed
+#   sys_kill_app                   kill kadrix at once (SIGKILL), as a test of a hard end
 #   sys_reap_app                   wait for kadrix to end; a crash fails the test
 #                                  (at its end: every kadrix it started is checked)
+#   SYS_EXPECT_DECODER_CRASH=1     a decoder that dies on the test's file is expected:
+#                                  otherwise kadrix's "decoder crashed:" line fails the test
 #   sys_check_end PID STATUS       the same for a kadrix the test waited for itself
 #   sys_wait_for CMD… [--timeout S]  retry a command until it succeeds
 #   sys_wait_window NAME           wait for a window whose name matches
+#   sys_focus WINDOW [WHAT]        give WINDOW the keyboard; fails when it never gets it
 #   sys_key KEYS… / sys_type TEXT / sys_click X Y [BUTTON] / sys_drag X1 Y1 X2 Y2
 #   sys_clip_text / sys_clip_png FILE / sys_clip_types
 #   sys_screenshot FILE            the whole root window as PNG
@@ -36,33 +42,61 @@ fail() {
 }
 expect_eq() { [ "$1" == "$2" ] || fail "${3:-values differ}: expected '$2', got '$1'"; }
 
-# A program of ours that dies by a signal no one sent it has crashed: the
-# test fails for it whatever else it saw, and says so with a CRASH: line,
-# which scripts/test never runs a second time.
+# A program of ours that dies by a signal no one sent it has crashed, and one
+# that does not end when asked hangs: the test fails for it whatever else it
+# saw, and says so with a CRASH: or HANG: line, which scripts/test never runs
+# a second time.
 _sys_crashes=""
 _sys_crash() {
   echo "CRASH: $*" >&2
   _sys_crashes+="$*; "
 }
-# kadrix PID ended with STATUS (as wait gives it).
+# The kadrix processes the harness killed itself (sys_stop_app, sys_kill_app).
+_sys_killed=" "
+# kadrix PID ended with STATUS (as wait gives it). Besides the faults of the
+# program itself, a write to a closed pipe, a CPU or file size limit and a
+# SIGKILL from elsewhere (the kernel's out-of-memory killer) are crashes.
 sys_check_end() {
   local sig=$(($2 - 128))
   case $sig in
-    4 | 5 | 6 | 7 | 8 | 11 | 31) _sys_crash "kadrix (pid $1) died by signal SIG$(kill -l $sig)" ;;
+    4 | 5 | 6 | 7 | 8 | 11 | 13 | 24 | 25 | 31) _sys_crash "kadrix (pid $1) died by signal SIG$(kill -l $sig)" ;;
+    9) [[ "$_sys_killed" == *" $1 "* ]] || _sys_crash "kadrix (pid $1) was killed (SIGKILL) by someone other than the test" ;;
   esac
 }
-# The screenshot tool kadrix starts: kadrix logs how a failed one ended.
+# The programs kadrix starts: kadrix logs how a failed screenshot tool ended,
+# and each decoder that died by a signal other than its own limits.
 _sys_check_log() {
   [ -f "${SYS_TMP:-}/kadrix.log" ] || return 0
   local line
-  line=$(grep -m1 -E 'ended by signal (Segmentation|Aborted|Bus error|Floating point|Illegal instruction|Trace|Bad system call)' \
-    "$SYS_TMP/kadrix.log") || return 0
-  _sys_crash "a program kadrix started: $line"
+  if line=$(grep -m1 -E 'ended by signal (Segmentation|Aborted|Bus error|Floating point|Illegal instruction|Trace|Bad system call|Broken pipe|CPU time|File size)' \
+    "$SYS_TMP/kadrix.log"); then
+    _sys_crash "a program kadrix started: $line"
+  fi
+  if [ "${SYS_EXPECT_DECODER_CRASH:-0}" != 1 ] && line=$(grep -m1 'decoder crashed:' "$SYS_TMP/kadrix.log"); then
+    _sys_crash "$line"
+  fi
+  return 0
 }
 _sys_crash_verdict() {
   [ -z "$_sys_crashes" ] && return 0
-  echo "FAIL: a program died by a signal: $_sys_crashes" >&2
+  echo "FAIL: a program crashed or hung: $_sys_crashes" >&2
   exit 1
+}
+# What a kadrix that does not end is doing: each thread's stack, when gdb is there.
+_sys_hang() {
+  local pid=$1 why=$2
+  echo "HANG: kadrix (pid $pid) $why; its threads:" >&2
+  if command -v gdb >/dev/null; then
+    local out stacks
+    out=$(timeout 60 gdb -p "$pid" -batch -nx -ex 'set print thread-events off' -ex 'thread apply all bt' 2>&1)
+    stacks=$(grep -E '^(Thread|#)' <<<"$out" || true)
+    [ -n "$stacks" ] || stacks="(gdb could not read them: $(grep -m1 -i -E 'error|denied|not permitted' <<<"$out"))"
+    sed 's/^/HANG:   /' <<<"$stacks" >&2
+  else
+    echo "HANG:   (no gdb to show them)" >&2
+    tr '\0' ' ' <"/proc/$pid/cmdline" 2>/dev/null | sed 's/^/HANG:   /' >&2 || true
+  fi
+  _sys_crashes+="kadrix (pid $pid) $why; "
 }
 # Waits for kadrix (started by sys_app) to end and checks how it ended.
 sys_reap_app() {
@@ -160,12 +194,23 @@ sys_app() {
 sys_stop_app() {
   [ -n "$SYS_APP_PID" ] || return 0
   kill -TERM "$SYS_APP_PID" 2>/dev/null || true
-  local i
-  for i in $(seq 1 50); do
+  local i limit=${SYS_STOP_SECONDS:-5} state
+  for i in $(seq 1 $((limit * 10))); do
     kill -0 "$SYS_APP_PID" 2>/dev/null || break
     sleep 0.1
   done
-  kill -KILL "$SYS_APP_PID" 2>/dev/null || true
+  # Still there, and not only waiting to be reaped (a zombie has ended).
+  state=$(ps -o stat= -p "$SYS_APP_PID" || true)
+  if [ -n "$state" ] && [[ "$state" != *Z* ]]; then
+    _sys_hang "$SYS_APP_PID" "had not ended $limit s after SIGTERM"
+    _sys_killed+="$SYS_APP_PID "
+    kill -KILL "$SYS_APP_PID" 2>/dev/null || true
+  fi
+  sys_reap_app
+}
+sys_kill_app() {
+  _sys_killed+="$SYS_APP_PID "
+  kill -KILL "$SYS_APP_PID"
   sys_reap_app
 }
 
@@ -199,6 +244,20 @@ xdotool() {
 }
 sys_wait_window() { sys_wait_for xdotool search --name "$1" --timeout "${2:-10}"; }
 sys_key() { xdotool key --clearmodifiers "$@"; }
+# Keys go to the window that has the input focus when the server gets them:
+# a window manager that has not yet acted on an activation leaves them to the
+# window before. WINDOW is asked for the focus until it has it.
+_sys_has_focus() { [ "$(command xdotool getwindowfocus 2>/dev/null)" == "$1" ]; }
+sys_focus() {
+  local win=$1 i what=${2:-}
+  [ -n "$win" ] || fail "${what:-the window} is not there to take the keyboard"
+  [ -n "$what" ] || what="the window \"$(xdotool getwindowname "$win" 2>/dev/null)\""
+  for i in 1 2 3; do
+    xdotool windowactivate "$win" 2>/dev/null || true
+    sys_wait_for --timeout 3 _sys_has_focus "$win" && return 0
+  done
+  fail "$what never got the keyboard focus (it stayed with \"$(xdotool getwindowfocus getwindowname 2>&1)\")"
+}
 sys_type() { xdotool type --delay 20 "$1"; }
 sys_click() { xdotool mousemove "$1" "$2" click "${3:-1}"; }
 # Puts TEXT into the name field of the file dialog titled TITLE and accepts it.
@@ -406,7 +465,12 @@ sys_editor_box() {
   BX=$((X + ${BX#+})) BY=$((Y + top + ${BY#+}))
   [ "$BW" -gt 200 ] && [ "$BH" -gt 100 ] || fail "the capture does not show in the editor (${BW}x$BH)"
 }
-sys_active_is() { [ "$(xdotool getactivewindow getwindowname 2>/dev/null)" == "$1" ]; }
+# The active window is named NAME and has the keyboard.
+sys_active_is() {
+  local win
+  win=$(xdotool getactivewindow 2>/dev/null) && _sys_has_focus "$win" &&
+    [ "$(xdotool getwindowname "$win" 2>/dev/null)" == "$1" ]
+}
 sys_wait_editor() {
   sys_wait_for --timeout "${1:-10}" sys_active_is Kadrix \
     || { tail -20 "$SYS_TMP/kadrix.log"; sys_screenshot "${KADRIX_SHOT_DIR:-$SYS_TMP}/editor-missing.png"

@@ -22,7 +22,7 @@ run_scale() {
   sys_wait_for --timeout 15 grep -q '^core: loadImage 640x360' "$host_log" || fail "the editor never loaded the picture"
   sleep 1
   win=$(xdotool search --name '^Kadrix$' | head -1)
-  xdotool windowactivate --sync "$win" 2>/dev/null || true
+  sys_focus "$win"
 
   # The picture's place on the screen: the bounding box of its blue.
   snap start

@@ -34,7 +34,7 @@ sys_keep_shot "$SYS_TMP/above.png" "pin_above.png"
 expect_eq "$(sys_pixel "$SYS_TMP/above.png" "$cx" "$cy")" "$(sys_pixel "$SYS_TMP/above.png" $((cx - 1)) "$cy")" \
   "the pin's top-left corner"
 
-xdotool windowactivate --sync "$pin" 2>/dev/null || true
+sys_focus "$pin"
 sleep 0.3
 sys_key equal
 sys_wait_for --timeout 5 bash -c "[ \"\$(xwininfo -id $pin | awk '/^ *Width:/ {print \$2}')\" -gt $w0 ]" \

@@ -110,7 +110,7 @@ pin_road() {
   near "$(probe)" "$mix" || fail "the half-transparent pin does not show the window through ($(probe))"
   sys_keep_shot "$SYS_TMP/probe.png" "pin_transparent_$1.png"
 
-  xdotool windowactivate --sync "$pin" 2>/dev/null || true
+  sys_focus "$pin"
   sys_key 0
   sleep 0.5
   near "$(probe)" "$desk" || fail "\"0\" did not make the pin opaque again ($(probe))"
@@ -125,7 +125,7 @@ pin_road() {
   sys_clip_png "$SYS_TMP/clip.png"
   expect_eq "$(identify -format '%wx%h' "$SYS_TMP/clip.png")" "1920x1080" "the size of the copied pin"
 
-  xdotool windowactivate --sync "$pin" 2>/dev/null || true
+  sys_focus "$pin"
   sys_key ctrl+w
   sys_wait_for --timeout 5 bash -c "! xdotool search --onlyvisible --name '^Kadrix Pin$'" \
     || fail "Ctrl+W did not close the pin"

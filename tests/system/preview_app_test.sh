@@ -30,7 +30,7 @@ sys_expect_floating "$thumb" "the thumbnail"
 sys_screenshot "$SYS_TMP/thumb.png"
 sys_keep_shot "$SYS_TMP/thumb.png" "preview_thumb.png"
 
-xdotool windowactivate --sync "$thumb" 2>/dev/null || true
+sys_focus "$thumb"
 sys_key ctrl+c
 sys_wait_for --timeout 5 bash -c "xclip -selection clipboard -o -t TARGETS 2>/dev/null | grep -qx image/png" \
   || fail "Ctrl+C in the thumbnail copied nothing"
@@ -50,13 +50,13 @@ ty=$(xwininfo -id "$thumb" | awk '/Absolute upper-left Y/ {print $4}')
 tw=$(xwininfo -id "$thumb" | awk '/^ *Width:/ {print $2}')
 th=$(xwininfo -id "$thumb" | awk '/^ *Height:/ {print $2}')
 expect_eq "$((tx + tw)),$((ty + th))" "500,400" "thumbnail's bottom-right corner at the pointer"
-xdotool windowactivate --sync "$(thumb_shown | head -1)" 2>/dev/null || true
+sys_focus "$(thumb_shown | head -1)"
 sys_key Escape
 sys_wait_for --timeout 5 bash -c "! xdotool search --onlyvisible --name '^Kadrix Preview$'" || fail "Escape left the thumbnail open"
 
 grab_area
 sys_wait_for --timeout 10 thumb_shown || fail "no thumbnail for the third capture"
-xdotool windowactivate --sync "$(thumb_shown | head -1)" 2>/dev/null || true
+sys_focus "$(thumb_shown | head -1)"
 sys_key Return
 sys_wait_for --timeout 10 xdotool search --onlyvisible --name '^Kadrix$' || fail "Return did not open the editor"
 echo "preview app test: thumbnail at the pointer, copied, dismissed and opened in the editor"

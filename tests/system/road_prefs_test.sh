@@ -43,7 +43,7 @@ road() {
   sys_key ctrl+shift+5
   sleep 0.5
   [ -z "${KADRIX_SHOT_DIR:-}" ] || sys_screenshot "$KADRIX_SHOT_DIR/road_prefs_$s.png"
-  xdotool windowactivate --sync "$win" 2>/dev/null || true
+  sys_focus "$win"
   sys_key alt+F4
   sys_wait_for --timeout 5 bash -c "! xdotool search --onlyvisible --name 'Kadrix Settings'" || fail "the settings window did not close"
 

@@ -30,7 +30,7 @@ road() {
     # shellcheck disable=SC2086
     [ "$(sys_pixel "$SYS_TMP/thumb.png" $corner)" != "0,0,0" ] || fail "scale $s: the thumbnail's corner at $corner is black"
   done
-  xdotool windowactivate --sync "$(shown '^Kadrix Preview$')" 2>/dev/null || true
+  sys_focus "$(shown '^Kadrix Preview$')"
   sys_key ctrl+p
   sys_wait_for --timeout 10 shown '^Kadrix Pin$' || fail "Ctrl+P in the thumbnail made no pin"
   sys_wait_for --timeout 5 bash -c "! xdotool search --onlyvisible --name '^Kadrix Preview$'" || fail "the thumbnail stayed after pinning"
@@ -39,7 +39,7 @@ road() {
   sleep 0.5
   sys_geom "$pin"
   w0=$WIDTH
-  xdotool windowactivate --sync "$pin" 2>/dev/null || true
+  sys_focus "$pin"
   sys_key equal
   sys_wait_for --timeout 5 bash -c "[ \$(xwininfo -id $pin | awk '/^ *Width:/ {print \$2}') -gt $w0 ]" || fail "'=' did not zoom the pin"
   sleep 0.3
@@ -72,11 +72,11 @@ road() {
 
   # A window capture in each shadow mode.
   local mode
-  xdotool search --name '^Target$' windowactivate --sync
+  sys_focus "$(xdotool search --name '^Target$' | head -1)"
   for mode in transparent trimmed wallpaper solid; do
     sys_start "\"windowShadow\": \"$mode\", \"afterGrabCopy\": true, \"afterGrabShow\": false"
     xclip -selection clipboard -i /dev/null
-    xdotool search --name '^Target$' windowactivate --sync
+    sys_focus "$(xdotool search --name '^Target$' | head -1)"
     sys_link 'kadrix://grab/window/active'
     sys_wait_for --timeout 10 clip_has_png || fail "$mode: the window capture copied nothing"
     sys_clip_png "$SYS_TMP/window-$mode.png"

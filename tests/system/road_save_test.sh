@@ -116,8 +116,7 @@ road() {
   before=$(ls "$folder" | grep '^SCR-' | sort)
   sys_key ctrl+shift+1
   sleep 0.15
-  kill -KILL "$SYS_APP_PID"
-  sys_reap_app
+  sys_kill_app
   sys_app
   sys_wait_for --timeout 15 sys_log_has 'AppLogic initialized' || fail "kadrix did not start after kill -9"
   sleep 1
@@ -125,8 +124,7 @@ road() {
   sys_wait_for --timeout 15 bash -c "[ \$(ls '$folder' | grep -c '^SCR-') -gt $(echo "$before" | wc -l) ]" \
     || fail "no save after kill -9"
   sleep 0.3
-  kill -KILL "$SYS_APP_PID"
-  sys_reap_app
+  sys_kill_app
   local f
   for f in $before; do
     [ -f "$folder/$f" ] || fail "$f was lost to kill -9"

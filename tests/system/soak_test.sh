@@ -76,7 +76,7 @@ for i in $(seq 1 "$actions"); do
   if [ $((i % 50)) -eq 0 ]; then
     alive "after $i editor actions"
     # Whatever a stray click opened, the editor has the keyboard again.
-    sys_active_is Kadrix || { sys_key Escape; xdotool windowactivate --sync "$(xdotool search --onlyvisible --name '^Kadrix$' | head -1)" 2>/dev/null || true; }
+    sys_active_is Kadrix || { sys_key Escape; sys_focus "$(xdotool search --onlyvisible --name '^Kadrix$' | head -1)"; }
   fi
 done
 action_ms=$(($(now_ms) - start))
@@ -93,7 +93,7 @@ for i in $(seq 1 "$pins"); do
   sys_link 'kadrix://grab/fullscreen?then=pin'
   sys_wait_for --timeout 10 xdotool search --onlyvisible --name '^Kadrix Pin$' || { alive "at pin $i"; fail "pin $i did not open"; }
   pin=$(xdotool search --onlyvisible --name '^Kadrix Pin$' | head -1)
-  xdotool windowactivate --sync "$pin" 2>/dev/null || true
+  sys_focus "$pin"
   sys_key ctrl+w
   sys_wait_for --timeout 5 bash -c "! xdotool search --onlyvisible --name '^Kadrix Pin$'" || fail "pin $i did not close"
 done

@@ -316,7 +316,11 @@ std::unique_ptr<FrozenArea> FrozenArea::take(const Rect& rect) {
         return nullptr;
     }
     copyPixels(*c, c->root(), want.x, want.y, area->pixmap_, want.w, want.h);
-    xcb_flush(c->conn());
+    // The area is the screen as it is now, so the copy is done before we
+    // return, not merely sent: the server may carry out another client's
+    // later drawing (the toolkit's own repaint) before a request of ours it
+    // has not read yet. A round trip waits for it.
+    free(xcb_get_input_focus_reply(c->conn(), xcb_get_input_focus(c->conn()), nullptr));
     return area;
 }
 

@@ -53,10 +53,11 @@ void checkWithTheLibrariesHidden() {
 
         // Sealing cannot work without libcrypto; it fails and says so by its
         // result alone, as digests (by another library) still work.
-        const Bytes key(32, 7);
+        const crypto::Bytes key(32, 7);
         const std::string plain = "a line of the library";
-        EXPECT_FALSE(seal(key, std::span(reinterpret_cast<const uint8_t*>(plain.data()), plain.size())));
-        EXPECT_EQ(toHex(sha256("abc")).substr(0, 8), "ba7816bf");
+        EXPECT_FALSE(
+            crypto::seal(key, std::span(reinterpret_cast<const uint8_t*>(plain.data()), plain.size())));
+        EXPECT_EQ(crypto::toHex(crypto::sha256("abc")).substr(0, 8), "ba7816bf");
     }
 }
 

@@ -4,6 +4,7 @@
 // On the offscreen platform of the unit-test run these skip. They drive the
 // pointer and keyboard with xdotool, read the screen with ImageMagick's
 // import and the clipboard with xclip.
+#include <dlfcn.h>
 #include <gtest/gtest.h>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -20,9 +21,11 @@
 #include <QStandardPaths>
 #include <QTimer>
 #include <QWindow>
+#include <atomic>
 #include <chrono>
 #include <cstdlib>
 #include <functional>
+#include <thread>
 
 #include "kit/base/Displays.h"
 #include "kit/desktop/EventMonitor.h"
@@ -549,4 +552,73 @@ TEST(KitLive, AFrozenAreaKeepsTheScreenAsItWasAndShowsItDimmedAtOnce) {
     EXPECT_NEAR(dimmed.blue(), 155, 1);
     const QColor root = at(then, 10, 10);
     EXPECT_NEAR(shot.pixelColor(260, 260).green(), root.green() * 155 / 255, 1);
+}
+
+// Runs once, the next time kit queues a copy between drawables, right after
+// it: a test holds the server there for another client.
+std::function<void()> afterCopyQueued;
+
+extern "C" xcb_void_cookie_t xcb_copy_area(xcb_connection_t* c, xcb_drawable_t from, xcb_drawable_t to,
+                                           xcb_gcontext_t gc, int16_t fromX, int16_t fromY, int16_t toX,
+                                           int16_t toY, uint16_t width, uint16_t height) {
+    using Copy = xcb_void_cookie_t (*)(xcb_connection_t*, xcb_drawable_t, xcb_drawable_t, xcb_gcontext_t,
+                                       int16_t, int16_t, int16_t, int16_t, uint16_t, uint16_t);
+    static const auto copy = reinterpret_cast<Copy>(dlsym(RTLD_NEXT, "xcb_copy_area"));
+    const xcb_void_cookie_t queued = copy(c, from, to, gc, fromX, fromY, toX, toY, width, height);
+    if (auto then = std::exchange(afterCopyQueued, nullptr)) then();
+    return queued;
+}
+
+// What other clients draw once take() has returned is not in the frozen area,
+// even when the server carries out their drawing before a copy of ours it
+// has not read yet (a busy server may): here another client holds the server
+// from the moment the copy is queued, and draws as soon as take() returns.
+TEST(KitLive, AFrozenAreaIsTheScreenAsItWasWhenTakenWhateverOthersDrawNext) {
+    using namespace std::chrono_literals;
+    REQUIRE_X11();
+    Window shown(contentAt(300, 300, 200, 100), WindowStyle::Borderless);
+    shown.contentView()->layer()->setBackgroundColor(Color::rgb(0, 255, 255));
+    shown.orderFront();
+    screenshotWhen([](const QImage& i) { return i.pixelColor(400, 350) == QColor(0, 255, 255); });
+
+    xcb_connection_t* other = xcb_connect(nullptr, nullptr);
+    ASSERT_FALSE(xcb_connection_has_error(other));
+    const xcb_window_t root = xcb_setup_roots_iterator(xcb_get_setup(other)).data->root;
+    const xcb_gcontext_t yellow = xcb_generate_id(other);
+    const uint32_t values[] = {0xffff00, XCB_SUBWINDOW_MODE_INCLUDE_INFERIORS};
+    xcb_create_gc(other, yellow, root, XCB_GC_FOREGROUND | XCB_GC_SUBWINDOW_MODE, values);
+    auto roundTrip = [other] { free(xcb_get_input_focus_reply(other, xcb_get_input_focus(other), nullptr)); };
+    roundTrip();
+
+    std::atomic<bool> taken = false;
+    std::thread drawer;
+    afterCopyQueued = [&] {
+        xcb_grab_server(other);
+        roundTrip();
+        drawer = std::thread([&] {
+            // A take() that waits for its copy waits for the server: it is let go after a second.
+            const auto until = std::chrono::steady_clock::now() + 1s;
+            while (!taken && std::chrono::steady_clock::now() < until) std::this_thread::sleep_for(5ms);
+            if (!taken) {
+                xcb_ungrab_server(other);
+                roundTrip();
+                while (!taken) std::this_thread::sleep_for(5ms);
+            }
+            const xcb_rectangle_t over = {390, 340, 20, 20};
+            xcb_poly_fill_rectangle(other, root, yellow, 1, &over);
+            xcb_ungrab_server(other);
+            roundTrip();
+        });
+    };
+    auto frozen = FrozenArea::take(Rect(250, 250, 300, 200));
+    taken = true;
+    if (drawer.joinable()) drawer.join();
+    afterCopyQueued = nullptr;
+    xcb_disconnect(other);
+    ASSERT_TRUE(frozen);
+    const Image then = frozen->image();
+    ASSERT_EQ(then.width(), 300);
+    const uint8_t* p = then.row(100) + 150 * 4;
+    EXPECT_EQ(QColor(p[2], p[1], p[0]), QColor(0, 255, 255))
+        << "the frozen area holds what was drawn after it";
 }

@@ -1,0 +1,147 @@
+#!/usr/bin/env bash
+# The test run's own checks and the system tests' harness, each run on a
+# small planted tree, a made-up program or made-up ctest output. Each row of
+# the table names a case and whether the check must pass or fail on it: a
+# check that passes what it exists to stop is caught here, and so is one
+# that fails on a clean tree.
+set -uo pipefail
+src=$(cd "$(dirname "${BASH_SOURCE[0]}")/../.." && pwd)
+scratch=$(mktemp -d)
+trap 'rm -rf "$scratch"' EXIT
+export TMPDIR=$scratch
+
+# ---- check-layers on a tree of its own: the script beside a src/ of a few headers ----
+layers() {
+  local t=$scratch/layers.$1 line
+  mkdir -p "$t/scripts"
+  cp "$src/scripts/check-layers" "$t/scripts/"
+  put() { mkdir -p "$(dirname "$t/src/$1")" && printf '%s\n' "${@:2}" >>"$t/src/$1"; }
+  put kit/base/Bytes.h '#pragma once'
+  put kit/desktop/x11/Connection.h '#include "kit/base/Bytes.h"'
+  put kit/desktop/Grab.h '#include "x11/Connection.h"'
+  put kit/ui/View.h '#include "../desktop/Grab.h"'
+  put objects/Obj.h '#include "kit/ui/View.h"'
+  put controls/Ctrl.h '#include <kit/ui/View.h>'
+  shift
+  for line in "$@"; do put ${line%%:*} "${line#*:}"; done
+  python3 "$t/scripts/check-layers"
+}
+layers_clean() { layers clean; }
+layers_one_floor() { layers one-floor 'objects/Obj.h:#include "controls/Ctrl.h"'; }
+layers_x11_up() { layers x11-up 'kit/desktop/x11/Connection.h:#include "kit/desktop/Grab.h"'; }
+layers_beside_up() { layers beside-up 'kit/base/Bytes.h:#include "../ui/View.h"'; }
+
+# ---- check-machine on a home of its own ----
+machine() {
+  local home=$scratch/home.$1
+  mkdir -p "$home/.cache"
+  (
+    unset XDG_CONFIG_HOME XDG_DATA_HOME XDG_CACHE_HOME
+    export HOME=$home
+    "$src/scripts/check-machine" snapshot "$scratch/machine.$1" &&
+      eval "$2" && "$src/scripts/check-machine" compare "$scratch/machine.$1"
+  )
+}
+machine_elsewhere() { machine elsewhere 'echo ls >"$HOME/.history"'; }
+machine_thumbnail() { machine thumbnail 'mkdir -p "$HOME/.cache/thumbnails/normal" && echo png >"$HOME/.cache/thumbnails/normal/a.png"'; }
+
+# ---- how scripts/test runs a phase, on a test folder of one test labelled system ----
+source "$src/scripts/lib/ctest-phase.sh"
+phase() {
+  local t=$scratch/ctest.$1
+  mkdir -p "$t"
+  printf 'add_test(t "/bin/true")\nset_tests_properties(t PROPERTIES LABELS "system")\n' >"$t/CTestTestfile.cmake"
+  counted_ctest "a phase" "$t/log" ctest --test-dir "$t" -L "$1"
+}
+phase_labelled() { phase system; }
+phase_no_test() { phase unit; }
+# Whether a first failure whose test logged LINE gets a second run.
+second_run() { printf '%s\n' "$1" >"$scratch/last.log" && ! no_second_run "$scratch/last.log"; }
+second_run_failure() { second_run "FAIL: the dialog did not take the keyboard"; }
+second_run_exception() { second_run " 4/60 Test  #4: test_kit_1 .......***Exception: SegFault  3.10 sec"; }
+second_run_crash_line() { second_run "CRASH: kadrix (pid 12) died by signal SIGABRT"; }
+second_run_timeout() { second_run "12/44 Test #12: system_tray_test .....***Timeout 150.02 sec"; }
+second_run_hang() { second_run "HANG: kadrix (pid 12) had not ended 5 s after SIGTERM; its threads:"; }
+
+# ---- the harness with a made-up kadrix: how it ends, and what it logs ----
+harness() {
+  local bin=$scratch/bin.$1
+  mkdir -p "$bin"
+  printf '#!/usr/bin/env bash\n%s\n' "$2" >"$bin/kadrix"
+  chmod +x "$bin/kadrix"
+  (
+    KADRIX_BIN_DIR=$bin SYS_STOP_SECONDS=1
+    source "$src/tests/system/harness.sh"
+    SYS_TMP=$bin
+    sys_app
+    eval "$3"
+    _sys_check_log
+    _sys_crash_verdict
+  )
+}
+harness_ends_on_term() { harness term 'exec sleep 30' sys_stop_app; }
+harness_ignores_term() { harness ignore "trap '' TERM; echo started; while :; do sleep 0.1; done" \
+  'sys_wait_for grep -q started "$SYS_TMP/kadrix.log"; sys_stop_app'; }
+harness_killed_by_test() { harness kill 'exec sleep 30' sys_kill_app; }
+harness_killed_by_other() { harness other 'kill -KILL $$' sys_reap_app; }
+harness_broken_pipe() { harness pipe 'kill -PIPE $$' sys_reap_app; }
+harness_cpu_limit() { harness cpu 'kill -XCPU $$' sys_reap_app; }
+harness_decoder_crash() { harness decoder 'echo "decoder crashed: SIGSEGV on /tmp/a.png"' sys_reap_app; }
+harness_decoder_crash_expected() { SYS_EXPECT_DECODER_CRASH=1 harness_decoder_crash; }
+
+# ---- unit-seeds on a test folder of one made-up test program ----
+seeds() {
+  local t=$scratch/seeds.$1
+  mkdir -p "$t"
+  printf '#!/usr/bin/env bash\n%s\n' "$2" >"$t/program"
+  chmod +x "$t/program"
+  printf 'add_test(p "%s")\nset_tests_properties(p PROPERTIES LABELS "unit")\n' "$t/program" >"$t/CTestTestfile.cmake"
+  "$src/scripts/unit-seeds" -b "$t" -n 2 -j 1 -t 20
+}
+# The program writes gtest's report where it is told to, and passes.
+passes='for a; do case $a in --gtest_output=json:*) echo "{\"testsuites\": []}" >"${a#*json:}" ;; esac; done'
+seeds_passing() { seeds passing "$passes"; }
+# With the second seed, the program ends the shell that runs it: that run
+# never writes its result.
+seeds_no_result() { seeds no-result '[ "$GTEST_RANDOM_SEED" = 2 ] && kill -KILL "$(ps -o ppid= -p $PPID)"; '"$passes"; }
+
+cases=(
+  "pass layers_clean"
+  "fail layers_one_floor"
+  "fail layers_x11_up"
+  "fail layers_beside_up"
+  "pass machine_elsewhere"
+  "fail machine_thumbnail"
+  "pass phase_labelled"
+  "fail phase_no_test"
+  "pass second_run_failure"
+  "fail second_run_exception"
+  "fail second_run_crash_line"
+  "fail second_run_timeout"
+  "fail second_run_hang"
+  "pass harness_ends_on_term"
+  "fail harness_ignores_term"
+  "pass harness_killed_by_test"
+  "fail harness_killed_by_other"
+  "fail harness_broken_pipe"
+  "fail harness_cpu_limit"
+  "fail harness_decoder_crash"
+  "pass harness_decoder_crash_expected"
+  "pass seeds_passing"
+  "fail seeds_no_result"
+)
+wrong=0
+for row in "${cases[@]}"; do
+  read -r want name <<<"$row"
+  got=pass
+  "$name" >"$scratch/out" 2>&1 || got=fail
+  if [ "$got" == "$want" ]; then
+    echo "ok    $name ($got)"
+  else
+    echo "WRONG $name: should $want, did $got; its output:"
+    sed 's/^/      /' "$scratch/out" | tail -30
+    wrong=$((wrong + 1))
+  fi
+done
+[ "$wrong" = 0 ] || { echo "checks test: $wrong of ${#cases[@]} cases wrong"; exit 1; }
+echo "checks test: all ${#cases[@]} cases as they should be"
