@@ -1,6 +1,7 @@
 #include "kit/image/DecoderAnswer.h"
 
 #include <cstdio>
+#include <cstdlib>
 #include <cstring>
 #include <optional>
 #include <vector>
@@ -56,10 +57,20 @@ std::optional<std::vector<long long>> numbers(std::string_view rest, size_t coun
 std::string refusalCode(const std::string& sentence) {
     for (const Reason& r : kPlain)
         if (sentence == *r.sentence) return std::string(r.word);
-    long long w = 0, h = 0;
-    if (std::sscanf(sentence.c_str(), "The image is too large to open: %lld × %lld", &w, &h) == 2 &&
-        sentence == tooLarge(w, h))
-        return "too-large " + std::to_string(w) + " " + std::to_string(h);
+    // Read by hand: the C library's scanf reads a format's "×" as a character
+    // of the locale, and in the "C" locale it is none.
+    static constexpr std::string_view kPrefix = "The image is too large to open: ", kBy = " × ";
+    if (sentence.starts_with(kPrefix)) {
+        const char* at = sentence.c_str() + kPrefix.size();
+        char* end = nullptr;
+        const long long w = std::strtoll(at, &end, 10);
+        if (end != at && std::string_view(end).starts_with(kBy)) {
+            at = end + kBy.size();
+            const long long h = std::strtoll(at, &end, 10);
+            if (end != at && sentence == tooLarge(w, h))
+                return "too-large " + std::to_string(w) + " " + std::to_string(h);
+        }
+    }
     return "failed";
 }
 
