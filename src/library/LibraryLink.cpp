@@ -52,6 +52,11 @@ LibraryLink& LibraryLink::shared() {
     return link;
 }
 
+size_t LibraryLink::indexingSaves() const {
+    std::lock_guard<std::mutex> g(owedLock_);
+    return owed_.size();
+}
+
 std::shared_ptr<ScreenLib> LibraryLink::library() const {
     std::lock_guard<std::mutex> g(lock_);
     return lib_;

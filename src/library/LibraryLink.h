@@ -38,6 +38,8 @@ public:
     // not ended gets its line now, with the facts of its capture but without
     // the analysis, and whatever the library still owes its file is written.
     void finishWrites();
+    // Saves handed over whose indexing has not ended yet.
+    size_t indexingSaves() const;
 
 private:
     // A save is owed its line from the hand-over until its indexing ends.
@@ -49,7 +51,7 @@ private:
     mutable std::mutex lock_;
     std::shared_ptr<ScreenLib> lib_;
     std::atomic<int> savesInFlight_{0};
-    std::mutex owedLock_;
+    mutable std::mutex owedLock_;
     std::vector<std::pair<std::string, std::map<std::string, std::string>>> owed_;  // under owedLock_
 };
 

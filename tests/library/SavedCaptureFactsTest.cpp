@@ -143,6 +143,10 @@ TEST_F(SavedCaptureFacts, ASaveJustBeforeTheEndHasItsLineThoughItsAnalysisHadNot
 
     library::ScreenLib reader(folder);
     reader.loadNow();
+    // The analyses still under way end (at the decoder's deadline) before
+    // the next test changes what they read.
+    EXPECT_TRUE(
+        kit::runMainLoopUntil([] { return library::LibraryLink::shared().indexingSaves() == 0; }, 30));
     kit::ImageIO::setDecoderProgram("");
     kit::files::remove(slow);
     const auto all = reader.snapshot();

@@ -185,6 +185,8 @@ bool awaitReply(int fd, std::chrono::milliseconds timeout, std::string& reply, b
         });
         QTimer deadline;
         deadline.setSingleShot(true);
+        // A coarse timer may fire early; the deadline is one callers share.
+        deadline.setTimerType(Qt::PreciseTimer);
         QObject::connect(&deadline, &QTimer::timeout, &loop, &QEventLoop::quit);
         WayOutWatch watch([&] {
             cancelled = true;
@@ -369,7 +371,7 @@ std::optional<Decoded> decodeElsewhere(int input, const std::string& what, doubl
     // counts time spent waiting for the disk.
     auto wall = std::chrono::milliseconds(limits.cpuSeconds * 1500 + 1000);
     if (until != Clock::time_point::max())
-        wall = std::clamp(std::chrono::duration_cast<std::chrono::milliseconds>(until - Clock::now()),
+        wall = std::clamp(std::chrono::ceil<std::chrono::milliseconds>(until - Clock::now()),
                           std::chrono::milliseconds(0), wall);
     bool cancelled = false;
     const bool whole = awaitReply(replyEnd.fd, wall, reply, cancelled);
