@@ -13,8 +13,8 @@ xsetroot -solid '#2e7d4f'
 hint_window() {
   local w
   for w in $(xdotool search --onlyvisible --classname '^kadrix$' 2>/dev/null); do
-    xwininfo -id "$w" 2>/dev/null | grep -q 'Override Redirect State: yes' || continue
-    xwininfo -tree -id "$w" 2>/dev/null | grep -q 'Parent window id: .*(the root window)' && { echo "$w"; return 0; }
+    xwininfo -id "$w" 2>/dev/null | grep 'Override Redirect State: yes' >/dev/null || continue
+    xwininfo -tree -id "$w" 2>/dev/null | grep 'Parent window id: .*(the root window)' >/dev/null && { echo "$w"; return 0; }
   done
   return 1
 }

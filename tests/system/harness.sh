@@ -451,7 +451,7 @@ sys_expect_floating() {
   props=$(xprop -id "$1" _NET_WM_STATE _NET_WM_DESKTOP)
   [[ "$props" == *_NET_WM_STATE_ABOVE* && "$props" == *4294967295* ]] \
     || fail "${2:-the window} is not above the others on every desktop: $props"
-  xwininfo -id "$1" -all | grep -q 'Override redirection?: No' || fail "${2:-the window} bypasses the window manager"
+  xwininfo -id "$1" -all | grep 'Override redirection?: No' >/dev/null || fail "${2:-the window} bypasses the window manager"
 }
 # BX BY BW BH: the part of a window of COLOUR that the active editor window
 # shows below its tool bar, from the last snap (at scale SCALE).

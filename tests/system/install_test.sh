@@ -136,7 +136,7 @@ for f in ./usr/bin/kadrix ./usr/bin/kadrix-screencapture ./usr/bin/kadrix-decode
   "./usr/share/metainfo/$(basename "$metainfo")" ./usr/share/icons/hicolor/scalable/apps/kadrix.svg \
   ./usr/share/man/man1/kadrix.1.gz ./usr/share/man/man1/kadrix-screencapture.1.gz ./usr/share/man/man1/kadrix-decode.1.gz \
   ./usr/share/doc/kadrix/copyright ./usr/share/doc/kadrix/changelog.gz; do
-  echo "$listed" | grep -qxF "$f" || fail "the package lacks $f"
+  grep -qxF "$f" <<<"$listed" || fail "the package lacks $f"
 done
 release=$(sed -n 's:.*<release version="\([^"]*\)".*:\1:p' "$metainfo" | head -1)
 expect_eq "$release" "$(dpkg-deb -f "$deb" Version)" "the metainfo's newest release"
