@@ -111,7 +111,7 @@ void compileAndSave(benchmark::State& state, core::SaveFormat format) {
     double size = 0;
     for (auto _ : state) {
         kit::Image flat = b.exporter.compileImage();
-        core::FolderWrite job{flat, b.folder, "bench", false, format, true};
+        core::FolderWrite job{flat, b.folder, "bench", false, format, true, {}};
         core::WriteResult r = b.exporter.writeToFolder(job);
         if (!r)
             state.SkipWithError("save failed");

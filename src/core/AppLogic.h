@@ -154,9 +154,13 @@ public:
     // ---- Capture flow -------------------------------------------------------
     void grabScreenshot(const std::string& mode, const std::optional<std::string>& method = std::nullopt,
                         const std::optional<AfterGrab>& then = std::nullopt);
+    // `turn`, the capture's turn among the new screenshots, is held until
+    // the actions have taken the capture's picture.
     void afterGrab(const kit::Image& image, const std::string& mode, const std::optional<std::string>& method,
-                   const std::optional<AfterGrab>& then);
-    void performAfterGrab(const AfterGrab& actions, const std::string& method);
+                   const std::optional<AfterGrab>& then,
+                   std::shared_ptr<ScreenshotTurns::Replacement> turn = nullptr);
+    void performAfterGrab(const AfterGrab& actions, const std::string& method,
+                          std::shared_ptr<ScreenshotTurns::Replacement> turn = nullptr);
     void grabDelayed(const std::optional<std::string>& method, const std::optional<AfterGrab>& then);
     // The scrolling capture, explained the first time; its image goes
     // through afterGrab as "scrolling".
@@ -253,8 +257,10 @@ public:
 
     // ---- Opening, dropping and pasting images (OpenCommands.cpp) ----------------
     void loadFromClipboard(const std::string& method);
-    // True when the file became the current screenshot; the caller presents the editor.
-    bool openImage(const std::string& file);
+    // False (the user told why) when the file gives no picture. Otherwise
+    // the picture becomes the current screenshot in its turn, now or once
+    // an earlier capture is done, and `shown` then presents the editor.
+    bool openImage(const std::string& file, std::function<void()> shown = {});
     bool droppedImageAt(const std::string& file, double x, double y) override;
     uint64_t additionTurn() override { return turns_.addition(); }
     void addInTurn(uint64_t turn, std::function<void()> add) override {
@@ -349,6 +355,9 @@ private:
     void startUp();
     bool lockOwnedHere() const;
     double captureScale() const;
+    // A scrolling capture's picture lands in its turn and goes through afterGrab.
+    void landCapture(const kit::Image& image, const std::optional<std::string>& method,
+                     const std::optional<AfterGrab>& then);
     bool firstCaptureQuestionDue(const std::string& mode);
     void recordCaptureFacts(const std::string& mode);
     void bringEditorForward();

@@ -44,7 +44,8 @@ void AppLogic::grabScreenshot(const std::string& mode, const std::optional<std::
         return;
     }
     clearScreenForCapture();
-    ScreenshotTurns::Replacement turn(turns_);
+    // The later new screenshots wait for this one and its actions.
+    auto turn = std::make_shared<ScreenshotTurns::Replacement>(turns_, true);
     routes_->resetFacts();
     capturing_ = true;
     struct Done {
@@ -67,11 +68,11 @@ void AppLogic::grabScreenshot(const std::string& mode, const std::optional<std::
         telemetry().oops("grabScreenshot(mode:method:then:)", "Unrecognized capture mode: " + mode);
         return;
     }
-    // A later screenshot came first (the capture's file is read with the
-    // event loop running): in order this one would be gone at once.
-    if (image.isNull() || turn.overtaken()) return;
-    turn.landed();
-    afterGrab(image, mode, method, then);
+    if (image.isNull()) return;
+    turns_.whenInTurn(turn, [this, turn, image, mode, method, then] {
+        turn->landed();
+        afterGrab(image, mode, method, then, turn);
+    });
 }
 
 void AppLogic::grabDelayed(const std::optional<std::string>& method, const std::optional<AfterGrab>& then) {
@@ -109,8 +110,7 @@ void AppLogic::grabScrolling(const kit::Image& image, const std::optional<AfterG
         telemetry().oops("grabScrolling(direction:method:then:)", "Failed to get screenshot image");
         return;
     }
-    ScreenshotTurns::Replacement(turns_).landed();
-    afterGrab(image, "scrolling", std::nullopt, then);
+    landCapture(image, std::nullopt, then);
 }
 
 void AppLogic::grabScrollingManual(const kit::Image& image, const std::optional<std::string>& method,
@@ -119,8 +119,16 @@ void AppLogic::grabScrollingManual(const kit::Image& image, const std::optional<
         telemetry().oops("grabScrollingManual(method:then:)", "Failed to get screenshot image");
         return;
     }
-    ScreenshotTurns::Replacement(turns_).landed();
-    afterGrab(image, "scrolling", method, then);
+    landCapture(image, method, then);
+}
+
+void AppLogic::landCapture(const kit::Image& image, const std::optional<std::string>& method,
+                           const std::optional<AfterGrab>& then) {
+    auto turn = std::make_shared<ScreenshotTurns::Replacement>(turns_, true);
+    turns_.whenInTurn(turn, [this, turn, image, method, then] {
+        turn->landed();
+        afterGrab(image, "scrolling", method, then, turn);
+    });
 }
 
 bool AppLogic::firstCaptureQuestionDue(const std::string& mode) {
@@ -128,16 +136,18 @@ bool AppLogic::firstCaptureQuestionDue(const std::string& mode) {
 }
 
 void AppLogic::afterGrab(const kit::Image& image, const std::string& mode,
-                         const std::optional<std::string>& method, const std::optional<AfterGrab>& then) {
+                         const std::optional<std::string>& method, const std::optional<AfterGrab>& then,
+                         std::shared_ptr<ScreenshotTurns::Replacement> turn) {
     if (!then && firstCaptureQuestionDue(mode)) {
         std::this_thread::sleep_for(std::chrono::milliseconds(30));
         services::confirmOnMain(
             "Show small Preview or open the Editor?",
             "We will remember your choice. You can always change it in preferences Later.", "Open Editor",
-            "Show Preview", [this, image, mode, method, then, alive = std::weak_ptr<int>(life_)](int button) {
+            "Show Preview",
+            [this, image, mode, method, then, turn, alive = std::weak_ptr<int>(life_)](int button) {
                 if (!alive.lock() || (button != 1 && button != 2)) return;
                 settings().setAreaCaptureMode(button == 1 ? "editor" : "preview");
-                afterGrab(image, mode, method, then);
+                afterGrab(image, mode, method, then, turn);
             });
         return;
     }
@@ -158,9 +168,9 @@ void AppLogic::afterGrab(const kit::Image& image, const std::string& mode,
     telemetry().event(event, data);
 
     if (then)
-        performAfterGrab(*then, method.value_or(""));
+        performAfterGrab(*then, method.value_or(""), turn);
     else
-        performAfterGrab(afterGrabFromSettings(mode), "auto");
+        performAfterGrab(afterGrabFromSettings(mode), "auto", turn);
 }
 
 double AppLogic::captureScale() const {
@@ -193,7 +203,8 @@ AppLogic::AfterGrab AppLogic::afterGrabFromSettings(const std::string& mode) {
     return a;
 }
 
-void AppLogic::performAfterGrab(const AfterGrab& actions, const std::string& method) {
+void AppLogic::performAfterGrab(const AfterGrab& actions, const std::string& method,
+                                std::shared_ptr<ScreenshotTurns::Replacement> turn) {
     if (imgSource_.isNull()) return;
     CaptureFacts facts = routes_->facts();
     // The remembered area is this capture's only when it was a selection;
@@ -210,7 +221,8 @@ void AppLogic::performAfterGrab(const AfterGrab& actions, const std::string& met
         // The file's bytes are made during the wait; the save takes them
         // when the picture is still the plain capture.
         exports().exporter.encodeAhead();
-        later(0.1, [this] { saveImage(true, true); });
+        // The capture's turn lasts until then: a later picture lands after the save.
+        later(0.1, [this, turn] { saveImage(true, true); });
     }
     if (actions.pin) {
         // The pin opens where the capture was taken; without an area, in the
@@ -237,7 +249,7 @@ void AppLogic::performAfterGrab(const AfterGrab& actions, const std::string& met
     } else {
         shell().flashSuccessIcon();
     }
-    if (actions.upload) later(0.1, [this, method] { uploadImage(method); });
+    if (actions.upload) later(0.1, [this, method, turn] { uploadImage(method); });
 }
 
 void AppLogic::addCaptureToScreenshot(const std::string& /*method*/) {

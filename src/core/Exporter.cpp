@@ -320,7 +320,10 @@ std::optional<FolderWrite> Exporter::prepareFolderWrite(const std::string& folde
     bool hasAutoName = meta.is_object() && meta.contains("autoName") && meta["autoName"].is_string();
     bool sameFolder = hasAutoName && meta.value("autoFolder", std::string()) == folder;
     bool overwrite = sameFolder && settings_.getBool("autosaveOverwrite", false);
-    return folderJob(image, sameFolder ? meta["autoName"].get<std::string>() : fileName(), folder, overwrite);
+    FolderWrite job =
+        folderJob(image, sameFolder ? meta["autoName"].get<std::string>() : fileName(), folder, overwrite);
+    job.metadata = meta;
+    return job;
 }
 
 FolderWrite Exporter::folderJob(const kit::Image& image, const std::string& name, const std::string& folder,
@@ -453,6 +456,13 @@ WriteResult Exporter::writeToFolder(const FolderWrite& job) const {
 void Exporter::rememberAutoName(const FolderWrite& job, const WriteResult& result) {
     kit::Json meta = host_.metadata();
     if (!meta.is_object()) meta = kit::Json::object();
+    // Another screenshot has landed since: the file's name is none of its
+    // own, and a save of it with overwriting on must not replace that file.
+    const auto facts = [](kit::Json m) {
+        if (m.is_object()) m.erase("autoName"), m.erase("autoFolder");
+        return m;
+    };
+    if (facts(meta) != facts(job.metadata)) return;
     bool had = meta.contains("autoName") && meta.value("autoFolder", std::string()) == job.folder;
     if (had) return;
     if (result.path) {

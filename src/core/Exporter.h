@@ -64,6 +64,9 @@ struct FolderWrite {
     bool overwrite = false;
     SaveFormat format = SaveFormat::Auto;
     bool jpegAllowed = true;
+    // The screenshot's facts as saved: its library line's, whatever the
+    // editor holds by the time the write ends.
+    kit::Json metadata;
 };
 
 class Exporter {

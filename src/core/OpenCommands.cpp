@@ -42,7 +42,7 @@ void AppLogic::setLoadScale() {
 }
 
 void AppLogic::loadFromClipboard(const std::string& method) {
-    ScreenshotTurns::Replacement turn(turns_);
+    auto turn = std::make_shared<ScreenshotTurns::Replacement>(turns_);
     std::string why;
     kit::Image image = clipboardImage_ ? clipboardImage_() : kit::Pasteboard::general().image(&why);
     if (kit::wayOutBegun()) return;  // the picture was given up as Kadrix ends: nothing to tell
@@ -54,19 +54,21 @@ void AppLogic::loadFromClipboard(const std::string& method) {
         telemetry().oops("loadFromClipboard(method:)", "Failed to load image from the clipboard");
         return;
     }
-    // A later screenshot came first: in order this one would be gone at once.
-    if (turn.overtaken()) return;
-    setLoadScale();
-    if (loadImage(image, false)) {
-        metadata_["mode"] = "clipboard";
-        turn.landed();
-    }
-    telemetry().event("loadClipboard", {{"method", method}});
-    yieldFocus();
+    // Dropped when a later screenshot came first: in order this one would
+    // be gone at once.
+    turns_.whenInTurn(turn, [this, turn, image, method] {
+        setLoadScale();
+        if (loadImage(image, false)) {
+            metadata_["mode"] = "clipboard";
+            turn->landed();
+        }
+        telemetry().event("loadClipboard", {{"method", method}});
+        yieldFocus();
+    });
 }
 
-bool AppLogic::openImage(const std::string& file) {
-    ScreenshotTurns::Replacement turn(turns_);
+bool AppLogic::openImage(const std::string& file, std::function<void()> shown) {
+    auto turn = std::make_shared<ScreenshotTurns::Replacement>(turns_);
     std::string why;
     kit::Image image = readImageFile(file, &why);
     if (kit::ImageIO::wasCancelled(why)) return false;
@@ -75,15 +77,18 @@ bool AppLogic::openImage(const std::string& file) {
         tellImageNotOpened(why);
         return false;
     }
-    // Taken, and already replaced by a later screenshot: nothing more to show.
-    if (turn.overtaken()) return true;
-    setLoadScale();
-    if (!loadImage(image, false)) return false;
-    turn.landed();
-    telemetry().event("openImage", {{"width", image.width()}, {"height", image.height()}});
-    metadata_["mode"] = "file";
-    openedURL = file;
-    return true;
+    // Taken; dropped when already replaced by a later screenshot.
+    auto loaded = std::make_shared<bool>(true);
+    turns_.whenInTurn(turn, [this, turn, image, file, loaded, shown = std::move(shown)] {
+        setLoadScale();
+        if (!(*loaded = loadImage(image, false))) return;
+        turn->landed();
+        telemetry().event("openImage", {{"width", image.width()}, {"height", image.height()}});
+        metadata_["mode"] = "file";
+        openedURL = file;
+        if (shown) shown();
+    });
+    return *loaded;
 }
 
 AppLogic::DropZone AppLogic::dropZone(kit::Point p, const services::Rect& canvas,

@@ -165,7 +165,7 @@ void SaveCommands::backgroundSaveProcess(FolderWrite job, bool quiet) {
         WriteResult result = exporter->writeToFolder(job);
         if (result) {
             std::lock_guard<std::mutex> g(writtenLock_);
-            written_.push_back(*result.path);
+            written_.emplace_back(*result.path, job.metadata);
         }
         kit::dispatchMain([this, alive, job, result, quiet] {
             if (!alive.expired()) saveFinished(job, result, quiet);
@@ -177,8 +177,7 @@ void SaveCommands::backgroundSaveProcess(FolderWrite job, bool quiet) {
 void SaveCommands::saveFinished(const FolderWrite& job, const WriteResult& result, bool quiet) {
     if (result) {
         std::lock_guard<std::mutex> g(writtenLock_);
-        if (auto it = std::find(written_.begin(), written_.end(), *result.path); it != written_.end())
-            written_.erase(it);
+        std::erase_if(written_, [&](const auto& w) { return w.first == *result.path; });
     }
     exporter_.rememberAutoName(job, result);
     if (!result) {
@@ -203,7 +202,7 @@ void SaveCommands::saveFinished(const FolderWrite& job, const WriteResult& resul
     } else {
         if (settings_.getBool("libEnabled", false)) {
             services::timerStart("lib:indexShot");
-            host_.indexSavedFile(*result.path, host_.metadata());
+            host_.indexSavedFile(*result.path, job.metadata);
             telemetry_.event("lib:indexShot", {{"timer", services::timerElapsedText("lib:indexShot")}});
         }
         if (!quiet) revealNotice(*result.path, kRevealButton);
@@ -214,13 +213,13 @@ void SaveCommands::saveFinished(const FolderWrite& job, const WriteResult& resul
 void SaveCommands::handOverWrittenSaves() {
     // A write under way finishes first: its file is the user's work.
     saveQueue_->sync([] {});
-    std::vector<std::string> written;
+    std::vector<std::pair<std::string, kit::Json>> written;
     {
         std::lock_guard<std::mutex> g(writtenLock_);
         written.swap(written_);
     }
     if (!settings_.getBool("libEnabled", false)) return;
-    for (auto& path : written) host_.indexSavedFile(path, host_.metadata());
+    for (auto& [path, facts] : written) host_.indexSavedFile(path, facts);
 }
 
 void SaveCommands::revealNotice(const std::string& path, const std::string& button) {

@@ -67,7 +67,9 @@ private:
     services::Telemetry& telemetry_;
     services::Notifier& notifier_;
     std::mutex writtenLock_;
-    std::vector<std::string> written_;  // under writtenLock_: written, not finished on the main thread yet
+    // Under writtenLock_: written, not finished on the main thread yet; each
+    // with the facts of its library line.
+    std::vector<std::pair<std::string, kit::Json>> written_;
     std::unique_ptr<kit::DispatchQueue> saveQueue_;
     std::shared_ptr<bool> alive_;
 };

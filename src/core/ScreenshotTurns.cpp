@@ -3,39 +3,63 @@
 #include <algorithm>
 #include <utility>
 
+#include "kit/base/WayOut.h"
+
 namespace core {
 
 struct ScreenshotTurns::State {
     Turn next = 0;
     Turn landed = 0;         // the turn of the screenshot shown
-    std::set<Turn> waiting;  // new screenshots still waiting for their picture
+    std::set<Turn> waiting;  // new screenshots not yet ended
+    std::set<Turn> holding;  // of those, the ones the later new screenshots wait for
     struct Parked {
         Turn turn;
-        std::function<void()> add;
+        bool replacement;  // a new screenshot's landing, else an addition
+        std::function<void()> run;
     };
-    std::vector<Parked> parked;  // additions behind one of those, oldest first
+    std::vector<Parked> parked;  // waiting for an earlier turn to end, in turn order
+    bool runningParked = false;
 
-    bool earlierWaiting(Turn t) const { return !waiting.empty() && *waiting.begin() < t; }
+    static bool earlierIn(const std::set<Turn>& turns, Turn t) {
+        return !turns.empty() && *turns.begin() < t;
+    }
+    bool dropped(Turn t) const { return landed > t || kit::wayOutBegun(); }
+    bool mustWait(Turn t, bool replacement) const { return earlierIn(replacement ? holding : waiting, t); }
 
-    // The additions whose turn has come run; those overtaken go.
+    void park(Turn turn, bool replacement, std::function<void()> run) {
+        auto at = std::find_if(parked.begin(), parked.end(), [&](const Parked& p) { return p.turn > turn; });
+        parked.insert(at, {turn, replacement, std::move(run)});
+    }
+
+    // The parked requests whose turn has come run, oldest first; those
+    // overtaken go. A request that runs may end a turn (its own), so each
+    // run is followed by a fresh look.
     void runParked() {
-        std::vector<Parked> due;
-        std::erase_if(parked, [&](Parked& p) {
-            if (landed > p.turn) return true;
-            if (earlierWaiting(p.turn)) return false;
-            due.push_back(std::move(p));
-            return true;
-        });
-        for (Parked& p : due) p.add();
+        if (runningParked) return;
+        runningParked = true;
+        struct Done {
+            bool& flag;
+            ~Done() { flag = false; }
+        } done{runningParked};
+        for (;;) {
+            auto it = std::find_if(parked.begin(), parked.end(), [&](const Parked& p) {
+                return dropped(p.turn) || !mustWait(p.turn, p.replacement);
+            });
+            if (it == parked.end()) return;
+            Parked p = std::move(*it);
+            parked.erase(it);
+            if (!dropped(p.turn)) p.run();
+        }
     }
 };
 
 ScreenshotTurns::ScreenshotTurns() : state_(std::make_shared<State>()) {}
 ScreenshotTurns::~ScreenshotTurns() = default;
 
-ScreenshotTurns::Replacement::Replacement(ScreenshotTurns& turns)
+ScreenshotTurns::Replacement::Replacement(ScreenshotTurns& turns, bool holdsLaterOnes)
     : state_(turns.state_), turn_(++turns.state_->next) {
     turns.state_->waiting.insert(turn_);
+    if (holdsLaterOnes) turns.state_->holding.insert(turn_);
 }
 
 ScreenshotTurns::Replacement::~Replacement() {
@@ -43,6 +67,7 @@ ScreenshotTurns::Replacement::~Replacement() {
     auto state = state_.lock();
     if (!state) return;
     state->waiting.erase(turn_);
+    state->holding.erase(turn_);
     state->runParked();
 }
 
@@ -55,14 +80,25 @@ void ScreenshotTurns::Replacement::landed() {
     if (auto state = state_.lock()) state->landed = std::max(state->landed, turn_);
 }
 
+void ScreenshotTurns::whenInTurn(std::shared_ptr<Replacement> replacement, std::function<void()> land) {
+    const Turn turn = replacement->turn_;
+    if (state_->dropped(turn)) return;
+    if (state_->mustWait(turn, true)) {
+        // The landing keeps the replacement, and so its turn, until it runs.
+        state_->park(turn, true, [replacement = std::move(replacement), land = std::move(land)] { land(); });
+        return;
+    }
+    land();
+}
+
 ScreenshotTurns::Turn ScreenshotTurns::addition() {
     return ++state_->next;
 }
 
 void ScreenshotTurns::whenInTurn(Turn turn, std::function<void()> add) {
-    if (state_->landed > turn) return;
-    if (state_->earlierWaiting(turn)) {
-        state_->parked.push_back({turn, std::move(add)});
+    if (state_->dropped(turn)) return;
+    if (state_->mustWait(turn, false)) {
+        state_->park(turn, false, std::move(add));
         return;
     }
     add();

@@ -2,17 +2,21 @@
 // The order of the requests on the screenshot. Opening a file, pasting, a
 // capture and a drop wait for their picture with the event loop running, so
 // a request made during that wait can finish before the one made first. What
-// the editor ends up holding must be what the requests give run one after
-// another in the order they were made, so each takes a turn when it is made:
+// the editor ends up holding, and what the after-capture actions store, must
+// be what the requests give run one after another in the order they were
+// made, so each takes a turn when it is made:
 //
 // - a new screenshot (open, paste, capture) whose picture arrives after a
 //   later one has landed is dropped: in order, it would be replaced at once;
+// - a capture keeps the later new screenshots waiting until it has ended:
+//   its after-capture actions (copy, save) take its picture after it lands,
+//   so a later picture lands only after them;
 // - a picture added to the screenshot (a drop on the canvas, an added
 //   capture) goes onto the screenshot the earlier requests leave: when one
 //   of them is still waiting, the addition waits for it; when a later new
 //   screenshot has landed, the addition is dropped.
 //
-// Main thread only.
+// Nothing lands once Kadrix is ending. Main thread only.
 #include <cstdint>
 #include <functional>
 #include <memory>
@@ -35,7 +39,9 @@ public:
     // A request for a new screenshot, open from its making until this ends.
     class Replacement {
     public:
-        explicit Replacement(ScreenshotTurns& turns);
+        // `holdsLaterOnes`: the later new screenshots land only once this
+        // one has ended (a capture, whose actions follow its landing).
+        explicit Replacement(ScreenshotTurns& turns, bool holdsLaterOnes = false);
         ~Replacement();
         Replacement(const Replacement&) = delete;
         Replacement& operator=(const Replacement&) = delete;
@@ -45,9 +51,16 @@ public:
         void landed();
 
     private:
+        friend class ScreenshotTurns;
         std::weak_ptr<State> state_;
         Turn turn_;
     };
+
+    // Runs `land` in the turn of a new screenshot whose picture has arrived:
+    // now, or once the earlier ones that hold later ones have ended; never
+    // when a later one has landed first. The turn stays open while `land`
+    // waits, and until the last holder of `replacement` lets it go.
+    void whenInTurn(std::shared_ptr<Replacement> replacement, std::function<void()> land);
 
     // The turn of an addition, taken when it is asked for.
     Turn addition();

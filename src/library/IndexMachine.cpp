@@ -457,9 +457,12 @@ void IndexMachine::analyzeFile(const std::string& path, const std::shared_ptr<Gr
 
 std::shared_ptr<GrabData> IndexMachine::analyze(const std::string& path, const std::shared_ptr<GrabData>& rec,
                                                 bool forced) {
-    kit::Image image = kit::ImageIO::read(path);
+    std::string why;
+    kit::Image image = kit::ImageIO::read(path, 1.0, &why);
     if (image.isNull()) {
-        services::Telemetry::shared().oops("analyzeFile(_:rec:forced:)", "Image Reading Error");
+        // Given up as Kadrix ends: the file is indexed at the next start.
+        if (!kit::ImageIO::wasCancelled(why))
+            services::Telemetry::shared().oops("analyzeFile(_:rec:forced:)", "Image Reading Error");
         return nullptr;
     }
     // The entry may be the model's own (a forced pass): fill a copy and hand

@@ -339,11 +339,9 @@ void LibViewController::performAction(const std::string& word, const std::string
             services::Notifier::shared().notify("Copied to the clipboard", "As an image");
     } else if (w == "info") {
         // Counted only.
-    } else if (!host.openImage(path)) {
+    } else if (!host.openImage(path, [] { viewHost().yieldFocus(); })) {
         services::Notifier::shared().warning("Can't open file",
                                              "Can't open " + baseName(path) + ", not even sure why.");
-    } else {
-        host.yieldFocus();
     }
 }
 

@@ -44,8 +44,9 @@ public:
     virtual void startScrollingCapture(int /*direction*/, const std::string& /*method*/) {}
     virtual void instantOCR(const std::string& /*method*/) {}
     virtual void loadFromClipboard(const std::string& /*method*/) {}
-    // Loads the file into the editor; false when it could not be opened.
-    virtual bool openImage(const std::string& /*path*/) { return false; }
+    // Loads the file into the editor, which `shown` then presents; false
+    // when it could not be opened.
+    virtual bool openImage(const std::string& /*path*/, std::function<void()> /*shown*/) { return false; }
     virtual void pinImage(const std::string& /*path*/) {}
     // Puts the image of the file on the clipboard; false when it could not be read.
     virtual bool copyImageFile(const std::string& /*path*/) { return false; }

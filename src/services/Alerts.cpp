@@ -4,6 +4,7 @@
 #include <mutex>
 
 #include "kit/base/Dispatch.h"
+#include "kit/base/WayOut.h"
 #include "kit/ui/Application.h"
 #include "services/AlertDialog.h"
 
@@ -42,7 +43,8 @@ void alert(const std::string& title, const std::string& message, std::function<v
     // A modal loop runs on the main thread only; from elsewhere the alert is posted there.
     if (!kit::isMainThread()) return alertOnMain(title, message, std::move(then));
     present({title, message, {"OK"}, false, std::nullopt});
-    if (then) then();
+    // Cut short as Kadrix ends: the OK was never given.
+    if (then && !kit::wayOutBegun()) then();
 }
 
 void confirm(const std::string& title, const std::string& message, const std::string& yes,

@@ -181,17 +181,16 @@ void AppDelegate::handleUrlNow(const std::string& urlText) {
 
 bool AppDelegate::openFile(const std::string& path) {
     services::Telemetry::shared().preset("openImage", {{"method", "SendTo"}});
-    bool opened = coreLink().openImage(path);
-    if (opened) {
+    return coreLink().openImage(path, [this, alive = std::weak_ptr<bool>(alive_)] {
+        if (alive.expired()) return;
         coreLink().yieldFocus();
         forbidAutohideFlag = true;
-    }
-    return opened;
+    });
 }
 
 void AppDelegate::openPickedImage(const std::string& path) {
     services::Telemetry::shared().preset("openImage", {{"method", "OpenFileDialog"}});
-    if (coreLink().openImage(path)) coreLink().yieldFocus();
+    coreLink().openImage(path, [] { coreLink().yieldFocus(); });
 }
 
 bool AppDelegate::applicationShouldHandleReopen(bool hasVisibleWindows) {

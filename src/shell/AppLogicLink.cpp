@@ -41,8 +41,8 @@ void AppLogicLink::yieldFocus() {
     logic().yieldFocus();
 }
 
-bool AppLogicLink::openImage(const std::string& file) {
-    return logic().openImage(file);
+bool AppLogicLink::openImage(const std::string& file, std::function<void()> shown) {
+    return logic().openImage(file, std::move(shown));
 }
 
 void AppLogicLink::handleURLCommand(const std::string& host, const std::string& command,

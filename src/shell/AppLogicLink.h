@@ -10,7 +10,7 @@ namespace shell {
 class AppLogicLink : public CoreLink {
 public:
     void yieldFocus() override;
-    bool openImage(const std::string& file) override;
+    bool openImage(const std::string& file, std::function<void()> shown) override;
     void handleURLCommand(const std::string& host, const std::string& command,
                           const std::optional<std::string>& value,
                           const std::map<std::string, std::string>& query) override;

@@ -30,7 +30,9 @@ public:
     // Shows the editor window again (the core's yieldFocus).
     virtual void yieldFocus() {}
     // Loads an image file into the editor; false when it could not be opened.
-    virtual bool openImage(const std::string& /*file*/) { return false; }
+    // `shown` presents the editor once the picture is the screenshot (it may
+    // wait for an earlier capture).
+    virtual bool openImage(const std::string& /*file*/, std::function<void()> /*shown*/) { return false; }
     virtual void handleURLCommand(const std::string& /*host*/, const std::string& /*command*/,
                                   const std::optional<std::string>& /*value*/,
                                   const std::map<std::string, std::string>& /*query*/) {}

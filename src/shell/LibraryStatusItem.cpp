@@ -152,8 +152,8 @@ void LibraryViewLink::instantOCR(const std::string& method) {
 void LibraryViewLink::loadFromClipboard(const std::string& method) {
     coreLink().loadFromClipboard(method);
 }
-bool LibraryViewLink::openImage(const std::string& path) {
-    return coreLink().openImage(path);
+bool LibraryViewLink::openImage(const std::string& path, std::function<void()> shown) {
+    return coreLink().openImage(path, std::move(shown));
 }
 
 void LibraryViewLink::pinImage(const std::string& path) {

@@ -25,7 +25,7 @@ public:
     void startScrollingCapture(int direction, const std::string& method) override;
     void instantOCR(const std::string& method) override;
     void loadFromClipboard(const std::string& method) override;
-    bool openImage(const std::string& path) override;
+    bool openImage(const std::string& path, std::function<void()> shown) override;
     void pinImage(const std::string& path) override;
     bool copyImageFile(const std::string& path) override;
     void selectDefaultFolder(std::function<void()> whenReady) override;

@@ -2,6 +2,7 @@
 // the capture facts and the after-capture actions in their order.
 #include <chrono>
 #include <filesystem>
+#include <fstream>
 #include <thread>
 
 #include "CoreFixture.h"
@@ -339,6 +340,56 @@ TEST_F(CaptureWithRealEditor, SaveHandsTheFileToTheLibrary) {
     EXPECT_EQ(kit::ImageIO::read(path).width(), 30);
     EXPECT_EQ(facts.count("mode") ? facts.at("mode") : "", "interactive");
     EXPECT_EQ(facts.count("app") ? facts.at("app") : "", "Terminal");
+    std::filesystem::remove_all(folder);
+}
+
+// What the user asks while a capture is under way comes after it: a file
+// opened during the selection, or a paste just after the capture, shows once
+// the capture's actions have taken the capture's own picture.
+TEST_F(CaptureWithRealEditor, ALaterPictureLandsAfterTheCapturesCopyAndSave) {
+    IndexedFiles library;
+    core::setLibrary(&library);
+    const std::string folder = std::string(std::getenv("KADRIX_HOME")) + "/overtaken-shots";
+    ASSERT_TRUE(kit::files::makeDirs(folder));
+    settings->setDefaultFolderURL(folder);
+    settings->storeString("saveFormat", "PNG");
+    settings->storeBool("libEnabled", true);
+    const std::string file = folder + "/opened.png";
+    {
+        auto bytes = kit::ImageIO::encodePNG(solidImage(50, 40, {9, 9, 9, 255}));
+        std::ofstream(file, std::ios::binary)
+            .write(reinterpret_cast<const char*>(bytes.data()), bytes.size());
+    }
+    routes->image = solidImage(30, 20, {40, 80, 160, 255});
+    const auto savedWidth = [&](size_t i) { return kit::ImageIO::read(library.saved.at(i).first).width(); };
+
+    // A file forwarded while the selection is open.
+    int copies = kit::Pasteboard::general().changeCount();
+    routes->meanwhile = [&] { EXPECT_TRUE(logic->openImage(file)); };
+    logic->grabScreenshot("interactive", "hotkey", AfterGrab{.copy = true, .save = true});
+    ASSERT_TRUE(runUntil(
+        [&] { return library.saved.size() == 1 && kit::Pasteboard::general().changeCount() != copies; }));
+    EXPECT_EQ(savedWidth(0), 30);
+    EXPECT_EQ(library.saved[0].second.at("mode"), "interactive");
+    EXPECT_EQ(kit::Pasteboard::general().image().width(), 30);
+    EXPECT_EQ(logic->imgSource().width(), 50);
+    EXPECT_EQ(logic->openedURL, file);
+
+    // A picture pasted while the capture's save waits for its moment.
+    ASSERT_TRUE(kit::Pasteboard::general().setImage(solidImage(60, 10, {1, 2, 3, 255})));
+    logic->grabScreenshot("interactive", "hotkey", AfterGrab{.save = true});
+    logic->loadFromClipboard("hotkey");
+    ASSERT_TRUE(runUntil([&] { return library.saved.size() == 2 && logic->imgSource().width() == 60; }));
+    EXPECT_EQ(savedWidth(1), 30);
+    EXPECT_EQ(library.saved[1].second.at("mode"), "interactive");
+    // The capture's file is the capture's alone: a save of the pasted
+    // picture with overwriting on writes a file of its own.
+    settings->storeBool("autosaveOverwrite", true);
+    logic->saveImage(true, true);
+    ASSERT_TRUE(runUntil([&] { return library.saved.size() == 3; }));
+    EXPECT_NE(library.saved[2].first, library.saved[1].first);
+    EXPECT_EQ(savedWidth(1), 30);
+    EXPECT_EQ(savedWidth(2), 60);
     std::filesystem::remove_all(folder);
 }
 

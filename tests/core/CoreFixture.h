@@ -4,8 +4,10 @@
 // what the core asks of them, alerts answered by the test, and a manual clock.
 #include <gtest/gtest.h>
 
+#include <functional>
 #include <memory>
 #include <string>
+#include <utility>
 #include <vector>
 
 #include "core/AppHost.h"
@@ -68,6 +70,9 @@ public:
     explicit RoutesDouble(Log& log) : log_(log) {}
     kit::Image image;  // what every capture returns
     core::CaptureFacts next;
+    // Runs while a capture waits for its picture, as the event loop runs
+    // what the user asks meanwhile; once.
+    std::function<void()> meanwhile;
     bool permission = true;
 
     bool hasScreenRecordingPermission() override { return permission; }
@@ -103,6 +108,7 @@ public:
 private:
     kit::Image took(const std::string& what) {
         log_.push_back(what);
+        if (auto now = std::exchange(meanwhile, nullptr)) now();
         current = next;
         return image;
     }

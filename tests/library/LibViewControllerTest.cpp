@@ -60,8 +60,9 @@ struct RecordingHost : LibViewHost {
         calls.push_back("copy " + path.substr(path.find_last_of('/') + 1));
         return true;
     }
-    bool openImage(const std::string& path) override {
+    bool openImage(const std::string& path, std::function<void()> shown) override {
         calls.push_back("open " + path.substr(path.find_last_of('/') + 1));
+        if (shown) shown();
         return true;
     }
     void yieldFocus() override { calls.push_back("yieldFocus"); }

@@ -1,5 +1,10 @@
 #include <gtest/gtest.h>
 
+#include <QTimer>
+#include <csignal>
+#include <cstdio>
+#include <cstdlib>
+
 #include "kit/base/Dispatch.h"
 #include "kit/ui/Application.h"
 #include "services/Alerts.h"
@@ -120,4 +125,24 @@ TEST(AlertsTest, CalledOffTheMainThreadTheyAskOnIt) {
     EXPECT_TRUE(ranOnMain);
     EXPECT_TRUE(choiceOnMain);
     EXPECT_EQ(typed, "from main");
+}
+
+// Kadrix asked to end while an alert waits for its OK: the alert's wait
+// ends, and what was to follow the OK (the scrolling capture's explanation
+// starts the capture) does not happen.
+TEST(AlertsTest, AnAlertCutShortAsKadrixEndsDoesNothingMore) {
+    GTEST_FLAG_SET(death_test_style, "threadsafe");
+    auto run = [] {
+        auto& app = kit::Application::shared();
+        QTimer::singleShot(0, [] {
+            QTimer::singleShot(300, [] { std::raise(SIGTERM); });
+            bool wentOn = false;
+            alert("Scrolling Capture", "Read this first.", [&wentOn] { wentOn = true; });
+            std::fprintf(stderr, "alert over, %s\n", wentOn ? "went on" : "nothing more");
+        });
+        QTimer::singleShot(5000, [] { std::_Exit(4); });
+        app.run();
+        kit::Application::endProcess(0);
+    };
+    EXPECT_EXIT(run(), ::testing::ExitedWithCode(0), "alert over, nothing more\n$");
 }

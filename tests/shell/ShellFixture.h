@@ -26,8 +26,9 @@ struct RecordingCore : shell::CoreLink {
 
     static std::string then(const shell::AfterGrab& t) { return t ? "then" : "-"; }
     void yieldFocus() override { calls.push_back("yieldFocus"); }
-    bool openImage(const std::string& file) override {
+    bool openImage(const std::string& file, std::function<void()> shown) override {
         calls.push_back("openImage " + file);
+        if (openResult && shown) shown();
         return openResult;
     }
     void handleURLCommand(const std::string& host, const std::string& command,

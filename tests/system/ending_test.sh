@@ -1,11 +1,14 @@
 #!/usr/bin/env bash
 # Kadrix ends when it is asked to, whatever it waits for. SIGTERM or SIGHUP
 # while an area selection is open: kadrix and its screenshot tool are gone
-# within two seconds, and so is the selection. A screenshot saved just before
-# a SIGTERM or SIGHUP has its line in the library all the same.
+# within two seconds, and so is the selection. So with a message box waiting
+# for its answer, and with the library indexing pictures that keep their
+# decoders busy: no decoder is left. A screenshot saved just before a SIGTERM
+# or SIGHUP has its line in the library all the same.
 source "$(dirname "$0")/harness.sh"
 sys_begin
 xsetroot -solid '#808080'
+sys_tray
 
 # Whether process PID runs (a zombie has ended).
 running() { [ -n "$1" ] && ps -o stat= -p "$1" 2>/dev/null | grep -qv '^Z'; }
@@ -33,6 +36,35 @@ for sig in TERM HUP; do
   signal_and_expect_end "$sig" "$(pgrep -P "$SYS_APP_PID" -f kadrix-screencapture)" "an area selection"
 done
 
+# A message box: the settings file could not be read.
+mkdir -p "$KADRIX_HOME/config"
+echo '{"everVisitedHotkeys": tru' >"$KADRIX_HOME/config/defaults.json"
+sys_app
+sys_wait_for --timeout 15 xdotool search --onlyvisible --name '^Settings were reset$' \
+  || { tail -20 "$SYS_TMP/kadrix.log"; fail "no message box about the settings"; }
+sleep 0.3
+signal_and_expect_end TERM "" "a message box"
+xdotool search --onlyvisible --name '^Settings were reset$' >/dev/null 2>&1 && fail "the message box stayed"
+
+# The library indexing pictures whose decoding takes many seconds each.
+slow="$SYS_TMP/slow"
+mkdir -p "$slow"
+for i in 1 2 3; do
+  cp "$SYS_SRC/tests/data/repro/jpeg-progressive-4096-60000-scans.jpg" "$slow/Screenshot 2024-03-05 at 15.00.0$i.jpg"
+done
+sys_library_on "$slow"
+sys_app_in_tray
+sys_click_tray_icon
+sys_wait_for --timeout 5 sys_library_popover_shown || fail "the tray click opened no library popover"
+sleep 2                                    # the folder's walk offers the three
+sys_click $((px + 6 + 190)) $((py + 6 + 397)) # Add Screenshots
+sys_wait_for --timeout 10 pgrep -P "$SYS_APP_PID" -x kadrix-decode || fail "the indexing started no decoder"
+decoders=$(pgrep -P "$SYS_APP_PID" -x kadrix-decode | tr '\n' ' ')
+signal_and_expect_end TERM "" "indexing"
+for pid in $decoders; do
+  [ -z "$(ps -o stat= -p "$pid" 2>/dev/null)" ] || fail "the decoder $pid outlived kadrix: $(ps -o stat=,comm= -p "$pid")"
+done
+
 shots="$SYS_TMP/shots"
 mkdir -p "$shots"
 for sig in TERM HUP; do
@@ -48,4 +80,4 @@ for sig in TERM HUP; do
   lines=$(grep -c . "$shots/imagelib.kxdb" 2>/dev/null || echo 0)
   expect_eq "$lines" "$((before + 1))" "SIG$sig just after a save: the library's lines"
 done
-echo "kadrix ends at once while it waits, and its last saves are in the library"
+echo "kadrix ends at once while it waits, leaves no decoder, and its last saves are in the library"

@@ -9,8 +9,13 @@
 namespace kit {
 
 bool wayOutBegun();
-// Ends every wait now running; later calls do nothing.
+// Ends every wait now running, then runs what was given to onWayOut; later
+// calls do nothing.
 void beginWayOut();
+// Runs `end` on the main thread as the way out begins, once the waits have
+// ended (at once, here, when it has begun): for what outlives any one wait,
+// such as the programs other threads start. Any thread.
+void onWayOut(std::function<void()> end);
 
 // Held by a wait of the main thread while it waits: `end` runs once, on the
 // main thread, should the way out begin meanwhile. A wait asks wayOutBegun()

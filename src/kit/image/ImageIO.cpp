@@ -22,12 +22,14 @@
 #include <cerrno>
 #include <chrono>
 #include <cmath>
+#include <condition_variable>
 #include <cstdio>
 #include <cstring>
 #include <filesystem>
 #include <memory>
 #include <mutex>
 #include <optional>
+#include <set>
 
 extern "C" {
 #include <gif_lib.h>
@@ -235,6 +237,48 @@ DispatchQueue& spawner() {
     return queue;
 }
 
+// The decoders running, of every thread. The way out ends and reaps them
+// all, and from then on none starts: a decoder of the library's indexing
+// would otherwise read on until the process is gone, and be left unreaped.
+struct Decoders {
+    std::mutex lock;
+    std::condition_variable reaped;
+    std::set<pid_t> running;  // each reaped by the thread that waits for it,
+    int reaping = 0;          // which takes it out first, as these are
+    bool closed = false;      // the way out has begun
+};
+
+Decoders& decoders() {
+    static Decoders& all = *new Decoders;
+    return all;
+}
+
+void endDecodersForTheWayOut() {
+    Decoders& d = decoders();
+    std::unique_lock lock(d.lock);
+    d.closed = true;
+    for (pid_t pid : d.running) {
+        ::kill(pid, SIGKILL);
+        while (::waitpid(pid, nullptr, 0) < 0 && errno == EINTR) {
+        }
+    }
+    d.running.clear();
+    // Those their threads are reaping right now (a killed decoder is reaped at once).
+    d.reaped.wait_for(lock, std::chrono::seconds(1), [&] { return d.reaping == 0; });
+}
+
+// Starts the decoder and counts it running; none once the way out has begun (-1).
+int startCounted(const std::function<int(pid_t&)>& spawn, pid_t& pid) {
+    static std::once_flag watching;
+    std::call_once(watching, [] { onWayOut(endDecodersForTheWayOut); });
+    Decoders& d = decoders();
+    std::lock_guard lock(d.lock);
+    if (d.closed || wayOutBegun()) return -1;
+    const int spawned = spawn(pid);
+    if (spawned == 0) d.running.insert(pid);
+    return spawned;
+}
+
 // Starts `program` with the picture on its input, the answer on its output,
 // the pixels on 3; no other descriptor of this program, errors to nowhere,
 // every signal at its default. An error number, or 0 with `pid` set.
@@ -263,8 +307,13 @@ int spawnDecoder(const std::string& program, std::vector<std::string> args, int 
     posix_spawnattr_setsigmask(&attr, &none);
     posix_spawnattr_setsigdefault(&attr, &all);
     posix_spawnattr_setflags(&attr, POSIX_SPAWN_SETSIGMASK | POSIX_SPAWN_SETSIGDEF);
-    const int spawned = spawner().syncResult(
-        [&] { return ::posix_spawn(&pid, program.c_str(), &actions, &attr, argv.data(), envp.data()); });
+    const int spawned = spawner().syncResult([&] {
+        return startCounted(
+            [&](pid_t& p) {
+                return ::posix_spawn(&p, program.c_str(), &actions, &attr, argv.data(), envp.data());
+            },
+            pid);
+    });
     posix_spawn_file_actions_destroy(&actions);
     posix_spawnattr_destroy(&attr);
     return spawned;
@@ -274,8 +323,9 @@ enum class AwaitResult { answered, timeUp, tooLong };
 
 // How a decoder that is not to be trusted ended, and what the user is told.
 struct Ending {
-    bool answered = false;  // its answer came whole, and it ended by itself
-    std::string refusal;    // otherwise why not
+    bool answered = false;   // its answer came whole, and it ended by itself
+    std::string refusal;     // otherwise why not
+    bool cancelled = false;  // the way out ended it
 };
 
 // Ends the decoder once its answer has come, or its time is up (SIGKILL,
@@ -286,10 +336,22 @@ struct Ending {
 // deadline or on an overlong answer is a crash, logged naming the picture;
 // so is lingering after the answer.
 Ending endDecoder(pid_t pid, AwaitResult awaited, const std::string& what) {
+    Decoders& d = decoders();
+    {
+        std::lock_guard lock(d.lock);
+        // Ended and reaped by the way out: its number may be another's by now.
+        if (!d.running.erase(pid)) return {false, kCancelled, true};
+        ++d.reaping;
+    }
     ::kill(pid, SIGKILL);
     int status = 0;
     while (::waitpid(pid, &status, 0) < 0 && errno == EINTR) {
     }
+    {
+        std::lock_guard lock(d.lock);
+        --d.reaping;
+    }
+    d.reaped.notify_all();
     if (WIFEXITED(status)) {
         if (awaited == AwaitResult::timeUp) return {false, kTooSlow};
         if (awaited == AwaitResult::tooLong || WEXITSTATUS(status) != 0) return {false, kDecoderFailed};
@@ -361,6 +423,7 @@ std::optional<Decoded> decodeElsewhere(int input, const std::string& what, doubl
     pid_t pid = -1;
     const int spawned = spawnDecoder(program, std::move(args), input, writeEnd.fd, pixels.fd, pid);
     writeEnd.reset();
+    if (spawned < 0) return fail<std::optional<Decoded>>(error, kCancelled);
     if (spawned != 0)
         return fail<std::optional<Decoded>>(error, "The image could not be read: the decoder " + program +
                                                        " could not be started (" + std::strerror(spawned) +
@@ -380,7 +443,7 @@ std::optional<Decoded> decodeElsewhere(int input, const std::string& what, doubl
                                                            : AwaitResult::timeUp;
     // A wait the way out ended ends its decoder as a deadline would.
     const Ending ending = endDecoder(pid, cancelled ? AwaitResult::timeUp : awaited, what);
-    if (cancelled) return fail<std::optional<Decoded>>(error, kCancelled);
+    if (cancelled || ending.cancelled) return fail<std::optional<Decoded>>(error, kCancelled);
     if (!ending.answered) return fail<std::optional<Decoded>>(error, ending.refusal);
     return readAnswer(reply, pixels.fd, scale, maxSide, error);
 }

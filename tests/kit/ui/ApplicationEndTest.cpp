@@ -5,6 +5,7 @@
 // Each way runs in a child process of its own, which reports through its
 // exit status and its error output.
 #include <gtest/gtest.h>
+#include <sys/prctl.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -17,18 +18,24 @@
 #include <csignal>
 #include <cstdio>
 #include <cstdlib>
+#include <filesystem>
 #include <fstream>
 #include <functional>
+#include <future>
+#include <memory>
 #include <sstream>
 #include <string>
 #include <thread>
+#include <vector>
 
 #include "kit/base/Defaults.h"
 #include "kit/base/Dispatch.h"
 #include "kit/base/Files.h"
 #include "kit/base/Process.h"
 #include "kit/image/ImageIO.h"
+#include "kit/ui/Alert.h"
 #include "kit/ui/Application.h"
+#include "support/TestData.h"
 
 namespace {
 
@@ -205,6 +212,97 @@ TEST_F(ApplicationEndTest, EveryWaitOfTheMainThreadEndsWithTheApplicationAndEnds
                 "hook 1 on the main thread\ndecoder: cancelled\nthe loop ended with 0 after 1 hook runs\n$");
     expectLastChangeStored();
     for (auto& f : {pidFile, picture, decoder}) kit::files::remove(f);
+}
+
+TEST_F(ApplicationEndTest, AModalWaitEndsWithTheApplicationAndNoneBeginsAfter) {
+    // A message box waiting for its answer, ended by SIGTERM: the dialog's
+    // loop ends, and so does the application's behind it.
+    auto modal = [] {
+        raiseDuringTheWait(SIGTERM);
+        const auto start = std::chrono::steady_clock::now();
+        kit::Alert question;
+        question.messageText = "Keep waiting?";
+        question.addButton("Yes");
+        question.addButton("No");
+        const int answer = question.runModal();
+        const double took = std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
+        // Once the way out has begun, no modal waits.
+        const auto later = std::chrono::steady_clock::now();
+        kit::Alert().runModal();
+        const double after = std::chrono::duration<double>(std::chrono::steady_clock::now() - later).count();
+        std::fprintf(stderr, "modal: %s%s%s\n", answer < 0 ? "no answer" : "answered",
+                     took < 2 ? " in time" : " late", after < 0.5 ? ", none after" : "");
+    };
+    EXPECT_EXIT(
+        runUntil(modal), ::testing::ExitedWithCode(0),
+        "hook 1 on the main thread\n.*modal: no answer in time, none after\nthe loop ended with 0 after 1 "
+        "hook runs\n$");
+    expectLastChangeStored();
+}
+
+namespace {
+
+// The processes named `name` whose parent is this process.
+std::vector<pid_t> childrenNamed(const std::string& name) {
+    std::vector<pid_t> out;
+    for (const auto& entry : std::filesystem::directory_iterator("/proc")) {
+        std::ifstream stat(entry.path() / "stat");
+        std::string line;
+        if (!std::getline(stat, line)) continue;
+        // pid (comm) state ppid …
+        const size_t open = line.find('('), close = line.rfind(')');
+        if (open == std::string::npos || close == std::string::npos) continue;
+        std::istringstream rest(line.substr(close + 2));
+        char state = 0;
+        pid_t parent = 0;
+        rest >> state >> parent;
+        if (parent == ::getpid() && line.substr(open + 1, close - open - 1) == name)
+            out.push_back(pid_t(std::stoi(line)));
+    }
+    return out;
+}
+
+}  // namespace
+
+TEST_F(ApplicationEndTest, TheDecodersOfOtherThreadsEndWithTheApplicationAndNoneStartsAfter) {
+    // Made the reaper of what the child leaves: a decoder the application
+    // did not reap comes to this process.
+    ASSERT_EQ(::prctl(PR_SET_CHILD_SUBREAPER, 1), 0);
+    const std::string slow = testsupport::testDataPath("repro/jpeg-progressive-4096-60000-scans.jpg");
+    auto indexing = [&slow] {
+        // As the library's indexing does, on threads of its own, with
+        // pictures that keep a decoder busy for many seconds.
+        for (int i = 0; i < 3; ++i) std::thread([slow] { kit::ImageIO::read(slow); }).detach();
+        const bool started =
+            kit::runMainLoopUntil([] { return childrenNamed("kadrix-decode").size() == 3; }, 5);
+        kit::Application::shared().addWillTerminateHook([slow] {
+            // The way out has begun: a picture read now starts no decoder.
+            auto late = std::make_shared<std::promise<std::string>>();
+            std::thread([slow, late] {
+                std::string error;
+                kit::ImageIO::read(slow, 1.0, &error);
+                late->set_value(error);
+            }).detach();
+            auto answer = late->get_future();
+            const bool quick = answer.wait_for(std::chrono::milliseconds(500)) == std::future_status::ready;
+            std::fprintf(stderr, "late read: %s\n",
+                         !quick                                     ? "still reading"
+                         : kit::ImageIO::wasCancelled(answer.get()) ? "given up at once"
+                                                                    : "read");
+        });
+        std::fprintf(stderr, "decoders %s\n", started ? "running" : "missing");
+        std::raise(SIGTERM);
+    };
+    EXPECT_EXIT(
+        runUntil(indexing), ::testing::ExitedWithCode(0),
+        "decoders running\nhook 1 on the main thread\nlate read: given up at once\nthe loop ended with "
+        "0 after 1 hook runs\n$");
+    // What the child left has come here by now; it is reaped, and named.
+    std::this_thread::sleep_for(std::chrono::milliseconds(200));
+    const auto left = childrenNamed("kadrix-decode");
+    for (pid_t pid : left) ::waitpid(pid, nullptr, 0);
+    ::prctl(PR_SET_CHILD_SUBREAPER, 0);
+    EXPECT_TRUE(left.empty()) << left.size() << " decoders outlived the application unreaped";
 }
 
 TEST_F(ApplicationEndTest, OnlyTheProcessThatMadeTheApplicationRunsItsWayOut) {
