@@ -4,6 +4,7 @@
 // platform stands in unless the caller chose one.
 #include <benchmark/benchmark.h>
 
+#include <algorithm>
 #include <chrono>
 #include <cstdlib>
 #include <filesystem>
@@ -22,6 +23,13 @@ inline bool smokeRun(int argc, char** argv) {
     for (int i = 1; i < argc; ++i)
         if (std::string_view(argv[i]).starts_with("--benchmark_min_time")) return true;
     return false;
+}
+
+// How many pictures a benchmark that works through many of them makes:
+// KADRIX_BENCH_IMAGES lowers the count for a quick pass.
+inline int benchImages(int full) {
+    const char* v = std::getenv("KADRIX_BENCH_IMAGES");
+    return v ? std::clamp(std::atoi(v), 1, full) : full;
 }
 
 // With a `home` name, stored options go to a private KADRIX_HOME in the run's

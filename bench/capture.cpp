@@ -19,8 +19,10 @@
 #include <map>
 #include <string>
 #include <thread>
+#include <utility>
 #include <vector>
 
+#include "BenchSupport.h"
 #include "RegistrationBefore.h"
 #include "XvfbScreens.h"
 #include "capture/Registration.h"
@@ -189,13 +191,23 @@ static void oldAndNew(benchmark::internal::Benchmark* b) {
 BENCHMARK(BM_RegisterTextLikePair)->Apply(oldAndNew);
 BENCHMARK(BM_RegisterTerminalLinesPair)->Apply(oldAndNew);
 BENCHMARK(BM_Stitch40Frames1080p)->Arg(0)->Arg(1)->Unit(benchmark::kMillisecond)->Iterations(3);
-// The three tools are timed alike: on both screens, eight runs each.
-static void onBothScreens(benchmark::internal::Benchmark* b) {
-    b->Args({1920, 1080})->Args({3840, 2160})->Unit(benchmark::kMillisecond)->Iterations(8);
-}
-BENCHMARK(BM_FullScreenPNG_kadrix)->Apply(onBothScreens);
-BENCHMARK(BM_FullScreenPNG_scrot)->Apply(onBothScreens);
-BENCHMARK(BM_FullScreenPNG_import)->Apply(onBothScreens);
 BENCHMARK(BM_RootGrabInProcess)->Unit(benchmark::kMillisecond);
 
-BENCHMARK_MAIN();
+int main(int argc, char** argv) {
+    // The three tools are timed alike: on both screens, eight runs each (one
+    // in a smoke run).
+    const int runs = smokeRun(argc, argv) ? 1 : 8;
+    using Tool = void (*)(benchmark::State&);
+    for (auto [name, tool] : {std::pair<const char*, Tool>{"BM_FullScreenPNG_kadrix", BM_FullScreenPNG_kadrix},
+                              std::pair<const char*, Tool>{"BM_FullScreenPNG_scrot", BM_FullScreenPNG_scrot},
+                              std::pair<const char*, Tool>{"BM_FullScreenPNG_import", BM_FullScreenPNG_import}})
+        benchmark::RegisterBenchmark(name, tool)
+            ->Args({1920, 1080})
+            ->Args({3840, 2160})
+            ->Unit(benchmark::kMillisecond)
+            ->Iterations(runs);
+    benchmark::Initialize(&argc, argv);
+    benchmark::RunSpecifiedBenchmarks();
+    benchmark::Shutdown();
+    return 0;
+}

@@ -20,10 +20,8 @@
 
 namespace {
 
-// KADRIX_BENCH_IMAGES lowers the count for a quick pass.
 int imageCount() {
-    const char* v = std::getenv("KADRIX_BENCH_IMAGES");
-    return v ? std::max(1, std::atoi(v)) : 100;
+    return benchImages(100);
 }
 
 void fillRect(kit::Image& img, int x0, int y0, int w, int h, kit::Color c) {

@@ -11,9 +11,7 @@ sleep 1.5
 sys_screenshot "$SYS_TMP/editor.png"
 [ -z "$keep" ] || cp "$SYS_TMP/before.png" "$SYS_TMP/editor.png" "$keep/"
 # The gradient's colours appear in the editor only once the backdrop is on.
-gradient_pixels() {
-  convert "$1" -fx '(r>0.6 && b>0.7 && g<0.55) ? 1 : 0' -format '%[fx:int(mean*w*h+0.5)]' info:
-}
+gradient_pixels() { sys_count_pixels "$1" 'r>0.6' 'b>0.7' 'g<0.55'; }
 [ "$(gradient_pixels "$SYS_TMP/before.png")" -lt 50 ] || fail "gradient colours before the backdrop was on"
 [ "$(gradient_pixels "$SYS_TMP/editor.png")" -gt 500 ] || fail "the editor shows no backdrop after K"
 

@@ -15,22 +15,21 @@ s=${QT_SCALE_FACTOR:-1}
 eval "$(xdotool getwindowgeometry --shell "$win")"
 px=$((X + WIDTH - 320 * s)); py=$((Y + 68 * s))
 sys_screenshot "$SYS_TMP/on.png"
-# How many pixels of a screenshot pass an ImageMagick test, counted on a
-# quarter-size copy (sixteen times fewer pixels to test). With "canvas" only
+# How many pixels of a screenshot meet the bounds; with "canvas" first only
 # the canvas left of the panel counts (the tool bar's capture button is red).
 count_pixels() {
-  local img=$1 test=$2
-  if [ "${3:-}" == canvas ]; then
+  local img=$1
+  if [ "$2" == canvas ]; then
     convert "$1" -crop "$((px - X))x$((HEIGHT - 68 * s))+$X+$py" +repage "$SYS_TMP/canvas.png"
     img="$SYS_TMP/canvas.png"
   fi
-  convert "$img" -sample 25% -fx "$test ? 1 : 0" -format '%[fx:int(16*mean*w*h+0.5)]' info:
+  sys_count_pixels "$img" "${@:3}"
 }
 # Dusk runs from a dark blue to a coral red (the capture itself holds a few
 # coral pixels: the welcome picture's corners); the first gradient K shows
 # is blue to violet.
-coral_pixels() { count_pixels "$1" '(r>0.9 && g>0.38 && g<0.55 && b>0.33 && b<0.52)' "${2:-}"; }
-ocean_pixels() { count_pixels "$1" '(r>0.6 && b>0.7 && g<0.55)' canvas; }
+coral_pixels() { count_pixels "$1" "${2:-}" 'r>0.9' 'g>0.38' 'g<0.55' 'b>0.33' 'b<0.52'; }
+ocean_pixels() { count_pixels "$1" canvas 'r>0.6' 'b>0.7' 'g<0.55'; }
 [ "$(coral_pixels "$SYS_TMP/on.png" canvas)" -lt 500 ] || fail "coral before Dusk was picked"
 [ "$(ocean_pixels "$SYS_TMP/on.png")" -gt 3000 ] || fail "K showed no gradient"
 # The panel's third gradient tile, Mint, is green where nothing else is.

@@ -76,9 +76,7 @@ echo "export app test: Save As and print done"
 
 # An arrow drawn in the editor and finished is in the copy: the same capture copied before
 # and after drawing differs by the arrow's red pixels.
-red_pixels() {
-  convert "$1" -fx '(r>0.8 && g<0.45 && b<0.35) ? 1 : 0' -format '%[fx:int(mean*w*h+0.5)]' info:
-}
+red_pixels() { sys_count_pixels "$1" 'r>0.8' 'g<0.45' 'b<0.35'; }
 "$SYS_BIN/kadrix" 'kadrix://grab/fullscreen?then=edit'
 # The menu enables Print only for the editor that has the keyboard.
 sys_wait_editor 15

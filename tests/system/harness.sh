@@ -307,6 +307,20 @@ sys_screenshot() {
 sys_pixel() {
   convert "$1" -format "%[fx:int(255*p{$2,$3}.r)],%[fx:int(255*p{$2,$3}.g)],%[fx:int(255*p{$2,$3}.b)]" info:
 }
+# sys_count_pixels IMAGE BOUND...: how many pixels of IMAGE meet every BOUND,
+# each a channel, < or > and a fraction ('r>0.6', 'g<0.55'). Each bound is a
+# threshold of one channel and the pixels counted are where all are white: a
+# per-pixel expression (-fx) takes seconds a screen, a minute on a busy machine.
+sys_count_pixels() {
+  local image=$1 bound args=()
+  shift
+  for bound in "$@"; do
+    args+=("(" "$image" -alpha off -channel "${bound:0:1}" -separate +channel -threshold "$(awk "BEGIN { print 100 * ${bound:2} }")%")
+    [ "${bound:1:1}" == "<" ] && args+=(-negate)
+    args+=(")")
+  done
+  convert "${args[@]}" -evaluate-sequence min -format '%[fx:int(mean*w*h+0.5)]' info:
+}
 # The screen into $SYS_TMP/shot.png a moment after the last input; with
 # KADRIX_KEEP_SHOTS set, also kept there as <test>-NAME.png.
 sys_snap() {
