@@ -334,19 +334,24 @@ private:
 
 // Deflates segments of the one stream: raw deflate with the 32 KB before
 // the segment as its dictionary, ending on a byte boundary (the image's last
-// segment closes the stream). Three deflates differ in cost by a factor of
-// five to eight, and which of them comes within a small margin of zlib at
-// the caller's level depends on the segment:
-//  - igzip, several times faster than zlib, on a filtered photo's residuals;
-//  - zlib with a short search (four candidates for each match, whose bytes
-//    all go into the search's index), on residuals that are mostly zeros
-//    broken by short repeats (a smooth picture with grain, noisy patches,
-//    text): it finds nearly all zlib's level finds, at two thirds of the
-//    cost; igzip, whose shortest match is four bytes, a quarter more;
-//  - zlib at the level itself, on a smooth gradient, whose long repeats at
-//    irregular distances only its longer search finds (and cheaply).
-// No sample of the bytes tells these apart, so they try stripes of each
-// segment and the cheapest that keeps within the margin deflates it.
+// segment closes the stream). Which deflate comes within a small margin of
+// zlib at the caller's level depends on the segment, and their costs differ
+// up to ninefold:
+//  - igzip, six to nine times faster than zlib's level 3, on a filtered
+//    photo's residuals;
+//  - zlib with a short search (four candidates for each match, and every
+//    position inside a match of up to 64 bytes indexed), on residuals that
+//    are mostly zeros broken by short repeats (a smooth picture with grain
+//    or noisy patches, screen content): 1-3% more bytes than level 3 in
+//    three fifths of its time on such pictures, as fast on screens. igzip,
+//    whose shortest match is four bytes, gives a quarter to two fifths more;
+//  - zlib at the level itself on a smooth gradient, whose long repeats at
+//    drifting distances only its longer search finds (the short one gives
+//    an eighth to a quarter more), and cheaply.
+// The bytes do not tell which, so stripes of each segment go through them in
+// turn, and the cheapest that keeps within the margin deflates the segment.
+// Filtered screen content is mostly zero bytes (over three in four), where
+// igzip never comes close: it is not tried there.
 class BandDeflater {
 public:
     explicit BandDeflater(int level)
@@ -386,7 +391,7 @@ private:
     // zlib's index of the window, by its memory level: 32K entries for a
     // segment (zlib's usual 64K, shifted along with the window every 32 KB,
     // cost screens up to a seventh more time for a few bytes); a stripe and
-    // its dictionary need 4K, cleared at each reset in an eighth of the time.
+    // its dictionary need 4K, a sixteenth as much to clear at each reset.
     static constexpr int kWholeIndex = 7, kStripeIndex = 5;
     // Output goes to a room of this size first (more than a segment's worst
     // case, so one call is enough), then only what was written is kept.
