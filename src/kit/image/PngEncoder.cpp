@@ -40,24 +40,6 @@ void chunk(std::vector<uint8_t>& out, const char* type, const uint8_t* data, siz
     put32(out, uint32_t(crc32(0, out.data() + start, uInt(size + 4))));
 }
 
-bool rowsOpaque(const Image& img, int y0, int y1) {
-    // Two pixels a step: their alpha bytes are the top bytes of each half.
-    constexpr uint64_t kAlphas = 0xFF000000FF000000ull;
-    const int pairs = img.width() / 2;
-    for (int y = y0; y < y1; ++y) {
-        const uint8_t* p = img.row(y);
-        uint64_t all = kAlphas;
-        for (int i = 0; i < pairs; ++i) {
-            uint64_t two;
-            std::memcpy(&two, p + 8 * size_t(i), 8);
-            all &= two;
-        }
-        if ((all & kAlphas) != kAlphas) return false;
-        if (img.width() % 2 && p[4 * size_t(img.width() - 1) + 3] != 255) return false;
-    }
-    return true;
-}
-
 // igzip's vector code returns with the upper halves of the AVX registers in
 // use. Until they are cleared every SSE instruction after it runs at a
 // fraction of its speed: zlib's deflate on the same thread took 2.4 times as
@@ -83,6 +65,29 @@ void clearUpperVectors() {}
 #else
 #define KADRIX_VECTOR_LOOPS __attribute__((optimize("O3")))
 #endif
+
+// The bits set in every one of `count` 8-byte words from p.
+KADRIX_VECTOR_LOOPS uint64_t commonBits(const uint8_t* p, size_t count) {
+    uint64_t all = ~uint64_t(0);
+    for (size_t i = 0; i < count; ++i) {
+        uint64_t word;
+        std::memcpy(&word, p + 8 * i, 8);
+        all &= word;
+    }
+    return all;
+}
+
+bool rowsOpaque(const Image& img, int y0, int y1) {
+    // Two pixels a word: their alpha bytes are the top bytes of each half.
+    constexpr uint64_t kAlphas = 0xFF000000FF000000ull;
+    const size_t pairs = size_t(img.width()) / 2;
+    for (int y = y0; y < y1; ++y) {
+        const uint8_t* p = img.row(y);
+        if ((commonBits(p, pairs) & kAlphas) != kAlphas) return false;
+        if (img.width() % 2 && p[4 * size_t(img.width() - 1) + 3] != 255) return false;
+    }
+    return true;
+}
 
 // One row as PNG samples: R, G, B (and A, straight rather than premultiplied).
 KADRIX_VECTOR_LOOPS void unpackOpaqueRow(const uint8_t* __restrict src, size_t width,
