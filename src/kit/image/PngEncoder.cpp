@@ -354,7 +354,8 @@ private:
 //    drifting distances only its longer search finds (the short one gives
 //    an eighth to a quarter more), and cheaply.
 // The bytes do not tell which, so stripes of each segment go through them in
-// turn, and the cheapest that keeps within the margin deflates the segment.
+// turn, and the first, fastest first, that keeps within the margin deflates
+// the segment.
 // Filtered screen content is mostly zero bytes (over three in four), where
 // igzip never comes close: it is not tried there.
 class BandDeflater {
