@@ -12,6 +12,7 @@
 #include "kit/draw/ShapeLayer.h"
 #include "kit/image/ImageIO.h"
 #include "kit/ui/Pasteboard.h"
+#include "support/PictureFiles.h"
 
 namespace {
 
@@ -22,18 +23,6 @@ namespace fs = std::filesystem;
 constexpr size_t MB = 1024 * 1024;
 
 kit::Color green{0, 1, 0, 1};
-
-// A picture that PNG cannot squeeze (noise), so Auto has something to weigh.
-kit::Image noise(int w, int h) {
-    kit::Image img(w, h);
-    uint32_t x = 12345;
-    for (int y = 0; y < h; ++y)
-        for (int i = 0; i < w; ++i) {
-            x = x * 1664525u + 1013904223u;
-            img.setPixel(i, y, {uint8_t(x >> 24), uint8_t(x >> 16), uint8_t(x >> 8), 255});
-        }
-    return img;
-}
 
 std::vector<uint8_t> bytesOf(const std::string& path) {
     auto text = kit::files::readAll(path);
@@ -105,7 +94,8 @@ TEST_F(ExportFixture, AutoKeepsPngForFlatPicturesAndTakesJpegForPhotos) {
     auto flat = exporter->saveImgToFolder(solid(800, 600, blue), "flat", folder, false);
     ASSERT_TRUE(flat);
     EXPECT_EQ(fs::path(*flat.path).extension(), ".png");
-    auto photo = exporter->saveImgToFolder(noise(1400, 1000), "photo", folder, false);
+    // A picture that PNG cannot squeeze, so Auto has something to weigh.
+    auto photo = exporter->saveImgToFolder(testsupport::noisePicture(1400, 1000), "photo", folder, false);
     ASSERT_TRUE(photo);
     EXPECT_EQ(fs::path(*photo.path).extension(), ".jpeg");
 }

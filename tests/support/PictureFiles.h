@@ -1,6 +1,6 @@
 #pragma once
-// Image files for tests: a PNG of one colour written to a path, and a file's
-// modification time set to a given second.
+// Image files for tests: a PNG of one colour written to a path, a file's
+// modification time set to a given second, and a picture of noise.
 #include <gtest/gtest.h>
 #include <utime.h>
 
@@ -23,6 +23,18 @@ inline void setFileTime(const std::string& path, int64_t seconds) {
         seconds, seconds
     };
     ASSERT_EQ(::utime(path.c_str(), &t), 0);
+}
+
+// Opaque noise, the same every time: no PNG writer can squeeze it.
+inline kit::Image noisePicture(int w, int h) {
+    kit::Image img(w, h);
+    uint32_t x = 12345;
+    for (int y = 0; y < h; ++y)
+        for (int i = 0; i < w; ++i) {
+            x = x * 1664525u + 1013904223u;
+            img.setPixel(i, y, {uint8_t(x >> 24), uint8_t(x >> 16), uint8_t(x >> 8), 255});
+        }
+    return img;
 }
 
 }  // namespace testsupport

@@ -40,24 +40,6 @@ void chunk(std::vector<uint8_t>& out, const char* type, const uint8_t* data, siz
     put32(out, uint32_t(crc32(0, out.data() + start, uInt(size + 4))));
 }
 
-bool rowsOpaque(const Image& img, int y0, int y1) {
-    // Two pixels a step: their alpha bytes are the top bytes of each half.
-    constexpr uint64_t kAlphas = 0xFF000000FF000000ull;
-    const int pairs = img.width() / 2;
-    for (int y = y0; y < y1; ++y) {
-        const uint8_t* p = img.row(y);
-        uint64_t all = kAlphas;
-        for (int i = 0; i < pairs; ++i) {
-            uint64_t two;
-            std::memcpy(&two, p + 8 * size_t(i), 8);
-            all &= two;
-        }
-        if ((all & kAlphas) != kAlphas) return false;
-        if (img.width() % 2 && p[4 * size_t(img.width() - 1) + 3] != 255) return false;
-    }
-    return true;
-}
-
 // igzip's vector code returns with the upper halves of the AVX registers in
 // use. Until they are cleared every SSE instruction after it runs at a
 // fraction of its speed: zlib's deflate on the same thread took 2.4 times as
@@ -83,6 +65,29 @@ void clearUpperVectors() {}
 #else
 #define KADRIX_VECTOR_LOOPS __attribute__((optimize("O3")))
 #endif
+
+// The bits set in every one of `count` 8-byte words from p.
+KADRIX_VECTOR_LOOPS uint64_t commonBits(const uint8_t* p, size_t count) {
+    uint64_t all = ~uint64_t(0);
+    for (size_t i = 0; i < count; ++i) {
+        uint64_t word;
+        std::memcpy(&word, p + 8 * i, 8);
+        all &= word;
+    }
+    return all;
+}
+
+bool rowsOpaque(const Image& img, int y0, int y1) {
+    // Two pixels a word: their alpha bytes are the top bytes of each half.
+    constexpr uint64_t kAlphas = 0xFF000000FF000000ull;
+    const size_t pairs = size_t(img.width()) / 2;
+    for (int y = y0; y < y1; ++y) {
+        const uint8_t* p = img.row(y);
+        if ((commonBits(p, pairs) & kAlphas) != kAlphas) return false;
+        if (img.width() % 2 && p[4 * size_t(img.width() - 1) + 3] != 255) return false;
+    }
+    return true;
+}
 
 // One row as PNG samples: R, G, B (and A, straight rather than premultiplied).
 KADRIX_VECTOR_LOOPS void unpackOpaqueRow(const uint8_t* __restrict src, size_t width,
@@ -334,62 +339,124 @@ private:
 
 // Deflates segments of the one stream: raw deflate with the 32 KB before
 // the segment as its dictionary, ending on a byte boundary (the image's last
-// segment closes the stream). igzip is several times faster than zlib, and
-// on a filtered photo its output is as small; but where the residuals are
-// mostly zeros broken by short repeats (a smooth picture with grain, with
-// noisy patches, text and flat runs between) zlib's longer search finds a
-// quarter to two fifths more, and no sample of the bytes tells the two kinds
-// apart. So both try each segment's first bytes: where igzip comes within a
-// small margin of zlib it deflates the segment, else zlib does. Filtered
-// screen content is mostly zero bytes (over three in four), where zlib
-// always wins and costs little more than the trial: such a segment goes to
-// zlib straight away.
+// segment closes the stream). Which deflate comes within a small margin of
+// zlib at the caller's level depends on the segment, and their costs differ
+// up to ninefold:
+//  - igzip, six to nine times faster than zlib's level 3, on a filtered
+//    photo's residuals;
+//  - zlib with a short search (four candidates for each match, and every
+//    position inside a match of up to 64 bytes indexed), on residuals that
+//    are mostly zeros broken by short repeats (a smooth picture with grain
+//    or noisy patches, screen content): 1-3% more bytes than level 3 in
+//    three fifths of its time on such pictures, as fast on screens. igzip,
+//    whose shortest match is four bytes, gives a quarter to two fifths more;
+//  - zlib at the level itself on a smooth gradient, whose long repeats at
+//    drifting distances only its longer search finds (the short one gives
+//    an eighth to a quarter more), and cheaply.
+// The bytes do not tell which, so stripes of each segment go through them in
+// turn, and the first, fastest first, that keeps within the margin deflates
+// the segment.
+// Filtered screen content is mostly zero bytes (over three in four), where
+// igzip never comes close: it is not tried there.
 class BandDeflater {
 public:
     explicit BandDeflater(int level)
-        : level_(level), levelBuf_(ISAL_DEF_LVL1_DEFAULT), room_(new uint8_t[kRoom]) {}
-    ~BandDeflater() {
-        if (zlibReady_) deflateEnd(&zlib_);
-    }
-    BandDeflater(const BandDeflater&) = delete;
-    BandDeflater& operator=(const BandDeflater&) = delete;
+        : whole_(level, kWholeIndex), stripe_(level, kStripeIndex), room_(new uint8_t[kRoom]) {}
 
     // One segment of the stream: `in` with the `dictSize` bytes before it as
     // its dictionary, appended to `out`.
     bool segment(const uint8_t* in, size_t size, size_t dictSize, bool closes, std::vector<uint8_t>& out) {
         const uint8_t* dict = in - dictSize;
-        auto zlibAll = [&] { return zlibStart(dict, dictSize) && zlib(in, size, closes, out); };
-        if (size < 4 * kStripes * kStripe || zeroShare(in, size) >= kScreenZeros) return zlibAll();
-        // The trial: stripes spread over the segment, from its first bytes to
-        // its last, each deflated by both with the bytes before it as its
-        // dictionary. Only the sizes are kept.
-        const size_t mark = out.size();
-        size_t fast = 0, slow = 0;
-        for (size_t k = 0; k < kStripes; ++k) {
-            const uint8_t* at = in + (size - kStripe) * k / (kStripes - 1);
-            const size_t before = std::min(kStripe, size_t(at - dict));
-            if (!igzip(at, kStripe, at - before, before, false, out)) return false;
-            fast += out.size() - mark;
-            out.resize(mark);
-            if (!zlibStart(at - before, before) || !zlib(at, kStripe, false, out)) return false;
-            slow += out.size() - mark;
-            out.resize(mark);
+        Search search = Search::Full;
+        if (size >= 4 * kStripes * kStripe) {
+            size_t full = 0, fast = 0, brief = 0;
+            if (!trial(in, size, dict, out, Search::Full, full)) return false;
+            // Screen content, mostly zeros, is where igzip never comes close.
+            if (zeroShare(in, size) < kScreenZeros) {
+                if (!trial(in, size, dict, out, Search::Igzip, fast)) return false;
+                if (double(fast) <= kMargin * double(full))
+                    return igzip(in, size, dict, dictSize, closes, out);
+            }
+            if (!trial(in, size, dict, out, Search::Brief, brief)) return false;
+            if (double(brief) <= kMargin * double(full)) search = Search::Brief;
         }
-        return double(fast) > kMargin * double(slow) ? zlibAll()
-                                                     : igzip(in, size, dict, dictSize, closes, out);
+        return whole_.start(dict, dictSize, search == Search::Brief) && zlib(whole_, in, size, closes, out);
     }
 
     // Input a segment takes: about 1 MB (whole rows).
     static constexpr size_t kSegment = size_t(1) << 20;
 
 private:
-    // The trial's stripes: enough bytes for both to show what the segment
-    // gives, few enough that zlib's part costs little where igzip goes on.
+    enum class Search { Igzip, Brief, Full };
+
+    // The trial's stripes: enough bytes for each deflate to show what the
+    // segment gives, few enough that zlib's part costs little where igzip
+    // goes on.
     static constexpr size_t kStripes = 3, kStripe = size_t(1) << 11;
     static constexpr double kMargin = 1.03, kScreenZeros = 0.75;
+    // zlib's index of the window, by its memory level: 32K entries for a
+    // segment (zlib's usual 64K, shifted along with the window every 32 KB,
+    // cost screens up to a seventh more time for a few bytes); a stripe and
+    // its dictionary need 4K, a sixteenth as much to clear at each reset.
+    static constexpr int kWholeIndex = 7, kStripeIndex = 5;
     // Output goes to a room of this size first (more than a segment's worst
     // case, so one call is enough), then only what was written is kept.
     static constexpr uInt kRoom = kSegment + kSegment / 8 + 4096;
+
+    // zlib's raw deflate at the caller's level, made once and reset for
+    // each use. A reset stream searches as its level says, or briefly.
+    class Zlib {
+    public:
+        Zlib(int level, int memLevel) : level_(level), memLevel_(memLevel) {}
+        ~Zlib() {
+            if (ready_) deflateEnd(&z_);
+        }
+        Zlib(const Zlib&) = delete;
+        Zlib& operator=(const Zlib&) = delete;
+
+        // A new stream with `dict` as its dictionary.
+        bool start(const uint8_t* dict, size_t dictSize, bool brief) {
+            if (!ready_) {
+                if (deflateInit2(&z_, level_, Z_DEFLATED, -15, memLevel_, Z_DEFAULT_STRATEGY) != Z_OK)
+                    return false;
+                ready_ = true;
+            } else if (deflateReset(&z_) != Z_OK) {
+                return false;
+            }
+            // Four candidates for each match, and matches up to 64 bytes
+            // have every position in them indexed (level 3 indexes up to 6):
+            // with so few candidates a match is mostly found through a
+            // position inside an earlier one.
+            if (brief && deflateTune(&z_, 4, 64, 128, 4) != Z_OK) return false;
+            return !dictSize || deflateSetDictionary(&z_, dict, uInt(dictSize)) == Z_OK;
+        }
+
+        z_stream z_{};
+
+    private:
+        const int level_, memLevel_;
+        bool ready_ = false;
+    };
+
+    // What `search` makes of stripes spread over the segment, from its first
+    // bytes to its last, each with the bytes before it as its dictionary:
+    // their deflated size into `bytes` (`out` is left as it was).
+    bool trial(const uint8_t* in, size_t size, const uint8_t* dict, std::vector<uint8_t>& out, Search search,
+               size_t& bytes) {
+        const size_t mark = out.size();
+        for (size_t k = 0; k < kStripes; ++k) {
+            const uint8_t* at = in + (size - kStripe) * k / (kStripes - 1);
+            const size_t before = std::min(kStripe, size_t(at - dict));
+            const bool done = search == Search::Igzip
+                                  ? igzip(at, kStripe, at - before, before, false, out)
+                                  : stripe_.start(at - before, before, search == Search::Brief) &&
+                                        zlib(stripe_, at, kStripe, false, out);
+            if (!done) return false;
+            bytes += out.size() - mark;
+            out.resize(mark);
+        }
+        return true;
+    }
 
     void keep(std::vector<uint8_t>& out, size_t unused) {
         out.insert(out.end(), room_.get(), room_.get() + (kRoom - unused));
@@ -399,9 +466,12 @@ private:
                std::vector<uint8_t>& out) {
         isal_zstream s;
         isal_deflate_init(&s);
-        s.level = 1;
-        s.level_buf = levelBuf_.data();
-        s.level_buf_size = uint32_t(levelBuf_.size());
+        // Level 2: on a photo's residuals a little faster than level 1, and as small.
+        s.level = 2;
+        // igzip clears what it uses of this at each stream's start.
+        if (!levelBuf_) levelBuf_.reset(new uint8_t[ISAL_DEF_LVL2_DEFAULT]);
+        s.level_buf = levelBuf_.get();
+        s.level_buf_size = ISAL_DEF_LVL2_DEFAULT;
         s.end_of_stream = closes ? 1 : 0;
         s.flush = closes ? NO_FLUSH : SYNC_FLUSH;
         const bool dictSet =
@@ -422,39 +492,25 @@ private:
         return s.avail_in == 0 && (!closes || s.internal_state.state == ZSTATE_END);
     }
 
-    // A new zlib stream for the segment, with its dictionary.
-    bool zlibStart(const uint8_t* dict, size_t dictSize) {
-        if (!zlibReady_) {
-            zlib_ = z_stream{};
-            if (deflateInit2(&zlib_, level_, Z_DEFLATED, -15, 8, Z_DEFAULT_STRATEGY) != Z_OK) return false;
-            zlibReady_ = true;
-        } else if (deflateReset(&zlib_) != Z_OK) {
-            return false;
-        }
-        return !dictSize || deflateSetDictionary(&zlib_, dict, uInt(dictSize)) == Z_OK;
-    }
-
-    // The next bytes of the segment through the stream zlibStart began,
-    // flushed to a byte boundary (or closing the stream).
-    bool zlib(const uint8_t* in, size_t size, bool closes, std::vector<uint8_t>& out) {
-        zlib_.next_in = const_cast<uint8_t*>(in);
-        zlib_.avail_in = uInt(size);
+    // Bytes through the stream `zs` began, flushed to a byte boundary (or
+    // closing the stream).
+    bool zlib(Zlib& zs, const uint8_t* in, size_t size, bool closes, std::vector<uint8_t>& out) {
+        z_stream& z = zs.z_;
+        z.next_in = const_cast<uint8_t*>(in);
+        z.avail_in = uInt(size);
         int rc;
         do {
-            zlib_.next_out = room_.get();
-            zlib_.avail_out = kRoom;
-            rc = deflate(&zlib_, closes ? Z_FINISH : Z_SYNC_FLUSH);
-            keep(out, zlib_.avail_out);
+            z.next_out = room_.get();
+            z.avail_out = kRoom;
+            rc = deflate(&z, closes ? Z_FINISH : Z_SYNC_FLUSH);
+            keep(out, z.avail_out);
             if (rc != Z_OK && rc != Z_STREAM_END) return false;
-        } while (zlib_.avail_out == 0);
-        return zlib_.avail_in == 0 && (!closes || rc == Z_STREAM_END);
+        } while (z.avail_out == 0);
+        return z.avail_in == 0 && (!closes || rc == Z_STREAM_END);
     }
 
-    int level_;
-    std::vector<uint8_t> levelBuf_;
-    std::unique_ptr<uint8_t[]> room_;
-    z_stream zlib_{};
-    bool zlibReady_ = false;
+    Zlib whole_, stripe_;
+    std::unique_ptr<uint8_t[]> levelBuf_, room_;
 };
 
 // Filters and deflates rows [y0, y1) a segment at a time into `out`, and
@@ -511,7 +567,9 @@ std::vector<uint8_t> encode(const Image& image, int threads, int level) {
     };
     const int channels = runBands([&](int b) { return rowsOpaque(image, first[b], first[b + 1]); }) ? 3 : 4;
     const size_t rowBytes = size_t(w) * channels + 1;
+    // The zlib stream in pieces: its header, then each band's deflate.
     std::vector<std::vector<uint8_t>> packed(bands);
+    packed[0] = {0x78, 0x9C};
     // Each band's checksum is taken on its own core too; they combine below.
     std::vector<uint32_t> bandAdler(bands);
     bool ok = runBands([&](int b) {
@@ -520,14 +578,12 @@ std::vector<uint8_t> encode(const Image& image, int threads, int level) {
     });
     if (!ok) return {};
 
-    std::vector<uint8_t> stream = {0x78, 0x9C};
-    for (auto& p : packed) stream.insert(stream.end(), p.begin(), p.end());
     uLong adler = adler32(0, nullptr, 0);
     for (int b = 0; b < bands; ++b) {
         size_t len = rowBytes * (first[b + 1] - first[b]);
         adler = adler32_combine(adler, bandAdler[b], z_off_t(len));
     }
-    put32(stream, uint32_t(adler));
+    put32(packed.back(), uint32_t(adler));
 
     std::vector<uint8_t> out = {0x89, 'P', 'N', 'G', '\r', '\n', 0x1A, '\n'};
     std::vector<uint8_t> ihdr;
@@ -541,8 +597,25 @@ std::vector<uint8_t> encode(const Image& image, int threads, int level) {
     put32(phys, dpm);
     phys.push_back(1);  // per metre
     chunk(out, "pHYs", phys.data(), phys.size());
-    for (size_t at = 0; at < stream.size(); at += kMaxChunk)
-        chunk(out, "IDAT", stream.data() + at, std::min(kMaxChunk, stream.size() - at));
+    // The IDAT chunks straight from the pieces, each piece let go once copied.
+    size_t left = 0;
+    for (const auto& p : packed) left += p.size();
+    out.reserve(out.size() + left + 12 * (left / kMaxChunk + 2));
+    size_t piece = 0, at = 0;
+    while (left > 0) {
+        const size_t size = std::min(kMaxChunk, left);
+        put32(out, uint32_t(size));
+        const size_t start = out.size();
+        out.insert(out.end(), {'I', 'D', 'A', 'T'});
+        for (size_t need = size; need > 0;) {
+            const size_t take = std::min(need, packed[piece].size() - at);
+            out.insert(out.end(), packed[piece].data() + at, packed[piece].data() + at + take);
+            need -= take, at += take;
+            if (at == packed[piece].size()) std::vector<uint8_t>().swap(packed[piece++]), at = 0;
+        }
+        put32(out, uint32_t(crc32(0, out.data() + start, uInt(size + 4))));
+        left -= size;
+    }
     chunk(out, "IEND", nullptr, 0);
     return out;
 }

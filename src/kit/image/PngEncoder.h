@@ -5,9 +5,11 @@
 // dictionary, so the file stays as small as a one-core encoding). Each row
 // takes the filter the usual adaptive heuristic picks. Each part of the
 // image is deflated by igzip where it comes as small as zlib there (a
-// photo's residuals), several times faster, else by zlib (screen content, a
-// smooth picture's). Opaque images are written as RGB, others as
-// RGBA; the image's scale becomes the pixel density (72 dpi × scale).
+// photo's residuals), several times faster, else by zlib: with a short
+// search where that comes as small (screen content, a smooth picture with
+// grain), else as its level says (a smooth gradient). Opaque images are
+// written as RGB, others as RGBA; the image's scale becomes the pixel
+// density (72 dpi × scale).
 //
 // Any thread. Empty bytes for a null image or when compression fails.
 #include <cstdint>

@@ -4,12 +4,15 @@
 #include <cmath>
 #include <cstdlib>
 #include <cstring>
+#include <string>
+#include <vector>
 
 #include "ReferencePng.h"
 #include "kit/base/Exif.h"
 #include "kit/image/ImageIO.h"
 #include "kit/image/PngEncoder.h"
 #include "support/OwnCase.h"
+#include "support/PictureFiles.h"
 #include "support/TestData.h"
 
 namespace {
@@ -198,9 +201,24 @@ kit::Image smoothPictureWithNoiseAndText() {
     return img;
 }
 
+// A backdrop shading from one colour to another corner to corner: its rows
+// repeat at distances that drift along the row, which only a long search
+// for matches finds.
+kit::Image cornerToCornerGradient() {
+    const int w = 1280, h = 900;
+    kit::Image img(w, h);
+    for (int y = 0; y < h; ++y)
+        for (int x = 0; x < w; ++x) {
+            const double t = (double(x) * w + double(y) * h) / (double(w) * w + double(h) * h);
+            auto c = [t](int from, int to) { return uint8_t(std::lround(from + (to - from) * t)); };
+            img.setPixel(x, y, {c(90, 60), c(40, 150), c(10, 230), 255});
+        }
+    return img;
+}
+
 TEST(PngEncoder, FilesAreAsSmallAsTheUsualWriters) {
-    for (const kit::Image& img :
-         {wallpaperWithTerminal(), screenAndPhoto(false), smoothPictureWithNoiseAndText()}) {
+    for (const kit::Image& img : {wallpaperWithTerminal(), screenAndPhoto(false),
+                                  smoothPictureWithNoiseAndText(), cornerToCornerGradient()}) {
         const auto ours = kit::Png::encode(img, 4, 3), reference = testsupport::referencePng(img);
         ASSERT_FALSE(reference.empty());
         EXPECT_EQ(pixelsOff(img, kit::ImageIO::decode(ours)), 0);
@@ -210,16 +228,36 @@ TEST(PngEncoder, FilesAreAsSmallAsTheUsualWriters) {
     }
 }
 
+// The chunks of a PNG after its signature, each with whether its checksum
+// holds; one that runs past the end is left out.
+struct Chunk {
+    std::string type;
+    const uint8_t* data;
+    uint32_t size;
+    bool checksumHolds;
+};
+
+std::vector<Chunk> chunksOf(const std::vector<uint8_t>& png) {
+    auto word = [&](size_t at) {
+        return uint32_t(png[at]) << 24 | uint32_t(png[at + 1]) << 16 | uint32_t(png[at + 2]) << 8 |
+               png[at + 3];
+    };
+    std::vector<Chunk> chunks;
+    for (size_t at = 8; at + 12 <= png.size();) {
+        const uint32_t len = word(at);
+        if (at + 12 + len > png.size()) break;
+        chunks.push_back({std::string(&png[at + 4], &png[at + 8]), &png[at + 8], len,
+                          crc32(0, &png[at + 4], len + 4) == word(at + 8 + len)});
+        at += 12 + len;
+    }
+    return chunks;
+}
+
 // The filtered rows a PNG holds: its IDAT chunks inflated.
 std::vector<uint8_t> filteredRows(const std::vector<uint8_t>& png, size_t size) {
     std::vector<uint8_t> idat, rows(size);
-    for (size_t at = 8; at + 12 <= png.size();) {
-        const uint32_t len =
-            uint32_t(png[at]) << 24 | uint32_t(png[at + 1]) << 16 | uint32_t(png[at + 2]) << 8 | png[at + 3];
-        if (std::memcmp(&png[at + 4], "IDAT", 4) == 0)
-            idat.insert(idat.end(), &png[at + 8], &png[at + 8 + len]);
-        at += 12 + len;
-    }
+    for (const Chunk& c : chunksOf(png))
+        if (c.type == "IDAT") idat.insert(idat.end(), c.data, c.data + c.size);
     uLongf got = size;
     if (uncompress(rows.data(), &got, idat.data(), uLong(idat.size())) != Z_OK || got != size) return {};
     return rows;
@@ -246,6 +284,22 @@ TEST(PngEncoder, EachRowTakesTheFilterTheUsualWritersPick) {
                 FAIL() << "threads " << threads << ": row " << at / stride << " filtered by " << int(rows[at])
                        << ", the usual writers' by " << int(expected[at]);
     }
+}
+
+TEST(PngEncoder, AStreamLongerThanAChunkGoesIntoSeveralWholeChunks) {
+    // Noise deflates to more than its own 8.6 MB, over the 8 MB a chunk holds.
+    const kit::Image img = testsupport::noisePicture(1800, 1600);
+    const auto png = kit::Png::encode(img, 4, 3);
+    const auto chunks = chunksOf(png);
+    ASSERT_FALSE(chunks.empty());
+    EXPECT_EQ(chunks.back().type, "IEND");
+    int idats = 0;
+    for (const Chunk& c : chunks) {
+        EXPECT_TRUE(c.checksumHolds) << c.type << " chunk " << &c - chunks.data();
+        idats += c.type == "IDAT";
+    }
+    EXPECT_GE(idats, 2);
+    EXPECT_EQ(pixelsOff(img, kit::ImageIO::decode(png)), 0);
 }
 
 // The case below, in a process of its own, where no thread can be started.
