@@ -198,9 +198,10 @@ int main(int argc, char** argv) {
     // in a smoke run).
     const int runs = smokeRun(argc, argv) ? 1 : 8;
     using Tool = void (*)(benchmark::State&);
-    for (auto [name, tool] : {std::pair<const char*, Tool>{"BM_FullScreenPNG_kadrix", BM_FullScreenPNG_kadrix},
-                              std::pair<const char*, Tool>{"BM_FullScreenPNG_scrot", BM_FullScreenPNG_scrot},
-                              std::pair<const char*, Tool>{"BM_FullScreenPNG_import", BM_FullScreenPNG_import}})
+    for (auto [name, tool] :
+         {std::pair<const char*, Tool>{"BM_FullScreenPNG_kadrix", BM_FullScreenPNG_kadrix},
+          std::pair<const char*, Tool>{"BM_FullScreenPNG_scrot", BM_FullScreenPNG_scrot},
+          std::pair<const char*, Tool>{"BM_FullScreenPNG_import", BM_FullScreenPNG_import}})
         benchmark::RegisterBenchmark(name, tool)
             ->Args({1920, 1080})
             ->Args({3840, 2160})
