@@ -17,6 +17,7 @@
 #include <thread>
 
 #include "kit/base/Dispatch.h"
+#include "kit/image/FastDeflate.h"
 
 namespace kit::Png {
 
@@ -344,15 +345,14 @@ private:
 // up to ninefold:
 //  - igzip, six to nine times faster than zlib's level 3, on a filtered
 //    photo's residuals;
-//  - zlib with a short search (four candidates for each match, and every
-//    position inside a match of up to 64 bytes indexed), on residuals that
-//    are mostly zeros broken by short repeats (a smooth picture with grain
-//    or noisy patches, screen content): 1-3% more bytes than level 3 in
-//    three fifths of its time on such pictures, as fast on screens. igzip,
-//    whose shortest match is four bytes, gives a quarter to two fifths more;
+//  - our own deflate (FastDeflate.h), in a third of level 3's time, on
+//    residuals that are mostly zeros broken by one-pixel repeats (a smooth
+//    picture with grain or noisy patches, screen content): 1-3% more bytes
+//    than level 3. igzip, whose shortest match is four bytes, gives a
+//    quarter to two fifths more there;
 //  - zlib at the level itself on a smooth gradient, whose long repeats at
-//    drifting distances only its longer search finds (the short one gives
-//    an eighth to a quarter more), and cheaply.
+//    drifting distances only its longer search finds (our own gives an
+//    eighth to a third more), and cheaply.
 // The bytes do not tell which, so stripes of each segment go through them in
 // turn, and the first, fastest first, that keeps within the margin deflates
 // the segment.
@@ -367,9 +367,8 @@ public:
     // its dictionary, appended to `out`.
     bool segment(const uint8_t* in, size_t size, size_t dictSize, bool closes, std::vector<uint8_t>& out) {
         const uint8_t* dict = in - dictSize;
-        Search search = Search::Full;
         if (size >= 4 * kStripes * kStripe) {
-            size_t full = 0, fast = 0, brief = 0;
+            size_t full = 0, fast = 0, own = 0;
             if (!trial(in, size, dict, out, Search::Full, full)) return false;
             // Screen content, mostly zeros, is where igzip never comes close.
             if (zeroShare(in, size) < kScreenZeros) {
@@ -377,34 +376,42 @@ public:
                 if (double(fast) <= kMargin * double(full))
                     return igzip(in, size, dict, dictSize, closes, out);
             }
-            if (!trial(in, size, dict, out, Search::Brief, brief)) return false;
-            if (double(brief) <= kMargin * double(full)) search = Search::Brief;
+            if (!trial(in, size, dict, out, Search::Own, own)) return false;
+            if (double(own) <= kMargin * double(full)) {
+                own_.deflate(in, size, dictSize, closes, out);
+                return true;
+            }
         }
-        return whole_.start(dict, dictSize, search == Search::Brief) && zlib(whole_, in, size, closes, out);
+        return whole_.start(dict, dictSize) && zlib(whole_, in, size, closes, out);
     }
 
     // Input a segment takes: about 1 MB (whole rows).
     static constexpr size_t kSegment = size_t(1) << 20;
 
 private:
-    enum class Search { Igzip, Brief, Full };
+    enum class Search { Igzip, Own, Full };
 
     // The trial's stripes: enough bytes for each deflate to show what the
     // segment gives, few enough that zlib's part costs little where igzip
     // goes on.
     static constexpr size_t kStripes = 3, kStripe = size_t(1) << 11;
-    static constexpr double kMargin = 1.03, kScreenZeros = 0.75;
+    // The bytes before each stripe its deflates may refer to: with only a
+    // stripe's worth, a gradient's long repeats at drifting distances are
+    // out of reach of every deflate, and our own, which misses them over the
+    // whole segment, came out level with zlib in the trial.
+    static constexpr size_t kStripeWindow = size_t(1) << 14;
+    static constexpr double kMargin = 1.05, kScreenZeros = 0.75;
     // zlib's index of the window, by its memory level: 32K entries for a
     // segment (zlib's usual 64K, shifted along with the window every 32 KB,
     // cost screens up to a seventh more time for a few bytes); a stripe and
-    // its dictionary need 4K, a sixteenth as much to clear at each reset.
+    // the window before it take 4K, a sixteenth as much to clear at each reset.
     static constexpr int kWholeIndex = 7, kStripeIndex = 5;
     // Output goes to a room of this size first (more than a segment's worst
     // case, so one call is enough), then only what was written is kept.
     static constexpr uInt kRoom = kSegment + kSegment / 8 + 4096;
 
     // zlib's raw deflate at the caller's level, made once and reset for
-    // each use. A reset stream searches as its level says, or briefly.
+    // each use.
     class Zlib {
     public:
         Zlib(int level, int memLevel) : level_(level), memLevel_(memLevel) {}
@@ -415,7 +422,7 @@ private:
         Zlib& operator=(const Zlib&) = delete;
 
         // A new stream with `dict` as its dictionary.
-        bool start(const uint8_t* dict, size_t dictSize, bool brief) {
+        bool start(const uint8_t* dict, size_t dictSize) {
             if (!ready_) {
                 if (deflateInit2(&z_, level_, Z_DEFLATED, -15, memLevel_, Z_DEFAULT_STRATEGY) != Z_OK)
                     return false;
@@ -423,11 +430,6 @@ private:
             } else if (deflateReset(&z_) != Z_OK) {
                 return false;
             }
-            // Four candidates for each match, and matches up to 64 bytes
-            // have every position in them indexed (level 3 indexes up to 6):
-            // with so few candidates a match is mostly found through a
-            // position inside an earlier one.
-            if (brief && deflateTune(&z_, 4, 64, 128, 4) != Z_OK) return false;
             return !dictSize || deflateSetDictionary(&z_, dict, uInt(dictSize)) == Z_OK;
         }
 
@@ -446,11 +448,14 @@ private:
         const size_t mark = out.size();
         for (size_t k = 0; k < kStripes; ++k) {
             const uint8_t* at = in + (size - kStripe) * k / (kStripes - 1);
-            const size_t before = std::min(kStripe, size_t(at - dict));
-            const bool done = search == Search::Igzip
-                                  ? igzip(at, kStripe, at - before, before, false, out)
-                                  : stripe_.start(at - before, before, search == Search::Brief) &&
-                                        zlib(stripe_, at, kStripe, false, out);
+            const size_t before = std::min(kStripeWindow, size_t(at - dict));
+            bool done = true;
+            if (search == Search::Own)
+                own_.deflate(at, kStripe, before, false, out);
+            else if (search == Search::Igzip)
+                done = igzip(at, kStripe, at - before, before, false, out);
+            else
+                done = stripe_.start(at - before, before) && zlib(stripe_, at, kStripe, false, out);
             if (!done) return false;
             bytes += out.size() - mark;
             out.resize(mark);
@@ -510,6 +515,7 @@ private:
     }
 
     Zlib whole_, stripe_;
+    FastDeflater own_;
     std::unique_ptr<uint8_t[]> levelBuf_, room_;
 };
 
