@@ -395,9 +395,11 @@ void Deflater::deflate(const uint8_t* in, size_t size, size_t dictSize, bool clo
     uint32_t* const head = st.head.get();
     uint32_t* const headLong = st.headLong.get();
     uint32_t* const chain = st.chain.get();
-    // Positions whose four (eight) bytes can be read: matches start before `last4`.
-    const uint8_t* const last4 = size >= 4 ? end - 3 : in;
-    const uint8_t* const last8 = size >= 8 ? end - 7 : in;
+    // Positions whose four (eight) bytes can be read, the dictionary's
+    // included: matches start before `last4`.
+    const size_t readable = size_t(end - base);
+    const uint8_t* const last4 = readable >= 4 ? end - 3 : base;
+    const uint8_t* const last8 = readable >= 8 ? end - 7 : base;
     auto index = [&](const uint8_t* q, uint32_t& slot) {
         const uint32_t at = uint32_t(q - base) + kBias;
         chain[at & (kWindow - 1)] = slot;
