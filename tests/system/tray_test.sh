@@ -47,6 +47,8 @@ height=$(convert "$shot" -crop 1x600+$((w - 60))+0 -fuzz 5% -fill white -opaque 
 # The keys the menu shows work while it is open: Ctrl+, opens the settings.
 sys_key ctrl+comma
 sys_wait_window "Kadrix Settings" 5 || fail "Ctrl+, in the open menu opened no settings window"
+# The window manager closes what has the focus, which the menu may still hold.
+sys_focus "$(xdotool search --onlyvisible --name 'Kadrix Settings' | head -1)" "the settings window"
 sys_key alt+F4
 sys_wait_for --timeout 5 sh -c "! xdotool search --onlyvisible --name 'Kadrix Settings'" || fail "the settings window did not close"
 
