@@ -73,6 +73,7 @@ sleep 1.5
 expect_eq "$(grep -c 'Layers Initialised' "$SYS_TMP/kadrix.log" || true)" "$shown" "captures shown after Ctrl+Shift+1 was cleared"
 
 # Closed, and opened again by a link given to the running kadrix.
+sys_focus "$win" "the settings window"
 sys_key alt+F4
 sys_wait_for --timeout 5 sh -c "! xdotool search --onlyvisible --name 'Kadrix Settings'" || fail "the settings window did not close"
 "$SYS_BIN/kadrix" 'kadrix://settings' >/dev/null 2>&1 || fail "the link was not handed over"
