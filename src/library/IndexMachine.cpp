@@ -373,7 +373,7 @@ void IndexMachine::finish() {
 std::shared_ptr<GrabData> IndexMachine::prepareEntry(const std::string& path,
                                                      const std::map<std::string, std::string>& dict) {
     if (!services::Settings::shared().libEnabled()) return nullptr;
-    if (!lib_.loaded()) {
+    if (!lib_.waitLoaded()) {
         services::Telemetry::shared().oops("indexFile(_:dict:)",
                                            "!!! scaning before load complete, not cool");
         return nullptr;

@@ -36,6 +36,9 @@ void indexLater(const std::shared_ptr<ScreenLib>& lib, const std::string& path,
                 const std::string& path;
                 ~TakeBack() { machine.takeBack(path); }
             } done{*lib->indexMachine, path};
+            // A library still loading (the folder was just chosen) knows
+            // neither this file nor where to put it yet.
+            lib->waitLoaded();
             if (lib->record(baseName(path)))
                 lib->indexMachine->reindexFile(path);
             else

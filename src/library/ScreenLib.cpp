@@ -97,6 +97,11 @@ ScreenLib::~ScreenLib() {
 
 void ScreenLib::stopWork() {
     *alive_ = false;
+    {
+        std::lock_guard<std::mutex> g(loadWaitLock_);
+        stopped_ = true;
+    }
+    loadEnded_.notify_all();
     work_.close();         // a load or save still running ends first
     indexMachine.reset();  // and so does a walk or run, which use this library
 }
@@ -110,13 +115,28 @@ void ScreenLib::load() {
     if (!libEnabled()) return;
     loaded_ = false;
     if (onLoadStart) onLoadStart();
+    {
+        std::lock_guard<std::mutex> g(loadWaitLock_);
+        ++loadsPending_;
+    }
     std::weak_ptr<bool> alive = alive_;
     kit::globalQueue().async(work_.wrap([this, alive] {
         loadNow();
+        {
+            std::lock_guard<std::mutex> g(loadWaitLock_);
+            --loadsPending_;
+        }
+        loadEnded_.notify_all();
         kit::dispatchMain([this, alive] {
             if (alive.lock() && onLoadEnd) onLoadEnd();
         });
     }));
+}
+
+bool ScreenLib::waitLoaded() const {
+    std::unique_lock<std::mutex> g(loadWaitLock_);
+    loadEnded_.wait(g, [this] { return loadsPending_ == 0 || stopped_; });
+    return loaded_;
 }
 
 void ScreenLib::loadNow() {

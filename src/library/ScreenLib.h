@@ -15,6 +15,7 @@
 // the user is told once, and the next change writes what is missing (the
 // lines whose append failed, or the whole file after a failed rewrite).
 #include <atomic>
+#include <condition_variable>
 #include <functional>
 #include <map>
 #include <memory>
@@ -95,6 +96,10 @@ public:
     std::vector<Entry> snapshot() const;
     std::vector<kit::Color> topColors() const;
     bool loaded() const { return loaded_; }
+    // Waits while a load started by load() has not ended (and the library
+    // still works); then whether the entries are loaded. What is added must
+    // wait so: an entry added before the load would not be there after it.
+    bool waitLoaded() const;
     std::string folder() const;
 
     // The indexer bound to this library.
@@ -142,6 +147,11 @@ private:
     bool saveDue_ = false;
     std::string folder_;
     std::shared_ptr<bool> alive_ = std::make_shared<bool>(true);
+    // Loads started and not yet ended, and whether the work has stopped.
+    mutable std::mutex loadWaitLock_;
+    mutable std::condition_variable loadEnded_;
+    int loadsPending_ = 0;
+    bool stopped_ = false;
     WorkGuard work_;
 };
 

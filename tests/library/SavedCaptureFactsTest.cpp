@@ -19,6 +19,7 @@
 #include "kit/base/Files.h"
 #include "kit/image/ImageIO.h"
 #include "kit/ui/Window.h"
+#include "library/DataLayer.h"
 #include "library/LibraryLink.h"
 #include "objects/ObjText.h"
 #include "services/Settings.h"
@@ -163,6 +164,38 @@ TEST_F(SavedCaptureFacts, ASaveJustBeforeTheEndHasItsLineThoughItsAnalysisHadNot
         EXPECT_TRUE(saved->colors().empty());
         EXPECT_EQ(facts.count("ocr"), 0u);
     }
+}
+
+TEST_F(SavedCaptureFacts, ASaveWhileTheLibraryIsStillLoadingKeepsItsRecord) {
+    auto lib = library::LibraryLink::shared().library();
+    ASSERT_TRUE(lib);
+    ASSERT_TRUE(kit::runMainLoopUntil([&] { return lib->loaded(); }, 10));
+    // A folder chosen that already holds a large library: its load is under
+    // way when the first save is written.
+    {
+        library::DataLayer store(folder);
+        std::string lines;
+        for (int i = 0; i < 10000; ++i)
+            lines += store.encodeRec({{"filename", "SCR-old-" + std::to_string(i) + ".png"},
+                                      {"ts", std::to_string(1'600'000'000 + i)},
+                                      {"ocr", std::string(1500, 'w')}});
+        ASSERT_TRUE(store.write(lines, false));
+    }
+    lib->load();
+    kit::Image shot(640, 360);
+    shot.fill(kit::Color::rgb(255, 255, 255));
+    ASSERT_TRUE(logic->loadImage(shot, false));
+    logic->saveImage(true, true);
+    auto& link = library::LibraryLink::shared();
+    ASSERT_TRUE(
+        kit::runMainLoopUntil([&] { return link.savesInFlight() == 0 && link.indexingSaves() == 0; }, 30));
+
+    library::ScreenLib reader(folder);
+    reader.loadNow();
+    const auto all = reader.snapshot();
+    ASSERT_EQ(all.size(), 10001u);
+    EXPECT_EQ(all.back()->content["width"], "640");
+    EXPECT_TRUE(lib->record(all.back()->content["filename"]));
 }
 
 }  // namespace

@@ -17,7 +17,10 @@ db="$folder/imagelib.kxdb"
 # A first save with no limit puts a line in the library.
 sys_start '"notificationType": "system", "afterGrabSave": true, "afterGrabShow": false, "libEnabled": true, "libAllowOCR": false'
 sys_first_save "$folder"
-sys_wait_for --timeout 30 test -s "$db" || fail "the first save never reached the library"
+sys_wait_for --timeout 30 test -s "$db" || {
+  tail -20 "$SYS_TMP/kadrix.log"
+  fail "the first save never reached the library"
+}
 sleep 1
 sys_stop_app
 cp "$db" "$SYS_TMP/library-before"
