@@ -505,7 +505,10 @@ sys_first_save() {
 sys_notify_server() {
   SYS_NOTICES="$SYS_TMP/notices.log"
   : >"$SYS_NOTICES"
-  KADRIX_FAKE_SERVER_LOG="$SYS_NOTICES" QT_QPA_PLATFORM=offscreen \
+  # The server is a test program with settings of its own: kept in a home of
+  # its own, its writes cannot replace the settings a test gives kadrix.
+  mkdir -p "$SYS_TMP/notify-home"
+  KADRIX_HOME="$SYS_TMP/notify-home" KADRIX_FAKE_SERVER_LOG="$SYS_NOTICES" QT_QPA_PLATFORM=offscreen \
     "$SYS_BIN/test_services" --gtest_filter=FakeNotificationServer.Serve >"$SYS_TMP/notify.out" 2>&1 &
   _sys_notify_pid=$!
   on_exit 'kill $_sys_notify_pid 2>/dev/null || true'
