@@ -53,12 +53,12 @@ function(kadrix_tests folder)
     endif()
     add_test(NAME ${test} COMMAND test_${name} --gtest_brief=1 ${filter})
     # The watchdog in TestMain stops a case that hangs long before this.
-    set_tests_properties(${test} PROPERTIES LABELS unit TIMEOUT 600
+    set_tests_properties(${test} PROPERTIES LABELS "unit;gtest" TIMEOUT 600
       ENVIRONMENT "QT_QPA_PLATFORM=offscreen;KADRIX_TEST=1;GTEST_TOTAL_SHARDS=${K_SHARDS};GTEST_SHARD_INDEX=${shard}")
   endforeach()
   if(K_ALONE)
     add_test(NAME test_${name}_alone COMMAND test_${name} --gtest_brief=1 --gtest_filter=${alone})
-    set_tests_properties(test_${name}_alone PROPERTIES LABELS unit TIMEOUT 600
+    set_tests_properties(test_${name}_alone PROPERTIES LABELS "unit;gtest" TIMEOUT 600
       ENVIRONMENT "QT_QPA_PLATFORM=offscreen;KADRIX_TEST=1")
   endif()
 endfunction()

@@ -86,16 +86,41 @@ harness_killed_by_test() { harness kill 'exec sleep 30' sys_kill_app; }
 harness_killed_by_other() { harness other 'kill -KILL $$' sys_reap_app; }
 harness_broken_pipe() { harness pipe 'kill -PIPE $$' sys_reap_app; }
 harness_cpu_limit() { harness cpu 'kill -XCPU $$' sys_reap_app; }
+harness_file_size_limit() { harness xfsz 'kill -XFSZ $$' sys_reap_app; }
+harness_bus_error() { harness bus 'kill -BUS $$' sys_reap_app; }
+# A kadrix that has ended but is not yet reaped (a zombie) is no hang: here
+# one made by a parent that never reaps it stands in for the app.
+harness_zombie() {
+  harness zombie 'exec sleep 30' 'sys_kill_app
+    SYS_APP_PID=$(perl -e '"'"'my $c = fork; if (!$c) { exit 0 } print "$c\n"; close STDOUT; sleep 5'"'"' &)
+    sleep 0.3; sys_stop_app'
+}
 harness_decoder_crash() { harness decoder 'echo "decoder crashed: SIGSEGV on /tmp/a.png"' sys_reap_app; }
 harness_decoder_crash_expected() { SYS_EXPECT_DECODER_CRASH=1 harness_decoder_crash; }
 
+# ---- check-compile on a tree of its own: two files a unity build joins ----
+compile_alone() {
+  local t=$scratch/compile.$1
+  mkdir -p "$t/scripts" "$t/src"
+  cp "$src/scripts/check-compile" "$t/scripts/"
+  printf 'cmake_minimum_required(VERSION 3.20)\nproject(p CXX)\nadd_library(p STATIC src/a.cpp src/b.cpp)\n' >"$t/CMakeLists.txt"
+  printf '#include <vector>\nint a() { return 1; }\n' >"$t/src/a.cpp"
+  printf '%s\nint b() { std::vector<int> v(2); return int(v.size()); }\n' "$2" >"$t/src/b.cpp"
+  "$t/scripts/check-compile" "$t/build"
+}
+compile_alone_clean() { compile_alone clean '#include <vector>'; }
+# b.cpp compiles only after a.cpp in one unity file.
+compile_alone_leans() { compile_alone leans ''; }
+
 # ---- unit-seeds on a test folder of one made-up test program ----
+# LABELS "unit;gtest" make it a GoogleTest program, run in each order;
+# "unit" alone a script, run once.
 seeds() {
   local t=$scratch/seeds.$1
   mkdir -p "$t"
   printf '#!/usr/bin/env bash\n%s\n' "$2" >"$t/program"
   chmod +x "$t/program"
-  printf 'add_test(p "%s")\nset_tests_properties(p PROPERTIES LABELS "unit")\n' "$t/program" >"$t/CTestTestfile.cmake"
+  printf 'add_test(p "%s")\nset_tests_properties(p PROPERTIES LABELS "%s")\n' "$t/program" "${3:-unit;gtest}" >"$t/CTestTestfile.cmake"
   "$src/scripts/unit-seeds" -b "$t" -n 2 -j 1 -t 20
 }
 # The program writes gtest's report where it is told to, and passes.
@@ -104,6 +129,10 @@ seeds_passing() { seeds passing "$passes"; }
 # With the second seed, the program ends the shell that runs it: that run
 # never writes its result.
 seeds_no_result() { seeds no-result '[ "$GTEST_RANDOM_SEED" = 2 ] && kill -KILL "$(ps -o ppid= -p $PPID)"; '"$passes"; }
+# A GoogleTest program that ends well but writes no report did not finish its cases.
+seeds_no_report() { seeds no-report 'exit 0'; }
+seeds_script_passes() { seeds script-passes '[ -z "${GTEST_RANDOM_SEED:-}" ] && [ $# = 0 ]' unit; }
+seeds_script_fails() { seeds script-fails 'echo "2 of 3 cases wrong"; exit 1' unit; }
 
 cases=(
   "pass layers_clean"
@@ -125,10 +154,18 @@ cases=(
   "fail harness_killed_by_other"
   "fail harness_broken_pipe"
   "fail harness_cpu_limit"
+  "fail harness_file_size_limit"
+  "fail harness_bus_error"
+  "pass harness_zombie"
   "fail harness_decoder_crash"
   "pass harness_decoder_crash_expected"
+  "pass compile_alone_clean"
+  "fail compile_alone_leans"
   "pass seeds_passing"
   "fail seeds_no_result"
+  "fail seeds_no_report"
+  "pass seeds_script_passes"
+  "fail seeds_script_fails"
 )
 wrong=0
 for row in "${cases[@]}"; do
