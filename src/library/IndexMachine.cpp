@@ -230,6 +230,17 @@ void IndexMachine::walk(bool indexToo, std::function<void(int, bool)> onReady) {
     }
     const bool nonShots = services::Settings::shared().libIndexNonshots();
     const bool allowOCR = services::Settings::shared().libAllowOCR();
+    // A record whose text is owed (read while no recogniser could start) is
+    // worth reading again only once one can: until then every walk would
+    // offer the same screenshots, and reading them would store the same
+    // empty text. Asked once a walk, at the first such record.
+    std::optional<bool> canRead;
+    const auto recogniserCanStart = [&] {
+        if (!canRead)
+            canRead = kit::TextRecognizer::canStart(
+                imaging::ocrLanguageChoice(services::Settings::shared().primaryOCRLang()).languages);
+        return *canRead;
+    };
     std::vector<std::string> found;
     services::timerStart("search through records");
     for (auto& name : *names) {
@@ -238,7 +249,7 @@ void IndexMachine::walk(bool indexToo, std::function<void(int, bool)> onReady) {
         if (auto rec = lib_.contentOf(name)) {
             auto ocr = rec->find("ocr");
             bool hasText = ocr != rec->end() && !ocr->second.empty();
-            if (!GrabData(*rec).colors().empty() && (hasText || !allowOCR)) continue;
+            if (!GrabData(*rec).colors().empty() && (hasText || !allowOCR || !recogniserCanStart())) continue;
         }
         const std::string path = folder + "/" + name;
         if (std::error_code ec; !std::filesystem::is_regular_file(path, ec)) continue;
@@ -324,7 +335,7 @@ void IndexMachine::runLoop() {
             filesQueue_.erase(filesQueue_.begin());
         }
         // Queued for a folder the library has left since: not its file.
-        if (path.substr(0, path.find_last_of('/')) == lib_.folder()) indexFile(path, {{"mode", "file"}});
+        if (path.substr(0, path.find_last_of('/')) == lib_.folder()) indexFile(path, queuedFacts(path));
         const int done = ++processedFiles;
         kit::dispatchMain([this, alive, done] {
             if (alive.lock()) report(done);
@@ -338,6 +349,20 @@ void IndexMachine::runLoop() {
     kit::dispatchMain([this, alive] {
         if (alive.lock()) finish();
     });
+}
+
+std::map<std::string, std::string> IndexMachine::queuedFacts(const std::string& path) const {
+    std::map<std::string, std::string> facts{{"mode", "file"}};
+    // A file the library already lists is read again for what its record
+    // lacks (its text, its colours): how and when it was taken stay as
+    // recorded, not those of a file just found.
+    if (auto known = lib_.contentOf(baseName(path))) {
+        if (auto mode = known->find("mode"); mode != known->end() && !mode->second.empty())
+            facts["mode"] = mode->second;
+        if (auto ts = known->find("ts"); ts != known->end() && !ts->second.empty())
+            facts["timestamp"] = ts->second;
+    }
+    return facts;
 }
 
 std::string IndexMachine::etaText(int processed, int queued, double elapsed) {

@@ -90,6 +90,8 @@ private:
     // while the library is off or not loaded.
     std::shared_ptr<GrabData> prepareEntry(const std::string& path,
                                            const std::map<std::string, std::string>& dict);
+    // The capture facts a queued file is indexed with.
+    std::map<std::string, std::string> queuedFacts(const std::string& path) const;
     void runLoop();
     void report(int done);
     void finish();

@@ -60,7 +60,8 @@ bool LibViewController::handleKeyDown(const kit::Event& e) {
         initIndex();
         return true;
     }
-    if (e.keyCode == kit::KeyCode::Escape && panelPreview->isOn) {
+    // Also while its picture is still read: the quick look then never shows.
+    if (e.keyCode == kit::KeyCode::Escape && panelPreview->isOnOrLoading()) {
         panelPreview->hide();
         return true;
     }
@@ -86,7 +87,7 @@ bool LibViewController::runKeyTable(const kit::Event& e, int index) {
     LibViewController* target = model() ? libController() : nullptr;
     switch (e.keyCode) {
         case kit::KeyCode::Space:
-            if (panelPreview->isOn)
+            if (panelPreview->isOnOrLoading())
                 panelPreview->hide();
             else if (target)
                 target->performAction("quicklook", *url, method, true);

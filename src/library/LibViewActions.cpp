@@ -164,7 +164,8 @@ void LibViewController::updateStatusLine(const std::optional<std::string>& text)
         stackStatusIcons->setHidden(false);
     }
     debounceUnselect.invalidate();
-    if (panelPreview->isOn && selected >= 1) {
+    // A quick look whose picture is still read follows the selection too.
+    if (panelPreview->isOnOrLoading() && selected >= 1) {
         auto current = currentSelection();
         auto path = current && gallery ? gallery->fileURL(*current) : std::nullopt;
         if (path) performAction("quicklook", *path, "selection", true);

@@ -293,13 +293,10 @@ void LibViewController::viewWillAppear() {
     view();
     applyAppearance();
     hideTooltip();
-    // The size is also fitted again where it was cut to a low screen or must
-    // be cut now (another screen, another scale).
-    const kit::Size fitted = fittedPopoverSize();
-    const bool cut = std::min(contentSize_.height, fitted.height) < 580;
-    if ((contentSize_.width == 380 && services::Settings::shared().libPopoveerSize() != "small") ||
-        (cut && fitted != contentSize_))
-        applyPopoverSize();
+    // Fitted again on each opening: the large size follows the height of
+    // the screen it opens on, and any size is cut to a low screen (another
+    // screen, another scale, a resized one since the last opening).
+    if (fittedPopoverSize() != contentSize_) applyPopoverSize();
     btnPopoverSize->setState(services::Settings::shared().libPopoveerSize() != "small"
                                  ? kit::ControlState::On
                                  : kit::ControlState::Off);
@@ -589,7 +586,8 @@ kit::Size LibViewController::fittedPopoverSize() const {
     // Before the popover first shows, the view has no window yet: the
     // screen it opens on is the main one.
     kit::Display screen = view_ && view_->window() ? view_->window()->screen() : kit::Displays::main();
-    return popoverSize(services::Settings::shared().libPopoveerSize(), screen.visibleFrame.height(),
+    const double visibleHeight = popoverScreenHeight ? popoverScreenHeight() : screen.visibleFrame.height();
+    return popoverSize(services::Settings::shared().libPopoveerSize(), visibleHeight,
                        2 * kit::Popover::kContentInset);
 }
 

@@ -110,6 +110,9 @@ public:
     virtual void applyPopoverSize();
     // The size the setting asks for, no higher than the popover's screen.
     kit::Size fittedPopoverSize() const;
+    // The visible height of the screen the popover opens on, where it is not
+    // that of the view's window's screen (tests give screens of their own).
+    std::function<double()> popoverScreenHeight;
 
     virtual void offerPreexisting(int count);
     virtual void indexingStarted();

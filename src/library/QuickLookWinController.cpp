@@ -35,13 +35,15 @@ QuickLookWinController::~QuickLookWinController() = default;
 
 bool QuickLookWinController::loadImage(const std::string& path, const std::optional<kit::Rect>& sender) {
     const uint64_t request = ++requests_;
+    loading_ = request;
     std::weak_ptr<bool> alive = alive_;
     std::string error;
     kit::Image image = kit::ImageIO::read(path, 1.0, &error);
-    if (kit::ImageIO::wasCancelled(error)) return false;
     // The event loop ran while the file was read: the library may be gone,
     // or the user has moved on to another image or closed the quick look.
     if (alive.expired() || request != requests_) return false;
+    loading_ = 0;
+    if (kit::ImageIO::wasCancelled(error)) return false;
     if (image.isNull()) {
         services::Telemetry::shared().oops("loadImage(from:sender:)", "Can't load image from file");
         return false;

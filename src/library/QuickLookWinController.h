@@ -37,6 +37,11 @@ public:
     bool loadImage(const std::string& path, const std::optional<kit::Rect>& sender);
     void showWindow();
     void hide();
+    // A load is under way that neither a later load nor a hide has dropped:
+    // the quick look is as good as open, and the keys that close it close it
+    // now (it then never shows).
+    bool isLoading() const { return loading_ != 0 && loading_ == requests_; }
+    bool isOnOrLoading() const { return isOn || isLoading(); }
 
     bool isOn = false;
     std::shared_ptr<ClickableImageView> imageView;
@@ -46,6 +51,7 @@ private:
     std::unique_ptr<kit::Window> window_;
     // Counts loads and hides; a load whose count has moved on is dropped.
     uint64_t requests_ = 0;
+    uint64_t loading_ = 0;  // the request whose file is being read, 0 when none
     std::shared_ptr<bool> alive_ = std::make_shared<bool>(true);
 };
 

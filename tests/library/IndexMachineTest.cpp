@@ -5,6 +5,7 @@
 #include <QFont>
 #include <QImage>
 #include <QPainter>
+#include <atomic>
 #include <filesystem>
 #include <fstream>
 #include <optional>
@@ -27,6 +28,29 @@ using library::IndexMachine;
 using library::ScreenLib;
 
 namespace {
+
+// No recognition data where the engine looks, for the scope's life: no
+// recogniser can start.
+class NoRecognitionData {
+public:
+    explicit NoRecognitionData(const std::string& scratch) {
+        if (const char* data = std::getenv("TESSDATA_PREFIX")) saved_ = data;
+        const std::string empty = scratch + "/no-data";
+        std::filesystem::create_directories(empty);
+        setenv("TESSDATA_PREFIX", empty.c_str(), 1);
+    }
+    ~NoRecognitionData() {
+        if (saved_)
+            setenv("TESSDATA_PREFIX", saved_->c_str(), 1);
+        else
+            unsetenv("TESSDATA_PREFIX");
+    }
+    NoRecognitionData(const NoRecognitionData&) = delete;
+    NoRecognitionData& operator=(const NoRecognitionData&) = delete;
+
+private:
+    std::optional<std::string> saved_;
+};
 
 class Indexer : public LibraryFolderFixture {
 protected:
@@ -220,30 +244,46 @@ TEST_F(Indexer, RecognisedTextAndItsDomainsReachTheRecord) {
     EXPECT_EQ(lib->search("KADRIX").size(), 1u);
 }
 
-TEST_F(Indexer, AFileIndexedWhileNoRecogniserCouldStartIsReadAgainOnceOneCan) {
+// A screenshot indexed while no recogniser could start owes its text: no walk
+// offers it again while none can, the first walk once one can queues it, and
+// the run that reads it keeps how and when it was taken.
+TEST_F(Indexer, TextOwedWhileNoRecogniserCanStartIsReadOnceOneCanKeepingTheCapture) {
     services::Settings::shared().setLibAllowOCR(true);
-    std::string path = picture("SCR-20240106-kvqe.png", "visit kadrix.app today", 640, 64);
-    const char* data = std::getenv("TESSDATA_PREFIX");
-    const std::optional<std::string> saved = data ? std::optional<std::string>(data) : std::nullopt;
-    // No recognition data where the engine looks: it cannot be started.
-    const std::string empty = folder + "/no-data";
-    std::filesystem::create_directories(empty);
-    setenv("TESSDATA_PREFIX", empty.c_str(), 1);
-    lib->indexMachine->indexFile(path, {{"mode", "area"}});
-    if (saved)
-        setenv("TESSDATA_PREFIX", saved->c_str(), 1);
-    else
-        unsetenv("TESSDATA_PREFIX");
-    auto rec = lib->record("SCR-20240106-kvqe.png");
-    ASSERT_TRUE(rec);
-    EXPECT_EQ(rec->content.at("ocr"), "") << "not read is not the same as read and found empty";
-    EXPECT_FALSE(rec->colors().empty());
-
+    const std::string name = "SCR-20240106-kvqe.png";
+    std::string path = picture(name, "visit kadrix.app today", 640, 64);
+    {
+        NoRecognitionData none(folder);
+        lib->indexMachine->indexFile(path,
+                                     {{"mode", "area"}, {"app", "Terminal"}, {"timestamp", "1700000000"}});
+        auto rec = lib->record(name);
+        ASSERT_TRUE(rec);
+        EXPECT_EQ(rec->content.at("ocr"), "") << "not read is not the same as read and found empty";
+        EXPECT_FALSE(rec->colors().empty());
+        for (int walk = 0; walk < 2; ++walk) {
+            lib->indexMachine->walk(false, {});
+            EXPECT_TRUE(queuedNames().empty()) << "offered again while no recogniser can start";
+            EXPECT_EQ(lib->indexMachine->queuedFiles, 0);
+        }
+    }
     lib->indexMachine->walk(false, {});
-    EXPECT_EQ(queuedNames(), std::vector<std::string>{"SCR-20240106-kvqe.png"});
-    lib->indexMachine->indexFile(path, {});
+    EXPECT_EQ(queuedNames(), std::vector<std::string>{name});
+
+    std::atomic<bool> ended{false};
+    lib->indexMachine->statusUpdate = [&](int, int total, std::string, bool) {
+        if (total == 0) ended = true;
+    };
+    lib->indexMachine->indexQueue();
+    ASSERT_TRUE(testsupport::waitFor([&] { return ended.load(); }, 30000));
     EXPECT_EQ(lib->search("KADRIX").size(), 1u);
-    EXPECT_EQ(lib->record("SCR-20240106-kvqe.png")->content.at("mode"), "area");
+    lib->loadNow();  // what the store holds
+    auto rec = lib->record(name);
+    ASSERT_TRUE(rec);
+    EXPECT_NE(rec->content.at("ocr").find("kadrix.app"), std::string::npos) << rec->content.at("ocr");
+    EXPECT_EQ(rec->content.at("mode"), "area");
+    EXPECT_EQ(rec->content.at("ts"), "1700000000");
+    EXPECT_EQ(rec->content.at("app"), "Terminal");
+    lib->indexMachine->walk(false, {});
+    EXPECT_TRUE(queuedNames().empty());
 }
 
 TEST_F(Indexer, TheQueueFillsOnlyTheRoomLeftUnderTheLimit) {

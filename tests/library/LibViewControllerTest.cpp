@@ -22,6 +22,7 @@
 #include "kit/ui/Button.h"
 #include "kit/ui/CollectionView.h"
 #include "kit/ui/Label.h"
+#include "kit/ui/Popover.h"
 #include "kit/ui/TextField.h"
 #include "kit/ui/Window.h"
 #include "library/GalleryDelegate.h"
@@ -352,6 +353,56 @@ TEST_F(LibView, QuickLookShowsTheLastRequestMadeWhileAPictureIsRead) {
     EXPECT_TRUE(controller->handleKeyDown(key(kit::KeyCode::Space, 0, " ")));
     EXPECT_FALSE(controller->panelPreview->isOn);
     EXPECT_FALSE(controller->panelPreview->window().isVisible());
+}
+
+// While the quick look's picture is still read, the keys that close it close
+// it (it then never shows, and the popover stays), and another selection is
+// the picture it shows.
+TEST_F(LibView, KeysAndSelectionDuringTheQuickLooksReadActOnIt) {
+    testsupport::writePicture(folder + "/shot3.png", 13, 6, kit::Color::black());  // item 1
+    select(0);
+    testsupport::SlowDecoder slow(0.3);
+    std::optional<bool> taken;  // outlives the loop: a key not taken during the read is taken later
+    for (uint16_t code : {kit::KeyCode::Escape, kit::KeyCode::Space}) {
+        host.calls.clear();
+        taken.reset();
+        kit::dispatchMain([&, code] {
+            taken = controller->handleKeyDown(key(code, 0, code == kit::KeyCode::Space ? " " : ""));
+        });
+        EXPECT_TRUE(controller->handleKeyDown(key(kit::KeyCode::Space, 0, " ")));
+        EXPECT_EQ(taken, std::optional<bool>(true)) << "key " << code;
+        EXPECT_FALSE(controller->panelPreview->isOn) << "key " << code;
+        EXPECT_FALSE(controller->panelPreview->window().isVisible()) << "key " << code;
+        EXPECT_EQ(host.calls, (std::vector<std::string>{"stays", "transient"})) << "key " << code;
+    }
+
+    kit::dispatchMain([&] { select(1); });
+    EXPECT_TRUE(controller->handleKeyDown(key(kit::KeyCode::Space, 0, " ")));
+    EXPECT_TRUE(controller->panelPreview->isOn);
+    EXPECT_TRUE(controller->panelPreview->window().isVisible());
+    EXPECT_EQ(controller->panelPreview->imageView->image().width(), 13);
+}
+
+// Fitted again on each opening to the screen it opens on: the large size
+// follows the screen's height, down to a low screen, and back to small.
+TEST_F(LibView, ThePopoverIsFittedToItsScreenOnEachOpening) {
+    double screenHeight = 1080;
+    controller->popoverScreenHeight = [&] { return screenHeight; };
+    auto open = [&](double height) {
+        screenHeight = height;
+        controller->viewWillAppear();
+        const kit::Size size = controller->contentSize();
+        EXPECT_TRUE(controller->view()->frame().size == size) << "the view keeps the popover's size";
+        controller->viewDidDisappear();
+        return std::pair{size.width, size.height};
+    };
+    services::Settings::shared().setLibPopoveerSize("medium");
+    EXPECT_EQ(open(1080), (std::pair{560.0, 980.0}));
+    EXPECT_EQ(open(700), (std::pair{560.0, 600.0}));
+    EXPECT_EQ(open(500), (std::pair{560.0, 500.0 - 2 * kit::Popover::kContentInset}));
+    EXPECT_EQ(open(1080), (std::pair{560.0, 980.0}));
+    services::Settings::shared().setLibPopoveerSize("small");
+    EXPECT_EQ(open(1080), (std::pair{380.0, 580.0}));
 }
 
 TEST_F(LibView, ActionsOnAFileThatIsGoneWarnAndKeepThePopover) {

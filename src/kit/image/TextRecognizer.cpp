@@ -260,6 +260,10 @@ std::vector<std::string> TextRecognizer::supportedLanguages() {
     return tags;
 }
 
+bool TextRecognizer::canStart(const std::vector<std::string>& languages) {
+    return !engineLanguages(languages).empty() && engineLibrary() != nullptr;
+}
+
 void TextRecognizer::releaseThreadEngines() {
     engines.clear();
 }

@@ -59,6 +59,11 @@ public:
     // Lets go of the engines the calling thread loaded (tens of megabytes
     // each); its next recognition loads them again.
     static void releaseThreadEngines();
+    // Whether a recognition with these language tags would start: the data
+    // it would use is installed and the engine's library loads (it is loaded
+    // here when it is not yet). An engine that refuses installed data is
+    // only found out by a recognition.
+    static bool canStart(const std::vector<std::string>& languages);
     // The language tags whose recognition data is installed.
     static std::vector<std::string> supportedLanguages();
     // Whether the recognition data of the language a tag names is installed
