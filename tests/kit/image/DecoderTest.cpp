@@ -214,7 +214,7 @@ TEST_F(DecoderLimitsFixture, HeadsTheChecksDoNotKnowAreTheDecodersToJudge) {
 }
 
 // A TGA with a colour map opens with the map's colours (rows from the
-// bottom); one cut short is incomplete, and one claiming more pixels than
+// bottom), one with alpha with its alpha; one cut short is incomplete, and one claiming more pixels than
 // its bytes can paint is refused at once.
 TEST_F(DecoderLimitsFixture, TgaMapsAndSizesAreRead) {
     const kit::PixelBGRA red{0, 0, 255, 255}, blue{255, 0, 0, 255};
@@ -227,8 +227,16 @@ TEST_F(DecoderLimitsFixture, TgaMapsAndSizesAreRead) {
         for (int y = 0; y < 2; ++y)
             for (int x = 0; x < 4; ++x) EXPECT_EQ(image.pixel(x, y), x == 1 && y == 0 ? blue : red) << x << y;
     }
-    const std::string whole = testsupport::testDataBytes("tga/raw-24-plain.tga");
+    // Half-transparent red beside opaque blue: the alpha is the file's.
     std::string error;
+    const Image translucent = io::read(testsupport::testDataPath("tga/raw-32-translucent.tga"), 1.0, &error);
+    ASSERT_EQ(translucent.width(), 2) << error;
+    EXPECT_EQ(translucent.colorAt(0, 0).alpha8(), 127);
+    EXPECT_GE(translucent.colorAt(0, 0).red8(), 253);
+    EXPECT_EQ(translucent.colorAt(0, 0).blue8(), 0);
+    EXPECT_EQ(translucent.pixel(1, 0), blue);
+
+    const std::string whole = testsupport::testDataBytes("tga/raw-24-plain.tga");
     EXPECT_TRUE(io::read(write("cut.tga", whole.substr(0, whole.size() - 5)), 1.0, &error).isNull());
     EXPECT_EQ(error, kIncomplete);
     // Run-length coded, 8000 × 8000 from a few bytes: over the bound.
