@@ -25,6 +25,15 @@ const Reason kPlain[] = {
     {"damaged", &kNotAnImage},          {"incomplete", &kIncomplete},      {"memory", &kTooHungry},
     {"file-too-large", &kFileTooLarge}, {"not-regular", &kNotRegularFile},
 };
+// The refusals that give a picture's size: the sentence starts with its
+// prefix.
+const struct Sized {
+    std::string_view word, prefix;
+    std::string (*sentence)(long long, long long);
+} kSized[] = {
+    {"too-large", "The image is too large to open: ", &tooLarge},
+    {"drawing-too-large", "The drawing is too large to open: ", &drawingTooLarge},
+};
 // The refusals caused by a system error: the sentence before its text.
 const struct {
     std::string_view word;
@@ -59,18 +68,19 @@ std::string refusalCode(const std::string& sentence) {
         if (sentence == *r.sentence) return std::string(r.word);
     // Read by hand: the C library's scanf reads a format's "×" as a character
     // of the locale, and in the "C" locale it is none.
-    static constexpr std::string_view kPrefix = "The image is too large to open: ", kBy = " × ";
-    if (sentence.starts_with(kPrefix)) {
-        const char* at = sentence.c_str() + kPrefix.size();
-        char* end = nullptr;
-        const long long w = std::strtoll(at, &end, 10);
-        if (end != at && std::string_view(end).starts_with(kBy)) {
-            at = end + kBy.size();
-            const long long h = std::strtoll(at, &end, 10);
-            if (end != at && sentence == tooLarge(w, h))
-                return "too-large " + std::to_string(w) + " " + std::to_string(h);
+    static constexpr std::string_view kBy = " × ";
+    for (const Sized& r : kSized)
+        if (sentence.starts_with(r.prefix)) {
+            const char* at = sentence.c_str() + r.prefix.size();
+            char* end = nullptr;
+            const long long w = std::strtoll(at, &end, 10);
+            if (end != at && std::string_view(end).starts_with(kBy)) {
+                at = end + kBy.size();
+                const long long h = std::strtoll(at, &end, 10);
+                if (end != at && sentence == r.sentence(w, h))
+                    return std::string(r.word) + " " + std::to_string(w) + " " + std::to_string(h);
+            }
         }
-    }
     return "failed";
 }
 
@@ -83,9 +93,10 @@ std::string refusalSentence(std::string_view code) {
     const std::string_view rest = code.substr(word.size());
     for (const Reason& r : kPlain)
         if (word == r.word && rest.empty()) return *r.sentence;
-    if (word == "too-large")
-        if (const auto wh = numbers(rest, 2); wh && (*wh)[0] > 0 && (*wh)[1] > 0)
-            return tooLarge((*wh)[0], (*wh)[1]);
+    for (const Sized& r : kSized)
+        if (word == r.word)
+            if (const auto wh = numbers(rest, 2); wh && (*wh)[0] > 0 && (*wh)[1] > 0)
+                return r.sentence((*wh)[0], (*wh)[1]);
     for (const auto& r : kWithError)
         if (word == r.word)
             if (const auto e = numbers(rest, 1); e && (*e)[0] > 0 && (*e)[0] < 4096)

@@ -22,6 +22,11 @@ std::string tooLarge(long long w, long long h) {
            " pixels (at most 256 megapixels).";
 }
 
+std::string drawingTooLarge(long long w, long long h) {
+    return "The drawing is too large to open: " + std::to_string(w) + " × " + std::to_string(h) +
+           " pixels (at most 64 megapixels for a drawing).";
+}
+
 bool abovePixelCap(long long w, long long h) {
     // Divided, not multiplied: a header's two 32-bit numbers overflow a product.
     return w > 0 && h > 0 && w > kMaxDecodedPixels / h;
@@ -209,6 +214,7 @@ struct Screen {
     std::string refusal;
     long long length = 0;
     long long width = 0, height = 0;  // 0 when the checks do not read the size
+    bool unknown = false;             // a format none of the checks knows
 };
 
 Screen refuse(std::string why) {
@@ -473,24 +479,127 @@ Screen screenIconEntries(const Source& src, bool icns) {
     return {};
 }
 
-// Whether a head begins as a file of one of the other formats the decoder
-// reads: by their signatures, and for the two without one (TGA, WBMP) by
-// header fields no text file has.
-bool readableHead(const QByteArray& h) {
-    const auto at = [&](qsizetype i) { return byteAt(h, i); };
-    if (h.startsWith("icns") || h.startsWith(QByteArray("\0\0\1\0", 4)) ||
-        h.startsWith(QByteArray("\0\0\2\0", 4)))
-        return true;
-    if (h.startsWith("II*") || h.startsWith("MM\0*")) return true;                             // TIFF
-    if (h.startsWith("RIFF") && h.mid(8, 4) == "WEBP") return true;                            // WebP
-    if (h.size() >= 2 && h[0] == 'P' && h[1] >= '1' && h[1] <= '6') return true;               // PNM
-    if (h.startsWith("/* XPM */") || h.startsWith("#define")) return true;                     // XPM, XBM
-    if (h.startsWith("\x1f\x8b") || h.contains("<svg") || h.startsWith("<?xml")) return true;  // SVG
-    if (h.size() >= 4 && at(0) == 0 && at(1) == 0) return true;                                // WBMP
-    const uint32_t type = at(2), bits = at(16);                                                // TGA
-    return h.size() >= 18 && at(1) <= 1 &&
-           (type == 1 || type == 2 || type == 3 || type == 9 || type == 10 || type == 11) &&
-           (bits == 8 || bits == 15 || bits == 16 || bits == 24 || bits == 32);
+// A TGA file's header. TGA has no signature: a head is taken for one only
+// when every field holds a value the format allows, an absent colour map
+// described by zeros (as writers leave it), which tells it from a cursor's
+// head (a count of pictures there) and a WBMP's (its height there).
+struct TgaHeader {
+    int type = 0;  // 1 colour-mapped, 2 true colour, 3 grey; 8 more when run-length coded
+    int width = 0, height = 0, bits = 0;
+    bool alpha = false, topDown = false, rightToLeft = false;
+    int mapFirst = 0, mapLength = 0, mapBits = 0;
+    long long mapAt = 0, pixelsAt = 0;
+    int bytesPerPixel() const { return (bits + 7) / 8; }
+    bool runLength() const { return type > 8; }
+};
+
+std::optional<TgaHeader> tgaHeader(const QByteArray& h) {
+    if (h.size() < 18) return std::nullopt;
+    TgaHeader t;
+    const uint32_t mapType = byteAt(h, 1), descriptor = byteAt(h, 17);
+    t.type = int(byteAt(h, 2));
+    const int kind = t.type & 7;
+    t.mapFirst = int(le16(h, 3)), t.mapLength = int(le16(h, 5)), t.mapBits = int(byteAt(h, 7));
+    t.width = int(le16(h, 12)), t.height = int(le16(h, 14)), t.bits = int(byteAt(h, 16));
+    t.alpha = (descriptor & 15) != 0;
+    t.rightToLeft = descriptor & 0x10, t.topDown = descriptor & 0x20;
+    const auto colourBits = [](int b) { return b == 15 || b == 16 || b == 24 || b == 32; };
+    if (kind < 1 || kind > 3 || (t.type != kind && t.type != kind + 8) || mapType > 1 ||
+        (descriptor & 0xC0) || t.width == 0 || t.height == 0)
+        return std::nullopt;
+    if (mapType == 0 ? h.mid(3, 5) != QByteArray(5, '\0') : (t.mapLength == 0 || !colourBits(t.mapBits)))
+        return std::nullopt;
+    if (kind == 1 ? mapType != 1 || t.bits != 8 : kind == 2 ? !colourBits(t.bits) : t.bits != 8)
+        return std::nullopt;
+    t.mapAt = 18 + byteAt(h, 0);
+    t.pixelsAt = t.mapAt + (mapType ? (long long)t.mapLength * ((t.mapBits + 7) / 8) : 0);
+    return t;
+}
+
+// A TGA's size against its data: uncompressed rows must all be in the file,
+// run-length data is held to its bound.
+Screen screenTGA(const Source& src, const TgaHeader& t) {
+    if (abovePixelCap(t.width, t.height)) return refuse(tooLarge(t.width, t.height));
+    if (src.size() < t.pixelsAt) return refuse(kIncomplete);
+    if (t.runLength()) return judge("tga", t.width, t.height, src.size() - t.pixelsAt, src.size());
+    if (src.size() < t.pixelsAt + (long long)t.width * t.height * t.bytesPerPixel())
+        return refuse(kIncomplete);
+    return {{}, src.size(), t.width, t.height};
+}
+
+// One pixel of `bits` bits as the file stores it: grey, or blue, green and
+// red (five bits each in 16, the top bit the alpha), then alpha in 32.
+QRgb tgaColour(const uchar* p, int bits, bool alpha) {
+    if (bits == 8) return qRgb(p[0], p[0], p[0]);
+    if (bits == 24 || bits == 32) return qRgba(p[2], p[1], p[0], bits == 32 && alpha ? p[3] : 255);
+    const uint32_t v = p[0] | (uint32_t(p[1]) << 8);
+    const auto five = [](uint32_t c) { return int((c << 3) | (c >> 2)); };
+    return qRgba(five((v >> 10) & 31), five((v >> 5) & 31), five(v & 31),
+                 bits == 16 && alpha && !(v & 0x8000) ? 0 : 255);
+}
+
+// A TGA's pixels, read by this program's own reader: the toolkit's reads
+// neither colour maps nor run-length data, and skips an image name twice.
+// Rows run from the bottom unless the header says otherwise.
+QImage decodeTGA(const QByteArray& d, const TgaHeader& t, std::string* error) {
+    const auto* bytes = reinterpret_cast<const uchar*>(d.constData());
+    std::vector<QRgb> map;
+    if (t.type % 8 == 1) {
+        const int n = (t.mapBits + 7) / 8;
+        for (int i = 0; i < t.mapLength; ++i)
+            map.push_back(tgaColour(bytes + t.mapAt + i * n, t.mapBits, t.alpha));
+    }
+    QImage img(t.width, t.height, QImage::Format_ARGB32);
+    if (img.isNull()) return fail(error, kTooHungry);
+    const int n = t.bytesPerPixel();
+    bool unmapped = false;
+    const auto colour = [&](const uchar* p) {
+        if (map.empty()) return tgaColour(p, t.bits, t.alpha);
+        const int index = p[0] - t.mapFirst;
+        if (index < 0 || index >= int(map.size())) return unmapped = true, QRgb(0);
+        return map[size_t(index)];
+    };
+    const uchar *p = bytes + t.pixelsAt, *end = bytes + d.size();
+    int x = 0, y = 0;
+    const auto put = [&](QRgb c) {
+        auto* row = reinterpret_cast<QRgb*>(img.scanLine(t.topDown ? y : t.height - 1 - y));
+        row[t.rightToLeft ? t.width - 1 - x : x] = c;
+        if (++x == t.width) x = 0, ++y;
+    };
+    while (y < t.height && !unmapped) {
+        long long count = (long long)(t.height - y) * t.width - x;
+        bool repeated = false;
+        if (t.runLength()) {
+            if (p >= end) break;
+            repeated = *p & 0x80;
+            count = std::min<long long>(count, (*p++ & 0x7F) + 1);
+        }
+        if (end - p < (repeated ? 1 : count) * n) break;
+        if (repeated) {
+            const QRgb c = colour(p);
+            p += n;
+            while (count-- > 0) put(c);
+        } else {
+            for (; count > 0; --count, p += n) put(colour(p));
+        }
+    }
+    if (unmapped) return fail(error, kNotAnImage);
+    if (y < t.height) return fail(error, kIncomplete);
+    return img;
+}
+
+// Whether a head that none of the checks above reads could be a picture,
+// for asking without the decoder (as a menu does): a head of plain text is
+// one only as the start of a format written as text (a drawing, an X bitmap
+// or pixmap, a portable bitmap); any other head could be a format of a
+// reader the toolkit has, which the decoder finds.
+bool couldBePicture(const QByteArray& head) {
+    const bool text = std::all_of(head.begin(), head.end(), [](char c) {
+        return uint8_t(c) >= 0x20 || c == '\n' || c == '\r' || c == '\t' || c == '\f';
+    });
+    if (!text) return true;
+    if (head.size() >= 2 && head[0] == 'P' && head[1] >= '1' && head[1] <= '7') return true;
+    return head.contains("<") || head.contains("#define") || head.contains("XPM");
 }
 
 // Any other format the decoder takes, by the size it reads from the head
@@ -500,12 +609,16 @@ bool readableHead(const QByteArray& h) {
 // first bytes.
 Screen screenOther(const Source& src, bool inDecoder) {
     if (!inDecoder) {
-        const QByteArray head = src.read(0, 512);
-        if (!readableHead(head)) return refuse(kNotAnImage);
+        const QByteArray head = src.read(0, 8);
         const bool icns = head.startsWith("icns");
-        if (icns || head.startsWith(QByteArray("\0\0\1\0", 4)) || head.startsWith(QByteArray("\0\0\2\0", 4)))
+        const bool icon =
+            icns || head.startsWith(QByteArray("\0\0\1\0", 4)) || head.startsWith(QByteArray("\0\0\2\0", 4));
+        if (icon)
             if (Screen s = screenIconEntries(src, icns); !s.refusal.empty()) return s;
-        return {{}, src.size()};  // its size is judged by the decoder
+        // Its format and size are the decoder's to find.
+        Screen s{{}, src.size()};
+        s.unknown = !icon;
+        return s;
     }
     QByteArray head = src.whole() ? *src.whole() : src.read(0, kHeadBytes);
     QBuffer buf(&head);
@@ -513,16 +626,21 @@ Screen screenOther(const Source& src, bool inDecoder) {
     QImageReader reader(&buf);
     reader.setDecideFormatFromContent(true);
     const QByteArray format = reader.format();
-    if (format.isEmpty()) return refuse(kNotAnImage);
+    // A head our own TGA reader did not take is no TGA it can read; the
+    // toolkit's reader would show such a file's pixels wrongly.
+    if (format.isEmpty() || format == "tga") return refuse(kNotAnImage);
     if (format == "ico" || format == "cur" || format == "icns")
         if (Screen s = screenIconEntries(src, format == "icns"); !s.refusal.empty()) return s;
     const QSize s = reader.size();
     if (!s.isValid()) return {{}, src.size()};  // judged once decoded
-    // A drawing is drawn at the size it declares, whatever its bytes: only
-    // the cap holds it.
-    if (format == "svg" || format == "svgz")
-        return abovePixelCap(s.width(), s.height()) ? refuse(tooLarge(s.width(), s.height()))
-                                                    : Screen{{}, src.size()};
+    // A drawing is drawn at the size it declares, whatever its bytes: the
+    // cap, and the drawings' own bound, hold it.
+    if (format == "svg" || format == "svgz") {
+        if (abovePixelCap(s.width(), s.height())) return refuse(tooLarge(s.width(), s.height()));
+        if ((long long)s.width() * s.height() > kMaxDrawingPixels)
+            return refuse(drawingTooLarge(s.width(), s.height()));
+        return {{}, src.size()};
+    }
     return judge(format.toStdString(), s.width(), s.height(), src.size(), src.size());
 }
 
@@ -536,6 +654,7 @@ Screen screen(const Source& src, bool inDecoder) {
     if (magic.startsWith("\xFF\xD8\xFF")) return screenJPEG(src);
     if (magic.startsWith("GIF87a") || magic.startsWith("GIF89a")) return screenGIF(src);
     if (magic.startsWith("BM")) return screenBMP(src);
+    if (const auto tga = tgaHeader(src.read(0, 18))) return screenTGA(src, *tga);
     return screenOther(src, inDecoder);
 }
 
@@ -634,19 +753,63 @@ QByteArray knownFormat(const QByteArray& data) {
     if (data.startsWith("\xFF\xD8\xFF")) return "jpeg";
     if (data.startsWith("GIF87a") || data.startsWith("GIF89a")) return "gif";
     if (data.startsWith("BM")) return "bmp";
+    if (tgaHeader(data.left(18))) return "tga";
     return {};
 }
 
 Screened screenData(const QByteArray& data) {
     if (data.isEmpty()) return {kNotAnImage, 0};
     const Screen s = screen(Source(data), false);
-    return {s.refusal, s.length, s.width, s.height};
+    return {s.refusal, s.length, s.width, s.height, s.unknown};
 }
 
 Screened screenFile(int fd, long long size) {
     const Screen s = screen(Source(fd, size), false);
-    return {s.refusal, s.length, s.width, s.height};
+    return {s.refusal, s.length, s.width, s.height, s.unknown};
 }
+
+Screened guessFile(int fd, long long size) {
+    Screened s = screenFile(fd, size);
+    if (s.unknown && !couldBePicture(Source(fd, size).read(0, 4096))) s.refusal = kNotAnImage;
+    return s;
+}
+
+namespace {
+
+// A decoded picture made what every caller takes: held to the cap and to the
+// size asked for, its texts bounded, its pixels premultiplied. `scaled` when
+// the decoder was asked for a smaller size than the picture's own, `s`.
+QImage finish(QImage img, bool scaled, QSize s, std::string* error, int maxSide, QSize* original,
+              TextChunks* texts) {
+    if (original) *original = scaled ? s : img.size();
+    if (abovePixelCap(img.width(), img.height())) return fail(error, tooLarge(img.width(), img.height()));
+    // Some decoders ignore the size asked for, or report another size than
+    // they decode: a scaled picture is held to its size once decoded.
+    if (maxSide > 0 && std::max(img.width(), img.height()) > maxSide) {
+        if (original && !scaled) *original = img.size();
+        img = img.scaled(img.size().scaled(maxSide, maxSide, Qt::KeepAspectRatio).expandedTo(QSize(1, 1)),
+                         Qt::IgnoreAspectRatio, Qt::SmoothTransformation);
+        if (img.isNull()) return fail(error, kNotAnImage);
+    }
+    if (texts) {
+        // Bounded by the checks above for a PNG; held to the same total for
+        // any other format's texts.
+        long long total = 0;
+        for (const QString& key : img.textKeys()) {
+            std::string k = key.toStdString(), v = img.text(key).toStdString();
+            total += (long long)(k.size() + v.size());
+            if (total > kMaxAncillaryBytes) break;
+            (*texts)[std::move(k)] = std::move(v);
+        }
+    }
+    // Converted where it lies, so the pixels exist once; a format that
+    // cannot be converted there needs a second copy, which may not fit.
+    img.convertTo(QImage::Format_ARGB32_Premultiplied);
+    if (img.isNull() || img.format() != QImage::Format_ARGB32_Premultiplied) return fail(error, kTooHungry);
+    return img;
+}
+
+}  // namespace
 
 QImage decode(const QByteArray& bytes, std::string* error, int maxSide, QSize* original, TextChunks* texts,
               const std::function<uchar*(QSize)>& place) {
@@ -656,6 +819,10 @@ QImage decode(const QByteArray& bytes, std::string* error, int maxSide, QSize* o
     setDecoderAllocationLimit();
     // Read-only view of the image's own bytes (a PNG ends at its end chunk).
     QByteArray data = QByteArray::fromRawData(bytes.constData(), qsizetype(screened.length));
+    if (const auto tga = tgaHeader(data.left(18))) {
+        QImage img = decodeTGA(data, *tga, error);
+        return img.isNull() ? img : finish(std::move(img), false, {}, error, maxSide, original, nullptr);
+    }
     QBuffer buf(&data);
     if (!buf.open(QIODevice::ReadOnly)) return fail(error, kNotAnImage);
     // The commonest formats by their first bytes, which the checks above
@@ -696,32 +863,7 @@ QImage decode(const QByteArray& bytes, std::string* error, int maxSide, QSize* o
         }
         img.reinterpretAsFormat(QImage::Format_ARGB32_Premultiplied);  // opaque RGB32 is premultiplied
     }
-    if (original) *original = scaled ? s : img.size();
-    if (abovePixelCap(img.width(), img.height())) return fail(error, tooLarge(img.width(), img.height()));
-    // Some decoders ignore the size asked for, or report another size than
-    // they decode: a scaled picture is held to its size once decoded.
-    if (maxSide > 0 && std::max(img.width(), img.height()) > maxSide) {
-        if (original && !scaled) *original = img.size();
-        img = img.scaled(img.size().scaled(maxSide, maxSide, Qt::KeepAspectRatio).expandedTo(QSize(1, 1)),
-                         Qt::IgnoreAspectRatio, Qt::SmoothTransformation);
-        if (img.isNull()) return fail(error, kNotAnImage);
-    }
-    if (texts) {
-        // Bounded by the checks above for a PNG; held to the same total for
-        // any other format's texts.
-        long long total = 0;
-        for (const QString& key : img.textKeys()) {
-            std::string k = key.toStdString(), v = img.text(key).toStdString();
-            total += (long long)(k.size() + v.size());
-            if (total > kMaxAncillaryBytes) break;
-            (*texts)[std::move(k)] = std::move(v);
-        }
-    }
-    // Converted where it lies, so the pixels exist once; a format that
-    // cannot be converted there needs a second copy, which may not fit.
-    img.convertTo(QImage::Format_ARGB32_Premultiplied);
-    if (img.isNull() || img.format() != QImage::Format_ARGB32_Premultiplied) return fail(error, kTooHungry);
-    return img;
+    return finish(std::move(img), scaled, s, error, maxSide, original, texts);
 }
 
 }  // namespace kit::ImageIO::detail

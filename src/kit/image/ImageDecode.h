@@ -18,6 +18,12 @@ extern const char* const kTooHungry;
 std::string tooLarge(long long w, long long h);
 bool abovePixelCap(long long w, long long h);
 
+// A drawing's size is a number it declares, not what its bytes pay for: a
+// few bytes may ask for any canvas, and drawing one costs twice its pixels.
+// Drawings are held to a bound of their own, below the cap.
+constexpr long long kMaxDrawingPixels = 8192LL * 8192;
+std::string drawingTooLarge(long long w, long long h);
+
 // What text, colour profiles and other data beside the pixels a picture may
 // carry, all together, counted as they are once read (compressed ones
 // inflated): a few kilobytes of compressed text, or many chunks of it, would
@@ -30,14 +36,19 @@ struct Screened {
     std::string refusal;
     long long length = 0;
     long long width = 0, height = 0;
+    bool unknown = false;  // a format the checks do not know: the decoder decides
 };
 // The checks this program makes itself, reading no more than headers (the
 // decoder program makes them too, and more).
 Screened screenData(const QByteArray& data);
-// "png", "jpeg", "gif" or "bmp" by the data's first bytes; empty for others.
+// "png", "jpeg", "gif", "bmp" or "tga" by the data's first bytes (a TGA by
+// its header's fields); empty for others.
 QByteArray knownFormat(const QByteArray& data);
 // An open file, read only where the checks look.
 Screened screenFile(int fd, long long size);
+// The same, where no decoder may be asked: a head of a format the checks do
+// not know is refused when it is plain text of no format written as text.
+Screened guessFile(int fd, long long size);
 
 // The texts of PNG data or an open PNG file that passes the checks, read by
 // this program's own chunk reader; empty for anything else.

@@ -597,13 +597,14 @@ bool wasCancelled(const std::string& error) {
 std::string refusalOf(const std::string& path) {
     OpenFile file;
     if (std::string why = openForChecks(path, file); !why.empty()) return why;
-    return detail::screenFile(file.fd, file.size).refusal;
+    return detail::guessFile(file.fd, file.size).refusal;
 }
 
 std::vector<std::string> readableExtensions() {
     std::vector<std::string> out;
     for (const QByteArray& format : QImageReader::supportedImageFormats())
         out.push_back(format.toLower().toStdString());
+    out.emplace_back("tga");  // read by the decoder's own reader, with or without the toolkit's
     std::sort(out.begin(), out.end());
     out.erase(std::unique(out.begin(), out.end()), out.end());
     return out;

@@ -83,8 +83,11 @@ void setDecoderProgram(const std::string& path);
 
 // The checks read() makes before decoding, alone: the file's head and (for a
 // PNG) its chunk lengths, reading no more. Empty when they pass, otherwise
-// the sentence read() gives. For readers of image files that need more than
-// pixels (another program's thumbnails, with their texts).
+// the sentence read() gives. A head of a format they do not know, which
+// read() leaves to the decoder, passes unless it is plain text of no format
+// written as text. For readers of image files that need more than pixels
+// (another program's thumbnails, with their texts) and for asking without
+// a decoder (a menu).
 std::string refusalOf(const std::string& path);
 // Pixel size: from the header where this program's own checks read it (a
 // PNG's as declared, even above the cap), otherwise from the decoder

@@ -28,6 +28,7 @@
 #include "kit/base/Files.h"
 #include "kit/image/Decoder.h"
 #include "kit/image/ImageIO.h"
+#include "support/TestData.h"
 
 namespace io = kit::ImageIO;
 
@@ -230,14 +231,6 @@ std::string written(bool mono, int side, const char* format, int quality = -1) {
     return bytes.toStdString();
 }
 
-// An uncompressed 32-bit TGA, rows from the top, known as TGA by its footer;
-// its one-byte image name keeps its head from reading as a cursor's.
-std::string tga(int w, int h) {
-    std::string t = {1, 0, 2, 0, 0, 0, 0, 0, 0, 0, 0, 0, char(w), 0, char(h), 0, 32, 0x28, 'K'};
-    for (int i = 0; i < w * h; ++i) t += {char(i), char(i), char(i), char(255)};
-    return t + std::string(8, '\0') + "TRUEVISION-XFILE." + '\0';
-}
-
 }  // namespace
 
 // Every format the program reads, through the real decoder with its
@@ -272,9 +265,21 @@ TEST(DecoderConfinement, EveryFormatDecodesInsideIt) {
         {"pbm", written(true, w, "pbm"), true, w, 0},
         {"xpm", written(false, w, "xpm"), false, w, 0},
         {"xbm", written(true, w, "xbm"), true, w, 0},
-        // The toolkit skips a TGA's image name twice, so its pixels come a
-        // byte late (with no name its head is read as a cursor's): its size.
-        {"tga", tga(w, h), false, w, 256},
+        // TGA as an ordinary writer makes it (the picture turned over, as
+        // it keeps rows from the top but marks them as from the bottom):
+        // uncompressed and run-length, 24 and 32 bits, with and without an
+        // image name, grey, and one marked as running from the top.
+        {"raw-24-plain.tga", testsupport::testDataBytes("tga/raw-24-plain.tga"), false, w, 0},
+        {"raw-24-named.tga", testsupport::testDataBytes("tga/raw-24-named.tga"), false, w, 0},
+        {"raw-32-plain.tga", testsupport::testDataBytes("tga/raw-32-plain.tga"), false, w, 0},
+        {"raw-32-named.tga", testsupport::testDataBytes("tga/raw-32-named.tga"), false, w, 0},
+        {"rle-24-plain.tga", testsupport::testDataBytes("tga/rle-24-plain.tga"), false, w, 0},
+        {"rle-24-named.tga", testsupport::testDataBytes("tga/rle-24-named.tga"), false, w, 0},
+        {"rle-32-plain.tga", testsupport::testDataBytes("tga/rle-32-plain.tga"), false, w, 0},
+        {"rle-32-named.tga", testsupport::testDataBytes("tga/rle-32-named.tga"), false, w, 0},
+        {"rle-24-top.tga", testsupport::testDataBytes("tga/rle-24-top.tga"), false, w, 0},
+        {"raw-grey.tga", testsupport::testDataBytes("tga/raw-grey.tga"), true, w, 0},
+        {"rle-grey.tga", testsupport::testDataBytes("tga/rle-grey.tga"), true, w, 0},
     };
     for (const auto& s : samples) {
         SCOPED_TRACE(s.name);

@@ -113,6 +113,9 @@ TEST_F(DecoderLimitsFixture, HostileFilesCostTheProgramNeitherTimeNorMemory) {
         {repro + "cur-dir16-embedded-png-16384sq.cur", 0, kTooHungry},
         {repro + "ico-dir16-embedded-png-16384sq.ico", 0, kTooHungry},
         {repro + "tiff-16000sq-deflate-truncated-8k.tif", 0, kDamaged},
+        // A drawing whose first 4 KiB are a comment: too large, not damaged.
+        {repro + "svg-4kib-16000x16000.svg", 0,
+         "The drawing is too large to open: 16000 × 16000 pixels (at most 64 megapixels for a drawing)."},
         {pbm, 0, kTooSlow},
     };
     for (const auto& c : cases) {
@@ -157,6 +160,94 @@ TEST_F(DecoderLimitsFixture, DrawingsOpenAtTheirDeclaredSizeUpToTheCap) {
     error.clear();
     EXPECT_TRUE(io::read(write("huge.svg", svg(20000, 20000)), 1.0, &error).isNull());
     EXPECT_EQ(error, "The image is too large to open: 20000 × 20000 pixels (at most 256 megapixels).");
+}
+
+// A head none of the program's own checks knows is the decoder's to judge:
+// a drawing that starts with a byte-order mark, a document type or a long
+// comment, and an X bitmap that starts with a comment, open with their
+// pixels; what the decoder cannot read is refused as before, and the
+// question asked without a decoder (a menu's) still tells plain text.
+TEST_F(DecoderLimitsFixture, HeadsTheChecksDoNotKnowAreTheDecodersToJudge) {
+    const std::string drawing =
+        "<!DOCTYPE svg PUBLIC \"-//W3C//DTD SVG 1.1//EN\" "
+        "\"http://www.w3.org/Graphics/SVG/1.1/DTD/svg11.dtd\">\n<!-- " +
+        std::string(700, 'x') +
+        " -->\n<svg xmlns='http://www.w3.org/2000/svg' width='40' height='20'>"
+        "<rect width='20' height='20' fill='#ff0000'/><rect x='20' width='20' height='20' "
+        "fill='#0000ff'/></svg>";
+    for (const std::string& bytes : {"\xEF\xBB\xBF" + drawing, drawing}) {
+        SCOPED_TRACE(bytes.substr(0, 3));
+        const std::string path = write("drawing.svg", bytes);
+        EXPECT_EQ(io::refusalOf(path), "");
+        std::string error;
+        const Image image = io::read(path, 1.0, &error);
+        ASSERT_EQ(image.width(), 40) << error;
+        EXPECT_EQ(image.pixel(5, 10), (kit::PixelBGRA{0, 0, 255, 255}));
+        EXPECT_EQ(image.pixel(35, 10), (kit::PixelBGRA{255, 0, 0, 255}));
+        EXPECT_EQ(io::decode(bytesOf(bytes), 1.0, &error).width(), 40) << error;
+    }
+
+    // As an image editor writes it: a comment first. Bits from the left,
+    // a set bit black.
+    const std::string bitmap = write("gimp.xbm",
+                                     "/* Created with an image editor */\n#define pattern_width 16\n"
+                                     "#define pattern_height 2\nstatic unsigned char pattern_bits[] = {\n"
+                                     "   0x0f, 0xf0, 0xff, 0x00 };\n");
+    std::string error;
+    const Image bits = io::read(bitmap, 1.0, &error);
+    ASSERT_EQ(bits.width(), 16) << error;
+    ASSERT_EQ(bits.height(), 2);
+    const auto black = [&](int x, int y) { return bits.pixel(x, y).r < 128; };
+    for (int x = 0; x < 16; ++x) {
+        EXPECT_EQ(black(x, 0), x < 4 || x >= 12) << x;
+        EXPECT_EQ(black(x, 1), x < 8) << x;
+    }
+
+    const std::string words = write("notes.png", "plain words, not a picture\n");
+    EXPECT_EQ(io::refusalOf(words), kDamaged);
+    error.clear();
+    EXPECT_TRUE(io::read(words, 1.0, &error).isNull());
+    EXPECT_EQ(error, kDamaged);
+    error.clear();
+    EXPECT_TRUE(io::decode(bytesOf("\x01\x02 no format starts so"), 1.0, &error).isNull());
+    EXPECT_EQ(error, kDamaged);
+}
+
+// A TGA with a colour map opens with the map's colours (rows from the
+// bottom), one with alpha with its alpha; one cut short is incomplete, and one claiming more pixels than
+// its bytes can paint is refused at once.
+TEST_F(DecoderLimitsFixture, TgaMapsAndSizesAreRead) {
+    const kit::PixelBGRA red{0, 0, 255, 255}, blue{255, 0, 0, 255};
+    for (const char* name : {"tga/raw-mapped.tga", "tga/rle-mapped.tga"}) {
+        SCOPED_TRACE(name);
+        std::string error;
+        const Image image = io::read(testsupport::testDataPath(name), 1.0, &error);
+        ASSERT_EQ(image.width(), 4) << error;
+        ASSERT_EQ(image.height(), 2);
+        for (int y = 0; y < 2; ++y)
+            for (int x = 0; x < 4; ++x) EXPECT_EQ(image.pixel(x, y), x == 1 && y == 0 ? blue : red) << x << y;
+    }
+    // Half-transparent red beside opaque blue: the alpha is the file's.
+    std::string error;
+    const Image translucent = io::read(testsupport::testDataPath("tga/raw-32-translucent.tga"), 1.0, &error);
+    ASSERT_EQ(translucent.width(), 2) << error;
+    EXPECT_EQ(translucent.colorAt(0, 0).alpha8(), 127);
+    EXPECT_GE(translucent.colorAt(0, 0).red8(), 253);
+    EXPECT_EQ(translucent.colorAt(0, 0).blue8(), 0);
+    EXPECT_EQ(translucent.pixel(1, 0), blue);
+
+    const std::string whole = testsupport::testDataBytes("tga/raw-24-plain.tga");
+    EXPECT_TRUE(io::read(write("cut.tga", whole.substr(0, whole.size() - 5)), 1.0, &error).isNull());
+    EXPECT_EQ(error, kIncomplete);
+    // Run-length coded, 8000 × 8000 from a few bytes: over the bound.
+    std::string claim = testsupport::testDataBytes("tga/rle-24-plain.tga").substr(0, 40);
+    claim[12] = char(8000 & 0xFF), claim[13] = char(8000 >> 8), claim[14] = claim[12], claim[15] = claim[13];
+    error.clear();
+    EXPECT_TRUE(io::read(write("claim.tga", claim), 1.0, &error).isNull());
+    EXPECT_EQ(error, kDamaged);
+    claim[12] = claim[13] = claim[14] = claim[15] = char(0xFF);
+    EXPECT_EQ(io::refusalOf(write("huge.tga", claim)),
+              "The image is too large to open: 65535 × 65535 pixels (at most 256 megapixels).");
 }
 
 // Text and profile chunks count together, however many there are: twenty
