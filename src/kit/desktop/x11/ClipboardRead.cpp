@@ -4,10 +4,12 @@
 #include <unistd.h>
 #include <xcb/xcb.h>
 
+#include <algorithm>
 #include <cerrno>
 #include <cstdlib>
 #include <cstring>
 #include <memory>
+#include <vector>
 
 #include "kit/base/Descriptor.h"
 #include "kit/base/InputWait.h"
