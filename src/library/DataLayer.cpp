@@ -10,6 +10,7 @@
 #include <thread>
 
 #include "kit/base/Crypto.h"
+#include "kit/base/Descriptor.h"
 #include "kit/base/Dispatch.h"
 #include "kit/base/Files.h"
 #include "kit/base/Json.h"
@@ -106,17 +107,7 @@ bool appendToFile(const std::string& path, const std::string& text, std::string&
         ::close(fd);
         return false;
     };
-    size_t done = 0;
-    while (done < out.size()) {
-        ssize_t n = ::write(fd, out.data() + done, out.size() - done);
-        if (n < 0 && errno == EINTR) continue;
-        if (n < 0) return failed();
-        if (n == 0) {
-            errno = ENOSPC;
-            return failed();
-        }
-        done += size_t(n);
-    }
+    if (!kit::writeAll(fd, out.data(), out.size())) return failed();
     // Written is not yet kept: a disk that cannot keep it is a failed write.
     if (::fsync(fd) != 0) return failed();
     ::close(fd);

@@ -15,6 +15,7 @@
 #include <mutex>
 #include <random>
 
+#include "kit/base/Descriptor.h"
 #include "kit/base/Json.h"
 
 namespace fs = std::filesystem;
@@ -59,21 +60,6 @@ std::string randomToken(size_t n) {
     std::string s;
     for (size_t i = 0; i < n; ++i) s += alphabet[rng() % 36];
     return s;
-}
-
-bool writeAll(int fd, std::string_view content) {
-    const char* p = content.data();
-    size_t left = content.size();
-    while (left > 0) {
-        ssize_t w = ::write(fd, p, left);
-        if (w < 0) {
-            if (errno == EINTR) continue;
-            return false;
-        }
-        p += w;
-        left -= size_t(w);
-    }
-    return true;
 }
 
 std::string xattrName(std::string_view name) {
@@ -136,7 +122,8 @@ bool writeAtomic(const std::string& path, std::string_view content, unsigned mod
     int fd = ::open(tmp.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, mode & 07777);
     if (fd < 0) return fail(false);
     // The umask may have narrowed the mode; set it as asked.
-    bool ok = ::fchmod(fd, mode & 07777) == 0 && writeAll(fd, content) && (!durable || ::fsync(fd) == 0);
+    bool ok = ::fchmod(fd, mode & 07777) == 0 && writeAll(fd, content.data(), content.size()) &&
+              (!durable || ::fsync(fd) == 0);
     if (!ok) {
         int e = errno;
         ::close(fd);
@@ -173,12 +160,9 @@ int openRegular(const std::string& path, std::string* error, size_t maxBytes) {
 }
 
 std::optional<std::string> readAll(const std::string& path, size_t maxBytes, std::string* error) {
-    const int fd = openRegular(path, error, maxBytes);
-    if (fd < 0) return std::nullopt;
-    struct FdCloser {
-        int fd;
-        ~FdCloser() { ::close(fd); }
-    } closer{fd};
+    const Descriptor file(openRegular(path, error, maxBytes));
+    if (!file.valid()) return std::nullopt;
+    const int fd = file.get();
     std::string out;
     // Sized at once: growing by doubling would hold a large file twice.
     if (struct stat st{}; ::fstat(fd, &st) == 0) out.reserve(size_t(st.st_size));
@@ -252,7 +236,8 @@ NewFile writeNew(const std::string& path, std::string_view content, unsigned mod
     };
     int fd = ::open(tmp.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, mode & 07777);
     if (fd < 0) return fail();
-    bool ok = ::fchmod(fd, mode & 07777) == 0 && writeAll(fd, content) && ::fsync(fd) == 0;
+    bool ok =
+        ::fchmod(fd, mode & 07777) == 0 && writeAll(fd, content.data(), content.size()) && ::fsync(fd) == 0;
     int e = errno;
     if (::close(fd) != 0 && ok) {
         ok = false;

@@ -18,6 +18,7 @@
 #include <string>
 #include <vector>
 
+#include "kit/base/Descriptor.h"
 #include "kit/image/DecoderAnswer.h"
 #include "kit/image/ImageDecode.h"
 
@@ -35,21 +36,10 @@ namespace {
 
 constexpr int kPixelsFd = 3;
 
-void writeAll(int fd, const char* p, size_t n) {
-    while (n > 0) {
-        const ssize_t w = ::write(fd, p, n);
-        if (w < 0 && errno == EINTR) continue;
-        if (w <= 0) _exit(3);
-        p += w;
-        n -= size_t(w);
-    }
-}
-
 // The answer, then the end: nothing runs after it (no exit handlers, which
 // a sanitizer's leak check among them would need what is shut off here).
 [[noreturn]] void answer(const std::string& text) {
-    writeAll(STDOUT_FILENO, text.data(), text.size());
-    _exit(0);
+    _exit(writeAll(STDOUT_FILENO, text.data(), text.size()) ? 0 : 3);
 }
 
 // A refusal is answered by its code: the program that reads the answer

@@ -1,7 +1,6 @@
 #include "kit/image/ImageIO.h"
 
 #include <fcntl.h>
-#include <poll.h>
 #include <signal.h>
 #include <spawn.h>
 #include <sys/mman.h>
@@ -11,13 +10,8 @@
 
 #include <QBuffer>
 #include <QByteArray>
-#include <QCoreApplication>
-#include <QEventLoop>
 #include <QImageReader>
 #include <QImageWriter>
-#include <QSocketNotifier>
-#include <QThread>
-#include <QTimer>
 #include <algorithm>
 #include <cerrno>
 #include <chrono>
@@ -36,8 +30,10 @@ extern "C" {
 #include <libimagequant.h>
 }
 
+#include "kit/base/Descriptor.h"
 #include "kit/base/Dispatch.h"
 #include "kit/base/Files.h"
+#include "kit/base/InputWait.h"
 #include "kit/base/WayOut.h"
 #include "kit/base/qt/QtImage.h"
 #include "kit/image/DecoderAnswer.h"
@@ -133,19 +129,6 @@ std::vector<std::string> decoderEnvironment() {
     return out;
 }
 
-struct Descriptor {
-    int fd = -1;
-    Descriptor() = default;
-    explicit Descriptor(int f) : fd(f) {}
-    Descriptor(const Descriptor&) = delete;
-    Descriptor& operator=(const Descriptor&) = delete;
-    ~Descriptor() { reset(); }
-    void reset() {
-        if (fd >= 0) ::close(fd);
-        fd = -1;
-    }
-};
-
 // The most the answer may hold: its line and the picture's texts.
 constexpr size_t kMaxReply = size_t(detail::kMaxAncillaryBytes) + 4096;
 
@@ -166,48 +149,11 @@ bool drain(int fd, std::string& reply) {
 }
 
 // Waits for the decoder to finish its answer, for at most `timeout`; false
-// when it did not. On the thread of the application's event loop, that loop
-// goes on meanwhile (windows paint, timers fire, input is handled), and the
-// way out ends the wait at once (false, with `cancelled` set); on any other
-// thread the wait is a plain one.
+// when it did not, with `cancelled` set when the way out ended the wait.
 bool awaitReply(int fd, std::chrono::milliseconds timeout, std::string& reply, bool& cancelled) {
-    cancelled = false;
-    if (!drain(fd, reply)) return reply.size() <= kMaxReply;
-    QCoreApplication* app = QCoreApplication::instance();
-    if (app && QThread::currentThread() == app->thread()) {
-        if (wayOutBegun()) return !(cancelled = true);
-        QEventLoop loop;
-        bool ended = false;
-        QSocketNotifier notifier(fd, QSocketNotifier::Read);
-        QObject::connect(&notifier, &QSocketNotifier::activated, &loop, [&] {
-            if (drain(fd, reply)) return;
-            ended = true;
-            notifier.setEnabled(false);
-            loop.quit();
-        });
-        QTimer deadline;
-        deadline.setSingleShot(true);
-        // A coarse timer may fire early; the deadline is one callers share.
-        deadline.setTimerType(Qt::PreciseTimer);
-        QObject::connect(&deadline, &QTimer::timeout, &loop, &QEventLoop::quit);
-        WayOutWatch watch([&] {
-            cancelled = true;
-            loop.quit();
-        });
-        deadline.start(timeout);
-        loop.exec();
-        return !cancelled && ended && reply.size() <= kMaxReply;
-    }
-    const auto until = std::chrono::steady_clock::now() + timeout;
-    for (;;) {
-        const auto left =
-            std::chrono::duration_cast<std::chrono::milliseconds>(until - std::chrono::steady_clock::now());
-        if (left.count() <= 0) return false;
-        pollfd p{fd, POLLIN, 0};
-        const int r = ::poll(&p, 1, int(std::min<long long>(left.count(), INT32_MAX)));
-        if (r < 0 && errno != EINTR) return false;
-        if (r > 0 && !drain(fd, reply)) return reply.size() <= kMaxReply;
-    }
+    const InputWait waited = awaitInput(fd, Clock::now() + timeout, [&] { return !drain(fd, reply); });
+    cancelled = waited == InputWait::cancelled;
+    return waited == InputWait::done && reply.size() <= kMaxReply;
 }
 
 struct Decoded {
@@ -408,12 +354,12 @@ std::optional<Decoded> decodeElsewhere(int input, const std::string& what, doubl
     if (program.empty()) return fail<std::optional<Decoded>>(error, kNoDecoder);
     Descriptor pixels(::memfd_create("kadrix-pixels", MFD_CLOEXEC));
     int ends[2];
-    if (pixels.fd < 0 || ::pipe2(ends, O_CLOEXEC | O_NONBLOCK) != 0)
+    if (!pixels.valid() || ::pipe2(ends, O_CLOEXEC | O_NONBLOCK) != 0)
         return fail<std::optional<Decoded>>(
             error, "The image could not be read: " + std::string(std::strerror(errno)) + ".");
     Descriptor replyEnd(ends[0]), writeEnd(ends[1]);
     // Blocking for the decoder, which writes its answer at once.
-    ::fcntl(writeEnd.fd, F_SETFL, 0);
+    ::fcntl(writeEnd.get(), F_SETFL, 0);
 
     std::vector<std::string> args{program};
     if (maxSide > 0) args.insert(args.end(), {"--max-side", std::to_string(maxSide)});
@@ -421,7 +367,7 @@ std::optional<Decoded> decodeElsewhere(int input, const std::string& what, doubl
     args.insert(args.end(), {"--seconds", std::to_string(limits.cpuSeconds), "--memory",
                              std::to_string(limits.memoryBytes)});
     pid_t pid = -1;
-    const int spawned = spawnDecoder(program, std::move(args), input, writeEnd.fd, pixels.fd, pid);
+    const int spawned = spawnDecoder(program, std::move(args), input, writeEnd.get(), pixels.get(), pid);
     writeEnd.reset();
     if (spawned < 0) return fail<std::optional<Decoded>>(error, kCancelled);
     if (spawned != 0)
@@ -437,7 +383,7 @@ std::optional<Decoded> decodeElsewhere(int input, const std::string& what, doubl
         wall = std::clamp(std::chrono::ceil<std::chrono::milliseconds>(until - Clock::now()),
                           std::chrono::milliseconds(0), wall);
     bool cancelled = false;
-    const bool whole = awaitReply(replyEnd.fd, wall, reply, cancelled);
+    const bool whole = awaitReply(replyEnd.get(), wall, reply, cancelled);
     const AwaitResult awaited = whole                      ? AwaitResult::answered
                                 : reply.size() > kMaxReply ? AwaitResult::tooLong
                                                            : AwaitResult::timeUp;
@@ -445,16 +391,13 @@ std::optional<Decoded> decodeElsewhere(int input, const std::string& what, doubl
     const Ending ending = endDecoder(pid, cancelled ? AwaitResult::timeUp : awaited, what);
     if (cancelled || ending.cancelled) return fail<std::optional<Decoded>>(error, kCancelled);
     if (!ending.answered) return fail<std::optional<Decoded>>(error, ending.refusal);
-    return readAnswer(reply, pixels.fd, scale, maxSide, error);
+    return readAnswer(reply, pixels.get(), scale, maxSide, error);
 }
 
-// An open regular file, closed when done.
+// An open regular file and its size.
 struct OpenFile {
-    int fd = -1;
+    Descriptor fd;
     long long size = 0;
-    ~OpenFile() {
-        if (fd >= 0) ::close(fd);
-    }
 };
 
 // Opens a regular file for the checks: by the name's own bytes, so a name
@@ -462,15 +405,15 @@ struct OpenFile {
 // device named like a picture cannot hold the caller.
 std::string openForChecks(const std::string& path, OpenFile& file) {
     std::string why;
-    file.fd = files::openRegular(path, &why, kMaxImageFileBytes);
-    if (file.fd < 0) {
+    file.fd.reset(files::openRegular(path, &why, kMaxImageFileBytes));
+    if (!file.fd.valid()) {
         if (why == files::kTooLarge) return detail::kFileTooLarge;
         // Short enough to be read whole in a notice.
         if (why == files::kNotRegularFile) return detail::kNotRegularFile;
         return "The file could not be opened: " + why + ".";
     }
     struct stat st {};
-    if (::fstat(file.fd, &st) != 0)
+    if (::fstat(file.fd.get(), &st) != 0)
         return "The file could not be opened: " + std::string(std::strerror(errno)) + ".";
     file.size = st.st_size;
     return {};
@@ -483,9 +426,9 @@ std::optional<Decoded> readFile(const std::string& path, double scale, int maxSi
     OpenFile file;
     if (std::string why = openForChecks(path, file); !why.empty())
         return fail<std::optional<Decoded>>(error, why);
-    if (auto s = detail::screenFile(file.fd, file.size); !s.refusal.empty())
+    if (auto s = detail::screenFile(file.fd.get(), file.size); !s.refusal.empty())
         return fail<std::optional<Decoded>>(error, s.refusal);
-    return decodeElsewhere(file.fd, path, scale, maxSide, wantTexts, error);
+    return decodeElsewhere(file.fd.get(), path, scale, maxSide, wantTexts, error);
 }
 
 Bytes encode(const Image& image, const char* format, int quality, const TextChunks& text) {
@@ -516,17 +459,10 @@ Bytes encode(const Image& image, const char* format, int quality, const TextChun
 Image decode(const Bytes& data, double scale, std::string* error) {
     if (data.empty()) return fail(error, kNotAnImage);
     // Checked and handed over as a memory file.
-    Descriptor input(::memfd_create("kadrix-picture", MFD_CLOEXEC | MFD_ALLOW_SEALING));
-    if (input.fd < 0)
+    const Descriptor input = memoryFileWith("kadrix-picture", data.data(), data.size());
+    if (!input.valid())
         return fail(error, "The image could not be read: " + std::string(std::strerror(errno)) + ".");
-    for (size_t done = 0; done < data.size();) {
-        const ssize_t n = ::write(input.fd, data.data() + done, data.size() - done);
-        if (n < 0 && errno == EINTR) continue;
-        if (n <= 0)
-            return fail(error, "The image could not be read: " + std::string(std::strerror(errno)) + ".");
-        done += size_t(n);
-    }
-    return decodeHeld(input.fd, Clock::time_point::max(), scale, error);
+    return decodeHeld(input.get(), Clock::time_point::max(), scale, error);
 }
 
 Image decodeHeld(int memoryFile, std::chrono::steady_clock::time_point until, double scale,
@@ -597,7 +533,7 @@ bool wasCancelled(const std::string& error) {
 std::string refusalOf(const std::string& path) {
     OpenFile file;
     if (std::string why = openForChecks(path, file); !why.empty()) return why;
-    return detail::guessFile(file.fd, file.size).refusal;
+    return detail::guessFile(file.fd.get(), file.size).refusal;
 }
 
 std::vector<std::string> readableExtensions() {
@@ -615,14 +551,14 @@ Size pixelSize(const std::string& path) {
     if (!openForChecks(path, file).empty()) return {};
     // A PNG's size as it declares it, even above the cap.
     QByteArray head(24, '\0');
-    head.resize(qsizetype(std::max<ssize_t>(0, ::pread(file.fd, head.data(), size_t(head.size()), 0))));
+    head.resize(qsizetype(std::max<ssize_t>(0, ::pread(file.fd.get(), head.data(), size_t(head.size()), 0))));
     if (auto declared = pngDeclaredSize(head)) return {double(declared->width()), double(declared->height())};
-    const auto s = detail::screenFile(file.fd, file.size);
+    const auto s = detail::screenFile(file.fd.get(), file.size);
     if (!s.refusal.empty()) return {};
     if (s.width > 0 && s.height > 0) return {double(s.width), double(s.height)};
     // A format whose header this program does not read itself: the decoder
     // reads it, and makes a picture of one pixel.
-    auto decoded = decodeElsewhere(file.fd, path, 1.0, 1, false, nullptr);
+    auto decoded = decodeElsewhere(file.fd.get(), path, 1.0, 1, false, nullptr);
     return decoded ? decoded->original : Size{};
 }
 
@@ -768,7 +704,7 @@ TextChunks pngText(const Bytes& data) {
 TextChunks readPNGText(const std::string& path) {
     OpenFile file;
     if (!openForChecks(path, file).empty()) return {};
-    return detail::textsOfFile(file.fd, file.size);
+    return detail::textsOfFile(file.fd.get(), file.size);
 }
 
 }  // namespace kit::ImageIO

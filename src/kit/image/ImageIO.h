@@ -55,9 +55,9 @@ Image readScaled(const std::string& path, int maxSide, std::string* error = null
 // main thread ends at once then): no refusal to tell the user of, and
 // nothing more to do with it.
 bool wasCancelled(const std::string& error);
-// decode() of the bytes in a memory file (which it seals), waiting for the
-// decoder no later than `until`: pictures tried one after another share one
-// wait.
+// decode() of the bytes in a memory file (which it seals) or an open regular
+// file, waiting for the decoder no later than `until`: pictures tried one
+// after another share one wait.
 Image decodeHeld(int memoryFile, std::chrono::steady_clock::time_point until, double scale = 1.0,
                  std::string* error = nullptr);
 // read(), with the picture's texts (bounded in total).

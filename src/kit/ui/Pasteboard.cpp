@@ -1,19 +1,22 @@
 #include "kit/ui/Pasteboard.h"
 
-#include <sys/mman.h>
-#include <unistd.h>
-
 #include <QBuffer>
 #include <QClipboard>
+#include <QFile>
 #include <QFileInfo>
 #include <QGuiApplication>
 #include <QMimeData>
+#include <QRegularExpression>
 #include <QUrl>
 #include <cerrno>
 #include <chrono>
 #include <cmath>
 #include <cstring>
+#include <functional>
 
+#include "kit/base/Descriptor.h"
+#include "kit/base/Files.h"
+#include "kit/base/WayOut.h"
 #include "kit/base/qt/QtImage.h"
 #include "kit/desktop/x11/ClipboardRead.h"
 #include "kit/image/ImageIO.h"
@@ -41,74 +44,113 @@ QByteArray encodePNG(const Image& image) {
 }
 
 using Clock = std::chrono::steady_clock;
+using Outcome = x11::ClipboardData::Outcome;
 
-// The bytes offered under one type, in a memory file; -1 with the reason in
-// `why` when there are none. Another program's offer is read from it here,
-// stopped past the picture-file cap or at `until`; data of this process
-// (its own copy, a drop) is at hand already.
-int offeredBytes(const QMimeData& m, const QString& type, bool fromOwner, Clock::time_point until,
-                 std::string& why) {
-    if (fromOwner) {
-        using Outcome = x11::ClipboardData::Outcome;
-        const auto read =
-            x11::readClipboard(type.toStdString(), (long long)ImageIO::kMaxImageFileBytes, until);
-        switch (read.outcome) {
-            case Outcome::Read:
-                return read.fd;
-            case Outcome::TooLarge:
-                why = "The picture offered is too large to be an image that can be opened.";
-                return -1;
-            case Outcome::TooSlow:
-                why = "The program offering the picture took too long to hand it over.";
-                return -1;
-            case Outcome::NotOffered:
-                why = "The program offering the picture did not hand it over.";
-                return -1;
-            case Outcome::NoDisplay:
-                break;
-        }
+const char* const kTooLarge = "The picture offered is too large to be an image that can be opened.";
+// Far longer than any list of files copied together.
+constexpr size_t kMaxListBytes = size_t(1) << 20;
+
+// What is offered, wherever it comes from: its types, and the bytes of one
+// type in a memory file (-1 with the reason in `why` when there are none).
+struct Offer {
+    QStringList types;
+    std::function<int(const QString& type, size_t maxBytes, std::string& why)> bytesOf;
+};
+
+// Why another program's offer came to nothing.
+std::string reasonFor(Outcome outcome) {
+    switch (outcome) {
+        case Outcome::TooLarge:
+            return kTooLarge;
+        case Outcome::TooSlow:
+            return "The program offering the picture took too long to hand it over.";
+        case Outcome::Cancelled:
+            return "Reading the clipboard was given up: Kadrix is ending.";
+        default:
+            return "The program offering the picture did not hand it over.";
     }
-    const QByteArray bytes = m.data(type);
-    if (size_t(bytes.size()) > ImageIO::kMaxImageFileBytes) {
-        why = "The picture offered is too large to be an image that can be opened.";
-        return -1;
+}
+
+// Data of this process (its own copy, a drop), at hand already.
+Offer offerOf(const QMimeData& m) {
+    return {m.formats(), [&m](const QString& type, size_t maxBytes, std::string& why) {
+                const QByteArray bytes = m.data(type);
+                if (size_t(bytes.size()) > maxBytes) {
+                    why = kTooLarge;
+                    return -1;
+                }
+                Descriptor file = memoryFileWith("kadrix-offered", bytes.constData(), size_t(bytes.size()));
+                if (!file.valid())
+                    why = "The picture could not be held: " + std::string(std::strerror(errno)) + ".";
+                return file.release();
+            }};
+}
+
+// Another program's offer, read from it on a connection of our own, stopped
+// past the picture-file cap or at `until`.
+Offer ownersOffer(const std::vector<std::string>& types, Clock::time_point until) {
+    Offer offer;
+    for (const std::string& t : types) offer.types << QString::fromStdString(t);
+    offer.bytesOf = [until](const QString& type, size_t maxBytes, std::string& why) {
+        const auto read = x11::readClipboard(type.toStdString(), (long long)maxBytes, until);
+        if (read.outcome != Outcome::Read) why = reasonFor(read.outcome);
+        return read.fd;
+    };
+    return offer;
+}
+
+// The addresses in a list of them (text/uri-list) held in a memory file.
+QList<QUrl> urlsIn(int memoryFile) {
+    QList<QUrl> out;
+    QFile file;
+    if (memoryFile < 0 || !file.open(memoryFile, QIODevice::ReadOnly, QFileDevice::DontCloseHandle) ||
+        !file.seek(0))
+        return out;
+    for (const QByteArray& line : file.readAll().split('\n')) {
+        const QByteArray entry = line.trimmed();
+        if (!entry.isEmpty() && !entry.startsWith('#')) out << QUrl::fromEncoded(entry);
     }
-    const int fd = ::memfd_create("kadrix-offered", MFD_CLOEXEC | MFD_ALLOW_SEALING);
-    for (qsizetype done = 0; fd >= 0 && done < bytes.size();) {
-        const ssize_t n = ::write(fd, bytes.constData() + done, size_t(bytes.size() - done));
-        if (n < 0 && errno == EINTR) continue;
-        if (n <= 0) {
-            ::close(fd);
-            why = "The picture could not be held: " + std::string(std::strerror(errno)) + ".";
-            return -1;
-        }
-        done += n;
-    }
-    if (fd < 0) why = "The picture could not be held: " + std::string(std::strerror(errno)) + ".";
-    return fd;
+    return out;
 }
 
 // The picture among the image types offered, tried in the order this
 // program prefers (PNG first: lossless, with alpha; then the others as
-// offered) while the one wait a decode may take lasts: one picture offered
-// under many types costs no more than one.
-Image imageOf(const QMimeData& m, bool fromOwner, std::string* why) {
+// offered), then in the files listed, all while the one wait a decode may
+// take lasts: one picture offered under many types costs no more than one.
+Image imageOf(const Offer& offer, Clock::time_point until, std::string& why) {
     QStringList types;
-    for (const QString& f : m.formats())
+    for (const QString& f : offer.types)
         if (f.startsWith("image/")) types.insert(f == "image/png" ? 0 : types.size(), f);
-    const Clock::time_point until = Clock::now() + ImageIO::decodeTimeLimit();
-    std::string reason;
+    if (types.empty()) why = "No picture is offered.";
     for (const QString& type : types) {
-        if (Clock::now() >= until) break;
-        const int fd = offeredBytes(m, type, fromOwner, until, reason);
-        if (fd < 0) continue;
-        Image img = ImageIO::decodeHeld(fd, until, 1.0, &reason);
-        ::close(fd);
-        if (!img.isNull()) return img;
+        if (Clock::now() >= until || wayOutBegun()) return {};
+        const Descriptor held(offer.bytesOf(type, ImageIO::kMaxImageFileBytes, why));
+        if (!held.valid()) continue;
+        if (Image img = ImageIO::decodeHeld(held.get(), until, 1.0, &why); !img.isNull()) return img;
     }
-    if (types.empty() && m.hasImage()) return qt::toImage(qvariant_cast<QImage>(m.imageData()));
-    if (why) *why = types.empty() ? "No picture is offered." : reason;
+    if (!offer.types.contains("text/uri-list")) return {};
+    const Descriptor list(Clock::now() < until ? offer.bytesOf("text/uri-list", kMaxListBytes, why) : -1);
+    for (const QUrl& u : urlsIn(list.get())) {
+        if (!u.isLocalFile() || Clock::now() >= until || wayOutBegun()) continue;
+        const Descriptor file(
+            files::openRegular(u.toLocalFile().toStdString(), &why, ImageIO::kMaxImageFileBytes));
+        if (!file.valid()) {
+            why = "The file could not be opened: " + why + ".";
+            continue;
+        }
+        if (Image img = ImageIO::decodeHeld(file.get(), until, 1.0, &why); !img.isNull()) return img;
+    }
     return {};
+}
+
+// The picture of data of this process: also the toolkit's own picture type.
+Image imageOf(const QMimeData& m, Clock::time_point until, std::string& why) {
+    const Offer offer = offerOf(m);
+    if (Image img = imageOf(offer, until, why); !img.isNull()) return img;
+    // Never a picture the toolkit would decode in this process from one of
+    // the image types.
+    if (!m.hasImage() || !offer.types.filter(QRegularExpression("^image/")).isEmpty()) return {};
+    return qt::toImage(qvariant_cast<QImage>(m.imageData()));
 }
 
 }  // namespace
@@ -116,7 +158,8 @@ Image imageOf(const QMimeData& m, bool fromOwner, std::string* why) {
 namespace qt {
 
 Image imageOf(const QMimeData& m) {
-    return kit::imageOf(m, false, nullptr);
+    std::string why;
+    return kit::imageOf(m, Clock::now() + ImageIO::decodeTimeLimit(), why);
 }
 
 }  // namespace qt
@@ -208,18 +251,24 @@ std::optional<std::string> Pasteboard::objects() const {
 
 Image Pasteboard::image(std::string* why) const {
     QClipboard* cb = clipboard();
-    const QMimeData* m = cb ? cb->mimeData() : nullptr;
-    if (!m) {
-        if (why) *why = "The clipboard cannot be read.";
-        return {};
-    }
-    const bool fromOwner = !cb->ownsClipboard() && QGuiApplication::platformName() == "xcb";
-    if (Image img = imageOf(*m, fromOwner, why); !img.isNull()) return img;
-    for (const QUrl& u : m->urls()) {
-        if (!u.isLocalFile()) continue;
-        if (Image img = ImageIO::read(u.toLocalFile().toStdString(), 1.0, why); !img.isNull()) return img;
-    }
-    return {};
+    const Clock::time_point until = Clock::now() + ImageIO::decodeTimeLimit();
+    std::string reason = "The clipboard cannot be read.";
+    Image img;
+    // Another program's offer, types and all, is read here: the toolkit's
+    // reading of it waits for a slow owner with the program standing still.
+    const x11::OfferedTypes offered = cb && !cb->ownsClipboard() && QGuiApplication::platformName() == "xcb"
+                                          ? x11::offeredTypes(until)
+                                          : x11::OfferedTypes{};
+    if (offered.outcome == Outcome::Read)
+        img = imageOf(ownersOffer(offered.types, until), until, reason);
+    else if (offered.outcome == Outcome::NotOffered)
+        reason = "No picture is offered.";
+    else if (offered.outcome != Outcome::NoDisplay)
+        reason = reasonFor(offered.outcome);
+    else if (const QMimeData* m = cb ? cb->mimeData() : nullptr)
+        img = imageOf(*m, until, reason);
+    if (why && img.isNull()) *why = reason;
+    return img;
 }
 
 // Asked each time a menu opens: it looks at the types offered and at a

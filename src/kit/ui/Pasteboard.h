@@ -39,7 +39,10 @@ public:
     std::optional<std::string> objects() const;
     // An image from any image type on the clipboard, else from the first
     // file URL that names a readable image; null when there is none, and
-    // then `why` (when given) says why the last one tried was refused.
+    // then `why` (when given) says why the last one tried was refused. All
+    // of it within one decode's time, however slowly another program hands
+    // its offer over; on the main thread the event loop goes on meanwhile,
+    // and the way out ends the wait at once (null).
     Image image(std::string* why = nullptr) const;
     bool hasImage() const;
     std::vector<std::string> types() const;

@@ -10,6 +10,7 @@
 #include <iostream>
 #include <sstream>
 
+#include "kit/base/Descriptor.h"
 #include "kit/base/Files.h"
 #include "kit/base/Session.h"
 #include "kit/desktop/AreaPicker.h"
@@ -47,14 +48,7 @@ kit::Image cut(const kit::Image& frozen, const kit::Rect& screen, const kit::Rec
 bool writeFile(const std::string& path, const std::vector<uint8_t>& bytes) {
     int fd = ::open(path.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0600);
     if (fd < 0) return false;
-    size_t done = 0;
-    while (done < bytes.size()) {
-        ssize_t n = ::write(fd, bytes.data() + done, bytes.size() - done);
-        if (n < 0 && errno == EINTR) continue;
-        if (n <= 0) break;
-        done += size_t(n);
-    }
-    bool ok = done == bytes.size();
+    bool ok = kit::writeAll(fd, bytes.data(), bytes.size());
     if (::close(fd) != 0) ok = false;
     if (!ok) ::unlink(path.c_str());
     return ok;

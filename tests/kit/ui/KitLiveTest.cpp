@@ -24,8 +24,11 @@
 #include <atomic>
 #include <chrono>
 #include <cstdlib>
+#include <cstring>
 #include <functional>
+#include <memory>
 #include <thread>
+#include <vector>
 
 #include "kit/base/Displays.h"
 #include "kit/desktop/EventMonitor.h"
@@ -234,6 +237,136 @@ TEST(KitLive, ClipboardOffersAreHeldOnceAndStoppedPastTheCap) {
     // The bytes lie in the memory file alone, none in the program's own memory.
     EXPECT_LT(growth, 64LL << 20);
     QFile::remove(blob);
+}
+
+// Another client owning the clipboard, which hands image/png over in pieces
+// (INCR): it announces `announced` bytes, then puts each piece once the
+// reader has removed the one before, the empty piece last.
+class PiecewiseOwner {
+public:
+    PiecewiseOwner(uint32_t announced, std::vector<QByteArray> pieces)
+        : announced_(announced), pieces_(std::move(pieces)) {
+        thread_ = std::thread([this] { run(); });
+        for (int i = 0; i < 500 && !owning_; ++i) std::this_thread::sleep_for(std::chrono::milliseconds(10));
+    }
+    ~PiecewiseOwner() {
+        stop_ = true;
+        thread_.join();
+    }
+    bool owning() const { return owning_; }
+    // How many pieces the reader asked for.
+    int asked() const { return asked_; }
+
+private:
+    void run() {
+        xcb_connection_t* c = xcb_connect(nullptr, nullptr);
+        if (xcb_connection_has_error(c)) return xcb_disconnect(c);
+        const xcb_window_t window = xcb_generate_id(c);
+        xcb_create_window(c, XCB_COPY_FROM_PARENT, window,
+                          xcb_setup_roots_iterator(xcb_get_setup(c)).data->root, 0, 0, 1, 1, 0,
+                          XCB_WINDOW_CLASS_INPUT_ONLY, XCB_COPY_FROM_PARENT, 0, nullptr);
+        const auto atom = [c](const char* name) {
+            std::unique_ptr<xcb_intern_atom_reply_t, decltype(&std::free)> r(
+                xcb_intern_atom_reply(c, xcb_intern_atom(c, 0, uint16_t(std::strlen(name)), name), nullptr),
+                &std::free);
+            return r ? r->atom : xcb_atom_t(XCB_NONE);
+        };
+        const xcb_atom_t clipboard = atom("CLIPBOARD"), targets = atom("TARGETS"), png = atom("image/png"),
+                         incr = atom("INCR");
+        xcb_set_selection_owner(c, window, clipboard, XCB_CURRENT_TIME);
+        xcb_flush(c);
+        owning_ = true;
+        xcb_window_t requestor = 0;
+        xcb_atom_t property = XCB_NONE;
+        size_t next = 0;
+        while (!stop_ && !xcb_connection_has_error(c)) {
+            std::unique_ptr<xcb_generic_event_t, decltype(&std::free)> e(xcb_poll_for_event(c), &std::free);
+            if (!e) {
+                std::this_thread::sleep_for(std::chrono::milliseconds(5));
+                continue;
+            }
+            const uint8_t type = e->response_type & 0x7F;
+            if (type == XCB_SELECTION_REQUEST) {
+                auto* r = reinterpret_cast<xcb_selection_request_event_t*>(e.get());
+                xcb_selection_notify_event_t answer{};
+                answer.response_type = XCB_SELECTION_NOTIFY;
+                answer.requestor = r->requestor;
+                answer.selection = r->selection;
+                answer.target = r->target;
+                answer.property = r->property;
+                if (r->target == targets) {
+                    const xcb_atom_t offered[] = {targets, png};
+                    xcb_change_property(c, XCB_PROP_MODE_REPLACE, r->requestor, r->property, XCB_ATOM_ATOM,
+                                        32, 2, offered);
+                } else if (r->target == png) {
+                    const uint32_t mask = XCB_EVENT_MASK_PROPERTY_CHANGE;
+                    xcb_change_window_attributes(c, r->requestor, XCB_CW_EVENT_MASK, &mask);
+                    xcb_change_property(c, XCB_PROP_MODE_REPLACE, r->requestor, r->property, incr, 32, 1,
+                                        &announced_);
+                    requestor = r->requestor;
+                    property = r->property;
+                    next = 0;
+                } else {
+                    answer.property = XCB_NONE;
+                }
+                xcb_send_event(c, 0, r->requestor, 0, reinterpret_cast<const char*>(&answer));
+            } else if (type == XCB_PROPERTY_NOTIFY) {
+                auto* p = reinterpret_cast<xcb_property_notify_event_t*>(e.get());
+                if (p->window != requestor || p->atom != property || p->state != XCB_PROPERTY_DELETE ||
+                    next > pieces_.size())
+                    continue;
+                ++asked_;
+                const QByteArray piece = next < pieces_.size() ? pieces_[next] : QByteArray();
+                ++next;
+                xcb_change_property(c, XCB_PROP_MODE_REPLACE, requestor, property, png, 8,
+                                    uint32_t(piece.size()), piece.constData());
+            }
+            xcb_flush(c);
+        }
+        xcb_disconnect(c);
+    }
+
+    const uint32_t announced_;
+    const std::vector<QByteArray> pieces_;
+    std::atomic<bool> stop_{false}, owning_{false};
+    std::atomic<int> asked_{0};
+    std::thread thread_;
+};
+
+// Offers sent in pieces are held to the cap as they come: one announcing
+// more than the cap is refused before a piece is asked for; one whose piece
+// is larger than the room left is refused without the piece being read,
+// and one within the cap arrives whole.
+TEST(KitLive, PiecewiseClipboardOffersAreStoppedAtTheCap) {
+    REQUIRE_X11();
+    using Outcome = x11::ClipboardData::Outcome;
+    constexpr long long cap = 1 << 20;
+    const auto soon = [] { return std::chrono::steady_clock::now() + std::chrono::seconds(5); };
+    {
+        PiecewiseOwner owner(2 << 20, {QByteArray(64 << 10, 'x')});
+        ASSERT_TRUE(owner.owning());
+        EXPECT_EQ(x11::readClipboard("image/png", cap, soon()).outcome, Outcome::TooLarge);
+        pump(300);
+        EXPECT_EQ(owner.asked(), 0) << "a piece was asked for of an offer announced above the cap";
+    }
+    {
+        PiecewiseOwner owner(300000, {QByteArray(200000, 'a'), QByteArray(100000, 'b')});
+        ASSERT_TRUE(owner.owning());
+        const auto read = x11::readClipboard("image/png", cap, soon());
+        ASSERT_EQ(read.outcome, Outcome::Read);
+        QFile held;
+        ASSERT_TRUE(held.open(read.fd, QIODevice::ReadOnly, QFileDevice::AutoCloseHandle));
+        ASSERT_TRUE(held.seek(0));
+        EXPECT_EQ(held.readAll(), QByteArray(200000, 'a') + QByteArray(100000, 'b'));
+    }
+    {
+        // Announced small, then one piece of twelve times the cap.
+        PiecewiseOwner owner(1000, {QByteArray(12 << 20, 'y')});
+        ASSERT_TRUE(owner.owning());
+        const long long growth = testsupport::peakGrowthOf(
+            [&] { EXPECT_EQ(x11::readClipboard("image/png", cap, soon()).outcome, Outcome::TooLarge); });
+        EXPECT_LT(growth, 6LL << 20) << "the piece was read whole";
+    }
 }
 
 TEST(KitLive, FloatingWindowsStayAboveNormalOnes) {

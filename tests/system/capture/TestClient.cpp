@@ -8,6 +8,9 @@
 //   kadrix-testclient drop TITLE X Y W H OUT_FILE   (copies the first file dropped on it to OUT_FILE)
 //   kadrix-testclient shot FILE   (the root window's pixels as PNG, then exits)
 //   kadrix-testclient grab TITLE X Y W H FILE   (holds the keyboard, as an open menu does, until FILE exists)
+//   kadrix-testclient offer DELAY_MS [FILE…]   (owns the clipboard until ended: bytes that are no picture
+//     as image/png, image/jpeg, image/bmp and image/gif, and the FILEs listed, each handed over DELAY_MS
+//     late, or never with DELAY_MS -1, as a busy or hung program does)
 // "shot" reads the root window alone: a screenshot tool that walks the window
 // tree fails when a window closes during the walk, as windows do between the
 // steps of a test.
@@ -25,6 +28,7 @@
 #include <unistd.h>
 
 #include <QApplication>
+#include <QClipboard>
 #include <QDragEnterEvent>
 #include <QDropEvent>
 #include <QEvent>
@@ -35,7 +39,9 @@
 #include <QScreen>
 #include <QScrollArea>
 #include <QScrollBar>
+#include <QThread>
 #include <QTimer>
+#include <QUrl>
 #include <QWidget>
 #include <QWindow>
 #include <cstdio>
@@ -124,6 +130,24 @@ QImage linesPage(int w, int h) {
         .copy();
 }
 
+// Keeps whoever reads the clipboard waiting for each type: answering one
+// request at a time, as such programs do.
+class LateOffer : public QMimeData {
+public:
+    explicit LateOffer(int delayMs) : delayMs_(delayMs) {}
+
+protected:
+    QVariant retrieveData(const QString& type, QMetaType as) const override {
+        if (delayMs_ < 0)
+            for (;;) QThread::sleep(60);
+        QThread::msleep(unsigned(delayMs_));
+        return QMimeData::retrieveData(type, as);
+    }
+
+private:
+    int delayMs_;
+};
+
 }  // namespace
 
 int main(int argc, char** argv) {
@@ -132,6 +156,16 @@ int main(int argc, char** argv) {
     if (a.size() == 3 && a[1] == "shot") return app.primaryScreen()->grabWindow(0).save(a[2], "PNG") ? 0 : 1;
     if (a.size() == 5 && a[1] == "page")
         return linesPage(a[2].toInt(), a[3].toInt()).save(a[4], "PNG") ? 0 : 1;
+    if (a.size() >= 3 && a[1] == "offer") {
+        auto* offer = new LateOffer(a[2].toInt());
+        for (const char* type : {"image/png", "image/jpeg", "image/bmp", "image/gif"})
+            offer->setData(type, "no picture at all");
+        QList<QUrl> files;
+        for (const QString& f : a.mid(3)) files << QUrl::fromLocalFile(f);
+        if (!files.isEmpty()) offer->setUrls(files);
+        QGuiApplication::clipboard()->setMimeData(offer);
+        return app.exec();
+    }
     if (a.size() < 8) return 2;
     QString mode = a[1], title = a[2];
     int x = a[3].toInt(), y = a[4].toInt(), w = a[5].toInt(), h = a[6].toInt();

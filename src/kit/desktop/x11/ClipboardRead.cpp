@@ -1,14 +1,18 @@
 #include "kit/desktop/x11/ClipboardRead.h"
 
-#include <poll.h>
 #include <sys/mman.h>
 #include <unistd.h>
 #include <xcb/xcb.h>
 
+#include <algorithm>
 #include <cerrno>
 #include <cstdlib>
 #include <cstring>
 #include <memory>
+#include <vector>
+
+#include "kit/base/Descriptor.h"
+#include "kit/base/InputWait.h"
 
 namespace kit::x11 {
 
@@ -16,6 +20,8 @@ namespace {
 
 using Clock = std::chrono::steady_clock;
 using Outcome = ClipboardData::Outcome;
+
+constexpr uint32_t kPieceLongs = 1u << 20;  // 4 MB a request
 
 template <typename T>
 struct Freed {
@@ -39,123 +45,156 @@ struct Session {
         return r ? r->atom : xcb_atom_t(XCB_NONE);
     }
 
-    // The next event that `wanted` accepts; null at `until` or when the
-    // connection breaks.
+    // Connects to the display the program shows on, with a window of its
+    // own that the owner's answer is put on.
+    bool open() {
+        const char* display = std::getenv("DISPLAY");
+        if (!display || !*display) return false;
+        int screenNumber = 0;
+        conn = xcb_connect(display, &screenNumber);
+        if (xcb_connection_has_error(conn)) return false;
+        xcb_screen_iterator_t it = xcb_setup_roots_iterator(xcb_get_setup(conn));
+        for (int i = 0; i < screenNumber && it.rem > 0; ++i) xcb_screen_next(&it);
+        if (!it.data) return false;
+        window = xcb_generate_id(conn);
+        const uint32_t events = XCB_EVENT_MASK_PROPERTY_CHANGE;
+        xcb_create_window(conn, XCB_COPY_FROM_PARENT, window, it.data->root, 0, 0, 1, 1, 0,
+                          XCB_WINDOW_CLASS_INPUT_ONLY, XCB_COPY_FROM_PARENT, XCB_CW_EVENT_MASK, &events);
+        return true;
+    }
+
+    // The next event that `wanted` accepts; null, with the reason in `why`,
+    // at `until`, when the way out begins or when the connection breaks.
+    // The owner is another program: on the main thread its answer is
+    // waited for with the event loop turning.
     template <typename F>
-    Reply<xcb_generic_event_t> next(Clock::time_point until, F wanted) const {
-        for (;;) {
+    Reply<xcb_generic_event_t> next(Clock::time_point until, F wanted, Outcome& why) const {
+        Reply<xcb_generic_event_t> found;
+        const InputWait waited = awaitInput(xcb_get_file_descriptor(conn), until, [&] {
             while (xcb_generic_event_t* e = xcb_poll_for_event(conn)) {
                 Reply<xcb_generic_event_t> event(e);
-                if (wanted(event.get())) return event;
+                if (!wanted(event.get())) continue;
+                found = std::move(event);
+                return true;
             }
-            if (xcb_connection_has_error(conn)) return nullptr;
-            const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(until - Clock::now());
-            if (left.count() <= 0) return nullptr;
-            pollfd p{xcb_get_file_descriptor(conn), POLLIN, 0};
-            if (::poll(&p, 1, int(std::min<long long>(left.count(), 1000))) < 0 && errno != EINTR)
-                return nullptr;
-        }
+            return xcb_connection_has_error(conn) != 0;
+        });
+        if (!found) why = waited == InputWait::cancelled ? Outcome::Cancelled : Outcome::TooSlow;
+        return found;
     }
 };
 
-bool appendAll(int fd, const uint8_t* p, size_t n) {
-    while (n > 0) {
-        const ssize_t w = ::write(fd, p, n);
-        if (w < 0 && errno == EINTR) continue;
-        if (w <= 0) return false;
-        p += w;
-        n -= size_t(w);
-    }
-    return true;
-}
-
-}  // namespace
-
-ClipboardData readClipboard(const std::string& type, long long maxBytes, Clock::time_point until) {
-    Session s;
-    const char* display = std::getenv("DISPLAY");
-    if (!display || !*display) return {};
-    int screenNumber = 0;
-    s.conn = xcb_connect(display, &screenNumber);
-    if (xcb_connection_has_error(s.conn)) return {};
-    xcb_screen_iterator_t it = xcb_setup_roots_iterator(xcb_get_setup(s.conn));
-    for (int i = 0; i < screenNumber && it.rem > 0; ++i) xcb_screen_next(&it);
-    if (!it.data) return {};
-    s.window = xcb_generate_id(s.conn);
-    const uint32_t events = XCB_EVENT_MASK_PROPERTY_CHANGE;
-    xcb_create_window(s.conn, XCB_COPY_FROM_PARENT, s.window, it.data->root, 0, 0, 1, 1, 0,
-                      XCB_WINDOW_CLASS_INPUT_ONLY, XCB_COPY_FROM_PARENT, XCB_CW_EVENT_MASK, &events);
-    const xcb_atom_t clipboard = s.atom("CLIPBOARD"), target = s.atom(type),
-                     into = s.atom("KADRIX_CLIPBOARD"), incr = s.atom("INCR");
+// The owner's bytes of `target`, read into a memory file; see readClipboard.
+ClipboardData transfer(const Session& s, xcb_atom_t target, long long maxBytes, Clock::time_point until) {
+    const xcb_atom_t clipboard = s.atom("CLIPBOARD"), into = s.atom("KADRIX_CLIPBOARD"),
+                     incr = s.atom("INCR");
     if (!clipboard || !target || !into || !incr) return {};
     xcb_convert_selection(s.conn, s.window, clipboard, target, into, XCB_CURRENT_TIME);
     xcb_flush(s.conn);
 
+    Outcome why = Outcome::TooSlow;
     const auto notify = s.next(
-        until, [](xcb_generic_event_t* e) { return (e->response_type & 0x7F) == XCB_SELECTION_NOTIFY; });
-    if (!notify) return {Outcome::TooSlow};
+        until, [](xcb_generic_event_t* e) { return (e->response_type & 0x7F) == XCB_SELECTION_NOTIFY; }, why);
+    if (!notify) return {why};
     if (reinterpret_cast<xcb_selection_notify_event_t*>(notify.get())->property == XCB_NONE)
         return {Outcome::NotOffered};
 
-    // The property's type and length, without its bytes.
+    // At most `longs` four-byte units of the property from `offset` on,
+    // removing it when `remove` and all of it was read.
     const auto property = [&](bool remove, uint32_t offset, uint32_t longs) {
         return Reply<xcb_get_property_reply_t>(xcb_get_property_reply(
             s.conn,
             xcb_get_property(s.conn, remove, s.window, into, XCB_GET_PROPERTY_TYPE_ANY, offset, longs),
             nullptr));
     };
+    // The property's type and length, with no more than four of its bytes.
     const auto head = property(false, 0, 1);
     if (!head) return {Outcome::NotOffered};
 
-    ClipboardData out{Outcome::Read, ::memfd_create("kadrix-clipboard", MFD_CLOEXEC | MFD_ALLOW_SEALING)};
-    if (out.fd < 0) return {Outcome::NotOffered};
-    const auto giveUp = [&](Outcome why) {
-        ::close(out.fd);
-        return ClipboardData{why};
-    };
+    Descriptor out(::memfd_create("kadrix-clipboard", MFD_CLOEXEC | MFD_ALLOW_SEALING));
+    if (!out.valid()) return {Outcome::NotOffered};
     long long total = 0;
+    // A request for the rest of the room and one unit more: a longer value
+    // shows itself by what is left after, and is never read whole.
+    const auto roomLongs = [&] {
+        return uint32_t(std::min<long long>((maxBytes - total) / 4 + 1, kPieceLongs));
+    };
     const auto take = [&](const xcb_get_property_reply_t* r) {
         const int n = xcb_get_property_value_length(r);
         total += n;
-        return total <= maxBytes &&
-               appendAll(out.fd, static_cast<const uint8_t*>(xcb_get_property_value(r)), size_t(n));
+        return total <= maxBytes && writeAll(out.get(), xcb_get_property_value(r), size_t(n));
     };
 
     if (head->type == incr) {
-        // In pieces: the value is at least the whole size.
+        // In pieces: the value is at least the whole size. Refused before
+        // the first piece is asked for (by removing the property).
         if (xcb_get_property_value_length(head.get()) >= 4 &&
             *static_cast<const uint32_t*>(xcb_get_property_value(head.get())) > uint64_t(maxBytes))
-            return giveUp(Outcome::TooLarge);
+            return {Outcome::TooLarge};
         xcb_delete_property(s.conn, s.window, into);
         xcb_flush(s.conn);
         for (;;) {
-            const auto piece = s.next(until, [&](xcb_generic_event_t* e) {
-                if ((e->response_type & 0x7F) != XCB_PROPERTY_NOTIFY) return false;
-                auto* p = reinterpret_cast<xcb_property_notify_event_t*>(e);
-                return p->atom == into && p->state == XCB_PROPERTY_NEW_VALUE;
-            });
-            if (!piece) return giveUp(Outcome::TooSlow);
-            // Read and removed in one request, which asks the owner for the next.
-            const auto r = property(true, 0, UINT32_MAX / 4);
-            if (!r) return giveUp(Outcome::TooSlow);
-            if (xcb_get_property_value_length(r.get()) == 0) break;
-            if (!take(r.get())) return giveUp(Outcome::TooLarge);
+            const auto piece = s.next(
+                until,
+                [&](xcb_generic_event_t* e) {
+                    if ((e->response_type & 0x7F) != XCB_PROPERTY_NOTIFY) return false;
+                    auto* p = reinterpret_cast<xcb_property_notify_event_t*>(e);
+                    return p->atom == into && p->state == XCB_PROPERTY_NEW_VALUE;
+                },
+                why);
+            if (!piece) return {why};
+            // Read and removed in one request, which asks the owner for the
+            // next; a piece longer than the room left stays where it is.
+            const auto r = property(true, 0, roomLongs());
+            if (!r) return {Outcome::TooSlow};
+            if (xcb_get_property_value_length(r.get()) == 0 && r->bytes_after == 0) break;
+            if (r->bytes_after > 0 || !take(r.get())) return {Outcome::TooLarge};
         }
-        return out;
+        return {Outcome::Read, out.release()};
     }
 
     // At once: the whole length is known before a byte is read.
     const long long length = (long long)head->bytes_after + xcb_get_property_value_length(head.get());
-    if (length > maxBytes) return giveUp(Outcome::TooLarge);
-    constexpr uint32_t kPieceLongs = 1u << 20;  // 4 MB a request
-    for (uint32_t offset = 0;; offset += kPieceLongs) {
-        const auto r = property(false, offset, kPieceLongs);
-        if (!r) return giveUp(Outcome::TooSlow);
-        if (!take(r.get())) return giveUp(Outcome::TooLarge);
+    if (length > maxBytes) return {Outcome::TooLarge};
+    for (;;) {
+        const auto r = property(false, uint32_t(total / 4), roomLongs());
+        if (!r) return {Outcome::TooSlow};
+        if (!take(r.get())) return {Outcome::TooLarge};
         if (r->bytes_after == 0) break;
     }
     xcb_delete_property(s.conn, s.window, into);
     xcb_flush(s.conn);
+    return {Outcome::Read, out.release()};
+}
+
+}  // namespace
+
+ClipboardData readClipboard(const std::string& type, long long maxBytes, Clock::time_point until) {
+    Session s;
+    if (!s.open()) return {};
+    return transfer(s, s.atom(type), maxBytes, until);
+}
+
+OfferedTypes offeredTypes(Clock::time_point until) {
+    Session s;
+    if (!s.open()) return {};
+    // Far more types than any program offers.
+    constexpr long long kMaxTypes = 4096;
+    const ClipboardData list = transfer(s, s.atom("TARGETS"), kMaxTypes * 4, until);
+    const Descriptor held(list.fd);
+    if (list.outcome != Outcome::Read) return {list.outcome, {}};
+    std::vector<xcb_atom_t> atoms(kMaxTypes);
+    const ssize_t n = ::pread(held.get(), atoms.data(), atoms.size() * sizeof(xcb_atom_t), 0);
+    atoms.resize(n > 0 ? size_t(n) / sizeof(xcb_atom_t) : 0);
+    std::vector<xcb_get_atom_name_cookie_t> asked;
+    for (xcb_atom_t a : atoms) asked.push_back(xcb_get_atom_name(s.conn, a));
+    OfferedTypes out{Outcome::Read, {}};
+    for (const auto& cookie : asked) {
+        Reply<xcb_get_atom_name_reply_t> name(xcb_get_atom_name_reply(s.conn, cookie, nullptr));
+        if (name)
+            out.types.emplace_back(xcb_get_atom_name_name(name.get()),
+                                   size_t(xcb_get_atom_name_name_length(name.get())));
+    }
     return out;
 }
 
