@@ -136,7 +136,7 @@ TEST_F(TranslucentExport, APictureOpenedAsItIsComesOutWithItsOwnPixels) {
         open(fade(), "fade.png");
         out = logic->compileImage();
         expectSamePixels(out, logic->imgPrecompiled());
-        EXPECT_EQ(out.pixel(59, 10).a, 0);
+        EXPECT_EQ(int(out.pixel(59, 10).a), 0);
         EXPECT_EQ(straight(out.pixel(45, 10)), straight(premultiplied(40, 80, 160, 123)));
     }
 }

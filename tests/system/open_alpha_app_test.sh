@@ -1,18 +1,21 @@
 #!/usr/bin/env bash
 # A picture with see-through pixels, opened in the running kadrix and copied
 # with Ctrl+C, reaches the clipboard with its own alpha: three bands of red at
-# a quarter, half and three quarters (64, 128 and 191 of 255). Scale 1 and 2.
+# a quarter, half and three quarters (64, 128 and 192 of 255). Scale 1 and 2.
 source "$(dirname "${BASH_SOURCE[0]}")/harness.sh"
 sys_begin
 xsetroot -solid '#808080'
 
-convert -size 40x40 xc:'rgba(255,0,0,0.25)' xc:'rgba(255,0,0,0.5)' xc:'rgba(255,0,0,0.75)' +append \
+convert -size 40x40 xc:'rgba(255,0,0,0.251)' xc:'rgba(255,0,0,0.502)' xc:'rgba(255,0,0,0.753)' +append \
   "PNG32:$SYS_TMP/bands.png"
 # "R,G,B,A" of one pixel, each 0-255.
 rgba() {
   convert "$1" -format "%[fx:int(255*p{$2,$3}.r+0.5)],%[fx:int(255*p{$2,$3}.g+0.5)],%[fx:int(255*p{$2,$3}.b+0.5)],%[fx:int(255*p{$2,$3}.a+0.5)]" info:
 }
-expect_eq "$(rgba "$SYS_TMP/bands.png" 60 20)" "255,0,0,128" "the picture written"
+for at in "20 64" "60 128" "100 192"; do
+  set -- $at
+  expect_eq "$(rgba "$SYS_TMP/bands.png" "$1" 20)" "255,0,0,$2" "the picture written"
+done
 
 copied_bands() {
   local scale=$1
@@ -26,7 +29,7 @@ copied_bands() {
   sys_clip_png "$SYS_TMP/copied.png"
   expect_eq "$(rgba "$SYS_TMP/copied.png" 20 20)" "255,0,0,64" "scale $scale: the quarter band"
   expect_eq "$(rgba "$SYS_TMP/copied.png" 60 20)" "255,0,0,128" "scale $scale: the half band"
-  expect_eq "$(rgba "$SYS_TMP/copied.png" 100 20)" "255,0,0,191" "scale $scale: the three-quarter band"
+  expect_eq "$(rgba "$SYS_TMP/copied.png" 100 20)" "255,0,0,192" "scale $scale: the three-quarter band"
   echo "scale $scale: the copy keeps the picture's alpha"
 }
 
