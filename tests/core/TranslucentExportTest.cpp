@@ -74,7 +74,11 @@ protected:
         logic->installHooks();  // the canvas colour reads this core's pixels
     }
     void TearDown() override {
-        editor::ObjectHandlers::shared().clear();
+        // Every export lays the canvas out again, and so starts another colour
+        // job: it reads this core and backdrop, so it ends before they go.
+        editor::ObjectHandlers& m = editor::ObjectHandlers::shared();
+        EXPECT_TRUE(kit::runMainLoopUntil([&] { return m.canvasColorIdle(); }, 3));
+        m.clear();
         bd().c = backdrop::Config();
         bd().computeLayout();
         editor::setBackdrop(nullptr);
