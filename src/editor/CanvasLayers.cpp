@@ -89,6 +89,11 @@ bool allOpaque(const kit::Image& image) {
     return true;
 }
 
+bool imageOpaque(CanvasLayers& c) {
+    if (!c.imageOpaque) c.imageOpaque = allOpaque(c.image);
+    return *c.imageOpaque;
+}
+
 // Whether the screenshot, drawn with the object tree at `position` scaled
 // by `scale` (root points), covers the whole canvas view.
 bool imageCoversView(const CanvasLayers& c, kit::Point position, double scale) {
@@ -118,11 +123,20 @@ void hideCheckerUnderImage(CanvasLayers& c) {
         covered =
             imageCoversView(c, l.position(), l.transform().a) && imageCoversView(c, shown, shownScale.a);
     }
-    if (covered) {
-        if (!c.imageOpaque) c.imageOpaque = allOpaque(c.image);
-        covered = *c.imageOpaque;
-    }
+    if (covered) covered = imageOpaque(c);
     if (c.checker->isHidden() != covered) c.checker->setHidden(covered);
+}
+
+// The canvas colour fills what the canvas holds beyond the screenshot; under
+// a screenshot with see-through pixels it would change them (in the view and
+// in every export), so there the background leaves the screenshot out and
+// what lies beneath the canvas shows through. Under an opaque screenshot the
+// colour stays: it cannot show through, and it keeps the edges of a
+// screenshot between device pixels free of a seam.
+void leaveCanvasColourOffTheImage(CanvasLayers& c, const kit::Rect& imageFrame) {
+    kit::Layer* canvas = c.imageLayer->superlayer();
+    if (!canvas) return;
+    canvas->setBackgroundCutout(imageOpaque(c) ? std::nullopt : std::optional<kit::Rect>(imageFrame));
 }
 
 }  // namespace
@@ -242,6 +256,7 @@ void relayoutCanvas(bool animated) {
     if (c.imageLayer->magnificationFilter() != filter) c.imageLayer->setMagnificationFilter(filter);
     const kit::Rect frame{f.source.x1 + pad.padCL, f.source.y1 + pad.padCB, f.source.width, f.source.height};
     if (c.imageLayer->frame() != frame) c.imageLayer->setFrame(frame);
+    leaveCanvasColourOffTheImage(c, frame);
 
     placeObjectTree(c, pad, animate);
     hideCheckerUnderImage(c);
@@ -341,11 +356,10 @@ bool treeShowsImageAlone(const kit::Image& image) {
             m.maxX() < area.maxX() || m.maxY() < area.maxY())
             return false;
     }
-    // A transparent pixel would show the canvas colour beneath it.
-    if (auto color = canvas->backgroundColor(); color && color->a > 0) {
-        if (!c.imageOpaque) c.imageOpaque = allOpaque(c.image);
-        if (!*c.imageOpaque) return false;
-    }
+    // A see-through pixel would show a canvas colour that does not leave it out.
+    if (auto color = canvas->backgroundColor();
+        color && color->a > 0 && canvas->backgroundCutout() != shown.frame())
+        return imageOpaque(c);
     return true;
 }
 

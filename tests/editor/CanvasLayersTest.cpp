@@ -229,14 +229,19 @@ TEST_F(CanvasLayersTest, OnlyAScreenshotShownAloneIsExportedAsItIs) {
     EXPECT_FALSE(editor::treeShowsImageAlone(shot));
     f.paddings = nullptr;
     EXPECT_TRUE(editor::treeShowsImageAlone(shot));
-    // A see-through pixel lets the canvas colour show, once there is one.
+    // The canvas colour leaves a screenshot with a see-through pixel out, so
+    // it still shows alone; a colour beneath it would show through.
     kit::Image seeThrough = shot.copy();
     seeThrough.setPixel(5, 5, {0, 0, 0, 0});
     editor::setCanvasImage(seeThrough);
-    EXPECT_TRUE(editor::treeShowsImageAlone(seeThrough));
     objects.canvas->setBackgroundColor(kit::Color::white(1));
+    EXPECT_EQ(objects.canvas->backgroundCutout(), editor::canvasLayers().imageLayer->frame());
+    EXPECT_TRUE(editor::treeShowsImageAlone(seeThrough));
+    objects.canvas->setBackgroundCutout(std::nullopt);
     EXPECT_FALSE(editor::treeShowsImageAlone(seeThrough));
+    // Under an opaque screenshot the colour stays whole.
     editor::setCanvasImage(shot);
+    EXPECT_FALSE(objects.canvas->backgroundCutout());
     EXPECT_TRUE(editor::treeShowsImageAlone(shot));
 }
 

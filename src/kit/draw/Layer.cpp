@@ -127,6 +127,11 @@ void Layer::setBackgroundPattern(Image tile) {
     backgroundPattern_ = std::move(tile);
     changed();
 }
+void Layer::setBackgroundCutout(std::optional<Rect> r) {
+    if (backgroundCutout_ == r) return;
+    backgroundCutout_ = r;
+    changed();
+}
 void Layer::setBorderWidth(double w) {
     auto value = std::max(w, 0.0);
     if (borderWidth_ == value) return;

@@ -97,6 +97,11 @@ public:
     // upright tiles of the image's point size from the bounds' bottom-left.
     const Image& backgroundPattern() const { return backgroundPattern_; }
     void setBackgroundPattern(Image tile);
+    // A rectangle of the bounds (layer space) that the background colour or
+    // pattern leaves unpainted, so what lies beneath shows through it there;
+    // none: the background fills the whole bounds.
+    const std::optional<Rect>& backgroundCutout() const { return backgroundCutout_; }
+    void setBackgroundCutout(std::optional<Rect> r);
     // The border is drawn inside the bounds, above contents and sublayers.
     double borderWidth() const { return borderWidth_; }
     void setBorderWidth(double w);
@@ -221,6 +226,7 @@ private:
     double opacity_ = 1;
     std::optional<Color> backgroundColor_;
     Image backgroundPattern_;
+    std::optional<Rect> backgroundCutout_;
     double borderWidth_ = 0;
     Color borderColor_ = Color::black();
     double cornerRadius_ = 0;

@@ -589,6 +589,21 @@ TEST_P(Render, BackgroundPatternTilesUpright) {
     EXPECT_TRUE(px(img, 12, 12, 255, 255, 255));
 }
 
+TEST_P(Render, ABackgroundCutoutShowsWhatLiesBelow) {
+    auto base = box({0, 0, 40, 40}, blue);
+    auto frame = box({0, 0, 40, 40}, red);
+    frame->setCornerRadius(4);
+    frame->setBackgroundCutout(Rect{10, 10, 20, 20});
+    base->addSublayer(frame);
+    Image img = renderToImage(*base, s);
+    EXPECT_TRUE(px(img, 5, 20, 255, 0, 0));
+    EXPECT_TRUE(px(img, 20, 20, 0, 0, 255));  // the cutout
+    EXPECT_TRUE(px(img, 10.5, 29.5, 0, 0, 255));
+    EXPECT_TRUE(px(img, 0.3, 0.3, 0, 0, 255));  // still rounded
+    frame->setBackgroundCutout(std::nullopt);
+    EXPECT_TRUE(px(renderToImage(*base, s), 20, 20, 255, 0, 0));
+}
+
 TEST_P(Render, ShrunkContentsAverageEveryPixel) {
     // Thin white lines every 8 pixels drawn at an eighth of the size: linear
     // minification averages them in (an eighth of white), where sampling

@@ -587,14 +587,25 @@ QBrush patternBrush(const Image& tile, const Rect& b) {
     return brush;
 }
 
+// The area the background covers: the rounded bounds less the cutout.
+QPainterPath backgroundPath(const Layer& l, const Rect& b, double radius) {
+    QPainterPath area = roundedRectPath(b, radius);
+    if (const std::optional<Rect>& cut = l.backgroundCutout()) {
+        QPainterPath hole;
+        hole.addRect(toQRect(cut->standardized()));
+        area = area.subtracted(hole);
+    }
+    return area;
+}
+
 // Background, contents, own drawing, sublayers and border, in layer space.
 void drawBody(QPainter& p, const Layer& l, const Rect& b) {
     double radius = l.presented("cornerRadius", l.cornerRadius());
     if (!l.backgroundPattern().isNull())
-        p.fillPath(roundedRectPath(b, radius), patternBrush(l.backgroundPattern(), b));
+        p.fillPath(backgroundPath(l, b, radius), patternBrush(l.backgroundPattern(), b));
     else if (auto bg = l.presented("backgroundColor", l.backgroundColor().value_or(Color::clear()));
              bg.a > 0 && l.backgroundColor())
-        p.fillPath(roundedRectPath(b, radius), toQColor(bg));
+        p.fillPath(backgroundPath(l, b, radius), toQColor(bg));
     p.save();
     if (l.masksToBounds()) p.setClipRect(toQRect(b.standardized()), Qt::IntersectClip);
     if (!l.contents().isNull())
