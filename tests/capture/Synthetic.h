@@ -87,6 +87,14 @@ inline kit::Image makeLinesPage(LinesKind kind, int w, int lines) {
     return img;
 }
 
+// Each pixel as four, as a screen at scale 2 shows a page drawn for scale 1.
+inline kit::Image doubled(const kit::Image& img) {
+    kit::Image out(img.width() * 2, img.height() * 2);
+    for (int y = 0; y < out.height(); ++y)
+        for (int x = 0; x < out.width(); ++x) out.setPixel(x, y, img.pixel(x / 2, y / 2));
+    return out;
+}
+
 inline kit::Image rows(const kit::Image& page, int top, int h) {
     return page.cropped(0, top, page.width(), h);
 }
