@@ -394,16 +394,15 @@ std::optional<Shift> registerFrames(const kit::Image& prev, const kit::Image& ne
     return out;
 }
 
-bool looksAlikeShifted(const kit::Image& frame, int maxShift) {
+bool looksAlikeShifted(const kit::Image& frame) {
     if (frame.isNull() || frame.width() < 8 || frame.height() < 8) return false;
     int w = frame.width(), h = frame.height();
-    int limit = maxShift > 0 ? std::min(maxShift, h / 2) : h / 2;
     int x0 = w / 7, cols = w - 2 * (w / 7);
     std::vector<uint64_t> central = rowSignatures(frame, x0, cols);
     std::vector<uint64_t> whole = wholeSignatures(frame, central, x0, cols);
     std::vector<char> textured(static_cast<size_t>(h));
     for (int y = 0; y < h; ++y) textured[size_t(y)] = !oneColour(frame.row(y) + size_t(x0) * 4, cols);
-    for (int s = 1; s <= limit; ++s) {
+    for (int s = 1; s <= h / 2; ++s) {
         int compared = 0, differ = 0;
         for (int r = 0; r + s < h && differ * 8 <= h - s; ++r) {
             if (!textured[size_t(r)] && !textured[size_t(r + s)]) continue;
