@@ -338,6 +338,13 @@ std::vector<Agreement> closeShifts(const std::vector<uint64_t>& prev, const std:
     return close;
 }
 
+// Whether the `pixels` pixels from p are all one colour.
+bool oneColour(const uint8_t* p, int pixels) {
+    for (int x = 1; x < pixels; ++x)
+        if (std::memcmp(p, p + 4 * size_t(x), 4) != 0) return false;
+    return true;
+}
+
 }  // namespace
 
 std::optional<Shift> registerFrames(const kit::Image& prev, const kit::Image& next, int maxShift) {
@@ -385,6 +392,26 @@ std::optional<Shift> registerFrames(const kit::Image& prev, const kit::Image& ne
     for (const Agreement& t : tied) out.ties.push_back(t.first);
     std::sort(out.ties.begin(), out.ties.end());
     return out;
+}
+
+bool looksAlikeShifted(const kit::Image& frame) {
+    if (frame.isNull() || frame.width() < 8 || frame.height() < 8) return false;
+    int w = frame.width(), h = frame.height();
+    int x0 = w / 7, cols = w - 2 * (w / 7);
+    std::vector<uint64_t> central = rowSignatures(frame, x0, cols);
+    std::vector<uint64_t> whole = wholeSignatures(frame, central, x0, cols);
+    std::vector<char> textured(static_cast<size_t>(h));
+    for (int y = 0; y < h; ++y) textured[size_t(y)] = !oneColour(frame.row(y) + size_t(x0) * 4, cols);
+    for (int s = 1; s <= h / 2; ++s) {
+        int compared = 0, differ = 0;
+        for (int r = 0; r + s < h && differ * 8 <= h - s; ++r) {
+            if (!textured[size_t(r)] && !textured[size_t(r + s)]) continue;
+            ++compared;
+            differ += whole[size_t(r)] != whole[size_t(r + s)];
+        }
+        if (differ * 8 <= compared) return true;
+    }
+    return false;
 }
 
 std::optional<int> nearestTo(const std::vector<int>& shifts, double predicted) {

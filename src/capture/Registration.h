@@ -41,6 +41,14 @@ std::optional<Shift> registerFrames(const kit::Image& prev, const kit::Image& ne
 // shift is clearly the one, or the prediction is negative or not a number.
 std::optional<int> nearestTo(const std::vector<int>& shifts, double predicted);
 
+// Whether `frame` looks the same moved by some rows, up to half its height:
+// over the whole width, all but an eighth of the rows with texture agree
+// with the rows that many below them. On such a region a scroll by that much
+// cannot be seen, the rows that stay put (a title, a status line) aside.
+// Rows of one colour across the central columns tell nothing of where they
+// are and are left out, so empty lines look alike too.
+bool looksAlikeShifted(const kit::Image& frame);
+
 // Mean absolute grey difference of `n` rows of `a` from row `ya` against `n`
 // rows of `b` from row `yb`, over the whole width of the narrower image.
 double rowsDifference(const kit::Image& a, int ya, const kit::Image& b, int yb, int n);

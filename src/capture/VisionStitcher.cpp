@@ -188,6 +188,14 @@ void VisionStitcher::captureAndProcess() {
     }
 
     if (s == 0) {
+        // Rows that look alike look the same scrolled by whole lines as
+        // standing still, a title or status line that stays put tipping the
+        // scale to standing still: such a frame does not tell where the
+        // view is, and the view placed last stays the one to go by.
+        if (looksAlikeShifted(frame)) {
+            ++unplaced;
+            return;
+        }
         lastScreenshot = frame;
         unplaced = 0;
         return;

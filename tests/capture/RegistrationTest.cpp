@@ -122,6 +122,27 @@ TEST(Registration, LinesThatLookAlikeAreToldApartOverTheWholeWidthOrReportedAsTi
     EXPECT_EQ(capture::nearestTo({20, 30}, 21), 20);
 }
 
+TEST(Registration, AFrameLooksAlikeShiftedOnlyWhereAScrollCannotBeSeen) {
+    using capture::looksAlikeShifted;
+    // A run of one line, or of empty lines, under a title that stays: a
+    // scroll by whole lines leaves it the same, the title aside.
+    kit::Image run = rows(pageWithRun(120, 10, 100, false), 40 * kLinePitch, 299);
+    kit::Image empty = rows(pageWithRun(120, 10, 100, true), 40 * kLinePitch, 299);
+    capture::copyInto(run, makePage(480, 10), 0, 0);
+    EXPECT_TRUE(looksAlikeShifted(run));
+    EXPECT_TRUE(looksAlikeShifted(empty));
+    EXPECT_TRUE(looksAlikeShifted(doubled(run)));
+    // Lines told apart only by their numbers at the left; a mostly empty
+    // region with two lines of text; a picture whose every row comes twice.
+    kit::Image numbered = rows(makeLinesPage(LinesKind::numbered, 480, 40), 0, 299);
+    kit::Image sparse = rows(pageWithRun(120, 0, 120, true), 0, 299);
+    capture::copyInto(sparse, rows(makeLinesPage(LinesKind::log, 480, 2), 0, 2 * kLinePitch), 0, 150);
+    EXPECT_FALSE(looksAlikeShifted(numbered));
+    EXPECT_FALSE(looksAlikeShifted(doubled(numbered)));
+    EXPECT_FALSE(looksAlikeShifted(sparse));
+    EXPECT_FALSE(looksAlikeShifted(doubled(makePage(240, 150))));
+}
+
 #include <QFont>
 #include <QImage>
 #include <QPainter>

@@ -250,6 +250,32 @@ TEST_F(AutoScroll, ARunOfAlikeLinesTallerThanTheRegionEndsWithWhatIsSureAndSaysS
     EXPECT_EQ(*img, rows(desk->page, 0, img->height()));
 }
 
+TEST_F(AutoScroll, ShotsPickedByTheClicksSentAreLeftOutWhenTheEndCutsAScrollShort) {
+    // A click moves 42 rows, not whole lines: a run of alike lines looks
+    // different after each scroll, and the clicks sent pick the shift among
+    // the look-alikes. The page ends inside the run, and its last scroll
+    // goes 8 rows where two clicks say 84: the look-alike 86 is picked for
+    // it. The page then stands still, which inside the run could as well be
+    // moving: the image ends with the last shot whose movement was measured
+    // (its region still showed a line before the run), every row the page's,
+    // and says it stopped early.
+    desk->page = pageWithRun(360, 300, 60, false);
+    desk->screenW = 480;
+    desk->screenH = 46 * kLinePitch;
+    desk->pixelsPerClick = 42;
+    auto img = run(-1, kit::Rect(0, 0, 480, 299));
+    ASSERT_TRUE(img && !img->isNull());
+    EXPECT_EQ(desk->scrollY, 360 * kLinePitch - 46 * kLinePitch);
+    EXPECT_EQ(spy.notices, std::vector<std::string>{"Scrolling capture stopped early"});
+    EXPECT_EQ(spy.lastPreset["stopped"], "interrupted");
+    // The region of the last measured shot showed the line before the run,
+    // and one more scroll would have taken it out of sight.
+    int lastTop = img->height() - 299;
+    EXPECT_LT(lastTop, 300 * kLinePitch);
+    EXPECT_GT(lastTop + 84, 299 * kLinePitch);
+    EXPECT_EQ(*img, rows(desk->page, 0, img->height()));
+}
+
 TEST_F(AutoScroll, AStripThatAgreesWithTheLastFrameButNotWithThePictureEndsInterrupted) {
     // The page redraws a band by itself just as a frame is grabbed, above
     // the part of the frame its strip takes: the next frame agrees with that

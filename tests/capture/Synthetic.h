@@ -6,6 +6,7 @@
 #include <cmath>
 #include <cstdint>
 #include <cstdio>
+#include <cstring>
 #include <functional>
 #include <map>
 #include <memory>
@@ -85,6 +86,14 @@ inline kit::Image makeLinesPage(LinesKind kind, int w, int lines) {
         }
     }
     return img;
+}
+
+// Each pixel as four, as a screen at scale 2 shows a page drawn for scale 1.
+inline kit::Image doubled(const kit::Image& img) {
+    kit::Image out(img.width() * 2, img.height() * 2);
+    for (int y = 0; y < out.height(); ++y)
+        for (int x = 0; x < out.width(); ++x) out.setPixel(x, y, img.pixel(x / 2, y / 2));
+    return out;
 }
 
 inline kit::Image rows(const kit::Image& page, int top, int h) {
@@ -222,11 +231,18 @@ public:
     kit::Image grabNow(const kit::Rect& r) {
         kit::Image out(int(std::lround(r.width() * scale)), int(std::lround(r.height() * scale)), scale);
         int x0 = int(std::lround(r.x() * scale)), y0 = int(std::lround(r.y() * scale));
-        for (int y = 0; y < out.height(); ++y)
-            for (int x = 0; x < out.width(); ++x)
-                out.setPixel(x, y,
-                             y0 + y < header.height() ? header.pixel(x0 + x, y0 + y)
-                                                      : page.pixel(x0 + x, y0 + y + scrollY));
+        // Row by row, what lies outside the page left transparent: a tall
+        // capture grabs millions of pixels.
+        uint8_t* bits = out.mutableBits();
+        for (int y = 0; y < out.height(); ++y) {
+            bool inHeader = y0 + y < header.height();
+            const kit::Image& src = inHeader ? header : page;
+            int sy = inHeader ? y0 + y : y0 + y + scrollY;
+            int from = std::max(0, x0), to = std::min(src.width(), x0 + out.width());
+            if (sy < 0 || sy >= src.height() || to <= from) continue;
+            std::memcpy(bits + size_t(y) * out.bytesPerRow() + size_t(from - x0) * 4,
+                        src.row(sy) + size_t(from) * 4, size_t(to - from) * 4);
+        }
         // A caret at screen pixel (200, 250) that blinks: on at every other grab.
         if (caretBlinks && ++grabs % 2)
             for (int y = 250 - y0; y < 265 - y0; ++y)

@@ -32,6 +32,20 @@ protected:
         clock.advance(0.3);
     }
     void escape() { kit::EventMonitor::deliver({kit::MonitorEvent::Type::KeyDown, 53, 0}, true); }
+    // A page of lines at the top of the screen, drawn at `scale` (pixels a
+    // point), under a title `title` points tall that stays as it scrolls;
+    // the region is the top 299 points, and nothing is captured yet.
+    void showLinesAt(const kit::Image& page, int title, int scale) {
+        desk->page = scale == 2 ? doubled(page) : page;
+        desk->header = makePage(480 * scale, title * scale);
+        desk->scale = scale;
+        desk->screenW = 480;
+        desk->scrollY = 0;
+        region = kit::Rect(0, 0, 480, 299);
+        spy.notices.clear();
+        result.reset();
+        calls = 0;
+    }
     std::string overlayText() {
         auto& o = VisionStitcher::overlayWindow();
         return o ? o->text() : "";
@@ -105,20 +119,54 @@ TEST_F(LiveCapture, LookAlikeRowsThatCannotBeToldApartAreSkippedNotStitchedAtAGu
 TEST_F(LiveCapture, AfterAlikeLinesThatFillTheRegionItEndsWithWhatIsSureAndSaysSo) {
     // Past a run of alike lines taller than the region nothing after it can
     // be placed against what was: the capture ends by its time limit with the
-    // rows it placed, all the page's own, and says it stopped early.
-    desk->page = pageWithRun(160, 40, 80, false);
-    desk->screenW = 480;
-    desk->scrollY = 0;
-    region = kit::Rect(0, 100, 480, 299);
-    startCapture();
-    frameAfter(0);
-    for (int i = 0; i < 200 && !calls; ++i)
-        frameAfter(std::min(39, desk->page.height() - 600 - desk->scrollY));
-    ASSERT_EQ(calls, 1);
-    ASSERT_TRUE(result && !result->isNull());
-    EXPECT_EQ(spy.notices, std::vector<std::string>{"Scrolling capture stopped early"});
-    EXPECT_GE(100 + result->height(), 40 * kLinePitch);
-    EXPECT_EQ(*result, rows(desk->page, 100, result->height()));
+    // rows it placed, all the page's own, and says it stopped early. With a
+    // title that stays at the top of the region, a frame of the run alone
+    // looks as if it stood still, and still it tells nothing of where the
+    // view is. Two lines a frame, in the middle of a page and at its end.
+    struct Case {
+        int lines, from, run, title, scale;
+    };
+    const Case cases[] = {{160, 40, 80, 0, 1},  {160, 40, 80, 10, 1},  {160, 40, 80, 10, 2},
+                          {360, 300, 60, 0, 1}, {360, 300, 60, 10, 1}, {360, 300, 60, 10, 2}};
+    for (const Case& k : cases) {
+        SCOPED_TRACE(testing::Message() << k.run << " alike lines after " << k.from << " of " << k.lines
+                                        << ", title " << k.title << ", scale " << k.scale);
+        int px = k.scale;
+        showLinesAt(pageWithRun(k.lines, k.from, k.run, false), k.title, px);
+        int top = desk->scrollY = std::max(0, k.from - 30) * kLinePitch * px;
+        startCapture();
+        frameAfter(0);
+        int end = desk->page.height() - 600 * px;
+        for (int i = 0; i < 200 && !calls; ++i)
+            frameAfter(std::min(2 * kLinePitch * px, end - desk->scrollY));
+        ASSERT_EQ(calls, 1);
+        ASSERT_TRUE(result && !result->isNull());
+        EXPECT_EQ(spy.notices, std::vector<std::string>{"Scrolling capture stopped early"});
+        EXPECT_GE(top + result->height(), k.from * kLinePitch * px);  // every line before the run
+        int title = k.title * px;
+        EXPECT_EQ(rows(*result, title, result->height() - title),
+                  rows(desk->page, top + title, result->height() - title));
+    }
+}
+
+TEST_F(LiveCapture, StoppingOverLinesThatDifferEndsWithoutANotice) {
+    // The user stops scrolling over numbered lines, under a title that stays:
+    // the frames after it stand still for sure, and the capture ends by its
+    // time limit down to where the user stopped, with nothing to tell.
+    for (int px : {1, 2}) {
+        SCOPED_TRACE(testing::Message() << "scale " << px);
+        showLinesAt(makeLinesPage(LinesKind::numbered, 480, 160), 10, px);
+        startCapture();
+        frameAfter(0);
+        for (int i = 0; i < 20; ++i) frameAfter(2 * kLinePitch * px);
+        for (int i = 0; i < 40 && !calls; ++i) frameAfter(0);
+        ASSERT_EQ(calls, 1);
+        ASSERT_TRUE(result && !result->isNull());
+        EXPECT_TRUE(spy.notices.empty());
+        EXPECT_EQ(result->height(), (299 + 40 * kLinePitch) * px);
+        EXPECT_EQ(rows(*result, 10 * px, result->height() - 10 * px),
+                  rows(desk->page, 10 * px, result->height() - 10 * px));
+    }
 }
 
 TEST_F(LiveCapture, ScrollingUpGrowsTheImageAtTheTop) {

@@ -35,6 +35,66 @@ void xdo(const QStringList& args) {
     spin(150);  // let the server's events reach us
 }
 
+// A second X client on the display: it grabs combinations on the root
+// window as other programs do, and counts the presses it is given.
+class OtherClient {
+public:
+    OtherClient() : c_(xcb_connect(nullptr, nullptr)) {
+        EXPECT_FALSE(xcb_connection_has_error(c_));
+        root_ = xcb_setup_roots_iterator(xcb_get_setup(c_)).data->root;
+    }
+    ~OtherClient() { xcb_disconnect(c_); }
+    OtherClient(const OtherClient&) = delete;
+    OtherClient& operator=(const OtherClient&) = delete;
+
+    // With each lock variant, as a desktop grabs it; a round trip puts the
+    // grabs in place before the caller goes on.
+    void grab(uint16_t keyCode, uint16_t mods) {
+        auto k = kit::x11KeycodeFromKeyCode(keyCode);
+        ASSERT_TRUE(k);
+        for (uint16_t lock :
+             {0, int(XCB_MOD_MASK_LOCK), int(XCB_MOD_MASK_2), XCB_MOD_MASK_LOCK | XCB_MOD_MASK_2})
+            xcb_grab_key(c_, 0, root_, uint16_t(mods | lock), xcb_keycode_t(*k), XCB_GRAB_MODE_ASYNC,
+                         XCB_GRAB_MODE_ASYNC);
+        free(xcb_get_input_focus_reply(c_, xcb_get_input_focus(c_), nullptr));
+    }
+    // Key presses that reached this client since the last call.
+    int presses() {
+        int n = 0;
+        while (xcb_generic_event_t* e = xcb_poll_for_event(c_)) {
+            n += (e->response_type & 0x7f) == XCB_KEY_PRESS;
+            free(e);
+        }
+        return n;
+    }
+
+private:
+    xcb_connection_t* c_;
+    xcb_window_t root_ = 0;
+};
+
+// A window with a recorder field for one name.
+struct RecorderWindow {
+    kit::Window window{kit::Rect{200, 200, 300, 80}, kit::WindowStyle::Titled};
+    std::shared_ptr<ShortcutRecorder> field;
+
+    explicit RecorderWindow(const Name& name) : field(std::make_shared<ShortcutRecorder>(name)) {
+        window.setTitle("Recorder host");
+        field->setFrame({80, 28, 140, 24});
+        window.contentView()->addSubview(field);
+    }
+    // Shown, given the keyboard by the window manager and the field focused:
+    // whether the field records then.
+    bool startRecording() {
+        window.makeKeyAndOrderFront();
+        if (!waitFor([&] { return window.isVisible(); })) return false;
+        spin(300);
+        QProcess::execute("bash", {"-c", "xdotool search --name '^Recorder host$' windowactivate --sync"});
+        field->makeFirstResponder();
+        return waitFor([&] { return field->isRecording(); });
+    }
+};
+
 class GlobalShortcuts : public ::testing::Test {
 protected:
     void SetUp() override {
@@ -42,6 +102,7 @@ protected:
         removeAllHandlers();
     }
     void TearDown() override {
+        ShortcutRecorder::setFeedback({});
         removeAllHandlers();
         kit::Defaults::standard().removeAll();
     }
@@ -94,19 +155,10 @@ TEST_F(GlobalShortcuts, PausedShortcutsFireNothingAndComeBack) {
     EXPECT_TRUE(waitFor([&] { return fired == 1; }));
 }
 
-TEST_F(GlobalShortcuts, ACombinationAnotherClientHoldsIsReportedByTheRecorder) {
-    // Another X client grabs Ctrl+Alt+K first.
-    xcb_connection_t* other = xcb_connect(nullptr, nullptr);
-    ASSERT_FALSE(xcb_connection_has_error(other));
-    xcb_window_t root = xcb_setup_roots_iterator(xcb_get_setup(other)).data->root;
-    auto k = kit::x11KeycodeFromKeyCode(kit::KeyCode::K);
-    ASSERT_TRUE(k);
-    for (uint16_t lock : {0, int(XCB_MOD_MASK_LOCK), int(XCB_MOD_MASK_2), XCB_MOD_MASK_LOCK | XCB_MOD_MASK_2})
-        xcb_grab_key(other, 0, root, uint16_t(XCB_MOD_MASK_CONTROL | XCB_MOD_MASK_1 | lock),
-                     xcb_keycode_t(*k), XCB_GRAB_MODE_ASYNC, XCB_GRAB_MODE_ASYNC);
-    // A round trip: the grabs are in place before we ask.
-    free(xcb_get_input_focus_reply(other, xcb_get_input_focus(other), nullptr));
-
+TEST_F(GlobalShortcuts, ACombinationAnotherClientHoldsIsPressedIntoTheRecorderAndRefused) {
+    // Another X client grabs Ctrl+Alt+K first, as a desktop's own shortcut would.
+    OtherClient other;
+    other.grab(kit::KeyCode::K, XCB_MOD_MASK_CONTROL | XCB_MOD_MASK_1);
     Shortcut taken(Key{kit::KeyCode::K}, Command | Option);
     EXPECT_FALSE(canRegister(taken));
     EXPECT_TRUE(canRegister(Shortcut(Key{kit::KeyCode::J}, Command | Option)));
@@ -115,16 +167,24 @@ TEST_F(GlobalShortcuts, ACombinationAnotherClientHoldsIsReportedByTheRecorder) {
     ShortcutRecorder::setFeedback(
         {[] {}, [&](const std::string& m, const std::string&) { alerts.push_back(m); }});
     Name name("window");
-    ShortcutRecorder field(name);
-    kit::Event e;
-    e.type = kit::EventType::KeyDown;
-    e.keyCode = kit::KeyCode::K;
-    e.modifierFlags = Command | Option;
-    field.handleRecordingEvent(e);
-    EXPECT_TRUE(waitFor([&] { return !alerts.empty(); }));
+    RecorderWindow host(name);
+    ASSERT_TRUE(host.startRecording()) << "the field records once focused";
+    auto& field = host.field;
+
+    // While the field records, the press is ours, not the other client's:
+    // the field sees it and says why it cannot have it.
+    xdo({"key", "ctrl+alt+k"});
+    EXPECT_TRUE(waitFor([&] { return alerts.size() == 1; })) << "the recorder never saw the press";
+    EXPECT_EQ(other.presses(), 0);
     EXPECT_FALSE(getShortcut(name));
-    ShortcutRecorder::setFeedback({});
-    xcb_disconnect(other);
+
+    // Recording ended, the other client has its combination again.
+    ASSERT_TRUE(waitFor([&] { return field->isRecording(); })) << "the field records again after the alert";
+    xdo({"key", "Escape"});
+    ASSERT_TRUE(waitFor([&] { return !field->isRecording(); }));
+    xdo({"key", "ctrl+alt+k"});
+    EXPECT_TRUE(waitFor([&] { return other.presses() == 1; }));
+    EXPECT_EQ(alerts.size(), 1u);
 }
 
 TEST_F(GlobalShortcuts, AShortcutRecordedInTheFieldFiresAtOnce) {
@@ -132,18 +192,9 @@ TEST_F(GlobalShortcuts, AShortcutRecordedInTheFieldFiresAtOnce) {
     int fired = 0;
     onKeyDown(name, [&] { ++fired; });
 
-    kit::Window window(kit::Rect{200, 200, 300, 80}, kit::WindowStyle::Titled);
-    window.setTitle("Recorder host");
-    auto field = std::make_shared<ShortcutRecorder>(name);
-    field->setFrame({80, 28, 140, 24});
-    window.contentView()->addSubview(field);
-    window.makeKeyAndOrderFront();
-    ASSERT_TRUE(waitFor([&] { return window.isVisible(); }));
-    spin(300);
-
-    QProcess::execute("bash", {"-c", "xdotool search --name '^Recorder host$' windowactivate --sync"});
-    field->makeFirstResponder();
-    ASSERT_TRUE(waitFor([&] { return field->isRecording(); })) << "the field records once focused";
+    RecorderWindow host(name);
+    ASSERT_TRUE(host.startRecording()) << "the field records once focused";
+    auto& field = host.field;
     EXPECT_TRUE(isPaused());
     xdo({"key", "ctrl+shift+5"});
     ASSERT_TRUE(waitFor([&] { return getShortcut(name).has_value(); }));
