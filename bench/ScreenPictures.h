@@ -93,8 +93,8 @@ inline std::vector<float> valueNoise(int w, int h, int cell, std::mt19937& rng) 
 
 // A photo: smooth colour fields, texture at several scales and fine grain,
 // as a wallpaper decoded from a camera's JPEG.
-inline kit::Image photoWallpaper(int w, int h) {
-    std::mt19937 rng(11);
+inline kit::Image photoWallpaper(int w, int h, unsigned seed = 11) {
+    std::mt19937 rng(seed);
     const double s = h / 1080.0;
     const auto coarse = valueNoise(w, h, int(160 * s), rng), middle = valueNoise(w, h, int(24 * s), rng),
                fine = valueNoise(w, h, int(5 * s), rng);
@@ -118,14 +118,20 @@ inline kit::Image photoWallpaper(int w, int h) {
     return img;
 }
 
-// A photo wallpaper with a terminal on it.
-inline kit::Image photo(int w, int h) {
+// A photo wallpaper with a terminal on it, where `terminal` puts it.
+inline kit::Image photoWithTerminal(const kit::Image& wallpaper, const kit::Rect& terminal) {
+    const int w = wallpaper.width(), h = wallpaper.height();
     const double s = h / 1080.0;
     kit::Canvas c(w, h);
-    c.drawImage(photoWallpaper(w, h), {0, 0, double(w), double(h)});
-    drawTerminal(c, {360 * s, 180 * s, 1100 * s, 660 * s}, s);
+    c.drawImage(wallpaper, {0, 0, double(w), double(h)});
+    drawTerminal(c, terminal, s);
     drawPanel(c, s);
     return c.image();
+}
+
+inline kit::Image photo(int w, int h) {
+    const double s = h / 1080.0;
+    return photoWithTerminal(photoWallpaper(w, h), {360 * s, 180 * s, 1100 * s, 660 * s});
 }
 
 // A smooth wallpaper (slow colour, a little grain) with patches of strong
@@ -235,10 +241,80 @@ inline kit::Image flatTerminals(int w, int h) {
     return c.image();
 }
 
+// Screens of the same kinds made from a seed: the colours, the texture and
+// where the windows stand differ with it, so the encoder is measured on
+// pictures it was never tuned to.
+inline kit::Image seededPhoto(int w, int h, unsigned seed) {
+    std::mt19937 rng(seed);
+    std::uniform_real_distribution<double> at(0.05, 0.4);
+    const double x = w * at(rng), y = h * at(rng);
+    return photoWithTerminal(photoWallpaper(w, h, seed), {x, y, w * 0.45, h * 0.45});
+}
+
+inline kit::Color seededColor(std::mt19937& rng) {
+    std::uniform_int_distribution<int> v(0, 255);
+    const int r = v(rng), g = v(rng), b = v(rng);
+    return kit::Color::rgb(r, g, b);
+}
+
+// A gradient in a direction and colours of the seed's, with a window of text.
+inline kit::Image seededGradient(int w, int h, unsigned seed) {
+    const double s = h / 1080.0;
+    std::mt19937 rng(seed);
+    std::uniform_real_distribution<double> side(0, 1);
+    kit::Canvas c(w, h);
+    const kit::Color from = seededColor(rng), to = seededColor(rng);
+    c.drawLinearGradient(from, to, {w * side(rng), 0}, {w * side(rng), double(h)}, true);
+    const double x = w * side(rng) * 0.5, y = h * side(rng) * 0.3;
+    c.fillRect({x, y, 900 * s, 600 * s}, kit::Color::rgb(246, 246, 248));
+    drawText(c, {x, y + 40 * s, 900 * s, 560 * s}, 14 * s, kit::Color::rgb(40, 40, 40), "DejaVu Sans");
+    drawPanel(c, s);
+    return c.image();
+}
+
+// A page of text on a pale ground, in a size and ink of the seed's.
+inline kit::Image seededText(int w, int h, unsigned seed) {
+    const double s = h / 1080.0;
+    std::mt19937 rng(seed);
+    std::uniform_int_distribution<int> pale(225, 255), size(12, 16);
+    kit::Canvas c(w, h);
+    const int ground = pale(rng);
+    c.fill(kit::Color::rgb(ground, ground, pale(rng)));
+    drawText(c, {0, 0, w * 0.6, double(h)}, size(rng) * s, kit::Color::rgb(20, 20, 20), "DejaVu Sans",
+             seed % 2 == 0);
+    drawText(c, {w * 0.6, 0, w * 0.4, double(h)}, size(rng) * s, seededColor(rng), "DejaVu Sans Mono");
+    return c.image();
+}
+
+// Flat windows of the seed's colours where the seed puts them.
+inline kit::Image seededFlat(int w, int h, unsigned seed) {
+    const double s = h / 1080.0;
+    std::mt19937 rng(seed);
+    std::uniform_real_distribution<double> at(0, 0.5);
+    kit::Canvas c(w, h);
+    c.fill(seededColor(rng));
+    for (int i = 0; i < 6; ++i) {
+        const double x = w * at(rng), y = h * at(rng);
+        c.fillRect({x, y, 820 * s, 520 * s}, kit::Color::rgb(255, 255, 255 - i * 8));
+        c.fillRect({x, y, 820 * s, 32 * s}, seededColor(rng));
+    }
+    drawText(c, {w * at(rng), h * at(rng), 400 * s, 300 * s}, 14 * s, kit::Color::rgb(30, 30, 30),
+             "DejaVu Sans");
+    drawPanel(c, s);
+    return c.image();
+}
+
 struct Kind {
     const char* name;
     kit::Image (*make)(int w, int h);
 };
+
+// The seeded screens as kinds, for a few seeds.
+template <unsigned Seed>
+inline constexpr Kind kSeeded[] = {{"photo", [](int w, int h) { return seededPhoto(w, h, Seed); }},
+                                   {"gradient", [](int w, int h) { return seededGradient(w, h, Seed); }},
+                                   {"text", [](int w, int h) { return seededText(w, h, Seed); }},
+                                   {"flat", [](int w, int h) { return seededFlat(w, h, Seed); }}};
 
 inline constexpr Kind kKinds[] = {{"photo", photo},
                                   {"photo-patches", photoPatches},

@@ -9,6 +9,7 @@
 #include "kit/base/Dispatch.h"
 #include "kit/image/ImageIO.h"
 #include "kit/ui/Pasteboard.h"
+#include "support/PeakMemory.h"
 #include "support/PictureFiles.h"
 #include "support/SlowDecoder.h"
 #include "support/TestData.h"
@@ -116,6 +117,39 @@ TEST_F(OpenCommands, ClipboardWithoutAnImageKeepsTheScreenshot) {
     EXPECT_EQ(logic->metadata()["mode"], "clipboard");
     EXPECT_TRUE(logic->openedURL.empty());
     ASSERT_TRUE(lastEvent("loadClipboard"));
+}
+
+// A byte of every page of the screenshot read, as drawing it does: the
+// bits of all those bytes.
+uint8_t readEveryPage(const kit::Image& img) {
+    uint8_t seen = 0;
+    for (size_t at = 0; at < img.bytesPerRow() * size_t(img.height()); at += 4096) seen |= img.bits()[at];
+    return seen;
+}
+
+// A picture opened in place of another is read only once the other has gone:
+// at the pixel cap two of them held at once cost over two gigabytes.
+TEST_F(OpenCommands, AnOpenedPictureIsNeverHeldBesideTheOneItReplaces) {
+#if defined(__SANITIZE_THREAD__) || defined(__SANITIZE_ADDRESS__)
+    GTEST_SKIP() << "a sanitizer's own memory is not the program's";
+#endif
+    constexpr int kSide = 3072;
+    constexpr long long kPictureBytes = 4LL * kSide * kSide;
+    const std::string first = ::testing::TempDir() + "big-first.png",
+                      second = ::testing::TempDir() + "big-second.png";
+    testsupport::writePicture(first, kSide, kSide, kit::Color::rgb(10, 20, 30));
+    testsupport::writePicture(second, kSide, kSide, kit::Color::rgb(200, 100, 50));
+    ASSERT_TRUE(logic->openImage(first));
+    EXPECT_EQ(readEveryPage(logic->imgSource()), 30);  // blue, each page's first byte (B, G, R, A)
+    uint8_t seen = 0;
+    const long long growth = testsupport::peakGrowthOf([&] {
+        ASSERT_TRUE(logic->openImage(second));
+        seen = readEveryPage(logic->imgSource());
+    });
+    EXPECT_EQ(seen, 50);
+    EXPECT_LT(growth, kPictureBytes / 2) << "the first picture was still held when the second was read";
+    ::unlink(first.c_str());
+    ::unlink(second.c_str());
 }
 
 // A file's picture comes from a decoder the main thread waits for with its

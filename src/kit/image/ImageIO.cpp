@@ -163,12 +163,16 @@ struct Decoded {
 };
 
 // The pixels the decoder left in `pixels`, taken as they lie: the image is
-// the memory file's own pages, so the pixels exist once.
+// the memory file's own pages, so the pixels exist once. The pages come into
+// this program as they are first read, not here: a picture that replaces
+// another is read only once it has taken the other's place, so two pictures
+// at the cap are never held at once (mapped all at once here, the new one
+// sat beside the old one until it landed).
 Image takePixels(int pixels, int w, int h, double scale, std::string* error) {
     struct stat st {};
     const size_t total = size_t(w) * 4 * size_t(h);
     if (::fstat(pixels, &st) != 0 || size_t(st.st_size) != total) return fail(error, kDecoderFailed);
-    void* mapped = ::mmap(nullptr, total, PROT_READ | PROT_WRITE, MAP_SHARED | MAP_POPULATE, pixels, 0);
+    void* mapped = ::mmap(nullptr, total, PROT_READ | PROT_WRITE, MAP_SHARED, pixels, 0);
     if (mapped == MAP_FAILED) return fail(error, tooLarge(w, h));
     Image image = Image::adoptMapping(static_cast<uint8_t*>(mapped), w, h, scale);
     if (image.isNull()) return fail(error, tooLarge(w, h));

@@ -355,7 +355,9 @@ private:
 //    eighth to a third more), and cheaply.
 // The bytes do not tell which, so stripes of each segment go through them in
 // turn, and the first, fastest first, that keeps within the margin deflates
-// the segment.
+// the segment. A deflate keeps within the margin only where it does so on
+// every stripe: on their sum, a stripe of noise, which every deflate leaves
+// as large, outweighed the rest.
 // Filtered screen content is mostly zero bytes (over three in four), where
 // igzip never comes close: it is not tried there.
 class BandDeflater {
@@ -368,16 +370,15 @@ public:
     bool segment(const uint8_t* in, size_t size, size_t dictSize, bool closes, std::vector<uint8_t>& out) {
         const uint8_t* dict = in - dictSize;
         if (size >= 4 * kStripes * kStripe) {
-            size_t full = 0, fast = 0, own = 0;
+            Stripes full{}, fast{}, own{};
             if (!trial(in, size, dict, out, Search::Full, full)) return false;
             // Screen content, mostly zeros, is where igzip never comes close.
             if (zeroShare(in, size) < kScreenZeros) {
                 if (!trial(in, size, dict, out, Search::Igzip, fast)) return false;
-                if (double(fast) <= kMargin * double(full))
-                    return igzip(in, size, dict, dictSize, closes, out);
+                if (within(fast, full)) return igzip(in, size, dict, dictSize, closes, out);
             }
             if (!trial(in, size, dict, out, Search::Own, own)) return false;
-            if (double(own) <= kMargin * double(full)) {
+            if (within(own, full)) {
                 own_.deflate(in, size, dictSize, closes, out);
                 return true;
             }
@@ -395,6 +396,8 @@ private:
     // segment gives, few enough that zlib's part costs little where igzip
     // goes on.
     static constexpr size_t kStripes = 3, kStripe = size_t(1) << 11;
+    // Each stripe's deflated size.
+    using Stripes = std::array<size_t, kStripes>;
     // The bytes before each stripe its deflates may refer to: with only a
     // stripe's worth, a gradient's long repeats at drifting distances are
     // out of reach of every deflate, and our own, which misses them over the
@@ -440,11 +443,18 @@ private:
         bool ready_ = false;
     };
 
+    // Whether a deflate keeps within the margin of the level on every stripe.
+    static bool within(const Stripes& fast, const Stripes& full) {
+        for (size_t k = 0; k < kStripes; ++k)
+            if (double(fast[k]) > kMargin * double(full[k])) return false;
+        return true;
+    }
+
     // What `search` makes of stripes spread over the segment, from its first
     // bytes to its last, each with the bytes before it as its dictionary:
-    // their deflated size into `bytes` (`out` is left as it was).
+    // each one's deflated size into `bytes` (`out` is left as it was).
     bool trial(const uint8_t* in, size_t size, const uint8_t* dict, std::vector<uint8_t>& out, Search search,
-               size_t& bytes) {
+               Stripes& bytes) {
         const size_t mark = out.size();
         for (size_t k = 0; k < kStripes; ++k) {
             const uint8_t* at = in + (size - kStripe) * k / (kStripes - 1);
@@ -457,7 +467,7 @@ private:
             else
                 done = stripe_.start(at - before, before) && zlib(stripe_, at, kStripe, false, out);
             if (!done) return false;
-            bytes += out.size() - mark;
+            bytes[k] = out.size() - mark;
             out.resize(mark);
         }
         return true;

@@ -228,6 +228,24 @@ TEST(PngEncoder, FilesAreAsSmallAsTheUsualWriters) {
     }
 }
 
+// One segment's worth of rows (a band on one thread deflates a megabyte at a
+// time) that starts with a few rows of noise and goes on as a corner-to-
+// corner gradient: a trial that looks at the segment's start alone, or lets
+// the noise's stripe outweigh the others, sees a fast deflate keep up with
+// the level, and the gradient, most of the segment, comes out half as large
+// again.
+TEST(PngEncoder, ASegmentIsJudgedByAllOfItsRowsNotItsStart) {
+    kit::Image img = cornerToCornerGradient().cropped(0, 0, 1280, 260);
+    const kit::Image noise = testsupport::noisePicture(1280, 4);
+    for (int y = 0; y < 4; ++y)
+        for (int x = 0; x < 1280; ++x) img.setPixel(x, y, noise.pixel(x, y));
+    const auto ours = kit::Png::encode(img, 1, 3), reference = testsupport::referencePng(img);
+    ASSERT_FALSE(reference.empty());
+    EXPECT_EQ(pixelsOff(img, kit::ImageIO::decode(ours)), 0);
+    EXPECT_LE(double(ours.size()), 1.05 * double(reference.size()))
+        << ours.size() << " bytes, the usual writer's " << reference.size();
+}
+
 // The chunks of a PNG after its signature, each with whether its checksum
 // holds; one that runs past the end is left out.
 struct Chunk {

@@ -42,11 +42,13 @@ inline std::vector<uint8_t> referenceRows(const kit::Image& img) {
     return rows;
 }
 
-inline std::vector<uint8_t> referencePng(const kit::Image& img) {
-    const std::vector<uint8_t> rows = referenceRows(img);
+// A PNG of filtered rows (each led by its filter's number) deflated by zlib
+// at `level`, with the pixel format the header gives.
+inline std::vector<uint8_t> pngOfRows(uint32_t w, uint32_t h, uint8_t bitDepth, uint8_t colourType,
+                                      const std::vector<uint8_t>& rows, int level) {
     std::vector<uint8_t> idat(compressBound(uLong(rows.size())));
     uLongf size = idat.size();
-    if (compress2(idat.data(), &size, rows.data(), uLong(rows.size()), 3) != Z_OK) return {};
+    if (compress2(idat.data(), &size, rows.data(), uLong(rows.size()), level) != Z_OK) return {};
     idat.resize(size);
     std::vector<uint8_t> out = {0x89, 'P', 'N', 'G', '\r', '\n', 0x1A, '\n'};
     auto put32 = [&](uint32_t v) {
@@ -59,12 +61,15 @@ inline std::vector<uint8_t> referencePng(const kit::Image& img) {
         out.insert(out.end(), data.begin(), data.end());
         put32(uint32_t(crc32(0, out.data() + start, uInt(out.size() - start))));
     };
-    const uint32_t w = uint32_t(img.width()), h = uint32_t(img.height());
     chunk("IHDR", {uint8_t(w >> 24), uint8_t(w >> 16), uint8_t(w >> 8), uint8_t(w), uint8_t(h >> 24),
-                   uint8_t(h >> 16), uint8_t(h >> 8), uint8_t(h), 8, 2, 0, 0, 0});
+                   uint8_t(h >> 16), uint8_t(h >> 8), uint8_t(h), bitDepth, colourType, 0, 0, 0});
     chunk("IDAT", idat);
     chunk("IEND", {});
     return out;
+}
+
+inline std::vector<uint8_t> referencePng(const kit::Image& img) {
+    return pngOfRows(uint32_t(img.width()), uint32_t(img.height()), 8, 2, referenceRows(img), 3);
 }
 
 }  // namespace testsupport
