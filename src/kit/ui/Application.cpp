@@ -84,7 +84,8 @@ void onSignal(int sig) {
 
 // The way out has had its time and something still holds it (a write stuck
 // on a hung folder): ends at once, as things stand. The logs are flushed
-// unless a stuck thread holds one of them.
+// unless a stuck thread holds one of them; the settings' writer has written
+// their last change by now (it waits half a second after a change).
 [[noreturn]] void endProcessCutShort(int status) {
     for (FILE* f : {stdout, stderr}) {
         if (::ftrylockfile(f) != 0) continue;
