@@ -3,7 +3,8 @@
 // the application is asked to end, nothing holds the end back: every wait
 // of the main thread ends at once without its answer (ending the program it
 // waits for), and no new wait begins. A wait cut short so tells the user
-// nothing and does no more work. Main thread only, except wayOutBegun().
+// nothing and does no more work. Main thread only, except wayOutBegun(),
+// onWayOut(), wayOutWritesDeadline() and waitUnlessWayOutEnds().
 #include <chrono>
 #include <condition_variable>
 #include <functional>

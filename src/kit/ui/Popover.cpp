@@ -315,6 +315,7 @@ void Popover::closeForCapture() {
         std::this_thread::sleep_for(std::chrono::milliseconds(15));
     }
 }
+
 void Popover::makeKey() {
     if (d_->widget->isVisible()) d_->takeKeyboard();
 }
