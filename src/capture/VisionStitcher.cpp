@@ -3,6 +3,7 @@
 #include <cmath>
 #include <iostream>
 #include <numeric>
+#include <utility>
 
 #include "capture/CaptureHost.h"
 #include "capture/ImageOps.h"
@@ -131,7 +132,9 @@ void VisionStitcher::stop() {
     pieces.clear();
     lastShiftDetectedTime.reset();
     if (unplaced > 0) ScrollCapturer::noticeStoppedEarly();
-    if (callback) callback(result);
+    // Let go of the completion once it has run: what it holds (the
+    // capture's turn) must not outlive the capture.
+    if (auto done = std::exchange(callback, nullptr)) done(result);
     std::cout << "STOP CAPTURING" << std::endl;
 }
 

@@ -166,10 +166,17 @@ public:
     // through afterGrab as "scrolling".
     void startScrollingCapture(int direction, const std::string& method,
                                const std::optional<AfterGrab>& then);
-    void grabScrolling(const kit::Image& image, const std::optional<AfterGrab>& then);
+    // A scrolling capture's image, landed in `turn` (taken as the capture
+    // started) or, without one, in a turn taken now.
+    void grabScrolling(const kit::Image& image, const std::optional<AfterGrab>& then,
+                       std::shared_ptr<ScreenshotTurns::Replacement> turn = nullptr);
     // The live scrolling capture's image.
     void grabScrollingManual(const kit::Image& image, const std::optional<std::string>& method,
-                             const std::optional<AfterGrab>& then);
+                             const std::optional<AfterGrab>& then,
+                             std::shared_ptr<ScreenshotTurns::Replacement> turn = nullptr);
+    // The turn of a capture starting now: the later new screenshots wait
+    // until the last holder lets it go.
+    std::shared_ptr<ScreenshotTurns::Replacement> captureTurn();
     // A capture is being taken (the screenshot tool may still be open).
     bool capturing() const { return capturing_; }
     // The actions the settings ask for after a capture in this mode.
@@ -357,7 +364,8 @@ private:
     double captureScale() const;
     // A scrolling capture's picture lands in its turn and goes through afterGrab.
     void landCapture(const kit::Image& image, const std::optional<std::string>& method,
-                     const std::optional<AfterGrab>& then);
+                     const std::optional<AfterGrab>& then,
+                     std::shared_ptr<ScreenshotTurns::Replacement> turn = nullptr);
     bool firstCaptureQuestionDue(const std::string& mode);
     void recordCaptureFacts(const std::string& mode);
     void bringEditorForward();

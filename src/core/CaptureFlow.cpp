@@ -45,7 +45,7 @@ void AppLogic::grabScreenshot(const std::string& mode, const std::optional<std::
     }
     clearScreenForCapture();
     // The later new screenshots wait for this one and its actions.
-    auto turn = std::make_shared<ScreenshotTurns::Replacement>(turns_, true);
+    auto turn = captureTurn();
     routes_->resetFacts();
     capturing_ = true;
     struct Done {
@@ -86,10 +86,13 @@ void AppLogic::startScrollingCapture(int direction, const std::string& method,
     routes_->resetFacts();
     telemetry().preset("grab:scrolling", {{"method", method}});
     if (settings().getBool("everScrollingCapture", false)) {
-        routes_->startScrolling(direction,
-                                [this, then, alive = std::weak_ptr<int>(life_)](const kit::Image& image) {
-                                    if (alive.lock()) grabScrolling(image, then);
-                                });
+        // Its turn is taken now, not when the picture is stitched: a file
+        // opened meanwhile was asked for later and lands after it. The turn
+        // ends when the capture lets go of `then`, picture or not.
+        routes_->startScrolling(direction, [this, then, turn = captureTurn(),
+                                            alive = std::weak_ptr<int>(life_)](const kit::Image& image) {
+            if (alive.lock()) grabScrolling(image, then, turn);
+        });
         return;
     }
     // The first time the user learns how it goes; the capture then starts
@@ -105,26 +108,33 @@ void AppLogic::startScrollingCapture(int direction, const std::string& method,
         });
 }
 
-void AppLogic::grabScrolling(const kit::Image& image, const std::optional<AfterGrab>& then) {
+void AppLogic::grabScrolling(const kit::Image& image, const std::optional<AfterGrab>& then,
+                             std::shared_ptr<ScreenshotTurns::Replacement> turn) {
     if (image.isNull()) {
         telemetry().oops("grabScrolling(direction:method:then:)", "Failed to get screenshot image");
         return;
     }
-    landCapture(image, std::nullopt, then);
+    landCapture(image, std::nullopt, then, std::move(turn));
 }
 
 void AppLogic::grabScrollingManual(const kit::Image& image, const std::optional<std::string>& method,
-                                   const std::optional<AfterGrab>& then) {
+                                   const std::optional<AfterGrab>& then,
+                                   std::shared_ptr<ScreenshotTurns::Replacement> turn) {
     if (image.isNull()) {
         telemetry().oops("grabScrollingManual(method:then:)", "Failed to get screenshot image");
         return;
     }
-    landCapture(image, method, then);
+    landCapture(image, method, then, std::move(turn));
+}
+
+std::shared_ptr<ScreenshotTurns::Replacement> AppLogic::captureTurn() {
+    return std::make_shared<ScreenshotTurns::Replacement>(turns_, true);
 }
 
 void AppLogic::landCapture(const kit::Image& image, const std::optional<std::string>& method,
-                           const std::optional<AfterGrab>& then) {
-    auto turn = std::make_shared<ScreenshotTurns::Replacement>(turns_, true);
+                           const std::optional<AfterGrab>& then,
+                           std::shared_ptr<ScreenshotTurns::Replacement> turn) {
+    if (!turn) turn = captureTurn();
     turns_.whenInTurn(turn, [this, turn, image, method, then] {
         turn->landed();
         afterGrab(image, "scrolling", method, then, turn);

@@ -2,11 +2,15 @@
 
 #include <algorithm>
 #include <cmath>
+#include <condition_variable>
 #include <cstdio>
+#include <memory>
+#include <mutex>
 
 #include "core/AppHost.h"
 #include "editor/EditorHost.h"
 #include "kit/base/Dispatch.h"
+#include "kit/base/WayOut.h"
 #include "kit/desktop/Workspace.h"
 #include "services/Alerts.h"
 #include "services/NamedTimers.h"
@@ -211,8 +215,25 @@ void SaveCommands::saveFinished(const FolderWrite& job, const WriteResult& resul
 }
 
 void SaveCommands::handOverWrittenSaves() {
-    // A write under way finishes first: its file is the user's work.
-    saveQueue_->sync([] {});
+    // A write under way finishes first, its file being the user's work; but
+    // on the way out only for the time the way out gives writes. One stuck
+    // on a hung folder is left: it writes under a temporary name, so its
+    // file never shows in part, and the next indexing finds it if it ends.
+    struct Drained {
+        std::mutex lock;
+        std::condition_variable done;
+        bool drained = false;
+    };
+    auto drained = std::make_shared<Drained>();
+    saveQueue_->async([drained] {
+        std::lock_guard<std::mutex> g(drained->lock);
+        drained->drained = true;
+        drained->done.notify_all();
+    });
+    {
+        std::unique_lock<std::mutex> g(drained->lock);
+        kit::waitUnlessWayOutEnds(drained->done, g, [&] { return drained->drained; });
+    }
     std::vector<std::pair<std::string, kit::Json>> written;
     {
         std::lock_guard<std::mutex> g(writtenLock_);

@@ -15,6 +15,7 @@
 #include "kit/base/TextCase.h"
 #include "kit/base/Timer.h"
 #include "kit/base/Trash.h"
+#include "kit/base/WayOut.h"
 #include "library/IndexMachine.h"
 #include "library/PathNames.h"
 #include "library/ThumbnailCache.h"
@@ -135,7 +136,11 @@ void ScreenLib::load() {
 
 bool ScreenLib::waitLoaded() const {
     std::unique_lock<std::mutex> g(loadWaitLock_);
-    loadEnded_.wait(g, [this] { return loadsPending_ == 0 || stopped_; });
+    // On the way out a load stuck on a hung folder is not waited for past
+    // the writes' time: the saves it would have recorded wait for the next
+    // indexing.
+    if (!kit::waitUnlessWayOutEnds(loadEnded_, g, [this] { return loadsPending_ == 0 || stopped_; }))
+        return false;
     return loaded_;
 }
 

@@ -274,7 +274,8 @@ void AppDelegate::closeFirstHideHint() {
 }
 
 void AppDelegate::closeLibraryPopover() {
-    if (auto& popover = StatusMenu::shared().libPopover; popover && popover->isShown()) popover->close();
+    if (auto& popover = StatusMenu::shared().libPopover; popover && popover->isShown())
+        popover->closeForCapture();
 }
 
 bool AppDelegate::preferencesVisible() const {

@@ -88,11 +88,12 @@ void AppLogicLink::printImage(const kit::Image& image) {
 }
 
 void AppLogicLink::startManualScrollingCapture(const std::string& method, const AfterGrab& then) {
-    // No region: the user picks it; the stitched image (or none) goes to the core.
-    capture::VisionStitcher::startLiveCapture(std::nullopt,
-                                              [method, then = actions(then)](const kit::Image& image) {
-                                                  logic().grabScrollingManual(image, method, then);
-                                              });
+    // No region: the user picks it; the stitched image (or none) goes to the
+    // core, in the turn taken as the capture starts.
+    capture::VisionStitcher::startLiveCapture(
+        std::nullopt, [method, then = actions(then), turn = logic().captureTurn()](const kit::Image& image) {
+            logic().grabScrollingManual(image, method, then, turn);
+        });
 }
 
 void AppLogicLink::rasterize() {

@@ -9,6 +9,7 @@
 #include "kit/base/Files.h"
 #include "kit/image/ImageIO.h"
 #include "kit/ui/Pasteboard.h"
+#include "support/PictureFiles.h"
 
 namespace coretest {
 namespace {
@@ -443,6 +444,31 @@ TEST_F(ScrollingCapture, EventCarriesTheRequestsMethodAndAFailureKeepsTheScreens
     log.clear();
     logic->startScrollingCapture(-1, "menu", std::nullopt);
     EXPECT_TRUE(log.empty());
+}
+
+// A file opened while the page scrolls was asked for after the capture: it
+// lands after the stitched picture, not under it. A capture that ends
+// without a picture holds nothing back.
+TEST_F(ScrollingCapture, AFileOpenedWhileThePageScrollsLandsAfterTheCapture) {
+    settings->storeBool("everScrollingCapture", true);
+    settings->setAfterGrabShow(false);
+    const std::string file = ::testing::TempDir() + "opened-while-scrolling.png";
+    testsupport::writePicture(file, 30, 20, kit::Color::black());
+    routes->holdScroll = true;
+
+    logic->startScrollingCapture(-1, "menu", std::nullopt);
+    ASSERT_TRUE(routes->heldScroll);
+    EXPECT_TRUE(logic->openImage(file));
+    std::exchange(routes->heldScroll, nullptr)(routes->scrolled);
+    EXPECT_EQ(logic->imgSource().width(), 30);
+    EXPECT_EQ(logic->metadata()["mode"], "file");
+
+    logic->startScrollingCapture(-1, "menu", std::nullopt);
+    ASSERT_TRUE(logic->loadImage(solidImage(70, 40, {5, 5, 5, 255}), false));
+    EXPECT_TRUE(logic->openImage(file));
+    EXPECT_EQ(logic->imgSource().width(), 70) << "the opened file waits for the capture";
+    routes->heldScroll = nullptr;  // cancelled: no picture
+    EXPECT_EQ(logic->imgSource().width(), 30);
 }
 
 }  // namespace

@@ -87,10 +87,17 @@ public:
     }
     bool scrollPermission = true;
     kit::Image scrolled;  // what the scrolling capture stitches
+    // Set: the capture goes on (the page scrolls) until the test calls or
+    // drops heldScroll, as the user's requests run meanwhile.
+    bool holdScroll = false;
+    std::function<void(const kit::Image&)> heldScroll;
     bool scrollPermissionsGranted() override { return scrollPermission; }
     void startScrolling(int direction, std::function<void(const kit::Image&)> then) override {
         log_.push_back("scrolling " + std::to_string(direction));
-        then(scrolled);
+        if (holdScroll)
+            heldScroll = std::move(then);
+        else
+            then(scrolled);
     }
     core::CaptureFacts facts() override { return current; }
     void resetFacts() override {

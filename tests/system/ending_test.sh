@@ -80,4 +80,35 @@ for sig in TERM HUP; do
   lines=$(grep -c . "$shots/imagelib.kxdb" 2>/dev/null || echo 0)
   expect_eq "$lines" "$((before + 1))" "SIG$sig just after a save: the library's lines"
 done
+# A save stuck in its write, as on a hung network folder (the kernel holds
+# the save's file as it is opened, until the holder ends): SIGTERM still ends
+# kadrix within two seconds; the picture's name shows no partial file, and
+# the library holds no line for it.
+hung="$SYS_TMP/hung"
+mkdir -p "$hung"
+sys_library_on "$hung"
+sys_app
+sys_wait_for --timeout 15 sys_log_has 'AppLogic initialized' || fail "kadrix did not start"
+sleep 1
+python3 "$SYS_SRC/tests/system/hold_opens.py" "$hung" '^\.SCR-.*\.new-' "$SYS_TMP/held" 20 \
+  2>"$SYS_TMP/hold.err" &
+holder=$!
+on_exit "kill $holder 2>/dev/null"
+if sys_wait_for --timeout 5 grep -qx ready "$SYS_TMP/held"; then
+  sys_link 'kadrix://grab/fullscreen?then=save'
+  sys_wait_for --timeout 10 grep -q '^held ' "$SYS_TMP/held" || fail "the save never began its write"
+  signal_and_expect_end TERM "" "a save stuck in its write"
+  expect_eq "$(ls "$hung" | grep -c '^SCR-' || true)" 0 "files under a picture's name after a stuck save"
+  lines=$(grep -c 'SCR-' "$hung/imagelib.kxdb" 2>/dev/null || true)
+  expect_eq "${lines:-0}" 0 "library lines of the stuck save"
+else
+  rc=0
+  wait $holder || rc=$?
+  [ $rc -eq 3 ] || fail "hold_opens.py did not start: $(cat "$SYS_TMP/hold.err")"
+  echo "ending test: the kernel holds no open here, no stuck write tried: $(cat "$SYS_TMP/hold.err")" >&2
+  sys_stop_app
+fi
+kill $holder 2>/dev/null
+wait $holder 2>/dev/null || true
+
 echo "kadrix ends at once while it waits, leaves no decoder, and its last saves are in the library"

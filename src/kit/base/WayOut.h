@@ -3,8 +3,12 @@
 // the application is asked to end, nothing holds the end back: every wait
 // of the main thread ends at once without its answer (ending the program it
 // waits for), and no new wait begins. A wait cut short so tells the user
-// nothing and does no more work. Main thread only, except wayOutBegun().
+// nothing and does no more work. Main thread only, except wayOutBegun(),
+// onWayOut(), wayOutWritesDeadline() and waitUnlessWayOutEnds().
+#include <chrono>
+#include <condition_variable>
 #include <functional>
+#include <mutex>
 
 namespace kit {
 
@@ -12,10 +16,31 @@ bool wayOutBegun();
 // Ends every wait now running, then runs what was given to onWayOut; later
 // calls do nothing.
 void beginWayOut();
-// Runs `end` on the main thread as the way out begins, once the waits have
-// ended (at once, here, when it has begun): for what outlives any one wait,
-// such as the programs other threads start. Any thread.
+// Runs `end` as the way out begins, once the waits have ended, on the thread
+// that begins it (the main thread). Given once the way out has begun, `end`
+// runs at once on the thread that gives it, whichever that is: so `end`
+// must be safe on any thread. For what outlives any one wait, such as the
+// programs other threads start. Any thread.
 void onWayOut(std::function<void()> end);
+
+// Writes under way (a save, the library's file) are waited for this long
+// once the way out has begun; a write stuck on a hung network folder is
+// then left behind. The process ends a little later whatever still runs.
+inline constexpr std::chrono::milliseconds kWayOutWritesWait{1500};
+inline constexpr std::chrono::milliseconds kWayOutHardEnd{1800};
+// When the way out stops waiting for writes; the far future before it begins.
+std::chrono::steady_clock::time_point wayOutWritesDeadline();
+
+// Waits on `cv` (its lock held in `lock`) until `done()`; once the way out
+// has begun, no longer than its deadline for writes. Returns done().
+template <class Done>
+bool waitUnlessWayOutEnds(std::condition_variable& cv, std::unique_lock<std::mutex>& lock, Done done) {
+    if (!wayOutBegun()) {
+        cv.wait(lock, done);
+        return true;
+    }
+    return cv.wait_until(lock, wayOutWritesDeadline(), done);
+}
 
 // Held by a wait of the main thread while it waits: `end` runs once, on the
 // main thread, should the way out begin meanwhile. A wait asks wayOutBegun()

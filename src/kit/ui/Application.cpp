@@ -82,6 +82,19 @@ void onSignal(int sig) {
     std::quick_exit(status);
 }
 
+// The way out has had its time and something still holds it (a write stuck
+// on a hung folder): ends at once, as things stand. The logs are flushed
+// unless a stuck thread holds one of them; the settings' writer has written
+// their last change by now (it waits half a second after a change).
+[[noreturn]] void endProcessCutShort(int status) {
+    for (FILE* f : {stdout, stderr}) {
+        if (::ftrylockfile(f) != 0) continue;
+        ::fflush_unlocked(f);
+        ::funlockfile(f);
+    }
+    std::_Exit(status);
+}
+
 // Qt keeps state of its own (the file dialogs' last folder and view) in
 // QtProject.conf under the user's config folder. With KADRIX_HOME set, all
 // we write stays in it, the toolkit's files too.
@@ -110,6 +123,14 @@ struct Application::Private {
         // Nothing holds the end back: the waits end (and the programs they
         // wait for) before the hooks tidy up behind them.
         beginWayOut();
+        // Nothing may veto the end, not even a thread the kernel keeps in a
+        // write to a hung network folder: the hooks' waits give up at the
+        // way out's deadline, and whatever still holds the end by the hard
+        // end is cut short.
+        std::thread([] {
+            std::this_thread::sleep_until(wayOutWritesDeadline() - kWayOutWritesWait + kWayOutHardEnd);
+            endProcessCutShort(g_exitStatus.load());
+        }).detach();
         auto hooks = std::move(terminateHooks);
         for (auto& h : hooks)
             if (h) h();

@@ -9,11 +9,14 @@
 #include <QScreen>
 #include <QTimer>
 #include <QWidget>
+#include <chrono>
 #include <optional>
+#include <thread>
 
 #include "kit/base/Displays.h"
 #include "kit/base/Event.h"
 #include "kit/desktop/EventMonitor.h"
+#include "kit/desktop/Grab.h"
 #include "kit/ui/View.h"
 #include "kit/ui/qt/ApplicationPrivate.h"
 #include "kit/ui/qt/ViewPrivate.h"
@@ -283,6 +286,36 @@ void Popover::show(const Rect& anchor, RectEdge edge) {
 void Popover::close() {
     d_->widget->hide();
 }
+
+void Popover::closeForCapture() {
+    if (!d_->widget->isVisible()) return;
+    using Clock = std::chrono::steady_clock;
+    const auto until = Clock::now() + std::chrono::milliseconds(200);
+    const QRect g = d_->widget->geometry();
+    const Rect area(g.x(), g.y(), g.width(), g.height());
+    const Image shown = grabArea(area);
+    close();
+    // The toolkit's connection carries the unmap, and a grab goes through
+    // another: sent only now, the unmap is done before any grab after this.
+    QGuiApplication::sync();
+    // Without a compositor what lay beneath is drawn again by its own
+    // program once the server tells it to; until then the area shows the
+    // panel's last pixels or black. Wait until it is no longer the panel and
+    // has held still for a few looks (a busy program repaints a little
+    // later), a fifth of a second at most.
+    constexpr int kStillLooks = 3;
+    Image last;
+    int still = 0;
+    while (Clock::now() < until) {
+        Image now = grabArea(area);
+        if (now.isNull()) return;
+        still = !last.isNull() && now == last && !(now == shown) ? still + 1 : 0;
+        if (still == kStillLooks) return;
+        last = std::move(now);
+        std::this_thread::sleep_for(std::chrono::milliseconds(15));
+    }
+}
+
 void Popover::makeKey() {
     if (d_->widget->isVisible()) d_->takeKeyboard();
 }

@@ -45,6 +45,9 @@ public:
     // Beside a rectangle on screen (y up), e.g. the tray icon.
     void show(const Rect& screenRect, RectEdge edge);
     void close();
+    // Closes the popover for a capture of the screen: returns once the
+    // screen shows what lay beneath it, a fifth of a second at most.
+    void closeForCapture();
     bool isShown() const;
     // Gives the keyboard to the popover's window again.
     void makeKey();

@@ -147,6 +147,23 @@ TEST_F(ApplicationEndTest, TerminationSignalsEndTheLoopAfterTheHooks) {
     }
 }
 
+// A hook held in a write, as a save is on a hung network folder, holds the
+// end back no longer than the way out gives: the process ends before the
+// write does, and the settings' last change is kept all the same.
+TEST_F(ApplicationEndTest, AHookStuckInAWriteDoesNotHoldTheEndBack) {
+    auto stuck = [] {
+        kit::Application::shared().addWillTerminateHook([] {
+            std::fprintf(stderr, "stuck in a write\n");
+            std::this_thread::sleep_for(std::chrono::seconds(4));
+            std::fprintf(stderr, "the write ended\n");
+        });
+        std::raise(SIGTERM);
+    };
+    EXPECT_EXIT(runUntil(stuck), ::testing::ExitedWithCode(0),
+                "hook 1 on the main thread\nstuck in a write\n$");
+    expectLastChangeStored();
+}
+
 namespace {
 
 // Whether no process `pid` is left, waiting a second at most.
