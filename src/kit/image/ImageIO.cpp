@@ -40,6 +40,7 @@ extern "C" {
 #include "kit/base/Files.h"
 #include "kit/base/WayOut.h"
 #include "kit/base/qt/QtImage.h"
+#include "kit/image/Decoder.h"
 #include "kit/image/DecoderAnswer.h"
 #include "kit/image/ImageDecode.h"
 
@@ -119,7 +120,7 @@ std::string decoderProgram() {
 std::vector<std::string> decoderEnvironment() {
     static const std::string_view names[] = {"LD_LIBRARY_PATH", "QT_PLUGIN_PATH", "QT_QPA_PLATFORM",
                                              "QT_QPA_FONTDIR",  "XDG_DATA_DIRS",  "LANG",
-                                             "LANGUAGE",        "LOCPATH"};
+                                             "LANGUAGE",        "LOCPATH",        kSimulatedKernelWithout};
     static const std::string_view prefixes[] = {"LC_", "FONTCONFIG_", "ASAN_", "UBSAN_", "LSAN_", "TSAN_"};
     std::vector<std::string> out;
     for (char** e = environ; e && *e; ++e) {
@@ -319,6 +320,18 @@ int spawnDecoder(const std::string& program, std::vector<std::string> args, int 
     return spawned;
 }
 
+// What of the decoder's confinement this machine lacks is logged once, not
+// for every picture.
+void logMissingConfinement() {
+    static std::mutex lock;
+    static std::string logged;
+    const std::string missing = missingConfinement();
+    std::lock_guard hold(lock);
+    if (missing.empty() || missing == logged) return;
+    logged = missing;
+    std::fprintf(stderr, "%s\n", missing.c_str());
+}
+
 enum class AwaitResult { answered, timeUp, tooLong };
 
 // How a decoder that is not to be trusted ended, and what the user is told.
@@ -406,6 +419,7 @@ std::optional<Decoded> decodeElsewhere(int input, const std::string& what, doubl
     const DecoderLimits limits = currentLimits();
     const std::string program = decoderProgram();
     if (program.empty()) return fail<std::optional<Decoded>>(error, kNoDecoder);
+    logMissingConfinement();
     Descriptor pixels(::memfd_create("kadrix-pixels", MFD_CLOEXEC));
     int ends[2];
     if (pixels.fd < 0 || ::pipe2(ends, O_CLOEXEC | O_NONBLOCK) != 0)
@@ -415,7 +429,7 @@ std::optional<Decoded> decodeElsewhere(int input, const std::string& what, doubl
     // Blocking for the decoder, which writes its answer at once.
     ::fcntl(writeEnd.fd, F_SETFL, 0);
 
-    std::vector<std::string> args{program};
+    std::vector<std::string> args{program, "--parent", std::to_string(::getpid())};
     if (maxSide > 0) args.insert(args.end(), {"--max-side", std::to_string(maxSide)});
     if (wantTexts) args.emplace_back("--texts");
     args.insert(args.end(), {"--seconds", std::to_string(limits.cpuSeconds), "--memory",
