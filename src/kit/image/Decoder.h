@@ -29,7 +29,8 @@ int runDecoder(int argc, char** argv);
 std::string confineDecoder(int parent);
 
 // What of the decoder's confinement this machine cannot give, in a line
-// for the log: empty when it all holds. Tried once (in a child process).
+// written to the log the first time it is found: empty when it all holds.
+// Tried once (in a child process).
 std::string missingConfinement();
 
 // The environment variable by which a test has the decoder act as on a

@@ -24,6 +24,7 @@
 #include <csignal>
 #include <cstddef>
 #include <cstdint>
+#include <cstdio>
 #include <cstdlib>
 #include <cstring>
 #include <map>
@@ -452,8 +453,9 @@ std::string confineDecoder(int parent) {
 std::string missingConfinement() {
     if (landlockAbi() >= 1) return {};
     // Tried in a child, as the decoder would: a process with threads can
-    // make no user namespace, and the program keeps its own root. Once for
-    // each kernel the tests make up, once in all for the real one.
+    // make no user namespace, and the program keeps its own root. Once (and
+    // logged once) for each kernel the tests make up, once in all for the
+    // real one.
     static std::mutex lock;
     static std::map<std::string, std::string> known;
     const char* without = std::getenv(kSimulatedKernelWithout);
@@ -466,10 +468,12 @@ std::string missingConfinement() {
     int status = 0;
     while (child > 0 && ::waitpid(child, &status, 0) < 0 && errno == EINTR) {
     }
-    if (child < 0 || !WIFEXITED(status) || WEXITSTATUS(status) != 0)
+    if (child < 0 || !WIFEXITED(status) || WEXITSTATUS(status) != 0) {
         at->second =
             "The picture decoder reads files unconfined: this kernel has no Landlock and allows no "
             "namespace for a root of its own (it still makes only the system calls decoding needs).";
+        std::fprintf(stderr, "%s\n", at->second.c_str());
+    }
     return at->second;
 }
 

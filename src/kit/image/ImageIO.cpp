@@ -320,18 +320,6 @@ int spawnDecoder(const std::string& program, std::vector<std::string> args, int 
     return spawned;
 }
 
-// What of the decoder's confinement this machine lacks is logged once, not
-// for every picture.
-void logMissingConfinement() {
-    static std::mutex lock;
-    static std::string logged;
-    const std::string missing = missingConfinement();
-    std::lock_guard hold(lock);
-    if (missing.empty() || missing == logged) return;
-    logged = missing;
-    std::fprintf(stderr, "%s\n", missing.c_str());
-}
-
 enum class AwaitResult { answered, timeUp, tooLong };
 
 // How a decoder that is not to be trusted ended, and what the user is told.
@@ -419,7 +407,8 @@ std::optional<Decoded> decodeElsewhere(int input, const std::string& what, doubl
     const DecoderLimits limits = currentLimits();
     const std::string program = decoderProgram();
     if (program.empty()) return fail<std::optional<Decoded>>(error, kNoDecoder);
-    logMissingConfinement();
+    // Logs, once, what of its confinement this machine cannot give.
+    missingConfinement();
     Descriptor pixels(::memfd_create("kadrix-pixels", MFD_CLOEXEC));
     int ends[2];
     if (pixels.fd < 0 || ::pipe2(ends, O_CLOEXEC | O_NONBLOCK) != 0)

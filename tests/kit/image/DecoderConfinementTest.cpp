@@ -407,17 +407,17 @@ namespace {
 std::string decoderAnswer(const std::string& picture, bool callerEnds) {
     const std::string decoder =
         (std::filesystem::read_symlink("/proc/self/exe").parent_path() / "kadrix-decode").string();
-    int answer[2], gone[2];
-    if (::pipe(answer) != 0 || ::pipe(gone) != 0) return "no pipe";
+    int answer[2];
+    if (::pipe(answer) != 0) return "no pipe";
     const pid_t caller = ::fork();
     if (caller == 0) {
+        const pid_t asker = ::getpid();
         const pid_t started = ::fork();
         if (started == 0) {
-            const std::string parent = std::to_string(::getppid());
-            ::close(gone[1]);
-            // The caller's end of `gone` closes when it ends.
-            for (char c; callerEnds && ::read(gone[0], &c, 1) > 0;) {
-            }
+            // Ended only once another process has taken the decoder as its
+            // child: the caller's descriptors close before that.
+            for (int wait = 0; callerEnds && ::getppid() == asker && wait < 5000; ++wait) ::usleep(1000);
+            const std::string parent = std::to_string(asker);
             const int input = ::open(picture.c_str(), O_RDONLY);
             const int pixels = ::memfd_create("pixels", 0);
             if (input < 0 || pixels < 0 || ::dup2(input, 0) < 0 || ::dup2(answer[1], 1) < 0 ||
@@ -430,7 +430,7 @@ std::string decoderAnswer(const std::string& picture, bool callerEnds) {
         if (!callerEnds) ::waitpid(started, nullptr, 0);
         ::_exit(0);
     }
-    for (int fd : {answer[1], gone[0], gone[1]}) ::close(fd);
+    ::close(answer[1]);
     std::string said;
     pollfd more{answer[0], POLLIN, 0};
     char buf[256];
