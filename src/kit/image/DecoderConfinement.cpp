@@ -433,9 +433,6 @@ std::string confineDecoder(int parent) {
     if (::prctl(PR_SET_PDEATHSIG, SIGKILL, 0, 0, 0) != 0)
         return failed("it could not be bound to its caller");
     if (::getppid() != parent) return "its caller has ended";
-    // Other processes of the user may not read its memory, nor it theirs
-    // through ptrace (Landlock below, and the filter).
-    ::prctl(PR_SET_DUMPABLE, 0, 0, 0, 0);
     if (::prctl(PR_SET_NO_NEW_PRIVS, 1, 0, 0, 0) != 0) return failed("it could not give up privileges");
     // Without Landlock the files are held by a root of its own, where the
     // kernel lets one be made; where not, the system-call filter holds
@@ -446,6 +443,11 @@ std::string confineDecoder(int parent) {
     } else {
         isolateFiles(places);
     }
+    // Other processes of the user may not read its memory, nor it theirs
+    // through ptrace (Landlock above, and the filter). Not before the root
+    // is made: the maps of a user namespace are written through /proc/self,
+    // which is no longer the user's once the process is not dumpable.
+    ::prctl(PR_SET_DUMPABLE, 0, 0, 0, 0);
     if (std::string why = dropCapabilities(); !why.empty()) return why;
     return filterSystemCalls();
 }

@@ -2,6 +2,7 @@
 // reaches nothing of the program's or the user's, and pictures of every
 // format still decode under the confinement.
 #include <fcntl.h>
+#include <grp.h>
 #include <gtest/gtest.h>
 #include <linux/landlock.h>
 #include <poll.h>
@@ -226,13 +227,30 @@ TEST(DecoderConfinement, NoWayOutWorksFromInsideTheDecoder) {
          }},
     };
 
-    // Once on this kernel, once as on a kernel without Landlock.
-    for (const char* without : {"", "landlock"}) {
-        SCOPED_TRACE(*without ? "a kernel without Landlock" : "this kernel");
+    // Once on this kernel, once as on a kernel without Landlock, and there
+    // as an ordinary user (who needs a user namespace for a root of its own)
+    // when the test runs as root: last, as the files become that user's.
+    const struct {
+        const char* name;
+        const char* without;
+        bool ordinaryUser;
+    } kernels[] = {{"this kernel", "", false},
+                   {"a kernel without Landlock", "landlock", false},
+                   {"a kernel without Landlock, as an ordinary user", "landlock", ::getuid() == 0}};
+    for (const auto& [name, without, ordinaryUser] : kernels) {
+        SCOPED_TRACE(name);
         ASSERT_EQ(::pipe(answers), 0);
         const pid_t child = ::fork();
         if (child == 0) {
             ::close(answers[0]);
+            constexpr uid_t kNobody = 65534;
+            if (ordinaryUser) {
+                for (const std::string& path : {scratch, home, secret, outside, target})
+                    if (::chown(path.c_str(), kNobody, kNobody) != 0) ::_exit(2);
+                if (::setgroups(0, nullptr) != 0 || ::setresgid(kNobody, kNobody, kNobody) != 0 ||
+                    ::setresuid(kNobody, kNobody, kNobody) != 0)
+                    ::_exit(2);
+            }
             pidfdOfProgram = int(::syscall(__NR_pidfd_open, program, 0));
             pidfdOfOther = int(::syscall(__NR_pidfd_open, other, 0));
             ::prlimit(other, RLIMIT_CORE, nullptr, &otherCore);
