@@ -10,6 +10,7 @@
 #include <signal.h>
 #include <sys/ioctl.h>
 #include <sys/mman.h>
+#include <sys/prctl.h>
 #include <sys/ptrace.h>
 #include <sys/resource.h>
 #include <sys/shm.h>
@@ -250,6 +251,8 @@ TEST(DecoderConfinement, NoWayOutWorksFromInsideTheDecoder) {
                 if (::setgroups(0, nullptr) != 0 || ::setresgid(kNobody, kNobody, kNobody) != 0 ||
                     ::setresuid(kNobody, kNobody, kNobody) != 0)
                     ::_exit(2);
+                // As a program the user started is (changing users made it not).
+                ::prctl(PR_SET_DUMPABLE, 1, 0, 0, 0);
             }
             pidfdOfProgram = int(::syscall(__NR_pidfd_open, program, 0));
             pidfdOfOther = int(::syscall(__NR_pidfd_open, other, 0));
