@@ -66,7 +66,9 @@ long long number(const char* text) {
 }  // namespace
 
 int runDecoder(int argc, char** argv) {
-    const int parent = ::getppid();
+    // The program that asks names itself: a decoder whose caller ended
+    // before it started has another parent, and refuses.
+    long long parent = -1;
     int maxSide = 0;
     bool wantTexts = false;
     long long seconds = 20, memory = 0;
@@ -81,6 +83,8 @@ int runDecoder(int argc, char** argv) {
             seconds = number(argv[++i]);
         } else if (a == "--memory" && hasValue) {
             memory = number(argv[++i]);
+        } else if (a == "--parent" && hasValue) {
+            parent = number(argv[++i]);
         } else {
             refuse("The image could not be read: the decoder was called wrongly (" + a + ").");
         }
@@ -106,7 +110,7 @@ int runDecoder(int argc, char** argv) {
 #else
     (void)memory;
 #endif
-    if (const std::string why = confineDecoder(parent); !why.empty())
+    if (const std::string why = confineDecoder(int(parent)); !why.empty())
         refuse("The image could not be read: its decoder could not be confined (" + why + ").");
 
     struct stat st {};

@@ -6,7 +6,7 @@
 // input, writes the pixels to descriptor 3 and its answer to its standard
 // output, under limits it sets itself before it reads a byte.
 //
-//   kadrix-decode [--max-side N] [--texts] [--seconds N] [--memory BYTES]
+//   kadrix-decode --parent PID [--max-side N] [--texts] [--seconds N] [--memory BYTES]
 //
 // The answer is one line, "ok WIDTH HEIGHT ORIGINAL-WIDTH ORIGINAL-HEIGHT"
 // followed (with --texts) by the picture's texts as key and value each ended
@@ -18,12 +18,23 @@ int runDecoder(int argc, char** argv);
 
 // Shuts the calling process in as the decoder is before it reads a byte of
 // the picture: a process session of its own, ended with `parent` (the
-// caller's parent, read before anything else), not dumpable, reading files
-// only where the decoding libraries keep theirs (Landlock, where the kernel
-// has it), and a system-call filter that lets through only the calls
-// decoding makes, on the process itself. Call it with one thread running.
-// Empty when it holds, else why it could not be done: then nothing may be
-// decoded (on a processor with no filter, always).
+// program that asked for the picture, which must be its parent), not
+// dumpable, reading files only where the decoding libraries keep theirs
+// (Landlock where the kernel has it, else a root of its own where the
+// kernel allows the namespaces), no capability, and a system-call filter
+// that lets through only the calls decoding makes, on the process itself.
+// Call it with one thread running. Empty when it holds, else why it could
+// not be done: then nothing may be decoded (on a processor with no filter,
+// always).
 std::string confineDecoder(int parent);
+
+// What of the decoder's confinement this machine cannot give, in a line
+// written to the log the first time it is found: empty when it all holds.
+// Tried once (in a child process).
+std::string missingConfinement();
+
+// The environment variable by which a test has the decoder act as on a
+// kernel without "landlock" (and without "namespaces" when it says so too).
+inline constexpr const char* kSimulatedKernelWithout = "KADRIX_TEST_KERNEL_WITHOUT";
 
 }  // namespace kit::ImageIO

@@ -3,25 +3,34 @@
 // the picture is read is only what decoding needs.
 #include <fcntl.h>
 #include <linux/audit.h>
+#include <linux/capability.h>
 #include <linux/filter.h>
 #include <linux/landlock.h>
 #include <linux/seccomp.h>
 #include <sched.h>
+#include <sys/mount.h>
 #include <sys/prctl.h>
 #include <sys/resource.h>
 #include <sys/stat.h>
 #include <sys/syscall.h>
+#include <sys/wait.h>
 #include <unistd.h>
 
 #include <QLibraryInfo>
 #include <QString>
+#include <algorithm>
 #include <cerrno>
+#include <climits>
 #include <csignal>
 #include <cstddef>
 #include <cstdint>
+#include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <map>
+#include <mutex>
 #include <string>
+#include <string_view>
 #include <vector>
 
 #include "kit/image/Decoder.h"
@@ -44,11 +53,25 @@ std::string failed(const char* what) {
 constexpr uint64_t kFsRightsAbi1 = (1ULL << 13) - 1;  // execute … make symlink
 constexpr uint64_t kFsRefer = 1ULL << 13, kFsTruncate = 1ULL << 14, kFsIoctlDev = 1ULL << 15;
 
+// What the tests' stand-in for an older kernel takes away: "landlock",
+// "namespaces". It weakens nothing an attacker could not already: whoever
+// sets the decoder's environment could as well load a library of their own.
+bool simulatedWithout(std::string_view what) {
+    const char* without = std::getenv(kSimulatedKernelWithout);
+    return without && std::string_view(without).find(what) != std::string_view::npos;
+}
+
+long landlockAbi() {
+    if (simulatedWithout("landlock")) return 0;
+    return ::syscall(__NR_landlock_create_ruleset, nullptr, 0, LANDLOCK_CREATE_RULESET_VERSION);
+}
+
 // Where the decoding libraries read: themselves and their plugins, the
 // linker's cache, fonts with their configuration and caches, locale and
 // type data (all beneath /usr). Where the toolkit was told to look for
 // plugins is added; nothing else, so no file of the user's and nothing of
-// another process in /proc.
+// another process in /proc. Only absolute places: the decoder has moved to
+// `/`, where a relative one would grant the whole file system.
 std::vector<std::string> readablePlaces() {
     std::vector<std::string> places{"/usr",
                                     "/lib",
@@ -62,24 +85,32 @@ std::vector<std::string> readablePlaces() {
     if (const char* extra = std::getenv("QT_PLUGIN_PATH"))
         for (const QString& p : QString::fromLocal8Bit(extra).split(u':', Qt::SkipEmptyParts))
             places.push_back(p.toStdString());
+    std::erase_if(places, [](const std::string& p) { return !p.starts_with('/'); });
     return places;
 }
 
+// The kernel's ruleset, with the fields of kernels newer than the headers.
+struct LandlockRuleset {
+    uint64_t handledFs = 0, handledNet = 0, scoped = 0;
+};
+constexpr uint64_t kScopeAbstractSocket = 1, kScopeSignal = 2;
+
 // Reading the places above, and nothing else of the file system: no other
-// file opened, written, made or removed. A kernel without Landlock leaves
-// the system-call filter alone to hold; one that has it but refuses the
-// rules is a failure.
-std::string restrictFiles() {
-    const long abi = ::syscall(__NR_landlock_create_ruleset, nullptr, 0, LANDLOCK_CREATE_RULESET_VERSION);
-    if (abi < 1) return {};
+// file opened, written, made or removed. Where the kernel scopes them, no
+// signal (a SIGIO the kernel sends on the decoder's behalf among them) and
+// no abstract socket reach outside the decoder either. A kernel that has
+// Landlock but refuses the rules is a failure.
+std::string restrictFiles(long abi, const std::vector<std::string>& places) {
     // Every right this kernel knows is handled; only reading is granted.
-    landlock_ruleset_attr attr{};
-    attr.handled_access_fs = kFsRightsAbi1 | (abi >= 2 ? kFsRefer : 0) | (abi >= 3 ? kFsTruncate : 0) |
-                             (abi >= 5 ? kFsIoctlDev : 0);
-    const int ruleset = int(::syscall(__NR_landlock_create_ruleset, &attr, sizeof attr, 0));
+    LandlockRuleset attr;
+    attr.handledFs = kFsRightsAbi1 | (abi >= 2 ? kFsRefer : 0) | (abi >= 3 ? kFsTruncate : 0) |
+                     (abi >= 5 ? kFsIoctlDev : 0);
+    if (abi >= 6) attr.scoped = kScopeAbstractSocket | kScopeSignal;
+    const size_t size = abi >= 6 ? sizeof attr : sizeof attr.handledFs;
+    const int ruleset = int(::syscall(__NR_landlock_create_ruleset, &attr, size, 0));
     if (ruleset < 0) return failed("its file rules could not be made");
     std::string error;
-    for (const std::string& place : readablePlaces()) {
+    for (const std::string& place : places) {
         const int fd = ::open(place.c_str(), O_PATH | O_CLOEXEC);
         if (fd < 0) continue;  // not on this system
         struct stat st {};
@@ -96,6 +127,128 @@ std::string restrictFiles() {
         error = failed("its file rules could not be applied");
     ::close(ruleset);
     return error;
+}
+
+// ---- Files: a mount namespace, where there is no Landlock ----------------------
+
+bool writeProcFile(const char* path, const std::string& text) {
+    const int fd = ::open(path, O_WRONLY | O_CLOEXEC);
+    const bool written = fd >= 0 && ::write(fd, text.data(), text.size()) == ssize_t(text.size());
+    if (fd >= 0) ::close(fd);
+    return written;
+}
+
+// The folders leading to `path` made inside the new root, never through
+// anything that is not a folder of its own (a link or a bound place would
+// lead out of it).
+bool makeParents(const std::string& root, const std::string& path) {
+    for (size_t slash = path.find('/', 1); slash != std::string::npos; slash = path.find('/', slash + 1)) {
+        const std::string at = root + path.substr(0, slash);
+        struct stat st {};
+        if (::lstat(at.c_str(), &st) == 0) {
+            if (!S_ISDIR(st.st_mode)) return false;
+        } else if (::mkdir(at.c_str(), 0755) != 0) {
+            return false;
+        }
+    }
+    return true;
+}
+
+bool beneath(const std::string& path, const std::string& place) {
+    return path == place || (path.starts_with(place) && (place == "/" || path[place.size()] == '/'));
+}
+
+// A place bound into the decoder's root: its real path, held open from
+// before the root is made (which may hide it).
+struct Bound {
+    std::string path;
+    int fd = -1;
+};
+
+// The new root made on /tmp (in the decoder's own mount namespace) and put
+// in place of the old one, which is let go whole.
+bool makeRoot(const std::vector<Bound>& bound, const std::map<std::string, std::string>& links) {
+    // Nothing mounted from here on is seen outside.
+    if (::mount(nullptr, "/", nullptr, MS_REC | MS_PRIVATE, nullptr) != 0) return false;
+    const std::string root = "/tmp";
+    if (::mount("kadrix-decode", root.c_str(), "tmpfs", MS_NOSUID | MS_NODEV, "mode=0755,size=1m") != 0)
+        return false;
+    for (const Bound& b : bound) {
+        struct stat st {};
+        const std::string at = root + b.path;
+        if (b.fd < 0 || ::fstat(b.fd, &st) != 0 || !makeParents(root, b.path)) return false;
+        if (S_ISDIR(st.st_mode) ? ::mkdir(at.c_str(), 0755) != 0 && errno != EEXIST
+                                : ::close(::open(at.c_str(), O_WRONLY | O_CREAT | O_CLOEXEC, 0644)) != 0)
+            return false;
+        const std::string source = "/proc/self/fd/" + std::to_string(b.fd);
+        if (::mount(source.c_str(), at.c_str(), nullptr, MS_BIND | MS_REC, nullptr) != 0) return false;
+    }
+    for (const auto& [place, real] : links) {
+        struct stat st {};
+        const std::string at = root + place;
+        if (::lstat(at.c_str(), &st) == 0 || !makeParents(root, place)) continue;
+        if (::symlink(real.c_str(), at.c_str()) != 0) return false;
+    }
+    if (::chdir(root.c_str()) != 0) return false;
+    if (::syscall(SYS_pivot_root, ".", ".") != 0) return false;
+    if (::umount2(".", MNT_DETACH) != 0) return false;
+    return ::chdir("/") == 0;
+}
+
+// A root of the decoder's own holding the places above and nothing else: no
+// home, no /proc, no other file of the system's. Made in a mount namespace
+// (and, for an ordinary user, a user namespace) that nothing else shares;
+// false where the kernel allows neither.
+bool isolateFiles(const std::vector<std::string>& places) {
+    if (simulatedWithout("namespaces")) return false;
+    // Each place by its real path (a link's target is what Landlock would
+    // grant), bound once; links to them are made last, when no folder is
+    // made through them any more.
+    std::vector<Bound> bound;
+    std::map<std::string, std::string> links;
+    for (const std::string& place : places) {
+        char real[PATH_MAX];
+        if (!::realpath(place.c_str(), real)) continue;  // not on this system
+        if (place != real) links.emplace(place, real);
+        const std::string target = real;
+        if (std::any_of(bound.begin(), bound.end(), [&](const Bound& b) { return beneath(target, b.path); }))
+            continue;
+        std::erase_if(bound, [&](const Bound& b) { return beneath(b.path, target); });
+        bound.push_back({target});
+    }
+    const uid_t uid = ::getuid();
+    const gid_t gid = ::getgid();
+    if (::unshare(CLONE_NEWNS) != 0) {
+        if (::unshare(CLONE_NEWUSER | CLONE_NEWNS) != 0) return false;
+        if (!writeProcFile("/proc/self/setgroups", "deny") ||
+            !writeProcFile("/proc/self/uid_map", std::to_string(uid) + " " + std::to_string(uid) + " 1") ||
+            !writeProcFile("/proc/self/gid_map", std::to_string(gid) + " " + std::to_string(gid) + " 1"))
+            return false;
+    }
+    for (Bound& b : bound) b.fd = ::open(b.path.c_str(), O_PATH | O_CLOEXEC);
+    const bool made = makeRoot(bound, links);
+    for (const Bound& b : bound)
+        if (b.fd >= 0) ::close(b.fd);
+    return made;
+}
+
+// ---- Capabilities ----------------------------------------------------------------
+
+// Run as root, none of root's powers stay: no real-time priority, no limit
+// raised, no namespace made by a thread. The bounding set first, as taking
+// from it needs the power to change capabilities, which goes with the rest.
+std::string dropCapabilities() {
+    __user_cap_header_struct head{_LINUX_CAPABILITY_VERSION_3, 0};
+    __user_cap_data_struct data[2] = {};
+    if (::syscall(SYS_capget, &head, data) != 0) return failed("its capabilities could not be read");
+    if (data[0].effective & (1u << CAP_SETPCAP))
+        for (int cap = 0; ::prctl(PR_CAPBSET_READ, cap, 0, 0, 0) >= 0; ++cap)
+            if (::prctl(PR_CAPBSET_DROP, cap, 0, 0, 0) != 0)
+                return failed("its capabilities could not be dropped");
+    ::prctl(PR_CAP_AMBIENT, PR_CAP_AMBIENT_CLEAR_ALL, 0, 0, 0);
+    std::memset(data, 0, sizeof data);
+    if (::syscall(SYS_capset, &head, data) != 0) return failed("its capabilities could not be dropped");
+    return {};
 }
 
 // ---- System calls: seccomp -----------------------------------------------------
@@ -188,11 +341,23 @@ std::string filterSystemCalls() {
     Filter f;
     f.start();
     // Reading, mapping and writing what is already open, and memory.
-    f.allow({__NR_read,      __NR_mmap,      __NR_munmap,   __NR_mprotect,  __NR_close,     __NR_futex,
-             __NR_write,     __NR_pread64,   __NR_pwrite64, __NR_readv,     __NR_writev,    __NR_lseek,
-             __NR_brk,       __NR_mremap,    __NR_madvise,  __NR_ftruncate, __NR_fadvise64, __NR_fcntl,
-             __NR_dup,       __NR_dup3,      __NR_pipe2,    __NR_eventfd2,  __NR_ppoll,     __NR_close_range,
-             __NR_getrandom, __NR_membarrier});
+    f.allow({__NR_read,      __NR_mmap,      __NR_munmap,      __NR_mprotect,  __NR_close,
+             __NR_futex,     __NR_write,     __NR_pread64,     __NR_pwrite64,  __NR_readv,
+             __NR_writev,    __NR_lseek,     __NR_brk,         __NR_mremap,    __NR_madvise,
+             __NR_ftruncate, __NR_fadvise64, __NR_dup,         __NR_dup3,      __NR_pipe2,
+             __NR_eventfd2,  __NR_ppoll,     __NR_close_range, __NR_getrandom, __NR_membarrier});
+    // A descriptor's flags, copies, locks and seals; no owner for its
+    // signals, no lease, no watch on a folder, and no O_ASYNC: the kernel
+    // would send a signal of the decoder's choosing to a process of its
+    // choosing on its behalf.
+    Filter::Code fcntl{Filter::loadArg(1), BPF_JUMP(BPF_JMP | BPF_JEQ | BPF_K, F_SETFL, 0, 4)};
+    const Filter::Code withoutAsync = Filter::argWithout(2, O_ASYNC, errnoOf(EPERM));
+    fcntl.insert(fcntl.end(), withoutAsync.begin(), withoutAsync.end());
+    const Filter::Code commands =
+        Filter::argIn(1, {F_DUPFD, F_DUPFD_CLOEXEC, F_GETFD, F_SETFD, F_GETFL, F_GETLK, F_SETLK, F_SETLKW,
+                          F_OFD_GETLK, F_OFD_SETLK, F_OFD_SETLKW, F_ADD_SEALS, F_GET_SEALS});
+    fcntl.insert(fcntl.end(), commands.begin(), commands.end());
+    f.add(__NR_fcntl, fcntl);
     // Looking at files: what the places above hold is read by open alone.
     f.allow({__NR_newfstatat, __NR_fstat, __NR_statx, __NR_fstatfs, __NR_statfs, __NR_getdents64,
              __NR_readlinkat, __NR_faccessat, __NR_faccessat2, __NR_getcwd});
@@ -268,12 +433,50 @@ std::string confineDecoder(int parent) {
     if (::prctl(PR_SET_PDEATHSIG, SIGKILL, 0, 0, 0) != 0)
         return failed("it could not be bound to its caller");
     if (::getppid() != parent) return "its caller has ended";
-    // Other processes of the user may not read its memory, nor it theirs
-    // through ptrace (Landlock below, and the filter).
-    ::prctl(PR_SET_DUMPABLE, 0, 0, 0, 0);
     if (::prctl(PR_SET_NO_NEW_PRIVS, 1, 0, 0, 0) != 0) return failed("it could not give up privileges");
-    if (std::string why = restrictFiles(); !why.empty()) return why;
+    // Without Landlock the files are held by a root of its own, where the
+    // kernel lets one be made; where not, the system-call filter holds
+    // alone (and the program has said so once).
+    const std::vector<std::string> places = readablePlaces();
+    if (const long abi = landlockAbi(); abi >= 1) {
+        if (std::string why = restrictFiles(abi, places); !why.empty()) return why;
+    } else {
+        isolateFiles(places);
+    }
+    // Other processes of the user may not read its memory, nor it theirs
+    // through ptrace (Landlock above, and the filter). Not before the root
+    // is made: the maps of a user namespace are written through /proc/self,
+    // which is no longer the user's once the process is not dumpable.
+    ::prctl(PR_SET_DUMPABLE, 0, 0, 0, 0);
+    if (std::string why = dropCapabilities(); !why.empty()) return why;
     return filterSystemCalls();
+}
+
+std::string missingConfinement() {
+    if (landlockAbi() >= 1) return {};
+    // Tried in a child, as the decoder would: a process with threads can
+    // make no user namespace, and the program keeps its own root. Once (and
+    // logged once) for each kernel the tests make up, once in all for the
+    // real one.
+    static std::mutex lock;
+    static std::map<std::string, std::string> known;
+    const char* without = std::getenv(kSimulatedKernelWithout);
+    std::lock_guard hold(lock);
+    const auto [at, fresh] = known.try_emplace(without ? without : "");
+    if (!fresh) return at->second;
+    const std::vector<std::string> places = readablePlaces();
+    const pid_t child = ::fork();
+    if (child == 0) ::_exit(isolateFiles(places) ? 0 : 1);
+    int status = 0;
+    while (child > 0 && ::waitpid(child, &status, 0) < 0 && errno == EINTR) {
+    }
+    if (child < 0 || !WIFEXITED(status) || WEXITSTATUS(status) != 0) {
+        at->second =
+            "The picture decoder reads files unconfined: this kernel has no Landlock and allows no "
+            "namespace for a root of its own (it still makes only the system calls decoding needs).";
+        std::fprintf(stderr, "%s\n", at->second.c_str());
+    }
+    return at->second;
 }
 
 }  // namespace kit::ImageIO

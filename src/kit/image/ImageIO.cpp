@@ -36,6 +36,7 @@ extern "C" {
 #include "kit/base/InputWait.h"
 #include "kit/base/WayOut.h"
 #include "kit/base/qt/QtImage.h"
+#include "kit/image/Decoder.h"
 #include "kit/image/DecoderAnswer.h"
 #include "kit/image/ImageDecode.h"
 
@@ -115,7 +116,7 @@ std::string decoderProgram() {
 std::vector<std::string> decoderEnvironment() {
     static const std::string_view names[] = {"LD_LIBRARY_PATH", "QT_PLUGIN_PATH", "QT_QPA_PLATFORM",
                                              "QT_QPA_FONTDIR",  "XDG_DATA_DIRS",  "LANG",
-                                             "LANGUAGE",        "LOCPATH"};
+                                             "LANGUAGE",        "LOCPATH",        kSimulatedKernelWithout};
     static const std::string_view prefixes[] = {"LC_", "FONTCONFIG_", "ASAN_", "UBSAN_", "LSAN_", "TSAN_"};
     std::vector<std::string> out;
     for (char** e = environ; e && *e; ++e) {
@@ -356,6 +357,8 @@ std::optional<Decoded> decodeElsewhere(int input, const std::string& what, doubl
     const DecoderLimits limits = currentLimits();
     const std::string program = decoderProgram();
     if (program.empty()) return fail<std::optional<Decoded>>(error, kNoDecoder);
+    // Logs, once, what of its confinement this machine cannot give.
+    missingConfinement();
     Descriptor pixels(::memfd_create("kadrix-pixels", MFD_CLOEXEC));
     int ends[2];
     if (!pixels.valid() || ::pipe2(ends, O_CLOEXEC | O_NONBLOCK) != 0)
@@ -365,7 +368,7 @@ std::optional<Decoded> decodeElsewhere(int input, const std::string& what, doubl
     // Blocking for the decoder, which writes its answer at once.
     ::fcntl(writeEnd.get(), F_SETFL, 0);
 
-    std::vector<std::string> args{program};
+    std::vector<std::string> args{program, "--parent", std::to_string(::getpid())};
     if (maxSide > 0) args.insert(args.end(), {"--max-side", std::to_string(maxSide)});
     if (wantTexts) args.emplace_back("--texts");
     args.insert(args.end(), {"--seconds", std::to_string(limits.cpuSeconds), "--memory",

@@ -2,14 +2,19 @@
 // reaches nothing of the program's or the user's, and pictures of every
 // format still decode under the confinement.
 #include <fcntl.h>
+#include <grp.h>
 #include <gtest/gtest.h>
 #include <linux/landlock.h>
+#include <poll.h>
 #include <sched.h>
 #include <signal.h>
 #include <sys/ioctl.h>
+#include <sys/mman.h>
+#include <sys/prctl.h>
 #include <sys/ptrace.h>
 #include <sys/resource.h>
 #include <sys/shm.h>
+#include <sys/socket.h>
 #include <sys/stat.h>
 #include <sys/syscall.h>
 #include <sys/uio.h>
@@ -42,10 +47,6 @@ constexpr long kPidfdGetfd = 438, kFchmodat2 = 452, kSetxattrat = 463;
 // the program's memory, it is an escape.
 const char kProgramSecret[] = "the program's own memory";
 
-bool landlockPresent() {
-    return ::syscall(__NR_landlock_create_ruleset, nullptr, 0, LANDLOCK_CREATE_RULESET_VERSION) >= 1;
-}
-
 void writeFile(const std::string& path, const std::string& bytes, mode_t mode) {
     std::ofstream(path, std::ios::binary) << bytes;
     ::chmod(path.c_str(), mode);
@@ -61,7 +62,7 @@ bool readsSome(const std::string& path) {
 
 struct Escape {
     const char* what;
-    bool needsLandlock;  // held by the file rules alone
+    bool needsFileRules;  // held by the file rules alone (Landlock, or a root of its own)
     std::function<bool()> works;
 };
 
@@ -89,18 +90,35 @@ TEST(DecoderConfinement, NoWayOutWorksFromInsideTheDecoder) {
     ASSERT_EQ(::unlockpt(master), 0);
     const int terminal = ::open(::ptsname(master), O_RDWR | O_NOCTTY);
     ASSERT_GE(terminal, 0);
-    int answers[2];
-    ASSERT_EQ(::pipe(answers), 0);
+    int answers[2] = {-1, -1};
     const std::string proc = "/proc/" + std::to_string(program);
+    // A process that says when a SIGUSR1 reaches it (blocked from its start,
+    // so none is missed).
+    int heard[2];
+    ASSERT_EQ(::pipe2(heard, O_CLOEXEC), 0);
+    sigset_t usr1, before;
+    sigemptyset(&usr1);
+    sigaddset(&usr1, SIGUSR1);
+    ::pthread_sigmask(SIG_BLOCK, &usr1, &before);
+    const pid_t listener = ::fork();
+    if (listener == 0) {
+        int sig = 0;
+        ::sigwait(&usr1, &sig);
+        ::_exit(::write(heard[1], "!", 1) == 1 ? 0 : 1);
+    }
+    ::pthread_sigmask(SIG_SETMASK, &before, nullptr);
+    ASSERT_GT(listener, 0);
+    ::close(heard[1]);
 
     // Each way out, as the table of what a library inside the decoder was
     // seen to do; true when it worked. The process ids are taken before the
     // confinement (as code handed descriptors would have them).
-    int pidfdOfProgram = -1, pidfdOfOther = -1;
+    int pidfdOfProgram = -1, pidfdOfOther = -1, spare[2] = {-1, -1}, readOnly = -1, folder = -1;
     rlimit otherCore{};
     cpu_set_t otherCpus;
+
     const std::vector<Escape> escapes = {
-        {"read a 0600 file in the home", true, [&] { return readsSome(secret); }},
+        {"read a 0600 file in the home (a relative plugin place)", true, [&] { return readsSome(secret); }},
         {"read a file outside the libraries' places", true, [&] { return readsSome(outside); }},
         {"create a file", true,
          [&] { return ::open((scratch + "/made").c_str(), O_WRONLY | O_CREAT, 0600) >= 0; }},
@@ -159,6 +177,50 @@ TEST(DecoderConfinement, NoWayOutWorksFromInsideTheDecoder) {
              return (tty >= 0 && ::ioctl(tty, TIOCSTI, &c) == 0) || ::ioctl(terminal, TIOCSTI, &c) == 0;
          }},
         {"make a user namespace", false, [&] { return ::unshare(CLONE_NEWUSER) == 0; }},
+        {"ask about every process of the user", false,
+         [&] {
+             errno = 0;
+             return !(::getpriority(PRIO_USER, 0) == -1 && errno != 0);
+         }},
+        {"start a process", false,
+         [&] {
+             const pid_t p = ::fork();
+             if (p == 0) ::_exit(0);
+             return p > 0;
+         }},
+        {"make a socket", false, [&] { return ::socket(AF_UNIX, SOCK_STREAM, 0) >= 0; }},
+        {"have the kernel send another process a signal (O_ASYNC)", false,
+         [&] {
+             int p[2];
+             if (::pipe2(p, 0) != 0) return false;
+             const bool owned = ::fcntl(p[0], F_SETOWN, listener) == 0;
+             ::fcntl(p[0], F_SETSIG, SIGUSR1);
+             ::fcntl(p[0], F_SETFL, ::fcntl(p[0], F_GETFL) | O_ASYNC);
+             if (::write(p[1], "x", 1) != 1) return false;
+             pollfd got{heard[0], POLLIN, 0};
+             return owned && ::poll(&got, 1, 300) > 0;
+         }},
+        {"own another process's signals (F_SETOWN_EX)", false,
+         [&] {
+             const f_owner_ex owner{F_OWNER_PID, listener};
+             return ::fcntl(spare[0], F_SETOWN_EX, &owner) == 0;
+         }},
+        {"choose a descriptor's signal (F_SETSIG)", false,
+         [&] { return ::fcntl(spare[0], F_SETSIG, SIGUSR1) == 0; }},
+        {"ask for signals on input (F_SETFL O_ASYNC)", false,
+         [&] { return ::fcntl(spare[0], F_SETFL, O_ASYNC | O_NONBLOCK) == 0; }},
+        {"take a lease (F_SETLEASE)", false, [&] { return ::fcntl(readOnly, F_SETLEASE, F_RDLCK) == 0; }},
+        {"watch a folder (F_NOTIFY)", false, [&] { return ::fcntl(folder, F_NOTIFY, DN_MODIFY) == 0; }},
+        {"take real-time priority", false,
+         [&] {
+             const sched_param first{1};
+             return ::sched_setscheduler(0, SCHED_FIFO, &first) == 0;
+         }},
+        {"raise its own hard limit", false,
+         [&] {
+             const rlimit raised{1, 1};
+             return ::prlimit(0, RLIMIT_CORE, &raised, nullptr) == 0;
+         }},
         {"make shared memory", false,
          [&] {
              const int id = ::shmget(IPC_PRIVATE, 4096, IPC_CREAT | 0600);
@@ -167,38 +229,90 @@ TEST(DecoderConfinement, NoWayOutWorksFromInsideTheDecoder) {
          }},
     };
 
-    const pid_t child = ::fork();
-    if (child == 0) {
-        ::close(answers[0]);
-        pidfdOfProgram = int(::syscall(__NR_pidfd_open, program, 0));
-        pidfdOfOther = int(::syscall(__NR_pidfd_open, other, 0));
-        ::prlimit(other, RLIMIT_CORE, nullptr, &otherCore);
-        ::sched_getaffinity(other, sizeof otherCpus, &otherCpus);
-        const std::string why = io::confineDecoder(int(program));
-        std::string worked = why.empty() ? "" : "!" + why;
-        for (const Escape& e : escapes) worked += e.works() ? '1' : '0';
-        const ssize_t sent = ::write(answers[1], worked.data(), worked.size());
-        ::_exit(sent == ssize_t(worked.size()) ? 0 : 1);
+    // Once on this kernel, once as on a kernel without Landlock, and there
+    // as an ordinary user (who needs a user namespace for a root of its own)
+    // when the test runs as root: last, as the files become that user's.
+    // The ordinary user passes through the test's private folders to the
+    // scratch folder, for the while.
+    std::vector<std::pair<std::string, mode_t>> passable;
+    const char* testHome = std::getenv("KADRIX_HOME");
+    for (std::filesystem::path at = scratch;
+         ::getuid() == 0 && testHome && at.string().starts_with(testHome) && at.has_relative_path();
+         at = at.parent_path()) {
+        struct stat st {};
+        if (::stat(at.c_str(), &st) == 0 && !(st.st_mode & S_IXOTH) &&
+            ::chmod(at.c_str(), st.st_mode | S_IXOTH) == 0)
+            passable.emplace_back(at.string(), st.st_mode & 07777);
     }
-    ASSERT_GT(child, 0);
-    ::close(answers[1]);
-    std::string worked;
-    char buf[256];
-    for (ssize_t n; (n = ::read(answers[0], buf, sizeof buf)) > 0;) worked.append(buf, size_t(n));
-    int status = 0;
-    ::waitpid(child, &status, 0);
-    ::kill(other, SIGKILL);
-    ::waitpid(other, nullptr, 0);
-    for (int fd : {answers[0], master, terminal}) ::close(fd);
-
-    ASSERT_EQ(worked.size(), escapes.size()) << worked;
-    const bool landlock = landlockPresent();
-    for (size_t i = 0; i < escapes.size(); ++i) {
-        if (landlock || !escapes[i].needsLandlock) {
-            EXPECT_EQ(worked[i], '0') << "worked from inside the decoder: " << escapes[i].what;
+    const struct {
+        const char* name;
+        const char* without;
+        bool ordinaryUser;
+    } kernels[] = {{"this kernel", "", false},
+                   {"a kernel without Landlock", "landlock", false},
+                   {"a kernel without Landlock, as an ordinary user", "landlock", ::getuid() == 0}};
+    for (const auto& [name, without, ordinaryUser] : kernels) {
+        SCOPED_TRACE(name);
+        ASSERT_EQ(::pipe(answers), 0);
+        const pid_t child = ::fork();
+        if (child == 0) {
+            ::close(answers[0]);
+            constexpr uid_t kNobody = 65534;
+            if (ordinaryUser) {
+                for (const std::string& path : {scratch, home, secret, outside, target})
+                    if (::chown(path.c_str(), kNobody, kNobody) != 0) ::_exit(2);
+                if (::setgroups(0, nullptr) != 0 || ::setresgid(kNobody, kNobody, kNobody) != 0 ||
+                    ::setresuid(kNobody, kNobody, kNobody) != 0)
+                    ::_exit(2);
+                // As a program the user started is (changing users made it not).
+                ::prctl(PR_SET_DUMPABLE, 1, 0, 0, 0);
+            }
+            pidfdOfProgram = int(::syscall(__NR_pidfd_open, program, 0));
+            pidfdOfOther = int(::syscall(__NR_pidfd_open, other, 0));
+            ::prlimit(other, RLIMIT_CORE, nullptr, &otherCore);
+            ::sched_getaffinity(other, sizeof otherCpus, &otherCpus);
+            const rlimit noCore{0, 0};
+            ::setrlimit(RLIMIT_CORE, &noCore);
+            (void)!::pipe(spare);
+            readOnly = ::open(outside.c_str(), O_RDONLY);
+            folder = ::open(scratch.c_str(), O_RDONLY | O_DIRECTORY);
+            ::setenv(io::kSimulatedKernelWithout, without, 1);
+            // A plugin place named relative to where the decoder stands.
+            (void)!::chdir(scratch.c_str());
+            ::setenv("QT_PLUGIN_PATH", "home", 1);
+            // Files it cannot reach anyway tell nothing of the file rules.
+            const bool reachable = ::access(secret.c_str(), R_OK) == 0;
+            std::string worked = reachable && io::missingConfinement().empty() ? "F" : "-";
+            const std::string why = io::confineDecoder(int(program));
+            worked += why.empty() ? "" : "!" + why;
+            for (const Escape& e : escapes) worked += e.works() ? '1' : '0';
+            const ssize_t sent = ::write(answers[1], worked.data(), worked.size());
+            ::_exit(sent == ssize_t(worked.size()) ? 0 : 1);
+        }
+        ASSERT_GT(child, 0);
+        ::close(answers[1]);
+        std::string worked;
+        char buf[256];
+        for (ssize_t n; (n = ::read(answers[0], buf, sizeof buf)) > 0;) worked.append(buf, size_t(n));
+        ::close(answers[0]);
+        int status = 0;
+        ::waitpid(child, &status, 0);
+        EXPECT_TRUE(WIFEXITED(status)) << "the confinement ended the process instead of refusing a call";
+        ASSERT_EQ(worked.size(), escapes.size() + 1) << worked;
+        const bool fileRules = worked[0] == 'F';
+        for (size_t i = 0; i < escapes.size(); ++i) {
+            if (fileRules || !escapes[i].needsFileRules) {
+                EXPECT_EQ(worked[i + 1], '0') << "worked from inside the decoder: " << escapes[i].what;
+            }
         }
     }
-    EXPECT_TRUE(WIFEXITED(status)) << "the confinement ended the process instead of refusing a call";
+    for (const auto& [path, mode] : passable) ::chmod(path.c_str(), mode);
+    for (pid_t p : {other, listener}) {
+        ::kill(p, SIGKILL);
+        ::waitpid(p, nullptr, 0);
+    }
+    for (int fd : {heard[0], master, terminal}) ::close(fd);
+
     struct stat st {};
     ::stat(target.c_str(), &st);
     EXPECT_EQ(st.st_mode & 0777, 0600u);
@@ -231,12 +345,10 @@ std::string written(bool mono, int side, const char* format, int quality = -1) {
     return bytes.toStdString();
 }
 
-}  // namespace
-
 // Every format the program reads, through the real decoder with its
 // confinement on: each opens at its size with its pixels, and a drawing's
 // text finds its fonts.
-TEST(DecoderConfinement, EveryFormatDecodesInsideIt) {
+void expectEveryFormatDecodes() {
     const std::string folder = kit::files::uniqueTempPath("formats-", "");
     std::filesystem::create_directories(folder);
     const int w = 24, h = 16;
@@ -312,4 +424,81 @@ TEST(DecoderConfinement, EveryFormatDecodesInsideIt) {
         for (int x = 0; x < 160; ++x) ink += drawing.pixel(x, y).g < 100;
     EXPECT_GT(ink, 200) << "the text was drawn without a font";
     std::filesystem::remove_all(folder);
+}
+
+}  // namespace
+
+TEST(DecoderConfinement, EveryFormatDecodesInsideIt) {
+    expectEveryFormatDecodes();
+}
+
+// Where the kernel has no Landlock, the decoder's own root holds every
+// place a format needs: its plugin, and a drawing's fonts.
+TEST(DecoderConfinement, EveryFormatDecodesOnAKernelWithoutLandlock) {
+    ::setenv(io::kSimulatedKernelWithout, "landlock", 1);
+    expectEveryFormatDecodes();
+    ::unsetenv(io::kSimulatedKernelWithout);
+}
+
+namespace {
+
+// The first line the real decoder answers for a small picture when started
+// by a caller that names itself, and that has ended by the time the decoder
+// starts when `callerEnds`.
+std::string decoderAnswer(const std::string& picture, bool callerEnds) {
+    const std::string decoder =
+        (std::filesystem::read_symlink("/proc/self/exe").parent_path() / "kadrix-decode").string();
+    int answer[2];
+    if (::pipe(answer) != 0) return "no pipe";
+    const pid_t caller = ::fork();
+    if (caller == 0) {
+        const pid_t asker = ::getpid();
+        const pid_t started = ::fork();
+        if (started == 0) {
+            // Ended only once another process has taken the decoder as its
+            // child: the caller's descriptors close before that.
+            for (int wait = 0; callerEnds && ::getppid() == asker && wait < 5000; ++wait) ::usleep(1000);
+            const std::string parent = std::to_string(asker);
+            const int input = ::open(picture.c_str(), O_RDONLY);
+            const int pixels = ::memfd_create("pixels", 0);
+            if (input < 0 || pixels < 0 || ::dup2(input, 0) < 0 || ::dup2(answer[1], 1) < 0 ||
+                ::dup2(pixels, 3) < 0)
+                ::_exit(1);
+            ::execl(decoder.c_str(), decoder.c_str(), "--parent", parent.c_str(), nullptr);
+            ::_exit(127);
+        }
+        ::close(answer[1]);
+        if (!callerEnds) ::waitpid(started, nullptr, 0);
+        ::_exit(0);
+    }
+    ::close(answer[1]);
+    std::string said;
+    pollfd more{answer[0], POLLIN, 0};
+    char buf[256];
+    for (ssize_t n; ::poll(&more, 1, 5000) > 0 && (n = ::read(answer[0], buf, sizeof buf)) > 0;)
+        said.append(buf, size_t(n));
+    ::close(answer[0]);
+    ::waitpid(caller, nullptr, 0);
+    return said.substr(0, said.find('\n'));
+}
+
+}  // namespace
+
+// The decoder decodes only for the program that started it: given another
+// process as its caller, or orphaned before it starts (its caller ended),
+// it refuses.
+TEST(DecoderConfinement, ADecoderWhoseCallerIsGoneRefuses) {
+    const pid_t child = ::fork();
+    if (child == 0) ::_exit(io::confineDecoder(int(::getpid())).empty() ? 1 : 0);
+    int status = -1;
+    ::waitpid(child, &status, 0);
+    EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0) << "confined for a caller not its parent";
+
+    const std::string scratch = kit::files::uniqueTempPath("orphan-", "");
+    std::filesystem::create_directories(scratch);
+    const io::Bytes png = io::encodePNG(kit::Image(4, 3));
+    writeFile(scratch + "/small.png", std::string(png.begin(), png.end()), 0644);
+    EXPECT_EQ(decoderAnswer(scratch + "/small.png", false), "ok 4 3 4 3");
+    EXPECT_EQ(decoderAnswer(scratch + "/small.png", true), "no failed");
+    std::filesystem::remove_all(scratch);
 }

@@ -14,6 +14,7 @@
 #include <functional>
 
 #include "kit/base/Files.h"
+#include "kit/image/Decoder.h"
 #include "kit/image/ImageIO.h"
 #include "support/PeakMemory.h"
 #include "support/TestData.h"
@@ -360,6 +361,27 @@ TEST_F(DecoderLimitsFixture, AMissingDecoderIsARefusal) {
     EXPECT_EQ(io::read(picture, 1.0, &error).width(), 6000) << error;
 }
 
+// Where the kernel gives the decoder neither Landlock nor a root of its own,
+// pictures still open, and the log says what is missing once, not for each.
+TEST_F(DecoderLimitsFixture, AKernelWithoutFileRulesIsLoggedOnce) {
+    const io::Bytes png = io::encodePNG(Image(4, 3));
+    const std::string picture = write("small.png", std::string(png.begin(), png.end()));
+    // A kernel of its own each time, as the real one is told of once.
+    static int kernels = 0;
+    ::setenv(io::kSimulatedKernelWithout, ("landlock namespaces " + std::to_string(++kernels)).c_str(), 1);
+    testing::internal::CaptureStderr();
+    std::string error;
+    const Image first = io::read(picture, 1.0, &error);
+    const Image second = io::read(picture, 1.0, &error);
+    const std::string log = testing::internal::GetCapturedStderr();
+    ::unsetenv(io::kSimulatedKernelWithout);
+    EXPECT_EQ(first.width(), 4) << error;
+    EXPECT_EQ(second.width(), 4) << error;
+    size_t lines = 0;
+    for (size_t at = 0; (at = log.find("no Landlock", at)) != std::string::npos; ++at) ++lines;
+    EXPECT_EQ(lines, 1u) << log;
+}
+
 // Icons hold PNG pictures of their own, whose texts count in the one total
 // of the whole file: two entries of nine megabytes each are refused, one
 // beside an entry without texts passes.
@@ -422,6 +444,9 @@ TEST_F(DecoderLimitsFixture, AnUntrustedDecoderIsHeldToItsTimeAndItsAnswer) {
         {"a reason of its own", "echo 'no The picture is fine, open it anyway.'", 0, kFailed, false},
         {"a known reason", "echo 'no too-large 70000 70000'", 0,
          "The image is too large to open: 70000 × 70000 pixels (at most 256 megapixels).", false},
+        {"a known reason with more words", "echo 'no damaged and more'", 0, kFailed, false},
+        {"a number past ten digits", "echo 'no too-large 12345678901 5'", 0, kFailed, false},
+        {"a number that overflows", "echo 'no too-large 18446744073709551621 5'", 0, kFailed, false},
         {"what it may see",
          "[ -z \"${DISPLAY+x}\" ] && [ \"$LC_PAPER\" = C ] || exit 1\n"
          "head -c 4 /dev/zero >&3\necho 'ok 1 1 1 1'",
