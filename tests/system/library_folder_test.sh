@@ -32,9 +32,9 @@ sys_click $((cx + 190)) $((cy + 397))  # Add Screenshots
 says() { popover_text | grep -q "$1"; }
 sys_wait_for --timeout 10 says "read the folder" || true
 text=$(popover_text)
-echo "$text" | grep -q "read the folder" || fail "no message after Add Screenshots with the folder gone: $text"
-echo "$text" | grep -q "No such file" || fail "the message does not say why: $text"
-echo "$text" | grep -q "Preparing" && fail "still preparing to index: $text"
+grep -q "read the folder" <<<"$text" || fail "no message after Add Screenshots with the folder gone: $text"
+grep -q "No such file" <<<"$text" || fail "the message does not say why: $text"
+grep -q "Preparing" <<<"$text" && fail "still preparing to index: $text"
 
 mv -T "$lib-away" "$lib"
 sys_click $((cx + 190)) $((cy + 397))  # Try Again
@@ -42,5 +42,5 @@ sys_wait_for --timeout 20 bash -c "[ -f '$lib/imagelib.kxdb' ] && [ \$(wc -l <'$
   || fail "the screenshots were not indexed once the folder was back: $(popover_text)"
 sys_wait_for --timeout 10 says "5 images" || true
 text=$(popover_text)
-echo "$text" | grep -q "5 images" || fail "the status line does not count the five: $text"
+grep -q "5 images" <<<"$text" || fail "the status line does not count the five: $text"
 echo "an unreadable folder says why, and indexes once it is back"
