@@ -49,7 +49,12 @@ pin_road() {
   }
   local pin
   pin=$(xdotool search --onlyvisible --name '^Kadrix Pin$' | head -1)
+  # The window manager may size a new window to its own liking as it maps
+  # it; the pin snaps back to half the capture a quarter second later, which
+  # a busy machine can stretch.
+  frame_is() { sys_geom "$pin" && [ "$X,$Y,$WIDTH,$HEIGHT" == "$1" ]; }
   sleep 0.8
+  sys_wait_for --timeout 5 frame_is "480,270,960,540" || true
   sys_geom "$pin"
   expect_eq "$X,$Y,$WIDTH,$HEIGHT" "480,270,960,540" "the pin's frame"
   sys_expect_floating "$pin" "the pin"
