@@ -19,10 +19,6 @@ using namespace std::chrono_literals;
 
 namespace {
 
-bool isOpen(int fd) {
-    return ::fcntl(fd, F_GETFD) != -1;
-}
-
 // Both ends of a pipe, closed when done.
 struct Pipe {
     Descriptor read, write;
@@ -33,27 +29,6 @@ struct Pipe {
 };
 
 }  // namespace
-
-TEST(Descriptor, ClosesWhatItHoldsOnceWhereverItIsMoved) {
-    Pipe p;
-    ASSERT_TRUE(p.read.valid());
-    const int fd = p.read.get();
-    Descriptor moved = std::move(p.read);
-    EXPECT_FALSE(p.read.valid());
-    EXPECT_EQ(moved.get(), fd);
-    {
-        Descriptor last;
-        last = std::move(moved);
-        EXPECT_TRUE(isOpen(fd));
-    }
-    EXPECT_FALSE(isOpen(fd));
-    // Released, it is the caller's.
-    Pipe q;
-    const int kept = q.write.release();
-    q.write.reset();
-    EXPECT_TRUE(isOpen(kept));
-    ::close(kept);
-}
 
 // A full pipe blocks the writer before it writes a byte, and a signal then
 // ends the write with nothing written: every byte still arrives, in order,
@@ -88,15 +63,6 @@ TEST(Descriptor, WritesEveryByteThoughSignalsCutTheWritesShort) {
     EXPECT_TRUE(written);
     EXPECT_EQ(got.size(), filled.size() + bytes.size());
     EXPECT_TRUE(got == filled + bytes);
-}
-
-TEST(Descriptor, MemoryFilesHoldTheBytesGiven) {
-    const std::string bytes = "a picture's bytes";
-    const Descriptor file = memoryFileWith("kadrix-test", bytes.data(), bytes.size());
-    ASSERT_TRUE(file.valid());
-    std::string back(64, '\0');
-    back.resize(size_t(::pread(file.get(), back.data(), back.size(), 0)));
-    EXPECT_EQ(back, bytes);
 }
 
 // On the event loop's thread the loop turns while the bytes are awaited
