@@ -13,6 +13,8 @@
 #include <cmath>
 #include <cstring>
 #include <functional>
+#include <future>
+#include <system_error>
 
 #include "kit/base/Descriptor.h"
 #include "kit/base/Files.h"
@@ -49,6 +51,9 @@ using Outcome = x11::ClipboardData::Outcome;
 const char* const kTooLarge = "The picture offered is too large to be an image that can be opened.";
 // Far longer than any list of files copied together.
 constexpr size_t kMaxListBytes = size_t(1) << 20;
+// What an owner is given to say whether it offers a picture: a program that
+// is running answers within a few milliseconds.
+constexpr auto kMomentToAnswer = std::chrono::milliseconds(250);
 
 // What is offered, wherever it comes from: its types, and the bytes of one
 // type in a memory file (-1 with the reason in `why` when there are none).
@@ -141,6 +146,19 @@ Image imageOf(const Offer& offer, Clock::time_point until, std::string& why) {
         if (Image img = ImageIO::decodeHeld(file.get(), until, 1.0, &why); !img.isNull()) return img;
     }
     return {};
+}
+
+// Whether an offer holds a picture, by its types and the heads of the files
+// it lists: nothing is decoded.
+bool offersImage(const Offer& offer) {
+    for (const QString& f : offer.types)
+        if (f.startsWith("image/")) return true;
+    if (!offer.types.contains("text/uri-list")) return false;
+    std::string why;
+    const Descriptor list(offer.bytesOf("text/uri-list", kMaxListBytes, why));
+    for (const QUrl& u : urlsIn(list.get()))
+        if (u.isLocalFile() && ImageIO::refusalOf(u.toLocalFile().toStdString()).empty()) return true;
+    return false;
 }
 
 // The picture of data of this process: also the toolkit's own picture type.
@@ -271,19 +289,31 @@ Image Pasteboard::image(std::string* why) const {
     return img;
 }
 
-// Asked each time a menu opens: it looks at the types offered and at a
-// file's head, never decodes. A picture that then fails to decode is told
-// when it is read.
+// Asked each time a menu opens and before a paste: it looks at the types
+// offered and at a file's head, never decodes. A picture that then fails to
+// decode is told when it is read. Another program's offer is asked for on a
+// thread of its own and given a moment only: neither a menu that is opening
+// nor a key can stand still for an owner that never answers (the toolkit's
+// own read held the program five seconds), nor turn the event loop inside.
 bool Pasteboard::hasImage() const {
     QClipboard* cb = clipboard();
+    if (cb && !cb->ownsClipboard() && QGuiApplication::platformName() == "xcb") {
+        std::optional<bool> offered;
+        try {
+            offered = std::async(std::launch::async, [] {
+                          const Clock::time_point until = Clock::now() + kMomentToAnswer;
+                          const x11::OfferedTypes types = x11::offeredTypes(until);
+                          if (types.outcome == Outcome::NoDisplay) return std::optional<bool>();
+                          return std::optional<bool>(types.outcome == Outcome::Read &&
+                                                     offersImage(ownersOffer(types.types, until)));
+                      }).get();
+        } catch (const std::system_error&) {
+            return false;  // no thread to ask on
+        }
+        if (offered) return *offered;
+    }
     const QMimeData* m = cb ? cb->mimeData() : nullptr;
-    if (!m) return false;
-    if (m->hasImage()) return true;
-    for (const QString& f : m->formats())
-        if (f.startsWith("image/")) return true;
-    for (const QUrl& u : m->urls())
-        if (u.isLocalFile() && ImageIO::refusalOf(u.toLocalFile().toStdString()).empty()) return true;
-    return false;
+    return m && (m->hasImage() || offersImage(offerOf(*m)));
 }
 
 std::vector<std::string> Pasteboard::types() const {
