@@ -394,6 +394,20 @@ std::optional<Shift> registerFrames(const kit::Image& prev, const kit::Image& ne
     return out;
 }
 
+FixedRows fixedRows(const kit::Image& prev, const kit::Image& next) {
+    if (prev.isNull() || next.isNull() || prev.width() != next.width() || prev.height() != next.height())
+        return {};
+    int h = next.height();
+    size_t bytes = size_t(next.width()) * 4;
+    auto same = [&](int y) { return std::memcmp(prev.row(y), next.row(y), bytes) == 0; };
+    int most = h * 2 / 5, top = 0, bottom = 0;
+    while (top < h && same(top)) ++top;
+    if (top == h) return {};
+    while (bottom < h - top && same(h - 1 - bottom)) ++bottom;
+    top = std::min(top, most);
+    return {top, std::min(bottom, most - top)};
+}
+
 bool looksAlikeShifted(const kit::Image& frame) {
     if (frame.isNull() || frame.width() < 8 || frame.height() < 8) return false;
     int w = frame.width(), h = frame.height();

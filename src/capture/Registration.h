@@ -41,6 +41,20 @@ std::optional<Shift> registerFrames(const kit::Image& prev, const kit::Image& ne
 // shift is clearly the one, or the prediction is negative or not a number.
 std::optional<int> nearestTo(const std::vector<int>& shifts, double predicted);
 
+// Rows at the top and at the bottom of a region that stayed put between two
+// frames while rows between them changed: a title or a status line over a
+// page that scrolls. Such rows agree only at standing still, and tall ones
+// outweigh a page whose lines look alike; the frames are registered without
+// them. Counted from each edge, the rows the same in both frames, two fifths
+// of the height at most together (the top's first), so that three fifths
+// remain to register. None when the frames are the same throughout or
+// differ in size.
+struct FixedRows {
+    int top = 0, bottom = 0;
+    bool operator==(const FixedRows&) const = default;
+};
+FixedRows fixedRows(const kit::Image& prev, const kit::Image& next);
+
 // Whether `frame` looks the same moved by some rows, up to half its height:
 // over the whole width, all but an eighth of the rows with texture agree
 // with the rows that many below them. On such a region a scroll by that much

@@ -140,8 +140,16 @@ void VisionStitcher::stop() {
 
 VisionStitcher::FrameShift VisionStitcher::shiftBetween(const kit::Image& previous, const kit::Image& frame) {
     using K = FrameShift::Kind;
+    // A title that stays put agrees only at standing still, and a tall one
+    // outweighs look-alike lines scrolling under it: the page is measured
+    // without it. The search keeps the overlap it needs below the title.
+    FixedRows fixed = fixedRows(previous, frame);
+    int w = frame.width(), inner = frame.height() - fixed.top - fixed.bottom;
     // Searched beyond the strip height, so a jump too far to stitch is seen for what it is.
-    auto s = registerFrames(previous, frame, int(frame.height() * 0.85));
+    int reach = int(frame.height() * 0.85) - fixed.top - fixed.bottom;
+    auto s = fixed == FixedRows{} ? registerFrames(previous, frame, reach)
+                                  : registerFrames(previous.cropped(0, fixed.top, w, inner),
+                                                   frame.cropped(0, fixed.top, w, inner), reach);
     if (!s) return {K::nowhere, 0};
     // Stitching look-alike rows at a guess could double or drop lines.
     if (!s->unambiguous()) return {K::ambiguous, 0};

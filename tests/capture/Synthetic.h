@@ -203,8 +203,10 @@ public:
     std::vector<std::pair<double, int>> drawing;  // (when it shows, clicks)
     bool caretBlinks = false;
     int grabs = 0;
-    // Drawn over the top of the screen, where it stays as the page scrolls (a window's title).
+    // Drawn over the screen from pixel row `headerAt` on, where it stays as
+    // the page scrolls (a window's title, a status line).
     kit::Image header;
+    int headerAt = 0;
 
     std::vector<kit::ScreenInfo> screens() override {
         return {{1, kit::Rect(0, 0, screenW, screenH), scale, true}};
@@ -235,9 +237,10 @@ public:
         // capture grabs millions of pixels.
         uint8_t* bits = out.mutableBits();
         for (int y = 0; y < out.height(); ++y) {
-            bool inHeader = y0 + y < header.height();
+            int hy = y0 + y - headerAt;
+            bool inHeader = hy >= 0 && hy < header.height();
             const kit::Image& src = inHeader ? header : page;
-            int sy = inHeader ? y0 + y : y0 + y + scrollY;
+            int sy = inHeader ? hy : y0 + y + scrollY;
             int from = std::max(0, x0), to = std::min(src.width(), x0 + out.width());
             if (sy < 0 || sy >= src.height() || to <= from) continue;
             std::memcpy(bits + size_t(y) * out.bytesPerRow() + size_t(from - x0) * 4,

@@ -41,6 +41,7 @@ protected:
         desk->scale = scale;
         desk->screenW = 480;
         desk->scrollY = 0;
+        desk->headerAt = 0;
         region = kit::Rect(0, 0, 480, 299);
         spy.notices.clear();
         result.reset();
@@ -126,8 +127,9 @@ TEST_F(LiveCapture, AfterAlikeLinesThatFillTheRegionItEndsWithWhatIsSureAndSaysS
     struct Case {
         int lines, from, run, title, scale;
     };
-    const Case cases[] = {{160, 40, 80, 0, 1},  {160, 40, 80, 10, 1},  {160, 40, 80, 10, 2},
-                          {360, 300, 60, 0, 1}, {360, 300, 60, 10, 1}, {360, 300, 60, 10, 2}};
+    const Case cases[] = {{160, 40, 80, 0, 1},   {160, 40, 80, 10, 1}, {160, 40, 80, 10, 2},
+                          {160, 40, 80, 25, 2},  {360, 300, 60, 0, 1}, {360, 300, 60, 10, 1},
+                          {360, 300, 60, 10, 2}, {360, 300, 60, 30, 1}};
     for (const Case& k : cases) {
         SCOPED_TRACE(testing::Message() << k.run << " alike lines after " << k.from << " of " << k.lines
                                         << ", title " << k.title << ", scale " << k.scale);
@@ -166,6 +168,49 @@ TEST_F(LiveCapture, StoppingOverLinesThatDifferEndsWithoutANotice) {
         EXPECT_EQ(result->height(), (299 + 40 * kLinePitch) * px);
         EXPECT_EQ(rows(*result, 10 * px, result->height() - 10 * px),
                   rows(desk->page, 10 * px, result->height() - 10 * px));
+    }
+}
+
+TEST_F(LiveCapture, APageScrolledUnderATitleThatStaysComesOutRowByRow) {
+    // A title 20 to 30 points tall stays in the region while lines that read
+    // alike in the middle scroll under it, by whole lines and by parts of
+    // one: the title must not pass for the page standing still, nor pick a
+    // shift of a few rows. Also with the band at the region's bottom (a
+    // status line). The image holds the band once, and every other row is
+    // the page's, in order.
+    struct Case {
+        LinesKind kind;
+        int title, scale;
+        bool atBottom;
+    };
+    const Case cases[] = {{LinesKind::numbered, 20, 2, false},    {LinesKind::numbered, 25, 1, false},
+                          {LinesKind::numbered, 30, 2, false},    {LinesKind::bareNumbers, 25, 1, false},
+                          {LinesKind::bareNumbers, 20, 2, false}, {LinesKind::numbered, 30, 1, true}};
+    for (const Case& k : cases) {
+        SCOPED_TRACE(testing::Message()
+                     << "kind " << int(k.kind) << ", band " << k.title
+                     << (k.atBottom ? " at the bottom" : " at the top") << ", scale " << k.scale);
+        int px = k.scale, band = k.title * px;
+        showLinesAt(makeLinesPage(k.kind, 480, 160), k.title, px);
+        if (k.atBottom) desk->headerAt = (299 - k.title) * px;
+        startCapture();
+        frameAfter(0);
+        int moved = 0;
+        for (int dy : {26, 39, 13, 50, 7, 90, 0, 45, 20, 33}) {
+            frameAfter(dy * px);
+            moved += dy * px;
+        }
+        escape();
+        clock.advance(0.3);
+        ASSERT_EQ(calls, 1);
+        ASSERT_TRUE(result && !result->isNull());
+        EXPECT_TRUE(spy.notices.empty());
+        EXPECT_EQ(result->height(), 299 * px + moved);
+        if (result->height() != 299 * px + moved) continue;
+        int pageTop = k.atBottom ? 0 : band, bandTop = k.atBottom ? result->height() - band : 0;
+        EXPECT_EQ(rows(*result, bandTop, band), desk->header);
+        EXPECT_EQ(rows(*result, pageTop, result->height() - band),
+                  rows(desk->page, pageTop, result->height() - band));
     }
 }
 
