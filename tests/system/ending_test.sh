@@ -78,6 +78,8 @@ for sig in TERM HUP; do
   sleep 0.1
   signal_and_expect_end "$sig" "" "just after a save"
   lines=$(grep -c . "$shots/imagelib.kxdb" 2>/dev/null || echo 0)
+  # What the program said on its way out, should the line be missing.
+  [ "$lines" = "$((before + 1))" ] || { ls -la "$shots" >&2; tail -15 "$SYS_TMP/kadrix.log" >&2; }
   expect_eq "$lines" "$((before + 1))" "SIG$sig just after a save: the library's lines"
 done
 # A save stuck in its write, as on a hung network folder (the kernel holds

@@ -129,6 +129,9 @@ struct Application::Private {
         // end is cut short.
         std::thread([] {
             std::this_thread::sleep_until(wayOutWritesDeadline() - kWayOutWritesWait + kWayOutHardEnd);
+            // Said in the log: what the hooks had not done by now is left undone.
+            static constexpr char kCutShort[] = "kadrix: the way out was cut short at its deadline\n";
+            [[maybe_unused]] ssize_t said = ::write(STDERR_FILENO, kCutShort, sizeof kCutShort - 1);
             endProcessCutShort(g_exitStatus.load());
         }).detach();
         auto hooks = std::move(terminateHooks);

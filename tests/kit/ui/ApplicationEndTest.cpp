@@ -149,7 +149,8 @@ TEST_F(ApplicationEndTest, TerminationSignalsEndTheLoopAfterTheHooks) {
 
 // A hook held in a write, as a save is on a hung network folder, holds the
 // end back no longer than the way out gives: the process ends before the
-// write does, and the settings' last change is kept all the same.
+// write does, says so in its log, and the settings' last change is kept all
+// the same.
 TEST_F(ApplicationEndTest, AHookStuckInAWriteDoesNotHoldTheEndBack) {
     auto stuck = [] {
         kit::Application::shared().addWillTerminateHook([] {
@@ -160,7 +161,7 @@ TEST_F(ApplicationEndTest, AHookStuckInAWriteDoesNotHoldTheEndBack) {
         std::raise(SIGTERM);
     };
     EXPECT_EXIT(runUntil(stuck), ::testing::ExitedWithCode(0),
-                "hook 1 on the main thread\nstuck in a write\n$");
+                "hook 1 on the main thread\nstuck in a write\nkadrix: the way out was cut short at its deadline\n$");
     expectLastChangeStored();
 }
 
