@@ -160,8 +160,9 @@ TEST_F(ApplicationEndTest, AHookStuckInAWriteDoesNotHoldTheEndBack) {
         });
         std::raise(SIGTERM);
     };
-    EXPECT_EXIT(runUntil(stuck), ::testing::ExitedWithCode(0),
-                "hook 1 on the main thread\nstuck in a write\nkadrix: the way out was cut short at its deadline\n$");
+    EXPECT_EXIT(
+        runUntil(stuck), ::testing::ExitedWithCode(0),
+        "hook 1 on the main thread\nstuck in a write\nkadrix: the way out was cut short at its deadline\n$");
     expectLastChangeStored();
 }
 
