@@ -3,6 +3,7 @@
 #include <algorithm>
 
 #include "kit/base/Dispatch.h"
+#include "kit/base/WayOut.h"
 #include "library/IndexMachine.h"
 #include "library/LibViewController.h"
 #include "library/PathNames.h"
@@ -116,7 +117,11 @@ void LibraryLink::indexOwing(const std::shared_ptr<ScreenLib>& lib, const std::s
         std::lock_guard<std::mutex> g(owedLock_);
         owed_.emplace_back(path, facts);
     }
-    indexLater(lib, path, facts, [this, path] {
+    indexLater(lib, path, facts, [this, lib, path] {
+        // An analysis the way out gave up (its decoder ended) stored
+        // nothing: the save stays owed, and the way out writes its line
+        // with the capture's facts.
+        if (kit::wayOutBegun() && !lib->record(baseName(path))) return;
         {
             std::lock_guard<std::mutex> g(owedLock_);
             auto it = std::find_if(owed_.begin(), owed_.end(), [&](auto& o) { return o.first == path; });

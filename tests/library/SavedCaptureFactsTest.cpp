@@ -4,6 +4,8 @@
 
 #include <algorithm>
 #include <chrono>
+#include <cstdio>
+#include <cstdlib>
 #include <filesystem>
 #include <thread>
 
@@ -17,6 +19,7 @@
 #include "editor/ObjectHandlers.h"
 #include "kit/base/Dispatch.h"
 #include "kit/base/Files.h"
+#include "kit/base/WayOut.h"
 #include "kit/image/ImageIO.h"
 #include "kit/ui/Window.h"
 #include "library/DataLayer.h"
@@ -164,6 +167,42 @@ TEST_F(SavedCaptureFacts, ASaveJustBeforeTheEndHasItsLineThoughItsAnalysisHadNot
         EXPECT_TRUE(saved->colors().empty());
         EXPECT_EQ(facts.count("ocr"), 0u);
     }
+}
+
+// The way out ends the decoder the save's analysis waits for, and the
+// analysis gives up storing nothing: the save stays owed all the same, and
+// the way out writes its line. Run in a process of its own, which the way
+// out ends for good.
+TEST_F(SavedCaptureFacts, ASaveWhoseAnalysisTheWayOutEndedStillHasItsLine) {
+    GTEST_FLAG_SET(death_test_style, "threadsafe");
+    auto saveThenEnd = [this] {
+        auto lib = library::LibraryLink::shared().library();
+        if (!lib || !kit::runMainLoopUntil([&] { return lib->loaded(); }, 10)) std::_Exit(3);
+        const std::string slow = kit::files::uniqueTempPath("slow-decoder-", ".sh");
+        kit::files::writeAtomic(slow, "#!/bin/sh\nexec sleep 3\n", 0700);
+        kit::ImageIO::setDecoderProgram(slow);
+        kit::Image shot(640, 360);
+        shot.fill(kit::Color::rgb(255, 255, 255));
+        logic->loadImage(shot, false);
+        logic->metadataRef()["mode"] = "area";
+        logic->saveImage(true, true);
+        if (!kit::runMainLoopUntil([] { return library::LibraryLink::shared().savesInFlight() == 0; }, 10))
+            std::_Exit(3);
+        kit::beginWayOut();
+        // The analysis, its decoder ended, is given the time to give up.
+        kit::runMainLoopUntil([] { return library::LibraryLink::shared().indexingSaves() == 0; }, 1);
+        logic->handOverWrittenSaves();
+        library::LibraryLink::shared().finishWrites();
+        kit::files::remove(slow);
+        library::ScreenLib reader(folder);
+        reader.loadNow();
+        const auto all = reader.snapshot();
+        std::fprintf(stderr, "lines: %zu, mode %s\n", all.size(),
+                     all.empty() ? "-" : all.front()->content["mode"].c_str());
+        std::fflush(stderr);
+        std::_Exit(0);
+    };
+    EXPECT_EXIT(saveThenEnd(), ::testing::ExitedWithCode(0), "lines: 1, mode area\n");
 }
 
 TEST_F(SavedCaptureFacts, ASaveWhileTheLibraryIsStillLoadingKeepsItsRecord) {
