@@ -294,7 +294,7 @@ Image Pasteboard::image(std::string* why) const {
 // decode is told when it is read. Another program's offer is asked for on a
 // thread of its own and given a moment only: neither a menu that is opening
 // nor a key can stand still for an owner that never answers (the toolkit's
-// own read held the program five seconds), nor turn the event loop inside.
+// own read held the program for over ten seconds), nor turn the event loop inside.
 bool Pasteboard::hasImage() const {
     QClipboard* cb = clipboard();
     if (cb && !cb->ownsClipboard() && QGuiApplication::platformName() == "xcb") {
