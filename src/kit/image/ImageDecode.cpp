@@ -527,64 +527,213 @@ Screen screenTGA(const Source& src, const TgaHeader& t) {
     return {{}, src.size(), t.width, t.height};
 }
 
+// How a TGA's fourth channel is taken: not at all (the picture is opaque),
+// as alpha, or as alpha its colours are already multiplied by.
+enum class TgaAlpha { none, straight, premultiplied };
+
+// The attributes type of a file's extension area (0 to 2: the fourth
+// channel holds no alpha, 3: alpha, 4: premultiplied alpha), or -1 when the
+// file has no extension area: the footer's signature closes the file and
+// names where the area lies.
+int tgaAttributesType(const QByteArray& d) {
+    constexpr qsizetype kFooter = 26, kExtension = 495;
+    if (d.size() < 18 + kFooter) return -1;
+    const qsizetype footer = d.size() - kFooter;
+    if (d.mid(footer + 8, 18) != QByteArray("TRUEVISION-XFILE.\0", 18)) return -1;
+    const long long at = le32(d, footer);
+    if (at < 18 || at + kExtension > footer || le16(d, qsizetype(at)) < kExtension) return -1;
+    return int(byteAt(d, qsizetype(at + kExtension - 1)));
+}
+
+// A TGA's pixel data in file order, handed to `visit(row, x, p, count,
+// repeated)` in pieces that stay within a row (row 0 the file's first): a
+// run-length packet may run on into the next row. `repeated` when the one
+// pixel at p stands for all count. Stops early where visit returns false;
+// false when the data ends before the last pixel.
+template <typename Visit>
+bool walkTGA(const QByteArray& d, const TgaHeader& t, Visit&& visit) {
+    const auto* p = reinterpret_cast<const uchar*>(d.constData()) + t.pixelsAt;
+    const auto* end = reinterpret_cast<const uchar*>(d.constData()) + d.size();
+    const long long n = t.bytesPerPixel();
+    if (!t.runLength()) {
+        for (int y = 0; y < t.height; ++y, p += t.width * n) {
+            if (end - p < t.width * n) return false;
+            if (!visit(y, 0, p, t.width, false)) return true;
+        }
+        return true;
+    }
+    int x = 0, y = 0;
+    while (y < t.height) {
+        if (p >= end) return false;
+        const bool repeated = *p & 0x80;
+        long long count = std::min<long long>((*p++ & 0x7F) + 1, (long long)(t.height - y) * t.width - x);
+        if (end - p < (repeated ? 1 : count) * n) return false;
+        while (count > 0) {
+            const int piece = int(std::min<long long>(count, t.width - x));
+            if (!visit(y, x, p, piece, repeated)) return true;
+            if (!repeated) p += piece * n;
+            count -= piece, x += piece;
+            if (x == t.width) x = 0, ++y;
+        }
+        if (repeated) p += n;
+    }
+    return true;
+}
+
 // One pixel of `bits` bits as the file stores it: grey, or blue, green and
-// red (five bits each in 16, the top bit the alpha), then alpha in 32.
-QRgb tgaColour(const uchar* p, int bits, bool alpha) {
+// red (five bits each in 15 and 16), then alpha in 32 and in 16's top bit.
+QRgb tgaRaw(const uchar* p, int bits) {
     if (bits == 8) return qRgb(p[0], p[0], p[0]);
-    if (bits == 24 || bits == 32) return qRgba(p[2], p[1], p[0], bits == 32 && alpha ? p[3] : 255);
+    if (bits == 24) return qRgb(p[2], p[1], p[0]);
+    if (bits == 32) return qRgba(p[2], p[1], p[0], p[3]);
     const uint32_t v = p[0] | (uint32_t(p[1]) << 8);
     const auto five = [](uint32_t c) { return int((c << 3) | (c >> 2)); };
     return qRgba(five((v >> 10) & 31), five((v >> 5) & 31), five(v & 31),
-                 bits == 16 && alpha && !(v & 0x8000) ? 0 : 255);
+                 bits == 16 && (v & 0x8000) ? 255 : 0);
+}
+
+// A stored pixel as the picture holds it: premultiplied.
+QRgb tgaPixel(QRgb raw, TgaAlpha alpha) {
+    switch (alpha) {
+        case TgaAlpha::none:
+            return raw | 0xFF000000u;
+        case TgaAlpha::straight:
+            return qAlpha(raw) == 255 ? raw : qPremultiply(raw);
+        case TgaAlpha::premultiplied: {
+            // A colour above its alpha is no premultiplied colour; held to it.
+            const int a = qAlpha(raw);
+            return qRgba(std::min(qRed(raw), a), std::min(qGreen(raw), a), std::min(qBlue(raw), a), a);
+        }
+    }
+    return raw;
+}
+
+// How the fourth channel is taken. The extension area's attributes type
+// says, where the file has one; otherwise a picture whose alpha values are
+// all 0 is opaque (many writers declare alpha bits and leave them 0), and
+// any other has the alpha it stores.
+TgaAlpha tgaAlpha(const QByteArray& d, const TgaHeader& t, const std::vector<QRgb>& map) {
+    const int bits = t.type % 8 == 1 ? t.mapBits : t.bits;
+    if (!t.alpha || (bits != 16 && bits != 32)) return TgaAlpha::none;
+    const int attributes = tgaAttributesType(d);
+    if (attributes >= 0 && attributes <= 2) return TgaAlpha::none;
+    if (attributes == 3) return TgaAlpha::straight;
+    if (attributes == 4) return TgaAlpha::premultiplied;
+    bool seen = false;
+    if (!map.empty()) {
+        seen = std::any_of(map.begin(), map.end(), [](QRgb c) { return qAlpha(c) != 0; });
+    } else {
+        walkTGA(d, t, [&](int, int, const uchar* p, int count, bool repeated) {
+            for (int i = 0, step = t.bytesPerPixel(); i < (repeated ? 1 : count) && !seen; ++i, p += step)
+                seen = bits == 32 ? p[3] != 0 : (p[1] & 0x80) != 0;
+            return !seen;
+        });
+    }
+    return seen ? TgaAlpha::straight : TgaAlpha::none;
 }
 
 // A TGA's pixels, read by this program's own reader: the toolkit's reads
 // neither colour maps nor run-length data, and skips an image name twice.
-// Rows run from the bottom unless the header says otherwise.
-QImage decodeTGA(const QByteArray& d, const TgaHeader& t, std::string* error) {
+// Rows run from the bottom unless the header says otherwise. Each row goes
+// straight to its place in the picture: the memory `place` offers, or,
+// where maxSide asks for a smaller picture, averaged into the rows of that
+// one as it comes, so the full-size pixels are never held.
+QImage decodeTGA(const QByteArray& d, const TgaHeader& t, std::string* error, int maxSide,
+                 const std::function<uchar*(QSize)>& place) {
     const auto* bytes = reinterpret_cast<const uchar*>(d.constData());
     std::vector<QRgb> map;
     if (t.type % 8 == 1) {
         const int n = (t.mapBits + 7) / 8;
-        for (int i = 0; i < t.mapLength; ++i)
-            map.push_back(tgaColour(bytes + t.mapAt + i * n, t.mapBits, t.alpha));
+        for (int i = 0; i < t.mapLength; ++i) map.push_back(tgaRaw(bytes + t.mapAt + i * n, t.mapBits));
     }
-    QImage img(t.width, t.height, QImage::Format_ARGB32);
+    const TgaAlpha alpha = tgaAlpha(d, t, map);
+    for (QRgb& c : map) c = tgaPixel(c, alpha);
+
+    const QSize own(t.width, t.height);
+    const bool scaled = maxSide > 0 && std::max(t.width, t.height) > maxSide;
+    const QSize size =
+        scaled ? own.scaled(maxSide, maxSide, Qt::KeepAspectRatio).expandedTo(QSize(1, 1)) : own;
+    QImage img;
+    if (uchar* at = !scaled && place ? place(own) : nullptr)
+        img = QImage(at, t.width, t.height, qsizetype(t.width) * 4, QImage::Format_ARGB32_Premultiplied);
+    else
+        img = QImage(size, QImage::Format_ARGB32_Premultiplied);
     if (img.isNull()) return fail(error, kTooHungry);
-    const int n = t.bytesPerPixel();
+    uchar* const bits = img.bits();
+    const qsizetype stride = img.bytesPerLine();
+    const auto rowAt = [&](int fileRow) { return t.topDown ? fileRow : t.height - 1 - fileRow; };
+
+    // A row is decoded where it lies in the picture when it can be; into
+    // `line` when it is turned round or averaged.
+    std::vector<QRgb> line;
+    if (scaled || t.rightToLeft) line.resize(size_t(t.width));
+    // The smaller picture's sums: each of its pixels the average of the
+    // pixels whose places fall within it.
+    std::vector<int> column;
+    std::vector<int> across(size_t(size.width()));
+    std::vector<uint64_t> sums;
+    int sumRow = -1, rowsSummed = 0;
+    if (scaled) {
+        column.resize(size_t(t.width));
+        for (int x = 0; x < t.width; ++x)
+            ++across[size_t(column[size_t(x)] = int((long long)x * size.width() / t.width))];
+        sums.assign(size_t(size.width()) * 4, 0);
+    }
+    const auto flush = [&] {
+        if (sumRow < 0) return;
+        auto* out = reinterpret_cast<QRgb*>(bits + sumRow * stride);
+        for (int x = 0; x < size.width(); ++x) {
+            const uint64_t n = uint64_t(across[size_t(x)]) * uint64_t(rowsSummed);
+            const uint64_t* s = &sums[size_t(x) * 4];
+            const auto mean = [&](int i) { return int((s[i] + n / 2) / n); };
+            out[x] = qRgba(mean(0), mean(1), mean(2), mean(3));
+        }
+        std::fill(sums.begin(), sums.end(), 0);
+        rowsSummed = 0;
+    };
+    const auto finishRow = [&](int fileRow, const QRgb* row) {
+        const int y = rowAt(fileRow);
+        if (!scaled) {
+            auto* out = reinterpret_cast<QRgb*>(bits + y * stride);
+            if (row != out) std::reverse_copy(row, row + t.width, out);  // only turned rows use `line`
+            return;
+        }
+        const int target = int((long long)y * size.height() / t.height);
+        if (target != sumRow) flush(), sumRow = target;
+        ++rowsSummed;
+        for (int x = 0; x < t.width; ++x) {
+            const QRgb c = row[t.rightToLeft ? t.width - 1 - x : x];
+            uint64_t* s = &sums[size_t(column[size_t(x)]) * 4];
+            s[0] += qRed(c), s[1] += qGreen(c), s[2] += qBlue(c), s[3] += qAlpha(c);
+        }
+    };
+
     bool unmapped = false;
+    const int step = t.bytesPerPixel();
     const auto colour = [&](const uchar* p) {
-        if (map.empty()) return tgaColour(p, t.bits, t.alpha);
+        if (map.empty()) return tgaPixel(tgaRaw(p, t.bits), alpha);
         const int index = p[0] - t.mapFirst;
         if (index < 0 || index >= int(map.size())) return unmapped = true, QRgb(0);
         return map[size_t(index)];
     };
-    const uchar *p = bytes + t.pixelsAt, *end = bytes + d.size();
-    int x = 0, y = 0;
-    const auto put = [&](QRgb c) {
-        auto* row = reinterpret_cast<QRgb*>(img.scanLine(t.topDown ? y : t.height - 1 - y));
-        row[t.rightToLeft ? t.width - 1 - x : x] = c;
-        if (++x == t.width) x = 0, ++y;
-    };
-    while (y < t.height && !unmapped) {
-        long long count = (long long)(t.height - y) * t.width - x;
-        bool repeated = false;
-        if (t.runLength()) {
-            if (p >= end) break;
-            repeated = *p & 0x80;
-            count = std::min<long long>(count, (*p++ & 0x7F) + 1);
-        }
-        if (end - p < (repeated ? 1 : count) * n) break;
+    QRgb* row = nullptr;
+    const bool whole = walkTGA(d, t, [&](int fileRow, int x, const uchar* p, int count, bool repeated) {
+        if (x == 0)
+            row = line.empty() ? reinterpret_cast<QRgb*>(bits + rowAt(fileRow) * stride) : line.data();
         if (repeated) {
-            const QRgb c = colour(p);
-            p += n;
-            while (count-- > 0) put(c);
+            std::fill(row + x, row + x + count, colour(p));
+        } else if (map.empty() && t.bits == 24) {
+            for (QRgb *out = row + x, *last = out + count; out < last; ++out, p += 3)
+                *out = qRgb(p[2], p[1], p[0]);
         } else {
-            for (; count > 0; --count, p += n) put(colour(p));
+            for (QRgb *out = row + x, *last = out + count; out < last; ++out, p += step) *out = colour(p);
         }
-    }
+        if (x + count == t.width) finishRow(fileRow, row);
+        return !unmapped;
+    });
     if (unmapped) return fail(error, kNotAnImage);
-    if (y < t.height) return fail(error, kIncomplete);
+    if (!whole) return fail(error, kIncomplete);
+    flush();
     return img;
 }
 
@@ -820,8 +969,10 @@ QImage decode(const QByteArray& bytes, std::string* error, int maxSide, QSize* o
     // Read-only view of the image's own bytes (a PNG ends at its end chunk).
     QByteArray data = QByteArray::fromRawData(bytes.constData(), qsizetype(screened.length));
     if (const auto tga = tgaHeader(data.left(18))) {
-        QImage img = decodeTGA(data, *tga, error);
-        return img.isNull() ? img : finish(std::move(img), false, {}, error, maxSide, original, nullptr);
+        QImage img = decodeTGA(data, *tga, error, maxSide, place);
+        const QSize own(tga->width, tga->height);
+        const bool smaller = img.size() != own;
+        return img.isNull() ? img : finish(std::move(img), smaller, own, error, maxSide, original, nullptr);
     }
     QBuffer buf(&data);
     if (!buf.open(QIODevice::ReadOnly)) return fail(error, kNotAnImage);

@@ -16,6 +16,7 @@
 #include "kit/base/Files.h"
 #include "kit/image/Decoder.h"
 #include "kit/image/ImageIO.h"
+#include "support/DecoderSentences.h"
 #include "support/PeakMemory.h"
 #include "support/TestData.h"
 
@@ -24,14 +25,9 @@ using kit::Image;
 
 namespace {
 
-#if defined(__SANITIZE_ADDRESS__) || defined(__SANITIZE_THREAD__)
-constexpr bool kSanitized = true;
-#else
-constexpr bool kSanitized = false;
-#endif
-
-const std::string kDamaged = "The file is not an image that can be read, or it is damaged.";
-const std::string kIncomplete = "The image file is incomplete: it ends before its last pixels.";
+using testsupport::kDamaged;
+using testsupport::kIncomplete;
+using testsupport::kSanitized;
 const std::string kTooSlow = "The image takes too long to read; reading it was given up.";
 const std::string kTooHungry = "The image needs more memory to read than a picture may take.";
 const std::string kFailed = "The image could not be read: the decoder failed on it.";
