@@ -42,31 +42,34 @@ void setDecoderAllocationLimit() {
         QImageReader::setAllocationLimit(kAllocationLimitMB);
 }
 
-// Whether JPEG data runs to its end-of-image marker. The decoder fills what
-// a cut-off file lacks with grey and calls it a success. The marker segments
-// before the first scan are skipped by their lengths (an embedded thumbnail
-// has its own end marker); inside the scans a 0xFF byte is followed by 0x00
-// or a restart marker, so 0xFF 0xD9 there can only be the end.
-bool jpegComplete(const QByteArray& d) {
+// Why JPEG data is refused, or null when it runs to its end-of-image
+// marker. The decoder fills what a cut-off file lacks with grey and calls it
+// a success. The marker segments before the first scan are skipped by their
+// lengths (an embedded thumbnail has its own end marker); inside the scans a
+// 0xFF byte is followed by 0x00 or a restart marker, so 0xFF 0xD9 there can
+// only be the end. Bytes between segments that start no marker are damage,
+// not an early end: the file may well go on to its end marker.
+const char* jpegRefusal(const QByteArray& d) {
     const auto at = [&](qsizetype i) { return uint8_t(d[i]); };
     qsizetype i = 2;
     while (i + 4 <= d.size()) {
-        if (at(i) != 0xFF) return false;
+        if (at(i) != 0xFF) return kNotAnImage;
         const uint8_t m = at(i + 1);
         if (m == 0xFF) {  // fill byte
             ++i;
             continue;
         }
-        if (m == 0xD9) return true;
+        if (m == 0xD9) return nullptr;
         if (m == 0x01 || (m >= 0xD0 && m <= 0xD7)) {
             i += 2;
             continue;
         }
         const qsizetype len = (qsizetype(at(i + 2)) << 8) | at(i + 3);
-        if (m == 0xDA) return d.indexOf(QByteArrayView("\xFF\xD9", 2), i + 2 + len) >= 0;
+        if (m == 0xDA)
+            return d.indexOf(QByteArrayView("\xFF\xD9", 2), i + 2 + len) >= 0 ? nullptr : kIncomplete;
         i += 2 + len;
     }
-    return false;
+    return kIncomplete;
 }
 
 // Whether GIF data ends with the trailer byte; a file cut off inside its
@@ -987,8 +990,8 @@ QImage decode(const QByteArray& bytes, std::string* error, int maxSide, QSize* o
     if (s.isValid() && abovePixelCap(s.width(), s.height()))
         return fail(error, tooLarge(s.width(), s.height()));
     const QByteArray format = reader.format();
-    if ((format == "jpeg" && !jpegComplete(data)) || (format == "gif" && !gifComplete(data)))
-        return fail(error, kIncomplete);
+    if (const char* why = format == "jpeg" ? jpegRefusal(data) : nullptr) return fail(error, why);
+    if (format == "gif" && !gifComplete(data)) return fail(error, kIncomplete);
     const bool scaled = maxSide > 0 && s.isValid() && std::max(s.width(), s.height()) > maxSide;
     if (scaled) reader.setScaledSize(s.scaled(maxSide, maxSide, Qt::KeepAspectRatio).expandedTo(QSize(1, 1)));
     QImage img;

@@ -75,6 +75,24 @@ std::string argb1555(int a, int r, int g, int b) {
     return le16((a << 15) | (r << 10) | (g << 5) | b);
 }
 
+// A small JPEG with an APP0 segment and the usual tables, as a camera or an
+// editor writes it.
+std::string jpeg() {
+    Image img(16, 16);
+    for (int y = 0; y < 16; ++y)
+        for (int x = 0; x < 16; ++x) img.setPixel(x, y, {uint8_t(x * 16), uint8_t(y * 16), 90, 255});
+    const io::Bytes bytes = io::encodeJPEG(img, 0.9);
+    return {bytes.begin(), bytes.end()};
+}
+
+// The same with two bytes that start no marker before its scan: a damaged
+// file, not one cut short (it still ends with its end marker).
+std::string jpegWithStrayBytes() {
+    std::string j = jpeg();
+    const size_t scan = j.find("\xFF\xDA");
+    return scan == std::string::npos ? std::string() : j.insert(scan, "\x12\x34");
+}
+
 const PixelBGRA kBlue{255, 0, 0, 255}, kRed{0, 0, 255, 255}, kGreen{0, 255, 0, 255};
 
 struct Kind {
@@ -208,6 +226,9 @@ std::vector<Kind> kinds() {
                  {}});
     k.push_back(
         {"mapped, an index before the map's first entry", mappedFrom5(1, blue, "\4"), 0, 0, {}, kDamaged});
+    k.push_back({"JPEG with stray bytes between its segments", jpegWithStrayBytes(), 0, 0, {}, kDamaged});
+    const std::string whole = jpeg();
+    k.push_back({"JPEG cut off in its scan", whole.substr(0, whole.size() - 40), 0, 0, {}, kIncomplete});
     return k;
 }
 
