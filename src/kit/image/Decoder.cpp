@@ -125,8 +125,8 @@ int runDecoder(int argc, char** argv) {
 
     try {
         // A drawing may hold text, and fonts need the toolkit's application.
-        // The toolkit reads PNG and BMP itself and TGA is read by our own
-        // reader: no format plugin need be looked at (each is opened to read
+        // PNG, BMP and TGA are read by our own readers or the toolkit
+        // itself: no format plugin need be looked at (each is opened to read
         // what it handles).
         const QByteArray known = detail::knownFormat(bytes);
         if (known == "png" || known == "bmp" || known == "tga") QCoreApplication::setLibraryPaths({});

@@ -11,6 +11,8 @@
 #include <cstring>
 #include <optional>
 
+#include "kit/image/PictureReaders.h"
+
 namespace kit::ImageIO::detail {
 
 const char* const kNotAnImage = "The file is not an image that can be read, or it is damaged.";
@@ -137,21 +139,11 @@ private:
     mutable long long windowAt_ = 0;
 };
 
-// Numbers in header bytes; bytes past the end read as 0.
-uint32_t byteAt(const QByteArray& d, qsizetype at) {
-    return at >= 0 && at < d.size() ? uint8_t(d[at]) : 0u;
-}
 uint32_t be16(const QByteArray& d, qsizetype at) {
     return (byteAt(d, at) << 8) | byteAt(d, at + 1);
 }
 uint32_t be32(const QByteArray& d, qsizetype at) {
     return (be16(d, at) << 16) | be16(d, at + 2);
-}
-uint32_t le16(const QByteArray& d, qsizetype at) {
-    return byteAt(d, at) | (byteAt(d, at + 1) << 8);
-}
-uint32_t le32(const QByteArray& d, qsizetype at) {
-    return le16(d, at) | (le16(d, at + 2) << 16);
 }
 
 // The most pixels a file may decode to for the bytes that code them. Above
@@ -961,6 +953,21 @@ QImage finish(QImage img, bool scaled, QSize s, std::string* error, int maxSide,
     return img;
 }
 
+// PNG and BMP by this program's own readers (PictureReaders.h); false
+// for a picture the toolkit's reader is left to read. Pixels go straight
+// into the caller's memory unless they are to be scaled down.
+bool readOwn(const QByteArray& data, std::string* error, int maxSide, TextChunks* texts,
+             const std::function<uchar*(QSize)>& place, QImage& img) {
+    const QByteArray format = knownFormat(data);
+    if (format != "png" && (format != "bmp" || bmpForToolkit(data))) return false;
+    const PlacePixels placeWhole = [&](QSize s) -> uchar* {
+        return place && (maxSide <= 0 || std::max(s.width(), s.height()) <= maxSide) ? place(s) : nullptr;
+    };
+    img = format == "png" ? readPNG(data, error, placeWhole) : readBMP(data, error, placeWhole);
+    if (texts && format == "png" && !img.isNull()) *texts = pngTexts(Source(data));
+    return true;
+}
+
 }  // namespace
 
 QImage decode(const QByteArray& bytes, std::string* error, int maxSide, QSize* original, TextChunks* texts,
@@ -977,6 +984,8 @@ QImage decode(const QByteArray& bytes, std::string* error, int maxSide, QSize* o
         const bool smaller = img.size() != own;
         return img.isNull() ? img : finish(std::move(img), smaller, own, error, maxSide, original, nullptr);
     }
+    if (QImage img; readOwn(data, error, maxSide, texts, place, img))
+        return img.isNull() ? img : finish(std::move(img), false, {}, error, maxSide, original, nullptr);
     QBuffer buf(&data);
     if (!buf.open(QIODevice::ReadOnly)) return fail(error, kNotAnImage);
     // The commonest formats by their first bytes, which the checks above

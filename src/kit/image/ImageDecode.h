@@ -5,12 +5,24 @@
 // first refusal, and decodes in place only bytes it made itself.
 #include <QByteArray>
 #include <QImage>
+#include <cstdint>
 #include <functional>
 #include <string>
 
 #include "kit/image/ImageIO.h"
 
 namespace kit::ImageIO::detail {
+
+// Numbers in header bytes; bytes past the end read as 0.
+inline uint32_t byteAt(const QByteArray& d, long long at) {
+    return at >= 0 && at < d.size() ? uint8_t(d[qsizetype(at)]) : 0u;
+}
+inline uint32_t le16(const QByteArray& d, long long at) {
+    return byteAt(d, at) | (byteAt(d, at + 1) << 8);
+}
+inline uint32_t le32(const QByteArray& d, long long at) {
+    return le16(d, at) | (le16(d, at + 2) << 16);
+}
 
 extern const char* const kNotAnImage;
 extern const char* const kIncomplete;

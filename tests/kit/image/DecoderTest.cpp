@@ -18,6 +18,7 @@
 #include "kit/image/ImageIO.h"
 #include "support/DecoderSentences.h"
 #include "support/PeakMemory.h"
+#include "support/PictureFiles.h"
 #include "support/TestData.h"
 
 namespace io = kit::ImageIO;
@@ -54,21 +55,10 @@ protected:
     std::string folder;
 };
 
-std::string be32(uint32_t v) {
-    return {char(v >> 24), char(v >> 16), char(v >> 8), char(v)};
-}
-
-uint32_t crc32Of(const std::string& bytes) {
-    uint32_t c = 0xFFFFFFFFu;
-    for (unsigned char b : bytes) {
-        c ^= b;
-        for (int k = 0; k < 8; ++k) c = (c >> 1) ^ (0xEDB88320u & (0u - (c & 1u)));
-    }
-    return ~c;
-}
+using testsupport::be32;
 
 std::string chunk(const std::string& type, const std::string& data) {
-    return be32(uint32_t(data.size())) + type + data + be32(crc32Of(type + data));
+    return testsupport::pngChunk(type, data);
 }
 
 // A PNG of width × height, 8-bit RGBA, with the chunks given between its

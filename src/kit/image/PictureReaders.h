@@ -1,0 +1,29 @@
+#pragma once
+// PNG and BMP read by this program's own readers (kit internal), run by the
+// decoder program after the checks: the toolkit's readers garble 16-bit
+// PNGs with a transparent colour and several valid kinds of BMP.
+#include <QByteArray>
+#include <QImage>
+#include <functional>
+#include <string>
+
+namespace kit::ImageIO::detail {
+
+// Memory for a picture's pixels offered by the caller (rows of width × 4
+// bytes), or null to have the picture hold its own.
+using PlacePixels = std::function<uchar*(QSize)>;
+
+// Pixels as premultiplied ARGB32, in the memory `place` offers where it
+// does; null with `error` set when the data cannot be read.
+QImage readPNG(const QByteArray& data, std::string* error, const PlacePixels& place);
+
+// Whether a BMP is one the toolkit's reader is left to read (run-length
+// coded rows, which it reads right).
+bool bmpForToolkit(const QByteArray& data);
+QImage readBMP(const QByteArray& data, std::string* error, const PlacePixels& place);
+
+// The memory for a decoded picture: the caller's where offered, else its
+// own (null when it does not fit).
+QImage pixelsFor(QSize size, const PlacePixels& place);
+
+}  // namespace kit::ImageIO::detail
