@@ -1,0 +1,81 @@
+// Loaded into kadrix by a test (LD_PRELOAD), this plays a folder whose files
+// cannot be given their names as usual. KADRIX_TEST_NAMING holds words:
+//   nolinks  link() is refused as on vfat (EPERM), and so is a rename that
+//            replaces nothing (EINVAL, as where the file system lacks it);
+//   hold     giving a hidden ".new-" file its name (the link, else the
+//            rename) never returns: the process ends there, as when the
+//            folder hangs or the power goes at that moment.
+// KADRIX_TEST_NAMING_REPORT names a file that gets "held NAME" for each hold.
+// Programs kadrix starts do not inherit it.
+#include <dlfcn.h>
+#include <fcntl.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+
+namespace {
+
+bool noLinks, hold;
+
+__attribute__((constructor)) void start() {
+    const char* words = getenv("KADRIX_TEST_NAMING");
+    noLinks = words && strstr(words, "nolinks") != NULL;
+    hold = words && strstr(words, "hold") != NULL;
+    unsetenv("LD_PRELOAD");
+}
+
+bool isNewFile(const char* path) {
+    const char* name = strrchr(path, '/');
+    name = name ? name + 1 : path;
+    return name[0] == '.' && strstr(name, ".new-") != NULL;
+}
+
+[[noreturn]] void holdForever(const char* path) {
+    const char* report = getenv("KADRIX_TEST_NAMING_REPORT");
+    if (report) {
+        int fd = open(report, O_WRONLY | O_APPEND | O_CREAT | O_CLOEXEC, 0644);
+        if (fd >= 0) {
+            dprintf(fd, "held %s\n", strrchr(path, '/') ? strrchr(path, '/') + 1 : path);
+            close(fd);
+        }
+    }
+    for (;;) pause();
+}
+
+template <class F>
+F real(const char* name) {
+    return reinterpret_cast<F>(dlsym(RTLD_NEXT, name));
+}
+
+}  // namespace
+
+extern "C" {
+
+int link(const char* from, const char* to) noexcept {
+    if (noLinks) {
+        errno = EPERM;
+        return -1;
+    }
+    if (hold && isNewFile(from)) holdForever(from);
+    return real<int (*)(const char*, const char*)>("link")(from, to);
+}
+
+int renameat2(int fromDir, const char* from, int toDir, const char* to, unsigned int flags) noexcept {
+    if (noLinks && (flags & RENAME_NOREPLACE)) {
+        errno = EINVAL;
+        return -1;
+    }
+    if (hold && isNewFile(from)) holdForever(from);
+    return real<int (*)(int, const char*, int, const char*, unsigned)>("renameat2")(fromDir, from, toDir, to,
+                                                                                    flags);
+}
+
+int rename(const char* from, const char* to) noexcept {
+    if (hold && isNewFile(from)) holdForever(from);
+    return real<int (*)(const char*, const char*)>("rename")(from, to);
+}
+
+}  // extern "C"
