@@ -37,7 +37,12 @@ bool cutSaveOfOurs(const kit::files::LeftNewFile& left) {
 // The whole picture under the name it was to have: over our own empty claim
 // of it, else by the clash rule, never replacing a file.
 WriteResult finish(const kit::files::LeftNewFile& left) {
-    if (left.emptyClaim && kit::files::fillClaim(left)) return {left.path, {}};
+    if (left.emptyClaim) {
+        if (kit::files::fillClaim(left)) return {left.path, {}};
+        // It holds nothing, and should the picture find no name now, an
+        // empty file is all its name would show.
+        kit::files::removeClaim(left);
+    }
     const std::string name = fileNameOf(left.path);
     const size_t dot = name.rfind('.');
     const std::string folder = left.path.substr(0, left.path.size() - name.size());

@@ -175,8 +175,9 @@ TEST_F(Startup, CutSavesAreFinishedUnderTheirNamesAndTheirPartsGo) {
     const auto bytes = [&](const std::string& name) { return kit::files::readAll((saves / name).string()); };
     for (const char* name : {"SCR-a.png", "SCR-c-2.png", "SCR-d.png", "SCR-e.png"}) {
         EXPECT_EQ(bytes(name), whole) << name;
-        if (attributes)
+        if (attributes) {
             EXPECT_EQ(kit::files::getXattr(saves / name, core::kScreenCaptureAttribute), mark) << name;
+        }
     }
     EXPECT_EQ(bytes("SCR-b.jpeg"), wholeJpeg);
     EXPECT_EQ(bytes("SCR-c.png"), "another program's");

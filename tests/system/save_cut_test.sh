@@ -6,7 +6,8 @@
 # it: the very picture under the name it was to have, with the screen-capture
 # mark, which the library then offers as any new screenshot. Once on a folder
 # as most are, once on one without links nor renames that replace nothing,
-# cut between claiming the name and moving the picture over the claim.
+# cut between claiming the name and moving the picture over the claim, and
+# whose next start is refused the naming.
 source "$(dirname "$0")/harness.sh"
 sys_begin
 xsetroot -solid '#808080'
@@ -82,6 +83,14 @@ sys_stop_app
 cut_save 'nolinks hold'
 # All the cut leaves under the name is the claim, empty, until the next start.
 if [ -e "$shots/$NAME" ]; then [ -s "$shots/$NAME" ] && fail "nolinks: the claim holds a part of the picture"; fi
+# A start whose naming is refused keeps the picture where it is, says so,
+# and leaves no empty file under the name.
+start_with 'nolinks refuse'
+sys_wait_for --timeout 20 sys_log_has "could not be given its name $shots/$NAME" \
+  || { ls -la "$shots" >&2; tail -5 "$SYS_TMP/kadrix.log" >&2; fail "refused: the log does not say so"; }
+sys_stop_app
+cmp -s "$shots/$TEMP" "$SYS_TMP/picture" || fail "refused: the picture is not kept"
+[ -e "$shots/$NAME" ] && fail "refused: a file under the name: $(ls -la "$shots")"
 expect_finished nolinks
 sys_stop_app
 

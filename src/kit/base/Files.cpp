@@ -447,12 +447,15 @@ bool fillClaim(const LeftNewFile& left, std::string* error) {
     return true;
 }
 
+void removeClaim(const LeftNewFile& left) {
+    struct stat at {};
+    if (left.emptyClaim && ::lstat(left.path.c_str(), &at) == 0 && S_ISREG(at.st_mode) && at.st_size == 0)
+        ::unlink(left.path.c_str());
+}
+
 void removeLeft(const LeftNewFile& left) {
     ::unlink(left.temporary.c_str());
-    if (!left.emptyClaim) return;
-    struct stat at {};
-    if (::lstat(left.path.c_str(), &at) == 0 && S_ISREG(at.st_mode) && at.st_size == 0)
-        ::unlink(left.path.c_str());
+    removeClaim(left);
 }
 
 std::optional<std::vector<std::string>> listFolder(const std::string& path, std::string* error) {

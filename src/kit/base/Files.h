@@ -108,7 +108,9 @@ std::vector<LeftNewFile> leftNewFiles(const std::string& folder);
 // Puts the left file over its empty claim, its own name; false when the
 // claim is no longer there and empty.
 bool fillClaim(const LeftNewFile& left, std::string* error = nullptr);
-// Removes the left file (and its empty claim, which holds nothing).
+// Removes the left file's empty claim, while it is there and empty.
+void removeClaim(const LeftNewFile& left);
+// Removes the left file, and its empty claim.
 void removeLeft(const LeftNewFile& left);
 
 // The hidden files writeNew and writeAtomic leave in `folder` when the

@@ -4,7 +4,8 @@
 //            replaces nothing (EINVAL, as where the file system lacks it);
 //   hold     giving a hidden ".new-" file its name (the link, else the
 //            rename) never returns: the process ends there, as when the
-//            folder hangs or the power goes at that moment.
+//            folder hangs or the power goes at that moment;
+//   refuse   giving it its name is refused (EACCES).
 // KADRIX_TEST_NAMING_REPORT names a file that gets "held NAME" for each hold.
 // Programs kadrix starts do not inherit it.
 #include <dlfcn.h>
@@ -18,12 +19,13 @@
 
 namespace {
 
-bool noLinks, hold;
+bool noLinks, hold, refuse;
 
 __attribute__((constructor)) void start() {
     const char* words = getenv("KADRIX_TEST_NAMING");
     noLinks = words && strstr(words, "nolinks") != NULL;
     hold = words && strstr(words, "hold") != NULL;
+    refuse = words && strstr(words, "refuse") != NULL;
     unsetenv("LD_PRELOAD");
 }
 
@@ -45,6 +47,17 @@ bool isNewFile(const char* path) {
     for (;;) pause();
 }
 
+// Whether naming `path` is refused (errno set) or held; false when it goes on.
+bool stopped(const char* path) {
+    if (!isNewFile(path)) return false;
+    if (refuse) {
+        errno = EACCES;
+        return true;
+    }
+    if (hold) holdForever(path);
+    return false;
+}
+
 template <class F>
 F real(const char* name) {
     return reinterpret_cast<F>(dlsym(RTLD_NEXT, name));
@@ -59,7 +72,7 @@ int link(const char* from, const char* to) noexcept {
         errno = EPERM;
         return -1;
     }
-    if (hold && isNewFile(from)) holdForever(from);
+    if (stopped(from)) return -1;
     return real<int (*)(const char*, const char*)>("link")(from, to);
 }
 
@@ -68,13 +81,13 @@ int renameat2(int fromDir, const char* from, int toDir, const char* to, unsigned
         errno = EINVAL;
         return -1;
     }
-    if (hold && isNewFile(from)) holdForever(from);
+    if (stopped(from)) return -1;
     return real<int (*)(int, const char*, int, const char*, unsigned)>("renameat2")(fromDir, from, toDir, to,
                                                                                     flags);
 }
 
 int rename(const char* from, const char* to) noexcept {
-    if (hold && isNewFile(from)) holdForever(from);
+    if (stopped(from)) return -1;
     return real<int (*)(const char*, const char*)>("rename")(from, to);
 }
 
