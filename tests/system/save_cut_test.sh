@@ -4,10 +4,10 @@
 # would hold it): the log names the file it was to be and the hidden file
 # left, the name shows no empty or partial file, and the next start finishes
 # it: the very picture under the name it was to have, with the screen-capture
-# mark, which the library then offers as any new screenshot. Once on a folder
-# as most are, once on one without links nor renames that replace nothing,
-# cut between claiming the name and moving the picture over the claim, and
-# whose next start is refused the naming.
+# mark, which the library then offers as any new screenshot. On a folder as
+# most are; on one without links (vfat); and on one without renames that
+# replace nothing either, cut between claiming the name and moving the
+# picture over the claim, whose next start is refused the naming.
 source "$(dirname "$0")/harness.sh"
 sys_begin
 xsetroot -solid '#808080'
@@ -81,17 +81,22 @@ expect_eq "$(grep -c . "$shots/imagelib.kxdb")" 1 "the library's lines"
 sys_stop_app
 
 cut_save 'nolinks hold'
+[ -e "$shots/$NAME" ] && fail "nolinks: the cut save shows a file under its name before the next start"
+expect_finished nolinks
+sys_stop_app
+
+cut_save 'nolinks noexclusive hold'
 # All the cut leaves under the name is the claim, empty, until the next start.
 if [ -e "$shots/$NAME" ]; then [ -s "$shots/$NAME" ] && fail "nolinks: the claim holds a part of the picture"; fi
 # A start whose naming is refused keeps the picture where it is, says so,
 # and leaves no empty file under the name.
-start_with 'nolinks refuse'
+start_with 'nolinks noexclusive refuse'
 sys_wait_for --timeout 20 sys_log_has "could not be given its name $shots/$NAME" \
   || { ls -la "$shots" >&2; tail -5 "$SYS_TMP/kadrix.log" >&2; fail "refused: the log does not say so"; }
 sys_stop_app
 cmp -s "$shots/$TEMP" "$SYS_TMP/picture" || fail "refused: the picture is not kept"
 [ -e "$shots/$NAME" ] && fail "refused: a file under the name: $(ls -la "$shots")"
-expect_finished nolinks
+expect_finished 'nolinks noexclusive'
 sys_stop_app
 
 echo "a save cut off at its naming is in its place after the next start, with or without links"

@@ -1,11 +1,12 @@
 // Loaded into kadrix by a test (LD_PRELOAD), this plays a folder whose files
 // cannot be given their names as usual. KADRIX_TEST_NAMING holds words:
-//   nolinks  link() is refused as on vfat (EPERM), and so is a rename that
-//            replaces nothing (EINVAL, as where the file system lacks it);
-//   hold     giving a hidden ".new-" file its name (the link, else the
-//            rename) never returns: the process ends there, as when the
-//            folder hangs or the power goes at that moment;
-//   refuse   giving it its name is refused (EACCES).
+//   nolinks      link() is refused as on vfat (EPERM);
+//   noexclusive  so is a rename that replaces nothing (EINVAL, as where the
+//                file system lacks it: some network and FUSE folders);
+//   hold         giving a hidden ".new-" file its name (the link, else the
+//                rename) never returns: the process ends there, as when
+//                the folder hangs or the power goes at that moment;
+//   refuse       giving it its name is refused (EACCES).
 // KADRIX_TEST_NAMING_REPORT names a file that gets "held NAME" for each hold.
 // Programs kadrix starts do not inherit it.
 #include <dlfcn.h>
@@ -19,11 +20,12 @@
 
 namespace {
 
-bool noLinks, hold, refuse;
+bool noLinks, noExclusive, hold, refuse;
 
 __attribute__((constructor)) void start() {
     const char* words = getenv("KADRIX_TEST_NAMING");
     noLinks = words && strstr(words, "nolinks") != NULL;
+    noExclusive = words && strstr(words, "noexclusive") != NULL;
     hold = words && strstr(words, "hold") != NULL;
     refuse = words && strstr(words, "refuse") != NULL;
     unsetenv("LD_PRELOAD");
@@ -77,7 +79,7 @@ int link(const char* from, const char* to) noexcept {
 }
 
 int renameat2(int fromDir, const char* from, int toDir, const char* to, unsigned int flags) noexcept {
-    if (noLinks && (flags & RENAME_NOREPLACE)) {
+    if (noExclusive && (flags & RENAME_NOREPLACE)) {
         errno = EINVAL;
         return -1;
     }
