@@ -7,6 +7,7 @@
 #include "core/AppExports.h"
 #include "core/AppHost.h"
 #include "core/Cursors.h"
+#include "core/CutSaves.h"
 #include "core/ObjectsBridge.h"
 #include "editor/EditorKeys.h"
 #include "editor/Framer.h"
@@ -34,14 +35,13 @@ AppLogic::Services withDefaults(AppLogic::Services s) {
     return s;
 }
 
-// A save or settings write cut short (the process killed between writing
-// and naming) leaves a hidden file under a temporary name of ours; nothing
-// else would ever remove it. Only our folders, only those names.
-void removeUnfinishedWritesOfOurs(services::Settings& settings) {
-    std::vector<std::string> folders{kit::files::configDir(), kit::files::dataDir(),
-                                     kit::files::dataDir() + "/backdrops"};
-    if (auto folder = settings.defaultFolderURL()) folders.push_back(*folder);
-    for (const auto& folder : folders) kit::files::removeUnfinishedWrites(folder);
+// A settings or library write cut short (the process killed between
+// writing and naming) leaves a hidden file under a temporary name of ours;
+// nothing else would ever remove it. Only our folders, only those names.
+void removeUnfinishedWritesOfOurs() {
+    for (const auto& folder :
+         {kit::files::configDir(), kit::files::dataDir(), kit::files::dataDir() + "/backdrops"})
+        kit::files::removeUnfinishedWrites(folder);
 }
 
 }  // namespace
@@ -88,8 +88,17 @@ void AppLogic::startUp() {
     telemetry().event("launch", {{"screens", int64_t(kit::Displays::all().size())}});
     // The editor window is found through the editor link whenever it is needed.
 
-    removeUnfinishedWritesOfOurs(settings());
-    if (auto folder = settings().defaultFolderURL()) library().create(*folder);
+    removeUnfinishedWritesOfOurs();
+    if (auto folder = settings().defaultFolderURL()) {
+        library().create(*folder);
+        // The saves cut short are read through the decoder, off the main
+        // thread (a hung network folder holds no start either); their
+        // files land in the folder as any new file does.
+        leftovers_.async([folder = *folder] {
+            finishCutSaves(folder);
+            kit::files::removeUnfinishedWrites(folder, false);
+        });
+    }
 
     const int64_t stored = settings().activeAppVersion();
     const int64_t running = telemetry().vc();

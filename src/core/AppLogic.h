@@ -28,6 +28,7 @@
 #include "editor/EditorHost.h"
 #include "imaging/Capture.h"
 #include "kit/base/Color.h"
+#include "kit/base/Dispatch.h"
 #include "kit/base/Displays.h"
 #include "kit/base/Image.h"
 #include "kit/base/Json.h"
@@ -409,6 +410,9 @@ private:
     mutable std::unique_ptr<AppExports> exports_;
     std::shared_ptr<int> life_ = std::make_shared<int>(0);
     kit::Timer updateCheck_;
+    // What saves cut short left in the save folder, settled after the start
+    // (the end of the core waits for it).
+    kit::DispatchQueue leftovers_{"LeftoverSaves"};
     kit::Timer firstHideClose_;
     kit::Timer firstHideOpen_;
     double ocrNoticeNotBefore_ = 0;  // kit::wallNow() time

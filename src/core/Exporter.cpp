@@ -73,20 +73,33 @@ WriteResult writeOver(const std::string& path, const std::vector<uint8_t>& data,
 
 // Writes a new file under the first free name of base, base-2, base-3, …
 // (or over base when overwriting), so two saves at once never choose the same
-// file and a name never shows a partly written picture. Then marks the file.
+// file and a name never shows a partly written picture. The mark goes on
+// the file before it has its name, and again on the name.
 WriteResult writeFresh(const std::string& folder, const std::string& base, const std::string& ext,
                        const std::vector<uint8_t>& data, bool overwrite, bool mark) {
-    std::string first = joinPath(folder, base + ext);
-    if (overwrite) return writeOver(first, data, mark);
+    if (overwrite) return writeOver(joinPath(folder, base + ext), data, mark);
+    const std::string value = screenCaptureMark();
+    const kit::files::Attribute attribute{kScreenCaptureAttribute, value};
+    WriteResult r = putUnderFreeName(folder, base, ext, [&](const std::string& path, std::string* error) {
+        return kit::files::writeNew(path, asText(data), 0644, error, mark ? &attribute : nullptr);
+    });
+    if (r && mark) Exporter::setXattr(*r.path);
+    return r;
+}
+
+}  // namespace
+
+WriteResult putUnderFreeName(
+    const std::string& folder, const std::string& base, const std::string& ext,
+    const std::function<kit::files::NewFile(const std::string&, std::string*)>& put) {
     std::string error;
     for (int n = 1; n < 100000; ++n) {
-        std::string path = n == 1 ? first : joinPath(folder, base + "-" + std::to_string(n) + ext);
-        // Names plainly taken are passed over without writing the picture
-        // out first; the claim below still settles a race.
+        std::string path = joinPath(folder, n == 1 ? base + ext : base + "-" + std::to_string(n) + ext);
+        // Names plainly taken are passed over without trying them; `put`
+        // still settles a race.
         if (kit::files::exists(path)) continue;
-        switch (kit::files::writeNew(path, asText(data), 0644, &error)) {
+        switch (put(path, &error)) {
             case kit::files::NewFile::written:
-                if (mark) Exporter::setXattr(path);
                 return {path, {}};
             case kit::files::NewFile::exists:
                 continue;
@@ -96,8 +109,6 @@ WriteResult writeFresh(const std::string& folder, const std::string& base, const
     }
     return {std::nullopt, "No free file name in " + folder};
 }
-
-}  // namespace
 
 SaveFormat saveFormatOf(const std::string& setting) {
     if (setting == "JPEG") return SaveFormat::JPEG;

@@ -22,6 +22,7 @@
 #include <vector>
 
 #include "core/ExportHost.h"
+#include "kit/base/Files.h"
 #include "kit/base/Image.h"
 
 namespace services {
@@ -46,6 +47,12 @@ struct WriteResult {
     std::string error;
     explicit operator bool() const { return path.has_value(); }
 };
+
+// The clash rule of the folder writer: `put` is asked to place the file at
+// folder/base + ext, then base-2 + ext, base-3 + ext, … until it places it
+// (a name plainly taken is passed over unasked) or fails. Any thread.
+WriteResult putUnderFreeName(const std::string& folder, const std::string& base, const std::string& ext,
+                             const std::function<kit::files::NewFile(const std::string&, std::string*)>& put);
 
 // The format rule of the folder writer.
 enum class SaveFormat { PNG, JPEG, Auto };

@@ -8,6 +8,7 @@
 #include <mutex>
 
 #include "core/AppHost.h"
+#include "core/CutSaves.h"
 #include "editor/EditorHost.h"
 #include "kit/base/Dispatch.h"
 #include "kit/base/WayOut.h"
@@ -217,8 +218,9 @@ void SaveCommands::saveFinished(const FolderWrite& job, const WriteResult& resul
 void SaveCommands::handOverWrittenSaves() {
     // A write under way finishes first, its file being the user's work; but
     // on the way out only for the time the way out gives writes. One stuck
-    // on a hung folder is left: it writes under a temporary name, so its
-    // file never shows in part, and the next indexing finds it if it ends.
+    // on a hung folder is left, and said in the log: it writes under a
+    // temporary name, so its file never shows in part, and the next start
+    // finishes it if its picture is whole.
     struct Drained {
         std::mutex lock;
         std::condition_variable done;
@@ -232,7 +234,7 @@ void SaveCommands::handOverWrittenSaves() {
     });
     {
         std::unique_lock<std::mutex> g(drained->lock);
-        kit::waitUnlessWayOutEnds(drained->done, g, [&] { return drained->drained; });
+        if (!kit::waitUnlessWayOutEnds(drained->done, g, [&] { return drained->drained; })) logCutSaves();
     }
     std::vector<std::pair<std::string, kit::Json>> written;
     {

@@ -1,5 +1,9 @@
 // Start-up of the core: the launch and version events, the library for a
 // stored save folder, the cursor table.
+#include <fcntl.h>
+#include <sys/file.h>
+#include <unistd.h>
+
 #include <chrono>
 #include <filesystem>
 #include <fstream>
@@ -9,6 +13,7 @@
 #include "controls/ImageAssets.h"
 #include "core/Cursors.h"
 #include "kit/base/Files.h"
+#include "kit/image/ImageIO.h"
 
 namespace coretest {
 namespace {
@@ -107,10 +112,85 @@ TEST_F(Startup, UnfinishedWritesOfOursGoAndEverythingElseStays) {
                         fs::file_time_type::clock::now() - std::chrono::minutes(5));
 
     make();
+    logic.reset();  // its clean-up of the save folder ended
     for (auto& p : leftovers) EXPECT_FALSE(fs::exists(p)) << p;
     for (auto& p : kept) EXPECT_TRUE(fs::exists(p)) << p;
     EXPECT_TRUE(fs::is_directory(saves / ".album.tmp-12345678"));
     EXPECT_TRUE(fs::is_symlink(saves / ".link.png.new-87654321"));
+    fs::remove_all(saves);
+}
+
+// Saves cut off by the end of the process before their files had their
+// names: the next start finishes each whole picture of ours under the name
+// it was to have (else by the clash rule, never replacing a file) with the
+// screen-capture mark, takes back a claim left empty, and removes what is
+// cut off before its end once it is a minute old. Another program's files,
+// a write still going on and its lock holder are left alone.
+TEST_F(Startup, CutSavesAreFinishedUnderTheirNamesAndTheirPartsGo) {
+    namespace fs = std::filesystem;
+    const fs::path saves = fs::temp_directory_path() / ("kadrix-core-cut-" + std::to_string(getpid()));
+    fs::remove_all(saves);
+    fs::create_directories(saves);
+    settings->setDefaultFolderURL(saves.string());
+    kit::Image picture(40, 30);
+    picture.fill(kit::Color{0.2, 0.6, 0.9, 1});
+    const auto png = kit::ImageIO::encodePNG(picture);
+    const auto jpeg = kit::ImageIO::encodeJPEG(picture, 0.9);
+    const std::string whole(png.begin(), png.end()), wholeJpeg(jpeg.begin(), jpeg.end());
+    const std::string mark = core::screenCaptureMark();
+    const auto put = [&](const std::string& name, const std::string& bytes, bool marked, bool old) {
+        const fs::path path = saves / name;
+        std::ofstream(path, std::ios::binary) << bytes;
+        if (marked) kit::files::setXattr(path, core::kScreenCaptureAttribute, mark);
+        if (old) fs::last_write_time(path, fs::last_write_time(path) - std::chrono::minutes(5));
+        return path;
+    };
+    const bool attributes = kit::files::keepsXattrs(saves.string());
+    // Whole pictures of ours: a fresh one (no writer holds it), a JPEG, one
+    // whose name was taken meanwhile, one beside its empty claim.
+    put(".SCR-a.png.new-aaaaaaaa", whole, true, false);
+    put(".SCR-b.jpeg.new-bbbbbbbb", wholeJpeg, true, true);
+    put(".SCR-c.png.new-cccccccc", whole, true, true);
+    put("SCR-c.png", "another program's", false, false);
+    put(".SCR-d.png.new-dddddddd", whole, true, true);
+    put("SCR-d.png", "", false, false);
+    // Ended as the name was given: the name holds it, the temporary name is left.
+    put("SCR-e.png", whole, true, false);
+    fs::create_hard_link(saves / "SCR-e.png", saves / ".SCR-e.png.new-eeeeeeee");
+    // Cut off before its end: removed when old, kept while a write may go on.
+    const auto partialOld = put(".SCR-f.png.new-ffffffff", whole.substr(0, whole.size() - 12), true, true);
+    const auto partialNew = put(".SCR-g.png.new-gggggggg", whole.substr(0, 100), true, false);
+    // A writer still holds this one.
+    const auto held = put(".SCR-h.png.new-hhhhhhhh", whole, true, true);
+    const int holder = ::open(held.c_str(), O_RDONLY | O_CLOEXEC);
+    ASSERT_EQ(::flock(holder, LOCK_EX), 0);
+    // Another program's: a name like ours but not ours, and (where the file
+    // system keeps attributes) a whole picture without our mark.
+    const auto foreign = put(".SCR-i.png.new-ABCDEFGH", whole, false, true);
+    const auto unmarked = put(".SCR-j.png.new-jjjjjjjj", whole, false, false);
+
+    make();
+    logic.reset();
+    ::close(holder);
+    const auto bytes = [&](const std::string& name) { return kit::files::readAll((saves / name).string()); };
+    for (const char* name : {"SCR-a.png", "SCR-c-2.png", "SCR-d.png", "SCR-e.png"}) {
+        EXPECT_EQ(bytes(name), whole) << name;
+        if (attributes) {
+            EXPECT_EQ(kit::files::getXattr(saves / name, core::kScreenCaptureAttribute), mark) << name;
+        }
+    }
+    EXPECT_EQ(bytes("SCR-b.jpeg"), wholeJpeg);
+    EXPECT_EQ(bytes("SCR-c.png"), "another program's");
+    EXPECT_FALSE(fs::exists(partialOld));
+    EXPECT_TRUE(fs::exists(partialNew));
+    EXPECT_TRUE(fs::exists(held));
+    EXPECT_TRUE(fs::exists(foreign));
+    EXPECT_FALSE(fs::exists(saves / "SCR-i.png"));
+    EXPECT_EQ(fs::exists(unmarked), attributes);
+    EXPECT_EQ(fs::exists(saves / "SCR-j.png"), !attributes);
+    for (const char* gone : {".SCR-a.png.new-aaaaaaaa", ".SCR-b.jpeg.new-bbbbbbbb", ".SCR-c.png.new-cccccccc",
+                             ".SCR-d.png.new-dddddddd", ".SCR-e.png.new-eeeeeeee"})
+        EXPECT_FALSE(fs::exists(saves / gone)) << gone;
     fs::remove_all(saves);
 }
 

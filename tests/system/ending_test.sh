@@ -84,8 +84,9 @@ for sig in TERM HUP; do
 done
 # A save stuck in its write, as on a hung network folder (the kernel holds
 # the save's file as it is opened, until the holder ends): SIGTERM still ends
-# kadrix within two seconds; the picture's name shows no partial file, and
-# the library holds no line for it.
+# kadrix within two seconds; the log names the save it cut and what it left,
+# the picture's name shows no partial file, and the library holds no line
+# for it.
 hung="$SYS_TMP/hung"
 mkdir -p "$hung"
 sys_library_on "$hung"
@@ -100,6 +101,8 @@ if sys_wait_for --timeout 5 grep -qx ready "$SYS_TMP/held"; then
   sys_link 'kadrix://grab/fullscreen?then=save'
   sys_wait_for --timeout 10 grep -q '^held ' "$SYS_TMP/held" || fail "the save never began its write"
   signal_and_expect_end TERM "" "a save stuck in its write"
+  grep -qE "a save was cut short as Kadrix ended: $hung/SCR-[^ ]* is left as $hung/\.SCR-" "$SYS_TMP/kadrix.log" \
+    || { tail -5 "$SYS_TMP/kadrix.log" >&2; fail "the log does not name the save its end cut short"; }
   expect_eq "$(ls "$hung" | grep -c '^SCR-' || true)" 0 "files under a picture's name after a stuck save"
   lines=$(grep -c 'SCR-' "$hung/imagelib.kxdb" 2>/dev/null || true)
   expect_eq "${lines:-0}" 0 "library lines of the stuck save"

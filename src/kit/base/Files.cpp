@@ -1,6 +1,7 @@
 #include "kit/base/Files.h"
 
 #include <fcntl.h>
+#include <sys/file.h>
 #include <sys/stat.h>
 #include <sys/types.h>
 #include <sys/xattr.h>
@@ -8,6 +9,7 @@
 
 #include <algorithm>
 #include <cerrno>
+#include <cstdio>
 #include <cstdlib>
 #include <cstring>
 #include <ctime>
@@ -226,7 +228,96 @@ bool claimPath(const std::string& path) {
     return true;
 }
 
-NewFile writeNew(const std::string& path, std::string_view content, unsigned mode, std::string* error) {
+namespace {
+
+// The files writeNew is writing now: temporary name → final name.
+std::mutex underWayLock;
+std::vector<NewFileUnderWay> underWay;
+
+class UnderWay {
+public:
+    UnderWay(const std::string& temporary, const std::string& path) : temporary_(temporary) {
+        std::lock_guard lock(underWayLock);
+        underWay.push_back({temporary, path});
+    }
+    ~UnderWay() {
+        std::lock_guard lock(underWayLock);
+        std::erase_if(underWay, [&](const NewFileUnderWay& w) { return w.temporary == temporary_; });
+    }
+    UnderWay(const UnderWay&) = delete;
+    UnderWay& operator=(const UnderWay&) = delete;
+
+private:
+    std::string temporary_;
+};
+
+std::string folderOf(const std::string& path) {
+    const std::string dir = fs::path(path).parent_path().string();
+    return dir.empty() ? "." : dir;
+}
+
+void syncFolder(const std::string& path) {
+    int dfd = ::open(folderOf(path).c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+    if (dfd >= 0) {
+        ::fsync(dfd);
+        ::close(dfd);
+    }
+}
+
+// The errors of a file system that has no such call, as against one refused here.
+bool noLinksHere(int e) {
+    return e == EPERM || e == ENOTSUP || e == EOPNOTSUPP || e == EMLINK || e == ENOSYS;
+}
+bool noExclusiveRenameHere(int e) {
+    return e == EINVAL || e == ENOSYS || e == ENOTSUP || e == EOPNOTSUPP;
+}
+
+}  // namespace
+
+std::vector<NewFileUnderWay> newFilesUnderWay() {
+    std::lock_guard lock(underWayLock);
+    return underWay;
+}
+
+NewFile nameNew(const std::string& temporary, const std::string& path, std::string* error) {
+    auto failed = [&](int e) {
+        if (error) *error = std::strerror(e);
+        return NewFile::failed;
+    };
+    if (::link(temporary.c_str(), path.c_str()) == 0) {
+        ::unlink(temporary.c_str());
+        syncFolder(path);
+        return NewFile::written;
+    }
+    int e = errno;
+    if (e == EEXIST) return NewFile::exists;
+    if (!noLinksHere(e)) return failed(e);
+    // No links here (vfat and the like): a rename that replaces nothing.
+    if (::renameat2(AT_FDCWD, temporary.c_str(), AT_FDCWD, path.c_str(), RENAME_NOREPLACE) == 0) {
+        syncFolder(path);
+        return NewFile::written;
+    }
+    e = errno;
+    if (e == EEXIST) return NewFile::exists;
+    if (!noExclusiveRenameHere(e)) return failed(e);
+    // Neither: claim the name, then move the content over the claim. An end
+    // between the two leaves the claim empty beside the whole temporary
+    // file; the next start finds both (leftNewFiles) and finishes the move.
+    if (!claimPath(path)) {
+        e = errno;
+        return e == EEXIST ? NewFile::exists : failed(e);
+    }
+    if (::rename(temporary.c_str(), path.c_str()) != 0) {
+        e = errno;
+        ::unlink(path.c_str());
+        return failed(e);
+    }
+    syncFolder(path);
+    return NewFile::written;
+}
+
+NewFile writeNew(const std::string& path, std::string_view content, unsigned mode, std::string* error,
+                 const Attribute* attribute) {
     fs::path target(path);
     std::string dir = target.parent_path().empty() ? "." : target.parent_path().string();
     std::string tmp = dir + "/." + target.filename().string() + ".new-" + randomToken(8);
@@ -234,55 +325,27 @@ NewFile writeNew(const std::string& path, std::string_view content, unsigned mod
         if (error) *error = std::strerror(errno);
         return NewFile::failed;
     };
-    int fd = ::open(tmp.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, mode & 07777);
-    if (fd < 0) return fail();
-    bool ok =
-        ::fchmod(fd, mode & 07777) == 0 && writeAll(fd, content.data(), content.size()) && ::fsync(fd) == 0;
-    int e = errno;
-    if (::close(fd) != 0 && ok) {
-        ok = false;
-        e = errno;
-    }
-    if (!ok) {
+    const UnderWay noted(tmp, path);
+    const Descriptor file(::open(tmp.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, mode & 07777));
+    if (!file.valid()) return fail();
+    const int fd = file.get();
+    // Held until the file has its name: a start of ours meanwhile leaves it
+    // alone. Where the file system keeps no locks, its age says as much.
+    ::flock(fd, LOCK_EX | LOCK_NB);
+    // On the file before it has its name, so it never shows without it.
+    if (attribute)
+        ::fsetxattr(fd, xattrName(attribute->name).c_str(), attribute->value.data(), attribute->value.size(),
+                    0);
+    if (::fchmod(fd, mode & 07777) != 0 || !writeAll(fd, content.data(), content.size()) ||
+        ::fsync(fd) != 0) {
+        int e = errno;
         ::unlink(tmp.c_str());
         errno = e;
         return fail();
     }
-    if (::link(tmp.c_str(), path.c_str()) == 0) {
-        ::unlink(tmp.c_str());
-        int dfd = ::open(dir.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
-        if (dfd >= 0) {
-            ::fsync(dfd);
-            ::close(dfd);
-        }
-        return NewFile::written;
-    }
-    e = errno;
-    if (e == EEXIST) {
-        ::unlink(tmp.c_str());
-        return NewFile::exists;
-    }
-    if (e != EPERM && e != ENOTSUP && e != EOPNOTSUPP && e != EMLINK) {
-        ::unlink(tmp.c_str());
-        errno = e;
-        return fail();
-    }
-    // No links here (vfat and the like): claim the name, then move the content in.
-    if (!claimPath(path)) {
-        e = errno;
-        ::unlink(tmp.c_str());
-        if (e == EEXIST) return NewFile::exists;
-        errno = e;
-        return fail();
-    }
-    if (::rename(tmp.c_str(), path.c_str()) != 0) {
-        e = errno;
-        ::unlink(tmp.c_str());
-        ::unlink(path.c_str());
-        errno = e;
-        return fail();
-    }
-    return NewFile::written;
+    const NewFile named = nameNew(tmp, path, error);
+    if (named != NewFile::written) ::unlink(tmp.c_str());
+    return named;
 }
 
 namespace {
@@ -303,13 +366,14 @@ constexpr std::time_t kUnfinishedWriteAgeSeconds = 60;
 
 }  // namespace
 
-size_t removeUnfinishedWrites(const std::string& folder) {
+size_t removeUnfinishedWrites(const std::string& folder, bool newFilesToo) {
     std::error_code ec;
     fs::directory_iterator it(folder, ec);
     size_t removed = 0;
     for (; !ec && it != fs::directory_iterator(); it.increment(ec)) {
         const std::string name = it->path().filename().string();
         if (!isUnfinishedWriteName(name)) continue;
+        if (!newFilesToo && name.find(".new-", name.size() - 13) != std::string::npos) continue;
         // Only a plain file of ours: never through a link, never a folder.
         struct stat st {};
         const std::string path = it->path().string();
@@ -319,6 +383,79 @@ size_t removeUnfinishedWrites(const std::string& folder) {
         if (::unlink(path.c_str()) == 0) ++removed;
     }
     return removed;
+}
+
+namespace {
+
+constexpr size_t kNewMark = 13;  // ".new-" and eight letters or digits
+
+// The descriptor of a left file, locked, or none while a writer holds it.
+// `unlocked` says whether the lock could be had at all.
+Descriptor lockLeft(const std::string& path, bool& unlocked) {
+    Descriptor fd(::open(path.c_str(), O_RDONLY | O_NOFOLLOW | O_NONBLOCK | O_NOCTTY | O_CLOEXEC));
+    unlocked = false;
+    if (!fd.valid()) return fd;
+    if (::flock(fd.get(), LOCK_EX | LOCK_NB) == 0)
+        unlocked = true;
+    else if (errno == EWOULDBLOCK)
+        fd.reset();
+    return fd;
+}
+
+}  // namespace
+
+std::vector<LeftNewFile> leftNewFiles(const std::string& folder) {
+    std::vector<LeftNewFile> out;
+    std::error_code ec;
+    fs::directory_iterator it(folder, ec);
+    for (; !ec && it != fs::directory_iterator(); it.increment(ec)) {
+        const std::string name = it->path().filename().string();
+        if (!isUnfinishedWriteName(name) || name.find(".new-", name.size() - kNewMark) == std::string::npos)
+            continue;
+        LeftNewFile left;
+        left.temporary = it->path().string();
+        left.path = (fs::path(folder) / name.substr(1, name.size() - 1 - kNewMark)).string();
+        left.lock = lockLeft(left.temporary, left.unlocked);
+        struct stat st {};
+        if (!left.lock.valid() || ::fstat(left.lock.get(), &st) != 0 || !S_ISREG(st.st_mode) ||
+            st.st_uid != geteuid())
+            continue;
+        left.ageSeconds = double(std::time(nullptr) - st.st_mtime);
+        struct stat at {};
+        if (::lstat(left.path.c_str(), &at) == 0) {
+            left.named = at.st_dev == st.st_dev && at.st_ino == st.st_ino;
+            // A screenshot is never empty: an empty file of ours under the
+            // name, beside the content it waits for, is the claim.
+            left.emptyClaim = !left.named && S_ISREG(at.st_mode) && at.st_size == 0 && at.st_uid == geteuid();
+        }
+        out.push_back(std::move(left));
+    }
+    return out;
+}
+
+bool fillClaim(const LeftNewFile& left, std::string* error) {
+    struct stat at {};
+    if (::lstat(left.path.c_str(), &at) != 0 || !S_ISREG(at.st_mode) || at.st_size != 0) {
+        if (error) *error = std::strerror(EEXIST);
+        return false;
+    }
+    if (::rename(left.temporary.c_str(), left.path.c_str()) != 0) {
+        if (error) *error = std::strerror(errno);
+        return false;
+    }
+    syncFolder(left.path);
+    return true;
+}
+
+void removeClaim(const LeftNewFile& left) {
+    struct stat at {};
+    if (left.emptyClaim && ::lstat(left.path.c_str(), &at) == 0 && S_ISREG(at.st_mode) && at.st_size == 0)
+        ::unlink(left.path.c_str());
+}
+
+void removeLeft(const LeftNewFile& left) {
+    ::unlink(left.temporary.c_str());
+    removeClaim(left);
 }
 
 std::optional<std::vector<std::string>> listFolder(const std::string& path, std::string* error) {
@@ -410,6 +547,11 @@ std::optional<std::string> getXattr(const std::string& path, std::string_view na
 
 bool removeXattr(const std::string& path, std::string_view name) {
     return ::removexattr(path.c_str(), xattrName(name).c_str()) == 0;
+}
+
+bool keepsXattrs(const std::string& path) {
+    // An attribute nobody sets: "none here" from a file system that keeps them.
+    return ::getxattr(path.c_str(), "user.kadrix.none", nullptr, 0) >= 0 || errno == ENODATA;
 }
 
 std::optional<Bytes> makeBookmark(const std::string& path) {

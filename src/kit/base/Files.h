@@ -14,6 +14,8 @@
 #include <string_view>
 #include <vector>
 
+#include "kit/base/Descriptor.h"
+
 namespace kit::files {
 
 using Bytes = std::vector<uint8_t>;
@@ -59,20 +61,66 @@ bool makeDirs(const std::string& path, unsigned mode = 0700, std::string* error 
 // step, so two writers never pick the same free name.
 bool claimPath(const std::string& path);
 // Puts a new file at `path` only when nothing is there yet, whole: the content
-// is written and flushed under a temporary name first and then linked to its
-// name, so the name never shows an empty or partial file, even when the
-// process dies while writing. Where the file system has no links the name is
-// claimed empty first and then written over.
+// is written, flushed and given `attribute` (a user attribute, where the file
+// system keeps them) under a hidden temporary name, "." + the name + ".new-" +
+// eight letters or digits, locked (flock) as long as it is written, and then
+// given its name (nameNew), so the name never shows an empty or partial
+// file, even when the process dies while writing: at worst the temporary
+// file is left, whole or not, for leftNewFiles to find.
 enum class NewFile { written, exists, failed };
+struct Attribute {
+    std::string_view name;  // without "user."
+    std::string_view value;
+};
 NewFile writeNew(const std::string& path, std::string_view content, unsigned mode = 0644,
-                 std::string* error = nullptr);
+                 std::string* error = nullptr, const Attribute* attribute = nullptr);
+// Gives the finished file `temporary` the name `path` when nothing is there
+// yet, never replacing a file: by a link (then the temporary name goes);
+// where the file system has no links, by a rename that replaces nothing;
+// where it has neither (some network and FUSE folders), by claiming the name
+// as an empty file and renaming the content over the claim. `temporary`
+// stays where it was on `exists` and `failed`.
+NewFile nameNew(const std::string& temporary, const std::string& path, std::string* error = nullptr);
+
+// The new files writeNew is writing now, each with the name it is to get.
+// Any thread.
+struct NewFileUnderWay {
+    std::string temporary;
+    std::string path;
+};
+std::vector<NewFileUnderWay> newFilesUnderWay();
+
+// A new file writeNew left in a folder when its process ended before the
+// file had its name. Holds the file's lock, so no other process takes it
+// meanwhile.
+struct LeftNewFile {
+    std::string temporary;    // the hidden file
+    std::string path;         // the name it was to get
+    bool named = false;       // it has that name already: only its temporary name is left
+    bool emptyClaim = false;  // the name holds our empty claim (ended between claim and rename)
+    bool unlocked = false;    // no writer holds it (false: the file system keeps no locks)
+    double ageSeconds = 0;    // since it last changed
+    Descriptor lock;
+};
+// Those in `folder`: regular files of this user, directly in it, named as
+// writeNew names them, that no living writer holds.
+std::vector<LeftNewFile> leftNewFiles(const std::string& folder);
+// Puts the left file over its empty claim, its own name; false when the
+// claim is no longer there and empty.
+bool fillClaim(const LeftNewFile& left, std::string* error = nullptr);
+// Removes the left file's empty claim, while it is there and empty.
+void removeClaim(const LeftNewFile& left);
+// Removes the left file, and its empty claim.
+void removeLeft(const LeftNewFile& left);
 
 // The hidden files writeNew and writeAtomic leave in `folder` when the
 // process dies before the final name is given: regular files of this user
 // named ".<name>.new-" or ".<name>.tmp-" and eight letters or digits, directly
 // in `folder`, untouched for a minute (a write still going on is younger), are
-// removed; nothing else is touched. How many went.
-size_t removeUnfinishedWrites(const std::string& folder);
+// removed; nothing else is touched. With `newFilesToo` false only the
+// ".tmp-" files go (a folder whose new files leftNewFiles looks after).
+// How many went.
+size_t removeUnfinishedWrites(const std::string& folder, bool newFilesToo = true);
 
 // The entries of a folder (names, without "." and ".."); absent when it
 // cannot be listed, with the system's reason in `error` when given.
@@ -99,6 +147,8 @@ bool copyFile(const std::string& from, const std::string& to);
 bool setXattr(const std::string& path, std::string_view name, std::string_view value);
 std::optional<std::string> getXattr(const std::string& path, std::string_view name);
 bool removeXattr(const std::string& path, std::string_view name);
+// Whether the file system of `path` keeps user attributes.
+bool keepsXattrs(const std::string& path);
 
 // A bookmark of a folder: its absolute path and inode. Resolving tells
 // whether the folder still exists with the same inode (not stale).

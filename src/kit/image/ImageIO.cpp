@@ -537,6 +537,10 @@ bool wasCancelled(const std::string& error) {
     return error == kCancelled;
 }
 
+bool refusedForItsBytes(const std::string& error) {
+    return error == kIncomplete || error == kNotAnImage;
+}
+
 std::string refusalOf(const std::string& path) {
     OpenFile file;
     if (std::string why = openForChecks(path, file); !why.empty()) return why;

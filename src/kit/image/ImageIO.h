@@ -55,6 +55,10 @@ Image readScaled(const std::string& path, int maxSide, std::string* error = null
 // main thread ends at once then): no refusal to tell the user of, and
 // nothing more to do with it.
 bool wasCancelled(const std::string& error);
+// Whether a read refused the file for its bytes: cut off before its format's
+// end, or no picture (damaged). Not for a file that could not be opened or a
+// decoder that could not be run.
+bool refusedForItsBytes(const std::string& error);
 // decode() of the bytes in a memory file (which it seals) or an open regular
 // file, waiting for the decoder no later than `until`: pictures tried one
 // after another share one wait.

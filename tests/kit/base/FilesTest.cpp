@@ -155,10 +155,17 @@ TEST(Files, NewFileTakesOnlyAFreeNameAndAppearsWhole) {
     std::string error;
     EXPECT_EQ(files::writeNew(dir + "/no/such/folder/f", "x", 0644, &error), files::NewFile::failed);
     EXPECT_FALSE(error.empty());
+    // The attribute asked for comes with the file, on it before its name.
+    const files::Attribute attribute{"kadrix.test-mark", "yes"};
+    EXPECT_EQ(files::writeNew(dir + "/marked.png", "m", 0644, nullptr, &attribute), files::NewFile::written);
+    if (files::keepsXattrs(dir)) {
+        EXPECT_EQ(files::getXattr(dir + "/marked.png", "kadrix.test-mark"), "yes");
+    }
+    EXPECT_TRUE(files::newFilesUnderWay().empty());
     // No temporary name outlives a write, whatever its end.
     int entries = 0;
     for (auto& e : fs::directory_iterator(dir)) ++entries, (void)e;
-    EXPECT_EQ(entries, 1);
+    EXPECT_EQ(entries, 2);
     files::remove(dir);
 }
 
