@@ -383,6 +383,56 @@ TEST_F(LibView, KeysAndSelectionDuringTheQuickLooksReadActOnIt) {
     EXPECT_EQ(controller->panelPreview->imageView->image().width(), 13);
 }
 
+// A read whose picture can no longer be shown ends at once, rather than
+// holding a core for its seconds: the quick look closed, or moved on to
+// another picture. The same picture asked for again keeps its read.
+TEST_F(LibView, TheQuickLooksReadEndsOnceNobodyWaitsForIt) {
+    testsupport::writePicture(folder + "/shot3.png", 13, 6, kit::Color::black());  // item 1
+    std::vector<pid_t> first, second;
+    {
+        testsupport::SlowDecoder slow(5, testsupport::SlowDecoder::Busy);
+        select(0);
+        kit::dispatchMain([&] {
+            first = slow.running();
+            EXPECT_TRUE(controller->handleKeyDown(key(kit::KeyCode::Escape)));
+            second = slow.running();
+        });
+        EXPECT_TRUE(controller->handleKeyDown(key(kit::KeyCode::Space, 0, " ")));
+        EXPECT_EQ(first.size(), 1u);
+        EXPECT_EQ(second, std::vector<pid_t>{}) << "closed, the quick look still reads its picture";
+        EXPECT_FALSE(controller->panelPreview->isOn);
+
+        kit::dispatchMain([&] {
+            first = slow.running();
+            // Looked at while the next picture is read, which Escape then ends.
+            kit::dispatchMain([&] {
+                second = slow.running();
+                controller->handleKeyDown(key(kit::KeyCode::Escape));
+            });
+            select(1);
+        });
+        EXPECT_TRUE(controller->handleKeyDown(key(kit::KeyCode::Space, 0, " ")));
+        ASSERT_EQ(first.size(), 1u);
+        ASSERT_EQ(second.size(), 1u) << "the picture moved away from is still read";
+        EXPECT_NE(second[0], first[0]);
+        EXPECT_EQ(slow.running(), std::vector<pid_t>{});
+        EXPECT_FALSE(controller->panelPreview->isOn);
+    }
+
+    testsupport::SlowDecoder slow(0.3, testsupport::SlowDecoder::Busy);
+    select(1);
+    host.calls.clear();
+    kit::dispatchMain([&] {
+        first = slow.running();
+        kit::dispatchMain([&] { second = slow.running(); });
+        controller->performAction("quicklook", folder + "/shot3.png", "selection", true);
+    });
+    EXPECT_TRUE(controller->handleKeyDown(key(kit::KeyCode::Space, 0, " ")));
+    EXPECT_EQ(second, first) << "the same picture asked for again is read again";
+    EXPECT_TRUE(controller->panelPreview->isOn);
+    EXPECT_EQ(controller->panelPreview->imageView->image().width(), 13);
+}
+
 // Fitted again on each opening to the screen it opens on: the large size
 // follows the screen's height, down to a low screen, and back to small.
 TEST_F(LibView, ThePopoverIsFittedToItsScreenOnEachOpening) {
