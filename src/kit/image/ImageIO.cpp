@@ -165,11 +165,12 @@ struct Decoded {
 };
 
 // The pixels the decoder left in `pixels`, taken as they lie: the image is
-// the memory file's own pages, so the pixels exist once. The pages come into
-// this program as they are first read, not here: a picture that replaces
-// another is read only once it has taken the other's place, so two pictures
-// at the cap are never held at once (mapped all at once here, the new one
-// sat beside the old one until it landed).
+// the memory file's own pages, so the pixels exist once. The system holds
+// those pages from the moment the decoder writes them, mapped here or not,
+// so while a picture is read the one shown is held beside it: at the cap,
+// two pictures at once. That is the most: the one shown goes when the new
+// one takes its place (it stays when the new one cannot be read), and the
+// pages come into this program's resident size only as they are read.
 Image takePixels(int pixels, int w, int h, double scale, std::string* error) {
     struct stat st {};
     const size_t total = size_t(w) * 4 * size_t(h);
