@@ -53,8 +53,9 @@ public:
     SlowDecoder(const SlowDecoder&) = delete;
     SlowDecoder& operator=(const SlowDecoder&) = delete;
 
-    // This program's children that are still this script, and not ended.
-    std::vector<pid_t> running() const {
+    // This program's children that are still this script, and not ended;
+    // with `reading`, those that read that file.
+    std::vector<pid_t> running(const std::string& reading = {}) const {
         std::vector<pid_t> out;
         std::error_code ec;
         for (const auto& entry : std::filesystem::directory_iterator("/proc", ec)) {
@@ -73,7 +74,10 @@ public:
                 continue;
             std::ifstream cmdline(entry.path() / "cmdline");
             const std::string command((std::istreambuf_iterator<char>(cmdline)), {});
-            if (command.find(folder_ + "/kadrix-decode") != std::string::npos) out.push_back(std::stoi(name));
+            if (command.find(folder_ + "/kadrix-decode") == std::string::npos) continue;
+            if (!reading.empty() && std::filesystem::read_symlink(entry.path() / "fd/0", ec) != reading)
+                continue;
+            out.push_back(std::stoi(name));
         }
         return out;
     }
