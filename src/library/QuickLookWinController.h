@@ -9,6 +9,7 @@
 #include <string>
 
 #include "kit/base/Geometry.h"
+#include "kit/image/ImageIO.h"
 #include "kit/ui/ImageView.h"
 #include "kit/ui/Window.h"
 
@@ -52,6 +53,12 @@ private:
     // Counts loads and hides; a load whose count has moved on is dropped.
     uint64_t requests_ = 0;
     uint64_t loading_ = 0;  // the request whose file is being read, 0 when none
+    // That read's file, its place beside the sender, and its handle: a read
+    // nobody waits for any more is ended, not left to run for its seconds.
+    std::string loadingPath_;
+    std::optional<kit::Rect> loadingSender_;
+    std::shared_ptr<kit::ImageIO::ReadHandle> reading_;
+    void abandonReading();
     std::shared_ptr<bool> alive_ = std::make_shared<bool>(true);
 };
 

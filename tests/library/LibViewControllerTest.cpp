@@ -383,6 +383,66 @@ TEST_F(LibView, KeysAndSelectionDuringTheQuickLooksReadActOnIt) {
     EXPECT_EQ(controller->panelPreview->imageView->image().width(), 13);
 }
 
+// A read whose picture can no longer be shown ends at once, rather than
+// holding a core for its seconds: the quick look closed, or moved on to
+// another picture. The same picture asked for again keeps its read.
+TEST_F(LibView, TheQuickLooksReadEndsOnceNobodyWaitsForIt) {
+    // Pictures outside the library, which its indexing never reads: only
+    // the quick look's reading of them is counted.
+    const std::string a = kit::files::uniqueTempPath("quick-look-a-", ".png"),
+                      b = kit::files::uniqueTempPath("quick-look-b-", ".png");
+    testsupport::writePicture(a, 13, 6, kit::Color::black());
+    testsupport::writePicture(b, 17, 6, kit::Color::black());
+    auto look = [&](const std::string& path) {
+        controller->performAction("quicklook", path, "selection", true);
+    };
+    std::vector<pid_t> first, second, third;
+    {
+        testsupport::SlowDecoder slow(5, testsupport::SlowDecoder::Busy);
+        kit::dispatchMain([&] {
+            first = slow.running(a);
+            EXPECT_TRUE(controller->handleKeyDown(key(kit::KeyCode::Escape)));
+            second = slow.running(a);
+        });
+        look(a);
+        EXPECT_EQ(first.size(), 1u);
+        EXPECT_EQ(second, std::vector<pid_t>{}) << "closed, the quick look still reads its picture";
+        EXPECT_FALSE(controller->panelPreview->isOn);
+
+        kit::dispatchMain([&] {
+            first = slow.running(a);
+            // Looked at while the next picture is read, which Escape then ends.
+            kit::dispatchMain([&] {
+                second = slow.running(a);
+                third = slow.running(b);
+                controller->handleKeyDown(key(kit::KeyCode::Escape));
+            });
+            look(b);
+        });
+        look(a);
+        EXPECT_EQ(first.size(), 1u);
+        EXPECT_EQ(second, std::vector<pid_t>{}) << "the picture moved away from is still read";
+        EXPECT_EQ(third.size(), 1u);
+        EXPECT_EQ(slow.running(a), std::vector<pid_t>{});
+        EXPECT_EQ(slow.running(b), std::vector<pid_t>{});
+        EXPECT_FALSE(controller->panelPreview->isOn);
+    }
+
+    testsupport::SlowDecoder slow(1, testsupport::SlowDecoder::Busy);
+    kit::dispatchMain([&] {
+        first = slow.running(a);
+        kit::dispatchMain([&] { second = slow.running(a); });
+        look(a);
+    });
+    look(a);
+    EXPECT_EQ(first.size(), 1u);
+    EXPECT_EQ(second, first) << "the same picture asked for again is read again";
+    EXPECT_TRUE(controller->panelPreview->isOn);
+    EXPECT_EQ(controller->panelPreview->imageView->image().width(), 13);
+    std::filesystem::remove(a);
+    std::filesystem::remove(b);
+}
+
 // Fitted again on each opening to the screen it opens on: the large size
 // follows the screen's height, down to a low screen, and back to small.
 TEST_F(LibView, ThePopoverIsFittedToItsScreenOnEachOpening) {

@@ -24,6 +24,7 @@
 #include <mutex>
 #include <optional>
 #include <set>
+#include <utility>
 
 extern "C" {
 #include <gif_lib.h>
@@ -164,11 +165,12 @@ struct Decoded {
 };
 
 // The pixels the decoder left in `pixels`, taken as they lie: the image is
-// the memory file's own pages, so the pixels exist once. The pages come into
-// this program as they are first read, not here: a picture that replaces
-// another is read only once it has taken the other's place, so two pictures
-// at the cap are never held at once (mapped all at once here, the new one
-// sat beside the old one until it landed).
+// the memory file's own pages, so the pixels exist once. The system holds
+// those pages from the moment the decoder writes them, mapped here or not,
+// so while a picture is read the one shown is held beside it: at the cap,
+// two pictures at once. That is the most: the one shown goes when the new
+// one takes its place (it stays when the new one cannot be read), and the
+// pages come into this program's resident size only as they are read.
 Image takePixels(int pixels, int w, int h, double scale, std::string* error) {
     struct stat st {};
     const size_t total = size_t(w) * 4 * size_t(h);
@@ -228,6 +230,30 @@ int startCounted(const std::function<int(pid_t&)>& spawn, pid_t& pid) {
     const int spawned = spawn(pid);
     if (spawned == 0) d.running.insert(pid);
     return spawned;
+}
+
+// With the decoders' lock held: takes a running decoder out of the count for
+// the caller to reap; false when it is not counted (the way out or an
+// abandoned read has reaped it, and its number may be another's by now).
+bool takeOut(Decoders& d, pid_t pid) {
+    if (!d.running.erase(pid)) return false;
+    ++d.reaping;
+    return true;
+}
+
+// Ends a decoder taken out of the count and reaps it: its wait status.
+int reapTakenOut(pid_t pid) {
+    ::kill(pid, SIGKILL);
+    int status = 0;
+    while (::waitpid(pid, &status, 0) < 0 && errno == EINTR) {
+    }
+    Decoders& d = decoders();
+    {
+        std::lock_guard lock(d.lock);
+        --d.reaping;
+    }
+    d.reaped.notify_all();
+    return status;
 }
 
 // Starts `program` with the picture on its input, the answer on its output,
@@ -290,19 +316,9 @@ Ending endDecoder(pid_t pid, AwaitResult awaited, const std::string& what) {
     Decoders& d = decoders();
     {
         std::lock_guard lock(d.lock);
-        // Ended and reaped by the way out: its number may be another's by now.
-        if (!d.running.erase(pid)) return {false, kCancelled, true};
-        ++d.reaping;
+        if (!takeOut(d, pid)) return {false, kCancelled, true};
     }
-    ::kill(pid, SIGKILL);
-    int status = 0;
-    while (::waitpid(pid, &status, 0) < 0 && errno == EINTR) {
-    }
-    {
-        std::lock_guard lock(d.lock);
-        --d.reaping;
-    }
-    d.reaped.notify_all();
+    const int status = reapTakenOut(pid);
     if (WIFEXITED(status)) {
         if (awaited == AwaitResult::timeUp) return {false, kTooSlow};
         if (awaited == AwaitResult::tooLong || WEXITSTATUS(status) != 0) return {false, kDecoderFailed};
@@ -347,13 +363,50 @@ std::optional<Decoded> readAnswer(const std::string& reply, int pixels, double s
     return out;
 }
 
+}  // namespace
+
+// The decoder of a read its handle may abandon, from the start to the end of
+// the wait for it.
+struct detail::ReadHandleAccess {
+    // False when the read was abandoned already: then `pid` is not watched.
+    static bool watch(ReadHandle& handle, pid_t pid) {
+        std::lock_guard lock(decoders().lock);
+        if (handle.abandoned_) return false;
+        handle.decoder_ = pid;
+        return true;
+    }
+    // Before the read reaps its decoder itself: abandoned later, the handle
+    // ends nothing (the number may be another decoder's by then).
+    static void forget(ReadHandle& handle) {
+        std::lock_guard lock(decoders().lock);
+        handle.decoder_ = 0;
+    }
+};
+
+void ReadHandle::abandon() {
+    Decoders& d = decoders();
+    pid_t pid = 0;
+    {
+        std::lock_guard lock(d.lock);
+        abandoned_ = true;
+        pid = std::exchange(decoder_, 0);
+        if (pid <= 0 || !takeOut(d, pid)) return;
+    }
+    // Its answer's pipe ends with it, and the wait for it with that.
+    reapTakenOut(pid);
+}
+
+namespace {
+
 // Decodes the picture in `input` (a regular file or a sealed memory file,
 // `what` naming it for the log) in the decoder program, under its limits;
 // maxSide as in readScaled. A caller trying pictures in turn gives them one
-// wait together, ending at `until`.
+// wait together, ending at `until`; one whose `handle` abandons the read
+// ends the decoder then.
 std::optional<Decoded> decodeElsewhere(int input, const std::string& what, double scale, int maxSide,
                                        bool wantTexts, std::string* error,
-                                       Clock::time_point until = Clock::time_point::max()) {
+                                       Clock::time_point until = Clock::time_point::max(),
+                                       ReadHandle* handle = nullptr) {
     const DecoderLimits limits = currentLimits();
     const std::string program = decoderProgram();
     if (program.empty()) return fail<std::optional<Decoded>>(error, kNoDecoder);
@@ -381,6 +434,10 @@ std::optional<Decoded> decodeElsewhere(int input, const std::string& what, doubl
         return fail<std::optional<Decoded>>(error, "The image could not be read: the decoder " + program +
                                                        " could not be started (" + std::strerror(spawned) +
                                                        ").");
+    if (handle && !detail::ReadHandleAccess::watch(*handle, pid)) {
+        endDecoder(pid, AwaitResult::timeUp, what);
+        return fail<std::optional<Decoded>>(error, kCancelled);
+    }
 
     std::string reply;
     // The decoder's own clock counts its processor time; this one also
@@ -391,6 +448,7 @@ std::optional<Decoded> decodeElsewhere(int input, const std::string& what, doubl
                           std::chrono::milliseconds(0), wall);
     bool cancelled = false;
     const bool whole = awaitReply(replyEnd.get(), wall, reply, cancelled);
+    if (handle) detail::ReadHandleAccess::forget(*handle);
     const AwaitResult awaited = whole                      ? AwaitResult::answered
                                 : reply.size() > kMaxReply ? AwaitResult::tooLong
                                                            : AwaitResult::timeUp;
@@ -429,13 +487,14 @@ std::string openForChecks(const std::string& path, OpenFile& file) {
 // A file's picture: the checks on its head here, the quick first refusal,
 // then the decoding in the decoder program.
 std::optional<Decoded> readFile(const std::string& path, double scale, int maxSide, bool wantTexts,
-                                std::string* error) {
+                                std::string* error, ReadHandle* handle = nullptr) {
     OpenFile file;
     if (std::string why = openForChecks(path, file); !why.empty())
         return fail<std::optional<Decoded>>(error, why);
     if (auto s = detail::screenFile(file.fd.get(), file.size); !s.refusal.empty())
         return fail<std::optional<Decoded>>(error, s.refusal);
-    return decodeElsewhere(file.fd.get(), path, scale, maxSide, wantTexts, error);
+    return decodeElsewhere(file.fd.get(), path, scale, maxSide, wantTexts, error, Clock::time_point::max(),
+                           handle);
 }
 
 Bytes encode(const Image& image, const char* format, int quality, const TextChunks& text) {
@@ -494,6 +553,11 @@ std::chrono::milliseconds decodeTimeLimit() {
 
 Image read(const std::string& path, double scale, std::string* error) {
     auto decoded = readFile(path, scale, 0, false, error);
+    return decoded ? decoded->image : Image();
+}
+
+Image read(const std::string& path, double scale, std::string* error, ReadHandle& handle) {
+    auto decoded = readFile(path, scale, 0, false, error, &handle);
     return decoded ? decoded->image : Image();
 }
 

@@ -46,6 +46,25 @@ constexpr size_t kMaxImageFileBytes = size_t(kMaxDecodedPixels) * 4 + (size_t(16
 // event loop that loop goes on while the decoder works.
 Image decode(const Bytes& data, double scale = 1.0, std::string* error = nullptr);
 Image read(const std::string& path, double scale = 1.0, std::string* error = nullptr);
+
+namespace detail {
+struct ReadHandleAccess;
+}
+// A read its caller may give up while it waits (a quick look closed, or
+// moved on to another picture): abandon() ends its decoder at once, and the
+// read then ends as one the way out ended does (wasCancelled). For one read;
+// abandon() from any thread.
+class ReadHandle {
+public:
+    void abandon();
+
+private:
+    friend struct detail::ReadHandleAccess;
+    int decoder_ = 0;  // both under the lock of the running decoders
+    bool abandoned_ = false;
+};
+// read(), which `handle` can give up.
+Image read(const std::string& path, double scale, std::string* error, ReadHandle& handle);
 // The same checks and limit, decoded straight to at most maxSide pixels on
 // the longer side (never enlarged), without the full-size pixels where the
 // format allows; `originalSize` receives the file's own pixel size.

@@ -12,6 +12,7 @@
 #include <cmath>
 
 #include "kit/draw/ShapeLayer.h"
+#include "kit/ui/Application.h"
 #include "kit/ui/qt/ControlPrivate.h"
 
 namespace kit {
@@ -147,10 +148,15 @@ void TextField::selectAll() {
 
 void TextField::setHoldsKeyboard(bool holds) {
     QLineEdit* e = edit(*this);
-    if (holds)
+    if (holds) {
         e->grabKeyboard();
-    else if (QWidget::keyboardGrabber() == e)
+    } else if (QWidget::keyboardGrabber() == e) {
+        // The toolkit only queues the release; it would reach the window
+        // server when the event loop next turns, and a main thread busy
+        // meanwhile would keep every other program's shortcuts from it.
         e->releaseKeyboard();
+        Application::syncWindowServer();
+    }
 }
 
 void TextField::setCaretHidden(bool hidden) {

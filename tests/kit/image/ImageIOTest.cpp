@@ -9,10 +9,12 @@
 #include <filesystem>
 #include <fstream>
 #include <functional>
+#include <thread>
 
 #include "kit/base/Files.h"
 #include "kit/image/ImageIO.h"
 #include "support/PeakMemory.h"
+#include "support/SlowDecoder.h"
 #include "support/TestData.h"
 
 namespace io = kit::ImageIO;
@@ -445,4 +447,33 @@ TEST(ImageIO, SizesAndTextsOfFilesFromOutsideAreReadByOwnChecksOnly) {
     const auto texts = io::pngText(png);
     EXPECT_EQ(texts.at("plain"), "x");
     EXPECT_EQ(texts.at("long"), std::string(4000, 'a') + "é");
+}
+
+// A read given up while it waits ends its decoder at once, whatever thread
+// waits; one given up before it starts keeps none running.
+TEST(ImageIO, AnAbandonedReadEndsItsDecoder) {
+    const std::string file = tempPath("abandoned.png");
+    const auto png = io::encodePNG(sample());
+    std::ofstream(file, std::ios::binary).write(reinterpret_cast<const char*>(png.data()), png.size());
+    testsupport::SlowDecoder slow(5, testsupport::SlowDecoder::Busy);
+    std::string error;
+    io::ReadHandle early;
+    early.abandon();
+    EXPECT_TRUE(io::read(file, 1.0, &error, early).isNull());
+    EXPECT_TRUE(io::wasCancelled(error)) << error;
+    EXPECT_EQ(slow.running(), std::vector<pid_t>{});
+
+    io::ReadHandle handle;
+    Image image;
+    error.clear();
+    std::thread reader([&] { image = io::read(file, 1.0, &error, handle); });
+    for (int i = 0; i < 500 && slow.running().empty(); ++i)
+        std::this_thread::sleep_for(std::chrono::milliseconds(10));
+    EXPECT_EQ(slow.running().size(), 1u);
+    handle.abandon();
+    EXPECT_EQ(slow.running(), std::vector<pid_t>{});
+    reader.join();
+    EXPECT_TRUE(image.isNull());
+    EXPECT_TRUE(io::wasCancelled(error)) << error;
+    std::filesystem::remove(file);
 }

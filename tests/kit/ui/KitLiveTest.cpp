@@ -561,13 +561,27 @@ TEST(KitLive, AFieldHoldingTheKeyboardGetsACombinationAnotherProgramHolds) {
                                                       k, XCB_GRAB_MODE_ASYNC, XCB_GRAB_MODE_ASYNC)),
         nullptr);
     xcb_flush(other);
-    auto otherGot = [&] {
-        int presses = 0;
+    int otherPresses = 0;
+    auto readOther = [&] {
         while (xcb_generic_event_t* e = xcb_poll_for_event(other)) {
-            presses += (e->response_type & 0x7f) == XCB_KEY_PRESS;
+            otherPresses += (e->response_type & 0x7f) == XCB_KEY_PRESS;
             std::free(e);
         }
-        return presses;
+    };
+    // Whether the keyboard is free, as the server sees it: another client's
+    // grab succeeds only then (and is let go at once).
+    auto keyboardFree = [&] {
+        auto* r = xcb_grab_keyboard_reply(
+            other,
+            xcb_grab_keyboard(other, 0, root, XCB_CURRENT_TIME, XCB_GRAB_MODE_ASYNC, XCB_GRAB_MODE_ASYNC),
+            nullptr);
+        const bool isFree = r && r->status == XCB_GRAB_STATUS_SUCCESS;
+        std::free(r);
+        if (isFree) {
+            xcb_ungrab_keyboard(other, XCB_CURRENT_TIME);
+            std::free(xcb_get_input_focus_reply(other, xcb_get_input_focus(other), nullptr));
+        }
+        return isFree;
     };
 
     Window window(contentAt(100, 100, 300, 60), WindowStyle::Borderless);
@@ -581,21 +595,38 @@ TEST(KitLive, AFieldHoldingTheKeyboardGetsACombinationAnotherProgramHolds) {
         seen += e.keyCode == KeyCode::K;
         return false;
     });
-    auto press = [] {
+    // One press goes to one client: wait until either has it.
+    auto press = [&] {
+        const int seenBefore = seen, otherBefore = otherPresses;
         sh("xdotool key ctrl+alt+k");
-        pump(400);
+        pump(5000, [&] {
+            readOther();
+            return seen != seenBefore || otherPresses != otherBefore;
+        });
+        pump(100);
+        readOther();
     };
     press();
     EXPECT_EQ(seen, 0) << "the other program's grab takes the press";
-    EXPECT_EQ(otherGot(), 1);
+    EXPECT_EQ(otherPresses, 1);
     field->setHoldsKeyboard(true);
+    EXPECT_FALSE(keyboardFree());
     press();
     EXPECT_EQ(seen, 1) << "held, the keyboard brings every press here";
-    EXPECT_EQ(otherGot(), 0);
+    EXPECT_EQ(otherPresses, 1);
+    // Let go while the event loop does not turn, as a main thread busy right
+    // after recording would: the server must know at once.
     field->setHoldsKeyboard(false);
+    const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(2);
+    bool letGo = keyboardFree();
+    while (!letGo && std::chrono::steady_clock::now() < deadline) {
+        std::this_thread::sleep_for(std::chrono::milliseconds(5));
+        letGo = keyboardFree();
+    }
+    EXPECT_TRUE(letGo) << "the keyboard is still held with the event loop stopped";
     press();
     EXPECT_EQ(seen, 1) << "let go, the other program has its combination again";
-    EXPECT_EQ(otherGot(), 1);
+    EXPECT_EQ(otherPresses, 2);
     LocalEventMonitor::remove(monitor);
     xcb_disconnect(other);
 }
