@@ -13,16 +13,22 @@ sys_tray
 ms_since() { echo $(( ($(date +%s%N) - $1) / 1000000 )); }
 running() { [ -n "$1" ] && ps -o stat= -p "$1" 2>/dev/null | grep -qv '^Z'; }
 # The test client owns the clipboard with DELAY_MS and FILEs as given.
+owner=""
 offer() {
   "$SYS_BIN/kadrix-testclient" offer "$@" >"$SYS_TMP/owner.log" 2>&1 &
   owner=$!
   sys_wait_for --timeout 10 bash -c "xclip -selection clipboard -o -t TARGETS 2>/dev/null | grep -qx image/png" \
     || fail "the test client offers no picture"
 }
+# A hung owner never reads its connection, so it outlives the display: it is
+# ended here, on every road out of the test, a failure's included.
 end_offer() {
+  [ -n "$owner" ] || return 0
   kill "$owner" 2>/dev/null || true
   wait "$owner" 2>/dev/null || true
+  owner=""
 }
+on_exit end_offer
 # A settings link shows its window within LIMIT ms while the owner is waited
 # for AFTER something; the time taken goes to settings_ms.
 settings_within() {
