@@ -14,6 +14,8 @@
 //   kadrix-testclient late DELAY_MS png FILE | late DELAY_MS list FILE…   (owns the clipboard until ended,
 //     offering the PNG FILE as image/png, or the FILEs as a list alone; every request, the list of types
 //     too, answered DELAY_MS late, as a busy program does)
+//   kadrix-testclient hungfolder MOUNT_POINT   (a folder whose picture.png never opens, as on a network
+//     folder that hangs; see HungFolder.h)
 // "shot" reads the root window alone: a screenshot tool that walks the window
 // tree fails when a window closes during the walk, as windows do between the
 // steps of a test.
@@ -48,10 +50,12 @@
 #include <QWidget>
 #include <QWindow>
 #include <cstdio>
+#include <cstring>
 #include <memory>
 
 #include "capture/Synthetic.h"
 #include "kit/base/qt/QtImage.h"
+#include "system/capture/HungFolder.h"
 #include "system/capture/TextPage.h"
 
 namespace {
@@ -167,6 +171,7 @@ private:
 }  // namespace
 
 int main(int argc, char** argv) {
+    if (argc == 3 && std::strcmp(argv[1], "hungfolder") == 0) return serveHungFolder(argv[2]);
     QApplication app(argc, argv);
     QStringList a = app.arguments();
     if (a.size() == 3 && a[1] == "shot") return app.primaryScreen()->grabWindow(0).save(a[2], "PNG") ? 0 : 1;
