@@ -402,10 +402,15 @@ TEST(KitLive, PiecewiseClipboardOffersAreStoppedAtTheCap) {
 // `typesLateMs` late, hands the first type's bytes over `firstLateMs` late
 // and every later type's `laterLateMs` late (never when negative), and
 // counts the answers the server refused it (put on a window that is gone).
+// One that `closesReaders` has the server close each reader's connection
+// instead of answering.
 class BusyOwner : public TestOwner {
 public:
-    BusyOwner(int typesLateMs, int firstLateMs, int laterLateMs)
-        : typesLate_(typesLateMs), firstLate_(firstLateMs), laterLate_(laterLateMs) {
+    BusyOwner(int typesLateMs, int firstLateMs, int laterLateMs, bool closesReaders = false)
+        : typesLate_(typesLateMs),
+          firstLate_(firstLateMs),
+          laterLate_(laterLateMs),
+          closesReaders_(closesReaders) {
         start();
     }
     ~BusyOwner() override { end(); }
@@ -426,6 +431,11 @@ private:
             const auto r = *reinterpret_cast<xcb_selection_request_event_t*>(e.get());
             const int late = r.target == targets ? typesLate_ : bytesAsked_++ == 0 ? firstLate_ : laterLate_;
             if (late < 0) continue;
+            if (closesReaders_) {
+                xcb_kill_client(c, r.requestor);
+                xcb_flush(c);
+                continue;
+            }
             for (int waited = 0; waited < late && !ending(); waited += 10)
                 std::this_thread::sleep_for(std::chrono::milliseconds(10));
             xcb_void_cookie_t put =
@@ -451,6 +461,7 @@ private:
     }
 
     const int typesLate_, firstLate_, laterLate_;
+    const bool closesReaders_;
     int bytesAsked_ = 0;
     std::atomic<int> answered_{0}, refused_{0};
 };
@@ -489,6 +500,19 @@ TEST(KitLive, AnOwnerHoldingEveryTypeEndsTheLoadWithinItsOneLimit) {
         EXPECT_LT(took, limit + std::chrono::seconds(1)) << "the second type held for a limit of its own";
     }
     ImageIO::setDecoderLimits(saved);
+}
+
+// A read whose connection to the display breaks says so, not that the
+// owner was slow.
+TEST(KitLive, AClipboardReadWhoseConnectionBreaksSaysSo) {
+    REQUIRE_X11();
+    BusyOwner owner(0, 0, 0, true);
+    ASSERT_TRUE(owner.owning());
+    const auto types = x11::offeredTypes(std::chrono::steady_clock::now() + std::chrono::seconds(5));
+    EXPECT_EQ(types.outcome, x11::ClipboardData::Outcome::ConnectionLost);
+    std::string why;
+    EXPECT_TRUE(Pasteboard::general().image(&why).isNull());
+    EXPECT_EQ(why, "The connection to the display was lost while the picture was handed over.");
 }
 
 TEST(KitLive, FloatingWindowsStayAboveNormalOnes) {
