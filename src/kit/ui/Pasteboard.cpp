@@ -350,9 +350,12 @@ void take(const Ask& ask) {
         for (const auto& observer : g_answerObservers) observer(*ask.offered);
 }
 
-// The question on its way, or a new one; null when no thread can be had for it.
+// The question on its way about the clipboard as it is, or a new one; null
+// when no thread can be had for it.
 std::shared_ptr<Ask> asking() {
-    if (g_asking && !g_asking->done && Clock::now() - g_asking->asked <= kMomentToAnswer) return g_asking;
+    if (g_asking && !g_asking->done && g_asking->changeCount == g_changeCount &&
+        Clock::now() - g_asking->asked <= kMomentToAnswer)
+        return g_asking;
     if (g_asksHeld >= kMostAsksHeld) return nullptr;
     auto ask = std::make_shared<Ask>();
     if (!ask->wake.valid()) return nullptr;
