@@ -251,7 +251,8 @@ ObjectHandlers::ObjectPtr ObjectHandlers::addObject(const std::string& type, con
 
 bool ObjectHandlers::addImageFromPasteboard() {
     kit::Pasteboard& pb = kit::Pasteboard::general();
-    if (!pb.hasImage()) return false;
+    // The key reads the clipboard anyway: a busy owner is given its second.
+    if (!pb.awaitImageAnswer()) return false;
     const uint64_t turn = core_().additionTurn();
     kit::Image image = pb.image();
     if (image.isNull()) return false;

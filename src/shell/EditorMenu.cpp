@@ -194,6 +194,14 @@ void EditorMenu::build() {
                      {"Uploading", HelpUpload},
                      {"FAQ", HelpFAQ}});
     syncRealPixels(services::Settings::shared().realPixels());
+    // Whether another program offers a picture comes after the menu opened:
+    // its item follows the answer, open or not.
+    kit::Pasteboard::general().onImageAnswer([menu = std::weak_ptr<kit::Menu>(menu_)](bool offered) {
+        if (auto held = menu.lock())
+            for (auto& top : held->items())
+                if (auto sub = top->submenu())
+                    if (auto* open = sub->itemWithTag(OpenFromClipboard)) open->setEnabled(offered);
+    });
 }
 
 void EditorMenu::install() {

@@ -1,7 +1,8 @@
 # Capture system tests: a GoogleTest program run on the X display (real
 # windows, real grabs, xdotool), and the test client that shows windows of
 # known content. capture_system_test.sh runs it on the harness's display.
-add_executable(kadrix-testclient ${CMAKE_CURRENT_LIST_DIR}/capture/TestClient.cpp)
+add_executable(kadrix-testclient ${CMAKE_CURRENT_LIST_DIR}/capture/TestClient.cpp
+  ${CMAKE_CURRENT_LIST_DIR}/capture/HungFolder.cpp)
 target_include_directories(kadrix-testclient PRIVATE ${CMAKE_SOURCE_DIR}/src ${CMAKE_SOURCE_DIR}/tests)
 target_link_libraries(kadrix-testclient PRIVATE kadrix_kit Qt6::Widgets)
 

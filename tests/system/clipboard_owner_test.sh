@@ -5,7 +5,9 @@
 # meanwhile are all taken, and SIGTERM ends kadrix within two seconds. An
 # owner that hands each of four picture types and its list of files over
 # late, the file listed slow to decode: the whole load ends within the time
-# of one decode.
+# of one decode. The editor's File menu and Ctrl+V leave the editor going
+# behind an owner that hung, and behind one listing a file on a folder that
+# hangs.
 source "$(dirname "$0")/harness.sh"
 sys_begin
 sys_tray
@@ -13,16 +15,22 @@ sys_tray
 ms_since() { echo $(( ($(date +%s%N) - $1) / 1000000 )); }
 running() { [ -n "$1" ] && ps -o stat= -p "$1" 2>/dev/null | grep -qv '^Z'; }
 # The test client owns the clipboard with DELAY_MS and FILEs as given.
+owner=""
 offer() {
   "$SYS_BIN/kadrix-testclient" offer "$@" >"$SYS_TMP/owner.log" 2>&1 &
   owner=$!
   sys_wait_for --timeout 10 bash -c "xclip -selection clipboard -o -t TARGETS 2>/dev/null | grep -qx image/png" \
     || fail "the test client offers no picture"
 }
+# A hung owner never reads its connection, so it outlives the display: it is
+# ended here, on every road out of the test, a failure's included.
 end_offer() {
+  [ -n "$owner" ] || return 0
   kill "$owner" 2>/dev/null || true
   wait "$owner" 2>/dev/null || true
+  owner=""
 }
+on_exit end_offer
 # A settings link shows its window within LIMIT ms while the owner is waited
 # for AFTER something; the time taken goes to settings_ms.
 settings_within() {
@@ -53,28 +61,66 @@ running "$SYS_APP_PID" && fail "kadrix still ran 2 s after SIGTERM, waiting for 
 sys_reap_app
 end_offer
 
-# An owner that has hung altogether, its list of types unanswered too: the
-# editor's File menu and Ctrl+V ask whether a picture is offered, and the
-# editor goes on meanwhile.
-sys_start
-sys_link 'kadrix://grab/fullscreen?then=edit'
-sys_wait_editor 15
-sys_geom "$(xdotool search --onlyvisible --name '^Kadrix$' | head -1)"
+# The editor's File menu and Ctrl+V ask whether a picture is offered, and
+# the editor goes on meanwhile: a settings link shows soon after each.
+asked_ms=()
+asks_go_on() {
+  local what=$1 ask
+  for ask in menu paste; do
+    if [ "$ask" = menu ]; then sys_click $((X + 72)) $((Y + 9)); else sys_key ctrl+v; fi
+    settings_within 1500 "the $ask, $what"
+    asked_ms+=("$ask $settings_ms ms")
+    sys_key Escape
+    sys_wait_for --timeout 5 bash -c "! xdotool search --onlyvisible --name '^Kadrix Settings\$'" || true
+    sys_link 'kadrix://show'
+    sys_wait_editor 10
+  done
+}
+editor() {
+  sys_start
+  sys_link 'kadrix://grab/fullscreen?then=edit'
+  sys_wait_editor 15
+  sys_geom "$(xdotool search --onlyvisible --name '^Kadrix$' | head -1)"
+}
+
+# An owner that has hung altogether, its list of types unanswered too.
+editor
 offer -1
 timeout 1 xclip -selection clipboard -o -t image/png >/dev/null 2>&1 || true  # it hangs from this request on
 timeout 2 xclip -selection clipboard -o -t TARGETS >/dev/null 2>&1 && fail "the test client still answers"
-asked_ms=()
-for ask in menu paste; do
-  if [ "$ask" = menu ]; then sys_click $((X + 72)) $((Y + 9)); else sys_key ctrl+v; fi
-  settings_within 1500 "the $ask"
-  asked_ms+=("$ask $settings_ms ms")
-  sys_key Escape
-  sys_wait_for --timeout 5 bash -c "! xdotool search --onlyvisible --name '^Kadrix Settings\$'" || true
-  sys_link 'kadrix://show'
-  sys_wait_editor 10
-done
+asks_go_on "an owner that hung"
 sys_stop_app
 end_offer
+
+# An owner that lists a file on a folder that hangs (its open never
+# returns, as on a network folder whose server stopped answering): the menu
+# and the key give the file their second, then count it as no picture.
+hung="$SYS_TMP/net"
+mkdir -p "$hung"
+"$SYS_BIN/kadrix-testclient" hungfolder "$hung" >"$SYS_TMP/folder.log" 2>&1 &
+folder=$!
+# A thread of kadrix waiting in the file's open waits until the folder ends.
+end_folder() {
+  [ -n "$folder" ] || return 0
+  kill "$folder" 2>/dev/null || true
+  wait "$folder" 2>/dev/null || true
+  folder=""
+  ! mountpoint -q "$hung" || umount -l "$hung"
+}
+on_exit end_folder
+if sys_wait_for --timeout 5 grep -qx mounted "$SYS_TMP/folder.log"; then
+  editor
+  "$SYS_BIN/kadrix-testclient" late 0 list "$hung/picture.png" >"$SYS_TMP/owner.log" 2>&1 &
+  owner=$!
+  sys_wait_for --timeout 10 bash -c "xclip -selection clipboard -o -t TARGETS 2>/dev/null | grep -qx text/uri-list" \
+    || fail "the test client lists no file"
+  asks_go_on "a file listed that never opens"
+  end_folder
+  sys_stop_app
+  end_offer
+else
+  asked_ms+=("(no folder that hangs here: $(tail -1 "$SYS_TMP/folder.log"))")
+fi
 
 # An owner that keeps each request waiting four seconds (less than the toolkit gives up after): four picture types
 # that are no pictures, then the list naming a picture slow to decode.

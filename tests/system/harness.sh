@@ -107,8 +107,28 @@ sys_reap_app() {
   SYS_APP_PID=""
 }
 
+# What the test started in the background and left running (a window of the
+# test client, a clipboard owner that hung and so never reads its connection
+# and outlives the display) ends with the test, on every road out; the
+# display itself is stopped after.
+_sys_end_jobs() {
+  local p i left=() keep=" ${_xvfb_pids[*]:-} "
+  for p in $(jobs -p); do
+    [[ "$keep" == *" $p "* ]] || left+=("$p")
+  done
+  [ ${#left[@]} -gt 0 ] || return 0
+  kill "${left[@]}" 2>/dev/null || true
+  for i in $(seq 1 20); do
+    kill -0 "${left[@]}" 2>/dev/null || break
+    sleep 0.1
+  done
+  for p in "${left[@]}"; do kill -KILL "$p" 2>/dev/null || true; done
+  wait "${left[@]}" 2>/dev/null || true
+}
+
 _sys_cleanup() {
   sys_stop_app || true
+  _sys_end_jobs
   _sys_check_log
   [ -n "${_sys_tray_pid:-}" ] && kill "$_sys_tray_pid" 2>/dev/null || true
   [ -n "${_sys_bus_pid:-}" ] && kill "$_sys_bus_pid" 2>/dev/null || true

@@ -1,5 +1,8 @@
 #include "kit/ui/Pasteboard.h"
 
+#include <sys/eventfd.h>
+#include <unistd.h>
+
 #include <QBuffer>
 #include <QClipboard>
 #include <QFile>
@@ -8,16 +11,21 @@
 #include <QMimeData>
 #include <QRegularExpression>
 #include <QUrl>
+#include <atomic>
 #include <cerrno>
 #include <chrono>
 #include <cmath>
 #include <cstring>
 #include <functional>
-#include <future>
+#include <memory>
+#include <mutex>
 #include <system_error>
+#include <thread>
 
 #include "kit/base/Descriptor.h"
+#include "kit/base/Dispatch.h"
 #include "kit/base/Files.h"
+#include "kit/base/InputWait.h"
 #include "kit/base/WayOut.h"
 #include "kit/base/qt/QtImage.h"
 #include "kit/desktop/x11/ClipboardRead.h"
@@ -51,9 +59,15 @@ using Outcome = x11::ClipboardData::Outcome;
 const char* const kTooLarge = "The picture offered is too large to be an image that can be opened.";
 // Far longer than any list of files copied together.
 constexpr size_t kMaxListBytes = size_t(1) << 20;
-// What an owner is given to say whether it offers a picture: a program that
-// is running answers within a few milliseconds.
-constexpr auto kMomentToAnswer = std::chrono::milliseconds(250);
+// What an owner is given to say whether it offers a picture, the heads of
+// the files it lists read too: a program that is running answers within a
+// few milliseconds, one that is merely busy (a loaded machine, a large
+// selection being prepared) within a second. Later answers are dropped.
+constexpr auto kMomentToAnswer = std::chrono::seconds(1);
+// Asks still running past their moment (a listed file on a network folder
+// that hangs holds its thread as long as its open blocks): beyond this many
+// no other is started, and the last answer stands.
+constexpr int kMostAsksHeld = 4;
 
 // What is offered, wherever it comes from: its types, and the bytes of one
 // type in a memory file (-1 with the reason in `why` when there are none).
@@ -71,6 +85,8 @@ std::string reasonFor(Outcome outcome) {
             return "The program offering the picture took too long to hand it over.";
         case Outcome::Cancelled:
             return "Reading the clipboard was given up: Kadrix is ending.";
+        case Outcome::ConnectionLost:
+            return "The connection to the display was lost while the picture was handed over.";
         default:
             return "The program offering the picture did not hand it over.";
     }
@@ -149,15 +165,17 @@ Image imageOf(const Offer& offer, Clock::time_point until, std::string& why) {
 }
 
 // Whether an offer holds a picture, by its types and the heads of the files
-// it lists: nothing is decoded.
-bool offersImage(const Offer& offer) {
+// it lists, those read by `until`: nothing is decoded.
+bool offersImage(const Offer& offer, Clock::time_point until = Clock::time_point::max()) {
     for (const QString& f : offer.types)
         if (f.startsWith("image/")) return true;
     if (!offer.types.contains("text/uri-list")) return false;
     std::string why;
     const Descriptor list(offer.bytesOf("text/uri-list", kMaxListBytes, why));
-    for (const QUrl& u : urlsIn(list.get()))
+    for (const QUrl& u : urlsIn(list.get())) {
+        if (Clock::now() >= until) return false;
         if (u.isLocalFile() && ImageIO::refusalOf(u.toLocalFile().toStdString()).empty()) return true;
+    }
     return false;
 }
 
@@ -289,31 +307,111 @@ Image Pasteboard::image(std::string* why) const {
     return img;
 }
 
-// Asked each time a menu opens and before a paste: it looks at the types
-// offered and at a file's head, never decodes. A picture that then fails to
-// decode is told when it is read. Another program's offer is asked for on a
-// thread of its own and given a moment only: neither a menu that is opening
-// nor a key can stand still for an owner that never answers (the toolkit's
-// own read held the program for over ten seconds), nor turn the event loop inside.
-bool Pasteboard::hasImage() const {
+// Another program's offer is asked about on a thread of its own: neither a
+// menu that is opening nor a key can stand still for an owner that never
+// answers (the toolkit's own read held the program for over ten seconds),
+// and a menu's validation turns no event loop inside.
+namespace {
+
+bool asksAnotherProgram() {
     QClipboard* cb = clipboard();
-    if (cb && !cb->ownsClipboard() && QGuiApplication::platformName() == "xcb") {
-        std::optional<bool> offered;
-        try {
-            offered = std::async(std::launch::async, [] {
-                          const Clock::time_point until = Clock::now() + kMomentToAnswer;
-                          const x11::OfferedTypes types = x11::offeredTypes(until);
-                          if (types.outcome == Outcome::NoDisplay) return std::optional<bool>();
-                          return std::optional<bool>(types.outcome == Outcome::Read &&
-                                                     offersImage(ownersOffer(types.types, until)));
-                      }).get();
-        } catch (const std::system_error&) {
-            return false;  // no thread to ask on
-        }
-        if (offered) return *offered;
+    return cb && !cb->ownsClipboard() && QGuiApplication::platformName() == "xcb";
+}
+
+// One question to the clipboard's owner and, once in, its answer. The
+// worker writes the answer, then wakes `wake`; the main thread reads it.
+struct Ask {
+    Clock::time_point asked = Clock::now();
+    int changeCount = g_changeCount;
+    Descriptor wake{::eventfd(0, EFD_CLOEXEC | EFD_NONBLOCK)};
+    std::atomic<bool> done{false};
+    std::optional<bool> offered;  // none: no display to ask on
+    Clock::time_point answered;
+
+    bool inTime() const { return done && answered - asked <= kMomentToAnswer; }
+};
+
+std::atomic<int> g_asksHeld{0};
+struct Answer {
+    int changeCount = -1;
+    bool offered = false;
+};
+Answer g_answer;                                           // main thread
+std::shared_ptr<Ask> g_asking;                             // main thread
+std::vector<std::function<void(bool)>> g_answerObservers;  // main thread
+
+// Takes an answer that came in time as what the clipboard offers, and
+// tells the observers when it changed.
+void take(const Ask& ask) {
+    if (!ask.inTime() || !ask.offered || ask.changeCount != g_changeCount) return;
+    const bool changed = g_answer.changeCount != ask.changeCount || g_answer.offered != *ask.offered;
+    g_answer = {ask.changeCount, *ask.offered};
+    if (changed)
+        for (const auto& observer : g_answerObservers) observer(*ask.offered);
+}
+
+// The question on its way about the clipboard as it is, or a new one; null
+// when no thread can be had for it.
+std::shared_ptr<Ask> asking() {
+    if (g_asking && !g_asking->done && g_asking->changeCount == g_changeCount &&
+        Clock::now() - g_asking->asked <= kMomentToAnswer)
+        return g_asking;
+    if (g_asksHeld >= kMostAsksHeld) return nullptr;
+    auto ask = std::make_shared<Ask>();
+    if (!ask->wake.valid()) return nullptr;
+    ++g_asksHeld;
+    try {
+        std::thread([ask] {
+            const Clock::time_point until = ask->asked + kMomentToAnswer;
+            const x11::OfferedTypes types = x11::offeredTypes(until);
+            if (types.outcome != Outcome::NoDisplay)
+                ask->offered =
+                    types.outcome == Outcome::Read && offersImage(ownersOffer(types.types, until), until);
+            ask->answered = Clock::now();
+            ask->done = true;
+            const uint64_t one = 1;
+            [[maybe_unused]] const ssize_t woken = ::write(ask->wake.get(), &one, sizeof one);
+            --g_asksHeld;
+            dispatchMain([ask] { take(*ask); });
+        }).detach();
+    } catch (const std::system_error&) {
+        --g_asksHeld;
+        return nullptr;
     }
+    g_asking = ask;
+    return ask;
+}
+
+bool offeredHere() {
+    QClipboard* cb = clipboard();
     const QMimeData* m = cb ? cb->mimeData() : nullptr;
     return m && (m->hasImage() || offersImage(offerOf(*m)));
+}
+
+}  // namespace
+
+// Asked each time a menu opens: it looks at the types offered and at a
+// file's head, never decodes. A picture that then fails to decode is told
+// when it is read.
+bool Pasteboard::hasImage() const {
+    if (!asksAnotherProgram()) return offeredHere();
+    asking();
+    return g_answer.changeCount == g_changeCount && g_answer.offered;
+}
+
+bool Pasteboard::awaitImageAnswer() const {
+    if (!asksAnotherProgram()) return offeredHere();
+    const std::shared_ptr<Ask> ask = asking();
+    if (!ask) return false;
+    awaitInput(ask->wake.get(), ask->asked + kMomentToAnswer, [&] { return bool(ask->done); });
+    if (!ask->inTime() || wayOutBegun()) return false;
+    if (!ask->offered) return offeredHere();
+    take(*ask);
+    return *ask->offered;
+}
+
+void Pasteboard::onImageAnswer(std::function<void(bool offered)> observer) {
+    g_answerObservers.push_back(std::move(observer));
 }
 
 std::vector<std::string> Pasteboard::types() const {

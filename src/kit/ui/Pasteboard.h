@@ -2,6 +2,7 @@
 // The system clipboard: PNG images, text, file URLs and the private type that
 // carries annotation objects as JSON between windows of the application.
 #include <cstdint>
+#include <functional>
 #include <optional>
 #include <string>
 #include <vector>
@@ -44,7 +45,19 @@ public:
     // its offer over; on the main thread the event loop goes on meanwhile,
     // and the way out ends the wait at once (null).
     Image image(std::string* why = nullptr) const;
+    // Whether a picture is offered, answered at once with what is known:
+    // another program's offer is asked about off the main thread (its answer
+    // counts when it comes within a second), and until it has answered the
+    // answer is no. Each call asks again; `onImageAnswer` tells what a new
+    // answer changed.
     bool hasImage() const;
+    // The same, waiting for another program's answer for up to that second:
+    // on the main thread the event loop goes on meanwhile, and the way out
+    // ends the wait (no).
+    bool awaitImageAnswer() const;
+    // Observers run on the main thread when another program's answer
+    // changes what hasImage() says.
+    void onImageAnswer(std::function<void(bool offered)> observer);
     std::vector<std::string> types() const;
     // Goes up whenever the clipboard changes, from here or elsewhere.
     int changeCount() const;

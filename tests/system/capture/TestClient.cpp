@@ -11,6 +11,11 @@
 //   kadrix-testclient offer DELAY_MS [FILE…]   (owns the clipboard until ended: bytes that are no picture
 //     as image/png, image/jpeg, image/bmp and image/gif, and the FILEs listed, each handed over DELAY_MS
 //     late, or never with DELAY_MS -1, as a busy or hung program does)
+//   kadrix-testclient late DELAY_MS png FILE | late DELAY_MS list FILE…   (owns the clipboard until ended,
+//     offering the PNG FILE as image/png, or the FILEs as a list alone; every request, the list of types
+//     too, answered DELAY_MS late, as a busy program does)
+//   kadrix-testclient hungfolder MOUNT_POINT   (a folder whose picture.png never opens, as on a network
+//     folder that hangs; see HungFolder.h)
 // "shot" reads the root window alone: a screenshot tool that walks the window
 // tree fails when a window closes during the walk, as windows do between the
 // steps of a test.
@@ -45,10 +50,12 @@
 #include <QWidget>
 #include <QWindow>
 #include <cstdio>
+#include <cstring>
 #include <memory>
 
 #include "capture/Synthetic.h"
 #include "kit/base/qt/QtImage.h"
+#include "system/capture/HungFolder.h"
 #include "system/capture/TextPage.h"
 
 namespace {
@@ -148,9 +155,23 @@ private:
     int delayMs_;
 };
 
+// Keeps whoever reads the clipboard waiting for the list of its types too.
+class BusyOffer : public LateOffer {
+public:
+    explicit BusyOffer(int delayMs) : LateOffer(delayMs), delayMs_(delayMs) {}
+    QStringList formats() const override {
+        QThread::msleep(unsigned(delayMs_));
+        return LateOffer::formats();
+    }
+
+private:
+    int delayMs_;
+};
+
 }  // namespace
 
 int main(int argc, char** argv) {
+    if (argc == 3 && std::strcmp(argv[1], "hungfolder") == 0) return serveHungFolder(argv[2]);
     QApplication app(argc, argv);
     QStringList a = app.arguments();
     if (a.size() == 3 && a[1] == "shot") return app.primaryScreen()->grabWindow(0).save(a[2], "PNG") ? 0 : 1;
@@ -163,6 +184,20 @@ int main(int argc, char** argv) {
         QList<QUrl> files;
         for (const QString& f : a.mid(3)) files << QUrl::fromLocalFile(f);
         if (!files.isEmpty()) offer->setUrls(files);
+        QGuiApplication::clipboard()->setMimeData(offer);
+        return app.exec();
+    }
+    if (a.size() >= 5 && a[1] == "late" && (a[3] == "png" || a[3] == "list")) {
+        auto* offer = new BusyOffer(a[2].toInt());
+        if (a[3] == "png") {
+            QFile png(a[4]);
+            if (!png.open(QIODevice::ReadOnly)) return 2;
+            offer->setData("image/png", png.readAll());
+        } else {
+            QList<QUrl> files;
+            for (const QString& f : a.mid(4)) files << QUrl::fromLocalFile(f);
+            offer->setUrls(files);
+        }
         QGuiApplication::clipboard()->setMimeData(offer);
         return app.exec();
     }

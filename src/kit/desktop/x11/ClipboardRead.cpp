@@ -1,5 +1,6 @@
 #include "kit/desktop/x11/ClipboardRead.h"
 
+#include <poll.h>
 #include <sys/mman.h>
 #include <unistd.h>
 #include <xcb/xcb.h>
@@ -9,6 +10,8 @@
 #include <cstdlib>
 #include <cstring>
 #include <memory>
+#include <system_error>
+#include <thread>
 #include <vector>
 
 #include "kit/base/Descriptor.h"
@@ -22,6 +25,11 @@ using Clock = std::chrono::steady_clock;
 using Outcome = ClipboardData::Outcome;
 
 constexpr uint32_t kPieceLongs = 1u << 20;  // 4 MB a request
+// How long the window an owner answers on outlives our giving up: a busy
+// owner's late answer then lands on a window that exists. Put on one that
+// is gone, it is an error to the owner, and a program that keeps Xlib's
+// default error handler ends on it.
+constexpr auto kLateAnswerRoom = std::chrono::seconds(5);
 
 template <typename T>
 struct Freed {
@@ -63,6 +71,8 @@ struct Session {
         return true;
     }
 
+    bool lost() const { return xcb_connection_has_error(conn) != 0; }
+
     // The next event that `wanted` accepts; null, with the reason in `why`,
     // at `until`, when the way out begins or when the connection breaks.
     // The owner is another program: on the main thread its answer is
@@ -79,10 +89,37 @@ struct Session {
             }
             return xcb_connection_has_error(conn) != 0;
         });
-        if (!found) why = waited == InputWait::cancelled ? Outcome::Cancelled : Outcome::TooSlow;
+        if (!found)
+            why = lost()                           ? Outcome::ConnectionLost
+                  : waited == InputWait::cancelled ? Outcome::Cancelled
+                                                   : Outcome::TooSlow;
         return found;
     }
 };
+
+// Keeps a session whose owner has not answered yet, on a thread of its own,
+// until the answer comes or kLateAnswerRoom has passed; the answer is
+// dropped. Without a thread to wait on, the session ends at once.
+void outliveOwner(std::unique_ptr<Session> s) {
+    const auto ends = [](Session& held) {
+        const Clock::time_point until = Clock::now() + kLateAnswerRoom;
+        pollfd p{xcb_get_file_descriptor(held.conn), POLLIN, 0};
+        for (;;) {
+            while (xcb_generic_event_t* e = xcb_poll_for_event(held.conn)) {
+                const bool answered = (e->response_type & 0x7F) == XCB_SELECTION_NOTIFY;
+                std::free(e);
+                if (answered) return;
+            }
+            const auto left = std::chrono::ceil<std::chrono::milliseconds>(until - Clock::now()).count();
+            if (held.lost() || left <= 0 || (::poll(&p, 1, int(left)) < 0 && errno != EINTR)) return;
+        }
+    };
+    try {
+        std::thread([ends, held = std::shared_ptr<Session>(std::move(s))] { ends(*held); }).detach();
+    } catch (const std::system_error&) {
+        // No thread: the session ends here, as it would have without one.
+    }
+}
 
 // The owner's bytes of `target`, read into a memory file; see readClipboard.
 ClipboardData transfer(const Session& s, xcb_atom_t target, long long maxBytes, Clock::time_point until) {
@@ -109,7 +146,7 @@ ClipboardData transfer(const Session& s, xcb_atom_t target, long long maxBytes, 
     };
     // The property's type and length, with no more than four of its bytes.
     const auto head = property(false, 0, 1);
-    if (!head) return {Outcome::NotOffered};
+    if (!head) return {s.lost() ? Outcome::ConnectionLost : Outcome::NotOffered};
 
     Descriptor out(::memfd_create("kadrix-clipboard", MFD_CLOEXEC | MFD_ALLOW_SEALING));
     if (!out.valid()) return {Outcome::NotOffered};
@@ -146,7 +183,7 @@ ClipboardData transfer(const Session& s, xcb_atom_t target, long long maxBytes, 
             // Read and removed in one request, which asks the owner for the
             // next; a piece longer than the room left stays where it is.
             const auto r = property(true, 0, roomLongs());
-            if (!r) return {Outcome::TooSlow};
+            if (!r) return {s.lost() ? Outcome::ConnectionLost : Outcome::NotOffered};
             if (xcb_get_property_value_length(r.get()) == 0 && r->bytes_after == 0) break;
             if (r->bytes_after > 0 || !take(r.get())) return {Outcome::TooLarge};
         }
@@ -158,7 +195,7 @@ ClipboardData transfer(const Session& s, xcb_atom_t target, long long maxBytes, 
     if (length > maxBytes) return {Outcome::TooLarge};
     for (;;) {
         const auto r = property(false, uint32_t(total / 4), roomLongs());
-        if (!r) return {Outcome::TooSlow};
+        if (!r) return {s.lost() ? Outcome::ConnectionLost : Outcome::NotOffered};
         if (!take(r.get())) return {Outcome::TooLarge};
         if (r->bytes_after == 0) break;
     }
@@ -169,18 +206,32 @@ ClipboardData transfer(const Session& s, xcb_atom_t target, long long maxBytes, 
 
 }  // namespace
 
+// A session to the display for one transfer: when the owner has not
+// answered by its end, it outlives the caller's wait (outliveOwner).
+struct Asking {
+    std::unique_ptr<Session> s = std::make_unique<Session>();
+    Outcome outcome = Outcome::NoDisplay;
+    ~Asking() {
+        if (outcome == Outcome::TooSlow || outcome == Outcome::Cancelled) outliveOwner(std::move(s));
+    }
+};
+
 ClipboardData readClipboard(const std::string& type, long long maxBytes, Clock::time_point until) {
-    Session s;
-    if (!s.open()) return {};
-    return transfer(s, s.atom(type), maxBytes, until);
+    Asking a;
+    if (!a.s->open()) return {};
+    const ClipboardData read = transfer(*a.s, a.s->atom(type), maxBytes, until);
+    a.outcome = read.outcome;
+    return read;
 }
 
 OfferedTypes offeredTypes(Clock::time_point until) {
-    Session s;
-    if (!s.open()) return {};
+    Asking a;
+    if (!a.s->open()) return {};
+    const Session& s = *a.s;
     // Far more types than any program offers.
     constexpr long long kMaxTypes = 4096;
     const ClipboardData list = transfer(s, s.atom("TARGETS"), kMaxTypes * 4, until);
+    a.outcome = list.outcome;
     const Descriptor held(list.fd);
     if (list.outcome != Outcome::Read) return {list.outcome, {}};
     std::vector<xcb_atom_t> atoms(kMaxTypes);

@@ -13,14 +13,16 @@
 namespace kit::x11 {
 
 struct ClipboardData {
-    enum class Outcome { Read, NotOffered, TooLarge, TooSlow, NoDisplay, Cancelled };
+    enum class Outcome { Read, NotOffered, TooLarge, TooSlow, NoDisplay, Cancelled, ConnectionLost };
     Outcome outcome = Outcome::NoDisplay;
     int fd = -1;  // Read: a memory file holding the bytes, the caller's to close
 };
 
 // Stops, refusing, as soon as more than `maxBytes` have arrived, or at once
 // when the owner announces more (also when it sends in pieces: then before
-// the first piece is asked for); gives up at `until`.
+// the first piece is asked for); gives up at `until`. The window the owner
+// answers on outlives a wait given up, until the owner answers or for five
+// seconds, so that a late answer lands on a window that exists.
 ClipboardData readClipboard(const std::string& type, long long maxBytes,
                             std::chrono::steady_clock::time_point until);
 
