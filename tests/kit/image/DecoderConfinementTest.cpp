@@ -29,6 +29,7 @@
 #include <QBuffer>
 #include <QImage>
 #include <QImageWriter>
+#include <cstdio>
 #include <cstring>
 #include <filesystem>
 #include <fstream>
@@ -674,7 +675,11 @@ TEST(DecoderConfinement, AHeldCheckForNamespacesEnds) {
                    std::to_string(std::chrono::duration_cast<std::chrono::seconds>(took).count()) + " s";
         },
         15);
-    EXPECT_TRUE(said == "missing after 2 s" || said == "missing after 3 s") << said;
+    // Ended at its bound, not before; a busy machine may take a while longer
+    // to end and reap it.
+    int took = -1;
+    EXPECT_EQ(std::sscanf(said.c_str(), "missing after %d s", &took), 1) << said;
+    EXPECT_TRUE(took >= 2 && took < 10) << said;
     EXPECT_EQ(count(logged, "check for namespaces did not end within 2000 ms"), 1u) << logged;
 }
 
