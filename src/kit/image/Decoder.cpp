@@ -35,6 +35,8 @@ namespace kit::ImageIO {
 namespace {
 
 constexpr int kPixelsFd = 3;
+// The most process ids the kernel hands out (PID_MAX_LIMIT on 64-bit systems).
+constexpr long long kMaxProcessId = 1LL << 22;
 
 // The answer, then the end: nothing runs after it (no exit handlers, which
 // a sanitizer's leak check among them would need what is shut off here).
@@ -70,7 +72,7 @@ int runDecoder(int argc, char** argv) {
     // before it started has another parent, and refuses.
     long long parent = -1;
     int maxSide = 0;
-    bool wantTexts = false;
+    bool wantTexts = false, noFileRulesHere = false;
     long long seconds = 20, memory = 0;
     for (int i = 1; i < argc; ++i) {
         const std::string a = argv[i];
@@ -85,10 +87,15 @@ int runDecoder(int argc, char** argv) {
             memory = number(argv[++i]);
         } else if (a == "--parent" && hasValue) {
             parent = number(argv[++i]);
+        } else if (a == "--no-file-rules") {
+            noFileRulesHere = true;
         } else {
             refuse("The image could not be read: the decoder was called wrongly (" + a + ").");
         }
     }
+    // A process id, never one that only its low bits make the caller's.
+    if (parent < 1 || parent > kMaxProcessId)
+        refuse("The image could not be read: the decoder was called wrongly (--parent).");
     // Nothing but the picture, the pixels and the answer; no core file.
     ::close_range(kPixelsFd + 1, ~0U, 0);
     if (::chdir("/") != 0) refuse("The image could not be read: " + std::string(std::strerror(errno)) + ".");
@@ -97,7 +104,11 @@ int runDecoder(int argc, char** argv) {
     // fails (not a signal that ends the decoder) and the picture is refused.
     ::signal(SIGXFSZ, SIG_IGN);
     limit(RLIMIT_FSIZE, rlim_t(kMaxDecodedPixels) * 4, rlim_t(kMaxDecodedPixels) * 4);
-    limit(RLIMIT_NOFILE, 64, 64);
+    // The hard limit follows once the confinement has held open the places
+    // a root of its own binds (which may be more).
+    rlimit files{};
+    ::getrlimit(RLIMIT_NOFILE, &files);
+    limit(RLIMIT_NOFILE, std::min<rlim_t>(64, files.rlim_cur), files.rlim_max);
     if (seconds > 0) limit(RLIMIT_CPU, rlim_t(seconds), rlim_t(seconds + 1));
 #ifndef KADRIX_DECODER_SANITIZED
     // A sanitizer reserves terabytes of address space before this runs.
@@ -110,8 +121,12 @@ int runDecoder(int argc, char** argv) {
 #else
     (void)memory;
 #endif
-    if (const std::string why = confineDecoder(int(parent)); !why.empty())
+    int confinementError = 0;
+    if (const std::string why = confineDecoder(int(parent), noFileRulesHere, &confinementError);
+        !why.empty()) {
+        if (confinementError > 0) refuseFor(detail::kUnconfined, confinementError);
         refuse("The image could not be read: its decoder could not be confined (" + why + ").");
+    }
 
     struct stat st {};
     if (::fstat(STDIN_FILENO, &st) != 0 || !S_ISREG(st.st_mode)) refuse(detail::kNotRegularFile);

@@ -1,4 +1,5 @@
 #pragma once
+#include <chrono>
 #include <string>
 
 // The decoder program's side of decoding a picture from outside (see
@@ -7,6 +8,7 @@
 // output, under limits it sets itself before it reads a byte.
 //
 //   kadrix-decode --parent PID [--max-side N] [--texts] [--seconds N] [--memory BYTES]
+//                 [--no-file-rules]
 //
 // The answer is one line, "ok WIDTH HEIGHT ORIGINAL-WIDTH ORIGINAL-HEIGHT"
 // followed (with --texts) by the picture's texts as key and value each ended
@@ -26,15 +28,23 @@ int runDecoder(int argc, char** argv);
 // Call it with one thread running. Empty when it holds, else why it could
 // not be done: then nothing may be decoded (on a processor with no filter,
 // always).
-std::string confineDecoder(int parent);
+//
+// Without Landlock the root of its own is made whole or the confinement
+// fails; the decoder goes without one only when `noFileRulesHere` (the
+// program found this machine allows no namespace: missingConfinement) and
+// the kernel refuses it one too. `errorNumber` gets the kernel's reason for
+// a failure, 0 for one with none (its caller has ended).
+std::string confineDecoder(int parent, bool noFileRulesHere = false, int* errorNumber = nullptr);
 
 // What of the decoder's confinement this machine cannot give, in a line
 // written to the log the first time it is found: empty when it all holds.
-// Tried once (in a child process).
-std::string missingConfinement();
+// Tried once (in a child process, given `probeBound` to answer).
+std::string missingConfinement(std::chrono::milliseconds probeBound = std::chrono::seconds(2));
 
 // The environment variable by which a test has the decoder act as on a
 // kernel without "landlock" (and without "namespaces" when it says so too).
+// Honoured by every build (the tests run on the build that ships), and said
+// once in the log whenever it is set.
 inline constexpr const char* kSimulatedKernelWithout = "KADRIX_TEST_KERNEL_WITHOUT";
 
 }  // namespace kit::ImageIO

@@ -41,6 +41,7 @@ const struct {
 } kWithError[] = {
     {"unreadable", "The file could not be read: "},
     {"hand-over", "The image could not be handed over: "},
+    {kUnconfined, "The image could not be read: its decoder could not be shut in: "},
 };
 
 // The code's words after the first: numbers of at most ten digits, nothing else.

@@ -5,7 +5,7 @@
 // program's own, looked up here.
 //
 //   damaged | incomplete | memory | file-too-large | not-regular
-//   too-large WIDTH HEIGHT | unreadable ERRNO | hand-over ERRNO | failed
+//   too-large WIDTH HEIGHT | unreadable ERRNO | hand-over ERRNO | unconfined ERRNO | failed
 #include <string>
 #include <string_view>
 
@@ -14,6 +14,8 @@ namespace kit::ImageIO::detail {
 extern const char* const kDecoderFailed;
 extern const char* const kFileTooLarge;
 extern const char* const kNotRegularFile;
+// The decoder could not shut itself in, and decoded nothing.
+inline constexpr std::string_view kUnconfined = "unconfined";
 
 // The decoder's side: the word for a refusal the checks or the decoding
 // gave, "failed" for a sentence that has none; the word for a refusal

@@ -13,6 +13,7 @@
 #include <QImageReader>
 #include <QImageWriter>
 #include <algorithm>
+#include <atomic>
 #include <cerrno>
 #include <chrono>
 #include <cmath>
@@ -342,8 +343,20 @@ std::optional<Decoded> readAnswer(const std::string& reply, int pixels, double s
     if (lineEnd == std::string::npos || lineEnd > 64)
         return fail<std::optional<Decoded>>(error, kDecoderFailed);
     const std::string line = reply.substr(0, lineEnd);
-    if (line.rfind("no ", 0) == 0)
-        return fail<std::optional<Decoded>>(error, detail::refusalSentence(std::string_view(line).substr(3)));
+    if (line.rfind("no ", 0) == 0) {
+        const std::string sentence = detail::refusalSentence(std::string_view(line).substr(3));
+        // A decoder that could not shut itself in refuses every picture
+        // until it can: said once, not for each picture.
+        static std::atomic<bool> toldUnconfined{false};
+        if (std::string_view(line).substr(3).starts_with(detail::kUnconfined) &&
+            !toldUnconfined.exchange(true))
+            std::fprintf(
+                stderr,
+                "The picture decoder could not shut itself in, so it refuses pictures rather than read "
+                "them unconfined: %s\n",
+                sentence.c_str());
+        return fail<std::optional<Decoded>>(error, sentence);
+    }
     long long w = 0, h = 0, ow = 0, oh = 0;
     if (std::sscanf(line.c_str(), "ok %lld %lld %lld %lld", &w, &h, &ow, &oh) != 4 || w <= 0 || h <= 0 ||
         w > INT32_MAX || h > INT32_MAX || abovePixelCap(w, h) || (maxSide > 0 && std::max(w, h) > maxSide))
@@ -410,8 +423,9 @@ std::optional<Decoded> decodeElsewhere(int input, const std::string& what, doubl
     const DecoderLimits limits = currentLimits();
     const std::string program = decoderProgram();
     if (program.empty()) return fail<std::optional<Decoded>>(error, kNoDecoder);
-    // Logs, once, what of its confinement this machine cannot give.
-    missingConfinement();
+    // Logs, once, what of its confinement this machine cannot give; the
+    // decoder goes without a root of its own only where this found none.
+    const bool noFileRulesHere = !missingConfinement().empty();
     Descriptor pixels(::memfd_create("kadrix-pixels", MFD_CLOEXEC));
     int ends[2];
     if (!pixels.valid() || ::pipe2(ends, O_CLOEXEC | O_NONBLOCK) != 0)
@@ -424,6 +438,7 @@ std::optional<Decoded> decodeElsewhere(int input, const std::string& what, doubl
     std::vector<std::string> args{program, "--parent", std::to_string(::getpid())};
     if (maxSide > 0) args.insert(args.end(), {"--max-side", std::to_string(maxSide)});
     if (wantTexts) args.emplace_back("--texts");
+    if (noFileRulesHere) args.emplace_back("--no-file-rules");
     args.insert(args.end(), {"--seconds", std::to_string(limits.cpuSeconds), "--memory",
                              std::to_string(limits.memoryBytes)});
     pid_t pid = -1;

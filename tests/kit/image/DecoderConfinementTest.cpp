@@ -4,7 +4,10 @@
 #include <fcntl.h>
 #include <grp.h>
 #include <gtest/gtest.h>
+#include <linux/audit.h>
+#include <linux/filter.h>
 #include <linux/landlock.h>
+#include <linux/seccomp.h>
 #include <poll.h>
 #include <sched.h>
 #include <signal.h>
@@ -16,6 +19,7 @@
 #include <sys/shm.h>
 #include <sys/socket.h>
 #include <sys/stat.h>
+#include <sys/statvfs.h>
 #include <sys/syscall.h>
 #include <sys/uio.h>
 #include <sys/wait.h>
@@ -25,10 +29,12 @@
 #include <QBuffer>
 #include <QImage>
 #include <QImageWriter>
+#include <cstdio>
 #include <cstring>
 #include <filesystem>
 #include <fstream>
 #include <functional>
+#include <memory>
 
 #include "kit/base/Files.h"
 #include "kit/image/Decoder.h"
@@ -58,6 +64,33 @@ bool readsSome(const std::string& path) {
     const bool read = fd >= 0 && ::read(fd, buf, sizeof buf) > 0;
     if (fd >= 0) ::close(fd);
     return read;
+}
+
+// The kernel refusing this process every namespace from here on, as when
+// the user's count of them runs out after the program made its check.
+bool refuseNamespaces() {
+    sock_filter code[] = {
+        BPF_STMT(BPF_LD | BPF_W | BPF_ABS, offsetof(seccomp_data, nr)),
+        BPF_JUMP(BPF_JMP | BPF_JEQ | BPF_K, __NR_unshare, 0, 1),
+        BPF_STMT(BPF_RET | BPF_K, SECCOMP_RET_ERRNO | ENOSPC),
+        BPF_STMT(BPF_RET | BPF_K, SECCOMP_RET_ALLOW),
+    };
+    const sock_fprog program{static_cast<unsigned short>(std::size(code)), code};
+    return ::prctl(PR_SET_NO_NEW_PRIVS, 1, 0, 0, 0) == 0 &&
+           ::prctl(PR_SET_SECCOMP, SECCOMP_MODE_FILTER, &program, 0, 0) == 0;
+}
+
+// Plugin places as a user's environment may name them: relative, the
+// whole file system, the home, and more than the decoder may hold open at
+// once (each with its image plugins' folder).
+std::string pluginPlaces(const std::string& scratch, const std::string& home) {
+    std::string places = "home:/:" + home;
+    for (int i = 0; i < 70; ++i) {
+        const std::string place = scratch + "/plugins/" + std::to_string(i);
+        std::filesystem::create_directories(place + "/imageformats");
+        places += ":" + place;
+    }
+    return places;
 }
 
 struct Escape {
@@ -107,6 +140,14 @@ TEST(DecoderConfinement, NoWayOutWorksFromInsideTheDecoder) {
         ::_exit(::write(heard[1], "!", 1) == 1 ? 0 : 1);
     }
     ::pthread_sigmask(SIG_SETMASK, &before, nullptr);
+    // Both ended on every road out of the test.
+    const std::unique_ptr<void, std::function<void(void*)>> ended(&heard, [&](void*) {
+        for (pid_t p : {other, listener}) {
+            if (p <= 0) continue;
+            ::kill(p, SIGKILL);
+            ::waitpid(p, nullptr, 0);
+        }
+    });
     ASSERT_GT(listener, 0);
     ::close(heard[1]);
 
@@ -118,8 +159,12 @@ TEST(DecoderConfinement, NoWayOutWorksFromInsideTheDecoder) {
     cpu_set_t otherCpus;
 
     const std::vector<Escape> escapes = {
-        {"read a 0600 file in the home (a relative plugin place)", true, [&] { return readsSome(secret); }},
+        {"read a 0600 file in the home (a plugin place, relative and absolute)", true,
+         [&] { return readsSome(secret); }},
         {"read a file outside the libraries' places", true, [&] { return readsSome(outside); }},
+        {"read a system file outside them", true, [&] { return readsSome("/etc/passwd"); }},
+        {"read of another process in /proc", true,
+         [&] { return readsSome("/proc/" + std::to_string(other) + "/stat"); }},
         {"create a file", true,
          [&] { return ::open((scratch + "/made").c_str(), O_WRONLY | O_CREAT, 0600) >= 0; }},
         {"open the program by its pid", false, [&] { return ::syscall(__NR_pidfd_open, program, 0) >= 0; }},
@@ -221,6 +266,16 @@ TEST(DecoderConfinement, NoWayOutWorksFromInsideTheDecoder) {
              const rlimit raised{1, 1};
              return ::prlimit(0, RLIMIT_CORE, &raised, nullptr) == 0;
          }},
+        {"find its own root writable", false,
+         [&] {
+             // Only a root of its own lacks /proc; the real root is held by Landlock.
+             struct statvfs at {};
+             const bool ownRoot = ::access("/proc/self", F_OK) != 0;
+             const bool rootWritable = ::statvfs("/", &at) == 0 && !(at.f_flag & ST_RDONLY);
+             const bool usrWritable = ::statvfs("/usr", &at) == 0 && !(at.f_flag & ST_RDONLY);
+             return ownRoot && (rootWritable || usrWritable);
+         }},
+        {"stay dumpable", false, [&] { return ::prctl(PR_GET_DUMPABLE, 0, 0, 0, 0) != 0; }},
         {"make shared memory", false,
          [&] {
              const int id = ::shmget(IPC_PRIVATE, 4096, IPC_CREAT | 0600);
@@ -229,9 +284,11 @@ TEST(DecoderConfinement, NoWayOutWorksFromInsideTheDecoder) {
          }},
     };
 
-    // Once on this kernel, once as on a kernel without Landlock, and there
-    // as an ordinary user (who needs a user namespace for a root of its own)
-    // when the test runs as root: last, as the files become that user's.
+    // On this kernel and as on kernels without Landlock (a root of its own),
+    // without namespaces too, or whose namespaces run out for the decoder
+    // after the program found them; each as an ordinary user too (who needs a
+    // user namespace for a root of its own) when the test runs as root: last,
+    // as the files become that user's.
     // The ordinary user passes through the test's private folders to the
     // scratch folder, for the while.
     std::vector<std::pair<std::string, mode_t>> passable;
@@ -244,14 +301,23 @@ TEST(DecoderConfinement, NoWayOutWorksFromInsideTheDecoder) {
             ::chmod(at.c_str(), st.st_mode | S_IXOTH) == 0)
             passable.emplace_back(at.string(), st.st_mode & 07777);
     }
+    const std::string plugins = pluginPlaces(scratch, home);
+    const bool asRoot = ::getuid() == 0;
     const struct {
         const char* name;
         const char* without;
-        bool ordinaryUser;
-    } kernels[] = {{"this kernel", "", false},
-                   {"a kernel without Landlock", "landlock", false},
-                   {"a kernel without Landlock, as an ordinary user", "landlock", ::getuid() == 0}};
-    for (const auto& [name, without, ordinaryUser] : kernels) {
+        bool ordinaryUser, namespaceRefused;
+    } kernels[] = {
+        {"this kernel", "", false, false},
+        {"a kernel without Landlock", "landlock", false, false},
+        {"a kernel without Landlock whose namespaces run out for the decoder", "landlock", false, true},
+        {"a kernel without Landlock and namespaces", "landlock,namespaces", false, false},
+        {"this kernel, as an ordinary user", "", asRoot, false},
+        {"a kernel without Landlock, as an ordinary user", "landlock", asRoot, false},
+        {"a kernel without Landlock whose namespaces run out for the decoder, as an ordinary user",
+         "landlock", asRoot, true},
+    };
+    for (const auto& [name, without, ordinaryUser, namespaceRefused] : kernels) {
         SCOPED_TRACE(name);
         ASSERT_EQ(::pipe(answers), 0);
         const pid_t child = ::fork();
@@ -277,29 +343,47 @@ TEST(DecoderConfinement, NoWayOutWorksFromInsideTheDecoder) {
             readOnly = ::open(outside.c_str(), O_RDONLY);
             folder = ::open(scratch.c_str(), O_RDONLY | O_DIRECTORY);
             ::setenv(io::kSimulatedKernelWithout, without, 1);
-            // A plugin place named relative to where the decoder stands.
             (void)!::chdir(scratch.c_str());
-            ::setenv("QT_PLUGIN_PATH", "home", 1);
+            ::setenv("QT_PLUGIN_PATH", plugins.c_str(), 1);
             // Files it cannot reach anyway tell nothing of the file rules.
             const bool reachable = ::access(secret.c_str(), R_OK) == 0;
-            std::string worked = reachable && io::missingConfinement().empty() ? "F" : "-";
-            const std::string why = io::confineDecoder(int(program));
-            worked += why.empty() ? "" : "!" + why;
-            for (const Escape& e : escapes) worked += e.works() ? '1' : '0';
+            // Found by the program, under its own limits.
+            const std::string missing = io::missingConfinement();
+            std::string worked = reachable && missing.empty() ? "F" : "-";
+            // The decoder's own limit on open files.
+            rlimit files{};
+            ::getrlimit(RLIMIT_NOFILE, &files);
+            files.rlim_cur = 64;
+            ::setrlimit(RLIMIT_NOFILE, &files);
+            if (namespaceRefused && !refuseNamespaces()) ::_exit(2);
+            const std::string why = io::confineDecoder(int(program), !missing.empty());
+            if (!why.empty()) {
+                worked += "!" + why;
+            } else {
+                for (const Escape& e : escapes) worked += e.works() ? '1' : '0';
+            }
             const ssize_t sent = ::write(answers[1], worked.data(), worked.size());
             ::_exit(sent == ssize_t(worked.size()) ? 0 : 1);
         }
         ASSERT_GT(child, 0);
         ::close(answers[1]);
         std::string worked;
-        char buf[256];
+        char buf[512];
         for (ssize_t n; (n = ::read(answers[0], buf, sizeof buf)) > 0;) worked.append(buf, size_t(n));
         ::close(answers[0]);
         int status = 0;
         ::waitpid(child, &status, 0);
+        EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) != 2) << "the test could not set its kernel up";
         EXPECT_TRUE(WIFEXITED(status)) << "the confinement ended the process instead of refusing a call";
-        ASSERT_EQ(worked.size(), escapes.size() + 1) << worked;
+        ASSERT_FALSE(worked.empty());
         const bool fileRules = worked[0] == 'F';
+        // A root half made, or not made where the program found it could
+        // be, is a refusal: then nothing is decoded.
+        if (namespaceRefused && fileRules) {
+            EXPECT_EQ(worked.substr(1, 1), "!") << "confined without its root: " << worked;
+            continue;
+        }
+        ASSERT_EQ(worked.size(), escapes.size() + 1) << worked;
         for (size_t i = 0; i < escapes.size(); ++i) {
             if (fileRules || !escapes[i].needsFileRules) {
                 EXPECT_EQ(worked[i + 1], '0') << "worked from inside the decoder: " << escapes[i].what;
@@ -307,10 +391,6 @@ TEST(DecoderConfinement, NoWayOutWorksFromInsideTheDecoder) {
         }
     }
     for (const auto& [path, mode] : passable) ::chmod(path.c_str(), mode);
-    for (pid_t p : {other, listener}) {
-        ::kill(p, SIGKILL);
-        ::waitpid(p, nullptr, 0);
-    }
     for (int fd : {heard[0], master, terminal}) ::close(fd);
 
     struct stat st {};
@@ -434,10 +514,188 @@ TEST(DecoderConfinement, EveryFormatDecodesInsideIt) {
 
 // Where the kernel has no Landlock, the decoder's own root holds every
 // place a format needs: its plugin, and a drawing's fonts.
+// Plugin places beyond what the decoder may hold open at once are bound all
+// the same.
 TEST(DecoderConfinement, EveryFormatDecodesOnAKernelWithoutLandlock) {
+    const std::string scratch = kit::files::uniqueTempPath("plugins-", "");
+    std::filesystem::create_directories(scratch + "/home");
+    const char* before = std::getenv("QT_PLUGIN_PATH");
+    const std::string kept = before ? before : "";
+    ::setenv("QT_PLUGIN_PATH", pluginPlaces(scratch, scratch + "/home").c_str(), 1);
     ::setenv(io::kSimulatedKernelWithout, "landlock", 1);
     expectEveryFormatDecodes();
     ::unsetenv(io::kSimulatedKernelWithout);
+    before ? ::setenv("QT_PLUGIN_PATH", kept.c_str(), 1) : ::unsetenv("QT_PLUGIN_PATH");
+    std::filesystem::remove_all(scratch);
+}
+
+namespace {
+
+// What `body` said on its standard error and returned, run in a child
+// process (which may change what the kernel lets it do), or why not within
+// `seconds`.
+constexpr const char* kAnswerFd = "KADRIX_TEST_ANSWER_FD";
+constexpr const char* kAlone = "KADRIX_TEST_ALONE";
+
+std::pair<std::string, std::string> inChild(const std::function<std::string()>& body, int seconds,
+                                            bool alone = false) {
+    int out[2], err[2];
+    if (::pipe(out) != 0) return {"no pipe", ""};
+    if (::pipe(err) != 0) return {"no pipe", ""};
+    const pid_t child = ::fork();
+    if (child == 0) {
+        // A group of its own, ended whole: what it starts ends with it.
+        ::setpgid(0, 0);
+        ::dup2(err[1], STDERR_FILENO);
+        ::setenv(kAnswerFd, std::to_string(out[1]).c_str(), 1);
+        if (alone) ::setenv(kAlone, "1", 1);
+        const std::string said = body();
+        ::_exit(::write(out[1], said.data(), said.size()) == ssize_t(said.size()) ? 0 : 1);
+    }
+    ::setpgid(child, child);
+    ::close(out[1]);
+    ::close(err[1]);
+    std::string said, logged;
+    const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(seconds);
+    pollfd ends[2] = {{out[0], POLLIN, 0}, {err[0], POLLIN, 0}};
+    for (int open = 2; open > 0 && std::chrono::steady_clock::now() < deadline;) {
+        if (::poll(ends, 2, 100) <= 0) continue;
+        for (int i = 0; i < 2; ++i) {
+            if (!(ends[i].revents & (POLLIN | POLLHUP))) continue;
+            char buf[512];
+            const ssize_t n = ::read(ends[i].fd, buf, sizeof buf);
+            if (n <= 0) {
+                ends[i].fd = -1;
+                --open;
+            } else {
+                (i == 0 ? said : logged).append(buf, size_t(n));
+            }
+        }
+    }
+    const bool late = ends[0].fd >= 0 || ends[1].fd >= 0;
+    ::kill(-child, SIGKILL);
+    ::kill(child, SIGKILL);
+    ::waitpid(child, nullptr, 0);
+    ::close(out[0]);
+    ::close(err[0]);
+    return {late ? "no answer within " + std::to_string(seconds) + " s" : said, logged};
+}
+
+// Runs the current test again, alone, in a fresh process (no thread of this
+// one's, so it may change what the kernel lets every thread it starts do):
+// there `inside()` is true, and what the test answers is `said`.
+std::pair<std::string, std::string> thisTestAlone(int seconds) {
+    const ::testing::TestInfo* test = ::testing::UnitTest::GetInstance()->current_test_info();
+    const std::string filter = std::string("--gtest_filter=") + test->test_suite_name() + "." + test->name();
+    return inChild(
+        [&] {
+            const std::string self = std::filesystem::read_symlink("/proc/self/exe").string();
+            // Its own report is this test's: only its answer and its log count.
+            const int quiet = ::open("/dev/null", O_WRONLY);
+            if (quiet >= 0) ::dup2(quiet, STDOUT_FILENO);
+            ::execl(self.c_str(), self.c_str(), filter.c_str(), nullptr);
+            return std::string("not started");
+        },
+        seconds, true);
+}
+
+bool inside() {
+    return std::getenv(kAnswerFd) && std::getenv(kAlone);
+}
+
+// The answer of a test run alone, and its end.
+[[noreturn]] void answerFromInside(const std::string& said) {
+    const int fd = std::atoi(std::getenv(kAnswerFd));
+    ::_exit(::write(fd, said.data(), said.size()) == ssize_t(said.size()) ? 0 : 1);
+}
+
+size_t count(const std::string& text, const std::string& part) {
+    size_t n = 0;
+    for (size_t at = text.find(part); at != std::string::npos; at = text.find(part, at + 1)) ++n;
+    return n;
+}
+
+}  // namespace
+
+// The decoder's root refused after the program found it could be made (the
+// user's namespaces ran out between the two): each picture is refused as
+// unreadable, and the program says why once in its log.
+TEST(DecoderConfinement, ADecoderRefusedItsRootRefusesThePicture) {
+    if (inside()) {
+        const std::string picture = std::getenv("KADRIX_TEST_PICTURE");
+        ::setenv(io::kSimulatedKernelWithout, "landlock", 1);
+        if (!io::missingConfinement().empty()) answerFromInside("this machine allows no namespace");
+        if (!refuseNamespaces()) answerFromInside("the namespaces could not be refused");
+        std::string said;
+        for (int i = 0; i < 2; ++i) {
+            std::string error;
+            const kit::Image image = io::read(picture, 1.0, &error);
+            said += (image.isNull() ? error : "read") + "\n";
+        }
+        answerFromInside(said);
+    }
+    const std::string scratch = kit::files::uniqueTempPath("refused-", "");
+    std::filesystem::create_directories(scratch);
+    const io::Bytes png = io::encodePNG(kit::Image(4, 3));
+    writeFile(scratch + "/small.png", std::string(png.begin(), png.end()), 0644);
+    ::setenv("KADRIX_TEST_PICTURE", (scratch + "/small.png").c_str(), 1);
+    const auto [said, logged] = thisTestAlone(30);
+    ::unsetenv("KADRIX_TEST_PICTURE");
+    std::filesystem::remove_all(scratch);
+    if (said == "this machine allows no namespace") GTEST_SKIP() << said;
+    const std::string refusal =
+        "The image could not be read: its decoder could not be shut in: No space left on device.\n";
+    EXPECT_EQ(said, refusal + refusal);
+    EXPECT_EQ(count(logged, "The picture decoder could not shut itself in"), 1u) << logged;
+}
+
+// A check for namespaces held in the kernel (as by a hung mount) holds the
+// first picture 2 s at most, and then counts as finding none.
+TEST(DecoderConfinement, AHeldCheckForNamespacesEnds) {
+    const auto [said, logged] = inChild(
+        [] {
+            // A kernel of its own: the check is made once for each.
+            ::setenv(io::kSimulatedKernelWithout, "landlock (a check held)", 1);
+            // Each namespace asked for waits for an answer nobody gives.
+            sock_filter code[] = {
+                BPF_STMT(BPF_LD | BPF_W | BPF_ABS, offsetof(seccomp_data, nr)),
+                BPF_JUMP(BPF_JMP | BPF_JEQ | BPF_K, __NR_unshare, 0, 1),
+                BPF_STMT(BPF_RET | BPF_K, SECCOMP_RET_USER_NOTIF),
+                BPF_STMT(BPF_RET | BPF_K, SECCOMP_RET_ALLOW),
+            };
+            const sock_fprog program{static_cast<unsigned short>(std::size(code)), code};
+            if (::prctl(PR_SET_NO_NEW_PRIVS, 1, 0, 0, 0) != 0 ||
+                ::syscall(__NR_seccomp, SECCOMP_SET_MODE_FILTER, SECCOMP_FILTER_FLAG_NEW_LISTENER, &program) <
+                    0)
+                return std::string("the check could not be held");
+            const auto start = std::chrono::steady_clock::now();
+            const bool missing = !io::missingConfinement().empty();
+            const auto took = std::chrono::steady_clock::now() - start;
+            return std::string(missing ? "missing" : "found") + " after " +
+                   std::to_string(std::chrono::duration_cast<std::chrono::seconds>(took).count()) + " s";
+        },
+        15);
+    // Ended at its bound, not before; a busy machine may take a while longer
+    // to end and reap it.
+    int took = -1;
+    EXPECT_EQ(std::sscanf(said.c_str(), "missing after %d s", &took), 1) << said;
+    EXPECT_TRUE(took >= 2 && took < 10) << said;
+    EXPECT_EQ(count(logged, "check for namespaces did not end within 2000 ms"), 1u) << logged;
+}
+
+// The variable by which the tests make up a kernel is honoured by the
+// program as shipped, never silently: said once in the log for each value.
+TEST(DecoderConfinement, AMadeUpKernelIsSaidInTheLog) {
+    const auto [said, logged] = inChild(
+        [] {
+            ::setenv(io::kSimulatedKernelWithout, "namespaces", 1);
+            io::missingConfinement();
+            io::missingConfinement();
+            return std::string("asked");
+        },
+        15);
+    EXPECT_EQ(said, "asked");
+    EXPECT_EQ(count(logged, "KADRIX_TEST_KERNEL_WITHOUT is set to \"namespaces\""), 1u) << logged;
 }
 
 namespace {
@@ -445,7 +703,7 @@ namespace {
 // The first line the real decoder answers for a small picture when started
 // by a caller that names itself, and that has ended by the time the decoder
 // starts when `callerEnds`.
-std::string decoderAnswer(const std::string& picture, bool callerEnds) {
+std::string decoderAnswer(const std::string& picture, bool callerEnds, long long parentOffset = 0) {
     const std::string decoder =
         (std::filesystem::read_symlink("/proc/self/exe").parent_path() / "kadrix-decode").string();
     int answer[2];
@@ -458,7 +716,7 @@ std::string decoderAnswer(const std::string& picture, bool callerEnds) {
             // Ended only once another process has taken the decoder as its
             // child: the caller's descriptors close before that.
             for (int wait = 0; callerEnds && ::getppid() == asker && wait < 5000; ++wait) ::usleep(1000);
-            const std::string parent = std::to_string(asker);
+            const std::string parent = std::to_string(asker + parentOffset);
             const int input = ::open(picture.c_str(), O_RDONLY);
             const int pixels = ::memfd_create("pixels", 0);
             if (input < 0 || pixels < 0 || ::dup2(input, 0) < 0 || ::dup2(answer[1], 1) < 0 ||
@@ -486,7 +744,7 @@ std::string decoderAnswer(const std::string& picture, bool callerEnds) {
 
 // The decoder decodes only for the program that started it: given another
 // process as its caller, or orphaned before it starts (its caller ended),
-// it refuses.
+// or named by a number that is no process id, it refuses.
 TEST(DecoderConfinement, ADecoderWhoseCallerIsGoneRefuses) {
     const pid_t child = ::fork();
     if (child == 0) ::_exit(io::confineDecoder(int(::getpid())).empty() ? 1 : 0);
@@ -500,5 +758,7 @@ TEST(DecoderConfinement, ADecoderWhoseCallerIsGoneRefuses) {
     writeFile(scratch + "/small.png", std::string(png.begin(), png.end()), 0644);
     EXPECT_EQ(decoderAnswer(scratch + "/small.png", false), "ok 4 3 4 3");
     EXPECT_EQ(decoderAnswer(scratch + "/small.png", true), "no failed");
+    // Named by an id past any process id whose low bits are its caller's.
+    EXPECT_EQ(decoderAnswer(scratch + "/small.png", false, 1LL << 32), "no failed");
     std::filesystem::remove_all(scratch);
 }
