@@ -135,6 +135,7 @@ struct HostSpy {
             notices.push_back(t);
             notifyPairs.emplace_back(t, m);
         };
+        h.notifyWithPicture = h.notify;
         h.warning = [this](const std::string& t, const std::string&) { warnings.push_back(t); };
         h.alertOnMain = [this](const std::string& t, const std::string&) { alerts.push_back(t); };
         h.preset = [this](const std::string& n, const kit::Json& d) {
