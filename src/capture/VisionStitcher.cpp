@@ -170,6 +170,14 @@ FixedRows bandsBetween(const kit::Image& prev, const kit::Image& frame, int s) {
     return {top, band(h - 1, -1, h - top)};
 }
 
+// How many rows of `frame` differ from those of `prev` in their place.
+int rowsChanged(const kit::Image& prev, const kit::Image& frame) {
+    const size_t bytes = size_t(frame.width()) * 4;
+    int n = 0;
+    for (int r = 0; r < frame.height(); ++r) n += std::memcmp(prev.row(r), frame.row(r), bytes) != 0;
+    return n;
+}
+
 // The frame without its bands, when that leaves rows enough to look at.
 kit::Image withoutBands(const kit::Image& frame, const FixedRows& bands) {
     int rows = frame.height() - bands.top - bands.bottom;
@@ -244,8 +252,12 @@ void VisionStitcher::captureAndProcess() {
         // scale to standing still: such a frame does not tell where the
         // view is, and the view placed last stays the one to go by. The
         // bands are left out of the look, a tall one or one that changes
-        // (and so is measured with the page) hiding the alike rows.
-        if (looksAlikeShifted(withoutBands(frame, bands))) {
+        // (and so is measured with the page) hiding the alike rows. Nor
+        // does a frame of which many rows changed: a band measured with the
+        // page outweighed the rows that moved (a caret or a clock changes
+        // few).
+        if (looksAlikeShifted(withoutBands(frame, bands)) ||
+            rowsChanged(lastScreenshot, frame) * 8 > frame.height()) {
             ++unplaced;
             return;
         }

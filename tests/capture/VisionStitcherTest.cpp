@@ -162,7 +162,8 @@ TEST_F(LiveCapture, AlikeLinesUnderATitleThatChangesOrIsTallEndWithANotice) {
         int title, scale;
         bool ticks;
     };
-    const Case cases[] = {{10, 1, true}, {10, 2, true}, {135, 1, false}, {140, 1, false}, {130, 2, false}};
+    const Case cases[] = {{10, 1, true},   {10, 2, true},   {25, 1, true},   {40, 2, true},
+                          {135, 1, false}, {140, 1, false}, {130, 2, false}, {150, 1, false}};
     for (const Case& k : cases) {
         SCOPED_TRACE(testing::Message()
                      << "title " << k.title << (k.ticks ? " that changes" : "") << ", scale " << k.scale);
