@@ -36,6 +36,9 @@ CaptureHost defaults() {
         services::Telemetry::shared().repeatableEvent(n, d);
     };
     h.notify = [](const std::string& t, const std::string& m) { services::Notifier::shared().notify(t, m); };
+    h.notifyWithPicture = [](const std::string& t, const std::string& m) {
+        services::Notifier::shared().notify(t, m);
+    };
     h.warning = [](const std::string& t, const std::string& m) {
         services::Notifier::shared().warning(t, m);
     };
@@ -92,6 +95,7 @@ void setHost(CaptureHost h) {
     keep(merged.preset, h.preset);
     keep(merged.event, h.event);
     keep(merged.notify, h.notify);
+    keep(merged.notifyWithPicture, h.notifyWithPicture);
     keep(merged.warning, h.warning);
     keep(merged.alertOnMain, h.alertOnMain);
     keep(merged.timerStart, h.timerStart);

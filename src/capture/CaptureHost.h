@@ -25,6 +25,10 @@ struct CaptureHost {
     // Non-blocking notices (toast or system notification) and the modal alert
     // posted to the main queue.
     std::function<void(const std::string& title, const std::string& message)> notify;
+    // A notice about a capture's picture, posted through the notifier once
+    // the picture has landed: after the editor, when it opens with it, has
+    // come forward, since opening it takes off any toast showing.
+    std::function<void(const std::string& title, const std::string& message)> notifyWithPicture;
     std::function<void(const std::string& title, const std::string& message)> warning;
     std::function<void(const std::string& title, const std::string& message)> alertOnMain;
     // A toast still sliding in goes before the screen is taken, so no capture

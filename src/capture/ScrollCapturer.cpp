@@ -298,9 +298,10 @@ std::shared_ptr<ScrollCapturer::Capture> ScrollCapturer::current() {
 }
 
 void ScrollCapturer::noticeStoppedEarly() {
-    host().notify("Scrolling capture stopped early",
-                  "The rest of the page could not be stitched reliably, so the image ends where the capture "
-                  "was sure of it.");
+    host().notifyWithPicture(
+        "Scrolling capture stopped early",
+        "The rest of the page could not be stitched reliably, so the image ends where the capture "
+        "was sure of it.");
 }
 
 bool ScrollCapturer::isCapturing() {

@@ -3,6 +3,7 @@
 #include <charconv>
 #include <cmath>
 #include <cstdlib>
+#include <cstring>
 #include <limits>
 #include <optional>
 #include <vector>
@@ -251,6 +252,20 @@ std::optional<int> beyondBase(const kit::Image& base, const kit::Image& last, in
     return nearestTo(beyond, predicted);
 }
 
+// Rows the same in `a` and `b` counted from their bottom edges (direction ≤
+// 0) or their top edges, up to two fifths of `b`'s height.
+int sameEdgeRows(const kit::Image& a, const kit::Image& b, int direction) {
+    if (a.width() != b.width()) return 0;
+    const int most = std::min(a.height(), b.height() * 2 / 5);
+    const size_t bytes = size_t(b.width()) * 4;
+    int n = 0;
+    for (; n < most; ++n) {
+        int ra = direction > 0 ? n : a.height() - 1 - n, rb = direction > 0 ? n : b.height() - 1 - n;
+        if (std::memcmp(a.row(ra), b.row(rb), bytes) != 0) break;
+    }
+    return n;
+}
+
 }  // namespace
 
 ScrollCapturer::Aligned ScrollCapturer::findShiftImage(const std::vector<kit::Image>& shots,
@@ -312,7 +327,12 @@ ScrollCapturer::Aligned ScrollCapturer::findShiftImage(const std::vector<kit::Im
     // The piece of the final frame that is drawn; never shorter than the rows
     // the base does not cover, so the image has no gap.
     int cut = std::min((last.height() - step) / 2, last.height());
-    cut = std::clamp(std::max(cut, last.height() - overlap), 0, last.height());
+    // A band that stays put at the edge the page scrolls towards (a status
+    // line going down, a title going up) ends the base as it ends the final
+    // frame: the piece reaches past the base's copy of it, or that copy
+    // would stay in the picture between the page's rows.
+    cut = std::clamp(std::max(cut, last.height() - overlap + sameEdgeRows(base, last, direction)), 0,
+                     last.height());
     kit::Image piece = cut == last.height() ? last
                        : direction > 0      ? last.cropped(0, 0, last.width(), cut)
                                             : last.cropped(0, last.height() - cut, last.width(), cut);

@@ -1,6 +1,7 @@
 #include "capture/VisionStitcher.h"
 
 #include <cmath>
+#include <cstring>
 #include <iostream>
 #include <numeric>
 #include <utility>
@@ -105,6 +106,7 @@ void VisionStitcher::start() {
     lastShiftDetectedTime.reset();
     shifts.clear();
     nilShifts = unplaced = 0;
+    bands = {};
     direction = 0;
     cancelPlease = false;
     capturing = true;
@@ -137,6 +139,52 @@ void VisionStitcher::stop() {
     if (auto done = std::exchange(callback, nullptr)) done(result);
     std::cout << "STOP CAPTURING" << std::endl;
 }
+
+namespace {
+
+// The rows at the region's edges that stayed put while the page moved by
+// `s`: a title, a status line, also one with a row that changed (a clock)
+// or one taller than the measuring leaves out. A row stayed when it is
+// nearer what the last frame showed in its place than what it showed where
+// the page came from, or the same in its place where no row came from.
+// Rows that read the same in both (a blank row, alike lines) could be
+// either: they belong to a band only with rows that stayed beyond them.
+FixedRows bandsBetween(const kit::Image& prev, const kit::Image& frame, int s) {
+    const int h = frame.height();
+    // Rows counted from `edge` inwards (`step` ±1), as far as `limit`.
+    auto band = [&](int edge, int step, int limit) {
+        int n = 0;
+        for (int i = 0; i < limit; ++i) {
+            int r = edge + step * i;
+            double here = rowsDifference(frame, r, prev, r, 1);
+            double there =
+                r + s < 0 || r + s >= h ? (here == 0 ? 1 : 0) : rowsDifference(frame, r, prev, r + s, 1);
+            if (here < there)
+                n = i + 1;
+            else if (here != 0 || there != 0)
+                break;
+        }
+        return n;
+    };
+    int top = band(0, 1, h);
+    return {top, band(h - 1, -1, h - top)};
+}
+
+// How many rows of `frame` differ from those of `prev` in their place.
+int rowsChanged(const kit::Image& prev, const kit::Image& frame) {
+    const size_t bytes = size_t(frame.width()) * 4;
+    int n = 0;
+    for (int r = 0; r < frame.height(); ++r) n += std::memcmp(prev.row(r), frame.row(r), bytes) != 0;
+    return n;
+}
+
+// The frame without its bands, when that leaves rows enough to look at.
+kit::Image withoutBands(const kit::Image& frame, const FixedRows& bands) {
+    int rows = frame.height() - bands.top - bands.bottom;
+    return rows < 8 ? frame : frame.cropped(0, bands.top, frame.width(), rows);
+}
+
+}  // namespace
 
 VisionStitcher::FrameShift VisionStitcher::shiftBetween(const kit::Image& previous, const kit::Image& frame) {
     using K = FrameShift::Kind;
@@ -202,8 +250,14 @@ void VisionStitcher::captureAndProcess() {
         // Rows that look alike look the same scrolled by whole lines as
         // standing still, a title or status line that stays put tipping the
         // scale to standing still: such a frame does not tell where the
-        // view is, and the view placed last stays the one to go by.
-        if (looksAlikeShifted(frame)) {
+        // view is, and the view placed last stays the one to go by. The
+        // bands are left out of the look, a tall one or one that changes
+        // (and so is measured with the page) hiding the alike rows. Nor
+        // does a frame of which many rows changed: a band measured with the
+        // page outweighed the rows that moved (a caret or a clock changes
+        // few).
+        if (looksAlikeShifted(withoutBands(frame, bands)) ||
+            rowsChanged(lastScreenshot, frame) * 8 > frame.height()) {
             ++unplaced;
             return;
         }
@@ -222,21 +276,37 @@ void VisionStitcher::captureAndProcess() {
         return;
     }
     lastShiftDetectedTime = now;
+    if (!appendStrip(frame, s)) {
+        // Every frame from here on would be the same: the capture ends
+        // with the rows it placed, and says so.
+        ++unplaced;
+        return stop();
+    }
     unplaced = 0;
-    appendStrip(frame, s);
     lastScreenshot = frame;
     if (scrollingMax > 0 && stitchedHeight() >= scrollingMax) stop();
 }
 
-void VisionStitcher::appendStrip(const kit::Image& frame, int s) {
-    int k = int(frame.height() * 0.7);
+bool VisionStitcher::appendStrip(const kit::Image& frame, int s) {
+    const int h = frame.height(), w = frame.width(), k = int(h * 0.7);
+    bands = bandsBetween(lastScreenshot, frame, s);
+    // The page rows this frame shows must reach those the last one showed.
+    if (h - std::abs(s) < bands.top + bands.bottom) return false;
+    // The bands were laid with the first frame: the title stays at the
+    // picture's top and the footer goes with its bottom (going up, the
+    // other way round). A strip reaches into the frame as far as the rows
+    // the last frame's band at that edge hid, and never into the band at
+    // the far edge.
     if (s > 0) {
+        int from = std::max(bands.top, std::min(h - k, h - s - bands.bottom));
         canvasBottom += s;
-        pieces.push_back({frame.cropped(0, frame.height() - k, frame.width(), k), canvasBottom - k});
+        pieces.push_back({frame.cropped(0, from, w, h - from), canvasBottom - h + from});
     } else {
+        int to = std::min(h - bands.bottom, std::max(k, bands.top - s));
         canvasTop += s;
-        pieces.push_back({frame.cropped(0, 0, frame.width(), k), canvasTop});
+        pieces.push_back({frame.cropped(0, 0, w, to), canvasTop});
     }
+    return true;
 }
 
 kit::Image VisionStitcher::composeStitched() const {

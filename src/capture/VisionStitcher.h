@@ -9,6 +9,7 @@
 #include <string>
 #include <vector>
 
+#include "capture/Registration.h"
 #include "kit/base/Geometry.h"
 #include "kit/base/Image.h"
 #include "kit/base/Timer.h"
@@ -87,11 +88,17 @@ public:
     };
     std::vector<Piece> pieces;
     int canvasTop = 0, canvasBottom = 0;
+    // The rows that stayed put at the region's edges while the page last
+    // moved: a frame that looks still is judged without them.
+    FixedRows bands;
     int stitchedHeight() const { return canvasBottom - canvasTop; }
     kit::Image composeStitched() const;
 
 private:
-    void appendStrip(const kit::Image& frame, int shift);
+    // Lays what `frame`, moved by `shift`, adds to the picture between the
+    // bands; false when its page rows do not reach those the last frame
+    // showed.
+    bool appendStrip(const kit::Image& frame, int shift);
 };
 
 }  // namespace capture

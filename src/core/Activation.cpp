@@ -50,6 +50,9 @@ void AppLogic::hideMainWindow() {
 
 void AppLogic::yieldFocus() {
     notifier().hideNow();
+    // A notice held for the picture that opens waits until the editor is in
+    // front, or the line above would take it off as it showed.
+    editorComing_ = true;
     // A window mapped again lands on the current virtual desktop, which is
     // what the editor wants; it is not made sticky, so it stays there.
     later(0.01, [this] { bringEditorForward(); });
@@ -71,6 +74,14 @@ void AppLogic::bringEditorForward() {
     editor_->hideHelpers();
     editor_->hideTooltip();
     telemetry().event("show", {{"darkMode", editor_->darkMode()}});
+    editorComing_ = false;
+    postHeldNotice();
+}
+
+void AppLogic::postHeldNotice() {
+    if (!heldNotice_ || editorComing_) return;
+    auto [title, message] = *std::exchange(heldNotice_, std::nullopt);
+    notifier().notify(title, message);
 }
 
 void AppLogic::activate(int attempt) {

@@ -123,6 +123,9 @@ void AppLogic::installHooks() {
 
     capture::CaptureHost h;
     h.bringUpEditor = [this] { yieldFocus(); };
+    h.notifyWithPicture = [this](const std::string& title, const std::string& message) {
+        heldNotice_.emplace(title, message);
+    };
     h.editorDpr = [] { return editor::Framer::shared().dpr(); };
     // What pinned screenshots ask of the core.
     h.copyImage = [this](const kit::Image& img) {

@@ -370,6 +370,9 @@ private:
     bool firstCaptureQuestionDue(const std::string& mode);
     void recordCaptureFacts(const std::string& mode);
     void bringEditorForward();
+    // Posts the notice held for the capture that landed last, unless the
+    // editor is still coming forward, which posts it once it has.
+    void postHeldNotice();
     void fitZoom(bool soft);
     std::optional<kit::Display> placementScreen();
     // Runs fn on the main thread after a delay, unless this instance is gone.
@@ -395,6 +398,8 @@ private:
     bool cursorUpdating_ = true;
     bool capturing_ = false;
     ScreenshotTurns turns_;
+    std::optional<std::pair<std::string, std::string>> heldNotice_;  // title, message
+    bool editorComing_ = false;
 
     mutable std::mutex lockImageData;
     // The thread holding lockImageData while a load runs (debug check against re-entry).

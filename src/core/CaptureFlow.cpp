@@ -112,7 +112,7 @@ void AppLogic::grabScrolling(const kit::Image& image, const std::optional<AfterG
                              std::shared_ptr<ScreenshotTurns::Replacement> turn) {
     if (image.isNull()) {
         telemetry().oops("grabScrolling(direction:method:then:)", "Failed to get screenshot image");
-        return;
+        return postHeldNotice();
     }
     landCapture(image, std::nullopt, then, std::move(turn));
 }
@@ -122,7 +122,7 @@ void AppLogic::grabScrollingManual(const kit::Image& image, const std::optional<
                                    std::shared_ptr<ScreenshotTurns::Replacement> turn) {
     if (image.isNull()) {
         telemetry().oops("grabScrollingManual(method:then:)", "Failed to get screenshot image");
-        return;
+        return postHeldNotice();
     }
     landCapture(image, method, then, std::move(turn));
 }
@@ -138,6 +138,7 @@ void AppLogic::landCapture(const kit::Image& image, const std::optional<std::str
     turns_.whenInTurn(turn, [this, turn, image, method, then] {
         turn->landed();
         afterGrab(image, "scrolling", method, then, turn);
+        postHeldNotice();
     });
 }
 

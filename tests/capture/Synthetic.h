@@ -135,6 +135,7 @@ struct HostSpy {
             notices.push_back(t);
             notifyPairs.emplace_back(t, m);
         };
+        h.notifyWithPicture = h.notify;
         h.warning = [this](const std::string& t, const std::string&) { warnings.push_back(t); };
         h.alertOnMain = [this](const std::string& t, const std::string&) { alerts.push_back(t); };
         h.preset = [this](const std::string& n, const kit::Json& d) {
@@ -207,6 +208,9 @@ public:
     // the page scrolls (a window's title, a status line).
     kit::Image header;
     int headerAt = 0;
+    // A second such band (a status line under the page).
+    kit::Image footer;
+    int footerAt = 0;
 
     std::vector<kit::ScreenInfo> screens() override {
         return {{1, kit::Rect(0, 0, screenW, screenH), scale, true}};
@@ -237,10 +241,10 @@ public:
         // capture grabs millions of pixels.
         uint8_t* bits = out.mutableBits();
         for (int y = 0; y < out.height(); ++y) {
-            int hy = y0 + y - headerAt;
-            bool inHeader = hy >= 0 && hy < header.height();
-            const kit::Image& src = inHeader ? header : page;
-            int sy = inHeader ? hy : y0 + y + scrollY;
+            int hy = y0 + y - headerAt, fy = y0 + y - footerAt;
+            bool inHeader = hy >= 0 && hy < header.height(), inFooter = fy >= 0 && fy < footer.height();
+            const kit::Image& src = inHeader ? header : inFooter ? footer : page;
+            int sy = inHeader ? hy : inFooter ? fy : y0 + y + scrollY;
             int from = std::max(0, x0), to = std::min(src.width(), x0 + out.width());
             if (sy < 0 || sy >= src.height() || to <= from) continue;
             std::memcpy(bits + size_t(y) * out.bytesPerRow() + size_t(from - x0) * 4,

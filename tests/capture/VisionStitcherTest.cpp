@@ -151,6 +151,43 @@ TEST_F(LiveCapture, AfterAlikeLinesThatFillTheRegionItEndsWithWhatIsSureAndSaysS
     }
 }
 
+TEST_F(LiveCapture, AlikeLinesUnderATitleThatChangesOrIsTallEndWithANotice) {
+    // Alike lines scrolled by whole lines look as if they stood still, and
+    // such a frame is no sure place to go on from, also where a title stays
+    // in the measuring: one whose top row changes a pixel each frame (a
+    // clock), or the rest of one taller than two fifths of the region. The
+    // capture ends with what it placed, the page's own rows, and says it
+    // stopped early.
+    struct Case {
+        int title, scale;
+        bool ticks;
+    };
+    const Case cases[] = {{10, 1, true},   {10, 2, true},   {25, 1, true},   {40, 2, true},
+                          {135, 1, false}, {140, 1, false}, {130, 2, false}, {150, 1, false}};
+    for (const Case& k : cases) {
+        SCOPED_TRACE(testing::Message()
+                     << "title " << k.title << (k.ticks ? " that changes" : "") << ", scale " << k.scale);
+        int px = k.scale;
+        showLinesAt(pageWithRun(160, 40, 80, false), k.title, px);
+        desk->onGrab = [&](int grab) {
+            if (k.ticks) desk->header.setPixel(grab % desk->header.width(), 0, {0, 0, uint8_t(grab), 255});
+        };
+        int top = desk->scrollY = 10 * kLinePitch * px;
+        startCapture();
+        frameAfter(0);
+        int end = desk->page.height() - 600 * px;
+        for (int i = 0; i < 200 && !calls; ++i)
+            frameAfter(std::min(2 * kLinePitch * px, end - desk->scrollY));
+        desk->onGrab = nullptr;
+        ASSERT_EQ(calls, 1);
+        ASSERT_TRUE(result && !result->isNull());
+        EXPECT_EQ(spy.notices, std::vector<std::string>{"Scrolling capture stopped early"});
+        int title = k.title * px;
+        EXPECT_EQ(rows(*result, title, result->height() - title),
+                  rows(desk->page, top + title, result->height() - title));
+    }
+}
+
 TEST_F(LiveCapture, StoppingOverLinesThatDifferEndsWithoutANotice) {
     // The user stops scrolling over numbered lines, under a title that stays:
     // the frames after it stand still for sure, and the capture ends by its

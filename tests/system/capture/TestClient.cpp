@@ -4,6 +4,8 @@
 //   kadrix-testclient scroll TITLE X Y W H PAGE_W PAGE_H top|bottom [INFO_FILE [LATE_MS]]
 //   kadrix-testclient text …   (the same with a page of text lines)
 //   kadrix-testclient lines …   (the same with numbered monospaced lines, scrolled whole lines at a time)
+//   kadrix-testclient alike …   (the lines, those from three quarters of the page on for three
+//     twentieths of it all one line: 300 numbered, 60 alike and 40 numbered on a page of 400)
 //   kadrix-testclient page W H FILE   (the "lines" page as PNG, then exits)
 //   kadrix-testclient drop TITLE X Y W H OUT_FILE   (copies the first file dropped on it to OUT_FILE)
 //   kadrix-testclient shot FILE   (the root window's pixels as PNG, then exits)
@@ -137,6 +139,16 @@ QImage linesPage(int w, int h) {
         .copy();
 }
 
+QImage alikePage(int w, int h) {
+    using testing_capture::kLinePitch;
+    QImage page = linesPage(w, h);
+    const int lines = h / kLinePitch, from = lines * 3 / 4, run = lines * 3 / 20;
+    for (int y = (from + 1) * kLinePitch; y < (from + run) * kLinePitch; ++y)
+        std::memcpy(page.scanLine(y), page.constScanLine(from * kLinePitch + y % kLinePitch),
+                    size_t(page.bytesPerLine()));
+    return page;
+}
+
 // Keeps whoever reads the clipboard waiting for each type: answering one
 // request at a time, as such programs do.
 class LateOffer : public QMimeData {
@@ -241,7 +253,7 @@ int main(int argc, char** argv) {
         win->show();
         return app.exec();
     }
-    if ((mode != "scroll" && mode != "text" && mode != "lines") || a.size() < 10) return 2;
+    if ((mode != "scroll" && mode != "text" && mode != "lines" && mode != "alike") || a.size() < 10) return 2;
     int pageW = a[7].toInt(), pageH = a[8].toInt();
     bool bottom = a[9] == "bottom";
     QString info = a.size() > 10 ? a[10] : QString();
@@ -252,8 +264,9 @@ int main(int argc, char** argv) {
     auto* label = new QLabel;
     QImage content = mode == "text"    ? textPage(pageW, pageH)
                      : mode == "lines" ? linesPage(pageW, pageH)
+                     : mode == "alike" ? alikePage(pageW, pageH)
                                        : kit::qt::wrap(testing_capture::makePage(pageW, pageH)).copy();
-    if (mode == "lines") {
+    if (mode == "lines" || mode == "alike") {
         // Each pixel of the page becomes whole device pixels, so a test can
         // rebuild what the screen shows at any whole scale.
         qreal dpr = app.devicePixelRatio();
@@ -265,7 +278,8 @@ int main(int argc, char** argv) {
     label->setFixedSize(pageW, pageH);
     area->setWidget(label);
     // A wheel click moves a terminal's lines by whole lines: three here.
-    if (mode == "lines") area->verticalScrollBar()->setSingleStep(testing_capture::kLinePitch);
+    if (mode == "lines" || mode == "alike")
+        area->verticalScrollBar()->setSingleStep(testing_capture::kLinePitch);
     if (late > 0) new LateWheel(area->viewport(), late);
     area->setGeometry(x, y, w, h);
     area->show();
