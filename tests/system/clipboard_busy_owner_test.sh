@@ -10,9 +10,7 @@ xsetroot -solid '#3366cc'
 
 owner=""
 end_owner() {
-  [ -n "$owner" ] || return 0
-  kill "$owner" 2>/dev/null || true
-  wait "$owner" 2>/dev/null || true
+  sys_end "$owner"
   owner=""
 }
 # Whatever road the test leaves by, the owner it started ends with it.

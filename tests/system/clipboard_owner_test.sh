@@ -25,9 +25,7 @@ offer() {
 # A hung owner never reads its connection, so it outlives the display: it is
 # ended here, on every road out of the test, a failure's included.
 end_offer() {
-  [ -n "$owner" ] || return 0
-  kill "$owner" 2>/dev/null || true
-  wait "$owner" 2>/dev/null || true
+  sys_end "$owner"
   owner=""
 }
 on_exit end_offer

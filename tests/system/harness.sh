@@ -126,6 +126,13 @@ _sys_end_jobs() {
   wait "${left[@]}" 2>/dev/null || true
 }
 
+# Ends one process the test started in the background, and waits for it.
+sys_end() {
+  [ -n "${1:-}" ] || return 0
+  kill "$1" 2>/dev/null || true
+  wait "$1" 2>/dev/null || true
+}
+
 _sys_cleanup() {
   sys_stop_app || true
   _sys_end_jobs
