@@ -18,9 +18,12 @@
 
 #include <QLibraryInfo>
 #include <QString>
+#include <QThreadPool>
 #include <algorithm>
 #include <cerrno>
+#include <chrono>
 #include <climits>
+#include <condition_variable>
 #include <csignal>
 #include <cstddef>
 #include <cstdint>
@@ -28,6 +31,7 @@
 #include <cstdlib>
 #include <cstring>
 #include <map>
+#include <memory>
 #include <mutex>
 #include <string>
 #include <string_view>
@@ -251,6 +255,43 @@ std::string dropCapabilities() {
     return {};
 }
 
+// ---- Threads ---------------------------------------------------------------------
+
+// Decoding starts threads in one place only (found by tracing every format,
+// whole and scaled): the toolkit's pool, which converts and scales a large
+// picture in bands, with a thread a core. A fixed number of them is started
+// here, after the files and capabilities are shut (which the threads
+// inherit) and before the filter, and kept for the decoder's life; the
+// filter then refuses every new thread. So code inside the decoder has these
+// and no more, whatever the user's process limit (which does not bind root).
+std::string startDecodingThreads() {
+    QThreadPool* pool = QThreadPool::globalInstance();
+    pool->setExpiryTimeout(-1);
+    pool->setMaxThreadCount(kDecoderThreads);
+    struct Meeting {
+        std::mutex lock;
+        std::condition_variable met;
+        int arrived = 0;
+        bool over = false;
+    };
+    const auto meeting = std::make_shared<Meeting>();
+    // Each waits for the others, so each holds a thread of its own.
+    for (int i = 0; i < kDecoderThreads; ++i)
+        pool->start([meeting] {
+            std::unique_lock hold(meeting->lock);
+            ++meeting->arrived;
+            meeting->met.notify_all();
+            meeting->met.wait(hold, [&] { return meeting->over || meeting->arrived == kDecoderThreads; });
+        });
+    std::unique_lock hold(meeting->lock);
+    const bool all = meeting->met.wait_for(hold, std::chrono::seconds(2),
+                                           [&] { return meeting->arrived == kDecoderThreads; });
+    meeting->over = true;
+    meeting->met.notify_all();
+    // A pool short of a thread would wait for it for ever on a large picture.
+    return all ? std::string() : "its threads could not be started";
+}
+
 // ---- System calls: seccomp -----------------------------------------------------
 
 #if defined(__x86_64__) || defined(__aarch64__)
@@ -291,11 +332,6 @@ public:
     static Code argWithout(int i, uint32_t bits, uint32_t refusal) {
         return {loadArg(i), BPF_JUMP(BPF_JMP | BPF_JSET | BPF_K, bits, 0, 1),
                 BPF_STMT(BPF_RET | BPF_K, refusal), BPF_STMT(BPF_RET | BPF_K, kAllow)};
-    }
-    // Allowed when all of `bits` are set in argument i.
-    static Code argWith(int i, uint32_t bits) {
-        return {loadArg(i), BPF_JUMP(BPF_JMP | BPF_JSET | BPF_K, bits, 1, 0),
-                BPF_STMT(BPF_RET | BPF_K, errnoOf(EPERM)), BPF_STMT(BPF_RET | BPF_K, kAllow)};
     }
 
     void add(long nr, const Code& body) {
@@ -379,9 +415,12 @@ std::string filterSystemCalls() {
 #if defined(__x86_64__)
     f.add(__NR_open, Filter::argWithout(1, kWriteFlags, errnoOf(EACCES)));
 #endif
-    // Threads may be started, not processes (clone3's flags lie behind a
-    // pointer: the C library falls back to clone when it is missing).
-    f.add(__NR_clone, Filter::argWith(0, CLONE_THREAD));
+    // No thread and no process is started from here on: decoding has the
+    // threads started before the filter (startDecodingThreads), and a start
+    // fails as when the system has no thread to give, so a reader fails as
+    // for any other error.
+    f.add(__NR_clone, Filter::ret(errnoOf(EAGAIN)));
+    f.add(__NR_clone3, Filter::ret(errnoOf(EAGAIN)));
     // Signals, limits and scheduling for the decoder alone (0 names the
     // caller). A thread's id cannot be told from another process's here, so
     // asked about a thread the kernel seems to lack the call, which the C
@@ -407,7 +446,8 @@ std::string filterSystemCalls() {
     // No terminal requests, and no device's (isatty answers no).
     f.add(__NR_ioctl, Filter::ret(errnoOf(ENOTTY)));
     const sock_fprog program = f.finish();
-    if (::prctl(PR_SET_SECCOMP, SECCOMP_MODE_FILTER, &program, 0, 0) != 0)
+    // On every thread at once: the pool's threads run code of the picture's too.
+    if (::syscall(__NR_seccomp, SECCOMP_SET_MODE_FILTER, SECCOMP_FILTER_FLAG_TSYNC, &program) != 0)
         return failed("its system-call filter was refused");
     return {};
 }
@@ -449,6 +489,7 @@ std::string confineDecoder(int parent) {
     // which is no longer the user's once the process is not dumpable.
     ::prctl(PR_SET_DUMPABLE, 0, 0, 0, 0);
     if (std::string why = dropCapabilities(); !why.empty()) return why;
+    if (std::string why = startDecodingThreads(); !why.empty()) return why;
     return filterSystemCalls();
 }
 

@@ -25,10 +25,14 @@
 #include <QBuffer>
 #include <QImage>
 #include <QImageWriter>
+#include <QThreadPool>
+#include <atomic>
 #include <cstring>
 #include <filesystem>
 #include <fstream>
 #include <functional>
+#include <memory>
+#include <vector>
 
 #include "kit/base/Files.h"
 #include "kit/image/Decoder.h"
@@ -58,6 +62,51 @@ bool readsSome(const std::string& path) {
     const bool read = fd >= 0 && ::read(fd, buf, sizeof buf) > 0;
     if (fd >= 0) ::close(fd);
     return read;
+}
+
+// How many of `tries` threads code inside the decoder gets running at once,
+// started by itself.
+int threadsStarted(int tries) {
+    std::atomic<bool> release{false};
+    pthread_attr_t small;
+    ::pthread_attr_init(&small);
+    ::pthread_attr_setstacksize(&small, 64 * 1024);
+    std::vector<pthread_t> started;
+    for (int i = 0; i < tries; ++i) {
+        pthread_t t;
+        const auto hold = [](void* r) -> void* {
+            while (!static_cast<std::atomic<bool>*>(r)->load()) ::usleep(1000);
+            return nullptr;
+        };
+        if (::pthread_create(&t, &small, hold, &release) == 0) started.push_back(t);
+    }
+    release = true;
+    for (pthread_t t : started) ::pthread_join(t, nullptr);
+    ::pthread_attr_destroy(&small);
+    return int(started.size());
+}
+
+// The most of `tries` tasks running at once on the toolkit's pool, told it
+// may have as many threads.
+int poolThreadsAtOnce(int tries) {
+    struct Count {
+        std::atomic<int> now{0}, most{0};
+        std::atomic<bool> release{false};
+    };
+    const auto count = std::make_shared<Count>();
+    QThreadPool* pool = QThreadPool::globalInstance();
+    pool->setMaxThreadCount(tries);
+    for (int i = 0; i < tries; ++i)
+        pool->start([count] {
+            const int now = ++count->now;
+            for (int most = count->most; now > most && !count->most.compare_exchange_weak(most, now);) {
+            }
+            while (!count->release) ::usleep(1000);
+            --count->now;
+        });
+    for (int waited = 0; count->most <= io::kDecoderThreads && waited < 300; ++waited) ::usleep(1000);
+    count->release = true;
+    return count->most;
 }
 
 struct Escape {
@@ -221,6 +270,11 @@ TEST(DecoderConfinement, NoWayOutWorksFromInsideTheDecoder) {
              const rlimit raised{1, 1};
              return ::prlimit(0, RLIMIT_CORE, &raised, nullptr) == 0;
          }},
+        // As many threads as it likes would take every process id of the
+        // machine (root has no limit on them), and Kadrix's own threads with them.
+        {"start threads of its own", false, [&] { return threadsStarted(1000) > 0; }},
+        {"grow the toolkit's pool past the decoder's threads", false,
+         [&] { return poolThreadsAtOnce(1000) > io::kDecoderThreads; }},
         {"make shared memory", false,
          [&] {
              const int id = ::shmget(IPC_PRIVATE, 4096, IPC_CREAT | 0600);
@@ -410,6 +464,26 @@ void expectEveryFormatDecodes() {
             }
         EXPECT_EQ(off, 0) << "pixels unlike the picture written";
     }
+    // A large picture is converted in bands on the toolkit's pool: whole, and
+    // scaled down (in bands as well).
+    QImage banded(900, 400, QImage::Format_Indexed8);
+    banded.setColorTable({qRgb(255, 0, 0), qRgb(0, 0, 255)});
+    for (int y = 0; y < banded.height(); ++y)
+        for (int x = 0; x < banded.width(); ++x) banded.setPixel(x, y, uint(x < 450));
+    const std::string bandedPath = folder + "/banded.png";
+    ASSERT_TRUE(banded.save(QString::fromStdString(bandedPath), "png"));
+    for (const int side : {0, 300}) {
+        SCOPED_TRACE(side);
+        std::string error;
+        const kit::Image image =
+            side ? io::readScaled(bandedPath, side, &error) : io::read(bandedPath, 1.0, &error);
+        ASSERT_EQ(image.width(), side ? side : 900) << error;
+        const int w = image.width(), h = image.height();
+        for (const int y : {0, h / 2, h - 1}) {
+            EXPECT_EQ(image.pixel(w / 8, y).b, 255);
+            EXPECT_EQ(image.pixel(w - 1 - w / 8, y).r, 255);
+        }
+    }
     // Black text on white: its glyphs need the fonts and their configuration.
     const std::string svg = folder + "/text.svg";
     writeFile(svg,
@@ -436,6 +510,13 @@ TEST(DecoderConfinement, EveryFormatDecodesInsideIt) {
 // place a format needs: its plugin, and a drawing's fonts.
 TEST(DecoderConfinement, EveryFormatDecodesOnAKernelWithoutLandlock) {
     ::setenv(io::kSimulatedKernelWithout, "landlock", 1);
+    expectEveryFormatDecodes();
+    ::unsetenv(io::kSimulatedKernelWithout);
+}
+
+// Nor where it has neither: then the system-call filter holds alone.
+TEST(DecoderConfinement, EveryFormatDecodesOnAKernelWithoutLandlockOrNamespaces) {
+    ::setenv(io::kSimulatedKernelWithout, "landlock,namespaces", 1);
     expectEveryFormatDecodes();
     ::unsetenv(io::kSimulatedKernelWithout);
 }
