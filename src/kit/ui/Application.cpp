@@ -86,6 +86,18 @@ void onSignal(int sig) {
 // on a hung folder): ends at once, as things stand. The logs are flushed
 // unless a stuck thread holds one of them; the settings' writer has written
 // their last change by now (it waits half a second after a change).
+// Said in the log: what the hooks had not done by the hard end is left undone.
+void sayCutShort() {
+    static constexpr char kCutShort[] = "kadrix: the way out was cut short at its deadline\n";
+    [[maybe_unused]] ssize_t said = ::write(STDERR_FILENO, kCutShort, sizeof kCutShort - 1);
+}
+
+// From a signal handler: nothing but the line and the end.
+void cutShortOnAlarm(int) {
+    sayCutShort();
+    std::_Exit(g_exitStatus.load());
+}
+
 [[noreturn]] void endProcessCutShort(int status) {
     for (FILE* f : {stdout, stderr}) {
         if (::ftrylockfile(f) != 0) continue;
@@ -127,13 +139,19 @@ struct Application::Private {
         // write to a hung network folder: the hooks' waits give up at the
         // way out's deadline, and whatever still holds the end by the hard
         // end is cut short.
-        std::thread([] {
-            std::this_thread::sleep_until(wayOutWritesDeadline() - kWayOutWritesWait + kWayOutHardEnd);
-            // Said in the log: what the hooks had not done by now is left undone.
-            static constexpr char kCutShort[] = "kadrix: the way out was cut short at its deadline\n";
-            [[maybe_unused]] ssize_t said = ::write(STDERR_FILENO, kCutShort, sizeof kCutShort - 1);
+        const auto hardEnd = wayOutWritesDeadline() - kWayOutWritesWait + kWayOutHardEnd;
+        const bool watched = tryDetachedThread([hardEnd] {
+            std::this_thread::sleep_until(hardEnd);
+            sayCutShort();
             endProcessCutShort(g_exitStatus.load());
-        }).detach();
+        });
+        if (!watched) {
+            // No thread to keep the hard end: the kernel's alarm keeps it.
+            ::signal(SIGALRM, cutShortOnAlarm);
+            const auto left =
+                std::chrono::ceil<std::chrono::seconds>(hardEnd - decltype(hardEnd)::clock::now());
+            ::alarm(unsigned(std::max<long long>(1, left.count())));
+        }
         auto hooks = std::move(terminateHooks);
         for (auto& h : hooks)
             if (h) h();

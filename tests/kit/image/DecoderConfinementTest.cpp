@@ -38,6 +38,7 @@
 #include "kit/image/Decoder.h"
 #include "kit/image/ImageIO.h"
 #include "support/TestData.h"
+#include "support/ThreadLimit.h"
 
 namespace io = kit::ImageIO;
 
@@ -582,4 +583,20 @@ TEST(DecoderConfinement, ADecoderWhoseCallerIsGoneRefuses) {
     EXPECT_EQ(decoderAnswer(scratch + "/small.png", false), "ok 4 3 4 3");
     EXPECT_EQ(decoderAnswer(scratch + "/small.png", true), "no failed");
     std::filesystem::remove_all(scratch);
+}
+
+// A decode the system gives no thread for fails as a picture that cannot be
+// read, and the program goes on.
+TEST(DecoderConfinement, ADecodeWithNoThreadToStartItFailsAsAnUnreadablePicture) {
+    if (::getuid() != 0) GTEST_SKIP() << "making a user of its own needs root";
+    GTEST_FLAG_SET(death_test_style, "threadsafe");
+    auto starved = [] {
+        const io::Bytes png = io::encodePNG(kit::Image(4, 3));
+        if (!testsupport::refuseThreadStarts()) std::_Exit(2);
+        std::string error;
+        const kit::Image image = io::decode(png, 1.0, &error);
+        std::fprintf(stderr, "%s: %s\n", image.isNull() ? "unread" : "read", error.c_str());
+        std::_Exit(0);
+    };
+    EXPECT_EXIT(starved(), ::testing::ExitedWithCode(0), "unread: The image could not be read: .*\n$");
 }
