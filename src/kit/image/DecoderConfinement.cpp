@@ -18,12 +18,9 @@
 
 #include <QLibraryInfo>
 #include <QString>
-#include <QThreadPool>
 #include <algorithm>
 #include <cerrno>
-#include <chrono>
 #include <climits>
-#include <condition_variable>
 #include <csignal>
 #include <cstddef>
 #include <cstdint>
@@ -31,12 +28,12 @@
 #include <cstdlib>
 #include <cstring>
 #include <map>
-#include <memory>
 #include <mutex>
 #include <string>
 #include <string_view>
 #include <vector>
 
+#include "kit/base/ToolkitThreads.h"
 #include "kit/image/Decoder.h"
 
 #ifndef PR_SET_VMA
@@ -265,31 +262,9 @@ std::string dropCapabilities() {
 // filter then refuses every new thread. So code inside the decoder has these
 // and no more, whatever the user's process limit (which does not bind root).
 std::string startDecodingThreads() {
-    QThreadPool* pool = QThreadPool::globalInstance();
-    pool->setExpiryTimeout(-1);
-    pool->setMaxThreadCount(kDecoderThreads);
-    struct Meeting {
-        std::mutex lock;
-        std::condition_variable met;
-        int arrived = 0;
-        bool over = false;
-    };
-    const auto meeting = std::make_shared<Meeting>();
-    // Each waits for the others, so each holds a thread of its own.
-    for (int i = 0; i < kDecoderThreads; ++i)
-        pool->start([meeting] {
-            std::unique_lock hold(meeting->lock);
-            ++meeting->arrived;
-            meeting->met.notify_all();
-            meeting->met.wait(hold, [&] { return meeting->over || meeting->arrived == kDecoderThreads; });
-        });
-    std::unique_lock hold(meeting->lock);
-    const bool all = meeting->met.wait_for(hold, std::chrono::seconds(2),
-                                           [&] { return meeting->arrived == kDecoderThreads; });
-    meeting->over = true;
-    meeting->met.notify_all();
     // A pool short of a thread would wait for it for ever on a large picture.
-    return all ? std::string() : "its threads could not be started";
+    return holdToolkitThreads(kDecoderThreads) == kDecoderThreads ? std::string()
+                                                                  : "its threads could not be started";
 }
 
 // ---- System calls: seccomp -----------------------------------------------------

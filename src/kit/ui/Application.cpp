@@ -28,6 +28,7 @@
 #include "kit/base/Dispatch.h"
 #include "kit/base/Files.h"
 #include "kit/base/Image.h"
+#include "kit/base/ToolkitThreads.h"
 #include "kit/base/WayOut.h"
 #include "kit/base/qt/QtImage.h"
 #include "kit/ui/qt/ApplicationPrivate.h"
@@ -178,6 +179,10 @@ Application::Application() : d_(std::make_unique<Private>()) {
 Application::Application(int& argc, char** argv) : Application() {
     keepToolkitSettingsInKadrixHome();
     if (!QCoreApplication::instance()) d_->ownedApp = std::make_unique<QApplication>(argc, argv);
+    // The toolkit draws and converts large images in bands on its pool while
+    // the main thread waits: at the user's process limit a band on a thread
+    // never started would hold the program for ever.
+    holdToolkitThreads(int(std::min(usableCores(), 8u)));
     QApplication::setQuitOnLastWindowClosed(false);
     qt::deferStandardIcons(qobject_cast<QApplication*>(QCoreApplication::instance()));
     if (auto* gui = qobject_cast<QGuiApplication*>(QCoreApplication::instance())) {
