@@ -83,10 +83,6 @@ void onSignal(int sig) {
     std::quick_exit(status);
 }
 
-// The way out has had its time and something still holds it (a write stuck
-// on a hung folder): ends at once, as things stand. The logs are flushed
-// unless a stuck thread holds one of them; the settings' writer has written
-// their last change by now (it waits half a second after a change).
 // Said in the log: what the hooks had not done by the hard end is left undone.
 void sayCutShort() {
     static constexpr char kCutShort[] = "kadrix: the way out was cut short at its deadline\n";
@@ -99,6 +95,10 @@ void cutShortOnAlarm(int) {
     std::_Exit(g_exitStatus.load());
 }
 
+// The way out has had its time and something still holds it (a write stuck
+// on a hung folder): ends at once, as things stand. The logs are flushed
+// unless a stuck thread holds one of them; the settings' writer has written
+// their last change by now (it waits half a second after a change).
 [[noreturn]] void endProcessCutShort(int status) {
     for (FILE* f : {stdout, stderr}) {
         if (::ftrylockfile(f) != 0) continue;
