@@ -2,7 +2,6 @@
 
 #include <algorithm>
 #include <cmath>
-#include <future>
 #include <numbers>
 #include <thread>
 
@@ -107,12 +106,8 @@ kit::Image renderMesh(const std::vector<MeshPoint>& points, int w, int h) {
     };
     // An export-sized mesh is shared among the cores in bands of rows.
     const int bands = std::clamp(int(int64_t(w) * h / (1 << 19)), 1, int(kit::usableCores()));
-    std::vector<std::future<void>> jobs;
-    for (int band = 1; band < bands; ++band)
-        jobs.push_back(std::async(std::launch::async, rows, int(int64_t(h) * band / bands),
-                                  int(int64_t(h) * (band + 1) / bands)));
-    rows(0, int(h / bands));
-    for (auto& j : jobs) j.get();
+    kit::runInBands(
+        bands, [&](int band) { rows(int(int64_t(h) * band / bands), int(int64_t(h) * (band + 1) / bands)); });
     return img;
 }
 

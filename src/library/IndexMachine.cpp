@@ -81,13 +81,24 @@ public:
     }
 
     void submit(kit::Image image, kit::TextRecognitionRequest request, std::shared_ptr<TextBox> box) {
-        std::lock_guard<std::mutex> g(m_);
-        jobs_.push_back({std::move(image), std::move(request), std::move(box)});
-        if (int(jobs_.size()) > idle_ && threads_ < IndexMachine::kRecognisers) {
-            ++threads_;
-            std::thread([this] { serve(); }).detach();
+        {
+            std::lock_guard<std::mutex> g(m_);
+            jobs_.push_back({std::move(image), std::move(request), box});
+            if (int(jobs_.size()) > idle_ && threads_ < IndexMachine::kRecognisers) {
+                ++threads_;
+                if (!kit::tryDetachedThread([this] { serve(); })) --threads_;
+            }
+            cv_.notify_one();
+            // Without a thread the job waits for a running one; with none
+            // running, recognition is unavailable for now, as without a
+            // recogniser: the file is read again later.
+            if (threads_ > 0) return;
+            jobs_.pop_back();
         }
-        cv_.notify_one();
+        std::lock_guard<std::mutex> b(box->m);
+        box->text = "";
+        box->unavailable = true;
+        box->cv.notify_all();
     }
 
     // A job whose waiter gave up before any thread took it is dropped, so

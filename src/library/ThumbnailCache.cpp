@@ -5,6 +5,7 @@
 #include <list>
 #include <map>
 #include <mutex>
+#include <optional>
 #include <thread>
 #include <unordered_map>
 #include <unordered_set>
@@ -185,7 +186,15 @@ ThumbnailCache::ThumbnailCache(Options options) : state_(std::make_shared<State>
     state_->root = options.diskRoot.empty() ? th::defaultRoot() : options.diskRoot;
     state_->paused = options.startPaused;
     const int n = workerCount(options.threads);
-    for (int i = 0; i < n; ++i) state_->workers.emplace_back([s = state_] { State::work(s); });
+    for (int i = 0; i < n && startWorker(); ++i) {
+    }
+}
+
+// False when the system gives no thread (a limit on processes reached).
+bool ThumbnailCache::startWorker() {
+    std::optional<std::thread> worker = kit::tryThread([s = state_] { State::work(s); });
+    if (worker) state_->workers.push_back(std::move(*worker));
+    return worker.has_value();
 }
 
 ThumbnailCache::~ThumbnailCache() {
@@ -205,12 +214,16 @@ ThumbnailCache::Token ThumbnailCache::request(const std::string& path, int pixel
     pixelSize = std::clamp(pixelSize, 1, kLargestPixels);
     Token token = 0;
     kit::Image hit;
+    bool noWorker = false;
     {
         std::lock_guard g(state_->lock);
         token = ++state_->lastToken;
         state_->live.insert(token);
         hit = state_->lookup(keyOf(path, pixelSize));
-        if (!hit) {
+        // Without a worker (none could be started so far) the request would
+        // wait for ever: one more is tried, and without it the thumbnail fails.
+        noWorker = !hit && state_->workers.empty() && !startWorker();
+        if (!hit && !noWorker) {
             const State::Order order{priority, token};
             state_->queue.emplace(order, State::Job{token, path, pixelSize, std::move(done)});
             state_->queued.emplace(token, order);
@@ -218,6 +231,8 @@ ThumbnailCache::Token ThumbnailCache::request(const std::string& path, int pixel
     }
     if (hit)
         State::post(state_, token, std::move(done), {Result::State::Ready, hit, {}});
+    else if (noWorker)
+        State::post(state_, token, std::move(done), failed("no thread could be started to make it"));
     else
         state_->wake.notify_one();
     return token;

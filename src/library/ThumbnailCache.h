@@ -73,6 +73,7 @@ public:
     const std::string& diskRoot() const;
 
 private:
+    bool startWorker();
     struct State;
     std::shared_ptr<State> state_;
 };

@@ -1,9 +1,11 @@
 #include "shell/PrefShortcutsViewController.h"
 
+#include <cstdio>
 #include <cstdlib>
 #include <filesystem>
 #include <thread>
 
+#include "kit/base/Dispatch.h"
 #include "kit/base/Process.h"
 #include "kit/ui/Button.h"
 #include "services/Settings.h"
@@ -108,10 +110,12 @@ void PrefShortcutsViewController::clickOpenPreferences() {
     if (!command) return;
     // The settings program lives on after its window opens; it is waited
     // for off the main thread.
-    std::thread([command = *command] {
+    const bool started = kit::tryDetachedThread([command = *command] {
         kit::Process process(command.front(), {command.begin() + 1, command.end()});
         process.run();
-    }).detach();
+    });
+    if (!started)
+        std::fprintf(stderr, "kadrix: the keyboard settings were not opened: no thread could be started\n");
 }
 
 }  // namespace shell

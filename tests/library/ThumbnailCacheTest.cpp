@@ -1,5 +1,6 @@
 #include <gtest/gtest.h>
 
+#include <cstdio>
 #include <filesystem>
 #include <vector>
 
@@ -9,6 +10,7 @@
 #include "services/Settings.h"
 #include "support/EventLoopWait.h"
 #include "support/PictureFiles.h"
+#include "support/ThreadLimit.h"
 
 using library::ThumbnailCache;
 namespace th = kit::thumbnails;
@@ -166,6 +168,25 @@ TEST_F(ThumbnailCacheFixture, CancelAfterTheWorkIsDoneStillSilencesTheCallback) 
     cache.cancel(token);
     testsupport::spin(50);
     EXPECT_FALSE(called);
+}
+
+// Where the system gives no thread to make thumbnails on, a request fails at
+// once rather than wait for a worker that never comes.
+TEST_F(ThumbnailCacheFixture, WithNoThreadToMakeItARequestFailsAtOnce) {
+    if (::getuid() != 0) GTEST_SKIP() << "making a user of its own needs root";
+    GTEST_FLAG_SET(death_test_style, "threadsafe");
+    EXPECT_EXIT(
+        {
+            const std::string picture = shot("red.png", red);
+            if (!testsupport::refuseThreadStarts()) std::_Exit(2);
+            ThumbnailCache cache(options());
+            const ThumbnailCache::Result r = fetch(cache, picture, 128);
+            std::fprintf(stderr, "%s: %s\n",
+                         r.state == ThumbnailCache::Result::State::Failed ? "failed" : "ready",
+                         r.error.c_str());
+            std::_Exit(0);
+        },
+        ::testing::ExitedWithCode(0), "failed: no thread could be started to make it\n$");
 }
 
 TEST_F(ThumbnailCacheFixture, BadFilesGiveNoThumbnailAndAFailureMarker) {

@@ -19,6 +19,7 @@
 #include <utility>
 
 #include "kit/base/Crypto.h"
+#include "kit/base/Dispatch.h"
 #include "kit/base/Files.h"
 #include "kit/base/Parse.h"
 
@@ -175,6 +176,7 @@ struct Defaults::State {
     std::condition_variable cv;
     bool stopping = false;
     std::thread writer;
+    bool writesNow = false;          // no writer thread could be had: each change is written as it is made
     std::mutex writeMutex;           // one writer of the file at a time; taken before `mutex`
     std::optional<Stamp> diskStamp;  // of the file last read or written (under writeMutex)
 
@@ -245,6 +247,14 @@ struct Defaults::State {
         return true;
     }
 
+    // Wakes the writer to a change, or writes it here when there is none.
+    void changedNow() {
+        if (writesNow)
+            flush();
+        else
+            cv.notify_all();
+    }
+
     void writerLoop() {
         std::unique_lock lock(mutex);
         while (!stopping) {
@@ -299,7 +309,11 @@ Defaults::Defaults(std::string path, double debounceSeconds) : state_(std::make_
         s.values = std::move(disk.values);
         s.diskText = std::move(disk.text);
     }
-    s.writer = std::thread([st = state_.get()] { st->writerLoop(); });
+    std::optional<std::thread> writer = tryThread([st = state_.get()] { st->writerLoop(); });
+    if (writer)
+        s.writer = std::move(*writer);
+    else
+        s.writesNow = true;
 }
 
 void Defaults::stopWriter() {
@@ -436,7 +450,7 @@ void Defaults::set(std::string_view key, Json value) {
             it->second = std::move(value);
         state_->touch(key);
     }
-    state_->cv.notify_all();
+    state_->changedNow();
 }
 
 void Defaults::setData(std::string_view key, std::vector<uint8_t> bytes) {
@@ -450,7 +464,7 @@ void Defaults::remove(std::string_view key) {
         if (it != state_->values.end()) state_->values.erase(it);
         state_->touch(key);
     }
-    state_->cv.notify_all();
+    state_->changedNow();
 }
 
 void Defaults::removeAll() {
@@ -462,7 +476,7 @@ void Defaults::removeAll() {
         state_->clearedAt = state_->generation;
         state_->lastChange = SteadyClock::now();
     }
-    state_->cv.notify_all();
+    state_->changedNow();
 }
 
 bool Defaults::flush() {

@@ -8,6 +8,7 @@
 #include <QThread>
 #include <QTimer>
 #include <algorithm>
+#include <atomic>
 #include <chrono>
 #include <condition_variable>
 #include <cstdio>
@@ -15,7 +16,10 @@
 #include <deque>
 #include <exception>
 #include <mutex>
+#include <optional>
+#include <system_error>
 #include <thread>
+#include <vector>
 
 namespace kit {
 namespace {
@@ -80,7 +84,46 @@ void drainEarly(QCoreApplication* app) {
     for (auto& fn : early) postToQt(app, std::move(fn));
 }
 
+// Tries `again` shortly, from the main thread's loop (at once where there is
+// no application object: then the loop is turned by hand).
+void retryLater(Task again) {
+    constexpr int kRetryMs = 100;
+    dispatchMain([again = std::move(again)] {
+        if (auto* app = QCoreApplication::instance())
+            QTimer::singleShot(kRetryMs, app, again);
+        else
+            again();
+    });
+}
+
 }  // namespace
+
+std::optional<std::thread> tryThread(Task fn) {
+    try {
+        return std::thread(std::move(fn));
+    } catch (const std::system_error&) {
+        return std::nullopt;
+    }
+}
+
+bool tryDetachedThread(Task fn) {
+    std::optional<std::thread> t = tryThread(std::move(fn));
+    if (t) t->detach();
+    return t.has_value();
+}
+
+void runInBands(int count, const std::function<void(int)>& fn) {
+    std::vector<std::thread> helpers;
+    int started = 1;
+    for (; started < count; ++started) {
+        std::optional<std::thread> t = tryThread([&fn, started] { fn(started); });
+        if (!t) break;
+        helpers.push_back(std::move(*t));
+    }
+    for (int band = started; band < count; ++band) fn(band);
+    if (count > 0) fn(0);
+    for (std::thread& t : helpers) t.join();
+}
 
 bool isMainThread() {
     if (auto* app = QCoreApplication::instance()) return QThread::currentThread() == app->thread();
@@ -107,8 +150,9 @@ struct DispatchQueue::State {
     std::condition_variable cv;
     std::deque<Task> tasks;
     bool stopping = false;
+    bool hasThread = false;
     std::thread thread;
-    std::thread::id threadId;
+    std::atomic<std::thread::id> threadId{};
 
     void loop() {
         for (;;) {
@@ -123,23 +167,48 @@ struct DispatchQueue::State {
             runGuarded(task, label.c_str());
         }
     }
+
+    // With the lock held.
+    static bool startThread(const std::shared_ptr<State>& s) {
+        if (s->hasThread) return true;
+        std::optional<std::thread> t = tryThread([s] { s->loop(); });
+        if (!t) return false;
+        s->threadId = t->get_id();
+        s->thread = std::move(*t);
+        s->hasThread = true;
+        return true;
+    }
+
+    // Tasks wait for a thread: tried again until one is had.
+    static void startLater(const std::weak_ptr<State>& weak) {
+        retryLater([weak] {
+            const std::shared_ptr<State> s = weak.lock();
+            if (!s) return;
+            std::lock_guard lock(s->mutex);
+            if (!s->stopping && !startThread(s)) startLater(weak);
+        });
+    }
 };
 
 DispatchQueue::DispatchQueue(std::string label) : state_(std::make_shared<State>()) {
     state_->label = std::move(label);
     std::lock_guard lock(state_->mutex);
-    state_->thread = std::thread([s = state_] { s->loop(); });
-    state_->threadId = state_->thread.get_id();
+    State::startThread(state_);
 }
 
 DispatchQueue::~DispatchQueue() {
+    std::deque<Task> neverRun;
     {
         std::lock_guard lock(state_->mutex);
         state_->stopping = true;
+        if (!state_->hasThread) neverRun.swap(state_->tasks);
     }
+    // Queued on a queue that never had a thread: they run here, in order.
+    for (const Task& task : neverRun) runGuarded(task, state_->label.c_str());
+    if (!state_->hasThread) return;
     state_->cv.notify_all();
     // A task that destroys its own queue cannot wait for itself.
-    if (std::this_thread::get_id() == state_->threadId)
+    if (std::this_thread::get_id() == state_->threadId.load())
         state_->thread.detach();
     else
         state_->thread.join();
@@ -150,21 +219,31 @@ const std::string& DispatchQueue::label() const {
 }
 
 bool DispatchQueue::isCurrent() const {
-    return std::this_thread::get_id() == state_->threadId;
+    return std::this_thread::get_id() == state_->threadId.load();
+}
+
+bool DispatchQueue::running() {
+    std::lock_guard lock(state_->mutex);
+    return State::startThread(state_);
 }
 
 void DispatchQueue::async(Task fn) {
     if (!fn) return;
+    bool started = false;
     {
         std::lock_guard lock(state_->mutex);
         state_->tasks.push_back(std::move(fn));
+        started = State::startThread(state_);
     }
-    state_->cv.notify_one();
+    if (started)
+        state_->cv.notify_one();
+    else
+        State::startLater(state_);
 }
 
 void DispatchQueue::sync(const Task& fn) {
     if (!fn) return;
-    if (isCurrent()) {
+    if (isCurrent() || !running()) {
         fn();
         return;
     }
@@ -225,6 +304,28 @@ struct Pool {
         }
     }
 
+    // A worker for a task that found none idle. Where none can be had the
+    // task waits for a running worker; where none runs, for a later try.
+    void startWorker() {
+        if (tryDetachedThread([this] { worker(); })) return;
+        bool none = false;
+        {
+            std::lock_guard lock(mutex);
+            --threads;
+            none = threads == 0 && !tasks.empty() && !closed;
+        }
+        if (none) retryLater([this] { grow(); });
+    }
+
+    void grow() {
+        {
+            std::lock_guard lock(mutex);
+            if (closed || idle >= int(tasks.size()) || threads >= kMaxThreads) return;
+            ++threads;
+        }
+        startWorker();
+    }
+
     bool close(double waitSeconds) {
         std::unique_lock lock(mutex);
         closed = true;
@@ -262,7 +363,7 @@ void GlobalQueue::async(Task fn) {
         }
     }
     if (spawn)
-        std::thread([&p] { p.worker(); }).detach();
+        p.startWorker();
     else
         p.cv.notify_one();
 }

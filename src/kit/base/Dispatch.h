@@ -6,6 +6,7 @@
 #include <memory>
 #include <optional>
 #include <string>
+#include <thread>
 #include <type_traits>
 
 namespace kit {
@@ -23,7 +24,20 @@ bool isMainThread();
 // sized by this, never by the machine's core count.
 unsigned usableCores();
 
+// A thread started for fn, or none when the system gives no thread (a limit
+// on processes or memory reached): then fn does not run, and the caller does
+// without it (its work waits for a running thread, or its command fails).
+// No start of a thread ends the program.
+std::optional<std::thread> tryThread(Task fn);
+// The same, detached: false when no thread could be had.
+bool tryDetachedThread(Task fn);
+// Runs fn(0) … fn(count - 1) at once, each on a thread of its own where one
+// can be had and on the calling thread where not; returns when all have run.
+void runInBands(int count, const std::function<void(int)>& fn);
+
 // A serial queue: tasks run one at a time, in order, on the queue's thread.
+// Where the system gives it no thread, its tasks wait for one (tried again
+// from the main thread's loop until one is had): none is lost.
 class DispatchQueue {
 public:
     explicit DispatchQueue(std::string label);
@@ -35,8 +49,12 @@ public:
     const std::string& label() const;
     void async(Task fn);
     // Runs fn on the queue and waits for it. Called from the queue's own
-    // thread, fn runs at once (a serial queue waiting on itself would hang).
+    // thread, fn runs at once (a serial queue waiting on itself would hang),
+    // and so it does on a queue that has no thread and can get none (see
+    // running()).
     void sync(const Task& fn);
+    // Whether the queue has its thread, starting it now if it has none.
+    bool running();
     template <class F>
     auto syncResult(F&& fn) -> std::invoke_result_t<F> {
         using R = std::invoke_result_t<F>;
@@ -55,7 +73,10 @@ private:
     std::shared_ptr<State> state_;
 };
 
-// A concurrent queue on a pool of threads that grows when every thread is busy.
+// A concurrent queue on a pool of threads that grows when every thread is
+// busy. Where the system gives it no more threads, tasks wait for a running
+// one; where it has none, the pool tries again from the main thread's loop
+// until it has one: no task is lost.
 class GlobalQueue {
 public:
     // Dropped once the queue is closed.

@@ -12,6 +12,7 @@
 #include <cstring>
 #include <memory>
 #include <mutex>
+#include <optional>
 #include <thread>
 
 #include "kit/base/Dispatch.h"
@@ -139,7 +140,7 @@ ProcessResult Process::runOnMain(const OnOutput& onOutput) {
         if (wait->pid > 0) ::kill(wait->pid, SIGKILL);
         if (wait->loop) wait->loop->quit();
     });
-    std::thread reader([&, wait] {
+    std::optional<std::thread> reader = tryThread([&, wait] {
         ProcessResult r = run(
             [&, wait](std::string_view chunk) {
                 dispatchMain([&onOutput, wait, text = std::string(chunk)] {
@@ -157,12 +158,18 @@ ProcessResult Process::runOnMain(const OnOutput& onOutput) {
             if (wait->loop) wait->loop->quit();
         });
     });
+    if (!reader) {
+        wait->loop = nullptr;
+        ProcessResult none;
+        none.error = "no thread could be started to wait for it";
+        return none;
+    }
     if (!wait->done && !wait->ending) loop.exec();
     // A nested loop (a dialog opened from a chunk) may have swallowed the quit.
     while (!wait->done && !wait->ending) runMainLoopUntil([&] { return wait->done || wait->ending; }, 3600);
     wait->loop = nullptr;
     // The program is ended by now, so its output ends and the reader with it.
-    reader.join();
+    reader->join();
     return wait->ending ? cancelled : wait->result;
 }
 

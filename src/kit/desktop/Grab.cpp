@@ -66,12 +66,8 @@ void blitRows(Image& img, int dx, int dy, const uint8_t* src, int w, int h, size
     const size_t bytes = size_t(w) * size_t(h) * 4;
     const int parts = bytes < (8u << 20) ? 1 : int(std::clamp(kit::usableCores(), 1u, 4u));
     if (parts == 1) return rows(0, h);
-    std::vector<std::thread> helpers;
     const int band = (h + parts - 1) / parts;
-    for (int i = 1; i < parts; ++i)
-        helpers.emplace_back(rows, std::min(h, i * band), std::min(h, (i + 1) * band));
-    rows(0, std::min(h, band));
-    for (auto& t : helpers) t.join();
+    runInBands(parts, [&](int i) { rows(std::min(h, i * band), std::min(h, (i + 1) * band)); });
 }
 
 bool getImagePlain(Connection& c, xcb_drawable_t d, PixelRect r, Image& img, int dx, int dy) {

@@ -25,7 +25,8 @@ int runDecoder(int argc, char** argv);
 // (Landlock where the kernel has it, else a root of its own where the
 // kernel allows the namespaces), no capability, and a system-call filter
 // that lets through only the calls decoding makes, on the process itself.
-// Call it with one thread running. Empty when it holds, else why it could
+// It leaves kDecoderThreads threads of the toolkit's pool running, and no
+// more can be started. Call it with one thread running. Empty when it holds, else why it could
 // not be done: then nothing may be decoded (on a processor with no filter,
 // always).
 //
@@ -35,6 +36,12 @@ int runDecoder(int argc, char** argv);
 // the kernel refuses it one too. `errorNumber` gets the kernel's reason for
 // a failure, 0 for one with none (its caller has ended).
 std::string confineDecoder(int parent, bool noFileRulesHere = false, int* errorNumber = nullptr);
+
+// The threads decoding may have beside the one that decodes: those of the
+// toolkit's pool, which converts and scales large pictures in bands. More
+// would gain little on the memory-bound work; none would leave a large
+// picture to one core.
+inline constexpr int kDecoderThreads = 4;
 
 // What of the decoder's confinement this machine cannot give, in a line
 // written to the log the first time it is found: empty when it all holds.

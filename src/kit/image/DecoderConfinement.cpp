@@ -37,6 +37,7 @@
 #include <string_view>
 #include <vector>
 
+#include "kit/base/ToolkitThreads.h"
 #include "kit/image/Decoder.h"
 
 #ifndef PR_SET_VMA
@@ -378,6 +379,21 @@ std::string dropCapabilities() {
     return {};
 }
 
+// ---- Threads ---------------------------------------------------------------------
+
+// Decoding starts threads in one place only (found by tracing every format,
+// whole and scaled): the toolkit's pool, which converts and scales a large
+// picture in bands, with a thread a core. A fixed number of them is started
+// here, after the files and capabilities are shut (which the threads
+// inherit) and before the filter, and kept for the decoder's life; the
+// filter then refuses every new thread. So code inside the decoder has these
+// and no more, whatever the user's process limit (which does not bind root).
+std::string startDecodingThreads() {
+    // A pool short of a thread would wait for it for ever on a large picture.
+    return holdToolkitThreads(kDecoderThreads) == kDecoderThreads ? std::string()
+                                                                  : "its threads could not be started";
+}
+
 // ---- System calls: seccomp -----------------------------------------------------
 
 #if defined(__x86_64__) || defined(__aarch64__)
@@ -418,11 +434,6 @@ public:
     static Code argWithout(int i, uint32_t bits, uint32_t refusal) {
         return {loadArg(i), BPF_JUMP(BPF_JMP | BPF_JSET | BPF_K, bits, 0, 1),
                 BPF_STMT(BPF_RET | BPF_K, refusal), BPF_STMT(BPF_RET | BPF_K, kAllow)};
-    }
-    // Allowed when all of `bits` are set in argument i.
-    static Code argWith(int i, uint32_t bits) {
-        return {loadArg(i), BPF_JUMP(BPF_JMP | BPF_JSET | BPF_K, bits, 1, 0),
-                BPF_STMT(BPF_RET | BPF_K, errnoOf(EPERM)), BPF_STMT(BPF_RET | BPF_K, kAllow)};
     }
 
     void add(long nr, const Code& body) {
@@ -506,9 +517,12 @@ std::string filterSystemCalls() {
 #if defined(__x86_64__)
     f.add(__NR_open, Filter::argWithout(1, kWriteFlags, errnoOf(EACCES)));
 #endif
-    // Threads may be started, not processes (clone3's flags lie behind a
-    // pointer: the C library falls back to clone when it is missing).
-    f.add(__NR_clone, Filter::argWith(0, CLONE_THREAD));
+    // No thread and no process is started from here on: decoding has the
+    // threads started before the filter (startDecodingThreads), and a start
+    // fails as when the system has no thread to give, so a reader fails as
+    // for any other error.
+    f.add(__NR_clone, Filter::ret(errnoOf(EAGAIN)));
+    f.add(__NR_clone3, Filter::ret(errnoOf(EAGAIN)));
     // Signals, limits and scheduling for the decoder alone (0 names the
     // caller). A thread's id cannot be told from another process's here, so
     // asked about a thread the kernel seems to lack the call, which the C
@@ -534,7 +548,8 @@ std::string filterSystemCalls() {
     // No terminal requests, and no device's (isatty answers no).
     f.add(__NR_ioctl, Filter::ret(errnoOf(ENOTTY)));
     const sock_fprog program = f.finish();
-    if (::prctl(PR_SET_SECCOMP, SECCOMP_MODE_FILTER, &program, 0, 0) != 0)
+    // On every thread at once: the pool's threads run code of the picture's too.
+    if (::syscall(__NR_seccomp, SECCOMP_SET_MODE_FILTER, SECCOMP_FILTER_FLAG_TSYNC, &program) != 0)
         return failed("its system-call filter was refused");
     return {};
 }
@@ -590,6 +605,7 @@ std::string confineDecoder(int parent, bool noFileRulesHere, int* errorNumber) {
     // which is no longer the user's once the process is not dumpable.
     if (::prctl(PR_SET_DUMPABLE, 0, 0, 0, 0) != 0) return failure(failed("it could not be made undumpable"));
     if (std::string why = dropCapabilities(); !why.empty()) return failure(why);
+    if (std::string why = startDecodingThreads(); !why.empty()) return failure(why);
     if (std::string why = filterSystemCalls(); !why.empty()) return failure(why, EPERM);
     return {};
 }

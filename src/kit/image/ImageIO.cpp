@@ -262,6 +262,9 @@ int reapTakenOut(pid_t pid) {
 // every signal at its default. An error number, or 0 with `pid` set.
 int spawnDecoder(const std::string& program, std::vector<std::string> args, int input, int answer, int pixels,
                  pid_t& pid) {
+    // A spawner that can get no thread starts no decoder, as when the system
+    // has no process to give it.
+    if (!spawner().running()) return EAGAIN;
     std::vector<std::string> env = decoderEnvironment();
     const auto pointers = [](std::vector<std::string>& strings) {
         std::vector<char*> out;

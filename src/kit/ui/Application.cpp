@@ -28,6 +28,7 @@
 #include "kit/base/Dispatch.h"
 #include "kit/base/Files.h"
 #include "kit/base/Image.h"
+#include "kit/base/ToolkitThreads.h"
 #include "kit/base/WayOut.h"
 #include "kit/base/qt/QtImage.h"
 #include "kit/ui/qt/ApplicationPrivate.h"
@@ -82,6 +83,18 @@ void onSignal(int sig) {
     std::quick_exit(status);
 }
 
+// Said in the log: what the hooks had not done by the hard end is left undone.
+void sayCutShort() {
+    static constexpr char kCutShort[] = "kadrix: the way out was cut short at its deadline\n";
+    [[maybe_unused]] ssize_t said = ::write(STDERR_FILENO, kCutShort, sizeof kCutShort - 1);
+}
+
+// From a signal handler: nothing but the line and the end.
+void cutShortOnAlarm(int) {
+    sayCutShort();
+    std::_Exit(g_exitStatus.load());
+}
+
 // The way out has had its time and something still holds it (a write stuck
 // on a hung folder): ends at once, as things stand. The logs are flushed
 // unless a stuck thread holds one of them; the settings' writer has written
@@ -127,13 +140,19 @@ struct Application::Private {
         // write to a hung network folder: the hooks' waits give up at the
         // way out's deadline, and whatever still holds the end by the hard
         // end is cut short.
-        std::thread([] {
-            std::this_thread::sleep_until(wayOutWritesDeadline() - kWayOutWritesWait + kWayOutHardEnd);
-            // Said in the log: what the hooks had not done by now is left undone.
-            static constexpr char kCutShort[] = "kadrix: the way out was cut short at its deadline\n";
-            [[maybe_unused]] ssize_t said = ::write(STDERR_FILENO, kCutShort, sizeof kCutShort - 1);
+        const auto hardEnd = wayOutWritesDeadline() - kWayOutWritesWait + kWayOutHardEnd;
+        const bool watched = tryDetachedThread([hardEnd] {
+            std::this_thread::sleep_until(hardEnd);
+            sayCutShort();
             endProcessCutShort(g_exitStatus.load());
-        }).detach();
+        });
+        if (!watched) {
+            // No thread to keep the hard end: the kernel's alarm keeps it.
+            ::signal(SIGALRM, cutShortOnAlarm);
+            const auto left =
+                std::chrono::ceil<std::chrono::seconds>(hardEnd - decltype(hardEnd)::clock::now());
+            ::alarm(unsigned(std::max<long long>(1, left.count())));
+        }
         auto hooks = std::move(terminateHooks);
         for (auto& h : hooks)
             if (h) h();
@@ -160,6 +179,10 @@ Application::Application() : d_(std::make_unique<Private>()) {
 Application::Application(int& argc, char** argv) : Application() {
     keepToolkitSettingsInKadrixHome();
     if (!QCoreApplication::instance()) d_->ownedApp = std::make_unique<QApplication>(argc, argv);
+    // The toolkit draws and converts large images in bands on its pool while
+    // the main thread waits: at the user's process limit a band on a thread
+    // never started would hold the program for ever.
+    holdToolkitThreads(int(std::min(usableCores(), 8u)));
     QApplication::setQuitOnLastWindowClosed(false);
     qt::deferStandardIcons(qobject_cast<QApplication*>(QCoreApplication::instance()));
     if (auto* gui = qobject_cast<QGuiApplication*>(QCoreApplication::instance())) {

@@ -1,3 +1,4 @@
+#include <fcntl.h>
 #include <gtest/gtest.h>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -12,6 +13,7 @@
 #include "kit/base/Defaults.h"
 #include "kit/base/Files.h"
 #include "support/OwnCase.h"
+#include "support/ThreadLimit.h"
 
 using namespace kit;
 namespace fs = std::filesystem;
@@ -129,6 +131,28 @@ TEST_F(DefaultsFile, ChangesAreWrittenAfterTheDebounceWithoutAFlush) {
     }
     ASSERT_TRUE(text);
     EXPECT_NE(text->find("\"k\": 1"), std::string::npos);
+}
+
+// Where the system gives no thread to write on, no change waits for one: each
+// is written as it is made.
+TEST_F(DefaultsFile, WithNoThreadToWriteOnEachChangeIsWrittenAsItIsMade) {
+    if (::getuid() != 0) GTEST_SKIP() << "making a user of its own needs root";
+    GTEST_FLAG_SET(death_test_style, "threadsafe");
+    EXPECT_EXIT(
+        {
+            // Reached through the descriptor: the folders above are not that user's.
+            const int folder = ::open(dir.c_str(), O_PATH | O_DIRECTORY);
+            if (::chown(dir.c_str(), testsupport::lonerId(), testsupport::lonerId()) != 0 ||
+                !testsupport::refuseThreadStarts())
+                std::_Exit(2);
+            const std::string file = "/proc/self/fd/" + std::to_string(folder) + "/defaults.json";
+            Defaults d(file, 60);
+            d.set("kept", 7);
+            std::fprintf(stderr, "%s\n",
+                         Defaults(file).integer("kept") == 7 ? "written at once" : "not written");
+            std::_Exit(0);
+        },
+        ::testing::ExitedWithCode(0), "written at once\n$");
 }
 
 TEST_F(DefaultsFile, ACorruptFileIsMovedAsideAndTheStoreStartsEmpty) {

@@ -9,6 +9,7 @@
 
 #include "kit/base/Atomic.h"
 #include "kit/base/Dispatch.h"
+#include "support/ThreadLimit.h"
 
 using namespace kit;
 
@@ -111,6 +112,34 @@ TEST(Dispatch, ClosingTheGlobalQueueWaitsForRunningTasksAndStartsNoMore) {
         std::_Exit(0);
     };
     EXPECT_EXIT(closing(), ::testing::ExitedWithCode(0), "ended, waited, none started after\n$");
+}
+
+// Where the system gives no thread, nothing ends the program and no work is
+// lost: the pool's and a serial queue's tasks wait and run once a thread can
+// be had, a wait on a serial queue runs its work in place, and work in bands
+// is done by the calling thread.
+TEST(Dispatch, WorkWaitsWhileNoThreadCanStartAndRunsOnceOneCan) {
+    if (::getuid() != 0) GTEST_SKIP() << "making a user of its own needs root";
+    GTEST_FLAG_SET(death_test_style, "threadsafe");
+    auto starved = [] {
+        if (!testsupport::refuseThreadStarts()) std::_Exit(2);
+        std::atomic<bool> pooled{false}, queued{false}, waited{false};
+        std::atomic<int> bands{0};
+        globalQueue().async([&] { pooled = true; });
+        DispatchQueue serial("starved");
+        serial.async([&] { queued = true; });
+        serial.sync([&] { waited = true; });
+        runInBands(4, [&](int) { ++bands; });
+        const bool ranWithout = runMainLoopUntil([&] { return pooled || queued; }, 0.3);
+        testsupport::allowThreadStarts();
+        const bool ranAfter = runMainLoopUntil([&] { return pooled && queued; }, 10);
+        std::fprintf(stderr, "%s, %d bands, %s, %s\n", ranWithout ? "ran without a thread" : "waited",
+                     bands.load(), waited ? "the wait ran" : "the wait did not run",
+                     ranAfter ? "all ran once a thread could start" : "lost");
+        std::_Exit(0);
+    };
+    EXPECT_EXIT(starved(), ::testing::ExitedWithCode(0),
+                "waited, 4 bands, the wait ran, all ran once a thread could start\n$");
 }
 
 TEST(Dispatch, AtomicKeepsReadModifyWriteWhole) {

@@ -29,17 +29,21 @@
 #include <QBuffer>
 #include <QImage>
 #include <QImageWriter>
+#include <QThreadPool>
+#include <atomic>
 #include <cstdio>
 #include <cstring>
 #include <filesystem>
 #include <fstream>
 #include <functional>
 #include <memory>
+#include <vector>
 
 #include "kit/base/Files.h"
 #include "kit/image/Decoder.h"
 #include "kit/image/ImageIO.h"
 #include "support/TestData.h"
+#include "support/ThreadLimit.h"
 
 namespace io = kit::ImageIO;
 
@@ -99,9 +103,60 @@ struct Escape {
     std::function<bool()> works;
 };
 
+// How many of `tries` threads code inside the decoder gets running at once,
+// started by itself.
+int threadsStarted(int tries) {
+    std::atomic<bool> release{false};
+    pthread_attr_t small;
+    ::pthread_attr_init(&small);
+    ::pthread_attr_setstacksize(&small, 64 * 1024);
+    std::vector<pthread_t> started;
+    for (int i = 0; i < tries; ++i) {
+        pthread_t t;
+        const auto hold = [](void* r) -> void* {
+            while (!static_cast<std::atomic<bool>*>(r)->load()) ::usleep(1000);
+            return nullptr;
+        };
+        if (::pthread_create(&t, &small, hold, &release) == 0) started.push_back(t);
+    }
+    release = true;
+    for (pthread_t t : started) ::pthread_join(t, nullptr);
+    ::pthread_attr_destroy(&small);
+    return int(started.size());
+}
+
+// The most of `tries` tasks running at once on the toolkit's pool, told it
+// may have as many threads.
+int poolThreadsAtOnce(int tries) {
+    struct Count {
+        std::atomic<int> now{0}, most{0};
+        std::atomic<bool> release{false};
+    };
+    const auto count = std::make_shared<Count>();
+    QThreadPool* pool = QThreadPool::globalInstance();
+    pool->setMaxThreadCount(tries);
+    for (int i = 0; i < tries; ++i)
+        pool->start([count] {
+            const int now = ++count->now;
+            for (int most = count->most; now > most && !count->most.compare_exchange_weak(most, now);) {
+            }
+            while (!count->release) ::usleep(1000);
+            --count->now;
+        });
+    for (int waited = 0; count->most <= io::kDecoderThreads && waited < 300; ++waited) ::usleep(1000);
+    count->release = true;
+    return count->most;
+}
+
 }  // namespace
 
-TEST(DecoderConfinement, NoWayOutWorksFromInsideTheDecoder) {
+namespace {
+
+// Each way out that worked, a line each. The table's children are forked
+// from a process of their own: forked from one where another test used the
+// toolkit's pool, a child would inherit the bookkeeping of threads it does
+// not have, and the decoder's own threads could not be had.
+void tryTheWaysOut(std::string& worked_) {
     const std::string scratch = kit::files::uniqueTempPath("confined-", "");
     const std::string home = scratch + "/home";
     std::filesystem::create_directories(home);
@@ -276,6 +331,11 @@ TEST(DecoderConfinement, NoWayOutWorksFromInsideTheDecoder) {
              return ownRoot && (rootWritable || usrWritable);
          }},
         {"stay dumpable", false, [&] { return ::prctl(PR_GET_DUMPABLE, 0, 0, 0, 0) != 0; }},
+        // As many threads as it likes would take every process id of the
+        // machine (root has no limit on them), and Kadrix's own threads with them.
+        {"start threads of its own", false, [&] { return threadsStarted(1000) > 0; }},
+        {"grow the toolkit's pool past the decoder's threads", false,
+         [&] { return poolThreadsAtOnce(1000) > io::kDecoderThreads; }},
         {"make shared memory", false,
          [&] {
              const int id = ::shmget(IPC_PRIVATE, 4096, IPC_CREAT | 0600);
@@ -373,30 +433,49 @@ TEST(DecoderConfinement, NoWayOutWorksFromInsideTheDecoder) {
         ::close(answers[0]);
         int status = 0;
         ::waitpid(child, &status, 0);
-        EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) != 2) << "the test could not set its kernel up";
-        EXPECT_TRUE(WIFEXITED(status)) << "the confinement ended the process instead of refusing a call";
-        ASSERT_FALSE(worked.empty());
-        const bool fileRules = worked[0] == 'F';
+        const std::string on = std::string(" (") + name + ")\n";
+        if (WIFEXITED(status) && WEXITSTATUS(status) == 2)
+            worked_ += "the test could not set its kernel up" + on;
+        if (!WIFEXITED(status))
+            worked_ += "the confinement ended the process instead of refusing a call" + on;
+        const bool fileRules = !worked.empty() && worked[0] == 'F';
         // A root half made, or not made where the program found it could
         // be, is a refusal: then nothing is decoded.
         if (namespaceRefused && fileRules) {
-            EXPECT_EQ(worked.substr(1, 1), "!") << "confined without its root: " << worked;
+            if (worked.substr(1, 1) != "!") worked_ += "confined without its root: " + worked + on;
             continue;
         }
-        ASSERT_EQ(worked.size(), escapes.size() + 1) << worked;
-        for (size_t i = 0; i < escapes.size(); ++i) {
-            if (fileRules || !escapes[i].needsFileRules) {
-                EXPECT_EQ(worked[i + 1], '0') << "worked from inside the decoder: " << escapes[i].what;
-            }
+        if (worked.size() != escapes.size() + 1) {
+            worked_ += "the table went wrong: " + worked + on;
+            continue;
         }
+        for (size_t i = 0; i < escapes.size(); ++i)
+            if ((fileRules || !escapes[i].needsFileRules) && worked[i + 1] != '0')
+                worked_ += std::string("worked from inside the decoder: ") + escapes[i].what + on;
     }
     for (const auto& [path, mode] : passable) ::chmod(path.c_str(), mode);
     for (int fd : {heard[0], master, terminal}) ::close(fd);
 
     struct stat st {};
     ::stat(target.c_str(), &st);
-    EXPECT_EQ(st.st_mode & 0777, 0600u);
+    if ((st.st_mode & 0777) != 0600u) worked_ += "a file's mode was changed\n";
     std::filesystem::remove_all(scratch);
+}
+
+}  // namespace
+
+TEST(DecoderConfinement, NoWayOutWorksFromInsideTheDecoder) {
+    GTEST_FLAG_SET(death_test_style, "threadsafe");
+    EXPECT_EXIT(
+        {
+            // What the table's assertions say, beside its lines.
+            ::dup2(STDERR_FILENO, STDOUT_FILENO);
+            std::string worked;
+            tryTheWaysOut(worked);
+            std::fprintf(stderr, "%s", worked.empty() ? "no way out worked\n" : worked.c_str());
+            std::_Exit(0);
+        },
+        ::testing::ExitedWithCode(0), "no way out worked\n$");
 }
 
 namespace {
@@ -489,6 +568,26 @@ void expectEveryFormatDecodes() {
                                  255 - got.a}) > s.tolerance;
             }
         EXPECT_EQ(off, 0) << "pixels unlike the picture written";
+    }
+    // A large picture is converted in bands on the toolkit's pool: whole, and
+    // scaled down (in bands as well).
+    QImage banded(900, 400, QImage::Format_Indexed8);
+    banded.setColorTable({qRgb(255, 0, 0), qRgb(0, 0, 255)});
+    for (int y = 0; y < banded.height(); ++y)
+        for (int x = 0; x < banded.width(); ++x) banded.setPixel(x, y, uint(x < 450));
+    const std::string bandedPath = folder + "/banded.png";
+    ASSERT_TRUE(banded.save(QString::fromStdString(bandedPath), "png"));
+    for (const int side : {0, 300}) {
+        SCOPED_TRACE(side);
+        std::string error;
+        const kit::Image image =
+            side ? io::readScaled(bandedPath, side, &error) : io::read(bandedPath, 1.0, &error);
+        ASSERT_EQ(image.width(), side ? side : 900) << error;
+        const int w = image.width(), h = image.height();
+        for (const int y : {0, h / 2, h - 1}) {
+            EXPECT_EQ(image.pixel(w / 8, y).b, 255);
+            EXPECT_EQ(image.pixel(w - 1 - w / 8, y).r, 255);
+        }
     }
     // Black text on white: its glyphs need the fonts and their configuration.
     const std::string svg = folder + "/text.svg";
@@ -698,6 +797,13 @@ TEST(DecoderConfinement, AMadeUpKernelIsSaidInTheLog) {
     EXPECT_EQ(count(logged, "KADRIX_TEST_KERNEL_WITHOUT is set to \"namespaces\""), 1u) << logged;
 }
 
+// Nor where it has neither: then the system-call filter holds alone.
+TEST(DecoderConfinement, EveryFormatDecodesOnAKernelWithoutLandlockOrNamespaces) {
+    ::setenv(io::kSimulatedKernelWithout, "landlock,namespaces", 1);
+    expectEveryFormatDecodes();
+    ::unsetenv(io::kSimulatedKernelWithout);
+}
+
 namespace {
 
 // The first line the real decoder answers for a small picture when started
@@ -761,4 +867,20 @@ TEST(DecoderConfinement, ADecoderWhoseCallerIsGoneRefuses) {
     // Named by an id past any process id whose low bits are its caller's.
     EXPECT_EQ(decoderAnswer(scratch + "/small.png", false, 1LL << 32), "no failed");
     std::filesystem::remove_all(scratch);
+}
+
+// A decode the system gives no thread for fails as a picture that cannot be
+// read, and the program goes on.
+TEST(DecoderConfinement, ADecodeWithNoThreadToStartItFailsAsAnUnreadablePicture) {
+    if (::getuid() != 0) GTEST_SKIP() << "making a user of its own needs root";
+    GTEST_FLAG_SET(death_test_style, "threadsafe");
+    auto starved = [] {
+        const io::Bytes png = io::encodePNG(kit::Image(4, 3));
+        if (!testsupport::refuseThreadStarts()) std::_Exit(2);
+        std::string error;
+        const kit::Image image = io::decode(png, 1.0, &error);
+        std::fprintf(stderr, "%s: %s\n", image.isNull() ? "unread" : "read", error.c_str());
+        std::_Exit(0);
+    };
+    EXPECT_EXIT(starved(), ::testing::ExitedWithCode(0), "unread: The image could not be read: .*\n$");
 }
