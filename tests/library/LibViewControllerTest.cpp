@@ -400,7 +400,7 @@ TEST_F(LibView, TheQuickLooksReadEndsOnceNobodyWaitsForIt) {
     {
         testsupport::SlowDecoder slow(5, testsupport::SlowDecoder::Busy);
         kit::dispatchMain([&] {
-            first = slow.running(a);
+            first = slow.started(a);
             EXPECT_TRUE(controller->handleKeyDown(key(kit::KeyCode::Escape)));
             second = slow.running(a);
         });
@@ -410,11 +410,11 @@ TEST_F(LibView, TheQuickLooksReadEndsOnceNobodyWaitsForIt) {
         EXPECT_FALSE(controller->panelPreview->isOn);
 
         kit::dispatchMain([&] {
-            first = slow.running(a);
+            first = slow.started(a);
             // Looked at while the next picture is read, which Escape then ends.
             kit::dispatchMain([&] {
                 second = slow.running(a);
-                third = slow.running(b);
+                third = slow.started(b);
                 controller->handleKeyDown(key(kit::KeyCode::Escape));
             });
             look(b);
@@ -428,9 +428,9 @@ TEST_F(LibView, TheQuickLooksReadEndsOnceNobodyWaitsForIt) {
         EXPECT_FALSE(controller->panelPreview->isOn);
     }
 
-    testsupport::SlowDecoder slow(1, testsupport::SlowDecoder::Busy);
+    testsupport::SlowDecoder slow(3, testsupport::SlowDecoder::Busy);
     kit::dispatchMain([&] {
-        first = slow.running(a);
+        first = slow.started(a);
         kit::dispatchMain([&] { second = slow.running(a); });
         look(a);
     });

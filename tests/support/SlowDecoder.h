@@ -82,6 +82,18 @@ public:
         return out;
     }
 
+    // As running(reading), once one has come: a child just forked is still
+    // this program until it has run the script, which a busy machine can
+    // put off, so it is looked for for up to two seconds.
+    std::vector<pid_t> started(const std::string& reading) const {
+        std::vector<pid_t> out = running(reading);
+        for (int tries = 0; out.empty() && tries < 200; ++tries) {
+            ::usleep(10000);
+            out = running(reading);
+        }
+        return out;
+    }
+
 private:
     std::string folder_;
 };
