@@ -12,6 +12,7 @@
 #include "controls/CtrlHelper.h"
 #include "controls/ImageAssets.h"
 #include "core/Cursors.h"
+#include "core/Exporter.h"
 #include "kit/base/Files.h"
 #include "kit/image/ImageIO.h"
 
