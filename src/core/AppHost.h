@@ -50,6 +50,10 @@ public:
                                 const std::map<std::string, std::string>& /*facts*/) {}
     // A file the Save As panel wrote into the library folder.
     virtual void indexSavedAsFile(const std::string& /*path*/) {}
+    // Pictures that came into the library folder other than by a save (one
+    // cut short, finished at start): the library walks the folder again to
+    // offer them, as it offers any new file. Any thread.
+    virtual void filesArrived() {}
     // A save into the folder runs on the save worker from saveStarting until
     // saveEnded on the main thread (after indexSavedFile when it wrote a
     // file): meanwhile its file may be in the folder but not yet handed over.

@@ -95,7 +95,8 @@ void AppLogic::startUp() {
         // thread (a hung network folder holds no start either); their
         // files land in the folder as any new file does.
         leftovers_.async([folder = *folder] {
-            finishCutSaves(folder);
+            // The library's first walk may have come before them.
+            if (!finishCutSaves(folder).empty()) library().filesArrived();
             kit::files::removeUnfinishedWrites(folder, false);
         });
     }

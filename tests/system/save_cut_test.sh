@@ -65,10 +65,11 @@ expect_finished() {
 
 cut_save hold
 [ -e "$shots/$NAME" ] && fail "the cut save shows a file under its name before the next start"
-expect_finished ""
-# The library finds it as any new screenshot: its walk offers it once the
-# popover opens (later on a busy machine), and adding it makes its line (a
-# sealed one: counted, the only picture).
+# Finished slowly, after the library's first walk of the folder.
+expect_finished slow
+# The library finds it as any new screenshot: a walk after the finish offers
+# it in the popover, and adding it makes its line (a sealed one: counted, the
+# only picture).
 sys_click_tray_icon
 sys_wait_for --timeout 5 sys_library_popover_shown || fail "the tray click opened no library popover"
 for try in 1 2 3 4; do

@@ -2,6 +2,7 @@
 
 #include <QtGui/qguiapplication_platform.h>
 #include <dlfcn.h>
+#include <fcntl.h>
 #include <sys/socket.h>
 #include <unistd.h>
 
@@ -15,6 +16,7 @@
 #include <QWidget>
 #include <algorithm>
 #include <atomic>
+#include <cerrno>
 #include <chrono>
 #include <cmath>
 #include <csignal>
@@ -73,6 +75,30 @@ void onSignal(int sig) {
     char c = kSignalled;
     // Only async-signal-safe work here; the loop picks the byte up.
     [[maybe_unused]] auto n = ::write(g_signalPipe[1], &c, 1);
+}
+
+// A write to a pipe or connection whose other end has gone. The call fails
+// with EPIPE and its caller handles that as any failed write (the X11
+// connection's, for one, ends the program in order); the signal itself, by
+// default, would end the program on the spot, whoever wrote. Said in the
+// log the first few times, with the thread that wrote. A handler rather than
+// ignoring the signal: the programs Kadrix starts get the default back.
+void onBrokenPipe(int) {
+    static std::atomic<int> told{0};
+    if (told.fetch_add(1) >= 3) return;
+    const int saved = errno;
+    char line[128] = "kadrix: a write to a closed pipe or connection failed (thread ";
+    size_t n = std::strlen(line);
+    if (int fd = ::open("/proc/thread-self/comm", O_RDONLY | O_CLOEXEC); fd >= 0) {
+        const ssize_t got = ::read(fd, line + n, 20);
+        ::close(fd);
+        if (got > 0) n += size_t(got);
+        if (n > 0 && line[n - 1] == '\n') --n;
+    }
+    line[n++] = ')';
+    line[n++] = '\n';
+    [[maybe_unused]] const ssize_t said = ::write(STDERR_FILENO, line, n);
+    errno = saved;
 }
 
 // Ends the process without running the static destructors: worker threads
@@ -210,6 +236,8 @@ Application::Application(int& argc, char** argv) : Application() {
         sigaction(SIGTERM, &sa, nullptr);
         sigaction(SIGINT, &sa, nullptr);
         sigaction(SIGHUP, &sa, nullptr);
+        sa.sa_handler = onBrokenPipe;
+        sigaction(SIGPIPE, &sa, nullptr);
     }
 }
 

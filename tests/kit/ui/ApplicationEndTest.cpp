@@ -4,8 +4,11 @@
 // signal arrives, while the main thread waits or after its loop has ended.
 // Each way runs in a child process of its own, which reports through its
 // exit status and its error output.
+#include <fcntl.h>
 #include <gtest/gtest.h>
+#include <pthread.h>
 #include <sys/prctl.h>
+#include <sys/socket.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -18,6 +21,7 @@
 #include <csignal>
 #include <cstdio>
 #include <cstdlib>
+#include <cstring>
 #include <filesystem>
 #include <fstream>
 #include <functional>
@@ -145,6 +149,43 @@ TEST_F(ApplicationEndTest, TerminationSignalsEndTheLoopAfterTheHooks) {
             << "signal " << signal;
         expectLastChangeStored();
     }
+}
+
+// A write to a connection or a pipe whose other end has gone (the display's,
+// a reader that ended) fails as a write, on whatever thread made it, and ends
+// nothing: the program goes on to end in order. Its children still get the
+// signal's default, as a shell pipeline they run expects.
+TEST_F(ApplicationEndTest, AWriteWhoseOtherEndHasGoneFailsWithoutEndingTheProgram) {
+    auto writeToNobody = [] {
+        std::thread([] {
+            ::pthread_setname_np(::pthread_self(), "writer");
+            int ends[2];
+            if (::socketpair(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0, ends) != 0) std::_Exit(10);
+            ::close(ends[1]);
+            errno = 0;
+            const ssize_t wrote = ::write(ends[0], "x", 1);
+            std::fprintf(stderr, "the socket's write gave %zd, %s\n", wrote, std::strerror(errno));
+            if (::pipe2(ends, O_CLOEXEC) != 0) std::_Exit(10);
+            ::close(ends[0]);
+            errno = 0;
+            const ssize_t piped = ::write(ends[1], "x", 1);
+            std::fprintf(stderr, "the pipe's write gave %zd, %s\n", piped, std::strerror(errno));
+        }).join();
+        std::string seen;
+        kit::Process("/bin/grep", {"^SigIgn", "/proc/self/status"}).run([&](std::string_view out) {
+            seen += out;
+        });
+        const unsigned long long ignored = std::stoull(seen.substr(seen.find(':') + 1), nullptr, 16);
+        std::fprintf(stderr, "a child %s SIGPIPE\n", ignored & (1ull << (SIGPIPE - 1)) ? "ignores" : "keeps");
+        std::raise(SIGTERM);
+    };
+    EXPECT_EXIT(runUntil(writeToNobody), ::testing::ExitedWithCode(0),
+                "kadrix: a write to a closed pipe or connection failed \\(thread writer\\)\n"
+                "the socket's write gave -1, Broken pipe\n"
+                "kadrix: a write to a closed pipe or connection failed \\(thread writer\\)\n"
+                "the pipe's write gave -1, Broken pipe\n"
+                "a child keeps SIGPIPE\n"
+                "hook 1 on the main thread\nthe loop ended with 0 after 1 hook runs\n$");
 }
 
 // A hook held in a write, as a save is on a hung network folder, holds the

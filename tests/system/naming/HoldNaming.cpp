@@ -6,7 +6,9 @@
 //   hold         giving a hidden ".new-" file its name (the link, else the
 //                rename) never returns: the process ends there, as when
 //                the folder hangs or the power goes at that moment;
-//   refuse       giving it its name is refused (EACCES).
+//   refuse       giving it its name is refused (EACCES);
+//   slow         giving it its name waits three seconds first, as on a slow
+//                network folder.
 // KADRIX_TEST_NAMING_REPORT names a file that gets "held NAME" for each hold.
 // Programs kadrix starts do not inherit it.
 #include <dlfcn.h>
@@ -20,7 +22,7 @@
 
 namespace {
 
-bool noLinks, noExclusive, hold, refuse;
+bool noLinks, noExclusive, hold, refuse, slow;
 
 __attribute__((constructor)) void start() {
     const char* words = getenv("KADRIX_TEST_NAMING");
@@ -28,6 +30,7 @@ __attribute__((constructor)) void start() {
     noExclusive = words && strstr(words, "noexclusive") != NULL;
     hold = words && strstr(words, "hold") != NULL;
     refuse = words && strstr(words, "refuse") != NULL;
+    slow = words && strstr(words, "slow") != NULL;
     unsetenv("LD_PRELOAD");
 }
 
@@ -57,6 +60,7 @@ bool stopped(const char* path) {
         return true;
     }
     if (hold) holdForever(path);
+    if (slow) sleep(3);
     return false;
 }
 
