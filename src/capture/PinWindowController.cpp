@@ -7,6 +7,7 @@
 #include "capture/CaptureHost.h"
 #include "capture/PinViewController.h"
 #include "kit/base/Timer.h"
+#include "kit/desktop/Screen.h"
 #include "kit/image/Memory.h"
 #include "kit/ui/Application.h"
 
@@ -222,6 +223,12 @@ void PinWindowController::windowDidResize(kit::Window&) {
 
 void PinWindowController::snapAfterResize() {
     if (!window_ || closed_) return;
+    // Still held, though the size has rested: the window manager would set
+    // its own size over the snapped one as the edge moves on or is let go.
+    if (kit::pointerButtonHeld()) {
+        snapTimer_ = kit::Timer::once(0.1, [this] { snapAfterResize(); });
+        return;
+    }
     const kit::Rect f = window_->frame();
     const kit::Size s = pinsize::snapResize(f.size, width_, height_);
     const double dpr = host().editorDpr();

@@ -176,17 +176,20 @@ sys_begin() {
   export XDG_CACHE_HOME="$SYS_TMP/user/.cache" XDG_STATE_HOME="$SYS_TMP/user/.local/state"
   mkdir -p "$XDG_CONFIG_HOME" "$XDG_DATA_HOME" "$XDG_CACHE_HOME" "$XDG_STATE_HOME"
   source "$SYS_SRC/scripts/xvfb-session"
-  # The verdict on crashes comes last, after everything is stopped.
+  # The verdict on crashes comes last, after everything is stopped; the
+  # display goes after the programs on it (the exit hooks run last first):
+  # kadrix, whose display vanished, wrote into a closed connection and was
+  # ended by the signal that brings.
   on_exit _sys_crash_verdict
-  on_exit _sys_cleanup
   if [ -n "${KADRIX_TEST_DISPLAY:-}" ]; then
     export DISPLAY="$KADRIX_TEST_DISPLAY"
     unset WAYLAND_DISPLAY
     export XDG_SESSION_TYPE=x11
   else
-    xvfb_session_start ${SYS_SCREEN:-}
     _sys_own_display=1
+    xvfb_session_start ${SYS_SCREEN:-}
   fi
+  on_exit _sys_cleanup
   sys_session_bus
 }
 

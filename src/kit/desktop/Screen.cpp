@@ -98,4 +98,15 @@ std::optional<Point> pointerLocation() {
     return p;
 }
 
+bool pointerButtonHeld() {
+    if (screenSourceOverride()) return false;
+    x11::Connection* c = x11::Connection::shared();
+    if (!c) return false;
+    auto* r = xcb_query_pointer_reply(c->conn(), xcb_query_pointer(c->conn(), c->root()), nullptr);
+    if (!r) return false;
+    const bool held = (r->mask & (XCB_BUTTON_MASK_1 | XCB_BUTTON_MASK_2 | XCB_BUTTON_MASK_3)) != 0;
+    free(r);
+    return held;
+}
+
 }  // namespace kit

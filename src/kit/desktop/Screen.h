@@ -29,5 +29,9 @@ std::vector<ScreenInfo> screensIntersecting(const Rect& r);
 double mainDisplayWidth();
 // Where the pointer is; absent when it cannot be read.
 std::optional<Point> pointerLocation();
+// Whether a mouse button is held down, wherever the pointer is (the window
+// manager holds the pointer while it moves or resizes a window); false when
+// it cannot be read.
+bool pointerButtonHeld();
 
 }  // namespace kit
