@@ -143,24 +143,16 @@ Image imageOf(const Offer& offer, Clock::time_point until, std::string& why) {
     for (const QString& f : offer.types)
         if (f.startsWith("image/")) types.insert(f == "image/png" ? 0 : types.size(), f);
     if (types.empty()) why = "No picture is offered.";
-    // Types left untried when the wait ends: the owner's slowness is the
-    // reason, not what an earlier type held.
-    const auto outOfTime = [&] {
-        if (Clock::now() < until && !wayOutBegun()) return false;
-        why = reasonFor(wayOutBegun() ? Outcome::Cancelled : Outcome::TooSlow);
-        return true;
-    };
     for (const QString& type : types) {
-        if (outOfTime()) return {};
+        if (Clock::now() >= until || wayOutBegun()) return {};
         const Descriptor held(offer.bytesOf(type, ImageIO::kMaxImageFileBytes, why));
         if (!held.valid()) continue;
         if (Image img = ImageIO::decodeHeld(held.get(), until, 1.0, &why); !img.isNull()) return img;
     }
     if (!offer.types.contains("text/uri-list")) return {};
-    const Descriptor list(outOfTime() ? -1 : offer.bytesOf("text/uri-list", kMaxListBytes, why));
+    const Descriptor list(Clock::now() < until ? offer.bytesOf("text/uri-list", kMaxListBytes, why) : -1);
     for (const QUrl& u : urlsIn(list.get())) {
-        if (!u.isLocalFile()) continue;
-        if (outOfTime()) return {};
+        if (!u.isLocalFile() || Clock::now() >= until || wayOutBegun()) continue;
         const Descriptor file(
             files::openRegular(u.toLocalFile().toStdString(), &why, ImageIO::kMaxImageFileBytes));
         if (!file.valid()) {
