@@ -788,6 +788,72 @@ Screen screenOther(const Source& src, bool inDecoder) {
     return judge(format.toStdString(), s.width(), s.height(), src.size(), src.size());
 }
 
+// A TIFF's first picture, the one the decoder reads: its strips (or tiles)
+// must all lie in the file, and deflated ones must be able to hold the
+// pixels declared (a deflate stream inflates 1032 times at most). A file cut
+// short (an interrupted download) is otherwise found out only once the
+// reader has filled the whole picture it declares, seconds and gigabytes for
+// a large one. Passed, it is judged as any other format.
+Screen screenTIFF(const Source& src, bool inDecoder) {
+    const QByteArray head = src.read(0, 8);
+    const bool little = head.startsWith("II");
+    const auto u16 = [little](const QByteArray& d, qsizetype at) {
+        return little ? le16(d, at) : be16(d, at);
+    };
+    const auto u32 = [little](const QByteArray& d, qsizetype at) {
+        return little ? le32(d, at) : be32(d, at);
+    };
+    const long long ifd = u32(head, 4);
+    const QByteArray countBytes = src.read(ifd, 2);
+    if (countBytes.size() < 2) return refuse(kIncomplete);
+    const long long entries = u16(countBytes, 0);
+    const QByteArray table = src.read(ifd + 2, entries * 12);
+    if (table.size() < entries * 12) return refuse(kIncomplete);
+    // The values of a SHORT or LONG tag, at most `most` of them; none for
+    // another type or when they lie beyond the file.
+    constexpr long long kMostPieces = 1 << 20;
+    const auto values = [&](qsizetype entry) -> std::optional<std::vector<long long>> {
+        const long long type = u16(table, entry + 2), count = u32(table, entry + 4);
+        const long long size = type == 3 ? 2 : type == 4 ? 4 : 0;
+        if (size == 0 || count > kMostPieces) return std::nullopt;
+        const QByteArray d =
+            count * size <= 4 ? table.mid(entry + 8, 4) : src.read(u32(table, entry + 8), count * size);
+        if (d.size() < count * size) return std::nullopt;
+        std::vector<long long> out(static_cast<size_t>(count));
+        for (long long i = 0; i < count; ++i) out[size_t(i)] = size == 2 ? u16(d, i * 2) : u32(d, i * 4);
+        return out;
+    };
+    std::optional<std::vector<long long>> offsets, counts, bits;
+    long long width = 0, height = 0, compression = 1;
+    for (long long e = 0; e < entries; ++e) {
+        const qsizetype entry = qsizetype(e * 12);
+        const uint32_t tag = u16(table, entry);
+        const auto first = [&] {
+            const auto v = values(entry);
+            return v && !v->empty() ? v->front() : 0;
+        };
+        if (tag == 256) width = first();
+        if (tag == 257) height = first();
+        if (tag == 258) bits = values(entry);  // a sample's bits, for each sample
+        if (tag == 259) compression = first();
+        if (tag == 273 || tag == 324) offsets = values(entry);  // strip or tile offsets
+        if (tag == 279 || tag == 325) counts = values(entry);   // their byte counts
+    }
+    if (!offsets || !counts || offsets->size() != counts->size()) return screenOther(src, inDecoder);
+    long long data = 0;
+    for (size_t i = 0; i < offsets->size(); ++i) {
+        if ((*offsets)[i] + (*counts)[i] > src.size()) return refuse(kIncomplete);
+        data += (*counts)[i];
+    }
+    const bool deflated = compression == 8 || compression == 32946;
+    if (deflated && bits && !abovePixelCap(width, height)) {
+        long long pixelBits = 0;
+        for (const long long b : *bits) pixelBits += b;
+        if (width * height / 8 * pixelBits > data * 1032 + 1032) return refuse(kNotAnImage);
+    }
+    return screenOther(src, inDecoder);
+}
+
 // Every check made before a pixel is decoded, in the order of the cost the
 // file could cause: its format from the first bytes, then what its header
 // claims against what its bytes can hold.
@@ -798,6 +864,8 @@ Screen screen(const Source& src, bool inDecoder) {
     if (magic.startsWith("\xFF\xD8\xFF")) return screenJPEG(src);
     if (magic.startsWith("GIF87a") || magic.startsWith("GIF89a")) return screenGIF(src);
     if (magic.startsWith("BM")) return screenBMP(src);
+    if (magic.startsWith(QByteArray("II*\0", 4)) || magic.startsWith(QByteArray("MM\0*", 4)))
+        return screenTIFF(src, inDecoder);
     if (const auto tga = tgaHeader(src.read(0, 18))) return screenTGA(src, *tga);
     return screenOther(src, inDecoder);
 }

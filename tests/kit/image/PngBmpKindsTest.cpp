@@ -10,7 +10,9 @@
 #include <vector>
 
 #include "kit/image/ImageIO.h"
+#include "support/DecoderSentences.h"
 #include "support/PictureFiles.h"
+#include "support/TestData.h"
 
 namespace io = kit::ImageIO;
 
@@ -344,4 +346,31 @@ TEST(PictureKinds, BmpKindsOpenWithTheirStoredValues) {
     rle.bytes = rle.bytes.substr(0, offset) + runs;
     rle.bytes.replace(2, 4, le(uint32_t(rle.bytes.size()), 4));
     expectOpensAsStored(rle);
+}
+
+// TIFF files another program wrote (deflated, in either byte order) open with
+// their pixels; one whose strip runs past the file's end is told it is cut
+// short, and one whose deflated strip cannot hold the picture it declares is
+// refused before its reader fills that picture (it held the decoder for
+// seconds of processor time and gigabytes of memory).
+TEST(PictureKinds, TiffFilesOpenAndCutOnesAreRefusedFromTheirStrips) {
+    const std::string folder = testsupport::testDataPath("tiff/");
+    for (const std::string name : {"deflate-le-64x48.tif", "deflate-be-64x48.tif"}) {
+        std::string why;
+        const kit::Image img = io::read(folder + name, 1.0, &why);
+        ASSERT_EQ(img.width(), 64) << name << ": " << why;
+        EXPECT_EQ(img.height(), 48) << name;
+    }
+    EXPECT_EQ(io::read(folder + "deflate-le-64x48.tif", 1.0).pixel(0, 0).r, 255);
+    EXPECT_EQ(io::read(folder + "deflate-be-64x48.tif", 1.0).pixel(0, 0).g, 255);
+
+    std::string why;
+    EXPECT_TRUE(io::read(folder + "strip-past-end-64x48.tif", 1.0, &why).isNull());
+    EXPECT_EQ(why, testsupport::kIncomplete);
+    EXPECT_EQ(io::refusalOf(folder + "strip-past-end-64x48.tif"), testsupport::kIncomplete);
+
+    const std::string cut = testsupport::testDataPath("repro/tiff-16000sq-deflate-truncated-8k.tif");
+    EXPECT_EQ(io::refusalOf(cut), testsupport::kDamaged);
+    EXPECT_TRUE(io::read(cut, 1.0, &why).isNull());
+    EXPECT_EQ(why, testsupport::kDamaged);
 }
