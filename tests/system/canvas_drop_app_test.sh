@@ -3,7 +3,10 @@
 # at scale 1 and 2: a picture opened from a file sits on the checkerboard of
 # the look (white and light grey squares, or two dark greys). A PDF dragged
 # from another program onto the canvas (a JPEG behind it) is refused. A
-# picture built to keep its decoder busy past its time, handed over by a
+# picture another program drags as bytes, no file (as the toolkit's own
+# picture type, which the toolkit would decode itself, and as PNG), is not
+# even asked for: no decoder starts, memory stays flat, the picture stays
+# and a link is answered. A picture built to keep its decoder busy past its time, handed over by a
 # second launch, holds nothing up: meanwhile the editor zooms in, and a
 # drawing handed over next opens at its declared size once the busy one is
 # given up.
@@ -91,7 +94,44 @@ look() {
   sys_screenshot "$SYS_TMP/after.png"
   expect_eq "$(picture_box "$SYS_TMP/after.png" '#c03030' | cut -d' ' -f1-4)" "$w $h $bx $by" "scale $s: the picture after the PDF"
 
-  if [ "$s" == 1 ] && [ "$squares" == "F2F2F2 FFFFFF" ]; then busy_decoder; fi
+  if [ "$s" == 1 ] && [ "$squares" == "F2F2F2 FFFFFF" ]; then
+    bytes_dragged $((X + margin)) $((by + h / 2)) "$w $h $bx $by"
+    busy_decoder
+  fi
+}
+
+# kadrix's memory now (VmRSS) or at its peak since it was last reset (VmHWM), in kB.
+memory() { awk -v key="$1:" '$1 == key {print $2}' "/proc/$SYS_APP_PID/status"; }
+
+# A 5000 × 5000 picture (under 100 KB as PNG) dragged from another program as
+# bytes of one type, no file, and dropped on the canvas at (x, y), where the
+# picture is at BOX ("w h x y"): kadrix asks for none of it, no decoder runs
+# (watched every 20 ms: decoding this takes far longer), its memory at its
+# peak stays within 60 MB of where it was (the picture's pixels alone are
+# 100 MB), the picture stays and a link is answered.
+bytes_dragged() {
+  local x=$1 y=$2 box=$3 type rss peak watcher
+  convert -size 5000x5000 xc:'#20a040' "$SYS_TMP/large.png"
+  for type in application/x-qt-image image/png; do
+    : >"$SYS_TMP/decoders.log"
+    rss=$(memory VmRSS)
+    echo 5 >"/proc/$SYS_APP_PID/clear_refs"  # the peak counts from here
+    while :; do decoding && echo seen; sleep 0.02; done >>"$SYS_TMP/decoders.log" 2>/dev/null &
+    watcher=$!
+    "$SYS_BIN/kadrix-dragsource" --offer "$type" "$SYS_TMP/large.png" "$x" "$y" >"$SYS_TMP/offer.log" 2>&1 \
+      || fail "the drag of $type bytes did not end: $(tr '\n' ' ' <"$SYS_TMP/offer.log")"
+    sleep 0.5
+    sys_end "$watcher"
+    peak=$(memory VmHWM)
+    grep -qx 'status refused' "$SYS_TMP/offer.log" || fail "kadrix did not refuse the $type bytes dragged over it"
+    expect_eq "$(sed -n 's/^drag //p' "$SYS_TMP/offer.log")" none "the drop of $type bytes"
+    ! grep -q '^asked' "$SYS_TMP/offer.log" || fail "kadrix asked for the $type bytes dragged over it"
+    [ ! -s "$SYS_TMP/decoders.log" ] || fail "a decoder started for the $type bytes dragged over kadrix"
+    [ $((peak - rss)) -le 61440 ] || fail "kadrix grew from $rss kB to $peak kB with the $type bytes dragged over it"
+  done
+  sys_screenshot "$SYS_TMP/after-bytes.png"
+  expect_eq "$(picture_box "$SYS_TMP/after-bytes.png" '#c03030' | cut -d' ' -f1-4)" "$box" "the picture after the bytes"
+  sys_link 'kadrix://show'
 }
 
 # A decoder the running program started.

@@ -191,15 +191,6 @@ Image imageOf(const QMimeData& m, Clock::time_point until, std::string& why) {
 
 }  // namespace
 
-namespace qt {
-
-Image imageOf(const QMimeData& m) {
-    std::string why;
-    return kit::imageOf(m, Clock::now() + ImageIO::decodeTimeLimit(), why);
-}
-
-}  // namespace qt
-
 Pasteboard::Pasteboard() {
     if (QClipboard* cb = clipboard()) QObject::connect(cb, &QClipboard::dataChanged, [] { ++g_changeCount; });
 }
@@ -292,16 +283,18 @@ Image Pasteboard::image(std::string* why) const {
     Image img;
     // Another program's offer, types and all, is read here: the toolkit's
     // reading of it waits for a slow owner with the program standing still.
-    const x11::OfferedTypes offered = cb && !cb->ownsClipboard() && QGuiApplication::platformName() == "xcb"
-                                          ? x11::offeredTypes(until)
-                                          : x11::OfferedTypes{};
+    const bool another = cb && !cb->ownsClipboard() && QGuiApplication::platformName() == "xcb";
+    const x11::OfferedTypes offered = another ? x11::offeredTypes(until) : x11::OfferedTypes{};
     if (offered.outcome == Outcome::Read)
         img = imageOf(ownersOffer(offered.types, until), until, reason);
     else if (offered.outcome == Outcome::NotOffered)
         reason = "No picture is offered.";
     else if (offered.outcome != Outcome::NoDisplay)
         reason = reasonFor(offered.outcome);
-    else if (const QMimeData* m = cb ? cb->mimeData() : nullptr)
+    // The toolkit's data only when it is this process's own: another
+    // program's offer through it (when no connection of our own could be
+    // had) would have its picture decoded here, by whatever reader it names.
+    else if (const QMimeData* m = cb && !another ? cb->mimeData() : nullptr)
         img = imageOf(*m, until, reason);
     if (why && img.isNull()) *why = reason;
     return img;

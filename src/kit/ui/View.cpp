@@ -72,7 +72,6 @@ DraggingInfo draggingInfo(const QDropEvent& e, const View& view) {
         else
             info.urls.push_back(u.toString().toStdString());
     }
-    info.image = qt::imageOf(*m);
     info.location = qt::fromQt(view, e.position());
     info.fromThisApplication = e.source() != nullptr;
     return info;

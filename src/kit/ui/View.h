@@ -43,11 +43,13 @@ constexpr unsigned HeightSizable = 16;
 constexpr unsigned MaxYMargin = 32;
 }  // namespace Autoresizing
 
-// What a drag brings over a view.
+// What a drag brings over a view: the places it names. Not a picture it
+// carries as data: no view takes one but as a file, and another program's
+// bytes would be fetched and decoded here, on the main thread, by whatever
+// reader they name.
 struct DraggingInfo {
     std::vector<std::string> filePaths;
     std::vector<std::string> urls;  // non-file URLs
-    Image image;                    // image data, when the source offers one
     Point location;                 // in the receiving view, y up
     bool fromThisApplication = false;
 };

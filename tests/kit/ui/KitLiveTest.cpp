@@ -504,6 +504,30 @@ TEST(KitLive, AnOwnerHoldingEveryTypeEndsTheLoadWithinItsOneLimit) {
     ImageIO::setDecoderLimits(saved);
 }
 
+// Another program offering the toolkit's own picture type, when no
+// connection of our own to the display can be had (the server's clients
+// all taken, say): its bytes are not handed to the toolkit, which would
+// decode them here by whatever reader they name.
+TEST(KitLive, AnotherProgramsToolkitPictureIsNotDecodedHere) {
+    REQUIRE_X11();
+    if (QStandardPaths::findExecutable("xclip").isEmpty()) GTEST_SKIP() << "needs xclip";
+    const QString png = QDir::temp().filePath(QString("kadrix-kitlive-qtimage-%1.png").arg(getpid()));
+    QImage blue(64, 48, QImage::Format_RGB32);
+    blue.fill(Qt::blue);
+    ASSERT_TRUE(blue.save(png));
+    const int before = Pasteboard::general().changeCount();
+    sh("xclip -selection clipboard -t application/x-qt-image -i " + png);
+    pump(5000, [&] { return Pasteboard::general().changeCount() != before; });
+    QFile::remove(png);
+    const QByteArray display = qgetenv("DISPLAY");
+    qunsetenv("DISPLAY");
+    std::string why;
+    const Image got = Pasteboard::general().image(&why);
+    qputenv("DISPLAY", display);
+    EXPECT_TRUE(got.isNull()) << got.width() << " x " << got.height() << " decoded here";
+    EXPECT_EQ(why, "The clipboard cannot be read.");
+}
+
 // A read whose connection to the display breaks says so, not that the
 // owner was slow.
 TEST(KitLive, AClipboardReadWhoseConnectionBreaksSaysSo) {

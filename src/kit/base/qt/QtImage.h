@@ -4,15 +4,7 @@
 
 #include "kit/base/Image.h"
 
-class QMimeData;
-
 namespace kit::qt {
-
-// The picture in dropped or copied data: the bytes of each image type
-// offered, PNG first, through the one decoder and its checks. The toolkit's
-// own picture only when no image bytes are offered (data made in this
-// process): it would decode offered bytes without those checks.
-Image imageOf(const QMimeData& data);
 
 // A QImage that reads the image's pixels in place (no copy); valid while the
 // image lives and is not modified.
