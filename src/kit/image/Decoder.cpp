@@ -121,10 +121,11 @@ int runDecoder(int argc, char** argv) {
 #else
     (void)memory;
 #endif
-    int confinementError = 0;
-    if (const std::string why = confineDecoder(int(parent), noFileRulesHere, &confinementError);
-        !why.empty()) {
-        if (confinementError > 0) refuseFor(detail::kUnconfined, confinementError);
+    ConfinementError confinement;
+    if (const std::string why = confineDecoder(int(parent), noFileRulesHere, &confinement); !why.empty()) {
+        if (confinement.number > 0)
+            refuseFor(confinement.namespaceRefused ? detail::kUnconfinedNamespace : detail::kUnconfined,
+                      confinement.number);
         refuse("The image could not be read: its decoder could not be confined (" + why + ").");
     }
 

@@ -33,9 +33,13 @@ int runDecoder(int argc, char** argv);
 // Without Landlock the root of its own is made whole or the confinement
 // fails; the decoder goes without one only when `noFileRulesHere` (the
 // program found this machine allows no namespace: missingConfinement) and
-// the kernel refuses it one too. `errorNumber` gets the kernel's reason for
-// a failure, 0 for one with none (its caller has ended).
-std::string confineDecoder(int parent, bool noFileRulesHere = false, int* errorNumber = nullptr);
+// the kernel refuses it one too. `error` gets the kernel's reason for a
+// failure.
+struct ConfinementError {
+    int number = 0;                 // 0 for a failure with none (its caller has ended)
+    bool namespaceRefused = false;  // the kernel refused it the namespace for a root of its own
+};
+std::string confineDecoder(int parent, bool noFileRulesHere = false, ConfinementError* error = nullptr);
 
 // The threads decoding may have beside the one that decodes: those of the
 // toolkit's pool, which converts and scales large pictures in bands. More

@@ -1,5 +1,6 @@
 #include "kit/image/DecoderAnswer.h"
 
+#include <cerrno>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
@@ -42,6 +43,26 @@ const struct {
     {"unreadable", "The file could not be read: "},
     {"hand-over", "The image could not be handed over: "},
     {kUnconfined, "The image could not be read: its decoder could not be shut in: "},
+    {kUnconfinedNamespace, "The image could not be read: its decoder could not be shut in: "},
+};
+// The system errors of a decoder that could not shut itself in, said in
+// words rather than in the kernel's text, by the word they came with: the
+// first that fits holds. A refused namespace is always said in words.
+const struct Worded {
+    std::string_view word;
+    int error;  // 0: any
+    const char* words;
+} kWorded[] = {
+    {kUnconfinedNamespace, ENOSPC, "the system allows no more namespaces"},
+    {kUnconfinedNamespace, EUSERS, "the system allows no more namespaces"},
+    {kUnconfinedNamespace, EPERM, "the system does not allow it a namespace"},
+    {kUnconfinedNamespace, EACCES, "the system does not allow it a namespace"},
+    {kUnconfinedNamespace, ENOSYS, "the system has no namespaces"},
+    {kUnconfinedNamespace, ENOMEM, "there was not enough memory"},
+    {kUnconfinedNamespace, 0, "the system refused it a namespace"},
+    {kUnconfined, EPERM, "the system did not allow it"},
+    {kUnconfined, EACCES, "the system did not allow it"},
+    {kUnconfined, ENOMEM, "there was not enough memory"},
 };
 
 // The code's words after the first: numbers of at most ten digits, nothing else.
@@ -60,6 +81,27 @@ std::optional<std::vector<long long>> numbers(std::string_view rest, size_t coun
     }
     if (out.size() != count) return std::nullopt;
     return out;
+}
+
+// The system error of a code that comes with one, and the start of its sentence.
+struct SystemError {
+    const char* before;
+    int number;
+};
+std::optional<SystemError> systemErrorIn(std::string_view code) {
+    const std::string_view word = code.substr(0, code.find(' '));
+    for (const auto& r : kWithError)
+        if (word == r.word)
+            if (const auto e = numbers(code.substr(word.size()), 1); e && (*e)[0] > 0 && (*e)[0] < 4096)
+                return SystemError{r.before, int((*e)[0])};
+    return std::nullopt;
+}
+
+// A system error as the user is told it.
+std::string inWords(std::string_view word, int error) {
+    for (const Worded& w : kWorded)
+        if (w.word == word && (w.error == 0 || w.error == error)) return w.words;
+    return std::strerror(error);
 }
 
 }  // namespace
@@ -98,11 +140,14 @@ std::string refusalSentence(std::string_view code) {
         if (word == r.word)
             if (const auto wh = numbers(rest, 2); wh && (*wh)[0] > 0 && (*wh)[1] > 0)
                 return r.sentence((*wh)[0], (*wh)[1]);
-    for (const auto& r : kWithError)
-        if (word == r.word)
-            if (const auto e = numbers(rest, 1); e && (*e)[0] > 0 && (*e)[0] < 4096)
-                return r.before + std::string(std::strerror(int((*e)[0]))) + ".";
+    if (const auto e = systemErrorIn(code)) return e->before + inWords(word, e->number) + ".";
     return kDecoderFailed;
+}
+
+std::string kernelReasonIn(std::string_view code) {
+    const auto e = systemErrorIn(code);
+    return e ? std::string(std::strerror(e->number)) + ", error " + std::to_string(e->number)
+             : "no system error given";
 }
 
 }  // namespace kit::ImageIO::detail

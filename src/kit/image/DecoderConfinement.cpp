@@ -566,9 +566,9 @@ std::string filterSystemCalls() {
 
 }  // namespace
 
-std::string confineDecoder(int parent, bool noFileRulesHere, int* errorNumber) {
-    const auto failure = [&](std::string why, int error = errno) {
-        if (errorNumber) *errorNumber = error;
+std::string confineDecoder(int parent, bool noFileRulesHere, ConfinementError* error) {
+    const auto failure = [&](std::string why, int number = errno) {
+        if (error) error->number = number;
         return why;
     };
     // A session of its own: no controlling terminal to type into, no
@@ -590,8 +590,10 @@ std::string confineDecoder(int parent, bool noFileRulesHere, int* errorNumber) {
     if (const long abi = landlockAbi(); abi >= 1) {
         if (std::string why = restrictFiles(abi, places); !why.empty()) return failure(why);
     } else if (const Root root = isolateFiles(places); !root.made) {
-        if (!root.namespaceRefused || !noFileRulesHere)
+        if (!root.namespaceRefused || !noFileRulesHere) {
+            if (error) error->namespaceRefused = root.namespaceRefused;
             return failure("its own root could not be made: " + root.failure.why, root.failure.errorNumber);
+        }
     }
     // No more open files than decoding needs, and no raising them again.
     rlimit files{};

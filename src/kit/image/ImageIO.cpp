@@ -356,8 +356,8 @@ std::optional<Decoded> readAnswer(const std::string& reply, int pixels, double s
             std::fprintf(
                 stderr,
                 "The picture decoder could not shut itself in, so it refuses pictures rather than read "
-                "them unconfined: %s\n",
-                sentence.c_str());
+                "them unconfined: %s (%s)\n",
+                sentence.c_str(), detail::kernelReasonIn(std::string_view(line).substr(3)).c_str());
         return fail<std::optional<Decoded>>(error, sentence);
     }
     long long w = 0, h = 0, ow = 0, oh = 0;

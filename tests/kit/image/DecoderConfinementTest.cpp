@@ -70,18 +70,20 @@ bool readsSome(const std::string& path) {
     return read;
 }
 
-// The kernel refusing this process every namespace from here on, as when
-// the user's count of them runs out after the program made its check.
-bool refuseNamespaces() {
+// The kernel refusing this process every namespace from here on with
+// `error`, on each of its threads (the decoders' spawner among them):
+// ENOSPC as when the user's count of them runs out after the program made
+// its check. A later refusal's error holds over an earlier's.
+bool refuseNamespaces(int error = ENOSPC) {
     sock_filter code[] = {
         BPF_STMT(BPF_LD | BPF_W | BPF_ABS, offsetof(seccomp_data, nr)),
         BPF_JUMP(BPF_JMP | BPF_JEQ | BPF_K, __NR_unshare, 0, 1),
-        BPF_STMT(BPF_RET | BPF_K, SECCOMP_RET_ERRNO | ENOSPC),
+        BPF_STMT(BPF_RET | BPF_K, SECCOMP_RET_ERRNO | uint32_t(error)),
         BPF_STMT(BPF_RET | BPF_K, SECCOMP_RET_ALLOW),
     };
     const sock_fprog program{static_cast<unsigned short>(std::size(code)), code};
     return ::prctl(PR_SET_NO_NEW_PRIVS, 1, 0, 0, 0) == 0 &&
-           ::prctl(PR_SET_SECCOMP, SECCOMP_MODE_FILTER, &program, 0, 0) == 0;
+           ::syscall(__NR_seccomp, SECCOMP_SET_MODE_FILTER, SECCOMP_FILTER_FLAG_TSYNC, &program) == 0;
 }
 
 // Plugin places as a user's environment may name them: relative, the
@@ -717,19 +719,20 @@ size_t count(const std::string& text, const std::string& part) {
 }  // namespace
 
 // The decoder's root refused after the program found it could be made (the
-// user's namespaces ran out between the two): each picture is refused as
-// unreadable, and the program says why once in its log.
+// user's namespaces ran out between the two, then none allowed): each
+// picture is refused as unreadable, in words, and the program says why once
+// in its log, with the kernel's number.
 TEST(DecoderConfinement, ADecoderRefusedItsRootRefusesThePicture) {
     if (inside()) {
         const std::string picture = std::getenv("KADRIX_TEST_PICTURE");
         ::setenv(io::kSimulatedKernelWithout, "landlock", 1);
         if (!io::missingConfinement().empty()) answerFromInside("this machine allows no namespace");
-        if (!refuseNamespaces()) answerFromInside("the namespaces could not be refused");
         std::string said;
-        for (int i = 0; i < 2; ++i) {
-            std::string error;
-            const kit::Image image = io::read(picture, 1.0, &error);
-            said += (image.isNull() ? error : "read") + "\n";
+        for (const int error : {ENOSPC, ENOSPC, EPERM}) {
+            if (!refuseNamespaces(error)) answerFromInside("the namespaces could not be refused");
+            std::string why;
+            const kit::Image image = io::read(picture, 1.0, &why);
+            said += (image.isNull() ? why : "read") + "\n";
         }
         answerFromInside(said);
     }
@@ -742,10 +745,14 @@ TEST(DecoderConfinement, ADecoderRefusedItsRootRefusesThePicture) {
     ::unsetenv("KADRIX_TEST_PICTURE");
     std::filesystem::remove_all(scratch);
     if (said == "this machine allows no namespace") GTEST_SKIP() << said;
-    const std::string refusal =
-        "The image could not be read: its decoder could not be shut in: No space left on device.\n";
-    EXPECT_EQ(said, refusal + refusal);
+    const std::string noMore =
+        "The image could not be read: its decoder could not be shut in: the system allows no more "
+        "namespaces.\n";
+    EXPECT_EQ(said, noMore + noMore +
+                        "The image could not be read: its decoder could not be shut in: the system does not "
+                        "allow it a namespace.\n");
     EXPECT_EQ(count(logged, "The picture decoder could not shut itself in"), 1u) << logged;
+    EXPECT_EQ(count(logged, "(No space left on device, error 28)"), 1u) << logged;
 }
 
 // A check for namespaces held in the kernel (as by a hung mount) holds the

@@ -32,6 +32,7 @@ using testsupport::kSanitized;
 const std::string kTooSlow = "The image takes too long to read; reading it was given up.";
 const std::string kTooHungry = "The image needs more memory to read than a picture may take.";
 const std::string kFailed = "The image could not be read: the decoder failed on it.";
+const std::string kUnconfined = "The image could not be read: its decoder could not be shut in: ";
 
 // Limits of a test's own, put back when it ends.
 class DecoderLimitsFixture : public ::testing::Test {
@@ -433,6 +434,16 @@ TEST_F(DecoderLimitsFixture, AnUntrustedDecoderIsHeldToItsTimeAndItsAnswer) {
         {"a known reason", "echo 'no too-large 70000 70000'", 0,
          "The image is too large to open: 70000 × 70000 pixels (at most 256 megapixels).", false},
         {"a known reason with more words", "echo 'no damaged and more'", 0, kFailed, false},
+        {"no namespace left", "echo 'no unconfined-namespace 28'", 0,
+         kUnconfined + "the system allows no more namespaces.", false},
+        {"no namespace allowed", "echo 'no unconfined-namespace 1'", 0,
+         kUnconfined + "the system does not allow it a namespace.", false},
+        {"a namespace refused otherwise", "echo 'no unconfined-namespace 22'", 0,
+         kUnconfined + "the system refused it a namespace.", false},
+        {"a step not allowed", "echo 'no unconfined 1'", 0, kUnconfined + "the system did not allow it.",
+         false},
+        {"a step that failed", "echo 'no unconfined 5'", 0, kUnconfined + "Input/output error.", false},
+        {"no such error", "echo 'no unconfined-namespace 4096'", 0, kFailed, false},
         {"a number past ten digits", "echo 'no too-large 12345678901 5'", 0, kFailed, false},
         {"a number that overflows", "echo 'no too-large 18446744073709551621 5'", 0, kFailed, false},
         {"what it may see",
