@@ -249,15 +249,24 @@ ObjectHandlers::ObjectPtr ObjectHandlers::addObject(const std::string& type, con
     return index < int(objects.size()) ? objects[size_t(index)] : nullptr;
 }
 
-bool ObjectHandlers::addImageFromPasteboard() {
-    kit::Pasteboard& pb = kit::Pasteboard::general();
-    // The key reads the clipboard anyway: a busy owner is given its second.
-    if (!pb.awaitImageAnswer()) return false;
+bool ObjectHandlers::addImageFromPasteboard(std::function<void()> otherwise) {
+    // The turn is the moment of asking: a screenshot asked for while the
+    // clipboard is waited on comes after this paste, whatever answers first.
     const uint64_t turn = core_().additionTurn();
-    kit::Image image = pb.image();
-    if (image.isNull()) return false;
-    core_().addInTurn(turn, [this, image] { placePastedImage(image); });
-    return true;
+    kit::Pasteboard& pb = kit::Pasteboard::general();
+    const int asked = pb.changeCount();
+    // The key reads the clipboard anyway: a busy owner is given its second.
+    const bool offered = pb.awaitImageAnswer();
+    kit::Image image = offered ? pb.image() : kit::Image{};
+    // A clipboard replaced meanwhile (Escape copies the screenshot as it
+    // hides the editor) no longer holds the picture asked for: the paste is
+    // dropped, as one whose screenshot has gone.
+    if (offered && pb.changeCount() != asked) return true;
+    if (!image.isNull())
+        core_().addInTurn(turn, [this, image] { placePastedImage(image); });
+    else if (otherwise)
+        core_().addInTurn(turn, std::move(otherwise));
+    return !image.isNull();
 }
 
 void ObjectHandlers::placePastedImage(const kit::Image& image) {
@@ -541,8 +550,13 @@ void ObjectHandlers::keyDown(const kit::Event* event, const KeyEvt& key) {
     }
     if (key.code == K::V && command && !isEditing()) {
         services::Telemetry::shared().preset("draw", {{"method", "toolbar"}});
-        if (addImageFromPasteboard()) return;
-        if (copiedType && copiedString) insertObject(*copiedType, *copiedString, "paste", 10);
+        // Without a picture on the clipboard, the objects copied when the key came.
+        std::function<void()> objects;
+        if (copiedType && copiedString)
+            objects = [this, type = *copiedType, json = *copiedString] {
+                insertObject(type, json, "paste", 10);
+            };
+        addImageFromPasteboard(std::move(objects));
         return;
     }
     if (!guard("keyDown(event:key:)", kOutFoRange)) return;

@@ -10,6 +10,7 @@
 // convert them through the viewport. Main thread only, except the canvas
 // colour, which is computed on a worker and set back on the main thread.
 #include <atomic>
+#include <functional>
 #include <memory>
 #include <optional>
 #include <string>
@@ -53,9 +54,11 @@ public:
     ObjectPtr make(const std::string& type);
     ObjectPtr addObject(const std::string& type, const services::Rect& rect);
     // The clipboard's picture as an image object, in its turn among the
-    // screenshot's requests (its read lets others run); false when the
-    // clipboard holds none.
-    bool addImageFromPasteboard();
+    // screenshot's requests, taken when asked (its read lets others run);
+    // false when the clipboard holds none, and then `otherwise` runs in
+    // that turn instead. A picture whose clipboard was replaced during the
+    // read is dropped (true all the same: one was offered).
+    bool addImageFromPasteboard(std::function<void()> otherwise = {});
     void placePastedImage(const kit::Image& image);
     void clear();
 

@@ -60,10 +60,14 @@ const char* const kTooLarge = "The picture offered is too large to be an image t
 // Far longer than any list of files copied together.
 constexpr size_t kMaxListBytes = size_t(1) << 20;
 // What an owner is given to say whether it offers a picture, the heads of
-// the files it lists read too: a program that is running answers within a
-// few milliseconds, one that is merely busy (a loaded machine, a large
-// selection being prepared) within a second. Later answers are dropped.
+// the files it lists read too, counted from the sending of the question: a
+// program that is running answers within a few milliseconds, one that is
+// merely busy (a loaded machine, a large selection being prepared) within a
+// second. Later answers are dropped.
 constexpr auto kMomentToAnswer = std::chrono::seconds(1);
+// What our own thread is given to start, connect, make its window and send
+// the question; past it the answer counts as late too, whatever the owner.
+constexpr auto kMomentToAsk = std::chrono::seconds(1);
 // Asks still running past their moment (a listed file on a network folder
 // that hangs holds its thread as long as its open blocks): beyond this many
 // no other is started, and the last answer stands.
@@ -312,16 +316,37 @@ bool asksAnotherProgram() {
 }
 
 // One question to the clipboard's owner and, once in, its answer. The
-// worker writes the answer, then wakes `wake`; the main thread reads it.
+// worker writes the time the question went out, then wakes `goneOut`; it
+// writes the answer, then wakes `wake` (and `goneOut`, when the question
+// never went out). Whether the answer came in time is settled once, by the
+// worker as it ends or by a main thread that stopped waiting first, so the
+// menu and the key always judge alike.
 struct Ask {
+    enum class Verdict { pending, inTime, late };
+
     Clock::time_point asked = Clock::now();
     int changeCount = g_changeCount;
+    Descriptor goneOut{::eventfd(0, EFD_CLOEXEC | EFD_NONBLOCK)};
     Descriptor wake{::eventfd(0, EFD_CLOEXEC | EFD_NONBLOCK)};
+    std::optional<Clock::time_point> sent;  // written before `left`
+    std::atomic<bool> left{false};          // the question went out, or never will
     std::atomic<bool> done{false};
-    std::optional<bool> offered;  // none: no display to ask on
-    Clock::time_point answered;
+    std::optional<bool> offered;  // none: no display to ask on; written before `done`
+    std::atomic<Verdict> verdict{Verdict::pending};
 
-    bool inTime() const { return done && answered - asked <= kMomentToAnswer; }
+    bool valid() const { return goneOut.valid() && wake.valid(); }
+    // Until when the answer is waited for: the question's own moment, then
+    // the owner's from its sending.
+    Clock::time_point deadline() const {
+        return left && sent ? *sent + kMomentToAnswer : asked + kMomentToAsk;
+    }
+    // The verdict, the first one given.
+    Verdict settle(Verdict v) {
+        Verdict was = Verdict::pending;
+        verdict.compare_exchange_strong(was, v);
+        return verdict;
+    }
+    bool inTime() const { return verdict == Verdict::inTime; }
 };
 
 std::atomic<int> g_asksHeld{0};
@@ -346,24 +371,37 @@ void take(const Ask& ask) {
 // The question on its way about the clipboard as it is, or a new one; null
 // when no thread can be had for it.
 std::shared_ptr<Ask> asking() {
-    if (g_asking && !g_asking->done && g_asking->changeCount == g_changeCount &&
-        Clock::now() - g_asking->asked <= kMomentToAnswer)
+    if (g_asking && g_asking->verdict == Ask::Verdict::pending && g_asking->changeCount == g_changeCount &&
+        Clock::now() <= g_asking->deadline())
         return g_asking;
     if (g_asksHeld >= kMostAsksHeld) return nullptr;
     auto ask = std::make_shared<Ask>();
-    if (!ask->wake.valid()) return nullptr;
+    if (!ask->valid()) return nullptr;
     ++g_asksHeld;
     try {
         std::thread([ask] {
-            const Clock::time_point until = ask->asked + kMomentToAnswer;
-            const x11::OfferedTypes types = x11::offeredTypes(until);
+            const auto wakeOn = [](const Descriptor& fd) {
+                const uint64_t one = 1;
+                [[maybe_unused]] const ssize_t woken = ::write(fd.get(), &one, sizeof one);
+            };
+            const x11::OfferedTypes types = x11::offeredTypes(kMomentToAnswer, [&](Clock::time_point at) {
+                ask->sent = at;
+                ask->left = true;
+                wakeOn(ask->goneOut);
+            });
+            // Without a question sent there is nothing more to read.
+            const Clock::time_point until = ask->sent.value_or(Clock::now()) + kMomentToAnswer;
             if (types.outcome != Outcome::NoDisplay)
                 ask->offered =
                     types.outcome == Outcome::Read && offersImage(ownersOffer(types.types, until), until);
-            ask->answered = Clock::now();
+            const Clock::time_point now = Clock::now();
+            const bool timely = ask->sent ? *ask->sent - ask->asked <= kMomentToAsk && now <= until
+                                          : now - ask->asked <= kMomentToAsk;
+            ask->settle(timely ? Ask::Verdict::inTime : Ask::Verdict::late);
             ask->done = true;
-            const uint64_t one = 1;
-            [[maybe_unused]] const ssize_t woken = ::write(ask->wake.get(), &one, sizeof one);
+            ask->left = true;
+            wakeOn(ask->goneOut);
+            wakeOn(ask->wake);
             --g_asksHeld;
             dispatchMain([ask] { take(*ask); });
         }).detach();
@@ -396,8 +434,10 @@ bool Pasteboard::awaitImageAnswer() const {
     if (!asksAnotherProgram()) return offeredHere();
     const std::shared_ptr<Ask> ask = asking();
     if (!ask) return false;
-    awaitInput(ask->wake.get(), ask->asked + kMomentToAnswer, [&] { return bool(ask->done); });
-    if (!ask->inTime() || wayOutBegun()) return false;
+    awaitInput(ask->goneOut.get(), ask->deadline(), [&] { return bool(ask->left); });
+    if (ask->left) awaitInput(ask->wake.get(), ask->deadline(), [&] { return bool(ask->done); });
+    // An answer still to come when the wait ends is late for the menu too.
+    if (ask->settle(Ask::Verdict::late) != Ask::Verdict::inTime || wayOutBegun()) return false;
     if (!ask->offered) return offeredHere();
     take(*ask);
     return *ask->offered;

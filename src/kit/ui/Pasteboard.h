@@ -47,13 +47,14 @@ public:
     Image image(std::string* why = nullptr) const;
     // Whether a picture is offered, answered at once with what is known:
     // another program's offer is asked about off the main thread (its answer
-    // counts when it comes within a second), and until it has answered the
-    // answer is no. Each call asks again; `onImageAnswer` tells what a new
-    // answer changed.
+    // counts when it comes within a second of the question's sending), and
+    // until it has answered the answer is no. Each call asks again;
+    // `onImageAnswer` tells what a new answer changed.
     bool hasImage() const;
-    // The same, waiting for another program's answer for up to that second:
-    // on the main thread the event loop goes on meanwhile, and the way out
-    // ends the wait (no).
+    // The same, waiting for another program's answer for up to that second
+    // (and as long again for the question to go out): on the main thread the
+    // event loop goes on meanwhile, and the way out ends the wait (no). An
+    // answer this wait gave up on is late for hasImage() too.
     bool awaitImageAnswer() const;
     // Observers run on the main thread when another program's answer
     // changes what hasImage() says.

@@ -27,6 +27,7 @@
 #include <cstring>
 #include <functional>
 #include <memory>
+#include <optional>
 #include <thread>
 #include <vector>
 
@@ -478,6 +479,62 @@ TEST(KitLive, AnOwnerAnsweringLateFindsItsWindow) {
     pump(3000, [&] { return owner.answered() > 0; });
     ASSERT_EQ(owner.answered(), 1);
     EXPECT_EQ(owner.refused(), 0) << "the owner's answer was put on a window that was gone";
+}
+
+// Holds the X server on a connection of its own for `ms`, as a display slow
+// to take a new client does: a connection made meanwhile is set up only once
+// it lets go.
+class ServerHeld {
+public:
+    explicit ServerHeld(int ms) : conn_(xcb_connect(nullptr, nullptr)) {
+        xcb_grab_server(conn_);
+        std::free(xcb_get_input_focus_reply(conn_, xcb_get_input_focus(conn_), nullptr));
+        thread_ = std::thread([this, ms] {
+            std::this_thread::sleep_for(std::chrono::milliseconds(ms));
+            xcb_ungrab_server(conn_);
+            xcb_flush(conn_);
+        });
+    }
+    ~ServerHeld() {
+        thread_.join();
+        xcb_disconnect(conn_);
+    }
+
+private:
+    xcb_connection_t* conn_;
+    std::thread thread_;
+};
+
+// An owner's second counts from the sending of the question: our thread
+// slow to connect (the display held for 600 ms) costs an owner answering
+// 600 ms after the question nothing, for the key and the menu alike; one
+// answering 1500 ms after it is late for both.
+TEST(KitLive, AnOwnersSecondCountsFromTheSendingOfTheQuestion) {
+    REQUIRE_X11();
+    Pasteboard& pb = Pasteboard::general();
+    const auto told = std::make_shared<std::optional<bool>>();
+    pb.onImageAnswer([told](bool offered) { *told = offered; });
+    for (const int late : {600, 1500}) {
+        for (const bool key : {true, false}) {
+            const int before = pb.changeCount();
+            BusyOwner owner(late, -1, -1);
+            ASSERT_TRUE(owner.owning());
+            pump(5000, [&] { return pb.changeCount() != before; });
+            told->reset();
+            const bool inTime = late < 1000;
+            if (key) {
+                const ServerHeld held(600);
+                EXPECT_EQ(pb.awaitImageAnswer(), inTime) << "the key, an owner " << late << " ms late";
+            } else {
+                {
+                    const ServerHeld held(600);
+                    EXPECT_FALSE(pb.hasImage()) << "the menu answered before the owner";
+                }
+                pump(3000, [&] { return told->has_value(); });
+                EXPECT_EQ(told->value_or(false), inTime) << "the menu, an owner " << late << " ms late";
+            }
+        }
+    }
 }
 
 // A load reads all the types offered within its one limit: an owner that

@@ -13,9 +13,10 @@
 //   kadrix-testclient offer DELAY_MS [FILE…]   (owns the clipboard until ended: bytes that are no picture
 //     as image/png, image/jpeg, image/bmp and image/gif, and the FILEs listed, each handed over DELAY_MS
 //     late, or never with DELAY_MS -1, as a busy or hung program does)
-//   kadrix-testclient late DELAY_MS png FILE | late DELAY_MS list FILE…   (owns the clipboard until ended,
-//     offering the PNG FILE as image/png, or the FILEs as a list alone; every request, the list of types
-//     too, answered DELAY_MS late, as a busy program does)
+//   kadrix-testclient late DELAY_MS png FILE | late DELAY_MS list FILE… | late DELAY_MS text WORDS
+//     (owns the clipboard until ended, offering the PNG FILE as image/png, the FILEs as a list alone, or
+//     WORDS as plain text; every request, the list of types too, answered DELAY_MS late, as a busy
+//     program does)
 //   kadrix-testclient hungfolder MOUNT_POINT   (a folder whose picture.png never opens, as on a network
 //     folder that hangs; see HungFolder.h)
 // "shot" reads the root window alone: a screenshot tool that walks the window
@@ -199,9 +200,11 @@ int main(int argc, char** argv) {
         QGuiApplication::clipboard()->setMimeData(offer);
         return app.exec();
     }
-    if (a.size() >= 5 && a[1] == "late" && (a[3] == "png" || a[3] == "list")) {
+    if (a.size() >= 5 && a[1] == "late" && (a[3] == "png" || a[3] == "list" || a[3] == "text")) {
         auto* offer = new BusyOffer(a[2].toInt());
-        if (a[3] == "png") {
+        if (a[3] == "text") {
+            offer->setText(a.mid(4).join(' '));
+        } else if (a[3] == "png") {
             QFile png(a[4]);
             if (!png.open(QIODevice::ReadOnly)) return 2;
             offer->setData("image/png", png.readAll());

@@ -121,13 +121,19 @@ void outliveOwner(std::unique_ptr<Session> s) {
     }
 }
 
+// Told the time the question went out; answers when the wait for the owner ends.
+using Sent = std::function<Clock::time_point(Clock::time_point)>;
+
 // The owner's bytes of `target`, read into a memory file; see readClipboard.
-ClipboardData transfer(const Session& s, xcb_atom_t target, long long maxBytes, Clock::time_point until) {
+// With `sent`, the wait ends where it says, not at `until`.
+ClipboardData transfer(const Session& s, xcb_atom_t target, long long maxBytes, Clock::time_point until,
+                       const Sent& sent = {}) {
     const xcb_atom_t clipboard = s.atom("CLIPBOARD"), into = s.atom("KADRIX_CLIPBOARD"),
                      incr = s.atom("INCR");
     if (!clipboard || !target || !into || !incr) return {};
     xcb_convert_selection(s.conn, s.window, clipboard, target, into, XCB_CURRENT_TIME);
     xcb_flush(s.conn);
+    if (sent) until = sent(Clock::now());
 
     Outcome why = Outcome::TooSlow;
     const auto notify = s.next(
@@ -224,13 +230,15 @@ ClipboardData readClipboard(const std::string& type, long long maxBytes, Clock::
     return read;
 }
 
-OfferedTypes offeredTypes(Clock::time_point until) {
+namespace {
+
+OfferedTypes typesOffered(Clock::time_point until, const Sent& sent) {
     Asking a;
     if (!a.s->open()) return {};
     const Session& s = *a.s;
     // Far more types than any program offers.
     constexpr long long kMaxTypes = 4096;
-    const ClipboardData list = transfer(s, s.atom("TARGETS"), kMaxTypes * 4, until);
+    const ClipboardData list = transfer(s, s.atom("TARGETS"), kMaxTypes * 4, until, sent);
     a.outcome = list.outcome;
     const Descriptor held(list.fd);
     if (list.outcome != Outcome::Read) return {list.outcome, {}};
@@ -247,6 +255,19 @@ OfferedTypes offeredTypes(Clock::time_point until) {
                                    size_t(xcb_get_atom_name_name_length(name.get())));
     }
     return out;
+}
+
+}  // namespace
+
+OfferedTypes offeredTypes(Clock::time_point until) {
+    return typesOffered(until, {});
+}
+
+OfferedTypes offeredTypes(Clock::duration moment, const std::function<void(Clock::time_point)>& sent) {
+    return typesOffered(Clock::time_point::max(), [&](Clock::time_point at) {
+        if (sent) sent(at);
+        return at + moment;
+    });
 }
 
 }  // namespace kit::x11

@@ -7,6 +7,7 @@
 // event loop goes on while the owner is waited for, and the way out ends
 // the wait at once.
 #include <chrono>
+#include <functional>
 #include <string>
 #include <vector>
 
@@ -32,5 +33,11 @@ struct OfferedTypes {
     std::vector<std::string> types;  // Read: in the owner's order
 };
 OfferedTypes offeredTypes(std::chrono::steady_clock::time_point until);
+// The same, the owner given `moment` from the sending of the question: the
+// connection and window of our own, made first, are not counted against it.
+// `sent` is told the time the question went out, on the calling thread, as
+// soon as it has; it is never told when the question did not go out.
+OfferedTypes offeredTypes(std::chrono::steady_clock::duration moment,
+                          const std::function<void(std::chrono::steady_clock::time_point)>& sent);
 
 }  // namespace kit::x11
