@@ -304,6 +304,24 @@ inline kit::Image seededFlat(int w, int h, unsigned seed) {
     return c.image();
 }
 
+// A desktop of one colour, nothing on it: the stream is one run of zeros.
+inline kit::Image oneColour(int w, int h) {
+    kit::Canvas c(w, h);
+    c.fill(kit::Color::rgb(58, 110, 165));
+    return c.image();
+}
+
+// Large flat areas with a few hard edges and no text.
+inline kit::Image flatAreas(int w, int h) {
+    const double s = h / 1080.0;
+    kit::Canvas c(w, h);
+    c.fill(kit::Color::rgb(236, 236, 238));
+    c.fillRect({0, 0, double(w), 36 * s}, kit::Color::rgb(40, 44, 52));
+    c.fillRect({200 * s, 120 * s, 1400 * s, 800 * s}, kit::Color::rgb(255, 255, 255));
+    c.fillRect({200 * s, 120 * s, 1400 * s, 30 * s}, kit::Color::rgb(210, 212, 218));
+    return c.image();
+}
+
 struct Kind {
     const char* name;
     kit::Image (*make)(int w, int h);
@@ -323,6 +341,8 @@ inline constexpr Kind kKinds[] = {{"photo", photo},
                                   {"text", textPage},
                                   {"manual", terminalManual},
                                   {"flat", flatWindows},
-                                  {"flat-terminals", flatTerminals}};
+                                  {"flat-terminals", flatTerminals},
+                                  {"one-colour", oneColour},
+                                  {"flat-areas", flatAreas}};
 
 }  // namespace screens

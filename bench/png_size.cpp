@@ -1,4 +1,4 @@
-// The PNG encoder on screens of eight kinds at 1080p and 4K, and on screens
+// The PNG encoder on screens of ten kinds at 1080p and 4K, and on screens
 // of four kinds made from seeds (bench/ScreenPictures.h), against the usual
 // writers' file (zlib level 3, each row's filter by the adaptive heuristic)
 // for size and against the encoder as it stood before (bench/

@@ -424,6 +424,11 @@ void Deflater::deflate(const uint8_t* in, size_t size, size_t dictSize, bool clo
                 if (n > len) len = n, dist = d;
             }
         };
+        // A run of one byte (the zeros of a flat area or a repeated row,
+        // filtered) at distance 1: the hashes, which skip the inside of a
+        // long match, would find it only a match's length back, whose
+        // distance costs seven extra bits a match where this costs none.
+        if (p > base) consider(at - 1);
         if (p < last8) {
             uint32_t& longSlot = headLong[hash8(p)];
             if (at - longSlot <= kWindow) consider(longSlot);

@@ -1,9 +1,10 @@
 #pragma once
 // A fast deflate for filtered picture rows whose repeats are short: matches
 // found greedily through a hash of three bytes (deflate's shortest match, one
-// RGB pixel), two candidates each and the last position with the same eight
-// bytes, coded in blocks with their own Huffman codes (the fixed ones, or
-// stored bytes, where smaller). On residuals of noise that is the same on all
+// RGB pixel), two candidates each, the last position with the same eight
+// bytes and the byte before (a run, as flat areas filter to), coded in
+// blocks with their own Huffman codes (the fixed ones, or stored bytes,
+// where smaller). On residuals of noise that is the same on all
 // three channels it comes within 1-2% of zlib's level 3 in a third of its
 // time; igzip, whose shortest match is four bytes, misses those repeats.
 #include <cstddef>

@@ -44,12 +44,22 @@ inline std::vector<uint8_t> referenceRows(const kit::Image& img) {
 
 // A PNG of filtered rows (each led by its filter's number) deflated by zlib
 // at `level`, with the pixel format the header gives.
+// `strategy` is zlib's (Z_RLE: matches at distance 1 only, as some writers
+// choose for flat pictures).
 inline std::vector<uint8_t> pngOfRows(uint32_t w, uint32_t h, uint8_t bitDepth, uint8_t colourType,
-                                      const std::vector<uint8_t>& rows, int level) {
+                                      const std::vector<uint8_t>& rows, int level,
+                                      int strategy = Z_DEFAULT_STRATEGY) {
     std::vector<uint8_t> idat(compressBound(uLong(rows.size())));
-    uLongf size = idat.size();
-    if (compress2(idat.data(), &size, rows.data(), uLong(rows.size()), level) != Z_OK) return {};
-    idat.resize(size);
+    z_stream z{};
+    if (deflateInit2(&z, level, Z_DEFLATED, 15, 8, strategy) != Z_OK) return {};
+    z.next_in = const_cast<uint8_t*>(rows.data());
+    z.avail_in = uInt(rows.size());
+    z.next_out = idat.data();
+    z.avail_out = uInt(idat.size());
+    const bool done = deflate(&z, Z_FINISH) == Z_STREAM_END;
+    idat.resize(z.total_out);
+    deflateEnd(&z);
+    if (!done) return {};
     std::vector<uint8_t> out = {0x89, 'P', 'N', 'G', '\r', '\n', 0x1A, '\n'};
     auto put32 = [&](uint32_t v) {
         for (int shift = 24; shift >= 0; shift -= 8) out.push_back(uint8_t(v >> shift));
@@ -68,8 +78,8 @@ inline std::vector<uint8_t> pngOfRows(uint32_t w, uint32_t h, uint8_t bitDepth, 
     return out;
 }
 
-inline std::vector<uint8_t> referencePng(const kit::Image& img) {
-    return pngOfRows(uint32_t(img.width()), uint32_t(img.height()), 8, 2, referenceRows(img), 3);
+inline std::vector<uint8_t> referencePng(const kit::Image& img, int strategy = Z_DEFAULT_STRATEGY) {
+    return pngOfRows(uint32_t(img.width()), uint32_t(img.height()), 8, 2, referenceRows(img), 3, strategy);
 }
 
 }  // namespace testsupport
