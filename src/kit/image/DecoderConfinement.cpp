@@ -390,8 +390,12 @@ std::string dropCapabilities() {
 // and no more, whatever the user's process limit (which does not bind root).
 std::string startDecodingThreads() {
     // A pool short of a thread would wait for it for ever on a large picture.
-    return holdToolkitThreads(kDecoderThreads) == kDecoderThreads ? std::string()
-                                                                  : "its threads could not be started";
+    // On a busy machine threads can be slow to start: they are given most of
+    // the decoder's own time rather than a valid picture refused for them.
+    constexpr auto kThreadsWait = std::chrono::seconds(15);
+    return holdToolkitThreads(kDecoderThreads, kThreadsWait) == kDecoderThreads
+               ? std::string()
+               : "its threads could not be started";
 }
 
 // ---- System calls: seccomp -----------------------------------------------------
@@ -607,7 +611,8 @@ std::string confineDecoder(int parent, bool noFileRulesHere, ConfinementError* e
     // which is no longer the user's once the process is not dumpable.
     if (::prctl(PR_SET_DUMPABLE, 0, 0, 0, 0) != 0) return failure(failed("it could not be made undumpable"));
     if (std::string why = dropCapabilities(); !why.empty()) return failure(why);
-    if (std::string why = startDecodingThreads(); !why.empty()) return failure(why);
+    // No system error: whatever number an earlier call left is not its cause.
+    if (std::string why = startDecodingThreads(); !why.empty()) return failure(why, 0);
     if (std::string why = filterSystemCalls(); !why.empty()) return failure(why, EPERM);
     return {};
 }
