@@ -6,7 +6,6 @@
 #include "editor/CanvasLayers.h"
 #include "editor/EditorHost.h"
 #include "editor/Handlers.h"
-#include "kit/base/Files.h"
 #include "kit/ui/Window.h"
 #include "services/Telemetry.h"
 
@@ -120,9 +119,10 @@ bool ShotView::draggingEntered(const kit::DraggingInfo& info) {
     // The image dragged out of the editor (or a pin, or the thumbnail) goes to
     // other programs only: dropped back here it would paste the shot onto itself.
     if (info.fromThisApplication) return false;
-    // A FIFO or device named like a picture is no picture to take.
-    return !info.filePaths.empty() && isDroppableImage(info.filePaths.front()) &&
-           kit::files::isRegularFile(info.filePaths.front());
+    // By the name alone: a look at the file itself would wait here for a
+    // folder that does not answer. The drop's read refuses what is no
+    // regular file (a FIFO or device named like a picture), and says so.
+    return !info.filePaths.empty() && isDroppableImage(info.filePaths.front());
 }
 
 bool ShotView::performDragOperation(const kit::DraggingInfo& info) {

@@ -399,8 +399,8 @@ TEST_F(LibView, TheQuickLooksReadEndsOnceNobodyWaitsForIt) {
     std::vector<pid_t> first, second, third;
     {
         testsupport::SlowDecoder slow(5, testsupport::SlowDecoder::Busy);
-        kit::dispatchMain([&] {
-            first = slow.started(a);
+        slow.whileReading(a, [&] {
+            first = slow.running(a);
             EXPECT_TRUE(controller->handleKeyDown(key(kit::KeyCode::Escape)));
             second = slow.running(a);
         });
@@ -409,12 +409,12 @@ TEST_F(LibView, TheQuickLooksReadEndsOnceNobodyWaitsForIt) {
         EXPECT_EQ(second, std::vector<pid_t>{}) << "closed, the quick look still reads its picture";
         EXPECT_FALSE(controller->panelPreview->isOn);
 
-        kit::dispatchMain([&] {
-            first = slow.started(a);
+        slow.whileReading(a, [&] {
+            first = slow.running(a);
             // Looked at while the next picture is read, which Escape then ends.
-            kit::dispatchMain([&] {
+            slow.whileReading(b, [&] {
                 second = slow.running(a);
-                third = slow.started(b);
+                third = slow.running(b);
                 controller->handleKeyDown(key(kit::KeyCode::Escape));
             });
             look(b);
@@ -429,8 +429,8 @@ TEST_F(LibView, TheQuickLooksReadEndsOnceNobodyWaitsForIt) {
     }
 
     testsupport::SlowDecoder slow(3, testsupport::SlowDecoder::Busy);
-    kit::dispatchMain([&] {
-        first = slow.started(a);
+    slow.whileReading(a, [&] {
+        first = slow.running(a);
         kit::dispatchMain([&] { second = slow.running(a); });
         look(a);
     });

@@ -12,11 +12,14 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <chrono>
 #include <filesystem>
 #include <fstream>
+#include <functional>
 #include <string>
 #include <vector>
 
+#include "kit/base/Dispatch.h"
 #include "kit/base/Files.h"
 #include "kit/image/ImageIO.h"
 
@@ -82,16 +85,24 @@ public:
         return out;
     }
 
-    // As running(reading), once one has come: a child just forked is still
-    // this program until it has run the script, which a busy machine can
-    // put off, so it is looked for for up to two seconds.
-    std::vector<pid_t> started(const std::string& reading) const {
-        std::vector<pid_t> out = running(reading);
-        for (int tries = 0; out.empty() && tries < 200; ++tries) {
-            ::usleep(10000);
-            out = running(reading);
-        }
-        return out;
+    // Runs `fn` on the main thread's loop once a decoder reads `reading`: a
+    // read's wait turns the loop first while the file is opened, before its
+    // decoder starts, and a child just forked is still this program until
+    // it has run the script, which a busy machine can put off. Looked for
+    // for up to two seconds, the loop turning meanwhile; then `fn` runs all
+    // the same.
+    void whileReading(const std::string& reading, std::function<void()> fn,
+                      std::chrono::steady_clock::time_point until = {}) const {
+        if (until == std::chrono::steady_clock::time_point{})
+            until = std::chrono::steady_clock::now() + std::chrono::seconds(2);
+        kit::dispatchMain([this, reading, fn = std::move(fn), until]() mutable {
+            if (running(reading).empty() && std::chrono::steady_clock::now() < until) {
+                ::usleep(1000);
+                whileReading(reading, std::move(fn), until);
+                return;
+            }
+            fn();
+        });
     }
 
 private:

@@ -187,11 +187,6 @@ std::optional<std::string> readAll(const std::string& path, size_t maxBytes, std
     return out;
 }
 
-bool isRegularFile(const std::string& path) {
-    struct stat st {};
-    return ::stat(path.c_str(), &st) == 0 && S_ISREG(st.st_mode);
-}
-
 bool exists(const std::string& path) {
     std::error_code ec;
     return fs::exists(path, ec);

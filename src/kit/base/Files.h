@@ -46,9 +46,6 @@ std::optional<std::string> readAll(const std::string& path, size_t maxBytes = si
 // The descriptor of a regular file opened for reading (close it), or -1 with
 // `error` as readAll gives it; the same checks as readAll.
 int openRegular(const std::string& path, std::string* error = nullptr, size_t maxBytes = SIZE_MAX);
-// Whether `path` names a regular file (links followed); false for FIFOs,
-// devices, sockets, folders and missing names.
-bool isRegularFile(const std::string& path);
 
 bool exists(const std::string& path);
 // An absolute program path as the quoted first word of a desktop entry's Exec

@@ -36,6 +36,7 @@ extern "C" {
 #include "kit/base/Dispatch.h"
 #include "kit/base/Files.h"
 #include "kit/base/InputWait.h"
+#include "kit/base/OpenInTime.h"
 #include "kit/base/WayOut.h"
 #include "kit/base/qt/QtImage.h"
 #include "kit/image/Decoder.h"
@@ -483,18 +484,21 @@ struct OpenFile {
     long long size = 0;
 };
 
+// The sentence for a file openRegular would not open.
+std::string notOpened(const std::string& why) {
+    if (why == files::kTooLarge) return detail::kFileTooLarge;
+    // Short enough to be read whole in a notice.
+    if (why == files::kNotRegularFile) return detail::kNotRegularFile;
+    return "The file could not be opened: " + why + ".";
+}
+
 // Opens a regular file for the checks: by the name's own bytes, so a name
 // that is not UTF-8 stays the same name; only regular files, so a FIFO or a
 // device named like a picture cannot hold the caller.
 std::string openForChecks(const std::string& path, OpenFile& file) {
     std::string why;
     file.fd.reset(files::openRegular(path, &why, kMaxImageFileBytes));
-    if (!file.fd.valid()) {
-        if (why == files::kTooLarge) return detail::kFileTooLarge;
-        // Short enough to be read whole in a notice.
-        if (why == files::kNotRegularFile) return detail::kNotRegularFile;
-        return "The file could not be opened: " + why + ".";
-    }
+    if (!file.fd.valid()) return notOpened(why);
     struct stat st {};
     if (::fstat(file.fd.get(), &st) != 0)
         return "The file could not be opened: " + std::string(std::strerror(errno)) + ".";
@@ -502,17 +506,35 @@ std::string openForChecks(const std::string& path, OpenFile& file) {
     return {};
 }
 
+// Opens the file and checks its head: with a deadline, both on a thread of
+// their own (a folder that does not answer holds that thread, not the
+// caller's), given up when it passes.
+std::string openAndScreen(const std::string& path, OpenFile& file, Clock::time_point until) {
+    if (until == Clock::time_point::max()) {
+        if (std::string why = openForChecks(path, file); !why.empty()) return why;
+        return detail::screenFile(file.fd.get(), file.size).refusal;
+    }
+    files::OpenInTime opened = files::openInTime(path, kMaxImageFileBytes, until, [](int fd, long long size) {
+        return detail::screenFile(fd, size).refusal;
+    });
+    if (opened.outcome == files::OpenOutcome::cancelled) return kCancelled;
+    if (opened.outcome != files::OpenOutcome::opened) return notOpened(opened.why);
+    file.fd = std::move(opened.fd);
+    file.size = opened.size;
+    return opened.looked;
+}
+
 // A file's picture: the checks on its head here, the quick first refusal,
-// then the decoding in the decoder program.
+// then the decoding in the decoder program; all by `until`, which on the
+// thread of the event loop is no later than one decode's time from now.
 std::optional<Decoded> readFile(const std::string& path, double scale, int maxSide, bool wantTexts,
-                                std::string* error, ReadHandle* handle = nullptr) {
+                                std::string* error, ReadHandle* handle = nullptr,
+                                Clock::time_point until = Clock::time_point::max()) {
+    if (until == Clock::time_point::max() && isMainThread()) until = Clock::now() + decodeTimeLimit();
     OpenFile file;
-    if (std::string why = openForChecks(path, file); !why.empty())
+    if (std::string why = openAndScreen(path, file, until); !why.empty())
         return fail<std::optional<Decoded>>(error, why);
-    if (auto s = detail::screenFile(file.fd.get(), file.size); !s.refusal.empty())
-        return fail<std::optional<Decoded>>(error, s.refusal);
-    return decodeElsewhere(file.fd.get(), path, scale, maxSide, wantTexts, error, Clock::time_point::max(),
-                           handle);
+    return decodeElsewhere(file.fd.get(), path, scale, maxSide, wantTexts, error, until, handle);
 }
 
 Bytes encode(const Image& image, const char* format, int quality, const TextChunks& text) {
@@ -576,6 +598,12 @@ Image read(const std::string& path, double scale, std::string* error) {
 
 Image read(const std::string& path, double scale, std::string* error, ReadHandle& handle) {
     auto decoded = readFile(path, scale, 0, false, error, &handle);
+    return decoded ? decoded->image : Image();
+}
+
+Image readBy(const std::string& path, std::chrono::steady_clock::time_point until, double scale,
+             std::string* error) {
+    auto decoded = readFile(path, scale, 0, false, error, nullptr, until);
     return decoded ? decoded->image : Image();
 }
 

@@ -44,8 +44,19 @@ constexpr size_t kMaxImageFileBytes = size_t(kMaxDecodedPixels) * 4 + (size_t(16
 // decoder's. One that dies by a signal other than its limits is logged on
 // standard error as "decoder crashed: SIGNAME (description) on FILE". On the thread of the application's
 // event loop that loop goes on while the decoder works.
+//
+// A file's folder may not answer, as a network folder whose server stopped
+// does. Read on the thread of the event loop, a file is opened, and its head
+// checked, on a thread of its own (kit/base/OpenInTime.h), and the whole
+// read, the open's wait and the decoder's, is given up after one decode's
+// time (decodeTimeLimit()), saying why: the folder did not answer in time,
+// or too many opens on such folders are held already.
 Image decode(const Bytes& data, double scale = 1.0, std::string* error = nullptr);
 Image read(const std::string& path, double scale = 1.0, std::string* error = nullptr);
+// read() given up at `until`, on any thread: files tried one after another
+// (those another program lists) share one wait.
+Image readBy(const std::string& path, std::chrono::steady_clock::time_point until, double scale = 1.0,
+             std::string* error = nullptr);
 
 namespace detail {
 struct ReadHandleAccess;

@@ -24,7 +24,6 @@
 
 #include "kit/base/Descriptor.h"
 #include "kit/base/Dispatch.h"
-#include "kit/base/Files.h"
 #include "kit/base/InputWait.h"
 #include "kit/base/WayOut.h"
 #include "kit/base/qt/QtImage.h"
@@ -155,15 +154,11 @@ Image imageOf(const Offer& offer, Clock::time_point until, std::string& why) {
     }
     if (!offer.types.contains("text/uri-list")) return {};
     const Descriptor list(Clock::now() < until ? offer.bytesOf("text/uri-list", kMaxListBytes, why) : -1);
+    // A listed file is opened off this thread: its folder may not answer.
     for (const QUrl& u : urlsIn(list.get())) {
         if (!u.isLocalFile() || Clock::now() >= until || wayOutBegun()) continue;
-        const Descriptor file(
-            files::openRegular(u.toLocalFile().toStdString(), &why, ImageIO::kMaxImageFileBytes));
-        if (!file.valid()) {
-            why = "The file could not be opened: " + why + ".";
-            continue;
-        }
-        if (Image img = ImageIO::decodeHeld(file.get(), until, 1.0, &why); !img.isNull()) return img;
+        if (Image img = ImageIO::readBy(u.toLocalFile().toStdString(), until, 1.0, &why); !img.isNull())
+            return img;
     }
     return {};
 }

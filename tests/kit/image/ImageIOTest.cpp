@@ -4,6 +4,7 @@
 #include <QBuffer>
 #include <QImageReader>
 #include <QImageWriter>
+#include <chrono>
 #include <cstdlib>
 #include <cstring>
 #include <filesystem>
@@ -11,9 +12,13 @@
 #include <functional>
 #include <thread>
 
+#include "kit/base/Dispatch.h"
 #include "kit/base/Files.h"
+#include "kit/base/OpenInTime.h"
 #include "kit/image/ImageIO.h"
+#include "support/HeldOpens.h"
 #include "support/PeakMemory.h"
+#include "support/PictureFiles.h"
 #include "support/SlowDecoder.h"
 #include "support/TestData.h"
 
@@ -351,6 +356,48 @@ TEST(ImageIO, OnlyRegularFilesAreOpened) {
     EXPECT_TRUE(io::read(huge, 1.0, &error).isNull());
     EXPECT_EQ(error, "The file is too large to be an image that can be opened.");
     std::filesystem::remove(huge);
+}
+
+// A picture on a folder that does not answer: read on the main thread it is
+// given up at one decode's time, read by a deadline (a listed file) at that
+// deadline, each with the reason; with the most opens held, another picture
+// is refused at once, saying why. Once the folder answers, both open.
+TEST(ImageIO, APictureOnAFolderThatDoesNotAnswerIsGivenUpWithTheReason) {
+    if (::getuid() != 0) GTEST_SKIP() << "holding opens needs root";
+    using Clock = std::chrono::steady_clock;
+    const std::string dir = tempPath("unanswering"), held = dir + "/held.png",
+                      free = tempPath("answering.png");
+    std::filesystem::remove_all(dir);
+    std::filesystem::create_directories(dir);
+    testsupport::writePicture(held, 13, 6, kit::Color::black());
+    testsupport::writePicture(free, 17, 6, kit::Color::black());
+    testsupport::HeldOpens hold(dir, "held");
+    if (!hold.watching()) GTEST_SKIP() << "the kernel holds no opens here (fanotify)";
+    const std::string tooSlow = "The file could not be opened: its folder did not answer in time.";
+    const auto limits = io::decoderLimits();
+    io::setDecoderLimits({1, limits.memoryBytes});
+    std::string error;
+    const auto start = Clock::now();
+    EXPECT_TRUE(io::read(held, 1.0, &error).isNull());
+    const auto waited = Clock::now() - start;
+    io::setDecoderLimits(limits);
+    EXPECT_EQ(error, tooSlow);
+    EXPECT_GE(waited, std::chrono::milliseconds(2400));
+    EXPECT_LT(waited, std::chrono::milliseconds(5000));
+    for (int i = 1; i < kit::files::kMostOpensHeld; ++i) {
+        EXPECT_TRUE(io::readBy(held, Clock::now() + std::chrono::milliseconds(100), 1.0, &error).isNull());
+        EXPECT_EQ(error, tooSlow);
+    }
+    EXPECT_TRUE(io::read(free, 1.0, &error).isNull());
+    EXPECT_EQ(error,
+              "The file could not be opened: files on folders that did not answer are still being opened.");
+
+    hold.release();
+    EXPECT_TRUE(kit::runMainLoopUntil([] { return kit::files::opensHeld() == 0; }, 5));
+    EXPECT_EQ(io::read(free).width(), 17);
+    EXPECT_EQ(io::readBy(held, Clock::now() + std::chrono::seconds(20)).width(), 13);
+    std::filesystem::remove_all(dir);
+    std::filesystem::remove(free);
 }
 
 // Inputs found by attacking the decoder: a few bytes each claiming a canvas

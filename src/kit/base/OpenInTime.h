@@ -1,0 +1,63 @@
+#pragma once
+// Opening a file someone named (the user, another program's clipboard or
+// drag) when its folder may not answer: a network folder whose server has
+// stopped, or a folder of a program that hangs, holds the open, and the
+// thread in it, for as long as it likes, and no thread can be made to give
+// up an open. So the open, and a first look at the open file, run on a
+// thread of their own while the caller waits no later than its deadline:
+// on the thread of the application's event loop that loop goes on
+// meanwhile and the way out ends the wait at once (see InputWait.h).
+//
+// An open given up is left to its thread, which closes what it opens late
+// itself and looks at nothing more. At most kMostOpensHeld opens run at a
+// time, given up or not: beyond that an open is refused at once, with the
+// reason. Any thread.
+#include <chrono>
+#include <cstddef>
+#include <functional>
+#include <string>
+
+#include "kit/base/Descriptor.h"
+
+namespace kit::files {
+
+// Opens still running on threads of their own, their callers' deadlines
+// past or not: beyond this many no other is started.
+inline constexpr int kMostOpensHeld = 4;
+// Why an open came to nothing, in a few words (as openRegular's error).
+inline constexpr const char* kFolderTooSlow = "its folder did not answer in time";
+inline constexpr const char* kTooManyOpensHeld =
+    "files on folders that did not answer are still being opened";
+inline constexpr const char* kNoThreadToOpen = "no thread could be had to open it";
+inline constexpr const char* kOpenGivenUp = "Kadrix is ending";
+
+enum class OpenOutcome {
+    opened,       // `fd` is the regular file; `looked` says what the look found
+    refused,      // openRegular refused it: `why`
+    timeUp,       // the deadline came first (kFolderTooSlow)
+    cancelled,    // the way out began (kOpenGivenUp)
+    noThread,     // the system gave no thread (kNoThreadToOpen)
+    tooManyHeld,  // kMostOpensHeld opens are held already (kTooManyOpensHeld)
+};
+
+struct OpenInTime {
+    OpenOutcome outcome = OpenOutcome::refused;
+    Descriptor fd;
+    long long size = 0;
+    std::string why;     // all but opened
+    std::string looked;  // opened: what `look` returned
+};
+
+// A first look at the open file (fd, size) on the opening thread, whose
+// reads may block as the open did; it is kept by that thread, so it must
+// hold nothing the caller's return ends.
+using LookAtOpenFile = std::function<std::string(int fd, long long size)>;
+
+// openRegular(path, maxBytes) and then `look`, done by `until`.
+OpenInTime openInTime(const std::string& path, size_t maxBytes, std::chrono::steady_clock::time_point until,
+                      LookAtOpenFile look = {});
+
+// How many opens run now on threads of their own.
+int opensHeld();
+
+}  // namespace kit::files

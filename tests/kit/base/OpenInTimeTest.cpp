@@ -1,0 +1,186 @@
+#include <gtest/gtest.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <atomic>
+#include <cerrno>
+#include <chrono>
+#include <cstdio>
+#include <cstring>
+#include <filesystem>
+#include <memory>
+#include <string>
+#include <thread>
+
+#include "kit/base/Dispatch.h"
+#include "kit/base/Files.h"
+#include "kit/base/OpenInTime.h"
+#include "kit/base/WayOut.h"
+#include "support/HeldOpens.h"
+#include "support/ThreadLimit.h"
+
+using namespace kit;
+using Clock = std::chrono::steady_clock;
+using std::chrono::milliseconds;
+
+namespace intime {
+
+// A fresh folder holding `name` with `content`; the folder's path.
+std::string folderWith(const std::string& folder, const std::string& name, const std::string& content) {
+    const std::string dir = files::tempDir() + "/" + folder;
+    files::remove(dir);
+    files::makeDirs(dir);
+    files::writeAtomic(dir + "/" + name, content);
+    return dir;
+}
+
+// Descriptors of this process open on `path`.
+int descriptorsOn(const std::string& path) {
+    int n = 0;
+    std::error_code ec;
+    for (const auto& fd : std::filesystem::directory_iterator("/proc/self/fd", ec))
+        if (std::filesystem::read_symlink(fd.path(), ec) == path) ++n;
+    return n;
+}
+
+bool noOpensHeld() {
+    return runMainLoopUntil([] { return files::opensHeld() == 0; }, 5);
+}
+
+}  // namespace intime
+
+using namespace intime;
+
+TEST(OpenInTime, OpensAndLooksOnAThreadOfItsOwnAndRefusesWhatOpenRegularRefuses) {
+    const std::string dir = folderWith("in-time", "picture.png", "picture");
+    ASSERT_EQ(::mkfifo((dir + "/fifo.png").c_str(), 0600), 0);
+    const auto caller = std::this_thread::get_id();
+    files::OpenInTime opened = files::openInTime(
+        dir + "/picture.png", 1024, Clock::now() + milliseconds(5000), [caller](int fd, long long size) {
+            char head[4] = {};
+            if (::pread(fd, head, 3, 0) != 3) return std::string("unread");
+            const bool elsewhere = std::this_thread::get_id() != caller;
+            return std::string(head) + " " + std::to_string(size) + (elsewhere ? " elsewhere" : " here");
+        });
+    EXPECT_EQ(opened.outcome, files::OpenOutcome::opened);
+    EXPECT_TRUE(opened.fd.valid());
+    EXPECT_EQ(opened.size, 7);
+    EXPECT_EQ(opened.looked, "pic 7 elsewhere");
+    // A FIFO (its open would wait for a writer), a name that is missing, a file too large.
+    for (const auto& [name, why] : {std::pair<std::string, std::string>{"fifo.png", files::kNotRegularFile},
+                                    {"missing.png", std::strerror(ENOENT)},
+                                    {"picture.png", files::kTooLarge}}) {
+        const auto refused = files::openInTime(dir + "/" + name, 6, Clock::now() + milliseconds(5000));
+        EXPECT_EQ(refused.outcome, files::OpenOutcome::refused) << name;
+        EXPECT_FALSE(refused.fd.valid()) << name;
+        EXPECT_EQ(refused.why, why) << name;
+    }
+    // A deadline already past starts nothing.
+    EXPECT_EQ(files::openInTime(dir + "/picture.png", 1024, Clock::now()).outcome,
+              files::OpenOutcome::timeUp);
+    EXPECT_TRUE(noOpensHeld());
+    files::remove(dir);
+}
+
+// The open is given up at its deadline with the loop turning meanwhile; the
+// thread left in it closes what it opens once the folder answers, and looks
+// at nothing; then the same file opens.
+TEST(OpenInTime, AFolderThatDoesNotAnswerIsGivenUpAndItsLateDescriptorClosed) {
+    if (::getuid() != 0) GTEST_SKIP() << "holding opens needs root";
+    const std::string dir = folderWith("in-time-held", "held.png", "picture");
+    const std::string file = dir + "/held.png";
+    testsupport::HeldOpens hold(dir, "held");
+    if (!hold.watching()) GTEST_SKIP() << "the kernel holds no opens here (fanotify)";
+    bool turned = false;
+    dispatchMain([&] { turned = true; });
+    auto looks = std::make_shared<std::atomic<int>>(0);
+    const auto start = Clock::now();
+    const files::OpenInTime late =
+        files::openInTime(file, 1024, start + milliseconds(300), [looks](int, long long) {
+            ++*looks;
+            return std::string();
+        });
+    const auto waited = Clock::now() - start;
+    EXPECT_EQ(late.outcome, files::OpenOutcome::timeUp);
+    EXPECT_EQ(late.why, files::kFolderTooSlow);
+    EXPECT_GE(waited, milliseconds(290));
+    EXPECT_LT(waited, milliseconds(2000));
+    EXPECT_TRUE(turned) << "the event loop stood still during the wait";
+    EXPECT_EQ(hold.held(), 1);
+    EXPECT_EQ(files::opensHeld(), 1);
+
+    hold.release();
+    EXPECT_TRUE(noOpensHeld());
+    EXPECT_EQ(descriptorsOn(file), 0) << "the late descriptor was left open";
+    EXPECT_EQ(looks->load(), 0);
+    EXPECT_EQ(files::openInTime(file, 1024, Clock::now() + milliseconds(5000)).outcome,
+              files::OpenOutcome::opened);
+    files::remove(dir);
+}
+
+TEST(OpenInTime, BeyondTheMostOpensHeldAnotherIsRefusedAtOnce) {
+    if (::getuid() != 0) GTEST_SKIP() << "holding opens needs root";
+    const std::string dir = folderWith("in-time-many", "held.png", "picture");
+    const std::string elsewhere = folderWith("in-time-free", "free.png", "picture") + "/free.png";
+    testsupport::HeldOpens hold(dir, "held");
+    if (!hold.watching()) GTEST_SKIP() << "the kernel holds no opens here (fanotify)";
+    for (int i = 0; i < files::kMostOpensHeld; ++i)
+        EXPECT_EQ(files::openInTime(dir + "/held.png", 1024, Clock::now() + milliseconds(100)).outcome,
+                  files::OpenOutcome::timeUp);
+    EXPECT_EQ(files::opensHeld(), files::kMostOpensHeld);
+    // Refused without a wait, even a file whose folder answers.
+    const auto start = Clock::now();
+    const files::OpenInTime refused = files::openInTime(elsewhere, 1024, start + milliseconds(5000));
+    EXPECT_LT(Clock::now() - start, milliseconds(100));
+    EXPECT_EQ(refused.outcome, files::OpenOutcome::tooManyHeld);
+    EXPECT_EQ(refused.why, files::kTooManyOpensHeld);
+    EXPECT_EQ(hold.held(), files::kMostOpensHeld);
+
+    hold.release();
+    EXPECT_TRUE(noOpensHeld());
+    EXPECT_EQ(descriptorsOn(dir + "/held.png"), 0);
+    EXPECT_EQ(files::openInTime(elsewhere, 1024, Clock::now() + milliseconds(5000)).outcome,
+              files::OpenOutcome::opened);
+    files::remove(dir);
+}
+
+// With no thread to be had the open is not tried on the caller's thread
+// (where a folder that does not answer would hold it), and says why.
+TEST(OpenInTime, NoThreadNoOpen) {
+    if (::getuid() != 0) GTEST_SKIP() << "making a user of its own needs root";
+    GTEST_FLAG_SET(death_test_style, "threadsafe");
+    const std::string file = folderWith("in-time-starved", "picture.png", "picture") + "/picture.png";
+    auto starved = [&] {
+        if (!testsupport::refuseThreadStarts()) std::_Exit(2);
+        const auto r = files::openInTime(file, 1024, Clock::now() + milliseconds(5000));
+        std::fprintf(stderr, "%s: %s, %d held\n",
+                     r.outcome == files::OpenOutcome::noThread ? "no thread" : "other", r.why.c_str(),
+                     files::opensHeld());
+        std::_Exit(0);
+    };
+    EXPECT_EXIT(starved(), ::testing::ExitedWithCode(0),
+                "no thread: no thread could be had to open it, 0 held\n$");
+}
+
+// Asked to end, the wait ends at once, whatever the deadline.
+TEST(OpenInTime, TheWayOutEndsTheWait) {
+    if (::getuid() != 0) GTEST_SKIP() << "holding opens needs root";
+    GTEST_FLAG_SET(death_test_style, "threadsafe");
+    const std::string dir = folderWith("in-time-ending", "held.png", "picture");
+    if (!testsupport::HeldOpens(dir, "held").watching())
+        GTEST_SKIP() << "the kernel holds no opens here (fanotify)";
+    auto ending = [&] {
+        testsupport::HeldOpens hold(dir, "held");
+        std::thread([] {
+            std::this_thread::sleep_for(milliseconds(200));
+            dispatchMain(beginWayOut);
+        }).detach();
+        const auto start = Clock::now();
+        const auto r = files::openInTime(dir + "/held.png", 1024, start + milliseconds(20000));
+        const bool soon = Clock::now() - start < milliseconds(2000);
+        std::fprintf(stderr, "%s, %s\n", r.outcome == files::OpenOutcome::cancelled ? "cancelled" : "other",
+                     soon ? "at once" : "late");
+        std::_Exit(0);
+    };
+    EXPECT_EXIT(ending(), ::testing::ExitedWithCode(0), "cancelled, at once\n$");
+}
