@@ -4,6 +4,7 @@
 
 #include "core/AppHost.h"
 #include "core/AppLogic.h"
+#include "core/CutSaves.h"
 #include "editor/CanvasLayers.h"
 #include "editor/EditorHost.h"
 #include "editor/Framer.h"
@@ -200,17 +201,7 @@ kit::Json AppLogic::shotStats(const kit::Json& extra) const {
 
 void AppExportHost::indexSavedFile(const std::string& path, const kit::Json& metadata) {
     // The library keeps texts: numbers as their decimal text.
-    std::map<std::string, std::string> facts;
-    if (metadata.is_object())
-        for (auto& [key, value] : metadata.items()) {
-            if (value.is_string())
-                facts[key] = value.get<std::string>();
-            else if (value.is_number_integer())
-                facts[key] = std::to_string(value.get<int64_t>());
-            else if (value.is_number())
-                facts[key] = kit::json::doubleText(value.get<double>());
-        }
-    library().indexSavedFile(path, facts);
+    library().indexSavedFile(path, saveFacts(metadata));
 }
 
 void AppExportHost::indexSavedAsFile(const std::string& path) {

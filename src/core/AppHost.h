@@ -45,15 +45,12 @@ public:
     // Binds the library panel, when there is one, to the current model.
     virtual void connectLibrary() {}
     // A screenshot just saved into the library folder, with the facts of its
-    // capture ("mode", "app", "timestamp", …); runs on the save worker.
+    // capture ("mode", "app", "timestamp", …); runs on the save worker, or
+    // at start for a save cut short that the start finished.
     virtual void indexSavedFile(const std::string& /*path*/,
                                 const std::map<std::string, std::string>& /*facts*/) {}
     // A file the Save As panel wrote into the library folder.
     virtual void indexSavedAsFile(const std::string& /*path*/) {}
-    // Pictures that came into the library folder other than by a save (one
-    // cut short, finished at start): the library walks the folder again to
-    // offer them, as it offers any new file. Any thread.
-    virtual void filesArrived() {}
     // A save into the folder runs on the save worker from saveStarting until
     // saveEnded on the main thread (after indexSavedFile when it wrote a
     // file): meanwhile its file may be in the folder but not yet handed over.

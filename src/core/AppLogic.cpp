@@ -89,17 +89,18 @@ void AppLogic::startUp() {
     // The editor window is found through the editor link whenever it is needed.
 
     removeUnfinishedWritesOfOurs();
-    if (auto folder = settings().defaultFolderURL()) {
-        library().create(*folder);
-        // The saves cut short are read through the decoder, off the main
-        // thread (a hung network folder holds no start either); their
-        // files land in the folder as any new file does.
-        leftovers_.async([folder = *folder] {
-            // The library's first walk may have come before them.
-            if (!finishCutSaves(folder).empty()) library().filesArrived();
-            kit::files::removeUnfinishedWrites(folder, false);
-        });
-    }
+    const auto folder = settings().defaultFolderURL();
+    if (folder) library().create(*folder);
+    // The saves cut short are read through the decoder, off the main thread
+    // (a hung network folder holds no start either); each in the save
+    // folder then has the library line its save would have made.
+    leftovers_.async([folder] {
+        if (folder) {
+            for (const auto& save : finishCutSaves(*folder)) library().indexSavedFile(save.path, save.facts);
+            kit::files::removeUnfinishedWrites(*folder, false);
+        }
+        finishRememberedCutSaves(folder.value_or(""));
+    });
 
     const int64_t stored = settings().activeAppVersion();
     const int64_t running = telemetry().vc();

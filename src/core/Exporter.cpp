@@ -6,6 +6,7 @@
 #include <cstdio>
 #include <exception>
 
+#include "core/CutSaves.h"
 #include "core/FileNameTemplate.h"
 #include "editor/EditorHost.h"
 #include "kit/base/Dispatch.h"
@@ -71,19 +72,36 @@ WriteResult writeOver(const std::string& path, const std::vector<uint8_t>& data,
     return {path, {}};
 }
 
-// Writes a new file under the first free name of base, base-2, base-3, …
-// (or over base when overwriting), so two saves at once never choose the same
-// file and a name never shows a partly written picture. The mark goes on
-// the file before it has its name, and again on the name.
+// Writes a new file under the first free name of base, base-2, base-3, …,
+// so two saves at once never choose the same file and a name never shows a
+// partly written picture; the attributes are on it before it has its name.
 WriteResult writeFresh(const std::string& folder, const std::string& base, const std::string& ext,
-                       const std::vector<uint8_t>& data, bool overwrite, bool mark) {
-    if (overwrite) return writeOver(joinPath(folder, base + ext), data, mark);
-    const std::string value = screenCaptureMark();
-    const kit::files::Attribute attribute{kScreenCaptureAttribute, value};
-    WriteResult r = putUnderFreeName(folder, base, ext, [&](const std::string& path, std::string* error) {
-        return kit::files::writeNew(path, asText(data), 0644, error, mark ? &attribute : nullptr);
+                       const std::vector<uint8_t>& data, std::span<const kit::files::Attribute> attributes) {
+    return putUnderFreeName(folder, base, ext, [&](const std::string& path, std::string* error) {
+        return kit::files::writeNew(path, asText(data), 0644, error, attributes);
     });
-    if (r && mark) Exporter::setXattr(*r.path);
+}
+
+// A save's file: whole under a hidden name first, with the screen-capture
+// mark and the facts of its library line on it, then given its name (over
+// the file there when overwriting). Cut short before its name, the next
+// start finishes it from the hidden file (CutSaves.h). Once named it keeps
+// the mark, set again on the name, and loses the facts: its line holds them.
+WriteResult writeSave(const std::string& folder, const std::string& base, const std::string& ext,
+                      const std::vector<uint8_t>& data, bool overwrite, const std::string& facts) {
+    const std::string mark = screenCaptureMark();
+    std::vector<kit::files::Attribute> attributes{{kScreenCaptureAttribute, mark}};
+    if (!facts.empty()) attributes.push_back({kSaveFactsAttribute, facts});
+    WriteResult r;
+    if (!overwrite) {
+        r = writeFresh(folder, base, ext, data, attributes);
+    } else if (std::string path = joinPath(folder, base + ext);
+               kit::files::writeReplacing(path, asText(data), 0644, &r.error, attributes)) {
+        r.path = path;
+    }
+    if (!r) return r;
+    Exporter::setXattr(*r.path);
+    kit::files::removeXattr(*r.path, kSaveFactsAttribute);
     return r;
 }
 
@@ -458,7 +476,8 @@ WriteResult Exporter::writeToFolder(const FolderWrite& job) const {
         return {std::nullopt, kEncodeFailed};
     }
     services::timerStart("Data Write");
-    WriteResult r = writeFresh(job.folder, job.baseName, file->ext, file->data, job.overwrite, true);
+    WriteResult r = writeSave(job.folder, job.baseName, file->ext, file->data, job.overwrite,
+                              saveFactsAttributeValue(saveFacts(job.metadata)));
     services::timerLog("Data Write");
     if (!r) telemetry_.oops("saveImgToFolder(image:name:url:overwrite:)", "PNG save error " + r.error);
     return r;
@@ -555,7 +574,14 @@ WriteResult Exporter::saveToFileAs(const std::string& path) {
         oops("saveToFileAs(url:)", kEncodeFailed);
         return {std::nullopt, kEncodeFailed};
     }
-    WriteResult r = writeOver(path, data, true);
+    // Its library line, should it land in the library's folder, is that of a
+    // file the user chose to write.
+    const size_t slash = path.rfind('/');
+    const std::string folder = slash == std::string::npos ? std::string() : path.substr(0, slash + 1);
+    const std::string name = path.substr(folder.size());
+    const size_t dot = name.rfind('.');
+    WriteResult r = writeSave(folder, name.substr(0, dot), dot == std::string::npos ? "" : name.substr(dot),
+                              data, true, saveFactsAttributeValue({{"mode", "file"}}));
     if (!r) oops("saveToFileAs(url:)", "Save error " + r.error);
     return r;
 }
@@ -680,7 +706,7 @@ WriteResult Exporter::saveGIFToFolder(const kit::Image& img1, const kit::Image& 
         telemetry_.oops(fn, "Error creating gif file");
         return {std::nullopt, kEncodeFailed};
     }
-    return writeFresh(folder, baseName, ".gif", gif, false, false);
+    return writeFresh(folder, baseName, ".gif", gif, {});
 }
 
 // ---- printing -------------------------------------------------------------------------

@@ -53,7 +53,9 @@ SaveCommands::SaveCommands(Exporter& exporter, services::Settings& settings, ser
       telemetry_(telemetry),
       notifier_(notifier),
       saveQueue_(std::make_unique<kit::DispatchQueue>("QueueIdentificationSave")),
-      alive_(std::make_shared<bool>(true)) {}
+      alive_(std::make_shared<bool>(true)) {
+    tellCutSavesAtHardEnd();
+}
 
 SaveCommands::~SaveCommands() {
     *alive_ = false;
@@ -166,8 +168,10 @@ void SaveCommands::backgroundSaveProcess(FolderWrite job, bool quiet) {
     std::weak_ptr<bool> alive = alive_;
     Exporter* exporter = &exporter_;
     library().saveStarting();
-    saveQueue_->async([this, alive, exporter, job = std::move(job), quiet] {
+    auto underWay = std::make_shared<SaveUnderWay>();
+    saveQueue_->async([this, alive, exporter, job = std::move(job), quiet, underWay]() mutable {
         WriteResult result = exporter->writeToFolder(job);
+        underWay.reset();
         if (result) {
             std::lock_guard<std::mutex> g(writtenLock_);
             written_.emplace_back(*result.path, job.metadata);
@@ -267,7 +271,10 @@ void SaveCommands::saveImageAs(const std::optional<std::string>& folder, const s
     std::string ext = chosen->substr(chosen->rfind('.') + 1);
     telemetry_.event("saveImageAs", shotStats({{"format", ext}}));
     host_.hideMainWindow();
-    WriteResult r = exporter_.saveToFileAs(*chosen);
+    WriteResult r = [&] {
+        const SaveUnderWay underWay;
+        return exporter_.saveToFileAs(*chosen);
+    }();
     if (!r) {
         telemetry_.oops("saveImageAs(folder:name:)", "Can't save file");
         host_.yieldFocus();

@@ -474,14 +474,6 @@ void LibViewController::rescan() {
     });
 }
 
-void LibViewController::rescanWhenIdle() {
-    auto lib = model();
-    // A load under way walks the folder as it ends, an indexing run as it ends.
-    if (!lib || !lib->indexMachine || !lib->loaded() || lib->indexMachine->indexInitiated) return;
-    if (!lib->indexMachine->scanInProgress) return rescan();
-    rescanRetry_ = kit::Timer::once(0.5, [this] { rescanWhenIdle(); });
-}
-
 void LibViewController::initIndex() {
     auto lib = model();
     if (!lib || !services::Settings::shared().libEnabled()) return;

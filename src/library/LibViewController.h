@@ -99,9 +99,6 @@ public:
 
     virtual void initIndex();
     virtual void rescan();
-    // A walk for files that just came into the folder: now, or once the walk
-    // under way (which may have listed the folder before them) has ended.
-    void rescanWhenIdle();
     virtual void connectLibrary();
     virtual void setupToolbar();
     virtual bool handleKeyDown(const kit::Event& e);
@@ -171,7 +168,6 @@ private:
     std::shared_ptr<kit::Menu> shownMenu_;  // the open context or options menu
     std::shared_ptr<ScreenLib> connected_;  // the model the rescan timer serves
     kit::Timer rescanTimer_;
-    kit::Timer rescanRetry_;
     kit::Timer searchDebounce_;
     kit::Timer tmLayout_;
     kit::Timer tmFullscreen_;

@@ -153,13 +153,6 @@ void LibraryLink::refreshView() {
     });
 }
 
-void LibraryLink::filesArrived() {
-    // Without a view nothing is offered yet: the view, once made, walks.
-    kit::dispatchMain([] {
-        if (LibViewController* view = libController()) view->rescanWhenIdle();
-    });
-}
-
 void LibraryLink::indexSavedAsFile(const std::string& path) {
     // Saved over: whatever thumbnails the old file had are now wrong.
     ThumbnailCache::shared().remove(path);

@@ -26,7 +26,6 @@ public:
     void connectLibrary() override;
     void indexSavedFile(const std::string& path, const std::map<std::string, std::string>& facts) override;
     void indexSavedAsFile(const std::string& path) override;
-    void filesArrived() override;
     void saveStarting() override { ++savesInFlight_; }
     void saveEnded() override { --savesInFlight_; }
     // Saves between saveStarting and saveEnded: a walk meanwhile may have

@@ -4,7 +4,7 @@
 # would hold it): the log names the file it was to be and the hidden file
 # left, the name shows no empty or partial file, and the next start finishes
 # it: the very picture under the name it was to have, with the screen-capture
-# mark, which the library then offers as any new screenshot. On a folder as
+# mark, and the library's line its save would have made. On a folder as
 # most are; on one without links (vfat); and on one without renames that
 # replace nothing either, cut between claiming the name and moving the
 # picture over the claim, whose next start is refused the naming.
@@ -67,18 +67,15 @@ cut_save hold
 [ -e "$shots/$NAME" ] && fail "the cut save shows a file under its name before the next start"
 # Finished slowly, after the library's first walk of the folder.
 expect_finished slow
-# The library finds it as any new screenshot: a walk after the finish offers
-# it in the popover, and adding it makes its line (a sealed one: counted, the
-# only picture).
-sys_click_tray_icon
-sys_wait_for --timeout 5 sys_library_popover_shown || fail "the tray click opened no library popover"
-for try in 1 2 3 4; do
-  sleep 2
-  sys_click $((px + 6 + 190)) $((py + 6 + 397)) # Add Screenshots
-  sys_wait_for --timeout 4 grep -q . "$shots/imagelib.kxdb" && break
-done
-[ -s "$shots/imagelib.kxdb" ] || { tail -20 "$SYS_TMP/kadrix.log" >&2; fail "the library has no line for $NAME"; }
+# The start gave it its library line, with the facts of its capture (a
+# sealed line: counted, the only picture, read by the program's own store).
+sys_wait_for --timeout 30 grep -q . "$shots/imagelib.kxdb" \
+  || { tail -20 "$SYS_TMP/kadrix.log" >&2; fail "the library has no line for $NAME"; }
 expect_eq "$(grep -c . "$shots/imagelib.kxdb")" 1 "the library's lines"
+line=$(KADRIX_HOME="$SYS_TMP/reader" KADRIX_TEST_LIBRARY_FOLDER="$shots" QT_QPA_PLATFORM=offscreen \
+  "$SYS_BIN/test_library" --gtest_filter=LibraryLines.Print 2>/dev/null | sed -n 's/^LINE //p')
+expect_eq "$(python3 -c 'import json, sys; r = json.loads(sys.argv[1]); print(r["filename"], r["mode"])' "$line")" \
+  "$NAME fullscreen" "the line of $NAME"
 sys_stop_app
 
 cut_save 'nolinks hold'

@@ -311,36 +311,69 @@ NewFile nameNew(const std::string& temporary, const std::string& path, std::stri
     return NewFile::written;
 }
 
-NewFile writeNew(const std::string& path, std::string_view content, unsigned mode, std::string* error,
-                 const Attribute* attribute) {
-    fs::path target(path);
-    std::string dir = target.parent_path().empty() ? "." : target.parent_path().string();
-    std::string tmp = dir + "/." + target.filename().string() + ".new-" + randomToken(8);
-    auto fail = [&] {
+namespace {
+
+std::string hiddenNewName(const std::string& path) {
+    const fs::path target(path);
+    const std::string dir = target.parent_path().empty() ? "." : target.parent_path().string();
+    return dir + "/." + target.filename().string() + ".new-" + randomToken(8);
+}
+
+// Writes the hidden file `tmp` of writeNew and writeReplacing whole: made,
+// locked, given its attributes, written and flushed. The descriptor holds
+// the lock until the file has its name; an invalid one, with `error`, when
+// it could not be written (and then nothing is left).
+Descriptor writeHidden(const std::string& tmp, std::string_view content, unsigned mode,
+                       std::span<const Attribute> attributes, std::string* error) {
+    Descriptor file(::open(tmp.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, mode & 07777));
+    if (!file.valid()) {
         if (error) *error = std::strerror(errno);
-        return NewFile::failed;
-    };
-    const UnderWay noted(tmp, path);
-    const Descriptor file(::open(tmp.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, mode & 07777));
-    if (!file.valid()) return fail();
+        return file;
+    }
     const int fd = file.get();
     // Held until the file has its name: a start of ours meanwhile leaves it
     // alone. Where the file system keeps no locks, its age says as much.
     ::flock(fd, LOCK_EX | LOCK_NB);
-    // On the file before it has its name, so it never shows without it.
-    if (attribute)
-        ::fsetxattr(fd, xattrName(attribute->name).c_str(), attribute->value.data(), attribute->value.size(),
-                    0);
+    // On the file before it has its name, so it never shows without them.
+    for (const Attribute& a : attributes)
+        ::fsetxattr(fd, xattrName(a.name).c_str(), a.value.data(), a.value.size(), 0);
     if (::fchmod(fd, mode & 07777) != 0 || !writeAll(fd, content.data(), content.size()) ||
         ::fsync(fd) != 0) {
-        int e = errno;
+        const int e = errno;
         ::unlink(tmp.c_str());
-        errno = e;
-        return fail();
+        if (error) *error = std::strerror(e);
+        file.reset();
     }
+    return file;
+}
+
+}  // namespace
+
+NewFile writeNew(const std::string& path, std::string_view content, unsigned mode, std::string* error,
+                 std::span<const Attribute> attributes) {
+    const std::string tmp = hiddenNewName(path);
+    const UnderWay noted(tmp, path);
+    const Descriptor file = writeHidden(tmp, content, mode, attributes, error);
+    if (!file.valid()) return NewFile::failed;
     const NewFile named = nameNew(tmp, path, error);
     if (named != NewFile::written) ::unlink(tmp.c_str());
     return named;
+}
+
+bool writeReplacing(const std::string& path, std::string_view content, unsigned mode, std::string* error,
+                    std::span<const Attribute> attributes) {
+    const std::string tmp = hiddenNewName(path);
+    const UnderWay noted(tmp, path);
+    const Descriptor file = writeHidden(tmp, content, mode, attributes, error);
+    if (!file.valid()) return false;
+    if (::rename(tmp.c_str(), path.c_str()) != 0) {
+        const int e = errno;
+        ::unlink(tmp.c_str());
+        if (error) *error = std::strerror(e);
+        return false;
+    }
+    syncFolder(path);
+    return true;
 }
 
 namespace {

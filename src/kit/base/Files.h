@@ -10,6 +10,7 @@
 // it is a symbolic link, and a fresh private folder is made instead.
 #include <cstdint>
 #include <optional>
+#include <span>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -58,19 +59,27 @@ bool makeDirs(const std::string& path, unsigned mode = 0700, std::string* error 
 // step, so two writers never pick the same free name.
 bool claimPath(const std::string& path);
 // Puts a new file at `path` only when nothing is there yet, whole: the content
-// is written, flushed and given `attribute` (a user attribute, where the file
-// system keeps them) under a hidden temporary name, "." + the name + ".new-" +
-// eight letters or digits, locked (flock) as long as it is written, and then
-// given its name (nameNew), so the name never shows an empty or partial
-// file, even when the process dies while writing: at worst the temporary
-// file is left, whole or not, for leftNewFiles to find.
+// is written, flushed and given `attributes` (user attributes, where the file
+// system keeps them; one that does not fit is left off) under a hidden
+// temporary name, "." + the name + ".new-" + eight letters or digits, locked
+// (flock) as long as it is written, and then given its name (nameNew), so the
+// name never shows an empty or partial file, even when the process dies
+// while writing: at worst the temporary file is left, whole or not, for
+// leftNewFiles to find.
 enum class NewFile { written, exists, failed };
 struct Attribute {
     std::string_view name;  // without "user."
     std::string_view value;
 };
 NewFile writeNew(const std::string& path, std::string_view content, unsigned mode = 0644,
-                 std::string* error = nullptr, const Attribute* attribute = nullptr);
+                 std::string* error = nullptr, std::span<const Attribute> attributes = {});
+// The same written over the file at `path`, if any: the hidden file is given
+// the name by a rename that replaces it, so readers see the old file or the
+// whole new one. A process that dies before the rename leaves the hidden
+// file as writeNew leaves one, beside the old file, which keeps its name.
+// False when it could not be written or named, with `error`; nothing is left.
+bool writeReplacing(const std::string& path, std::string_view content, unsigned mode = 0644,
+                    std::string* error = nullptr, std::span<const Attribute> attributes = {});
 // Gives the finished file `temporary` the name `path` when nothing is there
 // yet, never replacing a file: by a link (then the temporary name goes);
 // where the file system has no links, by a rename that replaces nothing;
@@ -79,8 +88,8 @@ NewFile writeNew(const std::string& path, std::string_view content, unsigned mod
 // stays where it was on `exists` and `failed`.
 NewFile nameNew(const std::string& temporary, const std::string& path, std::string* error = nullptr);
 
-// The new files writeNew is writing now, each with the name it is to get.
-// Any thread.
+// The new files writeNew and writeReplacing are writing now, each with the
+// name it is to get. Any thread.
 struct NewFileUnderWay {
     std::string temporary;
     std::string path;

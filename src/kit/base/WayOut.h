@@ -4,7 +4,8 @@
 // of the main thread ends at once without its answer (ending the program it
 // waits for), and no new wait begins. A wait cut short so tells the user
 // nothing and does no more work. Main thread only, except wayOutBegun(),
-// onWayOut(), wayOutWritesDeadline() and waitUnlessWayOutEnds().
+// onWayOut(), wayOutAsked(), the deadlines, onHardEnd() and
+// waitUnlessWayOutEnds().
 #include <chrono>
 #include <condition_variable>
 #include <functional>
@@ -24,12 +25,28 @@ void beginWayOut();
 void onWayOut(std::function<void()> end);
 
 // Writes under way (a save, the library's file) are waited for this long
-// once the way out has begun; a write stuck on a hung network folder is
-// then left behind. The process ends a little later whatever still runs.
+// once the end is asked for; a write stuck on a hung network folder is then
+// left behind. The process ends a little later whatever still runs.
 inline constexpr std::chrono::milliseconds kWayOutWritesWait{1500};
 inline constexpr std::chrono::milliseconds kWayOutHardEnd{1800};
-// When the way out stops waiting for writes; the far future before it begins.
+// The end is asked for (a termination signal came): the deadlines count from
+// now, however late the main thread comes to begin the way out. The first
+// ask counts. Async-signal-safe; true for the first ask.
+bool wayOutAsked();
+// When the way out stops waiting for writes, and when the process ends
+// whatever still runs: counted from the first ask, else from the way out's
+// beginning; the far future before either.
 std::chrono::steady_clock::time_point wayOutWritesDeadline();
+std::chrono::steady_clock::time_point wayOutHardEndAt();
+
+// Runs `tell` at the hard end, on the thread that ends the process there
+// (never the main thread, which may be what holds the end): to say in the
+// log what the end leaves undone. The process ends a second later whatever
+// `tell` does, so a lock a stuck thread holds costs only the telling. Any
+// thread.
+void onHardEnd(std::function<void()> tell);
+// For the thread that keeps the hard end: runs what onHardEnd was given.
+void runHardEndTellers();
 
 // Waits on `cv` (its lock held in `lock`) until `done()`; once the way out
 // has begun, no longer than its deadline for writes. Returns done().

@@ -3,6 +3,7 @@
 #include <QtGui/qguiapplication_platform.h>
 #include <dlfcn.h>
 #include <fcntl.h>
+#include <semaphore.h>
 #include <sys/socket.h>
 #include <unistd.h>
 
@@ -65,6 +66,8 @@ bool inForkedChild() {
     return g_appPid != 0 && ::getpid() != g_appPid;
 }
 
+void armHardEnd();
+
 void onSignal(int sig) {
     if (inForkedChild()) {
         // Ends as the signal would have ended it, and leaves our pipe alone.
@@ -72,8 +75,12 @@ void onSignal(int sig) {
         ::raise(sig);
         return;
     }
+    // Only async-signal-safe work here. The bound counts from now, however
+    // long the main thread takes to pick the byte up (a busy machine, a call
+    // that does not return).
+    wayOutAsked();
+    armHardEnd();
     char c = kSignalled;
-    // Only async-signal-safe work here; the loop picks the byte up.
     [[maybe_unused]] auto n = ::write(g_signalPipe[1], &c, 1);
 }
 
@@ -109,10 +116,12 @@ void onBrokenPipe(int) {
     std::quick_exit(status);
 }
 
-// Said in the log: what the hooks had not done by the hard end is left undone.
+// Said in the log, once: what the hooks had not done by the hard end is left undone.
 void sayCutShort() {
+    static std::atomic<bool> said{false};
+    if (said.exchange(true)) return;
     static constexpr char kCutShort[] = "kadrix: the way out was cut short at its deadline\n";
-    [[maybe_unused]] ssize_t said = ::write(STDERR_FILENO, kCutShort, sizeof kCutShort - 1);
+    [[maybe_unused]] ssize_t n = ::write(STDERR_FILENO, kCutShort, sizeof kCutShort - 1);
 }
 
 // From a signal handler: nothing but the line and the end.
@@ -132,6 +141,53 @@ void cutShortOnAlarm(int) {
         ::funlockfile(f);
     }
     std::_Exit(status);
+}
+
+// The hard end is kept by a thread started with the application, waiting
+// for the end to be asked for: a thread started then could find the
+// process limit reached, and the main thread, which would start it, may be
+// what holds the end.
+std::atomic<bool> g_hardEndKept{false};
+std::atomic<bool> g_hardEndArmed{false};
+sem_t g_hardEndAsked;
+
+// Ends the process at the way out's hard end; runs on its own thread.
+[[noreturn]] void keepHardEnd() {
+    while (::sem_wait(&g_hardEndAsked) != 0) {
+    }
+    std::this_thread::sleep_until(wayOutHardEndAt());
+    // Should the telling hang on a lock a stuck thread keeps, the kernel's
+    // alarm ends the process all the same.
+    ::alarm(1);
+    sayCutShort();
+    runHardEndTellers();
+    endProcessCutShort(g_exitStatus.load());
+}
+
+void startKeepingHardEnd() {
+    static bool started = [] {
+        if (::sem_init(&g_hardEndAsked, 0, 0) != 0) return false;
+        g_hardEndKept = tryDetachedThread([] { keepHardEnd(); });
+        return true;
+    }();
+    (void)started;
+    struct sigaction sa {};
+    sa.sa_handler = cutShortOnAlarm;
+    sigemptyset(&sa.sa_mask);
+    sigaction(SIGALRM, &sa, nullptr);
+}
+
+// Arms the hard end, once: it comes kWayOutHardEnd after the way out's
+// deadlines count from. Async-signal-safe.
+void armHardEnd() {
+    if (g_hardEndArmed.exchange(true)) return;
+    if (g_hardEndKept.load()) {
+        ::sem_post(&g_hardEndAsked);
+        return;
+    }
+    // No thread keeps it: the kernel's alarm does, in whole seconds, and
+    // says no more than that the end was cut short.
+    ::alarm(unsigned(std::chrono::ceil<std::chrono::seconds>(kWayOutHardEnd).count()));
 }
 
 // Qt keeps state of its own (the file dialogs' last folder and view) in
@@ -159,26 +215,16 @@ struct Application::Private {
     void runTerminateHooks() {
         if (terminating) return;
         terminating = true;
-        // Nothing holds the end back: the waits end (and the programs they
-        // wait for) before the hooks tidy up behind them.
-        beginWayOut();
         // Nothing may veto the end, not even a thread the kernel keeps in a
         // write to a hung network folder: the hooks' waits give up at the
         // way out's deadline, and whatever still holds the end by the hard
-        // end is cut short.
-        const auto hardEnd = wayOutWritesDeadline() - kWayOutWritesWait + kWayOutHardEnd;
-        const bool watched = tryDetachedThread([hardEnd] {
-            std::this_thread::sleep_until(hardEnd);
-            sayCutShort();
-            endProcessCutShort(g_exitStatus.load());
-        });
-        if (!watched) {
-            // No thread to keep the hard end: the kernel's alarm keeps it.
-            ::signal(SIGALRM, cutShortOnAlarm);
-            const auto left =
-                std::chrono::ceil<std::chrono::seconds>(hardEnd - decltype(hardEnd)::clock::now());
-            ::alarm(unsigned(std::max<long long>(1, left.count())));
-        }
+        // end is cut short. Both count from a signal that asked for the end,
+        // else from now; armed already when a signal came.
+        wayOutAsked();
+        armHardEnd();
+        // Nothing holds the end back: the waits end (and the programs they
+        // wait for) before the hooks tidy up behind them.
+        beginWayOut();
         auto hooks = std::move(terminateHooks);
         for (auto& h : hooks)
             if (h) h();
@@ -223,6 +269,7 @@ Application::Application(int& argc, char** argv) : Application() {
             });
     }
     g_appPid = ::getpid();
+    startKeepingHardEnd();
     // Termination signals go through a socket pair so the hooks run on the
     // main thread, outside the signal handler.
     if (g_signalPipe[0] < 0 && ::socketpair(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0, g_signalPipe) == 0) {

@@ -155,12 +155,40 @@ TEST(Files, NewFileTakesOnlyAFreeNameAndAppearsWhole) {
     EXPECT_FALSE(error.empty());
     // The attribute asked for comes with the file, on it before its name.
     const files::Attribute attribute{"kadrix.test-mark", "yes"};
-    EXPECT_EQ(files::writeNew(dir + "/marked.png", "m", 0644, nullptr, &attribute), files::NewFile::written);
+    EXPECT_EQ(files::writeNew(dir + "/marked.png", "m", 0644, nullptr, {&attribute, 1}),
+              files::NewFile::written);
     if (files::keepsXattrs(dir)) {
         EXPECT_EQ(files::getXattr(dir + "/marked.png", "kadrix.test-mark"), "yes");
     }
     EXPECT_TRUE(files::newFilesUnderWay().empty());
     // No temporary name outlives a write, whatever its end.
+    int entries = 0;
+    for (auto& e : fs::directory_iterator(dir)) ++entries, (void)e;
+    EXPECT_EQ(entries, 2);
+    files::remove(dir);
+}
+
+TEST(Files, AReplacingWriteShowsTheOldFileOrTheWholeNewOne) {
+    std::string dir = files::tempDir() + "/replacing";
+    files::remove(dir);
+    files::makeDirs(dir);
+    const std::string p = dir + "/shot.png";
+    ASSERT_TRUE(files::writeAtomic(p, "old"));
+    const files::Attribute attribute{"kadrix.test-mark", "yes"};
+    EXPECT_TRUE(files::writeReplacing(p, std::string(1 << 20, 'n'), 0640, nullptr, {&attribute, 1}));
+    EXPECT_EQ(files::readAll(p)->size(), size_t(1) << 20);
+    EXPECT_EQ(modeOf(p), 0640u);
+    if (files::keepsXattrs(dir)) {
+        EXPECT_EQ(files::getXattr(p, "kadrix.test-mark"), "yes");
+    }
+    // A name that cannot be given (a folder holds it): the failure's reason,
+    // and nothing hidden left behind.
+    files::makeDirs(dir + "/taken.png/inside");
+    std::string error;
+    EXPECT_FALSE(files::writeReplacing(dir + "/taken.png", "new", 0644, &error));
+    EXPECT_FALSE(error.empty());
+    EXPECT_TRUE(files::isDirectory(dir + "/taken.png/inside"));
+    EXPECT_TRUE(files::newFilesUnderWay().empty());
     int entries = 0;
     for (auto& e : fs::directory_iterator(dir)) ++entries, (void)e;
     EXPECT_EQ(entries, 2);

@@ -36,10 +36,12 @@
 #include "kit/base/Dispatch.h"
 #include "kit/base/Files.h"
 #include "kit/base/Process.h"
+#include "kit/base/WayOut.h"
 #include "kit/image/ImageIO.h"
 #include "kit/ui/Alert.h"
 #include "kit/ui/Application.h"
 #include "support/TestData.h"
+#include "support/ThreadLimit.h"
 
 namespace {
 
@@ -205,6 +207,34 @@ TEST_F(ApplicationEndTest, AHookStuckInAWriteDoesNotHoldTheEndBack) {
         runUntil(stuck), ::testing::ExitedWithCode(0),
         "hook 1 on the main thread\nstuck in a write\nkadrix: the way out was cut short at its deadline\n$");
     expectLastChangeStored();
+}
+
+// A main thread that never comes back to pick the signal up (a call that
+// does not return, a machine too busy to run it) holds the end back no
+// longer: the bound counts from the signal, kept by a thread that waits for
+// it from the start, which tells what the end leaves undone; where no thread
+// could be had, by the kernel's alarm, in whole seconds.
+TEST_F(ApplicationEndTest, ASignalEndsTheProcessInItsBoundThoughTheMainThreadNeverComesBack) {
+    auto held = [](bool threads) {
+        if (!threads && !testsupport::refuseThreadStarts()) std::_Exit(20);
+        int argc = 0;
+        kit::Application app(argc, nullptr);
+        static const auto signalled = std::chrono::steady_clock::now();
+        kit::onHardEnd([] {
+            const auto took = std::chrono::steady_clock::now() - signalled;
+            std::fprintf(stderr, "told %s\n", took < std::chrono::milliseconds(2500) ? "in time" : "late");
+        });
+        std::raise(SIGTERM);
+        std::this_thread::sleep_for(std::chrono::seconds(10));
+        std::_Exit(kLoopNeverEnded);
+    };
+    EXPECT_EXIT(held(true), ::testing::ExitedWithCode(0),
+                "kadrix: the way out was cut short at its deadline\ntold in time\n$");
+    if (::getuid() != 0) GTEST_SKIP() << "making a user of its own needs root";
+    const auto start = std::chrono::steady_clock::now();
+    EXPECT_EXIT(held(false), ::testing::ExitedWithCode(0),
+                "kadrix: the way out was cut short at its deadline\n$");
+    EXPECT_LT(std::chrono::steady_clock::now() - start, std::chrono::seconds(5)) << "ended by the alarm";
 }
 
 namespace {

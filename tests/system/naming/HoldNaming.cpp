@@ -8,13 +8,23 @@
 //                the folder hangs or the power goes at that moment;
 //   refuse       giving it its name is refused (EACCES);
 //   slow         giving it its name waits three seconds first, as on a slow
-//                network folder.
-// KADRIX_TEST_NAMING_REPORT names a file that gets "held NAME" for each hold.
+//                network folder;
+//   holdmain     the main thread's next wait for events never returns once
+//                a naming is held (or, with an arming file, once it is
+//                there): the main thread held, as a busy machine or a call
+//                that hangs holds it.
+// KADRIX_TEST_NAMING_ARM names a file: until it exists, the words do nothing.
+// KADRIX_TEST_NAMING_REPORT names a file that gets "held NAME" for each hold,
+// and "main held" when the main thread is.
 // Programs kadrix starts do not inherit it.
 #include <dlfcn.h>
 #include <fcntl.h>
+#include <poll.h>
+#include <signal.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
+#include <atomic>
 #include <cerrno>
 #include <cstdio>
 #include <cstdlib>
@@ -22,16 +32,42 @@
 
 namespace {
 
-bool noLinks, noExclusive, hold, refuse, slow;
+bool noLinks, noExclusive, hold, refuse, slow, holdMain;
+const char* armFile;
+std::atomic<bool> namingHeld{false};
+
+bool has(const char* words, const char* word) {
+    for (const char* at = words ? strstr(words, word) : NULL; at; at = strstr(at + 1, word)) {
+        const char end = at[strlen(word)];
+        if ((at == words || at[-1] == ' ') && (end == '\0' || end == ' ')) return true;
+    }
+    return false;
+}
 
 __attribute__((constructor)) void start() {
     const char* words = getenv("KADRIX_TEST_NAMING");
-    noLinks = words && strstr(words, "nolinks") != NULL;
-    noExclusive = words && strstr(words, "noexclusive") != NULL;
-    hold = words && strstr(words, "hold") != NULL;
-    refuse = words && strstr(words, "refuse") != NULL;
-    slow = words && strstr(words, "slow") != NULL;
+    noLinks = has(words, "nolinks");
+    noExclusive = has(words, "noexclusive");
+    hold = has(words, "hold");
+    refuse = has(words, "refuse");
+    slow = has(words, "slow");
+    holdMain = has(words, "holdmain");
+    armFile = getenv("KADRIX_TEST_NAMING_ARM");
     unsetenv("LD_PRELOAD");
+}
+
+bool armed() {
+    struct stat st;
+    return !armFile || stat(armFile, &st) == 0;
+}
+
+void report(const char* line) {
+    const char* to = getenv("KADRIX_TEST_NAMING_REPORT");
+    if (!to) return;
+    int fd = open(to, O_WRONLY | O_APPEND | O_CREAT | O_CLOEXEC, 0644);
+    if (fd < 0) return;
+    dprintf(fd, "%s\n", line);
+    close(fd);
 }
 
 bool isNewFile(const char* path) {
@@ -41,20 +77,16 @@ bool isNewFile(const char* path) {
 }
 
 [[noreturn]] void holdForever(const char* path) {
-    const char* report = getenv("KADRIX_TEST_NAMING_REPORT");
-    if (report) {
-        int fd = open(report, O_WRONLY | O_APPEND | O_CREAT | O_CLOEXEC, 0644);
-        if (fd >= 0) {
-            dprintf(fd, "held %s\n", strrchr(path, '/') ? strrchr(path, '/') + 1 : path);
-            close(fd);
-        }
-    }
+    char line[4200];
+    snprintf(line, sizeof line, "held %s", strrchr(path, '/') ? strrchr(path, '/') + 1 : path);
+    report(line);
+    namingHeld = true;
     for (;;) pause();
 }
 
 // Whether naming `path` is refused (errno set) or held; false when it goes on.
 bool stopped(const char* path) {
-    if (!isNewFile(path)) return false;
+    if (!isNewFile(path) || !armed()) return false;
     if (refuse) {
         errno = EACCES;
         return true;
@@ -67,6 +99,14 @@ bool stopped(const char* path) {
 template <class F>
 F real(const char* name) {
     return reinterpret_cast<F>(dlsym(RTLD_NEXT, name));
+}
+
+// The main thread's wait for events, once it is to be held: never returns.
+void holdMainWait() {
+    if (!holdMain || getpid() != gettid()) return;
+    if (armFile ? !armed() : !namingHeld.load()) return;
+    report("main held");
+    for (;;) pause();
 }
 
 }  // namespace
@@ -95,6 +135,17 @@ int renameat2(int fromDir, const char* from, int toDir, const char* to, unsigned
 int rename(const char* from, const char* to) noexcept {
     if (stopped(from)) return -1;
     return real<int (*)(const char*, const char*)>("rename")(from, to);
+}
+
+int poll(struct pollfd* fds, nfds_t n, int timeout) {
+    holdMainWait();
+    return real<int (*)(struct pollfd*, nfds_t, int)>("poll")(fds, n, timeout);
+}
+
+int ppoll(struct pollfd* fds, nfds_t n, const struct timespec* timeout, const sigset_t* mask) {
+    holdMainWait();
+    return real<int (*)(struct pollfd*, nfds_t, const struct timespec*, const sigset_t*)>("ppoll")(
+        fds, n, timeout, mask);
 }
 
 }  // extern "C"

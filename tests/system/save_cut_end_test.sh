@@ -1,0 +1,219 @@
+#!/usr/bin/env bash
+# Saves cut short by Kadrix's end, and the end's bound, with the folder held
+# by a library loaded into kadrix (tests/system/naming).
+# - A quick save over its own earlier file (Overwrite on: Ctrl+S, an edit,
+#   Ctrl+S) cut at its rename: the old file stays as it was, the log names
+#   the save and its hidden file, and the next start puts the new version
+#   beside the old one by the clash rule (NAME-3 when NAME-2 was taken
+#   meanwhile), with the library line of its capture; the old line stays.
+# - A save cut while the main thread is held: SIGTERM ends kadrix within
+#   2.5 s all the same, the log names the save it cut, and the next start
+#   gives it its line with its capture mode and time.
+# - Save As over a picture in another folder cut at its rename (on the main
+#   thread): SIGTERM ends kadrix within 2.5 s, the log names the save, and
+#   the next start puts the new version beside the old picture.
+# - The main thread held with nothing under way: SIGTERM ends kadrix within
+#   2.5 s.
+# - The second save's rename refused: the old file stays, nothing hidden is
+#   left, and the user is asked for another folder.
+source "$(dirname "$0")/harness.sh"
+sys_begin
+xsetroot -solid '#808080'
+sys_tray
+
+naming="$SYS_BIN/libkadrix_test_naming.so"
+[ -f "$naming" ] || fail "no $naming: build the target kadrix_test_naming"
+shots="$SYS_TMP/shots"
+arm="$SYS_TMP/arm"
+held="$SYS_TMP/held"
+mkdir -p "$shots" "$SYS_TMP/reader"
+
+running() { [ -n "$1" ] && ps -o stat= -p "$1" 2>/dev/null | grep -qv '^Z'; }
+now() { date +%s.%N; }
+# The library's records of the save folder, one JSON object a line.
+lines() {
+  KADRIX_HOME="$SYS_TMP/reader" KADRIX_TEST_LIBRARY_FOLDER="$shots" QT_QPA_PLATFORM=offscreen \
+    "$SYS_BIN/test_library" --gtest_filter=LibraryLines.Print 2>/dev/null | sed -n 's/^LINE //p'
+}
+line_of() { lines | grep -F "\"filename\":\"$1\""; }
+settings() {
+  local ino dev bookmark
+  read -r ino dev < <(stat -c '%i %d' "$shots")
+  bookmark=$(printf '{"device":%s,"inode":%s,"path":"%s"}' "$dev" "$ino" "$shots" | base64 -w0)
+  mkdir -p "$KADRIX_HOME/config"
+  cat >"$KADRIX_HOME/config/defaults.json" <<EOT
+{"everVisitedHotkeys": true, "showIntro": 0, "libEnabled": true, "autosaveOverwrite": true,
+ "defaultFolderBookmark": {"\$data": "$bookmark"}}
+EOT
+}
+export XDG_DATA_HOME="$SYS_TMP/data"
+
+# kadrix with WORDS for the naming library, armed by $arm when ARMED is 1.
+start_with() {
+  : >"$held"
+  rm -f "$arm"
+  export LD_PRELOAD="$naming" KADRIX_TEST_NAMING="$1" KADRIX_TEST_NAMING_REPORT="$held"
+  [ "${2:-0}" = 1 ] && export KADRIX_TEST_NAMING_ARM="$arm"
+  sys_app
+  unset LD_PRELOAD KADRIX_TEST_NAMING KADRIX_TEST_NAMING_REPORT KADRIX_TEST_NAMING_ARM
+  sys_wait_for --timeout 15 sys_log_has 'AppLogic initialized' || fail "$1: kadrix did not start"
+}
+# SIGTERM; kadrix has ended within LIMIT seconds of it.
+end_within() {
+  local limit=$1 what=$2 t0 i
+  t0=$(now)
+  kill -TERM "$SYS_APP_PID"
+  for i in $(seq 1 100); do running "$SYS_APP_PID" || break; sleep 0.05; done
+  local took
+  took=$(awk -v a="$t0" -v b="$(now)" 'BEGIN { printf "%.2f", b - a }')
+  running "$SYS_APP_PID" && { tail -5 "$SYS_TMP/kadrix.log" >&2; fail "$what: kadrix still runs 5 s after SIGTERM"; }
+  sys_reap_app
+  awk -v t="$took" -v l="$limit" 'BEGIN { exit !(t <= l) }' || fail "$what: kadrix took ${took} s to end after SIGTERM (at most $limit)"
+  echo "$what: ended ${took} s after SIGTERM"
+}
+held_temp() {
+  sys_wait_for --timeout 15 grep -q "^held " "$held" || { ls -la "$shots" >&2; tail -5 "$SYS_TMP/kadrix.log" >&2; fail "$1: the save never came to naming its file"; }
+  TEMP=$(sed -n 's/^held //p' "$held" | head -1)
+}
+logged_cut() {
+  sys_log_has "a save was cut short as Kadrix ended: $shots/$1 is left as $shots/$2" \
+    || { tail -8 "$SYS_TMP/kadrix.log" >&2; fail "$3: the log does not name the cut save"; }
+}
+# The next start finishes the hidden file as NAME.
+finished_as() {
+  sys_wait_for --timeout 20 sys_log_has "is finished: $shots/$1" \
+    || { ls -la "$shots" >&2; tail -8 "$SYS_TMP/kadrix.log" >&2; fail "$2: the next start did not finish $1"; }
+  ls -a "$shots" | grep -q '\.new-' && fail "$2: a hidden file is left: $(ls -a "$shots")"
+  sys_wait_for --timeout 30 line_of "$1" || { lines >&2; fail "$2: the library has no line for $1"; }
+  LINE=$(line_of "$1")
+}
+mode_of() { python3 -c 'import json, sys; print(json.loads(sys.argv[1]).get(sys.argv[2], "none"))' "$1" "${2:-mode}"; }
+
+settings
+
+# ---- An overwrite save cut at its rename ----
+start_with hold 1
+sys_link 'kadrix://grab/fullscreen?then=edit'
+sys_wait_editor 15
+sys_key ctrl+s
+sys_wait_for --timeout 15 bash -c "ls '$shots' | grep -q '^SCR-'" || fail "the first Ctrl+S saved nothing"
+NAME=$(ls "$shots" | grep '^SCR-' | head -1)
+cp "$shots/$NAME" "$SYS_TMP/old"
+sys_wait_for --timeout 30 line_of "$NAME" || fail "the first save has no library line"
+old_line=$(line_of "$NAME")
+"$SYS_BIN/kadrix" 'kadrix://show'
+sys_wait_editor 15
+sys_geom "$(xdotool getactivewindow)"
+sys_key a
+sleep 0.3
+sys_drag $((X + WIDTH / 3)) $((Y + HEIGHT / 2)) $((X + 2 * WIDTH / 3)) $((Y + 3 * HEIGHT / 4))
+sleep 0.3
+sys_key Escape
+sys_wait_editor 5
+touch "$arm"
+sys_key ctrl+s
+held_temp "overwrite"
+[[ "$TEMP" == ".$NAME.new-"* ]] || fail "overwrite: the save held $TEMP, not a new version of $NAME"
+end_within 2.5 "overwrite cut at its rename"
+cmp -s "$shots/$NAME" "$SYS_TMP/old" || fail "overwrite: the old $NAME was changed"
+[ -s "$shots/$TEMP" ] || fail "overwrite: no new version left in $TEMP"
+cmp -s "$shots/$TEMP" "$SYS_TMP/old" && fail "overwrite: the new version is the old picture (the edit is not in it)"
+cp "$shots/$TEMP" "$SYS_TMP/new"
+logged_cut "$NAME" "$TEMP" "overwrite"
+# Another file takes the first name the clash rule would give meanwhile.
+base=${NAME%.*} ext=${NAME##*.}
+echo taken >"$shots/$base-2.$ext"
+start_with ''
+finished_as "$base-3.$ext" "overwrite"
+cmp -s "$shots/$base-3.$ext" "$SYS_TMP/new" || fail "overwrite: $base-3.$ext is not the new version"
+cmp -s "$shots/$NAME" "$SYS_TMP/old" || fail "overwrite: the next start changed the old $NAME"
+expect_eq "$(cat "$shots/$base-2.$ext")" taken "overwrite: the file that took $base-2.$ext"
+expect_eq "$(mode_of "$LINE")" fullscreen "overwrite: the capture mode of $base-3.$ext's line"
+expect_eq "$(line_of "$NAME")" "$old_line" "overwrite: the old file's line"
+expect_eq "$(lines | wc -l)" 2 "overwrite: the library's lines"
+sys_stop_app
+
+# ---- A save cut while the main thread is held ----
+start_with 'hold holdmain'
+t_asked=$(date +%s)
+sys_link 'kadrix://grab/fullscreen?then=save'
+held_temp "main held"
+NAME=${TEMP#.}
+NAME=${NAME%.new-*}
+sys_wait_for --timeout 10 grep -qx 'main held' "$held" || fail "main held: the main thread was not held"
+end_within 2.5 "a save cut, the main thread held"
+sys_log_has 'the way out was cut short at its deadline' || fail "main held: the log does not say the end was cut short"
+logged_cut "$NAME" "$TEMP" "main held"
+start_with ''
+finished_as "$NAME" "main held"
+expect_eq "$(mode_of "$LINE")" fullscreen "main held: the capture mode of $NAME's line"
+ts=$(mode_of "$LINE" ts)
+[ "$ts" -ge $((t_asked - 2)) ] && [ "$ts" -le "$(date +%s)" ] || fail "main held: the line's time $ts is not the capture's"
+sys_stop_app
+
+# ---- Save As over a picture in another folder, cut at its rename ----
+# The write holds the main thread itself; the next start finds the picture
+# where the way out said it left it, though it looks through no such folder
+# of itself.
+pictures="$SYS_TMP/pictures"
+mkdir -p "$pictures"
+cp "$SYS_TMP/old" "$pictures/photo.png"
+start_with hold 1
+sys_link 'kadrix://grab/fullscreen?then=edit'
+sys_wait_editor 15
+touch "$arm"
+sys_key ctrl+shift+s
+sys_wait_window '^Save As$' 15 || fail "Save As: no panel"
+sys_wait_for --timeout 5 sys_active_is 'Save As' || fail "Save As: the panel did not take the keyboard"
+sleep 0.3
+printf '%s' "$pictures/photo.png" | xclip -selection clipboard -i
+sys_key ctrl+a ctrl+v
+sleep 0.8
+sys_key Return
+# The panel asks whether to replace the file: yes.
+for i in $(seq 1 10); do
+  grep -q '^held ' "$held" && break
+  sleep 0.5
+  grep -q '^held ' "$held" || sys_key alt+y
+done
+held_temp "Save As"
+[[ "$TEMP" == ".photo.png.new-"* ]] || fail "Save As: the save held $TEMP"
+end_within 2.5 "Save As cut at its rename"
+sys_log_has "a save was cut short as Kadrix ended: $pictures/photo.png is left as $pictures/$TEMP" \
+  || { tail -8 "$SYS_TMP/kadrix.log" >&2; fail "Save As: the log does not name the cut save"; }
+cmp -s "$pictures/photo.png" "$SYS_TMP/old" || fail "Save As: the old photo.png was changed"
+cp "$pictures/$TEMP" "$SYS_TMP/new"
+start_with ''
+sys_wait_for --timeout 20 sys_log_has "is finished: $pictures/photo-2.png" \
+  || { ls -la "$pictures" >&2; tail -8 "$SYS_TMP/kadrix.log" >&2; fail "Save As: the next start did not finish it"; }
+cmp -s "$pictures/photo-2.png" "$SYS_TMP/new" || fail "Save As: photo-2.png is not the new version"
+cmp -s "$pictures/photo.png" "$SYS_TMP/old" || fail "Save As: the next start changed the old photo.png"
+ls -a "$pictures" | grep -q '\.new-' && fail "Save As: a hidden file is left: $(ls -a "$pictures")"
+[ -e "$KADRIX_HOME/data/cut-saves.json" ] && fail "Save As: the finished save is still remembered"
+sys_stop_app
+
+# ---- The main thread held, nothing under way ----
+start_with holdmain 1
+touch "$arm"
+sys_wait_for --timeout 10 grep -qx 'main held' "$held" || fail "idle: the main thread was not held"
+end_within 2.5 "the main thread held"
+
+# ---- The rename refused ----
+start_with refuse 1
+sys_link 'kadrix://grab/fullscreen?then=edit'
+sys_wait_editor 15
+before=$(ls "$shots" | grep -c '^SCR-' || true)
+sys_key ctrl+s
+sys_wait_for --timeout 15 bash -c "[ \$(ls '$shots' | grep -c '^SCR-') -gt $before ]" || fail "refused: the first Ctrl+S saved nothing"
+NAME=$(ls -t "$shots" | grep '^SCR-' | head -1)
+cp "$shots/$NAME" "$SYS_TMP/old"
+"$SYS_BIN/kadrix" 'kadrix://show'
+sys_wait_editor 15
+touch "$arm"
+sys_key ctrl+s
+sys_wait_window 'Choose default folder' 15 || fail "refused: the user was not told the save failed"
+cmp -s "$shots/$NAME" "$SYS_TMP/old" || fail "refused: the old $NAME was changed"
+ls -a "$shots" | grep -q '\.new-' && fail "refused: a hidden file is left: $(ls -a "$shots")"
+sys_stop_app
+
+echo "a save cut by the end is finished beside the file it was to replace, with its line; the end comes within 2.5 s"
