@@ -12,6 +12,7 @@
 #include <optional>
 
 #include "kit/image/PictureReaders.h"
+#include "kit/image/TiffCheck.h"
 
 namespace kit::ImageIO::detail {
 
@@ -93,36 +94,66 @@ T fail(std::string* error, std::string message) {
 constexpr long long kHeadBytes = 64 * 1024;
 
 // Where the checks read: data at hand, or an open file read only at the
-// places asked for, so a header is judged without reading the rest.
+// places asked for, so a header is judged without reading the rest; or a
+// part of either (an icon's picture), read where it lies.
 class Source {
 public:
     explicit Source(const QByteArray& data) : data_(&data), size_(data.size()) {}
     Source(int fd, long long size) : fd_(fd), size_(size) {}
 
     long long size() const { return size_; }
-    const QByteArray* whole() const { return data_; }
+    // The whole data at hand; null for a file, or for a part of the data.
+    const QByteArray* whole() const {
+        return data_ && base_ == 0 && size_ == data_->size() ? data_ : nullptr;
+    }
+
+    // The `length` bytes at `at` (fewer at the end), as a source of their own.
+    Source part(long long at, long long length) const {
+        Source p = *this;
+        at = std::clamp<long long>(at, 0, size_);
+        p.base_ = base_ + at;
+        p.size_ = std::clamp<long long>(length, 0, size_ - at);
+        // What the window holds of the part is its own window: many small
+        // parts read through one window cost no read each.
+        const long long held = windowAt_ + window_.size() - at;
+        p.window_ = at >= windowAt_ && held > 0
+                        ? window_.mid(qsizetype(at - windowAt_), qsizetype(std::min(held, p.size_)))
+                        : QByteArray();
+        p.windowAt_ = 0;
+        return p;
+    }
 
     // Up to n bytes at `at` (fewer at the end); read through a small window,
     // so walking a file's chunk headers costs a read per window, not per chunk.
-    QByteArray read(long long at, long long n) const {
+    QByteArray read(long long at, long long n) const { return view(at, n).toByteArray(); }
+
+    // The same bytes where they lie, valid until the next read through the
+    // window: a walk of many small headers copies none of them.
+    QByteArrayView view(long long at, long long n) const {
         n = std::clamp<long long>(std::min(n, size_ - at), 0, size_);
         if (n == 0 || at < 0) return {};
-        if (data_) return data_->mid(qsizetype(at), qsizetype(n));
+        if (data_) return QByteArrayView(*data_).sliced(qsizetype(base_ + at), qsizetype(n));
         if (at < windowAt_ || at + n > windowAt_ + window_.size()) {
-            window_ = pread(at, std::max<long long>(n, 4096));
+            // A window where the reads step along (small chunks, fill bytes);
+            // where they leap (past large chunks) just the bytes asked for.
+            const bool leap = at - (windowAt_ + window_.size()) > kWindow;
+            window_ = pread(at, leap ? n : std::max<long long>(n, kWindow));
             windowAt_ = at;
         }
-        return window_.mid(qsizetype(at - windowAt_), qsizetype(n));
+        return QByteArrayView(window_).sliced(qsizetype(at - windowAt_), qsizetype(n));
     }
+
+    static constexpr long long kWindow = 4096;
 
     // Up to n bytes at `at`, read at once (no window kept).
     QByteArray pread(long long at, long long n) const {
         n = std::clamp<long long>(std::min(n, size_ - at), 0, size_);
-        if (data_) return data_->mid(qsizetype(at), qsizetype(n));
+        if (n == 0 || at < 0) return {};
+        if (data_) return data_->mid(qsizetype(base_ + at), qsizetype(n));
         QByteArray out(qsizetype(n), Qt::Uninitialized);
         long long got = 0;
         while (got < n) {
-            const ssize_t r = ::pread(fd_, out.data() + got, size_t(n - got), off_t(at + got));
+            const ssize_t r = ::pread(fd_, out.data() + got, size_t(n - got), off_t(base_ + at + got));
             if (r < 0 && errno == EINTR) continue;
             if (r <= 0) break;
             got += r;
@@ -134,17 +165,11 @@ public:
 private:
     const QByteArray* data_ = nullptr;
     int fd_ = -1;
+    long long base_ = 0;  // where a part begins in the data or file
     long long size_ = 0;
     mutable QByteArray window_;
     mutable long long windowAt_ = 0;
 };
-
-uint32_t be16(const QByteArray& d, qsizetype at) {
-    return (byteAt(d, at) << 8) | byteAt(d, at + 1);
-}
-uint32_t be32(const QByteArray& d, qsizetype at) {
-    return (be16(d, at) << 16) | be16(d, at + 2);
-}
 
 // The most pixels a file may decode to for the bytes that code them. Above
 // max(kBoundFloor, bytes × pixelsPerByte) the header claims more than its
@@ -248,7 +273,7 @@ long long inflatedSize(const QByteArray& data, long long limit, QByteArray* firs
 
 // The compressed stream of a zTXt, compressed iTXt or iCCP chunk; none for
 // other chunks and uncompressed text.
-std::optional<QByteArray> compressedStream(const QByteArray& type, const QByteArray& chunk) {
+std::optional<QByteArray> compressedStream(QByteArrayView type, const QByteArray& chunk) {
     // Each begins with a keyword ended by a zero. zTXt and iCCP follow it
     // with a method byte and the stream; iTXt with a flag, a method byte, a
     // language and a translated keyword (each ended by a zero), then the text.
@@ -281,31 +306,39 @@ Screen screenPNG(const Source& src, long long& ancillary) {
     if (abovePixelCap(w, h)) return refuse(tooLarge(w, h));
     long long at = 8, imageData = 0;
     for (;;) {
-        const QByteArray head = src.read(at, 8);
+        // Valid to the loop's end: nothing below reads through the window.
+        const QByteArrayView head = src.view(at, 8);
         if (head.size() < 8) return refuse(kIncomplete);  // no end chunk: cut off
         const long long length = be32(head, 0);
-        const QByteArray type = head.mid(4, 4);
+        const QByteArrayView type = head.sliced(4, 4);
+        const uint32_t code = be32(head, 4);
+        const auto is = [code](const char(&name)[5]) { return code == be32(name, 0); };
         if (length > 0x7FFFFFFF || !std::all_of(type.begin(), type.end(), [](char c) {
                 return (c >= 'A' && c <= 'Z') || (c >= 'a' && c <= 'z');
             }))
             return refuse(kNotAnImage);
         if (length + 12 > src.size() - at) return refuse(kIncomplete);
-        if (type == "IDAT" || type == "JDAT") imageData += length;
-        if (type == "tEXt" || type == "zTXt" || type == "iTXt" || type == "iCCP" || type == "eXIf") {
+        if (is("IDAT") || is("JDAT")) imageData += length;
+        const bool compressed = is("zTXt") || is("iTXt") || is("iCCP");
+        if (compressed || is("tEXt") || is("eXIf")) {
+            // Counted by its length before a byte of it is read; only a
+            // compressed one is read, and only when it fits what is left.
+            if (length > kMaxAncillaryBytes - ancillary) return refuse(kNotAnImage);
             long long size = length;
-            if (auto stream = compressedStream(type, src.pread(at + 8, length))) {
+            const QByteArray chunk =
+                compressed ? src.pread(at + 8, length) : QByteArray();  // within kMaxAncillaryBytes
+            if (auto stream = compressedStream(type, chunk)) {
                 QByteArray first;
                 const long long inflated = inflatedSize(*stream, kMaxAncillaryBytes - ancillary, &first);
                 size = std::max(size, inflated);
                 // A profile states its own length first; the decoder allocates that.
-                if (type == "iCCP" && first.size() == 4 && be32(first, 0) > inflated)
-                    return refuse(kNotAnImage);
+                if (is("iCCP") && first.size() == 4 && be32(first, 0) > inflated) return refuse(kNotAnImage);
             }
             ancillary += size;
             if (ancillary > kMaxAncillaryBytes) return refuse(kNotAnImage);
         }
         at += length + 12;
-        if (type == (mng ? "MEND" : "IEND")) break;
+        if (mng ? is("MEND") : is("IEND")) break;
     }
     return judge(mng ? "mng" : "png", w, h, imageData, at);
 }
@@ -315,17 +348,29 @@ Screen screenPNG(const Source& src) {
     return screenPNG(src, ancillary);
 }
 
+// What may come before a JPEG's frame header: its application data and
+// comments (held to kMaxAncillaryBytes together) and its tables, a few
+// kilobytes. Fill bytes and segments of no data could otherwise make the
+// walk to the frame as long as the file.
+constexpr long long kMostBeforeFrame = kMaxAncillaryBytes + (1LL << 20);
+
 // A JPEG's marker segments, walked by their lengths to the frame header,
 // which gives the size and the coding.
 Screen screenJPEG(const Source& src) {
     long long at = 2, ancillary = 0;
     for (;;) {
-        const QByteArray m = src.read(at, 9);
+        if (at > kMostBeforeFrame) return refuse(kNotAnImage);
+        const QByteArrayView m = src.view(at, 9);
         if (m.size() < 2) return refuse(kIncomplete);
         if (uint8_t(m[0]) != 0xFF) return refuse(kNotAnImage);
         const uint8_t marker = uint8_t(m[1]);
-        if (marker == 0xFF) {  // fill byte
-            ++at;
+        if (marker == 0xFF) {
+            // Fill bytes, passed a window at a time to the last before the
+            // marker (the next header read then lies in the same window).
+            const QByteArrayView run = src.view(at + 1, Source::kWindow - 16);
+            qsizetype n = 1;
+            while (n < run.size() && uint8_t(run[n]) == 0xFF) ++n;
+            at += n;
             continue;
         }
         if (marker == 0x01 || (marker >= 0xD0 && marker <= 0xD7)) {
@@ -463,13 +508,14 @@ Screen screenIconEntries(const Source& src, bool icns) {
     // read the file once at most, and their texts count together.
     std::sort(entries.begin(), entries.end());
     entries.erase(std::unique(entries.begin(), entries.end()), entries.end());
+    // Each is checked where it lies, reading its chunk headers as a PNG
+    // file's are.
     long long read = 0, ancillary = 0;
     for (const auto& [at, length] : entries)
         if (src.read(at, 8) == QByteArray("\x89PNG\r\n\x1a\n", 8)) {
             read += std::min(length, std::max(src.size() - at, 0LL));
             if (read > src.size()) return refuse(kNotAnImage);
-            const QByteArray png = src.pread(at, length);
-            if (Screen s = screenPNG(Source(png), ancillary); !s.refusal.empty()) return s;
+            if (Screen s = screenPNG(src.part(at, length), ancillary); !s.refusal.empty()) return s;
         }
     return {};
 }
@@ -788,69 +834,14 @@ Screen screenOther(const Source& src, bool inDecoder) {
     return judge(format.toStdString(), s.width(), s.height(), src.size(), src.size());
 }
 
-// A TIFF's first picture, the one the decoder reads: its strips (or tiles)
-// must all lie in the file, and deflated ones must be able to hold the
-// pixels declared (a deflate stream inflates 1032 times at most). A file cut
-// short (an interrupted download) is otherwise found out only once the
-// reader has filled the whole picture it declares, seconds and gigabytes for
-// a large one. Passed, it is judged as any other format.
+// A TIFF's first picture, the one the decoder reads, judged by its
+// directory (TiffCheck.h): a file cut short (an interrupted download) is
+// otherwise found out only once the reader has filled the whole picture it
+// declares, seconds and gigabytes for a large one. Passed, it is judged as
+// any other format.
 Screen screenTIFF(const Source& src, bool inDecoder) {
-    const QByteArray head = src.read(0, 8);
-    const bool little = head.startsWith("II");
-    const auto u16 = [little](const QByteArray& d, qsizetype at) {
-        return little ? le16(d, at) : be16(d, at);
-    };
-    const auto u32 = [little](const QByteArray& d, qsizetype at) {
-        return little ? le32(d, at) : be32(d, at);
-    };
-    const long long ifd = u32(head, 4);
-    const QByteArray countBytes = src.read(ifd, 2);
-    if (countBytes.size() < 2) return refuse(kIncomplete);
-    const long long entries = u16(countBytes, 0);
-    const QByteArray table = src.read(ifd + 2, entries * 12);
-    if (table.size() < entries * 12) return refuse(kIncomplete);
-    // The values of a SHORT or LONG tag, at most `most` of them; none for
-    // another type or when they lie beyond the file.
-    constexpr long long kMostPieces = 1 << 20;
-    const auto values = [&](qsizetype entry) -> std::optional<std::vector<long long>> {
-        const long long type = u16(table, entry + 2), count = u32(table, entry + 4);
-        const long long size = type == 3 ? 2 : type == 4 ? 4 : 0;
-        if (size == 0 || count > kMostPieces) return std::nullopt;
-        const QByteArray d =
-            count * size <= 4 ? table.mid(entry + 8, 4) : src.read(u32(table, entry + 8), count * size);
-        if (d.size() < count * size) return std::nullopt;
-        std::vector<long long> out(static_cast<size_t>(count));
-        for (long long i = 0; i < count; ++i) out[size_t(i)] = size == 2 ? u16(d, i * 2) : u32(d, i * 4);
-        return out;
-    };
-    std::optional<std::vector<long long>> offsets, counts, bits;
-    long long width = 0, height = 0, compression = 1;
-    for (long long e = 0; e < entries; ++e) {
-        const qsizetype entry = qsizetype(e * 12);
-        const uint32_t tag = u16(table, entry);
-        const auto first = [&] {
-            const auto v = values(entry);
-            return v && !v->empty() ? v->front() : 0;
-        };
-        if (tag == 256) width = first();
-        if (tag == 257) height = first();
-        if (tag == 258) bits = values(entry);  // a sample's bits, for each sample
-        if (tag == 259) compression = first();
-        if (tag == 273 || tag == 324) offsets = values(entry);  // strip or tile offsets
-        if (tag == 279 || tag == 325) counts = values(entry);   // their byte counts
-    }
-    if (!offsets || !counts || offsets->size() != counts->size()) return screenOther(src, inDecoder);
-    long long data = 0;
-    for (size_t i = 0; i < offsets->size(); ++i) {
-        if ((*offsets)[i] + (*counts)[i] > src.size()) return refuse(kIncomplete);
-        data += (*counts)[i];
-    }
-    const bool deflated = compression == 8 || compression == 32946;
-    if (deflated && bits && !abovePixelCap(width, height)) {
-        long long pixelBits = 0;
-        for (const long long b : *bits) pixelBits += b;
-        if (width * height / 8 * pixelBits > data * 1032 + 1032) return refuse(kNotAnImage);
-    }
+    const ReadAt read = [&src](long long at, long long n) { return src.read(at, n); };
+    if (const char* why = tiffRefusal(read, src.size())) return refuse(why);
     return screenOther(src, inDecoder);
 }
 
@@ -914,10 +905,11 @@ TextChunks pngTexts(const Source& src) {
     if (src.read(0, 8) != QByteArray("\x89PNG\r\n\x1a\n", 8)) return out;
     long long total = 0;
     for (long long at = 8;;) {
-        const QByteArray head = src.read(at, 8);
+        // Valid to the loop's end: nothing below reads through the window.
+        const QByteArrayView head = src.view(at, 8);
         if (head.size() < 8) break;
         const long long length = be32(head, 0);
-        const QByteArray type = head.mid(4, 4);
+        const QByteArrayView type = head.sliced(4, 4);
         if (type == "IEND" || length + 12 > src.size() - at) break;
         if (type == "tEXt" || type == "zTXt" || type == "iTXt") {
             const QByteArray chunk = src.pread(at + 8, length);

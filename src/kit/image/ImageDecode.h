@@ -4,6 +4,7 @@
 // which runs these; the program itself runs only the checks, as the quick
 // first refusal, and decodes in place only bytes it made itself.
 #include <QByteArray>
+#include <QByteArrayView>
 #include <QImage>
 #include <cstdint>
 #include <functional>
@@ -14,14 +15,20 @@
 namespace kit::ImageIO::detail {
 
 // Numbers in header bytes; bytes past the end read as 0.
-inline uint32_t byteAt(const QByteArray& d, long long at) {
+inline uint32_t byteAt(QByteArrayView d, long long at) {
     return at >= 0 && at < d.size() ? uint8_t(d[qsizetype(at)]) : 0u;
 }
-inline uint32_t le16(const QByteArray& d, long long at) {
+inline uint32_t le16(QByteArrayView d, long long at) {
     return byteAt(d, at) | (byteAt(d, at + 1) << 8);
 }
-inline uint32_t le32(const QByteArray& d, long long at) {
+inline uint32_t le32(QByteArrayView d, long long at) {
     return le16(d, at) | (le16(d, at + 2) << 16);
+}
+inline uint32_t be16(QByteArrayView d, long long at) {
+    return (byteAt(d, at) << 8) | byteAt(d, at + 1);
+}
+inline uint32_t be32(QByteArrayView d, long long at) {
+    return (be16(d, at) << 16) | be16(d, at + 2);
 }
 
 extern const char* const kNotAnImage;
