@@ -17,9 +17,6 @@ using PlacePixels = std::function<uchar*(QSize)>;
 // does; null with `error` set when the data cannot be read.
 QImage readPNG(const QByteArray& data, std::string* error, const PlacePixels& place);
 
-// Whether a BMP is one the toolkit's reader is left to read (run-length
-// coded rows, which it reads right).
-bool bmpForToolkit(const QByteArray& data);
 QImage readBMP(const QByteArray& data, std::string* error, const PlacePixels& place);
 
 // The memory for a decoded picture: the caller's where offered, else its
