@@ -37,7 +37,8 @@ void expectOpensAsStored(const Kind& k, bool inProcess = false) {
     SCOPED_TRACE(k.name + (inProcess ? ", in this process" : ""));
     std::string error;
     const io::Bytes bytes(k.bytes.begin(), k.bytes.end());
-    const kit::Image img = inProcess ? io::decodeInProcess(bytes, 1.0, &error) : io::decode(bytes, 1.0, &error);
+    const kit::Image img =
+        inProcess ? io::decodeInProcess(bytes, 1.0, &error) : io::decode(bytes, 1.0, &error);
     if (k.pixels.empty()) {
         EXPECT_TRUE(img.isNull());
         EXPECT_EQ(error, "The file is not an image that can be read, or it is damaged.");
