@@ -1,7 +1,8 @@
 #pragma once
 // PNG and BMP read by this program's own readers (kit internal), run by the
 // decoder program after the checks: the toolkit's readers garble 16-bit
-// PNGs with a transparent colour and several valid kinds of BMP.
+// PNGs with a transparent colour and several valid kinds of BMP, and leave
+// the pixels a run-length BMP's runs do not reach as memory held them.
 #include <QByteArray>
 #include <QImage>
 #include <functional>
