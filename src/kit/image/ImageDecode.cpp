@@ -1014,12 +1014,12 @@ QImage finish(QImage img, bool scaled, QSize s, std::string* error, int maxSide,
 }
 
 // PNG and BMP by this program's own readers (PictureReaders.h); false
-// for a picture the toolkit's reader is left to read. Pixels go straight
+// for another format, which the toolkit's readers read. Pixels go straight
 // into the caller's memory unless they are to be scaled down.
 bool readOwn(const QByteArray& data, std::string* error, int maxSide, TextChunks* texts,
              const std::function<uchar*(QSize)>& place, QImage& img) {
     const QByteArray format = knownFormat(data);
-    if (format != "png" && (format != "bmp" || bmpForToolkit(data))) return false;
+    if (format != "png" && format != "bmp") return false;
     const PlacePixels placeWhole = [&](QSize s) -> uchar* {
         return place && (maxSide <= 0 || std::max(s.width(), s.height()) <= maxSide) ? place(s) : nullptr;
     };

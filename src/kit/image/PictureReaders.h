@@ -1,7 +1,8 @@
 #pragma once
 // PNG and BMP read by this program's own readers (kit internal), run by the
 // decoder program after the checks: the toolkit's readers garble 16-bit
-// PNGs with a transparent colour and several valid kinds of BMP.
+// PNGs with a transparent colour and several valid kinds of BMP, and leave
+// the pixels a run-length BMP's runs do not reach as memory held them.
 #include <QByteArray>
 #include <QImage>
 #include <functional>
@@ -17,9 +18,6 @@ using PlacePixels = std::function<uchar*(QSize)>;
 // does; null with `error` set when the data cannot be read.
 QImage readPNG(const QByteArray& data, std::string* error, const PlacePixels& place);
 
-// Whether a BMP is one the toolkit's reader is left to read (run-length
-// coded rows, which it reads right).
-bool bmpForToolkit(const QByteArray& data);
 QImage readBMP(const QByteArray& data, std::string* error, const PlacePixels& place);
 
 // The memory for a decoded picture: the caller's where offered, else its

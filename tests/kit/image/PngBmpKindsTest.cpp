@@ -6,6 +6,7 @@
 
 #include <QColor>
 #include <cstdint>
+#include <cstring>
 #include <string>
 #include <vector>
 
@@ -29,11 +30,15 @@ struct Kind {
     std::vector<Rgba> pixels;  // as stored, not premultiplied; none when refused
 };
 
-// The picture each kind must open as, or its refusal.
-void expectOpensAsStored(const Kind& k) {
-    SCOPED_TRACE(k.name);
+// The picture each kind must open as, or its refusal: through the decoder
+// program, or decoded in this process (where a picture's memory is not
+// fresh from the system, so pixels a reader leaves unwritten show).
+void expectOpensAsStored(const Kind& k, bool inProcess = false) {
+    SCOPED_TRACE(k.name + (inProcess ? ", in this process" : ""));
     std::string error;
-    const kit::Image img = io::decode(io::Bytes(k.bytes.begin(), k.bytes.end()), 1.0, &error);
+    const io::Bytes bytes(k.bytes.begin(), k.bytes.end());
+    const kit::Image img =
+        inProcess ? io::decodeInProcess(bytes, 1.0, &error) : io::decode(bytes, 1.0, &error);
     if (k.pixels.empty()) {
         EXPECT_TRUE(img.isNull());
         EXPECT_EQ(error, "The file is not an image that can be read, or it is damaged.");
@@ -179,7 +184,7 @@ Kind pngKind(int colour, int depth, bool transparent, bool interlaced) {
 
 struct BmpPlan {
     BmpPlan(std::string n, int header, int b, uint32_t c = 0, std::vector<uint32_t> m = {},
-            std::vector<Rgba> p = {}, int g = 0, bool top = false)
+            std::vector<Rgba> p = {}, int g = 0, bool top = false, uint32_t clear = 0)
         : name(std::move(n)),
           headerSize(header),
           bits(b),
@@ -187,7 +192,8 @@ struct BmpPlan {
           masks(std::move(m)),
           palette(std::move(p)),
           gap(g),
-          topDown(top) {}
+          topDown(top),
+          cleared(clear) {}
     std::string name;
     int headerSize = 40;  // 12 the oldest kind, 40, 56, 108 or 124 the later ones
     int bits = 24;
@@ -196,6 +202,7 @@ struct BmpPlan {
     std::vector<Rgba> palette;    // as many entries as written
     int gap = 0;                  // bytes between palette and pixels, said by the pixel offset
     bool topDown = false;
+    uint32_t cleared = 0;  // bits left 0 in every pixel value
 };
 
 // A BMP of 7 × 5 pixels whose values come from `value(x, y)` (a palette
@@ -205,8 +212,8 @@ constexpr int kBmpW = 7, kBmpH = 5;
 uint32_t bmpValue(const BmpPlan& p, int x, int y) {
     const uint32_t v = uint32_t(x * 2654435761u ^ y * 40503u) * 2246822519u;
     if (p.bits <= 8) return (v >> 7) % uint32_t(p.palette.size() + (p.bits == 8 ? 3 : 0)) % (1u << p.bits);
-    if (x == 0) return p.bits == 16 ? 0xFFFF : 0xFFFFFFFF >> (32 - p.bits);  // every field at its largest
-    return v >> (32 - p.bits);
+    if (x == 0) return (0xFFFFFFFF >> (32 - p.bits)) & ~p.cleared;  // every field at its largest
+    return (v >> (32 - p.bits)) & ~p.cleared;
 }
 
 Kind bmpKind(const BmpPlan& p) {
@@ -252,13 +259,19 @@ Kind bmpKind(const BmpPlan& p) {
     const uint32_t offset = uint32_t(14 + info.size());
     k.bytes = "BM" + le(offset + uint32_t(rows.size()), 4) + le(0, 4) + le(offset, 4) + info + rows;
 
+    // A colour the file does not store reads as 0.
     const auto field = [](uint32_t v, uint32_t mask) {
-        if (!mask) return -1;
+        if (!mask) return 0;
         int shift = 0;
         while (!((mask >> shift) & 1)) ++shift;
         const uint64_t top = mask >> shift;
         return int((((v & mask) >> shift) * 510 + top) / (top * 2));
     };
+    // Alpha values all 0 are bits a writer declared and left unset: opaque.
+    const uint32_t alphaMask = p.masks.size() > 3 ? p.masks[3] : 0;
+    bool alphaStored = false;
+    for (int y = 0; y < kBmpH; ++y)
+        for (int x = 0; x < kBmpW; ++x) alphaStored |= (bmpValue(p, x, y) & alphaMask) != 0;
     for (int y = 0; y < kBmpH; ++y)
         for (int x = 0; x < kBmpW; ++x) {
             const uint32_t v = bmpValue(p, x, y);
@@ -270,8 +283,8 @@ Kind bmpKind(const BmpPlan& p) {
             if (m.empty())
                 m = p.bits == 16 ? std::vector<uint32_t>{0x7C00, 0x3E0, 0x1F}
                                  : std::vector<uint32_t>{0xFF0000, 0xFF00, 0xFF};
-            const int a = m.size() > 3 ? field(v, m[3]) : -1;
-            k.pixels.push_back({field(v, m[0]), field(v, m[1]), field(v, m[2]), a < 0 ? 255 : a});
+            k.pixels.push_back(
+                {field(v, m[0]), field(v, m[1]), field(v, m[2]), alphaStored ? field(v, alphaMask) : 255});
         }
     return k;
 }
@@ -281,6 +294,27 @@ std::vector<Rgba> somePalette(int n) {
     for (int i = 0; i < n; ++i)
         p.push_back({(i * 67) & 255, (i * 151 + 30) & 255, (i * 29 + 200) & 255, 255});
     return p;
+}
+
+// A run-length BMP (8 or 4 bits a pixel) of the runs given, and the picture
+// it must open as: `rows` from the top, each character the palette entry
+// (hex) a pixel shows, or '.' for one no run sets, which is transparent.
+Kind rleKind(const std::string& name, int bits, const std::string& runs, const std::vector<std::string>& rows,
+             bool topDown = false) {
+    const std::vector<Rgba> palette = somePalette(16);
+    const int w = int(rows[0].size()), h = int(rows.size());
+    Kind k{"bmp: " + name, {}, w, h, {}};
+    std::string info = le(40, 4) + le(uint32_t(w), 4) + le(uint32_t(topDown ? -h : h), 4) + le(1, 2) +
+                       le(uint32_t(bits), 2) + le(bits == 8 ? 1 : 2, 4) + le(uint32_t(runs.size()), 4) +
+                       le(2835, 4) + le(2835, 4) + le(16, 4) + le(0, 4);
+    for (const Rgba& c : palette) info += {char(c.b), char(c.g), char(c.r), 0};
+    const uint32_t offset = uint32_t(14 + info.size());
+    k.bytes = "BM" + le(offset + uint32_t(runs.size()), 4) + le(0, 4) + le(offset, 4) + info + runs;
+    for (const std::string& row : rows)
+        for (const char c : row)
+            k.pixels.push_back(c == '.' ? Rgba{0, 0, 0, 0}
+                                        : palette[size_t(std::stoi(std::string(1, c), nullptr, 16))]);
+    return k;
 }
 
 }  // namespace pictureKinds
@@ -323,6 +357,44 @@ TEST(PictureKinds, BmpKindsOpenWithTheirStoredValues) {
          32,
          6,
          {0x0000FF00, 0x00FF0000, 0xFF000000, 0x000000FF}},
+        // A channel the file does not store (its mask 0) reads as 0; the
+        // decoder died dividing by the width of such a field.
+        {"16-bit fields, no red", 40, 16, 3, {0, 0x07E0, 0x001F}},
+        {"16-bit fields, no green", 40, 16, 3, {0xF800, 0, 0x001F}},
+        {"16-bit fields, no blue", 40, 16, 3, {0xF800, 0x07E0, 0}},
+        {"32-bit fields, no red", 40, 32, 3, {0, 0x0000FF00, 0x000000FF}},
+        {"32-bit fields, no green", 40, 32, 3, {0x00FF0000, 0, 0x000000FF}},
+        {"32-bit fields, no blue", 124, 32, 3, {0x00FF0000, 0x0000FF00, 0, 0xFF000000}},
+        {"32-bit fields, alpha mask 0", 124, 32, 3, {0x00FF0000, 0x0000FF00, 0x000000FF, 0}},
+        // Alpha bits declared and left 0 everywhere: the picture is opaque,
+        // as a TGA's are.
+        {"32-bit BGRA fields, alpha all 0",
+         124,
+         32,
+         3,
+         {0x00FF0000, 0x0000FF00, 0x000000FF, 0xFF000000},
+         {},
+         0,
+         false,
+         0xFF000000},
+        {"16-bit fields with 1-bit alpha, all 0",
+         108,
+         16,
+         3,
+         {0x7C00, 0x03E0, 0x001F, 0x8000},
+         {},
+         0,
+         true,
+         0x8000},
+        {"32-bit fields, alpha 0 or half",
+         124,
+         32,
+         3,
+         {0x00FF0000, 0x0000FF00, 0x000000FF, 0xFF000000},
+         {},
+         0,
+         false,
+         0x7F000000},
     };
     for (const BmpPlan& p : plans) expectOpensAsStored(bmpKind(p));
 
@@ -330,22 +402,60 @@ TEST(PictureKinds, BmpKindsOpenWithTheirStoredValues) {
     Kind gappy = bmpKind({"32-bit, a mask with a gap", 40, 32, 3, {0x00FF00FF, 0x0000FF00, 0xFF000000}});
     gappy.pixels.clear();
     expectOpensAsStored(gappy);
+}
 
-    // Run-length rows stay readable: two runs of palette colours a row.
-    const std::vector<Rgba> palette = somePalette(3);
-    Kind rle = bmpKind({"8-bit run-length", 40, 8, 1, {}, palette});
-    std::string runs;
-    rle.pixels.clear();
-    for (int row = 0; row < kBmpH; ++row) runs += std::string{3, char(row % 3), 4, char((row + 1) % 3), 0, 0};
-    for (int y = 0; y < kBmpH; ++y) {
-        const int row = kBmpH - 1 - y;  // rows run from the bottom
-        for (int x = 0; x < kBmpW; ++x) rle.pixels.push_back(palette[size_t((row + (x < 3 ? 0 : 1)) % 3)]);
-    }
-    runs += std::string{0, 1};
-    const size_t offset = rle.bytes.size() - size_t((kBmpW * 8 + 31) / 32 * 4 * kBmpH);
-    rle.bytes = rle.bytes.substr(0, offset) + runs;
-    rle.bytes.replace(2, 4, le(uint32_t(rle.bytes.size()), 4));
-    expectOpensAsStored(rle);
+// Run-length BMPs by the program's own reader: runs, absolute runs with
+// their padding, end of line, end of picture and moves, rows from the
+// bottom. A pixel no run sets is transparent (the toolkit's reader left it
+// as whatever memory held, different on every read); a run past its row is
+// cut at the row's end, a move past the picture ends it.
+TEST(PictureKinds, RunLengthBmpsOpenWithPixelsNoRunSetsTransparent) {
+    using S = std::string;
+    const std::vector<Kind> kinds = {
+        rleKind("RLE8, two runs a row to its end", 8, S("\3\1\4\2\0\0\3\2\4\3\0\0\3\3\4\4\0\0\0\1", 20),
+                {"3334444", "2223333", "1112222"}),
+        rleKind("RLE8, an absolute run with its pad, the picture ended after two rows", 8,
+                S("\3\1\0\3\2\3\4\0\1\5\0\0\2\6\0\0\0\1\7\7", 20),
+                {".......", ".......", "66.....", "1112345"}),
+        rleKind("RLE8, runs past the row cut at its end, data ending without an end", 8,
+                S("\x0A\7\0\0\2\x08\0\6\1\2\3\4\5\6\3\x09\0\0\0\0\7\x0B", 22),
+                {"bbbbbbb", ".......", "8812345", "7777777"}),
+        rleKind("RLE8, moves right and up, one past the picture", 8,
+                S("\2\1\0\2\3\1\2\2\0\0\1\3\0\2\5\0\1\4\0\2\0\5\1\5", 24),
+                {".......", "3.....4", ".....22", "11....."}),
+        rleKind("RLE8, a move past the row's end", 8, S("\1\1\0\2\x20\0\4\2\0\0\1\3\0\1", 14),
+                {"3......", "1......"}),
+        rleKind("RLE4, alternating runs and an odd absolute run with its pad", 4,
+                S("\5\x12\2\x34\0\0\0\5\x56\x78\x9A\0\2\xBB\0\0\0\1", 18),
+                {".......", ".......", "56789bb", "1212134"}),
+        rleKind("RLE4, runs stopping early, a run past the row", 4, S("\x09\xCD\0\0\3\xEF", 6),
+                {"......", "efe...", "cdcdcd"}),
+        rleKind("RLE8, rows from the top, read as they run", 8,
+                S("\3\1\4\2\0\0\3\2\4\3\0\0\3\3\4\4\0\0\0\1", 20), {"1112222", "2223333", "3334444"}, true),
+    };
+    for (const Kind& k : kinds)
+        for (const bool inProcess : {false, true}) expectOpensAsStored(k, inProcess);
+
+    // Six bytes of runs for a 64 x 64 picture: the same pixels on every read.
+    std::vector<std::string> rows(64, std::string(64, '.'));
+    rows[63] = std::string(64, '5');
+    const Kind cut = rleKind("RLE8, 64 x 64 from six bytes", 8, S("\x40\5\x40\5\x40\5", 6), rows);
+    expectOpensAsStored(cut);
+    expectOpensAsStored(cut, true);
+    const io::Bytes bytes(cut.bytes.begin(), cut.bytes.end());
+    const kit::Image first = io::decode(bytes, 1.0), second = io::decodeInProcess(bytes, 1.0);
+    ASSERT_FALSE(first.isNull());
+    ASSERT_EQ(first.height(), second.height());
+    for (int y = 0; y < first.height(); ++y)
+        ASSERT_EQ(0, std::memcmp(first.bits() + size_t(y) * first.bytesPerRow(),
+                                 second.bits() + size_t(y) * second.bytesPerRow(), size_t(first.width()) * 4))
+            << "row " << y;
+
+    // A header with no runs after it is a file cut short.
+    Kind none = rleKind("RLE8, no runs", 8, "", {"..", ".."});
+    std::string error;
+    EXPECT_TRUE(io::decode(io::Bytes(none.bytes.begin(), none.bytes.end()), 1.0, &error).isNull());
+    EXPECT_EQ(error, testsupport::kIncomplete);
 }
 
 // TIFF files another program wrote (deflated, in either byte order) open with
