@@ -168,6 +168,32 @@ seeds_no_result() { seeds no-result '[ "$GTEST_RANDOM_SEED" = 2 ] && kill -KILL 
 # A GoogleTest program that ends well but writes no report did not finish its cases.
 seeds_no_report() { seeds no-report 'exit 0'; }
 seeds_script_passes() { seeds script-passes '[ $# = 0 ]' unit; }
+# A long failure message (a death test's, with all its child said) is
+# shown with its end, where the child's last word is.
+seeds_failure_end_shown() {
+  seeds failure-end 'for a; do case $a in --gtest_output=json:*)
+      jq -n --arg m "$(seq 1 40; echo "the child could not set its row up")" \
+        "{testsuites: [{name: \"A\", testsuite: [{name: \"B\", failures: [{failure: \$m}]}]}]}" >"${a#*json:}" ;;
+    esac; done; exit 1' >"$scratch/seeds-end.out"
+  cat "$scratch/seeds-end.out"
+  grep -q "^ *the child could not set its row up$" "$scratch/seeds-end.out"
+}
+# Every folder from the run's TMPDIR up to this test's own scratch lets
+# other users through, as /tmp does: a test's ordinary user reaches its
+# files there.
+seeds_tmpdir_passable() {
+  local status=0
+  chmod o+x "$scratch"
+  SEEDS_UP_TO=$scratch seeds tmpdir-passable '
+    d=$TMPDIR
+    while [ "$d" != "$SEEDS_UP_TO" ] && [ "$d" != / ]; do
+      [ $((0$(stat -c %a "$d") & 1)) = 1 ] || { echo "$d lets no other user through"; exit 1; }
+      d=$(dirname "$d")
+    done
+    '"$passes" || status=$?
+  chmod o-x "$scratch"
+  return $status
+}
 seeds_script_fails() { seeds script-fails 'echo "2 of 3 cases wrong"; exit 1' unit; }
 
 cases=(
@@ -206,6 +232,8 @@ cases=(
   "fail seeds_no_result"
   "fail seeds_no_report"
   "pass seeds_script_passes"
+  "pass seeds_tmpdir_passable"
+  "pass seeds_failure_end_shown"
   "fail seeds_script_fails"
 )
 wrong=0
