@@ -20,6 +20,7 @@
 #include "library/ScreenLib.h"
 #include "services/Settings.h"
 #include "support/EventLoopWait.h"
+#include "support/OwnCase.h"
 
 using library::GrabData;
 using library::IndexMachine;
@@ -122,8 +123,11 @@ TEST_F(IndexingRun, AnalysesOneFileAtATimeAndStoresEach) {
     EXPECT_EQ(store.records.size(), 12u);
 }
 
-TEST(Recognisers, RecognitionsThatOverrunTheirWaitAddNoMoreThreadsThanThePoolHolds) {
-    // A large picture of text: each recognition takes far longer than its wait.
+namespace {
+
+// A large picture of text: each recognition of it takes far longer than a
+// wait of a few milliseconds.
+kit::Image textPage() {
     QImage page(1600, 1200, QImage::Format_RGB32);
     page.fill(Qt::white);
     {
@@ -138,6 +142,13 @@ TEST(Recognisers, RecognitionsThatOverrunTheirWaitAddNoMoreThreadsThanThePoolHol
     page.save(QString::fromStdString(path));
     kit::Image image = kit::ImageIO::read(path);
     std::filesystem::remove(path);
+    return image;
+}
+
+}  // namespace
+
+TEST(Recognisers, RecognitionsThatOverrunTheirWaitAddNoMoreThreadsThanThePoolHolds) {
+    const kit::Image image = textPage();
     ASSERT_FALSE(image.isNull());
     // One recognition to its end first: what the process starts once (the
     // first recogniser, its engine's helpers) is there before counting.
@@ -145,6 +156,40 @@ TEST(Recognisers, RecognitionsThatOverrunTheirWaitAddNoMoreThreadsThanThePoolHol
     const size_t before = processThreadCount();
     for (int i = 0; i < 12; ++i) EXPECT_EQ(IndexMachine::ocrWithTimeout(image, 0.002), "~");
     EXPECT_LE(processThreadCount(), before + size_t(IndexMachine::kRecognisers));
+}
+
+// The case below, in a process of its own: it ends with every recogniser
+// still reading its page.
+TEST(RecognisersAtTheEnd, LeaveThePagesBeingRead) {
+    if (!std::getenv("KADRIX_END_WHILE_READING"))
+        GTEST_SKIP() << "only run by Recognisers.TheProcessEndsWhileTheyRead";
+    const kit::Image image = textPage();
+    ASSERT_FALSE(image.isNull());
+    // A way out that takes its time, as a durable write of the settings
+    // does on a busy disk: whatever the end of the process tears down before
+    // this runs, the recognisers meet while it waits.
+    const auto slowWayOut = [] { std::this_thread::sleep_for(std::chrono::seconds(1)); };
+    std::atexit(slowWayOut);
+    std::at_quick_exit(slowWayOut);
+    // One recognition to its end first, so the engine and its dictionaries
+    // are loaded when the process ends.
+    IndexMachine::ocrWithTimeout(kit::Image(64, 48));
+    for (int i = 0; i < IndexMachine::kRecognisers; ++i)
+        EXPECT_EQ(IndexMachine::ocrWithTimeout(image, 0.002), "~");
+}
+
+// The recognisers' threads run to the end of the process, and a process
+// that ends while they read must not pull the engine's shared dictionaries
+// from under them (a free of memory freed already, seen as a crash at exit
+// after every case had passed).
+TEST(Recognisers, TheProcessEndsWhileTheyRead) {
+    for (int round = 0; round < 2; ++round) {
+        testsupport::OwnCase child("RecognisersAtTheEnd.LeaveThePagesBeingRead", "KADRIX_END_WHILE_READING",
+                                   "1");
+        ASSERT_TRUE(child.started());
+        EXPECT_EQ(child.wait(), 0) << "round " << round
+                                   << ": the process did not end by itself with status 0";
+    }
 }
 
 TEST_F(IndexingRun, AWalkThatCannotReadTheFolderEndsTheRunAndKeepsTheReason) {

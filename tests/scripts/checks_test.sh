@@ -4,8 +4,12 @@
 # the table names a case and whether the check must pass or fail on it: a
 # check that passes what it exists to stop is caught here, and so is one
 # that fails on a clean tree.
+#   checks_test.sh UNIT-PROGRAM
+# UNIT-PROGRAM is a test program built on the tests' shared main, whose case
+# Watchdog.HangProbe sleeps until its watchdog stops it.
 set -uo pipefail
 src=$(cd "$(dirname "${BASH_SOURCE[0]}")/../.." && pwd)
+unit_program=$(realpath -e "${1:?the path of a unit test program (test_kit)}") || exit 1
 scratch=$(mktemp -d)
 trap 'rm -rf "$scratch"' EXIT
 export TMPDIR=$scratch
@@ -62,6 +66,38 @@ second_run_exception() { second_run " 4/60 Test  #4: test_kit_1 .......***Except
 second_run_crash_line() { second_run "CRASH: kadrix (pid 12) died by signal SIGABRT"; }
 second_run_timeout() { second_run "12/44 Test #12: system_tray_test .....***Timeout 150.02 sec"; }
 second_run_hang() { second_run "HANG: kadrix (pid 12) had not ended 5 s after SIGTERM; its threads:"; }
+second_run_watchdog() { second_run "TIMEOUT: Fuzz.Pictures still running after 90 s; stopping the run"; }
+# Whether the failure lines of a test folder whose log holds LINE name it.
+failure_line() {
+  local t=$scratch/lines.$RANDOM
+  mkdir -p "$t/Testing/Temporary"
+  printf '[ RUN      ] A.B\n%s\n<end of output>\n' "$1" >"$t/Testing/Temporary/LastTest.log"
+  failure_lines "$t" | grep -qxF "$1"
+}
+failure_line_gtest() { failure_line "[  FAILED  ] A.B (3 ms)"; }
+failure_line_watchdog() { failure_line "TIMEOUT: A.B still running after 90 s; stopping the run"; }
+failure_line_timing() { failure_line "Decode JSON: 0.04ms"; }
+# The whole phase on a unit program whose case sleeps past a one-second
+# KADRIX_TEST_TIMEOUT: the phase fails, the watchdog's line is printed among
+# the failure lines, and the case is not run again.
+phase_watchdog() {
+  local t=$scratch/ctest.watchdog
+  mkdir -p "$t"
+  printf 'add_test(t "%s" "--gtest_filter=Watchdog.HangProbe")\n' "$unit_program" >"$t/CTestTestfile.cmake"
+  printf 'set_tests_properties(t PROPERTIES LABELS "unit" ENVIRONMENT "%s")\n' \
+    "QT_QPA_PLATFORM=offscreen;KADRIX_WATCHDOG_PROBE=1;KADRIX_TEST_TIMEOUT=1" >>"$t/CTestTestfile.cmake"
+  local run_tmp=$t first_failures=""
+  if run_tests "$t" unit 1 60 env >"$t/out" 2>&1; then
+    cat "$t/out"
+    echo "the phase passed"
+    return 1
+  fi
+  cat "$t/out"
+  sed -n '/their failure lines:$/,$p' "$t/out" | grep -q '^TIMEOUT: Watchdog.HangProbe still running' ||
+    { echo "the watchdog's line is not among the failure lines"; return 1; }
+  grep -q 'no second run$' "$t/out" && ! grep -q 'running them once more' "$t/out" ||
+    { echo "the case was run a second time"; return 1; }
+}
 
 # ---- the harness with a made-up kadrix: how it ends, and what it logs ----
 harness() {
@@ -132,6 +168,32 @@ seeds_no_result() { seeds no-result '[ "$GTEST_RANDOM_SEED" = 2 ] && kill -KILL 
 # A GoogleTest program that ends well but writes no report did not finish its cases.
 seeds_no_report() { seeds no-report 'exit 0'; }
 seeds_script_passes() { seeds script-passes '[ $# = 0 ]' unit; }
+# A long failure message (a death test's, with all its child said) is
+# shown with its end, where the child's last word is.
+seeds_failure_end_shown() {
+  seeds failure-end 'for a; do case $a in --gtest_output=json:*)
+      jq -n --arg m "$(seq 1 40; echo "the child could not set its row up")" \
+        "{testsuites: [{name: \"A\", testsuite: [{name: \"B\", failures: [{failure: \$m}]}]}]}" >"${a#*json:}" ;;
+    esac; done; exit 1' >"$scratch/seeds-end.out"
+  cat "$scratch/seeds-end.out"
+  grep -q "^ *the child could not set its row up$" "$scratch/seeds-end.out"
+}
+# Every folder from the run's TMPDIR up to this test's own scratch lets
+# other users through, as /tmp does: a test's ordinary user reaches its
+# files there.
+seeds_tmpdir_passable() {
+  local status=0
+  chmod o+x "$scratch"
+  SEEDS_UP_TO=$scratch seeds tmpdir-passable '
+    d=$TMPDIR
+    while [ "$d" != "$SEEDS_UP_TO" ] && [ "$d" != / ]; do
+      [ $((0$(stat -c %a "$d") & 1)) = 1 ] || { echo "$d lets no other user through"; exit 1; }
+      d=$(dirname "$d")
+    done
+    '"$passes" || status=$?
+  chmod o-x "$scratch"
+  return $status
+}
 seeds_script_fails() { seeds script-fails 'echo "2 of 3 cases wrong"; exit 1' unit; }
 
 cases=(
@@ -148,6 +210,11 @@ cases=(
   "fail second_run_crash_line"
   "fail second_run_timeout"
   "fail second_run_hang"
+  "fail second_run_watchdog"
+  "pass phase_watchdog"
+  "pass failure_line_gtest"
+  "pass failure_line_watchdog"
+  "fail failure_line_timing"
   "pass harness_ends_on_term"
   "fail harness_ignores_term"
   "pass harness_killed_by_test"
@@ -165,6 +232,8 @@ cases=(
   "fail seeds_no_result"
   "fail seeds_no_report"
   "pass seeds_script_passes"
+  "pass seeds_tmpdir_passable"
+  "pass seeds_failure_end_shown"
   "fail seeds_script_fails"
 )
 wrong=0

@@ -145,5 +145,10 @@ int main(int argc, char** argv) {
         std::error_code ec;
         std::filesystem::remove_all(ownHome, ec);
     }
-    return result;
+    // The end the program itself takes: static objects are left alone, for
+    // threads that live to the end of the process may still be using them
+    // (a text recogniser loading its engine found the engine's shared
+    // dictionaries destroyed under it, and freed them a second time).
+    std::fflush(nullptr);
+    std::quick_exit(result);
 }

@@ -100,6 +100,22 @@ std::string pluginPlaces(const std::string& scratch, const std::string& home) {
     return places;
 }
 
+// The first folder on the way to `path` that this process may not pass
+// through, with its mode and owner; empty when it may pass them all.
+std::string firstFolderBarring(const std::string& path) {
+    std::filesystem::path at = "/";
+    for (const auto& part : std::filesystem::path(path).parent_path().relative_path()) {
+        if (::access(at.c_str(), X_OK) != 0) break;
+        at /= part;
+    }
+    if (::access(at.c_str(), X_OK) == 0) return {};
+    struct stat st {};
+    ::stat(at.c_str(), &st);
+    char mode[8];
+    std::snprintf(mode, sizeof mode, "%04o", unsigned(st.st_mode & 07777));
+    return at.string() + " (mode " + mode + ", owner " + std::to_string(st.st_uid) + ")";
+}
+
 struct Escape {
     const char* what;
     bool needsFileRules;  // held by the file rules alone (Landlock, or a root of its own)
@@ -402,15 +418,31 @@ void tryTheWaysOut(std::string& worked_) {
         const pid_t child = ::fork();
         if (child == 0) {
             ::close(answers[0]);
+            // A row the test cannot set up says what it could not do.
+            const auto setUpFailed = [&](const std::string& what) {
+                const std::string line = "S" + what;
+                (void)!::write(answers[1], line.data(), line.size());
+                ::_exit(2);
+            };
+            const auto because = [](const char* call) {
+                return std::string(call) + ": " + std::strerror(errno);
+            };
             constexpr uid_t kNobody = 65534;
             if (ordinaryUser) {
                 for (const std::string& path : {scratch, home, secret, outside, target})
-                    if (::chown(path.c_str(), kNobody, kNobody) != 0) ::_exit(2);
-                if (::setgroups(0, nullptr) != 0 || ::setresgid(kNobody, kNobody, kNobody) != 0 ||
-                    ::setresuid(kNobody, kNobody, kNobody) != 0)
-                    ::_exit(2);
+                    if (::chown(path.c_str(), kNobody, kNobody) != 0)
+                        setUpFailed(because("chown") + " " + path);
+                if (::setgroups(0, nullptr) != 0) setUpFailed(because("setgroups"));
+                if (::setresgid(kNobody, kNobody, kNobody) != 0) setUpFailed(because("setresgid"));
+                if (::setresuid(kNobody, kNobody, kNobody) != 0) setUpFailed(because("setresuid"));
                 // As a program the user started is (changing users made it not).
                 ::prctl(PR_SET_DUMPABLE, 1, 0, 0, 0);
+                // Files it cannot reach anyway would be no test of the file
+                // rules: a folder above the test's own that lets no other
+                // user through (a TMPDIR inside a private folder) is named.
+                if (const std::string barred = firstFolderBarring(secret); !barred.empty())
+                    setUpFailed("the ordinary user cannot pass through " + barred + " to its files in " +
+                                scratch);
             }
             pidfdOfProgram = int(::syscall(__NR_pidfd_open, program, 0));
             pidfdOfOther = int(::syscall(__NR_pidfd_open, other, 0));
@@ -422,19 +454,19 @@ void tryTheWaysOut(std::string& worked_) {
             readOnly = ::open(outside.c_str(), O_RDONLY);
             folder = ::open(scratch.c_str(), O_RDONLY | O_DIRECTORY);
             ::setenv(io::kSimulatedKernelWithout, without, 1);
-            (void)!::chdir(scratch.c_str());
+            if (::chdir(scratch.c_str()) != 0) setUpFailed(because("chdir") + " " + scratch);
             ::setenv("QT_PLUGIN_PATH", plugins.c_str(), 1);
-            // Files it cannot reach anyway tell nothing of the file rules.
-            const bool reachable = ::access(secret.c_str(), R_OK) == 0;
+            // Files it cannot reach anyway would tell nothing of the file rules.
+            if (::access(secret.c_str(), R_OK) != 0) setUpFailed(because("access") + " " + secret);
             // Found by the program, under its own limits.
             const std::string missing = io::missingConfinement();
-            std::string worked = reachable && missing.empty() ? "F" : "-";
+            std::string worked = missing.empty() ? "F" : "-";
             // The decoder's own limit on open files.
             rlimit files{};
             ::getrlimit(RLIMIT_NOFILE, &files);
             files.rlim_cur = 64;
             ::setrlimit(RLIMIT_NOFILE, &files);
-            if (namespaceRefused && !refuseNamespaces()) ::_exit(2);
+            if (namespaceRefused && !refuseNamespaces()) setUpFailed(because("a filter refusing namespaces"));
             const std::string why = io::confineDecoder(int(program), !missing.empty());
             if (!why.empty()) {
                 worked += "!" + why;
@@ -475,8 +507,11 @@ void tryTheWaysOut(std::string& worked_) {
             break;
         }
         const std::string on = std::string(" (") + name + ")\n";
-        if (WIFEXITED(status) && WEXITSTATUS(status) == 2)
-            worked_ += "the test could not set its kernel up" + on;
+        if (WIFEXITED(status) && WEXITSTATUS(status) == 2) {
+            worked_ += "the test could not set this row up: " +
+                       (worked.starts_with("S") ? worked.substr(1) : std::string("no reason given")) + on;
+            continue;
+        }
         if (!WIFEXITED(status))
             worked_ += "the confinement ended the process instead of refusing a call" + on;
         const bool fileRules = !worked.empty() && worked[0] == 'F';
