@@ -123,9 +123,8 @@ int runDecoder(int argc, char** argv) {
 #endif
     ConfinementError confinement;
     if (const std::string why = confineDecoder(int(parent), noFileRulesHere, &confinement); !why.empty()) {
-        if (confinement.number > 0)
-            refuseFor(confinement.namespaceRefused ? detail::kUnconfinedNamespace : detail::kUnconfined,
-                      confinement.number);
+        if (confinement.step != ConfinementStep::none)
+            answer("no " + detail::unconfinedCode(confinement.step, confinement.number) + "\n");
         refuse("The image could not be read: its decoder could not be confined (" + why + ").");
     }
 

@@ -1,6 +1,7 @@
 #pragma once
 #include <chrono>
 #include <string>
+#include <string_view>
 
 // The decoder program's side of decoding a picture from outside (see
 // ImageIO.h): run as `kadrix-decode`, it reads the picture on its standard
@@ -18,6 +19,45 @@ namespace kit::ImageIO {
 
 int runDecoder(int argc, char** argv);
 
+// The steps of the decoder's confinement that can fail, as they are taken.
+// The decoder's answer names the step by its number and this program's log
+// by its name, both from this one table (the two are built together).
+enum class ConfinementStep : int {
+    none = 0,  // no step failed: the caller has ended, or is not its parent
+    leaveTerminal,
+    bindToCaller,
+    givePrivilegesUp,
+    makeFileRules,
+    applyFileRules,
+    namespaces,  // the kernel refused it the namespace for a root of its own
+    countOpenFiles,
+    holdPlacesOpen,
+    raiseOpenFiles,
+    mapUserNamespace,
+    openPlace,
+    ownMounts,
+    makeRoot,
+    putPlace,
+    bindPlace,
+    putLink,
+    rootReadOnly,
+    placeReadOnly,
+    moveIntoRoot,
+    letGoOfOldRoot,
+    lowerOpenFiles,
+    limitOpenFiles,
+    becomeUndumpable,
+    readCapabilities,
+    dropCapabilities,
+    startThreads,
+    filterSystemCalls,
+    noFilterForProcessor,
+    count  // not a step: one past the last
+};
+// The step as the log says it ("a place could not be bound into its root");
+// empty for none.
+std::string_view confinementStepName(ConfinementStep step);
+
 // Shuts the calling process in as the decoder is before it reads a byte of
 // the picture: a process session of its own, ended with `parent` (the
 // program that asked for the picture, which must be its parent), not
@@ -33,11 +73,11 @@ int runDecoder(int argc, char** argv);
 // Without Landlock the root of its own is made whole or the confinement
 // fails; the decoder goes without one only when `noFileRulesHere` (the
 // program found this machine allows no namespace: missingConfinement) and
-// the kernel refuses it one too. `error` gets the kernel's reason for a
-// failure.
+// the kernel refuses it one too. `error` gets the step that failed and the
+// kernel's reason.
 struct ConfinementError {
-    int number = 0;                 // 0 for a failure with none (its caller has ended)
-    bool namespaceRefused = false;  // the kernel refused it the namespace for a root of its own
+    ConfinementStep step = ConfinementStep::none;
+    int number = 0;  // the kernel's reason, 0 for a step that has none
 };
 std::string confineDecoder(int parent, bool noFileRulesHere = false, ConfinementError* error = nullptr);
 

@@ -35,34 +35,37 @@ const struct Sized {
     {"too-large", "The image is too large to open: ", &tooLarge},
     {"drawing-too-large", "The drawing is too large to open: ", &drawingTooLarge},
 };
-// The refusals caused by a system error: the sentence before its text.
-const struct {
+// The refusals caused by a system error: the sentence before its text. A
+// decoder that could not shut itself in names the step that failed as well.
+constexpr std::string_view kUnconfined = "unconfined";
+const struct WithError {
     std::string_view word;
     const char* before;
+    bool withStep;
 } kWithError[] = {
-    {"unreadable", "The file could not be read: "},
-    {"hand-over", "The image could not be handed over: "},
-    {kUnconfined, "The image could not be read: its decoder could not be shut in: "},
-    {kUnconfinedNamespace, "The image could not be read: its decoder could not be shut in: "},
+    {"unreadable", "The file could not be read", false},
+    {"hand-over", "The image could not be handed over", false},
+    {kUnconfined, "The image could not be read: its decoder could not be shut in", true},
 };
 // The system errors of a decoder that could not shut itself in, said in
-// words rather than in the kernel's text, by the word they came with: the
+// words rather than in the kernel's text, by the step that failed: the
 // first that fits holds. A refused namespace is always said in words.
+using Step = ConfinementStep;
 const struct Worded {
-    std::string_view word;
+    Step step;  // none: any
     int error;  // 0: any
     const char* words;
 } kWorded[] = {
-    {kUnconfinedNamespace, ENOSPC, "the system allows no more namespaces"},
-    {kUnconfinedNamespace, EUSERS, "the system allows no more namespaces"},
-    {kUnconfinedNamespace, EPERM, "the system does not allow it a namespace"},
-    {kUnconfinedNamespace, EACCES, "the system does not allow it a namespace"},
-    {kUnconfinedNamespace, ENOSYS, "the system has no namespaces"},
-    {kUnconfinedNamespace, ENOMEM, "there was not enough memory"},
-    {kUnconfinedNamespace, 0, "the system refused it a namespace"},
-    {kUnconfined, EPERM, "the system did not allow it"},
-    {kUnconfined, EACCES, "the system did not allow it"},
-    {kUnconfined, ENOMEM, "there was not enough memory"},
+    {Step::namespaces, ENOSPC, "the system allows no more namespaces"},
+    {Step::namespaces, EUSERS, "the system allows no more namespaces"},
+    {Step::namespaces, EPERM, "the system does not allow it a namespace"},
+    {Step::namespaces, EACCES, "the system does not allow it a namespace"},
+    {Step::namespaces, ENOSYS, "the system has no namespaces"},
+    {Step::namespaces, ENOMEM, "there was not enough memory"},
+    {Step::namespaces, 0, "the system refused it a namespace"},
+    {Step::none, EPERM, "the system did not allow it"},
+    {Step::none, EACCES, "the system did not allow it"},
+    {Step::none, ENOMEM, "there was not enough memory"},
 };
 
 // The code's words after the first: numbers of at most ten digits, nothing else.
@@ -83,24 +86,31 @@ std::optional<std::vector<long long>> numbers(std::string_view rest, size_t coun
     return out;
 }
 
-// The system error of a code that comes with one, and the start of its sentence.
+// The system error of a code that comes with one, the start of its
+// sentence, and the step that failed where the code names one: a number
+// the kernel could give, and a step of the table (none is no step).
 struct SystemError {
-    const char* before;
-    int number;
+    const WithError* kind;
+    int number;  // 0 only for a step that fails with none
+    Step step = Step::none;
 };
 std::optional<SystemError> systemErrorIn(std::string_view code) {
     const std::string_view word = code.substr(0, code.find(' '));
-    for (const auto& r : kWithError)
-        if (word == r.word)
-            if (const auto e = numbers(code.substr(word.size()), 1); e && (*e)[0] > 0 && (*e)[0] < 4096)
-                return SystemError{r.before, int((*e)[0])};
+    for (const WithError& r : kWithError) {
+        if (word != r.word) continue;
+        const auto n = numbers(code.substr(word.size()), r.withStep ? 2 : 1);
+        if (!n || (*n)[0] >= 4096 || ((*n)[0] == 0 && !r.withStep)) return std::nullopt;
+        if (!r.withStep) return SystemError{&r, int((*n)[0])};
+        if ((*n)[1] <= int(Step::none) || (*n)[1] >= int(Step::count)) return std::nullopt;
+        return SystemError{&r, int((*n)[0]), Step(int((*n)[1]))};
+    }
     return std::nullopt;
 }
 
 // A system error as the user is told it.
-std::string inWords(std::string_view word, int error) {
+std::string inWords(Step step, int error) {
     for (const Worded& w : kWorded)
-        if (w.word == word && (w.error == 0 || w.error == error)) return w.words;
+        if ((w.step == Step::none || w.step == step) && (w.error == 0 || w.error == error)) return w.words;
     return std::strerror(error);
 }
 
@@ -131,6 +141,10 @@ std::string refusalCode(std::string_view word, int errorNumber) {
     return std::string(word) + " " + std::to_string(errorNumber);
 }
 
+std::string unconfinedCode(ConfinementStep step, int errorNumber) {
+    return refusalCode(kUnconfined, errorNumber) + " " + std::to_string(int(step));
+}
+
 std::string refusalSentence(std::string_view code) {
     const std::string_view word = code.substr(0, code.find(' '));
     const std::string_view rest = code.substr(word.size());
@@ -140,14 +154,20 @@ std::string refusalSentence(std::string_view code) {
         if (word == r.word)
             if (const auto wh = numbers(rest, 2); wh && (*wh)[0] > 0 && (*wh)[1] > 0)
                 return r.sentence((*wh)[0], (*wh)[1]);
-    if (const auto e = systemErrorIn(code)) return e->before + inWords(word, e->number) + ".";
+    if (const auto e = systemErrorIn(code))
+        return e->number == 0 ? std::string(e->kind->before) + "."
+                              : std::string(e->kind->before) + ": " + inWords(e->step, e->number) + ".";
     return kDecoderFailed;
 }
 
-std::string kernelReasonIn(std::string_view code) {
+std::optional<std::string> unconfinedReasonIn(std::string_view code) {
     const auto e = systemErrorIn(code);
-    return e ? std::string(std::strerror(e->number)) + ", error " + std::to_string(e->number)
-             : "no system error given";
+    if (!e || e->step == Step::none) return std::nullopt;
+    std::string reason(confinementStepName(e->step));
+    reason += e->number == 0
+                  ? std::string(": no system error")
+                  : ": " + std::string(std::strerror(e->number)) + ", error " + std::to_string(e->number);
+    return reason;
 }
 
 }  // namespace kit::ImageIO::detail

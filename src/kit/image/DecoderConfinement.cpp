@@ -48,8 +48,17 @@ namespace kit::ImageIO {
 
 namespace {
 
-std::string failed(const char* what) {
-    return std::string(what) + " (" + std::strerror(errno) + ")";
+using Step = ConfinementStep;
+
+// A step that failed, and the kernel's reason (0 for a step that has none).
+struct StepFailure {
+    Step step = Step::none;
+    int errorNumber = 0;
+};
+using Failure = std::optional<StepFailure>;
+
+Failure failedStep(Step step, int errorNumber = errno) {
+    return StepFailure{step, errorNumber};
 }
 
 // ---- Files: Landlock -----------------------------------------------------------
@@ -113,7 +122,7 @@ constexpr uint64_t kScopeAbstractSocket = 1, kScopeSignal = 2;
 // signal (a SIGIO the kernel sends on the decoder's behalf among them) and
 // no abstract socket reach outside the decoder either. A kernel that has
 // Landlock but refuses the rules is a failure.
-std::string restrictFiles(long abi, const std::vector<std::string>& places) {
+Failure restrictFiles(long abi, const std::vector<std::string>& places) {
     // Every right this kernel knows is handled; only reading is granted.
     LandlockRuleset attr;
     attr.handledFs = kFsRightsAbi1 | (abi >= 2 ? kFsRefer : 0) | (abi >= 3 ? kFsTruncate : 0) |
@@ -121,8 +130,8 @@ std::string restrictFiles(long abi, const std::vector<std::string>& places) {
     if (abi >= 6) attr.scoped = kScopeAbstractSocket | kScopeSignal;
     const size_t size = abi >= 6 ? sizeof attr : sizeof attr.handledFs;
     const int ruleset = int(::syscall(__NR_landlock_create_ruleset, &attr, size, 0));
-    if (ruleset < 0) return failed("its file rules could not be made");
-    std::string error;
+    if (ruleset < 0) return failedStep(Step::makeFileRules);
+    Failure error;
     for (const std::string& place : places) {
         const int fd = ::open(place.c_str(), O_PATH | O_CLOEXEC);
         if (fd < 0) continue;  // not on this system
@@ -131,28 +140,17 @@ std::string restrictFiles(long abi, const std::vector<std::string>& places) {
         rule.allowed_access = LANDLOCK_ACCESS_FS_READ_FILE;
         if (::fstat(fd, &st) == 0 && S_ISDIR(st.st_mode)) rule.allowed_access |= LANDLOCK_ACCESS_FS_READ_DIR;
         rule.parent_fd = fd;
-        if (::syscall(__NR_landlock_add_rule, ruleset, LANDLOCK_RULE_PATH_BENEATH, &rule, 0) != 0 &&
-            error.empty())
-            error = failed("its file rules could not be made");
+        if (::syscall(__NR_landlock_add_rule, ruleset, LANDLOCK_RULE_PATH_BENEATH, &rule, 0) != 0 && !error)
+            error = failedStep(Step::makeFileRules);
         ::close(fd);
     }
-    if (error.empty() && ::syscall(__NR_landlock_restrict_self, ruleset, 0) != 0)
-        error = failed("its file rules could not be applied");
+    if (!error && ::syscall(__NR_landlock_restrict_self, ruleset, 0) != 0)
+        error = failedStep(Step::applyFileRules);
     ::close(ruleset);
     return error;
 }
 
 // ---- Files: a mount namespace, where there is no Landlock ----------------------
-
-// A step of making the root that failed: what, and the kernel's reason.
-struct RootFailure {
-    std::string why;
-    int errorNumber = 0;
-};
-
-std::optional<RootFailure> failedStep(const char* what, int errorNumber = errno) {
-    return RootFailure{std::string(what) + " (" + std::strerror(errorNumber) + ")", errorNumber};
-}
 
 bool writeProcFile(const char* path, const std::string& text) {
     const int fd = ::open(path, O_WRONLY | O_CLOEXEC);
@@ -208,45 +206,43 @@ unsigned long keptFlags(const std::string& at) {
 
 // The new root, with every place bound into it, made read-only whole: at
 // once where the kernel can (5.12), else mount by mount.
-std::optional<RootFailure> makeReadOnly(const std::string& root, const std::vector<Bound>& bound) {
+Failure makeReadOnly(const std::string& root, const std::vector<Bound>& bound) {
     mount_attr attr{};
     attr.attr_set = MOUNT_ATTR_RDONLY;
     if (::syscall(SYS_mount_setattr, AT_FDCWD, root.c_str(), AT_RECURSIVE, &attr, sizeof attr) == 0)
         return {};
-    if (errno != ENOSYS) return failedStep("its root could not be made read-only");
+    if (errno != ENOSYS) return failedStep(Step::rootReadOnly);
     for (const Bound& b : bound) {
         const std::string at = root + b.path;
         if (::mount(nullptr, at.c_str(), nullptr, MS_REMOUNT | MS_BIND | MS_RDONLY | keptFlags(at),
                     nullptr) != 0)
-            return failedStep("a place in its root could not be made read-only");
+            return failedStep(Step::placeReadOnly);
     }
     if (::mount(nullptr, root.c_str(), nullptr, MS_REMOUNT | MS_RDONLY | MS_NOSUID | MS_NODEV, nullptr) != 0)
-        return failedStep("its root could not be made read-only");
+        return failedStep(Step::rootReadOnly);
     return {};
 }
 
 // The new root made on /tmp (in the decoder's own mount namespace) and put
 // in place of the old one, which is let go whole. Every step completes, or
 // the root is no root.
-std::optional<RootFailure> makeRoot(const std::vector<Bound>& bound,
-                                    const std::map<std::string, std::string>& links) {
+Failure makeRoot(const std::vector<Bound>& bound, const std::map<std::string, std::string>& links) {
     // Nothing mounted from here on is seen outside.
-    if (::mount(nullptr, "/", nullptr, MS_REC | MS_PRIVATE, nullptr) != 0)
-        return failedStep("its mounts could not be made its own");
+    if (::mount(nullptr, "/", nullptr, MS_REC | MS_PRIVATE, nullptr) != 0) return failedStep(Step::ownMounts);
     const std::string root = "/tmp";
     if (::mount("kadrix-decode", root.c_str(), "tmpfs", MS_NOSUID | MS_NODEV, "mode=0755,size=1m") != 0)
-        return failedStep("its root could not be made");
+        return failedStep(Step::makeRoot);
     for (const Bound& b : bound) {
         struct stat st {};
         const std::string at = root + b.path;
         if (b.fd < 0 || ::fstat(b.fd, &st) != 0 || !makeParents(root, b.path))
-            return failedStep("a place could not be put in its root");
+            return failedStep(Step::putPlace);
         if (S_ISDIR(st.st_mode) ? ::mkdir(at.c_str(), 0755) != 0 && errno != EEXIST
                                 : ::close(::open(at.c_str(), O_WRONLY | O_CREAT | O_CLOEXEC, 0644)) != 0)
-            return failedStep("a place could not be put in its root");
+            return failedStep(Step::putPlace);
         const std::string source = "/proc/self/fd/" + std::to_string(b.fd);
         if (::mount(source.c_str(), at.c_str(), nullptr, MS_BIND | MS_REC, nullptr) != 0)
-            return failedStep("a place could not be bound into its root");
+            return failedStep(Step::bindPlace);
     }
     for (const auto& [place, real] : links) {
         struct stat st {};
@@ -256,16 +252,15 @@ std::optional<RootFailure> makeRoot(const std::vector<Bound>& bound,
             // A link beneath a bound place, or beneath another link, is
             // reached through them.
             if (errno == ENOTDIR) continue;
-            return failedStep("a link could not be put in its root");
+            return failedStep(Step::putLink);
         }
-        if (::symlink(real.c_str(), at.c_str()) != 0)
-            return failedStep("a link could not be put in its root");
+        if (::symlink(real.c_str(), at.c_str()) != 0) return failedStep(Step::putLink);
     }
     if (auto failure = makeReadOnly(root, bound)) return failure;
     if (::chdir(root.c_str()) != 0 || ::syscall(SYS_pivot_root, ".", ".") != 0)
-        return failedStep("it could not move into its root");
-    if (::umount2(".", MNT_DETACH) != 0) return failedStep("it could not let go of the old root");
-    if (::chdir("/") != 0) return failedStep("it could not move into its root");
+        return failedStep(Step::moveIntoRoot);
+    if (::umount2(".", MNT_DETACH) != 0) return failedStep(Step::letGoOfOldRoot);
+    if (::chdir("/") != 0) return failedStep(Step::moveIntoRoot);
     return {};
 }
 
@@ -298,66 +293,47 @@ std::vector<Bound> placesToBind(const std::vector<std::string>& places,
     return bound;
 }
 
-// How making the decoder's own root went.
-struct Root {
-    bool made = false;
-    bool namespaceRefused = false;  // the kernel allowed no namespace: nothing was changed
-    RootFailure failure;
-};
-
 // A root of the decoder's own holding the places above and nothing else: no
 // home, no /proc, no other file of the system's, all of it read-only. Made
 // in a mount namespace (and, for an ordinary user, a user namespace) that
-// nothing else shares.
-Root isolateFiles(const std::vector<std::string>& places) {
-    Root out;
-    const auto fail = [&](std::optional<RootFailure> failure) {
-        out.failure = std::move(*failure);
-        return out;
-    };
-    if (simulatedWithout("namespaces")) {
-        out.namespaceRefused = true;
-        return fail(failedStep("the kernel allows it no namespace", ENOSYS));
-    }
+// nothing else shares. A refused namespace (the step `namespaces`) changed
+// nothing.
+Failure isolateFiles(const std::vector<std::string>& places) {
+    if (simulatedWithout("namespaces")) return failedStep(Step::namespaces, ENOSYS);
     std::map<std::string, std::string> links;
     std::vector<Bound> bound = placesToBind(places, links);
     // Every place is held open while the root is made: counted before any
     // is opened, the limit on open files raised for them where it must be
     // and put back after.
     rlimit files{};
-    if (::getrlimit(RLIMIT_NOFILE, &files) != 0)
-        return fail(failedStep("its open files could not be counted"));
+    if (::getrlimit(RLIMIT_NOFILE, &files) != 0) return failedStep(Step::countOpenFiles);
     const rlim_t needed = rlim_t(openDescriptors() + bound.size()) + 8;
-    if (needed > files.rlim_max) return fail(failedStep("its places are more than it may hold open", EMFILE));
+    if (needed > files.rlim_max) return failedStep(Step::holdPlacesOpen, EMFILE);
     const rlimit raised{std::max(files.rlim_cur, needed), files.rlim_max};
-    if (::setrlimit(RLIMIT_NOFILE, &raised) != 0)
-        return fail(failedStep("its open files could not be raised"));
+    if (::setrlimit(RLIMIT_NOFILE, &raised) != 0) return failedStep(Step::raiseOpenFiles);
     const uid_t uid = ::getuid();
     const gid_t gid = ::getgid();
     if (::unshare(CLONE_NEWNS) != 0) {
         if (::unshare(CLONE_NEWUSER | CLONE_NEWNS) != 0) {
-            out.namespaceRefused = true;
             const int error = errno;
             ::setrlimit(RLIMIT_NOFILE, &files);
-            return fail(failedStep("the kernel allows it no namespace", error));
+            return failedStep(Step::namespaces, error);
         }
         if (!writeProcFile("/proc/self/setgroups", "deny") ||
             !writeProcFile("/proc/self/uid_map", std::to_string(uid) + " " + std::to_string(uid) + " 1") ||
             !writeProcFile("/proc/self/gid_map", std::to_string(gid) + " " + std::to_string(gid) + " 1"))
-            return fail(failedStep("its user namespace could not be mapped"));
+            return failedStep(Step::mapUserNamespace);
     }
-    std::optional<RootFailure> failure;
+    Failure failure;
     for (Bound& b : bound)
         if ((b.fd = ::open(b.path.c_str(), O_PATH | O_CLOEXEC)) < 0 && !failure)
-            failure = failedStep("a place could not be opened");
+            failure = failedStep(Step::openPlace);
     if (!failure) failure = makeRoot(bound, links);
     for (const Bound& b : bound)
         if (b.fd >= 0) ::close(b.fd);
-    if (failure) return fail(failure);
-    if (::setrlimit(RLIMIT_NOFILE, &files) != 0)
-        return fail(failedStep("its open files could not be lowered"));
-    out.made = true;
-    return out;
+    if (failure) return failure;
+    if (::setrlimit(RLIMIT_NOFILE, &files) != 0) return failedStep(Step::lowerOpenFiles);
+    return {};
 }
 
 // ---- Capabilities ----------------------------------------------------------------
@@ -365,17 +341,16 @@ Root isolateFiles(const std::vector<std::string>& places) {
 // Run as root, none of root's powers stay: no real-time priority, no limit
 // raised, no namespace made by a thread. The bounding set first, as taking
 // from it needs the power to change capabilities, which goes with the rest.
-std::string dropCapabilities() {
+Failure dropCapabilities() {
     __user_cap_header_struct head{_LINUX_CAPABILITY_VERSION_3, 0};
     __user_cap_data_struct data[2] = {};
-    if (::syscall(SYS_capget, &head, data) != 0) return failed("its capabilities could not be read");
+    if (::syscall(SYS_capget, &head, data) != 0) return failedStep(Step::readCapabilities);
     if (data[0].effective & (1u << CAP_SETPCAP))
         for (int cap = 0; ::prctl(PR_CAPBSET_READ, cap, 0, 0, 0) >= 0; ++cap)
-            if (::prctl(PR_CAPBSET_DROP, cap, 0, 0, 0) != 0)
-                return failed("its capabilities could not be dropped");
+            if (::prctl(PR_CAPBSET_DROP, cap, 0, 0, 0) != 0) return failedStep(Step::dropCapabilities);
     ::prctl(PR_CAP_AMBIENT, PR_CAP_AMBIENT_CLEAR_ALL, 0, 0, 0);
     std::memset(data, 0, sizeof data);
-    if (::syscall(SYS_capset, &head, data) != 0) return failed("its capabilities could not be dropped");
+    if (::syscall(SYS_capset, &head, data) != 0) return failedStep(Step::dropCapabilities);
     return {};
 }
 
@@ -388,14 +363,15 @@ std::string dropCapabilities() {
 // inherit) and before the filter, and kept for the decoder's life; the
 // filter then refuses every new thread. So code inside the decoder has these
 // and no more, whatever the user's process limit (which does not bind root).
-std::string startDecodingThreads() {
+Failure startDecodingThreads() {
     // A pool short of a thread would wait for it for ever on a large picture.
     // On a busy machine threads can be slow to start: they are given most of
     // the decoder's own time rather than a valid picture refused for them.
     constexpr auto kThreadsWait = std::chrono::seconds(15);
-    return holdToolkitThreads(kDecoderThreads, kThreadsWait) == kDecoderThreads
-               ? std::string()
-               : "its threads could not be started";
+    // No system error: whatever number an earlier call left is not its cause.
+    if (holdToolkitThreads(kDecoderThreads, kThreadsWait) != kDecoderThreads)
+        return failedStep(Step::startThreads, 0);
+    return {};
 }
 
 // ---- System calls: seccomp -----------------------------------------------------
@@ -478,7 +454,7 @@ private:
 // text), with those the C library and the toolkit make on their ordinary
 // paths (threads, signals to itself, time). Calls that name a process act on
 // the decoder alone; any other call fails with an error number.
-std::string filterSystemCalls() {
+Failure filterSystemCalls() {
     const uint32_t self = uint32_t(::getpid());
     Filter f;
     f.start();
@@ -554,7 +530,7 @@ std::string filterSystemCalls() {
     const sock_fprog program = f.finish();
     // On every thread at once: the pool's threads run code of the picture's too.
     if (::syscall(__NR_seccomp, SECCOMP_SET_MODE_FILTER, SECCOMP_FILTER_FLAG_TSYNC, &program) != 0)
-        return failed("its system-call filter was refused");
+        return failedStep(Step::filterSystemCalls);
     return {};
 }
 
@@ -562,58 +538,98 @@ std::string filterSystemCalls() {
 
 // No filter is written for this processor: the decoder refuses every
 // picture rather than decode one unconfined.
-std::string filterSystemCalls() {
-    return "there is no system-call filter for this processor";
+Failure filterSystemCalls() {
+    return failedStep(Step::noFilterForProcessor, 0);
 }
 
 #endif
 
 }  // namespace
 
+std::string_view confinementStepName(ConfinementStep step) {
+    // In the order of the steps: each row's place is its number.
+    static constexpr std::pair<Step, std::string_view> kNames[] = {
+        {Step::none, ""},
+        {Step::leaveTerminal, "it could not leave the terminal"},
+        {Step::bindToCaller, "it could not be bound to its caller"},
+        {Step::givePrivilegesUp, "it could not give up privileges"},
+        {Step::makeFileRules, "its file rules could not be made"},
+        {Step::applyFileRules, "its file rules could not be applied"},
+        {Step::namespaces, "the kernel allows it no namespace"},
+        {Step::countOpenFiles, "its open files could not be counted"},
+        {Step::holdPlacesOpen, "its places are more than it may hold open"},
+        {Step::raiseOpenFiles, "its open files could not be raised"},
+        {Step::mapUserNamespace, "its user namespace could not be mapped"},
+        {Step::openPlace, "a place for its root could not be opened"},
+        {Step::ownMounts, "its mounts could not be made its own"},
+        {Step::makeRoot, "its root could not be made"},
+        {Step::putPlace, "a place could not be put in its root"},
+        {Step::bindPlace, "a place could not be bound into its root"},
+        {Step::putLink, "a link could not be put in its root"},
+        {Step::rootReadOnly, "its root could not be made read-only"},
+        {Step::placeReadOnly, "a place in its root could not be made read-only"},
+        {Step::moveIntoRoot, "it could not move into its root"},
+        {Step::letGoOfOldRoot, "it could not let go of the old root"},
+        {Step::lowerOpenFiles, "its open files could not be lowered"},
+        {Step::limitOpenFiles, "its open files could not be limited"},
+        {Step::becomeUndumpable, "it could not be made undumpable"},
+        {Step::readCapabilities, "its capabilities could not be read"},
+        {Step::dropCapabilities, "its capabilities could not be dropped"},
+        {Step::startThreads, "its threads could not be started"},
+        {Step::filterSystemCalls, "its system-call filter was refused"},
+        {Step::noFilterForProcessor, "there is no system-call filter for this processor"},
+    };
+    static_assert(std::size(kNames) == size_t(Step::count));
+    static_assert([] {
+        for (size_t i = 0; i < std::size(kNames); ++i)
+            if (size_t(kNames[i].first) != i) return false;
+        return true;
+    }());
+    const auto at = size_t(step);
+    return at < std::size(kNames) ? kNames[at].second : std::string_view();
+}
+
 std::string confineDecoder(int parent, bool noFileRulesHere, ConfinementError* error) {
-    const auto failure = [&](std::string why, int number = errno) {
-        if (error) error->number = number;
+    const auto refused = [&](const Failure& failure) {
+        if (error) *error = {failure->step, failure->errorNumber};
+        std::string why(confinementStepName(failure->step));
+        if (failure->errorNumber != 0) why += std::string(" (") + std::strerror(failure->errorNumber) + ")";
         return why;
     };
     // A session of its own: no controlling terminal to type into, no
     // process group shared with the program.
-    if (::setsid() < 0 && ::getsid(0) != ::getpid())
-        return failure(failed("it could not leave the terminal"));
+    if (::setsid() < 0 && ::getsid(0) != ::getpid()) return refused(failedStep(Step::leaveTerminal));
     // Ended with the program that started it; a program already gone
     // before the request was made is seen by the parent having changed.
-    if (::prctl(PR_SET_PDEATHSIG, SIGKILL, 0, 0, 0) != 0)
-        return failure(failed("it could not be bound to its caller"));
-    if (::getppid() != parent) return failure("its caller has ended", 0);
-    if (::prctl(PR_SET_NO_NEW_PRIVS, 1, 0, 0, 0) != 0)
-        return failure(failed("it could not give up privileges"));
+    if (::prctl(PR_SET_PDEATHSIG, SIGKILL, 0, 0, 0) != 0) return refused(failedStep(Step::bindToCaller));
+    // Not a step that failed: there is no caller to confine it for.
+    if (::getppid() != parent) {
+        if (error) *error = {};
+        return "its caller has ended";
+    }
+    if (::prctl(PR_SET_NO_NEW_PRIVS, 1, 0, 0, 0) != 0) return refused(failedStep(Step::givePrivilegesUp));
     // Without Landlock the files are held by a root of its own, made whole or
     // not at all. Only where the program found this machine allows no
     // namespace either (and has said so once), and the kernel refuses the
     // decoder one too, does the system-call filter hold alone.
     const std::vector<std::string> places = readablePlaces();
     if (const long abi = landlockAbi(); abi >= 1) {
-        if (std::string why = restrictFiles(abi, places); !why.empty()) return failure(why);
-    } else if (const Root root = isolateFiles(places); !root.made) {
-        if (!root.namespaceRefused || !noFileRulesHere) {
-            if (error) error->namespaceRefused = root.namespaceRefused;
-            return failure("its own root could not be made: " + root.failure.why, root.failure.errorNumber);
-        }
+        if (const Failure failure = restrictFiles(abi, places)) return refused(failure);
+    } else if (const Failure failure = isolateFiles(places)) {
+        if (failure->step != Step::namespaces || !noFileRulesHere) return refused(failure);
     }
     // No more open files than decoding needs, and no raising them again.
     rlimit files{};
     ::getrlimit(RLIMIT_NOFILE, &files);
     files.rlim_max = files.rlim_cur;
-    if (::setrlimit(RLIMIT_NOFILE, &files) != 0)
-        return failure(failed("its open files could not be limited"));
+    if (::setrlimit(RLIMIT_NOFILE, &files) != 0) return refused(failedStep(Step::limitOpenFiles));
     // Other processes of the user may not read its memory, nor it theirs
     // through ptrace (Landlock above, and the filter). Not before the root
     // is made: the maps of a user namespace are written through /proc/self,
     // which is no longer the user's once the process is not dumpable.
-    if (::prctl(PR_SET_DUMPABLE, 0, 0, 0, 0) != 0) return failure(failed("it could not be made undumpable"));
-    if (std::string why = dropCapabilities(); !why.empty()) return failure(why);
-    // No system error: whatever number an earlier call left is not its cause.
-    if (std::string why = startDecodingThreads(); !why.empty()) return failure(why, 0);
-    if (std::string why = filterSystemCalls(); !why.empty()) return failure(why, EPERM);
+    if (::prctl(PR_SET_DUMPABLE, 0, 0, 0, 0) != 0) return refused(failedStep(Step::becomeUndumpable));
+    for (const auto step : {dropCapabilities, startDecodingThreads, filterSystemCalls})
+        if (const Failure failure = step()) return refused(failure);
     return {};
 }
 
@@ -626,7 +642,7 @@ namespace {
 bool namespacesAllowed(const std::vector<std::string>& places, std::chrono::milliseconds bound) {
     const pid_t child = ::fork();
     if (child < 0) return false;
-    if (child == 0) ::_exit(isolateFiles(places).made ? 0 : 1);
+    if (child == 0) ::_exit(isolateFiles(places) ? 1 : 0);
     const auto until = std::chrono::steady_clock::now() + bound;
     int status = 0;
     for (;;) {

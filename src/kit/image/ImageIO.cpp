@@ -348,17 +348,18 @@ std::optional<Decoded> readAnswer(const std::string& reply, int pixels, double s
         return fail<std::optional<Decoded>>(error, kDecoderFailed);
     const std::string line = reply.substr(0, lineEnd);
     if (line.rfind("no ", 0) == 0) {
-        const std::string sentence = detail::refusalSentence(std::string_view(line).substr(3));
+        const std::string_view code = std::string_view(line).substr(3);
+        const std::string sentence = detail::refusalSentence(code);
         // A decoder that could not shut itself in refuses every picture
-        // until it can: said once, not for each picture.
+        // until it can: said once, not for each picture, with the step that
+        // failed.
         static std::atomic<bool> toldUnconfined{false};
-        if (std::string_view(line).substr(3).starts_with(detail::kUnconfined) &&
-            !toldUnconfined.exchange(true))
+        if (const auto reason = detail::unconfinedReasonIn(code); reason && !toldUnconfined.exchange(true))
             std::fprintf(
                 stderr,
                 "The picture decoder could not shut itself in, so it refuses pictures rather than read "
                 "them unconfined: %s (%s)\n",
-                sentence.c_str(), detail::kernelReasonIn(std::string_view(line).substr(3)).c_str());
+                sentence.c_str(), reason->c_str());
         return fail<std::optional<Decoded>>(error, sentence);
     }
     long long w = 0, h = 0, ow = 0, oh = 0;

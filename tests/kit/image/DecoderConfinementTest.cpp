@@ -13,6 +13,7 @@
 #include <signal.h>
 #include <sys/ioctl.h>
 #include <sys/mman.h>
+#include <sys/mount.h>
 #include <sys/prctl.h>
 #include <sys/ptrace.h>
 #include <sys/resource.h>
@@ -30,6 +31,7 @@
 #include <QImage>
 #include <QImageWriter>
 #include <QThreadPool>
+#include <array>
 #include <atomic>
 #include <chrono>
 #include <cstdio>
@@ -38,6 +40,8 @@
 #include <fstream>
 #include <functional>
 #include <memory>
+#include <sstream>
+#include <thread>
 #include <vector>
 
 #include "kit/base/Files.h"
@@ -826,7 +830,8 @@ TEST(DecoderConfinement, ADecoderRefusedItsRootRefusesThePicture) {
                         "The image could not be read: its decoder could not be shut in: the system does not "
                         "allow it a namespace.\n");
     EXPECT_EQ(count(logged, "The picture decoder could not shut itself in"), 1u) << logged;
-    EXPECT_EQ(count(logged, "(No space left on device, error 28)"), 1u) << logged;
+    EXPECT_EQ(count(logged, "(the kernel allows it no namespace: No space left on device, error 28)"), 1u)
+        << logged;
 }
 
 // A check for namespaces held in the kernel (as by a hung mount) holds the
@@ -861,6 +866,227 @@ TEST(DecoderConfinement, AHeldCheckForNamespacesEnds) {
     EXPECT_EQ(std::sscanf(said.c_str(), "missing after %d s", &took), 1) << said;
     EXPECT_TRUE(took >= 2 && took < 10) << said;
     EXPECT_EQ(count(logged, "check for namespaces did not end within 2000 ms"), 1u) << logged;
+}
+
+namespace {
+
+// The calls that make the decoder's root, each kind counted on its own.
+enum class RootCall {
+    privateMounts,
+    tmpfs,
+    bind,
+    setReadOnly,
+    remountPlace,
+    remountRoot,
+    link,
+    pivotRoot,
+    unmount,
+    count
+};
+
+RootCall rootCallOf(const seccomp_data& call) {
+    if (call.nr == __NR_mount) {
+        const uint64_t flags = call.args[3];
+        if (flags & MS_PRIVATE) return RootCall::privateMounts;
+        if (flags & MS_REMOUNT) return flags & MS_BIND ? RootCall::remountPlace : RootCall::remountRoot;
+        return flags & MS_BIND ? RootCall::bind : RootCall::tmpfs;
+    }
+    if (call.nr == __NR_mount_setattr) return RootCall::setReadOnly;
+    if (call.nr == __NR_pivot_root) return RootCall::pivotRoot;
+    if (call.nr == __NR_umount2) return RootCall::unmount;
+    return RootCall::link;
+}
+
+// A kernel that fails one call of those that make the decoder's root: the
+// `nth` of kind `call` (1 the first) with `error`; and, as a kernel older
+// than mount_setattr, that call with ENOSYS each time when `setattrMissing`.
+// Every other call goes on as asked. Set on the calling thread, so on every
+// process it starts from here on (the decoders among them); a thread of its
+// own answers their calls.
+class RootSupervisor {
+public:
+    struct Fault {
+        RootCall call = RootCall::count;
+        int nth = 0, error = 0;
+        bool setattrMissing = false;
+    };
+    explicit RootSupervisor(Fault fault) : fault_(fault) {
+        std::vector<sock_filter> code{BPF_STMT(BPF_LD | BPF_W | BPF_ABS, offsetof(seccomp_data, nr))};
+        for (const long nr :
+             {__NR_mount, __NR_mount_setattr, __NR_symlink, __NR_symlinkat, __NR_pivot_root, __NR_umount2}) {
+            code.push_back(BPF_JUMP(BPF_JMP | BPF_JEQ | BPF_K, uint32_t(nr), 0, 1));
+            code.push_back(BPF_STMT(BPF_RET | BPF_K, SECCOMP_RET_USER_NOTIF));
+        }
+        code.push_back(BPF_STMT(BPF_RET | BPF_K, SECCOMP_RET_ALLOW));
+        const sock_fprog program{static_cast<unsigned short>(code.size()), code.data()};
+        if (::prctl(PR_SET_NO_NEW_PRIVS, 1, 0, 0, 0) != 0) return;
+        listener_ =
+            int(::syscall(__NR_seccomp, SECCOMP_SET_MODE_FILTER, SECCOMP_FILTER_FLAG_NEW_LISTENER, &program));
+        if (listener_ >= 0) answering_ = std::thread([this] { answer(); });
+    }
+    ~RootSupervisor() {
+        stop_ = true;
+        if (answering_.joinable()) answering_.join();
+        if (listener_ >= 0) ::close(listener_);
+    }
+    bool installed() const { return listener_ >= 0; }
+    // How many calls of each kind were asked for, as "N N …" in RootCall's order.
+    std::string seen() const {
+        std::string out;
+        for (const auto& n : seen_) out += std::to_string(n.load()) + " ";
+        return out;
+    }
+
+private:
+    void answer() {
+        while (!stop_) {
+            pollfd in{listener_, POLLIN, 0};
+            if (::poll(&in, 1, 50) <= 0) continue;
+            seccomp_notif call{};
+            if (::ioctl(listener_, SECCOMP_IOCTL_NOTIF_RECV, &call) != 0) continue;  // its caller ended
+            const RootCall kind = rootCallOf(call.data);
+            const int nth = ++seen_[size_t(kind)];
+            seccomp_notif_resp reply{};
+            reply.id = call.id;
+            if (kind == fault_.call && nth == fault_.nth)
+                reply.error = -fault_.error;
+            else if (kind == RootCall::setReadOnly && fault_.setattrMissing)
+                reply.error = -ENOSYS;
+            else
+                reply.flags = SECCOMP_USER_NOTIF_FLAG_CONTINUE;
+            ::ioctl(listener_, SECCOMP_IOCTL_NOTIF_SEND, &reply);
+        }
+    }
+    const Fault fault_;
+    int listener_ = -1;
+    std::atomic<bool> stop_{false};
+    std::array<std::atomic<int>, size_t(RootCall::count)> seen_{};
+    std::thread answering_;
+};
+
+constexpr const char* kRootRow = "KADRIX_TEST_ROOT_ROW";
+constexpr const char* kBinds = "KADRIX_TEST_ROOT_BINDS";
+
+}  // namespace
+
+// Each step of making the decoder's root fails in turn, as the kernel may
+// fail it (every bind counted, the first and the last; read-only at once and,
+// on a kernel without that call, mount by mount): the root is given up at
+// that step, the picture is refused with a sentence in words, nothing is
+// decoded, and the log names the step with the kernel's text and number.
+// A failure the decoder let pass would leave a root half made, and the
+// picture decoded in it.
+TEST(DecoderConfinement, EveryStepOfItsRootFailsIntoARefusal) {
+    using Step = io::ConfinementStep;
+    using Fault = RootSupervisor::Fault;
+    const struct {
+        const char* name;
+        Fault fault;  // nth 0: the last bind
+        Step step;    // none: the picture is read
+        const char* words;
+    } rows[] = {
+        {"every step taken", {}, Step::none, ""},
+        {"read-only mount by mount, on a kernel without mount_setattr",
+         {.setattrMissing = true},
+         Step::none,
+         ""},
+        {"its mounts made its own",
+         {RootCall::privateMounts, 1, EPERM},
+         Step::ownMounts,
+         "the system did not allow it"},
+        {"the root's file system",
+         {RootCall::tmpfs, 1, ENOMEM},
+         Step::makeRoot,
+         "there was not enough memory"},
+        {"the first bind", {RootCall::bind, 1, ENOENT}, Step::bindPlace, "No such file or directory"},
+        {"the last bind", {RootCall::bind, 0, EACCES}, Step::bindPlace, "the system did not allow it"},
+        {"a link", {RootCall::link, 1, EIO}, Step::putLink, "Input/output error"},
+        {"read-only at once",
+         {RootCall::setReadOnly, 1, EPERM},
+         Step::rootReadOnly,
+         "the system did not allow it"},
+        {"a place read-only, mount by mount",
+         {RootCall::remountPlace, 2, EINVAL, true},
+         Step::placeReadOnly,
+         "Invalid argument"},
+        {"the root read-only, mount by mount",
+         {RootCall::remountRoot, 1, EBUSY, true},
+         Step::rootReadOnly,
+         "Device or resource busy"},
+        {"moving into the root", {RootCall::pivotRoot, 1, EINVAL}, Step::moveIntoRoot, "Invalid argument"},
+        {"letting go of the old root",
+         {RootCall::unmount, 1, EBUSY},
+         Step::letGoOfOldRoot,
+         "Device or resource busy"},
+    };
+    if (inside()) {
+        const auto& row = rows[std::atoi(std::getenv(kRootRow))];
+        const std::string picture = std::getenv("KADRIX_TEST_PICTURE");
+        // A plugin place reached through a link, so the root holds a link.
+        ::setenv("QT_PLUGIN_PATH", (std::filesystem::path(picture).parent_path() / "linked").c_str(), 1);
+        ::setenv(io::kSimulatedKernelWithout, "landlock", 1);
+        // The program's check first: its root is made whole.
+        if (!io::missingConfinement().empty()) answerFromInside("this machine allows no namespace");
+        Fault fault = row.fault;
+        if (fault.call == RootCall::bind && fault.nth == 0) fault.nth = std::atoi(std::getenv(kBinds));
+        RootSupervisor supervisor(fault);
+        if (!supervisor.installed()) answerFromInside("the root's calls could not be supervised");
+        std::string why;
+        const kit::Image image = io::read(picture, 1.0, &why);
+        answerFromInside((image.isNull() ? why : "read " + std::to_string(image.width())) + "\n" +
+                         supervisor.seen());
+    }
+    const std::string scratch = kit::files::uniqueTempPath("root-steps-", "");
+    std::filesystem::create_directories(scratch + "/plugins/imageformats");
+    std::filesystem::create_directory_symlink(scratch + "/plugins", scratch + "/linked");
+    const io::Bytes png = io::encodePNG(kit::Image(4, 3));
+    writeFile(scratch + "/small.png", std::string(png.begin(), png.end()), 0644);
+    ::setenv("KADRIX_TEST_PICTURE", (scratch + "/small.png").c_str(), 1);
+    // Put back on every road out of the test.
+    const std::unique_ptr<const std::string, std::function<void(const std::string*)>> cleaned(
+        &scratch, [](const std::string* folder) {
+            for (const char* name : {"KADRIX_TEST_PICTURE", kRootRow, kBinds}) ::unsetenv(name);
+            std::filesystem::remove_all(*folder);
+        });
+    int binds = 0;
+    for (size_t i = 0; i < std::size(rows); ++i) {
+        const auto& row = rows[i];
+        SCOPED_TRACE(row.name);
+        ::setenv(kRootRow, std::to_string(i).c_str(), 1);
+        ::setenv(kBinds, std::to_string(binds).c_str(), 1);
+        const auto [said, logged] = thisTestAlone(20);
+        if (said == "this machine allows no namespace") GTEST_SKIP() << said;
+        const std::string result = said.substr(0, said.find('\n'));
+        std::vector<int> seen;
+        std::istringstream counts(said.substr(std::min(said.size(), result.size() + 1)));
+        for (int n; counts >> n;) seen.push_back(n);
+        ASSERT_EQ(seen.size(), size_t(RootCall::count)) << said << logged;
+        const auto calls = [&](RootCall c) { return seen[size_t(c)]; };
+        if (row.step == Step::none) {
+            EXPECT_EQ(result, "read 4") << logged;
+            binds = std::max(binds, calls(RootCall::bind));
+            // Every kind of call is made, so every row's fault is met.
+            EXPECT_GE(calls(RootCall::bind), 2);
+            EXPECT_GE(calls(RootCall::link), 1);
+            EXPECT_EQ(calls(RootCall::setReadOnly), 1);
+            EXPECT_EQ(calls(RootCall::remountPlace), row.fault.setattrMissing ? calls(RootCall::bind) : 0);
+            EXPECT_EQ(calls(RootCall::remountRoot), row.fault.setattrMissing ? 1 : 0);
+            for (const RootCall c :
+                 {RootCall::privateMounts, RootCall::tmpfs, RootCall::pivotRoot, RootCall::unmount})
+                EXPECT_EQ(calls(c), 1) << int(c);
+            continue;
+        }
+        EXPECT_EQ(result, "The image could not be read: its decoder could not be shut in: " +
+                              std::string(row.words) + ".")
+            << logged;
+        // Given up at the step that failed: no later call of its kind.
+        EXPECT_EQ(calls(row.fault.call), row.fault.nth ? row.fault.nth : binds) << said;
+        EXPECT_EQ(count(logged, "The picture decoder could not shut itself in"), 1u) << logged;
+        const std::string reason = "(" + std::string(io::confinementStepName(row.step)) + ": " +
+                                   std::strerror(row.fault.error) + ", error " +
+                                   std::to_string(row.fault.error) + ")";
+        EXPECT_EQ(count(logged, reason), 1u) << reason << "\n" << logged;
+    }
 }
 
 // The variable by which the tests make up a kernel is honoured by the

@@ -12,9 +12,11 @@
 #include <filesystem>
 #include <fstream>
 #include <functional>
+#include <set>
 
 #include "kit/base/Files.h"
 #include "kit/image/Decoder.h"
+#include "kit/image/DecoderAnswer.h"
 #include "kit/image/ImageIO.h"
 #include "support/DecoderSentences.h"
 #include "support/PeakMemory.h"
@@ -32,7 +34,7 @@ using testsupport::kSanitized;
 const std::string kTooSlow = "The image takes too long to read; reading it was given up.";
 const std::string kTooHungry = "The image needs more memory to read than a picture may take.";
 const std::string kFailed = "The image could not be read: the decoder failed on it.";
-const std::string kUnconfined = "The image could not be read: its decoder could not be shut in: ";
+const std::string kUnconfined = "The image could not be read: its decoder could not be shut in";
 
 // Limits of a test's own, put back when it ends.
 class DecoderLimitsFixture : public ::testing::Test {
@@ -414,6 +416,11 @@ TEST_F(DecoderLimitsFixture, AnUntrustedDecoderIsHeldToItsTimeAndItsAnswer) {
     const std::string displayWas = display ? display : "";
     ::setenv("DISPLAY", ":42", 1);
     ::setenv("LC_PAPER", "C", 1);
+    const auto step = [](io::ConfinementStep s) { return std::to_string(int(s)); };
+    const std::string namespaces = step(io::ConfinementStep::namespaces),
+                      bind = step(io::ConfinementStep::bindPlace),
+                      threads = step(io::ConfinementStep::startThreads),
+                      past = step(io::ConfinementStep::count);
     const struct {
         const char* name;
         std::string script;  // after "#!/bin/sh"
@@ -434,16 +441,24 @@ TEST_F(DecoderLimitsFixture, AnUntrustedDecoderIsHeldToItsTimeAndItsAnswer) {
         {"a known reason", "echo 'no too-large 70000 70000'", 0,
          "The image is too large to open: 70000 × 70000 pixels (at most 256 megapixels).", false},
         {"a known reason with more words", "echo 'no damaged and more'", 0, kFailed, false},
-        {"no namespace left", "echo 'no unconfined-namespace 28'", 0,
-         kUnconfined + "the system allows no more namespaces.", false},
-        {"no namespace allowed", "echo 'no unconfined-namespace 1'", 0,
-         kUnconfined + "the system does not allow it a namespace.", false},
-        {"a namespace refused otherwise", "echo 'no unconfined-namespace 22'", 0,
-         kUnconfined + "the system refused it a namespace.", false},
-        {"a step not allowed", "echo 'no unconfined 1'", 0, kUnconfined + "the system did not allow it.",
+        {"no namespace left", "echo 'no unconfined 28 " + namespaces + "'", 0,
+         kUnconfined + ": the system allows no more namespaces.", false},
+        {"no namespace allowed", "echo 'no unconfined 1 " + namespaces + "'", 0,
+         kUnconfined + ": the system does not allow it a namespace.", false},
+        {"a namespace refused otherwise", "echo 'no unconfined 22 " + namespaces + "'", 0,
+         kUnconfined + ": the system refused it a namespace.", false},
+        {"a step not allowed", "echo 'no unconfined 1 " + bind + "'", 0,
+         kUnconfined + ": the system did not allow it.", false},
+        {"a step that failed", "echo 'no unconfined 5 " + bind + "'", 0,
+         kUnconfined + ": Input/output error.", false},
+        {"a step with no system error", "echo 'no unconfined 0 " + threads + "'", 0, kUnconfined + ".",
          false},
-        {"a step that failed", "echo 'no unconfined 5'", 0, kUnconfined + "Input/output error.", false},
-        {"no such error", "echo 'no unconfined-namespace 4096'", 0, kFailed, false},
+        {"no such error", "echo 'no unconfined 4096 " + namespaces + "'", 0, kFailed, false},
+        {"no step", "echo 'no unconfined 1'", 0, kFailed, false},
+        {"no step that failed", "echo 'no unconfined 1 0'", 0, kFailed, false},
+        {"a step it does not name", "echo 'no unconfined 1 " + past + "'", 0, kFailed, false},
+        {"a step past ten digits", "echo 'no unconfined 1 000000000015'", 0, kFailed, false},
+        {"no system error where one is due", "echo 'no unreadable 0'", 0, kFailed, false},
         {"a number past ten digits", "echo 'no too-large 12345678901 5'", 0, kFailed, false},
         {"a number that overflows", "echo 'no too-large 18446744073709551621 5'", 0, kFailed, false},
         {"what it may see",
@@ -478,4 +493,30 @@ TEST_F(DecoderLimitsFixture, AnUntrustedDecoderIsHeldToItsTimeAndItsAnswer) {
     else
         ::unsetenv("DISPLAY");
     ::unsetenv("LC_PAPER");
+}
+
+// The log names the step a decoder could not take, with the kernel's text
+// and number, from the one table the decoder names it by; a code that names
+// no step of it, or is otherwise not well made, tells the log nothing.
+TEST(DecoderAnswer, TheLogNamesTheStepThatFailed) {
+    namespace detail = io::detail;
+    using Step = io::ConfinementStep;
+    EXPECT_EQ(detail::unconfinedReasonIn(detail::unconfinedCode(Step::bindPlace, EIO)),
+              "a place could not be bound into its root: Input/output error, error 5");
+    EXPECT_EQ(detail::unconfinedReasonIn(detail::unconfinedCode(Step::namespaces, ENOSPC)),
+              "the kernel allows it no namespace: No space left on device, error 28");
+    EXPECT_EQ(detail::unconfinedReasonIn(detail::unconfinedCode(Step::startThreads, 0)),
+              "its threads could not be started: no system error");
+    // Every step has a name of its own.
+    std::set<std::string_view> names;
+    for (int s = 1; s < int(Step::count); ++s) {
+        EXPECT_FALSE(io::confinementStepName(Step(s)).empty()) << s;
+        names.insert(io::confinementStepName(Step(s)));
+    }
+    EXPECT_EQ(names.size(), size_t(Step::count) - 1);
+    for (const std::string& code : std::vector<std::string>{
+             detail::unconfinedCode(Step::none, EIO), detail::unconfinedCode(Step::count, EIO),
+             "unconfined 5", "unconfined 5 15 1", "unconfined 4096 15", "unconfined -5 15",
+             "unconfined 5 +15", "unreadable 5", "unconfined 5  15", "unconfined 5 15 "})
+        EXPECT_EQ(detail::unconfinedReasonIn(code), std::nullopt) << code;
 }
