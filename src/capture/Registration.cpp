@@ -408,6 +408,52 @@ FixedRows fixedRows(const kit::Image& prev, const kit::Image& next) {
     return {top, std::min(bottom, most - top)};
 }
 
+std::optional<Shift> registerPage(const kit::Image& prev, const kit::Image& next, double reach) {
+    FixedRows fixed = fixedRows(prev, next);
+    int w = next.width(), h = next.height(), inner = h - fixed.top - fixed.bottom;
+    int maxShift = reach > 0 ? int(h * reach) - fixed.top - fixed.bottom : 0;
+    if (fixed == FixedRows{}) return registerFrames(prev, next, maxShift);
+    return registerFrames(prev.cropped(0, fixed.top, w, inner), next.cropped(0, fixed.top, w, inner),
+                          maxShift);
+}
+
+FixedRows bandsBetween(const kit::Image& prev, const kit::Image& frame, int s) {
+    const int h = frame.height();
+    // Rows counted from `edge` inwards (`step` ±1), as far as `limit`.
+    auto band = [&](int edge, int step, int limit) {
+        int n = 0;
+        for (int i = 0; i < limit; ++i) {
+            int r = edge + step * i;
+            // Where no row came from (outside the frame) a row the same in
+            // its place stayed, unless it is of one colour (the gap between
+            // two lines), which a page row could as well be. A row that
+            // changed in its place and came from the rows looked at so far
+            // came out from behind the band: a page row, however much nearer
+            // the line that stood in its place (alike lines) it reads than the
+            // status line it came from under.
+            bool outside = r + s < 0 || r + s >= h, behind = !outside && (r + s - edge) * step < i;
+            double here = rowsDifference(frame, r, prev, r, 1);
+            if (behind && here != 0) break;
+            bool stayed = here == 0 && !oneColour(frame.row(r), frame.width());
+            double there = outside ? (stayed ? 1 : 0) : rowsDifference(frame, r, prev, r + s, 1);
+            if (here < there)
+                n = i + 1;
+            else if (here != 0 || there != 0)
+                break;
+        }
+        return n;
+    };
+    int top = band(0, 1, h);
+    return {top, band(h - 1, -1, h - top)};
+}
+
+int rowsChanged(const kit::Image& prev, const kit::Image& frame) {
+    const size_t bytes = size_t(frame.width()) * 4;
+    int n = 0;
+    for (int r = 0; r < frame.height(); ++r) n += std::memcmp(prev.row(r), frame.row(r), bytes) != 0;
+    return n;
+}
+
 bool looksAlikeShifted(const kit::Image& frame) {
     if (frame.isNull() || frame.width() < 8 || frame.height() < 8) return false;
     int w = frame.width(), h = frame.height();

@@ -55,6 +55,27 @@ struct FixedRows {
 };
 FixedRows fixedRows(const kit::Image& prev, const kit::Image& next);
 
+// The shift of `next` against `prev` measured on the rows between their
+// fixed rows: a title that stays put agrees only at standing still, and a
+// tall one outweighs look-alike lines scrolling under it. Searched as far as
+// `reach` of the frame's height less the rows left out (0: 0.7 of the rows
+// measured), so the overlap it needs stays below the title.
+std::optional<Shift> registerPage(const kit::Image& prev, const kit::Image& next, double reach = 0);
+
+// The rows at the region's edges that stayed put while the page moved by
+// `s` pixels (as `Shift::dy`): a title, a status line, also one with a row
+// that changes (a clock) or one taller than the measuring leaves out. A row
+// stayed when it is nearer what `prev` showed in its place than what it
+// showed where the page came from, or the same in its place where no row
+// came from (outside the frame) and it is not of one colour; never when it
+// changed in its place and came out from behind the band. Rows that read
+// the same in both (a blank row, alike lines) could be either: they belong
+// to a band only with rows that stayed beyond them.
+FixedRows bandsBetween(const kit::Image& prev, const kit::Image& frame, int s);
+
+// How many rows of `frame` differ from those of `prev` in their place.
+int rowsChanged(const kit::Image& prev, const kit::Image& frame);
+
 // Whether `frame` looks the same moved by some rows, up to half its height:
 // over the whole width, all but an eighth of the rows with texture agree
 // with the rows that many below them. On such a region a scroll by that much

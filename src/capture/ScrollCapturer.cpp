@@ -40,6 +40,9 @@ struct ScrollCapturer::Capture {
     kit::Image tail;           // the picture's last rows, as tall as the region
     kit::Image olderFrame;     // the whole region when the strip before it was placed
     int lastAdvance = 0;       // how far the page moved between the two
+    // The rows that stayed put at the region's edges as the page last moved
+    // (a title, a status line): each shows once, at its edge of the picture.
+    FixedRows bands;
     int segments = 0;
     bool cancelPlease = false;
     bool everMoved = false;
@@ -134,18 +137,24 @@ struct Movement {
     bool predicted = false;  // picked among look-alike shifts by the clicks sent
 };
 
-// Compares the whole region with the frame of the latest strip. A changed
-// region whose content did not shift (a blinking caret, a clock) stood still.
-// On rows that look alike several shifts agree equally: the one the clicks
-// sent and not yet shown point at is taken, and without it no one is.
+// Compares the whole region with the frame of the latest strip, the rows
+// that stay put at its edges left out. A changed region whose content did not
+// shift (a blinking caret, a clock) stood still; but one of which many rows
+// changed moved, a band measured with the page (one taller than the measuring
+// leaves out) outweighing the rows that did. On rows that look alike several
+// shifts agree equally: the one the clicks sent and not yet shown point at is
+// taken, and without it no one is.
 Movement measureMovement(const ScrollCapturer::Capture& c, uint32_t hash) {
     using K = Movement::Kind;
     if (c.lastCapture.isNull()) return {K::unsure, 0};
     if (hash == c.currentHash) return {K::still, 0};
-    auto shift = registerFrames(c.previousFrame, c.lastCapture);
+    auto shift = registerPage(c.previousFrame, c.lastCapture);
     if (!shift) return {K::unsure, 0};
     auto along = [&](int dy) { return c.direction > 0 ? -dy : dy; };
     int advance = along(shift->dy);
+    if (shift->unambiguous() && shift->dy == 0 &&
+        rowsChanged(c.previousFrame, c.lastCapture) * 8 > c.lastCapture.height())
+        return {K::unsure, 0};
     if (shift->unambiguous()) return advance > 0 ? Movement{K::moved, advance} : Movement{K::still, 0};
     // Nothing to predict with before a sure measurement has shown how far a click goes.
     if (c.pixelsPerClick <= 0) return {K::unsure, 0};
@@ -185,17 +194,37 @@ kit::Image tailAfter(const kit::Image& tail, const kit::Image& strip, int advanc
     return out;
 }
 
+// The rows of the latest frame that a movement of `advance` places: those
+// the page brought into view with the margin, a strip's height at least, and
+// the band at the edge the page scrolls towards, which comes again at the
+// picture's new edge and so covers its copy of the last frame's; never the
+// band at the far edge, laid once with the first frame. Null when the page
+// rows between the bands do not reach those the last frame showed.
+kit::Image stripFor(const ScrollCapturer::Capture& c, int advance) {
+    const kit::Image& f = c.lastCapture;
+    const int h = f.height();
+    const int nearBand = c.direction > 0 ? c.bands.top : c.bands.bottom;
+    const int farBand = c.direction > 0 ? c.bands.bottom : c.bands.top;
+    if (advance + nearBand > h - farBand) return {};
+    int stripPx = int(std::lround((c.step + c.margin) * c.scale)),
+        marginPx = int(std::lround(c.margin * c.scale));
+    int rows = std::min(h - farBand, std::max({stripPx, advance + marginPx, advance + nearBand}));
+    return c.direction > 0 ? f.cropped(0, 0, f.width(), rows) : f.cropped(0, h - rows, f.width(), rows);
+}
+
 // Whether the picture built so far agrees with the new frame at `advance`
 // about as well as the frame before it did, over the whole width: content that
 // changed by itself (a caret, an animation) differs from both alike, a strip
-// placed wrong only from the picture.
+// placed wrong only from the picture. Only page rows are compared: where the
+// frame shows its title the picture holds the page that scrolled under it.
 bool pictureAgrees(const ScrollCapturer::Capture& c, int advance) {
     const kit::Image& frame = c.lastCapture;
-    int rows = frame.height() - advance;
-    if (rows <= 0) return true;  // nothing of the picture is left in view
-    int picTop = c.direction > 0 ? 0 : advance, frameTop = c.direction > 0 ? advance : 0;
-    double picture = rowsDifference(c.tail, picTop, frame, frameTop, rows);
-    double previous = rowsDifference(c.previousFrame, picTop, frame, frameTop, rows);
+    const int h = frame.height(), d = c.direction > 0 ? -advance : advance;  // picture row − frame row
+    int from = std::max(c.bands.top, c.bands.top - d),
+        to = std::min(h - c.bands.bottom, h - c.bands.bottom - d);
+    if (to <= from) return true;  // nothing of the picture is left in view
+    double picture = rowsDifference(c.tail, from + d, frame, from, to - from);
+    double previous = rowsDifference(c.previousFrame, from + d, frame, from, to - from);
     return picture <= previous + 1.0;
 }
 
@@ -285,7 +314,7 @@ void endStill(ScrollCapturer::Capture& c, size_t placed, int stillClicks) {
         clicks += c.clicks[i];
     int sent = int(std::lround(clicks * c.pixelsPerClick));
     auto stitched = ScrollCapturer::findShiftImage(c.shots, c.advances, c.lastCapture, c.step, c.margin,
-                                                   c.scale, c.direction, sent);
+                                                   c.scale, c.direction, sent, c.bands);
     if (!stitched.reliable) return endUnsure(c, placed);
     h.preset("grab:scrolling", stopped(c, "endReached"));
     ScrollCapturer::finish(stitched.image, false);
@@ -448,9 +477,12 @@ void ScrollCapturer::scroll(kit::Point point, int delta) {
         int n = 1;
         if (c->pixelsPerClick > 0) {
             n = std::max(1, int(std::lround(std::abs(delta) * c->scale / c->pixelsPerClick)));
-            // Never further than a strip shows, with room to spare for the registration.
-            double stripPx = (c->step + c->margin) * c->scale;
-            while (n > 1 && n * c->pixelsPerClick > 0.8 * stripPx) --n;
+            // Never further than a strip shows, with room to spare for the
+            // registration, which leaves the bands out.
+            double regionPx = c->region.height() * c->scale;
+            double pageShare = 1 - (c->bands.top + c->bands.bottom) / std::max(1.0, regionPx);
+            double reach = 0.8 * (c->step + c->margin) * c->scale * pageShare;
+            while (n > 1 && n * c->pixelsPerClick > reach) --n;
         }
         c->clicksPending += n;
         c->unsettled += n;
@@ -542,15 +574,23 @@ void ScrollCapturer::captureCycle() {
         return scheduleCycle(c, false);
     }
     if (m.kind == Movement::Kind::moved) {
-        // A click that scrolled further than a strip shows: take the rows from the whole region instead.
-        int marginPx = int(std::lround(c->margin * c->scale));
-        if (strip.isNull() || m.advance > strip.height() - marginPx) {
-            int rows = std::min(c->lastCapture.height(), m.advance + marginPx);
-            strip = c->direction > 0 ? c->lastCapture.cropped(0, 0, c->lastCapture.width(), rows)
-                                     : c->lastCapture.cropped(0, c->lastCapture.height() - rows,
-                                                              c->lastCapture.width(), rows);
+        FixedRows bands =
+            bandsBetween(c->previousFrame, c->lastCapture, c->direction > 0 ? -m.advance : m.advance);
+        // Bands taller than the measuring leaves out were measured with the
+        // page: where they did not outweigh it, the page still cannot be
+        // told from them for sure. A band at the edge the page scrolls
+        // towards no deeper than the rows the page brought in is not
+        // counted: those came from outside the region, and rows of alike
+        // lines can look as if they stayed. One deeper is seen to stay.
+        int nearBand = c->direction > 0 ? bands.top : bands.bottom;
+        int farBand = c->direction > 0 ? bands.bottom : bands.top;
+        if (farBand + (nearBand > m.advance ? nearBand : 0) > c->lastCapture.height() * 2 / 5) {
+            m.kind = Movement::Kind::unsure;
+        } else {
+            c->bands = bands;
+            strip = stripFor(*c, m.advance);
+            if (strip.isNull() || !pictureAgrees(*c, m.advance)) m.kind = Movement::Kind::unsure;
         }
-        if (!pictureAgrees(*c, m.advance)) m.kind = Movement::Kind::unsure;
     }
     switch (m.kind) {
         case Movement::Kind::unsure:

@@ -14,6 +14,7 @@
 #include <string>
 #include <vector>
 
+#include "capture/Registration.h"
 #include "kit/base/Geometry.h"
 #include "kit/base/Image.h"
 
@@ -79,7 +80,9 @@ public:
     // Aligns the final frame to the shots before the last two. `advances` are
     // the measured movements of the strips (empty: every strip moved one
     // step); `sent` is how far the clicks behind the last two strips could
-    // have moved the page (pixels, 0 when unknown), which bounds the search.
+    // have moved the page (pixels, 0 when unknown), which bounds the search;
+    // `bands` are the rows that stay put at the region's edges, left out of
+    // the search, the one at the far edge also out of the piece laid.
     // Not reliable when several overlaps agree equally and none is the one
     // the measured movements point at, or the frame agrees nowhere; the image
     // is null then, and on a failure (reported).
@@ -89,7 +92,7 @@ public:
     };
     static Aligned findShiftImage(const std::vector<kit::Image>& shots, const std::vector<int>& advances,
                                   const kit::Image& lastCapture, int step, int rectOffset, double dpr,
-                                  int direction, int sent = 0);
+                                  int direction, int sent = 0, FixedRows bands = {});
 
     static constexpr uint64_t kUnreadable = 99999999;
 

@@ -235,13 +235,16 @@ namespace {
 // score; on rows that repeat (a terminal, a log) several overlaps score
 // perfectly. Every one as good as the best is considered, and when the whole
 // width cannot tell them apart, the one `predicted` points at is taken, or
-// none: a wrong picture is worse than a shorter one.
+// none: a wrong picture is worse than a shorter one. The rows that stay put
+// at the region's edges are left out: the base holds the page where the
+// final frame shows its title.
 std::optional<int> beyondBase(const kit::Image& base, const kit::Image& last, int travel, int direction,
-                              int predicted) {
-    const int w = last.width(), hl = last.height();
-    if (base.width() != w || base.height() < hl) return std::nullopt;
-    kit::Image band = direction > 0 ? base.cropped(0, 0, w, hl) : base.cropped(0, base.height() - hl, w, hl);
-    auto shift = registerFrames(band, last, travel);
+                              int predicted, FixedRows bands) {
+    const int w = last.width(), hl = last.height(), inner = hl - bands.top - bands.bottom;
+    if (base.width() != w || base.height() < hl || inner < 8) return std::nullopt;
+    int from = (direction > 0 ? 0 : base.height() - hl) + bands.top;
+    auto shift =
+        registerFrames(base.cropped(0, from, w, inner), last.cropped(0, bands.top, w, inner), travel);
     if (!shift) return std::nullopt;
     std::vector<int> beyond;
     for (int dy : shift->ties) {
@@ -271,7 +274,8 @@ int sameEdgeRows(const kit::Image& a, const kit::Image& b, int direction) {
 ScrollCapturer::Aligned ScrollCapturer::findShiftImage(const std::vector<kit::Image>& shots,
                                                        const std::vector<int>& advances,
                                                        const kit::Image& lastCapture, int step,
-                                                       int rectOffset, double dpr, int direction, int sent) {
+                                                       int rectOffset, double dpr, int direction, int sent,
+                                                       FixedRows bands) {
     CaptureHost& h = host();
     if (shots.size() < 2) {
         h.oops(kFindShiftFn, "OOPS: findShift called, not enough shots taken");
@@ -315,7 +319,7 @@ ScrollCapturer::Aligned ScrollCapturer::findShiftImage(const std::vector<kit::Im
             kit::Json{{"timername", "overlay"}, {"timer", h.timerElapsed("Overlay")}, {"algo", method}});
 
     // Without measured movements the quick search's answer is the best guess to check.
-    auto beyond = beyondBase(base, last, travel, direction, measured.value_or(last.height() - *shift));
+    auto beyond = beyondBase(base, last, travel, direction, measured.value_or(last.height() - *shift), bands);
     if (!beyond) return {{}, false};
     int overlap = std::clamp(last.height() - *beyond, 0, std::min(last.height(), base.height()));
     int height = base.height() + last.height() - overlap;
@@ -333,6 +337,12 @@ ScrollCapturer::Aligned ScrollCapturer::findShiftImage(const std::vector<kit::Im
     // would stay in the picture between the page's rows.
     cut = std::clamp(std::max(cut, last.height() - overlap + sameEdgeRows(base, last, direction)), 0,
                      last.height());
+    // Nor does it reach into the band at the far edge, which the base holds
+    // once, at the picture's other end: a final frame whose page rows do not
+    // reach the base's cannot be laid without it.
+    const int farBand = direction > 0 ? bands.bottom : bands.top;
+    if (overlap < farBand) return {{}, false};
+    cut = std::min(cut, last.height() - farBand);
     kit::Image piece = cut == last.height() ? last
                        : direction > 0      ? last.cropped(0, 0, last.width(), cut)
                                             : last.cropped(0, last.height() - cut, last.width(), cut);

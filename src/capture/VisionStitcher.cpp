@@ -1,7 +1,6 @@
 #include "capture/VisionStitcher.h"
 
 #include <cmath>
-#include <cstring>
 #include <iostream>
 #include <numeric>
 #include <utility>
@@ -142,42 +141,6 @@ void VisionStitcher::stop() {
 
 namespace {
 
-// The rows at the region's edges that stayed put while the page moved by
-// `s`: a title, a status line, also one with a row that changed (a clock)
-// or one taller than the measuring leaves out. A row stayed when it is
-// nearer what the last frame showed in its place than what it showed where
-// the page came from, or the same in its place where no row came from.
-// Rows that read the same in both (a blank row, alike lines) could be
-// either: they belong to a band only with rows that stayed beyond them.
-FixedRows bandsBetween(const kit::Image& prev, const kit::Image& frame, int s) {
-    const int h = frame.height();
-    // Rows counted from `edge` inwards (`step` ±1), as far as `limit`.
-    auto band = [&](int edge, int step, int limit) {
-        int n = 0;
-        for (int i = 0; i < limit; ++i) {
-            int r = edge + step * i;
-            double here = rowsDifference(frame, r, prev, r, 1);
-            double there =
-                r + s < 0 || r + s >= h ? (here == 0 ? 1 : 0) : rowsDifference(frame, r, prev, r + s, 1);
-            if (here < there)
-                n = i + 1;
-            else if (here != 0 || there != 0)
-                break;
-        }
-        return n;
-    };
-    int top = band(0, 1, h);
-    return {top, band(h - 1, -1, h - top)};
-}
-
-// How many rows of `frame` differ from those of `prev` in their place.
-int rowsChanged(const kit::Image& prev, const kit::Image& frame) {
-    const size_t bytes = size_t(frame.width()) * 4;
-    int n = 0;
-    for (int r = 0; r < frame.height(); ++r) n += std::memcmp(prev.row(r), frame.row(r), bytes) != 0;
-    return n;
-}
-
 // The frame without its bands, when that leaves rows enough to look at.
 kit::Image withoutBands(const kit::Image& frame, const FixedRows& bands) {
     int rows = frame.height() - bands.top - bands.bottom;
@@ -188,16 +151,8 @@ kit::Image withoutBands(const kit::Image& frame, const FixedRows& bands) {
 
 VisionStitcher::FrameShift VisionStitcher::shiftBetween(const kit::Image& previous, const kit::Image& frame) {
     using K = FrameShift::Kind;
-    // A title that stays put agrees only at standing still, and a tall one
-    // outweighs look-alike lines scrolling under it: the page is measured
-    // without it. The search keeps the overlap it needs below the title.
-    FixedRows fixed = fixedRows(previous, frame);
-    int w = frame.width(), inner = frame.height() - fixed.top - fixed.bottom;
     // Searched beyond the strip height, so a jump too far to stitch is seen for what it is.
-    int reach = int(frame.height() * 0.85) - fixed.top - fixed.bottom;
-    auto s = fixed == FixedRows{} ? registerFrames(previous, frame, reach)
-                                  : registerFrames(previous.cropped(0, fixed.top, w, inner),
-                                                   frame.cropped(0, fixed.top, w, inner), reach);
+    auto s = registerPage(previous, frame, 0.85);
     if (!s) return {K::nowhere, 0};
     // Stitching look-alike rows at a guess could double or drop lines.
     if (!s->unambiguous()) return {K::ambiguous, 0};
@@ -219,6 +174,10 @@ void VisionStitcher::captureAndProcess() {
     double now = kit::monotonicNow();
     double limit = std::abs(direction) <= 100 ? startTimeout : noShiftTimeout;
     if (lastShiftDetectedTime && now - *lastShiftDetectedTime > limit) return stop();
+    // The very frame placed last: the view is where the picture says, over
+    // rows that look alike too (the still frames after the last scroll), so
+    // it neither counts against the capture nor needs measuring.
+    if (frame == lastScreenshot) return;
 
     int frameHeight = lastScreenshot.height() > int(captureRegion.height()) ? lastScreenshot.height()
                                                                             : int(captureRegion.height());

@@ -127,11 +127,73 @@ TEST_F(Bands, EveryPageRowOnceBetweenTheBandsOnceLiveAndAutomatic) {
             EXPECT_TRUE(spy.notices.empty());
         }
         // The live capture measures a shift as far as the page rows between
-        // the bands leave an overlap of about a seventh of the region.
+        // the bands leave an overlap of about a seventh of the region; the
+        // automatic one sends no more clicks than it can measure.
         const int reach = std::min(int(h * 0.85) - title - footer, int(h * 0.7));
-        if (k.live && k.title + k.footer <= 299 * 2 / 5 && std::abs(k.step) * px <= reach) {
+        if (k.title + k.footer <= 299 * 2 / 5 && (!k.live || std::abs(k.step) * px <= reach)) {
             EXPECT_EQ(got.height(), whole) << "a scroll within reach left out";
         }
         kit::setScreenSource(nullptr);
+    }
+}
+
+TEST_F(Bands, TheAutomaticCaptureTakesAWholePageUnderBandsUpToTwoFifths) {
+    // A terminal's numbered lines (their middles read alike) or a page that
+    // never repeats, in a region 299 rows tall under a title and over a
+    // status line that stay as the page scrolls, scrolled down, or up from
+    // the page's end, by three lines a wheel click. Up to two fifths of the
+    // region together, the picture holds the title once at its top, every
+    // page row once between them, the status line once at its bottom, and
+    // nothing is said. Above two fifths it holds the first screen and says
+    // it stopped early.
+    struct Case {
+        bool lines;
+        int title, footer, direction = -1;
+    };
+    const Case cases[] = {{true, 30, 0},      {true, 90, 0},    {true, 119, 0},    {true, 36, 36},
+                          {true, 0, 90},      {true, 30, 0, 1}, {true, 36, 36, 1}, {false, 90, 0},
+                          {false, 36, 36, 1}, {true, 150, 0},   {false, 150, 0},   {true, 0, 150, 1}};
+    for (const Case& k : cases) {
+        SCOPED_TRACE(testing::Message() << (k.lines ? "lines" : "page") << ", title " << k.title
+                                        << ", footer " << k.footer << ", direction " << k.direction);
+        const int h = 299;
+        auto desk = std::make_shared<FakeDesktop>();
+        desk->page = k.lines ? makeLinesPage(LinesKind::numbered, 480, 120) : makePage(480, 1500, 5);
+        // A title and a status line that read like the page: lines of a log,
+        // cut through their text where they meet the page.
+        kit::Image log = makeLinesPage(LinesKind::log, 480, 20);
+        desk->header = rows(log, 3, k.title);
+        desk->footer = rows(log, 13, k.footer);
+        desk->footerAt = h - k.footer;
+        desk->screenW = 480;
+        desk->screenH = h;
+        desk->pixelsPerClick = 3 * kLinePitch;
+        const int scrolled = desk->page.height() - h;
+        desk->scrollY = k.direction > 0 ? scrolled : 0;
+        kit::setScreenSource(desk);
+        spy.notices.clear();
+        spy.alerts.clear();
+
+        std::optional<kit::Image> result;
+        ScrollCapturer::start(k.direction, kit::Rect(0, 0, 480, h),
+                              [&](const kit::Image& img) { result = img; });
+        for (double t = 0; t < 120 && !result; t += 0.05) clock.advance(0.05);
+        clock.advance(5);
+        ASSERT_TRUE(result && !result->isNull());
+        const kit::Image& got = *result;
+        EXPECT_TRUE(spy.alerts.empty());
+        EXPECT_EQ(wrongRows(got, 0, desk->header).count, 0) << "the title";
+        EXPECT_EQ(wrongRows(got, got.height() - k.footer, desk->footer).count, 0) << "the footer";
+        if (k.title + k.footer > h * 2 / 5) {
+            EXPECT_EQ(got.height(), h);
+            EXPECT_EQ(spy.notices, std::vector<std::string>{"Scrolling capture stopped early"});
+            continue;
+        }
+        EXPECT_TRUE(spy.notices.empty());
+        EXPECT_EQ(desk->scrollY, k.direction > 0 ? 0 : scrolled);
+        ASSERT_EQ(got.height(), h + scrolled);
+        const int pageRows = got.height() - k.title - k.footer;
+        Wrong page = wrongRows(got, k.title, rows(desk->page, k.title, pageRows));
+        EXPECT_EQ(page.count, 0) << described(page, pageRows);
     }
 }

@@ -208,6 +208,31 @@ TEST_F(LiveCapture, StoppingOverLinesThatDifferEndsWithoutANotice) {
     }
 }
 
+TEST_F(LiveCapture, StillFramesAtAPagesEndOfAlikeLinesSayNothing) {
+    // The page ends with lines that read alike, below two that differ: each
+    // scroll is placed by those, and the frames after the last one look the
+    // same moved by a line. They are the very frame placed last, so the view
+    // is known: the capture ends by its time limit with the whole page and
+    // nothing to tell. A frame that differs from it and cannot be placed
+    // (a caret blinking in the alike lines) still brings the notice.
+    for (bool caret : {false, true}) {
+        SCOPED_TRACE(caret ? "a caret blinks at the end" : "still frames");
+        showLinesAt(pageWithRun(140, 119, 21, false), 0, 1);
+        startCapture();
+        frameAfter(0);
+        const int end = desk->page.height() - 299;
+        while (desk->scrollY < end) frameAfter(std::min(2 * kLinePitch, end - desk->scrollY));
+        desk->caretBlinks = caret;
+        for (int i = 0; i < 40 && !calls; ++i) frameAfter(0);
+        desk->caretBlinks = false;
+        ASSERT_EQ(calls, 1);
+        ASSERT_TRUE(result && !result->isNull());
+        EXPECT_EQ(*result, desk->page);
+        EXPECT_EQ(spy.notices, caret ? std::vector<std::string>{"Scrolling capture stopped early"}
+                                     : std::vector<std::string>{});
+    }
+}
+
 TEST_F(LiveCapture, APageScrolledUnderATitleThatStaysComesOutRowByRow) {
     // A title 20 to 30 points tall stays in the region while lines that read
     // alike in the middle scroll under it, by whole lines and by parts of

@@ -1,5 +1,6 @@
 #include "kit/desktop/RegionOverlay.h"
 
+#include <xcb/composite.h>
 #include <xcb/xcb.h>
 
 #include <QFont>
@@ -10,6 +11,7 @@
 #include <QRegion>
 #include <QScreen>
 #include <QWidget>
+#include <utility>
 
 #include "kit/base/qt/QtImage.h"
 #include "kit/desktop/Grab.h"
@@ -43,6 +45,41 @@ bool compositing() {
     free(r);
     return owned;
 }
+
+// Without a compositor the overlay hides the windows under it from the
+// screen itself, and a window that scrolls by copying its own rows (a
+// terminal) cannot copy the rows the overlay hides: the server asks it to
+// draw them again, and a terminal that does so after it has moved its lines
+// on draws them a line off, so a line shows twice and its neighbour not at
+// all, under the region too. While the overlay shows, each window draws into
+// a picture of its own that the server puts on the screen, so nothing it
+// copies is ever hidden from it. The server undoes this when we ask, or when
+// our connection ends.
+class OwnPictures {
+public:
+    OwnPictures() {
+        auto* c = x11::Connection::shared();
+        if (!c || !c->hasComposite()) return;
+        xcb_generic_error_t* err =
+            xcb_request_check(c->conn(), xcb_composite_redirect_subwindows_checked(
+                                             c->conn(), c->root(), XCB_COMPOSITE_REDIRECT_AUTOMATIC));
+        on_ = err == nullptr;
+        free(err);
+    }
+    ~OwnPictures() { end(); }
+    OwnPictures(const OwnPictures&) = delete;
+    OwnPictures& operator=(const OwnPictures&) = delete;
+    void end() {
+        auto* c = x11::Connection::shared();
+        if (!std::exchange(on_, false) || !c) return;
+        xcb_composite_unredirect_subwindows(c->conn(), c->root(), XCB_COMPOSITE_REDIRECT_AUTOMATIC);
+        xcb_flush(c->conn());
+    }
+    bool on() const { return on_; }
+
+private:
+    bool on_ = false;
+};
 
 class OverlayWidget : public QWidget {
 public:
@@ -106,6 +143,7 @@ protected:
 struct RegionOverlay::Impl {
     explicit Impl(bool translucent) : w(translucent) {}
     OverlayWidget w;
+    std::unique_ptr<OwnPictures> pictures;
 };
 
 RegionOverlay::RegionOverlay(const Rect& screen, const Rect& hole) {
@@ -124,11 +162,12 @@ RegionOverlay::RegionOverlay(const Rect& screen, const Rect& hole) {
             d_->w.backdrop = qt::wrap(frozen).copy();
             d_->w.backdrop.setDevicePixelRatio(frozen.scale());
         }
+        d_->pictures = std::make_unique<OwnPictures>();
     }
 }
 
 RegionOverlay::~RegionOverlay() {
-    d_->w.close();
+    close();
 }
 
 void RegionOverlay::setDim(Color c) {
@@ -162,6 +201,7 @@ void RegionOverlay::show() {
 
 void RegionOverlay::close() {
     d_->w.close();
+    if (d_->pictures) d_->pictures->end();
 }
 bool RegionOverlay::isVisible() const {
     return d_->w.isVisible();

@@ -1,8 +1,10 @@
 #pragma once
 // A click-through window above everything that covers one screen and leaves a
 // hole: the hole is cut out of the window's shape, so grabs of the hole never
-// contain the overlay (X11 without a compositor cannot make a window see-through).
-// It draws a dimmed backdrop, framed boxes and one line of text.
+// contain the overlay (X11 without a compositor cannot make a window see-through:
+// it then shows the screen as it was, dimmed, and the windows under it draw into
+// pictures of their own while it shows). It draws a dimmed backdrop, framed boxes
+// and one line of text.
 #include <memory>
 #include <string>
 #include <vector>
