@@ -250,10 +250,6 @@ void remember(std::vector<std::string> temporaries) {
     kit::files::writeAtomic(rememberedPath(), text, 0600);
 }
 
-std::string folderOf(const std::string& path) {
-    return path.substr(0, path.rfind('/'));
-}
-
 }  // namespace
 
 std::vector<FinishedSave> finishCutSaves(const std::string& folder) {
@@ -268,7 +264,7 @@ std::vector<FinishedSave> finishRememberedCutSaves(const std::string& saveFolder
     const std::vector<std::string> told = remembered();
     if (told.empty()) return finished;
     std::set<std::string> folders;
-    for (const auto& temporary : told) folders.insert(folderOf(temporary));
+    for (const auto& temporary : told) folders.insert(kit::files::folderOf(temporary));
     for (const auto& folder : folders) {
         if (folder == saveFolder || kit::wayOutBegun()) continue;
         for (const auto& left : kit::files::leftNewFiles(folder)) {
@@ -285,8 +281,8 @@ std::vector<FinishedSave> finishRememberedCutSaves(const std::string& saveFolder
     std::vector<std::string> left;
     for (const auto& temporary : remembered())
         if (std::find(told.begin(), told.end(), temporary) == told.end() ||
-            (folderOf(temporary) != saveFolder &&
-             (kit::files::exists(temporary) || !kit::files::isDirectory(folderOf(temporary)))))
+            (kit::files::folderOf(temporary) != saveFolder &&
+             (kit::files::exists(temporary) || !kit::files::isDirectory(kit::files::folderOf(temporary)))))
             left.push_back(temporary);
     remember(left);
     return finished;

@@ -11,6 +11,7 @@
 #include "core/CutSaves.h"
 #include "editor/EditorHost.h"
 #include "kit/base/Dispatch.h"
+#include "kit/base/Files.h"
 #include "kit/base/WayOut.h"
 #include "kit/desktop/Workspace.h"
 #include "services/Alerts.h"
@@ -27,11 +28,6 @@ namespace {
 const char* const kRevealTitle = "Click to show in folder";
 const char* const kRevealButton = "Show in folder";
 constexpr double kGifDelay = 0.4;
-
-std::string folderOf(const std::string& path) {
-    size_t slash = path.rfind('/');
-    return slash == std::string::npos ? std::string(".") : path.substr(0, slash == 0 ? 1 : slash);
-}
 
 std::string lastComponent(const std::string& path) {
     size_t slash = path.rfind('/');
@@ -122,7 +118,7 @@ void SaveCommands::saveImage(bool quiet, bool dontHide) {
     if (!opened.empty()) {
         // A file the user opened is never overwritten silently.
         telemetry_.event("saveImage", shotStats());
-        saveImageAs(folderOf(opened), lastComponent(opened));
+        saveImageAs(kit::files::folderOf(opened), lastComponent(opened));
         return;
     }
     if (auto folder = settings_.defaultFolderURL()) {
@@ -283,7 +279,7 @@ void SaveCommands::saveImageAs(const std::optional<std::string>& folder, const s
     }
     revealNotice(*r.path, kRevealButton);
     auto stored = settings_.defaultFolderURL();
-    if (stored && folderOf(*r.path) == *stored) host_.indexSavedAsFile(*r.path);
+    if (stored && kit::files::folderOf(*r.path) == *stored) host_.indexSavedAsFile(*r.path);
 }
 
 // ---- GIF ------------------------------------------------------------------------------

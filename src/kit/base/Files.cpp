@@ -617,4 +617,9 @@ std::optional<std::string> desktopExecProgram(const std::string& path) {
     return quoted + "\"";
 }
 
+std::string folderOf(const std::string& path) {
+    const size_t slash = path.rfind('/');
+    return slash == std::string::npos ? std::string(".") : path.substr(0, slash == 0 ? 1 : slash);
+}
+
 }  // namespace kit::files

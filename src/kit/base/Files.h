@@ -111,6 +111,8 @@ struct LeftNewFile {
 // Those in `folder`: regular files of this user, directly in it, named as
 // writeNew names them, that no living writer holds.
 std::vector<LeftNewFile> leftNewFiles(const std::string& folder);
+// The folder a path names a file in ("." for a bare name, "/" at the root).
+std::string folderOf(const std::string& path);
 // Puts the left file over its empty claim, its own name; false when the
 // claim is no longer there and empty.
 bool fillClaim(const LeftNewFile& left, std::string* error = nullptr);
