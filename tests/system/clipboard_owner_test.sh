@@ -13,7 +13,6 @@ sys_begin
 sys_tray
 
 ms_since() { echo $(( ($(date +%s%N) - $1) / 1000000 )); }
-running() { [ -n "$1" ] && ps -o stat= -p "$1" 2>/dev/null | grep -qv '^Z'; }
 # The test client owns the clipboard with DELAY_MS and FILEs as given.
 owner=""
 offer() {
@@ -57,8 +56,8 @@ for i in 1 2 3; do
 done
 start=$(date +%s%N)
 kill -TERM "$SYS_APP_PID"
-for i in $(seq 1 40); do running "$SYS_APP_PID" || break; sleep 0.05; done
-running "$SYS_APP_PID" && fail "kadrix still ran 2 s after SIGTERM, waiting for the clipboard's owner"
+for i in $(seq 1 40); do sys_running "$SYS_APP_PID" || break; sleep 0.05; done
+sys_running "$SYS_APP_PID" && fail "kadrix still ran 2 s after SIGTERM, waiting for the clipboard's owner"
 sys_reap_app
 end_offer
 

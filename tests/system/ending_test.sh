@@ -11,18 +11,17 @@ xsetroot -solid '#808080'
 sys_tray
 
 # Whether process PID runs (a zombie has ended).
-running() { [ -n "$1" ] && ps -o stat= -p "$1" 2>/dev/null | grep -qv '^Z'; }
 # Sends SIG to kadrix; it and its screenshot tool (TOOL, a pid or empty) have
 # ended within two seconds, and the selection's window is gone from the display.
 signal_and_expect_end() {
   local sig=$1 tool=$2 what=$3 i
   kill -"$sig" "$SYS_APP_PID"
   for i in $(seq 1 20); do
-    running "$SYS_APP_PID" || running "$tool" || break
+    sys_running "$SYS_APP_PID" || sys_running "$tool" || break
     sleep 0.1
   done
-  running "$SYS_APP_PID" && fail "$what: kadrix still runs two seconds after SIG$sig"
-  running "$tool" && fail "$what: the screenshot tool outlived kadrix"
+  sys_running "$SYS_APP_PID" && fail "$what: kadrix still runs two seconds after SIG$sig"
+  sys_running "$tool" && fail "$what: the screenshot tool outlived kadrix"
   xdotool search --name '^kadrix-screencapture$' >/dev/null 2>&1 && fail "$what: the selection stayed on screen"
   sys_reap_app
 }

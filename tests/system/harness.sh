@@ -16,6 +16,8 @@
 #   SYS_EXPECT_DECODER_CRASH=1     a decoder that dies on the test's file is expected:
 #                                  otherwise kadrix's "decoder crashed:" line fails the test
 #   sys_check_end PID STATUS       the same for a kadrix the test waited for itself
+#   sys_running PID                true while PID runs (not ended, not a zombie)
+#   sys_naming_library             the library that holds a save's naming (in $naming)
 #   sys_wait_for CMD… [--timeout S]  retry a command until it succeeds
 #   sys_wait_window NAME           wait for a window whose name matches
 #   sys_focus WINDOW [WHAT]        give WINDOW the keyboard; fails when it never gets it
@@ -97,6 +99,13 @@ _sys_hang() {
     tr '\0' ' ' <"/proc/$pid/cmdline" 2>/dev/null | sed 's/^/HANG:   /' >&2 || true
   fi
   _sys_crashes+="kadrix (pid $pid) $why; "
+}
+sys_running() { [ -n "$1" ] && ps -o stat= -p "$1" 2>/dev/null | grep -qv '^Z'; }
+# The library loaded into kadrix that holds the naming of a save's file (as a
+# hung folder or a power cut would hold it): tests/system/naming.
+sys_naming_library() {
+  naming="$SYS_BIN/libkadrix_test_naming.so"
+  [ -f "$naming" ] || fail "no $naming: build the target kadrix_test_naming"
 }
 # Waits for kadrix (started by sys_app) to end and checks how it ended.
 sys_reap_app() {
@@ -290,13 +299,12 @@ sys_focus() {
 }
 sys_type() { xdotool type --delay 20 "$1"; }
 sys_click() { xdotool mousemove "$1" "$2" click "${3:-1}"; }
-# Puts TEXT into the name field of the file dialog titled TITLE and accepts it.
-# The text is pasted, not typed: typed key by key, it reaches a loaded
-# program late, and the completion list the dialog opens on the way (other
-# tests' folders share the prefix) can take the Return. A Return the list
-# took is given again while the dialog stays.
-sys_dialog_enter() {
-  local title=$1 text=$2 i
+# Puts TEXT into the name field of the file dialog titled TITLE and gives it
+# one Return. The text is pasted, not typed: typed key by key, it reaches a
+# loaded program late, and the completion list the dialog opens on the way
+# (other tests' folders share the prefix) can take the Return.
+sys_dialog_type() {
+  local title=$1 text=$2
   sys_wait_window "^$title\$" 15 || fail "no \"$title\" dialog"
   sys_wait_for --timeout 5 sys_active_is "$title" || fail "the \"$title\" dialog did not take the keyboard"
   sleep 0.3
@@ -304,6 +312,12 @@ sys_dialog_enter() {
   sys_key ctrl+a ctrl+v
   sleep 0.8
   sys_key Return
+}
+# The same, and the dialog accepts it: a Return the list took is given again
+# while the dialog stays.
+sys_dialog_enter() {
+  local title=$1 text=$2 i
+  sys_dialog_type "$title" "$text"
   for i in 1 2 3; do
     sys_wait_for --timeout 3 bash -c "! xdotool search --onlyvisible --name '^$title\$'" && return 0
     sys_key Return

@@ -17,7 +17,6 @@ fi
 sys_notify_server
 
 ms_since() { echo $(( ($(date +%s%N) - $1) / 1000000 )); }
-running() { [ -n "$1" ] && ps -o stat= -p "$1" 2>/dev/null | grep -qv '^Z'; }
 held="$SYS_TMP/net"
 mkdir -p "$held"
 convert -size 300x200 xc:'#3366cc' "$held/picture.png"
@@ -96,8 +95,8 @@ sigterm_ends_it() {
   local start
   start=$(date +%s%N)
   kill -TERM "$SYS_APP_PID"
-  for _ in $(seq 1 40); do running "$SYS_APP_PID" || break; sleep 0.05; done
-  running "$SYS_APP_PID" && fail "kadrix still ran 2 s after SIGTERM, waiting for $1"
+  for _ in $(seq 1 40); do sys_running "$SYS_APP_PID" || break; sleep 0.05; done
+  sys_running "$SYS_APP_PID" && fail "kadrix still ran 2 s after SIGTERM, waiting for $1"
   sys_reap_app
   ended_ms+=("$1: $(ms_since "$start") ms")
 }

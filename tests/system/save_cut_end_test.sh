@@ -21,14 +21,12 @@ sys_begin
 xsetroot -solid '#808080'
 sys_tray
 
-naming="$SYS_BIN/libkadrix_test_naming.so"
-[ -f "$naming" ] || fail "no $naming: build the target kadrix_test_naming"
+sys_naming_library
 shots="$SYS_TMP/shots"
 arm="$SYS_TMP/arm"
 held="$SYS_TMP/held"
 mkdir -p "$shots" "$SYS_TMP/reader"
 
-running() { [ -n "$1" ] && ps -o stat= -p "$1" 2>/dev/null | grep -qv '^Z'; }
 now() { date +%s.%N; }
 # The library's records of the save folder, one JSON object a line.
 lines() {
@@ -63,10 +61,10 @@ end_within() {
   local limit=$1 what=$2 t0 i
   t0=$(now)
   kill -TERM "$SYS_APP_PID"
-  for i in $(seq 1 100); do running "$SYS_APP_PID" || break; sleep 0.05; done
+  for i in $(seq 1 100); do sys_running "$SYS_APP_PID" || break; sleep 0.05; done
   local took
   took=$(awk -v a="$t0" -v b="$(now)" 'BEGIN { printf "%.2f", b - a }')
-  running "$SYS_APP_PID" && { tail -5 "$SYS_TMP/kadrix.log" >&2; fail "$what: kadrix still runs 5 s after SIGTERM"; }
+  sys_running "$SYS_APP_PID" && { tail -5 "$SYS_TMP/kadrix.log" >&2; fail "$what: kadrix still runs 5 s after SIGTERM"; }
   sys_reap_app
   awk -v t="$took" -v l="$limit" 'BEGIN { exit !(t <= l) }' || fail "$what: kadrix took ${took} s to end after SIGTERM (at most $limit)"
   echo "$what: ended ${took} s after SIGTERM"
@@ -163,13 +161,7 @@ sys_link 'kadrix://grab/fullscreen?then=edit'
 sys_wait_editor 15
 touch "$arm"
 sys_key ctrl+shift+s
-sys_wait_window '^Save As$' 15 || fail "Save As: no panel"
-sys_wait_for --timeout 5 sys_active_is 'Save As' || fail "Save As: the panel did not take the keyboard"
-sleep 0.3
-printf '%s' "$pictures/photo.png" | xclip -selection clipboard -i
-sys_key ctrl+a ctrl+v
-sleep 0.8
-sys_key Return
+sys_dialog_type 'Save As' "$pictures/photo.png"
 # The panel asks whether to replace the file: yes.
 for i in $(seq 1 10); do
   grep -q '^held ' "$held" && break

@@ -13,13 +13,11 @@ sys_begin
 xsetroot -solid '#808080'
 sys_tray
 
-naming="$SYS_BIN/libkadrix_test_naming.so"
-[ -f "$naming" ] || fail "no $naming: build the target kadrix_test_naming"
+sys_naming_library
 shots="$SYS_TMP/shots"
 mkdir -p "$shots"
 sys_library_on "$shots"
 
-running() { [ -n "$1" ] && ps -o stat= -p "$1" 2>/dev/null | grep -qv '^Z'; }
 
 # kadrix with WORDS for the naming library and a save held as its file is
 # named, then SIGTERM: it ends within three seconds. Sets TEMP (the hidden
@@ -42,8 +40,8 @@ cut_save() {
   NAME=${NAME%.new-*}
   kill -TERM "$SYS_APP_PID"
   local i
-  for i in $(seq 1 30); do running "$SYS_APP_PID" || break; sleep 0.1; done
-  running "$SYS_APP_PID" && fail "$1: kadrix still runs three seconds after SIGTERM"
+  for i in $(seq 1 30); do sys_running "$SYS_APP_PID" || break; sleep 0.1; done
+  sys_running "$SYS_APP_PID" && fail "$1: kadrix still runs three seconds after SIGTERM"
   sys_reap_app
   [ -s "$shots/$TEMP" ] || fail "$1: no picture left in $TEMP"
   cp "$shots/$TEMP" "$SYS_TMP/picture"
