@@ -29,12 +29,18 @@ std::atomic<int> g_held{0};
 struct Opening {
     Descriptor wake{::eventfd(0, EFD_CLOEXEC | EFD_NONBLOCK)};
     std::atomic<bool> done{false};
+    std::atomic<bool> stopped{false};  // by the caller's OpenStop
     std::mutex lock;
     bool givenUp = false;  // under the lock, as are the results
     Descriptor fd;
     long long size = 0;
     std::string why, looked;
 };
+
+void wakeUp(Opening& o) {
+    const uint64_t one = 1;
+    [[maybe_unused]] const ssize_t woken = ::write(o.wake.get(), &one, sizeof one);
+}
 
 void openOnItsThread(Opening& o, const std::string& path, size_t maxBytes, const LookAtOpenFile& look) {
     std::string why;
@@ -61,8 +67,7 @@ void openOnItsThread(Opening& o, const std::string& path, size_t maxBytes, const
         o.looked = std::move(looked);
         o.done = true;
     }
-    const uint64_t one = 1;
-    [[maybe_unused]] const ssize_t woken = ::write(o.wake.get(), &one, sizeof one);
+    wakeUp(o);
 }
 
 OpenInTime failed(OpenOutcome outcome, std::string why) {
@@ -74,16 +79,50 @@ OpenInTime failed(OpenOutcome outcome, std::string why) {
 
 }  // namespace
 
+void OpenStop::stop() {
+    std::function<void()> wake;
+    {
+        std::lock_guard lock(lock_);
+        stopped_ = true;
+        wake = std::move(wake_);
+    }
+    if (wake) wake();
+}
+
+bool OpenStop::attach(std::function<void()> wake) {
+    std::lock_guard lock(lock_);
+    if (stopped_) return false;
+    wake_ = std::move(wake);
+    return true;
+}
+
+void OpenStop::detach() {
+    std::lock_guard lock(lock_);
+    wake_ = nullptr;
+}
+
 int opensHeld() {
     return g_held;
 }
 
-OpenInTime openInTime(const std::string& path, size_t maxBytes, Clock::time_point until,
-                      LookAtOpenFile look) {
+OpenInTime openInTime(const std::string& path, size_t maxBytes, Clock::time_point until, LookAtOpenFile look,
+                      OpenStop* stop) {
     if (wayOutBegun()) return failed(OpenOutcome::cancelled, kOpenGivenUp);
     if (Clock::now() >= until) return failed(OpenOutcome::timeUp, kFolderTooSlow);
     auto opening = std::make_shared<Opening>();
     if (!opening->wake.valid()) return failed(OpenOutcome::refused, std::strerror(errno));
+    // Stopped before it began, it begins nothing.
+    if (stop && !stop->attach([opening] {
+            opening->stopped = true;
+            wakeUp(*opening);
+        }))
+        return failed(OpenOutcome::stopped, kOpenStopped);
+    struct Detach {
+        OpenStop* stop;
+        ~Detach() {
+            if (stop) stop->detach();
+        }
+    } const detach{stop};
     if (g_held.fetch_add(1) >= kMostOpensHeld) {
         --g_held;
         return failed(OpenOutcome::tooManyHeld, kTooManyOpensHeld);
@@ -96,11 +135,14 @@ OpenInTime openInTime(const std::string& path, size_t maxBytes, Clock::time_poin
         --g_held;
         return failed(OpenOutcome::noThread, kNoThreadToOpen);
     }
-    const InputWait waited = awaitInput(opening->wake.get(), until, [&] { return opening->done.load(); });
+    const InputWait waited = awaitInput(opening->wake.get(), until,
+                                        [&] { return opening->done.load() || opening->stopped.load(); });
     std::lock_guard lock(opening->lock);
-    // An answer that came as the wait ran out is taken all the same.
-    if (!opening->done || waited == InputWait::cancelled) {
+    // An answer that came as the wait ran out is taken all the same; one
+    // nobody wants any more is not.
+    if (opening->stopped || !opening->done || waited == InputWait::cancelled) {
         opening->givenUp = true;
+        if (opening->stopped) return failed(OpenOutcome::stopped, kOpenStopped);
         return waited == InputWait::cancelled ? failed(OpenOutcome::cancelled, kOpenGivenUp)
                                               : failed(OpenOutcome::timeUp, kFolderTooSlow);
     }

@@ -15,6 +15,7 @@
 #include <chrono>
 #include <cstddef>
 #include <functional>
+#include <mutex>
 #include <string>
 
 #include "kit/base/Descriptor.h"
@@ -30,12 +31,14 @@ inline constexpr const char* kTooManyOpensHeld =
     "files on folders that did not answer are still being opened";
 inline constexpr const char* kNoThreadToOpen = "no thread could be had to open it";
 inline constexpr const char* kOpenGivenUp = "Kadrix is ending";
+inline constexpr const char* kOpenStopped = "the read was given up";
 
 enum class OpenOutcome {
     opened,       // `fd` is the regular file; `looked` says what the look found
     refused,      // openRegular refused it: `why`
     timeUp,       // the deadline came first (kFolderTooSlow)
     cancelled,    // the way out began (kOpenGivenUp)
+    stopped,      // its OpenStop was stopped (kOpenStopped)
     noThread,     // the system gave no thread (kNoThreadToOpen)
     tooManyHeld,  // kMostOpensHeld opens are held already (kTooManyOpensHeld)
 };
@@ -53,9 +56,28 @@ struct OpenInTime {
 // hold nothing the caller's return ends.
 using LookAtOpenFile = std::function<std::string(int fd, long long size)>;
 
-// openRegular(path, maxBytes) and then `look`, done by `until`.
+// Ends the wait of an open whose caller no longer wants the file (a quick
+// look closed while its picture's folder does not answer): stop() from any
+// thread ends the wait under way at once, and an open begun after it at
+// its start. The open itself keeps its thread, as one whose deadline came.
+class OpenStop {
+public:
+    void stop();
+    // For openInTime: `wake` ends the wait now under way; false, and
+    // `wake` is dropped, when stop() came first.
+    bool attach(std::function<void()> wake);
+    void detach();
+
+private:
+    std::mutex lock_;
+    bool stopped_ = false;        // under lock_
+    std::function<void()> wake_;  // under lock_
+};
+
+// openRegular(path, maxBytes) and then `look`, done by `until`, or by
+// `stop` when it comes first.
 OpenInTime openInTime(const std::string& path, size_t maxBytes, std::chrono::steady_clock::time_point until,
-                      LookAtOpenFile look = {});
+                      LookAtOpenFile look = {}, OpenStop* stop = nullptr);
 
 // How many opens run now on threads of their own.
 int opensHeld();

@@ -399,9 +399,11 @@ struct detail::ReadHandleAccess {
         std::lock_guard lock(decoders().lock);
         handle.decoder_ = 0;
     }
+    static files::OpenStop* openStop(ReadHandle* handle) { return handle ? &handle->open_ : nullptr; }
 };
 
 void ReadHandle::abandon() {
+    open_.stop();
     Decoders& d = decoders();
     pid_t pid = 0;
     {
@@ -510,15 +512,17 @@ std::string openForChecks(const std::string& path, OpenFile& file) {
 // Opens the file and checks its head: with a deadline, both on a thread of
 // their own (a folder that does not answer holds that thread, not the
 // caller's), given up when it passes.
-std::string openAndScreen(const std::string& path, OpenFile& file, Clock::time_point until) {
+std::string openAndScreen(const std::string& path, OpenFile& file, Clock::time_point until,
+                          files::OpenStop* stop) {
     if (until == Clock::time_point::max()) {
         if (std::string why = openForChecks(path, file); !why.empty()) return why;
         return detail::screenFile(file.fd.get(), file.size).refusal;
     }
-    files::OpenInTime opened = files::openInTime(path, kMaxImageFileBytes, until, [](int fd, long long size) {
-        return detail::screenFile(fd, size).refusal;
-    });
-    if (opened.outcome == files::OpenOutcome::cancelled) return kCancelled;
+    files::OpenInTime opened = files::openInTime(
+        path, kMaxImageFileBytes, until,
+        [](int fd, long long size) { return detail::screenFile(fd, size).refusal; }, stop);
+    if (opened.outcome == files::OpenOutcome::cancelled || opened.outcome == files::OpenOutcome::stopped)
+        return kCancelled;
     if (opened.outcome != files::OpenOutcome::opened) return notOpened(opened.why);
     file.fd = std::move(opened.fd);
     file.size = opened.size;
@@ -533,7 +537,8 @@ std::optional<Decoded> readFile(const std::string& path, double scale, int maxSi
                                 Clock::time_point until = Clock::time_point::max()) {
     if (until == Clock::time_point::max() && isMainThread()) until = Clock::now() + decodeTimeLimit();
     OpenFile file;
-    if (std::string why = openAndScreen(path, file, until); !why.empty())
+    if (std::string why = openAndScreen(path, file, until, detail::ReadHandleAccess::openStop(handle));
+        !why.empty())
         return fail<std::optional<Decoded>>(error, why);
     return decodeElsewhere(file.fd.get(), path, scale, maxSide, wantTexts, error, until, handle);
 }

@@ -8,6 +8,7 @@
 #include <vector>
 
 #include "kit/base/Image.h"
+#include "kit/base/OpenInTime.h"
 
 namespace kit {
 
@@ -62,9 +63,9 @@ namespace detail {
 struct ReadHandleAccess;
 }
 // A read its caller may give up while it waits (a quick look closed, or
-// moved on to another picture): abandon() ends its decoder at once, and the
-// read then ends as one the way out ended does (wasCancelled). For one read;
-// abandon() from any thread.
+// moved on to another picture): abandon() ends its wait for the file's
+// folder or its decoder at once, and the read then ends as one the way out
+// ended does (wasCancelled). For one read; abandon() from any thread.
 class ReadHandle {
 public:
     void abandon();
@@ -73,6 +74,7 @@ private:
     friend struct detail::ReadHandleAccess;
     int decoder_ = 0;  // both under the lock of the running decoders
     bool abandoned_ = false;
+    files::OpenStop open_;
 };
 // read(), which `handle` can give up.
 Image read(const std::string& path, double scale, std::string* error, ReadHandle& handle);

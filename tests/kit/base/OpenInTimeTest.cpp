@@ -82,9 +82,9 @@ TEST(OpenInTime, OpensAndLooksOnAThreadOfItsOwnAndRefusesWhatOpenRegularRefuses)
     files::remove(dir);
 }
 
-// The open is given up at its deadline with the loop turning meanwhile; the
-// thread left in it closes what it opens once the folder answers, and looks
-// at nothing; then the same file opens.
+// The open is given up at its deadline with the loop turning meanwhile, or
+// when its caller stops it; the thread left in it closes what it opens once
+// the folder answers, and looks at nothing; then the same file opens.
 TEST(OpenInTime, AFolderThatDoesNotAnswerIsGivenUpAndItsLateDescriptorClosed) {
     if (::getuid() != 0) GTEST_SKIP() << "holding opens needs root";
     const std::string dir = folderWith("in-time-held", "held.png", "picture");
@@ -108,6 +108,25 @@ TEST(OpenInTime, AFolderThatDoesNotAnswerIsGivenUpAndItsLateDescriptorClosed) {
     EXPECT_TRUE(turned) << "the event loop stood still during the wait";
     EXPECT_EQ(hold.held(), 1);
     EXPECT_EQ(files::opensHeld(), 1);
+
+    // Stopped by its caller from another thread, the wait ends then; a stop
+    // that came before the open begins nothing.
+    files::OpenStop stop;
+    std::thread stopper([&] {
+        std::this_thread::sleep_for(milliseconds(200));
+        stop.stop();
+    });
+    const auto stoppedAt = Clock::now();
+    const files::OpenInTime stopped =
+        files::openInTime(file, 1024, stoppedAt + milliseconds(20000), {}, &stop);
+    EXPECT_LT(Clock::now() - stoppedAt, milliseconds(1500));
+    stopper.join();
+    EXPECT_EQ(stopped.outcome, files::OpenOutcome::stopped);
+    EXPECT_EQ(stopped.why, files::kOpenStopped);
+    EXPECT_EQ(files::opensHeld(), 2);
+    EXPECT_EQ(files::openInTime(file, 1024, Clock::now() + milliseconds(20000), {}, &stop).outcome,
+              files::OpenOutcome::stopped);
+    EXPECT_EQ(files::opensHeld(), 2);
 
     hold.release();
     EXPECT_TRUE(noOpensHeld());
