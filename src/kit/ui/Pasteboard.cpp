@@ -398,7 +398,13 @@ std::shared_ptr<Ask> asking() {
             wakeOn(ask->goneOut);
             wakeOn(ask->wake);
             --g_asksHeld;
-            dispatchMain([ask] { take(*ask); });
+            dispatchMain([ask] {
+                take(*ask);
+                // The clipboard changed while it was asked about, and no one
+                // has asked about it since: its observers (a menu open
+                // meanwhile) are owed an answer about what it holds now.
+                if (ask->changeCount != g_changeCount && g_asking == ask && !wayOutBegun()) asking();
+            });
         }).detach();
     } catch (const std::system_error&) {
         --g_asksHeld;

@@ -415,6 +415,7 @@ public:
         start();
     }
     ~BusyOwner() override { end(); }
+    int asked() const { return asked_; }
     int answered() const { return answered_; }
     int refused() const { return refused_; }
 
@@ -430,6 +431,7 @@ private:
                 continue;
             }
             const auto r = *reinterpret_cast<xcb_selection_request_event_t*>(e.get());
+            ++asked_;
             const int late = r.target == targets ? typesLate_ : bytesAsked_++ == 0 ? firstLate_ : laterLate_;
             if (late < 0) continue;
             if (closesReaders_) {
@@ -464,7 +466,7 @@ private:
     const int typesLate_, firstLate_, laterLate_;
     const bool closesReaders_;
     int bytesAsked_ = 0;
-    std::atomic<int> answered_{0}, refused_{0};
+    std::atomic<int> asked_{0}, answered_{0}, refused_{0};
 };
 
 // A reader that stops waiting leaves its window for the owner's late
@@ -514,12 +516,16 @@ TEST(KitLive, AnOwnersSecondCountsFromTheSendingOfTheQuestion) {
     Pasteboard& pb = Pasteboard::general();
     const auto told = std::make_shared<std::optional<bool>>();
     pb.onImageAnswer([told](bool offered) { *told = offered; });
+    std::unique_ptr<BusyOwner> previous;
     for (const int late : {600, 1500}) {
         for (const bool key : {true, false}) {
             const int before = pb.changeCount();
-            BusyOwner owner(late, -1, -1);
-            ASSERT_TRUE(owner.owning());
+            auto owner = std::make_unique<BusyOwner>(late, -1, -1);
+            ASSERT_TRUE(owner->owning());
             pump(5000, [&] { return pb.changeCount() != before; });
+            // The owner before goes once this one owns: gone while it still
+            // owned, it would change the clipboard again during the question.
+            previous = std::move(owner);
             told->reset();
             const bool inTime = late < 1000;
             if (key) {
@@ -535,6 +541,38 @@ TEST(KitLive, AnOwnersSecondCountsFromTheSendingOfTheQuestion) {
             }
         }
     }
+}
+
+// The clipboard taken by another owner while the last was asked about: the
+// answer about the one gone is dropped, and the menu is told about the one
+// that holds the clipboard now, asked about in turn.
+TEST(KitLive, AClipboardChangedWhileAskedAboutIsAskedAboutAgain) {
+    REQUIRE_X11();
+    Pasteboard& pb = Pasteboard::general();
+    const auto told = std::make_shared<std::optional<bool>>();
+    pb.onImageAnswer([told](bool offered) { *told = offered; });
+    // The changes an owner of the tests before made as it went come first.
+    for (int seen = -1; seen != pb.changeCount();) {
+        seen = pb.changeCount();
+        pump(300, [&] { return pb.changeCount() != seen; });
+    }
+    int before = pb.changeCount();
+    auto first = std::make_unique<BusyOwner>(400, -1, -1);
+    ASSERT_TRUE(first->owning());
+    pump(5000, [&] { return pb.changeCount() != before; });
+    told->reset();
+    EXPECT_FALSE(pb.hasImage()) << "answered before the owner";
+    // Taken once the question has reached the first owner, which answers
+    // as it goes.
+    pump(5000, [&] { return first->asked() > 0; });
+    before = pb.changeCount();
+    BusyOwner second(0, -1, -1);
+    ASSERT_TRUE(second.owning());
+    pump(5000, [&] { return pb.changeCount() != before; });
+    first.reset();
+    pump(5000, [&] { return told->has_value(); });
+    EXPECT_EQ(told->value_or(false), true) << "the menu was not told of the clipboard as it is";
+    EXPECT_TRUE(pb.hasImage());
 }
 
 // A load reads all the types offered within its one limit: an owner that
