@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <chrono>
 #include <cmath>
+#include <cstdio>
 
 #include "editor/CanvasLayers.h"
 #include "editor/EditorHooks.h"
@@ -16,6 +17,7 @@
 #include "imaging/PixelSampling.h"
 #include "kit/base/Dispatch.h"
 #include "kit/base/Json.h"
+#include "kit/base/WayOut.h"
 #include "kit/draw/Animation.h"
 #include "kit/ui/Pasteboard.h"
 #include "objects/ObjArrow.h"
@@ -71,6 +73,12 @@ const std::pair<const char*, Factory> kFactory[] = {
 
 void oops(const std::string& function, const std::string& message) {
     services::Telemetry::shared().oops(function, message);
+}
+
+// A paste that adds nothing says why in the log: the user pressed a key
+// and saw nothing happen.
+void tellNothingPasted(const std::string& why) {
+    std::fprintf(stderr, "kadrix: nothing was pasted. %s\n", why.c_str());
 }
 
 double nowSeconds() {
@@ -250,23 +258,41 @@ ObjectHandlers::ObjectPtr ObjectHandlers::addObject(const std::string& type, con
 }
 
 bool ObjectHandlers::addImageFromPasteboard(std::function<void()> otherwise) {
+    using Answer = kit::Pasteboard::ImageAnswer;
     // The turn is the moment of asking: a screenshot asked for while the
     // clipboard is waited on comes after this paste, whatever answers first.
     const uint64_t turn = core_().additionTurn();
     kit::Pasteboard& pb = kit::Pasteboard::general();
     const int asked = pb.changeCount();
     // The key reads the clipboard anyway: a busy owner is given its second.
-    const bool offered = pb.awaitImageAnswer();
-    kit::Image image = offered ? pb.image() : kit::Image{};
+    const Answer answer = pb.awaitImageAnswer();
+    std::string why;
+    kit::Image image = answer == Answer::offered ? pb.image(&why) : kit::Image{};
+    const bool offered = answer == Answer::offered;
     // A clipboard replaced meanwhile (Escape copies the screenshot as it
-    // hides the editor) no longer holds the picture asked for: the paste is
-    // dropped, as one whose screenshot has gone.
-    if (offered && pb.changeCount() != asked) return true;
-    if (!image.isNull())
+    // hides the editor) no longer holds what was asked about: the paste is
+    // dropped, picture and objects alike, as one whose screenshot has gone.
+    if (pb.changeCount() != asked) {
+        tellNothingPasted("The clipboard changed while it was being read.");
+        return offered;
+    }
+    if (!image.isNull()) {
         core_().addInTurn(turn, [this, image] { placePastedImage(image); });
-    else if (otherwise)
-        core_().addInTurn(turn, std::move(otherwise));
-    return !image.isNull();
+        return true;
+    }
+    // The objects copied here only stand in for a clipboard known to hold
+    // no picture: one copied elsewhere since, however slow its owner, is
+    // the user's latest copy and must not be answered with older objects.
+    if (answer == Answer::notOffered) {
+        if (otherwise) core_().addInTurn(turn, std::move(otherwise));
+        return false;
+    }
+    if (offered)
+        tellNothingPasted(why);
+    else if (!kit::wayOutBegun())  // a wait the ending cut short is no owner's silence
+        tellNothingPasted(
+            "The program holding the clipboard did not say within a second whether it offers a picture.");
+    return false;
 }
 
 void ObjectHandlers::placePastedImage(const kit::Image& image) {

@@ -55,9 +55,11 @@ public:
     ObjectPtr addObject(const std::string& type, const services::Rect& rect);
     // The clipboard's picture as an image object, in its turn among the
     // screenshot's requests, taken when asked (its read lets others run);
-    // false when the clipboard holds none, and then `otherwise` runs in
-    // that turn instead. A picture whose clipboard was replaced during the
-    // read is dropped (true all the same: one was offered).
+    // false when the clipboard holds none. `otherwise` runs in that turn
+    // instead only when the clipboard was seen to offer no picture: a
+    // picture that cannot be read, or an owner that did not say in time,
+    // adds nothing, and the log says why. A paste whose clipboard was
+    // replaced during the read is dropped (true when a picture was offered).
     bool addImageFromPasteboard(std::function<void()> otherwise = {});
     void placePastedImage(const kit::Image& image);
     void clear();

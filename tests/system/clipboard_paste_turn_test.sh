@@ -10,6 +10,12 @@
 # the editor: the paste then finds the clipboard replaced and is dropped,
 # never the screenshot's own copy pasted onto it.
 #
+# Kadrix's own objects stand in only for a clipboard known to hold no
+# picture: against an owner offering a picture that answers two seconds
+# late, Ctrl+V pastes nothing, not the rectangle copied before, and the log
+# says so. Objects whose clipboard Escape replaced during the wait are
+# dropped as a picture is: the screenshot shown again holds none.
+#
 # A window kept above the others covers the screen while the keys are
 # pressed, so the capture is of that window alone: what the editor shows
 # under it cannot come into the capture's pixels.
@@ -32,12 +38,12 @@ end_cover() {
 on_exit end_owner
 on_exit end_cover
 # The test client owns the clipboard with KIND WHAT (png FILE, text WORDS),
-# offered as TYPE, answering every request 500 ms late.
+# offered as TYPE, answering every request LATE ms late (500 unless set).
 own() {
   end_owner
-  "$SYS_BIN/kadrix-testclient" late 500 "$1" "$2" >>"$SYS_TMP/owner.log" 2>&1 &
+  "$SYS_BIN/kadrix-testclient" late "${LATE:-500}" "$1" "$2" >>"$SYS_TMP/owner.log" 2>&1 &
   owner=$!
-  sys_wait_for --timeout 10 bash -c "xclip -selection clipboard -o -t TARGETS 2>/dev/null | grep -qx '$3'" \
+  sys_wait_for --timeout 20 bash -c "xclip -selection clipboard -o -t TARGETS 2>/dev/null | grep -qx '$3'" \
     || fail "the test client offers no $3"
 }
 editor_window() { xdotool search --onlyvisible --name '^Kadrix$' | head -1; }
@@ -150,6 +156,35 @@ comes '#F44723' 25% $((drawn + 100)) copied \
 paste_then_capture objects
 red=$(shown '#F44723' 25% objects-raced)
 [ "$red" -le $((base + 50)) ] || fail "the rectangle pasted before the capture was put on the capture ($red red pixels, $base without)"
+
+# A picture offered by an owner two seconds late: not answered with the
+# rectangle copied before. The log's word is the sign the paste has ended.
+LATE=2000 own png "$SYS_TMP/offered.png" image/png
+sys_focus "$(editor_window)" "the editor"
+sys_key ctrl+v
+said=0
+sys_wait_for --timeout 30 sys_log_has "kadrix: nothing was pasted. The program holding the clipboard did not say" \
+  || said=$?
+red=$(shown '#F44723' 25% late-owner)
+[ "$red" -le $((base + 50)) ] \
+  || fail "Ctrl+V answered a picture offered two seconds late with the rectangle copied before ($red red pixels, $base without)"
+[ "$said" -eq 0 ] || fail "the log does not say why Ctrl+V pasted nothing from an owner two seconds late"
+
+# Objects waiting on an owner of text, their clipboard replaced by Escape
+# meanwhile: dropped, never put on the screenshot left.
+LATE=700 own text 'no picture here' text/plain
+sys_focus "$(editor_window)" "the editor"
+sys_key ctrl+v
+sys_key Escape
+said=0
+sys_wait_for --timeout 30 sys_log_has "kadrix: nothing was pasted. The clipboard changed while it was being read." \
+  || said=$?
+sys_link 'kadrix://show'
+sys_wait_editor 10
+red=$(shown '#F44723' 25% replaced)
+[ "$red" -le $((base + 50)) ] \
+  || fail "the rectangle was pasted after Escape replaced the clipboard it waited on ($red red pixels, $base without)"
+[ "$said" -eq 0 ] || fail "the log does not say why the paste whose clipboard changed was dropped"
 sys_stop_app
 end_owner
 echo "a paste raced by a capture lands on the screenshot it was asked on, or is dropped"

@@ -431,17 +431,21 @@ bool Pasteboard::hasImage() const {
     return g_answer.changeCount == g_changeCount && g_answer.offered;
 }
 
-bool Pasteboard::awaitImageAnswer() const {
-    if (!asksAnotherProgram()) return offeredHere();
+Pasteboard::ImageAnswer Pasteboard::awaitImageAnswer() const {
+    const auto answer = [](bool offered) { return offered ? ImageAnswer::offered : ImageAnswer::notOffered; };
+    if (!asksAnotherProgram()) return answer(offeredHere());
+    // No question could go out (no thread for it, or the asks before all
+    // held by owners that do not answer): nothing is known of a picture.
     const std::shared_ptr<Ask> ask = asking();
-    if (!ask) return false;
+    if (!ask) return ImageAnswer::unanswered;
     awaitInput(ask->goneOut.get(), ask->deadline(), [&] { return bool(ask->left); });
     if (ask->left) awaitInput(ask->wake.get(), ask->deadline(), [&] { return bool(ask->done); });
     // An answer still to come when the wait ends is late for the menu too.
-    if (ask->settle(Ask::Verdict::late) != Ask::Verdict::inTime || wayOutBegun()) return false;
-    if (!ask->offered) return offeredHere();
+    if (ask->settle(Ask::Verdict::late) != Ask::Verdict::inTime || wayOutBegun())
+        return ImageAnswer::unanswered;
+    if (!ask->offered) return answer(offeredHere());
     take(*ask);
-    return *ask->offered;
+    return answer(*ask->offered);
 }
 
 void Pasteboard::onImageAnswer(std::function<void(bool offered)> observer) {

@@ -51,11 +51,14 @@ public:
     // until it has answered the answer is no. Each call asks again;
     // `onImageAnswer` tells what a new answer changed.
     bool hasImage() const;
+    // What the clipboard was found to offer; `unanswered` when another
+    // program did not say in time, so a picture may be there.
+    enum class ImageAnswer { offered, notOffered, unanswered };
     // The same, waiting for another program's answer for up to that second
     // (and as long again for the question to go out): on the main thread the
-    // event loop goes on meanwhile, and the way out ends the wait (no). An
-    // answer this wait gave up on is late for hasImage() too.
-    bool awaitImageAnswer() const;
+    // event loop goes on meanwhile, and the way out ends the wait
+    // (unanswered). An answer this wait gave up on is late for hasImage() too.
+    ImageAnswer awaitImageAnswer() const;
     // Observers run on the main thread when another program's answer
     // changes what hasImage() says.
     void onImageAnswer(std::function<void(bool offered)> observer);

@@ -73,8 +73,12 @@ TEST(Pasteboard, ReadsImagesOfOtherTypesAndImageFiles) {
     EXPECT_TRUE(pb.hasImage());
     EXPECT_EQ(pb.image().width(), 2);
 
+    EXPECT_EQ(pb.awaitImageAnswer(), Pasteboard::ImageAnswer::offered);
+
+    // Our own clipboard always answers: without a picture it is known to offer none.
     pb.setString("no image here");
     EXPECT_FALSE(pb.hasImage());
+    EXPECT_EQ(pb.awaitImageAnswer(), Pasteboard::ImageAnswer::notOffered);
     pb.clearContents();
     EXPECT_FALSE(pb.string().has_value());
 }
