@@ -465,7 +465,7 @@ sys_hold_opens() {
   : >"$SYS_TMP/held"
   python3 "$SYS_SRC/tests/system/hold_opens.py" "$1" "$2" "$SYS_TMP/held" 140 2>"$SYS_TMP/hold.err" &
   _sys_holder=$!
-  sys_wait_for --timeout 5 grep -qx ready "$SYS_TMP/held" && return 0
+  sys_wait_for --timeout 30 grep -qx ready "$SYS_TMP/held" && return 0
   local rc=0
   wait "$_sys_holder" || rc=$?
   _sys_holder=""

@@ -23,7 +23,7 @@ mount_dead() {
   : >"$SYS_TMP/fuse"
   python3 "$SYS_SRC/tests/system/silent_fuse.py" "$dead" "$SYS_TMP/fuse" 2>"$SYS_TMP/fuse.err" &
   server=$!
-  sys_wait_for --timeout 5 grep -qx ready "$SYS_TMP/fuse" && return 0
+  sys_wait_for --timeout 30 grep -qx ready "$SYS_TMP/fuse" && return 0
   local rc=0
   wait "$server" || rc=$?
   server=""
