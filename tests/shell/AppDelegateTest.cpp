@@ -86,10 +86,9 @@ TEST_F(AppDelegateTest, OnlyLinksThatActOnTheScreenshotWaitBehindAPictureBeingRe
             delegate.handleGetURLEvent(link);
     });
     delegate.handleGetURLEvent("kadrix://load/clipboard");
-    EXPECT_EQ(core.calls,
-              (std::vector<std::string>{"url load load/clipboard", "url settings settings",
-                                        "url lib lib/search", "url show show", "read", "url copy copy",
-                                        "url load load/clipboard", "read"}))
+    EXPECT_EQ(core.calls, (std::vector<std::string>{"url load load/clipboard", "url settings settings",
+                                                    "url lib lib/search", "url show show", "read",
+                                                    "url copy copy", "url load load/clipboard", "read"}))
         << "the copy waits for the load before it, the load after the copy for the copy";
 
     // Nothing but loads under way: a new picture does not wait for them.
@@ -100,9 +99,8 @@ TEST_F(AppDelegateTest, OnlyLinksThatActOnTheScreenshotWaitBehindAPictureBeingRe
     });
     delegate.handleGetURLEvent("kadrix://load/clipboard");
     testsupport::pump(50);
-    EXPECT_EQ(core.calls,
-              (std::vector<std::string>{"url load load/clipboard", "url load load/clipboard", "read",
-                                        "url grab grab/area", "read", "url copy copy"}));
+    EXPECT_EQ(core.calls, (std::vector<std::string>{"url load load/clipboard", "url load load/clipboard",
+                                                    "read", "url grab grab/area", "read", "url copy copy"}));
 }
 
 TEST_F(AppDelegateTest, AFileThatDoesNotOpenLeavesTheEditorAlone) {
