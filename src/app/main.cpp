@@ -93,9 +93,7 @@ int main(int argc, char** argv) {
     kit::exitUnlessSessionUsable("kadrix");
     std::vector<std::string> args(argv, argv + argc);
     auto urls = usableUrls(args);
-    std::vector<std::string> refused;
-    auto files = kit::UrlEvents::filesInArguments(args, &refused);
-    for (auto& why : refused) std::fprintf(stderr, "kadrix: not opening %s\n", why.c_str());
+    auto files = kit::UrlEvents::filesInArguments(args);
     std::vector<std::string> messages = urls;
     for (auto& file : files) messages.push_back(kit::UrlEvents::fileMessage(file));
     switch (kit::UrlEvents::claimSingleInstance(messages)) {

@@ -106,12 +106,12 @@ kit::Image CustomImages::load(const std::string& name, std::string* error) {
         if (error) *error = "The backdrop picture's name is not valid.";
         return {};
     }
-    return kit::ImageIO::read(folder() + "/" + name, 1.0, error);
+    return kit::ImageIO::readOwn(folder() + "/" + name, 1.0, error);
 }
 
 kit::Image CustomImages::thumbnail(const std::string& name) {
     if (!validName(name)) return {};
-    kit::Image thumb = kit::ImageIO::read(folder() + "/" + thumbName(name));
+    kit::Image thumb = kit::ImageIO::readOwn(folder() + "/" + thumbName(name));
     return thumb.isNull() ? load(name) : thumb;
 }
 

@@ -185,7 +185,7 @@ kit::Image Capturer::interactive(WindowShadow mode, bool windowOnly, bool repeat
         }
     }
     double scale = ctx.captureScreen ? ctx.captureScreen->scale : 1.0;
-    kit::Image img = imgNS2CG(kit::ImageIO::read(path, scale));
+    kit::Image img = imgNS2CG(kit::ImageIO::readOwn(path, scale));
     kit::dispatchMainAfter(1.0, [path] {
         if (kit::files::exists(path) && !kit::files::remove(path))
             host().oops(kInteractiveFn, "Can't delete temp image file (2)");

@@ -33,6 +33,7 @@
 #include "kit/base/Image.h"
 #include "kit/base/Json.h"
 #include "kit/base/Timer.h"
+#include "kit/image/ImageIO.h"
 #include "kit/ui/Cursor.h"
 #include "kit/ui/FilePanels.h"
 
@@ -289,6 +290,8 @@ public:
     // its EXIF orientation says); null when missing, unreadable, no regular
     // file or above the pixel cap, and then `error` says which to the user.
     static kit::Image readImageFile(const std::string& file, std::string* error = nullptr);
+    static kit::Image readImageFile(const std::string& file, std::string* error,
+                                    kit::ImageIO::ReadHandle& handle);
     // The warning for a picture file that did not open, with the reason.
     void tellImageNotOpened(const std::string& why);
     // The clipboard's image; tests replace it.

@@ -186,7 +186,7 @@ Pass finishLeft(const kit::files::LeftNewFile& left, const std::string& folder,
         return Pass::goOn;
     }
     std::string error;
-    if (kit::ImageIO::read(left.temporary, 1.0, &error).isNull()) {
+    if (kit::ImageIO::readOwn(left.temporary, 1.0, &error).isNull()) {
         if (kit::ImageIO::wasCancelled(error)) return Pass::stop;
         if (kit::ImageIO::refusedForItsBytes(error)) {
             if (old) kit::files::removeLeft(left);

@@ -21,10 +21,30 @@ bool strictlyInside(kit::Point p, const services::Rect& r) {
     return p.x > lx && p.x < hx && p.y > ly && p.y < hy;
 }
 
+// A new screenshot whose picture is still being read is given up once a
+// later one lands: its read ends at once, and nothing of it is told but a
+// line in the log.
+std::shared_ptr<kit::ImageIO::ReadHandle> givenUpWhenOvertaken(ScreenshotTurns::Replacement& turn) {
+    auto handle = std::make_shared<kit::ImageIO::ReadHandle>();
+    turn.whenOvertaken([handle] { handle->abandon(); });
+    return handle;
+}
+
+bool tellGivenUp(const ScreenshotTurns::Replacement& turn, const std::string& what) {
+    if (!turn.overtaken() || kit::wayOutBegun()) return false;
+    services::consoleLine(what + ": given up, a later picture replaced it");
+    return true;
+}
+
 }  // namespace
 
 kit::Image AppLogic::readImageFile(const std::string& file, std::string* error) {
     return kit::ImageIO::read(file, 1.0, error);
+}
+
+kit::Image AppLogic::readImageFile(const std::string& file, std::string* error,
+                                   kit::ImageIO::ReadHandle& handle) {
+    return kit::ImageIO::read(file, 1.0, error, handle);
 }
 
 void AppLogic::tellImageNotOpened(const std::string& why) {
@@ -43,9 +63,12 @@ void AppLogic::setLoadScale() {
 
 void AppLogic::loadFromClipboard(const std::string& method) {
     auto turn = std::make_shared<ScreenshotTurns::Replacement>(turns_);
+    const auto handle = givenUpWhenOvertaken(*turn);
     std::string why;
-    kit::Image image = clipboardImage_ ? clipboardImage_() : kit::Pasteboard::general().image(&why);
+    kit::Image image =
+        clipboardImage_ ? clipboardImage_() : kit::Pasteboard::general().image(&why, handle.get());
     if (kit::wayOutBegun()) return;  // the picture was given up as Kadrix ends: nothing to tell
+    if (image.isNull() && tellGivenUp(*turn, "Load from clipboard")) return;
     if (image.isNull()) {
         // The notice stays general; the reason is kept for whoever looks.
         if (!why.empty()) services::consoleLine("Load from clipboard: " + why);
@@ -69,8 +92,10 @@ void AppLogic::loadFromClipboard(const std::string& method) {
 
 bool AppLogic::openImage(const std::string& file, std::function<void()> shown) {
     auto turn = std::make_shared<ScreenshotTurns::Replacement>(turns_);
+    const auto handle = givenUpWhenOvertaken(*turn);
     std::string why;
-    kit::Image image = readImageFile(file, &why);
+    kit::Image image = readImageFile(file, &why, *handle);
+    if (image.isNull() && tellGivenUp(*turn, "Open image " + file)) return false;
     if (kit::ImageIO::wasCancelled(why)) return false;
     if (image.isNull()) {
         telemetry().oops("openImage(file:)", "Failed to open image file");

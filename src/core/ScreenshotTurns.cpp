@@ -9,9 +9,10 @@ namespace core {
 
 struct ScreenshotTurns::State {
     Turn next = 0;
-    Turn landed = 0;         // the turn of the screenshot shown
-    std::set<Turn> waiting;  // new screenshots not yet ended
-    std::set<Turn> holding;  // of those, the ones the later new screenshots wait for
+    Turn landed = 0;                                // the turn of the screenshot shown
+    std::set<Turn> waiting;                         // new screenshots not yet ended
+    std::set<Turn> holding;                         // of those, the ones the later new screenshots wait for
+    std::map<Turn, std::function<void()>> giveUps;  // of those, how to give each up
     struct Parked {
         Turn turn;
         bool replacement;  // a new screenshot's landing, else an addition
@@ -68,6 +69,7 @@ ScreenshotTurns::Replacement::~Replacement() {
     if (!state) return;
     state->waiting.erase(turn_);
     state->holding.erase(turn_);
+    state->giveUps.erase(turn_);
     state->runParked();
 }
 
@@ -77,7 +79,22 @@ bool ScreenshotTurns::Replacement::overtaken() const {
 }
 
 void ScreenshotTurns::Replacement::landed() {
-    if (auto state = state_.lock()) state->landed = std::max(state->landed, turn_);
+    auto state = state_.lock();
+    if (!state) return;
+    state->landed = std::max(state->landed, turn_);
+    // Taken out first: giving one up may end its wait, and so its turn.
+    std::vector<std::function<void()>> giveUps;
+    for (auto it = state->giveUps.begin(); it != state->giveUps.end() && it->first < turn_;) {
+        giveUps.push_back(std::move(it->second));
+        it = state->giveUps.erase(it);
+    }
+    for (auto& giveUp : giveUps) giveUp();
+}
+
+void ScreenshotTurns::Replacement::whenOvertaken(std::function<void()> giveUp) {
+    auto state = state_.lock();
+    if (!state || state->landed > turn_) return giveUp();
+    state->giveUps[turn_] = std::move(giveUp);
 }
 
 void ScreenshotTurns::whenInTurn(std::shared_ptr<Replacement> replacement, std::function<void()> land) {

@@ -14,11 +14,15 @@
 // - a picture added to the screenshot (a drop on the canvas, an added
 //   capture) goes onto the screenshot the earlier requests leave: when one
 //   of them is still waiting, the addition waits for it; when a later new
-//   screenshot has landed, the addition is dropped.
+//   screenshot has landed, the addition is dropped;
+// - a new screenshot still waiting for its picture (a file on a folder that
+//   does not answer) is given up once a later one has landed: it would be
+//   dropped when its picture came.
 //
 // Nothing lands once Kadrix is ending. Main thread only.
 #include <cstdint>
 #include <functional>
+#include <map>
 #include <memory>
 #include <set>
 #include <vector>
@@ -47,8 +51,12 @@ public:
         Replacement& operator=(const Replacement&) = delete;
         // A later new screenshot has landed: this one's picture is dropped.
         bool overtaken() const;
-        // This one's picture is now the screenshot.
+        // This one's picture is now the screenshot; the earlier ones still
+        // waiting are given up.
         void landed();
+        // How to give this one up while it waits for its picture: run once,
+        // when a later one lands first (at once if one has already).
+        void whenOvertaken(std::function<void()> giveUp);
 
     private:
         friend class ScreenshotTurns;

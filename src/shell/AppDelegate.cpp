@@ -58,6 +58,15 @@ bool leavesScreenshotAlone(const std::string& urlText) {
            command == "uploads";
 }
 
+AppDelegate::LinkKind linkKind(const std::string& urlText) {
+    const UrlTakeApart parts = takeApartUrl(urlText);
+    const auto* c = std::get_if<UrlCommand>(&parts);
+    if (!c || c->host == "plim") return AppDelegate::LinkKind::other;
+    if (c->command == "load/clipboard") return AppDelegate::LinkKind::opensPicture;
+    const bool capture = c->command.rfind("grab/", 0) == 0 && c->command != "grab/append";
+    return capture ? AppDelegate::LinkKind::captures : AppDelegate::LinkKind::other;
+}
+
 }  // namespace
 
 AppDelegate& AppDelegate::shared() {
@@ -93,7 +102,8 @@ void AppDelegate::applicationWillFinishLaunching() {
     if (startCore) startCore();
     kit::UrlEvents::setHandler([this](const std::string& url) { handleGetURLEvent(url); });
     kit::UrlEvents::setFileHandler([this](const std::string& path) {
-        handleLinkInTurn(screenshotLinks_, [this, path] { openFile(path); });
+        handleLinkInTurn(
+            screenshotLinks_, [this, path] { openFile(path); }, LinkKind::opensPicture);
     });
 }
 
@@ -144,11 +154,18 @@ void AppDelegate::handleGetURLEvent(const std::string& urlText) {
     // A command that neither reads nor changes the screenshot does not wait
     // behind the pictures being read: it takes its turn in a line of its own.
     LinkLine& line = leavesScreenshotAlone(urlText) ? asideLinks_ : screenshotLinks_;
-    handleLinkInTurn(line, [this, urlText] { handleUrlNow(urlText); });
+    handleLinkInTurn(
+        line, [this, urlText] { handleUrlNow(urlText); }, linkKind(urlText));
 }
 
-void AppDelegate::handleLinkInTurn(LinkLine& line, std::function<void()> step) {
-    line.waiting.push_back(std::move(step));
+void AppDelegate::handleLinkInTurn(LinkLine& line, std::function<void()> step, LinkKind kind) {
+    // A new picture does not wait behind opens still waiting for theirs (a
+    // file on a folder that does not answer): it runs now, inside their
+    // wait. The screenshot's turns keep the order in which pictures land,
+    // and the earlier opens are given up once it has landed.
+    const bool onlyOpensUnderWay = line.running > 0 && line.running == line.opening && line.waiting.empty();
+    if (line.handling && kind != LinkKind::other && onlyOpensUnderWay) return runLinkStep(line, step, kind);
+    line.waiting.push_back({std::move(step), kind});
     if (line.handling) return;  // the link being handled takes this one up when it is done
     line.handling = true;
     // A step that throws leaves the turn free; the steps behind it run on a later turn of the loop.
@@ -165,8 +182,23 @@ void AppDelegate::handleLinkInTurn(LinkLine& line, std::function<void()> step) {
     while (!line.waiting.empty() && !kit::wayOutBegun()) {
         auto next = std::move(line.waiting.front());
         line.waiting.pop_front();
-        next();
+        runLinkStep(line, next.run, next.kind);
     }
+}
+
+void AppDelegate::runLinkStep(LinkLine& line, const std::function<void()>& step, LinkKind kind) {
+    const int opens = kind == LinkKind::opensPicture ? 1 : 0;
+    line.running += 1;
+    line.opening += opens;
+    struct Ended {
+        LinkLine& line;
+        int opens;
+        ~Ended() {
+            line.running -= 1;
+            line.opening -= opens;
+        }
+    } const ended{line, opens};
+    step();
 }
 
 void AppDelegate::handleUrlNow(const std::string& urlText) {

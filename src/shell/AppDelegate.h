@@ -110,12 +110,23 @@ public:
     // sees the icon sooner, and nothing reaches the editor before then.
     std::function<void()> startEditor;
 
+    // What a link does to the screenshot: opens a picture that replaces it
+    // (a named file, the clipboard's), captures a new one, or anything else.
+    enum class LinkKind { other, opensPicture, captures };
+
 private:
     struct LinkLine {
-        std::deque<std::function<void()>> waiting;
+        struct Step {
+            std::function<void()> run;
+            LinkKind kind;
+        };
+        std::deque<Step> waiting;
         bool handling = false;
+        int running = 0;  // steps under way, one inside another's wait
+        int opening = 0;  // of those, opens of a picture
     };
-    void handleLinkInTurn(LinkLine& line, std::function<void()> step);
+    void handleLinkInTurn(LinkLine& line, std::function<void()> step, LinkKind kind = LinkKind::other);
+    void runLinkStep(LinkLine& line, const std::function<void()>& step, LinkKind kind);
     void handleUrlNow(const std::string& urlText);
 
     std::vector<std::string> launchUrls_, launchFiles_;

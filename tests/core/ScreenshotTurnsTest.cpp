@@ -44,3 +44,40 @@ TEST(ScreenshotTurns, AdditionsOvertakenWhileParkedAreDroppedAndLaterOnesRun) {
 }
 
 }  // namespace
+
+// Opens still waiting for their pictures are given up once a later one has
+// landed, each once; a later one that fails leaves them waiting, and one
+// that lands earlier than they were asked for gives up none.
+TEST(ScreenshotTurns, WaitingOpensAreGivenUpWhenALaterPictureLands) {
+    ScreenshotTurns turns;
+    Log givenUp;
+    auto first = std::make_shared<ScreenshotTurns::Replacement>(turns);
+    first->whenOvertaken([&] { givenUp.push_back("first"); });
+    auto second = std::make_shared<ScreenshotTurns::Replacement>(turns);
+    second->whenOvertaken([&] { givenUp.push_back("second"); });
+
+    auto failing = std::make_shared<ScreenshotTurns::Replacement>(turns);
+    failing.reset();  // its picture did not come: it ends without landing
+    EXPECT_TRUE(givenUp.empty()) << "a later request that failed gives up none";
+
+    auto later = std::make_shared<ScreenshotTurns::Replacement>(turns);
+    later->whenOvertaken([&] { givenUp.push_back("later"); });
+    auto landing = std::make_shared<ScreenshotTurns::Replacement>(turns);
+    turns.whenInTurn(later, [&] { later->landed(); });
+    EXPECT_EQ(givenUp, (Log{"first", "second"})) << "the later one itself, and one after it, go on";
+    landing->landed();
+    EXPECT_EQ(givenUp, (Log{"first", "second", "later"})) << "each given up once";
+
+    // One made after a landing is not given up by it; asked to be given up
+    // once already overtaken, it is at once.
+    auto after = std::make_shared<ScreenshotTurns::Replacement>(turns);
+    after->whenOvertaken([&] { givenUp.push_back("after"); });
+    EXPECT_EQ(givenUp.size(), 3u);
+    second->whenOvertaken([&] { givenUp.push_back("second again"); });
+    EXPECT_EQ(givenUp.back(), "second again");
+    // Ended without being given up, it is forgotten.
+    after.reset();
+    auto last = std::make_shared<ScreenshotTurns::Replacement>(turns);
+    last->landed();
+    EXPECT_EQ(givenUp.size(), 4u);
+}

@@ -66,8 +66,10 @@ TEST_F(AppDelegateTest,
 }
 
 // Links that load a picture read it with the event loop running; links
-// that arrive meanwhile and leave the screenshot alone run at once, those
-// that act on it wait their turn behind the loads.
+// that arrive meanwhile and leave the screenshot alone run at once, and so
+// do those for a new picture (a load, a capture), which the screenshot's
+// turns keep in order; those that act on the picture shown wait their turn
+// behind the loads.
 TEST_F(AppDelegateTest, OnlyLinksThatActOnTheScreenshotWaitBehindAPictureBeingRead) {
     AppDelegate delegate;
     const std::string picture = ::testing::TempDir() + "slow-link.png";
@@ -79,15 +81,26 @@ TEST_F(AppDelegateTest, OnlyLinksThatActOnTheScreenshotWaitBehindAPictureBeingRe
         core.calls.push_back("read");
     };
     kit::dispatchMain([&] {
-        for (const char* link : {"kadrix://load/clipboard", "kadrix://settings", "kadrix://grab/area",
+        for (const char* link : {"kadrix://settings", "kadrix://copy", "kadrix://load/clipboard",
                                  "kadrix://lib/search=car", "kadrix://show"})
             delegate.handleGetURLEvent(link);
     });
     delegate.handleGetURLEvent("kadrix://load/clipboard");
-    EXPECT_EQ(core.calls,
-              (std::vector<std::string>{"url load load/clipboard", "url settings settings",
-                                        "url lib lib/search", "url show show", "read",
-                                        "url load load/clipboard", "read", "url grab grab/area"}));
+    EXPECT_EQ(core.calls, (std::vector<std::string>{"url load load/clipboard", "url settings settings",
+                                                    "url lib lib/search", "url show show", "read",
+                                                    "url copy copy", "url load load/clipboard", "read"}))
+        << "the copy waits for the load before it, the load after the copy for the copy";
+
+    // Nothing but loads under way: a new picture does not wait for them.
+    core.calls.clear();
+    kit::dispatchMain([&] {
+        for (const char* link : {"kadrix://load/clipboard", "kadrix://grab/area", "kadrix://copy"})
+            delegate.handleGetURLEvent(link);
+    });
+    delegate.handleGetURLEvent("kadrix://load/clipboard");
+    testsupport::pump(50);
+    EXPECT_EQ(core.calls, (std::vector<std::string>{"url load load/clipboard", "url load load/clipboard",
+                                                    "read", "url grab grab/area", "read", "url copy copy"}));
 }
 
 TEST_F(AppDelegateTest, AFileThatDoesNotOpenLeavesTheEditorAlone) {

@@ -450,6 +450,33 @@ sys_click_tray_icon() {
 #   sys_road NAME FUNCTION          FUNCTION once at QT_SCALE_FACTOR 1 and once at 2,
 #                                   each with a fresh home, timed
 sys_log_has() { grep -qF "$1" "$SYS_TMP/kadrix.log"; }
+# The test runs again in a mount namespace of its own (as root, where the
+# kernel allows one), so a file system it mounts goes with it; before
+# sys_begin. SYS_OWN_MOUNTS is set when it runs so.
+sys_own_mount_namespace() {
+  [ -n "${SYS_OWN_MOUNTS:-}" ] && return 0
+  [ "$(id -u)" = 0 ] && unshare --mount --propagation private true 2>/dev/null || return 0
+  exec env SYS_OWN_MOUNTS=1 unshare --mount --propagation private bash "$0" "$@"
+}
+# Every open of a file in FOLDER whose name matches PATTERN waits from here
+# until sys_release_opens (tests/system/hold_opens.py); the opens held are
+# listed in $SYS_TMP/held. Skips the test where the kernel holds no opens.
+sys_hold_opens() {
+  : >"$SYS_TMP/held"
+  python3 "$SYS_SRC/tests/system/hold_opens.py" "$1" "$2" "$SYS_TMP/held" 140 2>"$SYS_TMP/hold.err" &
+  _sys_holder=$!
+  sys_wait_for --timeout 30 grep -qx ready "$SYS_TMP/held" && return 0
+  local rc=0
+  wait "$_sys_holder" || rc=$?
+  _sys_holder=""
+  [ $rc -eq 3 ] || fail "hold_opens.py did not start: $(cat "$SYS_TMP/hold.err")"
+  echo "SKIP: the kernel holds no opens here: $(cat "$SYS_TMP/hold.err")"
+  exit 0
+}
+sys_release_opens() {
+  sys_end "${_sys_holder:-}"
+  _sys_holder=""
+}
 # kadrix started as it is, its process up and given two seconds to settle.
 sys_app_ready() {
   sys_app

@@ -22,23 +22,8 @@ mkdir -p "$held"
 convert -size 300x200 xc:'#3366cc' "$held/picture.png"
 convert -size 900x600 xc:'#33cc66' "$SYS_TMP/green.png"
 
-# Every open of the folder's picture.png waits from here until release.
-holder=""
-hold() {
-  : >"$SYS_TMP/held"
-  python3 "$SYS_SRC/tests/system/hold_opens.py" "$held" '^picture' "$SYS_TMP/held" 120 2>"$SYS_TMP/hold.err" &
-  holder=$!
-  sys_wait_for --timeout 5 grep -qx ready "$SYS_TMP/held" && return 0
-  local rc=0
-  wait "$holder" || rc=$?
-  [ $rc -eq 3 ] || fail "hold_opens.py did not start: $(cat "$SYS_TMP/hold.err")"
-  echo "SKIP: the kernel holds no opens here: $(cat "$SYS_TMP/hold.err")"
-  exit 0
-}
-release() {
-  sys_end "$holder"
-  holder=""
-}
+hold() { sys_hold_opens "$held" '^picture'; }
+release() { sys_release_opens; }
 on_exit release
 held_open() { sys_wait_for --timeout 10 grep -q '^held picture' "$SYS_TMP/held" || fail "kadrix never opened the held $1"; }
 

@@ -8,8 +8,12 @@
 #include <cerrno>
 #include <cstdint>
 #include <cstring>
+#include <filesystem>
+#include <fstream>
+#include <map>
 #include <memory>
 #include <mutex>
+#include <sstream>
 
 #include "kit/base/Dispatch.h"
 #include "kit/base/Files.h"
@@ -22,7 +26,55 @@ namespace {
 
 using Clock = std::chrono::steady_clock;
 
-std::atomic<int> g_held{0};
+// Opens running on threads of their own, by file system: a folder that
+// does not answer holds the slots of its own file system only.
+struct Held {
+    std::mutex lock;
+    std::map<std::string, int> on;  // under the lock; no entry for none
+};
+
+Held& held() {
+    static Held* h = new Held;  // threads left in an open may outlive the statics
+    return *h;
+}
+
+bool takeSlot(const std::string& fileSystem) {
+    Held& h = held();
+    std::lock_guard lock(h.lock);
+    int& n = h.on[fileSystem];
+    if (n >= kMostOpensHeld) return false;
+    ++n;
+    return true;
+}
+
+void freeSlot(const std::string& fileSystem) {
+    Held& h = held();
+    std::lock_guard lock(h.lock);
+    if (auto it = h.on.find(fileSystem); it != h.on.end() && --it->second <= 0) h.on.erase(it);
+}
+
+// The kernel's table of mounts writes a space, tab, line break or backslash
+// in a mount point as a backslash and three octal digits.
+std::string unescapedMountPoint(const std::string& field) {
+    std::string out;
+    for (size_t i = 0; i < field.size(); ++i) {
+        const bool escaped =
+            field[i] == '\\' && i + 3 < field.size() && field.find_first_not_of("01234567", i + 1) >= i + 4;
+        if (escaped) {
+            out += char(std::stoi(field.substr(i + 1, 3), nullptr, 8));
+            i += 3;
+        } else {
+            out += field[i];
+        }
+    }
+    return out;
+}
+
+bool liesUnder(const std::string& path, const std::string& mountPoint) {
+    if (mountPoint == "/") return true;
+    return path.starts_with(mountPoint) &&
+           (path.size() == mountPoint.size() || path[mountPoint.size()] == '/');
+}
 
 // One open, shared by its caller and its thread. A caller that gave up has
 // left: what the thread opens then it closes itself.
@@ -101,8 +153,43 @@ void OpenStop::detach() {
     wake_ = nullptr;
 }
 
+std::string fileSystemOf(const std::string& path) {
+    std::filesystem::path p(path);
+    std::error_code ec;
+    if (p.is_relative()) p = std::filesystem::current_path(ec) / p;
+    std::string name = p.lexically_normal().string();
+    while (name.size() > 1 && name.back() == '/') name.pop_back();
+    // The deepest mount point over the name; of mounts on one point, the
+    // last listed, which covers the others.
+    std::ifstream table("/proc/self/mountinfo");
+    std::string line, found;
+    size_t deepest = 0;
+    while (std::getline(table, line)) {
+        std::istringstream fields(line);
+        std::string id, parent, device, root, mountPoint;
+        if (!(fields >> id >> parent >> device >> root >> mountPoint)) continue;
+        mountPoint = unescapedMountPoint(mountPoint);
+        if (!liesUnder(name, mountPoint) || mountPoint.size() < deepest) continue;
+        deepest = mountPoint.size();
+        found = device;
+    }
+    return found;
+}
+
 int opensHeld() {
-    return g_held;
+    Held& h = held();
+    std::lock_guard lock(h.lock);
+    int n = 0;
+    for (const auto& [fileSystem, count] : h.on) n += count;
+    return n;
+}
+
+int opensHeld(const std::string& path) {
+    const std::string fileSystem = fileSystemOf(path);
+    Held& h = held();
+    std::lock_guard lock(h.lock);
+    auto it = h.on.find(fileSystem);
+    return it == h.on.end() ? 0 : it->second;
 }
 
 OpenInTime openInTime(const std::string& path, size_t maxBytes, Clock::time_point until, LookAtOpenFile look,
@@ -123,16 +210,14 @@ OpenInTime openInTime(const std::string& path, size_t maxBytes, Clock::time_poin
             if (stop) stop->detach();
         }
     } const detach{stop};
-    if (g_held.fetch_add(1) >= kMostOpensHeld) {
-        --g_held;
-        return failed(OpenOutcome::tooManyHeld, kTooManyOpensHeld);
-    }
-    const bool started = tryDetachedThread([opening, path, maxBytes, look = std::move(look)] {
+    const std::string fileSystem = fileSystemOf(path);
+    if (!takeSlot(fileSystem)) return failed(OpenOutcome::tooManyHeld, kTooManyOpensHeld);
+    const bool started = tryDetachedThread([opening, path, maxBytes, look = std::move(look), fileSystem] {
         openOnItsThread(*opening, path, maxBytes, look);
-        --g_held;
+        freeSlot(fileSystem);
     });
     if (!started) {
-        --g_held;
+        freeSlot(fileSystem);
         return failed(OpenOutcome::noThread, kNoThreadToOpen);
     }
     const InputWait waited = awaitInput(opening->wake.get(), until,

@@ -10,8 +10,12 @@
 //
 // An open given up is left to its thread, which closes what it opens late
 // itself and looks at nothing more. At most kMostOpensHeld opens run at a
-// time, given up or not: beyond that an open is refused at once, with the
-// reason. Any thread.
+// time on one file system, given up or not: beyond that another open on it
+// is refused at once, with the reason, while opens on the others go on. The
+// file system of a path is the mount its name lies on, found in the kernel's
+// table of mounts without asking the file system itself (which may be the
+// one that does not answer); a name that reaches another file system through
+// a link counts on the one its name lies on. Any thread.
 #include <chrono>
 #include <cstddef>
 #include <functional>
@@ -22,8 +26,8 @@
 
 namespace kit::files {
 
-// Opens still running on threads of their own, their callers' deadlines
-// past or not: beyond this many no other is started.
+// Opens on one file system still running on threads of their own, their
+// callers' deadlines past or not: beyond this many no other is started there.
 inline constexpr int kMostOpensHeld = 4;
 // Why an open came to nothing, in a few words (as openRegular's error).
 inline constexpr const char* kFolderTooSlow = "its folder did not answer in time";
@@ -79,7 +83,14 @@ private:
 OpenInTime openInTime(const std::string& path, size_t maxBytes, std::chrono::steady_clock::time_point until,
                       LookAtOpenFile look = {}, OpenStop* stop = nullptr);
 
-// How many opens run now on threads of their own.
+// How many opens run now on threads of their own: in all, or on the file
+// system of `path`.
 int opensHeld();
+int opensHeld(const std::string& path);
+
+// The file system that holds `path` ("major:minor", as stat's st_dev), or
+// empty when the table of mounts cannot be read; `path` made absolute by
+// its name alone. Touches no file system.
+std::string fileSystemOf(const std::string& path);
 
 }  // namespace kit::files

@@ -477,24 +477,22 @@ std::string fileMessage(const std::string& absolutePath) {
     return "file://" + http::urlEncode(absolutePath, "/");
 }
 
-std::vector<std::string> filesInArguments(const std::vector<std::string>& args,
-                                          std::vector<std::string>* refused) {
+std::vector<std::string> filesInArguments(const std::vector<std::string>& args) {
     std::vector<std::string> out;
     for (size_t i = 1; i < args.size(); ++i) {
         const std::string& a = args[i];
         if (a.empty() || a.front() == '-' || strncasecmp(a.c_str(), "kadrix:", 7) == 0) continue;
         std::string path = strncasecmp(a.c_str(), "file:", 5) == 0 ? pathFromFileURL(a) : a;
         if (path.empty()) continue;
-        struct stat st {};
-        const bool found = ::stat(path.c_str(), &st) == 0;
-        if (!found || !S_ISREG(st.st_mode)) {
-            if (refused)
-                refused->push_back(path + ": " + (found ? "not a regular file" : std::strerror(errno)));
-            continue;
+        // By its name alone: the working folder before a relative one, and
+        // no ".." folded away (the kernel follows a link before it).
+        if (path.front() != '/') {
+            std::error_code ec;
+            const std::string cwd = std::filesystem::current_path(ec).string();
+            if (ec || cwd.empty()) continue;
+            path = cwd + (cwd.back() == '/' ? "" : "/") + path;
         }
-        std::error_code ec;
-        auto absolute = std::filesystem::absolute(path, ec);
-        if (!ec) out.push_back(absolute.lexically_normal().string());
+        out.push_back(std::move(path));
     }
     return out;
 }

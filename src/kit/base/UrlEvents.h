@@ -45,13 +45,12 @@ void release();
 void setHandler(std::function<void(const std::string& url)> handler);
 
 // The files among the arguments after the program's own name ("open with"
-// from a file manager): paths of existing files, made absolute, and local
-// file:// URLs. kadrix URLs and options are not files. Paths are bytes as the
-// file system has them (not necessarily UTF-8). Each path left out (missing,
-// or no regular file: a folder, a FIFO, a device) goes to `refused` as
-// "PATH: why".
-std::vector<std::string> filesInArguments(const std::vector<std::string>& args,
-                                          std::vector<std::string>* refused = nullptr);
+// from a file manager): paths, made absolute, and local file:// URLs.
+// kadrix URLs and options are not files. Paths are bytes as the file system
+// has them (not necessarily UTF-8). No file is looked at here (its folder may
+// not answer, and this process would hang in the look): the running Kadrix
+// judges each as any file named to it.
+std::vector<std::string> filesInArguments(const std::vector<std::string>& args);
 // The message that hands a file (absolute path) to the running instance: a
 // file URL with every byte outside the unreserved set percent-encoded, so a
 // name that is not UTF-8 arrives unchanged.

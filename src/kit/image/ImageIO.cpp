@@ -543,6 +543,18 @@ std::optional<Decoded> readFile(const std::string& path, double scale, int maxSi
     return decodeElsewhere(file.fd.get(), path, scale, maxSide, wantTexts, error, until, handle);
 }
 
+// A file this program wrote itself, on a folder of its own: opened here,
+// apart from the opens of files someone named, which a folder that does not
+// answer may have used up; decoded as any picture.
+std::optional<Decoded> readOwnFile(const std::string& path, double scale, std::string* error) {
+    const Clock::time_point until =
+        isMainThread() ? Clock::now() + decodeTimeLimit() : Clock::time_point::max();
+    OpenFile file;
+    if (std::string why = openAndScreen(path, file, Clock::time_point::max(), nullptr); !why.empty())
+        return fail<std::optional<Decoded>>(error, why);
+    return decodeElsewhere(file.fd.get(), path, scale, 0, false, error, until);
+}
+
 Bytes encode(const Image& image, const char* format, int quality, const TextChunks& text) {
     if (image.isNull()) return {};
     QImage q = qt::wrap(image);
@@ -607,9 +619,14 @@ Image read(const std::string& path, double scale, std::string* error, ReadHandle
     return decoded ? decoded->image : Image();
 }
 
+Image readOwn(const std::string& path, double scale, std::string* error) {
+    auto decoded = readOwnFile(path, scale, error);
+    return decoded ? decoded->image : Image();
+}
+
 Image readBy(const std::string& path, std::chrono::steady_clock::time_point until, double scale,
-             std::string* error) {
-    auto decoded = readFile(path, scale, 0, false, error, nullptr, until);
+             std::string* error, ReadHandle* handle) {
+    auto decoded = readFile(path, scale, 0, false, error, handle, until);
     return decoded ? decoded->image : Image();
 }
 

@@ -54,10 +54,11 @@ constexpr size_t kMaxImageFileBytes = size_t(kMaxDecodedPixels) * 4 + (size_t(16
 // or too many opens on such folders are held already.
 Image decode(const Bytes& data, double scale = 1.0, std::string* error = nullptr);
 Image read(const std::string& path, double scale = 1.0, std::string* error = nullptr);
-// read() given up at `until`, on any thread: files tried one after another
-// (those another program lists) share one wait.
-Image readBy(const std::string& path, std::chrono::steady_clock::time_point until, double scale = 1.0,
-             std::string* error = nullptr);
+// read() of a file Kadrix wrote itself (a capture's temporary file, a save,
+// a backdrop it stored): opened on the caller's thread, never counted with
+// the opens of files someone named, so folders that do not answer cannot
+// refuse it; checked and decoded as any picture.
+Image readOwn(const std::string& path, double scale = 1.0, std::string* error = nullptr);
 
 namespace detail {
 struct ReadHandleAccess;
@@ -65,7 +66,8 @@ struct ReadHandleAccess;
 // A read its caller may give up while it waits (a quick look closed, or
 // moved on to another picture): abandon() ends its wait for the file's
 // folder or its decoder at once, and the read then ends as one the way out
-// ended does (wasCancelled). For one read; abandon() from any thread.
+// ended does (wasCancelled). For one read, or reads made one after another,
+// every one of which abandon() ends; abandon() from any thread.
 class ReadHandle {
 public:
     void abandon();
@@ -78,6 +80,11 @@ private:
 };
 // read(), which `handle` can give up.
 Image read(const std::string& path, double scale, std::string* error, ReadHandle& handle);
+// read() given up at `until`, or by `handle`, on any thread: files tried
+// one after another (those another program lists) share one wait and one
+// handle.
+Image readBy(const std::string& path, std::chrono::steady_clock::time_point until, double scale = 1.0,
+             std::string* error = nullptr, ReadHandle* handle = nullptr);
 // The same checks and limit, decoded straight to at most maxSide pixels on
 // the longer side (never enlarged), without the full-size pixels where the
 // format allows; `originalSize` receives the file's own pixel size.

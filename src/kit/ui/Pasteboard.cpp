@@ -141,7 +141,8 @@ QList<QUrl> urlsIn(int memoryFile) {
 // program prefers (PNG first: lossless, with alpha; then the others as
 // offered), then in the files listed, all while the one wait a decode may
 // take lasts: one picture offered under many types costs no more than one.
-Image imageOf(const Offer& offer, Clock::time_point until, std::string& why) {
+Image imageOf(const Offer& offer, Clock::time_point until, std::string& why,
+              ImageIO::ReadHandle* handle = nullptr) {
     QStringList types;
     for (const QString& f : offer.types)
         if (f.startsWith("image/")) types.insert(f == "image/png" ? 0 : types.size(), f);
@@ -157,7 +158,8 @@ Image imageOf(const Offer& offer, Clock::time_point until, std::string& why) {
     // A listed file is opened off this thread: its folder may not answer.
     for (const QUrl& u : urlsIn(list.get())) {
         if (!u.isLocalFile() || Clock::now() >= until || wayOutBegun()) continue;
-        if (Image img = ImageIO::readBy(u.toLocalFile().toStdString(), until, 1.0, &why); !img.isNull())
+        if (Image img = ImageIO::readBy(u.toLocalFile().toStdString(), until, 1.0, &why, handle);
+            !img.isNull())
             return img;
     }
     return {};
@@ -179,9 +181,9 @@ bool offersImage(const Offer& offer, Clock::time_point until = Clock::time_point
 }
 
 // The picture of data of this process: also the toolkit's own picture type.
-Image imageOf(const QMimeData& m, Clock::time_point until, std::string& why) {
+Image imageOf(const QMimeData& m, Clock::time_point until, std::string& why, ImageIO::ReadHandle* handle) {
     const Offer offer = offerOf(m);
-    if (Image img = imageOf(offer, until, why); !img.isNull()) return img;
+    if (Image img = imageOf(offer, until, why, handle); !img.isNull()) return img;
     // Never a picture the toolkit would decode in this process from one of
     // the image types.
     if (!m.hasImage() || !offer.types.filter(QRegularExpression("^image/")).isEmpty()) return {};
@@ -275,7 +277,7 @@ std::optional<std::string> Pasteboard::objects() const {
     return m->data(kObjectsType).toStdString();
 }
 
-Image Pasteboard::image(std::string* why) const {
+Image Pasteboard::image(std::string* why, ImageIO::ReadHandle* handle) const {
     QClipboard* cb = clipboard();
     const Clock::time_point until = Clock::now() + ImageIO::decodeTimeLimit();
     std::string reason = "The clipboard cannot be read.";
@@ -285,7 +287,7 @@ Image Pasteboard::image(std::string* why) const {
     const bool another = cb && !cb->ownsClipboard() && QGuiApplication::platformName() == "xcb";
     const x11::OfferedTypes offered = another ? x11::offeredTypes(until) : x11::OfferedTypes{};
     if (offered.outcome == Outcome::Read)
-        img = imageOf(ownersOffer(offered.types, until), until, reason);
+        img = imageOf(ownersOffer(offered.types, until), until, reason, handle);
     else if (offered.outcome == Outcome::NotOffered)
         reason = "No picture is offered.";
     else if (offered.outcome != Outcome::NoDisplay)
@@ -294,7 +296,7 @@ Image Pasteboard::image(std::string* why) const {
     // program's offer through it (when no connection of our own could be
     // had) would have its picture decoded here, by whatever reader it names.
     else if (const QMimeData* m = cb && !another ? cb->mimeData() : nullptr)
-        img = imageOf(*m, until, reason);
+        img = imageOf(*m, until, reason, handle);
     if (why && img.isNull()) *why = reason;
     return img;
 }

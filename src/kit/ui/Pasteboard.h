@@ -11,6 +11,10 @@
 
 namespace kit {
 
+namespace ImageIO {
+class ReadHandle;
+}
+
 class Pasteboard {
 public:
     static constexpr const char* kObjectsType = "application/x-kadrix-objects";
@@ -43,8 +47,9 @@ public:
     // then `why` (when given) says why the last one tried was refused. All
     // of it within one decode's time, however slowly another program hands
     // its offer over; on the main thread the event loop goes on meanwhile,
-    // and the way out ends the wait at once (null).
-    Image image(std::string* why = nullptr) const;
+    // and the way out ends the wait at once (null), as `handle` (when given)
+    // ends the reads of the files listed.
+    Image image(std::string* why = nullptr, ImageIO::ReadHandle* handle = nullptr) const;
     // Whether a picture is offered, answered at once with what is known:
     // another program's offer is asked about off the main thread (its answer
     // counts when it comes within a second of the question's sending), and

@@ -1,5 +1,8 @@
 #include <gtest/gtest.h>
+#include <sched.h>
+#include <sys/mount.h>
 #include <sys/stat.h>
+#include <sys/sysmacros.h>
 #include <unistd.h>
 
 #include <atomic>
@@ -137,29 +140,101 @@ TEST(OpenInTime, AFolderThatDoesNotAnswerIsGivenUpAndItsLateDescriptorClosed) {
     files::remove(dir);
 }
 
-TEST(OpenInTime, BeyondTheMostOpensHeldAnotherIsRefusedAtOnce) {
-    if (::getuid() != 0) GTEST_SKIP() << "holding opens needs root";
-    const std::string dir = folderWith("in-time-many", "held.png", "picture");
-    const std::string elsewhere = folderWith("in-time-free", "free.png", "picture") + "/free.png";
-    testsupport::HeldOpens hold(dir, "held");
-    if (!hold.watching()) GTEST_SKIP() << "the kernel holds no opens here (fanotify)";
-    for (int i = 0; i < files::kMostOpensHeld; ++i)
-        EXPECT_EQ(files::openInTime(dir + "/held.png", 1024, Clock::now() + milliseconds(100)).outcome,
-                  files::OpenOutcome::timeUp);
-    EXPECT_EQ(files::opensHeld(), files::kMostOpensHeld);
-    // Refused without a wait, even a file whose folder answers.
-    const auto start = Clock::now();
-    const files::OpenInTime refused = files::openInTime(elsewhere, 1024, start + milliseconds(5000));
-    EXPECT_LT(Clock::now() - start, milliseconds(100));
-    EXPECT_EQ(refused.outcome, files::OpenOutcome::tooManyHeld);
-    EXPECT_EQ(refused.why, files::kTooManyOpensHeld);
-    EXPECT_EQ(hold.held(), files::kMostOpensHeld);
+// A file system of the test's own (a tmpfs on a folder of its own, in a
+// mount namespace of this process only, gone with the process); false when
+// the kernel will not make one.
+bool mountedOwnFileSystem(const std::string& folder) {
+    files::makeDirs(folder);
+    return ::unshare(CLONE_NEWNS) == 0 && ::mount(nullptr, "/", nullptr, MS_REC | MS_PRIVATE, nullptr) == 0 &&
+           ::mount("kadrix-test", folder.c_str(), "tmpfs", 0, "size=1m") == 0;
+}
 
-    hold.release();
-    EXPECT_TRUE(noOpensHeld());
-    EXPECT_EQ(descriptorsOn(dir + "/held.png"), 0);
-    EXPECT_EQ(files::openInTime(elsewhere, 1024, Clock::now() + milliseconds(5000)).outcome,
-              files::OpenOutcome::opened);
+std::string deviceOf(const std::string& path) {
+    struct stat st {};
+    if (::stat(path.c_str(), &st) != 0) return "unstated";
+    return std::to_string(major(st.st_dev)) + ":" + std::to_string(minor(st.st_dev));
+}
+
+// The file system of a name is that of the mount it lies on, as stat finds
+// it, for names that exist and names that do not, relative ones, and mount
+// points the table of mounts writes escaped.
+TEST(OpenInTime, TheFileSystemOfANameIsTheMountItLiesOn) {
+    if (::getuid() != 0) GTEST_SKIP() << "mounting needs root";
+    GTEST_FLAG_SET(death_test_style, "threadsafe");
+    const std::string dir = folderWith("in-time-mounts", "picture.png", "picture");
+    auto child = [&] {
+        const std::string own = dir + "/own\\ space";
+        if (!mountedOwnFileSystem(own)) std::_Exit(2);
+        files::writeAtomic(own + "/inside.png", "picture");
+        std::string wrong;
+        auto check = [&](const std::string& name, const std::string& statted) {
+            if (files::fileSystemOf(name) != deviceOf(statted))
+                wrong += name + " " + files::fileSystemOf(name) + " not " + deviceOf(statted) + "; ";
+        };
+        check(dir + "/picture.png", dir);
+        check(own + "/inside.png", own);
+        check(own + "/not there/at all.png", own);
+        check(own, own);
+        check(own + "/../picture.png", dir);
+        check("/proc/self/status", "/proc/self");
+        check("/", "/");
+        if (::chdir(own.c_str()) != 0) std::_Exit(3);
+        check("inside.png", own);
+        if (files::fileSystemOf("inside.png") == files::fileSystemOf(dir))
+            wrong += "one file system for both";
+        std::fprintf(stderr, "%s\n", wrong.empty() ? "all on their own" : wrong.c_str());
+        std::_Exit(0);
+    };
+    EXPECT_EXIT(child(), ::testing::ExitedWithCode(0), "all on their own\n$");
+    files::remove(dir);
+}
+
+// Four opens held on one file system refuse a fifth there at once, even in
+// a folder that answers; a file on another file system opens meanwhile.
+TEST(OpenInTime, BeyondTheMostOpensHeldOnOneFileSystemOnlyItRefuses) {
+    if (::getuid() != 0) GTEST_SKIP() << "holding opens needs root";
+    GTEST_FLAG_SET(death_test_style, "threadsafe");
+    const std::string dir = folderWith("in-time-many", "held.png", "picture");
+    const std::string sameFileSystem = folderWith("in-time-free", "free.png", "picture") + "/free.png";
+    if (!testsupport::HeldOpens(dir, "held").watching())
+        GTEST_SKIP() << "the kernel holds no opens here (fanotify)";
+    auto child = [&] {
+        const std::string other = dir + "/other";
+        if (!mountedOwnFileSystem(other)) std::_Exit(2);
+        files::writeAtomic(other + "/elsewhere.png", "picture");
+        testsupport::HeldOpens hold(dir, "held");
+        std::string wrong;
+        auto expect = [&](bool ok, const std::string& what) {
+            if (!ok) wrong += what + "; ";
+        };
+        for (int i = 0; i < files::kMostOpensHeld; ++i)
+            expect(files::openInTime(dir + "/held.png", 1024, Clock::now() + milliseconds(100)).outcome ==
+                       files::OpenOutcome::timeUp,
+                   "a held open did not time out");
+        expect(files::opensHeld(dir + "/held.png") == files::kMostOpensHeld, "held opens not counted");
+        expect(files::opensHeld(other + "/elsewhere.png") == 0, "held opens counted on the other");
+        // Refused without a wait, even a file whose folder answers.
+        auto start = Clock::now();
+        const files::OpenInTime refused = files::openInTime(sameFileSystem, 1024, start + milliseconds(5000));
+        expect(Clock::now() - start < milliseconds(100), "the refusal waited");
+        expect(refused.outcome == files::OpenOutcome::tooManyHeld && refused.why == files::kTooManyOpensHeld,
+               "the same file system was not refused");
+        start = Clock::now();
+        const files::OpenInTime opened =
+            files::openInTime(other + "/elsewhere.png", 1024, start + milliseconds(5000));
+        expect(opened.outcome == files::OpenOutcome::opened && opened.size == 7,
+               "the other file system was refused: " + opened.why);
+        expect(hold.held() == files::kMostOpensHeld, "opens held by another count");
+        hold.release();
+        expect(runMainLoopUntil([] { return files::opensHeld() == 0; }, 5), "the held opens never ended");
+        expect(descriptorsOn(dir + "/held.png") == 0, "a late descriptor was left open");
+        expect(files::openInTime(sameFileSystem, 1024, Clock::now() + milliseconds(5000)).outcome ==
+                   files::OpenOutcome::opened,
+               "the folder answers again, yet its file system refuses");
+        std::fprintf(stderr, "%s\n", wrong.empty() ? "only the held one refused" : wrong.c_str());
+        std::_Exit(0);
+    };
+    EXPECT_EXIT(child(), ::testing::ExitedWithCode(0), "only the held one refused\n$");
     files::remove(dir);
 }
 
