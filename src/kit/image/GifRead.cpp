@@ -30,24 +30,29 @@ QRgb gifColour(const GifColorType& c) {
     return qRgb(c.Red, c.Green, c.Blue);
 }
 
-// The first frame's place, colours and transparent index, the extensions
-// before it read; false when the data holds no frame.
-bool gifFirstFrame(GifFileType* gif, int& transparent) {
+// What the blocks before the first frame's pixels held: no frame, a frame
+// whose pixels can be read, or one whose head or coding is broken.
+enum class Frame { none, readable, unreadable };
+
+// Reads up to the first frame's pixels: its place, colours and the
+// transparent index of the extensions before it.
+Frame gifFirstFrame(GifFileType* gif, int& transparent) {
     transparent = NO_TRANSPARENT_COLOR;
     for (;;) {
         GifRecordType kind;
-        if (DGifGetRecordType(gif, &kind) != GIF_OK) return false;
-        if (kind == IMAGE_DESC_RECORD_TYPE) return DGifGetImageDesc(gif) == GIF_OK;
-        if (kind != EXTENSION_RECORD_TYPE) return false;  // the trailer, or no block
+        if (DGifGetRecordType(gif, &kind) != GIF_OK) return Frame::none;
+        if (kind == IMAGE_DESC_RECORD_TYPE)
+            return DGifGetImageDesc(gif) == GIF_OK ? Frame::readable : Frame::unreadable;
+        if (kind != EXTENSION_RECORD_TYPE) return Frame::none;  // the trailer, or no block
         int code = 0;
         GifByteType* block = nullptr;
-        if (DGifGetExtension(gif, &code, &block) != GIF_OK) return false;
+        if (DGifGetExtension(gif, &code, &block) != GIF_OK) return Frame::none;
         if (code == GRAPHICS_EXT_FUNC_CODE && block && block[0] >= 4) {
             GraphicsControlBlock gcb;
             if (DGifExtensionToGCB(block[0], block + 1, &gcb) == GIF_OK) transparent = gcb.TransparentColor;
         }
         while (block)
-            if (DGifGetExtensionNext(gif, &block) != GIF_OK) return false;
+            if (DGifGetExtensionNext(gif, &block) != GIF_OK) return Frame::none;
     }
 }
 
@@ -72,11 +77,15 @@ QImage readGIF(const QByteArray& data, std::string* error, const PlacePixels& pl
         ~Close() { DGifCloseFile(gif, nullptr); }
     } close{gif};
     int transparent = NO_TRANSPARENT_COLOR;
-    if (!gifFirstFrame(gif, transparent)) return fail(kNotAnImage);
+    const Frame found = gifFirstFrame(gif, transparent);
+    if (found == Frame::none) return fail(kNotAnImage);
+    // A frame that cannot be read paints nothing, as one of no size: the
+    // screen shows alone, as the toolkit's reader shows it.
     const GifImageDesc& f = gif->Image;
-    if (f.Width <= 0 || f.Height <= 0) return fail(kNotAnImage);
-    const long long width = std::max<long long>(gif->SWidth, (long long)f.Left + f.Width),
-                    height = std::max<long long>(gif->SHeight, (long long)f.Top + f.Height);
+    const bool paints = found == Frame::readable && f.Width > 0 && f.Height > 0;
+    const long long width = std::max<long long>(gif->SWidth, paints ? (long long)f.Left + f.Width : 0),
+                    height = std::max<long long>(gif->SHeight, paints ? (long long)f.Top + f.Height : 0);
+    if (width <= 0 || height <= 0) return fail(kNotAnImage);
     if (abovePixelCap(width, height)) return fail(tooLarge(width, height));
 
     const ColorMapObject* map = f.ColorMap ? f.ColorMap : gif->SColorMap;
@@ -87,6 +96,7 @@ QImage readGIF(const QByteArray& data, std::string* error, const PlacePixels& pl
     QImage img = pixelsFor(QSize(int(width), int(height)), place);
     if (img.isNull()) return fail(kTooHungry);
     img.fill(background);
+    if (!paints) return img;
 
     // An index beyond the table, and the transparent one, leave a pixel transparent.
     QRgb colours[256] = {};
