@@ -555,6 +555,9 @@ void ScrollCapturer::captureCycle() {
     std::shared_ptr<Capture> c = slot();
     if (!c || c->ended) return;
 
+    // A look is dated by when it was asked: on a busy machine its picture
+    // can come back seconds later, and still show the page as it was then.
+    const double asked = kit::monotonicNow();
     // One grab of the whole region gives the strip and the page hash too, so
     // all three show the page at the same moment even while it still glides.
     c->lastCapture = kit::grabArea(c->region);
@@ -564,12 +567,14 @@ void ScrollCapturer::captureCycle() {
     c->segments += 1;
     int clicks = std::exchange(c->clicksPending, 0);
 
-    double now = kit::monotonicNow();
-    if (hash != std::exchange(c->lookHash, hash)) c->lookSince = now;
+    // The picture may show a change made any time before it came back: a
+    // change is dated by then, and a redraw counted as taking that long.
+    const double seen = kit::monotonicNow();
+    if (hash != std::exchange(c->lookHash, hash)) c->lookSince = seen;
     Movement m = measureMovement(*c, hash);
     // A pick among look-alikes takes the clicks to have all shown, and a busy
     // program draws them in parts: it waits until the region stops changing.
-    if (m.predicted && now - c->lookSince < std::max(kPartsApart, c->slowestRedraw)) {
+    if (m.predicted && asked - c->lookSince < std::max(kPartsApart, c->slowestRedraw)) {
         c->clicksPending += clicks;
         return scheduleCycle(c, false);
     }
@@ -598,8 +603,10 @@ void ScrollCapturer::captureCycle() {
         case Movement::Kind::still: {
             // A busy program can draw a scroll late, the first one too: the
             // page is looked at again, without a scroll, until it has stayed
-            // still for longer than its redraws take.
-            if (now - c->scrolledAt <= stillFor(*c)) {
+            // still for longer than its redraws take, as seen by a look asked
+            // that long after the clicks: one asked sooner whose picture came
+            // back late says nothing about the time between.
+            if (asked - c->scrolledAt <= stillFor(*c)) {
                 c->clicksPending += clicks;
                 return scheduleCycle(c, false);
             }
@@ -630,7 +637,7 @@ void ScrollCapturer::captureCycle() {
     c->previousFrame = c->lastCapture;
     c->currentHash = hash;
     c->everMoved = true;
-    c->slowestRedraw = std::max(c->slowestRedraw, now - c->scrolledAt);
+    c->slowestRedraw = std::max(c->slowestRedraw, seen - c->scrolledAt);
     c->movedSince += m.advance;
     c->sureSince = c->sureSince && !m.predicted;
     if (!m.predicted) c->measuredShots = c->shots.size();

@@ -162,6 +162,11 @@ VisionStitcher::FrameShift VisionStitcher::shiftBetween(const kit::Image& previo
 void VisionStitcher::captureAndProcess() {
     if (!capturing) return;
     if (cancelPlease) return stop();
+    // A look is dated by when it was asked: on a busy machine its picture
+    // can come back seconds later, and then still shows the scroll the
+    // user made before. Such a frame is placed first; the capture ends only
+    // when one asked the whole time-out after the last movement saw none.
+    const double asked = kit::monotonicNow();
     kit::Image frame = kit::grabArea(captureRegion);
     if (frame.isNull()) return;
     if (lastScreenshot.isNull()) {
@@ -171,9 +176,14 @@ void VisionStitcher::captureAndProcess() {
         canvasBottom = frame.height();
         return;
     }
-    double now = kit::monotonicNow();
-    double limit = std::abs(direction) <= 100 ? startTimeout : noShiftTimeout;
-    if (lastShiftDetectedTime && now - *lastShiftDetectedTime > limit) return stop();
+    const double limit = std::abs(direction) <= 100 ? startTimeout : noShiftTimeout;
+    const std::optional<double> shiftBefore = lastShiftDetectedTime;
+    placeFrame(frame);
+    if (capturing && lastShiftDetectedTime == shiftBefore && shiftBefore && asked - *shiftBefore > limit)
+        stop();
+}
+
+void VisionStitcher::placeFrame(const kit::Image& frame) {
     // The very frame placed last: the view is where the picture says, over
     // rows that look alike too (the still frames after the last scroll), so
     // it neither counts against the capture nor needs measuring.
@@ -234,7 +244,8 @@ void VisionStitcher::captureAndProcess() {
         ++unplaced;
         return;
     }
-    lastShiftDetectedTime = now;
+    // Dated by when the picture came back: the page moved before then.
+    lastShiftDetectedTime = kit::monotonicNow();
     if (!appendStrip(frame, s)) {
         // Every frame from here on would be the same: the capture ends
         // with the rows it placed, and says so.

@@ -95,6 +95,8 @@ public:
     kit::Image composeStitched() const;
 
 private:
+    // Places a frame after the first against the last one placed.
+    void placeFrame(const kit::Image& frame);
     // Lays what `frame`, moved by `shift`, adds to the picture between the
     // bands; false when its page rows do not reach those the last frame
     // showed.

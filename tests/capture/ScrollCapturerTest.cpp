@@ -84,6 +84,32 @@ TEST_F(AutoScroll, ProgramsThatDrawLateAreWaitedForNotTakenForTheEnd) {
     }
 }
 
+TEST_F(AutoScroll, ALookWhosePictureComesBackLateIsNoEnd) {
+    // The look right after a scroll is asked before the program has drawn
+    // it, and its picture comes back 5.8 s later on a busy machine, still
+    // showing the page unmoved; the program drew the scroll 1 s after its
+    // clicks. That look says nothing of the seconds it waited: the page is
+    // looked at again and goes on to its end, the first scroll too.
+    for (int late : {5, 1}) {
+        SCOPED_TRACE(testing::Message() << "scroll " << late << " drawn late");
+        desk->scrollY = desk->scrollCalls = 0;
+        desk->drawDelays = {{late, 1.0}};
+        bool waited = false;
+        desk->afterGrab = [&](int) {
+            if (desk->scrollCalls != late || std::exchange(waited, true)) return;
+            EXPECT_FALSE(desk->drawing.empty());  // the picture shows the page before the scroll
+            clock.clock().pass(5.8);
+        };
+        spy.alerts.clear();
+        auto img = run(-1, kit::Rect(0, 100, 400, 300));
+        ASSERT_TRUE(waited);
+        ASSERT_TRUE(img && !img->isNull());
+        EXPECT_TRUE(spy.alerts.empty());
+        EXPECT_EQ(spy.lastPreset["stopped"], "endReached");
+        EXPECT_EQ(*img, rows(desk->page, 100, 300 + 2400));
+    }
+}
+
 TEST_F(AutoScroll, ClicksThatShowOnlyInPartAreNotTakenForTheEnd) {
     // Halfway down the program starts scrolling a third as far a click (a
     // list switching to line steps): the clicks sent show a third of what

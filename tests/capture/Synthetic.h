@@ -218,6 +218,9 @@ public:
     std::vector<kit::WindowInfo> windows() override { return windowList; }
     // Runs before each grab with its number (from 1): the page can change by itself.
     std::function<void(int grab)> onGrab;
+    // Runs once the grab's picture is taken, before it comes back: a busy
+    // server can hand it over seconds later.
+    std::function<void(int grab)> afterGrab;
     int grabCalls = 0;
 
     kit::Image grabArea(const kit::Rect& r) override {
@@ -232,6 +235,7 @@ public:
             }
         kit::Image out = grabNow(r);
         if (pendingScroll) scrollBy(std::exchange(pendingScroll, 0));
+        if (afterGrab) afterGrab(grabCalls);
         return out;
     }
     kit::Image grabNow(const kit::Rect& r) {

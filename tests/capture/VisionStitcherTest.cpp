@@ -208,6 +208,34 @@ TEST_F(LiveCapture, StoppingOverLinesThatDifferEndsWithoutANotice) {
     }
 }
 
+TEST_F(LiveCapture, AFrameWhosePictureComesBackLateIsPlacedBeforeTheCaptureEnds) {
+    // On a busy machine the look after the user's last scroll is asked in
+    // time, but its picture comes back 3.5 s later, more than the time-out
+    // after the scroll before. It shows the last scroll, which goes into the
+    // picture; the capture ends once a look asked the whole time-out after
+    // it has seen the page still, with nothing to tell.
+    startCapture();
+    frameAfter(0);
+    int total = 0;
+    for (int dy : {30, 45, 60}) {
+        frameAfter(dy);
+        total += dy;
+    }
+    bool late = false;
+    desk->afterGrab = [&](int) {
+        if (!std::exchange(late, true)) clock.clock().pass(3.5);
+    };
+    frameAfter(40);
+    total += 40;
+    ASSERT_TRUE(late);
+    EXPECT_EQ(calls, 0);
+    for (int i = 0; i < 40 && !calls; ++i) frameAfter(0);
+    ASSERT_EQ(calls, 1);
+    ASSERT_TRUE(result && !result->isNull());
+    EXPECT_TRUE(spy.notices.empty());
+    EXPECT_EQ(*result, rows(desk->page, 1600, 300 + total));
+}
+
 TEST_F(LiveCapture, StillFramesAtAPagesEndOfAlikeLinesSayNothing) {
     // The page ends with lines that read alike, below two that differ: each
     // scroll is placed by those, and the frames after the last one look the

@@ -4,7 +4,8 @@
 add_executable(kadrix-testclient ${CMAKE_CURRENT_LIST_DIR}/capture/TestClient.cpp
   ${CMAKE_CURRENT_LIST_DIR}/capture/HungFolder.cpp)
 target_include_directories(kadrix-testclient PRIVATE ${CMAKE_SOURCE_DIR}/src ${CMAKE_SOURCE_DIR}/tests)
-target_link_libraries(kadrix-testclient PRIVATE kadrix_kit Qt6::Widgets)
+pkg_check_modules(TESTCLIENT_XCB REQUIRED IMPORTED_TARGET xcb)
+target_link_libraries(kadrix-testclient PRIVATE kadrix_kit Qt6::Widgets PkgConfig::TESTCLIENT_XCB)
 
 add_executable(systest_capture ${CMAKE_CURRENT_LIST_DIR}/capture/CaptureSystemTest.cpp)
 target_include_directories(systest_capture PRIVATE ${CMAKE_SOURCE_DIR}/src ${CMAKE_SOURCE_DIR}/tests)

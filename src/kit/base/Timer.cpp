@@ -138,6 +138,11 @@ double ManualClock::wallNow() const {
     return state_->now + state_->wallOffset;
 }
 
+void ManualClock::pass(double seconds) {
+    std::lock_guard lock(state_->mutex);
+    state_->now += std::max(0.0, seconds);
+}
+
 void ManualClock::setWall(double wallSeconds) {
     std::lock_guard lock(state_->mutex);
     state_->wallOffset = wallSeconds - state_->now;

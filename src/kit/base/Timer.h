@@ -38,6 +38,9 @@ public:
     // order of scheduling). A timer scheduled by a firing timer fires within
     // the same advance when it falls due before its end.
     void advance(double seconds);
+    // Moves time forward firing nothing, as a main thread held up by a slow
+    // call: what came due fires at the next advance, late.
+    void pass(double seconds);
     void setWall(double wallSeconds);  // moves wall time only
     size_t pendingCount() const;
 

@@ -1013,16 +1013,20 @@ QImage finish(QImage img, bool scaled, QSize s, std::string* error, int maxSide,
     return img;
 }
 
-// PNG and BMP by this program's own readers (PictureReaders.h); false
-// for another format, which the toolkit's readers read. Pixels go straight
-// into the caller's memory unless they are to be scaled down.
+// PNG, BMP and GIF by this program's own readers (PictureReaders.h);
+// false for another format, which the toolkit's readers read. Pixels go
+// straight into the caller's memory unless they are to be scaled down.
 bool readOwn(const QByteArray& data, std::string* error, int maxSide, TextChunks* texts,
              const std::function<uchar*(QSize)>& place, QImage& img) {
     const QByteArray format = knownFormat(data);
-    if (format != "png" && format != "bmp") return false;
+    if (format != "png" && format != "bmp" && format != "gif") return false;
     const PlacePixels placeWhole = [&](QSize s) -> uchar* {
         return place && (maxSide <= 0 || std::max(s.width(), s.height()) <= maxSide) ? place(s) : nullptr;
     };
+    if (format == "gif") {
+        img = gifComplete(data) ? readGIF(data, error, placeWhole) : fail(error, kIncomplete);
+        return true;
+    }
     img = format == "png" ? readPNG(data, error, placeWhole) : readBMP(data, error, placeWhole);
     if (texts && format == "png" && !img.isNull()) *texts = pngTexts(Source(data));
     return true;

@@ -10,6 +10,7 @@
 #include <QTimer>
 #include <QWidget>
 #include <chrono>
+#include <cstdio>
 #include <optional>
 #include <thread>
 
@@ -287,10 +288,32 @@ void Popover::close() {
     d_->widget->hide();
 }
 
+namespace {
+
+// Whether a look at the popover's place still shows the black the server
+// leaves there until the program beneath draws again: a block of 8 × 8
+// pixels all black, on a grid. Text and thin lines never fill one; a window
+// that is black itself does, and is waited for in vain.
+bool showsBlackLeft(const Image& look) {
+    constexpr int kCell = 8;
+    auto black = [](const uint8_t* p) { return p[0] == 0 && p[1] == 0 && p[2] == 0 && p[3] != 0; };
+    for (int y0 = 0; y0 + kCell <= look.height(); y0 += kCell)
+        for (int x0 = 0; x0 + kCell <= look.width(); x0 += kCell) {
+            bool all = true;
+            for (int y = y0; y < y0 + kCell && all; ++y)
+                for (int x = x0; x < x0 + kCell && all; ++x) all = black(look.row(y) + size_t(x) * 4);
+            if (all) return true;
+        }
+    return false;
+}
+
+}  // namespace
+
 void Popover::closeForCapture() {
     if (!d_->widget->isVisible()) return;
     using Clock = std::chrono::steady_clock;
-    const auto until = Clock::now() + std::chrono::milliseconds(200);
+    const auto began = Clock::now();
+    const auto until = began + std::chrono::seconds(2);
     const QRect g = d_->widget->geometry();
     const Rect area(g.x(), g.y(), g.width(), g.height());
     const Image shown = grabArea(area);
@@ -300,20 +323,26 @@ void Popover::closeForCapture() {
     QGuiApplication::sync();
     // Without a compositor what lay beneath is drawn again by its own
     // program once the server tells it to; until then the area shows the
-    // panel's last pixels or black. Wait until it is no longer the panel and
-    // has held still for a few looks (a busy program repaints a little
-    // later), a fifth of a second at most.
+    // panel's last pixels or black, and on a busy machine for a good while.
+    // Wait until it is neither and has held still for a few looks (a busy
+    // program repaints in parts), two seconds at most.
     constexpr int kStillLooks = 3;
     Image last;
     int still = 0;
     while (Clock::now() < until) {
         Image now = grabArea(area);
         if (now.isNull()) return;
-        still = !last.isNull() && now == last && !(now == shown) ? still + 1 : 0;
+        const bool beneath = !(now == shown) && !showsBlackLeft(now);
+        still = beneath && !last.isNull() && now == last ? still + 1 : 0;
         if (still == kStillLooks) return;
         last = std::move(now);
         std::this_thread::sleep_for(std::chrono::milliseconds(15));
     }
+    std::fprintf(
+        stderr,
+        "The screen under the closed popover was not drawn again within %.1f s; it is captured as it "
+        "is.\n",
+        std::chrono::duration<double>(Clock::now() - began).count());
 }
 
 void Popover::makeKey() {

@@ -46,7 +46,7 @@ public:
     void show(const Rect& screenRect, RectEdge edge);
     void close();
     // Closes the popover for a capture of the screen: returns once the
-    // screen shows what lay beneath it, a fifth of a second at most.
+    // screen shows what lay beneath it, two seconds at most.
     void closeForCapture();
     bool isShown() const;
     // Gives the keyboard to the popover's window again.

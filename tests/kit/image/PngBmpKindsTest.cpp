@@ -1,9 +1,10 @@
-// Every kind of PNG and the kinds of BMP other programs write, made here
+// Every kind of PNG, the kinds of BMP other programs write and GIFs, made here
 // byte by byte and read as `kadrix FILE` reads them (through the decoder
 // program), each pixel compared with the values the file holds.
 #include <gtest/gtest.h>
 #include <zlib.h>
 
+#include <QByteArray>
 #include <QColor>
 #include <cstdint>
 #include <cstring>
@@ -456,6 +457,28 @@ TEST(PictureKinds, RunLengthBmpsOpenWithPixelsNoRunSetsTransparent) {
     std::string error;
     EXPECT_TRUE(io::decode(io::Bytes(none.bytes.begin(), none.bytes.end()), 1.0, &error).isNull());
     EXPECT_EQ(error, testsupport::kIncomplete);
+}
+
+// A GIF whose first frame, one pixel of its own colour table's first
+// colour (green), lies on a larger screen: the screen around it takes the
+// global table's background colour (its first, red), or is transparent when the
+// frame has a transparent colour. The toolkit's reader took the background
+// from the frame's table before reading it, a different colour every read.
+TEST(PictureKinds, AGifsSmallFirstFrameWithItsOwnColoursLiesOnTheBackground) {
+    const auto gif = [](const char* control) {
+        return QByteArray::fromHex(QByteArray("47494638396140004000800000ff00000000ff21f904") + control +
+                                   "2c00000000010001008000ff00ffff0002024401003b")
+            .toStdString();
+    };
+    const Rgba green{0, 255, 0, 255}, red{255, 0, 0, 255}, clear{0, 0, 0, 0};
+    Kind opaque{"gif, a background", gif("0400000000"), 64, 64, std::vector<Rgba>(64 * 64, red)};
+    opaque.pixels[0] = green;
+    Kind seeThrough{"gif, a transparent colour", gif("0500000100"), 64, 64,
+                    std::vector<Rgba>(64 * 64, clear)};
+    seeThrough.pixels[0] = green;
+    for (int read = 0; read < 10; ++read)
+        for (const Kind* k : {&opaque, &seeThrough})
+            for (const bool inProcess : {false, true}) expectOpensAsStored(*k, inProcess);
 }
 
 // TIFF files another program wrote (deflated, in either byte order) open with

@@ -1,5 +1,7 @@
 // kadrix-testclient: windows of known content for the capture system tests.
 //   kadrix-testclient solid TITLE X Y W H #RRGGBB
+//   kadrix-testclient slow TITLE X Y W H #RRGGBB DELAY_MS   (black wherever it comes into view, as
+//     the server leaves it, and drawn in its colour DELAY_MS later, as a busy program does)
 //   kadrix-testclient ontop TITLE X Y W H #RRGGBB   (stays above, like our pins)
 //   kadrix-testclient scroll TITLE X Y W H PAGE_W PAGE_H top|bottom [INFO_FILE [LATE_MS]]
 //   kadrix-testclient text …   (the same with a page of text lines)
@@ -31,10 +33,13 @@
 // INFO_FILE and OUT_FILE are replaced only by renaming a file this program
 // made beside them, and only where they are regular files or missing: a
 // mistaken path (a device, a link, a folder) is left as it is.
+#include <QtGui/qguiapplication_platform.h>
 #include <fcntl.h>
 #include <sys/stat.h>
 #include <unistd.h>
+#include <xcb/xcb.h>
 
+#include <QAbstractNativeEventFilter>
 #include <QApplication>
 #include <QClipboard>
 #include <QDragEnterEvent>
@@ -181,6 +186,58 @@ private:
     int delayMs_;
 };
 
+// A window of the server's own, black where it comes into view (its
+// background, which the server paints at once) and drawn in its colour only
+// `late` milliseconds after each exposure.
+class SlowWindow : public QAbstractNativeEventFilter {
+public:
+    SlowWindow(const QString& title, QRect frame, QColor colour, int late) : late_(late) {
+        auto* x11 = qApp->nativeInterface<QNativeInterface::QX11Application>();
+        c_ = x11->connection();
+        xcb_screen_t* screen = xcb_setup_roots_iterator(xcb_get_setup(c_)).data;
+        window_ = xcb_generate_id(c_);
+        const uint32_t values[] = {screen->black_pixel, XCB_EVENT_MASK_EXPOSURE};
+        xcb_create_window(c_, XCB_COPY_FROM_PARENT, window_, screen->root, int16_t(frame.x()),
+                          int16_t(frame.y()), uint16_t(frame.width()), uint16_t(frame.height()), 0,
+                          XCB_WINDOW_CLASS_INPUT_OUTPUT, screen->root_visual,
+                          XCB_CW_BACK_PIXEL | XCB_CW_EVENT_MASK, values);
+        const QByteArray name = title.toUtf8();
+        xcb_change_property(c_, XCB_PROP_MODE_REPLACE, window_, XCB_ATOM_WM_NAME, XCB_ATOM_STRING, 8,
+                            uint32_t(name.size()), name.constData());
+        // Where the window manager is to put it: the place and size asked for
+        // (WM_NORMAL_HINTS: user position and size, program position and size).
+        uint32_t hints[18] = {1 | 2 | 4 | 8, uint32_t(frame.x()), uint32_t(frame.y()),
+                              uint32_t(frame.width()), uint32_t(frame.height())};
+        xcb_change_property(c_, XCB_PROP_MODE_REPLACE, window_, XCB_ATOM_WM_NORMAL_HINTS,
+                            XCB_ATOM_WM_SIZE_HINTS, 32, 18, hints);
+        gc_ = xcb_generate_id(c_);
+        const uint32_t fg = colour.rgb() & 0xffffffu;  // a 24-bit true-colour screen
+        xcb_create_gc(c_, gc_, window_, XCB_GC_FOREGROUND, &fg);
+        qApp->installNativeEventFilter(this);
+        xcb_map_window(c_, window_);
+        xcb_flush(c_);
+    }
+    bool nativeEventFilter(const QByteArray& type, void* message, qintptr*) override {
+        if (type != "xcb_generic_event_t") return false;
+        auto* e = static_cast<xcb_generic_event_t*>(message);
+        if ((e->response_type & 0x7f) != XCB_EXPOSE ||
+            reinterpret_cast<xcb_expose_event_t*>(e)->window != window_)
+            return false;
+        QTimer::singleShot(late_, [this] {
+            xcb_rectangle_t all{0, 0, 32767, 32767};
+            xcb_poly_fill_rectangle(c_, window_, gc_, 1, &all);
+            xcb_flush(c_);
+        });
+        return true;
+    }
+
+private:
+    xcb_connection_t* c_ = nullptr;
+    xcb_window_t window_ = 0;
+    xcb_gcontext_t gc_ = 0;
+    int late_;
+};
+
 }  // namespace
 
 int main(int argc, char** argv) {
@@ -228,6 +285,10 @@ int main(int argc, char** argv) {
         win->setPalette(p);
         win->setGeometry(x, y, w, h);
         win->show();
+        return app.exec();
+    }
+    if (mode == "slow" && a.size() >= 9) {
+        SlowWindow win(title, QRect(x, y, w, h), QColor(a[7]), a[8].toInt());
         return app.exec();
     }
     if (mode == "grab") {
