@@ -195,63 +195,52 @@ sys_stop_app
 # The write holds the main thread itself; the next start finds the picture
 # where the way out said it left it, though it looks through no such folder
 # of itself.
+# Save As onto photo.png in FOLDER, held at its rename; sets TEMP.
+save_as_held() {
+  mkdir -p "$1"
+  cp "$SYS_TMP/old" "$1/photo.png"
+  start_with hold 1
+  sys_link 'kadrix://grab/fullscreen?then=edit'
+  sys_wait_editor 15
+  touch "$arm"
+  sys_key ctrl+shift+s
+  sys_dialog_type 'Save As' "$1/photo.png"
+  # The panel asks whether to replace the file: yes.
+  for i in $(seq 1 10); do
+    grep -q '^held ' "$held" && break
+    sleep 0.5
+    grep -q '^held ' "$held" || sys_key alt+y
+  done
+  held_temp "$2"
+  [[ "$TEMP" == ".photo.png.new-"* ]] || fail "$2: the save held $TEMP"
+  cp "$1/$TEMP" "$SYS_TMP/new"
+}
+# The next start finishes it in FOLDER as photo-2.png, the old one whole.
+save_as_finished() {
+  start_with ''
+  sys_wait_for --timeout 20 sys_log_has "is finished: $1/photo-2.png" \
+    || { ls -la "$1" >&2; tail -8 "$SYS_TMP/kadrix.log" >&2; fail "$2: the next start did not finish it"; }
+  cmp -s "$1/photo-2.png" "$SYS_TMP/new" || fail "$2: photo-2.png is not the new version"
+  cmp -s "$1/photo.png" "$SYS_TMP/old" || fail "$2: the next start changed the old photo.png"
+  ls -a "$1" | grep -q '\.new-' && fail "$2: a hidden file is left: $(ls -a "$1")"
+  if [ -e "$KADRIX_HOME/data/cut-saves.json" ]; then fail "$2: the finished save is still remembered"; fi
+}
 pictures="$SYS_TMP/pictures"
-mkdir -p "$pictures"
-cp "$SYS_TMP/old" "$pictures/photo.png"
-start_with hold 1
-sys_link 'kadrix://grab/fullscreen?then=edit'
-sys_wait_editor 15
-touch "$arm"
-sys_key ctrl+shift+s
-sys_dialog_type 'Save As' "$pictures/photo.png"
-# The panel asks whether to replace the file: yes.
-for i in $(seq 1 10); do
-  grep -q '^held ' "$held" && break
-  sleep 0.5
-  grep -q '^held ' "$held" || sys_key alt+y
-done
-held_temp "Save As"
-[[ "$TEMP" == ".photo.png.new-"* ]] || fail "Save As: the save held $TEMP"
+save_as_held "$pictures" "Save As"
 end_within 2.5 "Save As cut at its rename"
 sys_log_has "a save was cut short as Kadrix ended: $pictures/photo.png is left as $pictures/$TEMP" \
   || { tail -8 "$SYS_TMP/kadrix.log" >&2; fail "Save As: the log does not name the cut save"; }
 cmp -s "$pictures/photo.png" "$SYS_TMP/old" || fail "Save As: the old photo.png was changed"
-cp "$pictures/$TEMP" "$SYS_TMP/new"
-start_with ''
-sys_wait_for --timeout 20 sys_log_has "is finished: $pictures/photo-2.png" \
-  || { ls -la "$pictures" >&2; tail -8 "$SYS_TMP/kadrix.log" >&2; fail "Save As: the next start did not finish it"; }
-cmp -s "$pictures/photo-2.png" "$SYS_TMP/new" || fail "Save As: photo-2.png is not the new version"
-cmp -s "$pictures/photo.png" "$SYS_TMP/old" || fail "Save As: the next start changed the old photo.png"
-ls -a "$pictures" | grep -q '\.new-' && fail "Save As: a hidden file is left: $(ls -a "$pictures")"
-[ -e "$KADRIX_HOME/data/cut-saves.json" ] && fail "Save As: the finished save is still remembered"
+save_as_finished "$pictures" "Save As"
 sys_stop_app
 
 # ---- Save As into another folder, cut by SIGKILL at its rename ----
 # Nothing of Kadrix's runs after SIGKILL: the next start knows of the save
 # from the record written before its hidden file was.
 pictures2="$SYS_TMP/pictures2"
-mkdir -p "$pictures2"
-cp "$SYS_TMP/old" "$pictures2/photo.png"
-start_with hold 1
-sys_link 'kadrix://grab/fullscreen?then=edit'
-sys_wait_editor 15
-touch "$arm"
-sys_key ctrl+shift+s
-sys_dialog_type 'Save As' "$pictures2/photo.png"
-for i in $(seq 1 10); do
-  grep -q '^held ' "$held" && break
-  sleep 0.5
-  grep -q '^held ' "$held" || sys_key alt+y
-done
-held_temp "Save As killed"
+save_as_held "$pictures2" "Save As killed"
 sys_kill_app
-cp "$pictures2/$TEMP" "$SYS_TMP/new"
-start_with ''
-sys_wait_for --timeout 20 sys_log_has "is finished: $pictures2/photo-2.png" \
-  || { ls -la "$pictures2" >&2; tail -8 "$SYS_TMP/kadrix.log" >&2; fail "Save As killed: the next start did not finish it"; }
-cmp -s "$pictures2/photo-2.png" "$SYS_TMP/new" || fail "Save As killed: photo-2.png is not the new version"
-cmp -s "$pictures2/photo.png" "$SYS_TMP/old" || fail "Save As killed: the next start changed the old photo.png"
-ls -a "$pictures2" | grep -q '\.new-' && fail "Save As killed: a hidden file is left: $(ls -a "$pictures2")"
+save_as_finished "$pictures2" "Save As killed"
 sys_wait_for --timeout 20 bash -c "! ls '$KADRIX_HOME/data/saves' | grep -q '\.save\$'" \
   || fail "Save As killed: its record is still kept: $(ls "$KADRIX_HOME/data/saves")"
 sys_stop_app
