@@ -39,8 +39,8 @@ AppLogic::Services withDefaults(AppLogic::Services s) {
 // writing and naming) leaves a hidden file under a temporary name of ours;
 // nothing else would ever remove it. Only our folders, only those names.
 void removeUnfinishedWritesOfOurs() {
-    for (const auto& folder :
-         {kit::files::configDir(), kit::files::dataDir(), kit::files::dataDir() + "/backdrops"})
+    for (const auto& folder : {kit::files::configDir(), kit::files::dataDir(),
+                               kit::files::dataDir() + "/backdrops", saveRecordFolder()})
         kit::files::removeUnfinishedWrites(folder);
 }
 
@@ -93,13 +93,11 @@ void AppLogic::startUp() {
     if (folder) library().create(*folder);
     // The saves cut short are read through the decoder, off the main thread
     // (a hung network folder holds no start either); each in the save
-    // folder then has the library line its save would have made.
-    leftovers_.async([folder] {
-        if (folder) {
-            for (const auto& save : finishCutSaves(*folder)) library().indexSavedFile(save.path, save.facts);
-            kit::files::removeUnfinishedWrites(*folder, false);
-        }
-        finishRememberedCutSaves(folder.value_or(""));
+    // folder then has the library line its save would have made, and so has
+    // a save named whose line was still owed.
+    leftovers_.async([] {
+        for (const auto& save : finishRecordedSaves()) library().indexSavedFile(save.path, save.facts);
+        for (const auto& save : finishRememberedCutSaves()) library().indexSavedFile(save.path, save.facts);
     });
 
     const int64_t stored = settings().activeAppVersion();

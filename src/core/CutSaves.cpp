@@ -1,5 +1,8 @@
 #include "core/CutSaves.h"
 
+#include <fcntl.h>
+#include <sys/file.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
 #include <algorithm>
@@ -8,6 +11,7 @@
 #include <set>
 
 #include "core/Exporter.h"
+#include "core/SaveRecord.h"
 #include "kit/base/Files.h"
 #include "kit/base/WayOut.h"
 #include "kit/image/ImageIO.h"
@@ -19,9 +23,6 @@ const char* const kSaveFactsAttribute = "kadrix.save-facts";
 
 namespace {
 
-// Well inside what ext4 keeps beside a file (one block of 4 KB for all its
-// attributes, the screen-capture mark among them).
-constexpr size_t kSaveFactsMaxBytes = 3072;
 // Left out, in this order, while the facts are too long: free texts of any
 // length, which the line only stores.
 const char* const kLongFacts[] = {"labels", "window", "app"};
@@ -66,27 +67,17 @@ WriteResult finish(const kit::files::LeftNewFile& left) {
                             });
 }
 
-bool allDigits(const std::string& text) {
-    return !text.empty() && text.size() <= 18 &&
-           std::all_of(text.begin(), text.end(), [](char c) { return c >= '0' && c <= '9'; });
-}
-
 // The facts a hidden file carries; none when it carries none (another file
-// system, an older save), or they are damaged. The kernel keeps an
-// attribute to 64 KB: that bounds the reading.
+// system, an older save), or they are not as a save writes them (then the
+// log says so).
 std::optional<SaveFacts> carriedFacts(const std::string& temporary) {
     const auto text = kit::files::getXattr(temporary, kSaveFactsAttribute);
     if (!text) return std::nullopt;
-    const auto json = kit::json::parse(*text);
-    if (!json || !json->is_object()) return std::nullopt;
-    SaveFacts facts;
-    for (const auto& [key, value] : json->items()) {
-        if (!value.is_string()) return std::nullopt;
-        facts[key] = value.get<std::string>();
-    }
-    // A line dated by a time that is no number would sort as taken in 1970.
-    if (auto ts = facts.find("timestamp"); ts != facts.end() && !allDigits(ts->second)) return std::nullopt;
-    if (facts.empty()) return std::nullopt;
+    std::string why;
+    auto facts = parseSaveFacts(*text, &why);
+    if (!facts)
+        services::consoleLine("kadrix: the facts kept with " + temporary + " are left out, " + why +
+                              ": it gets the line of a file found");
     return facts;
 }
 
@@ -95,35 +86,35 @@ SaveFacts foundFileFacts() {
     return {{"mode", "file"}};
 }
 
-// Says the lines of the saves cut short; each once, whichever road comes first.
+// Says the lines of the saves cut short; each once, whichever road comes
+// first. The lines are gathered under the lock and said after it: the log
+// may be slow to take them.
 std::mutex g_toldLock;
-std::set<std::string> g_told;  // temporary files, under g_toldLock
+std::set<std::string> g_told;  // temporary files and owed lines, under g_toldLock
 bool g_toldUnwritten = false;  // under g_toldLock
 std::atomic<int> g_savesUnderWay{0};
 
-void remember(std::vector<std::string> temporaries);
-std::vector<std::string> remembered();
-
-void tellCutSaves(void (*say)(const std::string&)) {
-    std::lock_guard lock(g_toldLock);
+void tellCutSaves(void (*say)(const std::string&), bool linesToo) {
     const auto cut = kit::files::newFilesUnderWay();
-    std::vector<std::string> told;
-    for (const auto& write : cut)
-        if (g_told.insert(write.temporary).second) {
-            say("kadrix: a save was cut short as Kadrix ended: " + write.path + " is left as " +
-                write.temporary + ", to be finished at the next start if it is whole");
-            told.push_back(write.temporary);
+    const auto owed = linesToo ? linesOwed() : std::vector<std::string>();
+    std::vector<std::string> lines;
+    {
+        std::lock_guard lock(g_toldLock);
+        for (const auto& write : cut)
+            if (g_told.insert(write.temporary).second)
+                lines.push_back("kadrix: a save was cut short as Kadrix ended: " + write.path +
+                                " is left as " + write.temporary +
+                                ", to be finished at the next start if it is whole");
+        if (size_t(std::max(0, g_savesUnderWay.load())) > cut.size() && !g_toldUnwritten) {
+            g_toldUnwritten = true;
+            lines.push_back("kadrix: a save was cut short as Kadrix ended, before its file was written");
         }
-    if (size_t(std::max(0, g_savesUnderWay.load())) > cut.size() && !g_toldUnwritten) {
-        g_toldUnwritten = true;
-        say("kadrix: a save was cut short as Kadrix ended, before its file was written");
+        for (const auto& path : owed)
+            if (g_told.insert(path).second)
+                lines.push_back("kadrix: the library line of " + path +
+                                " is not written as Kadrix ended: the next start writes it");
     }
-    // For the next start, which looks through the save folder of itself but
-    // no other.
-    if (told.empty()) return;
-    auto all = remembered();
-    all.insert(all.end(), told.begin(), told.end());
-    remember(all);
+    for (const auto& line : lines) say(line);
 }
 
 // From the hard end's thread: straight to the log, past the standard
@@ -213,10 +204,9 @@ Pass finishLeft(const kit::files::LeftNewFile& left, const std::string& folder,
     return Pass::goOn;
 }
 
-// The hidden files of saves the way out told of, for those outside any
-// folder a start looks through of itself (a Save As beside a picture opened
-// from a file): remembered, a JSON list of their paths, oldest first, until
-// a start has finished them.
+// The hidden files of saves an earlier Kadrix's way out told of, outside
+// the save folder, before it kept a record of every save: a JSON list of
+// their paths, oldest first, until a start has finished them.
 std::string rememberedPath() {
     return kit::files::dataDir() + "/cut-saves.json";
 }
@@ -233,40 +223,116 @@ std::vector<std::string> remembered() {
     return out;
 }
 
-void remember(std::vector<std::string> temporaries) {
-    std::set<std::string> seen;
-    std::erase_if(temporaries, [&](const std::string& t) { return !seen.insert(t).second; });
-    if (temporaries.empty()) {
-        kit::files::remove(rememberedPath());
-        return;
+// Ended before it had its name: only the hidden file was left.
+bool missing(const std::string& path) {
+    struct stat st {};
+    return ::lstat(path.c_str(), &st) != 0 && errno == ENOENT;
+}
+
+// The record's save as a left file: its claim of the name only when the
+// record knows it and the name still holds it, empty.
+kit::files::LeftNewFile leftOf(const RecordedSave& save) {
+    kit::files::LeftNewFile left;
+    left.temporary = save.temporary;
+    left.path = save.path;
+    struct stat at {};
+    left.emptyClaim = save.claim && ::lstat(save.path.c_str(), &at) == 0 && S_ISREG(at.st_mode) &&
+                      at.st_size == 0 && uint64_t(at.st_dev) == save.claim->first &&
+                      uint64_t(at.st_ino) == save.claim->second;
+    return left;
+}
+
+// Finishes one save the record names, as finishLeft does a left file; its
+// record then waits for the line.
+Pass finishRecorded(EndedSaves& ended, RecordedSave& save, std::vector<FinishedSave>& finished) {
+    const SaveFacts facts = save.facts ? *save.facts : foundFileFacts();
+    if (save.temporary.empty()) {
+        // Named, and its line owed.
+        if (kit::files::exists(save.path)) {
+            finished.push_back({save.path, facts});
+            ended.named(save, save.path);
+        } else {
+            ended.drop(save);
+        }
+        return Pass::goOn;
     }
-    // Past the bound, which only folders that never come back would reach,
-    // the oldest go.
-    std::string text = kit::json::dump(kit::Json(temporaries));
-    while (text.size() > kRememberedMaxBytes && !temporaries.empty()) {
-        temporaries.erase(temporaries.begin());
-        text = kit::json::dump(kit::Json(temporaries));
+    // A folder not there now (a network folder not mounted yet) waits.
+    if (!kit::files::isDirectory(kit::files::folderOf(save.temporary))) return Pass::goOn;
+    kit::files::LeftNewFile left = leftOf(save);
+    if (missing(save.temporary)) {
+        kit::files::removeClaim(left);
+        ended.drop(save);
+        return Pass::goOn;
     }
-    kit::files::writeAtomic(rememberedPath(), text, 0600);
+    left.lock =
+        kit::Descriptor(::open(save.temporary.c_str(), O_RDONLY | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC));
+    if (left.lock.valid() && ::flock(left.lock.get(), LOCK_EX | LOCK_NB) != 0 && errno == EWOULDBLOCK)
+        return Pass::goOn;  // someone writes it still
+    struct stat st {
+    }, at{};
+    const bool named = ::lstat(save.path.c_str(), &at) == 0;
+    if (!left.lock.valid() || ::fstat(left.lock.get(), &st) != 0 || !S_ISREG(st.st_mode) ||
+        st.st_uid != geteuid() ||
+        (named && at.st_dev == st.st_dev && at.st_ino == st.st_ino ? st.st_nlink != 2 : st.st_nlink != 1)) {
+        services::consoleLine("kadrix: " + save.temporary +
+                              " is not the file a save of Kadrix left there: it is left alone");
+        ended.drop(save);
+        return Pass::goOn;
+    }
+    if (named && at.st_dev == st.st_dev && at.st_ino == st.st_ino) {
+        // Ended as the name was given: only the hidden name is left.
+        ::unlink(save.temporary.c_str());
+        finished.push_back({save.path, facts});
+        ended.named(save, save.path);
+        return Pass::goOn;
+    }
+    std::string error;
+    if (kit::ImageIO::read(save.temporary, 1.0, &error).isNull()) {
+        if (kit::ImageIO::wasCancelled(error)) return Pass::stop;
+        if (!kit::ImageIO::refusedForItsBytes(error)) {
+            services::consoleLine("kadrix: a save cut short is kept as " + save.temporary +
+                                  ": it could not be read (" + error + ")");
+            return Pass::goOn;
+        }
+        services::consoleLine("kadrix: a save cut off before its picture was all written is removed: " +
+                              save.temporary);
+        kit::files::removeLeft(left);
+        ended.drop(save);
+        return Pass::goOn;
+    }
+    const WriteResult r = finish(left);
+    if (!r) {
+        services::consoleLine("kadrix: a save cut short could not be given its name " + save.path + " (" +
+                              r.error + "): it stays as " + fileNameOf(save.temporary));
+        return Pass::goOn;
+    }
+    Exporter::setXattr(*r.path);
+    kit::files::removeXattr(*r.path, kSaveFactsAttribute);
+    services::consoleLine("kadrix: a save cut short as Kadrix ended is finished: " + *r.path +
+                          (save.facts ? "" : " (how it was taken was not kept)"));
+    finished.push_back({*r.path, facts});
+    ended.named(save, *r.path);
+    return Pass::goOn;
 }
 
 }  // namespace
 
-std::vector<FinishedSave> finishCutSaves(const std::string& folder) {
+std::vector<FinishedSave> finishRecordedSaves() {
     std::vector<FinishedSave> finished;
-    for (const auto& left : kit::files::leftNewFiles(folder))
-        if (kit::wayOutBegun() || finishLeft(left, folder, finished) == Pass::stop) break;
+    EndedSaves ended;
+    for (auto& save : ended.saves)
+        if (kit::wayOutBegun() || finishRecorded(ended, save, finished) == Pass::stop) break;
     return finished;
 }
 
-std::vector<FinishedSave> finishRememberedCutSaves(const std::string& saveFolder) {
+std::vector<FinishedSave> finishRememberedCutSaves() {
     std::vector<FinishedSave> finished;
     const std::vector<std::string> told = remembered();
     if (told.empty()) return finished;
     std::set<std::string> folders;
     for (const auto& temporary : told) folders.insert(kit::files::folderOf(temporary));
     for (const auto& folder : folders) {
-        if (folder == saveFolder || kit::wayOutBegun()) continue;
+        if (kit::wayOutBegun()) break;
         for (const auto& left : kit::files::leftNewFiles(folder)) {
             // Only what the way out told of: the folder is the user's, and
             // what else is in it none of ours.
@@ -275,16 +341,18 @@ std::vector<FinishedSave> finishRememberedCutSaves(const std::string& saveFolder
         }
     }
     // Those still there wait for a later start, and so do those in a
-    // folder not there now (a network folder not mounted yet); and those a
-    // way out told of meanwhile.
-    std::lock_guard lock(g_toldLock);
+    // folder not there now (a network folder not mounted yet). Nothing adds
+    // to the list any more: no lock is needed, and none is held while a
+    // folder is looked at.
     std::vector<std::string> left;
-    for (const auto& temporary : remembered())
-        if (std::find(told.begin(), told.end(), temporary) == told.end() ||
-            (kit::files::folderOf(temporary) != saveFolder &&
-             (kit::files::exists(temporary) || !kit::files::isDirectory(kit::files::folderOf(temporary)))))
+    for (const auto& temporary : told)
+        if (kit::files::exists(temporary) || !kit::files::isDirectory(kit::files::folderOf(temporary)))
             left.push_back(temporary);
-    remember(left);
+    if (left.empty()) {
+        kit::files::remove(rememberedPath());
+    } else if (left.size() != told.size()) {
+        kit::files::writeAtomic(rememberedPath(), kit::json::dump(kit::Json(left)), 0600);
+    }
     return finished;
 }
 
@@ -297,12 +365,13 @@ SaveUnderWay::~SaveUnderWay() {
 }
 
 void logCutSaves() {
-    tellCutSaves([](const std::string& line) { services::consoleLine(line); });
+    // The way out writes the lines still owed itself.
+    tellCutSaves([](const std::string& line) { services::consoleLine(line); }, false);
 }
 
 void tellCutSavesAtHardEnd() {
     static std::once_flag once;
-    std::call_once(once, [] { kit::onHardEnd([] { tellCutSaves(sayNow); }); });
+    std::call_once(once, [] { kit::onHardEnd([] { tellCutSaves(sayNow, true); }); });
 }
 
 }  // namespace core

@@ -76,27 +76,32 @@ WriteResult writeOver(const std::string& path, const std::vector<uint8_t>& data,
 // so two saves at once never choose the same file and a name never shows a
 // partly written picture; the attributes are on it before it has its name.
 WriteResult writeFresh(const std::string& folder, const std::string& base, const std::string& ext,
-                       const std::vector<uint8_t>& data, std::span<const kit::files::Attribute> attributes) {
+                       const std::vector<uint8_t>& data, std::span<const kit::files::Attribute> attributes,
+                       kit::files::NewFileJournal* journal = nullptr) {
     return putUnderFreeName(folder, base, ext, [&](const std::string& path, std::string* error) {
-        return kit::files::writeNew(path, asText(data), 0644, error, attributes);
+        return kit::files::writeNew(path, asText(data), 0644, error, attributes, journal);
     });
 }
 
 // A save's file: whole under a hidden name first, with the screen-capture
 // mark and the facts of its library line on it, then given its name (over
 // the file there when overwriting). Cut short before its name, the next
-// start finishes it from the hidden file (CutSaves.h). Once named it keeps
-// the mark, set again on the name, and loses the facts: its line holds them.
+// start finishes it from the hidden file (CutSaves.h), which Kadrix's record
+// of its saves names (SaveRecord.h); with `lineOwed` the record stays until
+// the library line is written. Once named the file keeps the mark, set again
+// on the name, and loses the facts: its line holds them.
 WriteResult writeSave(const std::string& folder, const std::string& base, const std::string& ext,
-                      const std::vector<uint8_t>& data, bool overwrite, const std::string& facts) {
+                      const std::vector<uint8_t>& data, bool overwrite, const std::string& facts,
+                      bool lineOwed) {
     const std::string mark = screenCaptureMark();
     std::vector<kit::files::Attribute> attributes{{kScreenCaptureAttribute, mark}};
     if (!facts.empty()) attributes.push_back({kSaveFactsAttribute, facts});
+    SaveJournal journal(facts, lineOwed);
     WriteResult r;
     if (!overwrite) {
-        r = writeFresh(folder, base, ext, data, attributes);
+        r = writeFresh(folder, base, ext, data, attributes, &journal);
     } else if (std::string path = joinPath(folder, base + ext);
-               kit::files::writeReplacing(path, asText(data), 0644, &r.error, attributes)) {
+               kit::files::writeReplacing(path, asText(data), 0644, &r.error, attributes, &journal)) {
         r.path = path;
     }
     if (!r) return r;
@@ -477,7 +482,7 @@ WriteResult Exporter::writeToFolder(const FolderWrite& job) const {
     }
     services::timerStart("Data Write");
     WriteResult r = writeSave(job.folder, job.baseName, file->ext, file->data, job.overwrite,
-                              saveFactsAttributeValue(saveFacts(job.metadata)));
+                              saveFactsAttributeValue(saveFacts(job.metadata)), job.lineOwed);
     services::timerLog("Data Write");
     if (!r) telemetry_.oops("saveImgToFolder(image:name:url:overwrite:)", "PNG save error " + r.error);
     return r;
@@ -561,7 +566,7 @@ std::string Exporter::withImageExtension(const std::string& path, bool jpeg) {
     return path + (jpeg ? ".jpeg" : ".png");
 }
 
-WriteResult Exporter::saveToFileAs(const std::string& path) {
+WriteResult Exporter::saveToFileAs(const std::string& path, bool lineOwed) {
     kit::Image image = compileImage();
     if (image.isNull()) {
         oops("saveToFileAs(url:)", "No image to save");
@@ -581,7 +586,7 @@ WriteResult Exporter::saveToFileAs(const std::string& path) {
     const std::string name = path.substr(folder.size());
     const size_t dot = name.rfind('.');
     WriteResult r = writeSave(folder, name.substr(0, dot), dot == std::string::npos ? "" : name.substr(dot),
-                              data, true, saveFactsAttributeValue({{"mode", "file"}}));
+                              data, true, saveFactsAttributeValue({{"mode", "file"}}), lineOwed);
     if (!r) oops("saveToFileAs(url:)", "Save error " + r.error);
     return r;
 }

@@ -74,6 +74,8 @@ struct FolderWrite {
     // The screenshot's facts as saved: its library line's, whatever the
     // editor holds by the time the write ends.
     kit::Json metadata;
+    // Its library line is to be written once it is named (lineSettled).
+    bool lineOwed = false;
 };
 
 class Exporter {
@@ -133,7 +135,8 @@ public:
     // The chosen path as written: PNG or JPEG by its extension, the chosen
     // format's appended when it has neither.
     static std::string withImageExtension(const std::string& path, bool jpeg);
-    WriteResult saveToFileAs(const std::string& path);
+    // With `lineOwed` its library line is to be written (lineSettled).
+    WriteResult saveToFileAs(const std::string& path, bool lineOwed = false);
 
     // ---- temporary folder and plain JPEG ----
     // The private folder for temporary captures (per user, 0700).

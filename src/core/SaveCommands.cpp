@@ -161,6 +161,8 @@ void SaveCommands::saveToDefaultFolder(const std::string& folder, bool quiet, bo
 }
 
 void SaveCommands::backgroundSaveProcess(FolderWrite job, bool quiet) {
+    // Its record stays until the line is written, whatever ends Kadrix first.
+    job.lineOwed = settings_.getBool("libEnabled", false);
     std::weak_ptr<bool> alive = alive_;
     Exporter* exporter = &exporter_;
     library().saveStarting();
@@ -209,7 +211,8 @@ void SaveCommands::saveFinished(const FolderWrite& job, const WriteResult& resul
             services::timerStart("lib:indexShot");
             host_.indexSavedFile(*result.path, job.metadata);
             telemetry_.event("lib:indexShot", {{"timer", services::timerElapsedText("lib:indexShot")}});
-        }
+        } else
+            lineSettled(*result.path);
         if (!quiet) revealNotice(*result.path, kRevealButton);
     }
     if (onSaveFinished) onSaveFinished(result);
@@ -241,8 +244,12 @@ void SaveCommands::handOverWrittenSaves() {
         std::lock_guard<std::mutex> g(writtenLock_);
         written.swap(written_);
     }
-    if (!settings_.getBool("libEnabled", false)) return;
-    for (auto& [path, facts] : written) host_.indexSavedFile(path, facts);
+    const bool lines = settings_.getBool("libEnabled", false);
+    for (auto& [path, facts] : written)
+        if (lines)
+            host_.indexSavedFile(path, facts);
+        else
+            lineSettled(path);
 }
 
 void SaveCommands::revealNotice(const std::string& path, const std::string& button) {
@@ -267,9 +274,11 @@ void SaveCommands::saveImageAs(const std::optional<std::string>& folder, const s
     std::string ext = chosen->substr(chosen->rfind('.') + 1);
     telemetry_.event("saveImageAs", shotStats({{"format", ext}}));
     host_.hideMainWindow();
+    const auto stored = settings_.defaultFolderURL();
+    const bool intoLibrary = stored && kit::files::folderOf(*chosen) == *stored;
     WriteResult r = [&] {
         const SaveUnderWay underWay;
-        return exporter_.saveToFileAs(*chosen);
+        return exporter_.saveToFileAs(*chosen, intoLibrary);
     }();
     if (!r) {
         telemetry_.oops("saveImageAs(folder:name:)", "Can't save file");
@@ -278,8 +287,7 @@ void SaveCommands::saveImageAs(const std::optional<std::string>& folder, const s
         return;
     }
     revealNotice(*r.path, kRevealButton);
-    auto stored = settings_.defaultFolderURL();
-    if (stored && kit::files::folderOf(*r.path) == *stored) host_.indexSavedAsFile(*r.path);
+    if (intoLibrary) host_.indexSavedAsFile(*r.path);
 }
 
 // ---- GIF ------------------------------------------------------------------------------

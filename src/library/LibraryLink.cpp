@@ -2,6 +2,7 @@
 
 #include <algorithm>
 
+#include "core/SaveRecord.h"
 #include "kit/base/Dispatch.h"
 #include "kit/base/WayOut.h"
 #include "library/IndexMachine.h"
@@ -107,7 +108,10 @@ void LibraryLink::connectLibrary() {
 
 void LibraryLink::indexSavedFile(const std::string& path, const std::map<std::string, std::string>& facts) {
     auto lib = library();
-    if (!lib || folderOf(path) != lib->folder()) return;
+    if (!lib || folderOf(path) != lib->folder()) {
+        core::lineSettled(path);  // no line of this library
+        return;
+    }
     indexOwing(lib, path, facts);
 }
 
@@ -127,6 +131,7 @@ void LibraryLink::indexOwing(const std::shared_ptr<ScreenLib>& lib, const std::s
             auto it = std::find_if(owed_.begin(), owed_.end(), [&](auto& o) { return o.first == path; });
             if (it != owed_.end()) owed_.erase(it);
         }
+        core::lineSettled(path);
         refreshView();
     });
 }
@@ -145,6 +150,7 @@ void LibraryLink::finishWrites() {
         if (folderOf(path) == lib->folder() && !lib->record(baseName(path)))
             if (auto entry = lib->indexMachine->entryBeforeAnalysis(path, facts)) lib->addOrUpdate(entry);
     lib->finishWrites();
+    for (auto& [path, facts] : owed) core::lineSettled(path);
 }
 
 void LibraryLink::refreshView() {
@@ -157,7 +163,10 @@ void LibraryLink::indexSavedAsFile(const std::string& path) {
     // Saved over: whatever thumbnails the old file had are now wrong.
     ThumbnailCache::shared().remove(path);
     auto lib = library();
-    if (!lib || folderOf(path) != lib->folder()) return;
+    if (!lib || folderOf(path) != lib->folder()) {
+        core::lineSettled(path);
+        return;
+    }
     indexOwing(lib, path, {{"mode", "file"}});
 }
 

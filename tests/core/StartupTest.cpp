@@ -2,6 +2,7 @@
 // stored save folder, the cursor table.
 #include <fcntl.h>
 #include <sys/file.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
 #include <chrono>
@@ -13,6 +14,7 @@
 #include "controls/ImageAssets.h"
 #include "core/Cursors.h"
 #include "core/Exporter.h"
+#include "core/SaveRecord.h"
 #include "kit/base/Files.h"
 #include "kit/image/ImageIO.h"
 
@@ -81,9 +83,10 @@ TEST_F(Startup, LibraryExistsOnlyForAStoredSaveFolder) {
     std::filesystem::remove_all(folder);
 }
 
-// A save killed between writing and naming (kill -9 at the final-name step)
-// leaves its hidden temporary file; the next start removes such files of
-// ours in our folders and nothing else.
+// A settings write killed between writing and naming leaves its hidden
+// temporary file; the next start removes such files in Kadrix's own folders
+// and nothing else: in the save folder, the user's, it cannot show that a
+// file named so is one of its own.
 TEST_F(Startup, UnfinishedWritesOfOursGoAndEverythingElseStays) {
     namespace fs = std::filesystem;
     const fs::path saves = fs::temp_directory_path() / ("kadrix-core-leftovers-" + std::to_string(getpid()));
@@ -94,19 +97,22 @@ TEST_F(Startup, UnfinishedWritesOfOursGoAndEverythingElseStays) {
         std::ofstream(path) << "partial";
         if (old) fs::last_write_time(path, fs::last_write_time(path) - std::chrono::minutes(5));
     };
-    const std::vector<fs::path> leftovers{saves / ".SCR-20261208-baaa.jpeg.new-k2x9q0zt",
-                                          saves / ".imagelib.kxdb.tmp-0a1b2c3d",
-                                          config / ".defaults.json.tmp-zz00yy11"};
+    const std::vector<fs::path> leftovers{config / ".defaults.json.tmp-zz00yy11",
+                                          fs::path(kit::files::dataDir()) / ".shot.png.new-k2x9q0zt"};
     for (auto& p : leftovers) put(p, true);
     const std::vector<fs::path> kept{
         saves / "SCR-20261208-baaa.jpeg",                // a finished save
         saves / ".SCR-20261208-baab.png.new-abc",        // not a name of ours
         saves / ".notes.tmp-ABCDEFGH",                   // nor this
-        saves / ".SCR-20261208-baac.png.new-fresh123"};  // a write that may still go on
+        saves / ".SCR-20261208-baac.png.new-fresh123",   // a write that may still go on
+        saves / ".SCR-20261208-baaa.jpeg.new-k2x9q0zt",  // named as a save's, but no record names it
+        saves / ".imagelib.kxdb.tmp-0a1b2c3d"};
     put(kept[0], true);
     put(kept[1], true);
     put(kept[2], true);
     put(kept[3], false);
+    put(kept[4], true);
+    put(kept[5], true);
     fs::create_directory(saves / ".album.tmp-12345678");            // a folder
     fs::create_symlink(kept[0], saves / ".link.png.new-87654321");  // a link
     fs::last_write_time(saves / ".album.tmp-12345678",
@@ -127,6 +133,9 @@ TEST_F(Startup, UnfinishedWritesOfOursGoAndEverythingElseStays) {
 // screen-capture mark, takes back a claim left empty, and removes what is
 // cut off before its end once it is a minute old. Another program's files,
 // a write still going on and its lock holder are left alone.
+// The start finishes the saves Kadrix's own record names, and no other file
+// named like one: another program's, young or old, marked or not, is left
+// as it is, and so is an empty file of the user's under a save's name.
 TEST_F(Startup, CutSavesAreFinishedUnderTheirNamesAndTheirPartsGo) {
     namespace fs = std::filesystem;
     const fs::path saves = fs::temp_directory_path() / ("kadrix-core-cut-" + std::to_string(getpid()));
@@ -146,52 +155,73 @@ TEST_F(Startup, CutSavesAreFinishedUnderTheirNamesAndTheirPartsGo) {
         if (old) fs::last_write_time(path, fs::last_write_time(path) - std::chrono::minutes(5));
         return path;
     };
-    const bool attributes = kit::files::keepsXattrs(saves.string());
-    // Whole pictures of ours: a fresh one (no writer holds it), a JPEG, one
-    // whose name was taken meanwhile, one beside its empty claim.
-    put(".SCR-a.png.new-aaaaaaaa", whole, true, false);
-    put(".SCR-b.jpeg.new-bbbbbbbb", wholeJpeg, true, true);
-    put(".SCR-c.png.new-cccccccc", whole, true, true);
+    // The record a Kadrix that has ended kept of a hidden file it made.
+    const std::string records = core::saveRecordFolder();
+    int serial = 0;
+    const auto recorded = [&](const fs::path& hidden, const std::string& extra = {}) {
+        std::string name = hidden.filename().string().substr(1);
+        name = name.substr(0, name.size() - 13);
+        const std::string text = "{\"owner\":\"1-ended\",\"temporary\":\"" + hidden.string() +
+                                 "\",\"path\":\"" + (saves / name).string() +
+                                 "\",\"facts\":{\"mode\":\"area\"}" + extra + "}";
+        ASSERT_TRUE(
+            kit::files::writeAtomic(records + "/1-ended-" + std::to_string(serial++) + ".save", text));
+    };
+    // Whole pictures of ours: a fresh one, a JPEG, one whose name was taken
+    // meanwhile, one beside its empty claim, one whose name an empty file of
+    // the user's holds.
+    recorded(put(".SCR-a.png.new-aaaaaaaa", whole, true, false));
+    recorded(put(".SCR-b.jpeg.new-bbbbbbbb", wholeJpeg, true, true));
+    recorded(put(".SCR-c.png.new-cccccccc", whole, true, true));
     put("SCR-c.png", "another program's", false, false);
-    put(".SCR-d.png.new-dddddddd", whole, true, true);
     put("SCR-d.png", "", false, false);
+    struct stat claim {};
+    ::lstat((saves / "SCR-d.png").c_str(), &claim);
+    recorded(put(".SCR-d.png.new-dddddddd", whole, true, true),
+             ",\"claim\":[" + std::to_string(claim.st_dev) + "," + std::to_string(claim.st_ino) + "]");
+    put("SCR-k.png", "", false, false);
+    recorded(put(".SCR-k.png.new-kkkkkkkk", whole, true, false));
     // Ended as the name was given: the name holds it, the temporary name is left.
     put("SCR-e.png", whole, true, false);
     fs::create_hard_link(saves / "SCR-e.png", saves / ".SCR-e.png.new-eeeeeeee");
-    // Cut off before its end: removed when old, kept while a write may go on.
-    const auto partialOld = put(".SCR-f.png.new-ffffffff", whole.substr(0, whole.size() - 12), true, true);
-    const auto partialNew = put(".SCR-g.png.new-gggggggg", whole.substr(0, 100), true, false);
+    recorded(saves / ".SCR-e.png.new-eeeeeeee");
+    // Cut off before its end: ours goes; another's is kept, young or old.
+    const auto partialOurs = put(".SCR-f.png.new-ffffffff", whole.substr(0, whole.size() - 12), true, false);
+    recorded(partialOurs);
+    const auto partialOld = put(".SCR-g.png.new-gggggggg", whole.substr(0, 100), true, true);
     // A writer still holds this one.
     const auto held = put(".SCR-h.png.new-hhhhhhhh", whole, true, true);
+    recorded(held);
     const int holder = ::open(held.c_str(), O_RDONLY | O_CLOEXEC);
     ASSERT_EQ(::flock(holder, LOCK_EX), 0);
-    // Another program's: a name like ours but not ours, and (where the file
-    // system keeps attributes) a whole picture without our mark.
+    // Another program's, whatever it carries.
     const auto foreign = put(".SCR-i.png.new-ABCDEFGH", whole, false, true);
     const auto unmarked = put(".SCR-j.png.new-jjjjjjjj", whole, false, false);
+    const auto forged = put(".SCR-l.png.new-llllllll", whole, true, true);
 
     make();
     logic.reset();
     ::close(holder);
     const auto bytes = [&](const std::string& name) { return kit::files::readAll((saves / name).string()); };
-    for (const char* name : {"SCR-a.png", "SCR-c-2.png", "SCR-d.png", "SCR-e.png"}) {
+    for (const char* name : {"SCR-a.png", "SCR-c-2.png", "SCR-d.png", "SCR-e.png", "SCR-k-2.png"}) {
         EXPECT_EQ(bytes(name), whole) << name;
-        if (attributes) {
+        if (kit::files::keepsXattrs(saves.string())) {
             EXPECT_EQ(kit::files::getXattr(saves / name, core::kScreenCaptureAttribute), mark) << name;
         }
     }
     EXPECT_EQ(bytes("SCR-b.jpeg"), wholeJpeg);
     EXPECT_EQ(bytes("SCR-c.png"), "another program's");
-    EXPECT_FALSE(fs::exists(partialOld));
-    EXPECT_TRUE(fs::exists(partialNew));
-    EXPECT_TRUE(fs::exists(held));
-    EXPECT_TRUE(fs::exists(foreign));
-    EXPECT_FALSE(fs::exists(saves / "SCR-i.png"));
-    EXPECT_EQ(fs::exists(unmarked), attributes);
-    EXPECT_EQ(fs::exists(saves / "SCR-j.png"), !attributes);
+    EXPECT_EQ(bytes("SCR-k.png"), "") << "the user's empty file";
+    EXPECT_FALSE(fs::exists(partialOurs));
+    for (const auto& kept : {partialOld, held, foreign, unmarked, forged})
+        EXPECT_TRUE(fs::exists(kept)) << kept;
+    for (const char* none : {"SCR-g.png", "SCR-h.png", "SCR-i.png", "SCR-j.png", "SCR-l.png"})
+        EXPECT_FALSE(fs::exists(saves / none)) << none;
     for (const char* gone : {".SCR-a.png.new-aaaaaaaa", ".SCR-b.jpeg.new-bbbbbbbb", ".SCR-c.png.new-cccccccc",
-                             ".SCR-d.png.new-dddddddd", ".SCR-e.png.new-eeeeeeee"})
+                             ".SCR-d.png.new-dddddddd", ".SCR-e.png.new-eeeeeeee", ".SCR-k.png.new-kkkkkkkk"})
         EXPECT_FALSE(fs::exists(saves / gone)) << gone;
+    for (const auto& name : kit::files::listFolder(records).value_or(std::vector<std::string>{}))
+        if (name.starts_with("1-ended")) fs::remove(records + "/" + name);
     fs::remove_all(saves);
 }
 

@@ -8,10 +8,19 @@
 #   meanwhile), with the library line of its capture; the old line stays.
 # - A save cut while the main thread is held: SIGTERM ends kadrix within
 #   2.5 s all the same, the log names the save it cut, and the next start
-#   gives it its line with its capture mode and time.
+#   gives it its line with its capture mode and time; another program's
+#   files named like a save's hidden files (young, old, marked, held open,
+#   a second link of a file outside, one beside an empty file of the user's
+#   under its name) are all left as they were by that start.
 # - Save As over a picture in another folder cut at its rename (on the main
 #   thread): SIGTERM ends kadrix within 2.5 s, the log names the save, and
 #   the next start puts the new version beside the old picture.
+# - The same Save As into another folder cut by SIGKILL: the next start
+#   finishes it as photo-2.png all the same, and forgets its record.
+# - A save named while the main thread is held: the hard end tells of its
+#   line owed, and the next start writes it.
+# - A writer whose hidden file's lock another process takes first gives way:
+#   the save is named, with its line, and no failure is told.
 # - The main thread held with nothing under way: SIGTERM ends kadrix within
 #   2.5 s.
 # - The second save's rename refused: the old file stays, nothing hidden is
@@ -81,7 +90,7 @@ logged_cut() {
 finished_as() {
   sys_wait_for --timeout 20 sys_log_has "is finished: $shots/$1" \
     || { ls -la "$shots" >&2; tail -8 "$SYS_TMP/kadrix.log" >&2; fail "$2: the next start did not finish $1"; }
-  ls -a "$shots" | grep -q '\.new-' && fail "$2: a hidden file is left: $(ls -a "$shots")"
+  [ -e "$shots/$TEMP" ] && fail "$2: $TEMP is left: $(ls -a "$shots")"
   sys_wait_for --timeout 30 line_of "$1" || { lines >&2; fail "$2: the library has no line for $1"; }
   LINE=$(line_of "$1")
 }
@@ -142,8 +151,41 @@ sys_wait_for --timeout 10 grep -qx 'main held' "$held" || fail "main held: the m
 end_within 2.5 "a save cut, the main thread held"
 sys_log_has 'the way out was cut short at its deadline' || fail "main held: the log does not say the end was cut short"
 logged_cut "$NAME" "$TEMP" "main held"
+# Another program's files named as a save's hidden files are (young, old,
+# marked, held open, a second link of a file outside, one beside an empty
+# file of the user's under its name): the start touches none of them.
+mark_of() { python3 -c 'import os, sys; sys.stdout.buffer.write(os.getxattr(sys.argv[1], "user.com.apple.metadata:kMDItemIsScreenCapture"))' "$1" 2>/dev/null || true; }
+set_mark() { python3 -c 'import os, sys; os.setxattr(sys.argv[1], "user.com.apple.metadata:kMDItemIsScreenCapture", open(sys.argv[2], "rb").read())' "$1" "$2" 2>/dev/null || true; }
+# The screen-capture mark as Kadrix writes it.
+python3 -c 'import struct, sys; open(sys.argv[1], "wb").write(b"bplist00\x09\x08" + bytes(6) + struct.pack(">BBQQQ", 1, 1, 1, 0, 9))' "$SYS_TMP/mark"
+foreign=(.their-young.png.new-abcd1234 .their-old.png.new-abcd1235 .their-marked.png.new-abcd1236
+  .their-open.png.new-abcd1237 .their-link.png.new-abcd1238 .their-empty.png.new-abcd1239)
+cp "$SYS_TMP/old" "$SYS_TMP/outside.png"
+set_mark "$SYS_TMP/outside.png" "$SYS_TMP/mark"
+for f in "${foreign[@]}"; do
+  case $f in
+    *link*) ln "$SYS_TMP/outside.png" "$shots/$f" ;;
+    *old*) head -c 200 "$SYS_TMP/old" >"$shots/$f" ;;
+    *) cp "$SYS_TMP/old" "$shots/$f" ;;
+  esac
+  case $f in *marked* | *open* | *empty*) set_mark "$shots/$f" "$SYS_TMP/mark" ;; esac
+  case $f in *young* | *open*) ;; *) touch -d '-10 minutes' "$shots/$f" ;; esac
+done
+: >"$shots/their-empty.png"
+python3 -c 'import fcntl, sys, time; f = open(sys.argv[1], "ab"); fcntl.flock(f, fcntl.LOCK_EX); time.sleep(600)' \
+  "$shots/.their-open.png.new-abcd1237" &
+opener=$!
+for f in "${foreign[@]}"; do cp -p "$shots/$f" "$SYS_TMP/before$f"; done
 start_with ''
 finished_as "$NAME" "main held"
+kill "$opener"; wait "$opener" 2>/dev/null || true
+for f in "${foreign[@]}"; do
+  cmp -s "$shots/$f" "$SYS_TMP/before$f" || fail "others' files: $f was taken or changed: $(ls -a "$shots")"
+done
+expect_eq "$(mark_of "$SYS_TMP/outside.png" | wc -c)" "$(wc -c <"$SYS_TMP/mark")" "others' files: the mark of the file outside"
+[ -s "$shots/their-empty.png" ] && fail "others' files: the user's empty file was filled"
+ls "$shots" | grep -v '^their-empty.png$' | grep -q '^their-' && fail "others' files: one was named: $(ls "$shots")"
+rm -f "${foreign[@]/#/$shots/}" "$shots/their-empty.png"
 expect_eq "$(mode_of "$LINE")" fullscreen "main held: the capture mode of $NAME's line"
 ts=$(mode_of "$LINE" ts)
 [ "$ts" -ge $((t_asked - 2)) ] && [ "$ts" -le "$(date +%s)" ] || fail "main held: the line's time $ts is not the capture's"
@@ -153,36 +195,87 @@ sys_stop_app
 # The write holds the main thread itself; the next start finds the picture
 # where the way out said it left it, though it looks through no such folder
 # of itself.
+# Save As onto photo.png in FOLDER, held at its rename; sets TEMP.
+save_as_held() {
+  mkdir -p "$1"
+  cp "$SYS_TMP/old" "$1/photo.png"
+  start_with hold 1
+  sys_link 'kadrix://grab/fullscreen?then=edit'
+  sys_wait_editor 15
+  touch "$arm"
+  sys_key ctrl+shift+s
+  sys_dialog_type 'Save As' "$1/photo.png"
+  # The panel asks whether to replace the file: yes.
+  for i in $(seq 1 10); do
+    grep -q '^held ' "$held" && break
+    sleep 0.5
+    grep -q '^held ' "$held" || sys_key alt+y
+  done
+  held_temp "$2"
+  [[ "$TEMP" == ".photo.png.new-"* ]] || fail "$2: the save held $TEMP"
+  cp "$1/$TEMP" "$SYS_TMP/new"
+}
+# The next start finishes it in FOLDER as photo-2.png, the old one whole.
+save_as_finished() {
+  start_with ''
+  sys_wait_for --timeout 20 sys_log_has "is finished: $1/photo-2.png" \
+    || { ls -la "$1" >&2; tail -8 "$SYS_TMP/kadrix.log" >&2; fail "$2: the next start did not finish it"; }
+  cmp -s "$1/photo-2.png" "$SYS_TMP/new" || fail "$2: photo-2.png is not the new version"
+  cmp -s "$1/photo.png" "$SYS_TMP/old" || fail "$2: the next start changed the old photo.png"
+  ls -a "$1" | grep -q '\.new-' && fail "$2: a hidden file is left: $(ls -a "$1")"
+  if [ -e "$KADRIX_HOME/data/cut-saves.json" ]; then fail "$2: the finished save is still remembered"; fi
+}
 pictures="$SYS_TMP/pictures"
-mkdir -p "$pictures"
-cp "$SYS_TMP/old" "$pictures/photo.png"
-start_with hold 1
-sys_link 'kadrix://grab/fullscreen?then=edit'
-sys_wait_editor 15
-touch "$arm"
-sys_key ctrl+shift+s
-sys_dialog_type 'Save As' "$pictures/photo.png"
-# The panel asks whether to replace the file: yes.
-for i in $(seq 1 10); do
-  grep -q '^held ' "$held" && break
-  sleep 0.5
-  grep -q '^held ' "$held" || sys_key alt+y
-done
-held_temp "Save As"
-[[ "$TEMP" == ".photo.png.new-"* ]] || fail "Save As: the save held $TEMP"
+save_as_held "$pictures" "Save As"
 end_within 2.5 "Save As cut at its rename"
 sys_log_has "a save was cut short as Kadrix ended: $pictures/photo.png is left as $pictures/$TEMP" \
   || { tail -8 "$SYS_TMP/kadrix.log" >&2; fail "Save As: the log does not name the cut save"; }
 cmp -s "$pictures/photo.png" "$SYS_TMP/old" || fail "Save As: the old photo.png was changed"
-cp "$pictures/$TEMP" "$SYS_TMP/new"
-start_with ''
-sys_wait_for --timeout 20 sys_log_has "is finished: $pictures/photo-2.png" \
-  || { ls -la "$pictures" >&2; tail -8 "$SYS_TMP/kadrix.log" >&2; fail "Save As: the next start did not finish it"; }
-cmp -s "$pictures/photo-2.png" "$SYS_TMP/new" || fail "Save As: photo-2.png is not the new version"
-cmp -s "$pictures/photo.png" "$SYS_TMP/old" || fail "Save As: the next start changed the old photo.png"
-ls -a "$pictures" | grep -q '\.new-' && fail "Save As: a hidden file is left: $(ls -a "$pictures")"
-[ -e "$KADRIX_HOME/data/cut-saves.json" ] && fail "Save As: the finished save is still remembered"
+save_as_finished "$pictures" "Save As"
 sys_stop_app
+
+# ---- Save As into another folder, cut by SIGKILL at its rename ----
+# Nothing of Kadrix's runs after SIGKILL: the next start knows of the save
+# from the record written before its hidden file was.
+pictures2="$SYS_TMP/pictures2"
+save_as_held "$pictures2" "Save As killed"
+sys_kill_app
+save_as_finished "$pictures2" "Save As killed"
+sys_wait_for --timeout 20 bash -c "! ls '$KADRIX_HOME/data/saves' | grep -q '\.save\$'" \
+  || fail "Save As killed: its record is still kept: $(ls "$KADRIX_HOME/data/saves")"
+sys_stop_app
+
+# ---- A save named while the main thread is held, then the hard end ----
+start_with holdmainnaming
+sys_link 'kadrix://grab/fullscreen?then=save'
+sys_wait_for --timeout 15 grep -qx 'main held' "$held" || fail "named, main held: the main thread was not held"
+sys_wait_for --timeout 15 bash -c "ls -t '$shots' | grep -q '^SCR-'" || fail "named, main held: nothing was named"
+NAME=$(ls -t "$shots" | grep '^SCR-' | head -1)
+TEMP=none
+end_within 2.5 "a save named, the main thread held"
+line_of "$NAME" >/dev/null && fail "named, main held: the line was written after all (the test held nothing)"
+sys_log_has "the library line of $shots/$NAME is not written as Kadrix ended" \
+  || { tail -8 "$SYS_TMP/kadrix.log" >&2; fail "named, main held: the hard end does not tell of the line owed"; }
+start_with ''
+sys_wait_for --timeout 30 line_of "$NAME" || { lines >&2; fail "named, main held: the next start wrote no line for $NAME"; }
+expect_eq "$(mode_of "$(line_of "$NAME")")" fullscreen "named, main held: the capture mode of $NAME's line"
+sys_stop_app
+
+# ---- A writer whose lock another process takes first ----
+# It gives way and writes under another hidden name: the save is named and
+# has its line, and the user is told of no failure.
+before=$(ls "$shots" | grep -c '^SCR-' || true)
+start_with steal
+sys_link 'kadrix://grab/fullscreen?then=save'
+sys_wait_for --timeout 15 grep -q '^stole ' "$held" || fail "stolen lock: no lock was taken"
+sys_wait_for --timeout 15 bash -c "[ \$(ls '$shots' | grep -c '^SCR-') -gt $before ]" \
+  || { tail -8 "$SYS_TMP/kadrix.log" >&2; fail "stolen lock: the save was not named"; }
+NAME=$(ls -t "$shots" | grep '^SCR-' | head -1)
+sys_wait_for --timeout 30 line_of "$NAME" || { tail -8 "$SYS_TMP/kadrix.log" >&2; fail "stolen lock: the save has no line (it failed)"; }
+grep -q 'taker named it' "$held" && fail "stolen lock: the writer named a file whose lock it had lost"
+sys_stop_app
+stolen=$(sed -n 's/^stole //p' "$held" | head -1)
+rm -f "$shots/$stolen"
 
 # ---- The main thread held, nothing under way ----
 start_with holdmain 1

@@ -229,20 +229,24 @@ namespace {
 std::mutex underWayLock;
 std::vector<NewFileUnderWay> underWay;
 
+// Tells of the hidden file a write to `path` makes now, from before the
+// file is made until the write ends.
 class UnderWay {
 public:
-    UnderWay(const std::string& temporary, const std::string& path) : temporary_(temporary) {
-        std::lock_guard lock(underWayLock);
-        underWay.push_back({temporary, path});
-    }
-    ~UnderWay() {
-        std::lock_guard lock(underWayLock);
-        std::erase_if(underWay, [&](const NewFileUnderWay& w) { return w.temporary == temporary_; });
-    }
+    explicit UnderWay(const std::string& path) : path_(path) {}
+    ~UnderWay() { at({}); }
     UnderWay(const UnderWay&) = delete;
     UnderWay& operator=(const UnderWay&) = delete;
+    void at(const std::string& temporary) {
+        std::lock_guard lock(underWayLock);
+        if (!temporary_.empty())
+            std::erase_if(underWay, [&](const NewFileUnderWay& w) { return w.temporary == temporary_; });
+        temporary_ = temporary;
+        if (!temporary_.empty()) underWay.push_back({temporary_, path_});
+    }
 
 private:
+    std::string path_;
     std::string temporary_;
 };
 
@@ -274,7 +278,8 @@ std::vector<NewFileUnderWay> newFilesUnderWay() {
     return underWay;
 }
 
-NewFile nameNew(const std::string& temporary, const std::string& path, std::string* error) {
+NewFile nameNew(const std::string& temporary, const std::string& path, std::string* error,
+                NewFileJournal* journal) {
     auto failed = [&](int e) {
         if (error) *error = std::strerror(e);
         return NewFile::failed;
@@ -302,6 +307,10 @@ NewFile nameNew(const std::string& temporary, const std::string& path, std::stri
         e = errno;
         return e == EEXIST ? NewFile::exists : failed(e);
     }
+    // Only a claim the record knows is ours is ever filled or removed by a
+    // later start: an empty file under the name may be the user's.
+    if (struct stat claim{}; journal && ::lstat(path.c_str(), &claim) == 0)
+        journal->claimed(temporary, uint64_t(claim.st_dev), uint64_t(claim.st_ino));
     if (::rename(temporary.c_str(), path.c_str()) != 0) {
         e = errno;
         ::unlink(path.c_str());
@@ -322,9 +331,11 @@ std::string hiddenNewName(const std::string& path) {
 // Writes the hidden file `tmp` of writeNew and writeReplacing whole: made,
 // locked, given its attributes, written and flushed. The descriptor holds
 // the lock until the file has its name; an invalid one, with `error`, when
-// it could not be written (and then nothing is left).
+// it could not be written (and then nothing is left), or with `lost` set
+// when another process took its lock first (the file is then left to it).
 Descriptor writeHidden(const std::string& tmp, std::string_view content, unsigned mode,
-                       std::span<const Attribute> attributes, std::string* error) {
+                       std::span<const Attribute> attributes, std::string* error, bool& lost) {
+    lost = false;
     Descriptor file(::open(tmp.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, mode & 07777));
     if (!file.valid()) {
         if (error) *error = std::strerror(errno);
@@ -332,8 +343,12 @@ Descriptor writeHidden(const std::string& tmp, std::string_view content, unsigne
     }
     const int fd = file.get();
     // Held until the file has its name: a start of ours meanwhile leaves it
-    // alone. Where the file system keeps no locks, its age says as much.
-    ::flock(fd, LOCK_EX | LOCK_NB);
+    // alone. Where the file system keeps no locks, the record says as much.
+    if (::flock(fd, LOCK_EX | LOCK_NB) != 0 && errno == EWOULDBLOCK) {
+        lost = true;
+        file.reset();
+        return file;
+    }
     // On the file before it has its name, so it never shows without them.
     for (const Attribute& a : attributes)
         ::fsetxattr(fd, xattrName(a.name).c_str(), a.value.data(), a.value.size(), 0);
@@ -347,32 +362,58 @@ Descriptor writeHidden(const std::string& tmp, std::string_view content, unsigne
     return file;
 }
 
+// A few hidden files taken in a row say something else is wrong.
+constexpr int kHiddenAttempts = 4;
+
+// Makes the hidden file of a write to `path`, told to the journal first;
+// sets `tmp`. Gives way to another process that took its lock first.
+Descriptor beginHidden(const std::string& path, std::string_view content, unsigned mode,
+                       std::span<const Attribute> attributes, std::string* error, NewFileJournal* journal,
+                       UnderWay& noted, std::string& tmp) {
+    for (int attempt = 0; attempt < kHiddenAttempts; ++attempt) {
+        tmp = hiddenNewName(path);
+        if (journal && !journal->beginning(tmp, path, error)) return Descriptor();
+        noted.at(tmp);
+        bool lost = false;
+        Descriptor file = writeHidden(tmp, content, mode, attributes, error, lost);
+        if (file.valid()) return file;
+        noted.at({});
+        if (journal) journal->ended(tmp, nullptr);
+        if (!lost) return file;
+    }
+    if (error) *error = std::strerror(EWOULDBLOCK);
+    return Descriptor();
+}
+
 }  // namespace
 
 NewFile writeNew(const std::string& path, std::string_view content, unsigned mode, std::string* error,
-                 std::span<const Attribute> attributes) {
-    const std::string tmp = hiddenNewName(path);
-    const UnderWay noted(tmp, path);
-    const Descriptor file = writeHidden(tmp, content, mode, attributes, error);
+                 std::span<const Attribute> attributes, NewFileJournal* journal) {
+    std::string tmp;
+    UnderWay noted(path);
+    const Descriptor file = beginHidden(path, content, mode, attributes, error, journal, noted, tmp);
     if (!file.valid()) return NewFile::failed;
-    const NewFile named = nameNew(tmp, path, error);
+    const NewFile named = nameNew(tmp, path, error, journal);
     if (named != NewFile::written) ::unlink(tmp.c_str());
+    if (journal) journal->ended(tmp, named == NewFile::written ? &path : nullptr);
     return named;
 }
 
 bool writeReplacing(const std::string& path, std::string_view content, unsigned mode, std::string* error,
-                    std::span<const Attribute> attributes) {
-    const std::string tmp = hiddenNewName(path);
-    const UnderWay noted(tmp, path);
-    const Descriptor file = writeHidden(tmp, content, mode, attributes, error);
+                    std::span<const Attribute> attributes, NewFileJournal* journal) {
+    std::string tmp;
+    UnderWay noted(path);
+    const Descriptor file = beginHidden(path, content, mode, attributes, error, journal, noted, tmp);
     if (!file.valid()) return false;
     if (::rename(tmp.c_str(), path.c_str()) != 0) {
         const int e = errno;
         ::unlink(tmp.c_str());
+        if (journal) journal->ended(tmp, nullptr);
         if (error) *error = std::strerror(e);
         return false;
     }
     syncFolder(path);
+    if (journal) journal->ended(tmp, &path);
     return true;
 }
 

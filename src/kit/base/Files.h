@@ -66,27 +66,48 @@ bool claimPath(const std::string& path);
 // name never shows an empty or partial file, even when the process dies
 // while writing: at worst the temporary file is left, whole or not, for
 // leftNewFiles to find.
+// A hidden file whose lock another process took in the moment between its
+// making and its locking is left to that process: the write starts again
+// under a new hidden name.
 enum class NewFile { written, exists, failed };
 struct Attribute {
     std::string_view name;  // without "user."
     std::string_view value;
 };
+// The writer's own record of its hidden files, told of each step before the
+// step is taken, so that whatever ends the process the record knows which
+// hidden files are its own. Any thread.
+class NewFileJournal {
+public:
+    virtual ~NewFileJournal() = default;
+    // `temporary` is about to be made, to be named `path`; false (with
+    // `error`) and it is not made.
+    virtual bool beginning(const std::string& temporary, const std::string& path, std::string* error) = 0;
+    // The name was claimed as the empty file (device, inode) the content is
+    // about to be moved over.
+    virtual void claimed(const std::string& temporary, uint64_t device, uint64_t inode) = 0;
+    // `temporary` is gone: given the name `named`, or given up (null).
+    virtual void ended(const std::string& temporary, const std::string* named) = 0;
+};
 NewFile writeNew(const std::string& path, std::string_view content, unsigned mode = 0644,
-                 std::string* error = nullptr, std::span<const Attribute> attributes = {});
+                 std::string* error = nullptr, std::span<const Attribute> attributes = {},
+                 NewFileJournal* journal = nullptr);
 // The same written over the file at `path`, if any: the hidden file is given
 // the name by a rename that replaces it, so readers see the old file or the
 // whole new one. A process that dies before the rename leaves the hidden
 // file as writeNew leaves one, beside the old file, which keeps its name.
 // False when it could not be written or named, with `error`; nothing is left.
 bool writeReplacing(const std::string& path, std::string_view content, unsigned mode = 0644,
-                    std::string* error = nullptr, std::span<const Attribute> attributes = {});
+                    std::string* error = nullptr, std::span<const Attribute> attributes = {},
+                    NewFileJournal* journal = nullptr);
 // Gives the finished file `temporary` the name `path` when nothing is there
 // yet, never replacing a file: by a link (then the temporary name goes);
 // where the file system has no links, by a rename that replaces nothing;
 // where it has neither (some network and FUSE folders), by claiming the name
 // as an empty file and renaming the content over the claim. `temporary`
 // stays where it was on `exists` and `failed`.
-NewFile nameNew(const std::string& temporary, const std::string& path, std::string* error = nullptr);
+NewFile nameNew(const std::string& temporary, const std::string& path, std::string* error = nullptr,
+                NewFileJournal* journal = nullptr);
 
 // The new files writeNew and writeReplacing are writing now, each with the
 // name it is to get. Any thread.
