@@ -1,5 +1,7 @@
 # Sourced by the system tests. Gives each test a display, a private KADRIX_HOME,
 # the real programs, synthetic input and a look at the screen and clipboard.
+# ctest runs each test under tests/system/supervise, which gives it its folder
+# and its time, and ends it and all it started should it run past that time.
 #   sys_begin                      display (of size SYS_SCREEN when set) + private home
 #                                  (KADRIX_HOME, HOME and the XDG folders); everything
 #                                  is undone on exit
