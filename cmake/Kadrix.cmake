@@ -62,3 +62,27 @@ function(kadrix_tests folder)
       ENVIRONMENT "QT_QPA_PLATFORM=offscreen;KADRIX_TEST=1")
   endif()
 endfunction()
+
+# The system tests the calling folder has registered so far get their time
+# drawn from how fast the machine is when ctest runs them: each keeps the
+# TIMEOUT it was given as a quiet machine's time (150 s when none), which
+# tests/system/timeouts scales. Called at the end of a folder's tests.
+function(kadrix_scaled_system_tests)
+  get_property(registered DIRECTORY PROPERTY TESTS)
+  foreach(test IN LISTS registered)
+    get_test_property(${test} LABELS labels)
+    if(NOT "system" IN_LIST labels)
+      continue()
+    endif()
+    get_test_property(${test} TIMEOUT base)
+    if(NOT base)
+      set(base 150)
+    endif()
+    get_test_property(${test} ENVIRONMENT environment)
+    if(NOT environment)
+      set(environment "")
+    endif()
+    set_property(GLOBAL APPEND_STRING PROPERTY KADRIX_SYSTEM_TIME_LIMITS
+      "kadrix_time_limit(${test} ${base} [==[${environment}]==])\n")
+  endforeach()
+endfunction()

@@ -10,7 +10,11 @@ counted_ctest() {
   local - what=$1 log=$2 status=0 ran
   set -o pipefail  # ctest's status, not tee's, whatever the caller's options
   shift 2
-  "$@" --no-tests=error 2>&1 | tee "$log" || status=$?
+  # Waited for, not run in the foreground: a shell runs its traps only once
+  # its foreground command returns, and a run stopped by SIGTERM ends its
+  # tests now, not after them.
+  "$@" --no-tests=error 2>&1 | tee "$log" &
+  wait $! || status=$?
   ran=$(sed -n 's/.* tests failed out of \([0-9][0-9]*\)$/\1/p' "$log" | tail -1)
   echo "scripts/test: $what ran ${ran:-no} tests"
   return $status

@@ -134,6 +134,75 @@ harness_zombie() {
 harness_decoder_crash() { harness decoder 'echo "decoder crashed: SIGSEGV on /tmp/a.png"' sys_reap_app; }
 harness_decoder_crash_expected() { SYS_EXPECT_DECODER_CRASH=1 harness_decoder_crash; }
 
+# ---- a system test that runs past its time, under its supervisor ----
+# A test on a display of its own (Xvfb, openbox, a session bus that forks
+# away from it) stuck in a long command; ctest runs it as the system tests
+# are registered, with the test's own time and ctest's. Whatever ends it, no
+# process of it and no folder is left once the run has swept (end_leftovers).
+source "$src/scripts/xvfb-session"
+stuck() {
+  local t=$scratch/stuck.$1 own=$2 ceiling=$3
+  mkdir -p "$t"
+  cat >"$t/stuck_test.sh" <<EOT
+echo "\$KADRIX_SYS_TMP" >"$t/folder"
+source "$src/tests/system/harness.sh"
+sys_begin
+sys_step "a wait that never ends"
+sleep 1000
+EOT
+  printf 'add_test(t bash "%s" "%s")\n' "$src/tests/system/supervise" "$t/stuck_test.sh" >"$t/CTestTestfile.cmake"
+  printf 'set_tests_properties(t PROPERTIES LABELS "system" TIMEOUT %s ENVIRONMENT "%s")\n' "$ceiling" \
+    "KADRIX_SYSTEM_TEST_SECONDS=$own;KADRIX_SOURCE_DIR=$src;KADRIX_BIN_DIR=$t" >>"$t/CTestTestfile.cmake"
+}
+# What the case's run left: none, or the processes and folders named.
+nothing_left() {
+  local left
+  [ ! -e "$(cat "$1/folder")" ] || echo "its folder $(cat "$1/folder") is still there"
+  left=$(end_leftovers) || { echo "left behind: $left"; return 1; }
+  [ ! -e "$(cat "$1/folder")" ]
+}
+# Its own time runs out: the supervisor says the step and ends it all.
+stuck_own_time() (
+  export KADRIX_RUN_ID="checks-own-$$"
+  local t=$scratch/stuck.own run_tmp=$scratch/stuck.own first_failures=""
+  stuck own 8 60
+  run_tests "$t" system 1 60 env && { echo "the phase passed"; return 1; }
+  grep -q '^TIMEOUT: stuck_test ran past its time of 8 s.*its step: a wait that never ends' "$t/ctest.log" ||
+    { echo "no TIMEOUT: line with the step"; return 1; }
+  nothing_left "$t"
+)
+# ctest's own time-out comes first and kills the supervisor and the test:
+# what left their tree (the bus forks away) and the folder are found by the
+# run's mark.
+stuck_ctest_time() (
+  export KADRIX_RUN_ID="checks-ctest-$$"
+  local t=$scratch/stuck.ctest run_tmp=$scratch/stuck.ctest first_failures="" left
+  stuck ctest 100 6
+  run_tests "$t" system 1 60 env && { echo "the phase passed"; return 1; }
+  left=$(end_leftovers) && { echo "the sweep found nothing to end"; return 1; }
+  echo "the sweep ended: $left"
+  [[ "$left" == *"$(cat "$t/folder")"* ]] || { echo "the folder was not named"; return 1; }
+  nothing_left "$t"
+)
+# The run is stopped (SIGTERM to the supervisor, as the run's sweep sends it).
+stuck_stopped() (
+  export KADRIX_RUN_ID="checks-stop-$$"
+  local t=$scratch/stuck.stop
+  stuck stop 100 200
+  KADRIX_SOURCE_DIR=$src KADRIX_BIN_DIR=$t bash "$src/tests/system/supervise" "$t/stuck_test.sh" 2>"$t/err" &
+  local supervisor=$! i
+  for i in $(seq 1 300); do
+    grep -q 'never ends' "$(cat "$t/folder" 2>/dev/null)/.step" 2>/dev/null && break
+    sleep 0.1
+  done
+  kill -TERM "$supervisor"
+  wait "$supervisor"
+  cat "$t/err"
+  grep -q '^STOPPED: stuck_test was stopped (SIGTERM) on its step: a wait that never ends' "$t/err" ||
+    { echo "no STOPPED: line with the step"; return 1; }
+  nothing_left "$t"
+)
+
 # ---- check-compile on a tree of its own: two files a unity build joins ----
 compile_alone() {
   local t=$scratch/compile.$1
@@ -226,6 +295,9 @@ cases=(
   "pass harness_zombie"
   "fail harness_decoder_crash"
   "pass harness_decoder_crash_expected"
+  "pass stuck_own_time"
+  "pass stuck_ctest_time"
+  "pass stuck_stopped"
   "pass compile_alone_clean"
   "fail compile_alone_leans"
   "pass seeds_passing"

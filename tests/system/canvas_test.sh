@@ -6,5 +6,5 @@ sys_begin
 [ -x "$SYS_BIN/systest_canvas" ] || fail "systest_canvas is not built"
 for scale in 1 2; do
   echo "== scale $scale"
-  QT_QPA_PLATFORM=xcb QT_SCALE_FACTOR=$scale timeout 60 "$SYS_BIN/systest_canvas" "$@"
+  QT_QPA_PLATFORM=xcb QT_SCALE_FACTOR=$scale sys_timeout 60 "$SYS_BIN/systest_canvas" "$@"
 done

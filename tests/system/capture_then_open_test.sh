@@ -22,7 +22,7 @@ sys_key ctrl+shift+2
 sys_wait_for --timeout 10 xdotool search --onlyvisible --name '^kadrix-screencapture$' \
   || fail "Ctrl+Shift+2 started no screenshot tool"
 sleep 0.5
-timeout 5 "$SYS_BIN/kadrix" "$file" || fail "forwarding a file failed"
+sys_timeout 5 "$SYS_BIN/kadrix" "$file" || fail "forwarding a file failed"
 sleep 1 # the file is read while the selection is open
 sys_drag 100 100 300 250
 

@@ -1,18 +1,17 @@
 #!/usr/bin/env bash
 # Load From Clipboard never holds kadrix up behind the program that offers
 # the picture. While an owner that never hands its picture over is waited
-# for, a settings link shows its window at once (within two and a half
-# seconds), links forwarded meanwhile are all taken, and SIGTERM ends kadrix
-# within two seconds. An owner that hands each of four picture types and its
-# list of files over late, the file listed slow to decode: the whole load
-# ends within the time of one decode. The editor's File menu and Ctrl+V leave
+# for, a settings link shows its window at once (as soon as with nothing
+# waited for), links forwarded meanwhile are all taken, and SIGTERM ends
+# kadrix by the way out's hard end. An owner that hands each of four picture
+# types and its list of files over late, the file listed slow to decode: the
+# whole load ends within the time of one decode. The editor's File menu and Ctrl+V leave
 # the editor going behind an owner that hung, and behind one listing a file
 # on a folder that hangs.
 source "$(dirname "$0")/harness.sh"
 sys_begin
 sys_tray
 
-ms_since() { echo $(( ($(date +%s%N) - $1) / 1000000 )); }
 # The test client owns the clipboard with DELAY_MS and FILEs as given.
 owner=""
 offer() {
@@ -28,36 +27,49 @@ end_offer() {
   owner=""
 }
 on_exit end_offer
-# A settings link shows its window within LIMIT ms while the owner is waited
-# for AFTER something; the time taken goes to settings_ms. A quarter of a
-# second on a quiet machine, most of it the second launch that forwards the
-# link; a main thread held behind the owner would show the read's whole
-# limit, over thirty seconds.
-settings_within() {
-  local limit=$1 after=$2 start ms
+# How long a settings link takes to show its window, into settings_ms. A
+# quarter of a second on a quiet machine, most of it the second launch that
+# forwards the link; a main thread held behind the owner would show the
+# read's whole limit, over thirty seconds.
+settings_link() {
+  local start
   start=$(date +%s%N)
   sys_link 'kadrix://settings'
   sys_wait_for --timeout 10 xdotool search --onlyvisible --name '^Kadrix Settings$' \
-    || fail "kadrix://settings opened no window after $after"
-  ms=$(ms_since "$start")
-  [ "$ms" -lt "$limit" ] || fail "the settings window showed $ms ms after its link, after $after, behind the clipboard's owner"
-  settings_ms=$ms
+    || fail "kadrix://settings opened no window after $1"
+  settings_ms=$(sys_ms_since "$start")
 }
+# A settings link shows its window while the owner is waited for AFTER
+# something, within RATIO times what it took with nothing waited for.
+settings_within() {
+  local ratio=$1 after=$2
+  settings_link "$after"
+  sys_within "$settings_ms" "$settings_ref_ms" "$ratio" "the settings window after $after, behind the clipboard's owner"
+}
+
+# The references, in a home of their own: a settings link with nothing
+# waited for, and an end.
+home=$KADRIX_HOME
+export KADRIX_HOME="$SYS_TMP/reference"
+sys_start
+settings_link "a start"
+settings_ref_ms=$settings_ms
+sys_stop_app
+end_ref_ms=$SYS_STOP_MS
+export KADRIX_HOME=$home
 
 # An owner that never hands over.
 sys_start
 offer -1
 sys_link 'kadrix://load/clipboard'
-sleep 1                                      # the load waits for the owner now
-settings_within 2500 "a load from the clipboard"
+sys_sleep 1                                  # the load waits for the owner now
+settings_within 10 "a load from the clipboard"
 load_settings_ms=$settings_ms
 for i in 1 2 3; do
-  out=$(timeout 5 "$SYS_BIN/kadrix" 'kadrix://show' 2>&1) || fail "forwarded link $i was lost: $out"
+  out=$(sys_timeout 5 "$SYS_BIN/kadrix" 'kadrix://show' 2>&1) || fail "forwarded link $i was lost: $out"
 done
-start=$(date +%s%N)
-kill -TERM "$SYS_APP_PID"
-for i in $(seq 1 40); do sys_running "$SYS_APP_PID" || break; sleep 0.05; done
-sys_running "$SYS_APP_PID" && fail "kadrix still ran 2 s after SIGTERM, waiting for the clipboard's owner"
+sys_term_app
+sys_end_within "$SYS_STOP_MS" "$end_ref_ms" "waiting for the clipboard's owner"
 sys_reap_app
 end_offer
 
@@ -68,7 +80,7 @@ asks_go_on() {
   local what=$1 ask
   for ask in menu paste; do
     if [ "$ask" = menu ]; then sys_click $((X + 72)) $((Y + 9)); else sys_key ctrl+v; fi
-    settings_within 2500 "the $ask, $what"
+    settings_within 10 "the $ask, $what"
     asked_ms+=("$ask $settings_ms ms")
     sys_key Escape
     sys_wait_for --timeout 5 bash -c "! xdotool search --onlyvisible --name '^Kadrix Settings\$'" || true
@@ -86,8 +98,8 @@ editor() {
 # An owner that has hung altogether, its list of types unanswered too.
 editor
 offer -1
-timeout 1 xclip -selection clipboard -o -t image/png >/dev/null 2>&1 || true  # it hangs from this request on
-timeout 2 xclip -selection clipboard -o -t TARGETS >/dev/null 2>&1 && fail "the test client still answers"
+sys_timeout 1 xclip -selection clipboard -o -t image/png >/dev/null 2>&1 || true  # it hangs from this request on
+sys_timeout 2 xclip -selection clipboard -o -t TARGETS >/dev/null 2>&1 && fail "the test client still answers"
 asks_go_on "an owner that hung"
 sys_stop_app
 end_offer
@@ -131,10 +143,11 @@ offer 4000 "$slow"
 start=$(date +%s%N)
 sys_link 'kadrix://load/clipboard'
 sys_wait_for --timeout 60 sys_log_has 'Load from clipboard: ' || fail "the load from the clipboard never ended"
-load_ms=$(ms_since "$start")
+load_ms=$(sys_ms_since "$start")
 # One decode's time: the decoder's 20 s of processor time, half again for
-# waiting on the disk, and a second.
-[ "$load_ms" -lt 33000 ] || fail "the load from the clipboard took $load_ms ms, more than one decode's time"
+# waiting on the disk, and a second; processor time comes slower on a busy
+# machine.
+[ "$load_ms" -lt $(($(sys_seconds 33) * 1000)) ] || fail "the load from the clipboard took $load_ms ms, more than one decode's time"
 grep -F 'Load from clipboard: ' "$SYS_TMP/kadrix.log" | grep -qF 'too long' \
   || fail "the load ended for another reason: $(grep -F 'Load from clipboard: ' "$SYS_TMP/kadrix.log")"
 sys_stop_app

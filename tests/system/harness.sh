@@ -1,5 +1,7 @@
 # Sourced by the system tests. Gives each test a display, a private KADRIX_HOME,
 # the real programs, synthetic input and a look at the screen and clipboard.
+# ctest runs each test under tests/system/supervise, which gives it its folder
+# and its time, and ends it and all it started should it run past that time.
 #   sys_begin                      display (of size SYS_SCREEN when set) + private home
 #                                  (KADRIX_HOME, HOME and the XDG folders); everything
 #                                  is undone on exit
@@ -18,8 +20,22 @@
 #   sys_check_end PID STATUS       the same for a kadrix the test waited for itself
 #   sys_running PID                true while PID runs (not ended, not a zombie)
 #   sys_naming_library             the library that holds a save's naming (in $naming)
-#   sys_wait_for CMD… [--timeout S]  retry a command until it succeeds
-#   sys_wait_window NAME           wait for a window whose name matches
+#   sys_wait_for CMD… [--timeout S]  retry a command until it succeeds (S scaled)
+#   sys_wait_window NAME [S]       wait for a window whose name matches (S scaled)
+#   sys_seconds S                  S seconds scaled by how slow the machine is now
+#                                  (KADRIX_TIME_SCALE, measured by the run), rounded up
+#   sys_timeout S CMD…             CMD, ended after S scaled seconds (a hang's ceiling)
+#   sys_sleep S                    a pause of S scaled seconds, for what no event tells
+#   sys_step TEXT                  what the test does now, said should it run past its time
+#   sys_ms_since START_NS          milliseconds since START_NS (from date +%s%N)
+#   sys_within MS REF_MS RATIO WHAT  fails unless MS is at most RATIO times REF_MS, a
+#                                  reference the test measured the same way beside it
+#   sys_end_within MS REF_MS WHAT  an end something held came by the way out's hard end,
+#                                  give or take what an end with nothing held takes now
+#   sys_term_app                   SIGTERM to kadrix and a wait for its end (not reaped)
+#   SYS_START_MS / SYS_STOP_MS     how long the last sys_start took until kadrix was
+#                                  ready, and the last sys_stop_app or sys_term_app
+#                                  until it ended
 #   sys_focus WINDOW [WHAT]        give WINDOW the keyboard; fails when it never gets it
 #   sys_key KEYS… / sys_type TEXT / sys_click X Y [BUTTON] / sys_drag X1 Y1 X2 Y2
 #   sys_clip_text / sys_clip_png FILE / sys_clip_types
@@ -34,6 +50,47 @@ SYS_SRC=${KADRIX_SOURCE_DIR:-$(cd "$(dirname "${BASH_SOURCE[0]}")/../.." && pwd)
 SYS_BIN=${KADRIX_BIN_DIR:-$SYS_SRC/build/dev/bin}
 SYS_APP_PID=""
 SYS_TMP=""
+# How much slower than a quiet machine this one is now, measured by the run
+# before its system tests (scripts/test); every wait and bound of a test is
+# drawn from it. 1 when a test is run by hand.
+SYS_SCALE=${KADRIX_TIME_SCALE:-1}
+sys_seconds() { awk -v s="$1" -v f="$SYS_SCALE" 'BEGIN { t = s * f; print (t == int(t)) ? t : int(t) + 1 }'; }
+sys_timeout() {
+  local s
+  s=$(sys_seconds "$1")
+  shift
+  timeout "$s" "$@"
+}
+sys_sleep() { sleep "$(awk -v s="$1" -v f="$SYS_SCALE" 'BEGIN { print s * f }')"; }
+# The step a test that runs past its time was on: kept where the supervisor
+# that runs the test (tests/system/supervise) reads it, with when it began.
+sys_step() {
+  SYS_STEP=$*
+  [ -z "${KADRIX_STEP_FILE:-}" ] || printf '%s\t%s\n' "$(date +%s)" "$*" >"$KADRIX_STEP_FILE" 2>/dev/null || true
+}
+sys_ms_since() { echo $((($(date +%s%N) - $1) / 1000000)); }
+# A timing the program promises is held against a reference measured beside
+# it in the same test, the same way: a loaded machine slows both. A reference
+# counts as at least 100 ms: below that, a wait on the clock's resolution or
+# one busy moment of the machine would pass for the program's.
+sys_within() {
+  local ms=$1 ref=$2 ratio=$3 what=$4
+  [ "$ref" -ge 100 ] || ref=100
+  awk -v m="$ms" -v r="$ref" -v q="$ratio" 'BEGIN { exit !(m <= r * q) }' ||
+    fail "$what took $ms ms, more than $ratio times the $ref ms of its reference"
+  echo "$what took $ms ms, $(awk -v m="$ms" -v r="$ref" 'BEGIN { printf "%.2f", m / r }') times its reference ($ref ms)"
+}
+# The way out's hard end: however long what kadrix waits for at its end
+# takes, it ends this long after SIGTERM (kWayOutHardEnd), and then as fast
+# as an end with nothing held, which REF_MS measured beside it (counted as at
+# least 200 ms, and four times over for a machine's moments).
+sys_end_within() {
+  local ms=$1 ref=$2 what=$3 counted=$2
+  [ "$counted" -ge 200 ] || counted=200
+  [ "$ms" -le $((1800 + 4 * counted)) ] ||
+    fail "$what: kadrix took $ms ms to end after SIGTERM, more than the hard end's 1800 ms and four times the $counted ms of an end with nothing held ($ref ms)"
+  echo "$what: kadrix ended $ms ms after SIGTERM (an end with nothing held: $ref ms)"
+}
 
 # With KADRIX_SHOT_DIR set, a failing test leaves the screen it failed on there.
 fail() {
@@ -149,7 +206,7 @@ _sys_cleanup() {
   [ -n "${_sys_tray_pid:-}" ] && kill "$_sys_tray_pid" 2>/dev/null || true
   [ -n "${_sys_bus_pid:-}" ] && kill "$_sys_bus_pid" 2>/dev/null || true
   [ -n "${_sys_own_display:-}" ] && xvfb_session_stop
-  # Only the folder sys_begin made is removed.
+  # Only the folder sys_begin made or was given is removed.
   case "$SYS_TMP" in /tmp/kadrix-sys-??????) rm -rf "$SYS_TMP" ;; esac
 }
 
@@ -175,7 +232,12 @@ sys_keep_shot() {
 }
 
 sys_begin() {
-  SYS_TMP=$(mktemp -d /tmp/kadrix-sys-XXXXXX)
+  # The supervisor that runs the test made its folder; by hand, one is made.
+  case "${KADRIX_SYS_TMP:-}" in
+    /tmp/kadrix-sys-??????) [ -d "$KADRIX_SYS_TMP" ] && SYS_TMP=$KADRIX_SYS_TMP ;;
+  esac
+  [ -n "$SYS_TMP" ] || SYS_TMP=$(mktemp -d /tmp/kadrix-sys-XXXXXX)
+  sys_step "starting the test's display"
   export KADRIX_HOME="$SYS_TMP/home"
   mkdir -p "$KADRIX_HOME"
   # What the programs on the display keep for their user (the window
@@ -184,6 +246,8 @@ sys_begin() {
   export HOME="$SYS_TMP/user" XDG_CONFIG_HOME="$SYS_TMP/user/.config" XDG_DATA_HOME="$SYS_TMP/user/.local/share"
   export XDG_CACHE_HOME="$SYS_TMP/user/.cache" XDG_STATE_HOME="$SYS_TMP/user/.local/state"
   mkdir -p "$XDG_CONFIG_HOME" "$XDG_DATA_HOME" "$XDG_CACHE_HOME" "$XDG_STATE_HOME"
+  # The window manager's cache folder, too.
+  export XVFB_SESSION_TMP=$SYS_TMP
   source "$SYS_SRC/scripts/xvfb-session"
   # The verdict on crashes comes last, after everything is stopped; the
   # display goes after the programs on it (the exit hooks run last first):
@@ -204,9 +268,11 @@ sys_begin() {
 
 # A session bus of the test's own, stopped with it. Without one, the first
 # D-Bus client (kadrix's notifications) autolaunches a bus tied to the display
-# that outlives the test.
+# that outlives the test, and leaves its address in a home: where none can be
+# had, the address names no bus, so no client autolaunches one.
 sys_session_bus() {
   [ -n "${KADRIX_KEEP_BUS:-}" ] && return 0
+  export DBUS_SESSION_BUS_ADDRESS="unix:path=$SYS_TMP/no-bus"
   command -v dbus-daemon >/dev/null || return 0
   local info addr pid
   info=$(dbus-daemon --session --fork --print-address=1 --print-pid=1) || return 0
@@ -230,18 +296,24 @@ sys_app() {
   SYS_APP_PID=$!
 }
 
+# SIGTERM to kadrix, and a wait for its end, SYS_STOP_SECONDS (5) scaled at
+# most; the time until it ended goes to SYS_STOP_MS. Not reaped.
+sys_term_app() {
+  local start end
+  start=$(date +%s%N)
+  kill -TERM "$SYS_APP_PID" 2>/dev/null || true
+  end=$((SECONDS + $(sys_seconds "${SYS_STOP_SECONDS:-5}")))
+  while sys_running "$SYS_APP_PID" && [ $SECONDS -lt $end ]; do sleep 0.05; done
+  SYS_STOP_MS=$(sys_ms_since "$start")
+}
 sys_stop_app() {
   [ -n "$SYS_APP_PID" ] || return 0
-  kill -TERM "$SYS_APP_PID" 2>/dev/null || true
-  local i limit=${SYS_STOP_SECONDS:-5} state
-  for i in $(seq 1 $((limit * 10))); do
-    kill -0 "$SYS_APP_PID" 2>/dev/null || break
-    sleep 0.1
-  done
+  local state
+  sys_term_app
   # Still there, and not only waiting to be reaped (a zombie has ended).
   state=$(ps -o stat= -p "$SYS_APP_PID" || true)
   if [ -n "$state" ] && [[ "$state" != *Z* ]]; then
-    _sys_hang "$SYS_APP_PID" "had not ended $limit s after SIGTERM"
+    _sys_hang "$SYS_APP_PID" "had not ended $(sys_seconds "${SYS_STOP_SECONDS:-5}") s after SIGTERM"
     _sys_killed+="$SYS_APP_PID "
     kill -KILL "$SYS_APP_PID" 2>/dev/null || true
   fi
@@ -258,6 +330,8 @@ sys_wait_for() {
   while [ $# -gt 0 ]; do
     if [ "$1" == --timeout ]; then timeout=$2; shift 2; else args+=("$1"); shift; fi
   done
+  timeout=$(sys_seconds "$timeout")
+  sys_step "waiting up to $timeout s for: ${args[*]}"
   local end=$((SECONDS + timeout))
   until "${args[@]}" >/dev/null 2>&1; do
     [ $SECONDS -lt $end ] || return 1
@@ -307,10 +381,10 @@ sys_dialog_type() {
   local title=$1 text=$2
   sys_wait_window "^$title\$" 15 || fail "no \"$title\" dialog"
   sys_wait_for --timeout 5 sys_active_is "$title" || fail "the \"$title\" dialog did not take the keyboard"
-  sleep 0.3
+  sys_sleep 0.3
   printf '%s' "$text" | xclip -selection clipboard -i
   sys_key ctrl+a ctrl+v
-  sleep 0.8
+  sys_sleep 0.8
   sys_key Return
 }
 # The same, and the dialog accepts it: a Return the list took is given again
@@ -368,7 +442,7 @@ sys_count_pixels() {
 # The screen into $SYS_TMP/shot.png a moment after the last input; with
 # KADRIX_KEEP_SHOTS set, also kept there as <test>-NAME.png.
 sys_snap() {
-  sleep 0.6
+  sys_sleep 0.6
   sys_screenshot "$SYS_TMP/shot.png"
   [ -z "${KADRIX_KEEP_SHOTS:-}" ] || cp "$SYS_TMP/shot.png" "$KADRIX_KEEP_SHOTS/$(basename "$0" _test.sh)-$1.png"
 }
@@ -400,7 +474,8 @@ sys_each_scale() {
   local scale
   for scale in 1 2; do
     echo "== scale $scale"
-    QT_QPA_PLATFORM=xcb QT_SCALE_FACTOR=$scale timeout 60 "$SYS_BIN/$program" "$@"
+    sys_step "$program at scale $scale"
+    QT_QPA_PLATFORM=xcb QT_SCALE_FACTOR=$scale sys_timeout 60 "$SYS_BIN/$program" "$@"
   done
 }
 
@@ -425,13 +500,13 @@ sys_app_in_tray() {
   sys_app "$@"
   sys_wait_for --timeout 15 xdotool search --onlyvisible --classname '^kadrix$' \
     || fail "kadrix's icon never showed in the tray"
-  sleep 1
+  sys_sleep 1
 }
 sys_click_tray_icon() {
   local w
   w=$(xdpyinfo | awk '/dimensions:/ {split($2, d, "x"); print d[1]}')
   sys_click $((w - 12)) 12
-  sleep 1
+  sys_sleep 1
 }
 
 # ---- The roads: kadrix as a user meets it ----
@@ -481,15 +556,20 @@ sys_release_opens() {
 sys_app_ready() {
   sys_app
   sys_wait_for pgrep -f "$SYS_BIN/kadrix" --timeout 10 || fail "kadrix did not start"
-  sleep 2
+  sys_sleep 2
 }
+# How long that start took, until kadrix was ready, goes to SYS_START_MS: a
+# reference for the timings of the program measured beside it.
 sys_start() {
+  local start
   mkdir -p "$KADRIX_HOME/config"
   echo "{\"everVisitedHotkeys\": true, \"showIntro\": 0${1:+, $1}}" >"$KADRIX_HOME/config/defaults.json"
+  start=$(date +%s%N)
   sys_app
   sys_wait_for --timeout 15 sys_log_has 'AppLogic initialized' \
     || { tail -20 "$SYS_TMP/kadrix.log"; fail "kadrix did not start"; }
-  sleep 0.5
+  SYS_START_MS=$(sys_ms_since "$start")
+  sys_sleep 0.5
 }
 # Whether the library popover shows (a window of ours 392 pixels wide at
 # scale 1); its top-left goes to px and py.
@@ -501,7 +581,10 @@ sys_library_popover_shown() {
   done
   return 1
 }
-sys_link() { timeout 10 "$SYS_BIN/kadrix" "$1" >/dev/null 2>&1 || fail "the link $1 was not handed over"; }
+sys_link() {
+  sys_step "handing over the link $1"
+  sys_timeout 10 "$SYS_BIN/kadrix" "$1" >/dev/null 2>&1 || fail "the link $1 was not handed over"
+}
 sys_geom() {
   local info
   info=$(xwininfo -id "$1") || return 1
@@ -525,7 +608,7 @@ sys_test_window() {
 sys_area_to_thumbnail() {
   sys_key ctrl+shift+2
   sys_wait_for --timeout 10 xdotool search --name '^kadrix-screencapture$' || fail "Ctrl+Shift+2 started no screenshot tool"
-  sleep 0.5
+  sys_sleep 0.5
   sys_drag "$@"
   sys_wait_for --timeout 10 xdotool search --onlyvisible --name '^Kadrix Preview$' || fail "no thumbnail after the capture"
 }
@@ -560,7 +643,7 @@ sys_wait_editor() {
   sys_wait_for --timeout "${1:-10}" sys_active_is Kadrix \
     || { tail -20 "$SYS_TMP/kadrix.log"; sys_screenshot "${KADRIX_SHOT_DIR:-$SYS_TMP}/editor-missing.png"
          echo "active: $(xdotool getactivewindow getwindowname 2>&1)" >&2; fail "the editor did not come forward"; }
-  sleep 0.5
+  sys_sleep 0.5
 }
 
 sys_first_save() {

@@ -3,10 +3,10 @@
 # network folder whose server stopped does) holds nothing up, whichever road
 # names it: listed on the clipboard for Load From Clipboard, or named on the
 # command line. Meanwhile a settings link is handed over and shows its window
-# within a second; the load is given up at one decode's time, told as a
-# picture that cannot be read, and the picture shown stays; once the folder
-# answers again, the open that came late leaves no descriptor in kadrix; and
-# SIGTERM during the wait ends kadrix within two seconds.
+# about as soon as with nothing waiting; the load is given up at one decode's
+# time, told as a picture that cannot be read, and the picture shown stays;
+# once the folder answers again, the open that came late leaves no descriptor
+# in kadrix; and SIGTERM during the wait ends kadrix by the way out's hard end.
 source "$(dirname "$0")/harness.sh"
 sys_begin
 sys_tray
@@ -16,7 +16,6 @@ if [ "$(id -u)" != 0 ]; then
 fi
 sys_notify_server
 
-ms_since() { echo $(( ($(date +%s%N) - $1) / 1000000 )); }
 held="$SYS_TMP/net"
 mkdir -p "$held"
 convert -size 300x200 xc:'#3366cc' "$held/picture.png"
@@ -28,27 +27,40 @@ on_exit release
 held_open() { sys_wait_for --timeout 10 grep -q '^held picture' "$SYS_TMP/held" || fail "kadrix never opened the held $1"; }
 
 # The settings link is handed over by a second launch (a quarter of a
-# second on a quiet machine, over one on a busy one), then the window shows:
-# within a second of that while the main thread turns its loop.
-settings_meanwhile() {
-  local start handed shown
+# second on a quiet machine, over one on a busy one), then the window shows
+# while the main thread turns its loop: the times into handed and shown, and
+# the window closed, so that it covers none of the picture shown.
+settings_round() {
+  local start
   start=$(date +%s%N)
   sys_link 'kadrix://settings'
-  handed=$(ms_since "$start")
+  handed=$(sys_ms_since "$start")
   start=$(date +%s%N)
   sys_wait_for --timeout 10 xdotool search --onlyvisible --name '^Kadrix Settings$' \
     || fail "kadrix://settings opened no window while $1 waited"
-  shown=$(ms_since "$start")
-  [ "$handed" -lt 2500 ] && [ "$shown" -lt 1000 ] \
-    || fail "the settings link was handed over after $handed ms and showed $shown ms later, while $1 waited"
-  settings_ms+=("$1: handed over in $handed ms, shown $shown ms later")
-  # Closed, so that it covers none of the picture shown.
+  shown=$(sys_ms_since "$start")
   sys_focus "$(xdotool search --onlyvisible --name '^Kadrix Settings$' | head -1)" "the settings window"
   sys_key alt+F4
   sys_wait_for --timeout 5 bash -c "! xdotool search --onlyvisible --name '^Kadrix Settings\$'" \
     || fail "the settings window did not close"
 }
+# Both about as soon as with nothing waiting.
+settings_meanwhile() {
+  settings_round "$1"
+  sys_within "$handed" "$handed_ref" 8 "the settings link handed over while $1 waited"
+  sys_within "$shown" "$shown_ref" 10 "the settings window shown while $1 waited"
+  settings_ms+=("$1: handed over in $handed ms, shown $shown ms later")
+}
 settings_ms=()
+# The references, in a home of their own: the same with nothing waiting, and an end.
+home=$KADRIX_HOME
+export KADRIX_HOME="$SYS_TMP/reference"
+sys_start
+settings_round "nothing"
+handed_ref=$handed shown_ref=$shown
+sys_stop_app
+end_ref=$SYS_STOP_MS
+export KADRIX_HOME=$home
 
 green_shown() {
   sys_screenshot "$SYS_TMP/shot.png"
@@ -62,10 +74,11 @@ start_with_green() {
   sys_wait_for --timeout 15 green_shown || fail "the green picture did not open"
 }
 
-# The load given up at its bound (one decode's time, 31 s) and not much later.
+# The load given up at its bound (one decode's time, 31 s) and not much
+# later (later grows on a busy machine).
 given_up_in_time() {
   local ms=$1 what=$2
-  [ "$ms" -ge 25000 ] && [ "$ms" -lt 45000 ] || fail "$what ended after $ms ms, not at the read's bound"
+  [ "$ms" -ge 25000 ] && [ "$ms" -lt $((31000 + $(sys_seconds 14) * 1000)) ] || fail "$what ended after $ms ms, not at the read's bound"
   green_shown || fail "the picture shown did not stay after $what failed"
 }
 
@@ -77,13 +90,10 @@ no_descriptor_left() {
 }
 
 sigterm_ends_it() {
-  local start
-  start=$(date +%s%N)
-  kill -TERM "$SYS_APP_PID"
-  for _ in $(seq 1 40); do sys_running "$SYS_APP_PID" || break; sleep 0.05; done
-  sys_running "$SYS_APP_PID" && fail "kadrix still ran 2 s after SIGTERM, waiting for $1"
+  sys_term_app
+  sys_end_within "$SYS_STOP_MS" "$end_ref" "waiting for $1"
   sys_reap_app
-  ended_ms+=("$1: $(ms_since "$start") ms")
+  ended_ms+=("$1: $SYS_STOP_MS ms")
 }
 ended_ms=()
 
@@ -100,7 +110,7 @@ sys_link 'kadrix://load/clipboard'
 held_open "file listed on the clipboard"
 settings_meanwhile "a load from the clipboard"
 sys_wait_for --timeout 60 sys_log_has 'Load from clipboard: ' || fail "the load from the clipboard never ended"
-clip_ms=$(ms_since "$start")
+clip_ms=$(sys_ms_since "$start")
 grep -F 'Load from clipboard: ' "$SYS_TMP/kadrix.log" | grep -qF 'its folder did not answer in time' \
   || fail "the load ended for another reason: $(grep -F 'Load from clipboard: ' "$SYS_TMP/kadrix.log")"
 grep -qF "Can't load image from the clipboard" "$SYS_NOTICES" || fail "the failed load was not told"
@@ -120,7 +130,7 @@ sys_link "$held/picture.png"
 held_open "file named on the command line"
 settings_meanwhile "an open of a file"
 sys_wait_for --timeout 60 grep -qF "Can't open image" "$SYS_NOTICES" || fail "the open of the held file never ended"
-file_ms=$(ms_since "$start")
+file_ms=$(sys_ms_since "$start")
 grep -F "Can't open image" "$SYS_NOTICES" | grep -qF 'The file could not be opened: its folder did not answer in time.' \
   || fail "the open ended for another reason: $(grep -F "Can't open image" "$SYS_NOTICES")"
 sys_log_has 'Failed to open image file' || fail "the failed open was not reported"

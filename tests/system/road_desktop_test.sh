@@ -10,8 +10,9 @@ xsetroot -solid '#3366cc'
 folder="$SYS_TMP/shots"
 
 clip_has_png() { xclip -selection clipboard -o -t TARGETS 2>/dev/null | grep -qx image/png; }
-# Milliseconds since $1 (from date +%s%N).
-ms_since() { echo $((($(date +%s%N) - $1) / 1000000)); }
+# A copy or a save that waited for the missing service would take the bus's
+# time-out (seconds); one that does not takes less than a few starts of
+# kadrix to ready, measured beside it (about half a second on a quiet machine).
 
 road() {
   local s=$1 start ms
@@ -25,9 +26,8 @@ road() {
   start=$(date +%s%N)
   sys_key ctrl+shift+1
   sys_wait_for --timeout 10 clip_has_png || { tail -30 "$SYS_TMP/kadrix.log"; fail "Ctrl+Shift+1 copied nothing"; }
-  ms=$(ms_since "$start")
-  [ "$ms" -lt 4000 ] || fail "the copy took $ms ms without a notification service"
-  echo "scale $s: Ctrl+Shift+1 to the clipboard in $ms ms"
+  ms=$(sys_ms_since "$start")
+  sys_within "$ms" "$SYS_START_MS" 8 "scale $s: the copy by Ctrl+Shift+1 without a notification service"
   sys_clip_png "$SYS_TMP/clip.png"
   expect_eq "$(sys_pixel "$SYS_TMP/clip.png" 20 20)" "51,102,204" "the copied screen"
 
@@ -35,7 +35,7 @@ road() {
   xclip -selection clipboard -i /dev/null
   sys_key ctrl+shift+2
   sys_wait_for --timeout 10 xdotool search --name '^kadrix-screencapture$' || fail "Ctrl+Shift+2 started no screenshot tool"
-  sleep 0.5
+  sys_sleep 0.5
   sys_drag 200 200 400 350
   sys_wait_for --timeout 10 clip_has_png || fail "the area of Ctrl+Shift+2 was not copied"
   sys_clip_png "$SYS_TMP/area.png"
@@ -48,9 +48,8 @@ road() {
   start=$(date +%s%N)
   sys_link 'kadrix://grab/fullscreen?then=save'
   sys_wait_for --timeout 10 bash -c "[ \$(ls '$folder' | wc -l) -ge 2 ]" || fail "the second save wrote nothing"
-  ms=$(ms_since "$start")
-  [ "$ms" -lt 4000 ] || fail "the save took $ms ms without a notification service"
-  echo "scale $s: a link to a saved file in $ms ms"
+  ms=$(sys_ms_since "$start")
+  sys_within "$ms" "$SYS_START_MS" 8 "scale $s: the save from a link without a notification service"
 
   # The settings from a link.
   sys_link 'kadrix://settings'

@@ -47,7 +47,7 @@ expect_notice() {
     sys_screenshot "$SYS_TMP/notice.png"
     sys_keep_shot "$SYS_TMP/notice.png" "scroll_notice_$1.png"
     tail -20 "$SYS_TMP/kadrix.log"
-    fail "$1: no notice on the screen within 6 s"
+    fail "$1: no notice on the screen within $(sys_seconds 6) s"
   }
 }
 

@@ -10,7 +10,7 @@ refused() {
   local err
   err=$(mktemp "$SYS_TMP/err-XXXXXX")
   set +e
-  timeout 10 env -u DISPLAY -u WAYLAND_DISPLAY -u XDG_SESSION_TYPE -u QT_QPA_PLATFORM "$@" 2>"$err" >/dev/null
+  sys_timeout 10 env -u DISPLAY -u WAYLAND_DISPLAY -u XDG_SESSION_TYPE -u QT_QPA_PLATFORM "$@" 2>"$err" >/dev/null
   local rc=$?
   set -e
   echo "$rc|$(wc -l <"$err")|$(cat "$err")"

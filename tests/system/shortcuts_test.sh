@@ -3,4 +3,4 @@
 source "$(dirname "${BASH_SOURCE[0]}")/harness.sh"
 sys_begin
 [ -x "$SYS_BIN/systest_shortcuts" ] || fail "systest_shortcuts is not built"
-QT_QPA_PLATFORM=xcb timeout 90 "$SYS_BIN/systest_shortcuts" "$@"
+QT_QPA_PLATFORM=xcb sys_timeout 90 "$SYS_BIN/systest_shortcuts" "$@"

@@ -14,7 +14,7 @@ fi
 loner=$((3000000 + $$))
 as_loner=(setpriv --reuid="$loner" --regid="$loner" --clear-groups)
 # The second launches hand over their links and files as that user too.
-sys_link() { timeout 10 "${as_loner[@]}" "$SYS_BIN/kadrix" "$1" >/dev/null 2>&1 || fail "$1 was not handed over"; }
+sys_link() { sys_timeout 10 "${as_loner[@]}" "$SYS_BIN/kadrix" "$1" >/dev/null 2>&1 || fail "$1 was not handed over"; }
 
 export XDG_RUNTIME_DIR="$SYS_TMP/run"
 mkdir -m 0700 "$XDG_RUNTIME_DIR"
