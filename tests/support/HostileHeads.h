@@ -115,6 +115,19 @@ inline std::string pngHead(uint32_t width, uint32_t height) {
            pngChunk("IHDR", be32(width) + be32(height) + std::string("\x08\x02\0\0\0", 5));
 }
 
+// A compressed text chunk of a one-letter keyword and no text: the least a
+// decompressor is set up for.
+inline std::string pngTinyText() {
+    return pngChunk("zTXt", std::string("k\0\0\x78\x9c\x03\0\0\0\0\x01", 11));
+}
+
+// `piece` repeated to `bytes` bytes or just past.
+inline std::string repeatedTo(const std::string& piece, long long bytes) {
+    std::string out;
+    while ((long long)out.size() < bytes) out += piece;
+    return out;
+}
+
 // An icon directory of pictures, each (where it lies, how long), followed by
 // `body`: the places count from the file's start.
 inline std::string icoOf(const std::vector<std::pair<uint32_t, uint32_t>>& pictures,

@@ -140,6 +140,9 @@ public:
             window_ = pread(at, leap ? n : std::max<long long>(n, kWindow));
             windowAt_ = at;
         }
+        // A file shorter than it said holds fewer: only the bytes read are handed out.
+        n = std::min<long long>(n, windowAt_ + window_.size() - at);
+        if (n <= 0) return {};
         return QByteArrayView(window_).sliced(qsizetype(at - windowAt_), qsizetype(n));
     }
 
@@ -158,6 +161,9 @@ public:
             if (r <= 0) break;
             got += r;
         }
+        // The file ends where its bytes did (cut while it is read, or a
+        // network file's size from a cache): what follows is judged by that.
+        if (got < n) size_ = at + got;
         out.truncate(qsizetype(got));
         return out;
     }
@@ -165,8 +171,8 @@ public:
 private:
     const QByteArray* data_ = nullptr;
     int fd_ = -1;
-    long long base_ = 0;  // where a part begins in the data or file
-    long long size_ = 0;
+    long long base_ = 0;          // where a part begins in the data or file
+    mutable long long size_ = 0;  // as stated, until a read finds the end sooner
     mutable QByteArray window_;
     mutable long long windowAt_ = 0;
 };
@@ -290,6 +296,14 @@ std::optional<QByteArray> compressedStream(QByteArrayView type, const QByteArray
     return std::nullopt;
 }
 
+// How many chunks a PNG check walks, and how many of them it inflates: a
+// file may hold millions of tiny chunks, each a step, and a compressed one a
+// decompressor set up. Ordinary files come nowhere near either (a picture of
+// 512 MB in 8 KB data chunks; a few compressed texts and a profile); past
+// them the rest is left to the decoder, which has bounds of its own.
+constexpr int kMostChunks = 65536;
+constexpr int kMostInflated = 64;
+
 // A PNG's chunks (or an MNG's, built alike), walked by their lengths before
 // the decoder sees any: each length must fit in what the file still holds
 // (the decoder allocates what a text chunk claims before reading it), the
@@ -305,12 +319,17 @@ Screen screenPNG(const Source& src, long long& ancillary) {
     const long long w = be32(first, 8), h = be32(first, 12);
     if (abovePixelCap(w, h)) return refuse(tooLarge(w, h));
     long long at = 8, imageData = 0;
-    for (;;) {
-        // Valid to the loop's end: nothing below reads through the window.
+    for (int chunks = 0, inflated = 0;; ++chunks) {
+        // The rest unwalked: its data may all be the picture's.
+        if (chunks == kMostChunks || inflated == kMostInflated)
+            return judge(mng ? "mng" : "png", w, h, imageData + (src.size() - at), src.size());
+        // Valid until a compressed chunk's read below; its type is kept apart.
         const QByteArrayView head = src.view(at, 8);
         if (head.size() < 8) return refuse(kIncomplete);  // no end chunk: cut off
         const long long length = be32(head, 0);
-        const QByteArrayView type = head.sliced(4, 4);
+        char name[4];
+        std::memcpy(name, head.data() + 4, 4);
+        const QByteArrayView type(name, 4);
         const uint32_t code = be32(head, 4);
         const auto is = [code](const char(&name)[5]) { return code == be32(name, 0); };
         if (length > 0x7FFFFFFF || !std::all_of(type.begin(), type.end(), [](char c) {
@@ -326,13 +345,15 @@ Screen screenPNG(const Source& src, long long& ancillary) {
             if (length > kMaxAncillaryBytes - ancillary) return refuse(kNotAnImage);
             long long size = length;
             const QByteArray chunk =
-                compressed ? src.pread(at + 8, length) : QByteArray();  // within kMaxAncillaryBytes
+                compressed ? src.read(at + 8, length) : QByteArray();  // within kMaxAncillaryBytes
             if (auto stream = compressedStream(type, chunk)) {
-                QByteArray first;
-                const long long inflated = inflatedSize(*stream, kMaxAncillaryBytes - ancillary, &first);
-                size = std::max(size, inflated);
+                QByteArray opening;
+                const long long inflates = inflatedSize(*stream, kMaxAncillaryBytes - ancillary, &opening);
+                ++inflated;
+                size = std::max(size, inflates);
                 // A profile states its own length first; the decoder allocates that.
-                if (is("iCCP") && first.size() == 4 && be32(first, 0) > inflated) return refuse(kNotAnImage);
+                if (is("iCCP") && opening.size() == 4 && be32(opening, 0) > inflates)
+                    return refuse(kNotAnImage);
             }
             ancillary += size;
             if (ancillary > kMaxAncillaryBytes) return refuse(kNotAnImage);
@@ -354,11 +375,17 @@ Screen screenPNG(const Source& src) {
 // walk to the frame as long as the file.
 constexpr long long kMostBeforeFrame = kMaxAncillaryBytes + (1LL << 20);
 
+// How many markers a JPEG check steps over on its way to the frame: an
+// ordinary file has a few tens (its metadata, tables and comments), a
+// hostile one millions of empty segments, a step each. Past them the frame
+// is left to the decoder, which reads its size before any pixel.
+constexpr int kMostMarkers = 128;
+
 // A JPEG's marker segments, walked by their lengths to the frame header,
 // which gives the size and the coding.
 Screen screenJPEG(const Source& src) {
     long long at = 2, ancillary = 0;
-    for (;;) {
+    for (int markers = 0;;) {
         if (at > kMostBeforeFrame) return refuse(kNotAnImage);
         const QByteArrayView m = src.view(at, 9);
         if (m.size() < 2) return refuse(kIncomplete);
@@ -373,6 +400,8 @@ Screen screenJPEG(const Source& src) {
             at += n;
             continue;
         }
+        // A run of fill bytes is no marker: it ends at one, or at the bound on bytes.
+        if (++markers > kMostMarkers) return {{}, src.size()};
         if (marker == 0x01 || (marker >= 0xD0 && marker <= 0xD7)) {
             at += 2;
             continue;
@@ -904,7 +933,9 @@ TextChunks pngTexts(const Source& src) {
     TextChunks out;
     if (src.read(0, 8) != QByteArray("\x89PNG\r\n\x1a\n", 8)) return out;
     long long total = 0;
-    for (long long at = 8;;) {
+    // As far as the checks walk: as many chunks, as many texts inflated.
+    int inflations = 0;
+    for (long long at = 8, chunks = 0; chunks < kMostChunks && inflations < kMostInflated; ++chunks) {
         // Valid to the loop's end: nothing below reads through the window.
         const QByteArrayView head = src.view(at, 8);
         if (head.size() < 8) break;
@@ -918,10 +949,12 @@ TextChunks pngTexts(const Source& src) {
             if (keyEnd > 0 && type == "tEXt") {
                 text = latin1ToUtf8(chunk.mid(keyEnd + 1));
             } else if (keyEnd > 0 && type == "zTXt") {
+                ++inflations;
                 if (auto plain = inflated(chunk.mid(keyEnd + 2), kMaxAncillaryBytes - total))
                     text = latin1ToUtf8(QByteArray::fromStdString(*plain));
             } else if (keyEnd > 0 && keyEnd + 2 < chunk.size()) {
                 const bool compressed = chunk[keyEnd + 1] != 0;
+                inflations += compressed;
                 const qsizetype language = chunk.indexOf('\0', keyEnd + 3);
                 const qsizetype translated = language < 0 ? -1 : chunk.indexOf('\0', language + 1);
                 if (translated >= 0) {

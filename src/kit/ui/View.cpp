@@ -32,8 +32,9 @@ struct View::Private {
     bool acceptsDrops = false;
     bool dragAccepted = false;
     // What the drag carried when it came in. One drag carries the same data
-    // from start to end, but the X server's fetch of it at the drop now and
-    // then comes back empty: the drop falls back on this.
+    // from start to end, so the drop takes this and fetches the list again
+    // only when the entry's fetch came back empty (the X server's now and
+    // then does).
     std::vector<std::string> dragFiles, dragUrls;
     bool dark = false;  // the appearance the view last reported
 };
@@ -63,15 +64,39 @@ struct HandlerScope {
 
 using qt::roundi;
 
-DraggingInfo draggingInfo(const QDropEvent& e, const View& view) {
-    DraggingInfo info;
-    const QMimeData* m = e.mimeData();
-    for (const QUrl& u : m->urls()) {
+// How much of a drag's list of places is looked at: another program's list
+// runs as long as it likes (hundreds of thousands of files), and a view
+// takes the first file it names. Entries past these, or cut by the bytes'
+// bound, are neither split off nor converted.
+constexpr size_t kDraggedEntries = 16;
+constexpr qsizetype kDraggedListBytes = 64 * 1024;
+
+// The places in the first kDraggedListBytes of a `text/uri-list`: an entry
+// a line, lines starting with '#' are comments, and some writers end the
+// list with a zero byte.
+void readPlaces(const QByteArray& list, DraggingInfo& info) {
+    QByteArrayView head = QByteArrayView(list).first(std::min(list.size(), kDraggedListBytes));
+    bool whole = head.size() == list.size();
+    if (const qsizetype zero = head.indexOf('\0'); zero >= 0) head = head.first(zero), whole = true;
+    for (qsizetype at = 0; at < head.size() && info.filePaths.size() + info.urls.size() < kDraggedEntries;) {
+        qsizetype end = head.indexOf('\n', at);
+        if (end < 0 && !whole) break;  // a line the bound cuts is no place
+        if (end < 0) end = head.size();
+        const QByteArrayView line = head.sliced(at, end - at).trimmed();
+        at = end + 1;
+        if (line.isEmpty() || line.startsWith('#')) continue;
+        const QUrl u = QUrl::fromEncoded(line.toByteArray());
         if (u.isLocalFile())
             info.filePaths.push_back(u.toLocalFile().toStdString());
         else
             info.urls.push_back(u.toString().toStdString());
     }
+}
+
+DraggingInfo draggingInfo(const QDropEvent& e, const View& view) {
+    DraggingInfo info;
+    // The toolkit fetches the list whole; only its head is read here.
+    readPlaces(e.mimeData()->data(QStringLiteral("text/uri-list")), info);
     info.location = qt::fromQt(view, e.position());
     info.fromThisApplication = e.source() != nullptr;
     return info;
@@ -232,11 +257,12 @@ void ViewWidget::dropEvent(QDropEvent* e) {
     if (!view) return;
     HandlerScope scope(this);
     view->impl().dragAccepted = false;
-    DraggingInfo info = draggingInfo(*e, *view);
-    if (info.filePaths.empty() && info.urls.empty()) {
-        info.filePaths = std::move(view->impl().dragFiles);
-        info.urls = std::move(view->impl().dragUrls);
-    }
+    DraggingInfo info;
+    info.filePaths = std::move(view->impl().dragFiles);
+    info.urls = std::move(view->impl().dragUrls);
+    if (info.filePaths.empty() && info.urls.empty()) info = draggingInfo(*e, *view);
+    info.location = qt::fromQt(*view, e->position());
+    info.fromThisApplication = e->source() != nullptr;
     view->impl().dragFiles.clear();
     view->impl().dragUrls.clear();
     if (view->performDragOperation(info))

@@ -43,7 +43,8 @@ constexpr unsigned HeightSizable = 16;
 constexpr unsigned MaxYMargin = 32;
 }  // namespace Autoresizing
 
-// What a drag brings over a view: the places it names. Not a picture it
+// What a drag brings over a view: the first few places it names (a view
+// takes the first file; the rest of a long list is not read). Not a picture it
 // carries as data: no view takes one but as a file, and another program's
 // bytes would be fetched and decoded here, on the main thread, by whatever
 // reader they name.

@@ -1,12 +1,15 @@
 // The head checks run in the program's own process on every open, drop,
 // paste and library walk. Each reads each part of a file once, its reads
 // bounded in all, and judges what it reads without overflow.
+#include <fcntl.h>
 #include <gtest/gtest.h>
+#include <unistd.h>
 
 #include <cstdlib>
 #include <filesystem>
 #include <fstream>
 
+#include "kit/image/ImageDecode.h"
 #include "kit/image/ImageIO.h"
 #include "support/DecoderSentences.h"
 #include "support/HostileHeads.h"
@@ -206,11 +209,13 @@ std::string writtenWithGap(const std::string& name, const std::string& head, lon
 }  // namespace
 
 // A PNG's text is judged by its length, an icon's picture where it lies,
-// and a JPEG's frame is looked for no further than its metadata may reach.
-// Before, a text chunk was read whole before its length was counted, and an
-// icon's PNG was read whole to be checked: each of 100 MB was read into the
+// and a JPEG's frame is looked for no further than its metadata may reach,
+// nor past as many chunks or markers as an ordinary file holds. Before, a
+// text chunk was read whole before its length was counted, and an icon's
+// PNG was read whole to be checked: each of 100 MB was read into the
 // program's memory on the main thread; a JPEG's walk to its frame went as
-// far as fill bytes or empty tables took it, 20 MB here.
+// far as fill bytes or empty tables took it, 20 MB here, and every tiny
+// compressed text was inflated.
 TEST(HeadChecks, OtherFormatsAreJudgedWithinABoundOnWhatTheirChecksRead) {
     using testsupport::numberBytes;
     constexpr long long kHundredMB = 100LL << 20;
@@ -221,11 +226,7 @@ TEST(HeadChecks, OtherFormatsAreJudgedWithinABoundOnWhatTheirChecksRead) {
         return std::string("\xFF\xD8", 2) + between +
                std::string("\xFF\xC0\x00\x11\x08\x00\x30\x00\x40\x03", 10) + std::string(9, '\x11');
     };
-    const auto over = [](const std::string& piece, long long bytes) {
-        std::string out;
-        while ((long long)out.size() < bytes) out += piece;
-        return out;
-    };
+    const auto over = testsupport::repeatedTo;
     const std::string metadata = std::string("\xFF\xE1\xFF\xFF", 4) + std::string(0xFFFD, 'm');
     const struct {
         const char* what;
@@ -236,6 +237,19 @@ TEST(HeadChecks, OtherFormatsAreJudgedWithinABoundOnWhatTheirChecksRead) {
         {"a text of 100 MB",
          writtenWithGap("text.png", png + numberBytes(kHundredMB, 4, true) + "tEXt", kHundredMB, end),
          kDamaged, 64 << 10},
+        // Refused by its length before it is read, as a compressed text is read.
+        {"a compressed text of 100 MB",
+         writtenWithGap("ztext.png", png + numberBytes(kHundredMB, 4, true) + "zTXt", kHundredMB, end),
+         kDamaged, 64 << 10},
+        // Within the texts' bound, and never read: an uncompressed text needs no look.
+        {"a text of 8 MB",
+         writtenWithGap("text8.png", png + numberBytes(8 << 20, 4, true) + "tEXt", 8 << 20, end), "",
+         64 << 10},
+        // The first few looked at, the rest left to the decoder.
+        {"5 MB of tiny compressed texts",
+         written("ztexts.png",
+                 png + over(testsupport::pngTinyText(), 5 << 20) + testsupport::pngChunk("IEND", "")),
+         "", 64 << 10},
         {"an icon's picture of 100 MB",
          writtenWithGap("picture.ico",
                         testsupport::icoOf({{22, uint32_t(png.size() + 12 + kHundredMB + 12)}}, "") + png +
@@ -245,7 +259,7 @@ TEST(HeadChecks, OtherFormatsAreJudgedWithinABoundOnWhatTheirChecksRead) {
         {"a JPEG of 20 MB of fill bytes", written("fill.jpg", jpeg(std::string(20 << 20, '\xFF'))), kDamaged,
          18 << 20},
         {"a JPEG of 20 MB of empty tables",
-         written("tables.jpg", jpeg(over(std::string("\xFF\xDB\x00\x02", 4), 20 << 20))), kDamaged, 18 << 20},
+         written("tables.jpg", jpeg(over(std::string("\xFF\xDB\x00\x02", 4), 20 << 20))), "", 64 << 10},
         {"a JPEG of 10 MB of metadata", written("metadata.jpg", jpeg(over(metadata, 10 << 20))), "",
          11 << 20},
     };
@@ -255,5 +269,31 @@ TEST(HeadChecks, OtherFormatsAreJudgedWithinABoundOnWhatTheirChecksRead) {
         EXPECT_EQ(io::refusalOf(c.path), c.said);
         EXPECT_LT(bytesRead() - before, c.mostRead);
         std::filesystem::remove(c.path);
+    }
+}
+
+// A file shorter than its size said (cut while it is read, or a network
+// file's size from a cache) is judged by the bytes it holds. Before, the
+// check was handed the bytes it asked for whether they were read or not: a
+// PNG of 45 bytes said to be 100,000 was judged on memory never written
+// ("damaged"), and a BMP's rows were taken as there.
+TEST(HeadChecks, AFileShorterThanItSaidIsJudgedByItsBytes) {
+    using testsupport::numberBytes;
+    // A PNG's head and an empty data chunk, its end never written.
+    const std::string png = testsupport::pngHead(64, 48) + testsupport::pngChunk("IDAT", "");
+    ASSERT_EQ(png.size(), 45u);
+    // A BMP of 100 × 100 24-bit rows, its header alone.
+    const std::string bmp = "BM" + numberBytes(54 + 30000, 4) + numberBytes(0, 4) + numberBytes(54, 4) +
+                            numberBytes(40, 4) + numberBytes(100, 4) + numberBytes(100, 4) +
+                            numberBytes(1, 2) + numberBytes(24, 2) + std::string(24, '\0');
+    for (const auto& [what, bytes] : {std::pair{"png", png}, std::pair{"bmp", bmp}}) {
+        SCOPED_TRACE(what);
+        const std::string path = written(std::string("short.") + what, bytes);
+        const int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
+        ASSERT_GE(fd, 0);
+        EXPECT_EQ(io::detail::screenFile(fd, (long long)bytes.size()).refusal, kIncomplete);
+        EXPECT_EQ(io::detail::screenFile(fd, 100000).refusal, kIncomplete);
+        ::close(fd);
+        std::filesystem::remove(path);
     }
 }
