@@ -246,11 +246,16 @@ sys_wait_for --timeout 20 bash -c "! ls '$KADRIX_HOME/data/saves' | grep -q '\.s
 sys_stop_app
 
 # ---- A save named while the main thread is held, then the hard end ----
+# The folder holds the earlier sections' saves: the one named here is the
+# one not among them.
+ls "$shots" | grep '^SCR-' | sort >"$SYS_TMP/saved-before" || true
 start_with holdmainnaming
 sys_link 'kadrix://grab/fullscreen?then=save'
 sys_wait_for --timeout 15 grep -qx 'main held' "$held" || fail "named, main held: the main thread was not held"
-sys_wait_for --timeout 15 bash -c "ls -t '$shots' | grep -q '^SCR-'" || fail "named, main held: nothing was named"
-NAME=$(ls -t "$shots" | grep '^SCR-' | head -1)
+new_save() { ls "$shots" | grep '^SCR-' | sort | comm -13 "$SYS_TMP/saved-before" - | head -1; }
+has_new_save() { [ -n "$(new_save)" ]; }
+sys_wait_for --timeout 15 has_new_save || fail "named, main held: nothing was named"
+NAME=$(new_save)
 TEMP=none
 end_within "a save named, the main thread held"
 line_of "$NAME" >/dev/null && fail "named, main held: the line was written after all (the test held nothing)"
