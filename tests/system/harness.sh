@@ -533,20 +533,36 @@ sys_own_mount_namespace() {
   [ "$(id -u)" = 0 ] && unshare --mount --propagation private true 2>/dev/null || return 0
   exec env SYS_OWN_MOUNTS=1 unshare --mount --propagation private bash "$0" "$@"
 }
+# A helper of the tests (tests/system/SCRIPT ARGS…, in Python) started in
+# the background, its pid in SYS_HELPER_PID, once it has written "ready" into
+# REPORT; one that ends with status 3 cannot be had here and skips the test.
+sys_start_helper() {
+  local report=$1 script=$2
+  shift 2
+  : >"$report"
+  python3 "$SYS_SRC/tests/system/$script" "$@" 2>"$report.err" &
+  SYS_HELPER_PID=$!
+  sys_wait_for --timeout 30 grep -qx ready "$report" && return 0
+  local rc=0
+  wait "$SYS_HELPER_PID" || rc=$?
+  SYS_HELPER_PID=""
+  [ $rc -eq 3 ] || fail "$script did not start: $(cat "$report.err")"
+  echo "SKIP: $script cannot run here: $(cat "$report.err")"
+  exit 0
+}
+# The test runs on as root in a mount namespace of its own (a file system of
+# the test's own: sys_own_mount_namespace), or is skipped.
+sys_need_own_mounts() {
+  [ -n "${SYS_OWN_MOUNTS:-}" ] && return 0
+  echo "SKIP: a file system of the test's own needs root and a mount namespace"
+  exit 0
+}
 # Every open of a file in FOLDER whose name matches PATTERN waits from here
 # until sys_release_opens (tests/system/hold_opens.py); the opens held are
 # listed in $SYS_TMP/held. Skips the test where the kernel holds no opens.
 sys_hold_opens() {
-  : >"$SYS_TMP/held"
-  python3 "$SYS_SRC/tests/system/hold_opens.py" "$1" "$2" "$SYS_TMP/held" 140 2>"$SYS_TMP/hold.err" &
-  _sys_holder=$!
-  sys_wait_for --timeout 30 grep -qx ready "$SYS_TMP/held" && return 0
-  local rc=0
-  wait "$_sys_holder" || rc=$?
-  _sys_holder=""
-  [ $rc -eq 3 ] || fail "hold_opens.py did not start: $(cat "$SYS_TMP/hold.err")"
-  echo "SKIP: the kernel holds no opens here: $(cat "$SYS_TMP/hold.err")"
-  exit 0
+  sys_start_helper "$SYS_TMP/held" hold_opens.py "$1" "$2" "$SYS_TMP/held" 140
+  _sys_holder=$SYS_HELPER_PID
 }
 sys_release_opens() {
   sys_end "${_sys_holder:-}"

@@ -12,10 +12,7 @@ source "$(dirname "$0")/harness.sh"
 sys_own_mount_namespace "$@"
 sys_begin
 sys_tray
-if [ -z "${SYS_OWN_MOUNTS:-}" ]; then
-  echo "SKIP: a file system of the test's own needs root and a mount namespace"
-  exit 0
-fi
+sys_need_own_mounts
 sys_notify_server
 
 held="$SYS_TMP/net"

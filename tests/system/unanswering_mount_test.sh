@@ -9,26 +9,15 @@ source "$(dirname "$0")/harness.sh"
 sys_own_mount_namespace "$@"
 sys_begin
 sys_tray
-if [ -z "${SYS_OWN_MOUNTS:-}" ]; then
-  echo "SKIP: a file system of the test's own needs root and a mount namespace"
-  exit 0
-fi
+sys_need_own_mounts
 sys_notify_server
 
 dead="$SYS_TMP/dead"
 mkdir -p "$dead"
 server=""
 mount_dead() {
-  : >"$SYS_TMP/fuse"
-  python3 "$SYS_SRC/tests/system/silent_fuse.py" "$dead" "$SYS_TMP/fuse" 2>"$SYS_TMP/fuse.err" &
-  server=$!
-  sys_wait_for --timeout 30 grep -qx ready "$SYS_TMP/fuse" && return 0
-  local rc=0
-  wait "$server" || rc=$?
-  server=""
-  [ $rc -eq 3 ] || fail "silent_fuse.py did not start: $(cat "$SYS_TMP/fuse.err")"
-  echo "SKIP: no FUSE mount here: $(cat "$SYS_TMP/fuse.err")"
-  exit 0
+  sys_start_helper "$SYS_TMP/fuse" silent_fuse.py "$dead" "$SYS_TMP/fuse"
+  server=$SYS_HELPER_PID
 }
 # The server's end fails every request still waiting (a thread of kadrix's
 # left in one would keep the ended process from going); then the mount goes.
