@@ -15,6 +15,7 @@
 #include "core/Exporter.h"
 #include "kit/base/Files.h"
 #include "kit/image/ImageIO.h"
+#include "support/ScratchFolder.h"
 
 namespace coretest {
 namespace {
@@ -72,13 +73,12 @@ TEST_F(Startup, LibraryExistsOnlyForAStoredSaveFolder) {
     EXPECT_TRUE(library.created.empty());
 
     logic.reset();
-    auto folder = std::filesystem::temp_directory_path() / ("kadrix-core-lib-" + std::to_string(getpid()));
-    std::filesystem::create_directories(folder);
+    testsupport::ScratchFolder scratch;
+    const std::filesystem::path folder = scratch.path();
     settings->setDefaultFolderURL(folder.string());
     make();
     ASSERT_EQ(library.created.size(), 1u);
     EXPECT_EQ(std::filesystem::path(library.created[0]), folder);
-    std::filesystem::remove_all(folder);
 }
 
 // A save killed between writing and naming (kill -9 at the final-name step)
@@ -86,7 +86,8 @@ TEST_F(Startup, LibraryExistsOnlyForAStoredSaveFolder) {
 // ours in our folders and nothing else.
 TEST_F(Startup, UnfinishedWritesOfOursGoAndEverythingElseStays) {
     namespace fs = std::filesystem;
-    const fs::path saves = fs::temp_directory_path() / ("kadrix-core-leftovers-" + std::to_string(getpid()));
+    testsupport::ScratchFolder scratch;
+    const fs::path saves = scratch.file("saves");
     const fs::path config = kit::files::configDir();
     fs::create_directories(saves);
     settings->setDefaultFolderURL(saves.string());
@@ -129,7 +130,8 @@ TEST_F(Startup, UnfinishedWritesOfOursGoAndEverythingElseStays) {
 // a write still going on and its lock holder are left alone.
 TEST_F(Startup, CutSavesAreFinishedUnderTheirNamesAndTheirPartsGo) {
     namespace fs = std::filesystem;
-    const fs::path saves = fs::temp_directory_path() / ("kadrix-core-cut-" + std::to_string(getpid()));
+    testsupport::ScratchFolder scratch;
+    const fs::path saves = scratch.file("saves");
     fs::remove_all(saves);
     fs::create_directories(saves);
     settings->setDefaultFolderURL(saves.string());
