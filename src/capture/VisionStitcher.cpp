@@ -162,8 +162,16 @@ VisionStitcher::FrameShift VisionStitcher::shiftBetween(const kit::Image& previo
 void VisionStitcher::captureAndProcess() {
     if (!capturing) return;
     if (cancelPlease) return stop();
+    const double now = kit::monotonicNow();
+    const double limit = std::abs(direction) <= 100 ? startTimeout : noShiftTimeout;
+    const bool pastItsTime = lastShiftDetectedTime && now - *lastShiftDetectedTime > limit;
     kit::Image frame = kit::grabArea(captureRegion);
-    if (frame.isNull()) return;
+    // A screen that cannot be read ends the capture at its time, as a page
+    // that does not move does: else the overlay would stay over it for ever.
+    if (frame.isNull()) {
+        if (pastItsTime) stop();
+        return;
+    }
     if (lastScreenshot.isNull()) {
         lastScreenshot = frame;
         pieces.push_back({frame, 0});
@@ -171,9 +179,7 @@ void VisionStitcher::captureAndProcess() {
         canvasBottom = frame.height();
         return;
     }
-    double now = kit::monotonicNow();
-    double limit = std::abs(direction) <= 100 ? startTimeout : noShiftTimeout;
-    if (lastShiftDetectedTime && now - *lastShiftDetectedTime > limit) return stop();
+    if (pastItsTime) return stop();
     // The very frame placed last: the view is where the picture says, over
     // rows that look alike too (the still frames after the last scroll), so
     // it neither counts against the capture nor needs measuring.
