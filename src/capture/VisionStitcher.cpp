@@ -167,8 +167,14 @@ void VisionStitcher::captureAndProcess() {
     // user made before. Such a frame is placed first; the capture ends only
     // when one asked the whole time-out after the last movement saw none.
     const double asked = kit::monotonicNow();
+    const double limit = std::abs(direction) <= 100 ? startTimeout : noShiftTimeout;
     kit::Image frame = kit::grabArea(captureRegion);
-    if (frame.isNull()) return;
+    // A screen that cannot be read ends the capture at its time, as a page
+    // that does not move does: else the overlay would stay over it for ever.
+    if (frame.isNull()) {
+        if (lastShiftDetectedTime && asked - *lastShiftDetectedTime > limit) stop();
+        return;
+    }
     if (lastScreenshot.isNull()) {
         lastScreenshot = frame;
         pieces.push_back({frame, 0});
@@ -176,7 +182,6 @@ void VisionStitcher::captureAndProcess() {
         canvasBottom = frame.height();
         return;
     }
-    const double limit = std::abs(direction) <= 100 ? startTimeout : noShiftTimeout;
     const std::optional<double> shiftBefore = lastShiftDetectedTime;
     placeFrame(frame);
     if (capturing && lastShiftDetectedTime == shiftBefore && shiftBefore && asked - *shiftBefore > limit)

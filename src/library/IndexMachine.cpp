@@ -166,6 +166,10 @@ private:
 IndexMachine::IndexMachine(ScreenLib& lib) : lib_(lib) {}
 
 IndexMachine::~IndexMachine() {
+    stopWork();
+}
+
+void IndexMachine::stopWork() {
     *alive_ = false;
     pleaseStop = true;  // a run ends after the file in hand
     work_.close();

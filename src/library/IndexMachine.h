@@ -28,6 +28,10 @@ class IndexMachine {
 public:
     explicit IndexMachine(ScreenLib& lib);
     virtual ~IndexMachine();
+    // Ends the work in the background: a run ends after the file in hand,
+    // and nothing starts again. A subclass whose overrides that work calls
+    // ends it in its own destructor, before its part of the object goes.
+    void stopWork();
 
     // Walks the folder in the background; with `indexToo` an indexing run
     // follows, otherwise `onReady(queued, changed)` runs on the main thread.

@@ -62,6 +62,10 @@ struct ThumbnailCache::State {
     // Requests whose callback may still run (queued, being made or posted).
     std::unordered_set<Token> live;
     std::vector<std::thread> workers;
+    // How many workers make thumbnails; settle() retires those of earlier
+    // rounds once nothing waits, and a request after it starts them again.
+    int wanted = 1;
+    uint64_t round = 0;
 
     // The memory cache: most recently used first.
     struct Entry {
@@ -140,15 +144,16 @@ struct ThumbnailCache::State {
         });
     }
 
-    static void work(const std::shared_ptr<State>& self) {
+    static void work(const std::shared_ptr<State>& self, uint64_t round) {
         for (;;) {
             Job job;
             uint64_t removedBefore = 0;
             kit::Image hit;
             {
                 std::unique_lock g(self->lock);
-                self->wake.wait(g, [&] { return self->stopping || (!self->paused && !self->queue.empty()); });
-                if (self->stopping) return;
+                const auto idle = [&] { return self->paused || self->queue.empty(); };
+                self->wake.wait(g, [&] { return self->stopping || self->round != round || !idle(); });
+                if (self->stopping || (self->round != round && idle())) return;
                 auto first = self->queue.begin();
                 job = std::move(first->second);
                 self->queued.erase(job.token);
@@ -185,16 +190,32 @@ ThumbnailCache::ThumbnailCache() : ThumbnailCache(Options{}) {}
 ThumbnailCache::ThumbnailCache(Options options) : state_(std::make_shared<State>()) {
     state_->root = options.diskRoot.empty() ? th::defaultRoot() : options.diskRoot;
     state_->paused = options.startPaused;
-    const int n = workerCount(options.threads);
-    for (int i = 0; i < n && startWorker(); ++i) {
+    state_->wanted = workerCount(options.threads);
+    startWorkers();
+}
+
+void ThumbnailCache::startWorkers() {
+    for (int i = 0; i < state_->wanted && startWorker(); ++i) {
     }
 }
 
 // False when the system gives no thread (a limit on processes reached).
 bool ThumbnailCache::startWorker() {
-    std::optional<std::thread> worker = kit::tryThread([s = state_] { State::work(s); });
+    std::optional<std::thread> worker =
+        kit::tryThread([s = state_, round = state_->round] { State::work(s, round); });
     if (worker) state_->workers.push_back(std::move(*worker));
     return worker.has_value();
+}
+
+void ThumbnailCache::settle() {
+    std::vector<std::thread> leaving;
+    {
+        std::lock_guard g(state_->lock);
+        ++state_->round;
+        leaving.swap(state_->workers);
+    }
+    state_->wake.notify_all();
+    for (auto& t : leaving) t.join();
 }
 
 ThumbnailCache::~ThumbnailCache() {
@@ -220,9 +241,11 @@ ThumbnailCache::Token ThumbnailCache::request(const std::string& path, int pixel
         token = ++state_->lastToken;
         state_->live.insert(token);
         hit = state_->lookup(keyOf(path, pixelSize));
-        // Without a worker (none could be started so far) the request would
-        // wait for ever: one more is tried, and without it the thumbnail fails.
-        noWorker = !hit && state_->workers.empty() && !startWorker();
+        // Without a worker (none could be started so far, or settle() let
+        // them go) the request would wait for ever: they are started again,
+        // and without one the thumbnail fails.
+        if (!hit && state_->workers.empty()) startWorkers();
+        noWorker = !hit && state_->workers.empty();
         if (!hit && !noWorker) {
             const State::Order order{priority, token};
             state_->queue.emplace(order, State::Job{token, path, pixelSize, std::move(done)});
@@ -288,6 +311,7 @@ void ThumbnailCache::resume() {
     {
         std::lock_guard g(state_->lock);
         state_->paused = false;
+        if (state_->workers.empty() && !state_->queue.empty()) startWorkers();
     }
     state_->wake.notify_all();
 }

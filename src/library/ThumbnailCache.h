@@ -67,12 +67,18 @@ public:
     int64_t countLimit() const;
     size_t count() const;
 
+    // Makes what waits (unless paused) and lets the workers go, returning
+    // when none runs: a process that changes what every thread reads (its
+    // environment) does it then. The next request starts them again.
+    void settle();
+
     void resume();
     // Requests waiting for a worker (not counting those being made).
     size_t pending() const;
     const std::string& diskRoot() const;
 
 private:
+    void startWorkers();
     bool startWorker();
     struct State;
     std::shared_ptr<State> state_;

@@ -294,4 +294,14 @@ inline std::shared_ptr<FakeDesktop> installDesktop(int w, int h, int pageH, uint
     return d;
 }
 
+// The screens of a desktop whose pictures cannot be had: every grab fails.
+class UnreadableScreen : public kit::ScreenSource {
+public:
+    explicit UnreadableScreen(std::vector<kit::ScreenInfo> screens) : screens_(std::move(screens)) {}
+    std::vector<kit::ScreenInfo> screens() override { return screens_; }
+
+private:
+    std::vector<kit::ScreenInfo> screens_;
+};
+
 }  // namespace testing_capture

@@ -335,6 +335,20 @@ TEST_F(LiveCapture, EndingsWithoutScrolling) {
     EXPECT_EQ(*result, rows(desk->page, 1600, 300));
 }
 
+// A screen that cannot be read ends the capture at its time, with no
+// picture, and its overlay goes.
+TEST_F(LiveCapture, AScreenThatCannotBeReadEndsTheCaptureAtItsTime) {
+    kit::setScreenSource(std::make_shared<UnreadableScreen>(desk->screens()));
+    startCapture();
+    ASSERT_TRUE(VisionStitcher::overlayWindow());
+    for (int i = 0; i < 30 && !calls; ++i) clock.advance(0.3);
+    EXPECT_EQ(calls, 0) << "ended before its time";
+    for (int i = 0; i < 10 && !calls; ++i) clock.advance(0.3);
+    ASSERT_EQ(calls, 1);
+    EXPECT_TRUE(result->isNull());
+    EXPECT_FALSE(VisionStitcher::overlayWindow());
+}
+
 TEST_F(LiveCapture, StopsAtTheHeightLimit) {
     spy.ints["scrollingMax"] = 520;
     startCapture();

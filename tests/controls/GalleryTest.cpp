@@ -25,6 +25,7 @@
 #include "kit/draw/TextLayer.h"
 #include "kit/image/ImageIO.h"
 #include "kit/ui/Window.h"
+#include "support/ScratchFolder.h"
 
 using namespace controls;
 
@@ -194,7 +195,8 @@ TEST(Gallery, EveryControlInItsStates) {
     kit::Image shot = content->snapshot(2);
     ASSERT_FALSE(shot.isNull());
     const char* dir = std::getenv("KADRIX_SHOTS");
-    std::string folder = dir ? dir : ::testing::TempDir();
+    testsupport::ScratchFolder scratch;
+    std::string folder = dir ? dir : scratch.path();
     kit::files::makeDirs(folder);
     auto png = kit::ImageIO::encodePNG(shot);
     EXPECT_TRUE(

@@ -10,6 +10,7 @@
 #include "kit/image/ImageIO.h"
 #include "kit/ui/Pasteboard.h"
 #include "support/PictureFiles.h"
+#include "support/ScratchFolder.h"
 
 namespace coretest {
 namespace {
@@ -452,7 +453,8 @@ TEST_F(ScrollingCapture, EventCarriesTheRequestsMethodAndAFailureKeepsTheScreens
 TEST_F(ScrollingCapture, AFileOpenedWhileThePageScrollsLandsAfterTheCapture) {
     settings->storeBool("everScrollingCapture", true);
     settings->setAfterGrabShow(false);
-    const std::string file = ::testing::TempDir() + "opened-while-scrolling.png";
+    testsupport::ScratchFolder scratch;
+    const std::string file = scratch.file("opened-while-scrolling.png");
     testsupport::writePicture(file, 30, 20, kit::Color::black());
     routes->holdScroll = true;
 

@@ -4,6 +4,7 @@
 
 #include "CoreFixture.h"
 #include "kit/image/ImageIO.h"
+#include "support/ScratchFolder.h"
 
 namespace coretest {
 namespace {
@@ -18,12 +19,13 @@ protected:
     }
 
     std::string writePNG(const std::string& name, const kit::Image& img) {
-        const std::string file = ::testing::TempDir() + name;
+        const std::string file = scratch.file(name);
         auto bytes = kit::ImageIO::encodePNG(img);
         std::ofstream(file, std::ios::binary)
             .write(reinterpret_cast<const char*>(bytes.data()), bytes.size());
         return file;
     }
+    testsupport::ScratchFolder scratch;
 };
 
 TEST_F(EditorUtilities, CursorNamesMapToTheirPointers) {
@@ -182,9 +184,9 @@ TEST_F(EditorUtilities, RealPixelsRefreshEveryReadout) {
 }
 
 TEST_F(EditorUtilities, LibraryFilesArePinnedOrCopiedAndBadOnesWarned) {
-    logic->pinImage(::testing::TempDir() + "no-such.png");
+    logic->pinImage(scratch.file("no-such.png"));
     EXPECT_TRUE(logged("warning Can't pin image"));
-    logic->copyImageFile(::testing::TempDir() + "no-such.png");
+    logic->copyImageFile(scratch.file("no-such.png"));
     EXPECT_TRUE(logged("warning Can't copy image"));
 
     const std::string file = writePNG("pin-me.png", solidImage(40, 20, {5, 6, 7, 255}));

@@ -23,6 +23,7 @@
 #include "services/Settings.h"
 #include "services/SystemNotifications.h"
 #include "services/Telemetry.h"
+#include "support/ScratchFolder.h"
 
 class TestExportHost : public core::ExportHost {
 public:
@@ -116,17 +117,14 @@ protected:
                                                        std::make_shared<NoSystemNotifications>());
         editor::setBackdrop(&backdrop);
         exporter = std::make_unique<core::Exporter>(host, *settings, *telemetry);
-        static std::atomic<int> serial{0};
-        folder = (std::filesystem::temp_directory_path() /
-                  ("kadrix-export-" + std::to_string(::getpid()) + "-" + std::to_string(serial++)))
-                     .string();
-        std::filesystem::remove_all(folder);
+        scratch.emplace();
+        folder = scratch->file("saves");
     }
     void TearDown() override {
         commands.reset();
         exporter.reset();
         editor::setBackdrop(nullptr);
-        std::filesystem::remove_all(folder);
+        scratch.reset();
     }
     core::SaveCommands& cmds() {
         if (!commands)
@@ -161,6 +159,7 @@ protected:
     std::unique_ptr<RecordingNotifier> notifier;
     std::unique_ptr<core::Exporter> exporter;
     std::unique_ptr<core::SaveCommands> commands;
+    std::optional<testsupport::ScratchFolder> scratch;
     std::string folder;
 };
 

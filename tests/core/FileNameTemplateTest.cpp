@@ -7,6 +7,7 @@
 
 #include "core/FileNameTemplate.h"
 #include "services/Str.h"
+#include "support/ScopedEnv.h"
 #include "support/TestData.h"
 
 using core::expandFileName;
@@ -18,16 +19,11 @@ namespace {
 class FileNameTemplateTest : public ::testing::Test {
 protected:
     void SetUp() override {
-        const char* tz = std::getenv("TZ");
-        saved_ = tz ? std::optional<std::string>(tz) : std::nullopt;
-        setenv("TZ", "America/New_York", 1);
+        zone_.emplace("TZ", "America/New_York");
         tzset();
     }
     void TearDown() override {
-        if (saved_)
-            setenv("TZ", saved_->c_str(), 1);
-        else
-            unsetenv("TZ");
+        zone_.reset();
         tzset();
     }
     // A local civil time in the pinned zone, with milliseconds.
@@ -42,7 +38,7 @@ protected:
         t.tm_isdst = -1;
         return core::Clock::from_time_t(std::mktime(&t)) + std::chrono::milliseconds(ms);
     }
-    std::optional<std::string> saved_;
+    std::optional<testsupport::ScopedEnv> zone_;
 };
 
 TEST_F(FileNameTemplateTest, EveryDateMacroExpandsInEnglish) {

@@ -11,6 +11,7 @@
 #include "kit/ui/Pasteboard.h"
 #include "support/PeakMemory.h"
 #include "support/PictureFiles.h"
+#include "support/ScratchFolder.h"
 #include "support/SlowDecoder.h"
 #include "support/TestData.h"
 
@@ -23,6 +24,7 @@ protected:
         CoreFixture::SetUp();
         make();
     }
+    testsupport::ScratchFolder scratch;
 };
 
 TEST_F(OpenCommands, DropZonesAreStrictlyInsideTheirRectangles) {
@@ -39,7 +41,7 @@ TEST_F(OpenCommands, DropZonesAreStrictlyInsideTheirRectangles) {
 
 TEST_F(OpenCommands, ADropOnTheScreenshotAddsAnObjectAndOutsideOpensTheFile) {
     ASSERT_TRUE(logic->loadImage(solidImage(200, 100, {0, 0, 0, 255}), false));
-    const std::string file = ::testing::TempDir() + "drop.png";
+    const std::string file = scratch.file("drop.png");
     {
         auto bytes = kit::ImageIO::encodePNG(solidImage(30, 20, {9, 9, 9, 255}));
         std::ofstream(file, std::ios::binary)
@@ -52,7 +54,7 @@ TEST_F(OpenCommands, ADropOnTheScreenshotAddsAnObjectAndOutsideOpensTheFile) {
     // View point (x·2 − 1, y·2): (50, 30) lands at image (99, 60).
     EXPECT_TRUE(logic->droppedImageAt(file, 50, 30));
     EXPECT_TRUE(logged("addImageObject 30"));
-    EXPECT_FALSE(logic->droppedImageAt(::testing::TempDir() + "missing.png", 50, 30));
+    EXPECT_FALSE(logic->droppedImageAt(scratch.file("missing.png"), 50, 30));
     // Far outside: the file becomes the screenshot.
     EXPECT_TRUE(logic->droppedImageAt(file, 500, 30));
     EXPECT_EQ(logic->imgSource().width(), 30);
@@ -66,7 +68,7 @@ TEST_F(OpenCommands, ADropOnTheScreenshotAddsAnObjectAndOutsideOpensTheFile) {
 // reason, and the screenshot stays.
 TEST_F(OpenCommands, FilesThatAreNoPicturesAreRefusedWithTheReason) {
     ASSERT_TRUE(logic->loadImage(solidImage(200, 100, {0, 0, 0, 255}), false));
-    const std::string fifo = ::testing::TempDir() + "x.png";
+    const std::string fifo = scratch.file("x.png");
     ::unlink(fifo.c_str());
     ASSERT_EQ(::mkfifo(fifo.c_str(), 0600), 0);
     editor::Framer& f = editor::Framer::shared();
@@ -137,8 +139,7 @@ TEST_F(OpenCommands, AnOpenedPictureIsHeldBesideTheOneItReplacesOnlyWhileItIsRea
 #endif
     constexpr int kSide = 3072;
     constexpr long long kPictureBytes = 4LL * kSide * kSide;
-    const std::string first = ::testing::TempDir() + "big-first.png",
-                      second = ::testing::TempDir() + "big-second.png";
+    const std::string first = scratch.file("big-first.png"), second = scratch.file("big-second.png");
     testsupport::writePicture(first, kSide, kSide, kit::Color::rgb(10, 20, 30));
     testsupport::writePicture(second, kSide, kSide, kit::Color::rgb(200, 100, 50));
     ASSERT_TRUE(logic->openImage(first));
@@ -158,7 +159,7 @@ TEST_F(OpenCommands, AnOpenedPictureIsHeldBesideTheOneItReplacesOnlyWhileItIsRea
 // wait and finishes first. The editor must end as the requests run one
 // after another in the order they were made.
 TEST_F(OpenCommands, APictureThatArrivesLateNeverOvertakesALaterRequest) {
-    const std::string dir = ::testing::TempDir();
+    const std::string dir = scratch.path() + "/";
     const std::string first = dir + "first.png", second = dir + "second.png", dropped = dir + "dropped.png";
     for (const auto& [file, width] : {std::pair{first, 30}, std::pair{second, 50}, std::pair{dropped, 11}})
         testsupport::writePicture(file, width, 20, kit::Color::black());
@@ -245,7 +246,8 @@ TEST_F(CoreFixture, AnAddedPictureIsOneUndoStep) {
 TEST_F(CoreFixture, APastedPictureGoesOntoTheScreenshotOfItsTurn) {
     makeWithRealEditor();
     logic->installHooks();  // the editor reaches this core
-    const std::string file = ::testing::TempDir() + "opened-while-pasting.png";
+    testsupport::ScratchFolder scratch;
+    const std::string file = scratch.file("opened-while-pasting.png");
     testsupport::writePicture(file, 90, 60, kit::Color::black());
     ASSERT_TRUE(kit::Pasteboard::general().setImage(solidImage(30, 20, {200, 9, 9, 255})));
     editor::ObjectHandlers& objects = editor::ObjectHandlers::shared();

@@ -17,6 +17,7 @@
 #include "core/SaveRecord.h"
 #include "kit/base/Files.h"
 #include "kit/image/ImageIO.h"
+#include "support/ScratchFolder.h"
 
 namespace coretest {
 namespace {
@@ -74,13 +75,12 @@ TEST_F(Startup, LibraryExistsOnlyForAStoredSaveFolder) {
     EXPECT_TRUE(library.created.empty());
 
     logic.reset();
-    auto folder = std::filesystem::temp_directory_path() / ("kadrix-core-lib-" + std::to_string(getpid()));
-    std::filesystem::create_directories(folder);
+    testsupport::ScratchFolder scratch;
+    const std::filesystem::path folder = scratch.path();
     settings->setDefaultFolderURL(folder.string());
     make();
     ASSERT_EQ(library.created.size(), 1u);
     EXPECT_EQ(std::filesystem::path(library.created[0]), folder);
-    std::filesystem::remove_all(folder);
 }
 
 // A settings write killed between writing and naming leaves its hidden
@@ -89,7 +89,8 @@ TEST_F(Startup, LibraryExistsOnlyForAStoredSaveFolder) {
 // file named so is one of its own.
 TEST_F(Startup, UnfinishedWritesOfOursGoAndEverythingElseStays) {
     namespace fs = std::filesystem;
-    const fs::path saves = fs::temp_directory_path() / ("kadrix-core-leftovers-" + std::to_string(getpid()));
+    testsupport::ScratchFolder scratch;
+    const fs::path saves = scratch.file("saves");
     const fs::path config = kit::files::configDir();
     fs::create_directories(saves);
     settings->setDefaultFolderURL(saves.string());
@@ -138,7 +139,8 @@ TEST_F(Startup, UnfinishedWritesOfOursGoAndEverythingElseStays) {
 // as it is, and so is an empty file of the user's under a save's name.
 TEST_F(Startup, CutSavesAreFinishedUnderTheirNamesAndTheirPartsGo) {
     namespace fs = std::filesystem;
-    const fs::path saves = fs::temp_directory_path() / ("kadrix-core-cut-" + std::to_string(getpid()));
+    testsupport::ScratchFolder scratch;
+    const fs::path saves = scratch.file("saves");
     fs::remove_all(saves);
     fs::create_directories(saves);
     settings->setDefaultFolderURL(saves.string());

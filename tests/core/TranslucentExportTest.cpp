@@ -10,6 +10,7 @@
 #include "editor/ObjectHandlers.h"
 #include "kit/ui/Pasteboard.h"
 #include "support/PictureFiles.h"
+#include "support/ScratchFolder.h"
 
 namespace coretest {
 namespace {
@@ -88,7 +89,7 @@ protected:
 
     // Opens `picture` from a PNG file, as the user opens one.
     void open(const kit::Image& picture, const std::string& name) {
-        const std::string file = ::testing::TempDir() + name;
+        const std::string file = scratch.file(name);
         const auto png = kit::ImageIO::encodePNG(picture);
         ASSERT_TRUE(kit::files::writeAtomic(file, std::string(png.begin(), png.end())));
         ASSERT_TRUE(logic->openImage(file));
@@ -111,6 +112,7 @@ protected:
                     return;
                 }
     }
+    testsupport::ScratchFolder scratch;
 };
 
 TEST_F(TranslucentExport, APictureOpenedAsItIsComesOutWithItsOwnPixels) {

@@ -10,6 +10,8 @@
 #include "services/Crypti.h"
 #include "support/EventLoopWait.h"
 #include "support/LoopbackServer.h"
+#include "support/ScopedEnv.h"
+#include "support/ScratchFolder.h"
 
 namespace coretest {
 namespace {
@@ -89,11 +91,9 @@ TEST_F(UploadCommandTest, TokenErrorsClearTheToken) {
 }
 
 TEST_F(UploadCommandTest, HandOffWritesTheFileAndOpensASealedLink) {
-    auto home = std::filesystem::temp_directory_path() / ("kadrix-xdg-" + std::to_string(::getpid()));
-    std::filesystem::remove_all(home);
-    const char* previous = std::getenv("XDG_DATA_HOME");
-    const std::string kept = previous ? previous : "";
-    ::setenv("XDG_DATA_HOME", home.c_str(), 1);
+    testsupport::ScratchFolder scratch;
+    const std::filesystem::path home = scratch.file("data");
+    testsupport::ScopedEnv data("XDG_DATA_HOME", home.string());
     // KADRIX_HOME (every test has its own) takes the shared folder, as it takes every other path.
     ASSERT_TRUE(std::getenv("KADRIX_HOME"));
     const auto shared = std::filesystem::path(std::getenv("KADRIX_HOME")) / "kadrix.companion";
@@ -133,12 +133,6 @@ TEST_F(UploadCommandTest, HandOffWritesTheFileAndOpensASealedLink) {
     EXPECT_TRUE(logged("warning Can't hand the image over"));
     EXPECT_FALSE(std::filesystem::exists(shared / name));
     EXPECT_EQ(logic.lastActiveTime, 0);
-
-    if (previous)
-        ::setenv("XDG_DATA_HOME", kept.c_str(), 1);
-    else
-        ::unsetenv("XDG_DATA_HOME");
-    std::filesystem::remove_all(home);
 }
 
 TEST_F(UploadCommandTest, CompanionCallbacks) {

@@ -16,6 +16,7 @@
 #include "services/Telemetry.h"
 #include "support/EventLoopWait.h"
 #include "support/LoopbackServer.h"
+#include "support/ScratchFolder.h"
 #include "support/TestData.h"
 
 namespace {
@@ -311,9 +312,8 @@ TEST_F(UploaderTest, CompanionMessageAndLink) {
 }
 
 TEST_F(UploaderTest, CompanionCleanupRemovesOnlyOurOldFiles) {
-    auto dir = std::filesystem::temp_directory_path() / ("kadrix-companion-" + std::to_string(::getpid()));
-    std::filesystem::remove_all(dir);
-    std::filesystem::create_directories(dir);
+    testsupport::ScratchFolder scratch;
+    const std::filesystem::path dir = scratch.path();
     for (const char* name : {"SCR-a.png", "SCR-b.jpeg", "companion.db", "SCR-c.gif"})
         std::ofstream(dir / name) << "x";
     // Fresh files stay.
@@ -325,7 +325,6 @@ TEST_F(UploaderTest, CompanionCleanupRemovesOnlyOurOldFiles) {
     EXPECT_FALSE(std::filesystem::exists(dir / "SCR-b.jpeg"));
     EXPECT_TRUE(std::filesystem::exists(dir / "companion.db"));
     EXPECT_TRUE(std::filesystem::exists(dir / "SCR-c.gif"));
-    std::filesystem::remove_all(dir);
 }
 
 }  // namespace

@@ -9,6 +9,7 @@
 #include "CanvasDoubles.h"
 #include "editor/ShotView.h"
 #include "kit/draw/LayerRenderer.h"
+#include "support/ScratchFolder.h"
 
 namespace canvastest {
 namespace {
@@ -250,7 +251,8 @@ TEST_F(CanvasLayersTest, DropsTakeTheFirstPngJpegOrGifFile) {
     kit::DraggingInfo info;
     EXPECT_FALSE(view->draggingEntered(info));
     EXPECT_FALSE(view->performDragOperation(info));
-    const std::string dir = ::testing::TempDir() + "drops";
+    testsupport::ScratchFolder scratch;
+    const std::string dir = scratch.file("drops");
     std::filesystem::create_directories(dir);
     const std::string shot = dir + "/Shot.JPG", fifo = dir + "/x.png";
     std::ofstream(shot) << "jpeg";

@@ -15,6 +15,7 @@
 #include "editor/Undo.h"
 #include "kit/base/Defaults.h"
 #include "kit/base/Files.h"
+#include "kit/image/ImageDecode.h"
 #include "kit/image/ImageIO.h"
 #include "library/DataLayer.h"
 #include "services/Settings.h"
@@ -150,28 +151,45 @@ void fuzzUndoSnapshot(const std::string& input) {
 }
 
 // The checks and the decoding the decoder program runs, run here where the
-// sanitizers see them.
+// sanitizers see them: with the picture's texts asked for, and memory of
+// our own offered for the pixels, as the decoder program offers its shared
+// memory.
 void fuzzImageFile(const std::string& input) {
-    std::string error;
-    const kit::ImageIO::Bytes bytes(input.begin(), input.end());
-    kit::Image image = kit::ImageIO::decodeInProcess(bytes, 1.0, &error);
-    if (image.isNull()) {
-        fuzzPromise(!error.empty(), "an image was refused without a reason");
-        return;
-    }
-    fuzzPromise((long long)image.width() * image.height() <= kit::ImageIO::kMaxDecodedPixels,
-                "an image above the pixel cap was decoded");
     // The checks made on a file before it goes to the decoder, which read
-    // it in pieces: run under the sanitizers too. The file is held in
-    // memory: one written to disk for every input cost the pass more than
-    // all its decoding when the disk was busy.
+    // it in pieces: on every input, refused ones above all. The file is
+    // held in memory: one written to disk for every input cost the pass
+    // more than all its decoding when the disk was busy.
     static const int file = ::memfd_create("fuzz-image", MFD_CLOEXEC);
     fuzzPromise(file >= 0 && ::ftruncate(file, 0) == 0 &&
                     ::pwrite(file, input.data(), input.size(), 0) == ssize_t(input.size()),
                 "the scratch image was not written");
-    (void)kit::ImageIO::refusalOf("/proc/self/fd/" + std::to_string(file));
+    const std::string refusal = kit::ImageIO::refusalOf("/proc/self/fd/" + std::to_string(file));
+
+    const QByteArray bytes(input.data(), qsizetype(input.size()));
+    std::string error;
+    kit::ImageIO::TextChunks texts;
+    // Small pictures go to the offered memory; larger ones the decoder
+    // makes room for itself, so both ways are taken.
+    std::vector<uchar> offered;
+    const auto place = [&offered](QSize size) -> uchar* {
+        const long long pixels = (long long)size.width() * size.height();
+        if (size.isEmpty() || pixels > (1LL << 22)) return nullptr;
+        offered.assign(size_t(pixels) * 4, 0);
+        return offered.data();
+    };
+    const QImage image = kit::ImageIO::detail::decode(bytes, &error, 0, nullptr, &texts, place);
+    if (image.isNull()) {
+        fuzzPromise(!error.empty(), "an image was refused without a reason");
+        return;
+    }
+    fuzzPromise(refusal.empty(), "an image the checks refuse (" + refusal + ") was decoded");
+    fuzzPromise((long long)image.width() * image.height() <= kit::ImageIO::kMaxDecodedPixels,
+                "an image above the pixel cap was decoded");
+    long long textBytes = 0;
+    for (const auto& [keyword, text] : texts) textBytes += (long long)(keyword.size() + text.size());
+    fuzzPromise(textBytes <= kit::ImageIO::detail::kMaxAncillaryBytes, "texts beyond their bound were read");
     // The thumbnail route: never larger than asked.
-    const kit::Image thumb = kit::ImageIO::decodeInProcess(bytes, 1.0, &error, 32);
+    const kit::Image thumb = kit::ImageIO::decodeInProcess({input.begin(), input.end()}, 1.0, &error, 32);
     fuzzPromise(std::max(thumb.width(), thumb.height()) <= 32, "a thumbnail larger than asked");
 }
 

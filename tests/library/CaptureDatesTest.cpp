@@ -3,8 +3,10 @@
 
 #include <cstdlib>
 #include <ctime>
+#include <optional>
 
 #include "library/CaptureDates.h"
+#include "support/ScopedEnv.h"
 
 using library::fileDate;
 using library::isScreenshotName;
@@ -14,16 +16,11 @@ namespace {
 class CaptureDates : public ::testing::Test {
 protected:
     void SetUp() override {
-        const char* tz = std::getenv("TZ");
-        oldTz = tz ? std::optional<std::string>(tz) : std::nullopt;
-        setenv("TZ", "Europe/Berlin", 1);
+        berlin.emplace("TZ", "Europe/Berlin");
         tzset();
     }
     void TearDown() override {
-        if (oldTz)
-            setenv("TZ", oldTz->c_str(), 1);
-        else
-            unsetenv("TZ");
+        berlin.reset();
         tzset();
     }
     // Local time in Berlin (UTC+1 in January).
@@ -34,7 +31,7 @@ protected:
         tm.tm_isdst = -1;
         return int64_t(std::mktime(&tm));
     }
-    std::optional<std::string> oldTz;
+    std::optional<testsupport::ScopedEnv> berlin;
     const std::optional<double> none;
 };
 

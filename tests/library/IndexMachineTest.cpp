@@ -22,6 +22,7 @@
 #include "services/Settings.h"
 #include "support/EventLoopWait.h"
 #include "support/PeakMemory.h"
+#include "support/ScopedEnv.h"
 #include "support/TestData.h"
 
 using library::IndexMachine;
@@ -33,23 +34,17 @@ namespace {
 // recogniser can start.
 class NoRecognitionData {
 public:
-    explicit NoRecognitionData(const std::string& scratch) {
-        if (const char* data = std::getenv("TESSDATA_PREFIX")) saved_ = data;
-        const std::string empty = scratch + "/no-data";
-        std::filesystem::create_directories(empty);
-        setenv("TESSDATA_PREFIX", empty.c_str(), 1);
-    }
-    ~NoRecognitionData() {
-        if (saved_)
-            setenv("TESSDATA_PREFIX", saved_->c_str(), 1);
-        else
-            unsetenv("TESSDATA_PREFIX");
-    }
+    explicit NoRecognitionData(const std::string& scratch)
+        : empty_(scratch + "/no-data"),
+          made_(std::filesystem::create_directories(empty_)),
+          data_("TESSDATA_PREFIX", empty_) {}
     NoRecognitionData(const NoRecognitionData&) = delete;
     NoRecognitionData& operator=(const NoRecognitionData&) = delete;
 
 private:
-    std::optional<std::string> saved_;
+    std::string empty_;
+    bool made_;
+    testsupport::ScopedEnv data_;
 };
 
 class Indexer : public LibraryFolderFixture {

@@ -10,6 +10,7 @@
 #include <condition_variable>
 #include <filesystem>
 #include <mutex>
+#include <optional>
 #include <thread>
 
 #include "LibraryFixture.h"
@@ -38,6 +39,7 @@
 #include "shortcuts/Shortcut.h"
 #include "support/EventLoopWait.h"
 #include "support/PictureFiles.h"
+#include "support/ScopedEnv.h"
 #include "support/SlowDecoder.h"
 
 using namespace library;
@@ -120,7 +122,7 @@ class LibView : public LibraryFolderFixture {
 protected:
     void SetUp() override {
         LibraryFolderFixture::SetUp();
-        setenv("XDG_DATA_HOME", (folder + "/.data").c_str(), 1);  // the trash lives here
+        trash.emplace("XDG_DATA_HOME", folder + "/.data");  // the trash lives here
         setViewHost(&host);
         lib = std::make_shared<SlowSearchLib>(folder);
         // Five screenshots, newest last in the model (the gallery shows it first).
@@ -181,6 +183,7 @@ protected:
     int initialShots = 5;
     RecordingHost host;
     std::shared_ptr<SlowSearchLib> lib;
+    std::optional<testsupport::ScopedEnv> trash;
     std::unique_ptr<LibViewController> controller;
     std::unique_ptr<kit::Window> window;
 };

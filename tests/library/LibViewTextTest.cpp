@@ -7,6 +7,7 @@
 #include <ctime>
 
 #include "library/LibViewText.h"
+#include "support/ScopedEnv.h"
 
 using namespace library;
 
@@ -93,18 +94,14 @@ TEST(StatusLine, SizesAndDates) {
     EXPECT_EQ(statusSize(1536), ", 2kb");  // 1.5 rounds away from zero
     EXPECT_EQ(statusSize(0), "");
 
-    const char* old = std::getenv("TZ");
-    std::string saved = old ? old : "";
-    setenv("TZ", "UTC", 1);
-    tzset();
-    EXPECT_EQ(statusDate(1709651220), "Mar 5, 2024 at 3:07pm");
-    EXPECT_EQ(statusDate(1709596800), "Mar 5, 2024 at 12:00am");
-    EXPECT_EQ(selectedStatus(1709651220, 0), "1 image (Mar 5, 2024 at 3:07pm)");
-    EXPECT_EQ(selectedStatus(1709651220, 250880), "1 image (Mar 5, 2024 at 3:07pm, 245kb)");
-    if (old)
-        setenv("TZ", saved.c_str(), 1);
-    else
-        unsetenv("TZ");
+    {
+        testsupport::ScopedEnv utc("TZ", "UTC");
+        tzset();
+        EXPECT_EQ(statusDate(1709651220), "Mar 5, 2024 at 3:07pm");
+        EXPECT_EQ(statusDate(1709596800), "Mar 5, 2024 at 12:00am");
+        EXPECT_EQ(selectedStatus(1709651220, 0), "1 image (Mar 5, 2024 at 3:07pm)");
+        EXPECT_EQ(selectedStatus(1709651220, 250880), "1 image (Mar 5, 2024 at 3:07pm, 245kb)");
+    }
     tzset();
 
     EXPECT_EQ(imagesText(1), "1 image");

@@ -43,6 +43,7 @@ size_t processThreadCount() {
 // An analysis that takes a moment and counts how many run at once.
 struct CountingIndexer : IndexMachine {
     using IndexMachine::IndexMachine;
+    ~CountingIndexer() override { stopWork(); }
     std::atomic<int> inFlight{0}, most{0}, files{0};
     void analyzeFile(const std::string& path, const std::shared_ptr<GrabData>& rec, bool forced) override {
         int now = ++inFlight;
@@ -229,6 +230,7 @@ TEST_F(IndexingRun, AWalkThatCannotReadTheFolderEndsTheRunAndKeepsTheReason) {
 TEST_F(IndexingRun, AWalkLeavesASavedFileToTheIndexingItWasHandedTo) {
     struct SlowIndexer : IndexMachine {
         using IndexMachine::IndexMachine;
+        ~SlowIndexer() override { stopWork(); }
         void analyzeFile(const std::string& path, const std::shared_ptr<GrabData>& rec,
                          bool forced) override {
             std::this_thread::sleep_for(std::chrono::milliseconds(300));

@@ -6,6 +6,7 @@
 
 #include <filesystem>
 #include <fstream>
+#include <optional>
 #include <thread>
 
 #include "LibraryFixture.h"
@@ -13,6 +14,7 @@
 #include "kit/image/Thumbnails.h"
 #include "library/ScreenLib.h"
 #include "services/Settings.h"
+#include "support/ScopedEnv.h"
 
 using library::Record;
 using library::ScreenLib;
@@ -23,8 +25,9 @@ class Library : public LibraryFolderFixture {
 protected:
     void SetUp() override {
         LibraryFolderFixture::SetUp();
-        setenv("XDG_DATA_HOME", (folder + "/.data").c_str(), 1);  // the trash lives here
+        trash.emplace("XDG_DATA_HOME", folder + "/.data");  // the trash lives here
     }
+    std::optional<testsupport::ScopedEnv> trash;
     std::shared_ptr<library::GrabData> entry(Record r) {
         return std::make_shared<library::GrabData>(std::move(r));
     }
@@ -203,7 +206,7 @@ TEST_F(Library, SearchLooksAtTheNewestEntriesInAnyCase) {
 }
 
 TEST_F(Library, FacetsCountEveryValueAndMonthsReadInEnglish) {
-    setenv("TZ", "UTC", 1);
+    testsupport::ScopedEnv utc("TZ", "UTC");
     tzset();
     ScreenLib lib(folder);
     lib.addOrUpdate(entry({{"filename", "a"},
@@ -227,8 +230,6 @@ TEST_F(Library, FacetsCountEveryValueAndMonthsReadInEnglish) {
     EXPECT_EQ(f.domains[0], (library::LibFacet{2, "github.com"}));
     EXPECT_EQ(f.mode[0], (library::LibFacet{2, "interactive"}));
     EXPECT_EQ(f.app[0], (library::LibFacet{2, ""}));
-    unsetenv("TZ");
-    tzset();
 }
 
 TEST_F(Library, ConcurrentAddsSearchesAndLoadsLoseNothing) {

@@ -170,6 +170,38 @@ TEST_F(ThumbnailCacheFixture, CancelAfterTheWorkIsDoneStillSilencesTheCallback) 
     EXPECT_FALSE(called);
 }
 
+namespace {
+size_t threadsNow() {
+    size_t n = 0;
+    for ([[maybe_unused]] auto& e : fs::directory_iterator("/proc/self/task")) ++n;
+    return n;
+}
+}  // namespace
+
+// Settling makes what waits before it returns and lets the workers go (a
+// test changes the environment then); a later request starts them again,
+// and what waited while paused is made once resumed.
+TEST_F(ThumbnailCacheFixture, SettlingMakesWhatWaitsLetsTheWorkersGoAndARequestBringsThemBack) {
+    ThumbnailCache cache(options(2));
+    std::vector<std::string> made;
+    for (const char* name : {"a.png", "b.png", "c.png"})
+        cache.request(shot(name, red, 300, 200), 64, 0, [&made, name](const auto&) { made.push_back(name); });
+    const size_t working = threadsNow();
+    cache.settle();
+    EXPECT_EQ(cache.pending(), 0u) << "what waited was made before it returned";
+    EXPECT_LE(threadsNow(), working - 2) << "its two workers still run";
+    EXPECT_TRUE(testsupport::waitFor([&] { return made.size() == 3; }, 5000, 5));
+    EXPECT_EQ(fetch(cache, shot("d.png", blue), 64).state, ThumbnailCache::Result::State::Ready);
+
+    ThumbnailCache paused(options(1, true));
+    bool done = false;
+    paused.request(shot("e.png", green), 64, 0, [&](const auto&) { done = true; });
+    paused.settle();
+    EXPECT_EQ(paused.pending(), 1u) << "a paused cache keeps what waits";
+    paused.resume();
+    EXPECT_TRUE(testsupport::waitFor([&] { return done; }, 5000, 5));
+}
+
 // Where the system gives no thread to make thumbnails on, a request fails at
 // once rather than wait for a worker that never comes.
 TEST_F(ThumbnailCacheFixture, WithNoThreadToMakeItARequestFailsAtOnce) {

@@ -104,14 +104,22 @@ TEST_F(TelemetryTest, EventUnlessLastAndSessions) {
     telemetry->eventUnlessLast("a", "b");
     EXPECT_EQ(types().back(), "b");
 
+    // A session's id is the millisecond it began with a random number below
+    // a thousand: sessions begun a second apart differ, the later larger.
+    kit::ManualClockScope clock(0, 1.7e9);
+    telemetry->newSession();
     std::string session = telemetry->sid();
     telemetry->event("hide");
     EXPECT_EQ(last()["sid"], session);
     telemetry->event("later");
     EXPECT_EQ(last()["sid"], "0");
+    clock.clock().setWall(1.7e9 + 1);
     telemetry->event("show");
-    EXPECT_NE(last()["sid"], "0");
-    EXPECT_NE(last()["sid"], session);
+    const std::string next = last()["sid"].get<std::string>();
+    const auto number = [](const std::string& id) { return std::stoll(id, nullptr, 36); };
+    EXPECT_GT(number(next), number(session)) << next << " after " << session;
+    EXPECT_EQ(number(next) / 1000 - number(session) / 1000, 1000)
+        << "the second between them, in milliseconds";
 }
 
 TEST_F(TelemetryTest, OopsPrintsItsBlockAndStopsFlooding) {

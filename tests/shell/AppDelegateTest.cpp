@@ -21,6 +21,7 @@
 #include "support/EventLoopWait.h"
 #include "support/OwnCase.h"
 #include "support/PictureFiles.h"
+#include "support/ScratchFolder.h"
 #include "support/SlowDecoder.h"
 
 using namespace shell;
@@ -72,7 +73,8 @@ TEST_F(AppDelegateTest,
 // behind the loads.
 TEST_F(AppDelegateTest, OnlyLinksThatActOnTheScreenshotWaitBehindAPictureBeingRead) {
     AppDelegate delegate;
-    const std::string picture = ::testing::TempDir() + "slow-link.png";
+    testsupport::ScratchFolder scratch;
+    const std::string picture = scratch.file("slow-link.png");
     testsupport::writePicture(picture, 8, 6, kit::Color::black());
     testsupport::SlowDecoder slow(0.2);
     core.urlCommandsRun = [&](const std::string&, const std::string& command, const auto&, const auto&) {

@@ -19,6 +19,7 @@
 #include "shell/PrefGeneralViewController.h"
 #include "shell/PrefShortcutsViewController.h"
 #include "shell/PreferencesWindowController.h"
+#include "support/ScratchFolder.h"
 
 using namespace shell;
 
@@ -98,7 +99,8 @@ TEST_F(PreferencesTest, TheShortcutsPaneMarksItselfVisitedAndListsEightRecorders
 }
 
 TEST_F(PreferencesTest, KeyboardSettingsAreFoundOnThePathOrNotAtAll) {
-    auto dir = std::filesystem::temp_directory_path() / ("kadrix-prefs-path-" + std::to_string(::getpid()));
+    testsupport::ScratchFolder scratch;
+    const std::filesystem::path dir = scratch.path();
     std::filesystem::create_directories(dir / "a");
     std::filesystem::create_directories(dir / "b");
     EXPECT_FALSE(PrefShortcutsViewController::keyboardSettingsCommand((dir / "a").string() + ":relative"));
@@ -112,7 +114,6 @@ TEST_F(PreferencesTest, KeyboardSettingsAreFoundOnThePathOrNotAtAll) {
                                                                       (dir / "a").string());
     ASSERT_TRUE(gnome);
     EXPECT_EQ(gnome->back(), "keyboard") << "GNOME's settings come first";
-    std::filesystem::remove_all(dir);
 }
 
 // ---- General pane ---------------------------------------------------------

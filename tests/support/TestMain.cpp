@@ -12,12 +12,15 @@
 #include <cstdio>
 #include <cstdlib>
 #include <filesystem>
+#include <functional>
 #include <memory>
 #include <mutex>
 #include <string>
 #include <string_view>
 #include <thread>
+#include <vector>
 
+#include "ScopedEnv.h"
 #include "kit/base/Dispatch.h"
 
 namespace {
@@ -67,6 +70,18 @@ private:
     std::shared_ptr<State> state_;
 };
 
+std::vector<std::function<void()>>& settles() {
+    static std::vector<std::function<void()>> all;
+    return all;
+}
+
+// No test leaves a thread of the program running into the next, where it
+// would meet that test's changes to what it reads.
+class SettleBetweenTests : public ::testing::EmptyTestEventListener {
+public:
+    void OnTestEnd(const ::testing::TestInfo&) override { testsupport::settleProgramThreads(); }
+};
+
 // Points HOME and the XDG folders into the private home, so nothing a
 // library writes on its own (Qt's file-dialog state in QtProject.conf, font
 // caches) lands in the user's folders.
@@ -83,9 +98,32 @@ void keepToPrivateHome(const std::string& home) {
         fs::create_directories(p, ec);
         setenv(var, p.c_str(), 1);
     }
+    // Without a runtime folder Qt makes one of its own in the shared
+    // temporary folder, and leaves it there.
+    if (!std::getenv("XDG_RUNTIME_DIR")) {
+        const fs::path runtime = fs::path(home) / "runtime";
+        std::error_code ec;
+        if (fs::create_directories(runtime, ec)) {
+            fs::permissions(runtime, fs::perms::owner_all, ec);
+            setenv("XDG_RUNTIME_DIR", runtime.c_str(), 1);
+        }
+    }
 }
 
 }  // namespace
+
+namespace testsupport {
+
+bool settleBetweenTests(std::function<void()> settle) {
+    settles().push_back(std::move(settle));
+    return true;
+}
+
+void settleProgramThreads() {
+    for (const auto& settle : settles()) settle();
+}
+
+}  // namespace testsupport
 
 #if defined(__SANITIZE_THREAD__)
 // Qt is not built for ThreadSanitizer: all it sees of Qt are the memory
@@ -132,6 +170,7 @@ int main(int argc, char** argv) {
     double limit = 90;
     if (const char* t = std::getenv("KADRIX_TEST_TIMEOUT")) limit = std::max(1.0, std::atof(t));
     ::testing::UnitTest::GetInstance()->listeners().Append(new Watchdog(limit));
+    ::testing::UnitTest::GetInstance()->listeners().Append(new SettleBetweenTests);
     int result = 0;
     {
         QApplication app(argc, argv);

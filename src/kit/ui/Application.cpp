@@ -171,16 +171,19 @@ void startKeepingHardEnd() {
         return true;
     }();
     (void)started;
-    struct sigaction sa {};
-    sa.sa_handler = cutShortOnAlarm;
-    sigemptyset(&sa.sa_mask);
-    sigaction(SIGALRM, &sa, nullptr);
 }
 
 // Arms the hard end, once: it comes kWayOutHardEnd after the way out's
 // deadlines count from. Async-signal-safe.
 void armHardEnd() {
     if (g_hardEndArmed.exchange(true)) return;
+    // Until the way out begins the alarm stays with whoever had it before
+    // the application (the system's default, a fuzzer's watchdog): only the
+    // hard end's own alarm ends the process through this handler.
+    struct sigaction sa {};
+    sa.sa_handler = cutShortOnAlarm;
+    sigemptyset(&sa.sa_mask);
+    sigaction(SIGALRM, &sa, nullptr);
     if (g_hardEndKept.load()) {
         ::sem_post(&g_hardEndAsked);
         return;

@@ -7,33 +7,14 @@
 #include <filesystem>
 
 #include "kit/base/Files.h"
+#include "support/ScopedEnv.h"
 
 using namespace kit;
 namespace fs = std::filesystem;
 
 namespace {
 
-// Sets an environment variable for one scope.
-class ScopedEnv {
-public:
-    ScopedEnv(const char* name, const char* value) : name_(name) {
-        if (const char* old = std::getenv(name)) old_ = old;
-        if (value)
-            setenv(name, value, 1);
-        else
-            unsetenv(name);
-    }
-    ~ScopedEnv() {
-        if (old_)
-            setenv(name_, old_->c_str(), 1);
-        else
-            unsetenv(name_);
-    }
-
-private:
-    const char* name_;
-    std::optional<std::string> old_;
-};
+using testsupport::ScopedEnv;
 
 unsigned modeOf(const std::string& p) {
     struct stat st {};

@@ -15,6 +15,7 @@
 #include "kit/base/Http.h"
 #include "kit/base/Image.h"
 #include "kit/image/TextRecognizer.h"
+#include "support/ScratchFolder.h"
 
 using namespace kit;
 
@@ -69,13 +70,12 @@ TEST(LoadedOnFirstUse, AHiddenLibraryFailsEveryAttemptWithTheLoadersReason) {
         return;
     }
     namespace fs = std::filesystem;
-    const fs::path stubs = fs::temp_directory_path() / ("kadrix-stubs-" + std::to_string(getpid()));
-    fs::create_directories(stubs);
+    testsupport::ScratchFolder scratch;
+    const fs::path stubs = scratch.path();
     for (const char* name : {"libcurl.so.4", "libtesseract.so.5", "libcrypto.so.3"}) {
         const std::string make = "cc -shared -x c /dev/null -Wl,-soname," + std::string(name) + " -o '" +
                                  (stubs / name).string() + "' 2>/dev/null";
         if (std::system(make.c_str()) != 0) {
-            fs::remove_all(stubs);
             GTEST_SKIP() << "no C compiler to make the stub libraries";
         }
     }
@@ -90,7 +90,6 @@ TEST(LoadedOnFirstUse, AHiddenLibraryFailsEveryAttemptWithTheLoadersReason) {
     }
     int status = 0;
     waitpid(child, &status, 0);
-    fs::remove_all(stubs);
     EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0)
         << "the checks with the libraries hidden failed";
 }

@@ -237,6 +237,35 @@ TEST_F(ApplicationEndTest, ASignalEndsTheProcessInItsBoundThoughTheMainThreadNev
     EXPECT_LT(std::chrono::steady_clock::now() - start, std::chrono::seconds(5)) << "ended by the alarm";
 }
 
+// The alarm belongs to whoever had it before the application was made (a
+// fuzzer's watchdog, the system's default) until the way out begins: an
+// alarm then is theirs, not an end of the process.
+TEST_F(ApplicationEndTest, AnAlarmBeforeTheWayOutKeepsTheHandlerItHadBefore) {
+    auto alarmed = [] {
+        static void (*const prior)(int) = [](int) {
+            std::fprintf(stderr, "the prior handler ran\n");
+            std::_Exit(7);
+        };
+        std::signal(SIGALRM, prior);
+        int argc = 0;
+        kit::Application app(argc, nullptr);
+        struct sigaction now {};
+        sigaction(SIGALRM, nullptr, &now);
+        if (now.sa_handler != prior) std::fprintf(stderr, "the handler was replaced\n");
+        std::raise(SIGALRM);
+        std::_Exit(kLoopNeverEnded);
+    };
+    EXPECT_EXIT(alarmed(), ::testing::ExitedWithCode(7), "the prior handler ran\n$");
+    auto defaulted = [] {
+        std::signal(SIGALRM, SIG_DFL);
+        int argc = 0;
+        kit::Application app(argc, nullptr);
+        std::raise(SIGALRM);
+        std::_Exit(kLoopNeverEnded);
+    };
+    EXPECT_EXIT(defaulted(), ::testing::KilledBySignal(SIGALRM), "");
+}
+
 namespace {
 
 // Whether no process `pid` is left, waiting a second at most.

@@ -48,6 +48,7 @@
 #include "kit/ui/Window.h"
 #include "support/EventLoopWait.h"
 #include "support/PeakMemory.h"
+#include "support/ScratchFolder.h"
 
 using namespace kit;
 
@@ -792,13 +793,14 @@ class DragSource : public View {
 public:
     using View::View;
     bool started = false, taken = false;
+    std::string file;
     void mouseDown(const Event&) override {}
     void mouseDragged(const Event&) override {
         if (started) return;
         started = true;
         Image img(20, 20);
         img.fill(Color::rgb(0, 0, 255));
-        taken = beginDraggingFile("/tmp/kadrix-kitlive-drag.png", img);
+        taken = beginDraggingFile(file, img);
     }
 };
 class DropTarget : public View {
@@ -904,7 +906,9 @@ TEST(KitLive, AFieldHoldingTheKeyboardGetsACombinationAnotherProgramHolds) {
 TEST(KitLive, FilesDragFromOneViewToAnother) {
     REQUIRE_X11();
     Window a(contentAt(50, 50, 200, 200), WindowStyle::Borderless);
+    testsupport::ScratchFolder scratch;
     auto src = std::make_shared<DragSource>(Rect{0, 0, 200, 200});
+    src->file = scratch.file("dragged.png");
     a.contentView()->addSubview(src);
     Window b(contentAt(400, 50, 200, 200), WindowStyle::Borderless);
     auto dst = std::make_shared<DropTarget>(Rect{0, 0, 200, 200});
@@ -920,7 +924,7 @@ TEST(KitLive, FilesDragFromOneViewToAnother) {
                              "mouseup 1"});
     pump(5000, [&] { return !dst->files.empty(); });
     ASSERT_EQ(dst->files.size(), 1u);
-    EXPECT_EQ(dst->files[0], "/tmp/kadrix-kitlive-drag.png");
+    EXPECT_EQ(dst->files[0], src->file);
     pump(300);
     EXPECT_TRUE(src->taken);
 }
