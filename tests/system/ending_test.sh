@@ -92,27 +92,16 @@ sys_library_on "$hung"
 sys_app
 sys_wait_for --timeout 15 sys_log_has 'AppLogic initialized' || fail "kadrix did not start"
 sleep 1
-python3 "$SYS_SRC/tests/system/hold_opens.py" "$hung" '^\.SCR-.*\.new-' "$SYS_TMP/held" 20 \
-  2>"$SYS_TMP/hold.err" &
-holder=$!
-on_exit "kill $holder 2>/dev/null"
-if sys_wait_for --timeout 5 grep -qx ready "$SYS_TMP/held"; then
-  sys_link 'kadrix://grab/fullscreen?then=save'
-  sys_wait_for --timeout 10 grep -q '^held ' "$SYS_TMP/held" || fail "the save never began its write"
-  signal_and_expect_end TERM "" "a save stuck in its write"
-  grep -qE "a save was cut short as Kadrix ended: $hung/SCR-[^ ]* is left as $hung/\.SCR-" "$SYS_TMP/kadrix.log" \
-    || { tail -5 "$SYS_TMP/kadrix.log" >&2; fail "the log does not name the save its end cut short"; }
-  expect_eq "$(ls "$hung" | grep -c '^SCR-' || true)" 0 "files under a picture's name after a stuck save"
-  lines=$(grep -c 'SCR-' "$hung/imagelib.kxdb" 2>/dev/null || true)
-  expect_eq "${lines:-0}" 0 "library lines of the stuck save"
-else
-  rc=0
-  wait $holder || rc=$?
-  [ $rc -eq 3 ] || fail "hold_opens.py did not start: $(cat "$SYS_TMP/hold.err")"
-  echo "ending test: the kernel holds no open here, no stuck write tried: $(cat "$SYS_TMP/hold.err")" >&2
-  sys_stop_app
-fi
-kill $holder 2>/dev/null
-wait $holder 2>/dev/null || true
+# Where the kernel holds no open, the test ends here.
+sys_hold_opens "$hung" '^\.SCR-.*\.new-'
+sys_link 'kadrix://grab/fullscreen?then=save'
+sys_wait_for --timeout 10 grep -q '^held ' "$SYS_TMP/held" || fail "the save never began its write"
+signal_and_expect_end TERM "" "a save stuck in its write"
+grep -qE "a save was cut short as Kadrix ended: $hung/SCR-[^ ]* is left as $hung/\.SCR-" "$SYS_TMP/kadrix.log" \
+  || { tail -5 "$SYS_TMP/kadrix.log" >&2; fail "the log does not name the save its end cut short"; }
+expect_eq "$(ls "$hung" | grep -c '^SCR-' || true)" 0 "files under a picture's name after a stuck save"
+lines=$(grep -c 'SCR-' "$hung/imagelib.kxdb" 2>/dev/null || true)
+expect_eq "${lines:-0}" 0 "library lines of the stuck save"
+sys_release_opens
 
 echo "kadrix ends at once while it waits, leaves no decoder, and its last saves are in the library"
