@@ -51,8 +51,12 @@ road() {
   # It shows for ten seconds (seen here up to a second late): on a busy
   # machine the checks above can take longer, and then the capture below has
   # no hint to leave out.
-  hint_window >/dev/null || [ "$(sys_ms_since "$shown_at")" -ge 9000 ] ||
-    fail "scale $s: the hint went before its time, $(sys_ms_since "$shown_at") ms after it showed"
+  # Its ten seconds count from the copy, and a loaded machine shows it late
+  # and sees it late: a second of a quiet machine's goes for each.
+  local lived
+  lived=$(sys_ms_since "$shown_at")
+  hint_window >/dev/null || [ "$lived" -ge $((10000 - 2000 * $(sys_seconds 1))) ] ||
+    fail "scale $s: the hint went before its time, $lived ms after it was seen"
 
   # A capture now: where the hint was, the picture holds the desktop.
   xclip -selection clipboard -i /dev/null
