@@ -33,7 +33,7 @@ road() {
   notice_shows() {
     sys_screenshot "$SYS_TMP/frozen.png" && [ "$(sys_colour_near "$SYS_TMP/frozen.png" "$mid" "$top" '#FFFFFF')" == 1 ]
   }
-  sys_wait_for --timeout 5 notice_shows || fail "scale $s: no \"No area to repeat\" notice on the selection screen"
+  sys_wait_for --timeout 15 notice_shows || fail "scale $s: no \"No area to repeat\" notice on the selection screen"
   sys_drag $((mid - 400)) 20 $((mid + 400)) 260
   sys_wait_for --timeout 10 clip_has_png || fail "scale $s: the area capture copied nothing"
   sys_clip_png "$SYS_TMP/area.png"
