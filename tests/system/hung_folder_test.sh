@@ -129,7 +129,8 @@ start=$(date +%s%N)
 sys_link "$held/picture.png"
 held_open "file named on the command line"
 settings_meanwhile "an open of a file"
-sys_wait_for --timeout 60 grep -qF "Can't open image" "$SYS_NOTICES" || fail "the open of the held file never ended"
+sys_wait_for --timeout 60 grep -qF "Can't open image" "$SYS_NOTICES" \
+  || { tail -15 "$SYS_TMP/kadrix.log" >&2; fail "the open of the held file never ended (notices: $(cat "$SYS_NOTICES"))"; }
 file_ms=$(sys_ms_since "$start")
 grep -F "Can't open image" "$SYS_NOTICES" | grep -qF 'The file could not be opened: its folder did not answer in time.' \
   || fail "the open ended for another reason: $(grep -F "Can't open image" "$SYS_NOTICES")"
