@@ -171,6 +171,24 @@ stuck_own_time() (
     { echo "no TIMEOUT: line with the step"; return 1; }
   nothing_left "$t"
 )
+# The machine gets five times slower a second and a half in (the run's
+# measure of its speed says so): the test's 3 s are a quiet machine's, and
+# the supervisor's clock runs slower from then on, so the test ends about 9 s
+# in, not 3.
+stuck_machine_slows() (
+  export KADRIX_RUN_ID="checks-slows-$$" KADRIX_SPEED_FILE=$scratch/stuck.slows/speed
+  local t=$scratch/stuck.slows run_tmp=$scratch/stuck.slows first_failures="" start
+  stuck slows 3 60
+  echo 1.0 >"$KADRIX_SPEED_FILE"
+  (sleep 1.5; echo "5.0 4500" >"$KADRIX_SPEED_FILE") &
+  start=$SECONDS
+  run_tests "$t" system 1 60 env && { echo "the phase passed"; return 1; }
+  grep '^TIMEOUT:' "$t/ctest.log" | head -1
+  grep -q '^TIMEOUT: stuck_test ran past its time of 3 s on a quiet machine.*speed factor 1.0 to 5.0' "$t/ctest.log" ||
+    { echo "no TIMEOUT: line with the factor's range"; return 1; }
+  [ $((SECONDS - start)) -ge 8 ] || { echo "ended $((SECONDS - start)) s in, on the quiet machine's clock"; return 1; }
+  nothing_left "$t"
+)
 # ctest's own time-out comes first and kills the supervisor and the test:
 # what left their tree (the bus forks away) and the folder are found by the
 # run's mark.
@@ -296,6 +314,7 @@ cases=(
   "fail harness_decoder_crash"
   "pass harness_decoder_crash_expected"
   "pass stuck_own_time"
+  "pass stuck_machine_slows"
   "pass stuck_ctest_time"
   "pass stuck_stopped"
   "pass compile_alone_clean"

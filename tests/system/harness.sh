@@ -23,7 +23,7 @@
 #   sys_wait_for CMD… [--timeout S]  retry a command until it succeeds (S scaled)
 #   sys_wait_window NAME [S]       wait for a window whose name matches (S scaled)
 #   sys_seconds S                  S seconds scaled by how slow the machine is now
-#                                  (KADRIX_TIME_SCALE, measured by the run), rounded up
+#                                  (measured by the run as it goes), rounded up
 #   sys_timeout S CMD…             CMD, ended after S scaled seconds (a hang's ceiling)
 #   sys_sleep S                    a pause of S scaled seconds, for what no event tells
 #   sys_step TEXT                  what the test does now, said should it run past its time
@@ -50,18 +50,25 @@ SYS_SRC=${KADRIX_SOURCE_DIR:-$(cd "$(dirname "${BASH_SOURCE[0]}")/../.." && pwd)
 SYS_BIN=${KADRIX_BIN_DIR:-$SYS_SRC/build/dev/bin}
 SYS_APP_PID=""
 SYS_TMP=""
-# How much slower than a quiet machine this one is now, measured by the run
-# before its system tests (scripts/test); every wait and bound of a test is
-# drawn from it. 1 when a test is run by hand.
+# How much slower than a quiet machine this one is now: every wait and bound
+# of a test is drawn from it. The run measures it before its system tests
+# (KADRIX_TIME_SCALE) and keeps measuring beside them (the figure in
+# KADRIX_SPEED_FILE, tests/system/measure_speed.sh), so a wait begun when
+# the machine got busier is longer. 1 when a test is run by hand.
 SYS_SCALE=${KADRIX_TIME_SCALE:-1}
-sys_seconds() { awk -v s="$1" -v f="$SYS_SCALE" 'BEGIN { t = s * f; print (t == int(t)) ? t : int(t) + 1 }'; }
+sys_scale() {
+  local f=""
+  [ -z "${KADRIX_SPEED_FILE:-}" ] || read -r f _ <"$KADRIX_SPEED_FILE" 2>/dev/null || true
+  echo "${f:-$SYS_SCALE}"
+}
+sys_seconds() { awk -v s="$1" -v f="$(sys_scale)" 'BEGIN { t = s * f; print (t == int(t)) ? t : int(t) + 1 }'; }
 sys_timeout() {
   local s
   s=$(sys_seconds "$1")
   shift
   timeout "$s" "$@"
 }
-sys_sleep() { sleep "$(awk -v s="$1" -v f="$SYS_SCALE" 'BEGIN { print s * f }')"; }
+sys_sleep() { sleep "$(awk -v s="$1" -v f="$(sys_scale)" 'BEGIN { print s * f }')"; }
 # The step a test that runs past its time was on: kept where the supervisor
 # that runs the test (tests/system/supervise) reads it, with when it began.
 sys_step() {
