@@ -172,9 +172,10 @@ red=$(shown '#F44723' 25% late-owner)
 
 # Objects waiting on an owner of text, their clipboard replaced by Escape
 # meanwhile: dropped, never put on the screenshot left. Both keys go in one
-# call: a second program started for Escape can take longer than the owner's
-# 700 ms on a loaded machine, and the paste then rightly lands before it.
-LATE=700 own text 'no picture here' text/plain
+# call, and the owner's 700 ms grow with the machine's slowness: a second
+# program started for Escape, or kadrix handling the keys, can take longer
+# than 700 ms on a loaded machine, and the paste then rightly lands before it.
+LATE=$(awk -v f="$(sys_scale)" 'BEGIN { print int(700 * f) }') own text 'no picture here' text/plain
 sys_focus "$(editor_window)" "the editor"
 sys_key ctrl+v Escape
 said=0

@@ -110,7 +110,11 @@ run_scale() {
     xdotool mousemove $((dx - (dx - 150) * step / 8)) $((dy - (dy - 120) * step / 8))
     sleep 0.1
   done
-  sleep 0.3
+  # Released only once the target has seen the drag come (the drag starts
+  # and the two programs agree on it at the machine's pace): the pointer
+  # stirs meanwhile, as a hand does, so that the drag goes on telling where it is.
+  sys_wait_for --timeout 10 bash -c "xdotool mousemove_relative -- 1 1 mousemove_relative -- -1 -1; grep -qx entered '$SYS_TMP/drops.log'" \
+    || { cat "$host_log" >&2; fail "scale $scale: the drag never came over the drop target"; }
   sys_screenshot "$SYS_TMP/drag-$scale.png"
   [ "${KADRIX_KEEP_SHOTS:-}" ] && cp "$SYS_TMP"/*.png "$KADRIX_KEEP_SHOTS"/
   xdotool mouseup 1

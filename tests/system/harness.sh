@@ -50,17 +50,9 @@ SYS_SRC=${KADRIX_SOURCE_DIR:-$(cd "$(dirname "${BASH_SOURCE[0]}")/../.." && pwd)
 SYS_BIN=${KADRIX_BIN_DIR:-$SYS_SRC/build/dev/bin}
 SYS_APP_PID=""
 SYS_TMP=""
-# How much slower than a quiet machine this one is now: every wait and bound
-# of a test is drawn from it. The run measures it before its system tests
-# (KADRIX_TIME_SCALE) and keeps measuring beside them (the figure in
-# KADRIX_SPEED_FILE, tests/system/measure_speed.sh), so a wait begun when
-# the machine got busier is longer. 1 when a test is run by hand.
-SYS_SCALE=${KADRIX_TIME_SCALE:-1}
-sys_scale() {
-  local f=""
-  [ -z "${KADRIX_SPEED_FILE:-}" ] || read -r f _ <"$KADRIX_SPEED_FILE" 2>/dev/null || true
-  echo "${f:-$SYS_SCALE}"
-}
+# Every wait and bound of a test is drawn from how slow the machine is now,
+# as it is when the wait begins (sys_seconds) or as it goes (sys_wait_for).
+source "$(dirname "${BASH_SOURCE[0]}")/speed.sh"
 sys_seconds() { awk -v s="$1" -v f="$(sys_scale)" 'BEGIN { t = s * f; print (t == int(t)) ? t : int(t) + 1 }'; }
 sys_timeout() {
   local s
@@ -337,11 +329,18 @@ sys_wait_for() {
   while [ $# -gt 0 ]; do
     if [ "$1" == --timeout ]; then timeout=$2; shift 2; else args+=("$1"); shift; fi
   done
-  timeout=$(sys_seconds "$timeout")
-  sys_step "waiting up to $timeout s for: ${args[*]}"
-  local end=$((SECONDS + timeout))
+  sys_step "waiting up to $(sys_seconds "$timeout") s for: ${args[*]}"
+  # The time-out is a quiet machine's: each stretch waited counts as its
+  # length over how slow the machine is then, so a machine that gets busier
+  # during the wait makes it longer.
+  local left_us last now
+  left_us=$(awk -v s="$timeout" 'BEGIN { print int(s * 1000000) }')
+  last=$(sys_now_us)
   until "${args[@]}" >/dev/null 2>&1; do
-    [ $SECONDS -lt $end ] || return 1
+    now=$(sys_now_us)
+    left_us=$((left_us - (now - last) * 10 / $(sys_scale_tenths)))
+    last=$now
+    [ "$left_us" -gt 0 ] || return 1
     sleep 0.2
   done
 }
@@ -415,7 +414,12 @@ sys_drag() {
   xdotool mouseup 1
 }
 sys_clip_types() { xclip -selection clipboard -o -t TARGETS 2>/dev/null; }
-sys_clip_text() { xclip -selection clipboard -o 2>/dev/null; }
+# The text on the clipboard, once the clipboard offers text (a copy's
+# ownership can come late on a loaded machine).
+sys_clip_text() {
+  sys_wait_for --timeout 10 bash -c "xclip -selection clipboard -o -t TARGETS 2>/dev/null | grep -qx -e UTF8_STRING -e STRING -e text/plain" || true
+  xclip -selection clipboard -o 2>/dev/null
+}
 # The PNG on the clipboard, once the clipboard offers one (a copy can be slow
 # on a loaded machine).
 sys_clip_png() {

@@ -1,4 +1,5 @@
-// A window that takes file drops and prints "dropped <path>" for each file.
+// A window that takes file drops: prints "entered" when a drag of files
+// first comes over it, and "dropped <path>" for each file dropped.
 #include <QApplication>
 #include <QDragEnterEvent>
 #include <QDropEvent>
@@ -14,7 +15,10 @@ public:
         resize(300, 240);
     }
     void dragEnterEvent(QDragEnterEvent* e) override {
-        if (e->mimeData()->hasUrls()) e->acceptProposedAction();
+        if (!e->mimeData()->hasUrls()) return;
+        e->acceptProposedAction();
+        std::printf("entered\n");
+        std::fflush(stdout);
     }
     void dragMoveEvent(QDragMoveEvent* e) override { e->acceptProposedAction(); }
     void dropEvent(QDropEvent* e) override {
