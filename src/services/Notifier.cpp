@@ -98,6 +98,10 @@ void Notifier::showSystem(const std::string& title, const std::string& message,
             return;
         }
         kit::dispatchMain([=, this] {
+            // Said in the log: a notice that went to our own panel is not
+            // among the desktop's.
+            consoleLine("The desktop's notification service did not answer; the notice \"" + title +
+                        "\" shows in Kadrix's own panel");
             if (isWarning) {
                 showCustom(title, message, std::nullopt, std::nullopt, false, kDefaultDuration);
             } else {

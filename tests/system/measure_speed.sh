@@ -54,7 +54,8 @@ echo '{"everVisitedHotkeys": true, "showIntro": 0}' >"$KADRIX_HOME/config/defaul
 if [ "${1:-}" = --watch ]; then
   file=${2:?the file the factor is kept in}
   every=${KADRIX_SPEED_WATCH_SECONDS:-10}
-  times=()
+  times=() nap=""
+  on_exit 'kill $nap 2>/dev/null || true'
   while :; do
     if ms=$(round); then
       times=("${times[@]: -2}" "$ms")
@@ -66,7 +67,8 @@ if [ "${1:-}" = --watch ]; then
     fi
     # Waited for, so that SIGTERM ends the watch (and its display) at once.
     sleep "$every" &
-    wait $!
+    nap=$!
+    wait $nap
   done
 fi
 
