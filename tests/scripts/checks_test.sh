@@ -134,6 +134,21 @@ harness_zombie() {
 harness_decoder_crash() { harness decoder 'echo "decoder crashed: SIGSEGV on /tmp/a.png"' sys_reap_app; }
 harness_decoder_crash_expected() { SYS_EXPECT_DECODER_CRASH=1 harness_decoder_crash; }
 
+# The fake notification server serves as long as its test runs, past the
+# tests' watchdog (made 2 s here), which stops a case of a test program.
+harness_notices_outlive_watchdog() (
+  export KADRIX_TEST_TIMEOUT=2 KADRIX_BIN_DIR=$(dirname "$unit_program")
+  source "$src/tests/system/harness.sh"
+  sys_begin
+  sys_notify_server
+  sleep 4
+  gdbus call --session --dest org.freedesktop.Notifications --object-path /org/freedesktop/Notifications \
+    --method org.freedesktop.Notifications.Notify \
+    "'kadrix'" 'uint32 0' "''" "'late notice'" "'body'" '@as []' '@a{sv} {}' 'int32 -1' >/dev/null ||
+    fail "no notification server after the watchdog's time"
+  sys_wait_for --timeout 5 grep -q 'late notice' "$SYS_NOTICES" || fail "the late notice was not recorded"
+)
+
 # ---- a system test that runs past its time, under its supervisor ----
 # A test on a display of its own (Xvfb, openbox, a session bus that forks
 # away from it) stuck in a long command; ctest runs it as the system tests
@@ -313,6 +328,7 @@ cases=(
   "pass harness_zombie"
   "fail harness_decoder_crash"
   "pass harness_decoder_crash_expected"
+  "pass harness_notices_outlive_watchdog"
   "pass stuck_own_time"
   "pass stuck_machine_slows"
   "pass stuck_ctest_time"

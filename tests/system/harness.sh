@@ -54,6 +54,9 @@ SYS_TMP=""
 # as it is when the wait begins (sys_seconds) or as it goes (sys_wait_for).
 source "$(dirname "${BASH_SOURCE[0]}")/speed.sh"
 sys_seconds() { awk -v s="$1" -v f="$(sys_scale)" 'BEGIN { t = s * f; print (t == int(t)) ? t : int(t) + 1 }'; }
+# The test programs a system test runs (the live cases of the kit, the
+# capture's) give each case the watchdog's minute and a half of a quiet machine.
+export KADRIX_TEST_TIMEOUT=${KADRIX_TEST_TIMEOUT:-$(sys_seconds 90)}
 sys_timeout() {
   local s
   s=$(sys_seconds "$1")
@@ -689,7 +692,12 @@ sys_notify_server() {
   # The server is a test program with settings of its own: kept in a home of
   # its own, its writes cannot replace the settings a test gives kadrix.
   mkdir -p "$SYS_TMP/notify-home"
+  # It serves as long as the test runs: the tests' watchdog, which stops a
+  # case of a test program after a minute and a half, is not its clock (a
+  # test that ran longer on a busy machine found no server for its last
+  # notices, and they went to kadrix's own panel).
   KADRIX_HOME="$SYS_TMP/notify-home" KADRIX_FAKE_SERVER_LOG="$SYS_NOTICES" QT_QPA_PLATFORM=offscreen \
+    KADRIX_TEST_TIMEOUT=1000000 \
     "$SYS_BIN/test_services" --gtest_filter=FakeNotificationServer.Serve >"$SYS_TMP/notify.out" 2>&1 &
   _sys_notify_pid=$!
   on_exit 'kill $_sys_notify_pid 2>/dev/null || true'

@@ -7,6 +7,7 @@
 #include <QDBusPendingReply>
 #include <QMetaMethod>
 #include <QTimer>
+#include <cstdio>
 #include <cstring>
 #include <map>
 #include <memory>
@@ -91,6 +92,11 @@ void requestAuthorization(std::function<void(bool)> answer) {
     auto* watcher = new QDBusPendingCallWatcher(bus.asyncCall(serverInformationCall(), 3000));
     QObject::connect(watcher, &QDBusPendingCallWatcher::finished, [answer](QDBusPendingCallWatcher* w) {
         bool ok = !w->isError();
+        if (!ok) {
+            const QDBusError error = w->error();
+            std::fprintf(stderr, "kit: the notification service did not answer: %s: %s\n",
+                         qPrintable(error.name()), qPrintable(error.message()));
+        }
         w->deleteLater();
         if (answer) answer(ok);
     });
