@@ -21,6 +21,9 @@ sleep 0.5
 sticker="$SYS_TMP/sticker.png"
 convert -size 90x60 xc:'#22cc44' "$sticker"
 
+# How many windows of kadrix show.
+kadrix_windows() { xdotool search --onlyvisible --classname '^kadrix$' 2>/dev/null | wc -l; }
+
 # Pixels of a band (WxH+X+Y) that differ between two screenshots.
 changed() {
   convert "$1" -crop "$3" +repage "$SYS_TMP/band-a.png"
@@ -85,12 +88,19 @@ road() {
   local draft=$((by + step * 11 - step / 3)) launcher=$((X + WIDTH - 86 * s))
   tool 1
   sys_drag "$x0" "$draft" "$x1" $((draft + step / 2))
-  sleep 0.4
+  sys_sleep 0.4
+  # The colour popover is a window of its own: clicked once it shows, and
+  # the next arrow drawn once it has gone.
+  local windows
+  windows=$(kadrix_windows)
   sys_click "$launcher" $((Y + 88 * s))
-  sleep 0.6
+  sys_wait_for --timeout 5 bash -c "[ \$(xdotool search --onlyvisible --classname '^kadrix\$' 2>/dev/null | wc -l) -gt $windows ]" \
+    || fail "scale $s: the arrow's colour button opened no popover"
+  sys_sleep 0.3
   # The popover opens below the button here (no room above): the first swatch of its lower row.
   sys_click $((launcher - 48 * s)) $((Y + (100 + 64) * s))
-  sleep 0.5
+  sys_wait_for --timeout 5 bash -c "[ \$(xdotool search --onlyvisible --classname '^kadrix\$' 2>/dev/null | wc -l) -le $windows ]" \
+    || fail "scale $s: the colour popover stayed after a swatch was picked"
   tool 0
   tool 1; draw Arrow
   local teal

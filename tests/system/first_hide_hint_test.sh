@@ -32,6 +32,10 @@ road() {
   sys_wait_for --timeout 5 hint_window || { tail -20 "$SYS_TMP/kadrix.log"; fail "scale $s: no hint after the first copy"; }
   local hint
   hint=$(hint_window)
+  # Its place, read first: it shows for ten seconds, which the looks below
+  # can take on a busy machine.
+  sys_geom "$hint" || fail "scale $s: the hint went before its place was read, $(sys_ms_since "$asked_at") ms after the copy was asked for"
+  local hx=$X hy=$Y hw=$WIDTH hh=$HEIGHT
   sleep 0.5
   sys_active_is Kadrix || fail "scale $s: the hint took the keyboard from the editor"
   sys_screenshot "$SYS_TMP/hint.png"
@@ -40,8 +44,6 @@ road() {
   # Under the tray icon at the top-right corner, wholly on the screen.
   local screen_w
   screen_w=$(xdpyinfo | awk '/dimensions:/ {split($2, d, "x"); print d[1]}')
-  sys_geom "$hint"
-  local hx=$X hy=$Y hw=$WIDTH hh=$HEIGHT
   [ "$hy" -ge 20 ] && [ "$hy" -le 40 ] || fail "scale $s: the hint is at y $hy, not under the tray"
   [ $((hx + hw)) -le "$screen_w" ] && [ $((hx + hw)) -ge $((screen_w - 40)) ] \
     || fail "scale $s: the hint spans x $hx..$((hx + hw)), not at the right edge of $screen_w"
