@@ -78,6 +78,11 @@ void VisionStitcher::startLiveCapture(std::optional<kit::Rect> region, Completio
     if (s.capturing) return;  // one live capture at a time
     region = ScrollCapturer::regionOrPick(region);
     if (!region || *region == kit::Rect()) return;
+    // The first look is taken now, as the automatic capture takes it, before
+    // the overlay asks the user to scroll: a look left to the first tick of
+    // the timer came after the user's first turns of the wheel on a busy
+    // machine, and the lines they moved past were never in the picture.
+    const kit::Image first = kit::grabArea(region->standardized());
     overlayWindow() = OverlayWindow::create(region->standardized());
     s.captureRegion = region->standardized();
     s.scrollingMax = host().getInt("scrollingMax", 20000);
@@ -93,10 +98,10 @@ void VisionStitcher::startLiveCapture(std::optional<kit::Rect> region, Completio
                           : std::accumulate(st.shifts.begin(), st.shifts.end(), 0.0) / st.shifts.size();
         std::cout << "Avg shifs: " << mean << "\n" << st.nilShifts << " " << st.shifts.size() << std::endl;
     };
-    s.start();
+    s.start(first);
 }
 
-void VisionStitcher::start() {
+void VisionStitcher::start(const kit::Image& first) {
     if (capturing) return;
     timer.invalidate();
     lastScreenshot = {};
@@ -110,6 +115,11 @@ void VisionStitcher::start() {
     cancelPlease = false;
     capturing = true;
     lastShiftDetectedTime = kit::monotonicNow();
+    if (!first.isNull()) {
+        lastScreenshot = first;
+        pieces.push_back({first, 0});
+        canvasBottom = first.height();
+    }
     auto onKey = [](const kit::MonitorEvent& e) {
         if (e.type == kit::MonitorEvent::Type::KeyDown && e.keyCode != kit::EventMonitor::kEscapeKeyCode)
             return;

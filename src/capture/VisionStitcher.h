@@ -44,7 +44,9 @@ public:
     static void startLiveCapture(std::optional<kit::Rect> region, Completion then);
     static std::unique_ptr<OverlayWindow>& overlayWindow();
 
-    void start();
+    // Starts looking, from `first` when given: the region as it was when it
+    // was picked.
+    void start(const kit::Image& first = {});
     void stop();
     void captureAndProcess();
     bool isCapturing() const { return capturing; }

@@ -112,6 +112,17 @@ auto_case() {
   end_terminal
 }
 
+# Whether a window of kadrix covers the whole screen: the live capture's
+# overlay, which dims all but the region.
+overlay_shown() {
+  local id screen_w
+  screen_w=$(xdpyinfo | awk '/dimensions:/ {split($2, d, "x"); print d[1]}')
+  for id in $(command xdotool search --onlyvisible --classname '^kadrix$' 2>/dev/null); do
+    sys_geom "$id" 2>/dev/null || continue
+    [ "$WIDTH" -ge "$screen_w" ] && return 0
+  done
+  return 1
+}
 # The live capture from the tray's menu over the region of the terminal's top
 # ROWS lines, while the wheel turns CLICKS times: live_capture ROWS CLICKS
 # (the picture to $SYS_TMP/live.png, the region during the capture to
@@ -125,7 +136,9 @@ live_capture() {
   sys_wait_for --timeout 10 xdotool search --name '^kadrix-screencapture$' || fail "the screenshot tool did not start"
   sleep 0.5
   sys_drag "$tx" "$ty" $((tx + 479)) $((ty + rows * pitch - 1))
-  sleep 1
+  # Scrolled once the capture's overlay asks for it, as a user does.
+  sys_wait_for --timeout 10 overlay_shown || fail "the live capture's overlay did not show"
+  sleep 0.3
   for ((i = 0; i < clicks; i++)); do
     xdotool mousemove $((tx + 200)) $((ty + rows * pitch / 2)) click 5
     sleep 0.15
