@@ -539,6 +539,10 @@ sys_click_tray_icon() {
 #   sys_road NAME FUNCTION          FUNCTION once at QT_SCALE_FACTOR 1 and once at 2,
 #                                   each with a fresh home, timed
 sys_log_has() { grep -qF "$1" "$SYS_TMP/kadrix.log"; }
+# The text tesseract reads in the picture FILE, on one thread: its OpenMP
+# threads spin waiting for each other, and on cores busy with other work a
+# second's reading took over a minute.
+sys_ocr() { OMP_THREAD_LIMIT=1 sys_timeout 30 tesseract "$1" - 2>/dev/null; }
 # The test runs again in a mount namespace of its own (as root, where the
 # kernel allows one), so a file system it mounts goes with it; before
 # sys_begin. SYS_OWN_MOUNTS is set when it runs so.

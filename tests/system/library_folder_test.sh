@@ -18,7 +18,7 @@ sys_app_in_tray
 popover_text() {
   sys_screenshot "$SYS_TMP/popover.png"
   convert "$SYS_TMP/popover.png" -crop 380x580+$cx+$cy +repage -resize 300% "$SYS_TMP/popover-big.png"
-  OMP_THREAD_LIMIT=1 sys_timeout 10 tesseract "$SYS_TMP/popover-big.png" - 2>/dev/null | tr '\n' ' '
+  sys_ocr "$SYS_TMP/popover-big.png" | tr '\n' ' '
 }
 sys_click_tray_icon
 sys_wait_for --timeout 5 sys_library_popover_shown || fail "the tray click opened no library popover"

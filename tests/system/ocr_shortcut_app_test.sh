@@ -75,7 +75,7 @@ run_at_scale() {
   w=$(xdpyinfo | awk '/dimensions:/ {split($2, d, "x"); print d[1]}')
   convert "$SYS_TMP/ocr_shortcut_scale$scale.png" -crop $((422 * scale))x$((360 * scale))+$((w / 2 - 211 * scale))+0 \
     +repage -resize $((400 / scale))% "$SYS_TMP/notice.png"
-  notice=$(OMP_THREAD_LIMIT=1 sys_timeout 10 tesseract "$SYS_TMP/notice.png" - 2>/dev/null | tr -s ' \n' '  ')
+  notice=$(sys_ocr "$SYS_TMP/notice.png" | tr -s ' \n' '  ')
   [[ "$notice" == *"of the list. 2. The quick brown fox jumps over the"* ]] \
     || fail "scale $scale: the notice shows \"$notice\", not the whole text"
   sys_active_is Kadrix && fail "scale $scale: the editor came up"

@@ -17,7 +17,7 @@ welcome_text() {
   convert "$SYS_TMP/welcome.png" -crop "$((500 * $1))x$((40 * $1))+$((X + WIDTH / 2 - 250 * $1))+$((Y + HEIGHT / 2 + 80 * $1))" \
     +repage -resize "$((400 / $1))%" "$SYS_TMP/hint.png"
   # The reader takes the "l" of Ctrl for an "i" at times.
-  tesseract "$SYS_TMP/hint.png" - 2>/dev/null | tr '\n' ' ' | sed 's/Ctri/Ctrl/g'
+  sys_ocr "$SYS_TMP/hint.png" | tr '\n' ' ' | sed 's/Ctri/Ctrl/g'
 }
 
 road() {
