@@ -22,66 +22,41 @@ show_alike() {
   read -r vx vy vw vh _ <"$SYS_TMP/alike.info"
   vx=$((vx * s)) vy=$((vy * s)) vw=$((vw * s)) vh=$((vh * s))
 }
-# The notice shows for three seconds, which a busy machine can spend on the
-# test's own looks: a watcher started before the capture takes the screen as
-# soon as a window of kadrix the size of a notice (no menu, editor or tray
-# icon) shows, and what those pictures hold is read afterwards.
-watch_notices() {
-  rm -rf "$SYS_TMP/toasts" && mkdir -p "$SYS_TMP/toasts"
-  (
-    n=0 before=" "
-    while :; do
-      now=" "
-      for id in $(command xdotool search --onlyvisible --classname '^kadrix$' 2>/dev/null); do
-        now+="$id "
-        # Taken when it comes, and once more when it has drawn.
-        [[ "$before" == *" $id "* ]] && continue
-        sys_geom "$id" 2>/dev/null || continue
-        if [ "$HEIGHT" -lt 60 ] || [ "$HEIGHT" -gt 300 ] || [ "$WIDTH" -lt 300 ] || [ "$WIDTH" -gt 900 ]; then continue; fi
-        # Its place is read with each picture: it is placed once it shows.
-        for _ in 1 2; do
-          n=$((n + 1))
-          import -silent -window root "$SYS_TMP/toasts/$n.png" 2>/dev/null && sys_geom "$id" 2>/dev/null &&
-            echo "${WIDTH}x${HEIGHT}+$X+$Y" >"$SYS_TMP/toasts/$n.where"
-          sleep 0.3
-        done
-      done
-      before=$now
-      sleep 0.1
-    done
-  ) &
-  watcher=$!
-}
-# Whether one of the watcher's pictures not yet read shows the notice, read
-# as text.
-notice_seen() {
-  local f w h x y
-  for f in "$SYS_TMP"/toasts/*.where; do
-    [ -e "$f" ] || continue
-    mv "$f" "$f.read"
-    # Only its part on the screen (its shadow's margin can reach past an edge).
-    IFS='x+' read -r w h x y <"$f.read"
-    convert "${f%.where}.png" -crop "$((w + (x < 0 ? x : 0)))x$((h + (y < 0 ? y : 0)))+$((x < 0 ? 0 : x))+$((y < 0 ? 0 : y))" \
-      +repage "$SYS_TMP/toast.png"
+# Whether a window of kadrix that is no menu, editor or tray icon shows the
+# notice: its pixels, read as text, say it. The screen is taken only once
+# such a window shows, so the notice's three seconds are not spent reading
+# screens taken before it came (reading one takes over a second on a busy
+# machine).
+notice_shown() {
+  local id shown=()
+  for id in $(command xdotool search --onlyvisible --classname '^kadrix$' 2>/dev/null); do
+    sys_geom "$id"
+    if [ "$HEIGHT" -lt 60 ] || [ "$HEIGHT" -gt 300 ] || [ "$WIDTH" -lt 300 ] || [ "$WIDTH" -gt 900 ]; then continue; fi
+    # Only its part on the screen: at scale 2 its shadow's margin reaches
+    # above the screen's top.
+    shown+=("$((WIDTH + (X < 0 ? X : 0)))x$((HEIGHT + (Y < 0 ? Y : 0)))+$((X < 0 ? 0 : X))+$((Y < 0 ? 0 : Y))")
+  done
+  [ ${#shown[@]} -gt 0 ] || return 1
+  sys_screenshot "$SYS_TMP/notice.png"
+  for id in "${shown[@]}"; do
+    convert "$SYS_TMP/notice.png" -crop "$id" +repage "$SYS_TMP/toast.png"
     sys_ocr "$SYS_TMP/toast.png" | grep -q "capture stopped early" && return 0
   done
   return 1
 }
-# The notice comes with the editor, or soon after.
 expect_notice() {
-  sys_wait_for --timeout 15 notice_seen || {
+  sys_wait_for --timeout 6 notice_shown || {
     sys_screenshot "$SYS_TMP/notice.png"
     sys_keep_shot "$SYS_TMP/notice.png" "scroll_notice_$1.png"
     tail -20 "$SYS_TMP/kadrix.log"
-    fail "$1: no notice on the screen ($(ls "$SYS_TMP/toasts" | grep -c where) looks at windows the size of one)"
+    fail "$1: no notice on the screen within $(sys_seconds 6) s"
   }
-  sys_end "$watcher"
 }
 
 # A new user's first scrolling capture: the link's actions give way to the
 # settings' once the user has read how it goes, and the editor opens.
 auto_road() {
-  local s=$1 client vx vy vw vh watcher
+  local s=$1 client vx vy vw vh
   show_alike "$s" 100 100 520 420 400 top
   sys_start
   sys_link 'kadrix://grab/scrolling?then=copy'
@@ -90,7 +65,6 @@ auto_road() {
   sys_key Return
   sys_wait_for --timeout 10 xdotool search --name '^kadrix-screencapture$' || fail "the screenshot tool did not start"
   sleep 0.5
-  watch_notices
   sys_drag "$vx" $((vy + 10 * s)) $((vx + 470 * s)) $((vy + vh - 10 * s))
   sys_wait_editor 60
   expect_notice "automatic, scale $s"
@@ -101,7 +75,7 @@ auto_road() {
 # Scrolled up from the page's end: a few lines, the run taller than the
 # region, then lines above it that nothing placed reaches.
 live_road() {
-  local s=$1 client vx vy vw vh watcher
+  local s=$1 client vx vy vw vh
   show_alike "$s" 100 100 520 160 120 bottom
   sys_start '"scrollingManualEnabled": true'
   sys_wait_for --timeout 15 xdotool search --onlyvisible --classname '^kadrix$' || fail "no icon in the tray"
@@ -111,7 +85,6 @@ live_road() {
   sleep 0.5
   sys_drag "$vx" $((vy + 10 * s)) $((vx + 470 * s)) $((vy + vh - 10 * s))
   sleep 1
-  watch_notices
   for _ in 1 2 3 4 5 6 7; do
     xdotool mousemove $((vx + 200 * s)) $((vy + vh / 2)) click 4
     sleep 0.4
