@@ -27,14 +27,25 @@ show_alike() {
 # such a window shows, so the notice's three seconds are not spent reading
 # screens taken before it came (reading one takes over a second on a busy
 # machine).
+# Windows seen not to be the size of a notice are not looked at again: on a
+# busy machine each look at a window's place costs a good part of a second,
+# and the notice's three seconds went by while the menus, the editor and the
+# tray icon were measured anew at every turn.
+declare -A not_notice=()
 notice_shown() {
-  local id shown=()
+  local id shown=() w h x y
   for id in $(command xdotool search --onlyvisible --classname '^kadrix$' 2>/dev/null); do
-    sys_geom "$id"
-    if [ "$HEIGHT" -lt 60 ] || [ "$HEIGHT" -gt 300 ] || [ "$WIDTH" -lt 300 ] || [ "$WIDTH" -gt 900 ]; then continue; fi
+    [ -z "${not_notice[$id]:-}" ] || continue
+    read -r w h x y < <(xwininfo -id "$id" 2>/dev/null | awk '/Absolute upper-left X/ {x = $4}
+      /Absolute upper-left Y/ {y = $4} /^ *Width:/ {w = $2} /^ *Height:/ {h = $2} END {print w, h, x, y}')
+    [ -n "$y" ] || continue
+    if [ "$h" -lt 60 ] || [ "$h" -gt 300 ] || [ "$w" -lt 300 ] || [ "$w" -gt 900 ]; then
+      not_notice[$id]=1
+      continue
+    fi
     # Only its part on the screen: at scale 2 its shadow's margin reaches
     # above the screen's top.
-    shown+=("$((WIDTH + (X < 0 ? X : 0)))x$((HEIGHT + (Y < 0 ? Y : 0)))+$((X < 0 ? 0 : X))+$((Y < 0 ? 0 : Y))")
+    shown+=("$((w + (x < 0 ? x : 0)))x$((h + (y < 0 ? y : 0)))+$((x < 0 ? 0 : x))+$((y < 0 ? 0 : y))")
   done
   [ ${#shown[@]} -gt 0 ] || return 1
   sys_screenshot "$SYS_TMP/notice.png"
