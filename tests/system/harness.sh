@@ -676,7 +676,10 @@ sys_active_is() {
 sys_wait_editor() {
   sys_wait_for --timeout "${1:-10}" sys_active_is Kadrix \
     || { tail -20 "$SYS_TMP/kadrix.log"; sys_screenshot "${KADRIX_SHOT_DIR:-$SYS_TMP}/editor-missing.png"
-         echo "active: $(xdotool getactivewindow getwindowname 2>&1)" >&2; fail "the editor did not come forward"; }
+         echo "active: $(xdotool getactivewindow getwindowname 2>&1); focus: $(xdotool getwindowfocus getwindowname 2>&1)" >&2
+         echo "shown: $(for w in $(xdotool search --onlyvisible --name . 2>/dev/null); do
+           printf '%s ' "$w=$(xdotool getwindowname "$w" 2>/dev/null)"; done)" >&2
+         fail "the editor did not come forward (${BASH_SOURCE[1]##*/}:${BASH_LINENO[0]})"; }
   sys_sleep 0.5
 }
 

@@ -22,52 +22,51 @@ show_alike() {
   read -r vx vy vw vh _ <"$SYS_TMP/alike.info"
   vx=$((vx * s)) vy=$((vy * s)) vw=$((vw * s)) vh=$((vh * s))
 }
-# Whether a window of kadrix that is no menu, editor or tray icon shows the
-# notice: its pixels, read as text, say it. The screen is taken only once
-# such a window shows, so the notice's three seconds are not spent reading
-# screens taken before it came (reading one takes over a second on a busy
-# machine).
-# Windows seen not to be the size of a notice are not looked at again: on a
-# busy machine each look at a window's place costs a good part of a second,
-# and the notice's three seconds went by while the menus, the editor and the
-# tray icon were measured anew at every turn.
-declare -A not_notice=()
+# The notice shows for three seconds, and on a busy machine a look at the
+# windows from here takes a good part of one: a watcher started before the
+# capture ends takes each window of kadrix the size of a notice at every
+# place it shows at (watch_notices), and the notice is read from those
+# pictures afterwards, at leisure.
+watch_notices() {
+  rm -f "$SYS_TMP"/notice-*
+  notice_read=()
+  QT_SCALE_FACTOR=1 QT_QPA_PLATFORM=xcb "$SYS_BIN/kadrix-testclient" watch kadrix 300 60 900 300 "$SYS_TMP/notice" &
+  watcher=$!
+  on_exit "kill $watcher 2>/dev/null || true"
+}
+declare -A notice_read=()
 notice_shown() {
-  local id shown=() w h x y
-  for id in $(command xdotool search --onlyvisible --classname '^kadrix$' 2>/dev/null); do
-    [ -z "${not_notice[$id]:-}" ] || continue
-    read -r w h x y < <(xwininfo -id "$id" 2>/dev/null | awk '/Absolute upper-left X/ {x = $4}
-      /Absolute upper-left Y/ {y = $4} /^ *Width:/ {w = $2} /^ *Height:/ {h = $2} END {print w, h, x, y}')
-    [ -n "$y" ] || continue
-    if [ "$h" -lt 60 ] || [ "$h" -gt 300 ] || [ "$w" -lt 300 ] || [ "$w" -gt 900 ]; then
-      not_notice[$id]=1
-      continue
-    fi
-    # Only its part on the screen: at scale 2 its shadow's margin reaches
-    # above the screen's top.
-    shown+=("$((w + (x < 0 ? x : 0)))x$((h + (y < 0 ? y : 0)))+$((x < 0 ? 0 : x))+$((y < 0 ? 0 : y))")
-  done
-  [ ${#shown[@]} -gt 0 ] || return 1
-  sys_screenshot "$SYS_TMP/notice.png"
-  for id in "${shown[@]}"; do
-    convert "$SYS_TMP/notice.png" -crop "$id" +repage "$SYS_TMP/toast.png"
-    sys_ocr "$SYS_TMP/toast.png" | grep -q "capture stopped early" && return 0
+  local shot
+  for shot in "$SYS_TMP"/notice-*.png; do
+    [ -s "$shot" ] && [ -z "${notice_read[$shot]:-}" ] || continue
+    notice_read[$shot]=1
+    sys_ocr "$shot" | grep -q "capture stopped early" && return 0
   done
   return 1
 }
+# A window of a notice's size shows within six seconds, and one of its
+# pictures reads as the notice (read once they are there, however long).
 expect_notice() {
-  sys_wait_for --timeout 6 notice_shown || {
+  { sys_wait_for --timeout 6 bash -c "ls '$SYS_TMP'/notice-*.png >/dev/null 2>&1" &&
+    sys_wait_for --timeout 20 notice_shown; } || {
+    local shot
     sys_screenshot "$SYS_TMP/notice.png"
     sys_keep_shot "$SYS_TMP/notice.png" "scroll_notice_$1.png"
+    for shot in "$SYS_TMP"/notice-*.png; do
+      [ -s "$shot" ] && sys_keep_shot "$shot" "scroll_notice_$1_${shot##*/}"
+    done
     tail -20 "$SYS_TMP/kadrix.log"
+    sys_keep_shot "$SYS_TMP/kadrix.log" "kadrix-$1.log"
     fail "$1: no notice on the screen within $(sys_seconds 6) s"
   }
+  kill "$watcher" 2>/dev/null || true
+  wait "$watcher" 2>/dev/null || true
 }
 
 # A new user's first scrolling capture: the link's actions give way to the
 # settings' once the user has read how it goes, and the editor opens.
 auto_road() {
-  local s=$1 client vx vy vw vh
+  local s=$1 client vx vy vw vh watcher
   show_alike "$s" 100 100 520 420 400 top
   sys_start
   sys_link 'kadrix://grab/scrolling?then=copy'
@@ -76,6 +75,7 @@ auto_road() {
   sys_key Return
   sys_wait_for --timeout 10 xdotool search --name '^kadrix-screencapture$' || fail "the screenshot tool did not start"
   sleep 0.5
+  watch_notices
   sys_drag "$vx" $((vy + 10 * s)) $((vx + 470 * s)) $((vy + vh - 10 * s))
   sys_wait_editor 60
   expect_notice "automatic, scale $s"
@@ -86,7 +86,7 @@ auto_road() {
 # Scrolled up from the page's end: a few lines, the run taller than the
 # region, then lines above it that nothing placed reaches.
 live_road() {
-  local s=$1 client vx vy vw vh
+  local s=$1 client vx vy vw vh watcher
   show_alike "$s" 100 100 520 160 120 bottom
   sys_start '"scrollingManualEnabled": true'
   sys_wait_for --timeout 15 xdotool search --onlyvisible --classname '^kadrix$' || fail "no icon in the tray"
@@ -94,6 +94,7 @@ live_road() {
   sys_key Down Down Down Down Down Return
   sys_wait_for --timeout 10 xdotool search --name '^kadrix-screencapture$' || fail "the screenshot tool did not start"
   sleep 0.5
+  watch_notices
   sys_drag "$vx" $((vy + 10 * s)) $((vx + 470 * s)) $((vy + vh - 10 * s))
   sleep 1
   for _ in 1 2 3 4 5 6 7; do

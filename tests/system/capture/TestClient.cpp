@@ -19,11 +19,17 @@
 //     (owns the clipboard until ended, offering the PNG FILE as image/png, the FILEs as a list alone, or
 //     WORDS as plain text; every request, the list of types too, answered DELAY_MS late, as a busy
 //     program does)
+//   kadrix-testclient watch CLASS MIN_W MIN_H MAX_W MAX_H PREFIX   (until ended: each viewable window of
+//     CLASS between those sizes has its part of the screen taken wherever it shows, as PREFIX-N-K.png,
+//     the Kth place of the Nth window)
 //   kadrix-testclient hungfolder MOUNT_POINT   (a folder whose picture.png never opens, as on a network
 //     folder that hangs; see HungFolder.h)
 // "shot" reads the root window alone: a screenshot tool that walks the window
 // tree fails when a window closes during the walk, as windows do between the
 // steps of a test.
+// "watch" keeps what a short-lived window showed (a notice that leaves after
+// a few seconds): a script that looks for it itself can miss it on a busy
+// machine, where a look takes a good part of a second.
 // The scroll window shows the synthetic page of the capture tests in a
 // scroll area and writes the viewport's screen rectangle and scroll offset
 // ("x y w h offset") to INFO_FILE, when given one, whenever they change.
@@ -44,14 +50,18 @@
 #include <QClipboard>
 #include <QDragEnterEvent>
 #include <QDropEvent>
+#include <QElapsedTimer>
 #include <QEvent>
 #include <QFile>
+#include <QHash>
 #include <QLabel>
 #include <QMimeData>
 #include <QPixmap>
+#include <QSaveFile>
 #include <QScreen>
 #include <QScrollArea>
 #include <QScrollBar>
+#include <QSet>
 #include <QThread>
 #include <QTimer>
 #include <QUrl>
@@ -60,6 +70,7 @@
 #include <cstdio>
 #include <cstring>
 #include <memory>
+#include <vector>
 
 #include "capture/Synthetic.h"
 #include "kit/base/qt/QtImage.h"
@@ -238,6 +249,152 @@ private:
     int late_;
 };
 
+// Looks at the windows on the screen every 50 ms for new ones of a class
+// and size, and takes the screen as each shows (see "watch" above).
+class WindowWatch : public QObject {
+public:
+    WindowWatch(QString cls, QSize min, QSize max, QString prefix)
+        : cls_(std::move(cls)), min_(min), max_(max), prefix_(std::move(prefix)) {
+        auto* x11 = qApp->nativeInterface<QNativeInterface::QX11Application>();
+        c_ = x11 ? x11->connection() : nullptr;
+        if (!c_) return;
+        root_ = xcb_setup_roots_iterator(xcb_get_setup(c_)).data->root;
+        auto* t = new QTimer(this);
+        connect(t, &QTimer::timeout, this, &WindowWatch::look);
+        t->start(50);
+    }
+    bool ok() const { return c_ != nullptr; }
+
+private:
+    // The viewable windows of the class among `windows`, and those that
+    // carry no class (a window manager's frames), each asked of the server
+    // together: on a busy machine every answer waited for is a long wait.
+    void sortOut(const std::vector<xcb_window_t>& windows, std::vector<xcb_window_t>& ours,
+                 std::vector<xcb_window_t>& frames) {
+        std::vector<xcb_get_window_attributes_cookie_t> attrs;
+        std::vector<xcb_get_property_cookie_t> classes;
+        for (xcb_window_t w : windows) {
+            attrs.push_back(xcb_get_window_attributes(c_, w));
+            classes.push_back(xcb_get_property(c_, 0, w, XCB_ATOM_WM_CLASS, XCB_ATOM_STRING, 0, 64));
+        }
+        for (size_t i = 0; i < windows.size(); ++i) {
+            xcb_get_window_attributes_reply_t* a = xcb_get_window_attributes_reply(c_, attrs[i], nullptr);
+            xcb_get_property_reply_t* r = xcb_get_property_reply(c_, classes[i], nullptr);
+            QString cls;
+            if (r) {
+                const char* v = static_cast<const char*>(xcb_get_property_value(r));
+                // The instance, as xdotool's --classname reads it.
+                cls = QString::fromLatin1(v, int(strnlen(v, size_t(xcb_get_property_value_length(r)))));
+            }
+            if (a && a->map_state == XCB_MAP_STATE_VIEWABLE) {
+                if (cls == cls_)
+                    ours.push_back(windows[i]);
+                else if (cls.isEmpty())
+                    frames.push_back(windows[i]);
+            }
+            free(a);
+            free(r);
+        }
+    }
+    std::vector<std::vector<xcb_window_t>> childrenOf(const std::vector<xcb_window_t>& windows) {
+        std::vector<xcb_query_tree_cookie_t> asks;
+        for (xcb_window_t w : windows) asks.push_back(xcb_query_tree(c_, w));
+        std::vector<std::vector<xcb_window_t>> out(windows.size());
+        for (size_t i = 0; i < windows.size(); ++i)
+            if (xcb_query_tree_reply_t* t = xcb_query_tree_reply(c_, asks[i], nullptr)) {
+                xcb_window_t* k = xcb_query_tree_children(t);
+                out[i].assign(k, k + xcb_query_tree_children_length(t));
+                free(t);
+            }
+        return out;
+    }
+    // Their places on the screen.
+    std::vector<QRect> placesOf(const std::vector<xcb_window_t>& windows) {
+        std::vector<xcb_get_geometry_cookie_t> sizes;
+        std::vector<xcb_translate_coordinates_cookie_t> origins;
+        for (xcb_window_t w : windows) {
+            sizes.push_back(xcb_get_geometry(c_, w));
+            origins.push_back(xcb_translate_coordinates(c_, w, root_, 0, 0));
+        }
+        std::vector<QRect> out(windows.size());
+        for (size_t i = 0; i < windows.size(); ++i) {
+            xcb_get_geometry_reply_t* g = xcb_get_geometry_reply(c_, sizes[i], nullptr);
+            xcb_translate_coordinates_reply_t* t = xcb_translate_coordinates_reply(c_, origins[i], nullptr);
+            if (g && t) out[i] = QRect(t->dst_x, t->dst_y, g->width, g->height);
+            free(g);
+            free(t);
+        }
+        return out;
+    }
+    // A window is taken at each new place it shows at (a notice slides in).
+    void look() {
+        // Top-level windows are the root's children, or lie inside a window
+        // manager's frames (a frame, and a plate in it, carry no class).
+        std::vector<xcb_window_t> ours, frames{root_};
+        for (int depth = 0; depth < 4 && !frames.empty(); ++depth) {
+            std::vector<xcb_window_t> inner;
+            for (const std::vector<xcb_window_t>& inside : childrenOf(frames)) sortOut(inside, ours, inner);
+            frames = std::move(inner);
+        }
+        const std::vector<QRect> places = placesOf(ours);
+        QSet<xcb_window_t> shown;
+        for (size_t i = 0; i < ours.size(); ++i) {
+            const xcb_window_t w = ours[i];
+            const QRect& place = places[i];
+            shown.insert(w);
+            Seen& seen = seen_[w];
+            if (place.width() < min_.width() || place.height() < min_.height() ||
+                place.width() > max_.width() || place.height() > max_.height())
+                continue;
+            if (seen.number == 0) {
+                seen.number = ++count_;
+                fprintf(stderr, "kadrix-testclient: window %d of %s shows, %dx%d+%d+%d\n", seen.number,
+                        qPrintable(cls_), place.width(), place.height(), place.x(), place.y());
+            }
+            // Once more at a place it stays at: what it showed as it came there may not be drawn yet.
+            const bool again = place == seen.place && !seen.settled && seen.since.elapsed() > 400;
+            if ((place == seen.place && !again) || seen.taken == kMostTaken) continue;
+            // Only the window's part of the screen: on a busy machine a look
+            // that reads the whole screen and writes it out takes longer than
+            // a notice shows.
+            const QRect part = place.intersected(qApp->primaryScreen()->geometry());
+            if (part.isEmpty()) continue;
+            seen.settled = again;
+            seen.place = place;
+            seen.since.start();
+            QSaveFile out(QStringLiteral("%1-%2-%3.png").arg(prefix_).arg(seen.number).arg(++seen.taken));
+            if (out.open(QIODevice::WriteOnly) &&
+                qApp->primaryScreen()
+                    ->grabWindow(0, part.x(), part.y(), part.width(), part.height())
+                    .save(&out, "PNG"))
+                out.commit();
+        }
+        // Said of a window that went (the test's failure shows it).
+        for (auto it = seen_.begin(); it != seen_.end(); ++it) {
+            Seen& seen = it.value();
+            if (seen.number == 0 || seen.gone || shown.contains(it.key())) continue;
+            seen.gone = true;
+            fprintf(stderr, "kadrix-testclient: window %d went, taken %d times, last at %dx%d+%d+%d\n",
+                    seen.number, seen.taken, seen.place.width(), seen.place.height(), seen.place.x(),
+                    seen.place.y());
+        }
+    }
+    static constexpr int kMostTaken = 8;
+    struct Seen {
+        int number = 0, taken = 0;
+        bool gone = false, settled = false;
+        QRect place;  // where it was taken last
+        QElapsedTimer since;
+    };
+    QString cls_;
+    QSize min_, max_;
+    QString prefix_;
+    xcb_connection_t* c_ = nullptr;
+    xcb_window_t root_ = 0;
+    QHash<xcb_window_t, Seen> seen_;
+    int count_ = 0;
+};
+
 }  // namespace
 
 int main(int argc, char** argv) {
@@ -272,6 +429,10 @@ int main(int argc, char** argv) {
         }
         QGuiApplication::clipboard()->setMimeData(offer);
         return app.exec();
+    }
+    if (a.size() == 8 && a[1] == "watch") {
+        WindowWatch watch(a[2], QSize(a[3].toInt(), a[4].toInt()), QSize(a[5].toInt(), a[6].toInt()), a[7]);
+        return watch.ok() ? app.exec() : 1;
     }
     if (a.size() < 8) return 2;
     QString mode = a[1], title = a[2];
