@@ -374,19 +374,28 @@ void Notifier::showCustom(const std::string& title, const std::string& message,
 
     state_ = "shown";
     double shown = duration.value_or(kDefaultDuration);
-    if (shown > 0) scheduleHide(shown);
+    // Its time is for reading: a slide held up by a busy main thread does
+    // not eat into the time in place.
+    if (shown > 0) scheduleHide(shown, std::max(0.0, shown - kSlideSeconds));
 }
 
 void Notifier::slideTo(const kit::Rect& target) {
-    // Ten steps over 0.2 s, easing in and out, on the main loop's timers.
+    // Ten steps over 0.2 s, easing in and out, on the main loop's timers. A
+    // step that comes late (the main thread was busy) goes as far as the
+    // time says.
     kit::Rect from = winNotifier_->frame();
     auto step = std::make_shared<int>(0);
-    slideTimer_ = kit::Timer::repeating(kSlideSeconds / 10, [this, from, target, step] {
-        double t = double(++*step) / 10;
+    const double start = kit::monotonicNow();
+    slideTimer_ = kit::Timer::repeating(kSlideSeconds / 10, [this, from, target, step, start] {
+        double t =
+            std::min(1.0, std::max(double(++*step) / 10, (kit::monotonicNow() - start) / kSlideSeconds));
+        if (t > 1 - 1e-9) t = 1;
         double eased = t < 0.5 ? 2 * t * t : 1 - 2 * (1 - t) * (1 - t);
         winNotifier_->setFrameOrigin(
             {from.x() + (target.x() - from.x()) * eased, from.y() + (target.y() - from.y()) * eased});
-        if (*step >= 10) slideTimer_.invalidate();
+        if (t < 1) return;
+        slideTimer_.invalidate();
+        inPlaceAt_ = kit::monotonicNow();
     });
 }
 
@@ -425,11 +434,17 @@ void Notifier::didShow() {
     state_ = "shown";
 }
 
-void Notifier::scheduleHide(double after) {
+void Notifier::scheduleHide(double after, double inPlace) {
     if (state_ == "hidden") return;
     state_ = "closing";
-    timerHide_ = kit::Timer::once(after, [this] {
-        if (state_ == "closing") fadeOut();
+    timerHide_ = kit::Timer::once(after, [this, inPlace] {
+        if (state_ != "closing") return;
+        const double stood = slideTimer_.isValid() ? 0 : kit::monotonicNow() - inPlaceAt_;
+        if (const double owed = inPlace - stood; owed > 0.01) {
+            scheduleHide(owed, inPlace);
+            return;
+        }
+        fadeOut();
     });
 }
 

@@ -63,8 +63,9 @@ public:
                             bool isWarning, std::optional<double> duration);
     // Keeps the toast up: stops a pending hide and brings it back when hidden.
     virtual void didShow();
-    // Fades the toast out after `after` seconds (nothing while it is hidden).
-    virtual void scheduleHide(double after);
+    // Fades the toast out after `after` seconds (nothing while it is hidden),
+    // once it has also stood in place for `inPlace` seconds since its slide.
+    virtual void scheduleHide(double after, double inPlace = 0);
     // The toast's button.
     void customBtnClick();
     // Closes the toast at once without running its action.
@@ -139,6 +140,7 @@ private:
     kit::Timer timerHide_;
     kit::Timer fadeTimer_;
     kit::Timer slideTimer_;
+    double inPlaceAt_ = 0;  // when the toast's slide ended (the clock's seconds)
     std::shared_ptr<kit::View> panel_;
     kit::Rect panelFrame_;  // in the window, y up: grows with a long message
     std::shared_ptr<MouseListenerView> listener_;

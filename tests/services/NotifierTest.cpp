@@ -411,3 +411,19 @@ TEST_F(NotifierTest, AToastStillSlidingInGoesBeforeACaptureButOneInPlaceStays) {
     notifier->takeOffIfSliding();
     EXPECT_TRUE(visible());
 }
+
+// A busy machine: the main thread held up while the toast slides in. The old
+// toast spent its three seconds sliding and left as it arrived.
+TEST_F(NotifierTest, AToastHeldUpInItsSlideStaysItsTimeInPlace) {
+    notifier->notify("Scrolling capture stopped early", "The image ends where the capture was sure of it.");
+    const kit::Rect start = notifier->winNotifier()->frame();
+    clock.clock().pass(2.95);
+    clock.advance(0.05);
+    EXPECT_FALSE(notifier->isSliding()) << "a late step goes as far as the time says";
+    EXPECT_NE(notifier->winNotifier()->frame(), start);
+    clock.advance(2.7);
+    EXPECT_TRUE(visible()) << "in place for 2.7 s of its 2.8";
+    clock.advance(0.1 + Notifier::kFadeSeconds + 0.05);
+    EXPECT_FALSE(visible());
+    EXPECT_EQ(notifier->state(), "hidden");
+}
