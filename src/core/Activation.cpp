@@ -85,23 +85,17 @@ void AppLogic::postHeldNotice() {
 }
 
 void AppLogic::activate(int attempt) {
-    // On a busy machine the window manager can take the window later than
-    // the first asks, and an ask made before it has the window is lost: the
-    // editor is asked for again, for about two seconds, while it shows.
-    constexpr int kLastAttempt = 20;
     kit::Application::shared().activate();
     later(0.1, [this, attempt] {
         if (kit::Application::shared().isActive()) return;
         kit::Window* win = winMain();
-        if (attempt > 1 && win && !win->isVisible()) return;  // hidden meanwhile
-        if (attempt < kLastAttempt) {
+        if (attempt == 0 || attempt == 1) {
             // First the window manager is asked as a task bar would ask it,
             // then every window of ours is brought forward as well.
             if (attempt == 1) kit::Application::shared().activate();
             if (win) win->requestActivation();
-            if (attempt < 2)
-                telemetry().oops("activate(attempt:)",
-                                 "Had to try the dock activation trick, attempt #" + std::to_string(attempt));
+            telemetry().oops("activate(attempt:)",
+                             "Had to try the dock activation trick, attempt #" + std::to_string(attempt));
             activate(attempt + 1);
             return;
         }
