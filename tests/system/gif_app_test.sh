@@ -26,7 +26,11 @@ road() {
   patch=$!
   sys_wait_window '^Patch$' 5 || fail "the patch window did not show"
   sys_link 'kadrix://grab/append'
-  sleep 1.5
+  # The drag once the screenshot tool shows: on a busy machine it came after
+  # a fixed second and a half, and waited for a selection that had gone by.
+  sys_wait_for --timeout 10 xdotool search --onlyvisible --name '^kadrix-screencapture$' \
+    || fail "the screenshot tool did not show for the added capture"
+  sleep 0.5
   sys_drag 1200 700 1400 800
   kill $patch 2>/dev/null || true
   sys_wait_editor 15
