@@ -185,15 +185,6 @@ TEST_F(Indexer, APictureAtTheCapIsHeldOnce) {
 #if defined(__SANITIZE_THREAD__) || defined(__SANITIZE_ADDRESS__)
     GTEST_SKIP() << "a sanitizer's own memory and pace are not the program's";
 #endif
-    // What is held is the question, not how fast: beside other work the
-    // decoder's quarter of a core ran past its time and the picture was
-    // refused.
-    const kit::ImageIO::DecoderLimits saved = kit::ImageIO::decoderLimits();
-    kit::ImageIO::setDecoderLimits({600, saved.memoryBytes});
-    struct Restore {
-        kit::ImageIO::DecoderLimits limits;
-        ~Restore() { kit::ImageIO::setDecoderLimits(limits); }
-    } restore{saved};
     const std::string path = folder + "/SCR-20240108-huge.png";
     std::filesystem::copy_file(testsupport::testDataPath("repro/png-1bit-16384sq-valid.png"), path);
     const long long bound = kit::ImageIO::kMaxDecodedPixels * 4 + (150LL << 20);
