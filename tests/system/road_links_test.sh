@@ -57,7 +57,7 @@ open(sys.argv[2], "w").write(str(s.server_port))
 s.handle_request()
 PY
   rm -f "$SYS_TMP/port" "$SYS_TMP/body"
-  python3 "$SYS_TMP/server.py" "$SYS_TMP/body" "$SYS_TMP/port" &
+  timeout "$(sys_seconds 40)" python3 "$SYS_TMP/server.py" "$SYS_TMP/body" "$SYS_TMP/port" &
   _server=$!
   sys_wait_for --timeout 5 test -s "$SYS_TMP/port" || fail "the upload server did not start"
   port=$(cat "$SYS_TMP/port")
